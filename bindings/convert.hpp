@@ -1,0 +1,81 @@
+// Conversions shared by every wrapper: array arguments, the optional threshold
+// `value`, and result arrays built from core vectors and records.
+#ifndef TESSALINE_BINDINGS_CONVERT_HPP
+#define TESSALINE_BINDINGS_CONVERT_HPP
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <type_traits>
+#include <vector>
+
+namespace tessaline::bindings {
+
+namespace py = pybind11;
+
+// Array arguments: NumPy converts anything array-like, forcing the cast and C
+// order; an array that already matches is used in place, without a copy.
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Int32Array = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
+using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+
+// Flat read-only view of an array argument: first element and element count
+// (the product of the shape, so 1 for a zero-dimensional array).
+template <typename T>
+struct FlatView {
+    const T* data;
+    std::size_t size;
+};
+
+template <typename T, int Flags>
+FlatView<T> flat_view(const py::array_t<T, Flags>& a) {
+    return FlatView<T>{a.data(), static_cast<std::size_t>(a.size())};
+}
+
+// None gives no threshold; anything else must convert to a float (a failed
+// conversion raises the binding library's cast error, seen as RuntimeError).
+inline std::optional<double> optional_from_object(const py::object& value) {
+    if (value.is_none()) return std::nullopt;
+    return py::cast<double>(value);
+}
+
+// Element type of the NumPy array a core element type becomes: counts and
+// indices (std::size_t) are reported as int64.
+template <typename T>
+using numpy_element_t = std::conditional_t<std::is_same_v<T, std::size_t>, int64_t, T>;
+
+// A new one-dimensional array holding a copy of v.
+template <typename T>
+py::array_t<numpy_element_t<T>> array_from_vector(const std::vector<T>& v) {
+    using Out = numpy_element_t<T>;
+    py::array_t<Out> out(static_cast<py::ssize_t>(v.size()));
+    if (!v.empty()) {
+        if constexpr (std::is_same_v<Out, T>) {
+            std::memcpy(out.mutable_data(), v.data(), v.size() * sizeof(T));
+        } else {
+            Out* dst = out.mutable_data();
+            for (std::size_t i = 0; i < v.size(); ++i) dst[i] = static_cast<Out>(v[i]);
+        }
+    }
+    return out;
+}
+
+// A new one-dimensional array holding one field of every record, in order,
+// written straight from the records without an intermediate vector.
+template <typename Record, typename Field>
+py::array_t<numpy_element_t<Field>> column(const std::vector<Record>& rows,
+                                           Field Record::*field) {
+    using Out = numpy_element_t<Field>;
+    py::array_t<Out> out(static_cast<py::ssize_t>(rows.size()));
+    Out* dst = out.mutable_data();
+    for (std::size_t i = 0; i < rows.size(); ++i) dst[i] = static_cast<Out>(rows[i].*field);
+    return out;
+}
+
+}  // namespace tessaline::bindings
+
+#endif  // TESSALINE_BINDINGS_CONVERT_HPP

@@ -1,0 +1,261 @@
+// tessaline: discretisation ("binning") of one numeric variable and scoring of
+// the result. Every function is a pure free function: it reads its inputs,
+// returns its result by value, keeps no state and never prints. Invalid input
+// is reported with std::invalid_argument and a Spanish message.
+#ifndef TESSALINE_TESSALINE_HPP
+#define TESSALINE_TESSALINE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The core is linked into the extension module, whose symbols are hidden by
+// default; the public functions stay exported with their native signatures.
+#define TESSALINE_API __attribute__((visibility("default")))
+
+namespace tessaline {
+
+// ---------------------------------------------------------------- records
+
+// Rows kept by preprocessing (x ascending, 0/1 labels) and its counters.
+struct PreprocessResult {
+    std::vector<double> x;
+    std::vector<int32_t> y;
+    std::size_t missing_count = 0;   // x NaN, y finite and giving a label
+    std::size_t missing_c0 = 0;
+    std::size_t missing_c1 = 0;
+    std::size_t n_input = 0;
+    std::size_t n_used = 0;
+    std::size_t n_missing_x = 0;
+    std::size_t n_missing_y = 0;
+    std::size_t n_missing_both = 0;
+    std::size_t n_non_finite = 0;
+    bool target_was_binary = true;
+    double threshold = 0.0;
+};
+
+// Non-owning view of sorted, labelled data; it must not outlive its arrays.
+struct SortedView {
+    const double* x;
+    const int32_t* y;
+    std::size_t n;
+};
+
+// One candidate cut with the class counts of every record before it.
+struct Boundary {
+    double pto_corte;
+    int64_t c0;
+    int64_t c1;
+};
+
+// Rows L..R of a boundary table with the class counts inside them.
+struct Segment {
+    std::size_t L;
+    std::size_t R;
+    int64_t c0_start;
+    int64_t c1_start;
+    int64_t c0_seg;
+    int64_t c1_seg;
+};
+
+// Parameters of the MDLP split search.
+struct TessalineParams {
+    double alpha_pos = 1.0;
+    double beta_struct = 1.0;
+    int64_t minobs = 0;
+    int32_t mono_dir = 0;
+    int32_t monotonicity = 0;
+    bool force_first_split = false;
+};
+
+// Outcome of one segment evaluation (the best candidate, accepted or not).
+struct SplitResult {
+    bool found = false;
+    bool has_candidate = false;
+    double pto = 0.0;
+    double gain = 0.0;
+    double cost_pos = 0.0;
+    double cost_struct = 0.0;
+    double cost = 0.0;
+    std::size_t idx = 0;
+};
+
+// One final MDLP interval (left, right] with its class counts.
+struct SummaryInterval {
+    double left;
+    double right;
+    int64_t c0;
+    int64_t c1;
+    int64_t total;
+    double p1;
+};
+
+struct MdlpFullResult {
+    std::vector<SplitResult> mdlp;
+    std::vector<SummaryInterval> summary;
+};
+
+// Range over which equal-width cut points are spread.
+enum class WidthRange { Full = 0, Quantile = 1, Iqr = 2 };
+
+// Representative value of x inside a bin.
+enum class SummaryStatistic { Mean = 0, Median = 1 };
+
+// One row of a binary-target bin summary.
+struct BinningSummary {
+    double left;
+    double right;
+    std::size_t count;
+    double percentage;
+    std::size_t c0;
+    std::size_t c1;
+    double event_rate;
+    double representative;
+};
+
+// One row of a continuous-target bin summary.
+struct ContinuousBinningSummary {
+    double left;
+    double right;
+    std::size_t count;
+    double percentage;
+    double representative;
+    double target_mean;
+    double target_p25;
+    double target_median;
+    double target_p75;
+};
+
+struct MdlpFullRawResult {
+    std::vector<SplitResult> mdlp;
+    std::vector<SummaryInterval> intervals;
+    std::vector<BinningSummary> summary;
+    std::size_t n_input = 0;
+    std::size_t n_used = 0;
+    std::size_t n_missing_x = 0;
+    std::size_t n_missing_y = 0;
+    std::size_t n_missing_both = 0;
+    std::size_t n_non_finite = 0;
+    bool target_was_binary = true;
+    double threshold = 0.0;
+};
+
+// One bin of a distribution comparison.
+struct PsiBin {
+    int64_t count_reference;
+    int64_t count_current;
+    double proportion_reference;
+    double proportion_current;
+    double cumulative_reference;
+    double cumulative_current;
+    double psi_bin;
+};
+
+struct DistributionComparison {
+    std::vector<PsiBin> bins;
+    double psi = 0.0;
+    double ks = 0.0;
+};
+
+// One point of a Lorenz curve, closed by a distinct score value.
+struct LorenzPoint {
+    double value;
+    double cumulative_non_event;
+    double cumulative_event;
+};
+
+struct LorenzCurve {
+    std::vector<LorenzPoint> points;
+    double auc = 0.0;
+    double gini = 0.0;
+};
+
+// ------------------------------------------------------------- functions
+
+// Module frame: IEEE double addition.
+TESSALINE_API double suma(double a, double b);
+
+// Data preparation: drop and count missing/infinite rows, binarise y, sort by x.
+TESSALINE_API PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n,
+                                               std::optional<double> value, double percentile);
+
+// Data preparation: boundary table of candidate cuts with cumulative counts.
+TESSALINE_API std::vector<Boundary> compute_boundaries(const SortedView& view);
+TESSALINE_API std::vector<Boundary> compute_boundaries_from_raw(const double* x, const double* y,
+                                                                std::size_t n,
+                                                                std::optional<double> value,
+                                                                double percentile);
+
+// MDLP segmentation: one segment under the MDL criterion.
+TESSALINE_API Segment make_segment(const std::vector<Boundary>& B, std::size_t L, std::size_t R);
+TESSALINE_API SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
+                                           const TessalineParams& p);
+
+// MDLP segmentation: depth-first split search and its pipelines.
+TESSALINE_API std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
+                                                      const TessalineParams& p);
+TESSALINE_API std::vector<SplitResult> mdlp(const SortedView& view, const TessalineParams& p);
+TESSALINE_API std::vector<SplitResult> fit_mdlp_from_raw(const double* x, const double* y,
+                                                         std::size_t n, const TessalineParams& p,
+                                                         std::optional<double> value,
+                                                         double percentile);
+
+// MDLP segmentation: final intervals, from sorted data or from raw data.
+TESSALINE_API MdlpFullResult mdlp_full(const SortedView& view, const TessalineParams& params);
+TESSALINE_API MdlpFullRawResult fit_mdlp_full_from_raw(const double* x, const double* y,
+                                                       std::size_t n,
+                                                       const TessalineParams& params,
+                                                       std::optional<double> value,
+                                                       double percentile,
+                                                       SummaryStatistic representative);
+
+// Unsupervised binning: cut-point generation.
+TESSALINE_API std::vector<double> equal_width_splits(const double* x, std::size_t n,
+                                                     std::size_t n_bins, WidthRange range,
+                                                     double lower_quantile,
+                                                     double upper_quantile, double k);
+TESSALINE_API std::vector<double> quantile_splits(const double* x, std::size_t n,
+                                                  std::size_t n_bins);
+TESSALINE_API std::vector<double> normalize_splits(const double* splits, std::size_t n);
+// "full", "quantile" or "iqr".
+TESSALINE_API WidthRange parse_width_range(const std::string& s);
+
+// Unsupervised binning: bin index of each value (NaN gives -1).
+TESSALINE_API std::vector<int64_t> assign_bins(const double* x, std::size_t n,
+                                               const std::vector<double>& splits);
+
+// Unsupervised binning: per-bin summaries of a binary or continuous target.
+TESSALINE_API std::vector<BinningSummary> summarize_binary(const double* x, const int* y,
+                                                           std::size_t n,
+                                                           const std::vector<double>& splits,
+                                                           SummaryStatistic stat);
+TESSALINE_API std::vector<ContinuousBinningSummary> summarize_continuous(
+    const double* x, const double* y, std::size_t n, const std::vector<double>& splits,
+    SummaryStatistic stat);
+// "mean" or "median".
+TESSALINE_API SummaryStatistic parse_summary_statistic(const std::string& s);
+
+// Distribution diagnostics: PSI and KS between two samples over given cuts.
+TESSALINE_API DistributionComparison compare_distributions(const double* reference,
+                                                           std::size_t n_ref,
+                                                           const double* current,
+                                                           std::size_t n_cur,
+                                                           const std::vector<double>& splits,
+                                                           double epsilon);
+
+// Distribution diagnostics: Lorenz curve, AUC and Gini of a score.
+TESSALINE_API LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n);
+
+// Distribution diagnostics: soft membership in ordered representatives.
+TESSALINE_API std::vector<double> membership_matrix(const double* x, std::size_t n,
+                                                    const double* representatives,
+                                                    std::size_t k);
+TESSALINE_API std::vector<double> aggregate_membership(const double* membership, std::size_t n,
+                                                       std::size_t k, const double* values,
+                                                       bool standardize);
+
+}  // namespace tessaline
+
+#endif  // TESSALINE_TESSALINE_HPP

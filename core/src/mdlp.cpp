@@ -1,0 +1,3 @@
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {}  // namespace tessaline

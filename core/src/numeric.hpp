@@ -1,0 +1,47 @@
+// Numeric helpers shared by the core sources (not part of the public header).
+#ifndef TESSALINE_NUMERIC_HPP
+#define TESSALINE_NUMERIC_HPP
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+namespace tessaline {
+
+// Finite means |v| is not above the largest finite double; NaN fails the test.
+inline bool is_finite(double v) {
+    return std::fabs(v) <= std::numeric_limits<double>::max();
+}
+
+// Sample quantile by linear interpolation at position (size - 1) * p between
+// neighbouring order statistics of the ascending, non-empty vector v.
+inline double linear_quantile(const std::vector<double>& v, double p) {
+    if (!(p >= 0.0 && p <= 1.0)) {
+        throw std::invalid_argument("binning: los cuantiles deben estar entre 0 y 1");
+    }
+    if (v.size() == 1) return v[0];
+    const double pos = static_cast<double>(v.size() - 1) * p;
+    const std::size_t lo = static_cast<std::size_t>(std::floor(pos));
+    const std::size_t hi = static_cast<std::size_t>(std::ceil(pos));
+    // (v[hi] - v[lo]) * (pos - lo) + v[lo], in exactly this order.
+    return (v[hi] - v[lo]) * (pos - static_cast<double>(lo)) + v[lo];
+}
+
+// The finite values of x, ascending, duplicates kept.
+inline std::vector<double> sorted_finite_values(const double* x, std::size_t n) {
+    std::vector<double> s;
+    s.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (is_finite(x[i])) s.push_back(x[i]);
+    }
+    if (s.empty()) throw std::invalid_argument("binning: x no contiene valores finitos");
+    std::sort(s.begin(), s.end());
+    return s;
+}
+
+}  // namespace tessaline
+
+#endif  // TESSALINE_NUMERIC_HPP

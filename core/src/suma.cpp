@@ -1,0 +1,7 @@
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+
+double suma(double a, double b) { return a + b; }
+
+}  // namespace tessaline
