@@ -1,3 +1,0 @@
-#include "tessaline/tessaline.hpp"
-
-namespace tessaline {}  // namespace tessaline

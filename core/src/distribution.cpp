@@ -1,0 +1,108 @@
+// Drift between a reference and a current sample of one variable: both are
+// counted into the same right-closed bins, NaN in a bin of its own, and the
+// binned distributions are compared by the population stability index (PSI)
+// and the Kolmogorov-Smirnov distance of their cumulative proportions.
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+// Number of cut points strictly below v (v not NaN), i.e. its bin: a value
+// equal to a cut point falls in the lower bin, -inf in bin 0 and +inf in bin
+// k. The search halves the range without a data-dependent branch, so the loop
+// runs the same log2(k) steps for every value and never mispredicts.
+inline std::size_t bin_of(const double* cuts, std::size_t k, double v) {
+    if (k == 0) return 0;
+    const double* base = cuts;
+    std::size_t len = k;
+    while (len > 1) {
+        const std::size_t half = len / 2;
+        base = (base[half] < v) ? base + half : base;
+        len -= half;
+    }
+    return static_cast<std::size_t>(base - cuts) + (*base < v ? 1 : 0);
+}
+
+// Adds the sample's values to counts (k + 2 entries, the last one for NaN) and
+// tells whether any NaN occurred.
+bool count_into_bins(const double* values, std::size_t n, const std::vector<double>& cuts,
+                     std::vector<int64_t>& counts) {
+    const std::size_t k = cuts.size();
+    const double* c = cuts.data();
+    int64_t* bins = counts.data();
+    int64_t missing = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = values[i];
+        if (std::isnan(v)) {
+            ++missing;
+        } else {
+            ++bins[bin_of(c, k, v)];
+        }
+    }
+    counts[k + 1] += missing;
+    return missing != 0;
+}
+
+}  // namespace
+
+DistributionComparison compare_distributions(const double* reference, std::size_t n_ref,
+                                             const double* current, std::size_t n_cur,
+                                             const std::vector<double>& splits,
+                                             double epsilon) {
+    // The floor replaces empty proportions inside the logarithm, so it must be
+    // a positive, finite number: NaN or +inf would turn the term of an empty
+    // bin (and the total) into NaN or infinity.
+    if (n_ref == 0 || n_cur == 0 || !(epsilon > 0.0) || !is_finite(epsilon)) {
+        throw std::invalid_argument("compare_distributions: muestras vacías o epsilon inválido");
+    }
+    for (std::size_t i = 0; i < splits.size(); ++i) {
+        if (!is_finite(splits[i]) || (i > 0 && !(splits[i] > splits[i - 1]))) {
+            throw std::invalid_argument(
+                "compare_distributions: splits deben ser finitos, crecientes y únicos");
+        }
+    }
+
+    const std::size_t k = splits.size();
+    std::vector<int64_t> count_ref(k + 2, 0);
+    std::vector<int64_t> count_cur(k + 2, 0);
+    const bool nan_in_ref = count_into_bins(reference, n_ref, splits, count_ref);
+    const bool nan_in_cur = count_into_bins(current, n_cur, splits, count_cur);
+    // The missing-value row appears for both samples as soon as either has a NaN.
+    const std::size_t n_rows = (nan_in_ref || nan_in_cur) ? k + 2 : k + 1;
+
+    DistributionComparison result;
+    result.bins.reserve(n_rows);
+    const double size_ref = static_cast<double>(n_ref);
+    const double size_cur = static_cast<double>(n_cur);
+    double cum_ref = 0.0;
+    double cum_cur = 0.0;
+    double psi = 0.0;
+    double ks = 0.0;
+    for (std::size_t b = 0; b < n_rows; ++b) {
+        const double p_ref = static_cast<double>(count_ref[b]) / size_ref;
+        const double p_cur = static_cast<double>(count_cur[b]) / size_cur;
+        cum_ref += p_ref;
+        cum_cur += p_cur;
+        // The floor applies only inside the logarithm; the difference keeps
+        // the raw proportions, so a bin empty in both samples adds exactly 0.
+        const double f_ref = epsilon > p_ref ? epsilon : p_ref;
+        const double f_cur = epsilon > p_cur ? epsilon : p_cur;
+        const double psi_bin = (p_ref - p_cur) * std::log(f_ref / f_cur);
+        psi += psi_bin;
+        const double d = std::fabs(cum_ref - cum_cur);
+        ks = d > ks ? d : ks;
+        result.bins.push_back(
+            PsiBin{count_ref[b], count_cur[b], p_ref, p_cur, cum_ref, cum_cur, psi_bin});
+    }
+    result.psi = psi;
+    result.ks = ks;
+    return result;
+}
+
+}  // namespace tessaline
