@@ -1,3 +1,696 @@
+// Unsupervised binning: cut points (equal width, quantile, caller-given), the
+// bin of each value, and per-bin summaries of a binary or continuous target.
+//
+// Bins are closed on the right: with ascending cut points s[0..m-1], bin 0 is
+// (-inf, s[0]], bin b is (s[b-1], s[b]] and bin m is (s[m-1], +inf), so the
+// bin of a value is the number of cut points strictly below it and a value
+// equal to a cut point falls in the lower bin. NaN has no bin.
+//
+// Quantiles follow the rule of linear_quantile: on `size` ascending values at
+// probability p, pos = (size - 1) * p, lo = floor(pos), hi = ceil(pos), and
+// the quantile is (v[hi] - v[lo]) * (pos - lo) + v[lo], a single value being
+// its own quantile. Only the order statistics at lo and hi matter, so large
+// inputs select those instead of sorting; the results are the same bits.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
-namespace tessaline {}  // namespace tessaline
+namespace tessaline {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// ------------------------------------------------------------ bin search
+
+// Number of cut points strictly below v (0 for NaN), by a lower-bound search
+// over the m ascending cuts. The loop runs a number of times that depends
+// only on m and each step is a conditional move, so the data never steer a
+// branch.
+inline std::size_t count_below(const double* cuts, std::size_t m, double v) {
+    if (m == 0) return 0;
+    const double* base = cuts;
+    std::size_t length = m;
+    while (length > 1) {
+        const std::size_t half = length / 2;
+        base = (base[half] < v) ? base + half : base;
+        length -= half;
+    }
+    return static_cast<std::size_t>(base - cuts) + static_cast<std::size_t>(*base < v);
+}
+
+// The bin of every value of x[0..n), in order: sink(i, count_below(cuts, m,
+// x[i])). Searches run in blocks of sixteen values that take each step
+// together, so the sixteen independent chains of loads and conditional moves
+// overlap instead of each waiting for the one before.
+constexpr std::size_t kSearchBlock = 16;
+
+template <typename Sink>
+void for_each_bin(const double* x, std::size_t n, const double* cuts, std::size_t m,
+                  Sink&& sink) {
+    std::size_t i = 0;
+    if (m > 1) {
+        for (; i + kSearchBlock <= n; i += kSearchBlock) {
+            const double* base[kSearchBlock];
+            double v[kSearchBlock];
+            for (std::size_t j = 0; j < kSearchBlock; ++j) {
+                base[j] = cuts;
+                v[j] = x[i + j];
+            }
+            for (std::size_t length = m; length > 1;) {
+                const std::size_t half = length / 2;
+                for (std::size_t j = 0; j < kSearchBlock; ++j) {
+                    base[j] = (base[j][half] < v[j]) ? base[j] + half : base[j];
+                }
+                length -= half;
+            }
+            for (std::size_t j = 0; j < kSearchBlock; ++j) {
+                sink(i + j, static_cast<std::size_t>(base[j] - cuts) +
+                                static_cast<std::size_t>(*base[j] < v[j]));
+            }
+        }
+    }
+    for (; i < n; ++i) sink(i, count_below(cuts, m, x[i]));
+}
+
+// ------------------------------------------------------------- quantiles
+
+// Where the quantile rule reads `size` (> 1) ascending values at p.
+struct QuantilePoint {
+    double pos;
+    std::size_t lo;
+    std::size_t hi;
+};
+
+QuantilePoint quantile_point(std::size_t size, double p) {
+    const double pos = static_cast<double>(size - 1) * p;
+    return {pos, static_cast<std::size_t>(std::floor(pos)),
+            static_cast<std::size_t>(std::ceil(pos))};
+}
+
+// The quantile from the order statistics at at.lo and at.hi, in exactly the
+// evaluation order of linear_quantile.
+double interpolate(const QuantilePoint& at, double at_lo, double at_hi) {
+    return (at_hi - at_lo) * (at.pos - static_cast<double>(at.lo)) + at_lo;
+}
+
+// The quantile of v[0 .. size), size > 0, whose positions lo and hi already
+// hold their sorted values.
+double quantile_of_slice(const double* v, std::size_t size, double p) {
+    if (size == 1) return v[0];
+    const QuantilePoint at = quantile_point(size, p);
+    return interpolate(at, v[at.lo], v[at.hi]);
+}
+
+// ------------------------------------------------------- order statistics
+
+// Ranges this short, or this crowded with wanted positions, are cheaper to
+// sort outright than to keep splitting with selections.
+constexpr std::size_t kSortRange = 64;
+constexpr std::size_t kSortPositionsPerValue = 16;
+
+// Puts at each wanted position of data[first, last) the value a full ascending
+// sort would put there. `wanted` is ascending, without repeats, and inside
+// [first, last). Selecting the middle wanted position splits the range into
+// two independent halves (everything left of it is <= it, everything right is
+// >=), so the work is about (last - first) * log2(number of positions).
+void select_positions(double* data, std::size_t first, std::size_t last,
+                      const std::size_t* wanted, const std::size_t* wanted_end) {
+    while (wanted != wanted_end) {
+        const std::size_t length = last - first;
+        const std::size_t positions = static_cast<std::size_t>(wanted_end - wanted);
+        if (length <= kSortRange || positions * kSortPositionsPerValue >= length) {
+            std::sort(data + first, data + last);
+            return;
+        }
+        const std::size_t* middle = wanted + positions / 2;
+        std::nth_element(data + first, data + *middle, data + last);
+        select_positions(data, first, *middle, wanted, middle);
+        first = *middle + 1;
+        wanted = middle + 1;
+    }
+}
+
+// Deterministic pseudo-random stream (splitmix64) for drawing samples.
+uint64_t next_random(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Inputs this large, with this few wanted positions, go through a sample.
+constexpr std::size_t kSampledFrom = std::size_t{1} << 15;
+constexpr std::size_t kSampledPositionsAtMost = 1024;
+constexpr std::size_t kSampleAtLeast = 1024;
+
+// Order statistics of the values of x[0..n) that `keep` accepts (n_kept of
+// them) at the ascending, distinct positions `wanted`, written to out[j],
+// without copying the input. A sorted random sample brackets every wanted
+// position between two splitters, four sample standard deviations of rank
+// either side; one pass finds the bucket between consecutive splitters of
+// every value and keeps only the values of the buckets a bracket covers.
+// The bucket sizes say where each wanted position really lies: when one lies
+// in a bucket not gathered (the sample was far off; rare) this returns false.
+// Otherwise the selections run inside the small gathered buckets.
+template <typename Keep>
+bool order_statistics_by_sample(const double* x, std::size_t n, Keep keep, std::size_t n_kept,
+                                const std::vector<std::size_t>& wanted, double* out) {
+    const double n_real = static_cast<double>(n_kept);
+    const std::size_t target = std::max<std::size_t>(
+        kSampleAtLeast, static_cast<std::size_t>(std::pow(n_real, 2.0 / 3.0)));
+    std::vector<double> sample;
+    sample.reserve(target);
+    uint64_t state = 0x5EED5EED5EED5EEDull;
+    // Rejected values make draws miss; the number of draws stays bounded.
+    for (std::size_t draw = 0; draw < 4 * target && sample.size() < target; ++draw) {
+        const double v = x[next_random(state) % n];
+        if (keep(v)) sample.push_back(v);
+    }
+    if (sample.size() < kSampleAtLeast) return false;
+    std::sort(sample.begin(), sample.end());
+
+    // Splitters around each wanted position. The value just below a lower
+    // splitter is a splitter too, so the lowest bucket of a bracket holds only
+    // values equal to its lower splitter, not everything below it.
+    const double sample_real = static_cast<double>(sample.size());
+    const double half_width = 2.0 * std::sqrt(sample_real);
+    struct Bracket {
+        bool has_lower;
+        bool has_upper;
+        double lower;
+        double upper;
+    };
+    std::vector<Bracket> brackets;
+    brackets.reserve(wanted.size());
+    std::vector<double> splitters;
+    splitters.reserve(3 * wanted.size());
+    for (const std::size_t k : wanted) {
+        const double rank = (static_cast<double>(k) + 0.5) * sample_real / n_real;
+        const double lo = std::floor(rank - half_width);
+        const double hi = std::ceil(rank + half_width);
+        Bracket b{lo >= 0.0, hi <= sample_real - 1.0, 0.0, 0.0};
+        if (b.has_lower) {
+            b.lower = sample[static_cast<std::size_t>(lo)];
+            splitters.push_back(std::nextafter(b.lower, -kInf));
+            splitters.push_back(b.lower);
+        }
+        if (b.has_upper) {
+            b.upper = sample[static_cast<std::size_t>(hi)];
+            splitters.push_back(b.upper);
+        }
+        brackets.push_back(b);
+    }
+    std::sort(splitters.begin(), splitters.end());
+    splitters.erase(std::unique(splitters.begin(), splitters.end()), splitters.end());
+    const std::size_t m = splitters.size();
+    const double* cuts = splitters.data();
+    // Buckets follow the bin rule, bucket b holding (splitter b-1, splitter b];
+    // bucket m + 1 takes the rejected values.
+    const std::size_t rejected = m + 1;
+
+    std::vector<int64_t> bracket_edges(m + 2, 0);
+    for (const Bracket& b : brackets) {
+        ++bracket_edges[b.has_lower ? count_below(cuts, m, b.lower) : 0];
+        --bracket_edges[(b.has_upper ? count_below(cuts, m, b.upper) : m) + 1];
+    }
+    std::vector<char> gathered(m + 2, 0);
+    int64_t depth = 0;  // brackets covering bucket b
+    for (std::size_t b = 0; b <= m; ++b) {
+        depth += bracket_edges[b];
+        gathered[b] = depth > 0;
+    }
+
+    // One pass: the size of every bucket, and the values of the gathered
+    // buckets with their buckets, in input order. Every value is written at
+    // the end of the gathered ones, which only grow past it when its bucket is
+    // gathered, so the loop never branches on the bucket. The arrays are left
+    // uninitialised: only the pages actually written are ever touched.
+    std::vector<std::size_t> count(m + 2, 0);
+    std::unique_ptr<double[]> gathered_value(new double[n + 1]);
+    std::unique_ptr<uint16_t[]> gathered_bucket(new uint16_t[n + 1]);
+    std::size_t n_gathered = 0;
+    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bucket) {
+        const double v = x[i];
+        const std::size_t b = keep(v) ? bucket : rejected;
+        ++count[b];
+        gathered_value[n_gathered] = v;
+        gathered_bucket[n_gathered] = static_cast<uint16_t>(b);
+        n_gathered += static_cast<std::size_t>(gathered[b]);
+    });
+
+    // Bucket of every wanted position, from the cumulative sizes.
+    std::vector<std::size_t> start(m + 2, 0);
+    for (std::size_t b = 0; b <= m; ++b) start[b + 1] = start[b] + count[b];
+    std::vector<std::size_t> bucket_of_wanted(wanted.size());
+    for (std::size_t w = 0; w < wanted.size(); ++w) {
+        const std::size_t b = static_cast<std::size_t>(
+            std::upper_bound(start.begin(), start.end(), wanted[w]) - start.begin() - 1);
+        if (!gathered[b]) return false;
+        bucket_of_wanted[w] = b;
+    }
+
+    // The gathered values bucket after bucket (a counting sort).
+    std::vector<std::size_t> offset(m + 2, 0);
+    for (std::size_t b = 0, total = 0; b <= m; ++b) {
+        offset[b] = total;
+        if (gathered[b]) total += count[b];
+    }
+    std::vector<double> buffer(n_gathered);
+    std::vector<std::size_t> next(offset);
+    for (std::size_t j = 0; j < n_gathered; ++j) {
+        buffer[next[gathered_bucket[j]]++] = gathered_value[j];
+    }
+
+    std::vector<std::size_t> local;
+    for (std::size_t w = 0; w < wanted.size();) {
+        const std::size_t b = bucket_of_wanted[w];
+        std::size_t end = w;
+        local.clear();
+        for (; end < wanted.size() && bucket_of_wanted[end] == b; ++end) {
+            local.push_back(wanted[end] - start[b]);
+        }
+        double* values = buffer.data() + offset[b];
+        select_positions(values, 0, count[b], local.data(), local.data() + local.size());
+        for (std::size_t j = 0; j < local.size(); ++j) out[w + j] = values[local[j]];
+        w = end;
+    }
+    return true;
+}
+
+// Order statistics of the n_kept values of x[0..n) that `keep` accepts, at
+// the ascending, distinct positions `wanted`, written to out[j]: each is the
+// value a full ascending sort of the accepted values puts at that position.
+template <typename Keep>
+void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_kept,
+                      const std::vector<std::size_t>& wanted, double* out) {
+    if (wanted.empty()) return;
+    if (n_kept >= kSampledFrom && wanted.size() <= kSampledPositionsAtMost &&
+        order_statistics_by_sample(x, n, keep, n_kept, wanted, out)) {
+        return;
+    }
+    std::vector<double> values;
+    values.reserve(n_kept);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep(x[i])) values.push_back(x[i]);
+    }
+    select_positions(values.data(), 0, values.size(), wanted.data(),
+                     wanted.data() + wanted.size());
+    for (std::size_t j = 0; j < wanted.size(); ++j) out[j] = values[wanted[j]];
+}
+
+// Index of position k in the ascending vector `wanted`, which holds it.
+std::size_t index_of(const std::vector<std::size_t>& wanted, std::size_t k) {
+    return static_cast<std::size_t>(std::lower_bound(wanted.begin(), wanted.end(), k) -
+                                    wanted.begin());
+}
+
+// ------------------------------------------------------------ cut points
+
+void require_bins(std::size_t n_bins) {
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+}
+
+// How many values of x are finite, and the smallest and largest of them.
+struct FiniteRange {
+    std::size_t count = 0;
+    double min = 0.0;
+    double max = 0.0;
+};
+
+FiniteRange finite_range(const double* x, std::size_t n) {
+    FiniteRange r;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = x[i];
+        if (!is_finite(v)) continue;
+        if (r.count == 0) {
+            r.min = r.max = v;
+        } else {
+            r.min = std::min(r.min, v);
+            r.max = std::max(r.max, v);
+        }
+        ++r.count;
+    }
+    if (r.count == 0) throw std::invalid_argument("binning: x no contiene valores finitos");
+    return r;
+}
+
+// The order-statistic positions that the quantiles at p = i / n_bins, i = 1
+// .. n_bins - 1, read from `size` values: ascending and without repeats. Both
+// lo and hi never decrease with i and hi <= lo + 1, so any position not above
+// the last one kept is already kept.
+std::vector<std::size_t> quantile_positions(std::size_t size, std::size_t n_bins) {
+    std::vector<std::size_t> wanted;
+    wanted.reserve(std::min(2 * (n_bins - 1), size));
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
+        const QuantilePoint at = quantile_point(size, p);
+        for (const std::size_t k : {at.lo, at.hi}) {
+            if (wanted.empty() || k > wanted.back()) wanted.push_back(k);
+        }
+    }
+    return wanted;
+}
+
+// Cuts i * width + lo for i = 1 .. n_bins - 1, keeping finite ones that
+// strictly increase.
+std::vector<double> equal_width_cuts(double lo, double hi, std::size_t n_bins) {
+    std::vector<double> cuts;
+    if (n_bins == 1 || lo == hi) return cuts;
+    const double width = (hi - lo) / static_cast<double>(n_bins);
+    cuts.reserve(n_bins - 1);
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double cut = static_cast<double>(i) * width + lo;
+        if (is_finite(cut) && (cuts.empty() || cut > cuts.back())) cuts.push_back(cut);
+    }
+    return cuts;
+}
+
+// --------------------------------------------------------------- summaries
+
+double fraction(std::size_t part, std::size_t whole) {
+    return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
+}
+
+// Edges of bin b of m + 1 bins.
+double left_edge(const std::vector<double>& splits, std::size_t b) {
+    return b == 0 ? -kInf : splits[b - 1];
+}
+double right_edge(const std::vector<double>& splits, std::size_t b) {
+    return b == splits.size() ? kInf : splits[b];
+}
+
+// Median of the x values of every bin. The bins cut the line into
+// consecutive intervals, so bin b's values are the positions start[b] ..
+// start[b] + count[b] - 1 of all non-NaN x in ascending order, and its median
+// needs the order statistics of that whole sample at two of those positions.
+std::vector<double> bin_medians(const double* x, std::size_t n,
+                                const std::vector<std::size_t>& count, std::size_t bins) {
+    std::vector<std::size_t> wanted;
+    wanted.reserve(2 * bins);
+    std::size_t start = 0;
+    for (std::size_t b = 0; b < bins; ++b) {
+        if (count[b] == 1) {
+            wanted.push_back(start);
+        } else if (count[b] > 1) {
+            const QuantilePoint at = quantile_point(count[b], 0.5);
+            wanted.push_back(start + at.lo);
+            if (at.hi != at.lo) wanted.push_back(start + at.hi);
+        }
+        start += count[b];
+    }
+    std::vector<double> at_wanted(wanted.size());
+    order_statistics(
+        x, n, [](double v) { return !std::isnan(v); }, start, wanted, at_wanted.data());
+
+    std::vector<double> median(bins, kNaN);
+    for (std::size_t b = 0, w = 0; b < bins; ++b) {
+        const std::size_t c = count[b];
+        if (c == 1) {
+            median[b] = at_wanted[w++];
+        } else if (c > 1) {
+            const QuantilePoint at = quantile_point(c, 0.5);
+            const double at_lo = at_wanted[w++];
+            const double at_hi = at.hi != at.lo ? at_wanted[w++] : at_lo;
+            median[b] = interpolate(at, at_lo, at_hi);
+        }
+    }
+    return median;
+}
+
+// Median of the size values at v (reordered in place), equal to the median of
+// their sorted copy: select the lower middle, then the smallest value above it.
+double median_in_place(double* v, std::size_t size) {
+    if (size == 0) return kNaN;
+    if (size == 1) return v[0];
+    const QuantilePoint at = quantile_point(size, 0.5);
+    std::nth_element(v, v + at.lo, v + size);
+    if (at.hi != at.lo) std::iter_swap(v + at.hi, std::min_element(v + at.hi, v + size));
+    return interpolate(at, v[at.lo], v[at.hi]);
+}
+
+// Continuous summary. Slot m + 1 collects rows whose x is NaN and slot m + 2
+// the rows whose y is NaN, which count nowhere. The y values of every slot are
+// placed into one buffer, slot after slot (a counting sort), and sorted there;
+// with the Median representative the x values of every bin share the same
+// offsets in a second buffer. Slot is the integer type recording each row's
+// slot.
+template <typename Slot>
+std::vector<ContinuousBinningSummary> continuous_summary(const double* x, const double* y,
+                                                         std::size_t n,
+                                                         const std::vector<double>& splits,
+                                                         SummaryStatistic stat) {
+    const std::size_t m = splits.size();
+    const double* cuts = splits.data();
+    const std::size_t missing = m + 1;
+    const std::size_t skipped = m + 2;
+    const bool median = stat == SummaryStatistic::Median;
+    std::vector<std::size_t> count(m + 3, 0);
+    std::vector<double> x_sum(m + 3, 0.0);
+    std::vector<Slot> slot_of(n);
+
+    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bin) {
+        const double v = x[i];
+        const std::size_t b = std::isnan(y[i]) ? skipped : std::isnan(v) ? missing : bin;
+        slot_of[i] = static_cast<Slot>(b);
+        ++count[b];
+        // Mean representative: a left-to-right sum in input order, per bin.
+        if (b != skipped) x_sum[b] += v;
+    });
+    const std::size_t used = n - count[skipped];
+
+    std::vector<std::size_t> start(missing + 2, 0);
+    for (std::size_t b = 0; b <= missing; ++b) start[b + 1] = start[b] + count[b];
+    std::vector<double> y_by_slot(used);
+    std::vector<double> x_by_slot(median ? used : 0);
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t b = slot_of[i];
+        if (b == skipped) continue;
+        const std::size_t at = next[b]++;
+        y_by_slot[at] = y[i];
+        if (median) x_by_slot[at] = x[i];
+    }
+
+    const bool has_missing = count[missing] > 0;
+    std::vector<ContinuousBinningSummary> rows;
+    rows.reserve(m + 1 + (has_missing ? 1 : 0));
+    for (std::size_t b = 0; b <= (has_missing ? missing : m); ++b) {
+        const std::size_t c = count[b];
+        double* ys = y_by_slot.data() + start[b];
+        std::sort(ys, ys + c);
+        double y_sum = 0.0;
+        for (std::size_t j = 0; j < c; ++j) y_sum += ys[j];
+
+        ContinuousBinningSummary r{};
+        r.left = b == missing ? kNaN : left_edge(splits, b);
+        r.right = b == missing ? kNaN : right_edge(splits, b);
+        r.count = c;
+        r.percentage = fraction(c, used);
+        if (b == missing || c == 0) {
+            r.representative = kNaN;
+        } else if (median) {
+            r.representative = median_in_place(x_by_slot.data() + start[b], c);
+        } else {
+            r.representative = x_sum[b] / static_cast<double>(c);
+        }
+        if (c == 0) {
+            r.target_mean = r.target_p25 = r.target_median = r.target_p75 = kNaN;
+        } else {
+            r.target_mean = y_sum / static_cast<double>(c);
+            r.target_p25 = quantile_of_slice(ys, c, 0.25);
+            r.target_median = quantile_of_slice(ys, c, 0.5);
+            r.target_p75 = quantile_of_slice(ys, c, 0.75);
+        }
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ cut points
+
+WidthRange parse_width_range(const std::string& s) {
+    if (s == "full") return WidthRange::Full;
+    if (s == "quantile") return WidthRange::Quantile;
+    if (s == "iqr") return WidthRange::Iqr;
+    throw std::invalid_argument("range debe ser 'full', 'quantile' o 'iqr'");
+}
+
+std::vector<double> equal_width_splits(const double* x, std::size_t n, std::size_t n_bins,
+                                       WidthRange range, double lower_quantile,
+                                       double upper_quantile, double k) {
+    require_bins(n_bins);
+    double lo = 0.0;
+    double hi = 0.0;
+    switch (range) {
+        case WidthRange::Full: {
+            const FiniteRange r = finite_range(x, n);
+            lo = r.min;
+            hi = r.max;
+            break;
+        }
+        case WidthRange::Quantile: {
+            const std::vector<double> s = sorted_finite_values(x, n);
+            if (!(lower_quantile >= 0.0 && lower_quantile < upper_quantile &&
+                  upper_quantile <= 1.0)) {
+                throw std::invalid_argument(
+                    "binning: lower_quantile debe ser menor que upper_quantile");
+            }
+            lo = linear_quantile(s, lower_quantile);
+            hi = linear_quantile(s, upper_quantile);
+            break;
+        }
+        case WidthRange::Iqr: {
+            const std::vector<double> s = sorted_finite_values(x, n);
+            if (!(is_finite(k) && k >= 0.0)) {
+                throw std::invalid_argument("binning: k debe ser finito y no negativo");
+            }
+            lo = s.front();
+            hi = s.back();
+            const double q1 = linear_quantile(s, 0.25);
+            const double q3 = linear_quantile(s, 0.75);
+            const double iqr = q3 - q1;
+            // Quartiles widened by k interquartile ranges, never beyond the data.
+            if (iqr > 0.0) {
+                lo = std::max(q1 - k * iqr, s.front());
+                hi = std::min(q3 + k * iqr, s.back());
+            }
+            break;
+        }
+    }
+    return equal_width_cuts(lo, hi, n_bins);
+}
+
+std::vector<double> quantile_splits(const double* x, std::size_t n, std::size_t n_bins) {
+    require_bins(n_bins);
+    const FiniteRange finite = finite_range(x, n);
+    std::vector<double> cuts;
+    if (n_bins == 1 || finite.min == finite.max) return cuts;
+    cuts.reserve(n_bins - 1);
+
+    const std::vector<std::size_t> wanted = quantile_positions(finite.count, n_bins);
+    std::vector<double> at_wanted(wanted.size());
+    order_statistics(
+        x, n, [](double v) { return is_finite(v); }, finite.count, wanted, at_wanted.data());
+
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
+        const QuantilePoint at = quantile_point(finite.count, p);
+        const double q = interpolate(at, at_wanted[index_of(wanted, at.lo)],
+                                     at_wanted[index_of(wanted, at.hi)]);
+        // Repeated quantiles collapse, and one equal to the maximum is no cut.
+        if (is_finite(q) && q >= finite.min && q < finite.max &&
+            (cuts.empty() || q > cuts.back())) {
+            cuts.push_back(q);
+        }
+    }
+    return cuts;
+}
+
+std::vector<double> normalize_splits(const double* splits, std::size_t n) {
+    std::vector<double> cuts;
+    cuts.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!is_finite(splits[i])) {
+            throw std::invalid_argument("binning: los puntos de corte deben ser finitos");
+        }
+        cuts.push_back(splits[i]);
+    }
+    if (cuts.empty()) return cuts;
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    return cuts;
+}
+
+// ------------------------------------------------------------ assignment
+
+std::vector<int64_t> assign_bins(const double* x, std::size_t n,
+                                 const std::vector<double>& splits) {
+    std::vector<int64_t> bins(n);
+    for_each_bin(x, n, splits.data(), splits.size(), [&](std::size_t i, std::size_t bin) {
+        bins[i] = std::isnan(x[i]) ? -1 : static_cast<int64_t>(bin);
+    });
+    return bins;
+}
+
+// ------------------------------------------------------------- summaries
+
+SummaryStatistic parse_summary_statistic(const std::string& s) {
+    if (s == "mean") return SummaryStatistic::Mean;
+    if (s == "median") return SummaryStatistic::Median;
+    throw std::invalid_argument("representative debe ser 'mean' o 'median'");
+}
+
+std::vector<BinningSummary> summarize_binary(const double* x, const int* y, std::size_t n,
+                                             const std::vector<double>& splits,
+                                             SummaryStatistic stat) {
+    // Every label is checked before anything is counted, whatever its x.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned>(y[i]) > 1u) {
+            throw std::invalid_argument("binning: y debe contener solo 0 y 1");
+        }
+    }
+    // Slot m + 1 collects the rows whose x is NaN.
+    const std::size_t m = splits.size();
+    const double* cuts = splits.data();
+    const std::size_t missing = m + 1;
+    std::vector<std::size_t> count(m + 2, 0);
+    std::vector<std::size_t> ones(m + 2, 0);
+    std::vector<double> x_sum(m + 2, 0.0);  // in input order, for the Mean
+    const bool mean = stat == SummaryStatistic::Mean;
+    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bin) {
+        const double v = x[i];
+        const std::size_t b = std::isnan(v) ? missing : bin;
+        ++count[b];
+        ones[b] += static_cast<std::size_t>(y[i]);
+        if (mean) x_sum[b] += v;
+    });
+
+    std::vector<double> representative(m + 1, kNaN);
+    if (!mean) {
+        representative = bin_medians(x, n, count, m + 1);
+    } else {
+        for (std::size_t b = 0; b <= m; ++b) {
+            if (count[b] > 0) representative[b] = x_sum[b] / static_cast<double>(count[b]);
+        }
+    }
+
+    const bool has_missing = count[missing] > 0;
+    std::vector<BinningSummary> rows;
+    rows.reserve(m + 1 + (has_missing ? 1 : 0));
+    auto add_row = [&](double left, double right, std::size_t b, double rep) {
+        const std::size_t c = count[b];
+        rows.push_back(BinningSummary{left, right, c, fraction(c, n), c - ones[b], ones[b],
+                                      fraction(ones[b], c), rep});
+    };
+    for (std::size_t b = 0; b <= m; ++b) {
+        add_row(left_edge(splits, b), right_edge(splits, b), b, representative[b]);
+    }
+    if (has_missing) add_row(kNaN, kNaN, missing, kNaN);
+    return rows;
+}
+
+std::vector<ContinuousBinningSummary> summarize_continuous(const double* x, const double* y,
+                                                           std::size_t n,
+                                                           const std::vector<double>& splits,
+                                                           SummaryStatistic stat) {
+    // Row slots fit in 32 bits unless there are billions of cut points.
+    if (splits.size() + 3 <= std::numeric_limits<uint32_t>::max()) {
+        return continuous_summary<uint32_t>(x, y, n, splits, stat);
+    }
+    return continuous_summary<std::size_t>(x, y, n, splits, stat);
+}
+
+}  // namespace tessaline
