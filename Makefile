@@ -5,7 +5,7 @@ PY        := $(VENV)/bin/python
 CPP_BUILD := build/cpp
 SOURCES   := $(shell find core bindings -name '*.cpp' -o -name '*.hpp') CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python bench bench-quick system-deps clean
+.PHONY: demo test test-cpp test-python bench bench-quick sanitize system-deps clean
 
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
@@ -42,6 +42,22 @@ bench: $(VENV)/.installed
 bench-quick: $(VENV)/.installed
 	$(PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	$(PY) bench/run.py --quick
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over both suites; any report fails.
+# The interpreter itself is not instrumented, so the runtime is preloaded and
+# leak detection (which would report the interpreter's own arenas) is off.
+SAN_BUILD := build/sanitize
+SAN_FLAGS := -fsanitize=address,undefined;-fno-sanitize-recover=all;-fno-omit-frame-pointer
+sanitize: system-deps $(VENV)/.deps
+	@$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALINE_BUILD_TESTS=ON "-DTESSALINE_SANITIZE_FLAGS=$(SAN_FLAGS)" \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
+	@$(VENV)/bin/cmake --build $(SAN_BUILD) -j2
+	cd $(SAN_BUILD) && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; \
+	  rc=$$?; if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; exit $$rc
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  LD_PRELOAD=$$(g++ -print-file-name=libasan.so) PYTHONPATH=$(SAN_BUILD) \
+	  $(PY) -m pytest -q -p no:cacheprovider tests/python
 
 clean:
 	rm -rf build $(VENV)

@@ -1,0 +1,47 @@
+// Python face of the one-call MDLP pipeline with its summary and counters.
+#include "mdlp_params.hpp"
+#include "tessaline/tessaline.hpp"
+#include "wrappers.hpp"
+
+namespace tessaline::bindings {
+
+py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs,
+                       int monotonicity, int mono_dir, double alpha_pos, double beta_struct,
+                       bool force_first_split, const py::object& value, double percentile,
+                       const std::string& representative) {
+    const auto xs = flat_view(x);
+    const auto ys = flat_view(y);
+    if (xs.size != ys.size) {
+        throw std::invalid_argument("mdlp_full: x e y deben tener la misma longitud");
+    }
+    const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
+                                            beta_struct, force_first_split);
+    const std::optional<double> threshold = optional_from_object(value);
+    MdlpFullRawResult r;
+    {
+        py::gil_scoped_release unlocked;
+        const SummaryStatistic stat = parse_summary_statistic(representative);
+        r = fit_mdlp_full_from_raw(xs.data, ys.data, xs.size, p, threshold, percentile, stat);
+    }
+    const auto& s = r.summary;
+    return py::dict(
+        py::arg("mdlp") = split_log_dict(r.mdlp),
+        py::arg("summary") = py::dict(
+            py::arg("left") = column(s, &BinningSummary::left),
+            py::arg("right") = column(s, &BinningSummary::right),
+            py::arg("count") = column(s, &BinningSummary::count),
+            py::arg("percentage") = column(s, &BinningSummary::percentage),
+            py::arg("c0") = column(s, &BinningSummary::c0),
+            py::arg("c1") = column(s, &BinningSummary::c1),
+            py::arg("event_rate") = column(s, &BinningSummary::event_rate),
+            py::arg("representative") = column(s, &BinningSummary::representative)),
+        py::arg("metadata") = py::dict(
+            py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
+            py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
+            py::arg("n_missing_both") = r.n_missing_both,
+            py::arg("n_non_finite") = r.n_non_finite,
+            py::arg("target_was_binary") = r.target_was_binary,
+            py::arg("threshold") = r.threshold));
+}
+
+}  // namespace tessaline::bindings
