@@ -7,27 +7,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bin_search.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
 namespace {
-
-// Number of cut points strictly below v (v not NaN), i.e. its bin: a value
-// equal to a cut point falls in the lower bin, -inf in bin 0 and +inf in bin
-// k. The search halves the range without a data-dependent branch, so the loop
-// runs the same log2(k) steps for every value and never mispredicts.
-inline std::size_t bin_of(const double* cuts, std::size_t k, double v) {
-    if (k == 0) return 0;
-    const double* base = cuts;
-    std::size_t len = k;
-    while (len > 1) {
-        const std::size_t half = len / 2;
-        base = (base[half] < v) ? base + half : base;
-        len -= half;
-    }
-    return static_cast<std::size_t>(base - cuts) + (*base < v ? 1 : 0);
-}
 
 // Adds the sample's values to counts (k + 2 entries, the last one for NaN) and
 // tells whether any NaN occurred.
@@ -37,14 +22,13 @@ bool count_into_bins(const double* values, std::size_t n, const std::vector<doub
     const double* c = cuts.data();
     int64_t* bins = counts.data();
     int64_t missing = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = values[i];
-        if (std::isnan(v)) {
+    for_each_bin(values, n, c, k, [&](std::size_t i, std::size_t bin) {
+        if (std::isnan(values[i])) {
             ++missing;
         } else {
-            ++bins[bin_of(c, k, v)];
+            ++bins[bin];
         }
-    }
+    });
     counts[k + 1] += missing;
     return missing != 0;
 }
