@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tessaline/tessaline.hpp"
+#include "summary_dict.hpp"
 #include "wrappers.hpp"
 
 namespace tessaline::bindings {
@@ -89,14 +90,7 @@ py::dict binning_summary_binary(const DoubleArray& x, const Int32Array& y,
         const SummaryStatistic stat = parse_summary_statistic(representative);
         rows = summarize_binary(xs.data, ys.data, xs.size, cuts, stat);
     }
-    using R = BinningSummary;
-    return py::dict(py::arg("left") = column(rows, &R::left),
-                    py::arg("right") = column(rows, &R::right),
-                    py::arg("count") = column(rows, &R::count),
-                    py::arg("percentage") = column(rows, &R::percentage),
-                    py::arg("c0") = column(rows, &R::c0), py::arg("c1") = column(rows, &R::c1),
-                    py::arg("event_rate") = column(rows, &R::event_rate),
-                    py::arg("representative") = column(rows, &R::representative));
+    return binning_summary_dict(rows);
 }
 
 py::dict binning_summary_continuous(const DoubleArray& x, const DoubleArray& y,

@@ -1,5 +1,6 @@
 // Python face of the one-call MDLP pipeline with its summary and counters.
 #include "mdlp_params.hpp"
+#include "summary_dict.hpp"
 #include "tessaline/tessaline.hpp"
 #include "wrappers.hpp"
 
@@ -23,18 +24,9 @@ py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minob
         const SummaryStatistic stat = parse_summary_statistic(representative);
         r = fit_mdlp_full_from_raw(xs.data, ys.data, xs.size, p, threshold, percentile, stat);
     }
-    const auto& s = r.summary;
     return py::dict(
         py::arg("mdlp") = split_log_dict(r.mdlp),
-        py::arg("summary") = py::dict(
-            py::arg("left") = column(s, &BinningSummary::left),
-            py::arg("right") = column(s, &BinningSummary::right),
-            py::arg("count") = column(s, &BinningSummary::count),
-            py::arg("percentage") = column(s, &BinningSummary::percentage),
-            py::arg("c0") = column(s, &BinningSummary::c0),
-            py::arg("c1") = column(s, &BinningSummary::c1),
-            py::arg("event_rate") = column(s, &BinningSummary::event_rate),
-            py::arg("representative") = column(s, &BinningSummary::representative)),
+        py::arg("summary") = binning_summary_dict(r.summary),
         py::arg("metadata") = py::dict(
             py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
             py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
