@@ -1,0 +1,47 @@
+"""Turning what analysts hold (lists, NumPy arrays, pandas Series, nullable
+pandas columns) into the flat float64 and int32 arrays the native module reads."""
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+FloatArray = npt.NDArray[np.float64]
+IntArray = npt.NDArray[np.int64]
+
+
+def as_float_array(values: Any) -> FloatArray:
+    """A flat float64 array of `values`; a missing value of a pandas column
+    (``pd.NA``, ``None``, ``NaT``-free nullable dtypes) becomes NaN."""
+    to_numpy = getattr(values, "to_numpy", None)
+    if to_numpy is not None:
+        # pandas Series, Index and extension arrays: their own conversion knows
+        # how to turn pd.NA into NaN, NumPy's does not.
+        array = to_numpy(dtype=np.float64, na_value=np.nan)
+    else:
+        array = np.asarray(values, dtype=np.float64)
+    return np.ravel(array)
+
+
+def labelled_rows(x: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
+    """`x` as float64 and the binary target `y` as int32 labels, without the
+    rows whose target is missing (NaN).
+
+    A target value other than 0 and 1 becomes -1 rather than being truncated
+    toward zero by the int32 conversion (0.7 would silently turn into 0), so
+    that the native function rejects it with its own message."""
+    xs = as_float_array(x)
+    ys = as_float_array(y)
+    if xs.size == ys.size:
+        known = ~np.isnan(ys)
+        if not known.all():
+            xs, ys = xs[known], ys[known]
+    labels = np.where((ys == 0.0) | (ys == 1.0), ys, -1.0).astype(np.int32)
+    return xs, labels
+
+
+def column_name(values: Any) -> str | None:
+    """The name a pandas Series carries, if any."""
+    name = getattr(values, "name", None)
+    return None if name is None else str(name)

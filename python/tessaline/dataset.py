@@ -1,0 +1,140 @@
+"""Reading a CSV file for the report: its numeric columns as float64 arrays and
+its target as 1 (event), 0 (non-event) or NaN (missing). Only the standard
+library is used, so the report runs on the core install."""
+from __future__ import annotations
+
+import csv
+import math
+import pathlib
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from ._arrays import FloatArray
+
+# Cells read as missing values, compared after stripping and lower-casing.
+MISSING_CELLS = frozenset({"", "na", "n/a", "nan", "null", "none"})
+
+
+class DataError(Exception):
+    """The file or the target cannot be used as asked; the message says why."""
+
+
+def is_missing(cell: str) -> bool:
+    return cell.strip().lower() in MISSING_CELLS
+
+
+def _number(cell: str) -> float | None:
+    try:
+        return float(cell)
+    except ValueError:
+        return None
+
+
+@dataclass
+class Dataset:
+    path: pathlib.Path
+    n_rows: int
+    target_name: str
+    target: FloatArray  # 1.0 event, 0.0 non-event, NaN missing
+    event: str
+    numeric: dict[str, FloatArray] = field(default_factory=dict)
+    skipped: list[str] = field(default_factory=list)  # columns that are not numeric
+
+
+def _numeric_column(cells: list[str]) -> FloatArray | None:
+    """The column as float64 with NaN for missing cells, or None when a present
+    cell is not a number or no cell is present."""
+    values = np.empty(len(cells), dtype=np.float64)
+    present = 0
+    for i, cell in enumerate(cells):
+        if is_missing(cell):
+            values[i] = math.nan
+            continue
+        number = _number(cell)
+        if number is None:
+            return None
+        values[i] = number
+        present += 1
+    return values if present else None
+
+
+def _event_flags(cells: list[str], name: str, event: str | None) -> tuple[FloatArray, str]:
+    present = sorted({c.strip() for c in cells if not is_missing(c)})
+    shown = ", ".join(present[:10]) + (", ..." if len(present) > 10 else "")
+    if not present:
+        raise DataError(f"target column '{name}' has no value")
+    if event is None:
+        numbers = {_number(v) for v in present}
+        if numbers <= {0.0, 1.0}:
+            return np.array([math.nan if is_missing(c) else float(c) for c in cells]), "1"
+        raise DataError(f"target column '{name}' is not 0/1 (values: {shown}): "
+                        "name the event value with --event")
+    wanted = event.strip()
+    wanted_number = _number(wanted)
+
+    def matches(cell: str) -> bool:
+        cell = cell.strip()
+        if cell == wanted:
+            return True
+        number = _number(cell)
+        return wanted_number is not None and number is not None and number == wanted_number
+
+    flags = np.array([math.nan if is_missing(c) else float(matches(c)) for c in cells])
+    if not np.any(flags == 1.0):
+        raise DataError(f"no row of target column '{name}' holds the event value "
+                        f"'{wanted}' (values: {shown})")
+    return flags, wanted
+
+
+def _unique(names: list[str]) -> list[str]:
+    """Header names made unique by a numeric suffix ('age', 'age.1', ...)."""
+    seen: set[str] = set()
+    unique = []
+    for name in names:
+        candidate, k = name, 0
+        while candidate in seen:
+            k += 1
+            candidate = f"{name}.{k}"
+        seen.add(candidate)
+        unique.append(candidate)
+    return unique
+
+
+def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None) -> Dataset:
+    """The numeric columns (every present cell a number) of a CSV file with a
+    header row, and its target column as event flags: rows equal to `event`
+    are events, other present values non-events; without `event` the target
+    must already be 0/1."""
+    path = pathlib.Path(path)
+    try:
+        with open(path, newline="", encoding="utf-8-sig") as handle:
+            reader = csv.reader(handle)
+            header = next(reader, None)
+            records = list(reader)
+    except OSError as error:
+        raise DataError(f"cannot read {path}: {error.strerror or error}") from error
+    except (csv.Error, UnicodeDecodeError) as error:
+        raise DataError(f"{path} is not a readable CSV file: {error}") from error
+    if not header:
+        raise DataError(f"{path} is empty")
+    names = _unique([h.strip() for h in header])
+    if target not in names:
+        raise DataError(f"no column '{target}' in {path} (columns: {', '.join(names)})")
+    for number, record in enumerate(records, start=2):
+        if len(record) != len(names):
+            raise DataError(f"{path}, line {number}: {len(record)} fields where the header "
+                            f"has {len(names)}")
+    columns = {name: [r[j] for r in records] for j, name in enumerate(names)}
+    flags, wanted = _event_flags(columns[target], target, event)
+    dataset = Dataset(path=path, n_rows=len(records), target_name=target, target=flags,
+                      event=wanted)
+    for name in names:
+        if name == target:
+            continue
+        values = _numeric_column(columns[name])
+        if values is None:
+            dataset.skipped.append(name)
+        else:
+            dataset.numeric[name] = values
+    return dataset

@@ -1,0 +1,183 @@
+"""Score and drift diagnostics with small result objects that print well:
+the population stability index between two samples, and the Gini coefficient
+of a score with its Lorenz curve."""
+from __future__ import annotations
+
+import math
+import types
+from collections.abc import Mapping
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+from . import _format
+from ._arrays import FloatArray, as_float_array, labelled_rows
+from .binning import BinningTable
+
+if TYPE_CHECKING:
+    import pandas
+    from matplotlib.axes import Axes
+
+PSI_COLUMNS = (
+    "count_reference", "count_current", "proportion_reference", "proportion_current",
+    "cumulative_reference", "cumulative_current", "psi_bin",
+)
+
+
+def _frozen(values: Any) -> npt.NDArray[Any]:
+    array = np.array(values, copy=True)
+    array.setflags(write=False)
+    return array
+
+
+def _pandas() -> Any:
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError("to_frame needs pandas: pip install 'tessaline[pandas]'") from error
+    return pandas
+
+
+def psi_reading(psi: float) -> str:
+    """The usual reading of a population stability index."""
+    if psi != psi:
+        return "undefined"
+    if psi < 0.1:
+        return "stable"
+    if psi < 0.25:
+        return "moderate shift"
+    return "significant shift"
+
+
+class PSIResult:
+    """Population stability index and Kolmogorov-Smirnov distance of a current
+    sample against a reference one, with the per-bin table.
+
+    Rows: one per interval of the cut points, then one for missing values when
+    either sample has any. Per row, with p_ref and p_cur the two proportions::
+
+        psi_bin = (p_ref - p_cur) * ln(max(p_ref, eps) / max(p_cur, eps))
+
+    ``psi`` is the sum of the rows and ``ks`` the largest gap between the two
+    cumulative proportions.
+    """
+
+    __slots__ = ("psi", "ks", "splits", "_columns")
+
+    def __init__(self, result: Mapping[str, Any], splits: npt.ArrayLike) -> None:
+        self.psi: float = float(result["psi"])
+        self.ks: float = float(result["ks"])
+        self.splits: FloatArray = _frozen(np.asarray(splits, dtype=np.float64))
+        self._columns = types.MappingProxyType({k: _frozen(result[k]) for k in PSI_COLUMNS})
+
+    @property
+    def columns(self) -> Mapping[str, npt.NDArray[Any]]:
+        return self._columns
+
+    def __getitem__(self, column: str) -> npt.NDArray[Any]:
+        return self._columns[column]
+
+    def __len__(self) -> int:
+        return len(self._columns["psi_bin"])
+
+    @property
+    def labels(self) -> list[str]:
+        edges = [-math.inf, *(float(s) for s in self.splits), math.inf]
+        labels = [_format.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
+        return labels + ["missing"] * (len(self) - len(labels))
+
+    def to_frame(self) -> pandas.DataFrame:
+        """The per-bin table as a pandas DataFrame, with a ``bin`` label column."""
+        frame = _pandas().DataFrame({k: np.array(v) for k, v in self._columns.items()})
+        frame.insert(0, "bin", self.labels)
+        return frame
+
+    def __str__(self) -> str:
+        c = self._columns
+        rows = [
+            [label, str(int(c["count_reference"][i])), str(int(c["count_current"][i])),
+             _format.percent(float(c["proportion_reference"][i])),
+             _format.percent(float(c["proportion_current"][i])),
+             _format.fixed(float(c["psi_bin"][i]), 4)]
+            for i, label in enumerate(self.labels)
+        ]
+        header = ("interval", "reference", "current", "ref share", "cur share", "PSI")
+        return (f"PSI {self.psi:.4f} ({psi_reading(self.psi)}), KS {self.ks:.4f}\n"
+                + _format.text_table(header, rows))
+
+    def __repr__(self) -> str:
+        return f"<PSIResult psi={self.psi:.4f} ({psi_reading(self.psi)}) ks={self.ks:.4f}>"
+
+
+def psi(
+    reference: npt.ArrayLike,
+    current: npt.ArrayLike,
+    splits: npt.ArrayLike | BinningTable,
+    *,
+    epsilon: float = 1e-12,
+) -> PSIResult:
+    """Population stability index of `current` against `reference` over the
+    cut points `splits` (finite, strictly increasing; or a `BinningTable`,
+    whose cut points are used). Intervals are closed on the right; missing
+    values get a row of their own. A proportion below `epsilon` is raised to it
+    inside the logarithm only. Errors of the native module are raised unchanged.
+    """
+    cuts = splits.splits if isinstance(splits, BinningTable) else splits
+    result = _tessaline.compare_distributions_native(
+        as_float_array(reference), as_float_array(current), cuts, epsilon
+    )
+    return PSIResult(result, cuts)
+
+
+class GiniResult:
+    """Gini coefficient and AUC of a score against a binary target, with the
+    Lorenz curve: one point per distinct score, ascending, giving the shares of
+    non-events (``cumulative_non_event``) and events (``cumulative_event``) at
+    or below that score. A positive Gini means events score higher;
+    Gini = 2 * AUC - 1, ties counting one half.
+    """
+
+    __slots__ = ("gini", "auc", "_curve")
+
+    def __init__(self, result: Mapping[str, Any]) -> None:
+        self.gini: float = float(result["gini"])
+        self.auc: float = float(result["auc"])
+        self._curve = types.MappingProxyType({
+            k: _frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")
+        })
+
+    @property
+    def curve(self) -> Mapping[str, FloatArray]:
+        """The Lorenz curve's columns ``value``, ``cumulative_non_event``, ``cumulative_event``."""
+        return self._curve
+
+    def to_frame(self) -> pandas.DataFrame:
+        """The Lorenz curve as a pandas DataFrame."""
+        return _pandas().DataFrame({k: np.array(v) for k, v in self._curve.items()})
+
+    def plot(self, ax: Axes | None = None) -> Axes:
+        """The Lorenz curve with the diagonal and the Gini in the title (needs matplotlib)."""
+        from .plots import plot_lorenz
+
+        return plot_lorenz(self, ax=ax)
+
+    def __str__(self) -> str:
+        n = len(self._curve["value"])
+        return f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score value{'s' if n != 1 else ''}"
+
+    def __repr__(self) -> str:
+        return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f}>"
+
+
+def gini(score: npt.ArrayLike, y: npt.ArrayLike) -> GiniResult:
+    """Gini coefficient of `score` against the 0/1 target `y` (1 = event).
+
+    Records with a missing score or a missing target are left out; any other
+    target than 0 and 1 is an error of the native function. Errors of the
+    native module are raised unchanged.
+    """
+    scores, labels = labelled_rows(score, y)
+    return GiniResult(_tessaline.lorenz_curve_native(scores, labels))

@@ -1,0 +1,115 @@
+"""The report as one self-contained HTML page: styles inline, charts embedded as
+PNG data, no script and no outside resource. Without matplotlib the page holds
+the tables only and says how to get the charts."""
+from __future__ import annotations
+
+import base64
+import io
+from collections.abc import Callable, Sequence
+from html import escape
+from importlib import metadata
+from typing import Any
+
+from ._html import binning_table_html
+from .dataset import Dataset
+from .plots import plot_binning, plot_lorenz
+from .report import RANKING_HEADER, RANKING_TEXT_COLUMNS, ColumnReport, _gini_text, describe, ranking_rows
+
+STYLE = """
+body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 24px auto;
+       padding: 0 20px; max-width: 1100px; color: #1d2733; background: #fff; font-size: 14px; }
+h1 { font-size: 22px; margin-bottom: 4px; }
+h2 { font-size: 17px; margin: 28px 0 4px; border-bottom: 1px solid #d5dde6; padding-bottom: 3px; }
+p.intro { margin: 2px 0; color: #425466; }
+p.stats { margin: 4px 0 8px; color: #425466; }
+table { border-collapse: collapse; margin: 8px 0; }
+caption { text-align: left; font-weight: bold; padding: 4px 0; color: #425466; }
+th, td { padding: 3px 9px; border-bottom: 1px solid #e3e8ee; }
+th { background: #eef2f6; text-align: left; }
+th.n, td.n { text-align: right; font-variant-numeric: tabular-nums; }
+tr.missing td { color: #6b7785; font-style: italic; }
+.figures { display: flex; flex-wrap: wrap; gap: 12px; align-items: flex-start; }
+.figures img { border: 1px solid #e3e8ee; }
+.note { color: #8a5a00; }
+footer { margin-top: 32px; color: #8796a5; font-size: 12px; }
+"""
+
+
+def _version() -> str:
+    try:
+        return metadata.version("tessaline")
+    except metadata.PackageNotFoundError:
+        return "development build"
+
+
+def _chart(draw: Callable[[Any], object], size: tuple[float, float]) -> str | None:
+    """A chart as a PNG data URI, or None without matplotlib."""
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        return None
+    # A bare Figure draws without any GUI backend or global pyplot state.
+    figure = Figure(figsize=size, dpi=96, layout="constrained")
+    draw(figure.subplots())
+    buffer = io.BytesIO()
+    figure.savefig(buffer, format="png")
+    return "data:image/png;base64," + base64.b64encode(buffer.getvalue()).decode("ascii")
+
+
+def _ranking(reports: Sequence[ColumnReport]) -> str:
+    header = "".join(f'<th{"" if i in RANKING_TEXT_COLUMNS else " class=n"}>{escape(h)}</th>'
+                     for i, h in enumerate(RANKING_HEADER))
+    body = []
+    for i, row in enumerate(ranking_rows(reports), start=1):
+        cells = [f'<td{"" if j in RANKING_TEXT_COLUMNS else " class=n"}>{escape(c)}</td>'
+                 for j, c in enumerate(row)]
+        cells[1] = f'<td><a href="#column-{i}">{escape(row[1])}</a></td>'
+        body.append(f"<tr>{''.join(cells)}</tr>")
+    return (f'<table class="ranking"><thead><tr>{header}</tr></thead>'
+            f"<tbody>{''.join(body)}</tbody></table>")
+
+
+def _section(i: int, report: ColumnReport) -> str:
+    title = f'<h2 id="column-{i}">{i}. {escape(report.name)}</h2>'
+    table = report.table
+    if table is None:
+        return f'{title}<p class="note">Not binned: {escape(report.error or "")}</p>'
+    stats = (f'<p class="stats">IV {table.information_value:.4f}, Gini (bins) '
+             f"{_gini_text(report.gini_binned)}, Gini (raw) {_gini_text(report.gini_raw)}</p>")
+    figures = []
+    binning = _chart(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4))
+    if binning is not None:
+        figures.append(f'<img src="{binning}" width="614" height="326" '
+                       f'alt="records and event rate per bin of {escape(report.name)}">')
+    if report.gini_binned is not None and binning is not None:
+        gini_binned = report.gini_binned
+        lorenz = _chart(lambda ax: plot_lorenz(gini_binned, ax=ax), (3.4, 3.4))
+        if lorenz is not None:
+            figures.append(f'<img src="{lorenz}" width="326" height="326" '
+                           f'alt="Lorenz curve of {escape(report.name)} by bin">')
+    charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
+    return title + stats + charts + binning_table_html(table)
+
+
+def render_html(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
+    intro = "".join(f'<p class="intro">{escape(line)}</p>' for line in describe(dataset))
+    try:
+        import matplotlib  # noqa: F401
+
+        note = ""
+    except ImportError:
+        note = ('<p class="note">Charts need matplotlib: '
+                "pip install 'tessaline[plot]'</p>")
+    sections = "".join(_section(i, r) for i, r in enumerate(reports, start=1))
+    name = escape(dataset.path.name)
+    return (
+        "<!DOCTYPE html>\n"
+        f'<html lang="en"><head><meta charset="utf-8"><title>Binning report: {name}</title>'
+        f'<meta name="viewport" content="width=device-width, initial-scale=1">'
+        f"<style>{STYLE}</style></head><body>"
+        f"<h1>Binning report: {name}</h1>{intro}{note}"
+        f"<h2>Columns by information value</h2>{_ranking(reports)}"
+        f"{sections}"
+        f"<footer>tessaline {escape(_version())}</footer>"
+        "</body></html>\n"
+    )

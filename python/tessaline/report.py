@@ -1,0 +1,199 @@
+"""The report command: every numeric column of a CSV file binned against its
+target with MDLP, ranked by information value, with each column's Gini; in the
+terminal, and optionally as one self-contained HTML page.
+
+    python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]
+"""
+from __future__ import annotations
+
+import argparse
+import math
+import pathlib
+import sys
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import TextIO
+
+import numpy as np
+
+from . import _format
+from .binning import BinningTable, default_minobs, mdlp_binning
+from .dataset import Dataset, DataError, read_dataset
+from .diagnostics import GiniResult, gini
+from .woe import iv_strength
+
+# From this many columns on, a progress bar runs on stderr (when it is a terminal).
+PROGRESS_FROM = 10
+
+
+@dataclass
+class ColumnReport:
+    name: str
+    table: BinningTable | None
+    gini_binned: GiniResult | None  # the column's WoE as a score
+    gini_raw: GiniResult | None  # the column's values as a score
+    error: str | None = None  # why the column could not be binned
+
+    @property
+    def information_value(self) -> float:
+        return math.nan if self.table is None else self.table.information_value
+
+
+def _gini_or_none(score: np.ndarray, target: np.ndarray) -> GiniResult | None:
+    try:
+        return gini(score, target)
+    except ValueError:
+        return None  # a single class among the scored rows: no Gini
+
+
+def analyse_column(name: str, x: np.ndarray, target: np.ndarray) -> ColumnReport:
+    try:
+        table = mdlp_binning(x, target, name=name)
+    except (ValueError, RuntimeError) as error:
+        return ColumnReport(name, None, None, None, error=str(error))
+    woe = table.transform(x, output="woe")
+    return ColumnReport(name, table, _gini_or_none(woe, target), _gini_or_none(x, target))
+
+
+class Progress:
+    """A one-line progress bar redrawn in place on a terminal."""
+
+    WIDTH = 30
+
+    def __init__(self, total: int, stream: TextIO) -> None:
+        self.total = total
+        self.stream = stream
+
+    def show(self, done: int, label: str) -> None:
+        filled = self.WIDTH * done // max(self.total, 1)
+        bar = "#" * filled + "-" * (self.WIDTH - filled)
+        share = 100 * done // max(self.total, 1)
+        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label[:40]:<40}")
+        self.stream.flush()
+
+    def close(self) -> None:
+        self.stream.write("\n")
+        self.stream.flush()
+
+
+def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnReport]:
+    """Every numeric column's report, highest information value first (columns
+    without one last, in file order)."""
+    reports = []
+    for i, (name, x) in enumerate(dataset.numeric.items()):
+        if progress is not None:
+            progress.show(i, name)
+        reports.append(analyse_column(name, x, dataset.target))
+    if progress is not None:
+        progress.show(len(reports), "done")
+        progress.close()
+    return sorted(reports, key=lambda r: -r.information_value
+                  if not math.isnan(r.information_value) else math.inf)
+
+
+def _gini_text(result: GiniResult | None) -> str:
+    return "-" if result is None else f"{result.gini:+.3f}"
+
+
+def describe(dataset: Dataset) -> list[str]:
+    """The lines that introduce a report."""
+    known = dataset.target[~np.isnan(dataset.target)]
+    events = int(known.sum())
+    skipped = len(dataset.skipped)
+    lines = [
+        f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
+        f"'{dataset.event}': {events} events of {known.size} "
+        f"({events / known.size:.1%})" if known.size else "no known target value",
+        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''} binned"
+        + (f"; {skipped} column{'s' if skipped != 1 else ''} skipped (not numeric or empty)"
+           if skipped else ""),
+        f"MDLP binning: each side of a cut holds more than {default_minobs(dataset.n_rows)} "
+        f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
+        f"Gini (raw) by the column's value",
+    ]
+    if known.size < dataset.n_rows:
+        lines.append(f"{dataset.n_rows - known.size} rows without a target value are left out")
+    return lines
+
+
+RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)")
+RANKING_TEXT_COLUMNS = (1, 4)
+
+
+def ranking_rows(reports: Sequence[ColumnReport]) -> list[list[str]]:
+    rows = []
+    for i, r in enumerate(reports, start=1):
+        if r.table is None:
+            rows.append([str(i), r.name, "-", "-", "failed", "-", "-"])
+            continue
+        iv = r.table.information_value
+        rows.append([str(i), r.name, str(r.table.n_bins), _format.fixed(iv, 4), iv_strength(iv),
+                     _gini_text(r.gini_binned), _gini_text(r.gini_raw)])
+    return rows
+
+
+def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
+    out = [f"tessaline report: {dataset.path.name}", *describe(dataset), "",
+           "Columns by information value",
+           _format.text_table(RANKING_HEADER, ranking_rows(reports), RANKING_TEXT_COLUMNS)]
+    for i, r in enumerate(reports, start=1):
+        out.append("")
+        if r.table is None:
+            out.append(f"{i}. {r.name}: not binned: {r.error}")
+            continue
+        out.append(f"{i}. {r.name}   Gini (bins) {_gini_text(r.gini_binned)}, "
+                   f"Gini (raw) {_gini_text(r.gini_raw)}")
+        out.append(str(r.table))
+    return "\n".join(out) + "\n"
+
+
+def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=prog,
+        description="Binning and scoring of the numeric columns of a data set.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    report = commands.add_parser(
+        "report", help="bin every numeric column against a binary target, ranked by IV",
+        description="Bin every numeric column of a CSV file against a binary target with MDLP, "
+                    "rank the columns by information value and show each one's Gini.")
+    report.add_argument("data", metavar="DATA.csv", help="CSV file with a header row")
+    report.add_argument("--target", required=True, metavar="COLUMN", help="the target column")
+    report.add_argument("--event", metavar="VALUE",
+                        help="the target value that marks an event (e.g. 'bad'); "
+                             "without it the target must be 0/1")
+    report.add_argument("--html", metavar="OUT.html",
+                        help="also write a self-contained HTML page with tables and charts")
+    report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                        help="progress bar on stderr (default: on a terminal, from "
+                             f"{PROGRESS_FROM} columns on)")
+    return parser
+
+
+def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
+    try:
+        dataset = read_dataset(args.data, args.target, args.event)
+    except DataError as error:
+        stderr.write(f"tessaline report: error: {error}\n")
+        return 2
+    show_progress = args.progress
+    if show_progress is None:
+        show_progress = len(dataset.numeric) >= PROGRESS_FROM and stderr.isatty()
+    progress = Progress(len(dataset.numeric), stderr) if show_progress else None
+    reports = analyse(dataset, progress)
+    stdout.write(render_text(dataset, reports))
+    if args.html:
+        from .html_report import render_html
+
+        out = pathlib.Path(args.html)
+        out.parent.mkdir(parents=True, exist_ok=True)
+        out.write_text(render_html(dataset, reports), encoding="utf-8")
+        stdout.write(f"\nHTML report written to {out}\n")
+    return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    # Installed as the `tessaline` command too; under -m, argv[0] is __main__.py.
+    command = pathlib.Path(sys.argv[0]).name
+    parser = build_parser("tessaline" if command == "tessaline" else "python -m tessaline")
+    args = parser.parse_args(argv)
+    return run_report(args, sys.stdout, sys.stderr)

@@ -1,0 +1,190 @@
+"""python -m tessaline report: the terminal ranking on the embedded credit data,
+the self-contained HTML page rendered by a headless browser, the progress bar,
+and clear errors for unusable input."""
+import base64
+import html.parser
+import math
+import re
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from package_under_test import ROOT, browser_env, subprocess_env, tessaline as tl
+from tessaline.dataset import read_dataset
+
+CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
+NUMERIC = ["duration_in_month", "credit_amount",
+           "installment_rate_in_percentage_of_disposable_income", "present_residence_since",
+           "age_in_years", "number_of_existing_credits_at_this_bank",
+           "number_of_people_being_liable_to_provide_maintenance_for"]
+
+
+def report(*args, **kwargs):
+    return subprocess.run([sys.executable, "-m", "tessaline", "report", *map(str, args)],
+                          capture_output=True, text=True, env=subprocess_env(), **kwargs)
+
+
+@pytest.fixture(scope="module")
+def credit_report(tmp_path_factory):
+    page = tmp_path_factory.mktemp("report") / "sub" / "credit.html"
+    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--html", page)
+    assert run.returncode == 0, run.stderr
+    return run, page
+
+
+class Page(html.parser.HTMLParser):
+    def __init__(self):
+        super().__init__()
+        self.tags, self.images, self.sections, self.links = [], [], [], []
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        self.tags.append(tag)
+        if tag == "img":
+            self.images.append(attrs["src"])
+        if tag == "h2" and attrs.get("id", "").startswith("column-"):
+            self.sections.append(attrs["id"])
+        for key in ("href", "src"):
+            if key in attrs:
+                self.links.append(attrs[key])
+
+
+def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
+    run, page = credit_report
+    out = run.stdout
+    assert out.startswith("tessaline report: germancredit.csv\n")
+    assert "1000 rows; target 'creditability' with event 'bad': 300 events of 1000 (30.0%)" in out
+    assert "7 numeric columns binned; 13 columns skipped (not numeric or empty)" in out
+    ranking = re.findall(r"^(\d+)  (\w+) +(\d+) +([\d.]+) ", out, flags=re.M)
+    assert sorted(name for _, name, _, _ in ranking) == sorted(NUMERIC)
+    ivs = [float(iv) for _, _, _, iv in ranking]
+    assert ivs == sorted(ivs, reverse=True)
+    # The printed numbers are the package's own.
+    dataset = read_dataset(CREDIT, "creditability", "bad")
+    for _, name, bins, iv in ranking:
+        table = tl.mdlp_binning(dataset.numeric[name], dataset.target, name=name)
+        assert (int(bins), iv) == (table.n_bins, f"{table.information_value:.4f}")
+        assert str(table) in out
+        raw = tl.gini(dataset.numeric[name], dataset.target).gini
+        assert f"{name}   Gini (bins) " in out and f"Gini (raw) {raw:+.3f}" in out
+    assert out.rstrip().endswith(f"HTML report written to {page}")
+    assert run.stderr == ""  # no progress bar for 7 columns on a pipe
+
+
+def test_html_page_is_self_contained(credit_report):
+    _, page = credit_report
+    text = page.read_text(encoding="utf-8")
+    parsed = Page()
+    parsed.feed(text)
+    assert parsed.sections == [f"column-{i}" for i in range(1, 8)]
+    assert "script" not in parsed.tags and "link" not in parsed.tags
+    assert all(link.startswith(("#", "data:image/png;base64,")) for link in parsed.links)
+    assert "<h1>Binning report: germancredit.csv</h1>" in text
+    for name in NUMERIC:
+        assert f">{name}</a>" in text
+    pytest.importorskip("matplotlib")
+    assert len(parsed.images) == 14  # a binning chart and a Lorenz curve per column
+    for src in parsed.images:
+        assert base64.b64decode(src.split(",", 1)[1]).startswith(b"\x89PNG\r\n\x1a\n")
+
+
+# Test-only instrumentation: after load, the title tells how many images decoded.
+IMAGE_CHECK = """<script>
+window.addEventListener("load", () => {
+  const images = [...document.images];
+  const ok = images.filter(i => i.complete && i.naturalWidth > 0).length;
+  document.title = "images " + ok + "/" + images.length + " sections " +
+    document.querySelectorAll("h2[id^=column-]").length;
+});
+</script></body>"""
+
+
+def test_headless_browser_renders_the_page_without_errors(credit_report, tmp_path):
+    browser = shutil.which("chromium")
+    if browser is None:
+        pytest.skip("Debian's chromium is missing (make test installs it with the system packages)")
+    _, page = credit_report
+    checked = tmp_path / "checked.html"
+    checked.write_text(page.read_text(encoding="utf-8").replace("</body>", IMAGE_CHECK))
+    run = subprocess.run(
+        [browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
+         "--v=0", "--virtual-time-budget=5000", "--dump-dom", checked.as_uri()],
+        capture_output=True, text=True, timeout=180, env=browser_env())
+    assert run.returncode == 0, run.stderr[-2000:]
+    # Console messages and uncaught errors of the page are logged as CONSOLE lines.
+    assert [line for line in run.stderr.splitlines() if ":CONSOLE" in line] == []
+    images = 14 if "data:image/png" in page.read_text() else 0
+    assert f"<title>images {images}/{images} sections 7</title>" in run.stdout
+    assert "duration_in_month" in run.stdout and "(15.5, +inf)" in run.stdout
+
+
+def test_progress_bar_on_request_and_numeric_target(tmp_path):
+    rng = np.random.default_rng(2)
+    n, k = 300, 12
+    X = rng.normal(size=(n, k))
+    y = (X[:, 0] + rng.normal(size=n) > 0).astype(int)
+    lines = [",".join([*(f"c{j}" for j in range(k)), "default"])]
+    lines += [",".join([*(f"{v:.4f}" for v in X[i]), str(y[i])]) for i in range(n)]
+    data = tmp_path / "wide.csv"
+    data.write_text("\n".join(lines) + "\n")
+    run = report(data, "--target", "default", "--progress")
+    assert run.returncode == 0, run.stderr
+    # One redraw per column and a last one at 100%.
+    assert "100% 12/12" in run.stderr and run.stderr.count("binning [") == 13
+    assert "12 numeric columns binned" in run.stdout
+    assert re.search(r"^ *1 +c0 ", run.stdout, flags=re.M)  # the informative column comes first
+    quiet = report(data, "--target", "default", "--no-progress")
+    assert quiet.returncode == 0 and quiet.stderr == ""
+
+
+def test_missing_values_and_unusable_columns(tmp_path):
+    data = tmp_path / "gaps.csv"
+    data.write_text("score,empty,city,flag\n1,,Lyon,1\n2,NA,Nice,0\nNaN,,Lyon,1\n4,,,\n"
+                    "5,,Pau,0\n6,,Pau,1\n")
+    run = report(data, "--target", "flag")
+    assert run.returncode == 0, run.stderr
+    assert "1 numeric column binned; 2 columns skipped (not numeric or empty)" in run.stdout
+    assert "1 rows without a target value are left out" in run.stdout
+    assert "missing" in run.stdout  # the score's missing-value row
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--target", "nope"], "no column 'nope' in"),
+    (["--target", "creditability"],
+     "target column 'creditability' is not 0/1 (values: bad, good): name the event value with --event"),
+    (["--target", "creditability", "--event", "BAD"],
+     "no row of target column 'creditability' holds the event value 'BAD' (values: bad, good)"),
+])
+def test_unusable_targets_are_explained(args, message):
+    run = report(CREDIT, *args)
+    assert run.returncode == 2 and run.stdout == ""
+    assert run.stderr.startswith("tessaline report: error: ") and message in run.stderr
+
+
+def test_a_missing_file_is_explained(tmp_path):
+    run = report(tmp_path / "none.csv", "--target", "y")
+    assert run.returncode == 2 and "cannot read" in run.stderr
+
+
+def test_report_without_matplotlib_keeps_the_tables(tmp_path):
+    page = tmp_path / "plain.html"
+    args = ["report", str(CREDIT), "--target", "creditability", "--event", "bad", "--html", str(page)]
+    code = ("import sys; sys.modules['matplotlib'] = None\n"
+            f"from tessaline.report import main\nsys.exit(main({args!r}))\n")
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         env=subprocess_env())
+    assert run.returncode == 0, run.stderr
+    text = page.read_text()
+    assert "<img" not in text
+    assert "Charts need matplotlib: pip install 'tessaline[plot]'" in text
+    assert text.count('<table class="binning">') == 7
+
+
+def test_dataset_reading_turns_the_target_into_event_flags():
+    dataset = read_dataset(CREDIT, "creditability", "bad")
+    assert dataset.n_rows == 1000 and list(dataset.numeric) == NUMERIC
+    assert dataset.target.sum() == 300 and set(np.unique(dataset.target)) == {0.0, 1.0}
+    assert math.isclose(dataset.numeric["credit_amount"][0], 1169.0)
