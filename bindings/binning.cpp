@@ -68,12 +68,15 @@ py::array_t<double> binning_splits(const DoubleArray& x, const std::string& meth
 py::array_t<int64_t> binning_transform(const DoubleArray& x, const DoubleArray& splits) {
     const auto xs = flat_view(x);
     const std::vector<double> cuts = splits_from_array(splits);
-    std::vector<int64_t> bins;
+    // The result array is made first and the indices are written straight
+    // into it, once.
+    py::array_t<int64_t> bins(static_cast<py::ssize_t>(xs.size));
+    int64_t* out = bins.mutable_data();
     {
         py::gil_scoped_release release;
-        bins = assign_bins(xs.data, xs.size, cuts);
+        assign_bins_into(xs.data, xs.size, cuts, out);
     }
-    return array_from_vector(bins);
+    return bins;
 }
 
 py::dict binning_summary_binary(const DoubleArray& x, const Int32Array& y,

@@ -377,6 +377,128 @@ std::vector<double> bin_medians(const double* x, std::size_t n,
     return median;
 }
 
+// Where the median of one bin is looked for: the values v with lower <= v <=
+// upper. An infinite side reaches the edge of the bin.
+struct MedianBracket {
+    double lower;
+    double upper;
+};
+
+// Brackets for the medians of the m + 1 bins of the cuts (and an empty one
+// for the missing-value slot m + 1), from a sorted random sample of the
+// non-NaN x: each bin's sample values, and a band of about four standard
+// deviations of rank around the middle one. A bin with too few sample values
+// to tell gets the whole bin; so does every bin of a short input.
+std::vector<MedianBracket> median_brackets(const double* x, std::size_t n, const double* cuts,
+                                           std::size_t m) {
+    std::vector<MedianBracket> brackets(m + 2, MedianBracket{-kInf, kInf});
+    brackets[m + 1] = MedianBracket{kInf, -kInf};
+    if (n < kSampledFrom) return brackets;
+
+    const std::size_t target = std::max<std::size_t>(
+        kSampleAtLeast, static_cast<std::size_t>(std::pow(static_cast<double>(n), 2.0 / 3.0)));
+    std::vector<double> sample;
+    sample.reserve(target);
+    uint64_t state = 0x5EED5EED5EED5EEDull;
+    for (std::size_t draw = 0; draw < 4 * target && sample.size() < target; ++draw) {
+        const double v = x[next_random(state) % n];
+        if (!std::isnan(v)) sample.push_back(v);
+    }
+    std::sort(sample.begin(), sample.end());
+
+    constexpr std::size_t kBandAtLeast = 64;  // sample values a bin needs for a band
+    std::size_t first = 0;
+    for (std::size_t b = 0; b <= m; ++b) {
+        // The sample values of bin b are those not above cut b.
+        std::size_t last = sample.size();
+        if (b < m) {
+            last = static_cast<std::size_t>(
+                std::upper_bound(sample.begin() + static_cast<std::ptrdiff_t>(first),
+                                 sample.end(), cuts[b]) -
+                sample.begin());
+        }
+        const std::size_t size = last - first;
+        if (size >= kBandAtLeast) {
+            const std::size_t middle = first + size / 2;
+            const std::size_t half_width =
+                static_cast<std::size_t>(std::ceil(2.0 * std::sqrt(static_cast<double>(size))));
+            if (middle >= first + half_width) brackets[b].lower = sample[middle - half_width];
+            if (middle + half_width < last) brackets[b].upper = sample[middle + half_width];
+        }
+        first = last;
+    }
+    return brackets;
+}
+
+// The counting pass of the binary summary with the Median representative
+// (count and ones per slot, m + 1 being the missing-value slot), which also
+// gathers what the medians need, so that x is read once: per bin, the number
+// of values below its bracket, and the values inside it. Bin b's median reads
+// its values at positions lo and hi in ascending order; when both fall inside
+// the bracket (always, unless the sample was far off), they are selected
+// among the gathered values alone. Otherwise the general path finds them.
+std::vector<double> count_with_medians(const double* x, const int* y, std::size_t n,
+                                       const std::vector<double>& splits,
+                                       std::vector<std::size_t>& count,
+                                       std::vector<std::size_t>& ones) {
+    const std::size_t m = splits.size();
+    const double* cuts = splits.data();
+    const std::size_t missing = m + 1;
+    const std::vector<MedianBracket> brackets = median_brackets(x, n, cuts, m);
+    std::vector<std::size_t> below(m + 2, 0);
+    std::vector<std::size_t> inside(m + 2, 0);
+    // Gathered values with their bins, in input order; every value is written
+    // past the gathered ones, which only grow over it when it is inside, so
+    // the pass never branches on the data. Only written pages are touched.
+    std::unique_ptr<double[]> gathered_value(new double[n + 1]);
+    std::unique_ptr<uint32_t[]> gathered_bin(new uint32_t[n + 1]);
+    std::size_t n_gathered = 0;
+    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bin) {
+        const double v = x[i];
+        const std::size_t b = std::isnan(v) ? missing : bin;
+        ++count[b];
+        ones[b] += static_cast<std::size_t>(y[i]);
+        const MedianBracket& k = brackets[b];
+        below[b] += static_cast<std::size_t>(v < k.lower);
+        const bool in = (v >= k.lower) & (v <= k.upper);
+        gathered_value[n_gathered] = v;
+        gathered_bin[n_gathered] = static_cast<uint32_t>(b);
+        n_gathered += static_cast<std::size_t>(in);
+        inside[b] += static_cast<std::size_t>(in);
+    });
+
+    for (std::size_t b = 0; b <= m; ++b) {
+        if (count[b] == 0) continue;
+        const QuantilePoint at = quantile_point(count[b], 0.5);
+        if (at.lo < below[b] || at.hi >= below[b] + inside[b]) {
+            return bin_medians(x, n, count, m + 1);
+        }
+    }
+
+    // The gathered values bin after bin (a counting sort), then the two
+    // positions of each bin selected in its own slice.
+    std::vector<std::size_t> offset(m + 2, 0);
+    for (std::size_t b = 0; b <= m; ++b) offset[b + 1] = offset[b] + inside[b];
+    std::vector<double> buffer(n_gathered);
+    std::vector<std::size_t> next(offset.begin(), offset.end() - 1);
+    for (std::size_t j = 0; j < n_gathered; ++j) {
+        buffer[next[gathered_bin[j]]++] = gathered_value[j];
+    }
+    std::vector<double> median(m + 1, kNaN);
+    for (std::size_t b = 0; b <= m; ++b) {
+        const std::size_t c = count[b];
+        if (c == 0) continue;
+        double* values = buffer.data() + offset[b];
+        const QuantilePoint at = quantile_point(c, 0.5);
+        const std::size_t local[2] = {at.lo - below[b], at.hi - below[b]};
+        select_positions(values, 0, inside[b], local, local + (at.hi != at.lo ? 2 : 1));
+        // One value is its own median, as in bin_medians.
+        median[b] = c == 1 ? values[local[0]]
+                           : interpolate(at, values[local[0]], values[local[1]]);
+    }
+    return median;
+}
+
 // Median of the size values at v (reordered in place), equal to the median of
 // their sorted copy: select the lower middle, then the smallest value above it.
 double median_in_place(double* v, std::size_t size) {
@@ -565,12 +687,17 @@ std::vector<double> normalize_splits(const double* splits, std::size_t n) {
 
 // ------------------------------------------------------------ assignment
 
-std::vector<int64_t> assign_bins(const double* x, std::size_t n,
-                                 const std::vector<double>& splits) {
-    std::vector<int64_t> bins(n);
+void assign_bins_into(const double* x, std::size_t n, const std::vector<double>& splits,
+                      int64_t* bins) {
     for_each_bin(x, n, splits.data(), splits.size(), [&](std::size_t i, std::size_t bin) {
         bins[i] = std::isnan(x[i]) ? -1 : static_cast<int64_t>(bin);
     });
+}
+
+std::vector<int64_t> assign_bins(const double* x, std::size_t n,
+                                 const std::vector<double>& splits) {
+    std::vector<int64_t> bins(n);
+    assign_bins_into(x, n, splits, bins.data());
     return bins;
 }
 
@@ -599,20 +726,23 @@ std::vector<BinningSummary> summarize_binary(const double* x, const int* y, std:
     std::vector<std::size_t> ones(m + 2, 0);
     std::vector<double> x_sum(m + 2, 0.0);  // in input order, for the Mean
     const bool mean = stat == SummaryStatistic::Mean;
-    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bin) {
-        const double v = x[i];
-        const std::size_t b = std::isnan(v) ? missing : bin;
-        ++count[b];
-        ones[b] += static_cast<std::size_t>(y[i]);
-        if (mean) x_sum[b] += v;
-    });
-
     std::vector<double> representative(m + 1, kNaN);
-    if (!mean) {
-        representative = bin_medians(x, n, count, m + 1);
+    if (!mean && m + 2 <= std::numeric_limits<uint32_t>::max()) {
+        representative = count_with_medians(x, y, n, splits, count, ones);
     } else {
-        for (std::size_t b = 0; b <= m; ++b) {
-            if (count[b] > 0) representative[b] = x_sum[b] / static_cast<double>(count[b]);
+        for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bin) {
+            const double v = x[i];
+            const std::size_t b = std::isnan(v) ? missing : bin;
+            ++count[b];
+            ones[b] += static_cast<std::size_t>(y[i]);
+            if (mean) x_sum[b] += v;
+        });
+        if (!mean) {
+            representative = bin_medians(x, n, count, m + 1);
+        } else {
+            for (std::size_t b = 0; b <= m; ++b) {
+                if (count[b] > 0) representative[b] = x_sum[b] / static_cast<double>(count[b]);
+            }
         }
     }
 

@@ -2,11 +2,13 @@
 // ascending score order and, after each distinct score, the shares of all
 // non-events and of all events seen so far make one point. The area under the
 // curve gives the AUC (ties counting one half) and the Gini coefficient.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
 
+#include "large_buffer.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -14,9 +16,7 @@ namespace tessaline {
 
 LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
     // Records with a NaN score are dropped before their label is looked at.
-    std::vector<LabelledRow> rows;
-    rows.reserve(n);
-    std::size_t n0 = 0;
+    std::size_t kept = 0;
     std::size_t n1 = 0;
     // -0.0 and 0.0 are one score; the point they close carries whichever of
     // the two came first in the input, as a stable sort by score alone would.
@@ -32,22 +32,37 @@ LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
             seen_zero = true;
             first_zero = xi;
         }
-        rows.push_back(LabelledRow{xi, static_cast<int32_t>(label)});
+        ++kept;
         n1 += label;
     }
-    n0 = rows.size() - n1;
+    const std::size_t n0 = kept - n1;
     if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
 
-    // Ties are ordered by label as well; that cannot change the curve, since a
-    // group of equal scores is only ever taken as a whole.
-    sort_rows_by_value_then_label(rows);
-
-    const std::size_t m = rows.size();
-    std::size_t distinct = 1;
-    for (std::size_t i = 1; i < m; ++i) distinct += (rows[i].x != rows[i - 1].x);
+    // Keys of the non-events from the front of the buffer, of the events from
+    // its back; both slots are written and one cursor moves, without a branch
+    // on the label.
+    std::vector<double> keys = large_vector<double>(kept);
+    std::vector<double> spare = large_vector<double>(kept);
+    std::size_t front = 0;
+    std::size_t back = kept;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double xi = x[i];
+        if (std::isnan(xi)) continue;
+        const std::size_t one = static_cast<std::size_t>(y[i]);
+        const uint64_t key = ordered_key(xi);
+        store_key(&keys[front], key);
+        store_key(&keys[back - 1], key);
+        front += 1 - one;
+        back -= one;
+    }
+    // Each class sorted on its own; a group of equal scores is then the run
+    // of its key at the head of either class.
+    const double* sorted = sort_key_ranges(keys.data(), spare.data(), kept, n0);
+    const double* non_events = sorted;
+    const double* events = sorted + n0;
 
     LorenzCurve curve;
-    curve.points.reserve(distinct);
+    reserve_large(curve.points, kept);
     const double total0 = static_cast<double>(n0);
     const double total1 = static_cast<double>(n1);
     std::size_t c0 = 0;
@@ -55,16 +70,13 @@ LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
     double f0_prev = 0.0;
     double f1_prev = 0.0;
     double area = 0.0;
-    std::size_t i = 0;
-    while (i < m) {
-        const double group_x = rows[i].x;
-        std::size_t ones = 0;
-        std::size_t j = i;
-        for (; j < m && rows[j].x == group_x; ++j) ones += static_cast<std::size_t>(rows[j].label);
-        c1 += ones;
-        c0 += (j - i) - ones;
-        i = j;
+    while (c0 < n0 || c1 < n1) {
+        uint64_t key = c0 < n0 ? load_key(non_events + c0) : load_key(events + c1);
+        if (c1 < n1) key = std::min(key, load_key(events + c1));
+        while (c0 < n0 && load_key(non_events + c0) == key) ++c0;
+        while (c1 < n1 && load_key(events + c1) == key) ++c1;
 
+        const double group_x = value_of_key(key);
         const double f0 = static_cast<double>(c0) / total0;
         const double f1 = static_cast<double>(c1) / total1;
         curve.points.push_back(LorenzPoint{group_x == 0.0 ? first_zero : group_x, f0, f1});

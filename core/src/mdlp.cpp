@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -81,8 +82,29 @@ Segment make_segment(const std::vector<Boundary>& B, std::size_t L, std::size_t 
     return s;
 }
 
-SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
-                             const TessalineParams& p) {
+namespace {
+
+// Side entropies computed afresh at every row.
+struct FreshSides {
+    bool right_known(std::size_t) const { return false; }
+    double left(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
+    double right(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
+};
+
+// The evaluation of one segment. `sides` gives the entropy of the left part
+// of row i (rows L+1 .. i, counts nl0, nl1) as sides.left(i, nl0, nl1), that
+// of the right part as sides.right(i, nr0, nr1), and tells whether the right
+// one is already at hand.
+//
+// The weighted entropy of a row is e = (nl * hl + nr * hr) / n. With a side
+// that has no negative count, its term is not negative (or is NaN), and
+// rounding is monotonic, so e is at least the other side's term divided by
+// n, as rounded; when that bound already fails to beat the best row so far,
+// the row cannot displace it and the logarithms of its other side are
+// skipped. Which rows are evaluated in full changes, the result does not.
+template <typename Sides>
+SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
+                          const TessalineParams& p, Sides& sides) {
     const SplitResult empty;
     if (B.empty() || s.L >= s.R || s.R >= B.size()) return empty;
     const int64_t n_seg = count_add(s.c0_seg, s.c1_seg);
@@ -118,8 +140,18 @@ SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
                 p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
             if (!keep) continue;
         }
-        const double hl = entropy(nl0, nl1);
-        const double hr = entropy(nr0, nr1);
+        double hl;
+        double hr;
+        // A NaN bound means a NaN e, which never wins either.
+        if (sides.right_known(i)) {
+            hr = sides.right(i, nr0, nr1);
+            if (nl >= 0 && !((static_cast<double>(nr) * hr) / n < best_e)) continue;
+            hl = sides.left(i, nl0, nl1);
+        } else {
+            hl = sides.left(i, nl0, nl1);
+            if (nr >= 0 && !((static_cast<double>(nl) * hl) / n < best_e)) continue;
+            hr = sides.right(i, nr0, nr1);
+        }
         const double e =
             (static_cast<double>(nl) * hl + static_cast<double>(nr) * hr) / n;
         if (e < best_e) {
@@ -143,10 +175,72 @@ SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
     return r;
 }
 
+// Entropies of one side of the rows, remembered between the evaluations of
+// one search. In a segment made from the table, the counts of the left part
+// of row i depend only on i and L, and (in wrapping arithmetic) those of the
+// right part only on i and R; so a value is reused whenever the segment edge
+// it was computed for comes back. The depth-first search evaluates a segment
+// right after its parent or after its left sibling's subtree, which stays
+// inside the sibling, so the left child finds the left entropies of its
+// parent and the right child the right ones. The results are the same bits,
+// only computed once.
+class SideEntropies {
+public:
+    explicit SideEntropies(std::size_t rows) : value_(large_vector<double>(rows)) {
+        reserve_large(edge_, rows);
+        edge_.assign(rows, kNoEdge);
+    }
+
+    bool known(std::size_t i, std::size_t edge) const {
+        return edge_[i] == static_cast<Edge>(edge);
+    }
+
+    double get(std::size_t i, std::size_t edge, int64_t a, int64_t b) {
+        if (!known(i, edge)) {
+            value_[i] = entropy(a, b);
+            edge_[i] = static_cast<Edge>(edge);
+        }
+        return value_[i];
+    }
+
+private:
+    // Segment edges are row numbers of a table that has fewer rows than this.
+    using Edge = uint32_t;
+    static constexpr Edge kNoEdge = std::numeric_limits<Edge>::max();
+    std::vector<double> value_;
+    std::vector<Edge> edge_;
+};
+
+// Tables at least this long are searched without remembered entropies.
+constexpr std::size_t kRememberedRowsLimit = std::numeric_limits<uint32_t>::max();
+
+// Both sides of the rows of one segment [L, R], remembered.
+struct RememberedSides {
+    SideEntropies& left_of;
+    SideEntropies& right_of;
+    std::size_t L;
+    std::size_t R;
+    bool right_known(std::size_t i) const { return right_of.known(i, R); }
+    double left(std::size_t i, int64_t a, int64_t b) { return left_of.get(i, L, a, b); }
+    double right(std::size_t i, int64_t a, int64_t b) { return right_of.get(i, R, a, b); }
+};
+
+}  // namespace
+
+SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
+                             const TessalineParams& p) {
+    FreshSides fresh;
+    return evaluate_with(B, s, p, fresh);
+}
+
 std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
                                         const TessalineParams& p) {
     std::vector<SplitResult> log;
     if (B.size() <= 1) return log;
+
+    const bool remember = B.size() < kRememberedRowsLimit;
+    SideEntropies left(remember ? B.size() : 0);
+    SideEntropies right(remember ? B.size() : 0);
 
     // Pending segments, last in first out. The left half of an accepted split
     // is pushed last, so the log comes out in depth-first pre-order, left
@@ -157,7 +251,10 @@ std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
         const auto [L, R] = pending.back();
         pending.pop_back();
         if (L + 1 >= R) continue;  // no inner row: not evaluated, not logged
-        const SplitResult r = evaluate_segment(B, make_segment(B, L, R), p);
+        const Segment segment = make_segment(B, L, R);
+        RememberedSides sides{left, right, L, R};
+        const SplitResult r =
+            remember ? evaluate_with(B, segment, p, sides) : evaluate_segment(B, segment, p);
         log.push_back(r);
         if (r.found) {
             pending.emplace_back(r.idx, R);

@@ -1,10 +1,11 @@
 // Preprocessing shared by the supervised pipelines: classify each row, turn the
-// target into 0/1 labels and sort the kept rows by x.
+// target into 0/1 labels and sort the kept rows by x, then by label.
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
 
+#include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
@@ -52,20 +53,22 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
     r.n_input = n;
     if (n == 0) return r;
 
-    std::vector<LabelledRow> rows;
-    rows.reserve(n);
-    std::vector<double> work_y;  // y of the kept rows, in input order
-    work_y.reserve(n);
+    // The first pass classifies every row (x is tested first) and learns what
+    // the labelling needs: whether every kept y is 0 or 1, and whether a kept
+    // x is -0.0, whose sign the sort does not carry. Nothing is copied yet.
     std::vector<double> missing_x_y;  // y of the rows whose x is NaN
-
-    // One pass classifies every row; x is tested first.
+    std::size_t kept = 0;
+    bool binary = true;
+    bool negative_zero = false;
     for (std::size_t i = 0; i < n; ++i) {
         const double xi = x[i];
         const double yi = y[i];
         if (is_finite(xi)) {
             if (is_finite(yi)) {
-                rows.push_back(LabelledRow{xi, 0});
-                work_y.push_back(yi);
+                ++kept;
+                // -0.0 == 0.0, so a negative zero counts as a binary label.
+                binary &= (yi == 0.0) | (yi == 1.0);
+                negative_zero |= (xi == 0.0) & std::signbit(xi);
             } else if (std::isnan(yi)) {
                 ++r.n_missing_y;
             } else {
@@ -85,12 +88,9 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
         }
     }
 
-    // -0.0 == 0.0, so a negative zero counts as a binary label.
-    const bool binary = std::all_of(work_y.begin(), work_y.end(),
-                                    [](double v) { return v == 0.0 || v == 1.0; });
+    double threshold = 0.0;
     if (binary) {
         r.target_was_binary = true;
-        r.threshold = 0.0;
         for (double v : missing_x_y) {
             const int label = truncated_label(v);
             if (label < 0) continue;
@@ -101,19 +101,18 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
                 ++r.missing_c1;
             }
         }
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            rows[i].label = work_y[i] == 1.0 ? 1 : 0;
-        }
     } else {
         r.target_was_binary = false;
-        double threshold;
         if (value.has_value()) {
             threshold = *value;
         } else {
-            std::vector<double> scratch(work_y);
-            threshold = percentile_by_selection(scratch, percentile);
+            std::vector<double> kept_y;
+            kept_y.reserve(kept);
+            for (std::size_t i = 0; i < n; ++i) {
+                if (is_finite(x[i]) && is_finite(y[i])) kept_y.push_back(y[i]);
+            }
+            threshold = percentile_by_selection(kept_y, percentile);
         }
-        r.threshold = threshold;
         for (double v : missing_x_y) {
             ++r.missing_count;
             if (v > threshold) {
@@ -122,21 +121,78 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
                 ++r.missing_c0;
             }
         }
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            rows[i].label = work_y[i] > threshold ? 1 : 0;
+    }
+    r.threshold = threshold;
+
+    // The second pass labels the kept rows and writes the key of each x, those
+    // of label 0 from the front of the buffer and those of label 1 from its
+    // back. Both slots are written and only one cursor moves, so the label
+    // never steers a branch; a slot written in passing is overwritten later.
+    std::vector<double> keys = large_vector<double>(kept);
+    std::vector<double> spare = large_vector<double>(kept);
+    std::vector<char> zero_signs[2];  // sign of each kept zero per label, in input order
+    std::size_t front = 0;
+    std::size_t back = kept;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double xi = x[i];
+        const double yi = y[i];
+        if (!(is_finite(xi) && is_finite(yi))) continue;
+        const bool one = binary ? yi == 1.0 : yi > threshold;
+        const uint64_t key = ordered_key(xi);
+        store_key(&keys[front], key);
+        store_key(&keys[back - 1], key);
+        front += static_cast<std::size_t>(!one);
+        back -= static_cast<std::size_t>(one);
+        if (negative_zero && xi == 0.0) zero_signs[one].push_back(std::signbit(xi));
+    }
+    const std::size_t n0 = front;
+    const std::size_t n1 = kept - n0;
+
+    // Sorting each label on its own and walking the two together gives the
+    // order by x, and by label among equal x: a tie goes to label 0.
+    const double* sorted = sort_key_ranges(keys.data(), spare.data(), kept, n0);
+    std::vector<double>& out = sorted == keys.data() ? spare : keys;
+    reserve_large(r.y, kept);
+    r.y.resize(kept);
+    double* ox = out.data();
+    int32_t* oy = r.y.data();
+    const double* zeros_of = sorted;
+    const double* ones_of = sorted + n0;
+    std::size_t i0 = 0;
+    std::size_t i1 = 0;
+    std::size_t o = 0;
+    while (i0 < n0 && i1 < n1) {
+        const uint64_t k0 = load_key(zeros_of + i0);
+        const uint64_t k1 = load_key(ones_of + i1);
+        const bool take_one = k1 < k0;
+        ox[o] = value_of_key(take_one ? k1 : k0);
+        oy[o] = static_cast<int32_t>(take_one);
+        i0 += static_cast<std::size_t>(!take_one);
+        i1 += static_cast<std::size_t>(take_one);
+        ++o;
+    }
+    for (; i0 < n0; ++i0, ++o) {
+        ox[o] = value_of_key(load_key(zeros_of + i0));
+        oy[o] = 0;
+    }
+    for (; i1 < n1; ++i1, ++o) {
+        ox[o] = value_of_key(load_key(ones_of + i1));
+        oy[o] = 1;
+    }
+
+    // Zeros came out as 0.0. The sort is stable within each label, so the
+    // zeros of one label take that label's signs in input order.
+    if (negative_zero) {
+        const auto range = std::equal_range(ox, ox + kept, 0.0);
+        std::size_t taken[2] = {0, 0};
+        for (double* z = range.first; z != range.second; ++z) {
+            const int32_t label = oy[z - ox];
+            if (zero_signs[label][taken[label]++]) *z = -0.0;
         }
     }
-    work_y = std::vector<double>();
 
-    sort_rows_by_value_then_label(rows);
-
-    r.x.resize(rows.size());
-    r.y.resize(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        r.x[i] = rows[i].x;
-        r.y[i] = rows[i].label;
-    }
-    r.n_used = rows.size();
+    r.x = std::move(out);
+    r.n_used = kept;
     return r;
 }
 

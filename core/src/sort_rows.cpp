@@ -1,83 +1,89 @@
-// Stable LSD radix sort of (x, label) rows on the IEEE bit patterns of x: one
-// counting pass on the label, then one pass per byte of the ordered key that
-// actually varies. Comparison sorts are kept for short inputs, where the
-// fixed cost of the histograms does not pay.
+// LSD radix sort of 64-bit keys, two independent ranges at once: one counting
+// pass takes the histograms of every digit of both ranges, then each digit
+// that varies in either range moves both ranges to the other buffer. Digits
+// that never vary (the sign and exponent of values of one sign and scale, the
+// low mantissa bytes of rounded values) cost nothing. Short inputs use a
+// comparison sort, where the fixed cost of the histograms does not pay.
 #include "sort_rows.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <utility>
+#include <vector>
 
 namespace tessaline {
 namespace {
 
-constexpr std::size_t kRadixThreshold = 512;
+constexpr std::size_t kRadixThreshold = 256;
+constexpr int kDigitBits = 8;
+constexpr int kDigits = (64 + kDigitBits - 1) / kDigitBits;
+constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+constexpr uint64_t kDigitMask = kBuckets - 1;
 
-// Maps a double onto an unsigned key whose order is the numeric order.
-// -0.0 is mapped like 0.0 so that the two stay equal (and stable).
-inline uint64_t ordered_key(double v) {
-    if (v == 0.0) v = 0.0;
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits >> 63) ? ~bits : (bits | (uint64_t{1} << 63));
+// Histogram of every digit of one range, digit d at h[d * kBuckets ..].
+void count_digits(const double* keys, std::size_t begin, std::size_t end, std::size_t* h) {
+    for (std::size_t i = begin; i < end; ++i) {
+        const uint64_t key = load_key(keys + i);
+        for (int d = 0; d < kDigits; ++d) {
+            ++h[static_cast<std::size_t>(d) * kBuckets + ((key >> (d * kDigitBits)) & kDigitMask)];
+        }
+    }
 }
 
-bool row_less(const LabelledRow& a, const LabelledRow& b) {
-    return a.x < b.x || (a.x == b.x && a.label < b.label);
+// A digit varies in a range unless one bucket holds the whole range.
+bool digit_varies(const std::size_t* h, std::size_t size) {
+    return size > 0 && std::find(h, h + kBuckets, size) == h + kBuckets;
+}
+
+// Moves keys [begin, end) of src to the same range of dst, ordered by one
+// digit and stable, so the order of the lower digits is kept.
+void scatter(const double* src, double* dst, std::size_t begin, std::size_t end,
+             const std::size_t* h, int shift) {
+    std::array<std::size_t, kBuckets> next;
+    std::size_t at = begin;
+    for (std::size_t v = 0; v < kBuckets; ++v) {
+        next[v] = at;
+        at += h[v];
+    }
+    for (std::size_t i = begin; i < end; ++i) {
+        const uint64_t key = load_key(src + i);
+        store_key(dst + next[(key >> shift) & kDigitMask]++, key);
+    }
+}
+
+void sort_short_range(double* keys, std::size_t begin, std::size_t end) {
+    std::vector<uint64_t> k(end - begin);
+    for (std::size_t i = begin; i < end; ++i) k[i - begin] = load_key(keys + i);
+    std::sort(k.begin(), k.end());
+    for (std::size_t i = begin; i < end; ++i) store_key(keys + i, k[i - begin]);
 }
 
 }  // namespace
 
-void sort_rows_by_value_then_label(std::vector<LabelledRow>& rows) {
-    const std::size_t n = rows.size();
+double* sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0) {
     if (n < kRadixThreshold) {
-        std::stable_sort(rows.begin(), rows.end(), row_less);
-        return;
+        sort_short_range(a, 0, n0);
+        sort_short_range(a, n0, n);
+        return a;
     }
+    constexpr std::size_t kTable = static_cast<std::size_t>(kDigits) * kBuckets;
+    std::vector<std::size_t> hist(2 * kTable, 0);
+    std::size_t* h0 = hist.data();
+    std::size_t* h1 = h0 + kTable;
+    count_digits(a, 0, n0, h0);
+    count_digits(a, n0, n, h1);
 
-    // All histograms in one pass: eight key bytes and the label.
-    std::vector<std::array<std::size_t, 256>> hist(8);
-    for (auto& h : hist) h.fill(0);
-    std::size_t label_zero = 0;
-    for (const LabelledRow& r : rows) {
-        const uint64_t key = ordered_key(r.x);
-        for (int b = 0; b < 8; ++b) ++hist[b][(key >> (8 * b)) & 0xFF];
-        label_zero += (r.label == 0);
-    }
-
-    std::vector<LabelledRow> buffer(n);
-    LabelledRow* src = rows.data();
-    LabelledRow* dst = buffer.data();
-
-    // Least significant first: the label, then the key bytes from low to high.
-    if (label_zero != 0 && label_zero != n) {
-        std::size_t pos0 = 0;
-        std::size_t pos1 = label_zero;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (src[i].label == 0) {
-                dst[pos0++] = src[i];
-            } else {
-                dst[pos1++] = src[i];
-            }
-        }
+    // Both ranges take the same passes, so they end in the same buffer.
+    double* src = a;
+    double* dst = b;
+    for (int d = 0; d < kDigits; ++d) {
+        const std::size_t row = static_cast<std::size_t>(d) * kBuckets;
+        if (!digit_varies(h0 + row, n0) && !digit_varies(h1 + row, n - n0)) continue;
+        scatter(src, dst, 0, n0, h0 + row, d * kDigitBits);
+        scatter(src, dst, n0, n, h1 + row, d * kDigitBits);
         std::swap(src, dst);
     }
-    for (int b = 0; b < 8; ++b) {
-        const auto& h = hist[b];
-        if (std::find(h.begin(), h.end(), n) != h.end()) continue;  // byte never varies
-        std::array<std::size_t, 256> offset;
-        std::size_t sum = 0;
-        for (int v = 0; v < 256; ++v) {
-            offset[v] = sum;
-            sum += h[v];
-        }
-        const int shift = 8 * b;
-        for (std::size_t i = 0; i < n; ++i) {
-            dst[offset[(ordered_key(src[i].x) >> shift) & 0xFF]++] = src[i];
-        }
-        std::swap(src, dst);
-    }
-    if (src != rows.data()) rows.swap(buffer);
+    return src;
 }
 
 }  // namespace tessaline

@@ -1,20 +1,58 @@
-// Stable ordering of labelled rows, shared by preprocessing and the Lorenz curve.
+// Ordering of labelled values, shared by preprocessing and the Lorenz curve.
+//
+// Values are ordered through unsigned 64-bit keys whose order is the numeric
+// order of the values. The rows of each label are sorted on their own, as keys
+// only: two rows of one label with equal keys are indistinguishable (the one
+// value that has two bit patterns, zero, is mapped to one key, and the callers
+// restore the sign of zero themselves where it matters), so no stability and
+// no row payload is needed, and walking the two sorted labels together gives
+// the order by (value, label).
 #ifndef TESSALINE_SORT_ROWS_HPP
 #define TESSALINE_SORT_ROWS_HPP
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstring>
 
 namespace tessaline {
 
-struct LabelledRow {
-    double x;
-    int32_t label;
-};
+// The key of a value that is not NaN: keys compare as the values do, and -0.0
+// gets the key of 0.0. Negative values have every bit flipped (larger
+// magnitude, smaller key), the others only the sign bit.
+inline uint64_t ordered_key(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    constexpr uint64_t sign = uint64_t{1} << 63;
+    bits = bits == sign ? 0 : bits;
+    const uint64_t flip = (0 - (bits >> 63)) | sign;
+    return bits ^ flip;
+}
 
-// Sorts stably by x ascending, rows of equal x by label ascending. -0.0 and 0.0
-// are equal values and keep their input order. x must not be NaN.
-void sort_rows_by_value_then_label(std::vector<LabelledRow>& rows);
+// The value of a key; the key of zero gives 0.0.
+inline double value_of_key(uint64_t key) {
+    constexpr uint64_t sign = uint64_t{1} << 63;
+    const uint64_t flip = (key & sign) ? sign : ~uint64_t{0};
+    const uint64_t bits = key ^ flip;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// Key buffers are arrays of double storage that hold key bit patterns, so
+// that the buffer a sort leaves free can receive the sorted values in place.
+// Keys are only ever moved through these two functions, never as doubles.
+inline uint64_t load_key(const double* at) {
+    uint64_t key;
+    std::memcpy(&key, at, sizeof key);
+    return key;
+}
+
+inline void store_key(double* at, uint64_t key) { std::memcpy(at, &key, sizeof key); }
+
+// Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),
+// with b (room for n keys) as the second buffer. Returns whichever of a and b
+// then holds both sorted ranges; the other one is free.
+double* sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0);
 
 }  // namespace tessaline
 

@@ -225,6 +225,9 @@ TESSALINE_API WidthRange parse_width_range(const std::string& s);
 // Unsupervised binning: bin index of each value (NaN gives -1).
 TESSALINE_API std::vector<int64_t> assign_bins(const double* x, std::size_t n,
                                                const std::vector<double>& splits);
+// The same indices written to bins[0..n), which the caller provides.
+TESSALINE_API void assign_bins_into(const double* x, std::size_t n,
+                                    const std::vector<double>& splits, int64_t* bins);
 
 // Unsupervised binning: per-bin summaries of a binary or continuous target.
 TESSALINE_API std::vector<BinningSummary> summarize_binary(const double* x, const int* y,
