@@ -22,6 +22,14 @@ std::vector<double> membership_matrix(const double* x, std::size_t n,
             throw std::invalid_argument("membership: representantes deben ser crecientes y únicos");
         }
     }
+    // Between an infinite representative and a finite one the weight would be
+    // inf / inf, a NaN row; a single representative is never used in a
+    // division, so any value stays accepted there.
+    for (std::size_t i = 0; k > 1 && i < k; ++i) {
+        if (std::isinf(representatives[i])) {
+            throw std::invalid_argument("membership: representantes deben ser finitos");
+        }
+    }
 
     // One row per value: k weights, then the missing-value column.
     const std::size_t width = k + 1;
