@@ -99,7 +99,10 @@ TEST(BinningSplits, FailureMessagesAndOrder) {
     const std::string bounds = "binning: lower_quantile debe ser menor que upper_quantile";
     const std::vector<std::pair<double, double>> bad_bounds = {
         {0.5, 0.5}, {0.6, 0.4}, {-0.1, 0.5}, {0.1, 1.1}, {kNaN, 0.5}, {0.1, kNaN}};
-    for (auto [lower, upper] : bad_bounds) {
+    for (const auto& limits : bad_bounds) {
+        // Plain variables: a lambda may not capture structured bindings before C++20.
+        const double lower = limits.first;
+        const double upper = limits.second;
         expect_message([&] { equal_width({1, 2, 3}, 3, WidthRange::Quantile, lower, upper); },
                        bounds);
     }
