@@ -10,12 +10,14 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import Row, compare, print_table, sizes_from_args  # noqa: E402
+from common import Row, compare, print_table, sizes_from_args, unavailable  # noqa: E402
 
 import _tessaline  # noqa: E402
 
 N_CUTS = 10
 EPSILON = 1e-12
+LORENZ_TARGET = 0.3
+COMPARE_TARGET = 0.7
 
 
 def numpy_psi_ks(reference: np.ndarray, current: np.ndarray, splits: np.ndarray):
@@ -43,8 +45,8 @@ def _lorenz_rows(n: int, rng: np.random.Generator) -> list[Row]:
     try:
         from sklearn.metrics import roc_auc_score
     except ImportError:
-        return [Row("lorenz_curve_native", n, "sklearn roc_auc_score", None, None, 0.5,
-                    note="scikit-learn not installed")]
+        return [unavailable("lorenz_curve_native", n, "sklearn roc_auc_score", LORENZ_TARGET,
+                            "scikit-learn not installable")]
     y = (rng.random(n) < 0.1).astype(np.int32)
     # Continuous scores: nearly every value distinct, the costly case for a curve.
     x = rng.normal(size=n) + 0.8 * y
@@ -53,7 +55,7 @@ def _lorenz_rows(n: int, rng: np.random.Generator) -> list[Row]:
     assert abs(ours - theirs) < 1e-9, (ours, theirs)
     return [compare("lorenz_curve_native", n, "sklearn roc_auc_score",
                     lambda: _tessaline.lorenz_curve_native(x, y),
-                    lambda: roc_auc_score(y, x), target=0.5)]
+                    lambda: roc_auc_score(y, x), target=LORENZ_TARGET)]
 
 
 def _compare_rows(n: int, rng: np.random.Generator) -> list[Row]:
@@ -66,7 +68,7 @@ def _compare_rows(n: int, rng: np.random.Generator) -> list[Row]:
     assert abs(ours["psi"] - theirs[3]) < 1e-9
     return [compare("compare_distributions_native", n, "numpy searchsorted+bincount",
                     lambda: _tessaline.compare_distributions_native(reference, current, splits),
-                    lambda: numpy_psi_ks(reference, current, splits), target=1.0)]
+                    lambda: numpy_psi_ks(reference, current, splits), target=COMPARE_TARGET)]
 
 
 def run(sizes: list[int]) -> list[Row]:

@@ -4,9 +4,9 @@ The data imitate a scorecard variable: a continuous score with (almost) every
 value distinct and an event rate that rises smoothly with it, so the boundary
 table is long and the split tree deep. The yardstick is a stable argsort of
 the raw score, the least any supervised binning of unsorted data must pay:
-the one-call raw pipeline (`mdlp_raw`) and the search with interval summary
-on data already sorted (`mdlp_full`) should each cost no more than 1.5 times
-that sort.
+the one-call raw pipeline (`mdlp_raw`), which sorts as well, should cost at
+most half of it, and the search with interval summary on data already sorted
+(`mdlp_full`) no more than 1.5 times it.
 """
 from __future__ import annotations
 
@@ -18,9 +18,10 @@ import numpy as np
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
 import _tessaline  # noqa: E402
-from common import Row, compare, print_table, sizes_from_args  # noqa: E402
+from common import Row, median_time, print_table, repeats_for, sizes_from_args  # noqa: E402
 
-TARGET = 1.5
+RAW_TARGET = 0.5
+FULL_TARGET = 1.5
 SEARCH = dict(minobs=0, monotonicity=0, mono_dir=0, alpha_pos=1.0, beta_struct=1.0,
               force_first_split=False)
 
@@ -40,17 +41,14 @@ def run(sizes: list[int]) -> list[Row]:
         order = np.argsort(x, kind="stable")
         x_sorted = np.ascontiguousarray(x[order])
         y_sorted = y[order].astype(np.int32)
-
-        def sort_cost() -> object:
-            return np.argsort(x, kind="stable")
-
-        rows.append(compare("mdlp_raw", n, "numpy.argsort(stable)",
-                            lambda: _tessaline.mdlp_raw(x, y, **SEARCH), sort_cost, TARGET))
-        full = compare("mdlp_full", n, "numpy.argsort(stable)",
-                       lambda: _tessaline.mdlp_full(x_sorted, y_sorted, **SEARCH), sort_cost,
-                       TARGET)
-        full.note = "ours on sorted data"
-        rows.append(full)
+        repeat = repeats_for(n)
+        # One timing of the yardstick serves both rows.
+        sort_cost = median_time(lambda: np.argsort(x, kind="stable"), repeat)
+        raw = median_time(lambda: _tessaline.mdlp_raw(x, y, **SEARCH), repeat)
+        full = median_time(lambda: _tessaline.mdlp_full(x_sorted, y_sorted, **SEARCH), repeat)
+        rows.append(Row("mdlp_raw", n, "numpy.argsort(stable)", raw, sort_cost, RAW_TARGET))
+        rows.append(Row("mdlp_full", n, "numpy.argsort(stable)", full, sort_cost, FULL_TARGET,
+                        note="ours on sorted data"))
     return rows
 
 

@@ -2,11 +2,13 @@
 
 Each bench_*.py module exposes ``run(sizes) -> list[Row]``; every Row times
 tessaline and its peer in the same process, on the same arrays, with a warm-up
-call and the median of several repetitions.
+call and the median of several repetitions. A peer that cannot be imported
+still gets its row, which says so instead of a time.
 """
 from __future__ import annotations
 
 import argparse
+import gc
 import statistics
 import time
 from dataclasses import dataclass
@@ -14,6 +16,9 @@ from typing import Callable
 
 QUICK_SIZES = [100_000, 1_000_000]
 FULL_SIZES = [100_000, 1_000_000, 10_000_000]
+
+# Ratios are tessaline's median time over the peer's; a target is the largest
+# acceptable ratio.
 
 
 @dataclass
@@ -34,19 +39,30 @@ class Row:
 
     @property
     def met(self) -> str:
-        if self.target is None or self.ratio is None:
+        if self.target is None:
             return "-"
+        if self.ratio is None:
+            return "n/a"
         return "yes" if self.ratio <= self.target else "NO"
 
 
 def median_time(fn: Callable[[], object], repeat: int = 5, warmup: int = 1) -> float:
+    """Median wall time of fn over `repeat` calls after `warmup` calls. The
+    garbage collector is kept out of the timed calls."""
     for _ in range(warmup):
         fn()
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - start)
+    gc.collect()
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        times = []
+        for _ in range(repeat):
+            start = time.perf_counter()
+            fn()
+            times.append(time.perf_counter() - start)
+    finally:
+        if enabled:
+            gc.enable()
     return statistics.median(times)
 
 
@@ -55,34 +71,58 @@ def repeats_for(n: int) -> int:
 
 
 def compare(function: str, n: int, peer: str, ours: Callable[[], object],
-            theirs: Callable[[], object], target: float | None = None) -> Row:
+            theirs: Callable[[], object], target: float | None = None,
+            peer_repeat: int | None = None) -> Row:
     repeat = repeats_for(n)
-    return Row(function, n, peer, median_time(ours, repeat), median_time(theirs, repeat), target)
+    return Row(function, n, peer, median_time(ours, repeat),
+               median_time(theirs, peer_repeat or repeat), target)
+
+
+def unavailable(function: str, n: int, peer: str, target: float | None, reason: str) -> Row:
+    """The row of a peer that cannot run here: shown, never dropped."""
+    return Row(function, n, peer, None, None, target, note=reason)
 
 
 def _fmt_time(t: float | None) -> str:
     return "-" if t is None else f"{t * 1e3:10.2f} ms"
 
 
-def print_table(rows: list[Row]) -> None:
-    header = ("function", "rows", "peer", "tessaline", "peer time", "ratio", "target", "met")
+def format_table(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
+    widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
+              for i, h in enumerate(header)]
+    fmt = "  ".join(f"{{:<{w}}}" for w in widths)
+    out = [fmt.format(*header), fmt.format(*("-" * w for w in widths))]
+    out += [fmt.format(*l).rstrip() for l in lines]
+    return "\n".join(out)
+
+
+def table_lines(rows: list[Row]) -> list[tuple[str, ...]]:
     lines = []
     for r in rows:
         ratio = "-" if r.ratio is None else f"{r.ratio:.3f}x"
         target = "-" if r.target is None else f"<= {r.target:g}x"
-        lines.append((r.function, f"{r.rows:,}", r.peer + (f" ({r.note})" if r.note else ""),
-                      _fmt_time(r.ours), _fmt_time(r.theirs), ratio, target, r.met))
-    widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
-              for i, h in enumerate(header)]
-    fmt = "  ".join(f"{{:<{w}}}" for w in widths)
-    print(fmt.format(*header))
-    print(fmt.format(*("-" * w for w in widths)))
-    for l in lines:
-        print(fmt.format(*l))
+        peer = r.peer + (f" ({r.note})" if r.note else "")
+        lines.append((r.function, f"{r.rows:,}", peer, _fmt_time(r.ours), _fmt_time(r.theirs),
+                      ratio, target, r.met))
+    return lines
+
+
+TABLE_HEADER = ("function", "rows", "peer", "tessaline", "peer time", "ratio", "target", "met")
+
+
+def print_table(rows: list[Row]) -> None:
+    print(format_table(TABLE_HEADER, table_lines(rows)))
 
 
 def sizes_from_args(argv: list[str] | None = None) -> list[int]:
+    return sizes_for(parse_args(argv).quick)
+
+
+def sizes_for(quick: bool) -> list[int]:
+    return QUICK_SIZES if quick else FULL_SIZES
+
+
+def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="1e5 and 1e6 rows only")
-    args = parser.parse_args(argv)
-    return QUICK_SIZES if args.quick else FULL_SIZES
+    return parser.parse_args(argv)

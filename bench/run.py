@@ -1,22 +1,59 @@
-"""Runs every benchmark of this folder and prints one table."""
+"""Runs every benchmark of this folder and prints one table against the peers,
+then the checks that have no peer (scale, threads, memory).
+
+    python bench/run.py            # 1e5, 1e6 and 1e7 rows
+    python bench/run.py --quick    # 1e5 and 1e6 rows, under two minutes
+"""
 from __future__ import annotations
 
+import datetime
 import importlib
+import os
 import pathlib
+import platform
 import sys
+import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import print_table, sizes_from_args  # noqa: E402
+import numpy as np  # noqa: E402
+
+import checks  # noqa: E402
+from common import parse_args, print_table, sizes_for  # noqa: E402
+
+
+def cpu_model() -> str:
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
 
 
 def main() -> None:
-    sizes = sizes_from_args()
+    args = parse_args()
+    sizes = sizes_for(args.quick)
+    start = time.perf_counter()
+    print(f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of "
+          f"{datetime.date.today().isoformat()}: {os.cpu_count()} cores, {cpu_model()}, "
+          f"Python {platform.python_version()}, NumPy {np.__version__}")
+    print()
     rows = []
     for path in sorted(pathlib.Path(__file__).parent.glob("bench_*.py")):
         module = importlib.import_module(path.stem)
         rows.extend(module.run(sizes))
     print_table(rows)
+    print()
+    print("ratio = tessaline median time / peer median time, both timed in the same process on "
+          "the same arrays\n(one warm-up, then 7 repetitions up to 1e6 rows and 3 above); "
+          "target = the largest acceptable ratio.")
+    print()
+    checks.print_checks(checks.run(rows, sizes))
+    print()
+    print(f"finished in {time.perf_counter() - start:.0f} s")
 
 
 if __name__ == "__main__":
