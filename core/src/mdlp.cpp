@@ -86,22 +86,13 @@ namespace {
 
 // Side entropies computed afresh at every row.
 struct FreshSides {
-    bool right_known(std::size_t) const { return false; }
     double left(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
     double right(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
 };
 
 // The evaluation of one segment. `sides` gives the entropy of the left part
-// of row i (rows L+1 .. i, counts nl0, nl1) as sides.left(i, nl0, nl1), that
-// of the right part as sides.right(i, nr0, nr1), and tells whether the right
-// one is already at hand.
-//
-// The weighted entropy of a row is e = (nl * hl + nr * hr) / n. With a side
-// that has no negative count, its term is not negative (or is NaN), and
-// rounding is monotonic, so e is at least the other side's term divided by
-// n, as rounded; when that bound already fails to beat the best row so far,
-// the row cannot displace it and the logarithms of its other side are
-// skipped. Which rows are evaluated in full changes, the result does not.
+// of row i (rows L+1 .. i, counts nl0, nl1) as sides.left(i, nl0, nl1) and
+// that of the right part as sides.right(i, nr0, nr1).
 template <typename Sides>
 SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
                           const TessalineParams& p, Sides& sides) {
@@ -140,18 +131,8 @@ SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
                 p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
             if (!keep) continue;
         }
-        double hl;
-        double hr;
-        // A NaN bound means a NaN e, which never wins either.
-        if (sides.right_known(i)) {
-            hr = sides.right(i, nr0, nr1);
-            if (nl >= 0 && !((static_cast<double>(nr) * hr) / n < best_e)) continue;
-            hl = sides.left(i, nl0, nl1);
-        } else {
-            hl = sides.left(i, nl0, nl1);
-            if (nr >= 0 && !((static_cast<double>(nl) * hl) / n < best_e)) continue;
-            hr = sides.right(i, nr0, nr1);
-        }
+        const double hl = sides.left(i, nl0, nl1);
+        const double hr = sides.right(i, nr0, nr1);
         const double e =
             (static_cast<double>(nl) * hl + static_cast<double>(nr) * hr) / n;
         if (e < best_e) {
@@ -220,7 +201,6 @@ struct RememberedSides {
     SideEntropies& right_of;
     std::size_t L;
     std::size_t R;
-    bool right_known(std::size_t i) const { return right_of.known(i, R); }
     double left(std::size_t i, int64_t a, int64_t b) { return left_of.get(i, L, a, b); }
     double right(std::size_t i, int64_t a, int64_t b) { return right_of.get(i, R, a, b); }
 };
