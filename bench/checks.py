@@ -25,7 +25,7 @@ from dataclasses import dataclass
 import numpy as np
 
 import _tessaline as t
-from common import Row, format_table, median_time
+from common import Row, format_markdown, format_table, median_time
 from data import score_and_target
 
 SCALE_TOLERANCE = 0.25
@@ -153,7 +153,8 @@ def run(rows: list[Row], sizes: list[int]) -> list[Check]:
     return scale_checks(rows) + [thread_check(), memory_check(max(sizes))]
 
 
-def print_checks(checks: list[Check]) -> None:
+def print_checks(checks: list[Check], markdown: bool = False) -> None:
     lines = [(c.name, c.measured + (f" ({c.note})" if c.note else ""), c.limit,
               "-" if c.met is None else ("yes" if c.met else "NO")) for c in checks]
-    print(format_table(("check", "measured", "limit", "met"), lines))
+    render = format_markdown if markdown else format_table
+    print(render(("check", "measured", "limit", "met"), lines))

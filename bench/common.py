@@ -96,6 +96,13 @@ def format_table(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
     return "\n".join(out)
 
 
+def format_markdown(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
+    out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    out += ["| " + " | ".join(cell.strip().replace("|", "\\|") for cell in l) + " |"
+            for l in lines]
+    return "\n".join(out)
+
+
 def table_lines(rows: list[Row]) -> list[tuple[str, ...]]:
     lines = []
     for r in rows:
@@ -110,8 +117,9 @@ def table_lines(rows: list[Row]) -> list[tuple[str, ...]]:
 TABLE_HEADER = ("function", "rows", "peer", "tessaline", "peer time", "ratio", "target", "met")
 
 
-def print_table(rows: list[Row]) -> None:
-    print(format_table(TABLE_HEADER, table_lines(rows)))
+def print_table(rows: list[Row], markdown: bool = False) -> None:
+    render = format_markdown if markdown else format_table
+    print(render(TABLE_HEADER, table_lines(rows)))
 
 
 def sizes_from_args(argv: list[str] | None = None) -> list[int]:
@@ -125,4 +133,5 @@ def sizes_for(quick: bool) -> list[int]:
 def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="1e5 and 1e6 rows only")
+    parser.add_argument("--markdown", action="store_true", help="tables in Markdown")
     return parser.parse_args(argv)
