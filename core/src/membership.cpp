@@ -22,9 +22,10 @@ std::vector<double> membership_matrix(const double* x, std::size_t n,
             throw std::invalid_argument("membership: representantes deben ser crecientes y únicos");
         }
     }
-    // Between an infinite representative and a finite one the weight would be
-    // inf / inf, a NaN row; a single representative is never used in a
-    // division, so any value stays accepted there.
+    // An infinite representative among several leaves the values next to it
+    // without meaningful weights: from -inf they are inf / inf, NaN rows that
+    // do not sum to 1; toward +inf all the weight stays on the finite one. A
+    // single representative is never divided by, so any value stays accepted.
     for (std::size_t i = 0; k > 1 && i < k; ++i) {
         if (std::isinf(representatives[i])) {
             throw std::invalid_argument("membership: representantes deben ser finitos");
