@@ -40,6 +40,13 @@ constexpr double kMax = std::numeric_limits<double>::max();
         if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, std::string(#cond) + ": " + (msg)); \
     } while (0)
 
+// A double in hexadecimal, every bit shown, for failure messages.
+inline std::string hex(double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%a", v);
+    return text;
+}
+
 inline bool finite_value(double v) { return std::fabs(v) <= kMax; }
 
 // Same value: identical bits, or both NaN (NaN payloads and signs differ
