@@ -3,12 +3,15 @@
 VENV      := .venv
 PY        := $(VENV)/bin/python
 CPP_BUILD := build/cpp
-SOURCES   := $(shell find core bindings -name '*.cpp' -o -name '*.hpp') CMakeLists.txt pyproject.toml
+SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o -name '*.py' \
+               -o -name '*.pyi' -o -name py.typed) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python bench bench-quick sanitize system-deps clean
+.PHONY: demo test test-cpp test-python bench bench-quick sanitize fuzz tsan system-deps clean
 
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
+	$(PY) -m tessaline report examples/data/germancredit.csv --target creditability --event bad \
+	  --html build/report.html
 
 test: test-cpp test-python
 
@@ -23,7 +26,7 @@ $(VENV)/.installed: $(VENV)/.deps $(SOURCES)
 	@touch $@
 
 system-deps:
-	@scripts/system-deps.sh g++ libgtest-dev
+	@scripts/system-deps.sh g++ libgtest-dev chromium
 
 test-cpp: system-deps $(VENV)/.deps
 	@$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
@@ -35,6 +38,9 @@ test-cpp: system-deps $(VENV)/.deps
 test-python: $(VENV)/.installed
 	$(PY) -m pytest -q tests/python
 
+# One table against the peers (installed here, for the benchmarks only) and the
+# scale, thread and memory checks, at 1e5, 1e6 and 1e7 rows. `make bench-quick`
+# is `make bench` in its --quick mode: 1e5 and 1e6 rows, under two minutes.
 bench: $(VENV)/.installed
 	$(PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	$(PY) bench/run.py
@@ -44,20 +50,64 @@ bench-quick: $(VENV)/.installed
 	$(PY) bench/run.py --quick
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over both suites; any report fails.
-# The interpreter itself is not instrumented, so the runtime is preloaded and
+# The interpreter itself is not instrumented, so the runtime is preloaded, with
+# the C++ runtime whose exception entry points it must find at start-up, and
 # leak detection (which would report the interpreter's own arenas) is off.
+# Reports also go to files, so that one from a subprocess, or one lost when the
+# interpreter aborts under pytest's capture, still fails the run and is shown.
+# -O1 -g1 halves the build and keeps file:line in every stack trace.
 SAN_BUILD := build/sanitize
-SAN_FLAGS := -fsanitize=address,undefined;-fno-sanitize-recover=all;-fno-omit-frame-pointer
+SAN_FLAGS := -fsanitize=address,undefined,float-cast-overflow;-fno-sanitize-recover=all;-fno-omit-frame-pointer
+SAN_LOGS  := $(abspath $(SAN_BUILD))/reports
+SAN_ENV   := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan
+SAN_CHECK := if ls $(SAN_LOGS)/* >/dev/null 2>&1; then cat $(SAN_LOGS)/*; rc=1; fi; exit $$rc
 sanitize: system-deps $(VENV)/.deps
 	@$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALINE_BUILD_TESTS=ON "-DTESSALINE_SANITIZE_FLAGS=$(SAN_FLAGS)" \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
+	  -DTESSALINE_BUILD_TESTS=ON "-DTESSALINE_SANITIZE_FLAGS=$(SAN_FLAGS)" \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) -Dpybind11_DIR=$$($(PY) -m pybind11 --cmakedir) >/dev/null
 	@$(VENV)/bin/cmake --build $(SAN_BUILD) -j2
-	cd $(SAN_BUILD) && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; \
-	  rc=$$?; if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; exit $$rc
-	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  LD_PRELOAD=$$(g++ -print-file-name=libasan.so) PYTHONPATH=$(SAN_BUILD) \
-	  $(PY) -m pytest -q -p no:cacheprovider tests/python
+	@rm -rf $(SAN_LOGS) && mkdir -p $(SAN_LOGS)
+	@cd $(SAN_BUILD) && $(SAN_ENV) ASAN_OPTIONS=log_path=$(SAN_LOGS)/asan \
+	  ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; \
+	  rc=$$?; if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; $(SAN_CHECK)
+	@$(SAN_ENV) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(SAN_LOGS)/asan \
+	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+	  PYTHONPATH=$(SAN_BUILD) $(PY) -m pytest -q -p no:cacheprovider tests/python; rc=$$?; $(SAN_CHECK)
+
+# libFuzzer harnesses of the core (tests/fuzz, its own clang build with
+# AddressSanitizer and UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS
+# from the committed seeds; new inputs stay in the build tree, and a failing
+# input is kept there as crash-* beside the harness's log.
+CLANG_DEPS   := clang libclang-rt-14-dev
+FUZZ_BUILD   := build/fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_HARNESSES := $(basename $(notdir $(wildcard tests/fuzz/fuzz_*.cpp)))
+fuzz: $(VENV)/.deps
+	@scripts/system-deps.sh $(CLANG_DEPS)
+	@$(VENV)/bin/cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@$(VENV)/bin/cmake --build $(FUZZ_BUILD) -j2
+	@for h in $(FUZZ_HARNESSES); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$h tests/fuzz/corpus/$$h; \
+	  UBSAN_OPTIONS=print_stacktrace=1 $(FUZZ_BUILD)/$$h -max_total_time=$(FUZZ_SECONDS) -timeout=20 \
+	    -rss_limit_mb=2560 -max_len=8192 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/$$h- \
+	    $(FUZZ_BUILD)/corpus/$$h tests/fuzz/corpus/$$h > $(FUZZ_BUILD)/$$h.log 2>&1 \
+	    || { tail -n 80 $(FUZZ_BUILD)/$$h.log; echo "$$h failed: see $(FUZZ_BUILD)/$$h.log"; exit 1; }; \
+	  printf '%-18s %s\n' $$h "$$(grep -E '^#[0-9]+[[:space:]]+DONE' $(FUZZ_BUILD)/$$h.log)"; \
+	done
+
+# ThreadSanitizer over the C++ tests (clang), including the multi-threaded ones.
+TSAN_BUILD := build/tsan
+tsan: system-deps $(VENV)/.deps
+	@scripts/system-deps.sh $(CLANG_DEPS)
+	@$(VENV)/bin/cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALINE_BUILD_MODULE=OFF \
+	  -DTESSALINE_BUILD_TESTS=ON "-DTESSALINE_SANITIZE_FLAGS=-fsanitize=thread;-fno-omit-frame-pointer" >/dev/null
+	@$(VENV)/bin/cmake --build $(TSAN_BUILD) -j2
+	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tessaline_tests --gtest_brief=1 \
+	  > $(TSAN_BUILD)/tests.log 2>&1; rc=$$?; if [ $$rc -ne 0 ]; then cat $(TSAN_BUILD)/tests.log; \
+	  else tail -n 3 $(TSAN_BUILD)/tests.log; fi; exit $$rc
 
 clean:
 	rm -rf build $(VENV)
