@@ -16,16 +16,18 @@ from __future__ import annotations
 
 import os
 import pathlib
+import statistics
 import subprocess
 import sys
 import tempfile
+import time
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
 import numpy as np
 
 import _tessaline as t
-from common import Row, format_markdown, format_table, median_time
+from common import Row, format_markdown, format_table
 from data import score_and_target
 
 SCALE_TOLERANCE = 0.25
@@ -84,9 +86,21 @@ def thread_check() -> Check:
         bins = t.binning_transform(x, cuts)
         return bins, t.binning_summary_binary(x, y, cuts)
 
-    loop = median_time(lambda: [bin_column(x) for x in columns], 5)
+    # The two ways alternate, so that a passing load on the machine weighs on
+    # both alike; medians of seven rounds after one warm-up round.
+    loops, pooled = [], []
     with ThreadPoolExecutor(2) as pool:
-        threaded = median_time(lambda: list(pool.map(bin_column, columns)), 5)
+        for round_ in range(8):
+            start = time.perf_counter()
+            for x in columns:
+                bin_column(x)
+            middle = time.perf_counter()
+            list(pool.map(bin_column, columns))
+            end = time.perf_counter()
+            if round_ > 0:
+                loops.append(middle - start)
+                pooled.append(end - middle)
+    loop, threaded = statistics.median(loops), statistics.median(pooled)
     speedup = loop / threaded
     return Check(f"{THREAD_COLUMNS} columns x {THREAD_ROWS:.0e} rows, ThreadPoolExecutor(2) vs loop"
                  .replace("+0", ""),
