@@ -83,9 +83,7 @@ py::dict binning_summary_binary(const DoubleArray& x, const Int32Array& y,
                                 const DoubleArray& splits, const std::string& representative) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("binning: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "binning");
     const std::vector<double> cuts = splits_from_array(splits);
     std::vector<BinningSummary> rows;
     {
@@ -101,9 +99,7 @@ py::dict binning_summary_continuous(const DoubleArray& x, const DoubleArray& y,
                                     const std::string& representative) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("binning: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "binning");
     const std::vector<double> cuts = splits_from_array(splits);
     std::vector<ContinuousBinningSummary> rows;
     {

@@ -19,9 +19,7 @@ py::dict boundary_dict(const std::vector<Boundary>& table) {
 py::dict compute_boundaries(const DoubleArray& x, const Int32Array& y, bool sorted) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("compute_boundaries: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "compute_boundaries");
     if (!sorted) {
         throw std::invalid_argument(
             "compute_boundaries: usa sorted=True (los datos deben venir ya limpios y "
@@ -36,9 +34,7 @@ py::dict compute_boundaries_raw(const DoubleArray& x, const DoubleArray& y,
                                 const py::object& value, double percentile) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("compute_boundaries: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "compute_boundaries");
     const std::optional<double> threshold = optional_from_object(value);
     std::vector<Boundary> table;
     {

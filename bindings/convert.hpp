@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -34,6 +36,16 @@ struct FlatView {
 template <typename T, int Flags>
 FlatView<T> flat_view(const py::array_t<T, Flags>& a) {
     return FlatView<T>{a.data(), static_cast<std::size_t>(a.size())};
+}
+
+// Row-wise functions need x and y of one length; `operation` prefixes the
+// message as the function's other messages are prefixed.
+template <typename X, typename Y>
+void require_same_length(const FlatView<X>& x, const FlatView<Y>& y, const char* operation) {
+    if (x.size != y.size) {
+        throw std::invalid_argument(std::string(operation) +
+                                    ": x e y deben tener la misma longitud");
+    }
 }
 
 // None gives no threshold; anything else must convert to a float (a failed

@@ -30,9 +30,7 @@ py::dict compare_distributions_native(const DoubleArray& reference, const Double
 py::dict lorenz_curve_native(const DoubleArray& x, const Int32Array& y) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("lorenz_curve: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "lorenz_curve");
     const LorenzCurve c = lorenz_curve(xs.data, ys.data, xs.size);
     return py::dict(
         py::arg("value") = column(c.points, &LorenzPoint::value),

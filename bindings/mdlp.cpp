@@ -67,9 +67,7 @@ py::dict mdlp_full(const DoubleArray& x, const Int32Array& y, int64_t minobs, in
                    int mono_dir, double alpha_pos, double beta_struct, bool force_first_split) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("mdlp_with_summary: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "mdlp_with_summary");
     const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
                                             beta_struct, force_first_split);
     // The caller's arrays are read in place, so the lock stays held.
@@ -90,9 +88,7 @@ py::dict mdlp(const DoubleArray& x, const Int32Array& y, int64_t minobs, int mon
               int mono_dir, double alpha_pos, double beta_struct, bool force_first_split) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("mdlp: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "mdlp");
     const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
                                             beta_struct, force_first_split);
     // The caller's arrays are read in place, so the lock stays held.
@@ -105,9 +101,7 @@ py::dict mdlp_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs, in
                   const py::object& value, double percentile) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("mdlp: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "mdlp");
     const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
                                             beta_struct, force_first_split);
     const std::optional<double> threshold = optional_from_object(value);

@@ -12,9 +12,7 @@ py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minob
                        const std::string& representative) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("mdlp_full: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "mdlp_full");
     const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
                                             beta_struct, force_first_split);
     const std::optional<double> threshold = optional_from_object(value);

@@ -8,9 +8,7 @@ py::dict preprocess_data_native(const DoubleArray& x, const DoubleArray& y,
                                 const py::object& value, double percentile) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
-    if (xs.size != ys.size) {
-        throw std::invalid_argument("preprocess_data: x e y deben tener la misma longitud");
-    }
+    require_same_length(xs, ys, "preprocess_data");
     const std::optional<double> threshold = optional_from_object(value);
     // The caller's arrays are read in place, so the lock stays held.
     const PreprocessResult r = preprocess_data(xs.data, ys.data, xs.size, threshold, percentile);
