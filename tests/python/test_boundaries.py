@@ -88,15 +88,6 @@ def test_empty_inputs_give_empty_arrays():
         assert rows(table) == []
 
 
-def test_inputs_untouched_and_results_new():
-    x = np.array([1.0, 2.0, 3.0])
-    y = np.array([0, 1, 0], np.int32)
-    table = t.compute_boundaries(x, y)
-    table["pto_corte"][:] = 0.0
-    assert x.tolist() == [1.0, 2.0, 3.0] and y.tolist() == [0, 1, 0]
-    assert not np.shares_memory(table["pto_corte"], x)
-
-
 @pytest.mark.parametrize(
     "call, message",
     [

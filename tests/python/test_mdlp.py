@@ -249,14 +249,3 @@ def test_mdlp_full_intervals_hold_their_records(seed):
     log = t.mdlp(x, y, *search)
     for key in LOG_KEYS:
         np.testing.assert_array_equal(r["mdlp"][key], log[key])
-
-
-def test_inputs_are_not_modified():
-    x, y = blocks()
-    x0, y0 = x.copy(), y.copy()
-    r = t.mdlp_full(x, y, *DEFAULT)
-    t.mdlp(x, y, *DEFAULT)
-    t.mdlp_raw(x, y.astype(float), *DEFAULT)
-    np.testing.assert_array_equal(x, x0)
-    np.testing.assert_array_equal(y, y0)
-    assert not np.shares_memory(r["summary"]["left"], x)
