@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -84,18 +83,146 @@ Segment make_segment(const std::vector<Boundary>& B, std::size_t L, std::size_t 
 
 namespace {
 
-// Side entropies computed afresh at every row.
-struct FreshSides {
-    double left(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
-    double right(std::size_t, int64_t a, int64_t b) const { return entropy(a, b); }
+// Weighted entropy of one row and the entropies of its two sides.
+struct RowScore {
+    double e;
+    double hl;
+    double hr;
 };
 
-// The evaluation of one segment. `sides` gives the entropy of the left part
-// of row i (rows L+1 .. i, counts nl0, nl1) as sides.left(i, nl0, nl1) and
-// that of the right part as sides.right(i, nr0, nr1).
-template <typename Sides>
+// The rows of one segment [L, R] as candidate cuts. The left part of row i
+// holds rows L+1 .. i and the right part the rest of the segment; all counts
+// come from the table by subtraction.
+struct SegmentRows {
+    const std::vector<Boundary>& B;
+    const Segment& s;
+    const TessalineParams& p;
+    double n;
+    bool direction_filter;
+
+    // The score of row i, or false when the row may not be cut.
+    bool score(std::size_t i, RowScore& out) const {
+        const int64_t nl0 = count_sub(B[i].c0, s.c0_start);
+        const int64_t nl1 = count_sub(B[i].c1, s.c1_start);
+        const int64_t nr0 = count_sub(s.c0_seg, nl0);
+        const int64_t nr1 = count_sub(s.c1_seg, nl1);
+        const int64_t nl = count_add(nl0, nl1);
+        const int64_t nr = count_add(nr0, nr1);
+        // Each side needs strictly more than minobs records.
+        if (p.minobs >= std::min(nl, nr)) return false;
+        // The direction test does not depend on the entropies, so it runs
+        // first and spares the logarithms of rejected rows.
+        if (direction_filter) {
+            const double rate_left = event_rate(nl1, nl);
+            const double rate_right = event_rate(nr1, nr);
+            const bool keep =
+                p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
+            if (!keep) return false;
+        }
+        out.hl = entropy(nl0, nl1);
+        out.hr = entropy(nr0, nr1);
+        out.e = (static_cast<double>(nl) * out.hl + static_cast<double>(nr) * out.hr) / n;
+        return true;
+    }
+
+    // Weighted entropy of a split with these counts on each side.
+    double weighted(int64_t l0, int64_t l1, int64_t r0, int64_t r1) const {
+        return (static_cast<double>(l0 + l1) * entropy(l0, l1) +
+                static_cast<double>(r0 + r1) * entropy(r0, r1)) /
+               n;
+    }
+
+    // A lower bound of the weighted entropy of every row in [first, last],
+    // valid when the table's counts are cumulative. A side of a0 + a1
+    // records carries (a0 + a1) * H(a0, a1) bits, a concave function of the
+    // counts. Moving from row `first` to a later row of the range hands
+    // d0 <= D0 zeros and d1 <= D1 ones from the right side to the left, D
+    // being the records between `first` and `last`; the bits of both sides
+    // are a concave function of (d0, d1) on that box, so none of its points,
+    // and no row of the range, carries fewer than the least of its corners.
+    double lower_bound(std::size_t first, std::size_t last) const {
+        const int64_t l0 = B[first].c0 - s.c0_start;
+        const int64_t l1 = B[first].c1 - s.c1_start;
+        const int64_t d0 = B[last].c0 - B[first].c0;
+        const int64_t d1 = B[last].c1 - B[first].c1;
+        const int64_t r0 = s.c0_seg - l0 - d0;
+        const int64_t r1 = s.c1_seg - l1 - d1;
+        return std::min(std::min(weighted(l0, l1, r0 + d0, r1 + d1),
+                                 weighted(l0 + d0, l1 + d1, r0, r1)),
+                        std::min(weighted(l0 + d0, l1, r0, r1 + d1),
+                                 weighted(l0, l1 + d1, r0 + d0, r1)));
+    }
+};
+
+// The best row so far: the first one with the smallest weighted entropy. The
+// test is strict, so a later row never displaces an equal one.
+struct BestRow {
+    std::size_t idx = 0;  // row 0 is never inner, so 0 means none
+    RowScore score{std::numeric_limits<double>::infinity(), 0.0, 0.0};
+
+    void consider(const SegmentRows& rows, std::size_t i) {
+        RowScore candidate;
+        if (rows.score(i, candidate) && candidate.e < score.e) {
+            idx = i;
+            score = candidate;
+        }
+    }
+};
+
+// Every row, in order.
+void scan_every_row(const SegmentRows& rows, BestRow& best) {
+    for (std::size_t i = rows.s.L + 1; i < rows.s.R; ++i) best.consider(rows, i);
+}
+
+// A computed weighted entropy lies within about 10 units in the last place
+// of 1 (2.3e-15 bits) of its exact value, and so does a computed bound. A
+// range is passed over only when its bound exceeds the best score by far
+// more than both errors, so that no row scoring at or below the best, as
+// computed, is ever passed over.
+constexpr double kBoundSlack = 1e-12;
+constexpr std::size_t kLeafRows = 16;
+constexpr std::size_t kSampledRows = 64;
+
+// Rows [first, last] in order, passing over every range whose rows all
+// carry more bits than a row already scored (`ceiling` or the best so far).
+void scan_bounded(const SegmentRows& rows, std::size_t first, std::size_t last,
+                  double ceiling, BestRow& best) {
+    const double limit = std::min(ceiling, best.score.e);
+    if (rows.lower_bound(first, last) > limit + kBoundSlack) return;
+    if (last - first < kLeafRows) {
+        for (std::size_t i = first; i <= last; ++i) best.consider(rows, i);
+        return;
+    }
+    const std::size_t middle = first + (last - first) / 2;
+    scan_bounded(rows, first, middle, ceiling, best);
+    scan_bounded(rows, middle + 1, last, ceiling, best);
+}
+
+// The same best row as scan_every_row, for tables whose counts are
+// cumulative: a few evenly spaced rows are scored first, and the best of
+// them bounds what the ordered scan must look at. Rows are still visited
+// in order, so ties resolve exactly as in the full scan.
+void scan_with_bounds(const SegmentRows& rows, BestRow& best) {
+    const std::size_t first = rows.s.L + 1;
+    const std::size_t last = rows.s.R - 1;
+    const std::size_t count = last - first + 1;
+    if (count <= kSampledRows) {
+        scan_every_row(rows, best);
+        return;
+    }
+    double ceiling = std::numeric_limits<double>::infinity();
+    const std::size_t step = count / kSampledRows;
+    for (std::size_t i = first + step / 2; i <= last; i += step) {
+        RowScore sampled;
+        if (rows.score(i, sampled)) ceiling = std::min(ceiling, sampled.e);
+    }
+    scan_bounded(rows, first, last, ceiling, best);
+}
+
+// The evaluation of one segment, its best row found by `find_best`.
+template <typename FindBest>
 SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
-                          const TessalineParams& p, Sides& sides) {
+                          const TessalineParams& p, FindBest find_best) {
     const SplitResult empty;
     if (B.empty() || s.L >= s.R || s.R >= B.size()) return empty;
     const int64_t n_seg = count_add(s.c0_seg, s.c1_seg);
@@ -107,120 +234,48 @@ SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
     const bool direction_filter =
         (p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0;
 
-    // The best row is the first one with the smallest weighted entropy: the
-    // test below is strict, so a later row never displaces an equal one.
-    double best_e = std::numeric_limits<double>::infinity();
-    std::size_t best_idx = 0;
-    double best_hl = 0.0;
-    double best_hr = 0.0;
-    for (std::size_t i = s.L + 1; i < s.R; ++i) {
-        const int64_t nl0 = count_sub(B[i].c0, s.c0_start);
-        const int64_t nl1 = count_sub(B[i].c1, s.c1_start);
-        const int64_t nr0 = count_sub(s.c0_seg, nl0);
-        const int64_t nr1 = count_sub(s.c1_seg, nl1);
-        const int64_t nl = count_add(nl0, nl1);
-        const int64_t nr = count_add(nr0, nr1);
-        // Each side needs strictly more than minobs records.
-        if (p.minobs >= std::min(nl, nr)) continue;
-        // The direction test does not depend on the entropies, so it runs
-        // first and spares the logarithms of rejected rows.
-        if (direction_filter) {
-            const double rate_left = event_rate(nl1, nl);
-            const double rate_right = event_rate(nr1, nr);
-            const bool keep =
-                p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
-            if (!keep) continue;
-        }
-        const double hl = sides.left(i, nl0, nl1);
-        const double hr = sides.right(i, nr0, nr1);
-        const double e =
-            (static_cast<double>(nl) * hl + static_cast<double>(nr) * hr) / n;
-        if (e < best_e) {
-            best_e = e;
-            best_idx = i;
-            best_hl = hl;
-            best_hr = hr;
-        }
-    }
-    if (best_idx == 0) return empty;  // row 0 is never inner, so 0 means none
+    const SegmentRows rows{B, s, p, n, direction_filter};
+    BestRow best;
+    find_best(rows, best);
+    if (best.idx == 0) return empty;
 
     SplitResult r;
     r.has_candidate = true;
-    r.idx = best_idx;
-    r.pto = B[best_idx].pto_corte;
-    r.gain = h - best_e;
+    r.idx = best.idx;
+    r.pto = B[best.idx].pto_corte;
+    r.gain = h - best.score.e;
     r.cost_pos = cost_pos;
-    r.cost_struct = (kLog2Of7 - 2.0 * (h - best_hl - best_hr)) / n;
+    r.cost_struct = (kLog2Of7 - 2.0 * (h - best.score.hl - best.score.hr)) / n;
     r.cost = p.alpha_pos * r.cost_pos + p.beta_struct * r.cost_struct;
     r.found = r.gain > r.cost;
     return r;
 }
 
-// Entropies of one side of the rows, remembered between the evaluations of
-// one search. In a segment made from the table, the counts of the left part
-// of row i depend only on i and L, and (in wrapping arithmetic) those of the
-// right part only on i and R; so a value is reused whenever the segment edge
-// it was computed for comes back. The depth-first search evaluates a segment
-// right after its parent or after its left sibling's subtree, which stays
-// inside the sibling, so the left child finds the left entropies of its
-// parent and the right child the right ones. The results are the same bits,
-// only computed once.
-class SideEntropies {
-public:
-    explicit SideEntropies(std::size_t rows) : value_(large_vector<double>(rows)) {
-        reserve_large(edge_, rows);
-        edge_.assign(rows, kNoEdge);
+// Counts are cumulative when they start at zero or above, never decrease and
+// stay exact as doubles: the tables built from data always are, a table
+// handed in from outside may not be.
+bool counts_are_cumulative(const std::vector<Boundary>& B) {
+    constexpr int64_t kExact = int64_t{1} << 52;
+    if (B.empty() || B.front().c0 < 0 || B.front().c1 < 0) return false;
+    if (B.back().c0 >= kExact || B.back().c1 >= kExact) return false;
+    for (std::size_t i = 1; i < B.size(); ++i) {
+        if (B[i].c0 < B[i - 1].c0 || B[i].c1 < B[i - 1].c1) return false;
     }
-
-    bool known(std::size_t i, std::size_t edge) const {
-        return edge_[i] == static_cast<Edge>(edge);
-    }
-
-    double get(std::size_t i, std::size_t edge, int64_t a, int64_t b) {
-        if (!known(i, edge)) {
-            value_[i] = entropy(a, b);
-            edge_[i] = static_cast<Edge>(edge);
-        }
-        return value_[i];
-    }
-
-private:
-    // Segment edges are row numbers of a table that has fewer rows than this.
-    using Edge = uint32_t;
-    static constexpr Edge kNoEdge = std::numeric_limits<Edge>::max();
-    std::vector<double> value_;
-    std::vector<Edge> edge_;
-};
-
-// Tables at least this long are searched without remembered entropies.
-constexpr std::size_t kRememberedRowsLimit = std::numeric_limits<uint32_t>::max();
-
-// Both sides of the rows of one segment [L, R], remembered.
-struct RememberedSides {
-    SideEntropies& left_of;
-    SideEntropies& right_of;
-    std::size_t L;
-    std::size_t R;
-    double left(std::size_t i, int64_t a, int64_t b) { return left_of.get(i, L, a, b); }
-    double right(std::size_t i, int64_t a, int64_t b) { return right_of.get(i, R, a, b); }
-};
+    return true;
+}
 
 }  // namespace
 
 SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
                              const TessalineParams& p) {
-    FreshSides fresh;
-    return evaluate_with(B, s, p, fresh);
+    return evaluate_with(B, s, p, scan_every_row);
 }
 
 std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
                                         const TessalineParams& p) {
     std::vector<SplitResult> log;
     if (B.size() <= 1) return log;
-
-    const bool remember = B.size() < kRememberedRowsLimit;
-    SideEntropies left(remember ? B.size() : 0);
-    SideEntropies right(remember ? B.size() : 0);
+    const bool bounded = counts_are_cumulative(B);
 
     // Pending segments, last in first out. The left half of an accepted split
     // is pushed last, so the log comes out in depth-first pre-order, left
@@ -232,9 +287,8 @@ std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
         pending.pop_back();
         if (L + 1 >= R) continue;  // no inner row: not evaluated, not logged
         const Segment segment = make_segment(B, L, R);
-        RememberedSides sides{left, right, L, R};
-        const SplitResult r =
-            remember ? evaluate_with(B, segment, p, sides) : evaluate_segment(B, segment, p);
+        const SplitResult r = bounded ? evaluate_with(B, segment, p, scan_with_bounds)
+                                      : evaluate_segment(B, segment, p);
         log.push_back(r);
         if (r.found) {
             pending.emplace_back(r.idx, R);

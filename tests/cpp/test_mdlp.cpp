@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "tessaline/tessaline.hpp"
@@ -519,6 +520,68 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
     // The random cases reach deep split trees, not just single roots.
     EXPECT_GT(accepted, 500u);
     EXPECT_GE(longest, 10u);
+}
+
+// ------------------------------------------------------------------------
+// Long tables: the split search passes over ranges of rows that cannot beat
+// the best row, so it must log exactly what a search scoring every row logs.
+
+std::vector<SplitResult> every_row_search(const std::vector<Boundary>& B,
+                                          const TessalineParams& p) {
+    std::vector<SplitResult> log;
+    std::vector<std::pair<std::size_t, std::size_t>> pending{{0, B.size() - 1}};
+    while (!pending.empty()) {
+        const auto [L, R] = pending.back();
+        pending.pop_back();
+        if (L + 1 >= R) continue;
+        log.push_back(evaluate(B, L, R, p));
+        if (log.back().found) {
+            pending.emplace_back(log.back().idx, R);
+            pending.emplace_back(L, log.back().idx);
+        }
+    }
+    if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
+    return log;
+}
+
+// Sorted records whose labels follow a smooth curve (style 0), repeat a short
+// pattern so that many rows score exactly alike (style 1), or are pure noise
+// (style 2).
+std::vector<Boundary> long_table(std::mt19937_64& rng, int style, std::size_t n) {
+    std::vector<double> x(n);
+    std::vector<int32_t> y(n);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const std::size_t period = 2 + rng() % 5;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = static_cast<double>(i / (1 + rng() % 3));
+        const double p1 = 1.0 / (1.0 + std::exp(-8.0 * (double(i) / double(n) - 0.4)));
+        if (style == 0) y[i] = u(rng) < p1;
+        if (style == 1) y[i] = (i % period) * 2 < period;
+        if (style == 2) y[i] = u(rng) < 0.3;
+    }
+    return tessaline::compute_boundaries({x.data(), y.data(), n});
+}
+
+TEST(ComputeSplits, LongTablesLogWhatEveryRowScanLogs) {
+    std::mt19937_64 rng(20261206);
+    std::size_t deep = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        const int style = trial % 3;
+        const std::size_t n = 500 + rng() % 20000;
+        const auto B = long_table(rng, style, n);
+        const TessalineParams p =
+            params(static_cast<int64_t>(rng() % 40), static_cast<int32_t>(rng() % 4),
+                   static_cast<int32_t>(rng() % 3) - 1, (rng() % 4) * 0.5, (rng() % 3) * 0.5,
+                   rng() % 4 == 0);
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " style " << style << " rows "
+                                        << B.size());
+        const auto want = every_row_search(B, p);
+        const auto got = tessaline::compute_splits(B, p);
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) expect_same_entry(got[k], want[k], k);
+        deep += want.size() >= 15;
+    }
+    EXPECT_GE(deep, 10u);
 }
 
 }  // namespace
