@@ -31,12 +31,22 @@ py::dict lorenz_curve_native(const DoubleArray& x, const Int32Array& y) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "lorenz_curve");
-    const LorenzCurve c = lorenz_curve(xs.data, ys.data, xs.size);
-    return py::dict(
-        py::arg("value") = column(c.points, &LorenzPoint::value),
-        py::arg("cumulative_non_event") = column(c.points, &LorenzPoint::cumulative_non_event),
-        py::arg("cumulative_event") = column(c.points, &LorenzPoint::cumulative_event),
-        py::arg("auc") = c.auc, py::arg("gini") = c.gini);
+    // The columns are made with room for a point per record and written once
+    // by the core, then trimmed to the points there are; pages never written
+    // are never touched.
+    const auto room = static_cast<py::ssize_t>(xs.size);
+    py::array_t<double> value(room);
+    py::array_t<double> non_event(room);
+    py::array_t<double> event(room);
+    const LorenzSummary c = lorenz_curve_into(
+        xs.data, ys.data, xs.size,
+        LorenzColumns{value.mutable_data(), non_event.mutable_data(), event.mutable_data()});
+    for (py::array_t<double>* column : {&value, &non_event, &event}) {
+        column->resize({static_cast<py::ssize_t>(c.points)}, false);
+    }
+    return py::dict(py::arg("value") = value, py::arg("cumulative_non_event") = non_event,
+                    py::arg("cumulative_event") = event, py::arg("auc") = c.auc,
+                    py::arg("gini") = c.gini);
 }
 
 py::array_t<double> membership_native(const DoubleArray& x, const DoubleArray& representatives) {

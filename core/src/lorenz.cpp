@@ -14,7 +14,14 @@
 
 namespace tessaline {
 
-LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
+namespace {
+
+// The walk over the sorted scores, handing each point to `emit(point_index,
+// value, f0, f1)`; `reserve(kept)` is told first how many points at most
+// will come (one per scored record).
+template <typename Reserve, typename Emit>
+LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve reserve,
+                          Emit emit) {
     // Records with a NaN score are dropped before their label is looked at.
     std::size_t kept = 0;
     std::size_t n1 = 0;
@@ -61,8 +68,8 @@ LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
     const double* non_events = sorted;
     const double* events = sorted + n0;
 
-    LorenzCurve curve;
-    reserve_large(curve.points, kept);
+    reserve(kept);
+    LorenzSummary summary;
     const double total0 = static_cast<double>(n0);
     const double total1 = static_cast<double>(n1);
     std::size_t c0 = 0;
@@ -79,16 +86,41 @@ LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
         const double group_x = value_of_key(key);
         const double f0 = static_cast<double>(c0) / total0;
         const double f1 = static_cast<double>(c1) / total1;
-        curve.points.push_back(LorenzPoint{group_x == 0.0 ? first_zero : group_x, f0, f1});
+        emit(summary.points++, group_x == 0.0 ? first_zero : group_x, f0, f1);
         // Trapezoid under the segment from the previous point (the origin for
         // the first one); a tied group with both classes is one diagonal step.
         area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
         f0_prev = f0;
         f1_prev = f1;
     }
-    curve.auc = 1.0 - area;
-    curve.gini = (curve.auc + curve.auc) - 1.0;
+    summary.auc = 1.0 - area;
+    summary.gini = (summary.auc + summary.auc) - 1.0;
+    return summary;
+}
+
+}  // namespace
+
+LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n) {
+    LorenzCurve curve;
+    const LorenzSummary summary = walk_lorenz(
+        x, y, n, [&](std::size_t kept) { reserve_large(curve.points, kept); },
+        [&](std::size_t, double value, double f0, double f1) {
+            curve.points.push_back(LorenzPoint{value, f0, f1});
+        });
+    curve.auc = summary.auc;
+    curve.gini = summary.gini;
     return curve;
+}
+
+LorenzSummary lorenz_curve_into(const double* x, const int* y, std::size_t n,
+                                const LorenzColumns& out) {
+    return walk_lorenz(
+        x, y, n, [](std::size_t) {},
+        [&](std::size_t i, double value, double f0, double f1) {
+            out.value[i] = value;
+            out.cumulative_non_event[i] = f0;
+            out.cumulative_event[i] = f1;
+        });
 }
 
 }  // namespace tessaline

@@ -224,6 +224,33 @@ TEST(LorenzCurve, InvalidInputIsRejected) {
     EXPECT_EQ(message_of([] { lorenz({kNaN, kNaN}, {0, 1}); }), one_class);
 }
 
+// The column writer gives the points of the record-per-point curve, written
+// only as far as the points go.
+TEST(LorenzCurve, ColumnsHoldTheSamePoints) {
+    std::mt19937_64 rng(11);
+    std::vector<double> x(5000);
+    std::vector<int> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        x[i] = i % 97 == 0 ? kNaN : static_cast<double>(rng() % 700) - 350.0;
+        y[i] = static_cast<int>(rng() % 3 == 0);
+    }
+    const LorenzCurve want = tessaline::lorenz_curve(x.data(), y.data(), x.size());
+    const double untouched = -7.0;
+    std::vector<double> value(x.size(), untouched), f0(x.size(), untouched),
+        f1(x.size(), untouched);
+    const auto got = tessaline::lorenz_curve_into(x.data(), y.data(), x.size(),
+                                                  {value.data(), f0.data(), f1.data()});
+    ASSERT_EQ(got.points, want.points.size());
+    EXPECT_EQ(got.auc, want.auc);
+    EXPECT_EQ(got.gini, want.gini);
+    for (std::size_t i = 0; i < got.points; ++i) {
+        EXPECT_EQ(value[i], want.points[i].value);
+        EXPECT_EQ(f0[i], want.points[i].cumulative_non_event);
+        EXPECT_EQ(f1[i], want.points[i].cumulative_event);
+    }
+    EXPECT_EQ(value[got.points], untouched);
+}
+
 // -------------------------------------------------------------- membership
 
 std::vector<double> membership(const std::vector<double>& x, const std::vector<double>& reps) {

@@ -172,6 +172,22 @@ struct LorenzCurve {
     double gini = 0.0;
 };
 
+// A Lorenz curve written into caller-owned columns: how many points were
+// written, and the AUC and Gini.
+struct LorenzSummary {
+    std::size_t points = 0;
+    double auc = 0.0;
+    double gini = 0.0;
+};
+
+// Columns receiving the points of a Lorenz curve, each with room for one
+// point per record whose score is not NaN.
+struct LorenzColumns {
+    double* value;
+    double* cumulative_non_event;
+    double* cumulative_event;
+};
+
 // ------------------------------------------------------------- functions
 
 // Module frame: IEEE double addition.
@@ -250,6 +266,9 @@ TESSALINE_API DistributionComparison compare_distributions(const double* referen
 
 // Distribution diagnostics: Lorenz curve, AUC and Gini of a score.
 TESSALINE_API LorenzCurve lorenz_curve(const double* x, const int* y, std::size_t n);
+// The same curve written column by column into `out`, without a record per point.
+TESSALINE_API LorenzSummary lorenz_curve_into(const double* x, const int* y, std::size_t n,
+                                              const LorenzColumns& out);
 
 // Distribution diagnostics: soft membership in ordered representatives.
 TESSALINE_API std::vector<double> membership_matrix(const double* x, std::size_t n,
