@@ -23,6 +23,7 @@
 
 #include "bin_search.hpp"
 #include "numeric.hpp"
+#include "order_statistics.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -63,33 +64,6 @@ double quantile_of_slice(const double* v, std::size_t size, double p) {
 
 // ------------------------------------------------------- order statistics
 
-// Ranges this short, or this crowded with wanted positions, are cheaper to
-// sort outright than to keep splitting with selections.
-constexpr std::size_t kSortRange = 64;
-constexpr std::size_t kSortPositionsPerValue = 16;
-
-// Puts at each wanted position of data[first, last) the value a full ascending
-// sort would put there. `wanted` is ascending, without repeats, and inside
-// [first, last). Selecting the middle wanted position splits the range into
-// two independent halves (everything left of it is <= it, everything right is
-// >=), so the work is about (last - first) * log2(number of positions).
-void select_positions(double* data, std::size_t first, std::size_t last,
-                      const std::size_t* wanted, const std::size_t* wanted_end) {
-    while (wanted != wanted_end) {
-        const std::size_t length = last - first;
-        const std::size_t positions = static_cast<std::size_t>(wanted_end - wanted);
-        if (length <= kSortRange || positions * kSortPositionsPerValue >= length) {
-            std::sort(data + first, data + last);
-            return;
-        }
-        const std::size_t* middle = wanted + positions / 2;
-        std::nth_element(data + first, data + *middle, data + last);
-        select_positions(data, first, *middle, wanted, middle);
-        first = *middle + 1;
-        wanted = middle + 1;
-    }
-}
-
 // Deterministic pseudo-random stream (splitmix64) for drawing samples.
 uint64_t next_random(uint64_t& state) {
     uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -98,165 +72,10 @@ uint64_t next_random(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-// Inputs this large, with this few wanted positions, go through a sample.
+// Inputs this large have their bin medians bracketed through a sample of at
+// least this many values.
 constexpr std::size_t kSampledFrom = std::size_t{1} << 15;
-constexpr std::size_t kSampledPositionsAtMost = 1024;
 constexpr std::size_t kSampleAtLeast = 1024;
-
-// Order statistics of the values of x[0..n) that `keep` accepts (n_kept of
-// them) at the ascending, distinct positions `wanted`, written to out[j],
-// without copying the input. A sorted random sample brackets every wanted
-// position between two splitters, four sample standard deviations of rank
-// either side; one pass finds the bucket between consecutive splitters of
-// every value and keeps only the values of the buckets a bracket covers.
-// The bucket sizes say where each wanted position really lies: when one lies
-// in a bucket not gathered (the sample was far off; rare) this returns false.
-// Otherwise the selections run inside the small gathered buckets.
-template <typename Keep>
-bool order_statistics_by_sample(const double* x, std::size_t n, Keep keep, std::size_t n_kept,
-                                const std::vector<std::size_t>& wanted, double* out) {
-    const double n_real = static_cast<double>(n_kept);
-    const std::size_t target = std::max<std::size_t>(
-        kSampleAtLeast, static_cast<std::size_t>(std::pow(n_real, 2.0 / 3.0)));
-    std::vector<double> sample;
-    sample.reserve(target);
-    uint64_t state = 0x5EED5EED5EED5EEDull;
-    // Rejected values make draws miss; the number of draws stays bounded.
-    for (std::size_t draw = 0; draw < 4 * target && sample.size() < target; ++draw) {
-        const double v = x[next_random(state) % n];
-        if (keep(v)) sample.push_back(v);
-    }
-    if (sample.size() < kSampleAtLeast) return false;
-    std::sort(sample.begin(), sample.end());
-
-    // Splitters around each wanted position. The value just below a lower
-    // splitter is a splitter too, so the lowest bucket of a bracket holds only
-    // values equal to its lower splitter, not everything below it.
-    const double sample_real = static_cast<double>(sample.size());
-    const double half_width = 2.0 * std::sqrt(sample_real);
-    struct Bracket {
-        bool has_lower;
-        bool has_upper;
-        double lower;
-        double upper;
-    };
-    std::vector<Bracket> brackets;
-    brackets.reserve(wanted.size());
-    std::vector<double> splitters;
-    splitters.reserve(3 * wanted.size());
-    for (const std::size_t k : wanted) {
-        const double rank = (static_cast<double>(k) + 0.5) * sample_real / n_real;
-        const double lo = std::floor(rank - half_width);
-        const double hi = std::ceil(rank + half_width);
-        Bracket b{lo >= 0.0, hi <= sample_real - 1.0, 0.0, 0.0};
-        if (b.has_lower) {
-            b.lower = sample[static_cast<std::size_t>(lo)];
-            splitters.push_back(std::nextafter(b.lower, -kInf));
-            splitters.push_back(b.lower);
-        }
-        if (b.has_upper) {
-            b.upper = sample[static_cast<std::size_t>(hi)];
-            splitters.push_back(b.upper);
-        }
-        brackets.push_back(b);
-    }
-    std::sort(splitters.begin(), splitters.end());
-    splitters.erase(std::unique(splitters.begin(), splitters.end()), splitters.end());
-    const std::size_t m = splitters.size();
-    const double* cuts = splitters.data();
-    // Buckets follow the bin rule, bucket b holding (splitter b-1, splitter b];
-    // bucket m + 1 takes the rejected values.
-    const std::size_t rejected = m + 1;
-
-    std::vector<int64_t> bracket_edges(m + 2, 0);
-    for (const Bracket& b : brackets) {
-        ++bracket_edges[b.has_lower ? count_below(cuts, m, b.lower) : 0];
-        --bracket_edges[(b.has_upper ? count_below(cuts, m, b.upper) : m) + 1];
-    }
-    std::vector<char> gathered(m + 2, 0);
-    int64_t depth = 0;  // brackets covering bucket b
-    for (std::size_t b = 0; b <= m; ++b) {
-        depth += bracket_edges[b];
-        gathered[b] = depth > 0;
-    }
-
-    // One pass: the size of every bucket, and the values of the gathered
-    // buckets with their buckets, in input order. Every value is written at
-    // the end of the gathered ones, which only grow past it when its bucket is
-    // gathered, so the loop never branches on the bucket. The arrays are left
-    // uninitialised: only the pages actually written are ever touched.
-    std::vector<std::size_t> count(m + 2, 0);
-    std::unique_ptr<double[]> gathered_value(new double[n + 1]);
-    std::unique_ptr<uint16_t[]> gathered_bucket(new uint16_t[n + 1]);
-    std::size_t n_gathered = 0;
-    for_each_bin(x, n, cuts, m, [&](std::size_t i, std::size_t bucket) {
-        const double v = x[i];
-        const std::size_t b = keep(v) ? bucket : rejected;
-        ++count[b];
-        gathered_value[n_gathered] = v;
-        gathered_bucket[n_gathered] = static_cast<uint16_t>(b);
-        n_gathered += static_cast<std::size_t>(gathered[b]);
-    });
-
-    // Bucket of every wanted position, from the cumulative sizes.
-    std::vector<std::size_t> start(m + 2, 0);
-    for (std::size_t b = 0; b <= m; ++b) start[b + 1] = start[b] + count[b];
-    std::vector<std::size_t> bucket_of_wanted(wanted.size());
-    for (std::size_t w = 0; w < wanted.size(); ++w) {
-        const std::size_t b = static_cast<std::size_t>(
-            std::upper_bound(start.begin(), start.end(), wanted[w]) - start.begin() - 1);
-        if (!gathered[b]) return false;
-        bucket_of_wanted[w] = b;
-    }
-
-    // The gathered values bucket after bucket (a counting sort).
-    std::vector<std::size_t> offset(m + 2, 0);
-    for (std::size_t b = 0, total = 0; b <= m; ++b) {
-        offset[b] = total;
-        if (gathered[b]) total += count[b];
-    }
-    std::vector<double> buffer(n_gathered);
-    std::vector<std::size_t> next(offset);
-    for (std::size_t j = 0; j < n_gathered; ++j) {
-        buffer[next[gathered_bucket[j]]++] = gathered_value[j];
-    }
-
-    std::vector<std::size_t> local;
-    for (std::size_t w = 0; w < wanted.size();) {
-        const std::size_t b = bucket_of_wanted[w];
-        std::size_t end = w;
-        local.clear();
-        for (; end < wanted.size() && bucket_of_wanted[end] == b; ++end) {
-            local.push_back(wanted[end] - start[b]);
-        }
-        double* values = buffer.data() + offset[b];
-        select_positions(values, 0, count[b], local.data(), local.data() + local.size());
-        for (std::size_t j = 0; j < local.size(); ++j) out[w + j] = values[local[j]];
-        w = end;
-    }
-    return true;
-}
-
-// Order statistics of the n_kept values of x[0..n) that `keep` accepts, at
-// the ascending, distinct positions `wanted`, written to out[j]: each is the
-// value a full ascending sort of the accepted values puts at that position.
-template <typename Keep>
-void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_kept,
-                      const std::vector<std::size_t>& wanted, double* out) {
-    if (wanted.empty()) return;
-    if (n_kept >= kSampledFrom && wanted.size() <= kSampledPositionsAtMost &&
-        order_statistics_by_sample(x, n, keep, n_kept, wanted, out)) {
-        return;
-    }
-    std::vector<double> values;
-    values.reserve(n_kept);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (keep(x[i])) values.push_back(x[i]);
-    }
-    select_positions(values.data(), 0, values.size(), wanted.data(),
-                     wanted.data() + wanted.size());
-    for (std::size_t j = 0; j < wanted.size(); ++j) out[j] = values[wanted[j]];
-}
 
 // Index of position k in the ascending vector `wanted`, which holds it.
 std::size_t index_of(const std::vector<std::size_t>& wanted, std::size_t k) {
@@ -654,7 +473,8 @@ std::vector<double> quantile_splits(const double* x, std::size_t n, std::size_t 
     const std::vector<std::size_t> wanted = quantile_positions(finite.count, n_bins);
     std::vector<double> at_wanted(wanted.size());
     order_statistics(
-        x, n, [](double v) { return is_finite(v); }, finite.count, wanted, at_wanted.data());
+        x, n, [](double v) { return is_finite(v); }, finite.count, wanted, at_wanted.data(),
+        KeptRange{finite.min, finite.max});
 
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double p = static_cast<double>(i) / static_cast<double>(n_bins);
