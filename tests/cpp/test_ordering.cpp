@@ -63,6 +63,10 @@ TEST(SortKeyRanges, MatchesStdSortOnBothRanges) {
             // Few distinct values: most digits never vary and are skipped.
             expect_sorted_like_std(n, n0, [&] { return ordered_key(double(rng() % 5)); });
             expect_sorted_like_std(n, n0, [&] { return ordered_key(std::round(normal(rng) * 1e4)); });
+            // All equal, and only two far-apart bits varying: the digits
+            // span the bits between them, most of which never vary.
+            expect_sorted_like_std(n, n0, [] { return uint64_t{0x4010000000000000}; });
+            expect_sorted_like_std(n, n0, [&] { return (rng() & 0x1000000000000008ull) | 0x40; });
         }
     }
 }
