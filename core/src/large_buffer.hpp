@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #if defined(__linux__)
@@ -45,6 +46,15 @@ std::vector<T> large_vector(std::size_t n) {
     reserve_large(v, n);
     v.resize(n);
     return v;
+}
+
+// Room for n elements on advised pages, left uninitialised: for buffers
+// whose every element is written before it is read, which need no zeroing.
+template <typename T>
+std::unique_ptr<T[]> large_scratch(std::size_t n) {
+    std::unique_ptr<T[]> buffer(new T[n]);
+    advise_huge_pages(buffer.get(), n * sizeof(T));
+    return buffer;
 }
 
 }  // namespace tessaline

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -48,8 +49,8 @@ LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve 
     // Keys of the non-events from the front of the buffer, of the events from
     // its back; both slots are written and one cursor moves, without a branch
     // on the label.
-    std::vector<double> keys = large_vector<double>(kept);
-    std::vector<double> spare = large_vector<double>(kept);
+    const std::unique_ptr<double[]> keys = large_scratch<double>(kept);
+    const std::unique_ptr<double[]> spare = large_scratch<double>(kept);
     std::size_t front = 0;
     std::size_t back = kept;
     for (std::size_t i = 0; i < n; ++i) {
@@ -64,7 +65,7 @@ LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve 
     }
     // Each class sorted on its own; a group of equal scores is then the run
     // of its key at the head of either class.
-    const double* sorted = sort_key_ranges(keys.data(), spare.data(), kept, n0);
+    const double* sorted = sort_key_ranges(keys.get(), spare.get(), kept, n0);
     const double* non_events = sorted;
     const double* events = sorted + n0;
 
