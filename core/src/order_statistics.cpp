@@ -32,6 +32,10 @@ void select_in_values(double* data, std::size_t count, const std::size_t* wanted
         for (std::size_t j = 0; j < positions; ++j) out[j] = data[wanted[j]];
         return;
     }
+    if (!ValueBuckets::fit(lo, hi)) {
+        select_directly();
+        return;
+    }
     const ValueBuckets buckets(lo, hi);
     std::vector<std::size_t> bucket_count(ValueBuckets::kCount + 1, 0);
     for (std::size_t i = 0; i < count; ++i) ++bucket_count[buckets.of(data[i])];

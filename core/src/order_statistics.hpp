@@ -37,6 +37,15 @@ public:
     ValueBuckets(double lo, double hi)
         : low_(lo * 0.5), scale_(static_cast<double>(kCount) / (hi * 0.5 - lo * 0.5)) {}
 
+    // Whether buckets can be laid between lo and hi: both finite, apart, and
+    // not so close (a few subnormals apart) that the halved width vanishes
+    // or its reciprocal overflows.
+    static bool fit(double lo, double hi) {
+        const double largest = std::numeric_limits<double>::max();
+        if (!(lo < hi && lo >= -largest && hi <= largest)) return false;
+        return static_cast<double>(kCount) / (hi * 0.5 - lo * 0.5) <= largest;
+    }
+
     // The bucket of a value in [lo, hi].
     std::size_t of(double v) const {
         // 0 <= at <= about kCount: the signed conversion is exact and cheap.
@@ -109,9 +118,7 @@ void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_k
     if (n_kept >= kBucketedFrom) range = known_range ? *known_range : kept_range(x, n, keep);
     const double lo = range.lo;
     const double hi = range.hi;
-    const double largest = std::numeric_limits<double>::max();
-    const bool bucketed = n_kept >= kBucketedFrom && lo < hi && lo >= -largest && hi <= largest;
-    if (!bucketed) {
+    if (n_kept < kBucketedFrom || !ValueBuckets::fit(lo, hi)) {
         std::vector<double> values;
         values.reserve(n_kept);
         for (std::size_t i = 0; i < n; ++i) {

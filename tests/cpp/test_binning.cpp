@@ -171,14 +171,15 @@ TEST(BinningSplits, QuantileCutsMatchTheSortedDefinition) {
 
 // Large inputs of several shapes: random, heavily tied, sorted either way,
 // mostly missing, signed zeros, spread over hundreds of orders of magnitude,
-// and a tight cluster with a few far outliers.
+// a tight cluster with a few far outliers, and the smallest subnormals.
 std::vector<Values> large_samples() {
     std::mt19937_64 rng(555);
     std::normal_distribution<double> normal(0.0, 1.0);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const std::size_t n = 120000;
     std::vector<Values> out;
-    Values random(n), tied(n), ascending(n), mostly_missing(n), zeros(n), wide(n), cluster(n);
+    Values random(n), tied(n), ascending(n), mostly_missing(n), zeros(n), wide(n), cluster(n),
+        subnormal(n);
     for (std::size_t i = 0; i < n; ++i) {
         random[i] = normal(rng);
         tied[i] = unit(rng) < 0.9 ? 1.5 : std::round(normal(rng) * 3.0);
@@ -187,10 +188,14 @@ std::vector<Values> large_samples() {
         zeros[i] = unit(rng) < 0.5 ? (unit(rng) < 0.5 ? -0.0 : 0.0) : std::round(normal(rng));
         wide[i] = (unit(rng) < 0.5 ? -1.0 : 1.0) * std::pow(10.0, unit(rng) * 600.0 - 300.0);
         cluster[i] = unit(rng) < 0.001 ? normal(rng) * 1e12 : 1.0 + normal(rng) * 1e-9;
+        subnormal[i] = unit(rng) < 0.01
+                           ? 1.0
+                           : static_cast<double>(rng() % 3) * std::numeric_limits<double>::denorm_min();
     }
     Values descending(ascending.rbegin(), ascending.rend());
     for (Values* v :
-         {&random, &tied, &ascending, &descending, &mostly_missing, &zeros, &wide, &cluster}) {
+         {&random, &tied, &ascending, &descending, &mostly_missing, &zeros, &wide, &cluster,
+          &subnormal}) {
         out.push_back(std::move(*v));
     }
     return out;
