@@ -62,7 +62,7 @@ double quantile_of_slice(const double* v, std::size_t size, double p) {
     return interpolate(at, v[at.lo], v[at.hi]);
 }
 
-// ------------------------------------------------------- order statistics
+// ------------------------------------------------------------ sampling
 
 // Deterministic pseudo-random stream (splitmix64) for drawing samples.
 uint64_t next_random(uint64_t& state) {

@@ -210,8 +210,8 @@ inline uint64_t next_random(uint64_t& state) {
 // A large input that the fuzzer's few kilobytes cannot spell out: n values
 // drawn from a seed, mixing a pool of `distinct` tied levels, spread values,
 // and a share of NaN and infinities. Large inputs reach the code paths that
-// only run above a size threshold (radix sorting, sampled order statistics,
-// blocked bin searches).
+// only run above a size threshold (radix sorting, order statistics through
+// value buckets, sampled medians, blocked bin searches, bounded split search).
 inline std::vector<double> synthesise(Reader& in, std::size_t n) {
     uint64_t state = in.u64();
     const std::size_t distinct = 1 + in.size(4000);

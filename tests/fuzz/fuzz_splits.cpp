@@ -1,6 +1,7 @@
 // The three cut-point generators against plain re-derivations: equal-width
 // cuts over the full, quantile and IQR ranges, quantile cuts (also on inputs
-// large enough for the sampled order statistics), and normalize_splits. The
+// large enough for the order statistics found through value buckets), and
+// normalize_splits. The
 // failures must be exactly the specified ones, in their order.
 #include <algorithm>
 #include <cmath>
@@ -90,15 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (mode & 8) n_bins = 1 + in.size(2000);
     std::vector<double> x;
     if (mode >= 248) {
-        // Enough finite values for a sample, but so few among the rest that
-        // the sample falls short and the quantiles are found without it.
+        // Mostly missing: the buckets count and gather the finite values
+        // only, among four times as many that are not.
         x = synthesise(in, 170000 + in.size(6000));
         for (std::size_t i = 0; i < x.size(); ++i) {
             if (i % 5 != 0) x[i] = kNaN;
         }
     } else if (mode >= 224) {
-        // Above the size where quantiles come from a sample of the data (one
-        // run in eight: these are slow).
+        // Above the size where quantiles are found through value buckets
+        // (one run in eight: these are slow).
         x = synthesise(in, 38000 + in.size(6000));
     } else {
         x = in.reals(in.size(2048));
