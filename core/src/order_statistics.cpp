@@ -47,13 +47,7 @@ void select_in_values(double* data, std::size_t count, const std::size_t* wanted
         return;
     }
     std::vector<double> buffer(plan.gathered + 1);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double v = data[i];
-        const std::size_t b = buckets.of(v);
-        const std::size_t at = plan.next[b];
-        buffer[at] = v;
-        plan.next[b] = at + plan.step[b];
-    }
+    for (std::size_t i = 0; i < count; ++i) plan.place(data[i], buckets.of(data[i]), buffer.data());
     select_in_gathered(buffer.data(), plan, wanted, wanted_end, out);
 }
 

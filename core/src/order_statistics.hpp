@@ -69,6 +69,15 @@ struct BucketPlan {
     std::vector<std::size_t> before;            // kept values in all lower buckets
     std::vector<std::size_t> bucket_of_wanted;  // bucket holding each wanted position
     std::size_t gathered = 0;
+
+    // Writes v, of bucket b, to its slot. Every value is written; only those
+    // of gathered buckets move their cursor, so a gathering pass never
+    // branches on the data.
+    void place(double v, std::size_t b, double* buffer) {
+        const std::size_t at = next[b];
+        buffer[at] = v;
+        next[b] = at + step[b];
+    }
 };
 
 // The plan from the bucket counts (kCount + 1 of them, the last for values
@@ -143,17 +152,9 @@ void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_k
     for (std::size_t i = 0; i < n; ++i) ++count[bucket_of(x[i])];
     BucketPlan plan = plan_buckets(count, wanted.data(), wanted.data() + wanted.size());
 
-    // Every value is written; only those of gathered buckets move their
-    // cursor, so the pass never branches on the data. Only the slots written
-    // are ever touched.
+    // Left uninitialised: only the slots written are ever touched.
     std::unique_ptr<double[]> buffer(new double[plan.gathered + 1]);
-    for (std::size_t i = 0; i < n; ++i) {
-        const double v = x[i];
-        const std::size_t b = bucket_of(v);
-        const std::size_t at = plan.next[b];
-        buffer[at] = v;
-        plan.next[b] = at + plan.step[b];
-    }
+    for (std::size_t i = 0; i < n; ++i) plan.place(x[i], bucket_of(x[i]), buffer.get());
     select_in_gathered(buffer.get(), plan, wanted.data(), wanted.data() + wanted.size(), out);
 }
 
