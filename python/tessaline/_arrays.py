@@ -2,7 +2,8 @@
 pandas columns) into the flat float64 and int32 arrays the native module reads."""
 from __future__ import annotations
 
-from typing import Any
+from collections.abc import Mapping
+from typing import Any, ClassVar
 
 import numpy as np
 import numpy.typing as npt
@@ -45,3 +46,23 @@ def column_name(values: Any) -> str | None:
     """The name a pandas Series carries, if any."""
     name = getattr(values, "name", None)
     return None if name is None else str(name)
+
+
+class ColumnTable:
+    """Named read-only columns of one length, by name and in table order; the
+    class names the column whose length is the table's."""
+
+    __slots__ = ()
+    _columns: Mapping[str, npt.NDArray[Any]]
+    _length_column: ClassVar[str]
+
+    @property
+    def columns(self) -> Mapping[str, npt.NDArray[Any]]:
+        """All columns, read-only, in table order."""
+        return self._columns
+
+    def __getitem__(self, column: str) -> npt.NDArray[Any]:
+        return self._columns[column]
+
+    def __len__(self) -> int:
+        return len(self._columns[self._length_column])

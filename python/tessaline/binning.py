@@ -18,7 +18,14 @@ import numpy.typing as npt
 import _tessaline
 
 from . import _format
-from ._arrays import FloatArray, IntArray, as_float_array, column_name, labelled_rows
+from ._arrays import (
+    ColumnTable,
+    FloatArray,
+    IntArray,
+    as_float_array,
+    column_name,
+    labelled_rows,
+)
 from .woe import iv_strength, weight_of_evidence
 
 if TYPE_CHECKING:
@@ -44,7 +51,7 @@ def _frozen(values: Any) -> npt.NDArray[Any]:
     return array
 
 
-class BinningTable:
+class BinningTable(ColumnTable):
     """The binning of one variable against a binary target.
 
     One row per interval (-inf, t1], (t1, t2], ..., (tk, +inf), closed on the
@@ -72,6 +79,7 @@ class BinningTable:
     """
 
     __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log")
+    _length_column = "count"
 
     def __init__(
         self,
@@ -105,17 +113,6 @@ class BinningTable:
     def splits(self) -> FloatArray:
         """The cut points t1 < ... < tk (a value equal to a cut falls in the lower bin)."""
         return self._splits
-
-    @property
-    def columns(self) -> Mapping[str, npt.NDArray[Any]]:
-        """All columns, read-only, in table order."""
-        return self._columns
-
-    def __getitem__(self, column: str) -> npt.NDArray[Any]:
-        return self._columns[column]
-
-    def __len__(self) -> int:
-        return len(self._columns["count"])
 
     @property
     def information_value(self) -> float:

@@ -14,7 +14,7 @@ import numpy.typing as npt
 import _tessaline
 
 from . import _format
-from ._arrays import FloatArray, as_float_array, labelled_rows
+from ._arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
 from .binning import BinningTable
 
 if TYPE_CHECKING:
@@ -52,7 +52,7 @@ def psi_reading(psi: float) -> str:
     return "significant shift"
 
 
-class PSIResult:
+class PSIResult(ColumnTable):
     """Population stability index and Kolmogorov-Smirnov distance of a current
     sample against a reference one, with the per-bin table.
 
@@ -66,22 +66,13 @@ class PSIResult:
     """
 
     __slots__ = ("psi", "ks", "splits", "_columns")
+    _length_column = "psi_bin"
 
     def __init__(self, result: Mapping[str, Any], splits: npt.ArrayLike) -> None:
         self.psi: float = float(result["psi"])
         self.ks: float = float(result["ks"])
         self.splits: FloatArray = _frozen(np.asarray(splits, dtype=np.float64))
         self._columns = types.MappingProxyType({k: _frozen(result[k]) for k in PSI_COLUMNS})
-
-    @property
-    def columns(self) -> Mapping[str, npt.NDArray[Any]]:
-        return self._columns
-
-    def __getitem__(self, column: str) -> npt.NDArray[Any]:
-        return self._columns[column]
-
-    def __len__(self) -> int:
-        return len(self._columns["psi_bin"])
 
     @property
     def labels(self) -> list[str]:
