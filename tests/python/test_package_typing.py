@@ -10,7 +10,6 @@ import subprocess
 import sys
 import textwrap
 
-import numpy as np
 import pytest
 
 import _tessaline
@@ -105,53 +104,6 @@ def test_stub_signature_agrees_with_the_printed_one(name):
     assert not node.args.kwonlyargs and node.args.vararg is None and node.args.kwarg is None
 
 
-X = np.array([1.0, 2.0, 3.0, 4.0, np.nan])
-Y = np.array([0.0, 0.0, 1.0, 1.0, 1.0])
-SAMPLE_CALLS = {
-    "compute_boundaries": lambda: _tessaline.compute_boundaries(X[:4], Y[:4]),
-    "compute_boundaries_raw": lambda: _tessaline.compute_boundaries_raw(X, Y),
-    "evaluate_segment": lambda: _tessaline.evaluate_segment(
-        [1.0, 2.5, 4.0], [0, 2, 2], [0, 0, 2], 0, 2, 0, 0, 0, 1.0, 1.0),
-    "mdlp_full": lambda: _tessaline.mdlp_full(X[:4], Y[:4], 0, 0, 0, 1.0, 1.0, False),
-    "mdlp": lambda: _tessaline.mdlp(X[:4], Y[:4], 0, 0, 0, 1.0, 1.0, False),
-    "mdlp_raw": lambda: _tessaline.mdlp_raw(X, Y, 0, 0, 0, 1.0, 1.0, False),
-    "mdlp_full_raw": lambda: _tessaline.mdlp_full_raw(X, Y, 0, 0, 0, 1.0, 1.0, False),
-    "preprocess_data_native": lambda: _tessaline.preprocess_data_native(X, Y),
-    "binning_summary_binary": lambda: _tessaline.binning_summary_binary(X, Y, [2.5]),
-    "binning_summary_continuous": lambda: _tessaline.binning_summary_continuous(X, Y, [2.5]),
-    "compare_distributions_native": lambda: _tessaline.compare_distributions_native(X, X, [2.5]),
-    "lorenz_curve_native": lambda: _tessaline.lorenz_curve_native(X[:4], Y[:4]),
-}
-DTYPES = {"_F64": np.float64, "_I64": np.int64, "_I32": np.int32,
-          "npt.NDArray[np.bool_]": np.bool_, "float": float, "int": int, "bool": bool}
-
-
-def check_against_typeddict(value, class_name, classes):
-    fields = {s.target.id: ast.unparse(s.annotation) for s in classes[class_name].body
-              if isinstance(s, ast.AnnAssign)}
-    assert list(value) == list(fields), class_name
-    for key, annotation in fields.items():
-        if annotation in classes:
-            check_against_typeddict(value[key], annotation, classes)
-        elif isinstance(value[key], np.ndarray):
-            assert value[key].dtype == DTYPES[annotation], (class_name, key)
-        else:
-            assert type(value[key]) is DTYPES[annotation], (class_name, key)
-
-
-@pytest.mark.parametrize("name", sorted(SAMPLE_CALLS))
-def test_result_dictionaries_hold_the_stubs_keys_and_dtypes(name):
-    classes = {n.name: n for n in stub_module().body if isinstance(n, ast.ClassDef)}
-    check_against_typeddict(SAMPLE_CALLS[name](), ast.unparse(stub_functions()[name].returns),
-                            classes)
-
-
-def test_every_dict_returning_function_is_sampled():
-    dict_returning = {n for n, f in stub_functions().items()
-                      if ast.unparse(f.returns) in stub_typeddicts()}
-    assert dict_returning == set(SAMPLE_CALLS)
-
-
 def test_an_installation_holds_the_package_and_the_stubs_beside_the_module():
     module_dir = pathlib.Path(_tessaline.__file__).resolve().parent
     if module_dir.name != "site-packages":
@@ -178,7 +130,6 @@ def test_stubtest_finds_no_mismatch(tmp_path):
 
 
 CALLER = """\
-import numpy as np
 import _tessaline
 import tessaline as tl
 
