@@ -130,6 +130,7 @@ def test_stubtest_finds_no_mismatch(tmp_path):
 
 
 CALLER = """\
+import numpy as np
 import _tessaline
 import tessaline as tl
 
