@@ -22,82 +22,45 @@ needs_mypy = pytest.mark.skipif(
     reason="mypy is not installed (it is pinned in requirements.txt)")
 
 
-def stub_module():
-    return ast.parse(STUB.read_text())
+STUB_NODES = ast.parse(STUB.read_text()).body
+STUB_FUNCTIONS = {n.name: n for n in STUB_NODES if isinstance(n, ast.FunctionDef)}
+TYPED_DICTS = {n.name for n in STUB_NODES if isinstance(n, ast.ClassDef)}
+FUNCTIONS = [n for n in vars(_tessaline) if not n.startswith("__")]
+KINDS = [("ArrayLike", "array"), ("_Int", "int"), ("SupportsInt", "int"), ("| None", "object"),
+         ("object", "object"), ("_Float", "float"), ("SupportsFloat", "float"), ("bool", "bool"),
+         ("str", "str")]
+RESULTS = {"_F64": "numpy.typing.NDArray[numpy.float64]",
+           "_I64": "numpy.typing.NDArray[numpy.int64]", "float": "float"}
 
 
-def stub_functions():
-    return {n.name: n for n in stub_module().body if isinstance(n, ast.FunctionDef)}
-
-
-def stub_typeddicts():
-    return {n.name: [s.target.id for s in n.body if isinstance(s, ast.AnnAssign)]
-            for n in stub_module().body if isinstance(n, ast.ClassDef)}
-
-
-def split_top_level(text):
-    """Split at commas outside brackets."""
-    parts, depth, start = [], 0, 0
-    for i, ch in enumerate(text):
-        depth += ch in "[(" 
-        depth -= ch in "])"
-        if ch == "," and depth == 0:
-            parts.append(text[start:i].strip())
-            start = i + 1
-    if text[start:].strip():
-        parts.append(text[start:].strip())
-    return parts
+def kind(annotation):
+    return next(k for needle, k in KINDS if needle in annotation)
 
 
 def runtime_signature(name):
-    """(names, kinds of annotation, defaults, result) from the printed signature."""
-    first = getattr(_tessaline, name).__doc__.splitlines()[0]
-    match = re.fullmatch(rf"{name}\((.*)\) -> (.*)", first)
-    assert match, first
+    """(name, kind, default) of each argument and the result, from the printed signature."""
+    match = re.fullmatch(rf"{name}\((.*)\) -> (.*)", getattr(_tessaline, name).__doc__.splitlines()[0])
     params = []
-    for part in split_top_level(match.group(1)):
-        head, _, default = part.partition(" = ")
+    for part in re.split(r", (?=\w+: )", match.group(1)):
+        head, has_default, default = part.partition(" = ")
         arg, _, annotation = head.partition(": ")
-        params.append((arg, runtime_kind(annotation), ast.literal_eval(default) if default else None,
-                       bool(default)))
+        params.append((arg, kind(annotation), ast.literal_eval(default) if has_default else "-"))
     return params, match.group(2)
 
 
-def runtime_kind(annotation):
-    for needle, kind in (("ArrayLike", "array"), ("SupportsInt", "int"), ("SupportsFloat", "float"),
-                         ("bool", "bool"), ("str", "str"), ("object", "object")):
-        if needle in annotation:
-            return kind
-    raise AssertionError(annotation)
-
-
-STUB_KINDS = {"npt.ArrayLike": "array", "_Int": "int", "_Float": "float", "bool": "bool",
-              "str": "str", "_Float | None": "object"}
-STUB_RESULTS = {"_F64": "numpy.typing.NDArray[numpy.float64]",
-                "_I64": "numpy.typing.NDArray[numpy.int64]", "float": "float"}
-
-
 def stub_signature(node):
-    args = node.args
-    positional = args.posonlyargs + args.args
-    defaults = [None] * (len(positional) - len(args.defaults)) + args.defaults
-    params = [(a.arg, STUB_KINDS[ast.unparse(a.annotation)],
-               None if d is None else ast.literal_eval(d), d is not None)
-              for a, d in zip(positional, defaults)]
+    positional = node.args.posonlyargs + node.args.args
+    defaults = ["-"] * (len(positional) - len(node.args.defaults)) + [
+        ast.literal_eval(d) for d in node.args.defaults]
     result = ast.unparse(node.returns)
-    return params, STUB_RESULTS.get(result, "dict" if result in stub_typeddicts() else result)
-
-
-FUNCTIONS = [n for n in vars(_tessaline) if not n.startswith("__")]
-
-
-def test_stub_covers_exactly_the_modules_functions():
-    assert list(stub_functions()) == FUNCTIONS
+    return ([(a.arg, kind(ast.unparse(a.annotation)), d) for a, d in zip(positional, defaults)],
+            RESULTS.get(result, "dict" if result in TYPED_DICTS else result))
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_stub_signature_agrees_with_the_printed_one(name):
-    node = stub_functions()[name]
+    assert list(STUB_FUNCTIONS) == FUNCTIONS
+    node = STUB_FUNCTIONS[name]
     assert stub_signature(node) == runtime_signature(name)
     # suma's arguments have no names at run time: positional only in the stub too.
     assert (len(node.args.posonlyargs) > 0) == (name == "suma")
