@@ -26,7 +26,6 @@ SPECIAL = [0.0, -0.0, 0.5, 1.0, -1.0, 2.0, NAN, INF, -INF, 5e-324, 2.22507385850
            MAX, -MAX, 1e308, -1e308, 0.1, 1e-300]
 REALS = st.one_of(st.integers(-3, 6).map(float), st.sampled_from(SPECIAL), st.floats())
 LABELS = st.sampled_from([0, 1, 0, 1, -1, 2])
-CUTS = st.lists(st.one_of(st.integers(-3, 6).map(float), st.floats(-10, 10)), max_size=5)
 KINDS = ["c", "list", "fortran", "strided", "reversed", "other_dtype"]
 
 
@@ -89,55 +88,52 @@ def check_layouts(fn, args):
         assert reference[0] == status and same(reference[1], result), kind
 
 
+SEARCH = [st.integers(-2, 4), st.integers(0, 3), st.integers(-1, 1), REALS, REALS, st.booleans()]
+# Scalar arguments drawn beside the arrays, by position.
+SCALARS = {
+    "compute_boundaries_raw": {2: st.one_of(st.none(), REALS), 3: REALS},
+    "evaluate_segment": dict(enumerate([st.integers(0, 3)] * 2 + SEARCH[:5], 3)),
+    "mdlp_full": dict(enumerate(SEARCH, 2)), "mdlp": dict(enumerate(SEARCH, 2)),
+    "mdlp_raw": dict(enumerate(SEARCH + [st.one_of(st.none(), REALS), REALS], 2)),
+    "mdlp_full_raw": dict(enumerate(SEARCH + [st.one_of(st.none(), REALS), REALS,
+                                              st.sampled_from(["mean", "median"])], 2)),
+    "preprocess_data_native": {2: st.one_of(st.none(), REALS), 3: REALS},
+    "binning_splits": dict(enumerate([
+        st.sampled_from(["equal_width", "quantile", "custom"]), st.integers(0, 12),
+        st.sampled_from(["full", "quantile", "iqr"]), st.sampled_from([0.0, 0.1, 0.5, 0.9, 1.0]),
+        st.sampled_from([0.0, 0.25, 0.9, 1.0]), st.sampled_from([0.0, 1.5, 3.0])], 1)),
+    "compare_distributions_native": {3: st.sampled_from([1e-12, 1e-6, 0.1])},
+    "aggregate_membership_native": {2: st.booleans()},
+}
+
+
+CUT_ARGS = {("binning_splits", 7), ("binning_transform", 1), ("binning_summary_binary", 2),
+            ("binning_summary_continuous", 2), ("compare_distributions_native", 2),
+            ("membership_native", 1)}
+
+
 def draw_args(name, draw):
+    """Arrays of one length n, in the dtype of the valid call (2-D keeps its
+    columns), with special doubles, ties and out-of-range labels."""
+    fn, args, positions = CALLS[name]
     n = draw(st.integers(0, 24))
-    x = draw(st.lists(REALS, min_size=n, max_size=n))
-    labels = draw(st.lists(LABELS, min_size=n, max_size=n))
-    y = draw(st.lists(st.one_of(LABELS.map(float), REALS), min_size=n, max_size=n))
-    ordered = Arr(sorted(x, key=lambda v: (math.isnan(v), v)))
-    search = [draw(st.integers(-2, 4)), draw(st.integers(0, 3)), draw(st.integers(-1, 1)),
-              draw(st.one_of(st.just(1.0), REALS)), draw(st.one_of(st.just(1.0), REALS)),
-              draw(st.booleans())]
-    value = draw(st.one_of(st.none(), st.just(0.5), REALS))
-    percentile = draw(st.one_of(st.integers(0, 100).map(float), REALS))
-    rep = draw(st.sampled_from(["mean", "median"]))
-    reps = sorted(set(draw(st.lists(st.integers(-3, 6).map(float), min_size=1, max_size=5))))
-    if name == "evaluate_segment":
-        m = max(n, 1)
-        steps = np.array(draw(st.lists(st.tuples(st.integers(0, 3), st.integers(0, 3)),
-                                       min_size=m, max_size=m)))
-        counts = np.cumsum(steps, axis=0) - steps[0]
-        return [Arr(draw(st.lists(REALS, min_size=m, max_size=m))), Arr(counts[:, 0], np.int64),
-                Arr(counts[:, 1], np.int64), draw(st.integers(0, m)), draw(st.integers(0, m)),
-                *search[:5]]
-    return {
-        "compute_boundaries": lambda: [ordered, Arr(labels, np.int32)],
-        "compute_boundaries_raw": lambda: [Arr(x), Arr(y), value, percentile],
-        "mdlp_full": lambda: [ordered, Arr(labels, np.int32), *search],
-        "mdlp": lambda: [ordered, Arr(labels, np.int32), *search],
-        "mdlp_raw": lambda: [Arr(x), Arr(y), *search, value, percentile],
-        "mdlp_full_raw": lambda: [Arr(x), Arr(y), *search, value, percentile, rep],
-        "preprocess_data_native": lambda: [Arr(x), Arr(y), value, percentile],
-        "binning_splits": lambda: [
-            Arr(x), draw(st.sampled_from(["equal_width", "quantile", "custom"])),
-            draw(st.integers(0, 12)), draw(st.sampled_from(["full", "quantile", "iqr"])),
-            draw(st.sampled_from([0.0, 0.1, 0.5, 0.9, 1.0])),
-            draw(st.sampled_from([0.0, 0.25, 0.9, 1.0])), draw(st.sampled_from([0.0, 1.5, 3.0])),
-            Arr(draw(st.lists(REALS, max_size=6)), shaped=True)],
-        "binning_transform": lambda: [Arr(x), Arr(draw(CUTS))],
-        "binning_summary_binary": lambda: [Arr(x), Arr([v % 2 for v in labels], np.int32),
-                                           Arr(draw(CUTS)), rep],
-        "binning_summary_continuous": lambda: [Arr(x), Arr(y), Arr(draw(CUTS)), rep],
-        "compare_distributions_native": lambda: [
-            Arr(x), Arr(draw(st.lists(REALS, max_size=20))), Arr(reps),
-            draw(st.sampled_from([1e-12, 1e-6, 0.1]))],
-        "lorenz_curve_native": lambda: [Arr(x), Arr(labels, np.int32)],
-        "membership_native": lambda: [Arr(x), Arr(reps)],
-        "aggregate_membership_native": lambda: [
-            Arr(t.membership_native(x, reps), shaped=True),
-            Arr(draw(st.lists(st.floats(-100, 100), min_size=len(reps) + 1,
-                              max_size=len(reps) + 1))), draw(st.booleans())],
-    }[name]()
+    args = list(args) + [None] * (max(SCALARS.get(name, {0: 0})) + 1 - len(args))
+    for pos in positions:
+        template = np.asarray(args[pos])
+        dtype = np.int32 if template.dtype.kind == "i" else np.float64
+        if (name, pos) in CUT_ARGS:  # cut points and representatives: mostly valid ones
+            args[pos] = Arr(sorted(set(draw(st.lists(st.integers(-3, 6).map(float), min_size=1,
+                                                     max_size=5)))), shaped=True)
+            continue
+        rows = np.shape(CALLS[name][1][0])[1] if (name, pos) == ("aggregate_membership_native", 1) else n
+        labels = st.sampled_from([0, 1]) if "binning" in name or "lorenz" in name else LABELS
+        values = draw(st.lists(labels if dtype == np.int32 else st.one_of(LABELS.map(float), REALS),
+                               min_size=rows * template[0].size, max_size=rows * template[0].size))
+        args[pos] = Arr(np.reshape(np.asarray(values, dtype), (rows,) + template.shape[1:]), dtype,
+                        shaped=template.ndim == 2 or name == "binning_splits")
+    for pos, strategy in SCALARS.get(name, {}).items():
+        args[pos] = draw(strategy)
+    return args
 
 
 @pytest.mark.parametrize("name", list(CALLS))
