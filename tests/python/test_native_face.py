@@ -287,7 +287,7 @@ ERRORS = [
     (search(t.mdlp_full_raw, X4, Y4[:3], mono=4, value="a", representative="x"), ValueError,
      "mdlp_full: x e y deben tener la misma longitud"),
     *[(search(fn, X4, L4, mono=m), ValueError, MONO)
-      for fn in (t.mdlp, t.mdlp_full) for m in (-1, 4, 2**31 - 1, -2**31)],
+      for fn, m in [(t.mdlp, -1), (t.mdlp, 2**31 - 1), (t.mdlp_full, 4), (t.mdlp_full, -2**31)]],
     (search(t.mdlp_raw, X4, Y4, "bad", mono=7), ValueError, MONO),
     (search(t.mdlp_raw, X4, Y4, "bad", mono=3), RuntimeError, CAST),
     (search(t.mdlp_raw, X4, YC, None, INF), ValueError, PCT),
@@ -302,8 +302,7 @@ ERRORS = [
     (lambda: t.preprocess_data_native(X4, Y4 + [1.0], "0.5"), ValueError,
      "preprocess_data: x e y deben tener la misma longitud"),
     (lambda: t.preprocess_data_native(X4, Y4, "0.5"), RuntimeError, CAST),
-    *[(lambda p=p: t.preprocess_data_native(X4, YC, percentile=p), ValueError, PCT)
-      for p in (-0.5, 100.5, NAN, -INF)],
+    (lambda: t.preprocess_data_native(X4, YC, percentile=-INF), ValueError, PCT),
     (lambda: t.preprocess_data_native("abc", [1.0]), TypeError, BIND),
     (lambda: t.preprocess_data_native([1.0], [object()]), TypeError, BIND),
     (lambda: t.preprocess_data_native([1.0], [1.0], percentile="75"), TypeError, BIND),
@@ -326,12 +325,10 @@ ERRORS = [
     (splits(x=[], method="quantile", n=1), ValueError, NOX),
     (splits(x=[NAN], rng="quantile", lo=0.9, hi=0.1), ValueError, NOX),
     (splits(x=[NAN], rng="iqr", k=-1), ValueError, NOX),
-    *[(splits(rng="quantile", lo=lo, hi=hi), ValueError, BOUNDS)
-      for lo, hi in [(0.5, 0.5), (0.0, 1.5), (NAN, 1.0), (INF, 1.0), (-INF, 1.0), (0.0, NAN),
-                     (0.0, INF), (0.0, -INF)]],
-    *[(splits(rng="iqr", k=k), ValueError, K) for k in (INF, -INF, NAN)],
-    *[(splits(method=m, n=n), ValueError, None) for m in ("equal_width", "quantile")
-      for n in (2**62, 2**64 - 1)],
+    (splits(rng="quantile", lo=0.5, hi=0.5), ValueError, BOUNDS),
+    (splits(rng="quantile", lo=-INF, hi=1.0), ValueError, BOUNDS),
+    (splits(rng="iqr", k=INF), ValueError, K),
+    (splits(n=2**62), ValueError, None), (splits(method="quantile", n=2**64 - 1), ValueError, None),
     *[(splits(method="quantile", n=n), TypeError, BIND) for n in (-1, 2**64, 2.0)],
     (lambda: t.binning_splits(X4, "quantile", 2, "full", 0.0, 1.0, 1.5), TypeError, BIND),
     *[(lambda c=c: t.binning_transform([], [1.0, c]), ValueError,
@@ -341,22 +338,17 @@ ERRORS = [
       for a, m in [(([1, 2], [0], [INF], "Mean"), LEN),
                    (([1, 2], [0, 1], [NAN], "Mean"), "binning: los puntos de corte deben ser finitos"),
                    (([1, 2], [0, 1], [1.5], "Mean"), REP), (([1, 2], [0, 1], [1.5], ""), REP)]],
-    *[(lambda y=y: t.binning_summary_binary([1.0, 2.0, NAN], y, []), ValueError,
-       "binning: y debe contener solo 0 y 1") for y in ([0, 1, 2], [0, -1, 1], [0, 2**31 - 1, 1])],
+    (lambda: t.binning_summary_binary([1.0, 2.0, NAN], [0, 1, 2**31 - 1], []), ValueError,
+     "binning: y debe contener solo 0 y 1"),
     *[(lambda a=a: t.compare_distributions_native(*a), ValueError, m) for a, m in [
-        (([], [1.0], []), SAMPLE), (([1.0], [], []), SAMPLE), (([1.0], [1.0], [1.0, 1.0]), SPLITS),
-        (([1.0], [1.0], [NAN]), SPLITS), (([1.0], [1.0], [0.0, INF]), SPLITS),
-        *[((X4, X4, [2.5], e), SAMPLE) for e in (0.0, -1e-9, NAN, INF, -INF)]]],
+        (([1.0], [], []), SAMPLE), (([1.0], [1.0], [0.0, INF]), SPLITS), ((X4, X4, [2.5], NAN), SAMPLE)]],
     *[(lambda a=a: t.lorenz_curve_native(*a), ValueError, "lorenz_curve: " + m) for a, m in [
         ((X4, L4[:3]), "x e y deben tener la misma longitud"),
-        ((X4, [0, 1, -1, 0]), "y debe contener solo 0 y 1"),
-        ((X4, [0, 1, -2**31, 0]), "y debe contener solo 0 y 1"),
-        (([1.0, NAN], [1, 0]), "se necesitan ambas clases"), (([], []), "se necesitan ambas clases")]],
+        ((X4, [0, 1, -2**31, 0]), "y debe contener solo 0 y 1"), (([], []), "se necesitan ambas clases")]],
     *[(lambda a=a: t.membership_native(*a), ValueError, m) for a, m in [
-        (([1.0], []), "membership: faltan representantes"), (([1.0], [1, 1]), REPS),
-        (([1.0], [NAN, INF]), REPS), (([1.0], [INF, INF]), REPS),
-        *[(([-5.0, 0.5, NAN], r), "membership: representantes deben ser finitos")
-          for r in ([-INF, 0.0], [0.0, INF], [-INF, INF], [1.0, 2.0, INF])]]],
+        (([1.0], []), "membership: faltan representantes"), (([1.0], [INF, INF]), REPS),
+        # Between an infinite and a finite representative the weight would be inf / inf.
+        (([-5.0, 0.5, NAN], [1.0, 2.0, INF]), "membership: representantes deben ser finitos")]],
     *[(lambda a=a: t.aggregate_membership_native(*a), ValueError, m) for a, m in [
         (([1.0, 0.0], [1.0, 2.0]), DIMS), ((np.ones((2, 3)), [1.0, 2.0]), DIMS),
         (([[1.0, 0.0]], [1.0, 2.0, 3.0]), DIMS), ((np.empty((0, 2, 1)), [1.0, 2.0]), DIMS),
