@@ -207,12 +207,17 @@ def test_threads_see_the_serial_results():
     assert bad == [] and same(shared_inputs(), d)
 
 
+@pytest.fixture(scope="module")
+def long_calls():
+    return releasing_calls(shared_inputs(3_000_000))
+
+
 @pytest.mark.parametrize("name", list(releasing_calls({})))
-def test_the_lock_is_released_during_the_call(name):
+def test_the_lock_is_released_during_the_call(name, long_calls):
     # While one long call runs, this thread keeps running Python: no pause
     # between two of its steps comes near the call's own length, as it would
     # if the call held the lock throughout.
-    call = releasing_calls(shared_inputs(3_000_000))[name]
+    call = long_calls[name]
     done = threading.Event()
     worker = threading.Thread(target=lambda: (call(), done.set()))
     last = begin = time.perf_counter()
