@@ -215,6 +215,20 @@ def test_argument_binding():
     assert t.mdlp(X4, L4, 2**63 - 1, 1, 2**31 - 1, 1.0, 1.0, False)["found"].tolist() == [False]
 
 
+@pytest.mark.parametrize("alpha, beta", [(NAN, 1.0), (INF, 1.0), (-INF, 1.0), (1.0, NAN),
+                                         (1.0, INF), (1.0, -INF)])
+def test_special_cost_weights_give_consistent_decisions(alpha, beta):
+    # A NaN or +inf cost never pays for a split; -inf always does.
+    x, y = list(range(12)), [0, 0, 0, 1, 1, 1, 0, 0, 1, 1, 1, 1]
+    for r in (t.mdlp(x, y, 0, 0, 0, alpha, beta, False), t.mdlp_raw(x, y, 0, 0, 0, alpha, beta, False),
+              t.mdlp_full(x, y, 0, 0, 0, alpha, beta, False)["mdlp"]):
+        assert r["found"].tolist() == (r["gain"] > r["cost"]).tolist()
+        assert r["found"][0] == (-INF in (alpha, beta))
+    r = t.evaluate_segment([0.0, 2.5, 5.0, 7.5, 11.0], [0, 3, 3, 5, 5], [0, 0, 3, 3, 7], 0, 4, 0, 0,
+                           0, alpha, beta)
+    assert r["found"] == (r["gain"] > r["cost"])
+
+
 @pytest.mark.parametrize("special", [NAN, INF, -INF])
 def test_special_scalars_that_are_not_read_or_are_used_unchanged(special):
     yc = [0.5, 1.5, 2.5, 3.5]
