@@ -32,20 +32,13 @@ def test_psi_prints_its_reading():
     assert "significant shift" in str(shifted) and "significant shift" in repr(shifted)
 
 
-def test_gini_is_the_native_lorenz_curve_and_agrees_with_pairwise_counting():
+def test_gini_is_the_native_lorenz_curve():
     result = tl.gini([1.0, 2.0, 3.0, 4.0], [0, 1, 0, 1])
     native = t.lorenz_curve_native([1.0, 2.0, 3.0, 4.0], [0, 1, 0, 1])
     assert (result.gini, result.auc) == (native["gini"], native["auc"])
     for key, values in result.curve.items():
         np.testing.assert_array_equal(values, native[key], strict=True)
     assert str(result) == "Gini +0.5000 (AUC 0.7500) over 4 distinct score values"
-    # Ties count one half.
-    rng = np.random.default_rng(5)
-    score = rng.integers(0, 20, 300).astype(float)
-    y = (rng.random(300) < 0.2 + score / 40).astype(float)
-    e, n = score[y == 1][:, None], score[y == 0][None, :]
-    auc = ((e > n).sum() + 0.5 * (e == n).sum()) / (e.size * n.size)
-    assert tl.gini(score, y).auc == pytest.approx(auc, rel=1e-12)
 
 
 @pytest.mark.parametrize("call, message", [
