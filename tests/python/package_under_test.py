@@ -6,30 +6,16 @@ import pathlib
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-
 try:
     import tessaline
-    FROM_SOURCES = False
 except ImportError:
     sys.path.insert(0, str(ROOT / "python"))
     import tessaline
-    FROM_SOURCES = True
-
 PACKAGE_DIR = pathlib.Path(tessaline.__file__).resolve().parent
 
 
 def subprocess_env(**extra: str) -> dict[str, str]:
     """The environment for a Python subprocess that must import the same package."""
     env = dict(os.environ, **extra)
-    if FROM_SOURCES:
-        env["PYTHONPATH"] = os.pathsep.join(
-            p for p in (env.get("PYTHONPATH"), str(ROOT / "python")) if p)
-    return env
-
-
-def browser_env() -> dict[str, str]:
-    """The environment for the browser: without a sanitizer runtime preloaded
-    for an instrumented module, which the browser is not built for."""
-    env = dict(os.environ)
-    env.pop("LD_PRELOAD", None)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in (env.get("PYTHONPATH"), str(PACKAGE_DIR.parent)) if p)
     return env

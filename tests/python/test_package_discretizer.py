@@ -18,28 +18,16 @@ def data(n=1500, seed=11):
     return X, y
 
 
-def test_each_column_is_binned_like_mdlp_binning():
+@pytest.mark.parametrize("output", ["index", "woe"])
+def test_each_column_is_binned_like_mdlp_binning(output):
     X, y = data()
-    disc = tl.MDLPDiscretizer(minobs=30).fit(X, y)
+    disc = tl.MDLPDiscretizer(minobs=30, output=output)
+    got = disc.fit_transform(X, y)
     assert disc.n_features_in_ == 3 and len(disc.tables_) == 3
+    assert got.dtype == (np.int64 if output == "index" else np.float64) and got.shape == X.shape
     for j, table in enumerate(disc.tables_):
-        alone = tl.mdlp_binning(X[:, j], y, minobs=30)
-        np.testing.assert_array_equal(table.splits, alone.splits)
-        np.testing.assert_array_equal(disc.splits_[j], alone.splits)
-    index = disc.transform(X)
-    assert index.dtype == np.int64 and index.shape == X.shape
-    for j, table in enumerate(disc.tables_):
-        np.testing.assert_array_equal(index[:, j], table.transform(X[:, j]))
-    assert (index[np.isnan(X)] == -1).all()
-
-
-def test_woe_output_and_fit_transform():
-    X, y = data()
-    disc = tl.MDLPDiscretizer(output="woe")
-    woe = disc.fit_transform(X, y)
-    assert woe.dtype == np.float64
-    for j, table in enumerate(disc.tables_):
-        np.testing.assert_array_equal(woe[:, j], table.transform(X[:, j], output="woe"))
+        np.testing.assert_array_equal(disc.splits_[j], tl.mdlp_binning(X[:, j], y, minobs=30).splits)
+        np.testing.assert_array_equal(got[:, j], table.transform(X[:, j], output=output))
 
 
 def test_params_follow_the_estimator_conventions():

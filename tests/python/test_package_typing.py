@@ -1,180 +1,89 @@
-"""The type stub of _tessaline: stubtest finds nothing to report, every function's
-argument names, kinds, defaults and result type agree with the signature the
-module prints, the result dictionaries hold exactly the stub's keys and dtypes,
-and mypy --strict accepts the package and catches a misuse by a caller."""
+"""The type stub of _tessaline against the module: every function's argument
+names, kinds, defaults and result type agree with the signature it prints, each
+result holds exactly the stub's keys and dtypes, an installation ships the stub,
+and mypy --strict accepts the package and catches a caller's misuse."""
 import ast
 import pathlib
 import re
 import shutil
 import subprocess
 import sys
-import textwrap
 
 import numpy as np
 import pytest
 
 import _tessaline
+from native_calls import CALLS
 from package_under_test import PACKAGE_DIR, ROOT, subprocess_env
 
 STUB = ROOT / "bindings" / "_tessaline.pyi"
-
-needs_mypy = pytest.mark.skipif(
-    subprocess.run([sys.executable, "-c", "import mypy"], capture_output=True).returncode != 0,
-    reason="mypy is not installed (it is pinned in requirements.txt)")
-
-
-def stub_module():
-    return ast.parse(STUB.read_text())
-
-
-def stub_functions():
-    return {n.name: n for n in stub_module().body if isinstance(n, ast.FunctionDef)}
-
-
-def stub_typeddicts():
-    return {n.name: [s.target.id for s in n.body if isinstance(s, ast.AnnAssign)]
-            for n in stub_module().body if isinstance(n, ast.ClassDef)}
+NODES = ast.parse(STUB.read_text()).body
+FUNCTIONS = {n.name: n for n in NODES if isinstance(n, ast.FunctionDef)}
+TYPED_DICTS = {n.name: {s.target.id: ast.unparse(s.annotation) for s in n.body
+                        if isinstance(s, ast.AnnAssign)} for n in NODES if isinstance(n, ast.ClassDef)}
+KINDS = [("ArrayLike", "array"), ("_Int", "int"), ("SupportsInt", "int"), ("| None", "object"),
+         ("object", "object"), ("_Float", "float"), ("SupportsFloat", "float"), ("bool", "bool"),
+         ("str", "str")]
+PRINTED = {"_F64": "numpy.typing.NDArray[numpy.float64]",
+           "_I64": "numpy.typing.NDArray[numpy.int64]", "float": "float"}
+DTYPES = {"_F64": np.float64, "_I64": np.int64, "_I32": np.int32,
+          "npt.NDArray[np.bool_]": np.bool_, "float": float, "int": int, "bool": bool}
 
 
-def split_top_level(text):
-    """Split at commas outside brackets."""
-    parts, depth, start = [], 0, 0
-    for i, ch in enumerate(text):
-        depth += ch in "[(" 
-        depth -= ch in "])"
-        if ch == "," and depth == 0:
-            parts.append(text[start:i].strip())
-            start = i + 1
-    if text[start:].strip():
-        parts.append(text[start:].strip())
-    return parts
+def kind(annotation):
+    return next(k for needle, k in KINDS if needle in annotation)
 
 
-def runtime_signature(name):
-    """(names, kinds of annotation, defaults, result) from the printed signature."""
-    first = getattr(_tessaline, name).__doc__.splitlines()[0]
-    match = re.fullmatch(rf"{name}\((.*)\) -> (.*)", first)
-    assert match, first
+def printed_signature(name):
+    """(name, kind, default) of each argument and the result, from the docstring."""
+    match = re.fullmatch(rf"{name}\((.*)\) -> (.*)", getattr(_tessaline, name).__doc__.splitlines()[0])
     params = []
-    for part in split_top_level(match.group(1)):
-        head, _, default = part.partition(" = ")
+    for part in re.split(r", (?=\w+: )", match.group(1)):
+        head, has_default, default = part.partition(" = ")
         arg, _, annotation = head.partition(": ")
-        params.append((arg, runtime_kind(annotation), ast.literal_eval(default) if default else None,
-                       bool(default)))
+        params.append((arg, kind(annotation), ast.literal_eval(default) if has_default else "-"))
     return params, match.group(2)
 
 
-def runtime_kind(annotation):
-    for needle, kind in (("ArrayLike", "array"), ("SupportsInt", "int"), ("SupportsFloat", "float"),
-                         ("bool", "bool"), ("str", "str"), ("object", "object")):
-        if needle in annotation:
-            return kind
-    raise AssertionError(annotation)
-
-
-STUB_KINDS = {"npt.ArrayLike": "array", "_Int": "int", "_Float": "float", "bool": "bool",
-              "str": "str", "_Float | None": "object"}
-STUB_RESULTS = {"_F64": "numpy.typing.NDArray[numpy.float64]",
-                "_I64": "numpy.typing.NDArray[numpy.int64]", "float": "float"}
-
-
-def stub_signature(node):
-    args = node.args
-    positional = args.posonlyargs + args.args
-    defaults = [None] * (len(positional) - len(args.defaults)) + args.defaults
-    params = [(a.arg, STUB_KINDS[ast.unparse(a.annotation)],
-               None if d is None else ast.literal_eval(d), d is not None)
-              for a, d in zip(positional, defaults)]
-    result = ast.unparse(node.returns)
-    return params, STUB_RESULTS.get(result, "dict" if result in stub_typeddicts() else result)
-
-
-FUNCTIONS = [n for n in vars(_tessaline) if not n.startswith("__")]
-
-
-def test_stub_covers_exactly_the_modules_functions():
-    assert list(stub_functions()) == FUNCTIONS
-
-
-@pytest.mark.parametrize("name", FUNCTIONS)
+@pytest.mark.parametrize("name", [n for n in vars(_tessaline) if not n.startswith("__")])
 def test_stub_signature_agrees_with_the_printed_one(name):
-    node = stub_functions()[name]
-    assert stub_signature(node) == runtime_signature(name)
+    assert list(FUNCTIONS) == [n for n in vars(_tessaline) if not n.startswith("__")]
+    node = FUNCTIONS[name]
+    positional = node.args.posonlyargs + node.args.args
+    defaults = ["-"] * (len(positional) - len(node.args.defaults)) + [
+        ast.literal_eval(d) for d in node.args.defaults]
+    result = ast.unparse(node.returns)
+    assert ([(a.arg, kind(ast.unparse(a.annotation)), d) for a, d in zip(positional, defaults)],
+            PRINTED.get(result, "dict" if result in TYPED_DICTS else result)) == printed_signature(name)
     # suma's arguments have no names at run time: positional only in the stub too.
     assert (len(node.args.posonlyargs) > 0) == (name == "suma")
     assert not node.args.kwonlyargs and node.args.vararg is None and node.args.kwarg is None
 
 
-X = np.array([1.0, 2.0, 3.0, 4.0, np.nan])
-Y = np.array([0.0, 0.0, 1.0, 1.0, 1.0])
-SAMPLE_CALLS = {
-    "compute_boundaries": lambda: _tessaline.compute_boundaries(X[:4], Y[:4]),
-    "compute_boundaries_raw": lambda: _tessaline.compute_boundaries_raw(X, Y),
-    "evaluate_segment": lambda: _tessaline.evaluate_segment(
-        [1.0, 2.5, 4.0], [0, 2, 2], [0, 0, 2], 0, 2, 0, 0, 0, 1.0, 1.0),
-    "mdlp_full": lambda: _tessaline.mdlp_full(X[:4], Y[:4], 0, 0, 0, 1.0, 1.0, False),
-    "mdlp": lambda: _tessaline.mdlp(X[:4], Y[:4], 0, 0, 0, 1.0, 1.0, False),
-    "mdlp_raw": lambda: _tessaline.mdlp_raw(X, Y, 0, 0, 0, 1.0, 1.0, False),
-    "mdlp_full_raw": lambda: _tessaline.mdlp_full_raw(X, Y, 0, 0, 0, 1.0, 1.0, False),
-    "preprocess_data_native": lambda: _tessaline.preprocess_data_native(X, Y),
-    "binning_summary_binary": lambda: _tessaline.binning_summary_binary(X, Y, [2.5]),
-    "binning_summary_continuous": lambda: _tessaline.binning_summary_continuous(X, Y, [2.5]),
-    "compare_distributions_native": lambda: _tessaline.compare_distributions_native(X, X, [2.5]),
-    "lorenz_curve_native": lambda: _tessaline.lorenz_curve_native(X[:4], Y[:4]),
-}
-DTYPES = {"_F64": np.float64, "_I64": np.int64, "_I32": np.int32,
-          "npt.NDArray[np.bool_]": np.bool_, "float": float, "int": int, "bool": bool}
+def check_typed(value, annotation):
+    if annotation in TYPED_DICTS:
+        assert list(value) == list(TYPED_DICTS[annotation]), annotation
+        for key, field in TYPED_DICTS[annotation].items():
+            check_typed(value[key], field)
+    elif isinstance(value, np.ndarray):
+        assert value.dtype == DTYPES[annotation] and value.flags.c_contiguous
+    else:
+        assert type(value) is DTYPES[annotation], annotation
 
 
-def check_against_typeddict(value, class_name, classes):
-    fields = {s.target.id: ast.unparse(s.annotation) for s in classes[class_name].body
-              if isinstance(s, ast.AnnAssign)}
-    assert list(value) == list(fields), class_name
-    for key, annotation in fields.items():
-        if annotation in classes:
-            check_against_typeddict(value[key], annotation, classes)
-        elif isinstance(value[key], np.ndarray):
-            assert value[key].dtype == DTYPES[annotation], (class_name, key)
-        else:
-            assert type(value[key]) is DTYPES[annotation], (class_name, key)
-
-
-@pytest.mark.parametrize("name", sorted(SAMPLE_CALLS))
-def test_result_dictionaries_hold_the_stubs_keys_and_dtypes(name):
-    classes = {n.name: n for n in stub_module().body if isinstance(n, ast.ClassDef)}
-    check_against_typeddict(SAMPLE_CALLS[name](), ast.unparse(stub_functions()[name].returns),
-                            classes)
-
-
-def test_every_dict_returning_function_is_sampled():
-    dict_returning = {n for n, f in stub_functions().items()
-                      if ast.unparse(f.returns) in stub_typeddicts()}
-    assert dict_returning == set(SAMPLE_CALLS)
+@pytest.mark.parametrize("name", list(CALLS))
+def test_results_hold_the_stated_keys_and_dtypes(name):
+    fn, args, _ = CALLS[name]
+    check_typed(fn(*args), ast.unparse(FUNCTIONS[name].returns))
 
 
 def test_an_installation_holds_the_package_and_the_stubs_beside_the_module():
     module_dir = pathlib.Path(_tessaline.__file__).resolve().parent
     if module_dir.name != "site-packages":
         pytest.skip("_tessaline comes from a build tree here, not from an installation")
-    assert PACKAGE_DIR.parent == module_dir
-    assert (PACKAGE_DIR / "py.typed").is_file()
+    assert PACKAGE_DIR.parent == module_dir and (PACKAGE_DIR / "py.typed").is_file()
     for stub in (module_dir / "_tessaline.pyi", module_dir / "_tessaline-stubs" / "__init__.pyi"):
         assert stub.read_text() == STUB.read_text()
-
-
-def mypy_env(tmp_path, stub_dir):
-    return subprocess_env(MYPYPATH=str(stub_dir), MYPY_CACHE_DIR=str(tmp_path / "cache"))
-
-
-@needs_mypy
-def test_stubtest_finds_no_mismatch(tmp_path):
-    stubs = tmp_path / "stubs"
-    stubs.mkdir()
-    shutil.copy(STUB, stubs / "_tessaline.pyi")
-    run = subprocess.run([sys.executable, "-m", "mypy.stubtest", "_tessaline"], cwd=tmp_path,
-                         env=mypy_env(tmp_path, stubs), capture_output=True, text=True)
-    assert run.returncode == 0, run.stdout + run.stderr
-    assert "Success: no issues found in 1 module" in run.stdout
 
 
 CALLER = """\
@@ -193,24 +102,19 @@ _tessaline.binning_transform([1.0], splitz=[0.5])  # line 12: no such argument
 """
 
 
-@needs_mypy
+@pytest.mark.skipif(subprocess.run([sys.executable, "-c", "import mypy"]).returncode != 0,
+                    reason="mypy is not installed (it is pinned in requirements.txt)")
 def test_mypy_strict_accepts_the_package_and_catches_misuse(tmp_path):
+    # One run over one caller: mypy follows its imports into a copy of the
+    # package (an installed one would be checked silently) and into the stub.
     stubs, src = tmp_path / "stubs", tmp_path / "src"
     stubs.mkdir()
     shutil.copy(STUB, stubs / "_tessaline.pyi")
-    shutil.copytree(PACKAGE_DIR, src / "tessaline",
-                    ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copytree(PACKAGE_DIR, src / "tessaline", ignore=shutil.ignore_patterns("__pycache__"))
     (src / "caller.py").write_text(CALLER)
-    (tmp_path / "mypy.ini").write_text(textwrap.dedent("""\
-        [mypy]
-        strict = True
-        [mypy-pandas.*,sklearn.*]
-        ignore_missing_imports = True
-        """))
     run = subprocess.run(
-        [sys.executable, "-m", "mypy", "--config-file", str(tmp_path / "mypy.ini"),
-         "tessaline", "caller.py"],
-        cwd=src, env=mypy_env(tmp_path, stubs), capture_output=True, text=True)
-    errors = [line for line in run.stdout.splitlines() if ": error:" in line]
-    assert [e.split(":")[:2] for e in errors] == [["caller.py", "11"], ["caller.py", "12"]], \
-        run.stdout + run.stderr
+        [sys.executable, "-m", "mypy", "--config-file", str(ROOT / "pyproject.toml"), "caller.py"],
+        cwd=src, capture_output=True, text=True,
+        env=subprocess_env(MYPYPATH=str(stubs), MYPY_CACHE_DIR=str(tmp_path / "cache")))
+    errors = [line.split(":")[:2] for line in run.stdout.splitlines() if ": error:" in line]
+    assert errors == [["caller.py", "11"], ["caller.py", "12"]], run.stdout + run.stderr
