@@ -1,6 +1,5 @@
 // Python face of the diagnostics area. These wrappers keep the interpreter
 // lock for the whole call.
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -52,11 +51,14 @@ py::dict lorenz_curve_native(const DoubleArray& x, const Int32Array& y) {
 py::array_t<double> membership_native(const DoubleArray& x, const DoubleArray& representatives) {
     const auto xs = flat_view(x);
     const auto reps = flat_view(representatives);
-    const std::vector<double> m = membership_matrix(xs.data, xs.size, reps.data, reps.size);
-    // The core's row-major matrix becomes an (n, k + 1) C-ordered array in one copy.
-    py::array_t<double> out({static_cast<py::ssize_t>(xs.size),
-                             static_cast<py::ssize_t>(reps.size + 1)});
-    if (!m.empty()) std::memcpy(out.mutable_data(), m.data(), m.size() * sizeof(double));
+    // The core writes the (n, k + 1) C-ordered result in place, once.
+    py::array_t<double> out;
+    membership_matrix_into(xs.data, xs.size, reps.data, reps.size,
+                           [&](std::size_t rows, std::size_t width) {
+                               out = py::array_t<double>({static_cast<py::ssize_t>(rows),
+                                                          static_cast<py::ssize_t>(width)});
+                               return out.mutable_data();
+                           });
     return out;
 }
 

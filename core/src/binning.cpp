@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -130,13 +131,20 @@ std::vector<std::size_t> quantile_positions(std::size_t size, std::size_t n_bins
     return wanted;
 }
 
+// Room for the n_bins - 1 cuts; more than a vector can ever hold is the same
+// failure as any other impossible size, not a length error.
+void reserve_cuts(std::vector<double>& cuts, std::size_t n_bins) {
+    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
+    cuts.reserve(n_bins - 1);
+}
+
 // Cuts i * width + lo for i = 1 .. n_bins - 1, keeping finite ones that
 // strictly increase.
 std::vector<double> equal_width_cuts(double lo, double hi, std::size_t n_bins) {
     std::vector<double> cuts;
     if (n_bins == 1 || lo == hi) return cuts;
     const double width = (hi - lo) / static_cast<double>(n_bins);
-    cuts.reserve(n_bins - 1);
+    reserve_cuts(cuts, n_bins);
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double cut = static_cast<double>(i) * width + lo;
         if (is_finite(cut) && (cuts.empty() || cut > cuts.back())) cuts.push_back(cut);
@@ -368,8 +376,15 @@ std::vector<ContinuousBinningSummary> continuous_summary(const double* x, const 
         const std::size_t b = slot_of[i];
         if (b == skipped) continue;
         const std::size_t at = next[b]++;
-        y_by_slot[at] = y[i];
-        if (median) x_by_slot[at] = x[i];
+        // y and x are read again here. Unchanged, a used row's y and a bin's x
+        // are never NaN; a NaN written since by another thread is taken as 0,
+        // since the sorts and selections below need values that compare.
+        const double yi = y[i];
+        y_by_slot[at] = std::isnan(yi) ? 0.0 : yi;
+        if (median) {
+            const double xi = x[i];
+            x_by_slot[at] = std::isnan(xi) ? 0.0 : xi;
+        }
     }
 
     const bool has_missing = count[missing] > 0;
@@ -468,7 +483,7 @@ std::vector<double> quantile_splits(const double* x, std::size_t n, std::size_t 
     const FiniteRange finite = finite_range(x, n);
     std::vector<double> cuts;
     if (n_bins == 1 || finite.min == finite.max) return cuts;
-    cuts.reserve(n_bins - 1);
+    reserve_cuts(cuts, n_bins);
 
     const std::vector<std::size_t> wanted = quantile_positions(finite.count, n_bins);
     std::vector<double> at_wanted(wanted.size());

@@ -43,26 +43,37 @@ LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve 
         ++kept;
         n1 += label;
     }
-    const std::size_t n0 = kept - n1;
-    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
+    if (kept == n1 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
 
     // Keys of the non-events from the front of the buffer, of the events from
     // its back; both slots are written and one cursor moves, without a branch
-    // on the label.
+    // on the label. Another thread may have changed x or y since the first
+    // pass: the buffers it sized bound this one, which stops when they are
+    // full and takes any label other than 1 as 0.
     const std::unique_ptr<double[]> keys = large_scratch<double>(kept);
     const std::unique_ptr<double[]> spare = large_scratch<double>(kept);
     std::size_t front = 0;
     std::size_t back = kept;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n && front != back; ++i) {
         const double xi = x[i];
         if (std::isnan(xi)) continue;
-        const std::size_t one = static_cast<std::size_t>(y[i]);
+        const std::size_t one = static_cast<std::size_t>(y[i] == 1);
         const uint64_t key = ordered_key(xi);
         store_key(&keys[front], key);
         store_key(&keys[back - 1], key);
         front += 1 - one;
         back -= one;
     }
+    if (front != back) {
+        // Fewer scores than counted: the events move down next to the
+        // non-events.
+        std::copy(keys.get() + back, keys.get() + kept, keys.get() + front);
+        kept -= back - front;
+    }
+    // The classes as written, which a change since the first pass may have moved.
+    const std::size_t n0 = front;
+    n1 = kept - n0;
+    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
     // Each class sorted on its own; a group of equal scores is then the run
     // of its key at the head of either class.
     const double* sorted = sort_key_ranges(keys.get(), spare.get(), kept, n0);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -13,12 +14,16 @@
 
 namespace tessaline {
 
-std::vector<double> membership_matrix(const double* x, std::size_t n,
-                                      const double* representatives, std::size_t k) {
+void membership_matrix_into(const double* x, std::size_t n, const double* representatives,
+                            std::size_t k,
+                            const std::function<double*(std::size_t, std::size_t)>& allocate) {
     if (k == 0) throw std::invalid_argument("membership: faltan representantes");
+    // Read once: the checks below and the search over the rows must see the
+    // same representatives, whatever another thread writes meanwhile.
+    const std::vector<double> r(representatives, representatives + k);
     // A NaN among several representatives fails the comparison as well.
     for (std::size_t i = 1; i < k; ++i) {
-        if (!(representatives[i] > representatives[i - 1])) {
+        if (!(r[i] > r[i - 1])) {
             throw std::invalid_argument("membership: representantes deben ser crecientes y únicos");
         }
     }
@@ -27,7 +32,7 @@ std::vector<double> membership_matrix(const double* x, std::size_t n,
     // do not sum to 1; toward +inf all the weight stays on the finite one. A
     // single representative is never divided by, so any value stays accepted.
     for (std::size_t i = 0; k > 1 && i < k; ++i) {
-        if (std::isinf(representatives[i])) {
+        if (std::isinf(r[i])) {
             throw std::invalid_argument("membership: representantes deben ser finitos");
         }
     }
@@ -37,13 +42,14 @@ std::vector<double> membership_matrix(const double* x, std::size_t n,
     // n * (k + 1) must not wrap around: a wrapped size would allocate too
     // little and the rows below would be written past its end.
     if (n != 0 && width > std::numeric_limits<std::size_t>::max() / n) throw std::bad_alloc();
-    std::vector<double> m(n * width, 0.0);
+    double* const m = allocate(n, width);
 
-    const double* r = representatives;
     const double lowest = r[0];
     const double highest = r[k - 1];
     for (std::size_t i = 0; i < n; ++i) {
-        double* row = m.data() + i * width;
+        // Every slot of the row is written once: zeros, then its weights.
+        double* row = m + i * width;
+        std::fill(row, row + width, 0.0);
         const double v = x[i];
         if (std::isnan(v)) {
             row[k] = 1.0;
@@ -54,12 +60,22 @@ std::vector<double> membership_matrix(const double* x, std::size_t n,
         } else {
             // First representative strictly above v, so 1 <= j <= k - 1 here and
             // a value equal to an interior representative gets all its weight.
-            const std::size_t j = static_cast<std::size_t>(std::upper_bound(r, r + k, v) - r);
+            const std::size_t j = static_cast<std::size_t>(std::upper_bound(r.begin(), r.end(), v) -
+                                                           r.begin());
             const double t = (v - r[j - 1]) / (r[j] - r[j - 1]);
             row[j - 1] = 1.0 - t;
             row[j] = t;
         }
     }
+}
+
+std::vector<double> membership_matrix(const double* x, std::size_t n,
+                                      const double* representatives, std::size_t k) {
+    std::vector<double> m;
+    membership_matrix_into(x, n, representatives, k, [&](std::size_t rows, std::size_t width) {
+        m.resize(rows * width);
+        return m.data();
+    });
     return m;
 }
 

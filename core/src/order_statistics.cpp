@@ -93,15 +93,20 @@ BucketPlan plan_buckets(const std::vector<std::size_t>& count, const std::size_t
 
     plan.next.assign(buckets, 0);
     plan.step.assign(buckets, 0);
+    plan.end.assign(buckets, 0);
     plan.gathered_at.assign(buckets, 0);
     for (std::size_t k = 0; k < buckets; ++k) {
         if (!needed[k]) continue;
         plan.gathered_at[k] = plan.next[k] = plan.gathered;
         plan.step[k] = 1;
         plan.gathered += count[k];
+        plan.end[k] = plan.gathered;
     }
     for (std::size_t k = 0; k < buckets; ++k) {
-        if (!needed[k]) plan.next[k] = plan.gathered;
+        if (!needed[k]) {
+            plan.next[k] = plan.gathered;
+            plan.end[k] = plan.gathered + 1;
+        }
     }
     return plan;
 }

@@ -46,11 +46,14 @@ public:
         return static_cast<double>(kCount) / (hi * 0.5 - lo * 0.5) <= largest;
     }
 
-    // The bucket of a value in [lo, hi].
+    // The bucket of a value in [lo, hi]; a value outside (one written by
+    // another thread since lo and hi were measured) goes to the nearer end.
     std::size_t of(double v) const {
-        // 0 <= at <= about kCount: the signed conversion is exact and cheap.
-        const auto at = static_cast<int64_t>((v * 0.5 - low_) * scale_);
-        return static_cast<std::size_t>(std::min<int64_t>(at, kCount - 1));
+        // Clamped to 0 <= at <= kCount - 1 before the conversion, which is
+        // then exact; inside [lo, hi] the clamp changes nothing.
+        double at = (v * 0.5 - low_) * scale_;
+        at = std::min(std::max(at, 0.0), static_cast<double>(kCount - 1));
+        return static_cast<std::size_t>(at);
     }
 
 private:
@@ -65,6 +68,7 @@ struct BucketPlan {
     // values all land in one spare slot past the gathered ones.
     std::vector<std::size_t> next;
     std::vector<std::size_t> step;
+    std::vector<std::size_t> end;               // slot past each bucket's share (spare + 1 if not gathered)
     std::vector<std::size_t> gathered_at;       // first slot of each gathered bucket
     std::vector<std::size_t> before;            // kept values in all lower buckets
     std::vector<std::size_t> bucket_of_wanted;  // bucket holding each wanted position
@@ -73,10 +77,21 @@ struct BucketPlan {
     // Writes v, of bucket b, to its slot. Every value is written; only those
     // of gathered buckets move their cursor, so a gathering pass never
     // branches on the data.
+    // A bucket that gained values since it was counted (another thread
+    // writing the input) sends the excess to the spare slot.
     void place(double v, std::size_t b, double* buffer) {
-        const std::size_t at = next[b];
+        const std::size_t at = next[b] < end[b] ? next[b] : gathered;
         buffer[at] = v;
         next[b] = at + step[b];
+    }
+
+    // Slots a bucket that lost values left unwritten get `filler`, so that
+    // every gathered slot holds a value of the input.
+    void fill_shortfall(double filler, double* buffer) const {
+        for (std::size_t k = 0; k < next.size(); ++k) {
+            if (step[k] == 0) continue;
+            for (std::size_t at = next[k]; at < end[k]; ++at) buffer[at] = filler;
+        }
     }
 };
 
@@ -127,15 +142,23 @@ void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_k
     if (n_kept >= kBucketedFrom) range = known_range ? *known_range : kept_range(x, n, keep);
     const double lo = range.lo;
     const double hi = range.hi;
-    if (n_kept < kBucketedFrom || !ValueBuckets::fit(lo, hi)) {
+    // Copies the kept values and selects among them. The copy holds exactly
+    // n_kept values, the count the wanted positions were drawn from, even if
+    // another thread changed x since it was counted.
+    auto select_in_copy = [&] {
         std::vector<double> values;
         values.reserve(n_kept);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (keep(x[i])) values.push_back(x[i]);
+        for (std::size_t i = 0; i < n && values.size() < n_kept; ++i) {
+            const double v = x[i];
+            if (keep(v)) values.push_back(v);
         }
+        values.resize(n_kept, values.empty() ? 0.0 : values.front());
         select_positions(values.data(), 0, values.size(), wanted.data(),
                          wanted.data() + wanted.size());
         for (std::size_t j = 0; j < wanted.size(); ++j) out[j] = values[wanted[j]];
+    };
+    if (n_kept < kBucketedFrom || !ValueBuckets::fit(lo, hi)) {
+        select_in_copy();
         return;
     }
 
@@ -150,11 +173,19 @@ void order_statistics(const double* x, std::size_t n, Keep keep, std::size_t n_k
     };
     std::vector<std::size_t> count(kNotKept + 1, 0);
     for (std::size_t i = 0; i < n; ++i) ++count[bucket_of(x[i])];
+    if (n - count[kNotKept] != n_kept) {  // x changed since it was counted
+        select_in_copy();
+        return;
+    }
     BucketPlan plan = plan_buckets(count, wanted.data(), wanted.data() + wanted.size());
 
     // Left uninitialised: only the slots written are ever touched.
     std::unique_ptr<double[]> buffer(new double[plan.gathered + 1]);
-    for (std::size_t i = 0; i < n; ++i) plan.place(x[i], bucket_of(x[i]), buffer.get());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = x[i];
+        plan.place(v, bucket_of(v), buffer.get());
+    }
+    plan.fill_shortfall(lo, buffer.get());
     select_in_gathered(buffer.get(), plan, wanted.data(), wanted.data() + wanted.size(), out);
 }
 

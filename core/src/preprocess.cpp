@@ -109,9 +109,12 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
             std::vector<double> kept_y;
             kept_y.reserve(kept);
             for (std::size_t i = 0; i < n; ++i) {
-                if (is_finite(x[i]) && is_finite(y[i])) kept_y.push_back(y[i]);
+                const double yi = y[i];
+                if (is_finite(x[i]) && is_finite(yi)) kept_y.push_back(yi);
             }
-            threshold = percentile_by_selection(kept_y, percentile);
+            // Empty only when another thread emptied the input since the
+            // first pass; any threshold then labels the nothing that is left.
+            threshold = kept_y.empty() ? 0.0 : percentile_by_selection(kept_y, percentile);
         }
         for (double v : missing_x_y) {
             ++r.missing_count;
@@ -128,12 +131,15 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
     // of label 0 from the front of the buffer and those of label 1 from its
     // back. Both slots are written and only one cursor moves, so the label
     // never steers a branch; a slot written in passing is overwritten later.
+    // The caller's arrays may change under another thread between the two
+    // passes, so the buffers sized by the first pass bound the second: it
+    // stops when they are full, and a shortfall is closed up below.
     std::vector<double> keys = large_vector<double>(kept);
     std::vector<double> spare = large_vector<double>(kept);
     std::vector<char> zero_signs[2];  // sign of each kept zero per label, in input order
     std::size_t front = 0;
     std::size_t back = kept;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n && front != back; ++i) {
         const double xi = x[i];
         const double yi = y[i];
         if (!(is_finite(xi) && is_finite(yi))) continue;
@@ -144,6 +150,15 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
         front += static_cast<std::size_t>(!one);
         back -= static_cast<std::size_t>(one);
         if (negative_zero && xi == 0.0) zero_signs[one].push_back(std::signbit(xi));
+    }
+    if (front != back) {
+        // Fewer rows were kept than the first pass counted: the labels 1
+        // move down next to the labels 0.
+        std::copy(keys.begin() + static_cast<std::ptrdiff_t>(back), keys.end(),
+                  keys.begin() + static_cast<std::ptrdiff_t>(front));
+        kept -= back - front;
+        keys.resize(kept);
+        spare.resize(kept);
     }
     const std::size_t n0 = front;
     const std::size_t n1 = kept - n0;
@@ -187,6 +202,8 @@ PreprocessResult preprocess_data(const double* x, const double* y, std::size_t n
         std::size_t taken[2] = {0, 0};
         for (double* z = range.first; z != range.second; ++z) {
             const int32_t label = oy[z - ox];
+            // Each zero written above recorded its sign, so taken never
+            // passes the signs of its label.
             if (zero_signs[label][taken[label]++]) *z = -0.0;
         }
     }

@@ -353,6 +353,7 @@ def test_errors(call, exc, message):
 
 @pytest.mark.skipif(UNDER_ASAN, reason="allocation failure is fatal under ASan")
 @pytest.mark.parametrize("method", ["equal_width", "quantile"])
-def test_bin_counts_beyond_memory_raise_memory_error(method):
+@pytest.mark.parametrize("n_bins", [2**45, 2**62, 2**64 - 1])  # beyond memory, beyond any vector
+def test_bin_counts_beyond_memory_raise_memory_error(method, n_bins):
     with pytest.raises(MemoryError):
-        t.binning_splits(X4, method, 2**45, "full", 0.0, 1.0, 1.5, [])
+        t.binning_splits(X4, method, n_bins, "full", 0.0, 1.0, 1.5, [])

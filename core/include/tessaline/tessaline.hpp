@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -274,6 +275,11 @@ TESSALINE_API LorenzSummary lorenz_curve_into(const double* x, const int* y, std
 TESSALINE_API std::vector<double> membership_matrix(const double* x, std::size_t n,
                                                     const double* representatives,
                                                     std::size_t k);
+// The same matrix written straight into the buffer that allocate(rows, width)
+// returns, called once after the representatives pass their checks.
+TESSALINE_API void membership_matrix_into(
+    const double* x, std::size_t n, const double* representatives, std::size_t k,
+    const std::function<double*(std::size_t, std::size_t)>& allocate);
 TESSALINE_API std::vector<double> aggregate_membership(const double* membership, std::size_t n,
                                                        std::size_t k, const double* values,
                                                        bool standardize);
