@@ -13,6 +13,15 @@ A whole table: `TableBinning` (every column, ranked by IV, transform by name). D
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``.
 """
+import sys as _sys
+
+try:
+    from . import _native
+except ImportError:  # a bare build tree (the sanitizer's) has the module beside _tessaline
+    import _native  # type: ignore[import-not-found, no-redef, unused-ignore]
+
+    _sys.modules[__name__ + "._native"] = _native
+
 from ._target import TargetError
 from .binning import (
     BinningTable,

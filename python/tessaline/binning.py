@@ -232,7 +232,7 @@ class BinningTable(ColumnTable):
         other = bin_of.get(OTHER, -1)
         pooled = set(self.pooled_categories)
         table = np.array(
-            [bin_of.get(name, -1) if name not in pooled and name != OTHER else other
+            [other if name in pooled or name not in bin_of else bin_of[name]
              for name in encoded.names], dtype=np.int64)
         unseen = [n for n in encoded.names if n not in bin_of and n not in pooled]
         if unseen and other < 0 and not self.has_missing_row:
