@@ -6,7 +6,7 @@ CPP_BUILD := build/cpp
 SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o -name '*.py' \
                -o -name '*.pyi' -o -name py.typed) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python bench bench-quick sanitize fuzz tsan system-deps clean
+.PHONY: demo test test-cpp test-python bench bench-quick sanitize fuzz tsan mutants system-deps clean
 
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
@@ -108,6 +108,14 @@ tsan: system-deps $(VENV)/.deps
 	@TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tessaline_tests --gtest_brief=1 \
 	  > $(TSAN_BUILD)/tests.log 2>&1; rc=$$?; if [ $$rc -ne 0 ]; then cat $(TSAN_BUILD)/tests.log; \
 	  else tail -n 3 $(TSAN_BUILD)/tests.log; fi; exit $$rc
+
+# Mutation score of `make test` over seeded mutants of core/src, each built and
+# tested in a scratch clone of REV (scripts/mutants.py); MUTANTS and SEED set the draw.
+REV     ?= HEAD
+MUTANTS ?= 40
+SEED    ?= 0
+mutants:
+	@python=$$(scripts/find-python.sh) && $$python scripts/mutants.py --rev $(REV) --count $(MUTANTS) --seed $(SEED)
 
 clean:
 	rm -rf build $(VENV)
