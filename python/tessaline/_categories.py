@@ -37,6 +37,9 @@ def _by_name(raw_codes: CodeArray, uniques: Any) -> Encoded:
     names coincide."""
     raw_names = [category_name(u) for u in uniques]
     names = sorted(set(raw_names))
+    if names == raw_names:
+        # Already distinct and in name order (a pandas category column, np.unique).
+        return Encoded(np.ascontiguousarray(raw_codes, dtype=np.int64), names)
     position = {name: i for i, name in enumerate(names)}
     renumber = np.array([position[n] for n in raw_names], dtype=np.int64)
     codes = _native.lookup_codes_int(np.ascontiguousarray(raw_codes, dtype=np.int64),
