@@ -7,28 +7,47 @@ scorecards, over the native module `_tessaline`.
     woe = table.transform(x, output="woe")
     tl.gini(woe, y)                        # Gini of the binned variable
 
-Binning: `mdlp_binning` (supervised), `quantile_binning`, `equal_width_binning`,
-`custom_binning`. Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+Binning: `mdlp_binning` (supervised), `categorical_binning` (sets of
+categories), `quantile_binning`, `equal_width_binning`, `custom_binning`.
+A whole table: `TableBinning` (every column, ranked by IV, transform by name). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``.
 """
+import sys as _sys
+
+try:
+    from . import _native
+except ImportError:  # a bare build tree (the sanitizer's) has the module beside _tessaline
+    import _native  # type: ignore[import-not-found, no-redef, unused-ignore]
+
+    _sys.modules[__name__ + "._native"] = _native
+
+from ._target import TargetError
 from .binning import (
     BinningTable,
+    UnseenCategoryWarning,
     custom_binning,
     equal_width_binning,
     mdlp_binning,
     quantile_binning,
 )
+from .categorical import categorical_binning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer, NotFittedError
+from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
     "BinningTable",
+    "ColumnSummary",
     "GiniResult",
     "MDLPDiscretizer",
     "NotFittedError",
     "PSIResult",
+    "TableBinning",
+    "TargetError",
+    "UnseenCategoryWarning",
+    "categorical_binning",
     "custom_binning",
     "equal_width_binning",
     "gini",

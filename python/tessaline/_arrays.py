@@ -13,8 +13,22 @@ IntArray = npt.NDArray[np.int64]
 
 
 def as_float_array(values: Any) -> FloatArray:
-    """A flat float64 array of `values`; a missing value of a pandas column
-    (``pd.NA``, ``None``, ``NaT``-free nullable dtypes) becomes NaN."""
+    """A flat float64 array of `values`; a missing value of a pandas, polars or
+    pyarrow column (``pd.NA``, ``None``, null) and a masked entry of a NumPy
+    masked array become NaN."""
+    if isinstance(values, np.ma.MaskedArray):
+        # Masked entries are missing values, whatever the data under the mask.
+        return np.ravel(np.ma.filled(values.astype(np.float64), np.nan))
+    library = type(values).__module__.split(".")[0]
+    if library == "polars":
+        import polars
+
+        return np.ravel(values.cast(polars.Float64).to_numpy())
+    if library == "pyarrow":
+        import pyarrow  # type: ignore[import-untyped, unused-ignore]
+
+        return np.ravel(np.asarray(values.cast(pyarrow.float64()).to_numpy(zero_copy_only=False),
+                                   dtype=np.float64))
     to_numpy = getattr(values, "to_numpy", None)
     if to_numpy is not None:
         # pandas Series, Index and extension arrays: their own conversion knows

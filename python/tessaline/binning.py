@@ -9,7 +9,8 @@ from __future__ import annotations
 
 import math
 import types
-from collections.abc import Mapping
+import warnings
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Literal, overload
 
 import numpy as np
@@ -17,7 +18,7 @@ import numpy.typing as npt
 
 import _tessaline
 
-from . import _format
+from . import _format, _target
 from ._arrays import (
     ColumnTable,
     FloatArray,
@@ -43,6 +44,13 @@ COLUMNS = (*SUMMARY_COLUMNS, "woe", "iv")
 DEFAULT_MIN_SHARE = 0.05
 
 _NO_SPLITS = np.empty(0, dtype=np.float64)
+
+# Name of the group that pools the categories below the minimum share.
+OTHER = "other"
+
+
+class UnseenCategoryWarning(UserWarning):
+    """A category met at transform falls in no bin of the table."""
 
 
 def _frozen(values: Any) -> npt.NDArray[Any]:
@@ -76,9 +84,21 @@ class BinningTable(ColumnTable):
     the totals stay the counted ones. A row without records has WoE 0 and IV 0;
     a table holding a single class has NaN WoE and IV. The missing-value row
     takes part like any other row.
+
+    Special values (``special_values``, codes such as -999 kept out of the
+    search) have one row each, after the intervals and before the missing-value
+    row, with ``left`` = ``right`` = the value.
+
+    A categorical table (``kind == "categorical"``) has one row per set of
+    categories instead of an interval: ``bin_categories`` names the categories
+    of each bin, in ascending event-rate order, and ``left``/``right`` are the
+    bin's edges in that order (category positions 0, 1, ...). Categories below
+    the minimum share were pooled into one group named "other", whose members
+    are ``pooled_categories``.
     """
 
-    __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log")
+    __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log",
+                 "kind", "special_values", "_bin_categories", "pooled_categories")
     _length_column = "count"
 
     def __init__(
@@ -89,16 +109,24 @@ class BinningTable(ColumnTable):
         name: str | None = None,
         metadata: Mapping[str, Any] | None = None,
         split_log: Mapping[str, Any] | None = None,
+        special_values: Sequence[float] = (),
+        bin_categories: Sequence[tuple[str, ...]] | None = None,
+        pooled_categories: Sequence[str] = (),
     ) -> None:
         columns = {key: _frozen(summary[key]) for key in SUMMARY_COLUMNS}
+        self.kind = "numeric" if bin_categories is None else "categorical"
+        self.special_values = tuple(float(v) for v in special_values)
+        self._bin_categories = None if bin_categories is None else tuple(bin_categories)
+        self.pooled_categories = tuple(pooled_categories)
         woe, iv, total = weight_of_evidence(columns["c0"], columns["c1"])
         columns["woe"] = _frozen(woe)
         columns["iv"] = _frozen(iv)
         right = columns["right"]
         self._columns = types.MappingProxyType(columns)
-        # The cut points are the finite right edges: the last interval ends at
-        # +inf and the missing-value row at NaN.
-        self._splits = _frozen(right[np.isfinite(right)].astype(np.float64))
+        # The cut points are the finite right edges of the intervals: the last
+        # one ends at +inf, the special and missing-value rows follow.
+        intervals = right[:len(right) - len(self.special_values) - int(self.has_missing_row)]
+        self._splits = _frozen(intervals[np.isfinite(intervals)].astype(np.float64))
         self._iv = total
         self.method = method
         self.name = name
@@ -127,16 +155,25 @@ class BinningTable(ColumnTable):
 
     @property
     def n_bins(self) -> int:
-        """Number of intervals (the missing-value row not counted)."""
-        return len(self) - int(self.has_missing_row)
+        """Number of intervals or sets of categories (special and missing-value rows not counted)."""
+        return len(self) - len(self.special_values) - int(self.has_missing_row)
+
+    @property
+    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None:
+        """The categories of each bin of a categorical table (None for a numeric one)."""
+        return self._bin_categories
 
     @property
     def labels(self) -> list[str]:
-        """'(-inf, 2.5]', ..., '(7, +inf)', 'missing': one label per row."""
-        return [
-            _format.interval(float(lo), float(hi))
-            for lo, hi in zip(self._columns["left"], self._columns["right"])
-        ]
+        """'(-inf, 2.5]', ..., '(7, +inf)', 'special -999', 'missing' (or, for a
+        categorical table, 'A, B', 'C', ...): one label per row."""
+        if self._bin_categories is not None:
+            bins = [", ".join(names) for names in self._bin_categories]
+        else:
+            bins = [_format.interval(float(lo), float(hi)) for lo, hi in
+                    zip(self._columns["left"][:self.n_bins], self._columns["right"][:self.n_bins])]
+        specials = [f"special {_format.number(v)}" for v in self.special_values]
+        return bins + specials + (["missing"] if self.has_missing_row else [])
 
     # -- using -----------------------------------------------------------------
     @overload
@@ -157,21 +194,53 @@ class BinningTable(ColumnTable):
         """
         if output not in ("index", "woe"):
             raise ValueError(f"output must be 'index' or 'woe', not {output!r}")
-        index = _tessaline.binning_transform(as_float_array(x), self._splits)
+        if self._bin_categories is not None:
+            index = self._category_index(x)
+        else:
+            xs = as_float_array(x)
+            index = _tessaline.binning_transform(xs, self._splits)
+            for j, special in enumerate(self.special_values):
+                index[xs == special] = self.n_bins + j
         if output == "index":
             return index
-        # One slot per interval, then one for missing values, which index -1
-        # reaches directly.
+        # One slot per interval, then one per special value, then one for
+        # missing values, which index -1 reaches directly.
         slots = len(self._splits) + 1
-        lookup = np.full(slots + 1, np.nan)
+        specials = len(self.special_values)
+        lookup = np.full(slots + specials + 1, np.nan)
         known = min(self.n_bins, slots)
         woe = self._columns["woe"]
         lookup[:known] = woe[:known]
+        lookup[slots:slots + specials] = woe[self.n_bins:self.n_bins + specials]
         if self.has_missing_row:
             lookup[-1] = woe[-1]
         elif not math.isnan(self._iv):
             lookup[-1] = 0.0
+        if specials:
+            index = np.where(index >= self.n_bins, index - self.n_bins + slots, index)
         return lookup[index]
+
+    def _category_index(self, x: Any) -> IntArray:
+        """The bin of each category: its own bin when it was seen in training;
+        a pooled or unseen category goes to the bin of the "other" group when
+        training had one, else to the missing-value row (index -1)."""
+        from . import _categories, _native
+
+        assert self._bin_categories is not None
+        encoded = _categories.encode(x)
+        bin_of = {name: b for b, names in enumerate(self._bin_categories) for name in names}
+        other = bin_of.get(OTHER, -1)
+        pooled = set(self.pooled_categories)
+        table = np.array(
+            [other if name in pooled or name not in bin_of else bin_of[name]
+             for name in encoded.names], dtype=np.int64)
+        unseen = [n for n in encoded.names if n not in bin_of and n not in pooled]
+        if unseen and other < 0 and not self.has_missing_row:
+            warnings.warn(
+                f"categories not seen in training ({', '.join(map(repr, unseen[:5]))}"
+                f"{', ...' if len(unseen) > 5 else ''}) fall in no bin of {self.title()!r}: "
+                "index -1 and WoE 0", UnseenCategoryWarning, stacklevel=3)
+        return _native.lookup_codes_int(encoded.codes, table, -1)
 
     def to_frame(self) -> pandas.DataFrame:
         """The table as a pandas DataFrame: a ``bin`` label column, then every column."""
@@ -181,7 +250,8 @@ class BinningTable(ColumnTable):
             raise ImportError(
                 "BinningTable.to_frame needs pandas: pip install 'tessaline[pandas]'"
             ) from error
-        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()})
+        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()},
+                                 copy=False)
         frame.insert(0, "bin", self.labels)
         return frame
 
@@ -194,10 +264,19 @@ class BinningTable(ColumnTable):
     # -- printing --------------------------------------------------------------
     def title(self) -> str:
         what = f"'{self.name}'" if self.name is not None else "variable"
-        return (f"{self.method} binning of {what}: {self.n_bins} bin"
-                f"{'s' if self.n_bins != 1 else ''}"
+        specials = len(self.special_values)
+        return (f"{self.method} binning of {'categorical ' if self._bin_categories else ''}"
+                f"{what}: {self.n_bins} bin{'s' if self.n_bins != 1 else ''}"
+                f"{f' + {specials} special' if specials else ''}"
                 f"{' + missing' if self.has_missing_row else ''}, "
                 f"IV {_format.fixed(self._iv, 4)} ({iv_strength(self._iv)})")
+
+    @property
+    def header(self) -> tuple[str, ...]:
+        """The printed header: `HEADER`, with "categories" for a categorical table."""
+        if self._bin_categories is None:
+            return self.HEADER
+        return tuple("categories" if h == "interval" else h for h in self.HEADER)
 
     def rows(self) -> list[list[str]]:
         """The printed cells of each row (the header is `HEADER`)."""
@@ -218,7 +297,7 @@ class BinningTable(ColumnTable):
     TEXT_COLUMNS = (1,)  # left-aligned; numbers are right-aligned
 
     def __str__(self) -> str:
-        return self.title() + "\n" + _format.text_table(self.HEADER, self.rows(), self.TEXT_COLUMNS)
+        return self.title() + "\n" + _format.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
 
     def __repr__(self) -> str:
         return f"<BinningTable {self.title()}>"
@@ -244,17 +323,24 @@ def mdlp_binning(
     alpha_pos: float = 1.0,
     beta_struct: float = 1.0,
     force_first_split: bool = False,
+    event: Any = None,
     value: float | None = None,
-    percentile: float = 50.0,
+    percentile: float | None = None,
+    special_values: Sequence[float] = (),
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
 ) -> BinningTable:
     """Supervised binning of `x` against the target `y` by the MDLP split search.
 
-    `y` is 0/1 (1 = event), or a numeric target turned into 0/1 at the fixed
-    threshold `value` or at its `percentile` (an event is strictly above the
-    threshold). Rows whose `y` is missing, or whose `x` or `y` is infinite, are
-    left out; rows whose `x` alone is missing form the last row of the table.
+    `y` is 0/1 or boolean (1 = event); with `event`, rows of `y` equal to it
+    are events and other present values non-events (``event="bad"``); a
+    numeric target is turned into 0/1 at the fixed threshold `value` or at its
+    `percentile` (an event is strictly above the threshold). Any other target
+    is an error naming the distinct values found. Rows whose `y` is missing, or
+    whose `x` or `y` is infinite, are left out; rows whose `x` alone is missing
+    form the last row of the table. Values listed in `special_values` (codes
+    such as -999) are kept out of the search and get a row each, before the
+    missing-value row; the shares of all rows are then taken over all of them.
 
     Each side of a cut must hold more than `minobs` records (default: 5% of the
     rows given, rounded down). `monotonicity` (0 to 3) with `mono_dir` (+1 or
@@ -269,25 +355,79 @@ def mdlp_binning(
     Errors of the native module are raised unchanged.
     """
     xs = as_float_array(x)
-    ys = as_float_array(y)
+    specials = checked_special_values(special_values)
+    if event is None and not specials and (value is not None or percentile is not None) \
+            and _target.is_numeric(y):
+        # The native pipeline binarises at the threshold and reports it.
+        ys = as_float_array(y)
+    else:
+        ys = _target.event_flags(y, event=event, value=value, percentile=percentile)
     if minobs is None:
         minobs = default_minobs(xs.size)
+    is_special = np.isin(xs, specials) if specials and xs.size == ys.size else None
+    searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
     result = _tessaline.mdlp_full_raw(
-        xs, ys, minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split,
-        value, percentile, representative,
+        *searched, minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split,
+        value, 50.0 if percentile is None else percentile, representative,
     )
+    summary: Mapping[str, Any] = result["summary"]
+    metadata: dict[str, Any] = dict(result["metadata"])
+    if is_special is not None:
+        summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
+        metadata["n_special"] = int(is_special.sum())
     return BinningTable(
-        result["summary"], method="mdlp", name=name if name is not None else column_name(x),
-        metadata=result["metadata"], split_log=result["mdlp"],
+        summary, method="mdlp", name=name if name is not None else column_name(x),
+        metadata=metadata, split_log=result["mdlp"], special_values=specials,
     )
+
+
+def checked_special_values(values: Sequence[float]) -> tuple[float, ...]:
+    """Special values as distinct finite floats, in the order given."""
+    specials: list[float] = []
+    for value in values:
+        number = float(value)
+        if not math.isfinite(number):
+            raise ValueError(f"special values must be finite numbers, not {value!r}")
+        if number not in specials:
+            specials.append(number)
+    return tuple(specials)
+
+
+def with_special_rows(summary: Mapping[str, Any], xs: FloatArray, flags: FloatArray,
+                      specials: Sequence[float]) -> dict[str, npt.NDArray[Any]]:
+    """The summary's intervals, one row per special value (its rows of `xs`
+    with their event flags), then the summary's missing-value row; the shares
+    are recounted over all rows."""
+    left = np.asarray(summary["left"])
+    n_intervals = int(np.sum(~np.isnan(left)))
+    c0 = [int(np.sum((xs == v) & (flags == 0.0))) for v in specials]
+    c1 = [int(np.sum((xs == v) & (flags == 1.0))) for v in specials]
+    rows = {
+        "left": list(specials), "right": list(specials),
+        "count": [a + b for a, b in zip(c0, c1)], "c0": c0, "c1": c1,
+        "event_rate": [b / (a + b) if a + b else 0.0 for a, b in zip(c0, c1)],
+        "representative": list(specials),
+    }
+    out: dict[str, npt.NDArray[Any]] = {}
+    for key in SUMMARY_COLUMNS:
+        if key == "percentage":
+            continue
+        column = np.asarray(summary[key])
+        out[key] = np.concatenate((column[:n_intervals], np.asarray(rows[key], dtype=column.dtype),
+                                   column[n_intervals:]))
+    total = int(out["count"].sum())
+    out["percentage"] = out["count"] / total if total else np.zeros(len(out["count"]))
+    return {key: out[key] for key in SUMMARY_COLUMNS}
 
 
 def _unsupervised(
     x: npt.ArrayLike, y: npt.ArrayLike, method: str, n_bins: int, range: str,
     lower_quantile: float, upper_quantile: float, k: float, custom_splits: npt.ArrayLike,
-    representative: str, name: str | None,
+    representative: str, name: str | None, event: Any = None,
 ) -> BinningTable:
-    xs, labels = labelled_rows(x, y)
+    # Without `event` a target other than 0/1 is left to the native summary,
+    # whose message names the rule it breaks.
+    xs, labels = labelled_rows(x, y if event is None else _target.event_flags(y, event=event))
     if xs.size != labels.size:
         # Let the summary report the length mismatch before any cut point is sought.
         _tessaline.binning_summary_binary(xs, labels, _NO_SPLITS, representative)
@@ -305,16 +445,18 @@ def quantile_binning(
     n_bins: int = 10,
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
+    event: Any = None,
 ) -> BinningTable:
     """Binning of `x` at its quantiles i / n_bins (repeated cut points collapse,
-    so ties give fewer bins), summarised against the 0/1 target `y`.
+    so ties give fewer bins), summarised against the 0/1 target `y` (or the
+    rows equal to `event`, as in `mdlp_binning`).
 
     Rows whose `y` is missing are left out, also from the quantiles; any other
-    `y` than 0 and 1 is an error of the native summary. Errors of the native
-    module are raised unchanged.
+    `y` than 0 and 1 (without `event`) is an error of the native summary.
+    Errors of the native module are raised unchanged.
     """
     return _unsupervised(x, y, "quantile", n_bins, "full", 0.0, 1.0, 0.0, _NO_SPLITS,
-                         representative, name)
+                         representative, name, event)
 
 
 def equal_width_binning(
@@ -328,6 +470,7 @@ def equal_width_binning(
     k: float = 1.5,
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
+    event: Any = None,
 ) -> BinningTable:
     """Binning of `x` into `n_bins` intervals of equal width, summarised against
     the 0/1 target `y`.
@@ -339,7 +482,7 @@ def equal_width_binning(
     `y` is missing are left out. Errors of the native module are raised unchanged.
     """
     return _unsupervised(x, y, "equal_width", n_bins, range, lower_quantile, upper_quantile, k,
-                         _NO_SPLITS, representative, name)
+                         _NO_SPLITS, representative, name, event)
 
 
 def custom_binning(
@@ -349,6 +492,7 @@ def custom_binning(
     *,
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
+    event: Any = None,
 ) -> BinningTable:
     """Binning of `x` at the given cut points (finite and strictly increasing),
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
@@ -356,4 +500,4 @@ def custom_binning(
     """
     return _unsupervised(x, y, "custom", 0, "full", 0.0, 1.0, 0.0,
                          as_float_array(splits) if np.ndim(splits) <= 1 else splits,
-                         representative, name)
+                         representative, name, event)

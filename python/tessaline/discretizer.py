@@ -1,6 +1,7 @@
-"""MDLPDiscretizer: the MDLP binning of every column of a table, in the
-fit/transform shape that scikit-learn pipelines expect. scikit-learn itself is
-never imported here unless it asks for the estimator's tags."""
+"""MDLPDiscretizer: the scikit-learn face of `TableBinning`, the MDLP binning
+of every column of a table in the fit/transform shape that pipelines expect.
+scikit-learn itself is never imported here unless it asks for the estimator's
+tags."""
 from __future__ import annotations
 
 from typing import Any, Literal
@@ -8,23 +9,25 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._arrays import as_float_array
-from .binning import BinningTable, mdlp_binning
+from .binning import BinningTable
 
 
 class NotFittedError(ValueError, AttributeError):
     """transform was called before fit (the same bases as scikit-learn's own)."""
 
 
-def _columns(X: Any) -> tuple[list[npt.NDArray[np.float64]], list[str] | None]:
-    """The columns of a 2-D array or DataFrame as float64 arrays, and the
-    DataFrame's column names when it has string names."""
+def _columns(X: Any) -> tuple[list[Any], list[str] | None]:
+    """The columns of a 2-D array or DataFrame (a DataFrame's as they are, so
+    that categories stay categories; an array's as float64 unless it holds
+    objects), and the DataFrame's column names when it has string names."""
     names = getattr(X, "columns", None)
     if names is not None and hasattr(X, "iloc"):
-        columns = [as_float_array(X.iloc[:, j]) for j in range(X.shape[1])]
+        columns = [X.iloc[:, j] for j in range(X.shape[1])]
         labels = [str(n) for n in names]
         return columns, labels if all(isinstance(n, str) for n in names) else None
-    array = np.asarray(X, dtype=np.float64)
+    array = np.asarray(X)
+    if array.dtype.kind not in "OSU":
+        array = np.asarray(X, dtype=np.float64)
     if array.ndim != 2:
         raise ValueError(
             f"MDLPDiscretizer expects a 2-D array (rows x columns), got {array.ndim} dimension(s)"
@@ -33,8 +36,10 @@ def _columns(X: Any) -> tuple[list[npt.NDArray[np.float64]], list[str] | None]:
 
 
 class MDLPDiscretizer:
-    """Bin each column of a 2-D array or DataFrame with `mdlp_binning` against
-    the target given to `fit`, then replace values by their interval number
+    """Bin each column of a 2-D array or DataFrame with `TableBinning` (MDLP
+    for numbers, `categorical_binning` for strings, booleans and categories)
+    against the target given to `fit` (0/1, booleans, or a numeric target
+    with `value` or `percentile`), then replace values by their interval number
     (``output="index"``, missing values -1) or their weight of evidence
     (``output="woe"``).
 
@@ -61,7 +66,7 @@ class MDLPDiscretizer:
         beta_struct: float = 1.0,
         force_first_split: bool = False,
         value: float | None = None,
-        percentile: float = 50.0,
+        percentile: float | None = None,
         representative: Literal["median", "mean"] = "median",
         output: Literal["index", "woe"] = "index",
     ) -> None:
@@ -93,18 +98,17 @@ class MDLPDiscretizer:
     def fit(self, X: Any, y: npt.ArrayLike) -> MDLPDiscretizer:
         if self.output not in ("index", "woe"):
             raise ValueError(f"output must be 'index' or 'woe', not {self.output!r}")
+        from .table import TableBinning
+
         columns, names = _columns(X)
-        target = as_float_array(y)
-        self.tables_: list[BinningTable] = [
-            mdlp_binning(
-                column, target, minobs=self.minobs, monotonicity=self.monotonicity,
-                mono_dir=self.mono_dir, alpha_pos=self.alpha_pos, beta_struct=self.beta_struct,
-                force_first_split=self.force_first_split, value=self.value,
-                percentile=self.percentile, representative=self.representative,
-                name=names[j] if names is not None else f"x{j}",
-            )
-            for j, column in enumerate(columns)
-        ]
+        labels = names if names is not None else [f"x{j}" for j in range(len(columns))]
+        table = TableBinning(
+            value=self.value, percentile=self.percentile, minobs=self.minobs,
+            monotonicity=self.monotonicity, mono_dir=self.mono_dir, alpha_pos=self.alpha_pos,
+            beta_struct=self.beta_struct, force_first_split=self.force_first_split,
+            representative=self.representative, min_iv=0.0, skip_unusable=False,
+        ).fit(dict(zip(labels, columns)), y)
+        self.tables_: list[BinningTable] = [table.tables[name] for name in labels]
         self.splits_ = [table.splits for table in self.tables_]
         self.n_features_in_ = len(columns)
         if names is not None:

@@ -284,6 +284,30 @@ TESSALINE_API std::vector<double> aggregate_membership(const double* membership,
                                                        std::size_t k, const double* values,
                                                        bool standardize);
 
+
+// Categorical variables. A category is an integer code in [0, k); code -1
+// marks a missing value. Labels are 1.0 (event), 0.0 (non-event) or NaN (the
+// target is missing: the row is left out and counted).
+struct CategoryCounts {
+    std::vector<int64_t> c0;   // non-events per code
+    std::vector<int64_t> c1;   // events per code
+    int64_t missing_c0 = 0;    // rows with code -1, by class
+    int64_t missing_c1 = 0;
+    int64_t n_missing_target = 0;
+};
+TESSALINE_API CategoryCounts count_categories(const int64_t* codes, const double* labels,
+                                              std::size_t n, std::size_t k);
+// The codes holding at least one row, by ascending event rate c1 / (c0 + c1),
+// equal rates in ascending code order (callers number categories by name, so
+// the order is deterministic). Rates are compared exactly.
+TESSALINE_API std::vector<int64_t> event_rate_order(const int64_t* c0, const int64_t* c1,
+                                                    std::size_t k);
+// out[i] = table[codes[i]] for codes in [0, k), `missing` for code -1.
+TESSALINE_API void lookup_codes(const int64_t* codes, std::size_t n, const double* table,
+                                std::size_t k, double missing, double* out);
+TESSALINE_API void lookup_codes(const int64_t* codes, std::size_t n, const int64_t* table,
+                                std::size_t k, int64_t missing, int64_t* out);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_TESSALINE_HPP

@@ -1,0 +1,112 @@
+"""Categorical values as integer codes: each distinct value gets its name (the
+text shown in tables) and a code, the position of that name in ascending name
+order; a missing value gets code -1. Strings, booleans, integer codes, pandas
+``category`` columns, pyarrow arrays, polars Series and masked arrays are read
+without a round trip through Python objects where the library allows it."""
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _native
+
+CodeArray = npt.NDArray[np.int64]
+
+
+@dataclass(frozen=True)
+class Encoded:
+    codes: CodeArray        # one per row, -1 for a missing value
+    names: list[str]        # ascending; codes index into it
+
+
+def category_name(value: Any) -> str:
+    """The name of one category: integral floats print as integers (a code
+    read as 2.0 and one read as 2 are the same category)."""
+    if isinstance(value, np.generic):
+        value = value.item()
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    return str(value)
+
+
+def _by_name(raw_codes: CodeArray, uniques: Any) -> Encoded:
+    """Renumber codes so that they follow name order, merging values whose
+    names coincide."""
+    raw_names = [category_name(u) for u in uniques]
+    names = sorted(set(raw_names))
+    if names == raw_names:
+        # Already distinct and in name order (a pandas category column, np.unique).
+        return Encoded(np.ascontiguousarray(raw_codes, dtype=np.int64), names)
+    position = {name: i for i, name in enumerate(names)}
+    renumber = np.array([position[n] for n in raw_names], dtype=np.int64)
+    codes = _native.lookup_codes_int(np.ascontiguousarray(raw_codes, dtype=np.int64),
+                                     renumber, -1)
+    return Encoded(codes, names)
+
+
+def _missing_of_objects(values: npt.NDArray[Any]) -> npt.NDArray[np.bool_]:
+    # None, NaN, pandas' NA and NaT: everything that does not equal itself or is None.
+    return np.fromiter((v is None or v != v for v in values), dtype=bool, count=values.size)
+
+
+def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None) -> Encoded:
+    array = np.ravel(array)
+    if array.dtype.kind == "f":
+        nan = np.isnan(array)
+        missing = nan if missing is None else missing | nan
+    elif array.dtype.kind == "O":
+        try:
+            import pandas
+
+            raw, uniques = pandas.factorize(array, use_na_sentinel=True)
+            raw = raw.astype(np.int64)
+            if missing is not None:
+                raw[missing] = -1
+            return _by_name(raw, list(uniques))
+        except ImportError:
+            none = _missing_of_objects(array)
+            missing = none if missing is None else missing | none
+    codes = np.full(array.size, -1, dtype=np.int64)
+    present = slice(None) if missing is None else ~missing
+    uniques, inverse = np.unique(array[present], return_inverse=True)
+    codes[present] = inverse
+    return _by_name(codes, list(uniques))
+
+
+def encode(values: Any) -> Encoded:
+    """The codes and names of a column of categories."""
+    if isinstance(values, np.ma.MaskedArray):
+        return _encode_numpy(np.ma.getdata(values), np.ravel(np.ma.getmaskarray(values)))
+    cat = getattr(values, "cat", None)
+    if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
+        # A pandas category column: its codes already number its categories.
+        return _by_name(np.asarray(cat.codes, dtype=np.int64), list(cat.categories))
+    if hasattr(values, "dictionary_encode"):
+        # pyarrow Array or ChunkedArray.
+        import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
+
+        encoded = values.dictionary_encode()
+        if isinstance(encoded, pa.ChunkedArray):
+            encoded = encoded.combine_chunks() if encoded.num_chunks else pa.array(
+                [], type=pa.dictionary(pa.int32(), values.type))
+        indices = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
+        return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
+    to_numpy = getattr(values, "to_numpy", None)
+    if to_numpy is not None:
+        # pandas (object, string, nullable boolean) and polars Series.
+        return _encode_numpy(np.asarray(to_numpy(), dtype=object)
+                             if _is_nullable(values) else np.asarray(to_numpy()), None)
+    return _encode_numpy(np.asarray(values), None)
+
+
+def _is_nullable(values: Any) -> bool:
+    """Whether a pandas or polars column may hold missing values that its plain
+    NumPy form would turn into something else (False for a boolean with NA)."""
+    null_count = getattr(values, "null_count", None)
+    if callable(null_count):
+        return bool(null_count())
+    hasnans = getattr(values, "hasnans", None)
+    return bool(hasnans) and getattr(values.dtype, "kind", "O") != "f"

@@ -1,0 +1,85 @@
+"""Column access to the tables analysts hold: pandas and polars DataFrames,
+pyarrow Tables and dicts of arrays, each read through its own interface
+(never converted through another library), and whether a column holds
+categories or numbers."""
+from __future__ import annotations
+
+from collections.abc import Mapping
+from typing import Any
+
+import numpy as np
+
+# dtype names (pandas, polars, pyarrow) of columns read as categories.
+_CATEGORICAL_TYPES = ("category", "string", "str", "boolean", "bool", "utf8", "large_string",
+                      "large_utf8", "categorical", "enum", "dictionary")
+
+
+def _library(data: Any) -> str:
+    return type(data).__module__.split(".")[0]
+
+
+def column_names(data: Any) -> list[str]:
+    """The column names of a table, in its order."""
+    if isinstance(data, Mapping):
+        return [str(name) for name in data]
+    library = _library(data)
+    if library == "pyarrow" and hasattr(data, "column_names"):
+        return [str(n) for n in data.column_names]
+    if library in ("pandas", "polars") and hasattr(data, "columns"):
+        return [str(n) for n in data.columns]
+    raise TypeError("expected a pandas or polars DataFrame, a pyarrow Table or a dict of "
+                    f"arrays, not {type(data).__name__}")
+
+
+def column(data: Any, name: str) -> Any:
+    """One column of a table, in the table's own form."""
+    if isinstance(data, Mapping):
+        for key in data:
+            if str(key) == name:
+                return data[key]
+    library = _library(data)
+    if library == "pyarrow":
+        return data.column(name)
+    if library == "polars":
+        return data.get_column(name)
+    for key in data.columns:
+        if str(key) == name:
+            return data[key]
+    raise KeyError(name)
+
+
+def length(values: Any) -> int:
+    return len(values) if hasattr(values, "__len__") else int(np.size(values))
+
+
+def is_categorical(values: Any) -> bool:
+    """Whether a column holds categories: strings, booleans, pandas
+    ``category``, polars Categorical/Enum, pyarrow dictionary arrays."""
+    if isinstance(values, np.ma.MaskedArray):
+        return values.dtype.kind in "OSUb"
+    dtype = getattr(values, "dtype", None)
+    if dtype is None:
+        dtype = getattr(values, "type", None)
+    if dtype is None:
+        return np.asarray(values).dtype.kind in "OSUb"
+    kind = getattr(dtype, "kind", None)
+    if isinstance(kind, str) and kind in "OSUb":
+        return True
+    text = str(dtype).lower()
+    return any(text == t or text.startswith(t + "[") or text.startswith(t + "(")
+               or text.startswith(t + "<") for t in _CATEGORICAL_TYPES)
+
+
+def like_input(data: Any, columns: dict[str, Any]) -> Any:
+    """The transformed columns in the form of the input table: a pandas or
+    polars DataFrame for one, a dict of NumPy arrays otherwise."""
+    library = _library(data)
+    if library == "pandas":
+        import pandas
+
+        return pandas.DataFrame(columns, index=data.index)
+    if library == "polars":
+        import polars
+
+        return polars.DataFrame(columns)
+    return columns

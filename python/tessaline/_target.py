@@ -1,0 +1,97 @@
+"""The target as analysts hold it turned into event flags: 1.0 for an event,
+0.0 for a non-event, NaN for a missing target (those rows are left out and
+counted by the binning)."""
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+
+from . import _categories
+from ._arrays import FloatArray, as_float_array
+
+# Distinct values named in an error message, at most.
+SHOWN_VALUES = 10
+
+
+class TargetError(ValueError):
+    """The target cannot be read as events and non-events as given."""
+
+
+def _shown(names: list[str]) -> str:
+    more = ", ..." if len(names) > SHOWN_VALUES else ""
+    return ", ".join(names[:SHOWN_VALUES]) + more
+
+
+def is_numeric(y: Any) -> bool:
+    dtype = getattr(y, "dtype", None)
+    if dtype is None:
+        dtype = np.asarray(y).dtype
+    kind = getattr(dtype, "kind", None)
+    if kind is not None:
+        return kind in "iuf"
+    # pandas nullable, polars and pyarrow dtypes.
+    text = str(dtype).lower()
+    return any(word in text for word in ("int", "float", "double"))
+
+
+def _is_boolean(y: Any) -> bool:
+    dtype = getattr(y, "dtype", None)
+    if dtype is None:
+        dtype = getattr(y, "type", None)
+    if dtype is None:
+        dtype = np.asarray(y).dtype
+    return getattr(dtype, "kind", None) == "b" or str(dtype).lower() in ("boolean", "bool")
+
+
+def _event_of_value(y: Any, event: Any) -> FloatArray:
+    encoded = _categories.encode(y)
+    wanted = _categories.category_name(event)
+    if wanted not in encoded.names:
+        raise TargetError(f"no row of the target holds the event value {wanted!r} "
+                          f"(values found: {_shown(encoded.names)})")
+    table = (np.arange(len(encoded.names)) == encoded.names.index(wanted)).astype(np.float64)
+    from . import _native
+
+    return _native.lookup_codes(encoded.codes, table, np.nan)
+
+
+def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> float:
+    """The threshold of a numeric target: `value`, or the linear-interpolation
+    `percentile` (0 to 100) of its finite values."""
+    if value is not None:
+        return float(value)
+    assert percentile is not None
+    if not 0.0 <= percentile <= 100.0:
+        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+    finite = ys[np.isfinite(ys)]
+    return float(np.percentile(finite, percentile)) if finite.size else 0.0
+
+
+def event_flags(
+    y: Any, *, event: Any = None, value: float | None = None, percentile: float | None = None,
+) -> FloatArray:
+    """1.0 / 0.0 / NaN per row of `y`.
+
+    With `event`, rows equal to it are events and other present values
+    non-events (strings, categories, numbers alike). Booleans are taken as
+    they are (True is the event). A numeric 0/1 target is used as it is; any
+    other numeric target needs a threshold, `value` or `percentile`, above
+    which (strictly) a row is an event. Anything else is an error that names
+    the distinct values found."""
+    if event is not None:
+        return _event_of_value(y, event)
+    if _is_boolean(y) or is_numeric(y):
+        ys = as_float_array(y)
+        known = ys[~np.isnan(ys)]
+        if np.all((known == 0.0) | (known == 1.0)):
+            return ys
+        if value is not None or percentile is not None:
+            cut = threshold(ys, value, percentile)
+            return np.where(np.isnan(ys), np.nan, (ys > cut).astype(np.float64))
+    names = _categories.encode(y).names
+    if not names:
+        raise TargetError("the target has no value")
+    raise TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
+                      "(the value of an event), or value= or percentile= (a threshold of a "
+                      "numeric target)")

@@ -1,0 +1,138 @@
+"""Supervised binning of a categorical variable: categories ordered by event
+rate, the rare ones pooled, then the MDLP search over that order, so that each
+bin is a set of categories."""
+from __future__ import annotations
+
+from collections.abc import Mapping
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+from . import _categories, _native, _target
+from ._arrays import FloatArray, column_name
+from .binning import OTHER, BinningTable, default_minobs
+
+# Share of the labelled rows below which a category joins the "other" group.
+DEFAULT_MIN_CATEGORY_SHARE = 0.01
+
+
+def categorical_binning(
+    x: Any,
+    y: Any,
+    *,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
+    min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    name: str | None = None,
+) -> BinningTable:
+    """Bin the categories of `x` (strings, booleans, integer codes, a pandas
+    ``category``, a pyarrow or polars column) against the target `y` (read as
+    in `mdlp_binning`: 0/1, booleans, `event`, or a threshold).
+
+    Categories holding less than `min_share` of the rows with a known target
+    are pooled into one group named "other". The groups are ordered by
+    ascending event rate, equal rates by name, and the MDLP search (its
+    parameters as in `mdlp_binning`) cuts that order into bins, each a set of
+    categories. Missing values keep their own last row.
+
+    At `transform`, a pooled category, and one never seen in training, goes to
+    the bin of the "other" group when training had one, otherwise to the
+    missing-value row (index -1 and its WoE); with no such row either it gets
+    index -1 and WoE 0, with an `UnseenCategoryWarning`.
+    """
+    if not 0.0 <= min_share < 1.0:
+        raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
+    encoded = _categories.encode(x)
+    flags = _target.event_flags(y, event=event, value=value, percentile=percentile)
+    if encoded.codes.size != flags.size:
+        raise ValueError(f"x and y must have the same length ({encoded.codes.size} and "
+                         f"{flags.size} rows)")
+    counts = _native.count_categories(encoded.codes, flags, len(encoded.names))
+    c0, c1 = counts["c0"], counts["c1"]
+    labelled = int(c0.sum() + c1.sum()) + counts["missing_c0"] + counts["missing_c1"]
+    rows = c0 + c1
+    pooled = (rows > 0) & (rows < min_share * labelled)
+    kept = [n for n, r, p in zip(encoded.names, rows, pooled) if r > 0 and not p]
+    groups = sorted(kept + ([OTHER] if pooled.any() else []))
+    group_of_name = {n: groups.index(OTHER) if p else groups.index(n) if r > 0 else -1
+                     for n, r, p in zip(encoded.names, rows, pooled)}
+    group_of_code = np.array([group_of_name[n] for n in encoded.names], dtype=np.int64)
+    g0 = np.bincount(group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0],
+                     minlength=len(groups)).astype(np.int64)
+    g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
+                     minlength=len(groups)).astype(np.int64)
+    order = _native.event_rate_order(g0, g1)
+    if minobs is None:
+        minobs = default_minobs(encoded.codes.size)
+    result = _tessaline.mdlp_full(
+        *_sorted_rows(g0[order], g1[order]), minobs, monotonicity, mono_dir, alpha_pos,
+        beta_struct, force_first_split,
+    )
+    summary = _summary(result["summary"], counts["missing_c0"], counts["missing_c1"])
+    left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
+    in_rate_order = [groups[g] for g in order]
+    bins = [tuple(in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
+                                int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)])
+            for lo, hi in zip(left, right) if not np.isnan(lo)]
+    return BinningTable(
+        summary, method="mdlp", name=name if name is not None else column_name(x),
+        metadata={**_counters(encoded.codes, flags), "n_categories": len(encoded.names)},
+        split_log=result["mdlp"], bin_categories=bins,
+        pooled_categories=[n for n, p in zip(encoded.names, pooled) if p],
+    )
+
+
+def _sorted_rows(c0: npt.NDArray[np.int64],
+                 c1: npt.NDArray[np.int64]) -> tuple[FloatArray, npt.NDArray[np.int32]]:
+    """The labelled rows ordered as the MDLP search reads them, built from the
+    counts of the groups in event-rate order without sorting: group position
+    ascending, in each group its non-events (label 0) before its events."""
+    runs = np.column_stack((c0, c1)).ravel()
+    positions = np.repeat(np.repeat(np.arange(c0.size, dtype=np.float64), 2), runs)
+    labels = np.repeat(np.tile(np.array([0, 1], dtype=np.int32), c0.size), runs)
+    return positions, labels
+
+
+def _summary(intervals: Mapping[str, Any], missing_c0: int,
+             missing_c1: int) -> dict[str, npt.NDArray[Any]]:
+    """The rows of a binning table from the search's intervals, closed by the
+    missing-value row when there are such rows; shares over all labelled rows."""
+    missing = missing_c0 + missing_c1
+    extra = 1 if missing else 0
+    count = np.append(np.asarray(intervals["total"], dtype=np.int64), [missing] * extra)
+    total = int(count.sum())
+    return {
+        "left": np.append(intervals["left"], [np.nan] * extra),
+        "right": np.append(intervals["right"], [np.nan] * extra),
+        "count": count,
+        "percentage": count / total if total else np.zeros(count.size),
+        "c0": np.append(np.asarray(intervals["c0"], dtype=np.int64), [missing_c0] * extra),
+        "c1": np.append(np.asarray(intervals["c1"], dtype=np.int64), [missing_c1] * extra),
+        "event_rate": np.append(intervals["p1"], [missing_c1 / missing] * extra if extra else []),
+        # The representative of a bin of categories would be its position in
+        # the event-rate order, which means nothing to a reader: left out.
+        "representative": np.full(count.size, np.nan),
+    }
+
+
+def _counters(codes: npt.NDArray[np.int64], flags: FloatArray) -> dict[str, Any]:
+    """The row counters of a numeric table: rows used, missing value, missing
+    target, both."""
+    missing_x, missing_y = codes < 0, np.isnan(flags)
+    return {
+        "n_input": int(codes.size), "n_used": int(np.sum(~missing_x & ~missing_y)),
+        "n_missing_x": int(np.sum(missing_x & ~missing_y)),
+        "n_missing_y": int(np.sum(~missing_x & missing_y)),
+        "n_missing_both": int(np.sum(missing_x & missing_y)), "n_non_finite": 0,
+        "target_was_binary": True, "threshold": 0.0,
+    }

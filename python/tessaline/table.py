@@ -1,0 +1,362 @@
+"""TableBinning: every column of a table binned against one target at once,
+numeric and categorical alike, ranked by information value, with a selection
+rule and a transform by column name."""
+from __future__ import annotations
+
+import functools
+import math
+import os
+from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _frames, _target
+from ._arrays import as_float_array
+from .binning import BinningTable, equal_width_binning, mdlp_binning, quantile_binning
+from .categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_binning
+
+if TYPE_CHECKING:
+    import pandas
+
+# Options a column may carry in `columns=`, beside the table-wide ones.
+COLUMN_OPTIONS = frozenset({
+    "method", "categorical", "special_values", "n_bins", "minobs", "monotonicity", "mono_dir",
+    "min_share", "alpha_pos", "beta_struct", "force_first_split",
+})
+METHODS = ("mdlp", "quantile", "equal_width")
+SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason")
+
+
+@dataclass(frozen=True)
+class ColumnSummary:
+    """One column of the table: its information value, the Gini of its WoE,
+    its bins (special and missing-value rows not counted), the share of rows
+    whose value is missing, whether the selection keeps it, and why a column
+    was not binned."""
+    column: str
+    kind: str
+    iv: float
+    gini: float
+    bins: int
+    missing_share: float
+    keep: bool
+    reason: str = ""
+
+
+def woe_gini(table: BinningTable) -> float:
+    """Gini of the WoE score of a table on its own training rows, from its
+    counts: rows of equal WoE are one score value, ties count one half."""
+    woe = np.asarray(table["woe"])
+    c0 = np.asarray(table["c0"], dtype=np.float64)
+    c1 = np.asarray(table["c1"], dtype=np.float64)
+    total0, total1 = float(c0.sum()), float(c1.sum())
+    if total0 == 0.0 or total1 == 0.0 or np.isnan(woe).any():
+        return math.nan
+    scores, group = np.unique(woe, return_inverse=True)
+    g0 = np.bincount(group, weights=c0, minlength=scores.size)
+    g1 = np.bincount(group, weights=c1, minlength=scores.size)
+    below0 = np.concatenate(([0.0], np.cumsum(g0)[:-1]))
+    auc = float(np.sum(g1 * (below0 + 0.5 * g0))) / (total0 * total1)
+    return 2.0 * auc - 1.0
+
+
+def unusable(values: Any, categorical: bool) -> str:
+    """Why a column cannot be binned ('' when it can)."""
+    if _frames.length(values) == 0:
+        return "no rows"
+    if categorical:
+        from ._categories import encode
+
+        encoded = encode(values)
+        if not (encoded.codes >= 0).any():
+            return "all values missing"
+        return f"a single value ({encoded.names[0]!r})" if len(encoded.names) == 1 else ""
+    xs = as_float_array(values)
+    finite = xs[np.isfinite(xs)]
+    if finite.size == 0:
+        return "all values missing"
+    return f"a single value ({finite[0]:g})" if np.all(finite == finite[0]) else ""
+
+
+class TableBinning:
+    """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
+    dict of arrays against one target.
+
+    Columns of strings, booleans, pandas ``category`` or polars
+    Categorical/Enum are binned as categories (`categorical_binning`), the
+    others as numbers (`mdlp_binning`, or ``method="quantile"`` /
+    ``"equal_width"`` with `n_bins`); `categorical` names further columns
+    (integer codes) to treat as categories. `special_values` is a list of codes
+    applied to every numeric column, or a dict of lists per column.
+    `columns` holds per-column options (``{"age": {"special_values": [-999],
+    "method": "quantile", "n_bins": 5}}``, keys among `COLUMN_OPTIONS`);
+    `exclude` names columns to leave out. `minobs`, `monotonicity`,
+    `mono_dir`, `alpha_pos`, `beta_struct` and `force_first_split` go to the
+    MDLP search of every column, `min_share` to the pooling of categories;
+    `force_first_split` is on by default, so that every column gets at least
+    its best cut and the selection by IV decides what is kept.
+
+    The target (`fit`'s `y`, an array or the name of a column of the data) is
+    read with `event`, `value` and `percentile` as in `mdlp_binning`; rows
+    whose target is missing are left out of every column and counted.
+
+    The selection keeps the columns whose IV is at least `min_iv`, at most
+    `top_n` of them by IV. Columns are fitted in parallel on `n_jobs` threads
+    (default: the number of processors), as the native searches release the
+    interpreter lock; an interrupt (Ctrl-C) takes effect when the running
+    columns finish. A column that cannot be binned (all missing, a single
+    value, values that are neither numbers nor categories) is left out with
+    its reason in `skipped` and in the summary; a table with no rows, a target
+    of one class, or no column that can be binned is an error.
+    """
+
+    def __init__(
+        self,
+        *,
+        event: Any = None,
+        value: float | None = None,
+        percentile: float | None = None,
+        method: Literal["mdlp", "quantile", "equal_width"] = "mdlp",
+        n_bins: int = 10,
+        categorical: Sequence[str] = (),
+        special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
+        columns: Mapping[str, Mapping[str, Any]] | None = None,
+        exclude: Sequence[str] = (),
+        min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
+        minobs: int | None = None,
+        monotonicity: int = 0,
+        mono_dir: int = 0,
+        alpha_pos: float = 1.0,
+        beta_struct: float = 1.0,
+        force_first_split: bool = True,
+        representative: Literal["median", "mean"] = "median",
+        min_iv: float = 0.02,
+        top_n: int | None = None,
+        n_jobs: int | None = None,
+        skip_unusable: bool = True,
+    ) -> None:
+        if method not in METHODS:
+            raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
+        for name, options in (columns or {}).items():
+            unknown = sorted(set(options) - COLUMN_OPTIONS)
+            if unknown:
+                raise ValueError(f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
+                                 f"options are {', '.join(sorted(COLUMN_OPTIONS))}")
+        self.event, self.value, self.percentile = event, value, percentile
+        self.method, self.n_bins = method, n_bins
+        self.categorical = tuple(categorical)
+        self.special_values = special_values
+        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
+        self.exclude = tuple(exclude)
+        self.min_share, self.minobs = min_share, minobs
+        self.monotonicity, self.mono_dir = monotonicity, mono_dir
+        self.alpha_pos, self.beta_struct = alpha_pos, beta_struct
+        self.force_first_split = force_first_split
+        self.representative = representative
+        self.min_iv, self.top_n = min_iv, top_n
+        self.n_jobs = n_jobs
+        self.skip_unusable = skip_unusable
+        self.tables: dict[str, BinningTable] = {}
+        self.skipped: dict[str, str] = {}
+        self.summary: list[ColumnSummary] = []
+        self._fitted_columns: list[str] = []
+
+    # -- fitting ---------------------------------------------------------------
+    def _options(self, name: str, values: Any) -> dict[str, Any]:
+        options = self.column_options.get(name, {})
+        specials = self.special_values
+        if isinstance(specials, Mapping):
+            specials = specials.get(name, ())
+        categorical = options.get("categorical", name in self.categorical
+                                  or _frames.is_categorical(values))
+        return {
+            "categorical": bool(categorical),
+            "method": options.get("method", self.method),
+            "n_bins": options.get("n_bins", self.n_bins),
+            "special_values": options.get("special_values", specials),
+            "minobs": options.get("minobs", self.minobs),
+            "monotonicity": options.get("monotonicity", self.monotonicity),
+            "mono_dir": options.get("mono_dir", self.mono_dir),
+            "min_share": options.get("min_share", self.min_share),
+            "alpha_pos": options.get("alpha_pos", self.alpha_pos),
+            "beta_struct": options.get("beta_struct", self.beta_struct),
+            "force_first_split": options.get("force_first_split", self.force_first_split),
+        }
+
+    def _fit_column(self, name: str, values: Any, flags: npt.NDArray[np.float64]) -> BinningTable:
+        o = self._options(name, values)
+        search = {key: o[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
+                                          "beta_struct", "force_first_split")}
+        if o["categorical"]:
+            return categorical_binning(values, flags, min_share=o["min_share"], name=name,
+                                       **search)
+        if o["method"] == "mdlp":
+            return mdlp_binning(values, flags, special_values=o["special_values"], name=name,
+                                representative=self.representative, **search)
+        if o["method"] not in METHODS:
+            raise ValueError(f"method must be one of {', '.join(METHODS)}, not {o['method']!r}")
+        unsupervised = quantile_binning if o["method"] == "quantile" else equal_width_binning
+        return unsupervised(values, flags, n_bins=o["n_bins"], name=name)
+
+    def _attempt(self, name: str, values: Any,
+                 flags: npt.NDArray[np.float64]) -> BinningTable | str:
+        """The column's table, or the reason it cannot be binned."""
+        if not self.skip_unusable:
+            return self._fit_column(name, values, flags)
+        reason = unusable(values, self._options(name, values)["categorical"])
+        if reason:
+            return reason
+        try:
+            return self._fit_column(name, values, flags)
+        except (ValueError, TypeError) as error:
+            return str(error)
+
+    def fit(self, data: Any, y: Any) -> TableBinning:
+        """Bin every column of `data` (but the target's and the excluded ones)
+        against `y`, an array or the name of a column of `data`."""
+        names = _frames.column_names(data)
+        target_name = y if isinstance(y, str) and y in names else None
+        target = _frames.column(data, y) if target_name is not None else y
+        flags = _target.event_flags(target, event=self.event, value=self.value,
+                                    percentile=self.percentile)
+        known = flags[~np.isnan(flags)]
+        if known.size == 0:
+            raise ValueError("the table has no row with a known target")
+        if known.min() == known.max():
+            raise ValueError(f"the target has a single class: every known row is "
+                             f"{'an event' if known[0] == 1.0 else 'a non-event'}")
+        wanted = [n for n in names if n != target_name and n not in self.exclude]
+        if not wanted:
+            raise ValueError("the table has no column to bin")
+        columns = {n: _frames.column(data, n) for n in wanted}
+        for n, values in columns.items():
+            if _frames.length(values) != flags.size:
+                raise ValueError(f"column {n!r} has {_frames.length(values)} rows, the target "
+                                 f"{flags.size}")
+        results = _run_in_threads(
+            [functools.partial(self._attempt, n, v, flags) for n, v in columns.items()],
+            self.n_jobs)
+        self.tables = {n: r for n, r in zip(wanted, results) if isinstance(r, BinningTable)}
+        self.skipped = {n: r for n, r in zip(wanted, results) if isinstance(r, str)}
+        if not self.tables:
+            raise ValueError("no column could be binned: " + "; ".join(
+                f"{n}: {r}" for n, r in self.skipped.items()))
+        self._fitted_columns = names
+        self.summary = self._ranked()
+        return self
+
+    def _ranked(self) -> list[ColumnSummary]:
+        def iv_key(item: tuple[str, BinningTable]) -> tuple[float, str]:
+            iv = item[1].information_value
+            return (-iv if not math.isnan(iv) else math.inf, item[0])
+
+        ranked = sorted(self.tables.items(), key=iv_key)
+        rows = []
+        for rank, (name, table) in enumerate(ranked):
+            iv = table.information_value
+            keep = (not math.isnan(iv) and iv >= self.min_iv
+                    and (self.top_n is None or rank < self.top_n))
+            missing = float(table["percentage"][-1]) if table.has_missing_row else 0.0
+            rows.append(ColumnSummary(name, table.kind, iv, woe_gini(table), table.n_bins,
+                                      missing, keep))
+        rows += [ColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
+                 for name, reason in self.skipped.items()]
+        return rows
+
+    # -- reading ---------------------------------------------------------------
+    @property
+    def selected(self) -> list[str]:
+        """The columns the selection keeps, by descending IV."""
+        return [row.column for row in self.summary if row.keep]
+
+    def summary_frame(self) -> pandas.DataFrame:
+        """The summary as a pandas DataFrame, one row per column, by descending IV."""
+        try:
+            import pandas
+        except ImportError as error:
+            raise ImportError("summary_frame needs pandas: pip install 'tessaline[pandas]'"
+                              ) from error
+        return pandas.DataFrame([[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
+                                columns=list(SUMMARY_FIELDS))
+
+    def __str__(self) -> str:
+        from . import _format
+
+        rows = [[r.column, r.kind, _format.fixed(r.iv, 4), _format.fixed(r.gini, 3), str(r.bins),
+                 _format.percent(r.missing_share) if r.reason == "" else "-",
+                 "keep" if r.keep else "drop", r.reason] for r in self.summary]
+        return _format.text_table(("column", "kind", "IV", "Gini", "bins", "missing", "",
+                                   "skipped because"), rows, (0, 1, 6, 7))
+
+    # -- using -----------------------------------------------------------------
+    def transform(
+        self, data: Any, output: Literal["woe", "index", "label"] = "woe",
+        selected: bool = False,
+    ) -> Any:
+        """Each binned column of `data` (matched by name, in any order) as its
+        WoE (float64), bin index (int64, -1 for missing) or bin label; only the
+        selected columns with `selected=True`. A pandas or polars DataFrame
+        gives one back, any other table a dict of arrays. A binned column absent
+        from `data`, or a column of `data` not seen in `fit`, is an error."""
+        if not self.tables:
+            from .discretizer import NotFittedError
+
+            raise NotFittedError("This TableBinning is not fitted yet: call fit before transform")
+        if output not in ("woe", "index", "label"):
+            raise ValueError(f"output must be 'woe', 'index' or 'label', not {output!r}")
+        names = set(_frames.column_names(data))
+        wanted = self.selected if selected else list(self.tables)
+        absent = [n for n in wanted if n not in names]
+        if absent:
+            raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+        extra = sorted(names - set(self._fitted_columns))
+        if extra:
+            raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")
+        out: dict[str, Any] = {}
+        for name in wanted:
+            table, values = self.tables[name], _frames.column(data, name)
+            if output == "label":
+                labels = np.array(table.labels + ["missing"], dtype=object)
+                index = table.transform(values, output="index")
+                # Index -1 (missing) reads the missing-value row, which is last.
+                if not table.has_missing_row:
+                    index = np.where(index < 0, len(labels) - 1, index)
+                out[name] = labels[index]
+            else:
+                out[name] = table.transform(values, output=output)
+        return _frames.like_input(data, out)
+
+    def fit_transform(self, data: Any, y: Any,
+                      output: Literal["woe", "index", "label"] = "woe") -> Any:
+        return self.fit(data, y).transform(_without(data, y), output=output)
+
+
+def _without(data: Any, y: Any) -> Any:
+    """The data without its target column, when `y` names one."""
+    if not isinstance(y, str):
+        return data
+    if isinstance(data, Mapping):
+        return {k: v for k, v in data.items() if str(k) != y}
+    return data
+
+
+def _run_in_threads(tasks: list[Callable[[], Any]], n_jobs: int | None) -> list[Any]:
+    """The results of `tasks`, run on a pool of `n_jobs` threads. An interrupt
+    while waiting cancels the tasks not yet started; the running ones finish
+    (each is one column), then the interrupt propagates."""
+    workers = max(1, min(len(tasks), n_jobs or os.cpu_count() or 1))
+    pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline")
+    futures: list[Future[Any]] = []
+    try:
+        futures = [pool.submit(task) for task in tasks]
+        return [future.result() for future in futures]
+    except BaseException:
+        for future in futures:
+            future.cancel()
+        raise
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)

@@ -1,0 +1,100 @@
+"""TableBinning: a whole table at once, from each input library, its ranking,
+selection, transform by column name, bad input, and the German credit check."""
+import pathlib
+
+import numpy as np
+import pytest
+
+from package_under_test import tessaline as tl
+
+pandas = pytest.importorskip("pandas")
+GERMAN = pathlib.Path(__file__).resolve().parents[2] / "examples/data/germancredit.csv"
+
+
+def frame(n=3000, seed=5):
+    rng = np.random.default_rng(seed)
+    grade = rng.choice(list("ABCD"), size=n)
+    income = rng.normal(size=n)
+    noise = rng.normal(size=n)
+    logit = np.select([grade == "A", grade == "B", grade == "C"], [-2.0, -1.0, 0.0], 1.0) - income
+    bad = (rng.random(n) < 1 / (1 + np.exp(-logit))).astype(int)
+    income[rng.random(n) < 0.05] = np.nan
+    return {"grade": grade, "income": income, "noise": noise, "const": np.ones(n)}, bad
+
+
+@pytest.mark.parametrize("library", ["dict", "pandas", "polars", "pyarrow"])
+def test_every_library_gives_the_same_ranking_and_transform(library):
+    data, bad = frame()
+    convert = {"dict": lambda d: d, "pandas": pandas.DataFrame,
+               "polars": lambda d: pytest.importorskip("polars").DataFrame(d),
+               "pyarrow": lambda d: pytest.importorskip("pyarrow").table(d)}[library]
+    binning = tl.TableBinning(n_jobs=2).fit(convert(data), bad)
+    ranked = [row.column for row in binning.summary]
+    assert ranked[:2] == ["grade", "income"] and binning.selected == ["grade", "income"]
+    assert binning.skipped == {"const": "a single value (1)"}
+    assert binning.tables["grade"].kind == "categorical"
+    row = binning.summary[1]
+    assert row.missing_share == pytest.approx(np.isnan(data["income"]).mean())
+    woe = binning.tables["income"].transform(data["income"], output="woe")
+    assert row.gini == pytest.approx(tl.gini(woe, bad).gini, abs=1e-12)
+    # Columns are matched by name, in any order.
+    shuffled = convert({k: data[k] for k in reversed(list(data))})
+    out = binning.transform(shuffled, output="index")
+    np.testing.assert_array_equal(np.asarray(out["income"]),
+                                  binning.tables["income"].transform(data["income"]))
+    labels = binning.transform(convert(data), output="label")
+    assert set(np.asarray(labels["grade"]).tolist()) <= set(binning.tables["grade"].labels)
+
+
+def test_column_options_and_selection_rules():
+    data, bad = frame()
+    data["income"] = np.where(np.arange(bad.size) % 10 == 0, -999.0, data["income"])
+    binning = tl.TableBinning(top_n=1, columns={"income": {"special_values": [-999]},
+                                                "noise": {"method": "quantile", "n_bins": 4}})
+    binning.fit(pandas.DataFrame({**data, "bad": bad}), "bad")
+    assert binning.selected == ["grade"]
+    assert binning.tables["income"].special_values == (-999.0,)
+    assert binning.tables["noise"].method == "quantile"
+    assert "grade" in str(binning) and binning.summary_frame()["column"].iloc[0] == "grade"
+
+
+@pytest.mark.parametrize("data, y, message", [
+    ({"a": np.array([])}, np.array([]), "no row with a known target"),
+    ({"a": np.arange(4.0)}, np.ones(4), "the target has a single class"),
+    ({"a": np.full(4, np.nan), "b": np.ones(4)}, np.array([0, 1, 0, 1]),
+     "no column could be binned: a: all values missing; b: a single value"),
+    ({"a": np.arange(4.0)}, np.arange(4), r"values found: 0, 1, 2, 3"),
+])
+def test_bad_tables_are_clear_errors(data, y, message):
+    with pytest.raises(ValueError, match=message):
+        tl.TableBinning().fit(data, y)
+
+
+def test_transform_names_missing_and_extra_columns():
+    data, bad = frame()
+    binning = tl.TableBinning().fit(data, bad)
+    with pytest.raises(ValueError, match="column\\(s\\) missing from the data: income"):
+        binning.transform({"grade": data["grade"], "noise": data["noise"]})
+    with pytest.raises(ValueError, match="column\\(s\\) not seen in fit: extra"):
+        binning.transform({**data, "extra": data["noise"]})
+
+
+def test_german_credit_all_attributes_reach_the_auc_of_the_peers():
+    sklearn = pytest.importorskip("sklearn")  # noqa: F841
+    from sklearn.linear_model import LogisticRegression
+    from sklearn.metrics import roc_auc_score
+    from sklearn.model_selection import train_test_split
+
+    credit = pandas.read_csv(GERMAN)
+    bad = (credit.pop("creditability") == "bad").to_numpy().astype(int)
+    whole = tl.TableBinning(event=1).fit(credit, bad)
+    assert len(whole.tables) == 20 and whole.summary[0].column == \
+        "status_of_existing_checking_account"
+    aucs = []
+    for seed in range(5):
+        train, test, y_train, y_test = train_test_split(credit, bad, test_size=0.3,
+                                                        stratify=bad, random_state=seed)
+        binning = tl.TableBinning().fit(train, y_train)
+        model = LogisticRegression(max_iter=1000).fit(binning.transform(train), y_train)
+        aucs.append(roc_auc_score(y_test, model.predict_proba(binning.transform(test))[:, 1]))
+    assert np.mean(aucs) >= 0.75
