@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import csv
 import math
+import re
 import pathlib
 from dataclasses import dataclass, field
 
@@ -24,11 +25,18 @@ def is_missing(cell: str) -> bool:
     return cell.strip().lower() in MISSING_CELLS
 
 
+# A number as a CSV user writes it: digits with an optional sign, decimal point
+# and exponent, or a signed 'inf' (counted and left out of the binning).
+# Python's float() would also take '1_000' as 1000.
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|inf(?:inity)?)",
+                     re.IGNORECASE)
+
+
 def _number(cell: str) -> float | None:
-    try:
-        return float(cell)
-    except ValueError:
+    text = cell.strip()
+    if _NUMBER.fullmatch(text) is None:
         return None
+    return float(text)
 
 
 @dataclass
@@ -40,6 +48,9 @@ class Dataset:
     event: str
     numeric: dict[str, FloatArray] = field(default_factory=dict)
     skipped: list[str] = field(default_factory=list)  # columns that are not numeric
+    # Per column, the rows whose value is infinite ('inf', or beyond the float
+    # range like '1e400'): binning leaves them out, so the report says how many.
+    non_finite: dict[str, int] = field(default_factory=dict)
 
 
 def _numeric_column(cells: list[str]) -> FloatArray | None:
@@ -88,14 +99,21 @@ def _event_flags(cells: list[str], name: str, event: str | None) -> tuple[FloatA
 
 
 def _unique(names: list[str]) -> list[str]:
-    """Header names made unique by a numeric suffix ('age', 'age.1', ...)."""
+    """Header names made unique by a numeric suffix ('age', 'age.1', ...).
+    Each name remembers the next suffix to try, so N repeats of one name cost
+    O(N), not O(N^2)."""
     seen: set[str] = set()
+    next_suffix: dict[str, int] = {}
     unique = []
     for name in names:
-        candidate, k = name, 0
-        while candidate in seen:
-            k += 1
+        candidate, k = name, next_suffix.get(name, 0)
+        if k or candidate in seen:
+            k = max(k, 1)
             candidate = f"{name}.{k}"
+            while candidate in seen:  # only when a header also spells 'age.1' itself
+                k += 1
+                candidate = f"{name}.{k}"
+        next_suffix[name] = k + 1
         seen.add(candidate)
         unique.append(candidate)
     return unique
@@ -137,4 +155,7 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
             dataset.skipped.append(name)
         else:
             dataset.numeric[name] = values
+            infinite = int(np.isinf(values).sum())
+            if infinite:
+                dataset.non_finite[name] = infinite
     return dataset

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import argparse
 import math
+import os
 import pathlib
 import sys
 from collections.abc import Sequence
@@ -68,7 +69,8 @@ class Progress:
         filled = self.WIDTH * done // max(self.total, 1)
         bar = "#" * filled + "-" * (self.WIDTH - filled)
         share = 100 * done // max(self.total, 1)
-        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label[:40]:<40}")
+        label = _format.printable(label)[:40]
+        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label:<40}")
         self.stream.flush()
 
     def close(self) -> None:
@@ -111,6 +113,8 @@ def describe(dataset: Dataset) -> list[str]:
         f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
         f"Gini (raw) by the column's value",
     ]
+    lines.extend(f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
+                 f"(inf, or beyond the float range)" for name, count in dataset.non_finite.items())
     if known.size < dataset.n_rows:
         lines.append(f"{dataset.n_rows - known.size} rows without a target value are left out")
     return lines
@@ -169,25 +173,55 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     return parser
 
 
+def _terminal(text: str) -> str:
+    """Names from the file printed with their control characters escaped, so
+    that a header cannot move the cursor or retitle the terminal."""
+    return "\n".join(_format.printable(line) for line in text.split("\n"))
+
+
+def check_output(html: str, data: str) -> pathlib.Path:
+    """The page's path, checked before the run, so that a bad path fails at
+    once rather than after every column is binned, and the input is never
+    overwritten."""
+    out = pathlib.Path(html)
+    if out.is_dir():
+        raise DataError(f"--html {html} is a directory, not a file")
+    source = pathlib.Path(data)
+    if out.exists() and source.exists() and out.samefile(source):
+        raise DataError(f"--html {html} is the input file; choose another name")
+    parent = out.parent
+    try:
+        parent.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise DataError(f"--html {html}: cannot create its directory: {error.strerror}") from error
+    if not os.access(parent, os.W_OK) or (out.exists() and not os.access(out, os.W_OK)):
+        raise DataError(f"--html {html} is not writable")
+    return out
+
+
 def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
+        out = check_output(args.html, args.data) if args.html else None
         dataset = read_dataset(args.data, args.target, args.event)
     except DataError as error:
-        stderr.write(f"tessaline report: error: {error}\n")
+        stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
     show_progress = args.progress
     if show_progress is None:
         show_progress = len(dataset.numeric) >= PROGRESS_FROM and stderr.isatty()
     progress = Progress(len(dataset.numeric), stderr) if show_progress else None
     reports = analyse(dataset, progress)
-    stdout.write(render_text(dataset, reports))
-    if args.html:
+    stdout.write(_terminal(render_text(dataset, reports)))
+    if out is not None:
         from .html_report import render_html
 
-        out = pathlib.Path(args.html)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(render_html(dataset, reports), encoding="utf-8")
-        stdout.write(f"\nHTML report written to {out}\n")
+        try:
+            out.write_text(render_html(dataset, reports), encoding="utf-8")
+        except OSError as error:
+            stderr.write(_terminal(f"tessaline report: error: cannot write {out}: "
+                                   f"{error.strerror}") + "\n")
+            return 2
+        stdout.write(_terminal(f"\nHTML report written to {out}") + "\n")
     return 0
 
 
