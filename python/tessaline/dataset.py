@@ -119,15 +119,19 @@ def _unique(names: list[str]) -> list[str]:
     return unique
 
 
-def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None) -> Dataset:
+def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None,
+                 sep: str = ",") -> Dataset:
     """The numeric columns (every present cell a number) of a CSV file with a
     header row, and its target column as event flags: rows equal to `event`
     are events, other present values non-events; without `event` the target
     must already be 0/1."""
     path = pathlib.Path(path)
+    if len(sep) != 1 or sep in "\r\n\"":
+        raise DataError(f"the separator must be one character other than a quote or a "
+                        f"line break, not {sep!r}")
     try:
         with open(path, newline="", encoding="utf-8-sig") as handle:
-            reader = csv.reader(handle)
+            reader = csv.reader(handle, delimiter=sep)
             header = next(reader, None)
             records = list(reader)
     except OSError as error:

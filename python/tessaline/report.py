@@ -165,6 +165,8 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     report.add_argument("--event", metavar="VALUE",
                         help="the target value that marks an event (e.g. 'bad'); "
                              "without it the target must be 0/1")
+    report.add_argument("--sep", default=",", metavar="CHAR",
+                        help="the field separator (default ','; e.g. ';' or '\\t')")
     report.add_argument("--html", metavar="OUT.html",
                         help="also write a self-contained HTML page with tables and charts")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
@@ -202,7 +204,8 @@ def check_output(html: str, data: str) -> pathlib.Path:
 def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
         out = check_output(args.html, args.data) if args.html else None
-        dataset = read_dataset(args.data, args.target, args.event)
+        dataset = read_dataset(args.data, args.target, args.event,
+                               "\t" if args.sep == "\\t" else args.sep)
     except DataError as error:
         stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2

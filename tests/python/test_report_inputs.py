@@ -42,6 +42,13 @@ def test_output_path_refused_before_the_run(hostile, tmp_path, capsys, where, me
     assert hostile.read_bytes() == before
 
 
+def test_separator(tmp_path, capsys):
+    path = tmp_path / "semi.csv"
+    path.write_text("x;y\n" + "".join(f"{i};{int(i > 50)}\n" for i in range(100)))
+    assert main(["report", str(path), "--target", "y", "--sep", ";"]) == 0
+    assert "1 numeric column binned" in capsys.readouterr().out
+
+
 def test_repeated_header_names():
     assert _unique(["a", "a", "a.1", "a"]) == ["a", "a.1", "a.1.1", "a.2"]
     names = _unique(["c"] * 20000)
