@@ -51,6 +51,8 @@ class Dataset:
     # Per column, the rows whose value is infinite ('inf', or beyond the float
     # range like '1e400'): binning leaves them out, so the report says how many.
     non_finite: dict[str, int] = field(default_factory=dict)
+    # The columns that are not numbers, as text (None for a missing cell), binned as categories.
+    categorical: dict[str, np.ndarray] = field(default_factory=dict)
 
 
 def _numeric_column(cells: list[str]) -> FloatArray | None:
@@ -157,6 +159,8 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
         values = _numeric_column(columns[name])
         if values is None:
             dataset.skipped.append(name)
+            dataset.categorical[name] = np.array(
+                [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
         else:
             dataset.numeric[name] = values
             infinite = int(np.isinf(values).sum())

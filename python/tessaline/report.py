@@ -81,11 +81,25 @@ class Progress:
 def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnReport]:
     """Every numeric column's report, highest information value first (columns
     without one last, in file order)."""
+    from .table import TableBinning
+
+    columns: dict[str, np.ndarray] = {**dataset.numeric, **dataset.categorical}
+    try:
+        fitted = TableBinning().fit(columns, dataset.target)
+        tables, skipped = fitted.tables, fitted.skipped
+    except ValueError as error:
+        tables, skipped = {}, {n: str(error) for n in columns}
     reports = []
-    for i, (name, x) in enumerate(dataset.numeric.items()):
+    for i, name in enumerate(columns):
         if progress is not None:
             progress.show(i, name)
-        reports.append(analyse_column(name, x, dataset.target))
+        if name not in tables:
+            reports.append(ColumnReport(name, None, None, None, error=skipped.get(name)))
+            continue
+        x = columns[name]
+        woe = tables[name].transform(x, output="woe")
+        raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
+        reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
     if progress is not None:
         progress.show(len(reports), "done")
         progress.close()
@@ -106,9 +120,9 @@ def describe(dataset: Dataset) -> list[str]:
         f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
         f"'{dataset.event}': {events} events of {known.size} "
         f"({events / known.size:.1%})" if known.size else "no known target value",
-        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''} binned"
-        + (f"; {skipped} column{'s' if skipped != 1 else ''} skipped (not numeric or empty)"
-           if skipped else ""),
+        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
+        + (f" and {skipped} column{'s' if skipped != 1 else ''} of categories" if skipped else "")
+        + " binned",
         f"MDLP binning: each side of a cut holds more than {default_minobs(dataset.n_rows)} "
         f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
         f"Gini (raw) by the column's value",

@@ -25,7 +25,7 @@ def test_hostile_names_and_cells(hostile, tmp_path, capsys):
     out = capsys.readouterr().out
     assert "\x1b" not in out and "\\x1b]0;t\\x07c" in out
     assert "'a$x$b': 2 rows dropped as non-finite (inf, or beyond the float range)" in out
-    assert "2 numeric columns binned; 1 column skipped" in out  # '1_000' is not a number
+    assert "2 numeric columns and 1 column of categories binned" in out  # '1_000' is text
     assert "a$x$b" in page.read_text()
 
 
