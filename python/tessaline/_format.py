@@ -20,6 +20,14 @@ def interval(left: float, right: float) -> str:
     return f"{lo}, {hi}"
 
 
+def printable(text: str) -> str:
+    """Text safe for a terminal: control characters (ANSI/OSC escape sequences
+    among them) shown escaped, as '\\x1b', instead of acting on the terminal."""
+    if text.isprintable():
+        return text
+    return "".join(c if c.isprintable() or c == " " else repr(c)[1:-1] for c in text)
+
+
 def percent(value: float) -> str:
     return "-" if math.isnan(value) else f"{value:.1%}"
 

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import csv
 import math
+import re
 import pathlib
 from dataclasses import dataclass, field
 
@@ -24,11 +25,18 @@ def is_missing(cell: str) -> bool:
     return cell.strip().lower() in MISSING_CELLS
 
 
+# A number as a CSV user writes it: digits with an optional sign, decimal point
+# and exponent, or a signed 'inf' (counted and left out of the binning).
+# Python's float() would also take '1_000' as 1000.
+_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|inf(?:inity)?)",
+                     re.IGNORECASE)
+
+
 def _number(cell: str) -> float | None:
-    try:
-        return float(cell)
-    except ValueError:
+    text = cell.strip()
+    if _NUMBER.fullmatch(text) is None:
         return None
+    return float(text)
 
 
 @dataclass
@@ -40,6 +48,11 @@ class Dataset:
     event: str
     numeric: dict[str, FloatArray] = field(default_factory=dict)
     skipped: list[str] = field(default_factory=list)  # columns that are not numeric
+    # Per column, the rows whose value is infinite ('inf', or beyond the float
+    # range like '1e400'): binning leaves them out, so the report says how many.
+    non_finite: dict[str, int] = field(default_factory=dict)
+    # The columns that are not numbers, as text (None for a missing cell), binned as categories.
+    categorical: dict[str, np.ndarray] = field(default_factory=dict)
 
 
 def _numeric_column(cells: list[str]) -> FloatArray | None:
@@ -88,28 +101,39 @@ def _event_flags(cells: list[str], name: str, event: str | None) -> tuple[FloatA
 
 
 def _unique(names: list[str]) -> list[str]:
-    """Header names made unique by a numeric suffix ('age', 'age.1', ...)."""
+    """Header names made unique by a numeric suffix ('age', 'age.1', ...).
+    Each name remembers the next suffix to try, so N repeats of one name cost
+    O(N), not O(N^2)."""
     seen: set[str] = set()
+    next_suffix: dict[str, int] = {}
     unique = []
     for name in names:
-        candidate, k = name, 0
-        while candidate in seen:
-            k += 1
+        candidate, k = name, next_suffix.get(name, 0)
+        if k or candidate in seen:
+            k = max(k, 1)
             candidate = f"{name}.{k}"
+            while candidate in seen:  # only when a header also spells 'age.1' itself
+                k += 1
+                candidate = f"{name}.{k}"
+        next_suffix[name] = k + 1
         seen.add(candidate)
         unique.append(candidate)
     return unique
 
 
-def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None) -> Dataset:
+def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None,
+                 sep: str = ",") -> Dataset:
     """The numeric columns (every present cell a number) of a CSV file with a
     header row, and its target column as event flags: rows equal to `event`
     are events, other present values non-events; without `event` the target
     must already be 0/1."""
     path = pathlib.Path(path)
+    if len(sep) != 1 or sep in "\r\n\"":
+        raise DataError(f"the separator must be one character other than a quote or a "
+                        f"line break, not {sep!r}")
     try:
         with open(path, newline="", encoding="utf-8-sig") as handle:
-            reader = csv.reader(handle)
+            reader = csv.reader(handle, delimiter=sep)
             header = next(reader, None)
             records = list(reader)
     except OSError as error:
@@ -135,6 +159,11 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
         values = _numeric_column(columns[name])
         if values is None:
             dataset.skipped.append(name)
+            dataset.categorical[name] = np.array(
+                [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
         else:
             dataset.numeric[name] = values
+            infinite = int(np.isinf(values).sum())
+            if infinite:
+                dataset.non_finite[name] = infinite
     return dataset

@@ -6,6 +6,8 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
+from . import _format
+
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
@@ -46,16 +48,17 @@ def plot_binning(table: BinningTable, ax: Axes | None = None) -> Axes:
     ax.set_ylabel("records")
     ax.set_xticks(positions)
     rotate = len(labels) > 4 or max((len(s) for s in labels), default=0) > 14
+    # Column names and category labels are shown as written: a '$' is not math.
     ax.set_xticklabels(labels, rotation=30 if rotate else 0, ha="right" if rotate else "center",
-                       fontsize=8)
+                       fontsize=8, parse_math=False)
     rate_axis: Any = ax.twinx()
     rate_axis.plot(positions, 100.0 * table["event_rate"], color=LINE_COLOUR, marker="o",
                    label="event rate")
     rate_axis.set_ylabel("event rate (%)", color=LINE_COLOUR)
     rate_axis.tick_params(axis="y", colors=LINE_COLOUR)
     rate_axis.set_ylim(bottom=0.0)
-    what = table.name if table.name is not None else "variable"
-    ax.set_title(f"{what}: IV {table.information_value:.3f}", fontsize=10)
+    what = _format.printable(table.name) if table.name is not None else "variable"
+    ax.set_title(f"{what}: IV {table.information_value:.3f}", fontsize=10, parse_math=False)
     _tidy(ax)
     return ax
 

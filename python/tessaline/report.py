@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import argparse
 import math
+import os
 import pathlib
 import sys
 from collections.abc import Sequence
@@ -68,7 +69,8 @@ class Progress:
         filled = self.WIDTH * done // max(self.total, 1)
         bar = "#" * filled + "-" * (self.WIDTH - filled)
         share = 100 * done // max(self.total, 1)
-        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label[:40]:<40}")
+        label = _format.printable(label)[:40]
+        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label:<40}")
         self.stream.flush()
 
     def close(self) -> None:
@@ -79,11 +81,25 @@ class Progress:
 def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnReport]:
     """Every numeric column's report, highest information value first (columns
     without one last, in file order)."""
+    from .table import TableBinning
+
+    columns: dict[str, np.ndarray] = {**dataset.numeric, **dataset.categorical}
+    try:
+        fitted = TableBinning().fit(columns, dataset.target)
+        tables, skipped = fitted.tables, fitted.skipped
+    except ValueError as error:
+        tables, skipped = {}, {n: str(error) for n in columns}
     reports = []
-    for i, (name, x) in enumerate(dataset.numeric.items()):
+    for i, name in enumerate(columns):
         if progress is not None:
             progress.show(i, name)
-        reports.append(analyse_column(name, x, dataset.target))
+        if name not in tables:
+            reports.append(ColumnReport(name, None, None, None, error=skipped.get(name)))
+            continue
+        x = columns[name]
+        woe = tables[name].transform(x, output="woe")
+        raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
+        reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
     if progress is not None:
         progress.show(len(reports), "done")
         progress.close()
@@ -104,13 +120,15 @@ def describe(dataset: Dataset) -> list[str]:
         f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
         f"'{dataset.event}': {events} events of {known.size} "
         f"({events / known.size:.1%})" if known.size else "no known target value",
-        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''} binned"
-        + (f"; {skipped} column{'s' if skipped != 1 else ''} skipped (not numeric or empty)"
-           if skipped else ""),
+        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
+        + (f" and {skipped} column{'s' if skipped != 1 else ''} of categories" if skipped else "")
+        + " binned",
         f"MDLP binning: each side of a cut holds more than {default_minobs(dataset.n_rows)} "
         f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
         f"Gini (raw) by the column's value",
     ]
+    lines.extend(f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
+                 f"(inf, or beyond the float range)" for name, count in dataset.non_finite.items())
     if known.size < dataset.n_rows:
         lines.append(f"{dataset.n_rows - known.size} rows without a target value are left out")
     return lines
@@ -161,6 +179,8 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     report.add_argument("--event", metavar="VALUE",
                         help="the target value that marks an event (e.g. 'bad'); "
                              "without it the target must be 0/1")
+    report.add_argument("--sep", default=",", metavar="CHAR",
+                        help="the field separator (default ','; e.g. ';' or '\\t')")
     report.add_argument("--html", metavar="OUT.html",
                         help="also write a self-contained HTML page with tables and charts")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
@@ -169,25 +189,56 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     return parser
 
 
+def _terminal(text: str) -> str:
+    """Names from the file printed with their control characters escaped, so
+    that a header cannot move the cursor or retitle the terminal."""
+    return "\n".join(_format.printable(line) for line in text.split("\n"))
+
+
+def check_output(html: str, data: str) -> pathlib.Path:
+    """The page's path, checked before the run, so that a bad path fails at
+    once rather than after every column is binned, and the input is never
+    overwritten."""
+    out = pathlib.Path(html)
+    if out.is_dir():
+        raise DataError(f"--html {html} is a directory, not a file")
+    source = pathlib.Path(data)
+    if out.exists() and source.exists() and out.samefile(source):
+        raise DataError(f"--html {html} is the input file; choose another name")
+    parent = out.parent
+    try:
+        parent.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise DataError(f"--html {html}: cannot create its directory: {error.strerror}") from error
+    if not os.access(parent, os.W_OK) or (out.exists() and not os.access(out, os.W_OK)):
+        raise DataError(f"--html {html} is not writable")
+    return out
+
+
 def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
-        dataset = read_dataset(args.data, args.target, args.event)
+        out = check_output(args.html, args.data) if args.html else None
+        dataset = read_dataset(args.data, args.target, args.event,
+                               "\t" if args.sep == "\\t" else args.sep)
     except DataError as error:
-        stderr.write(f"tessaline report: error: {error}\n")
+        stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
     show_progress = args.progress
     if show_progress is None:
         show_progress = len(dataset.numeric) >= PROGRESS_FROM and stderr.isatty()
     progress = Progress(len(dataset.numeric), stderr) if show_progress else None
     reports = analyse(dataset, progress)
-    stdout.write(render_text(dataset, reports))
-    if args.html:
+    stdout.write(_terminal(render_text(dataset, reports)))
+    if out is not None:
         from .html_report import render_html
 
-        out = pathlib.Path(args.html)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(render_html(dataset, reports), encoding="utf-8")
-        stdout.write(f"\nHTML report written to {out}\n")
+        try:
+            out.write_text(render_html(dataset, reports), encoding="utf-8")
+        except OSError as error:
+            stderr.write(_terminal(f"tessaline report: error: cannot write {out}: "
+                                   f"{error.strerror}") + "\n")
+            return 2
+        stdout.write(_terminal(f"\nHTML report written to {out}") + "\n")
     return 0
 
 
