@@ -308,6 +308,63 @@ TESSALINE_API void lookup_codes(const int64_t* codes, std::size_t n, const doubl
 TESSALINE_API void lookup_codes(const int64_t* codes, std::size_t n, const int64_t* table,
                                 std::size_t k, int64_t missing, int64_t* out);
 
+// ---------------------------------------------------------------- optimal binning
+// The contiguous grouping of ordered pre-bins (their non-event and event
+// counts) of largest information value under limits. Messages are in English.
+
+// Shape of the event rate c1 / (c0 + c1) over consecutive groups. Every step is
+// strict: neighbours of equal rate break every trend but none. Peak rises then
+// falls, valley falls then rises (either part may be empty); automatic is the
+// better of ascending and descending, ascending on a tie.
+enum class BinTrend { none, ascending, descending, peak, valley, automatic };
+
+// Limits every chosen group meets.
+struct OptimalBinningConstraints {
+    std::size_t max_bins = 0;     // most groups; 0 sets no limit
+    double min_bin_share = 0.0;   // least (c0 + c1) of a group over all rows, in [0, 1]
+    double min_events = 0.0;      // least c1 of a group
+    double min_non_events = 0.0;  // least c0 of a group
+    BinTrend trend = BinTrend::none;
+};
+
+// A grouping was found, or the limit no grouping can meet.
+enum class OptimalBinningStatus { optimal, min_events_not_met, min_non_events_not_met, single_class };
+
+// WoE and IV of one group (a zero class count counts 0.5 in its own group).
+struct GroupWoe {
+    double woe;
+    double iv;
+};
+
+// One chosen group: pre-bins first..last (inclusive) and what they hold.
+struct OptimalBinningGroup {
+    std::size_t first;
+    std::size_t last;
+    double c0;
+    double c1;
+    double woe;
+    double iv;
+};
+
+// The chosen groups in order, and their IV summed left to right (NaN if none).
+struct OptimalBinning {
+    OptimalBinningStatus status = OptimalBinningStatus::optimal;
+    BinTrend trend = BinTrend::none;  // the trend met; automatic resolves to one
+    std::vector<OptimalBinningGroup> groups;
+    double iv = 0.0;
+};
+
+// WoE and IV of a group with counts c0, c1 out of column totals total_c0, total_c1.
+TESSALINE_API GroupWoe group_woe(double c0, double c1, double total_c0, double total_c1);
+// Best grouping; ties go to fewer groups, then the earliest last cut, then the earliest cut before it.
+TESSALINE_API OptimalBinning optimal_binning(const double* c0, const double* c1,
+                                             std::size_t n_prebins,
+                                             const OptimalBinningConstraints& constraints);
+// "none", "ascending", "descending", "peak", "valley" or "auto".
+TESSALINE_API BinTrend parse_bin_trend(const std::string& s);
+// What a status other than optimal tells the analyst.
+TESSALINE_API const char* optimal_binning_status_message(OptimalBinningStatus status);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_TESSALINE_HPP
