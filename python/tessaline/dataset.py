@@ -13,8 +13,10 @@ import numpy as np
 
 from ._arrays import FloatArray
 
-# Cells read as missing values, compared after stripping and lower-casing.
-MISSING_CELLS = frozenset({"", "na", "n/a", "nan", "null", "none"})
+# Cells read as missing values, compared after stripping and lower-casing. A
+# plain "none" is a category in many files (no guarantor, no telephone), so
+# it is not among them.
+MISSING_CELLS = frozenset({"", "na", "n/a", "nan", "null"})
 
 
 class DataError(Exception):

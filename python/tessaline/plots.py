@@ -43,7 +43,9 @@ def plot_binning(table: BinningTable, ax: Axes | None = None) -> Axes:
     included. Returns the bars' axes; the event rate's twin axes is attached."""
     ax = _new_axes(ax)
     positions = np.arange(len(table))
-    labels = table.labels
+    # A bin of many categories has a long label: the chart shows its start, the
+    # table beside it the whole.
+    labels = [label if len(label) <= 30 else label[:29] + "\u2026" for label in table.labels]
     ax.bar(positions, table["count"], color=BAR_COLOUR, width=0.7, label="records")
     ax.set_ylabel("records")
     ax.set_xticks(positions)

@@ -115,14 +115,14 @@ def describe(dataset: Dataset) -> list[str]:
     """The lines that introduce a report."""
     known = dataset.target[~np.isnan(dataset.target)]
     events = int(known.sum())
-    skipped = len(dataset.skipped)
+    categorical = len(dataset.categorical)
     lines = [
         f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
         f"'{dataset.event}': {events} events of {known.size} "
         f"({events / known.size:.1%})" if known.size else "no known target value",
         f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
-        + (f" and {skipped} column{'s' if skipped != 1 else ''} of categories" if skipped else "")
-        + " binned",
+        + (f" and {categorical} column{'s' if categorical != 1 else ''} of categories"
+           if categorical else "") + " read",
         f"MDLP binning: each side of a cut holds more than {default_minobs(dataset.n_rows)} "
         f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
         f"Gini (raw) by the column's value",

@@ -54,19 +54,21 @@ def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
     out = run.stdout
     assert out.startswith("tessaline report: germancredit.csv\n")
     assert "1000 rows; target 'creditability' with event 'bad': 300 events of 1000 (30.0%)" in out
-    assert "7 numeric columns binned; 13 columns skipped (not numeric or empty)" in out
-    ranking = re.findall(r"^(\d+)  (\w+) +(\d+) +([\d.]+) ", out, flags=re.M)
-    assert sorted(name for _, name, _, _ in ranking) == sorted(NUMERIC)
+    assert "7 numeric columns and 13 columns of categories read" in out
+    ranking = re.findall(r"^ ?(\d+)  (\w+) +(\d+) +([\d.]+) ", out, flags=re.M)
+    assert len(ranking) == 20 and ranking[0][1] == "status_of_existing_checking_account"
     ivs = [float(iv) for _, _, _, iv in ranking]
     assert ivs == sorted(ivs, reverse=True)
-    # The printed numbers are the package's own.
+    # The printed numbers are the whole-table object's own.
     dataset = read_dataset(CREDIT, "creditability", "bad")
+    fitted = tl.TableBinning().fit({**dataset.numeric, **dataset.categorical}, dataset.target)
     for _, name, bins, iv in ranking:
-        table = tl.mdlp_binning(dataset.numeric[name], dataset.target, name=name)
+        table = fitted.tables[name]
         assert (int(bins), iv) == (table.n_bins, f"{table.information_value:.4f}")
         assert str(table) in out
-        raw = tl.gini(dataset.numeric[name], dataset.target).gini
-        assert f"{name}   Gini (bins) " in out and f"Gini (raw) {raw:+.3f}" in out
+        raw = f"{tl.gini(dataset.numeric[name], dataset.target).gini:+.3f}" \
+            if name in NUMERIC else "-"
+        assert f"{name}   Gini (bins) " in out and f"Gini (raw) {raw}" in out
     assert out.rstrip().endswith(f"HTML report written to {page}")
     assert run.stderr == ""  # no progress bar for 7 columns on a pipe
 
@@ -76,14 +78,14 @@ def test_html_page_is_self_contained(credit_report):
     text = page.read_text(encoding="utf-8")
     parsed = Page()
     parsed.feed(text)
-    assert parsed.sections == [f"column-{i}" for i in range(1, 8)]
+    assert parsed.sections == [f"column-{i}" for i in range(1, 21)]
     assert "script" not in parsed.tags and "link" not in parsed.tags
     assert all(link.startswith(("#", "data:image/png;base64,")) for link in parsed.links)
     assert "<h1>Binning report: germancredit.csv</h1>" in text
     for name in NUMERIC:
         assert f">{name}</a>" in text
     pytest.importorskip("matplotlib")
-    assert len(parsed.images) == 14  # a binning chart and a Lorenz curve per column
+    assert len(parsed.images) == 40  # a binning chart and a Lorenz curve per column
     for src in parsed.images:
         assert base64.b64decode(src.split(",", 1)[1]).startswith(b"\x89PNG\r\n\x1a\n")
 
@@ -115,8 +117,8 @@ def test_headless_browser_renders_the_page_without_errors(credit_report, tmp_pat
     assert run.returncode == 0, run.stderr[-2000:]
     # Console messages and uncaught errors of the page are logged as CONSOLE lines.
     assert [line for line in run.stderr.splitlines() if ":CONSOLE" in line] == []
-    images = 14 if "data:image/png" in page.read_text() else 0
-    assert f"<title>images {images}/{images} sections 7</title>" in run.stdout
+    images = 40 if "data:image/png" in page.read_text() else 0
+    assert f"<title>images {images}/{images} sections 20</title>" in run.stdout
     assert "duration_in_month" in run.stdout and "(15.5, +inf)" in run.stdout
 
 
@@ -133,7 +135,7 @@ def test_progress_bar_on_request_and_numeric_target(tmp_path):
     assert run.returncode == 0, run.stderr
     # One redraw per column and a last one at 100%.
     assert "100% 12/12" in run.stderr and run.stderr.count("binning [") == 13
-    assert "12 numeric columns binned" in run.stdout
+    assert "12 numeric columns read" in run.stdout
     assert re.search(r"^ *1 +c0 ", run.stdout, flags=re.M)  # the informative column comes first
     quiet = report(data, "--target", "default", "--no-progress")
     assert quiet.returncode == 0 and quiet.stderr == ""
@@ -145,7 +147,7 @@ def test_missing_values_and_unusable_columns(tmp_path):
                     "5,,Pau,0\n6,,Pau,1\n")
     run = report(data, "--target", "flag")
     assert run.returncode == 0, run.stderr
-    assert "1 numeric column binned; 2 columns skipped (not numeric or empty)" in run.stdout
+    assert "1 numeric column and 2 columns of categories read" in run.stdout
     assert "1 rows without a target value are left out" in run.stdout
     assert "missing" in run.stdout  # the score's missing-value row
 
@@ -175,7 +177,7 @@ def test_report_without_matplotlib_keeps_the_tables(tmp_path):
     text = page.read_text()
     assert "<img" not in text
     assert "Charts need matplotlib: pip install 'tessaline[plot]'" in text
-    assert text.count('<table class="binning">') == 7
+    assert text.count('<table class="binning">') == 20
 
 
 def test_dataset_reading_turns_the_target_into_event_flags():

@@ -25,7 +25,7 @@ def test_hostile_names_and_cells(hostile, tmp_path, capsys):
     out = capsys.readouterr().out
     assert "\x1b" not in out and "\\x1b]0;t\\x07c" in out
     assert "'a$x$b': 2 rows dropped as non-finite (inf, or beyond the float range)" in out
-    assert "2 numeric columns and 1 column of categories binned" in out  # '1_000' is text
+    assert "2 numeric columns and 1 column of categories read" in out  # '1_000' is text
     assert "a$x$b" in page.read_text()
 
 
@@ -46,7 +46,7 @@ def test_separator(tmp_path, capsys):
     path = tmp_path / "semi.csv"
     path.write_text("x;y\n" + "".join(f"{i};{int(i > 50)}\n" for i in range(100)))
     assert main(["report", str(path), "--target", "y", "--sep", ";"]) == 0
-    assert "1 numeric column binned" in capsys.readouterr().out
+    assert "1 numeric column read" in capsys.readouterr().out
 
 
 def test_repeated_header_names():
