@@ -1,6 +1,7 @@
-"""Reading a CSV file for the report: its numeric columns as float64 arrays and
-its target as 1 (event), 0 (non-event) or NaN (missing). Only the standard
-library is used, so the report runs on the core install."""
+"""Reading a CSV file for the report: its numeric columns as float64 arrays, its
+other columns as categories and its target as 1 (event), 0 (non-event) or NaN
+(missing). With pyarrow installed the file is read column by column into Arrow
+arrays; without it the standard library reads it, with the same result."""
 from __future__ import annotations
 
 import csv
@@ -8,6 +9,7 @@ import math
 import re
 import pathlib
 from dataclasses import dataclass, field
+from typing import Any
 
 import numpy as np
 
@@ -123,6 +125,55 @@ def _unique(names: list[str]) -> list[str]:
     return unique
 
 
+def _has_pyarrow() -> bool:
+    try:
+        import pyarrow.csv  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def _arrow_number_pattern() -> str:
+    return "^" + _NUMBER.pattern + "$"
+
+
+def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
+    """The Arrow column of text as float64 (NaN for missing cells), or None when
+    a present cell is not a number or none is present; with the stripped cells,
+    missing ones null, for a column of categories."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    stripped = pc.utf8_trim_whitespace(column)
+    missing = pc.is_in(pc.utf8_lower(stripped), value_set=pa.array(sorted(MISSING_CELLS)))
+    cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
+    numbers = pc.match_substring_regex(cells, _arrow_number_pattern(), ignore_case=True)
+    present = pc.sum(numbers).as_py() or 0
+    if present == 0 or present != len(column) - pc.sum(missing).as_py():
+        return None, cells
+    values = pc.cast(cells, pa.float64()).to_numpy(zero_copy_only=False)
+    return np.where(np.isnan(values), math.nan, values).astype(np.float64), cells
+
+
+def _columns_with_pyarrow(path: pathlib.Path, sep: str, header: list[str]) -> tuple[int, list[Any]]:
+    """Every column of the file after its header, as Arrow text."""
+    import pyarrow as pa
+    import pyarrow.csv as pacsv
+
+    names = [f"c{j}" for j in range(len(header))]
+    table = pacsv.read_csv(
+        path, read_options=pacsv.ReadOptions(column_names=names, skip_rows=1),
+        parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
+        convert_options=pacsv.ConvertOptions(column_types={n: pa.string() for n in names},
+                                             strings_can_be_null=False, quoted_strings_can_be_null=False))
+    return table.num_rows, [table.column(j) for j in range(len(names))]
+
+
+def _read_header(path: pathlib.Path, sep: str) -> list[str] | None:
+    with open(path, newline="", encoding="utf-8-sig") as handle:
+        return next(csv.reader(handle, delimiter=sep), None)
+
+
 def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None,
                  sep: str = ",") -> Dataset:
     """The numeric columns (every present cell a number) of a CSV file with a
@@ -133,36 +184,55 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
     if len(sep) != 1 or sep in "\r\n\"":
         raise DataError(f"the separator must be one character other than a quote or a "
                         f"line break, not {sep!r}")
+    arrow = _has_pyarrow()
     try:
-        with open(path, newline="", encoding="utf-8-sig") as handle:
-            reader = csv.reader(handle, delimiter=sep)
-            header = next(reader, None)
-            records = list(reader)
+        if arrow:
+            header = _read_header(path, sep)
+            # A header cell holding a line break would shift Arrow's row count.
+            arrow = header is not None and not any("\n" in h or "\r" in h for h in header)
+        if arrow and header is not None:
+            n_rows, arrow_columns = _columns_with_pyarrow(path, sep, header)
+        else:
+            with open(path, newline="", encoding="utf-8-sig") as handle:
+                reader = csv.reader(handle, delimiter=sep)
+                header = next(reader, None)
+                records = list(reader)
     except OSError as error:
         raise DataError(f"cannot read {path}: {error.strerror or error}") from error
-    except (csv.Error, UnicodeDecodeError) as error:
+    except (csv.Error, UnicodeDecodeError, ValueError) as error:  # Arrow's errors are ValueErrors
         raise DataError(f"{path} is not a readable CSV file: {error}") from error
     if not header:
         raise DataError(f"{path} is empty")
     names = _unique([h.strip() for h in header])
     if target not in names:
         raise DataError(f"no column '{target}' in {path} (columns: {', '.join(names)})")
-    for number, record in enumerate(records, start=2):
-        if len(record) != len(names):
-            raise DataError(f"{path}, line {number}: {len(record)} fields where the header "
-                            f"has {len(names)}")
-    columns = {name: [r[j] for r in records] for j, name in enumerate(names)}
-    flags, wanted = _event_flags(columns[target], target, event)
-    dataset = Dataset(path=path, n_rows=len(records), target_name=target, target=flags,
+    if arrow:
+        columns: dict[str, Any] = dict(zip(names, arrow_columns))
+        target_cells = columns[target].to_pylist()
+    else:
+        for number, record in enumerate(records, start=2):
+            if len(record) != len(names):
+                raise DataError(f"{path}, line {number}: {len(record)} fields where the header "
+                                f"has {len(names)}")
+        n_rows = len(records)
+        columns = {name: [r[j] for r in records] for j, name in enumerate(names)}
+        target_cells = columns[target]
+    flags, wanted = _event_flags(target_cells, target, event)
+    dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags,
                       event=wanted)
     for name in names:
         if name == target:
             continue
-        values = _numeric_column(columns[name])
+        if arrow:
+            values, cells = _numeric_arrow(columns[name])
+            text = cells.to_numpy(zero_copy_only=False) if values is None else None
+        else:
+            values = _numeric_column(columns[name])
+            text = None if values is not None else np.array(
+                [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
         if values is None:
             dataset.skipped.append(name)
-            dataset.categorical[name] = np.array(
-                [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
+            dataset.categorical[name] = text
         else:
             dataset.numeric[name] = values
             infinite = int(np.isinf(values).sum())

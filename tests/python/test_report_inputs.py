@@ -1,7 +1,10 @@
 """The report command on hostile CSV files, through its entry point."""
 import pytest
 
-from tessaline.dataset import _unique
+import numpy as np
+
+from tessaline import dataset
+from tessaline.dataset import _unique, read_dataset
 from tessaline.report import main
 
 pytest.importorskip("matplotlib")
@@ -53,3 +56,19 @@ def test_repeated_header_names():
     assert _unique(["a", "a", "a.1", "a"]) == ["a", "a.1", "a.1.1", "a.2"]
     names = _unique(["c"] * 20000)
     assert len(set(names)) == 20000 and names[-1] == "c.19999"
+
+
+def test_both_readers_give_the_same_columns(tmp_path, monkeypatch):
+    pytest.importorskip("pyarrow")
+    path = tmp_path / "mixed.csv"
+    path.write_text('n,t,y\n 1.5 ,"a, b",1\nNA,none,0\n-inf,"x\ny",1\n.5e1, ,0\n'
+                    '1e400,NULL,1\n2,a,0\n')
+    arrow = read_dataset(path, "y")
+    monkeypatch.setattr(dataset, "_has_pyarrow", lambda: False)
+    plain = read_dataset(path, "y")
+    assert arrow.n_rows == plain.n_rows == 6 and arrow.non_finite == plain.non_finite == {"n": 2}
+    assert arrow.numeric.keys() == plain.numeric.keys() == {"n"}
+    assert np.array_equal(arrow.numeric["n"], plain.numeric["n"], equal_nan=True)
+    assert arrow.categorical["t"].tolist() == plain.categorical["t"].tolist() == [
+        "a, b", "none", "x\ny", None, None, "a"]
+    assert np.array_equal(arrow.target, plain.target)
