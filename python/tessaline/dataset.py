@@ -5,6 +5,7 @@ arrays; without it the standard library reads it, with the same result."""
 from __future__ import annotations
 
 import csv
+import functools
 import math
 import re
 import pathlib
@@ -12,6 +13,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from ._arrays import FloatArray
 
@@ -76,7 +78,25 @@ def _numeric_column(cells: list[str]) -> FloatArray | None:
     return values if present else None
 
 
-def _event_flags(cells: list[str], name: str, event: str | None) -> tuple[FloatArray, str]:
+def _distinct(cells: list[str]) -> tuple[list[str], npt.NDArray[np.intp]]:
+    """The distinct cells, and for each cell the position of its value among them."""
+    index: dict[str, int] = {}
+    inverse = np.fromiter((index.setdefault(c, len(index)) for c in cells), dtype=np.intp,
+                          count=len(cells))
+    return list(index), inverse
+
+
+def _event_flags(column: tuple[list[str], npt.NDArray[np.intp]], name: str,
+                 event: str | None) -> tuple[FloatArray, str]:
+    """Event flags of the target column, given as its distinct cells and the
+    position of each row's cell among them (a target holds few values)."""
+    cells, inverse = column
+    flags, wanted = _distinct_event_flags(cells, name, event)
+    return flags[inverse], wanted
+
+
+def _distinct_event_flags(cells: list[str], name: str,
+                          event: str | None) -> tuple[FloatArray, str]:
     present = sorted({c.strip() for c in cells if not is_missing(c)})
     shown = ", ".join(present[:10]) + (", ..." if len(present) > 10 else "")
     if not present:
@@ -145,14 +165,27 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     import pyarrow.compute as pc
 
     stripped = pc.utf8_trim_whitespace(column)
-    missing = pc.is_in(pc.utf8_lower(stripped), value_set=pa.array(sorted(MISSING_CELLS)))
+    # Most columns are numbers in every row: one cast tells, and a NaN among
+    # its values sends the column the long way, where 'nan' is a missing cell.
+    try:
+        values = pc.cast(stripped, pa.float64()).to_numpy(zero_copy_only=False)
+        if len(values) and not np.isnan(values).any():
+            return values, None
+    except pa.ArrowInvalid:
+        pass
+    lower = pc.utf8_lower(stripped)
+    missing = functools.reduce(pc.or_, [pc.equal(lower, token) for token in sorted(MISSING_CELLS)])
     cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
-    numbers = pc.match_substring_regex(cells, _arrow_number_pattern(), ignore_case=True)
-    present = pc.sum(numbers).as_py() or 0
-    if present == 0 or present != len(column) - pc.sum(missing).as_py():
+    n_present = len(column) - (pc.sum(missing).as_py() or 0)
+    head = cells.slice(0, 1000)
+    numbers_in_head = pc.sum(pc.match_substring_regex(head, _arrow_number_pattern(), ignore_case=True))
+    if n_present == 0 or (numbers_in_head.as_py() or 0) != len(head) - head.null_count:
+        return None, cells
+    numbers = pc.sum(pc.match_substring_regex(cells, _arrow_number_pattern(), ignore_case=True))
+    if (numbers.as_py() or 0) != n_present:
         return None, cells
     values = pc.cast(cells, pa.float64()).to_numpy(zero_copy_only=False)
-    return np.where(np.isnan(values), math.nan, values).astype(np.float64), cells
+    return values.astype(np.float64), cells
 
 
 def _columns_with_pyarrow(path: pathlib.Path, sep: str, header: list[str]) -> tuple[int, list[Any]]:
@@ -161,11 +194,20 @@ def _columns_with_pyarrow(path: pathlib.Path, sep: str, header: list[str]) -> tu
     import pyarrow.csv as pacsv
 
     names = [f"c{j}" for j in range(len(header))]
-    table = pacsv.read_csv(
-        path, read_options=pacsv.ReadOptions(column_names=names, skip_rows=1),
-        parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
-        convert_options=pacsv.ConvertOptions(column_types={n: pa.string() for n in names},
-                                             strings_can_be_null=False, quoted_strings_can_be_null=False))
+
+    def read(newlines_in_values: bool) -> Any:
+        return pacsv.read_csv(
+            path, read_options=pacsv.ReadOptions(column_names=names, skip_rows=1),
+            parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=newlines_in_values),
+            convert_options=pacsv.ConvertOptions(column_types={n: pa.string() for n in names},
+                                                 strings_can_be_null=False,
+                                                 quoted_strings_can_be_null=False))
+    # Reading is twice as fast when no quoted cell holds a line break; a file
+    # with one fails that way and is read again allowing them.
+    try:
+        table = read(False)
+    except pa.ArrowInvalid:
+        table = read(True)
     return table.num_rows, [table.column(j) for j in range(len(names))]
 
 
@@ -207,8 +249,11 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
     if target not in names:
         raise DataError(f"no column '{target}' in {path} (columns: {', '.join(names)})")
     if arrow:
+        import pyarrow.compute as pc
+
         columns: dict[str, Any] = dict(zip(names, arrow_columns))
-        target_cells = columns[target].to_pylist()
+        encoded = pc.dictionary_encode(columns[target].combine_chunks())
+        target_cells = (encoded.dictionary.to_pylist(), encoded.indices.to_numpy().astype(np.intp))
     else:
         for number, record in enumerate(records, start=2):
             if len(record) != len(names):
@@ -216,7 +261,7 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
                                 f"has {len(names)}")
         n_rows = len(records)
         columns = {name: [r[j] for r in records] for j, name in enumerate(names)}
-        target_cells = columns[target]
+        target_cells = _distinct(columns[target])
     flags, wanted = _event_flags(target_cells, target, event)
     dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags,
                       event=wanted)
