@@ -2,71 +2,14 @@
 // read-only inputs gives, in every thread, the bits of a serial call. Run
 // under ThreadSanitizer (make tsan) this also shows that no call writes
 // anything another call reads.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <functional>
-#include <limits>
-#include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "tessaline/tessaline.hpp"
+#include "reference.hpp"
 
 namespace {
 
-using namespace tessaline;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// A result flattened to the bits of its fields, in order.
-using Digest = std::vector<uint64_t>;
-
-void put(Digest& d, double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    d.push_back(bits);
-}
-void put(Digest& d, uint64_t v) { d.push_back(v); }
-void put(Digest& d, int64_t v) { d.push_back(static_cast<uint64_t>(v)); }
-void put(Digest& d, int32_t v) { d.push_back(static_cast<uint64_t>(static_cast<int64_t>(v))); }
-void put(Digest& d, bool v) { d.push_back(v ? 1u : 0u); }
-
-void put(Digest& d, const Boundary& b) { put(d, b.pto_corte), put(d, b.c0), put(d, b.c1); }
-void put(Digest& d, const SplitResult& r) {
-    put(d, r.found), put(d, r.has_candidate), put(d, r.pto), put(d, r.gain);
-    put(d, r.cost_pos), put(d, r.cost_struct), put(d, r.cost), put(d, uint64_t{r.idx});
-}
-void put(Digest& d, const SummaryInterval& s) {
-    put(d, s.left), put(d, s.right), put(d, s.c0), put(d, s.c1), put(d, s.total), put(d, s.p1);
-}
-void put(Digest& d, const BinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, uint64_t{s.c0}), put(d, uint64_t{s.c1}), put(d, s.event_rate), put(d, s.representative);
-}
-void put(Digest& d, const ContinuousBinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, s.representative), put(d, s.target_mean), put(d, s.target_p25);
-    put(d, s.target_median), put(d, s.target_p75);
-}
-void put(Digest& d, const PsiBin& b) {
-    put(d, b.count_reference), put(d, b.count_current), put(d, b.proportion_reference);
-    put(d, b.proportion_current), put(d, b.cumulative_reference), put(d, b.cumulative_current);
-    put(d, b.psi_bin);
-}
-void put(Digest& d, const LorenzPoint& p) {
-    put(d, p.value), put(d, p.cumulative_non_event), put(d, p.cumulative_event);
-}
-
-template <typename T>
-void put(Digest& d, const std::vector<T>& values) {
-    put(d, static_cast<uint64_t>(values.size()));
-    for (const T& v : values) put(d, v);
-}
+using namespace ref;
 
 // Shared inputs: ties, NaN and infinities in x, a continuous and a binary
 // target, and sizes large enough for the sampled order statistics and the
@@ -103,69 +46,39 @@ std::vector<std::function<Digest()>> jobs(const Inputs& in) {
     p.minobs = 5;
     return {
         [=, &in] {
-            Digest d;
             const PreprocessResult r = preprocess_data(x, in.y_continuous.data(), n, std::nullopt, 40.0);
-            put(d, r.x), put(d, r.y), put(d, uint64_t{r.missing_count}), put(d, r.threshold);
+            Digest d = digest(r.x);
+            put(d, r.y), put(d, uint64_t{r.missing_count}), put(d, r.threshold);
             return d;
         },
+        [=, &in] { return digest(compute_boundaries_from_raw(x, in.y_binary.data(), n, std::nullopt, 50.0)); },
+        [=, &in] { return digest(fit_mdlp_from_raw(x, in.y_continuous.data(), n, p, 1.5, 50.0)); },
         [=, &in] {
-            Digest d;
-            put(d, compute_boundaries_from_raw(x, in.y_binary.data(), n, std::nullopt, 50.0));
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            put(d, fit_mdlp_from_raw(x, in.y_continuous.data(), n, p, 1.5, 50.0));
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const MdlpFullRawResult r = fit_mdlp_full_from_raw(x, in.y_binary.data(), n, p, std::nullopt,
-                                                               50.0, SummaryStatistic::Median);
-            put(d, r.mdlp), put(d, r.intervals), put(d, r.summary), put(d, uint64_t{r.n_used});
+            const MdlpFullRawResult r =
+                fit_mdlp_full_from_raw(x, in.y_binary.data(), n, p, std::nullopt, 50.0, SummaryStatistic::Median);
+            Digest d = digest(r.mdlp);
+            put(d, r.intervals), put(d, r.summary), put(d, uint64_t{r.n_used});
             return d;
         },
         [=] {
-            Digest d;
-            put(d, equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0));
+            Digest d = digest(equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0));
             put(d, equal_width_splits(x, n, 7, WidthRange::Quantile, 0.05, 0.95, 0));
             put(d, equal_width_splits(x, n, 7, WidthRange::Iqr, 0, 1, 1.5));
             put(d, quantile_splits(x, n, 10));
             return d;
         },
+        [=, &in] { return digest(assign_bins(x, n, in.cuts)); },
         [=, &in] {
-            Digest d;
-            put(d, assign_bins(x, n, in.cuts));
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            put(d, summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Median));
+            Digest d = digest(summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Median));
             put(d, summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Mean));
             return d;
         },
+        [=, &in] { return digest(summarize_continuous(x, in.y_continuous.data(), n, in.cuts, SummaryStatistic::Median)); },
+        [=, &in] { return digest(compare_distributions(x, n, in.current.data(), n, in.cuts, 1e-12)); },
+        [=, &in] { return digest(lorenz_curve(x, in.labels.data(), n)); },
         [=, &in] {
-            Digest d;
-            put(d, summarize_continuous(x, in.y_continuous.data(), n, in.cuts, SummaryStatistic::Median));
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const DistributionComparison r =
-                compare_distributions(x, n, in.current.data(), n, in.cuts, 1e-12);
-            put(d, r.bins), put(d, r.psi), put(d, r.ks);
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const LorenzCurve c = lorenz_curve(x, in.labels.data(), n);
-            put(d, c.points), put(d, c.auc), put(d, c.gini);
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const std::vector<double> m = membership_matrix(x, n, in.reps.data(), in.reps.size());
-            put(d, m);
+            const Values m = membership_matrix(x, n, in.reps.data(), in.reps.size());
+            Digest d = digest(m);
             put(d, aggregate_membership(m.data(), n, in.reps.size() + 1, in.values.data(), true));
             return d;
         },

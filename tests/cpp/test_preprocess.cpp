@@ -1,157 +1,151 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <random>
-#include <vector>
-
-#include "tessaline/tessaline.hpp"
+// Preprocessing and the key ordering behind it and the Lorenz curve: keys
+// against the numeric order, the two-range radix sort against std::sort.
+#include "reference.hpp"
+#include "sort_rows.hpp"
 
 namespace {
 
-using tessaline::PreprocessResult;
-using tessaline::preprocess_data;
+using namespace ref;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-PreprocessResult run(const std::vector<double>& x, const std::vector<double>& y,
-                     std::optional<double> value = std::nullopt, double percentile = 50.0) {
+PreprocessResult run(const Values& x, const Values& y, std::optional<double> value = std::nullopt,
+                     double percentile = 50.0) {
     return preprocess_data(x.data(), y.data(), x.size(), value, percentile);
 }
-
-std::size_t outcome_sum(const PreprocessResult& r) {
-    return r.n_used + r.n_missing_x + r.n_missing_y + r.n_missing_both + r.n_non_finite;
+// The counters in order: missing rows and their labels, then the outcome of every row.
+std::vector<std::size_t> counters(const PreprocessResult& r) {
+    return {r.missing_count, r.missing_c0, r.missing_c1, r.n_input, r.n_used,
+            r.n_missing_x, r.n_missing_y, r.n_missing_both, r.n_non_finite};
 }
 
-TEST(Preprocess, EmptyInputGivesEmptyBinaryResult) {
-    const PreprocessResult r = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
-    EXPECT_TRUE(r.x.empty());
-    EXPECT_TRUE(r.y.empty());
-    EXPECT_EQ(r.n_input, 0u);
-    EXPECT_TRUE(r.target_was_binary);
-    EXPECT_EQ(r.threshold, 0.0);
-}
-
-struct ClassificationCase {
-    double x;
-    double y;
-    std::size_t PreprocessResult::*counter;
-};
-
-TEST(Preprocess, EveryRowOfTheClassificationTable) {
-    const ClassificationCase cases[] = {
-        {1.0, 1.0, &PreprocessResult::n_used},
-        {1.0, kNaN, &PreprocessResult::n_missing_y},
-        {1.0, kInf, &PreprocessResult::n_non_finite},
-        {1.0, -kInf, &PreprocessResult::n_non_finite},
-        {kNaN, 0.0, &PreprocessResult::n_missing_x},
-        {kNaN, kNaN, &PreprocessResult::n_missing_both},
-        {kNaN, kInf, &PreprocessResult::n_non_finite},
-        {kInf, 1.0, &PreprocessResult::n_non_finite},
-        {-kInf, kNaN, &PreprocessResult::n_non_finite},
-        {kInf, kInf, &PreprocessResult::n_non_finite},
+TEST(Preprocess, ClassificationOfEveryRow) {
+    const PreprocessResult none = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
+    EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary && none.threshold == 0.0);
+    EXPECT_EQ(counters(none), std::vector<std::size_t>(9, 0));
+    struct Case {
+        double x, y;
+        std::size_t PreprocessResult::*counter;
+    };
+    const Case cases[] = {
+        {1.0, 1.0, &PreprocessResult::n_used},         {1.0, kNaN, &PreprocessResult::n_missing_y},
+        {1.0, kInf, &PreprocessResult::n_non_finite},  {1.0, -kInf, &PreprocessResult::n_non_finite},
+        {kNaN, 0.0, &PreprocessResult::n_missing_x},   {kNaN, kNaN, &PreprocessResult::n_missing_both},
+        {kNaN, kInf, &PreprocessResult::n_non_finite}, {kInf, 1.0, &PreprocessResult::n_non_finite},
+        {-kInf, kNaN, &PreprocessResult::n_non_finite}, {kInf, kInf, &PreprocessResult::n_non_finite},
     };
     for (const auto& c : cases) {
         const PreprocessResult r = run({c.x}, {c.y});
+        const auto n = counters(r);
         EXPECT_EQ(r.*(c.counter), 1u) << "x=" << c.x << " y=" << c.y;
-        EXPECT_EQ(outcome_sum(r), 1u) << "x=" << c.x << " y=" << c.y;
+        EXPECT_EQ(n[3], 1u);
+        EXPECT_EQ(n[4] + n[5] + n[6] + n[7] + n[8], 1u) << "x=" << c.x << " y=" << c.y;
     }
+    // Missing-x rows of a binary target label by truncation; of another, by the threshold.
+    EXPECT_EQ(counters(run({kNaN, kNaN, kNaN, kNaN, 1.0}, {0.7, 1.0, 2.0, -3.0, 0.0})),
+              (std::vector<std::size_t>{2, 1, 1, 5, 1, 4, 0, 0, 0}));
+    EXPECT_EQ(counters(run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0})),
+              (std::vector<std::size_t>{2, 1, 1, 5, 3, 2, 0, 0, 0}));
 }
 
-TEST(Preprocess, BinaryTargetIgnoresValueAndPercentile) {
+TEST(Preprocess, Thresholds) {
     for (auto value : {std::optional<double>{}, std::optional<double>{0.5}}) {
-        const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);
-        EXPECT_TRUE(r.target_was_binary);
-        EXPECT_EQ(r.threshold, 0.0);
-        EXPECT_EQ(r.y, (std::vector<int32_t>{0, 1, 1, 0}));
+        const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);  // binary: both ignored
+        EXPECT_TRUE(r.target_was_binary && r.threshold == 0.0 && r.y == (std::vector<int32_t>{0, 1, 1, 0}));
     }
-}
-
-struct ThresholdCase {
-    std::vector<double> y;
-    std::optional<double> value;
-    double percentile;
-    double threshold;
-    std::vector<int32_t> labels;
-};
-
-TEST(Preprocess, NonBinaryThresholds) {
-    const ThresholdCase cases[] = {
-        {{0, 1, 2}, std::nullopt, 50.0, 1.0, {0, 0, 1}},
-        {{1, 2, 3, 4}, std::nullopt, 50.0, 2.5, {0, 0, 1, 1}},
-        {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}},
-        {{4, 2, 3, 1}, std::nullopt, 100.0, 4.0, {0, 0, 0, 0}},
-        {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
-        {{7.5}, std::nullopt, 50.0, 7.5, {0}},
+    struct Case {
+        Values y;
+        std::optional<double> value;
+        double percentile, threshold;
+        std::vector<int32_t> labels;
+    };
+    const Case cases[] = {
+        {{0, 1, 2}, std::nullopt, 50.0, 1.0, {0, 0, 1}},     {{1, 2, 3, 4}, std::nullopt, 50.0, 2.5, {0, 0, 1, 1}},
+        {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}}, {{4, 2, 3, 1}, std::nullopt, 100.0, 4.0, {0, 0, 0, 0}},
+        {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},        {{7.5}, std::nullopt, 50.0, 7.5, {0}},
     };
     for (const auto& c : cases) {
-        std::vector<double> x(c.y.size());
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i);
+        Values x(c.y.size());
+        std::iota(x.begin(), x.end(), 0.0);
         const PreprocessResult r = run(x, c.y, c.value, c.percentile);
-        EXPECT_FALSE(r.target_was_binary);
-        EXPECT_DOUBLE_EQ(r.threshold, c.threshold);
-        EXPECT_EQ(r.y, c.labels);
+        EXPECT_TRUE(!r.target_was_binary && r.threshold == c.threshold && r.y == c.labels) << c.threshold;
     }
-}
-
-TEST(Preprocess, PercentileOutsideRangeFailsOnlyWhenUsed) {
+    // A percentile outside [0, 100] fails only when it is used.
     for (double p : {-1.0, 100.5, kNaN}) {
-        EXPECT_THROW(run({1, 2}, {1, 3}, std::nullopt, p), std::invalid_argument);
-        EXPECT_NO_THROW(run({1, 2}, {0, 1}, std::nullopt, p));       // binary target
-        EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                // fixed threshold
-        EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p)); // nothing kept
+        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }),
+                  "preprocess_data: percentile debe estar entre 0 y 100");
+        EXPECT_NO_THROW(run({1, 2}, {0, 1}, std::nullopt, p));        // binary target
+        EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                 // fixed threshold
+        EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p));  // nothing kept
     }
 }
 
-TEST(Preprocess, SortsByValueThenLabel) {
-    const PreprocessResult r = run({2, 1, 2}, {1, 0, 0});
-    EXPECT_EQ(r.x, (std::vector<double>{1, 2, 2}));
-    EXPECT_EQ(r.y, (std::vector<int32_t>{0, 0, 1}));
-}
-
-TEST(Preprocess, MissingXRowsOfABinaryTargetCountByTruncation) {
-    const PreprocessResult r = run({kNaN, kNaN, kNaN, kNaN, 1.0}, {0.7, 1.0, 2.0, -3.0, 0.0});
-    EXPECT_EQ(r.n_missing_x, 4u);
-    EXPECT_EQ(r.missing_count, 2u);
-    EXPECT_EQ(r.missing_c0, 1u);
-    EXPECT_EQ(r.missing_c1, 1u);
-}
-
-TEST(Preprocess, MissingXRowsOfANonBinaryTargetAllCount) {
-    const PreprocessResult r = run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0});
-    EXPECT_EQ(r.missing_count, r.n_missing_x);
-    EXPECT_EQ(r.missing_c1, 1u);
-    EXPECT_EQ(r.missing_c0, 1u);
-}
-
-// The radix path (long inputs) must give the same order as a stable
-// comparison sort, including -0.0 versus 0.0 keeping their input order.
-TEST(Preprocess, LongInputsMatchAStableComparisonSort) {
+// Short inputs take the comparison sort, long ones the radix passes: both
+// order by value then label like a stable comparison sort, so -0.0 and 0.0
+// keep their input order.
+TEST(Preprocess, OrderMatchesAStableComparisonSort) {
     std::mt19937_64 rng(7);
-    std::uniform_int_distribution<int> pick(0, 40);
-    std::vector<double> x(5000), y(5000);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const int v = pick(rng);
-        x[i] = v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? -kInf : (v - 20) * 0.25;
-        y[i] = static_cast<double>(pick(rng) % 2);
+    for (std::size_t n : {3u, 60u, 5000u}) {
+        Values x(n), y(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const int v = int(rng() % 41);
+            x[i] = v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? -kInf : (v - 20) * 0.25;
+            y[i] = double(rng() % 2);
+        }
+        const PreprocessResult r = run(x, y);
+        const auto order = stable_order(n, [&](std::size_t i) { return std::isfinite(x[i]); },
+                                        [&](std::size_t a, std::size_t b) {
+                                            return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
+                                        });
+        Values want_x;
+        std::vector<int32_t> want_y;
+        for (std::size_t i : order) want_x.push_back(x[i]), want_y.push_back(int32_t(y[i]));
+        EXPECT_EQ(digest(r.x), digest(want_x)) << n;
+        EXPECT_EQ(r.y, want_y) << n;
+        EXPECT_EQ(r.n_used + r.n_non_finite, n);
     }
-    const PreprocessResult r = run(x, y);
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::isfinite(x[i])) order.push_back(i);
+}
+
+TEST(OrderedKey, FollowsTheNumericOrderAndRoundTrips) {
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const Values ascending = {-kInf, -1e308, -2.5, -1.0, -tiny, 0.0, tiny, 1e-300, 1.0, 2.5, 1e308, kInf};
+    for (std::size_t i = 0; i < ascending.size(); ++i) {
+        EXPECT_EQ(value_of_key(ordered_key(ascending[i])), ascending[i]);
+        EXPECT_TRUE(i == 0 || ordered_key(ascending[i - 1]) < ordered_key(ascending[i])) << ascending[i];
     }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
-    });
-    ASSERT_EQ(r.x.size(), order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(std::signbit(r.x[i]), std::signbit(x[order[i]])) << i;
-        EXPECT_EQ(r.x[i], x[order[i]]) << i;
-        EXPECT_EQ(r.y[i], static_cast<int32_t>(y[order[i]])) << i;
+    // The two zeros are one value: one key, which gives back 0.0.
+    EXPECT_EQ(ordered_key(-0.0), ordered_key(0.0));
+    EXPECT_FALSE(std::signbit(value_of_key(ordered_key(-0.0))));
+}
+
+// Sorts keys drawn by `draw` in two ranges and compares with std::sort.
+template <typename Draw>
+void expect_sorted_like_std(std::size_t n, std::size_t n0, Draw draw) {
+    std::vector<uint64_t> keys(n);
+    for (auto& k : keys) k = draw();
+    Values a(n), b(n);
+    for (std::size_t i = 0; i < n; ++i) store_key(&a[i], keys[i]);
+    const double* sorted = sort_key_ranges(a.data(), b.data(), n, n0);
+    ASSERT_TRUE(sorted == a.data() || sorted == b.data());
+    std::sort(keys.begin(), keys.begin() + std::ptrdiff_t(n0));
+    std::sort(keys.begin() + std::ptrdiff_t(n0), keys.end());
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(load_key(sorted + i), keys[i]) << i;
+}
+
+TEST(SortKeyRanges, MatchesStdSortOnBothRanges) {
+    std::mt19937_64 rng(99);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (std::size_t n : {0u, 1u, 100u, 255u, 256u, 1000u, 70000u}) {
+        for (std::size_t n0 : {std::size_t{0}, n / 3, n}) {
+            SCOPED_TRACE(testing::Message() << "n " << n << " n0 " << n0);
+            expect_sorted_like_std(n, n0, [&] { return rng(); });
+            // Few distinct values: most digits never vary and are skipped.
+            expect_sorted_like_std(n, n0, [&] { return ordered_key(double(rng() % 5)); });
+            expect_sorted_like_std(n, n0, [&] { return ordered_key(std::round(normal(rng) * 1e4)); });
+            // All equal, and only two far-apart bits varying: the digits
+            // span the bits between them, most of which never vary.
+            expect_sorted_like_std(n, n0, [] { return uint64_t{0x4010000000000000}; });
+            expect_sorted_like_std(n, n0, [&] { return (rng() & 0x1000000000000008ull) | 0x40; });
+        }
     }
-    EXPECT_EQ(outcome_sum(r), r.n_input);
 }
 
 }  // namespace

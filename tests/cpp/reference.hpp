@@ -1,0 +1,353 @@
+// Shared by the C++ tests: results flattened to bits, the message check, seeded
+// samples, and one plain reference per algorithm (slow, obvious, no tables).
+#ifndef TESSALINE_TESTS_REFERENCE_HPP
+#define TESSALINE_TESTS_REFERENCE_HPP
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace ref {
+
+using namespace tessaline;
+using Values = std::vector<double>;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// A result flattened to the bits of its fields, in order: equal digests mean
+// equal bits (-0.0 differs from 0.0), with every NaN taken as one value.
+using Digest = std::vector<uint64_t>;
+inline void put(Digest& d, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    d.push_back(std::isnan(v) ? 0x7ff8000000000000ull : bits);
+}
+inline void put(Digest& d, uint64_t v) { d.push_back(v); }
+inline void put(Digest& d, int64_t v) { d.push_back(static_cast<uint64_t>(v)); }
+inline void put(Digest& d, int32_t v) { d.push_back(static_cast<uint64_t>(int64_t{v})); }
+inline void put(Digest& d, bool v) { d.push_back(v ? 1u : 0u); }
+inline void put(Digest& d, const Boundary& b) { put(d, b.pto_corte), put(d, b.c0), put(d, b.c1); }
+inline void put(Digest& d, const SplitResult& r) {
+    put(d, r.found), put(d, r.has_candidate), put(d, r.pto), put(d, r.gain);
+    put(d, r.cost_pos), put(d, r.cost_struct), put(d, r.cost), put(d, uint64_t{r.idx});
+}
+inline void put(Digest& d, const SummaryInterval& s) {
+    put(d, s.left), put(d, s.right), put(d, s.c0), put(d, s.c1), put(d, s.total), put(d, s.p1);
+}
+inline void put(Digest& d, const BinningSummary& s) {
+    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
+    put(d, uint64_t{s.c0}), put(d, uint64_t{s.c1}), put(d, s.event_rate), put(d, s.representative);
+}
+inline void put(Digest& d, const ContinuousBinningSummary& s) {
+    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
+    put(d, s.representative), put(d, s.target_mean), put(d, s.target_p25);
+    put(d, s.target_median), put(d, s.target_p75);
+}
+inline void put(Digest& d, const PsiBin& b) {
+    put(d, b.count_reference), put(d, b.count_current), put(d, b.proportion_reference);
+    put(d, b.proportion_current), put(d, b.cumulative_reference), put(d, b.cumulative_current);
+    put(d, b.psi_bin);
+}
+inline void put(Digest& d, const LorenzPoint& p) {
+    put(d, p.value), put(d, p.cumulative_non_event), put(d, p.cumulative_event);
+}
+template <typename T>
+void put(Digest& d, const std::vector<T>& values) {
+    put(d, static_cast<uint64_t>(values.size()));
+    for (const T& v : values) put(d, v);
+}
+inline void put(Digest& d, const DistributionComparison& r) { put(d, r.bins), put(d, r.psi), put(d, r.ks); }
+inline void put(Digest& d, const LorenzCurve& c) { put(d, c.points), put(d, c.auc), put(d, c.gini); }
+inline void put(Digest& d, const MdlpFullResult& r) { put(d, r.mdlp), put(d, r.summary); }
+template <typename T>
+Digest digest(const T& v) {
+    Digest d;
+    put(d, v);
+    return d;
+}
+
+template <typename Fn>
+std::string message_of(Fn&& fn) {
+    try {
+        fn();
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return "<no std::invalid_argument>";
+}
+
+// Seeded data with many ties (distinct levels), a few NaN and infinities.
+inline Values messy_sample(std::mt19937_64& rng, std::size_t n, int distinct) {
+    std::uniform_int_distribution<int> level(0, distinct - 1);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Values x(n);
+    for (double& v : x) {
+        const double u = unit(rng);
+        v = u < 0.03 ? kNaN : u < 0.04 ? kInf : u < 0.05 ? -kInf
+            : u < 0.5 ? level(rng) * 0.25 - 3.0 : unit(rng) * 10.0 - 5.0;
+    }
+    return x;
+}
+
+// Positions of x in a stable comparison sort by `less`, keeping only `keep`.
+template <typename Keep, typename Less>
+std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (keep(i)) order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), less);
+    return order;
+}
+
+// ------------------------------------------------------------- binning
+
+// The bin of v: the number of cut points strictly below it; NaN has none.
+inline int64_t bin_of(double v, const Values& cuts) {
+    if (std::isnan(v)) return -1;
+    return std::count_if(cuts.begin(), cuts.end(), [v](double c) { return c < v; });
+}
+
+// Quantile cuts: sort the finite values, then drop cuts that are not finite,
+// not inside [min, max), or not above the previous one.
+inline Values quantile_cuts(const Values& x, std::size_t n_bins) {
+    const Values s = sorted_finite_values(x.data(), x.size());
+    Values want;
+    for (std::size_t i = 1; i < n_bins && s.front() != s.back(); ++i) {
+        const double q = linear_quantile(s, double(i) / double(n_bins));
+        if (is_finite(q) && q >= s.front() && q < s.back() && (want.empty() || q > want.back())) {
+            want.push_back(q);
+        }
+    }
+    return want;
+}
+
+inline double mean_of(const Values& v) {
+    double sum = 0.0;
+    for (double t : v) sum += t;
+    return v.empty() ? kNaN : sum / double(v.size());
+}
+
+inline double quantile_of(Values v, double p) {
+    if (v.empty()) return kNaN;
+    std::sort(v.begin(), v.end());
+    return linear_quantile(v, p);
+}
+
+inline double representative(const Values& v, SummaryStatistic stat) {
+    return stat == SummaryStatistic::Mean ? mean_of(v) : quantile_of(v, 0.5);
+}
+
+// Per-bin lists of the rows kept: slot m + 1 holds the rows with NaN x.
+struct Groups {
+    std::vector<Values> xs, ys;
+    std::size_t used = 0;
+};
+inline Groups group(const Values& x, const Values& y, const Values& cuts, bool skip_nan_y) {
+    Groups g{std::vector<Values>(cuts.size() + 2), std::vector<Values>(cuts.size() + 2)};
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (skip_nan_y && std::isnan(y[i])) continue;
+        const int64_t b = bin_of(x[i], cuts);
+        const std::size_t slot = b < 0 ? cuts.size() + 1 : std::size_t(b);
+        g.xs[slot].push_back(x[i]);
+        g.ys[slot].push_back(y[i]);
+        ++g.used;
+    }
+    return g;
+}
+inline double left_of(std::size_t b, const Values& c) { return b == 0 ? -kInf : c[b - 1]; }
+inline double right_of(std::size_t b, const Values& c) { return b == c.size() ? kInf : c[b]; }
+
+inline std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<int>& y,
+                                                  const Values& cuts, SummaryStatistic stat) {
+    const Groups g = group(x, Values(y.begin(), y.end()), cuts, false);
+    std::vector<BinningSummary> rows;
+    for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
+        const std::size_t count = g.ys[b].size();
+        const std::size_t c1 = std::size_t(std::count(g.ys[b].begin(), g.ys[b].end(), 1.0));
+        const bool miss = b == cuts.size() + 1;
+        if (miss && count == 0) break;
+        rows.push_back({miss ? kNaN : left_of(b, cuts), miss ? kNaN : right_of(b, cuts), count,
+                        x.empty() ? 0.0 : double(count) / double(x.size()), count - c1, c1,
+                        count == 0 ? 0.0 : double(c1) / double(count),
+                        miss ? kNaN : representative(g.xs[b], stat)});
+    }
+    return rows;
+}
+
+inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x, const Values& y,
+                                                                const Values& cuts,
+                                                                SummaryStatistic stat) {
+    const Groups g = group(x, y, cuts, true);
+    std::vector<ContinuousBinningSummary> rows;
+    for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
+        const Values& v = g.ys[b];
+        const bool miss = b == cuts.size() + 1;
+        if (miss && v.empty()) break;
+        rows.push_back({miss ? kNaN : left_of(b, cuts), miss ? kNaN : right_of(b, cuts), v.size(),
+                        g.used ? double(v.size()) / double(g.used) : 0.0,
+                        miss ? kNaN : representative(g.xs[b], stat), mean_of(v),
+                        quantile_of(v, 0.25), quantile_of(v, 0.5), quantile_of(v, 0.75)});
+    }
+    return rows;
+}
+
+// ---------------------------------------------------------- diagnostics
+
+inline DistributionComparison compare(const Values& r, const Values& c, const Values& cuts,
+                                      double eps) {
+    const Groups gr = group(r, r, cuts, false), gc = group(c, c, cuts, false);
+    const std::size_t rows = cuts.size() + 1 + (gr.ys.back().empty() && gc.ys.back().empty() ? 0 : 1);
+    DistributionComparison out;
+    double cr = 0.0, cc = 0.0;
+    for (std::size_t b = 0; b < rows; ++b) {
+        const double pr = double(gr.ys[b].size()) / double(r.size());
+        const double pc = double(gc.ys[b].size()) / double(c.size());
+        cr += pr;
+        cc += pc;
+        const double psi = (pr - pc) * std::log(std::max(pr, eps) / std::max(pc, eps));
+        out.bins.push_back({int64_t(gr.ys[b].size()), int64_t(gc.ys[b].size()), pr, pc, cr, cc, psi});
+        out.psi += psi;
+        out.ks = std::max(out.ks, std::fabs(cr - cc));
+    }
+    return out;
+}
+
+// One point per distinct non-NaN score, in ascending order, carrying the first
+// score of its group in input order (so the sign of a zero too); the area
+// under the curve by trapezoids.
+inline LorenzCurve lorenz(const Values& x, const std::vector<int>& y) {
+    const auto order = stable_order(
+        x.size(), [&](std::size_t i) { return !std::isnan(x[i]); },
+        [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
+    double n1 = 0.0;
+    for (std::size_t i : order) n1 += y[i];
+    const double n0 = double(order.size()) - n1;
+    LorenzCurve c;
+    std::size_t c0 = 0, c1 = 0;
+    double f0_prev = 0.0, f1_prev = 0.0, area = 0.0;
+    for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i;
+        for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? c1 : c0) += 1;
+        const double f0 = double(c0) / n0, f1 = double(c1) / n1;
+        c.points.push_back({x[order[i]], f0, f1});
+        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
+        f0_prev = f0, f1_prev = f1, i = j;
+    }
+    c.auc = 1.0 - area;
+    c.gini = (c.auc + c.auc) - 1.0;
+    return c;
+}
+
+// Rows of weights: one at the nearest end outside the representatives, two
+// linear weights between the pair around v, the last column for NaN.
+inline Values membership(const Values& x, const Values& r) {
+    const std::size_t k = r.size();
+    Values m(x.size() * (k + 1), 0.0);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        double* row = &m[i * (k + 1)];
+        std::size_t j = 1;
+        while (j < k && !(x[i] < r[j])) ++j;
+        if (std::isnan(x[i])) row[k] = 1.0;
+        else if (k == 1 || x[i] <= r[0]) row[0] = 1.0;
+        else if (x[i] >= r[k - 1]) row[k - 1] = 1.0;
+        else {
+            const double t = (x[i] - r[j - 1]) / (r[j] - r[j - 1]);
+            row[j - 1] = 1.0 - t;
+            row[j] = t;
+        }
+    }
+    return m;
+}
+
+// ----------------------------------------------------------------- mdlp
+
+// The split search done plainly: the records' positions of the candidate cuts,
+// class counts by scanning the records, and the same recursion.
+struct Search {
+    const Values& x;
+    const std::vector<int32_t>& y;
+    TessalineParams p;
+    std::vector<std::size_t> at;
+    std::vector<SplitResult> log;
+
+    Search(const Values& xs, const std::vector<int32_t>& ys, const TessalineParams& params)
+        : x(xs), y(ys), p(params) {
+        at.push_back(0);
+        for (std::size_t i = 1; i < x.size(); ++i) {
+            if (x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
+        }
+        at.push_back(x.size());
+    }
+    int64_t count(std::size_t from, std::size_t to, bool class1) const {
+        int64_t c = 0;
+        for (std::size_t i = from; i < to; ++i) c += ((y[i] != 0) == class1);
+        return c;
+    }
+    static double entropy(int64_t a, int64_t b) {
+        if (a == 0 || b == 0) return 0.0;
+        const double f0 = double(a) / double(a + b), f1 = double(b) / double(a + b);
+        return -(f0 * std::log2(f0) + f1 * std::log2(f1));
+    }
+    SplitResult evaluate(std::size_t L, std::size_t R) const {
+        SplitResult best;
+        const std::size_t lo = at[L], hi = at[R];
+        const int64_t n0 = count(lo, hi, false), n1 = count(lo, hi, true), n = n0 + n1;
+        if (n < 2) return best;
+        const double h = entropy(n0, n1);
+        double best_e = kInf;
+        for (std::size_t k = L + 1; k < R; ++k) {
+            const int64_t l0 = count(lo, at[k], false), l1 = count(lo, at[k], true);
+            const int64_t r0 = count(at[k], hi, false), r1 = count(at[k], hi, true);
+            const int64_t nl = l0 + l1, nr = r0 + r1;
+            if (!(nl > p.minobs && nr > p.minobs)) continue;
+            const double hl = entropy(l0, l1), hr = entropy(r0, r1);
+            const double e = (double(nl) * hl + double(nr) * hr) / double(n);
+            if ((p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0) {
+                const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
+                if (p.mono_dir > 0 && !(rate_r >= rate_l)) continue;
+                if (p.mono_dir < 0 && !(rate_l >= rate_r)) continue;
+            }
+            if (e < best_e) {
+                best_e = e;
+                best.has_candidate = true;
+                best.idx = k;
+                best.pto = (x[at[k] - 1] + x[at[k]]) * 0.5;  // plain values: exact midpoints
+                best.gain = h - e;
+                best.cost_pos = std::log2(double(n - 1)) / double(n);
+                best.cost_struct = (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n);
+                best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
+            }
+        }
+        best.found = best.has_candidate && best.gain > best.cost;
+        return best;
+    }
+    void search(std::size_t L, std::size_t R) {
+        if (L + 1 >= R) return;
+        log.push_back(evaluate(L, R));
+        const SplitResult r = log.back();
+        if (r.found) search(L, r.idx), search(r.idx, R);
+    }
+    std::vector<SplitResult> run() {
+        if (!x.empty()) search(0, at.size() - 1);
+        if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
+        return log;
+    }
+};
+
+}  // namespace ref
+
+#endif  // TESSALINE_TESTS_REFERENCE_HPP
