@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -28,54 +29,54 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // A result flattened to the bits of its fields, in order: equal digests mean
-// equal bits (-0.0 differs from 0.0), with every NaN taken as one value.
-using Digest = std::vector<uint64_t>;
+// equal bits (-0.0 differs from 0.0), with every NaN taken as one value. A
+// type of this namespace, so that calls on it find every overload below.
+struct Digest : std::vector<uint64_t> {};
 inline void put(Digest& d, double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     d.push_back(std::isnan(v) ? 0x7ff8000000000000ull : bits);
 }
 inline void put(Digest& d, uint64_t v) { d.push_back(v); }
-inline void put(Digest& d, int64_t v) { d.push_back(static_cast<uint64_t>(v)); }
-inline void put(Digest& d, int32_t v) { d.push_back(static_cast<uint64_t>(int64_t{v})); }
-inline void put(Digest& d, bool v) { d.push_back(v ? 1u : 0u); }
-inline void put(Digest& d, const Boundary& b) { put(d, b.pto_corte), put(d, b.c0), put(d, b.c1); }
+inline void put(Digest& d, int64_t v) { d.push_back(uint64_t(v)); }
+inline void put(Digest& d, int32_t v) { d.push_back(uint64_t(int64_t{v})); }
+inline void put(Digest& d, bool v) { d.push_back(v); }
+template <typename T>
+void put(Digest& d, const std::vector<T>& values);
+// Each record field by field, in declaration order.
+template <typename... F>
+void put_all(Digest& d, const F&... fields) { (put(d, fields), ...); }
+inline void put(Digest& d, const Boundary& b) { put_all(d, b.pto_corte, b.c0, b.c1); }
 inline void put(Digest& d, const SplitResult& r) {
-    put(d, r.found), put(d, r.has_candidate), put(d, r.pto), put(d, r.gain);
-    put(d, r.cost_pos), put(d, r.cost_struct), put(d, r.cost), put(d, uint64_t{r.idx});
+    put_all(d, r.found, r.has_candidate, r.pto, r.gain, r.cost_pos, r.cost_struct, r.cost, uint64_t{r.idx});
 }
-inline void put(Digest& d, const SummaryInterval& s) {
-    put(d, s.left), put(d, s.right), put(d, s.c0), put(d, s.c1), put(d, s.total), put(d, s.p1);
-}
+inline void put(Digest& d, const SummaryInterval& s) { put_all(d, s.left, s.right, s.c0, s.c1, s.total, s.p1); }
 inline void put(Digest& d, const BinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, uint64_t{s.c0}), put(d, uint64_t{s.c1}), put(d, s.event_rate), put(d, s.representative);
+    put_all(d, s.left, s.right, uint64_t{s.count}, s.percentage, uint64_t{s.c0}, uint64_t{s.c1},
+            s.event_rate, s.representative);
 }
 inline void put(Digest& d, const ContinuousBinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, s.representative), put(d, s.target_mean), put(d, s.target_p25);
-    put(d, s.target_median), put(d, s.target_p75);
+    put_all(d, s.left, s.right, uint64_t{s.count}, s.percentage, s.representative, s.target_mean,
+            s.target_p25, s.target_median, s.target_p75);
 }
 inline void put(Digest& d, const PsiBin& b) {
-    put(d, b.count_reference), put(d, b.count_current), put(d, b.proportion_reference);
-    put(d, b.proportion_current), put(d, b.cumulative_reference), put(d, b.cumulative_current);
-    put(d, b.psi_bin);
+    put_all(d, b.count_reference, b.count_current, b.proportion_reference, b.proportion_current,
+            b.cumulative_reference, b.cumulative_current, b.psi_bin);
 }
 inline void put(Digest& d, const LorenzPoint& p) {
-    put(d, p.value), put(d, p.cumulative_non_event), put(d, p.cumulative_event);
+    put_all(d, p.value, p.cumulative_non_event, p.cumulative_event);
 }
 template <typename T>
 void put(Digest& d, const std::vector<T>& values) {
     put(d, static_cast<uint64_t>(values.size()));
     for (const T& v : values) put(d, v);
 }
-inline void put(Digest& d, const DistributionComparison& r) { put(d, r.bins), put(d, r.psi), put(d, r.ks); }
-inline void put(Digest& d, const LorenzCurve& c) { put(d, c.points), put(d, c.auc), put(d, c.gini); }
-inline void put(Digest& d, const MdlpFullResult& r) { put(d, r.mdlp), put(d, r.summary); }
-template <typename T>
-Digest digest(const T& v) {
+inline void put(Digest& d, const DistributionComparison& r) { put_all(d, r.bins, r.psi, r.ks); }
+inline void put(Digest& d, const LorenzCurve& c) { put_all(d, c.points, c.auc, c.gini); }
+template <typename... T>
+Digest digest(const T&... values) {
     Digest d;
-    put(d, v);
+    put_all(d, values...);
     return d;
 }
 
@@ -168,39 +169,32 @@ inline Groups group(const Values& x, const Values& y, const Values& cuts, bool s
     }
     return g;
 }
-inline double left_of(std::size_t b, const Values& c) { return b == 0 ? -kInf : c[b - 1]; }
-inline double right_of(std::size_t b, const Values& c) { return b == c.size() ? kInf : c[b]; }
-
-inline std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<int>& y,
-                                                  const Values& cuts, SummaryStatistic stat) {
-    const Groups g = group(x, Values(y.begin(), y.end()), cuts, false);
-    std::vector<BinningSummary> rows;
-    for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
-        const std::size_t count = g.ys[b].size();
-        const std::size_t c1 = std::size_t(std::count(g.ys[b].begin(), g.ys[b].end(), 1.0));
-        const bool miss = b == cuts.size() + 1;
-        if (miss && count == 0) break;
-        rows.push_back({miss ? kNaN : left_of(b, cuts), miss ? kNaN : right_of(b, cuts), count,
-                        x.empty() ? 0.0 : double(count) / double(x.size()), count - c1, c1,
-                        count == 0 ? 0.0 : double(c1) / double(count),
-                        miss ? kNaN : representative(g.xs[b], stat)});
-    }
-    return rows;
-}
 
 inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x, const Values& y,
-                                                                const Values& cuts,
-                                                                SummaryStatistic stat) {
+                                                                const Values& cuts, SummaryStatistic stat) {
     const Groups g = group(x, y, cuts, true);
     std::vector<ContinuousBinningSummary> rows;
     for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
         const Values& v = g.ys[b];
         const bool miss = b == cuts.size() + 1;
         if (miss && v.empty()) break;
-        rows.push_back({miss ? kNaN : left_of(b, cuts), miss ? kNaN : right_of(b, cuts), v.size(),
-                        g.used ? double(v.size()) / double(g.used) : 0.0,
-                        miss ? kNaN : representative(g.xs[b], stat), mean_of(v),
-                        quantile_of(v, 0.25), quantile_of(v, 0.5), quantile_of(v, 0.75)});
+        const double left = miss ? kNaN : b == 0 ? -kInf : cuts[b - 1];
+        const double right = miss ? kNaN : b == cuts.size() ? kInf : cuts[b];
+        rows.push_back({left, right, v.size(), g.used ? double(v.size()) / double(g.used) : 0.0,
+                        miss ? kNaN : representative(g.xs[b], stat), mean_of(v), quantile_of(v, 0.25),
+                        quantile_of(v, 0.5), quantile_of(v, 0.75)});
+    }
+    return rows;
+}
+
+// A 0/1 target's mean is its event rate (0 in an empty bin).
+inline std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<int>& y,
+                                                  const Values& cuts, SummaryStatistic stat) {
+    std::vector<BinningSummary> rows;
+    for (const auto& r : continuous_summary(x, Values(y.begin(), y.end()), cuts, stat)) {
+        const auto c1 = std::size_t(std::llround(r.count ? r.target_mean * double(r.count) : 0.0));
+        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1,
+                        r.count ? r.target_mean : 0.0, r.representative});
     }
     return rows;
 }
@@ -275,62 +269,53 @@ inline Values membership(const Values& x, const Values& r) {
 
 // ----------------------------------------------------------------- mdlp
 
-// The split search done plainly: the records' positions of the candidate cuts,
-// class counts by scanning the records, and the same recursion.
+// The split search done plainly: the records' positions of the candidate cuts
+// (a change of both value and label), class counts by scanning the records.
 struct Search {
     const Values& x;
     const std::vector<int32_t>& y;
     TessalineParams p;
-    std::vector<std::size_t> at;
+    std::vector<std::size_t> at{0};
     std::vector<SplitResult> log;
 
     Search(const Values& xs, const std::vector<int32_t>& ys, const TessalineParams& params)
         : x(xs), y(ys), p(params) {
-        at.push_back(0);
         for (std::size_t i = 1; i < x.size(); ++i) {
             if (x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
         }
         at.push_back(x.size());
     }
-    int64_t count(std::size_t from, std::size_t to, bool class1) const {
-        int64_t c = 0;
-        for (std::size_t i = from; i < to; ++i) c += ((y[i] != 0) == class1);
-        return c;
+    int64_t ones(std::size_t from, std::size_t to) const {
+        return std::count_if(&y[0] + from, &y[0] + to, [](int32_t v) { return v != 0; });
     }
-    static double entropy(int64_t a, int64_t b) {
-        if (a == 0 || b == 0) return 0.0;
-        const double f0 = double(a) / double(a + b), f1 = double(b) / double(a + b);
+    static double entropy(int64_t ones, int64_t n) {
+        if (ones == 0 || ones == n) return 0.0;
+        const double f0 = double(n - ones) / double(n), f1 = double(ones) / double(n);
         return -(f0 * std::log2(f0) + f1 * std::log2(f1));
     }
     SplitResult evaluate(std::size_t L, std::size_t R) const {
         SplitResult best;
         const std::size_t lo = at[L], hi = at[R];
-        const int64_t n0 = count(lo, hi, false), n1 = count(lo, hi, true), n = n0 + n1;
+        const int64_t n = int64_t(hi - lo), n1 = ones(lo, hi);
         if (n < 2) return best;
-        const double h = entropy(n0, n1);
+        const double h = entropy(n1, n);
         double best_e = kInf;
         for (std::size_t k = L + 1; k < R; ++k) {
-            const int64_t l0 = count(lo, at[k], false), l1 = count(lo, at[k], true);
-            const int64_t r0 = count(at[k], hi, false), r1 = count(at[k], hi, true);
-            const int64_t nl = l0 + l1, nr = r0 + r1;
+            const int64_t nl = int64_t(at[k] - lo), nr = n - nl, l1 = ones(lo, at[k]), r1 = n1 - l1;
             if (!(nl > p.minobs && nr > p.minobs)) continue;
-            const double hl = entropy(l0, l1), hr = entropy(r0, r1);
+            const double hl = entropy(l1, nl), hr = entropy(r1, nr);
             const double e = (double(nl) * hl + double(nr) * hr) / double(n);
-            if ((p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0) {
-                const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
-                if (p.mono_dir > 0 && !(rate_r >= rate_l)) continue;
-                if (p.mono_dir < 0 && !(rate_l >= rate_r)) continue;
+            const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
+            if ((p.monotonicity == 1 || p.monotonicity == 3) &&
+                ((p.mono_dir > 0 && !(rate_r >= rate_l)) || (p.mono_dir < 0 && !(rate_l >= rate_r)))) {
+                continue;
             }
-            if (e < best_e) {
-                best_e = e;
-                best.has_candidate = true;
-                best.idx = k;
-                best.pto = (x[at[k] - 1] + x[at[k]]) * 0.5;  // plain values: exact midpoints
-                best.gain = h - e;
-                best.cost_pos = std::log2(double(n - 1)) / double(n);
-                best.cost_struct = (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n);
-                best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
-            }
+            if (!(e < best_e)) continue;
+            best_e = e;
+            best = {false, true, (x[at[k] - 1] + x[at[k]]) * 0.5, h - e,  // plain values: exact midpoints
+                    std::log2(double(n - 1)) / double(n),
+                    (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n), 0.0, k};
+            best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
         }
         best.found = best.has_candidate && best.gain > best.cost;
         return best;

@@ -47,40 +47,31 @@ std::vector<std::function<Digest()>> jobs(const Inputs& in) {
     return {
         [=, &in] {
             const PreprocessResult r = preprocess_data(x, in.y_continuous.data(), n, std::nullopt, 40.0);
-            Digest d = digest(r.x);
-            put(d, r.y), put(d, uint64_t{r.missing_count}), put(d, r.threshold);
-            return d;
+            return digest(r.x, r.y, uint64_t{r.missing_count}, r.threshold);
         },
         [=, &in] { return digest(compute_boundaries_from_raw(x, in.y_binary.data(), n, std::nullopt, 50.0)); },
         [=, &in] { return digest(fit_mdlp_from_raw(x, in.y_continuous.data(), n, p, 1.5, 50.0)); },
         [=, &in] {
             const MdlpFullRawResult r =
                 fit_mdlp_full_from_raw(x, in.y_binary.data(), n, p, std::nullopt, 50.0, SummaryStatistic::Median);
-            Digest d = digest(r.mdlp);
-            put(d, r.intervals), put(d, r.summary), put(d, uint64_t{r.n_used});
-            return d;
+            return digest(r.mdlp, r.intervals, r.summary, uint64_t{r.n_used});
         },
         [=] {
-            Digest d = digest(equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0));
-            put(d, equal_width_splits(x, n, 7, WidthRange::Quantile, 0.05, 0.95, 0));
-            put(d, equal_width_splits(x, n, 7, WidthRange::Iqr, 0, 1, 1.5));
-            put(d, quantile_splits(x, n, 10));
-            return d;
+            return digest(equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0),
+                          equal_width_splits(x, n, 7, WidthRange::Quantile, 0.05, 0.95, 0),
+                          equal_width_splits(x, n, 7, WidthRange::Iqr, 0, 1, 1.5), quantile_splits(x, n, 10));
         },
         [=, &in] { return digest(assign_bins(x, n, in.cuts)); },
         [=, &in] {
-            Digest d = digest(summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Median));
-            put(d, summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Mean));
-            return d;
+            return digest(summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Median),
+                          summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Mean));
         },
         [=, &in] { return digest(summarize_continuous(x, in.y_continuous.data(), n, in.cuts, SummaryStatistic::Median)); },
         [=, &in] { return digest(compare_distributions(x, n, in.current.data(), n, in.cuts, 1e-12)); },
         [=, &in] { return digest(lorenz_curve(x, in.labels.data(), n)); },
         [=, &in] {
             const Values m = membership_matrix(x, n, in.reps.data(), in.reps.size());
-            Digest d = digest(m);
-            put(d, aggregate_membership(m.data(), n, in.reps.size() + 1, in.values.data(), true));
-            return d;
+            return digest(m, aggregate_membership(m.data(), n, in.reps.size() + 1, in.values.data(), true));
         },
     };
 }
