@@ -16,6 +16,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "numeric.hpp"
@@ -63,12 +64,10 @@ inline void put(Digest& d, const PsiBin& b) {
     put_all(d, b.count_reference, b.count_current, b.proportion_reference, b.proportion_current,
             b.cumulative_reference, b.cumulative_current, b.psi_bin);
 }
-inline void put(Digest& d, const LorenzPoint& p) {
-    put_all(d, p.value, p.cumulative_non_event, p.cumulative_event);
-}
+inline void put(Digest& d, const LorenzPoint& p) { put_all(d, p.value, p.cumulative_non_event, p.cumulative_event); }
 template <typename T>
 void put(Digest& d, const std::vector<T>& values) {
-    put(d, static_cast<uint64_t>(values.size()));
+    put(d, uint64_t{values.size()});
     for (const T& v : values) put(d, v);
 }
 inline void put(Digest& d, const DistributionComparison& r) { put_all(d, r.bins, r.psi, r.ks); }
@@ -97,13 +96,12 @@ inline Values messy_sample(std::mt19937_64& rng, std::size_t n, int distinct) {
     Values x(n);
     for (double& v : x) {
         const double u = unit(rng);
-        v = u < 0.03 ? kNaN : u < 0.04 ? kInf : u < 0.05 ? -kInf
-            : u < 0.5 ? level(rng) * 0.25 - 3.0 : unit(rng) * 10.0 - 5.0;
+        v = u < 0.03 ? kNaN : u < 0.04 ? kInf : u < 0.05 ? -kInf : u < 0.5 ? level(rng) * 0.25 - 3.0 : unit(rng) * 10 - 5;
     }
     return x;
 }
 
-// Positions of x in a stable comparison sort by `less`, keeping only `keep`.
+// Positions of the rows kept by `keep`, in a stable comparison sort by `less`.
 template <typename Keep, typename Less>
 std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
     std::vector<std::size_t> order;
@@ -118,8 +116,7 @@ std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
 
 // The bin of v: the number of cut points strictly below it; NaN has none.
 inline int64_t bin_of(double v, const Values& cuts) {
-    if (std::isnan(v)) return -1;
-    return std::count_if(cuts.begin(), cuts.end(), [v](double c) { return c < v; });
+    return std::isnan(v) ? -1 : std::count_if(cuts.begin(), cuts.end(), [v](double c) { return c < v; });
 }
 
 // Quantile cuts: sort the finite values, then drop cuts that are not finite,
@@ -129,30 +126,23 @@ inline Values quantile_cuts(const Values& x, std::size_t n_bins) {
     Values want;
     for (std::size_t i = 1; i < n_bins && s.front() != s.back(); ++i) {
         const double q = linear_quantile(s, double(i) / double(n_bins));
-        if (is_finite(q) && q >= s.front() && q < s.back() && (want.empty() || q > want.back())) {
-            want.push_back(q);
-        }
+        if (is_finite(q) && q >= s.front() && q < s.back() && (want.empty() || q > want.back())) want.push_back(q);
     }
     return want;
 }
 
 inline double mean_of(const Values& v) {
-    double sum = 0.0;
-    for (double t : v) sum += t;
-    return v.empty() ? kNaN : sum / double(v.size());
+    return v.empty() ? kNaN : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
 }
-
 inline double quantile_of(Values v, double p) {
-    if (v.empty()) return kNaN;
     std::sort(v.begin(), v.end());
-    return linear_quantile(v, p);
+    return v.empty() ? kNaN : linear_quantile(v, p);
 }
-
 inline double representative(const Values& v, SummaryStatistic stat) {
     return stat == SummaryStatistic::Mean ? mean_of(v) : quantile_of(v, 0.5);
 }
 
-// Per-bin lists of the rows kept: slot m + 1 holds the rows with NaN x.
+// Per-bin lists of the x and y of the rows kept, the rows with NaN x last.
 struct Groups {
     std::vector<Values> xs, ys;
     std::size_t used = 0;
@@ -163,9 +153,7 @@ inline Groups group(const Values& x, const Values& y, const Values& cuts, bool s
         if (skip_nan_y && std::isnan(y[i])) continue;
         const int64_t b = bin_of(x[i], cuts);
         const std::size_t slot = b < 0 ? cuts.size() + 1 : std::size_t(b);
-        g.xs[slot].push_back(x[i]);
-        g.ys[slot].push_back(y[i]);
-        ++g.used;
+        g.xs[slot].push_back(x[i]), g.ys[slot].push_back(y[i]), ++g.used;
     }
     return g;
 }
@@ -193,28 +181,24 @@ inline std::vector<BinningSummary> binary_summary(const Values& x, const std::ve
     std::vector<BinningSummary> rows;
     for (const auto& r : continuous_summary(x, Values(y.begin(), y.end()), cuts, stat)) {
         const auto c1 = std::size_t(std::llround(r.count ? r.target_mean * double(r.count) : 0.0));
-        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1,
-                        r.count ? r.target_mean : 0.0, r.representative});
+        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1, r.count ? r.target_mean : 0.0,
+                        r.representative});
     }
     return rows;
 }
 
 // ---------------------------------------------------------- diagnostics
 
-inline DistributionComparison compare(const Values& r, const Values& c, const Values& cuts,
-                                      double eps) {
+inline DistributionComparison compare(const Values& r, const Values& c, const Values& cuts, double eps) {
     const Groups gr = group(r, r, cuts, false), gc = group(c, c, cuts, false);
     const std::size_t rows = cuts.size() + 1 + (gr.ys.back().empty() && gc.ys.back().empty() ? 0 : 1);
     DistributionComparison out;
     double cr = 0.0, cc = 0.0;
     for (std::size_t b = 0; b < rows; ++b) {
-        const double pr = double(gr.ys[b].size()) / double(r.size());
-        const double pc = double(gc.ys[b].size()) / double(c.size());
-        cr += pr;
-        cc += pc;
+        const double pr = double(gr.ys[b].size()) / double(r.size()), pc = double(gc.ys[b].size()) / double(c.size());
         const double psi = (pr - pc) * std::log(std::max(pr, eps) / std::max(pc, eps));
+        cr += pr, cc += pc, out.psi += psi;
         out.bins.push_back({int64_t(gr.ys[b].size()), int64_t(gc.ys[b].size()), pr, pc, cr, cc, psi});
-        out.psi += psi;
         out.ks = std::max(out.ks, std::fabs(cr - cc));
     }
     return out;
@@ -225,21 +209,16 @@ inline DistributionComparison compare(const Values& r, const Values& c, const Va
 // under the curve by trapezoids.
 inline LorenzCurve lorenz(const Values& x, const std::vector<int>& y) {
     const auto order = stable_order(
-        x.size(), [&](std::size_t i) { return !std::isnan(x[i]); },
-        [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
-    double n1 = 0.0;
+        x.size(), [&](std::size_t i) { return !std::isnan(x[i]); }, [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
+    double n1 = 0.0, c0 = 0.0, c1 = 0.0, f0_prev = 0.0, f1_prev = 0.0, area = 0.0;
     for (std::size_t i : order) n1 += y[i];
-    const double n0 = double(order.size()) - n1;
     LorenzCurve c;
-    std::size_t c0 = 0, c1 = 0;
-    double f0_prev = 0.0, f1_prev = 0.0, area = 0.0;
-    for (std::size_t i = 0; i < order.size();) {
-        std::size_t j = i;
+    for (std::size_t i = 0, j = 0; i < order.size(); i = j) {
         for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? c1 : c0) += 1;
-        const double f0 = double(c0) / n0, f1 = double(c1) / n1;
+        const double f0 = c0 / (double(order.size()) - n1), f1 = c1 / n1;
         c.points.push_back({x[order[i]], f0, f1});
         area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
-        f0_prev = f0, f1_prev = f1, i = j;
+        f0_prev = f0, f1_prev = f1;
     }
     c.auc = 1.0 - area;
     c.gini = (c.auc + c.auc) - 1.0;
@@ -255,38 +234,61 @@ inline Values membership(const Values& x, const Values& r) {
         double* row = &m[i * (k + 1)];
         std::size_t j = 1;
         while (j < k && !(x[i] < r[j])) ++j;
-        if (std::isnan(x[i])) row[k] = 1.0;
-        else if (k == 1 || x[i] <= r[0]) row[0] = 1.0;
-        else if (x[i] >= r[k - 1]) row[k - 1] = 1.0;
-        else {
-            const double t = (x[i] - r[j - 1]) / (r[j] - r[j - 1]);
-            row[j - 1] = 1.0 - t;
-            row[j] = t;
+        if (std::isnan(x[i]) || k == 1 || x[i] <= r[0] || x[i] >= r[k - 1]) {
+            row[std::isnan(x[i]) ? k : k == 1 || x[i] <= r[0] ? 0 : k - 1] = 1.0;
+            continue;
         }
+        const double t = (x[i] - r[j - 1]) / (r[j] - r[j - 1]);
+        row[j - 1] = 1.0 - t, row[j] = t;
     }
     return m;
 }
 
 // ----------------------------------------------------------------- mdlp
 
-// The split search done plainly: the records' positions of the candidate cuts
-// (a change of both value and label), class counts by scanning the records.
+// The depth-first split search over rows 0..rows-1: log the best cut of a
+// range, split it there when accepted; a rejected single root may be forced.
+inline std::vector<SplitResult> split_log(std::size_t rows, bool force,
+                                          const std::function<SplitResult(std::size_t, std::size_t)>& evaluate) {
+    std::vector<SplitResult> log;
+    std::function<void(std::size_t, std::size_t)> search = [&](std::size_t L, std::size_t R) {
+        if (L + 1 >= R) return;
+        log.push_back(evaluate(L, R));
+        const SplitResult r = log.back();
+        if (r.found) search(L, r.idx), search(r.idx, R);
+    };
+    if (rows > 1) search(0, rows - 1);
+    if (force && log.size() == 1 && log[0].has_candidate) log[0].found = true;
+    return log;
+}
+
+// The split criterion done plainly: the records' positions of the candidate
+// cuts (a change of both value and label), class counts by scanning records.
 struct Search {
     const Values& x;
     const std::vector<int32_t>& y;
     TessalineParams p;
     std::vector<std::size_t> at{0};
-    std::vector<SplitResult> log;
 
-    Search(const Values& xs, const std::vector<int32_t>& ys, const TessalineParams& params)
-        : x(xs), y(ys), p(params) {
+    Search(const Values& xs, const std::vector<int32_t>& ys, const TessalineParams& params) : x(xs), y(ys), p(params) {
         for (std::size_t i = 1; i < x.size(); ++i) {
             if (x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
         }
         at.push_back(x.size());
     }
     int64_t ones(std::size_t from, std::size_t to) const {
-        return std::count_if(&y[0] + from, &y[0] + to, [](int32_t v) { return v != 0; });
+        return std::count_if(y.begin() + std::ptrdiff_t(from), y.begin() + std::ptrdiff_t(to), [](int32_t v) { return v != 0; });
+    }
+    // The boundary table: the first and last value, and the midpoint before
+    // each candidate, with the class counts of the records below it.
+    std::vector<Boundary> table() const {
+        std::vector<Boundary> B;
+        for (std::size_t k = 0; k < at.size() && !x.empty(); ++k) {
+            const int64_t c1 = ones(0, at[k]);
+            B.push_back({k == 0 ? x.front() : k + 1 == at.size() ? x.back() : (x[at[k] - 1] + x[at[k]]) * 0.5,
+                         int64_t(at[k]) - c1, c1});
+        }
+        return B;
     }
     static double entropy(int64_t ones, int64_t n) {
         if (ones == 0 || ones == n) return 0.0;
@@ -295,41 +297,28 @@ struct Search {
     }
     SplitResult evaluate(std::size_t L, std::size_t R) const {
         SplitResult best;
-        const std::size_t lo = at[L], hi = at[R];
-        const int64_t n = int64_t(hi - lo), n1 = ones(lo, hi);
-        if (n < 2) return best;
+        const int64_t n = int64_t(at[R] - at[L]), n1 = ones(at[L], at[R]);
         const double h = entropy(n1, n);
         double best_e = kInf;
-        for (std::size_t k = L + 1; k < R; ++k) {
-            const int64_t nl = int64_t(at[k] - lo), nr = n - nl, l1 = ones(lo, at[k]), r1 = n1 - l1;
-            if (!(nl > p.minobs && nr > p.minobs)) continue;
+        for (std::size_t k = L + 1; k < R && n >= 2; ++k) {
+            const int64_t nl = int64_t(at[k] - at[L]), nr = n - nl, l1 = ones(at[L], at[k]), r1 = n1 - l1;
             const double hl = entropy(l1, nl), hr = entropy(r1, nr);
             const double e = (double(nl) * hl + double(nr) * hr) / double(n);
             const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
-            if ((p.monotonicity == 1 || p.monotonicity == 3) &&
-                ((p.mono_dir > 0 && !(rate_r >= rate_l)) || (p.mono_dir < 0 && !(rate_l >= rate_r)))) {
-                continue;
-            }
-            if (!(e < best_e)) continue;
+            const bool filtered = (p.monotonicity == 1 || p.monotonicity == 3) &&
+                                  ((p.mono_dir > 0 && !(rate_r >= rate_l)) || (p.mono_dir < 0 && !(rate_l >= rate_r)));
+            if (!(nl > p.minobs && nr > p.minobs) || filtered || !(e < best_e)) continue;
             best_e = e;
             best = {false, true, (x[at[k] - 1] + x[at[k]]) * 0.5, h - e,  // plain values: exact midpoints
-                    std::log2(double(n - 1)) / double(n),
-                    (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n), 0.0, k};
+                    std::log2(double(n - 1)) / double(n), (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n), 0.0, k};
             best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
         }
         best.found = best.has_candidate && best.gain > best.cost;
         return best;
     }
-    void search(std::size_t L, std::size_t R) {
-        if (L + 1 >= R) return;
-        log.push_back(evaluate(L, R));
-        const SplitResult r = log.back();
-        if (r.found) search(L, r.idx), search(r.idx, R);
-    }
-    std::vector<SplitResult> run() {
-        if (!x.empty()) search(0, at.size() - 1);
-        if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
-        return log;
+    std::vector<SplitResult> run() const {
+        return split_log(x.empty() ? 0 : at.size(), p.force_first_split,
+                         [this](std::size_t L, std::size_t R) { return evaluate(L, R); });
     }
 };
 

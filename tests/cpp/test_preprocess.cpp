@@ -78,29 +78,38 @@ TEST(Preprocess, Thresholds) {
     }
 }
 
-// Short inputs take the comparison sort, long ones the radix passes: both
-// order by value then label like a stable comparison sort, so -0.0 and 0.0
-// keep their input order.
+// Short inputs take the comparison sort, long ones radix passes over the keys
+// of each label apart: both order by value then label like a stable
+// comparison sort, so -0.0 and 0.0 keep their input order. The shapes make
+// every digit vary, few of them, or none.
 TEST(Preprocess, OrderMatchesAStableComparisonSort) {
     std::mt19937_64 rng(7);
-    for (std::size_t n : {3u, 60u, 5000u}) {
-        Values x(n), y(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const int v = int(rng() % 41);
-            x[i] = v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? -kInf : (v - 20) * 0.25;
-            y[i] = double(rng() % 2);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    const std::function<double()> shapes[] = {
+        [&] { const int v = int(rng() % 41); return v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? -kInf : (v - 20) * 0.25; },
+        [&] { return (rng() % 2 ? -1.0 : 1.0) * std::pow(10.0, double(rng() % 600) - 300.0) * normal(rng); },
+        [&] { return std::round(normal(rng) * 1e4); },
+        [&] { return double(rng() % 5); },
+        [&] { return 4.0; },
+        // Only two far-apart bits vary: the digits between them never do.
+        [&] { return value_of_key(ordered_key(2.0) | (rng() & 0x0100000000000008ull)); },
+    };
+    for (std::size_t n : {1u, 3u, 60u, 255u, 256u, 1000u, 70000u}) {
+        for (const auto& draw : shapes) {
+            for (unsigned share : {0u, 1u, 3u}) {  // label 1 for none, a third, or all of the rows
+                Values x(n), y(n);
+                for (std::size_t i = 0; i < n; ++i) x[i] = draw(), y[i] = share == 0 ? 0.0 : double(rng() % share == 0);
+                const PreprocessResult r = run(x, y);
+                const auto order = stable_order(n, [&](std::size_t i) { return std::isfinite(x[i]); },
+                                                [&](std::size_t a, std::size_t b) {
+                                                    return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
+                                                });
+                Values want_x;
+                std::vector<int32_t> want_y;
+                for (std::size_t i : order) want_x.push_back(x[i]), want_y.push_back(int32_t(y[i]));
+                ASSERT_EQ(digest(r.x, r.y), digest(want_x, want_y)) << n << " " << share;
+            }
         }
-        const PreprocessResult r = run(x, y);
-        const auto order = stable_order(n, [&](std::size_t i) { return std::isfinite(x[i]); },
-                                        [&](std::size_t a, std::size_t b) {
-                                            return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
-                                        });
-        Values want_x;
-        std::vector<int32_t> want_y;
-        for (std::size_t i : order) want_x.push_back(x[i]), want_y.push_back(int32_t(y[i]));
-        EXPECT_EQ(digest(r.x), digest(want_x)) << n;
-        EXPECT_EQ(r.y, want_y) << n;
-        EXPECT_EQ(r.n_used + r.n_non_finite, n);
     }
 }
 
@@ -114,38 +123,6 @@ TEST(OrderedKey, FollowsTheNumericOrderAndRoundTrips) {
     // The two zeros are one value: one key, which gives back 0.0.
     EXPECT_EQ(ordered_key(-0.0), ordered_key(0.0));
     EXPECT_FALSE(std::signbit(value_of_key(ordered_key(-0.0))));
-}
-
-// Sorts keys drawn by `draw` in two ranges and compares with std::sort.
-template <typename Draw>
-void expect_sorted_like_std(std::size_t n, std::size_t n0, Draw draw) {
-    std::vector<uint64_t> keys(n);
-    for (auto& k : keys) k = draw();
-    Values a(n), b(n);
-    for (std::size_t i = 0; i < n; ++i) store_key(&a[i], keys[i]);
-    const double* sorted = sort_key_ranges(a.data(), b.data(), n, n0);
-    ASSERT_TRUE(sorted == a.data() || sorted == b.data());
-    std::sort(keys.begin(), keys.begin() + std::ptrdiff_t(n0));
-    std::sort(keys.begin() + std::ptrdiff_t(n0), keys.end());
-    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(load_key(sorted + i), keys[i]) << i;
-}
-
-TEST(SortKeyRanges, MatchesStdSortOnBothRanges) {
-    std::mt19937_64 rng(99);
-    std::normal_distribution<double> normal(0.0, 1.0);
-    for (std::size_t n : {0u, 1u, 100u, 255u, 256u, 1000u, 70000u}) {
-        for (std::size_t n0 : {std::size_t{0}, n / 3, n}) {
-            SCOPED_TRACE(testing::Message() << "n " << n << " n0 " << n0);
-            expect_sorted_like_std(n, n0, [&] { return rng(); });
-            // Few distinct values: most digits never vary and are skipped.
-            expect_sorted_like_std(n, n0, [&] { return ordered_key(double(rng() % 5)); });
-            expect_sorted_like_std(n, n0, [&] { return ordered_key(std::round(normal(rng) * 1e4)); });
-            // All equal, and only two far-apart bits varying: the digits
-            // span the bits between them, most of which never vary.
-            expect_sorted_like_std(n, n0, [] { return uint64_t{0x4010000000000000}; });
-            expect_sorted_like_std(n, n0, [&] { return (rng() & 0x1000000000000008ull) | 0x40; });
-        }
-    }
 }
 
 }  // namespace
