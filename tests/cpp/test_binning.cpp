@@ -4,25 +4,15 @@ namespace {
 
 using namespace ref;
 
-Values equal_width(const Values& x, std::size_t n_bins, WidthRange range = WidthRange::Full,
-                   double lower = 0.0, double upper = 1.0, double k = 1.5) {
+Values equal_width(const Values& x, std::size_t n_bins, WidthRange range = WidthRange::Full, double lower = 0.0,
+                   double upper = 1.0, double k = 1.5) {
     return equal_width_splits(x.data(), x.size(), n_bins, range, lower, upper, k);
 }
-Values quantiles(const Values& x, std::size_t n_bins) {
-    return quantile_splits(x.data(), x.size(), n_bins);
-}
-Values iota(double first, double last) {
-    Values v;
-    for (double t = first; t <= last; t += 1.0) v.push_back(t);
-    return v;
-}
-std::vector<BinningSummary> binary(const Values& x, const std::vector<int>& y, const Values& cuts,
-                                   SummaryStatistic stat = SummaryStatistic::Median) {
+Values quantiles(const Values& x, std::size_t n_bins) { return quantile_splits(x.data(), x.size(), n_bins); }
+auto binary(const Values& x, const std::vector<int>& y, const Values& cuts, SummaryStatistic stat = SummaryStatistic::Median) {
     return summarize_binary(x.data(), y.data(), x.size(), cuts, stat);
 }
-std::vector<ContinuousBinningSummary> continuous(const Values& x, const Values& y,
-                                                 const Values& cuts,
-                                                 SummaryStatistic stat = SummaryStatistic::Median) {
+auto continuous(const Values& x, const Values& y, const Values& cuts, SummaryStatistic stat = SummaryStatistic::Median) {
     return summarize_continuous(x.data(), y.data(), x.size(), cuts, stat);
 }
 
@@ -50,28 +40,23 @@ std::vector<Values> large_samples() {
 }
 
 TEST(BinningSplits, WorkedExamplesAndDegenerateRanges) {
-    Values skewed = iota(1, 9);
-    skewed.push_back(100);
+    Values hundred(101), skewed = {1, 2, 3, 4, 5, 6, 7, 8, 9, 100};
+    std::iota(hundred.begin(), hundred.end(), 0.0);
     const Values tied = {0, 5, 5, 5, 5, 5, 5, 20}, flat = {kNaN, 4, kInf, 4, -kInf, 4};
     const Values x = {3, -1, kNaN, 8, 2.5, 11, kInf, 0};
     const std::pair<Values, Values> cases[] = {
         {equal_width({0, 10}, 4), {2.5, 5.0, 7.5}},
-        {equal_width(iota(0, 100), 3, WidthRange::Quantile, 0.05, 0.95), {35.0, 65.0}},
+        {equal_width(hundred, 3, WidthRange::Quantile, 0.05, 0.95), {35.0, 65.0}},
         {equal_width(skewed, 2, WidthRange::Iqr, 0, 1, 1.5), {7.75}},
         {equal_width(skewed, 2, WidthRange::Iqr, 0, 1, 0.0), {5.5}},  // exactly [q1, q3]
         {equal_width(x, 6, WidthRange::Quantile, 0.0, 1.0), equal_width(x, 6)},
         // No spread between the quartiles: back to the full range.
         {equal_width(tied, 4, WidthRange::Iqr, 0, 1, 3.0), equal_width(tied, 4)},
-        {quantiles({1, 2, 3, 4, 5}, 4), {2.0, 3.0, 4.0}},
-        {quantiles({1, 1, 1, 1, 2}, 4), {1.0}},
+        {quantiles({1, 2, 3, 4, 5}, 4), {2.0, 3.0, 4.0}}, {quantiles({1, 1, 1, 1, 2}, 4), {1.0}},
         {quantiles({1, 2, 2, 2, 2}, 2), {}},  // the median equals the maximum
-        {equal_width({1, 5, 9}, 1), {}},
-        {quantiles({1, 5, 9}, 1), {}},
-        {quantiles(flat, 5), {}},
-        {quantiles({7}, 5), {}},
-        {equal_width({-1e308, 1e308}, 4), {}},  // every candidate overflows
-        {equal_width(flat, 5), {}},
-        {equal_width(flat, 5, WidthRange::Quantile), {}},
+        {equal_width({1, 5, 9}, 1), {}}, {quantiles({1, 5, 9}, 1), {}}, {quantiles(flat, 5), {}},
+        {quantiles({7}, 5), {}}, {equal_width({-1e308, 1e308}, 4), {}},  // every candidate overflows
+        {equal_width(flat, 5), {}}, {equal_width(flat, 5, WidthRange::Quantile), {}},
         {equal_width(flat, 5, WidthRange::Iqr), {}},
     };
     for (const auto& [got, want] : cases) EXPECT_EQ(digest(got), digest(want));
@@ -140,14 +125,12 @@ TEST(BinningSplits, QuantileCutsMatchTheSortedDefinition) {
 
 TEST(BinningSplits, WidthCutsAreStrictlyIncreasingAndInsideTheData) {
     std::mt19937_64 rng(7);
-    const Values x = messy_sample(rng, 5000, 12);
-    const Values s = sorted_finite_values(x.data(), x.size());
+    const Values x = messy_sample(rng, 5000, 12), s = sorted_finite_values(x.data(), x.size());
     for (std::size_t n_bins : {2u, 7u, 64u, 999u}) {
         for (const Values& cuts : {equal_width(x, n_bins), equal_width(x, n_bins, WidthRange::Iqr, 0, 1, 0.5)}) {
             EXPECT_LE(cuts.size(), n_bins - 1);
             for (std::size_t i = 0; i < cuts.size(); ++i) {
-                EXPECT_TRUE(is_finite(cuts[i]) && cuts[i] >= s.front() && cuts[i] < s.back());
-                EXPECT_TRUE(i == 0 || cuts[i] > cuts[i - 1]);
+                EXPECT_TRUE(is_finite(cuts[i]) && cuts[i] >= s.front() && cuts[i] < s.back() && (i == 0 || cuts[i] > cuts[i - 1]));
             }
         }
     }
@@ -164,9 +147,7 @@ TEST(BinningAssign, MatchesCountOfCutsBelowForEveryNumberOfCuts) {
         for (std::size_t j = 0; j < m; ++j) cuts[j] = -3.0 + 0.25 * double(j % 30);
         std::sort(cuts.begin(), cuts.end());  // repeats kept on purpose
         const std::vector<int64_t> bins = assign_bins(x.data(), x.size(), cuts);
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            ASSERT_EQ(bins[i], bin_of(x[i], cuts)) << "m=" << m << " x=" << x[i];
-        }
+        for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(bins[i], bin_of(x[i], cuts)) << "m=" << m << " x=" << x[i];
     }
 }
 

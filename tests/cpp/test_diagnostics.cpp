@@ -25,16 +25,13 @@ TEST(CompareDistributions, WorkedExamples) {
 
 TEST(CompareDistributions, InvalidArgumentsInCheckOrder) {
     const std::string bad_input = "compare_distributions: muestras vacías o epsilon inválido";
-    const std::string bad_splits = "compare_distributions: splits deben ser finitos, crecientes y únicos";
     const Values s = {1, 2};
-    EXPECT_EQ(message_of([&] { psi({}, s, {}); }), bad_input);
-    EXPECT_EQ(message_of([&] { psi(s, {}, {}); }), bad_input);
-    EXPECT_EQ(message_of([&] { psi({}, s, {2, 1}); }), bad_input);  // the sample check runs first
-    for (double eps : {0.0, -0.0, -1e-12, kNaN, kInf, -kInf}) {
-        EXPECT_EQ(message_of([&] { psi(s, s, {}, eps); }), bad_input) << eps;
+    for (const Values& r : {Values{}, s}) {  // the sample check runs first
+        EXPECT_EQ(message_of([&] { psi(r, r == s ? Values{} : s, {2, 1}); }), bad_input);
     }
+    for (double eps : {0.0, -0.0, -1e-12, kNaN, kInf, -kInf}) EXPECT_EQ(message_of([&] { psi(s, s, {}, eps); }), bad_input);
     for (const Values& splits : std::vector<Values>{{kNaN}, {1, kInf}, {-kInf, 1}, {1, 1}, {2, 1}, {0, 1, kNaN}}) {
-        EXPECT_EQ(message_of([&] { psi(s, s, splits); }), bad_splits);
+        EXPECT_EQ(message_of([&] { psi(s, s, splits); }), "compare_distributions: splits deben ser finitos, crecientes y únicos");
     }
 }
 
@@ -60,29 +57,17 @@ TEST(CompareDistributions, MatchesAPlainComputation) {
 TEST(LorenzCurve, WorkedExamples) {
     EXPECT_EQ(digest(curve({1, 2, 3, 4}, {0, 1, 0, 1})),
               digest(LorenzCurve{{{1, 0.5, 0}, {2, 0.5, 0.5}, {3, 1, 0.5}, {4, 1, 1}}, 0.75, 0.5}));
-    // Perfect, reversed and constant scores.
-    const std::vector<int> y = {0, 0, 1, 1};
-    for (const auto& [x, auc, gini] : std::vector<std::tuple<Values, double, double>>{
-             {{1, 2, 3, 4}, 1.0, 1.0}, {{4, 3, 2, 1}, 0.0, -1.0}, {{7, 7, 7, 7}, 0.5, 0.0}}) {
-        EXPECT_TRUE(curve(x, y).auc == auc && curve(x, y).gini == gini) << auc;
-    }
-    // NaN scores are dropped with their labels; the two zeros are one score
-    // carrying the first seen.
+    // NaN scores are dropped with their labels.
     EXPECT_EQ(digest(curve({kNaN, kInf, 0.5, -kInf, 0.5}, {5, 1, 0, 0, 1})),
               digest(LorenzCurve{{{-kInf, 0.5, 0}, {0.5, 1, 0.5}, {kInf, 1, 1}}, 0.875, 0.75}));
-    EXPECT_FALSE(std::signbit(curve({0.0, -0.0, 1.0}, {1, 0, 0}).points[0].value));
-    EXPECT_TRUE(std::signbit(curve({-0.0, 0.0, 1.0}, {1, 0, 0}).points[0].value));
 }
 
 TEST(LorenzCurve, InvalidInputIsRejected) {
-    const std::string bad_label = "lorenz_curve: y debe contener solo 0 y 1";
-    const std::string one_class = "lorenz_curve: se necesitan ambas clases";
-    const std::pair<std::vector<int>, Values> labels[] = {
-        {{0, -1}, {1, 2}}, {{2, 1}, {1, 2}}, {{1, 7}, {1, 2}}};  // the label check comes first
-    for (const auto& [y, x] : labels) EXPECT_EQ(message_of([&] { curve(x, y); }), bad_label);
-    const std::pair<std::vector<int>, Values> one[] = {
-        {{}, {}}, {{1, 1}, {1, 2}}, {{1, 0}, {1, kNaN}}, {{0, 1}, {kNaN, kNaN}}};
-    for (const auto& [y, x] : one) EXPECT_EQ(message_of([&] { curve(x, y); }), one_class);
+    const std::string bad_label = "lorenz_curve: y debe contener solo 0 y 1", one = "lorenz_curve: se necesitan ambas clases";
+    const std::tuple<std::vector<int>, Values, std::string> cases[] = {
+        {{0, -1}, {1, 2}, bad_label}, {{2, 1}, {1, 2}, bad_label}, {{1, 7}, {1, 2}, bad_label},  // labels first
+        {{}, {}, one}, {{1, 1}, {1, 2}, one}, {{1, 0}, {1, kNaN}, one}, {{0, 1}, {kNaN, kNaN}, one}};
+    for (const auto& [y, x, message] : cases) EXPECT_EQ(message_of([&] { curve(x, y); }), message);
 }
 
 // Short inputs take the comparison sort, long ones the radix passes; the
@@ -95,9 +80,8 @@ TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
         for (std::size_t i = 0; i < n; ++i) {
             const int v = int(rng() % 300);
             x[i] = i % 97 == 5 ? kNaN : v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? kInf : v == 3 ? -kInf : (v - 150) * 0.125;
-            y[i] = int(rng() % 4 == 0 || i == 0);
+            y[i] = int(i != 1 && (rng() % 4 == 0 || i == 0));  // both classes
         }
-        y[1] = 0;
         const LorenzCurve want = lorenz(x, y);
         EXPECT_EQ(digest(curve(x, y)), digest(want)) << n;
         const double untouched = -7.0;
@@ -113,9 +97,6 @@ TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
 TEST(Membership, WorkedExamplesAndErrors) {
     EXPECT_EQ(members({-5, 0, 2.5, 10, 12, kNaN}, {0, 10}),
               (Values{1, 0, 0, 1, 0, 0, 0.75, 0.25, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1}));
-    EXPECT_EQ(members({10}, {0, 10, 20}), (Values{0, 1, 0, 0}));
-    EXPECT_EQ(members({-kInf, 3, kInf, kNaN}, {5}), (Values{1, 0, 1, 0, 1, 0, 0, 1}));
-    EXPECT_EQ(members({kInf, -kInf}, {0, 1, 2}), (Values{0, 0, 1, 0, 1, 0, 0, 0}));
     EXPECT_EQ(members({1}, {kNaN}), (Values{1, 0}));
     EXPECT_EQ(members({1}, {kInf}), (Values{1, 0}));
     EXPECT_TRUE(members({}, {1, 2}).empty());
