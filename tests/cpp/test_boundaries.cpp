@@ -35,41 +35,29 @@ double cut_of(double lower, double upper) {
     return B.size() == 3 ? B[1].pto_corte : kNaN;
 }
 
-TEST(BoundaryCut, ExactValues) {
-    const double lo = std::nextafter(1.0, 2.0), hi = std::nextafter(lo, 2.0);
+TEST(BoundaryCut, MidpointUnlessItFailsToSeparate) {
     // The sum of two adjacent doubles whose lower one has an odd last bit
-    // rounds up to even: the midpoint lands on the upper value.
-    ASSERT_EQ((lo + hi) * 0.5, hi);
-    const double cases[][3] = {
-        // Ordinary pairs give exactly the midpoint.
-        {1.0, 2.0, 1.5}, {-3.0, 5.0, 1.0}, {0.1, 0.2, (0.1 + 0.2) * 0.5}, {-7.25, -7.0, -7.125},
-        {1e-300, 3e-300, (1e-300 + 3e-300) * 0.5}, {0.0, 1e-10, 0.5e-10}, {-1e308, 1e308, 0.0},
-        {123456.789, 123456.790, (123456.789 + 123456.790) * 0.5},
-        {lo, hi, lo},
+    // rounds up to even: their midpoint lands on the upper value.
+    const double odd = std::nextafter(1.0, 2.0), below_max = std::nextafter(DBL_MAX, 0.0);
+    ASSERT_EQ((odd + std::nextafter(odd, 2.0)) * 0.5, std::nextafter(odd, 2.0));
+    std::vector<std::pair<double, double>> pairs = {{1.0, 2.0}, {-3.0, 5.0}, {0.1, 0.2}, {-7.25, -7.0}, {1e-300, 3e-300},
+                                                    {0.0, 1e-10}, {-1e308, 1e308}, {123456.789, 123456.790}};
+    for (double v : {odd, 1.0, 0.1, -1.0, 1e300, -1e-300, 0.0, DBL_MIN, 3.0e15, DBL_TRUE_MIN, 4503599627370497.0}) {
+        pairs.emplace_back(v, std::nextafter(v, kInf));
+    }
+    // A finite plain midpoint is the cut when it lies below the upper value;
+    // otherwise the lower value is.
+    for (const auto& [lo, hi] : pairs) EXPECT_EQ(cut_of(lo, hi), (lo + hi) * 0.5 < hi ? (lo + hi) * 0.5 : lo) << lo;
+    const double exact[][3] = {
         // Large values do not overflow.
-        {DBL_MAX * 0.5, DBL_MAX, DBL_MAX * 0.25 + DBL_MAX * 0.5},
-        {-DBL_MAX, -DBL_MAX * 0.75, -DBL_MAX * 0.5 + -DBL_MAX * 0.375},
+        {DBL_MAX * 0.5, DBL_MAX, DBL_MAX * 0.25 + DBL_MAX * 0.5}, {-DBL_MAX, -DBL_MAX * 0.75, -DBL_MAX * 0.5 + -DBL_MAX * 0.375},
         // Only the unchecked sorted path hands these in: pairs that are not
         // ascending keep the plain midpoint, infinities stay below the upper value.
-        {3.0, 1.0, 2.0}, {DBL_MAX, DBL_MAX * 0.75, kInf}, {kNaN, 1.0, kNaN},
-        {1.0, kInf, 1.0}, {-kInf, 1.0, -kInf},
-    };
-    for (const auto& c : cases) EXPECT_EQ(digest(cut_of(c[0], c[1])), digest(c[2])) << c[0] << " " << c[1];
-}
-
-TEST(BoundaryCut, NeighboursStaySeparated) {
-    const double below_max = std::nextafter(DBL_MAX, 0.0);
-    std::vector<std::pair<double, double>> pairs = {
-        {below_max, DBL_MAX}, {-DBL_MAX, -below_max}, {1e308, 1.5e308}, {-1.7e308, -1.6e308}};
-    for (double lo : {1.0, 0.1, -1.0, 1e300, -1e-300, 0.0, DBL_MIN, 3.0e15, std::nextafter(0.0, 1.0),
-                      4503599627370497.0}) {
-        pairs.emplace_back(lo, std::nextafter(lo, kInf));
-    }
-    for (const auto& [lo, hi] : pairs) {
-        const double cut = cut_of(lo, hi), mid = (lo + hi) * 0.5;
+        {3.0, 1.0, 2.0}, {DBL_MAX, DBL_MAX * 0.75, kInf}, {kNaN, 1.0, kNaN}, {1.0, kInf, 1.0}, {-kInf, 1.0, -kInf}};
+    for (const auto& c : exact) EXPECT_EQ(digest(cut_of(c[0], c[1])), digest(c[2])) << c[0] << " " << c[1];
+    for (const auto& [lo, hi] : {std::pair<double, double>{below_max, DBL_MAX}, {-DBL_MAX, -below_max}, {1e308, 1.5e308}, {-1.7e308, -1.6e308}}) {
+        const double cut = cut_of(lo, hi);
         EXPECT_TRUE(std::isfinite(cut) && lo <= cut && cut < hi) << lo << " " << hi;
-        // The plain midpoint is kept whenever it already separates the pair.
-        if (std::isfinite(mid)) { EXPECT_EQ(cut, mid < hi ? mid : lo) << lo; }
     }
 }
 

@@ -15,26 +15,20 @@ using namespace ref;
 // target, and sizes large enough for the sampled order statistics and the
 // radix sort.
 struct Inputs {
-    std::vector<double> x, y_continuous, y_binary, current, cuts, reps, values;
+    Values x, y_continuous, y_binary, current, cuts{-2.0, 0.5, 1.0, 3.0}, reps{-3.0, 0.0, 1.0, 4.0};
+    Values values{0.1, 0.3, 0.6, 0.9, 0.5};
     std::vector<int> labels;
 
     explicit Inputs(std::size_t n) {
         std::mt19937_64 rng(20240611);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        std::uniform_int_distribution<int> level(0, 40);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double u = unit(rng);
-            const double v = u < 0.02 ? kNaN : u < 0.03 ? kInf : u < 0.5 ? level(rng) * 0.5 : unit(rng) * 20.0;
-            x.push_back(v);
-            y_continuous.push_back(unit(rng) < 0.02 ? kNaN : unit(rng) * 3.0 + (std::isnan(v) ? 0.0 : v * 0.1));
-            const int label = unit(rng) < 0.3 + (std::isnan(v) ? 0.0 : std::min(v, 20.0) / 40.0) ? 1 : 0;
-            labels.push_back(label);
-            y_binary.push_back(label);
-            current.push_back(std::isnan(v) ? v : v * 1.1);
+        x = messy_sample(rng, n, 40);
+        for (double v : x) {
+            const double score = std::isnan(v) ? 0.0 : std::max(-5.0, std::min(v, 5.0));
+            y_continuous.push_back(rng() % 50 == 0 ? kNaN : score + double(rng() % 30) * 0.1);
+            labels.push_back(int(rng() % 10 < (score > 0 ? 7u : 3u)));
+            y_binary.push_back(labels.back());
+            current.push_back(v * 1.1);
         }
-        cuts = {2.0, 5.5, 9.0, 14.0};
-        reps = {0.0, 4.0, 10.0, 20.0};
-        values = {0.1, 0.3, 0.6, 0.9, 0.5};
     }
 };
 
@@ -76,27 +70,24 @@ std::vector<std::function<Digest()>> jobs(const Inputs& in) {
     };
 }
 
-void expect_threads_agree(std::size_t n, int threads, int rounds) {
+void expect_threads_agree(std::size_t n, std::size_t threads, int rounds) {
     const Inputs in(n);
     const auto all = jobs(in);
     std::vector<Digest> serial;
     for (const auto& job : all) serial.push_back(job());
-
-    std::vector<int> mismatches(static_cast<std::size_t>(threads), 0);
+    std::vector<int> mismatches(threads, 0);
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
+    for (std::size_t t = 0; t < threads; ++t) {
         pool.emplace_back([&, t] {
-            for (int round = 0; round < rounds; ++round) {
-                // Threads start on different functions so that all of them overlap.
-                for (std::size_t j = 0; j < all.size(); ++j) {
-                    const std::size_t k = (j + static_cast<std::size_t>(t)) % all.size();
-                    if (all[k]() != serial[k]) ++mismatches[static_cast<std::size_t>(t)];
-                }
+            // Threads start on different functions so that all of them overlap.
+            for (std::size_t j = 0; j < all.size() * std::size_t(rounds); ++j) {
+                const std::size_t k = (j + t) % all.size();
+                mismatches[t] += all[k]() != serial[k];
             }
         });
     }
     for (std::thread& th : pool) th.join();
-    for (int t = 0; t < threads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+    EXPECT_EQ(mismatches, std::vector<int>(threads, 0));
 }
 
 TEST(Concurrency, EightThreadsOnSmallInputsMatchSerialResults) { expect_threads_agree(600, 8, 20); }
