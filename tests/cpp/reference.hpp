@@ -246,39 +246,24 @@ inline Values membership(const Values& x, const Values& r) {
 
 // ----------------------------------------------------------------- mdlp
 
-// The depth-first split search over rows 0..rows-1: log the best cut of a
-// range, split it there when accepted; a rejected single root may be forced.
-inline std::vector<SplitResult> split_log(std::size_t rows, bool force,
-                                          const std::function<SplitResult(std::size_t, std::size_t)>& evaluate) {
-    std::vector<SplitResult> log;
-    std::function<void(std::size_t, std::size_t)> search = [&](std::size_t L, std::size_t R) {
-        if (L + 1 >= R) return;
-        log.push_back(evaluate(L, R));
-        const SplitResult r = log.back();
-        if (r.found) search(L, r.idx), search(r.idx, R);
-    };
-    if (rows > 1) search(0, rows - 1);
-    if (force && log.size() == 1 && log[0].has_candidate) log[0].found = true;
-    return log;
-}
-
-// The split criterion done plainly: the records' positions of the candidate
-// cuts (a change of both value and label), class counts by scanning records.
+// The split search done plainly: the records' positions of the candidate
+// cuts (a change of both value and label), class counts from running totals
+// over the records, every candidate scored, and the depth-first recursion.
 struct Search {
     const Values& x;
-    const std::vector<int32_t>& y;
     TessalineParams p;
     std::vector<std::size_t> at{0};
+    std::vector<int64_t> ones_before{0};
+    std::vector<SplitResult> log;
 
-    Search(const Values& xs, const std::vector<int32_t>& ys, const TessalineParams& params) : x(xs), y(ys), p(params) {
-        for (std::size_t i = 1; i < x.size(); ++i) {
-            if (x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
+    Search(const Values& xs, const std::vector<int32_t>& y, const TessalineParams& params) : x(xs), p(params) {
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (i > 0 && x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
+            ones_before.push_back(ones_before.back() + (y[i] != 0));
         }
         at.push_back(x.size());
     }
-    int64_t ones(std::size_t from, std::size_t to) const {
-        return std::count_if(y.begin() + std::ptrdiff_t(from), y.begin() + std::ptrdiff_t(to), [](int32_t v) { return v != 0; });
-    }
+    int64_t ones(std::size_t from, std::size_t to) const { return ones_before[to] - ones_before[from]; }
     // The boundary table: the first and last value, and the midpoint before
     // each candidate, with the class counts of the records below it.
     std::vector<Boundary> table() const {
@@ -316,9 +301,16 @@ struct Search {
         best.found = best.has_candidate && best.gain > best.cost;
         return best;
     }
-    std::vector<SplitResult> run() const {
-        return split_log(x.empty() ? 0 : at.size(), p.force_first_split,
-                         [this](std::size_t L, std::size_t R) { return evaluate(L, R); });
+    void search(std::size_t L, std::size_t R) {
+        if (L + 1 >= R) return;
+        log.push_back(evaluate(L, R));
+        const SplitResult r = log.back();
+        if (r.found) search(L, r.idx), search(r.idx, R);
+    }
+    std::vector<SplitResult> run() {
+        if (!x.empty()) search(0, at.size() - 1);
+        if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
+        return log;
     }
 };
 

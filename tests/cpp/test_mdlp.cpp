@@ -113,22 +113,41 @@ std::pair<Values, std::vector<int32_t>> random_case(std::mt19937_64& rng) {
     return {x, y};
 }
 
+// Long sorted tables whose labels follow a smooth curve, repeat a short
+// pattern so that many rows score exactly alike, or are noise: the search
+// passes over ranges of rows that cannot beat the best row, and must log
+// exactly what scoring every row logs.
+std::pair<Values, std::vector<int32_t>> long_case(std::mt19937_64& rng, int style) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const std::size_t n = 500 + rng() % 20000, period = 2 + rng() % 5;
+    Values x(n);
+    std::vector<int32_t> y(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = double(i / (1 + rng() % 3));
+        const double p1 = 1.0 / (1.0 + std::exp(-8.0 * (double(i) / double(n) - 0.4)));
+        y[i] = style == 0 ? u(rng) < p1 : style == 1 ? (i % period) * 2 < period : u(rng) < 0.3;
+    }
+    std::sort(x.begin(), x.end());
+    return {x, y};
+}
+
 TEST(MdlpDifferential, SameLogAsRecursiveReference) {
     std::mt19937_64 rng(20240611);
     const double weights[] = {0.0, 0.5, 1.0, 2.0};
     const int32_t dirs[] = {-1, 0, 1, -9, 9};  // only the sign of a direction counts
-    std::size_t accepted = 0, longest = 0;
-    for (int trial = 0; trial < 400; ++trial) {
-        const auto [x, y] = random_case(rng);
+    std::size_t accepted = 0, longest = 0, deep = 0;
+    for (int trial = 0; trial < 445; ++trial) {
+        const auto [x, y] = trial < 45 ? long_case(rng, trial % 3) : random_case(rng);
         for (int variant = 0; variant < 3; ++variant) {
-            const TessalineParams p = params(int64_t(rng() % 6), int32_t(rng() % 4), dirs[rng() % 5],
+            const TessalineParams p = params(int64_t(rng() % (trial < 45 ? 40 : 6)), int32_t(rng() % 4), dirs[rng() % 5],
                                              weights[rng() % 4], weights[rng() % 4], rng() % 4 == 0);
             SCOPED_TRACE(testing::Message() << "trial " << trial << " variant " << variant);
-            const Search reference(x, y, p);
+            Search reference(x, y, p);
             if (variant == 0) { EXPECT_EQ(digest(compute_boundaries(view_of(x, y))), digest(reference.table())); }
             const auto want = reference.run();
             const MdlpFullResult got = mdlp_full(view_of(x, y), p);
             ASSERT_EQ(digest(got.mdlp), digest(want));
+            deep += trial < 45 && want.size() >= 15;
             // The intervals are the plain grouping of the records by the accepted cuts.
             Values cuts;
             for (const auto& e : want) {
@@ -148,38 +167,7 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
         }
     }
     // The random cases reach deep split trees, not just single roots.
-    EXPECT_GT(accepted, 500u);
-    EXPECT_GE(longest, 10u);
-}
-
-// Long tables: the split search passes over ranges of rows that cannot beat
-// the best row, so it must log exactly what a search scoring every row logs.
-TEST(ComputeSplits, LongTablesLogWhatEveryRowScanLogs) {
-    std::mt19937_64 rng(20261206);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    std::size_t deep = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        // Labels follow a smooth curve (style 0), repeat a short pattern so
-        // that many rows score exactly alike (style 1), or are noise (style 2).
-        const int style = trial % 3;
-        const std::size_t n = 500 + rng() % 20000, period = 2 + rng() % 5;
-        Values x(n);
-        std::vector<int32_t> y(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            x[i] = double(i / (1 + rng() % 3));
-            const double p1 = 1.0 / (1.0 + std::exp(-8.0 * (double(i) / double(n) - 0.4)));
-            y[i] = style == 0 ? u(rng) < p1 : style == 1 ? (i % period) * 2 < period : u(rng) < 0.3;
-        }
-        const auto B = compute_boundaries(view_of(x, y));
-        const TessalineParams p = params(int64_t(rng() % 40), int32_t(rng() % 4), int32_t(rng() % 3) - 1,
-                                         (rng() % 4) * 0.5, (rng() % 3) * 0.5, rng() % 4 == 0);
-        SCOPED_TRACE(testing::Message() << "trial " << trial << " rows " << B.size());
-        const auto want = split_log(B.size(), p.force_first_split,
-                                    [&](std::size_t L, std::size_t R) { return evaluate(B, L, R, p); });
-        ASSERT_EQ(digest(compute_splits(B, p)), digest(want));
-        deep += want.size() >= 15;
-    }
-    EXPECT_GE(deep, 10u);
+    EXPECT_TRUE(accepted > 500u && longest >= 10u && deep >= 10u) << accepted << " " << longest << " " << deep;
 }
 
 // ------------------------------------------------------------ from raw data
