@@ -79,13 +79,10 @@ Digest digest(const T&... values) {
     return d;
 }
 
+// The message of the std::invalid_argument that fn throws.
 template <typename Fn>
 std::string message_of(Fn&& fn) {
-    try {
-        fn();
-    } catch (const std::invalid_argument& e) {
-        return e.what();
-    }
+    try { fn(); } catch (const std::invalid_argument& e) { return e.what(); }
     return "<no std::invalid_argument>";
 }
 
