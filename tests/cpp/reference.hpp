@@ -252,6 +252,7 @@ struct Search {
     std::vector<std::size_t> at{0};
     std::vector<int64_t> ones_before{0};
     std::vector<SplitResult> log;
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;  // the rows L, R of each entry
 
     Search(const Values& xs, const std::vector<int32_t>& y, const TessalineParams& params) : x(xs), p(params) {
         for (std::size_t i = 0; i < x.size(); ++i) {
@@ -301,6 +302,7 @@ struct Search {
     void search(std::size_t L, std::size_t R) {
         if (L + 1 >= R) return;
         log.push_back(evaluate(L, R));
+        ranges.emplace_back(L, R);
         const SplitResult r = log.back();
         if (r.found) search(L, r.idx), search(r.idx, R);
     }
