@@ -51,6 +51,22 @@ TEST(Preprocess, Thresholds) {
         const PreprocessResult r = run(x, y, value, percentile);
         EXPECT_TRUE(!r.target_was_binary && r.threshold == threshold && r.y == labels) << threshold;
     }
+    // Continuous targets: the threshold is the linear percentile of the kept targets.
+    std::mt19937_64 rng(3);
+    for (int trial = 0; trial < 40; ++trial) {
+        const Values x = messy_sample(rng, 2 + rng() % 3000, 20);
+        Values y(x.size()), kept;
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            y[i] = i == 0 ? 0.5 : rng() % 20 == 0 ? kNaN : double(rng() % 41) * 0.1 - 2.0;
+            if (is_finite(x[i]) && is_finite(y[i])) kept.push_back(y[i]);
+        }
+        const double percentile = double(rng() % 1001) * 0.1;
+        const PreprocessResult r = run(x, y, std::nullopt, percentile);
+        if (kept.empty()) continue;
+        const double threshold = quantile_of(kept, percentile / 100.0);
+        EXPECT_EQ(r.threshold, threshold) << percentile;
+        EXPECT_EQ(std::count(r.y.begin(), r.y.end(), 1), std::count_if(kept.begin(), kept.end(), [&](double v) { return v > threshold; }));
+    }
     // A percentile outside [0, 100] fails only when it is used.
     for (double p : {-1.0, 100.5, kNaN}) {
         EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }),
