@@ -76,6 +76,7 @@ TEST(BinningSplits, FailureMessagesAndOrder) {
         {[&] { quantiles(none, 0); }, no_bins},
         {[&] { equal_width({}, 1); }, no_finite},
         {[&] { quantiles({}, 1); }, no_finite},
+        {[&] { quantiles(none, 1); }, no_finite},
         {[&] { equal_width(none, 3, WidthRange::Quantile, 0.9, 0.1); }, no_finite},
         {[&] { equal_width(none, 3, WidthRange::Iqr, 0, 1, -1); }, no_finite},
         {[] { linear_quantile({1.0, 2.0}, 1.5); }, "binning: los cuantiles deben estar entre 0 y 1"},
@@ -96,15 +97,13 @@ TEST(BinningSplits, FailureMessagesAndOrder) {
         EXPECT_EQ(message_of([&] { normalize_splits(cuts.data(), 2); }), "binning: los puntos de corte deben ser finitos");
     }
     const Values unordered = {3, 1, 3, 2};
-    EXPECT_EQ(normalize_splits(unordered.data(), 4), (Values{1, 2, 3}));
-    EXPECT_TRUE(normalize_splits(nullptr, 0).empty());
+    EXPECT_TRUE(normalize_splits(unordered.data(), 4) == (Values{1, 2, 3}) && normalize_splits(nullptr, 0).empty());
     for (const char* bad : {"Full", " full", "IQR", ""}) {
-        EXPECT_EQ(message_of([&] { parse_width_range(bad); }), "range debe ser 'full', 'quantile' o 'iqr'");
-        EXPECT_EQ(message_of([&] { parse_summary_statistic(bad); }), "representative debe ser 'mean' o 'median'");
+        EXPECT_EQ(message_of([&] { parse_width_range(bad); }) + message_of([&] { parse_summary_statistic(bad); }),
+                  "range debe ser 'full', 'quantile' o 'iqr'representative debe ser 'mean' o 'median'");
     }
     EXPECT_TRUE(parse_width_range("full") == WidthRange::Full && parse_width_range("quantile") == WidthRange::Quantile &&
-                parse_width_range("iqr") == WidthRange::Iqr);
-    EXPECT_TRUE(parse_summary_statistic("mean") == SummaryStatistic::Mean &&
+                parse_width_range("iqr") == WidthRange::Iqr && parse_summary_statistic("mean") == SummaryStatistic::Mean &&
                 parse_summary_statistic("median") == SummaryStatistic::Median);
 }
 
@@ -112,12 +111,8 @@ TEST(BinningSplits, QuantileCutsMatchTheSortedDefinition) {
     for (const Values& x : samples()) {
         const bool any_finite = std::any_of(x.begin(), x.end(), is_finite);
         for (std::size_t n_bins : {1u, 2u, 3u, 10u, 100u, 600u, 1500u}) {
-            SCOPED_TRACE("n=" + std::to_string(x.size()) + " bins=" + std::to_string(n_bins));
-            if (any_finite) {
-                EXPECT_EQ(digest(quantiles(x, n_bins)), digest(quantile_cuts(x, n_bins)));
-            } else {
-                EXPECT_EQ(message_of([&] { quantiles(x, n_bins); }), "binning: x no contiene valores finitos");
-            }
+            if (!any_finite) break;  // the message is checked with the other failures
+            EXPECT_EQ(digest(quantiles(x, n_bins)), digest(quantile_cuts(x, n_bins))) << x.size() << " " << n_bins;
         }
     }
 }
@@ -155,9 +150,6 @@ TEST(BinningSummary, WorkedExamples) {
               digest(std::vector<BinningSummary>{{-kInf, 2.5, 2, 0.4, 1, 1, 0.5, 1.5},
                                                  {2.5, kInf, 2, 0.4, 1, 1, 0.5, 3.5},
                                                  {kNaN, kNaN, 1, 0.2, 0, 1, 1.0, kNaN}}));
-    EXPECT_EQ(digest(continuous({1, 2, 3, 4, 5}, {10, 20, kNaN, 40, 50}, {3})),
-              digest(std::vector<ContinuousBinningSummary>{{-kInf, 3, 2, 0.5, 1.5, 15, 12.5, 15, 17.5},
-                                                           {3, kInf, 2, 0.5, 4.5, 45, 42.5, 45, 47.5}}));
     // Quartiles between two equal infinities are NaN; of one, the infinity.
     EXPECT_EQ(digest(continuous({1, 1, 5}, {kInf, kInf, kInf}, {3})),
               digest(std::vector<ContinuousBinningSummary>{{-kInf, 3, 2, 2 / 3.0, 1, kInf, kNaN, kNaN, kNaN},
@@ -180,7 +172,11 @@ TEST(BinningSummary, MatchesPlainGrouping) {
         for (const Values& cuts : cut_sets) {
             for (auto stat : {SummaryStatistic::Median, SummaryStatistic::Mean}) {
                 SCOPED_TRACE("n " + std::to_string(x.size()) + " cuts " + std::to_string(cuts.size()));
-                EXPECT_EQ(digest(binary(x, y, cuts, stat)), digest(binary_summary(x, y, cuts, stat)));
+                const auto got = binary(x, y, cuts, stat);
+                EXPECT_EQ(digest(got), digest(binary_summary(x, y, cuts, stat)));
+                double share = 0.0;
+                for (const auto& row : got) share += row.percentage;
+                EXPECT_NEAR(share, x.empty() ? 0.0 : 1.0, 1e-12);
                 if (x.size() == kLarge) break;  // the large ones only for the binary medians
                 EXPECT_EQ(digest(continuous(x, yc, cuts, stat)), digest(continuous_summary(x, yc, cuts, stat)));
             }
