@@ -38,12 +38,8 @@ inline void put(Digest& d, double v) {
     std::memcpy(&bits, &v, sizeof bits);
     d.push_back(std::isnan(v) ? 0x7ff8000000000000ull : bits);
 }
-inline void put(Digest& d, uint64_t v) { d.push_back(v); }
-inline void put(Digest& d, int64_t v) { d.push_back(uint64_t(v)); }
-inline void put(Digest& d, int32_t v) { d.push_back(uint64_t(int64_t{v})); }
-inline void put(Digest& d, bool v) { d.push_back(v); }
-template <typename T>
-void put(Digest& d, const std::vector<T>& values);
+template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
+void put(Digest& d, T v) { d.push_back(uint64_t(int64_t(v))); }
 // Each record field by field, in declaration order.
 template <typename... F>
 void put_all(Digest& d, const F&... fields) { (put(d, fields), ...); }
@@ -67,7 +63,7 @@ inline void put(Digest& d, const PsiBin& b) {
 inline void put(Digest& d, const LorenzPoint& p) { put_all(d, p.value, p.cumulative_non_event, p.cumulative_event); }
 template <typename T>
 void put(Digest& d, const std::vector<T>& values) {
-    put(d, uint64_t{values.size()});
+    d.push_back(values.size());
     for (const T& v : values) put(d, v);
 }
 inline void put(Digest& d, const DistributionComparison& r) { put_all(d, r.bins, r.psi, r.ks); }

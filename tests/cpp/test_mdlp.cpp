@@ -75,10 +75,10 @@ TEST(ComputeSplits, WorkedExamples) {
               digest(std::vector<SummaryInterval>{{-kInf, lo, 1, 0, 1, 0.0}, {lo, kInf, 0, 1, 1, 1.0}}));
 }
 
-// Sorted records on a coarse grid (many ties), labels 0, 1 or 2 (class 1 too)
-// at a constant rate, in alternating blocks or along a logistic edge; half of
-// the cases put label 0 first inside each run of equal values, as the
-// preprocessing does.
+// Sorted records on a coarse grid (many ties; one record or none at times),
+// labels 0, 1 or 2 (class 1 too, yet a change of label) at a constant rate, in
+// alternating blocks or along a logistic edge; half of the cases put label 0
+// first inside each run of equal values, as the preprocessing does.
 std::pair<Values, std::vector<int32_t>> random_case(std::mt19937_64& rng) {
     const std::size_t n = rng() % 8 == 0 ? rng() % 400 : rng() % 70, distinct = 1 + rng() % 40;
     Values x;
