@@ -69,11 +69,7 @@ void put(Digest& d, const std::vector<T>& values) {
 inline void put(Digest& d, const DistributionComparison& r) { put_all(d, r.bins, r.psi, r.ks); }
 inline void put(Digest& d, const LorenzCurve& c) { put_all(d, c.points, c.auc, c.gini); }
 template <typename... T>
-Digest digest(const T&... values) {
-    Digest d;
-    put_all(d, values...);
-    return d;
-}
+Digest digest(const T&... values) { Digest d; put_all(d, values...); return d; }
 
 // The message of the std::invalid_argument that fn throws.
 template <typename Fn>
@@ -98,9 +94,7 @@ inline Values messy_sample(std::mt19937_64& rng, std::size_t n, int distinct) {
 template <typename Keep, typename Less>
 std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
     std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (keep(i)) order.push_back(i);
-    }
+    for (std::size_t i = 0; i < n; ++i) if (keep(i)) order.push_back(i);
     std::stable_sort(order.begin(), order.end(), less);
     return order;
 }
@@ -124,16 +118,8 @@ inline Values quantile_cuts(const Values& x, std::size_t n_bins) {
     return want;
 }
 
-inline double mean_of(const Values& v) {
-    return v.empty() ? kNaN : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
-}
-inline double quantile_of(Values v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? kNaN : linear_quantile(v, p);
-}
-inline double representative(const Values& v, SummaryStatistic stat) {
-    return stat == SummaryStatistic::Mean ? mean_of(v) : quantile_of(v, 0.5);
-}
+inline double mean_of(const Values& v) { return v.empty() ? kNaN : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size()); }
+inline double quantile_of(Values v, double p) { std::sort(v.begin(), v.end()); return v.empty() ? kNaN : linear_quantile(v, p); }
 
 // Per-bin lists of the x and y of the rows kept, the rows with NaN x last.
 struct Groups {
@@ -158,11 +144,10 @@ inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x,
     for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
         const Values& v = g.ys[b];
         const bool miss = b == cuts.size() + 1;
-        if (miss && v.empty()) break;
-        const double left = miss ? kNaN : b == 0 ? -kInf : cuts[b - 1];
-        const double right = miss ? kNaN : b == cuts.size() ? kInf : cuts[b];
-        rows.push_back({left, right, v.size(), g.used ? double(v.size()) / double(g.used) : 0.0,
-                        miss ? kNaN : representative(g.xs[b], stat), mean_of(v), quantile_of(v, 0.25),
+        if (miss && v.empty()) break;  // a row for missing values only where there are some
+        const double rep = miss ? kNaN : stat == SummaryStatistic::Mean ? mean_of(g.xs[b]) : quantile_of(g.xs[b], 0.5);
+        rows.push_back({miss ? kNaN : b == 0 ? -kInf : cuts[b - 1], miss ? kNaN : b == cuts.size() ? kInf : cuts[b], v.size(),
+                        g.used ? double(v.size()) / double(g.used) : 0.0, rep, mean_of(v), quantile_of(v, 0.25),
                         quantile_of(v, 0.5), quantile_of(v, 0.75)});
     }
     return rows;
@@ -174,8 +159,7 @@ inline std::vector<BinningSummary> binary_summary(const Values& x, const std::ve
     std::vector<BinningSummary> rows;
     for (const auto& r : continuous_summary(x, Values(y.begin(), y.end()), cuts, stat)) {
         const auto c1 = std::size_t(std::llround(r.count ? r.target_mean * double(r.count) : 0.0));
-        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1, r.count ? r.target_mean : 0.0,
-                        r.representative});
+        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1, r.count ? r.target_mean : 0.0, r.representative});
     }
     return rows;
 }
