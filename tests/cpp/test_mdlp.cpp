@@ -20,7 +20,7 @@ SortedView view_of(const Values& x, const std::vector<int32_t>& y) { return {x.d
 // The table of x = 1..3 with labels 0,1,0.
 const std::vector<Boundary> kTie{{1, 0, 0}, {1.5, 1, 0}, {2.5, 1, 1}, {3, 2, 1}};
 
-TEST(EvaluateSegment, WorkedExamplesAndNothingToEvaluate) {
+TEST(EvaluateSegment, WorkedExamplesFiltersAndNothingToEvaluate) {
     const Segment s = make_segment(kTie, 1, 3);
     EXPECT_EQ((std::vector<int64_t>{int64_t(s.L), int64_t(s.R), s.c0_start, s.c1_start, s.c0_seg, s.c1_seg}),
               (std::vector<int64_t>{1, 3, 1, 0, 1, 1}));
@@ -42,9 +42,6 @@ TEST(EvaluateSegment, WorkedExamplesAndNothingToEvaluate) {
     }
     // A segment built by hand for another table is still bounds-checked.
     EXPECT_EQ(digest(evaluate_segment(kTie, Segment{0, 9, 0, 0, 2, 2}, p)), digest(SplitResult{}));
-}
-
-TEST(EvaluateSegment, DirectionFilterOnEqualAndUndefinedRates) {
     // Equal rates on both sides pass in either direction (gain 0, rejected).
     const std::vector<Boundary> even{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
     for (int32_t dir : {-1, 1}) EXPECT_TRUE(evaluate(even, 0, 2, params(0, 1, dir)).has_candidate);
@@ -55,7 +52,7 @@ TEST(EvaluateSegment, DirectionFilterOnEqualAndUndefinedRates) {
     EXPECT_TRUE(evaluate(empty_left, 0, 2, params(-1, 2, 1)).has_candidate);
 }
 
-TEST(ComputeSplits, WorkedExamples) {
+TEST(ComputeSplits, WorkedExamplesAndNothingToSplit) {
     // x = 1..50 with labels in blocks of 5 zeros, 20 ones, 20 zeros, 5 ones.
     Values x;
     std::vector<int32_t> y;
@@ -204,6 +201,8 @@ TEST(MdlpFullRaw, MatchesThePreparedSearchAndPlainGrouping) {
         const MdlpFullRawResult got = fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), p, value, 40.0, stat);
         EXPECT_EQ(digest(got.mdlp, got.intervals), digest(want.mdlp, want.summary));
         EXPECT_EQ(digest(fit_mdlp_from_raw(x.data(), y.data(), x.size(), p, value, 40.0)), digest(want.mdlp));
+        EXPECT_EQ(digest(compute_boundaries_from_raw(x.data(), y.data(), x.size(), value, 40.0)),
+                  digest(compute_boundaries(view_of(prep.x, prep.y))));
         const auto outcome = [](const auto& r) {
             return digest(std::vector<uint64_t>{r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both,
                                                 r.n_non_finite}, r.target_was_binary, r.threshold);
