@@ -60,29 +60,22 @@ TEST(BinningSplits, WorkedExamplesAndDegenerateRanges) {
         {quantiles({1, 2, 2, 2, 2}, 2), {}},  // the median equals the maximum
         {equal_width({1, 5, 9}, 1), {}}, {quantiles({1, 5, 9}, 1), {}}, {quantiles(flat, 5), {}},
         {quantiles({7}, 5), {}}, {equal_width({-1e308, 1e308}, 4), {}},  // every candidate overflows
-        {equal_width(flat, 5), {}}, {equal_width(flat, 5, WidthRange::Quantile), {}},
-        {equal_width(flat, 5, WidthRange::Iqr), {}},
-    };
+        {equal_width(flat, 5), {}}, {equal_width(flat, 5, WidthRange::Quantile), {}}, {equal_width(flat, 5, WidthRange::Iqr), {}}};
     for (const auto& [got, want] : cases) EXPECT_EQ(digest(got), digest(want));
 }
 
 TEST(BinningSplits, FailureMessagesAndOrder) {
     const Values none = {kNaN, kInf}, x = {1, 2, 3};
     const std::string no_bins = "binning: n_bins debe ser al menos 1";
-    const std::string no_finite = "binning: x no contiene valores finitos";
+    const std::string no_finite = "binning: x no contiene valores finitos", bad_y = "binning: y debe contener solo 0 y 1";
     // n_bins is tested before x, x before the range-specific checks.
     const std::pair<std::function<void()>, std::string> cases[] = {
-        {[&] { equal_width(none, 0); }, no_bins},
-        {[&] { quantiles(none, 0); }, no_bins},
-        {[&] { equal_width({}, 1); }, no_finite},
-        {[&] { quantiles({}, 1); }, no_finite},
-        {[&] { quantiles(none, 1); }, no_finite},
+        {[&] { equal_width(none, 0); }, no_bins}, {[&] { quantiles(none, 0); }, no_bins},
+        {[&] { equal_width({}, 1); }, no_finite}, {[&] { quantiles({}, 1); }, no_finite}, {[&] { quantiles(none, 1); }, no_finite},
         {[&] { equal_width(none, 3, WidthRange::Quantile, 0.9, 0.1); }, no_finite},
         {[&] { equal_width(none, 3, WidthRange::Iqr, 0, 1, -1); }, no_finite},
         {[] { linear_quantile({1.0, 2.0}, 1.5); }, "binning: los cuantiles deben estar entre 0 y 1"},
-        {[] { binary({1, kNaN, 3}, {0, 2, 1}, {2}); }, "binning: y debe contener solo 0 y 1"},
-        {[] { binary({1, kNaN, 3}, {0, -1, 1}, {2}); }, "binning: y debe contener solo 0 y 1"},
-    };
+        {[] { binary({1, kNaN, 3}, {0, 2, 1}, {2}); }, bad_y}, {[] { binary({1, kNaN, 3}, {0, -1, 1}, {2}); }, bad_y}};
     for (const auto& [call, message] : cases) EXPECT_EQ(message_of(call), message);
     for (const auto& [lower, upper] : std::vector<std::pair<double, double>>{
              {0.5, 0.5}, {0.6, 0.4}, {-0.1, 0.5}, {0.1, 1.1}, {kNaN, 0.5}, {0.1, kNaN}}) {

@@ -13,9 +13,8 @@ Values members(const Values& x, const Values& reps) { return membership_matrix(x
 TEST(CompareDistributions, WorkedExampleAndInvalidArguments) {
     const DistributionComparison r = psi({1, 2, 3, 4}, {1, 1, 1, 4}, {2.5});
     const double psi0 = -0.25 * std::log(0.5 / 0.75), psi1 = 0.25 * std::log(0.5 / 0.25);
-    EXPECT_EQ(digest(r), digest(DistributionComparison{{{2, 3, 0.5, 0.75, 0.5, 0.75, psi0},
-                                                        {2, 1, 0.5, 0.25, 1.0, 1.0, psi1}},
-                                                       psi0 + psi1, 0.25}));
+    EXPECT_EQ(digest(r), digest(DistributionComparison{
+                             {{2, 3, 0.5, 0.75, 0.5, 0.75, psi0}, {2, 1, 0.5, 0.25, 1.0, 1.0, psi1}}, psi0 + psi1, 0.25}));
     EXPECT_EQ(r.psi, 0.27465307216702745);
     // Invalid arguments, in the order they are checked.
     const std::string bad_input = "compare_distributions: muestras vacías o epsilon inválido";

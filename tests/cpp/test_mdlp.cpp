@@ -11,8 +11,7 @@ TessalineParams params(int64_t minobs = 0, int32_t monotonicity = 0, int32_t mon
     p.mono_dir = mono_dir, p.monotonicity = monotonicity, p.force_first_split = force;
     return p;
 }
-SplitResult evaluate(const std::vector<Boundary>& B, std::size_t L, std::size_t R,
-                     const TessalineParams& p) {
+SplitResult evaluate(const std::vector<Boundary>& B, std::size_t L, std::size_t R, const TessalineParams& p) {
     return evaluate_segment(B, make_segment(B, L, R), p);
 }
 SortedView view_of(const Values& x, const std::vector<int32_t>& y) { return {x.data(), y.data(), x.size()}; }
@@ -86,9 +85,8 @@ std::pair<Values, std::vector<int32_t>> random_case(std::mt19937_64& rng) {
     const int style = int(rng() % 3);
     const double p1 = u(rng), edge = u(rng) * 4.0 - 6.0;
     for (double v : x) {
-        const double p = style == 0   ? p1
-                         : style == 1 ? (std::fmod(std::floor((v + 4.0) / 3.0), 2.0) == 0 ? 0.05 : 0.95)
-                                      : 1.0 / (1.0 + std::exp(-3.0 * (v - edge - 4.0)));
+        const double blocks = std::fmod(std::floor((v + 4.0) / 3.0), 2.0) == 0 ? 0.05 : 0.95;
+        const double p = style == 0 ? p1 : style == 1 ? blocks : 1.0 / (1.0 + std::exp(-3.0 * (v - edge - 4.0)));
         y.push_back(u(rng) < p ? (rng() % 10 == 0 ? 2 : 1) : 0);
     }
     if (rng() % 2 == 0) {

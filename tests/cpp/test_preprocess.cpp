@@ -88,9 +88,7 @@ TEST(Preprocess, OrderMatchesAStableComparisonSort) {
     const std::function<double()> shapes[] = {
         [&] { const std::size_t v = rng() % 48; return v < 8 ? special[v] : (double(v) - 28) * 0.25; },
         [&] { return (rng() % 2 ? -1.0 : 1.0) * std::pow(10.0, double(rng() % 600) - 300.0) * normal(rng); },
-        [&] { return std::round(normal(rng) * 1e4); },
-        [&] { return double(rng() % 5); },
-        [&] { return 4.0; },
+        [&] { return std::round(normal(rng) * 1e4); }, [&] { return double(rng() % 5); }, [&] { return 4.0; },
         // Only two far-apart bits vary: the digits between them never do.
         [&] { return value_of_key(ordered_key(2.0) | (rng() & 0x0100000000000008ull)); },
     };
