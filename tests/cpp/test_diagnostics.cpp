@@ -92,18 +92,26 @@ TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
     }
 }
 
-TEST(Membership, WorkedExamplesAndErrors) {
-    EXPECT_EQ(members({-5, 0, 2.5, 10, 12, kNaN}, {0, 10}),
-              (Values{1, 0, 0, 1, 0, 0, 0.75, 0.25, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1}));
-    EXPECT_EQ(members({1}, {kNaN}), (Values{1, 0}));
-    EXPECT_EQ(members({1}, {kInf}), (Values{1, 0}));
-    EXPECT_TRUE(members({}, {1, 2}).empty());
+TEST(Membership, WorkedExamplesStandardisationAndErrors) {
+    const Values m = members({-5, 0, 2.5, 10, 12, kNaN}, {0, 10});
+    EXPECT_EQ(m, (Values{1, 0, 0, 1, 0, 0, 0.75, 0.25, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1}));
+    EXPECT_TRUE(members({1}, {kNaN}) == (Values{1, 0}) && members({1}, {kInf}) == (Values{1, 0}) && members({}, {1, 2}).empty());
+    const double vals[] = {8, 4, -3}, one_two_three[] = {1, 2, 3}, same[] = {5, 5, 5};
+    EXPECT_EQ(aggregate_membership(m.data(), 6, 3, vals, false), (Values{8, 8, 7, 4, 4, -3}));
+    const double identity[] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    EXPECT_EQ(aggregate_membership(identity, 3, 3, one_two_three, true), (Values{-1, 0, 1}));
+    EXPECT_EQ(aggregate_membership(identity, 3, 3, same, true), (Values{5, 5, 5}));
+    // A single row is never standardised; NaN aggregates leave all unchanged.
+    EXPECT_EQ(aggregate_membership(identity, 1, 3, one_two_three, true), (Values{1}));
+    const double nan_row[] = {1, 0, 0, kNaN, 0, 0, 0, 0, 1};
+    EXPECT_EQ(digest(aggregate_membership(nan_row, 3, 3, one_two_three, true)), digest(Values{1, kNaN, 3}));
+    EXPECT_TRUE(aggregate_membership(nullptr, 0, 1, one_two_three, true).empty());
     const std::string order = "membership: representantes deben ser crecientes y únicos";
     const std::string finite = "membership: representantes deben ser finitos";
-    const std::pair<Values, std::string> bad[] = {{{}, "membership: faltan representantes"},
-                                                  {{1, 1}, order}, {{2, 1}, order}, {{0, kNaN}, order},
-                                                  {{0, kInf}, finite}, {{-kInf, 0}, finite}};
+    const std::pair<Values, std::string> bad[] = {{{}, "membership: faltan representantes"}, {{1, 1}, order}, {{2, 1}, order},
+                                                  {{0, kNaN}, order}, {{0, kInf}, finite}, {{-kInf, 0}, finite}};
     for (const auto& [reps, message] : bad) EXPECT_EQ(message_of([&] { members({1}, reps); }), message);
+    EXPECT_EQ(message_of([] { aggregate_membership(nullptr, 3, 0, nullptr, false); }), "aggregate_membership: k debe ser positivo");
 }
 
 TEST(Membership, MatchesAPlainComputation) {
@@ -126,22 +134,6 @@ TEST(Membership, MatchesAPlainComputation) {
             EXPECT_NEAR(agg[i], std::isnan(x[i]) ? vals[k] : k == 1 ? vals[0] : vals[j - 1] + t * (vals[j] - vals[j - 1]), 1e-12);
         }
     }
-}
-
-TEST(AggregateMembership, WorkedExamplesAndStandardisation) {
-    const Values m = members({-5, 0, 2.5, 10, 12, kNaN}, {0, 10});
-    const double vals[] = {8, 4, -3}, one_two_three[] = {1, 2, 3}, same[] = {5, 5, 5};
-    EXPECT_EQ(aggregate_membership(m.data(), 6, 3, vals, false), (Values{8, 8, 7, 4, 4, -3}));
-    const double identity[] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    EXPECT_EQ(aggregate_membership(identity, 3, 3, one_two_three, true), (Values{-1, 0, 1}));
-    EXPECT_EQ(aggregate_membership(identity, 3, 3, same, true), (Values{5, 5, 5}));
-    // A single row is never standardised; NaN aggregates leave all unchanged.
-    EXPECT_EQ(aggregate_membership(identity, 1, 3, one_two_three, true), (Values{1}));
-    const double nan_row[] = {1, 0, 0, kNaN, 0, 0, 0, 0, 1};
-    EXPECT_EQ(digest(aggregate_membership(nan_row, 3, 3, one_two_three, true)), digest(Values{1, kNaN, 3}));
-    EXPECT_EQ(message_of([] { aggregate_membership(nullptr, 3, 0, nullptr, false); }),
-              "aggregate_membership: k debe ser positivo");
-    EXPECT_TRUE(aggregate_membership(nullptr, 0, 1, one_two_three, true).empty());
 }
 
 }  // namespace
