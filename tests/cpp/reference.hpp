@@ -181,19 +181,30 @@ inline DistributionComparison compare(const Values& r, const Values& c, const Va
     return out;
 }
 
-// One point per distinct non-NaN score, in ascending order, carrying the first
-// score of its group in input order (so the sign of a zero too); the area
-// under the curve by trapezoids.
-inline LorenzCurve lorenz(const Values& x, const std::vector<int>& y) {
+// The distinct non-NaN scores in ascending order, each the first of its group
+// in input order (so the sign of a zero too), with its counts of labels 0 and 1.
+struct TieGroup { double value, zeros, ones; };
+inline std::vector<TieGroup> tie_groups(const Values& x, const std::vector<int>& y) {
     const auto order = stable_order(
         x.size(), [&](std::size_t i) { return !std::isnan(x[i]); }, [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
-    double n1 = 0.0, c0 = 0.0, c1 = 0.0, f0_prev = 0.0, f1_prev = 0.0, area = 0.0;
-    for (std::size_t i : order) n1 += y[i];
-    LorenzCurve c;
+    std::vector<TieGroup> groups;
     for (std::size_t i = 0, j = 0; i < order.size(); i = j) {
-        for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? c1 : c0) += 1;
-        const double f0 = c0 / (double(order.size()) - n1), f1 = c1 / n1;
-        c.points.push_back({x[order[i]], f0, f1});
+        groups.push_back({x[order[i]], 0.0, 0.0});
+        for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? groups.back().ones : groups.back().zeros) += 1;
+    }
+    return groups;
+}
+
+// One point per group; the area under the curve by trapezoids.
+inline LorenzCurve lorenz(const Values& x, const std::vector<int>& y) {
+    const std::vector<TieGroup> groups = tie_groups(x, y);
+    double n0 = 0.0, n1 = 0.0, c0 = 0.0, c1 = 0.0, f0_prev = 0.0, f1_prev = 0.0, area = 0.0;
+    for (const TieGroup& g : groups) n0 += g.zeros, n1 += g.ones;
+    LorenzCurve c;
+    for (const TieGroup& g : groups) {
+        c0 += g.zeros, c1 += g.ones;
+        const double f0 = c0 / n0, f1 = c1 / n1;
+        c.points.push_back({g.value, f0, f1});
         area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
         f0_prev = f0, f1_prev = f1;
     }

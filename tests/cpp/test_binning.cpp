@@ -77,10 +77,14 @@ TEST(BinningSplits, FailureMessagesAndOrder) {
         {[] { linear_quantile({1.0, 2.0}, 1.5); }, "binning: los cuantiles deben estar entre 0 y 1"},
         {[] { binary({1, kNaN, 3}, {0, 2, 1}, {2}); }, bad_y}, {[] { binary({1, kNaN, 3}, {0, -1, 1}, {2}); }, bad_y}};
     for (const auto& [call, message] : cases) EXPECT_EQ(message_of(call), message);
-    for (const auto& [l, u] : std::vector<std::pair<double, double>>{{0.5, 0.5}, {0.6, 0.4}, {-0.1, 0.5}, {0.1, 1.1}, {kNaN, 0.5}, {0.1, kNaN}}) {
-        EXPECT_EQ(message_of([&, l = l, u = u] { equal_width(x, 3, WidthRange::Quantile, l, u); }), "binning: lower_quantile debe ser menor que upper_quantile");
+    const double ranges[][2] = {{0.5, 0.5}, {0.6, 0.4}, {-0.1, 0.5}, {0.1, 1.1}, {kNaN, 0.5}, {0.1, kNaN}};
+    for (const auto& r : ranges) {
+        EXPECT_EQ(message_of([&] { equal_width(x, 3, WidthRange::Quantile, r[0], r[1]); }),
+                  "binning: lower_quantile debe ser menor que upper_quantile");
     }
-    for (double k : {-0.5, kInf, kNaN}) EXPECT_EQ(message_of([&] { equal_width(x, 3, WidthRange::Iqr, 0, 1, k); }), "binning: k debe ser finito y no negativo");
+    for (double k : {-0.5, kInf, kNaN}) {
+        EXPECT_EQ(message_of([&] { equal_width(x, 3, WidthRange::Iqr, 0, 1, k); }), "binning: k debe ser finito y no negativo");
+    }
     for (const Values& cuts : {Values{1, kNaN}, Values{1, kInf}, Values{-kInf, 1}}) {
         EXPECT_EQ(message_of([&] { normalize_splits(cuts.data(), 2); }), "binning: los puntos de corte deben ser finitos");
     }

@@ -74,13 +74,8 @@ TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
         const LorenzCurve want = lorenz(x, y);
         EXPECT_EQ(digest(curve(x, y)), digest(want)) << n;
         // The area is the share of (event, non-event) pairs in order, a tie counting a half.
-        const auto order = stable_order(n, [&](std::size_t i) { return !std::isnan(x[i]); }, [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
         double pairs = 0.0, c0 = 0.0, c1 = 0.0;
-        for (std::size_t i = 0, j = 0; i < order.size(); i = j) {
-            double g0 = 0.0, g1 = 0.0;
-            for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? g1 : g0) += 1;
-            pairs += g1 * (c0 + g0 * 0.5), c0 += g0, c1 += g1;
-        }
+        for (const TieGroup& g : tie_groups(x, y)) pairs += g.ones * (c0 + g.zeros * 0.5), c0 += g.zeros, c1 += g.ones;
         EXPECT_NEAR(want.auc, pairs / (c0 * c1), 1e-12);
         const double untouched = -7.0;
         Values value(n + 1, untouched), f0(n + 1, untouched), f1(n + 1, untouched);
