@@ -6,13 +6,8 @@ namespace {
 
 using namespace ref;
 
-TessalineParams params(int64_t minobs = 0, int32_t monotonicity = 0, int32_t mono_dir = 0,
-                       double alpha = 1.0, double beta = 1.0, bool force = false) {
-    TessalineParams p;
-    p.alpha_pos = alpha, p.beta_struct = beta, p.minobs = minobs;
-    p.mono_dir = mono_dir, p.monotonicity = monotonicity, p.force_first_split = force;
-    return p;
-}
+// Fields in order: alpha_pos, beta_struct, minobs, mono_dir, monotonicity, force_first_split.
+using Params = TessalineParams;
 SplitResult evaluate(const std::vector<Boundary>& B, std::size_t L, std::size_t R, const TessalineParams& p) {
     return evaluate_segment(B, make_segment(B, L, R), p);
 }
@@ -25,15 +20,15 @@ TEST(EvaluateSegment, WorkedExamplesFiltersAndNothingToEvaluate) {
     const Segment s = make_segment(kTie, 1, 3);
     EXPECT_EQ((std::vector<int64_t>{int64_t(s.L), int64_t(s.R), s.c0_start, s.c1_start, s.c0_seg, s.c1_seg}),
               (std::vector<int64_t>{1, 3, 1, 0, 1, 1}));
-    const TessalineParams p = params();
+    const TessalineParams p = Params{};
     // A tie goes to the lowest row; here it is rejected.
     EXPECT_EQ(digest(evaluate(kTie, 0, 3, p)),
               digest(SplitResult{false, true, 1.5, 0.2516291673878229, 1.0 / 3.0,
                                  0.9902544179828751, 1.3235877513162084, 1}));
     // Zero weights accept any candidate with a positive gain.
-    EXPECT_TRUE(evaluate(kTie, 0, 3, params(0, 0, 0, 0.0, 0.0)).found);
+    EXPECT_TRUE(evaluate(kTie, 0, 3, Params{0.0, 0.0}).found);
     // No side above minobs, no inner row, L >= R, R beyond the table, no table, one record.
-    EXPECT_EQ(digest(evaluate(kTie, 0, 3, params(1))), digest(SplitResult{}));
+    EXPECT_EQ(digest(evaluate(kTie, 0, 3, Params{1.0, 1.0, 1})), digest(SplitResult{}));
     const std::tuple<std::vector<Boundary>, std::size_t, std::size_t> nothing[] = {
         {kTie, 0, 1}, {kTie, 2, 2}, {kTie, 3, 1}, {kTie, 0, 4}, {{}, 0, 1}, {{{1, 0, 0}, {2, 1, 0}, {3, 1, 0}}, 0, 2}};
     for (const auto& [B, L, R] : nothing) {
@@ -45,12 +40,12 @@ TEST(EvaluateSegment, WorkedExamplesFiltersAndNothingToEvaluate) {
     EXPECT_EQ(digest(evaluate_segment(kTie, Segment{0, 9, 0, 0, 2, 2}, p)), digest(SplitResult{}));
     // Equal rates on both sides pass in either direction (gain 0, rejected).
     const std::vector<Boundary> even{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
-    for (int32_t dir : {-1, 1}) EXPECT_TRUE(evaluate(even, 0, 2, params(0, 1, dir)).has_candidate);
+    for (int32_t dir : {-1, 1}) EXPECT_TRUE(evaluate(even, 0, 2, Params{1.0, 1.0, 0, dir, 1}).has_candidate);
     // With a negative minobs a side may be empty: its rate is 0/0 and the
     // comparison fails, so the filter drops the row; unfiltered it stands.
     const std::vector<Boundary> empty_left{{0, 0, 0}, {1, 0, 0}, {2, 1, 1}};
-    EXPECT_FALSE(evaluate(empty_left, 0, 2, params(-1, 3, 1)).has_candidate);
-    EXPECT_TRUE(evaluate(empty_left, 0, 2, params(-1, 2, 1)).has_candidate);
+    EXPECT_FALSE(evaluate(empty_left, 0, 2, Params{1.0, 1.0, -1, 1, 3}).has_candidate);
+    EXPECT_TRUE(evaluate(empty_left, 0, 2, Params{1.0, 1.0, -1, 1, 2}).has_candidate);
 }
 
 TEST(ComputeSplits, WorkedExamplesAndNothingToSplit) {
@@ -60,16 +55,16 @@ TEST(ComputeSplits, WorkedExamplesAndNothingToSplit) {
     for (int i = 1; i <= 50; ++i) x.push_back(i), y.push_back((i <= 5 || (i > 25 && i <= 45)) ? 0 : 1);
     for (bool force : {false, true}) {  // an accepted root is never forced
         Values cuts;
-        for (const SplitResult& e : mdlp(view_of(x, y), params(0, 0, 0, 1.0, 1.0, force))) cuts.push_back(e.found ? e.pto : kNaN);
+        for (const SplitResult& e : mdlp(view_of(x, y), Params{1.0, 1.0, 0, 0, 0, force})) cuts.push_back(e.found ? e.pto : kNaN);
         EXPECT_EQ(cuts, (Values{25.5, 5.5, 45.5}));
     }
-    EXPECT_TRUE(compute_splits({}, params()).empty() && compute_splits({{1, 0, 0}}, params()).empty() &&
-                compute_splits({{1, 0, 0}, {1, 3, 1}}, params()).empty() && mdlp({nullptr, nullptr, 0}, params()).empty());
+    EXPECT_TRUE(compute_splits({}, Params{}).empty() && compute_splits({{1, 0, 0}}, Params{}).empty() &&
+                compute_splits({{1, 0, 0}, {1, 3, 1}}, Params{}).empty() && mdlp({nullptr, nullptr, 0}, Params{}).empty());
     // The midpoint of these two adjacent doubles rounds onto the upper one;
     // the cut must still leave the first record in the first interval.
     const double lo = std::nextafter(1.0, 2.0);
     const Values xa{lo, std::nextafter(lo, 2.0)};
-    EXPECT_EQ(digest(mdlp_full(view_of(xa, {0, 1}), params(0, 0, 0, 0.0, 0.0)).summary),
+    EXPECT_EQ(digest(mdlp_full(view_of(xa, {0, 1}), Params{0.0, 0.0}).summary),
               digest(std::vector<SummaryInterval>{{-kInf, lo, 1, 0, 1, 0.0}, {lo, kInf, 0, 1, 1, 1.0}}));
 }
 
@@ -175,8 +170,8 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
     for (int trial = 0; trial < 445; ++trial) {
         const auto [x, y] = trial < 45 ? long_case(rng, trial % 3) : random_case(rng);
         for (int variant = 0; variant < 3; ++variant) {
-            const TessalineParams p = params(int64_t(rng() % (trial < 45 ? 40 : 6)), int32_t(rng() % 4), dirs[rng() % 5],
-                                             weights[rng() % 4], weights[rng() % 4], rng() % 4 == 0);
+            const TessalineParams p = Params{weights[rng() % 4], weights[rng() % 4], int64_t(rng() % (trial < 45 ? 40 : 6)),
+                                    dirs[rng() % 5], int32_t(rng() % 4), rng() % 4 == 0};
             SCOPED_TRACE(testing::Message() << "trial " << trial << " variant " << variant);
             Search reference(x, y, p);
             const auto B = compute_boundaries(view_of(x, y));
@@ -216,7 +211,7 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
 
 TEST(MdlpFullRaw, WorkedExamples) {
     const auto fit = [](const Values& x, const Values& y) {
-        return digest(fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), params(), std::nullopt, 50.0, SummaryStatistic::Median).summary);
+        return digest(fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), Params{}, std::nullopt, 50.0, SummaryStatistic::Median).summary);
     };
     EXPECT_EQ(fit({1, 2, 3, 4, kNaN}, {0, 0, 1, 1, 1}), digest(std::vector<BinningSummary>{
         {-kInf, 2.5, 2, 0.4, 2, 0, 0.0, 1.5}, {2.5, kInf, 2, 0.4, 0, 2, 1.0, 3.5}, {kNaN, kNaN, 1, 0.2, 0, 1, 1.0, kNaN}}));
@@ -242,8 +237,8 @@ TEST(MdlpFullRaw, MatchesThePreparedSearchAndPlainGrouping) {
             const double t = trial >= 60 ? double(i % 2) : double(rng() % 100 < (is_finite(x[i]) && x[i] > 0 ? 70u : 30u));
             y[i] = rng() % 50 == 0 && trial < 60 ? kNaN : style == 0 ? t : t + double(rng() % 7) * 0.1;
         }
-        const TessalineParams p = trial >= 60 ? params(0, 0, 0, 0.0, 0.0)
-                                              : params(int64_t(rng() % 5), int32_t(rng() % 4), int32_t(rng() % 3) - 1, 0.5, 0.5);
+        const TessalineParams p = trial >= 60 ? Params{0.0, 0.0}
+                                              : Params{0.5, 0.5, int64_t(rng() % 5), int32_t(rng() % 3) - 1, int32_t(rng() % 4)};
         const auto stat = rng() % 2 ? SummaryStatistic::Mean : SummaryStatistic::Median;
         const PreprocessResult prep = preprocess_data(x.data(), y.data(), x.size(), value, 40.0);
         const MdlpFullResult want = mdlp_full(view_of(prep.x, prep.y), p);
