@@ -32,16 +32,16 @@ struct Inputs {
 std::vector<std::function<Digest()>> jobs(const Inputs& in) {
     const double* x = in.x.data();
     const std::size_t n = in.x.size();
-    TessalineParams p;
-    p.minobs = 5;
+    const TessalineParams p{1.0, 1.0, 5};  // minobs 5
     const auto median = SummaryStatistic::Median;
     return {
         [=, &in] {
             const PreprocessResult r = preprocess_data(x, in.y.data(), n, std::nullopt, 40.0);
             return digest(r.x, r.y, uint64_t{r.missing_count}, r.threshold);
         },
-        [=, &in] { return digest(compute_boundaries_from_raw(x, in.y01.data(), n, std::nullopt, 50.0)); },
-        [=, &in] { return digest(fit_mdlp_from_raw(x, in.y.data(), n, p, 1.5, 50.0)); },
+        [=, &in] {
+            return digest(compute_boundaries_from_raw(x, in.y01.data(), n, std::nullopt, 50.0), fit_mdlp_from_raw(x, in.y.data(), n, p, 1.5, 50.0));
+        },
         [=, &in] {
             const MdlpFullRawResult r = fit_mdlp_full_from_raw(x, in.y01.data(), n, p, std::nullopt, 50.0, median);
             return digest(r.mdlp, r.intervals, r.summary, uint64_t{r.n_used});
@@ -76,17 +76,17 @@ void expect_threads_agree(std::size_t n, std::size_t threads, int rounds) {
     for (std::size_t t = 0; t < threads; ++t) {
         pool.emplace_back([&, t] {
             // Threads start on different functions so that all of them overlap.
-            for (std::size_t j = t; j < all.size() * std::size_t(rounds) + t; ++j) mismatches[t] += all[j % all.size()]() != serial[j % all.size()];
+            for (std::size_t j = t; j < all.size() * std::size_t(rounds) + t; ++j) {
+                mismatches[t] += all[j % all.size()]() != serial[j % all.size()];
+            }
         });
     }
     for (std::thread& th : pool) th.join();
     EXPECT_EQ(mismatches, std::vector<int>(threads, 0));
 }
 
-TEST(Concurrency, EightThreadsOnSmallInputsMatchSerialResults) { expect_threads_agree(600, 8, 20); }
-
-// Past the sizes where sorting turns to radix passes and quantiles and
-// medians to sampled order statistics.
-TEST(Concurrency, FourThreadsOnLargeInputsMatchSerialResults) { expect_threads_agree(40000, 4, 1); }
+// Eight threads on small inputs, then four past the sizes where sorting turns
+// to radix passes and quantiles and medians to sampled order statistics.
+TEST(Concurrency, ThreadsMatchSerialResults) { expect_threads_agree(600, 8, 20); expect_threads_agree(40000, 4, 1); }
 
 }  // namespace

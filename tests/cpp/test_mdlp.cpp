@@ -17,9 +17,6 @@ SortedView view_of(const Values& x, const std::vector<int32_t>& y) { return {x.d
 const std::vector<Boundary> kTie{{1, 0, 0}, {1.5, 1, 0}, {2.5, 1, 1}, {3, 2, 1}};
 
 TEST(EvaluateSegment, WorkedExamplesFiltersAndNothingToEvaluate) {
-    const Segment s = make_segment(kTie, 1, 3);
-    EXPECT_EQ((std::vector<int64_t>{int64_t(s.L), int64_t(s.R), s.c0_start, s.c1_start, s.c0_seg, s.c1_seg}),
-              (std::vector<int64_t>{1, 3, 1, 0, 1, 1}));
     const TessalineParams p = Params{};
     // A tie goes to the lowest row; here it is rejected.
     EXPECT_EQ(digest(evaluate(kTie, 0, 3, p)),
