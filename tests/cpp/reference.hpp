@@ -122,10 +122,7 @@ inline double mean_of(const Values& v) { return v.empty() ? kNaN : std::accumula
 inline double quantile_of(Values v, double p) { std::sort(v.begin(), v.end()); return v.empty() ? kNaN : linear_quantile(v, p); }
 
 // Per-bin lists of the x and y of the rows kept, the rows with NaN x last.
-struct Groups {
-    std::vector<Values> xs, ys;
-    std::size_t used = 0;
-};
+struct Groups { std::vector<Values> xs, ys; std::size_t used = 0; };
 inline Groups group(const Values& x, const Values& y, const Values& cuts, bool skip_nan_y) {
     Groups g{std::vector<Values>(cuts.size() + 2), std::vector<Values>(cuts.size() + 2)};
     for (std::size_t i = 0; i < x.size(); ++i) {
