@@ -10,7 +10,7 @@ DistributionComparison psi(const Values& r, const Values& c, const Values& split
 LorenzCurve curve(const Values& x, const std::vector<int>& y) { return lorenz_curve(x.data(), y.data(), x.size()); }
 Values members(const Values& x, const Values& reps) { return membership_matrix(x.data(), x.size(), reps.data(), reps.size()); }
 
-TEST(CompareDistributions, WorkedExampleAndInvalidArguments) {
+TEST(CompareDistributions, WorkedExampleInvalidArgumentsAndPlainComputation) {
     const DistributionComparison r = psi({1, 2, 3, 4}, {1, 1, 1, 4}, {2.5});
     const double psi0 = -0.25 * std::log(0.5 / 0.75), psi1 = 0.25 * std::log(0.5 / 0.25);
     EXPECT_EQ(digest(r), digest(DistributionComparison{
@@ -26,11 +26,8 @@ TEST(CompareDistributions, WorkedExampleAndInvalidArguments) {
     for (const Values& splits : std::vector<Values>{{kNaN}, {1, kInf}, {-kInf, 1}, {1, 1}, {2, 1}, {0, 1, kNaN}}) {
         EXPECT_EQ(message_of([&] { psi(s, s, splits); }), "compare_distributions: splits deben ser finitos, crecientes y únicos");
     }
-}
-
-// Special values, values on the cuts, NaN in either sample, bins empty in one
-// or both samples, and a floor that matters.
-TEST(CompareDistributions, MatchesAPlainComputation) {
+    // Special values, values on the cuts, NaN in either sample, bins empty in one
+    // or both samples, and a floor that matters.
     std::mt19937_64 rng(7);
     std::uniform_int_distribution<int> grid(-30, 30);
     const Values special = {-kInf, kInf, -0.0, 0.0};
@@ -45,7 +42,7 @@ TEST(CompareDistributions, MatchesAPlainComputation) {
     }
 }
 
-TEST(LorenzCurve, WorkedExampleAndInvalidInput) {
+TEST(LorenzCurve, WorkedExampleInvalidInputPlainComputationAndColumns) {
     EXPECT_EQ(digest(curve({1, 2, 3, 4}, {0, 1, 0, 1})),
               digest(LorenzCurve{{{1, 0.5, 0}, {2, 0.5, 0.5}, {3, 1, 0.5}, {4, 1, 1}}, 0.75, 0.5}));
     // A NaN score's label is dropped with it, even one that is not 0 or 1.
@@ -55,11 +52,8 @@ TEST(LorenzCurve, WorkedExampleAndInvalidInput) {
         {{0, -1}, {1, 2}, bad_label}, {{2, 1}, {1, 2}, bad_label}, {{1, 7}, {1, 2}, bad_label},  // labels first
         {{}, {}, one}, {{1, 1}, {1, 2}, one}, {{1, 0}, {1, kNaN}, one}, {{0, 1}, {kNaN, kNaN}, one}};
     for (const auto& [y, x, message] : cases) EXPECT_EQ(message_of([&] { curve(x, y); }), message);
-}
-
-// Short inputs take the comparison sort, long ones the radix passes; the
-// column writer gives the same points, written only as far as they go.
-TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
+    // Short inputs take the comparison sort, long ones the radix passes; the
+    // column writer gives the same points, written only as far as they go.
     std::mt19937_64 rng(5);
     for (std::size_t n : {3u, 40u, 300u, 5000u, 20000u}) {
         Values x(n);
@@ -85,7 +79,7 @@ TEST(LorenzCurve, MatchesAPlainComputationAndTheColumns) {
     }
 }
 
-TEST(Membership, WorkedExamplesStandardisationAndErrors) {
+TEST(Membership, WorkedExamplesErrorsAndPlainComputation) {
     const Values m = members({-5, 0, 2.5, 10, 12, kNaN}, {0, 10});
     EXPECT_EQ(m, (Values{1, 0, 0, 1, 0, 0, 0.75, 0.25, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1}));
     EXPECT_TRUE(members({1}, {kNaN}) == (Values{1, 0}) && members({1}, {kInf}) == (Values{1, 0}) && members({}, {1, 2}).empty());
@@ -105,9 +99,6 @@ TEST(Membership, WorkedExamplesStandardisationAndErrors) {
                                                   {{0, kNaN}, order}, {{0, kInf}, finite}, {{-kInf, 0}, finite}};
     for (const auto& [reps, message] : bad) EXPECT_EQ(message_of([&] { members({1}, reps); }), message);
     EXPECT_EQ(message_of([] { aggregate_membership(nullptr, 3, 0, nullptr, false); }), "aggregate_membership: k debe ser positivo");
-}
-
-TEST(Membership, MatchesAPlainComputation) {
     std::mt19937_64 rng(3);
     for (std::size_t k = 1; k <= 12; ++k) {
         Values reps;

@@ -204,7 +204,7 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
 
 // ------------------------------------------------------------ from raw data
 
-TEST(MdlpFullRaw, WorkedExamples) {
+TEST(MdlpFullRaw, WorkedExamplesAndThePreparedSearch) {
     const auto fit = [](const Values& x, const Values& y) {
         return digest(fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), Params{}, std::nullopt, 50.0, SummaryStatistic::Median).summary);
     };
@@ -212,13 +212,10 @@ TEST(MdlpFullRaw, WorkedExamples) {
         {-kInf, 2.5, 2, 0.4, 2, 0, 0.0, 1.5}, {2.5, kInf, 2, 0.4, 0, 2, 1.0, 3.5}, {kNaN, kNaN, 1, 0.2, 0, 1, 1.0, kNaN}}));
     EXPECT_EQ(fit({kNaN, kNaN}, {0, 1}), digest(std::vector<BinningSummary>{{kNaN, kNaN, 2, 1.0, 1, 1, 0.5, kNaN}}));
     EXPECT_EQ(fit({kInf, kNaN}, {1, kNaN}), digest(std::vector<BinningSummary>{}));
-}
-
-// The raw pipelines give the search on the prepared records, their counters,
-// and a summary that is the plain grouping of the kept records by the cuts.
-// The last cases hold neighbouring doubles and values near the largest one,
-// whose cuts once failed to separate their two records.
-TEST(MdlpFullRaw, MatchesThePreparedSearchAndPlainGrouping) {
+    // The raw pipelines give the search on the prepared records, their counters,
+    // and a summary that is the plain grouping of the kept records by the cuts.
+    // The last cases hold neighbouring doubles and values near the largest one,
+    // whose cuts once failed to separate their two records.
     std::mt19937_64 rng(11);
     const double starts[] = {1.0, DBL_MAX / 2, -DBL_MAX, DBL_TRUE_MIN};
     for (int trial = 0; trial < 64; ++trial) {

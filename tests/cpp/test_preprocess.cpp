@@ -13,7 +13,7 @@ std::vector<std::size_t> counters(const PreprocessResult& r) {
     return {r.missing_count, r.missing_c0, r.missing_c1, r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both, r.n_non_finite};
 }
 
-TEST(Preprocess, ClassificationOfEveryRow) {
+TEST(Preprocess, CountersOfEveryRowAndThresholds) {
     const PreprocessResult none = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
     EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary && none.threshold == 0.0 &&
                 counters(none) == std::vector<std::size_t>(9, 0));
@@ -32,18 +32,15 @@ TEST(Preprocess, ClassificationOfEveryRow) {
               (std::vector<std::size_t>{2, 1, 1, 5, 1, 4, 0, 0, 0}));
     EXPECT_EQ(counters(run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0})),
               (std::vector<std::size_t>{2, 1, 1, 5, 3, 2, 0, 0, 0}));
-}
-
-TEST(Preprocess, Thresholds) {
     for (auto value : {std::optional<double>{}, std::optional<double>{0.5}}) {
         const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);  // binary: both ignored
         EXPECT_TRUE(r.target_was_binary && r.threshold == 0.0 && r.y == (std::vector<int32_t>{0, 1, 1, 0}));
     }
     // Labels stay with their rows: 1 above the threshold, a value equal to it is 0.
-    const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>> cases[] = {
+    const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>> thresholds[] = {
         {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}}, {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
         {{7.5}, std::nullopt, 50.0, 7.5, {0}}};
-    for (const auto& [y, value, percentile, threshold, labels] : cases) {
+    for (const auto& [y, value, percentile, threshold, labels] : thresholds) {
         Values x(y.size());
         std::iota(x.begin(), x.end(), 0.0);
         const PreprocessResult r = run(x, y, value, percentile);
