@@ -150,11 +150,14 @@ inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x,
     return rows;
 }
 
-// A 0/1 target's mean is its event rate (0 in an empty bin).
-inline std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<int>& y,
-                                                  const Values& cuts, SummaryStatistic stat) {
+// Any label but 0 is an event; a 0/1 target's mean is its event rate (0 in an
+// empty bin).
+template <typename Label>
+std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<Label>& y, const Values& cuts, SummaryStatistic stat) {
     std::vector<BinningSummary> rows;
-    for (const auto& r : continuous_summary(x, Values(y.begin(), y.end()), cuts, stat)) {
+    Values ones;
+    for (Label v : y) ones.push_back(v != 0);
+    for (const auto& r : continuous_summary(x, ones, cuts, stat)) {
         const auto c1 = std::size_t(std::llround(r.count ? r.target_mean * double(r.count) : 0.0));
         rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1, r.count ? r.target_mean : 0.0, r.representative});
     }
@@ -262,9 +265,8 @@ struct Search {
         return B;
     }
     static double entropy(int64_t ones, int64_t n) {
-        if (ones == 0 || ones == n) return 0.0;
         const double f0 = double(n - ones) / double(n), f1 = double(ones) / double(n);
-        return -(f0 * std::log2(f0) + f1 * std::log2(f1));
+        return ones == 0 || ones == n ? 0.0 : -(f0 * std::log2(f0) + f1 * std::log2(f1));
     }
     SplitResult evaluate(std::size_t L, std::size_t R) const {
         SplitResult best;
@@ -289,9 +291,8 @@ struct Search {
     }
     void search(std::size_t L, std::size_t R) {
         if (L + 1 >= R) return;
-        log.push_back(evaluate(L, R));
-        ranges.emplace_back(L, R);
-        const SplitResult r = log.back();
+        const SplitResult r = evaluate(L, R);
+        log.push_back(r), ranges.emplace_back(L, R);
         if (r.found) search(L, r.idx), search(r.idx, R);
     }
     std::vector<SplitResult> run() {

@@ -69,13 +69,12 @@ TEST(LorenzCurve, WorkedExampleInvalidInputPlainComputationAndColumns) {
         double pairs = 0.0, c0 = 0.0, c1 = 0.0;
         for (const TieGroup& g : tie_groups(x, y)) pairs += g.ones * (c0 + g.zeros * 0.5), c0 += g.zeros, c1 += g.ones;
         EXPECT_NEAR(want.auc, pairs / (c0 * c1), 1e-12);
-        const double untouched = -7.0;
-        Values value(n + 1, untouched), f0(n + 1, untouched), f1(n + 1, untouched);
+        Values value(n + 1, -7.0), f0(n + 1, -7.0), f1(n + 1, -7.0);  // -7: not a point's value
         const auto got = lorenz_curve_into(x.data(), y.data(), n, {value.data(), f0.data(), f1.data()});
         LorenzCurve columns{{}, got.auc, got.gini};
         for (std::size_t i = 0; i < got.points; ++i) columns.points.push_back({value[i], f0[i], f1[i]});
         EXPECT_EQ(digest(columns), digest(want));
-        EXPECT_EQ(value[got.points], untouched);
+        EXPECT_EQ(value[got.points], -7.0);
     }
 }
 

@@ -132,11 +132,10 @@ std::pair<Values, std::vector<int32_t>> random_case(std::mt19937_64& rng) {
         const double p = style == 0 ? p1 : style == 1 ? blocks : 1.0 / (1.0 + std::exp(-3.0 * (v - edge - 4.0)));
         y.push_back(u(rng) < p ? (rng() % 10 == 0 ? 2 : 1) : 0);
     }
-    if (rng() % 2 == 0) {
-        for (std::size_t lo = 0, hi = 0; lo < n; lo = hi) {
-            while (hi < n && x[hi] == x[lo]) ++hi;
-            std::stable_sort(y.begin() + std::ptrdiff_t(lo), y.begin() + std::ptrdiff_t(hi));
-        }
+    const bool zeros_first = rng() % 2 == 0;
+    for (std::size_t lo = 0, hi = 0; zeros_first && lo < n; lo = hi) {
+        while (hi < n && x[hi] == x[lo]) ++hi;
+        std::stable_sort(y.begin() + std::ptrdiff_t(lo), y.begin() + std::ptrdiff_t(hi));
     }
     return {x, y};
 }
@@ -188,9 +187,7 @@ TEST(MdlpDifferential, SameLogAsRecursiveReference) {
             for (const auto& e : want) if (e.found) cuts.push_back(e.pto);
             std::sort(cuts.begin(), cuts.end());
             std::vector<SummaryInterval> intervals;
-            std::vector<int> classes;
-            for (int32_t c : y) classes.push_back(c != 0);
-            for (const auto& r : binary_summary(x, classes, cuts, SummaryStatistic::Mean)) {
+            for (const auto& r : binary_summary(x, y, cuts, SummaryStatistic::Mean)) {
                 intervals.push_back({r.left, r.right, int64_t(r.c0), int64_t(r.c1), int64_t(r.count), r.event_rate});
             }
             EXPECT_EQ(digest(got.summary), digest(x.empty() ? std::vector<SummaryInterval>{} : intervals));
@@ -246,7 +243,7 @@ TEST(MdlpFullRaw, WorkedExamplesAndThePreparedSearch) {
         EXPECT_EQ(outcome(got), outcome(prep));
         // The kept records in their prepared order, so that means add up alike.
         Values cuts, kept_x = prep.x;
-        std::vector<int> kept_y(prep.y.begin(), prep.y.end());
+        std::vector<int32_t> kept_y = prep.y;
         for (std::size_t k = 0; k + 1 < want.summary.size(); ++k) cuts.push_back(want.summary[k].right);
         for (std::size_t i = 0; i < prep.missing_count; ++i) kept_x.push_back(kNaN), kept_y.push_back(i < prep.missing_c1);
         EXPECT_EQ(digest(got.summary), digest(binary_summary(kept_x, kept_y, cuts, stat))) << trial;
