@@ -19,9 +19,8 @@ TEST(CompareDistributions, WorkedExampleInvalidArgumentsAndPlainComputation) {
     // Invalid arguments, in the order they are checked.
     const std::string bad_input = "compare_distributions: muestras vacías o epsilon inválido";
     const Values s = {1, 2};
-    for (const Values& r : {Values{}, s}) {  // the sample check runs first
-        EXPECT_EQ(message_of([&] { psi(r, r == s ? Values{} : s, {2, 1}); }), bad_input);
-    }
+    // The sample check runs first.
+    for (const Values& r : {Values{}, s}) EXPECT_EQ(message_of([&] { psi(r, r == s ? Values{} : s, {2, 1}); }), bad_input);
     for (double eps : {0.0, -0.0, -1e-12, kNaN, kInf, -kInf}) EXPECT_EQ(message_of([&] { psi(s, s, {}, eps); }), bad_input);
     for (const Values& splits : std::vector<Values>{{kNaN}, {1, kInf}, {-kInf, 1}, {1, 1}, {2, 1}, {0, 1, kNaN}}) {
         EXPECT_EQ(message_of([&] { psi(s, s, splits); }), "compare_distributions: splits deben ser finitos, crecientes y únicos");

@@ -13,7 +13,7 @@ std::vector<std::size_t> counters(const PreprocessResult& r) {
     return {r.missing_count, r.missing_c0, r.missing_c1, r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both, r.n_non_finite};
 }
 
-TEST(Preprocess, CountersOfEveryRowAndThresholds) {
+TEST(Preprocess, CountersThresholdsAndOrder) {
     const PreprocessResult none = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
     EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary && none.threshold == 0.0 &&
                 counters(none) == std::vector<std::size_t>(9, 0));
@@ -64,19 +64,14 @@ TEST(Preprocess, CountersOfEveryRowAndThresholds) {
     }
     // A percentile outside [0, 100] fails only when it is used.
     for (double p : {-1.0, 100.5, kNaN}) {
-        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }),
-                  "preprocess_data: percentile debe estar entre 0 y 100");
+        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }), "preprocess_data: percentile debe estar entre 0 y 100");
         EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                 // fixed threshold
         EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p));  // nothing kept
     }
-}
-
-// Short inputs take the comparison sort, long ones radix passes over the keys
-// of each label apart: both order by value then label like a stable
-// comparison sort, so -0.0 and 0.0 keep their input order. The shapes make
-// every digit of the keys vary, few of them, or none.
-TEST(Preprocess, OrderMatchesAStableComparisonSort) {
-    std::mt19937_64 rng(7);
+    // Short inputs take the comparison sort, long ones radix passes over the keys
+    // of each label apart: both order by value then label like a stable
+    // comparison sort, so -0.0 and 0.0 keep their input order. The shapes make
+    // every digit of the keys vary, few of them, or none.
     std::normal_distribution<double> normal(0.0, 1.0);
     const Values special = {-0.0, 0.0, -kInf, DBL_TRUE_MIN, -DBL_TRUE_MIN, DBL_MAX, -DBL_MAX, 1e-300};
     const std::function<double()> shapes[] = {
