@@ -50,7 +50,7 @@ TEST(LorenzCurve, WorkedExampleInvalidInputPlainComputationAndColumns) {
     const std::tuple<std::vector<int>, Values, std::string> cases[] = {
         {{0, -1}, {1, 2}, bad_label}, {{2, 1}, {1, 2}, bad_label}, {{1, 7}, {1, 2}, bad_label},  // labels first
         {{}, {}, one}, {{1, 1}, {1, 2}, one}, {{1, 0}, {1, kNaN}, one}, {{0, 1}, {kNaN, kNaN}, one}};
-    for (const auto& [y, x, message] : cases) EXPECT_EQ(message_of([&] { curve(x, y); }), message);
+    for (const auto& [y, x, message] : cases) EXPECT_EQ(message_of([x = x, y = y] { curve(x, y); }), message);
     // Short inputs take the comparison sort, long ones the radix passes; the
     // column writer gives the same points, written only as far as they go.
     std::mt19937_64 rng(5);
@@ -95,7 +95,7 @@ TEST(Membership, WorkedExamplesErrorsAndPlainComputation) {
     const std::string finite = "membership: representantes deben ser finitos";
     const std::pair<Values, std::string> bad[] = {{{}, "membership: faltan representantes"}, {{1, 1}, order}, {{2, 1}, order},
                                                   {{0, kNaN}, order}, {{0, kInf}, finite}, {{-kInf, 0}, finite}};
-    for (const auto& [reps, message] : bad) EXPECT_EQ(message_of([&] { members({1}, reps); }), message);
+    for (const auto& [reps, message] : bad) EXPECT_EQ(message_of([reps = reps] { members({1}, reps); }), message);
     EXPECT_EQ(message_of([] { aggregate_membership(nullptr, 3, 0, nullptr, false); }), "aggregate_membership: k debe ser positivo");
     std::mt19937_64 rng(3);
     for (std::size_t k = 1; k <= 12; ++k) {
