@@ -2,96 +2,29 @@
 // read-only inputs gives, in every thread, the bits of a serial call. Run
 // under ThreadSanitizer (make tsan) this also shows that no call writes
 // anything another call reads.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <functional>
-#include <limits>
-#include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "tessaline/tessaline.hpp"
+#include "reference.hpp"
 
 namespace {
 
-using namespace tessaline;
+using namespace ref;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// A result flattened to the bits of its fields, in order.
-using Digest = std::vector<uint64_t>;
-
-void put(Digest& d, double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    d.push_back(bits);
-}
-void put(Digest& d, uint64_t v) { d.push_back(v); }
-void put(Digest& d, int64_t v) { d.push_back(static_cast<uint64_t>(v)); }
-void put(Digest& d, int32_t v) { d.push_back(static_cast<uint64_t>(static_cast<int64_t>(v))); }
-void put(Digest& d, bool v) { d.push_back(v ? 1u : 0u); }
-
-void put(Digest& d, const Boundary& b) { put(d, b.pto_corte), put(d, b.c0), put(d, b.c1); }
-void put(Digest& d, const SplitResult& r) {
-    put(d, r.found), put(d, r.has_candidate), put(d, r.pto), put(d, r.gain);
-    put(d, r.cost_pos), put(d, r.cost_struct), put(d, r.cost), put(d, uint64_t{r.idx});
-}
-void put(Digest& d, const SummaryInterval& s) {
-    put(d, s.left), put(d, s.right), put(d, s.c0), put(d, s.c1), put(d, s.total), put(d, s.p1);
-}
-void put(Digest& d, const BinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, uint64_t{s.c0}), put(d, uint64_t{s.c1}), put(d, s.event_rate), put(d, s.representative);
-}
-void put(Digest& d, const ContinuousBinningSummary& s) {
-    put(d, s.left), put(d, s.right), put(d, uint64_t{s.count}), put(d, s.percentage);
-    put(d, s.representative), put(d, s.target_mean), put(d, s.target_p25);
-    put(d, s.target_median), put(d, s.target_p75);
-}
-void put(Digest& d, const PsiBin& b) {
-    put(d, b.count_reference), put(d, b.count_current), put(d, b.proportion_reference);
-    put(d, b.proportion_current), put(d, b.cumulative_reference), put(d, b.cumulative_current);
-    put(d, b.psi_bin);
-}
-void put(Digest& d, const LorenzPoint& p) {
-    put(d, p.value), put(d, p.cumulative_non_event), put(d, p.cumulative_event);
-}
-
-template <typename T>
-void put(Digest& d, const std::vector<T>& values) {
-    put(d, static_cast<uint64_t>(values.size()));
-    for (const T& v : values) put(d, v);
-}
-
-// Shared inputs: ties, NaN and infinities in x, a continuous and a binary
-// target, and sizes large enough for the sampled order statistics and the
-// radix sort.
+// Shared inputs: ties, NaN and infinities in x, a continuous target and 0/1
+// labels (as int and as double), and sizes large enough for the sampled order
+// statistics and the radix sort.
 struct Inputs {
-    std::vector<double> x, y_continuous, y_binary, current, cuts, reps, values;
+    Values x, y, y01, current, cuts{-2.0, 0.5, 1.0, 3.0}, reps{-3.0, 0.0, 1.0, 4.0}, values{0.1, 0.3, 0.6, 0.9, 0.5};
     std::vector<int> labels;
-
     explicit Inputs(std::size_t n) {
         std::mt19937_64 rng(20240611);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        std::uniform_int_distribution<int> level(0, 40);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double u = unit(rng);
-            const double v = u < 0.02 ? kNaN : u < 0.03 ? kInf : u < 0.5 ? level(rng) * 0.5 : unit(rng) * 20.0;
-            x.push_back(v);
-            y_continuous.push_back(unit(rng) < 0.02 ? kNaN : unit(rng) * 3.0 + (std::isnan(v) ? 0.0 : v * 0.1));
-            const int label = unit(rng) < 0.3 + (std::isnan(v) ? 0.0 : std::min(v, 20.0) / 40.0) ? 1 : 0;
-            labels.push_back(label);
-            y_binary.push_back(label);
-            current.push_back(std::isnan(v) ? v : v * 1.1);
+        x = messy_sample(rng, n, 40);
+        for (double v : x) {
+            const double score = std::isnan(v) ? 0.0 : std::max(-5.0, std::min(v, 5.0));
+            y.push_back(rng() % 50 == 0 ? kNaN : score + double(rng() % 30) * 0.1);
+            labels.push_back(int(rng() % 10 < (score > 0 ? 7u : 3u))), y01.push_back(labels.back()), current.push_back(v * 1.1);
         }
-        cuts = {2.0, 5.5, 9.0, 14.0};
-        reps = {0.0, 4.0, 10.0, 20.0};
-        values = {0.1, 0.3, 0.6, 0.9, 0.5};
     }
 };
 
@@ -99,106 +32,61 @@ struct Inputs {
 std::vector<std::function<Digest()>> jobs(const Inputs& in) {
     const double* x = in.x.data();
     const std::size_t n = in.x.size();
-    TessalineParams p;
-    p.minobs = 5;
+    const TessalineParams p{1.0, 1.0, 5};  // minobs 5
+    const auto median = SummaryStatistic::Median;
     return {
         [=, &in] {
-            Digest d;
-            const PreprocessResult r = preprocess_data(x, in.y_continuous.data(), n, std::nullopt, 40.0);
-            put(d, r.x), put(d, r.y), put(d, uint64_t{r.missing_count}), put(d, r.threshold);
-            return d;
+            const PreprocessResult r = preprocess_data(x, in.y.data(), n, std::nullopt, 40.0);
+            return digest(r.x, r.y, uint64_t{r.missing_count}, r.threshold);
         },
         [=, &in] {
-            Digest d;
-            put(d, compute_boundaries_from_raw(x, in.y_binary.data(), n, std::nullopt, 50.0));
-            return d;
+            return digest(compute_boundaries_from_raw(x, in.y01.data(), n, std::nullopt, 50.0), fit_mdlp_from_raw(x, in.y.data(), n, p, 1.5, 50.0));
         },
         [=, &in] {
-            Digest d;
-            put(d, fit_mdlp_from_raw(x, in.y_continuous.data(), n, p, 1.5, 50.0));
-            return d;
+            const MdlpFullRawResult r = fit_mdlp_full_from_raw(x, in.y01.data(), n, p, std::nullopt, 50.0, median);
+            return digest(r.mdlp, r.intervals, r.summary, uint64_t{r.n_used});
         },
         [=, &in] {
-            Digest d;
-            const MdlpFullRawResult r = fit_mdlp_full_from_raw(x, in.y_binary.data(), n, p, std::nullopt,
-                                                               50.0, SummaryStatistic::Median);
-            put(d, r.mdlp), put(d, r.intervals), put(d, r.summary), put(d, uint64_t{r.n_used});
-            return d;
-        },
-        [=] {
-            Digest d;
-            put(d, equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0));
-            put(d, equal_width_splits(x, n, 7, WidthRange::Quantile, 0.05, 0.95, 0));
-            put(d, equal_width_splits(x, n, 7, WidthRange::Iqr, 0, 1, 1.5));
-            put(d, quantile_splits(x, n, 10));
-            return d;
+            return digest(equal_width_splits(x, n, 7, WidthRange::Full, 0, 1, 0), quantile_splits(x, n, 10),
+                          equal_width_splits(x, n, 7, WidthRange::Quantile, 0.05, 0.95, 0),
+                          equal_width_splits(x, n, 7, WidthRange::Iqr, 0, 1, 1.5), assign_bins(x, n, in.cuts));
         },
         [=, &in] {
-            Digest d;
-            put(d, assign_bins(x, n, in.cuts));
-            return d;
+            return digest(summarize_binary(x, in.labels.data(), n, in.cuts, median),
+                          summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Mean),
+                          summarize_continuous(x, in.y.data(), n, in.cuts, median));
         },
         [=, &in] {
-            Digest d;
-            put(d, summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Median));
-            put(d, summarize_binary(x, in.labels.data(), n, in.cuts, SummaryStatistic::Mean));
-            return d;
+            return digest(compare_distributions(x, n, in.current.data(), n, in.cuts, 1e-12), lorenz_curve(x, in.labels.data(), n));
         },
         [=, &in] {
-            Digest d;
-            put(d, summarize_continuous(x, in.y_continuous.data(), n, in.cuts, SummaryStatistic::Median));
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const DistributionComparison r =
-                compare_distributions(x, n, in.current.data(), n, in.cuts, 1e-12);
-            put(d, r.bins), put(d, r.psi), put(d, r.ks);
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const LorenzCurve c = lorenz_curve(x, in.labels.data(), n);
-            put(d, c.points), put(d, c.auc), put(d, c.gini);
-            return d;
-        },
-        [=, &in] {
-            Digest d;
-            const std::vector<double> m = membership_matrix(x, n, in.reps.data(), in.reps.size());
-            put(d, m);
-            put(d, aggregate_membership(m.data(), n, in.reps.size() + 1, in.values.data(), true));
-            return d;
+            const Values m = membership_matrix(x, n, in.reps.data(), in.reps.size());
+            return digest(m, aggregate_membership(m.data(), n, in.reps.size() + 1, in.values.data(), true));
         },
     };
 }
 
-void expect_threads_agree(std::size_t n, int threads, int rounds) {
+void expect_threads_agree(std::size_t n, std::size_t threads, int rounds) {
     const Inputs in(n);
     const auto all = jobs(in);
     std::vector<Digest> serial;
     for (const auto& job : all) serial.push_back(job());
-
-    std::vector<int> mismatches(static_cast<std::size_t>(threads), 0);
+    std::vector<int> mismatches(threads, 0);
     std::vector<std::thread> pool;
-    for (int t = 0; t < threads; ++t) {
+    for (std::size_t t = 0; t < threads; ++t) {
         pool.emplace_back([&, t] {
-            for (int round = 0; round < rounds; ++round) {
-                // Threads start on different functions so that all of them overlap.
-                for (std::size_t j = 0; j < all.size(); ++j) {
-                    const std::size_t k = (j + static_cast<std::size_t>(t)) % all.size();
-                    if (all[k]() != serial[k]) ++mismatches[static_cast<std::size_t>(t)];
-                }
+            // Threads start on different functions so that all of them overlap.
+            for (std::size_t j = t; j < all.size() * std::size_t(rounds) + t; ++j) {
+                mismatches[t] += all[j % all.size()]() != serial[j % all.size()];
             }
         });
     }
     for (std::thread& th : pool) th.join();
-    for (int t = 0; t < threads; ++t) EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
+    EXPECT_EQ(mismatches, std::vector<int>(threads, 0));
 }
 
-TEST(Concurrency, EightThreadsOnSmallInputsMatchSerialResults) { expect_threads_agree(600, 8, 20); }
-
-// Past the sizes where sorting turns to radix passes and quantiles and
-// medians to sampled order statistics.
-TEST(Concurrency, FourThreadsOnLargeInputsMatchSerialResults) { expect_threads_agree(40000, 4, 1); }
+// Eight threads on small inputs, then four past the sizes where sorting turns
+// to radix passes and quantiles and medians to sampled order statistics.
+TEST(Concurrency, ThreadsMatchSerialResults) { expect_threads_agree(600, 8, 20); expect_threads_agree(40000, 4, 1); }
 
 }  // namespace

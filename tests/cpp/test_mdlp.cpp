@@ -1,587 +1,254 @@
-#include <gtest/gtest.h>
+#include <cfloat>
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <optional>
-#include <random>
-#include <utility>
-#include <vector>
-
-#include "tessaline/tessaline.hpp"
+#include "reference.hpp"
 
 namespace {
 
-using tessaline::Boundary;
-using tessaline::MdlpFullResult;
-using tessaline::Segment;
-using tessaline::SortedView;
-using tessaline::SplitResult;
-using tessaline::TessalineParams;
+using namespace ref;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-TessalineParams params(int64_t minobs = 0, int32_t monotonicity = 0, int32_t mono_dir = 0,
-                       double alpha = 1.0, double beta = 1.0, bool force = false) {
-    TessalineParams p;
-    p.alpha_pos = alpha;
-    p.beta_struct = beta;
-    p.minobs = minobs;
-    p.mono_dir = mono_dir;
-    p.monotonicity = monotonicity;
-    p.force_first_split = force;
-    return p;
+// Fields in order: alpha_pos, beta_struct, minobs, mono_dir, monotonicity, force_first_split.
+using Params = TessalineParams;
+SplitResult evaluate(const std::vector<Boundary>& B, std::size_t L, std::size_t R, const TessalineParams& p) {
+    return evaluate_segment(B, make_segment(B, L, R), p);
 }
+SortedView view_of(const Values& x, const std::vector<int32_t>& y) { return {x.data(), y.data(), x.size()}; }
 
-SplitResult evaluate(const std::vector<Boundary>& B, std::size_t L, std::size_t R,
-                     const TessalineParams& p) {
-    return tessaline::evaluate_segment(B, tessaline::make_segment(B, L, R), p);
-}
-
-void expect_empty(const SplitResult& r) {
-    EXPECT_FALSE(r.found);
-    EXPECT_FALSE(r.has_candidate);
-    EXPECT_EQ(r.pto, 0.0);
-    EXPECT_EQ(r.gain, 0.0);
-    EXPECT_EQ(r.cost_pos, 0.0);
-    EXPECT_EQ(r.cost_struct, 0.0);
-    EXPECT_EQ(r.cost, 0.0);
-    EXPECT_EQ(r.idx, 0u);
-}
-
-// Tables of the worked examples: x = 1..4 with labels 0,0,1,1 and 1,1,0,0,
-// and x = 1..3 with labels 0,1,0.
-const std::vector<Boundary> kRising{{1, 0, 0}, {2.5, 2, 0}, {4, 2, 2}};
-const std::vector<Boundary> kFalling{{1, 0, 0}, {2.5, 0, 2}, {4, 2, 2}};
+// The table of x = 1..3 with labels 0,1,0.
 const std::vector<Boundary> kTie{{1, 0, 0}, {1.5, 1, 0}, {2.5, 1, 1}, {3, 2, 1}};
 
-TEST(MakeSegment, CountsInsideAndBefore) {
-    const Segment s = tessaline::make_segment(kTie, 1, 3);
-    EXPECT_EQ(s.L, 1u);
-    EXPECT_EQ(s.R, 3u);
-    EXPECT_EQ(s.c0_start, 1);
-    EXPECT_EQ(s.c1_start, 0);
-    EXPECT_EQ(s.c0_seg, 1);
-    EXPECT_EQ(s.c1_seg, 1);
-    for (const auto& [L, R] : {std::pair<std::size_t, std::size_t>{2, 2}, {3, 1}, {0, 4}}) {
-        const Segment bad = tessaline::make_segment(kTie, L, R);
-        EXPECT_EQ(bad.L, L);
-        EXPECT_EQ(bad.R, R);
-        EXPECT_EQ(bad.c0_start | bad.c1_start | bad.c0_seg | bad.c1_seg, 0);
-    }
-}
-
-TEST(EvaluateSegment, AcceptedCleanSplit) {
-    const SplitResult r = evaluate(kRising, 0, 2, params());
-    EXPECT_TRUE(r.found);
-    EXPECT_TRUE(r.has_candidate);
-    EXPECT_EQ(r.idx, 1u);
-    EXPECT_EQ(r.pto, 2.5);
-    EXPECT_EQ(r.gain, 1.0);
-    EXPECT_EQ(r.cost_pos, 0.396240625180289);
-    EXPECT_EQ(r.cost_pos, std::log2(3.0) / 4.0);
-    EXPECT_EQ(r.cost_struct, 0.20183873051440104);
-    EXPECT_EQ(r.cost, 0.5980793556946901);
-}
-
-TEST(EvaluateSegment, TieGoesToTheLowestRowAndIsRejected) {
-    const SplitResult r = evaluate(kTie, 0, 3, params());
-    EXPECT_FALSE(r.found);
-    EXPECT_TRUE(r.has_candidate);
-    EXPECT_EQ(r.idx, 1u);
-    EXPECT_EQ(r.pto, 1.5);
-    EXPECT_EQ(r.gain, 0.2516291673878229);
-    EXPECT_EQ(r.cost_pos, 1.0 / 3.0);
-    EXPECT_EQ(r.cost_struct, 0.9902544179828751);
-    EXPECT_EQ(r.cost, 1.3235877513162084);
-
-    expect_empty(evaluate(kTie, 0, 3, params(1)));
+TEST(EvaluateSegment, WorkedExamplesFiltersAndNothingToEvaluate) {
+    const TessalineParams p = Params{};
+    // A tie goes to the lowest row; here it is rejected.
+    EXPECT_EQ(digest(evaluate(kTie, 0, 3, p)),
+              digest(SplitResult{false, true, 1.5, 0.2516291673878229, 1.0 / 3.0,
+                                 0.9902544179828751, 1.3235877513162084, 1}));
     // Zero weights accept any candidate with a positive gain.
-    EXPECT_TRUE(evaluate(kTie, 0, 3, params(0, 0, 0, 0.0, 0.0)).found);
-}
-
-TEST(EvaluateSegment, NothingToEvaluate) {
-    const TessalineParams p = params();
-    expect_empty(evaluate(kTie, 0, 1, p));                    // no inner row
-    expect_empty(evaluate(kTie, 2, 2, p));                    // L >= R
-    expect_empty(evaluate(kTie, 3, 1, p));
-    expect_empty(evaluate(kTie, 0, 4, p));                    // R beyond the table
-    expect_empty(evaluate({}, 0, 1, p));                      // empty table
-    expect_empty(evaluate({{1, 0, 0}, {2, 1, 0}, {3, 1, 0}}, 0, 2, p));  // one record
-    // A segment built by hand for another table is still bounds-checked.
-    expect_empty(tessaline::evaluate_segment(kTie, Segment{0, 9, 0, 0, 2, 2}, p));
-}
-
-TEST(EvaluateSegment, DirectionFilterInEveryMode) {
-    // Left rate 1, right rate 0 on kFalling; the reverse on kRising.
-    for (int32_t mode = 0; mode <= 3; ++mode) {
-        for (int32_t dir = -1; dir <= 1; ++dir) {
-            SCOPED_TRACE(testing::Message() << "mode " << mode << " dir " << dir);
-            const bool filtered_mode = mode == 1 || mode == 3;
-            const SplitResult falling = evaluate(kFalling, 0, 2, params(0, mode, dir));
-            const SplitResult rising = evaluate(kRising, 0, 2, params(0, mode, dir));
-            EXPECT_EQ(falling.has_candidate, !(filtered_mode && dir > 0));
-            EXPECT_EQ(rising.has_candidate, !(filtered_mode && dir < 0));
-            if (falling.has_candidate) {
-                EXPECT_EQ(falling.idx, 1u);
-                EXPECT_TRUE(falling.found);
-            }
-            // A mono_dir of any size counts only by its sign.
-            const SplitResult far = evaluate(kFalling, 0, 2, params(0, mode, dir * 50));
-            EXPECT_EQ(far.has_candidate, falling.has_candidate);
-        }
+    EXPECT_TRUE(evaluate(kTie, 0, 3, Params{0.0, 0.0}).found);
+    // No side above minobs, no inner row, L >= R, R beyond the table, no table, one record.
+    EXPECT_EQ(digest(evaluate(kTie, 0, 3, Params{1.0, 1.0, 1})), digest(SplitResult{}));
+    const std::tuple<std::vector<Boundary>, std::size_t, std::size_t> nothing[] = {
+        {kTie, 0, 1}, {kTie, 2, 2}, {kTie, 3, 1}, {kTie, 0, 4}, {{}, 0, 1}, {{{1, 0, 0}, {2, 1, 0}, {3, 1, 0}}, 0, 2}};
+    for (const auto& [B, L, R] : nothing) {
+        const Segment bad = make_segment(B, L, R);
+        EXPECT_TRUE(bad.L == L && bad.R == R && ((L < R && R < B.size()) || (bad.c0_start | bad.c1_start | bad.c0_seg | bad.c1_seg) == 0));
+        EXPECT_EQ(digest(evaluate(B, L, R, p)), digest(SplitResult{})) << L << R;
     }
-}
-
-TEST(EvaluateSegment, DirectionFilterOnEqualAndUndefinedRates) {
+    // A segment built by hand for another table is still bounds-checked.
+    EXPECT_EQ(digest(evaluate_segment(kTie, Segment{0, 9, 0, 0, 2, 2}, p)), digest(SplitResult{}));
     // Equal rates on both sides pass in either direction (gain 0, rejected).
     const std::vector<Boundary> even{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
-    for (int32_t dir : {-1, 1}) {
-        const SplitResult r = evaluate(even, 0, 2, params(0, 1, dir));
-        EXPECT_TRUE(r.has_candidate);
-        EXPECT_FALSE(r.found);
-        EXPECT_EQ(r.gain, 0.0);
-    }
+    for (int32_t dir : {-1, 1}) EXPECT_TRUE(evaluate(even, 0, 2, Params{1.0, 1.0, 0, dir, 1}).has_candidate);
     // With a negative minobs a side may be empty: its rate is 0/0 and the
     // comparison fails, so the filter drops the row; unfiltered it stands.
     const std::vector<Boundary> empty_left{{0, 0, 0}, {1, 0, 0}, {2, 1, 1}};
-    EXPECT_FALSE(evaluate(empty_left, 0, 2, params(-1, 3, 1)).has_candidate);
-    EXPECT_TRUE(evaluate(empty_left, 0, 2, params(-1, 2, 1)).has_candidate);
+    EXPECT_FALSE(evaluate(empty_left, 0, 2, Params{1.0, 1.0, -1, 1, 3}).has_candidate);
+    EXPECT_TRUE(evaluate(empty_left, 0, 2, Params{1.0, 1.0, -1, 1, 2}).has_candidate);
 }
 
-// x = 1..50 with labels in blocks of 5 zeros, 20 ones, 20 zeros, 5 ones.
-SortedView blocks_view(std::vector<double>& x, std::vector<int32_t>& y) {
-    for (int i = 1; i <= 50; ++i) {
-        x.push_back(i);
-        y.push_back((i <= 5 || (i > 25 && i <= 45)) ? 0 : 1);
-    }
-    return SortedView{x.data(), y.data(), x.size()};
-}
-
-TEST(ComputeSplits, BlocksGiveThreeSplitsDepthFirst) {
-    std::vector<double> x;
+TEST(ComputeSplits, WorkedExamplesAndNothingToSplit) {
+    // x = 1..50 with labels in blocks of 5 zeros, 20 ones, 20 zeros, 5 ones.
+    Values x;
     std::vector<int32_t> y;
-    const SortedView view = blocks_view(x, y);
-    const auto B = tessaline::compute_boundaries(view);
-    ASSERT_EQ(B.size(), 5u);
-    EXPECT_EQ(B[1].pto_corte, 5.5);
-    EXPECT_EQ(B[2].pto_corte, 25.5);
-    EXPECT_EQ(B[3].pto_corte, 45.5);
-
+    for (int i = 1; i <= 50; ++i) x.push_back(i), y.push_back((i <= 5 || (i > 25 && i <= 45)) ? 0 : 1);
     for (bool force : {false, true}) {  // an accepted root is never forced
-        const auto log = tessaline::compute_splits(B, params(0, 0, 0, 1.0, 1.0, force));
-        ASSERT_EQ(log.size(), 3u);
-        const std::size_t idx[] = {2, 1, 3};
-        const double pto[] = {25.5, 5.5, 45.5};
-        const double gain[] = {0.278072, 0.721928, 0.721928};
-        const double cost[] = {0.186196, 0.237938, 0.237938};
-        for (std::size_t k = 0; k < 3; ++k) {
-            EXPECT_TRUE(log[k].found);
-            EXPECT_EQ(log[k].idx, idx[k]);
-            EXPECT_EQ(log[k].pto, pto[k]);
-            EXPECT_NEAR(log[k].gain, gain[k], 5e-7);
-            EXPECT_NEAR(log[k].cost, cost[k], 5e-7);
-        }
-        EXPECT_EQ(tessaline::mdlp(view, params(0, 0, 0, 1.0, 1.0, force)).size(), 3u);
+        Values cuts;
+        for (const SplitResult& e : mdlp(view_of(x, y), Params{1.0, 1.0, 0, 0, 0, force})) cuts.push_back(e.found ? e.pto : kNaN);
+        EXPECT_EQ(cuts, (Values{25.5, 5.5, 45.5}));
     }
-}
-
-TEST(ComputeSplits, SmallTables) {
-    EXPECT_TRUE(tessaline::compute_splits({}, params()).empty());
-    EXPECT_TRUE(tessaline::compute_splits({{1, 0, 0}}, params()).empty());
-    EXPECT_TRUE(tessaline::compute_splits({{1, 0, 0}, {1, 3, 1}}, params()).empty());
-    const auto log = tessaline::compute_splits(kRising, params());
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRUE(log[0].found);
-    EXPECT_EQ(log[0].idx, 1u);
-    EXPECT_TRUE(tessaline::mdlp(SortedView{nullptr, nullptr, 0}, params()).empty());
-}
-
-TEST(ComputeSplits, ForceFirstSplit) {
-    // A rejected single root is forced.
-    auto log = tessaline::compute_splits(kTie, params(0, 0, 0, 1.0, 1.0, true));
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRUE(log[0].found);
-    EXPECT_EQ(log[0].idx, 1u);
-
-    // x = 1..6, labels 0,0,1,1,0,0: the root is rejected, forced at row 1, and
-    // its right half, which still holds a change of label, is not searched.
-    const std::vector<double> x{1, 2, 3, 4, 5, 6};
-    const std::vector<int32_t> y{0, 0, 1, 1, 0, 0};
-    const SortedView view{x.data(), y.data(), x.size()};
-    log = tessaline::mdlp(view, params());
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_FALSE(log[0].found);
-    log = tessaline::mdlp(view, params(0, 0, 0, 1.0, 1.0, true));
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_TRUE(log[0].found);
-    EXPECT_EQ(log[0].idx, 1u);
-    EXPECT_EQ(log[0].pto, 2.5);
-
-    // No admissible candidate: nothing to force.
-    log = tessaline::mdlp(view, params(2, 0, 0, 1.0, 1.0, true));
-    ASSERT_EQ(log.size(), 1u);
-    expect_empty(log[0]);
-}
-
-TEST(MdlpFull, WorkedExample) {
-    const std::vector<double> x{1, 2, 3, 4};
-    const std::vector<int32_t> y{0, 0, 1, 1};
-    const MdlpFullResult r = tessaline::mdlp_full({x.data(), y.data(), 4}, params());
-    ASSERT_EQ(r.mdlp.size(), 1u);
-    EXPECT_TRUE(r.mdlp[0].found);
-    ASSERT_EQ(r.summary.size(), 2u);
-    const auto& a = r.summary[0];
-    const auto& b = r.summary[1];
-    EXPECT_EQ(a.left, -kInf);
-    EXPECT_EQ(a.right, 2.5);
-    EXPECT_EQ(a.c0, 2);
-    EXPECT_EQ(a.c1, 0);
-    EXPECT_EQ(a.total, 2);
-    EXPECT_EQ(a.p1, 0.0);
-    EXPECT_EQ(b.left, 2.5);
-    EXPECT_EQ(b.right, kInf);
-    EXPECT_EQ(b.c0, 0);
-    EXPECT_EQ(b.c1, 2);
-    EXPECT_EQ(b.total, 2);
-    EXPECT_EQ(b.p1, 1.0);
-}
-
-TEST(MdlpFull, EmptyUnsplitAndForced) {
-    const MdlpFullResult none = tessaline::mdlp_full({nullptr, nullptr, 0}, params());
-    EXPECT_TRUE(none.mdlp.empty());
-    EXPECT_TRUE(none.summary.empty());
-
-    // Labels other than 0 are class 1.
-    const std::vector<double> x{1, 2, 3};
-    const std::vector<int32_t> y{0, 7, 0};
-    const MdlpFullResult whole = tessaline::mdlp_full({x.data(), y.data(), 3}, params());
-    ASSERT_EQ(whole.mdlp.size(), 1u);
-    ASSERT_EQ(whole.summary.size(), 1u);
-    EXPECT_EQ(whole.summary[0].left, -kInf);
-    EXPECT_EQ(whole.summary[0].right, kInf);
-    EXPECT_EQ(whole.summary[0].c0, 2);
-    EXPECT_EQ(whole.summary[0].c1, 1);
-    EXPECT_EQ(whole.summary[0].total, 3);
-    EXPECT_EQ(whole.summary[0].p1, 1.0 / 3.0);
-
-    const MdlpFullResult forced =
-        tessaline::mdlp_full({x.data(), y.data(), 3}, params(0, 0, 0, 1.0, 1.0, true));
-    ASSERT_EQ(forced.summary.size(), 2u);
-    EXPECT_EQ(forced.summary[0].right, 1.5);
-    EXPECT_EQ(forced.summary[0].total, 1);
-    EXPECT_EQ(forced.summary[1].total, 2);
-}
-
-TEST(MdlpFull, CutBetweenAdjacentDoublesKeepsTheRecordsApart) {
+    EXPECT_TRUE(compute_splits({}, Params{}).empty() && compute_splits({{1, 0, 0}}, Params{}).empty() &&
+                compute_splits({{1, 0, 0}, {1, 3, 1}}, Params{}).empty() && mdlp({nullptr, nullptr, 0}, Params{}).empty());
     // The midpoint of these two adjacent doubles rounds onto the upper one;
     // the cut must still leave the first record in the first interval.
     const double lo = std::nextafter(1.0, 2.0);
-    const std::vector<double> x{lo, std::nextafter(lo, 2.0)};
-    const std::vector<int32_t> y{0, 1};
-    const MdlpFullResult r =
-        tessaline::mdlp_full({x.data(), y.data(), 2}, params(0, 0, 0, 0.0, 0.0));
-    ASSERT_EQ(r.summary.size(), 2u);
-    EXPECT_EQ(r.summary[0].right, lo);
-    EXPECT_EQ(r.summary[0].c0, 1);
-    EXPECT_EQ(r.summary[0].c1, 0);
-    EXPECT_EQ(r.summary[1].c0, 0);
-    EXPECT_EQ(r.summary[1].c1, 1);
+    const Values xa{lo, std::nextafter(lo, 2.0)};
+    EXPECT_EQ(digest(mdlp_full(view_of(xa, {0, 1}), Params{0.0, 0.0}).summary),
+              digest(std::vector<SummaryInterval>{{-kInf, lo, 1, 0, 1, 0.0}, {lo, kInf, 0, 1, 1, 1.0}}));
 }
 
-TEST(FitMdlpFromRaw, SameLogAsOnPreparedData) {
-    std::mt19937_64 rng(11);
-    std::vector<double> x(500), y(500);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        x[i] = static_cast<double>(rng() % 200) / 8.0;
-        y[i] = x[i] + static_cast<double>(rng() % 100) / 10.0;  // continuous target
+// ------------------------------------------------------ boundary table
+
+// Whole tables are checked against the plain one in the split search below;
+// here the cut of the single inner row of a two-record table with distinct labels.
+double cut_of(double lower, double upper) {
+    const double x[] = {lower, upper};
+    const int32_t y[] = {0, 1};
+    const auto B = compute_boundaries(SortedView{x, y, 2});
+    EXPECT_EQ(B.size(), 3u);
+    return B.size() == 3 ? B[1].pto_corte : kNaN;
+}
+
+TEST(BoundaryCut, MidpointUnlessItFailsToSeparate) {
+    // The sum of two adjacent doubles whose lower one has an odd last bit
+    // rounds up to even: their midpoint lands on the upper value.
+    const double odd = std::nextafter(1.0, 2.0), below_max = std::nextafter(DBL_MAX, 0.0);
+    ASSERT_EQ((odd + std::nextafter(odd, 2.0)) * 0.5, std::nextafter(odd, 2.0));
+    std::vector<std::pair<double, double>> pairs = {{1.0, 2.0}, {-3.0, 5.0}, {0.1, 0.2}, {-7.25, -7.0}, {1e-300, 3e-300},
+                                                    {0.0, 1e-10}, {-1e308, 1e308}, {123456.789, 123456.790}};
+    for (double v : {odd, 1.0, 0.1, -1.0, 1e300, -1e-300, 0.0, DBL_MIN, 3.0e15, DBL_TRUE_MIN, 4503599627370497.0}) {
+        pairs.emplace_back(v, std::nextafter(v, kInf));
     }
-    x[3] = std::numeric_limits<double>::quiet_NaN();
-    const TessalineParams p = params(2, 0, 0, 0.5, 0.5);
-    const auto prepared = tessaline::preprocess_data(x.data(), y.data(), x.size(), 15.0, 50.0);
-    const auto want =
-        tessaline::mdlp({prepared.x.data(), prepared.y.data(), prepared.x.size()}, p);
-    const auto got = tessaline::fit_mdlp_from_raw(x.data(), y.data(), x.size(), p, 15.0, 50.0);
-    ASSERT_EQ(got.size(), want.size());
-    ASSERT_GT(got.size(), 1u);
-    for (std::size_t k = 0; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].idx, want[k].idx);
-        EXPECT_EQ(got[k].cost, want[k].cost);
+    // A finite plain midpoint is the cut when it lies below the upper value;
+    // otherwise the lower value is.
+    for (const auto& [lo, hi] : pairs) EXPECT_EQ(cut_of(lo, hi), (lo + hi) * 0.5 < hi ? (lo + hi) * 0.5 : lo) << lo;
+    const double exact[][3] = {
+        // Large values do not overflow.
+        {DBL_MAX * 0.5, DBL_MAX, DBL_MAX * 0.25 + DBL_MAX * 0.5}, {-DBL_MAX, -DBL_MAX * 0.75, -DBL_MAX * 0.5 + -DBL_MAX * 0.375},
+        // Only the unchecked sorted path hands these in: pairs that are not
+        // ascending keep the plain midpoint, infinities stay below the upper value.
+        {3.0, 1.0, 2.0}, {DBL_MAX, DBL_MAX * 0.75, kInf}, {kNaN, 1.0, kNaN}, {1.0, kInf, 1.0}, {-kInf, 1.0, -kInf}};
+    for (const auto& c : exact) EXPECT_EQ(digest(cut_of(c[0], c[1])), digest(c[2])) << c[0] << " " << c[1];
+    for (const auto& [lo, hi] : {std::pair<double, double>{below_max, DBL_MAX}, {-DBL_MAX, -below_max}, {1e308, 1.5e308}, {-1.7e308, -1.6e308}}) {
+        const double cut = cut_of(lo, hi);
+        EXPECT_TRUE(std::isfinite(cut) && lo <= cut && cut < hi) << lo << " " << hi;
     }
 }
 
-// ------------------------------------------------------------------------
-// Differential check against a plain recursive search that never builds a
-// boundary table: it keeps the record position of every candidate cut and
-// counts the classes of each side by scanning the records.
+// Tables from raw data are the tables of the prepared records (checked beside
+// the raw split search); nothing to prepare gives none, a bad percentile fails.
+TEST(BoundariesFromRaw, EmptyAndFailing) {
+    EXPECT_TRUE(compute_boundaries_from_raw(nullptr, nullptr, 0, std::nullopt, 50.0).empty());
+    const Values x{3, kNaN, 1}, y{0.5, 2.0, 7.0};
+    EXPECT_EQ(message_of([&] { compute_boundaries_from_raw(x.data(), y.data(), 3, std::nullopt, 101.0); }),
+              "preprocess_data: percentile debe estar entre 0 y 100");
+}
 
-struct ReferenceSearch {
-    const std::vector<double>& x;
-    const std::vector<int32_t>& y;
-    TessalineParams p;
-    std::vector<std::size_t> at;  // record position of each candidate row
-    std::vector<SplitResult> log;
+// ---------------------------------------------------------- split search
 
-    ReferenceSearch(const std::vector<double>& xs, const std::vector<int32_t>& ys,
-                    const TessalineParams& params)
-        : x(xs), y(ys), p(params) {
-        at.push_back(0);
-        for (std::size_t i = 1; i < x.size(); ++i) {
-            if (x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
-        }
-        at.push_back(x.size());
-    }
-
-    int64_t count(std::size_t from, std::size_t to, bool class1) const {
-        int64_t c = 0;
-        for (std::size_t i = from; i < to; ++i) c += ((y[i] != 0) == class1);
-        return c;
-    }
-
-    static double entropy(int64_t a, int64_t b) {
-        if (a == 0 || b == 0) return 0.0;
-        const double f0 = double(a) / double(a + b);
-        const double f1 = double(b) / double(a + b);
-        return -(f0 * std::log2(f0) + f1 * std::log2(f1));
-    }
-
-    double cut(std::size_t row) const {
-        if (row == 0) return x.front();
-        if (row + 1 == at.size()) return x.back();
-        return (x[at[row] - 1] + x[at[row]]) * 0.5;  // plain values: exact midpoints
-    }
-
-    SplitResult evaluate(std::size_t L, std::size_t R) const {
-        SplitResult best;
-        const std::size_t lo = at[L];
-        const std::size_t hi = at[R];
-        const int64_t n0 = count(lo, hi, false);
-        const int64_t n1 = count(lo, hi, true);
-        const int64_t n = n0 + n1;
-        if (n < 2) return best;
-        const double h = entropy(n0, n1);
-        double best_e = kInf;
-        for (std::size_t k = L + 1; k < R; ++k) {
-            const int64_t l0 = count(lo, at[k], false), l1 = count(lo, at[k], true);
-            const int64_t r0 = count(at[k], hi, false), r1 = count(at[k], hi, true);
-            const int64_t nl = l0 + l1, nr = r0 + r1;
-            if (!(nl > p.minobs && nr > p.minobs)) continue;
-            const double hl = entropy(l0, l1), hr = entropy(r0, r1);
-            const double e = (double(nl) * hl + double(nr) * hr) / double(n);
-            if ((p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0) {
-                const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
-                if (p.mono_dir > 0 && !(rate_r >= rate_l)) continue;
-                if (p.mono_dir < 0 && !(rate_l >= rate_r)) continue;
-            }
-            if (e < best_e) {
-                best_e = e;
-                best.has_candidate = true;
-                best.idx = k;
-                best.pto = cut(k);
-                best.gain = h - e;
-                best.cost_pos = std::log2(double(n - 1)) / double(n);
-                best.cost_struct = (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n);
-                best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
-            }
-        }
-        best.found = best.has_candidate && best.gain > best.cost;
-        return best;
-    }
-
-    void search(std::size_t L, std::size_t R) {
-        if (L + 1 >= R) return;
-        const SplitResult r = evaluate(L, R);
-        log.push_back(r);
-        if (r.found) {
-            search(L, r.idx);
-            search(r.idx, R);
-        }
-    }
-
-    std::vector<SplitResult> run() {
-        if (x.empty()) return {};
-        search(0, at.size() - 1);
-        if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
-        return log;
-    }
-};
-
-struct RandomCase {
-    std::vector<double> x;
+// Sorted records on a coarse grid (many ties; one record or none at times),
+// labels 0, 1 or 2 (class 1 too, yet a change of label) at a constant rate, in
+// alternating blocks or along a logistic edge; half of the cases put label 0
+// first inside each run of equal values, as the preprocessing does.
+std::pair<Values, std::vector<int32_t>> random_case(std::mt19937_64& rng) {
+    const std::size_t n = rng() % 8 == 0 ? rng() % 400 : rng() % 70, distinct = 1 + rng() % 40;
+    Values x;
     std::vector<int32_t> y;
-};
-
-RandomCase random_case(std::mt19937_64& rng) {
-    RandomCase c;
-    const std::size_t n = rng() % 8 == 0 ? rng() % 400 : rng() % 70;
-    const std::size_t distinct = 1 + rng() % 40;  // few distinct values: many ties
-    for (std::size_t i = 0; i < n; ++i) {
-        c.x.push_back(static_cast<double>(rng() % distinct) * 0.5 - 4.0);
-    }
-    std::sort(c.x.begin(), c.x.end());
+    for (std::size_t i = 0; i < n; ++i) x.push_back(double(rng() % distinct) * 0.5 - 4.0);
+    std::sort(x.begin(), x.end());
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    const int style = static_cast<int>(rng() % 3);
-    const double p1 = u(rng);
-    const double edge = u(rng) * 4.0 - 6.0;
+    const int style = int(rng() % 3);
+    const double p1 = u(rng), edge = u(rng) * 4.0 - 6.0;
+    for (double v : x) {
+        const double blocks = std::fmod(std::floor((v + 4.0) / 3.0), 2.0) == 0 ? 0.05 : 0.95;
+        const double p = style == 0 ? p1 : style == 1 ? blocks : 1.0 / (1.0 + std::exp(-3.0 * (v - edge - 4.0)));
+        y.push_back(u(rng) < p ? (rng() % 10 == 0 ? 2 : 1) : 0);
+    }
+    const bool zeros_first = rng() % 2 == 0;
+    for (std::size_t lo = 0, hi = 0; zeros_first && lo < n; lo = hi) {
+        while (hi < n && x[hi] == x[lo]) ++hi;
+        std::stable_sort(y.begin() + std::ptrdiff_t(lo), y.begin() + std::ptrdiff_t(hi));
+    }
+    return {x, y};
+}
+
+// Long sorted tables whose labels follow a smooth curve, repeat a short
+// pattern so that many rows score exactly alike, or are noise: the search
+// passes over ranges of rows that cannot beat the best row, and must log
+// exactly what scoring every row logs.
+std::pair<Values, std::vector<int32_t>> long_case(std::mt19937_64& rng, int style) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    const std::size_t n = 500 + rng() % 20000, period = 2 + rng() % 5;
+    Values x(n);
+    std::vector<int32_t> y(n);
     for (std::size_t i = 0; i < n; ++i) {
-        double p = p1;
-        if (style == 1) p = std::fmod(std::floor((c.x[i] + 4.0) / 3.0), 2.0) == 0 ? 0.05 : 0.95;
-        if (style == 2) p = 1.0 / (1.0 + std::exp(-3.0 * (c.x[i] - edge - 4.0)));
-        const bool event = u(rng) < p;
-        c.y.push_back(event ? (rng() % 10 == 0 ? 2 : 1) : 0);
+        x[i] = double(i / (1 + rng() % 3));
+        const double p1 = 1.0 / (1.0 + std::exp(-8.0 * (double(i) / double(n) - 0.4)));
+        y[i] = style == 0 ? u(rng) < p1 : style == 1 ? (i % period) * 2 < period : u(rng) < 0.3;
     }
-    // Sometimes put label 0 first inside each run of equal values, as the
-    // preprocessing does; otherwise keep the random order.
-    if (rng() % 2 == 0) {
-        std::vector<std::size_t> order(n);
-        for (std::size_t i = 0; i < n; ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            return c.x[a] < c.x[b] || (c.x[a] == c.x[b] && c.y[a] < c.y[b]);
-        });
-        RandomCase s;
-        for (std::size_t i : order) {
-            s.x.push_back(c.x[i]);
-            s.y.push_back(c.y[i]);
-        }
-        return s;
-    }
-    return c;
-}
-
-void expect_same_entry(const SplitResult& got, const SplitResult& want, std::size_t k) {
-    EXPECT_EQ(got.found, want.found) << "entry " << k;
-    EXPECT_EQ(got.has_candidate, want.has_candidate) << "entry " << k;
-    EXPECT_EQ(got.pto, want.pto) << "entry " << k;
-    EXPECT_EQ(got.gain, want.gain) << "entry " << k;
-    EXPECT_EQ(got.cost_pos, want.cost_pos) << "entry " << k;
-    EXPECT_EQ(got.cost_struct, want.cost_struct) << "entry " << k;
-    EXPECT_EQ(got.cost, want.cost) << "entry " << k;
-    EXPECT_EQ(got.idx, want.idx) << "entry " << k;
-}
-
-// The intervals cover the line in order and hold exactly the records whose
-// value lies in (left, right].
-void expect_intervals_match_records(const MdlpFullResult& r, const RandomCase& c) {
-    if (c.x.empty()) {
-        EXPECT_TRUE(r.summary.empty());
-        return;
-    }
-    ASSERT_FALSE(r.summary.empty());
-    EXPECT_EQ(r.summary.front().left, -kInf);
-    EXPECT_EQ(r.summary.back().right, kInf);
-    for (std::size_t k = 0; k < r.summary.size(); ++k) {
-        const auto& s = r.summary[k];
-        if (k > 0) {
-            EXPECT_EQ(s.left, r.summary[k - 1].right);
-        }
-        int64_t c0 = 0, c1 = 0;
-        for (std::size_t i = 0; i < c.x.size(); ++i) {
-            if (s.left < c.x[i] && c.x[i] <= s.right) (c.y[i] == 0 ? c0 : c1) += 1;
-        }
-        EXPECT_EQ(s.c0, c0) << "interval " << k;
-        EXPECT_EQ(s.c1, c1) << "interval " << k;
-        EXPECT_EQ(s.total, c0 + c1);
-        EXPECT_EQ(s.p1, s.total > 0 ? double(c1) / double(s.total) : 0.0);
-    }
+    std::sort(x.begin(), x.end());
+    return {x, y};
 }
 
 TEST(MdlpDifferential, SameLogAsRecursiveReference) {
     std::mt19937_64 rng(20240611);
     const double weights[] = {0.0, 0.5, 1.0, 2.0};
-    std::size_t accepted = 0;
-    std::size_t longest = 0;
-    for (int trial = 0; trial < 400; ++trial) {
-        const RandomCase c = random_case(rng);
+    const int32_t dirs[] = {-1, 0, 1, -9, 9};  // only the sign of a direction counts
+    std::size_t accepted = 0, deep = 0;
+    for (int trial = 0; trial < 445; ++trial) {
+        const auto [x, y] = trial < 45 ? long_case(rng, trial % 3) : random_case(rng);
         for (int variant = 0; variant < 3; ++variant) {
-            const TessalineParams p =
-                params(static_cast<int64_t>(rng() % 6), static_cast<int32_t>(rng() % 4),
-                       static_cast<int32_t>(rng() % 3) - 1, weights[rng() % 4],
-                       weights[rng() % 4], rng() % 4 == 0);
-            SCOPED_TRACE(testing::Message()
-                         << "trial " << trial << " n " << c.x.size() << " minobs " << p.minobs
-                         << " mode " << p.monotonicity << " dir " << p.mono_dir << " alpha "
-                         << p.alpha_pos << " beta " << p.beta_struct << " force "
-                         << p.force_first_split);
-            const SortedView view{c.x.data(), c.y.data(), c.x.size()};
-            const auto want = ReferenceSearch(c.x, c.y, p).run();
-            const MdlpFullResult got = tessaline::mdlp_full(view, p);
-            ASSERT_EQ(got.mdlp.size(), want.size());
+            const TessalineParams p = Params{weights[rng() % 4], weights[rng() % 4], int64_t(rng() % (trial < 45 ? 40 : 6)),
+                                    dirs[rng() % 5], int32_t(rng() % 4), rng() % 4 == 0};
+            SCOPED_TRACE(testing::Message() << "trial " << trial << " variant " << variant);
+            Search reference(x, y, p);
+            const auto B = compute_boundaries(view_of(x, y));
+            if (variant == 0) { EXPECT_EQ(digest(B), digest(reference.table())); }
+            for (std::size_t k = 1; k < B.size(); ++k) EXPECT_TRUE(B[k].c0 >= B[k - 1].c0 && B[k].c1 >= B[k - 1].c1) << k;
+            const auto want = reference.run();
+            // Each range scored alone, every row of it, gives the same entry.
             for (std::size_t k = 0; k < want.size(); ++k) {
-                expect_same_entry(got.mdlp[k], want[k], k);
+                SplitResult alone = evaluate(B, reference.ranges[k].first, reference.ranges[k].second, p);
+                alone.found = alone.found || (want.size() == 1 && p.force_first_split && alone.has_candidate);  // forced
+                ASSERT_EQ(digest(alone), digest(want[k])) << k;
             }
-            std::size_t found = 0;
-            for (const auto& e : want) found += e.found;
-            EXPECT_LE(want.size(), 2 * found + 1);
-            expect_intervals_match_records(got, c);
-            accepted += found;
-            longest = std::max(longest, want.size());
+            const MdlpFullResult got = mdlp_full(view_of(x, y), p);
+            ASSERT_EQ(digest(got.mdlp), digest(want));
+            // The intervals are the plain grouping of the records by the accepted cuts.
+            Values cuts;
+            for (const auto& e : want) if (e.found) cuts.push_back(e.pto);
+            std::sort(cuts.begin(), cuts.end());
+            std::vector<SummaryInterval> intervals;
+            for (const auto& r : binary_summary(x, y, cuts, SummaryStatistic::Mean)) {
+                intervals.push_back({r.left, r.right, int64_t(r.c0), int64_t(r.c1), int64_t(r.count), r.event_rate});
+            }
+            EXPECT_EQ(digest(got.summary), digest(x.empty() ? std::vector<SummaryInterval>{} : intervals));
+            EXPECT_LE(want.size(), 2 * cuts.size() + 1);
+            accepted += cuts.size(), deep += trial < 45 && want.size() >= 15;
         }
     }
     // The random cases reach deep split trees, not just single roots.
-    EXPECT_GT(accepted, 500u);
-    EXPECT_GE(longest, 10u);
+    EXPECT_TRUE(accepted > 500u && deep >= 10u) << accepted << " " << deep;
 }
 
-// ------------------------------------------------------------------------
-// Long tables: the split search passes over ranges of rows that cannot beat
-// the best row, so it must log exactly what a search scoring every row logs.
+// ------------------------------------------------------------ from raw data
 
-std::vector<SplitResult> every_row_search(const std::vector<Boundary>& B,
-                                          const TessalineParams& p) {
-    std::vector<SplitResult> log;
-    std::vector<std::pair<std::size_t, std::size_t>> pending{{0, B.size() - 1}};
-    while (!pending.empty()) {
-        const auto [L, R] = pending.back();
-        pending.pop_back();
-        if (L + 1 >= R) continue;
-        log.push_back(evaluate(B, L, R, p));
-        if (log.back().found) {
-            pending.emplace_back(log.back().idx, R);
-            pending.emplace_back(L, log.back().idx);
+TEST(MdlpFullRaw, WorkedExamplesAndThePreparedSearch) {
+    const auto fit = [](const Values& x, const Values& y) {
+        return digest(fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), Params{}, std::nullopt, 50.0, SummaryStatistic::Median).summary);
+    };
+    EXPECT_EQ(fit({1, 2, 3, 4, kNaN}, {0, 0, 1, 1, 1}), digest(std::vector<BinningSummary>{
+        {-kInf, 2.5, 2, 0.4, 2, 0, 0.0, 1.5}, {2.5, kInf, 2, 0.4, 0, 2, 1.0, 3.5}, {kNaN, kNaN, 1, 0.2, 0, 1, 1.0, kNaN}}));
+    EXPECT_EQ(fit({kNaN, kNaN}, {0, 1}), digest(std::vector<BinningSummary>{{kNaN, kNaN, 2, 1.0, 1, 1, 0.5, kNaN}}));
+    EXPECT_EQ(fit({kInf, kNaN}, {1, kNaN}), digest(std::vector<BinningSummary>{}));
+    // The raw pipelines give the search on the prepared records, their counters,
+    // and a summary that is the plain grouping of the kept records by the cuts.
+    // The last cases hold neighbouring doubles and values near the largest one,
+    // whose cuts once failed to separate their two records.
+    std::mt19937_64 rng(11);
+    const double starts[] = {1.0, DBL_MAX / 2, -DBL_MAX, DBL_TRUE_MIN};
+    for (int trial = 0; trial < 64; ++trial) {
+        Values x = messy_sample(rng, trial < 60 ? 50 + rng() % 3000 : 0, 1 + int(rng() % 30)), y(x.size());
+        for (double v = starts[trial % 4]; trial >= 60 && x.size() < 64; v = std::nextafter(v, kInf)) x.push_back(v);
+        y.resize(x.size());
+        // A 0/1 target, or a continuous one cut at a fixed value or at a percentile.
+        const int style = trial < 60 ? trial % 3 : 0;
+        const std::optional<double> value = style == 1 ? std::optional<double>(0.5) : std::nullopt;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double t = trial >= 60 ? double(i % 2) : double(rng() % 100 < (is_finite(x[i]) && x[i] > 0 ? 70u : 30u));
+            y[i] = rng() % 50 == 0 && trial < 60 ? kNaN : style == 0 ? t : t + double(rng() % 7) * 0.1;
         }
+        const TessalineParams p = trial >= 60 ? Params{0.0, 0.0}
+                                              : Params{0.5, 0.5, int64_t(rng() % 5), int32_t(rng() % 3) - 1, int32_t(rng() % 4)};
+        const auto stat = rng() % 2 ? SummaryStatistic::Mean : SummaryStatistic::Median;
+        const PreprocessResult prep = preprocess_data(x.data(), y.data(), x.size(), value, 40.0);
+        const MdlpFullResult want = mdlp_full(view_of(prep.x, prep.y), p);
+        const MdlpFullRawResult got = fit_mdlp_full_from_raw(x.data(), y.data(), x.size(), p, value, 40.0, stat);
+        EXPECT_EQ(digest(got.mdlp, got.intervals), digest(want.mdlp, want.summary));
+        EXPECT_EQ(digest(fit_mdlp_from_raw(x.data(), y.data(), x.size(), p, value, 40.0)), digest(want.mdlp));
+        EXPECT_EQ(digest(compute_boundaries_from_raw(x.data(), y.data(), x.size(), value, 40.0)),
+                  digest(compute_boundaries(view_of(prep.x, prep.y))));
+        const auto outcome = [](const auto& r) {
+            return digest(std::vector<uint64_t>{r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both,
+                                                r.n_non_finite}, r.target_was_binary, r.threshold);
+        };
+        EXPECT_EQ(outcome(got), outcome(prep));
+        // The kept records in their prepared order, so that means add up alike.
+        Values cuts, kept_x = prep.x;
+        std::vector<int32_t> kept_y = prep.y;
+        for (std::size_t k = 0; k + 1 < want.summary.size(); ++k) cuts.push_back(want.summary[k].right);
+        for (std::size_t i = 0; i < prep.missing_count; ++i) kept_x.push_back(kNaN), kept_y.push_back(i < prep.missing_c1);
+        EXPECT_EQ(digest(got.summary), digest(binary_summary(kept_x, kept_y, cuts, stat))) << trial;
+        EXPECT_TRUE(trial < 60 || got.summary.size() > 1u) << trial;
     }
-    if (p.force_first_split && log.size() == 1 && log[0].has_candidate) log[0].found = true;
-    return log;
-}
-
-// Sorted records whose labels follow a smooth curve (style 0), repeat a short
-// pattern so that many rows score exactly alike (style 1), or are pure noise
-// (style 2).
-std::vector<Boundary> long_table(std::mt19937_64& rng, int style, std::size_t n) {
-    std::vector<double> x(n);
-    std::vector<int32_t> y(n);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    const std::size_t period = 2 + rng() % 5;
-    for (std::size_t i = 0; i < n; ++i) {
-        x[i] = static_cast<double>(i / (1 + rng() % 3));
-        const double p1 = 1.0 / (1.0 + std::exp(-8.0 * (double(i) / double(n) - 0.4)));
-        if (style == 0) y[i] = u(rng) < p1;
-        if (style == 1) y[i] = (i % period) * 2 < period;
-        if (style == 2) y[i] = u(rng) < 0.3;
-    }
-    return tessaline::compute_boundaries({x.data(), y.data(), n});
-}
-
-TEST(ComputeSplits, LongTablesLogWhatEveryRowScanLogs) {
-    std::mt19937_64 rng(20261206);
-    std::size_t deep = 0;
-    for (int trial = 0; trial < 60; ++trial) {
-        const int style = trial % 3;
-        const std::size_t n = 500 + rng() % 20000;
-        const auto B = long_table(rng, style, n);
-        const TessalineParams p =
-            params(static_cast<int64_t>(rng() % 40), static_cast<int32_t>(rng() % 4),
-                   static_cast<int32_t>(rng() % 3) - 1, (rng() % 4) * 0.5, (rng() % 3) * 0.5,
-                   rng() % 4 == 0);
-        SCOPED_TRACE(testing::Message() << "trial " << trial << " style " << style << " rows "
-                                        << B.size());
-        const auto want = every_row_search(B, p);
-        const auto got = tessaline::compute_splits(B, p);
-        ASSERT_EQ(got.size(), want.size());
-        for (std::size_t k = 0; k < want.size(); ++k) expect_same_entry(got[k], want[k], k);
-        deep += want.size() >= 15;
-    }
-    EXPECT_GE(deep, 10u);
 }
 
 }  // namespace

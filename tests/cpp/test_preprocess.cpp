@@ -1,157 +1,102 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <random>
-#include <vector>
-
-#include "tessaline/tessaline.hpp"
+#include "reference.hpp"
+#include "sort_rows.hpp"
 
 namespace {
 
-using tessaline::PreprocessResult;
-using tessaline::preprocess_data;
+using namespace ref;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-PreprocessResult run(const std::vector<double>& x, const std::vector<double>& y,
-                     std::optional<double> value = std::nullopt, double percentile = 50.0) {
+PreprocessResult run(const Values& x, const Values& y, std::optional<double> value = std::nullopt, double percentile = 50.0) {
     return preprocess_data(x.data(), y.data(), x.size(), value, percentile);
 }
-
-std::size_t outcome_sum(const PreprocessResult& r) {
-    return r.n_used + r.n_missing_x + r.n_missing_y + r.n_missing_both + r.n_non_finite;
+// The counters in order: missing rows and their labels, then the outcome of every row.
+std::vector<std::size_t> counters(const PreprocessResult& r) {
+    return {r.missing_count, r.missing_c0, r.missing_c1, r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both, r.n_non_finite};
 }
 
-TEST(Preprocess, EmptyInputGivesEmptyBinaryResult) {
-    const PreprocessResult r = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
-    EXPECT_TRUE(r.x.empty());
-    EXPECT_TRUE(r.y.empty());
-    EXPECT_EQ(r.n_input, 0u);
-    EXPECT_TRUE(r.target_was_binary);
-    EXPECT_EQ(r.threshold, 0.0);
-}
-
-struct ClassificationCase {
-    double x;
-    double y;
-    std::size_t PreprocessResult::*counter;
-};
-
-TEST(Preprocess, EveryRowOfTheClassificationTable) {
-    const ClassificationCase cases[] = {
-        {1.0, 1.0, &PreprocessResult::n_used},
-        {1.0, kNaN, &PreprocessResult::n_missing_y},
-        {1.0, kInf, &PreprocessResult::n_non_finite},
-        {1.0, -kInf, &PreprocessResult::n_non_finite},
-        {kNaN, 0.0, &PreprocessResult::n_missing_x},
-        {kNaN, kNaN, &PreprocessResult::n_missing_both},
-        {kNaN, kInf, &PreprocessResult::n_non_finite},
-        {kInf, 1.0, &PreprocessResult::n_non_finite},
-        {-kInf, kNaN, &PreprocessResult::n_non_finite},
-        {kInf, kInf, &PreprocessResult::n_non_finite},
-    };
-    for (const auto& c : cases) {
-        const PreprocessResult r = run({c.x}, {c.y});
-        EXPECT_EQ(r.*(c.counter), 1u) << "x=" << c.x << " y=" << c.y;
-        EXPECT_EQ(outcome_sum(r), 1u) << "x=" << c.x << " y=" << c.y;
+TEST(Preprocess, CountersThresholdsAndOrder) {
+    const PreprocessResult none = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
+    EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary && none.threshold == 0.0 &&
+                counters(none) == std::vector<std::size_t>(9, 0));
+    // The counter of each pair: 4 used, 5 missing x, 6 missing y, 7 both, 8 not finite.
+    const std::tuple<double, double, std::size_t> cases[] = {
+        {1.0, 1.0, 4}, {1.0, kNaN, 6}, {1.0, kInf, 8}, {1.0, -kInf, 8}, {kNaN, 0.0, 5},
+        {kNaN, kNaN, 7}, {kNaN, kInf, 8}, {kInf, 1.0, 8}, {-kInf, kNaN, 8}, {kInf, kInf, 8}};
+    for (const auto& [x, y, counter] : cases) {
+        const auto got = counters(run({x}, {y}));
+        std::vector<std::size_t> want(6, 0);
+        want[0] = want[counter - 3] = 1;
+        EXPECT_EQ(std::vector<std::size_t>(got.begin() + 3, got.end()), want) << x << " " << y;
     }
-}
-
-TEST(Preprocess, BinaryTargetIgnoresValueAndPercentile) {
+    // Missing-x rows of a binary target label by truncation; of another, by the threshold.
+    EXPECT_EQ(counters(run({kNaN, kNaN, kNaN, kNaN, 1.0}, {0.7, 1.0, 2.0, -3.0, 0.0})),
+              (std::vector<std::size_t>{2, 1, 1, 5, 1, 4, 0, 0, 0}));
+    EXPECT_EQ(counters(run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0})),
+              (std::vector<std::size_t>{2, 1, 1, 5, 3, 2, 0, 0, 0}));
     for (auto value : {std::optional<double>{}, std::optional<double>{0.5}}) {
-        const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);
-        EXPECT_TRUE(r.target_was_binary);
-        EXPECT_EQ(r.threshold, 0.0);
-        EXPECT_EQ(r.y, (std::vector<int32_t>{0, 1, 1, 0}));
+        const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);  // binary: both ignored
+        EXPECT_TRUE(r.target_was_binary && r.threshold == 0.0 && r.y == (std::vector<int32_t>{0, 1, 1, 0}));
     }
-}
-
-struct ThresholdCase {
-    std::vector<double> y;
-    std::optional<double> value;
-    double percentile;
-    double threshold;
-    std::vector<int32_t> labels;
-};
-
-TEST(Preprocess, NonBinaryThresholds) {
-    const ThresholdCase cases[] = {
-        {{0, 1, 2}, std::nullopt, 50.0, 1.0, {0, 0, 1}},
-        {{1, 2, 3, 4}, std::nullopt, 50.0, 2.5, {0, 0, 1, 1}},
-        {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}},
-        {{4, 2, 3, 1}, std::nullopt, 100.0, 4.0, {0, 0, 0, 0}},
-        {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
-        {{7.5}, std::nullopt, 50.0, 7.5, {0}},
-    };
-    for (const auto& c : cases) {
-        std::vector<double> x(c.y.size());
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i);
-        const PreprocessResult r = run(x, c.y, c.value, c.percentile);
-        EXPECT_FALSE(r.target_was_binary);
-        EXPECT_DOUBLE_EQ(r.threshold, c.threshold);
-        EXPECT_EQ(r.y, c.labels);
+    // Labels stay with their rows: 1 above the threshold, a value equal to it is 0.
+    const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>> thresholds[] = {
+        {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}}, {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
+        {{7.5}, std::nullopt, 50.0, 7.5, {0}}};
+    for (const auto& [y, value, percentile, threshold, labels] : thresholds) {
+        Values x(y.size());
+        std::iota(x.begin(), x.end(), 0.0);
+        const PreprocessResult r = run(x, y, value, percentile);
+        EXPECT_TRUE(!r.target_was_binary && r.threshold == threshold && r.y == labels) << threshold;
     }
-}
-
-TEST(Preprocess, PercentileOutsideRangeFailsOnlyWhenUsed) {
+    // Continuous targets: the threshold is the linear percentile of the kept
+    // targets, the first two trials at the ends of the range.
+    std::mt19937_64 rng(3);
+    for (int trial = 0; trial < 40; ++trial) {
+        const Values x = messy_sample(rng, 2 + rng() % 3000, 20);
+        Values y(x.size()), kept;
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            y[i] = i == 0 ? 0.5 : rng() % 20 == 0 ? kNaN : double(rng() % 41) * 0.1 - 2.0;
+            if (is_finite(x[i]) && is_finite(y[i])) kept.push_back(y[i]);
+        }
+        const double percentile = trial < 2 ? 100.0 * trial : double(rng() % 1001) * 0.1;
+        const PreprocessResult r = run(x, y, std::nullopt, percentile);
+        const double threshold = quantile_of(kept, percentile / 100.0);
+        EXPECT_TRUE(kept.empty() || r.threshold == threshold) << percentile;
+        EXPECT_EQ(std::count(r.y.begin(), r.y.end(), 1), std::count_if(kept.begin(), kept.end(), [&](double v) { return v > threshold; }));
+    }
+    // A percentile outside [0, 100] fails only when it is used.
     for (double p : {-1.0, 100.5, kNaN}) {
-        EXPECT_THROW(run({1, 2}, {1, 3}, std::nullopt, p), std::invalid_argument);
-        EXPECT_NO_THROW(run({1, 2}, {0, 1}, std::nullopt, p));       // binary target
-        EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                // fixed threshold
-        EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p)); // nothing kept
+        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }), "preprocess_data: percentile debe estar entre 0 y 100");
+        EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                 // fixed threshold
+        EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p));  // nothing kept
     }
-}
-
-TEST(Preprocess, SortsByValueThenLabel) {
-    const PreprocessResult r = run({2, 1, 2}, {1, 0, 0});
-    EXPECT_EQ(r.x, (std::vector<double>{1, 2, 2}));
-    EXPECT_EQ(r.y, (std::vector<int32_t>{0, 0, 1}));
-}
-
-TEST(Preprocess, MissingXRowsOfABinaryTargetCountByTruncation) {
-    const PreprocessResult r = run({kNaN, kNaN, kNaN, kNaN, 1.0}, {0.7, 1.0, 2.0, -3.0, 0.0});
-    EXPECT_EQ(r.n_missing_x, 4u);
-    EXPECT_EQ(r.missing_count, 2u);
-    EXPECT_EQ(r.missing_c0, 1u);
-    EXPECT_EQ(r.missing_c1, 1u);
-}
-
-TEST(Preprocess, MissingXRowsOfANonBinaryTargetAllCount) {
-    const PreprocessResult r = run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0});
-    EXPECT_EQ(r.missing_count, r.n_missing_x);
-    EXPECT_EQ(r.missing_c1, 1u);
-    EXPECT_EQ(r.missing_c0, 1u);
-}
-
-// The radix path (long inputs) must give the same order as a stable
-// comparison sort, including -0.0 versus 0.0 keeping their input order.
-TEST(Preprocess, LongInputsMatchAStableComparisonSort) {
-    std::mt19937_64 rng(7);
-    std::uniform_int_distribution<int> pick(0, 40);
-    std::vector<double> x(5000), y(5000);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const int v = pick(rng);
-        x[i] = v == 0 ? -0.0 : v == 1 ? 0.0 : v == 2 ? -kInf : (v - 20) * 0.25;
-        y[i] = static_cast<double>(pick(rng) % 2);
+    // Short inputs take the comparison sort, long ones radix passes over the keys
+    // of each label apart: both order by value then label like a stable
+    // comparison sort, so -0.0 and 0.0 keep their input order. The shapes make
+    // every digit of the keys vary, few of them, or none.
+    std::normal_distribution<double> normal(0.0, 1.0);
+    const Values special = {-0.0, 0.0, -kInf, DBL_TRUE_MIN, -DBL_TRUE_MIN, DBL_MAX, -DBL_MAX, 1e-300};
+    const std::function<double()> shapes[] = {
+        [&] { const std::size_t v = rng() % 48; return v < 8 ? special[v] : (double(v) - 28) * 0.25; },
+        [&] { return (rng() % 2 ? -1.0 : 1.0) * std::pow(10.0, double(rng() % 600) - 300.0) * normal(rng); },
+        [&] { return std::round(normal(rng) * 1e4); }, [&] { return double(rng() % 5); }, [&] { return 4.0; },
+        // Only two far-apart bits vary: the digits between them never do.
+        [&] { return value_of_key(ordered_key(2.0) | (rng() & 0x0100000000000008ull)); },
+    };
+    for (std::size_t n : {1u, 3u, 60u, 255u, 256u, 1000u, 70000u}) {
+        for (const auto& draw : shapes) {
+            for (unsigned share : {0u, 1u, 3u}) {  // label 1 for none, all, or a third of the rows
+                Values x(n), y(n);
+                for (std::size_t i = 0; i < n; ++i) x[i] = draw(), y[i] = share == 0 ? 0.0 : double(rng() % share == 0);
+                const PreprocessResult r = run(x, y);
+                const auto by_value_then_label = [&](std::size_t a, std::size_t b) { return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]); };
+                Values want_x;
+                std::vector<int32_t> want_y;
+                for (std::size_t i : stable_order(n, [&](std::size_t i) { return std::isfinite(x[i]); }, by_value_then_label)) {
+                    want_x.push_back(x[i]), want_y.push_back(int32_t(y[i]));
+                }
+                ASSERT_EQ(digest(r.x, r.y), digest(want_x, want_y)) << n << " " << share;
+            }
+        }
     }
-    const PreprocessResult r = run(x, y);
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::isfinite(x[i])) order.push_back(i);
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
-    });
-    ASSERT_EQ(r.x.size(), order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        EXPECT_EQ(std::signbit(r.x[i]), std::signbit(x[order[i]])) << i;
-        EXPECT_EQ(r.x[i], x[order[i]]) << i;
-        EXPECT_EQ(r.y[i], static_cast<int32_t>(y[order[i]])) << i;
-    }
-    EXPECT_EQ(outcome_sum(r), r.n_input);
 }
 
 }  // namespace
