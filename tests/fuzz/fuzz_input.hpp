@@ -53,13 +53,11 @@ template <typename Call>
 auto guarded(const char* expected, Call&& call) -> std::optional<decltype(call())> {
     try {
         auto result = call();
-        if (expected) fail(__FILE__, __LINE__, std::string("expected failure did not happen: ") + expected);
-        return result;
+        if (!expected) return result;
+        fail(__FILE__, __LINE__, std::string("expected failure did not happen: ") + expected);
     } catch (const std::invalid_argument& e) {
-        if (!expected || std::strcmp(e.what(), expected) != 0) {
-            fail(__FILE__, __LINE__, std::string("unexpected failure: \"") + e.what() + "\"");
-        }
-        return std::nullopt;
+        if (expected && std::strcmp(e.what(), expected) == 0) return std::nullopt;
+        fail(__FILE__, __LINE__, std::string("unexpected failure: \"") + e.what() + "\"");
     }
 }
 
@@ -75,6 +73,12 @@ inline const double kSpecial[] = {
     4.9e-324, 1e-12,
 };
 
+inline double from_bits(uint64_t bits) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
 // Reads the fuzzer's bytes front to back; past the end every read gives 0.
 class Reader {
 public:
@@ -84,7 +88,7 @@ public:
 
     uint64_t u64() {
         uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v = (v << 8) | byte();
+        for (int i = 0; i < 8; ++i) v = v << 8 | byte();
         return v;
     }
 
@@ -93,7 +97,7 @@ public:
     std::size_t size(std::size_t limit) {
         const uint8_t b = byte();
         std::size_t v = b < 150 ? b % 16 : b - 150u + 16;
-        if (b >= 230) v = static_cast<std::size_t>(byte()) << 8 | byte();
+        if (b >= 230) v = static_cast<std::size_t>(byte()) << 8 | byte();  // clang reads the high byte first
         return std::min(v, limit);
     }
 
@@ -101,19 +105,11 @@ public:
     // values, quarters, or eight raw bytes (NaN payloads and subnormals too).
     double real() {
         const uint8_t b = byte();
-        double v;
-        if (b < 80) {
-            v = static_cast<double>(static_cast<int>(b % 10) - 3);
-        } else if (b < 120) {
-            v = kSpecial[byte() % std::size(kSpecial)];
-        } else if (b < 150 && !seen_.empty()) {
-            v = seen_[byte() % seen_.size()];
-        } else if (b < 190) {
-            v = static_cast<double>(static_cast<int8_t>(byte())) / 4.0;
-        } else {
-            const uint64_t bits = u64();
-            std::memcpy(&v, &bits, sizeof v);
-        }
+        const double v = b < 80                      ? static_cast<double>(static_cast<int>(b % 10) - 3)
+                         : b < 120                   ? kSpecial[byte() % std::size(kSpecial)]
+                         : b < 150 && !seen_.empty() ? seen_[byte() % seen_.size()]
+                         : b < 190                   ? static_cast<double>(static_cast<int8_t>(byte())) / 4.0
+                                                     : from_bits(u64());
         if (seen_.size() < 64) seen_.push_back(v);
         return v;
     }
@@ -159,21 +155,16 @@ inline std::vector<double> synthesise(Reader& in, std::size_t n) {
     const unsigned inf_per_256 = in.byte() % 8;
     const double scale = std::ldexp(1.0, in.byte() % 64 - 20);
     std::vector<double> x(n);
-    for (double& v : x) {
+    for (double& v : x) {  // splitmix64
         uint64_t r = (state += 0x9E3779B97F4A7C15ull);
         r = (r ^ (r >> 30)) * 0xBF58476D1CE4E5B9ull;
         r = (r ^ (r >> 27)) * 0x94D049BB133111EBull;
         r ^= r >> 31;
         const unsigned kind = r & 0xFF;
-        if (kind < nan_per_256) {
-            v = kNaN;
-        } else if (kind < nan_per_256 + inf_per_256) {
-            v = (r >> 8) & 1 ? kInf : -kInf;
-        } else if (kind < 160) {
-            v = static_cast<double>((r >> 16) % distinct) * scale;
-        } else {
-            v = (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
-        }
+        v = kind < nan_per_256                 ? kNaN
+            : kind < nan_per_256 + inf_per_256 ? ((r >> 8) & 1 ? kInf : -kInf)
+            : kind < 160                       ? static_cast<double>((r >> 16) % distinct) * scale
+                                               : (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
     }
     return x;
 }
