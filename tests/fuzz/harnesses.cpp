@@ -181,22 +181,14 @@ void fuzz_splits(Reader& in) {
     const uint8_t mode = in.byte();
     std::size_t n_bins = in.size(5000);
     if (mode & 8) n_bins = 1 + in.size(2000);
-    std::vector<double> x;
-    if (mode >= 248) {
-        x = synthesise(in, 170000 + in.size(6000));
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] = i % 5 == 0 ? x[i] : kNaN;
-    } else {
-        x = mode >= 224 ? synthesise(in, 38000 + in.size(6000)) : in.reals(in.size(2048));
-    }
+    std::vector<double> x = mode >= 224 ? synthesise(in, (mode >= 248 ? 170000 : 38000) + in.size(6000)) : in.reals(in.size(2048));
+    for (std::size_t i = 0; i < x.size() && mode >= 248; ++i) x[i] = i % 5 == 0 ? x[i] : kNaN;
     const std::vector<double> s = clean_cuts(x, false);
-    const char* const no_bins = "binning: n_bins debe ser al menos 1";
-    const char* const no_finite = "binning: x no contiene valores finitos";
-    const char* expected = n_bins == 0 ? no_bins : s.empty() ? no_finite : nullptr;
+    const char* expected = n_bins == 0 ? "binning: n_bins debe ser al menos 1" : s.empty() ? "binning: x no contiene valores finitos" : nullptr;
     std::optional<std::vector<double>> cuts;
     if (mode % 4 < 2) {
         const WidthRange range = static_cast<WidthRange>(in.byte() % 3);
-        const double lq = unit_bound(in);
-        const double uq = unit_bound(in);
+        const double lq = unit_bound(in), uq = unit_bound(in);
         const uint8_t kb = in.byte();
         const double k = kb < 160 ? static_cast<double>(kb % 8) / 2.0 : in.real();
         if (!expected && range == WidthRange::Quantile && !(lq >= 0.0 && lq < uq && uq <= 1.0)) {
@@ -278,9 +270,7 @@ void check_aggregate(const std::vector<double>& m, std::size_t n, std::size_t k,
     double squares = 0.0;
     for (double v : want) squares += (v - mean) * (v - mean);
     const double sd = n < 2 ? 0.0 : std::sqrt(squares / static_cast<double>(n - 1));
-    if (standardize && sd > 0.0) {
-        for (double& v : want) v = (v - mean) / sd;
-    }
+    for (double& v : want) v = standardize && sd > 0.0 ? (v - mean) / sd : v;
     FUZZ_CHECK(same(*s, want));
 }
 
@@ -324,9 +314,7 @@ void fuzz_membership(Reader& in) {
     }
     // Against one value per column, tamed to modest finite values when asked.
     std::vector<double> values = in.reals(k + 1);
-    if (mode & 16) {
-        for (double& v : values) v = finite_value(v) ? std::fmod(v, 1e6) : 1.0;
-    }
+    for (double& v : values) v = mode & 16 ? (finite_value(v) ? std::fmod(v, 1e6) : 1.0) : v;
     check_aggregate(*m, x.size(), k + 1, values, mode & 1);
 }
 
@@ -335,6 +323,12 @@ void fuzz_membership(Reader& in) {
 bool same_split(const SplitResult& a, const SplitResult& b) {
     return a.found == b.found && a.has_candidate == b.has_candidate && a.idx == b.idx && same(a.pto, b.pto) &&
            same(a.gain, b.gain) && same(a.cost_pos, b.cost_pos) && same(a.cost_struct, b.cost_struct) && same(a.cost, b.cost);
+}
+
+// A candidate lies at an inner row of the segment L..R and carries that
+// row's cut; without a candidate every figure keeps its empty value.
+bool sound(const SplitResult& r, const std::vector<Boundary>& B, std::size_t L, std::size_t R) {
+    return r.has_candidate ? r.idx > L && r.idx < R && R < B.size() && same(r.pto, B[r.idx].pto_corte) : same_split(r, SplitResult{});
 }
 
 bool same_log(const std::vector<SplitResult>& a, const std::vector<SplitResult>& b) {
@@ -373,8 +367,7 @@ void fuzz_segment(Reader& in) {
     FUZZ_CHECK(s.L == L && s.R == R && s.c0_start == (inside ? B[L].c0 : 0) && s.c1_start == (inside ? B[L].c1 : 0));
     FUZZ_CHECK(inside || (s.c0_seg == 0 && s.c1_seg == 0));
     const SplitResult r = evaluate_segment(B, s, p);
-    FUZZ_CHECK(r.has_candidate ? r.idx > L && r.idx < R && R < B.size() && same(r.pto, B[r.idx].pto_corte) && r.found == (r.gain > r.cost)
-                               : same_split(r, SplitResult{}));
+    FUZZ_CHECK(sound(r, B, L, R) && (!r.has_candidate || r.found == (r.gain > r.cost)));
     // On a real table the gain is an entropy difference in [0, 1].
     FUZZ_CHECK(wild || !r.has_candidate || (r.gain >= -1e-12 && r.gain <= 1.0 + 1e-12));
 }
@@ -396,9 +389,7 @@ void check_table(const SortedView& v, const std::vector<Boundary>& B) {
         ++c[v.y[i] != 0];
     }
     FUZZ_CHECK(row + 1 == B.size() && same(B.back().pto_corte, v.x[v.n - 1]) && B.back().c0 == c[0] && B.back().c1 == c[1]);
-    for (std::size_t i = 1; i < B.size(); ++i) {
-        FUZZ_CHECK(B[i].c0 >= B[i - 1].c0 && B[i].c1 >= B[i - 1].c1 && B[i].c0 + B[i].c1 > B[i - 1].c0 + B[i - 1].c1);
-    }
+    for (std::size_t i = 1; i < B.size(); ++i) FUZZ_CHECK(B[i].c0 >= B[i - 1].c0 && B[i].c1 >= B[i - 1].c1 && B[i].c0 + B[i].c1 > B[i - 1].c0 + B[i - 1].c1);
 }
 
 // The split log of a table: the root first, evaluated as a whole (a forced
@@ -412,7 +403,7 @@ void check_log(const std::vector<Boundary>& B, const TessalineParams& p, const s
     FUZZ_CHECK(same_split(root, log[0]));
     std::size_t accepted = 0;
     for (const SplitResult& r : log) {
-        FUZZ_CHECK(r.has_candidate ? r.idx > 0 && r.idx + 1 < B.size() && same(r.pto, B[r.idx].pto_corte) : same_split(r, SplitResult{}));
+        FUZZ_CHECK(sound(r, B, 0, B.size() - 1));
         accepted += r.found ? 1 : 0;
     }
     FUZZ_CHECK(log.size() <= 2 * accepted + 1);
@@ -458,9 +449,7 @@ void check_pipeline(const std::vector<double>& x, const std::vector<double>& y, 
                     double percentile, const TessalineParams& p, SummaryStatistic stat) {
     const std::size_t n = x.size();
     std::vector<double> y_kept;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (finite_value(x[i]) && finite_value(y[i])) y_kept.push_back(y[i]);
-    }
+    for (std::size_t i = 0; i < n; ++i) if (finite_value(x[i]) && finite_value(y[i])) y_kept.push_back(y[i]);
     const bool binary = std::all_of(y_kept.begin(), y_kept.end(), [](double v) { return v == 0.0 || v == 1.0; });
     const bool bad_percentile = !binary && !value && !(percentile >= 0.0 && percentile <= 100.0);
     const char* expected = bad_percentile ? "preprocess_data: percentile debe estar entre 0 y 100" : nullptr;
@@ -542,8 +531,7 @@ void fuzz_preprocess(Reader& in) {
     double percentile = in.real();
     if (mode & 2) percentile = static_cast<double>(in.byte() % 101);
     auto [x, y] = raw_rows(in, mode & 4, 400, 4000, 1024, mode & 8);
-    const std::size_t n = x.size();
-    if (!(mode & 4) && mode & 16 && n > 0) y[in.byte() % n] = in.real();
+    if (!(mode & 4) && mode & 16 && !x.empty()) y[in.byte() % x.size()] = in.real();
     check_pipeline(x, y, value, percentile, TessalineParams{}, SummaryStatistic::Median);
 }
 
