@@ -100,13 +100,9 @@ void fuzz_summaries(Reader& in) {
     const uint8_t mode = in.byte();
     const SummaryStatistic stat = mode & 1 ? SummaryStatistic::Mean : SummaryStatistic::Median;
     const std::vector<double> x = mode >= 224 ? synthesise(in, 38000 + in.size(6000)) : in.reals(in.size(1024));
-    std::vector<double> cuts;
-    if (mode & 4 && !x.empty()) {
-        cuts.resize(in.size(400));
-        for (double& c : cuts) c = x[(in.u64() >> 3) % x.size()];
-    } else {
-        cuts = in.reals(in.size(64));
-    }
+    const bool drawn = mode & 4 && !x.empty();
+    std::vector<double> cuts = drawn ? std::vector<double>(in.size(400)) : in.reals(in.size(64));
+    for (double& c : cuts) c = drawn ? x[(in.u64() >> 3) % x.size()] : c;
     cuts = clean_cuts(cuts);
     if (mode & 8) {
         std::vector<double> y(x.size());
@@ -267,8 +263,7 @@ void check_aggregate(const std::vector<double>& m, std::size_t n, std::size_t k,
     std::vector<double> want(n, 0.0);
     for (std::size_t i = 0; i < n; ++i) want[i] = std::inner_product(m.data() + i * k, m.data() + (i + 1) * k, values.data(), 0.0);
     const double mean = std::accumulate(want.begin(), want.end(), 0.0) / static_cast<double>(n);
-    double squares = 0.0;
-    for (double v : want) squares += (v - mean) * (v - mean);
+    const double squares = std::accumulate(want.begin(), want.end(), 0.0, [&](double a, double v) { return a + (v - mean) * (v - mean); });
     const double sd = n < 2 ? 0.0 : std::sqrt(squares / static_cast<double>(n - 1));
     for (double& v : want) v = standardize && sd > 0.0 ? (v - mean) / sd : v;
     FUZZ_CHECK(same(*s, want));
