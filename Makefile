@@ -82,7 +82,7 @@ sanitize: system-deps $(VENV)/.installed
 CLANG_DEPS   := clang libclang-rt-14-dev
 FUZZ_BUILD   := build/fuzz
 FUZZ_SECONDS ?= 30
-FUZZ_HARNESSES := $(basename $(notdir $(wildcard tests/fuzz/fuzz_*.cpp)))
+FUZZ_HARNESSES := $(notdir $(wildcard tests/fuzz/corpus/fuzz_*))
 fuzz: $(VENV)/.deps
 	@scripts/system-deps.sh $(CLANG_DEPS)
 	@$(VENV)/bin/cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

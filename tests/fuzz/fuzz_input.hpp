@@ -1,6 +1,7 @@
-// Shared pieces of the libFuzzer harnesses: a decoder that turns the fuzzer's
-// bytes into doubles, labels and sizes biased toward the values that break
-// numeric code, the expected-failure guard, and small reference helpers.
+// The decoder shared by the libFuzzer harnesses: it turns the fuzzer's bytes
+// into doubles, labels and sizes biased toward the values that break numeric
+// code, and synthesises inputs larger than the bytes could spell out. Beside
+// it, the check macro and the guard that accepts only the stated failures.
 #ifndef TESSALINE_FUZZ_INPUT_HPP
 #define TESSALINE_FUZZ_INPUT_HPP
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -23,49 +25,24 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kMax = std::numeric_limits<double>::max();
 
-// A failed invariant: print what broke and abort, so libFuzzer keeps the input.
+// A failed invariant: say what broke and abort, so that libFuzzer keeps the input.
 [[noreturn]] inline void fail(const char* file, int line, const std::string& what) {
     std::fprintf(stderr, "\n%s:%d: invariant broken: %s\n", file, line, what.c_str());
-    std::fflush(stderr);
     std::abort();
 }
 
-#define FUZZ_CHECK(cond) \
-    do { \
-        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond); \
-    } while (0)
-
-#define FUZZ_CHECK_MSG(cond, msg) \
-    do { \
-        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, std::string(#cond) + ": " + (msg)); \
-    } while (0)
-
-// A double in hexadecimal, every bit shown, for failure messages.
-inline std::string hex(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%a", v);
-    return text;
-}
+#define FUZZ_CHECK(cond) do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond); } while (0)
 
 inline bool finite_value(double v) { return std::fabs(v) <= kMax; }
 
 // Same value: identical bits, or both NaN (NaN payloads and signs differ
 // between a constant and the result of inf - inf).
 inline bool same(double a, double b) {
-    if (std::isnan(a) && std::isnan(b)) return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 inline bool same(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (!same(a[i], b[i])) return false;
-    }
-    return true;
-}
-
-inline bool close(double a, double b, double tolerance) {
-    return std::fabs(a - b) <= tolerance * std::max(1.0, std::max(std::fabs(a), std::fabs(b)));
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](double u, double v) { return same(u, v); });
 }
 
 // Runs `call`, which must either return normally (expected == nullptr) or
@@ -76,89 +53,63 @@ template <typename Call>
 auto guarded(const char* expected, Call&& call) -> std::optional<decltype(call())> {
     try {
         auto result = call();
-        if (expected != nullptr) {
-            fail(__FILE__, __LINE__, std::string("expected failure did not happen: ") + expected);
-        }
-        return result;
+        if (!expected) return result;
+        fail(__FILE__, __LINE__, std::string("expected failure did not happen: ") + expected);
     } catch (const std::invalid_argument& e) {
-        if (expected == nullptr) {
-            fail(__FILE__, __LINE__, std::string("unexpected std::invalid_argument: ") + e.what());
-        }
-        if (std::strcmp(e.what(), expected) != 0) {
-            fail(__FILE__, __LINE__,
-                 std::string("wrong message: \"") + e.what() + "\" instead of \"" + expected + "\"");
-        }
-        return std::nullopt;
+        if (expected && std::strcmp(e.what(), expected) == 0) return std::nullopt;
+        fail(__FILE__, __LINE__, std::string("unexpected failure: \"") + e.what() + "\"");
     }
 }
 
-// Values that break numeric code: NaN (both signs), infinities, signed
-// zeros, subnormals, the extremes of the finite range, values whose sums or
-// midpoints overflow or round, and small integers that make ties.
-inline const std::vector<double>& special_values() {
-    static const std::vector<double> values = {
-        kNaN, -kNaN, kInf, -kInf, 0.0, -0.0,
-        std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
-        std::numeric_limits<double>::min(), -std::numeric_limits<double>::min(),
-        2.2250738585072009e-308,  // largest subnormal
-        kMax, -kMax, 1e308, -1e308, 8.98846567431158e307, -8.98846567431158e307,
-        1e300, -1e300, 1e-300, 0.1, 0.2, 0.3, 0.5, 1.0 / 3.0, 1.0, -1.0, 2.0, 1e16,
-        9007199254740993.0, 1.0000000000000002, 0.9999999999999999, 4.9e-324, 1e-12,
-    };
-    return values;
+// Values that break numeric code: NaN (both signs), infinities, signed zeros,
+// subnormals (the smallest and the largest), the extremes of the finite range,
+// values whose sums or midpoints overflow or round, and ties. Seeds index this
+// list, so its order stays.
+inline const double kSpecial[] = {
+    kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 4.9e-324, -4.9e-324, 2.2250738585072014e-308,
+    -2.2250738585072014e-308, 2.2250738585072009e-308, kMax, -kMax, 1e308, -1e308,
+    8.98846567431158e307, -8.98846567431158e307, 1e300, -1e300, 1e-300, 0.1, 0.2, 0.3, 0.5,
+    1.0 / 3.0, 1.0, -1.0, 2.0, 1e16, 9007199254740993.0, 1.0000000000000002, 0.9999999999999999,
+    4.9e-324, 1e-12,
+};
+
+inline double from_bits(uint64_t bits) {
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
 }
 
-// Decodes the fuzzer's bytes front to back; past the end every read gives 0.
+// Reads the fuzzer's bytes front to back; past the end every read gives 0.
 class Reader {
 public:
     Reader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-    bool empty() const { return pos_ >= size_; }
-    std::size_t remaining() const { return pos_ < size_ ? size_ - pos_ : 0; }
 
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
 
     uint64_t u64() {
         uint64_t v = 0;
-        for (int i = 0; i < 8; ++i) v = (v << 8) | byte();
+        for (int i = 0; i < 8; ++i) v = v << 8 | byte();
         return v;
     }
 
-    bool flag() { return (byte() & 1) != 0; }
-
-    // A size in [0, limit], small values most likely.
+    // A size in [0, limit], small values most likely; two more bytes give any
+    // size up to 65535.
     std::size_t size(std::size_t limit) {
         const uint8_t b = byte();
-        std::size_t v;
-        if (b < 150) {
-            v = b % 16;
-        } else if (b < 230) {
-            v = static_cast<std::size_t>(b - 150) + 16;
-        } else {
-            v = static_cast<std::size_t>(byte()) << 8 | byte();
-        }
+        std::size_t v = b < 150 ? b % 16 : b - 150u + 16;
+        if (b >= 230) v = static_cast<std::size_t>(byte()) << 8 | byte();  // clang reads the high byte first
         return std::min(v, limit);
     }
 
     // One double: small integers (ties), special values, repeats of earlier
-    // values, or eight raw bytes (anything, NaN payloads and subnormals
-    // included).
+    // values, quarters, or eight raw bytes (NaN payloads and subnormals too).
     double real() {
         const uint8_t b = byte();
-        double v;
-        if (b < 80) {
-            v = static_cast<double>(static_cast<int>(b % 10) - 3);
-        } else if (b < 120) {
-            const auto& s = special_values();
-            v = s[byte() % s.size()];
-        } else if (b < 150 && !seen_.empty()) {
-            v = seen_[byte() % seen_.size()];
-        } else if (b < 190) {
-            v = static_cast<double>(static_cast<int8_t>(byte())) / 4.0;
-        } else {
-            const uint64_t bits = u64();
-            std::memcpy(&v, &bits, sizeof v);
-        }
+        const double v = b < 80                      ? static_cast<double>(static_cast<int>(b % 10) - 3)
+                         : b < 120                   ? kSpecial[byte() % std::size(kSpecial)]
+                         : b < 150 && !seen_.empty() ? seen_[byte() % seen_.size()]
+                         : b < 190                   ? static_cast<double>(static_cast<int8_t>(byte())) / 4.0
+                                                     : from_bits(u64());
         if (seen_.size() < 64) seen_.push_back(v);
         return v;
     }
@@ -171,25 +122,17 @@ public:
 
     // A class label: 0 or 1 most of the time, then other integers.
     int label() {
+        static const int others[] = {-1, 2, 3, -2, INT32_MIN, INT32_MAX, 255, 256};
         const uint8_t b = byte();
-        if (b < 120) return 0;
-        if (b < 240) return 1;
-        static const int others[] = {-1, 2, 3, -2, std::numeric_limits<int>::min(),
-                                     std::numeric_limits<int>::max(), 255, 256};
-        return others[b % 8];
+        return b < 120 ? 0 : b < 240 ? 1 : others[b % 8];
     }
 
     // An int64 near zero or at the extremes of its range.
     int64_t integer() {
+        static const int64_t extremes[] = {INT64_MIN,      INT64_MAX,          INT64_MIN + 1,
+                                           INT64_MAX - 1, int64_t{1} << 40, -(int64_t{1} << 40)};
         const uint8_t b = byte();
-        if (b < 200) return static_cast<int64_t>(b % 12) - 3;
-        static const int64_t extremes[] = {std::numeric_limits<int64_t>::min(),
-                                           std::numeric_limits<int64_t>::max(),
-                                           std::numeric_limits<int64_t>::min() + 1,
-                                           std::numeric_limits<int64_t>::max() - 1,
-                                           int64_t{1} << 40, -(int64_t{1} << 40)};
-        if (b < 230) return extremes[b % 6];
-        return static_cast<int64_t>(u64());
+        return b < 200 ? static_cast<int64_t>(b % 12) - 3 : b < 230 ? extremes[b % 6] : static_cast<int64_t>(u64());
     }
 
 private:
@@ -199,67 +142,36 @@ private:
     std::vector<double> seen_;
 };
 
-// splitmix64: a deterministic stream for synthesised large inputs.
-inline uint64_t next_random(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
 // A large input that the fuzzer's few kilobytes cannot spell out: n values
-// drawn from a seed, mixing a pool of `distinct` tied levels, spread values,
-// and a share of NaN and infinities. Large inputs reach the code paths that
-// only run above a size threshold (radix sorting, order statistics through
-// value buckets, sampled medians, blocked bin searches, bounded split search).
+// drawn (splitmix64) from a seed, mixing a pool of `distinct` tied levels,
+// spread values, and a share of NaN and infinities. Large inputs reach the
+// code paths that only run above a size threshold (radix sorting, order
+// statistics through value buckets, sampled medians, blocked bin searches,
+// bounded split search).
 inline std::vector<double> synthesise(Reader& in, std::size_t n) {
     uint64_t state = in.u64();
     const std::size_t distinct = 1 + in.size(4000);
     const unsigned nan_per_256 = in.byte() % 32;
     const unsigned inf_per_256 = in.byte() % 8;
-    const double scale = std::ldexp(1.0, static_cast<int>(in.byte() % 64) - 20);
+    const double scale = std::ldexp(1.0, in.byte() % 64 - 20);
     std::vector<double> x(n);
-    for (double& v : x) {
-        const uint64_t r = next_random(state);
+    for (double& v : x) {  // splitmix64
+        uint64_t r = (state += 0x9E3779B97F4A7C15ull);
+        r = (r ^ (r >> 30)) * 0xBF58476D1CE4E5B9ull;
+        r = (r ^ (r >> 27)) * 0x94D049BB133111EBull;
+        r ^= r >> 31;
         const unsigned kind = r & 0xFF;
-        if (kind < nan_per_256) {
-            v = kNaN;
-        } else if (kind < nan_per_256 + inf_per_256) {
-            v = (r >> 8) & 1 ? kInf : -kInf;
-        } else if (kind < 160) {
-            v = static_cast<double>((r >> 16) % distinct) * scale;
-        } else {
-            v = (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
-        }
+        v = kind < nan_per_256                 ? kNaN
+            : kind < nan_per_256 + inf_per_256 ? ((r >> 8) & 1 ? kInf : -kInf)
+            : kind < 160                       ? static_cast<double>((r >> 16) % distinct) * scale
+                                               : (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
     }
     return x;
 }
 
-// The quantile rule shared by the binning code, written out plainly on an
-// ascending, non-empty vector: position (size - 1) * p, interpolated as
-// (v[hi] - v[lo]) * (pos - lo) + v[lo].
-inline double reference_quantile(const std::vector<double>& v, double p) {
-    if (v.size() == 1) return v[0];
-    const double pos = static_cast<double>(v.size() - 1) * p;
-    const std::size_t lo = static_cast<std::size_t>(std::floor(pos));
-    const std::size_t hi = static_cast<std::size_t>(std::ceil(pos));
-    return (v[hi] - v[lo]) * (pos - static_cast<double>(lo)) + v[lo];
-}
-
-// Number of cut points strictly below v in the ascending vector cuts, by the
-// standard library's lower bound.
-inline std::size_t reference_bin(const std::vector<double>& cuts, double v) {
-    return static_cast<std::size_t>(std::lower_bound(cuts.begin(), cuts.end(), v) - cuts.begin());
-}
-
-// Cut points as the binding layer hands them to the core: finite, sorted
-// ascending, repeats merged.
-inline std::vector<double> clean_cuts(std::vector<double> raw) {
-    raw.erase(std::remove_if(raw.begin(), raw.end(), [](double v) { return !finite_value(v); }),
-              raw.end());
-    std::sort(raw.begin(), raw.end());
-    raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
-    return raw;
+// Short inputs spelled out value by value, or long synthesised ones.
+inline std::vector<double> sample(Reader& in, bool large, std::size_t short_limit, std::size_t large_limit) {
+    return large ? synthesise(in, in.size(large_limit)) : in.reals(in.size(short_limit));
 }
 
 }  // namespace fuzz
