@@ -13,7 +13,7 @@ from typing import Any
 from ._html import binning_table_html
 from .dataset import Dataset
 from .plots import plot_binning, plot_lorenz
-from .report import RANKING_HEADER, RANKING_TEXT_COLUMNS, ColumnReport, _gini_text, describe, ranking_rows
+from .report import RANKING_HEADER, RANKING_TEXT_COLUMNS, ColumnReport, Progress, _gini_text, describe, ranking_rows
 
 STYLE = """
 body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 24px auto;
@@ -91,7 +91,8 @@ def _section(i: int, report: ColumnReport) -> str:
     return title + stats + charts + binning_table_html(table)
 
 
-def render_html(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
+def render_html(dataset: Dataset, reports: Sequence[ColumnReport],
+                progress: Progress | None = None) -> str:
     intro = "".join(f'<p class="intro">{escape(line)}</p>' for line in describe(dataset))
     try:
         import matplotlib  # noqa: F401
@@ -100,7 +101,11 @@ def render_html(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
     except ImportError:
         note = ('<p class="note">Charts need matplotlib: '
                 "pip install 'tessaline[plot]'</p>")
-    sections = "".join(_section(i, r) for i, r in enumerate(reports, start=1))
+    sections = []
+    for i, report in enumerate(reports, start=1):
+        sections.append(_section(i, report))
+        if progress is not None:
+            progress.step(report.name)
     name = escape(dataset.path.name)
     return (
         "<!DOCTYPE html>\n"
@@ -109,7 +114,7 @@ def render_html(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
         f"<style>{STYLE}</style></head><body>"
         f"<h1>Binning report: {name}</h1>{intro}{note}"
         f"<h2>Columns by information value</h2>{_ranking(reports)}"
-        f"{sections}"
+        f"{''.join(sections)}"
         f"<footer>tessaline {escape(_version())}</footer>"
         "</body></html>\n"
     )

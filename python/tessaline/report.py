@@ -11,6 +11,7 @@ import math
 import os
 import pathlib
 import sys
+import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import TextIO
@@ -57,13 +58,22 @@ def analyse_column(name: str, x: np.ndarray, target: np.ndarray) -> ColumnReport
 
 
 class Progress:
-    """A one-line progress bar redrawn in place on a terminal."""
+    """A one-line progress bar redrawn in place on a terminal, one step per
+    column and stage (binning, scoring, charts). Steps may come from the
+    threads that bin the columns."""
 
     WIDTH = 30
 
     def __init__(self, total: int, stream: TextIO) -> None:
         self.total = total
         self.stream = stream
+        self.done = 0
+        self._lock = threading.Lock()
+
+    def step(self, label: str) -> None:
+        with self._lock:
+            self.done += 1
+            self.show(self.done, label)
 
     def show(self, done: int, label: str) -> None:
         filled = self.WIDTH * done // max(self.total, 1)
@@ -85,14 +95,15 @@ def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnRe
 
     columns: dict[str, np.ndarray] = {**dataset.numeric, **dataset.categorical}
     try:
-        fitted = TableBinning().fit(columns, dataset.target)
+        fitted = TableBinning().fit(columns, dataset.target,
+                                    on_column=progress.step if progress is not None else None)
         tables, skipped = fitted.tables, fitted.skipped
     except ValueError as error:
         tables, skipped = {}, {n: str(error) for n in columns}
     reports = []
-    for i, name in enumerate(columns):
+    for name in columns:
         if progress is not None:
-            progress.show(i, name)
+            progress.step(name)
         if name not in tables:
             reports.append(ColumnReport(name, None, None, None, error=skipped.get(name)))
             continue
@@ -100,9 +111,6 @@ def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnRe
         woe = tables[name].transform(x, output="woe")
         raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
         reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
-    if progress is not None:
-        progress.show(len(reports), "done")
-        progress.close()
     return sorted(reports, key=lambda r: -r.information_value
                   if not math.isnan(r.information_value) else math.inf)
 
@@ -224,16 +232,29 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
     show_progress = args.progress
+    n_columns = len(dataset.numeric) + len(dataset.categorical)
     if show_progress is None:
-        show_progress = len(dataset.numeric) >= PROGRESS_FROM and stderr.isatty()
-    progress = Progress(len(dataset.numeric), stderr) if show_progress else None
+        show_progress = n_columns >= PROGRESS_FROM and stderr.isatty()
+    # Binning and scoring each column, then its charts when a page is written.
+    steps = n_columns * (3 if out is not None else 2)
+    progress = Progress(steps, stderr) if show_progress else None
+    try:
+        return _report_run(dataset, out, progress, stdout, stderr)
+    finally:
+        if progress is not None:
+            progress.show(progress.done, "done")
+            progress.close()
+
+
+def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
+                stdout: TextIO, stderr: TextIO) -> int:
     reports = analyse(dataset, progress)
     stdout.write(_terminal(render_text(dataset, reports)))
     if out is not None:
         from .html_report import render_html
 
         try:
-            out.write_text(render_html(dataset, reports), encoding="utf-8")
+            out.write_text(render_html(dataset, reports, progress), encoding="utf-8")
         except OSError as error:
             stderr.write(_terminal(f"tessaline report: error: cannot write {out}: "
                                    f"{error.strerror}") + "\n")

@@ -202,9 +202,17 @@ class TableBinning:
         unsupervised = quantile_binning if o["method"] == "quantile" else equal_width_binning
         return unsupervised(values, flags, n_bins=o["n_bins"], name=name)
 
-    def _attempt(self, name: str, values: Any,
-                 flags: npt.NDArray[np.float64]) -> BinningTable | str:
+    def _attempt(self, name: str, values: Any, flags: npt.NDArray[np.float64],
+                 on_column: Callable[[str], None] | None = None) -> BinningTable | str:
         """The column's table, or the reason it cannot be binned."""
+        try:
+            return self._attempt_column(name, values, flags)
+        finally:
+            if on_column is not None:
+                on_column(name)
+
+    def _attempt_column(self, name: str, values: Any,
+                        flags: npt.NDArray[np.float64]) -> BinningTable | str:
         if not self.skip_unusable:
             return self._fit_column(name, values, flags)
         reason = unusable(values, self._options(name, values)["categorical"])
@@ -215,9 +223,12 @@ class TableBinning:
         except (ValueError, TypeError) as error:
             return str(error)
 
-    def fit(self, data: Any, y: Any) -> TableBinning:
+    def fit(self, data: Any, y: Any,
+            on_column: Callable[[str], None] | None = None) -> TableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
-        against `y`, an array or the name of a column of `data`."""
+        against `y`, an array or the name of a column of `data`. `on_column`,
+        when given, is called with each column's name once it is binned, from
+        the thread that binned it."""
         names = _frames.column_names(data)
         target_name = y if isinstance(y, str) and y in names else None
         target = _frames.column(data, y) if target_name is not None else y
@@ -238,7 +249,7 @@ class TableBinning:
                 raise ValueError(f"column {n!r} has {_frames.length(values)} rows, the target "
                                  f"{flags.size}")
         results = _run_in_threads(
-            [functools.partial(self._attempt, n, v, flags) for n, v in columns.items()],
+            [functools.partial(self._attempt, n, v, flags, on_column) for n, v in columns.items()],
             self.n_jobs)
         self.tables = {n: r for n, r in zip(wanted, results) if isinstance(r, BinningTable)}
         self.skipped = {n: r for n, r in zip(wanted, results) if isinstance(r, str)}

@@ -133,8 +133,9 @@ def test_progress_bar_on_request_and_numeric_target(tmp_path):
     data.write_text("\n".join(lines) + "\n")
     run = report(data, "--target", "default", "--progress")
     assert run.returncode == 0, run.stderr
-    # One redraw per column and a last one at 100%.
-    assert "100% 12/12" in run.stderr and run.stderr.count("binning [") == 13
+    # One redraw per column and stage (binning, scoring; no page, no charts)
+    # and a last one at 100%.
+    assert "100% 24/24 done" in run.stderr and run.stderr.count("binning [") == 25
     assert "12 numeric columns read" in run.stdout
     assert re.search(r"^ *1 +c0 ", run.stdout, flags=re.M)  # the informative column comes first
     quiet = report(data, "--target", "default", "--no-progress")
