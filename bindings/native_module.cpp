@@ -61,6 +61,45 @@ py::array_t<T> lookup_codes(const b::Int64Array& codes,
     return out;
 }
 
+// The best contiguous grouping of ordered pre-bins under the limits: the
+// groups as first and last pre-bin, the trend met, and "message" naming the
+// limit no grouping meets (empty when one was found).
+py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
+                         double min_bin_share, double min_events, double min_non_events,
+                         const std::string& trend) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size) {
+        throw std::invalid_argument("optimal_binning: c0 and c1 must have the same length");
+    }
+    tessaline::OptimalBinningConstraints limits;
+    limits.max_bins = max_bins;
+    limits.min_bin_share = min_bin_share;
+    limits.min_events = min_events;
+    limits.min_non_events = min_non_events;
+    limits.trend = tessaline::parse_bin_trend(trend);
+    tessaline::OptimalBinning best;
+    {
+        py::gil_scoped_release release;
+        best = tessaline::optimal_binning(a.data, e.data, a.size, limits);
+    }
+    static const char* const trends[] = {"none", "ascending", "descending", "peak", "valley", "auto"};
+    std::vector<int64_t> first, last;
+    for (const auto& g : best.groups) {
+        first.push_back(static_cast<int64_t>(g.first));
+        last.push_back(static_cast<int64_t>(g.last));
+    }
+    py::dict out;
+    out["message"] = best.status == tessaline::OptimalBinningStatus::optimal
+                         ? std::string()
+                         : std::string(tessaline::optimal_binning_status_message(best.status));
+    out["trend"] = trends[static_cast<int>(best.trend)];
+    out["first"] = b::array_from_vector(first);
+    out["last"] = b::array_from_vector(last);
+    out["iv"] = best.iv;
+    return out;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
@@ -73,6 +112,10 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "Codes holding rows, by ascending event rate, equal rates by code.");
     m.def("lookup_codes", &lookup_codes<double>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row; `missing` for code -1.");
+    m.def("optimal_binning", &optimal_binning, py::arg("c0"), py::arg("c1"), py::arg("max_bins"),
+          py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
+          py::arg("trend"),
+          "Contiguous grouping of ordered pre-bins of largest IV under the limits.");
     m.def("lookup_codes_int", &lookup_codes<int64_t>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
 }

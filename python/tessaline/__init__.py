@@ -34,6 +34,7 @@ from .binning import (
 from .categorical import categorical_binning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer, NotFittedError
+from .optimal import optimal_binning
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
@@ -52,6 +53,7 @@ __all__ = [
     "equal_width_binning",
     "gini",
     "mdlp_binning",
+    "optimal_binning",
     "psi",
     "quantile_binning",
     "weight_of_evidence",

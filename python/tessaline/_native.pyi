@@ -13,3 +13,7 @@ def lookup_codes(
 def lookup_codes_int(
     codes: npt.ArrayLike, table: npt.ArrayLike, missing: int
 ) -> npt.NDArray[np.int64]: ...
+def optimal_binning(
+    c0: npt.ArrayLike, c1: npt.ArrayLike, max_bins: int, min_bin_share: float,
+    min_events: float, min_non_events: float, trend: str,
+) -> dict[str, Any]: ...

@@ -346,7 +346,10 @@ def mdlp_binning(
     rows given, rounded down). `monotonicity` (0 to 3) with `mono_dir` (+1 or
     -1) can require the event rate to rise or fall across each cut;
     `alpha_pos` and `beta_struct` weigh the two cost terms of the stopping
-    rule; `force_first_split` keeps the best first cut even when the rule
+    rule (the cost of naming the cut's position and of describing the two
+    sides): a cut is kept when its information gain exceeds the weighted
+    cost, so raising either makes cuts rarer and bins fewer and wider, and
+    lowering it (toward 0) lets more cuts through, down to the `minobs` limit; `force_first_split` keeps the best first cut even when the rule
     rejects it. `representative` ("median" or "mean") summarises `x` per row.
 
     The table's columns are those of `_tessaline.mdlp_full_raw`'s summary, plus

@@ -103,7 +103,7 @@ class MDLPDiscretizer:
         columns, names = _columns(X)
         labels = names if names is not None else [f"x{j}" for j in range(len(columns))]
         table = TableBinning(
-            value=self.value, percentile=self.percentile, minobs=self.minobs,
+            method="mdlp", value=self.value, percentile=self.percentile, minobs=self.minobs,
             monotonicity=self.monotonicity, mono_dir=self.mono_dir, alpha_pos=self.alpha_pos,
             beta_struct=self.beta_struct, force_first_split=self.force_first_split,
             representative=self.representative, min_iv=0.0, skip_unusable=False,

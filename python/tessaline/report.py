@@ -19,7 +19,7 @@ from typing import TextIO
 import numpy as np
 
 from . import _format
-from .binning import BinningTable, default_minobs, mdlp_binning
+from .binning import BinningTable
 from .dataset import Dataset, DataError, read_dataset
 from .diagnostics import GiniResult, gini
 from .woe import iv_strength
@@ -46,15 +46,6 @@ def _gini_or_none(score: np.ndarray, target: np.ndarray) -> GiniResult | None:
         return gini(score, target)
     except ValueError:
         return None  # a single class among the scored rows: no Gini
-
-
-def analyse_column(name: str, x: np.ndarray, target: np.ndarray) -> ColumnReport:
-    try:
-        table = mdlp_binning(x, target, name=name)
-    except (ValueError, RuntimeError) as error:
-        return ColumnReport(name, None, None, None, error=str(error))
-    woe = table.transform(x, output="woe")
-    return ColumnReport(name, table, _gini_or_none(woe, target), _gini_or_none(x, target))
 
 
 class Progress:
@@ -131,9 +122,9 @@ def describe(dataset: Dataset) -> list[str]:
         f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
         + (f" and {categorical} column{'s' if categorical != 1 else ''} of categories"
            if categorical else "") + " read",
-        f"MDLP binning: each side of a cut holds more than {default_minobs(dataset.n_rows)} "
-        f"rows (5% of the rows); Gini (bins) scores each row by its bin's WoE, "
-        f"Gini (raw) by the column's value",
+        "Optimal binning: at most 8 bins, each with 5% of the rows, an event and a non-event, "
+        "event rate rising or falling; Gini (bins) scores each row by its bin's WoE, "
+        "Gini (raw) by the column's value",
     ]
     lines.extend(f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
                  f"(inf, or beyond the float range)" for name, count in dataset.non_finite.items())

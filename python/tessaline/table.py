@@ -18,6 +18,7 @@ from . import _frames, _target
 from ._arrays import as_float_array
 from .binning import BinningTable, equal_width_binning, mdlp_binning, quantile_binning
 from .categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_binning
+from .optimal import optimal_binning
 
 if TYPE_CHECKING:
     import pandas
@@ -27,7 +28,7 @@ COLUMN_OPTIONS = frozenset({
     "method", "categorical", "special_values", "n_bins", "minobs", "monotonicity", "mono_dir",
     "min_share", "alpha_pos", "beta_struct", "force_first_split",
 })
-METHODS = ("mdlp", "quantile", "equal_width")
+METHODS = ("optimal", "mdlp", "quantile", "equal_width")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason")
 
 
@@ -88,8 +89,10 @@ class TableBinning:
 
     Columns of strings, booleans, pandas ``category`` or polars
     Categorical/Enum are binned as categories (`categorical_binning`), the
-    others as numbers (`mdlp_binning`, or ``method="quantile"`` /
-    ``"equal_width"`` with `n_bins`); `categorical` names further columns
+    others as numbers: by default `optimal_binning` with its limits (at most
+    8 bins, each with 5% of the rows and an event and a non-event, event rate
+    rising or falling), or ``method="mdlp"`` (`mdlp_binning`),
+    ``"quantile"`` / ``"equal_width"`` with `n_bins`; `categorical` names further columns
     (integer codes) to treat as categories. `special_values` is a list of codes
     applied to every numeric column, or a dict of lists per column.
     `columns` holds per-column options (``{"age": {"special_values": [-999],
@@ -120,7 +123,7 @@ class TableBinning:
         event: Any = None,
         value: float | None = None,
         percentile: float | None = None,
-        method: Literal["mdlp", "quantile", "equal_width"] = "mdlp",
+        method: Literal["optimal", "mdlp", "quantile", "equal_width"] = "optimal",
         n_bins: int = 10,
         categorical: Sequence[str] = (),
         special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
@@ -194,6 +197,9 @@ class TableBinning:
         if o["categorical"]:
             return categorical_binning(values, flags, min_share=o["min_share"], name=name,
                                        **search)
+        if o["method"] == "optimal":
+            return optimal_binning(values, flags, special_values=o["special_values"], name=name,
+                                   representative=self.representative)
         if o["method"] == "mdlp":
             return mdlp_binning(values, flags, special_values=o["special_values"], name=name,
                                 representative=self.representative, **search)

@@ -1,0 +1,36 @@
+"""Optimal binning in the package: the limits met on real columns, the same
+bins with the classes swapped, and errors that name what cannot be met."""
+import numpy as np
+import pytest
+
+from package_under_test import ROOT, tessaline as tl
+from tessaline.dataset import read_dataset
+
+CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
+
+
+@pytest.mark.parametrize("name", sorted(CREDIT.numeric))
+@pytest.mark.parametrize("trend", ["auto", "peak", "none"])
+def test_german_credit_bins_meet_their_limits_whichever_class_is_the_event(name, trend):
+    x, y = CREDIT.numeric[name], CREDIT.target
+    table = tl.optimal_binning(x, y, max_bins=5, min_bin_share=0.1, trend=trend)
+    rows = table.to_frame()
+    assert 1 <= table.n_bins <= 5 and table.method == "optimal"
+    assert (rows["percentage"] >= 0.1).all() and (rows["c0"] >= 1).all() and (rows["c1"] >= 1).all()
+    steps = np.sign(np.diff(rows["event_rate"]))
+    if trend == "auto":
+        assert abs(steps.sum()) == len(steps)  # strictly monotone
+    # Swapping the classes mirrors the event rate: a peak becomes a valley.
+    mirrored = {"peak": "valley"}.get(trend, trend)
+    swapped = tl.optimal_binning(x, 1.0 - y, max_bins=5, min_bin_share=0.1, trend=mirrored)
+    assert np.array_equal(swapped.splits, table.splits)
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"min_events": 301}, "optimal binning of x: the column holds fewer events than min_events"),
+    ({"min_non_events": 701}, "fewer non-events than min_non_events"),
+    ({"trend": "up"}, "trend"),
+])
+def test_unmet_limits_are_named(kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        tl.optimal_binning(CREDIT.numeric["age_in_years"], CREDIT.target, **kwargs)
