@@ -28,6 +28,29 @@ DEFAULT_N_PREBINS = 50
 _NO_SPLITS = np.empty(0, dtype=np.float64)
 
 
+# Below this many rows the class-change points of the sorted values are few
+# and cheap, and join the quantile pre-bins: the exact search then sees every
+# cut that can separate the classes.
+_BOUNDARY_ROWS = 200_000
+_MAX_BOUNDARIES = 1000
+
+
+def _prebins(xs: npt.NDArray[np.float64], labels: npt.NDArray[np.int32],
+             n_prebins: int) -> npt.NDArray[np.float64]:
+    """Quantile cut points, with the class-change points of both classes when
+    the rows are few: taken for the events and for the non-events alike, so
+    swapping the classes gives the same pre-bins."""
+    quantiles = _tessaline.binning_splits(xs, "quantile", n_prebins, "full", 0.0, 1.0, 0.0,
+                                          _NO_SPLITS)
+    if xs.size > _BOUNDARY_ROWS or labels.size != xs.size or not np.isin(labels, (0, 1)).all():
+        return quantiles
+    ys = labels.astype(np.float64)
+    points = [_tessaline.compute_boundaries_raw(xs, target)["pto_corte"] for target in (ys, 1.0 - ys)]
+    union = np.unique(np.concatenate([quantiles, *points]))
+    union = union[np.isfinite(union)]
+    return union if union.size <= _MAX_BOUNDARIES else quantiles
+
+
 def optimal_binning(
     x: npt.ArrayLike,
     y: npt.ArrayLike,
@@ -62,11 +85,12 @@ def optimal_binning(
     if xs.size != flags.size:
         raise ValueError(f"x has {xs.size} rows and y {flags.size}: they must be the same length")
     specials = checked_special_values(special_values)
-    is_special = np.isin(xs, specials) if specials else np.zeros(xs.size, dtype=bool)
-    searched_x, labels = labelled_rows(xs[~is_special], flags[~is_special])
-    prebins = _tessaline.binning_splits(searched_x, "quantile", n_prebins, "full", 0.0, 1.0, 0.0,
-                                        _NO_SPLITS)
-    counts = _tessaline.binning_summary_binary(searched_x, labels, prebins, representative)
+    is_special = np.isin(xs, specials) if specials else None
+    searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
+                                         (xs[~is_special], flags[~is_special])))
+    prebins = _prebins(searched_x, labels, n_prebins)
+    # Only the counts of the pre-bins are used: the cheaper representative.
+    counts = _tessaline.binning_summary_binary(searched_x, labels, prebins, "mean")
     intervals = ~np.isnan(np.asarray(counts["left"]))
     best = _native.optimal_binning(
         np.asarray(counts["c0"], dtype=np.float64)[intervals],
@@ -79,10 +103,14 @@ def optimal_binning(
     cuts = np.asarray(counts["right"])[intervals][best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
     # parts the rows the same way and reads as the data does ("(6, 11]").
-    finite = searched_x[np.isfinite(searched_x)]
-    cuts = np.array([finite[finite <= cut].max() for cut in cuts], dtype=np.float64)
+    if cuts.size:
+        bins = _tessaline.binning_transform(searched_x, cuts)
+        largest = np.full(cuts.size + 1, -np.inf)
+        known = bins >= 0
+        np.maximum.at(largest, bins[known], searched_x[known])
+        cuts = largest[:-1]
     summary: Any = _tessaline.binning_summary_binary(searched_x, labels, cuts, representative)
-    if specials:
+    if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
     return BinningTable(summary, method="optimal", name=label,
                         metadata={"trend": best["trend"], "n_prebins": int(intervals.sum())},
