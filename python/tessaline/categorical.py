@@ -4,7 +4,7 @@ bin is a set of categories."""
 from __future__ import annotations
 
 from collections.abc import Mapping
-from typing import Any
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -14,6 +14,7 @@ import _tessaline
 from . import _categories, _native, _target
 from ._arrays import FloatArray, column_name
 from .binning import OTHER, BinningTable, default_minobs
+from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 
 # Share of the labelled rows below which a category joins the "other" group.
 DEFAULT_MIN_CATEGORY_SHARE = 0.01
@@ -34,6 +35,8 @@ def categorical_binning(
     beta_struct: float = 1.0,
     force_first_split: bool = False,
     name: str | None = None,
+    method: Literal["mdlp", "optimal"] = "mdlp",
+    limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """Bin the categories of `x` (strings, booleans, integer codes, a pandas
     ``category``, a pyarrow or polars column) against the target `y` (read as
@@ -43,7 +46,10 @@ def categorical_binning(
     are pooled into one group named "other". The groups are ordered by
     ascending event rate, equal rates by name, and the MDLP search (its
     parameters as in `mdlp_binning`) cuts that order into bins, each a set of
-    categories. Missing values keep their own last row.
+    categories. With ``method="optimal"`` the groups in that order are
+    grouped exactly as in `optimal_binning` instead, under `limits` (keys
+    max_bins, min_bin_share, min_events, min_non_events, trend; its defaults).
+    Missing values keep their own last row.
 
     At `transform`, a pooled category, and one never seen in training, goes to
     the bin of the "other" group when training had one, otherwise to the
@@ -72,24 +78,48 @@ def categorical_binning(
     g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
                      minlength=len(groups)).astype(np.int64)
     order = _native.event_rate_order(g0, g1)
-    if minobs is None:
-        minobs = default_minobs(encoded.codes.size)
-    result = _tessaline.mdlp_full(
-        *_sorted_rows(g0[order], g1[order]), minobs, monotonicity, mono_dir, alpha_pos,
-        beta_struct, force_first_split,
-    )
-    summary = _summary(result["summary"], counts["missing_c0"], counts["missing_c1"])
+    intervals: Mapping[str, Any]
+    split_log: Mapping[str, Any] | None
+    if method == "optimal":
+        intervals, split_log = _optimal_groups(g0[order], g1[order], dict(limits or {})), None
+    else:
+        if minobs is None:
+            minobs = default_minobs(encoded.codes.size)
+        result = _tessaline.mdlp_full(
+            *_sorted_rows(g0[order], g1[order]), minobs, monotonicity, mono_dir, alpha_pos,
+            beta_struct, force_first_split,
+        )
+        intervals, split_log = result["summary"], result["mdlp"]
+    summary = _summary(intervals, counts["missing_c0"], counts["missing_c1"])
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
     bins = [tuple(in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
                                 int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)])
             for lo, hi in zip(left, right) if not np.isnan(lo)]
     return BinningTable(
-        summary, method="mdlp", name=name if name is not None else column_name(x),
+        summary, method=method, name=name if name is not None else column_name(x),
         metadata={**_counters(encoded.codes, flags), "n_categories": len(encoded.names)},
-        split_log=result["mdlp"], bin_categories=bins,
+        split_log=split_log, bin_categories=bins,
         pooled_categories=[n for n, p in zip(encoded.names, pooled) if p],
     )
+
+
+def _optimal_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
+                    limits: dict[str, Any]) -> dict[str, npt.NDArray[Any]]:
+    """The optimal grouping of the categories in event-rate order, as the
+    search's intervals over their positions (a cut halfway between two)."""
+    best = _native.optimal_binning(
+        c0.astype(np.float64), c1.astype(np.float64), limits.get("max_bins", DEFAULT_MAX_BINS),
+        limits.get("min_bin_share", DEFAULT_MIN_BIN_SHARE), limits.get("min_events", 1),
+        limits.get("min_non_events", 1), limits.get("trend", "auto"))
+    if best["message"]:
+        raise ValueError(f"optimal binning: {best['message']}")
+    first, last = best["first"], best["last"]
+    g0 = np.array([c0[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
+    g1 = np.array([c1[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
+    return {"left": np.where(first > 0, first - 0.5, -np.inf),
+            "right": np.where(last < c0.size - 1, last + 0.5, np.inf),
+            "total": g0 + g1, "c0": g0, "c1": g1, "p1": g1 / np.maximum(g0 + g1, 1)}
 
 
 def _sorted_rows(c0: npt.NDArray[np.int64],

@@ -196,6 +196,7 @@ class TableBinning:
                                           "beta_struct", "force_first_split")}
         if o["categorical"]:
             return categorical_binning(values, flags, min_share=o["min_share"], name=name,
+                                       method="optimal" if o["method"] == "optimal" else "mdlp",
                                        **search)
         if o["method"] == "optimal":
             return optimal_binning(values, flags, special_values=o["special_values"], name=name,

@@ -34,3 +34,14 @@ def test_german_credit_bins_meet_their_limits_whichever_class_is_the_event(name,
 def test_unmet_limits_are_named(kwargs, message):
     with pytest.raises(ValueError, match=message):
         tl.optimal_binning(CREDIT.numeric["age_in_years"], CREDIT.target, **kwargs)
+
+
+def test_categories_are_grouped_optimally_in_event_rate_order():
+    table = tl.categorical_binning(CREDIT.categorical["purpose"], CREDIT.target, method="optimal",
+                                   limits={"max_bins": 4, "min_bin_share": 0.1})
+    rows = table.to_frame()
+    assert table.method == "optimal" and table.n_bins <= 4 and (rows["percentage"] >= 0.1).all()
+    assert (np.diff(rows["event_rate"]) > 0).all()
+    assert sorted(sum(map(list, table.bin_categories), [])) == sorted(
+        {c for c in CREDIT.categorical["purpose"] if c is not None} - set(table.pooled_categories)
+        | ({"other"} if table.pooled_categories else set()))
