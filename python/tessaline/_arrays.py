@@ -8,6 +8,8 @@ from typing import Any, ClassVar
 import numpy as np
 import numpy.typing as npt
 
+from ._state import SlotState
+
 FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]
 
@@ -62,7 +64,7 @@ def column_name(values: Any) -> str | None:
     return None if name is None else str(name)
 
 
-class ColumnTable:
+class ColumnTable(SlotState):
     """Named read-only columns of one length, by name and in table order; the
     class names the column whose length is the table's."""
 

@@ -203,22 +203,30 @@ class BinningTable(ColumnTable):
                 index[xs == special] = self.n_bins + j
         if output == "index":
             return index
+        intervals, specials, missing = self.woe_by_index()
         # One slot per interval, then one per special value, then one for
         # missing values, which index -1 reaches directly.
-        slots = len(self._splits) + 1
-        specials = len(self.special_values)
-        lookup = np.full(slots + specials + 1, np.nan)
-        known = min(self.n_bins, slots)
-        woe = self._columns["woe"]
-        lookup[:known] = woe[:known]
-        lookup[slots:slots + specials] = woe[self.n_bins:self.n_bins + specials]
-        if self.has_missing_row:
-            lookup[-1] = woe[-1]
-        elif not math.isnan(self._iv):
-            lookup[-1] = 0.0
-        if specials:
-            index = np.where(index >= self.n_bins, index - self.n_bins + slots, index)
+        lookup = np.concatenate((intervals, specials, [missing]))
+        if len(specials):
+            index = np.where(index >= self.n_bins, index - self.n_bins + len(intervals), index)
         return lookup[index]
+
+    def woe_by_index(self) -> tuple[FloatArray, FloatArray, float]:
+        """The WoE `transform` gives for each interval index (one per interval
+        of the cut points, NaN for one the table has no row for), for each
+        special value, and for a missing value: the missing-value row's, or 0
+        (no evidence) when the table has none and is not single-class."""
+        woe = np.asarray(self._columns["woe"])
+        slots = len(self._splits) + 1
+        known = min(self.n_bins, slots)
+        intervals = np.full(slots, np.nan)
+        intervals[:known] = woe[:known]
+        specials = woe[self.n_bins:self.n_bins + len(self.special_values)].copy()
+        if self.has_missing_row:
+            missing = float(woe[-1])
+        else:
+            missing = math.nan if math.isnan(self._iv) else 0.0
+        return intervals, specials, missing
 
     def _category_index(self, x: Any) -> IntArray:
         """The bin of each category: its own bin when it was seen in training;
@@ -241,6 +249,23 @@ class BinningTable(ColumnTable):
                 f"{', ...' if len(unseen) > 5 else ''}) fall in no bin of {self.title()!r}: "
                 "index -1 and WoE 0", UnseenCategoryWarning, stacklevel=3)
         return _native.lookup_codes_int(encoded.codes, table, -1)
+
+    def to_json(self, indent: int | None = None) -> str:
+        """The table as a JSON document (cut points, categories, special values,
+        rows with their counts, WoE and IV as exact hexadecimal floats) from
+        which `from_json` rebuilds a table that transforms bit for bit alike."""
+        from .serialize import binning_to_dict, dumps
+
+        return dumps(binning_to_dict(self), indent)
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> BinningTable:
+        """The table a document of `to_json` describes; a document of another
+        kind, of a newer version, or malformed raises `DocumentError`."""
+        from .serialize import BINNING_SCHEMA, read
+
+        table: BinningTable = read(text, BINNING_SCHEMA)
+        return table
 
     def to_frame(self) -> pandas.DataFrame:
         """The table as a pandas DataFrame: a ``bin`` label column, then every column."""

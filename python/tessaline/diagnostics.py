@@ -15,6 +15,7 @@ import _tessaline
 
 from . import _format
 from ._arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
+from ._state import SlotState
 from .binning import BinningTable
 
 if TYPE_CHECKING:
@@ -123,7 +124,7 @@ def psi(
     return PSIResult(result, cuts)
 
 
-class GiniResult:
+class GiniResult(SlotState):
     """Gini coefficient and AUC of a score against a binary target, with the
     Lorenz curve: one point per distinct score, ascending, giving the shares of
     non-events (``cumulative_non_event``) and events (``cumulative_event``) at

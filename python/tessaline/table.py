@@ -4,6 +4,7 @@ rule and a transform by column name."""
 from __future__ import annotations
 
 import functools
+import inspect
 import math
 import os
 from collections.abc import Callable, Mapping, Sequence
@@ -284,6 +285,40 @@ class TableBinning:
         rows += [ColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
                  for name, reason in self.skipped.items()]
         return rows
+
+    def get_options(self) -> dict[str, Any]:
+        """The constructor's arguments as this object holds them."""
+        stored = {"columns": "column_options"}
+        return {name: getattr(self, stored.get(name, name))
+                for name in inspect.signature(TableBinning).parameters}
+
+    def restore(self, *, tables: Mapping[str, BinningTable], skipped: Mapping[str, str],
+                summary: Sequence[ColumnSummary], fitted_columns: Sequence[str]) -> None:
+        """Put back a fit read from a document: its tables, skipped columns,
+        ranked summary and the column names of the data it was fitted on."""
+        self.tables, self.skipped = dict(tables), dict(skipped)
+        self.summary, self._fitted_columns = list(summary), list(fitted_columns)
+
+    @property
+    def fitted_columns(self) -> list[str]:
+        """The column names of the data given to `fit` (the target's included)."""
+        return list(self._fitted_columns)
+
+    def to_json(self, indent: int | None = None) -> str:
+        """The options and, once fitted, the summary and every column's table
+        as one JSON document (see `BinningTable.to_json`)."""
+        from .serialize import dumps, table_binning_to_dict
+
+        return dumps(table_binning_to_dict(self), indent)
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> TableBinning:
+        """The whole-table binning a document of `to_json` describes; its
+        `transform` gives what the original's gave, without training data."""
+        from .serialize import TABLE_SCHEMA, read
+
+        binning: TableBinning = read(text, TABLE_SCHEMA)
+        return binning
 
     # -- reading ---------------------------------------------------------------
     @property

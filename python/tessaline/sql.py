@@ -1,0 +1,151 @@
+"""SQL expressions that score a fitted binning inside a database, giving what
+`transform` gives, bit for bit.
+
+A numeric column becomes one CASE expression whose branches follow the
+table's rules in this order: NULL (and NaN where the engine has it) to the
+missing-value row, each special value to its row, then the intervals closed
+on the right (``x <= t1``, ``x <= t2``, ..., the last one open above, so
++inf falls there and -inf in the first). A categorical column compares the
+column with the category names of each bin; a pooled category and one not
+seen in training go where `transform` sends them (the "other" group, else
+the missing-value row). A WoE without a value (a single-class table) is NULL.
+
+Floats are written so that the engine reads the exact double: DuckDB parses
+decimal numbers correctly rounded, so they are shortest decimals cast to
+DOUBLE there;
+SQLite's parser may be off by one unit in the last place, so there every
+non-integer is the exact quotient of two integers (m / 2^k, both exact in a
+double), which SQLite evaluates without rounding.
+"""
+from __future__ import annotations
+
+import math
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Literal
+
+import numpy as np
+
+from .binning import OTHER, BinningTable
+
+if TYPE_CHECKING:
+    from .table import TableBinning
+
+DIALECTS = ("duckdb", "sqlite")
+Dialect = Literal["duckdb", "sqlite"]
+
+# Largest power of two written as one integer literal (fits a signed 64-bit integer).
+_CHUNK = 2 ** 62
+
+
+def identifier(name: str) -> str:
+    """A column or table name quoted for SQL."""
+    return '"' + name.replace('"', '""') + '"'
+
+
+def text(value: str) -> str:
+    """A string literal."""
+    return "'" + value.replace("'", "''") + "'"
+
+
+def number(value: float, dialect: Dialect) -> str:
+    """A finite double as an SQL expression the engine reads exactly; NaN as NULL."""
+    value = float(value)
+    if math.isnan(value):
+        return "NULL"
+    if not math.isfinite(value):
+        raise ValueError(f"no SQL literal for {value!r}")
+    if value.is_integer() and abs(value) < 2.0 ** 53:
+        return f"{int(value)}.0" if value != 0.0 or math.copysign(1.0, value) > 0 else "-0.0"
+    if dialect == "duckdb":
+        # A plain decimal literal would be a DECIMAL there, not a double.
+        return f"CAST({value!r} AS DOUBLE)"
+    # value = mantissa * 2**exponent with an odd integer mantissa below 2**53.
+    fraction, exponent = math.frexp(value)
+    mantissa, exponent = int(fraction * 2.0 ** 53), exponent - 53
+    while mantissa % 2 == 0:
+        mantissa //= 2
+        exponent += 1
+    expression = f"CAST({mantissa} AS REAL)"
+    operator = " * " if exponent > 0 else " / "
+    steps = abs(exponent)
+    while steps:
+        step = min(steps, 62)
+        expression += operator + str(2 ** step)
+        steps -= step
+    return f"({expression})"
+
+
+def _is_missing(column: str, dialect: Dialect) -> str:
+    if dialect == "duckdb":
+        return f"{column} IS NULL OR isnan(CAST({column} AS DOUBLE))"
+    # SQLite stores a NaN as NULL, so NULL is the only missing value there.
+    return f"{column} IS NULL"
+
+
+def case(table: BinningTable, column: str, row_values: Sequence[str], missing_value: str,
+         dialect: Dialect) -> str:
+    """The CASE expression giving, for the SQL expression `column`, the value
+    of its row in `table`: `row_values` holds one SQL value per interval
+    index (or bin of categories) then one per special value; `missing_value`
+    is the value of a missing or unmatched entry (index -1)."""
+    n_slots = len(row_values) - len(table.special_values)
+    if table.bin_categories is not None:
+        # Categories are compared as names, so only NULL is missing.
+        branches = [f"WHEN {column} IS NULL THEN {missing_value}"]
+        pooled = set(table.pooled_categories)
+        other = next((b for b, names in enumerate(table.bin_categories) if OTHER in names), -1)
+        for b, names in enumerate(table.bin_categories):
+            members = sorted(set(names) - {OTHER} | (pooled if b == other else set()))
+            if members:
+                branches.append(f"WHEN {column} IN ({', '.join(map(text, members))}) "
+                                f"THEN {row_values[b]}")
+        fallback = row_values[other] if other >= 0 else missing_value
+    else:
+        branches = [f"WHEN {_is_missing(column, dialect)} THEN {missing_value}"]
+        for j, special in enumerate(table.special_values):
+            branches.append(f"WHEN {column} = {number(special, dialect)} "
+                            f"THEN {row_values[n_slots + j]}")
+        for i, cut in enumerate(table.splits):
+            branches.append(f"WHEN {column} <= {number(cut, dialect)} THEN {row_values[i]}")
+        fallback = row_values[len(table.splits)]
+    return "CASE " + " ".join(branches) + f" ELSE {fallback} END"
+
+
+def _checked(dialect: str, output: str) -> None:
+    if dialect not in DIALECTS:
+        raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
+    if output not in ("woe", "index"):
+        raise ValueError(f"output must be 'woe' or 'index', not {output!r}")
+
+
+def binning_sql(table: BinningTable, column: str | None = None, *,
+                output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb") -> str:
+    """The CASE expression scoring the column `column` (default: the table's
+    name) as `transform(..., output)` does."""
+    _checked(dialect, output)
+    name = column if column is not None else table.name
+    if name is None:
+        raise ValueError("the table has no name: give the column to score")
+    if output == "index":
+        n_slots = len(table.splits) + 1 if table.bin_categories is None else table.n_bins
+        values = [str(i) for i in range(n_slots)] + [
+            str(table.n_bins + j) for j in range(len(table.special_values))]
+        return case(table, identifier(name), values, "-1", dialect)
+    intervals, specials, missing = table.woe_by_index()
+    values = [number(v, dialect) for v in np.concatenate((intervals, specials))]
+    return case(table, identifier(name), values, number(missing, dialect), dialect)
+
+
+def table_binning_sql(binning: TableBinning, source: str, *,
+                      output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb",
+                      selected: bool = False, keep: Sequence[str] = ()) -> str:
+    """A SELECT over the table `source` giving each binned column (the
+    selected ones with `selected=True`) under its own name, as
+    `TableBinning.transform` does, after the columns named in `keep` (an
+    identifier, a target) passed through unchanged."""
+    _checked(dialect, output)
+    names = binning.selected if selected else list(binning.tables)
+    columns = [identifier(k) for k in keep] + [
+        f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
+        for n in names]
+    return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
