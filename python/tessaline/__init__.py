@@ -9,7 +9,8 @@ scorecards, over the native module `_tessaline`.
 
 Binning: `mdlp_binning` (supervised), `categorical_binning` (sets of
 categories), `quantile_binning`, `equal_width_binning`, `custom_binning`.
-A whole table: `TableBinning` (every column, ranked by IV, transform by name). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+A whole table: `TableBinning` (every column, ranked by IV, transform by name).
+Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``.
 """
@@ -35,12 +36,14 @@ from .categorical import categorical_binning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer, NotFittedError
 from .optimal import optimal_binning
+from .serialize import DocumentError, from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
     "BinningTable",
     "ColumnSummary",
+    "DocumentError",
     "GiniResult",
     "MDLPDiscretizer",
     "NotFittedError",
@@ -51,6 +54,7 @@ __all__ = [
     "categorical_binning",
     "custom_binning",
     "equal_width_binning",
+    "from_json",
     "gini",
     "mdlp_binning",
     "optimal_binning",

@@ -47,6 +47,10 @@ def _by_name(raw_codes: CodeArray, uniques: Any) -> Encoded:
     return Encoded(codes, names)
 
 
+def _is_category_value(value: Any) -> bool:
+    return value is None or isinstance(value, (str, bytes, int, float, bool, np.generic))
+
+
 def _missing_of_objects(values: npt.NDArray[Any]) -> npt.NDArray[np.bool_]:
     # None, NaN, pandas' NA and NaT: everything that does not equal itself or is None.
     return np.fromiter((v is None or v != v for v in values), dtype=bool, count=values.size)
@@ -61,7 +65,12 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
         try:
             import pandas
 
-            raw, uniques = pandas.factorize(array, use_na_sentinel=True)
+            try:
+                raw, uniques = pandas.factorize(array, use_na_sentinel=True)
+            except TypeError:
+                odd = next(v for v in array.tolist() if not _is_category_value(v))
+                raise TypeError(f"a category argument must be a string or a number, not "
+                                f"{type(odd).__name__}") from None
             raw = raw.astype(np.int64)
             if missing is not None:
                 raw[missing] = -1

@@ -44,6 +44,14 @@ def _is_boolean(y: Any) -> bool:
     return getattr(dtype, "kind", None) == "b" or str(dtype).lower() in ("boolean", "bool")
 
 
+def _holds_only_numbers(y: Any) -> bool:
+    """Whether `y` is a NumPy array of Python objects that are all numbers
+    (or None), as a target read into an object column often is."""
+    if not isinstance(y, np.ndarray) or y.dtype.kind != "O":
+        return False
+    return all(v is None or isinstance(v, (int, float, np.number)) for v in y.ravel().tolist())
+
+
 def _event_of_value(y: Any, event: Any) -> FloatArray:
     encoded = _categories.encode(y)
     wanted = _categories.category_name(event)
@@ -81,6 +89,8 @@ def event_flags(
     the distinct values found."""
     if event is not None:
         return _event_of_value(y, event)
+    if _holds_only_numbers(y):
+        y = np.asarray(y, dtype=np.float64)
     if _is_boolean(y) or is_numeric(y):
         ys = as_float_array(y)
         known = ys[~np.isnan(ys)]

@@ -258,6 +258,15 @@ class BinningTable(ColumnTable):
 
         return dumps(binning_to_dict(self), indent)
 
+    def to_sql(self, column: str | None = None, *, output: Literal["woe", "index"] = "woe",
+               dialect: Literal["duckdb", "sqlite"] = "duckdb") -> str:
+        """An SQL CASE expression that scores the column `column` (default: the
+        table's name) in DuckDB or SQLite exactly as `transform` does; NaN WoE
+        is NULL. See `tessaline.sql` for the rules it follows."""
+        from .sql import binning_sql
+
+        return binning_sql(self, column, output=output, dialect=dialect)
+
     @classmethod
     def from_json(cls, text: str | bytes) -> BinningTable:
         """The table a document of `to_json` describes; a document of another

@@ -246,7 +246,7 @@ class TableBinning:
         if known.size == 0:
             raise ValueError("the table has no row with a known target")
         if known.min() == known.max():
-            raise ValueError(f"the target has a single class: every known row is "
+            raise ValueError(f"the target has one class only: every known row is "
                              f"{'an event' if known[0] == 1.0 else 'a non-event'}")
         wanted = [n for n in names if n != target_name and n not in self.exclude]
         if not wanted:
@@ -311,6 +311,17 @@ class TableBinning:
 
         return dumps(table_binning_to_dict(self), indent)
 
+    def to_sql(self, source: str, *, output: Literal["woe", "index"] = "woe",
+               dialect: Literal["duckdb", "sqlite"] = "duckdb", selected: bool = False,
+               keep: Sequence[str] = ()) -> str:
+        """A SELECT over the table `source` that gives every binned column (the
+        selected ones with `selected=True`) as `transform` does, under its own
+        name, after the columns of `keep` passed through (an identifier, say)."""
+        from .sql import table_binning_sql
+
+        return table_binning_sql(self, source, output=output, dialect=dialect,
+                                 selected=selected, keep=keep)
+
     @classmethod
     def from_json(cls, text: str | bytes) -> TableBinning:
         """The whole-table binning a document of `to_json` describes; its
@@ -344,6 +355,12 @@ class TableBinning:
                  "keep" if r.keep else "drop", r.reason] for r in self.summary]
         return _format.text_table(("column", "kind", "IV", "Gini", "bins", "missing", "",
                                    "skipped because"), rows, (0, 1, 6, 7))
+
+    def __repr__(self) -> str:
+        if not self.tables:
+            return f"<TableBinning method={self.method!r}, not fitted>"
+        return (f"<TableBinning method={self.method!r}: {len(self.tables)} columns binned, "
+                f"{len(self.selected)} kept, {len(self.skipped)} skipped>")
 
     # -- using -----------------------------------------------------------------
     def transform(

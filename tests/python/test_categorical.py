@@ -90,6 +90,7 @@ FLAGS = np.repeat([0, 0, 1, 1], 50)
     (np.where(FLAGS == 1, "bad", "good"), {"event": "bad"}),
     (FLAGS.astype(bool), {}),
     (FLAGS + 1, {"event": 2}),
+    (FLAGS.astype(object), {}),
     (np.where(FLAGS == 1, 2.5, 0.5), {"value": 1.0}),
     (__import__("pandas").Series(np.where(FLAGS == 1, "bad", "good"), dtype="category"),
      {"event": "bad"}),

@@ -35,7 +35,8 @@ def test_params_follow_the_estimator_conventions():
     params = disc.get_params()
     assert params["minobs"] == 5 and params["output"] == "woe" and params["mono_dir"] == 0
     assert set(params) == {"minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct",
-                           "force_first_split", "value", "percentile", "representative", "output"}
+                           "force_first_split", "event", "value", "percentile", "representative",
+                           "output"}
     assert disc.set_params(mono_dir=-1, monotonicity=1) is disc
     assert disc.get_params()["mono_dir"] == -1
     assert type(disc)(**disc.get_params()).get_params() == disc.get_params()
@@ -49,7 +50,7 @@ def test_misuse_is_reported():
     with pytest.raises(tl.NotFittedError, match="not fitted"):
         tl.MDLPDiscretizer().transform(X)
     disc = tl.MDLPDiscretizer().fit(X, y)
-    with pytest.raises(ValueError, match="X has 2 columns, but MDLPDiscretizer was fitted on 3"):
+    with pytest.raises(ValueError, match="X has 2 features, but MDLPDiscretizer is expecting 3 features as input"):
         disc.transform(X[:, :2])
     with pytest.raises(ValueError, match="expects a 2-D array"):
         disc.transform(X[:, 0])

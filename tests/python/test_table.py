@@ -60,7 +60,7 @@ def test_column_options_and_selection_rules():
 
 @pytest.mark.parametrize("data, y, message", [
     ({"a": np.array([])}, np.array([]), "no row with a known target"),
-    ({"a": np.arange(4.0)}, np.ones(4), "the target has a single class"),
+    ({"a": np.arange(4.0)}, np.ones(4), "the target has one class only"),
     ({"a": np.full(4, np.nan), "b": np.ones(4)}, np.array([0, 1, 0, 1]),
      "no column could be binned: a: all values missing; b: a single value"),
     ({"a": np.arange(4.0)}, np.arange(4), r"values found: 0, 1, 2, 3"),

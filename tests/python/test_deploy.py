@@ -1,0 +1,200 @@
+"""Keeping a fitted binning and scoring with it elsewhere: pickle and copies,
+JSON documents, SQL run in SQLite and DuckDB, and scikit-learn's conventions.
+Every round trip must give `transform`'s output bit for bit."""
+import copy
+import json
+import pathlib
+import pickle
+import sqlite3
+import warnings
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from package_under_test import tessaline as tl
+DocumentError = tl.DocumentError
+
+GERMAN = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "germancredit.csv"
+
+
+def random_frame(n=3000, seed=5):
+    """Numeric and categorical columns with missing values, infinities, ties
+    and special codes."""
+    rng = np.random.default_rng(seed)
+    x = rng.normal(size=n)
+    frame = pd.DataFrame({
+        "score": np.where(rng.random(n) < 0.05, np.nan, x),
+        "amount": np.round(rng.lognormal(7, 1, n), -2),
+        "code": np.where(rng.random(n) < 0.1, -999.0, rng.integers(0, 40, n).astype(float)),
+        "region": rng.choice(["north", "south", "east", "west", "isle", None], n,
+                             p=[.3, .3, .2, .15, .03, .02]),
+    })
+    frame.loc[:9, "score"] = np.inf
+    frame.loc[10:19, "score"] = -np.inf
+    y = (rng.random(n) < 1 / (1 + np.exp(-x - (frame["region"] == "north")))).astype(int)
+    return frame, y
+
+
+def scoring_frame(frame):
+    """The frame with a category never seen in training and a tiny shift."""
+    scored = frame.copy()
+    scored.loc[0:4, "region"] = "atlantis"
+    return scored
+
+
+@pytest.fixture(scope="module")
+def fitted():
+    german = pd.read_csv(GERMAN)
+    frame, y = random_frame()
+    return [
+        (tl.TableBinning(event="bad").fit(german, "creditability"),
+         german.drop(columns="creditability")),
+        (tl.TableBinning(special_values={"code": [-999]}).fit(frame, y),
+         scoring_frame(frame)),
+    ]
+
+
+def assert_same_outputs(original, restored, frame, outputs=("woe", "index", "label")):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", tl.UnseenCategoryWarning)
+        for output in outputs:
+            want, got = original.transform(frame, output=output), restored.transform(frame, output=output)
+            assert list(want) == list(got)
+            for name in want:
+                np.testing.assert_array_equal(np.asarray(got[name]), np.asarray(want[name]), strict=True)
+
+
+@pytest.mark.parametrize("roundtrip", [
+    lambda o: pickle.loads(pickle.dumps(o)), copy.deepcopy, copy.copy,
+    lambda o: tl.TableBinning.from_json(o.to_json()),
+], ids=["pickle", "deepcopy", "copy", "json"])
+def test_a_kept_table_binning_transforms_as_the_original(fitted, roundtrip):
+    for original, frame in fitted:
+        restored = roundtrip(original)
+        assert str(restored) == str(original) and restored.selected == original.selected
+        assert_same_outputs(original, restored, frame)
+        for name, table in original.tables.items():
+            again = tl.BinningTable.from_json(table.to_json())
+            assert str(again) == str(table) and again["woe"].flags.writeable is False
+            assert restored.tables[name].metadata == table.metadata
+
+
+def test_every_result_object_pickles_and_copies(fitted):
+    joblib = pytest.importorskip("joblib")
+    table = fitted[1][0].tables["score"]
+    frame, y = random_frame()
+    objects = [table, tl.psi(frame["score"], frame["score"] + 0.1, table),
+               tl.gini(frame["score"], y), tl.MDLPDiscretizer(), tl.TableBinning(),
+               tl.MDLPDiscretizer(output="woe").fit(frame[["amount", "code"]], y)]
+    for obj in objects:
+        for restored in (pickle.loads(pickle.dumps(obj)), copy.deepcopy(obj)):
+            assert repr(restored) == repr(obj) and str(restored) == str(obj)
+        path = pathlib.Path(pytest.importorskip("tempfile").mkdtemp()) / "model.joblib"
+        joblib.dump(obj, path)
+        assert repr(joblib.load(path)) == repr(obj)
+    restored = pickle.loads(pickle.dumps(objects[1]))
+    assert restored.columns["psi_bin"].flags.writeable is False and restored.psi == objects[1].psi
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(objects[-1])).transform(frame[["amount", "code"]]),
+                                  objects[-1].transform(frame[["amount", "code"]]))
+
+
+def test_an_unfitted_table_binning_keeps_its_options_in_json():
+    options = {"method": "quantile", "n_bins": 5, "special_values": {"age": [-1.0]},
+               "columns": {"age": {"method": "mdlp"}}, "top_n": 3}
+    restored = tl.TableBinning.from_json(tl.TableBinning(**options).to_json())
+    assert {k: restored.get_options()[k] for k in options} == options
+
+
+def document(fitted):
+    return json.loads(fitted[1][0].tables["score"].to_json())
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda d: d.update(schema="tessaline.table_binning"),
+     "not a 'tessaline.binning' document \\(schema 'tessaline.table_binning'\\)"),
+    (lambda d: d.update(version=2), "version 2 is newer than this tessaline reads \\(1\\)"),
+    (lambda d: d.update(version="1"), "version must be a positive integer"),
+    (lambda d: d.pop("rows"), "missing field 'rows'"),
+    (lambda d: d["rows"]["woe"].pop(), "row column 'woe' has 8 values, 'count' has 9"),
+    (lambda d: d["rows"]["right"].__setitem__(0, 0.5), "expected a hexadecimal float string"),
+    (lambda d: d["rows"]["right"].__setitem__(0, "half"), "'half' is not a hexadecimal float"),
+    (lambda d: d["rows"]["c0"].__setitem__(0, -1), "must hold counts"),
+    (lambda d: d.update(splits=["0x1p+0"]), "the cut points or the missing-value row do not match"),
+])
+def test_a_malformed_document_is_a_clear_error(fitted, change, message):
+    doc = document(fitted)
+    change(doc)
+    with pytest.raises(DocumentError, match=message):
+        tl.BinningTable.from_json(json.dumps(doc))
+
+
+def test_an_unknown_text_is_not_read():
+    with pytest.raises(DocumentError, match="not valid JSON"):
+        tl.TableBinning.from_json("{")
+    with pytest.raises(DocumentError, match="not a tessaline document \\(schema None\\)"):
+        tl.from_json("[1, 2]")
+
+
+def run_sqlite(query, frame):
+    connection = sqlite3.connect(":memory:")
+    frame.to_sql("applicants", connection, index=False)
+    return pd.read_sql(query, connection)
+
+
+def run_duckdb(query, frame):
+    duckdb = pytest.importorskip("duckdb")
+    connection = duckdb.connect()
+    connection.register("scored", frame)
+    connection.execute("CREATE TABLE applicants AS SELECT * FROM scored")
+    return connection.execute(query).df()
+
+
+@pytest.mark.parametrize("dialect, run", [("sqlite", run_sqlite), ("duckdb", run_duckdb)])
+@pytest.mark.parametrize("output", ["woe", "index"])
+def test_sql_scores_as_transform_does(fitted, dialect, run, output):
+    for binning, frame in fitted:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", tl.UnseenCategoryWarning)
+            want = binning.transform(frame, output=output)
+        got = run(binning.to_sql("applicants", output=output, dialect=dialect), frame)
+        assert list(got) == list(want)
+        for name in want:
+            # NULL comes back as NaN (WoE) or None (index); transform's NaN WoE is NULL.
+            np.testing.assert_array_equal(got[name].to_numpy(dtype=np.float64),
+                                          np.asarray(want[name], dtype=np.float64))
+
+
+def test_sql_refuses_what_it_cannot_write(fitted):
+    binning = fitted[0][0]
+    with pytest.raises(ValueError, match="dialect must be one of duckdb, sqlite, not 'oracle'"):
+        binning.to_sql("t", dialect="oracle")
+    with pytest.raises(ValueError, match="output must be 'woe' or 'index', not 'label'"):
+        binning.to_sql("t", output="label")
+
+
+@pytest.mark.parametrize("output", ["index", "woe"])
+def test_scikit_learn_estimator_checks_pass(output):
+    pytest.importorskip("sklearn")
+    from sklearn.utils.estimator_checks import check_estimator
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        results = check_estimator(tl.MDLPDiscretizer(output=output), on_fail=None)
+    failed = [(r["check_name"], str(r["exception"])[:200]) for r in results
+              if r["status"] == "failed"]
+    assert failed == []
+
+
+def test_columns_are_matched_by_their_fitted_names():
+    frame, y = random_frame()
+    frame = frame[["score", "amount", "code"]]
+    disc = tl.MDLPDiscretizer(output="woe").fit(frame, y).set_output(transform="pandas")
+    out = disc.transform(frame[["code", "score", "amount"]].set_index(frame.index + 7))
+    assert list(out.columns) == ["score", "amount", "code"] and out.index[0] == 7
+    np.testing.assert_array_equal(out.to_numpy(), disc.set_output(transform="default").transform(frame))
+    with pytest.raises(ValueError, match="Feature names seen at fit time, yet now missing:\n- code\n"):
+        disc.transform(frame[["score", "amount"]])
+    two = tl.MDLPDiscretizer().fit(frame, y + 1)
+    assert two.classes_.tolist() == [1, 2]
+    np.testing.assert_array_equal(two.transform(frame), tl.MDLPDiscretizer().fit(frame, y).transform(frame))
