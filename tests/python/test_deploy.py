@@ -87,6 +87,12 @@ def test_every_result_object_pickles_and_copies(fitted):
     objects = [table, tl.psi(frame["score"], frame["score"] + 0.1, table),
                tl.gini(frame["score"], y), tl.MDLPDiscretizer(), tl.TableBinning(),
                tl.MDLPDiscretizer(output="woe").fit(frame[["amount", "code"]], y)]
+    pipeline = pytest.importorskip("sklearn.pipeline").make_pipeline(
+        tl.MDLPDiscretizer(output="woe"),
+        pytest.importorskip("sklearn.linear_model").LogisticRegression()).fit(
+        frame[["amount", "code"]], y)
+    assert np.array_equal(pickle.loads(pickle.dumps(pipeline)).predict_proba(frame[["amount", "code"]]),
+                          pipeline.predict_proba(frame[["amount", "code"]]))
     for obj in objects:
         for restored in (pickle.loads(pickle.dumps(obj)), copy.deepcopy(obj)):
             assert repr(restored) == repr(obj) and str(restored) == str(obj)
