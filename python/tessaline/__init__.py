@@ -10,6 +10,8 @@ scorecards, over the native module `_tessaline`.
 Binning: `mdlp_binning` (supervised), `categorical_binning` (sets of
 categories), `quantile_binning`, `equal_width_binning`, `custom_binning`.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
+Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
+(AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``.
@@ -35,19 +37,27 @@ from .binning import (
 from .categorical import categorical_binning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer, NotFittedError
+from .monitoring import BinShift, StabilityReport, stability
 from .optimal import optimal_binning
+from .performance import GainsTable, ScorePerformance, score_performance
+from .scorecard import Scorecard
 from .serialize import DocumentError, from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
+    "BinShift",
     "BinningTable",
     "ColumnSummary",
     "DocumentError",
+    "GainsTable",
     "GiniResult",
     "MDLPDiscretizer",
     "NotFittedError",
     "PSIResult",
+    "ScorePerformance",
+    "Scorecard",
+    "StabilityReport",
     "TableBinning",
     "TargetError",
     "UnseenCategoryWarning",
@@ -60,5 +70,7 @@ __all__ = [
     "optimal_binning",
     "psi",
     "quantile_binning",
+    "score_performance",
+    "stability",
     "weight_of_evidence",
 ]

@@ -83,3 +83,19 @@ def like_input(data: Any, columns: dict[str, Any]) -> Any:
 
         return polars.DataFrame(columns)
     return columns
+
+
+def take_rows(data: Any, rows: Any) -> Any:
+    """The rows at the positions `rows` of a table, in the table's own form."""
+    positions = np.asarray(rows, dtype=np.int64)
+    if isinstance(data, Mapping):
+        return {key: (values.take(positions) if hasattr(values, "take") and not isinstance(
+            values, np.ndarray) else np.asarray(values)[positions]) for key, values in data.items()}
+    library = _library(data)
+    if library == "pandas":
+        return data.iloc[positions]
+    if library == "pyarrow":
+        return data.take(positions)
+    if library == "polars":
+        return data[positions]
+    raise TypeError(f"cannot take rows of {type(data).__name__}")

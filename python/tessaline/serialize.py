@@ -24,10 +24,12 @@ import numpy as np
 from .binning import COLUMNS, SUMMARY_COLUMNS, BinningTable
 
 if TYPE_CHECKING:
+    from .scorecard import Scorecard
     from .table import TableBinning
 
 BINNING_SCHEMA = "tessaline.binning"
 TABLE_SCHEMA = "tessaline.table_binning"
+SCORECARD_SCHEMA = "tessaline.scorecard"
 VERSION = 1
 
 # Columns of a row written as integers; the others are floats.
@@ -238,23 +240,72 @@ def table_binning_from_dict(doc: Any) -> TableBinning:
     return binning
 
 
+# -- a scorecard ---------------------------------------------------------------
+def scorecard_to_dict(card: Scorecard) -> dict[str, Any]:
+    """The document of a fitted scorecard: its scaling, the model's
+    coefficients, the points of every row and the binning's document."""
+    if card.binning is None or not card.variables:
+        raise ValueError("only a fitted Scorecard can be written")
+    return {
+        "schema": SCORECARD_SCHEMA, "version": VERSION,
+        "pdo": exact(card.pdo), "base_score": exact(card.base_score),
+        "base_odds": exact(card.base_odds), "rounding": card.rounding,
+        "selected": card.selected, "factor": exact(card.factor), "offset": exact(card.offset),
+        "variables": list(card.variables),
+        "coefficients": [exact(v) for v in card.coefficients],
+        "intercept": exact(card.intercept),
+        "points": {name: [exact(v) for v in card.points[name]] for name in card.variables},
+        "binning": table_binning_to_dict(card.binning),
+    }
+
+
+def scorecard_from_dict(doc: Any) -> Scorecard:
+    """The scorecard a document describes (without its estimator)."""
+    from .scorecard import Scorecard
+
+    _check_header(doc, SCORECARD_SCHEMA)
+    w = SCORECARD_SCHEMA
+    rounding = doc.get("rounding")
+    if rounding is not None and (not isinstance(rounding, int) or isinstance(rounding, bool)):
+        raise DocumentError(f"{w}: 'rounding' must be an integer or null")
+    card = Scorecard(pdo=from_exact(doc.get("pdo"), f"{w} pdo"),
+                     base_score=from_exact(doc.get("base_score"), f"{w} base_score"),
+                     base_odds=from_exact(doc.get("base_odds"), f"{w} base_odds"),
+                     rounding=rounding, selected=bool(doc.get("selected", True)))
+    card.binning = table_binning_from_dict(_field(doc, "binning", dict, w))
+    variables = [str(v) for v in _field(doc, "variables", list, w)]
+    missing = [v for v in variables if v not in card.binning.tables]
+    coefficients = [from_exact(v, f"{w} coefficients") for v in _field(doc, "coefficients", list, w)]
+    if missing or len(coefficients) != len(variables):
+        raise DocumentError(f"{w}: the variables, their coefficients and the binning's tables "
+                            "do not match")
+    card.set_model(variables, coefficients, from_exact(doc.get("intercept"), f"{w} intercept"))
+    card.factor = from_exact(doc.get("factor"), f"{w} factor")
+    card.offset = from_exact(doc.get("offset"), f"{w} offset")
+    points = _field(doc, "points", dict, w)
+    card.points = {v: np.array([from_exact(p, f"{w} points") for p in _field(points, v, list, w)])
+                   for v in variables}
+    return card
+
+
 # -- entry points ----------------------------------------------------------------
 READERS: dict[str, Callable[[Any], Any]] = {
     BINNING_SCHEMA: binning_from_dict,
     TABLE_SCHEMA: table_binning_from_dict,
+    SCORECARD_SCHEMA: scorecard_from_dict,
 }
 
 
-def from_json(text: str | bytes) -> BinningTable | TableBinning:
-    """The object a tessaline JSON document describes (a `BinningTable` or a
-    `TableBinning`, by the document's schema)."""
+def from_json(text: str | bytes) -> BinningTable | TableBinning | Scorecard:
+    """The object a tessaline JSON document describes (a `BinningTable`, a
+    `TableBinning` or a `Scorecard`, by the document's schema)."""
     doc = _parse(text)
     schema = doc.get("schema") if isinstance(doc, dict) else None
     reader = READERS.get(schema) if isinstance(schema, str) else None
     if reader is None:
         raise DocumentError(f"not a tessaline document (schema {schema!r}); known schemas: "
                             f"{', '.join(READERS)}")
-    result: BinningTable | TableBinning = reader(doc)
+    result: BinningTable | TableBinning | Scorecard = reader(doc)
     return result
 
 

@@ -28,6 +28,7 @@ import numpy as np
 from .binning import OTHER, BinningTable
 
 if TYPE_CHECKING:
+    from .scorecard import Scorecard
     from .table import TableBinning
 
 DIALECTS = ("duckdb", "sqlite")
@@ -149,3 +150,26 @@ def table_binning_sql(binning: TableBinning, source: str, *,
         f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
         for n in names]
     return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+
+
+def scorecard_sql(card: Scorecard, source: str, *, dialect: Dialect = "duckdb",
+                  keep: Sequence[str] = (), name: str = "score") -> str:
+    """A SELECT over the table `source` giving the columns of `keep`, each
+    variable's points under the variable's name, and their sum as `name`,
+    added in the order of the variables as `Scorecard.score` adds them."""
+    _checked(dialect, "woe")
+    if card.binning is None or not card.variables:
+        raise ValueError("only a fitted Scorecard can be written as SQL")
+    columns = [identifier(k) for k in keep]
+    for variable in card.variables:
+        table = card.binning.tables[variable]
+        intervals, specials, missing = table.woe_by_index()
+        points = card.points_of(variable, np.concatenate((intervals, specials, [missing])))
+        values = [number(v, dialect) for v in points[:-1]]
+        columns.append(f"{case(table, identifier(variable), values, number(points[-1], dialect), dialect)}"
+                       f" AS {identifier(variable)}")
+    inner = "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
+    total = " + ".join(identifier(v) for v in card.variables)
+    return ("SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
+            f"FROM ({inner}) AS points")

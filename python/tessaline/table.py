@@ -365,13 +365,15 @@ class TableBinning:
     # -- using -----------------------------------------------------------------
     def transform(
         self, data: Any, output: Literal["woe", "index", "label"] = "woe",
-        selected: bool = False,
+        selected: bool = False, columns: Sequence[str] | None = None,
     ) -> Any:
         """Each binned column of `data` (matched by name, in any order) as its
         WoE (float64), bin index (int64, -1 for missing) or bin label; only the
-        selected columns with `selected=True`. A pandas or polars DataFrame
-        gives one back, any other table a dict of arrays. A binned column absent
-        from `data`, or a column of `data` not seen in `fit`, is an error."""
+        selected columns with `selected=True`, or the binned columns named in
+        `columns`. A pandas or polars DataFrame gives one back, any other table
+        a dict of arrays. A binned column absent from `data` is an error, and
+        so is a column of `data` not seen in `fit` unless `columns` names the
+        ones wanted."""
         if not self.tables:
             from .discretizer import NotFittedError
 
@@ -380,10 +382,15 @@ class TableBinning:
             raise ValueError(f"output must be 'woe', 'index' or 'label', not {output!r}")
         names = set(_frames.column_names(data))
         wanted = self.selected if selected else list(self.tables)
+        if columns is not None:
+            unknown = [n for n in columns if n not in self.tables]
+            if unknown:
+                raise ValueError(f"column(s) not binned: {', '.join(unknown)}")
+            wanted = list(columns)
         absent = [n for n in wanted if n not in names]
         if absent:
             raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
-        extra = sorted(names - set(self._fitted_columns))
+        extra = sorted(names - set(self._fitted_columns)) if columns is None else []
         if extra:
             raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")
         out: dict[str, Any] = {}

@@ -1,0 +1,208 @@
+"""Monitoring a model over time: the population stability index of its score
+and of every variable (the characteristic stability index, CSI) between a
+reference sample and each period of later data, with the expected and actual
+counts of every bin.
+
+For bins i with shares e_i (reference) and a_i (period)::
+
+    PSI = sum_i (a_i - e_i) * ln(a_i / e_i)
+
+Empty bins. A bin that holds no row in one of the two samples would make the
+logarithm infinite; as for the weight of evidence, its count there is taken
+as half a row (share 0.5 / rows of that sample), so that one empty bin of a
+thousand-row sample adds about its other share times ln(2000 * share), not
+the arbitrary amount a tiny floor would. A bin empty in both samples adds
+nothing. The usual reading: below 0.1 stable, below 0.25 a moderate shift,
+above a significant one. A variable binned into a single interval cannot
+shift between bins: it is reported as "not monitored", never as stable.
+
+The bins of a variable are its binning table's rows (intervals or sets of
+categories, special values) and one for missing values; the bins of the
+score are its deciles in the reference sample (right-closed, ties kept
+together).
+"""
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+from . import _format, _frames
+from .diagnostics import psi_reading
+from .scorecard import Scorecard
+from .table import TableBinning
+
+if TYPE_CHECKING:
+    import pandas
+
+# Count standing in for an empty bin of one sample.
+EMPTY_BIN_COUNT = 0.5
+NOT_MONITORED = "not monitored (one bin)"
+SCORE = "score"
+
+
+@dataclass(frozen=True)
+class BinShift:
+    """The bins of one variable in the reference sample and in one period."""
+    variable: str
+    period: str
+    labels: tuple[str, ...]
+    expected: npt.NDArray[np.int64]
+    actual: npt.NDArray[np.int64]
+    psi_bin: npt.NDArray[np.float64]
+    psi: float
+    reading: str
+
+    def __str__(self) -> str:
+        e_total, a_total = max(int(self.expected.sum()), 1), max(int(self.actual.sum()), 1)
+        rows = [[label, str(int(e)), str(int(a)), _format.percent(e / e_total),
+                 _format.percent(a / a_total), _format.fixed(float(p), 4)]
+                for label, e, a, p in zip(self.labels, self.expected, self.actual, self.psi_bin)]
+        return (f"{self.variable}, period {self.period}: PSI {_format.fixed(self.psi, 4)} "
+                f"({self.reading})\n" + _format.text_table(
+                    ("bin", "expected", "actual", "exp share", "act share", "PSI"), rows, (0,)))
+
+
+def population_stability(expected: npt.ArrayLike, actual: npt.ArrayLike
+                         ) -> tuple[npt.NDArray[np.float64], float]:
+    """Each bin's PSI term and their sum, from the counts of the two samples
+    (an empty bin of one sample counted as half a row; see the module)."""
+    e = np.asarray(expected, dtype=np.float64)
+    a = np.asarray(actual, dtype=np.float64)
+    e_total, a_total = float(e.sum()), float(a.sum())
+    if e_total == 0.0 or a_total == 0.0:
+        return np.full(e.shape, math.nan), math.nan
+    e_share = np.where(e > 0, e, EMPTY_BIN_COUNT) / e_total
+    a_share = np.where(a > 0, a, EMPTY_BIN_COUNT) / a_total
+    terms = (a_share - e_share) * np.log(a_share / e_share)
+    terms[(e == 0) & (a == 0)] = 0.0
+    return terms, float(sum(terms.tolist()))
+
+
+@dataclass(frozen=True)
+class StabilityReport:
+    """The PSI of the score (for a scorecard) and of every variable in every
+    period: ``shifts`` holds one `BinShift` per (variable, period), the score
+    first, periods in their order."""
+    periods: tuple[str, ...]
+    variables: tuple[str, ...]
+    shifts: tuple[BinShift, ...]
+
+    def shift(self, variable: str, period: Any) -> BinShift:
+        for item in self.shifts:
+            if item.variable == variable and item.period == str(period):
+                return item
+        raise KeyError(f"no variable {variable!r} in period {period!r}")
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per (variable, period): PSI and its reading."""
+        import pandas
+
+        return pandas.DataFrame([(s.variable, s.period, s.psi, s.reading) for s in self.shifts],
+                                columns=["variable", "period", "psi", "reading"])
+
+    def __str__(self) -> str:
+        rows = []
+        for variable in self.variables:
+            cells = [self.shift(variable, p) for p in self.periods]
+            rows.append([variable] + [_format.fixed(c.psi, 4) if c.reading != NOT_MONITORED
+                                      else "-" for c in cells]
+                        + [_worst(cells)])
+        return "PSI by period\n" + _format.text_table(
+            ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1))
+
+
+def _worst(cells: Sequence[BinShift]) -> str:
+    if all(c.reading == NOT_MONITORED for c in cells):
+        return NOT_MONITORED
+    return psi_reading(max(c.psi for c in cells if c.reading != NOT_MONITORED))
+
+
+def _periods(current: Any, period: str | None) -> list[tuple[str, Any]]:
+    """(label, data) of every period: the groups of `current` by its column
+    `period` in ascending order, or the frames of a list (1, 2, ...) or dict."""
+    if period is None:
+        if isinstance(current, Mapping):
+            return [(str(k), v) for k, v in current.items()]
+        if isinstance(current, (list, tuple)):
+            return [(str(i + 1), v) for i, v in enumerate(current)]
+        return [("1", current)]
+    labels = np.asarray(_frames.column(current, period), dtype=object)
+    out = []
+    for value in sorted(set(labels.tolist()), key=lambda v: (str(type(v)), v)):
+        rows = np.flatnonzero(labels == value)
+        out.append((str(value), _frames.take_rows(current, rows)))
+    return out
+
+
+def _bin_counts(binning: TableBinning, name: str, data: Any) -> npt.NDArray[np.int64]:
+    """Rows of `data` per row of the variable's table, missing values last."""
+    table = binning.tables[name]
+    slots = table.n_bins + len(table.special_values) + 1
+    index = binning.transform(data, output="index", columns=[name])[name]
+    index = np.where(np.asarray(index) < 0, slots - 1, index)
+    return np.bincount(index, minlength=slots).astype(np.int64)
+
+
+def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
+    table = binning.tables[name]
+    labels = table.labels[:table.n_bins + len(table.special_values)]
+    return (*labels, "missing")
+
+
+def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
+              period: str | None = None, score_bands: int = 10) -> StabilityReport:
+    """The PSI of `model`'s score (a `Scorecard`) and of each of its
+    variables (a scorecard's, or every binned column of a `TableBinning`)
+    between the `reference` sample and every period of `current`: the groups
+    of its column `period`, or the frames of a list or dict."""
+    binning = model.binning if isinstance(model, Scorecard) else model
+    if binning is None or not binning.tables:
+        raise ValueError("the model is not fitted: fit it before monitoring")
+    variables = list(model.variables) if isinstance(model, Scorecard) else list(binning.tables)
+    periods = _periods(current, period)
+    if not periods:
+        raise ValueError("no period to compare with the reference")
+    shifts: list[BinShift] = []
+    if isinstance(model, Scorecard):
+        reference_score = model.score(reference)
+        cuts = _tessaline.binning_splits(reference_score[~np.isnan(reference_score)],
+                                         "quantile", score_bands, "full", 0.0, 1.0, 0.0,
+                                         np.empty(0))
+        edges = [-math.inf, *cuts.tolist(), math.inf]
+        labels = (*(_format.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
+                  "missing")
+
+        def bands(score: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]:
+            index = _tessaline.binning_transform(score, cuts)
+            return np.bincount(np.where(index < 0, len(labels) - 1, index), minlength=len(labels))
+
+        expected = bands(reference_score)
+        for label, data in periods:
+            shifts.append(_shift(SCORE, label, labels, expected, bands(model.score(data)),
+                                 monitored=True))
+    for name in variables:
+        labels = _bin_labels(binning, name)
+        expected = _bin_counts(binning, name, reference)
+        monitored = binning.tables[name].n_bins > 1
+        for label, data in periods:
+            shifts.append(_shift(name, label, labels, expected,
+                                 _bin_counts(binning, name, data), monitored))
+    names = ([SCORE] if isinstance(model, Scorecard) else []) + variables
+    return StabilityReport(tuple(p for p, _ in periods), tuple(names), tuple(shifts))
+
+
+def _shift(variable: str, period: str, labels: tuple[str, ...], expected: npt.ArrayLike,
+           actual: npt.ArrayLike, monitored: bool) -> BinShift:
+    e = np.asarray(expected, dtype=np.int64)
+    a = np.asarray(actual, dtype=np.int64)
+    terms, total = population_stability(e, a)
+    reading = psi_reading(total) if monitored else NOT_MONITORED
+    return BinShift(variable, period, labels, e, a, terms, total if monitored else math.nan,
+                    reading)

@@ -1,0 +1,189 @@
+"""How well a score separates events from non-events: AUC and Gini, the KS
+statistic of the score, and a gains table by score band.
+
+Scores come in two directions. A scorecard's points are higher for lower
+risk (``higher_is="good"``, the default); a probability of default is higher
+for higher risk (``higher_is="bad"``). Every figure here is given in the
+score's own direction, so a useful score has AUC above 0.5, Gini above 0 and
+its ROC and CAP curves above the diagonal, and the gains table lists the
+riskiest band first.
+
+The KS statistic is the largest gap between the cumulative distributions of
+the score among events and among non-events, taken over the score's distinct
+values: KS = max_s |F_event(s) - F_non_event(s)|, with F(s) the share of the
+class scoring at or below s. (The KS of `psi` compares two samples of one
+variable instead.)
+"""
+from __future__ import annotations
+
+import math
+import types
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+from . import _format
+from ._arrays import ColumnTable, FloatArray, labelled_rows
+
+if TYPE_CHECKING:
+    import pandas
+    from matplotlib.axes import Axes
+
+GAINS_COLUMNS = (
+    "band", "min_score", "max_score", "count", "non_events", "events", "event_rate",
+    "cumulative_share", "cumulative_events", "cumulative_non_events", "ks", "lift",
+    "cumulative_lift",
+)
+DEFAULT_BANDS = 10
+
+
+def _score(value: float) -> str:
+    """A score as printed: five significant digits (513.65 points, 0.034512)."""
+    return format(value, ".5g")
+
+
+class GainsTable(ColumnTable):
+    """The score in bands of about equal size (deciles by default; tied
+    scores stay in one band), riskiest band first. Per band: its score range,
+    counts, event rate; the cumulative shares of all rows, of events and of
+    non-events down to this band; their gap (``ks``); ``lift``, the band's
+    event rate over the overall one, and ``cumulative_lift``, the same for
+    all bands down to this one."""
+
+    __slots__ = ("_columns",)
+    _length_column = "band"
+
+    def __init__(self, columns: dict[str, npt.NDArray[Any]]) -> None:
+        for array in columns.values():
+            array.setflags(write=False)
+        self._columns = types.MappingProxyType(columns)
+
+    def to_frame(self) -> pandas.DataFrame:
+        import pandas
+
+        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})
+
+    def __str__(self) -> str:
+        c = self._columns
+        rows = [[str(int(c["band"][i])), _score(float(c["min_score"][i])),
+                 _score(float(c["max_score"][i])), str(int(c["count"][i])),
+                 str(int(c["events"][i])), _format.percent(float(c["event_rate"][i])),
+                 _format.percent(float(c["cumulative_events"][i])),
+                 _format.percent(float(c["cumulative_non_events"][i])),
+                 _format.fixed(float(c["ks"][i]), 3), _format.fixed(float(c["lift"][i]), 2),
+                 _format.fixed(float(c["cumulative_lift"][i]), 2)] for i in range(len(self))]
+        return _format.text_table(
+            ("band", "from", "to", "count", "events", "event rate", "cum events",
+             "cum non-events", "KS", "lift", "cum lift"), rows)
+
+
+@dataclass(frozen=True)
+class ScorePerformance:
+    """AUC, Gini and KS of a score in its own direction (see the module), the
+    score at which the KS gap is largest, the gains table, and the curve
+    behind the plots: ``flagged_non_events`` and ``flagged_events``, the
+    shares of each class at or beyond each distinct score, riskiest first."""
+    auc: float
+    gini: float
+    ks: float
+    ks_score: float
+    higher_is: str
+    gains: GainsTable
+    scores: FloatArray
+    flagged_non_events: FloatArray
+    flagged_events: FloatArray
+    event_share: float
+
+    def __str__(self) -> str:
+        return (f"AUC {self.auc:.4f}, Gini {self.gini:.4f}, KS {self.ks:.4f} at score "
+                f"{_score(self.ks_score)} (higher score is {self.higher_is})\n"
+                + str(self.gains))
+
+    def plot_roc(self, ax: Axes | None = None) -> Axes:
+        from .score_plots import plot_roc
+
+        return plot_roc(self, ax)
+
+    def plot_cap(self, ax: Axes | None = None) -> Axes:
+        from .score_plots import plot_cap
+
+        return plot_cap(self, ax)
+
+    def plot_ks(self, ax: Axes | None = None) -> Axes:
+        from .score_plots import plot_ks
+
+        return plot_ks(self, ax)
+
+
+def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
+                      higher_is: Literal["good", "bad"] = "good",
+                      n_bands: int = DEFAULT_BANDS) -> ScorePerformance:
+    """AUC, Gini, KS and the gains table of `score` against the 0/1 target `y`
+    (1 = event). Rows with a missing score or target are left out."""
+    if higher_is not in ("good", "bad"):
+        raise ValueError(f"higher_is must be 'good' or 'bad', not {higher_is!r}")
+    scores, labels = labelled_rows(score, y)
+    known = ~np.isnan(scores)
+    scores, labels = scores[known], labels[known]
+    curve = _tessaline.lorenz_curve_native(scores, labels)
+    values = np.asarray(curve["value"])
+    below0 = np.asarray(curve["cumulative_non_event"])
+    below1 = np.asarray(curve["cumulative_event"])
+    gap = np.abs(below1 - below0)
+    at = int(np.argmax(gap)) if gap.size else 0
+    good = higher_is == "good"
+    auc = 1.0 - float(curve["auc"]) if good else float(curve["auc"])
+    # Flagging from the riskiest score on: the lowest scores first for a
+    # score where higher is good, the highest first otherwise.
+    if good:
+        flagged0, flagged1, order = below0, below1, values
+    else:
+        flagged0 = np.concatenate(([1.0], 1.0 - below0[:-1]))[::-1]
+        flagged1 = np.concatenate(([1.0], 1.0 - below1[:-1]))[::-1]
+        order = values[::-1]
+    n_events = int(np.sum(labels == 1))
+    return ScorePerformance(
+        auc=auc, gini=2.0 * auc - 1.0, ks=float(gap[at]) if gap.size else math.nan,
+        ks_score=float(values[at]) if gap.size else math.nan, higher_is=higher_is,
+        gains=gains_table(scores, labels, good, n_bands),
+        scores=order, flagged_non_events=flagged0, flagged_events=flagged1,
+        event_share=n_events / labels.size if labels.size else math.nan)
+
+
+def gains_table(scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool,
+                n_bands: int) -> GainsTable:
+    """The gains table of labelled, non-missing scores (see `GainsTable`)."""
+    no_splits = np.empty(0)
+    splits = _tessaline.binning_splits(scores, "quantile", n_bands, "full", 0.0, 1.0, 0.0,
+                                       no_splits)
+    band = _tessaline.binning_transform(scores, splits)
+    n = len(splits) + 1
+    count = np.bincount(band, minlength=n)
+    events = np.bincount(band, weights=(labels == 1), minlength=n).astype(np.int64)
+    low = np.full(n, np.inf)
+    high = np.full(n, -np.inf)
+    np.minimum.at(low, band, scores)
+    np.maximum.at(high, band, scores)
+    order = np.arange(n) if higher_is_good else np.arange(n)[::-1]
+    kept = order[count[order] > 0]
+    count, events, low, high = count[kept], events[kept], low[kept], high[kept]
+    non_events = count - events
+    total, total_events = int(count.sum()), int(events.sum())
+    total_non_events = total - total_events
+    rate = events / count
+    overall = total_events / total if total else math.nan
+    cum_share = np.cumsum(count) / total
+    cum_events = np.cumsum(events) / total_events if total_events else np.full(kept.size, math.nan)
+    cum_non = (np.cumsum(non_events) / total_non_events if total_non_events
+               else np.full(kept.size, math.nan))
+    return GainsTable({
+        "band": np.arange(1, kept.size + 1), "min_score": low, "max_score": high,
+        "count": count, "non_events": non_events, "events": events, "event_rate": rate,
+        "cumulative_share": cum_share, "cumulative_events": cum_events,
+        "cumulative_non_events": cum_non, "ks": np.abs(cum_events - cum_non),
+        "lift": rate / overall, "cumulative_lift": (np.cumsum(events) / np.cumsum(count)) / overall,
+    })

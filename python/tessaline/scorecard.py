@@ -1,0 +1,246 @@
+"""Scorecard: points per bin from a whole-table binning and a logistic
+regression on its WoE columns.
+
+Scaling. The regression gives the log-odds of an event (a bad) as
+``b0 + sum_j b_j * WoE_j``. The score is the log-odds of a non-event (a good),
+scaled so that `pdo` points double the odds and the score `base_score` has
+good:bad odds of `base_odds`::
+
+    factor = pdo / ln 2
+    offset = base_score - factor * ln(base_odds)
+    score  = offset + factor * ln(odds of a good)
+           = offset - factor * (b0 + sum_j b_j * WoE_j)
+
+so **higher points mean lower risk**. The intercept and offset are shared
+equally among the k variables, giving each bin i of variable j::
+
+    points_ij = -factor * (b_j * WoE_ij + b0 / k) + offset / k
+
+and a row's score is the sum of its points over the variables, in the order
+of `variables`. With `rounding` (a number of decimals, 0 for whole points)
+each bin's points are rounded and the score is the sum of the rounded points.
+"""
+from __future__ import annotations
+
+import math
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _format, _frames, _target
+from ._arrays import FloatArray
+from .binning import BinningTable
+from .performance import ScorePerformance, score_performance
+from .table import TableBinning
+
+if TYPE_CHECKING:
+    import pandas
+
+
+def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, float]:
+    """The factor and offset of the score (see the module docstring)."""
+    if not (pdo > 0 and base_odds > 0 and math.isfinite(base_score)):
+        raise ValueError(f"pdo and base_odds must be positive and base_score finite, not "
+                         f"{pdo!r}, {base_odds!r}, {base_score!r}")
+    factor = pdo / math.log(2.0)
+    return factor, base_score - factor * math.log(base_odds)
+
+
+def _default_estimator() -> Any:
+    try:
+        from sklearn.linear_model import LogisticRegression
+    except ImportError as error:
+        raise ImportError("Scorecard fits scikit-learn's LogisticRegression unless an "
+                          "estimator is given: pip install 'tessaline[sklearn]'") from error
+    return LogisticRegression(max_iter=1000)
+
+
+class Scorecard:
+    """Points per bin of every selected variable of a `TableBinning`.
+
+    `fit(data, y)` fits the binning when it is not fitted yet (a default
+    `TableBinning` with `event` when none is given), then `estimator` (any
+    object with ``fit`` and, after it, ``coef_`` and ``intercept_``; default
+    scikit-learn's ``LogisticRegression(max_iter=1000)``) on the WoE of the
+    selected variables (all binned ones with ``selected=False``) against the
+    event flags. Scaling: `pdo` points double the good:bad odds, and
+    `base_score` points mean odds of `base_odds` (default 600 points at 50:1,
+    20 points to double the odds); formula in the module docstring.
+
+    After `fit`: ``variables`` (in the model's order), ``coefficients``,
+    ``intercept``, ``factor``, ``offset`` and ``points[name]``, the points of
+    each row of that variable's binning table (its intervals or sets of
+    categories, special values, missing row).
+    """
+
+    def __init__(self, binning: TableBinning | None = None, estimator: Any = None, *,
+                 event: Any = None, pdo: float = 20.0, base_score: float = 600.0,
+                 base_odds: float = 50.0, rounding: int | None = None,
+                 selected: bool = True) -> None:
+        self.binning = binning
+        self.estimator = estimator
+        self.event = event
+        self.pdo, self.base_score, self.base_odds = pdo, base_score, base_odds
+        self.rounding = rounding
+        self.selected = selected
+        self.variables: list[str] = []
+        self.coefficients: FloatArray = np.empty(0)
+        self.intercept = math.nan
+        self.factor, self.offset = math.nan, math.nan
+        self.points: dict[str, FloatArray] = {}
+
+    # -- fitting ---------------------------------------------------------------
+    def fit(self, data: Any, y: Any) -> Scorecard:
+        binning = self.binning if self.binning is not None else TableBinning(event=self.event)
+        if not binning.tables:
+            binning.fit(data, y)
+        self.binning = binning
+        names = binning.selected if self.selected else list(binning.tables)
+        if not names:
+            raise ValueError("no variable is selected by the binning: lower its min_iv, or "
+                             "give selected=False")
+        target = _frames.column(data, y) if isinstance(y, str) and y in _frames.column_names(
+            data) else y
+        flags = _target.event_flags(target, event=binning.event, value=binning.value,
+                                    percentile=binning.percentile)
+        known = ~np.isnan(flags)
+        woe = binning.transform(data, output="woe", columns=names)
+        matrix = np.column_stack([np.asarray(woe[n], dtype=np.float64) for n in names])[known]
+        estimator = self.estimator if self.estimator is not None else _default_estimator()
+        estimator.fit(matrix, flags[known].astype(np.int64))
+        coefficients = np.ravel(np.asarray(estimator.coef_, dtype=np.float64))
+        if coefficients.size != len(names):
+            raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
+                             f"{len(names)} variables: it must be a binary linear model")
+        self.estimator = estimator
+        return self.set_model(names, coefficients,
+                              float(np.ravel(np.asarray(estimator.intercept_))[0]))
+
+    def set_model(self, variables: Sequence[str], coefficients: npt.ArrayLike,
+                  intercept: float) -> Scorecard:
+        """Points from given coefficients of the variables' WoE and intercept
+        (log-odds of an event), on the fitted binning."""
+        assert self.binning is not None
+        self.variables = list(variables)
+        self.coefficients = np.asarray(coefficients, dtype=np.float64)
+        self.intercept = float(intercept)
+        # Kept rather than recomputed at scoring: a logarithm may round
+        # differently on another machine, and a saved card must score alike.
+        self.factor, self.offset = scaling(self.pdo, self.base_score, self.base_odds)
+        self.points = {name: self.points_of(name, self._row_woe(name))
+                       for name in self.variables}
+        return self
+
+    def points_of(self, name: str, woe: npt.ArrayLike) -> FloatArray:
+        """The points of variable `name` for the WoE values `woe`."""
+        k = len(self.variables)
+        b = self.coefficients[self.variables.index(name)]
+        points = (-self.factor * (b * np.asarray(woe, dtype=np.float64) + self.intercept / k)
+                  + self.offset / k)
+        return points if self.rounding is None else np.round(points, self.rounding)
+
+    def _row_woe(self, name: str) -> FloatArray:
+        assert self.binning is not None
+        return np.asarray(self.binning.tables[name]["woe"], dtype=np.float64)
+
+    # -- using -----------------------------------------------------------------
+    def _check_fitted(self) -> TableBinning:
+        if not self.variables or self.binning is None:
+            from .discretizer import NotFittedError
+
+            raise NotFittedError("This Scorecard is not fitted yet: call fit before score")
+        return self.binning
+
+    def variable_points(self, data: Any) -> dict[str, FloatArray]:
+        """Each variable's points for every row of `data` (columns by name)."""
+        binning = self._check_fitted()
+        woe = binning.transform(data, output="woe", columns=self.variables)
+        return {name: self.points_of(name, np.asarray(woe[name])) for name in self.variables}
+
+    def score(self, data: Any) -> FloatArray:
+        """The score of every row: the sum of its points over the variables."""
+        total: FloatArray | None = None
+        for points in self.variable_points(data).values():
+            total = points.copy() if total is None else total + points
+        assert total is not None
+        return total
+
+    def reason_codes(self, data: Any, n: int = 3) -> dict[str, npt.NDArray[np.object_]]:
+        """For every row, the `n` variables that cost it most points: the gap
+        between the variable's best points and the row's, largest first (ties
+        in the order of `variables`); ``reason_1`` ... ``reason_n``."""
+        per_variable = self.variable_points(data)
+        names = np.array(self.variables, dtype=object)
+        lost = np.column_stack([self.points[v].max() - per_variable[v] for v in self.variables])
+        order = np.argsort(-lost, axis=1, kind="stable")[:, :n]
+        return {f"reason_{i + 1}": names[order[:, i]] for i in range(order.shape[1])}
+
+    def performance(self, data: Any, y: Any, n_bands: int = 10) -> ScorePerformance:
+        """AUC, Gini, KS and the gains table of the score on `data` against `y`."""
+        binning = self._check_fitted()
+        target = _frames.column(data, y) if isinstance(y, str) and y in _frames.column_names(
+            data) else y
+        flags = _target.event_flags(target, event=binning.event, value=binning.value,
+                                    percentile=binning.percentile)
+        return score_performance(self.score(data), flags, higher_is="good", n_bands=n_bands)
+
+    # -- reading ---------------------------------------------------------------
+    def points_table(self, name: str | None = None) -> list[tuple[str, str, float, float]]:
+        """(variable, bin label, WoE, points) for every row of every variable
+        (or of `name`), in the model's order."""
+        binning = self._check_fitted()
+        rows = []
+        for variable in ([name] if name is not None else self.variables):
+            table: BinningTable = binning.tables[variable]
+            for label, woe, points in zip(table.labels, table["woe"], self.points[variable]):
+                rows.append((variable, label, float(woe), float(points)))
+        return rows
+
+    def points_frame(self) -> pandas.DataFrame:
+        """The points table as a pandas DataFrame."""
+        import pandas
+
+        return pandas.DataFrame(self.points_table(),
+                                columns=["variable", "bin", "woe", "points"])
+
+    def __str__(self) -> str:
+        self._check_fitted()
+        rows = [[v, label, _format.fixed(w, 3), _format.fixed(p, 2)]
+                for v, label, w, p in self.points_table()]
+        head = (f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
+                f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
+                "(higher points, lower risk)")
+        return head + "\n" + _format.text_table(("variable", "bin", "WoE", "points"), rows,
+                                                (0, 1))
+
+    def __repr__(self) -> str:
+        state = f"{len(self.variables)} variables" if self.variables else "not fitted"
+        return f"<Scorecard pdo={self.pdo:g} base={self.base_score:g}@{self.base_odds:g}:1, {state}>"
+
+    # -- keeping -----------------------------------------------------------------
+    def to_json(self, indent: int | None = None) -> str:
+        """The scorecard as one JSON document: its scaling, the model's
+        coefficients and the binning's document (see `TableBinning.to_json`)."""
+        from .serialize import dumps, scorecard_to_dict
+
+        return dumps(scorecard_to_dict(self), indent)
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> Scorecard:
+        """The scorecard a document of `to_json` describes; it scores exactly
+        as the original did (the estimator itself is not kept)."""
+        from .serialize import SCORECARD_SCHEMA, read
+
+        card: Scorecard = read(text, SCORECARD_SCHEMA)
+        return card
+
+    def to_sql(self, source: str, *, dialect: Literal["duckdb", "sqlite"] = "duckdb",
+               keep: Sequence[str] = (), name: str = "score") -> str:
+        """A SELECT over the table `source` that gives each row's points per
+        variable and its score (column `name`) exactly as `score` does."""
+        from .sql import scorecard_sql
+
+        return scorecard_sql(self, source, dialect=dialect, keep=keep, name=name)
+
