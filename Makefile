@@ -11,7 +11,7 @@ SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
 	$(PY) -m tessaline report examples/data/germancredit.csv --target creditability --event bad \
-	  --html build/report.html
+	  --scorecard --html build/report.html
 
 test: test-cpp test-python
 

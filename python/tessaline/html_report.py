@@ -8,12 +8,16 @@ import io
 from collections.abc import Callable, Sequence
 from html import escape
 from importlib import metadata
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from ._html import binning_table_html
 from .dataset import Dataset
 from .plots import plot_binning, plot_lorenz
 from .report import RANKING_HEADER, RANKING_TEXT_COLUMNS, ColumnReport, Progress, _gini_text, describe, ranking_rows
+
+if TYPE_CHECKING:
+    from .performance import ScorePerformance
+    from .scorecard import Scorecard
 
 STYLE = """
 body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 24px auto;
@@ -91,8 +95,51 @@ def _section(i: int, report: ColumnReport) -> str:
     return title + stats + charts + binning_table_html(table)
 
 
+def _plain_table(header: Sequence[str], rows: Sequence[Sequence[str]], caption: str,
+                 text_columns: Sequence[int]) -> str:
+    head = "".join(f'<th{"" if i in text_columns else " class=n"}>{escape(h)}</th>'
+                   for i, h in enumerate(header))
+    body = "".join("<tr>" + "".join(f'<td{"" if j in text_columns else " class=n"}>'
+                                    f"{escape(c)}</td>" for j, c in enumerate(row)) + "</tr>"
+                   for row in rows)
+    return (f"<table><caption>{escape(caption)}</caption><thead><tr>{head}</tr></thead>"
+            f"<tbody>{body}</tbody></table>")
+
+
+def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
+    """The scorecard page: scaling, performance with its charts, gains table
+    and the points of every variable."""
+    from .score_plots import plot_cap, plot_ks, plot_roc
+
+    head = (f'<h2 id="scorecard">Scorecard</h2><p class="stats">{len(card.variables)} variables; '
+            f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
+            f"{card.base_odds:g}:1; higher points mean lower risk. On the rows it was fitted on: "
+            f"AUC {performance.auc:.4f}, Gini {performance.gini:.4f}, KS {performance.ks:.4f}</p>")
+    figures = []
+    for draw, what in ((plot_roc, "ROC curve"), (plot_cap, "CAP curve"), (plot_ks, "KS chart")):
+        chart = _chart(lambda ax, draw=draw: draw(performance, ax), (3.4, 3.4))
+        if chart is not None:
+            figures.append(f'<img src="{chart}" width="326" height="326" alt="{what} of the score">')
+    charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
+    gains = performance.gains
+    c = gains.columns
+    gains_rows = [[str(int(c["band"][i])), f'{c["min_score"][i]:.1f}', f'{c["max_score"][i]:.1f}',
+                   str(int(c["count"][i])), str(int(c["events"][i])),
+                   f'{c["event_rate"][i]:.1%}', f'{c["cumulative_events"][i]:.1%}',
+                   f'{c["ks"][i]:.3f}', f'{c["lift"][i]:.2f}'] for i in range(len(gains))]
+    gains_html = _plain_table(("band", "from", "to", "count", "events", "event rate",
+                               "cum events", "KS", "lift"), gains_rows,
+                              "Gains by score band, riskiest first", ())
+    points = _plain_table(("variable", "bin", "WoE", "points"),
+                          [[v, label, f"{w:.3f}", f"{p:.2f}"]
+                           for v, label, w, p in card.points_table()],
+                          "Points per bin", (0, 1))
+    return head + charts + gains_html + points
+
+
 def render_html(dataset: Dataset, reports: Sequence[ColumnReport],
-                progress: Progress | None = None) -> str:
+                progress: Progress | None = None, card: Scorecard | None = None,
+                performance: ScorePerformance | None = None) -> str:
     intro = "".join(f'<p class="intro">{escape(line)}</p>' for line in describe(dataset))
     try:
         import matplotlib  # noqa: F401
@@ -114,6 +161,7 @@ def render_html(dataset: Dataset, reports: Sequence[ColumnReport],
         f"<style>{STYLE}</style></head><body>"
         f"<h1>Binning report: {name}</h1>{intro}{note}"
         f"<h2>Columns by information value</h2>{_ranking(reports)}"
+        f"{_scorecard_section(card, performance) if card and performance else ''}"
         f"{''.join(sections)}"
         f"<footer>tessaline {escape(_version())}</footer>"
         "</body></html>\n"

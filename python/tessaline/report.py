@@ -14,7 +14,7 @@ import sys
 import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TextIO
+from typing import TYPE_CHECKING, TextIO
 
 import numpy as np
 
@@ -23,6 +23,11 @@ from .binning import BinningTable
 from .dataset import Dataset, DataError, read_dataset
 from .diagnostics import GiniResult, gini
 from .woe import iv_strength
+
+if TYPE_CHECKING:
+    from .performance import ScorePerformance
+    from .scorecard import Scorecard
+    from .table import TableBinning
 
 # From this many columns on, a progress bar runs on stderr (when it is a terminal).
 PROGRESS_FROM = 10
@@ -79,12 +84,19 @@ class Progress:
         self.stream.flush()
 
 
-def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnReport]:
-    """Every numeric column's report, highest information value first (columns
-    without one last, in file order)."""
+def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
+    return {**dataset.numeric, **dataset.categorical}
+
+
+def analyse(dataset: Dataset, progress: Progress | None = None
+            ) -> tuple[list[ColumnReport], TableBinning | None]:
+    """Every column's report, highest information value first (columns
+    without one last, in file order), and the fitted binning (None when no
+    column could be binned)."""
     from .table import TableBinning
 
-    columns: dict[str, np.ndarray] = {**dataset.numeric, **dataset.categorical}
+    columns = columns_of(dataset)
+    fitted: TableBinning | None = None
     try:
         fitted = TableBinning().fit(columns, dataset.target,
                                     on_column=progress.step if progress is not None else None)
@@ -103,7 +115,24 @@ def analyse(dataset: Dataset, progress: Progress | None = None) -> list[ColumnRe
         raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
         reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
     return sorted(reports, key=lambda r: -r.information_value
-                  if not math.isnan(r.information_value) else math.inf)
+                  if not math.isnan(r.information_value) else math.inf), fitted
+
+
+def fit_scorecard(dataset: Dataset, binning: TableBinning | None) -> Scorecard:
+    """The default scorecard on the report's binning (its selected columns)."""
+    from .scorecard import Scorecard
+
+    if binning is None:
+        raise DataError("no column could be binned, so there is no scorecard")
+    try:
+        return Scorecard(binning).fit(columns_of(dataset), dataset.target)
+    except (ImportError, ValueError) as error:
+        raise DataError(f"the scorecard could not be fitted: {error}") from error
+
+
+def render_scorecard_text(card: Scorecard, performance: ScorePerformance) -> str:
+    return (f"Scorecard\n{card}\n\nPerformance of the score on the rows it was fitted on: "
+            f"{performance}\n")
 
 
 def _gini_text(result: GiniResult | None) -> str:
@@ -182,6 +211,9 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
                         help="the field separator (default ','; e.g. ';' or '\\t')")
     report.add_argument("--html", metavar="OUT.html",
                         help="also write a self-contained HTML page with tables and charts")
+    report.add_argument("--scorecard", action="store_true",
+                        help="also fit a scorecard on the selected columns (needs scikit-learn) "
+                             "and show its points, performance and charts")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: on a terminal, from "
                              f"{PROGRESS_FROM} columns on)")
@@ -230,7 +262,7 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     steps = n_columns * (3 if out is not None else 2)
     progress = Progress(steps, stderr) if show_progress else None
     try:
-        return _report_run(dataset, out, progress, stdout, stderr)
+        return _report_run(dataset, out, progress, stdout, stderr, args.scorecard)
     finally:
         if progress is not None:
             progress.show(progress.done, "done")
@@ -238,14 +270,24 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
 
 
 def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
-                stdout: TextIO, stderr: TextIO) -> int:
-    reports = analyse(dataset, progress)
+                stdout: TextIO, stderr: TextIO, scorecard: bool = False) -> int:
+    reports, binning = analyse(dataset, progress)
     stdout.write(_terminal(render_text(dataset, reports)))
+    card = performance = None
+    if scorecard:
+        try:
+            card = fit_scorecard(dataset, binning)
+        except DataError as error:
+            stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
+            return 2
+        performance = card.performance(columns_of(dataset), dataset.target)
+        stdout.write(_terminal("\n" + render_scorecard_text(card, performance)))
     if out is not None:
         from .html_report import render_html
 
         try:
-            out.write_text(render_html(dataset, reports, progress), encoding="utf-8")
+            out.write_text(render_html(dataset, reports, progress, card, performance),
+                           encoding="utf-8")
         except OSError as error:
             stderr.write(_terminal(f"tessaline report: error: cannot write {out}: "
                                    f"{error.strerror}") + "\n")

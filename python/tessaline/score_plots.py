@@ -13,7 +13,11 @@ if TYPE_CHECKING:
 
     from .performance import ScorePerformance
 
-DIAGONAL = {"color": "#999999", "linestyle": "--", "linewidth": 1}
+
+
+def _diagonal(ax: Axes) -> None:
+    """The curve of a score without power."""
+    ax.plot([0.0, 1.0], [0.0, 1.0], color="#999999", linestyle="--", linewidth=1)
 
 
 def _unit_square(ax: Axes, xlabel: str, ylabel: str, title: str) -> None:
@@ -31,7 +35,7 @@ def plot_roc(result: ScorePerformance, ax: Axes | None = None) -> Axes:
     ax = _new_axes(ax)
     x = np.concatenate(([0.0], result.flagged_non_events))
     y = np.concatenate(([0.0], result.flagged_events))
-    ax.plot([0.0, 1.0], [0.0, 1.0], **DIAGONAL)
+    _diagonal(ax)
     ax.plot(x, y, color=CURVE_COLOUR, linewidth=2)
     _unit_square(ax, "non-events flagged (false positive rate)",
                  "events flagged (true positive rate)", f"ROC: AUC {result.auc:.3f}")
@@ -46,7 +50,7 @@ def plot_cap(result: ScorePerformance, ax: Axes | None = None) -> Axes:
     flagged = result.flagged_events * p + result.flagged_non_events * (1.0 - p)
     x = np.concatenate(([0.0], flagged))
     y = np.concatenate(([0.0], result.flagged_events))
-    ax.plot([0.0, 1.0], [0.0, 1.0], **DIAGONAL)
+    _diagonal(ax)
     ax.plot([0.0, p, 1.0], [0.0, 1.0, 1.0], color="#7f8c8d", linewidth=1, label="perfect")
     ax.plot(x, y, color=CURVE_COLOUR, linewidth=2, label="score")
     ax.legend(loc="lower right", fontsize=8)

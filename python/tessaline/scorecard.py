@@ -137,8 +137,8 @@ class Scorecard:
         """The points of variable `name` for the WoE values `woe`."""
         k = len(self.variables)
         b = self.coefficients[self.variables.index(name)]
-        points = (-self.factor * (b * np.asarray(woe, dtype=np.float64) + self.intercept / k)
-                  + self.offset / k)
+        points: FloatArray = (-self.factor * (b * np.asarray(woe, dtype=np.float64)
+                                              + self.intercept / k) + self.offset / k)
         return points if self.rounding is None else np.round(points, self.rounding)
 
     def _row_woe(self, name: str) -> FloatArray:

@@ -146,6 +146,9 @@ def table_binning_sql(binning: TableBinning, source: str, *,
     identifier, a target) passed through unchanged."""
     _checked(dialect, output)
     names = binning.selected if selected else list(binning.tables)
+    clash = [k for k in keep if k in names]
+    if clash:
+        raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
     columns = [identifier(k) for k in keep] + [
         f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
         for n in names]
@@ -160,6 +163,10 @@ def scorecard_sql(card: Scorecard, source: str, *, dialect: Dialect = "duckdb",
     _checked(dialect, "woe")
     if card.binning is None or not card.variables:
         raise ValueError("only a fitted Scorecard can be written as SQL")
+    clash = [k for k in keep if k in card.variables or k == name]
+    if clash:
+        raise ValueError(f"keep names column(s) that the query gives points or the score: "
+                         f"{', '.join(clash)}")
     columns = [identifier(k) for k in keep]
     for variable in card.variables:
         table = card.binning.tables[variable]

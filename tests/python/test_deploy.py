@@ -5,7 +5,6 @@ import copy
 import json
 import pathlib
 import pickle
-import sqlite3
 import warnings
 
 import numpy as np
@@ -13,6 +12,7 @@ import pandas as pd
 import pytest
 
 from package_under_test import tessaline as tl
+from sql_engines import ENGINES
 DocumentError = tl.DocumentError
 
 GERMAN = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "germancredit.csv"
@@ -142,21 +142,7 @@ def test_an_unknown_text_is_not_read():
         tl.from_json("[1, 2]")
 
 
-def run_sqlite(query, frame):
-    connection = sqlite3.connect(":memory:")
-    frame.to_sql("applicants", connection, index=False)
-    return pd.read_sql(query, connection)
-
-
-def run_duckdb(query, frame):
-    duckdb = pytest.importorskip("duckdb")
-    connection = duckdb.connect()
-    connection.register("scored", frame)
-    connection.execute("CREATE TABLE applicants AS SELECT * FROM scored")
-    return connection.execute(query).df()
-
-
-@pytest.mark.parametrize("dialect, run", [("sqlite", run_sqlite), ("duckdb", run_duckdb)])
+@ENGINES
 @pytest.mark.parametrize("output", ["woe", "index"])
 def test_sql_scores_as_transform_does(fitted, dialect, run, output):
     for binning, frame in fitted:

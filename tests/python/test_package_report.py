@@ -31,7 +31,8 @@ def report(*args, **kwargs):
 @pytest.fixture(scope="module")
 def credit_report(tmp_path_factory):
     page = tmp_path_factory.mktemp("report") / "sub" / "credit.html"
-    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--html", page)
+    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--scorecard",
+                 "--html", page)
     assert run.returncode == 0, run.stderr
     return run, page
 
@@ -69,6 +70,11 @@ def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
         raw = f"{tl.gini(dataset.numeric[name], dataset.target).gini:+.3f}" \
             if name in NUMERIC else "-"
         assert f"{name}   Gini (bins) " in out and f"Gini (raw) {raw}" in out
+    card = tl.Scorecard(fitted).fit({**dataset.numeric, **dataset.categorical}, dataset.target)
+    assert f"Scorecard\n{card}\n" in out
+    assert (f"on the rows it was fitted on: AUC "
+            f"{card.performance({**dataset.numeric, **dataset.categorical}, dataset.target).auc:.4f}"
+            in out)
     assert out.rstrip().endswith(f"HTML report written to {page}")
     assert run.stderr == ""  # no progress bar for 7 columns on a pipe
 
@@ -85,7 +91,9 @@ def test_html_page_is_self_contained(credit_report):
     for name in NUMERIC:
         assert f">{name}</a>" in text
     pytest.importorskip("matplotlib")
-    assert len(parsed.images) == 40  # a binning chart and a Lorenz curve per column
+    assert 'id="scorecard"' in text and "Points per bin" in text
+    # A binning chart and a Lorenz curve per column; ROC, CAP and KS of the score.
+    assert len(parsed.images) == 43
     for src in parsed.images:
         assert base64.b64decode(src.split(",", 1)[1]).startswith(b"\x89PNG\r\n\x1a\n")
 
@@ -117,7 +125,7 @@ def test_headless_browser_renders_the_page_without_errors(credit_report, tmp_pat
     assert run.returncode == 0, run.stderr[-2000:]
     # Console messages and uncaught errors of the page are logged as CONSOLE lines.
     assert [line for line in run.stderr.splitlines() if ":CONSOLE" in line] == []
-    images = 40 if "data:image/png" in page.read_text() else 0
+    images = 43 if "data:image/png" in page.read_text() else 0
     assert f"<title>images {images}/{images} sections 20</title>" in run.stdout
     assert "duration_in_month" in run.stdout and "(42, +inf)" in run.stdout
 

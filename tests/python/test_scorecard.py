@@ -1,0 +1,160 @@
+"""The scorecard on German credit: points scaled by the stated formula, the
+score's KS, AUC and gains checked against plain computations, its power on
+held-out applicants, saving and SQL, and monitoring of a shifted period."""
+import math
+import pickle
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from package_under_test import ROOT, tessaline as tl
+from sql_engines import ENGINES
+
+pytest.importorskip("sklearn")
+from sklearn.model_selection import train_test_split  # noqa: E402
+
+CREDIT = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
+TARGET = "creditability"
+
+
+@pytest.fixture(scope="module")
+def card():
+    return tl.Scorecard(event="bad").fit(CREDIT, TARGET)
+
+
+def test_points_follow_the_scaling_formula_on_hand_values(card):
+    # PDO 20, 600 points at odds 50:1: factor 20 / ln 2, offset 600 - factor * ln 50.
+    assert card.factor == 20 / math.log(2) and card.offset == 600 - card.factor * math.log(50)
+    assert card.factor == pytest.approx(28.85390081777927) and card.offset == pytest.approx(487.1228762045055)
+    name = card.variables[0]
+    k, b = len(card.variables), card.coefficients[0]
+    woe = card.binning.tables[name]["woe"]
+    np.testing.assert_array_equal(card.points[name],
+                                  -card.factor * (b * woe + card.intercept / k) + card.offset / k)
+    # With no evidence, the score is the base score at the model's base odds:
+    # odds of a good of 50:1 give 600 points, twice those odds 620.
+    flat = tl.Scorecard(card.binning)
+    for odds, score in ((50.0, 600.0), (100.0, 620.0), (25.0, 580.0)):
+        flat.set_model(card.variables, np.zeros(k), -math.log(odds))
+        assert flat.score(CREDIT) == pytest.approx(np.full(len(CREDIT), score), abs=1e-9)
+    # The score is offset + factor * ln(odds of a good) under the model.
+    woe_matrix = np.column_stack([card.binning.transform(CREDIT, columns=[v])[v]
+                                  for v in card.variables])
+    log_odds_bad = card.intercept + woe_matrix @ card.coefficients
+    np.testing.assert_allclose(card.score(CREDIT), card.offset - card.factor * log_odds_bad,
+                               rtol=1e-12)
+    rounded = tl.Scorecard(card.binning, rounding=0).set_model(
+        card.variables, card.coefficients, card.intercept)
+    assert all(np.array_equal(p, np.round(p)) for p in rounded.points.values())
+
+
+def plain_ks_and_auc(score, bad):
+    values = np.unique(score)
+    f_bad = np.array([np.mean(score[bad] <= v) for v in values])
+    f_good = np.array([np.mean(score[~bad] <= v) for v in values])
+    greater = (score[~bad][:, None] > score[bad][None, :]).mean()
+    ties = (score[~bad][:, None] == score[bad][None, :]).mean()
+    return np.abs(f_bad - f_good).max(), greater + 0.5 * ties
+
+
+@pytest.mark.parametrize("higher_is", ["good", "bad"])
+def test_score_ks_auc_and_gains_match_plain_computations(card, higher_is):
+    score = np.round(card.score(CREDIT), 0)  # whole points: ties across classes
+    bad = (CREDIT[TARGET] == "bad").to_numpy()
+    signed = score if higher_is == "good" else -score
+    result = tl.score_performance(signed, bad, higher_is=higher_is, n_bands=5)
+    ks, auc = plain_ks_and_auc(score, bad)
+    assert result.ks == pytest.approx(ks, abs=1e-12) and result.auc == pytest.approx(auc, abs=1e-12)
+    assert result.gini == pytest.approx(2 * auc - 1, abs=1e-12)
+    gains = result.gains
+    assert gains["count"].sum() == len(score) and gains["events"].sum() == bad.sum()
+    assert gains["event_rate"][0] > gains["event_rate"][-1]  # riskiest band first
+    assert gains["cumulative_events"][-1] == 1.0 and gains["ks"].max() <= result.ks
+    first = signed <= gains["max_score"][0] if higher_is == "good" else signed >= gains["min_score"][0]
+    assert gains["events"][0] == bad[first].sum() and gains["lift"][0] == pytest.approx(
+        bad[first].mean() / bad.mean())
+
+
+def test_held_out_auc_on_five_stratified_splits():
+    aucs = []
+    for seed in range(5):
+        train, test = train_test_split(CREDIT, test_size=0.3, stratify=CREDIT[TARGET],
+                                       random_state=seed)
+        aucs.append(tl.Scorecard(event="bad").fit(train, TARGET).performance(test, TARGET).auc)
+    assert np.mean(aucs) >= 0.79, aucs
+
+
+def test_reason_codes_name_the_variables_that_cost_most_points(card):
+    rows = CREDIT.head(50)
+    codes = card.reason_codes(rows, n=2)
+    per_variable = card.variable_points(rows)
+    for i in range(len(rows)):
+        lost = {v: card.points[v].max() - per_variable[v][i] for v in card.variables}
+        worst = sorted(card.variables, key=lambda v: -lost[v])[:2]
+        assert [codes["reason_1"][i], codes["reason_2"][i]] == worst
+
+
+def test_a_saved_scorecard_scores_alike(card):
+    for restored in (tl.from_json(card.to_json()), pickle.loads(pickle.dumps(card))):
+        np.testing.assert_array_equal(restored.score(CREDIT), card.score(CREDIT))
+        assert str(restored) == str(card)
+
+
+@ENGINES
+def test_the_score_in_sql_is_the_score(card, dialect, run):
+    got = run(card.to_sql("applicants", dialect=dialect, keep=["id"]),
+              CREDIT.assign(id=np.arange(len(CREDIT))))
+    assert list(got.columns) == ["id", *card.variables, "score"]
+    np.testing.assert_array_equal(got["score"].to_numpy(), card.score(CREDIT))
+
+
+def plain_psi(expected, actual):
+    e = np.where(expected > 0, expected, 0.5) / expected.sum()
+    a = np.where(actual > 0, actual, 0.5) / actual.sum()
+    return float(np.sum(np.where((expected == 0) & (actual == 0), 0.0, (a - e) * np.log(a / e))))
+
+
+def test_monitoring_finds_the_shifted_period_as_a_plain_computation_does(card):
+    later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 12)
+    report = tl.stability(card, CREDIT, pd.concat([CREDIT.assign(month="2024-01"),
+                                                   later.assign(month="2024-02")]), period="month")
+    assert report.periods == ("2024-01", "2024-02") and report.variables[0] == "score"
+    for period, frame in (("2024-01", CREDIT), ("2024-02", later)):
+        for name in card.variables:
+            table = card.binning.tables[name]
+            slots = table.n_bins + len(table.special_values) + 1
+            index = lambda f: np.where(table.transform(f[name]) < 0, slots - 1, table.transform(f[name]))
+            want = plain_psi(np.bincount(index(CREDIT), minlength=slots),
+                             np.bincount(index(frame), minlength=slots))
+            assert report.shift(name, period).psi == pytest.approx(want, abs=1e-14)
+    assert report.shift("duration_in_month", "2024-01").psi == 0.0
+    assert report.shift("duration_in_month", "2024-02").reading == "significant shift"
+    # An empty bin counts as half a row: shares 1 and 0.5/100 against 0.5 and 0.5.
+    _, total = tl.monitoring.population_stability([50, 50], [100, 0])
+    assert total == pytest.approx(0.5 * math.log(2) + (0.005 - 0.5) * math.log(0.01))
+
+
+def test_a_one_bin_variable_is_not_monitored():
+    frame = pd.DataFrame({"x": np.tile([1.0, 2.0], 100), "flat": np.zeros(200) + (np.arange(200) % 7 == 0)})
+    y = (np.arange(200) % 2).astype(float)
+    binning = tl.TableBinning(method="quantile", n_bins=1, columns={"x": {"n_bins": 2}}).fit(frame, y)
+    report = tl.stability(binning, frame, [frame])
+    assert report.shift("flat", 1).reading == "not monitored (one bin)"
+    assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
+
+
+def test_misuse_is_reported(card):
+    with pytest.raises(tl.NotFittedError, match="This Scorecard is not fitted yet"):
+        tl.Scorecard().score(CREDIT)
+    with pytest.raises(ValueError, match="no variable is selected by the binning"):
+        tl.Scorecard(tl.TableBinning(event="bad", min_iv=10.0)).fit(CREDIT, TARGET)
+    with pytest.raises(ValueError, match="pdo and base_odds must be positive"):
+        tl.Scorecard(card.binning, pdo=0).set_model(card.variables, card.coefficients, 0.0)
+    with pytest.raises(ValueError, match="keep names column.s. that the query gives points or the "
+                       "score: purpose"):
+        card.to_sql("applicants", keep=["id", "purpose"])
+    with pytest.raises(ValueError, match="the model is not fitted"):
+        tl.stability(tl.TableBinning(), CREDIT, [CREDIT])
+    with pytest.raises(ValueError, match="higher_is must be 'good' or 'bad'"):
+        tl.score_performance([1.0, 2.0], [0, 1], higher_is="high")
