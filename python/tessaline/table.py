@@ -19,7 +19,7 @@ from . import _frames, _target
 from ._arrays import as_float_array
 from .binning import BinningTable, equal_width_binning, mdlp_binning, quantile_binning
 from .categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_binning
-from .optimal import optimal_binning
+from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_binning
 
 if TYPE_CHECKING:
     import pandas
@@ -28,7 +28,10 @@ if TYPE_CHECKING:
 COLUMN_OPTIONS = frozenset({
     "method", "categorical", "special_values", "n_bins", "minobs", "monotonicity", "mono_dir",
     "min_share", "alpha_pos", "beta_struct", "force_first_split",
+    "max_bins", "min_bin_share", "min_events", "min_non_events", "trend",
 })
+# The limits of optimal binning, among the options.
+LIMITS = ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason")
 
@@ -90,9 +93,11 @@ class TableBinning:
 
     Columns of strings, booleans, pandas ``category`` or polars
     Categorical/Enum are binned as categories (`categorical_binning`), the
-    others as numbers: by default `optimal_binning` with its limits (at most
-    8 bins, each with 5% of the rows and an event and a non-event, event rate
-    rising or falling), or ``method="mdlp"`` (`mdlp_binning`),
+    others as numbers: by default `optimal_binning` under the limits
+    `max_bins`, `min_bin_share`, `min_events`, `min_non_events` and `trend`
+    (at most 8 bins, each with 5% of the rows and an event and a non-event,
+    event rate rising or falling; categories in event-rate order are grouped
+    under the same limits), or ``method="mdlp"`` (`mdlp_binning`),
     ``"quantile"`` / ``"equal_width"`` with `n_bins`; `categorical` names further columns
     (integer codes) to treat as categories. `special_values` is a list of codes
     applied to every numeric column, or a dict of lists per column.
@@ -137,6 +142,11 @@ class TableBinning:
         alpha_pos: float = 1.0,
         beta_struct: float = 1.0,
         force_first_split: bool = True,
+        max_bins: int = DEFAULT_MAX_BINS,
+        min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+        min_events: float = 1,
+        min_non_events: float = 1,
+        trend: Trend = "auto",
         representative: Literal["median", "mean"] = "median",
         min_iv: float = 0.02,
         top_n: int | None = None,
@@ -160,6 +170,8 @@ class TableBinning:
         self.monotonicity, self.mono_dir = monotonicity, mono_dir
         self.alpha_pos, self.beta_struct = alpha_pos, beta_struct
         self.force_first_split = force_first_split
+        self.max_bins, self.min_bin_share = max_bins, min_bin_share
+        self.min_events, self.min_non_events, self.trend = min_events, min_non_events, trend
         self.representative = representative
         self.min_iv, self.top_n = min_iv, top_n
         self.n_jobs = n_jobs
@@ -189,19 +201,21 @@ class TableBinning:
             "alpha_pos": options.get("alpha_pos", self.alpha_pos),
             "beta_struct": options.get("beta_struct", self.beta_struct),
             "force_first_split": options.get("force_first_split", self.force_first_split),
+            **{key: options.get(key, getattr(self, key)) for key in LIMITS},
         }
 
     def _fit_column(self, name: str, values: Any, flags: npt.NDArray[np.float64]) -> BinningTable:
         o = self._options(name, values)
         search = {key: o[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
                                           "beta_struct", "force_first_split")}
+        limits = {key: o[key] for key in LIMITS}
         if o["categorical"]:
             return categorical_binning(values, flags, min_share=o["min_share"], name=name,
                                        method="optimal" if o["method"] == "optimal" else "mdlp",
-                                       **search)
+                                       limits=limits, **search)
         if o["method"] == "optimal":
             return optimal_binning(values, flags, special_values=o["special_values"], name=name,
-                                   representative=self.representative)
+                                   representative=self.representative, **limits)
         if o["method"] == "mdlp":
             return mdlp_binning(values, flags, special_values=o["special_values"], name=name,
                                 representative=self.representative, **search)

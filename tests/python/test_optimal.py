@@ -45,3 +45,12 @@ def test_categories_are_grouped_optimally_in_event_rate_order():
     assert sorted(sum(map(list, table.bin_categories), [])) == sorted(
         {c for c in CREDIT.categorical["purpose"] if c is not None} - set(table.pooled_categories)
         | ({"other"} if table.pooled_categories else set()))
+
+
+def test_the_whole_table_passes_its_limits_to_every_column():
+    columns = {**CREDIT.numeric, **CREDIT.categorical}
+    fitted = tl.TableBinning(max_bins=3, min_bin_share=0.2,
+                             columns={"age_in_years": {"max_bins": 2}}).fit(columns, CREDIT.target)
+    for name, table in fitted.tables.items():
+        assert table.n_bins <= (2 if name == "age_in_years" else 3), name
+        assert (table["percentage"][:table.n_bins] >= 0.2).all(), name
