@@ -292,7 +292,7 @@ def transform_column(table: BinningTable, name: str,
     else:
         missing = 0.0 if not math.isnan(table.information_value) else math.nan
     values = F.array(*[F.lit(v) for v in lookup])
-    return F.when(index < 0, F.lit(missing)).otherwise(F.element_at(values, index + 1)) \
+    return F.when(index < 0, F.lit(missing)).otherwise(F.element_at(values, (index + 1).cast("int"))) \
         .cast("double")
 
 
