@@ -26,7 +26,7 @@ $(VENV)/.installed: $(VENV)/.deps $(SOURCES)
 	@touch $@
 
 system-deps:
-	@scripts/system-deps.sh g++ libgtest-dev chromium
+	@scripts/system-deps.sh g++ libgtest-dev chromium openjdk-17-jre-headless
 
 test-cpp: system-deps $(VENV)/.deps
 	@$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
@@ -35,7 +35,7 @@ test-cpp: system-deps $(VENV)/.deps
 	@cd $(CPP_BUILD) && { ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; rc=$$?; \
 	  if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; exit $$rc; }
 
-test-python: $(VENV)/.installed
+test-python: system-deps $(VENV)/.installed
 	$(PY) -m pytest -q tests/python
 
 # One table against the peers (installed here, for the benchmarks only) and the

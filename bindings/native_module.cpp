@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert.hpp"
+#include "summary_dict.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace py = pybind11;
@@ -100,6 +101,158 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     return out;
 }
 
+// ------------------------------------------------- results from merged counts
+
+tessaline::ValueCounts value_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                                    const b::Int64Array& c1) {
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != v.size || e.size != v.size) {
+        throw std::invalid_argument("value counts: value, c0 and c1 must have the same length");
+    }
+    return tessaline::ValueCounts{std::vector<double>(v.data, v.data + v.size),
+                                  std::vector<int64_t>(a.data, a.data + a.size),
+                                  std::vector<int64_t>(e.data, e.data + e.size)};
+}
+
+py::dict value_counts_dict(const tessaline::ValueCounts& counts) {
+    py::dict out;
+    out["value"] = b::array_from_vector(counts.value);
+    out["c0"] = b::array_from_vector(counts.c0);
+    out["c1"] = b::array_from_vector(counts.c1);
+    return out;
+}
+
+py::dict count_values(const b::DoubleArray& x, const b::Int32Array& labels) {
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(labels);
+    b::require_same_length(xs, ys, "count_values");
+    tessaline::ValueCounts counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_values(xs.data, ys.data, xs.size);
+    }
+    return value_counts_dict(counts);
+}
+
+py::dict merge_value_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                            const b::Int64Array& c1) {
+    return value_counts_dict(tessaline::merge_value_counts({value_counts(value, c0, c1)}));
+}
+
+std::size_t counter(const py::dict& counters, const char* key) {
+    return counters[key].cast<std::size_t>();
+}
+
+py::dict mdlp_full_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                               const b::Int64Array& c1, const py::dict& counters,
+                               int64_t minobs, int monotonicity, int mono_dir, double alpha_pos,
+                               double beta_struct, bool force_first_split,
+                               const std::string& representative) {
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1);
+    if (static_cast<unsigned>(monotonicity) > 3u) {
+        throw std::invalid_argument("monotonicity debe estar en 0..3");
+    }
+    tessaline::TessalineParams params;
+    params.minobs = minobs;
+    params.monotonicity = monotonicity;
+    params.mono_dir = mono_dir;
+    params.alpha_pos = alpha_pos;
+    params.beta_struct = beta_struct;
+    params.force_first_split = force_first_split;
+    tessaline::PreprocessResult c;
+    c.missing_count = counter(counters, "missing_count");
+    c.missing_c0 = counter(counters, "missing_c0");
+    c.missing_c1 = counter(counters, "missing_c1");
+    c.n_input = counter(counters, "n_input");
+    c.n_used = counter(counters, "n_used");
+    c.n_missing_x = counter(counters, "n_missing_x");
+    c.n_missing_y = counter(counters, "n_missing_y");
+    c.n_missing_both = counter(counters, "n_missing_both");
+    c.n_non_finite = counter(counters, "n_non_finite");
+    c.target_was_binary = counters["target_was_binary"].cast<bool>();
+    c.threshold = counters["threshold"].cast<double>();
+    const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
+    tessaline::MdlpFullRawResult r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::fit_mdlp_full_from_counts(counts, c, params, stat);
+    }
+    using S = tessaline::SplitResult;
+    py::dict log;
+    log["found"] = b::column(r.mdlp, &S::found);
+    log["pto"] = b::column(r.mdlp, &S::pto);
+    log["gain"] = b::column(r.mdlp, &S::gain);
+    log["cost_pos"] = b::column(r.mdlp, &S::cost_pos);
+    log["cost_struct"] = b::column(r.mdlp, &S::cost_struct);
+    log["cost"] = b::column(r.mdlp, &S::cost);
+    log["idx"] = b::column(r.mdlp, &S::idx);
+    return py::dict(
+        py::arg("mdlp") = log, py::arg("summary") = b::binning_summary_dict(r.summary),
+        py::arg("metadata") = py::dict(
+            py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
+            py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
+            py::arg("n_missing_both") = r.n_missing_both,
+            py::arg("n_non_finite") = r.n_non_finite,
+            py::arg("target_was_binary") = r.target_was_binary,
+            py::arg("threshold") = r.threshold));
+}
+
+py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value,
+                                                const b::Int64Array& c0, const b::Int64Array& c1,
+                                                std::size_t n_bins) {
+    return b::array_from_vector(
+        tessaline::quantile_splits_from_counts(value_counts(value, c0, c1), n_bins));
+}
+
+py::dict summary_binary_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                                    const b::Int64Array& c1, int64_t missing_c0,
+                                    int64_t missing_c1, const b::DoubleArray& splits,
+                                    const std::string& representative) {
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    return b::binning_summary_dict(tessaline::summarize_binary_from_counts(
+        value_counts(value, c0, c1), missing_c0, missing_c1, cut_points,
+        tessaline::parse_summary_statistic(representative)));
+}
+
+py::dict compare_distributions_from_counts(const b::Int64Array& count_reference,
+                                           const b::Int64Array& count_current,
+                                           const b::DoubleArray& splits, double epsilon) {
+    const auto ref = b::flat_view(count_reference);
+    const auto cur = b::flat_view(count_current);
+    const auto cuts = b::flat_view(splits);
+    if (ref.size != cuts.size + 2 || cur.size != cuts.size + 2) {
+        throw std::invalid_argument(
+            "compare_distributions_from_counts: each sample needs one count per bin and one "
+            "for missing values");
+    }
+    const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
+    const tessaline::DistributionComparison r =
+        tessaline::compare_distributions_from_counts(ref.data, cur.data, cut_points, epsilon);
+    using P = tessaline::PsiBin;
+    return py::dict(py::arg("count_reference") = b::column(r.bins, &P::count_reference),
+                    py::arg("count_current") = b::column(r.bins, &P::count_current),
+                    py::arg("proportion_reference") = b::column(r.bins, &P::proportion_reference),
+                    py::arg("proportion_current") = b::column(r.bins, &P::proportion_current),
+                    py::arg("cumulative_reference") = b::column(r.bins, &P::cumulative_reference),
+                    py::arg("cumulative_current") = b::column(r.bins, &P::cumulative_current),
+                    py::arg("psi_bin") = b::column(r.bins, &P::psi_bin), py::arg("psi") = r.psi,
+                    py::arg("ks") = r.ks);
+}
+
+py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                                  const b::Int64Array& c1) {
+    const tessaline::LorenzCurve c =
+        tessaline::lorenz_curve_from_counts(value_counts(value, c0, c1));
+    using L = tessaline::LorenzPoint;
+    return py::dict(py::arg("value") = b::column(c.points, &L::value),
+                    py::arg("cumulative_non_event") = b::column(c.points, &L::cumulative_non_event),
+                    py::arg("cumulative_event") = b::column(c.points, &L::cumulative_event),
+                    py::arg("auc") = c.auc, py::arg("gini") = c.gini);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
@@ -118,4 +271,25 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "Contiguous grouping of ordered pre-bins of largest IV under the limits.");
     m.def("lookup_codes_int", &lookup_codes<int64_t>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
+    m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),
+          "Rows counted by distinct x (ascending) and class; NaN x left out.");
+    m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"),
+          py::arg("c1"), "Counts summed by value, values ascending.");
+    m.def("mdlp_full_from_counts", &mdlp_full_from_counts, py::arg("value"), py::arg("c0"),
+          py::arg("c1"), py::arg("counters"), py::arg("minobs"), py::arg("monotonicity"),
+          py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
+          py::arg("force_first_split"), py::arg("representative"),
+          "Full MDLP with summary and counters from merged counts of the kept rows.");
+    m.def("quantile_splits_from_counts", &quantile_splits_from_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("n_bins"),
+          "Quantile cut points of the finite values behind the counts.");
+    m.def("summary_binary_from_counts", &summary_binary_from_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("missing_c0"), py::arg("missing_c1"),
+          py::arg("splits"), py::arg("representative"),
+          "Binary summary over cut points from merged counts.");
+    m.def("compare_distributions_from_counts", &compare_distributions_from_counts,
+          py::arg("count_reference"), py::arg("count_current"), py::arg("splits"),
+          py::arg("epsilon"), "PSI and KS from the rows of each sample per bin.");
+    m.def("lorenz_curve_from_counts", &lorenz_curve_from_counts, py::arg("value"), py::arg("c0"),
+          py::arg("c1"), "Lorenz curve, AUC and Gini from scores counted by class.");
 }

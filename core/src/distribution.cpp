@@ -14,9 +14,8 @@
 namespace tessaline {
 namespace {
 
-// Adds the sample's values to counts (k + 2 entries, the last one for NaN) and
-// tells whether any NaN occurred.
-bool count_into_bins(const double* values, std::size_t n, const std::vector<double>& cuts,
+// Adds the sample's values to counts (k + 2 entries, the last one for NaN).
+void count_into_bins(const double* values, std::size_t n, const std::vector<double>& cuts,
                      std::vector<int64_t>& counts) {
     const std::size_t k = cuts.size();
     const double* c = cuts.data();
@@ -30,15 +29,12 @@ bool count_into_bins(const double* values, std::size_t n, const std::vector<doub
         }
     });
     counts[k + 1] += missing;
-    return missing != 0;
 }
 
-}  // namespace
-
-DistributionComparison compare_distributions(const double* reference, std::size_t n_ref,
-                                             const double* current, std::size_t n_cur,
-                                             const std::vector<double>& splits,
-                                             double epsilon) {
+// Empty samples, a floor that is not a positive finite number, or cut points
+// that are not finite, increasing and distinct make no comparison.
+void check_comparison(std::size_t n_ref, std::size_t n_cur, const std::vector<double>& splits,
+                      double epsilon) {
     // The floor replaces empty proportions inside the logarithm, so it must be
     // a positive, finite number: NaN or +inf would turn the term of an empty
     // bin (and the total) into NaN or infinity.
@@ -51,14 +47,38 @@ DistributionComparison compare_distributions(const double* reference, std::size_
                 "compare_distributions: splits deben ser finitos, crecientes y únicos");
         }
     }
+}
 
+}  // namespace
+
+DistributionComparison compare_distributions(const double* reference, std::size_t n_ref,
+                                             const double* current, std::size_t n_cur,
+                                             const std::vector<double>& splits,
+                                             double epsilon) {
+    check_comparison(n_ref, n_cur, splits, epsilon);
     const std::size_t k = splits.size();
     std::vector<int64_t> count_ref(k + 2, 0);
     std::vector<int64_t> count_cur(k + 2, 0);
-    const bool nan_in_ref = count_into_bins(reference, n_ref, splits, count_ref);
-    const bool nan_in_cur = count_into_bins(current, n_cur, splits, count_cur);
+    count_into_bins(reference, n_ref, splits, count_ref);
+    count_into_bins(current, n_cur, splits, count_cur);
+    return compare_distributions_from_counts(count_ref.data(), count_cur.data(), splits, epsilon);
+}
+
+DistributionComparison compare_distributions_from_counts(const int64_t* count_ref,
+                                                         const int64_t* count_cur,
+                                                         const std::vector<double>& splits,
+                                                         double epsilon) {
+    const std::size_t k = splits.size();
+    int64_t n_ref = 0;
+    int64_t n_cur = 0;
+    for (std::size_t b = 0; b < k + 2; ++b) {
+        n_ref += count_ref[b];
+        n_cur += count_cur[b];
+    }
+    check_comparison(static_cast<std::size_t>(n_ref), static_cast<std::size_t>(n_cur), splits,
+                     epsilon);
     // The missing-value row appears for both samples as soon as either has a NaN.
-    const std::size_t n_rows = (nan_in_ref || nan_in_cur) ? k + 2 : k + 1;
+    const std::size_t n_rows = (count_ref[k + 1] != 0 || count_cur[k + 1] != 0) ? k + 2 : k + 1;
 
     DistributionComparison result;
     result.bins.reserve(n_rows);

@@ -318,14 +318,12 @@ std::vector<SplitResult> fit_mdlp_from_raw(const double* x, const double* y, std
     return mdlp(view, p);
 }
 
-MdlpFullResult mdlp_full(const SortedView& view, const TessalineParams& params) {
-    MdlpFullResult result;
-    const std::vector<Boundary> B = compute_boundaries(view);
-    if (B.empty()) return result;
-    result.mdlp = compute_splits(B, params);
-
+std::vector<SummaryInterval> mdlp_intervals(const std::vector<Boundary>& B,
+                                            const std::vector<SplitResult>& splits) {
+    std::vector<SummaryInterval> summary;
+    if (B.empty()) return summary;
     std::vector<std::size_t> cuts;
-    for (const SplitResult& r : result.mdlp) {
+    for (const SplitResult& r : splits) {
         if (r.found) cuts.push_back(r.idx);
     }
     std::sort(cuts.begin(), cuts.end(), ByCutPoint{B});
@@ -333,19 +331,28 @@ MdlpFullResult mdlp_full(const SortedView& view, const TessalineParams& params) 
 
     const double inf = std::numeric_limits<double>::infinity();
     const Boundary& last = B.back();
-    result.summary.reserve(cuts.size() + 1);
+    summary.reserve(cuts.size() + 1);
     // Interval counts are differences of cumulative rows, starting from a row
     // before every record.
     Boundary prev{-inf, 0, 0};
     for (std::size_t i : cuts) {
         const Boundary& row = B[i];
-        result.summary.push_back(interval_between(prev.pto_corte, row.pto_corte,
-                                                  count_sub(row.c0, prev.c0),
-                                                  count_sub(row.c1, prev.c1)));
+        summary.push_back(interval_between(prev.pto_corte, row.pto_corte,
+                                           count_sub(row.c0, prev.c0),
+                                           count_sub(row.c1, prev.c1)));
         prev = row;
     }
-    result.summary.push_back(interval_between(prev.pto_corte, inf, count_sub(last.c0, prev.c0),
-                                              count_sub(last.c1, prev.c1)));
+    summary.push_back(interval_between(prev.pto_corte, inf, count_sub(last.c0, prev.c0),
+                                       count_sub(last.c1, prev.c1)));
+    return summary;
+}
+
+MdlpFullResult mdlp_full(const SortedView& view, const TessalineParams& params) {
+    MdlpFullResult result;
+    const std::vector<Boundary> B = compute_boundaries(view);
+    if (B.empty()) return result;
+    result.mdlp = compute_splits(B, params);
+    result.summary = mdlp_intervals(B, result.mdlp);
     return result;
 }
 

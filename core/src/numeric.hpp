@@ -42,6 +42,24 @@ inline std::vector<double> sorted_finite_values(const double* x, std::size_t n) 
     return s;
 }
 
+// The cut between two adjacent distinct values lower < upper: their midpoint,
+// unless that midpoint fails to separate them. For two large values the sum
+// overflows (the halves are added instead), and for two adjacent doubles the
+// midpoint can round onto upper (the cut is then lower itself, which still
+// keeps lower on the left of a cut closed on the right). So for every
+// ascending pair lower <= cut < upper, and the cut is finite when both values
+// are. A pair that is not ascending, which only unchecked sorted input can
+// hold, keeps the plain midpoint.
+inline double cut_between(double lower, double upper) {
+    double cut = (lower + upper) * 0.5;
+    if (!(lower < upper)) return cut;
+    if (!is_finite(cut) && is_finite(lower) && is_finite(upper)) {
+        cut = lower * 0.5 + upper * 0.5;
+    }
+    if (cut >= upper) cut = lower;
+    return cut;
+}
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_NUMERIC_HPP

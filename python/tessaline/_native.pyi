@@ -17,3 +17,26 @@ def optimal_binning(
     c0: npt.ArrayLike, c1: npt.ArrayLike, max_bins: int, min_bin_share: float,
     min_events: float, min_non_events: float, trend: str,
 ) -> dict[str, Any]: ...
+def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
+def merge_value_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
+) -> dict[str, Any]: ...
+def mdlp_full_from_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, counters: dict[str, Any],
+    minobs: int, monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
+    force_first_split: bool, representative: str,
+) -> dict[str, Any]: ...
+def quantile_splits_from_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int
+) -> npt.NDArray[np.float64]: ...
+def summary_binary_from_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, missing_c0: int,
+    missing_c1: int, splits: npt.ArrayLike, representative: str,
+) -> dict[str, Any]: ...
+def compare_distributions_from_counts(
+    count_reference: npt.ArrayLike, count_current: npt.ArrayLike, splits: npt.ArrayLike,
+    epsilon: float,
+) -> dict[str, Any]: ...
+def lorenz_curve_from_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
+) -> dict[str, Any]: ...

@@ -365,6 +365,55 @@ TESSALINE_API BinTrend parse_bin_trend(const std::string& s);
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* optimal_binning_status_message(OptimalBinningStatus status);
 
+// ---------------------------------------------------------------- from merged counts
+// The results above rebuilt from rows counted by distinct value, so that
+// counts taken over separate parts of a data set (partitions of a cluster)
+// and summed give exactly what one pass over all rows gives.
+
+// Rows of one variable summed by distinct value: the values ascending (0.0
+// and -0.0 are one value), each with its rows of class 0 and of class 1.
+struct ValueCounts {
+    std::vector<double> value;
+    std::vector<int64_t> c0;
+    std::vector<int64_t> c1;
+};
+
+// The rows x[i] with label y[i] (0 is class 0, any other label class 1)
+// counted by distinct x; rows whose x is NaN are left out.
+TESSALINE_API ValueCounts count_values(const double* x, const int32_t* y, std::size_t n);
+// Tables of counts summed by value, in any order of the parts.
+TESSALINE_API ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts);
+// The boundary table of the rows behind the counts (finite values), sorted
+// as preprocessing sorts them.
+TESSALINE_API std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts);
+// The final intervals of the accepted cuts of a split search on B.
+TESSALINE_API std::vector<SummaryInterval> mdlp_intervals(const std::vector<Boundary>& B,
+                                                          const std::vector<SplitResult>& splits);
+// The full MDLP with its summary from the counts of the kept rows and the
+// counters of their preprocessing (`counters.x` and `.y` are not read).
+TESSALINE_API MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
+                                                          const PreprocessResult& counters,
+                                                          const TessalineParams& params,
+                                                          SummaryStatistic representative);
+// Quantile cut points of the finite values behind the counts (infinite ones
+// are left out, as from raw values).
+TESSALINE_API std::vector<double> quantile_splits_from_counts(const ValueCounts& counts,
+                                                              std::size_t n_bins);
+// Binary summary over the ascending cut points of the non-NaN rows behind the
+// counts and the rows whose x is NaN (missing_c0, missing_c1). The Mean adds
+// the values in ascending order, not in the input order of the rows.
+TESSALINE_API std::vector<BinningSummary> summarize_binary_from_counts(
+    const ValueCounts& counts, int64_t missing_c0, int64_t missing_c1,
+    const std::vector<double>& splits, SummaryStatistic stat);
+// Comparison from the rows of each sample per bin: k + 2 counts for k cut
+// points, the last for NaN.
+TESSALINE_API DistributionComparison compare_distributions_from_counts(
+    const int64_t* count_ref, const int64_t* count_cur, const std::vector<double>& splits,
+    double epsilon);
+// Lorenz curve from the scores counted by distinct value (non-events in c0,
+// events in c1).
+TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_TESSALINE_HPP

@@ -1,0 +1,333 @@
+// Results rebuilt from rows counted by distinct value. Every result here is a
+// function of how many rows of each class hold each value, so counts taken on
+// separate parts of a data set and summed give the same bits as one pass over
+// all rows. Two things are not functions of the counts: the sign of a zero
+// (0.0 and -0.0 are one value, kept as 0.0 here, while a pass over rows keeps
+// whichever came first) and a mean that the row-wise code sums in input order.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// One counted row of a merge: a value with its class counts.
+struct CountedValue {
+    double value;
+    int64_t c0;
+    int64_t c1;
+};
+
+// Sorts the entries by value and sums the runs of equal values into `out`;
+// entries without rows are dropped.
+ValueCounts sum_runs(std::vector<CountedValue>& entries) {
+    std::sort(entries.begin(), entries.end(),
+              [](const CountedValue& a, const CountedValue& b) { return a.value < b.value; });
+    ValueCounts out;
+    for (std::size_t i = 0; i < entries.size();) {
+        std::size_t j = i;
+        int64_t c0 = 0;
+        int64_t c1 = 0;
+        for (; j < entries.size() && entries[j].value == entries[i].value; ++j) {
+            c0 += entries[j].c0;
+            c1 += entries[j].c1;
+        }
+        if (c0 + c1 > 0) {
+            // +0.0 for either zero, whatever order the parts came in.
+            out.value.push_back(entries[i].value == 0.0 ? 0.0 : entries[i].value);
+            out.c0.push_back(c0);
+            out.c1.push_back(c1);
+        }
+        i = j;
+    }
+    return out;
+}
+
+// Rows before each distinct value: start[j] rows hold values below value[j],
+// start.back() is every row.
+std::vector<int64_t> row_starts(const ValueCounts& counts) {
+    std::vector<int64_t> start(counts.value.size() + 1, 0);
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        start[j + 1] = start[j] + counts.c0[j] + counts.c1[j];
+    }
+    return start;
+}
+
+// The value at position `at` of all rows in ascending order.
+double value_at(const ValueCounts& counts, const std::vector<int64_t>& start, int64_t at) {
+    const auto j = std::upper_bound(start.begin(), start.end(), at) - start.begin() - 1;
+    return counts.value[static_cast<std::size_t>(j)];
+}
+
+// The median of the `size` rows from position `first` on, by the quantile
+// rule: a single value is itself, otherwise (hi - lo) * (pos - lo) + lo.
+double median_of_rows(const ValueCounts& counts, const std::vector<int64_t>& start, int64_t first,
+                      int64_t size) {
+    if (size == 0) return kNaN;
+    if (size == 1) return value_at(counts, start, first);
+    const double pos = static_cast<double>(size - 1) * 0.5;
+    const auto lo = static_cast<int64_t>(std::floor(pos));
+    const auto hi = static_cast<int64_t>(std::ceil(pos));
+    const double at_lo = value_at(counts, start, first + lo);
+    const double at_hi = value_at(counts, start, first + hi);
+    return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+}
+
+// The values of distinct values [from, to) added one row after the other in
+// ascending order, over their number of rows.
+double mean_of_values(const ValueCounts& counts, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    int64_t rows = 0;
+    for (std::size_t j = from; j < to; ++j) {
+        const int64_t c = counts.c0[j] + counts.c1[j];
+        for (int64_t r = 0; r < c; ++r) sum += counts.value[j];
+        rows += c;
+    }
+    return rows == 0 ? kNaN : sum / static_cast<double>(rows);
+}
+
+double share(int64_t part, int64_t whole) {
+    return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
+}
+
+}  // namespace
+
+ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
+    std::vector<CountedValue> entries;
+    entries.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (std::isnan(x[i])) continue;
+        const int64_t one = y[i] != 0 ? 1 : 0;
+        entries.push_back(CountedValue{x[i], 1 - one, one});
+    }
+    return sum_runs(entries);
+}
+
+ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
+    std::size_t size = 0;
+    for (const ValueCounts& p : parts) size += p.value.size();
+    std::vector<CountedValue> entries;
+    entries.reserve(size);
+    for (const ValueCounts& p : parts) {
+        if (p.c0.size() != p.value.size() || p.c1.size() != p.value.size()) {
+            throw std::invalid_argument("merge_value_counts: value, c0 and c1 must have the same length");
+        }
+        for (std::size_t j = 0; j < p.value.size(); ++j) {
+            if (std::isnan(p.value[j]) || p.c0[j] < 0 || p.c1[j] < 0) {
+                throw std::invalid_argument(
+                    "merge_value_counts: values must not be NaN and counts not negative");
+            }
+            entries.push_back(CountedValue{p.value[j], p.c0[j], p.c1[j]});
+        }
+    }
+    return sum_runs(entries);
+}
+
+std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts) {
+    std::vector<Boundary> table;
+    const std::size_t m = counts.value.size();
+    if (m == 0) return table;
+    table.push_back(Boundary{counts.value[0], 0, 0});
+    // Sorted rows hold label 0 before label 1 within a value, so a value ends
+    // on class 1 when it has any, and starts on class 0 when it has any; a
+    // cut goes between two values exactly where those two labels differ.
+    int64_t zeros = 0;
+    int64_t ones = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j > 0) {
+            const bool ends_on_one = counts.c1[j - 1] > 0;
+            const bool starts_on_one = counts.c0[j] == 0;
+            if (ends_on_one != starts_on_one) {
+                table.push_back(
+                    Boundary{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
+            }
+        }
+        zeros += counts.c0[j];
+        ones += counts.c1[j];
+    }
+    table.push_back(Boundary{counts.value[m - 1], zeros, ones});
+    return table;
+}
+
+MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
+                                            const PreprocessResult& counters,
+                                            const TessalineParams& params,
+                                            SummaryStatistic representative) {
+    MdlpFullRawResult r;
+    const std::vector<Boundary> B = boundaries_from_counts(counts);
+    if (!B.empty()) {
+        r.mdlp = compute_splits(B, params);
+        r.intervals = mdlp_intervals(B, r.mdlp);
+    }
+    const std::vector<int64_t> start = row_starts(counts);
+    const int64_t denominator = static_cast<int64_t>(counters.n_used + counters.missing_count);
+    r.summary.reserve(r.intervals.size() + (counters.missing_count > 0 ? 1 : 0));
+    std::size_t from = 0;
+    for (const SummaryInterval& interval : r.intervals) {
+        // A value equal to `right` belongs to this interval.
+        std::size_t to = counts.value.size();
+        if (is_finite(interval.right)) {
+            to = static_cast<std::size_t>(
+                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                                 counts.value.end(), interval.right) -
+                counts.value.begin());
+        }
+        const int64_t rows = start[to] - start[from];
+        if (rows != interval.total) {
+            throw std::logic_error("fit_mdlp_full: el resumen no coincide con los segmentos MDLP");
+        }
+        BinningSummary row;
+        row.left = interval.left;
+        row.right = interval.right;
+        row.count = static_cast<std::size_t>(rows);
+        row.percentage = share(rows, denominator);
+        row.c0 = static_cast<std::size_t>(interval.c0);
+        row.c1 = static_cast<std::size_t>(interval.c1);
+        row.event_rate = interval.p1;
+        if (representative == SummaryStatistic::Mean) {
+            row.representative = mean_of_values(counts, from, to);
+        } else if (rows % 2 == 1) {
+            // The middle row itself, as the row-wise median reads it.
+            row.representative = value_at(counts, start, start[from] + rows / 2);
+        } else if (rows > 0) {
+            const double a = value_at(counts, start, start[from] + rows / 2 - 1);
+            const double b = value_at(counts, start, start[from] + rows / 2);
+            row.representative = a + (b - a) * 0.5;
+        } else {
+            row.representative = kNaN;
+        }
+        r.summary.push_back(row);
+        from = to;
+    }
+    if (counters.missing_count > 0) {
+        const auto missing = static_cast<int64_t>(counters.missing_count);
+        r.summary.push_back(BinningSummary{kNaN, kNaN, counters.missing_count,
+                                           share(missing, denominator), counters.missing_c0,
+                                           counters.missing_c1,
+                                           share(static_cast<int64_t>(counters.missing_c1), missing),
+                                           kNaN});
+    }
+    r.n_input = counters.n_input;
+    r.n_used = counters.n_used;
+    r.n_missing_x = counters.n_missing_x;
+    r.n_missing_y = counters.n_missing_y;
+    r.n_missing_both = counters.n_missing_both;
+    r.n_non_finite = counters.n_non_finite;
+    r.target_was_binary = counters.target_was_binary;
+    r.threshold = counters.threshold;
+    return r;
+}
+
+std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+    ValueCounts finite;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        if (!is_finite(counts.value[j])) continue;
+        finite.value.push_back(counts.value[j]);
+        finite.c0.push_back(counts.c0[j]);
+        finite.c1.push_back(counts.c1[j]);
+    }
+    const std::vector<int64_t> start = row_starts(finite);
+    const int64_t size = start.back();
+    if (size == 0) throw std::invalid_argument("binning: x no contiene valores finitos");
+    std::vector<double> cuts;
+    const double lowest = finite.value.front();
+    const double highest = finite.value.back();
+    if (n_bins == 1 || lowest == highest) return cuts;
+    cuts.reserve(n_bins - 1);
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
+        const double pos = static_cast<double>(size - 1) * p;
+        const auto lo = static_cast<int64_t>(std::floor(pos));
+        const auto hi = static_cast<int64_t>(std::ceil(pos));
+        const double at_lo = value_at(finite, start, lo);
+        const double q =
+            (value_at(finite, start, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+        // Repeated quantiles collapse, and one equal to the maximum is no cut.
+        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
+            cuts.push_back(q);
+        }
+    }
+    return cuts;
+}
+
+std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& counts,
+                                                         int64_t missing_c0, int64_t missing_c1,
+                                                         const std::vector<double>& splits,
+                                                         SummaryStatistic stat) {
+    const std::vector<int64_t> start = row_starts(counts);
+    const int64_t n = start.back() + missing_c0 + missing_c1;
+    const std::size_t m = splits.size();
+    std::vector<BinningSummary> rows;
+    rows.reserve(m + 2);
+    std::size_t from = 0;
+    for (std::size_t b = 0; b <= m; ++b) {
+        // Bin b holds the values above cut b - 1 up to cut b, that cut included.
+        std::size_t to = counts.value.size();
+        if (b < m) {
+            to = static_cast<std::size_t>(
+                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                                 counts.value.end(), splits[b]) -
+                counts.value.begin());
+        }
+        int64_t ones = 0;
+        for (std::size_t j = from; j < to; ++j) ones += counts.c1[j];
+        const int64_t c = start[to] - start[from];
+        const double rep = stat == SummaryStatistic::Mean
+                               ? mean_of_values(counts, from, to)
+                               : median_of_rows(counts, start, start[from], c);
+        rows.push_back(BinningSummary{b == 0 ? -kInf : splits[b - 1], b == m ? kInf : splits[b],
+                                      static_cast<std::size_t>(c), share(c, n),
+                                      static_cast<std::size_t>(c - ones),
+                                      static_cast<std::size_t>(ones), share(ones, c), rep});
+        from = to;
+    }
+    const int64_t missing = missing_c0 + missing_c1;
+    if (missing > 0) {
+        rows.push_back(BinningSummary{kNaN, kNaN, static_cast<std::size_t>(missing),
+                                      share(missing, n), static_cast<std::size_t>(missing_c0),
+                                      static_cast<std::size_t>(missing_c1),
+                                      share(missing_c1, missing), kNaN});
+    }
+    return rows;
+}
+
+LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
+    const int64_t n0 = std::accumulate(counts.c0.begin(), counts.c0.end(), int64_t{0});
+    const int64_t n1 = std::accumulate(counts.c1.begin(), counts.c1.end(), int64_t{0});
+    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
+    LorenzCurve curve;
+    curve.points.reserve(counts.value.size());
+    const double total0 = static_cast<double>(n0);
+    const double total1 = static_cast<double>(n1);
+    int64_t c0 = 0;
+    int64_t c1 = 0;
+    double f0_prev = 0.0;
+    double f1_prev = 0.0;
+    double area = 0.0;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        if (counts.c0[j] + counts.c1[j] == 0) continue;
+        c0 += counts.c0[j];
+        c1 += counts.c1[j];
+        const double f0 = static_cast<double>(c0) / total0;
+        const double f1 = static_cast<double>(c1) / total1;
+        curve.points.push_back(LorenzPoint{counts.value[j], f0, f1});
+        // The trapezoid under the step from the previous point.
+        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
+        f0_prev = f0;
+        f1_prev = f1;
+    }
+    curve.auc = 1.0 - area;
+    curve.gini = (curve.auc + curve.auc) - 1.0;
+    return curve;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,117 @@
+"""Tables, diagnostics and bin expressions over Spark equal the local API."""
+import os
+import shutil
+import sys
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import tessaline as tl
+
+pyspark = pytest.importorskip("pyspark")
+if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
+    pytest.skip("Spark needs Java", allow_module_level=True)
+
+from pyspark.sql import SparkSession, functions as F  # noqa: E402
+
+from tessaline import spark as tls  # noqa: E402
+
+GERMAN = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "data", "germancredit.csv")
+
+
+@pytest.fixture(scope="session")
+def spark():
+    os.environ["PYSPARK_PYTHON"] = sys.executable
+    session = (SparkSession.builder.master("local[2]").appName("tessaline-tests")
+               .config("spark.sql.shuffle.partitions", "3").config("spark.ui.enabled", "false")
+               .getOrCreate())
+    yield session
+    session.stop()
+
+
+def random_frame(n=20_000, seed=7):
+    """Ties, NaN (NULL in Spark for every 97th row), infinities and -999."""
+    rng = np.random.default_rng(seed)
+    frame = {"id": np.arange(n)}
+    for j, levels in enumerate((8, 300, 0)):
+        x = np.round(rng.normal(size=n) * 3, 1) if levels == 0 else rng.integers(0, levels, n) * 0.5
+        x[rng.random(n) < 0.03] = np.nan
+        x[rng.random(n) < 0.01] = np.inf
+        x[rng.random(n) < 0.01] = -np.inf
+        x[rng.random(n) < 0.02] = -999.0
+        frame[f"x{j}"] = x
+    risk = np.nan_to_num(frame["x0"], posinf=9, neginf=-9) / 2 - 1
+    y = (rng.random(n) < 1 / (1 + np.exp(-risk))).astype(float)
+    y[rng.random(n) < 0.02] = np.nan
+    frame["y"] = y
+    return pd.DataFrame(frame)
+
+
+def spark_frame(spark, pdf):
+    df = spark.createDataFrame(pdf).repartition(5)
+    # NULL and NaN are both missing values.
+    return df.select(*[F.when(F.col("id") % 97 == 0, None).otherwise(F.col(c)).alias(c)
+                       if c.startswith("x") else F.col(c) for c in df.columns])
+
+
+def local_frame(pdf):
+    out = pdf.copy()
+    for c in out.columns:
+        if c.startswith("x"):
+            out.loc[out["id"] % 97 == 0, c] = np.nan
+    return out
+
+
+@pytest.fixture(scope="session")
+def frames(spark):
+    german = pd.read_csv(GERMAN)
+    pdf = random_frame()
+    return {"german": (german, spark.createDataFrame(german), "creditability", "bad",
+                       ["duration_in_month", "credit_amount", "age_in_years"]),
+            "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"])}
+
+
+def same_table(local, remote):
+    assert list(local.columns) == list(remote.columns)
+    for key in local.columns:
+        np.testing.assert_array_equal(local[key], remote[key], err_msg=key, strict=True)
+    assert local.metadata == remote.metadata and local.special_values == remote.special_values
+
+
+@pytest.mark.parametrize("data", ["german", "random"])
+@pytest.mark.parametrize("method, options", [
+    ("mdlp", {}), ("mdlp", {"representative": "mean", "minobs": 50, "special_values": [-999.0]}),
+    ("quantile", {"n_bins": 7}),
+])
+def test_tables_equal_the_local_ones(frames, data, method, options):
+    pdf, df, target, event, columns = frames[data]
+    tables = tls.fit_table(df, target, columns, event=event, method=method, **options)
+    fit = tl.mdlp_binning if method == "mdlp" else tl.quantile_binning
+    for name in columns:
+        same_table(fit(pdf[name], pdf[target], event=event, name=name, **options), tables[name])
+
+
+def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
+    pdf, df, _, _, _ = frames["random"]
+    local_gini = tl.gini(pdf["x1"], pdf["y"])
+    remote_gini = tls.gini(df, "x1", "y")
+    assert (remote_gini.gini, remote_gini.auc) == (local_gini.gini, local_gini.auc)
+    table = tl.mdlp_binning(pdf["x2"], pdf["y"], special_values=[-999.0])
+    half = pdf["id"] < 8000
+    local_psi = tl.psi(pdf["x2"][half], pdf["x2"][~half], table)
+    remote_psi = tls.psi(df.filter("id < 8000"), df.filter("id >= 8000"), "x2", table)
+    assert remote_psi.psi == local_psi.psi and remote_psi.ks == local_psi.ks
+    rows = df.select("id", tls.transform_column(table, "x2").alias("b"),
+                     tls.transform_column(table, "x2", "woe").alias("w")).toPandas().sort_values("id")
+    np.testing.assert_array_equal(rows["b"], table.transform(pdf["x2"]))
+    np.testing.assert_array_equal(rows["w"], table.transform(pdf["x2"], output="woe"))
+
+
+def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
+    _, df, _, _, _ = frames["random"]
+    with pytest.raises(ValueError, match=r"column 'x1' has \d+ distinct values, more than "
+                                         r"max_distinct=10 .*F.round\('x1', 4\)"):
+        tls.mdlp_binning(df, "x1", "y", max_distinct=10)
+    with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
+        tls.mdlp_binning(df, "x1", "x0")
