@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "mdlp_params.hpp"
+#include "summary_dict.hpp"
 #include "tessaline/tessaline.hpp"
 #include "wrappers.hpp"
 
@@ -22,16 +23,6 @@ TessalineParams search_params(int64_t minobs, int monotonicity, int mono_dir, do
         throw std::invalid_argument("monotonicity debe estar en 0..3");
     }
     return p;
-}
-
-py::dict split_log_dict(const std::vector<SplitResult>& log) {
-    return py::dict(py::arg("found") = column(log, &SplitResult::found),
-                    py::arg("pto") = column(log, &SplitResult::pto),
-                    py::arg("gain") = column(log, &SplitResult::gain),
-                    py::arg("cost_pos") = column(log, &SplitResult::cost_pos),
-                    py::arg("cost_struct") = column(log, &SplitResult::cost_struct),
-                    py::arg("cost") = column(log, &SplitResult::cost),
-                    py::arg("idx") = column(log, &SplitResult::idx));
 }
 
 py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0,

@@ -22,16 +22,7 @@ py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minob
         const SummaryStatistic stat = parse_summary_statistic(representative);
         r = fit_mdlp_full_from_raw(xs.data, ys.data, xs.size, p, threshold, percentile, stat);
     }
-    return py::dict(
-        py::arg("mdlp") = split_log_dict(r.mdlp),
-        py::arg("summary") = binning_summary_dict(r.summary),
-        py::arg("metadata") = py::dict(
-            py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
-            py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
-            py::arg("n_missing_both") = r.n_missing_both,
-            py::arg("n_non_finite") = r.n_non_finite,
-            py::arg("target_was_binary") = r.target_was_binary,
-            py::arg("threshold") = r.threshold));
+    return mdlp_full_raw_dict(r);
 }
 
 }  // namespace tessaline::bindings

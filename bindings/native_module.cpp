@@ -179,24 +179,7 @@ py::dict mdlp_full_from_counts(const b::DoubleArray& value, const b::Int64Array&
         py::gil_scoped_release release;
         r = tessaline::fit_mdlp_full_from_counts(counts, c, params, stat);
     }
-    using S = tessaline::SplitResult;
-    py::dict log;
-    log["found"] = b::column(r.mdlp, &S::found);
-    log["pto"] = b::column(r.mdlp, &S::pto);
-    log["gain"] = b::column(r.mdlp, &S::gain);
-    log["cost_pos"] = b::column(r.mdlp, &S::cost_pos);
-    log["cost_struct"] = b::column(r.mdlp, &S::cost_struct);
-    log["cost"] = b::column(r.mdlp, &S::cost);
-    log["idx"] = b::column(r.mdlp, &S::idx);
-    return py::dict(
-        py::arg("mdlp") = log, py::arg("summary") = b::binning_summary_dict(r.summary),
-        py::arg("metadata") = py::dict(
-            py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
-            py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
-            py::arg("n_missing_both") = r.n_missing_both,
-            py::arg("n_non_finite") = r.n_non_finite,
-            py::arg("target_was_binary") = r.target_was_binary,
-            py::arg("threshold") = r.threshold));
+    return b::mdlp_full_raw_dict(r);
 }
 
 py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value,
