@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "numeric.hpp"
+#include "raw_summary.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -95,7 +96,8 @@ double mean_of_values(const ValueCounts& counts, std::size_t from, std::size_t t
 }
 
 double share(int64_t part, int64_t whole) {
-    return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
+    // Counts are never negative, so the unsigned share reads them unchanged.
+    return tessaline::share(static_cast<std::size_t>(part), static_cast<std::size_t>(whole));
 }
 
 }  // namespace
@@ -207,22 +209,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
         r.summary.push_back(row);
         from = to;
     }
-    if (counters.missing_count > 0) {
-        const auto missing = static_cast<int64_t>(counters.missing_count);
-        r.summary.push_back(BinningSummary{kNaN, kNaN, counters.missing_count,
-                                           share(missing, denominator), counters.missing_c0,
-                                           counters.missing_c1,
-                                           share(static_cast<int64_t>(counters.missing_c1), missing),
-                                           kNaN});
-    }
-    r.n_input = counters.n_input;
-    r.n_used = counters.n_used;
-    r.n_missing_x = counters.n_missing_x;
-    r.n_missing_y = counters.n_missing_y;
-    r.n_missing_both = counters.n_missing_both;
-    r.n_non_finite = counters.n_non_finite;
-    r.target_was_binary = counters.target_was_binary;
-    r.threshold = counters.threshold;
+    close_raw_summary(counters, r);
     return r;
 }
 

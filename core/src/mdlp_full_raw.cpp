@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "numeric.hpp"
+#include "raw_summary.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -26,11 +27,6 @@ double representative_of_sorted(const std::vector<double>& x, std::size_t s, std
     const std::size_t mid = s + k / 2;
     if (k % 2 == 1) return x[mid];
     return x[mid - 1] + (x[mid] - x[mid - 1]) * 0.5;
-}
-
-double share(std::size_t count, std::size_t denominator) {
-    return denominator == 0 ? 0.0
-                            : static_cast<double>(count) / static_cast<double>(denominator);
 }
 
 }  // namespace
@@ -81,30 +77,33 @@ MdlpFullRawResult fit_mdlp_full_from_raw(const double* x, const double* y, std::
         start = end;
     }
 
-    if (prepared.missing_count > 0) {
+    close_raw_summary(prepared, r);
+    return r;
+}
+
+void close_raw_summary(const PreprocessResult& counters, MdlpFullRawResult& r) {
+    if (counters.missing_count > 0) {
         const double nan = std::numeric_limits<double>::quiet_NaN();
         BinningSummary row;
         row.left = nan;
         row.right = nan;
-        row.count = prepared.missing_count;
-        row.percentage = share(prepared.missing_count, denominator);
-        row.c0 = prepared.missing_c0;
-        row.c1 = prepared.missing_c1;
-        row.event_rate = static_cast<double>(prepared.missing_c1) /
-                         static_cast<double>(prepared.missing_count);
+        row.count = counters.missing_count;
+        row.percentage = share(counters.missing_count, counters.n_used + counters.missing_count);
+        row.c0 = counters.missing_c0;
+        row.c1 = counters.missing_c1;
+        row.event_rate = static_cast<double>(counters.missing_c1) /
+                         static_cast<double>(counters.missing_count);
         row.representative = nan;
         r.summary.push_back(row);
     }
-
-    r.n_input = prepared.n_input;
-    r.n_used = prepared.n_used;
-    r.n_missing_x = prepared.n_missing_x;
-    r.n_missing_y = prepared.n_missing_y;
-    r.n_missing_both = prepared.n_missing_both;
-    r.n_non_finite = prepared.n_non_finite;
-    r.target_was_binary = prepared.target_was_binary;
-    r.threshold = prepared.threshold;
-    return r;
+    r.n_input = counters.n_input;
+    r.n_used = counters.n_used;
+    r.n_missing_x = counters.n_missing_x;
+    r.n_missing_y = counters.n_missing_y;
+    r.n_missing_both = counters.n_missing_both;
+    r.n_non_finite = counters.n_non_finite;
+    r.target_was_binary = counters.target_was_binary;
+    r.threshold = counters.threshold;
 }
 
 }  // namespace tessaline
