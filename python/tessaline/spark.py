@@ -47,8 +47,6 @@ DEFAULT_MAX_DISTINCT = 20_000_000
 # whether its target is known.
 KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
     range(8)
-# Kinds whose rows are counted by value of x.
-_BY_VALUE = (KEPT, INF_KNOWN, SPECIAL)
 
 
 def _functions() -> Any:
@@ -76,40 +74,39 @@ def _is_numeric(df: Any, name: str) -> bool:
     return isinstance(df.schema[name].dataType, (NumericType, BooleanType))
 
 
-def _row_entry(index: int, name: str, flag: Any, specials: Sequence[float]) -> Any:
-    """The (column, kind, value, label) entry of one column of a row."""
-    F = _functions()
-    x = F.col(name).cast("double")
-    x_missing = x.isNull() | F.isnan(x)
-    x_inf = x.isin(math.inf, -math.inf)
-    y_missing = flag.isNull()
-    special = x.isin(*specials) if specials else F.lit(False)
-    kind = (F.when(x_missing, F.when(y_missing, MISSING_BOTH).otherwise(MISSING_X))
-            .when(special, F.when(y_missing, SPECIAL_MISSING_Y).otherwise(SPECIAL))
-            .when(x_inf, F.when(y_missing, INF_MISSING_Y).otherwise(INF_KNOWN))
-            .when(y_missing, MISSING_Y).otherwise(KEPT))
-    value = F.when(kind.isin(*_BY_VALUE), x)
-    return F.struct(F.lit(index).alias("c"), kind.alias("k"), value.alias("x"),
-                    flag.alias("y"))
-
-
 class ColumnCounts:
     """The merged counts of one column: rows per kind, with their events, and
-    the distinct values of the kinds counted by value."""
+    the (value, c0, c1) of the rows whose value and target are known.
 
-    def __init__(self, rows: Mapping[str, npt.NDArray[Any]]) -> None:
-        kinds, n, ones = rows["k"], rows["n"], rows["ones"]
-        self.rows = np.bincount(kinds, weights=n, minlength=8).astype(np.int64)
-        self.events = np.bincount(kinds, weights=ones, minlength=8).astype(np.int64)
-        self._rows = rows
+    Spark groups the rows of a column by value only (NULL and NaN are values
+    there, and 0.0 and -0.0 one); what kind a group is follows from its value,
+    which keeps the per-row work in Spark down to the grouping itself."""
+
+    def __init__(self, value: npt.NDArray[np.float64], rows: npt.NDArray[np.int64],
+                 known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64],
+                 special_values: Sequence[float] = ()) -> None:
+        missing = np.isnan(value)
+        special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
+        infinite = np.isinf(value) & ~special
+        finite = ~(missing | special | infinite)
+        unknown = rows - known
+        self.rows = np.zeros(8, dtype=np.int64)
+        self.events = np.zeros(8, dtype=np.int64)
+        for group, with_y, without_y in ((finite, KEPT, MISSING_Y), (missing, MISSING_X, MISSING_BOTH),
+                                         (infinite, INF_KNOWN, INF_MISSING_Y),
+                                         (special, SPECIAL, SPECIAL_MISSING_Y)):
+            self.rows[with_y] = known[group].sum()
+            self.rows[without_y] = unknown[group].sum()
+            self.events[with_y] = ones[group].sum()
+        self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
+        self._value, self._known, self._ones = value, known, ones
 
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
-        """The merged (value, c0, c1) of the rows of these kinds, ascending."""
-        keep = np.isin(self._rows["k"], kinds)
-        value = self._rows["x"][keep].astype(np.float64)
-        c1 = self._rows["ones"][keep].astype(np.int64)
-        c0 = self._rows["n"][keep].astype(np.int64) - c1
-        return _native.merge_value_counts(value, c0, c1)
+        """The merged (value, c0, c1) of the rows of these kinds (KEPT,
+        INF_KNOWN, SPECIAL) with a known target, ascending."""
+        keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
+        c1 = self._ones[keep]
+        return _native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
 
 
 def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
@@ -118,18 +115,19 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     """The merged counts of every column against the target, in one pass."""
     F = _functions()
     flag = event_flags(df, target, event)
-    specials = special_values or {}
-    entries = [_row_entry(i, name, flag, specials.get(name, ())) for i, name in enumerate(columns)]
+    entries = [F.struct(F.lit(i).alias("c"), F.col(name).cast("double").alias("x"), flag.alias("y"))
+               for i, name in enumerate(columns)]
     exploded = df.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
-    grouped = exploded.groupBy("c", "k", "x").agg(
-        F.count(F.lit(1)).alias("n"), F.sum("y").alias("ones"),
+    grouped = exploded.groupBy("c", "x").agg(
+        F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
         F.sum(F.when(~F.col("y").isin(0.0, 1.0), 1).otherwise(0)).alias("bad"))
+    # Kept in Spark while the distinct values are counted there, so that the
+    # grouping runs once and nothing comes to the driver before the count.
     grouped = grouped.persist()
     try:
-        # The distinct values per column are counted in Spark before anything
-        # comes to the driver.
-        distinct = {r["c"]: r["count"] for r in
-                    grouped.filter(F.col("k").isin(*_BY_VALUE)).groupBy("c").count().collect()}
+        x = F.col("x")
+        counted = grouped.groupBy("c").agg(F.count(F.when(~F.isnan(x), x)).alias("distinct"))
+        distinct = {r["c"]: r["distinct"] for r in counted.collect()}
         for i, name in enumerate(columns):
             if distinct.get(i, 0) > max_distinct:
                 raise ValueError(
@@ -142,13 +140,14 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     if int(np.nansum(table.column("bad").to_numpy(zero_copy_only=False))) > 0:
         raise TargetError(f"the target {target!r} is not 0/1: give event= (the value of an event)")
     c = table.column("c").to_numpy()
-    arrays = {
-        "k": table.column("k").to_numpy().astype(np.int64),
-        "x": table.column("x").to_numpy(zero_copy_only=False).astype(np.float64),
-        "n": table.column("n").to_numpy().astype(np.int64),
-        "ones": np.nan_to_num(table.column("ones").to_numpy(zero_copy_only=False)).astype(np.int64),
-    }
-    return {name: ColumnCounts({k: v[c == i] for k, v in arrays.items()})
+    # NULL comes as NaN, and a NULL sum (no known target) as 0.
+    value = table.column("x").to_numpy(zero_copy_only=False).astype(np.float64)
+    rows = table.column("n").to_numpy().astype(np.int64)
+    known = table.column("known").to_numpy().astype(np.int64)
+    ones = np.nan_to_num(table.column("ones").to_numpy(zero_copy_only=False)).astype(np.int64)
+    specials = special_values or {}
+    return {name: ColumnCounts(value[c == i], rows[c == i], known[c == i], ones[c == i],
+                               specials.get(name, ()))
             for i, name in enumerate(columns)}
 
 
