@@ -182,6 +182,20 @@ py::dict mdlp_full_from_counts(const b::DoubleArray& value, const b::Int64Array&
     return b::mdlp_full_raw_dict(r);
 }
 
+py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
+                                              const b::Int64Array& c1) {
+    std::vector<tessaline::Boundary> table;
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1);
+    {
+        py::gil_scoped_release release;
+        table = tessaline::boundaries_from_counts(counts);
+    }
+    std::vector<double> cuts;
+    cuts.reserve(table.size());
+    for (const tessaline::Boundary& row : table) cuts.push_back(row.pto_corte);
+    return b::array_from_vector(cuts);
+}
+
 py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value,
                                                 const b::Int64Array& c0, const b::Int64Array& c1,
                                                 std::size_t n_bins) {
@@ -263,6 +277,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
           py::arg("force_first_split"), py::arg("representative"),
           "Full MDLP with summary and counters from merged counts of the kept rows.");
+    m.def("boundary_cuts_from_counts", &boundary_cuts_from_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"),
+          "Cut points of the boundary table of the finite values behind the counts.");
     m.def("quantile_splits_from_counts", &quantile_splits_from_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("n_bins"),
           "Quantile cut points of the finite values behind the counts.");

@@ -26,6 +26,9 @@ def mdlp_full_from_counts(
     minobs: int, monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
     force_first_split: bool, representative: str,
 ) -> dict[str, Any]: ...
+def boundary_cuts_from_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
+) -> npt.NDArray[np.float64]: ...
 def quantile_splits_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...

@@ -64,15 +64,33 @@ def categorical_binning(
         raise ValueError(f"x and y must have the same length ({encoded.codes.size} and "
                          f"{flags.size} rows)")
     counts = _native.count_categories(encoded.codes, flags, len(encoded.names))
-    c0, c1 = counts["c0"], counts["c1"]
-    labelled = int(c0.sum() + c1.sum()) + counts["missing_c0"] + counts["missing_c1"]
+    return categorical_table(
+        encoded.names, counts["c0"], counts["c1"], counts["missing_c0"], counts["missing_c1"],
+        _counters(encoded.codes, flags), min_share=min_share, minobs=minobs,
+        monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
+        beta_struct=beta_struct, force_first_split=force_first_split,
+        name=name if name is not None else column_name(x), method=method, limits=limits)
+
+
+def categorical_table(
+    names: list[str], c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], missing_c0: int,
+    missing_c1: int, counters: Mapping[str, Any], *, min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
+    minobs: int | None = None, monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
+    beta_struct: float = 1.0, force_first_split: bool = False, name: str | None = None,
+    method: Literal["mdlp", "optimal"] = "mdlp", limits: Mapping[str, Any] | None = None,
+) -> BinningTable:
+    """The table of `categorical_binning` from the non-events `c0` and events
+    `c1` of each category of `names` (ascending), the labelled rows whose
+    category is missing, and the row counters of the column (`n_input` is
+    every row, whose number sets the default `minobs`)."""
+    labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)
-    kept = [n for n, r, p in zip(encoded.names, rows, pooled) if r > 0 and not p]
+    kept = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
     groups = sorted(kept + ([OTHER] if pooled.any() else []))
     group_of_name = {n: groups.index(OTHER) if p else groups.index(n) if r > 0 else -1
-                     for n, r, p in zip(encoded.names, rows, pooled)}
-    group_of_code = np.array([group_of_name[n] for n in encoded.names], dtype=np.int64)
+                     for n, r, p in zip(names, rows, pooled)}
+    group_of_code = np.array([group_of_name[n] for n in names], dtype=np.int64)
     g0 = np.bincount(group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0],
                      minlength=len(groups)).astype(np.int64)
     g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
@@ -84,23 +102,23 @@ def categorical_binning(
         intervals, split_log = _optimal_groups(g0[order], g1[order], dict(limits or {})), None
     else:
         if minobs is None:
-            minobs = default_minobs(encoded.codes.size)
+            minobs = default_minobs(int(counters["n_input"]))
         result = _tessaline.mdlp_full(
             *_sorted_rows(g0[order], g1[order]), minobs, monotonicity, mono_dir, alpha_pos,
             beta_struct, force_first_split,
         )
         intervals, split_log = result["summary"], result["mdlp"]
-    summary = _summary(intervals, counts["missing_c0"], counts["missing_c1"])
+    summary = _summary(intervals, missing_c0, missing_c1)
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
     bins = [tuple(in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
                                 int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)])
             for lo, hi in zip(left, right) if not np.isnan(lo)]
     return BinningTable(
-        summary, method=method, name=name if name is not None else column_name(x),
-        metadata={**_counters(encoded.codes, flags), "n_categories": len(encoded.names)},
+        summary, method=method, name=name,
+        metadata={**counters, "n_categories": len(names)},
         split_log=split_log, bin_categories=bins,
-        pooled_categories=[n for n, p in zip(encoded.names, pooled) if p],
+        pooled_categories=[n for n, p in zip(names, pooled) if p],
     )
 
 

@@ -4,7 +4,7 @@ the contiguous bins of largest information value under an analyst's limits
 rate). The grouping is exact: a dynamic programme in the core library."""
 from __future__ import annotations
 
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import Any, Literal
 
 import numpy as np
@@ -35,20 +35,51 @@ _BOUNDARY_ROWS = 200_000
 _MAX_BOUNDARIES = 1000
 
 
-def _prebins(xs: npt.NDArray[np.float64], labels: npt.NDArray[np.int32],
+def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
              n_prebins: int) -> npt.NDArray[np.float64]:
-    """Quantile cut points, with the class-change points of both classes when
-    the rows are few: taken for the events and for the non-events alike, so
-    swapping the classes gives the same pre-bins."""
-    quantiles = _tessaline.binning_splits(xs, "quantile", n_prebins, "full", 0.0, 1.0, 0.0,
-                                          _NO_SPLITS)
-    if xs.size > _BOUNDARY_ROWS or labels.size != xs.size or not np.isin(labels, (0, 1)).all():
+    """Quantile cut points of the searched rows counted by value, with the
+    class-change points of both classes when the rows are few: taken for the
+    events and for the non-events alike, so swapping the classes gives the
+    same pre-bins."""
+    value, c0, c1 = counts["value"], counts["c0"], counts["c1"]
+    quantiles = _native.quantile_splits_from_counts(value, c0, c1, n_prebins)
+    if n_rows > _BOUNDARY_ROWS:
         return quantiles
-    ys = labels.astype(np.float64)
-    points = [_tessaline.compute_boundaries_raw(xs, target)["pto_corte"] for target in (ys, 1.0 - ys)]
+    finite = np.isfinite(value)
+    points = [_native.boundary_cuts_from_counts(value[finite], a[finite], b[finite])
+              for a, b in ((c0, c1), (c1, c0))]
     union = np.unique(np.concatenate([quantiles, *points]))
     union = union[np.isfinite(union)]
     return union if union.size <= _MAX_BOUNDARIES else quantiles
+
+
+def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: str | None,
+                 max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
+                 n_prebins: int = DEFAULT_N_PREBINS) -> tuple[npt.NDArray[np.float64],
+                                                              dict[str, Any]]:
+    """The cut points of the optimal grouping and the table's metadata, from
+    the searched rows counted by value (`counts`: value ascending, c0, c1;
+    infinite values included) and the number of searched rows, those whose
+    value is missing included."""
+    prebins = _prebins(counts, n_rows, n_prebins)
+    # Only the counts of the pre-bins are used: the cheaper representative.
+    per_prebin = _native.summary_binary_from_counts(counts["value"], counts["c0"], counts["c1"],
+                                                    0, 0, prebins, "mean")
+    intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    best = _native.optimal_binning(
+        np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
+        np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
+        max_bins, min_bin_share, min_events, min_non_events, trend)
+    if best["message"]:
+        raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
+    # A group ends at its last pre-bin, whose right end is the group's cut point.
+    cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
+    # A quantile falls between two values; the largest value at or below it
+    # parts the rows the same way and reads as the data does ("(6, 11]").
+    value = counts["value"]
+    cuts = value[np.searchsorted(value, cuts, side="right") - 1]
+    return cuts, {"trend": best["trend"], "n_prebins": int(intervals.sum())}
 
 
 def optimal_binning(
@@ -88,30 +119,13 @@ def optimal_binning(
     is_special = np.isin(xs, specials) if specials else None
     searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
                                          (xs[~is_special], flags[~is_special])))
-    prebins = _prebins(searched_x, labels, n_prebins)
-    # Only the counts of the pre-bins are used: the cheaper representative.
-    counts = _tessaline.binning_summary_binary(searched_x, labels, prebins, "mean")
-    intervals = ~np.isnan(np.asarray(counts["left"]))
-    best = _native.optimal_binning(
-        np.asarray(counts["c0"], dtype=np.float64)[intervals],
-        np.asarray(counts["c1"], dtype=np.float64)[intervals],
-        max_bins, min_bin_share, min_events, min_non_events, trend)
     label = name if name is not None else column_name(x)
-    if best["message"]:
-        raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
-    # A group ends at its last pre-bin, whose right end is the group's cut point.
-    cuts = np.asarray(counts["right"])[intervals][best["last"][:-1]]
-    # A quantile falls between two values; the largest value at or below it
-    # parts the rows the same way and reads as the data does ("(6, 11]").
-    if cuts.size:
-        bins = _tessaline.binning_transform(searched_x, cuts)
-        largest = np.full(cuts.size + 1, -np.inf)
-        known = bins >= 0
-        np.maximum.at(largest, bins[known], searched_x[known])
-        cuts = largest[:-1]
+    cuts, metadata = optimal_cuts(
+        _native.count_values(searched_x, labels), searched_x.size, label=label, max_bins=max_bins,
+        min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
+        trend=trend, n_prebins=n_prebins)
     summary: Any = _tessaline.binning_summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
-    return BinningTable(summary, method="optimal", name=label,
-                        metadata={"trend": best["trend"], "n_prebins": int(intervals.sum())},
+    return BinningTable(summary, method="optimal", name=label, metadata=metadata,
                         special_values=specials)
