@@ -1,21 +1,25 @@
 """Exact binning over Spark DataFrames, with the same results as the local API.
 
 Every result of this package is a function of counts that add up across
-partitions: per column, the rows of each class at each distinct value, plus
-the rows set aside (missing or infinite values). Spark sums those counts by
-key in one pass over the table for all columns; the driver collects them and
-the native core rebuilds the boundary table, the split search, the quantile
-cut points and the summaries from them. No numerics are computed here.
+partitions: per column, the rows of each class at each distinct value (or
+category), plus the rows set aside (missing or infinite values, missing
+targets). Spark sums those counts by key in one pass over the table for all
+columns; the driver collects them and the native core rebuilds the boundary
+table, the split searches, the quantile cut points and the summaries from
+them. No numerics are computed here.
 
     from tessaline import spark as tls
-    tables = tls.fit_table(df, "creditability", event="bad", method="mdlp")
-    df = df.withColumn("duration_bin", tls.transform_column(tables["duration"], "duration"))
+    binning = tls.fit(tl.TableBinning(method="optimal"), df, "creditability")
+    scored = tls.transform(binning, df)            # WoE columns, as Spark expressions
+    table = tls.mdlp_binning(df, "duration", "creditability", event="bad")
 
-Exact, bit for bit, against `mdlp_binning`, `quantile_binning`, `gini` and
-`psi` on the same rows, with two exceptions: 0.0 and -0.0 are one value (a
-cut point or representative that is a zero may differ in sign), and the
-``representative="mean"`` of `quantile_binning`, which the local summary adds
-in input order and which is added here in ascending order of the values.
+Exact, bit for bit, against the local `TableBinning`, `mdlp_binning`,
+`optimal_binning`, `quantile_binning`, `equal_width_binning`,
+`categorical_binning`, `gini` and `psi` on the same rows, with two
+exceptions: 0.0 and -0.0 are one value (a cut point or representative that is
+a zero may differ in sign), and the ``representative="mean"``, which the
+local summary adds in input order and which is added here in ascending order
+of the values.
 
 Driver memory is bounded: the distinct values of every column are counted in
 Spark first, and a column with more than `max_distinct` of them is an error
@@ -25,20 +29,28 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
 
+import _tessaline
+
 from . import _native
+from ._categories import category_name
 from ._target import TargetError
 from .binning import (
+    OTHER,
     BinningTable,
     checked_special_values,
     default_minobs,
     with_special_rows,
 )
+from .categorical import categorical_table
 from .diagnostics import GiniResult, PSIResult
+from .optimal import DEFAULT_N_PREBINS, optimal_cuts
+from .table import LIMITS, TableBinning
 
 DEFAULT_MAX_DISTINCT = 20_000_000
 
@@ -47,6 +59,9 @@ DEFAULT_MAX_DISTINCT = 20_000_000
 # whether its target is known.
 KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
     range(8)
+_NO_SPLITS = np.empty(0, dtype=np.float64)
+# The prepared target and its check, as columns of the counted frame.
+_FLAG, _NOT_BINARY = "__tessaline_y", "__tessaline_not_binary"
 
 
 def _functions() -> Any:
@@ -68,15 +83,24 @@ def event_flags(df: Any, target: str, event: Any = None) -> Any:
     return F.when(yd.isNotNull() & ~F.isnan(yd), yd)
 
 
+def _type_name(df: Any, name: str) -> str:
+    return str(df.schema[name].dataType.typeName())
+
+
 def _is_numeric(df: Any, name: str) -> bool:
     from pyspark.sql.types import BooleanType, NumericType
 
     return isinstance(df.schema[name].dataType, (NumericType, BooleanType))
 
 
+def _holds_categories(df: Any, name: str) -> bool:
+    """Whether a column's values are categories by their type (strings, booleans)."""
+    return _type_name(df, name) in ("string", "boolean", "char", "varchar")
+
+
 class ColumnCounts:
-    """The merged counts of one column: rows per kind, with their events, and
-    the (value, c0, c1) of the rows whose value and target are known.
+    """The merged counts of one numeric column: rows per kind, with their
+    events, and the (value, c0, c1) of the rows whose value and target are known.
 
     Spark groups the rows of a column by value only (NULL and NaN are values
     there, and 0.0 and -0.0 one); what kind a group is follows from its value,
@@ -100,6 +124,7 @@ class ColumnCounts:
             self.events[with_y] = ones[group].sum()
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
+        self.finite_values = np.sort(value[finite & (rows > 0)])
 
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,
@@ -108,26 +133,107 @@ class ColumnCounts:
         c1 = self._ones[keep]
         return _native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
 
+    @property
+    def missing(self) -> tuple[int, int]:
+        """Non-events and events of the rows whose value is missing."""
+        return int(self.rows[MISSING_X] - self.events[MISSING_X]), int(self.events[MISSING_X])
 
-def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
-                  special_values: Mapping[str, Sequence[float]] | None = None,
-                  max_distinct: int = DEFAULT_MAX_DISTINCT) -> dict[str, ColumnCounts]:
-    """The merged counts of every column against the target, in one pass."""
+
+@dataclass(frozen=True)
+class CategoryCounts:
+    """The merged counts of one categorical column by category name, as the
+    local encoding names them (ascending)."""
+    names: list[str]
+    c0: npt.NDArray[np.int64]
+    c1: npt.NDArray[np.int64]
+    missing_c0: int
+    missing_c1: int
+    counters: dict[str, Any]
+
+
+def _category_names(texts: Sequence[str], type_name: str) -> list[str]:
+    """The local name of each category Spark gives as text: booleans print
+    as Python's, and integral floats as integers."""
+    if type_name == "boolean":
+        return ["True" if t == "true" else "False" for t in texts]
+    if type_name in ("float", "double", "decimal"):
+        return [category_name(float(t)) for t in texts]
+    return list(texts)
+
+
+def category_counts(texts: npt.NDArray[Any], rows: npt.NDArray[np.int64],
+                    known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64],
+                    type_name: str) -> CategoryCounts:
+    """The counts of one categorical column from its groups (text None for a
+    missing category), categories whose names coincide merged."""
+    present = np.array([t is not None for t in texts], dtype=bool)
+    names_per_group = _category_names([t for t in texts if t is not None], type_name)
+    names = sorted(set(names_per_group))
+    code = np.array([names.index(n) for n in names_per_group], dtype=np.int64)
+    labelled0 = known - ones
+
+    def per_name(counts: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
+        return np.bincount(code, weights=counts[present], minlength=len(names)).astype(np.int64)
+
+    unknown = rows - known
+    counters = {
+        "n_input": int(rows.sum()), "n_used": int(known[present].sum()),
+        "n_missing_x": int(known[~present].sum()), "n_missing_y": int(unknown[present].sum()),
+        "n_missing_both": int(unknown[~present].sum()), "n_non_finite": 0,
+        "target_was_binary": True, "threshold": 0.0,
+    }
+    return CategoryCounts(names, per_name(labelled0), per_name(ones),
+                          int(labelled0[~present].sum()), int(ones[~present].sum()), counters)
+
+
+def _prepared(df: Any, target: str, event: Any) -> Any:
+    """`df` with the event flag and its 0/1 check as columns, so that Spark
+    evaluates them once per row rather than once per counted column."""
     F = _functions()
     flag = event_flags(df, target, event)
-    entries = [F.struct(F.lit(i).alias("c"), F.col(name).cast("double").alias("x"), flag.alias("y"))
-               for i, name in enumerate(columns)]
-    exploded = df.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
-    grouped = exploded.groupBy("c", "x").agg(
+    return df.select("*", flag.alias(_FLAG), (~flag.isin(0.0, 1.0)).cast("int").alias(_NOT_BINARY))
+
+
+def _entry(index: int, name: str, type_name: str, as_categories: bool) -> Any:
+    """The (column, value, category, label, check) entry of one column of a
+    row: numbers in `x`, categories as text in `s` (NaN a missing category)."""
+    F = _functions()
+    column = F.col(name)
+    if as_categories:
+        text = F.when(~F.isnan(column), column.cast("string")) \
+            if type_name in ("float", "double") else column.cast("string")
+        x, s = F.lit(None).cast("double"), text
+    else:
+        x, s = column.cast("double"), F.lit(None).cast("string")
+    # The target is checked once per row, with the first column.
+    check = F.col(_NOT_BINARY) if index == 0 else F.lit(None).cast("int")
+    return F.struct(F.lit(index).alias("c"), x.alias("x"), s.alias("s"), F.col(_FLAG).alias("y"),
+                    check.alias("b"))
+
+
+def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
+                  categorical: Sequence[str] = (),
+                  special_values: Mapping[str, Sequence[float]] | None = None,
+                  max_distinct: int = DEFAULT_MAX_DISTINCT,
+                  ) -> dict[str, ColumnCounts | CategoryCounts]:
+    """The merged counts of every column against the target, in one pass:
+    the columns of `categorical` by category, the others by value."""
+    F = _functions()
+    prepared = _prepared(df, target, event)
+    types = {name: _type_name(df, name) for name in columns}
+    entries = [_entry(i, name, types[name], name in categorical) for i, name in enumerate(columns)]
+    exploded = prepared.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
+    grouped = exploded.groupBy("c", "x", "s").agg(
         F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
-        F.sum(F.when(~F.col("y").isin(0.0, 1.0), 1).otherwise(0)).alias("bad"))
+        F.sum("b").alias("bad"))
     # Kept in Spark while the distinct values are counted there, so that the
     # grouping runs once and nothing comes to the driver before the count.
     grouped = grouped.persist()
     try:
-        x = F.col("x")
-        counted = grouped.groupBy("c").agg(F.count(F.when(~F.isnan(x), x)).alias("distinct"))
-        distinct = {r["c"]: r["distinct"] for r in counted.collect()}
+        x, s = F.col("x"), F.col("s")
+        counted = grouped.groupBy("c").agg(
+            F.count(F.when(~F.isnan(x), x)).alias("values"), F.count(s).alias("categories"))
+        distinct = {r["c"]: r["values"] + r["categories"] for r in counted.collect()}
         for i, name in enumerate(columns):
             if distinct.get(i, 0) > max_distinct:
                 raise ValueError(
@@ -142,13 +248,30 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     c = table.column("c").to_numpy()
     # NULL comes as NaN, and a NULL sum (no known target) as 0.
     value = table.column("x").to_numpy(zero_copy_only=False).astype(np.float64)
+    texts = np.array(table.column("s").to_pylist(), dtype=object)
     rows = table.column("n").to_numpy().astype(np.int64)
     known = table.column("known").to_numpy().astype(np.int64)
     ones = np.nan_to_num(table.column("ones").to_numpy(zero_copy_only=False)).astype(np.int64)
     specials = special_values or {}
-    return {name: ColumnCounts(value[c == i], rows[c == i], known[c == i], ones[c == i],
-                               specials.get(name, ()))
-            for i, name in enumerate(columns)}
+    out: dict[str, ColumnCounts | CategoryCounts] = {}
+    for i, name in enumerate(columns):
+        mine = c == i
+        out[name] = category_counts(texts[mine], rows[mine], known[mine], ones[mine], types[name]) \
+            if name in categorical else \
+            ColumnCounts(value[mine], rows[mine], known[mine], ones[mine], specials.get(name, ()))
+    return out
+
+
+def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
+                   specials: list[float]) -> Mapping[str, Any]:
+    """The summary with the rows of the special values, few by nature, given
+    as values with their flags."""
+    special = counts.values([SPECIAL])
+    xs = np.repeat(np.concatenate((special["value"], special["value"])),
+                   np.concatenate((special["c0"], special["c1"])))
+    flags = np.repeat(np.concatenate((np.zeros(len(special["c0"])), np.ones(len(special["c1"])))),
+                      np.concatenate((special["c0"], special["c1"])))
+    return with_special_rows(summary, xs, flags, specials)
 
 
 def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
@@ -177,65 +300,106 @@ def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
     metadata: dict[str, Any] = dict(result["metadata"])
     specials = checked_special_values(special_values)
     if specials:
-        # The special rows as values with their flags, few by nature.
-        special = counts.values([SPECIAL])
-        xs = np.repeat(np.concatenate((special["value"], special["value"])),
-                       np.concatenate((special["c0"], special["c1"])))
-        flags = np.repeat(np.concatenate((np.zeros(len(special["c0"])), np.ones(len(special["c1"])))),
-                          np.concatenate((special["c0"], special["c1"])))
-        summary = with_special_rows(summary, xs, flags, specials)
+        summary = _with_specials(summary, counts, specials)
         metadata["n_special"] = int(rows[SPECIAL] + rows[SPECIAL_MISSING_Y])
     return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
                         split_log=result["mdlp"], special_values=specials)
 
 
-def quantile_table(counts: ColumnCounts, name: str, *, n_bins: int = 10,
-                   representative: Literal["median", "mean"] = "median") -> BinningTable:
-    """The `quantile_binning` table of one column from its merged counts."""
+def unsupervised_table(counts: ColumnCounts, name: str, *,
+                       method: Literal["quantile", "equal_width"] = "quantile", n_bins: int = 10,
+                       representative: Literal["median", "mean"] = "median") -> BinningTable:
+    """The `quantile_binning` or `equal_width_binning` table of one column
+    from its merged counts (the rows of special values are rows like others)."""
     values = counts.values([KEPT, INF_KNOWN, SPECIAL])
-    splits = _native.quantile_splits_from_counts(values["value"], values["c0"], values["c1"],
-                                                 n_bins)
-    missing_c1 = int(counts.events[MISSING_X])
-    summary = _native.summary_binary_from_counts(
-        values["value"], values["c0"], values["c1"], int(counts.rows[MISSING_X]) - missing_c1,
-        missing_c1, splits, representative)
-    return BinningTable(summary, method="quantile", name=name)
+    if method == "quantile":
+        splits = _native.quantile_splits_from_counts(values["value"], values["c0"],
+                                                     values["c1"], n_bins)
+    else:
+        # Equal widths depend on the smallest and largest finite value only,
+        # which the distinct values hold.
+        splits = _tessaline.binning_splits(values["value"], "equal_width", n_bins, "full", 0.0,
+                                           1.0, 0.0, _NO_SPLITS)
+    summary = _native.summary_binary_from_counts(values["value"], values["c0"], values["c1"],
+                                                 *counts.missing, splits, representative)
+    return BinningTable(summary, method=method, name=name)
+
+
+def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
+                  representative: Literal["median", "mean"] = "median",
+                  n_prebins: int = DEFAULT_N_PREBINS, **limits: Any) -> BinningTable:
+    """The `optimal_binning` table of one column from its merged counts."""
+    searched = counts.values([KEPT, INF_KNOWN])
+    n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
+    cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
+    summary: Mapping[str, Any] = _native.summary_binary_from_counts(
+        searched["value"], searched["c0"], searched["c1"], *counts.missing, cuts, representative)
+    specials = checked_special_values(special_values)
+    if specials:
+        summary = _with_specials(summary, counts, specials)
+    return BinningTable(summary, method="optimal", name=name, metadata=metadata,
+                        special_values=specials)
+
+
+def category_table(counts: CategoryCounts, name: str, **options: Any) -> BinningTable:
+    """The `categorical_binning` table of one column from its merged counts."""
+    return categorical_table(counts.names, counts.c0, counts.c1, counts.missing_c0,
+                             counts.missing_c1, counts.counters, name=name, **options)
+
+
+def numeric_table(counts: ColumnCounts, name: str, method: str, **options: Any) -> BinningTable:
+    """The table of `method` ("mdlp", "optimal", "quantile", "equal_width")
+    of one column from its merged counts, with that method's options."""
+    if method == "mdlp":
+        return mdlp_table(counts, name, **options)
+    if method == "optimal":
+        return optimal_table(counts, name, **options)
+    if method in ("quantile", "equal_width"):
+        return unsupervised_table(counts, name, method=method, **options)
+    raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}")
+
+
+def _specials_per_column(special_values: Sequence[float] | Mapping[str, Sequence[float]],
+                         columns: Sequence[str]) -> dict[str, list[float]]:
+    per_column = special_values if isinstance(special_values, Mapping) \
+        else {name: special_values for name in columns}
+    return {name: checked_special_values(per_column.get(name, ())) for name in columns}
 
 
 def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, event: Any = None,
-              method: Literal["mdlp", "quantile"] = "mdlp", n_bins: int = 10,
+              method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
               special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
-              max_distinct: int = DEFAULT_MAX_DISTINCT, **mdlp_options: Any,
+              max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any,
               ) -> dict[str, BinningTable]:
-    """One table per column of the Spark DataFrame `df` (default: every
-    numeric column but the target) against `target`, with one pass over the
-    data. `method` "mdlp" takes the options of `mdlp_binning`, "quantile"
-    `n_bins`; `special_values` is a list for every column or a dict of lists
-    per column."""
-    if method not in ("mdlp", "quantile"):
-        raise ValueError(f"method must be 'mdlp' or 'quantile' on Spark, not {method!r}")
+    """One table per numeric column of the Spark DataFrame `df` (default:
+    every numeric column but the target) against `target`, with one pass over
+    the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
+    the options of that local function. `special_values` is a list for every
+    column or a dict of lists per column (MDLP and optimal only)."""
     if columns is None:
         columns = [f.name for f in df.schema.fields if f.name != target and _is_numeric(df, f.name)]
-    per_column = special_values if isinstance(special_values, Mapping) \
-        else {name: special_values for name in columns}
-    specials = {name: checked_special_values(per_column.get(name, ())) for name in columns}
-    if method == "quantile" and any(specials.values()):
-        raise ValueError("special values are kept apart by the MDLP tables only")
+    specials = _specials_per_column(special_values, columns)
+    if method in ("quantile", "equal_width") and any(specials.values()):
+        raise ValueError("special values are kept apart by the MDLP and optimal tables only")
     counted = count_columns(df, columns, target, event=event, special_values=specials,
                             max_distinct=max_distinct)
-    if method == "quantile":
-        return {name: quantile_table(counted[name], name, n_bins=n_bins, **mdlp_options)
-                for name in columns}
-    return {name: mdlp_table(counted[name], name, special_values=specials[name], **mdlp_options)
-            for name in columns}
+    if method in ("mdlp", "optimal"):
+        return {name: numeric_table(counted[name], name, method, special_values=specials[name],
+                                    **options) for name in columns}
+    return {name: numeric_table(counted[name], name, method, **options) for name in columns}
 
 
 def mdlp_binning(df: Any, x: str, y: str, *, event: Any = None,
-                 special_values: Sequence[float] = (),
                  max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
     """`tessaline.mdlp_binning` of the column `x` against `y` of a Spark DataFrame."""
-    return fit_table(df, y, [x], event=event, special_values=special_values,
-                     max_distinct=max_distinct, **options)[x]
+    return fit_table(df, y, [x], event=event, max_distinct=max_distinct, **options)[x]
+
+
+def optimal_binning(df: Any, x: str, y: str, *, event: Any = None,
+                    max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+    """`tessaline.optimal_binning` of the column `x` against `y` of a Spark DataFrame."""
+    return fit_table(df, y, [x], event=event, method="optimal", max_distinct=max_distinct,
+                     **options)[x]
 
 
 def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = None,
@@ -246,53 +410,212 @@ def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = 
                      representative=representative, max_distinct=max_distinct)[x]
 
 
+def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
+                        max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+    """`tessaline.categorical_binning` of the column `x` against `y` of a Spark DataFrame."""
+    counts = count_columns(df, [x], y, event=event, categorical=[x], max_distinct=max_distinct)[x]
+    assert isinstance(counts, CategoryCounts)
+    return category_table(counts, x, **options)
+
+
+def _unusable(counts: ColumnCounts | CategoryCounts) -> str:
+    """Why a column cannot be binned ('' when it can), as the local table says."""
+    if isinstance(counts, CategoryCounts):
+        if not counts.names:
+            return "all values missing"
+        return f"a single value ({counts.names[0]!r})" if len(counts.names) == 1 else ""
+    finite = counts.finite_values
+    if finite.size == 0:
+        return "all values missing"
+    return f"a single value ({finite[0]:g})" if finite[0] == finite[-1] else ""
+
+
+def _column_table(binning: TableBinning, name: str, counts: ColumnCounts | CategoryCounts,
+                  options: Mapping[str, Any]) -> BinningTable:
+    """One column's table under the whole-table options, as `TableBinning` fits it."""
+    search = {key: options[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
+                                            "beta_struct", "force_first_split")}
+    limits = {key: options[key] for key in LIMITS}
+    method = options["method"]
+    if isinstance(counts, CategoryCounts):
+        return category_table(counts, name, min_share=options["min_share"],
+                              method="optimal" if method == "optimal" else "mdlp",
+                              limits=limits, **search)
+    if method == "optimal":
+        return optimal_table(counts, name, special_values=options["special_values"],
+                             representative=binning.representative, **limits)
+    if method == "mdlp":
+        return mdlp_table(counts, name, special_values=options["special_values"],
+                          representative=binning.representative, **search)
+    return numeric_table(counts, name, method, n_bins=options["n_bins"])
+
+
+def fit(binning: TableBinning, df: Any, y: str, *,
+        max_distinct: int = DEFAULT_MAX_DISTINCT) -> TableBinning:
+    """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
+    the target `y` (a column name) and the excluded ones, with one pass over
+    the data; returns `binning`, fitted as locally. String and boolean
+    columns are categories, the others numbers unless named in `categorical`.
+    The target is read with `binning.event` or as 0/1 (thresholds `value`
+    and `percentile` are for local tables)."""
+    if binning.value is not None or binning.percentile is not None:
+        raise ValueError("a target threshold (value=, percentile=) is not read on Spark: "
+                         "give a 0/1 target or event=")
+    wanted = [n for n in df.columns if n != y and n not in binning.exclude]
+    if not wanted:
+        raise ValueError("the table has no column to bin")
+    options = {n: binning.options_of(n, _holds_categories(df, n)) for n in wanted}
+    countable = [n for n in wanted if options[n]["categorical"] or _is_numeric(df, n)]
+    skipped = {n: f"a column of {_type_name(df, n)} values is neither numbers nor categories"
+               for n in wanted if n not in countable}
+    counted = count_columns(
+        df, countable, y, event=binning.event,
+        categorical=[n for n in countable if options[n]["categorical"]],
+        special_values={n: checked_special_values(options[n]["special_values"])
+                        for n in countable if not options[n]["categorical"]},
+        max_distinct=max_distinct)
+    _check_classes(counted)
+    tables: dict[str, BinningTable] = {}
+    for name in countable:
+        reason = _unusable(counted[name]) if binning.skip_unusable else ""
+        if not reason:
+            try:
+                tables[name] = _column_table(binning, name, counted[name], options[name])
+                continue
+            except (ValueError, TypeError) as error:
+                if not binning.skip_unusable:
+                    raise
+                reason = str(error)
+        skipped[name] = reason
+    if not tables:
+        raise ValueError("no column could be binned: " + "; ".join(
+            f"{n}: {r}" for n, r in skipped.items()))
+    binning.restore(tables=tables, skipped={n: skipped[n] for n in wanted if n in skipped},
+                    summary=None, fitted_columns=df.columns)
+    return binning
+
+
+def _check_classes(counted: Mapping[str, ColumnCounts | CategoryCounts]) -> None:
+    """The errors of a target with no known row or a single class, read from
+    any column's counts (every row of the table is in each)."""
+    if not counted:
+        return
+    counts = next(iter(counted.values()))
+    if isinstance(counts, CategoryCounts):
+        events = int(counts.c1.sum()) + counts.missing_c1
+        known = events + int(counts.c0.sum()) + counts.missing_c0
+    else:
+        with_y = [KEPT, MISSING_X, INF_KNOWN, SPECIAL]
+        known, events = int(counts.rows[with_y].sum()), int(counts.events[with_y].sum())
+    if known == 0:
+        raise ValueError("the table has no row with a known target")
+    if events in (0, known):
+        raise ValueError(f"the target has one class only: every known row is "
+                         f"{'an event' if events == known else 'a non-event'}")
+
+
 def gini(df: Any, score: str, y: str, *, event: Any = None,
          max_distinct: int = DEFAULT_MAX_DISTINCT) -> GiniResult:
     """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame."""
     counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct)[score]
+    assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
     return GiniResult(_native.lorenz_curve_from_counts(values["value"], values["c0"], values["c1"]))
 
 
-def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] = ()) -> Any:
+def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] = (),
+              special_start: int | None = None) -> Any:
     """The bin of each value of a column as a Spark expression: the number of
     cut points strictly below it (a value equal to a cut point falls in the
-    lower bin), n_bins + j for the j-th special value, -1 for NULL and NaN."""
+    lower bin), `special_start` + j (default: one past the last interval) for
+    the j-th special value, -1 for NULL and NaN."""
     F = _functions()
     x = F.col(name).cast("double")
     cuts = [float(c) for c in np.asarray(splits, dtype=np.float64)]
     index = sum((F.when(x > c, 1).otherwise(0) for c in cuts), F.lit(0))
+    first_special = len(cuts) + 1 if special_start is None else special_start
     expression = F.when(x.isNull() | F.isnan(x), -1)
     for j, special in enumerate(special_values):
-        expression = expression.when(x == special, len(cuts) + 1 + j)
+        expression = expression.when(x == special, first_special + j)
     return expression.otherwise(index).cast("long")
 
 
+def category_index(table: BinningTable, name: str, type_name: str) -> Any:
+    """The bin of each category of a column as a Spark expression, as the
+    local transform gives it: a category's own bin; a pooled or unseen one
+    the bin of the "other" group when training had one, else -1; -1 for a
+    missing category (NULL, or NaN in a column of floats)."""
+    F = _functions()
+    assert table.bin_categories is not None
+    bin_of = {n: b for b, names in enumerate(table.bin_categories) for n in names}
+    other = bin_of.get(OTHER, -1)
+    column = F.col(name)
+    numeric = type_name in ("float", "double", "decimal")
+    key = column.cast("double") if numeric else column.cast("string")
+    expression = F.when(key.isNull() | F.isnan(key) if numeric else key.isNull(), -1)
+    # Pooled and unseen categories are not in `bin_of`: they take `other`.
+    for category, b in bin_of.items():
+        value = _spark_value(category, type_name)
+        if value is not None:
+            expression = expression.when(key == F.lit(value), b)
+    return expression.otherwise(other).cast("long")
+
+
+def _spark_value(category: str, type_name: str) -> Any:
+    """The value of a column of this Spark type that the local encoding names
+    `category` (None when no value does)."""
+    if type_name in ("float", "double", "decimal"):
+        try:
+            return float(category)
+        except ValueError:
+            return None
+    if type_name == "boolean":
+        return {"True": "true", "False": "false"}.get(category)
+    return category
+
+
 def transform_column(table: BinningTable, name: str,
-                     output: Literal["index", "woe"] = "index") -> Any:
+                     output: Literal["index", "woe", "label"] = "index",
+                     type_name: str = "double") -> Any:
     """`table.transform` of a Spark column as a column expression (index as
-    long, WoE as double), right-closed bins as locally."""
-    if output not in ("index", "woe"):
-        raise ValueError(f"output must be 'index' or 'woe', not {output!r}")
-    if table.kind != "numeric":
-        raise ValueError("transform_column bins numeric tables; categorical tables are local only")
-    index = bin_index(name, table.splits, table.special_values)
+    long, WoE as double, the bin label as string), right-closed bins, special
+    values and categories as locally; `type_name` is the column's Spark type
+    (``df.schema[name].dataType.typeName()``), which a categorical table reads."""
+    if output not in ("index", "woe", "label"):
+        raise ValueError(f"output must be 'index', 'woe' or 'label', not {output!r}")
+    F = _functions()
+    if table.kind == "categorical":
+        index = category_index(table, name, type_name)
+    else:
+        index = bin_index(name, table.splits, table.special_values, special_start=table.n_bins)
     if output == "index":
         return index
-    F = _functions()
-    # The WoE of each index as the local transform reads it: one per interval,
-    # then per special value; index -1 the missing-value row's, else 0, or NaN
-    # for a table of a single class.
-    n_intervals = len(table.splits) + 1
-    woe = table["woe"]
-    lookup = [float(w) for w in woe[:n_intervals + len(table.special_values)]]
-    if table.has_missing_row:
-        missing = float(woe[-1])
-    else:
-        missing = 0.0 if not math.isnan(table.information_value) else math.nan
-    values = F.array(*[F.lit(v) for v in lookup])
-    return F.when(index < 0, F.lit(missing)).otherwise(F.element_at(values, (index + 1).cast("int"))) \
+    if output == "label":
+        labels = table.labels + ["missing"]
+        slot = F.when(index < 0, len(labels)).otherwise(index + 1).cast("int")
+        return F.element_at(F.array(*[F.lit(v) for v in labels]), slot)
+    intervals, specials, missing = table.woe_by_index()
+    # One slot per interval, then one per special value; index -1 reads the
+    # missing-value WoE.
+    lookup = [float(w) for w in np.concatenate((intervals, specials))]
+    slot = index + 1 if not len(specials) else \
+        F.when(index >= table.n_bins, index - table.n_bins + len(intervals)).otherwise(index) + 1
+    return F.when(index < 0, F.lit(missing)) \
+        .otherwise(F.element_at(F.array(*[F.lit(v) for v in lookup]), slot.cast("int"))) \
         .cast("double")
+
+
+def transform(binning: TableBinning, df: Any, output: Literal["woe", "index", "label"] = "woe",
+              selected: bool = False) -> Any:
+    """`binning.transform` over a Spark DataFrame: each binned column of `df`
+    (the selected ones with `selected=True`) replaced by its WoE, bin index
+    or label, computed by Spark; other columns pass through."""
+    wanted = binning.selected if selected else list(binning.tables)
+    absent = [n for n in wanted if n not in df.columns]
+    if absent:
+        raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+    return df.withColumns({n: transform_column(binning.tables[n], n, output, _type_name(df, n))
+                           for n in wanted})
 
 
 def psi(reference: Any, current: Any, column: str, splits: npt.ArrayLike | BinningTable, *,

@@ -182,13 +182,14 @@ class TableBinning:
         self._fitted_columns: list[str] = []
 
     # -- fitting ---------------------------------------------------------------
-    def _options(self, name: str, values: Any) -> dict[str, Any]:
+    def options_of(self, name: str, holds_categories: bool) -> dict[str, Any]:
+        """The options that apply to the column `name`, whose values are
+        categories (strings, booleans) when `holds_categories`."""
         options = self.column_options.get(name, {})
         specials = self.special_values
         if isinstance(specials, Mapping):
             specials = specials.get(name, ())
-        categorical = options.get("categorical", name in self.categorical
-                                  or _frames.is_categorical(values))
+        categorical = options.get("categorical", name in self.categorical or holds_categories)
         return {
             "categorical": bool(categorical),
             "method": options.get("method", self.method),
@@ -205,7 +206,7 @@ class TableBinning:
         }
 
     def _fit_column(self, name: str, values: Any, flags: npt.NDArray[np.float64]) -> BinningTable:
-        o = self._options(name, values)
+        o = self.options_of(name, _frames.is_categorical(values))
         search = {key: o[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
                                           "beta_struct", "force_first_split")}
         limits = {key: o[key] for key in LIMITS}
@@ -237,7 +238,7 @@ class TableBinning:
                         flags: npt.NDArray[np.float64]) -> BinningTable | str:
         if not self.skip_unusable:
             return self._fit_column(name, values, flags)
-        reason = unusable(values, self._options(name, values)["categorical"])
+        reason = unusable(values, self.options_of(name, _frames.is_categorical(values))["categorical"])
         if reason:
             return reason
         try:
@@ -307,11 +308,13 @@ class TableBinning:
                 for name in inspect.signature(TableBinning).parameters}
 
     def restore(self, *, tables: Mapping[str, BinningTable], skipped: Mapping[str, str],
-                summary: Sequence[ColumnSummary], fitted_columns: Sequence[str]) -> None:
-        """Put back a fit read from a document: its tables, skipped columns,
-        ranked summary and the column names of the data it was fitted on."""
+                summary: Sequence[ColumnSummary] | None, fitted_columns: Sequence[str]) -> None:
+        """Put back a fit read from a document, or made elsewhere (on Spark):
+        its tables, skipped columns, ranked summary (None: rank the tables
+        now) and the column names of the data it was fitted on."""
         self.tables, self.skipped = dict(tables), dict(skipped)
-        self.summary, self._fitted_columns = list(summary), list(fitted_columns)
+        self._fitted_columns = list(fitted_columns)
+        self.summary = list(summary) if summary is not None else self._ranked()
 
     @property
     def fitted_columns(self) -> list[str]:

@@ -30,13 +30,17 @@ def spark():
     os.environ["PYSPARK_PYTHON"] = sys.executable
     session = (SparkSession.builder.master("local[2]").appName("tessaline-tests")
                .config("spark.sql.shuffle.partitions", "3").config("spark.ui.enabled", "false")
+               # Through Arrow, a None of pandas is a NULL of Spark.
+               .config("spark.sql.execution.arrow.pyspark.enabled", "true")
                .getOrCreate())
     yield session
     session.stop()
 
 
-def random_frame(n=20_000, seed=7):
-    """Ties, NaN (NULL in Spark for every 97th row), infinities and -999."""
+def random_frame(n=100_000, seed=7):
+    """Numbers with ties, NaN (NULL in Spark for every 97th row), infinities
+    and -999; categories as strings (some rare, some missing), booleans and
+    integer codes."""
     rng = np.random.default_rng(seed)
     frame = {"id": np.arange(n)}
     for j, levels in enumerate((8, 300, 0)):
@@ -49,6 +53,12 @@ def random_frame(n=20_000, seed=7):
     risk = np.nan_to_num(frame["x0"], posinf=9, neginf=-9) / 2 - 1
     y = (rng.random(n) < 1 / (1 + np.exp(-risk))).astype(float)
     y[rng.random(n) < 0.02] = np.nan
+    letters = np.array(list("ABCDEFGH") + ["rare1", "rare2"])
+    grade = letters[np.minimum(rng.geometric(0.3, n) - 1, 9)].astype(object)
+    grade[rng.random(n) < 0.03] = None
+    frame["grade"] = grade
+    frame["flag"] = np.where(rng.random(n) < 0.01, None, rng.random(n) < 0.5 + 0.1 * y)
+    frame["code"] = rng.integers(1, 6, n)
     frame["y"] = y
     return pd.DataFrame(frame)
 
@@ -70,11 +80,37 @@ def local_frame(pdf):
 
 @pytest.fixture(scope="session")
 def frames(spark):
-    german = pd.read_csv(GERMAN)
+    german = pd.read_csv(GERMAN).assign(id=lambda d: np.arange(len(d)))
     pdf = random_frame()
     return {"german": (german, spark.createDataFrame(german), "creditability", "bad",
                        ["duration_in_month", "credit_amount", "age_in_years"]),
             "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"])}
+
+
+def same_binning(local, remote):
+    assert list(local.tables) == list(remote.tables) and local.skipped == remote.skipped
+    for name, table in local.tables.items():
+        same_table(table, remote.tables[name])
+    assert [r.column for r in local.summary] == [r.column for r in remote.summary]
+
+
+@pytest.mark.parametrize("data", ["german", "random"])
+@pytest.mark.parametrize("options", [
+    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
+    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
+    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
+])
+def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
+    pdf, df, target, event, _ = frames[data]
+    local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
+    remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
+    same_binning(local, remote)
+    for output in ("woe", "index", "label"):
+        rows = tls.transform(remote, df, output).toPandas().sort_values("id")
+        expected = local.transform(pdf.drop(columns=[target]), output)
+        for name in local.tables:
+            np.testing.assert_array_equal(rows[name].to_numpy(), expected[name].to_numpy(),
+                                          err_msg=f"{name} {output}")
 
 
 def same_table(local, remote):
@@ -87,12 +123,13 @@ def same_table(local, remote):
 @pytest.mark.parametrize("data", ["german", "random"])
 @pytest.mark.parametrize("method, options", [
     ("mdlp", {}), ("mdlp", {"representative": "mean", "minobs": 50, "special_values": [-999.0]}),
-    ("quantile", {"n_bins": 7}),
+    ("quantile", {"n_bins": 7}), ("equal_width", {"n_bins": 4}),
+    ("optimal", {}), ("optimal", {"max_bins": 4, "trend": "peak", "special_values": [-999.0]}),
 ])
 def test_tables_equal_the_local_ones(frames, data, method, options):
     pdf, df, target, event, columns = frames[data]
     tables = tls.fit_table(df, target, columns, event=event, method=method, **options)
-    fit = tl.mdlp_binning if method == "mdlp" else tl.quantile_binning
+    fit = getattr(tl, f"{method}_binning")
     for name in columns:
         same_table(fit(pdf[name], pdf[target], event=event, name=name, **options), tables[name])
 
