@@ -214,10 +214,12 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool) -> Any:
 def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
                   categorical: Sequence[str] = (),
                   special_values: Mapping[str, Sequence[float]] | None = None,
-                  max_distinct: int = DEFAULT_MAX_DISTINCT,
+                  max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
                   ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column against the target, in one pass:
-    the columns of `categorical` by category, the others by value."""
+    the columns of `categorical` by category, the others by value; a numeric
+    column with more than `max_distinct` values is an error, or with
+    `approximate` its values are merged into that many cells."""
     F = _functions()
     prepared = _prepared(df, target, event)
     types = {name: _type_name(df, name) for name in columns}
@@ -234,13 +236,22 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
         counted = grouped.groupBy("c").agg(
             F.count(F.when(~F.isnan(x), x)).alias("values"), F.count(s).alias("categories"))
         distinct = {r["c"]: r["values"] + r["categories"] for r in counted.collect()}
-        for i, name in enumerate(columns):
-            if distinct.get(i, 0) > max_distinct:
+        over = [i for i in range(len(columns)) if distinct.get(i, 0) > max_distinct]
+        for i in over:
+            if approximate is None or columns[i] in categorical:
+                name = columns[i]
                 raise ValueError(
                     f"column {name!r} has {distinct[i]} distinct values, more than "
                     f"max_distinct={max_distinct} can bring to the driver: round it "
-                    f"(for example F.round({name!r}, 4)) and bin the rounded column")
-        table = grouped.toArrow()
+                    f"(for example F.round({name!r}, 4)) and bin the rounded column, or give "
+                    f"approximate=K to merge its values into K cells")
+        if over:
+            assert approximate is not None
+            specials = special_values or {}
+            table = _merged_into_cells(grouped, {i: specials.get(columns[i], ()) for i in over},
+                                       approximate).toArrow()
+        else:
+            table = grouped.toArrow()
     finally:
         grouped.unpersist()
     if int(np.nansum(table.column("bad").to_numpy(zero_copy_only=False))) > 0:
@@ -260,6 +271,35 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
             if name in categorical else \
             ColumnCounts(value[mine], rows[mine], known[mine], ones[mine], specials.get(name, ()))
     return out
+
+
+def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], cells: int) -> Any:
+    """The groups of the columns numbered in `specials` with their finite
+    values (special values aside) merged into `cells` cells of about equal
+    rows: in ascending order of value, a value whose rows start after a
+    fraction k / cells of the column's rows, and before (k + 1) / cells, is in
+    cell k, which takes its largest value and the sum of its counts. Counts
+    stay exact; cut points can only fall at the end of a cell."""
+    from pyspark.sql import Window
+
+    F = _functions()
+    if cells < 1:
+        raise ValueError(f"approximate must be a number of cells, at least 1, not {cells!r}")
+    x, c = F.col("x"), F.col("c")
+    mergeable = F.lit(False)
+    for index, values in specials.items():
+        ordinary = ~x.isin(*values) if len(values) else F.lit(True)
+        mergeable = mergeable | ((c == index) & ordinary)
+    mergeable = mergeable & x.isNotNull() & ~F.isnan(x) & ~x.isin(math.inf, -math.inf)
+    ordered = Window.partitionBy("c").orderBy("x")
+    before = F.coalesce(F.sum("n").over(ordered.rowsBetween(Window.unboundedPreceding, -1)),
+                        F.lit(0))
+    cell = F.floor(before * cells / F.sum("n").over(Window.partitionBy("c")))
+    merged = grouped.filter(mergeable).withColumn("cell", cell).groupBy("c", "cell").agg(
+        F.max("x").alias("x"), F.lit(None).cast("string").alias("s"), F.sum("n").alias("n"),
+        F.sum("known").alias("known"), F.sum("ones").alias("ones"), F.sum("bad").alias("bad"))
+    kept = grouped.filter(~mergeable)
+    return kept.unionByName(merged.select(*kept.columns))
 
 
 def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
@@ -369,20 +409,26 @@ def _specials_per_column(special_values: Sequence[float] | Mapping[str, Sequence
 def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, event: Any = None,
               method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
               special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
-              max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any,
-              ) -> dict[str, BinningTable]:
+              max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
+              **options: Any) -> dict[str, BinningTable]:
     """One table per numeric column of the Spark DataFrame `df` (default:
     every numeric column but the target) against `target`, with one pass over
     the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
     the options of that local function. `special_values` is a list for every
-    column or a dict of lists per column (MDLP and optimal only)."""
+    column or a dict of lists per column (MDLP and optimal only).
+
+    A column with more than `max_distinct` distinct values is an error, unless
+    `approximate` gives a number of cells K: its values are then merged into K
+    cells of about n/K rows each (a cell is its largest value), so that cut
+    points can only fall at the end of a cell, while every count of the
+    resulting bins stays exact."""
     if columns is None:
         columns = [f.name for f in df.schema.fields if f.name != target and _is_numeric(df, f.name)]
     specials = _specials_per_column(special_values, columns)
     if method in ("quantile", "equal_width") and any(specials.values()):
         raise ValueError("special values are kept apart by the MDLP and optimal tables only")
     counted = count_columns(df, columns, target, event=event, special_values=specials,
-                            max_distinct=max_distinct)
+                            max_distinct=max_distinct, approximate=approximate)
     if method in ("mdlp", "optimal"):
         return {name: numeric_table(counted[name], name, method, special_values=specials[name],
                                     **options) for name in columns}
@@ -404,10 +450,12 @@ def optimal_binning(df: Any, x: str, y: str, *, event: Any = None,
 
 def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = None,
                      representative: Literal["median", "mean"] = "median",
-                     max_distinct: int = DEFAULT_MAX_DISTINCT) -> BinningTable:
+                     max_distinct: int = DEFAULT_MAX_DISTINCT,
+                     approximate: int | None = None) -> BinningTable:
     """`tessaline.quantile_binning` of the column `x` against `y` of a Spark DataFrame."""
     return fit_table(df, y, [x], event=event, method="quantile", n_bins=n_bins,
-                     representative=representative, max_distinct=max_distinct)[x]
+                     representative=representative, max_distinct=max_distinct,
+                     approximate=approximate)[x]
 
 
 def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
@@ -451,13 +499,14 @@ def _column_table(binning: TableBinning, name: str, counts: ColumnCounts | Categ
 
 
 def fit(binning: TableBinning, df: Any, y: str, *,
-        max_distinct: int = DEFAULT_MAX_DISTINCT) -> TableBinning:
+        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> TableBinning:
     """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
     the target `y` (a column name) and the excluded ones, with one pass over
     the data; returns `binning`, fitted as locally. String and boolean
     columns are categories, the others numbers unless named in `categorical`.
     The target is read with `binning.event` or as 0/1 (thresholds `value`
-    and `percentile` are for local tables)."""
+    and `percentile` are for local tables). `max_distinct` and `approximate`
+    as in `fit_table`."""
     if binning.value is not None or binning.percentile is not None:
         raise ValueError("a target threshold (value=, percentile=) is not read on Spark: "
                          "give a 0/1 target or event=")
@@ -473,7 +522,7 @@ def fit(binning: TableBinning, df: Any, y: str, *,
         categorical=[n for n in countable if options[n]["categorical"]],
         special_values={n: checked_special_values(options[n]["special_values"])
                         for n in countable if not options[n]["categorical"]},
-        max_distinct=max_distinct)
+        max_distinct=max_distinct, approximate=approximate)
     _check_classes(counted)
     tables: dict[str, BinningTable] = {}
     for name in countable:
@@ -515,9 +564,11 @@ def _check_classes(counted: Mapping[str, ColumnCounts | CategoryCounts]) -> None
 
 
 def gini(df: Any, score: str, y: str, *, event: Any = None,
-         max_distinct: int = DEFAULT_MAX_DISTINCT) -> GiniResult:
-    """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame."""
-    counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct)[score]
+         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> GiniResult:
+    """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
+    (`max_distinct` and `approximate` as in `fit_table`)."""
+    counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct,
+                           approximate=approximate)[score]
     assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
     return GiniResult(_native.lorenz_curve_from_counts(values["value"], values["c0"], values["c1"]))

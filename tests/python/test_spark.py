@@ -153,7 +153,33 @@ def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
 def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
     _, df, _, _, _ = frames["random"]
     with pytest.raises(ValueError, match=r"column 'x1' has \d+ distinct values, more than "
-                                         r"max_distinct=10 .*F.round\('x1', 4\)"):
+                                         r"max_distinct=10 .*F.round\('x1', 4\).*approximate=K"):
         tls.mdlp_binning(df, "x1", "y", max_distinct=10)
     with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
         tls.mdlp_binning(df, "x1", "x0")
+
+
+def cell_maxima(x, cells, specials):
+    """Each finite value that is not special replaced by the largest value of
+    its cell: distinct values ascending, a value in cell floor(rows before it
+    * cells / rows)."""
+    ordinary = np.isfinite(x) & ~np.isin(x, specials)
+    values, rows = np.unique(x[ordinary], return_counts=True)
+    before = np.cumsum(rows) - rows
+    cell = np.floor(before * cells / rows.sum())
+    last = np.r_[cell[1:] != cell[:-1], True]
+    largest = values[last][np.cumsum(np.r_[0, last[:-1]])]
+    out = x.copy()
+    out[ordinary] = largest[np.searchsorted(values, x[ordinary])]
+    return out
+
+
+@pytest.mark.parametrize("method", ["mdlp", "optimal", "quantile"])
+def test_approximate_merges_values_into_cells_with_exact_counts(frames, method):
+    pdf, df, _, _, _ = frames["random"]
+    specials = [] if method == "quantile" else [-999.0]
+    remote = tls.fit_table(df, "y", ["x2"], method=method, special_values=specials,
+                           max_distinct=40, approximate=25)["x2"]
+    options = {"special_values": specials} if specials else {}
+    x = cell_maxima(pdf["x2"].to_numpy(), 25, specials)
+    same_table(getattr(tl, f"{method}_binning")(x, pdf["y"], name="x2", **options), remote)
