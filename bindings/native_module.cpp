@@ -196,6 +196,14 @@ py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const
     return b::array_from_vector(cuts);
 }
 
+double percentile_from_counts(const b::DoubleArray& value, const b::Int64Array& count,
+                              double percentile) {
+    // The rows of each value as class 0: the percentile reads rows, not classes.
+    tessaline::ValueCounts counts = value_counts(value, count, count);
+    counts.c1.assign(counts.c1.size(), 0);
+    return tessaline::percentile_from_counts(counts, percentile);
+}
+
 py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value,
                                                 const b::Int64Array& c0, const b::Int64Array& c1,
                                                 std::size_t n_bins) {
@@ -280,6 +288,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.def("boundary_cuts_from_counts", &boundary_cuts_from_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"),
           "Cut points of the boundary table of the finite values behind the counts.");
+    m.def("percentile_from_counts", &percentile_from_counts, py::arg("value"), py::arg("count"),
+          py::arg("percentile"),
+          "Linear-interpolation percentile of the finite values counted by distinct value.");
     m.def("quantile_splits_from_counts", &quantile_splits_from_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("n_bins"),
           "Quantile cut points of the finite values behind the counts.");

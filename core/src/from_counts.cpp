@@ -213,6 +213,32 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
     return r;
 }
 
+double percentile_from_counts(const ValueCounts& counts, double percentile) {
+    ValueCounts finite;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        if (!is_finite(counts.value[j])) continue;
+        finite.value.push_back(counts.value[j]);
+        finite.c0.push_back(counts.c0[j]);
+        finite.c1.push_back(counts.c1[j]);
+    }
+    const std::vector<int64_t> start = row_starts(finite);
+    const int64_t size = start.back();
+    if (size == 0) return 0.0;
+    // Linear interpolation between the order statistics around position
+    // (n - 1) * p / 100, in the order of operations of NumPy's percentile, so
+    // that a threshold counted on a cluster equals the one of the rows.
+    const double q = percentile / 100.0;
+    const double position = static_cast<double>(size - 1) * q;
+    if (position >= static_cast<double>(size - 1)) return finite.value.back();
+    if (position < 0.0) return finite.value.front();
+    const auto below = static_cast<int64_t>(std::floor(position));
+    const double gamma = position - static_cast<double>(below);
+    const double a = value_at(finite, start, below);
+    const double b = value_at(finite, start, below + 1);
+    const double difference = b - a;
+    return gamma >= 0.5 ? b - difference * (1.0 - gamma) : a + difference * gamma;
+}
+
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
     if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
     ValueCounts finite;

@@ -29,6 +29,9 @@ def mdlp_full_from_counts(
 def boundary_cuts_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> npt.NDArray[np.float64]: ...
+def percentile_from_counts(
+    value: npt.ArrayLike, count: npt.ArrayLike, percentile: float
+) -> float: ...
 def quantile_splits_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...

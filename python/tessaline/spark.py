@@ -186,11 +186,43 @@ def category_counts(texts: npt.NDArray[Any], rows: npt.NDArray[np.int64],
                           int(labelled0[~present].sum()), int(ones[~present].sum()), counters)
 
 
-def _prepared(df: Any, target: str, event: Any) -> Any:
+def threshold_flags(df: Any, target: str, *, value: float | None = None,
+                    percentile: float | None = None,
+                    max_distinct: int = DEFAULT_MAX_DISTINCT) -> Any:
+    """A numeric target as a Spark column of event flags, as locally: a 0/1
+    target as it is; any other with 1.0 above (strictly) the threshold
+    `value`, or the linear-interpolation `percentile` (0 to 100) of its
+    finite values, which a first pass counts per distinct target value."""
+    F = _functions()
+    if not _is_numeric(df, target):
+        raise TargetError(f"the target {target!r} is not numeric: give event= (the value of an "
+                          "event) instead of a threshold")
+    y = F.col(target).cast("double")
+    known = y.isNotNull() & ~F.isnan(y)
+    counted = df.select(y.alias("y")).where(known).groupBy("y").count().persist()
+    try:
+        distinct = counted.count()
+        if distinct > max_distinct:
+            raise ValueError(f"the target {target!r} has {distinct} distinct values, more than "
+                             f"max_distinct={max_distinct}: give the threshold as value=")
+        table = counted.toArrow()
+    finally:
+        counted.unpersist()
+    values = table.column("y").to_numpy(zero_copy_only=False).astype(np.float64)
+    if np.isin(values, (0.0, 1.0)).all():
+        return F.when(known, y)
+    if value is None and percentile is not None and not 0.0 <= percentile <= 100.0:
+        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+    order = np.argsort(values)
+    cut = float(value) if value is not None else _native.percentile_from_counts(
+        values[order], table.column("count").to_numpy().astype(np.int64)[order], percentile)
+    return F.when(known, (y > F.lit(cut)).cast("double"))
+
+
+def _prepared(df: Any, flag: Any) -> Any:
     """`df` with the event flag and its 0/1 check as columns, so that Spark
     evaluates them once per row rather than once per counted column."""
     F = _functions()
-    flag = event_flags(df, target, event)
     return df.select("*", flag.alias(_FLAG), (~flag.isin(0.0, 1.0)).cast("int").alias(_NOT_BINARY))
 
 
@@ -212,16 +244,19 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool) -> Any:
 
 
 def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
+                  flag: Any = None,
                   categorical: Sequence[str] = (),
                   special_values: Mapping[str, Sequence[float]] | None = None,
                   max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
                   ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column against the target, in one pass:
-    the columns of `categorical` by category, the others by value; a numeric
+    the columns of `categorical` by category, the others by value, against
+    the rows equal to `event`, a 0/1 target, or the event `flag` given (as
+    `threshold_flags` makes it); a numeric
     column with more than `max_distinct` values is an error, or with
     `approximate` its values are merged into that many cells."""
     F = _functions()
-    prepared = _prepared(df, target, event)
+    prepared = _prepared(df, event_flags(df, target, event) if flag is None else flag)
     types = {name: _type_name(df, name) for name in columns}
     entries = [_entry(i, name, types[name], name in categorical) for i, name in enumerate(columns)]
     exploded = prepared.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
@@ -407,6 +442,7 @@ def _specials_per_column(special_values: Sequence[float] | Mapping[str, Sequence
 
 
 def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, event: Any = None,
+              value: float | None = None, percentile: float | None = None,
               method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
               special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
               max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
@@ -414,7 +450,9 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     """One table per numeric column of the Spark DataFrame `df` (default:
     every numeric column but the target) against `target`, with one pass over
     the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
-    the options of that local function. `special_values` is a list for every
+    the options of that local function. The target is read as locally:
+    rows equal to `event`, a 0/1 target, or a numeric target above a
+    threshold `value` or `percentile`. `special_values` is a list for every
     column or a dict of lists per column (MDLP and optimal only).
 
     A column with more than `max_distinct` distinct values is an error, unless
@@ -427,12 +465,23 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     specials = _specials_per_column(special_values, columns)
     if method in ("quantile", "equal_width") and any(specials.values()):
         raise ValueError("special values are kept apart by the MDLP and optimal tables only")
-    counted = count_columns(df, columns, target, event=event, special_values=specials,
-                            max_distinct=max_distinct, approximate=approximate)
+    counted = count_columns(df, columns, target, event=event,
+                            flag=_flag(df, target, event, value, percentile, max_distinct),
+                            special_values=specials, max_distinct=max_distinct,
+                            approximate=approximate)
     if method in ("mdlp", "optimal"):
         return {name: numeric_table(counted[name], name, method, special_values=specials[name],
                                     **options) for name in columns}
     return {name: numeric_table(counted[name], name, method, **options) for name in columns}
+
+
+def _flag(df: Any, target: str, event: Any, value: float | None, percentile: float | None,
+          max_distinct: int) -> Any:
+    """The event flags of a thresholded target, None for the others."""
+    if event is not None or (value is None and percentile is None):
+        return None
+    return threshold_flags(df, target, value=value, percentile=percentile,
+                           max_distinct=max_distinct)
 
 
 def mdlp_binning(df: Any, x: str, y: str, *, event: Any = None,
@@ -504,12 +553,8 @@ def fit(binning: TableBinning, df: Any, y: str, *,
     the target `y` (a column name) and the excluded ones, with one pass over
     the data; returns `binning`, fitted as locally. String and boolean
     columns are categories, the others numbers unless named in `categorical`.
-    The target is read with `binning.event` or as 0/1 (thresholds `value`
-    and `percentile` are for local tables). `max_distinct` and `approximate`
-    as in `fit_table`."""
-    if binning.value is not None or binning.percentile is not None:
-        raise ValueError("a target threshold (value=, percentile=) is not read on Spark: "
-                         "give a 0/1 target or event=")
+    The target is read with `binning.event`, `value` and `percentile` as
+    locally. `max_distinct` and `approximate` as in `fit_table`."""
     wanted = [n for n in df.columns if n != y and n not in binning.exclude]
     if not wanted:
         raise ValueError("the table has no column to bin")
@@ -519,6 +564,7 @@ def fit(binning: TableBinning, df: Any, y: str, *,
                for n in wanted if n not in countable}
     counted = count_columns(
         df, countable, y, event=binning.event,
+        flag=_flag(df, y, binning.event, binning.value, binning.percentile, max_distinct),
         categorical=[n for n in countable if options[n]["categorical"]],
         special_values={n: checked_special_values(options[n]["special_values"])
                         for n in countable if not options[n]["categorical"]},

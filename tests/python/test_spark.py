@@ -150,6 +150,14 @@ def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
     np.testing.assert_array_equal(rows["w"], table.transform(pdf["x2"], output="woe"))
 
 
+@pytest.mark.parametrize("threshold", [{"percentile": 60.0}, {"percentile": 0.0}, {"value": 1.5}])
+def test_a_numeric_target_is_cut_at_its_threshold_as_locally(frames, threshold):
+    pdf, df, _, _, _ = frames["random"]
+    options = {"exclude": ["id", "y", "flag", "code"], "method": "mdlp", **threshold}
+    local = tl.TableBinning(**options).fit(pdf, "x1")
+    same_binning(local, tls.fit(tl.TableBinning(**options), df, "x1"))
+
+
 def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
     _, df, _, _, _ = frames["random"]
     with pytest.raises(ValueError, match=r"column 'x1' has \d+ distinct values, more than "
@@ -157,6 +165,8 @@ def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
         tls.mdlp_binning(df, "x1", "y", max_distinct=10)
     with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
         tls.mdlp_binning(df, "x1", "x0")
+    with pytest.raises(tl.TargetError, match="percentile must be between 0 and 100, not 101"):
+        tls.mdlp_binning(df, "x2", "x1", percentile=101)
 
 
 def cell_maxima(x, cells, specials):

@@ -399,6 +399,10 @@ TESSALINE_API MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& cou
 // are left out, as from raw values).
 TESSALINE_API std::vector<double> quantile_splits_from_counts(const ValueCounts& counts,
                                                               std::size_t n_bins);
+// The linear-interpolation percentile (0 to 100) of the finite values behind
+// the counts, rows of both classes alike, as NumPy's percentile gives it for
+// those rows; 0 when there is none.
+TESSALINE_API double percentile_from_counts(const ValueCounts& counts, double percentile);
 // Binary summary over the ascending cut points of the non-NaN rows behind the
 // counts and the rows whose x is NaN (missing_c0, missing_c1). The Mean adds
 // the values in ascending order, not in the input order of the rows.
