@@ -1,0 +1,257 @@
+"""Binning tables rebuilt from merged counts: for each column, the rows of
+each class at each distinct value (or category) and the rows set aside
+(missing or infinite values, special values, missing targets). Counts taken
+over parts of a data set and summed give these tables exactly as the local
+functions give them from the rows; an engine (Spark) only has to count. No
+numerics here: the cut rules, searches and summaries are the core's."""
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any, Literal, cast
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+from . import _native
+from .binning import BinningTable, checked_special_values, default_minobs, with_special_rows
+from .categorical import categorical_table
+from .optimal import DEFAULT_N_PREBINS, optimal_cuts
+from .table import LIMITS, TableBinning
+
+# What a row of one column is, for the counters of the local preprocessing:
+# x finite / missing (NULL or NaN) / infinite / a special value, crossed with
+# whether its target is known.
+KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
+    range(8)
+_NO_SPLITS = np.empty(0, dtype=np.float64)
+
+
+class ColumnCounts:
+    """The merged counts of one numeric column: rows per kind, with their
+    events, and the (value, c0, c1) of the rows whose value and target are known.
+
+    Spark groups the rows of a column by value only (NULL and NaN are values
+    there, and 0.0 and -0.0 one); what kind a group is follows from its value,
+    which keeps the per-row work in Spark down to the grouping itself."""
+
+    def __init__(self, value: npt.NDArray[np.float64], rows: npt.NDArray[np.int64],
+                 known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64],
+                 special_values: Sequence[float] = ()) -> None:
+        missing = np.isnan(value)
+        special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
+        infinite = np.isinf(value) & ~special
+        finite = ~(missing | special | infinite)
+        unknown = rows - known
+        self.rows = np.zeros(8, dtype=np.int64)
+        self.events = np.zeros(8, dtype=np.int64)
+        for group, with_y, without_y in ((finite, KEPT, MISSING_Y), (missing, MISSING_X, MISSING_BOTH),
+                                         (infinite, INF_KNOWN, INF_MISSING_Y),
+                                         (special, SPECIAL, SPECIAL_MISSING_Y)):
+            self.rows[with_y] = known[group].sum()
+            self.rows[without_y] = unknown[group].sum()
+            self.events[with_y] = ones[group].sum()
+        self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
+        self._value, self._known, self._ones = value, known, ones
+        self.finite_values = np.sort(value[finite & (rows > 0)])
+
+    def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
+        """The merged (value, c0, c1) of the rows of these kinds (KEPT,
+        INF_KNOWN, SPECIAL) with a known target, ascending."""
+        keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
+        c1 = self._ones[keep]
+        return _native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
+
+    @property
+    def missing(self) -> tuple[int, int]:
+        """Non-events and events of the rows whose value is missing."""
+        return int(self.rows[MISSING_X] - self.events[MISSING_X]), int(self.events[MISSING_X])
+
+
+@dataclass(frozen=True)
+class CategoryCounts:
+    """The merged counts of one categorical column by category name, as the
+    local encoding names them (ascending)."""
+    names: list[str]
+    c0: npt.NDArray[np.int64]
+    c1: npt.NDArray[np.int64]
+    missing_c0: int
+    missing_c1: int
+    counters: dict[str, Any]
+
+
+def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int64],
+                    known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64]) -> CategoryCounts:
+    """The counts of one categorical column from its groups: each group's
+    category name as the local encoding gives it (None for a missing
+    category), its rows, rows of known target and events; groups of the same
+    name are merged."""
+    present = np.array([n is not None for n in group_names], dtype=bool)
+    names_per_group = [n for n in group_names if n is not None]
+    names = sorted(set(names_per_group))
+    code = np.array([names.index(n) for n in names_per_group], dtype=np.int64)
+    labelled0 = known - ones
+
+    def per_name(counts: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
+        return np.bincount(code, weights=counts[present], minlength=len(names)).astype(np.int64)
+
+    unknown = rows - known
+    counters = {
+        "n_input": int(rows.sum()), "n_used": int(known[present].sum()),
+        "n_missing_x": int(known[~present].sum()), "n_missing_y": int(unknown[present].sum()),
+        "n_missing_both": int(unknown[~present].sum()), "n_non_finite": 0,
+        "target_was_binary": True, "threshold": 0.0,
+    }
+    return CategoryCounts(names, per_name(labelled0), per_name(ones),
+                          int(labelled0[~present].sum()), int(ones[~present].sum()), counters)
+
+
+def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
+                   specials: Sequence[float]) -> Mapping[str, Any]:
+    """The summary with the rows of the special values, few by nature, given
+    as values with their flags."""
+    special = counts.values([SPECIAL])
+    xs = np.repeat(np.concatenate((special["value"], special["value"])),
+                   np.concatenate((special["c0"], special["c1"])))
+    flags = np.repeat(np.concatenate((np.zeros(len(special["c0"])), np.ones(len(special["c1"])))),
+                      np.concatenate((special["c0"], special["c1"])))
+    return with_special_rows(summary, xs, flags, specials)
+
+
+def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
+               monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
+               beta_struct: float = 1.0, force_first_split: bool = False,
+               special_values: Sequence[float] = (),
+               representative: Literal["median", "mean"] = "median") -> BinningTable:
+    """The `mdlp_binning` table of one column from its merged counts."""
+    rows, events = counts.rows, counts.events
+    searched = rows[:SPECIAL]
+    counters = {
+        "missing_count": int(rows[MISSING_X]), "missing_c0": int(rows[MISSING_X] - events[MISSING_X]),
+        "missing_c1": int(events[MISSING_X]), "n_input": int(searched.sum()),
+        "n_used": int(rows[KEPT]), "n_missing_x": int(rows[MISSING_X]),
+        "n_missing_y": int(rows[MISSING_Y]), "n_missing_both": int(rows[MISSING_BOTH]),
+        "n_non_finite": int(rows[INF_KNOWN] + rows[INF_MISSING_Y]),
+        "target_was_binary": True, "threshold": 0.0,
+    }
+    if minobs is None:
+        minobs = default_minobs(int(rows.sum()))
+    kept = counts.values([KEPT])
+    result = _native.mdlp_full_from_counts(
+        kept["value"], kept["c0"], kept["c1"], counters, minobs, monotonicity, mono_dir,
+        alpha_pos, beta_struct, force_first_split, representative)
+    summary: Mapping[str, Any] = result["summary"]
+    metadata: dict[str, Any] = dict(result["metadata"])
+    specials = checked_special_values(special_values)
+    if specials:
+        summary = _with_specials(summary, counts, specials)
+        metadata["n_special"] = int(rows[SPECIAL] + rows[SPECIAL_MISSING_Y])
+    return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
+                        split_log=result["mdlp"], special_values=specials)
+
+
+def unsupervised_table(counts: ColumnCounts, name: str, *,
+                       method: Literal["quantile", "equal_width"] = "quantile", n_bins: int = 10,
+                       representative: Literal["median", "mean"] = "median") -> BinningTable:
+    """The `quantile_binning` or `equal_width_binning` table of one column
+    from its merged counts (the rows of special values are rows like others)."""
+    values = counts.values([KEPT, INF_KNOWN, SPECIAL])
+    if method == "quantile":
+        splits = _native.quantile_splits_from_counts(values["value"], values["c0"],
+                                                     values["c1"], n_bins)
+    else:
+        # Equal widths depend on the smallest and largest finite value only,
+        # which the distinct values hold.
+        splits = _tessaline.binning_splits(values["value"], "equal_width", n_bins, "full", 0.0,
+                                           1.0, 0.0, _NO_SPLITS)
+    summary = _native.summary_binary_from_counts(values["value"], values["c0"], values["c1"],
+                                                 *counts.missing, splits, representative)
+    return BinningTable(summary, method=method, name=name)
+
+
+def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
+                  representative: Literal["median", "mean"] = "median",
+                  n_prebins: int = DEFAULT_N_PREBINS, **limits: Any) -> BinningTable:
+    """The `optimal_binning` table of one column from its merged counts."""
+    searched = counts.values([KEPT, INF_KNOWN])
+    n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
+    cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
+    summary: Mapping[str, Any] = _native.summary_binary_from_counts(
+        searched["value"], searched["c0"], searched["c1"], *counts.missing, cuts, representative)
+    specials = checked_special_values(special_values)
+    if specials:
+        summary = _with_specials(summary, counts, specials)
+    return BinningTable(summary, method="optimal", name=name, metadata=metadata,
+                        special_values=specials)
+
+
+def category_table(counts: CategoryCounts, name: str, **options: Any) -> BinningTable:
+    """The `categorical_binning` table of one column from its merged counts."""
+    return categorical_table(counts.names, counts.c0, counts.c1, counts.missing_c0,
+                             counts.missing_c1, counts.counters, name=name, **options)
+
+
+def numeric_table(counts: ColumnCounts, name: str, method: str, **options: Any) -> BinningTable:
+    """The table of `method` ("mdlp", "optimal", "quantile", "equal_width")
+    of one column from its merged counts, with that method's options."""
+    if method == "mdlp":
+        return mdlp_table(counts, name, **options)
+    if method == "optimal":
+        return optimal_table(counts, name, **options)
+    if method in ("quantile", "equal_width"):
+        return unsupervised_table(
+            counts, name, method=cast(Literal["quantile", "equal_width"], method), **options)
+    raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}")
+
+
+def unusable(counts: ColumnCounts | CategoryCounts) -> str:
+    """Why a column cannot be binned ('' when it can), as the local table says."""
+    if isinstance(counts, CategoryCounts):
+        if not counts.names:
+            return "all values missing"
+        return f"a single value ({counts.names[0]!r})" if len(counts.names) == 1 else ""
+    finite = counts.finite_values
+    if finite.size == 0:
+        return "all values missing"
+    return f"a single value ({finite[0]:g})" if finite[0] == finite[-1] else ""
+
+
+def column_table(binning: TableBinning, name: str, counts: ColumnCounts | CategoryCounts,
+                  options: Mapping[str, Any]) -> BinningTable:
+    """One column's table under the whole-table options, as `TableBinning` fits it."""
+    search = {key: options[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
+                                            "beta_struct", "force_first_split")}
+    limits = {key: options[key] for key in LIMITS}
+    method = options["method"]
+    if isinstance(counts, CategoryCounts):
+        return category_table(counts, name, min_share=options["min_share"],
+                              method="optimal" if method == "optimal" else "mdlp",
+                              limits=limits, **search)
+    if method == "optimal":
+        return optimal_table(counts, name, special_values=options["special_values"],
+                             representative=binning.representative, **limits)
+    if method == "mdlp":
+        return mdlp_table(counts, name, special_values=options["special_values"],
+                          representative=binning.representative, **search)
+    return numeric_table(counts, name, method, n_bins=options["n_bins"])
+
+
+def check_classes(counted: Mapping[str, ColumnCounts | CategoryCounts]) -> None:
+    """The errors of a target with no known row or a single class, read from
+    any column's counts (every row of the table is in each)."""
+    if not counted:
+        return
+    counts = next(iter(counted.values()))
+    if isinstance(counts, CategoryCounts):
+        events = int(counts.c1.sum()) + counts.missing_c1
+        known = events + int(counts.c0.sum()) + counts.missing_c0
+    else:
+        with_y = [KEPT, MISSING_X, INF_KNOWN, SPECIAL]
+        known, events = int(counts.rows[with_y].sum()), int(counts.events[with_y].sum())
+    if known == 0:
+        raise ValueError("the table has no row with a known target")
+    if events in (0, known):
+        raise ValueError(f"the target has one class only: every known row is "
+                         f"{'an event' if events == known else 'a non-event'}")

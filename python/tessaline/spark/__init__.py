@@ -1,0 +1,234 @@
+"""Exact binning over Spark DataFrames, with the same results as the local API.
+
+Every result of this package is a function of counts that add up across
+partitions: per column, the rows of each class at each distinct value (or
+category), plus the rows set aside (missing or infinite values, missing
+targets). Spark sums those counts by key in one pass over the table for all
+columns; the driver collects them and the native core rebuilds the boundary
+table, the split searches, the quantile cut points and the summaries from
+them. No numerics are computed here.
+
+    from tessaline import spark as tls
+    binning = tls.fit(tl.TableBinning(method="optimal"), df, "creditability")
+    scored = tls.transform(binning, df)            # WoE columns, as Spark expressions
+    table = tls.mdlp_binning(df, "duration", "creditability", event="bad")
+
+Exact, bit for bit, against the local `TableBinning`, `mdlp_binning`,
+`optimal_binning`, `quantile_binning`, `equal_width_binning`,
+`categorical_binning`, `gini` and `psi` on the same rows, with two
+exceptions: 0.0 and -0.0 are one value (a cut point or representative that is
+a zero may differ in sign), and the ``representative="mean"``, which the
+local summary adds in input order and which is added here in ascending order
+of the values.
+
+Driver memory is bounded: the distinct values of every column are counted in
+Spark first, and a column with more than `max_distinct` of them is an error
+that names it (round the column, e.g. ``F.round(c, 4)``, and bin that).
+"""
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from .. import _native
+from ..binning import BinningTable, checked_special_values
+from ..counted import (
+    INF_KNOWN,
+    KEPT,
+    CategoryCounts,
+    ColumnCounts,
+    category_table,
+    check_classes,
+    column_table,
+    numeric_table,
+    unusable,
+)
+from ..diagnostics import GiniResult, PSIResult
+from ..table import TableBinning
+from ._counting import (
+    DEFAULT_MAX_DISTINCT,
+    count_columns,
+    holds_categories,
+    is_numeric,
+    spark_functions,
+    spark_type,
+    threshold_flags,
+)
+from ._expressions import bin_index, transform_column
+
+__all__ = [
+    "DEFAULT_MAX_DISTINCT", "bin_index", "categorical_binning", "count_columns", "fit",
+    "fit_table", "gini", "mdlp_binning", "optimal_binning", "psi", "quantile_binning",
+    "threshold_flags", "transform", "transform_column",
+]
+
+
+def _specials_per_column(special_values: Sequence[float] | Mapping[str, Sequence[float]],
+                         columns: Sequence[str]) -> dict[str, tuple[float, ...]]:
+    per_column = special_values if isinstance(special_values, Mapping) \
+        else {name: special_values for name in columns}
+    return {name: checked_special_values(per_column.get(name, ())) for name in columns}
+
+
+def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, event: Any = None,
+              value: float | None = None, percentile: float | None = None,
+              method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
+              special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
+              max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
+              **options: Any) -> dict[str, BinningTable]:
+    """One table per numeric column of the Spark DataFrame `df` (default:
+    every numeric column but the target) against `target`, with one pass over
+    the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
+    the options of that local function. The target is read as locally:
+    rows equal to `event`, a 0/1 target, or a numeric target above a
+    threshold `value` or `percentile`. `special_values` is a list for every
+    column or a dict of lists per column (MDLP and optimal only).
+
+    A column with more than `max_distinct` distinct values is an error, unless
+    `approximate` gives a number of cells K: its values are then merged into K
+    cells of about n/K rows each (a cell is its largest value), so that cut
+    points can only fall at the end of a cell, while every count of the
+    resulting bins stays exact."""
+    if columns is None:
+        columns = [f.name for f in df.schema.fields if f.name != target and is_numeric(df, f.name)]
+    specials = _specials_per_column(special_values, columns)
+    if method in ("quantile", "equal_width") and any(specials.values()):
+        raise ValueError("special values are kept apart by the MDLP and optimal tables only")
+    counted = count_columns(df, columns, target, event=event,
+                            flag=_flag(df, target, event, value, percentile, max_distinct),
+                            special_values=specials, max_distinct=max_distinct,
+                            approximate=approximate)
+    numeric = {name: c for name, c in counted.items() if isinstance(c, ColumnCounts)}
+    if method in ("mdlp", "optimal"):
+        return {name: numeric_table(numeric[name], name, method, special_values=specials[name],
+                                    **options) for name in columns}
+    return {name: numeric_table(numeric[name], name, method, **options) for name in columns}
+
+
+def _flag(df: Any, target: str, event: Any, value: float | None, percentile: float | None,
+          max_distinct: int) -> Any:
+    """The event flags of a thresholded target, None for the others."""
+    if event is not None or (value is None and percentile is None):
+        return None
+    return threshold_flags(df, target, value=value, percentile=percentile,
+                           max_distinct=max_distinct)
+
+
+def mdlp_binning(df: Any, x: str, y: str, *, event: Any = None,
+                 max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+    """`tessaline.mdlp_binning` of the column `x` against `y` of a Spark DataFrame."""
+    return fit_table(df, y, [x], event=event, max_distinct=max_distinct, **options)[x]
+
+
+def optimal_binning(df: Any, x: str, y: str, *, event: Any = None,
+                    max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+    """`tessaline.optimal_binning` of the column `x` against `y` of a Spark DataFrame."""
+    return fit_table(df, y, [x], event=event, method="optimal", max_distinct=max_distinct,
+                     **options)[x]
+
+
+def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = None,
+                     representative: Literal["median", "mean"] = "median",
+                     max_distinct: int = DEFAULT_MAX_DISTINCT,
+                     approximate: int | None = None) -> BinningTable:
+    """`tessaline.quantile_binning` of the column `x` against `y` of a Spark DataFrame."""
+    return fit_table(df, y, [x], event=event, method="quantile", n_bins=n_bins,
+                     representative=representative, max_distinct=max_distinct,
+                     approximate=approximate)[x]
+
+
+def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
+                        max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+    """`tessaline.categorical_binning` of the column `x` against `y` of a Spark DataFrame."""
+    counts = count_columns(df, [x], y, event=event, categorical=[x], max_distinct=max_distinct)[x]
+    assert isinstance(counts, CategoryCounts)
+    return category_table(counts, x, **options)
+
+
+def fit(binning: TableBinning, df: Any, y: str, *,
+        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> TableBinning:
+    """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
+    the target `y` (a column name) and the excluded ones, with one pass over
+    the data; returns `binning`, fitted as locally. String and boolean
+    columns are categories, the others numbers unless named in `categorical`.
+    The target is read with `binning.event`, `value` and `percentile` as
+    locally. `max_distinct` and `approximate` as in `fit_table`."""
+    wanted = [n for n in df.columns if n != y and n not in binning.exclude]
+    if not wanted:
+        raise ValueError("the table has no column to bin")
+    options = {n: binning.options_of(n, holds_categories(df, n)) for n in wanted}
+    countable = [n for n in wanted if options[n]["categorical"] or is_numeric(df, n)]
+    skipped = {n: f"a column of {spark_type(df, n)} values is neither numbers nor categories"
+               for n in wanted if n not in countable}
+    counted = count_columns(
+        df, countable, y, event=binning.event,
+        flag=_flag(df, y, binning.event, binning.value, binning.percentile, max_distinct),
+        categorical=[n for n in countable if options[n]["categorical"]],
+        special_values={n: checked_special_values(options[n]["special_values"])
+                        for n in countable if not options[n]["categorical"]},
+        max_distinct=max_distinct, approximate=approximate)
+    check_classes(counted)
+    tables: dict[str, BinningTable] = {}
+    for name in countable:
+        reason = unusable(counted[name]) if binning.skip_unusable else ""
+        if not reason:
+            try:
+                tables[name] = column_table(binning, name, counted[name], options[name])
+                continue
+            except (ValueError, TypeError) as error:
+                if not binning.skip_unusable:
+                    raise
+                reason = str(error)
+        skipped[name] = reason
+    if not tables:
+        raise ValueError("no column could be binned: " + "; ".join(
+            f"{n}: {r}" for n, r in skipped.items()))
+    binning.restore(tables=tables, skipped={n: skipped[n] for n in wanted if n in skipped},
+                    summary=None, fitted_columns=df.columns)
+    return binning
+
+
+def gini(df: Any, score: str, y: str, *, event: Any = None,
+         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> GiniResult:
+    """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
+    (`max_distinct` and `approximate` as in `fit_table`)."""
+    counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct,
+                           approximate=approximate)[score]
+    assert isinstance(counts, ColumnCounts)
+    values = counts.values([KEPT, INF_KNOWN])
+    return GiniResult(_native.lorenz_curve_from_counts(values["value"], values["c0"], values["c1"]))
+
+
+def transform(binning: TableBinning, df: Any, output: Literal["woe", "index", "label"] = "woe",
+              selected: bool = False) -> Any:
+    """`binning.transform` over a Spark DataFrame: each binned column of `df`
+    (the selected ones with `selected=True`) replaced by its WoE, bin index
+    or label, computed by Spark; other columns pass through."""
+    wanted = binning.selected if selected else list(binning.tables)
+    absent = [n for n in wanted if n not in df.columns]
+    if absent:
+        raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+    return df.withColumns({n: transform_column(binning.tables[n], n, output, spark_type(df, n))
+                           for n in wanted})
+
+
+def psi(reference: Any, current: Any, column: str, splits: npt.ArrayLike | BinningTable, *,
+        epsilon: float = 1e-12) -> PSIResult:
+    """`tessaline.psi` of one column of two Spark DataFrames over the cut
+    points `splits` (or a `BinningTable`'s)."""
+    cuts = np.asarray(splits.splits if isinstance(splits, BinningTable) else splits,
+                      dtype=np.float64)
+    # The missing-value slot is the last one, after the k + 1 bins.
+    slot = spark_functions().when(bin_index(column, cuts) < 0, len(cuts) + 1) \
+        .otherwise(bin_index(column, cuts))
+    counts = []
+    for frame in (reference, current):
+        per_bin = np.zeros(len(cuts) + 2, dtype=np.int64)
+        for row in frame.groupBy(slot.alias("b")).count().collect():
+            per_bin[row["b"]] = row["count"]
+        counts.append(per_bin)
+    return PSIResult(_native.compare_distributions_from_counts(counts[0], counts[1], cuts, epsilon),
+                     cuts)
