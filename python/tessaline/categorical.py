@@ -9,8 +9,6 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
 from . import _categories, _native, _target
 from ._arrays import FloatArray, column_name
 from .binning import OTHER, BinningTable, default_minobs
@@ -103,11 +101,8 @@ def categorical_table(
     else:
         if minobs is None:
             minobs = default_minobs(int(counters["n_input"]))
-        result = _tessaline.mdlp_full(
-            *_sorted_rows(g0[order], g1[order]), minobs, monotonicity, mono_dir, alpha_pos,
-            beta_struct, force_first_split,
-        )
-        intervals, split_log = result["summary"], result["mdlp"]
+        intervals, split_log = _mdlp_groups(g0[order], g1[order], minobs, monotonicity, mono_dir,
+                                            alpha_pos, beta_struct, force_first_split)
     summary = _summary(intervals, missing_c0, missing_c1)
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
@@ -140,15 +135,23 @@ def _optimal_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
             "total": g0 + g1, "c0": g0, "c1": g1, "p1": g1 / np.maximum(g0 + g1, 1)}
 
 
-def _sorted_rows(c0: npt.NDArray[np.int64],
-                 c1: npt.NDArray[np.int64]) -> tuple[FloatArray, npt.NDArray[np.int32]]:
-    """The labelled rows ordered as the MDLP search reads them, built from the
-    counts of the groups in event-rate order without sorting: group position
-    ascending, in each group its non-events (label 0) before its events."""
-    runs = np.column_stack((c0, c1)).ravel()
-    positions = np.repeat(np.repeat(np.arange(c0.size, dtype=np.float64), 2), runs)
-    labels = np.repeat(np.tile(np.array([0, 1], dtype=np.int32), c0.size), runs)
-    return positions, labels
+def _mdlp_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], minobs: int,
+                 monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
+                 force_first_split: bool) -> tuple[dict[str, npt.NDArray[Any]], Mapping[str, Any]]:
+    """The MDLP search over the groups in event-rate order, each group a
+    value (its position) holding its non-events and events, and its split
+    log; the intervals cut halfway between two positions."""
+    n = int(c0.sum() + c1.sum())
+    counters = {"missing_count": 0, "missing_c0": 0, "missing_c1": 0, "n_input": n, "n_used": n,
+                "n_missing_x": 0, "n_missing_y": 0, "n_missing_both": 0, "n_non_finite": 0,
+                "target_was_binary": True, "threshold": 0.0}
+    result = _native.mdlp_full_from_counts(
+        np.arange(c0.size, dtype=np.float64), c0, c1, counters, minobs, monotonicity, mono_dir,
+        alpha_pos, beta_struct, force_first_split, "median")
+    summary = result["summary"]
+    return ({"left": summary["left"], "right": summary["right"], "total": summary["count"],
+             "c0": summary["c0"], "c1": summary["c1"], "p1": summary["event_rate"]},
+            result["mdlp"])
 
 
 def _summary(intervals: Mapping[str, Any], missing_c0: int,
