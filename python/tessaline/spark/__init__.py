@@ -23,7 +23,9 @@ of the values.
 
 Driver memory is bounded: the distinct values of every column are counted in
 Spark first, and a column with more than `max_distinct` of them is an error
-that names it (round the column, e.g. ``F.round(c, 4)``, and bin that).
+that names it (round the column, e.g. ``F.round(c, 4)``, and bin that), or,
+with ``approximate=K``, has its values merged into K cells of about n/K rows
+in Spark: counts stay exact, cut points can only fall at the end of a cell.
 """
 from __future__ import annotations
 
