@@ -69,14 +69,33 @@ def threshold_flags(df: Any, target: str, *, value: float | None = None,
     """A numeric target as a Spark column of event flags, as locally: a 0/1
     target as it is; any other with 1.0 above (strictly) the threshold
     `value`, or the linear-interpolation `percentile` (0 to 100) of its
-    finite values, which a first pass counts per distinct target value."""
+    finite values, which a first pass counts per distinct target value. A
+    first check looks for one row that is neither 0 nor 1."""
     F = spark_functions()
     if not is_numeric(df, target):
         raise TargetError(f"the target {target!r} is not numeric: give event= (the value of an "
                           "event) instead of a threshold")
     y = F.col(target).cast("double")
     known = y.isNotNull() & ~F.isnan(y)
-    counted = df.select(y.alias("y")).where(known).groupBy("y").count().persist()
+    # A 0/1 target is used as it is, whatever the threshold: one row that is
+    # neither ends the check.
+    if not df.where(known & ~y.isin(0.0, 1.0)).limit(1).collect():
+        return F.when(known, y)
+    if value is not None:
+        cut = float(value)
+    else:
+        assert percentile is not None
+        if not 0.0 <= percentile <= 100.0:
+            raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+        cut = _target_percentile(df, target, y.alias("y"), known, percentile, max_distinct)
+    return F.when(known, (y > F.lit(cut)).cast("double"))
+
+
+def _target_percentile(df: Any, target: str, y: Any, known: Any, percentile: float,
+                       max_distinct: int) -> float:
+    """The `percentile` of the finite target values, from their counts per
+    distinct value, which are counted in Spark before they are collected."""
+    counted = df.select(y).where(known).groupBy("y").count().persist()
     try:
         distinct = counted.count()
         if distinct > max_distinct:
@@ -86,18 +105,9 @@ def threshold_flags(df: Any, target: str, *, value: float | None = None,
     finally:
         counted.unpersist()
     values = table.column("y").to_numpy(zero_copy_only=False).astype(np.float64)
-    if np.isin(values, (0.0, 1.0)).all():
-        return F.when(known, y)
-    if value is not None:
-        cut = float(value)
-    else:
-        assert percentile is not None
-        if not 0.0 <= percentile <= 100.0:
-            raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
-        order = np.argsort(values)
-        cut = _native.percentile_from_counts(
-            values[order], table.column("count").to_numpy().astype(np.int64)[order], percentile)
-    return F.when(known, (y > F.lit(cut)).cast("double"))
+    order = np.argsort(values)
+    return _native.percentile_from_counts(
+        values[order], table.column("count").to_numpy().astype(np.int64)[order], percentile)
 
 
 def _prepared(df: Any, flag: Any) -> Any:
