@@ -5,10 +5,9 @@ On `local[2]`, for a table of 20 numeric columns (ties, missing values) and a
 column (`tessaline.spark.fit_table`), Spark's groupBy count of the same
 columns by value (the least work any exact method needs), and Spark ML's
 QuantileDiscretizer fit (approximate quantiles, 10 buckets). Prints the
-median of the repetitions and tessaline's time over each peer's, and the time
-of the other way to count, a per-partition C++ kernel (the core's
-count_values) through mapInArrow merged by a groupBy, which moves every row
-to a Python worker through Arrow first.
+median of the repetitions and tessaline's time over each peer's, for both
+ways of counting: Spark's own aggregation (counting="dataframe") and the
+native per-partition kernel through mapInArrow (counting="arrow").
 
     .venv/bin/python bench/bench_spark.py --rows 1000000 10000000
 """
@@ -40,35 +39,6 @@ def frame(spark, rows):
     return df.select(*df.columns, event.cast("double").alias("y")).cache()
 
 
-def counted_per_partition(names):
-    """A per-partition kernel for mapInArrow: each column's rows counted by
-    distinct value and class by the core (count_values), one partition at a
-    time; Spark then sums the partitions' counts by value."""
-    def kernel(batches):
-        import numpy as np
-        import pyarrow as pa
-
-        from tessaline import _native
-
-        columns = {}
-        for batch in batches:
-            for name in [*names, "y"]:
-                columns.setdefault(name, []).append(
-                    batch.column(name).to_numpy(zero_copy_only=False))
-        if not columns:
-            return
-        y = np.concatenate(columns["y"])
-        labels = np.nan_to_num(y).astype(np.int32)
-        for j, name in enumerate(names):
-            x = np.concatenate(columns[name])
-            known = ~np.isnan(y)
-            counts = _native.count_values(x[known], labels[known])
-            yield pa.RecordBatch.from_pydict({
-                "c": np.full(len(counts["value"]), j, dtype=np.int32), "x": counts["value"],
-                "c0": counts["c0"], "c1": counts["c1"]})
-    return kernel
-
-
 def timed(fn, repeat):
     fn()  # warm-up
     times = []
@@ -96,8 +66,8 @@ def main():
              .config("spark.driver.memory", "4g").getOrCreate())
     spark.sparkContext.setLogLevel("ERROR")
     names = [f"x{j}" for j in range(N_COLUMNS)]
-    print(f"{'rows':>10} {'tessaline s':>12} {'groupBy s':>10} {'QD s':>8} "
-          f"{'/groupBy':>9} {'/QD':>6} {'mapInArrow s':>13}")
+    print(f"{'rows':>10} {'dataframe s':>12} {'arrow s':>8} {'groupBy s':>10} {'QD s':>7} "
+          f"{'df/groupBy':>11} {'df/QD':>6} {'arrow/groupBy':>14} {'arrow/QD':>9}")
     for rows in args.rows:
         df = frame(spark, rows)
         df.count()
@@ -109,18 +79,14 @@ def main():
                 F.struct(F.lit(j).alias("c"), F.col(n).alias("x")) for j, n in enumerate(names)
             ])).alias("e")).select("e.*").groupBy("c", "x").count().collect()
         grouped = timed(by_value, args.repeat)
-        kernel = counted_per_partition(names)
-
-        def through_arrow():
-            return df.select(*names, "y").mapInArrow(
-                kernel, "c int, x double, c0 long, c1 long").groupBy("c", "x").agg(
-                F.sum("c0"), F.sum("c1")).toArrow()
-        arrow = timed(through_arrow, args.repeat)
+        arrow = timed(lambda: tls.fit_table(df, "y", names, method="mdlp", counting="arrow"),
+                      args.repeat)
         discretizer = QuantileDiscretizer(numBuckets=10, inputCols=names,
                                           outputCols=[n + "_q" for n in names])
         quantile = timed(lambda: discretizer.fit(df), args.repeat)
-        print(f"{rows:>10} {ours:>12.2f} {grouped:>10.2f} {quantile:>8.2f} "
-              f"{ours / grouped:>9.2f} {ours / quantile:>6.2f} {arrow:>13.2f}", flush=True)
+        print(f"{rows:>10} {ours:>12.2f} {arrow:>8.2f} {grouped:>10.2f} {quantile:>7.2f} "
+              f"{ours / grouped:>11.2f} {ours / quantile:>6.2f} {arrow / grouped:>14.2f} "
+              f"{arrow / quantile:>9.2f}", flush=True)
         df.unpersist()
     spark.stop()
 

@@ -155,6 +155,16 @@ def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
     np.testing.assert_array_equal(rows["w"], table.transform(pdf["x2"], output="woe"))
 
 
+def test_counting_through_arrow_gives_the_same_results(frames):
+    pdf, df, _, _, _ = frames["random"]
+    options = {"exclude": ["id"], "special_values": [-999.0], "categorical": ["code"]}
+    local = tl.TableBinning(**options).fit(pdf, "y")
+    same_binning(local, tls.fit(tl.TableBinning(**options), df, "y", counting="arrow"))
+    assert tls.gini(df, "x1", "y", counting="arrow").gini == tl.gini(pdf["x1"], pdf["y"]).gini
+    with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1"):
+        tls.mdlp_binning(df, "x1", "x0", counting="arrow")
+
+
 @pytest.mark.parametrize("threshold", [{"percentile": 60.0}, {"percentile": 0.0}, {"value": 1.5}])
 def test_a_numeric_target_is_cut_at_its_threshold_as_locally(frames, threshold):
     pdf, df, _, _, _ = frames["random"]

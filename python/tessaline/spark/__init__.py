@@ -52,6 +52,7 @@ from ..diagnostics import GiniResult, PSIResult
 from ..table import TableBinning
 from ._counting import (
     DEFAULT_MAX_DISTINCT,
+    Counting,
     count_columns,
     holds_categories,
     is_numeric,
@@ -80,7 +81,7 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
               method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
               special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
               max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-              **options: Any) -> dict[str, BinningTable]:
+              counting: Counting = "dataframe", **options: Any) -> dict[str, BinningTable]:
     """One table per numeric column of the Spark DataFrame `df` (default:
     every numeric column but the target) against `target`, with one pass over
     the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
@@ -93,7 +94,11 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     `approximate` gives a number of cells K: its values are then merged into K
     cells of about n/K rows each (a cell is its largest value), so that cut
     points can only fall at the end of a cell, while every count of the
-    resulting bins stays exact."""
+    resulting bins stays exact.
+
+    `counting` "dataframe" (the default) counts with Spark's own aggregation;
+    "arrow" counts each partition with the native kernel through mapInArrow,
+    faster, where tessaline is installed on the executors; same results."""
     if columns is None:
         columns = [f.name for f in df.schema.fields if f.name != target and is_numeric(df, f.name)]
     specials = _specials_per_column(special_values, columns)
@@ -102,7 +107,7 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     counted = count_columns(df, columns, target, event=event,
                             flag=_flag(df, target, event, value, percentile, max_distinct),
                             special_values=specials, max_distinct=max_distinct,
-                            approximate=approximate)
+                            approximate=approximate, counting=counting)
     numeric = {name: c for name, c in counted.items() if isinstance(c, ColumnCounts)}
     if method in ("mdlp", "optimal"):
         return {name: numeric_table(numeric[name], name, method, special_values=specials[name],
@@ -135,11 +140,12 @@ def optimal_binning(df: Any, x: str, y: str, *, event: Any = None,
 def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = None,
                      representative: Literal["median", "mean"] = "median",
                      max_distinct: int = DEFAULT_MAX_DISTINCT,
-                     approximate: int | None = None) -> BinningTable:
+                     approximate: int | None = None,
+                     counting: Counting = "dataframe") -> BinningTable:
     """`tessaline.quantile_binning` of the column `x` against `y` of a Spark DataFrame."""
     return fit_table(df, y, [x], event=event, method="quantile", n_bins=n_bins,
                      representative=representative, max_distinct=max_distinct,
-                     approximate=approximate)[x]
+                     approximate=approximate, counting=counting)[x]
 
 
 def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
@@ -151,13 +157,14 @@ def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
 
 
 def fit(binning: TableBinning, df: Any, y: str, *,
-        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> TableBinning:
+        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
+        counting: Counting = "dataframe") -> TableBinning:
     """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
     the target `y` (a column name) and the excluded ones, with one pass over
     the data; returns `binning`, fitted as locally. String and boolean
     columns are categories, the others numbers unless named in `categorical`.
     The target is read with `binning.event`, `value` and `percentile` as
-    locally. `max_distinct` and `approximate` as in `fit_table`."""
+    locally. `max_distinct`, `approximate` and `counting` as in `fit_table`."""
     wanted = [n for n in df.columns if n != y and n not in binning.exclude]
     if not wanted:
         raise ValueError("the table has no column to bin")
@@ -171,7 +178,7 @@ def fit(binning: TableBinning, df: Any, y: str, *,
         categorical=[n for n in countable if options[n]["categorical"]],
         special_values={n: checked_special_values(options[n]["special_values"])
                         for n in countable if not options[n]["categorical"]},
-        max_distinct=max_distinct, approximate=approximate)
+        max_distinct=max_distinct, approximate=approximate, counting=counting)
     check_classes(counted)
     tables: dict[str, BinningTable] = {}
     for name in countable:
@@ -194,11 +201,12 @@ def fit(binning: TableBinning, df: Any, y: str, *,
 
 
 def gini(df: Any, score: str, y: str, *, event: Any = None,
-         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> GiniResult:
+         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
+         counting: Counting = "dataframe") -> GiniResult:
     """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
-    (`max_distinct` and `approximate` as in `fit_table`)."""
+    (`max_distinct`, `approximate` and `counting` as in `fit_table`)."""
     counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct,
-                           approximate=approximate)[score]
+                           approximate=approximate, counting=counting)[score]
     assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
     return GiniResult(_native.lorenz_curve_from_counts(values["value"], values["c0"], values["c1"]))

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
-from typing import Any
+from typing import Any, Literal
 
 import numpy as np
 
@@ -15,6 +15,7 @@ from .._target import TargetError
 from ..counted import CategoryCounts, ColumnCounts, category_counts
 
 DEFAULT_MAX_DISTINCT = 20_000_000
+Counting = Literal["dataframe", "arrow"]
 # The prepared target and its check, as columns of the counted frame.
 _FLAG, _NOT_BINARY = "__tessaline_y", "__tessaline_not_binary"
 
@@ -117,9 +118,10 @@ def _prepared(df: Any, flag: Any) -> Any:
     return df.select("*", flag.alias(_FLAG), (~flag.isin(0.0, 1.0)).cast("int").alias(_NOT_BINARY))
 
 
-def _entry(index: int, name: str, type_name: str, as_categories: bool) -> Any:
+def _entry(index: int, name: str, type_name: str, as_categories: bool, checks: bool) -> Any:
     """The (column, value, category, label, check) entry of one column of a
-    row: numbers in `x`, categories as text in `s` (NaN a missing category)."""
+    row: numbers in `x`, categories as text in `s` (NaN a missing category);
+    the 0/1 check of the target rides with one column only (`checks`)."""
     F = spark_functions()
     column = F.col(name)
     if as_categories:
@@ -128,10 +130,98 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool) -> Any:
         x, s = F.lit(None).cast("double"), text
     else:
         x, s = column.cast("double"), F.lit(None).cast("string")
-    # The target is checked once per row, with the first column.
-    check = F.col(_NOT_BINARY) if index == 0 else F.lit(None).cast("int")
+    check = F.col(_NOT_BINARY) if checks else F.lit(None).cast("int")
     return F.struct(F.lit(index).alias("c"), x.alias("x"), s.alias("s"), F.col(_FLAG).alias("y"),
                     check.alias("b"))
+
+
+def _grouped(prepared: Any, columns: Sequence[str], types: Mapping[str, str],
+             categorical: Sequence[str], counting: Counting) -> Any:
+    """Every column's groups (c, x, s) with their rows n, rows of known
+    target, events and rows failing the 0/1 check."""
+    F = spark_functions()
+    if counting not in ("dataframe", "arrow"):
+        raise ValueError(f"counting must be 'dataframe' or 'arrow', not {counting!r}")
+    by_kernel = [i for i, name in enumerate(columns)
+                 if counting == "arrow" and name not in categorical]
+    by_rows = [i for i in range(len(columns)) if i not in by_kernel]
+    parts = []
+    if by_rows:
+        entries = [_entry(i, columns[i], types[columns[i]], columns[i] in categorical,
+                          checks=i == by_rows[0] and not by_kernel) for i in by_rows]
+        exploded = prepared.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
+        parts.append(exploded.groupBy("c", "x", "s").agg(
+            F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
+            F.sum("b").alias("bad")))
+    if by_kernel:
+        fields = [F.col(columns[i]).cast("double").alias(f"x{i}") for i in by_kernel]
+        counted = prepared.select(*fields, _FLAG, _NOT_BINARY).mapInArrow(
+            _partition_counter(by_kernel), _KERNEL_SCHEMA)
+        parts.append(counted.groupBy("c", "x", "s").agg(
+            F.sum("n").alias("n"), F.sum("known").alias("known"),
+            F.sum("ones").cast("double").alias("ones"), F.sum("bad").alias("bad")))
+    return parts[0] if len(parts) == 1 else parts[0].unionByName(parts[1])
+
+
+# Rows a partition's kernel counts at once: enough for each count to merge
+# many rows, few enough to bound the worker's memory.
+_KERNEL_CHUNK_ROWS = 1_000_000
+_KERNEL_SCHEMA = "c int, x double, s string, n long, known long, ones long, bad long"
+
+
+def _partition_counter(indices: Sequence[int]) -> Any:
+    """The mapInArrow function that counts the columns x<i> of a partition
+    by distinct value, chunk by chunk, with the native kernel."""
+    def count_partition(batches: Any) -> Any:
+        import pyarrow as pa
+
+        chunk: list[Any] = []
+        rows = 0
+        for batch in batches:
+            chunk.append(batch)
+            rows += batch.num_rows
+            if rows >= _KERNEL_CHUNK_ROWS:
+                yield from _counted_chunk(pa.Table.from_batches(chunk), indices)
+                chunk, rows = [], 0
+        if chunk:
+            yield from _counted_chunk(pa.Table.from_batches(chunk), indices)
+    return count_partition
+
+
+def _counted_chunk(table: Any, indices: Sequence[int]) -> Any:
+    """One record batch per column of the chunk: its finite and infinite
+    values with rows of known target and events, the rows whose target is
+    unknown per value, and one row for the missing values (NULL and NaN),
+    which also carries the chunk's count of rows failing the 0/1 check."""
+    import pyarrow as pa
+
+    y = table.column(_FLAG).to_numpy(zero_copy_only=False).astype(np.float64)
+    known = ~np.isnan(y)
+    # Non-binary flags are reported by the check; any non-zero one counts as an event here.
+    labels = (y[known] != 0.0).astype(np.int32)
+    not_binary = int(np.nansum(table.column(_NOT_BINARY).to_numpy(zero_copy_only=False)))
+    for position, index in enumerate(indices):
+        x = table.column(f"x{index}").to_numpy(zero_copy_only=False).astype(np.float64)
+        with_y = _native.count_values(x[known], labels)
+        unknown_x = x[~known]
+        without_y = _native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
+        missing = np.isnan(x[known])
+        n_missing = int(missing.sum() + np.isnan(unknown_x).sum())
+        labelled = with_y["c0"] + with_y["c1"]
+        size = len(with_y["value"]) + len(without_y["value"]) + 1
+        yield pa.RecordBatch.from_pydict({
+            "c": np.full(size, index, dtype=np.int32),
+            "x": np.concatenate((with_y["value"], without_y["value"], [np.nan])),
+            "s": pa.nulls(size, pa.string()),
+            "n": np.concatenate((labelled, without_y["c0"], [n_missing])).astype(np.int64),
+            "known": np.concatenate((labelled, np.zeros(len(without_y["value"])),
+                                     [missing.sum()])).astype(np.int64),
+            "ones": np.concatenate((with_y["c1"], np.zeros(len(without_y["value"])),
+                                    [labels[missing].sum()])).astype(np.int64),
+            "bad": np.r_[np.zeros(size - 1), not_binary if position == 0 else 0].astype(np.int64),
+        }, schema=pa.schema([("c", pa.int32()), ("x", pa.float64()), ("s", pa.string()),
+                             ("n", pa.int64()), ("known", pa.int64()), ("ones", pa.int64()),
+                             ("bad", pa.int64())]))
 
 
 def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
@@ -139,21 +229,20 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
                   categorical: Sequence[str] = (),
                   special_values: Mapping[str, Sequence[float]] | None = None,
                   max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-                  ) -> dict[str, ColumnCounts | CategoryCounts]:
+                  counting: Counting = "dataframe") -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column against the target, in one pass:
     the columns of `categorical` by category, the others by value, against
     the rows equal to `event`, a 0/1 target, or the event `flag` given (as
-    `threshold_flags` makes it); a numeric
-    column with more than `max_distinct` values is an error, or with
-    `approximate` its values are merged into that many cells."""
+    `threshold_flags` makes it). A numeric column with more than
+    `max_distinct` values is an error, or with `approximate` its values are
+    merged into that many cells. `counting` "dataframe" groups the rows with
+    Spark's own aggregation; "arrow" counts the numeric columns of each
+    partition with the native kernel through mapInArrow (faster, and needs
+    tessaline on the executors), then sums the partitions' counts in Spark."""
     F = spark_functions()
     prepared = _prepared(df, event_flags(df, target, event) if flag is None else flag)
     types = {name: spark_type(df, name) for name in columns}
-    entries = [_entry(i, name, types[name], name in categorical) for i, name in enumerate(columns)]
-    exploded = prepared.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
-    grouped = exploded.groupBy("c", "x", "s").agg(
-        F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
-        F.sum("b").alias("bad"))
+    grouped = _grouped(prepared, columns, types, categorical, counting)
     # Kept in Spark while the distinct values are counted there, so that the
     # grouping runs once and nothing comes to the driver before the count.
     grouped = grouped.persist()
