@@ -9,6 +9,7 @@
 #include <limits>
 #include <numeric>
 #include <stdexcept>
+#include <string>
 
 #include "numeric.hpp"
 #include "raw_summary.hpp"
@@ -50,6 +51,26 @@ ValueCounts sum_runs(std::vector<CountedValue>& entries) {
         i = j;
     }
     return out;
+}
+
+// Every function below reads counts as a merge leaves them; anything else
+// (unsorted or repeated values, NaN, negative counts, columns of different
+// lengths) would make its positions meaningless, so it is refused.
+void require_merged(const ValueCounts& counts, const char* where) {
+    const std::size_t m = counts.value.size();
+    if (counts.c0.size() != m || counts.c1.size() != m) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0 and c1 must have the same length");
+    }
+    for (std::size_t j = 0; j < m; ++j) {
+        const bool ascending = j == 0 ? !std::isnan(counts.value[0])
+                                      : counts.value[j - 1] < counts.value[j];
+        if (!ascending || counts.c0[j] < 0 || counts.c1[j] < 0) {
+            throw std::invalid_argument(
+                std::string(where) +
+                ": values must be ascending and distinct (not NaN) and counts not negative");
+        }
+    }
 }
 
 // Rows before each distinct value: start[j] rows hold values below value[j],
@@ -134,6 +155,7 @@ ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
 }
 
 std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts) {
+    require_merged(counts, "boundaries_from_counts");
     std::vector<Boundary> table;
     const std::size_t m = counts.value.size();
     if (m == 0) return table;
@@ -163,6 +185,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
                                             const PreprocessResult& counters,
                                             const TessalineParams& params,
                                             SummaryStatistic representative) {
+    require_merged(counts, "mdlp_full_from_counts");
     MdlpFullRawResult r;
     const std::vector<Boundary> B = boundaries_from_counts(counts);
     if (!B.empty()) {
@@ -214,6 +237,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
 }
 
 double percentile_from_counts(const ValueCounts& counts, double percentile) {
+    require_merged(counts, "percentile_from_counts");
     ValueCounts finite;
     for (std::size_t j = 0; j < counts.value.size(); ++j) {
         if (!is_finite(counts.value[j])) continue;
@@ -240,6 +264,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
 }
 
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
+    require_merged(counts, "quantile_splits_from_counts");
     if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
     ValueCounts finite;
     for (std::size_t j = 0; j < counts.value.size(); ++j) {
@@ -276,6 +301,10 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
                                                          int64_t missing_c0, int64_t missing_c1,
                                                          const std::vector<double>& splits,
                                                          SummaryStatistic stat) {
+    require_merged(counts, "summary_binary_from_counts");
+    if (missing_c0 < 0 || missing_c1 < 0) {
+        throw std::invalid_argument("summary_binary_from_counts: missing counts must not be negative");
+    }
     const std::vector<int64_t> start = row_starts(counts);
     const int64_t n = start.back() + missing_c0 + missing_c1;
     const std::size_t m = splits.size();
@@ -314,6 +343,7 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
 }
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
+    require_merged(counts, "lorenz_curve_from_counts");
     const int64_t n0 = std::accumulate(counts.c0.begin(), counts.c0.end(), int64_t{0});
     const int64_t n1 = std::accumulate(counts.c1.begin(), counts.c1.end(), int64_t{0});
     if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");

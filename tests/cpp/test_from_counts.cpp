@@ -115,6 +115,19 @@ TEST(FromCountsErrors, NameTheirCause) {
               "binning: x no contiene valores finitos");
     EXPECT_EQ(message_of([] { lorenz_curve_from_counts(ValueCounts{{1.0}, {3}, {0}}); }),
               "lorenz_curve: se necesitan ambas clases");
+    // Counts that no merge leaves: a value out of order, repeated, NaN, a negative count.
+    const std::string unmerged = ": values must be ascending and distinct (not NaN) and counts not negative";
+    for (const ValueCounts& counts : {ValueCounts{{2.0, 1.0}, {1, 1}, {0, 0}}, ValueCounts{{1.0, 1.0}, {1, 1}, {0, 0}},
+                                      ValueCounts{{kNaN}, {1}, {0}}, ValueCounts{{1.0, 2.0}, {1, -1}, {0, 0}}}) {
+        EXPECT_EQ(message_of([&] { boundaries_from_counts(counts); }), "boundaries_from_counts" + unmerged);
+        EXPECT_EQ(message_of([&] { percentile_from_counts(counts, 50.0); }), "percentile_from_counts" + unmerged);
+        EXPECT_EQ(message_of([&] { quantile_splits_from_counts(counts, 2); }), "quantile_splits_from_counts" + unmerged);
+        EXPECT_EQ(message_of([&] { summarize_binary_from_counts(counts, 0, 0, {}, SummaryStatistic::Median); }),
+                  "summary_binary_from_counts" + unmerged);
+        EXPECT_EQ(message_of([&] { lorenz_curve_from_counts(counts); }), "lorenz_curve_from_counts" + unmerged);
+    }
+    EXPECT_EQ(message_of([&] { percentile_from_counts(bad, 50.0); }),
+              "percentile_from_counts: value, c0 and c1 must have the same length");
 }
 
 }  // namespace
