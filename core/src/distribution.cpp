@@ -72,6 +72,9 @@ DistributionComparison compare_distributions_from_counts(const int64_t* count_re
     int64_t n_ref = 0;
     int64_t n_cur = 0;
     for (std::size_t b = 0; b < k + 2; ++b) {
+        if (count_ref[b] < 0 || count_cur[b] < 0) {
+            throw std::invalid_argument("compare_distributions_from_counts: counts must not be negative");
+        }
         n_ref += count_ref[b];
         n_cur += count_cur[b];
     }

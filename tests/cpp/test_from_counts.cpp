@@ -126,6 +126,9 @@ TEST(FromCountsErrors, NameTheirCause) {
                   "summary_binary_from_counts" + unmerged);
         EXPECT_EQ(message_of([&] { lorenz_curve_from_counts(counts); }), "lorenz_curve_from_counts" + unmerged);
     }
+    const int64_t rows[3] = {1, 2, 0}, negative[3] = {1, -1, 0};
+    EXPECT_EQ(message_of([&] { compare_distributions_from_counts(rows, negative, {1.0}, 1e-12); }),
+              "compare_distributions_from_counts: counts must not be negative");
     EXPECT_EQ(message_of([&] { percentile_from_counts(bad, 50.0); }),
               "percentile_from_counts: value, c0 and c1 must have the same length");
 }
