@@ -7,14 +7,16 @@ scorecards, over the native module `_tessaline`.
     woe = table.transform(x, output="woe")
     tl.gini(woe, y)                        # Gini of the binned variable
 
-Binning: `mdlp_binning` (supervised), `categorical_binning` (sets of
-categories), `quantile_binning`, `equal_width_binning`, `custom_binning`.
+Binning: `mdlp_binning` (supervised), `optimal_binning` (largest IV under an
+analyst's limits), `categorical_binning` (sets of categories),
+`quantile_binning`, `equal_width_binning`, `custom_binning`.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
-``python -m tessaline report DATA.csv --target COLUMN``.
+``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
+`tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
 import sys as _sys
 
