@@ -180,6 +180,11 @@ def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
         tls.mdlp_binning(df, "x1", "y", max_distinct=10)
     with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
         tls.mdlp_binning(df, "x1", "x0")
+    with pytest.raises(ValueError, match=r"column\(s\) not in the DataFrame: 'z', 'age'"):
+        tls.fit_table(df, "z", ["x1", "age"])
+    with pytest.raises(ValueError, match=r"column\(s\) 'grade' hold no numbers: bin categories "
+                                         "with categorical_binning"):
+        tls.fit_table(df, "y", ["x1", "grade"])
     with pytest.raises(tl.TargetError, match="percentile must be between 0 and 100, not 101"):
         tls.mdlp_binning(df, "x2", "x1", percentile=101)
 

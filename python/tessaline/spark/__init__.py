@@ -101,6 +101,10 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     faster, where tessaline is installed on the executors; same results."""
     if columns is None:
         columns = [f.name for f in df.schema.fields if f.name != target and is_numeric(df, f.name)]
+    not_numbers = [name for name in columns if name in df.columns and not is_numeric(df, name)]
+    if not_numbers:
+        raise ValueError(f"column(s) {', '.join(map(repr, not_numbers))} hold no numbers: bin "
+                         "categories with categorical_binning, or a whole table with fit")
     specials = _specials_per_column(special_values, columns)
     if method in ("quantile", "equal_width") and any(specials.values()):
         raise ValueError("special values are kept apart by the MDLP and optimal tables only")

@@ -240,6 +240,9 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     partition with the native kernel through mapInArrow (faster, and needs
     tessaline on the executors), then sums the partitions' counts in Spark."""
     F = spark_functions()
+    absent = [name for name in [target, *columns] if name not in df.columns]
+    if absent:
+        raise ValueError(f"column(s) not in the DataFrame: {', '.join(map(repr, absent))}")
     prepared = _prepared(df, event_flags(df, target, event) if flag is None else flag)
     types = {name: spark_type(df, name) for name in columns}
     grouped = _grouped(prepared, columns, types, categorical, counting)
