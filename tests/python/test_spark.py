@@ -180,6 +180,10 @@ def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
         tls.mdlp_binning(df, "x1", "y", max_distinct=10)
     with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
         tls.mdlp_binning(df, "x1", "x0")
+    grade = tls.categorical_binning(df, "grade", "y")
+    with pytest.raises(ValueError, match=r"transform_column of the categorical table 'grade' "
+                                         r"needs its column's type: type_name=df.schema\['grade'\]"):
+        tls.transform_column(grade, "grade")
     with pytest.raises(ValueError, match=r"column\(s\) not in the DataFrame: 'z', 'age'"):
         tls.fit_table(df, "z", ["x1", "age"])
     with pytest.raises(ValueError, match=r"column\(s\) 'grade' hold no numbers: bin categories "

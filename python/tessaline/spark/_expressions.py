@@ -64,15 +64,19 @@ def _spark_value(category: str, type_name: str) -> Any:
 
 def transform_column(table: BinningTable, name: str,
                      output: Literal["index", "woe", "label"] = "index",
-                     type_name: str = "double") -> Any:
+                     type_name: str | None = None) -> Any:
     """`table.transform` of a Spark column as a column expression (index as
     long, WoE as double, the bin label as string), right-closed bins, special
-    values and categories as locally; `type_name` is the column's Spark type
-    (``df.schema[name].dataType.typeName()``), which a categorical table reads."""
+    values and categories as locally. A categorical table needs `type_name`,
+    the column's Spark type (``df.schema[name].dataType.typeName()``), since a
+    category's text depends on it ("true" for True, "2.0" for 2)."""
     if output not in ("index", "woe", "label"):
         raise ValueError(f"output must be 'index', 'woe' or 'label', not {output!r}")
     F = spark_functions()
     if table.kind == "categorical":
+        if type_name is None:
+            raise ValueError(f"transform_column of the categorical table {name!r} needs its "
+                             f"column's type: type_name=df.schema[{name!r}].dataType.typeName()")
         index = category_index(table, name, type_name)
     else:
         index = bin_index(name, table.splits, table.special_values, special_start=table.n_bins)
