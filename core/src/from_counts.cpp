@@ -73,6 +73,18 @@ void require_merged(const ValueCounts& counts, const char* where) {
     }
 }
 
+// The counts of the finite values alone (infinite ones left out).
+ValueCounts finite_only(const ValueCounts& counts) {
+    ValueCounts finite;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        if (!is_finite(counts.value[j])) continue;
+        finite.value.push_back(counts.value[j]);
+        finite.c0.push_back(counts.c0[j]);
+        finite.c1.push_back(counts.c1[j]);
+    }
+    return finite;
+}
+
 // Rows before each distinct value: start[j] rows hold values below value[j],
 // start.back() is every row.
 std::vector<int64_t> row_starts(const ValueCounts& counts) {
@@ -121,6 +133,33 @@ double share(int64_t part, int64_t whole) {
     return tessaline::share(static_cast<std::size_t>(part), static_cast<std::size_t>(whole));
 }
 
+// The boundary table of merged counts, which the caller has checked.
+std::vector<Boundary> boundary_table(const ValueCounts& counts) {
+    std::vector<Boundary> table;
+    const std::size_t m = counts.value.size();
+    if (m == 0) return table;
+    table.push_back(Boundary{counts.value[0], 0, 0});
+    // Sorted rows hold label 0 before label 1 within a value, so a value ends
+    // on class 1 when it has any, and starts on class 0 when it has any; a
+    // cut goes between two values exactly where those two labels differ.
+    int64_t zeros = 0;
+    int64_t ones = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j > 0) {
+            const bool ends_on_one = counts.c1[j - 1] > 0;
+            const bool starts_on_one = counts.c0[j] == 0;
+            if (ends_on_one != starts_on_one) {
+                table.push_back(
+                    Boundary{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
+            }
+        }
+        zeros += counts.c0[j];
+        ones += counts.c1[j];
+    }
+    table.push_back(Boundary{counts.value[m - 1], zeros, ones});
+    return table;
+}
+
 }  // namespace
 
 ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
@@ -156,29 +195,7 @@ ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
 
 std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts) {
     require_merged(counts, "boundaries_from_counts");
-    std::vector<Boundary> table;
-    const std::size_t m = counts.value.size();
-    if (m == 0) return table;
-    table.push_back(Boundary{counts.value[0], 0, 0});
-    // Sorted rows hold label 0 before label 1 within a value, so a value ends
-    // on class 1 when it has any, and starts on class 0 when it has any; a
-    // cut goes between two values exactly where those two labels differ.
-    int64_t zeros = 0;
-    int64_t ones = 0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (j > 0) {
-            const bool ends_on_one = counts.c1[j - 1] > 0;
-            const bool starts_on_one = counts.c0[j] == 0;
-            if (ends_on_one != starts_on_one) {
-                table.push_back(
-                    Boundary{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
-            }
-        }
-        zeros += counts.c0[j];
-        ones += counts.c1[j];
-    }
-    table.push_back(Boundary{counts.value[m - 1], zeros, ones});
-    return table;
+    return boundary_table(counts);
 }
 
 MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
@@ -187,7 +204,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
                                             SummaryStatistic representative) {
     require_merged(counts, "mdlp_full_from_counts");
     MdlpFullRawResult r;
-    const std::vector<Boundary> B = boundaries_from_counts(counts);
+    const std::vector<Boundary> B = boundary_table(counts);
     if (!B.empty()) {
         r.mdlp = compute_splits(B, params);
         r.intervals = mdlp_intervals(B, r.mdlp);
@@ -238,13 +255,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
 
 double percentile_from_counts(const ValueCounts& counts, double percentile) {
     require_merged(counts, "percentile_from_counts");
-    ValueCounts finite;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        if (!is_finite(counts.value[j])) continue;
-        finite.value.push_back(counts.value[j]);
-        finite.c0.push_back(counts.c0[j]);
-        finite.c1.push_back(counts.c1[j]);
-    }
+    const ValueCounts finite = finite_only(counts);
     const std::vector<int64_t> start = row_starts(finite);
     const int64_t size = start.back();
     if (size == 0) return 0.0;
@@ -266,13 +277,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
     require_merged(counts, "quantile_splits_from_counts");
     if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    ValueCounts finite;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        if (!is_finite(counts.value[j])) continue;
-        finite.value.push_back(counts.value[j]);
-        finite.c0.push_back(counts.c0[j]);
-        finite.c1.push_back(counts.c1[j]);
-    }
+    const ValueCounts finite = finite_only(counts);
     const std::vector<int64_t> start = row_starts(finite);
     const int64_t size = start.back();
     if (size == 0) throw std::invalid_argument("binning: x no contiene valores finitos");

@@ -435,10 +435,17 @@ def with_special_rows(summary: Mapping[str, Any], xs: FloatArray, flags: FloatAr
     """The summary's intervals, one row per special value (its rows of `xs`
     with their event flags), then the summary's missing-value row; the shares
     are recounted over all rows."""
-    left = np.asarray(summary["left"])
-    n_intervals = int(np.sum(~np.isnan(left)))
     c0 = [int(np.sum((xs == v) & (flags == 0.0))) for v in specials]
     c1 = [int(np.sum((xs == v) & (flags == 1.0))) for v in specials]
+    return with_special_counts(summary, specials, c0, c1)
+
+
+def with_special_counts(summary: Mapping[str, Any], specials: Sequence[float],
+                        c0: Sequence[int], c1: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
+    """`with_special_rows` from the non-events `c0` and events `c1` of each
+    special value."""
+    left = np.asarray(summary["left"])
+    n_intervals = int(np.sum(~np.isnan(left)))
     rows = {
         "left": list(specials), "right": list(specials),
         "count": [a + b for a, b in zip(c0, c1)], "c0": c0, "c1": c1,

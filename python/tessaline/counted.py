@@ -16,7 +16,7 @@ import numpy.typing as npt
 import _tessaline
 
 from . import _native
-from .binning import BinningTable, checked_special_values, default_minobs, with_special_rows
+from .binning import BinningTable, checked_special_values, default_minobs, with_special_counts
 from .categorical import categorical_table
 from .optimal import DEFAULT_N_PREBINS, optimal_cuts
 from .table import LIMITS, TableBinning
@@ -110,14 +110,12 @@ def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int6
 
 def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
                    specials: Sequence[float]) -> Mapping[str, Any]:
-    """The summary with the rows of the special values, few by nature, given
-    as values with their flags."""
+    """The summary with the rows of the special values, from their counts."""
     special = counts.values([SPECIAL])
-    xs = np.repeat(np.concatenate((special["value"], special["value"])),
-                   np.concatenate((special["c0"], special["c1"])))
-    flags = np.repeat(np.concatenate((np.zeros(len(special["c0"])), np.ones(len(special["c1"])))),
-                      np.concatenate((special["c0"], special["c1"])))
-    return with_special_rows(summary, xs, flags, specials)
+    at = {float(v): j for j, v in enumerate(special["value"])}
+    c0 = [int(special["c0"][at[v]]) if v in at else 0 for v in specials]
+    c1 = [int(special["c1"][at[v]]) if v in at else 0 for v in specials]
+    return with_special_counts(summary, specials, c0, c1)
 
 
 def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,

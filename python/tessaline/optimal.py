@@ -25,7 +25,6 @@ Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
 DEFAULT_N_PREBINS = 50
-_NO_SPLITS = np.empty(0, dtype=np.float64)
 
 
 # Below this many rows the class-change points of the sorted values are few
