@@ -38,7 +38,7 @@ def main() -> None:
         path = pathlib.Path(tmp) / "wide.csv"
         write_file(path, args.rows)
         begin = time.perf_counter()
-        subprocess.run([sys.executable, "-c", "from tessaline.dataset import read_dataset; "
+        subprocess.run([sys.executable, "-c", "from tessaline.report.dataset import read_dataset; "
                         f"read_dataset({str(path)!r}, 'default')"], check=True)
         read = time.perf_counter() - begin
         begin = time.perf_counter()

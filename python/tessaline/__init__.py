@@ -18,32 +18,22 @@ Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
-import sys as _sys
-
-try:
-    from . import _native
-except ImportError:  # a bare build tree (the sanitizer's) has the module beside _tessaline
-    import _native  # type: ignore[import-not-found, no-redef, unused-ignore]
-
-    _sys.modules[__name__ + "._native"] = _native
-
-from ._target import TargetError
 from .binning import (
     BinningTable,
-    UnseenCategoryWarning,
+    categorical_binning,
     custom_binning,
     equal_width_binning,
     mdlp_binning,
+    optimal_binning,
     quantile_binning,
 )
-from .categorical import categorical_binning
 from .diagnostics import GiniResult, PSIResult, gini, psi
-from .discretizer import MDLPDiscretizer, NotFittedError
+from .discretizer import MDLPDiscretizer
+from .exceptions import DocumentError, NotFittedError, TargetError, UnseenCategoryWarning
 from .monitoring import BinShift, StabilityReport, stability
-from .optimal import optimal_binning
 from .performance import GainsTable, ScorePerformance, score_performance
 from .scorecard import Scorecard
-from .serialize import DocumentError, from_json
+from .serialize import from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 

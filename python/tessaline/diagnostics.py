@@ -11,12 +11,11 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _format
-from ._arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
-from ._state import SlotState
-from .binning import BinningTable
+from ._core import native, printing
+from ._core.arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
+from ._core.state import SlotState
+from .binning.table import BinningTable, frozen
+from .plots.binning import plot_lorenz
 
 if TYPE_CHECKING:
     import pandas
@@ -26,12 +25,6 @@ PSI_COLUMNS = (
     "count_reference", "count_current", "proportion_reference", "proportion_current",
     "cumulative_reference", "cumulative_current", "psi_bin",
 )
-
-
-def _frozen(values: Any) -> npt.NDArray[Any]:
-    array = np.array(values, copy=True)
-    array.setflags(write=False)
-    return array
 
 
 def _pandas() -> Any:
@@ -72,13 +65,13 @@ class PSIResult(ColumnTable):
     def __init__(self, result: Mapping[str, Any], splits: npt.ArrayLike) -> None:
         self.psi: float = float(result["psi"])
         self.ks: float = float(result["ks"])
-        self.splits: FloatArray = _frozen(np.asarray(splits, dtype=np.float64))
-        self._columns = types.MappingProxyType({k: _frozen(result[k]) for k in PSI_COLUMNS})
+        self.splits: FloatArray = frozen(np.asarray(splits, dtype=np.float64))
+        self._columns = types.MappingProxyType({k: frozen(result[k]) for k in PSI_COLUMNS})
 
     @property
     def labels(self) -> list[str]:
         edges = [-math.inf, *(float(s) for s in self.splits), math.inf]
-        labels = [_format.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
+        labels = [printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
         return labels + ["missing"] * (len(self) - len(labels))
 
     def to_frame(self) -> pandas.DataFrame:
@@ -91,14 +84,14 @@ class PSIResult(ColumnTable):
         c = self._columns
         rows = [
             [label, str(int(c["count_reference"][i])), str(int(c["count_current"][i])),
-             _format.percent(float(c["proportion_reference"][i])),
-             _format.percent(float(c["proportion_current"][i])),
-             _format.fixed(float(c["psi_bin"][i]), 4)]
+             printing.percent(float(c["proportion_reference"][i])),
+             printing.percent(float(c["proportion_current"][i])),
+             printing.fixed(float(c["psi_bin"][i]), 4)]
             for i, label in enumerate(self.labels)
         ]
         header = ("interval", "reference", "current", "ref share", "cur share", "PSI")
         return (f"PSI {self.psi:.4f} ({psi_reading(self.psi)}), KS {self.ks:.4f}\n"
-                + _format.text_table(header, rows))
+                + printing.text_table(header, rows))
 
     def __repr__(self) -> str:
         return f"<PSIResult psi={self.psi:.4f} ({psi_reading(self.psi)}) ks={self.ks:.4f}>"
@@ -118,9 +111,8 @@ def psi(
     inside the logarithm only. Errors of the native module are raised unchanged.
     """
     cuts = splits.splits if isinstance(splits, BinningTable) else splits
-    result = _tessaline.compare_distributions_native(
-        as_float_array(reference), as_float_array(current), cuts, epsilon
-    )
+    result = native.compare_distributions(as_float_array(reference), as_float_array(current),
+                                          cuts, epsilon)
     return PSIResult(result, cuts)
 
 
@@ -138,7 +130,7 @@ class GiniResult(SlotState):
         self.gini: float = float(result["gini"])
         self.auc: float = float(result["auc"])
         self._curve = types.MappingProxyType({
-            k: _frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")
+            k: frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")
         })
 
     @property
@@ -152,8 +144,6 @@ class GiniResult(SlotState):
 
     def plot(self, ax: Axes | None = None) -> Axes:
         """The Lorenz curve with the diagonal and the Gini in the title (needs matplotlib)."""
-        from .plots import plot_lorenz
-
         return plot_lorenz(self, ax=ax)
 
     def __str__(self) -> str:
@@ -172,4 +162,4 @@ def gini(score: npt.ArrayLike, y: npt.ArrayLike) -> GiniResult:
     native module are raised unchanged.
     """
     scores, labels = labelled_rows(score, y)
-    return GiniResult(_tessaline.lorenz_curve_native(scores, labels))
+    return GiniResult(native.lorenz_curve(scores, labels))

@@ -9,11 +9,9 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .binning import BinningTable
-
-
-class NotFittedError(ValueError, AttributeError):
-    """transform was called before fit (the same bases as scikit-learn's own)."""
+from .binning.table import BinningTable
+from .exceptions import NotFittedError
+from .table import TableBinning
 
 
 def _columns(X: Any) -> tuple[list[Any], list[str] | None]:
@@ -164,8 +162,6 @@ class MDLPDiscretizer:
             raise ValueError("MDLPDiscretizer requires y to be passed, but the target y is None")
         if self.output not in ("index", "woe"):
             raise ValueError(f"output must be 'index' or 'woe', not {self.output!r}")
-        from .table import TableBinning
-
         columns, names = _columns(X)
         labels = names if names is not None else [f"x{j}" for j in range(len(columns))]
         event = self.event

@@ -31,9 +31,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _format, _frames
+from ._core import frames, native, printing
 from .diagnostics import psi_reading
 from .scorecard import Scorecard
 from .table import TableBinning
@@ -61,11 +59,11 @@ class BinShift:
 
     def __str__(self) -> str:
         e_total, a_total = max(int(self.expected.sum()), 1), max(int(self.actual.sum()), 1)
-        rows = [[label, str(int(e)), str(int(a)), _format.percent(e / e_total),
-                 _format.percent(a / a_total), _format.fixed(float(p), 4)]
+        rows = [[label, str(int(e)), str(int(a)), printing.percent(e / e_total),
+                 printing.percent(a / a_total), printing.fixed(float(p), 4)]
                 for label, e, a, p in zip(self.labels, self.expected, self.actual, self.psi_bin)]
-        return (f"{self.variable}, period {self.period}: PSI {_format.fixed(self.psi, 4)} "
-                f"({self.reading})\n" + _format.text_table(
+        return (f"{self.variable}, period {self.period}: PSI {printing.fixed(self.psi, 4)} "
+                f"({self.reading})\n" + printing.text_table(
                     ("bin", "expected", "actual", "exp share", "act share", "PSI"), rows, (0,)))
 
 
@@ -111,10 +109,10 @@ class StabilityReport:
         rows = []
         for variable in self.variables:
             cells = [self.shift(variable, p) for p in self.periods]
-            rows.append([variable] + [_format.fixed(c.psi, 4) if c.reading != NOT_MONITORED
+            rows.append([variable] + [printing.fixed(c.psi, 4) if c.reading != NOT_MONITORED
                                       else "-" for c in cells]
                         + [_worst(cells)])
-        return "PSI by period\n" + _format.text_table(
+        return "PSI by period\n" + printing.text_table(
             ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1))
 
 
@@ -133,11 +131,11 @@ def _periods(current: Any, period: str | None) -> list[tuple[str, Any]]:
         if isinstance(current, (list, tuple)):
             return [(str(i + 1), v) for i, v in enumerate(current)]
         return [("1", current)]
-    labels = np.asarray(_frames.column(current, period), dtype=object)
+    labels = np.asarray(frames.column(current, period), dtype=object)
     out = []
     for value in sorted(set(labels.tolist()), key=lambda v: (str(type(v)), v)):
         rows = np.flatnonzero(labels == value)
-        out.append((str(value), _frames.take_rows(current, rows)))
+        out.append((str(value), frames.take_rows(current, rows)))
     return out
 
 
@@ -172,15 +170,14 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
     shifts: list[BinShift] = []
     if isinstance(model, Scorecard):
         reference_score = model.score(reference)
-        cuts = _tessaline.binning_splits(reference_score[~np.isnan(reference_score)],
-                                         "quantile", score_bands, "full", 0.0, 1.0, 0.0,
-                                         np.empty(0))
+        cuts = native.binning_splits(reference_score[~np.isnan(reference_score)],
+                                     method="quantile", n_bins=score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
-        labels = (*(_format.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
+        labels = (*(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
                   "missing")
 
         def bands(score: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]:
-            index = _tessaline.binning_transform(score, cuts)
+            index = native.binning_transform(score, cuts)
             return np.bincount(np.where(index < 0, len(labels) - 1, index), minlength=len(labels))
 
         expected = bands(reference_score)

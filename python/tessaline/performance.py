@@ -24,10 +24,9 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _format
-from ._arrays import ColumnTable, FloatArray, labelled_rows
+from ._core import native, printing
+from ._core.arrays import ColumnTable, FloatArray, labelled_rows
+from .plots import score as plots
 
 if TYPE_CHECKING:
     import pandas
@@ -71,12 +70,12 @@ class GainsTable(ColumnTable):
         c = self._columns
         rows = [[str(int(c["band"][i])), _score(float(c["min_score"][i])),
                  _score(float(c["max_score"][i])), str(int(c["count"][i])),
-                 str(int(c["events"][i])), _format.percent(float(c["event_rate"][i])),
-                 _format.percent(float(c["cumulative_events"][i])),
-                 _format.percent(float(c["cumulative_non_events"][i])),
-                 _format.fixed(float(c["ks"][i]), 3), _format.fixed(float(c["lift"][i]), 2),
-                 _format.fixed(float(c["cumulative_lift"][i]), 2)] for i in range(len(self))]
-        return _format.text_table(
+                 str(int(c["events"][i])), printing.percent(float(c["event_rate"][i])),
+                 printing.percent(float(c["cumulative_events"][i])),
+                 printing.percent(float(c["cumulative_non_events"][i])),
+                 printing.fixed(float(c["ks"][i]), 3), printing.fixed(float(c["lift"][i]), 2),
+                 printing.fixed(float(c["cumulative_lift"][i]), 2)] for i in range(len(self))]
+        return printing.text_table(
             ("band", "from", "to", "count", "events", "event rate", "cum events",
              "cum non-events", "KS", "lift", "cum lift"), rows)
 
@@ -104,19 +103,13 @@ class ScorePerformance:
                 + str(self.gains))
 
     def plot_roc(self, ax: Axes | None = None) -> Axes:
-        from .score_plots import plot_roc
-
-        return plot_roc(self, ax)
+        return plots.plot_roc(self, ax)
 
     def plot_cap(self, ax: Axes | None = None) -> Axes:
-        from .score_plots import plot_cap
-
-        return plot_cap(self, ax)
+        return plots.plot_cap(self, ax)
 
     def plot_ks(self, ax: Axes | None = None) -> Axes:
-        from .score_plots import plot_ks
-
-        return plot_ks(self, ax)
+        return plots.plot_ks(self, ax)
 
 
 def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
@@ -129,7 +122,7 @@ def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
     scores, labels = labelled_rows(score, y)
     known = ~np.isnan(scores)
     scores, labels = scores[known], labels[known]
-    curve = _tessaline.lorenz_curve_native(scores, labels)
+    curve = native.lorenz_curve(scores, labels)
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])
     below1 = np.asarray(curve["cumulative_event"])
@@ -157,10 +150,8 @@ def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
 def gains_table(scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool,
                 n_bands: int) -> GainsTable:
     """The gains table of labelled, non-missing scores (see `GainsTable`)."""
-    no_splits = np.empty(0)
-    splits = _tessaline.binning_splits(scores, "quantile", n_bands, "full", 0.0, 1.0, 0.0,
-                                       no_splits)
-    band = _tessaline.binning_transform(scores, splits)
+    splits = native.binning_splits(scores, method="quantile", n_bins=n_bands)
+    band = native.binning_transform(scores, splits)
     n = len(splits) + 1
     count = np.bincount(band, minlength=n)
     events = np.bincount(band, weights=(labels == 1), minlength=n).astype(np.int64)

@@ -29,9 +29,11 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from . import _format, _frames, _target
-from ._arrays import FloatArray
-from .binning import BinningTable
+from ._core import printing
+from ._core.arrays import FloatArray
+from .binning.table import BinningTable
+from .exceptions import DocumentError, NotFittedError
+from .formats import document, sql
 from .performance import ScorePerformance, score_performance
 from .table import TableBinning
 
@@ -101,10 +103,7 @@ class Scorecard:
         if not names:
             raise ValueError("no variable is selected by the binning: lower its min_iv, or "
                              "give selected=False")
-        target = _frames.column(data, y) if isinstance(y, str) and y in _frames.column_names(
-            data) else y
-        flags = _target.event_flags(target, event=binning.event, value=binning.value,
-                                    percentile=binning.percentile)
+        flags = binning.event_flags(data, y)
         known = ~np.isnan(flags)
         woe = binning.transform(data, output="woe", columns=names)
         matrix = np.column_stack([np.asarray(woe[n], dtype=np.float64) for n in names])[known]
@@ -148,8 +147,6 @@ class Scorecard:
     # -- using -----------------------------------------------------------------
     def _check_fitted(self) -> TableBinning:
         if not self.variables or self.binning is None:
-            from .discretizer import NotFittedError
-
             raise NotFittedError("This Scorecard is not fitted yet: call fit before score")
         return self.binning
 
@@ -180,10 +177,7 @@ class Scorecard:
     def performance(self, data: Any, y: Any, n_bands: int = 10) -> ScorePerformance:
         """AUC, Gini, KS and the gains table of the score on `data` against `y`."""
         binning = self._check_fitted()
-        target = _frames.column(data, y) if isinstance(y, str) and y in _frames.column_names(
-            data) else y
-        flags = _target.event_flags(target, event=binning.event, value=binning.value,
-                                    percentile=binning.percentile)
+        flags = binning.event_flags(data, y)
         return score_performance(self.score(data), flags, higher_is="good", n_bands=n_bands)
 
     # -- reading ---------------------------------------------------------------
@@ -207,12 +201,12 @@ class Scorecard:
 
     def __str__(self) -> str:
         self._check_fitted()
-        rows = [[v, label, _format.fixed(w, 3), _format.fixed(p, 2)]
+        rows = [[v, label, printing.fixed(w, 3), printing.fixed(p, 2)]
                 for v, label, w, p in self.points_table()]
         head = (f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
                 f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
                 "(higher points, lower risk)")
-        return head + "\n" + _format.text_table(("variable", "bin", "WoE", "points"), rows,
+        return head + "\n" + printing.text_table(("variable", "bin", "WoE", "points"), rows,
                                                 (0, 1))
 
     def __repr__(self) -> str:
@@ -223,24 +217,66 @@ class Scorecard:
     def to_json(self, indent: int | None = None) -> str:
         """The scorecard as one JSON document: its scaling, the model's
         coefficients and the binning's document (see `TableBinning.to_json`)."""
-        from .serialize import dumps, scorecard_to_dict
-
-        return dumps(scorecard_to_dict(self), indent)
+        return document.dumps(self.to_dict(), indent)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> Scorecard:
         """The scorecard a document of `to_json` describes; it scores exactly
         as the original did (the estimator itself is not kept)."""
-        from .serialize import SCORECARD_SCHEMA, read
+        return cls.from_dict(document.parse(text))
 
-        card: Scorecard = read(text, SCORECARD_SCHEMA)
+    def to_dict(self) -> dict[str, Any]:
+        """The document of this fitted scorecard as a JSON-ready dict: its
+        scaling, the model's coefficients, the points of every row and the
+        binning's document."""
+        if self.binning is None or not self.variables:
+            raise ValueError("only a fitted Scorecard can be written")
+        exact = document.exact
+        return {
+            **document.header(document.SCORECARD_SCHEMA),
+            "pdo": exact(self.pdo), "base_score": exact(self.base_score),
+            "base_odds": exact(self.base_odds), "rounding": self.rounding,
+            "selected": self.selected, "factor": exact(self.factor), "offset": exact(self.offset),
+            "variables": list(self.variables),
+            "coefficients": [exact(v) for v in self.coefficients],
+            "intercept": exact(self.intercept),
+            "points": {name: [exact(v) for v in self.points[name]] for name in self.variables},
+            "binning": self.binning.to_dict(),
+        }
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> Scorecard:
+        """The scorecard a document's dict describes (without its estimator)."""
+        w = document.SCORECARD_SCHEMA
+        document.check_header(doc, w)
+        rounding = doc.get("rounding")
+        if rounding is not None and (not isinstance(rounding, int) or isinstance(rounding, bool)):
+            raise DocumentError(f"{w}: 'rounding' must be an integer or null")
+        from_exact = document.from_exact
+        card = cls(pdo=from_exact(doc.get("pdo"), f"{w} pdo"),
+                   base_score=from_exact(doc.get("base_score"), f"{w} base_score"),
+                   base_odds=from_exact(doc.get("base_odds"), f"{w} base_odds"),
+                   rounding=rounding, selected=bool(doc.get("selected", True)))
+        card.binning = TableBinning.from_dict(document.field(doc, "binning", dict, w))
+        variables = [str(v) for v in document.field(doc, "variables", list, w)]
+        missing = [v for v in variables if v not in card.binning.tables]
+        coefficients = [from_exact(v, f"{w} coefficients")
+                        for v in document.field(doc, "coefficients", list, w)]
+        if missing or len(coefficients) != len(variables):
+            raise DocumentError(f"{w}: the variables, their coefficients and the binning's "
+                                "tables do not match")
+        card.set_model(variables, coefficients, from_exact(doc.get("intercept"), f"{w} intercept"))
+        card.factor = from_exact(doc.get("factor"), f"{w} factor")
+        card.offset = from_exact(doc.get("offset"), f"{w} offset")
+        points = document.field(doc, "points", dict, w)
+        card.points = {v: np.array([from_exact(p, f"{w} points")
+                                    for p in document.field(points, v, list, w)])
+                       for v in variables}
         return card
 
     def to_sql(self, source: str, *, dialect: Literal["duckdb", "sqlite"] = "duckdb",
                keep: Sequence[str] = (), name: str = "score") -> str:
         """A SELECT over the table `source` that gives each row's points per
         variable and its score (column `name`) exactly as `score` does."""
-        from .sql import scorecard_sql
-
-        return scorecard_sql(self, source, dialect=dialect, keep=keep, name=name)
+        return sql.scorecard_sql(self, source, dialect=dialect, keep=keep, name=name)
 

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import functools
 import inspect
+import json
 import math
 import os
 from collections.abc import Callable, Mapping, Sequence
@@ -13,13 +14,16 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
-import numpy.typing as npt
 
-from . import _frames, _target
-from ._arrays import as_float_array
-from .binning import BinningTable, equal_width_binning, mdlp_binning, quantile_binning
-from .categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_binning
-from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_binning
+from ._core import categories, frames, native, printing, target
+from ._core.arrays import FloatArray, as_float_array
+from .binning import counts as counted
+from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
+from .binning.numeric import mdlp_rows, unsupervised_rows
+from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
+from .binning.table import BinningTable
+from .exceptions import DocumentError, NotFittedError
+from .formats import document, sql
 
 if TYPE_CHECKING:
     import pandas
@@ -32,8 +36,28 @@ COLUMN_OPTIONS = frozenset({
 })
 # The limits of optimal binning, among the options.
 LIMITS = ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
+# The options of the MDLP search, among the options.
+SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason")
+
+# One builder per kind of column, from its rows (values, event flags) and
+# from its counts merged elsewhere (an engine): the same options reach both.
+ROW_BUILDERS: dict[str, Callable[..., BinningTable]] = {
+    "categorical": categorical_codes,
+    "optimal": optimal_rows,
+    "mdlp": mdlp_rows,
+    "quantile": functools.partial(unsupervised_rows, method="quantile"),
+    "equal_width": functools.partial(unsupervised_rows, method="equal_width"),
+}
+COUNT_BUILDERS: dict[str, Callable[..., BinningTable]] = {
+    "categorical": counted.category_table,
+    "optimal": counted.optimal_table,
+    "mdlp": counted.mdlp_table,
+    "quantile": functools.partial(counted.unsupervised_table, method="quantile"),
+    "equal_width": functools.partial(counted.unsupervised_table, method="equal_width"),
+}
+ColumnCounts = counted.ColumnCounts | counted.CategoryCounts
 
 
 @dataclass(frozen=True)
@@ -54,37 +78,39 @@ class ColumnSummary:
 
 def woe_gini(table: BinningTable) -> float:
     """Gini of the WoE score of a table on its own training rows, from its
-    counts: rows of equal WoE are one score value, ties count one half."""
+    counts (the core's Lorenz curve, as `gini` of the WoE column gives it):
+    rows of equal WoE are one score value, ties count one half."""
     woe = np.asarray(table["woe"])
-    c0 = np.asarray(table["c0"], dtype=np.float64)
-    c1 = np.asarray(table["c1"], dtype=np.float64)
-    total0, total1 = float(c0.sum()), float(c1.sum())
-    if total0 == 0.0 or total1 == 0.0 or np.isnan(woe).any():
+    c0, c1 = np.asarray(table["c0"]), np.asarray(table["c1"])
+    if int(c0.sum()) == 0 or int(c1.sum()) == 0 or np.isnan(woe).any():
         return math.nan
-    scores, group = np.unique(woe, return_inverse=True)
-    g0 = np.bincount(group, weights=c0, minlength=scores.size)
-    g1 = np.bincount(group, weights=c1, minlength=scores.size)
-    below0 = np.concatenate(([0.0], np.cumsum(g0)[:-1]))
-    auc = float(np.sum(g1 * (below0 + 0.5 * g0))) / (total0 * total1)
-    return 2.0 * auc - 1.0
+    return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
 
 
-def unusable(values: Any, categorical: bool) -> str:
-    """Why a column cannot be binned ('' when it can)."""
-    if _frames.length(values) == 0:
-        return "no rows"
-    if categorical:
-        from ._categories import encode
-
-        encoded = encode(values)
-        if not (encoded.codes >= 0).any():
+def unusable(column: FloatArray | categories.Encoded) -> str:
+    """Why a column, as float64 values or encoded categories, cannot be
+    binned ('' when it can)."""
+    if isinstance(column, categories.Encoded):
+        if column.codes.size == 0:
+            return "no rows"
+        if not (column.codes >= 0).any():
             return "all values missing"
-        return f"a single value ({encoded.names[0]!r})" if len(encoded.names) == 1 else ""
-    xs = as_float_array(values)
-    finite = xs[np.isfinite(xs)]
+        return f"a single value ({column.names[0]!r})" if len(column.names) == 1 else ""
+    if column.size == 0:
+        return "no rows"
+    finite = column[np.isfinite(column)]
     if finite.size == 0:
         return "all values missing"
     return f"a single value ({finite[0]:g})" if np.all(finite == finite[0]) else ""
+
+
+def check_classes(known: int, events: int) -> None:
+    """A table whose target has no known row, or one class only, cannot be binned."""
+    if known == 0:
+        raise ValueError("the table has no row with a known target")
+    if events in (0, known):
+        raise ValueError(f"the target has one class only: every known row is "
+                         f"{'an event' if events == known else 'a non-event'}")
 
 
 class TableBinning:
@@ -205,46 +231,72 @@ class TableBinning:
             **{key: options.get(key, getattr(self, key)) for key in LIMITS},
         }
 
-    def _fit_column(self, name: str, values: Any, flags: npt.NDArray[np.float64]) -> BinningTable:
-        o = self.options_of(name, _frames.is_categorical(values))
-        search = {key: o[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
-                                          "beta_struct", "force_first_split")}
-        limits = {key: o[key] for key in LIMITS}
-        if o["categorical"]:
-            return categorical_binning(values, flags, min_share=o["min_share"], name=name,
-                                       method="optimal" if o["method"] == "optimal" else "mdlp",
-                                       limits=limits, **search)
-        if o["method"] == "optimal":
-            return optimal_binning(values, flags, special_values=o["special_values"], name=name,
-                                   representative=self.representative, **limits)
-        if o["method"] == "mdlp":
-            return mdlp_binning(values, flags, special_values=o["special_values"], name=name,
-                                representative=self.representative, **search)
-        if o["method"] not in METHODS:
-            raise ValueError(f"method must be one of {', '.join(METHODS)}, not {o['method']!r}")
-        unsupervised = quantile_binning if o["method"] == "quantile" else equal_width_binning
-        return unsupervised(values, flags, n_bins=o["n_bins"], name=name)
+    def event_flags(self, data: Any, y: Any) -> FloatArray:
+        """The event flags of the target `y` (an array, or the name of a
+        column of `data`), read with this binning's `event`, `value` and
+        `percentile`."""
+        named = isinstance(y, str) and y in frames.column_names(data)
+        return target.event_flags(frames.column(data, y) if named else y, event=self.event,
+                                  value=self.value, percentile=self.percentile)
 
-    def _attempt(self, name: str, values: Any, flags: npt.NDArray[np.float64],
-                 on_column: Callable[[str], None] | None = None) -> BinningTable | str:
-        """The column's table, or the reason it cannot be binned."""
+    def column_plan(self, name: str, categorical: bool) -> tuple[str, dict[str, Any]]:
+        """The builder (a key of `ROW_BUILDERS` and `COUNT_BUILDERS`) and its
+        options for the column `name`, binned as categories when `categorical`."""
+        o = self.options_of(name, categorical)
+        method = o["method"]
+        if method not in METHODS:
+            raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
+        search = {key: o[key] for key in SEARCH}
+        limits = {key: o[key] for key in LIMITS}
+        if categorical:
+            return "categorical", {"min_share": o["min_share"], "limits": limits,
+                                   "method": "optimal" if method == "optimal" else "mdlp",
+                                   **search}
+        common = {"special_values": o["special_values"], "representative": self.representative}
+        if method == "optimal":
+            return method, {**common, **limits}
+        if method == "mdlp":
+            return method, {**common, **search}
+        return method, {**common, "n_bins": o["n_bins"]}
+
+    def _table_or_reason(self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable]]]
+                         ) -> BinningTable | str:
+        """The column's table, or why it cannot be binned: `build` gives the
+        column in its binned form and the function that bins it."""
         try:
-            return self._attempt_column(name, values, flags)
+            column, bin_column = build()
+            reason = unusable(column) if isinstance(column, (np.ndarray, categories.Encoded)) \
+                else column.unusable()
+            if reason and self.skip_unusable:
+                return reason
+            return bin_column(column)
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+
+    def _from_rows(self, name: str, values: Any, flags: FloatArray,
+                   on_column: Callable[[str], None] | None = None) -> BinningTable | str:
+        """One column's table from its rows, each column converted once."""
+        def build() -> tuple[Any, Callable[[Any], BinningTable]]:
+            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            kind, options = self.column_plan(name, categorical)
+            column = categories.encode(values) if categorical else as_float_array(values)
+            return column, lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options)
+
+        try:
+            return self._table_or_reason(build)
         finally:
             if on_column is not None:
                 on_column(name)
 
-    def _attempt_column(self, name: str, values: Any,
-                        flags: npt.NDArray[np.float64]) -> BinningTable | str:
-        if not self.skip_unusable:
-            return self._fit_column(name, values, flags)
-        reason = unusable(values, self.options_of(name, _frames.is_categorical(values))["categorical"])
-        if reason:
-            return reason
-        try:
-            return self._fit_column(name, values, flags)
-        except (ValueError, TypeError) as error:
-            return str(error)
+    def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
+        """One column's table from its merged counts."""
+        def build() -> tuple[Any, Callable[[Any], BinningTable]]:
+            kind, options = self.column_plan(name, isinstance(counts, counted.CategoryCounts))
+            return counts, lambda c: COUNT_BUILDERS[kind](c, name=name, **options)
+
+        return self._table_or_reason(build)
 
     def fit(self, data: Any, y: Any,
             on_column: Callable[[str], None] | None = None) -> TableBinning:
@@ -252,35 +304,51 @@ class TableBinning:
         against `y`, an array or the name of a column of `data`. `on_column`,
         when given, is called with each column's name once it is binned, from
         the thread that binned it."""
-        names = _frames.column_names(data)
+        names = frames.column_names(data)
         target_name = y if isinstance(y, str) and y in names else None
-        target = _frames.column(data, y) if target_name is not None else y
-        flags = _target.event_flags(target, event=self.event, value=self.value,
-                                    percentile=self.percentile)
+        flags = self.event_flags(data, y)
         known = flags[~np.isnan(flags)]
-        if known.size == 0:
-            raise ValueError("the table has no row with a known target")
-        if known.min() == known.max():
-            raise ValueError(f"the target has one class only: every known row is "
-                             f"{'an event' if known[0] == 1.0 else 'a non-event'}")
+        check_classes(known.size, int(np.count_nonzero(known)))
         wanted = [n for n in names if n != target_name and n not in self.exclude]
         if not wanted:
             raise ValueError("the table has no column to bin")
-        columns = {n: _frames.column(data, n) for n in wanted}
+        columns = {n: frames.column(data, n) for n in wanted}
         for n, values in columns.items():
-            if _frames.length(values) != flags.size:
-                raise ValueError(f"column {n!r} has {_frames.length(values)} rows, the target "
+            if frames.length(values) != flags.size:
+                raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target "
                                  f"{flags.size}")
         results = _run_in_threads(
-            [functools.partial(self._attempt, n, v, flags, on_column) for n, v in columns.items()],
-            self.n_jobs)
-        self.tables = {n: r for n, r in zip(wanted, results) if isinstance(r, BinningTable)}
-        self.skipped = {n: r for n, r in zip(wanted, results) if isinstance(r, str)}
-        if not self.tables:
+            [functools.partial(self._from_rows, n, v, flags, on_column)
+             for n, v in columns.items()], self.n_jobs)
+        return self._keep(dict(zip(wanted, results)), names)
+
+    def fit_counts(self, counts: Mapping[str, ColumnCounts], fitted_columns: Sequence[str],
+                   skipped: Mapping[str, str] | None = None,
+                   order: Sequence[str] | None = None) -> TableBinning:
+        """Fit from every column's counts merged elsewhere (an engine counts,
+        this bins, with the same options, checks and skip rules as `fit`):
+        `fitted_columns` are the data's column names, `skipped` the columns
+        the engine could not count with the reason, `order` the columns'
+        order (default: the counted ones, then the skipped ones)."""
+        if counts:
+            check_classes(*next(iter(counts.values())).labelled())
+        results: dict[str, BinningTable | str] = {
+            name: self._from_counts(name, c) for name, c in counts.items()}
+        results.update(skipped or {})
+        if order is not None:
+            results = {name: results[name] for name in order}
+        return self._keep(results, fitted_columns)
+
+    def _keep(self, results: Mapping[str, BinningTable | str],
+              fitted_columns: Sequence[str]) -> TableBinning:
+        """Keep the tables and the skipped columns of a fit, and rank them."""
+        tables = {n: r for n, r in results.items() if isinstance(r, BinningTable)}
+        skipped = {n: r for n, r in results.items() if isinstance(r, str)}
+        if not tables:
             raise ValueError("no column could be binned: " + "; ".join(
-                f"{n}: {r}" for n, r in self.skipped.items()))
-        self._fitted_columns = names
-        self.summary = self._ranked()
+                f"{n}: {r}" for n, r in skipped.items()))
+        self.restore(tables=tables, skipped=skipped, summary=None,
+                     fitted_columns=fitted_columns)
         return self
 
     def _ranked(self) -> list[ColumnSummary]:
@@ -324,9 +392,7 @@ class TableBinning:
     def to_json(self, indent: int | None = None) -> str:
         """The options and, once fitted, the summary and every column's table
         as one JSON document (see `BinningTable.to_json`)."""
-        from .serialize import dumps, table_binning_to_dict
-
-        return dumps(table_binning_to_dict(self), indent)
+        return document.dumps(self.to_dict(), indent)
 
     def to_sql(self, source: str, *, output: Literal["woe", "index"] = "woe",
                dialect: Literal["duckdb", "sqlite"] = "duckdb", selected: bool = False,
@@ -334,18 +400,63 @@ class TableBinning:
         """A SELECT over the table `source` that gives every binned column (the
         selected ones with `selected=True`) as `transform` does, under its own
         name, after the columns of `keep` passed through (an identifier, say)."""
-        from .sql import table_binning_sql
-
-        return table_binning_sql(self, source, output=output, dialect=dialect,
+        return sql.table_binning_sql(self, source, output=output, dialect=dialect,
                                  selected=selected, keep=keep)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> TableBinning:
         """The whole-table binning a document of `to_json` describes; its
         `transform` gives what the original's gave, without training data."""
-        from .serialize import TABLE_SCHEMA, read
+        return cls.from_dict(document.parse(text))
 
-        binning: TableBinning = read(text, TABLE_SCHEMA)
+    def to_dict(self) -> dict[str, Any]:
+        """The document of this binning (see `to_json`) as a JSON-ready dict:
+        its options, and when fitted its summary, skipped columns and tables."""
+        options = document.plain(self.get_options())
+        try:
+            json.dumps(options, allow_nan=False)
+        except (TypeError, ValueError) as error:
+            raise TypeError(f"the options of this TableBinning cannot be written as JSON: "
+                            f"{error}") from None
+        summary = [{field: (document.exact(getattr(row, field))
+                            if isinstance(getattr(row, field), float) else getattr(row, field))
+                    for field in SUMMARY_FIELDS} for row in self.summary]
+        return {
+            **document.header(document.TABLE_SCHEMA),
+            "options": options,
+            "fitted_columns": list(self.fitted_columns),
+            "summary": summary,
+            "skipped": dict(self.skipped),
+            "tables": {name: table.to_dict() for name, table in self.tables.items()},
+        }
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> TableBinning:
+        """The whole-table binning a document's dict describes."""
+        where = document.TABLE_SCHEMA
+        document.check_header(doc, where)
+        options = document.field(doc, "options", dict, where)
+        try:
+            binning = cls(**options)
+        except (TypeError, ValueError) as error:
+            raise DocumentError(f"{where}: options not accepted: {error}") from None
+        tables = document.field(doc, "tables", dict, where)
+        rows = []
+        for row in document.field(doc, "summary", list, where):
+            if not isinstance(row, dict) or set(row) != set(SUMMARY_FIELDS):
+                raise DocumentError(f"{where}: a summary row must have the fields "
+                                    f"{', '.join(SUMMARY_FIELDS)}")
+            floats = {f: document.from_exact(row[f], f"{where} summary.{f}")
+                      for f in ("iv", "gini", "missing_share")}
+            rows.append(ColumnSummary(**{**row, **floats}))
+        binning.restore(
+            tables={str(name): BinningTable.from_dict(table, f"{where} table {name!r}")
+                    for name, table in tables.items()},
+            skipped={str(k): str(v)
+                     for k, v in document.field(doc, "skipped", dict, where).items()},
+            summary=rows,
+            fitted_columns=[str(n) for n in document.field(doc, "fitted_columns", list, where)],
+        )
         return binning
 
     # -- reading ---------------------------------------------------------------
@@ -365,12 +476,10 @@ class TableBinning:
                                 columns=list(SUMMARY_FIELDS))
 
     def __str__(self) -> str:
-        from . import _format
-
-        rows = [[r.column, r.kind, _format.fixed(r.iv, 4), _format.fixed(r.gini, 3), str(r.bins),
-                 _format.percent(r.missing_share) if r.reason == "" else "-",
+        rows = [[r.column, r.kind, printing.fixed(r.iv, 4), printing.fixed(r.gini, 3), str(r.bins),
+                 printing.percent(r.missing_share) if r.reason == "" else "-",
                  "keep" if r.keep else "drop", r.reason] for r in self.summary]
-        return _format.text_table(("column", "kind", "IV", "Gini", "bins", "missing", "",
+        return printing.text_table(("column", "kind", "IV", "Gini", "bins", "missing", "",
                                    "skipped because"), rows, (0, 1, 6, 7))
 
     def __repr__(self) -> str:
@@ -392,12 +501,10 @@ class TableBinning:
         so is a column of `data` not seen in `fit` unless `columns` names the
         ones wanted."""
         if not self.tables:
-            from .discretizer import NotFittedError
-
             raise NotFittedError("This TableBinning is not fitted yet: call fit before transform")
         if output not in ("woe", "index", "label"):
             raise ValueError(f"output must be 'woe', 'index' or 'label', not {output!r}")
-        names = set(_frames.column_names(data))
+        names = set(frames.column_names(data))
         wanted = self.selected if selected else list(self.tables)
         if columns is not None:
             unknown = [n for n in columns if n not in self.tables]
@@ -412,7 +519,7 @@ class TableBinning:
             raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")
         out: dict[str, Any] = {}
         for name in wanted:
-            table, values = self.tables[name], _frames.column(data, name)
+            table, values = self.tables[name], frames.column(data, name)
             if output == "label":
                 labels = np.array(table.labels + ["missing"], dtype=object)
                 index = table.transform(values, output="index")
@@ -422,7 +529,7 @@ class TableBinning:
                 out[name] = labels[index]
             else:
                 out[name] = table.transform(values, output=output)
-        return _frames.like_input(data, out)
+        return frames.like_input(data, out)
 
     def fit_transform(self, data: Any, y: Any,
                       output: Literal["woe", "index", "label"] = "woe") -> Any:

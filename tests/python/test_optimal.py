@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 from package_under_test import ROOT, tessaline as tl
-from tessaline.dataset import read_dataset
+from tessaline.report.dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 

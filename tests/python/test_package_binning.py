@@ -10,7 +10,7 @@ import pytest
 
 import _tessaline as t
 from package_under_test import subprocess_env, tessaline as tl
-from tessaline.binning import SUMMARY_COLUMNS
+from tessaline.binning.table import SUMMARY_COLUMNS
 
 X4, Y4 = [1.0, 2.0, 3.0, 4.0], [0.0, 0.0, 1.0, 1.0]
 
@@ -205,5 +205,5 @@ def test_native_errors_reach_the_caller_unchanged(ours, theirs):
 
 def test_a_fractional_target_is_rejected_not_truncated():
     # The int32 conversion alone would silently read 0.7 as 0.
-    assert native_error(lambda: tl.custom_binning(X4, [0.0, 0.7, 1.0, 1.0], [2.5])) == (
-        ValueError, "binning: y debe contener solo 0 y 1")
+    with pytest.raises(tl.TargetError, match=r"^the target is not 0/1 \(values found: 0, 0\.7, 1\)"):
+        tl.custom_binning(X4, [0.0, 0.7, 1.0, 1.0], [2.5])

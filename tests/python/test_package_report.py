@@ -14,7 +14,7 @@ import numpy as np
 import pytest
 
 from package_under_test import ROOT, subprocess_env, tessaline as tl
-from tessaline.dataset import read_dataset
+from tessaline.report.dataset import read_dataset
 
 CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
 NUMERIC = ["duration_in_month", "credit_amount",

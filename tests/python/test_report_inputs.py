@@ -3,8 +3,8 @@ import pytest
 
 import numpy as np
 
-from tessaline import dataset
-from tessaline.dataset import _unique, read_dataset
+from tessaline.report import dataset
+from tessaline.report.dataset import _unique, read_dataset
 from tessaline.report import main
 
 pytest.importorskip("matplotlib")

@@ -35,21 +35,12 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .. import _native
-from ..binning import BinningTable, checked_special_values
-from ..counted import (
-    INF_KNOWN,
-    KEPT,
-    CategoryCounts,
-    ColumnCounts,
-    category_table,
-    check_classes,
-    column_table,
-    numeric_table,
-    unusable,
-)
+from .._core import native
+from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
+from ..binning.special import checked_special_values
+from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, PSIResult
-from ..table import TableBinning
+from ..table import COUNT_BUILDERS, TableBinning
 from ._counting import (
     DEFAULT_MAX_DISTINCT,
     Counting,
@@ -88,7 +79,7 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
     the options of that local function. The target is read as locally:
     rows equal to `event`, a 0/1 target, or a numeric target above a
     threshold `value` or `percentile`. `special_values` is a list for every
-    column or a dict of lists per column (MDLP and optimal only).
+    column or a dict of lists per column, each kept in rows of its own.
 
     A column with more than `max_distinct` distinct values is an error, unless
     `approximate` gives a number of cells K: its values are then merged into K
@@ -106,17 +97,16 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
         raise ValueError(f"column(s) {', '.join(map(repr, not_numbers))} hold no numbers: bin "
                          "categories with categorical_binning, or a whole table with fit")
     specials = _specials_per_column(special_values, columns)
-    if method in ("quantile", "equal_width") and any(specials.values()):
-        raise ValueError("special values are kept apart by the MDLP and optimal tables only")
+    build = COUNT_BUILDERS.get(method)
+    if build is None:
+        raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, "
+                         f"not {method!r}")
     counted = count_columns(df, columns, target, event=event,
                             flag=_flag(df, target, event, value, percentile, max_distinct),
                             special_values=specials, max_distinct=max_distinct,
                             approximate=approximate, counting=counting)
-    numeric = {name: c for name, c in counted.items() if isinstance(c, ColumnCounts)}
-    if method in ("mdlp", "optimal"):
-        return {name: numeric_table(numeric[name], name, method, special_values=specials[name],
-                                    **options) for name in columns}
-    return {name: numeric_table(numeric[name], name, method, **options) for name in columns}
+    return {name: build(counted[name], name=name, special_values=specials[name], **options)
+            for name in columns}
 
 
 def _flag(df: Any, target: str, event: Any, value: float | None, percentile: float | None,
@@ -183,25 +173,7 @@ def fit(binning: TableBinning, df: Any, y: str, *,
         special_values={n: checked_special_values(options[n]["special_values"])
                         for n in countable if not options[n]["categorical"]},
         max_distinct=max_distinct, approximate=approximate, counting=counting)
-    check_classes(counted)
-    tables: dict[str, BinningTable] = {}
-    for name in countable:
-        reason = unusable(counted[name]) if binning.skip_unusable else ""
-        if not reason:
-            try:
-                tables[name] = column_table(binning, name, counted[name], options[name])
-                continue
-            except (ValueError, TypeError) as error:
-                if not binning.skip_unusable:
-                    raise
-                reason = str(error)
-        skipped[name] = reason
-    if not tables:
-        raise ValueError("no column could be binned: " + "; ".join(
-            f"{n}: {r}" for n, r in skipped.items()))
-    binning.restore(tables=tables, skipped={n: skipped[n] for n in wanted if n in skipped},
-                    summary=None, fitted_columns=df.columns)
-    return binning
+    return binning.fit_counts(counted, df.columns, skipped=skipped, order=wanted)
 
 
 def gini(df: Any, score: str, y: str, *, event: Any = None,
@@ -213,7 +185,7 @@ def gini(df: Any, score: str, y: str, *, event: Any = None,
                            approximate=approximate, counting=counting)[score]
     assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
-    return GiniResult(_native.lorenz_curve_from_counts(values["value"], values["c0"], values["c1"]))
+    return GiniResult(native.lorenz_from_counts(values))
 
 
 def transform(binning: TableBinning, df: Any, output: Literal["woe", "index", "label"] = "woe",
@@ -244,5 +216,4 @@ def psi(reference: Any, current: Any, column: str, splits: npt.ArrayLike | Binni
         for row in frame.groupBy(slot.alias("b")).count().collect():
             per_bin[row["b"]] = row["count"]
         counts.append(per_bin)
-    return PSIResult(_native.compare_distributions_from_counts(counts[0], counts[1], cuts, epsilon),
-                     cuts)
+    return PSIResult(native.compare_from_counts(counts[0], counts[1], cuts, epsilon), cuts)

@@ -9,10 +9,10 @@ from typing import Any, Literal
 
 import numpy as np
 
-from .. import _native
-from .._categories import category_name
-from .._target import TargetError
-from ..counted import CategoryCounts, ColumnCounts, category_counts
+from .._core import native
+from .._core.categories import category_name
+from ..binning.counts import CategoryCounts, ColumnCounts, category_counts
+from ..exceptions import TargetError
 
 DEFAULT_MAX_DISTINCT = 20_000_000
 Counting = Literal["dataframe", "arrow"]
@@ -107,7 +107,7 @@ def _target_percentile(df: Any, target: str, y: Any, known: Any, percentile: flo
         counted.unpersist()
     values = table.column("y").to_numpy(zero_copy_only=False).astype(np.float64)
     order = np.argsort(values)
-    return _native.percentile_from_counts(
+    return native.percentile(
         values[order], table.column("count").to_numpy().astype(np.int64)[order], percentile)
 
 
@@ -202,9 +202,9 @@ def _counted_chunk(table: Any, indices: Sequence[int]) -> Any:
     not_binary = int(np.nansum(table.column(_NOT_BINARY).to_numpy(zero_copy_only=False)))
     for position, index in enumerate(indices):
         x = table.column(f"x{index}").to_numpy(zero_copy_only=False).astype(np.float64)
-        with_y = _native.count_values(x[known], labels)
+        with_y = native.count_values(x[known], labels)
         unknown_x = x[~known]
-        without_y = _native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
+        without_y = native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
         missing = np.isnan(x[known])
         n_missing = int(missing.sum() + np.isnan(unknown_x).sum())
         labelled = with_y["c0"] + with_y["c1"]

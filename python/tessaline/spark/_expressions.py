@@ -7,7 +7,8 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ..binning import OTHER, BinningTable
+from .._core.categories import OTHER
+from ..binning.table import BinningTable
 from ._counting import spark_functions
 
 

@@ -6,13 +6,11 @@ from typing import TYPE_CHECKING
 
 import numpy as np
 
-from .plots import CURVE_COLOUR, LINE_COLOUR, _new_axes, _tidy
+from .._core.protocols import ScoreCurves
+from .binning import CURVE_COLOUR, LINE_COLOUR, new_axes, tidy
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
-
-    from .performance import ScorePerformance
-
 
 
 def _diagonal(ax: Axes) -> None:
@@ -27,12 +25,12 @@ def _unit_square(ax: Axes, xlabel: str, ylabel: str, title: str) -> None:
     ax.set_xlabel(xlabel)
     ax.set_ylabel(ylabel)
     ax.set_title(title, fontsize=10)
-    _tidy(ax)
+    tidy(ax)
 
 
-def plot_roc(result: ScorePerformance, ax: Axes | None = None) -> Axes:
+def plot_roc(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     """Share of events flagged against share of non-events flagged."""
-    ax = _new_axes(ax)
+    ax = new_axes(ax)
     x = np.concatenate(([0.0], result.flagged_non_events))
     y = np.concatenate(([0.0], result.flagged_events))
     _diagonal(ax)
@@ -42,10 +40,10 @@ def plot_roc(result: ScorePerformance, ax: Axes | None = None) -> Axes:
     return ax
 
 
-def plot_cap(result: ScorePerformance, ax: Axes | None = None) -> Axes:
+def plot_cap(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     """Share of events captured against share of all rows flagged, with the
     curve of a perfect score (every event flagged first)."""
-    ax = _new_axes(ax)
+    ax = new_axes(ax)
     p = result.event_share
     flagged = result.flagged_events * p + result.flagged_non_events * (1.0 - p)
     x = np.concatenate(([0.0], flagged))
@@ -59,10 +57,10 @@ def plot_cap(result: ScorePerformance, ax: Axes | None = None) -> Axes:
     return ax
 
 
-def plot_ks(result: ScorePerformance, ax: Axes | None = None) -> Axes:
+def plot_ks(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     """The two cumulative shares against the score, riskiest first, with the
     largest gap marked."""
-    ax = _new_axes(ax)
+    ax = new_axes(ax)
     ax.step(result.scores, result.flagged_events, where="post", color=LINE_COLOUR,
             label="events")
     ax.step(result.scores, result.flagged_non_events, where="post", color=CURVE_COLOUR,
@@ -75,5 +73,5 @@ def plot_ks(result: ScorePerformance, ax: Axes | None = None) -> Axes:
     ax.set_ylim(0.0, 1.0)
     ax.legend(loc="lower right", fontsize=8)
     ax.set_title(f"KS {result.ks:.3f} at {result.ks_score:g}", fontsize=10)
-    _tidy(ax)
+    tidy(ax)
     return ax

@@ -10,11 +10,10 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _native, _target
-from ._arrays import as_float_array, column_name, labelled_rows
-from .binning import BinningTable, checked_special_values, with_special_rows
+from .._core import native, target
+from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .special import checked_special_values, with_special_rows
+from .table import BinningTable
 
 Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 
@@ -41,11 +40,11 @@ def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
     events and for the non-events alike, so swapping the classes gives the
     same pre-bins."""
     value, c0, c1 = counts["value"], counts["c0"], counts["c1"]
-    quantiles = _native.quantile_splits_from_counts(value, c0, c1, n_prebins)
+    quantiles = native.quantile_splits(counts, n_prebins)
     if n_rows > _BOUNDARY_ROWS:
         return quantiles
     finite = np.isfinite(value)
-    points = [_native.boundary_cuts_from_counts(value[finite], a[finite], b[finite])
+    points = [native.boundary_cuts({"value": value[finite], "c0": a[finite], "c1": b[finite]})
               for a, b in ((c0, c1), (c1, c0))]
     union = np.unique(np.concatenate([quantiles, *points]))
     union = union[np.isfinite(union)]
@@ -63,13 +62,14 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     value is missing included."""
     prebins = _prebins(counts, n_rows, n_prebins)
     # Only the counts of the pre-bins are used: the cheaper representative.
-    per_prebin = _native.summary_binary_from_counts(counts["value"], counts["c0"], counts["c1"],
-                                                    0, 0, prebins, "mean")
+    per_prebin = native.summary_from_counts(counts, missing_c0=0, missing_c1=0, splits=prebins,
+                                            representative="mean")
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
-    best = _native.optimal_binning(
+    best = native.optimal_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins, min_bin_share, min_events, min_non_events, trend)
+        max_bins=max_bins, min_bin_share=min_bin_share, min_events=min_events,
+        min_non_events=min_non_events, trend=trend)
     if best["message"]:
         raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
     # A group ends at its last pre-bin, whose right end is the group's cut point.
@@ -110,21 +110,31 @@ def optimal_binning(
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
     """
-    xs = as_float_array(x)
-    flags = _target.event_flags(y, event=event)
+    return optimal_rows(as_float_array(x), target.event_flags(y, event=event),
+                        name=name if name is not None else column_name(x), max_bins=max_bins,
+                        min_bin_share=min_bin_share, min_events=min_events,
+                        min_non_events=min_non_events, trend=trend, n_prebins=n_prebins,
+                        special_values=special_values, representative=representative)
+
+
+def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
+                 max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
+                 n_prebins: int = DEFAULT_N_PREBINS, special_values: Sequence[float] = (),
+                 representative: str = "median") -> BinningTable:
+    """`optimal_binning` of float64 values against event flags."""
     if xs.size != flags.size:
         raise ValueError(f"x has {xs.size} rows and y {flags.size}: they must be the same length")
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
     searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
                                          (xs[~is_special], flags[~is_special])))
-    label = name if name is not None else column_name(x)
     cuts, metadata = optimal_cuts(
-        _native.count_values(searched_x, labels), searched_x.size, label=label, max_bins=max_bins,
+        native.count_values(searched_x, labels), searched_x.size, label=name, max_bins=max_bins,
         min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
         trend=trend, n_prebins=n_prebins)
-    summary: Any = _tessaline.binning_summary_binary(searched_x, labels, cuts, representative)
+    summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
-    return BinningTable(summary, method="optimal", name=label, metadata=metadata,
+    return BinningTable(summary, method="optimal", name=name, metadata=metadata,
                         special_values=specials)

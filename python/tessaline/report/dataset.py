@@ -15,16 +15,13 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ._arrays import FloatArray
+from .._core.arrays import FloatArray
+from ..exceptions import DataError
 
 # Cells read as missing values, compared after stripping and lower-casing. A
 # plain "none" is a category in many files (no guarantor, no telephone), so
 # it is not among them.
 MISSING_CELLS = frozenset({"", "na", "n/a", "nan", "null"})
-
-
-class DataError(Exception):
-    """The file or the target cannot be used as asked; the message says why."""
 
 
 def is_missing(cell: str) -> bool:

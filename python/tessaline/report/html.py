@@ -8,16 +8,22 @@ import io
 from collections.abc import Callable, Sequence
 from html import escape
 from importlib import metadata
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
-from ._html import binning_table_html
+from ..formats.html import binning_table_html
+from ..performance import ScorePerformance
+from ..plots import plot_binning, plot_cap, plot_ks, plot_lorenz, plot_roc
+from ..scorecard import Scorecard
+from .analysis import (
+    RANKING_HEADER,
+    RANKING_TEXT_COLUMNS,
+    ColumnReport,
+    Progress,
+    describe,
+    gini_text,
+    ranking_rows,
+)
 from .dataset import Dataset
-from .plots import plot_binning, plot_lorenz
-from .report import RANKING_HEADER, RANKING_TEXT_COLUMNS, ColumnReport, Progress, _gini_text, describe, ranking_rows
-
-if TYPE_CHECKING:
-    from .performance import ScorePerformance
-    from .scorecard import Scorecard
 
 STYLE = """
 body { font-family: "DejaVu Sans", "Liberation Sans", Arial, sans-serif; margin: 24px auto;
@@ -79,7 +85,7 @@ def _section(i: int, report: ColumnReport) -> str:
     if table is None:
         return f'{title}<p class="note">Not binned: {escape(report.error or "")}</p>'
     stats = (f'<p class="stats">IV {table.information_value:.4f}, Gini (bins) '
-             f"{_gini_text(report.gini_binned)}, Gini (raw) {_gini_text(report.gini_raw)}</p>")
+             f"{gini_text(report.gini_binned)}, Gini (raw) {gini_text(report.gini_raw)}</p>")
     figures = []
     binning = _chart(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4))
     if binning is not None:
@@ -109,8 +115,6 @@ def _plain_table(header: Sequence[str], rows: Sequence[Sequence[str]], caption: 
 def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
     """The scorecard page: scaling, performance with its charts, gains table
     and the points of every variable."""
-    from .score_plots import plot_cap, plot_ks, plot_roc
-
     head = (f'<h2 id="scorecard">Scorecard</h2><p class="stats">{len(card.variables)} variables; '
             f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
             f"{card.base_odds:g}:1; higher points mean lower risk. On the rows it was fitted on: "

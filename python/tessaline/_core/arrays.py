@@ -8,7 +8,7 @@ from typing import Any, ClassVar
 import numpy as np
 import numpy.typing as npt
 
-from ._state import SlotState
+from .state import SlotState
 
 FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]

@@ -13,20 +13,18 @@ from typing import Any, Literal, cast
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _native
-from .binning import BinningTable, checked_special_values, default_minobs, with_special_counts
+from .._core import native
 from .categorical import categorical_table
+from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, optimal_cuts
-from .table import LIMITS, TableBinning
+from .special import checked_special_values, with_special_counts
+from .table import BinningTable
 
 # What a row of one column is, for the counters of the local preprocessing:
 # x finite / missing (NULL or NaN) / infinite / a special value, crossed with
 # whether its target is known.
 KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
     range(8)
-_NO_SPLITS = np.empty(0, dtype=np.float64)
 
 
 class ColumnCounts:
@@ -62,12 +60,24 @@ class ColumnCounts:
         INF_KNOWN, SPECIAL) with a known target, ascending."""
         keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
         c1 = self._ones[keep]
-        return _native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
+        return native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
 
     @property
     def missing(self) -> tuple[int, int]:
         """Non-events and events of the rows whose value is missing."""
         return int(self.rows[MISSING_X] - self.events[MISSING_X]), int(self.events[MISSING_X])
+
+    def labelled(self) -> tuple[int, int]:
+        """Rows of known target and events among them, over the whole column."""
+        with_y = [KEPT, MISSING_X, INF_KNOWN, SPECIAL]
+        return int(self.rows[with_y].sum()), int(self.events[with_y].sum())
+
+    def unusable(self) -> str:
+        """Why the column cannot be binned ('' when it can), as for its rows."""
+        finite = self.finite_values
+        if finite.size == 0:
+            return "all values missing"
+        return f"a single value ({finite[0]:g})" if finite[0] == finite[-1] else ""
 
 
 @dataclass(frozen=True)
@@ -80,6 +90,17 @@ class CategoryCounts:
     missing_c0: int
     missing_c1: int
     counters: dict[str, Any]
+
+    def labelled(self) -> tuple[int, int]:
+        """Rows of known target and events among them, over the whole column."""
+        events = int(self.c1.sum()) + self.missing_c1
+        return events + int(self.c0.sum()) + self.missing_c0, events
+
+    def unusable(self) -> str:
+        """Why the column cannot be binned ('' when it can), as for its rows."""
+        if not self.names:
+            return "all values missing"
+        return f"a single value ({self.names[0]!r})" if len(self.names) == 1 else ""
 
 
 def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int64],
@@ -137,9 +158,10 @@ def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
     if minobs is None:
         minobs = default_minobs(int(rows.sum()))
     kept = counts.values([KEPT])
-    result = _native.mdlp_full_from_counts(
-        kept["value"], kept["c0"], kept["c1"], counters, minobs, monotonicity, mono_dir,
-        alpha_pos, beta_struct, force_first_split, representative)
+    result = native.mdlp_from_counts(
+        kept, counters, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
+        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
+        representative=representative)
     summary: Mapping[str, Any] = result["summary"]
     metadata: dict[str, Any] = dict(result["metadata"])
     specials = checked_special_values(special_values)
@@ -152,21 +174,25 @@ def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
 
 def unsupervised_table(counts: ColumnCounts, name: str, *,
                        method: Literal["quantile", "equal_width"] = "quantile", n_bins: int = 10,
+                       special_values: Sequence[float] = (),
                        representative: Literal["median", "mean"] = "median") -> BinningTable:
     """The `quantile_binning` or `equal_width_binning` table of one column
-    from its merged counts (the rows of special values are rows like others)."""
-    values = counts.values([KEPT, INF_KNOWN, SPECIAL])
+    from its merged counts, the special values in rows of their own."""
+    specials = checked_special_values(special_values)
+    values = counts.values([KEPT, INF_KNOWN] if specials else [KEPT, INF_KNOWN, SPECIAL])
     if method == "quantile":
-        splits = _native.quantile_splits_from_counts(values["value"], values["c0"],
-                                                     values["c1"], n_bins)
+        splits = native.quantile_splits(values, n_bins)
     else:
         # Equal widths depend on the smallest and largest finite value only,
         # which the distinct values hold.
-        splits = _tessaline.binning_splits(values["value"], "equal_width", n_bins, "full", 0.0,
-                                           1.0, 0.0, _NO_SPLITS)
-    summary = _native.summary_binary_from_counts(values["value"], values["c0"], values["c1"],
-                                                 *counts.missing, splits, representative)
-    return BinningTable(summary, method=method, name=name)
+        splits = native.binning_splits(values["value"], method="equal_width", n_bins=n_bins)
+    missing_c0, missing_c1 = counts.missing
+    summary: Mapping[str, Any] = native.summary_from_counts(
+        values, missing_c0=missing_c0, missing_c1=missing_c1, splits=splits,
+        representative=representative)
+    if specials:
+        summary = _with_specials(summary, counts, specials)
+    return BinningTable(summary, method=method, name=name, special_values=specials)
 
 
 def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
@@ -176,8 +202,10 @@ def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[f
     searched = counts.values([KEPT, INF_KNOWN])
     n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
     cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
-    summary: Mapping[str, Any] = _native.summary_binary_from_counts(
-        searched["value"], searched["c0"], searched["c1"], *counts.missing, cuts, representative)
+    missing_c0, missing_c1 = counts.missing
+    summary: Mapping[str, Any] = native.summary_from_counts(
+        searched, missing_c0=missing_c0, missing_c1=missing_c1, splits=cuts,
+        representative=representative)
     specials = checked_special_values(special_values)
     if specials:
         summary = _with_specials(summary, counts, specials)
@@ -202,54 +230,3 @@ def numeric_table(counts: ColumnCounts, name: str, method: str, **options: Any) 
         return unsupervised_table(
             counts, name, method=cast(Literal["quantile", "equal_width"], method), **options)
     raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}")
-
-
-def unusable(counts: ColumnCounts | CategoryCounts) -> str:
-    """Why a column cannot be binned ('' when it can), as the local table says."""
-    if isinstance(counts, CategoryCounts):
-        if not counts.names:
-            return "all values missing"
-        return f"a single value ({counts.names[0]!r})" if len(counts.names) == 1 else ""
-    finite = counts.finite_values
-    if finite.size == 0:
-        return "all values missing"
-    return f"a single value ({finite[0]:g})" if finite[0] == finite[-1] else ""
-
-
-def column_table(binning: TableBinning, name: str, counts: ColumnCounts | CategoryCounts,
-                  options: Mapping[str, Any]) -> BinningTable:
-    """One column's table under the whole-table options, as `TableBinning` fits it."""
-    search = {key: options[key] for key in ("minobs", "monotonicity", "mono_dir", "alpha_pos",
-                                            "beta_struct", "force_first_split")}
-    limits = {key: options[key] for key in LIMITS}
-    method = options["method"]
-    if isinstance(counts, CategoryCounts):
-        return category_table(counts, name, min_share=options["min_share"],
-                              method="optimal" if method == "optimal" else "mdlp",
-                              limits=limits, **search)
-    if method == "optimal":
-        return optimal_table(counts, name, special_values=options["special_values"],
-                             representative=binning.representative, **limits)
-    if method == "mdlp":
-        return mdlp_table(counts, name, special_values=options["special_values"],
-                          representative=binning.representative, **search)
-    return numeric_table(counts, name, method, n_bins=options["n_bins"])
-
-
-def check_classes(counted: Mapping[str, ColumnCounts | CategoryCounts]) -> None:
-    """The errors of a target with no known row or a single class, read from
-    any column's counts (every row of the table is in each)."""
-    if not counted:
-        return
-    counts = next(iter(counted.values()))
-    if isinstance(counts, CategoryCounts):
-        events = int(counts.c1.sum()) + counts.missing_c1
-        known = events + int(counts.c0.sum()) + counts.missing_c0
-    else:
-        with_y = [KEPT, MISSING_X, INF_KNOWN, SPECIAL]
-        known, events = int(counts.rows[with_y].sum()), int(counts.events[with_y].sum())
-    if known == 0:
-        raise ValueError("the table has no row with a known target")
-    if events in (0, known):
-        raise ValueError(f"the target has one class only: every known row is "
-                         f"{'an event' if events == known else 'a non-event'}")

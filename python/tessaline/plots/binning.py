@@ -6,20 +6,18 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from . import _format
+from .._core import printing
+from .._core.protocols import ChartedTable, Curve
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
-
-    from .binning import BinningTable
-    from .diagnostics import GiniResult
 
 BAR_COLOUR = "#9db4cf"
 LINE_COLOUR = "#c0392b"
 CURVE_COLOUR = "#1f4e79"
 
 
-def _new_axes(ax: Axes | None) -> Axes:
+def new_axes(ax: Axes | None) -> Axes:
     if ax is not None:
         return ax
     try:
@@ -30,18 +28,18 @@ def _new_axes(ax: Axes | None) -> Axes:
     return axes
 
 
-def _tidy(ax: Axes) -> None:
+def tidy(ax: Axes) -> None:
     """Make room for the labels, unless the figure already has a layout engine."""
     figure = ax.get_figure(root=True)
     if figure is not None and figure.get_layout_engine() is None:
         figure.tight_layout()
 
 
-def plot_binning(table: BinningTable, ax: Axes | None = None) -> Axes:
+def plot_binning(table: ChartedTable, ax: Axes | None = None) -> Axes:
     """Records per bin as bars (left axis) and the event rate as a line with
     markers (right axis), one position per row of the table, missing-value row
     included. Returns the bars' axes; the event rate's twin axes is attached."""
-    ax = _new_axes(ax)
+    ax = new_axes(ax)
     positions = np.arange(len(table))
     # A bin of many categories has a long label: the chart shows its start, the
     # table beside it the whole.
@@ -59,17 +57,17 @@ def plot_binning(table: BinningTable, ax: Axes | None = None) -> Axes:
     rate_axis.set_ylabel("event rate (%)", color=LINE_COLOUR)
     rate_axis.tick_params(axis="y", colors=LINE_COLOUR)
     rate_axis.set_ylim(bottom=0.0)
-    what = _format.printable(table.name) if table.name is not None else "variable"
+    what = printing.printable(table.name) if table.name is not None else "variable"
     ax.set_title(f"{what}: IV {table.information_value:.3f}", fontsize=10, parse_math=False)
-    _tidy(ax)
+    tidy(ax)
     return ax
 
 
-def plot_lorenz(result: GiniResult, ax: Axes | None = None) -> Axes:
+def plot_lorenz(result: Curve, ax: Axes | None = None) -> Axes:
     """The Lorenz curve of a score (share of events against share of
     non-events at or below each score, from the origin), the diagonal of a
     score without power, and the Gini in the title."""
-    ax = _new_axes(ax)
+    ax = new_axes(ax)
     curve = result.curve
     non_events = np.concatenate(([0.0], curve["cumulative_non_event"]))
     events = np.concatenate(([0.0], curve["cumulative_event"]))
@@ -82,5 +80,5 @@ def plot_lorenz(result: GiniResult, ax: Axes | None = None) -> Axes:
     ax.set_xlabel("share of non-events")
     ax.set_ylabel("share of events")
     ax.set_title(f"Lorenz curve: Gini {result.gini:+.3f}", fontsize=10)
-    _tidy(ax)
+    tidy(ax)
     return ax

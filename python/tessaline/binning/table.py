@@ -1,10 +1,6 @@
-"""Binning tables: the intervals of one variable against a binary target, with
-counts, event rates, weight of evidence and information value.
-
-`mdlp_binning` finds the cut points with the supervised MDLP search;
-`quantile_binning`, `equal_width_binning` and `custom_binning` take them from
-the unsupervised rules. All four return a `BinningTable`.
-"""
+"""The binning table of one variable: its rows (intervals, sets of
+categories, special values, missing values) with counts, event rates,
+weight of evidence and information value, its transform, and its document."""
 from __future__ import annotations
 
 import math
@@ -16,18 +12,14 @@ from typing import TYPE_CHECKING, Any, Literal, overload
 import numpy as np
 import numpy.typing as npt
 
-import _tessaline
-
-from . import _format, _target
-from ._arrays import (
-    ColumnTable,
-    FloatArray,
-    IntArray,
-    as_float_array,
-    column_name,
-    labelled_rows,
-)
-from .woe import iv_strength, weight_of_evidence
+from .._core import categories, native, printing
+from .._core.arrays import ColumnTable, FloatArray, IntArray, as_float_array
+from .._core.categories import OTHER
+from ..exceptions import DocumentError, UnseenCategoryWarning
+from ..formats import document, sql
+from ..formats.html import binning_table_html
+from ..plots.binning import plot_binning
+from ..woe import iv_strength, weight_of_evidence
 
 if TYPE_CHECKING:
     import pandas
@@ -38,22 +30,12 @@ SUMMARY_COLUMNS = (
     "left", "right", "count", "percentage", "c0", "c1", "event_rate", "representative",
 )
 COLUMNS = (*SUMMARY_COLUMNS, "woe", "iv")
-
-# Share of the rows that each side of an MDLP cut must exceed when `minobs`
-# is not given.
-DEFAULT_MIN_SHARE = 0.05
-
-_NO_SPLITS = np.empty(0, dtype=np.float64)
-
-# Name of the group that pools the categories below the minimum share.
-OTHER = "other"
+# Columns of a row written as integers in a document; the others are floats.
+INTEGER_COLUMNS = ("count", "c0", "c1")
 
 
-class UnseenCategoryWarning(UserWarning):
-    """A category met at transform falls in no bin of the table."""
-
-
-def _frozen(values: Any) -> npt.NDArray[Any]:
+def frozen(values: Any) -> npt.NDArray[Any]:
+    """A read-only copy of `values`."""
     array = np.array(values, copy=True)
     array.setflags(write=False)
     return array
@@ -113,27 +95,27 @@ class BinningTable(ColumnTable):
         bin_categories: Sequence[tuple[str, ...]] | None = None,
         pooled_categories: Sequence[str] = (),
     ) -> None:
-        columns = {key: _frozen(summary[key]) for key in SUMMARY_COLUMNS}
+        columns = {key: frozen(summary[key]) for key in SUMMARY_COLUMNS}
         self.kind = "numeric" if bin_categories is None else "categorical"
         self.special_values = tuple(float(v) for v in special_values)
         self._bin_categories = None if bin_categories is None else tuple(bin_categories)
         self.pooled_categories = tuple(pooled_categories)
         woe, iv, total = weight_of_evidence(columns["c0"], columns["c1"])
-        columns["woe"] = _frozen(woe)
-        columns["iv"] = _frozen(iv)
+        columns["woe"] = frozen(woe)
+        columns["iv"] = frozen(iv)
         right = columns["right"]
         self._columns = types.MappingProxyType(columns)
         # The cut points are the finite right edges of the intervals: the last
         # one ends at +inf, the special and missing-value rows follow.
         intervals = right[:len(right) - len(self.special_values) - int(self.has_missing_row)]
-        self._splits = _frozen(intervals[np.isfinite(intervals)].astype(np.float64))
+        self._splits = frozen(intervals[np.isfinite(intervals)].astype(np.float64))
         self._iv = total
         self.method = method
         self.name = name
         self.metadata = None if metadata is None else dict(metadata)
         self.split_log = (
             None if split_log is None
-            else types.MappingProxyType({k: _frozen(v) for k, v in split_log.items()})
+            else types.MappingProxyType({k: frozen(v) for k, v in split_log.items()})
         )
 
     # -- reading ---------------------------------------------------------------
@@ -170,9 +152,9 @@ class BinningTable(ColumnTable):
         if self._bin_categories is not None:
             bins = [", ".join(names) for names in self._bin_categories]
         else:
-            bins = [_format.interval(float(lo), float(hi)) for lo, hi in
+            bins = [printing.interval(float(lo), float(hi)) for lo, hi in
                     zip(self._columns["left"][:self.n_bins], self._columns["right"][:self.n_bins])]
-        specials = [f"special {_format.number(v)}" for v in self.special_values]
+        specials = [f"special {printing.number(v)}" for v in self.special_values]
         return bins + specials + (["missing"] if self.has_missing_row else [])
 
     # -- using -----------------------------------------------------------------
@@ -198,7 +180,7 @@ class BinningTable(ColumnTable):
             index = self._category_index(x)
         else:
             xs = as_float_array(x)
-            index = _tessaline.binning_transform(xs, self._splits)
+            index = native.binning_transform(xs, self._splits)
             for j, special in enumerate(self.special_values):
                 index[xs == special] = self.n_bins + j
         if output == "index":
@@ -232,10 +214,8 @@ class BinningTable(ColumnTable):
         """The bin of each category: its own bin when it was seen in training;
         a pooled or unseen category goes to the bin of the "other" group when
         training had one, else to the missing-value row (index -1)."""
-        from . import _categories, _native
-
         assert self._bin_categories is not None
-        encoded = _categories.encode(x)
+        encoded = categories.encode(x)
         bin_of = {name: b for b, names in enumerate(self._bin_categories) for name in names}
         other = bin_of.get(OTHER, -1)
         pooled = set(self.pooled_categories)
@@ -248,32 +228,109 @@ class BinningTable(ColumnTable):
                 f"categories not seen in training ({', '.join(map(repr, unseen[:5]))}"
                 f"{', ...' if len(unseen) > 5 else ''}) fall in no bin of {self.title()!r}: "
                 "index -1 and WoE 0", UnseenCategoryWarning, stacklevel=3)
-        return _native.lookup_codes_int(encoded.codes, table, -1)
+        return native.lookup_int(encoded.codes, table, -1)
 
     def to_json(self, indent: int | None = None) -> str:
         """The table as a JSON document (cut points, categories, special values,
         rows with their counts, WoE and IV as exact hexadecimal floats) from
         which `from_json` rebuilds a table that transforms bit for bit alike."""
-        from .serialize import binning_to_dict, dumps
-
-        return dumps(binning_to_dict(self), indent)
+        return document.dumps(self.to_dict(), indent)
 
     def to_sql(self, column: str | None = None, *, output: Literal["woe", "index"] = "woe",
                dialect: Literal["duckdb", "sqlite"] = "duckdb") -> str:
         """An SQL CASE expression that scores the column `column` (default: the
         table's name) in DuckDB or SQLite exactly as `transform` does; NaN WoE
-        is NULL. See `tessaline.sql` for the rules it follows."""
-        from .sql import binning_sql
-
-        return binning_sql(self, column, output=output, dialect=dialect)
+        is NULL. See `tessaline.formats.sql` for the rules it follows."""
+        return sql.binning_sql(self, column, output=output, dialect=dialect)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> BinningTable:
         """The table a document of `to_json` describes; a document of another
         kind, of a newer version, or malformed raises `DocumentError`."""
-        from .serialize import BINNING_SCHEMA, read
+        return cls.from_dict(document.parse(text))
 
-        table: BinningTable = read(text, BINNING_SCHEMA)
+    def to_dict(self) -> dict[str, Any]:
+        """The table's document (see `to_json`) as a JSON-ready dict."""
+        rows: dict[str, Any] = {"label": self.labels}
+        for key in COLUMNS:
+            column = np.asarray(self[key])
+            rows[key] = ([int(v) for v in column] if key in INTEGER_COLUMNS
+                         else [document.exact(v) for v in column])
+        return {
+            **document.header(document.BINNING_SCHEMA),
+            "name": self.name, "method": self.method, "kind": self.kind,
+            "splits": [document.exact(v) for v in self.splits],
+            "special_values": [document.exact(v) for v in self.special_values],
+            "has_missing_row": self.has_missing_row,
+            "bin_categories": None if self.bin_categories is None
+            else [list(names) for names in self.bin_categories],
+            "pooled_categories": list(self.pooled_categories),
+            "information_value": document.exact(self.information_value),
+            "rows": rows,
+            "metadata": document.plain(self.metadata),
+            "split_log": document.plain(dict(self.split_log)) if self.split_log is not None
+            else None,
+        }
+
+    @classmethod
+    def from_dict(cls, doc: Any, where: str = document.BINNING_SCHEMA) -> BinningTable:
+        """The table a document's dict describes, exactly as it was written."""
+        document.check_header(doc, document.BINNING_SCHEMA)
+        rows = document.field(doc, "rows", dict, where)
+        n_rows = len(document.field(rows, "count", list, f"{where} rows"))
+        columns: dict[str, npt.NDArray[Any]] = {}
+        for key in COLUMNS:
+            values = document.field(rows, key, list, f"{where} rows")
+            if len(values) != n_rows:
+                raise DocumentError(f"{where}: row column {key!r} has {len(values)} values, "
+                                    f"'count' has {n_rows}")
+            if key in INTEGER_COLUMNS:
+                if not all(isinstance(v, int) and not isinstance(v, bool) and v >= 0
+                           for v in values):
+                    raise DocumentError(f"{where}: row column {key!r} must hold counts "
+                                        "(integers >= 0)")
+                columns[key] = np.array(values, dtype=np.int64)
+            else:
+                columns[key] = np.array(
+                    [document.from_exact(v, f"{where} rows.{key}") for v in values],
+                    dtype=np.float64)
+        bins = doc.get("bin_categories")
+        if bins is not None and not (
+                isinstance(bins, list)
+                and all(isinstance(b, list) and all(isinstance(c, str) for c in b) for b in bins)):
+            raise DocumentError(f"{where}: 'bin_categories' must be lists of category names")
+        pooled = document.field(doc, "pooled_categories", list, where)
+        specials = [document.from_exact(v, f"{where} special_values")
+                    for v in document.field(doc, "special_values", list, where)]
+        metadata = doc.get("metadata")
+        split_log = doc.get("split_log")
+        name = doc.get("name")
+        table = cls(
+            {key: columns[key] for key in SUMMARY_COLUMNS},
+            method=document.field(doc, "method", str, where),
+            name=None if name is None else str(name),
+            metadata=metadata if isinstance(metadata, dict) else None,
+            split_log={k: np.asarray(v) for k, v in split_log.items()}
+            if isinstance(split_log, dict) else None,
+            special_values=specials,
+            bin_categories=None if bins is None else [tuple(b) for b in bins],
+            pooled_categories=[str(c) for c in pooled],
+        )
+        splits = [document.from_exact(v, f"{where} splits")
+                  for v in document.field(doc, "splits", list, where)]
+        if (not np.array_equal(table.splits, np.array(splits, dtype=np.float64))
+                or table.has_missing_row != bool(doc.get("has_missing_row"))):
+            raise DocumentError(f"{where}: the cut points or the missing-value row do not "
+                                "match the rows")
+        # The WoE and IV written are the ones the table scored with: keep them
+        # rather than recompute (a logarithm may round differently elsewhere).
+        evidence = dict(table.columns)
+        for key in ("woe", "iv"):
+            columns[key].setflags(write=False)
+            evidence[key] = columns[key]
+        object.__setattr__(table, "_columns", types.MappingProxyType(evidence))
+        object.__setattr__(table, "_iv", document.from_exact(
+            document.field(doc, "information_value", str, where), f"{where} information_value"))
         return table
 
     def to_frame(self) -> pandas.DataFrame:
@@ -291,8 +348,6 @@ class BinningTable(ColumnTable):
 
     def plot(self, ax: Axes | None = None) -> Axes:
         """Counts per bin as bars and the event rate as a line (needs matplotlib)."""
-        from .plots import plot_binning
-
         return plot_binning(self, ax=ax)
 
     # -- printing --------------------------------------------------------------
@@ -303,7 +358,7 @@ class BinningTable(ColumnTable):
                 f"{what}: {self.n_bins} bin{'s' if self.n_bins != 1 else ''}"
                 f"{f' + {specials} special' if specials else ''}"
                 f"{' + missing' if self.has_missing_row else ''}, "
-                f"IV {_format.fixed(self._iv, 4)} ({iv_strength(self._iv)})")
+                f"IV {printing.fixed(self._iv, 4)} ({iv_strength(self._iv)})")
 
     @property
     def header(self) -> tuple[str, ...]:
@@ -317,11 +372,11 @@ class BinningTable(ColumnTable):
         c = self._columns
         return [
             [
-                str(i), label, str(int(c["count"][i])), _format.percent(float(c["percentage"][i])),
-                str(int(c["c0"][i])), str(int(c["c1"][i])), _format.percent(float(c["event_rate"][i])),
-                _format.fixed(float(c["woe"][i]), 3), _format.fixed(float(c["iv"][i]), 4),
+                str(i), label, str(int(c["count"][i])), printing.percent(float(c["percentage"][i])),
+                str(int(c["c0"][i])), str(int(c["c1"][i])), printing.percent(float(c["event_rate"][i])),
+                printing.fixed(float(c["woe"][i]), 3), printing.fixed(float(c["iv"][i]), 4),
                 "-" if math.isnan(float(c["representative"][i]))
-                else _format.number(float(c["representative"][i])),
+                else printing.number(float(c["representative"][i])),
             ]
             for i, label in enumerate(self.labels)
         ]
@@ -331,217 +386,11 @@ class BinningTable(ColumnTable):
     TEXT_COLUMNS = (1,)  # left-aligned; numbers are right-aligned
 
     def __str__(self) -> str:
-        return self.title() + "\n" + _format.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
+        return self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
 
     def __repr__(self) -> str:
         return f"<BinningTable {self.title()}>"
 
     def _repr_html_(self) -> str:
-        from ._html import binning_table_html
-
         return binning_table_html(self)
 
-
-def default_minobs(n_rows: int) -> int:
-    """`minobs` when none is given: 5% of the rows, rounded down."""
-    return int(DEFAULT_MIN_SHARE * n_rows)
-
-
-def mdlp_binning(
-    x: npt.ArrayLike,
-    y: npt.ArrayLike,
-    *,
-    minobs: int | None = None,
-    monotonicity: int = 0,
-    mono_dir: int = 0,
-    alpha_pos: float = 1.0,
-    beta_struct: float = 1.0,
-    force_first_split: bool = False,
-    event: Any = None,
-    value: float | None = None,
-    percentile: float | None = None,
-    special_values: Sequence[float] = (),
-    representative: Literal["median", "mean"] = "median",
-    name: str | None = None,
-) -> BinningTable:
-    """Supervised binning of `x` against the target `y` by the MDLP split search.
-
-    `y` is 0/1 or boolean (1 = event); with `event`, rows of `y` equal to it
-    are events and other present values non-events (``event="bad"``); a
-    numeric target is turned into 0/1 at the fixed threshold `value` or at its
-    `percentile` (an event is strictly above the threshold). Any other target
-    is an error naming the distinct values found. Rows whose `y` is missing, or
-    whose `x` or `y` is infinite, are left out; rows whose `x` alone is missing
-    form the last row of the table. Values listed in `special_values` (codes
-    such as -999) are kept out of the search and get a row each, before the
-    missing-value row; the shares of all rows are then taken over all of them.
-
-    Each side of a cut must hold more than `minobs` records (default: 5% of the
-    rows given, rounded down). `monotonicity` (0 to 3) with `mono_dir` (+1 or
-    -1) can require the event rate to rise or fall across each cut;
-    `alpha_pos` and `beta_struct` weigh the two cost terms of the stopping
-    rule (the cost of naming the cut's position and of describing the two
-    sides): a cut is kept when its information gain exceeds the weighted
-    cost, so raising either makes cuts rarer and bins fewer and wider, and
-    lowering it (toward 0) lets more cuts through, down to the `minobs` limit; `force_first_split` keeps the best first cut even when the rule
-    rejects it. `representative` ("median" or "mean") summarises `x` per row.
-
-    The table's columns are those of `_tessaline.mdlp_full_raw`'s summary, plus
-    ``woe`` and ``iv`` (formula in `BinningTable`); ``table.metadata`` holds its
-    preprocessing counters and ``table.split_log`` the log of the search.
-    Errors of the native module are raised unchanged.
-    """
-    xs = as_float_array(x)
-    specials = checked_special_values(special_values)
-    if event is None and not specials and (value is not None or percentile is not None) \
-            and _target.is_numeric(y):
-        # The native pipeline binarises at the threshold and reports it.
-        ys = as_float_array(y)
-    else:
-        ys = _target.event_flags(y, event=event, value=value, percentile=percentile)
-    if minobs is None:
-        minobs = default_minobs(xs.size)
-    is_special = np.isin(xs, specials) if specials and xs.size == ys.size else None
-    searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
-    result = _tessaline.mdlp_full_raw(
-        *searched, minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split,
-        value, 50.0 if percentile is None else percentile, representative,
-    )
-    summary: Mapping[str, Any] = result["summary"]
-    metadata: dict[str, Any] = dict(result["metadata"])
-    if is_special is not None:
-        summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
-        metadata["n_special"] = int(is_special.sum())
-    return BinningTable(
-        summary, method="mdlp", name=name if name is not None else column_name(x),
-        metadata=metadata, split_log=result["mdlp"], special_values=specials,
-    )
-
-
-def checked_special_values(values: Sequence[float]) -> tuple[float, ...]:
-    """Special values as distinct finite floats, in the order given."""
-    specials: list[float] = []
-    for value in values:
-        number = float(value)
-        if not math.isfinite(number):
-            raise ValueError(f"special values must be finite numbers, not {value!r}")
-        if number not in specials:
-            specials.append(number)
-    return tuple(specials)
-
-
-def with_special_rows(summary: Mapping[str, Any], xs: FloatArray, flags: FloatArray,
-                      specials: Sequence[float]) -> dict[str, npt.NDArray[Any]]:
-    """The summary's intervals, one row per special value (its rows of `xs`
-    with their event flags), then the summary's missing-value row; the shares
-    are recounted over all rows."""
-    c0 = [int(np.sum((xs == v) & (flags == 0.0))) for v in specials]
-    c1 = [int(np.sum((xs == v) & (flags == 1.0))) for v in specials]
-    return with_special_counts(summary, specials, c0, c1)
-
-
-def with_special_counts(summary: Mapping[str, Any], specials: Sequence[float],
-                        c0: Sequence[int], c1: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
-    """`with_special_rows` from the non-events `c0` and events `c1` of each
-    special value."""
-    left = np.asarray(summary["left"])
-    n_intervals = int(np.sum(~np.isnan(left)))
-    rows = {
-        "left": list(specials), "right": list(specials),
-        "count": [a + b for a, b in zip(c0, c1)], "c0": c0, "c1": c1,
-        "event_rate": [b / (a + b) if a + b else 0.0 for a, b in zip(c0, c1)],
-        "representative": list(specials),
-    }
-    out: dict[str, npt.NDArray[Any]] = {}
-    for key in SUMMARY_COLUMNS:
-        if key == "percentage":
-            continue
-        column = np.asarray(summary[key])
-        out[key] = np.concatenate((column[:n_intervals], np.asarray(rows[key], dtype=column.dtype),
-                                   column[n_intervals:]))
-    total = int(out["count"].sum())
-    out["percentage"] = out["count"] / total if total else np.zeros(len(out["count"]))
-    return {key: out[key] for key in SUMMARY_COLUMNS}
-
-
-def _unsupervised(
-    x: npt.ArrayLike, y: npt.ArrayLike, method: str, n_bins: int, range: str,
-    lower_quantile: float, upper_quantile: float, k: float, custom_splits: npt.ArrayLike,
-    representative: str, name: str | None, event: Any = None,
-) -> BinningTable:
-    # Without `event` a target other than 0/1 is left to the native summary,
-    # whose message names the rule it breaks.
-    xs, labels = labelled_rows(x, y if event is None else _target.event_flags(y, event=event))
-    if xs.size != labels.size:
-        # Let the summary report the length mismatch before any cut point is sought.
-        _tessaline.binning_summary_binary(xs, labels, _NO_SPLITS, representative)
-    splits = _tessaline.binning_splits(
-        xs, method, n_bins, range, lower_quantile, upper_quantile, k, custom_splits
-    )
-    summary = _tessaline.binning_summary_binary(xs, labels, splits, representative)
-    return BinningTable(summary, method=method, name=name if name is not None else column_name(x))
-
-
-def quantile_binning(
-    x: npt.ArrayLike,
-    y: npt.ArrayLike,
-    *,
-    n_bins: int = 10,
-    representative: Literal["median", "mean"] = "median",
-    name: str | None = None,
-    event: Any = None,
-) -> BinningTable:
-    """Binning of `x` at its quantiles i / n_bins (repeated cut points collapse,
-    so ties give fewer bins), summarised against the 0/1 target `y` (or the
-    rows equal to `event`, as in `mdlp_binning`).
-
-    Rows whose `y` is missing are left out, also from the quantiles; any other
-    `y` than 0 and 1 (without `event`) is an error of the native summary.
-    Errors of the native module are raised unchanged.
-    """
-    return _unsupervised(x, y, "quantile", n_bins, "full", 0.0, 1.0, 0.0, _NO_SPLITS,
-                         representative, name, event)
-
-
-def equal_width_binning(
-    x: npt.ArrayLike,
-    y: npt.ArrayLike,
-    *,
-    n_bins: int = 10,
-    range: Literal["full", "quantile", "iqr"] = "full",
-    lower_quantile: float = 0.05,
-    upper_quantile: float = 0.95,
-    k: float = 1.5,
-    representative: Literal["median", "mean"] = "median",
-    name: str | None = None,
-    event: Any = None,
-) -> BinningTable:
-    """Binning of `x` into `n_bins` intervals of equal width, summarised against
-    the 0/1 target `y`.
-
-    The width spreads over the finite range of `x` (``range="full"``), between
-    two of its quantiles (``"quantile"``, with `lower_quantile` and
-    `upper_quantile`), or over the quartiles widened by `k` interquartile ranges
-    (``"iqr"``); values beyond fall in the first or last interval. Rows whose
-    `y` is missing are left out. Errors of the native module are raised unchanged.
-    """
-    return _unsupervised(x, y, "equal_width", n_bins, range, lower_quantile, upper_quantile, k,
-                         _NO_SPLITS, representative, name, event)
-
-
-def custom_binning(
-    x: npt.ArrayLike,
-    y: npt.ArrayLike,
-    splits: npt.ArrayLike,
-    *,
-    representative: Literal["median", "mean"] = "median",
-    name: str | None = None,
-    event: Any = None,
-) -> BinningTable:
-    """Binning of `x` at the given cut points (finite and strictly increasing),
-    summarised against the 0/1 target `y`. Rows whose `y` is missing are left
-    out. Errors of the native module are raised unchanged.
-    """
-    return _unsupervised(x, y, "custom", 0, "full", 0.0, 1.0, 0.0,
-                         as_float_array(splits) if np.ndim(splits) <= 1 else splits,
-                         representative, name, event)

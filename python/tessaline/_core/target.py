@@ -7,15 +7,12 @@ from typing import Any
 
 import numpy as np
 
-from . import _categories
-from ._arrays import FloatArray, as_float_array
+from ..exceptions import TargetError
+from . import categories, native
+from .arrays import FloatArray, as_float_array
 
 # Distinct values named in an error message, at most.
 SHOWN_VALUES = 10
-
-
-class TargetError(ValueError):
-    """The target cannot be read as events and non-events as given."""
 
 
 def _shown(names: list[str]) -> str:
@@ -53,15 +50,13 @@ def _holds_only_numbers(y: Any) -> bool:
 
 
 def _event_of_value(y: Any, event: Any) -> FloatArray:
-    encoded = _categories.encode(y)
-    wanted = _categories.category_name(event)
+    encoded = categories.encode(y)
+    wanted = categories.category_name(event)
     if wanted not in encoded.names:
         raise TargetError(f"no row of the target holds the event value {wanted!r} "
                           f"(values found: {_shown(encoded.names)})")
     table = (np.arange(len(encoded.names)) == encoded.names.index(wanted)).astype(np.float64)
-    from . import _native
-
-    return _native.lookup_codes(encoded.codes, table, np.nan)
+    return native.lookup(encoded.codes, table, np.nan)
 
 
 def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> float:
@@ -99,7 +94,7 @@ def event_flags(
         if value is not None or percentile is not None:
             cut = threshold(ys, value, percentile)
             return np.where(np.isnan(ys), np.nan, (ys > cut).astype(np.float64))
-    names = _categories.encode(y).names
+    names = categories.encode(y).names
     if not names:
         raise TargetError("the target has no value")
     raise TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "

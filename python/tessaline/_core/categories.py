@@ -11,7 +11,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import native
 
 CodeArray = npt.NDArray[np.int64]
 
@@ -42,8 +42,7 @@ def _by_name(raw_codes: CodeArray, uniques: Any) -> Encoded:
         return Encoded(np.ascontiguousarray(raw_codes, dtype=np.int64), names)
     position = {name: i for i, name in enumerate(names)}
     renumber = np.array([position[n] for n in raw_names], dtype=np.int64)
-    codes = _native.lookup_codes_int(np.ascontiguousarray(raw_codes, dtype=np.int64),
-                                     renumber, -1)
+    codes = native.lookup_int(np.ascontiguousarray(raw_codes, dtype=np.int64), renumber, -1)
     return Encoded(codes, names)
 
 
@@ -119,3 +118,7 @@ def _is_nullable(values: Any) -> bool:
         return bool(null_count())
     hasnans = getattr(values, "hasnans", None)
     return bool(hasnans) and getattr(values.dtype, "kind", "O") != "f"
+
+
+# Name of the group that pools the categories below the minimum share.
+OTHER = "other"

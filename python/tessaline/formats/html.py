@@ -2,14 +2,11 @@
 from __future__ import annotations
 
 from html import escape
-from typing import TYPE_CHECKING
 
-if TYPE_CHECKING:
-    from .binning import BinningTable
+from .._core.protocols import PrintedTable
 
 
-
-def binning_table_html(table: BinningTable) -> str:
+def binning_table_html(table: PrintedTable) -> str:
     header = "".join(
         f'<th{"" if i in table.TEXT_COLUMNS else " class=n"}>{escape(h)}</th>'
         for i, h in enumerate(table.HEADER)

@@ -9,10 +9,12 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from . import _categories, _native, _target
-from ._arrays import FloatArray, column_name
-from .binning import OTHER, BinningTable, default_minobs
+from .._core import categories, native, target
+from .._core.arrays import FloatArray, column_name
+from .._core.categories import OTHER
+from .numeric import default_minobs
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
+from .table import BinningTable
 
 # Share of the labelled rows below which a category joins the "other" group.
 DEFAULT_MIN_CATEGORY_SHARE = 0.01
@@ -54,20 +56,32 @@ def categorical_binning(
     missing-value row (index -1 and its WoE); with no such row either it gets
     index -1 and WoE 0, with an `UnseenCategoryWarning`.
     """
-    if not 0.0 <= min_share < 1.0:
-        raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
-    encoded = _categories.encode(x)
-    flags = _target.event_flags(y, event=event, value=value, percentile=percentile)
+    return categorical_codes(
+        categories.encode(x), target.event_flags(y, event=event, value=value,
+                                                  percentile=percentile),
+        min_share=min_share, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
+        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
+        name=name if name is not None else column_name(x), method=method, limits=limits)
+
+
+def categorical_codes(
+    encoded: categories.Encoded, flags: FloatArray, *, name: str | None,
+    min_share: float = DEFAULT_MIN_CATEGORY_SHARE, minobs: int | None = None,
+    monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0, beta_struct: float = 1.0,
+    force_first_split: bool = False, method: Literal["mdlp", "optimal"] = "mdlp",
+    limits: Mapping[str, Any] | None = None,
+) -> BinningTable:
+    """`categorical_binning` of encoded categories against event flags."""
     if encoded.codes.size != flags.size:
         raise ValueError(f"x and y must have the same length ({encoded.codes.size} and "
                          f"{flags.size} rows)")
-    counts = _native.count_categories(encoded.codes, flags, len(encoded.names))
+    counts = native.count_categories(encoded.codes, flags, len(encoded.names))
     return categorical_table(
         encoded.names, counts["c0"], counts["c1"], counts["missing_c0"], counts["missing_c1"],
         _counters(encoded.codes, flags), min_share=min_share, minobs=minobs,
         monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
-        beta_struct=beta_struct, force_first_split=force_first_split,
-        name=name if name is not None else column_name(x), method=method, limits=limits)
+        beta_struct=beta_struct, force_first_split=force_first_split, name=name, method=method,
+        limits=limits)
 
 
 def categorical_table(
@@ -81,6 +95,8 @@ def categorical_table(
     `c1` of each category of `names` (ascending), the labelled rows whose
     category is missing, and the row counters of the column (`n_input` is
     every row, whose number sets the default `minobs`)."""
+    if not 0.0 <= min_share < 1.0:
+        raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
     labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)
@@ -93,7 +109,7 @@ def categorical_table(
                      minlength=len(groups)).astype(np.int64)
     g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
                      minlength=len(groups)).astype(np.int64)
-    order = _native.event_rate_order(g0, g1)
+    order = native.event_rate_order(g0, g1)
     intervals: Mapping[str, Any]
     split_log: Mapping[str, Any] | None
     if method == "optimal":
@@ -121,10 +137,12 @@ def _optimal_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
                     limits: dict[str, Any]) -> dict[str, npt.NDArray[Any]]:
     """The optimal grouping of the categories in event-rate order, as the
     search's intervals over their positions (a cut halfway between two)."""
-    best = _native.optimal_binning(
-        c0.astype(np.float64), c1.astype(np.float64), limits.get("max_bins", DEFAULT_MAX_BINS),
-        limits.get("min_bin_share", DEFAULT_MIN_BIN_SHARE), limits.get("min_events", 1),
-        limits.get("min_non_events", 1), limits.get("trend", "auto"))
+    best = native.optimal_grouping(
+        c0.astype(np.float64), c1.astype(np.float64),
+        max_bins=limits.get("max_bins", DEFAULT_MAX_BINS),
+        min_bin_share=limits.get("min_bin_share", DEFAULT_MIN_BIN_SHARE),
+        min_events=limits.get("min_events", 1), min_non_events=limits.get("min_non_events", 1),
+        trend=limits.get("trend", "auto"))
     if best["message"]:
         raise ValueError(f"optimal binning: {best['message']}")
     first, last = best["first"], best["last"]
@@ -145,9 +163,10 @@ def _mdlp_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], minobs: i
     counters = {"missing_count": 0, "missing_c0": 0, "missing_c1": 0, "n_input": n, "n_used": n,
                 "n_missing_x": 0, "n_missing_y": 0, "n_missing_both": 0, "n_non_finite": 0,
                 "target_was_binary": True, "threshold": 0.0}
-    result = _native.mdlp_full_from_counts(
-        np.arange(c0.size, dtype=np.float64), c0, c1, counters, minobs, monotonicity, mono_dir,
-        alpha_pos, beta_struct, force_first_split, "median")
+    result = native.mdlp_from_counts(
+        {"value": np.arange(c0.size, dtype=np.float64), "c0": c0, "c1": c1}, counters,
+        minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
+        beta_struct=beta_struct, force_first_split=force_first_split, representative="median")
     summary = result["summary"]
     return ({"left": summary["left"], "right": summary["right"], "total": summary["count"],
              "c0": summary["c0"], "c1": summary["c1"], "p1": summary["event_rate"]},

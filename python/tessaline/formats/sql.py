@@ -21,15 +21,12 @@ from __future__ import annotations
 
 import math
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Literal
+from typing import Literal
 
 import numpy as np
 
-from .binning import OTHER, BinningTable
-
-if TYPE_CHECKING:
-    from .scorecard import Scorecard
-    from .table import TableBinning
+from .._core.categories import OTHER
+from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 
 DIALECTS = ("duckdb", "sqlite")
 Dialect = Literal["duckdb", "sqlite"]
@@ -83,7 +80,7 @@ def _is_missing(column: str, dialect: Dialect) -> str:
     return f"{column} IS NULL"
 
 
-def case(table: BinningTable, column: str, row_values: Sequence[str], missing_value: str,
+def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_value: str,
          dialect: Dialect) -> str:
     """The CASE expression giving, for the SQL expression `column`, the value
     of its row in `table`: `row_values` holds one SQL value per interval
@@ -119,7 +116,7 @@ def _checked(dialect: str, output: str) -> None:
         raise ValueError(f"output must be 'woe' or 'index', not {output!r}")
 
 
-def binning_sql(table: BinningTable, column: str | None = None, *,
+def binning_sql(table: BinnedColumn, column: str | None = None, *,
                 output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb") -> str:
     """The CASE expression scoring the column `column` (default: the table's
     name) as `transform(..., output)` does."""
@@ -137,7 +134,7 @@ def binning_sql(table: BinningTable, column: str | None = None, *,
     return case(table, identifier(name), values, number(missing, dialect), dialect)
 
 
-def table_binning_sql(binning: TableBinning, source: str, *,
+def table_binning_sql(binning: BinnedTable, source: str, *,
                       output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb",
                       selected: bool = False, keep: Sequence[str] = ()) -> str:
     """A SELECT over the table `source` giving each binned column (the
@@ -155,7 +152,7 @@ def table_binning_sql(binning: TableBinning, source: str, *,
     return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
-def scorecard_sql(card: Scorecard, source: str, *, dialect: Dialect = "duckdb",
+def scorecard_sql(card: PointsModel, source: str, *, dialect: Dialect = "duckdb",
                   keep: Sequence[str] = (), name: str = "score") -> str:
     """A SELECT over the table `source` giving the columns of `keep`, each
     variable's points under the variable's name, and their sum as `name`,

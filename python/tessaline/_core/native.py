@@ -1,0 +1,168 @@
+"""The one door to the native code: every call into `_tessaline` (the
+specified functions) and `tessaline._native` (the package's own kernels)
+goes through here, with its arguments named, so that no other module passes
+eight positional arguments or knows which module holds a kernel."""
+from __future__ import annotations
+
+import sys
+from collections.abc import Mapping
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+import _tessaline
+
+try:
+    from .. import _native
+except ImportError:  # a bare build tree (the sanitizer's) has the module beside _tessaline
+    import _native  # type: ignore[import-not-found, no-redef, unused-ignore]
+
+    sys.modules[__package__.rpartition(".")[0] + "._native"] = _native
+
+FloatArray = npt.NDArray[np.float64]
+IntArray = npt.NDArray[np.int64]
+Counts = dict[str, Any]
+CountsIn = Mapping[str, Any]
+
+NO_SPLITS = np.empty(0, dtype=np.float64)
+NO_SPLITS.setflags(write=False)
+
+
+# -- the specified functions, on rows ------------------------------------------------
+def mdlp_full_raw(x: FloatArray, y: FloatArray, *, minobs: int, monotonicity: int,
+                  mono_dir: int, alpha_pos: float, beta_struct: float, force_first_split: bool,
+                  value: float | None, percentile: float, representative: str
+                  ) -> Mapping[str, Any]:
+    """Preprocessing, MDLP search and summary of `x` against `y` in one call."""
+    result: Mapping[str, Any] = _tessaline.mdlp_full_raw(
+        x, y, minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split,
+        value, percentile, representative)
+    return result
+
+
+def binning_splits(x: FloatArray, *, method: str, n_bins: int = 10, range: str = "full",
+                   lower_quantile: float = 0.0, upper_quantile: float = 1.0, k: float = 0.0,
+                   custom_splits: npt.ArrayLike = NO_SPLITS) -> FloatArray:
+    """Cut points of `x` by an unsupervised rule ("quantile", "equal_width", "custom")."""
+    return _tessaline.binning_splits(x, method, n_bins, range, lower_quantile, upper_quantile,
+                                     k, custom_splits)
+
+
+def binning_transform(x: FloatArray, splits: npt.ArrayLike) -> IntArray:
+    """The interval index of every value (-1 for a missing one)."""
+    return _tessaline.binning_transform(x, splits)
+
+
+def summary_binary(x: FloatArray, labels: npt.NDArray[np.int32], splits: npt.ArrayLike,
+                   representative: str) -> Mapping[str, Any]:
+    """Per-interval counts, event rates and representatives of 0/1 labelled rows."""
+    result: Mapping[str, Any] = _tessaline.binning_summary_binary(x, labels, splits, representative)
+    return result
+
+
+def compare_distributions(reference: FloatArray, current: FloatArray, splits: npt.ArrayLike,
+                          epsilon: float) -> Mapping[str, Any]:
+    """PSI and KS of two samples over the cut points."""
+    result: Mapping[str, Any] = _tessaline.compare_distributions_native(
+        reference, current, splits, epsilon)
+    return result
+
+
+def lorenz_curve(scores: FloatArray, labels: npt.NDArray[np.int32]) -> Mapping[str, Any]:
+    """Lorenz curve, AUC and Gini of scores against 0/1 labels."""
+    result: Mapping[str, Any] = _tessaline.lorenz_curve_native(scores, labels)
+    return result
+
+
+# -- the package's kernels: counting and searching on counts -------------------------
+def count_values(x: FloatArray, labels: npt.NDArray[np.int32]) -> Counts:
+    """(value, c0, c1) of labelled rows, by ascending value."""
+    counts: Counts = _native.count_values(x, labels)
+    return counts
+
+
+def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike) -> Counts:
+    """Counts of the same value added up, by ascending value."""
+    counts: Counts = _native.merge_value_counts(value, c0, c1)
+    return counts
+
+
+def boundary_cuts(counts: CountsIn) -> FloatArray:
+    """The points where the class changes between neighbouring values."""
+    return _native.boundary_cuts_from_counts(counts["value"], counts["c0"], counts["c1"])
+
+
+def quantile_splits(counts: CountsIn, n_bins: int) -> FloatArray:
+    """Quantile cut points of rows counted by value."""
+    return _native.quantile_splits_from_counts(counts["value"], counts["c0"], counts["c1"],
+                                               n_bins)
+
+
+def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
+    """The linear percentile `q` (0 to 100) of values counted by value."""
+    return float(_native.percentile_from_counts(value, count, q))
+
+
+def summary_from_counts(counts: CountsIn, *, missing_c0: int, missing_c1: int,
+                        splits: npt.ArrayLike, representative: str) -> dict[str, Any]:
+    """`summary_binary` of rows counted by value, with the missing-value row's counts."""
+    result: dict[str, Any] = _native.summary_binary_from_counts(
+        counts["value"], counts["c0"], counts["c1"], missing_c0, missing_c1, splits,
+        representative)
+    return result
+
+
+def mdlp_from_counts(counts: CountsIn, counters: Mapping[str, Any], *, minobs: int,
+                     monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
+                     force_first_split: bool, representative: str) -> dict[str, Any]:
+    """`mdlp_full_raw` of rows counted by value, with the column's row counters."""
+    result: dict[str, Any] = _native.mdlp_full_from_counts(
+        counts["value"], counts["c0"], counts["c1"], dict(counters), minobs, monotonicity,
+        mono_dir, alpha_pos, beta_struct, force_first_split, representative)
+    return result
+
+
+def optimal_grouping(c0: FloatArray, c1: FloatArray, *, max_bins: int, min_bin_share: float,
+                     min_events: float, min_non_events: float, trend: str) -> dict[str, Any]:
+    """The contiguous grouping of largest IV of pre-bins under the limits."""
+    result: dict[str, Any] = _native.optimal_binning(c0, c1, max_bins, min_bin_share,
+                                                     min_events, min_non_events, trend)
+    return result
+
+
+def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
+    """`lorenz_curve` of scores counted by value."""
+    result: dict[str, Any] = _native.lorenz_curve_from_counts(counts["value"], counts["c0"],
+                                                              counts["c1"])
+    return result
+
+
+def compare_from_counts(reference: npt.ArrayLike, current: npt.ArrayLike, splits: npt.ArrayLike,
+                        epsilon: float) -> dict[str, Any]:
+    """`compare_distributions` of two samples counted per bin."""
+    result: dict[str, Any] = _native.compare_distributions_from_counts(
+        reference, current, splits, epsilon)
+    return result
+
+
+# -- categories --------------------------------------------------------------------
+def count_categories(codes: IntArray, flags: FloatArray, n_categories: int) -> Counts:
+    """Non-events and events per category code, and of the missing category."""
+    counts: Counts = _native.count_categories(codes, flags, n_categories)
+    return counts
+
+
+def event_rate_order(c0: npt.ArrayLike, c1: npt.ArrayLike) -> IntArray:
+    """Groups by ascending event rate (equal rates in their given order)."""
+    return _native.event_rate_order(c0, c1)
+
+
+def lookup(codes: IntArray, table: FloatArray, missing: float) -> FloatArray:
+    """table[code] for every code, `missing` for code -1."""
+    return _native.lookup_codes(codes, table, missing)
+
+
+def lookup_int(codes: IntArray, table: IntArray, missing: int) -> IntArray:
+    """table[code] for every code, `missing` for code -1, as integers."""
+    return _native.lookup_codes_int(codes, table, missing)

@@ -1,0 +1,211 @@
+"""Binning a numeric variable from its rows: `mdlp_binning` finds the cut
+points with the supervised MDLP search; `quantile_binning`,
+`equal_width_binning` and `custom_binning` take them from the unsupervised
+rules. All four return a `BinningTable`."""
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import native, target
+from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .special import checked_special_values, with_special_rows
+from .table import BinningTable
+
+# Share of the rows that each side of an MDLP cut must exceed when `minobs`
+# is not given.
+DEFAULT_MIN_SHARE = 0.05
+
+
+def default_minobs(n_rows: int) -> int:
+    """`minobs` when none is given: 5% of the rows, rounded down."""
+    return int(DEFAULT_MIN_SHARE * n_rows)
+
+
+def mdlp_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    name: str | None = None,
+) -> BinningTable:
+    """Supervised binning of `x` against the target `y` by the MDLP split search.
+
+    `y` is 0/1 or boolean (1 = event); with `event`, rows of `y` equal to it
+    are events and other present values non-events (``event="bad"``); a
+    numeric target is turned into 0/1 at the fixed threshold `value` or at its
+    `percentile` (an event is strictly above the threshold). Any other target
+    is an error naming the distinct values found. Rows whose `y` is missing, or
+    whose `x` or `y` is infinite, are left out; rows whose `x` alone is missing
+    form the last row of the table. Values listed in `special_values` (codes
+    such as -999) are kept out of the search and get a row each, before the
+    missing-value row; the shares of all rows are then taken over all of them.
+
+    Each side of a cut must hold more than `minobs` records (default: 5% of the
+    rows given, rounded down). `monotonicity` (0 to 3) with `mono_dir` (+1 or
+    -1) can require the event rate to rise or fall across each cut;
+    `alpha_pos` and `beta_struct` weigh the two cost terms of the stopping
+    rule (the cost of naming the cut's position and of describing the two
+    sides): a cut is kept when its information gain exceeds the weighted
+    cost, so raising either makes cuts rarer and bins fewer and wider, and
+    lowering it (toward 0) lets more cuts through, down to the `minobs` limit; `force_first_split` keeps the best first cut even when the rule
+    rejects it. `representative` ("median" or "mean") summarises `x` per row.
+
+    The table's columns are those of the native MDLP summary, plus
+    ``woe`` and ``iv`` (formula in `BinningTable`); ``table.metadata`` holds its
+    preprocessing counters and ``table.split_log`` the log of the search.
+    """
+    xs = as_float_array(x)
+    if event is None and not special_values and (value is not None or percentile is not None) \
+            and target.is_numeric(y):
+        # The native pipeline binarises at the threshold and reports it.
+        ys = as_float_array(y)
+    else:
+        ys = target.event_flags(y, event=event, value=value, percentile=percentile)
+    return mdlp_rows(xs, ys, name=name if name is not None else column_name(x), minobs=minobs,
+                     monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
+                     beta_struct=beta_struct, force_first_split=force_first_split,
+                     value=value, percentile=percentile, special_values=special_values,
+                     representative=representative)
+
+
+def mdlp_rows(xs: FloatArray, ys: FloatArray, *, name: str | None, minobs: int | None = None,
+              monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
+              beta_struct: float = 1.0, force_first_split: bool = False,
+              value: float | None = None, percentile: float | None = None,
+              special_values: Sequence[float] = (),
+              representative: str = "median") -> BinningTable:
+    """`mdlp_binning` of float64 values against event flags (or a numeric
+    target with its threshold)."""
+    specials = checked_special_values(special_values)
+    if minobs is None:
+        minobs = default_minobs(xs.size)
+    is_special = np.isin(xs, specials) if specials and xs.size == ys.size else None
+    searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
+    result = native.mdlp_full_raw(
+        *searched, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
+        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
+        value=value, percentile=50.0 if percentile is None else percentile,
+        representative=representative)
+    summary: Mapping[str, Any] = result["summary"]
+    metadata: dict[str, Any] = dict(result["metadata"])
+    if is_special is not None:
+        summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
+        metadata["n_special"] = int(is_special.sum())
+    return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
+                        split_log=result["mdlp"], special_values=specials)
+
+
+def unsupervised_rows(
+    xs: FloatArray, flags: FloatArray, *, name: str | None, method: str, n_bins: int = 10,
+    range: str = "full", lower_quantile: float = 0.0, upper_quantile: float = 1.0,
+    k: float = 0.0, custom_splits: npt.ArrayLike = native.NO_SPLITS,
+    special_values: Sequence[float] = (), representative: str = "median",
+) -> BinningTable:
+    """The table of cut points from an unsupervised rule ("quantile",
+    "equal_width", "custom") of float64 values against event flags; the
+    special values are kept out of the cut points and get a row each."""
+    specials = checked_special_values(special_values)
+    is_special = np.isin(xs, specials) if specials and xs.size == flags.size else None
+    searched, labels = labelled_rows(*((xs, flags) if is_special is None
+                                       else (xs[~is_special], flags[~is_special])))
+    if searched.size != labels.size:
+        # Let the summary report the length mismatch before any cut point is sought.
+        native.summary_binary(searched, labels, native.NO_SPLITS, representative)
+    splits = native.binning_splits(
+        searched, method=method, n_bins=n_bins, range=range, lower_quantile=lower_quantile,
+        upper_quantile=upper_quantile, k=k, custom_splits=custom_splits)
+    summary: Mapping[str, Any] = native.summary_binary(searched, labels, splits, representative)
+    if is_special is not None:
+        summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
+    return BinningTable(summary, method=method, name=name, special_values=specials)
+
+
+def _unsupervised(x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any,
+                  **rule: Any) -> BinningTable:
+    return unsupervised_rows(as_float_array(x), target.event_flags(y, event=event),
+                             name=name if name is not None else column_name(x), **rule)
+
+
+def quantile_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    n_bins: int = 10,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    name: str | None = None,
+    event: Any = None,
+) -> BinningTable:
+    """Binning of `x` at its quantiles i / n_bins (repeated cut points collapse,
+    so ties give fewer bins), summarised against the 0/1 target `y` (or the
+    rows equal to `event`, as in `mdlp_binning`).
+
+    Rows whose `y` is missing are left out, also from the quantiles; any other
+    `y` than 0 and 1 (without `event`) is a `TargetError` naming the values
+    found. `special_values` (codes such as -999) are kept out of the quantiles
+    and get a row each, before the missing-value row.
+    """
+    return _unsupervised(x, y, name, event, method="quantile", n_bins=n_bins,
+                         special_values=special_values, representative=representative)
+
+
+def equal_width_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    n_bins: int = 10,
+    range: Literal["full", "quantile", "iqr"] = "full",
+    lower_quantile: float = 0.05,
+    upper_quantile: float = 0.95,
+    k: float = 1.5,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    name: str | None = None,
+    event: Any = None,
+) -> BinningTable:
+    """Binning of `x` into `n_bins` intervals of equal width, summarised against
+    the 0/1 target `y`.
+
+    The width spreads over the finite range of `x` (``range="full"``), between
+    two of its quantiles (``"quantile"``, with `lower_quantile` and
+    `upper_quantile`), or over the quartiles widened by `k` interquartile ranges
+    (``"iqr"``); values beyond fall in the first or last interval. Rows whose
+    `y` is missing are left out; `special_values` are kept out of the range and
+    get a row each.
+    """
+    return _unsupervised(x, y, name, event, method="equal_width", n_bins=n_bins, range=range,
+                         lower_quantile=lower_quantile, upper_quantile=upper_quantile, k=k,
+                         special_values=special_values, representative=representative)
+
+
+def custom_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    splits: npt.ArrayLike,
+    *,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    name: str | None = None,
+    event: Any = None,
+) -> BinningTable:
+    """Binning of `x` at the given cut points (finite and strictly increasing),
+    summarised against the 0/1 target `y`. Rows whose `y` is missing are left
+    out; `special_values` get a row each instead of falling in an interval.
+    """
+    return _unsupervised(x, y, name, event, method="custom",
+                         custom_splits=as_float_array(splits) if np.ndim(splits) <= 1 else splits,
+                         special_values=special_values, representative=representative)

@@ -1,0 +1,24 @@
+"""Every error and warning the package raises of its own, in one place, so
+that any layer can raise them without importing the layer that defines a
+model."""
+from __future__ import annotations
+
+
+class TargetError(ValueError):
+    """The target cannot be read as events and non-events as given."""
+
+
+class DocumentError(ValueError):
+    """A JSON document that is not a readable tessaline binning."""
+
+
+class NotFittedError(ValueError, AttributeError):
+    """transform was called before fit (the same bases as scikit-learn's own)."""
+
+
+class DataError(Exception):
+    """The file or the target cannot be used as asked; the message says why."""
+
+
+class UnseenCategoryWarning(UserWarning):
+    """A category met at transform falls in no bin of the table."""

@@ -1,0 +1,163 @@
+"""What the report says of a data set: every column binned and scored,
+ranked by information value, and the lines that introduce it; shared by the
+terminal text and the HTML page."""
+from __future__ import annotations
+
+import math
+import threading
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import TextIO
+
+import numpy as np
+
+from .._core import printing
+from ..binning.table import BinningTable
+from ..diagnostics import GiniResult, gini
+from ..exceptions import DataError
+from ..performance import ScorePerformance
+from ..scorecard import Scorecard
+from ..table import TableBinning
+from ..woe import iv_strength
+from .dataset import Dataset
+
+
+@dataclass
+class ColumnReport:
+    name: str
+    table: BinningTable | None
+    gini_binned: GiniResult | None  # the column's WoE as a score
+    gini_raw: GiniResult | None  # the column's values as a score
+    error: str | None = None  # why the column could not be binned
+
+    @property
+    def information_value(self) -> float:
+        return math.nan if self.table is None else self.table.information_value
+
+
+def _gini_or_none(score: np.ndarray, target: np.ndarray) -> GiniResult | None:
+    try:
+        return gini(score, target)
+    except ValueError:
+        return None  # a single class among the scored rows: no Gini
+
+
+class Progress:
+    """A one-line progress bar redrawn in place on a terminal, one step per
+    column and stage (binning, scoring, charts). Steps may come from the
+    threads that bin the columns."""
+
+    WIDTH = 30
+
+    def __init__(self, total: int, stream: TextIO) -> None:
+        self.total = total
+        self.stream = stream
+        self.done = 0
+        self._lock = threading.Lock()
+
+    def step(self, label: str) -> None:
+        with self._lock:
+            self.done += 1
+            self.show(self.done, label)
+
+    def show(self, done: int, label: str) -> None:
+        filled = self.WIDTH * done // max(self.total, 1)
+        bar = "#" * filled + "-" * (self.WIDTH - filled)
+        share = 100 * done // max(self.total, 1)
+        label = printing.printable(label)[:40]
+        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label:<40}")
+        self.stream.flush()
+
+    def close(self) -> None:
+        self.stream.write("\n")
+        self.stream.flush()
+
+
+def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
+    return {**dataset.numeric, **dataset.categorical}
+
+
+def analyse(dataset: Dataset, progress: Progress | None = None
+            ) -> tuple[list[ColumnReport], TableBinning | None]:
+    """Every column's report, highest information value first (columns
+    without one last, in file order), and the fitted binning (None when no
+    column could be binned)."""
+    columns = columns_of(dataset)
+    fitted: TableBinning | None = None
+    try:
+        fitted = TableBinning().fit(columns, dataset.target,
+                                    on_column=progress.step if progress is not None else None)
+        tables, skipped = fitted.tables, fitted.skipped
+    except ValueError as error:
+        tables, skipped = {}, {n: str(error) for n in columns}
+    reports = []
+    for name in columns:
+        if progress is not None:
+            progress.step(name)
+        if name not in tables:
+            reports.append(ColumnReport(name, None, None, None, error=skipped.get(name)))
+            continue
+        x = columns[name]
+        woe = tables[name].transform(x, output="woe")
+        raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
+        reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
+    return sorted(reports, key=lambda r: -r.information_value
+                  if not math.isnan(r.information_value) else math.inf), fitted
+
+
+def fit_scorecard(dataset: Dataset, binning: TableBinning | None) -> Scorecard:
+    """The default scorecard on the report's binning (its selected columns)."""
+    if binning is None:
+        raise DataError("no column could be binned, so there is no scorecard")
+    try:
+        return Scorecard(binning).fit(columns_of(dataset), dataset.target)
+    except (ImportError, ValueError) as error:
+        raise DataError(f"the scorecard could not be fitted: {error}") from error
+
+
+def render_scorecard_text(card: Scorecard, performance: ScorePerformance) -> str:
+    return (f"Scorecard\n{card}\n\nPerformance of the score on the rows it was fitted on: "
+            f"{performance}\n")
+
+
+def gini_text(result: GiniResult | None) -> str:
+    return "-" if result is None else f"{result.gini:+.3f}"
+
+
+def describe(dataset: Dataset) -> list[str]:
+    """The lines that introduce a report."""
+    known = dataset.target[~np.isnan(dataset.target)]
+    events = int(known.sum())
+    categorical = len(dataset.categorical)
+    lines = [
+        f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
+        f"'{dataset.event}': {events} events of {known.size} "
+        f"({events / known.size:.1%})" if known.size else "no known target value",
+        f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
+        + (f" and {categorical} column{'s' if categorical != 1 else ''} of categories"
+           if categorical else "") + " read",
+        "Optimal binning: at most 8 bins, each with 5% of the rows, an event and a non-event, "
+        "event rate rising or falling; Gini (bins) scores each row by its bin's WoE, "
+        "Gini (raw) by the column's value",
+    ]
+    lines.extend(f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
+                 f"(inf, or beyond the float range)" for name, count in dataset.non_finite.items())
+    if known.size < dataset.n_rows:
+        lines.append(f"{dataset.n_rows - known.size} rows without a target value are left out")
+    return lines
+
+
+RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)")
+RANKING_TEXT_COLUMNS = (1, 4)
+
+
+def ranking_rows(reports: Sequence[ColumnReport]) -> list[list[str]]:
+    rows = []
+    for i, r in enumerate(reports, start=1):
+        if r.table is None:
+            rows.append([str(i), r.name, "-", "-", "failed", "-", "-"])
+            continue
+        iv = r.table.information_value
+        rows.append([str(i), r.name, str(r.table.n_bins), printing.fixed(iv, 4), iv_strength(iv),
+                     gini_text(r.gini_binned), gini_text(r.gini_raw)])
+    return rows

@@ -1,0 +1,160 @@
+"""The report command: every column of a CSV file binned against its target
+(optimal binning for numbers, groups for categories), ranked by information
+value, with each column's Gini; in the terminal, and optionally as one
+self-contained HTML page.
+
+    python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import pathlib
+import sys
+from collections.abc import Sequence
+from typing import TextIO
+
+from .._core import printing
+from ..exceptions import DataError
+from .analysis import (
+    RANKING_HEADER,
+    RANKING_TEXT_COLUMNS,
+    ColumnReport,
+    Progress,
+    analyse,
+    columns_of,
+    describe,
+    fit_scorecard,
+    gini_text,
+    ranking_rows,
+    render_scorecard_text,
+)
+from .dataset import Dataset, read_dataset
+from .html import render_html
+
+# From this many columns on, a progress bar runs on stderr (when it is a terminal).
+PROGRESS_FROM = 10
+
+
+def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
+    out = [f"tessaline report: {dataset.path.name}", *describe(dataset), "",
+           "Columns by information value",
+           printing.text_table(RANKING_HEADER, ranking_rows(reports), RANKING_TEXT_COLUMNS)]
+    for i, r in enumerate(reports, start=1):
+        out.append("")
+        if r.table is None:
+            out.append(f"{i}. {r.name}: not binned: {r.error}")
+            continue
+        out.append(f"{i}. {r.name}   Gini (bins) {gini_text(r.gini_binned)}, "
+                   f"Gini (raw) {gini_text(r.gini_raw)}")
+        out.append(str(r.table))
+    return "\n".join(out) + "\n"
+
+
+def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog=prog,
+        description="Binning and scoring of the numeric columns of a data set.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    report = commands.add_parser(
+        "report", help="bin every numeric column against a binary target, ranked by IV",
+        description="Bin every numeric column of a CSV file against a binary target with MDLP, "
+                    "rank the columns by information value and show each one's Gini.")
+    report.add_argument("data", metavar="DATA.csv", help="CSV file with a header row")
+    report.add_argument("--target", required=True, metavar="COLUMN", help="the target column")
+    report.add_argument("--event", metavar="VALUE",
+                        help="the target value that marks an event (e.g. 'bad'); "
+                             "without it the target must be 0/1")
+    report.add_argument("--sep", default=",", metavar="CHAR",
+                        help="the field separator (default ','; e.g. ';' or '\\t')")
+    report.add_argument("--html", metavar="OUT.html",
+                        help="also write a self-contained HTML page with tables and charts")
+    report.add_argument("--scorecard", action="store_true",
+                        help="also fit a scorecard on the selected columns (needs scikit-learn) "
+                             "and show its points, performance and charts")
+    report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                        help="progress bar on stderr (default: on a terminal, from "
+                             f"{PROGRESS_FROM} columns on)")
+    return parser
+
+
+def _terminal(text: str) -> str:
+    """Names from the file printed with their control characters escaped, so
+    that a header cannot move the cursor or retitle the terminal."""
+    return "\n".join(printing.printable(line) for line in text.split("\n"))
+
+
+def check_output(html: str, data: str) -> pathlib.Path:
+    """The page's path, checked before the run, so that a bad path fails at
+    once rather than after every column is binned, and the input is never
+    overwritten."""
+    out = pathlib.Path(html)
+    if out.is_dir():
+        raise DataError(f"--html {html} is a directory, not a file")
+    source = pathlib.Path(data)
+    if out.exists() and source.exists() and out.samefile(source):
+        raise DataError(f"--html {html} is the input file; choose another name")
+    parent = out.parent
+    try:
+        parent.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise DataError(f"--html {html}: cannot create its directory: {error.strerror}") from error
+    if not os.access(parent, os.W_OK) or (out.exists() and not os.access(out, os.W_OK)):
+        raise DataError(f"--html {html} is not writable")
+    return out
+
+
+def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
+    try:
+        out = check_output(args.html, args.data) if args.html else None
+        dataset = read_dataset(args.data, args.target, args.event,
+                               "\t" if args.sep == "\\t" else args.sep)
+    except DataError as error:
+        stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
+        return 2
+    show_progress = args.progress
+    n_columns = len(dataset.numeric) + len(dataset.categorical)
+    if show_progress is None:
+        show_progress = n_columns >= PROGRESS_FROM and stderr.isatty()
+    # Binning and scoring each column, then its charts when a page is written.
+    steps = n_columns * (3 if out is not None else 2)
+    progress = Progress(steps, stderr) if show_progress else None
+    try:
+        return _report_run(dataset, out, progress, stdout, stderr, args.scorecard)
+    finally:
+        if progress is not None:
+            progress.show(progress.done, "done")
+            progress.close()
+
+
+def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
+                stdout: TextIO, stderr: TextIO, scorecard: bool = False) -> int:
+    reports, binning = analyse(dataset, progress)
+    stdout.write(_terminal(render_text(dataset, reports)))
+    card = performance = None
+    if scorecard:
+        try:
+            card = fit_scorecard(dataset, binning)
+        except DataError as error:
+            stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
+            return 2
+        performance = card.performance(columns_of(dataset), dataset.target)
+        stdout.write(_terminal("\n" + render_scorecard_text(card, performance)))
+    if out is not None:
+        try:
+            out.write_text(render_html(dataset, reports, progress, card, performance),
+                           encoding="utf-8")
+        except OSError as error:
+            stderr.write(_terminal(f"tessaline report: error: cannot write {out}: "
+                                   f"{error.strerror}") + "\n")
+            return 2
+        stdout.write(_terminal(f"\nHTML report written to {out}") + "\n")
+    return 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    # Installed as the `tessaline` command too; under -m, argv[0] is __main__.py.
+    command = pathlib.Path(sys.argv[0]).name
+    parser = build_parser("tessaline" if command == "tessaline" else "python -m tessaline")
+    args = parser.parse_args(argv)
+    return run_report(args, sys.stdout, sys.stderr)
