@@ -11,11 +11,11 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from package_under_test import tessaline as tl
+from package_under_test import ROOT, tessaline as tl
 from sql_engines import ENGINES
 DocumentError = tl.DocumentError
 
-GERMAN = pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "germancredit.csv"
+GERMAN = ROOT / "examples" / "data" / "germancredit.csv"
 
 
 def random_frame(n=3000, seed=5):

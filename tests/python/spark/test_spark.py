@@ -20,9 +20,10 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 
 from pyspark.sql import SparkSession, functions as F  # noqa: E402
 
+from package_under_test import ROOT  # noqa: E402
 from tessaline import spark as tls  # noqa: E402
 
-GERMAN = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "data", "germancredit.csv")
+GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
 
 
 @pytest.fixture(scope="session")
