@@ -9,19 +9,30 @@ SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o
 .PHONY: demo test test-cpp test-python bench bench-quick sanitize fuzz tsan mutants system-deps clean
 
 demo: $(VENV)/.installed
+	@echo "running examples/demo.py, then the report on the German credit data (build/report.html)"
 	$(PY) examples/demo.py
 	$(PY) -m tessaline report examples/data/germancredit.csv --target creditability --event bad \
 	  --scorecard --html build/report.html
 
 test: test-cpp test-python
 
-$(VENV)/.deps: requirements.txt scripts/find-python.sh
+# The demo's set (build tools, NumPy, scikit-learn, matplotlib) is all that
+# building and `make demo` need; the tests add the rest of requirements.txt.
+$(VENV)/.demo-deps: requirements-demo.txt scripts/find-python.sh
+	@scripts/system-deps.sh g++
 	@python=$$(scripts/find-python.sh) && \
 	  { [ -x $(PY) ] || $$python -m venv $(VENV); }
+	@echo "installing into $(VENV): the build tools, NumPy, scikit-learn and matplotlib"
+	$(PY) -m pip install -q --disable-pip-version-check -r requirements-demo.txt
+	@touch $@
+
+$(VENV)/.deps: requirements.txt $(VENV)/.demo-deps
+	@echo "installing into $(VENV): the test tools and the optional extras (pandas, polars, pyarrow, DuckDB, pyspark, ...)"
 	$(PY) -m pip install -q --disable-pip-version-check -r requirements.txt
 	@touch $@
 
-$(VENV)/.installed: $(VENV)/.deps $(SOURCES)
+$(VENV)/.installed: $(VENV)/.demo-deps $(SOURCES)
+	@echo "building and installing tessaline into $(VENV)"
 	$(PY) -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps .
 	@touch $@
 
@@ -35,7 +46,7 @@ test-cpp: system-deps $(VENV)/.deps
 	@cd $(CPP_BUILD) && { ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; rc=$$?; \
 	  if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; exit $$rc; }
 
-test-python: system-deps $(VENV)/.installed
+test-python: system-deps $(VENV)/.deps $(VENV)/.installed
 	$(PY) -m pytest -q tests/python
 
 # One table against the peers (installed here, for the benchmarks only) and the
@@ -61,7 +72,7 @@ SAN_FLAGS := -fsanitize=address,undefined,float-cast-overflow;-fno-sanitize-reco
 SAN_LOGS  := $(abspath $(SAN_BUILD))/reports
 SAN_ENV   := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan
 SAN_CHECK := if ls $(SAN_LOGS)/* >/dev/null 2>&1; then cat $(SAN_LOGS)/*; rc=1; fi; exit $$rc
-sanitize: system-deps $(VENV)/.installed
+sanitize: system-deps $(VENV)/.deps $(VENV)/.installed
 	@$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
 	  -DTESSALINE_BUILD_TESTS=ON "-DTESSALINE_SANITIZE_FLAGS=$(SAN_FLAGS)" \
