@@ -479,8 +479,8 @@ class TableBinning:
         rows = [[r.column, r.kind, printing.fixed(r.iv, 4), printing.fixed(r.gini, 3), str(r.bins),
                  printing.percent(r.missing_share) if r.reason == "" else "-",
                  "keep" if r.keep else "drop", r.reason] for r in self.summary]
-        return printing.text_table(("column", "kind", "IV", "Gini", "bins", "missing", "",
-                                   "skipped because"), rows, (0, 1, 6, 7))
+        return printing.text_table(("column", "kind", "IV", "Gini", "bins", "missing",
+                                    "selection", "skipped because"), rows, (0, 1, 6, 7))
 
     def __repr__(self) -> str:
         if not self.tables:

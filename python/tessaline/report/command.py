@@ -54,12 +54,13 @@ def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
 def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=prog,
-        description="Binning and scoring of the numeric columns of a data set.")
+        description="Binning, weight of evidence and scoring of the columns of a data set.")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     report = commands.add_parser(
-        "report", help="bin every numeric column against a binary target, ranked by IV",
-        description="Bin every numeric column of a CSV file against a binary target with MDLP, "
-                    "rank the columns by information value and show each one's Gini.")
+        "report", help="bin every column against a binary target, ranked by IV",
+        description="Bin every column of a CSV file against a binary target (optimal binning "
+                    "for numbers, groups of categories for the others), rank the columns by "
+                    "information value and show each one's Gini.")
     report.add_argument("data", metavar="DATA.csv", help="CSV file with a header row")
     report.add_argument("--target", required=True, metavar="COLUMN", help="the target column")
     report.add_argument("--event", metavar="VALUE",
