@@ -59,6 +59,10 @@ def _default_estimator() -> Any:
     return LogisticRegression(max_iter=1000)
 
 
+def _refused(message: str) -> Any:
+    raise DocumentError(message)
+
+
 class Scorecard:
     """Points per bin of every selected variable of a `TableBinning`.
 
@@ -71,22 +75,34 @@ class Scorecard:
     `base_score` points mean odds of `base_odds` (default 600 points at 50:1,
     20 points to double the odds); formula in the module docstring.
 
+    A variable whose coefficient comes out negative would score against its
+    own bins (its riskier bins, of higher WoE, would earn more points), which
+    collinearity among the variables can cause. With ``signs="drop"`` (the
+    default) the most negative such variable is dropped and the model
+    refitted until every coefficient is positive; ``dropped`` names each
+    dropped variable with its coefficient, and printing the card says so.
+    ``signs="keep"`` keeps the estimator's coefficients as they come.
+
     After `fit`: ``variables`` (in the model's order), ``coefficients``,
-    ``intercept``, ``factor``, ``offset`` and ``points[name]``, the points of
-    each row of that variable's binning table (its intervals or sets of
-    categories, special values, missing row).
+    ``intercept``, ``factor``, ``offset``, ``dropped`` and ``points[name]``,
+    the points of each row of that variable's binning table (its intervals
+    or sets of categories, special values, missing row).
     """
 
     def __init__(self, binning: TableBinning | None = None, estimator: Any = None, *,
                  event: Any = None, pdo: float = 20.0, base_score: float = 600.0,
                  base_odds: float = 50.0, rounding: int | None = None,
-                 selected: bool = True) -> None:
+                 selected: bool = True, signs: Literal["drop", "keep"] = "drop") -> None:
+        if signs not in ("drop", "keep"):
+            raise ValueError(f"signs must be 'drop' or 'keep', not {signs!r}")
         self.binning = binning
         self.estimator = estimator
         self.event = event
         self.pdo, self.base_score, self.base_odds = pdo, base_score, base_odds
         self.rounding = rounding
         self.selected = selected
+        self.signs = signs
+        self.dropped: dict[str, float] = {}
         self.variables: list[str] = []
         self.coefficients: FloatArray = np.empty(0)
         self.intercept = math.nan
@@ -106,15 +122,25 @@ class Scorecard:
         flags = binning.event_flags(data, y)
         known = ~np.isnan(flags)
         woe = binning.transform(data, output="woe", columns=names)
-        matrix = np.column_stack([np.asarray(woe[n], dtype=np.float64) for n in names])[known]
+        columns = {n: np.asarray(woe[n], dtype=np.float64)[known] for n in names}
+        labels = flags[known].astype(np.int64)
         estimator = self.estimator if self.estimator is not None else _default_estimator()
-        estimator.fit(matrix, flags[known].astype(np.int64))
-        coefficients = np.ravel(np.asarray(estimator.coef_, dtype=np.float64))
-        if coefficients.size != len(names):
-            raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
-                             f"{len(names)} variables: it must be a binary linear model")
+        kept, self.dropped = list(names), {}
+        while True:
+            estimator.fit(np.column_stack([columns[n] for n in kept]), labels)
+            coefficients = np.ravel(np.asarray(estimator.coef_, dtype=np.float64))
+            if coefficients.size != len(kept):
+                raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
+                                 f"{len(kept)} variables: it must be a binary linear model")
+            worst = int(np.argmin(coefficients))
+            if self.signs == "keep" or coefficients[worst] >= 0.0:
+                break
+            if len(kept) == 1:
+                raise ValueError(f"the only variable left, {kept[0]!r}, has a negative "
+                                 "coefficient: its points would run against its WoE")
+            self.dropped[kept.pop(worst)] = float(coefficients[worst])
         self.estimator = estimator
-        return self.set_model(names, coefficients,
+        return self.set_model(kept, coefficients,
                               float(np.ravel(np.asarray(estimator.intercept_))[0]))
 
     def set_model(self, variables: Sequence[str], coefficients: npt.ArrayLike,
@@ -206,6 +232,9 @@ class Scorecard:
         head = (f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
                 f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
                 "(higher points, lower risk)")
+        if self.dropped:
+            head += "\ndropped, as their coefficient ran against their WoE: " + ", ".join(
+                f"{name} ({coefficient:.4g})" for name, coefficient in self.dropped.items())
         return head + "\n" + printing.text_table(("variable", "bin", "WoE", "points"), rows,
                                                 (0, 1))
 
@@ -236,7 +265,9 @@ class Scorecard:
             **document.header(document.SCORECARD_SCHEMA),
             "pdo": exact(self.pdo), "base_score": exact(self.base_score),
             "base_odds": exact(self.base_odds), "rounding": self.rounding,
-            "selected": self.selected, "factor": exact(self.factor), "offset": exact(self.offset),
+            "selected": self.selected, "signs": self.signs,
+            "dropped": {name: exact(c) for name, c in self.dropped.items()},
+            "factor": exact(self.factor), "offset": exact(self.offset),
             "variables": list(self.variables),
             "coefficients": [exact(v) for v in self.coefficients],
             "intercept": exact(self.intercept),
@@ -256,7 +287,13 @@ class Scorecard:
         card = cls(pdo=from_exact(doc.get("pdo"), f"{w} pdo"),
                    base_score=from_exact(doc.get("base_score"), f"{w} base_score"),
                    base_odds=from_exact(doc.get("base_odds"), f"{w} base_odds"),
-                   rounding=rounding, selected=bool(doc.get("selected", True)))
+                   rounding=rounding, selected=bool(doc.get("selected", True)),
+                   signs=doc.get("signs", "drop") if doc.get("signs") in ("drop", "keep")
+                   else _refused(f"{w}: 'signs' must be 'drop' or 'keep'"))
+        dropped = doc.get("dropped", {})
+        if not isinstance(dropped, dict):
+            raise DocumentError(f"{w}: 'dropped' must map variables to their coefficients")
+        card.dropped = {str(k): from_exact(v, f"{w} dropped") for k, v in dropped.items()}
         card.binning = TableBinning.from_dict(document.field(doc, "binning", dict, w))
         variables = [str(v) for v in document.field(doc, "variables", list, w)]
         missing = [v for v in variables if v not in card.binning.tables]

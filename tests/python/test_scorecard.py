@@ -85,6 +85,23 @@ def test_held_out_auc_on_five_stratified_splits():
     assert np.mean(aucs) >= 0.79, aucs
 
 
+@pytest.mark.parametrize("signs, variables", [("drop", ["a", "c"]), ("keep", ["a", "c", "b"])])
+def test_a_variable_whose_coefficient_runs_against_its_woe_is_dropped(signs, variables):
+    # b is a noisy copy of a whose own effect is negative: collinearity gives
+    # it a negative coefficient, so its riskiest bins would earn most points.
+    rng = np.random.default_rng(1)
+    z, c = rng.normal(size=4000), rng.normal(size=4000)
+    a, b = z + rng.normal(scale=0.2, size=4000), z + rng.normal(scale=0.2, size=4000)
+    y = (rng.random(4000) < 1 / (1 + np.exp(-(2.0 * a - 1.2 * b + 0.8 * c)))).astype(float)
+    card = tl.Scorecard(tl.TableBinning(min_iv=0.0), signs=signs).fit({"a": a, "b": b, "c": c}, y)
+    assert card.variables == variables
+    assert (card.coefficients > 0).all() == (signs == "drop")
+    assert list(card.dropped) == (["b"] if signs == "drop" else [])
+    assert ("dropped, as their coefficient ran against their WoE: b (-0.5996)" in str(card)) == (
+        signs == "drop")
+    assert tl.from_json(card.to_json()).dropped == card.dropped
+
+
 def test_reason_codes_name_the_variables_that_cost_most_points(card):
     rows = CREDIT.head(50)
     codes = card.reason_codes(rows, n=2)
