@@ -288,7 +288,7 @@ class Scorecard:
                    base_score=from_exact(doc.get("base_score"), f"{w} base_score"),
                    base_odds=from_exact(doc.get("base_odds"), f"{w} base_odds"),
                    rounding=rounding, selected=bool(doc.get("selected", True)),
-                   signs=doc.get("signs", "drop") if doc.get("signs") in ("drop", "keep")
+                   signs=doc.get("signs", "drop") if doc.get("signs", "drop") in ("drop", "keep")
                    else _refused(f"{w}: 'signs' must be 'drop' or 'keep'"))
         dropped = doc.get("dropped", {})
         if not isinstance(dropped, dict):
