@@ -6,7 +6,7 @@ CPP_BUILD := build/cpp
 SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o -name '*.py' \
                -o -name '*.pyi' -o -name py.typed) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python bench bench-quick sanitize fuzz tsan mutants system-deps clean
+.PHONY: demo test test-cpp test-python lint format bench bench-quick sanitize fuzz tsan mutants system-deps clean
 
 demo: $(VENV)/.installed
 	@echo "running examples/demo.py, then the report on the German credit data (build/report.html)"
@@ -48,6 +48,19 @@ test-cpp: system-deps $(VENV)/.deps
 
 test-python: system-deps $(VENV)/.deps $(VENV)/.installed
 	$(PY) -m pytest -q tests/python
+
+# The house checks: the package's layers (import-linter), ruff's lint and
+# format over Python, clang-format over C++; `make format` applies both formats.
+CXX_SOURCES = $$(git ls-files '*.cpp' '*.hpp')
+lint: $(VENV)/.deps
+	@cd python && ../$(VENV)/bin/lint-imports --config ../pyproject.toml --no-cache | tail -n 4
+	$(VENV)/bin/ruff check --quiet .
+	$(VENV)/bin/ruff format --check --quiet .
+	$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
+
+format: $(VENV)/.deps
+	$(VENV)/bin/ruff format --quiet .
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
 
 # One table against the peers (installed here, for the benchmarks only) and the
 # scale, thread and memory checks, at 1e5, 1e6 and 1e7 rows. `make bench-quick`
