@@ -18,6 +18,9 @@ IntArray = npt.NDArray[np.int64]
 # How the dtypes of dates, times and durations are written (NumPy, pandas,
 # polars, pyarrow), in lower case.
 _TIME_TYPES = ("datetime", "date", "timestamp", "time", "duration", "timedelta")
+# Why a column of dates, times or durations is not binned, in any engine.
+TIMES_REFUSED = ("the column holds dates or times, whose numbers depend on their unit: convert "
+                 "it to a number first (days since a reference date, or a number of months, say)")
 
 
 def dtype_of(values: Any) -> Any:
@@ -66,9 +69,7 @@ def as_float_array(values: Any) -> FloatArray:
     in microseconds), so cut points fitted in one unit would misplace every
     row given in another."""
     if holds_times(values):
-        raise TypeError(f"a column of {dtype_of(values)} values holds dates or times, whose "
-                        "numbers depend on their unit: convert it to a number first (days "
-                        "since a reference date, or a number of months, say)")
+        raise TypeError(TIMES_REFUSED)
     if isinstance(values, np.ma.MaskedArray):
         # Masked entries are missing values, whatever the data under the mask.
         return np.ravel(np.ma.filled(values.astype(np.float64), np.nan))
