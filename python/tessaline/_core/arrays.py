@@ -38,9 +38,10 @@ def holds_times(values: Any) -> bool:
     return (isinstance(kind, str) and kind in "Mm") or str(dtype).lower().startswith(_TIME_TYPES)
 
 
-def _decimal_or_missing(value: Any) -> bool:
-    return value is None or isinstance(value, Decimal) or (
-        isinstance(value, float) and value != value) or type(value).__name__ == "NAType"
+def _missing_object(value: Any) -> bool:
+    """None, a float NaN or pandas' NA."""
+    return value is None or (isinstance(value, float) and value != value) or \
+        type(value).__name__ == "NAType"
 
 
 def holds_decimals(values: Any) -> bool:
@@ -55,8 +56,11 @@ def holds_decimals(values: Any) -> bool:
         dtype = values.dtype
     if getattr(dtype, "kind", None) != "O":
         return False
-    objects = np.ravel(np.asarray(values, dtype=object)).tolist()
-    return any(isinstance(v, Decimal) for v in objects) and all(map(_decimal_or_missing, objects))
+    objects = np.ravel(np.asarray(values, dtype=object))
+    # The first present value settles a column of strings at once.
+    first = next((v for v in objects if not _missing_object(v)), None)
+    return isinstance(first, Decimal) and all(
+        isinstance(v, Decimal) or _missing_object(v) for v in objects.tolist())
 
 
 def as_float_array(values: Any) -> FloatArray:
