@@ -14,7 +14,7 @@ SPECIAL = -999.0
 def rows(n=4000, seed=11):
     """Numbers with ties, NaN, infinities and a special value; categories with
     rare and missing ones; codes as floats; a 0/1 target with missing rows.
-    No -0.0: an engine groups it with 0.0 (the one documented difference)."""
+    No -0.0: an engine groups it with 0.0 (a documented difference)."""
     rng = np.random.default_rng(seed)
     x = np.round(rng.normal(size=n) * 3, 1) + 0.05
     x[rng.random(n) < 0.04] = np.nan
@@ -35,15 +35,16 @@ def grouped(keys, y):
     """Rows, rows of known target and events of each group of equal keys."""
     _, group = np.unique(keys, return_inverse=True)
     known = ~np.isnan(y)
+
     def total(weights):
         return np.bincount(group, weights=weights).astype(np.int64)
-    return group, total(np.ones(y.size)), total(known), total(known & (y == 1.0))
+    return total(np.ones(y.size)), total(known), total(known & (y == 1.0))
 
 
 def value_counts(x, y, special_values=()):
     """A numeric column's counts by value, NaN one group."""
     values = np.unique(x)
-    _, n, known, ones = grouped(x, y)
+    n, known, ones = grouped(x, y)
     return counted.ColumnCounts(values, n, known, ones, special_values)
 
 
@@ -51,7 +52,7 @@ def category_counts(x, y):
     """A categorical column's counts by category name, missing ones (None,
     NaN) one group named None."""
     names = np.array(["" if v is None or v != v else category_name(v) for v in x])
-    _, n, known, ones = grouped(names, y)
+    n, known, ones = grouped(names, y)
     return counted.category_counts([n or None for n in np.unique(names).tolist()], n, known, ones)
 
 
