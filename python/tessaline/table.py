@@ -235,9 +235,9 @@ class TableBinning:
         """The event flags of the target `y` (an array, or the name of a
         column of `data`), read with this binning's `event`, `value` and
         `percentile`."""
-        named = isinstance(y, str) and y in frames.column_names(data)
-        return target.event_flags(frames.column(data, y) if named else y, event=self.event,
-                                  value=self.value, percentile=self.percentile)
+        name = frames.target_name(data, y)
+        return target.event_flags(y if name is None else frames.column(data, name),
+                                  event=self.event, value=self.value, percentile=self.percentile)
 
     def column_plan(self, name: str, categorical: bool) -> tuple[str, dict[str, Any]]:
         """The builder (a key of `ROW_BUILDERS` and `COUNT_BUILDERS`) and its
@@ -305,7 +305,7 @@ class TableBinning:
         when given, is called with each column's name once it is binned, from
         the thread that binned it."""
         names = frames.column_names(data)
-        target_name = y if isinstance(y, str) and y in names else None
+        target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
         known = flags[~np.isnan(flags)]
         check_classes(known.size, int(np.count_nonzero(known)))
@@ -538,10 +538,11 @@ class TableBinning:
 
 def _without(data: Any, y: Any) -> Any:
     """The data without its target column, when `y` names one."""
-    if not isinstance(y, str):
+    name = frames.target_name(data, y)
+    if name is None:
         return data
     if isinstance(data, Mapping):
-        return {k: v for k, v in data.items() if str(k) != y}
+        return {k: v for k, v in data.items() if str(k) != name}
     return data
 
 

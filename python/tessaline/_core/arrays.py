@@ -3,6 +3,7 @@ pandas columns) into the flat float64 and int32 arrays the native module reads."
 from __future__ import annotations
 
 from collections.abc import Mapping
+from decimal import Decimal
 from typing import Any, ClassVar
 
 import numpy as np
@@ -14,10 +15,65 @@ FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]
 
 
+# How the dtypes of dates, times and durations are written (NumPy, pandas,
+# polars, pyarrow), in lower case.
+_TIME_TYPES = ("datetime", "date", "timestamp", "time", "duration", "timedelta")
+# Why a column of dates, times or durations is not binned, in any engine.
+TIMES_REFUSED = ("the column holds dates or times, whose numbers depend on their unit: convert "
+                 "it to a number first (days since a reference date, or a number of months, say)")
+
+
+def dtype_of(values: Any) -> Any:
+    """The dtype of a NumPy, pandas or polars column, the type of a pyarrow one."""
+    dtype = getattr(values, "dtype", None)
+    return getattr(values, "type", None) if dtype is None else dtype
+
+
+def holds_times(values: Any) -> bool:
+    """Whether a column holds dates, times or durations (by its dtype)."""
+    dtype = dtype_of(values)
+    if dtype is None:
+        return False
+    kind = getattr(dtype, "kind", None)
+    return (isinstance(kind, str) and kind in "Mm") or str(dtype).lower().startswith(_TIME_TYPES)
+
+
+def _missing_object(value: Any) -> bool:
+    """None, a float NaN or pandas' NA."""
+    return value is None or (isinstance(value, float) and value != value) or \
+        type(value).__name__ == "NAType"
+
+
+def holds_decimals(values: Any) -> bool:
+    """Whether a column of Python objects holds decimals (what SQL drivers
+    and pyarrow's ``to_pandas`` give for NUMERIC) and missing values only,
+    with at least one decimal: such a column holds numbers."""
+    if isinstance(values, np.ma.MaskedArray):
+        values = values.compressed()
+    dtype = dtype_of(values)
+    if dtype is None:
+        values = np.asarray(values)
+        dtype = values.dtype
+    if getattr(dtype, "kind", None) != "O":
+        return False
+    objects = np.ravel(np.asarray(values, dtype=object))
+    # The first present value settles a column of strings at once.
+    first = next((v for v in objects if not _missing_object(v)), None)
+    return isinstance(first, Decimal) and all(
+        isinstance(v, Decimal) or _missing_object(v) for v in objects.tolist())
+
+
 def as_float_array(values: Any) -> FloatArray:
     """A flat float64 array of `values`; a missing value of a pandas, polars or
     pyarrow column (``pd.NA``, ``None``, null) and a masked entry of a NumPy
-    masked array become NaN."""
+    masked array become NaN. Decimals become the nearest float.
+
+    Dates, times and durations are refused: their numbers depend on the unit
+    they arrive in (the same instant is 1000 times larger in nanoseconds than
+    in microseconds), so cut points fitted in one unit would misplace every
+    row given in another."""
+    if holds_times(values):
+        raise TypeError(TIMES_REFUSED)
     if isinstance(values, np.ma.MaskedArray):
         # Masked entries are missing values, whatever the data under the mask.
         return np.ravel(np.ma.filled(values.astype(np.float64), np.nan))
@@ -29,6 +85,10 @@ def as_float_array(values: Any) -> FloatArray:
     if library == "pyarrow":
         import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
+        if pyarrow.types.is_decimal(values.type):
+            # pyarrow's own cast of a decimal to float64 can miss the nearest
+            # float by one unit in the last place; its text parses to it.
+            values = values.cast(pyarrow.string())
         return np.ravel(np.asarray(values.cast(pyarrow.float64()).to_numpy(zero_copy_only=False),
                                    dtype=np.float64))
     to_numpy = getattr(values, "to_numpy", None)

@@ -6,6 +6,7 @@ without a round trip through Python objects where the library allows it."""
 from __future__ import annotations
 
 from dataclasses import dataclass
+from decimal import Decimal
 from typing import Any
 
 import numpy as np
@@ -24,9 +25,12 @@ class Encoded:
 
 def category_name(value: Any) -> str:
     """The name of one category: integral floats print as integers (a code
-    read as 2.0 and one read as 2 are the same category)."""
+    read as 2.0 and one read as 2 are the same category); a decimal is named
+    as its nearest float (2.50 as 2.5), as a decimal column read as floats is."""
     if isinstance(value, np.generic):
         value = value.item()
+    if isinstance(value, Decimal):
+        value = float(value)
     if isinstance(value, float) and value.is_integer():
         return str(int(value))
     return str(value)

@@ -4,10 +4,13 @@ pyarrow Tables and dicts of arrays, each read through its own interface
 categories or numbers."""
 from __future__ import annotations
 
+from collections import Counter
 from collections.abc import Mapping
 from typing import Any
 
 import numpy as np
+
+from .arrays import holds_decimals
 
 # dtype names (pandas, polars, pyarrow) of columns read as categories.
 _CATEGORICAL_TYPES = ("category", "string", "str", "boolean", "bool", "utf8", "large_string",
@@ -19,16 +22,33 @@ def _library(data: Any) -> str:
 
 
 def column_names(data: Any) -> list[str]:
-    """The column names of a table, in its order."""
+    """The column names of a table, in its order; names that repeat (as
+    text: the pandas columns 0 and "0" are both "0") are an error naming
+    them, as no column could be told from the other."""
     if isinstance(data, Mapping):
-        return [str(name) for name in data]
-    library = _library(data)
-    if library == "pyarrow" and hasattr(data, "column_names"):
-        return [str(n) for n in data.column_names]
-    if library in ("pandas", "polars") and hasattr(data, "columns"):
-        return [str(n) for n in data.columns]
-    raise TypeError("expected a pandas or polars DataFrame, a pyarrow Table or a dict of "
-                    f"arrays, not {type(data).__name__}")
+        names = [str(name) for name in data]
+    elif _library(data) == "pyarrow" and hasattr(data, "column_names"):
+        names = [str(n) for n in data.column_names]
+    elif _library(data) in ("pandas", "polars") and hasattr(data, "columns"):
+        names = [str(n) for n in data.columns]
+    else:
+        raise TypeError("expected a pandas or polars DataFrame, a pyarrow Table or a dict of "
+                        f"arrays, not {type(data).__name__}")
+    if len(set(names)) < len(names):
+        repeated = [n for n, times in Counter(names).items() if times > 1]
+        raise ValueError(f"the table has more than one column named "
+                         f"{', '.join(map(repr, repeated))}: rename them apart")
+    return names
+
+
+def target_name(data: Any, y: Any) -> str | None:
+    """The name of the column of `data` that `y` names (a column name, or
+    the integer naming a column of a pandas DataFrame built from an array or
+    a dict keyed by integers), None when `y` is the target itself."""
+    if isinstance(y, bool) or not isinstance(y, (str, int, np.integer)):
+        return None
+    name = str(y)
+    return name if name in column_names(data) else None
 
 
 def column(data: Any, name: str) -> Any:
@@ -54,7 +74,11 @@ def length(values: Any) -> int:
 
 def is_categorical(values: Any) -> bool:
     """Whether a column holds categories: strings, booleans, pandas
-    ``category``, polars Categorical/Enum, pyarrow dictionary arrays."""
+    ``category``, polars Categorical/Enum, pyarrow dictionary arrays. A
+    column of Python decimals holds numbers, as the same data in a float,
+    pyarrow decimal or polars Decimal column do."""
+    if holds_decimals(values):
+        return False
     if isinstance(values, np.ma.MaskedArray):
         return values.dtype.kind in "OSUb"
     dtype = getattr(values, "dtype", None)

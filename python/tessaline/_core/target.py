@@ -9,7 +9,7 @@ import numpy as np
 
 from ..exceptions import TargetError
 from . import categories, native
-from .arrays import FloatArray, as_float_array
+from .arrays import FloatArray, as_float_array, dtype_of, holds_decimals
 
 # Distinct values named in an error message, at most.
 SHOWN_VALUES = 10
@@ -21,7 +21,7 @@ def _shown(names: list[str]) -> str:
 
 
 def is_numeric(y: Any) -> bool:
-    dtype = getattr(y, "dtype", None)
+    dtype = dtype_of(y)
     if dtype is None:
         dtype = np.asarray(y).dtype
     kind = getattr(dtype, "kind", None)
@@ -29,7 +29,7 @@ def is_numeric(y: Any) -> bool:
         return kind in "iuf"
     # pandas nullable, polars and pyarrow dtypes.
     text = str(dtype).lower()
-    return any(word in text for word in ("int", "float", "double"))
+    return text.startswith(("int", "uint", "float", "double", "decimal"))
 
 
 def _is_boolean(y: Any) -> bool:
@@ -84,8 +84,8 @@ def event_flags(
     the distinct values found."""
     if event is not None:
         return _event_of_value(y, event)
-    if _holds_only_numbers(y):
-        y = np.asarray(y, dtype=np.float64)
+    if _holds_only_numbers(y) or holds_decimals(y):
+        y = as_float_array(y)
     if _is_boolean(y) or is_numeric(y):
         ys = as_float_array(y)
         known = ys[~np.isnan(ys)]
@@ -94,9 +94,15 @@ def event_flags(
         if value is not None or percentile is not None:
             cut = threshold(ys, value, percentile)
             return np.where(np.isnan(ys), np.nan, (ys > cut).astype(np.float64))
-    names = categories.encode(y).names
+    raise not_binary(categories.encode(y).names)
+
+
+def not_binary(names: list[str]) -> TargetError:
+    """The error for a target that is not 0/1 and was given no way to read
+    it, naming its distinct values (`names`, ascending; the first
+    `SHOWN_VALUES` + 1 are enough)."""
     if not names:
-        raise TargetError("the target has no value")
-    raise TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
-                      "(the value of an event), or value= or percentile= (a threshold of a "
-                      "numeric target)")
+        return TargetError("the target has no value")
+    return TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
+                       "(the value of an event), or value= or percentile= (a threshold of a "
+                       "numeric target)")

@@ -6,7 +6,7 @@ functions give them from the rows; an engine (Spark) only has to count. No
 numerics here: the cut rules, searches and summaries are the core's."""
 from __future__ import annotations
 
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, Literal, cast
 
@@ -25,6 +25,44 @@ from .table import BinningTable
 # whether its target is known.
 KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
     range(8)
+CountArray = npt.NDArray[np.int64]
+
+
+def _whole(counts: Any, what: str) -> CountArray:
+    """`counts` as int64, refused when a count is not a whole number (a
+    float count would otherwise be truncated toward zero)."""
+    array = np.ravel(np.asarray(counts))
+    if array.dtype.kind in "iub":
+        return array.astype(np.int64)
+    if array.dtype.kind == "f":
+        whole = np.isfinite(array) & (array == np.round(array)) & (np.abs(array) < 2.0 ** 63)
+        if whole.all():
+            return array.astype(np.int64)
+        raise ValueError(f"{what} must be whole numbers, not {float(array[~whole][0])!r}")
+    raise TypeError(f"{what} must be whole numbers, not {array.dtype} values")
+
+
+def checked_counts(size: int, rows: Any, known: Any, ones: Any,
+                   group: Callable[[int], str]) -> tuple[CountArray, CountArray, CountArray]:
+    """The rows, rows of known target and events of `size` groups as int64,
+    refused unless 0 <= events <= known rows <= rows in every group;
+    `group(i)` names the i-th group in the message."""
+    checked = [_whole(c, what) for c, what in ((rows, "rows"), (known, "rows of known target"),
+                                              (ones, "events"))]
+    lengths = [len(c) for c in checked]
+    if lengths != [size] * 3:
+        raise ValueError(f"every group needs its rows, rows of known target and events: "
+                         f"{size} groups, counts of lengths {', '.join(map(str, lengths))}")
+    rows64, known64, ones64 = checked
+    for bad, message in ((rows64 < 0, "{r} rows"), (known64 < 0, "{k} rows of known target"),
+                         (ones64 < 0, "{e} events"),
+                         (known64 > rows64, "{k} rows of known target among {r} rows"),
+                         (ones64 > known64, "{e} events among {k} rows of known target")):
+        if bad.any():
+            i = int(np.argmax(bad))
+            text = message.format(r=rows64[i], k=known64[i], e=ones64[i])
+            raise ValueError(f"the counts of {group(i)} are impossible: {text}")
+    return rows64, known64, ones64
 
 
 class ColumnCounts:
@@ -38,6 +76,9 @@ class ColumnCounts:
     def __init__(self, value: npt.NDArray[np.float64], rows: npt.NDArray[np.int64],
                  known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64],
                  special_values: Sequence[float] = ()) -> None:
+        value = np.ravel(np.asarray(value, dtype=np.float64))
+        rows, known, ones = checked_counts(len(value), rows, known, ones,
+                                           lambda i: f"the value {float(value[i])!r}")
         missing = np.isnan(value)
         special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
         infinite = np.isinf(value) & ~special
@@ -109,14 +150,20 @@ def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int6
     category name as the local encoding gives it (None for a missing
     category), its rows, rows of known target and events; groups of the same
     name are merged."""
+    group_names = list(group_names)
+    rows, known, ones = checked_counts(len(group_names), rows, known, ones,
+                                       lambda i: f"the category {group_names[i]!r}")
     present = np.array([n is not None for n in group_names], dtype=bool)
     names_per_group = [n for n in group_names if n is not None]
     names = sorted(set(names_per_group))
-    code = np.array([names.index(n) for n in names_per_group], dtype=np.int64)
+    position = {name: i for i, name in enumerate(names)}
+    code = np.array([position[n] for n in names_per_group], dtype=np.int64)
     labelled0 = known - ones
 
     def per_name(counts: npt.NDArray[np.int64]) -> npt.NDArray[np.int64]:
-        return np.bincount(code, weights=counts[present], minlength=len(names)).astype(np.int64)
+        merged = np.zeros(len(names), dtype=np.int64)
+        np.add.at(merged, code, counts[present])
+        return merged
 
     unknown = rows - known
     counters = {

@@ -36,6 +36,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from .._core.arrays import TIMES_REFUSED
 from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
@@ -46,6 +47,7 @@ from ._counting import (
     Counting,
     count_columns,
     holds_categories,
+    holds_times,
     is_numeric,
     spark_functions,
     spark_type,
@@ -164,7 +166,8 @@ def fit(binning: TableBinning, df: Any, y: str, *,
         raise ValueError("the table has no column to bin")
     options = {n: binning.options_of(n, holds_categories(df, n)) for n in wanted}
     countable = [n for n in wanted if options[n]["categorical"] or is_numeric(df, n)]
-    skipped = {n: f"a column of {spark_type(df, n)} values is neither numbers nor categories"
+    skipped = {n: TIMES_REFUSED if holds_times(df, n)
+               else f"a column of {spark_type(df, n)} values is neither numbers nor categories"
                for n in wanted if n not in countable}
     counted = count_columns(
         df, countable, y, event=binning.event,

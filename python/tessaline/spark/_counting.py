@@ -12,6 +12,7 @@ import numpy as np
 from .._core import native
 from .._core.categories import category_name
 from ..binning.counts import CategoryCounts, ColumnCounts, category_counts
+from .._core.target import SHOWN_VALUES, not_binary
 from ..exceptions import TargetError
 
 DEFAULT_MAX_DISTINCT = 20_000_000
@@ -26,11 +27,30 @@ def spark_functions() -> Any:
     return functions
 
 
+def column_of(name: str) -> Any:
+    """The Spark column named `name`, taken literally: a dot or a backtick in
+    it is part of the name, not a field access or a quote."""
+    return spark_functions().col("`" + name.replace("`", "``") + "`")
+
+
+def _target_values(df: Any, target: str) -> list[str]:
+    """The first distinct values of a target as text, ascending, as many as
+    an error message names."""
+    F = spark_functions()
+    text = column_of(target).cast("string").alias("v")
+    rows = df.select(text).where(F.col("v").isNotNull()).distinct().orderBy("v") \
+        .limit(SHOWN_VALUES + 1).collect()
+    return [row["v"] for row in rows]
+
+
 def event_flags(df: Any, target: str, event: Any = None) -> Any:
     """The target as a Spark column of 1.0 (event), 0.0 and NULL (missing):
-    rows equal to `event`, or a 0/1 or boolean target as it is."""
+    rows equal to `event`, or a 0/1 or boolean target as it is; a target of
+    text without `event` is an error naming its values, as locally."""
     F = spark_functions()
-    y = F.col(target)
+    y = column_of(target)
+    if event is None and not is_numeric(df, target):
+        raise not_binary(_target_values(df, target))
     if event is not None:
         known = y.isNotNull() & ~F.isnan(y.cast("double")) if is_numeric(df, target) \
             else y.isNotNull()
@@ -52,6 +72,15 @@ def is_numeric(df: Any, name: str) -> bool:
 def holds_categories(df: Any, name: str) -> bool:
     """Whether a column's values are categories by their type (strings, booleans)."""
     return spark_type(df, name) in ("string", "boolean", "char", "varchar")
+
+
+def holds_times(df: Any, name: str) -> bool:
+    """Whether a column holds dates, times or durations, which are not
+    binned (their numbers depend on their unit), as locally."""
+    from pyspark.sql.types import DateType, DayTimeIntervalType, TimestampNTZType, TimestampType
+
+    return isinstance(df.schema[name].dataType,
+                      (DateType, TimestampType, TimestampNTZType, DayTimeIntervalType))
 
 
 def _category_names(texts: Sequence[str | None], type_name: str) -> list[str | None]:
@@ -76,7 +105,7 @@ def threshold_flags(df: Any, target: str, *, value: float | None = None,
     if not is_numeric(df, target):
         raise TargetError(f"the target {target!r} is not numeric: give event= (the value of an "
                           "event) instead of a threshold")
-    y = F.col(target).cast("double")
+    y = column_of(target).cast("double")
     known = y.isNotNull() & ~F.isnan(y)
     # A 0/1 target is used as it is, whatever the threshold: one row that is
     # neither ends the check.
@@ -123,7 +152,7 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool, checks: b
     row: numbers in `x`, categories as text in `s` (NaN a missing category);
     the 0/1 check of the target rides with one column only (`checks`)."""
     F = spark_functions()
-    column = F.col(name)
+    column = column_of(name)
     if as_categories:
         text = F.when(~F.isnan(column), column.cast("string")) \
             if type_name in ("float", "double") else column.cast("string")
@@ -154,7 +183,7 @@ def _grouped(prepared: Any, columns: Sequence[str], types: Mapping[str, str],
             F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
             F.sum("b").alias("bad")))
     if by_kernel:
-        fields = [F.col(columns[i]).cast("double").alias(f"x{i}") for i in by_kernel]
+        fields = [column_of(columns[i]).cast("double").alias(f"x{i}") for i in by_kernel]
         counted = prepared.select(*fields, _FLAG, _NOT_BINARY).mapInArrow(
             _partition_counter(by_kernel), _KERNEL_SCHEMA)
         parts.append(counted.groupBy("c", "x", "s").agg(

@@ -9,7 +9,7 @@ import numpy.typing as npt
 
 from .._core.categories import OTHER
 from ..binning.table import BinningTable
-from ._counting import spark_functions
+from ._counting import column_of, spark_functions
 
 
 def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] = (),
@@ -19,7 +19,7 @@ def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] 
     lower bin), `special_start` + j (default: one past the last interval) for
     the j-th special value, -1 for NULL and NaN."""
     F = spark_functions()
-    x = F.col(name).cast("double")
+    x = column_of(name).cast("double")
     cuts = [float(c) for c in np.asarray(splits, dtype=np.float64)]
     index = sum((F.when(x > c, 1).otherwise(0) for c in cuts), F.lit(0))
     first_special = len(cuts) + 1 if special_start is None else special_start
@@ -38,7 +38,7 @@ def category_index(table: BinningTable, name: str, type_name: str) -> Any:
     assert table.bin_categories is not None
     bin_of = {n: b for b, names in enumerate(table.bin_categories) for n in names}
     other = bin_of.get(OTHER, -1)
-    column = F.col(name)
+    column = column_of(name)
     numeric = type_name in ("float", "double", "decimal")
     key = column.cast("double") if numeric else column.cast("string")
     expression = F.when(key.isNull() | F.isnan(key) if numeric else key.isNull(), -1)

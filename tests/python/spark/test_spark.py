@@ -218,3 +218,36 @@ def test_approximate_merges_values_into_cells_with_exact_counts(frames, method):
     options = {"special_values": specials} if specials else {}
     x = cell_maxima(pdf["x2"].to_numpy(), 25, specials)
     same_table(getattr(tl, f"{method}_binning")(x, pdf["y"], name="x2", **options), remote)
+
+
+def test_names_with_dots_and_backticks_decimals_and_text_targets_as_locally(spark, frames):
+    german, df, target, _, _ = frames["german"]
+    # A text target without event= names its values, as locally.
+    with pytest.raises(tl.TargetError) as local:
+        tl.mdlp_binning(german["duration_in_month"], german[target])
+    with pytest.raises(tl.TargetError) as remote:
+        tls.mdlp_binning(df, "duration_in_month", target)
+    assert str(remote.value) == str(local.value) and "values found: bad, good" in str(local.value)
+    # Names are names, whatever they hold; decimals are numbers.
+    from decimal import Decimal
+    pdf = pd.DataFrame({"a.b": german["duration_in_month"].astype(float),
+                        "c`d": german["purpose"],
+                        "amount (€)": [Decimal(v) / 100 for v in german["credit_amount"]],
+                        "opened": pd.Timestamp("2020-01-01") + pd.to_timedelta(german["id"], "D"),
+                        "y.t": (german[target] == "bad").astype(float)})
+    sdf = spark.createDataFrame(pdf)
+    assert spark_type(sdf, "amount (€)") == "decimal"
+    local_fit = tl.TableBinning(min_iv=0).fit(pdf, "y.t")
+    remote_fit = tls.fit(tl.TableBinning(min_iv=0), sdf, "y.t")
+    same_binning(local_fit, remote_fit)
+    assert list(local_fit.tables) == ["a.b", "c`d", "amount (€)"]
+    assert "whose numbers depend on their unit" in remote_fit.skipped["opened"]
+    rows = tls.transform(remote_fit, sdf, "woe").toPandas()
+    expected = local_fit.transform(pdf.drop(columns=["y.t"]), "woe")
+    assert rows["opened"].dtype.kind == "M"  # passed through
+    for name in local_fit.tables:
+        np.testing.assert_array_equal(rows[name].to_numpy(), expected[name].to_numpy(), err_msg=name)
+
+
+def spark_type(df, name):
+    return df.schema[name].dataType.typeName()
