@@ -116,6 +116,78 @@ def document(fitted):
     return json.loads(fitted[1][0].tables["score"].to_json())
 
 
+@pytest.fixture(scope="module")
+def documents(fitted):
+    """A numeric and a categorical table, a table binning and a scorecard, as documents."""
+    binning = fitted[1][0]
+    names = ["score", "region"]
+    card = tl.Scorecard(binning, rounding=1).set_model(names, [-0.75, -1.25], 0.5)
+    return {"numeric": binning.tables["score"].to_json(),
+            "categorical": binning.tables["region"].to_json(),
+            "table": binning.to_json(), "card": card.to_json()}
+
+
+def setting(path, value):
+    """A change of a document that sets the field at `path` (keys and indices) to `value`."""
+    def change(doc):
+        for key in path[:-1]:
+            doc = doc[key]
+        doc[path[-1]] = value(doc[path[-1]]) if callable(value) else value
+    return change
+
+
+def nudged(text):
+    """A hexadecimal float moved by a millionth."""
+    return (float.fromhex(text) + 1e-6).hex()
+
+
+@pytest.mark.parametrize("kind, change, message", [
+    ("numeric", setting(["rows", "right", 0], "1.5"), "rows.right: '1.5' is not a hexadecimal float"),
+    ("numeric", setting(["splits", 0], lambda t: " " + t), "splits: ' -0x.*' is not a hexadecimal float"),
+    ("numeric", setting(["rows", "woe", 0], "0x1p+99999999"), "is beyond the range of a double"),
+    ("numeric", lambda d: d["splits"].reverse(), "field 'splits' must hold finite cut points in increasing"),
+    ("numeric", lambda d: d["splits"].insert(0, d["splits"][0]), "field 'splits' must hold finite cut"),
+    ("numeric", setting(["splits", 6], "inf"), "field 'splits' must hold finite cut"),
+    ("numeric", setting(["rows", "left", 0], "nan"), "rows.left and rows.right do not match"),
+    ("numeric", setting(["special_values"], ["nan"]), "field 'special_values' must hold distinct finite"),
+    ("numeric", setting(["rows", "woe", 2], "inf"), "rows.woe is not what the rows' counts give"),
+    ("numeric", setting(["rows", "iv", 2], nudged), "rows.iv is not what the rows' counts give"),
+    ("numeric", setting(["information_value"], nudged), "'information_value' is not the sum of rows.iv"),
+    ("numeric", setting(["bin_categories"], [["north"]]), "field 'kind' must be 'numeric'"),
+    ("numeric", setting(["has_missing_row"], "false"), "field 'has_missing_row' must be a bool"),
+    ("numeric", setting(["rows", "c1", 0], 2 ** 70), "must hold counts"),
+    ("numeric", setting(["split_log"], {"gain": [[1], [1, 2]]}), "tessaline.binning: .*inhomogeneous"),
+    ("categorical", lambda d: d["bin_categories"][0].append("north"), "must name each category once"),
+    ("categorical", lambda d: d["bin_categories"].pop(), "must name each category once, in 3 bin"),
+    ("categorical", setting(["pooled_categories"], ["west"]), "field 'pooled_categories' must name"),
+    ("table", lambda d: d["tables"].update(score=d["tables"]["amount"]),
+     "the table filed under 'score' bins the column 'amount'"),
+    ("table", setting(["summary", 0, "keep"], "false"), "field 'keep' must be a bool"),
+    ("table", lambda d: d["summary"].append(d["summary"][0]), "field 'summary' must have one row per"),
+    ("table", setting(["fitted_columns"], ["score", "score"]), "field 'fitted_columns' must hold distinct"),
+    ("card", setting(["points", "score", 0], nudged), "points.score are not what the coefficients give"),
+    ("card", setting(["variables"], ["score", "score"]), "field 'variables' must hold distinct names"),
+    ("card", setting(["pdo"], "20"), "pdo: '20' is not a hexadecimal float"),
+    ("card", setting(["pdo"], "-0x1p+0"), "pdo and base_odds must be positive"),
+    ("card", setting(["offset"], nudged), "field 'offset' is not what pdo, base_score and base_odds give"),
+    ("card", setting(["selected"], "false"), "field 'selected' must be a bool"),
+    ("card", setting(["rounding"], 10 ** 30), "field 'rounding' must be null or an integer"),
+])
+def test_a_document_no_fit_writes_is_refused(documents, kind, change, message):
+    doc = json.loads(documents[kind])
+    change(doc)
+    with pytest.raises(DocumentError, match=message):
+        tl.from_json(json.dumps(doc))
+
+
+@pytest.mark.parametrize("text", [
+    "[" * 100_000 + "]" * 100_000, '{"schema": "tessaline.binning", "version": 1' + "0" * 5000 + "}",
+], ids=["nested", "huge-integer"])
+def test_a_text_json_cannot_hold_is_a_document_error(text):
+    with pytest.raises(DocumentError, match="not valid JSON"):
+        tl.from_json(text)
+
+
 @pytest.mark.parametrize("change, message", [
     (lambda d: d.update(schema="tessaline.table_binning"),
      "not a 'tessaline.binning' document \\(schema 'tessaline.table_binning'\\)"),
@@ -126,7 +198,7 @@ def document(fitted):
     (lambda d: d["rows"]["right"].__setitem__(0, 0.5), "expected a hexadecimal float string"),
     (lambda d: d["rows"]["right"].__setitem__(0, "half"), "'half' is not a hexadecimal float"),
     (lambda d: d["rows"]["c0"].__setitem__(0, -1), "must hold counts"),
-    (lambda d: d.update(splits=["0x1p+0"]), "the cut points or the missing-value row do not match"),
+    (lambda d: d.update(splits=["0x1p+0"]), "rows.left and rows.right do not match the cut points"),
 ])
 def test_a_malformed_document_is_a_clear_error(fitted, change, message):
     doc = document(fitted)
