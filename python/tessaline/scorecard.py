@@ -31,6 +31,7 @@ import numpy.typing as npt
 
 from ._core import printing
 from ._core.arrays import FloatArray
+from ._core.state import PlainState
 from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
@@ -77,7 +78,7 @@ def _default_estimator() -> Any:
     return LogisticRegression(max_iter=1000)
 
 
-class Scorecard:
+class Scorecard(PlainState):
     """Points per bin of every selected variable of a `TableBinning`.
 
     `fit(data, y)` fits the binning when it is not fitted yet (a default

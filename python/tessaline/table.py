@@ -17,6 +17,7 @@ import numpy as np
 
 from ._core import categories, frames, native, printing, target
 from ._core.arrays import FloatArray, as_float_array
+from ._core.state import PlainState
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.numeric import mdlp_rows, unsupervised_rows
@@ -139,7 +140,7 @@ def check_classes(known: int, events: int) -> None:
                          f"{'an event' if events == known else 'a non-event'}")
 
 
-class TableBinning:
+class TableBinning(PlainState):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one target.
 

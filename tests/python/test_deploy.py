@@ -12,6 +12,7 @@ import pandas as pd
 import pytest
 
 from package_under_test import tessaline as tl
+from tessaline._core import state
 from sql_engines import ENGINES
 DocumentError = tl.DocumentError
 
@@ -103,6 +104,28 @@ def test_every_result_object_pickles_and_copies(fitted):
     assert restored.columns["psi_bin"].flags.writeable is False and restored.psi == objects[1].psi
     np.testing.assert_array_equal(pickle.loads(pickle.dumps(objects[-1])).transform(frame[["amount", "code"]]),
                                   objects[-1].transform(frame[["amount", "code"]]))
+
+
+@pytest.mark.parametrize("make", [
+    lambda b: b.tables["code"], lambda b: b, lambda b: tl.Scorecard(b).set_model(["score"], [-1.0], 0.0),
+    lambda b: tl.MDLPDiscretizer(),
+], ids=["BinningTable", "TableBinning", "Scorecard", "MDLPDiscretizer"])
+def test_a_pickle_of_another_layout_is_refused(fitted, make, monkeypatch):
+    obj = make(fitted[1][0])
+    monkeypatch.setattr(state, "STATE_VERSION", 2)
+    foreign = pickle.dumps(obj)
+    monkeypatch.undo()
+    # Nested objects load first: a TableBinning's tables refuse before it does.
+    with pytest.raises(tl.StateError, match="cannot load this [A-Za-z]+: it was pickled by another "
+                       "tessaline release \\(state layout 2, this release reads 1\\)"):
+        pickle.loads(foreign)
+    # A state of this layout written before it carried its number still loads;
+    # one lacking a field names it.
+    older = {k: v for k, v in obj.__getstate__().items() if k != state.VERSION_KEY}
+    type(obj).__new__(type(obj)).__setstate__(older)
+    field = sorted(older)[0]
+    with pytest.raises(tl.StateError, match=f"state layout no, this release reads 1; lacks {field}\\)"):
+        type(obj).__new__(type(obj)).__setstate__({k: v for k, v in older.items() if k != field})
 
 
 def test_an_unfitted_table_binning_keeps_its_options_in_json():
