@@ -252,6 +252,37 @@ def test_sql_scores_as_transform_does(fitted, dialect, run, output):
                                           np.asarray(want[name], dtype=np.float64))
 
 
+@ENGINES
+@pytest.mark.parametrize("values, fit", [
+    (np.array([True, False, True, True] * 25),
+     lambda x, y: tl.categorical_binning(x, y, force_first_split=True)),
+    # Integers beyond the doubles' exact ones, cut at doubles there.
+    (np.array([2 ** 60 + k for k in range(-400, 800, 9)], dtype=np.int64),
+     lambda x, y: tl.custom_binning(x, y, [2.0 ** 60 - 256, 2.0 ** 60, 2.0 ** 60 + 512],
+                                    special_values=[2.0 ** 60 + 256])),
+], ids=["boolean", "integers-near-2^60"])
+def test_sql_reads_a_column_as_transform_does(dialect, run, values, fit):
+    table = fit(values, np.arange(values.size) % 3 == 0)
+    for output in ("woe", "index"):
+        got = run(f"SELECT {table.to_sql('x', output=output, dialect=dialect)} AS x FROM applicants",
+                  pd.DataFrame({"x": values}))
+        np.testing.assert_array_equal(got["x"].to_numpy(dtype=np.float64),
+                                      table.transform(values, output=output).astype(np.float64))
+
+
+def test_sqlite_sends_text_in_a_numeric_column_where_missing_values_go(fitted):
+    import sqlite3
+
+    table = fitted[1][0].tables["score"]
+    connection = sqlite3.connect(":memory:")
+    connection.execute("CREATE TABLE applicants (score INTEGER)")
+    values = ["", 5, None, "abc", -2, b"\x00"]
+    connection.executemany("INSERT INTO applicants VALUES (?)", [(v,) for v in values])
+    got = [r[0] for r in connection.execute(f"SELECT {table.to_sql(dialect='sqlite')} FROM applicants")]
+    np.testing.assert_array_equal(
+        got, table.transform([v if isinstance(v, int) else np.nan for v in values], output="woe"))
+
+
 def test_sql_refuses_what_it_cannot_write(fitted):
     binning = fitted[0][0]
     with pytest.raises(ValueError, match="dialect must be one of duckdb, sqlite, not 'oracle'"):
