@@ -309,10 +309,10 @@ class Scorecard(PlainState):
         if set(points) != set(variables):
             raise DocumentError(f"{w}: field 'points' must hold the points of each variable")
         for v in variables:
-            stored = np.array(document.floats(points, v, f"{w} points"), dtype=np.float64)
-            if not _same_points(stored, card.points_of(v, card._row_woe(v)), rounding):
+            kept = np.array(document.floats(points, v, f"{w} points"), dtype=np.float64)
+            if not _same_points(kept, card.points_of(v, card._row_woe(v)), rounding):
                 raise DocumentError(f"{w}: points.{v} are not what the coefficients give")
-            card.points[v] = stored
+            card.points[v] = kept
         return card
 
     def to_sql(self, source: str, *, dialect: Literal["duckdb", "sqlite"] = "duckdb",

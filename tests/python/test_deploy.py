@@ -179,6 +179,7 @@ def nudged(text):
     ("numeric", setting(["bin_categories"], [["north"]]), "field 'kind' must be 'numeric'"),
     ("numeric", setting(["has_missing_row"], "false"), "field 'has_missing_row' must be a bool"),
     ("numeric", setting(["rows", "c1", 0], 2 ** 70), "must hold counts"),
+    ("numeric", setting(["rows", "count", 0], lambda c: c + 1), "rows.count must be rows.c0 \\+ rows.c1"),
     ("numeric", setting(["split_log"], {"gain": [[1], [1, 2]]}), "tessaline.binning: .*inhomogeneous"),
     ("categorical", lambda d: d["bin_categories"][0].append("north"), "must name each category once"),
     ("categorical", lambda d: d["bin_categories"].pop(), "must name each category once, in 3 bin"),

@@ -420,6 +420,8 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
             columns[key] = np.array(
                 [document.from_exact(v, f"{where} rows.{key}") for v in values],
                 dtype=np.float64)
+    if not np.array_equal(columns["count"], columns["c0"] + columns["c1"]):
+        raise DocumentError(f"{where}: rows.count must be rows.c0 + rows.c1")
     return columns
 
 
