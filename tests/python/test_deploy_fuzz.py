@@ -43,6 +43,18 @@ def tables(draw):
     return tl.categorical_binning(x, y, min_share=0.1, force_first_split=True, name="x")
 
 
+@st.composite
+def models(draw):
+    """A table, or a scorecard of one variable binned by such a table."""
+    table = draw(tables())
+    if draw(st.booleans()):
+        return table
+    binning = tl.TableBinning()
+    binning.restore(tables={"x": table}, skipped={}, summary=None, fitted_columns=["x"])
+    card = tl.Scorecard(binning, rounding=draw(st.none() | st.integers(0, 2)))
+    return card.set_model(["x"], [draw(st.floats(-3, 3))], draw(st.floats(-3, 3)))
+
+
 def corrupted(draw, doc):
     """`doc` with one field, at any depth, set to a hostile value."""
     paths, stack = [], [((), doc)]
@@ -79,21 +91,29 @@ def probes(table):
     return {"VARCHAR": (text, text)}
 
 
-def engine_scores(table, output, kind, held):
-    """The table's SQL run over a column holding `held` in SQLite (a column of
-    no declared type, each value in its own storage class) and in DuckDB (a
+def outputs(model):
+    """Each output of the model: what it gives for values of "x", and its
+    query over the table "applicants" in a dialect (the output last)."""
+    if isinstance(model, tl.Scorecard):
+        return [(lambda values: model.score({"x": values}),
+                 lambda dialect: model.to_sql("applicants", dialect=dialect))]
+    return [(lambda values, o=o: model.transform(values, output=o),
+             lambda dialect, o=o: f"SELECT {model.to_sql('x', output=o, dialect=dialect)} "
+                                  "FROM applicants") for o in ("woe", "index")]
+
+
+def engine_scores(query, kind, held):
+    """The query run over a column holding `held` in SQLite (a column of no
+    declared type, each value in its own storage class) and in DuckDB (a
     column of its type), as float64 with NULL as NaN."""
     lite = sqlite3.connect(":memory:")
     lite.execute("CREATE TABLE applicants (x)")
     values = [v.item() if isinstance(v, np.generic) else v for v in held]
     lite.executemany("INSERT INTO applicants VALUES (?)", [(v,) for v in values])
-    scores = [[row[0] for row in lite.execute(
-        f"SELECT {table.to_sql('x', output=output, dialect='sqlite')} FROM applicants")]]
+    scores = [[row[-1] for row in lite.execute(query("sqlite"))]]
     if kind != "TEXT":
         DUCKDB.register("applicants", pd.DataFrame({"x": held}))
-        scores.append([row[0] for row in DUCKDB.execute(
-            f"SELECT {table.to_sql('x', output=output, dialect='duckdb')} FROM applicants")
-            .fetchall()])
+        scores.append([row[-1] for row in DUCKDB.execute(query("duckdb")).fetchall()])
     return [np.array([math.nan if v is None else v for v in s], dtype=np.float64) for s in scores]
 
 
@@ -102,19 +122,19 @@ def bits(values):
     return np.where(np.isnan(values), np.nan, values).view(np.int64)
 
 
-@settings(max_examples=60, deadline=None, derandomize=True, database=None,
+@settings(max_examples=150, deadline=None, derandomize=True, database=None,
           suppress_health_check=[HealthCheck.too_slow])
-@given(table=tables(), data=st.data())
-def test_a_document_is_refused_or_scores_alike_everywhere(table, data):
-    doc = table.to_dict()
+@given(model=models(), data=st.data())
+def test_a_document_is_refused_or_scores_alike_everywhere(model, data):
+    doc = model.to_dict()
     if data.draw(st.booleans()):
         doc = corrupted(data.draw, doc)
     try:
-        model = tl.BinningTable.from_json(json.dumps(doc))
+        model = tl.from_json(json.dumps(doc))
     except tl.DocumentError:
         return
-    for kind, (held, read) in probes(model).items():
-        for output in ("woe", "index"):
-            want = bits(model.transform(read, output=output))
-            for got in engine_scores(model, output, kind, held):
-                np.testing.assert_array_equal(bits(got), want)
+    table = model.binning.tables["x"] if isinstance(model, tl.Scorecard) else model
+    for kind, (held, read) in probes(table).items():
+        for transform, query in outputs(model):
+            for got in engine_scores(query, kind, held):
+                np.testing.assert_array_equal(bits(got), bits(transform(read)))
