@@ -123,7 +123,7 @@ def test_a_pickle_of_another_layout_is_refused(fitted, make, monkeypatch):
     # one lacking a field names it.
     older = {k: v for k, v in obj.__getstate__().items() if k != state.VERSION_KEY}
     type(obj).__new__(type(obj)).__setstate__(older)
-    field = sorted(older)[0]
+    field = min(older)
     with pytest.raises(tl.StateError, match=f"state layout no, this release reads 1; lacks {field}\\)"):
         type(obj).__new__(type(obj)).__setstate__({k: v for k, v in older.items() if k != field})
 

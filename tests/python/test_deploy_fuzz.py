@@ -78,7 +78,7 @@ def probes(table):
     reads in them (text in a numeric column is a missing value)."""
     if table.bin_categories is None:
         near = [v for c in [*table.splits, *table.special_values]
-                for v in (np.nextafter(c, -math.inf), c, np.nextafter(c, math.inf))]
+                for v in (math.nextafter(c, -math.inf), c, math.nextafter(c, math.inf))]
         floats = np.array(NUMBERS + near)
         return {"DOUBLE": (floats, floats), "BIGINT": (np.array(INTEGERS), np.array(INTEGERS)),
                 "BOOLEAN": (np.array([True, False]), np.array([True, False])),

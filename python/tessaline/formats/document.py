@@ -8,9 +8,8 @@ of each row, WoE and IV) is written as a hexadecimal float string
 (``float.hex``: "0x1.8000000000000p+1" is 3.0, "-inf", "nan"), which names
 the double exactly and is read back bit for bit in any language (C's
 ``strtod``, Java's ``Double.parseDouble``, Python's ``float.fromhex``).
-Only that exact form is read: decimal
-text such as "1.5" is refused rather than taken for hexadecimal digits.
-Counts are JSON integers. The preprocessing counters and the log of the
+Only that exact form is read: decimal text such as "1.5" is refused rather
+than taken for hexadecimal digits. Counts are JSON integers. The preprocessing counters and the log of the
 search, which are for reading only, are plain JSON with missing numbers as
 null. A reader refuses a schema it does not know or a version newer than
 its own.
