@@ -29,7 +29,13 @@ from .binning import (
 )
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
-from .exceptions import DocumentError, NotFittedError, TargetError, UnseenCategoryWarning
+from .exceptions import (
+    DocumentError,
+    NotFittedError,
+    StateError,
+    TargetError,
+    UnseenCategoryWarning,
+)
 from .monitoring import BinShift, StabilityReport, stability
 from .performance import GainsTable, ScorePerformance, score_performance
 from .scorecard import Scorecard
@@ -50,6 +56,7 @@ __all__ = [
     "ScorePerformance",
     "Scorecard",
     "StabilityReport",
+    "StateError",
     "TableBinning",
     "TargetError",
     "UnseenCategoryWarning",

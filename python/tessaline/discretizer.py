@@ -9,6 +9,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from ._core.state import PlainState
 from .binning.table import BinningTable
 from .exceptions import NotFittedError
 from .table import TableBinning
@@ -77,7 +78,7 @@ def _binary_event(y: Any) -> Any:
     return present[1].item()
 
 
-class MDLPDiscretizer:
+class MDLPDiscretizer(PlainState):
     """Bin each column of a 2-D array or DataFrame with `TableBinning` (MDLP
     for numbers, `categorical_binning` for strings, booleans and categories)
     against the target given to `fit`, then replace values by their interval

@@ -22,3 +22,7 @@ class DataError(Exception):
 
 class UnseenCategoryWarning(UserWarning):
     """A category met at transform falls in no bin of the table."""
+
+
+class StateError(ValueError):
+    """A pickled object of another tessaline release, whose state this one cannot load."""

@@ -23,7 +23,7 @@ each bin's points are rounded and the score is the sum of the rounded points.
 from __future__ import annotations
 
 import math
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
@@ -31,6 +31,7 @@ import numpy.typing as npt
 
 from ._core import printing
 from ._core.arrays import FloatArray
+from ._core.state import PlainState
 from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
@@ -50,6 +51,24 @@ def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, flo
     return factor, base_score - factor * math.log(base_odds)
 
 
+# Decimals a document may round the points to, either way.
+MAX_ROUNDING = 300
+# How far, in units in the last place, stored points may be from what the
+# coefficients give here (another machine's logarithm may round apart).
+POINTS_ULPS = 64
+
+
+def _same_points(stored: FloatArray, computed: FloatArray, rounding: int | None) -> bool:
+    """Whether stored points are the computed ones to a few units in the last
+    place; rounded ones, the rounding of a value that close (near a half step
+    it may round either way on another machine)."""
+    if rounding is None or stored.shape != computed.shape:
+        return document.within_ulps(stored, computed, POINTS_ULPS)
+    wiggle = POINTS_ULPS * np.spacing(np.abs(computed))
+    low, high = (np.round(computed + sign * wiggle, rounding) for sign in (-1.0, 1.0))
+    return bool(np.all((stored == low) | (stored == high) | np.isnan(stored) & np.isnan(computed)))
+
+
 def _default_estimator() -> Any:
     try:
         from sklearn.linear_model import LogisticRegression
@@ -59,11 +78,7 @@ def _default_estimator() -> Any:
     return LogisticRegression(max_iter=1000)
 
 
-def _refused(message: str) -> Any:
-    raise DocumentError(message)
-
-
-class Scorecard:
+class Scorecard(PlainState):
     """Points per bin of every selected variable of a `TableBinning`.
 
     `fit(data, y)` fits the binning when it is not fitted yet (a default
@@ -277,38 +292,63 @@ class Scorecard:
 
     @classmethod
     def from_dict(cls, doc: Any) -> Scorecard:
-        """The scorecard a document's dict describes (without its estimator)."""
+        """The scorecard a document's dict describes (without its estimator);
+        one whose points are not those of its coefficients raises `DocumentError`."""
         w = document.SCORECARD_SCHEMA
         document.check_header(doc, w)
+        with document.reading(w):
+            return cls._from_checked_dict(doc, w)
+
+    @classmethod
+    def _from_checked_dict(cls, doc: Mapping[str, Any], w: str) -> Scorecard:
         rounding = doc.get("rounding")
-        if rounding is not None and (not isinstance(rounding, int) or isinstance(rounding, bool)):
-            raise DocumentError(f"{w}: 'rounding' must be an integer or null")
-        from_exact = document.from_exact
-        card = cls(pdo=from_exact(doc.get("pdo"), f"{w} pdo"),
-                   base_score=from_exact(doc.get("base_score"), f"{w} base_score"),
-                   base_odds=from_exact(doc.get("base_odds"), f"{w} base_odds"),
-                   rounding=rounding, selected=bool(doc.get("selected", True)),
-                   signs=doc.get("signs", "drop") if doc.get("signs", "drop") in ("drop", "keep")
-                   else _refused(f"{w}: 'signs' must be 'drop' or 'keep'"))
+        if rounding is not None and (not isinstance(rounding, int) or isinstance(rounding, bool)
+                                     or abs(rounding) > MAX_ROUNDING):
+            raise DocumentError(f"{w}: field 'rounding' must be null or an integer from "
+                                f"{-MAX_ROUNDING} to {MAX_ROUNDING}")
+        # Documents written before the sign rule keep their variables as fitted.
+        signs = doc.get("signs", "drop")
+        if signs not in ("drop", "keep"):
+            raise DocumentError(f"{w}: field 'signs' must be 'drop' or 'keep'")
+        finite = document.finite
+        card = cls(pdo=finite(doc.get("pdo"), f"{w} pdo"),
+                   base_score=finite(doc.get("base_score"), f"{w} base_score"),
+                   base_odds=finite(doc.get("base_odds"), f"{w} base_odds"),
+                   rounding=rounding, selected=document.flag(doc, "selected", w),
+                   signs=signs)
         dropped = doc.get("dropped", {})
         if not isinstance(dropped, dict):
-            raise DocumentError(f"{w}: 'dropped' must map variables to their coefficients")
-        card.dropped = {str(k): from_exact(v, f"{w} dropped") for k, v in dropped.items()}
+            raise DocumentError(f"{w}: field 'dropped' must map variables to their coefficients")
+        card.dropped = {str(k): finite(v, f"{w} dropped") for k, v in dropped.items()}
+        try:
+            scaling(card.pdo, card.base_score, card.base_odds)
+        except ValueError as error:
+            raise DocumentError(f"{w}: fields 'pdo', 'base_score', 'base_odds': {error}") from None
         card.binning = TableBinning.from_dict(document.field(doc, "binning", dict, w))
-        variables = [str(v) for v in document.field(doc, "variables", list, w)]
-        missing = [v for v in variables if v not in card.binning.tables]
-        coefficients = [from_exact(v, f"{w} coefficients")
+        variables = document.names(doc, "variables", w)
+        coefficients = [finite(v, f"{w} coefficients")
                         for v in document.field(doc, "coefficients", list, w)]
-        if missing or len(coefficients) != len(variables):
+        if (not variables or any(v not in card.binning.tables for v in variables)
+                or len(coefficients) != len(variables)):
             raise DocumentError(f"{w}: the variables, their coefficients and the binning's "
                                 "tables do not match")
-        card.set_model(variables, coefficients, from_exact(doc.get("intercept"), f"{w} intercept"))
-        card.factor = from_exact(doc.get("factor"), f"{w} factor")
-        card.offset = from_exact(doc.get("offset"), f"{w} offset")
+        card.set_model(variables, coefficients, finite(doc.get("intercept"), f"{w} intercept"))
+        # The stored factor, offset and points are the ones the card scored
+        # with; they must be what its scaling and coefficients give here.
+        for key in ("factor", "offset"):
+            stored = finite(doc.get(key), f"{w} {key}")
+            if not document.within_ulps(stored, getattr(card, key), POINTS_ULPS):
+                raise DocumentError(f"{w}: field {key!r} is not what pdo, base_score and "
+                                    "base_odds give")
+            setattr(card, key, stored)
         points = document.field(doc, "points", dict, w)
-        card.points = {v: np.array([from_exact(p, f"{w} points")
-                                    for p in document.field(points, v, list, w)])
-                       for v in variables}
+        if set(points) != set(variables):
+            raise DocumentError(f"{w}: field 'points' must hold the points of each variable")
+        for v in variables:
+            kept = np.array(document.floats(points, v, f"{w} points"), dtype=np.float64)
+            if not _same_points(kept, card.points_of(v, card._row_woe(v)), rounding):
+                raise DocumentError(f"{w}: points.{v} are not what the coefficients give")
+            card.points[v] = kept
         return card
 
     def to_sql(self, source: str, *, dialect: Literal["duckdb", "sqlite"] = "duckdb",

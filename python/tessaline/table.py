@@ -17,6 +17,7 @@ import numpy as np
 
 from ._core import categories, frames, native, printing, target
 from ._core.arrays import FloatArray, as_float_array
+from ._core.state import PlainState
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.numeric import mdlp_rows, unsupervised_rows
@@ -104,6 +105,32 @@ def unusable(column: FloatArray | categories.Encoded) -> str:
     return f"a single value ({finite[0]:g})" if np.all(finite == finite[0]) else ""
 
 
+# The type of each field of a summary row in a document.
+SUMMARY_TYPES = {"column": str, "kind": str, "iv": str, "gini": str, "bins": int,
+                 "missing_share": str, "keep": bool, "reason": str}
+
+
+def _summary_rows(doc: Mapping[str, Any], tables: Mapping[str, BinningTable],
+                  skipped: Mapping[str, str], where: str) -> list[ColumnSummary]:
+    """The summary of a document: one row per binned or skipped column, each
+    once, of the kind of its table (or "-" when skipped)."""
+    rows = []
+    for row in document.field(doc, "summary", list, where):
+        if not isinstance(row, dict) or set(row) != set(SUMMARY_FIELDS):
+            raise DocumentError(f"{where}: a summary row must have the fields "
+                                f"{', '.join(SUMMARY_FIELDS)}")
+        for key, kind in SUMMARY_TYPES.items():
+            document.field(row, key, kind, f"{where} summary")
+        floats = {f: document.from_exact(row[f], f"{where} summary.{f}")
+                  for f in ("iv", "gini", "missing_share")}
+        rows.append(ColumnSummary(**{**row, **floats}))
+    kinds = {**{n: t.kind for n, t in tables.items()}, **{n: "-" for n in skipped}}
+    if sorted((r.column, r.kind) for r in rows) != sorted(kinds.items()):
+        raise DocumentError(f"{where}: field 'summary' must have one row per binned or skipped "
+                            "column, of its kind")
+    return rows
+
+
 def check_classes(known: int, events: int) -> None:
     """A table whose target has no known row, or one class only, cannot be binned."""
     if known == 0:
@@ -113,7 +140,7 @@ def check_classes(known: int, events: int) -> None:
                          f"{'an event' if events == known else 'a non-event'}")
 
 
-class TableBinning:
+class TableBinning(PlainState):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one target.
 
@@ -432,31 +459,33 @@ class TableBinning:
 
     @classmethod
     def from_dict(cls, doc: Any) -> TableBinning:
-        """The whole-table binning a document's dict describes."""
+        """The whole-table binning a document's dict describes; one that no
+        fit writes raises `DocumentError`."""
         where = document.TABLE_SCHEMA
         document.check_header(doc, where)
-        options = document.field(doc, "options", dict, where)
-        try:
-            binning = cls(**options)
-        except (TypeError, ValueError) as error:
-            raise DocumentError(f"{where}: options not accepted: {error}") from None
-        tables = document.field(doc, "tables", dict, where)
-        rows = []
-        for row in document.field(doc, "summary", list, where):
-            if not isinstance(row, dict) or set(row) != set(SUMMARY_FIELDS):
-                raise DocumentError(f"{where}: a summary row must have the fields "
-                                    f"{', '.join(SUMMARY_FIELDS)}")
-            floats = {f: document.from_exact(row[f], f"{where} summary.{f}")
-                      for f in ("iv", "gini", "missing_share")}
-            rows.append(ColumnSummary(**{**row, **floats}))
-        binning.restore(
-            tables={str(name): BinningTable.from_dict(table, f"{where} table {name!r}")
-                    for name, table in tables.items()},
-            skipped={str(k): str(v)
-                     for k, v in document.field(doc, "skipped", dict, where).items()},
-            summary=rows,
-            fitted_columns=[str(n) for n in document.field(doc, "fitted_columns", list, where)],
-        )
+        with document.reading(where):
+            options = document.field(doc, "options", dict, where)
+            try:
+                binning = cls(**options)
+            except (TypeError, ValueError) as error:
+                raise DocumentError(f"{where}: options not accepted: {error}") from None
+            tables = {}
+            for name, table in document.field(doc, "tables", dict, where).items():
+                tables[name] = BinningTable.from_dict(table, f"{where} table {name!r}")
+                if tables[name].name != name:
+                    raise DocumentError(f"{where}: the table filed under {name!r} bins the "
+                                        f"column {tables[name].name!r}")
+            skipped = document.field(doc, "skipped", dict, where)
+            if not all(isinstance(v, str) for v in skipped.values()):
+                raise DocumentError(f"{where}: field 'skipped' must give a reason (a string) "
+                                    "per column")
+            fitted_columns = document.names(doc, "fitted_columns", where)
+            if not set(tables) | set(skipped) <= set(fitted_columns) or set(tables) & set(skipped):
+                raise DocumentError(f"{where}: fields 'tables' and 'skipped' must name distinct "
+                                    "columns of 'fitted_columns'")
+            binning.restore(tables=tables, skipped=skipped,
+                            summary=_summary_rows(doc, tables, skipped, where),
+                            fitted_columns=fitted_columns)
         return binning
 
     # -- reading ---------------------------------------------------------------

@@ -32,6 +32,11 @@ SUMMARY_COLUMNS = (
 COLUMNS = (*SUMMARY_COLUMNS, "woe", "iv")
 # Columns of a row written as integers in a document; the others are floats.
 INTEGER_COLUMNS = ("count", "c0", "c1")
+# How far, in units in the last place, a document's WoE and IV may be from
+# what its counts give here (another machine's logarithm may round apart).
+EVIDENCE_ULPS = 8
+# The largest count a document may hold: every count is exact in a double.
+MAX_COUNT = 2 ** 53
 
 
 def frozen(values: Any) -> npt.NDArray[Any]:
@@ -274,63 +279,63 @@ class BinningTable(ColumnTable):
 
     @classmethod
     def from_dict(cls, doc: Any, where: str = document.BINNING_SCHEMA) -> BinningTable:
-        """The table a document's dict describes, exactly as it was written."""
+        """The table a document's dict describes, exactly as it was written. A
+        document that no fit writes (cut points out of order, a category in
+        two bins, WoE that its counts do not give...) raises `DocumentError`."""
         document.check_header(doc, document.BINNING_SCHEMA)
-        rows = document.field(doc, "rows", dict, where)
-        n_rows = len(document.field(rows, "count", list, f"{where} rows"))
-        columns: dict[str, npt.NDArray[Any]] = {}
-        for key in COLUMNS:
-            values = document.field(rows, key, list, f"{where} rows")
-            if len(values) != n_rows:
-                raise DocumentError(f"{where}: row column {key!r} has {len(values)} values, "
-                                    f"'count' has {n_rows}")
-            if key in INTEGER_COLUMNS:
-                if not all(isinstance(v, int) and not isinstance(v, bool) and v >= 0
-                           for v in values):
-                    raise DocumentError(f"{where}: row column {key!r} must hold counts "
-                                        "(integers >= 0)")
-                columns[key] = np.array(values, dtype=np.int64)
-            else:
-                columns[key] = np.array(
-                    [document.from_exact(v, f"{where} rows.{key}") for v in values],
-                    dtype=np.float64)
+        with document.reading(where):
+            return cls._from_checked_dict(doc, where)
+
+    @classmethod
+    def _from_checked_dict(cls, doc: Mapping[str, Any], where: str) -> BinningTable:
+        columns = _row_columns(document.field(doc, "rows", dict, where), where)
+        kind = document.field(doc, "kind", str, where)
         bins = doc.get("bin_categories")
-        if bins is not None and not (
-                isinstance(bins, list)
-                and all(isinstance(b, list) and all(isinstance(c, str) for c in b) for b in bins)):
-            raise DocumentError(f"{where}: 'bin_categories' must be lists of category names")
-        pooled = document.field(doc, "pooled_categories", list, where)
-        specials = [document.from_exact(v, f"{where} special_values")
-                    for v in document.field(doc, "special_values", list, where)]
-        metadata = doc.get("metadata")
-        split_log = doc.get("split_log")
+        if kind not in ("numeric", "categorical") or (bins is None) != (kind == "numeric"):
+            raise DocumentError(f"{where}: field 'kind' must be 'numeric' (without "
+                                "'bin_categories') or 'categorical' (with them)")
+        pooled = document.names(doc, "pooled_categories", where)
+        specials = document.floats(doc, "special_values", where)
+        splits = document.floats(doc, "splits", where)
+        has_missing_row = document.flag(doc, "has_missing_row", where)
+        _check_edges(columns, splits, specials, has_missing_row, where)
+        if bins is not None:
+            _check_categories(bins, pooled, specials, len(splits) + 1, where)
+        elif pooled:
+            raise DocumentError(f"{where}: field 'pooled_categories' must be empty in a "
+                                "numeric table")
         name = doc.get("name")
+        if name is not None and not isinstance(name, str):
+            raise DocumentError(f"{where}: field 'name' must be a string or null")
+        metadata, split_log = doc.get("metadata"), doc.get("split_log")
         table = cls(
             {key: columns[key] for key in SUMMARY_COLUMNS},
             method=document.field(doc, "method", str, where),
-            name=None if name is None else str(name),
+            name=name,
             metadata=metadata if isinstance(metadata, dict) else None,
             split_log={k: np.asarray(v) for k, v in split_log.items()}
             if isinstance(split_log, dict) else None,
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
-            pooled_categories=[str(c) for c in pooled],
+            pooled_categories=pooled,
         )
-        splits = [document.from_exact(v, f"{where} splits")
-                  for v in document.field(doc, "splits", list, where)]
-        if (not np.array_equal(table.splits, np.array(splits, dtype=np.float64))
-                or table.has_missing_row != bool(doc.get("has_missing_row"))):
-            raise DocumentError(f"{where}: the cut points or the missing-value row do not "
-                                "match the rows")
         # The WoE and IV written are the ones the table scored with: keep them
-        # rather than recompute (a logarithm may round differently elsewhere).
+        # rather than recompute (a logarithm may round differently elsewhere),
+        # once they are known to be what the counts give.
+        information_value = document.from_exact(
+            document.field(doc, "information_value", str, where), f"{where} information_value")
+        for key in ("woe", "iv"):
+            if not document.within_ulps(columns[key], table[key], EVIDENCE_ULPS):
+                raise DocumentError(f"{where}: rows.{key} is not what the rows' counts give")
+        if not document.within_ulps(information_value, table.information_value,
+                                    EVIDENCE_ULPS * (len(table) + 1)):
+            raise DocumentError(f"{where}: field 'information_value' is not the sum of rows.iv")
         evidence = dict(table.columns)
         for key in ("woe", "iv"):
             columns[key].setflags(write=False)
             evidence[key] = columns[key]
         object.__setattr__(table, "_columns", types.MappingProxyType(evidence))
-        object.__setattr__(table, "_iv", document.from_exact(
-            document.field(doc, "information_value", str, where), f"{where} information_value"))
+        object.__setattr__(table, "_iv", information_value)
         return table
 
     def to_frame(self) -> pandas.DataFrame:
@@ -393,4 +398,69 @@ class BinningTable(ColumnTable):
 
     def _repr_html_(self) -> str:
         return binning_table_html(self)
+
+
+# -- reading a document ------------------------------------------------------
+def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[Any]]:
+    """The row columns of a document, each as long as 'count'."""
+    n_rows = len(document.field(rows, "count", list, f"{where} rows"))
+    columns: dict[str, npt.NDArray[Any]] = {}
+    for key in COLUMNS:
+        values = document.field(rows, key, list, f"{where} rows")
+        if len(values) != n_rows:
+            raise DocumentError(f"{where}: row column {key!r} has {len(values)} values, "
+                                f"'count' has {n_rows}")
+        if key in INTEGER_COLUMNS:
+            if not all(isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= MAX_COUNT
+                       for v in values):
+                raise DocumentError(f"{where}: row column {key!r} must hold counts "
+                                    f"(integers from 0 to 2**53)")
+            columns[key] = np.array(values, dtype=np.int64)
+        else:
+            columns[key] = np.array(
+                [document.from_exact(v, f"{where} rows.{key}") for v in values],
+                dtype=np.float64)
+    if not np.array_equal(columns["count"], columns["c0"] + columns["c1"]):
+        raise DocumentError(f"{where}: rows.count must be rows.c0 + rows.c1")
+    return columns
+
+
+def _check_edges(columns: Mapping[str, npt.NDArray[Any]], splits: list[float],
+                 specials: list[float], has_missing_row: bool, where: str) -> None:
+    """The rows' edges must be those a fit writes: the intervals of the cut
+    points (finite and increasing), one row per special value (finite and
+    distinct), then the missing-value row when there is one."""
+    cuts = np.array(splits, dtype=np.float64)
+    if not (np.isfinite(cuts).all() and (np.diff(cuts) > 0).all()):
+        raise DocumentError(f"{where}: field 'splits' must hold finite cut points in "
+                            "increasing order, each once")
+    if not (all(math.isfinite(v) for v in specials) and len(set(specials)) == len(specials)):
+        raise DocumentError(f"{where}: field 'special_values' must hold distinct finite values")
+    missing = [math.nan] * int(has_missing_row)
+    left = np.array([-math.inf, *splits, *specials, *missing])
+    right = np.array([*splits, math.inf, *specials, *missing])
+    if not (np.array_equal(columns["left"], left, equal_nan=True)
+            and np.array_equal(columns["right"], right, equal_nan=True)):
+        raise DocumentError(f"{where}: rows.left and rows.right do not match the cut points, "
+                            "special values and missing-value row")
+
+
+def _check_categories(bins: Any, pooled: list[str], specials: list[float], n_bins: int,
+                      where: str) -> None:
+    """One list of categories per bin, each category in one bin only, none of
+    them pooled, and no special value (categories are compared as names)."""
+    if not (isinstance(bins, list)
+            and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b)
+                    for b in bins)):
+        raise DocumentError(f"{where}: field 'bin_categories' must be lists of category names")
+    listed = [c for b in bins for c in b]
+    if len(bins) != n_bins or len(set(listed)) != len(listed):
+        raise DocumentError(f"{where}: field 'bin_categories' must name each category once, "
+                            f"in {n_bins} bin(s), one per row")
+    if set(pooled) & set(listed) or (pooled and OTHER not in listed):
+        raise DocumentError(f"{where}: field 'pooled_categories' must name categories outside "
+                            f"the bins, pooled in the {OTHER!r} one")
+    if specials:
+        raise DocumentError(f"{where}: field 'special_values' must be empty in a categorical "
+                            "table")
 

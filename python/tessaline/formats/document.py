@@ -8,16 +8,19 @@ of each row, WoE and IV) is written as a hexadecimal float string
 (``float.hex``: "0x1.8000000000000p+1" is 3.0, "-inf", "nan"), which names
 the double exactly and is read back bit for bit in any language (C's
 ``strtod``, Java's ``Double.parseDouble``, Python's ``float.fromhex``).
-Counts are JSON integers. The preprocessing counters and the log of the
+Only that exact form is read: decimal text such as "1.5" is refused rather
+than taken for hexadecimal digits. Counts are JSON integers. The preprocessing counters and the log of the
 search, which are for reading only, are plain JSON with missing numbers as
 null. A reader refuses a schema it does not know or a version newer than
 its own.
 """
 from __future__ import annotations
 
+import contextlib
 import json
 import math
-from collections.abc import Mapping
+import re
+from collections.abc import Iterator, Mapping
 from typing import Any
 
 import numpy as np
@@ -41,13 +44,48 @@ def exact(value: float) -> str:
     return float(value).hex()
 
 
+# What `exact` writes: a signed hexadecimal significand with a binary exponent,
+# or one of the three non-finite names. `float.fromhex` alone would also read
+# "20" (as 32.0) and " 0x1p+0 ".
+_EXACT = re.compile(r"[+-]?0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][+-]?[0-9]+"
+                    r"|-?inf|nan")
+
+
 def from_exact(text: Any, where: str) -> float:
+    """The double a hexadecimal float string of `exact` names."""
     if not isinstance(text, str):
         raise DocumentError(f"{where}: expected a hexadecimal float string, got {text!r}")
+    if _EXACT.fullmatch(text) is None:
+        raise DocumentError(f"{where}: {text!r} is not a hexadecimal float")
     try:
         return float.fromhex(text)
-    except ValueError:
-        raise DocumentError(f"{where}: {text!r} is not a hexadecimal float") from None
+    except OverflowError:
+        raise DocumentError(f"{where}: {text!r} is beyond the range of a double") from None
+
+
+def finite(text: Any, where: str) -> float:
+    """A finite double of `exact`."""
+    value = from_exact(text, where)
+    if not math.isfinite(value):
+        raise DocumentError(f"{where}: {text!r} must be finite")
+    return value
+
+
+def floats(doc: Mapping[str, Any], key: str, where: str) -> list[float]:
+    """The list field `key` of `doc`, of doubles of `exact`."""
+    return [from_exact(v, f"{where} {key}") for v in field(doc, key, list, where)]
+
+
+def within_ulps(stored: Any, computed: Any, ulps: float) -> bool:
+    """Whether every stored double is the computed one to `ulps` units in the
+    last place (NaN where, and only where, the computed one is NaN)."""
+    a = np.asarray(stored, dtype=np.float64)
+    b = np.asarray(computed, dtype=np.float64)
+    if a.shape != b.shape or not np.array_equal(np.isnan(a), np.isnan(b)):
+        return False
+    known = ~np.isnan(b)
+    gap = np.abs(a[known] - b[known])
+    return bool(np.all(gap <= ulps * np.spacing(np.maximum(np.abs(a[known]), np.abs(b[known])))))
 
 
 def plain(value: Any) -> Any:
@@ -70,10 +108,24 @@ def field(doc: Mapping[str, Any], key: str, kind: type, where: str) -> Any:
     """The field `key` of `doc`, which must be present and of type `kind`."""
     if key not in doc:
         raise DocumentError(f"{where}: missing field {key!r}")
-    if not isinstance(doc[key], kind):
+    if not isinstance(doc[key], kind) or (kind is int and isinstance(doc[key], bool)):
         raise DocumentError(f"{where}: field {key!r} must be a {kind.__name__}, "
                             f"not {type(doc[key]).__name__}")
     return doc[key]
+
+
+def names(doc: Mapping[str, Any], key: str, where: str) -> list[str]:
+    """The list field `key` of `doc`, of distinct strings."""
+    values = field(doc, key, list, where)
+    if not all(isinstance(v, str) for v in values) or len(set(values)) != len(values):
+        raise DocumentError(f"{where}: field {key!r} must hold distinct names (strings)")
+    return list(values)
+
+
+def flag(doc: Mapping[str, Any], key: str, where: str) -> bool:
+    """The field `key` of `doc`, true or false (not text, not a number)."""
+    value: bool = field(doc, key, bool, where)
+    return value
 
 
 def check_header(doc: Any, schema: str) -> None:
@@ -95,8 +147,22 @@ def parse(text: str | bytes) -> Any:
     """The JSON value of a document's text."""
     try:
         return json.loads(text)
-    except (json.JSONDecodeError, UnicodeDecodeError) as error:
+    except (ValueError, RecursionError) as error:
+        # A decoding error, an integer of too many digits, nesting too deep.
         raise DocumentError(f"not valid JSON: {error}") from None
+
+
+@contextlib.contextmanager
+def reading(where: str) -> Iterator[None]:
+    """A context in which any error of reading a document's fields (a value
+    NumPy or a constructor refuses, too large, too deeply nested) becomes a
+    `DocumentError` naming `where`."""
+    try:
+        yield
+    except DocumentError:
+        raise
+    except (ValueError, TypeError, KeyError, OverflowError, RecursionError) as error:
+        raise DocumentError(f"{where}: {error}") from None
 
 
 def dumps(doc: Mapping[str, Any], indent: int | None) -> str:

@@ -5,10 +5,17 @@ A numeric column becomes one CASE expression whose branches follow the
 table's rules in this order: NULL (and NaN where the engine has it) to the
 missing-value row, each special value to its row, then the intervals closed
 on the right (``x <= t1``, ``x <= t2``, ..., the last one open above, so
-+inf falls there and -inf in the first). A categorical column compares the
-column with the category names of each bin; a pooled category and one not
-seen in training go where `transform` sends them (the "other" group, else
-the missing-value row). A WoE without a value (a single-class table) is NULL.
++inf falls there and -inf in the first). The column is read as a double
+first, as `transform` reads it, so that an integer beyond 2^53 is rounded
+before it is compared. SQLite holds any value in any column: there text
+(an empty field of an imported file) or a blob in a numeric column goes
+where a missing value goes, instead of sorting above every number.
+
+A categorical column compares the column with the category names of each
+bin; a pooled category and one not seen in training go where `transform`
+sends them (the "other" group, else the missing-value row). SQLite stores a
+boolean as the integer 1 or 0, which there also matches the category "True"
+or "False". A WoE without a value (a single-class table) is NULL.
 
 Floats are written so that the engine reads the exact double: DuckDB parses
 decimal numbers correctly rounded, so they are shortest decimals cast to
@@ -73,11 +80,30 @@ def number(value: float, dialect: Dialect) -> str:
     return f"({expression})"
 
 
+# The integer SQLite stores for a boolean, by the category name of the boolean.
+_BOOLEAN_CODES = {"True": "1", "False": "0"}
+
+
 def _is_missing(column: str, dialect: Dialect) -> str:
     if dialect == "duckdb":
         return f"{column} IS NULL OR isnan(CAST({column} AS DOUBLE))"
-    # SQLite stores a NaN as NULL, so NULL is the only missing value there.
-    return f"{column} IS NULL"
+    # SQLite stores a NaN as NULL; NULL, text and blobs are not numbers.
+    return f"typeof({column}) NOT IN ('integer', 'real')"
+
+
+def _as_double(column: str, dialect: Dialect) -> str:
+    return f"CAST({column} AS {'DOUBLE' if dialect == 'duckdb' else 'REAL'})"
+
+
+def _is_member(column: str, members: Sequence[str], names: set[str], dialect: Dialect) -> str:
+    """Whether the column holds one of the category names `members`, among
+    the table's category names `names`."""
+    test = f"{column} IN ({', '.join(map(text, members))})"
+    codes = [_BOOLEAN_CODES[m] for m in members
+             if dialect == "sqlite" and m in _BOOLEAN_CODES and _BOOLEAN_CODES[m] not in names]
+    if codes:
+        test = f"({test} OR typeof({column}) = 'integer' AND {column} IN ({', '.join(codes)}))"
+    return test
 
 
 def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_value: str,
@@ -92,19 +118,21 @@ def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_va
         branches = [f"WHEN {column} IS NULL THEN {missing_value}"]
         pooled = set(table.pooled_categories)
         other = next((b for b, names in enumerate(table.bin_categories) if OTHER in names), -1)
+        every = {name for names in table.bin_categories for name in names} | pooled
         for b, names in enumerate(table.bin_categories):
             members = sorted(set(names) - {OTHER} | (pooled if b == other else set()))
             if members:
-                branches.append(f"WHEN {column} IN ({', '.join(map(text, members))}) "
+                branches.append(f"WHEN {_is_member(column, members, every, dialect)} "
                                 f"THEN {row_values[b]}")
         fallback = row_values[other] if other >= 0 else missing_value
     else:
         branches = [f"WHEN {_is_missing(column, dialect)} THEN {missing_value}"]
+        value = _as_double(column, dialect)
         for j, special in enumerate(table.special_values):
-            branches.append(f"WHEN {column} = {number(special, dialect)} "
+            branches.append(f"WHEN {value} = {number(special, dialect)} "
                             f"THEN {row_values[n_slots + j]}")
         for i, cut in enumerate(table.splits):
-            branches.append(f"WHEN {column} <= {number(cut, dialect)} THEN {row_values[i]}")
+            branches.append(f"WHEN {value} <= {number(cut, dialect)} THEN {row_values[i]}")
         fallback = row_values[len(table.splits)]
     return "CASE " + " ".join(branches) + f" ELSE {fallback} END"
 

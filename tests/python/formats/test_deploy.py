@@ -12,6 +12,7 @@ import pandas as pd
 import pytest
 
 from package_under_test import ROOT, tessaline as tl
+from tessaline._core import state
 from sql_engines import ENGINES
 DocumentError = tl.DocumentError
 
@@ -105,6 +106,28 @@ def test_every_result_object_pickles_and_copies(fitted):
                                   objects[-1].transform(frame[["amount", "code"]]))
 
 
+@pytest.mark.parametrize("make", [
+    lambda b: b.tables["code"], lambda b: b, lambda b: tl.Scorecard(b).set_model(["score"], [-1.0], 0.0),
+    lambda b: tl.MDLPDiscretizer(),
+], ids=["BinningTable", "TableBinning", "Scorecard", "MDLPDiscretizer"])
+def test_a_pickle_of_another_layout_is_refused(fitted, make, monkeypatch):
+    obj = make(fitted[1][0])
+    monkeypatch.setattr(state, "STATE_VERSION", 2)
+    foreign = pickle.dumps(obj)
+    monkeypatch.undo()
+    # Nested objects load first: a TableBinning's tables refuse before it does.
+    with pytest.raises(tl.StateError, match="cannot load this [A-Za-z]+: it was pickled by another "
+                       "tessaline release \\(state layout 2, this release reads 1\\)"):
+        pickle.loads(foreign)
+    # A state of this layout written before it carried its number still loads;
+    # one lacking a field names it.
+    older = {k: v for k, v in obj.__getstate__().items() if k != state.VERSION_KEY}
+    type(obj).__new__(type(obj)).__setstate__(older)
+    field = min(older)
+    with pytest.raises(tl.StateError, match=f"state layout no, this release reads 1; lacks {field}\\)"):
+        type(obj).__new__(type(obj)).__setstate__({k: v for k, v in older.items() if k != field})
+
+
 def test_an_unfitted_table_binning_keeps_its_options_in_json():
     options = {"method": "quantile", "n_bins": 5, "special_values": {"age": [-1.0]},
                "columns": {"age": {"method": "mdlp"}}, "top_n": 3}
@@ -114,6 +137,79 @@ def test_an_unfitted_table_binning_keeps_its_options_in_json():
 
 def document(fitted):
     return json.loads(fitted[1][0].tables["score"].to_json())
+
+
+@pytest.fixture(scope="module")
+def documents(fitted):
+    """A numeric and a categorical table, a table binning and a scorecard, as documents."""
+    binning = fitted[1][0]
+    names = ["score", "region"]
+    card = tl.Scorecard(binning, rounding=1).set_model(names, [-0.75, -1.25], 0.5)
+    return {"numeric": binning.tables["score"].to_json(),
+            "categorical": binning.tables["region"].to_json(),
+            "table": binning.to_json(), "card": card.to_json()}
+
+
+def setting(path, value):
+    """A change of a document that sets the field at `path` (keys and indices) to `value`."""
+    def change(doc):
+        for key in path[:-1]:
+            doc = doc[key]
+        doc[path[-1]] = value(doc[path[-1]]) if callable(value) else value
+    return change
+
+
+def nudged(text):
+    """A hexadecimal float moved by a millionth."""
+    return (float.fromhex(text) + 1e-6).hex()
+
+
+@pytest.mark.parametrize("kind, change, message", [
+    ("numeric", setting(["rows", "right", 0], "1.5"), "rows.right: '1.5' is not a hexadecimal float"),
+    ("numeric", setting(["splits", 0], lambda t: " " + t), "splits: ' -0x.*' is not a hexadecimal float"),
+    ("numeric", setting(["rows", "woe", 0], "0x1p+99999999"), "is beyond the range of a double"),
+    ("numeric", lambda d: d["splits"].reverse(), "field 'splits' must hold finite cut points in increasing"),
+    ("numeric", lambda d: d["splits"].insert(0, d["splits"][0]), "field 'splits' must hold finite cut"),
+    ("numeric", setting(["splits", 6], "inf"), "field 'splits' must hold finite cut"),
+    ("numeric", setting(["rows", "left", 0], "nan"), "rows.left and rows.right do not match"),
+    ("numeric", setting(["special_values"], ["nan"]), "field 'special_values' must hold distinct finite"),
+    ("numeric", setting(["rows", "woe", 2], "inf"), "rows.woe is not what the rows' counts give"),
+    ("numeric", setting(["rows", "iv", 2], nudged), "rows.iv is not what the rows' counts give"),
+    ("numeric", setting(["information_value"], nudged), "'information_value' is not the sum of rows.iv"),
+    ("numeric", setting(["bin_categories"], [["north"]]), "field 'kind' must be 'numeric'"),
+    ("numeric", setting(["has_missing_row"], "false"), "field 'has_missing_row' must be a bool"),
+    ("numeric", setting(["rows", "c1", 0], 2 ** 70), "must hold counts"),
+    ("numeric", setting(["rows", "count", 0], lambda c: c + 1), "rows.count must be rows.c0 \\+ rows.c1"),
+    ("numeric", setting(["split_log"], {"gain": [[1], [1, 2]]}), "tessaline.binning: .*inhomogeneous"),
+    ("categorical", lambda d: d["bin_categories"][0].append("north"), "must name each category once"),
+    ("categorical", lambda d: d["bin_categories"].pop(), "must name each category once, in 3 bin"),
+    ("categorical", setting(["pooled_categories"], ["west"]), "field 'pooled_categories' must name"),
+    ("table", lambda d: d["tables"].update(score=d["tables"]["amount"]),
+     "the table filed under 'score' bins the column 'amount'"),
+    ("table", setting(["summary", 0, "keep"], "false"), "field 'keep' must be a bool"),
+    ("table", lambda d: d["summary"].append(d["summary"][0]), "field 'summary' must have one row per"),
+    ("table", setting(["fitted_columns"], ["score", "score"]), "field 'fitted_columns' must hold distinct"),
+    ("card", setting(["points", "score", 0], nudged), "points.score are not what the coefficients give"),
+    ("card", setting(["variables"], ["score", "score"]), "field 'variables' must hold distinct names"),
+    ("card", setting(["pdo"], "20"), "pdo: '20' is not a hexadecimal float"),
+    ("card", setting(["pdo"], "-0x1p+0"), "pdo and base_odds must be positive"),
+    ("card", setting(["offset"], nudged), "field 'offset' is not what pdo, base_score and base_odds give"),
+    ("card", setting(["selected"], "false"), "field 'selected' must be a bool"),
+    ("card", setting(["rounding"], 10 ** 30), "field 'rounding' must be null or an integer"),
+])
+def test_a_document_no_fit_writes_is_refused(documents, kind, change, message):
+    doc = json.loads(documents[kind])
+    change(doc)
+    with pytest.raises(DocumentError, match=message):
+        tl.from_json(json.dumps(doc))
+
+
+@pytest.mark.parametrize("text", [
+    "[" * 100_000 + "]" * 100_000, '{"schema": "tessaline.binning", "version": 1' + "0" * 5000 + "}",
+], ids=["nested", "huge-integer"])
+def test_a_text_json_cannot_hold_is_a_document_error(text):
+    with pytest.raises(DocumentError, match="not valid JSON"):
+        tl.from_json(text)
 
 
 @pytest.mark.parametrize("change, message", [
@@ -126,7 +222,7 @@ def document(fitted):
     (lambda d: d["rows"]["right"].__setitem__(0, 0.5), "expected a hexadecimal float string"),
     (lambda d: d["rows"]["right"].__setitem__(0, "half"), "'half' is not a hexadecimal float"),
     (lambda d: d["rows"]["c0"].__setitem__(0, -1), "must hold counts"),
-    (lambda d: d.update(splits=["0x1p+0"]), "the cut points or the missing-value row do not match"),
+    (lambda d: d.update(splits=["0x1p+0"]), "rows.left and rows.right do not match the cut points"),
 ])
 def test_a_malformed_document_is_a_clear_error(fitted, change, message):
     doc = document(fitted)
@@ -155,6 +251,37 @@ def test_sql_scores_as_transform_does(fitted, dialect, run, output):
             # NULL comes back as NaN (WoE) or None (index); transform's NaN WoE is NULL.
             np.testing.assert_array_equal(got[name].to_numpy(dtype=np.float64),
                                           np.asarray(want[name], dtype=np.float64))
+
+
+@ENGINES
+@pytest.mark.parametrize("values, fit", [
+    (np.array([True, False, True, True] * 25),
+     lambda x, y: tl.categorical_binning(x, y, force_first_split=True)),
+    # Integers beyond the doubles' exact ones, cut at doubles there.
+    (np.array([2 ** 60 + k for k in range(-400, 800, 9)], dtype=np.int64),
+     lambda x, y: tl.custom_binning(x, y, [2.0 ** 60 - 256, 2.0 ** 60, 2.0 ** 60 + 512],
+                                    special_values=[2.0 ** 60 + 256])),
+], ids=["boolean", "integers-near-2^60"])
+def test_sql_reads_a_column_as_transform_does(dialect, run, values, fit):
+    table = fit(values, np.arange(values.size) % 3 == 0)
+    for output in ("woe", "index"):
+        got = run(f"SELECT {table.to_sql('x', output=output, dialect=dialect)} AS x FROM applicants",
+                  pd.DataFrame({"x": values}))
+        np.testing.assert_array_equal(got["x"].to_numpy(dtype=np.float64),
+                                      table.transform(values, output=output).astype(np.float64))
+
+
+def test_sqlite_sends_text_in_a_numeric_column_where_missing_values_go(fitted):
+    import sqlite3
+
+    table = fitted[1][0].tables["score"]
+    connection = sqlite3.connect(":memory:")
+    connection.execute("CREATE TABLE applicants (score INTEGER)")
+    values = ["", 5, None, "abc", -2, b"\x00"]
+    connection.executemany("INSERT INTO applicants VALUES (?)", [(v,) for v in values])
+    got = [r[0] for r in connection.execute(f"SELECT {table.to_sql(dialect='sqlite')} FROM applicants")]
+    np.testing.assert_array_equal(
+        got, table.transform([v if isinstance(v, int) else np.nan for v in values], output="woe"))
 
 
 def test_sql_refuses_what_it_cannot_write(fitted):
