@@ -8,7 +8,7 @@ from typing import Any
 import numpy as np
 
 from ..exceptions import TargetError
-from . import categories, native
+from . import categories, checks, native
 from .arrays import FloatArray, as_float_array
 
 # Distinct values named in an error message, at most.
@@ -59,14 +59,23 @@ def _event_of_value(y: Any, event: Any) -> FloatArray:
     return native.lookup(encoded.codes, table, np.nan)
 
 
+def check_threshold(value: Any, percentile: Any) -> None:
+    """The threshold of a numeric target, `value` or `percentile` (0 to 100),
+    when given, is a number."""
+    if value is not None and not checks.is_number(value):
+        raise TargetError(f"value must be a number (the threshold of the target), not {value!r}")
+    if percentile is not None and not (checks.is_number(percentile)
+                                       and 0.0 <= percentile <= 100.0):
+        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+
+
 def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> float:
     """The threshold of a numeric target: `value`, or the linear-interpolation
     `percentile` (0 to 100) of its finite values."""
+    check_threshold(value, percentile)
     if value is not None:
         return float(value)
     assert percentile is not None
-    if not 0.0 <= percentile <= 100.0:
-        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
     finite = ys[np.isfinite(ys)]
     return float(np.percentile(finite, percentile)) if finite.size else 0.0
 
@@ -100,3 +109,4 @@ def event_flags(
     raise TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
                       "(the value of an event), or value= or percentile= (a threshold of a "
                       "numeric target)")
+
