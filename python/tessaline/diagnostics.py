@@ -11,8 +11,8 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from ._core import native, printing
-from ._core.arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
+from ._core import checks, native, printing, target
+from ._core.arrays import ColumnTable, FloatArray, as_float_array
 from ._core.state import SlotState
 from .binning.table import BinningTable, frozen
 from .plots.binning import plot_lorenz
@@ -108,12 +108,17 @@ def psi(
     cut points `splits` (finite, strictly increasing; or a `BinningTable`,
     whose cut points are used). Intervals are closed on the right; missing
     values get a row of their own. A proportion below `epsilon` is raised to it
-    inside the logarithm only. Errors of the native module are raised unchanged.
+    inside the logarithm only. Both samples must hold a value; a bad argument
+    is a ValueError or TypeError naming it.
     """
-    cuts = splits.splits if isinstance(splits, BinningTable) else splits
-    result = native.compare_distributions(as_float_array(reference), as_float_array(current),
-                                          cuts, epsilon)
-    return PSIResult(result, cuts)
+    ref, cur = as_float_array(reference), as_float_array(current)
+    if ref.size == 0 or cur.size == 0:
+        raise ValueError(f"reference and current must each hold at least one value, not "
+                         f"{ref.size} and {cur.size}")
+    checks.real_number("epsilon", epsilon, above=0)
+    cuts = checks.cut_points("splits", splits.splits if isinstance(splits, BinningTable)
+                             else splits)
+    return PSIResult(native.compare_distributions(ref, cur, cuts, epsilon), cuts)
 
 
 class GiniResult(SlotState):
@@ -157,9 +162,9 @@ class GiniResult(SlotState):
 def gini(score: npt.ArrayLike, y: npt.ArrayLike) -> GiniResult:
     """Gini coefficient of `score` against the 0/1 target `y` (1 = event).
 
-    Records with a missing score or a missing target are left out; any other
-    target than 0 and 1 is an error of the native function. Errors of the
-    native module are raised unchanged.
+    Records with a missing score or a missing target are left out. Arrays of
+    different lengths are a ValueError; a target other than 0 and 1, or one
+    holding a single class among the scored rows, is a `TargetError`.
     """
-    scores, labels = labelled_rows(score, y)
+    scores, labels = target.scored_labels(score, y)
     return GiniResult(native.lorenz_curve(scores, labels))

@@ -83,7 +83,23 @@ CASES = [
      "splits must be one-dimensional, not of shape (2, 1)"),
     (lambda: tl.custom_binning(X4, Y4, [2.5], representative="avg"), ValueError,
      "representative must be 'median' or 'mean', not 'avg'"),
-    # whole-table binning and its scikit-learn face
+    # diagnostics and performance
+    (lambda: tl.psi([], [1.0], [0.5], epsilon=0), ValueError,
+     "reference and current must each hold at least one value, not 0 and 1"),
+    (lambda: tl.psi(X4, X4, [2.0, 1.0], epsilon=0.0), ValueError,
+     "epsilon must be a finite number above 0, not 0.0"),
+    (lambda: tl.psi(X4, X4, [2.0, 1.0]), ValueError,
+     "splits must be finite and strictly increasing, not [2, 1]"),
+    (lambda: tl.gini([1, 2, 3, 4, 5], [0, 1]), ValueError, "score and y must be the same length, not 5 and 2"),
+    (lambda: tl.gini([1, 2, 3, 4, 5], [0, 0, 0.5, 1, 1]), tl.TargetError,
+     "y must hold only 0 and 1 (1 = event), not [0, 0.5, 1]"),
+    (lambda: tl.gini([1, 2, np.nan], [1, 1, 0]), tl.TargetError,
+     "y must hold both events (1) and non-events (0) among the rows with a score, not only events (1)"),
+    (lambda: tl.score_performance([1, 2], [0, 0]), tl.TargetError,
+     "y must hold both events (1) and non-events (0) among the rows with a score, not only "
+     "non-events (0)"),
+    (lambda: tl.score_performance(X4, Y4, n_bands=0), ValueError, f"n_bands {WHOLE} of at least 1, not 0"),
+    # whole-table binning, its scikit-learn face and the scorecard
     (lambda: tl.TableBinning(n_bins=0), ValueError, f"n_bins {WHOLE} of at least 1, not 0"),
     (lambda: tl.TableBinning(representative="mode"), ValueError,
      "representative must be 'median' or 'mean', not 'mode'"),
@@ -91,6 +107,8 @@ CASES = [
      f"column 'age': monotonicity {WHOLE} from 0 to 3, not 7"),
     (lambda: tl.MDLPDiscretizer(monotonicity=7).fit(np.reshape(X4 * 10, (-1, 1)), FLAGS),
      ValueError, f"monotonicity {WHOLE} from 0 to 3, not 7"),
+    (lambda: tl.Scorecard(pdo=0), ValueError, "pdo must be a finite number above 0, not 0"),
+    (lambda: tl.Scorecard(base_odds=-1.0), ValueError, "base_odds must be a finite number above 0, not -1.0"),
 ]
 
 

@@ -149,8 +149,6 @@ def test_misuse_is_reported(card):
         tl.Scorecard().score(CREDIT)
     with pytest.raises(ValueError, match="no variable is selected by the binning"):
         tl.Scorecard(tl.TableBinning(event="bad", min_iv=10.0)).fit(CREDIT, TARGET)
-    with pytest.raises(ValueError, match="pdo and base_odds must be positive"):
-        tl.Scorecard(card.binning, pdo=0).set_model(card.variables, card.coefficients, 0.0)
     with pytest.raises(ValueError, match="keep names column.s. that the query gives points or the "
                        "score: purpose"):
         card.to_sql("applicants", keep=["id", "purpose"])

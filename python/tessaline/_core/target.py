@@ -6,6 +6,7 @@ from __future__ import annotations
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from ..exceptions import TargetError
 from . import categories, checks, native
@@ -110,3 +111,22 @@ def event_flags(
                       "(the value of an event), or value= or percentile= (a threshold of a "
                       "numeric target)")
 
+
+def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
+    """`score` as float64 and the 0/1 target `y` as int32 labels, without the
+    rows whose score or target is missing: the rows a Lorenz curve reads,
+    which must be of both classes."""
+    scores, ys = as_float_array(score), as_float_array(y)
+    checks.same_length(("score", scores), ("y", ys))
+    kept = ~np.isnan(scores) & ~np.isnan(ys)
+    scores, ys = scores[kept], ys[kept]
+    if not np.all((ys == 0.0) | (ys == 1.0)):
+        raise TargetError(f"y must hold only 0 and 1 (1 = event), not "
+                          f"{checks.shown(np.unique(ys))}")
+    events = int(np.count_nonzero(ys))
+    if events in (0, ys.size):
+        held = ("no row" if ys.size == 0 else "only events (1)" if events else
+                "only non-events (0)")
+        raise TargetError(f"y must hold both events (1) and non-events (0) among the rows with "
+                          f"a score, not {held}")
+    return scores, ys.astype(np.int32)
