@@ -1,5 +1,7 @@
 """psi and gini: the native numbers in small result objects, their printing and
 their charts."""
+import math
+
 import numpy as np
 import pytest
 
@@ -23,6 +25,19 @@ def test_psi_is_the_native_comparison_and_takes_a_tables_cuts():
     np.testing.assert_array_equal(result.splits, table.splits)
     assert len(result) == table.n_bins + 1 and result.labels[-1] == "missing"
     assert result["count_current"][-1] == 40
+
+
+@pytest.mark.parametrize("empty_bins, want", [
+    # Shares 1/2, 1/2 against 1, 0: the empty bin's share floored at 1e-12 ...
+    ("floor", 0.5 * math.log(2) + 0.5 * math.log(0.5 / 1e-12)),
+    # ... or counted as half a row of two, a share of 1/4.
+    ("half", 0.75 * math.log(2)),
+])
+def test_an_empty_bin_counts_by_the_rule_asked(empty_bins, want):
+    result = tl.psi([1.0, 4.0], [1.0, 1.0], [2.5], empty_bins=empty_bins)
+    assert result.psi == pytest.approx(want, rel=1e-15)
+    assert result.psi == math.fsum(result["psi_bin"])
+    assert result.ks == 0.5 and result["count_current"].tolist() == [2, 0]
 
 
 def test_psi_prints_its_reading():

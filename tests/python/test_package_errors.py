@@ -10,6 +10,7 @@ from package_under_test import tessaline as tl
 
 X4, Y4 = [1.0, 2.0, 3.0, 4.0], [0.0, 0.0, 1.0, 1.0]
 CATS = ["a", "b", "a", "b"]
+FRAME = {"x": np.tile([1.0, 2.0, 3.0, 4.0], 10)}
 FLAGS = np.tile(Y4, 10)
 # Words of the native module's messages.
 SPANISH = ("debe", "deben", "se necesitan", "solo", "entre", "al menos", "puntos de corte",
@@ -90,6 +91,8 @@ CASES = [
      "epsilon must be a finite number above 0, not 0.0"),
     (lambda: tl.psi(X4, X4, [2.0, 1.0]), ValueError,
      "splits must be finite and strictly increasing, not [2, 1]"),
+    (lambda: tl.psi(X4, X4, [2.5], empty_bins="zero"), ValueError,
+     "empty_bins must be 'floor' or 'half', not 'zero'"),
     (lambda: tl.gini([1, 2, 3, 4, 5], [0, 1]), ValueError, "score and y must be the same length, not 5 and 2"),
     (lambda: tl.gini([1, 2, 3, 4, 5], [0, 0, 0.5, 1, 1]), tl.TargetError,
      "y must hold only 0 and 1 (1 = event), not [0, 0.5, 1]"),
@@ -99,7 +102,7 @@ CASES = [
      "y must hold both events (1) and non-events (0) among the rows with a score, not only "
      "non-events (0)"),
     (lambda: tl.score_performance(X4, Y4, n_bands=0), ValueError, f"n_bands {WHOLE} of at least 1, not 0"),
-    # whole-table binning, its scikit-learn face and the scorecard
+    # whole-table binning, its scikit-learn face, the scorecard and monitoring
     (lambda: tl.TableBinning(n_bins=0), ValueError, f"n_bins {WHOLE} of at least 1, not 0"),
     (lambda: tl.TableBinning(representative="mode"), ValueError,
      "representative must be 'median' or 'mean', not 'mode'"),
@@ -109,6 +112,11 @@ CASES = [
      ValueError, f"monotonicity {WHOLE} from 0 to 3, not 7"),
     (lambda: tl.Scorecard(pdo=0), ValueError, "pdo must be a finite number above 0, not 0"),
     (lambda: tl.Scorecard(base_odds=-1.0), ValueError, "base_odds must be a finite number above 0, not -1.0"),
+    (lambda: tl.stability(tl.TableBinning(method="quantile").fit(FRAME, FLAGS), FRAME, [FRAME],
+                          empty_bins="zero"), ValueError,
+     "empty_bins must be 'floor' or 'half', not 'zero'"),
+    (lambda: tl.stability(tl.TableBinning(), FRAME, [FRAME], score_bands=0), ValueError,
+     f"score_bands {WHOLE} of at least 1, not 0"),
 ]
 
 
