@@ -153,8 +153,10 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
     shifts: list[BinShift] = []
     if isinstance(model, Scorecard):
         reference_score = model.score(reference)
-        cuts = native.binning_splits(reference_score[~np.isnan(reference_score)],
-                                     method="quantile", n_bins=score_bands)
+        scored = reference_score[np.isfinite(reference_score)]
+        if scored.size == 0:
+            raise ValueError("the reference sample has no row with a score to cut into bands")
+        cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
         labels = (*(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
                   "missing")

@@ -158,5 +158,7 @@ def test_misuse_is_reported(card):
         card.to_sql("applicants", keep=["id", "purpose"])
     with pytest.raises(ValueError, match="the model is not fitted"):
         tl.stability(tl.TableBinning(), CREDIT, [CREDIT])
+    with pytest.raises(ValueError, match="^the reference sample has no row with a score to cut"):
+        tl.stability(card, CREDIT.iloc[:0], [CREDIT])
     with pytest.raises(ValueError, match="higher_is must be 'good' or 'bad'"):
         tl.score_performance([1.0, 2.0], [0, 1], higher_is="high")
