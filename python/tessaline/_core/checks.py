@@ -35,6 +35,7 @@ def _range(minimum: float | None, maximum: float | None) -> str:
 
 
 def is_number(value: Any) -> bool:
+    """A real number of Python or NumPy; a bool is not one."""
     return isinstance(value, numbers.Real) and not isinstance(value, (bool, np.bool_))
 
 
