@@ -14,6 +14,8 @@ A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+Arguments are checked before any native call: a bad one is a TypeError or
+ValueError (a TargetError for the target) that names it, in English.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).

@@ -1,18 +1,34 @@
 """Score and drift diagnostics with small result objects that print well:
 the population stability index between two samples, and the Gini coefficient
-of a score with its Lorenz curve."""
+of a score with its Lorenz curve.
+
+The population stability index (PSI) over bins i with shares e_i
+(reference) and a_i (current) is::
+
+    PSI = sum_i (e_i - a_i) * ln(e_i / a_i)
+
+A bin that holds no row of one sample would make the logarithm infinite.
+The rule of the package (``empty_bins="floor"``, computed by the core): a
+share below `epsilon` (1e-12) is raised to it inside the logarithm only, so
+an empty bin adds its other share times ln(share / epsilon), a large amount
+that flags a bin the other sample never fills. The option
+``empty_bins="half"`` counts an empty bin of one sample as half a row
+instead, as for the weight of evidence (share 0.5 / rows of that sample): a
+gentler amount that grows with the sample size, about its other share times
+ln(2 * rows * share). Either way a bin empty in both samples adds nothing.
+`tl.psi` and `tl.stability` (monitoring) apply the same two rules."""
 from __future__ import annotations
 
 import math
 import types
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Literal, get_args
 
 import numpy as np
 import numpy.typing as npt
 
-from ._core import native, printing
-from ._core.arrays import ColumnTable, FloatArray, as_float_array, labelled_rows
+from ._core import checks, native, printing, target
+from ._core.arrays import ColumnTable, FloatArray, as_float_array
 from ._core.state import SlotState
 from .binning.table import BinningTable, frozen
 from .plots.binning import plot_lorenz
@@ -20,6 +36,13 @@ from .plots.binning import plot_lorenz
 if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
+
+# How a bin empty in one sample counts: the core's floor, or half a row.
+EmptyBins = Literal["floor", "half"]
+EMPTY_BINS: tuple[str, ...] = get_args(EmptyBins)
+DEFAULT_EPSILON = 1e-12
+# Count standing in for an empty bin of one sample under the "half" rule.
+EMPTY_BIN_COUNT = 0.5
 
 PSI_COLUMNS = (
     "count_reference", "count_current", "proportion_reference", "proportion_current",
@@ -51,7 +74,8 @@ class PSIResult(ColumnTable):
     sample against a reference one, with the per-bin table.
 
     Rows: one per interval of the cut points, then one for missing values when
-    either sample has any. Per row, with p_ref and p_cur the two proportions::
+    either sample has any. Per row, with p_ref and p_cur the two proportions
+    (under the default rule for empty bins; see the module)::
 
         psi_bin = (p_ref - p_cur) * ln(max(p_ref, eps) / max(p_cur, eps))
 
@@ -97,22 +121,71 @@ class PSIResult(ColumnTable):
         return f"<PSIResult psi={self.psi:.4f} ({psi_reading(self.psi)}) ks={self.ks:.4f}>"
 
 
+def half_row_psi(expected: npt.ArrayLike, actual: npt.ArrayLike
+                 ) -> tuple[npt.NDArray[np.float64], float]:
+    """Each bin's PSI term and their sum from the counts of the two samples
+    (neither without rows), an empty bin of one sample counted as half a row
+    (``empty_bins="half"``)."""
+    e = np.asarray(expected, dtype=np.float64)
+    a = np.asarray(actual, dtype=np.float64)
+    e_total, a_total = float(e.sum()), float(a.sum())
+    e_share = np.where(e > 0, e, EMPTY_BIN_COUNT) / e_total
+    a_share = np.where(a > 0, a, EMPTY_BIN_COUNT) / a_total
+    terms = (a_share - e_share) * np.log(a_share / e_share)
+    terms[(e == 0) & (a == 0)] = 0.0
+    return terms, float(sum(terms.tolist()))
+
+
+def binned_psi(expected: npt.ArrayLike, actual: npt.ArrayLike, *,
+               empty_bins: EmptyBins = "floor", epsilon: float = DEFAULT_EPSILON
+               ) -> tuple[npt.NDArray[np.float64], float]:
+    """Each bin's PSI term and their sum from the counts of the two samples
+    per bin (at least two bins, the last one for missing values), under the
+    rule `empty_bins`; NaN when a sample holds no row."""
+    e = np.asarray(expected, dtype=np.int64)
+    a = np.asarray(actual, dtype=np.int64)
+    if int(e.sum()) == 0 or int(a.sum()) == 0:
+        return np.full(e.shape, math.nan), math.nan
+    if empty_bins == "half":
+        return half_row_psi(e, a)
+    # The core compares counts laid out as intervals, then missing values:
+    # any increasing cut points of the right number stand for the bins.
+    result = native.compare_from_counts(e, a, np.arange(e.size - 2, dtype=np.float64), epsilon)
+    terms = np.zeros(e.size)
+    # Its missing-value row is left out when neither sample has one: it adds 0.
+    terms[:len(result["psi_bin"])] = result["psi_bin"]
+    return terms, float(result["psi"])
+
+
 def psi(
     reference: npt.ArrayLike,
     current: npt.ArrayLike,
     splits: npt.ArrayLike | BinningTable,
     *,
-    epsilon: float = 1e-12,
+    epsilon: float = DEFAULT_EPSILON,
+    empty_bins: EmptyBins = "floor",
 ) -> PSIResult:
     """Population stability index of `current` against `reference` over the
     cut points `splits` (finite, strictly increasing; or a `BinningTable`,
     whose cut points are used). Intervals are closed on the right; missing
-    values get a row of their own. A proportion below `epsilon` is raised to it
-    inside the logarithm only. Errors of the native module are raised unchanged.
+    values get a row of their own. A bin empty in one sample counts under
+    `empty_bins` (see the module): "floor", a proportion below `epsilon`
+    raised to it inside the logarithm only, or "half", half a row. Both
+    samples must hold a value; a bad argument is a ValueError or TypeError
+    naming it.
     """
-    cuts = splits.splits if isinstance(splits, BinningTable) else splits
-    result = native.compare_distributions(as_float_array(reference), as_float_array(current),
-                                          cuts, epsilon)
+    ref, cur = as_float_array(reference), as_float_array(current)
+    if ref.size == 0 or cur.size == 0:
+        raise ValueError(f"reference and current must each hold at least one value, not "
+                         f"{ref.size} and {cur.size}")
+    checks.real_number("epsilon", epsilon, above=0)
+    cuts = checks.cut_points("splits", splits.splits if isinstance(splits, BinningTable)
+                             else splits)
+    checks.one_of("empty_bins", empty_bins, EMPTY_BINS)
+    result = dict(native.compare_distributions(ref, cur, cuts, epsilon))
+    if empty_bins == "half":
+        result["psi_bin"], result["psi"] = half_row_psi(result["count_reference"],
+                                                        result["count_current"])
     return PSIResult(result, cuts)
 
 
@@ -157,9 +230,9 @@ class GiniResult(SlotState):
 def gini(score: npt.ArrayLike, y: npt.ArrayLike) -> GiniResult:
     """Gini coefficient of `score` against the 0/1 target `y` (1 = event).
 
-    Records with a missing score or a missing target are left out; any other
-    target than 0 and 1 is an error of the native function. Errors of the
-    native module are raised unchanged.
+    Records with a missing score or a missing target are left out. Arrays of
+    different lengths are a ValueError; a target other than 0 and 1, or one
+    holding a single class among the scored rows, is a `TargetError`.
     """
-    scores, labels = labelled_rows(score, y)
+    scores, labels = target.scored_labels(score, y)
     return GiniResult(native.lorenz_curve(scores, labels))

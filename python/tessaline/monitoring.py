@@ -3,18 +3,13 @@ and of every variable (the characteristic stability index, CSI) between a
 reference sample and each period of later data, with the expected and actual
 counts of every bin.
 
-For bins i with shares e_i (reference) and a_i (period)::
-
-    PSI = sum_i (a_i - e_i) * ln(a_i / e_i)
-
-Empty bins. A bin that holds no row in one of the two samples would make the
-logarithm infinite; as for the weight of evidence, its count there is taken
-as half a row (share 0.5 / rows of that sample), so that one empty bin of a
-thousand-row sample adds about its other share times ln(2000 * share), not
-the arbitrary amount a tiny floor would. A bin empty in both samples adds
-nothing. The usual reading: below 0.1 stable, below 0.25 a moderate shift,
-above a significant one. A variable binned into a single interval cannot
-shift between bins: it is reported as "not monitored", never as stable.
+The PSI is that of `tl.psi` (formula and the two rules for a bin empty in
+one sample in `tessaline.diagnostics`): by default the core's, a share below
+1e-12 raised to it inside the logarithm; with ``empty_bins="half"`` an empty
+bin counted as half a row. The usual reading: below 0.1 stable, below 0.25 a
+moderate shift, above a significant one. A variable binned into a single
+interval cannot shift between bins: it is reported as "not monitored", never
+as stable.
 
 The bins of a variable are its binning table's rows (intervals or sets of
 categories, special values) and one for missing values; the bins of the
@@ -31,16 +26,14 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from ._core import frames, native, printing
-from .diagnostics import psi_reading
+from ._core import checks, frames, native, printing
+from .diagnostics import EMPTY_BINS, EmptyBins, binned_psi, psi_reading
 from .scorecard import Scorecard
 from .table import TableBinning
 
 if TYPE_CHECKING:
     import pandas
 
-# Count standing in for an empty bin of one sample.
-EMPTY_BIN_COUNT = 0.5
 NOT_MONITORED = "not monitored (one bin)"
 SCORE = "score"
 
@@ -65,22 +58,6 @@ class BinShift:
         return (f"{self.variable}, period {self.period}: PSI {printing.fixed(self.psi, 4)} "
                 f"({self.reading})\n" + printing.text_table(
                     ("bin", "expected", "actual", "exp share", "act share", "PSI"), rows, (0,)))
-
-
-def population_stability(expected: npt.ArrayLike, actual: npt.ArrayLike
-                         ) -> tuple[npt.NDArray[np.float64], float]:
-    """Each bin's PSI term and their sum, from the counts of the two samples
-    (an empty bin of one sample counted as half a row; see the module)."""
-    e = np.asarray(expected, dtype=np.float64)
-    a = np.asarray(actual, dtype=np.float64)
-    e_total, a_total = float(e.sum()), float(a.sum())
-    if e_total == 0.0 or a_total == 0.0:
-        return np.full(e.shape, math.nan), math.nan
-    e_share = np.where(e > 0, e, EMPTY_BIN_COUNT) / e_total
-    a_share = np.where(a > 0, a, EMPTY_BIN_COUNT) / a_total
-    terms = (a_share - e_share) * np.log(a_share / e_share)
-    terms[(e == 0) & (a == 0)] = 0.0
-    return terms, float(sum(terms.tolist()))
 
 
 @dataclass(frozen=True)
@@ -155,11 +132,17 @@ def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
 
 
 def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
-              period: str | None = None, score_bands: int = 10) -> StabilityReport:
+              period: str | None = None, score_bands: int = 10,
+              empty_bins: EmptyBins = "floor") -> StabilityReport:
     """The PSI of `model`'s score (a `Scorecard`) and of each of its
     variables (a scorecard's, or every binned column of a `TableBinning`)
     between the `reference` sample and every period of `current`: the groups
-    of its column `period`, or the frames of a list or dict."""
+    of its column `period`, or the frames of a list or dict. The score's
+    bins are its `score_bands` quantiles in the reference sample; a bin empty
+    in one sample counts under `empty_bins`, "floor" or "half" (see the
+    module)."""
+    checks.whole_number("score_bands", score_bands, 1)
+    checks.one_of("empty_bins", empty_bins, EMPTY_BINS)
     binning = model.binning if isinstance(model, Scorecard) else model
     if binning is None or not binning.tables:
         raise ValueError("the model is not fitted: fit it before monitoring")
@@ -170,8 +153,10 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
     shifts: list[BinShift] = []
     if isinstance(model, Scorecard):
         reference_score = model.score(reference)
-        cuts = native.binning_splits(reference_score[~np.isnan(reference_score)],
-                                     method="quantile", n_bins=score_bands)
+        scored = reference_score[np.isfinite(reference_score)]
+        if scored.size == 0:
+            raise ValueError("the reference sample has no row with a score to cut into bands")
+        cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
         labels = (*(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
                   "missing")
@@ -183,23 +168,23 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
         expected = bands(reference_score)
         for label, data in periods:
             shifts.append(_shift(SCORE, label, labels, expected, bands(model.score(data)),
-                                 monitored=True))
+                                 True, empty_bins))
     for name in variables:
         labels = _bin_labels(binning, name)
         expected = _bin_counts(binning, name, reference)
         monitored = binning.tables[name].n_bins > 1
         for label, data in periods:
             shifts.append(_shift(name, label, labels, expected,
-                                 _bin_counts(binning, name, data), monitored))
+                                 _bin_counts(binning, name, data), monitored, empty_bins))
     names = ([SCORE] if isinstance(model, Scorecard) else []) + variables
     return StabilityReport(tuple(p for p, _ in periods), tuple(names), tuple(shifts))
 
 
 def _shift(variable: str, period: str, labels: tuple[str, ...], expected: npt.ArrayLike,
-           actual: npt.ArrayLike, monitored: bool) -> BinShift:
+           actual: npt.ArrayLike, monitored: bool, empty_bins: EmptyBins) -> BinShift:
     e = np.asarray(expected, dtype=np.int64)
     a = np.asarray(actual, dtype=np.int64)
-    terms, total = population_stability(e, a)
+    terms, total = binned_psi(e, a, empty_bins=empty_bins)
     reading = psi_reading(total) if monitored else NOT_MONITORED
     return BinShift(variable, period, labels, e, a, terms, total if monitored else math.nan,
                     reading)

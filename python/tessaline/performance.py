@@ -24,8 +24,8 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._core import native, printing
-from ._core.arrays import ColumnTable, FloatArray, labelled_rows
+from ._core import checks, native, printing, target
+from ._core.arrays import ColumnTable, FloatArray
 from .plots import score as plots
 
 if TYPE_CHECKING:
@@ -116,12 +116,11 @@ def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
                       higher_is: Literal["good", "bad"] = "good",
                       n_bands: int = DEFAULT_BANDS) -> ScorePerformance:
     """AUC, Gini, KS and the gains table of `score` against the 0/1 target `y`
-    (1 = event). Rows with a missing score or target are left out."""
-    if higher_is not in ("good", "bad"):
-        raise ValueError(f"higher_is must be 'good' or 'bad', not {higher_is!r}")
-    scores, labels = labelled_rows(score, y)
-    known = ~np.isnan(scores)
-    scores, labels = scores[known], labels[known]
+    (1 = event). Rows with a missing score or target are left out; the rest
+    must hold both classes (else a `TargetError`)."""
+    checks.one_of("higher_is", higher_is, ("good", "bad"))
+    scores, labels = target.scored_labels(score, y)
+    checks.whole_number("n_bands", n_bands, 1)
     curve = native.lorenz_curve(scores, labels)
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])

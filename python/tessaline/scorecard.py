@@ -29,7 +29,7 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._core import printing
+from ._core import checks, printing
 from ._core.arrays import FloatArray
 from ._core.state import PlainState
 from .binning.table import BinningTable
@@ -44,9 +44,9 @@ if TYPE_CHECKING:
 
 def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, float]:
     """The factor and offset of the score (see the module docstring)."""
-    if not (pdo > 0 and base_odds > 0 and math.isfinite(base_score)):
-        raise ValueError(f"pdo and base_odds must be positive and base_score finite, not "
-                         f"{pdo!r}, {base_odds!r}, {base_score!r}")
+    checks.real_number("pdo", pdo, above=0)
+    checks.real_number("base_score", base_score)
+    checks.real_number("base_odds", base_odds, above=0)
     factor = pdo / math.log(2.0)
     return factor, base_score - factor * math.log(base_odds)
 
@@ -113,6 +113,7 @@ class Scorecard(PlainState):
         self.binning = binning
         self.estimator = estimator
         self.event = event
+        scaling(pdo, base_score, base_odds)  # a bad scaling fails here, before any fit
         self.pdo, self.base_score, self.base_odds = pdo, base_score, base_odds
         self.rounding = rounding
         self.selected = selected

@@ -22,6 +22,7 @@ from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
+from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
@@ -229,6 +230,10 @@ class TableBinning(PlainState):
         self.min_iv, self.top_n = min_iv, top_n
         self.n_jobs = n_jobs
         self.skip_unusable = skip_unusable
+        # Bad options fail here, not as the skip reason of every column.
+        check_named({name: getattr(self, name) for name in OPTION_CHECKS})
+        for name, options in self.column_options.items():
+            check_named(options, f"column {name!r}: ")
         self.tables: dict[str, BinningTable] = {}
         self.skipped: dict[str, str] = {}
         self.summary: list[ColumnSummary] = []

@@ -6,9 +6,10 @@ from __future__ import annotations
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from ..exceptions import TargetError
-from . import categories, native
+from . import categories, checks, native
 from .arrays import FloatArray, as_float_array, dtype_of, holds_decimals
 
 # Distinct values named in an error message, at most.
@@ -59,14 +60,23 @@ def _event_of_value(y: Any, event: Any) -> FloatArray:
     return native.lookup(encoded.codes, table, np.nan)
 
 
+def check_threshold(value: Any, percentile: Any) -> None:
+    """The threshold of a numeric target, `value` or `percentile` (0 to 100),
+    when given, is a number."""
+    if value is not None and not checks.is_number(value):
+        raise TargetError(f"value must be a number (the threshold of the target), not {value!r}")
+    if percentile is not None and not (checks.is_number(percentile)
+                                       and 0.0 <= percentile <= 100.0):
+        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+
+
 def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> float:
     """The threshold of a numeric target: `value`, or the linear-interpolation
     `percentile` (0 to 100) of its finite values."""
+    check_threshold(value, percentile)
     if value is not None:
         return float(value)
     assert percentile is not None
-    if not 0.0 <= percentile <= 100.0:
-        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
     finite = ys[np.isfinite(ys)]
     return float(np.percentile(finite, percentile)) if finite.size else 0.0
 
@@ -106,3 +116,23 @@ def not_binary(names: list[str]) -> TargetError:
     return TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
                        "(the value of an event), or value= or percentile= (a threshold of a "
                        "numeric target)")
+
+
+def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
+    """`score` as float64 and the 0/1 target `y` as int32 labels, without the
+    rows whose score or target is missing: the rows a Lorenz curve reads,
+    which must be of both classes."""
+    scores, ys = as_float_array(score), as_float_array(y)
+    checks.same_length(("score", scores), ("y", ys))
+    kept = ~np.isnan(scores) & ~np.isnan(ys)
+    scores, ys = scores[kept], ys[kept]
+    if not np.all((ys == 0.0) | (ys == 1.0)):
+        raise TargetError(f"y must hold only 0 and 1 (1 = event), not "
+                          f"{checks.shown(np.unique(ys))}")
+    events = int(np.count_nonzero(ys))
+    if events in (0, ys.size):
+        held = ("no row" if ys.size == 0 else "only events (1)" if events else
+                "only non-events (0)")
+        raise TargetError(f"y must hold both events (1) and non-events (0) among the rows with "
+                          f"a score, not {held}")
+    return scores, ys.astype(np.int32)

@@ -9,11 +9,12 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, native, target
+from .._core import categories, checks, native, target
 from .._core.arrays import FloatArray, column_name
 from .._core.categories import OTHER
 from .numeric import default_minobs
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
+from .options import LIMITS, SEARCH, check_options
 from .table import BinningTable
 
 # Share of the labelled rows below which a category joins the "other" group.
@@ -72,9 +73,7 @@ def categorical_codes(
     limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """`categorical_binning` of encoded categories against event flags."""
-    if encoded.codes.size != flags.size:
-        raise ValueError(f"x and y must have the same length ({encoded.codes.size} and "
-                         f"{flags.size} rows)")
+    checks.same_length(("x", encoded.codes), ("y", flags))
     counts = native.count_categories(encoded.codes, flags, len(encoded.names))
     return categorical_table(
         encoded.names, counts["c0"], counts["c1"], counts["missing_c0"], counts["missing_c1"],
@@ -95,8 +94,19 @@ def categorical_table(
     `c1` of each category of `names` (ascending), the labelled rows whose
     category is missing, and the row counters of the column (`n_input` is
     every row, whose number sets the default `minobs`)."""
-    if not 0.0 <= min_share < 1.0:
+    if not (checks.is_number(min_share) and 0.0 <= min_share < 1.0):
         raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
+    checks.one_of("method", method, ("mdlp", "optimal"))
+    if method == "optimal":
+        unknown = sorted(set(limits or {}) - set(LIMITS))
+        if unknown:
+            raise ValueError(f"unknown limit(s) {', '.join(unknown)}; limits are "
+                             f"{', '.join(LIMITS)}")
+        check_options(LIMITS, limits or {})
+    else:
+        check_options(SEARCH, {"minobs": minobs, "monotonicity": monotonicity,
+                               "mono_dir": mono_dir, "alpha_pos": alpha_pos,
+                               "beta_struct": beta_struct})
     labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)

@@ -10,8 +10,9 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import native, target
+from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .options import SEARCH, check_options, check_representative, check_rule
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
@@ -90,10 +91,15 @@ def mdlp_rows(xs: FloatArray, ys: FloatArray, *, name: str | None, minobs: int |
               representative: str = "median") -> BinningTable:
     """`mdlp_binning` of float64 values against event flags (or a numeric
     target with its threshold)."""
+    checks.same_length(("x", xs), ("y", ys))
+    check_options(SEARCH, {"minobs": minobs, "monotonicity": monotonicity, "mono_dir": mono_dir,
+                           "alpha_pos": alpha_pos, "beta_struct": beta_struct})
+    target.check_threshold(value, percentile)
+    check_representative(representative)
     specials = checked_special_values(special_values)
     if minobs is None:
         minobs = default_minobs(xs.size)
-    is_special = np.isin(xs, specials) if specials and xs.size == ys.size else None
+    is_special = np.isin(xs, specials) if specials else None
     searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
     result = native.mdlp_full_raw(
         *searched, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
@@ -118,13 +124,17 @@ def unsupervised_rows(
     """The table of cut points from an unsupervised rule ("quantile",
     "equal_width", "custom") of float64 values against event flags; the
     special values are kept out of the cut points and get a row each."""
+    checks.same_length(("x", xs), ("y", flags))
+    if method == "custom":
+        custom_splits = checks.cut_points("splits", custom_splits)
     specials = checked_special_values(special_values)
-    is_special = np.isin(xs, specials) if specials and xs.size == flags.size else None
+    is_special = np.isin(xs, specials) if specials else None
     searched, labels = labelled_rows(*((xs, flags) if is_special is None
                                        else (xs[~is_special], flags[~is_special])))
-    if searched.size != labels.size:
-        # Let the summary report the length mismatch before any cut point is sought.
-        native.summary_binary(searched, labels, native.NO_SPLITS, representative)
+    if method != "custom":
+        check_rule(method, searched, n_bins=n_bins, range=range, lower_quantile=lower_quantile,
+                   upper_quantile=upper_quantile, k=k)
+    check_representative(representative)
     splits = native.binning_splits(
         searched, method=method, n_bins=n_bins, range=range, lower_quantile=lower_quantile,
         upper_quantile=upper_quantile, k=k, custom_splits=custom_splits)
@@ -206,6 +216,5 @@ def custom_binning(
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
     out; `special_values` get a row each instead of falling in an interval.
     """
-    return _unsupervised(x, y, name, event, method="custom",
-                         custom_splits=as_float_array(splits) if np.ndim(splits) <= 1 else splits,
+    return _unsupervised(x, y, name, event, method="custom", custom_splits=splits,
                          special_values=special_values, representative=representative)

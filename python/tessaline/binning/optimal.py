@@ -10,8 +10,9 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import native, target
+from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .options import LIMITS, check_options, check_representative
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
@@ -60,6 +61,9 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the number of searched rows, those whose
     value is missing included."""
+    checks.whole_number("n_prebins", n_prebins, 1)
+    check_options(LIMITS, {"max_bins": max_bins, "trend": trend, "min_bin_share": min_bin_share,
+                           "min_events": min_events, "min_non_events": min_non_events})
     prebins = _prebins(counts, n_rows, n_prebins)
     # Only the counts of the pre-bins are used: the cheaper representative.
     per_prebin = native.summary_from_counts(counts, missing_c0=0, missing_c1=0, splits=prebins,
@@ -123,8 +127,7 @@ def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
                  n_prebins: int = DEFAULT_N_PREBINS, special_values: Sequence[float] = (),
                  representative: str = "median") -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
-    if xs.size != flags.size:
-        raise ValueError(f"x has {xs.size} rows and y {flags.size}: they must be the same length")
+    checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
     searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
@@ -133,6 +136,7 @@ def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
         native.count_values(searched_x, labels), searched_x.size, label=name, max_bins=max_bins,
         min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
         trend=trend, n_prebins=n_prebins)
+    check_representative(representative)
     summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)

@@ -1,6 +1,6 @@
 """The tessaline package's binning tables: the native numbers, weight of evidence
-and information value by their stated formula, transform, frames, printing,
-and native errors passed through unchanged."""
+and information value by their stated formula, transform, frames and
+printing."""
 import math
 import subprocess
 import sys
@@ -160,47 +160,6 @@ def test_optional_extras_are_loaded_only_when_used():
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
                          env=subprocess_env()).stdout
     assert out.startswith("[]\n") and "pip install 'tessaline[pandas]'" in out
-
-
-def native_error(call):
-    """The exception's type and first line (a binding error goes on to echo the
-    arguments, which are arrays on one side and lists on the other)."""
-    with pytest.raises(Exception) as info:
-        call()
-    return type(info.value), str(info.value).splitlines()[0]
-
-
-def full_raw(*args):
-    return lambda: t.mdlp_full_raw(*args)
-
-
-def split(*args):
-    return lambda: t.binning_splits(X4, *args)
-
-
-@pytest.mark.parametrize("ours, theirs", [
-    (lambda: tl.mdlp_binning(X4, Y4[:3]), full_raw(X4, Y4[:3], 0, 0, 0, 1.0, 1.0, False)),
-    (lambda: tl.mdlp_binning(X4, Y4, monotonicity=4), full_raw(X4, Y4, 0, 4, 0, 1.0, 1.0, False)),
-    (lambda: tl.mdlp_binning(X4, Y4, representative="Median"),
-     full_raw(X4, Y4, 0, 0, 0, 1.0, 1.0, False, None, 50.0, "Median")),
-    (lambda: tl.mdlp_binning(X4, [0.0, 1.0, 2.0, 3.0], percentile=150.0),
-     full_raw(X4, [0.0, 1.0, 2.0, 3.0], 0, 0, 0, 1.0, 1.0, False, None, 150.0)),
-    (lambda: tl.mdlp_binning(X4, Y4, minobs=2.0), full_raw(X4, Y4, 2.0, 0, 0, 1.0, 1.0, False)),
-    (lambda: tl.quantile_binning(X4, Y4, n_bins=0), split("quantile", 0, "full", 0, 1, 0, [])),
-    (lambda: tl.equal_width_binning(X4, Y4, range="tails"),
-     split("equal_width", 3, "tails", 0, 1, 0, [])),
-    (lambda: tl.custom_binning(X4, Y4, [2.0, 1.0]), split("custom", 0, "full", 0, 1, 0, [2.0, 1.0])),
-    (lambda: tl.custom_binning(X4, Y4, [[1.0], [2.0]]),
-     split("custom", 0, "full", 0, 1, 0, [[1.0], [2.0]])),
-    (lambda: tl.custom_binning(X4, [0, 1, 2, 1], [2.5]),
-     lambda: t.binning_summary_binary(X4, [0, 1, 2, 1], [2.5])),
-    (lambda: tl.custom_binning(X4, Y4[:3], [2.5]),
-     lambda: t.binning_summary_binary(X4, Y4[:3], [2.5])),
-    (lambda: tl.custom_binning(X4, Y4, [2.5], representative="avg"),
-     lambda: t.binning_summary_binary(X4, Y4, [2.5], "avg")),
-])
-def test_native_errors_reach_the_caller_unchanged(ours, theirs):
-    assert native_error(ours) == native_error(theirs)
 
 
 def test_a_fractional_target_is_rejected_not_truncated():

@@ -1,0 +1,103 @@
+"""The package's own checks of its arguments, made before any native call so
+that a caller reads what is wrong in English, under the argument's own name
+and with the value given. (The native module's messages are Spanish and name
+its internals.) A value of the wrong kind is a TypeError, a value out of its
+range a ValueError; each check returns the value in the form the native call
+takes."""
+from __future__ import annotations
+
+import math
+import numbers
+from collections.abc import Sequence
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+# Values of an array named in a message, at most.
+SHOWN_VALUES = 10
+
+
+def shown(values: npt.ArrayLike) -> str:
+    """The first values of an array as a message names them."""
+    values = np.ravel(values).tolist()
+    items = [format(float(v), "g") if isinstance(v, numbers.Real) else repr(v)
+             for v in values[:SHOWN_VALUES]]
+    return "[" + ", ".join(items) + (", ...]" if len(values) > SHOWN_VALUES else "]")
+
+
+def _range(minimum: float | None, maximum: float | None) -> str:
+    if minimum is not None and maximum is not None:
+        return f" from {minimum:g} to {maximum:g}"
+    if minimum is not None:
+        return f" of at least {minimum:g}"
+    return "" if maximum is None else f" of at most {maximum:g}"
+
+
+def is_number(value: Any) -> bool:
+    """A real number of Python or NumPy; a bool is not one."""
+    return isinstance(value, numbers.Real) and not isinstance(value, (bool, np.bool_))
+
+
+def whole_number(name: str, value: Any, minimum: int | None = None,
+                 maximum: int | None = None) -> int:
+    """`value` as an int, when it is an integer (not a bool, not a float) in range."""
+    message = f"{name} must be a whole number{_range(minimum, maximum)}, not {value!r}"
+    if not isinstance(value, numbers.Integral) or isinstance(value, (bool, np.bool_)):
+        raise TypeError(message)
+    number = int(value)
+    if (minimum is not None and number < minimum) or (maximum is not None and number > maximum):
+        raise ValueError(message)
+    return number
+
+
+def real_number(name: str, value: Any, minimum: float | None = None,
+                maximum: float | None = None, *, above: float | None = None) -> float:
+    """`value` as a float, when it is a finite number in range (`above`: strictly)."""
+    bounded = minimum is not None and maximum is not None
+    limits = f" above {above:g}" if above is not None else _range(minimum, maximum)
+    message = f"{name} must be a{'' if bounded else ' finite'} number{limits}, not {value!r}"
+    if not is_number(value):
+        raise TypeError(message)
+    number = float(value)
+    if (not math.isfinite(number) or (minimum is not None and number < minimum)
+            or (maximum is not None and number > maximum)
+            or (above is not None and not number > above)):
+        raise ValueError(message)
+    return number
+
+
+def one_of(name: str, value: Any, choices: Sequence[str]) -> str:
+    """`value` when it is one of the strings `choices`."""
+    quoted = [repr(c) for c in choices]
+    allowed = " or ".join(quoted) if len(quoted) == 2 else "one of " + ", ".join(quoted)
+    message = f"{name} must be {allowed}, not {value!r}"
+    if not isinstance(value, str):
+        raise TypeError(message)
+    if value not in choices:
+        raise ValueError(message)
+    return value
+
+
+def same_length(*named: tuple[str, Any]) -> None:
+    """Arrays (name, array) that must hold as many values each."""
+    sizes = [np.size(array) for _, array in named]
+    if len(set(sizes)) > 1:
+        names = " and ".join(n for n, _ in named)
+        raise ValueError(f"{names} must be the same length, not "
+                         f"{' and '.join(str(s) for s in sizes)}")
+
+
+def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
+    """Cut points as given, when they are a flat sequence of finite, strictly
+    increasing numbers (a single number is one cut point)."""
+    try:
+        array = np.asarray(values, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be numbers, not {values!r}") from None
+    if array.ndim > 1:
+        raise ValueError(f"{name} must be one-dimensional, not of shape {array.shape}")
+    array = np.ravel(array)
+    if not np.isfinite(array).all() or bool((np.diff(array) <= 0).any()):
+        raise ValueError(f"{name} must be finite and strictly increasing, not {shown(array)}")
+    return array
