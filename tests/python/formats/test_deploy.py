@@ -192,7 +192,7 @@ def nudged(text):
     ("card", setting(["points", "score", 0], nudged), "points.score are not what the coefficients give"),
     ("card", setting(["variables"], ["score", "score"]), "field 'variables' must hold distinct names"),
     ("card", setting(["pdo"], "20"), "pdo: '20' is not a hexadecimal float"),
-    ("card", setting(["pdo"], "-0x1p+0"), "pdo and base_odds must be positive"),
+    ("card", setting(["pdo"], "-0x1p+0"), "pdo must be a finite number above 0, not -1.0"),
     ("card", setting(["offset"], nudged), "field 'offset' is not what pdo, base_score and base_odds give"),
     ("card", setting(["selected"], "false"), "field 'selected' must be a bool"),
     ("card", setting(["rounding"], 10 ** 30), "field 'rounding' must be null or an integer"),
