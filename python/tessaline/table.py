@@ -344,7 +344,7 @@ class TableBinning(PlainState):
         wanted = [n for n in names if n != target_name and n not in self.exclude]
         if not wanted:
             raise ValueError("the table has no column to bin")
-        columns = {n: frames.column(data, n) for n in wanted}
+        columns = frames.columns(data, wanted)
         for n, values in columns.items():
             if frames.length(values) != flags.size:
                 raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target "
@@ -552,8 +552,8 @@ class TableBinning(PlainState):
         if extra:
             raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")
         out: dict[str, Any] = {}
-        for name in wanted:
-            table, values = self.tables[name], frames.column(data, name)
+        for name, values in frames.columns(data, wanted).items():
+            table = self.tables[name]
             if output == "label":
                 labels = np.array(table.labels + ["missing"], dtype=object)
                 index = table.transform(values, output="index")
