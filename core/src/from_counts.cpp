@@ -29,19 +29,24 @@ struct CountedValue {
 };
 
 // Sorts the entries by value and sums the runs of equal values into `out`;
-// entries without rows are dropped.
+// entries without rows are dropped. Sums that leave int64 are refused, the
+// total over all values included, so that every function reading the merge
+// can add its counts up.
 ValueCounts sum_runs(std::vector<CountedValue>& entries) {
+    constexpr const char* where = "merge_value_counts";
     std::sort(entries.begin(), entries.end(),
               [](const CountedValue& a, const CountedValue& b) { return a.value < b.value; });
     ValueCounts out;
+    int64_t rows = 0;
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t j = i;
         int64_t c0 = 0;
         int64_t c1 = 0;
         for (; j < entries.size() && entries[j].value == entries[i].value; ++j) {
-            c0 += entries[j].c0;
-            c1 += entries[j].c1;
+            c0 = add_counts(c0, entries[j].c0, where);
+            c1 = add_counts(c1, entries[j].c1, where);
         }
+        rows = add_counts(rows, add_counts(c0, c1, where), where);
         if (c0 + c1 > 0) {
             // +0.0 for either zero, whatever order the parts came in.
             out.value.push_back(entries[i].value == 0.0 ? 0.0 : entries[i].value);
@@ -55,13 +60,16 @@ ValueCounts sum_runs(std::vector<CountedValue>& entries) {
 
 // Every function below reads counts as a merge leaves them; anything else
 // (unsorted or repeated values, NaN, negative counts, columns of different
-// lengths) would make its positions meaningless, so it is refused.
-void require_merged(const ValueCounts& counts, const char* where) {
+// lengths, more rows than int64 counts) would make its positions
+// meaningless, so it is refused. Returns the rows behind the counts: every
+// partial sum of the counts is at most that, so none can overflow.
+int64_t require_merged(const ValueCounts& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m) {
         throw std::invalid_argument(std::string(where) +
                                     ": value, c0 and c1 must have the same length");
     }
+    int64_t rows = 0;
     for (std::size_t j = 0; j < m; ++j) {
         const bool ascending = j == 0 ? !std::isnan(counts.value[0])
                                       : counts.value[j - 1] < counts.value[j];
@@ -70,7 +78,28 @@ void require_merged(const ValueCounts& counts, const char* where) {
                 std::string(where) +
                 ": values must be ascending and distinct (not NaN) and counts not negative");
         }
+        rows = add_counts(add_counts(rows, counts.c0[j], where), counts.c1[j], where);
     }
+    return rows;
+}
+
+// The counters of the rows around the counts must describe them: the kept
+// rows are the rows behind the counts, and the missing rows are split into
+// their two classes (no more events than rows). Otherwise every share and
+// event rate of the summary would be read over the wrong rows.
+void require_counters_match(const PreprocessResult& counters, int64_t kept,
+                            const char* where) {
+    std::size_t missing = 0;
+    if (__builtin_add_overflow(counters.missing_c0, counters.missing_c1, &missing) ||
+        missing != counters.missing_count) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": missing_c0 and missing_c1 must add up to missing_count");
+    }
+    if (counters.n_used != static_cast<std::size_t>(kept)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": n_used must equal the rows behind the counts");
+    }
+    add_counts(kept, counters.missing_count, where);
 }
 
 // The counts of the finite values alone (infinite ones left out).
@@ -202,7 +231,8 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
                                             const PreprocessResult& counters,
                                             const TessalineParams& params,
                                             SummaryStatistic representative) {
-    require_merged(counts, "mdlp_full_from_counts");
+    constexpr const char* where = "mdlp_full_from_counts";
+    require_counters_match(counters, require_merged(counts, where), where);
     MdlpFullRawResult r;
     const std::vector<Boundary> B = boundary_table(counts);
     if (!B.empty()) {
@@ -254,6 +284,10 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
 }
 
 double percentile_from_counts(const ValueCounts& counts, double percentile) {
+    // NaN fails both comparisons: its position would index no row.
+    if (!(percentile >= 0.0 && percentile <= 100.0)) {
+        throw std::invalid_argument("percentile_from_counts: percentile must be between 0 and 100");
+    }
     require_merged(counts, "percentile_from_counts");
     const ValueCounts finite = finite_only(counts);
     const std::vector<int64_t> start = row_starts(finite);
@@ -306,12 +340,13 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
                                                          int64_t missing_c0, int64_t missing_c1,
                                                          const std::vector<double>& splits,
                                                          SummaryStatistic stat) {
-    require_merged(counts, "summary_binary_from_counts");
+    constexpr const char* where = "summary_binary_from_counts";
+    const int64_t counted = require_merged(counts, where);
     if (missing_c0 < 0 || missing_c1 < 0) {
         throw std::invalid_argument("summary_binary_from_counts: missing counts must not be negative");
     }
     const std::vector<int64_t> start = row_starts(counts);
-    const int64_t n = start.back() + missing_c0 + missing_c1;
+    const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
     const std::size_t m = splits.size();
     std::vector<BinningSummary> rows;
     rows.reserve(m + 2);
