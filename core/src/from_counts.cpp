@@ -191,17 +191,6 @@ std::vector<Boundary> boundary_table(const ValueCounts& counts) {
 
 }  // namespace
 
-ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
-    std::vector<CountedValue> entries;
-    entries.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (std::isnan(x[i])) continue;
-        const int64_t one = y[i] != 0 ? 1 : 0;
-        entries.push_back(CountedValue{x[i], 1 - one, one});
-    }
-    return sum_runs(entries);
-}
-
 ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
     std::size_t size = 0;
     for (const ValueCounts& p : parts) size += p.value.size();
