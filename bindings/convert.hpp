@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -118,6 +119,17 @@ py::array_t<numpy_element_t<T>> array_from_vector(const std::vector<T>& v) {
         }
     }
     return out;
+}
+
+// A one-dimensional array over v's own storage, without a copy: the vector
+// moves into a capsule that the array keeps alive.
+template <typename T>
+py::array_t<T> array_taking(std::vector<T>&& v) {
+    auto owner = std::make_unique<std::vector<T>>(std::move(v));
+    const py::capsule base(owner.get(),
+                           [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    std::vector<T>* held = owner.release();
+    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
 }
 
 // A new one-dimensional array holding one field of every record, in order,

@@ -126,11 +126,11 @@ tessaline::ValueCounts value_counts(const b::DoubleArray& value, const py::objec
                                   std::vector<int64_t>(e.data, e.data + e.size)};
 }
 
-py::dict value_counts_dict(const tessaline::ValueCounts& counts) {
+py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
     py::dict out;
-    out["value"] = b::array_from_vector(counts.value);
-    out["c0"] = b::array_from_vector(counts.c0);
-    out["c1"] = b::array_from_vector(counts.c1);
+    out["value"] = b::array_taking(std::move(counts.value));
+    out["c0"] = b::array_taking(std::move(counts.c0));
+    out["c1"] = b::array_taking(std::move(counts.c1));
     return out;
 }
 
@@ -144,13 +144,19 @@ py::dict count_values(const b::DoubleArray& x, const py::object& labels) {
         py::gil_scoped_release release;
         counts = tessaline::count_values(xs.data, ys.data, xs.size);
     }
-    return value_counts_dict(counts);
+    return value_counts_dict(std::move(counts));
 }
 
 py::dict merge_value_counts(const b::DoubleArray& value, const py::object& c0,
                             const py::object& c1) {
-    return value_counts_dict(
-        tessaline::merge_value_counts({value_counts(value, c0, c1, "merge_value_counts")}));
+    const std::vector<tessaline::ValueCounts> parts{
+        value_counts(value, c0, c1, "merge_value_counts")};
+    tessaline::ValueCounts merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_value_counts(parts);
+    }
+    return value_counts_dict(std::move(merged));
 }
 
 // A row counter of the preprocessing: a whole number, not negative.
@@ -225,13 +231,19 @@ double percentile_from_counts(const b::DoubleArray& value, const py::object& cou
     tessaline::ValueCounts counts =
         value_counts(value, count, count, "percentile_from_counts", "count");
     counts.c1.assign(counts.c1.size(), 0);
+    py::gil_scoped_release release;
     return tessaline::percentile_from_counts(counts, percentile);
 }
 
 py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value, const py::object& c0,
                                                 const py::object& c1, std::size_t n_bins) {
-    return b::array_from_vector(tessaline::quantile_splits_from_counts(
-        value_counts(value, c0, c1, "quantile_splits_from_counts"), n_bins));
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "quantile_splits_from_counts");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::quantile_splits_from_counts(counts, n_bins);
+    }
+    return b::array_from_vector(cuts);
 }
 
 py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::object& c0,
@@ -240,10 +252,15 @@ py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::objec
                                     const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    return b::binning_summary_dict(tessaline::summarize_binary_from_counts(
-        value_counts(value, c0, c1, "summary_binary_from_counts"), missing_c0, missing_c1,
-        cut_points,
-        tessaline::parse_summary_statistic(representative)));
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "summary_binary_from_counts");
+    const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
+    std::vector<tessaline::BinningSummary> rows;
+    {
+        py::gil_scoped_release release;
+        rows = tessaline::summarize_binary_from_counts(counts, missing_c0, missing_c1, cut_points,
+                                                       stat);
+    }
+    return b::binning_summary_dict(rows);
 }
 
 py::dict compare_distributions_from_counts(const py::object& count_reference,
@@ -261,8 +278,16 @@ py::dict compare_distributions_from_counts(const py::object& count_reference,
             "for missing values");
     }
     const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
-    const tessaline::DistributionComparison r =
-        tessaline::compare_distributions_from_counts(ref.data, cur.data, cut_points, epsilon);
+    // Copies, which another thread cannot change while the lock is released
+    // between the check of the counts and their use.
+    const std::vector<int64_t> counts_ref(ref.data, ref.data + ref.size);
+    const std::vector<int64_t> counts_cur(cur.data, cur.data + cur.size);
+    tessaline::DistributionComparison r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::compare_distributions_from_counts(counts_ref.data(), counts_cur.data(),
+                                                         cut_points, epsilon);
+    }
     using P = tessaline::PsiBin;
     return py::dict(py::arg("count_reference") = b::column(r.bins, &P::count_reference),
                     py::arg("count_current") = b::column(r.bins, &P::count_current),
@@ -276,8 +301,12 @@ py::dict compare_distributions_from_counts(const py::object& count_reference,
 
 py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object& c0,
                                   const py::object& c1) {
-    const tessaline::LorenzCurve c = tessaline::lorenz_curve_from_counts(
-        value_counts(value, c0, c1, "lorenz_curve_from_counts"));
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "lorenz_curve_from_counts");
+    tessaline::LorenzCurve c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::lorenz_curve_from_counts(counts);
+    }
     using L = tessaline::LorenzPoint;
     return py::dict(py::arg("value") = b::column(c.points, &L::value),
                     py::arg("cumulative_non_event") = b::column(c.points, &L::cumulative_non_event),
