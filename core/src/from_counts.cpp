@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -323,7 +324,9 @@ std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::
     const double lowest = counts.value[finite.first];
     const double highest = counts.value[finite.last - 1];
     if (n_bins == 1 || lowest == highest) return cuts;
-    cuts.reserve(std::min(n_bins - 1, finite.last - finite.first));
+    // More cuts than a vector can hold is short of memory, as from rows.
+    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
+    cuts.reserve(n_bins - 1);
     // The lower and the upper order statistics each rise with the quantile,
     // though an upper one can pass the next lower one: a cursor for each.
     RowCursor below{counts, finite.first, finite.last};

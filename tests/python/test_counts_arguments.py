@@ -1,5 +1,8 @@
 """Counts and labels given to the functions on counts are integers: an array
-that holds anything else is refused by name, never cast (2.5 would count 2)."""
+that holds anything else is refused by name, never cast (2.5 would count 2).
+Counters and numbers of bins beyond reach are refused as well."""
+import os
+
 import numpy as np
 import pytest
 
@@ -57,3 +60,11 @@ def test_counters_are_counts_of_rows(bad):
                                       1.0, 1.0, False, "median")
     assert str(error.value) == \
         f'mdlp_full_from_counts: counters["n_input"] must be a count of rows, not {bad!r}'
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="allocation failure is fatal under ASan")
+@pytest.mark.parametrize("n_bins", [2**62, 2**64 - 1])  # beyond memory, beyond any vector
+def test_quantile_cuts_beyond_memory_raise_memory_error(n_bins):
+    with pytest.raises(MemoryError):
+        _native.quantile_splits_from_counts(VALUE, ROWS, ROWS, n_bins)
