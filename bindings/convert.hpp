@@ -8,7 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -24,6 +27,48 @@ namespace py = pybind11;
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using Int32Array = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
 using Int64Array = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+
+// An array argument that holds counts or labels, as integers of type T. NumPy's
+// forced cast would truncate 2.5 to 2 and wrap 2**40 into an int32, silently
+// changing the data, so the values are checked first: a float array must hold
+// whole numbers and any array only values T can hold; booleans count as 0/1.
+// `where` and `name` (the function and the argument) prefix the message.
+template <typename T>
+py::array_t<T, py::array::c_style | py::array::forcecast> integer_array(const py::handle& object,
+                                                                        const char* where,
+                                                                        const char* name) {
+    using Out = py::array_t<T, py::array::c_style | py::array::forcecast>;
+    const auto refuse = [&](const std::string& found) {
+        return std::invalid_argument(std::string(where) + ": " + name + " must hold integers (" +
+                                     (sizeof(T) == 8 ? "int64" : "int32") + "), not " + found);
+    };
+    const py::array a = py::array::ensure(object);
+    if (!a) throw refuse(std::string(py::repr(object)));
+    constexpr double lowest = static_cast<double>(std::numeric_limits<T>::min());
+    const char kind = a.dtype().kind();
+    const auto check_all = [&](const auto& values, auto fits) {
+        const auto* v = values.data();
+        for (py::ssize_t i = 0; i < values.size(); ++i) {
+            if (!fits(v[i])) throw refuse(std::string(py::repr(py::cast(v[i]))));
+        }
+    };
+    if (kind == 'f') {
+        // -lowest is 2^63 or 2^31 exactly, the first whole number out of range.
+        check_all(DoubleArray::ensure(a), [](double v) {
+            return v >= lowest && v < -lowest && v == std::floor(v);
+        });
+    } else if (kind == 'u') {
+        check_all(py::array_t<uint64_t, py::array::c_style | py::array::forcecast>::ensure(a),
+                  [](uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_limits<T>::max()); });
+    } else if (kind == 'i' && a.dtype().itemsize() > static_cast<py::ssize_t>(sizeof(T))) {
+        check_all(Int64Array::ensure(a), [](int64_t v) {
+            return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
+        });
+    } else if (kind != 'i' && kind != 'b') {
+        throw refuse("an array of dtype " + std::string(py::str(a.dtype())));
+    }
+    return Out::ensure(a);
+}
 
 // Flat read-only view of an array argument: first element and element count
 // (the product of the shape, so 1 for a zero-dimensional array).
@@ -74,6 +119,17 @@ py::array_t<numpy_element_t<T>> array_from_vector(const std::vector<T>& v) {
         }
     }
     return out;
+}
+
+// A one-dimensional array over v's own storage, without a copy: the vector
+// moves into a capsule that the array keeps alive.
+template <typename T>
+py::array_t<T> array_taking(std::vector<T>&& v) {
+    auto owner = std::make_unique<std::vector<T>>(std::move(v));
+    const py::capsule base(owner.get(),
+                           [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    std::vector<T>* held = owner.release();
+    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
 }
 
 // A new one-dimensional array holding one field of every record, in order,

@@ -103,54 +103,82 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
 
 // ------------------------------------------------- results from merged counts
 
-tessaline::ValueCounts value_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                                    const b::Int64Array& c1) {
+// Counts arrive as any array of integers (or of whole numbers); `where` names
+// the function in the messages.
+b::Int64Array counts_array(const py::object& counts, const char* where, const char* name) {
+    return b::integer_array<int64_t>(counts, where, name);
+}
+
+tessaline::ValueCounts value_counts(const b::DoubleArray& value, const py::object& c0_counts,
+                                    const py::object& c1_counts, const char* where,
+                                    const char* c0_name = "c0") {
+    const b::Int64Array c0 = counts_array(c0_counts, where, c0_name);
+    const b::Int64Array c1 = counts_array(c1_counts, where, "c1");
     const auto v = b::flat_view(value);
     const auto a = b::flat_view(c0);
     const auto e = b::flat_view(c1);
     if (a.size != v.size || e.size != v.size) {
-        throw std::invalid_argument("value counts: value, c0 and c1 must have the same length");
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0 and c1 must have the same length");
     }
     return tessaline::ValueCounts{std::vector<double>(v.data, v.data + v.size),
                                   std::vector<int64_t>(a.data, a.data + a.size),
                                   std::vector<int64_t>(e.data, e.data + e.size)};
 }
 
-py::dict value_counts_dict(const tessaline::ValueCounts& counts) {
+py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
     py::dict out;
-    out["value"] = b::array_from_vector(counts.value);
-    out["c0"] = b::array_from_vector(counts.c0);
-    out["c1"] = b::array_from_vector(counts.c1);
+    out["value"] = b::array_taking(std::move(counts.value));
+    out["c0"] = b::array_taking(std::move(counts.c0));
+    out["c1"] = b::array_taking(std::move(counts.c1));
     return out;
 }
 
-py::dict count_values(const b::DoubleArray& x, const b::Int32Array& labels) {
+py::dict count_values(const b::DoubleArray& x, const py::object& labels) {
+    const b::Int32Array label_array = b::integer_array<int32_t>(labels, "count_values", "labels");
     const auto xs = b::flat_view(x);
-    const auto ys = b::flat_view(labels);
+    const auto ys = b::flat_view(label_array);
     b::require_same_length(xs, ys, "count_values");
     tessaline::ValueCounts counts;
     {
         py::gil_scoped_release release;
         counts = tessaline::count_values(xs.data, ys.data, xs.size);
     }
-    return value_counts_dict(counts);
+    return value_counts_dict(std::move(counts));
 }
 
-py::dict merge_value_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                            const b::Int64Array& c1) {
-    return value_counts_dict(tessaline::merge_value_counts({value_counts(value, c0, c1)}));
+py::dict merge_value_counts(const b::DoubleArray& value, const py::object& c0,
+                            const py::object& c1) {
+    const std::vector<tessaline::ValueCounts> parts{
+        value_counts(value, c0, c1, "merge_value_counts")};
+    tessaline::ValueCounts merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_value_counts(parts);
+    }
+    return value_counts_dict(std::move(merged));
 }
 
+// A row counter of the preprocessing: a whole number, not negative.
 std::size_t counter(const py::dict& counters, const char* key) {
-    return counters[key].cast<std::size_t>();
+    const py::object v = counters[key];
+    const bool whole = py::isinstance<py::int_>(v) ||
+                       (py::hasattr(v, "__index__") && !py::isinstance<py::float_>(v));
+    const int64_t count = whole ? py::int_(v).cast<int64_t>() : -1;
+    if (count < 0) {
+        throw std::invalid_argument(std::string("mdlp_full_from_counts: counters[\"") + key +
+                                    "\"] must be a count of rows, not " +
+                                    py::repr(v).cast<std::string>());
+    }
+    return static_cast<std::size_t>(count);
 }
 
-py::dict mdlp_full_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                               const b::Int64Array& c1, const py::dict& counters,
+py::dict mdlp_full_from_counts(const b::DoubleArray& value, const py::object& c0,
+                               const py::object& c1, const py::dict& counters,
                                int64_t minobs, int monotonicity, int mono_dir, double alpha_pos,
                                double beta_struct, bool force_first_split,
                                const std::string& representative) {
-    const tessaline::ValueCounts counts = value_counts(value, c0, c1);
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "mdlp_full_from_counts");
     if (static_cast<unsigned>(monotonicity) > 3u) {
         throw std::invalid_argument("monotonicity debe estar en 0..3");
     }
@@ -182,10 +210,11 @@ py::dict mdlp_full_from_counts(const b::DoubleArray& value, const b::Int64Array&
     return b::mdlp_full_raw_dict(r);
 }
 
-py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                                              const b::Int64Array& c1) {
+py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const py::object& c0,
+                                              const py::object& c1) {
     std::vector<tessaline::Boundary> table;
-    const tessaline::ValueCounts counts = value_counts(value, c0, c1);
+    const tessaline::ValueCounts counts =
+        value_counts(value, c0, c1, "boundary_cuts_from_counts");
     {
         py::gil_scoped_release release;
         table = tessaline::boundaries_from_counts(counts);
@@ -196,37 +225,52 @@ py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const
     return b::array_from_vector(cuts);
 }
 
-double percentile_from_counts(const b::DoubleArray& value, const b::Int64Array& count,
+double percentile_from_counts(const b::DoubleArray& value, const py::object& count,
                               double percentile) {
     // The rows of each value as class 0: the percentile reads rows, not classes.
-    tessaline::ValueCounts counts = value_counts(value, count, count);
+    tessaline::ValueCounts counts =
+        value_counts(value, count, count, "percentile_from_counts", "count");
     counts.c1.assign(counts.c1.size(), 0);
+    py::gil_scoped_release release;
     return tessaline::percentile_from_counts(counts, percentile);
 }
 
-py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value,
-                                                const b::Int64Array& c0, const b::Int64Array& c1,
-                                                std::size_t n_bins) {
-    return b::array_from_vector(
-        tessaline::quantile_splits_from_counts(value_counts(value, c0, c1), n_bins));
+py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value, const py::object& c0,
+                                                const py::object& c1, std::size_t n_bins) {
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "quantile_splits_from_counts");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::quantile_splits_from_counts(counts, n_bins);
+    }
+    return b::array_from_vector(cuts);
 }
 
-py::dict summary_binary_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                                    const b::Int64Array& c1, int64_t missing_c0,
+py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::object& c0,
+                                    const py::object& c1, int64_t missing_c0,
                                     int64_t missing_c1, const b::DoubleArray& splits,
                                     const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    return b::binning_summary_dict(tessaline::summarize_binary_from_counts(
-        value_counts(value, c0, c1), missing_c0, missing_c1, cut_points,
-        tessaline::parse_summary_statistic(representative)));
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "summary_binary_from_counts");
+    const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
+    std::vector<tessaline::BinningSummary> rows;
+    {
+        py::gil_scoped_release release;
+        rows = tessaline::summarize_binary_from_counts(counts, missing_c0, missing_c1, cut_points,
+                                                       stat);
+    }
+    return b::binning_summary_dict(rows);
 }
 
-py::dict compare_distributions_from_counts(const b::Int64Array& count_reference,
-                                           const b::Int64Array& count_current,
+py::dict compare_distributions_from_counts(const py::object& count_reference,
+                                           const py::object& count_current,
                                            const b::DoubleArray& splits, double epsilon) {
-    const auto ref = b::flat_view(count_reference);
-    const auto cur = b::flat_view(count_current);
+    constexpr const char* where = "compare_distributions_from_counts";
+    const b::Int64Array reference = counts_array(count_reference, where, "count_reference");
+    const b::Int64Array current = counts_array(count_current, where, "count_current");
+    const auto ref = b::flat_view(reference);
+    const auto cur = b::flat_view(current);
     const auto cuts = b::flat_view(splits);
     if (ref.size != cuts.size + 2 || cur.size != cuts.size + 2) {
         throw std::invalid_argument(
@@ -234,8 +278,16 @@ py::dict compare_distributions_from_counts(const b::Int64Array& count_reference,
             "for missing values");
     }
     const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
-    const tessaline::DistributionComparison r =
-        tessaline::compare_distributions_from_counts(ref.data, cur.data, cut_points, epsilon);
+    // Copies, which another thread cannot change while the lock is released
+    // between the check of the counts and their use.
+    const std::vector<int64_t> counts_ref(ref.data, ref.data + ref.size);
+    const std::vector<int64_t> counts_cur(cur.data, cur.data + cur.size);
+    tessaline::DistributionComparison r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::compare_distributions_from_counts(counts_ref.data(), counts_cur.data(),
+                                                         cut_points, epsilon);
+    }
     using P = tessaline::PsiBin;
     return py::dict(py::arg("count_reference") = b::column(r.bins, &P::count_reference),
                     py::arg("count_current") = b::column(r.bins, &P::count_current),
@@ -247,10 +299,14 @@ py::dict compare_distributions_from_counts(const b::Int64Array& count_reference,
                     py::arg("ks") = r.ks);
 }
 
-py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const b::Int64Array& c0,
-                                  const b::Int64Array& c1) {
-    const tessaline::LorenzCurve c =
-        tessaline::lorenz_curve_from_counts(value_counts(value, c0, c1));
+py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object& c0,
+                                  const py::object& c1) {
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "lorenz_curve_from_counts");
+    tessaline::LorenzCurve c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::lorenz_curve_from_counts(counts);
+    }
     using L = tessaline::LorenzPoint;
     return py::dict(py::arg("value") = b::column(c.points, &L::value),
                     py::arg("cumulative_non_event") = b::column(c.points, &L::cumulative_non_event),

@@ -75,8 +75,8 @@ DistributionComparison compare_distributions_from_counts(const int64_t* count_re
         if (count_ref[b] < 0 || count_cur[b] < 0) {
             throw std::invalid_argument("compare_distributions_from_counts: counts must not be negative");
         }
-        n_ref += count_ref[b];
-        n_cur += count_cur[b];
+        n_ref = add_counts(n_ref, count_ref[b], "compare_distributions_from_counts");
+        n_cur = add_counts(n_cur, count_cur[b], "compare_distributions_from_counts");
     }
     check_comparison(static_cast<std::size_t>(n_ref), static_cast<std::size_t>(n_cur), splits,
                      epsilon);

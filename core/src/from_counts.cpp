@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -29,19 +30,24 @@ struct CountedValue {
 };
 
 // Sorts the entries by value and sums the runs of equal values into `out`;
-// entries without rows are dropped.
+// entries without rows are dropped. Sums that leave int64 are refused, the
+// total over all values included, so that every function reading the merge
+// can add its counts up.
 ValueCounts sum_runs(std::vector<CountedValue>& entries) {
+    constexpr const char* where = "merge_value_counts";
     std::sort(entries.begin(), entries.end(),
               [](const CountedValue& a, const CountedValue& b) { return a.value < b.value; });
     ValueCounts out;
+    int64_t rows = 0;
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t j = i;
         int64_t c0 = 0;
         int64_t c1 = 0;
         for (; j < entries.size() && entries[j].value == entries[i].value; ++j) {
-            c0 += entries[j].c0;
-            c1 += entries[j].c1;
+            c0 = add_counts(c0, entries[j].c0, where);
+            c1 = add_counts(c1, entries[j].c1, where);
         }
+        rows = add_counts(rows, add_counts(c0, c1, where), where);
         if (c0 + c1 > 0) {
             // +0.0 for either zero, whatever order the parts came in.
             out.value.push_back(entries[i].value == 0.0 ? 0.0 : entries[i].value);
@@ -55,13 +61,16 @@ ValueCounts sum_runs(std::vector<CountedValue>& entries) {
 
 // Every function below reads counts as a merge leaves them; anything else
 // (unsorted or repeated values, NaN, negative counts, columns of different
-// lengths) would make its positions meaningless, so it is refused.
-void require_merged(const ValueCounts& counts, const char* where) {
+// lengths, more rows than int64 counts) would make its positions
+// meaningless, so it is refused. Returns the rows behind the counts: every
+// partial sum of the counts is at most that, so none can overflow.
+int64_t require_merged(const ValueCounts& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m) {
         throw std::invalid_argument(std::string(where) +
                                     ": value, c0 and c1 must have the same length");
     }
+    int64_t rows = 0;
     for (std::size_t j = 0; j < m; ++j) {
         const bool ascending = j == 0 ? !std::isnan(counts.value[0])
                                       : counts.value[j - 1] < counts.value[j];
@@ -70,48 +79,83 @@ void require_merged(const ValueCounts& counts, const char* where) {
                 std::string(where) +
                 ": values must be ascending and distinct (not NaN) and counts not negative");
         }
+        rows = add_counts(add_counts(rows, counts.c0[j], where), counts.c1[j], where);
     }
+    return rows;
 }
 
-// The counts of the finite values alone (infinite ones left out).
-ValueCounts finite_only(const ValueCounts& counts) {
-    ValueCounts finite;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        if (!is_finite(counts.value[j])) continue;
-        finite.value.push_back(counts.value[j]);
-        finite.c0.push_back(counts.c0[j]);
-        finite.c1.push_back(counts.c1[j]);
+// The counters of the rows around the counts must describe them: the kept
+// rows are the rows behind the counts, and the missing rows are split into
+// their two classes (no more events than rows). Otherwise every share and
+// event rate of the summary would be read over the wrong rows.
+void require_counters_match(const PreprocessResult& counters, int64_t kept,
+                            const char* where) {
+    std::size_t missing = 0;
+    if (__builtin_add_overflow(counters.missing_c0, counters.missing_c1, &missing) ||
+        missing != counters.missing_count) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": missing_c0 and missing_c1 must add up to missing_count");
     }
-    return finite;
+    if (counters.n_used != static_cast<std::size_t>(kept)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": n_used must equal the rows behind the counts");
+    }
+    add_counts(kept, counters.missing_count, where);
 }
 
-// Rows before each distinct value: start[j] rows hold values below value[j],
-// start.back() is every row.
-std::vector<int64_t> row_starts(const ValueCounts& counts) {
-    std::vector<int64_t> start(counts.value.size() + 1, 0);
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        start[j + 1] = start[j] + counts.c0[j] + counts.c1[j];
-    }
-    return start;
+// The finite values of merged counts are one range of positions, [first,
+// last): the infinite ones sort to its two ends.
+struct FiniteRange {
+    std::size_t first;
+    std::size_t last;
+};
+
+FiniteRange finite_range(const ValueCounts& counts) {
+    std::size_t first = 0;
+    std::size_t last = counts.value.size();
+    while (first < last && !is_finite(counts.value[first])) ++first;
+    while (last > first && !is_finite(counts.value[last - 1])) --last;
+    return FiniteRange{first, last};
 }
 
-// The value at position `at` of all rows in ascending order.
-double value_at(const ValueCounts& counts, const std::vector<int64_t>& start, int64_t at) {
-    const auto j = std::upper_bound(start.begin(), start.end(), at) - start.begin() - 1;
-    return counts.value[static_cast<std::size_t>(j)];
+// The rows of the values [from, to).
+int64_t rows_of(const ValueCounts& counts, std::size_t from, std::size_t to) {
+    int64_t rows = 0;
+    for (std::size_t j = from; j < to; ++j) rows += counts.c0[j] + counts.c1[j];
+    return rows;
+}
+
+// Reads the value at a position among the rows of the values [j, last) in
+// ascending order. The positions asked of one cursor never decrease, so a
+// whole sweep of them is one pass over the counts, with no table of row
+// starts; a position past the last row reads the last value.
+struct RowCursor {
+    const ValueCounts& counts;
+    std::size_t j;
+    std::size_t last;
+    int64_t before = 0;  // rows of the values before j
+};
+
+double value_at(RowCursor& cursor, int64_t at) {
+    const ValueCounts& counts = cursor.counts;
+    while (cursor.j + 1 < cursor.last &&
+           at >= cursor.before + counts.c0[cursor.j] + counts.c1[cursor.j]) {
+        cursor.before += counts.c0[cursor.j] + counts.c1[cursor.j];
+        ++cursor.j;
+    }
+    return counts.value[cursor.j];
 }
 
 // The median of the `size` rows from position `first` on, by the quantile
 // rule: a single value is itself, otherwise (hi - lo) * (pos - lo) + lo.
-double median_of_rows(const ValueCounts& counts, const std::vector<int64_t>& start, int64_t first,
-                      int64_t size) {
+double median_of_rows(RowCursor& cursor, int64_t first, int64_t size) {
     if (size == 0) return kNaN;
-    if (size == 1) return value_at(counts, start, first);
+    if (size == 1) return value_at(cursor, first);
     const double pos = static_cast<double>(size - 1) * 0.5;
     const auto lo = static_cast<int64_t>(std::floor(pos));
     const auto hi = static_cast<int64_t>(std::ceil(pos));
-    const double at_lo = value_at(counts, start, first + lo);
-    const double at_hi = value_at(counts, start, first + hi);
+    const double at_lo = value_at(cursor, first + lo);
+    const double at_hi = value_at(cursor, first + hi);
     return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
 }
 
@@ -162,17 +206,6 @@ std::vector<Boundary> boundary_table(const ValueCounts& counts) {
 
 }  // namespace
 
-ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
-    std::vector<CountedValue> entries;
-    entries.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (std::isnan(x[i])) continue;
-        const int64_t one = y[i] != 0 ? 1 : 0;
-        entries.push_back(CountedValue{x[i], 1 - one, one});
-    }
-    return sum_runs(entries);
-}
-
 ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
     std::size_t size = 0;
     for (const ValueCounts& p : parts) size += p.value.size();
@@ -202,14 +235,16 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
                                             const PreprocessResult& counters,
                                             const TessalineParams& params,
                                             SummaryStatistic representative) {
-    require_merged(counts, "mdlp_full_from_counts");
+    constexpr const char* where = "mdlp_full_from_counts";
+    require_counters_match(counters, require_merged(counts, where), where);
     MdlpFullRawResult r;
     const std::vector<Boundary> B = boundary_table(counts);
     if (!B.empty()) {
         r.mdlp = compute_splits(B, params);
         r.intervals = mdlp_intervals(B, r.mdlp);
     }
-    const std::vector<int64_t> start = row_starts(counts);
+    RowCursor cursor{counts, 0, counts.value.size()};
+    int64_t first = 0;  // rows before the interval
     const int64_t denominator = static_cast<int64_t>(counters.n_used + counters.missing_count);
     r.summary.reserve(r.intervals.size() + (counters.missing_count > 0 ? 1 : 0));
     std::size_t from = 0;
@@ -222,7 +257,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
                                  counts.value.end(), interval.right) -
                 counts.value.begin());
         }
-        const int64_t rows = start[to] - start[from];
+        const int64_t rows = rows_of(counts, from, to);
         if (rows != interval.total) {
             throw std::logic_error("fit_mdlp_full: el resumen no coincide con los segmentos MDLP");
         }
@@ -238,38 +273,43 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
             row.representative = mean_of_values(counts, from, to);
         } else if (rows % 2 == 1) {
             // The middle row itself, as the row-wise median reads it.
-            row.representative = value_at(counts, start, start[from] + rows / 2);
+            row.representative = value_at(cursor, first + rows / 2);
         } else if (rows > 0) {
-            const double a = value_at(counts, start, start[from] + rows / 2 - 1);
-            const double b = value_at(counts, start, start[from] + rows / 2);
+            const double a = value_at(cursor, first + rows / 2 - 1);
+            const double b = value_at(cursor, first + rows / 2);
             row.representative = a + (b - a) * 0.5;
         } else {
             row.representative = kNaN;
         }
         r.summary.push_back(row);
         from = to;
+        first += rows;
     }
     close_raw_summary(counters, r);
     return r;
 }
 
 double percentile_from_counts(const ValueCounts& counts, double percentile) {
+    // NaN fails both comparisons: its position would index no row.
+    if (!(percentile >= 0.0 && percentile <= 100.0)) {
+        throw std::invalid_argument("percentile_from_counts: percentile must be between 0 and 100");
+    }
     require_merged(counts, "percentile_from_counts");
-    const ValueCounts finite = finite_only(counts);
-    const std::vector<int64_t> start = row_starts(finite);
-    const int64_t size = start.back();
+    const FiniteRange finite = finite_range(counts);
+    const int64_t size = rows_of(counts, finite.first, finite.last);
     if (size == 0) return 0.0;
     // Linear interpolation between the order statistics around position
     // (n - 1) * p / 100, in the order of operations of NumPy's percentile, so
     // that a threshold counted on a cluster equals the one of the rows.
     const double q = percentile / 100.0;
     const double position = static_cast<double>(size - 1) * q;
-    if (position >= static_cast<double>(size - 1)) return finite.value.back();
-    if (position < 0.0) return finite.value.front();
+    if (position >= static_cast<double>(size - 1)) return counts.value[finite.last - 1];
+    if (position < 0.0) return counts.value[finite.first];
     const auto below = static_cast<int64_t>(std::floor(position));
     const double gamma = position - static_cast<double>(below);
-    const double a = value_at(finite, start, below);
-    const double b = value_at(finite, start, below + 1);
+    RowCursor cursor{counts, finite.first, finite.last};
+    const double a = value_at(cursor, below);
+    const double b = value_at(cursor, below + 1);
     const double difference = b - a;
     return gamma >= 0.5 ? b - difference * (1.0 - gamma) : a + difference * gamma;
 }
@@ -277,23 +317,27 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
     require_merged(counts, "quantile_splits_from_counts");
     if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    const ValueCounts finite = finite_only(counts);
-    const std::vector<int64_t> start = row_starts(finite);
-    const int64_t size = start.back();
+    const FiniteRange finite = finite_range(counts);
+    const int64_t size = rows_of(counts, finite.first, finite.last);
     if (size == 0) throw std::invalid_argument("binning: x no contiene valores finitos");
     std::vector<double> cuts;
-    const double lowest = finite.value.front();
-    const double highest = finite.value.back();
+    const double lowest = counts.value[finite.first];
+    const double highest = counts.value[finite.last - 1];
     if (n_bins == 1 || lowest == highest) return cuts;
+    // More cuts than a vector can hold is short of memory, as from rows.
+    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
     cuts.reserve(n_bins - 1);
+    // The lower and the upper order statistics each rise with the quantile,
+    // though an upper one can pass the next lower one: a cursor for each.
+    RowCursor below{counts, finite.first, finite.last};
+    RowCursor above{counts, finite.first, finite.last};
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double p = static_cast<double>(i) / static_cast<double>(n_bins);
         const double pos = static_cast<double>(size - 1) * p;
         const auto lo = static_cast<int64_t>(std::floor(pos));
         const auto hi = static_cast<int64_t>(std::ceil(pos));
-        const double at_lo = value_at(finite, start, lo);
-        const double q =
-            (value_at(finite, start, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+        const double at_lo = value_at(below, lo);
+        const double q = (value_at(above, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
         // Repeated quantiles collapse, and one equal to the maximum is no cut.
         if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
             cuts.push_back(q);
@@ -306,12 +350,14 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
                                                          int64_t missing_c0, int64_t missing_c1,
                                                          const std::vector<double>& splits,
                                                          SummaryStatistic stat) {
-    require_merged(counts, "summary_binary_from_counts");
+    constexpr const char* where = "summary_binary_from_counts";
+    const int64_t counted = require_merged(counts, where);
     if (missing_c0 < 0 || missing_c1 < 0) {
         throw std::invalid_argument("summary_binary_from_counts: missing counts must not be negative");
     }
-    const std::vector<int64_t> start = row_starts(counts);
-    const int64_t n = start.back() + missing_c0 + missing_c1;
+    const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
+    RowCursor cursor{counts, 0, counts.value.size()};
+    int64_t first = 0;  // rows before the bin
     const std::size_t m = splits.size();
     std::vector<BinningSummary> rows;
     rows.reserve(m + 2);
@@ -326,16 +372,19 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
                 counts.value.begin());
         }
         int64_t ones = 0;
-        for (std::size_t j = from; j < to; ++j) ones += counts.c1[j];
-        const int64_t c = start[to] - start[from];
-        const double rep = stat == SummaryStatistic::Mean
-                               ? mean_of_values(counts, from, to)
-                               : median_of_rows(counts, start, start[from], c);
+        int64_t c = 0;
+        for (std::size_t j = from; j < to; ++j) {
+            ones += counts.c1[j];
+            c += counts.c0[j] + counts.c1[j];
+        }
+        const double rep = stat == SummaryStatistic::Mean ? mean_of_values(counts, from, to)
+                                                          : median_of_rows(cursor, first, c);
         rows.push_back(BinningSummary{b == 0 ? -kInf : splits[b - 1], b == m ? kInf : splits[b],
                                       static_cast<std::size_t>(c), share(c, n),
                                       static_cast<std::size_t>(c - ones),
                                       static_cast<std::size_t>(ones), share(ones, c), rep});
         from = to;
+        first += c;
     }
     const int64_t missing = missing_c0 + missing_c1;
     if (missing > 0) {

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace tessaline {
@@ -58,6 +60,19 @@ inline double cut_between(double lower, double upper) {
     }
     if (cut >= upper) cut = lower;
     return cut;
+}
+
+// a + b for counts of rows, refused when the sum leaves int64: counts summed
+// over many parts would otherwise wrap to a negative total and their rows
+// would vanish from every result. Either operand may be a std::size_t.
+template <typename A, typename B>
+int64_t add_counts(A a, B b, const char* where) {
+    int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": counts add up to more rows than 9223372036854775807");
+    }
+    return sum;
 }
 
 }  // namespace tessaline

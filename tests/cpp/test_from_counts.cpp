@@ -133,4 +133,73 @@ TEST(FromCountsErrors, NameTheirCause) {
               "percentile_from_counts: value, c0 and c1 must have the same length");
 }
 
+// Faults that used to pass unnoticed: counts whose sum leaves int64 (the
+// total wrapped negative and rows vanished), a percentile that is no
+// percentage (NaN indexed outside the rows) and counters that do not
+// describe the counted rows (more events than missing rows).
+struct CountFault {
+    std::string name;
+    std::function<void()> call;
+    std::string message;
+};
+
+std::vector<CountFault> count_faults() {
+    constexpr int64_t half = int64_t{1} << 62;  // two of these leave int64
+    const std::string overflow = ": counts add up to more rows than 9223372036854775807";
+    const std::pair<std::string, std::function<void(const ValueCounts&)>> readers[] = {
+        {"boundaries_from_counts", [](const ValueCounts& c) { boundaries_from_counts(c); }},
+        {"percentile_from_counts", [](const ValueCounts& c) { percentile_from_counts(c, 50.0); }},
+        {"quantile_splits_from_counts", [](const ValueCounts& c) { quantile_splits_from_counts(c, 4); }},
+        {"summary_binary_from_counts",
+         [](const ValueCounts& c) { summarize_binary_from_counts(c, 0, 0, {}, SummaryStatistic::Median); }},
+        {"lorenz_curve_from_counts", [](const ValueCounts& c) { lorenz_curve_from_counts(c); }},
+        {"mdlp_full_from_counts",
+         [](const ValueCounts& c) { fit_mdlp_full_from_counts(c, {}, {}, SummaryStatistic::Median); }}};
+    std::vector<CountFault> faults;
+    for (const auto& [name, read] : readers) {
+        for (const auto& [layout, counts] : {std::pair{"Values", ValueCounts{{1.0, 2.0}, {half, half}, {0, 0}}},
+                                             std::pair{"Classes", ValueCounts{{1.0}, {half}, {half}}}}) {
+            faults.push_back({name + "_overflow_over_" + layout, [read = read, counts = counts] { read(counts); },
+                              name + overflow});
+        }
+    }
+    const ValueCounts one_half{{1.0}, {half}, {0}}, other_half{{2.0}, {half}, {0}};
+    faults.push_back({"merge_overflow_at_one_value", [=] { merge_value_counts({one_half, one_half}); },
+                      "merge_value_counts" + overflow});
+    faults.push_back({"merge_overflow_over_values", [=] { merge_value_counts({one_half, other_half}); },
+                      "merge_value_counts" + overflow});
+    faults.push_back({"summary_overflow_with_missing",
+                      [=] { summarize_binary_from_counts(one_half, half, 0, {}, SummaryStatistic::Median); },
+                      "summary_binary_from_counts" + overflow});
+    faults.push_back({"compare_distributions_overflow", [] {
+                          const int64_t big[3] = {half, half, 0}, rows[3] = {1, 1, 0};
+                          compare_distributions_from_counts(big, rows, {1.0}, 1e-12);
+                      }, "compare_distributions_from_counts" + overflow});
+    for (const auto& [name, p] : {std::pair{"nan", kNaN}, {"negative", -1.0}, {"above_100", 100.5}}) {
+        faults.push_back({std::string("percentile_") + name, [p = p, one_half] { percentile_from_counts(one_half, p); },
+                          "percentile_from_counts: percentile must be between 0 and 100"});
+    }
+    PreprocessResult more_events;  // one missing row holding two events
+    more_events.n_used = 3, more_events.missing_count = 1, more_events.missing_c1 = 2;
+    PreprocessResult wrong_used;
+    wrong_used.n_used = 4;
+    const ValueCounts three{{1.0, 2.0}, {1, 1}, {0, 1}};
+    faults.push_back({"mdlp_more_events_than_missing_rows",
+                      [=] { fit_mdlp_full_from_counts(three, more_events, {}, SummaryStatistic::Median); },
+                      "mdlp_full_from_counts: missing_c0 and missing_c1 must add up to missing_count"});
+    faults.push_back({"mdlp_n_used_not_the_counted_rows",
+                      [=] { fit_mdlp_full_from_counts(three, wrong_used, {}, SummaryStatistic::Median); },
+                      "mdlp_full_from_counts: n_used must equal the rows behind the counts"});
+    return faults;
+}
+
+void PrintTo(const CountFault& fault, std::ostream* os) { *os << fault.name; }
+
+class CountFaults : public ::testing::TestWithParam<CountFault> {};
+
+TEST_P(CountFaults, AreRefusedWithTheirCause) { EXPECT_EQ(message_of(GetParam().call), GetParam().message); }
+
+INSTANTIATE_TEST_SUITE_P(FunctionsOnCounts, CountFaults, ::testing::ValuesIn(count_faults()),
+                         [](const auto& info) { return info.param.name; });
+
 }  // namespace

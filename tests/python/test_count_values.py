@@ -1,0 +1,64 @@
+"""count_values against an independent count: NumPy's unique over the rows
+whose x is not NaN (0.0 and -0.0 one value, kept as 0.0; infinite values are
+values), with the rows of any non-zero label in class 1."""
+import numpy as np
+import pytest
+
+from tessaline import _native
+
+
+def numpy_counts(x, labels):
+    keep = ~np.isnan(x)
+    # Adding 0.0 turns -0.0 into 0.0 and leaves every other value alone.
+    value, group = np.unique(x[keep] + 0.0, return_inverse=True)
+    rows = np.bincount(group, minlength=value.size)
+    ones = np.bincount(group, weights=labels[keep] != 0, minlength=value.size).astype(np.int64)
+    return value, rows - ones, ones
+
+
+def sample(kind, n, rng):
+    if kind == "continuous":
+        x = rng.normal(size=n)
+    elif kind == "ties":
+        x = rng.integers(-3, 4, size=n) * 0.5
+    elif kind == "scales":  # subnormals to the largest doubles, both signs
+        x = rng.choice([5e-324, 1e-310, 1e-3, 1.0, 1e300, 1.7e308], n) * rng.choice([-1.0, 1.0], n)
+    else:
+        x = rng.normal(600.0, 50.0, n).round(1)
+    special = rng.random(n)
+    x[special < 0.05] = np.nan
+    x[(special >= 0.05) & (special < 0.08)] = 0.0
+    x[(special >= 0.08) & (special < 0.11)] = -0.0
+    x[(special >= 0.11) & (special < 0.12)] = np.inf
+    x[(special >= 0.12) & (special < 0.13)] = -np.inf
+    return x
+
+
+@pytest.mark.parametrize("kind", ["continuous", "ties", "scales", "scores"])
+@pytest.mark.parametrize("n", [1, 17, 255, 256, 257, 5000, 300_000])
+def test_equals_numpy_unique(kind, n):
+    rng = np.random.default_rng(n)
+    x = sample(kind, n, rng)
+    labels = rng.choice(np.array([0, 0, 1, -2, 7], dtype=np.int32), n)
+    x_before, labels_before = x.copy(), labels.copy()
+    counted = _native.count_values(x, labels)
+    value, c0, c1 = numpy_counts(x, labels)
+    assert counted["value"].view(np.int64).tolist() == value.view(np.int64).tolist()
+    assert counted["c0"].tolist() == c0.tolist() and counted["c1"].tolist() == c1.tolist()
+    assert x.view(np.int64).tolist() == x_before.view(np.int64).tolist()
+    assert (labels == labels_before).all()
+
+
+@pytest.mark.parametrize("x, labels, expected", [
+    ([], [], ([], [], [])),
+    ([np.nan, np.nan], [0, 1], ([], [], [])),
+    ([-0.0], [1], ([0.0], [0], [1])),
+    ([-0.0, 0.0, -0.0], [0, 1, 0], ([0.0], [2], [1])),
+    ([np.inf, -np.inf, np.inf, 2.0], [1, 0, 0, 1], ([-np.inf, 2.0, np.inf], [1, 0, 1], [0, 1, 1])),
+    ([5.0] * 300, [3] * 300, ([5.0], [0], [300])),
+])
+def test_edge_cases(x, labels, expected):
+    counted = _native.count_values(np.array(x, dtype=np.float64), np.array(labels, dtype=np.int32))
+    value, c0, c1 = expected
+    assert counted["value"].tobytes() == np.array(value, dtype=np.float64).tobytes()
+    assert counted["c0"].tolist() == c0 and counted["c1"].tolist() == c1
