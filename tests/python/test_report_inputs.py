@@ -88,20 +88,20 @@ def read_both(path, monkeypatch):
 BIG = "x" * (4 << 20)
 
 
-@pytest.mark.parametrize("text, rows, cell", [
-    (f"t,y\n{BIG},1\na,0\n", 2, BIG),  # a cell longer than Arrow's block
-    (f't,y\n"a\n{BIG}",1\na,0\n', 2, f"a\n{BIG}"),
-    ("t,y\n\na,1\n\n\nb,0", 2, "a"),  # blank lines are no rows
-    ("t,y\r\na,1\rb,0\r\n", 2, "a"),
-    ("\ufeff\"t\",y\na,1\nb,0\n", 2, "a"),
-    ('"t\nu",y\na,1\nb,0\n', 2, "a"),  # a line break in a name
+@pytest.mark.parametrize("text, cell", [
+    (f"t,y\n{BIG},1\na,0\n", BIG),  # a cell longer than Arrow's block
+    (f't,y\n"a\n{BIG}",1\na,0\n', f"a\n{BIG}"),
+    ("t,y\n\na,1\n\n\nb,0", "a"),  # blank lines are no rows
+    ("t,y\r\na,1\rb,0\r\n", "a"),
+    ("\ufeff\"t\",y\na,1\nb,0\n", "a"),
+    ('"t\nu",y\na,1\nb,0\n', "a"),  # a line break in a name
 ])
-def test_readers_agree_on_layout(tmp_path, monkeypatch, text, rows, cell):
+def test_readers_agree_on_layout(tmp_path, monkeypatch, text, cell):
     pytest.importorskip("pyarrow")
     path = tmp_path / "layout.csv"
     path.write_bytes(text.encode())
     _, plain = read_both(path, monkeypatch)
-    assert plain.n_rows == rows and next(iter(plain.categorical.values()))[0] == cell
+    assert plain.n_rows == 2 and next(iter(plain.categorical.values()))[0] == cell
 
 
 def test_a_quoted_line_break_across_a_block_boundary(tmp_path):
