@@ -164,6 +164,19 @@ def _arrow_number_pattern() -> str:
     return "^" + _NUMBER.pattern + "$"
 
 
+def _all_numbers(column: Any) -> FloatArray | None:
+    """The Arrow column of text as float64 when every cell is a number (Arrow
+    takes no blank around one) and none is NaN: 'nan' is a missing cell."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    try:
+        values = pc.cast(column, pa.float64()).to_numpy(zero_copy_only=False)
+    except pa.ArrowInvalid:
+        return None
+    return values if len(values) and not np.isnan(values).any() else None
+
+
 def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     """The Arrow column of text as float64 (NaN for missing cells), or None when
     a present cell is not a number or none is present; with the stripped cells,
@@ -171,15 +184,15 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     import pyarrow as pa
     import pyarrow.compute as pc
 
+    # Most columns are numbers in every row: one cast tells, before and after
+    # stripping, and the others go the long way.
+    values = _all_numbers(column)
+    if values is not None:
+        return values, None
     stripped = pc.utf8_trim_whitespace(column)
-    # Most columns are numbers in every row: one cast tells, and a NaN among
-    # its values sends the column the long way, where 'nan' is a missing cell.
-    try:
-        values = pc.cast(stripped, pa.float64()).to_numpy(zero_copy_only=False)
-        if len(values) and not np.isnan(values).any():
-            return values, None
-    except pa.ArrowInvalid:
-        pass
+    values = _all_numbers(stripped)
+    if values is not None:
+        return values, None
     lower = pc.utf8_lower(stripped)
     missing = functools.reduce(pc.or_, [pc.equal(lower, token) for token in sorted(MISSING_CELLS)])
     cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
