@@ -1,16 +1,25 @@
 """Reading a CSV file for the report: its numeric columns as float64 arrays, its
 other columns as categories and its target as 1 (event), 0 (non-event) or NaN
 (missing). With pyarrow installed the file is read column by column into Arrow
-arrays; without it the standard library reads it, with the same result."""
+arrays; without it, or when Arrow cannot read it as it does, the standard
+library reads it, with the same result. The input is read only once, so it may
+be a pipe."""
 from __future__ import annotations
 
+import codecs
 import csv
 import functools
+import io
+import itertools
 import math
-import re
+import os
 import pathlib
+import re
+import stat
+import sys
+from collections.abc import Iterable
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, BinaryIO
 
 import numpy as np
 import numpy.typing as npt
@@ -154,6 +163,19 @@ def _arrow_number_pattern() -> str:
     return "^" + _NUMBER.pattern + "$"
 
 
+def _all_numbers(column: Any) -> FloatArray | None:
+    """The Arrow column of text as float64 when every cell is a number (Arrow
+    takes no blank around one) and none is NaN: 'nan' is a missing cell."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
+
+    try:
+        values = pc.cast(column, pa.float64()).to_numpy(zero_copy_only=False)
+    except pa.ArrowInvalid:
+        return None
+    return values if len(values) and not np.isnan(values).any() else None
+
+
 def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     """The Arrow column of text as float64 (NaN for missing cells), or None when
     a present cell is not a number or none is present; with the stripped cells,
@@ -161,15 +183,15 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     import pyarrow as pa
     import pyarrow.compute as pc
 
+    # Most columns are numbers in every row: one cast tells, before and after
+    # stripping, and the others go the long way.
+    values = _all_numbers(column)
+    if values is not None:
+        return values, None
     stripped = pc.utf8_trim_whitespace(column)
-    # Most columns are numbers in every row: one cast tells, and a NaN among
-    # its values sends the column the long way, where 'nan' is a missing cell.
-    try:
-        values = pc.cast(stripped, pa.float64()).to_numpy(zero_copy_only=False)
-        if len(values) and not np.isnan(values).any():
-            return values, None
-    except pa.ArrowInvalid:
-        pass
+    values = _all_numbers(stripped)
+    if values is not None:
+        return values, None
     lower = pc.utf8_lower(stripped)
     missing = functools.reduce(pc.or_, [pc.equal(lower, token) for token in sorted(MISSING_CELLS)])
     cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
@@ -185,32 +207,184 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     return values.astype(np.float64), cells
 
 
-def _columns_with_pyarrow(path: pathlib.Path, sep: str, header: list[str]) -> tuple[int, list[Any]]:
-    """Every column of the file after its header, as Arrow text."""
+# The header line must end within this many bytes, so that an input without
+# line breaks (a pipe from /dev/zero) is refused instead of filling the memory.
+HEADER_LIMIT = 4 << 20
+_CHUNK = 1 << 20
+# An empty quoted cell, read after the input's last line: it is a record of its
+# own unless a quote left open swallows it, which is how both readers tell.
+_CLOSING_CELL = '""'
+_LINE_BREAK = re.compile(r"\r\n|\r|\n")
+
+
+def _open_input(path: pathlib.Path) -> BinaryIO:
+    mode = os.stat(path).st_mode
+    if stat.S_ISCHR(mode) or stat.S_ISBLK(mode):
+        raise DataError(f"cannot read {path}: a device, not a file or a pipe")
+    return open(path, "rb")
+
+
+def _line_end(data: bytes) -> int:
+    """Where the first line ends (at a line feed or a carriage return), or the
+    length of the data."""
+    return min((i for i in (data.find(b"\n"), data.find(b"\r")) if i >= 0), default=len(data))
+
+
+def _read_head(handle: BinaryIO, path: pathlib.Path) -> bytes:
+    """The input up to and a little past its first line break; the input is
+    read only once (it may be a pipe), so the rest follows from `handle`."""
+    chunks: list[bytes] = []
+    size = 0
+    while size <= HEADER_LIMIT:
+        chunk = handle.read(_CHUNK)
+        chunks.append(chunk)
+        size += len(chunk)
+        if _line_end(chunk) < len(chunk) or not chunk:
+            break
+    head = b"".join(chunks)
+    if _line_end(head) > HEADER_LIMIT:
+        raise DataError(f"{path}: the header line is longer than {HEADER_LIMIT} bytes")
+    return head
+
+
+def _records(lines: Iterable[str], sep: str, path: pathlib.Path) -> list[list[str]]:
+    """The records of the text, the header first and blank lines left out. An
+    error names the line of a record whose field count is not the header's, or
+    of a quote left open, which would swallow the rest of the file."""
+    reader = csv.reader(itertools.chain(lines, [_CLOSING_CELL]), delimiter=sep)
+    records: list[list[str]] = []
+    begin = end = 0
+    for record in reader:
+        begin, end = end + 1, reader.line_num
+        if not record:
+            continue
+        # The last record is the closing cell, or the one whose quote is open.
+        if records and len(record) != len(records[0]) and next(reader, None) is not None:
+            raise DataError(f"{path}, line {begin}: {len(record)} fields where the header "
+                            f"has {len(records[0])}")
+        records.append(record)
+    last = records.pop()
+    if last != [""]:
+        line = begin + sum(len(_LINE_BREAK.findall(cell)) for cell in last[:-1])
+        raise DataError(f"{path}, line {line}: a quote opened on this line is never closed")
+    return records
+
+
+def _columns_plain(data: bytes, sep: str, path: pathlib.Path) -> tuple[list[str] | None, int, list[Any]]:
+    """The header, the number of rows and every column as a list of cells."""
+    text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8-sig", newline="")
+    records = _records(text, sep, path)
+    if not records:
+        return None, 0, []
+    rows = records[1:]
+    return records[0], len(rows), [[r[j] for r in rows] for j in range(len(records[0]))]
+
+
+def _first_line_header(head: bytes, sep: str) -> tuple[list[str], int] | None:
+    """The header and where the body starts, when the header is the first line
+    (a quoted name may hold a line break: the standard reader takes those)."""
+    start = len(codecs.BOM_UTF8) if head.startswith(codecs.BOM_UTF8) else 0
+    end = _line_end(head)
+    try:
+        records = list(csv.reader([head[start:end].decode("utf-8"), _CLOSING_CELL], delimiter=sep))
+    except (csv.Error, UnicodeDecodeError):
+        return None
+    if len(records) != 2 or not records[0]:
+        return None
+    return records[0], end + (2 if head[end:end + 2] == b"\r\n" else 1)
+
+
+class _Tee(io.RawIOBase):
+    """The body of the input as Arrow streams it: every chunk taken from the
+    input is kept, so that the input, read only once, can be read again from
+    memory. The closing line follows the last chunk."""
+
+    def __init__(self, handle: BinaryIO, head: bytes, body_start: int, closing: bytes) -> None:
+        super().__init__()
+        self.handle, self.head, self.body_start, self.closing = handle, head, body_start, closing
+        self.unread_head: memoryview | bytes = memoryview(head)[body_start:]
+        self.unread_closing = closing
+        self.kept: list[bytes] = []
+        self.data: bytes | None = None
+
+    def readable(self) -> bool:
+        return True
+
+    def read(self, size: int = -1) -> bytes | memoryview:
+        if self.unread_head:
+            chunk, self.unread_head = self.unread_head, b""
+            return chunk
+        chunk = self.handle.read(size)
+        if chunk:
+            self.kept.append(chunk)
+            return chunk
+        chunk, self.unread_closing = self.unread_closing, b""
+        return chunk
+
+    def whole(self) -> bytes:
+        """The whole input."""
+        if self.data is None:
+            self.data = b"".join([self.head, *self.kept, self.handle.read()])
+        return self.data
+
+    def body(self) -> bytes:
+        """The input after the header line, and the closing line."""
+        return b"".join([memoryview(self.whole())[self.body_start:], self.closing])
+
+
+def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]] | None:
+    """The number of rows and every column as Arrow text, or None when Arrow
+    cannot read the file as the standard reader does."""
     import pyarrow as pa
     import pyarrow.csv as pacsv
 
-    names = [f"c{j}" for j in range(len(header))]
+    names = [f"c{j}" for j in range(n_columns)]
 
-    def read(newlines_in_values: bool) -> Any:
+    def read(source: Any, block_size: int | None = None) -> Any:
         return pacsv.read_csv(
-            path, read_options=pacsv.ReadOptions(column_names=names, skip_rows=1),
-            parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=newlines_in_values),
+            source, read_options=pacsv.ReadOptions(column_names=names, block_size=block_size),
+            # Without newlines_in_values Arrow cuts blocks at any line break,
+            # and rows around a quoted one that straddles two blocks are lost.
+            parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
             convert_options=pacsv.ConvertOptions(column_types={n: pa.string() for n in names},
                                                  strings_can_be_null=False,
                                                  quoted_strings_can_be_null=False))
-    # Reading is twice as fast when no quoted cell holds a line break; a file
-    # with one fails that way and is read again allowing them.
     try:
-        table = read(False)
-    except pa.ArrowInvalid:
-        table = read(True)
-    return table.num_rows, [table.column(j) for j in range(len(names))]
+        table = read(pa.PythonFile(tee, mode="r"))
+    except pa.ArrowInvalid as error:
+        # A row longer than a block fails as a "straddling object": read from
+        # memory as a single block, it is whole.
+        if "straddling" not in str(error):
+            return None
+        body = tee.body()
+        try:
+            table = read(pa.BufferReader(body), min(len(body), 2**31 - 1))
+        except pa.ArrowInvalid:
+            return None
+    # The closing line is the last row, unless a quote left open swallowed it.
+    if table.num_rows == 0 or table.column(n_columns - 1)[-1].as_py() != "":
+        return None
+    table = table.slice(0, table.num_rows - 1)
+    return table.num_rows, [table.column(j) for j in range(n_columns)]
 
 
-def _read_header(path: pathlib.Path, sep: str) -> list[str] | None:
-    with open(path, newline="", encoding="utf-8-sig") as handle:
-        return next(csv.reader(handle, delimiter=sep), None)
+def _read_columns(path: pathlib.Path, sep: str) -> tuple[list[str] | None, int, list[Any], bool]:
+    """The header, the number of rows, every column (Arrow text, or a list of
+    cells) and whether Arrow read it."""
+    with _open_input(path) as handle:
+        head = _read_head(handle, path)
+        found = _first_line_header(head, sep) if _has_pyarrow() and sep.isascii() else None
+        if found is None:
+            data = head + handle.read()
+        else:
+            header, body_start = found
+            closing = ("\n" + sep.join([_CLOSING_CELL] * len(header)) + "\n").encode()
+            tee = _Tee(handle, head, body_start, closing)
+            columns = _columns_arrow(tee, len(header), sep)
+            if columns is not None:
+                return header, *columns, True
+            data = tee.whole()
+    return *_columns_plain(data, sep, path), False
 
 
 def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None,
@@ -223,41 +397,27 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
     if len(sep) != 1 or sep in "\r\n\"":
         raise DataError(f"the separator must be one character other than a quote or a "
                         f"line break, not {sep!r}")
-    arrow = _has_pyarrow()
+    limit = csv.field_size_limit(sys.maxsize)  # a cell may be as long as the file
     try:
-        if arrow:
-            header = _read_header(path, sep)
-            # A header cell holding a line break would shift Arrow's row count.
-            arrow = header is not None and not any("\n" in h or "\r" in h for h in header)
-        if arrow and header is not None:
-            n_rows, arrow_columns = _columns_with_pyarrow(path, sep, header)
-        else:
-            with open(path, newline="", encoding="utf-8-sig") as handle:
-                reader = csv.reader(handle, delimiter=sep)
-                header = next(reader, None)
-                records = list(reader)
+        header, n_rows, by_position, arrow = _read_columns(path, sep)
     except OSError as error:
         raise DataError(f"cannot read {path}: {error.strerror or error}") from error
-    except (csv.Error, UnicodeDecodeError, ValueError) as error:  # Arrow's errors are ValueErrors
+    except (csv.Error, UnicodeDecodeError) as error:
         raise DataError(f"{path} is not a readable CSV file: {error}") from error
+    finally:
+        csv.field_size_limit(limit)
     if not header:
         raise DataError(f"{path} is empty")
     names = _unique([h.strip() for h in header])
     if target not in names:
         raise DataError(f"no column '{target}' in {path} (columns: {', '.join(names)})")
+    columns: dict[str, Any] = dict(zip(names, by_position))
     if arrow:
         import pyarrow.compute as pc
 
-        columns: dict[str, Any] = dict(zip(names, arrow_columns))
         encoded = pc.dictionary_encode(columns[target].combine_chunks())
         target_cells = (encoded.dictionary.to_pylist(), encoded.indices.to_numpy().astype(np.intp))
     else:
-        for number, record in enumerate(records, start=2):
-            if len(record) != len(names):
-                raise DataError(f"{path}, line {number}: {len(record)} fields where the header "
-                                f"has {len(names)}")
-        n_rows = len(records)
-        columns = {name: [r[j] for r in records] for j, name in enumerate(names)}
         target_cells = _distinct(columns[target])
     flags, wanted = _event_flags(target_cells, target, event)
     dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags,

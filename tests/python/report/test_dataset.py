@@ -1,8 +1,12 @@
 """The report command on hostile CSV files, through its entry point."""
-import pytest
+import contextlib
+import os
+import threading
 
 import numpy as np
+import pytest
 
+from tessaline.exceptions import DataError
 from tessaline.report import dataset
 from tessaline.report.dataset import _unique, read_dataset
 from tessaline.report import main
@@ -63,12 +67,126 @@ def test_both_readers_give_the_same_columns(tmp_path, monkeypatch):
     path = tmp_path / "mixed.csv"
     path.write_text('n,t,y\n 1.5 ,"a, b",1\nNA,none,0\n-inf,"x\ny",1\n.5e1, ,0\n'
                     '1e400,NULL,1\n2,a,0\n')
+    _, plain = read_both(path, monkeypatch)
+    assert plain.n_rows == 6 and plain.non_finite == {"n": 2} and plain.numeric.keys() == {"n"}
+    assert plain.categorical["t"].tolist() == ["a, b", "none", "x\ny", None, None, "a"]
+
+
+def read_both(path, monkeypatch):
+    """The file read by Arrow and by the standard library, checked to be the same."""
     arrow = read_dataset(path, "y")
     monkeypatch.setattr(dataset, "_has_pyarrow", lambda: False)
     plain = read_dataset(path, "y")
-    assert arrow.n_rows == plain.n_rows == 6 and arrow.non_finite == plain.non_finite == {"n": 2}
-    assert arrow.numeric.keys() == plain.numeric.keys() == {"n"}
-    assert np.array_equal(arrow.numeric["n"], plain.numeric["n"], equal_nan=True)
-    assert arrow.categorical["t"].tolist() == plain.categorical["t"].tolist() == [
-        "a, b", "none", "x\ny", None, None, "a"]
+    assert arrow.n_rows == plain.n_rows and arrow.non_finite == plain.non_finite
+    assert arrow.numeric.keys() == plain.numeric.keys()
+    for name in plain.numeric:
+        assert np.array_equal(arrow.numeric[name], plain.numeric[name], equal_nan=True)
+    assert {k: v.tolist() for k, v in arrow.categorical.items()} == {
+        k: v.tolist() for k, v in plain.categorical.items()}
     assert np.array_equal(arrow.target, plain.target)
+    return arrow, plain
+
+
+BIG = "x" * (4 << 20)
+
+
+@pytest.mark.parametrize("text, cell", [
+    (f"t,y\n{BIG},1\na,0\n", BIG),  # a cell longer than Arrow's block
+    (f't,y\n"a\n{BIG}",1\na,0\n', f"a\n{BIG}"),
+    ("t,y\n\na,1\n\n\nb,0", "a"),  # blank lines are no rows
+    ("t,y\r\na,1\rb,0\r\n", "a"),
+    ("\ufeff\"t\",y\na,1\nb,0\n", "a"),
+    ('"t\nu",y\na,1\nb,0\n', "a"),  # a line break in a name
+])
+def test_readers_agree_on_layout(tmp_path, monkeypatch, text, cell):
+    pytest.importorskip("pyarrow")
+    path = tmp_path / "layout.csv"
+    path.write_bytes(text.encode())
+    _, plain = read_both(path, monkeypatch)
+    assert plain.n_rows == 2 and next(iter(plain.categorical.values()))[0] == cell
+
+
+def test_a_quoted_line_break_across_a_block_boundary(tmp_path):
+    pytest.importorskip("pyarrow")
+    rows = ["x,y", *(f"{i},{i % 2}" for i in range(300000))]
+    # The row whose cell breaks just before Arrow's first 1 MiB block ends.
+    k = int(np.searchsorted(np.cumsum([len(r) + 1 for r in rows]), (1 << 20) - 12))
+    rows[k] = f'"{k}\nsecond line",{k % 2}'
+    path = tmp_path / "long.csv"
+    path.write_text("\n".join(rows) + "\n")
+    read = read_dataset(path, "y")
+    assert read.n_rows == 300000 and read.categorical["x"][k - 1] == f"{k}\nsecond line"
+
+
+@pytest.fixture(params=["arrow", "plain"])
+def reader(request, monkeypatch):
+    if request.param == "arrow":
+        pytest.importorskip("pyarrow")
+    else:
+        monkeypatch.setattr(dataset, "_has_pyarrow", lambda: False)
+
+
+def numbered(n=400):
+    return ["x,y", *(f"{i},{i % 2}" for i in range(n))]
+
+
+@pytest.mark.parametrize("row, text, line, message", [
+    (5, '5,"1', 6, "a quote opened on this line is never closed"),
+    (5, '"5,1', 6, "a quote opened on this line is never closed"),
+    (2, '"a\nb","1', 4, "a quote opened on this line is never closed"),
+    (2, '"a\nb",1\n2,0,1', 5, "3 fields where the header has 2"),
+])
+def test_malformed_rows_name_their_line(tmp_path, reader, row, text, line, message):
+    rows = numbered()
+    rows[row] = text
+    path = tmp_path / "bad.csv"
+    path.write_text("\n".join(rows) + "\n")
+    with pytest.raises(DataError) as error:
+        read_dataset(path, "y")
+    assert str(error.value) == f"{path}, line {line}: {message}"
+
+
+@pytest.fixture
+def fifo(tmp_path):
+    """A named pipe and a thread writing the given bytes into it."""
+    path = tmp_path / "pipe.csv"
+    os.mkfifo(path)
+    writers = []
+
+    def feed(data):
+        def write():
+            with contextlib.suppress(BrokenPipeError), open(path, "wb") as pipe:
+                pipe.write(data)
+        writers.append(threading.Thread(target=write))
+        writers[-1].start()
+        return path
+    yield feed
+    with contextlib.suppress(OSError):  # frees a writer whose pipe was never opened
+        os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
+    for writer in writers:
+        writer.join()
+
+
+def test_a_pipe_is_read_once(reader, fifo, tmp_path, capsys):
+    text = "\n".join(numbered()) + "\n"
+    plain = tmp_path / "file.csv"
+    plain.write_text(text)
+    assert main(["report", str(plain), "--target", "y"]) == 0
+    expected = capsys.readouterr().out.split("\n", 1)[1]
+    assert main(["report", str(fifo(text.encode())), "--target", "y"]) == 0
+    assert capsys.readouterr().out.split("\n", 1)[1] == expected
+
+
+@pytest.mark.parametrize("source, message", [
+    ("/dev/zero", "cannot read /dev/zero: a device, not a file or a pipe"),
+    ("directory", "cannot read {path}: Is a directory"),
+    ("endless", "{path}: the header line is longer than 4194304 bytes"),
+])
+def test_unreadable_inputs_are_refused(reader, fifo, tmp_path, source, message):
+    if source == "directory":
+        source = tmp_path
+    elif source == "endless":
+        source = fifo(b"\0" * (dataset.HEADER_LIMIT + 1))
+    with pytest.raises(DataError) as error:
+        read_dataset(source, "y")
+    assert str(error.value) == message.format(path=source)
