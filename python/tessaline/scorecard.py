@@ -148,6 +148,11 @@ class Scorecard(PlainState):
             if coefficients.size != len(kept):
                 raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
                                  f"{len(kept)} variables: it must be a binary linear model")
+            # An estimator that selects (a stepwise one) names the variables it kept.
+            support = getattr(estimator, "support_", None)
+            if support is not None:
+                chosen = np.asarray(support, dtype=bool)
+                kept, coefficients = [n for n, c in zip(kept, chosen) if c], coefficients[chosen]
             worst = int(np.argmin(coefficients))
             if self.signs == "keep" or coefficients[worst] >= 0.0:
                 break
