@@ -16,7 +16,6 @@ for G grades, and the Brier score, the mean of (PD - y)^2 over the rows.
 from __future__ import annotations
 
 import math
-import types
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
@@ -24,33 +23,22 @@ import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, distributions, native, printing, target
-from ._core.arrays import ColumnTable, as_float_array
+from ._core.arrays import PlainColumnTable, as_float_array
 from .plots import calibration as plots
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 DEFAULT_GRADES = 10
 
 
-class CalibrationTable(ColumnTable):
+class CalibrationTable(PlainColumnTable):
     """One row per grade: ``grade``, ``count``, ``events``, ``observed``
     (event rate), ``predicted`` (mean PD), ``jeffreys_pvalue`` and
     ``binomial_pvalue`` (see the module)."""
 
-    __slots__ = ("_columns",)
+    __slots__ = ()
     _length_column = "grade"
-
-    def __init__(self, columns: dict[str, npt.NDArray[Any]]) -> None:
-        for array in columns.values():
-            array.setflags(write=False)
-        self._columns = types.MappingProxyType(columns)
-
-    def to_frame(self) -> pandas.DataFrame:
-        import pandas
-
-        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})
 
     def __str__(self) -> str:
         c = self._columns

@@ -25,19 +25,17 @@ Kolmogorov's limit law at sqrt(n1 n0 / (n1 + n0)) × KS.
 from __future__ import annotations
 
 import math
-import types
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Literal
 
 import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, distributions, native, printing, target
-from ._core.arrays import ColumnTable, FloatArray, as_float_array
+from ._core.arrays import FloatArray, PlainColumnTable, as_float_array
 from .plots import score as plots
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 GAINS_COLUMNS = (
@@ -53,7 +51,7 @@ def _score(value: float) -> str:
     return format(value, ".5g")
 
 
-class GainsTable(ColumnTable):
+class GainsTable(PlainColumnTable):
     """The score in bands of about equal size (deciles by default; tied
     scores stay in one band), riskiest band first. Per band: its score range,
     counts, event rate; the cumulative shares of all rows, of events and of
@@ -61,18 +59,8 @@ class GainsTable(ColumnTable):
     event rate over the overall one, and ``cumulative_lift``, the same for
     all bands down to this one."""
 
-    __slots__ = ("_columns",)
+    __slots__ = ()
     _length_column = "band"
-
-    def __init__(self, columns: dict[str, npt.NDArray[Any]]) -> None:
-        for array in columns.values():
-            array.setflags(write=False)
-        self._columns = types.MappingProxyType(columns)
-
-    def to_frame(self) -> pandas.DataFrame:
-        import pandas
-
-        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})
 
     def __str__(self) -> str:
         c = self._columns
