@@ -5,13 +5,18 @@ bins, the correlations and VIFs of the WoE columns, the selection steps (of a
 `StepwiseLogistic`), the coefficients with p-values and sign checks,
 discrimination with confidence intervals and calibration per grade on the
 training, test and out-of-time samples, and the stability between them.
+The same content, tables without the charts, as an Excel workbook of one
+sheet per part (openpyxl, an optional extra: pip install 'tessaline[excel]'),
+because validators annotate spreadsheets.
 
-    html = model_report(card, (train, "target"), test=(test, "target"), path="model.html")
+    html = model_report(card, (train, "target"), test=(test, "target"), path="model.html",
+                        workbook="model.xlsx")
 """
 from __future__ import annotations
 
 import pathlib
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass
 from html import escape
 from typing import Any
 
@@ -33,10 +38,28 @@ SECTIONS = ("Data", "Variables", "Correlation and VIF", "Selection", "Coefficien
             "Discrimination", "Calibration", "Stability")
 
 
-def _figure(draw: Any, size: tuple[float, float], alt: str) -> str:
+@dataclass(frozen=True)
+class Block:
+    """One piece of a part: how the page shows it, and its rows on a sheet
+    (none for a chart)."""
+    html: str
+    rows: tuple[tuple[str, ...], ...] = ()
+
+
+def _table(caption: str, header: Sequence[str], rows: Sequence[Sequence[str]],
+           text_columns: Sequence[int]) -> Block:
+    return Block(_plain_table(header, rows, caption, text_columns),
+                 ((caption,), tuple(header), *(tuple(r) for r in rows)))
+
+
+def _note(text: str) -> Block:
+    return Block(f"<p class=stats>{escape(text)}</p>", ((text,),))
+
+
+def _figure(draw: Callable[[Any], object], size: tuple[float, float], alt: str) -> Block:
     uri = _chart(draw, size)
-    return "" if uri is None else (f'<div class="figures"><img src="{uri}" '
-                                   f'alt="{escape(alt)}"></div>')
+    return Block("" if uri is None else
+                 f'<div class="figures"><img src="{uri}" alt="{escape(alt)}"></div>')
 
 
 def pd_of_score(card: Scorecard, score: np.ndarray) -> np.ndarray:
@@ -51,33 +74,36 @@ def _woe_columns(binning: TableBinning, data: Any, names: Sequence[str],
     return {n: np.asarray(woe[n], dtype=np.float64)[known] for n in names}
 
 
-def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> str:
+def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> list[Block]:
     rows = []
     for name, (_, flags) in samples.items():
         known = flags[~np.isnan(flags)]
         rows.append([name, str(flags.size), str(known.size), str(int(known.sum())),
                      f"{known.mean():.2%}" if known.size else "-"])
-    return _plain_table(("sample", "rows", "with target", "events", "event rate"), rows,
-                        "Samples", (0,))
+    return [_table("Samples", ("sample", "rows", "with target", "events", "event rate"), rows,
+                   (0,))]
 
 
-def _variable_section(binning: TableBinning, name: str) -> str:
+def _variable_section(binning: TableBinning, name: str) -> list[Block]:
     table = binning.tables[name]
     analysis = table.analysis()
-    tests = _plain_table(("bins", "chi-square", "p-value"),
-                         [[f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}",
-                           f"{t.pvalue:.4g}"] for t in analysis.tests],
-                         "Tests of equal event rates between neighbouring bins", (0,))
     log = getattr(binning, "edit_log", None)
-    edits = "" if not log else "<p class=stats>Edits: " + escape("; ".join(map(str, log))) + "</p>"
-    return (f"<h3>{escape(name)}</h3><p class=stats>IV {table.information_value:.4f}; "
-            f"Jensen-Shannon {analysis.js_divergence:.4f}, Hellinger {analysis.hellinger:.4f}, "
-            f"HHI {analysis.hhi:.4f}</p>{edits}"
-            + _figure(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4), f"bins of {name}")
-            + binning_table_html(table) + tests)
+    return [
+        Block(f"<h3>{escape(name)}</h3>", ((name,),)),
+        _note(f"IV {table.information_value:.4f}; Jensen-Shannon {analysis.js_divergence:.4f}, "
+              f"Hellinger {analysis.hellinger:.4f}, HHI {analysis.hhi:.4f}"),
+        *([_note("Edits: " + "; ".join(map(str, log)))] if log else []),
+        _figure(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4), f"bins of {name}"),
+        Block(binning_table_html(table), ((table.title(),), table.header,
+                                          *(tuple(r) for r in table.rows()))),
+        _table("Tests of equal event rates between neighbouring bins",
+               ("bins", "chi-square", "p-value"),
+               [[f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}", f"{t.pvalue:.4g}"]
+                for t in analysis.tests], (0,)),
+    ]
 
 
-def _correlation_section(woe: Mapping[str, np.ndarray]) -> str:
+def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
     names, pearson = correlation(woe, "pearson")
     _, spearman = correlation(woe, "spearman")
     factors = vif(woe) if len(names) > 1 else {n: 1.0 for n in names}
@@ -90,23 +116,23 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> str:
 
     rows = [[a, b, f"{pearson[i, j]:+.3f}", f"{spearman[i, j]:+.3f}"]
             for i, a in enumerate(names) for j, b in enumerate(names) if i < j]
-    return (_figure(heat, (5.0, 5.0), "correlation heat map")
-            + _plain_table(("variable", "variable", "Pearson", "Spearman"), rows,
-                           "Correlations of the WoE columns", (0, 1))
-            + _plain_table(("variable", "VIF"), [[n, f"{factors[n]:.3f}"] for n in names],
-                           "Variance inflation factors", (0,)))
+    return [_figure(heat, (5.0, 5.0), "correlation heat map"),
+            _table("Correlations of the WoE columns", ("variable", "variable", "Pearson",
+                                                       "Spearman"), rows, (0, 1)),
+            _table("Variance inflation factors", ("variable", "VIF"),
+                   [[n, f"{factors[n]:.3f}"] for n in names], (0,))]
 
 
-def _selection_section(card: Scorecard) -> str:
+def _selection_section(card: Scorecard) -> list[Block]:
     selection = getattr(card.estimator, "selection_", None)
     if selection is None:
-        return ("<p class=stats>The variables are the binning's selection (by information "
-                "value).</p>")
+        return [_note("The variables are the binning's selection (by information value).")]
     names = dict(zip((f"x{j}" for j in range(len(selection.candidates))), card_inputs(card)))
     rows = [[str(i + 1), s.action, names.get(s.variable, s.variable), f"{s.value:.6g}",
              f"{s.aic:.3f}", f"{s.bic:.3f}"] for i, s in enumerate(selection.steps)]
-    return _plain_table(("step", "action", "variable", selection.criterion, "AIC", "BIC"), rows,
-                        f"{selection.direction} selection by {selection.criterion}", (1, 2))
+    return [_table(f"{selection.direction} selection by {selection.criterion}",
+                   ("step", "action", "variable", selection.criterion, "AIC", "BIC"), rows,
+                   (1, 2))]
 
 
 def card_inputs(card: Scorecard) -> list[str]:
@@ -116,16 +142,15 @@ def card_inputs(card: Scorecard) -> list[str]:
 
 
 def _coefficient_section(card: Scorecard, woe: Mapping[str, np.ndarray],
-                         labels: np.ndarray) -> str:
+                         labels: np.ndarray) -> list[Block]:
     fit = logistic_fit(woe, labels, card.variables)
     rows = [[n, f"{b:.4f}", f"{c:.4f}", f"{s:.4f}", f"{p:.3g}",
              "contradicts WoE" if n in fit.contradicting else "ok"]
             for n, b, c, s, p in zip(card.variables, card.coefficients, fit.coefficients[1:],
                                      fit.std_errors[1:], fit.pvalues[1:])]
-    return _plain_table(("variable", "card coefficient", "refit coefficient", "std error",
-                         "p-value", "sign"), rows,
-                        f"Coefficients (unpenalised refit: AIC {fit.aic:.2f}, BIC {fit.bic:.2f})",
-                        (0, 5))
+    return [_table(f"Coefficients (unpenalised refit: AIC {fit.aic:.2f}, BIC {fit.bic:.2f})",
+                   ("variable", "card coefficient", "refit coefficient", "std error", "p-value",
+                    "sign"), rows, (0, 5))]
 
 
 def _discrimination_row(name: str, p: ScorePerformance) -> list[str]:
@@ -133,25 +158,53 @@ def _discrimination_row(name: str, p: ScorePerformance) -> list[str]:
             f"{p.gini_ci[0]:.4f} – {p.gini_ci[1]:.4f}", f"{p.ks:.4f}", f"{p.ks_pvalue:.3g}"]
 
 
-def _calibration_section(name: str, result: Calibration) -> str:
+def _calibration_section(name: str, result: Calibration) -> list[Block]:
     t = result.table
     rows = [[str(t["grade"][i]), str(int(t["count"][i])), str(int(t["events"][i])),
              f"{t['observed'][i]:.2%}", f"{t['predicted'][i]:.2%}",
              f"{t['jeffreys_pvalue'][i]:.4f}", f"{t['binomial_pvalue'][i]:.4f}"]
             for i in range(len(t))]
-    hl = (f"Hosmer-Lemeshow {result.hosmer_lemeshow:.3f} on {result.hl_df} df "
-          f"(p {result.hl_pvalue:.4f}), Brier {result.brier:.5f}")
-    return (f"<h3>{escape(name)}</h3><p class=stats>{escape(hl)}</p>"
-            + _figure(lambda ax: plot_calibration(t, ax), (4.0, 4.0), f"calibration, {name}")
-            + _plain_table(("grade", "count", "events", "observed", "predicted (mean PD)",
-                            "Jeffreys p", "binomial p"), rows, "Per PD band", (0,)))
+    return [Block(f"<h3>{escape(name)}</h3>", ((name,),)),
+            _note(f"Hosmer-Lemeshow {result.hosmer_lemeshow:.3f} on {result.hl_df} df "
+                  f"(p {result.hl_pvalue:.4f}), Brier {result.brier:.5f}"),
+            _figure(lambda ax: plot_calibration(t, ax), (4.0, 4.0), f"calibration, {name}"),
+            _table("Per PD band", ("grade", "count", "events", "observed", "predicted (mean PD)",
+                                   "Jeffreys p", "binomial p"), rows, (0,))]
+
+
+def _cell(text: str) -> str | float:
+    """A number where the text is one, so that a sheet sorts and sums it."""
+    try:
+        return float(text)
+    except ValueError:
+        return text
+
+
+def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Path) -> None:
+    """One sheet per part, its blocks one below the other."""
+    try:
+        from openpyxl import Workbook
+    except ImportError as error:
+        raise ImportError("the workbook needs openpyxl: pip install 'tessaline[excel]'") from error
+    book = Workbook()
+    book.remove(book.active)
+    for title, blocks in parts.items():
+        sheet = book.create_sheet(title)
+        for block in blocks:
+            for row in block.rows:
+                sheet.append([_cell(c) for c in row])
+            if block.rows:
+                sheet.append([])
+    book.save(path)
 
 
 def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
-                 oot: Sample | None = None, path: str | pathlib.Path | None = None) -> str:
+                 oot: Sample | None = None, path: str | pathlib.Path | None = None,
+                 workbook: str | pathlib.Path | None = None) -> str:
     """The HTML page documenting a fitted scorecard (see the module) on the
     `train`ing sample and, when given, the `test` and out-of-time (`oot`)
-    ones, each (data, target); written to `path` when given."""
+    ones, each (data, target); written to `path` when given, and the same
+    tables to the Excel `workbook` when given."""
     binning = card._check_fitted()
     given = {"train": train, "test": test, "out-of-time": oot}
     samples = {name: (data, binning.event_flags(data, y)) for name, s in given.items()
@@ -166,21 +219,26 @@ def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
         kept = ~np.isnan(score) & ~np.isnan(f)
         calibrations[n] = calibration(pd_of_score(card, score[kept]), f[kept])
     later = {n: d for n, (d, _) in samples.items() if n != "train"}
-    drift = f"<pre>{escape(str(stability(card, data, later)))}</pre>" if later else ""
-    body = {
+    drift = str(stability(card, data, later)) if later else "One sample only: no stability."
+    parts = {
         "Data": _data_section(samples),
-        "Variables": "".join(_variable_section(binning, n) for n in card.variables),
+        "Variables": [b for n in card.variables for b in _variable_section(binning, n)],
         "Correlation and VIF": _correlation_section(woe),
         "Selection": _selection_section(card),
         "Coefficients": _coefficient_section(card, woe, flags[known]),
-        "Discrimination": _plain_table(
-            ("sample", "AUC", "95% CI", "Gini", "95% CI", "KS", "KS p-value"),
-            [_discrimination_row(n, p) for n, p in performances.items()], "By sample", (0,))
-            + _figure(lambda ax: plot_roc(performances["train"], ax), (3.4, 3.4), "ROC"),
-        "Calibration": "".join(_calibration_section(n, c) for n, c in calibrations.items()),
-        "Stability": drift or "<p class=stats>One sample only: no stability to show.</p>",
+        "Discrimination": [
+            _table("By sample", ("sample", "AUC", "95% CI", "Gini", "95% CI", "KS",
+                                 "KS p-value"),
+                   [_discrimination_row(n, p) for n, p in performances.items()], (0,)),
+            _figure(lambda ax: plot_roc(performances["train"], ax), (3.4, 3.4), "ROC")],
+        "Calibration": [b for n, c in calibrations.items() for b in _calibration_section(n, c)],
+        "Stability": [Block(f"<pre>{escape(drift)}</pre>",
+                            tuple((line,) for line in drift.splitlines()))],
     }
-    sections = "".join(f'<h2 id="{i}">{i}. {escape(title)}</h2>{body[title]}'
+    if workbook is not None:
+        write_workbook(parts, workbook)
+    sections = "".join(f'<h2 id="{i}">{i}. {escape(title)}</h2>'
+                       + "".join(b.html for b in parts[title])
                        for i, title in enumerate(SECTIONS, start=1))
     html = ("<!DOCTYPE html>\n"
             '<html lang="en"><head><meta charset="utf-8"><title>Model documentation</title>'

@@ -11,7 +11,8 @@ from package_under_test import tessaline as tl
 from tessaline.report.model import SECTIONS, model_report
 
 pytest.importorskip("sklearn")
-from sklearn.model_selection import train_test_split
+openpyxl = pytest.importorskip("openpyxl")
+from sklearn.model_selection import train_test_split  # noqa: E402
 
 
 def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
@@ -20,7 +21,8 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
                                    random_state=0)
     card = tl.Scorecard(event="bad", estimator=tl.StepwiseLogistic()).fit(train, "creditability")
     path = tmp_path / "model.html"
-    html = model_report(card, (train, "creditability"), test=(test, "creditability"), path=path)
+    html = model_report(card, (train, "creditability"), test=(test, "creditability"), path=path,
+                        workbook=tmp_path / "model.xlsx")
     held = card.performance(test, "creditability")
     assert f"<td>test</td><td class=n>{held.auc:.4f}</td>" in html
     assert "Tests of equal event rates" in html and "Variance inflation" in html
@@ -30,3 +32,8 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
         capture_output=True, text=True, timeout=120, check=True).stdout
     for i, title in enumerate(SECTIONS, start=1):
         assert f'<h2 id="{i}">{i}. {title}</h2>' in page
+    book = openpyxl.load_workbook(tmp_path / "model.xlsx")
+    assert book.sheetnames == list(SECTIONS)
+    rows = list(book["Discrimination"].values)
+    assert rows[1][:2] == ("sample", "AUC") and rows[3][:2] == ("test", round(held.auc, 4))
+    assert any(r[0] == "Variance inflation factors" for r in book["Correlation and VIF"].values)
