@@ -102,7 +102,12 @@ def calibration(pd: npt.ArrayLike, y: npt.ArrayLike, *, grades: npt.ArrayLike | 
     binomial = [distributions.binomial_sf(int(d), int(n), float(p))
                 for p, d, n in zip(predicted, events, count)]
     expected = count * predicted
-    hl = float(np.sum((events - expected) ** 2 / (expected * (1.0 - predicted))))
+    # A grade predicted at 0 or 1 adds nothing when it meets its prediction
+    # exactly, and makes the statistic infinite otherwise.
+    gap = (events - expected) ** 2
+    spread = expected * (1.0 - predicted)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        hl = float(np.sum(np.where(gap == 0.0, 0.0, gap / spread)))
     df = names.size - 2
     return Calibration(
         table=CalibrationTable({

@@ -96,10 +96,18 @@ def logistic_fit(columns: Columns, y: npt.ArrayLike,
     for _ in range(_MAX_ITERATIONS):
         p = 1.0 / (1.0 + np.exp(-(x @ beta)))
         information = x.T @ (x * (p * (1.0 - p))[:, np.newaxis])
-        step = np.linalg.solve(information, x.T @ (labels - p))
+        try:
+            step = np.linalg.solve(information, x.T @ (labels - p))
+        except np.linalg.LinAlgError:
+            break
         beta = beta + step
         if np.max(np.abs(step)) < _STEP_TOLERANCE:
             break
+    else:
+        step = np.full(1, np.inf)
+    if not np.max(np.abs(step)) < _STEP_TOLERANCE:
+        raise ValueError(f"the logistic regression on {', '.join(names) or 'the intercept'} "
+                         "does not converge: the columns separate the classes")
     eta = x @ beta
     p = 1.0 / (1.0 + np.exp(-eta))
     covariance = np.linalg.inv(x.T @ (x * (p * (1.0 - p))[:, np.newaxis]))

@@ -42,6 +42,13 @@ def test_tests_per_grade_equal_scipy(seed, n, grades):
     assert "Hosmer-Lemeshow" in str(result)
 
 
+def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
+    result = tl.calibration([0.0, 0.0, 0.5, 0.5, 0.2, 0.2], [0, 0, 1, 0, 0, 1],
+                            grades=[1, 1, 2, 2, 3, 3])
+    assert result.hosmer_lemeshow == pytest.approx(0.0 + 0.0 + (1 - 0.4) ** 2 / (0.4 * 0.8))
+    assert result.table["jeffreys_pvalue"][0] == 0.0
+
+
 def test_probabilities_outside_the_unit_interval_are_refused():
     with pytest.raises(ValueError, match="^pd must hold probabilities between 0 and 1$"):
         tl.calibration([0.2, 1.5], [0, 1])

@@ -76,3 +76,14 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
     # Unpenalised and sparser, it holds out close to the default card (0.799).
     assert np.mean(aucs) >= 0.79, aucs
     assert all(ours <= theirs for ours, theirs in sizes)
+
+
+@pytest.mark.parametrize("columns, message", [
+    ({"a": [0.0, 1.0, 2.0, 3.0]}, "the logistic regression on a does not converge: the columns "
+                                  "separate the classes"),
+    ({"a": [1.0, 2.0, 3.0, 4.0], "b": [2.0, 4.0, 6.0, 8.0]},
+     "the columns a, b and the intercept are linearly dependent"),
+])
+def test_a_model_that_cannot_be_fitted_is_named(columns, message):
+    with pytest.raises(ValueError, match=f"^{message}"):
+        tl.logistic_fit(columns, [0, 0, 1, 1])

@@ -87,12 +87,10 @@ def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> list[
 def _variable_section(binning: TableBinning, name: str) -> list[Block]:
     table = binning.tables[name]
     analysis = table.analysis()
-    log = getattr(binning, "edit_log", None)
     return [
         Block(f"<h3>{escape(name)}</h3>", ((name,),)),
         _note(f"IV {table.information_value:.4f}; Jensen-Shannon {analysis.js_divergence:.4f}, "
               f"Hellinger {analysis.hellinger:.4f}, HHI {analysis.hhi:.4f}"),
-        *([_note("Edits: " + "; ".join(map(str, log)))] if log else []),
         _figure(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4), f"bins of {name}"),
         Block(binning_table_html(table), ((table.title(),), table.header,
                                           *(tuple(r) for r in table.rows()))),
