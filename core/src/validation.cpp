@@ -102,10 +102,11 @@ DelongAuc delong_auc(const double* scores, std::size_t k, const int32_t* labels,
     out.covariance.resize(k * k);
     for (std::size_t a = 0; a < k; ++a) {
         for (std::size_t b = a; b < k; ++b) {
-            const double c = placement_covariance(&v10[a * m], &v10[b * m], m, out.auc[a],
-                                                  out.auc[b]) / static_cast<double>(m) +
-                             placement_covariance(&v01[a * m0], &v01[b * m0], m0, out.auc[a],
-                                                  out.auc[b]) / static_cast<double>(m0);
+            const double c =
+                placement_covariance(&v10[a * m], &v10[b * m], m, out.auc[a], out.auc[b]) /
+                    static_cast<double>(m) +
+                placement_covariance(&v01[a * m0], &v01[b * m0], m0, out.auc[a], out.auc[b]) /
+                    static_cast<double>(m0);
             out.covariance[a * k + b] = c;
             out.covariance[b * k + a] = c;
         }

@@ -14,8 +14,8 @@ TEST(EqualRatesTest, WorkedTableAndEmptyMargins) {
     const auto t = tessaline::equal_rates_test(30, 10, 20, 20);
     EXPECT_DOUBLE_EQ(t.statistic, 16.0 / 3.0);
     EXPECT_NEAR(t.pvalue, 0.020921335337794035, 1e-15);
-    for (const auto& e : {tessaline::equal_rates_test(0, 0, 3, 4),
-                          tessaline::equal_rates_test(5, 0, 3, 0)}) {
+    for (const auto& e :
+         {tessaline::equal_rates_test(0, 0, 3, 4), tessaline::equal_rates_test(5, 0, 3, 0)}) {
         EXPECT_EQ(e.statistic, 0.0);
         EXPECT_EQ(e.pvalue, 1.0);
     }

@@ -50,5 +50,5 @@ def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
 
 
 def test_probabilities_outside_the_unit_interval_are_refused():
-    with pytest.raises(ValueError, match="^pd must hold probabilities between 0 and 1$"):
+    with pytest.raises(ValueError, match=r"^pd must hold probabilities between 0 and 1$"):
         tl.calibration([0.2, 1.5], [0, 1])

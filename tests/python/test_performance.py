@@ -66,5 +66,5 @@ def test_delong_comparison_of_two_scores(seed, n, ties):
 
 
 def test_bad_confidence_is_refused():
-    with pytest.raises(ValueError, match="^confidence must be a number from 0 to 1, not 2$"):
+    with pytest.raises(ValueError, match=r"^confidence must be a number from 0 to 1, not 2$"):
         tl.score_performance([1.0, 2.0], [0, 1], confidence=2)

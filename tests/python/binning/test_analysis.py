@@ -56,5 +56,5 @@ def test_no_limit_and_a_limit_of_one_give_identical_bins():
 
 @pytest.mark.parametrize("bad, error", [(-0.1, ValueError), (1.5, ValueError), ("a", TypeError)])
 def test_max_pvalue_must_be_a_probability(bad, error):
-    with pytest.raises(error, match="^max_pvalue must be a number from 0 to 1, not "):
+    with pytest.raises(error, match=r"^max_pvalue must be a number from 0 to 1, not "):
         tl.optimal_binning(CREDIT.numeric["age_in_years"], CREDIT.target, max_pvalue=bad)
