@@ -72,6 +72,7 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
         card = tl.Scorecard(event="bad", estimator=tl.StepwiseLogistic()).fit(train,
                                                                              "creditability")
         aucs.append(card.performance(test, "creditability").auc)
+        assert not card.model_fit(train, "creditability").contradicting
         sizes.append((len(card.variables), len(plain.variables)))
     # Unpenalised and sparser, it holds out close to the default card (0.799).
     assert np.mean(aucs) >= 0.79, aucs

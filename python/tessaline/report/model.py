@@ -29,7 +29,7 @@ from ..performance import ScorePerformance, score_performance
 from ..plots import plot_binning, plot_roc
 from ..plots.calibration import plot_calibration
 from ..scorecard import Scorecard
-from ..selection import correlation, logistic_fit, vif
+from ..selection import correlation, vif
 from ..table import TableBinning
 from .html import STYLE, _chart, _plain_table, _version
 
@@ -139,9 +139,8 @@ def card_inputs(card: Scorecard) -> list[str]:
     return card.binning.selected if card.selected else list(card.binning.tables)
 
 
-def _coefficient_section(card: Scorecard, woe: Mapping[str, np.ndarray],
-                         labels: np.ndarray) -> list[Block]:
-    fit = logistic_fit(woe, labels, card.variables)
+def _coefficient_section(card: Scorecard, data: Any, y: Any) -> list[Block]:
+    fit = card.model_fit(data, y)
     rows = [[n, f"{b:.4f}", f"{c:.4f}", f"{s:.4f}", f"{p:.3g}",
              "contradicts WoE" if n in fit.contradicting else "ok"]
             for n, b, c, s, p in zip(card.variables, card.coefficients, fit.coefficients[1:],
@@ -223,7 +222,7 @@ def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
         "Variables": [b for n in card.variables for b in _variable_section(binning, n)],
         "Correlation and VIF": _correlation_section(woe),
         "Selection": _selection_section(card),
-        "Coefficients": _coefficient_section(card, woe, flags[known]),
+        "Coefficients": _coefficient_section(card, *train),
         "Discrimination": [
             _table("By sample", ("sample", "AUC", "95% CI", "Gini", "95% CI", "KS",
                                  "KS p-value"),
