@@ -67,7 +67,7 @@ py::array_t<T> lookup_codes(const b::Int64Array& codes,
 // limit no grouping meets (empty when one was found).
 py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
                          double min_bin_share, double min_events, double min_non_events,
-                         const std::string& trend) {
+                         const std::string& trend, double max_pvalue) {
     const auto a = b::flat_view(c0);
     const auto e = b::flat_view(c1);
     if (a.size != e.size) {
@@ -79,6 +79,7 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     limits.min_events = min_events;
     limits.min_non_events = min_non_events;
     limits.trend = tessaline::parse_bin_trend(trend);
+    limits.max_pvalue = max_pvalue;
     tessaline::OptimalBinning best;
     {
         py::gil_scoped_release release;
@@ -314,6 +315,48 @@ py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object&
                     py::arg("auc") = c.auc, py::arg("gini") = c.gini);
 }
 
+// ------------------------------------------------------------ validation
+
+// The test of equal event rates between each bin and the next: k - 1 tests of k bins.
+py::dict neighbour_rate_tests(const b::DoubleArray& c0, const b::DoubleArray& c1) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size) {
+        throw std::invalid_argument("neighbour_rate_tests: c0 and c1 must have the same length");
+    }
+    std::vector<double> statistic, pvalue;
+    for (std::size_t i = 1; i < a.size; ++i) {
+        const tessaline::RateTest t =
+            tessaline::equal_rates_test(a.data[i - 1], e.data[i - 1], a.data[i], e.data[i]);
+        statistic.push_back(t.statistic);
+        pvalue.push_back(t.pvalue);
+    }
+    return py::dict(py::arg("statistic") = b::array_from_vector(statistic),
+                    py::arg("pvalue") = b::array_from_vector(pvalue));
+}
+
+// AUCs of the rows of a (k, n) array of scores against n labels, with their
+// DeLong covariance as a (k, k) array.
+py::dict delong_auc(const b::DoubleArray& scores, const b::Int32Array& labels) {
+    if (scores.ndim() != 2) throw std::invalid_argument("delong_auc: scores must be 2-D");
+    const auto k = static_cast<std::size_t>(scores.shape(0));
+    const auto n = static_cast<std::size_t>(scores.shape(1));
+    const auto y = b::flat_view(labels);
+    if (y.size != n) {
+        throw std::invalid_argument("delong_auc: one label per column of scores is needed");
+    }
+    tessaline::DelongAuc r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::delong_auc(scores.data(), k, y.data, n);
+    }
+    py::array_t<double> covariance = b::array_from_vector(r.covariance);
+    covariance.resize({static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(k)});
+    return py::dict(py::arg("auc") = b::array_from_vector(r.auc),
+                    py::arg("covariance") = covariance,
+                    py::arg("n_events") = r.n_events, py::arg("n_non_events") = r.n_non_events);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
@@ -328,7 +371,7 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("missing"), "table[code] per row; `missing` for code -1.");
     m.def("optimal_binning", &optimal_binning, py::arg("c0"), py::arg("c1"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
-          py::arg("trend"),
+          py::arg("trend"), py::arg("max_pvalue") = 1.0,
           "Contiguous grouping of ordered pre-bins of largest IV under the limits.");
     m.def("lookup_codes_int", &lookup_codes<int64_t>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
@@ -359,4 +402,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("epsilon"), "PSI and KS from the rows of each sample per bin.");
     m.def("lorenz_curve_from_counts", &lorenz_curve_from_counts, py::arg("value"), py::arg("c0"),
           py::arg("c1"), "Lorenz curve, AUC and Gini from scores counted by class.");
+    // Validation statistics.
+    m.def("neighbour_rate_tests", &neighbour_rate_tests, py::arg("c0"), py::arg("c1"),
+          "Chi-square test of equal event rates between each bin and the next.");
+    m.def("delong_auc", &delong_auc, py::arg("scores"), py::arg("labels"),
+          "AUCs of k scores on the same rows and DeLong's covariance of them.");
 }

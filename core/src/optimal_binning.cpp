@@ -11,6 +11,11 @@
 // ending before it and those starting at it are sorted by event rate once,
 // and a sweep with a running best joins them: O(n^2 log n + bins * n^2) time
 // and O(bins * n^2) memory for n pre-bins.
+//
+// A limit on the p-value of the test of equal rates between neighbouring
+// groups is a condition on each pair of neighbours, which a running best over
+// rates cannot carry: with that limit every pair across a boundary is joined
+// on its own, O(bins * n^3), and the optimum stays exact under the limit.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -105,6 +110,7 @@ struct Programme {
     std::size_t layers;  // 1 when the count is free; else one per group count
     bool limited;
     std::vector<Reach> reach;
+    double max_pvalue;  // 1: no limit between neighbours
 
     Reach& at(std::size_t layer, int phase, std::size_t g) {
         return reach[(layer * static_cast<std::size_t>(shape.phases) +
@@ -116,6 +122,11 @@ struct Programme {
         if (shape.free) return phase == 0 && from_phase == 0;
         if (phase == 0) return from_phase == 0 && from < to;
         return from > to;
+    }
+    // Whether group g may follow group h under the limit on their test.
+    bool may_join(std::size_t h, std::size_t g) const {
+        return max_pvalue >= 1.0 ||
+               equal_rates_test(t.c0[h], t.c1[h], t.c0[g], t.c1[g]).pvalue <= max_pvalue;
     }
 };
 
@@ -156,6 +167,33 @@ void sweep_boundary(Programme& p, const std::vector<std::size_t>& before,
     }
 }
 
+// Joins every pair of groups across one boundary that the limit between
+// neighbours allows, each test taken once for all layers.
+void join_pairs(Programme& p, const std::vector<std::size_t>& before,
+                const std::vector<std::size_t>& after) {
+    std::vector<char> allowed(before.size() * after.size());
+    for (std::size_t a = 0; a < after.size(); ++a)
+        for (std::size_t b = 0; b < before.size(); ++b)
+            allowed[a * before.size() + b] = p.may_join(before[b], after[a]);
+    for (std::size_t layer = p.limited ? 1 : 0; layer < p.layers; ++layer) {
+        const std::size_t from = p.limited ? layer - 1 : 0;
+        for (std::size_t a = 0; a < after.size(); ++a) {
+            const double to = p.signed_rate(after[a]);
+            for (int ph = 0; ph < p.shape.phases; ++ph) {
+                Reach best;
+                for (std::size_t b = 0; b < before.size(); ++b) {
+                    if (!allowed[a * before.size() + b]) continue;
+                    for (int q = 0; q < p.shape.phases; ++q) {
+                        if (p.may_follow(p.signed_rate(before[b]), q, to, ph))
+                            fold(best, p.at(from, q, before[b]));
+                    }
+                }
+                join(p, layer, ph, best, after[a]);
+            }
+        }
+    }
+}
+
 std::vector<std::size_t> by_rate(const Programme& p, std::vector<std::size_t> groups) {
     std::stable_sort(groups.begin(), groups.end(), [&](std::size_t a, std::size_t b) {
         return p.signed_rate(a) < p.signed_rate(b);
@@ -178,7 +216,11 @@ void run_forward(Programme& p) {
             if (p.t.allowed[tri(i, last)]) after.push_back(tri(i, last));
         }
         if (before.empty() || after.empty()) continue;
-        sweep_boundary(p, by_rate(p, before), by_rate(p, after));
+        if (p.max_pvalue < 1.0) {
+            join_pairs(p, before, after);
+        } else {
+            sweep_boundary(p, by_rate(p, before), by_rate(p, after));
+        }
     }
 }
 
@@ -219,7 +261,7 @@ Trace trace_back(Programme& p) {
         std::size_t k = 0;
         for (; k < first && !(next[0] || next[1]); ++k) {
             const std::size_t h = tri(k, first - 1);
-            if (!p.t.allowed[h]) continue;
+            if (!p.t.allowed[h] || !p.may_join(h, g)) continue;
             for (int ph = 0; ph < p.shape.phases; ++ph) {
                 if (!phases[ph]) continue;
                 const Reach& target = p.at(layer, ph, g);
@@ -253,7 +295,7 @@ Trace best_grouping(const GroupTable& t, const OptimalBinningConstraints& k, Bin
         throw std::invalid_argument(
             "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower max_bins)");
     }
-    Programme p{t, shape, layers, limited, std::vector<Reach>(states)};
+    Programme p{t, shape, layers, limited, std::vector<Reach>(states), k.max_pvalue};
     run_forward(p);
     return trace_back(p);
 }
@@ -277,6 +319,9 @@ void check_arguments(const double* c0, const double* c1, std::size_t n,
     if (!(is_finite(k.min_non_events) && k.min_non_events >= 0.0)) {
         throw std::invalid_argument(
             "optimal_binning: min_non_events must be finite and non-negative");
+    }
+    if (!(k.max_pvalue >= 0.0 && k.max_pvalue <= 1.0)) {
+        throw std::invalid_argument("optimal_binning: max_pvalue must be between 0 and 1");
     }
     if (k.trend != BinTrend::automatic) shape_of(k.trend);
 }

@@ -13,6 +13,9 @@ analyst's limits), `categorical_binning` (sets of categories),
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
+Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
+`calibration` (Jeffreys, binomial, Hosmer-Lemeshow, Brier), `stepwise`, `vif`,
+`correlation`, `logistic_fit` (variable selection on WoE columns).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
@@ -29,6 +32,8 @@ from .binning import (
     optimal_binning,
     quantile_binning,
 )
+from .binning.analysis import BinAnalysis
+from .calibration import Calibration, CalibrationTable, calibration
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -39,39 +44,61 @@ from .exceptions import (
     UnseenCategoryWarning,
 )
 from .monitoring import BinShift, StabilityReport, stability
-from .performance import GainsTable, ScorePerformance, score_performance
+from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
 from .scorecard import Scorecard
+from .selection import (
+    LogisticFit,
+    Selection,
+    StepwiseLogistic,
+    correlation,
+    logistic_fit,
+    stepwise,
+    vif,
+)
 from .serialize import from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
+    "AucComparison",
+    "BinAnalysis",
     "BinShift",
     "BinningTable",
+    "Calibration",
+    "CalibrationTable",
     "ColumnSummary",
     "DocumentError",
     "GainsTable",
     "GiniResult",
+    "LogisticFit",
     "MDLPDiscretizer",
     "NotFittedError",
     "PSIResult",
     "ScorePerformance",
     "Scorecard",
+    "Selection",
     "StabilityReport",
     "StateError",
+    "StepwiseLogistic",
     "TableBinning",
     "TargetError",
     "UnseenCategoryWarning",
+    "calibration",
     "categorical_binning",
+    "compare_auc",
+    "correlation",
     "custom_binning",
     "equal_width_binning",
     "from_json",
     "gini",
+    "logistic_fit",
     "mdlp_binning",
     "optimal_binning",
     "psi",
     "quantile_binning",
     "score_performance",
     "stability",
+    "stepwise",
+    "vif",
     "weight_of_evidence",
 ]

@@ -13,23 +13,29 @@ the score among events and among non-events, taken over the score's distinct
 values: KS = max_s |F_event(s) - F_non_event(s)|, with F(s) the share of the
 class scoring at or below s. (The KS of `psi` compares two samples of one
 variable instead.)
+
+Uncertainty: the AUC's standard error is DeLong's (the variance of each row's
+placement among the other class, per class), and its confidence interval the
+normal one, AUC ± z * se, kept within [0, 1]; Gini's interval is 2 × AUC's - 1.
+Two scores of the same rows are compared with DeLong's test of the difference
+of their correlated AUCs (`compare_auc`). The KS p-value is the asymptotic one
+of the two-sample test of the scores of events against those of non-events:
+Kolmogorov's limit law at sqrt(n1 n0 / (n1 + n0)) × KS.
 """
 from __future__ import annotations
 
 import math
-import types
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Literal
 
 import numpy as np
 import numpy.typing as npt
 
-from ._core import checks, native, printing, target
-from ._core.arrays import ColumnTable, FloatArray
+from ._core import checks, distributions, native, printing, target
+from ._core.arrays import FloatArray, PlainColumnTable, as_float_array
 from .plots import score as plots
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 GAINS_COLUMNS = (
@@ -45,7 +51,7 @@ def _score(value: float) -> str:
     return format(value, ".5g")
 
 
-class GainsTable(ColumnTable):
+class GainsTable(PlainColumnTable):
     """The score in bands of about equal size (deciles by default; tied
     scores stay in one band), riskiest band first. Per band: its score range,
     counts, event rate; the cumulative shares of all rows, of events and of
@@ -53,18 +59,8 @@ class GainsTable(ColumnTable):
     event rate over the overall one, and ``cumulative_lift``, the same for
     all bands down to this one."""
 
-    __slots__ = ("_columns",)
+    __slots__ = ()
     _length_column = "band"
-
-    def __init__(self, columns: dict[str, npt.NDArray[Any]]) -> None:
-        for array in columns.values():
-            array.setflags(write=False)
-        self._columns = types.MappingProxyType(columns)
-
-    def to_frame(self) -> pandas.DataFrame:
-        import pandas
-
-        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})
 
     def __str__(self) -> str:
         c = self._columns
@@ -96,11 +92,23 @@ class ScorePerformance:
     flagged_non_events: FloatArray
     flagged_events: FloatArray
     event_share: float
+    auc_se: float = math.nan
+    auc_ci: tuple[float, float] = (math.nan, math.nan)
+    confidence: float = 0.95
+    ks_pvalue: float = math.nan
+
+    @property
+    def gini_ci(self) -> tuple[float, float]:
+        """The confidence interval of Gini, from AUC's."""
+        return 2.0 * self.auc_ci[0] - 1.0, 2.0 * self.auc_ci[1] - 1.0
 
     def __str__(self) -> str:
-        return (f"AUC {self.auc:.4f}, Gini {self.gini:.4f}, KS {self.ks:.4f} at score "
-                f"{_score(self.ks_score)} (higher score is {self.higher_is})\n"
-                + str(self.gains))
+        level = f"{self.confidence:.0%}"
+        gini_lo, gini_hi = self.gini_ci
+        return (f"AUC {self.auc:.4f} ({level} CI {self.auc_ci[0]:.4f}-{self.auc_ci[1]:.4f}), "
+                f"Gini {self.gini:.4f} ({level} CI {gini_lo:.4f}-{gini_hi:.4f}), "
+                f"KS {self.ks:.4f} at score {_score(self.ks_score)} (p {self.ks_pvalue:.3g}) "
+                f"(higher score is {self.higher_is})\n" + str(self.gains))
 
     def plot_roc(self, ax: Axes | None = None) -> Axes:
         return plots.plot_roc(self, ax)
@@ -112,15 +120,71 @@ class ScorePerformance:
         return plots.plot_ks(self, ax)
 
 
+@dataclass(frozen=True)
+class AucComparison:
+    """DeLong's test that two scores of the same rows have equal AUCs: the
+    AUCs, their difference (a - b) with its standard error and confidence
+    interval, the z statistic and its two-sided p-value."""
+    auc_a: float
+    auc_b: float
+    difference: float
+    se: float
+    ci: tuple[float, float]
+    z: float
+    pvalue: float
+    confidence: float
+
+    def __str__(self) -> str:
+        return (f"AUC {self.auc_a:.4f} against {self.auc_b:.4f}: difference "
+                f"{self.difference:+.4f} ({self.confidence:.0%} CI {self.ci[0]:+.4f} to "
+                f"{self.ci[1]:+.4f}), z {self.z:.3f}, p-value {self.pvalue:.3g}")
+
+
+def _normal_interval(centre: float, se: float, confidence: float) -> tuple[float, float]:
+    half = distributions.normal_quantile(0.5 + confidence / 2.0) * se
+    return centre - half, centre + half
+
+
+def _risk_order(scores: FloatArray, higher_is: str) -> FloatArray:
+    """Scores turned so that an event is expected to score higher."""
+    return -scores if higher_is == "good" else scores
+
+
+def compare_auc(score_a: npt.ArrayLike, score_b: npt.ArrayLike, y: npt.ArrayLike, *,
+                higher_is: Literal["good", "bad"] = "good",
+                confidence: float = 0.95) -> AucComparison:
+    """DeLong's test of equal AUCs of two scores of the same rows against the
+    0/1 target `y`, both scores in the direction `higher_is`. Rows where
+    either score or the target is missing are left out."""
+    checks.one_of("higher_is", higher_is, ("good", "bad"))
+    checks.real_number("confidence", confidence, 0, 1)
+    a, b, ys = (as_float_array(v) for v in (score_a, score_b, y))
+    checks.same_length(("score_a", a), ("score_b", b), ("y", ys))
+    kept = ~(np.isnan(a) | np.isnan(b) | np.isnan(ys))
+    scores, labels = target.scored_labels(a[kept], ys[kept])
+    both = np.vstack([_risk_order(scores, higher_is), _risk_order(b[kept], higher_is)])
+    fitted = native.delong_auc(both, labels)
+    auc, cov = fitted["auc"], fitted["covariance"]
+    difference = float(auc[0] - auc[1])
+    se = math.sqrt(max(float(cov[0, 0] + cov[1, 1] - 2.0 * cov[0, 1]), 0.0))
+    z = difference / se if se > 0 else (0.0 if difference == 0 else math.copysign(math.inf,
+                                                                                 difference))
+    return AucComparison(auc_a=float(auc[0]), auc_b=float(auc[1]), difference=difference, se=se,
+                         ci=_normal_interval(difference, se, confidence), z=z,
+                         pvalue=2.0 * distributions.normal_sf(abs(z)), confidence=confidence)
+
+
 def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
                       higher_is: Literal["good", "bad"] = "good",
-                      n_bands: int = DEFAULT_BANDS) -> ScorePerformance:
+                      n_bands: int = DEFAULT_BANDS, confidence: float = 0.95) -> ScorePerformance:
     """AUC, Gini, KS and the gains table of `score` against the 0/1 target `y`
-    (1 = event). Rows with a missing score or target are left out; the rest
-    must hold both classes (else a `TargetError`)."""
+    (1 = event), with DeLong's confidence interval of AUC and Gini at level
+    `confidence` and the KS p-value. Rows with a missing score or target are
+    left out; the rest must hold both classes (else a `TargetError`)."""
     checks.one_of("higher_is", higher_is, ("good", "bad"))
     scores, labels = target.scored_labels(score, y)
     checks.whole_number("n_bands", n_bands, 1)
+    checks.real_number("confidence", confidence, 0, 1)
     curve = native.lorenz_curve(scores, labels)
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])
@@ -138,12 +202,20 @@ def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
         flagged1 = np.concatenate(([1.0], 1.0 - below1[:-1]))[::-1]
         order = values[::-1]
     n_events = int(np.sum(labels == 1))
+    fitted = native.delong_auc(_risk_order(scores, higher_is)[np.newaxis, :], labels)
+    se = math.sqrt(float(fitted["covariance"][0, 0]))
+    low, high = _normal_interval(auc, se, confidence)
+    ks = float(gap[at])
+    n_non_events = labels.size - n_events
     return ScorePerformance(
-        auc=auc, gini=2.0 * auc - 1.0, ks=float(gap[at]) if gap.size else math.nan,
+        auc=auc, gini=2.0 * auc - 1.0, ks=ks,
         ks_score=float(values[at]) if gap.size else math.nan, higher_is=higher_is,
         gains=gains_table(scores, labels, good, n_bands),
         scores=order, flagged_non_events=flagged0, flagged_events=flagged1,
-        event_share=n_events / labels.size if labels.size else math.nan)
+        event_share=n_events / labels.size, auc_se=se,
+        auc_ci=(max(low, 0.0), min(high, 1.0)), confidence=confidence,
+        ks_pvalue=distributions.kolmogorov_sf(
+            math.sqrt(n_events * n_non_events / labels.size) * ks))
 
 
 def gains_table(scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool,

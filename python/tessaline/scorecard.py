@@ -36,6 +36,7 @@ from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
 from .performance import ScorePerformance, score_performance
+from .selection import LogisticFit, logistic_fit
 from .table import TableBinning
 
 if TYPE_CHECKING:
@@ -148,6 +149,11 @@ class Scorecard(PlainState):
             if coefficients.size != len(kept):
                 raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
                                  f"{len(kept)} variables: it must be a binary linear model")
+            # An estimator that selects (a stepwise one) names the variables it kept.
+            support = getattr(estimator, "support_", None)
+            if support is not None:
+                chosen = np.asarray(support, dtype=bool)
+                kept, coefficients = [n for n, c in zip(kept, chosen) if c], coefficients[chosen]
             worst = int(np.argmin(coefficients))
             if self.signs == "keep" or coefficients[worst] >= 0.0:
                 break
@@ -221,6 +227,18 @@ class Scorecard(PlainState):
         binning = self._check_fitted()
         flags = binning.event_flags(data, y)
         return score_performance(self.score(data), flags, higher_is="good", n_bands=n_bands)
+
+    def model_fit(self, data: Any, y: Any) -> LogisticFit:
+        """The unpenalised logistic regression of `y` on the WoE of the card's
+        variables in `data`: coefficient p-values, AIC and BIC, and the
+        variables whose coefficient runs against their WoE (``contradicting``),
+        the evidence a validator asks for beside the card's own coefficients."""
+        binning = self._check_fitted()
+        flags = binning.event_flags(data, y)
+        known = ~np.isnan(flags)
+        woe = binning.transform(data, output="woe", columns=self.variables)
+        return logistic_fit({n: np.asarray(woe[n], dtype=np.float64)[known]
+                             for n in self.variables}, flags[known], self.variables)
 
     # -- reading ---------------------------------------------------------------
     def points_table(self, name: str | None = None) -> list[tuple[str, str, float, float]]:

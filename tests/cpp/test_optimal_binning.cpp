@@ -54,6 +54,7 @@ Pick brute_force(const std::vector<double>& c0, const std::vector<double>& c1,
     for (unsigned mask = 0; mask < (1u << (n - 1)); ++mask) {
         Pick p{true, 0.0, {}};
         std::vector<double> rates;
+        double g0 = 0.0, g1 = 0.0;  // the previous group's counts
         bool ok = true;
         for (std::size_t first = 0; first < n && ok;) {
             std::size_t last = first;
@@ -65,6 +66,9 @@ Pick brute_force(const std::vector<double>& c0, const std::vector<double>& c1,
             p.iv += tessaline::group_woe(s0, s1, t0, t1).iv;
             p.firsts.push_back(first);
             rates.push_back(s1 / (s0 + s1));
+            ok = ok && (first == 0 || tessaline::equal_rates_test(g0, g1, s0, s1).pvalue <=
+                                          k.max_pvalue);
+            g0 = s0, g1 = s1;
             first = last + 1;
         }
         ok = ok && (k.max_bins == 0 || p.firsts.size() <= k.max_bins) && follows(rates, trend);
@@ -78,7 +82,7 @@ class OptimalBinningTrend : public ::testing::TestWithParam<BinTrend> {};
 TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
     std::mt19937 rng(20261207u + static_cast<unsigned>(GetParam()));
     std::uniform_int_distribution<int> size(1, 10), count(0, 12), pick(0, 3);
-    const double shares[] = {0.0, 0.05, 0.15, 0.3};
+    const double shares[] = {0.0, 0.05, 0.15, 0.3}, pvalues[] = {1.0, 0.5, 0.2, 0.05};
     for (int table = 0; table < 300; ++table) {
         const std::size_t n = static_cast<std::size_t>(size(rng));
         std::vector<double> c0(n), c1(n);
@@ -90,6 +94,7 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
         k.min_events = pick(rng);
         k.min_non_events = pick(rng);
         k.trend = GetParam();
+        k.max_pvalue = pvalues[pick(rng)];
         const auto got = tessaline::optimal_binning(c0.data(), c1.data(), n, k);
         double t0 = 0.0, t1 = 0.0;
         for (std::size_t i = 0; i < n; ++i) t0 += c0[i], t1 += c1[i];
@@ -150,11 +155,12 @@ TEST(OptimalBinning, RejectsBadArguments) {
         }
         return std::string();
     };
-    OptimalBinningConstraints share, events, non_events, trend;
+    OptimalBinningConstraints share, events, non_events, trend, pvalue;
     share.min_bin_share = 1.5;
     events.min_events = -1;
     non_events.min_non_events = nan;
     trend.trend = static_cast<BinTrend>(42);
+    pvalue.max_pvalue = nan;
     EXPECT_EQ(message({}, {}), "optimal_binning: no pre-bins");
     EXPECT_EQ(message(negative, {}), "optimal_binning: pre-bin counts must be finite and non-negative");
     EXPECT_EQ(message(bad, {}), "optimal_binning: pre-bin counts must be finite and non-negative");
@@ -163,6 +169,7 @@ TEST(OptimalBinning, RejectsBadArguments) {
     EXPECT_EQ(message(ok, non_events),
               "optimal_binning: min_non_events must be finite and non-negative");
     EXPECT_EQ(message(ok, trend), "optimal_binning: unknown trend");
+    EXPECT_EQ(message(ok, pvalue), "optimal_binning: max_pvalue must be between 0 and 1");
     EXPECT_EQ(tessaline::parse_bin_trend("auto"), BinTrend::automatic);
     EXPECT_THROW(tessaline::parse_bin_trend("up"), std::invalid_argument);
 }

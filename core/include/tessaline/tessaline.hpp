@@ -325,6 +325,9 @@ struct OptimalBinningConstraints {
     double min_events = 0.0;      // least c1 of a group
     double min_non_events = 0.0;  // least c0 of a group
     BinTrend trend = BinTrend::none;
+    // Greatest p-value of the test of equal event rates between neighbouring
+    // groups (`equal_rates_test`); 1 sets no limit, as no p-value exceeds it.
+    double max_pvalue = 1.0;
 };
 
 // A grouping was found, or the limit no grouping can meet.
@@ -417,6 +420,33 @@ TESSALINE_API DistributionComparison compare_distributions_from_counts(
 // Lorenz curve from the scores counted by distinct value (non-events in c0,
 // events in c1).
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
+
+// ---------------------------------------------------------------- validation
+// Statistics a model's validator asks for: the significance of the difference
+// between neighbouring bins and the uncertainty of a score's AUC.
+
+// Pearson's chi-square test (one degree of freedom, no continuity correction)
+// that two groups of c0 non-events and c1 events share one event rate. When a
+// margin of the 2 x 2 table is empty the rates cannot differ: statistic 0, p 1.
+struct RateTest {
+    double statistic;
+    double pvalue;
+};
+TESSALINE_API RateTest equal_rates_test(double c0_a, double c1_a, double c0_b, double c1_b);
+
+// AUCs of k scores on the same rows and DeLong's estimate of their covariance.
+// The AUC of a score is P(event scores above non-event) + P(tie) / 2. The
+// covariance matrix is k x k, row-major; NaN when a class has a single row.
+struct DelongAuc {
+    std::vector<double> auc;
+    std::vector<double> covariance;
+    std::size_t n_events = 0;
+    std::size_t n_non_events = 0;
+};
+// `scores` holds k rows of n scores each (row-major); labels are 0 or not 0
+// (an event). Scores must not be NaN and both classes must hold rows.
+TESSALINE_API DelongAuc delong_auc(const double* scores, std::size_t k, const int32_t* labels,
+                                   std::size_t n);
 
 }  // namespace tessaline
 

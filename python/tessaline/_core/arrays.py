@@ -2,6 +2,7 @@
 pandas columns) into the flat float64 and int32 arrays the native module reads."""
 from __future__ import annotations
 
+import types
 from collections.abc import Mapping
 from decimal import Decimal
 from typing import Any, ClassVar
@@ -142,3 +143,21 @@ class ColumnTable(SlotState):
 
     def __len__(self) -> int:
         return len(self._columns[self._length_column])
+
+
+class PlainColumnTable(ColumnTable):
+    """A `ColumnTable` over the given columns, each made read-only, that
+    becomes a pandas DataFrame column for column."""
+
+    __slots__ = ("_columns",)
+
+    def __init__(self, columns: dict[str, npt.NDArray[Any]]) -> None:
+        for array in columns.values():
+            array.setflags(write=False)
+        self._columns = types.MappingProxyType(columns)
+
+    def to_frame(self) -> Any:
+        """The columns as a pandas DataFrame (pandas is an optional extra)."""
+        import pandas
+
+        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})

@@ -124,10 +124,12 @@ def mdlp_from_counts(counts: CountsIn, counters: Mapping[str, Any], *, minobs: i
 
 
 def optimal_grouping(c0: FloatArray, c1: FloatArray, *, max_bins: int, min_bin_share: float,
-                     min_events: float, min_non_events: float, trend: str) -> dict[str, Any]:
+                     min_events: float, min_non_events: float, trend: str,
+                     max_pvalue: float = 1.0) -> dict[str, Any]:
     """The contiguous grouping of largest IV of pre-bins under the limits."""
     result: dict[str, Any] = _native.optimal_binning(c0, c1, max_bins, min_bin_share,
-                                                     min_events, min_non_events, trend)
+                                                     min_events, min_non_events, trend,
+                                                     max_pvalue)
     return result
 
 
@@ -166,3 +168,16 @@ def lookup(codes: IntArray, table: FloatArray, missing: float) -> FloatArray:
 def lookup_int(codes: IntArray, table: IntArray, missing: int) -> IntArray:
     """table[code] for every code, `missing` for code -1, as integers."""
     return _native.lookup_codes_int(codes, table, missing)
+
+
+# -- validation statistics -----------------------------------------------------------
+def neighbour_rate_tests(c0: npt.ArrayLike, c1: npt.ArrayLike) -> dict[str, FloatArray]:
+    """Chi-square statistic and p-value of equal event rates, each bin against the next."""
+    result: dict[str, FloatArray] = _native.neighbour_rate_tests(c0, c1)
+    return result
+
+
+def delong_auc(scores: FloatArray, labels: npt.NDArray[np.int32]) -> dict[str, Any]:
+    """AUCs of the rows of a (k, n) score array and their DeLong covariance (k, k)."""
+    result: dict[str, Any] = _native.delong_auc(scores, labels)
+    return result

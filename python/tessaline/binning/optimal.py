@@ -55,13 +55,15 @@ def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
 def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
                  min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
-                 n_prebins: int = DEFAULT_N_PREBINS) -> tuple[npt.NDArray[np.float64],
-                                                              dict[str, Any]]:
+                 n_prebins: int = DEFAULT_N_PREBINS, max_pvalue: float | None = None
+                 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the number of searched rows, those whose
     value is missing included."""
     checks.whole_number("n_prebins", n_prebins, 1)
+    if max_pvalue is not None:
+        checks.real_number("max_pvalue", max_pvalue, 0, 1)
     check_options(LIMITS, {"max_bins": max_bins, "trend": trend, "min_bin_share": min_bin_share,
                            "min_events": min_events, "min_non_events": min_non_events})
     prebins = _prebins(counts, n_rows, n_prebins)
@@ -73,7 +75,8 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
         max_bins=max_bins, min_bin_share=min_bin_share, min_events=min_events,
-        min_non_events=min_non_events, trend=trend)
+        min_non_events=min_non_events, trend=trend,
+        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue))
     if best["message"]:
         raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
     # A group ends at its last pre-bin, whose right end is the group's cut point.
@@ -82,7 +85,10 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     # parts the rows the same way and reads as the data does ("(6, 11]").
     value = counts["value"]
     cuts = value[np.searchsorted(value, cuts, side="right") - 1]
-    return cuts, {"trend": best["trend"], "n_prebins": int(intervals.sum())}
+    metadata: dict[str, Any] = {"trend": best["trend"], "n_prebins": int(intervals.sum())}
+    if max_pvalue is not None:
+        metadata["max_pvalue"] = float(max_pvalue)
+    return cuts, metadata
 
 
 def optimal_binning(
@@ -95,6 +101,7 @@ def optimal_binning(
     min_non_events: float = 1,
     trend: Trend = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
     special_values: Sequence[float] = (),
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
@@ -109,7 +116,11 @@ def optimal_binning(
     `min_bin_share` of the searched rows, `min_events` events and
     `min_non_events` non-events; `trend` asks the event rate to be
     "ascending", "descending", with one "peak" or "valley", "none" for no
-    shape, or "auto" for the better of ascending and descending. Rows whose
+    shape, or "auto" for the better of ascending and descending. With
+    `max_pvalue`, no two neighbouring bins may have a p-value of the
+    chi-square test of equal event rates above it (see
+    `BinningTable.analysis`): the grouping is the best one under that limit
+    too. Rows whose
     `x` is missing and the `special_values` (codes such as -999) stay outside
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
@@ -118,13 +129,15 @@ def optimal_binning(
                         name=name if name is not None else column_name(x), max_bins=max_bins,
                         min_bin_share=min_bin_share, min_events=min_events,
                         min_non_events=min_non_events, trend=trend, n_prebins=n_prebins,
-                        special_values=special_values, representative=representative)
+                        max_pvalue=max_pvalue, special_values=special_values,
+                        representative=representative)
 
 
 def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
                  min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
-                 n_prebins: int = DEFAULT_N_PREBINS, special_values: Sequence[float] = (),
+                 n_prebins: int = DEFAULT_N_PREBINS, max_pvalue: float | None = None,
+                 special_values: Sequence[float] = (),
                  representative: str = "median") -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
     checks.same_length(("x", xs), ("y", flags))
@@ -135,7 +148,7 @@ def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
     cuts, metadata = optimal_cuts(
         native.count_values(searched_x, labels), searched_x.size, label=name, max_bins=max_bins,
         min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
-        trend=trend, n_prebins=n_prebins)
+        trend=trend, n_prebins=n_prebins, max_pvalue=max_pvalue)
     check_representative(representative)
     summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:

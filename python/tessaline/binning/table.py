@@ -20,6 +20,7 @@ from ..formats import document, sql
 from ..formats.html import binning_table_html
 from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
+from .analysis import BinAnalysis, bin_analysis
 
 if TYPE_CHECKING:
     import pandas
@@ -161,6 +162,12 @@ class BinningTable(ColumnTable):
                     zip(self._columns["left"][:self.n_bins], self._columns["right"][:self.n_bins])]
         specials = [f"special {printing.number(v)}" for v in self.special_values]
         return bins + specials + (["missing"] if self.has_missing_row else [])
+
+    def analysis(self) -> BinAnalysis:
+        """Tests of equal event rates between neighbouring bins, and the
+        Jensen-Shannon, Hellinger and Herfindahl-Hirschman statistics of the
+        table (see `tessaline.binning.analysis`)."""
+        return bin_analysis(self._columns["c0"], self._columns["c1"], self.n_bins, self.labels)
 
     # -- using -----------------------------------------------------------------
     @overload

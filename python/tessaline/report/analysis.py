@@ -77,15 +77,17 @@ def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
     return {**dataset.numeric, **dataset.categorical}
 
 
-def analyse(dataset: Dataset, progress: Progress | None = None
+def analyse(dataset: Dataset, progress: Progress | None = None,
+            special_values: Sequence[float] = ()
             ) -> tuple[list[ColumnReport], TableBinning | None]:
     """Every column's report, highest information value first (columns
     without one last, in file order), and the fitted binning (None when no
-    column could be binned)."""
+    column could be binned); `special_values` are kept out of every numeric
+    column's search, in rows of their own."""
     columns = columns_of(dataset)
     fitted: TableBinning | None = None
     try:
-        fitted = TableBinning().fit(columns, dataset.target,
+        fitted = TableBinning(special_values=special_values).fit(columns, dataset.target,
                                     on_column=progress.step if progress is not None else None)
         tables, skipped = fitted.tables, fitted.skipped
     except ValueError as error:

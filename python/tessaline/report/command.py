@@ -4,6 +4,11 @@ value, with each column's Gini; in the terminal, and optionally as one
 self-contained HTML page.
 
     python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]
+        [--exclude COLUMN ...] [--categorical COLUMN ...] [--special-values VALUE ...]
+        [--split-column COLUMN | --test-fraction F] [--model OUT.html] [--workbook OUT.xlsx]
+
+With a split, the columns, the binning and the scorecard come from the
+training rows, and the scorecard's performance is shown on every sample.
 """
 from __future__ import annotations
 
@@ -12,7 +17,8 @@ import os
 import pathlib
 import sys
 from collections.abc import Sequence
-from typing import TextIO
+from dataclasses import dataclass, field
+from typing import Any, TextIO
 
 from .._core import printing
 from ..exceptions import DataError
@@ -31,6 +37,8 @@ from .analysis import (
 )
 from .dataset import Dataset, read_dataset
 from .html import render_html
+from .model import model_report
+from .samples import chosen_columns, split_samples
 
 # From this many columns on, a progress bar runs on stderr (when it is a terminal).
 PROGRESS_FROM = 10
@@ -73,6 +81,27 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     report.add_argument("--scorecard", action="store_true",
                         help="also fit a scorecard on the selected columns (needs scikit-learn) "
                              "and show its points, performance and charts")
+    report.add_argument("--exclude", nargs="+", default=[], metavar="COLUMN",
+                        help="columns to leave out")
+    report.add_argument("--categorical", nargs="+", default=[], metavar="COLUMN",
+                        help="numeric columns to bin as categories (codes, say)")
+    report.add_argument("--special-values", nargs="+", type=float, default=[],
+                        metavar="VALUE",
+                        help="values kept out of every numeric column's search, each in a "
+                             "row of its own (e.g. -999)")
+    split = report.add_mutually_exclusive_group()
+    split.add_argument("--split-column", metavar="COLUMN",
+                       help="the column marking each row train, test or oot: the binning and "
+                            "the scorecard are fitted on the train rows")
+    split.add_argument("--test-fraction", type=float, metavar="F",
+                       help="hold out this fraction of the rows, drawn within each class")
+    report.add_argument("--seed", type=int, default=0, help="the seed of --test-fraction")
+    report.add_argument("--model", metavar="OUT.html",
+                        help="write the model's documentation of the scorecard (implies "
+                             "--scorecard): every variable, selection, coefficients, "
+                             "discrimination, calibration and stability per sample")
+    report.add_argument("--workbook", metavar="OUT.xlsx",
+                        help="the model's documentation as an Excel workbook (needs openpyxl)")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: on a terminal, from "
                              f"{PROGRESS_FROM} columns on)")
@@ -108,8 +137,13 @@ def check_output(html: str, data: str) -> pathlib.Path:
 def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
         out = check_output(args.html, args.data) if args.html else None
+        model = check_output(args.model, args.data) if args.model else None
         dataset = read_dataset(args.data, args.target, args.event,
                                "\t" if args.sep == "\\t" else args.sep)
+        samples = split_samples(chosen_columns(dataset, args.exclude, args.categorical),
+                                column=args.split_column, fraction=args.test_fraction,
+                                seed=args.seed)
+        dataset = samples["train"]
     except DataError as error:
         stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
@@ -121,16 +155,30 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     steps = n_columns * (3 if out is not None else 2)
     progress = Progress(steps, stderr) if show_progress else None
     try:
-        return _report_run(dataset, out, progress, stdout, stderr, args.scorecard)
+        return _report_run(dataset, out, progress, stdout, stderr,
+                           args.scorecard or model is not None or args.workbook is not None,
+                           Extras(samples, args.special_values, model, args.workbook))
     finally:
         if progress is not None:
             progress.show(progress.done, "done")
             progress.close()
 
 
+@dataclass
+class Extras:
+    """What the run does beyond the columns' report: the other samples, the
+    special values, and the model's documentation."""
+    samples: dict[str, Dataset] = field(default_factory=dict)
+    special_values: Sequence[float] = ()
+    model: pathlib.Path | None = None
+    workbook: str | None = None
+
+
 def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
-                stdout: TextIO, stderr: TextIO, scorecard: bool = False) -> int:
-    reports, binning = analyse(dataset, progress)
+                stdout: TextIO, stderr: TextIO, scorecard: bool = False,
+                extras: Extras | None = None) -> int:
+    extras = extras if extras is not None else Extras()
+    reports, binning = analyse(dataset, progress, extras.special_values)
     stdout.write(_terminal(render_text(dataset, reports)))
     card = performance = None
     if scorecard:
@@ -141,6 +189,22 @@ def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress |
             return 2
         performance = card.performance(columns_of(dataset), dataset.target)
         stdout.write(_terminal("\n" + render_scorecard_text(card, performance)))
+        others = {n: s for n, s in extras.samples.items() if n != "train"}
+        for name, sample in others.items():
+            held = card.performance(columns_of(sample), sample.target)
+            stdout.write(_terminal(f"\nPerformance on the {name} sample: {held}\n"))
+        if extras.model is not None or extras.workbook is not None:
+            def sample(name: str) -> tuple[Any, Any] | None:
+                s = extras.samples.get(name)
+                return None if s is None else (columns_of(s), s.target)
+
+            try:
+                model_report(card, (columns_of(dataset), dataset.target), test=sample("test"),
+                             oot=sample("out-of-time"), path=extras.model,
+                             workbook=extras.workbook)
+            except (ImportError, OSError) as error:
+                stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
+                return 2
     if out is not None:
         try:
             out.write_text(render_html(dataset, reports, progress, card, performance),

@@ -118,7 +118,9 @@ def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
     head = (f'<h2 id="scorecard">Scorecard</h2><p class="stats">{len(card.variables)} variables; '
             f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
             f"{card.base_odds:g}:1; higher points mean lower risk. On the rows it was fitted on: "
-            f"AUC {performance.auc:.4f}, Gini {performance.gini:.4f}, KS {performance.ks:.4f}</p>")
+            f"AUC {performance.auc:.4f} (95% CI {performance.auc_ci[0]:.4f} – "
+            f"{performance.auc_ci[1]:.4f}), Gini {performance.gini:.4f}, KS {performance.ks:.4f} "
+            f"(p {performance.ks_pvalue:.3g})</p>")
     figures = []
     for draw, what in ((plot_roc, "ROC curve"), (plot_cap, "CAP curve"), (plot_ks, "KS chart")):
         chart = _chart(lambda ax, draw=draw: draw(performance, ax), (3.4, 3.4))

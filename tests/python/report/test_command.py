@@ -168,6 +168,12 @@ def test_missing_values_and_unusable_columns(tmp_path):
     (["--target", "creditability", "--event", "BAD"],
      "no row of target column 'creditability' holds the event value 'BAD' (values: bad, good)"),
     (["--target", "y"], "cannot read"),
+    (["--target", "creditability", "--event", "bad", "--exclude", "nope"],
+     "--exclude: no column named 'nope' among the columns read"),
+    (["--target", "creditability", "--event", "bad", "--test-fraction", "1.5"],
+     "--test-fraction must be between 0 and 1, not 1.5"),
+    (["--target", "creditability", "--event", "bad", "--split-column", "job"],
+     "--split-column job: values must be train, test or oot, not management/"),
 ])
 def test_unusable_input_is_explained(args, message):
     run = report(CREDIT.with_name("none.csv") if message == "cannot read" else CREDIT, *args)
@@ -194,3 +200,32 @@ def test_dataset_reading_turns_the_target_into_event_flags():
     assert dataset.n_rows == 1000 and list(dataset.numeric) == NUMERIC
     assert dataset.target.sum() == 300 and set(np.unique(dataset.target)) == {0.0, 1.0}
     assert math.isclose(dataset.numeric["credit_amount"][0], 1169.0)
+
+
+def test_columns_chosen_and_samples_split_for_the_model_documentation(tmp_path):
+    import pandas as pd
+
+    frame = pd.read_csv(CREDIT)
+    frame["sample"] = np.where(np.arange(len(frame)) < 600, "train",
+                               np.where(np.arange(len(frame)) < 800, "test", "oot"))
+    data, model, book = tmp_path / "split.csv", tmp_path / "model.html", tmp_path / "model.xlsx"
+    frame.to_csv(data, index=False)
+    run = report(data, "--target", "creditability", "--event", "bad", "--split-column", "sample",
+                 "--exclude", "telephone", "--categorical", "present_residence_since",
+                 "--special-values", "-999", "--model", model, "--workbook", book)
+    assert run.returncode == 0, run.stderr
+    assert "600 rows; target" in run.stdout and "telephone" not in run.stdout
+    assert "optimal binning of categorical 'present_residence_since'" in run.stdout
+    for name in ("test", "out-of-time"):
+        assert f"Performance on the {name} sample: AUC" in run.stdout
+    assert "<td>out-of-time</td>" in model.read_text() and book.stat().st_size > 0
+
+
+def test_a_test_fraction_is_drawn_within_each_class():
+    from tessaline.report.samples import split_samples
+
+    dataset = read_dataset(CREDIT, "creditability", "bad")
+    samples = split_samples(dataset, column=None, fraction=0.3, seed=1)
+    test, train = samples["test"], samples["train"]
+    assert (test.n_rows, train.n_rows) == (300, 700)
+    assert test.target.sum() == 90 and train.target.sum() == 210

@@ -1,0 +1,119 @@
+"""Calibration per grade: whether the predicted probabilities of default
+agree with the observed default rates, grade by grade and overall.
+
+Per grade of N rows with D events and mean predicted PD p:
+
+- the Jeffreys test: p-value = F(p) of the Beta(D + 1/2, N - D + 1/2)
+  distribution, the posterior of the default rate under Jeffreys' prior, so a
+  small p-value says the grade's PD is too low for its defaults (one-sided);
+- the binomial test: p-value = P(X >= D) for X binomial of N trials at p,
+  the same one-sided question without the prior.
+
+Overall: the Hosmer-Lemeshow statistic sum over grades of
+(D - N p)^2 / (N p (1 - p)), against a chi-square of G - 2 degrees of freedom
+for G grades, and the Brier score, the mean of (PD - y)^2 over the rows.
+"""
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+from ._core import checks, distributions, native, printing, target
+from ._core.arrays import PlainColumnTable, as_float_array
+from .plots import calibration as plots
+
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+
+DEFAULT_GRADES = 10
+
+
+class CalibrationTable(PlainColumnTable):
+    """One row per grade: ``grade``, ``count``, ``events``, ``observed``
+    (event rate), ``predicted`` (mean PD), ``jeffreys_pvalue`` and
+    ``binomial_pvalue`` (see the module)."""
+
+    __slots__ = ()
+    _length_column = "grade"
+
+    def __str__(self) -> str:
+        c = self._columns
+        rows = [[str(c["grade"][i]), str(int(c["count"][i])), str(int(c["events"][i])),
+                 printing.percent(float(c["observed"][i])),
+                 printing.percent(float(c["predicted"][i])),
+                 f"{float(c['jeffreys_pvalue'][i]):.4f}", f"{float(c['binomial_pvalue'][i]):.4f}"]
+                for i in range(len(self))]
+        return printing.text_table(("grade", "count", "events", "observed", "predicted",
+                                    "Jeffreys p", "binomial p"), rows)
+
+
+@dataclass(frozen=True)
+class Calibration:
+    """The calibration table per grade, the Hosmer-Lemeshow test over the
+    grades (NaN p-value with fewer than three grades) and the Brier score."""
+    table: CalibrationTable
+    hosmer_lemeshow: float
+    hl_df: int
+    hl_pvalue: float
+    brier: float
+
+    def __str__(self) -> str:
+        return (f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
+                f"(p {self.hl_pvalue:.4f}), Brier score {self.brier:.5f}\n" + str(self.table))
+
+    def plot(self, ax: Axes | None = None) -> Axes:
+        return plots.plot_calibration(self.table, ax)
+
+
+def _quantile_grades(pd: npt.NDArray[np.float64], n_grades: int) -> npt.NDArray[Any]:
+    """Grades 1, 2, ... of PD bands of about equal size, the safest first."""
+    splits = native.binning_splits(pd, method="quantile", n_bins=n_grades)
+    return native.binning_transform(pd, splits) + 1
+
+
+def calibration(pd: npt.ArrayLike, y: npt.ArrayLike, *, grades: npt.ArrayLike | None = None,
+                n_grades: int = DEFAULT_GRADES) -> Calibration:
+    """Observed against predicted default rates of the probabilities of
+    default `pd` (each in [0, 1]) and the 0/1 target `y`, per grade: the
+    given `grades` (one label per row: rating grades, score bands, bins) or
+    `n_grades` PD bands of about equal size. Rows whose PD or target is
+    missing are left out."""
+    probabilities, labels = target.scored_labels(pd, y)
+    if np.any((probabilities < 0.0) | (probabilities > 1.0)):
+        raise ValueError("pd must hold probabilities between 0 and 1")
+    if grades is None:
+        checks.whole_number("n_grades", n_grades, 1)
+        grade = _quantile_grades(probabilities, n_grades)
+    else:
+        given = np.asarray(grades)
+        checks.same_length(("pd", as_float_array(pd)), ("grades", given))
+        kept = ~np.isnan(as_float_array(pd)) & ~np.isnan(as_float_array(y))
+        grade = given[kept]
+    names, index = np.unique(grade, return_inverse=True)
+    count = np.bincount(index, minlength=names.size)
+    events = np.bincount(index, weights=labels, minlength=names.size).astype(np.int64)
+    predicted = np.bincount(index, weights=probabilities, minlength=names.size) / count
+    jeffreys = [distributions.beta_cdf(float(p), d + 0.5, n - d + 0.5)
+                for p, d, n in zip(predicted, events, count)]
+    binomial = [distributions.binomial_sf(int(d), int(n), float(p))
+                for p, d, n in zip(predicted, events, count)]
+    expected = count * predicted
+    # A grade predicted at 0 or 1 adds nothing when it meets its prediction
+    # exactly, and makes the statistic infinite otherwise.
+    gap = (events - expected) ** 2
+    spread = expected * (1.0 - predicted)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        hl = float(np.sum(np.where(gap == 0.0, 0.0, gap / spread)))
+    df = names.size - 2
+    return Calibration(
+        table=CalibrationTable({
+            "grade": names, "count": count, "events": events, "observed": events / count,
+            "predicted": predicted, "jeffreys_pvalue": np.array(jeffreys),
+            "binomial_pvalue": np.array(binomial)}),
+        hosmer_lemeshow=hl, hl_df=df,
+        hl_pvalue=distributions.chi2_sf(hl, df) if df > 0 else math.nan,
+        brier=float(np.mean((probabilities - labels) ** 2)))

@@ -1,0 +1,316 @@
+"""Choosing the variables of a model on their WoE columns, as a validator
+wants to see it done: their correlations (Pearson and Spearman), variance
+inflation factors, and a stepwise selection with a logistic regression whose
+every step is recorded.
+
+The logistic regression is fitted by Newton's method (iteratively reweighted
+least squares) with an intercept; standard errors come from the inverse of
+the information matrix at the optimum and p-values from the Wald test, AIC =
+2k - 2 log L and BIC = k ln n - 2 log L for k coefficients, intercept
+included. A WoE grows with the risk, so a coefficient of a WoE column that
+is not positive runs against its bins: a sign of collinearity, which
+`LogisticFit.contradicting` names.
+
+The VIF of a column is 1 / (1 - R^2) of the least-squares regression of it on
+the other columns with an intercept.
+"""
+from __future__ import annotations
+
+import contextlib
+import math
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from ._core import checks, distributions, printing
+from ._core.arrays import FloatArray, as_float_array
+
+Columns = Mapping[str, npt.ArrayLike]
+_MAX_ITERATIONS = 100
+_STEP_TOLERANCE = 1e-12
+
+
+@dataclass(frozen=True)
+class LogisticFit:
+    """A logistic regression of the event on `variables`: the intercept and
+    coefficients (`coefficients[0]` is the intercept), their standard errors
+    and Wald p-values, the log-likelihood and the rows it was fitted on."""
+    variables: tuple[str, ...]
+    coefficients: FloatArray
+    std_errors: FloatArray
+    pvalues: FloatArray
+    log_likelihood: float
+    n_rows: int
+
+    @property
+    def aic(self) -> float:
+        return 2.0 * self.coefficients.size - 2.0 * self.log_likelihood
+
+    @property
+    def bic(self) -> float:
+        return self.coefficients.size * math.log(self.n_rows) - 2.0 * self.log_likelihood
+
+    @property
+    def contradicting(self) -> tuple[str, ...]:
+        """Variables whose coefficient is not positive: their points would run
+        against their WoE."""
+        return tuple(v for v, b in zip(self.variables, self.coefficients[1:]) if not b > 0)
+
+    def __str__(self) -> str:
+        rows = [[name, printing.fixed(float(b), 4), printing.fixed(float(s), 4),
+                 f"{float(p):.3g}", "contradicts WoE" if name in self.contradicting else ""]
+                for name, b, s, p in zip(("(intercept)", *self.variables), self.coefficients,
+                                         self.std_errors, self.pvalues)]
+        rows[0][-1] = ""
+        return (f"logistic regression on {self.n_rows} rows: log-likelihood "
+                f"{self.log_likelihood:.4f}, AIC {self.aic:.4f}, BIC {self.bic:.4f}\n"
+                + printing.text_table(("variable", "coefficient", "std error", "p-value",
+                                       "sign"), rows, (0, 4)))
+
+
+def _design(columns: Columns, variables: Sequence[str], n: int) -> FloatArray:
+    return np.column_stack([np.ones(n), *(as_float_array(columns[v]) for v in variables)])
+
+
+def _labels(y: npt.ArrayLike) -> FloatArray:
+    labels = as_float_array(y)
+    if not np.all((labels == 0.0) | (labels == 1.0)):
+        raise ValueError("y must hold only 0 and 1 (1 = event), without missing values")
+    return labels
+
+
+def logistic_fit(columns: Columns, y: npt.ArrayLike,
+                 variables: Sequence[str] | None = None) -> LogisticFit:
+    """The logistic regression of the 0/1 target `y` on the named columns
+    (all of `columns` by default), with an intercept."""
+    labels = _labels(y)
+    names = tuple(columns if variables is None else variables)
+    x = _design(columns, names, labels.size)
+    if np.linalg.matrix_rank(x) < x.shape[1]:
+        raise ValueError(f"the columns {', '.join(names)} and the intercept are linearly "
+                         "dependent (a constant column, or one the others determine)")
+    beta = np.zeros(x.shape[1])
+    for _ in range(_MAX_ITERATIONS):
+        p = 1.0 / (1.0 + np.exp(-(x @ beta)))
+        information = x.T @ (x * (p * (1.0 - p))[:, np.newaxis])
+        try:
+            step = np.linalg.solve(information, x.T @ (labels - p))
+        except np.linalg.LinAlgError:
+            break
+        beta = beta + step
+        if np.max(np.abs(step)) < _STEP_TOLERANCE:
+            break
+    else:
+        step = np.full(1, np.inf)
+    if not np.max(np.abs(step)) < _STEP_TOLERANCE:
+        raise ValueError(f"the logistic regression on {', '.join(names) or 'the intercept'} "
+                         "does not converge: the columns separate the classes")
+    eta = x @ beta
+    p = 1.0 / (1.0 + np.exp(-eta))
+    covariance = np.linalg.inv(x.T @ (x * (p * (1.0 - p))[:, np.newaxis]))
+    se = np.sqrt(np.diag(covariance))
+    return LogisticFit(
+        variables=names, coefficients=beta, std_errors=se,
+        pvalues=np.array([2.0 * distributions.normal_sf(abs(b / s)) for b, s in zip(beta, se)]),
+        log_likelihood=float(np.sum(labels * eta - np.logaddexp(0.0, eta))),
+        n_rows=int(labels.size))
+
+
+def _ranks(values: FloatArray) -> FloatArray:
+    """Ranks 1..n, tied values sharing their mean rank."""
+    _, index, counts = np.unique(values, return_inverse=True, return_counts=True)
+    first = np.cumsum(counts) - counts
+    return (first + (counts + 1) / 2.0)[index]
+
+
+def correlation(columns: Columns, method: Literal["pearson", "spearman"] = "pearson"
+                ) -> tuple[tuple[str, ...], FloatArray]:
+    """The names and the correlation matrix of the columns (Spearman's: the
+    Pearson correlation of their ranks, ties at their mean rank)."""
+    checks.one_of("method", method, ("pearson", "spearman"))
+    names = tuple(columns)
+    data = [as_float_array(columns[n]) for n in names]
+    if method == "spearman":
+        data = [_ranks(d) for d in data]
+    return names, np.atleast_2d(np.corrcoef(np.vstack(data)))
+
+
+def vif(columns: Columns) -> dict[str, float]:
+    """The variance inflation factor of every column among the others."""
+    names = tuple(columns)
+    out: dict[str, float] = {}
+    for name in names:
+        target = as_float_array(columns[name])
+        x = _design(columns, [n for n in names if n != name], target.size)
+        fitted = x @ np.linalg.lstsq(x, target, rcond=None)[0]
+        residual = float(np.sum((target - fitted) ** 2))
+        total = float(np.sum((target - target.mean()) ** 2))
+        out[name] = total / residual if residual > 0 else math.inf
+    return out
+
+
+@dataclass(frozen=True)
+class Step:
+    """One step of a selection: a variable added or removed, and the model's
+    criterion value (AIC, BIC, or the variable's p-value) that decided it."""
+    action: Literal["add", "remove"]
+    variable: str
+    value: float
+    aic: float
+    bic: float
+
+
+@dataclass(frozen=True)
+class Selection:
+    """The variables chosen, the steps that chose them and the final model."""
+    direction: str
+    criterion: str
+    steps: tuple[Step, ...]
+    model: LogisticFit
+    candidates: tuple[str, ...]
+
+    @property
+    def selected(self) -> tuple[str, ...]:
+        return self.model.variables
+
+    def __str__(self) -> str:
+        rows = [[str(i + 1), s.action, s.variable, f"{s.value:.6g}", f"{s.aic:.4f}",
+                 f"{s.bic:.4f}"] for i, s in enumerate(self.steps)]
+        return (f"{self.direction} selection by {self.criterion}: {len(self.selected)} of "
+                f"{len(self.candidates)} variables\n"
+                + printing.text_table(("step", "action", "variable", self.criterion, "AIC",
+                                       "BIC"), rows, (1, 2)) + "\n" + str(self.model))
+
+
+def _score(fit: LogisticFit, criterion: str) -> float:
+    return fit.aic if criterion == "aic" else fit.bic
+
+
+Move = tuple[Step, LogisticFit] | None
+
+
+def _forward(columns: Columns, y: FloatArray, chosen: list[str], left: list[str],
+             criterion: str, p_enter: float, current: LogisticFit) -> Move:
+    """The best variable to add, if it improves the model."""
+    fits = {}
+    for v in left:
+        with contextlib.suppress(ValueError):  # a column the others determine adds nothing
+            fit = logistic_fit(columns, y, [*chosen, v])
+            # A step never makes a coefficient run against its WoE.
+            if not fit.contradicting:
+                fits[v] = fit
+    if not fits:
+        return None
+    if criterion == "pvalue":
+        name = min(fits, key=lambda v: fits[v].pvalues[-1])
+        value = float(fits[name].pvalues[-1])
+        improves = value < p_enter
+    else:
+        name = min(fits, key=lambda v: _score(fits[v], criterion))
+        value = _score(fits[name], criterion)
+        improves = value < _score(current, criterion)
+    fit = fits[name]
+    return (Step("add", name, value, fit.aic, fit.bic), fit) if improves else None
+
+
+def _backward(columns: Columns, y: FloatArray, chosen: list[str], criterion: str,
+              p_remove: float, current: LogisticFit) -> Move:
+    """The worst variable to remove, if removing it improves the model."""
+    if not chosen:
+        return None
+    if criterion == "pvalue":
+        worst = int(np.argmax(current.pvalues[1:]))
+        value = float(current.pvalues[1 + worst])
+        name = chosen[worst]
+        fit = logistic_fit(columns, y, [v for v in chosen if v != name])
+        improves = value > p_remove
+    else:
+        fits = {v: logistic_fit(columns, y, [c for c in chosen if c != v]) for v in chosen}
+        name = min(fits, key=lambda v: _score(fits[v], criterion))
+        fit = fits[name]
+        value = _score(fit, criterion)
+        improves = value < _score(current, criterion)
+    return (Step("remove", name, value, fit.aic, fit.bic), fit) if improves else None
+
+
+def stepwise(columns: Columns, y: npt.ArrayLike, *,
+             direction: Literal["forward", "backward", "both"] = "both",
+             criterion: Literal["aic", "bic", "pvalue"] = "aic", p_enter: float = 0.05,
+             p_remove: float = 0.10, max_variables: int | None = None) -> Selection:
+    """Stepwise selection of the columns (WoE columns, by name) for a logistic
+    regression of the 0/1 target `y`. "forward" starts from no variable and
+    adds, at each step, the one that lowers the criterion most (by "pvalue":
+    the one of smallest p-value, if below `p_enter`); "backward" starts from
+    all and removes the one whose removal lowers it most (by "pvalue": the one
+    of largest p-value, if above `p_remove`); "both" goes forward and, after
+    each addition, removes what no longer earns its place. It stops when no
+    step improves the model, or at `max_variables`."""
+    checks.one_of("direction", direction, ("forward", "backward", "both"))
+    checks.one_of("criterion", criterion, ("aic", "bic", "pvalue"))
+    checks.real_number("p_enter", p_enter, 0, 1)
+    checks.real_number("p_remove", p_remove, 0, 1)
+    labels = _labels(y)
+    names = list(columns)
+    limit = len(names) if max_variables is None else checks.whole_number(
+        "max_variables", max_variables, 1)
+    chosen = names if direction == "backward" else []
+    current = logistic_fit(columns, labels, chosen)
+    steps: list[Step] = []
+    # Every step strictly lowers AIC or BIC; by p-values a set of variables
+    # already visited is never entered again, so the search ends.
+    seen = {frozenset(chosen)}
+    while True:
+        # A removal first: after an addition, what no longer earns its place goes.
+        moves = []
+        if direction != "forward":
+            moves.append(_backward(columns, labels, chosen, criterion, p_remove, current))
+        if direction != "backward" and len(chosen) < limit:
+            moves.append(_forward(columns, labels, chosen,
+                                  [v for v in names if v not in chosen], criterion, p_enter,
+                                  current))
+        move = next((m for m in moves if m is not None
+                     and _after(chosen, m[0]) not in seen), None)
+        if move is None:
+            break
+        chosen = sorted(_after(chosen, move[0]), key=names.index)
+        current = logistic_fit(columns, labels, chosen)
+        seen.add(frozenset(chosen))
+        steps.append(move[0])
+    return Selection(direction=direction, criterion=criterion, steps=tuple(steps),
+                     model=current, candidates=tuple(names))
+
+
+def _after(chosen: list[str], step: Step) -> frozenset[str]:
+    return (frozenset(chosen) | {step.variable} if step.action == "add"
+            else frozenset(chosen) - {step.variable})
+
+
+class StepwiseLogistic:
+    """An estimator for `Scorecard`: `stepwise` selection on the WoE columns,
+    then the logistic regression of the chosen ones. After `fit`:
+    ``support_`` (which columns were chosen, which `Scorecard` keeps),
+    ``coef_`` and ``intercept_`` (zero for a column left out), and
+    ``selection_``, the steps and the final model with its p-values."""
+
+    def __init__(self, direction: Literal["forward", "backward", "both"] = "both",
+                 criterion: Literal["aic", "bic", "pvalue"] = "aic", p_enter: float = 0.05,
+                 p_remove: float = 0.10, max_variables: int | None = None) -> None:
+        self.direction, self.criterion = direction, criterion
+        self.p_enter, self.p_remove, self.max_variables = p_enter, p_remove, max_variables
+
+    def fit(self, x: npt.ArrayLike, y: npt.ArrayLike) -> StepwiseLogistic:
+        data = np.asarray(x, dtype=np.float64)
+        names = [f"x{j}" for j in range(data.shape[1])]
+        self.selection_ = stepwise(
+            {n: data[:, j] for j, n in enumerate(names)}, y, direction=self.direction,
+            criterion=self.criterion, p_enter=self.p_enter, p_remove=self.p_remove,
+            max_variables=self.max_variables)
+        model = self.selection_.model
+        self.support_ = np.array([n in model.variables for n in names])
+        self.coef_ = np.zeros((1, len(names)))
+        self.coef_[0, self.support_] = model.coefficients[1:]
+        self.intercept_ = model.coefficients[:1].copy()
+        return self

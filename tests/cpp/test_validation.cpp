@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tessaline/tessaline.hpp"
+
+namespace {
+
+TEST(EqualRatesTest, WorkedTableAndEmptyMargins) {
+    // 30/10 against 20/20: chi-square 80 * 400^2 / (40 * 40 * 50 * 30) = 16/3.
+    const auto t = tessaline::equal_rates_test(30, 10, 20, 20);
+    EXPECT_DOUBLE_EQ(t.statistic, 16.0 / 3.0);
+    EXPECT_NEAR(t.pvalue, 0.020921335337794035, 1e-15);
+    for (const auto& e :
+         {tessaline::equal_rates_test(0, 0, 3, 4), tessaline::equal_rates_test(5, 0, 3, 0)}) {
+        EXPECT_EQ(e.statistic, 0.0);
+        EXPECT_EQ(e.pvalue, 1.0);
+    }
+    EXPECT_THROW(tessaline::equal_rates_test(-1, 2, 3, 4), std::invalid_argument);
+}
+
+TEST(DelongAuc, WorkedPlacementsWithATie) {
+    // Events score 3 and 2, non-events 1, 2 and 0: placements 1 and 5/6 for
+    // the events, 1, 3/4 and 1 for the non-events; AUC 11/12, variance
+    // (1/72) / 2 + (1/48) / 3 = 1/72. A second score, the first reversed,
+    // has AUC 1/12 and covariance -1/72 with it.
+    const std::vector<double> scores = {3, 1, 2, 2, 0, -3, -1, -2, -2, -0.0};
+    const std::vector<int32_t> labels = {1, 0, 1, 0, 0};
+    const auto r = tessaline::delong_auc(scores.data(), 2, labels.data(), 5);
+    EXPECT_EQ(r.n_events, 2u);
+    EXPECT_EQ(r.n_non_events, 3u);
+    EXPECT_DOUBLE_EQ(r.auc[0], 11.0 / 12.0);
+    EXPECT_DOUBLE_EQ(r.auc[1], 1.0 / 12.0);
+    EXPECT_DOUBLE_EQ(r.covariance[0], 1.0 / 72.0);
+    EXPECT_DOUBLE_EQ(r.covariance[1], -1.0 / 72.0);
+    EXPECT_EQ(r.covariance[1], r.covariance[2]);
+    EXPECT_DOUBLE_EQ(r.covariance[3], 1.0 / 72.0);
+}
+
+TEST(DelongAuc, SingleRowClassHasNoVarianceAndBadInputIsRefused) {
+    const std::vector<double> one = {0.5, 0.1, 0.7};
+    const std::vector<int32_t> labels = {1, 0, 0}, no_events = {0, 0, 0};
+    const auto r = tessaline::delong_auc(one.data(), 1, labels.data(), 3);
+    EXPECT_DOUBLE_EQ(r.auc[0], 0.5);
+    EXPECT_TRUE(std::isnan(r.covariance[0]));
+    const auto message = [](const double* s, const int32_t* y, std::size_t k) {
+        try {
+            tessaline::delong_auc(s, k, y, 3);
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const std::vector<double> nan = {0.5, std::nan(""), 0.1};
+    EXPECT_EQ(message(one.data(), no_events.data(), 1), "delong_auc: both classes must hold rows");
+    EXPECT_EQ(message(nan.data(), labels.data(), 1), "delong_auc: a score is NaN");
+    EXPECT_EQ(message(one.data(), labels.data(), 0), "delong_auc: no scores");
+}
+
+}  // namespace

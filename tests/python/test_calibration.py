@@ -1,0 +1,54 @@
+"""Calibration per grade against SciPy and scikit-learn: the Jeffreys test
+is the Beta posterior's distribution function at the grade's PD, the
+binomial test SciPy's one-sided one, Hosmer-Lemeshow the chi-square tail."""
+import numpy as np
+import pytest
+from package_under_test import tessaline as tl
+from scipy import stats
+from sklearn.metrics import brier_score_loss
+
+
+def sample(seed, n):
+    rng = np.random.default_rng(seed)
+    pd = 1 / (1 + np.exp(-rng.normal(-2.5, 1.0, n)))
+    y = (rng.uniform(size=n) < pd * 1.2).astype(float)  # a PD a little too low
+    return pd, y
+
+
+@pytest.mark.parametrize("seed, n, grades", [(0, 3000, None), (1, 800, "letters"), (2, 500, 4)])
+def test_tests_per_grade_equal_scipy(seed, n, grades):
+    pd, y = sample(seed, n)
+    y[3] = np.nan  # left out
+    given = np.array(list("ABCDE"))[np.digitize(pd, [0.03, 0.06, 0.1, 0.2])] \
+        if grades == "letters" else None
+    result = tl.calibration(pd, y, grades=given, n_grades=grades if isinstance(grades, int) else 10)
+    kept = ~np.isnan(y)
+    table = result.table
+    assert table["count"].sum() == kept.sum() and table["events"].sum() == np.nansum(y)
+    hl = 0.0
+    for i in range(len(table)):
+        n_g, d, p = int(table["count"][i]), int(table["events"][i]), table["predicted"][i]
+        want = stats.beta.cdf(p, d + 0.5, n_g - d + 0.5)
+        assert table["jeffreys_pvalue"][i] == pytest.approx(want, rel=1e-10)
+        binomial = stats.binomtest(d, n_g, p, alternative="greater").pvalue
+        assert table["binomial_pvalue"][i] == pytest.approx(binomial, rel=1e-10)
+        hl += (d - n_g * p) ** 2 / (n_g * p * (1 - p))
+    assert result.hosmer_lemeshow == pytest.approx(hl, rel=1e-12)
+    assert result.hl_df == len(table) - 2
+    assert result.hl_pvalue == pytest.approx(stats.chi2.sf(hl, len(table) - 2), rel=1e-10)
+    assert result.brier == pytest.approx(brier_score_loss(y[kept], pd[kept]), rel=1e-12)
+    if grades == "letters":
+        assert list(table["grade"]) == sorted(set(given[kept]))
+    assert "Hosmer-Lemeshow" in str(result)
+
+
+def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
+    result = tl.calibration([0.0, 0.0, 0.5, 0.5, 0.2, 0.2], [0, 0, 1, 0, 0, 1],
+                            grades=[1, 1, 2, 2, 3, 3])
+    assert result.hosmer_lemeshow == pytest.approx(0.0 + 0.0 + (1 - 0.4) ** 2 / (0.4 * 0.8))
+    assert result.table["jeffreys_pvalue"][0] == 0.0
+
+
+def test_probabilities_outside_the_unit_interval_are_refused():
+    with pytest.raises(ValueError, match=r"^pd must hold probabilities between 0 and 1$"):
+        tl.calibration([0.2, 1.5], [0, 1])
