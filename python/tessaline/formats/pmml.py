@@ -190,7 +190,7 @@ def _output_field(output: ET.Element, name: str, feature: str, data_type: str,
 
 def _serialized(root: ET.Element) -> str:
     ET.indent(root)
-    return ET.tostring(root, encoding="unicode", xml_declaration=True) + "\n"
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
 
 
 def _unclashed(outputs: Sequence[str], inputs: Sequence[str]) -> None:
@@ -213,7 +213,7 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     if not names:
         raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
     outputs = [woe_field(n) for n in names]
-    _unclashed(outputs, names)
+    _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
     root = _document([(n, binning.tables[n]) for n in names],
                         "the weight of evidence of each binned column")
     transformations = _element(root, "TransformationDictionary")
