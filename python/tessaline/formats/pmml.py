@@ -20,7 +20,9 @@ by one in the order of the characteristics, which are the card's
 `variables`. The initial score is -0.0, which adding leaves every double
 unchanged (even -0.0), and each attribute's partial score holds the
 variable's full points (its share of the intercept and offset included),
-so the sum is `Scorecard.score`'s own. Reason codes rank by the points lost
+so the sum is `Scorecard.score`'s own. The score is the model's target
+(its predicted value), not an output field copying it, which an evaluator
+may turn from -0.0 into 0.0. Reason codes rank by the points lost
 against each variable's best points ("pointsBelow" a baseline of the
 variable's highest points), as `reason_codes` does.
 """
@@ -158,11 +160,14 @@ def _bin(parent: ET.Element, woe: float, closure: str, left: float | None,
              closure=closure, **margins)
 
 
-def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str) -> ET.Element:
-    """A PMML root with its header and data dictionary of the input fields."""
+def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str,
+              target: str | None = None) -> ET.Element:
+    """A PMML root with its header and data dictionary: the input fields,
+    then the numeric `target` the model predicts, when it names one."""
     root = ET.Element("PMML", xmlns=NAMESPACE, version="4.4")
     _element(root, "Header", description=description)
-    dictionary = _element(root, "DataDictionary", numberOfFields=str(len(fields)))
+    dictionary = _element(root, "DataDictionary",
+                          numberOfFields=str(len(fields) + (target is not None)))
     for name, table in fields:
         numeric = table.bin_categories is None
         field = _element(dictionary, "DataField", name=_text(name, "the column"),
@@ -172,13 +177,18 @@ def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str) -> E
         # missing, as for `transform`, unless a category bears that name.
         if numeric or all("NaN" not in names for names in table.bin_categories or ()):
             _element(field, "Value", value="NaN", property="missing")
+    if target is not None:
+        _element(dictionary, "DataField", name=_text(target, "the output"),
+                 optype="continuous", dataType="double")
     return root
 
 
-def _mining_schema(model: ET.Element, names: Sequence[str]) -> None:
+def _mining_schema(model: ET.Element, names: Sequence[str], target: str | None = None) -> None:
     schema = _element(model, "MiningSchema")
     for name in names:
         _element(schema, "MiningField", name=name, invalidValueTreatment="asIs")
+    if target is not None:
+        _element(schema, "MiningField", name=target, usageType="target")
 
 
 def _output_field(output: ET.Element, name: str, feature: str, data_type: str,
@@ -215,7 +225,7 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     outputs = [woe_field(n) for n in names]
     _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
     root = _document([(n, binning.tables[n]) for n in names],
-                        "the weight of evidence of each binned column")
+                     "the weight of evidence of each binned column")
     transformations = _element(root, "TransformationDictionary")
     for name, woe in zip(names, outputs):
         derived = _element(transformations, "DerivedField", name=f"{woe} derived",
@@ -233,7 +243,7 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
 
 
 def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) -> str:
-    """A PMML Scorecard giving each row's score (output `name`) as
+    """A PMML Scorecard giving each row's score (its target `name`) as
     `Scorecard.score` does and its `reasons` reason codes (outputs
     ``reason_1`` ...) as `Scorecard.reason_codes(n=reasons)` does."""
     if card.binning is None or not card.variables:
@@ -244,13 +254,14 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     codes = [f"reason_{i + 1}" for i in range(min(reasons, len(variables)))]
     _unclashed([name, *codes], variables)
     root = _document([(v, tables[v]) for v in variables],
-                        "a scorecard: points per bin of each variable, summed")
+                     "a scorecard: points per bin of each variable, summed", target=name)
     model = _element(root, "Scorecard", functionName="regression", modelName="tessaline scorecard",
                      initialScore="-0.0", useReasonCodes="true" if codes else "false",
                      reasonCodeAlgorithm="pointsBelow", baselineMethod="max")
-    _mining_schema(model, variables)
-    output = _element(model, "Output")
-    _output_field(output, name, "predictedValue", "double")
+    # The score is the model's target: an output field of the predicted value
+    # would be a copy, which an evaluator may turn from -0.0 into 0.0.
+    _mining_schema(model, variables, target=name)
+    output = _element(model, "Output") if codes else model
     for rank, code in enumerate(codes, start=1):
         _output_field(output, code, "reasonCode", "string", rank=str(rank))
     characteristics = _element(model, "Characteristics")
