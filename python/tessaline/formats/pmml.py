@@ -10,7 +10,9 @@ the intervals closed on the right (``x <= t1``, ..., the last one open
 above, so +inf falls there and -inf in the first). A categorical column
 matches the category names of each bin; a pooled category and one not seen
 in training go where `transform` sends them (the "other" group, else the
-missing-value row). Categories are compared as text, as their names.
+missing-value row). Categories are compared as text, as their names; a
+column whose categories are True and False is read as a boolean (so the
+text "true", which `transform` would take for an unseen category, is True).
 
 Floats are written as the shortest decimal that reads back as the same
 double (``repr``): a conforming reader parses decimals correctly rounded.
@@ -160,6 +162,15 @@ def _bin(parent: ET.Element, woe: float, closure: str, left: float | None,
              closure=closure, **margins)
 
 
+def _data_type(table: BinnedColumn, names: set[str]) -> str:
+    """A numeric column is read as a double; one whose categories are the
+    booleans' names as a boolean, so that true, "True" and "true" all match
+    the category "True" as `transform` names it; any other as text."""
+    if table.bin_categories is None:
+        return "double"
+    return "boolean" if names | set(table.pooled_categories) <= {"True", "False"} else "string"
+
+
 def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str,
               target: str | None = None) -> ET.Element:
     """A PMML root with its header and data dictionary: the input fields,
@@ -169,13 +180,13 @@ def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str,
     dictionary = _element(root, "DataDictionary",
                           numberOfFields=str(len(fields) + (target is not None)))
     for name, table in fields:
-        numeric = table.bin_categories is None
+        names = {n for names in table.bin_categories or () for n in names}
         field = _element(dictionary, "DataField", name=_text(name, "the column"),
-                         optype="continuous" if numeric else "categorical",
-                         dataType="double" if numeric else "string")
+                         optype="continuous" if table.bin_categories is None else "categorical",
+                         dataType=_data_type(table, names))
         # A NaN given for a category reaches the evaluator as the text "NaN":
         # missing, as for `transform`, unless a category bears that name.
-        if numeric or all("NaN" not in names for names in table.bin_categories or ()):
+        if "NaN" not in names:
             _element(field, "Value", value="NaN", property="missing")
     if target is not None:
         _element(dictionary, "DataField", name=_text(target, "the output"),

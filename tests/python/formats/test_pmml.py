@@ -18,7 +18,7 @@ ODD_NAME = ' a "quoted" \\ <&> '
 def training_frame(n=3000, seed=3):
     """Numbers with missing values, infinities and a special code; categories
     with rare ones (pooled), an empty name, one that XML must escape, and
-    missing values."""
+    missing values; booleans with missing values."""
     rng = np.random.default_rng(seed)
     x = rng.normal(size=n)
     frame = pd.DataFrame({
@@ -27,6 +27,7 @@ def training_frame(n=3000, seed=3):
         "region": rng.choice(["north", "south", "east", "west", "isle", "", ODD_NAME, None], n,
                              p=[.3, .28, .2, .15, .02, .02, .01, .02]),
     })
+    frame["flag"] = pd.Series(rng.random(n) < 0.5, dtype=object).where(rng.random(n) < 0.95)
     frame.loc[:9, "x"] = np.inf
     frame.loc[10:19, "x"] = -np.inf
     return frame, (rng.random(n) < 1 / (1 + np.exp(-x - (frame["region"] == "north")))).astype(int)
@@ -41,8 +42,10 @@ def hostile_frame(binning):
         for point in (*table.splits, *table.special_values):
             numbers += [point, np.nextafter(point, -np.inf), np.nextafter(point, np.inf)]
     names = ["north", "isle", "atlantis", tl._core.categories.OTHER, "", ODD_NAME, None, "North"]
+    flags = [True, False, None, np.nan, "True", "False"]
     return pd.DataFrame({"x": numbers, "code": numbers[::-1],
-                         "region": [names[i % len(names)] for i in range(len(numbers))]})
+                         "region": [names[i % len(names)] for i in range(len(numbers))],
+                         "flag": [flags[i % len(flags)] for i in range(len(numbers))]})
 
 
 def hostile(fill=None, **options):
