@@ -24,9 +24,13 @@ unchanged (even -0.0), and each attribute's partial score holds the
 variable's full points (its share of the intercept and offset included),
 so the sum is `Scorecard.score`'s own. The score is the model's target
 (its predicted value), not an output field copying it, which an evaluator
-may turn from -0.0 into 0.0. Reason codes rank by the points lost
-against each variable's best points ("pointsBelow" a baseline of the
-variable's highest points), as `reason_codes` does.
+may turn from -0.0 into 0.0. Reason codes rank by the points lost against
+each variable's best points ("pointsBelow" a baseline of the variable's
+highest points), as `reason_codes` does, but for one case: an evaluator
+names no variable whose points exceed its highest row's (a missing value
+or unseen category scored with WoE 0 in a table without a missing-value
+row, when 0 lies outside its rows' WoE), where `reason_codes` names it
+last.
 """
 from __future__ import annotations
 
@@ -62,7 +66,7 @@ def _text(value: str, what: str) -> str:
 
 
 def _element(parent: ET.Element, tag: str, **attributes: str) -> ET.Element:
-    return ET.SubElement(parent, tag, {k.rstrip("_"): v for k, v in attributes.items()})
+    return ET.SubElement(parent, tag, attributes)
 
 
 def _predicate(parent: ET.Element, field: str, operator: str, value: float | None = None) -> None:
