@@ -72,13 +72,13 @@ def case(request):
 def evaluate():
     """Loads a document in the evaluator's strict mode and scores a frame,
     NaN passed as NaN; any warning the evaluator prints fails the test."""
-    jpmml = pytest.importorskip("jpmml_evaluator")
-    if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
-        pytest.skip("the PMML evaluator needs Java")
     if "asan" in os.environ.get("LD_PRELOAD", ""):
         # The JVM does not start under the preloaded sanitizer runtime; the
         # documents' rules are the ones the SQL tests check against transform.
         pytest.skip("the PMML evaluator's JVM does not run under the sanitizer runtime")
+    if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
+        pytest.skip("the PMML evaluator needs Java")
+    jpmml = pytest.importorskip("jpmml_evaluator")
 
     def run(document, frame, capfd):
         evaluator = jpmml.make_evaluator(document, lax=False).verify()
@@ -103,7 +103,7 @@ def unwarned(call, *args, **kwargs):
 
 
 @pytest.mark.parametrize("rounding, reasons", [(None, 3), (0, 5), (2, 0)])
-def test_the_scorecard_in_pmml_scores_and_gives_reasons_as_the_card(case, evaluate, capfd,
+def test_the_scorecard_in_pmml_scores_and_gives_reasons_as_the_card(evaluate, case, capfd,
                                                                     rounding, reasons):
     binning, training, frames = case
     card = tl.Scorecard(binning, rounding=rounding, selected=False).fit(*training)
@@ -131,7 +131,7 @@ def test_a_score_of_minus_zero_points_stays_minus_zero(evaluate, capfd):
 
 
 @pytest.mark.parametrize("selected", [False, True])
-def test_the_binning_in_pmml_gives_the_woe_of_transform(case, evaluate, capfd, selected):
+def test_the_binning_in_pmml_gives_the_woe_of_transform(evaluate, case, capfd, selected):
     binning, _, frames = case
     document = binning.to_pmml(selected=selected)
     for frame in frames:
