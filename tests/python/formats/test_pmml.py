@@ -130,6 +130,24 @@ def test_a_score_of_minus_zero_points_stays_minus_zero(evaluate, capfd):
     assert got["reason_1"].eq("code").all() and got["reason_3"].eq("x").all()
 
 
+def test_awkward_doubles_reach_the_evaluator_unchanged(evaluate, capfd):
+    # Cut points and special values at the extremes, subnormal, beyond 2^53 and
+    # between decimals, each scored with its neighbours either side.
+    cuts = [-1.7976931348623155e308, -2.2250738585072014e-308, 5e-324, 0.1 + 0.2, 2.0 ** 60 + 256]
+    specials = [0.3, 1e23, 2.2250738585072014e-308]
+    points = np.array(cuts + specials)
+    x = np.concatenate([points, np.nextafter(points, -np.inf), np.nextafter(points, np.inf),
+                        [np.nan, np.inf, -np.inf, 0.0, -0.0]])
+    table = tl.custom_binning(np.tile(x, 5), np.arange(5 * x.size) % 3 == 0, cuts,
+                              special_values=specials, name="a")
+    binning = tl.TableBinning()
+    binning.restore(tables={"a": table}, skipped={}, summary=None, fitted_columns=["a"])
+    card = tl.Scorecard(binning).set_model(["a"], [0.7071067811865476], -0.1)
+    frame = pd.DataFrame({"a": x})
+    assert_same_bits(evaluate(binning.to_pmml(), frame, capfd)["woe(a)"], table.transform(x, "woe"))
+    assert_same_bits(evaluate(card.to_pmml(), frame, capfd)["score"], card.score(frame))
+
+
 @pytest.mark.parametrize("selected", [False, True])
 def test_the_binning_in_pmml_gives_the_woe_of_transform(evaluate, case, capfd, selected):
     binning, _, frames = case
