@@ -45,8 +45,8 @@ from .._core.categories import OTHER
 from .._core.protocols import BinnedColumn, BinnedTable, FloatArray, PointsModel
 
 NAMESPACE = "http://www.dmg.org/PMML-4_4"
-# Text that XML 1.0 cannot hold, even escaped.
-_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ufffe\uffff]")
+# Text that XML 1.0 cannot hold, even escaped (lone surrogates included).
+_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
 
 
 def number(value: float) -> str:
