@@ -34,7 +34,7 @@ from ._core.arrays import FloatArray
 from ._core.state import PlainState
 from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
-from .formats import document, sql
+from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .selection import LogisticFit, logistic_fit
 from .table import TableBinning
@@ -376,3 +376,9 @@ class Scorecard(PlainState):
         variable and its score (column `name`) exactly as `score` does."""
         return sql.scorecard_sql(self, source, dialect=dialect, keep=keep, name=name)
 
+    def to_pmml(self, *, name: str = "score", reasons: int = 3) -> str:
+        """A PMML 4.4 Scorecard whose output `name` is each row's score exactly
+        as `score` gives it, and ``reason_1`` ... its first `reasons` reason
+        codes as `reason_codes(n=reasons)` names them (see
+        `tessaline.formats.pmml` for the rules it follows)."""
+        return pmml.scorecard_pmml(self, name=name, reasons=reasons)

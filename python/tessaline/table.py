@@ -25,7 +25,7 @@ from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, opt
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
-from .formats import document, sql
+from .formats import document, pmml, sql
 
 if TYPE_CHECKING:
     import pandas
@@ -434,6 +434,12 @@ class TableBinning(PlainState):
         name, after the columns of `keep` passed through (an identifier, say)."""
         return sql.table_binning_sql(self, source, output=output, dialect=dialect,
                                  selected=selected, keep=keep)
+
+    def to_pmml(self, *, selected: bool = False) -> str:
+        """A PMML 4.4 document whose TransformationDictionary gives each binned
+        column (the selected ones with `selected=True`) as its WoE, output as
+        ``woe(name)``, exactly as `transform(output="woe")` gives it."""
+        return pmml.table_binning_pmml(self, selected=selected)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> TableBinning:

@@ -1,0 +1,297 @@
+"""PMML 4.4 documents that score a fitted binning or scorecard in any
+conforming evaluator (a Java decision engine, say), giving what `transform`,
+`Scorecard.score` and `Scorecard.reason_codes` give, bit for bit.
+
+Each column's rows are resolved in the order `transform` resolves them: a
+missing value (NaN included: it is declared a missing value of each field,
+but for a categorical column that has a category named "NaN") goes to the
+missing-value row, each special value to its row, then
+the intervals closed on the right (``x <= t1``, ..., the last one open
+above, so +inf falls there and -inf in the first). A categorical column
+matches the category names of each bin; a pooled category and one not seen
+in training go where `transform` sends them (the "other" group, else the
+missing-value row). Categories are compared as text, as their names; a
+column whose categories are True and False is read as a boolean (so the
+text "true", which `transform` would take for an unseen category, is True).
+
+Floats are written as the shortest decimal that reads back as the same
+double (``repr``): a conforming reader parses decimals correctly rounded.
+
+A scorecard's score is ``initialScore`` plus the partial scores, added one
+by one in the order of the characteristics, which are the card's
+`variables`. The initial score is -0.0, which adding leaves every double
+unchanged (even -0.0), and each attribute's partial score holds the
+variable's full points (its share of the intercept and offset included),
+so the sum is `Scorecard.score`'s own. The score is the model's target
+(its predicted value), not an output field copying it, which an evaluator
+may turn from -0.0 into 0.0. Reason codes rank by the points lost against
+each variable's best points ("pointsBelow" a baseline of the variable's
+highest points), as `reason_codes` does, but for one case: an evaluator
+names no variable whose points exceed its highest row's (a missing value
+or unseen category scored with WoE 0 in a table without a missing-value
+row, when 0 lies outside its rows' WoE), where `reason_codes` names it
+last.
+"""
+from __future__ import annotations
+
+import math
+import re
+import xml.etree.ElementTree as ET
+from collections.abc import Sequence
+
+import numpy as np
+
+from .._core.categories import OTHER
+from .._core.protocols import BinnedColumn, BinnedTable, FloatArray, PointsModel
+
+NAMESPACE = "http://www.dmg.org/PMML-4_4"
+# Text that XML 1.0 cannot hold, even escaped (lone surrogates included).
+_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
+
+
+def number(value: float) -> str:
+    """A double as the text a conforming reader parses back to it exactly."""
+    value = float(value)
+    if math.isnan(value):
+        return "NaN"
+    if math.isinf(value):
+        return "INF" if value > 0 else "-INF"
+    return repr(value)
+
+
+def _text(value: str, what: str) -> str:
+    if _NOT_XML.search(value):
+        raise ValueError(f"{what} {value!r} holds a character that XML cannot carry")
+    return value
+
+
+def _element(parent: ET.Element, tag: str, **attributes: str) -> ET.Element:
+    return ET.SubElement(parent, tag, attributes)
+
+
+def _predicate(parent: ET.Element, field: str, operator: str, value: float | None = None) -> None:
+    if value is None:
+        _element(parent, "SimplePredicate", field=field, operator=operator)
+    else:
+        _element(parent, "SimplePredicate", field=field, operator=operator, value=number(value))
+
+
+def _is_member(parent: ET.Element, field: str, members: Sequence[str]) -> None:
+    """The predicate of a value being one of the category names `members`."""
+    if len(members) == 1:
+        _element(parent, "SimplePredicate", field=field, operator="equal",
+                 value=_text(members[0], "the category"))
+        return
+    either = _element(parent, "CompoundPredicate", booleanOperator="or")
+    for member in members:
+        _element(either, "SimplePredicate", field=field, operator="equal",
+                 value=_text(member, "the category"))
+
+
+def category_slots(table: BinnedColumn) -> tuple[list[tuple[int, list[str]]], int]:
+    """Each bin with the category names that reach it (a pooled category
+    reaches the bin of the "other" group), and the slot of any other name:
+    the "other" bin, else -1 (the missing-value slot)."""
+    assert table.bin_categories is not None
+    other = next((b for b, names in enumerate(table.bin_categories) if OTHER in names), -1)
+    pooled = set(table.pooled_categories)
+    bins = [(b, sorted(set(names) - {OTHER} | (pooled if b == other else set())))
+            for b, names in enumerate(table.bin_categories)]
+    return [(b, members) for b, members in bins if members], other
+
+
+def _attributes(parent: ET.Element, table: BinnedColumn, field: str,
+                values: Sequence[str], missing: str) -> None:
+    """One Attribute per rule of `table`, in the order `transform` applies
+    them, scoring `values[slot]` (one per interval or bin of categories, then
+    one per special value) and `missing` for a missing or unmatched value."""
+    def attribute(points: str) -> ET.Element:
+        return _element(parent, "Attribute", partialScore=points)
+
+    _predicate(attribute(missing), field, "isMissing")
+    if table.bin_categories is not None:
+        bins, other = category_slots(table)
+        for b, members in bins:
+            _is_member(attribute(values[b]), field, members)
+        _element(attribute(values[other] if other >= 0 else missing), "True")
+        return
+    n_slots = len(values) - len(table.special_values)
+    for j, special in enumerate(table.special_values):
+        _predicate(attribute(values[n_slots + j]), field, "equal", special)
+    for i, cut in enumerate(table.splits):
+        _predicate(attribute(values[i]), field, "lessOrEqual", cut)
+    _element(attribute(values[len(table.splits)]), "True")
+
+
+def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
+    """The WoE of `table` as a Discretize (numeric) or MapValues (categorical)."""
+    intervals, specials, missing = table.woe_by_index()
+    if table.bin_categories is not None:
+        bins, other = category_slots(table)
+        default = intervals[other] if other >= 0 else missing
+        mapping = _element(parent, "MapValues", outputColumn="woe", dataType="double",
+                           mapMissingTo=number(missing), defaultValue=number(default))
+        _element(mapping, "FieldColumnPair", field=field, column="category")
+        rows = _element(mapping, "InlineTable")
+        for b, members in bins:
+            for member in members:
+                row = _element(rows, "row")
+                _element(row, "category").text = _text(member, "the category")
+                _element(row, "woe").text = number(intervals[b])
+        return
+    discretize = _element(parent, "Discretize", field=field, dataType="double",
+                          mapMissingTo=number(missing))
+    cuts = [float(t) for t in table.splits]
+    special_woe = dict(zip(table.special_values, specials))
+    left: float | None = None
+    # The cut points and special values in order: a special value is a bin
+    # of its own, a cut closes the interval below it; between two of them
+    # lies an open interval of the bin around them.
+    for point in sorted(set(cuts) | set(special_woe)):
+        slot = int(np.searchsorted(cuts, point, side="left"))
+        if point in special_woe:
+            _bin(discretize, intervals[slot], "openOpen", left, point)
+            _bin(discretize, special_woe[point], "closedClosed", point, point)
+        else:
+            _bin(discretize, intervals[slot], "openClosed", left, point)
+        left = point
+    _bin(discretize, intervals[len(cuts)], "openOpen", left, None)
+
+
+def _bin(parent: ET.Element, woe: float, closure: str, left: float | None,
+         right: float | None) -> None:
+    margins = {name: number(v) for name, v in (("leftMargin", left), ("rightMargin", right))
+               if v is not None}
+    _element(_element(parent, "DiscretizeBin", binValue=number(woe)), "Interval",
+             closure=closure, **margins)
+
+
+def _data_type(table: BinnedColumn, names: set[str]) -> str:
+    """A numeric column is read as a double; one whose categories are the
+    booleans' names as a boolean, so that true, "True" and "true" all match
+    the category "True" as `transform` names it; any other as text."""
+    if table.bin_categories is None:
+        return "double"
+    return "boolean" if names | set(table.pooled_categories) <= {"True", "False"} else "string"
+
+
+def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str,
+              target: str | None = None) -> ET.Element:
+    """A PMML root with its header and data dictionary: the input fields,
+    then the numeric `target` the model predicts, when it names one."""
+    root = ET.Element("PMML", xmlns=NAMESPACE, version="4.4")
+    _element(root, "Header", description=description)
+    dictionary = _element(root, "DataDictionary",
+                          numberOfFields=str(len(fields) + (target is not None)))
+    for name, table in fields:
+        names = {n for names in table.bin_categories or () for n in names}
+        field = _element(dictionary, "DataField", name=_text(name, "the column"),
+                         optype="continuous" if table.bin_categories is None else "categorical",
+                         dataType=_data_type(table, names))
+        # A NaN given for a category reaches the evaluator as the text "NaN":
+        # missing, as for `transform`, unless a category bears that name.
+        if "NaN" not in names:
+            _element(field, "Value", value="NaN", property="missing")
+    if target is not None:
+        _element(dictionary, "DataField", name=_text(target, "the output"),
+                 optype="continuous", dataType="double")
+    return root
+
+
+def _mining_schema(model: ET.Element, names: Sequence[str], target: str | None = None) -> None:
+    schema = _element(model, "MiningSchema")
+    for name in names:
+        _element(schema, "MiningField", name=name, invalidValueTreatment="asIs")
+    if target is not None:
+        _element(schema, "MiningField", name=target, usageType="target")
+
+
+def _output_field(output: ET.Element, name: str, feature: str, data_type: str,
+                  **extra: str) -> ET.Element:
+    optype = "continuous" if data_type == "double" else "categorical"
+    return _element(output, "OutputField", name=_text(name, "the output"), optype=optype,
+                    dataType=data_type, feature=feature, **extra)
+
+
+def _serialized(root: ET.Element) -> str:
+    ET.indent(root)
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+
+
+def _unclashed(outputs: Sequence[str], inputs: Sequence[str]) -> None:
+    clash = sorted({o for o in outputs if outputs.count(o) > 1} | (set(outputs) & set(inputs)))
+    if clash:
+        raise ValueError(f"the outputs' names must differ from each other and from the "
+                         f"columns': {', '.join(clash)}")
+
+
+def woe_field(name: str) -> str:
+    """The name of the WoE output of the column `name`."""
+    return f"woe({name})"
+
+
+def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
+    """A PMML document whose TransformationDictionary holds the WoE of each
+    binned column (the selected ones with `selected=True`) as `transform`
+    gives it, output as ``woe(name)`` by a model that scores nothing else."""
+    names = binning.selected if selected else list(binning.tables)
+    if not names:
+        raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
+    outputs = [woe_field(n) for n in names]
+    _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
+    root = _document([(n, binning.tables[n]) for n in names],
+                     "the weight of evidence of each binned column")
+    transformations = _element(root, "TransformationDictionary")
+    for name, woe in zip(names, outputs):
+        derived = _element(transformations, "DerivedField", name=f"{woe} derived",
+                           optype="continuous", dataType="double")
+        _discretize(derived, binning.tables[name], name)
+    model = _element(root, "RegressionModel", functionName="regression",
+                     modelName="tessaline binning")
+    _mining_schema(model, names)
+    output = _element(model, "Output")
+    for woe in outputs:
+        _element(_output_field(output, woe, "transformedValue", "double"), "FieldRef",
+                 field=f"{woe} derived")
+    _element(model, "RegressionTable", intercept="0")
+    return _serialized(root)
+
+
+def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) -> str:
+    """A PMML Scorecard giving each row's score (its target `name`) as
+    `Scorecard.score` does and its `reasons` reason codes (outputs
+    ``reason_1`` ...) as `Scorecard.reason_codes(n=reasons)` does."""
+    if card.binning is None or not card.variables:
+        raise ValueError("only a fitted Scorecard can be written as PMML")
+    if isinstance(reasons, bool) or not isinstance(reasons, int) or reasons < 0:
+        raise ValueError(f"reasons must be a whole number of at least 0, not {reasons!r}")
+    variables, tables = card.variables, card.binning.tables
+    codes = [f"reason_{i + 1}" for i in range(min(reasons, len(variables)))]
+    _unclashed([name, *codes], variables)
+    root = _document([(v, tables[v]) for v in variables],
+                     "a scorecard: points per bin of each variable, summed", target=name)
+    model = _element(root, "Scorecard", functionName="regression", modelName="tessaline scorecard",
+                     initialScore="-0.0", useReasonCodes="true" if codes else "false",
+                     reasonCodeAlgorithm="pointsBelow", baselineMethod="max")
+    # The score is the model's target: an output field of the predicted value
+    # would be a copy, which an evaluator may turn from -0.0 into 0.0.
+    _mining_schema(model, variables, target=name)
+    output = _element(model, "Output") if codes else model
+    for rank, code in enumerate(codes, start=1):
+        _output_field(output, code, "reasonCode", "string", rank=str(rank))
+    characteristics = _element(model, "Characteristics")
+    for variable in variables:
+        points = _points_by_slot(card, variable)
+        characteristic = _element(characteristics, "Characteristic", name=f"{variable} points",
+                                  reasonCode=variable,
+                                  baselineScore=number(float(np.max(card.points[variable]))))
+        _attributes(characteristic, tables[variable], variable,
+                    [number(p) for p in points[:-1]], number(points[-1]))
+    return _serialized(root)
+
+
+def _points_by_slot(card: PointsModel, variable: str) -> FloatArray:
+    """The points of each interval index, special value and missing value."""
+    assert card.binning is not None
+    intervals, specials, missing = card.binning.tables[variable].woe_by_index()
+    return card.points_of(variable, np.concatenate((intervals, specials, [missing])))
