@@ -9,7 +9,9 @@ scorecards, over the native module `_tessaline`.
 
 Binning: `mdlp_binning` (supervised), `optimal_binning` (largest IV under an
 analyst's limits), `categorical_binning` (sets of categories),
-`quantile_binning`, `equal_width_binning`, `custom_binning`.
+`quantile_binning`, `equal_width_binning`, `custom_binning`, `grouped_binning`.
+Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
+and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
@@ -25,6 +27,7 @@ from .binning import (
     categorical_binning,
     custom_binning,
     equal_width_binning,
+    grouped_binning,
     mdlp_binning,
     optimal_binning,
     quantile_binning,
@@ -33,9 +36,11 @@ from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
     DocumentError,
+    EditError,
     NotFittedError,
     StateError,
     TargetError,
+    TrendWarning,
     UnseenCategoryWarning,
 )
 from .monitoring import BinShift, StabilityReport, stability
@@ -50,6 +55,7 @@ __all__ = [
     "BinningTable",
     "ColumnSummary",
     "DocumentError",
+    "EditError",
     "GainsTable",
     "GiniResult",
     "MDLPDiscretizer",
@@ -61,12 +67,14 @@ __all__ = [
     "StateError",
     "TableBinning",
     "TargetError",
+    "TrendWarning",
     "UnseenCategoryWarning",
     "categorical_binning",
     "custom_binning",
     "equal_width_binning",
     "from_json",
     "gini",
+    "grouped_binning",
     "mdlp_binning",
     "optimal_binning",
     "psi",
