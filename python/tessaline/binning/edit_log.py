@@ -27,6 +27,7 @@ FIELDS = ("operation", "arguments", "step", "reason", "author", "time", "before"
           "trend")
 # Shapes of the event rate over the bins that `trend_of` names.
 TRENDS = ("flat", "ascending", "descending", "peak", "valley", "irregular")
+MONOTONE = TRENDS[:3]
 
 
 @dataclass(frozen=True)
@@ -51,7 +52,7 @@ class Edit:
     @property
     def monotone(self) -> bool:
         """Whether the event rate rises or falls over every bin after the edit."""
-        return self.trend in ("flat", "ascending", "descending")
+        return self.trend in MONOTONE
 
     def line(self) -> str:
         """The edit in one line of a printed log."""

@@ -26,7 +26,7 @@ from .basis import (
     with_value,
     without_value,
 )
-from .edit_log import Edit, trend_of
+from .edit_log import MONOTONE, Edit, trend_of
 from .options import LIMITS, check_options
 
 if TYPE_CHECKING:
@@ -219,8 +219,9 @@ class EditableTable:
 
     def _edit(self, operation: str, arguments: Mapping[str, Any], step: Mapping[str, Any],
               note: Note) -> Self:
-        """The table after `step`, with the edit appended to its log; a trend
-        that the edit breaks is reported with a `TrendWarning`."""
+        """The table after `step`, with the edit appended to its log; a
+        monotone event rate that the edit breaks is reported with a
+        `TrendWarning`."""
         if self.basis is None:
             raise EditError("this table keeps no counts to edit from (it was read from a "
                             "document or pickled without them): fit it again, and replay its "
@@ -231,7 +232,7 @@ class EditableTable:
         edit = Edit(operation, dict(arguments), dict(step), note.get("reason"),
                     note.get("author"), note.get("time"), measures(self), measures(unlogged),
                     trend)
-        if not edit.monotone and trend_of(self["event_rate"][:self.n_bins]) != trend:
+        if not edit.monotone and trend_of(self["event_rate"][:self.n_bins]) in MONOTONE:
             warnings.warn(f"after {operation} the event rate over the bins is {trend}, no "
                           "longer monotone", TrendWarning, stacklevel=3)
         return self._rebuilt(summary, edits=(*self.edits, edit), **fields)

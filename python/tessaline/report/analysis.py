@@ -77,16 +77,19 @@ def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
     return {**dataset.numeric, **dataset.categorical}
 
 
-def analyse(dataset: Dataset, progress: Progress | None = None
+def analyse(dataset: Dataset, progress: Progress | None = None,
+            edits: TableBinning | None = None
             ) -> tuple[list[ColumnReport], TableBinning | None]:
     """Every column's report, highest information value first (columns
     without one last, in file order), and the fitted binning (None when no
-    column could be binned)."""
+    column could be binned), with the edit logs of `edits` (an earlier
+    model) made again on its tables."""
     columns = columns_of(dataset)
     fitted: TableBinning | None = None
     try:
         fitted = TableBinning().fit(columns, dataset.target,
-                                    on_column=progress.step if progress is not None else None)
+                                    on_column=progress.step if progress is not None else None,
+                                    edits=edits)
         tables, skipped = fitted.tables, fitted.skipped
     except ValueError as error:
         tables, skipped = {}, {n: str(error) for n in columns}

@@ -15,7 +15,10 @@ from collections.abc import Sequence
 from typing import TextIO
 
 from .._core import printing
-from ..exceptions import DataError
+from ..exceptions import DataError, DocumentError
+from ..scorecard import Scorecard
+from ..serialize import from_json
+from ..table import TableBinning
 from .analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
@@ -73,6 +76,9 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
     report.add_argument("--scorecard", action="store_true",
                         help="also fit a scorecard on the selected columns (needs scikit-learn) "
                              "and show its points, performance and charts")
+    report.add_argument("--edits", metavar="MODEL.json",
+                        help="make again the bin edits logged in an earlier model's document "
+                             "(a table binning or scorecard); what no longer applies is named")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: on a terminal, from "
                              f"{PROGRESS_FROM} columns on)")
@@ -110,6 +116,7 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
         out = check_output(args.html, args.data) if args.html else None
         dataset = read_dataset(args.data, args.target, args.event,
                                "\t" if args.sep == "\\t" else args.sep)
+        edits = earlier_model(args.edits) if args.edits else None
     except DataError as error:
         stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
@@ -121,16 +128,34 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     steps = n_columns * (3 if out is not None else 2)
     progress = Progress(steps, stderr) if show_progress else None
     try:
-        return _report_run(dataset, out, progress, stdout, stderr, args.scorecard)
+        return _report_run(dataset, out, progress, stdout, stderr, args.scorecard, edits)
     finally:
         if progress is not None:
             progress.show(progress.done, "done")
             progress.close()
 
 
+def earlier_model(path: str) -> TableBinning:
+    """The binning of the model document at `path`, whose edit logs a run
+    makes again."""
+    try:
+        model = from_json(pathlib.Path(path).read_bytes())
+    except (OSError, DocumentError) as error:
+        raise DataError(f"--edits {path}: {getattr(error, 'strerror', None) or error}") from None
+    binning = model.binning if isinstance(model, Scorecard) else model
+    if not isinstance(binning, TableBinning):
+        raise DataError(f"--edits {path} is a single table's document; give a table binning "
+                        "or a scorecard")
+    return binning
+
+
 def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
-                stdout: TextIO, stderr: TextIO, scorecard: bool = False) -> int:
-    reports, binning = analyse(dataset, progress)
+                stdout: TextIO, stderr: TextIO, scorecard: bool = False,
+                edits: TableBinning | None = None) -> int:
+    reports, binning = analyse(dataset, progress, edits)
+    for name, missed in (binning.not_replayed if binning is not None else {}).items():
+        for message in missed:
+            stderr.write(_terminal(f"tessaline report: {name}: {message}") + "\n")
     stdout.write(_terminal(render_text(dataset, reports)))
     card = performance = None
     if scorecard:

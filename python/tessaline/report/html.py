@@ -4,6 +4,7 @@ the tables only and says how to get the charts."""
 from __future__ import annotations
 
 import base64
+import functools
 import io
 from collections.abc import Callable, Sequence
 from html import escape
@@ -131,7 +132,7 @@ def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
             f"AUC {performance.auc:.4f}, Gini {performance.gini:.4f}, KS {performance.ks:.4f}</p>")
     figures = []
     for draw, what in ((plot_roc, "ROC curve"), (plot_cap, "CAP curve"), (plot_ks, "KS chart")):
-        chart = _chart(lambda ax, draw=draw: draw(performance, ax), (3.4, 3.4))
+        chart = _chart(functools.partial(draw, performance), (3.4, 3.4))
         if chart is not None:
             figures.append(f'<img src="{chart}" width="326" height="326" alt="{what} of the score">')
     charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
