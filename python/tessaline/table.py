@@ -16,7 +16,7 @@ from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 
-from ._core import categories, frames, native, printing, target
+from ._core import categories, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
 from ._core.state import PlainState
 from .binning import counts as counted

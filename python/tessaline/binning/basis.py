@@ -21,7 +21,7 @@ from .special import with_special_counts
 Counts = dict[str, npt.NDArray[Any]]
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, eq=False)  # arrays: compared by what they hold, not by ==
 class EditBasis:
     """The labelled rows of a table outside its special-value and
     missing-value rows (those rows' counts are the table's own): for a numeric

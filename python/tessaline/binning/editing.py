@@ -57,6 +57,7 @@ class EditableTable:
     __slots__ = ()
     # What the table holds (see BinningTable).
     kind: str
+    name: str | None
     basis: EditBasis | None
     edits: tuple[Edit, ...]
     special_values: tuple[float, ...]
@@ -233,7 +234,8 @@ class EditableTable:
                     note.get("author"), note.get("time"), measures(self), measures(unlogged),
                     trend)
         if not edit.monotone and trend_of(self["event_rate"][:self.n_bins]) in MONOTONE:
-            warnings.warn(f"after {operation} the event rate over the bins is {trend}, no "
+            of = f" of {self.name!r}" if self.name is not None else ""
+            warnings.warn(f"after {operation} the event rate over the bins{of} is {trend}, no "
                           "longer monotone", TrendWarning, stacklevel=3)
         return self._rebuilt(summary, edits=(*self.edits, edit), **fields)
 

@@ -7,7 +7,7 @@ import math
 import types
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Literal, overload
+from typing import TYPE_CHECKING, Any, ClassVar, Literal, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -93,7 +93,7 @@ class BinningTable(ColumnTable, EditableTable):
                  "kind", "special_values", "_bin_categories", "pooled_categories",
                  "basis", "edits")
     _length_column = "count"
-    _slot_defaults = {"basis": None, "edits": ()}
+    _slot_defaults: ClassVar[dict[str, Any]] = {"basis": None, "edits": ()}
 
     def __init__(
         self,

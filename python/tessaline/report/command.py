@@ -11,11 +11,12 @@ import argparse
 import os
 import pathlib
 import sys
+import warnings
 from collections.abc import Sequence
 from typing import TextIO
 
 from .._core import printing
-from ..exceptions import DataError, DocumentError
+from ..exceptions import DataError, DocumentError, TrendWarning
 from ..scorecard import Scorecard
 from ..serialize import from_json
 from ..table import TableBinning
@@ -152,7 +153,11 @@ def earlier_model(path: str) -> TableBinning:
 def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
                 stdout: TextIO, stderr: TextIO, scorecard: bool = False,
                 edits: TableBinning | None = None) -> int:
-    reports, binning = analyse(dataset, progress, edits)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", TrendWarning)
+        reports, binning = analyse(dataset, progress, edits)
+    for warning in caught:
+        stderr.write(_terminal(f"tessaline report: warning: {warning.message}") + "\n")
     for name, missed in (binning.not_replayed if binning is not None else {}).items():
         for message in missed:
             stderr.write(_terminal(f"tessaline report: {name}: {message}") + "\n")

@@ -7,8 +7,8 @@ import math
 
 import numpy as np
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
-
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 from package_under_test import tessaline as tl
 
 # Random edits break trends often; the warning is tested once, on its own.
