@@ -340,6 +340,8 @@ class TableBinning(PlainState):
         when given, is called with each column's name once it is binned, from
         the thread that binned it. `edits` are made on the new tables after
         the fit (`replay`): what no longer applies is in `not_replayed`."""
+        if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
+            edits = edits.edits
         names = frames.column_names(data)
         target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
@@ -367,6 +369,8 @@ class TableBinning(PlainState):
         `fitted_columns` are the data's column names, `skipped` the columns
         the engine could not count with the reason, `order` the columns'
         order (default: the counted ones, then the skipped ones)."""
+        if isinstance(edits, TableBinning):
+            edits = edits.edits
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         results: dict[str, BinningTable | str] = {

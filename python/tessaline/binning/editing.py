@@ -326,7 +326,8 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
         min_events=checked["min_events"], min_non_events=checked["min_non_events"],
         trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
     if best["message"]:
-        raise EditError(_broken(best, kept, checked))
+        rows = np.asarray(per_prebin["count"])[intervals]
+        raise EditError(_broken(best, kept, checked, rows, np.searchsorted(prebins, kept) + 1))
     cuts = prebins[best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
     # parts the rows alike. A fixed cut stays as the analyst gave it.
@@ -336,18 +337,23 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
 
 
 def _broken(best: Mapping[str, Any], fixed: npt.NDArray[np.float64],
-            limits: Mapping[str, Any]) -> str:
-    """Which limit the fixed cuts break, and the bin that breaks it."""
+            limits: Mapping[str, Any], rows: npt.NDArray[Any],
+            starts: npt.NDArray[np.int64]) -> str:
+    """Which limit the fixed cuts break, and the bin (between two fixed cuts,
+    of the pre-bins `starts` begin) that breaks it."""
     message = str(best["message"])
     limit = next((k for k in ("min_bin_share", "min_non_events", "min_events", "max_bins",
                               "trend") if k in message), "trend")
-    text = f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message}"
-    if limit.startswith("min_"):
-        j = int(best["broken_segment"])
-        lo = fixed[j - 1] if j > 0 else -math.inf
-        hi = fixed[j] if j < fixed.size else math.inf
-        text += f" (the bin {printing.interval(float(lo), float(hi))})"
-    return text
+    if not limit.startswith("min_"):
+        return f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message}"
+    j = int(best["broken_segment"])
+    bounds = np.concatenate(([0], starts, [rows.size]))
+    lo = float(fixed[j - 1]) if j > 0 else -math.inf
+    hi = float(fixed[j]) if j < fixed.size else math.inf
+    if rows[bounds[j]:bounds[j + 1]].sum() == 0:
+        return f"the fixed cuts leave the bin {printing.interval(lo, hi)} without rows"
+    return (f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message} "
+            f"(the bin {printing.interval(lo, hi)})")
 
 
 def _regrouped(bins: Sequence[tuple[str, ...]], pooled: Sequence[str], basis: EditBasis,

@@ -166,12 +166,15 @@ def test_cuts_around_fixed_ones_are_the_best_admissible_set(seed):
     ({"trend": "descending"}, "limit trend = 'descending': no grouping around the fixed cuts "
      "follows the trend"),
     ({"bins": 3}, "unknown limit\\(s\\) bins; limits are max_bins, "),
+    ({"fixed": [0.0, 9.0]}, "the fixed cuts leave the bin \\(9, \\+inf\\) without rows$"),
 ])
 def test_a_fixed_cut_that_breaks_a_limit_names_it(limits, message):
     x = np.array([0, 0, 1, 1, 2, 2, 3, 3, 4, 4], dtype=float)
     y = np.array([0, 1, 0, 0, 0, 1, 1, 1, 1, 1], dtype=float)
     with pytest.raises(tl.EditError, match=message):
-        tl.custom_binning(x, y, [2.0]).with_cuts([0.0], fixed=True, limits=limits)
+        rest = {k: v for k, v in limits.items() if k != "fixed"}
+        tl.custom_binning(x, y, [2.0]).with_cuts(limits.get("fixed", [0.0]), fixed=True,
+                                                 limits=rest)
 
 
 def test_the_fit_limits_hold_around_fixed_cuts_and_a_broken_trend_is_reported():
