@@ -19,6 +19,10 @@ from .._core.categories import OTHER
 from .special import with_special_counts
 
 Counts = dict[str, npt.NDArray[Any]]
+# The most distinct values whose counts a table keeps (24 bytes each, so a few
+# megabytes per column, in memory and in a pickle); a column of more, such as
+# an unrounded score, keeps none and cannot be edited.
+MAX_KEPT_VALUES = 200_000
 
 
 @dataclass(frozen=True, eq=False)  # arrays: compared by what they hold, not by ==
@@ -36,6 +40,9 @@ class EditBasis:
     names: tuple[str, ...] = ()
     representative: str = "median"
     limits: Mapping[str, Any] = field(default_factory=dict)
+    # The distinct values of a column whose counts were not kept (above
+    # MAX_KEPT_VALUES); 0 when they were.
+    not_kept: int = 0
 
     @property
     def counts(self) -> Counts:
@@ -45,6 +52,9 @@ class EditBasis:
 def numeric_basis(counts: Mapping[str, Any], representative: str,
                   limits: Mapping[str, Any] | None = None) -> EditBasis:
     """The basis of a numeric table from its searched rows counted by value."""
+    distinct = len(counts["value"])
+    if distinct > MAX_KEPT_VALUES:
+        return EditBasis(c0=_frozen((), np.int64), c1=_frozen((), np.int64), not_kept=distinct)
     return EditBasis(c0=_frozen(counts["c0"], np.int64), c1=_frozen(counts["c1"], np.int64),
                      value=_frozen(counts["value"], np.float64),
                      representative=representative, limits=dict(limits or {}))

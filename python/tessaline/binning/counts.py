@@ -17,7 +17,7 @@ from .._core import native
 from .basis import numeric_basis
 from .categorical import categorical_table
 from .numeric import default_minobs
-from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, DEFAULT_N_PREBINS, optimal_cuts
+from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
 
@@ -218,7 +218,8 @@ def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
         metadata["n_special"] = int(rows[SPECIAL] + rows[SPECIAL_MISSING_Y])
     return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
                         split_log=result["mdlp"], special_values=specials,
-                        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative))
+                        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative,
+                                            LIMIT_DEFAULTS))
 
 
 def unsupervised_table(counts: ColumnCounts, name: str, *,
@@ -242,7 +243,7 @@ def unsupervised_table(counts: ColumnCounts, name: str, *,
     if specials:
         summary = _with_specials(summary, counts, specials)
     return BinningTable(summary, method=method, name=name, special_values=specials,
-                        basis=numeric_basis(values, representative))
+                        basis=numeric_basis(values, representative, LIMIT_DEFAULTS))
 
 
 def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
@@ -252,9 +253,7 @@ def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[f
     searched = counts.values([KEPT, INF_KNOWN])
     n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
     cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
-    fit_limits = {"max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE,
-                  "min_events": 1, "min_non_events": 1, "trend": "auto", **limits,
-                  "n_prebins": n_prebins}
+    fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
     summary: Mapping[str, Any] = native.summary_from_counts(
         searched, missing_c0=missing_c0, missing_c1=missing_c1, splits=cuts,

@@ -26,7 +26,7 @@ from .basis import (
     with_value,
     without_value,
 )
-from .edit_log import MONOTONE, Edit, trend_of
+from .edit_log import MONOTONE, NAME_STEPS, NUMBER_STEPS, Edit, trend_of
 from .options import LIMITS, check_options
 
 if TYPE_CHECKING:
@@ -35,10 +35,6 @@ if TYPE_CHECKING:
 # The edits of a table, by name, as `TableBinning.edit` and a replay take them.
 OPERATIONS = ("with_cuts", "add_cut", "remove_cut", "move_cut", "merge", "split", "move",
               "send_unseen_to", "add_special", "remove_special")
-# The limits of a table whose fit had none (all but optimal binning): none,
-# unless the analyst gives them; the quantile pre-bins are the fit's default.
-NO_LIMITS: dict[str, Any] = {"max_bins": None, "min_bin_share": 0.0, "min_events": 0,
-                             "min_non_events": 0, "trend": "none", "n_prebins": 50}
 # Up to this many distinct values, a re-optimisation around fixed cuts
 # considers a cut after every one of them; beyond, the quantile pre-bins.
 EXACT_PREBINS = 200
@@ -227,6 +223,10 @@ class EditableTable:
             raise EditError("this table keeps no counts to edit from (it was read from a "
                             "document or pickled without them): fit it again, and replay its "
                             "log with TableBinning.fit(..., edits=...)")
+        if self.basis.not_kept:
+            raise EditError(f"this table's column has {self.basis.not_kept} distinct values, "
+                            "more than a table keeps counts of for edits: "
+                            "round the values, or fit custom_binning with the cut points wanted")
         summary, fields = _stepped(self, self.basis, step)
         unlogged = self._rebuilt(summary, edits=(), **fields)
         trend = trend_of(unlogged["event_rate"][:unlogged.n_bins])
@@ -251,6 +251,10 @@ def _stepped(table: EditableTable, basis: EditBasis,
     rows = np.asarray(table["c0"]), np.asarray(table["c1"])
     missing = (int(rows[0][-1]), int(rows[1][-1])) if table.has_missing_row else (0, 0)
     n = table.n_bins
+    wrong = NAME_STEPS if table.bin_categories is None else NUMBER_STEPS
+    if set(step) & set(wrong):
+        raise EditError(f"{', '.join(sorted(set(step) & set(wrong)))} does not apply to a "
+                        f"{table.kind} table")
     if table.bin_categories is not None:
         bins, pooled = _regrouped(table.bin_categories, table.pooled_categories, basis, step)
         summary, ordered = group_summary(basis.names, basis.c0, basis.c1, bins, pooled, missing)
@@ -306,8 +310,8 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
     unknown = sorted(set(limits) - set(LIMITS))
     if unknown:
         raise EditError(f"unknown limit(s) {', '.join(unknown)}; limits are {', '.join(LIMITS)}")
-    checked = {**NO_LIMITS, **basis.limits, **limits}
-    check_options(LIMITS, {k: v for k, v in checked.items() if v is not None})
+    checked = {**basis.limits, **limits}
+    check_options(LIMITS, checked)
     value = basis.value
     finite = value[np.isfinite(value)]
     if len(finite) <= EXACT_PREBINS:
@@ -322,7 +326,7 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
     best = native.optimal_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins=checked["max_bins"] or 0, min_bin_share=checked["min_bin_share"],
+        max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
         min_events=checked["min_events"], min_non_events=checked["min_non_events"],
         trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
     if best["message"]:

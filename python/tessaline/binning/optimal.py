@@ -26,6 +26,11 @@ Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
 DEFAULT_N_PREBINS = 50
+# The limits a table keeps for a re-optimisation around an analyst's fixed
+# cuts: its fit's, or these for a table fitted without limits.
+LIMIT_DEFAULTS: dict[str, Any] = {
+    "max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE, "min_events": 1,
+    "min_non_events": 1, "trend": "auto", "n_prebins": DEFAULT_N_PREBINS}
 
 
 # Below this many rows the class-change points of the sorted values are few

@@ -3,13 +3,13 @@ with the resulting cut points or groups; cuts fixed by the analyst with the
 rest re-optimised equal the best of every admissible cut set; what cannot
 be made is an EditError that says why."""
 import itertools
-import math
 
 import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from package_under_test import tessaline as tl
+from tessaline.binning import basis
 
 # Random edits break trends often; the warning is tested once, on its own.
 pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
@@ -127,7 +127,7 @@ def admissible(x, y, cuts, limits):
     trend = limits["trend"]
     if (rows == 0).any() or (rows / rows.sum() < limits["min_bin_share"]).any() \
             or (c1 < limits["min_events"]).any() or (c0 < limits["min_non_events"]).any() \
-            or table.n_bins > (limits["max_bins"] or math.inf) \
+            or table.n_bins > limits["max_bins"] \
             or (trend == "ascending" and (steps <= 0).any()) \
             or (trend == "descending" and (steps >= 0).any()):
         return None
@@ -139,7 +139,7 @@ def test_cuts_around_fixed_ones_are_the_best_admissible_set(seed):
     rng = np.random.default_rng(seed)
     x = rng.integers(0, 8, 80).astype(float)
     y = (rng.random(80) < 0.2 + 0.08 * x * (seed % 3 - 1) ** 2).astype(float)
-    limits = {"max_bins": [None, 3, 4][seed % 3], "min_bin_share": [0.0, 0.1][seed % 2],
+    limits = {"max_bins": [8, 3, 4][seed % 3], "min_bin_share": [0.0, 0.1][seed % 2],
               "min_events": seed % 3, "min_non_events": 1,
               "trend": ["none", "ascending", "descending"][seed // 4]}
     fixed = sorted(rng.choice(np.arange(7.0), size=1 + seed % 2, replace=False))
@@ -210,10 +210,18 @@ def test_an_edit_that_cannot_be_made_says_why(edit, message):
         edit(NUMERIC_FITS["custom"](x, y, [-999.0]))
 
 
+def test_a_column_of_too_many_values_keeps_no_counts(monkeypatch):
+    monkeypatch.setattr(basis, "MAX_KEPT_VALUES", 5)
+    with pytest.raises(tl.EditError, match="this table's column has 14 distinct values, more "
+                       "than a table keeps counts of for edits: round the values"):
+        tl.quantile_binning(*sample(3)).add_cut(1.5)
+
+
 @pytest.mark.parametrize("edit, message", [
     (lambda t: t.move("Z", 0), "no bin holds the category 'Z'"),
     (lambda t: t.split(0, ["C"]), "split: bin 0 does not hold 'C'"),
     (lambda t: t.send_unseen_to(0).send_unseen_to(0), "unseen categories already go to that bin"),
+    (lambda t: t.with_cuts([1.5]), "set_cuts does not apply to a categorical table"),
 ])
 def test_a_categorical_edit_that_cannot_be_made_says_why(edit, message):
     x = np.array(list("AABBCCDD") * 10, dtype=object)
