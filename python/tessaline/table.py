@@ -540,6 +540,9 @@ class TableBinning(PlainState):
                 if tables[name].name != name:
                     raise DocumentError(f"{where}: the table filed under {name!r} bins the "
                                         f"column {tables[name].name!r}")
+            if (doc["version"] == document.EDITED) != any(t.edits for t in tables.values()):
+                raise DocumentError(f"{where}: a version 2 document holds an edited table, "
+                                    "an older one none")
             skipped = document.field(doc, "skipped", dict, where)
             if not all(isinstance(v, str) for v in skipped.values()):
                 raise DocumentError(f"{where}: field 'skipped' must give a reason (a string) "

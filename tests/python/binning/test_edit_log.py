@@ -72,6 +72,19 @@ def test_a_malformed_edit_log_is_refused(edited, change, message):
         tl.BinningTable.from_dict(doc)
 
 
+@pytest.mark.parametrize("edit", [False, True])
+def test_a_table_binning_document_is_version_2_exactly_when_a_table_is_edited(edited, edit):
+    binning = tl.from_json(BEFORE_EDITS.read_text())
+    if edit:
+        binning.edit("age", edited)
+    doc = binning.to_dict()
+    assert doc["version"] == 1 + edit and tl.TableBinning.from_dict(doc).edits == binning.edits
+    doc["version"] = 2 - edit
+    with pytest.raises(tl.DocumentError, match="a version 2 document holds an edited table, "
+                       "an older one none"):
+        tl.TableBinning.from_dict(doc)
+
+
 def test_the_printed_table_ends_with_its_log(edited):
     lines = str(edited).splitlines()[-3:]
     assert lines[0].startswith("edit 1: merge(first=1, second=2): IV ")
