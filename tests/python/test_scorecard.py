@@ -120,7 +120,7 @@ def test_a_saved_scorecard_scores_alike(card):
 
 def test_an_edited_binning_rescores_with_kept_or_refitted_coefficients(card):
     edited = pickle.loads(pickle.dumps(card))
-    name = edited.variables[0]
+    name = next(v for v in edited.variables if edited.binning.tables[v].kind == "numeric")
     edited.edit(name, "merge", 0, 1, reason="similar risk")
     np.testing.assert_array_equal(edited.coefficients, card.coefficients)
     woe = edited.binning.tables[name]["woe"]
@@ -128,7 +128,7 @@ def test_an_edited_binning_rescores_with_kept_or_refitted_coefficients(card):
     assert len(woe) == len(card.binning.tables[name]) - 1
     edited.edit(name, "remove_cut", float(edited.binning.tables[name].splits[0]), data=CREDIT,
                 y=TARGET)
-    assert edited.coefficients[0] != card.coefficients[0]
+    assert not np.array_equal(edited.coefficients, card.coefficients)
     assert [e.operation for e in tl.from_json(edited.to_json()).binning.edits[name]] == [
         "merge", "remove_cut"]
 
