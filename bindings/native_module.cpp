@@ -67,7 +67,8 @@ py::array_t<T> lookup_codes(const b::Int64Array& codes,
 // limit no grouping meets (empty when one was found).
 py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
                          double min_bin_share, double min_events, double min_non_events,
-                         const std::string& trend, double max_pvalue) {
+                         const std::string& trend, double max_pvalue,
+                         const b::Int64Array& fixed_starts) {
     const auto a = b::flat_view(c0);
     const auto e = b::flat_view(c1);
     if (a.size != e.size) {
@@ -80,6 +81,13 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     limits.min_non_events = min_non_events;
     limits.trend = tessaline::parse_bin_trend(trend);
     limits.max_pvalue = max_pvalue;
+    const auto fixed = b::flat_view(fixed_starts);
+    for (std::size_t i = 0; i < fixed.size; ++i) {
+        if (fixed.data[i] < 0) {
+            throw std::invalid_argument("optimal_binning: fixed starts must not be negative");
+        }
+        limits.fixed_starts.push_back(static_cast<std::size_t>(fixed.data[i]));
+    }
     tessaline::OptimalBinning best;
     {
         py::gil_scoped_release release;
@@ -99,6 +107,7 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     out["first"] = b::array_from_vector(first);
     out["last"] = b::array_from_vector(last);
     out["iv"] = best.iv;
+    out["broken_segment"] = static_cast<int64_t>(best.broken_segment);
     return out;
 }
 
@@ -372,7 +381,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.def("optimal_binning", &optimal_binning, py::arg("c0"), py::arg("c1"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
           py::arg("trend"), py::arg("max_pvalue") = 1.0,
-          "Contiguous grouping of ordered pre-bins of largest IV under the limits.");
+          py::arg("fixed_starts") = py::array_t<int64_t>(0),
+          "Contiguous grouping of ordered pre-bins of largest IV under the limits, every "
+          "fixed start beginning a group.");
     m.def("lookup_codes_int", &lookup_codes<int64_t>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
     m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),

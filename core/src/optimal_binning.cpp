@@ -56,6 +56,10 @@ GroupTable group_table(const double* c0, const double* c1, std::size_t n,
     t.rate.resize(size);
     t.allowed.resize(size);
     const double total = total_c0 + total_c1;
+    // A group starting at `first` may end before the next fixed start only.
+    std::vector<std::size_t> end(n, n);
+    for (std::size_t s : k.fixed_starts) end[s - 1] = s;
+    for (std::size_t i = n - 1; i-- > 0;) end[i] = std::min(end[i], end[i + 1]);
     for (std::size_t first = 0; first < n; ++first) {
         double s0 = 0.0, s1 = 0.0;
         for (std::size_t last = first; last < n; ++last) {
@@ -68,8 +72,8 @@ GroupTable group_table(const double* c0, const double* c1, std::size_t n,
             t.iv[g] = group_woe(s0, s1, total_c0, total_c1).iv;
             t.rate[g] = rows > 0.0 ? s1 / rows : 0.0;
             // An empty group has no event rate, so it is never chosen.
-            t.allowed[g] = rows > 0.0 && s1 >= k.min_events && s0 >= k.min_non_events &&
-                           rows / total >= k.min_bin_share;
+            t.allowed[g] = last < end[first] && rows > 0.0 && s1 >= k.min_events &&
+                           s0 >= k.min_non_events && rows / total >= k.min_bin_share;
         }
     }
     return t;
@@ -324,6 +328,37 @@ void check_arguments(const double* c0, const double* c1, std::size_t n,
         throw std::invalid_argument("optimal_binning: max_pvalue must be between 0 and 1");
     }
     if (k.trend != BinTrend::automatic) shape_of(k.trend);
+    for (std::size_t i = 0; i < k.fixed_starts.size(); ++i) {
+        if (k.fixed_starts[i] == 0 || k.fixed_starts[i] >= n ||
+            (i > 0 && k.fixed_starts[i] <= k.fixed_starts[i - 1])) {
+            throw std::invalid_argument(
+                "optimal_binning: fixed starts must be increasing pre-bins after the first");
+        }
+    }
+}
+
+// Which limit the fixed starts break when no grouping meets them: the
+// segments between them are the widest groups they allow, so a segment short
+// of rows, events or non-events can be in no grouping; else there are more
+// segments than bins allowed, or no grouping follows the trend.
+OptimalBinningStatus fixed_cut_status(const double* c0, const double* c1, std::size_t n,
+                                      const OptimalBinningConstraints& k, double total,
+                                      std::size_t& segment) {
+    std::vector<std::size_t> bounds = k.fixed_starts;
+    bounds.push_back(n);
+    std::size_t first = 0;
+    for (segment = 0; segment < bounds.size(); ++segment) {
+        double s0 = 0.0, s1 = 0.0;
+        for (std::size_t i = first; i < bounds[segment]; ++i) s0 += c0[i], s1 += c1[i];
+        if (!(s0 + s1 > 0.0 && (s0 + s1) / total >= k.min_bin_share))
+            return OptimalBinningStatus::fixed_min_bin_share;
+        if (s1 < k.min_events) return OptimalBinningStatus::fixed_min_events;
+        if (s0 < k.min_non_events) return OptimalBinningStatus::fixed_min_non_events;
+        first = bounds[segment];
+    }
+    segment = 0;
+    if (k.max_bins != 0 && bounds.size() > k.max_bins) return OptimalBinningStatus::fixed_max_bins;
+    return OptimalBinningStatus::fixed_trend;
 }
 
 }  // namespace
@@ -378,6 +413,11 @@ OptimalBinning optimal_binning(const double* c0, const double* c1, std::size_t n
     } else {
         chosen = best_grouping(table, constraints, constraints.trend);
     }
+    if (chosen.best.value == kUnreached) {
+        out.status = fixed_cut_status(c0, c1, n_prebins, constraints, total_c0 + total_c1,
+                                      out.broken_segment);
+        return out;
+    }
     double iv = 0.0;
     for (const auto& [first, last] : chosen.groups) {
         const std::size_t g = tri(first, last);
@@ -409,6 +449,16 @@ const char* optimal_binning_status_message(OptimalBinningStatus status) {
             return "the column holds fewer non-events than min_non_events";
         case OptimalBinningStatus::single_class:
             return "the column holds a single class, so its information value is undefined";
+        case OptimalBinningStatus::fixed_min_bin_share:
+            return "a fixed cut leaves a bin with a share of the rows below min_bin_share";
+        case OptimalBinningStatus::fixed_min_events:
+            return "a fixed cut leaves a bin with fewer events than min_events";
+        case OptimalBinningStatus::fixed_min_non_events:
+            return "a fixed cut leaves a bin with fewer non-events than min_non_events";
+        case OptimalBinningStatus::fixed_max_bins:
+            return "the fixed cuts make more bins than max_bins";
+        case OptimalBinningStatus::fixed_trend:
+            return "no grouping around the fixed cuts follows the trend";
     }
     return "";
 }

@@ -9,7 +9,9 @@ scorecards, over the native module `_tessaline`.
 
 Binning: `mdlp_binning` (supervised), `optimal_binning` (largest IV under an
 analyst's limits), `categorical_binning` (sets of categories),
-`quantile_binning`, `equal_width_binning`, `custom_binning`.
+`quantile_binning`, `equal_width_binning`, `custom_binning`, `grouped_binning`.
+Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
+and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
@@ -28,6 +30,7 @@ from .binning import (
     categorical_binning,
     custom_binning,
     equal_width_binning,
+    grouped_binning,
     mdlp_binning,
     optimal_binning,
     quantile_binning,
@@ -38,9 +41,11 @@ from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
     DocumentError,
+    EditError,
     NotFittedError,
     StateError,
     TargetError,
+    TrendWarning,
     UnseenCategoryWarning,
 )
 from .monitoring import BinShift, StabilityReport, stability
@@ -68,6 +73,7 @@ __all__ = [
     "CalibrationTable",
     "ColumnSummary",
     "DocumentError",
+    "EditError",
     "GainsTable",
     "GiniResult",
     "LogisticFit",
@@ -82,6 +88,7 @@ __all__ = [
     "StepwiseLogistic",
     "TableBinning",
     "TargetError",
+    "TrendWarning",
     "UnseenCategoryWarning",
     "calibration",
     "categorical_binning",
@@ -91,6 +98,7 @@ __all__ = [
     "equal_width_binning",
     "from_json",
     "gini",
+    "grouped_binning",
     "logistic_fit",
     "mdlp_binning",
     "optimal_binning",

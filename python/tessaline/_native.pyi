@@ -16,6 +16,7 @@ def lookup_codes_int(
 def optimal_binning(
     c0: npt.ArrayLike, c1: npt.ArrayLike, max_bins: int, min_bin_share: float,
     min_events: float, min_non_events: float, trend: str, max_pvalue: float = 1.0,
+    fixed_starts: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
 def merge_value_counts(

@@ -26,3 +26,11 @@ class UnseenCategoryWarning(UserWarning):
 
 class StateError(ValueError):
     """A pickled object of another tessaline release, whose state this one cannot load."""
+
+
+class EditError(ValueError):
+    """An edit of a binning table that cannot be made (or replayed) as asked."""
+
+
+class TrendWarning(UserWarning):
+    """An edit left the event rate over a table's bins without a monotone trend."""

@@ -180,6 +180,18 @@ class Scorecard(PlainState):
                        for name in self.variables}
         return self
 
+    def edit(self, column: str, operation: str | BinningTable, *args: Any, data: Any = None,
+             y: Any = None, **kwargs: Any) -> Scorecard:
+        """Edit the binning of `column` (`TableBinning.edit`, same arguments),
+        then, with `data` and `y`, fit the regression again on the edited
+        WoE; without them keep the coefficients and give each row of the
+        edited table its points."""
+        binning = self._check_fitted()
+        binning.edit(column, operation, *args, **kwargs)
+        if data is not None or y is not None:
+            return self.fit(data, y)
+        return self.set_model(self.variables, self.coefficients, self.intercept)
+
     def points_of(self, name: str, woe: npt.ArrayLike) -> FloatArray:
         """The points of variable `name` for the WoE values `woe`."""
         k = len(self.variables)

@@ -8,6 +8,7 @@ import inspect
 import json
 import math
 import os
+import types
 from collections.abc import Callable, Mapping, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass
@@ -15,11 +16,13 @@ from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 
-from ._core import categories, frames, native, printing, target
+from ._core import categories, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
 from ._core.state import PlainState
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
+from .binning.edit_log import Edit
+from .binning.editing import OPERATIONS
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
@@ -60,6 +63,9 @@ COUNT_BUILDERS: dict[str, Callable[..., BinningTable]] = {
     "equal_width": functools.partial(counted.unsupervised_table, method="equal_width"),
 }
 ColumnCounts = counted.ColumnCounts | counted.CategoryCounts
+# Edits to replay after a fit: per column, an earlier fit's log or operations
+# with their arguments (see `BinningTable.replay`); or the earlier fit itself.
+Edits = Mapping[str, Sequence[Edit | tuple[Any, ...]]]
 
 
 @dataclass(frozen=True)
@@ -82,11 +88,7 @@ def woe_gini(table: BinningTable) -> float:
     """Gini of the WoE score of a table on its own training rows, from its
     counts (the core's Lorenz curve, as `gini` of the WoE column gives it):
     rows of equal WoE are one score value, ties count one half."""
-    woe = np.asarray(table["woe"])
-    c0, c1 = np.asarray(table["c0"]), np.asarray(table["c1"])
-    if int(c0.sum()) == 0 or int(c1.sum()) == 0 or np.isnan(woe).any():
-        return math.nan
-    return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
+    return table.gini
 
 
 def unusable(column: FloatArray | categories.Encoded) -> str:
@@ -331,11 +333,15 @@ class TableBinning(PlainState):
         return self._table_or_reason(build)
 
     def fit(self, data: Any, y: Any,
-            on_column: Callable[[str], None] | None = None) -> TableBinning:
+            on_column: Callable[[str], None] | None = None,
+            edits: Edits | TableBinning | None = None) -> TableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
         against `y`, an array or the name of a column of `data`. `on_column`,
         when given, is called with each column's name once it is binned, from
-        the thread that binned it."""
+        the thread that binned it. `edits` are made on the new tables after
+        the fit (`replay`): what no longer applies is in `not_replayed`."""
+        if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
+            edits = edits.edits
         names = frames.column_names(data)
         target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
@@ -352,16 +358,19 @@ class TableBinning(PlainState):
         results = _run_in_threads(
             [functools.partial(self._from_rows, n, v, flags, on_column)
              for n, v in columns.items()], self.n_jobs)
-        return self._keep(dict(zip(wanted, results)), names)
+        return self._keep(dict(zip(wanted, results)), names).replay(edits)
 
     def fit_counts(self, counts: Mapping[str, ColumnCounts], fitted_columns: Sequence[str],
                    skipped: Mapping[str, str] | None = None,
-                   order: Sequence[str] | None = None) -> TableBinning:
+                   order: Sequence[str] | None = None,
+                   edits: Edits | TableBinning | None = None) -> TableBinning:
         """Fit from every column's counts merged elsewhere (an engine counts,
         this bins, with the same options, checks and skip rules as `fit`):
         `fitted_columns` are the data's column names, `skipped` the columns
         the engine could not count with the reason, `order` the columns'
         order (default: the counted ones, then the skipped ones)."""
+        if isinstance(edits, TableBinning):
+            edits = edits.edits
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         results: dict[str, BinningTable | str] = {
@@ -369,7 +378,58 @@ class TableBinning(PlainState):
         results.update(skipped or {})
         if order is not None:
             results = {name: results[name] for name in order}
-        return self._keep(results, fitted_columns)
+        return self._keep(results, fitted_columns).replay(edits)
+
+    # -- editing ---------------------------------------------------------------
+    # What the last replay could not make again, per column (empty before any).
+    not_replayed: Mapping[str, list[str]] = types.MappingProxyType({})
+
+    def edit(self, column: str, operation: str | BinningTable, *args: Any,
+             **kwargs: Any) -> TableBinning:
+        """Edit the table of `column` and rank the columns again (IV, Gini,
+        bins, selection): ``binning.edit("age", "merge", 2, 3, reason="similar
+        risk")`` makes that edit of `BinningTable` (one of `OPERATIONS`);
+        ``binning.edit("age", table)`` puts a table edited by hand in place."""
+        if column not in self.tables:
+            raise ValueError(f"column {column!r} is not binned; binned columns are "
+                             f"{', '.join(self.tables)}")
+        if isinstance(operation, BinningTable):
+            if args or kwargs or operation.name != column:
+                raise ValueError(f"an edited table for {column!r} must bin that column and "
+                                 "come without further arguments")
+            edited = operation
+        elif operation in OPERATIONS:
+            edited = getattr(self.tables[column], operation)(*args, **kwargs)
+        else:
+            raise ValueError(f"operation must be one of {', '.join(OPERATIONS)}, not "
+                             f"{operation!r}")
+        self.tables[column] = edited
+        self.summary = self._ranked()
+        return self
+
+    @property
+    def edits(self) -> dict[str, tuple[Edit, ...]]:
+        """The edit log of every edited column."""
+        return {name: table.edits for name, table in self.tables.items() if table.edits}
+
+    def replay(self, edits: Edits | TableBinning | None) -> TableBinning:
+        """Make `edits` on this fit's tables: per column, an earlier fit's log
+        or operations with their arguments (`BinningTable.replay`), or every
+        log of an earlier fit. What no longer applies, and a column edited
+        there but not binned here, is in `not_replayed` by column."""
+        logs = (edits.edits if isinstance(edits, TableBinning) else dict(edits or {}))
+        missed: dict[str, list[str]] = {}
+        for name, log in logs.items():
+            if name not in self.tables:
+                missed[name] = ["the column is not binned in this fit"]
+                continue
+            self.tables[name], missed_here = self.tables[name].replay(list(log))
+            if missed_here:
+                missed[name] = missed_here
+        self.not_replayed = missed
+        if logs:
+            self.summary = self._ranked()
+        return self
 
     def _keep(self, results: Mapping[str, BinningTable | str],
               fitted_columns: Sequence[str]) -> TableBinning:
@@ -460,7 +520,7 @@ class TableBinning(PlainState):
                             if isinstance(getattr(row, field), float) else getattr(row, field))
                     for field in SUMMARY_FIELDS} for row in self.summary]
         return {
-            **document.header(document.TABLE_SCHEMA),
+            **document.header(document.TABLE_SCHEMA, document.EDITED if self.edits else 1),
             "options": options,
             "fitted_columns": list(self.fitted_columns),
             "summary": summary,
@@ -486,6 +546,9 @@ class TableBinning(PlainState):
                 if tables[name].name != name:
                     raise DocumentError(f"{where}: the table filed under {name!r} bins the "
                                         f"column {tables[name].name!r}")
+            if (doc["version"] == document.EDITED) != any(t.edits for t in tables.values()):
+                raise DocumentError(f"{where}: a version 2 document holds an edited table, "
+                                    "an older one none")
             skipped = document.field(doc, "skipped", dict, where)
             if not all(isinstance(v, str) for v in skipped.values()):
                 raise DocumentError(f"{where}: field 'skipped' must give a reason (a string) "

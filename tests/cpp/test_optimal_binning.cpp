@@ -50,8 +50,11 @@ Pick brute_force(const std::vector<double>& c0, const std::vector<double>& c1,
     const std::size_t n = c0.size();
     double t0 = 0.0, t1 = 0.0;
     for (std::size_t i = 0; i < n; ++i) t0 += c0[i], t1 += c1[i];
+    unsigned fixed = 0;  // bit i: a group starts at pre-bin i + 1
+    for (std::size_t s : k.fixed_starts) fixed |= 1u << (s - 1);
     Pick best;
     for (unsigned mask = 0; mask < (1u << (n - 1)); ++mask) {
+        if ((mask & fixed) != fixed) continue;
         Pick p{true, 0.0, {}};
         std::vector<double> rates;
         double g0 = 0.0, g1 = 0.0;  // the previous group's counts
@@ -95,6 +98,8 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
         k.min_non_events = pick(rng);
         k.trend = GetParam();
         k.max_pvalue = pvalues[pick(rng)];
+        for (std::size_t s = 1; s < n; ++s)
+            if (pick(rng) == 0) k.fixed_starts.push_back(s);
         const auto got = tessaline::optimal_binning(c0.data(), c1.data(), n, k);
         double t0 = 0.0, t1 = 0.0;
         for (std::size_t i = 0; i < n; ++i) t0 += c0[i], t1 += c1[i];
@@ -113,8 +118,12 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
         } else {
             want = brute_force(c0, c1, k, GetParam());
         }
+        if (!want.found) {  // only fixed starts can leave no grouping
+            EXPECT_GE(static_cast<int>(got.status),
+                      static_cast<int>(OptimalBinningStatus::fixed_min_bin_share));
+            continue;
+        }
         ASSERT_EQ(got.status, OptimalBinningStatus::optimal) << "table " << table;
-        ASSERT_TRUE(want.found);
         EXPECT_EQ(got.iv, want.iv) << "table " << table;
         std::vector<std::size_t> firsts;
         for (const auto& g : got.groups) firsts.push_back(g.first);
@@ -144,6 +153,27 @@ TEST(OptimalBinning, NamesTheLimitNoGroupingMeets) {
     EXPECT_NE(one.iv, one.iv);
 }
 
+TEST(OptimalBinning, NamesTheLimitAFixedStartBreaks) {
+    const std::vector<double> c0 = {5, 3, 4, 6}, c1 = {0, 2, 3, 1};
+    const auto broken = [&](auto set, std::vector<std::size_t> starts) {
+        OptimalBinningConstraints k;
+        set(k);
+        k.fixed_starts = std::move(starts);
+        const auto got = tessaline::optimal_binning(c0.data(), c1.data(), 4, k);
+        return std::make_pair(got.status, got.broken_segment);
+    };
+    using S = OptimalBinningStatus;
+    EXPECT_EQ(broken([](auto& k) { k.min_events = 1; }, {1}), std::make_pair(S::fixed_min_events, 0ul));
+    EXPECT_EQ(broken([](auto& k) { k.min_non_events = 4; }, {1, 2}),
+              std::make_pair(S::fixed_min_non_events, 1ul));
+    EXPECT_EQ(broken([](auto& k) { k.min_bin_share = 0.3; }, {3}),
+              std::make_pair(S::fixed_min_bin_share, 1ul));
+    EXPECT_EQ(broken([](auto& k) { k.max_bins = 2; }, {1, 2}), std::make_pair(S::fixed_max_bins, 0ul));
+    EXPECT_EQ(broken([](auto& k) { k.trend = BinTrend::descending; }, {1}),
+              std::make_pair(S::fixed_trend, 0ul));
+    EXPECT_EQ(broken([](auto&) {}, {2}).first, S::optimal);
+}
+
 TEST(OptimalBinning, RejectsBadArguments) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<double> ok = {1, 2}, negative = {1, -1}, bad = {1, nan};
@@ -170,6 +200,10 @@ TEST(OptimalBinning, RejectsBadArguments) {
               "optimal_binning: min_non_events must be finite and non-negative");
     EXPECT_EQ(message(ok, trend), "optimal_binning: unknown trend");
     EXPECT_EQ(message(ok, pvalue), "optimal_binning: max_pvalue must be between 0 and 1");
+    OptimalBinningConstraints fixed;
+    fixed.fixed_starts = {2};
+    EXPECT_EQ(message(ok, fixed),
+              "optimal_binning: fixed starts must be increasing pre-bins after the first");
     EXPECT_EQ(tessaline::parse_bin_trend("auto"), BinTrend::automatic);
     EXPECT_THROW(tessaline::parse_bin_trend("up"), std::invalid_argument);
 }

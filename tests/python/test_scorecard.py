@@ -118,6 +118,21 @@ def test_a_saved_scorecard_scores_alike(card):
         assert str(restored) == str(card)
 
 
+def test_an_edited_binning_rescores_with_kept_or_refitted_coefficients(card):
+    edited = pickle.loads(pickle.dumps(card))
+    name = next(v for v in edited.variables if edited.binning.tables[v].kind == "numeric")
+    edited.edit(name, "merge", 0, 1, reason="similar risk")
+    np.testing.assert_array_equal(edited.coefficients, card.coefficients)
+    woe = edited.binning.tables[name]["woe"]
+    np.testing.assert_array_equal(edited.points[name], edited.points_of(name, woe))
+    assert len(woe) == len(card.binning.tables[name]) - 1
+    edited.edit(name, "remove_cut", float(edited.binning.tables[name].splits[0]), data=CREDIT,
+                y=TARGET)
+    assert not np.array_equal(edited.coefficients, card.coefficients)
+    assert [e.operation for e in tl.from_json(edited.to_json()).binning.edits[name]] == [
+        "merge", "remove_cut"]
+
+
 @ENGINES
 def test_the_score_in_sql_is_the_score(card, dialect, run):
     got = run(card.to_sql("applicants", dialect=dialect, keep=["id"]),

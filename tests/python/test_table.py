@@ -98,3 +98,52 @@ def test_german_credit_all_attributes_reach_the_auc_of_the_peers():
         model = LogisticRegression(max_iter=1000).fit(binning.transform(train), y_train)
         aucs.append(roc_auc_score(y_test, model.predict_proba(binning.transform(test))[:, 1]))
     assert np.mean(aucs) >= 0.75
+
+
+def test_edits_keep_the_summary_fresh_and_replay_after_a_refit_on_a_shifted_sample():
+    data, bad = frame()
+    binning = tl.TableBinning(method="quantile", n_bins=5).fit(data, bad)
+    dropped = float(binning.tables["income"].splits[0])
+    binning.edit("income", "remove_cut", dropped, reason="thin bin", author="ana", time="t0")
+    binning.edit("income", binning.tables["income"].add_cut(0.25))
+    binning.edit("grade", "merge", 0, 1, reason="similar risk")
+    income = binning.tables["income"]
+    row = next(r for r in binning.summary if r.column == "income")
+    assert (row.iv, row.gini, row.bins) == (income.information_value, income.gini, income.n_bins)
+    assert tl.from_json(binning.to_json()).edits == binning.edits
+    # A year on: other rows, incomes shifted. The earlier model's log is made again.
+    later, bad_later = frame(seed=6)
+    later["income"] = later["income"] + 0.1
+    fresh = tl.TableBinning(method="quantile", n_bins=5).fit(later, bad_later)
+    refit = binning.fit(later, bad_later, edits=binning)  # its own log, read before the refit
+    assert refit.not_replayed == {"income": [
+        f"edit 1 (remove_cut) no longer applies: {dropped:.10g} is not a cut point of this table"]}
+    assert list(refit.tables["income"].splits) == sorted([*fresh.tables["income"].splits, 0.25])
+    assert refit.tables["grade"].n_bins == fresh.tables["grade"].n_bins - 1
+    assert [(e.reason, e.author) for e in refit.edits["grade"]] == [("similar risk", None)]
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda b: b.edit("nope", "merge", 0, 1), "column 'nope' is not binned; binned columns are "),
+    (lambda b: b.edit("income", "squash"), "operation must be one of with_cuts, add_cut, "),
+    (lambda b: b.edit("income", b.tables["grade"]), "an edited table for 'income' must bin "),
+])
+def test_an_edit_of_a_table_binning_that_cannot_be_made_says_why(edit, message):
+    data, bad = frame()
+    with pytest.raises(ValueError, match=message):
+        edit(tl.TableBinning().fit(data, bad))
+
+
+def test_edits_given_as_operations_replay_and_name_what_does_not_apply():
+    data, bad = frame()
+    edits = {"income": [("add_cut", 0.25, {"reason": "round"}), ("squash",)],
+             "gone": [("merge", 0, 1)]}
+    binning = tl.TableBinning().fit(data, bad, edits=edits)
+    assert 0.25 in binning.tables["income"].splits
+    assert binning.edits["income"][0].reason == "round"
+    assert binning.not_replayed == {
+        "income": ["edit 2 (squash) no longer applies: an edit is an Edit of a log or a tuple "
+                   "of an operation (with_cuts, add_cut, remove_cut, move_cut, merge, split, "
+                   "move, send_unseen_to, add_special, remove_special) and its arguments, not "
+                   "('squash',)"],
+        "gone": ["the column is not binned in this fit"]}

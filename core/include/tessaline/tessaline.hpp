@@ -328,10 +328,19 @@ struct OptimalBinningConstraints {
     // Greatest p-value of the test of equal event rates between neighbouring
     // groups (`equal_rates_test`); 1 sets no limit, as no p-value exceeds it.
     double max_pvalue = 1.0;
+    // Pre-bins that must begin a group (an analyst's fixed cuts), ascending,
+    // each in [1, n_prebins); a group never spans one of them.
+    std::vector<std::size_t> fixed_starts;
 };
 
-// A grouping was found, or the limit no grouping can meet.
-enum class OptimalBinningStatus { optimal, min_events_not_met, min_non_events_not_met, single_class };
+// A grouping was found, or the limit no grouping can meet. The fixed_*
+// statuses tell which limit the fixed starts break: a segment between two of
+// them holds too few rows, events or non-events, there are more segments than
+// max_bins, or no grouping around them follows the trend.
+enum class OptimalBinningStatus {
+    optimal, min_events_not_met, min_non_events_not_met, single_class,
+    fixed_min_bin_share, fixed_min_events, fixed_min_non_events, fixed_max_bins, fixed_trend
+};
 
 // WoE and IV of one group (a zero class count counts 0.5 in its own group).
 struct GroupWoe {
@@ -355,6 +364,8 @@ struct OptimalBinning {
     BinTrend trend = BinTrend::none;  // the trend met; automatic resolves to one
     std::vector<OptimalBinningGroup> groups;
     double iv = 0.0;
+    // For fixed_min_*: the segment (0 before the first fixed start) that breaks the limit.
+    std::size_t broken_segment = 0;
 };
 
 // WoE and IV of a group with counts c0, c1 out of column totals total_c0, total_c1.

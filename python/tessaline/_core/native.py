@@ -125,11 +125,16 @@ def mdlp_from_counts(counts: CountsIn, counters: Mapping[str, Any], *, minobs: i
 
 def optimal_grouping(c0: FloatArray, c1: FloatArray, *, max_bins: int, min_bin_share: float,
                      min_events: float, min_non_events: float, trend: str,
-                     max_pvalue: float = 1.0) -> dict[str, Any]:
-    """The contiguous grouping of largest IV of pre-bins under the limits."""
-    result: dict[str, Any] = _native.optimal_binning(c0, c1, max_bins, min_bin_share,
-                                                     min_events, min_non_events, trend,
-                                                     max_pvalue)
+                     max_pvalue: float = 1.0,
+                     fixed_starts: npt.ArrayLike = ()) -> dict[str, Any]:
+    """The contiguous grouping of largest IV of pre-bins under the limits
+    (neighbouring groups' p-value of equal event rates at most `max_pvalue`),
+    a group beginning at each of the `fixed_starts` pre-bins; when none meets
+    them, "message" names the limit and "broken_segment" the segment between
+    fixed starts that breaks it."""
+    result: dict[str, Any] = _native.optimal_binning(
+        c0, c1, max_bins, min_bin_share, min_events, min_non_events, trend, max_pvalue,
+        np.asarray(fixed_starts, dtype=np.int64))
     return result
 
 

@@ -12,7 +12,7 @@ release wrote before it was stored: it loads when its layout is this one."""
 from __future__ import annotations
 
 import types
-from typing import Any
+from typing import Any, ClassVar
 
 import numpy as np
 
@@ -74,9 +74,16 @@ class SlotState:
                                if isinstance(value, types.MappingProxyType) else ("value", value))
         return state
 
+    # Slots added to a layout after states were stored without them, and the
+    # value such a state loads with.
+    _slot_defaults: ClassVar[dict[str, Any]] = {}
+
     def __setstate__(self, state: Any) -> None:
         slots = self._slots()
-        for slot, (form, value) in checked_state(type(self), state, slots, slots).items():
+        fields = checked_state(type(self), state, slots - set(self._slot_defaults), slots)
+        for slot, value in self._slot_defaults.items():
+            fields.setdefault(slot, ("value", value))
+        for slot, (form, value) in fields.items():
             if form == "mapping":
                 value = types.MappingProxyType({k: _readonly(v) for k, v in value.items()})
             object.__setattr__(self, slot, _readonly(value))

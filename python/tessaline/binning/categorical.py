@@ -12,6 +12,7 @@ import numpy.typing as npt
 from .._core import categories, checks, native, target
 from .._core.arrays import FloatArray, column_name
 from .._core.categories import OTHER
+from .basis import category_basis
 from .numeric import default_minobs
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .options import LIMITS, SEARCH, check_options
@@ -140,6 +141,7 @@ def categorical_table(
         metadata={**counters, "n_categories": len(names)},
         split_log=split_log, bin_categories=bins,
         pooled_categories=[n for n, p in zip(names, pooled) if p],
+        basis=category_basis(names, c0, c1),
     )
 
 

@@ -14,9 +14,10 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from .basis import numeric_basis
 from .categorical import categorical_table
 from .numeric import default_minobs
-from .optimal import DEFAULT_N_PREBINS, optimal_cuts
+from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
 
@@ -216,7 +217,9 @@ def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
         summary = _with_specials(summary, counts, specials)
         metadata["n_special"] = int(rows[SPECIAL] + rows[SPECIAL_MISSING_Y])
     return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
-                        split_log=result["mdlp"], special_values=specials)
+                        split_log=result["mdlp"], special_values=specials,
+                        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative,
+                                            LIMIT_DEFAULTS))
 
 
 def unsupervised_table(counts: ColumnCounts, name: str, *,
@@ -239,7 +242,8 @@ def unsupervised_table(counts: ColumnCounts, name: str, *,
         representative=representative)
     if specials:
         summary = _with_specials(summary, counts, specials)
-    return BinningTable(summary, method=method, name=name, special_values=specials)
+    return BinningTable(summary, method=method, name=name, special_values=specials,
+                        basis=numeric_basis(values, representative, LIMIT_DEFAULTS))
 
 
 def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
@@ -249,6 +253,7 @@ def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[f
     searched = counts.values([KEPT, INF_KNOWN])
     n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
     cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
+    fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
     summary: Mapping[str, Any] = native.summary_from_counts(
         searched, missing_c0=missing_c0, missing_c1=missing_c1, splits=cuts,
@@ -257,7 +262,8 @@ def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[f
     if specials:
         summary = _with_specials(summary, counts, specials)
     return BinningTable(summary, method="optimal", name=name, metadata=metadata,
-                        special_values=specials)
+                        special_values=specials,
+                        basis=numeric_basis(searched, representative, fit_limits))
 
 
 def category_table(counts: CategoryCounts, name: str, **options: Any) -> BinningTable:

@@ -12,6 +12,8 @@ import numpy.typing as npt
 
 from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .basis import numeric_basis
+from .optimal import LIMIT_DEFAULTS
 from .options import SEARCH, check_options, check_representative, check_rule
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
@@ -111,8 +113,12 @@ def mdlp_rows(xs: FloatArray, ys: FloatArray, *, name: str | None, minobs: int |
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
         metadata["n_special"] = int(is_special.sum())
+    # A numeric target binarised by the native pipeline has no flags to count.
+    basis = None if value is not None or percentile is not None else \
+        numeric_basis(native.count_values(*labelled_rows(*searched)), representative,
+                      LIMIT_DEFAULTS)
     return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
-                        split_log=result["mdlp"], special_values=specials)
+                        split_log=result["mdlp"], special_values=specials, basis=basis)
 
 
 def unsupervised_rows(
@@ -141,7 +147,9 @@ def unsupervised_rows(
     summary: Mapping[str, Any] = native.summary_binary(searched, labels, splits, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
-    return BinningTable(summary, method=method, name=name, special_values=specials)
+    return BinningTable(summary, method=method, name=name, special_values=specials,
+                        basis=numeric_basis(native.count_values(searched, labels),
+                                            representative, LIMIT_DEFAULTS))
 
 
 def _unsupervised(x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any,

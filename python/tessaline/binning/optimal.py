@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .basis import numeric_basis
 from .options import LIMITS, check_options, check_representative
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
@@ -25,6 +26,11 @@ Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
 DEFAULT_N_PREBINS = 50
+# The limits a table keeps for a re-optimisation around an analyst's fixed
+# cuts: its fit's, or these for a table fitted without limits.
+LIMIT_DEFAULTS: dict[str, Any] = {
+    "max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE, "min_events": 1,
+    "min_non_events": 1, "trend": "auto", "n_prebins": DEFAULT_N_PREBINS}
 
 
 # Below this many rows the class-change points of the sorted values are few
@@ -145,13 +151,17 @@ def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
     is_special = np.isin(xs, specials) if specials else None
     searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
                                          (xs[~is_special], flags[~is_special])))
+    counts = native.count_values(searched_x, labels)
     cuts, metadata = optimal_cuts(
-        native.count_values(searched_x, labels), searched_x.size, label=name, max_bins=max_bins,
-        min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
-        trend=trend, n_prebins=n_prebins, max_pvalue=max_pvalue)
+        counts, searched_x.size, label=name, max_bins=max_bins, min_bin_share=min_bin_share,
+        min_events=min_events, min_non_events=min_non_events, trend=trend, n_prebins=n_prebins,
+        max_pvalue=max_pvalue)
+    limits = {"max_bins": max_bins, "min_bin_share": min_bin_share, "min_events": min_events,
+              "min_non_events": min_non_events, "trend": trend, "n_prebins": n_prebins}
     check_representative(representative)
     summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
     return BinningTable(summary, method="optimal", name=name, metadata=metadata,
-                        special_values=specials)
+                        special_values=specials,
+                        basis=numeric_basis(counts, representative, limits))

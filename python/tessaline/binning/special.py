@@ -10,7 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core.arrays import FloatArray
-from .table import SUMMARY_COLUMNS
+from .columns import SUMMARY_COLUMNS
 
 
 def checked_special_values(values: Sequence[float]) -> tuple[float, ...]:

@@ -7,7 +7,7 @@ import math
 import types
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Literal, overload
+from typing import TYPE_CHECKING, Any, ClassVar, Literal, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -21,16 +21,15 @@ from ..formats.html import binning_table_html
 from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
 from .analysis import BinAnalysis, bin_analysis
+from .basis import EditBasis
+from .columns import COLUMNS, SUMMARY_COLUMNS
+from .edit_log import Edit, edit_dict, edits_from_list, log_text
+from .editing import EditableTable
 
 if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
 
-# Columns of a table, in order: the native per-bin summary, then the evidence.
-SUMMARY_COLUMNS = (
-    "left", "right", "count", "percentage", "c0", "c1", "event_rate", "representative",
-)
-COLUMNS = (*SUMMARY_COLUMNS, "woe", "iv")
 # Columns of a row written as integers in a document; the others are floats.
 INTEGER_COLUMNS = ("count", "c0", "c1")
 # How far, in units in the last place, a document's WoE and IV may be from
@@ -47,7 +46,7 @@ def frozen(values: Any) -> npt.NDArray[Any]:
     return array
 
 
-class BinningTable(ColumnTable):
+class BinningTable(ColumnTable, EditableTable):
     """The binning of one variable against a binary target.
 
     One row per interval (-inf, t1], (t1, t2], ..., (tk, +inf), closed on the
@@ -83,11 +82,19 @@ class BinningTable(ColumnTable):
     bin's edges in that order (category positions 0, 1, ...). Categories below
     the minimum share were pooled into one group named "other", whose members
     are ``pooled_categories``.
+
+    A table keeps the counts it was built from (``basis``), so that an
+    analyst's edit (`merge`, `split`, `with_cuts`, `add_cut`, `remove_cut`,
+    `move_cut`, `move`, `send_unseen_to`, `add_special`, `remove_special`)
+    gives a new table without reading the rows again; ``edits`` is the log of
+    the edits that made it, which its document and printout carry.
     """
 
     __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log",
-                 "kind", "special_values", "_bin_categories", "pooled_categories")
+                 "kind", "special_values", "_bin_categories", "pooled_categories",
+                 "basis", "edits")
     _length_column = "count"
+    _slot_defaults: ClassVar[dict[str, Any]] = {"basis": None, "edits": ()}
 
     def __init__(
         self,
@@ -100,8 +107,12 @@ class BinningTable(ColumnTable):
         special_values: Sequence[float] = (),
         bin_categories: Sequence[tuple[str, ...]] | None = None,
         pooled_categories: Sequence[str] = (),
+        basis: EditBasis | None = None,
+        edits: Sequence[Edit] = (),
     ) -> None:
         columns = {key: frozen(summary[key]) for key in SUMMARY_COLUMNS}
+        self.basis = basis
+        self.edits = tuple(edits)
         self.kind = "numeric" if bin_categories is None else "categorical"
         self.special_values = tuple(float(v) for v in special_values)
         self._bin_categories = None if bin_categories is None else tuple(bin_categories)
@@ -134,6 +145,27 @@ class BinningTable(ColumnTable):
     def information_value(self) -> float:
         """Total information value: the sum of the rows' IV (NaN for a single-class table)."""
         return self._iv
+
+    @property
+    def gini(self) -> float:
+        """Gini of the WoE score on the table's own rows, from its counts (the
+        core's Lorenz curve): rows of equal WoE are one score value, ties
+        count one half; NaN for a single-class table."""
+        woe = np.asarray(self._columns["woe"])
+        c0, c1 = np.asarray(self._columns["c0"]), np.asarray(self._columns["c1"])
+        if int(c0.sum()) == 0 or int(c1.sum()) == 0 or np.isnan(woe).any():
+            return math.nan
+        return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
+
+    def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
+                 bin_categories: Sequence[tuple[str, ...]] | None,
+                 pooled_categories: Sequence[str], basis: EditBasis,
+                 edits: tuple[Edit, ...]) -> BinningTable:
+        """An edit's table: this one's method, name and fit counters with new
+        rows (the search's log no longer describes them)."""
+        return BinningTable(summary, method=self.method, name=self.name, metadata=self.metadata,
+                            special_values=special_values, bin_categories=bin_categories,
+                            pooled_categories=pooled_categories, basis=basis, edits=edits)
 
     @property
     def has_missing_row(self) -> bool:
@@ -268,8 +300,9 @@ class BinningTable(ColumnTable):
             column = np.asarray(self[key])
             rows[key] = ([int(v) for v in column] if key in INTEGER_COLUMNS
                          else [document.exact(v) for v in column])
+        log = {"edits": [edit_dict(e) for e in self.edits]} if self.edits else {}
         return {
-            **document.header(document.BINNING_SCHEMA),
+            **document.header(document.BINNING_SCHEMA, document.EDITED if self.edits else 1),
             "name": self.name, "method": self.method, "kind": self.kind,
             "splits": [document.exact(v) for v in self.splits],
             "special_values": [document.exact(v) for v in self.special_values],
@@ -282,6 +315,7 @@ class BinningTable(ColumnTable):
             "metadata": document.plain(self.metadata),
             "split_log": document.plain(dict(self.split_log)) if self.split_log is not None
             else None,
+            **log,
         }
 
     @classmethod
@@ -315,6 +349,7 @@ class BinningTable(ColumnTable):
         if name is not None and not isinstance(name, str):
             raise DocumentError(f"{where}: field 'name' must be a string or null")
         metadata, split_log = doc.get("metadata"), doc.get("split_log")
+        edits = document.edit_log(doc, where)
         table = cls(
             {key: columns[key] for key in SUMMARY_COLUMNS},
             method=document.field(doc, "method", str, where),
@@ -325,6 +360,7 @@ class BinningTable(ColumnTable):
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
             pooled_categories=pooled,
+            edits=edits_from_list(edits, where) if edits is not None else (),
         )
         # The WoE and IV written are the ones the table scored with: keep them
         # rather than recompute (a logarithm may round differently elsewhere),
@@ -398,7 +434,8 @@ class BinningTable(ColumnTable):
     TEXT_COLUMNS = (1,)  # left-aligned; numbers are right-aligned
 
     def __str__(self) -> str:
-        return self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
+        text = self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
+        return text + ("\n" + log_text(self.edits) if self.edits else "")
 
     def __repr__(self) -> str:
         return f"<BinningTable {self.title()}>"

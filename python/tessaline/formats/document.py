@@ -30,12 +30,16 @@ from ..exceptions import DocumentError
 BINNING_SCHEMA = "tessaline.binning"
 TABLE_SCHEMA = "tessaline.table_binning"
 SCORECARD_SCHEMA = "tessaline.scorecard"
-VERSION = 1
+# The newest version this release reads. Version 2 documents carry an edit
+# log (field 'edits'); a document without one is still written as version 1,
+# which every release reads.
+VERSION = 2
+EDITED = 2
 
 
-def header(schema: str) -> dict[str, Any]:
+def header(schema: str, version: int = 1) -> dict[str, Any]:
     """The first fields of a document of `schema`."""
-    return {"schema": schema, "version": VERSION}
+    return {"schema": schema, "version": version}
 
 
 # -- values ------------------------------------------------------------------
@@ -141,6 +145,16 @@ def check_header(doc: Any, schema: str) -> None:
     if version > VERSION:
         raise DocumentError(f"{schema} version {version} is newer than this tessaline reads "
                             f"({VERSION}): upgrade tessaline to read it")
+
+
+def edit_log(doc: Mapping[str, Any], where: str) -> Any:
+    """The field 'edits' of a document, which a version 2 document holds and
+    an older one does not (None when absent)."""
+    edited = doc.get("version") == EDITED
+    if edited != ("edits" in doc):
+        raise DocumentError(f"{where}: a version 2 document must hold its edit log" if edited
+                            else f"{where}: only a version 2 document holds an edit log")
+    return doc.get("edits")
 
 
 def parse(text: str | bytes) -> Any:

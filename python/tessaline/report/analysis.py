@@ -78,17 +78,19 @@ def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
 
 
 def analyse(dataset: Dataset, progress: Progress | None = None,
-            special_values: Sequence[float] = ()
+            special_values: Sequence[float] = (), edits: TableBinning | None = None
             ) -> tuple[list[ColumnReport], TableBinning | None]:
     """Every column's report, highest information value first (columns
     without one last, in file order), and the fitted binning (None when no
     column could be binned); `special_values` are kept out of every numeric
-    column's search, in rows of their own."""
+    column's search, in rows of their own, and the edit logs of `edits` (an
+    earlier model) are made again on its tables."""
     columns = columns_of(dataset)
     fitted: TableBinning | None = None
     try:
-        fitted = TableBinning(special_values=special_values).fit(columns, dataset.target,
-                                    on_column=progress.step if progress is not None else None)
+        fitted = TableBinning(special_values=special_values).fit(
+            columns, dataset.target, on_column=progress.step if progress is not None else None,
+            edits=edits)
         tables, skipped = fitted.tables, fitted.skipped
     except ValueError as error:
         tables, skipped = {}, {n: str(error) for n in columns}

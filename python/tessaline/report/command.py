@@ -16,12 +16,16 @@ import argparse
 import os
 import pathlib
 import sys
+import warnings
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import Any, TextIO
 
 from .._core import printing
-from ..exceptions import DataError
+from ..exceptions import DataError, DocumentError, TrendWarning
+from ..scorecard import Scorecard
+from ..serialize import from_json
+from ..table import TableBinning
 from .analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
@@ -102,6 +106,9 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
                              "discrimination, calibration and stability per sample")
     report.add_argument("--workbook", metavar="OUT.xlsx",
                         help="the model's documentation as an Excel workbook (needs openpyxl)")
+    report.add_argument("--edits", metavar="MODEL.json",
+                        help="make again the bin edits logged in an earlier model's document "
+                             "(a table binning or scorecard); what no longer applies is named")
     report.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: on a terminal, from "
                              f"{PROGRESS_FROM} columns on)")
@@ -144,6 +151,7 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
                                 column=args.split_column, fraction=args.test_fraction,
                                 seed=args.seed)
         dataset = samples["train"]
+        edits = earlier_model(args.edits) if args.edits else None
     except DataError as error:
         stderr.write(_terminal(f"tessaline report: error: {error}") + "\n")
         return 2
@@ -157,7 +165,8 @@ def run_report(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     try:
         return _report_run(dataset, out, progress, stdout, stderr,
                            args.scorecard or model is not None or args.workbook is not None,
-                           Extras(samples, args.special_values, model, args.workbook))
+                           Extras(samples, args.special_values, model, args.workbook,
+                                  edits))
     finally:
         if progress is not None:
             progress.show(progress.done, "done")
@@ -172,13 +181,35 @@ class Extras:
     special_values: Sequence[float] = ()
     model: pathlib.Path | None = None
     workbook: str | None = None
+    edits: TableBinning | None = None  # an earlier model whose bin edits are made again
+
+
+def earlier_model(path: str) -> TableBinning:
+    """The binning of the model document at `path`, whose edit logs a run
+    makes again."""
+    try:
+        model = from_json(pathlib.Path(path).read_bytes())
+    except (OSError, DocumentError) as error:
+        raise DataError(f"--edits {path}: {getattr(error, 'strerror', None) or error}") from None
+    binning = model.binning if isinstance(model, Scorecard) else model
+    if not isinstance(binning, TableBinning):
+        raise DataError(f"--edits {path} is a single table's document; give a table binning "
+                        "or a scorecard")
+    return binning
 
 
 def _report_run(dataset: Dataset, out: pathlib.Path | None, progress: Progress | None,
                 stdout: TextIO, stderr: TextIO, scorecard: bool = False,
                 extras: Extras | None = None) -> int:
     extras = extras if extras is not None else Extras()
-    reports, binning = analyse(dataset, progress, extras.special_values)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", TrendWarning)
+        reports, binning = analyse(dataset, progress, extras.special_values, extras.edits)
+    for warning in caught:
+        stderr.write(_terminal(f"tessaline report: warning: {warning.message}") + "\n")
+    for name, missed in (binning.not_replayed if binning is not None else {}).items():
+        for message in missed:
+            stderr.write(_terminal(f"tessaline report: {name}: {message}") + "\n")
     stdout.write(_terminal(render_text(dataset, reports)))
     card = performance = None
     if scorecard:

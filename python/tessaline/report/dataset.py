@@ -433,6 +433,7 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
             text = None if values is not None else np.array(
                 [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
         if values is None:
+            assert text is not None  # a column is read as numbers or as text
             dataset.skipped.append(name)
             dataset.categorical[name] = text
         else:

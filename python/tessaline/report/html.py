@@ -4,12 +4,14 @@ the tables only and says how to get the charts."""
 from __future__ import annotations
 
 import base64
+import functools
 import io
 from collections.abc import Callable, Sequence
 from html import escape
 from importlib import metadata
 from typing import Any
 
+from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS
 from ..formats.html import binning_table_html
 from ..performance import ScorePerformance
 from ..plots import plot_binning, plot_cap, plot_ks, plot_lorenz, plot_roc
@@ -98,7 +100,16 @@ def _section(i: int, report: ColumnReport) -> str:
             figures.append(f'<img src="{lorenz}" width="326" height="326" '
                            f'alt="Lorenz curve of {escape(report.name)} by bin">')
     charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
-    return title + stats + charts + binning_table_html(table)
+    return title + stats + charts + binning_table_html(table) + _edit_log(report)
+
+
+def _edit_log(report: ColumnReport) -> str:
+    """The edits an analyst made to the column's table, for a validator."""
+    if report.table is None or not report.table.edits:
+        return ""
+    return (f'<h3 id="edits-{escape(report.name)}">Edits of {escape(report.name)}</h3>'
+            + _plain_table(EDIT_HEADER, [e.cells() for e in report.table.edits],
+                           f"{len(report.table.edits)} edit(s), in order", EDIT_TEXT_COLUMNS))
 
 
 def _plain_table(header: Sequence[str], rows: Sequence[Sequence[str]], caption: str,
@@ -123,7 +134,7 @@ def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
             f"(p {performance.ks_pvalue:.3g})</p>")
     figures = []
     for draw, what in ((plot_roc, "ROC curve"), (plot_cap, "CAP curve"), (plot_ks, "KS chart")):
-        chart = _chart(lambda ax, draw=draw: draw(performance, ax), (3.4, 3.4))
+        chart = _chart(functools.partial(draw, performance), (3.4, 3.4))
         if chart is not None:
             figures.append(f'<img src="{chart}" width="326" height="326" alt="{what} of the score">')
     charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""

@@ -41,7 +41,7 @@ from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, cate
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, PSIResult
-from ..table import COUNT_BUILDERS, TableBinning
+from ..table import COUNT_BUILDERS, Edits, TableBinning
 from ._counting import (
     DEFAULT_MAX_DISTINCT,
     Counting,
@@ -154,13 +154,16 @@ def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
 
 def fit(binning: TableBinning, df: Any, y: str, *,
         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-        counting: Counting = "dataframe") -> TableBinning:
+        counting: Counting = "dataframe", edits: Edits | TableBinning | None = None
+        ) -> TableBinning:
     """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
     the target `y` (a column name) and the excluded ones, with one pass over
     the data; returns `binning`, fitted as locally. String and boolean
     columns are categories, the others numbers unless named in `categorical`.
     The target is read with `binning.event`, `value` and `percentile` as
-    locally. `max_distinct`, `approximate` and `counting` as in `fit_table`."""
+    locally. `max_distinct`, `approximate` and `counting` as in `fit_table`;
+    `edits` are made again on the tables as `TableBinning.fit` makes them
+    (the counts are on the driver: no further pass)."""
     wanted = [n for n in df.columns if n != y and n not in binning.exclude]
     if not wanted:
         raise ValueError("the table has no column to bin")
@@ -176,7 +179,7 @@ def fit(binning: TableBinning, df: Any, y: str, *,
         special_values={n: checked_special_values(options[n]["special_values"])
                         for n in countable if not options[n]["categorical"]},
         max_distinct=max_distinct, approximate=approximate, counting=counting)
-    return binning.fit_counts(counted, df.columns, skipped=skipped, order=wanted)
+    return binning.fit_counts(counted, df.columns, skipped=skipped, order=wanted, edits=edits)
 
 
 def gini(df: Any, score: str, y: str, *, event: Any = None,

@@ -73,6 +73,8 @@ def test_numeric_tables_from_counts_equal_the_local_ones(method, options):
     remote = counted.numeric_table(counts, "x", method, **options)
     local = getattr(tl, f"{method}_binning")(data["x"], y, name="x", **options)
     assert remote.to_dict() == local.to_dict()
+    # Both keep the same counts: an engine's table edits alike.
+    assert remote.merge(0, 1).to_dict() == local.merge(0, 1).to_dict()
 
 
 @pytest.mark.parametrize("column", ["grade", "code"])
@@ -81,8 +83,10 @@ def test_numeric_tables_from_counts_equal_the_local_ones(method, options):
 def test_category_tables_from_counts_equal_the_local_ones(column, options):
     data, y = rows()
     remote = counted.category_table(category_counts(data[column], y), column, **options)
-    assert remote.to_dict() == tl.categorical_binning(data[column], y, name=column,
-                                                      **options).to_dict()
+    local = tl.categorical_binning(data[column], y, name=column, **options)
+    assert remote.to_dict() == local.to_dict()
+    assert remote.move(local.bin_categories[0][0], None).to_dict() == \
+        local.move(local.bin_categories[0][0], None).to_dict()
 
 
 @pytest.mark.parametrize("options", [

@@ -215,7 +215,9 @@ def test_a_text_json_cannot_hold_is_a_document_error(text):
 @pytest.mark.parametrize("change, message", [
     (lambda d: d.update(schema="tessaline.table_binning"),
      "not a 'tessaline.binning' document \\(schema 'tessaline.table_binning'\\)"),
-    (lambda d: d.update(version=2), "version 2 is newer than this tessaline reads \\(1\\)"),
+    (lambda d: d.update(version=3), "version 3 is newer than this tessaline reads \\(2\\)"),
+    (lambda d: d.update(version=2), "a version 2 document must hold its edit log"),
+    (lambda d: d.update(edits=[]), "only a version 2 document holds an edit log"),
     (lambda d: d.update(version="1"), "version must be a positive integer"),
     (lambda d: d.pop("rows"), "missing field 'rows'"),
     (lambda d: d["rows"]["woe"].pop(), "row column 'woe' has 8 values, 'count' has 9"),

@@ -174,11 +174,34 @@ def test_missing_values_and_unusable_columns(tmp_path):
      "--test-fraction must be between 0 and 1, not 1.5"),
     (["--target", "creditability", "--event", "bad", "--split-column", "job"],
      "--split-column job: values must be train, test or oot, not management/"),
+    (["--target", "creditability", "--event", "bad", "--edits", "nope.json"],
+     "--edits nope.json: No such file or directory"),
 ])
 def test_unusable_input_is_explained(args, message):
     run = report(CREDIT.with_name("none.csv") if message == "cannot read" else CREDIT, *args)
     assert run.returncode == 2 and run.stdout == ""
     assert run.stderr.startswith("tessaline report: error: ") and message in run.stderr
+
+
+def test_an_earlier_models_edits_are_made_again_and_shown(tmp_path):
+    data = read_dataset(CREDIT, "creditability", "bad")
+    earlier = tl.TableBinning(method="quantile", n_bins=4).fit(
+        {**data.numeric, **data.categorical}, data.target)
+    dropped = float(earlier.tables["duration_in_month"].splits[0])
+    earlier.edit("age_in_years", "add_cut", 50.5, reason="round age", author="ana")
+    earlier.edit("duration_in_month", "remove_cut", dropped)
+    model, page = tmp_path / "model.json", tmp_path / "page.html"
+    model.write_text(earlier.to_json())
+    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--edits", model,
+                 "--html", page)
+    assert run.returncode == 0 and run.stderr == (
+        "tessaline report: warning: after add_cut the event rate over the bins of "
+        "'age_in_years' is valley, no longer monotone\n"
+        f"tessaline report: duration_in_month: edit 1 (remove_cut) no longer applies: "
+        f"{dropped:.10g} is not a cut point of this table\n")
+    text = page.read_text()
+    assert text.count("<h3 id=\"edits-") == 1 and "Edits of age_in_years" in text
+    assert "<td>add_cut(value=50.5)</td><td>round age</td><td>ana</td>" in text
 
 
 def test_report_without_matplotlib_keeps_the_tables(tmp_path):

@@ -1,4 +1,5 @@
 """Tables, diagnostics and bin expressions over Spark equal the local API."""
+import copy
 import os
 import shutil
 import sys
@@ -106,6 +107,13 @@ def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
     remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
     same_binning(local, remote)
+    if options["method"] == "optimal":  # the counts on the driver edit and replay alike
+        edited = copy.deepcopy(local)
+        edited.edit(next(n for n, t in edited.tables.items() if t.n_bins > 1), "merge", 0, 1)
+        replayed = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target,
+                           edits=edited)
+        same_binning(edited, replayed)
+        assert replayed.edits == edited.edits
     if "grade" in pdf:
         # A category never seen in training, in every 50th row.
         unseen = pdf["id"] % 50 == 0

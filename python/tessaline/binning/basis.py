@@ -1,0 +1,167 @@
+"""What an edit of a fitted table needs of the rows it was built from, so that
+it never reads them again: the labelled rows counted by distinct value (or
+category), and the rows of a table rebuilt from those counts with other cut
+points, groups or special values. A table rebuilt here is, bit for bit, the
+one a fresh fit with the same cut points (`custom_binning`) or groups
+(`grouped_binning`) gives on the rows: the counts path of the core rebuilds
+every summary exactly. No numerics here: the summaries are the core's."""
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import native
+from .._core.categories import OTHER
+from .special import with_special_counts
+
+Counts = dict[str, npt.NDArray[Any]]
+# The most distinct values whose counts a table keeps (24 bytes each, so a few
+# megabytes per column, in memory and in a pickle); a column of more, such as
+# an unrounded score, keeps none and cannot be edited.
+MAX_KEPT_VALUES = 200_000
+
+
+@dataclass(frozen=True, eq=False)  # arrays: compared by what they hold, not by ==
+class EditBasis:
+    """The labelled rows of a table outside its special-value and
+    missing-value rows (those rows' counts are the table's own): for a numeric
+    table (value, c0, c1) by ascending distinct value, infinite values
+    included; for a categorical one the (c0, c1) of each category of `names`
+    (ascending), the pooled ones included. `representative` is how the rows
+    of an interval were summarised; `limits` are the limits of the fit's
+    search, which a re-optimisation around fixed cuts keeps."""
+    c0: npt.NDArray[np.int64]
+    c1: npt.NDArray[np.int64]
+    value: npt.NDArray[np.float64] = field(default_factory=lambda: np.empty(0))
+    names: tuple[str, ...] = ()
+    representative: str = "median"
+    limits: Mapping[str, Any] = field(default_factory=dict)
+    # The distinct values of a column whose counts were not kept (above
+    # MAX_KEPT_VALUES); 0 when they were.
+    not_kept: int = 0
+
+    @property
+    def counts(self) -> Counts:
+        return {"value": self.value, "c0": self.c0, "c1": self.c1}
+
+
+def numeric_basis(counts: Mapping[str, Any], representative: str,
+                  limits: Mapping[str, Any] | None = None) -> EditBasis:
+    """The basis of a numeric table from its searched rows counted by value."""
+    distinct = len(counts["value"])
+    if distinct > MAX_KEPT_VALUES:
+        return EditBasis(c0=_frozen((), np.int64), c1=_frozen((), np.int64), not_kept=distinct)
+    return EditBasis(c0=_frozen(counts["c0"], np.int64), c1=_frozen(counts["c1"], np.int64),
+                     value=_frozen(counts["value"], np.float64),
+                     representative=representative, limits=dict(limits or {}))
+
+
+def category_basis(names: Sequence[str], c0: Any, c1: Any) -> EditBasis:
+    """The basis of a categorical table from the counts of each category."""
+    return EditBasis(c0=_frozen(c0, np.int64), c1=_frozen(c1, np.int64), names=tuple(names))
+
+
+def _frozen(values: Any, dtype: type) -> npt.NDArray[Any]:
+    array: npt.NDArray[Any] = np.array(values, dtype=dtype)
+    array.setflags(write=False)
+    return array
+
+
+# -- numeric tables ------------------------------------------------------------------
+def without_value(basis: EditBasis, code: float) -> tuple[EditBasis, tuple[int, int]]:
+    """The basis without the rows of `code`, and their non-events and events."""
+    at = basis.value == code
+    kept = {k: v[~at] for k, v in basis.counts.items()}
+    taken = (int(basis.c0[at].sum()), int(basis.c1[at].sum()))
+    return numeric_basis(kept, basis.representative, basis.limits), taken
+
+
+def with_value(basis: EditBasis, code: float, c0: int, c1: int) -> EditBasis:
+    """The basis with `c0` non-events and `c1` events more at `code`."""
+    if c0 + c1 == 0:
+        return basis
+    merged = native.merge_value_counts(np.append(basis.value, code), np.append(basis.c0, c0),
+                                       np.append(basis.c1, c1))
+    return numeric_basis(merged, basis.representative, basis.limits)
+
+
+def interval_summary(basis: EditBasis, cuts: npt.ArrayLike, specials: Sequence[float],
+                     special_counts: Sequence[tuple[int, int]],
+                     missing: tuple[int, int]) -> dict[str, npt.NDArray[Any]]:
+    """The rows of a numeric table at `cuts`: the intervals, one row per
+    special value with its counts, then the missing-value row."""
+    summary = native.summary_from_counts(
+        basis.counts, missing_c0=missing[0], missing_c1=missing[1],
+        splits=np.asarray(cuts, dtype=np.float64), representative=basis.representative)
+    if not specials:
+        return summary
+    return with_special_counts(summary, specials, [c for c, _ in special_counts],
+                               [e for _, e in special_counts])
+
+
+# -- categorical tables --------------------------------------------------------------
+def group_summary(names: Sequence[str], c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
+                  bins: Sequence[Sequence[str]], pooled: Sequence[str],
+                  missing: tuple[int, int]) -> tuple[dict[str, npt.NDArray[Any]],
+                                                      list[tuple[str, ...]]]:
+    """The rows of a categorical table whose bins hold the categories of
+    `bins` (the "other" group standing for the `pooled` categories), and the
+    categories of each row: the groups (categories and "other") in ascending
+    event-rate order, equal rates by name, each bin's groups in that order and
+    the bins by ascending event rate, equal rates by their first group; a bin's
+    edges are its positions in that order, cut halfway between two groups."""
+    at = {name: i for i, name in enumerate(names)}
+    pooled_at = [at[n] for n in pooled]
+
+    def counts_of(group: str) -> tuple[int, int]:
+        rows = pooled_at if group == OTHER and group not in at else [at[group]]
+        return int(c0[rows].sum()), int(c1[rows].sum())
+
+    groups = sorted({g for b in bins for g in b})
+    count = {g: counts_of(g) for g in groups}
+    g0, g1 = (np.array([count[g][k] for g in groups], dtype=np.int64) for k in (0, 1))
+    rank = {groups[i]: r for r, i in enumerate(_rate_order(g0, g1))}
+    members = sorted((sorted(b, key=rank.__getitem__) for b in bins), key=lambda b: rank[b[0]])
+    b0, b1 = (np.array([sum(count[g][k] for g in b) for b in members], dtype=np.int64)
+              for k in (0, 1))
+    order = _rate_order(b0, b1)
+    ordered = [members[i] for i in order]
+    sizes = np.array([len(b) for b in ordered], dtype=np.int64)
+    last = np.cumsum(sizes) - 1
+    first = last - sizes + 1
+    intervals = {"left": np.where(first > 0, first - 0.5, -np.inf),
+                 "right": np.where(last < len(groups) - 1, last + 0.5, np.inf),
+                 "c0": b0[order], "c1": b1[order]}
+    return _with_missing(intervals, missing), [tuple(b) for b in ordered]
+
+
+def _rate_order(c0: npt.NDArray[Any], c1: npt.NDArray[Any]) -> npt.NDArray[np.int64]:
+    """Positions by ascending event rate, equal rates (and empty ones, last)
+    in their given order."""
+    held = native.event_rate_order(c0, c1)
+    empty = np.flatnonzero((np.asarray(c0) + np.asarray(c1)) == 0)
+    return np.concatenate((held, empty)).astype(np.int64)
+
+
+def _with_missing(intervals: Mapping[str, Any],
+                  missing: tuple[int, int]) -> dict[str, npt.NDArray[Any]]:
+    """The rows of a categorical table from its bins' edges and counts, closed
+    by the missing-value row when there are such rows; shares over all rows.
+    A bin's representative would be its position in the event-rate order,
+    which means nothing to a reader: left out."""
+    extra = 1 if sum(missing) else 0
+    c0 = np.append(np.asarray(intervals["c0"], dtype=np.int64), [missing[0]] * extra)
+    c1 = np.append(np.asarray(intervals["c1"], dtype=np.int64), [missing[1]] * extra)
+    count = c0 + c1
+    total = int(count.sum())
+    return {
+        "left": np.append(intervals["left"], [np.nan] * extra),
+        "right": np.append(intervals["right"], [np.nan] * extra),
+        "count": count, "percentage": count / total if total else np.zeros(count.size),
+        "c0": c0, "c1": c1, "event_rate": c1 / np.maximum(count, 1),
+        "representative": np.full(count.size, np.nan),
+    }

@@ -1,0 +1,422 @@
+"""An analyst's edits of a fitted table: cut points set, added, removed or
+moved, bins merged or split, cut points fixed with the others re-optimised,
+categories moved between bins, special values added or removed. Every edit
+returns a new table, rebuilt from the counts the table keeps (no pass over
+the rows) and equal bit for bit to a fresh fit with the resulting cut points
+or groups, with the edit appended to its log. An edit is first resolved into
+a `step` by cut points and category names, which is what replays on another
+fit of the same column."""
+from __future__ import annotations
+
+import math
+import warnings
+from collections.abc import Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, Self, TypedDict, Unpack
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import checks, native, printing
+from .._core.categories import OTHER
+from ..exceptions import EditError, TrendWarning
+from .basis import (
+    EditBasis,
+    group_summary,
+    interval_summary,
+    with_value,
+    without_value,
+)
+from .edit_log import MONOTONE, NAME_STEPS, NUMBER_STEPS, Edit, trend_of
+from .options import LIMITS, check_options
+
+if TYPE_CHECKING:
+    from .._core.arrays import FloatArray
+
+# The edits of a table, by name, as `TableBinning.edit` and a replay take them.
+OPERATIONS = ("with_cuts", "add_cut", "remove_cut", "move_cut", "merge", "split", "move",
+              "send_unseen_to", "add_special", "remove_special")
+# Up to this many distinct values, a re-optimisation around fixed cuts
+# considers a cut after every one of them; beyond, the quantile pre-bins.
+EXACT_PREBINS = 200
+
+
+class Note(TypedDict, total=False):
+    """What an analyst records with an edit: why, who and when (any text)."""
+    reason: str | None
+    author: str | None
+    time: str | None
+
+
+class EditableTable:
+    """The edits of `BinningTable`; each returns a new table."""
+
+    __slots__ = ()
+    # What the table holds (see BinningTable).
+    kind: str
+    name: str | None
+    basis: EditBasis | None
+    edits: tuple[Edit, ...]
+    special_values: tuple[float, ...]
+    pooled_categories: tuple[str, ...]
+
+    @property
+    def splits(self) -> FloatArray: raise NotImplementedError
+    @property
+    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None: raise NotImplementedError
+    @property
+    def n_bins(self) -> int: raise NotImplementedError
+    @property
+    def has_missing_row(self) -> bool: raise NotImplementedError
+    @property
+    def information_value(self) -> float: raise NotImplementedError
+    @property
+    def gini(self) -> float: raise NotImplementedError
+    def __getitem__(self, column: str) -> npt.NDArray[Any]: raise NotImplementedError
+
+    def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
+                 bin_categories: Sequence[tuple[str, ...]] | None,
+                 pooled_categories: Sequence[str], basis: EditBasis,
+                 edits: tuple[Edit, ...]) -> Self:
+        raise NotImplementedError
+
+    # -- numeric ---------------------------------------------------------------
+    def with_cuts(self, cuts: npt.ArrayLike, *, fixed: bool = False,
+                  limits: Mapping[str, Any] | None = None, **note: Unpack[Note]) -> Self:
+        """The table at the cut points `cuts` (finite, increasing). With
+        ``fixed=True`` the cuts are kept and the other cuts re-optimised
+        around them under the table's limits (those of its fit, or
+        `limits`: max_bins, min_bin_share, min_events, min_non_events, trend);
+        a fixed cut that breaks a limit is an `EditError` naming the limit."""
+        given = [float(c) for c in checks.cut_points("cuts", cuts)]
+        if fixed:
+            step: dict[str, Any] = {"fix_cuts": given, "limits": dict(limits or {})}
+        else:
+            step = {"set_cuts": given}
+        return self._edit("with_cuts", {"cuts": given, "fixed": fixed,
+                                        "limits": dict(limits or {})}, step, note)
+
+    def add_cut(self, value: float, **note: Unpack[Note]) -> Self:
+        """The table with one more cut point at `value`."""
+        return self._edit("add_cut", {"value": value}, {"add_cuts": [float(value)]}, note)
+
+    def remove_cut(self, value: float, **note: Unpack[Note]) -> Self:
+        """The table without the cut point `value`: its two bins merged."""
+        return self._edit("remove_cut", {"value": value}, {"remove_cuts": [float(value)]}, note)
+
+    def move_cut(self, old: float, new: float, **note: Unpack[Note]) -> Self:
+        """The table with the cut point `old` moved to `new`."""
+        return self._edit("move_cut", {"old": old, "new": new},
+                          {"remove_cuts": [float(old)], "add_cuts": [float(new)]}, note)
+
+    def merge(self, first: int, second: int, **note: Unpack[Note]) -> Self:
+        """The table with bins `first` and `second` (numbers as printed) as one:
+        for a numeric table, neighbours (every bin between them joins too);
+        for a categorical one, any two bins."""
+        a, b = (self._bin_number(i) for i in (first, second))
+        if a == b:
+            raise EditError(f"merge needs two different bins, not {first} twice")
+        arguments = {"first": first, "second": second}
+        if self.bin_categories is None:
+            lo, hi = sorted((a, b))
+            return self._edit("merge", arguments,
+                              {"remove_cuts": [float(c) for c in self.splits[lo:hi]]}, note)
+        bins = self.bin_categories
+        return self._edit("merge", arguments, {"merge": [bins[a][0], bins[b][0]]}, note)
+
+    def split(self, bin: int, at: float | Iterable[str], **note: Unpack[Note]) -> Self:
+        """Bin `bin` in two: for a numeric table at the value `at` inside it
+        (a new cut point); for a categorical one, the categories `at` taken
+        out into a bin of their own."""
+        b = self._bin_number(bin)
+        if self.bin_categories is None:
+            value = checks.real_number("at", at)
+            lo = -math.inf if b == 0 else float(self.splits[b - 1])
+            hi = math.inf if b == len(self.splits) else float(self.splits[b])
+            if not lo < value < hi:
+                raise EditError(f"split: {value!r} is not inside bin {bin} "
+                                f"{printing.interval(lo, hi)}")
+            return self._edit("split", {"bin": bin, "at": value}, {"add_cuts": [value]}, note)
+        if not isinstance(at, (str, Iterable)):
+            raise EditError(f"split: name the categories to take out of bin {bin}, not {at!r}")
+        names = [at] if isinstance(at, str) else sorted(at)
+        outside = [n for n in names if n not in self.bin_categories[b]]
+        if outside or not names:
+            raise EditError(f"split: bin {bin} does not hold {', '.join(map(repr, outside))}"
+                            if outside else "split: name the categories to take out")
+        return self._edit("split", {"bin": bin, "at": names}, {"split": names}, note)
+
+    # -- categorical -----------------------------------------------------------
+    def move(self, category: str, to: int | None, **note: Unpack[Note]) -> Self:
+        """The table with `category` (one of a bin, or a pooled one) in bin
+        `to` (a number as printed), or in a bin of its own with ``to=None``."""
+        bins = self._categories("move")
+        target = None if to is None else bins[self._bin_number(to)][0]
+        return self._edit("move", {"category": category, "to": to},
+                          {"move": category, "to": target}, note)
+
+    def send_unseen_to(self, bin: int, **note: Unpack[Note]) -> Self:
+        """The table whose bin `bin` takes the categories not seen in training
+        (and the pooled ones, which `transform` treats alike): the "other"
+        group moves there."""
+        bins = self._categories("send_unseen_to")
+        return self._edit("send_unseen_to", {"bin": bin},
+                          {"unseen_with": bins[self._bin_number(bin)][0]}, note)
+
+    # -- special values --------------------------------------------------------
+    def add_special(self, code: float, **note: Unpack[Note]) -> Self:
+        """The table with `code` a special value: its rows leave the intervals
+        for a row of their own."""
+        return self._edit("add_special", {"code": code}, {"add_special": float(code)}, note)
+
+    def remove_special(self, code: float, **note: Unpack[Note]) -> Self:
+        """The table without the special value `code`: its rows go back to
+        the interval holding it."""
+        return self._edit("remove_special", {"code": code}, {"remove_special": float(code)}, note)
+
+    # -- replay ----------------------------------------------------------------
+    def replay(self, edits: Sequence[Edit | tuple[Any, ...]]) -> tuple[Self, list[str]]:
+        """The table with `edits` made again in order, and what no longer
+        applies: one message per edit left out. An edit is one of an earlier
+        fit's log (its step is made again, with its reason, author and time)
+        or a tuple of an operation's name and its arguments, a dict of
+        keyword arguments last when wanted (``("merge", 2, 3)``,
+        ``("with_cuts", [600, 1200], {"fixed": True})``)."""
+        table, missed = self, []
+        for i, edit in enumerate(edits):
+            try:
+                table = table._replayed(edit)
+            except (EditError, ValueError, TypeError) as error:
+                name = edit.operation if isinstance(edit, Edit) else edit[0]
+                missed.append(f"edit {i + 1} ({name}) no longer applies: {error}")
+        return table, missed
+
+    def _replayed(self, edit: Edit | tuple[Any, ...]) -> Self:
+        if isinstance(edit, Edit):
+            return self._edit(edit.operation, edit.arguments, edit.step,
+                              Note(reason=edit.reason, author=edit.author, time=edit.time))
+        if not (isinstance(edit, tuple) and edit and edit[0] in OPERATIONS):
+            raise EditError(f"an edit is an Edit of a log or a tuple of an operation "
+                            f"({', '.join(OPERATIONS)}) and its arguments, not {edit!r}")
+        name, *args = edit
+        kwargs = args.pop() if args and isinstance(args[-1], dict) else {}
+        table: Self = getattr(self, name)(*args, **kwargs)
+        return table
+
+    # -- the machinery ---------------------------------------------------------
+    def _bin_number(self, number: int) -> int:
+        if isinstance(number, bool) or not isinstance(number, (int, np.integer)) \
+                or not 0 <= number < self.n_bins:
+            raise EditError(f"bin numbers run from 0 to {self.n_bins - 1}, not {number!r}")
+        return int(number)
+
+    def _categories(self, what: str) -> tuple[tuple[str, ...], ...]:
+        if self.bin_categories is None:
+            raise EditError(f"{what} moves categories: this table bins numbers")
+        return self.bin_categories
+
+    def _edit(self, operation: str, arguments: Mapping[str, Any], step: Mapping[str, Any],
+              note: Note) -> Self:
+        """The table after `step`, with the edit appended to its log; a
+        monotone event rate that the edit breaks is reported with a
+        `TrendWarning`."""
+        if self.basis is None:
+            raise EditError("this table keeps no counts to edit from (it was read from a "
+                            "document or pickled without them): fit it again, and replay its "
+                            "log with TableBinning.fit(..., edits=...)")
+        if self.basis.not_kept:
+            raise EditError(f"this table's column has {self.basis.not_kept} distinct values, "
+                            "more than a table keeps counts of for edits: "
+                            "round the values, or fit custom_binning with the cut points wanted")
+        summary, fields = _stepped(self, self.basis, step)
+        unlogged = self._rebuilt(summary, edits=(), **fields)
+        trend = trend_of(unlogged["event_rate"][:unlogged.n_bins])
+        edit = Edit(operation, dict(arguments), dict(step), note.get("reason"),
+                    note.get("author"), note.get("time"), measures(self), measures(unlogged),
+                    trend)
+        if not edit.monotone and trend_of(self["event_rate"][:self.n_bins]) in MONOTONE:
+            of = f" of {self.name!r}" if self.name is not None else ""
+            warnings.warn(f"after {operation} the event rate over the bins{of} is {trend}, no "
+                          "longer monotone", TrendWarning, stacklevel=3)
+        return self._rebuilt(summary, edits=(*self.edits, edit), **fields)
+
+
+def measures(table: EditableTable) -> dict[str, float]:
+    """What an edit's log keeps of a table before and after it."""
+    return {"iv": table.information_value, "gini": table.gini, "bins": table.n_bins}
+
+
+def _stepped(table: EditableTable, basis: EditBasis,
+             step: Mapping[str, Any]) -> tuple[dict[str, Any], dict[str, Any]]:
+    """The rows and the fields of the table after `step`."""
+    rows = np.asarray(table["c0"]), np.asarray(table["c1"])
+    missing = (int(rows[0][-1]), int(rows[1][-1])) if table.has_missing_row else (0, 0)
+    n = table.n_bins
+    wrong = NAME_STEPS if table.bin_categories is None else NUMBER_STEPS
+    if set(step) & set(wrong):
+        raise EditError(f"{', '.join(sorted(set(step) & set(wrong)))} does not apply to a "
+                        f"{table.kind} table")
+    if table.bin_categories is not None:
+        bins, pooled = _regrouped(table.bin_categories, table.pooled_categories, basis, step)
+        summary, ordered = group_summary(basis.names, basis.c0, basis.c1, bins, pooled, missing)
+        return summary, {"special_values": (), "bin_categories": ordered,
+                         "pooled_categories": pooled, "basis": basis}
+    specials = list(table.special_values)
+    counts = [(int(rows[0][n + j]), int(rows[1][n + j])) for j in range(len(specials))]
+    if "add_special" in step:
+        code = step["add_special"]
+        if code in specials or not math.isfinite(code):
+            raise EditError(f"{code!r} is already a special value" if code in specials
+                            else f"special values must be finite, not {code!r}")
+        basis, taken = without_value(basis, code)
+        specials.append(code)
+        counts.append(taken)
+    if "remove_special" in step:
+        code = step["remove_special"]
+        if code not in specials:
+            raise EditError(f"{code!r} is not a special value of this table")
+        j = specials.index(code)
+        basis = with_value(basis, code, *counts[j])
+        del specials[j], counts[j]
+    cuts = _cuts(table.splits, basis, step)
+    return (interval_summary(basis, cuts, specials, counts, missing),
+            {"special_values": specials, "bin_categories": None, "pooled_categories": (),
+             "basis": basis})
+
+
+def _cuts(current: FloatArray, basis: EditBasis, step: Mapping[str, Any]) -> FloatArray:
+    """The cut points after a numeric step."""
+    cuts = [float(c) for c in current]
+    if "set_cuts" in step:
+        cuts = list(step["set_cuts"])
+    if "fix_cuts" in step:
+        return fixed_cut_optimum(basis, step["fix_cuts"], step.get("limits", {}))
+    for value in step.get("remove_cuts", ()):
+        if value not in cuts:
+            raise EditError(f"{printing.number(value)} is not a cut point of this table")
+        cuts.remove(value)
+    for value in step.get("add_cuts", ()):
+        if value in cuts:
+            raise EditError(f"{printing.number(value)} is already a cut point")
+        cuts.append(value)
+    return checks.cut_points("cuts", sorted(cuts))
+
+
+def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
+                      limits: Mapping[str, Any]) -> FloatArray:
+    """The cut points of largest information value that hold every `fixed`
+    cut, under the fit's limits overridden by `limits`: the optimal grouping
+    of pre-bins (a cut after every distinct value when they are few, else the
+    fit's quantile pre-bins), each fixed cut starting a group."""
+    unknown = sorted(set(limits) - set(LIMITS))
+    if unknown:
+        raise EditError(f"unknown limit(s) {', '.join(unknown)}; limits are {', '.join(LIMITS)}")
+    checked = {**basis.limits, **limits}
+    check_options(LIMITS, checked)
+    value = basis.value
+    finite = value[np.isfinite(value)]
+    if len(finite) <= EXACT_PREBINS:
+        candidates = finite[finite < value[-1]] if value.size else finite
+    else:
+        candidates = native.quantile_splits(basis.counts, int(checked["n_prebins"]))
+    kept = np.asarray(fixed, dtype=np.float64)
+    prebins = np.union1d(candidates, kept)
+    per_prebin = native.summary_from_counts(basis.counts, missing_c0=0, missing_c1=0,
+                                            splits=prebins, representative="mean")
+    intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    best = native.optimal_grouping(
+        np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
+        np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
+        max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
+        min_events=checked["min_events"], min_non_events=checked["min_non_events"],
+        trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
+    if best["message"]:
+        rows = np.asarray(per_prebin["count"])[intervals]
+        raise EditError(_broken(best, kept, checked, rows, np.searchsorted(prebins, kept) + 1))
+    cuts = prebins[best["last"][:-1]]
+    # A quantile falls between two values; the largest value at or below it
+    # parts the rows alike. A fixed cut stays as the analyst gave it.
+    snapped = value[np.searchsorted(value, cuts, side="right") - 1]
+    chosen: FloatArray = np.where(np.isin(cuts, kept), cuts, snapped)
+    return chosen
+
+
+def _broken(best: Mapping[str, Any], fixed: npt.NDArray[np.float64],
+            limits: Mapping[str, Any], rows: npt.NDArray[Any],
+            starts: npt.NDArray[np.int64]) -> str:
+    """Which limit the fixed cuts break, and the bin (between two fixed cuts,
+    of the pre-bins `starts` begin) that breaks it."""
+    message = str(best["message"])
+    limit = next((k for k in ("min_bin_share", "min_non_events", "min_events", "max_bins",
+                              "trend") if k in message), "trend")
+    if not limit.startswith("min_"):
+        return f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message}"
+    j = int(best["broken_segment"])
+    bounds = np.concatenate(([0], starts, [rows.size]))
+    lo = float(fixed[j - 1]) if j > 0 else -math.inf
+    hi = float(fixed[j]) if j < fixed.size else math.inf
+    if rows[bounds[j]:bounds[j + 1]].sum() == 0:
+        return f"the fixed cuts leave the bin {printing.interval(lo, hi)} without rows"
+    return (f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message} "
+            f"(the bin {printing.interval(lo, hi)})")
+
+
+def _regrouped(bins: Sequence[tuple[str, ...]], pooled: Sequence[str], basis: EditBasis,
+               step: Mapping[str, Any]) -> tuple[list[list[str]], tuple[str, ...]]:
+    """The bins (lists of categories) and pooled categories after a categorical step."""
+    groups = [list(b) for b in bins]
+    pooled = tuple(pooled)
+
+    def bin_of(name: str) -> int:
+        for i, b in enumerate(groups):
+            if name in b:
+                return i
+        raise EditError(f"no bin holds the category {name!r}")
+
+    def take(name: str) -> None:
+        nonlocal pooled
+        if name in pooled:
+            pooled = tuple(p for p in pooled if p != name)
+            if not pooled and OTHER not in basis.names:
+                groups[bin_of(OTHER)].remove(OTHER)
+            return
+        groups[bin_of(name)].remove(name)
+
+    if "move" in step:
+        name, to = step["move"], step["to"]
+        target = None if to is None else bin_of(to)
+        if target is not None and name in groups[target]:
+            raise EditError(f"the category {name!r} is already in that bin")
+        destination = groups[target] if target is not None else []
+        take(name)
+        destination.append(name)
+        if target is None:
+            groups.append(destination)
+    if "merge" in step:
+        a, b = (bin_of(n) for n in step["merge"])
+        if a == b:
+            raise EditError(f"{step['merge'][0]!r} and {step['merge'][1]!r} share a bin")
+        groups[a] += groups[b]
+        groups[b] = []
+    if "split" in step:
+        names = list(step["split"])
+        for name in names:
+            take(name)
+        groups.append(names)
+    if "unseen_with" in step:
+        target_bin = groups[bin_of(step["unseen_with"])]
+        if OTHER in target_bin:
+            raise EditError("unseen categories already go to that bin")
+        if any(OTHER in b for b in groups):
+            groups[bin_of(OTHER)].remove(OTHER)
+        target_bin.append(OTHER)
+    kept = [b for b in groups if b]
+    empty = [b for b in kept if all(_rows(basis, g, pooled) == 0 for g in b)]
+    if empty:
+        raise EditError(f"the bin {', '.join(empty[0])} would hold no rows")
+    return kept, pooled
+
+
+def _rows(basis: EditBasis, group: str, pooled: Sequence[str]) -> int:
+    names = list(pooled) if group == OTHER and OTHER not in basis.names else [group]
+    at = [basis.names.index(n) for n in names]
+    return int(basis.c0[at].sum() + basis.c1[at].sum())

@@ -1,0 +1,93 @@
+"""The edit log travels with the model: through JSON (version 2 documents,
+read strictly; version 1 documents still load) and pickle, and in print."""
+import copy
+import json
+import pathlib
+import pickle
+
+import numpy as np
+import pytest
+from package_under_test import tessaline as tl
+
+pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
+BEFORE_EDITS = pathlib.Path(__file__).with_name("written_before_edits.json")
+
+
+@pytest.fixture(scope="module")
+def edited():
+    rng = np.random.default_rng(4)
+    x = rng.integers(0, 40, 2000).astype(float)
+    x[:50] = -999.0
+    y = (rng.random(2000) < 0.1 + x.clip(0) / 80).astype(float)
+    return (tl.optimal_binning(x, y, special_values=[-999], name="age")
+            .merge(1, 2, reason="similar risk", author="ana", time="2026-12-08T10:00Z")
+            .with_cuts([10.5, 20.5], fixed=True, author="ana")
+            .remove_special(-999, reason="code retired"))
+
+
+def test_the_log_survives_json_and_pickle(edited):
+    restored = tl.BinningTable.from_json(edited.to_json())
+    assert restored.edits == edited.edits and restored.to_dict() == edited.to_dict()
+    assert json.loads(edited.to_json())["version"] == 2
+    unpickled = pickle.loads(pickle.dumps(edited))
+    assert unpickled.edits == edited.edits
+    # The pickle keeps the counts: it can be edited further, the document cannot.
+    assert unpickled.add_cut(30.5).to_dict() == edited.add_cut(30.5).to_dict()
+    assert [e.step for e in edited.edits] == [
+        {"remove_cuts": [float(edited.edits[0].step["remove_cuts"][0])]},
+        {"fix_cuts": [10.5, 20.5], "limits": {}}, {"remove_special": -999.0}]
+
+
+def test_a_document_written_before_edits_still_loads():
+    binning = tl.from_json(BEFORE_EDITS.read_text())
+    assert binning.edits == {} and binning.to_dict() == json.loads(BEFORE_EDITS.read_text())
+    assert all(t.edits == () and t.basis is None for t in binning.tables.values())
+
+
+def test_an_older_pickle_without_counts_loads_and_says_it_cannot_be_edited(edited):
+    state = edited.__getstate__()
+    del state["basis"], state["edits"]
+    older = tl.BinningTable.__new__(tl.BinningTable)
+    older.__setstate__(state)
+    assert older.edits == () and older.to_dict()["rows"] == edited.to_dict()["rows"]
+    with pytest.raises(tl.EditError, match="this table keeps no counts to edit from"):
+        older.add_cut(1.5)
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda d: d.pop("edits"), "a version 2 document must hold its edit log"),
+    (lambda d: d.update(edits={}), "field 'edits' must be a list of edits"),
+    (lambda d: d["edits"][0].pop("time"), "edit 1: an edit must be an object with the fields"),
+    (lambda d: d["edits"][1].update(author=3), "edit 2: field 'author' must be a string or null"),
+    (lambda d: d["edits"][0].update(trend="up"), "edit 1: field 'trend' must be one of flat, "),
+    (lambda d: d["edits"][0].update(step={"cut": 1}), "edit 1: field 'step' must hold some of"),
+    (lambda d: d["edits"][0]["step"].update(remove_cuts=[1.5]), "expected a hexadecimal float"),
+    (lambda d: d["edits"][2]["before"].update(bins="7"), "edit 3: field 'before' must hold iv, "),
+    (lambda d: d["edits"][0]["after"].update(iv="1.0"), "'1.0' is not a hexadecimal float"),
+])
+def test_a_malformed_edit_log_is_refused(edited, change, message):
+    doc = copy.deepcopy(edited.to_dict())
+    change(doc)
+    with pytest.raises(tl.DocumentError, match=message):
+        tl.BinningTable.from_dict(doc)
+
+
+@pytest.mark.parametrize("edit", [False, True])
+def test_a_table_binning_document_is_version_2_exactly_when_a_table_is_edited(edited, edit):
+    binning = tl.from_json(BEFORE_EDITS.read_text())
+    if edit:
+        binning.edit("age", edited)
+    doc = binning.to_dict()
+    assert doc["version"] == 1 + edit and tl.TableBinning.from_dict(doc).edits == binning.edits
+    doc["version"] = 2 - edit
+    with pytest.raises(tl.DocumentError, match="a version 2 document holds an edited table, "
+                       "an older one none"):
+        tl.TableBinning.from_dict(doc)
+
+
+def test_the_printed_table_ends_with_its_log(edited):
+    lines = str(edited).splitlines()[-3:]
+    assert lines[0].startswith("edit 1: merge(first=1, second=2): IV ")
+    assert lines[0].endswith("event rate ascending; 2026-12-08T10:00Z ana; similar risk")
+    assert lines[1].startswith("edit 2: with_cuts(cuts=[10.5, 20.5], fixed=True, limits={}): ")
+    assert lines[2].endswith("Gini 0.392 -> 0.392, bins 8 -> 8, event rate ascending; code retired")

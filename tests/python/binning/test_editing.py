@@ -1,0 +1,239 @@
+"""Edits of a fitted table: each equals, bit for bit, a fresh fit on the rows
+with the resulting cut points or groups; cuts fixed by the analyst with the
+rest re-optimised equal the best of every admissible cut set; what cannot
+be made is an EditError that says why."""
+import itertools
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+from package_under_test import tessaline as tl
+from tessaline.binning import basis
+
+# Random edits break trends often; the warning is tested once, on its own.
+pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
+
+NUMERIC_FITS = {
+    "optimal": lambda x, y, s: tl.optimal_binning(x, y, special_values=s, min_bin_share=0.02),
+    "quantile": lambda x, y, s: tl.quantile_binning(x, y, n_bins=4, special_values=s),
+    "mdlp": lambda x, y, s: tl.mdlp_binning(x, y, special_values=s, minobs=3),
+    "custom": lambda x, y, s: tl.custom_binning(x, y, [5.0], special_values=s,
+                                                representative="mean"),
+}
+
+
+def plain(table):
+    """A table's document without what tells how it was made (fit, search, edits)."""
+    doc = table.to_dict()
+    for key in ("method", "metadata", "split_log", "edits", "version"):
+        doc.pop(key, None)
+    return doc
+
+
+def sample(seed, n=400):
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 12, n).astype(float)
+    x[rng.random(n) < 0.08] = -999.0
+    x[rng.random(n) < 0.05] = np.nan
+    x[rng.random(n) < 0.02] = np.inf
+    y = (rng.random(n) < 0.15 + 0.05 * np.nan_to_num(x, posinf=12) % 7 / 7).astype(float)
+    y[rng.random(n) < 0.03] = np.nan
+    return x, y
+
+
+def numeric_edit(draw, table):
+    """One edit that applies to `table`, drawn at random."""
+    cuts = [float(c) for c in table.splits]
+    free = [v + 0.5 for v in range(-1, 12) if v + 0.5 not in cuts]
+    codes = [v for v in (-999.0, 3.0, 7.0) if v not in table.special_values]
+    choices = ["add_cut", "with_cuts"] + ["remove_cut", "move_cut"] * bool(cuts)
+    choices += ["add_special"] * bool(codes)
+    choices += ["merge"] * (table.n_bins > 1) + ["remove_special"] * bool(table.special_values)
+    match draw(st.sampled_from(choices)):
+        case "add_cut":
+            return table.add_cut(draw(st.sampled_from(free)))
+        case "remove_cut":
+            return table.remove_cut(draw(st.sampled_from(cuts)))
+        case "move_cut":
+            return table.move_cut(draw(st.sampled_from(cuts)), draw(st.sampled_from(free)))
+        case "merge":
+            first = draw(st.integers(0, table.n_bins - 2))
+            return table.merge(first, draw(st.integers(first + 1, table.n_bins - 1)))
+        case "with_cuts":
+            return table.with_cuts(sorted(draw(st.sets(st.sampled_from(free + cuts), max_size=5))))
+        case "add_special":
+            return table.add_special(draw(st.sampled_from(codes)))
+        case _:
+            return table.remove_special(draw(st.sampled_from(table.special_values)))
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.data(), st.sampled_from(sorted(NUMERIC_FITS)), st.integers(0, 2 ** 16),
+       st.sampled_from([(), (-999.0,)]))
+def test_numeric_edits_equal_a_fresh_fit_at_their_cut_points(data, fit, seed, specials):
+    x, y = sample(seed)
+    table = NUMERIC_FITS[fit](x, y, specials)
+    representative = "mean" if fit == "custom" else "median"
+    for step in range(data.draw(st.integers(1, 5))):
+        table = numeric_edit(data.draw, table)
+        fresh = tl.custom_binning(x, y, table.splits, special_values=table.special_values,
+                                  representative=representative)
+        assert plain(table) == plain(fresh)
+        assert len(table.edits) == step + 1 and table.edits[-1].after["bins"] == table.n_bins
+
+
+def categorical_edit(draw, table):
+    bins = table.bin_categories
+    names = [n for b in bins for n in b if n != "other"] + list(table.pooled_categories)
+    n = table.n_bins
+    choices = ["move", "split"] + ["merge", "send_unseen_to"] * (n > 1)
+    match draw(st.sampled_from(choices)):
+        case "move":
+            name = draw(st.sampled_from(names))
+            targets = [i for i, b in enumerate(bins) if name not in b]
+            return table.move(name, draw(st.sampled_from([None, *targets])))
+        case "split":
+            b = draw(st.integers(0, n - 1))
+            return table.split(b, draw(st.sets(st.sampled_from(bins[b]), min_size=1)))
+        case "merge":
+            a, b = draw(st.permutations(range(n)))[:2]
+            return table.merge(a, b)
+        case _:
+            free = [i for i, b in enumerate(bins) if "other" not in b]
+            return table.send_unseen_to(draw(st.sampled_from(free)))
+
+
+@settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(st.data(), st.integers(0, 2 ** 16))
+def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed):
+    rng = np.random.default_rng(seed)
+    x = rng.choice(np.array(list("ABCDEFG") + [None], dtype=object), 300,
+                   p=[0.3, 0.2, 0.2, 0.1, 0.1, 0.04, 0.03, 0.03])
+    y = (rng.random(300) < np.array([ord(c or "D") % 5 / 6 for c in x])).astype(float)
+    table = tl.categorical_binning(x, y, min_share=0.05, minobs=5)
+    for _ in range(data.draw(st.integers(1, 5))):
+        table = categorical_edit(data.draw, table)
+        assert plain(table) == plain(tl.grouped_binning(x, y, table.bin_categories))
+
+
+# -- cuts fixed by the analyst, the rest re-optimised ------------------------------
+def admissible(x, y, cuts, limits):
+    """The IV of the intervals at `cuts` when they meet `limits`, else None."""
+    table = tl.custom_binning(x, y, cuts)
+    c0, c1 = table["c0"][:table.n_bins], table["c1"][:table.n_bins]
+    rows, rates = c0 + c1, table["event_rate"][:table.n_bins]
+    steps = np.sign(np.diff(rates))
+    trend = limits["trend"]
+    if (rows == 0).any() or (rows / rows.sum() < limits["min_bin_share"]).any() \
+            or (c1 < limits["min_events"]).any() or (c0 < limits["min_non_events"]).any() \
+            or table.n_bins > limits["max_bins"] \
+            or (trend == "ascending" and (steps <= 0).any()) \
+            or (trend == "descending" and (steps >= 0).any()):
+        return None
+    return tl.weight_of_evidence(c0, c1)[2]
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_cuts_around_fixed_ones_are_the_best_admissible_set(seed):
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 8, 80).astype(float)
+    y = (rng.random(80) < 0.2 + 0.08 * x * (seed % 3 - 1) ** 2).astype(float)
+    limits = {"max_bins": [8, 3, 4][seed % 3], "min_bin_share": [0.0, 0.1][seed % 2],
+              "min_events": seed % 3, "min_non_events": 1,
+              "trend": ["none", "ascending", "descending"][seed // 4]}
+    fixed = sorted(rng.choice(np.arange(7.0), size=1 + seed % 2, replace=False))
+    table = tl.custom_binning(x, y, [])
+    best = max(((iv, -len(cuts), cuts) for r in range(8)
+                for cuts in itertools.combinations(np.arange(7.0), r)
+                if set(fixed) <= set(cuts)
+                and (iv := admissible(x, y, list(cuts), limits)) is not None),
+               default=None, key=lambda c: c[:2])
+    if best is None:
+        with pytest.raises(tl.EditError, match="the fixed cuts break the limit"):
+            table.with_cuts(fixed, fixed=True, limits=limits)
+        return
+    edited = table.with_cuts(fixed, fixed=True, limits=limits)
+    iv = admissible(x, y, list(edited.splits), limits)
+    assert set(fixed) <= set(edited.splits) and iv == pytest.approx(best[0], rel=1e-12)
+
+
+@pytest.mark.parametrize("limits, message", [
+    ({"min_events": 3}, "the fixed cuts break the limit min_events = 3: a fixed cut leaves a bin "
+     "with fewer events than min_events \\(the bin \\(-inf, 0\\]\\)"),
+    ({"min_bin_share": 0.3}, "limit min_bin_share = 0.3: .* \\(the bin \\(-inf, 0\\]\\)"),
+    ({"max_bins": 1}, "limit max_bins = 1: the fixed cuts make more bins than max_bins$"),
+    ({"trend": "descending"}, "limit trend = 'descending': no grouping around the fixed cuts "
+     "follows the trend"),
+    ({"bins": 3}, "unknown limit\\(s\\) bins; limits are max_bins, "),
+    ({"fixed": [0.0, 9.0]}, "the fixed cuts leave the bin \\(9, \\+inf\\) without rows$"),
+])
+def test_a_fixed_cut_that_breaks_a_limit_names_it(limits, message):
+    x = np.array([0, 0, 1, 1, 2, 2, 3, 3, 4, 4], dtype=float)
+    y = np.array([0, 1, 0, 0, 0, 1, 1, 1, 1, 1], dtype=float)
+    with pytest.raises(tl.EditError, match=message):
+        rest = {k: v for k, v in limits.items() if k != "fixed"}
+        tl.custom_binning(x, y, [2.0]).with_cuts(limits.get("fixed", [0.0]), fixed=True,
+                                                 limits=rest)
+
+
+def test_the_fit_limits_hold_around_fixed_cuts_and_a_broken_trend_is_reported():
+    x, y = sample(7, 3000)
+    table = tl.optimal_binning(x, y, max_bins=4, trend="ascending", special_values=[-999])
+    edited = table.with_cuts([5.5], fixed=True)
+    assert 5.5 in edited.splits and edited.n_bins <= 4 and edited.edits[-1].trend == "ascending"
+    assert edited.special_values == (-999.0,)
+    # Event rates 10%, 30%, 20%, 50% at the values 0 to 3.
+    x = np.repeat(np.arange(4.0), 10)
+    y = np.concatenate([np.arange(10) < k for k in (1, 3, 2, 5)]).astype(float)
+    table = tl.custom_binning(x, y, [0.5, 1.5])
+    with pytest.warns(tl.TrendWarning, match="after add_cut the event rate over the bins is "
+                      "irregular, no longer monotone"):
+        assert not table.add_cut(2.5).edits[-1].monotone
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda t: t.remove_cut(4.5), "4.5 is not a cut point of this table"),
+    (lambda t: t.add_cut(5.0), "5 is already a cut point"),
+    (lambda t: t.merge(0, 0), "merge needs two different bins, not 0 twice"),
+    (lambda t: t.merge(0, 9), "bin numbers run from 0 to 1, not 9"),
+    (lambda t: t.split(0, 7.0), "split: 7.0 is not inside bin 0 \\(-inf, 5\\]"),
+    (lambda t: t.add_special(-999), "-999.0 is already a special value"),
+    (lambda t: t.remove_special(3), "3.0 is not a special value of this table"),
+    (lambda t: t.move("A", 0), "move moves categories: this table bins numbers"),
+    (lambda t: tl.BinningTable.from_json(t.to_json()).add_cut(1),
+     "this table keeps no counts to edit from"),
+])
+def test_an_edit_that_cannot_be_made_says_why(edit, message):
+    x, y = sample(3)
+    with pytest.raises(tl.EditError, match=message):
+        edit(NUMERIC_FITS["custom"](x, y, [-999.0]))
+
+
+def test_a_column_of_too_many_values_keeps_no_counts(monkeypatch):
+    monkeypatch.setattr(basis, "MAX_KEPT_VALUES", 5)
+    with pytest.raises(tl.EditError, match="this table's column has 14 distinct values, more "
+                       "than a table keeps counts of for edits: round the values"):
+        tl.quantile_binning(*sample(3)).add_cut(1.5)
+
+
+@pytest.mark.parametrize("edit, message", [
+    (lambda t: t.move("Z", 0), "no bin holds the category 'Z'"),
+    (lambda t: t.split(0, ["C"]), "split: bin 0 does not hold 'C'"),
+    (lambda t: t.send_unseen_to(0).send_unseen_to(0), "unseen categories already go to that bin"),
+    (lambda t: t.with_cuts([1.5]), "set_cuts does not apply to a categorical table"),
+])
+def test_a_categorical_edit_that_cannot_be_made_says_why(edit, message):
+    x = np.array(list("AABBCCDD") * 10, dtype=object)
+    y = np.array([0, 0, 0, 1, 0, 1, 1, 1] * 10, dtype=float)
+    table = tl.grouped_binning(x, y, [["A", "B"], ["C", "D"]])
+    with pytest.raises(tl.EditError, match=message):
+        edit(table)
+
+
+def test_unseen_categories_go_where_the_analyst_sends_them():
+    x = np.array(list("AABBCCDD") * 10, dtype=object)
+    y = np.array([0, 0, 0, 1, 0, 1, 1, 1] * 10, dtype=float)
+    table = tl.grouped_binning(x, y, [["A"], ["B"], ["C", "D"]]).send_unseen_to(1)
+    assert table.bin_categories == (("A",), ("B", "other"), ("C", "D"))
+    np.testing.assert_array_equal(table.transform(np.array(["Q", "C"], dtype=object)), [1, 2])
