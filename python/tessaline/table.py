@@ -427,7 +427,7 @@ class TableBinning(PlainState):
         return document.dumps(self.to_dict(), indent)
 
     def to_sql(self, source: str, *, output: Literal["woe", "index"] = "woe",
-               dialect: Literal["duckdb", "sqlite"] = "duckdb", selected: bool = False,
+               dialect: sql.Dialect = "duckdb", selected: bool = False,
                keep: Sequence[str] = ()) -> str:
         """A SELECT over the table `source` that gives every binned column (the
         selected ones with `selected=True`) as `transform` does, under its own
