@@ -34,10 +34,11 @@ def _pg_type(values):
     return {"f": "DOUBLE PRECISION", "i": "BIGINT", "u": "BIGINT"}.get(kind, "TEXT")
 
 
-def _pg_value(v, row):
-    # NaN of every other row goes in as NULL, the rest as PostgreSQL's NaN,
-    # so that both missing values are read.
-    if v is None or v is pd.NA or (isinstance(v, float) and v != v and row % 2 == 0):
+def _pg_value(v, row, kind):
+    # NaN of every other row of a column of doubles goes in as NULL, the
+    # rest as PostgreSQL's NaN, so that both missing values are read.
+    if v is None or v is pd.NA or (isinstance(v, float) and v != v and (
+            row % 2 == 0 or kind != "DOUBLE PRECISION")):
         return None
     return v.item() if isinstance(v, np.generic) else v
 
@@ -55,12 +56,13 @@ def load(connection, dialect, frame):
         # A heap keeps no order of insertion: the view gives the rows in the frame's.
         connection.execute("DROP VIEW IF EXISTS applicants; DROP TABLE IF EXISTS loaded")
         names = ", ".join(f'"{name}"' for name in frame.columns)
+        kinds = [_pg_type(frame[name]) for name in frame.columns]
         connection.execute("CREATE TABLE loaded (row_number BIGINT, " + ", ".join(
-            f'"{name}" {_pg_type(frame[name])}' for name in frame.columns) + ")")
+            f'"{name}" {kind}' for name, kind in zip(frame.columns, kinds)) + ")")
         columns = [frame[name].astype(object).tolist() for name in frame.columns]
         with connection.cursor().copy(f"COPY loaded (row_number, {names}) FROM STDIN") as copy:
             for row, values in enumerate(zip(*columns)):
-                copy.write_row([row, *(_pg_value(v, row) for v in values)])
+                copy.write_row([row, *(_pg_value(v, row, k) for v, k in zip(values, kinds))])
         connection.execute(f"CREATE VIEW applicants AS SELECT {names} FROM loaded "
                            "ORDER BY row_number")
     return connection
