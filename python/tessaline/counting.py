@@ -108,6 +108,14 @@ def over_max_distinct(columns: Sequence[str], distinct: Mapping[int, int],
     return over
 
 
+def check_target_distinct(target: str, distinct: int, max_distinct: int) -> None:
+    """A target whose percentile would bring more than `max_distinct` values
+    to the client is an error."""
+    if distinct > max_distinct:
+        raise ValueError(f"the target {target!r} has {distinct} distinct values, more than "
+                         f"max_distinct={max_distinct}: give the threshold as value=")
+
+
 def target_threshold(values: npt.ArrayLike, rows: npt.ArrayLike, target: str,
                      value: float | None, percentile: float | None, max_distinct: int) -> float:
     """The threshold of a numeric target: `value`, or the linear-interpolation
@@ -117,9 +125,7 @@ def target_threshold(values: npt.ArrayLike, rows: npt.ArrayLike, target: str,
         return float(value)
     assert percentile is not None
     ys = np.asarray(values, dtype=np.float64)
-    if ys.size > max_distinct:
-        raise ValueError(f"the target {target!r} has {ys.size} distinct values, more than "
-                         f"max_distinct={max_distinct}: give the threshold as value=")
+    check_target_distinct(target, ys.size, max_distinct)
     order = np.argsort(ys)
     return native.percentile(ys[order], np.asarray(rows, dtype=np.int64)[order], percentile)
 
