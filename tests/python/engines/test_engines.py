@@ -3,40 +3,18 @@ of the same rows, bit for bit."""
 import numpy as np
 import pandas as pd
 import pytest
-
 import sql_engines
-import tessaline as tl
 from package_under_test import ROOT
+from random_tables import random_frame
 from sql_engines import ENGINES
+
+import tessaline as tl
 from tessaline import engines
 
 GERMAN = ROOT / "examples" / "data" / "germancredit.csv"
 
 
-def random_frame(n=20_000, seed=3):
-    """Numbers with ties, NaN, infinities and -999; a target with NaN;
-    categories as strings (rare ones, missing ones), booleans and codes."""
-    rng = np.random.default_rng(seed)
-    frame = {}
-    for j, levels in enumerate((8, 300, 0)):
-        x = np.round(rng.normal(size=n) * 3, 1) if levels == 0 else rng.integers(0, levels, n) * 0.5
-        for share, value in ((0.03, np.nan), (0.01, np.inf), (0.01, -np.inf), (0.02, -999.0)):
-            x[rng.random(n) < share] = value
-        frame[f"x{j}"] = x + 0.0  # no -0.0: a zero's sign is not kept by an engine
-    risk = np.nan_to_num(frame["x0"], posinf=9, neginf=-9) / 2 - 1
-    y = (rng.random(n) < 1 / (1 + np.exp(-risk))).astype(float)
-    y[rng.random(n) < 0.02] = np.nan
-    letters = np.array(list("ABCDEFGH") + ["rare1", "rare2"])
-    grade = letters[np.minimum(rng.geometric(0.3, n) - 1, 9)].astype(object)
-    grade[rng.random(n) < 0.03] = None
-    frame["grade"] = grade
-    frame["flag"] = np.where(rng.random(n) < 0.01, None, rng.random(n) < 0.5 + 0.1 * y)
-    frame["code"] = rng.integers(1, 6, n)
-    frame["y"] = y
-    return pd.DataFrame(frame)
-
-
-FRAMES = {"german": pd.read_csv(GERMAN), "random": random_frame()}
+FRAMES = {"german": pd.read_csv(GERMAN), "random": random_frame(20_000, seed=3)}
 TARGETS = {"german": ("creditability", "bad"), "random": ("y", None)}
 _loaded = {}
 

@@ -21,6 +21,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from pyspark.sql import SparkSession, functions as F  # noqa: E402
 
 from package_under_test import ROOT  # noqa: E402
+from random_tables import random_frame  # noqa: E402
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
@@ -36,32 +37,6 @@ def spark():
                .getOrCreate())
     yield session
     session.stop()
-
-
-def random_frame(n=100_000, seed=7):
-    """Numbers with ties, NaN (NULL in Spark for every 97th row), infinities
-    and -999; categories as strings (some rare, some missing), booleans and
-    integer codes."""
-    rng = np.random.default_rng(seed)
-    frame = {"id": np.arange(n)}
-    for j, levels in enumerate((8, 300, 0)):
-        x = np.round(rng.normal(size=n) * 3, 1) if levels == 0 else rng.integers(0, levels, n) * 0.5
-        x[rng.random(n) < 0.03] = np.nan
-        x[rng.random(n) < 0.01] = np.inf
-        x[rng.random(n) < 0.01] = -np.inf
-        x[rng.random(n) < 0.02] = -999.0
-        frame[f"x{j}"] = x
-    risk = np.nan_to_num(frame["x0"], posinf=9, neginf=-9) / 2 - 1
-    y = (rng.random(n) < 1 / (1 + np.exp(-risk))).astype(float)
-    y[rng.random(n) < 0.02] = np.nan
-    letters = np.array(list("ABCDEFGH") + ["rare1", "rare2"])
-    grade = letters[np.minimum(rng.geometric(0.3, n) - 1, 9)].astype(object)
-    grade[rng.random(n) < 0.03] = None
-    frame["grade"] = grade
-    frame["flag"] = np.where(rng.random(n) < 0.01, None, rng.random(n) < 0.5 + 0.1 * y)
-    frame["code"] = rng.integers(1, 6, n)
-    frame["y"] = y
-    return pd.DataFrame(frame)
 
 
 def spark_frame(spark, pdf):
@@ -82,7 +57,7 @@ def local_frame(pdf):
 @pytest.fixture(scope="session")
 def frames(spark):
     german = pd.read_csv(GERMAN).assign(id=lambda d: np.arange(len(d)))
-    pdf = random_frame()
+    pdf = random_frame(100_000, seed=7, with_id=True)
     return {"german": (german, spark.createDataFrame(german), "creditability", "bad",
                        ["duration_in_month", "credit_amount", "age_in_years"]),
             "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"])}
