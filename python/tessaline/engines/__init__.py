@@ -30,6 +30,7 @@ the engine: counts stay exact, cut points can only fall at the end of a cell.
 """
 from __future__ import annotations
 
+import contextlib
 import os
 import uuid
 from collections.abc import Mapping, Sequence
@@ -40,7 +41,6 @@ from .._core.target import not_binary
 from ..binning.counts import CategoryCounts, ColumnCounts
 from ..counting import (
     BOOLEAN,
-    CATEGORY,
     DEFAULT_MAX_DISTINCT,
     NUMBER,
     ColumnType,
@@ -97,7 +97,7 @@ def _flag(connection: Any, d: Dialect, source: str, target: str, kind: ColumnTyp
     if kind.kind != NUMBER:
         raise not_binary(_target_names(connection, d, source, target, kind))
     y = d.number(identifier(target))
-    if value is None and percentile is None or not _rows(
+    if (value is None and percentile is None) or not _rows(
             connection, f"SELECT 1 FROM {source} WHERE {y} NOT IN (0.0, 1.0) LIMIT 1"):
         return event_flag(d, target, kind.kind)
     counted = _rows(connection, f"SELECT {y}, count(*) FROM {source} WHERE {y} IS NOT NULL "
@@ -143,8 +143,12 @@ def count_columns(connection: Any, source: str, columns: Sequence[str], target: 
                             approximate) if over and approximate else \
             f"SELECT c, x, s, n, known, ones FROM {groups} WHERE c >= 0"
         found = _rows(connection, query)
-    finally:
-        connection.execute(f"DROP TABLE {groups}")
+    except BaseException:
+        # A failed statement may have ended the transaction, and the table with it.
+        with contextlib.suppress(Exception):
+            connection.execute(f"DROP TABLE IF EXISTS {groups}")
+        raise
+    connection.execute(f"DROP TABLE {groups}")
     counted = counts_from_groups(dict(zip(("c", "x", "s", "n", "known", "ones"),
                                           zip(*found) if found else [()] * 6)),
                                  columns, types, categorical, specials)
