@@ -37,13 +37,14 @@ from collections.abc import Mapping, Sequence
 from typing import Any
 
 from .._core.categories import category_name
-from .._core.target import not_binary
+from .._core.target import check_threshold, not_binary
 from ..binning.counts import CategoryCounts, ColumnCounts
 from ..counting import (
     BOOLEAN,
     DEFAULT_MAX_DISTINCT,
     NUMBER,
     ColumnType,
+    check_target_distinct,
     counts_from_groups,
     fit_planned,
     not_zero_one,
@@ -100,8 +101,14 @@ def _flag(connection: Any, d: Dialect, source: str, target: str, kind: ColumnTyp
     if (value is None and percentile is None) or not _rows(
             connection, f"SELECT 1 FROM {source} WHERE {y} NOT IN (0.0, 1.0) LIMIT 1"):
         return event_flag(d, target, kind.kind)
-    counted = _rows(connection, f"SELECT {y}, count(*) FROM {source} WHERE {y} IS NOT NULL "
-                                f"GROUP BY 1") if value is None else []
+    counted = []
+    if value is None:
+        # Counted in the engine before any value is read, to bound what is read.
+        check_threshold(value, percentile)
+        (distinct,), = _rows(connection, f"SELECT count(DISTINCT {y}) FROM {source}")
+        check_target_distinct(target, distinct, max_distinct)
+        counted = _rows(connection, f"SELECT {y}, count(*) FROM {source} WHERE {y} IS NOT NULL "
+                                    "GROUP BY 1")
     cut = target_threshold([v for v, _ in counted], [n for _, n in counted], target, value,
                            percentile, max_distinct)
     return event_flag(d, target, kind.kind, cut=cut)

@@ -96,6 +96,10 @@ def test_approximate_merges_values_into_cells_with_exact_counts(table):
     with pytest.raises(ValueError, match=r"column 'x2' has \d+ distinct values, more than "
                                          r"max_distinct=40 .*round\(\"x2\", 4\).*approximate=K"):
         engines.fit(tl.TableBinning(**options), connection, "applicants", "y", max_distinct=40)
+    with pytest.raises(ValueError, match=r"the target 'x2' has \d+ distinct values, more than "
+                                         "max_distinct=40: give the threshold as value="):
+        engines.fit(tl.TableBinning(percentile=50), connection, "applicants", "x2",
+                    max_distinct=40)
 
 
 @ENGINES
