@@ -11,7 +11,7 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-import sql_engines  # noqa: E402
+import sql_engines
 
 
 @pytest.fixture(scope="session")

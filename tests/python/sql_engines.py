@@ -91,9 +91,11 @@ class PostgresServer:
         if not found:
             pytest.skip("PostgreSQL is not installed (Debian package postgresql)")
         self.bin = os.path.dirname(found[-1])
-        self.dir = tempfile.mkdtemp(prefix="tessaline-pg-")
+        root = os.geteuid() == 0
+        # Under /tmp as root, where the unprivileged user can reach it whatever TMPDIR is.
+        self.dir = tempfile.mkdtemp(prefix="tessaline-pg-", dir="/tmp" if root else None)
         self.as_user = []
-        if os.geteuid() == 0:
+        if root:
             shutil.chown(self.dir, "nobody")
             self.as_user = ["runuser", "-u", "nobody", "--"]
         data = os.path.join(self.dir, "data")

@@ -26,7 +26,8 @@ class Dialect:
         """The column as a double, NULL where it is missing (NULL, NaN, and
         in SQLite anything but an integer or a real)."""
         if self.name == "sqlite":
-            return f"(CASE WHEN typeof({column}) IN ('integer', 'real') THEN CAST({column} AS REAL) END)"
+            number = f"typeof({column}) IN ('integer', 'real')"
+            return f"(CASE WHEN {number} THEN CAST({column} AS REAL) END)"
         return f"NULLIF(CAST({column} AS {self.double}), CAST('NaN' AS {self.double}))"
 
     def as_text(self, column: str) -> str:

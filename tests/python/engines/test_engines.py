@@ -19,6 +19,13 @@ TARGETS = {"german": ("creditability", "bad"), "random": ("y", None)}
 _loaded = {}
 
 
+@pytest.fixture(scope="module", autouse=True)
+def close_loaded():
+    yield
+    for connection, _ in _loaded.values():
+        connection.close()
+
+
 @pytest.fixture
 def table(request, dialect):
     """(connection, the frame as the engine holds it) of each data set,
