@@ -5,6 +5,13 @@ target with missing values, likelier an event where x0 is high."""
 import numpy as np
 import pandas as pd
 
+# Options of a whole-table fit that reach every kind of column of the table.
+TABLE_OPTIONS = [
+    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
+    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
+    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
+]
+
 
 def random_frame(n, seed, with_id=False):
     """Numbers with ties, NaN, infinities and -999; a target with NaN;

@@ -5,7 +5,7 @@ import pandas as pd
 import pytest
 import sql_engines
 from package_under_test import ROOT
-from random_tables import random_frame
+from random_tables import TABLE_OPTIONS, random_frame
 from sql_engines import ENGINES
 
 import tessaline as tl
@@ -52,11 +52,7 @@ def same_fit(local, remote):
 
 @ENGINES
 @pytest.mark.parametrize("data", ["german", "random"])
-@pytest.mark.parametrize("options", [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
-    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
-    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
-])
+@pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_as_locally(table, data, options):
     connection, frame = table(data)
     target, event = TARGETS[data]

@@ -21,7 +21,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from pyspark.sql import SparkSession, functions as F  # noqa: E402
 
 from package_under_test import ROOT  # noqa: E402
-from random_tables import random_frame  # noqa: E402
+from random_tables import TABLE_OPTIONS, random_frame  # noqa: E402
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
@@ -71,11 +71,7 @@ def same_binning(local, remote):
 
 
 @pytest.mark.parametrize("data", ["german", "random"])
-@pytest.mark.parametrize("options", [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
-    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
-    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
-])
+@pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
     pdf, df, target, event, _ = frames[data]
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
