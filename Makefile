@@ -37,7 +37,7 @@ $(VENV)/.installed: $(VENV)/.demo-deps $(SOURCES)
 	@touch $@
 
 system-deps:
-	@scripts/system-deps.sh g++ libgtest-dev chromium openjdk-17-jre-headless
+	@scripts/system-deps.sh g++ libgtest-dev chromium openjdk-17-jre-headless postgresql
 
 test-cpp: system-deps $(VENV)/.deps
 	@$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \

@@ -382,7 +382,7 @@ class Scorecard(PlainState):
             card.points[v] = kept
         return card
 
-    def to_sql(self, source: str, *, dialect: Literal["duckdb", "sqlite"] = "duckdb",
+    def to_sql(self, source: str, *, dialect: sql.Dialect = "duckdb",
                keep: Sequence[str] = (), name: str = "score") -> str:
         """A SELECT over the table `source` that gives each row's points per
         variable and its score (column `name`) exactly as `score` does."""

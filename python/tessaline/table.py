@@ -19,6 +19,7 @@ import numpy as np
 from ._core import categories, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
 from ._core.state import PlainState
+from .binning import batches
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.edit_log import Edit
@@ -342,6 +343,7 @@ class TableBinning(PlainState):
         the fit (`replay`): what no longer applies is in `not_replayed`."""
         if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
             edits = edits.edits
+        self.__dict__.pop("_batches", None)
         names = frames.column_names(data)
         target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
@@ -431,6 +433,67 @@ class TableBinning(PlainState):
             self.summary = self._ranked()
         return self
 
+    def partial_fit(self, data: Any, y: Any) -> TableBinning:
+        """Fit on one more batch of rows: after every batch, the binning is
+        the one `fit` gives on all the batches' rows together, bit for bit
+        (but for the sign of a zero cut point and ``representative="mean"``,
+        which adds the distinct values in ascending order). Between batches
+        it keeps, per column, the rows, rows of known target and events of
+        each distinct value or category (memory grows with the distinct
+        values, not the rows; `fit` drops them), plus the column names and
+        kinds of the first batch, which every batch must repeat. Until the
+        rows hold a known target of both classes (and the `event`, when
+        given) the binning stays unfitted. A threshold of a numeric target
+        (`value`, `percentile`) applies, or not, by all the rows at once, so
+        partial_fit reads a 0/1 or boolean target, or the rows equal to `event`."""
+        if self.value is not None or self.percentile is not None:
+            raise ValueError("partial_fit reads each batch's target alone: give a 0/1 target or "
+                             "event=, not a threshold (value=, percentile=), which applies by all "
+                             "the rows at once")
+        names = frames.column_names(data)
+        target_name = frames.target_name(data, y)
+        flags = target.event_flags(y if target_name is None else frames.column(data, target_name),
+                                   event=self.event, event_in_rows=False)
+        kept: batches.Batches | None = self.__dict__.get("_batches")
+        if kept is None:
+            kept = batches.Batches(names)
+        elif names != kept.columns:
+            raise ValueError(f"a batch must have the columns of the first one "
+                             f"({', '.join(kept.columns)}), not {', '.join(names)}")
+        grouped = {}
+        for name in names:
+            if name == target_name or name in self.exclude or name in kept.skipped:
+                continue
+            values = frames.column(data, name)
+            if frames.length(values) != flags.size:
+                raise ValueError(f"column {name!r} has {frames.length(values)} rows, the target "
+                                 f"{flags.size}")
+            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            if kept.categorical.setdefault(name, categorical) != categorical:
+                held = "categories" if categorical else "numbers"
+                raise ValueError(f"column {name!r} holds {held} in this batch, not as in the "
+                                 "first one")
+            try:
+                column = categories.encode(values) if categorical else as_float_array(values)
+            except (TypeError, ValueError) as error:
+                if not self.skip_unusable:
+                    raise
+                kept.skipped[name] = str(error)
+                continue
+            grouped[name] = batches.batch_groups(column, flags)
+        kept.groups = {n: batches.merged(kept.groups[n], g) if n in kept.groups else g
+                       for n, g in grouped.items()}
+        kept.known += int(np.count_nonzero(~np.isnan(flags)))
+        kept.events += int(np.count_nonzero(flags == 1.0))
+        self._batches = kept
+        if kept.events in (0, kept.known):
+            return self
+        counts = {n: batches.column_counts(g, categorical, self.options_of(
+                      n, categorical)["special_values"])
+                  for n, g in kept.groups.items() for categorical in [kept.categorical[n]]}
+        wanted = [n for n in names if n in counts or n in kept.skipped]
+        return self.fit_counts(counts, names, skipped=kept.skipped, order=wanted)
+
     def _keep(self, results: Mapping[str, BinningTable | str],
               fitted_columns: Sequence[str]) -> TableBinning:
         """Keep the tables and the skipped columns of a fit, and rank them."""
@@ -487,7 +550,7 @@ class TableBinning(PlainState):
         return document.dumps(self.to_dict(), indent)
 
     def to_sql(self, source: str, *, output: Literal["woe", "index"] = "woe",
-               dialect: Literal["duckdb", "sqlite"] = "duckdb", selected: bool = False,
+               dialect: sql.Dialect = "duckdb", selected: bool = False,
                keep: Sequence[str] = ()) -> str:
         """A SELECT over the table `source` that gives every binned column (the
         selected ones with `selected=True`) as `transform` does, under its own

@@ -1,5 +1,6 @@
 """TableBinning: a whole table at once, from each input library, its ranking,
 selection, transform by column name, bad input, and the German credit check."""
+import itertools
 import pathlib
 
 import numpy as np
@@ -147,3 +148,62 @@ def test_edits_given_as_operations_replay_and_name_what_does_not_apply():
                    "move, send_unseen_to, add_special, remove_special) and its arguments, not "
                    "('squash',)"],
         "gone": ["the column is not binned in this fit"]}
+
+
+def batch_frame(seed, n=400):
+    """Ties, NaN, infinities and a special code; rare and missing
+    categories, integer codes; a text target with missing values."""
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 30, n) * 0.5
+    for share, value in ((0.05, np.nan), (0.02, np.inf), (0.02, -np.inf), (0.05, -999.0)):
+        x[rng.random(n) < share] = value
+    grade = rng.choice(["A", "B", "C", "rare"], n, p=[0.4, 0.3, 0.28, 0.02]).astype(object)
+    grade[rng.random(n) < 0.05] = None
+    y = np.where(rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(x, posinf=9, neginf=-9) / 5 + 1)),
+                 "bad", "good").astype(object)
+    y[rng.random(n) < 0.03] = None
+    return pandas.DataFrame({"x": x, "z": np.round(rng.normal(size=n), 2) + 0.0, "grade": grade,
+                             "code": rng.integers(1, 5, n), "y": y})
+
+
+hypothesis = pytest.importorskip("hypothesis")
+st = hypothesis.strategies
+
+
+@hypothesis.settings(max_examples=20, deadline=None)
+@hypothesis.given(seed=st.integers(0, 2 ** 32 - 1),
+                  cuts=st.lists(st.integers(0, 400), min_size=8, max_size=8),
+                  missing_at=st.integers(0, 9),
+                  method=st.sampled_from(["optimal", "mdlp", "quantile", "equal_width"]))
+def test_partial_fit_over_batches_equals_one_fit(seed, cuts, missing_at, method):
+    rows = batch_frame(seed)
+    bounds = [0, *sorted(cuts), len(rows)]
+    parts = [rows.iloc[a:b] for a, b in itertools.pairwise(bounds)]
+    missing = pandas.DataFrame({"x": [np.nan] * 5, "z": np.nan, "grade": None, "code": np.nan,
+                                "y": None})
+    parts.insert(missing_at, missing)  # ten batches, some empty, one of missing values only
+    options = {"event": "bad", "method": method, "categorical": ["code"],
+               "special_values": {"x": [-999.0]}}
+    batched = tl.TableBinning(**options)
+    for part in parts:
+        assert batched.partial_fit(part, "y") is batched
+    whole = tl.TableBinning(**options).fit(pandas.concat(parts, ignore_index=True), "y")
+    assert batched.to_dict() == whole.to_dict()
+    # A fit starts over.
+    assert batched.fit(rows, "y").to_dict() == tl.TableBinning(**options).fit(rows, "y").to_dict()
+
+
+@pytest.mark.parametrize("options, second, message", [
+    ({"percentile": 50}, None, r"partial_fit reads each batch's target alone: give a 0/1 target or "
+                               r"event=, not a threshold \(value=, percentile=\)"),
+    ({}, lambda d: d.drop(columns="z"), "a batch must have the columns of the first one "
+                                        r"\(x, z, grade, code, y\), not x, grade, code, y"),
+    ({}, lambda d: d.assign(x=d["x"].astype(str)), "column 'x' holds categories in this batch, "
+                                                   "not as in the first one"),
+])
+def test_partial_fit_refuses_what_batches_cannot_give(options, second, message):
+    rows = batch_frame(1).assign(y=lambda d: (d["y"] == "bad").astype(float))
+    binning = tl.TableBinning(**options)
+    with pytest.raises(ValueError, match=message):
+        binning.partial_fit(rows, "y")
+        binning.partial_fit(second(rows), "y")

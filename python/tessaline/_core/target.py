@@ -50,13 +50,13 @@ def _holds_only_numbers(y: Any) -> bool:
     return all(v is None or isinstance(v, (int, float, np.number)) for v in y.ravel().tolist())
 
 
-def _event_of_value(y: Any, event: Any) -> FloatArray:
+def _event_of_value(y: Any, event: Any, in_rows: bool = True) -> FloatArray:
     encoded = categories.encode(y)
     wanted = categories.category_name(event)
-    if wanted not in encoded.names:
+    if wanted not in encoded.names and in_rows:
         raise TargetError(f"no row of the target holds the event value {wanted!r} "
                           f"(values found: {_shown(encoded.names)})")
-    table = (np.arange(len(encoded.names)) == encoded.names.index(wanted)).astype(np.float64)
+    table = np.array([name == wanted for name in encoded.names], dtype=np.float64)
     return native.lookup(encoded.codes, table, np.nan)
 
 
@@ -83,6 +83,7 @@ def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> 
 
 def event_flags(
     y: Any, *, event: Any = None, value: float | None = None, percentile: float | None = None,
+    event_in_rows: bool = True,
 ) -> FloatArray:
     """1.0 / 0.0 / NaN per row of `y`.
 
@@ -91,9 +92,10 @@ def event_flags(
     they are (True is the event). A numeric 0/1 target is used as it is; any
     other numeric target needs a threshold, `value` or `percentile`, above
     which (strictly) a row is an event. Anything else is an error that names
-    the distinct values found."""
+    the distinct values found, and so are rows without the `event` value,
+    unless `event_in_rows` is False (a batch of rows may hold none)."""
     if event is not None:
-        return _event_of_value(y, event)
+        return _event_of_value(y, event, event_in_rows)
     if _holds_only_numbers(y) or holds_decimals(y):
         y = as_float_array(y)
     if _is_boolean(y) or is_numeric(y):

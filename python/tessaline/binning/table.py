@@ -281,7 +281,7 @@ class BinningTable(ColumnTable, EditableTable):
         return document.dumps(self.to_dict(), indent)
 
     def to_sql(self, column: str | None = None, *, output: Literal["woe", "index"] = "woe",
-               dialect: Literal["duckdb", "sqlite"] = "duckdb") -> str:
+               dialect: Literal["duckdb", "sqlite", "postgresql"] = "duckdb") -> str:
         """An SQL CASE expression that scores the column `column` (default: the
         table's name) in DuckDB or SQLite exactly as `transform` does; NaN WoE
         is NULL. See `tessaline.formats.sql` for the rules it follows."""

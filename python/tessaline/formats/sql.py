@@ -17,9 +17,10 @@ sends them (the "other" group, else the missing-value row). SQLite stores a
 boolean as the integer 1 or 0, which there also matches the category "True"
 or "False". A WoE without a value (a single-class table) is NULL.
 
-Floats are written so that the engine reads the exact double: DuckDB parses
-decimal numbers correctly rounded, so they are shortest decimals cast to
-DOUBLE there;
+Floats are written so that the engine reads the exact double: DuckDB and
+PostgreSQL parse decimal numbers correctly rounded, so they are shortest
+decimals cast to DOUBLE (DOUBLE PRECISION) there; PostgreSQL holds NaN as
+a value distinct from NULL, and both are missing values;
 SQLite's parser may be off by one unit in the last place, so there every
 non-integer is the exact quotient of two integers (m / 2^k, both exact in a
 double), which SQLite evaluates without rounding.
@@ -35,8 +36,8 @@ import numpy as np
 from .._core.categories import OTHER
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 
-DIALECTS = ("duckdb", "sqlite")
-Dialect = Literal["duckdb", "sqlite"]
+DIALECTS = ("duckdb", "sqlite", "postgresql")
+Dialect = Literal["duckdb", "sqlite", "postgresql"]
 
 # Largest power of two written as one integer literal (fits a signed 64-bit integer).
 _CHUNK = 2 ** 62
@@ -59,6 +60,9 @@ def number(value: float, dialect: Dialect) -> str:
         return "NULL"
     if not math.isfinite(value):
         raise ValueError(f"no SQL literal for {value!r}")
+    if dialect == "postgresql":
+        # PostgreSQL reads a double's text correctly rounded, its shortest form included.
+        return f"CAST('{value!r}' AS DOUBLE PRECISION)"
     if value.is_integer() and abs(value) < 2.0 ** 53:
         return f"{int(value)}.0" if value != 0.0 or math.copysign(1.0, value) > 0 else "-0.0"
     if dialect == "duckdb":
@@ -87,12 +91,18 @@ _BOOLEAN_CODES = {"True": "1", "False": "0"}
 def _is_missing(column: str, dialect: Dialect) -> str:
     if dialect == "duckdb":
         return f"{column} IS NULL OR isnan(CAST({column} AS DOUBLE))"
+    if dialect == "postgresql":
+        # NaN is a value there, distinct from NULL, equal to itself.
+        return f"{column} IS NULL OR CAST({column} AS DOUBLE PRECISION) = 'NaN'"
     # SQLite stores a NaN as NULL; NULL, text and blobs are not numbers.
     return f"typeof({column}) NOT IN ('integer', 'real')"
 
 
+_DOUBLE = {"duckdb": "DOUBLE", "sqlite": "REAL", "postgresql": "DOUBLE PRECISION"}
+
+
 def _as_double(column: str, dialect: Dialect) -> str:
-    return f"CAST({column} AS {'DOUBLE' if dialect == 'duckdb' else 'REAL'})"
+    return f"CAST({column} AS {_DOUBLE[dialect]})"
 
 
 def _is_member(column: str, members: Sequence[str], names: set[str], dialect: Dialect) -> str:

@@ -36,18 +36,16 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
-from .._core.arrays import TIMES_REFUSED
 from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
+from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from ..diagnostics import GiniResult, PSIResult
 from ..table import COUNT_BUILDERS, Edits, TableBinning
 from ._counting import (
-    DEFAULT_MAX_DISTINCT,
     Counting,
+    column_type,
     count_columns,
-    holds_categories,
-    holds_times,
     is_numeric,
     spark_functions,
     spark_type,
@@ -164,22 +162,13 @@ def fit(binning: TableBinning, df: Any, y: str, *,
     locally. `max_distinct`, `approximate` and `counting` as in `fit_table`;
     `edits` are made again on the tables as `TableBinning.fit` makes them
     (the counts are on the driver: no further pass)."""
-    wanted = [n for n in df.columns if n != y and n not in binning.exclude]
-    if not wanted:
-        raise ValueError("the table has no column to bin")
-    options = {n: binning.options_of(n, holds_categories(df, n)) for n in wanted}
-    countable = [n for n in wanted if options[n]["categorical"] or is_numeric(df, n)]
-    skipped = {n: TIMES_REFUSED if holds_times(df, n)
-               else f"a column of {spark_type(df, n)} values is neither numbers nor categories"
-               for n in wanted if n not in countable}
+    plan = plan_columns(binning, df.columns, {n: column_type(df, n) for n in df.columns}, y)
     counted = count_columns(
-        df, countable, y, event=binning.event,
+        df, plan.counted, y, event=binning.event,
         flag=_flag(df, y, binning.event, binning.value, binning.percentile, max_distinct),
-        categorical=[n for n in countable if options[n]["categorical"]],
-        special_values={n: checked_special_values(options[n]["special_values"])
-                        for n in countable if not options[n]["categorical"]},
+        categorical=plan.categorical, special_values=plan.numeric,
         max_distinct=max_distinct, approximate=approximate, counting=counting)
-    return binning.fit_counts(counted, df.columns, skipped=skipped, order=wanted, edits=edits)
+    return fit_planned(binning, df.columns, plan, counted, edits)
 
 
 def gini(df: Any, score: str, y: str, *, event: Any = None,

@@ -10,12 +10,24 @@ from typing import Any, Literal
 import numpy as np
 
 from .._core import native
-from .._core.categories import category_name
-from ..binning.counts import CategoryCounts, ColumnCounts, category_counts
 from .._core.target import SHOWN_VALUES, not_binary
+from ..binning.counts import CategoryCounts, ColumnCounts
+from ..counting import (
+    BOOLEAN,
+    CATEGORY,
+    DEFAULT_MAX_DISTINCT,
+    NUMBER,
+    OTHER,
+    TIME,
+    ColumnType,
+    check_target_distinct,
+    counts_from_groups,
+    not_zero_one,
+    over_max_distinct,
+    target_threshold,
+)
 from ..exceptions import TargetError
 
-DEFAULT_MAX_DISTINCT = 20_000_000
 Counting = Literal["dataframe", "arrow"]
 # The prepared target and its check, as columns of the counted frame.
 _FLAG, _NOT_BINARY = "__tessaline_y", "__tessaline_not_binary"
@@ -83,14 +95,20 @@ def holds_times(df: Any, name: str) -> bool:
                       (DateType, TimestampType, TimestampNTZType, DayTimeIntervalType))
 
 
-def _category_names(texts: Sequence[str | None], type_name: str) -> list[str | None]:
-    """The local name of each category Spark gives as text (None: missing):
-    booleans print as Python's, and integral floats as integers."""
+def column_type(df: Any, name: str) -> ColumnType:
+    """A column's kind by its Spark type."""
+    from pyspark.sql.types import IntegralType, NumericType
+
+    data_type, type_name = df.schema[name].dataType, spark_type(df, name)
+    if holds_times(df, name):
+        return ColumnType(TIME, type_name)
     if type_name == "boolean":
-        return [None if t is None else "True" if t == "true" else "False" for t in texts]
-    if type_name in ("float", "double", "decimal"):
-        return [None if t is None else category_name(float(t)) for t in texts]
-    return list(texts)
+        return ColumnType(BOOLEAN, type_name)
+    if holds_categories(df, name):
+        return ColumnType(CATEGORY, type_name)
+    if isinstance(data_type, NumericType):
+        return ColumnType(NUMBER, type_name, integral=isinstance(data_type, IntegralType))
+    return ColumnType(OTHER, type_name)
 
 
 def threshold_flags(df: Any, target: str, *, value: float | None = None,
@@ -127,17 +145,13 @@ def _target_percentile(df: Any, target: str, y: Any, known: Any, percentile: flo
     distinct value, which are counted in Spark before they are collected."""
     counted = df.select(y).where(known).groupBy("y").count().persist()
     try:
-        distinct = counted.count()
-        if distinct > max_distinct:
-            raise ValueError(f"the target {target!r} has {distinct} distinct values, more than "
-                             f"max_distinct={max_distinct}: give the threshold as value=")
+        check_target_distinct(target, counted.count(), max_distinct)
         table = counted.toArrow()
     finally:
         counted.unpersist()
-    values = table.column("y").to_numpy(zero_copy_only=False).astype(np.float64)
-    order = np.argsort(values)
-    return native.percentile(
-        values[order], table.column("count").to_numpy().astype(np.int64)[order], percentile)
+    return target_threshold(table.column("y").to_numpy(zero_copy_only=False),
+                            table.column("count").to_numpy(), target, None, percentile,
+                            max_distinct)
 
 
 def _prepared(df: Any, flag: Any) -> Any:
@@ -283,18 +297,11 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
         counted = grouped.groupBy("c").agg(
             F.count(F.when(~F.isnan(x), x)).alias("values"), F.count(s).alias("categories"))
         distinct = {r["c"]: r["values"] + r["categories"] for r in counted.collect()}
-        over = [i for i in range(len(columns)) if distinct.get(i, 0) > max_distinct]
-        for i in over:
-            if approximate is None or columns[i] in categorical:
-                name = columns[i]
-                raise ValueError(
-                    f"column {name!r} has {distinct[i]} distinct values, more than "
-                    f"max_distinct={max_distinct} can bring to the driver: round it "
-                    f"(for example F.round({name!r}, 4)) and bin the rounded column, or give "
-                    f"approximate=K to merge its values into K cells")
+        over = over_max_distinct(columns, distinct, categorical, max_distinct, approximate,
+                                 lambda name: f"F.round({name!r}, 4)")
+        specials = special_values or {}
         if over:
             assert approximate is not None
-            specials = special_values or {}
             table = _merged_into_cells(grouped, {i: specials.get(columns[i], ()) for i in over},
                                        approximate).toArrow()
         else:
@@ -302,23 +309,13 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     finally:
         grouped.unpersist()
     if int(np.nansum(table.column("bad").to_numpy(zero_copy_only=False))) > 0:
-        raise TargetError(f"the target {target!r} is not 0/1: give event= (the value of an event)")
-    c = table.column("c").to_numpy()
+        raise not_zero_one(target)
     # NULL comes as NaN, and a NULL sum (no known target) as 0.
-    value = table.column("x").to_numpy(zero_copy_only=False).astype(np.float64)
-    texts = table.column("s").to_pylist()
-    rows = table.column("n").to_numpy().astype(np.int64)
-    known = table.column("known").to_numpy().astype(np.int64)
-    ones = np.nan_to_num(table.column("ones").to_numpy(zero_copy_only=False)).astype(np.int64)
-    specials = special_values or {}
-    out: dict[str, ColumnCounts | CategoryCounts] = {}
-    for i, name in enumerate(columns):
-        mine = c == i
-        out[name] = category_counts(
-            _category_names([t for t, m in zip(texts, mine) if m], types[name]),
-            rows[mine], known[mine], ones[mine]) if name in categorical else \
-            ColumnCounts(value[mine], rows[mine], known[mine], ones[mine], specials.get(name, ()))
-    return out
+    groups = {key: table.column(key).to_pylist() if key == "s"
+              else table.column(key).to_numpy(zero_copy_only=False)
+              for key in ("c", "x", "s", "n", "known", "ones")}
+    return counts_from_groups(groups, columns, {n: column_type(df, n) for n in columns},
+                              categorical, specials)
 
 
 def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], cells: int) -> Any:
@@ -331,8 +328,6 @@ def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], ce
     from pyspark.sql import Window
 
     F = spark_functions()
-    if cells < 1:
-        raise ValueError(f"approximate must be a number of cells, at least 1, not {cells!r}")
     x, c = F.col("x"), F.col("c")
     mergeable = F.lit(False)
     for index, values in specials.items():

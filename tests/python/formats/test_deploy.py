@@ -288,7 +288,7 @@ def test_sqlite_sends_text_in_a_numeric_column_where_missing_values_go(fitted):
 
 def test_sql_refuses_what_it_cannot_write(fitted):
     binning = fitted[0][0]
-    with pytest.raises(ValueError, match="dialect must be one of duckdb, sqlite, not 'oracle'"):
+    with pytest.raises(ValueError, match="dialect must be one of duckdb, sqlite, postgresql, not 'oracle'"):
         binning.to_sql("t", dialect="oracle")
     with pytest.raises(ValueError, match="output must be 'woe' or 'index', not 'label'"):
         binning.to_sql("t", output="label")

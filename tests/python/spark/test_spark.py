@@ -22,6 +22,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from pyspark.sql import SparkSession, functions as F  # noqa: E402
 
 from package_under_test import ROOT  # noqa: E402
+from random_tables import TABLE_OPTIONS, random_frame  # noqa: E402
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
@@ -37,32 +38,6 @@ def spark():
                .getOrCreate())
     yield session
     session.stop()
-
-
-def random_frame(n=100_000, seed=7):
-    """Numbers with ties, NaN (NULL in Spark for every 97th row), infinities
-    and -999; categories as strings (some rare, some missing), booleans and
-    integer codes."""
-    rng = np.random.default_rng(seed)
-    frame = {"id": np.arange(n)}
-    for j, levels in enumerate((8, 300, 0)):
-        x = np.round(rng.normal(size=n) * 3, 1) if levels == 0 else rng.integers(0, levels, n) * 0.5
-        x[rng.random(n) < 0.03] = np.nan
-        x[rng.random(n) < 0.01] = np.inf
-        x[rng.random(n) < 0.01] = -np.inf
-        x[rng.random(n) < 0.02] = -999.0
-        frame[f"x{j}"] = x
-    risk = np.nan_to_num(frame["x0"], posinf=9, neginf=-9) / 2 - 1
-    y = (rng.random(n) < 1 / (1 + np.exp(-risk))).astype(float)
-    y[rng.random(n) < 0.02] = np.nan
-    letters = np.array(list("ABCDEFGH") + ["rare1", "rare2"])
-    grade = letters[np.minimum(rng.geometric(0.3, n) - 1, 9)].astype(object)
-    grade[rng.random(n) < 0.03] = None
-    frame["grade"] = grade
-    frame["flag"] = np.where(rng.random(n) < 0.01, None, rng.random(n) < 0.5 + 0.1 * y)
-    frame["code"] = rng.integers(1, 6, n)
-    frame["y"] = y
-    return pd.DataFrame(frame)
 
 
 def spark_frame(spark, pdf):
@@ -83,7 +58,7 @@ def local_frame(pdf):
 @pytest.fixture(scope="session")
 def frames(spark):
     german = pd.read_csv(GERMAN).assign(id=lambda d: np.arange(len(d)))
-    pdf = random_frame()
+    pdf = random_frame(100_000, seed=7, with_id=True)
     return {"german": (german, spark.createDataFrame(german), "creditability", "bad",
                        ["duration_in_month", "credit_amount", "age_in_years"]),
             "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"])}
@@ -97,11 +72,7 @@ def same_binning(local, remote):
 
 
 @pytest.mark.parametrize("data", ["german", "random"])
-@pytest.mark.parametrize("options", [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
-    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
-    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
-])
+@pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
     pdf, df, target, event, _ = frames[data]
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)

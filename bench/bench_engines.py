@@ -1,0 +1,170 @@
+"""Fitting where the data live against reading them into pandas first.
+
+DuckDB: a Parquet dataset of ROWS rows x 10 columns (8 numeric columns of a
+few hundred to a few thousand levels with missing values, a text category,
+an integer code) and a 0/1 target, written in row groups so that writing
+it needs little memory; `tessaline.engines.fit_files` (DuckDB holding at
+most 1 GB) against `pandas.read_parquet` + `TableBinning.fit`, each in a
+process of its own, so that each peak RSS is that process's alone.
+
+PostgreSQL: a table of PG_ROWS rows of the same shape generated inside a
+throwaway server (as the tests start one); `engines.fit` in the database
+against reading the table into pandas (psycopg) + `TableBinning.fit`.
+
+Both print time and peak RSS and tessaline's ratios over the pandas path.
+The default sizes suit a shared laptop; `--full` is 1e8 rows (peak RSS must
+stay under 2 GB through DuckDB; the pandas path runs at `--pandas-rows`, the
+largest size that fits) and 1e7 rows in PostgreSQL.
+
+    .venv/bin/python bench/bench_engines.py            # 5e6 rows, 1e6 in PostgreSQL
+    .venv/bin/python bench/bench_engines.py --full --pandas-rows 20000000
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+N_NUMERIC = 8
+CHUNK = 2_000_000
+
+
+def write_parquet(path: str, rows: int) -> None:
+    import numpy as np
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    rng = np.random.default_rng(0)
+    writer = None
+    for start in range(0, rows, CHUNK):
+        n = min(CHUNK, rows - start)
+        columns = {}
+        for j in range(N_NUMERIC):
+            scale = 0.5 if j % 2 else 0.01
+            x = np.round(rng.normal(size=n) * 3 / scale) * scale
+            x[rng.random(n) < 0.02] = np.nan
+            columns[f"x{j}"] = x
+        columns["grade"] = np.array(list("ABCDEFG"))[rng.integers(0, 7, n)]
+        columns["code"] = rng.integers(1, 20, n)
+        columns["y"] = (rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(columns["x0"]) / 3))
+                        ).astype(np.float64)
+        table = pa.table(columns)
+        writer = writer or pq.ParquetWriter(path, table.schema)
+        writer.write_table(table, row_group_size=500_000)
+    assert writer is not None
+    writer.close()
+
+
+def binning():
+    import tessaline as tl
+
+    return tl.TableBinning(method="mdlp", categorical=["code"])
+
+
+def child(mode: str, where: str, rows: int) -> None:
+    """One measured fit; prints its seconds and the process's peak RSS (MB)."""
+    from tessaline import engines
+
+    start = time.perf_counter()
+    if mode == "duckdb":
+        engines.fit_files(binning(), where, "y", memory_limit="1GB")
+    elif mode == "parquet-pandas":
+        import pyarrow.parquet as pq
+
+        frame = pq.ParquetFile(where).iter_batches(batch_size=rows)
+        binning().fit(next(frame).to_pandas(), "y")
+    else:
+        import psycopg
+
+        with psycopg.connect(where, autocommit=True) as connection:
+            if mode == "postgresql":
+                engines.fit(binning(), connection, "loans", "y")
+            else:
+                import pandas as pd
+
+                cursor = connection.execute("SELECT * FROM loans")
+                frame = pd.DataFrame(cursor.fetchall(), columns=[d[0] for d in cursor.description])
+                binning().fit(frame, "y")
+    seconds = time.perf_counter() - start
+    print(json.dumps({"seconds": seconds, "peak_mb": peak_rss_mb()}))
+
+
+def peak_rss_mb() -> float:
+    """This process's peak resident memory since it started its program
+    (VmHWM: getrusage's maximum would count the parent's pages of the fork)."""
+    with open("/proc/self/status") as status:
+        line = next(line for line in status if line.startswith("VmHWM:"))
+    return int(line.split()[1]) / 1024
+
+
+def measured(mode: str, where: str, rows: int) -> dict[str, float]:
+    out = subprocess.run([sys.executable, __file__, "--child", mode, where, str(rows)],
+                         check=True, capture_output=True, text=True).stdout
+    return json.loads(out.strip().splitlines()[-1])
+
+
+def report(title: str, ours: dict[str, float], theirs: dict[str, float], rows: int,
+           peer_rows: int) -> None:
+    print(f"{title}: tessaline in the engine {ours['seconds']:.1f} s, {ours['peak_mb']:.0f} MB "
+          f"peak ({rows:,} rows); read into pandas + fit {theirs['seconds']:.1f} s, "
+          f"{theirs['peak_mb']:.0f} MB ({peer_rows:,} rows)")
+    per_row = ours["seconds"] / rows / (theirs["seconds"] / peer_rows)
+    print(f"  ratios (engine / pandas): time per row {per_row:.2f}, "
+          f"peak memory {ours['peak_mb'] / theirs['peak_mb']:.2f}")
+
+
+def postgres_table(server, rows: int) -> str:
+    """The table "loans" generated inside the server; its connection string."""
+    import psycopg
+
+    numbers = ", ".join(
+        f"CASE WHEN random() < 0.02 THEN NULL ELSE round((random() * 6 - 3) / {s})::float8 * {s} "
+        f"END AS x{j}" for j, s in enumerate([0.01 if j % 2 == 0 else 0.5
+                                              for j in range(N_NUMERIC)]))
+    where = f"host={server.dir} user=tessaline dbname=postgres"
+    with psycopg.connect(where, autocommit=True) as connection:
+        connection.execute(
+            f"CREATE TABLE loans AS SELECT {numbers}, chr(65 + (random() * 6)::int) AS grade, "
+            f"(random() * 18)::int + 1 AS code, (random() < 0.3)::int::float8 AS y "
+            f"FROM generate_series(1, {rows})")
+        connection.execute("ANALYZE loans")
+    return where
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rows", type=int, help="default 5e6 (1e8 with --full)")
+    parser.add_argument("--pandas-rows", type=int, help="default: --rows")
+    parser.add_argument("--pg-rows", type=int, help="default 1e6 (1e7 with --full)")
+    parser.add_argument("--full", action="store_true")
+    parser.add_argument("--child", nargs=3)
+    args = parser.parse_args()
+    if args.child:
+        child(args.child[0], args.child[1], int(args.child[2]))
+        return
+    rows = args.rows or (100_000_000 if args.full else 5_000_000)
+    pg_rows = args.pg_rows or (10_000_000 if args.full else 1_000_000)
+    peer_rows = min(args.pandas_rows or rows, rows)
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "loans.parquet")
+        write_parquet(path, rows)
+        report("DuckDB over Parquet", measured("duckdb", path, rows),
+               measured("parquet-pandas", path, peer_rows), rows, peer_rows)
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
+    from sql_engines import PostgresServer
+
+    server = PostgresServer()
+    try:
+        where = postgres_table(server, pg_rows)
+        report("PostgreSQL", measured("postgresql", where, pg_rows),
+               measured("postgresql-pandas", where, pg_rows), pg_rows, pg_rows)
+    finally:
+        server.stop()
+
+
+if __name__ == "__main__":
+    main()
