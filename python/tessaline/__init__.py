@@ -37,6 +37,7 @@ from .exceptions import (
     StateError,
     TargetError,
     UnseenCategoryWarning,
+    UnseenValueWarning,
 )
 from .monitoring import BinShift, StabilityReport, stability
 from .performance import GainsTable, ScorePerformance, score_performance
@@ -62,6 +63,7 @@ __all__ = [
     "TableBinning",
     "TargetError",
     "UnseenCategoryWarning",
+    "UnseenValueWarning",
     "categorical_binning",
     "custom_binning",
     "equal_width_binning",
