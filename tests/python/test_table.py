@@ -58,6 +58,20 @@ def test_column_options_and_selection_rules():
     assert "grade" in str(binning) and binning.summary_frame()["column"].iloc[0] == "grade"
 
 
+def test_a_low_default_sample_gets_bins_of_five_events_and_notes_thin_rows():
+    rng = np.random.default_rng(3)
+    x = rng.normal(size=4000)
+    bad = (rng.random(4000) < 0.02 * np.exp(0.8 * x) / 1.4).astype(int)
+    x[rng.random(4000) < 0.85] = np.nan  # mostly missing, the rest thin in events
+    few = np.where(np.arange(4000) < 40, 1.0, np.nan)  # missing but for 40 rows
+    fitted = tl.TableBinning(max_missing_share=0.9, min_iv=0.0).fit({"x": x, "few": few}, bad)
+    rows = fitted.tables["x"].to_frame()
+    assert (rows["c1"][:-1] >= 5).all() and rows["c1"].sum() == bad.sum()
+    by_name = {r.column: r for r in fitted.summary}
+    assert by_name["few"].note.startswith("fewer than 5 events or non-events in (-inf, +inf)")
+    assert by_name["few"].missing_share == 0.99 and not by_name["few"].keep
+
+
 @pytest.mark.parametrize("data, y, message", [
     ({"a": np.array([])}, np.array([]), "no row with a known target"),
     ({"a": np.arange(4.0)}, np.ones(4), "the target has one class only"),

@@ -16,15 +16,64 @@ from .options import LIMITS, check_options, check_representative
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
-Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
+Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley", "none"]
 
 # Limits an analyst can defend to a validator without tuning: at most 8 bins,
-# each with at least 5% of the rows and at least one event and one non-event
-# (so that no bin's WoE rests on smoothing alone), and an event rate that rises
-# or falls across the bins, whichever holds more information.
+# each with at least 5% of the rows and at least 5 events and 5 non-events
+# (the share grows with the sample; the counts keep a small or low-default
+# sample from WoE that rests on two or three events; a column holding fewer
+# is one bin), and an event rate that rises or falls across the bins,
+# whichever holds more information.
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
+DEFAULT_MIN_CLASS_COUNT = 5
 DEFAULT_N_PREBINS = 50
+# The shapes "auto_all" chooses among, the monotone ones first (kept on a tie).
+SHAPES = ("ascending", "descending", "peak", "valley")
+# Under "auto", a peak or valley whose IV exceeds the monotone grouping's by
+# this share, and by at least a weak predictor's IV, is noted on the table
+# (metadata "shape_note").
+SHAPE_GAIN = 0.25
+SHAPE_MIN_GAIN = 0.02
+
+
+def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, label: str,
+                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+                  min_events: float | None = None, min_non_events: float | None = None,
+                  trend: Trend = "auto", note_shapes: bool = False) -> dict[str, Any]:
+    """The contiguous grouping of largest IV of ordered pre-bins under the
+    limits: the core's search, or for "auto_all" the best of the four shapes.
+    A limit of events (non-events) left as None is `DEFAULT_MIN_CLASS_COUNT`,
+    or the column's total when smaller. With `note_shapes` under "auto", the
+    result's "shape_note" names a peak or valley that fits much better
+    (else it is ''). `label` begins the error when no grouping meets the
+    limits."""
+    def search(shape: str) -> dict[str, Any]:
+        return native.optimal_grouping(
+            c0, c1, max_bins=max_bins, min_bin_share=min_bin_share,
+            min_events=min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None
+            else min_events,
+            min_non_events=min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum())) if min_non_events is None
+            else min_non_events, trend=shape)
+
+    if trend == "auto_all":
+        results = [search(shape) for shape in SHAPES]
+        found = [r for r in results if not r["message"]]
+        best = max(found, key=lambda r: r["iv"]) if found else results[0]
+    else:
+        best = search(trend)
+    if best["message"]:
+        raise ValueError(f"{label}: {best['message']}")
+    best["shape_note"] = ""
+    if note_shapes and trend == "auto":
+        shaped = [r for r in map(search, SHAPES[2:])
+                  if not r["message"] and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
+                  and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN]
+        if shaped:
+            better = max(shaped, key=lambda r: r["iv"])
+            best["shape_note"] = (f"a {better['trend']} fits better (IV {better['iv']:.4f} "
+                                  f"against {best['iv']:.4f}): trend='auto_all'")
+    return best
 
 
 # Below this many rows the class-change points of the sorted values are few
@@ -54,7 +103,8 @@ def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
 
 def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
+                 min_events: float | None = None, min_non_events: float | None = None,
+                 trend: Trend = "auto",
                  n_prebins: int = DEFAULT_N_PREBINS) -> tuple[npt.NDArray[np.float64],
                                                               dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
@@ -69,20 +119,20 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     per_prebin = native.summary_from_counts(counts, missing_c0=0, missing_c1=0, splits=prebins,
                                             representative="mean")
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
-    best = native.optimal_grouping(
+    best = best_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins=max_bins, min_bin_share=min_bin_share, min_events=min_events,
-        min_non_events=min_non_events, trend=trend)
-    if best["message"]:
-        raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
+        label=f"optimal binning of {label or 'x'}", max_bins=max_bins,
+        min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
+        trend=trend, note_shapes=True)
     # A group ends at its last pre-bin, whose right end is the group's cut point.
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
     # parts the rows the same way and reads as the data does ("(6, 11]").
     value = counts["value"]
     cuts = value[np.searchsorted(value, cuts, side="right") - 1]
-    return cuts, {"trend": best["trend"], "n_prebins": int(intervals.sum())}
+    metadata = {"trend": best["trend"], "n_prebins": int(intervals.sum())}
+    return cuts, {**metadata, "shape_note": best["shape_note"]} if best["shape_note"] else metadata
 
 
 def optimal_binning(
@@ -91,8 +141,8 @@ def optimal_binning(
     *,
     max_bins: int = DEFAULT_MAX_BINS,
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-    min_events: float = 1,
-    min_non_events: float = 1,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
     trend: Trend = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
     special_values: Sequence[float] = (),
@@ -107,9 +157,12 @@ def optimal_binning(
     (which do not depend on the labels, so swapping the two classes gives the
     same bins) and groups neighbours exactly. Every bin holds at least
     `min_bin_share` of the searched rows, `min_events` events and
-    `min_non_events` non-events; `trend` asks the event rate to be
-    "ascending", "descending", with one "peak" or "valley", "none" for no
-    shape, or "auto" for the better of ascending and descending. Rows whose
+    `min_non_events` non-events (by default 5 each, or the column's total
+    when smaller); `trend` asks the event rate to be "ascending",
+    "descending", with one "peak" or "valley", "none" for no shape, "auto"
+    for the better of ascending and descending, or "auto_all" for the best of
+    those four. Under "auto", a peak or valley with a quarter more IV is
+    noted in ``metadata["shape_note"]`` (and the whole table's summary). Rows whose
     `x` is missing and the `special_values` (codes such as -999) stay outside
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
@@ -123,7 +176,8 @@ def optimal_binning(
 
 def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
+                 min_events: float | None = None, min_non_events: float | None = None,
+                 trend: Trend = "auto",
                  n_prebins: int = DEFAULT_N_PREBINS, special_values: Sequence[float] = (),
                  representative: str = "median") -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
