@@ -14,6 +14,7 @@ A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+Data to try it on: `tl.datasets.german_credit()`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
@@ -29,6 +30,7 @@ from .binning import (
     optimal_binning,
     quantile_binning,
 )
+from . import datasets
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -47,6 +49,7 @@ from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
+    "datasets",
     "BinShift",
     "BinningTable",
     "ColumnSummary",

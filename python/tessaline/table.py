@@ -17,6 +17,7 @@ import numpy as np
 
 from ._core import categories, checks, frames, native, printing, target
 from ._core.arrays import FloatArray, as_float_array
+from ._core.progress import progress_bar
 from ._core.state import PlainState
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
@@ -198,7 +199,9 @@ class TableBinning(PlainState):
     columns finish. A column that cannot be binned (all missing, a single
     value, values that are neither numbers nor categories) is left out with
     its reason in `skipped` and in the summary; a table with no rows, a target
-    of one class, or no column that can be binned is an error.
+    of one class, or no column that can be binned is an error. `progress`
+    draws a bar of the columns binned on standard error: True, False, or
+    None for a terminal when there are 10 columns or more.
     """
 
     def __init__(
@@ -231,6 +234,7 @@ class TableBinning(PlainState):
         max_missing_share: float | None = None,
         n_jobs: int | None = None,
         skip_unusable: bool = True,
+        progress: bool | None = None,
     ) -> None:
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
@@ -258,6 +262,7 @@ class TableBinning(PlainState):
         self.max_missing_share = max_missing_share
         self.n_jobs = n_jobs
         self.skip_unusable = skip_unusable
+        self.progress = progress
         # Bad options fail here, not as the skip reason of every column.
         check_named({name: getattr(self, name) for name in OPTION_CHECKS})
         for name, options in self.column_options.items():
@@ -379,9 +384,21 @@ class TableBinning(PlainState):
             if frames.length(values) != flags.size:
                 raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target "
                                  f"{flags.size}")
-        results = _run_in_threads(
-            [functools.partial(self._from_rows, n, v, flags, on_column)
-             for n, v in columns.items()], self.n_jobs)
+        bar = progress_bar(self.progress, len(columns))
+
+        def done(name: str) -> None:
+            if bar is not None:
+                bar.step(name)
+            if on_column is not None:
+                on_column(name)
+
+        try:
+            results = _run_in_threads(
+                [functools.partial(self._from_rows, n, v, flags, done)
+                 for n, v in columns.items()], self.n_jobs)
+        finally:
+            if bar is not None:
+                bar.close()
         return self._keep(dict(zip(wanted, results)), names)
 
     def fit_counts(self, counts: Mapping[str, ColumnCounts], fitted_columns: Sequence[str],

@@ -58,6 +58,14 @@ def test_column_options_and_selection_rules():
     assert "grade" in str(binning) and binning.summary_frame()["column"].iloc[0] == "grade"
 
 
+@pytest.mark.parametrize("progress, drawn", [(True, True), (None, False), (False, False)])
+def test_a_progress_bar_counts_the_columns_on_request_or_on_a_terminal(capsys, progress, drawn):
+    data, bad = frame(n=300)
+    tl.TableBinning(progress=progress, n_jobs=1).fit(data, bad)
+    err = capsys.readouterr().err
+    assert ("\rbinning [" + "#" * 30 + "] 100% 4/4 const" in err) == drawn and (err == "") != drawn
+
+
 def test_a_low_default_sample_gets_bins_of_five_events_and_notes_thin_rows():
     rng = np.random.default_rng(3)
     x = rng.normal(size=4000)

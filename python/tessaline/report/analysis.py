@@ -4,14 +4,13 @@ terminal text and the HTML page."""
 from __future__ import annotations
 
 import math
-import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TextIO
 
 import numpy as np
 
 from .._core import printing
+from .._core.progress import Progress
 from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, gini
 from ..exceptions import DataError
@@ -40,37 +39,6 @@ def _gini_or_none(score: np.ndarray, target: np.ndarray) -> GiniResult | None:
         return gini(score, target)
     except ValueError:
         return None  # a single class among the scored rows: no Gini
-
-
-class Progress:
-    """A one-line progress bar redrawn in place on a terminal, one step per
-    column and stage (binning, scoring, charts). Steps may come from the
-    threads that bin the columns."""
-
-    WIDTH = 30
-
-    def __init__(self, total: int, stream: TextIO) -> None:
-        self.total = total
-        self.stream = stream
-        self.done = 0
-        self._lock = threading.Lock()
-
-    def step(self, label: str) -> None:
-        with self._lock:
-            self.done += 1
-            self.show(self.done, label)
-
-    def show(self, done: int, label: str) -> None:
-        filled = self.WIDTH * done // max(self.total, 1)
-        bar = "#" * filled + "-" * (self.WIDTH - filled)
-        share = 100 * done // max(self.total, 1)
-        label = printing.printable(label)[:40]
-        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label:<40}")
-        self.stream.flush()
-
-    def close(self) -> None:
-        self.stream.write("\n")
-        self.stream.flush()
 
 
 def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:

@@ -15,12 +15,12 @@ from collections.abc import Sequence
 from typing import TextIO
 
 from .._core import printing
+from .._core.progress import PROGRESS_FROM, Progress
 from ..exceptions import DataError
 from .analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
     ColumnReport,
-    Progress,
     analyse,
     columns_of,
     describe,
@@ -31,9 +31,6 @@ from .analysis import (
 )
 from .dataset import Dataset, read_dataset
 from .html import render_html
-
-# From this many columns on, a progress bar runs on stderr (when it is a terminal).
-PROGRESS_FROM = 10
 
 
 def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
