@@ -372,6 +372,7 @@ class TableBinning(PlainState):
         when given, is called with each column's name once it is binned, from
         the thread that binned it."""
         names = frames.column_names(data)
+        self._check_named_columns(names)
         target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
         known = flags[~np.isnan(flags)]
@@ -409,6 +410,7 @@ class TableBinning(PlainState):
         `fitted_columns` are the data's column names, `skipped` the columns
         the engine could not count with the reason, `order` the columns'
         order (default: the counted ones, then the skipped ones)."""
+        self._check_named_columns(fitted_columns)
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         results: dict[str, BinningTable | str] = {
@@ -417,6 +419,19 @@ class TableBinning(PlainState):
         if order is not None:
             results = {name: results[name] for name in order}
         return self._keep(results, fitted_columns)
+
+    def _check_named_columns(self, names: Sequence[str]) -> None:
+        """The columns that options name must be columns of the data: a
+        misspelt name would otherwise leave its column with the defaults."""
+        named = {"columns": self.column_options, "categorical": self.categorical,
+                 "exclude": self.exclude, "special_values": self.special_values
+                 if isinstance(self.special_values, Mapping) else {}}
+        for option, columns in named.items():
+            absent = [str(n) for n in columns if str(n) not in names]
+            if absent:
+                raise ValueError(f"{option} names column(s) not in the data: "
+                                 f"{', '.join(map(repr, absent))}; the columns are "
+                                 f"{', '.join(names)}")
 
     def _keep(self, results: Mapping[str, BinningTable | str],
               fitted_columns: Sequence[str]) -> TableBinning:

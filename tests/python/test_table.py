@@ -92,6 +92,16 @@ def test_bad_tables_are_clear_errors(data, y, message):
         tl.TableBinning().fit(data, y)
 
 
+@pytest.mark.parametrize("option, value", [
+    ("columns", {"agee": {"max_bins": 3}}), ("categorical", ["agee"]), ("exclude", ["agee"]),
+    ("special_values", {"agee": [-999]}),
+])
+def test_an_option_for_a_column_not_in_the_data_is_an_error(option, value):
+    with pytest.raises(ValueError, match=f"^{option} names column.s. not in the data: 'agee'; "
+                       "the columns are age, y$"):
+        tl.TableBinning(**{option: value}).fit({"age": np.arange(8.0), "y": np.arange(8) % 2}, "y")
+
+
 def test_transform_names_missing_and_extra_columns():
     data, bad = frame()
     binning = tl.TableBinning().fit(data, bad)
