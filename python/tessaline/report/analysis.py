@@ -16,7 +16,7 @@ from ..diagnostics import GiniResult, gini
 from ..exceptions import DataError
 from ..performance import ScorePerformance
 from ..scorecard import Scorecard
-from ..table import TableBinning
+from ..table import TableBinning, column_note
 from ..woe import iv_strength
 from .dataset import Dataset
 
@@ -115,17 +115,17 @@ def describe(dataset: Dataset) -> list[str]:
     return lines
 
 
-RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)")
-RANKING_TEXT_COLUMNS = (1, 4)
+RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)", "note")
+RANKING_TEXT_COLUMNS = (1, 4, 7)
 
 
 def ranking_rows(reports: Sequence[ColumnReport]) -> list[list[str]]:
     rows = []
     for i, r in enumerate(reports, start=1):
         if r.table is None:
-            rows.append([str(i), r.name, "-", "-", "failed", "-", "-"])
+            rows.append([str(i), r.name, "-", "-", "failed", "-", "-", ""])
             continue
         iv = r.table.information_value
         rows.append([str(i), r.name, str(r.table.n_bins), printing.fixed(iv, 4), iv_strength(iv),
-                     gini_text(r.gini_binned), gini_text(r.gini_raw)])
+                     gini_text(r.gini_binned), gini_text(r.gini_raw), column_note(r.table)])
     return rows
