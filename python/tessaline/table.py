@@ -262,6 +262,8 @@ class TableBinning(PlainState):
         self.max_missing_share = max_missing_share
         self.n_jobs = n_jobs
         self.skip_unusable = skip_unusable
+        if progress not in (None, True, False):
+            raise TypeError(f"progress must be True, False or None, not {progress!r}")
         self.progress = progress
         # Bad options fail here, not as the skip reason of every column.
         check_named({name: getattr(self, name) for name in OPTION_CHECKS})
