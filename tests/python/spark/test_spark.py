@@ -1,4 +1,5 @@
 """Tables, diagnostics and bin expressions over Spark equal the local API."""
+import json
 import os
 import shutil
 import sys
@@ -97,12 +98,15 @@ def same_binning(local, remote):
 
 @pytest.mark.parametrize("data", ["german", "random"])
 @pytest.mark.parametrize("options", [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
-    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
-    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
+    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["{code}"]},
+    {"method": "quantile", "n_bins": 5, "special_values": {"{2}": [-999.0]}},
+    {"method": "equal_width", "columns": {"{0}": {"method": "optimal", "special_values": [-999.0]}}},
 ])
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
-    pdf, df, target, event, _ = frames[data]
+    pdf, df, target, event, numeric = frames[data]
+    # Options name columns of the data at hand: codes, and numeric columns by position.
+    text = json.dumps(options).replace("{code}", "code" if data == "random" else numeric[1])
+    options = json.loads(text.replace("{0}", numeric[0]).replace("{2}", numeric[2]))
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
     remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
     same_binning(local, remote)
