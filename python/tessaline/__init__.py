@@ -19,6 +19,7 @@ Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong)
 `calibration` (Jeffreys, binomial, Hosmer-Lemeshow, Brier), `stepwise`, `vif`,
 `correlation`, `logistic_fit` (variable selection on WoE columns).
 Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+Data to try it on: `tl.datasets.german_credit()`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
@@ -37,6 +38,7 @@ from .binning import (
 )
 from .binning.analysis import BinAnalysis
 from .calibration import Calibration, CalibrationTable, calibration
+from . import datasets
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -47,6 +49,7 @@ from .exceptions import (
     TargetError,
     TrendWarning,
     UnseenCategoryWarning,
+    UnseenValueWarning,
 )
 from .monitoring import BinShift, StabilityReport, stability
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
@@ -90,11 +93,13 @@ __all__ = [
     "TargetError",
     "TrendWarning",
     "UnseenCategoryWarning",
+    "UnseenValueWarning",
     "calibration",
     "categorical_binning",
     "compare_auc",
     "correlation",
     "custom_binning",
+    "datasets",
     "equal_width_binning",
     "from_json",
     "gini",

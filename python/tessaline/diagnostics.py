@@ -221,7 +221,14 @@ class GiniResult(SlotState):
 
     def __str__(self) -> str:
         n = len(self._curve["value"])
-        return f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score value{'s' if n != 1 else ''}"
+        text = (f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score "
+                f"value{'s' if n != 1 else ''}")
+        if self.gini < 0:
+            # Events score lower: a score where higher is good, read the wrong way round.
+            text += (f" (negative: events score lower; for a score where higher is good, "
+                     f"the Gini is {-self.gini:+.4f}: tl.score_performance(score, y, "
+                     f"higher_is='good'))")
+        return text
 
     def __repr__(self) -> str:
         return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f}>"

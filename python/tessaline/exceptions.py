@@ -20,7 +20,13 @@ class DataError(Exception):
     """The file or the target cannot be used as asked; the message says why."""
 
 
-class UnseenCategoryWarning(UserWarning):
+class UnseenValueWarning(UserWarning):
+    """A value met at transform falls in no row that training saw (a missing
+    value or a special value training had none of): it gets the WoE that
+    `transform`'s `unseen` chooses."""
+
+
+class UnseenCategoryWarning(UnseenValueWarning):
     """A category met at transform falls in no bin of the table."""
 
 

@@ -18,6 +18,7 @@ together).
 """
 from __future__ import annotations
 
+import datetime
 import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
@@ -99,18 +100,52 @@ def _worst(cells: Sequence[BinShift]) -> str:
     return psi_reading(max(c.psi for c in cells if c.reading != NOT_MONITORED))
 
 
+# How period labels written as text may name a month or a date.
+DATE_FORMATS = ("%b", "%B", "%b %Y", "%B %Y", "%b-%Y", "%b-%y", "%Y-%m", "%Y-%m-%d", "%Y%m",
+                "%Y/%m", "%Y/%m/%d", "%Y-%m-%dT%H:%M:%S")
+
+
+def _is_table(data: Any) -> bool:
+    """Whether `data` is a whole sample (a table), not one column of one."""
+    if isinstance(data, Mapping):
+        return True
+    try:
+        frames.column_names(data)
+    except TypeError:
+        return False
+    return True
+
+
+def _chronological(labels: list[Any]) -> list[Any]:
+    """The period labels in time order: numbers and dates ascending, text
+    that names months or dates ("Jan", "2024-01") by the time it names;
+    any other labels keep the order in which they first appear."""
+    if all(isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, bool)
+           for v in labels) or all(isinstance(v, (datetime.date, np.datetime64)) for v in labels):
+        return sorted(labels)
+    if all(isinstance(v, str) for v in labels):
+        for form in DATE_FORMATS:
+            try:
+                times = {v: datetime.datetime.strptime(v.strip(), form) for v in labels}
+            except ValueError:
+                continue
+            return sorted(labels, key=times.__getitem__)
+    return labels
+
+
 def _periods(current: Any, period: str | None) -> list[tuple[str, Any]]:
     """(label, data) of every period: the groups of `current` by its column
-    `period` in ascending order, or the frames of a list (1, 2, ...) or dict."""
+    `period` in time order (see `_chronological`), or the tables of a list
+    (1, 2, ...) or of a dict of tables; a dict of arrays is one sample."""
     if period is None:
-        if isinstance(current, Mapping):
+        if isinstance(current, Mapping) and current and all(map(_is_table, current.values())):
             return [(str(k), v) for k, v in current.items()]
         if isinstance(current, (list, tuple)):
             return [(str(i + 1), v) for i, v in enumerate(current)]
         return [("1", current)]
     labels = np.asarray(frames.column(current, period), dtype=object)
     out = []
-    for value in sorted(set(labels.tolist()), key=lambda v: (str(type(v)), v)):
+    for value in _chronological(list(dict.fromkeys(labels.tolist()))):
         rows = np.flatnonzero(labels == value)
         out.append((str(value), frames.take_rows(current, rows)))
     return out
@@ -137,10 +172,16 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
     """The PSI of `model`'s score (a `Scorecard`) and of each of its
     variables (a scorecard's, or every binned column of a `TableBinning`)
     between the `reference` sample and every period of `current`: the groups
-    of its column `period`, or the frames of a list or dict. The score's
+    of its column `period` in time order (numbers and dates ascending, months
+    and dates written as text such as "Jan" or "2024-01" chronologically,
+    other labels as they first appear), or the tables of a list or of a dict
+    (a dict of arrays is one sample). The score's
     bins are its `score_bands` quantiles in the reference sample; a bin empty
     in one sample counts under `empty_bins`, "floor" or "half" (see the
     module)."""
+    for name, data in (("reference", reference), ("current", current)):
+        if type(data).__name__ == "LazyFrame":
+            raise TypeError(f"{name} is a polars LazyFrame: collect it first ({name}.collect())")
     checks.whole_number("score_bands", score_bands, 1)
     checks.one_of("empty_bins", empty_bins, EMPTY_BINS)
     binning = model.binning if isinstance(model, Scorecard) else model

@@ -16,8 +16,9 @@ from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 
-from ._core import categories, frames, printing, target
+from ._core import categories, checks, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
+from ._core.progress import progress_bar
 from ._core.state import PlainState
 from .binning import batches
 from .binning import counts as counted
@@ -27,7 +28,7 @@ from .binning.editing import OPERATIONS
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
-from .binning.table import BinningTable
+from .binning.table import BinningTable, Unseen
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 
@@ -45,7 +46,10 @@ LIMITS = ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
 # The options of the MDLP search, among the options.
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
-SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason")
+SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason",
+                  "note")
+# A row of a table resting on fewer events (or non-events) than this is noted.
+FEW_EVIDENCE = 5
 
 # One builder per kind of column, from its rows (values, event flags) and
 # from its counts merged elsewhere (an engine): the same options reach both.
@@ -73,8 +77,9 @@ Edits = Mapping[str, Sequence[Edit | tuple[Any, ...]]]
 class ColumnSummary:
     """One column of the table: its information value, the Gini of its WoE,
     its bins (special and missing-value rows not counted), the share of rows
-    whose value is missing, whether the selection keeps it, and why a column
-    was not binned."""
+    whose value is missing, whether the selection keeps it, why a column
+    was not binned, and what the analyst should look at: rows resting on
+    few events, a peak or valley that fits much better than the trend."""
     column: str
     kind: str
     iv: float
@@ -83,6 +88,7 @@ class ColumnSummary:
     missing_share: float
     keep: bool
     reason: str = ""
+    note: str = ""
 
 
 def woe_gini(table: BinningTable) -> float:
@@ -92,26 +98,39 @@ def woe_gini(table: BinningTable) -> float:
     return table.gini
 
 
-def unusable(column: FloatArray | categories.Encoded) -> str:
+def column_note(table: BinningTable) -> str:
+    """What to look at in a table: the rows whose WoE rests on fewer than
+    `FEW_EVIDENCE` events or non-events, and a better shape of the trend."""
+    c0, c1 = np.asarray(table["c0"]), np.asarray(table["c1"])
+    few = [label for label, a, b in zip(table.labels, c0, c1) if a + b and min(a, b) < FEW_EVIDENCE]
+    notes = [f"fewer than {FEW_EVIDENCE} events or non-events in {', '.join(few)}"] if few else []
+    return "; ".join(notes + [str((table.metadata or {}).get("shape_note") or "")]).strip("; ")
+
+
+def unusable(column: FloatArray | categories.Encoded, flags: FloatArray) -> str:
     """Why a column, as float64 values or encoded categories, cannot be
-    binned ('' when it can)."""
+    binned against the event flags `flags` ('' when it can). One value beside
+    missing values of a known target is binnable: one bin and the missing
+    row, whose event rate may well differ."""
     if isinstance(column, categories.Encoded):
-        if column.codes.size == 0:
-            return "no rows"
-        if not (column.codes >= 0).any():
-            return "all values missing"
-        return f"a single value ({column.names[0]!r})" if len(column.names) == 1 else ""
-    if column.size == 0:
+        missing = column.codes < 0
+        single = f"a single value ({column.names[0]!r})" if len(column.names) == 1 else ""
+    else:
+        finite = column[np.isfinite(column)]
+        # Infinite values alone are missing ones too.
+        missing = np.isnan(column) | (~np.isfinite(column) if finite.size == 0 else False)
+        single = f"a single value ({finite[0]:g})" if finite.size and np.all(
+            finite == finite[0]) else ""
+    if missing.size == 0:
         return "no rows"
-    finite = column[np.isfinite(column)]
-    if finite.size == 0:
+    if missing.all():
         return "all values missing"
-    return f"a single value ({finite[0]:g})" if np.all(finite == finite[0]) else ""
+    return "" if (missing & ~np.isnan(flags)).any() else single
 
 
 # The type of each field of a summary row in a document.
 SUMMARY_TYPES = {"column": str, "kind": str, "iv": str, "gini": str, "bins": int,
-                 "missing_share": str, "keep": bool, "reason": str}
+                 "missing_share": str, "keep": bool, "reason": str, "note": str}
 
 
 def _summary_rows(doc: Mapping[str, Any], tables: Mapping[str, BinningTable],
@@ -120,6 +139,8 @@ def _summary_rows(doc: Mapping[str, Any], tables: Mapping[str, BinningTable],
     once, of the kind of its table (or "-" when skipped)."""
     rows = []
     for row in document.field(doc, "summary", list, where):
+        if isinstance(row, dict) and "note" not in row:
+            row = {**row, "note": ""}  # written before the summary had notes
         if not isinstance(row, dict) or set(row) != set(SUMMARY_FIELDS):
             raise DocumentError(f"{where}: a summary row must have the fields "
                                 f"{', '.join(SUMMARY_FIELDS)}")
@@ -152,8 +173,9 @@ class TableBinning(PlainState):
     Categorical/Enum are binned as categories (`categorical_binning`), the
     others as numbers: by default `optimal_binning` under the limits
     `max_bins`, `min_bin_share`, `min_events`, `min_non_events` and `trend`
-    (at most 8 bins, each with 5% of the rows and an event and a non-event,
-    event rate rising or falling; categories in event-rate order are grouped
+    (at most 8 bins, each with 5% of the rows and 5 events and 5 non-events,
+    event rate rising or falling; ``trend="auto_all"`` also tries one peak or
+    valley; categories in event-rate order are grouped
     under the same limits), or ``method="mdlp"`` (`mdlp_binning`),
     ``"quantile"`` / ``"equal_width"`` with `n_bins`; `categorical` names further columns
     (integer codes) to treat as categories. `special_values` is a list of codes
@@ -170,14 +192,19 @@ class TableBinning(PlainState):
     read with `event`, `value` and `percentile` as in `mdlp_binning`; rows
     whose target is missing are left out of every column and counted.
 
-    The selection keeps the columns whose IV is at least `min_iv`, at most
-    `top_n` of them by IV. Columns are fitted in parallel on `n_jobs` threads
+    The selection keeps the columns whose IV is at least `min_iv` and whose
+    share of missing values is at most `max_missing_share` (no limit when
+    None), at most `top_n` of them by IV. The summary's note flags rows
+    resting on fewer than 5 events or non-events, and a column whose event
+    rate fits a peak or valley much better than the monotone trend. Columns are fitted in parallel on `n_jobs` threads
     (default: the number of processors), as the native searches release the
     interpreter lock; an interrupt (Ctrl-C) takes effect when the running
     columns finish. A column that cannot be binned (all missing, a single
     value, values that are neither numbers nor categories) is left out with
     its reason in `skipped` and in the summary; a table with no rows, a target
-    of one class, or no column that can be binned is an error.
+    of one class, or no column that can be binned is an error. `progress`
+    draws a bar of the columns binned on standard error: True, False, or
+    None for a terminal when there are 10 columns or more.
     """
 
     def __init__(
@@ -201,14 +228,16 @@ class TableBinning(PlainState):
         force_first_split: bool = True,
         max_bins: int = DEFAULT_MAX_BINS,
         min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-        min_events: float = 1,
-        min_non_events: float = 1,
+        min_events: float | None = None,
+        min_non_events: float | None = None,
         trend: Trend = "auto",
         representative: Literal["median", "mean"] = "median",
         min_iv: float = 0.02,
         top_n: int | None = None,
+        max_missing_share: float | None = None,
         n_jobs: int | None = None,
         skip_unusable: bool = True,
+        progress: bool | None = None,
     ) -> None:
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
@@ -231,8 +260,14 @@ class TableBinning(PlainState):
         self.min_events, self.min_non_events, self.trend = min_events, min_non_events, trend
         self.representative = representative
         self.min_iv, self.top_n = min_iv, top_n
+        if max_missing_share is not None:
+            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.max_missing_share = max_missing_share
         self.n_jobs = n_jobs
         self.skip_unusable = skip_unusable
+        if progress not in (None, True, False):
+            raise TypeError(f"progress must be True, False or None, not {progress!r}")
+        self.progress = progress
         # Bad options fail here, not as the skip reason of every column.
         check_named({name: getattr(self, name) for name in OPTION_CHECKS})
         for name, options in self.column_options.items():
@@ -294,14 +329,14 @@ class TableBinning(PlainState):
             return method, {**common, **search}
         return method, {**common, "n_bins": o["n_bins"]}
 
-    def _table_or_reason(self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable]]]
-                         ) -> BinningTable | str:
+    def _table_or_reason(
+            self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable], str]]
+    ) -> BinningTable | str:
         """The column's table, or why it cannot be binned: `build` gives the
-        column in its binned form and the function that bins it."""
+        column in its binned form, the function that bins it and why it cannot
+        be binned ('' when it can)."""
         try:
-            column, bin_column = build()
-            reason = unusable(column) if isinstance(column, (np.ndarray, categories.Encoded)) \
-                else column.unusable()
+            column, bin_column, reason = build()
             if reason and self.skip_unusable:
                 return reason
             return bin_column(column)
@@ -313,11 +348,12 @@ class TableBinning(PlainState):
     def _from_rows(self, name: str, values: Any, flags: FloatArray,
                    on_column: Callable[[str], None] | None = None) -> BinningTable | str:
         """One column's table from its rows, each column converted once."""
-        def build() -> tuple[Any, Callable[[Any], BinningTable]]:
+        def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
             column = categories.encode(values) if categorical else as_float_array(values)
-            return column, lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options)
+            return (column, lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options),
+                    unusable(column, flags))
 
         try:
             return self._table_or_reason(build)
@@ -327,9 +363,10 @@ class TableBinning(PlainState):
 
     def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
         """One column's table from its merged counts."""
-        def build() -> tuple[Any, Callable[[Any], BinningTable]]:
+        def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             kind, options = self.column_plan(name, isinstance(counts, counted.CategoryCounts))
-            return counts, lambda c: COUNT_BUILDERS[kind](c, name=name, **options)
+            return (counts, lambda c: COUNT_BUILDERS[kind](c, name=name, **options),
+                    counts.unusable())
 
         return self._table_or_reason(build)
 
@@ -345,6 +382,7 @@ class TableBinning(PlainState):
             edits = edits.edits
         self.__dict__.pop("_batches", None)
         names = frames.column_names(data)
+        self._check_named_columns(names)
         target_name = frames.target_name(data, y)
         flags = self.event_flags(data, y)
         known = flags[~np.isnan(flags)]
@@ -357,9 +395,21 @@ class TableBinning(PlainState):
             if frames.length(values) != flags.size:
                 raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target "
                                  f"{flags.size}")
-        results = _run_in_threads(
-            [functools.partial(self._from_rows, n, v, flags, on_column)
-             for n, v in columns.items()], self.n_jobs)
+        bar = progress_bar(self.progress, len(columns))
+
+        def done(name: str) -> None:
+            if bar is not None:
+                bar.step(name)
+            if on_column is not None:
+                on_column(name)
+
+        try:
+            results = _run_in_threads(
+                [functools.partial(self._from_rows, n, v, flags, done)
+                 for n, v in columns.items()], self.n_jobs)
+        finally:
+            if bar is not None:
+                bar.close()
         return self._keep(dict(zip(wanted, results)), names).replay(edits)
 
     def fit_counts(self, counts: Mapping[str, ColumnCounts], fitted_columns: Sequence[str],
@@ -373,6 +423,7 @@ class TableBinning(PlainState):
         order (default: the counted ones, then the skipped ones)."""
         if isinstance(edits, TableBinning):
             edits = edits.edits
+        self._check_named_columns(fitted_columns)
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         results: dict[str, BinningTable | str] = {
@@ -494,6 +545,19 @@ class TableBinning(PlainState):
         wanted = [n for n in names if n in counts or n in kept.skipped]
         return self.fit_counts(counts, names, skipped=kept.skipped, order=wanted)
 
+    def _check_named_columns(self, names: Sequence[str]) -> None:
+        """The columns that options name must be columns of the data: a
+        misspelt name would otherwise leave its column with the defaults."""
+        named = {"columns": self.column_options, "categorical": self.categorical,
+                 "exclude": self.exclude, "special_values": self.special_values
+                 if isinstance(self.special_values, Mapping) else {}}
+        for option, columns in named.items():
+            absent = [str(n) for n in columns if str(n) not in names]
+            if absent:
+                raise ValueError(f"{option} names column(s) not in the data: "
+                                 f"{', '.join(map(repr, absent))}; the columns are "
+                                 f"{', '.join(names)}")
+
     def _keep(self, results: Mapping[str, BinningTable | str],
               fitted_columns: Sequence[str]) -> TableBinning:
         """Keep the tables and the skipped columns of a fit, and rank them."""
@@ -512,14 +576,15 @@ class TableBinning(PlainState):
             return (-iv if not math.isnan(iv) else math.inf, item[0])
 
         ranked = sorted(self.tables.items(), key=iv_key)
-        rows = []
-        for rank, (name, table) in enumerate(ranked):
+        rows: list[ColumnSummary] = []
+        for name, table in ranked:
             iv = table.information_value
-            keep = (not math.isnan(iv) and iv >= self.min_iv
-                    and (self.top_n is None or rank < self.top_n))
             missing = float(table["percentage"][-1]) if table.has_missing_row else 0.0
+            keep = (not math.isnan(iv) and iv >= self.min_iv
+                    and (self.max_missing_share is None or missing <= self.max_missing_share)
+                    and (self.top_n is None or sum(r.keep for r in rows) < self.top_n))
             rows.append(ColumnSummary(name, table.kind, iv, woe_gini(table), table.n_bins,
-                                      missing, keep))
+                                      missing, keep, note=column_note(table)))
         rows += [ColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
                  for name, reason in self.skipped.items()]
         return rows
@@ -644,9 +709,9 @@ class TableBinning(PlainState):
     def __str__(self) -> str:
         rows = [[r.column, r.kind, printing.fixed(r.iv, 4), printing.fixed(r.gini, 3), str(r.bins),
                  printing.percent(r.missing_share) if r.reason == "" else "-",
-                 "keep" if r.keep else "drop", r.reason] for r in self.summary]
+                 "keep" if r.keep else "drop", r.reason, r.note] for r in self.summary]
         return printing.text_table(("column", "kind", "IV", "Gini", "bins", "missing",
-                                    "selection", "skipped because"), rows, (0, 1, 6, 7))
+                                    "selection", "skipped because", "note"), rows, (0, 1, 6, 7, 8))
 
     def __repr__(self) -> str:
         if not self.tables:
@@ -658,6 +723,7 @@ class TableBinning(PlainState):
     def transform(
         self, data: Any, output: Literal["woe", "index", "label"] = "woe",
         selected: bool = False, columns: Sequence[str] | None = None,
+        unseen: Unseen = "zero",
     ) -> Any:
         """Each binned column of `data` (matched by name, in any order) as its
         WoE (float64), bin index (int64, -1 for missing) or bin label; only the
@@ -665,7 +731,8 @@ class TableBinning(PlainState):
         `columns`. A pandas or polars DataFrame gives one back, any other table
         a dict of arrays. A binned column absent from `data` is an error, and
         so is a column of `data` not seen in `fit` unless `columns` names the
-        ones wanted."""
+        ones wanted. `unseen` is the WoE of a value that falls in no row seen
+        in training, as in `BinningTable.transform`."""
         if not self.tables:
             raise NotFittedError("This TableBinning is not fitted yet: call fit before transform")
         if output not in ("woe", "index", "label"):
@@ -694,7 +761,7 @@ class TableBinning(PlainState):
                     index = np.where(index < 0, len(labels) - 1, index)
                 out[name] = labels[index]
             else:
-                out[name] = table.transform(values, output=output)
+                out[name] = table.transform(values, output=output, unseen=unseen)
         return frames.like_input(data, out)
 
     def fit_transform(self, data: Any, y: Any,

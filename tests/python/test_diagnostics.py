@@ -54,6 +54,10 @@ def test_gini_is_the_native_lorenz_curve():
     for key, values in result.curve.items():
         np.testing.assert_array_equal(values, native[key], strict=True)
     assert str(result) == "Gini +0.5000 (AUC 0.7500) over 4 distinct score values"
+    assert str(tl.gini([4.0, 3.0, 2.0, 1.0], [0, 1, 0, 1])) == (
+        "Gini -0.5000 (AUC 0.2500) over 4 distinct score values (negative: events score lower; "
+        "for a score where higher is good, the Gini is +0.5000: "
+        "tl.score_performance(score, y, higher_is='good'))")
 
 
 def test_gini_leaves_out_missing_targets():

@@ -180,6 +180,28 @@ def test_a_one_bin_variable_is_not_monitored():
     assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
 
 
+FLAT = {"x": np.tile([1.0, 2.0], 60)}
+FLAT_BINNING = tl.TableBinning(method="quantile", n_bins=2).fit(FLAT, np.arange(120) % 3 == 0)
+
+
+@pytest.mark.parametrize("labels, want", [
+    (["Feb", "Jan", "Mar"], ("Jan", "Feb", "Mar")),
+    (["2024-02", "2023-12", "2024-01"], ("2023-12", "2024-01", "2024-02")),
+    (["south", "north", "east"], ("south", "north", "east")),
+    ([2024, 2022, 2023], ("2022", "2023", "2024")),
+])
+def test_periods_come_in_time_order_or_as_given(labels, want):
+    frame = pd.DataFrame({**FLAT, "p": np.repeat(labels, 40)})
+    assert tl.stability(FLAT_BINNING, FLAT, frame, period="p").periods == want
+
+
+def test_a_dict_of_arrays_is_one_sample_and_a_lazy_frame_is_refused():
+    assert tl.stability(FLAT_BINNING, FLAT, FLAT).periods == ("1",)
+    with pytest.raises(TypeError, match=r"^current is a polars LazyFrame: collect it first "
+                       r"\(current.collect\(\)\)$"):
+        tl.stability(FLAT_BINNING, FLAT, pytest.importorskip("polars").DataFrame(FLAT).lazy())
+
+
 def test_misuse_is_reported(card):
     with pytest.raises(tl.NotFittedError, match="This Scorecard is not fitted yet"):
         tl.Scorecard().score(CREDIT)

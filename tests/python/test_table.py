@@ -59,6 +59,28 @@ def test_column_options_and_selection_rules():
     assert "grade" in str(binning) and binning.summary_frame()["column"].iloc[0] == "grade"
 
 
+@pytest.mark.parametrize("progress, drawn", [(True, True), (None, False), (False, False)])
+def test_a_progress_bar_counts_the_columns_on_request_or_on_a_terminal(capsys, progress, drawn):
+    data, bad = frame(n=300)
+    tl.TableBinning(progress=progress, n_jobs=1).fit(data, bad)
+    err = capsys.readouterr().err
+    assert ("\rbinning [" + "#" * 30 + "] 100% 4/4 const" in err) == drawn and (err == "") != drawn
+
+
+def test_a_low_default_sample_gets_bins_of_five_events_and_notes_thin_rows():
+    rng = np.random.default_rng(3)
+    x = rng.normal(size=4000)
+    bad = (rng.random(4000) < 0.02 * np.exp(0.8 * x) / 1.4).astype(int)
+    x[rng.random(4000) < 0.85] = np.nan  # mostly missing, the rest thin in events
+    few = np.where(np.arange(4000) < 40, 1.0, np.nan)  # missing but for 40 rows
+    fitted = tl.TableBinning(max_missing_share=0.9, min_iv=0.0).fit({"x": x, "few": few}, bad)
+    rows = fitted.tables["x"].to_frame()
+    assert (rows["c1"][:-1] >= 5).all() and rows["c1"].sum() == bad.sum()
+    by_name = {r.column: r for r in fitted.summary}
+    assert by_name["few"].note.startswith("fewer than 5 events or non-events in (-inf, +inf)")
+    assert by_name["few"].missing_share == 0.99 and not by_name["few"].keep
+
+
 @pytest.mark.parametrize("data, y, message", [
     ({"a": np.array([])}, np.array([]), "no row with a known target"),
     ({"a": np.arange(4.0)}, np.ones(4), "the target has one class only"),
@@ -69,6 +91,16 @@ def test_column_options_and_selection_rules():
 def test_bad_tables_are_clear_errors(data, y, message):
     with pytest.raises(ValueError, match=message):
         tl.TableBinning().fit(data, y)
+
+
+@pytest.mark.parametrize("option, value", [
+    ("columns", {"agee": {"max_bins": 3}}), ("categorical", ["agee"]), ("exclude", ["agee"]),
+    ("special_values", {"agee": [-999]}),
+])
+def test_an_option_for_a_column_not_in_the_data_is_an_error(option, value):
+    with pytest.raises(ValueError, match=f"^{option} names column.s. not in the data: 'agee'; "
+                       "the columns are age, y$"):
+        tl.TableBinning(**{option: value}).fit({"age": np.arange(8.0), "y": np.arange(8) % 2}, "y")
 
 
 def test_transform_names_missing_and_extra_columns():

@@ -14,11 +14,14 @@ from .._core.arrays import FloatArray, column_name
 from .._core.categories import OTHER
 from .basis import category_basis
 from .numeric import default_minobs
-from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
+from .optimal import best_grouping
 from .options import LIMITS, SEARCH, check_options
 from .table import BinningTable
 
-# Share of the labelled rows below which a category joins the "other" group.
+# The MDLP options of `categorical_binning` as they are when not given.
+MDLP_DEFAULTS = {"minobs": None, "monotonicity": 0, "mono_dir": 0, "alpha_pos": 1.0,
+                 "beta_struct": 1.0, "force_first_split": False}
+# Share of the labelled rows below which a category joins the pooled group.
 DEFAULT_MIN_CATEGORY_SHARE = 0.01
 
 
@@ -37,27 +40,41 @@ def categorical_binning(
     beta_struct: float = 1.0,
     force_first_split: bool = False,
     name: str | None = None,
-    method: Literal["mdlp", "optimal"] = "mdlp",
+    method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """Bin the categories of `x` (strings, booleans, integer codes, a pandas
     ``category``, a pyarrow or polars column) against the target `y` (read as
     in `mdlp_binning`: 0/1, booleans, `event`, or a threshold).
 
+    By default (``method="optimal"``, as `TableBinning` bins categories) the
+    groups in event-rate order are grouped exactly as in `optimal_binning`,
+    under `limits` (keys max_bins, min_bin_share, min_events, min_non_events,
+    trend; its defaults). With ``method="mdlp"`` the MDLP search (its
+    parameters `minobs`, `monotonicity`, `mono_dir`, `alpha_pos`,
+    `beta_struct`, `force_first_split` as in `mdlp_binning`, which only it
+    reads) cuts that order into bins instead.
+
     Categories holding less than `min_share` of the rows with a known target
-    are pooled into one group named "other". The groups are ordered by
-    ascending event rate, equal rates by name, and the MDLP search (its
-    parameters as in `mdlp_binning`) cuts that order into bins, each a set of
-    categories. With ``method="optimal"`` the groups in that order are
-    grouped exactly as in `optimal_binning` instead, under `limits` (keys
-    max_bins, min_bin_share, min_events, min_non_events, trend; its defaults).
-    Missing values keep their own last row.
+    are pooled into one group, labelled "other (pooled: ...)", which no real
+    category (one named "other" included) joins. The groups are ordered by
+    ascending event rate, equal rates by name, and cut into bins, each a set
+    of categories. Missing values keep their own last row.
 
     At `transform`, a pooled category, and one never seen in training, goes to
-    the bin of the "other" group when training had one, otherwise to the
+    the bin of the pooled group when training had one, otherwise to the
     missing-value row (index -1 and its WoE); with no such row either it gets
     index -1 and WoE 0, with an `UnseenCategoryWarning`.
     """
+    search = {"minobs": minobs, "monotonicity": monotonicity, "mono_dir": mono_dir,
+              "alpha_pos": alpha_pos, "beta_struct": beta_struct,
+              "force_first_split": force_first_split}
+    given = [k for k, v in search.items() if v != MDLP_DEFAULTS[k]]
+    if method == "optimal" and given:
+        raise ValueError(f"{', '.join(given)} apply to method='mdlp' only; the optimal grouping "
+                         f"reads limits={{...}} ({', '.join(LIMITS)})")
+    if method == "mdlp" and limits:
+        raise ValueError("limits apply to method='optimal' only")
     return categorical_codes(
         categories.encode(x), target.event_flags(y, event=event, value=value,
                                                   percentile=percentile),
@@ -70,7 +87,7 @@ def categorical_codes(
     encoded: categories.Encoded, flags: FloatArray, *, name: str | None,
     min_share: float = DEFAULT_MIN_CATEGORY_SHARE, minobs: int | None = None,
     monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0, beta_struct: float = 1.0,
-    force_first_split: bool = False, method: Literal["mdlp", "optimal"] = "mdlp",
+    force_first_split: bool = False, method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """`categorical_binning` of encoded categories against event flags."""
@@ -89,7 +106,7 @@ def categorical_table(
     missing_c1: int, counters: Mapping[str, Any], *, min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
     minobs: int | None = None, monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
     beta_struct: float = 1.0, force_first_split: bool = False, name: str | None = None,
-    method: Literal["mdlp", "optimal"] = "mdlp", limits: Mapping[str, Any] | None = None,
+    method: Literal["mdlp", "optimal"] = "optimal", limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """The table of `categorical_binning` from the non-events `c0` and events
     `c1` of each category of `names` (ascending), the labelled rows whose
@@ -111,11 +128,14 @@ def categorical_table(
     labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)
-    kept = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
-    groups = sorted(kept + ([OTHER] if pooled.any() else []))
-    group_of_name = {n: groups.index(OTHER) if p else groups.index(n) if r > 0 else -1
-                     for n, r, p in zip(names, rows, pooled)}
-    group_of_code = np.array([group_of_name[n] for n in names], dtype=np.int64)
+    # A group is a category's name, or None for the pooled group, which no
+    # category can be: it sorts by name as "other", after a real "other".
+    kept: list[str | None] = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
+    groups = sorted(kept + ([None] if pooled.any() else []),
+                    key=lambda g: (OTHER, 1) if g is None else (g, 0))
+    position = {g: i for i, g in enumerate(groups)}
+    group_of_code = np.array([position[None] if p else position[n] if r > 0 else -1
+                              for n, r, p in zip(names, rows, pooled)], dtype=np.int64)
     g0 = np.bincount(group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0],
                      minlength=len(groups)).astype(np.int64)
     g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
@@ -133,14 +153,16 @@ def categorical_table(
     summary = _summary(intervals, missing_c0, missing_c1)
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
-    bins = [tuple(in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
-                                int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)])
+    bins = [in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
+                          int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)]
             for lo, hi in zip(left, right) if not np.isnan(lo)]
+    pooled_bin = next((b for b, members in enumerate(bins) if None in members), None)
     return BinningTable(
         summary, method=method, name=name,
         metadata={**counters, "n_categories": len(names)},
-        split_log=split_log, bin_categories=bins,
-        pooled_categories=[n for n, p in zip(names, pooled) if p],
+        split_log=split_log,
+        bin_categories=[tuple(g for g in members if g is not None) for members in bins],
+        pooled_categories=[n for n, p in zip(names, pooled) if p], pooled_bin=pooled_bin,
         basis=category_basis(names, c0, c1),
     )
 
@@ -149,14 +171,8 @@ def _optimal_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
                     limits: dict[str, Any]) -> dict[str, npt.NDArray[Any]]:
     """The optimal grouping of the categories in event-rate order, as the
     search's intervals over their positions (a cut halfway between two)."""
-    best = native.optimal_grouping(
-        c0.astype(np.float64), c1.astype(np.float64),
-        max_bins=limits.get("max_bins", DEFAULT_MAX_BINS),
-        min_bin_share=limits.get("min_bin_share", DEFAULT_MIN_BIN_SHARE),
-        min_events=limits.get("min_events", 1), min_non_events=limits.get("min_non_events", 1),
-        trend=limits.get("trend", "auto"))
-    if best["message"]:
-        raise ValueError(f"optimal binning: {best['message']}")
+    best = best_grouping(c0.astype(np.float64), c1.astype(np.float64),
+                         label="optimal binning", **limits)
     first, last = best["first"], best["last"]
     g0 = np.array([c0[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
     g1 = np.array([c1[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)

@@ -119,7 +119,8 @@ class ColumnCounts:
         finite = self.finite_values
         if finite.size == 0:
             return "all values missing"
-        return f"a single value ({finite[0]:g})" if finite[0] == finite[-1] else ""
+        single = finite[0] == finite[-1] and not self.rows[MISSING_X]
+        return f"a single value ({finite[0]:g})" if single else ""
 
 
 @dataclass(frozen=True)
@@ -142,7 +143,8 @@ class CategoryCounts:
         """Why the column cannot be binned ('' when it can), as for its rows."""
         if not self.names:
             return "all values missing"
-        return f"a single value ({self.names[0]!r})" if len(self.names) == 1 else ""
+        single = len(self.names) == 1 and not self.missing_c0 + self.missing_c1
+        return f"a single value ({self.names[0]!r})" if single else ""
 
 
 def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int64],

@@ -17,20 +17,82 @@ from .options import LIMITS, check_options, check_representative
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
-Trend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
+Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley", "none"]
 
 # Limits an analyst can defend to a validator without tuning: at most 8 bins,
-# each with at least 5% of the rows and at least one event and one non-event
-# (so that no bin's WoE rests on smoothing alone), and an event rate that rises
-# or falls across the bins, whichever holds more information.
+# each with at least 5% of the rows and at least 5 events and 5 non-events
+# (the share grows with the sample; the counts keep a small or low-default
+# sample from WoE that rests on two or three events; a column holding fewer
+# is one bin), and an event rate that rises or falls across the bins,
+# whichever holds more information.
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
+DEFAULT_MIN_CLASS_COUNT = 5
 DEFAULT_N_PREBINS = 50
 # The limits a table keeps for a re-optimisation around an analyst's fixed
 # cuts: its fit's, or these for a table fitted without limits.
 LIMIT_DEFAULTS: dict[str, Any] = {
-    "max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE, "min_events": 1,
-    "min_non_events": 1, "trend": "auto", "n_prebins": DEFAULT_N_PREBINS}
+    "max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE, "min_events": None,
+    "min_non_events": None, "trend": "auto", "n_prebins": DEFAULT_N_PREBINS}
+
+# The shapes "auto_all" chooses among, the monotone ones first (kept on a tie).
+SHAPES = ("ascending", "descending", "peak", "valley")
+# Under "auto", a peak or valley whose IV exceeds the monotone grouping's by
+# this share, and by at least a weak predictor's IV, is noted on the table
+# (metadata "shape_note").
+SHAPE_GAIN = 0.25
+SHAPE_MIN_GAIN = 0.02
+
+
+def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, label: str,
+                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+                  min_events: float | None = None, min_non_events: float | None = None,
+                  trend: Trend = "auto", note_shapes: bool = False, max_pvalue: float = 1.0,
+                  fixed_starts: npt.ArrayLike = ()) -> dict[str, Any]:
+    """The contiguous grouping of largest IV of ordered pre-bins under the
+    limits: the core's search, or for "auto_all" the best of the four shapes.
+    A limit of events (non-events) left as None is `DEFAULT_MIN_CLASS_COUNT`,
+    or the column's total when smaller. With `note_shapes` under "auto", the
+    result's "shape_note" names a peak or valley that fits much better
+    (else it is ''). `label` begins the error when no grouping meets the
+    limits."""
+    events, non_events = class_limits(c0, c1, min_events, min_non_events)
+
+    def search(shape: str) -> dict[str, Any]:
+        return native.optimal_grouping(
+            c0, c1, max_bins=max_bins, min_bin_share=min_bin_share, min_events=events,
+            min_non_events=non_events, trend=shape, max_pvalue=max_pvalue,
+            fixed_starts=fixed_starts)
+
+    if trend == "auto_all":
+        results = [search(shape) for shape in SHAPES]
+        found = [r for r in results if not r["message"]]
+        best = max(found, key=lambda r: r["iv"]) if found else results[0]
+    else:
+        best = search(trend)
+    if best["message"]:
+        raise ValueError(f"{label}: {best['message']}")
+    best["shape_note"] = ""
+    if note_shapes and trend == "auto":
+        shaped = [r for r in map(search, SHAPES[2:])
+                  if not r["message"] and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
+                  and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN]
+        if shaped:
+            better = max(shaped, key=lambda r: r["iv"])
+            best["shape_note"] = (f"a {better['trend']} fits better (IV {better['iv']:.4f} "
+                                  f"against {best['iv']:.4f}): trend='auto_all'")
+    return best
+
+
+def class_limits(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64],
+                 min_events: float | None, min_non_events: float | None) -> tuple[float, float]:
+    """The least events and non-events of a bin: as given, or when None
+    `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller (a column
+    of fewer events is one bin, not an error)."""
+    return (min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None
+            else float(min_events),
+            min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum())) if min_non_events is None
+            else float(min_non_events))
 
 
 # Below this many rows the class-change points of the sorted values are few
@@ -60,8 +122,9 @@ def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
 
 def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
-                 n_prebins: int = DEFAULT_N_PREBINS, max_pvalue: float | None = None
+                 min_events: float | None = None, min_non_events: float | None = None,
+                 trend: Trend = "auto", n_prebins: int = DEFAULT_N_PREBINS,
+                 max_pvalue: float | None = None
                  ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
@@ -77,14 +140,12 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     per_prebin = native.summary_from_counts(counts, missing_c0=0, missing_c1=0, splits=prebins,
                                             representative="mean")
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
-    best = native.optimal_grouping(
+    best = best_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins=max_bins, min_bin_share=min_bin_share, min_events=min_events,
-        min_non_events=min_non_events, trend=trend,
-        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue))
-    if best["message"]:
-        raise ValueError(f"optimal binning of {label or 'x'}: {best['message']}")
+        label=f"optimal binning of {label or 'x'}", max_bins=max_bins,
+        min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
+        trend=trend, note_shapes=True, max_pvalue=1.0 if max_pvalue is None else float(max_pvalue))
     # A group ends at its last pre-bin, whose right end is the group's cut point.
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
@@ -94,6 +155,8 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     metadata: dict[str, Any] = {"trend": best["trend"], "n_prebins": int(intervals.sum())}
     if max_pvalue is not None:
         metadata["max_pvalue"] = float(max_pvalue)
+    if best["shape_note"]:
+        metadata["shape_note"] = best["shape_note"]
     return cuts, metadata
 
 
@@ -103,8 +166,8 @@ def optimal_binning(
     *,
     max_bins: int = DEFAULT_MAX_BINS,
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-    min_events: float = 1,
-    min_non_events: float = 1,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
     trend: Trend = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
     max_pvalue: float | None = None,
@@ -120,9 +183,12 @@ def optimal_binning(
     (which do not depend on the labels, so swapping the two classes gives the
     same bins) and groups neighbours exactly. Every bin holds at least
     `min_bin_share` of the searched rows, `min_events` events and
-    `min_non_events` non-events; `trend` asks the event rate to be
-    "ascending", "descending", with one "peak" or "valley", "none" for no
-    shape, or "auto" for the better of ascending and descending. With
+    `min_non_events` non-events (by default 5 each, or the column's total
+    when smaller); `trend` asks the event rate to be "ascending",
+    "descending", with one "peak" or "valley", "none" for no shape, "auto"
+    for the better of ascending and descending, or "auto_all" for the best of
+    those four. Under "auto", a peak or valley with a quarter more IV is
+    noted in ``metadata["shape_note"]`` (and the whole table's summary). With
     `max_pvalue`, no two neighbouring bins may have a p-value of the
     chi-square test of equal event rates above it (see
     `BinningTable.analysis`): the grouping is the best one under that limit
@@ -141,9 +207,9 @@ def optimal_binning(
 
 def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float = 1, min_non_events: float = 1, trend: Trend = "auto",
-                 n_prebins: int = DEFAULT_N_PREBINS, max_pvalue: float | None = None,
-                 special_values: Sequence[float] = (),
+                 min_events: float | None = None, min_non_events: float | None = None,
+                 trend: Trend = "auto", n_prebins: int = DEFAULT_N_PREBINS,
+                 max_pvalue: float | None = None, special_values: Sequence[float] = (),
                  representative: str = "median") -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
     checks.same_length(("x", xs), ("y", flags))

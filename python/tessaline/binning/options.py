@@ -14,7 +14,7 @@ from .._core.arrays import FloatArray
 
 REPRESENTATIVES = ("median", "mean")
 RANGES = ("full", "quantile", "iqr")
-TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
+TRENDS = ("auto", "auto_all", "ascending", "descending", "peak", "valley", "none")
 
 
 def check_representative(representative: Any) -> None:
@@ -38,8 +38,8 @@ OPTION_CHECKS: dict[str, Callable[[Any], Any]] = {
     "max_bins": lambda v: checks.whole_number("max_bins", v, 1),
     "trend": lambda v: checks.one_of("trend", v, TRENDS),
     "min_bin_share": lambda v: checks.real_number("min_bin_share", v, 0, 1),
-    "min_events": lambda v: checks.real_number("min_events", v, 0),
-    "min_non_events": lambda v: checks.real_number("min_non_events", v, 0),
+    "min_events": lambda v: v is None or checks.real_number("min_events", v, 0),
+    "min_non_events": lambda v: v is None or checks.real_number("min_non_events", v, 0),
 }
 # The options of the MDLP search and the limits of optimal binning, in the
 # order their searches read them.

@@ -15,7 +15,7 @@ import numpy.typing as npt
 from .._core import categories, native, printing
 from .._core.arrays import ColumnTable, FloatArray, IntArray, as_float_array
 from .._core.categories import OTHER
-from ..exceptions import DocumentError, UnseenCategoryWarning
+from ..exceptions import DocumentError, UnseenCategoryWarning, UnseenValueWarning
 from ..formats import document, sql
 from ..formats.html import binning_table_html
 from ..plots.binning import plot_binning
@@ -37,6 +37,9 @@ INTEGER_COLUMNS = ("count", "c0", "c1")
 EVIDENCE_ULPS = 8
 # The largest count a document may hold: every count is exact in a double.
 MAX_COUNT = 2 ** 53
+# What `transform(unseen=...)` accepts beside a number.
+UNSEEN_CHOICES = ("zero", "riskiest")
+Unseen = Literal["zero", "riskiest"] | float
 
 
 def frozen(values: Any) -> npt.NDArray[Any]:
@@ -80,8 +83,10 @@ class BinningTable(ColumnTable, EditableTable):
     categories instead of an interval: ``bin_categories`` names the categories
     of each bin, in ascending event-rate order, and ``left``/``right`` are the
     bin's edges in that order (category positions 0, 1, ...). Categories below
-    the minimum share were pooled into one group named "other", whose members
-    are ``pooled_categories``.
+    the minimum share were pooled into one group, whose members are
+    ``pooled_categories``, in the bin ``pooled_bin`` (None without pooling);
+    its label reads "other (pooled: ...)". The group has no name among
+    ``bin_categories``, so a real category named "other" stays apart.
 
     A table keeps the counts it was built from (``basis``), so that an
     analyst's edit (`merge`, `split`, `with_cuts`, `add_cut`, `remove_cut`,
@@ -91,7 +96,7 @@ class BinningTable(ColumnTable, EditableTable):
     """
 
     __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log",
-                 "kind", "special_values", "_bin_categories", "pooled_categories",
+                 "kind", "special_values", "_bin_categories", "pooled_categories", "pooled_bin",
                  "basis", "edits")
     _length_column = "count"
     _slot_defaults: ClassVar[dict[str, Any]] = {"basis": None, "edits": ()}
@@ -107,6 +112,7 @@ class BinningTable(ColumnTable, EditableTable):
         special_values: Sequence[float] = (),
         bin_categories: Sequence[tuple[str, ...]] | None = None,
         pooled_categories: Sequence[str] = (),
+        pooled_bin: int | None = None,
         basis: EditBasis | None = None,
         edits: Sequence[Edit] = (),
     ) -> None:
@@ -117,6 +123,7 @@ class BinningTable(ColumnTable, EditableTable):
         self.special_values = tuple(float(v) for v in special_values)
         self._bin_categories = None if bin_categories is None else tuple(bin_categories)
         self.pooled_categories = tuple(pooled_categories)
+        self.pooled_bin = pooled_bin
         woe, iv, total = weight_of_evidence(columns["c0"], columns["c1"])
         columns["woe"] = frozen(woe)
         columns["iv"] = frozen(iv)
@@ -188,7 +195,9 @@ class BinningTable(ColumnTable, EditableTable):
         """'(-inf, 2.5]', ..., '(7, +inf)', 'special -999', 'missing' (or, for a
         categorical table, 'A, B', 'C', ...): one label per row."""
         if self._bin_categories is not None:
-            bins = [", ".join(names) for names in self._bin_categories]
+            bins = [", ".join(names + ((pooled_label(self.pooled_categories),)
+                                       if b == self.pooled_bin else ()))
+                    for b, names in enumerate(self._bin_categories)]
         else:
             bins = [printing.interval(float(lo), float(hi)) for lo, hi in
                     zip(self._columns["left"][:self.n_bins], self._columns["right"][:self.n_bins])]
@@ -203,25 +212,36 @@ class BinningTable(ColumnTable, EditableTable):
 
     # -- using -----------------------------------------------------------------
     @overload
-    def transform(self, x: npt.ArrayLike, output: Literal["index"] = "index") -> IntArray: ...
+    def transform(self, x: npt.ArrayLike, output: Literal["index"] = "index",
+                  unseen: Unseen = "zero") -> IntArray: ...
     @overload
-    def transform(self, x: npt.ArrayLike, output: Literal["woe"]) -> FloatArray: ...
+    def transform(self, x: npt.ArrayLike, output: Literal["woe"],
+                  unseen: Unseen = "zero") -> FloatArray: ...
 
     def transform(
-        self, x: npt.ArrayLike, output: Literal["index", "woe"] = "index"
+        self, x: npt.ArrayLike, output: Literal["index", "woe"] = "index",
+        unseen: Unseen = "zero",
     ) -> FloatArray | IntArray:
         """Bin new values with this table's cut points.
 
         ``output="index"`` gives each value's interval number (0 for the first
         interval, -1 for a missing value), as an int64 array.
         ``output="woe"`` gives each value's weight of evidence as float64: a
-        missing value gets the missing-value row's WoE, or 0 (no evidence) when
-        the table has no such row.
+        missing value gets the missing-value row's WoE.
+
+        A value that falls in no row training saw (a missing value when the
+        table has no missing-value row, a special value training had no row
+        of, a category never seen with nowhere to go) gets the WoE `unseen`
+        chooses, with an `UnseenValueWarning`: "zero" (no evidence, the
+        default), "riskiest" (the largest WoE of a row with records: the
+        conservative choice), or a number. It is an option of the transform,
+        not stored in the table: `to_sql` and Spark give "zero".
         """
         if output not in ("index", "woe"):
             raise ValueError(f"output must be 'index' or 'woe', not {output!r}")
+        fill = self.unseen_woe(unseen)
         if self._bin_categories is not None:
-            index = self._category_index(x)
+            index = self._category_index(x, fill if output == "woe" else None)
         else:
             xs = as_float_array(x)
             index = native.binning_transform(xs, self._splits)
@@ -229,7 +249,9 @@ class BinningTable(ColumnTable, EditableTable):
                 index[xs == special] = self.n_bins + j
         if output == "index":
             return index
-        intervals, specials, missing = self.woe_by_index()
+        if self._bin_categories is None:
+            self._warn_unseen(index, fill)
+        intervals, specials, missing = self.woe_by_index(unseen)
         # One slot per interval, then one per special value, then one for
         # missing values, which index -1 reaches directly.
         lookup = np.concatenate((intervals, specials, [missing]))
@@ -237,41 +259,82 @@ class BinningTable(ColumnTable, EditableTable):
             index = np.where(index >= self.n_bins, index - self.n_bins + len(intervals), index)
         return lookup[index]
 
-    def woe_by_index(self) -> tuple[FloatArray, FloatArray, float]:
+    def woe_by_index(self, unseen: Unseen = "zero") -> tuple[FloatArray, FloatArray, float]:
         """The WoE `transform` gives for each interval index (one per interval
         of the cut points, NaN for one the table has no row for), for each
-        special value, and for a missing value: the missing-value row's, or 0
-        (no evidence) when the table has none and is not single-class."""
+        special value, and for a missing value: the missing-value row's, or
+        what `unseen` chooses when the table has none and is not
+        single-class; a special value without records in training gets what
+        `unseen` chooses too."""
         woe = np.asarray(self._columns["woe"])
+        fill = self.unseen_woe(unseen)
         slots = len(self._splits) + 1
         known = min(self.n_bins, slots)
         intervals = np.full(slots, np.nan)
         intervals[:known] = woe[:known]
-        specials = woe[self.n_bins:self.n_bins + len(self.special_values)].copy()
+        special_rows = slice(self.n_bins, self.n_bins + len(self.special_values))
+        specials = woe[special_rows].copy()
+        if not math.isnan(self._iv):
+            specials[np.asarray(self._columns["count"])[special_rows] == 0] = fill
         if self.has_missing_row:
             missing = float(woe[-1])
         else:
-            missing = math.nan if math.isnan(self._iv) else 0.0
+            missing = math.nan if math.isnan(self._iv) else fill
         return intervals, specials, missing
 
-    def _category_index(self, x: Any) -> IntArray:
+    def unseen_woe(self, unseen: Unseen) -> float:
+        """The WoE `unseen` gives a value that falls in no row seen in training."""
+        if isinstance(unseen, str) and unseen in UNSEEN_CHOICES:
+            if unseen == "zero":
+                return 0.0
+            counted = np.asarray(self._columns["count"]) > 0
+            return float(np.max(np.asarray(self._columns["woe"])[counted], initial=0.0))
+        if isinstance(unseen, (int, float)) and not isinstance(unseen, bool) \
+                and math.isfinite(unseen):
+            return float(unseen)
+        raise ValueError(f"unseen must be 'zero', 'riskiest' or a finite number, not {unseen!r}")
+
+    def _warn_unseen(self, index: IntArray, fill: float) -> None:
+        """Warn when values of a numeric column fall in no row seen in training."""
+        if math.isnan(self._iv):
+            return
+        counts = np.asarray(self._columns["count"])
+        empty = [self.n_bins + j for j in range(len(self.special_values))
+                 if counts[self.n_bins + j] == 0]
+        what = [f"special {printing.number(self.special_values[b - self.n_bins])}"
+                for b in empty if (index == b).any()]
+        if not self.has_missing_row and (index < 0).any():
+            what.append("missing")
+        if what:
+            warnings.warn(
+                f"values not seen in training ({', '.join(what)}) of {self.title()!r} get WoE "
+                f"{printing.number(fill)}; transform(..., unseen='riskiest') gives them the "
+                "riskiest row's", UnseenValueWarning, stacklevel=3)
+
+    def _category_index(self, x: Any, fill: float | None = None) -> IntArray:
         """The bin of each category: its own bin when it was seen in training;
-        a pooled or unseen category goes to the bin of the "other" group when
+        a pooled or unseen category goes to the bin of the pooled group when
         training had one, else to the missing-value row (index -1)."""
         assert self._bin_categories is not None
         encoded = categories.encode(x)
         bin_of = {name: b for b, names in enumerate(self._bin_categories) for name in names}
-        other = bin_of.get(OTHER, -1)
+        other = -1 if self.pooled_bin is None else self.pooled_bin
         pooled = set(self.pooled_categories)
         table = np.array(
             [other if name in pooled or name not in bin_of else bin_of[name]
              for name in encoded.names], dtype=np.int64)
-        unseen = [n for n in encoded.names if n not in bin_of and n not in pooled]
-        if unseen and other < 0 and not self.has_missing_row:
+        unseen = [repr(n) for n in encoded.names if n not in bin_of and n not in pooled]
+        if other >= 0:
+            unseen = []
+        if (encoded.codes < 0).any():
+            unseen.append("missing")
+        if fill is not None and unseen and not self.has_missing_row \
+                and not math.isnan(self._iv):
             warnings.warn(
-                f"categories not seen in training ({', '.join(map(repr, unseen[:5]))}"
+                f"categories not seen in training ({', '.join(unseen[:5])}"
                 f"{', ...' if len(unseen) > 5 else ''}) fall in no bin of {self.title()!r}: "
-                "index -1 and WoE 0", UnseenCategoryWarning, stacklevel=3)
+                f"index -1 and WoE {printing.number(fill)}; transform(..., unseen='riskiest') "
+                "gives them the riskiest bin's", UnseenCategoryWarning, stacklevel=3)
         return native.lookup_int(encoded.codes, table, -1)
 
     def to_json(self, indent: int | None = None) -> str:
@@ -310,6 +373,7 @@ class BinningTable(ColumnTable, EditableTable):
             "bin_categories": None if self.bin_categories is None
             else [list(names) for names in self.bin_categories],
             "pooled_categories": list(self.pooled_categories),
+            "pooled_bin": self.pooled_bin,
             "information_value": document.exact(self.information_value),
             "rows": rows,
             "metadata": document.plain(self.metadata),
@@ -340,9 +404,11 @@ class BinningTable(ColumnTable, EditableTable):
         splits = document.floats(doc, "splits", where)
         has_missing_row = document.flag(doc, "has_missing_row", where)
         _check_edges(columns, splits, specials, has_missing_row, where)
+        pooled_bin = None
         if bins is not None:
-            _check_categories(bins, pooled, specials, len(splits) + 1, where)
-        elif pooled:
+            bins, pooled_bin = _pooled_bin(doc, bins, pooled, where)
+            _check_categories(bins, pooled, pooled_bin, specials, len(splits) + 1, where)
+        elif pooled or doc.get("pooled_bin") is not None:
             raise DocumentError(f"{where}: field 'pooled_categories' must be empty in a "
                                 "numeric table")
         name = doc.get("name")
@@ -359,7 +425,7 @@ class BinningTable(ColumnTable, EditableTable):
             if isinstance(split_log, dict) else None,
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
-            pooled_categories=pooled,
+            pooled_categories=pooled, pooled_bin=pooled_bin,
             edits=edits_from_list(edits, where) if edits is not None else (),
         )
         # The WoE and IV written are the ones the table scored with: keep them
@@ -489,22 +555,49 @@ def _check_edges(columns: Mapping[str, npt.NDArray[Any]], splits: list[float],
                             "special values and missing-value row")
 
 
-def _check_categories(bins: Any, pooled: list[str], specials: list[float], n_bins: int,
-                      where: str) -> None:
+def pooled_label(pooled: Sequence[str], shown: int = 3) -> str:
+    """The label of the pooled group: 'other (pooled: a, b, c, ...)'."""
+    more = ", ..." if len(pooled) > shown else ""
+    return f"{OTHER} (pooled: {', '.join(pooled[:shown])}{more})"
+
+
+def _pooled_bin(doc: Mapping[str, Any], bins: Any, pooled: list[str],
+                where: str) -> tuple[Any, int | None]:
+    """The bins' real categories and the bin of the pooled group. A document
+    written before the group had its own field names it "other" among the
+    categories of its bin; that name is taken out of the bin."""
+    if "pooled_bin" in doc:
+        pooled_bin = doc["pooled_bin"]
+        if pooled_bin is not None and not (type(pooled_bin) is int
+                                           and 0 <= pooled_bin < max(len(bins), 1)):
+            raise DocumentError(f"{where}: field 'pooled_bin' must be null or the index of a bin")
+        return bins, pooled_bin
+    if not pooled or not isinstance(bins, list):
+        return bins, None
+    for b, names in enumerate(bins):
+        if isinstance(names, list) and OTHER in names:
+            return [[n for n in names if n != OTHER] if i == b else names
+                    for i, names in enumerate(bins)], b
+    return bins, None
+
+
+def _check_categories(bins: Any, pooled: list[str], pooled_bin: int | None,
+                      specials: list[float], n_bins: int, where: str) -> None:
     """One list of categories per bin, each category in one bin only, none of
-    them pooled, and no special value (categories are compared as names)."""
+    them pooled, and no special value (categories are compared as names); the
+    pooled group's bin exactly when categories were pooled, and only that bin
+    may hold no category of its own."""
     if not (isinstance(bins, list)
-            and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b)
-                    for b in bins)):
+            and all(isinstance(b, list) and (b or i == pooled_bin)
+                    and all(isinstance(c, str) for c in b) for i, b in enumerate(bins))):
         raise DocumentError(f"{where}: field 'bin_categories' must be lists of category names")
     listed = [c for b in bins for c in b]
     if len(bins) != n_bins or len(set(listed)) != len(listed):
         raise DocumentError(f"{where}: field 'bin_categories' must name each category once, "
                             f"in {n_bins} bin(s), one per row")
-    if set(pooled) & set(listed) or (pooled and OTHER not in listed):
+    if set(pooled) & set(listed) or bool(pooled) != (pooled_bin is not None):
         raise DocumentError(f"{where}: field 'pooled_categories' must name categories outside "
-                            f"the bins, pooled in the {OTHER!r} one")
+                            "the bins, pooled in the bin 'pooled_bin'")
     if specials:
         raise DocumentError(f"{where}: field 'special_values' must be empty in a categorical "
                             "table")
-

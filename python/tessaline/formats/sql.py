@@ -13,7 +13,7 @@ where a missing value goes, instead of sorting above every number.
 
 A categorical column compares the column with the category names of each
 bin; a pooled category and one not seen in training go where `transform`
-sends them (the "other" group, else the missing-value row). SQLite stores a
+sends them (the pooled group's bin, else the missing-value row). SQLite stores a
 boolean as the integer 1 or 0, which there also matches the category "True"
 or "False". A WoE without a value (a single-class table) is NULL.
 
@@ -33,7 +33,6 @@ from typing import Literal
 
 import numpy as np
 
-from .._core.categories import OTHER
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 
 DIALECTS = ("duckdb", "sqlite", "postgresql")
@@ -127,10 +126,10 @@ def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_va
         # Categories are compared as names, so only NULL is missing.
         branches = [f"WHEN {column} IS NULL THEN {missing_value}"]
         pooled = set(table.pooled_categories)
-        other = next((b for b, names in enumerate(table.bin_categories) if OTHER in names), -1)
+        other = -1 if table.pooled_bin is None else table.pooled_bin
         every = {name for names in table.bin_categories for name in names} | pooled
         for b, names in enumerate(table.bin_categories):
-            members = sorted(set(names) - {OTHER} | (pooled if b == other else set()))
+            members = sorted(set(names) | (pooled if b == other else set()))
             if members:
                 branches.append(f"WHEN {_is_member(column, members, every, dialect)} "
                                 f"THEN {row_values[b]}")

@@ -4,20 +4,19 @@ terminal text and the HTML page."""
 from __future__ import annotations
 
 import math
-import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import TextIO
 
 import numpy as np
 
 from .._core import printing
+from .._core.progress import Progress
 from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, gini
 from ..exceptions import DataError
 from ..performance import ScorePerformance
 from ..scorecard import Scorecard
-from ..table import TableBinning
+from ..table import TableBinning, column_note
 from ..woe import iv_strength
 from .dataset import Dataset
 
@@ -40,37 +39,6 @@ def _gini_or_none(score: np.ndarray, target: np.ndarray) -> GiniResult | None:
         return gini(score, target)
     except ValueError:
         return None  # a single class among the scored rows: no Gini
-
-
-class Progress:
-    """A one-line progress bar redrawn in place on a terminal, one step per
-    column and stage (binning, scoring, charts). Steps may come from the
-    threads that bin the columns."""
-
-    WIDTH = 30
-
-    def __init__(self, total: int, stream: TextIO) -> None:
-        self.total = total
-        self.stream = stream
-        self.done = 0
-        self._lock = threading.Lock()
-
-    def step(self, label: str) -> None:
-        with self._lock:
-            self.done += 1
-            self.show(self.done, label)
-
-    def show(self, done: int, label: str) -> None:
-        filled = self.WIDTH * done // max(self.total, 1)
-        bar = "#" * filled + "-" * (self.WIDTH - filled)
-        share = 100 * done // max(self.total, 1)
-        label = printing.printable(label)[:40]
-        self.stream.write(f"\rbinning [{bar}] {share:3d}% {done}/{self.total} {label:<40}")
-        self.stream.flush()
-
-    def close(self) -> None:
-        self.stream.write("\n")
-        self.stream.flush()
 
 
 def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
@@ -151,17 +119,17 @@ def describe(dataset: Dataset) -> list[str]:
     return lines
 
 
-RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)")
-RANKING_TEXT_COLUMNS = (1, 4)
+RANKING_HEADER = ("#", "column", "bins", "IV", "strength", "Gini (bins)", "Gini (raw)", "note")
+RANKING_TEXT_COLUMNS = (1, 4, 7)
 
 
 def ranking_rows(reports: Sequence[ColumnReport]) -> list[list[str]]:
     rows = []
     for i, r in enumerate(reports, start=1):
         if r.table is None:
-            rows.append([str(i), r.name, "-", "-", "failed", "-", "-"])
+            rows.append([str(i), r.name, "-", "-", "failed", "-", "-", ""])
             continue
         iv = r.table.information_value
         rows.append([str(i), r.name, str(r.table.n_bins), printing.fixed(iv, 4), iv_strength(iv),
-                     gini_text(r.gini_binned), gini_text(r.gini_raw)])
+                     gini_text(r.gini_binned), gini_text(r.gini_raw), column_note(r.table)])
     return rows

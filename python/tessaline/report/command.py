@@ -22,6 +22,7 @@ from dataclasses import dataclass, field
 from typing import Any, TextIO
 
 from .._core import printing
+from .._core.progress import PROGRESS_FROM, Progress
 from ..exceptions import DataError, DocumentError, TrendWarning
 from ..scorecard import Scorecard
 from ..serialize import from_json
@@ -30,7 +31,6 @@ from .analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
     ColumnReport,
-    Progress,
     analyse,
     columns_of,
     describe,
@@ -43,9 +43,6 @@ from .dataset import Dataset, read_dataset
 from .html import render_html
 from .model import model_report
 from .samples import chosen_columns, split_samples
-
-# From this many columns on, a progress bar runs on stderr (when it is a terminal).
-PROGRESS_FROM = 10
 
 
 def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:

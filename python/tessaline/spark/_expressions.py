@@ -7,7 +7,6 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core.categories import OTHER
 from ..binning.table import BinningTable
 from ._counting import column_of, spark_functions
 
@@ -32,12 +31,12 @@ def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] 
 def category_index(table: BinningTable, name: str, type_name: str) -> Any:
     """The bin of each category of a column as a Spark expression, as the
     local transform gives it: a category's own bin; a pooled or unseen one
-    the bin of the "other" group when training had one, else -1; -1 for a
+    the bin of the pooled group when training had one, else -1; -1 for a
     missing category (NULL, or NaN in a column of floats)."""
     F = spark_functions()
     assert table.bin_categories is not None
     bin_of = {n: b for b, names in enumerate(table.bin_categories) for n in names}
-    other = bin_of.get(OTHER, -1)
+    other = -1 if table.pooled_bin is None else table.pooled_bin
     column = column_of(name)
     numeric = type_name in ("float", "double", "decimal")
     key = column.cast("double") if numeric else column.cast("string")

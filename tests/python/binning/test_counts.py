@@ -79,7 +79,7 @@ def test_numeric_tables_from_counts_equal_the_local_ones(method, options):
 
 @pytest.mark.parametrize("column", ["grade", "code"])
 @pytest.mark.parametrize("options", [{}, {"min_share": 0.05, "method": "optimal"},
-                                     {"min_share": 0.0, "force_first_split": True}])
+                                     {"min_share": 0.0, "method": "mdlp", "force_first_split": True}])
 def test_category_tables_from_counts_equal_the_local_ones(column, options):
     data, y = rows()
     remote = counted.category_table(category_counts(data[column], y), column, **options)
@@ -97,7 +97,9 @@ def test_category_tables_from_counts_equal_the_local_ones(column, options):
 ])
 def test_a_table_fitted_from_counts_equals_the_local_fit(options):
     data, y = rows()
-    data["flat"] = np.where(np.isnan(data["x"]), np.nan, 1.0)  # one value: skipped alike
+    # One value beside missing ones: one bin and the missing row, alike.
+    data["flat"] = np.where(np.isnan(data["x"]), np.nan, 1.0)
+    data["one_grade"] = np.where(np.isnan(data["x"]), None, "A").astype(object)
     local = tl.TableBinning(**options).fit({**data, "y": y}, "y")
     counts = {}
     for name, values in data.items():
@@ -106,7 +108,8 @@ def test_a_table_fitted_from_counts_equals_the_local_fit(options):
             value_counts(values, y, plan["special_values"])
     remote = tl.TableBinning(**options).fit_counts(counts, [*data, "y"])
     assert remote.to_dict() == local.to_dict()
-    assert local.skipped == {"flat": "a single value (1)"}
+    assert not local.skipped and {local.tables[n].n_bins for n in ("flat", "one_grade")} == {1}
+    assert local.tables["flat"].has_missing_row and local.tables["one_grade"].has_missing_row
 
 
 @pytest.mark.parametrize("n, known, ones, message", [

@@ -118,9 +118,13 @@ def test_transform_gives_native_bin_indices_and_row_woe():
                                                            w[table.n_bins - 1]]
     # Missing values get zero WoE when the table had no missing row.
     plain = tl.custom_binning(X4, [0, 1, 0, 1], [2.5])
-    assert not plain.has_missing_row and plain.transform([np.nan], output="woe").tolist() == [0.0]
+    with pytest.warns(tl.UnseenValueWarning, match=r"\(missing\)"):
+        assert plain.transform([np.nan], output="woe").tolist() == [0.0]
     with pytest.raises(ValueError, match="output must be 'index' or 'woe'"):
         plain.transform([1.0], output="bins")
+    with pytest.raises(ValueError, match="^unseen must be 'zero', 'riskiest' or a finite number, "
+                       "not 'worst'$"):
+        plain.transform([1.0], output="woe", unseen="worst")
     with pytest.raises(ValueError):
         plain["count"][0] = 0  # the table's arrays are read-only
     with pytest.raises(ValueError):

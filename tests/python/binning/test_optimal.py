@@ -16,7 +16,8 @@ def test_german_credit_bins_meet_their_limits_whichever_class_is_the_event(name,
     table = tl.optimal_binning(x, y, max_bins=5, min_bin_share=0.1, trend=trend)
     rows = table.to_frame()
     assert 1 <= table.n_bins <= 5 and table.method == "optimal"
-    assert (rows["percentage"] >= 0.1).all() and (rows["c0"] >= 1).all() and (rows["c1"] >= 1).all()
+    # By default every bin holds at least 5 events and 5 non-events.
+    assert (rows["percentage"] >= 0.1).all() and (rows["c0"] >= 5).all() and (rows["c1"] >= 5).all()
     steps = np.sign(np.diff(rows["event_rate"]))
     if trend == "auto":
         assert abs(steps.sum()) == len(steps)  # strictly monotone
@@ -24,6 +25,19 @@ def test_german_credit_bins_meet_their_limits_whichever_class_is_the_event(name,
     mirrored = {"peak": "valley"}.get(trend, trend)
     swapped = tl.optimal_binning(x, 1.0 - y, max_bins=5, min_bin_share=0.1, trend=mirrored)
     assert np.array_equal(swapped.splits, table.splits)
+
+
+def test_auto_notes_a_much_better_valley_that_auto_all_chooses():
+    x, y = CREDIT.numeric["credit_amount"], CREDIT.target
+    auto, every = (tl.optimal_binning(x, y, trend=t) for t in ("auto", "auto_all"))
+    assert auto.metadata["trend"] == "ascending" and every.metadata["trend"] == "valley"
+    assert auto.metadata["shape_note"] == (
+        f"a valley fits better (IV {every.information_value:.4f} against "
+        f"{auto.information_value:.4f}): trend='auto_all'")
+    assert "shape_note" not in every.metadata and every.information_value > 0.24
+    fitted = tl.TableBinning().fit({"credit_amount": x, "age": CREDIT.numeric["age_in_years"]}, y)
+    assert fitted.summary[0].note == auto.metadata["shape_note"]
+    assert "a valley fits better" in str(fitted)
 
 
 @pytest.mark.parametrize("kwargs, message", [
@@ -43,8 +57,7 @@ def test_categories_are_grouped_optimally_in_event_rate_order():
     assert table.method == "optimal" and table.n_bins <= 4 and (rows["percentage"] >= 0.1).all()
     assert (np.diff(rows["event_rate"]) > 0).all()
     assert sorted(sum(map(list, table.bin_categories), [])) == sorted(
-        {c for c in CREDIT.categorical["purpose"] if c is not None} - set(table.pooled_categories)
-        | ({"other"} if table.pooled_categories else set()))
+        {c for c in CREDIT.categorical["purpose"] if c is not None} - set(table.pooled_categories))
 
 
 def test_the_whole_table_passes_its_limits_to_every_column():

@@ -258,7 +258,7 @@ def test_sql_scores_as_transform_does(fitted, dialect, run, output):
 @ENGINES
 @pytest.mark.parametrize("values, fit", [
     (np.array([True, False, True, True] * 25),
-     lambda x, y: tl.categorical_binning(x, y, force_first_split=True)),
+     lambda x, y: tl.categorical_binning(x, y, method="mdlp", force_first_split=True)),
     # Integers beyond the doubles' exact ones, cut at doubles there.
     (np.array([2 ** 60 + k for k in range(-400, 800, 9)], dtype=np.int64),
      lambda x, y: tl.custom_binning(x, y, [2.0 ** 60 - 256, 2.0 ** 60, 2.0 ** 60 + 512],

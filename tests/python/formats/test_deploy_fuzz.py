@@ -13,7 +13,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 from package_under_test import tessaline as tl
 
 DUCKDB = pytest.importorskip("duckdb").connect()
-pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.UnseenCategoryWarning")
+pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.UnseenValueWarning")
 
 N_ROWS = 40
 finite = st.floats(allow_nan=False, allow_infinity=False)
@@ -40,7 +40,7 @@ def tables(draw):
         return tl.custom_binning(x, y, cuts, special_values=specials, name="x")
     values = st.booleans() if kind == "booleans" else st.sampled_from(NAMES) | st.none()
     x = np.array(draw(st.lists(values, min_size=N_ROWS, max_size=N_ROWS)), dtype=object)
-    return tl.categorical_binning(x, y, min_share=0.1, force_first_split=True, name="x")
+    return tl.categorical_binning(x, y, min_share=0.1, method="mdlp", force_first_split=True, name="x")
 
 
 @st.composite

@@ -60,6 +60,7 @@ def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
     assert len(ranking) == 20 and ranking[0][1] == "status_of_existing_checking_account"
     ivs = [float(iv) for _, _, _, iv in ranking]
     assert ivs == sorted(ivs, reverse=True)
+    assert "a valley fits better (IV 0.2476 against 0.1518): trend='auto_all'" in out
     # The printed numbers are the whole-table object's own.
     dataset = read_dataset(CREDIT, "creditability", "bad")
     fitted = tl.TableBinning().fit({**dataset.numeric, **dataset.categorical}, dataset.target)

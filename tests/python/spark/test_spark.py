@@ -1,5 +1,6 @@
 """Tables, diagnostics and bin expressions over Spark equal the local API."""
 import copy
+import json
 import os
 import shutil
 import sys
@@ -74,7 +75,10 @@ def same_binning(local, remote):
 @pytest.mark.parametrize("data", ["german", "random"])
 @pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
-    pdf, df, target, event, _ = frames[data]
+    pdf, df, target, event, numeric = frames[data]
+    # Options name columns of the data at hand: codes, and numeric columns by position.
+    text = json.dumps(options).replace("{code}", "code" if data == "random" else numeric[1])
+    options = json.loads(text.replace("{0}", numeric[0]).replace("{2}", numeric[2]))
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
     remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
     same_binning(local, remote)
