@@ -2,15 +2,29 @@
 with ties, NaN, infinities and a special code; categories as strings (rare
 ones, missing ones), booleans with missing values and integer codes; a 0/1
 target with missing values, likelier an event where x0 is high."""
+import json
+
 import numpy as np
 import pandas as pd
 
-# Options of a whole-table fit that reach every kind of column of the table.
+# Options of a whole-table fit that reach every kind of column of a table:
+# {code} names a column of integer codes, {0} and {2} numeric columns by
+# position (`options_for` names them after the data at hand).
 TABLE_OPTIONS = [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["code"]},
-    {"method": "quantile", "n_bins": 5, "special_values": {"x2": [-999.0]}},
-    {"method": "equal_width", "columns": {"x0": {"method": "optimal", "special_values": [-999.0]}}},
+    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["{code}"]},
+    {"method": "quantile", "n_bins": 5, "special_values": {"{2}": [-999.0]}},
+    {"method": "equal_width", "columns": {"{0}": {"method": "optimal", "special_values": [-999.0]}}},
 ]
+
+
+def options_for(options, frame, target):
+    """`options` with their column names taken from `frame`: the random
+    table's codes, or else its second numeric column, and its numeric
+    columns by position."""
+    numeric = [c for c in frame.columns if c not in (target, "id") and frame[c].dtype.kind in "if"]
+    code = "code" if "code" in frame.columns else numeric[1]
+    text = json.dumps(options).replace("{code}", code)
+    return json.loads(text.replace("{0}", numeric[0]).replace("{2}", numeric[2]))
 
 
 def random_frame(n, seed, with_id=False):

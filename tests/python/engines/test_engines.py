@@ -5,7 +5,7 @@ import pandas as pd
 import pytest
 import sql_engines
 from package_under_test import ROOT
-from random_tables import TABLE_OPTIONS, random_frame
+from random_tables import TABLE_OPTIONS, options_for, random_frame
 from sql_engines import ENGINES
 
 import tessaline as tl
@@ -56,6 +56,7 @@ def same_fit(local, remote):
 def test_the_whole_table_fits_as_locally(table, data, options):
     connection, frame = table(data)
     target, event = TARGETS[data]
+    options = options_for(options, frame, target)
     local = tl.TableBinning(event=event, **options).fit(frame, target)
     same_fit(local, engines.fit(tl.TableBinning(event=event, **options), connection,
                                 "applicants", target))

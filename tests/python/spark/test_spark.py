@@ -1,6 +1,5 @@
 """Tables, diagnostics and bin expressions over Spark equal the local API."""
 import copy
-import json
 import os
 import shutil
 import sys
@@ -23,7 +22,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from pyspark.sql import SparkSession, functions as F  # noqa: E402
 
 from package_under_test import ROOT  # noqa: E402
-from random_tables import TABLE_OPTIONS, random_frame  # noqa: E402
+from random_tables import TABLE_OPTIONS, options_for, random_frame  # noqa: E402
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
@@ -76,9 +75,7 @@ def same_binning(local, remote):
 @pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
     pdf, df, target, event, numeric = frames[data]
-    # Options name columns of the data at hand: codes, and numeric columns by position.
-    text = json.dumps(options).replace("{code}", "code" if data == "random" else numeric[1])
-    options = json.loads(text.replace("{0}", numeric[0]).replace("{2}", numeric[2]))
+    options = options_for(options, pdf, target)
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
     remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
     same_binning(local, remote)
