@@ -11,6 +11,9 @@ import pytest
 
 from package_under_test import ROOT, tessaline as tl
 
+# The hostile frames feed values training never met on purpose.
+pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.UnseenValueWarning")
+
 GERMAN = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
 ODD_NAME = ' a "quoted" \\ <&> '
 
