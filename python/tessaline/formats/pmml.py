@@ -41,7 +41,6 @@ from collections.abc import Sequence
 
 import numpy as np
 
-from .._core.categories import OTHER
 from .._core.protocols import BinnedColumn, BinnedTable, FloatArray, PointsModel
 
 NAMESPACE = "http://www.dmg.org/PMML-4_4"
@@ -90,12 +89,12 @@ def _is_member(parent: ET.Element, field: str, members: Sequence[str]) -> None:
 
 def category_slots(table: BinnedColumn) -> tuple[list[tuple[int, list[str]]], int]:
     """Each bin with the category names that reach it (a pooled category
-    reaches the bin of the "other" group), and the slot of any other name:
-    the "other" bin, else -1 (the missing-value slot)."""
+    reaches the bin of the pooled group), and the slot of any other name:
+    the pooled group's bin, else -1 (the missing-value slot)."""
     assert table.bin_categories is not None
-    other = next((b for b, names in enumerate(table.bin_categories) if OTHER in names), -1)
+    other = -1 if table.pooled_bin is None else table.pooled_bin
     pooled = set(table.pooled_categories)
-    bins = [(b, sorted(set(names) - {OTHER} | (pooled if b == other else set())))
+    bins = [(b, sorted(set(names) | (pooled if b == other else set())))
             for b, names in enumerate(table.bin_categories)]
     return [(b, members) for b, members in bins if members], other
 
