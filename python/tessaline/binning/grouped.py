@@ -31,7 +31,7 @@ def grouped_binning(x: Any, y: Any, groups: Sequence[Sequence[str]], *,
     counts = native.count_categories(encoded.codes, flags, len(encoded.names))
     c0, c1 = np.asarray(counts["c0"]), np.asarray(counts["c1"])
     bins: list[list[str | None]] = [list(g) for g in groups]
-    listed = [n for g in bins for n in g]
+    listed = [n for g in groups for n in g]
     if pooled_group is not None:
         bins[checks.whole_number("pooled_group", pooled_group, 0, len(bins) - 1)].append(None)
     if not all(bins) or len(set(listed)) != len(listed):
@@ -39,8 +39,7 @@ def grouped_binning(x: Any, y: Any, groups: Sequence[Sequence[str]], *,
     held = {n for n, r in zip(encoded.names, c0 + c1) if r > 0}
     unknown = sorted(set(listed) - held)
     if unknown:
-        raise ValueError(f"groups name categories without labelled rows: "
-                         f"{', '.join(map(str, unknown))}")
+        raise ValueError(f"groups name categories without labelled rows: {', '.join(unknown)}")
     pooled = [n for n in encoded.names if n in held and n not in listed]
     if pooled and pooled_group is None:
         raise ValueError(f"categories in no group ({', '.join(map(repr, pooled[:5]))}) need "
