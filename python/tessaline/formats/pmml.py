@@ -9,7 +9,7 @@ missing-value row, each special value to its row, then
 the intervals closed on the right (``x <= t1``, ..., the last one open
 above, so +inf falls there and -inf in the first). A categorical column
 matches the category names of each bin; a pooled category and one not seen
-in training go where `transform` sends them (the "other" group, else the
+in training go where `transform` sends them (the pooled group's bin, else the
 missing-value row). Categories are compared as text, as their names; a
 column whose categories are True and False is read as a boolean (so the
 text "true", which `transform` would take for an unseen category, is True).
