@@ -105,23 +105,25 @@ def interval_summary(basis: EditBasis, cuts: npt.ArrayLike, specials: Sequence[f
 
 # -- categorical tables --------------------------------------------------------------
 def group_summary(names: Sequence[str], c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
-                  bins: Sequence[Sequence[str]], pooled: Sequence[str],
+                  bins: Sequence[Sequence[str | None]], pooled: Sequence[str],
                   missing: tuple[int, int]) -> tuple[dict[str, npt.NDArray[Any]],
-                                                      list[tuple[str, ...]]]:
-    """The rows of a categorical table whose bins hold the categories of
-    `bins` (the "other" group standing for the `pooled` categories), and the
-    categories of each row: the groups (categories and "other") in ascending
-    event-rate order, equal rates by name, each bin's groups in that order and
-    the bins by ascending event rate, equal rates by their first group; a bin's
+                                                      list[tuple[str, ...]], int | None]:
+    """The rows of a categorical table whose bins hold the groups of `bins`:
+    a category's name, or None for the pooled group (the `pooled`
+    categories, and unseen ones at `transform`); the categories of each row;
+    and the row of the pooled group (None without one). The groups are in
+    ascending event-rate order, equal rates by name (the pooled group as
+    "other", after a real "other"), each bin's groups in that order and the
+    bins by ascending event rate, equal rates by their first group; a bin's
     edges are its positions in that order, cut halfway between two groups."""
     at = {name: i for i, name in enumerate(names)}
     pooled_at = [at[n] for n in pooled]
 
-    def counts_of(group: str) -> tuple[int, int]:
-        rows = pooled_at if group == OTHER and group not in at else [at[group]]
+    def counts_of(group: str | None) -> tuple[int, int]:
+        rows = pooled_at if group is None else [at[group]]
         return int(c0[rows].sum()), int(c1[rows].sum())
 
-    groups = sorted({g for b in bins for g in b})
+    groups = sorted({g for b in bins for g in b}, key=group_key)
     count = {g: counts_of(g) for g in groups}
     g0, g1 = (np.array([count[g][k] for g in groups], dtype=np.int64) for k in (0, 1))
     rank = {groups[i]: r for r, i in enumerate(_rate_order(g0, g1))}
@@ -136,7 +138,15 @@ def group_summary(names: Sequence[str], c0: npt.NDArray[np.int64], c1: npt.NDArr
     intervals = {"left": np.where(first > 0, first - 0.5, -np.inf),
                  "right": np.where(last < len(groups) - 1, last + 0.5, np.inf),
                  "c0": b0[order], "c1": b1[order]}
-    return _with_missing(intervals, missing), [tuple(b) for b in ordered]
+    pooled_bin = next((b for b, members in enumerate(ordered) if None in members), None)
+    return (_with_missing(intervals, missing),
+            [tuple(g for g in b if g is not None) for b in ordered], pooled_bin)
+
+
+def group_key(group: str | None) -> tuple[str, int]:
+    """The name order of groups: the pooled group (None) sorts as "other",
+    after a real category of that name."""
+    return (OTHER, 1) if group is None else (group, 0)
 
 
 def _rate_order(c0: npt.NDArray[Any], c1: npt.NDArray[Any]) -> npt.NDArray[np.int64]:

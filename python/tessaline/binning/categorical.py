@@ -11,8 +11,7 @@ import numpy.typing as npt
 
 from .._core import categories, checks, native, target
 from .._core.arrays import FloatArray, column_name
-from .._core.categories import OTHER
-from .basis import category_basis
+from .basis import category_basis, group_key
 from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, SEARCH, check_options
@@ -131,8 +130,7 @@ def categorical_table(
     # A group is a category's name, or None for the pooled group, which no
     # category can be: it sorts by name as "other", after a real "other".
     kept: list[str | None] = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
-    groups = sorted(kept + ([None] if pooled.any() else []),
-                    key=lambda g: (OTHER, 1) if g is None else (g, 0))
+    groups = sorted(kept + ([None] if pooled.any() else []), key=group_key)
     position = {g: i for i, g in enumerate(groups)}
     group_of_code = np.array([position[None] if p else position[n] if r > 0 else -1
                               for n, r, p in zip(names, rows, pooled)], dtype=np.int64)

@@ -27,7 +27,7 @@ from .basis import (
     without_value,
 )
 from .edit_log import MONOTONE, NAME_STEPS, NUMBER_STEPS, Edit, trend_of
-from .options import LIMITS, check_options
+from .options import LIMITS, check_options, class_limits
 
 if TYPE_CHECKING:
     from .._core.arrays import FloatArray
@@ -58,6 +58,7 @@ class EditableTable:
     edits: tuple[Edit, ...]
     special_values: tuple[float, ...]
     pooled_categories: tuple[str, ...]
+    pooled_bin: int | None
 
     @property
     def splits(self) -> FloatArray: raise NotImplementedError
@@ -75,7 +76,7 @@ class EditableTable:
 
     def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
                  bin_categories: Sequence[tuple[str, ...]] | None,
-                 pooled_categories: Sequence[str], basis: EditBasis,
+                 pooled_categories: Sequence[str], pooled_bin: int | None, basis: EditBasis,
                  edits: tuple[Edit, ...]) -> Self:
         raise NotImplementedError
 
@@ -120,8 +121,8 @@ class EditableTable:
             lo, hi = sorted((a, b))
             return self._edit("merge", arguments,
                               {"remove_cuts": [float(c) for c in self.splits[lo:hi]]}, note)
-        bins = self.bin_categories
-        return self._edit("merge", arguments, {"merge": [bins[a][0], bins[b][0]]}, note)
+        return self._edit("merge", arguments, {"merge": [self._bin_key(a), self._bin_key(b)]},
+                          note)
 
     def split(self, bin: int, at: float | Iterable[str], **note: Unpack[Note]) -> Self:
         """Bin `bin` in two: for a numeric table at the value `at` inside it
@@ -149,18 +150,18 @@ class EditableTable:
     def move(self, category: str, to: int | None, **note: Unpack[Note]) -> Self:
         """The table with `category` (one of a bin, or a pooled one) in bin
         `to` (a number as printed), or in a bin of its own with ``to=None``."""
-        bins = self._categories("move")
-        target = None if to is None else bins[self._bin_number(to)][0]
+        self._categories("move")
+        target = None if to is None else self._bin_key(self._bin_number(to))
         return self._edit("move", {"category": category, "to": to},
                           {"move": category, "to": target}, note)
 
     def send_unseen_to(self, bin: int, **note: Unpack[Note]) -> Self:
         """The table whose bin `bin` takes the categories not seen in training
-        (and the pooled ones, which `transform` treats alike): the "other"
-        group moves there."""
-        bins = self._categories("send_unseen_to")
+        (and the pooled ones, which `transform` treats alike): the pooled
+        group moves there, and `pooled_bin` is that bin."""
+        self._categories("send_unseen_to")
         return self._edit("send_unseen_to", {"bin": bin},
-                          {"unseen_with": bins[self._bin_number(bin)][0]}, note)
+                          {"unseen_with": self._bin_key(self._bin_number(bin))}, note)
 
     # -- special values --------------------------------------------------------
     def add_special(self, code: float, **note: Unpack[Note]) -> Self:
@@ -209,6 +210,12 @@ class EditableTable:
             raise EditError(f"bin numbers run from 0 to {self.n_bins - 1}, not {number!r}")
         return int(number)
 
+    def _bin_key(self, b: int) -> str:
+        """A category that names bin `b` in a step: its first one, or for the
+        bin of the pooled group alone its first pooled category."""
+        names = self._categories("this edit")[b]
+        return names[0] if names else self.pooled_categories[0]
+
     def _categories(self, what: str) -> tuple[tuple[str, ...], ...]:
         if self.bin_categories is None:
             raise EditError(f"{what} moves categories: this table bins numbers")
@@ -256,10 +263,14 @@ def _stepped(table: EditableTable, basis: EditBasis,
         raise EditError(f"{', '.join(sorted(set(step) & set(wrong)))} does not apply to a "
                         f"{table.kind} table")
     if table.bin_categories is not None:
-        bins, pooled = _regrouped(table.bin_categories, table.pooled_categories, basis, step)
-        summary, ordered = group_summary(basis.names, basis.c0, basis.c1, bins, pooled, missing)
+        groups: list[list[str | None]] = [list(b) for b in table.bin_categories]
+        if table.pooled_bin is not None:
+            groups[table.pooled_bin].append(None)
+        bins, pooled = _regrouped(groups, table.pooled_categories, basis, step)
+        summary, ordered, pooled_bin = group_summary(basis.names, basis.c0, basis.c1, bins,
+                                                     pooled, missing)
         return summary, {"special_values": (), "bin_categories": ordered,
-                         "pooled_categories": pooled, "basis": basis}
+                         "pooled_categories": pooled, "pooled_bin": pooled_bin, "basis": basis}
     specials = list(table.special_values)
     counts = [(int(rows[0][n + j]), int(rows[1][n + j])) for j in range(len(specials))]
     if "add_special" in step:
@@ -280,7 +291,7 @@ def _stepped(table: EditableTable, basis: EditBasis,
     cuts = _cuts(table.splits, basis, step)
     return (interval_summary(basis, cuts, specials, counts, missing),
             {"special_values": specials, "bin_categories": None, "pooled_categories": (),
-             "basis": basis})
+             "pooled_bin": None, "basis": basis})
 
 
 def _cuts(current: FloatArray, basis: EditBasis, step: Mapping[str, Any]) -> FloatArray:
@@ -323,10 +334,16 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
     per_prebin = native.summary_from_counts(basis.counts, missing_c0=0, missing_c1=0,
                                             splits=prebins, representative="mean")
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
+    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    # Limits of events left to their default are resolved as the fit resolved
+    # them (whole counts), and the messages name the values the search held.
+    resolved = class_limits(c0, c1, checked["min_events"], checked["min_non_events"])
+    for key, least in zip(("min_events", "min_non_events"), resolved):
+        if checked[key] is None:
+            checked[key] = int(least)
     best = native.optimal_grouping(
-        np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
-        np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
+        c0, c1, max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
         min_events=checked["min_events"], min_non_events=checked["min_non_events"],
         trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
     if best["message"]:
@@ -360,24 +377,27 @@ def _broken(best: Mapping[str, Any], fixed: npt.NDArray[np.float64],
             f"(the bin {printing.interval(lo, hi)})")
 
 
-def _regrouped(bins: Sequence[tuple[str, ...]], pooled: Sequence[str], basis: EditBasis,
-               step: Mapping[str, Any]) -> tuple[list[list[str]], tuple[str, ...]]:
-    """The bins (lists of categories) and pooled categories after a categorical step."""
-    groups = [list(b) for b in bins]
+def _regrouped(groups: list[list[str | None]], pooled: Sequence[str], basis: EditBasis,
+               step: Mapping[str, Any]) -> tuple[list[list[str | None]], tuple[str, ...]]:
+    """The bins (lists of groups: a category, or None for the pooled group)
+    and the pooled categories after a categorical step. A category names the
+    bin that holds it, a pooled one the bin of the pooled group."""
     pooled = tuple(pooled)
 
-    def bin_of(name: str) -> int:
+    def bin_of(name: str | None) -> int:
+        group = None if name in pooled else name
         for i, b in enumerate(groups):
-            if name in b:
+            if group in b:
                 return i
         raise EditError(f"no bin holds the category {name!r}")
 
     def take(name: str) -> None:
         nonlocal pooled
         if name in pooled:
+            # The last pooled category taken out ends the pooled group.
             pooled = tuple(p for p in pooled if p != name)
-            if not pooled and OTHER not in basis.names:
-                groups[bin_of(OTHER)].remove(OTHER)
+            if not pooled:
+                groups[bin_of(None)].remove(None)
             return
         groups[bin_of(name)].remove(name)
 
@@ -404,19 +424,20 @@ def _regrouped(bins: Sequence[tuple[str, ...]], pooled: Sequence[str], basis: Ed
         groups.append(names)
     if "unseen_with" in step:
         target_bin = groups[bin_of(step["unseen_with"])]
-        if OTHER in target_bin:
+        if None in target_bin:
             raise EditError("unseen categories already go to that bin")
-        if any(OTHER in b for b in groups):
-            groups[bin_of(OTHER)].remove(OTHER)
-        target_bin.append(OTHER)
+        if any(None in b for b in groups):
+            groups[bin_of(None)].remove(None)
+        target_bin.append(None)
     kept = [b for b in groups if b]
     empty = [b for b in kept if all(_rows(basis, g, pooled) == 0 for g in b)]
     if empty:
-        raise EditError(f"the bin {', '.join(empty[0])} would hold no rows")
+        raise EditError(f"the bin {', '.join(OTHER if g is None else g for g in empty[0])} "
+                        "would hold no rows")
     return kept, pooled
 
 
-def _rows(basis: EditBasis, group: str, pooled: Sequence[str]) -> int:
-    names = list(pooled) if group == OTHER and OTHER not in basis.names else [group]
+def _rows(basis: EditBasis, group: str | None, pooled: Sequence[str]) -> int:
+    names = list(pooled) if group is None else [group]
     at = [basis.names.index(n) for n in names]
     return int(basis.c0[at].sum() + basis.c1[at].sum())

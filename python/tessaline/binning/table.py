@@ -166,13 +166,14 @@ class BinningTable(ColumnTable, EditableTable):
 
     def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
                  bin_categories: Sequence[tuple[str, ...]] | None,
-                 pooled_categories: Sequence[str], basis: EditBasis,
+                 pooled_categories: Sequence[str], pooled_bin: int | None, basis: EditBasis,
                  edits: tuple[Edit, ...]) -> BinningTable:
         """An edit's table: this one's method, name and fit counters with new
         rows (the search's log no longer describes them)."""
         return BinningTable(summary, method=self.method, name=self.name, metadata=self.metadata,
                             special_values=special_values, bin_categories=bin_categories,
-                            pooled_categories=pooled_categories, basis=basis, edits=edits)
+                            pooled_categories=pooled_categories, pooled_bin=pooled_bin,
+                            basis=basis, edits=edits)
 
     @property
     def has_missing_row(self) -> bool:
@@ -557,6 +558,9 @@ def _check_edges(columns: Mapping[str, npt.NDArray[Any]], splits: list[float],
 
 def pooled_label(pooled: Sequence[str], shown: int = 3) -> str:
     """The label of the pooled group: 'other (pooled: a, b, c, ...)'."""
+    if not pooled:
+        # A bin the analyst sent unseen categories to, nothing pooled in it.
+        return f"{OTHER} (unseen)"
     more = ", ..." if len(pooled) > shown else ""
     return f"{OTHER} (pooled: {', '.join(pooled[:shown])}{more})"
 
@@ -585,17 +589,18 @@ def _check_categories(bins: Any, pooled: list[str], pooled_bin: int | None,
                       specials: list[float], n_bins: int, where: str) -> None:
     """One list of categories per bin, each category in one bin only, none of
     them pooled, and no special value (categories are compared as names); the
-    pooled group's bin exactly when categories were pooled, and only that bin
-    may hold no category of its own."""
+    pooled group's bin whenever categories were pooled (an analyst may send
+    unseen categories to a bin without them), and only that bin, holding
+    pooled categories, may hold no category of its own."""
     if not (isinstance(bins, list)
-            and all(isinstance(b, list) and (b or i == pooled_bin)
+            and all(isinstance(b, list) and (b or (i == pooled_bin and pooled))
                     and all(isinstance(c, str) for c in b) for i, b in enumerate(bins))):
         raise DocumentError(f"{where}: field 'bin_categories' must be lists of category names")
     listed = [c for b in bins for c in b]
     if len(bins) != n_bins or len(set(listed)) != len(listed):
         raise DocumentError(f"{where}: field 'bin_categories' must name each category once, "
                             f"in {n_bins} bin(s), one per row")
-    if set(pooled) & set(listed) or bool(pooled) != (pooled_bin is not None):
+    if set(pooled) & set(listed) or (pooled and pooled_bin is None):
         raise DocumentError(f"{where}: field 'pooled_categories' must name categories outside "
                             "the bins, pooled in the bin 'pooled_bin'")
     if specials:

@@ -85,7 +85,7 @@ def test_numeric_edits_equal_a_fresh_fit_at_their_cut_points(data, fit, seed, sp
 
 def categorical_edit(draw, table):
     bins = table.bin_categories
-    names = [n for b in bins for n in b if n != "other"] + list(table.pooled_categories)
+    names = [n for b in bins for n in b] + list(table.pooled_categories)
     n = table.n_bins
     choices = ["move", "split"] + ["merge", "send_unseen_to"] * (n > 1)
     match draw(st.sampled_from(choices)):
@@ -94,13 +94,13 @@ def categorical_edit(draw, table):
             targets = [i for i, b in enumerate(bins) if name not in b]
             return table.move(name, draw(st.sampled_from([None, *targets])))
         case "split":
-            b = draw(st.integers(0, n - 1))
+            b = draw(st.sampled_from([i for i, b in enumerate(bins) if b]))
             return table.split(b, draw(st.sets(st.sampled_from(bins[b]), min_size=1)))
         case "merge":
             a, b = draw(st.permutations(range(n)))[:2]
             return table.merge(a, b)
         case _:
-            free = [i for i, b in enumerate(bins) if "other" not in b]
+            free = [i for i in range(n) if i != table.pooled_bin]
             return table.send_unseen_to(draw(st.sampled_from(free)))
 
 
@@ -111,10 +111,11 @@ def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed):
     x = rng.choice(np.array(list("ABCDEFG") + [None], dtype=object), 300,
                    p=[0.3, 0.2, 0.2, 0.1, 0.1, 0.04, 0.03, 0.03])
     y = (rng.random(300) < np.array([ord(c or "D") % 5 / 6 for c in x])).astype(float)
-    table = tl.categorical_binning(x, y, min_share=0.05, minobs=5)
+    table = tl.categorical_binning(x, y, min_share=0.05, method="mdlp", minobs=5)
     for _ in range(data.draw(st.integers(1, 5))):
         table = categorical_edit(data.draw, table)
-        assert plain(table) == plain(tl.grouped_binning(x, y, table.bin_categories))
+        fresh = tl.grouped_binning(x, y, table.bin_categories, pooled_group=table.pooled_bin)
+        assert plain(table) == plain(fresh)
 
 
 # -- cuts fixed by the analyst, the rest re-optimised ------------------------------
@@ -167,12 +168,17 @@ def test_cuts_around_fixed_ones_are_the_best_admissible_set(seed):
      "follows the trend"),
     ({"bins": 3}, "unknown limit\\(s\\) bins; limits are max_bins, "),
     ({"fixed": [0.0, 9.0]}, "the fixed cuts leave the bin \\(9, \\+inf\\) without rows$"),
+    # Limits left to their default: 5 events, or the column's 4 non-events.
+    ({"min_events": None, "min_non_events": None}, "the fixed cuts break the limit min_events "
+     "= 5: a fixed cut leaves a bin with fewer events than min_events \\(the bin \\(-inf, 0"),
 ])
 def test_a_fixed_cut_that_breaks_a_limit_names_it(limits, message):
     x = np.array([0, 0, 1, 1, 2, 2, 3, 3, 4, 4], dtype=float)
     y = np.array([0, 1, 0, 0, 0, 1, 1, 1, 1, 1], dtype=float)
     with pytest.raises(tl.EditError, match=message):
-        rest = {k: v for k, v in limits.items() if k != "fixed"}
+        # One event and one non-event a bin, unless the case says otherwise.
+        rest = {"min_events": 1, "min_non_events": 1,
+                **{k: v for k, v in limits.items() if k != "fixed"}}
         tl.custom_binning(x, y, [2.0]).with_cuts(limits.get("fixed", [0.0]), fixed=True,
                                                  limits=rest)
 
@@ -235,5 +241,8 @@ def test_unseen_categories_go_where_the_analyst_sends_them():
     x = np.array(list("AABBCCDD") * 10, dtype=object)
     y = np.array([0, 0, 0, 1, 0, 1, 1, 1] * 10, dtype=float)
     table = tl.grouped_binning(x, y, [["A"], ["B"], ["C", "D"]]).send_unseen_to(1)
-    assert table.bin_categories == (("A",), ("B", "other"), ("C", "D"))
+    assert table.bin_categories == (("A",), ("B",), ("C", "D")) and table.pooled_bin == 1
+    assert table.labels[1] == "B, other (unseen)"
     np.testing.assert_array_equal(table.transform(np.array(["Q", "C"], dtype=object)), [1, 2])
+    restored = tl.BinningTable.from_json(table.to_json())
+    assert restored.pooled_bin == 1 and restored.to_dict() == table.to_dict()
