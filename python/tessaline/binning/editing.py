@@ -27,7 +27,7 @@ from .basis import (
     without_value,
 )
 from .edit_log import MONOTONE, NAME_STEPS, NUMBER_STEPS, Edit, trend_of
-from .options import LIMITS, check_options
+from .options import LIMITS, check_options, class_limits
 
 if TYPE_CHECKING:
     from .._core.arrays import FloatArray
@@ -323,13 +323,18 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
     per_prebin = native.summary_from_counts(basis.counts, missing_c0=0, missing_c1=0,
                                             splits=prebins, representative="mean")
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
+    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    # Limits of events left to their default resolve as in the fit itself.
+    events, non_events = class_limits(c0, c1, checked["min_events"], checked["min_non_events"])
     best = native.optimal_grouping(
-        np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
-        np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
-        min_events=checked["min_events"], min_non_events=checked["min_non_events"],
+        c0, c1, max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
+        min_events=events, min_non_events=non_events,
         trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
     if best["message"]:
+        for name, resolved in (("min_events", events), ("min_non_events", non_events)):
+            if checked[name] is None:  # name a defaulted limit by the number it came to
+                checked[name] = round(resolved)
         rows = np.asarray(per_prebin["count"])[intervals]
         raise EditError(_broken(best, kept, checked, rows, np.searchsorted(prebins, kept) + 1))
     cuts = prebins[best["last"][:-1]]

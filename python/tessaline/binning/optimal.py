@@ -13,7 +13,7 @@ import numpy.typing as npt
 from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from .basis import numeric_basis
-from .options import LIMITS, check_options, check_representative
+from .options import LIMITS, check_options, check_representative, class_limits
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
@@ -27,7 +27,6 @@ Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley",
 # whichever holds more information.
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
-DEFAULT_MIN_CLASS_COUNT = 5
 DEFAULT_N_PREBINS = 50
 # The limits a table keeps for a re-optimisation around an analyst's fixed
 # cuts: its fit's, or these for a table fitted without limits.
@@ -82,17 +81,6 @@ def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, l
             best["shape_note"] = (f"a {better['trend']} fits better (IV {better['iv']:.4f} "
                                   f"against {best['iv']:.4f}): trend='auto_all'")
     return best
-
-
-def class_limits(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64],
-                 min_events: float | None, min_non_events: float | None) -> tuple[float, float]:
-    """The least events and non-events of a bin: as given, or when None
-    `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller (a column
-    of fewer events is one bin, not an error)."""
-    return (min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None
-            else float(min_events),
-            min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum())) if min_non_events is None
-            else float(min_non_events))
 
 
 # Below this many rows the class-change points of the sorted values are few

@@ -14,6 +14,9 @@ from .._core.arrays import FloatArray
 
 REPRESENTATIVES = ("median", "mean")
 RANGES = ("full", "quantile", "iqr")
+# The least events (and non-events) of a bin when the analyst gives none: a
+# bin's WoE should not rest on two or three events.
+DEFAULT_MIN_CLASS_COUNT = 5
 TRENDS = ("auto", "auto_all", "ascending", "descending", "peak", "valley", "none")
 
 
@@ -83,3 +86,14 @@ def check_named(options: Mapping[str, Any], where: str = "") -> None:
                 OPTION_CHECKS[name](value)
             except (TypeError, ValueError) as error:
                 raise type(error)(f"{where}{error}") from None
+
+
+def class_limits(c0: FloatArray, c1: FloatArray,
+                 min_events: float | None, min_non_events: float | None) -> tuple[float, float]:
+    """The least events and non-events of a bin: as given, or when None
+    `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller (a column
+    of fewer events is one bin, not an error)."""
+    return (min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None
+            else float(min_events),
+            min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum())) if min_non_events is None
+            else float(min_non_events))

@@ -162,6 +162,7 @@ def test_cuts_around_fixed_ones_are_the_best_admissible_set(seed):
     ({"min_events": 3}, "the fixed cuts break the limit min_events = 3: a fixed cut leaves a bin "
      "with fewer events than min_events \\(the bin \\(-inf, 0\\]\\)"),
     ({"min_bin_share": 0.3}, "limit min_bin_share = 0.3: .* \\(the bin \\(-inf, 0\\]\\)"),
+    ({"min_events": None}, "limit min_events = 5: a fixed cut leaves a bin with fewer events"),
     ({"max_bins": 1}, "limit max_bins = 1: the fixed cuts make more bins than max_bins$"),
     ({"trend": "descending"}, "limit trend = 'descending': no grouping around the fixed cuts "
      "follows the trend"),
@@ -172,7 +173,9 @@ def test_a_fixed_cut_that_breaks_a_limit_names_it(limits, message):
     x = np.array([0, 0, 1, 1, 2, 2, 3, 3, 4, 4], dtype=float)
     y = np.array([0, 1, 0, 0, 0, 1, 1, 1, 1, 1], dtype=float)
     with pytest.raises(tl.EditError, match=message):
-        rest = {k: v for k, v in limits.items() if k != "fixed"}
+        # Five events in all: no floor of events unless the case sets one.
+        rest = {"min_events": 0, "min_non_events": 0,
+                **{k: v for k, v in limits.items() if k != "fixed"}}
         tl.custom_binning(x, y, [2.0]).with_cuts(limits.get("fixed", [0.0]), fixed=True,
                                                  limits=rest)
 
