@@ -14,19 +14,20 @@ Exits with status 1, after a line saying so, when optimal_binning misses its
 target at 1e6 rows or more (below that, fixed per-call costs dominate both
 sides and the ratio is shown only).
 """
+
 from __future__ import annotations
 
 import gc
 import statistics
 import sys
 import time
-from typing import Callable
+from collections.abc import Callable
 
 import numpy as np
-
-import tessaline
 from common import Row, print_table, repeats_for, sizes_from_args
 from data import score_and_target
+
+import tessaline
 from tessaline import _native
 
 COUNT_TARGET = 1.5
@@ -34,8 +35,9 @@ OPTIMAL_TARGET = 3.0
 ENFORCED_FROM_ROWS = 1_000_000
 
 
-def interleaved(function: str, n: int, ours: Callable[[], object], floor: Callable[[], object],
-                target: float) -> Row:
+def interleaved(
+    function: str, n: int, ours: Callable[[], object], floor: Callable[[], object], target: float
+) -> Row:
     """Median times of both, each repetition timing one call of each back to
     back, so that a passing load on the shared machine weighs on both alike."""
     ours()
@@ -51,8 +53,9 @@ def interleaved(function: str, n: int, ours: Callable[[], object], floor: Callab
                 spent.append(time.perf_counter() - start)
     finally:
         gc.enable()
-    return Row(function, n, "numpy.sort", statistics.median(times[0]),
-               statistics.median(times[1]), target)
+    return Row(
+        function, n, "numpy.sort", statistics.median(times[0]), statistics.median(times[1]), target
+    )
 
 
 def run(sizes: list[int]) -> list[Row]:
@@ -61,17 +64,26 @@ def run(sizes: list[int]) -> list[Row]:
         x, y = score_and_target(n)
         labels = y.astype(np.int32)
         floor = lambda: np.sort(x)  # noqa: E731
-        rows.append(interleaved("count_values", n, lambda: _native.count_values(x, labels), floor,
-                                COUNT_TARGET))
-        rows.append(interleaved("optimal_binning", n, lambda: tessaline.optimal_binning(x, y),
-                                floor, OPTIMAL_TARGET))
+        rows.append(
+            interleaved(
+                "count_values", n, lambda: _native.count_values(x, labels), floor, COUNT_TARGET
+            )
+        )
+        rows.append(
+            interleaved(
+                "optimal_binning", n, lambda: tessaline.optimal_binning(x, y), floor, OPTIMAL_TARGET
+            )
+        )
     return rows
 
 
 def missed(rows: list[Row]) -> list[Row]:
     """The enforced rows whose ratio is above their target."""
-    return [r for r in rows if r.function == "optimal_binning" and r.rows >= ENFORCED_FROM_ROWS
-            and r.met == "NO"]
+    return [
+        r
+        for r in rows
+        if r.function == "optimal_binning" and r.rows >= ENFORCED_FROM_ROWS and r.met == "NO"
+    ]
 
 
 def main() -> None:
@@ -83,11 +95,15 @@ def main() -> None:
     failures = missed(rows)
     if failures:
         worst = max(failures, key=lambda r: r.ratio or 0.0)
-        print(f"FAIL: optimal_binning costs {worst.ratio:.2f} sorts of the column at "
-              f"{worst.rows:,} rows, above the target of {OPTIMAL_TARGET:g}")
+        print(
+            f"FAIL: optimal_binning costs {worst.ratio:.2f} sorts of the column at "
+            f"{worst.rows:,} rows, above the target of {OPTIMAL_TARGET:g}"
+        )
         sys.exit(1)
-    print(f"ok: optimal_binning within {OPTIMAL_TARGET:g} sorts of the column from "
-          f"{ENFORCED_FROM_ROWS:,} rows on")
+    print(
+        f"ok: optimal_binning within {OPTIMAL_TARGET:g} sorts of the column from "
+        f"{ENFORCED_FROM_ROWS:,} rows on"
+    )
 
 
 if __name__ == "__main__":

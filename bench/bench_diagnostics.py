@@ -1,6 +1,7 @@
 """Diagnostics against their peers: the Lorenz curve (with AUC and Gini)
 against scikit-learn's AUC, and the distribution comparison with 10 cut points
 against the same PSI and KS computed in NumPy from searchsorted + bincount."""
+
 from __future__ import annotations
 
 import pathlib
@@ -10,9 +11,9 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import Row, compare, print_table, sizes_from_args, unavailable  # noqa: E402
+from common import Row, compare, print_table, sizes_from_args, unavailable
 
-import _tessaline  # noqa: E402
+import _tessaline
 
 N_CUTS = 10
 EPSILON = 1e-12
@@ -45,17 +46,31 @@ def _lorenz_rows(n: int, rng: np.random.Generator) -> list[Row]:
     try:
         from sklearn.metrics import roc_auc_score
     except ImportError:
-        return [unavailable("lorenz_curve_native", n, "sklearn roc_auc_score", LORENZ_TARGET,
-                            "scikit-learn not installable")]
+        return [
+            unavailable(
+                "lorenz_curve_native",
+                n,
+                "sklearn roc_auc_score",
+                LORENZ_TARGET,
+                "scikit-learn not installable",
+            )
+        ]
     y = (rng.random(n) < 0.1).astype(np.int32)
     # Continuous scores: nearly every value distinct, the costly case for a curve.
     x = rng.normal(size=n) + 0.8 * y
     ours = _tessaline.lorenz_curve_native(x, y)["auc"]
     theirs = roc_auc_score(y, x)
     assert abs(ours - theirs) < 1e-9, (ours, theirs)
-    return [compare("lorenz_curve_native", n, "sklearn roc_auc_score",
-                    lambda: _tessaline.lorenz_curve_native(x, y),
-                    lambda: roc_auc_score(y, x), target=LORENZ_TARGET)]
+    return [
+        compare(
+            "lorenz_curve_native",
+            n,
+            "sklearn roc_auc_score",
+            lambda: _tessaline.lorenz_curve_native(x, y),
+            lambda: roc_auc_score(y, x),
+            target=LORENZ_TARGET,
+        )
+    ]
 
 
 def _compare_rows(n: int, rng: np.random.Generator) -> list[Row]:
@@ -66,9 +81,16 @@ def _compare_rows(n: int, rng: np.random.Generator) -> list[Row]:
     theirs = numpy_psi_ks(reference, current, splits)
     assert ours["count_current"].tolist() == theirs[1].tolist()
     assert abs(ours["psi"] - theirs[3]) < 1e-9
-    return [compare("compare_distributions_native", n, "numpy searchsorted+bincount",
-                    lambda: _tessaline.compare_distributions_native(reference, current, splits),
-                    lambda: numpy_psi_ks(reference, current, splits), target=COMPARE_TARGET)]
+    return [
+        compare(
+            "compare_distributions_native",
+            n,
+            "numpy searchsorted+bincount",
+            lambda: _tessaline.compare_distributions_native(reference, current, splits),
+            lambda: numpy_psi_ks(reference, current, splits),
+            target=COMPARE_TARGET,
+        )
+    ]
 
 
 def run(sizes: list[int]) -> list[Row]:

@@ -11,15 +11,16 @@ distinct value (target: well under a millisecond).
 
     python bench/bench_edits.py [--rows 10000000]
 """
+
 from __future__ import annotations
 
 import argparse
 import warnings
 
 import numpy as np
+from common import FULL_SIZES, Row, compare, format_table, table_lines
 
 import tessaline as tl
-from common import FULL_SIZES, Row, compare, format_table, table_lines
 
 TARGET = 0.01
 
@@ -42,14 +43,28 @@ def run(sizes: list[int]) -> list[Row]:
         merged = table.remove_cut(cut)
         fixed = table.with_cuts([600.5], fixed=True)
         cases = [
-            ("edit: merge two bins", lambda: table.remove_cut(cut),
-             lambda: tl.custom_binning(x, y, merged.splits, special_values=[-999])),
-            ("edit: fixed cut, rest re-optimised", lambda: table.with_cuts([600.5], fixed=True),
-             lambda: tl.optimal_binning(x, y, special_values=[-999])),
+            (
+                "edit: merge two bins",
+                lambda: table.remove_cut(cut),
+                lambda: tl.custom_binning(x, y, merged.splits, special_values=[-999]),
+            ),
+            (
+                "edit: fixed cut, rest re-optimised",
+                lambda: table.with_cuts([600.5], fixed=True),
+                lambda: tl.optimal_binning(x, y, special_values=[-999]),
+            ),
         ]
         for label, ours, theirs in cases:
-            rows.append(compare(label, n, "refit from rows", ours, theirs,
-                                target=TARGET if n >= 10_000_000 else None))
+            rows.append(
+                compare(
+                    label,
+                    n,
+                    "refit from rows",
+                    ours,
+                    theirs,
+                    target=TARGET if n >= 10_000_000 else None,
+                )
+            )
         assert fixed.n_bins >= 1 and merged.n_bins == table.n_bins - 1
     return rows
 
@@ -61,11 +76,17 @@ def main() -> None:
     warnings.simplefilter("ignore", tl.TrendWarning)
     rows = run([n])
     distinct = tl.optimal_binning(*score_rows(n), special_values=[-999]).basis.value.size
-    print(format_table(("function", "rows", "against", "edit", "refit", "ratio", "target",
-                        "met"), table_lines(rows)))
+    print(
+        format_table(
+            ("function", "rows", "against", "edit", "refit", "ratio", "target", "met"),
+            table_lines(rows),
+        )
+    )
     for row in rows:
-        print(f"{row.function}: {row.ours * 1e6 / distinct:.2f} us per distinct value "
-              f"({distinct} distinct values), {1 / row.ratio:.0f} times faster than the refit")
+        print(
+            f"{row.function}: {row.ours * 1e6 / distinct:.2f} us per distinct value "
+            f"({distinct} distinct values), {1 / row.ratio:.0f} times faster than the refit"
+        )
 
 
 if __name__ == "__main__":

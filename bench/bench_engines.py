@@ -19,6 +19,7 @@ largest size that fits) and 1e7 rows in PostgreSQL.
     .venv/bin/python bench/bench_engines.py            # 5e6 rows, 1e6 in PostgreSQL
     .venv/bin/python bench/bench_engines.py --full --pandas-rows 20000000
 """
+
 from __future__ import annotations
 
 import argparse
@@ -50,8 +51,9 @@ def write_parquet(path: str, rows: int) -> None:
             columns[f"x{j}"] = x
         columns["grade"] = np.array(list("ABCDEFG"))[rng.integers(0, 7, n)]
         columns["code"] = rng.integers(1, 20, n)
-        columns["y"] = (rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(columns["x0"]) / 3))
-                        ).astype(np.float64)
+        columns["y"] = (rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(columns["x0"]) / 3))).astype(
+            np.float64
+        )
         table = pa.table(columns)
         writer = writer or pq.ParquetWriter(path, table.schema)
         writer.write_table(table, row_group_size=500_000)
@@ -102,19 +104,28 @@ def peak_rss_mb() -> float:
 
 
 def measured(mode: str, where: str, rows: int) -> dict[str, float]:
-    out = subprocess.run([sys.executable, __file__, "--child", mode, where, str(rows)],
-                         check=True, capture_output=True, text=True).stdout
+    out = subprocess.run(
+        [sys.executable, __file__, "--child", mode, where, str(rows)],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
     return json.loads(out.strip().splitlines()[-1])
 
 
-def report(title: str, ours: dict[str, float], theirs: dict[str, float], rows: int,
-           peer_rows: int) -> None:
-    print(f"{title}: tessaline in the engine {ours['seconds']:.1f} s, {ours['peak_mb']:.0f} MB "
-          f"peak ({rows:,} rows); read into pandas + fit {theirs['seconds']:.1f} s, "
-          f"{theirs['peak_mb']:.0f} MB ({peer_rows:,} rows)")
+def report(
+    title: str, ours: dict[str, float], theirs: dict[str, float], rows: int, peer_rows: int
+) -> None:
+    print(
+        f"{title}: tessaline in the engine {ours['seconds']:.1f} s, {ours['peak_mb']:.0f} MB "
+        f"peak ({rows:,} rows); read into pandas + fit {theirs['seconds']:.1f} s, "
+        f"{theirs['peak_mb']:.0f} MB ({peer_rows:,} rows)"
+    )
     per_row = ours["seconds"] / rows / (theirs["seconds"] / peer_rows)
-    print(f"  ratios (engine / pandas): time per row {per_row:.2f}, "
-          f"peak memory {ours['peak_mb'] / theirs['peak_mb']:.2f}")
+    print(
+        f"  ratios (engine / pandas): time per row {per_row:.2f}, "
+        f"peak memory {ours['peak_mb'] / theirs['peak_mb']:.2f}"
+    )
 
 
 def postgres_table(server, rows: int) -> str:
@@ -123,14 +134,16 @@ def postgres_table(server, rows: int) -> str:
 
     numbers = ", ".join(
         f"CASE WHEN random() < 0.02 THEN NULL ELSE round((random() * 6 - 3) / {s})::float8 * {s} "
-        f"END AS x{j}" for j, s in enumerate([0.01 if j % 2 == 0 else 0.5
-                                              for j in range(N_NUMERIC)]))
+        f"END AS x{j}"
+        for j, s in enumerate([0.01 if j % 2 == 0 else 0.5 for j in range(N_NUMERIC)])
+    )
     where = f"host={server.dir} user=tessaline dbname=postgres"
     with psycopg.connect(where, autocommit=True) as connection:
         connection.execute(
             f"CREATE TABLE loans AS SELECT {numbers}, chr(65 + (random() * 6)::int) AS grade, "
             f"(random() * 18)::int + 1 AS code, (random() < 0.3)::int::float8 AS y "
-            f"FROM generate_series(1, {rows})")
+            f"FROM generate_series(1, {rows})"
+        )
         connection.execute("ANALYZE loans")
     return where
 
@@ -152,16 +165,26 @@ def main() -> None:
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "loans.parquet")
         write_parquet(path, rows)
-        report("DuckDB over Parquet", measured("duckdb", path, rows),
-               measured("parquet-pandas", path, peer_rows), rows, peer_rows)
+        report(
+            "DuckDB over Parquet",
+            measured("duckdb", path, rows),
+            measured("parquet-pandas", path, peer_rows),
+            rows,
+            peer_rows,
+        )
     sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
     from sql_engines import PostgresServer
 
     server = PostgresServer()
     try:
         where = postgres_table(server, pg_rows)
-        report("PostgreSQL", measured("postgresql", where, pg_rows),
-               measured("postgresql-pandas", where, pg_rows), pg_rows, pg_rows)
+        report(
+            "PostgreSQL",
+            measured("postgresql", where, pg_rows),
+            measured("postgresql-pandas", where, pg_rows),
+            pg_rows,
+            pg_rows,
+        )
     finally:
         server.stop()
 

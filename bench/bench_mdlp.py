@@ -8,6 +8,7 @@ the one-call raw pipeline (`mdlp_raw`), which sorts as well, should cost at
 most half of it, and the search with interval summary on data already sorted
 (`mdlp_full`) no more than 1.5 times it.
 """
+
 from __future__ import annotations
 
 import pathlib
@@ -17,13 +18,15 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-import _tessaline  # noqa: E402
-from common import Row, median_time, print_table, repeats_for, sizes_from_args  # noqa: E402
+from common import Row, median_time, print_table, repeats_for, sizes_from_args
+
+import _tessaline
 
 RAW_TARGET = 0.5
 FULL_TARGET = 1.5
-SEARCH = dict(minobs=0, monotonicity=0, mono_dir=0, alpha_pos=1.0, beta_struct=1.0,
-              force_first_split=False)
+SEARCH = dict(
+    minobs=0, monotonicity=0, mono_dir=0, alpha_pos=1.0, beta_struct=1.0, force_first_split=False
+)
 
 
 def score_like(n: int, seed: int = 20240601) -> tuple[np.ndarray, np.ndarray]:
@@ -47,8 +50,17 @@ def run(sizes: list[int]) -> list[Row]:
         raw = median_time(lambda: _tessaline.mdlp_raw(x, y, **SEARCH), repeat)
         full = median_time(lambda: _tessaline.mdlp_full(x_sorted, y_sorted, **SEARCH), repeat)
         rows.append(Row("mdlp_raw", n, "numpy.argsort(stable)", raw, sort_cost, RAW_TARGET))
-        rows.append(Row("mdlp_full", n, "numpy.argsort(stable)", full, sort_cost, FULL_TARGET,
-                        note="ours on sorted data"))
+        rows.append(
+            Row(
+                "mdlp_full",
+                n,
+                "numpy.argsort(stable)",
+                full,
+                sort_cost,
+                FULL_TARGET,
+                note="ours on sorted data",
+            )
+        )
     return rows
 
 

@@ -6,13 +6,14 @@ it. The MDLP class of the optbinning package is what a user would pick from
 PyPI instead; it fits the same data and target at 1e6 rows, where tessaline
 should be at least 50 times faster.
 """
+
 from __future__ import annotations
 
 import numpy as np
-
-import _tessaline as tl
 from common import Row, compare, median_time, print_table, repeats_for, sizes_from_args, unavailable
 from data import score_and_target
+
+import _tessaline as tl
 
 SORT_TARGET = 0.5
 PYTHON_MDLP_TARGET = 1 / 50
@@ -27,23 +28,38 @@ def run(sizes: list[int]) -> list[Row]:
     rows = []
     for n in sizes:
         x, y = score_and_target(n, missing=0.01)
-        rows.append(compare("mdlp_full_raw", n, "numpy.argsort(stable)",
-                            _mdlp_full_raw(x, y), lambda: np.argsort(x, kind="stable"),
-                            target=SORT_TARGET))
+        rows.append(
+            compare(
+                "mdlp_full_raw",
+                n,
+                "numpy.argsort(stable)",
+                _mdlp_full_raw(x, y),
+                lambda: np.argsort(x, kind="stable"),
+                target=SORT_TARGET,
+            )
+        )
     n = PYTHON_MDLP_ROWS
     if n in sizes:
         x, y = score_and_target(n)
         try:
             from optbinning import MDLP
         except ImportError as e:
-            rows.append(unavailable("mdlp_full_raw", n, "optbinning.MDLP", PYTHON_MDLP_TARGET,
-                                    f"not installable here: {e}"))
+            rows.append(
+                unavailable(
+                    "mdlp_full_raw",
+                    n,
+                    "optbinning.MDLP",
+                    PYTHON_MDLP_TARGET,
+                    f"not installable here: {e}",
+                )
+            )
         else:
             labels = y.astype(int)
             ours = median_time(_mdlp_full_raw(x, y), repeats_for(n))
             theirs = median_time(lambda: MDLP().fit(x, labels), 3)
-            rows.append(Row("mdlp_full_raw", n, "optbinning.MDLP", ours, theirs,
-                            target=PYTHON_MDLP_TARGET))
+            rows.append(
+                Row("mdlp_full_raw", n, "optbinning.MDLP", ours, theirs, target=PYTHON_MDLP_TARGET)
+            )
     return rows
 
 

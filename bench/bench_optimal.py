@@ -11,6 +11,7 @@
 
     python bench/bench_optimal.py [--rows 1000000]
 """
+
 from __future__ import annotations
 
 import argparse
@@ -30,8 +31,12 @@ MAX_BINS, MIN_SHARE = 8, 0.05
 def peer_iv(x: np.ndarray, y: np.ndarray) -> float:
     from optbinning import OptimalBinning
 
-    model = OptimalBinning(dtype="numerical", max_n_bins=MAX_BINS, min_bin_size=MIN_SHARE,
-                           monotonic_trend="auto_asc_desc")
+    model = OptimalBinning(
+        dtype="numerical",
+        max_n_bins=MAX_BINS,
+        min_bin_size=MIN_SHARE,
+        monotonic_trend="auto_asc_desc",
+    )
     model.fit(x, y)
     return float(model.binning_table.build()["IV"].iloc[-1])
 
@@ -40,8 +45,11 @@ def meets_limits(table: tl.BinningTable) -> bool:
     rows = table.to_frame()
     rows = rows[~np.isnan(rows["left"])]
     steps = np.sign(np.diff(rows["event_rate"]))
-    return (table.n_bins <= MAX_BINS and bool((rows["percentage"] >= MIN_SHARE - 1e-12).all())
-            and abs(steps.sum()) == len(steps))
+    return (
+        table.n_bins <= MAX_BINS
+        and bool((rows["percentage"] >= MIN_SHARE - 1e-12).all())
+        and abs(steps.sum()) == len(steps)
+    )
 
 
 def quality() -> bool:
@@ -49,23 +57,33 @@ def quality() -> bool:
 
     credit = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
     cancer = load_breast_cancer()
-    sets = [("german credit", credit.numeric, credit.target),
-            ("breast cancer", dict(zip(cancer.feature_names, cancer.data.T)),
-             cancer.target.astype(np.float64))]
+    sets = [
+        ("german credit", credit.numeric, credit.target),
+        (
+            "breast cancer",
+            dict(zip(cancer.feature_names, cancer.data.T)),
+            cancer.target.astype(np.float64),
+        ),
+    ]
     ok = True
-    print(f"{'data':14s} {'column':56s} {'tessaline':>9s} {'optbinning':>10s} {'ratio':>6s}  limits")
+    print(
+        f"{'data':14s} {'column':56s} {'tessaline':>9s} {'optbinning':>10s} {'ratio':>6s}  limits"
+    )
     for label, columns, y in sets:
         for name, x in columns.items():
             # The peer sets no least number of events per bin: tessaline's floor
             # (5 by default) goes down to one, so that both search the same limits.
-            ours = tl.optimal_binning(x, y, max_bins=MAX_BINS, min_bin_share=MIN_SHARE,
-                                      min_events=1, min_non_events=1)
+            ours = tl.optimal_binning(
+                x, y, max_bins=MAX_BINS, min_bin_share=MIN_SHARE, min_events=1, min_non_events=1
+            )
             theirs = peer_iv(x, y)
             ratio = ours.information_value / theirs if theirs > 0 else float("inf")
             met = meets_limits(ours)
             ok &= ratio >= 0.98 and met
-            print(f"{label:14s} {name:56s} {ours.information_value:9.4f} {theirs:10.4f} "
-                  f"{ratio:6.3f}  {'met' if met else 'NOT MET'}")
+            print(
+                f"{label:14s} {name:56s} {ours.information_value:9.4f} {theirs:10.4f} "
+                f"{ratio:6.3f}  {'met' if met else 'NOT MET'}"
+            )
     return ok
 
 
@@ -82,11 +100,14 @@ def speed(n: int) -> float:
     ours = time.perf_counter() - begin
     params = {"max_n_bins": MAX_BINS, "min_bin_size": MIN_SHARE, "monotonic_trend": "auto_asc_desc"}
     begin = time.perf_counter()
-    BinningProcess(list(frame.columns), binning_fit_params={c: params for c in frame.columns}
-                   ).fit(frame, y.astype(int))
+    BinningProcess(list(frame.columns), binning_fit_params={c: params for c in frame.columns}).fit(
+        frame, y.astype(int)
+    )
     theirs = time.perf_counter() - begin
-    print(f"20 columns x {n} rows: tessaline {ours:.2f} s, optbinning BinningProcess {theirs:.2f} s, "
-          f"{theirs / ours:.1f} times faster (target: 50)")
+    print(
+        f"20 columns x {n} rows: tessaline {ours:.2f} s, optbinning BinningProcess {theirs:.2f} s, "
+        f"{theirs / ours:.1f} times faster (target: 50)"
+    )
     return theirs / ours
 
 

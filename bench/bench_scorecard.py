@@ -11,6 +11,7 @@ inside a PyPI package among this project's peers).
 
     python bench/bench_scorecard.py
 """
+
 from __future__ import annotations
 
 import time
@@ -45,8 +46,9 @@ def peer_auc(train: pd.DataFrame, test: pd.DataFrame, event: str) -> float:
     woe_train = process.fit_transform(train[features], y_train)
     model = LogisticRegression(max_iter=1000).fit(woe_train, y_train)
     woe_test = process.transform(test[features])
-    return float(roc_auc_score((test[TARGET] == event).to_numpy(int),
-                               model.predict_proba(woe_test)[:, 1]))
+    return float(
+        roc_auc_score((test[TARGET] == event).to_numpy(int), model.predict_proba(woe_test)[:, 1])
+    )
 
 
 def compare(name: str, frame: pd.DataFrame, event: str) -> bool:
@@ -56,8 +58,9 @@ def compare(name: str, frame: pd.DataFrame, event: str) -> bool:
     print(f"\n{name}: {len(frame)} rows, event {event!r}")
     print(f"{'seed':>4}  {'tessaline AUC':>13}  {'optbinning AUC':>14}  variables")
     for seed in range(5):
-        train, test = train_test_split(frame, test_size=0.3, stratify=frame[TARGET],
-                                       random_state=seed)
+        train, test = train_test_split(
+            frame, test_size=0.3, stratify=frame[TARGET], random_state=seed
+        )
         start = time.perf_counter()
         card = tl.Scorecard(event=event).fit(train, TARGET)
         our_time += time.perf_counter() - start
@@ -69,10 +72,14 @@ def compare(name: str, frame: pd.DataFrame, event: str) -> bool:
         their_time += time.perf_counter() - start
         print(f"{seed:>4}  {ours[-1]:13.4f}  {theirs[-1]:14.4f}  {len(card.variables)}")
     met = np.mean(ours) >= np.mean(theirs)
-    print(f"mean  {np.mean(ours):13.4f}  {np.mean(theirs):14.4f}   (target: tessaline >= "
-          f"optbinning: {'met' if met else 'NOT met'}); coefficients against their WoE: {against}")
-    print(f"fit time, five splits: tessaline {our_time:.2f} s, optbinning {their_time:.2f} s "
-          f"(the peer's time includes scoring the test rows): {their_time / our_time:.0f}x")
+    print(
+        f"mean  {np.mean(ours):13.4f}  {np.mean(theirs):14.4f}   (target: tessaline >= "
+        f"optbinning: {'met' if met else 'NOT met'}); coefficients against their WoE: {against}"
+    )
+    print(
+        f"fit time, five splits: tessaline {our_time:.2f} s, optbinning {their_time:.2f} s "
+        f"(the peer's time includes scoring the test rows): {their_time / our_time:.0f}x"
+    )
     return bool(met) and against == 0
 
 

@@ -11,6 +11,7 @@ native per-partition kernel through mapInArrow (counting="arrow").
 
     .venv/bin/python bench/bench_spark.py --rows 1000000 10000000
 """
+
 from __future__ import annotations
 
 import argparse
@@ -31,8 +32,9 @@ def frame(spark, rows):
         # Half the columns with a few hundred levels, half with thousands.
         scale = 0.5 if j % 2 else 0.01
         x = F.round(F.randn(seed=j) * 3 / scale) * scale
-        columns.append(F.when(F.rand(seed=100 + j) < 0.02, F.lit(float("nan"))).otherwise(x)
-                       .alias(f"x{j}"))
+        columns.append(
+            F.when(F.rand(seed=100 + j) < 0.02, F.lit(float("nan"))).otherwise(x).alias(f"x{j}")
+        )
     df = df.select(*columns)
     # Events more likely where x0 is high.
     event = F.rand(seed=999) < 1 / (1 + F.exp(-F.col("x0") / 3))
@@ -61,32 +63,58 @@ def main():
 
     from tessaline import spark as tls
 
-    spark = (SparkSession.builder.master("local[2]").config("spark.ui.enabled", "false")
-             .config("spark.sql.shuffle.partitions", "4")
-             .config("spark.driver.memory", "4g").getOrCreate())
+    spark = (
+        SparkSession.builder.master("local[2]")
+        .config("spark.ui.enabled", "false")
+        .config("spark.sql.shuffle.partitions", "4")
+        .config("spark.driver.memory", "4g")
+        .getOrCreate()
+    )
     spark.sparkContext.setLogLevel("ERROR")
     names = [f"x{j}" for j in range(N_COLUMNS)]
-    print(f"{'rows':>10} {'dataframe s':>12} {'arrow s':>8} {'groupBy s':>10} {'QD s':>7} "
-          f"{'df/groupBy':>11} {'df/QD':>6} {'arrow/groupBy':>14} {'arrow/QD':>9}")
+    print(
+        f"{'rows':>10} {'dataframe s':>12} {'arrow s':>8} {'groupBy s':>10} {'QD s':>7} "
+        f"{'df/groupBy':>11} {'df/QD':>6} {'arrow/groupBy':>14} {'arrow/QD':>9}"
+    )
     for rows in args.rows:
         df = frame(spark, rows)
         df.count()
         ours = timed(lambda: tls.fit_table(df, "y", names, method="mdlp"), args.repeat)
+
         # A new plan each time: Spark would otherwise reuse the shuffle of the
         # previous run of the same DataFrame and skip the counting.
         def by_value():
-            return df.select(F.explode(F.array(*[
-                F.struct(F.lit(j).alias("c"), F.col(n).alias("x")) for j, n in enumerate(names)
-            ])).alias("e")).select("e.*").groupBy("c", "x").count().collect()
+            return (
+                df.select(
+                    F.explode(
+                        F.array(
+                            *[
+                                F.struct(F.lit(j).alias("c"), F.col(n).alias("x"))
+                                for j, n in enumerate(names)
+                            ]
+                        )
+                    ).alias("e")
+                )
+                .select("e.*")
+                .groupBy("c", "x")
+                .count()
+                .collect()
+            )
+
         grouped = timed(by_value, args.repeat)
-        arrow = timed(lambda: tls.fit_table(df, "y", names, method="mdlp", counting="arrow"),
-                      args.repeat)
-        discretizer = QuantileDiscretizer(numBuckets=10, inputCols=names,
-                                          outputCols=[n + "_q" for n in names])
+        arrow = timed(
+            lambda: tls.fit_table(df, "y", names, method="mdlp", counting="arrow"), args.repeat
+        )
+        discretizer = QuantileDiscretizer(
+            numBuckets=10, inputCols=names, outputCols=[n + "_q" for n in names]
+        )
         quantile = timed(lambda: discretizer.fit(df), args.repeat)
-        print(f"{rows:>10} {ours:>12.2f} {arrow:>8.2f} {grouped:>10.2f} {quantile:>7.2f} "
-              f"{ours / grouped:>11.2f} {ours / quantile:>6.2f} {arrow / grouped:>14.2f} "
-              f"{arrow / quantile:>9.2f}", flush=True)
+        print(
+            f"{rows:>10} {ours:>12.2f} {arrow:>8.2f} {grouped:>10.2f} {quantile:>7.2f} "
+            f"{ours / grouped:>11.2f} {ours / quantile:>6.2f} {arrow / grouped:>14.2f} "
+            f"{arrow / quantile:>9.2f}",
+            flush=True,
+        )
         df.unpersist()
     spark.stop()
 

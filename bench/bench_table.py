@@ -5,6 +5,7 @@ times faster) and the IV of each column side by side.
 
     python bench/bench_table.py [--rows 1000000]
 """
+
 from __future__ import annotations
 
 import argparse
@@ -46,16 +47,20 @@ def main() -> None:
     try:
         from optbinning import BinningProcess
     except ImportError:
-        print(f"tessaline TableBinning: {ours_s:.2f} s; optbinning not installed "
-              "(pip install -r bench/requirements.txt)")
+        print(
+            f"tessaline TableBinning: {ours_s:.2f} s; optbinning not installed "
+            "(pip install -r bench/requirements.txt)"
+        )
         return
     categorical = [c for c in frame.columns if c.startswith("cat_")]
     start = time.perf_counter()
     peer = BinningProcess(list(frame.columns), categorical_variables=categorical).fit(frame, y)
     peer_s = time.perf_counter() - start
-    print(f"{len(frame.columns)} columns x {rows:,} rows: tessaline {ours_s:.2f} s, "
-          f"optbinning BinningProcess {peer_s:.2f} s, ratio {peer_s / ours_s:.1f}x faster "
-          "(target >= 50x)")
+    print(
+        f"{len(frame.columns)} columns x {rows:,} rows: tessaline {ours_s:.2f} s, "
+        f"optbinning BinningProcess {peer_s:.2f} s, ratio {peer_s / ours_s:.1f}x faster "
+        "(target >= 50x)"
+    )
     theirs = peer.summary().set_index("name")["iv"]
     print(f"{'column':<8} {'IV tessaline':>13} {'IV optbinning':>14}")
     for row in sorted(ours.summary, key=lambda r: r.column):

@@ -6,6 +6,7 @@ reads every row's placement from the class counts around its tie group.
 
 The scores are rounded to 3 decimals, so ties are common, as in points.
 """
+
 from __future__ import annotations
 
 import pathlib
@@ -15,9 +16,9 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import Row, compare, print_table, sizes_from_args, unavailable  # noqa: E402
+from common import Row, compare, print_table, sizes_from_args, unavailable
 
-from tessaline._core import native  # noqa: E402
+from tessaline._core import native
 
 DELONG_TARGET = 1.0
 
@@ -41,8 +42,15 @@ def run(sizes: list[int]) -> list[Row]:
         try:
             import scipy  # noqa: F401
         except ImportError:
-            rows.append(unavailable("delong_auc (2 scores)", n, "scipy rankdata DeLong",
-                                    DELONG_TARGET, "scipy not installable"))
+            rows.append(
+                unavailable(
+                    "delong_auc (2 scores)",
+                    n,
+                    "scipy rankdata DeLong",
+                    DELONG_TARGET,
+                    "scipy not installable",
+                )
+            )
             continue
         y = (rng.random(n) < 0.2).astype(np.int32)
         a = rng.normal(size=n) + y
@@ -50,10 +58,18 @@ def run(sizes: list[int]) -> list[Row]:
         ours = native.delong_auc(scores, y)
         auc, cov = scipy_delong(scores, y)
         assert np.allclose(ours["auc"], auc, rtol=1e-12) and np.allclose(
-            ours["covariance"], cov, rtol=1e-9), (ours, auc, cov)
-        rows.append(compare("delong_auc (2 scores)", n, "scipy rankdata DeLong",
-                            lambda: native.delong_auc(scores, y),
-                            lambda: scipy_delong(scores, y), target=DELONG_TARGET))
+            ours["covariance"], cov, rtol=1e-9
+        ), (ours, auc, cov)
+        rows.append(
+            compare(
+                "delong_auc (2 scores)",
+                n,
+                "scipy rankdata DeLong",
+                lambda: native.delong_auc(scores, y),
+                lambda: scipy_delong(scores, y),
+                target=DELONG_TARGET,
+            )
+        )
     return rows
 
 

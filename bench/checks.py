@@ -12,6 +12,7 @@
 - Memory: one call of mdlp_full_raw in a fresh interpreter raises the peak
   resident size by at most 48 bytes per input row, beyond the input arrays.
 """
+
 from __future__ import annotations
 
 import os
@@ -25,10 +26,10 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
 import numpy as np
-
-import _tessaline as t
 from common import Row, format_markdown, format_table
 from data import score_and_target
+
+import _tessaline as t
 
 SCALE_TOLERANCE = 0.25
 # (function, peer) rows of the peer table whose work is linear in the rows.
@@ -59,8 +60,11 @@ class Check:
 def scale_checks(rows: list[Row]) -> list[Check]:
     checks = []
     for function, peer in LINEAR_ROWS:
-        per_row = {r.rows: r.ours / r.rows for r in rows
-                   if r.function == function and r.peer == peer and r.ours is not None}
+        per_row = {
+            r.rows: r.ours / r.rows
+            for r in rows
+            if r.function == function and r.peer == peer and r.ours is not None
+        }
         if len(per_row) < 2:
             continue
         sizes = sorted(per_row)
@@ -68,10 +72,14 @@ def scale_checks(rows: list[Row]) -> list[Check]:
         worst = max((per_row[n] / reference - 1.0 for n in sizes[1:]), key=abs)
         shown = " / ".join(f"{per_row[n] * 1e9:.2f}" for n in sizes)
         sizes_shown = " / ".join(f"{n:.0e}".replace("+0", "") for n in sizes)
-        checks.append(Check(f"time per row, {function}",
-                            f"{shown} ns at {sizes_shown} rows (worst {worst:+.0%})",
-                            f"within ±{SCALE_TOLERANCE:.0%} of {sizes[0]:.0e}".replace("+0", ""),
-                            abs(worst) <= SCALE_TOLERANCE))
+        checks.append(
+            Check(
+                f"time per row, {function}",
+                f"{shown} ns at {sizes_shown} rows (worst {worst:+.0%})",
+                f"within ±{SCALE_TOLERANCE:.0%} of {sizes[0]:.0e}".replace("+0", ""),
+                abs(worst) <= SCALE_TOLERANCE,
+            )
+        )
     return checks
 
 
@@ -102,11 +110,15 @@ def thread_check() -> Check:
                 pooled.append(end - middle)
     loop, threaded = statistics.median(loops), statistics.median(pooled)
     speedup = loop / threaded
-    return Check(f"{THREAD_COLUMNS} columns x {THREAD_ROWS:.0e} rows, ThreadPoolExecutor(2) vs loop"
-                 .replace("+0", ""),
-                 f"{speedup:.2f}x faster ({loop * 1e3:.0f} ms -> {threaded * 1e3:.0f} ms)",
-                 f">= {THREAD_TARGET:g}x", speedup >= THREAD_TARGET,
-                 note=f"{os.cpu_count()} cores")
+    return Check(
+        f"{THREAD_COLUMNS} columns x {THREAD_ROWS:.0e} rows, ThreadPoolExecutor(2) vs loop".replace(
+            "+0", ""
+        ),
+        f"{speedup:.2f}x faster ({loop * 1e3:.0f} ms -> {threaded * 1e3:.0f} ms)",
+        f">= {THREAD_TARGET:g}x",
+        speedup >= THREAD_TARGET,
+        note=f"{os.cpu_count()} cores",
+    )
 
 
 # The inputs are read straight into their arrays, so that nothing before the
@@ -153,14 +165,22 @@ def memory_check(n: int) -> Check:
         x.tofile(x_path)
         y.tofile(y_path)
         del x, y
-        out = subprocess.run([sys.executable, "-c", _MEMORY_PROBE, x_path, y_path, str(n)],
-                             env=env, check=True, capture_output=True, text=True).stdout
+        out = subprocess.run(
+            [sys.executable, "-c", _MEMORY_PROBE, x_path, y_path, str(n)],
+            env=env,
+            check=True,
+            capture_output=True,
+            text=True,
+        ).stdout
     baseline, extra = (int(v) for v in out.split())
     per_row = extra / n
-    return Check(f"peak extra memory, mdlp_full_raw at {n:.0e} rows".replace("+0", ""),
-                 f"{per_row:.1f} bytes per input row", f"<= {MEMORY_TARGET:g} bytes",
-                 per_row <= MEMORY_TARGET,
-                 note=f"fresh subprocess, peak resident size from {baseline / 2**20:.0f} MiB")
+    return Check(
+        f"peak extra memory, mdlp_full_raw at {n:.0e} rows".replace("+0", ""),
+        f"{per_row:.1f} bytes per input row",
+        f"<= {MEMORY_TARGET:g} bytes",
+        per_row <= MEMORY_TARGET,
+        note=f"fresh subprocess, peak resident size from {baseline / 2**20:.0f} MiB",
+    )
 
 
 def run(rows: list[Row], sizes: list[int]) -> list[Check]:
@@ -168,7 +188,14 @@ def run(rows: list[Row], sizes: list[int]) -> list[Check]:
 
 
 def print_checks(checks: list[Check], markdown: bool = False) -> None:
-    lines = [(c.name, c.measured + (f" ({c.note})" if c.note else ""), c.limit,
-              "-" if c.met is None else ("yes" if c.met else "NO")) for c in checks]
+    lines = [
+        (
+            c.name,
+            c.measured + (f" ({c.note})" if c.note else ""),
+            c.limit,
+            "-" if c.met is None else ("yes" if c.met else "NO"),
+        )
+        for c in checks
+    ]
     render = format_markdown if markdown else format_table
     print(render(("check", "measured", "limit", "met"), lines))

@@ -5,14 +5,15 @@ tessaline and its peer in the same process, on the same arrays, with a warm-up
 call and the median of several repetitions. A peer that cannot be imported
 still gets its row, which says so instead of a time.
 """
+
 from __future__ import annotations
 
 import argparse
 import gc
 import statistics
 import time
+from collections.abc import Callable
 from dataclasses import dataclass
-from typing import Callable
 
 QUICK_SIZES = [100_000, 1_000_000]
 FULL_SIZES = [100_000, 1_000_000, 10_000_000]
@@ -74,12 +75,24 @@ def repeats_for(n: int) -> int:
     return 9 if n <= 1_000_000 else 3
 
 
-def compare(function: str, n: int, peer: str, ours: Callable[[], object],
-            theirs: Callable[[], object], target: float | None = None,
-            peer_repeat: int | None = None) -> Row:
+def compare(
+    function: str,
+    n: int,
+    peer: str,
+    ours: Callable[[], object],
+    theirs: Callable[[], object],
+    target: float | None = None,
+    peer_repeat: int | None = None,
+) -> Row:
     repeat = repeats_for(n)
-    return Row(function, n, peer, median_time(ours, repeat),
-               median_time(theirs, peer_repeat or repeat), target)
+    return Row(
+        function,
+        n,
+        peer,
+        median_time(ours, repeat),
+        median_time(theirs, peer_repeat or repeat),
+        target,
+    )
 
 
 def unavailable(function: str, n: int, peer: str, target: float | None, reason: str) -> Row:
@@ -92,8 +105,9 @@ def _fmt_time(t: float | None) -> str:
 
 
 def format_table(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
-    widths = [max(len(h), *(len(l[i]) for l in lines)) if lines else len(h)
-              for i, h in enumerate(header)]
+    widths = [
+        max(len(h), *(len(l[i]) for l in lines)) if lines else len(h) for i, h in enumerate(header)
+    ]
     fmt = "  ".join(f"{{:<{w}}}" for w in widths)
     out = [fmt.format(*header), fmt.format(*("-" * w for w in widths))]
     out += [fmt.format(*l).rstrip() for l in lines]
@@ -102,8 +116,7 @@ def format_table(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
 
 def format_markdown(header: tuple[str, ...], lines: list[tuple[str, ...]]) -> str:
     out = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
-    out += ["| " + " | ".join(cell.strip().replace("|", "\\|") for cell in l) + " |"
-            for l in lines]
+    out += ["| " + " | ".join(cell.strip().replace("|", "\\|") for cell in l) + " |" for l in lines]
     return "\n".join(out)
 
 
@@ -113,8 +126,18 @@ def table_lines(rows: list[Row]) -> list[tuple[str, ...]]:
         ratio = "-" if r.ratio is None else f"{r.ratio:.3f}x"
         target = "-" if r.target is None else f"<= {r.target:g}x"
         peer = r.peer + (f" ({r.note})" if r.note else "")
-        lines.append((r.function, f"{r.rows:,}", peer, _fmt_time(r.ours), _fmt_time(r.theirs),
-                      ratio, target, r.met))
+        lines.append(
+            (
+                r.function,
+                f"{r.rows:,}",
+                peer,
+                _fmt_time(r.ours),
+                _fmt_time(r.theirs),
+                ratio,
+                target,
+                r.met,
+            )
+        )
     return lines
 
 

@@ -1,4 +1,5 @@
 """Realistic benchmark data: a score-like predictor with a smooth event-rate curve."""
+
 from __future__ import annotations
 
 import numpy as np

@@ -5,6 +5,7 @@ then the checks that have no peer (scale, threads, memory).
     python bench/run.py --quick    # 1e5 and 1e6 rows, under two minutes
     python bench/run.py --markdown # the same tables in Markdown, as in the README
 """
+
 from __future__ import annotations
 
 import datetime
@@ -17,10 +18,9 @@ import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-import numpy as np  # noqa: E402
-
-import checks  # noqa: E402
-from common import parse_args, print_table, sizes_for  # noqa: E402
+import checks
+import numpy as np
+from common import parse_args, print_table, sizes_for
 
 
 def cpu_model() -> str:
@@ -38,9 +38,11 @@ def main() -> None:
     args = parse_args()
     sizes = sizes_for(args.quick)
     start = time.perf_counter()
-    print(f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of "
-          f"{datetime.date.today().isoformat()}: {os.cpu_count()} cores, {cpu_model()}, "
-          f"Python {platform.python_version()}, NumPy {np.__version__}")
+    print(
+        f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of "
+        f"{datetime.date.today().isoformat()}: {os.cpu_count()} cores, {cpu_model()}, "
+        f"Python {platform.python_version()}, NumPy {np.__version__}"
+    )
     print()
     rows = []
     for path in sorted(pathlib.Path(__file__).parent.glob("bench_*.py")):
@@ -51,10 +53,12 @@ def main() -> None:
             rows.extend(module.run(sizes))
     print_table(rows, args.markdown)
     print()
-    print("ratio = tessaline median time / peer median time, both timed in the same process on "
-          "the same arrays\n(one warm-up, then 25 repetitions at 1e5 rows, 9 at 1e6 and 3 at 1e7); "
-          "target = the largest acceptable ratio, stated for 1e7 rows (optbinning: 1e6)\n"
-          "and shown against the smaller sizes too.")
+    print(
+        "ratio = tessaline median time / peer median time, both timed in the same process on "
+        "the same arrays\n(one warm-up, then 25 repetitions at 1e5 rows, 9 at 1e6 and 3 at 1e7); "
+        "target = the largest acceptable ratio, stated for 1e7 rows (optbinning: 1e6)\n"
+        "and shown against the smaller sizes too."
+    )
     print()
     checks.print_checks(checks.run(rows, sizes), args.markdown)
     print()

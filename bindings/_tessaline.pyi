@@ -121,9 +121,7 @@ class LorenzCurve(TypedDict):
 def suma(arg0: _Float, arg1: _Float, /) -> float:
     """Suma dos valores"""
 
-def compute_boundaries(
-    x: npt.ArrayLike, y: npt.ArrayLike, sorted: bool = True
-) -> BoundaryTable:
+def compute_boundaries(x: npt.ArrayLike, y: npt.ArrayLike, sorted: bool = True) -> BoundaryTable:
     """Calcula boundaries; requiere que x,y ya vengan limpios/ordenados (sorted=True)"""
 
 def compute_boundaries_raw(

@@ -95,8 +95,7 @@ py::dict binning_summary_binary(const DoubleArray& x, const Int32Array& y,
 }
 
 py::dict binning_summary_continuous(const DoubleArray& x, const DoubleArray& y,
-                                    const DoubleArray& splits,
-                                    const std::string& representative) {
+                                    const DoubleArray& splits, const std::string& representative) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "binning");

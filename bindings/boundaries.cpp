@@ -30,8 +30,8 @@ py::dict compute_boundaries(const DoubleArray& x, const Int32Array& y, bool sort
     return boundary_dict(tessaline::compute_boundaries(view));
 }
 
-py::dict compute_boundaries_raw(const DoubleArray& x, const DoubleArray& y,
-                                const py::object& value, double percentile) {
+py::dict compute_boundaries_raw(const DoubleArray& x, const DoubleArray& y, const py::object& value,
+                                double percentile) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "compute_boundaries");

@@ -54,12 +54,12 @@ py::array_t<T, py::array::c_style | py::array::forcecast> integer_array(const py
     };
     if (kind == 'f') {
         // -lowest is 2^63 or 2^31 exactly, the first whole number out of range.
-        check_all(DoubleArray::ensure(a), [](double v) {
-            return v >= lowest && v < -lowest && v == std::floor(v);
-        });
+        check_all(DoubleArray::ensure(a),
+                  [](double v) { return v >= lowest && v < -lowest && v == std::floor(v); });
     } else if (kind == 'u') {
-        check_all(py::array_t<uint64_t, py::array::c_style | py::array::forcecast>::ensure(a),
-                  [](uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_limits<T>::max()); });
+        check_all(
+            py::array_t<uint64_t, py::array::c_style | py::array::forcecast>::ensure(a),
+            [](uint64_t v) { return v <= static_cast<uint64_t>(std::numeric_limits<T>::max()); });
     } else if (kind == 'i' && a.dtype().itemsize() > static_cast<py::ssize_t>(sizeof(T))) {
         check_all(Int64Array::ensure(a), [](int64_t v) {
             return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
@@ -126,8 +126,7 @@ py::array_t<numpy_element_t<T>> array_from_vector(const std::vector<T>& v) {
 template <typename T>
 py::array_t<T> array_taking(std::vector<T>&& v) {
     auto owner = std::make_unique<std::vector<T>>(std::move(v));
-    const py::capsule base(owner.get(),
-                           [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    const py::capsule base(owner.get(), [](void* p) { delete static_cast<std::vector<T>*>(p); });
     std::vector<T>* held = owner.release();
     return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
 }
@@ -135,8 +134,7 @@ py::array_t<T> array_taking(std::vector<T>&& v) {
 // A new one-dimensional array holding one field of every record, in order,
 // written straight from the records without an intermediate vector.
 template <typename Record, typename Field>
-py::array_t<numpy_element_t<Field>> column(const std::vector<Record>& rows,
-                                           Field Record::*field) {
+py::array_t<numpy_element_t<Field>> column(const std::vector<Record>& rows, Field Record::* field) {
     using Out = numpy_element_t<Field>;
     py::array_t<Out> out(static_cast<py::ssize_t>(rows.size()));
     Out* dst = out.mutable_data();

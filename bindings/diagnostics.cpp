@@ -22,8 +22,8 @@ py::dict compare_distributions_native(const DoubleArray& reference, const Double
                     py::arg("proportion_current") = column(r.bins, &PsiBin::proportion_current),
                     py::arg("cumulative_reference") = column(r.bins, &PsiBin::cumulative_reference),
                     py::arg("cumulative_current") = column(r.bins, &PsiBin::cumulative_current),
-                    py::arg("psi_bin") = column(r.bins, &PsiBin::psi_bin),
-                    py::arg("psi") = r.psi, py::arg("ks") = r.ks);
+                    py::arg("psi_bin") = column(r.bins, &PsiBin::psi_bin), py::arg("psi") = r.psi,
+                    py::arg("ks") = r.ks);
 }
 
 py::dict lorenz_curve_native(const DoubleArray& x, const Int32Array& y) {
@@ -53,12 +53,12 @@ py::array_t<double> membership_native(const DoubleArray& x, const DoubleArray& r
     const auto reps = flat_view(representatives);
     // The core writes the (n, k + 1) C-ordered result in place, once.
     py::array_t<double> out;
-    membership_matrix_into(xs.data, xs.size, reps.data, reps.size,
-                           [&](std::size_t rows, std::size_t width) {
-                               out = py::array_t<double>({static_cast<py::ssize_t>(rows),
-                                                          static_cast<py::ssize_t>(width)});
-                               return out.mutable_data();
-                           });
+    membership_matrix_into(
+        xs.data, xs.size, reps.data, reps.size, [&](std::size_t rows, std::size_t width) {
+            out = py::array_t<double>(
+                {static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(width)});
+            return out.mutable_data();
+        });
     return out;
 }
 
@@ -71,8 +71,7 @@ py::array_t<double> aggregate_membership_native(const DoubleArray& membership,
     }
     const std::vector<double> s =
         aggregate_membership(membership.data(), static_cast<std::size_t>(membership.shape(0)),
-                             static_cast<std::size_t>(membership.shape(1)), vals.data,
-                             standardize);
+                             static_cast<std::size_t>(membership.shape(1)), vals.data, standardize);
     return array_from_vector(s);
 }
 

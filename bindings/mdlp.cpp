@@ -25,9 +25,9 @@ TessalineParams search_params(int64_t minobs, int monotonicity, int mono_dir, do
     return p;
 }
 
-py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0,
-                          const Int64Array& c1, std::size_t L, std::size_t R, int64_t minobs,
-                          int monotonicity, int mono_dir, double alpha_pos, double beta_struct) {
+py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0, const Int64Array& c1,
+                          std::size_t L, std::size_t R, int64_t minobs, int monotonicity,
+                          int mono_dir, double alpha_pos, double beta_struct) {
     const auto pto = flat_view(pto_corte);
     const auto zeros = flat_view(c0);
     const auto ones = flat_view(c1);
@@ -48,10 +48,9 @@ py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0,
         table[i] = Boundary{pto.data[i], zeros.data[i], ones.data[i]};
     }
     const SplitResult r = tessaline::evaluate_segment(table, make_segment(table, L, R), p);
-    return py::dict(py::arg("found") = r.found, py::arg("pto") = r.pto,
-                    py::arg("gain") = r.gain, py::arg("cost_pos") = r.cost_pos,
-                    py::arg("cost_struct") = r.cost_struct, py::arg("cost") = r.cost,
-                    py::arg("idx") = r.idx);
+    return py::dict(py::arg("found") = r.found, py::arg("pto") = r.pto, py::arg("gain") = r.gain,
+                    py::arg("cost_pos") = r.cost_pos, py::arg("cost_struct") = r.cost_struct,
+                    py::arg("cost") = r.cost, py::arg("idx") = r.idx);
 }
 
 py::dict mdlp_full(const DoubleArray& x, const Int32Array& y, int64_t minobs, int monotonicity,
@@ -59,8 +58,8 @@ py::dict mdlp_full(const DoubleArray& x, const Int32Array& y, int64_t minobs, in
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "mdlp_with_summary");
-    const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
-                                            beta_struct, force_first_split);
+    const TessalineParams p =
+        search_params(minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split);
     // The caller's arrays are read in place, so the lock stays held.
     const SortedView view{xs.data, ys.data, xs.size};
     const MdlpFullResult r = tessaline::mdlp_full(view, p);
@@ -80,8 +79,8 @@ py::dict mdlp(const DoubleArray& x, const Int32Array& y, int64_t minobs, int mon
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "mdlp");
-    const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
-                                            beta_struct, force_first_split);
+    const TessalineParams p =
+        search_params(minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split);
     // The caller's arrays are read in place, so the lock stays held.
     const SortedView view{xs.data, ys.data, xs.size};
     return split_log_dict(tessaline::mdlp(view, p));
@@ -93,8 +92,8 @@ py::dict mdlp_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs, in
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "mdlp");
-    const TessalineParams p = search_params(minobs, monotonicity, mono_dir, alpha_pos,
-                                            beta_struct, force_first_split);
+    const TessalineParams p =
+        search_params(minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split);
     const std::optional<double> threshold = optional_from_object(value);
     std::vector<SplitResult> log;
     {

@@ -18,8 +18,7 @@ namespace b = tessaline::bindings;
 
 namespace {
 
-py::dict count_categories(const b::Int64Array& codes, const b::DoubleArray& labels,
-                          std::size_t k) {
+py::dict count_categories(const b::Int64Array& codes, const b::DoubleArray& labels, std::size_t k) {
     const auto c = b::flat_view(codes);
     const auto y = b::flat_view(labels);
     b::require_same_length(c, y, "count_categories");
@@ -93,7 +92,8 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
         py::gil_scoped_release release;
         best = tessaline::optimal_binning(a.data, e.data, a.size, limits);
     }
-    static const char* const trends[] = {"none", "ascending", "descending", "peak", "valley", "auto"};
+    static const char* const trends[] = {"none", "ascending", "descending",
+                                         "peak", "valley",    "auto"};
     std::vector<int64_t> first, last;
     for (const auto& g : best.groups) {
         first.push_back(static_cast<int64_t>(g.first));
@@ -184,10 +184,9 @@ std::size_t counter(const py::dict& counters, const char* key) {
 }
 
 py::dict mdlp_full_from_counts(const b::DoubleArray& value, const py::object& c0,
-                               const py::object& c1, const py::dict& counters,
-                               int64_t minobs, int monotonicity, int mono_dir, double alpha_pos,
-                               double beta_struct, bool force_first_split,
-                               const std::string& representative) {
+                               const py::object& c1, const py::dict& counters, int64_t minobs,
+                               int monotonicity, int mono_dir, double alpha_pos, double beta_struct,
+                               bool force_first_split, const std::string& representative) {
     const tessaline::ValueCounts counts = value_counts(value, c0, c1, "mdlp_full_from_counts");
     if (static_cast<unsigned>(monotonicity) > 3u) {
         throw std::invalid_argument("monotonicity debe estar en 0..3");
@@ -223,8 +222,7 @@ py::dict mdlp_full_from_counts(const b::DoubleArray& value, const py::object& c0
 py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const py::object& c0,
                                               const py::object& c1) {
     std::vector<tessaline::Boundary> table;
-    const tessaline::ValueCounts counts =
-        value_counts(value, c0, c1, "boundary_cuts_from_counts");
+    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "boundary_cuts_from_counts");
     {
         py::gil_scoped_release release;
         table = tessaline::boundaries_from_counts(counts);
@@ -247,7 +245,8 @@ double percentile_from_counts(const b::DoubleArray& value, const py::object& cou
 
 py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value, const py::object& c0,
                                                 const py::object& c1, std::size_t n_bins) {
-    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "quantile_splits_from_counts");
+    const tessaline::ValueCounts counts =
+        value_counts(value, c0, c1, "quantile_splits_from_counts");
     std::vector<double> cuts;
     {
         py::gil_scoped_release release;
@@ -257,8 +256,8 @@ py::array_t<double> quantile_splits_from_counts(const b::DoubleArray& value, con
 }
 
 py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::object& c0,
-                                    const py::object& c1, int64_t missing_c0,
-                                    int64_t missing_c1, const b::DoubleArray& splits,
+                                    const py::object& c1, int64_t missing_c0, int64_t missing_c1,
+                                    const b::DoubleArray& splits,
                                     const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
@@ -362,16 +361,15 @@ py::dict delong_auc(const b::DoubleArray& scores, const b::Int32Array& labels) {
     py::array_t<double> covariance = b::array_from_vector(r.covariance);
     covariance.resize({static_cast<py::ssize_t>(k), static_cast<py::ssize_t>(k)});
     return py::dict(py::arg("auc") = b::array_from_vector(r.auc),
-                    py::arg("covariance") = covariance,
-                    py::arg("n_events") = r.n_events, py::arg("n_non_events") = r.n_non_events);
+                    py::arg("covariance") = covariance, py::arg("n_events") = r.n_events,
+                    py::arg("n_non_events") = r.n_non_events);
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.doc() = "Native hot paths of the tessaline package (categorical variables)";
-    m.def("count_categories", &count_categories, py::arg("codes"), py::arg("labels"),
-          py::arg("k"),
+    m.def("count_categories", &count_categories, py::arg("codes"), py::arg("labels"), py::arg("k"),
           "Non-events and events per category code (code -1: missing value; label NaN: "
           "row left out and counted).");
     m.def("event_rate_order", &event_rate_order, py::arg("c0"), py::arg("c1"),
@@ -388,15 +386,15 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
     m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),
           "Rows counted by distinct x (ascending) and class; NaN x left out.");
-    m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"),
-          py::arg("c1"), "Counts summed by value, values ascending.");
+    m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"), py::arg("c1"),
+          "Counts summed by value, values ascending.");
     m.def("mdlp_full_from_counts", &mdlp_full_from_counts, py::arg("value"), py::arg("c0"),
           py::arg("c1"), py::arg("counters"), py::arg("minobs"), py::arg("monotonicity"),
           py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
           py::arg("force_first_split"), py::arg("representative"),
           "Full MDLP with summary and counters from merged counts of the kept rows.");
-    m.def("boundary_cuts_from_counts", &boundary_cuts_from_counts, py::arg("value"),
-          py::arg("c0"), py::arg("c1"),
+    m.def("boundary_cuts_from_counts", &boundary_cuts_from_counts, py::arg("value"), py::arg("c0"),
+          py::arg("c1"),
           "Cut points of the boundary table of the finite values behind the counts.");
     m.def("percentile_from_counts", &percentile_from_counts, py::arg("value"), py::arg("count"),
           py::arg("percentile"),

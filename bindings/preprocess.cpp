@@ -4,8 +4,8 @@
 
 namespace tessaline::bindings {
 
-py::dict preprocess_data_native(const DoubleArray& x, const DoubleArray& y,
-                                const py::object& value, double percentile) {
+py::dict preprocess_data_native(const DoubleArray& x, const DoubleArray& y, const py::object& value,
+                                double percentile) {
     const auto xs = flat_view(x);
     const auto ys = flat_view(y);
     require_same_length(xs, ys, "preprocess_data");

@@ -13,13 +13,12 @@ namespace tessaline::bindings {
 
 inline py::dict binning_summary_dict(const std::vector<BinningSummary>& rows) {
     using R = BinningSummary;
-    return py::dict(py::arg("left") = column(rows, &R::left),
-                    py::arg("right") = column(rows, &R::right),
-                    py::arg("count") = column(rows, &R::count),
-                    py::arg("percentage") = column(rows, &R::percentage),
-                    py::arg("c0") = column(rows, &R::c0), py::arg("c1") = column(rows, &R::c1),
-                    py::arg("event_rate") = column(rows, &R::event_rate),
-                    py::arg("representative") = column(rows, &R::representative));
+    return py::dict(
+        py::arg("left") = column(rows, &R::left), py::arg("right") = column(rows, &R::right),
+        py::arg("count") = column(rows, &R::count),
+        py::arg("percentage") = column(rows, &R::percentage), py::arg("c0") = column(rows, &R::c0),
+        py::arg("c1") = column(rows, &R::c1), py::arg("event_rate") = column(rows, &R::event_rate),
+        py::arg("representative") = column(rows, &R::representative));
 }
 
 // One array per reported SplitResult field, one element per evaluated segment:
@@ -42,8 +41,7 @@ inline py::dict mdlp_full_raw_dict(const MdlpFullRawResult& r) {
         py::arg("metadata") = py::dict(
             py::arg("n_input") = r.n_input, py::arg("n_used") = r.n_used,
             py::arg("n_missing_x") = r.n_missing_x, py::arg("n_missing_y") = r.n_missing_y,
-            py::arg("n_missing_both") = r.n_missing_both,
-            py::arg("n_non_finite") = r.n_non_finite,
+            py::arg("n_missing_both") = r.n_missing_both, py::arg("n_non_finite") = r.n_non_finite,
             py::arg("target_was_binary") = r.target_was_binary,
             py::arg("threshold") = r.threshold));
 }

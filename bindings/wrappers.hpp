@@ -12,18 +12,18 @@
 namespace tessaline::bindings {
 
 // preprocess.cpp
-py::dict preprocess_data_native(const DoubleArray& x, const DoubleArray& y,
-                                const py::object& value, double percentile);
+py::dict preprocess_data_native(const DoubleArray& x, const DoubleArray& y, const py::object& value,
+                                double percentile);
 
 // boundaries.cpp
 py::dict compute_boundaries(const DoubleArray& x, const Int32Array& y, bool sorted);
-py::dict compute_boundaries_raw(const DoubleArray& x, const DoubleArray& y,
-                                const py::object& value, double percentile);
+py::dict compute_boundaries_raw(const DoubleArray& x, const DoubleArray& y, const py::object& value,
+                                double percentile);
 
 // mdlp.cpp
-py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0,
-                          const Int64Array& c1, std::size_t L, std::size_t R, int64_t minobs,
-                          int monotonicity, int mono_dir, double alpha_pos, double beta_struct);
+py::dict evaluate_segment(const DoubleArray& pto_corte, const Int64Array& c0, const Int64Array& c1,
+                          std::size_t L, std::size_t R, int64_t minobs, int monotonicity,
+                          int mono_dir, double alpha_pos, double beta_struct);
 py::dict mdlp_full(const DoubleArray& x, const Int32Array& y, int64_t minobs, int monotonicity,
                    int mono_dir, double alpha_pos, double beta_struct, bool force_first_split);
 py::dict mdlp(const DoubleArray& x, const Int32Array& y, int64_t minobs, int monotonicity,
@@ -31,9 +31,9 @@ py::dict mdlp(const DoubleArray& x, const Int32Array& y, int64_t minobs, int mon
 py::dict mdlp_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs, int monotonicity,
                   int mono_dir, double alpha_pos, double beta_struct, bool force_first_split,
                   const py::object& value, double percentile);
-py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs,
-                       int monotonicity, int mono_dir, double alpha_pos, double beta_struct,
-                       bool force_first_split, const py::object& value, double percentile,
+py::dict mdlp_full_raw(const DoubleArray& x, const DoubleArray& y, int64_t minobs, int monotonicity,
+                       int mono_dir, double alpha_pos, double beta_struct, bool force_first_split,
+                       const py::object& value, double percentile,
                        const std::string& representative);
 
 // binning.cpp
@@ -45,8 +45,7 @@ py::array_t<int64_t> binning_transform(const DoubleArray& x, const DoubleArray& 
 py::dict binning_summary_binary(const DoubleArray& x, const Int32Array& y,
                                 const DoubleArray& splits, const std::string& representative);
 py::dict binning_summary_continuous(const DoubleArray& x, const DoubleArray& y,
-                                    const DoubleArray& splits,
-                                    const std::string& representative);
+                                    const DoubleArray& splits, const std::string& representative);
 
 // diagnostics.cpp
 py::dict compare_distributions_native(const DoubleArray& reference, const DoubleArray& current,

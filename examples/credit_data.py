@@ -1,4 +1,5 @@
 """Loader for the embedded German credit data (examples/data/germancredit.csv)."""
+
 from __future__ import annotations
 
 import csv

@@ -5,6 +5,7 @@ strongest binning tables, and turn the applicants into weights of evidence;
 then the second half of the day: a scorecard fitted on 70% of the applicants,
 its power on the other 30%, the score as SQL, and its stability when the
 applicants of a later period ask for longer loans."""
+
 from __future__ import annotations
 
 import csv
@@ -39,8 +40,10 @@ def read_columns(path: pathlib.Path) -> dict[str, np.ndarray]:
 def main() -> None:
     columns = read_columns(DATA)
     n_bad = int(np.sum(columns[TARGET] == "bad"))
-    print(f"German credit data: {len(columns[TARGET])} applicants, {n_bad} bad loans, "
-          f"{len(columns) - 1} attributes\n")
+    print(
+        f"German credit data: {len(columns[TARGET])} applicants, {n_bad} bad loans, "
+        f"{len(columns) - 1} attributes\n"
+    )
     binning = tl.TableBinning(event="bad", min_iv=0.02).fit(columns, TARGET)
     print("Attributes by information value (Gini of each attribute's WoE):")
     print(binning)
@@ -50,8 +53,10 @@ def main() -> None:
         print()
     woe = binning.transform(columns, selected=True)
     first = binning.selected[0]
-    print(f"WoE of the first five applicants on '{first}': "
-          + ", ".join(f"{w:+.3f}" for w in woe[first][:5]))
+    print(
+        f"WoE of the first five applicants on '{first}': "
+        + ", ".join(f"{w:+.3f}" for w in woe[first][:5])
+    )
     scorecard(columns)
 
 

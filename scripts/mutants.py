@@ -15,6 +15,7 @@ that does not compile is stillborn and left out of the score. The run ends
 with the share killed and writes one line per mutant to
 build/mutants/<rev>.tsv (site, change, outcome).
 """
+
 from __future__ import annotations
 
 import argparse
@@ -34,10 +35,18 @@ HERE = Path(__file__).resolve().parent.parent
 # Binary operators are matched with a space on each side, the house style,
 # which keeps template brackets, shifts, pointers and unary minus out.
 SWAPS = {
-    " < ": " <= ", " <= ": " < ", " > ": " >= ", " >= ": " > ",
-    " == ": " != ", " != ": " == ",
-    " + ": " - ", " - ": " + ", " * ": " / ", " / ": " * ",
-    " && ": " || ", " || ": " && ",
+    " < ": " <= ",
+    " <= ": " < ",
+    " > ": " >= ",
+    " >= ": " > ",
+    " == ": " != ",
+    " != ": " == ",
+    " + ": " - ",
+    " - ": " + ",
+    " * ": " / ",
+    " / ": " * ",
+    " && ": " || ",
+    " || ": " && ",
 }
 OPERATOR = re.compile("|".join(re.escape(op) for op in sorted(SWAPS, key=len, reverse=True)))
 # A whole decimal integer literal: not part of a name, a float, a hex or a suffix.
@@ -46,9 +55,9 @@ INTEGER = re.compile(r"(?<![\w.])\d+(?![\w.'])")
 
 @dataclass(frozen=True)
 class Mutant:
-    path: str      # relative to the repository root
-    line: int      # 1-based
-    column: int    # 0-based offset of the change in the line
+    path: str  # relative to the repository root
+    line: int  # 1-based
+    column: int  # 0-based offset of the change in the line
     old: str
     new: str
 
@@ -110,8 +119,10 @@ def apply(root: Path, mutant: Mutant) -> str:
     original = path.read_text()
     lines = original.splitlines(keepends=True)
     line = lines[mutant.line - 1]
-    assert line[mutant.column:mutant.column + len(mutant.old)] == mutant.old
-    lines[mutant.line - 1] = line[:mutant.column] + mutant.new + line[mutant.column + len(mutant.old):]
+    assert line[mutant.column : mutant.column + len(mutant.old)] == mutant.old
+    lines[mutant.line - 1] = (
+        line[: mutant.column] + mutant.new + line[mutant.column + len(mutant.old) :]
+    )
     path.write_text("".join(lines))
     return original
 
@@ -119,8 +130,9 @@ def apply(root: Path, mutant: Mutant) -> str:
 def run(cmd: list[str], cwd: Path, timeout: float | None = None, env: dict | None = None) -> str:
     """'pass', 'fail' or 'timeout'; the whole process group is stopped on timeout."""
     with open(cwd / "build" / "mutant.log", "w") as log:
-        proc = subprocess.Popen(cmd, cwd=cwd, stdout=log, stderr=subprocess.STDOUT,
-                                env=env, start_new_session=True)
+        proc = subprocess.Popen(
+            cmd, cwd=cwd, stdout=log, stderr=subprocess.STDOUT, env=env, start_new_session=True
+        )
         try:
             return "pass" if proc.wait(timeout=timeout) == 0 else "fail"
         except subprocess.TimeoutExpired:
@@ -146,17 +158,28 @@ def prepare_clone(rev: str) -> Path:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rev", default="HEAD", help="revision whose core and tests are mutated (default HEAD)")
-    parser.add_argument("--count", type=int, default=40, help="number of mutants drawn (default 40)")
+    parser.add_argument(
+        "--rev", default="HEAD", help="revision whose core and tests are mutated (default HEAD)"
+    )
+    parser.add_argument(
+        "--count", type=int, default=40, help="number of mutants drawn (default 40)"
+    )
     parser.add_argument("--seed", type=int, default=0, help="seed of the draw (default 0)")
-    parser.add_argument("--timeout", type=float, default=900, help="seconds before a mutant counts as killed")
+    parser.add_argument(
+        "--timeout", type=float, default=900, help="seconds before a mutant counts as killed"
+    )
     args = parser.parse_args()
 
     clone = prepare_clone(args.rev)
     sites = candidate_sites(clone)
-    drawn = sorted(random.Random(args.seed).sample(sites, min(args.count, len(sites))),
-                   key=lambda m: (m.path, m.line, m.column))
-    print(f"{len(sites)} candidate sites in core/src; {len(drawn)} drawn with seed {args.seed}", flush=True)
+    drawn = sorted(
+        random.Random(args.seed).sample(sites, min(args.count, len(sites))),
+        key=lambda m: (m.path, m.line, m.column),
+    )
+    print(
+        f"{len(sites)} candidate sites in core/src; {len(drawn)} drawn with seed {args.seed}",
+        flush=True,
+    )
 
     make = ["make", "--no-print-directory", "test"]
     # Stop the Python suite at its first failure: one failure kills the mutant.
@@ -165,16 +188,23 @@ def main() -> int:
     if run(make, clone, env=env) != "pass":
         print(f"make test fails before any mutation: see {clone}/build/mutant.log")
         return 1
-    print(f"unmutated make test passes ({time.monotonic() - start:.0f} s with the first build)", flush=True)
+    print(
+        f"unmutated make test passes ({time.monotonic() - start:.0f} s with the first build)",
+        flush=True,
+    )
 
     outcomes = []
     for i, mutant in enumerate(drawn, 1):
         original = apply(clone, mutant)
         try:
             built = run([str(clone / ".venv/bin/cmake"), "--build", "build/cpp", "-j2"], clone)
-            outcome = "stillborn" if built != "pass" else \
-                {"pass": "SURVIVED", "fail": "killed", "timeout": "killed (timeout)"}[
-                    run(make, clone, args.timeout, env)]
+            outcome = (
+                "stillborn"
+                if built != "pass"
+                else {"pass": "SURVIVED", "fail": "killed", "timeout": "killed (timeout)"}[
+                    run(make, clone, args.timeout, env)
+                ]
+            )
         finally:
             (clone / mutant.path).write_text(original)
         outcomes.append((mutant, outcome))
@@ -183,10 +213,16 @@ def main() -> int:
     valid = [o for _, o in outcomes if o != "stillborn"]
     killed = sum(o.startswith("killed") for o in valid)
     report = HERE / "build" / "mutants" / f"{clone.name}.tsv"
-    report.write_text("".join(f"{m.path}:{m.line}:{m.column}\t{m.old.strip()} -> {m.new.strip()}\t{o}\n"
-                              for m, o in outcomes))
-    print(f"mutation score: {killed}/{len(valid)} killed = {100 * killed / max(len(valid), 1):.1f}% "
-          f"({len(outcomes) - len(valid)} stillborn; {time.monotonic() - start:.0f} s); see {report}")
+    report.write_text(
+        "".join(
+            f"{m.path}:{m.line}:{m.column}\t{m.old.strip()} -> {m.new.strip()}\t{o}\n"
+            for m, o in outcomes
+        )
+    )
+    print(
+        f"mutation score: {killed}/{len(valid)} killed = {100 * killed / max(len(valid), 1):.1f}% "
+        f"({len(outcomes) - len(valid)} stillborn; {time.monotonic() - start:.0f} s); see {report}"
+    )
     return 0
 
 

@@ -31,8 +31,7 @@ inline std::size_t count_below(const double* cuts, std::size_t m, double v) {
 constexpr std::size_t kSearchBlock = 16;
 
 template <typename Sink>
-void for_each_bin(const double* x, std::size_t n, const double* cuts, std::size_t m,
-                  Sink&& sink) {
+void for_each_bin(const double* x, std::size_t n, const double* cuts, std::size_t m, Sink&& sink) {
     std::size_t i = 0;
     if (m > 1) {
         for (; i + kSearchBlock <= n; i += kSearchBlock) {

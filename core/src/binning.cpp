@@ -240,8 +240,8 @@ std::vector<MedianBracket> median_brackets(const double* x, std::size_t n, const
         std::size_t last = sample.size();
         if (b < m) {
             last = static_cast<std::size_t>(
-                std::upper_bound(sample.begin() + static_cast<std::ptrdiff_t>(first),
-                                 sample.end(), cuts[b]) -
+                std::upper_bound(sample.begin() + static_cast<std::ptrdiff_t>(first), sample.end(),
+                                 cuts[b]) -
                 sample.begin());
         }
         const std::size_t size = last - first;
@@ -320,8 +320,7 @@ std::vector<double> count_with_medians(const double* x, const int* y, std::size_
         const std::size_t local[2] = {at.lo - below[b], at.hi - below[b]};
         select_positions(values, 0, inside[b], local, local + (at.hi != at.lo ? 2 : 1));
         // One value is its own median, as in bin_medians.
-        median[b] = c == 1 ? values[local[0]]
-                           : interpolate(at, values[local[0]], values[local[1]]);
+        median[b] = c == 1 ? values[local[0]] : interpolate(at, values[local[0]], values[local[1]]);
     }
     return median;
 }
@@ -494,8 +493,8 @@ std::vector<double> quantile_splits(const double* x, std::size_t n, std::size_t 
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double p = static_cast<double>(i) / static_cast<double>(n_bins);
         const QuantilePoint at = quantile_point(finite.count, p);
-        const double q = interpolate(at, at_wanted[index_of(wanted, at.lo)],
-                                     at_wanted[index_of(wanted, at.hi)]);
+        const double q =
+            interpolate(at, at_wanted[index_of(wanted, at.lo)], at_wanted[index_of(wanted, at.hi)]);
         // Repeated quantiles collapse, and one equal to the maximum is no cut.
         if (is_finite(q) && q >= finite.min && q < finite.max &&
             (cuts.empty() || q > cuts.back())) {

@@ -9,7 +9,6 @@
 
 namespace tessaline {
 
-
 std::vector<Boundary> compute_boundaries(const SortedView& view) {
     std::vector<Boundary> table;
     const std::size_t n = view.n;
@@ -37,8 +36,8 @@ std::vector<Boundary> compute_boundaries(const SortedView& view) {
         for (std::size_t k = 0; k < staged; ++k) {
             const std::size_t i = stage_at[k];
             const int64_t zeros = stage_zeros[k];
-            table.push_back(Boundary{cut_between(x[i - 1], x[i]), zeros,
-                                     static_cast<int64_t>(i) - zeros});
+            table.push_back(
+                Boundary{cut_between(x[i - 1], x[i]), zeros, static_cast<int64_t>(i) - zeros});
         }
         staged = 0;
     };
@@ -55,9 +54,8 @@ std::vector<Boundary> compute_boundaries(const SortedView& view) {
     return table;
 }
 
-std::vector<Boundary> compute_boundaries_from_raw(const double* x, const double* y,
-                                                  std::size_t n, std::optional<double> value,
-                                                  double percentile) {
+std::vector<Boundary> compute_boundaries_from_raw(const double* x, const double* y, std::size_t n,
+                                                  std::optional<double> value, double percentile) {
     const PreprocessResult prepared = preprocess_data(x, y, n, value, percentile);
     const SortedView view{prepared.x.data(), prepared.y.data(), prepared.x.size()};
     return compute_boundaries(view);

@@ -20,8 +20,7 @@ void check_code(int64_t code, std::size_t k, const char* operation) {
 }
 
 template <typename T>
-void gather(const int64_t* codes, std::size_t n, const T* table, std::size_t k, T missing,
-            T* out) {
+void gather(const int64_t* codes, std::size_t n, const T* table, std::size_t k, T missing, T* out) {
     // Checked first, so that a bad code leaves `out` untouched.
     for (std::size_t i = 0; i < n; ++i) check_code(codes[i], k, "lookup_codes");
     for (std::size_t i = 0; i < n; ++i) out[i] = codes[i] < 0 ? missing : table[codes[i]];

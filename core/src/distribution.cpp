@@ -53,8 +53,7 @@ void check_comparison(std::size_t n_ref, std::size_t n_cur, const std::vector<do
 
 DistributionComparison compare_distributions(const double* reference, std::size_t n_ref,
                                              const double* current, std::size_t n_cur,
-                                             const std::vector<double>& splits,
-                                             double epsilon) {
+                                             const std::vector<double>& splits, double epsilon) {
     check_comparison(n_ref, n_cur, splits, epsilon);
     const std::size_t k = splits.size();
     std::vector<int64_t> count_ref(k + 2, 0);
@@ -73,7 +72,8 @@ DistributionComparison compare_distributions_from_counts(const int64_t* count_re
     int64_t n_cur = 0;
     for (std::size_t b = 0; b < k + 2; ++b) {
         if (count_ref[b] < 0 || count_cur[b] < 0) {
-            throw std::invalid_argument("compare_distributions_from_counts: counts must not be negative");
+            throw std::invalid_argument(
+                "compare_distributions_from_counts: counts must not be negative");
         }
         n_ref = add_counts(n_ref, count_ref[b], "compare_distributions_from_counts");
         n_cur = add_counts(n_cur, count_cur[b], "compare_distributions_from_counts");

@@ -72,8 +72,8 @@ int64_t require_merged(const ValueCounts& counts, const char* where) {
     }
     int64_t rows = 0;
     for (std::size_t j = 0; j < m; ++j) {
-        const bool ascending = j == 0 ? !std::isnan(counts.value[0])
-                                      : counts.value[j - 1] < counts.value[j];
+        const bool ascending =
+            j == 0 ? !std::isnan(counts.value[0]) : counts.value[j - 1] < counts.value[j];
         if (!ascending || counts.c0[j] < 0 || counts.c1[j] < 0) {
             throw std::invalid_argument(
                 std::string(where) +
@@ -88,8 +88,7 @@ int64_t require_merged(const ValueCounts& counts, const char* where) {
 // rows are the rows behind the counts, and the missing rows are split into
 // their two classes (no more events than rows). Otherwise every share and
 // event rate of the summary would be read over the wrong rows.
-void require_counters_match(const PreprocessResult& counters, int64_t kept,
-                            const char* where) {
+void require_counters_match(const PreprocessResult& counters, int64_t kept, const char* where) {
     std::size_t missing = 0;
     if (__builtin_add_overflow(counters.missing_c0, counters.missing_c1, &missing) ||
         missing != counters.missing_count) {
@@ -213,7 +212,8 @@ ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
     entries.reserve(size);
     for (const ValueCounts& p : parts) {
         if (p.c0.size() != p.value.size() || p.c1.size() != p.value.size()) {
-            throw std::invalid_argument("merge_value_counts: value, c0 and c1 must have the same length");
+            throw std::invalid_argument(
+                "merge_value_counts: value, c0 and c1 must have the same length");
         }
         for (std::size_t j = 0; j < p.value.size(); ++j) {
             if (std::isnan(p.value[j]) || p.c0[j] < 0 || p.c1[j] < 0) {
@@ -353,7 +353,8 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
     constexpr const char* where = "summary_binary_from_counts";
     const int64_t counted = require_merged(counts, where);
     if (missing_c0 < 0 || missing_c1 < 0) {
-        throw std::invalid_argument("summary_binary_from_counts: missing counts must not be negative");
+        throw std::invalid_argument(
+            "summary_binary_from_counts: missing counts must not be negative");
     }
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
     RowCursor cursor{counts, 0, counts.value.size()};

@@ -43,7 +43,8 @@ LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve 
         ++kept;
         n1 += label;
     }
-    if (kept == n1 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
+    if (kept == n1 || n1 == 0)
+        throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
 
     // Keys of the non-events from the front of the buffer, of the events from
     // its back; both slots are written and one cursor moves, without a branch

@@ -64,8 +64,7 @@ struct ByCutPoint {
 
 SummaryInterval interval_between(double left, double right, int64_t c0, int64_t c1) {
     const int64_t total = count_add(c0, c1);
-    const double p1 =
-        total > 0 ? static_cast<double>(c1) / static_cast<double>(total) : 0.0;
+    const double p1 = total > 0 ? static_cast<double>(c1) / static_cast<double>(total) : 0.0;
     return SummaryInterval{left, right, c0, c1, total, p1};
 }
 
@@ -115,8 +114,7 @@ struct SegmentRows {
         if (direction_filter) {
             const double rate_left = event_rate(nl1, nl);
             const double rate_right = event_rate(nr1, nr);
-            const bool keep =
-                p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
+            const bool keep = p.mono_dir > 0 ? rate_right >= rate_left : rate_left >= rate_right;
             if (!keep) return false;
         }
         out.hl = entropy(nl0, nl1);
@@ -147,10 +145,9 @@ struct SegmentRows {
         const int64_t d1 = B[last].c1 - B[first].c1;
         const int64_t r0 = s.c0_seg - l0 - d0;
         const int64_t r1 = s.c1_seg - l1 - d1;
-        return std::min(std::min(weighted(l0, l1, r0 + d0, r1 + d1),
-                                 weighted(l0 + d0, l1 + d1, r0, r1)),
-                        std::min(weighted(l0 + d0, l1, r0, r1 + d1),
-                                 weighted(l0, l1 + d1, r0 + d0, r1)));
+        return std::min(
+            std::min(weighted(l0, l1, r0 + d0, r1 + d1), weighted(l0 + d0, l1 + d1, r0, r1)),
+            std::min(weighted(l0 + d0, l1, r0, r1 + d1), weighted(l0, l1 + d1, r0 + d0, r1)));
     }
 };
 
@@ -185,8 +182,8 @@ constexpr std::size_t kSampledRows = 64;
 
 // Rows [first, last] in order, passing over every range whose rows all
 // carry more bits than a row already scored (`ceiling` or the best so far).
-void scan_bounded(const SegmentRows& rows, std::size_t first, std::size_t last,
-                  double ceiling, BestRow& best) {
+void scan_bounded(const SegmentRows& rows, std::size_t first, std::size_t last, double ceiling,
+                  BestRow& best) {
     const double limit = std::min(ceiling, best.score.e);
     if (rows.lower_bound(first, last) > limit + kBoundSlack) return;
     if (last - first < kLeafRows) {
@@ -231,8 +228,7 @@ SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
     const double n = static_cast<double>(n_seg);
     const double h = entropy(s.c0_seg, s.c1_seg);
     const double cost_pos = std::log2(static_cast<double>(n_seg - 1)) / n;
-    const bool direction_filter =
-        (p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0;
+    const bool direction_filter = (p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0;
 
     const SegmentRows rows{B, s, p, n, direction_filter};
     BestRow best;
@@ -271,8 +267,7 @@ SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
     return evaluate_with(B, s, p, scan_every_row);
 }
 
-std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B,
-                                        const TessalineParams& p) {
+std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B, const TessalineParams& p) {
     std::vector<SplitResult> log;
     if (B.size() <= 1) return log;
     const bool bounded = counts_are_cumulative(B);
@@ -311,8 +306,8 @@ std::vector<SplitResult> mdlp(const SortedView& view, const TessalineParams& p) 
 }
 
 std::vector<SplitResult> fit_mdlp_from_raw(const double* x, const double* y, std::size_t n,
-                                           const TessalineParams& p,
-                                           std::optional<double> value, double percentile) {
+                                           const TessalineParams& p, std::optional<double> value,
+                                           double percentile) {
     const PreprocessResult prepared = preprocess_data(x, y, n, value, percentile);
     const SortedView view{prepared.x.data(), prepared.y.data(), prepared.x.size()};
     return mdlp(view, p);
@@ -338,8 +333,7 @@ std::vector<SummaryInterval> mdlp_intervals(const std::vector<Boundary>& B,
     for (std::size_t i : cuts) {
         const Boundary& row = B[i];
         summary.push_back(interval_between(prev.pto_corte, row.pto_corte,
-                                           count_sub(row.c0, prev.c0),
-                                           count_sub(row.c1, prev.c1)));
+                                           count_sub(row.c0, prev.c0), count_sub(row.c1, prev.c1)));
         prev = row;
     }
     summary.push_back(interval_between(prev.pto_corte, inf, count_sub(last.c0, prev.c0),

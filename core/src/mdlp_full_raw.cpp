@@ -32,9 +32,8 @@ double representative_of_sorted(const std::vector<double>& x, std::size_t s, std
 }  // namespace
 
 MdlpFullRawResult fit_mdlp_full_from_raw(const double* x, const double* y, std::size_t n,
-                                         const TessalineParams& params,
-                                         std::optional<double> value, double percentile,
-                                         SummaryStatistic representative) {
+                                         const TessalineParams& params, std::optional<double> value,
+                                         double percentile, SummaryStatistic representative) {
     const PreprocessResult prepared = preprocess_data(x, y, n, value, percentile);
     const SortedView view{prepared.x.data(), prepared.y.data(), prepared.x.size()};
     MdlpFullResult full = mdlp_full(view, params);
@@ -91,8 +90,8 @@ void close_raw_summary(const PreprocessResult& counters, MdlpFullRawResult& r) {
         row.percentage = share(counters.missing_count, counters.n_used + counters.missing_count);
         row.c0 = counters.missing_c0;
         row.c1 = counters.missing_c1;
-        row.event_rate = static_cast<double>(counters.missing_c1) /
-                         static_cast<double>(counters.missing_count);
+        row.event_rate =
+            static_cast<double>(counters.missing_c1) / static_cast<double>(counters.missing_count);
         row.representative = nan;
         r.summary.push_back(row);
     }

@@ -60,8 +60,8 @@ void membership_matrix_into(const double* x, std::size_t n, const double* repres
         } else {
             // First representative strictly above v, so 1 <= j <= k - 1 here and
             // a value equal to an interior representative gets all its weight.
-            const std::size_t j = static_cast<std::size_t>(std::upper_bound(r.begin(), r.end(), v) -
-                                                           r.begin());
+            const std::size_t j =
+                static_cast<std::size_t>(std::upper_bound(r.begin(), r.end(), v) - r.begin());
             const double t = (v - r[j - 1]) / (r[j] - r[j - 1]);
             row[j - 1] = 1.0 - t;
             row[j] = t;
@@ -69,8 +69,8 @@ void membership_matrix_into(const double* x, std::size_t n, const double* repres
     }
 }
 
-std::vector<double> membership_matrix(const double* x, std::size_t n,
-                                      const double* representatives, std::size_t k) {
+std::vector<double> membership_matrix(const double* x, std::size_t n, const double* representatives,
+                                      std::size_t k) {
     std::vector<double> m;
     membership_matrix_into(x, n, representatives, k, [&](std::size_t rows, std::size_t width) {
         m.resize(rows * width);

@@ -36,7 +36,9 @@ constexpr double kUnreached = -std::numeric_limits<double>::infinity();
 constexpr std::size_t kMaxStates = std::size_t{1} << 24;
 
 // Groups ending at the same pre-bin are adjacent in this triangular layout.
-std::size_t tri(std::size_t first, std::size_t last) { return last * (last + 1) / 2 + first; }
+std::size_t tri(std::size_t first, std::size_t last) {
+    return last * (last + 1) / 2 + first;
+}
 
 // Every contiguous group, with its counts summed left to right.
 struct GroupTable {
@@ -89,12 +91,18 @@ struct Shape {
 
 Shape shape_of(BinTrend trend) {
     switch (trend) {
-        case BinTrend::none: return {1.0, true, 1};
-        case BinTrend::ascending: return {1.0, false, 1};
-        case BinTrend::descending: return {-1.0, false, 1};
-        case BinTrend::peak: return {1.0, false, 2};
-        case BinTrend::valley: return {-1.0, false, 2};
-        default: throw std::invalid_argument("optimal_binning: unknown trend");
+        case BinTrend::none:
+            return {1.0, true, 1};
+        case BinTrend::ascending:
+            return {1.0, false, 1};
+        case BinTrend::descending:
+            return {-1.0, false, 1};
+        case BinTrend::peak:
+            return {1.0, false, 2};
+        case BinTrend::valley:
+            return {-1.0, false, 2};
+        default:
+            throw std::invalid_argument("optimal_binning: unknown trend");
     }
 }
 
@@ -118,7 +126,9 @@ struct Programme {
 
     Reach& at(std::size_t layer, int phase, std::size_t g) {
         return reach[(layer * static_cast<std::size_t>(shape.phases) +
-                      static_cast<std::size_t>(phase)) * t.iv.size() + g];
+                      static_cast<std::size_t>(phase)) *
+                         t.iv.size() +
+                     g];
     }
     double signed_rate(std::size_t g) const { return shape.sign * t.rate[g]; }
     // Whether a group of signed rate `to` in `phase` may follow one of rate `from` in `from_phase`.
@@ -297,7 +307,8 @@ Trace best_grouping(const GroupTable& t, const OptimalBinningConstraints& k, Bin
     const std::size_t states = layers * static_cast<std::size_t>(shape.phases) * t.iv.size();
     if (t.n > 4096 || states > kMaxStates) {
         throw std::invalid_argument(
-            "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower max_bins)");
+            "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower "
+            "max_bins)");
     }
     Programme p{t, shape, layers, limited, std::vector<Reach>(states), k.max_pvalue};
     run_forward(p);
@@ -307,7 +318,8 @@ Trace best_grouping(const GroupTable& t, const OptimalBinningConstraints& k, Bin
 void check_arguments(const double* c0, const double* c1, std::size_t n,
                      const OptimalBinningConstraints& k) {
     if (n == 0) throw std::invalid_argument("optimal_binning: no pre-bins");
-    if (c0 == nullptr || c1 == nullptr) throw std::invalid_argument("optimal_binning: missing counts");
+    if (c0 == nullptr || c1 == nullptr)
+        throw std::invalid_argument("optimal_binning: missing counts");
     for (std::size_t i = 0; i < n; ++i) {
         if (!(is_finite(c0[i]) && is_finite(c1[i]) && c0[i] >= 0.0 && c1[i] >= 0.0)) {
             throw std::invalid_argument(
@@ -442,7 +454,8 @@ BinTrend parse_bin_trend(const std::string& s) {
 
 const char* optimal_binning_status_message(OptimalBinningStatus status) {
     switch (status) {
-        case OptimalBinningStatus::optimal: return "";
+        case OptimalBinningStatus::optimal:
+            return "";
         case OptimalBinningStatus::min_events_not_met:
             return "the column holds fewer events than min_events";
         case OptimalBinningStatus::min_non_events_not_met:

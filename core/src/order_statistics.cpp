@@ -56,8 +56,8 @@ void select_in_values(double* data, std::size_t count, const std::size_t* wanted
 // Selecting the middle wanted position splits the range into two
 // independent halves (everything left of it is <= it, everything right is
 // >=), so the work is about (last - first) * log2(number of positions).
-void select_positions(double* data, std::size_t first, std::size_t last,
-                      const std::size_t* wanted, const std::size_t* wanted_end) {
+void select_positions(double* data, std::size_t first, std::size_t last, const std::size_t* wanted,
+                      const std::size_t* wanted_end) {
     while (wanted != wanted_end) {
         const std::size_t length = last - first;
         const std::size_t positions = static_cast<std::size_t>(wanted_end - wanted);

@@ -23,15 +23,15 @@ namespace tessaline {
 // Puts at each wanted position of data[first, last) the value a full
 // ascending sort would put there. `wanted` is ascending, without repeats and
 // inside [first, last).
-void select_positions(double* data, std::size_t first, std::size_t last,
-                      const std::size_t* wanted, const std::size_t* wanted_end);
+void select_positions(double* data, std::size_t first, std::size_t last, const std::size_t* wanted,
+                      const std::size_t* wanted_end);
 
 // kCount buckets of equal width between two finite values lo < hi. The bucket
 // of a value never decreases as the value grows (every step rounds the same
 // way), which is all the search needs; halves keep the width finite even
 // when hi - lo overflows.
 class ValueBuckets {
-public:
+  public:
     static constexpr std::size_t kCount = 2048;
 
     ValueBuckets(double lo, double hi)
@@ -56,7 +56,7 @@ public:
         return static_cast<std::size_t>(at);
     }
 
-private:
+  private:
     double low_;
     double scale_;
 };
@@ -68,7 +68,7 @@ struct BucketPlan {
     // values all land in one spare slot past the gathered ones.
     std::vector<std::size_t> next;
     std::vector<std::size_t> step;
-    std::vector<std::size_t> end;               // slot past each bucket's share (spare + 1 if not gathered)
+    std::vector<std::size_t> end;  // slot past each bucket's share (spare + 1 if not gathered)
     std::vector<std::size_t> gathered_at;       // first slot of each gathered bucket
     std::vector<std::size_t> before;            // kept values in all lower buckets
     std::vector<std::size_t> bucket_of_wanted;  // bucket holding each wanted position

@@ -24,14 +24,13 @@ double percentile_by_selection(std::vector<double>& values, double percentile) {
     const double pos = (static_cast<double>(m - 1) * percentile) / 100.0;
     const std::size_t k = static_cast<std::size_t>(std::floor(pos));
     const double f = pos - static_cast<double>(k);
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k),
-                     values.end());
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(k), values.end());
     const double a_k = values[k];
     if (f == 0.0 || k + 1 == m) return a_k;
     // After the selection every element past k is >= a[k]; the smallest of
     // them is the (k+1)-th order statistic.
-    const double a_k1 = *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(k) + 1,
-                                          values.end());
+    const double a_k1 =
+        *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(k) + 1, values.end());
     return a_k + f * (a_k1 - a_k);
 }
 

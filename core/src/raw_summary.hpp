@@ -11,8 +11,7 @@ namespace tessaline {
 
 // count / denominator, 0 for an empty denominator.
 inline double share(std::size_t count, std::size_t denominator) {
-    return denominator == 0 ? 0.0
-                            : static_cast<double>(count) / static_cast<double>(denominator);
+    return denominator == 0 ? 0.0 : static_cast<double>(count) / static_cast<double>(denominator);
 }
 
 // Closes the summary of `r` with the row of the records whose x is missing

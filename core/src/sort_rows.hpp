@@ -47,7 +47,9 @@ inline uint64_t load_key(const double* at) {
     return key;
 }
 
-inline void store_key(double* at, uint64_t key) { std::memcpy(at, &key, sizeof key); }
+inline void store_key(double* at, uint64_t key) {
+    std::memcpy(at, &key, sizeof key);
+}
 
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),
 // with b (room for n keys) as the second buffer. Returns whichever of a and b

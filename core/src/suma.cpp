@@ -2,6 +2,8 @@
 
 namespace tessaline {
 
-double suma(double a, double b) { return a + b; }
+double suma(double a, double b) {
+    return a + b;
+}
 
 }  // namespace tessaline

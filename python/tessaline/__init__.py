@@ -18,7 +18,8 @@ Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
 `calibration` (Jeffreys, binomial, Hosmer-Lemeshow, Brier), `stepwise`, `vif`,
 `correlation`, `logistic_fit` (variable selection on WoE columns).
-Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite). Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
+Keeping a fit: pickle, `to_json`/`from_json` (exact), `to_sql` (DuckDB, SQLite,
+PostgreSQL), `to_pmml`. Diagnostics: `psi`, `gini`. Transformer: `MDLPDiscretizer`.
 Data to try it on: `tl.datasets.german_credit()`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
@@ -26,6 +27,8 @@ Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
 ``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
+
+from . import datasets
 from .binning import (
     BinningTable,
     categorical_binning,
@@ -38,7 +41,6 @@ from .binning import (
 )
 from .binning.analysis import BinAnalysis
 from .calibration import Calibration, CalibrationTable, calibration
-from . import datasets
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (

@@ -1,4 +1,5 @@
 """python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]"""
+
 import sys
 
 from .report import main

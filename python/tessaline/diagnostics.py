@@ -17,6 +17,7 @@ instead, as for the weight of evidence (share 0.5 / rows of that sample): a
 gentler amount that grows with the sample size, about its other share times
 ln(2 * rows * share). Either way a bin empty in both samples adds nothing.
 `tl.psi` and `tl.stability` (monitoring) apply the same two rules."""
+
 from __future__ import annotations
 
 import math
@@ -45,8 +46,13 @@ DEFAULT_EPSILON = 1e-12
 EMPTY_BIN_COUNT = 0.5
 
 PSI_COLUMNS = (
-    "count_reference", "count_current", "proportion_reference", "proportion_current",
-    "cumulative_reference", "cumulative_current", "psi_bin",
+    "count_reference",
+    "count_current",
+    "proportion_reference",
+    "proportion_current",
+    "cumulative_reference",
+    "cumulative_current",
+    "psi_bin",
 )
 
 
@@ -107,22 +113,29 @@ class PSIResult(ColumnTable):
     def __str__(self) -> str:
         c = self._columns
         rows = [
-            [label, str(int(c["count_reference"][i])), str(int(c["count_current"][i])),
-             printing.percent(float(c["proportion_reference"][i])),
-             printing.percent(float(c["proportion_current"][i])),
-             printing.fixed(float(c["psi_bin"][i]), 4)]
+            [
+                label,
+                str(int(c["count_reference"][i])),
+                str(int(c["count_current"][i])),
+                printing.percent(float(c["proportion_reference"][i])),
+                printing.percent(float(c["proportion_current"][i])),
+                printing.fixed(float(c["psi_bin"][i]), 4),
+            ]
             for i, label in enumerate(self.labels)
         ]
         header = ("interval", "reference", "current", "ref share", "cur share", "PSI")
-        return (f"PSI {self.psi:.4f} ({psi_reading(self.psi)}), KS {self.ks:.4f}\n"
-                + printing.text_table(header, rows))
+        return (
+            f"PSI {self.psi:.4f} ({psi_reading(self.psi)}), KS {self.ks:.4f}\n"
+            + printing.text_table(header, rows)
+        )
 
     def __repr__(self) -> str:
         return f"<PSIResult psi={self.psi:.4f} ({psi_reading(self.psi)}) ks={self.ks:.4f}>"
 
 
-def half_row_psi(expected: npt.ArrayLike, actual: npt.ArrayLike
-                 ) -> tuple[npt.NDArray[np.float64], float]:
+def half_row_psi(
+    expected: npt.ArrayLike, actual: npt.ArrayLike
+) -> tuple[npt.NDArray[np.float64], float]:
     """Each bin's PSI term and their sum from the counts of the two samples
     (neither without rows), an empty bin of one sample counted as half a row
     (``empty_bins="half"``)."""
@@ -136,9 +149,13 @@ def half_row_psi(expected: npt.ArrayLike, actual: npt.ArrayLike
     return terms, float(sum(terms.tolist()))
 
 
-def binned_psi(expected: npt.ArrayLike, actual: npt.ArrayLike, *,
-               empty_bins: EmptyBins = "floor", epsilon: float = DEFAULT_EPSILON
-               ) -> tuple[npt.NDArray[np.float64], float]:
+def binned_psi(
+    expected: npt.ArrayLike,
+    actual: npt.ArrayLike,
+    *,
+    empty_bins: EmptyBins = "floor",
+    epsilon: float = DEFAULT_EPSILON,
+) -> tuple[npt.NDArray[np.float64], float]:
     """Each bin's PSI term and their sum from the counts of the two samples
     per bin (at least two bins, the last one for missing values), under the
     rule `empty_bins`; NaN when a sample holds no row."""
@@ -153,7 +170,7 @@ def binned_psi(expected: npt.ArrayLike, actual: npt.ArrayLike, *,
     result = native.compare_from_counts(e, a, np.arange(e.size - 2, dtype=np.float64), epsilon)
     terms = np.zeros(e.size)
     # Its missing-value row is left out when neither sample has one: it adds 0.
-    terms[:len(result["psi_bin"])] = result["psi_bin"]
+    terms[: len(result["psi_bin"])] = result["psi_bin"]
     return terms, float(result["psi"])
 
 
@@ -176,16 +193,20 @@ def psi(
     """
     ref, cur = as_float_array(reference), as_float_array(current)
     if ref.size == 0 or cur.size == 0:
-        raise ValueError(f"reference and current must each hold at least one value, not "
-                         f"{ref.size} and {cur.size}")
+        raise ValueError(
+            f"reference and current must each hold at least one value, not "
+            f"{ref.size} and {cur.size}"
+        )
     checks.real_number("epsilon", epsilon, above=0)
-    cuts = checks.cut_points("splits", splits.splits if isinstance(splits, BinningTable)
-                             else splits)
+    cuts = checks.cut_points(
+        "splits", splits.splits if isinstance(splits, BinningTable) else splits
+    )
     checks.one_of("empty_bins", empty_bins, EMPTY_BINS)
     result = dict(native.compare_distributions(ref, cur, cuts, epsilon))
     if empty_bins == "half":
-        result["psi_bin"], result["psi"] = half_row_psi(result["count_reference"],
-                                                        result["count_current"])
+        result["psi_bin"], result["psi"] = half_row_psi(
+            result["count_reference"], result["count_current"]
+        )
     return PSIResult(result, cuts)
 
 
@@ -202,9 +223,9 @@ class GiniResult(SlotState):
     def __init__(self, result: Mapping[str, Any]) -> None:
         self.gini: float = float(result["gini"])
         self.auc: float = float(result["auc"])
-        self._curve = types.MappingProxyType({
-            k: frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")
-        })
+        self._curve = types.MappingProxyType(
+            {k: frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")}
+        )
 
     @property
     def curve(self) -> Mapping[str, FloatArray]:
@@ -221,13 +242,17 @@ class GiniResult(SlotState):
 
     def __str__(self) -> str:
         n = len(self._curve["value"])
-        text = (f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score "
-                f"value{'s' if n != 1 else ''}")
+        text = (
+            f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score "
+            f"value{'s' if n != 1 else ''}"
+        )
         if self.gini < 0:
             # Events score lower: a score where higher is good, read the wrong way round.
-            text += (f" (negative: events score lower; for a score where higher is good, "
-                     f"the Gini is {-self.gini:+.4f}: tl.score_performance(score, y, "
-                     f"higher_is='good'))")
+            text += (
+                f" (negative: events score lower; for a score where higher is good, "
+                f"the Gini is {-self.gini:+.4f}: tl.score_performance(score, y, "
+                f"higher_is='good'))"
+            )
         return text
 
     def __repr__(self) -> str:

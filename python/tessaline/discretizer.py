@@ -2,6 +2,7 @@
 of every column of a table in the fit/transform shape that pipelines expect.
 scikit-learn itself is never imported here unless it asks for the estimator's
 tags."""
+
 from __future__ import annotations
 
 from typing import Any, Literal
@@ -20,8 +21,10 @@ def _columns(X: Any) -> tuple[list[Any], list[str] | None]:
     that categories stay categories; an array's as float64 unless it holds
     objects), and the DataFrame's column names when it has string names."""
     if hasattr(X, "toarray") and hasattr(X, "nnz"):
-        raise TypeError("MDLPDiscretizer does not take sparse input: give a dense array "
-                        "(X.toarray()) or a DataFrame")
+        raise TypeError(
+            "MDLPDiscretizer does not take sparse input: give a dense array "
+            "(X.toarray()) or a DataFrame"
+        )
     names = getattr(X, "columns", None)
     if names is not None and hasattr(X, "iloc"):
         columns = [X.iloc[:, j] for j in range(X.shape[1])]
@@ -41,13 +44,14 @@ def _columns(X: Any) -> tuple[list[Any], list[str] | None]:
             "dimension(s): Reshape your data with X.reshape(-1, 1) for a single column"
         )
     if array.shape[1] == 0:
-        raise ValueError(f"0 feature(s) (shape={array.shape}) while a minimum of 1 is required "
-                         "by MDLPDiscretizer")
+        raise ValueError(
+            f"0 feature(s) (shape={array.shape}) while a minimum of 1 is required "
+            "by MDLPDiscretizer"
+        )
     return [np.ascontiguousarray(array[:, j]) for j in range(array.shape[1])], None
 
 
-def _by_fitted_names(columns: list[Any], names: list[str] | None,
-                     fitted: list[str]) -> list[Any]:
+def _by_fitted_names(columns: list[Any], names: list[str] | None, fitted: list[str]) -> list[Any]:
     """The columns in the order of fit, matched by name when X has names."""
     if names is None:
         return columns
@@ -58,8 +62,10 @@ def _by_fitted_names(columns: list[Any], names: list[str] | None,
         if unseen:
             lines += ["Feature names unseen at fit time:", *(f"- {n}" for n in unseen)]
         if missing:
-            lines += ["Feature names seen at fit time, yet now missing:",
-                      *(f"- {n}" for n in missing)]
+            lines += [
+                "Feature names seen at fit time, yet now missing:",
+                *(f"- {n}" for n in missing),
+            ]
         raise ValueError("\n".join(lines) + "\n")
     position = {n: j for j, n in enumerate(names)}
     return [columns[position[n]] for n in fitted]
@@ -102,8 +108,17 @@ class MDLPDiscretizer(PlainState):
     """
 
     _PARAMETERS = (
-        "minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split",
-        "event", "value", "percentile", "representative", "output",
+        "minobs",
+        "monotonicity",
+        "mono_dir",
+        "alpha_pos",
+        "beta_struct",
+        "force_first_split",
+        "event",
+        "value",
+        "percentile",
+        "representative",
+        "output",
     )
 
     def __init__(
@@ -147,14 +162,16 @@ class MDLPDiscretizer(PlainState):
             setattr(self, name, value)
         return self
 
-    def set_output(self, *, transform: Literal["default", "pandas", "polars"] | None = None
-                   ) -> MDLPDiscretizer:
+    def set_output(
+        self, *, transform: Literal["default", "pandas", "polars"] | None = None
+    ) -> MDLPDiscretizer:
         """The container `transform` returns: a NumPy array (``"default"``), or a
         pandas or polars DataFrame named by `get_feature_names_out`."""
         if transform is not None:
             if transform not in ("default", "pandas", "polars"):
-                raise ValueError(f"transform must be 'default', 'pandas' or 'polars', "
-                                 f"not {transform!r}")
+                raise ValueError(
+                    f"transform must be 'default', 'pandas' or 'polars', not {transform!r}"
+                )
             self._output_container = transform
         return self
 
@@ -169,11 +186,19 @@ class MDLPDiscretizer(PlainState):
         if event is None and self.value is None and self.percentile is None:
             event = _binary_event(y)
         table = TableBinning(
-            method="mdlp", event=event, value=self.value, percentile=self.percentile,
-            minobs=self.minobs, monotonicity=self.monotonicity, mono_dir=self.mono_dir,
-            alpha_pos=self.alpha_pos, beta_struct=self.beta_struct,
-            force_first_split=self.force_first_split, representative=self.representative,
-            min_iv=0.0, skip_unusable=False,
+            method="mdlp",
+            event=event,
+            value=self.value,
+            percentile=self.percentile,
+            minobs=self.minobs,
+            monotonicity=self.monotonicity,
+            mono_dir=self.mono_dir,
+            alpha_pos=self.alpha_pos,
+            beta_struct=self.beta_struct,
+            force_first_split=self.force_first_split,
+            representative=self.representative,
+            min_iv=0.0,
+            skip_unusable=False,
         ).fit(dict(zip(labels, columns)), y)
         self.tables_: list[BinningTable] = [table.tables[name] for name in labels]
         self.splits_ = [table.splits for table in self.tables_]
@@ -226,15 +251,21 @@ class MDLPDiscretizer(PlainState):
 
     def get_feature_names_out(self, input_features: Any = None) -> npt.NDArray[np.object_]:
         if not hasattr(self, "n_features_in_"):
-            raise NotFittedError("This MDLPDiscretizer instance is not fitted yet: call fit "
-                                 "before get_feature_names_out")
-        fitted = (list(self.feature_names_in_) if hasattr(self, "feature_names_in_")
-                  else [f"x{j}" for j in range(self.n_features_in_)])
+            raise NotFittedError(
+                "This MDLPDiscretizer instance is not fitted yet: call fit "
+                "before get_feature_names_out"
+            )
+        fitted = (
+            list(self.feature_names_in_)
+            if hasattr(self, "feature_names_in_")
+            else [f"x{j}" for j in range(self.n_features_in_)]
+        )
         if input_features is None:
             return np.array(fitted, dtype=object)
         given = [str(n) for n in input_features]
         if len(given) != self.n_features_in_ or (
-                hasattr(self, "feature_names_in_") and given != fitted):
+            hasattr(self, "feature_names_in_") and given != fitted
+        ):
             raise ValueError("input_features is not equal to feature_names_in_")
         return np.array(given, dtype=object)
 
@@ -248,7 +279,8 @@ class MDLPDiscretizer(PlainState):
             estimator_type=None,
             target_tags=TargetTags(required=True),
             transformer_tags=TransformerTags(
-                preserves_dtype=["float64"] if self.output == "woe" else []),
+                preserves_dtype=["float64"] if self.output == "woe" else []
+            ),
             classifier_tags=ClassifierTags(multi_class=False),
             input_tags=InputTags(allow_nan=True),
         )
@@ -256,7 +288,8 @@ class MDLPDiscretizer(PlainState):
     def __repr__(self) -> str:
         defaults = MDLPDiscretizer()
         changed = [
-            f"{name}={getattr(self, name)!r}" for name in self._PARAMETERS
+            f"{name}={getattr(self, name)!r}"
+            for name in self._PARAMETERS
             if getattr(self, name) != getattr(defaults, name)
         ]
         return f"MDLPDiscretizer({', '.join(changed)})"

@@ -1,6 +1,7 @@
 """Every error and warning the package raises of its own, in one place, so
 that any layer can raise them without importing the layer that defines a
 model."""
+
 from __future__ import annotations
 
 

@@ -16,6 +16,7 @@ categories, special values) and one for missing values; the bins of the
 score are its deciles in the reference sample (right-closed, ties kept
 together).
 """
+
 from __future__ import annotations
 
 import datetime
@@ -42,6 +43,7 @@ SCORE = "score"
 @dataclass(frozen=True)
 class BinShift:
     """The bins of one variable in the reference sample and in one period."""
+
     variable: str
     period: str
     labels: tuple[str, ...]
@@ -53,12 +55,24 @@ class BinShift:
 
     def __str__(self) -> str:
         e_total, a_total = max(int(self.expected.sum()), 1), max(int(self.actual.sum()), 1)
-        rows = [[label, str(int(e)), str(int(a)), printing.percent(e / e_total),
-                 printing.percent(a / a_total), printing.fixed(float(p), 4)]
-                for label, e, a, p in zip(self.labels, self.expected, self.actual, self.psi_bin)]
-        return (f"{self.variable}, period {self.period}: PSI {printing.fixed(self.psi, 4)} "
-                f"({self.reading})\n" + printing.text_table(
-                    ("bin", "expected", "actual", "exp share", "act share", "PSI"), rows, (0,)))
+        rows = [
+            [
+                label,
+                str(int(e)),
+                str(int(a)),
+                printing.percent(e / e_total),
+                printing.percent(a / a_total),
+                printing.fixed(float(p), 4),
+            ]
+            for label, e, a, p in zip(self.labels, self.expected, self.actual, self.psi_bin)
+        ]
+        return (
+            f"{self.variable}, period {self.period}: PSI {printing.fixed(self.psi, 4)} "
+            f"({self.reading})\n"
+            + printing.text_table(
+                ("bin", "expected", "actual", "exp share", "act share", "PSI"), rows, (0,)
+            )
+        )
 
 
 @dataclass(frozen=True)
@@ -66,6 +80,7 @@ class StabilityReport:
     """The PSI of the score (for a scorecard) and of every variable in every
     period: ``shifts`` holds one `BinShift` per (variable, period), the score
     first, periods in their order."""
+
     periods: tuple[str, ...]
     variables: tuple[str, ...]
     shifts: tuple[BinShift, ...]
@@ -80,18 +95,23 @@ class StabilityReport:
         """One row per (variable, period): PSI and its reading."""
         import pandas
 
-        return pandas.DataFrame([(s.variable, s.period, s.psi, s.reading) for s in self.shifts],
-                                columns=["variable", "period", "psi", "reading"])
+        return pandas.DataFrame(
+            [(s.variable, s.period, s.psi, s.reading) for s in self.shifts],
+            columns=["variable", "period", "psi", "reading"],
+        )
 
     def __str__(self) -> str:
         rows = []
         for variable in self.variables:
             cells = [self.shift(variable, p) for p in self.periods]
-            rows.append([variable] + [printing.fixed(c.psi, 4) if c.reading != NOT_MONITORED
-                                      else "-" for c in cells]
-                        + [_worst(cells)])
+            rows.append(
+                [variable]
+                + [printing.fixed(c.psi, 4) if c.reading != NOT_MONITORED else "-" for c in cells]
+                + [_worst(cells)]
+            )
         return "PSI by period\n" + printing.text_table(
-            ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1))
+            ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1)
+        )
 
 
 def _worst(cells: Sequence[BinShift]) -> str:
@@ -101,8 +121,20 @@ def _worst(cells: Sequence[BinShift]) -> str:
 
 
 # How period labels written as text may name a month or a date.
-DATE_FORMATS = ("%b", "%B", "%b %Y", "%B %Y", "%b-%Y", "%b-%y", "%Y-%m", "%Y-%m-%d", "%Y%m",
-                "%Y/%m", "%Y/%m/%d", "%Y-%m-%dT%H:%M:%S")
+DATE_FORMATS = (
+    "%b",
+    "%B",
+    "%b %Y",
+    "%B %Y",
+    "%b-%Y",
+    "%b-%y",
+    "%Y-%m",
+    "%Y-%m-%d",
+    "%Y%m",
+    "%Y/%m",
+    "%Y/%m/%d",
+    "%Y-%m-%dT%H:%M:%S",
+)
 
 
 def _is_table(data: Any) -> bool:
@@ -120,8 +152,10 @@ def _chronological(labels: list[Any]) -> list[Any]:
     """The period labels in time order: numbers and dates ascending, text
     that names months or dates ("Jan", "2024-01") by the time it names;
     any other labels keep the order in which they first appear."""
-    if all(isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, bool)
-           for v in labels) or all(isinstance(v, (datetime.date, np.datetime64)) for v in labels):
+    if all(
+        isinstance(v, (int, float, np.integer, np.floating)) and not isinstance(v, bool)
+        for v in labels
+    ) or all(isinstance(v, (datetime.date, np.datetime64)) for v in labels):
         return sorted(labels)
     if all(isinstance(v, str) for v in labels):
         for form in DATE_FORMATS:
@@ -162,13 +196,19 @@ def _bin_counts(binning: TableBinning, name: str, data: Any) -> npt.NDArray[np.i
 
 def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
     table = binning.tables[name]
-    labels = table.labels[:table.n_bins + len(table.special_values)]
+    labels = table.labels[: table.n_bins + len(table.special_values)]
     return (*labels, "missing")
 
 
-def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
-              period: str | None = None, score_bands: int = 10,
-              empty_bins: EmptyBins = "floor") -> StabilityReport:
+def stability(
+    model: Scorecard | TableBinning,
+    reference: Any,
+    current: Any,
+    *,
+    period: str | None = None,
+    score_bands: int = 10,
+    empty_bins: EmptyBins = "floor",
+) -> StabilityReport:
     """The PSI of `model`'s score (a `Scorecard`) and of each of its
     variables (a scorecard's, or every binned column of a `TableBinning`)
     between the `reference` sample and every period of `current`: the groups
@@ -199,8 +239,10 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
             raise ValueError("the reference sample has no row with a score to cut into bands")
         cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
-        labels = (*(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
-                  "missing")
+        labels = (
+            *(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
+            "missing",
+        )
 
         def bands(score: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]:
             index = native.binning_transform(score, cuts)
@@ -208,24 +250,42 @@ def stability(model: Scorecard | TableBinning, reference: Any, current: Any, *,
 
         expected = bands(reference_score)
         for label, data in periods:
-            shifts.append(_shift(SCORE, label, labels, expected, bands(model.score(data)),
-                                 True, empty_bins))
+            shifts.append(
+                _shift(SCORE, label, labels, expected, bands(model.score(data)), True, empty_bins)
+            )
     for name in variables:
         labels = _bin_labels(binning, name)
         expected = _bin_counts(binning, name, reference)
         monitored = binning.tables[name].n_bins > 1
         for label, data in periods:
-            shifts.append(_shift(name, label, labels, expected,
-                                 _bin_counts(binning, name, data), monitored, empty_bins))
+            shifts.append(
+                _shift(
+                    name,
+                    label,
+                    labels,
+                    expected,
+                    _bin_counts(binning, name, data),
+                    monitored,
+                    empty_bins,
+                )
+            )
     names = ([SCORE] if isinstance(model, Scorecard) else []) + variables
     return StabilityReport(tuple(p for p, _ in periods), tuple(names), tuple(shifts))
 
 
-def _shift(variable: str, period: str, labels: tuple[str, ...], expected: npt.ArrayLike,
-           actual: npt.ArrayLike, monitored: bool, empty_bins: EmptyBins) -> BinShift:
+def _shift(
+    variable: str,
+    period: str,
+    labels: tuple[str, ...],
+    expected: npt.ArrayLike,
+    actual: npt.ArrayLike,
+    monitored: bool,
+    empty_bins: EmptyBins,
+) -> BinShift:
     e = np.asarray(expected, dtype=np.int64)
     a = np.asarray(actual, dtype=np.int64)
     terms, total = binned_psi(e, a, empty_bins=empty_bins)
     reading = psi_reading(total) if monitored else NOT_MONITORED
-    return BinShift(variable, period, labels, e, a, terms, total if monitored else math.nan,
-                    reading)
+    return BinShift(
+        variable, period, labels, e, a, terms, total if monitored else math.nan, reading
+    )

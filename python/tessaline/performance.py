@@ -22,6 +22,7 @@ of their correlated AUCs (`compare_auc`). The KS p-value is the asymptotic one
 of the two-sample test of the scores of events against those of non-events:
 Kolmogorov's limit law at sqrt(n1 n0 / (n1 + n0)) × KS.
 """
+
 from __future__ import annotations
 
 import math
@@ -39,8 +40,18 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 GAINS_COLUMNS = (
-    "band", "min_score", "max_score", "count", "non_events", "events", "event_rate",
-    "cumulative_share", "cumulative_events", "cumulative_non_events", "ks", "lift",
+    "band",
+    "min_score",
+    "max_score",
+    "count",
+    "non_events",
+    "events",
+    "event_rate",
+    "cumulative_share",
+    "cumulative_events",
+    "cumulative_non_events",
+    "ks",
+    "lift",
     "cumulative_lift",
 )
 DEFAULT_BANDS = 10
@@ -64,16 +75,38 @@ class GainsTable(PlainColumnTable):
 
     def __str__(self) -> str:
         c = self._columns
-        rows = [[str(int(c["band"][i])), _score(float(c["min_score"][i])),
-                 _score(float(c["max_score"][i])), str(int(c["count"][i])),
-                 str(int(c["events"][i])), printing.percent(float(c["event_rate"][i])),
-                 printing.percent(float(c["cumulative_events"][i])),
-                 printing.percent(float(c["cumulative_non_events"][i])),
-                 printing.fixed(float(c["ks"][i]), 3), printing.fixed(float(c["lift"][i]), 2),
-                 printing.fixed(float(c["cumulative_lift"][i]), 2)] for i in range(len(self))]
+        rows = [
+            [
+                str(int(c["band"][i])),
+                _score(float(c["min_score"][i])),
+                _score(float(c["max_score"][i])),
+                str(int(c["count"][i])),
+                str(int(c["events"][i])),
+                printing.percent(float(c["event_rate"][i])),
+                printing.percent(float(c["cumulative_events"][i])),
+                printing.percent(float(c["cumulative_non_events"][i])),
+                printing.fixed(float(c["ks"][i]), 3),
+                printing.fixed(float(c["lift"][i]), 2),
+                printing.fixed(float(c["cumulative_lift"][i]), 2),
+            ]
+            for i in range(len(self))
+        ]
         return printing.text_table(
-            ("band", "from", "to", "count", "events", "event rate", "cum events",
-             "cum non-events", "KS", "lift", "cum lift"), rows)
+            (
+                "band",
+                "from",
+                "to",
+                "count",
+                "events",
+                "event rate",
+                "cum events",
+                "cum non-events",
+                "KS",
+                "lift",
+                "cum lift",
+            ),
+            rows,
+        )
 
 
 @dataclass(frozen=True)
@@ -82,6 +115,7 @@ class ScorePerformance:
     score at which the KS gap is largest, the gains table, and the curve
     behind the plots: ``flagged_non_events`` and ``flagged_events``, the
     shares of each class at or beyond each distinct score, riskiest first."""
+
     auc: float
     gini: float
     ks: float
@@ -105,10 +139,12 @@ class ScorePerformance:
     def __str__(self) -> str:
         level = f"{self.confidence:.0%}"
         gini_lo, gini_hi = self.gini_ci
-        return (f"AUC {self.auc:.4f} ({level} CI {self.auc_ci[0]:.4f}-{self.auc_ci[1]:.4f}), "
-                f"Gini {self.gini:.4f} ({level} CI {gini_lo:.4f}-{gini_hi:.4f}), "
-                f"KS {self.ks:.4f} at score {_score(self.ks_score)} (p {self.ks_pvalue:.3g}) "
-                f"(higher score is {self.higher_is})\n" + str(self.gains))
+        return (
+            f"AUC {self.auc:.4f} ({level} CI {self.auc_ci[0]:.4f}-{self.auc_ci[1]:.4f}), "
+            f"Gini {self.gini:.4f} ({level} CI {gini_lo:.4f}-{gini_hi:.4f}), "
+            f"KS {self.ks:.4f} at score {_score(self.ks_score)} (p {self.ks_pvalue:.3g}) "
+            f"(higher score is {self.higher_is})\n" + str(self.gains)
+        )
 
     def plot_roc(self, ax: Axes | None = None) -> Axes:
         return plots.plot_roc(self, ax)
@@ -125,6 +161,7 @@ class AucComparison:
     """DeLong's test that two scores of the same rows have equal AUCs: the
     AUCs, their difference (a - b) with its standard error and confidence
     interval, the z statistic and its two-sided p-value."""
+
     auc_a: float
     auc_b: float
     difference: float
@@ -135,9 +172,11 @@ class AucComparison:
     confidence: float
 
     def __str__(self) -> str:
-        return (f"AUC {self.auc_a:.4f} against {self.auc_b:.4f}: difference "
-                f"{self.difference:+.4f} ({self.confidence:.0%} CI {self.ci[0]:+.4f} to "
-                f"{self.ci[1]:+.4f}), z {self.z:.3f}, p-value {self.pvalue:.3g}")
+        return (
+            f"AUC {self.auc_a:.4f} against {self.auc_b:.4f}: difference "
+            f"{self.difference:+.4f} ({self.confidence:.0%} CI {self.ci[0]:+.4f} to "
+            f"{self.ci[1]:+.4f}), z {self.z:.3f}, p-value {self.pvalue:.3g}"
+        )
 
 
 def _normal_interval(centre: float, se: float, confidence: float) -> tuple[float, float]:
@@ -150,9 +189,14 @@ def _risk_order(scores: FloatArray, higher_is: str) -> FloatArray:
     return -scores if higher_is == "good" else scores
 
 
-def compare_auc(score_a: npt.ArrayLike, score_b: npt.ArrayLike, y: npt.ArrayLike, *,
-                higher_is: Literal["good", "bad"] = "good",
-                confidence: float = 0.95) -> AucComparison:
+def compare_auc(
+    score_a: npt.ArrayLike,
+    score_b: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    higher_is: Literal["good", "bad"] = "good",
+    confidence: float = 0.95,
+) -> AucComparison:
     """DeLong's test of equal AUCs of two scores of the same rows against the
     0/1 target `y`, both scores in the direction `higher_is`. Rows where
     either score or the target is missing are left out."""
@@ -167,16 +211,31 @@ def compare_auc(score_a: npt.ArrayLike, score_b: npt.ArrayLike, y: npt.ArrayLike
     auc, cov = fitted["auc"], fitted["covariance"]
     difference = float(auc[0] - auc[1])
     se = math.sqrt(max(float(cov[0, 0] + cov[1, 1] - 2.0 * cov[0, 1]), 0.0))
-    z = difference / se if se > 0 else (0.0 if difference == 0 else math.copysign(math.inf,
-                                                                                 difference))
-    return AucComparison(auc_a=float(auc[0]), auc_b=float(auc[1]), difference=difference, se=se,
-                         ci=_normal_interval(difference, se, confidence), z=z,
-                         pvalue=2.0 * distributions.normal_sf(abs(z)), confidence=confidence)
+    z = (
+        difference / se
+        if se > 0
+        else (0.0 if difference == 0 else math.copysign(math.inf, difference))
+    )
+    return AucComparison(
+        auc_a=float(auc[0]),
+        auc_b=float(auc[1]),
+        difference=difference,
+        se=se,
+        ci=_normal_interval(difference, se, confidence),
+        z=z,
+        pvalue=2.0 * distributions.normal_sf(abs(z)),
+        confidence=confidence,
+    )
 
 
-def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
-                      higher_is: Literal["good", "bad"] = "good",
-                      n_bands: int = DEFAULT_BANDS, confidence: float = 0.95) -> ScorePerformance:
+def score_performance(
+    score: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    higher_is: Literal["good", "bad"] = "good",
+    n_bands: int = DEFAULT_BANDS,
+    confidence: float = 0.95,
+) -> ScorePerformance:
     """AUC, Gini, KS and the gains table of `score` against the 0/1 target `y`
     (1 = event), with DeLong's confidence interval of AUC and Gini at level
     `confidence` and the KS p-value. Rows with a missing score or target are
@@ -208,18 +267,28 @@ def score_performance(score: npt.ArrayLike, y: npt.ArrayLike, *,
     ks = float(gap[at])
     n_non_events = labels.size - n_events
     return ScorePerformance(
-        auc=auc, gini=2.0 * auc - 1.0, ks=ks,
-        ks_score=float(values[at]) if gap.size else math.nan, higher_is=higher_is,
+        auc=auc,
+        gini=2.0 * auc - 1.0,
+        ks=ks,
+        ks_score=float(values[at]) if gap.size else math.nan,
+        higher_is=higher_is,
         gains=gains_table(scores, labels, good, n_bands),
-        scores=order, flagged_non_events=flagged0, flagged_events=flagged1,
-        event_share=n_events / labels.size, auc_se=se,
-        auc_ci=(max(low, 0.0), min(high, 1.0)), confidence=confidence,
+        scores=order,
+        flagged_non_events=flagged0,
+        flagged_events=flagged1,
+        event_share=n_events / labels.size,
+        auc_se=se,
+        auc_ci=(max(low, 0.0), min(high, 1.0)),
+        confidence=confidence,
         ks_pvalue=distributions.kolmogorov_sf(
-            math.sqrt(n_events * n_non_events / labels.size) * ks))
+            math.sqrt(n_events * n_non_events / labels.size) * ks
+        ),
+    )
 
 
-def gains_table(scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool,
-                n_bands: int) -> GainsTable:
+def gains_table(
+    scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool, n_bands: int
+) -> GainsTable:
     """The gains table of labelled, non-missing scores (see `GainsTable`)."""
     splits = native.binning_splits(scores, method="quantile", n_bins=n_bands)
     band = native.binning_transform(scores, splits)
@@ -240,12 +309,25 @@ def gains_table(scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_goo
     overall = total_events / total if total else math.nan
     cum_share = np.cumsum(count) / total
     cum_events = np.cumsum(events) / total_events if total_events else np.full(kept.size, math.nan)
-    cum_non = (np.cumsum(non_events) / total_non_events if total_non_events
-               else np.full(kept.size, math.nan))
-    return GainsTable({
-        "band": np.arange(1, kept.size + 1), "min_score": low, "max_score": high,
-        "count": count, "non_events": non_events, "events": events, "event_rate": rate,
-        "cumulative_share": cum_share, "cumulative_events": cum_events,
-        "cumulative_non_events": cum_non, "ks": np.abs(cum_events - cum_non),
-        "lift": rate / overall, "cumulative_lift": (np.cumsum(events) / np.cumsum(count)) / overall,
-    })
+    cum_non = (
+        np.cumsum(non_events) / total_non_events
+        if total_non_events
+        else np.full(kept.size, math.nan)
+    )
+    return GainsTable(
+        {
+            "band": np.arange(1, kept.size + 1),
+            "min_score": low,
+            "max_score": high,
+            "count": count,
+            "non_events": non_events,
+            "events": events,
+            "event_rate": rate,
+            "cumulative_share": cum_share,
+            "cumulative_events": cum_events,
+            "cumulative_non_events": cum_non,
+            "ks": np.abs(cum_events - cum_non),
+            "lift": rate / overall,
+            "cumulative_lift": (np.cumsum(events) / np.cumsum(count)) / overall,
+        }
+    )

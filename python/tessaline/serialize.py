@@ -1,6 +1,7 @@
 """Reading any tessaline JSON document back: the class is chosen by the
 document's schema, and each class reads its own fields (`from_dict`). The
 document form itself is `tessaline.formats.document`."""
+
 from __future__ import annotations
 
 from collections.abc import Callable
@@ -26,7 +27,8 @@ def from_json(text: str | bytes) -> BinningTable | TableBinning | Scorecard:
     schema = doc.get("schema") if isinstance(doc, dict) else None
     reader = READERS.get(schema) if isinstance(schema, str) else None
     if reader is None:
-        raise DocumentError(f"not a tessaline document (schema {schema!r}); known schemas: "
-                            f"{', '.join(READERS)}")
+        raise DocumentError(
+            f"not a tessaline document (schema {schema!r}); known schemas: {', '.join(READERS)}"
+        )
     result: BinningTable | TableBinning | Scorecard = reader(doc)
     return result

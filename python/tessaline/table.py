@@ -1,6 +1,7 @@
 """TableBinning: every column of a table binned against one target at once,
 numeric and categorical alike, ranked by information value, with a selection
 rule and a transform by column name."""
+
 from __future__ import annotations
 
 import functools
@@ -36,18 +37,32 @@ if TYPE_CHECKING:
     import pandas
 
 # Options a column may carry in `columns=`, beside the table-wide ones.
-COLUMN_OPTIONS = frozenset({
-    "method", "categorical", "special_values", "n_bins", "minobs", "monotonicity", "mono_dir",
-    "min_share", "alpha_pos", "beta_struct", "force_first_split",
-    "max_bins", "min_bin_share", "min_events", "min_non_events", "trend",
-})
+COLUMN_OPTIONS = frozenset(
+    {
+        "method",
+        "categorical",
+        "special_values",
+        "n_bins",
+        "minobs",
+        "monotonicity",
+        "mono_dir",
+        "min_share",
+        "alpha_pos",
+        "beta_struct",
+        "force_first_split",
+        "max_bins",
+        "min_bin_share",
+        "min_events",
+        "min_non_events",
+        "trend",
+    }
+)
 # The limits of optimal binning, among the options.
 LIMITS = ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
 # The options of the MDLP search, among the options.
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
-SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason",
-                  "note")
+SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason", "note")
 # A row of a table resting on fewer events (or non-events) than this is noted.
 FEW_EVIDENCE = 5
 
@@ -80,6 +95,7 @@ class ColumnSummary:
     whose value is missing, whether the selection keeps it, why a column
     was not binned, and what the analyst should look at: rows resting on
     few events, a peak or valley that fits much better than the trend."""
+
     column: str
     kind: str
     iv: float
@@ -119,8 +135,9 @@ def unusable(column: FloatArray | categories.Encoded, flags: FloatArray) -> str:
         finite = column[np.isfinite(column)]
         # Infinite values alone are missing ones too.
         missing = np.isnan(column) | (~np.isfinite(column) if finite.size == 0 else False)
-        single = f"a single value ({finite[0]:g})" if finite.size and np.all(
-            finite == finite[0]) else ""
+        single = (
+            f"a single value ({finite[0]:g})" if finite.size and np.all(finite == finite[0]) else ""
+        )
     if missing.size == 0:
         return "no rows"
     if missing.all():
@@ -129,12 +146,25 @@ def unusable(column: FloatArray | categories.Encoded, flags: FloatArray) -> str:
 
 
 # The type of each field of a summary row in a document.
-SUMMARY_TYPES = {"column": str, "kind": str, "iv": str, "gini": str, "bins": int,
-                 "missing_share": str, "keep": bool, "reason": str, "note": str}
+SUMMARY_TYPES = {
+    "column": str,
+    "kind": str,
+    "iv": str,
+    "gini": str,
+    "bins": int,
+    "missing_share": str,
+    "keep": bool,
+    "reason": str,
+    "note": str,
+}
 
 
-def _summary_rows(doc: Mapping[str, Any], tables: Mapping[str, BinningTable],
-                  skipped: Mapping[str, str], where: str) -> list[ColumnSummary]:
+def _summary_rows(
+    doc: Mapping[str, Any],
+    tables: Mapping[str, BinningTable],
+    skipped: Mapping[str, str],
+    where: str,
+) -> list[ColumnSummary]:
     """The summary of a document: one row per binned or skipped column, each
     once, of the kind of its table (or "-" when skipped)."""
     rows = []
@@ -142,17 +172,21 @@ def _summary_rows(doc: Mapping[str, Any], tables: Mapping[str, BinningTable],
         if isinstance(row, dict) and "note" not in row:
             row = {**row, "note": ""}  # written before the summary had notes
         if not isinstance(row, dict) or set(row) != set(SUMMARY_FIELDS):
-            raise DocumentError(f"{where}: a summary row must have the fields "
-                                f"{', '.join(SUMMARY_FIELDS)}")
+            raise DocumentError(
+                f"{where}: a summary row must have the fields {', '.join(SUMMARY_FIELDS)}"
+            )
         for key, kind in SUMMARY_TYPES.items():
             document.field(row, key, kind, f"{where} summary")
-        floats = {f: document.from_exact(row[f], f"{where} summary.{f}")
-                  for f in ("iv", "gini", "missing_share")}
+        floats = {
+            f: document.from_exact(row[f], f"{where} summary.{f}")
+            for f in ("iv", "gini", "missing_share")
+        }
         rows.append(ColumnSummary(**{**row, **floats}))
     kinds = {**{n: t.kind for n, t in tables.items()}, **{n: "-" for n in skipped}}
     if sorted((r.column, r.kind) for r in rows) != sorted(kinds.items()):
-        raise DocumentError(f"{where}: field 'summary' must have one row per binned or skipped "
-                            "column, of its kind")
+        raise DocumentError(
+            f"{where}: field 'summary' must have one row per binned or skipped column, of its kind"
+        )
     return rows
 
 
@@ -161,8 +195,10 @@ def check_classes(known: int, events: int) -> None:
     if known == 0:
         raise ValueError("the table has no row with a known target")
     if events in (0, known):
-        raise ValueError(f"the target has one class only: every known row is "
-                         f"{'an event' if events == known else 'a non-event'}")
+        raise ValueError(
+            f"the target has one class only: every known row is "
+            f"{'an event' if events == known else 'a non-event'}"
+        )
 
 
 class TableBinning(PlainState):
@@ -196,7 +232,8 @@ class TableBinning(PlainState):
     share of missing values is at most `max_missing_share` (no limit when
     None), at most `top_n` of them by IV. The summary's note flags rows
     resting on fewer than 5 events or non-events, and a column whose event
-    rate fits a peak or valley much better than the monotone trend. Columns are fitted in parallel on `n_jobs` threads
+    rate fits a peak or valley much better than the monotone trend. Columns
+    are fitted in parallel on `n_jobs` threads
     (default: the number of processors), as the native searches release the
     interpreter lock; an interrupt (Ctrl-C) takes effect when the running
     columns finish. A column that cannot be binned (all missing, a single
@@ -244,8 +281,10 @@ class TableBinning(PlainState):
         for name, options in (columns or {}).items():
             unknown = sorted(set(options) - COLUMN_OPTIONS)
             if unknown:
-                raise ValueError(f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
-                                 f"options are {', '.join(sorted(COLUMN_OPTIONS))}")
+                raise ValueError(
+                    f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
+                    f"options are {', '.join(sorted(COLUMN_OPTIONS))}"
+                )
         self.event, self.value, self.percentile = event, value, percentile
         self.method, self.n_bins = method, n_bins
         self.categorical = tuple(categorical)
@@ -306,8 +345,12 @@ class TableBinning(PlainState):
         column of `data`), read with this binning's `event`, `value` and
         `percentile`."""
         name = frames.target_name(data, y)
-        return target.event_flags(y if name is None else frames.column(data, name),
-                                  event=self.event, value=self.value, percentile=self.percentile)
+        return target.event_flags(
+            y if name is None else frames.column(data, name),
+            event=self.event,
+            value=self.value,
+            percentile=self.percentile,
+        )
 
     def column_plan(self, name: str, categorical: bool) -> tuple[str, dict[str, Any]]:
         """The builder (a key of `ROW_BUILDERS` and `COUNT_BUILDERS`) and its
@@ -319,9 +362,12 @@ class TableBinning(PlainState):
         search = {key: o[key] for key in SEARCH}
         limits = {key: o[key] for key in LIMITS}
         if categorical:
-            return "categorical", {"min_share": o["min_share"], "limits": limits,
-                                   "method": "optimal" if method == "optimal" else "mdlp",
-                                   **search}
+            return "categorical", {
+                "min_share": o["min_share"],
+                "limits": limits,
+                "method": "optimal" if method == "optimal" else "mdlp",
+                **search,
+            }
         common = {"special_values": o["special_values"], "representative": self.representative}
         if method == "optimal":
             return method, {**common, **limits}
@@ -330,7 +376,7 @@ class TableBinning(PlainState):
         return method, {**common, "n_bins": o["n_bins"]}
 
     def _table_or_reason(
-            self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable], str]]
+        self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable], str]]
     ) -> BinningTable | str:
         """The column's table, or why it cannot be binned: `build` gives the
         column in its binned form, the function that bins it and why it cannot
@@ -345,15 +391,24 @@ class TableBinning(PlainState):
                 raise
             return str(error)
 
-    def _from_rows(self, name: str, values: Any, flags: FloatArray,
-                   on_column: Callable[[str], None] | None = None) -> BinningTable | str:
+    def _from_rows(
+        self,
+        name: str,
+        values: Any,
+        flags: FloatArray,
+        on_column: Callable[[str], None] | None = None,
+    ) -> BinningTable | str:
         """One column's table from its rows, each column converted once."""
+
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
             column = categories.encode(values) if categorical else as_float_array(values)
-            return (column, lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options),
-                    unusable(column, flags))
+            return (
+                column,
+                lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options),
+                unusable(column, flags),
+            )
 
         try:
             return self._table_or_reason(build)
@@ -363,16 +418,24 @@ class TableBinning(PlainState):
 
     def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
         """One column's table from its merged counts."""
+
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             kind, options = self.column_plan(name, isinstance(counts, counted.CategoryCounts))
-            return (counts, lambda c: COUNT_BUILDERS[kind](c, name=name, **options),
-                    counts.unusable())
+            return (
+                counts,
+                lambda c: COUNT_BUILDERS[kind](c, name=name, **options),
+                counts.unusable(),
+            )
 
         return self._table_or_reason(build)
 
-    def fit(self, data: Any, y: Any,
-            on_column: Callable[[str], None] | None = None,
-            edits: Edits | TableBinning | None = None) -> TableBinning:
+    def fit(
+        self,
+        data: Any,
+        y: Any,
+        on_column: Callable[[str], None] | None = None,
+        edits: Edits | TableBinning | None = None,
+    ) -> TableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
         against `y`, an array or the name of a column of `data`. `on_column`,
         when given, is called with each column's name once it is binned, from
@@ -393,8 +456,9 @@ class TableBinning(PlainState):
         columns = frames.columns(data, wanted)
         for n, values in columns.items():
             if frames.length(values) != flags.size:
-                raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target "
-                                 f"{flags.size}")
+                raise ValueError(
+                    f"column {n!r} has {frames.length(values)} rows, the target {flags.size}"
+                )
         bar = progress_bar(self.progress, len(columns))
 
         def done(name: str) -> None:
@@ -405,17 +469,22 @@ class TableBinning(PlainState):
 
         try:
             results = _run_in_threads(
-                [functools.partial(self._from_rows, n, v, flags, done)
-                 for n, v in columns.items()], self.n_jobs)
+                [functools.partial(self._from_rows, n, v, flags, done) for n, v in columns.items()],
+                self.n_jobs,
+            )
         finally:
             if bar is not None:
                 bar.close()
         return self._keep(dict(zip(wanted, results)), names).replay(edits)
 
-    def fit_counts(self, counts: Mapping[str, ColumnCounts], fitted_columns: Sequence[str],
-                   skipped: Mapping[str, str] | None = None,
-                   order: Sequence[str] | None = None,
-                   edits: Edits | TableBinning | None = None) -> TableBinning:
+    def fit_counts(
+        self,
+        counts: Mapping[str, ColumnCounts],
+        fitted_columns: Sequence[str],
+        skipped: Mapping[str, str] | None = None,
+        order: Sequence[str] | None = None,
+        edits: Edits | TableBinning | None = None,
+    ) -> TableBinning:
         """Fit from every column's counts merged elsewhere (an engine counts,
         this bins, with the same options, checks and skip rules as `fit`):
         `fitted_columns` are the data's column names, `skipped` the columns
@@ -427,7 +496,8 @@ class TableBinning(PlainState):
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         results: dict[str, BinningTable | str] = {
-            name: self._from_counts(name, c) for name, c in counts.items()}
+            name: self._from_counts(name, c) for name, c in counts.items()
+        }
         results.update(skipped or {})
         if order is not None:
             results = {name: results[name] for name in order}
@@ -437,25 +507,28 @@ class TableBinning(PlainState):
     # What the last replay could not make again, per column (empty before any).
     not_replayed: Mapping[str, list[str]] = types.MappingProxyType({})
 
-    def edit(self, column: str, operation: str | BinningTable, *args: Any,
-             **kwargs: Any) -> TableBinning:
+    def edit(
+        self, column: str, operation: str | BinningTable, *args: Any, **kwargs: Any
+    ) -> TableBinning:
         """Edit the table of `column` and rank the columns again (IV, Gini,
         bins, selection): ``binning.edit("age", "merge", 2, 3, reason="similar
         risk")`` makes that edit of `BinningTable` (one of `OPERATIONS`);
         ``binning.edit("age", table)`` puts a table edited by hand in place."""
         if column not in self.tables:
-            raise ValueError(f"column {column!r} is not binned; binned columns are "
-                             f"{', '.join(self.tables)}")
+            raise ValueError(
+                f"column {column!r} is not binned; binned columns are {', '.join(self.tables)}"
+            )
         if isinstance(operation, BinningTable):
             if args or kwargs or operation.name != column:
-                raise ValueError(f"an edited table for {column!r} must bin that column and "
-                                 "come without further arguments")
+                raise ValueError(
+                    f"an edited table for {column!r} must bin that column and "
+                    "come without further arguments"
+                )
             edited = operation
         elif operation in OPERATIONS:
             edited = getattr(self.tables[column], operation)(*args, **kwargs)
         else:
-            raise ValueError(f"operation must be one of {', '.join(OPERATIONS)}, not "
-                             f"{operation!r}")
+            raise ValueError(f"operation must be one of {', '.join(OPERATIONS)}, not {operation!r}")
         self.tables[column] = edited
         self.summary = self._ranked()
         return self
@@ -470,7 +543,7 @@ class TableBinning(PlainState):
         or operations with their arguments (`BinningTable.replay`), or every
         log of an earlier fit. What no longer applies, and a column edited
         there but not binned here, is in `not_replayed` by column."""
-        logs = (edits.edits if isinstance(edits, TableBinning) else dict(edits or {}))
+        logs = edits.edits if isinstance(edits, TableBinning) else dict(edits or {})
         missed: dict[str, list[str]] = {}
         for name, log in logs.items():
             if name not in self.tables:
@@ -498,32 +571,41 @@ class TableBinning(PlainState):
         (`value`, `percentile`) applies, or not, by all the rows at once, so
         partial_fit reads a 0/1 or boolean target, or the rows equal to `event`."""
         if self.value is not None or self.percentile is not None:
-            raise ValueError("partial_fit reads each batch's target alone: give a 0/1 target or "
-                             "event=, not a threshold (value=, percentile=), which applies by all "
-                             "the rows at once")
+            raise ValueError(
+                "partial_fit reads each batch's target alone: give a 0/1 target or "
+                "event=, not a threshold (value=, percentile=), which applies by all "
+                "the rows at once"
+            )
         names = frames.column_names(data)
         target_name = frames.target_name(data, y)
-        flags = target.event_flags(y if target_name is None else frames.column(data, target_name),
-                                   event=self.event, event_in_rows=False)
+        flags = target.event_flags(
+            y if target_name is None else frames.column(data, target_name),
+            event=self.event,
+            event_in_rows=False,
+        )
         kept: batches.Batches | None = self.__dict__.get("_batches")
         if kept is None:
             kept = batches.Batches(names)
         elif names != kept.columns:
-            raise ValueError(f"a batch must have the columns of the first one "
-                             f"({', '.join(kept.columns)}), not {', '.join(names)}")
+            raise ValueError(
+                f"a batch must have the columns of the first one "
+                f"({', '.join(kept.columns)}), not {', '.join(names)}"
+            )
         grouped = {}
         for name in names:
             if name == target_name or name in self.exclude or name in kept.skipped:
                 continue
             values = frames.column(data, name)
             if frames.length(values) != flags.size:
-                raise ValueError(f"column {name!r} has {frames.length(values)} rows, the target "
-                                 f"{flags.size}")
+                raise ValueError(
+                    f"column {name!r} has {frames.length(values)} rows, the target {flags.size}"
+                )
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             if kept.categorical.setdefault(name, categorical) != categorical:
                 held = "categories" if categorical else "numbers"
-                raise ValueError(f"column {name!r} holds {held} in this batch, not as in the "
-                                 "first one")
+                raise ValueError(
+                    f"column {name!r} holds {held} in this batch, not as in the first one"
+                )
             try:
                 column = categories.encode(values) if categorical else as_float_array(values)
             except (TypeError, ValueError) as error:
@@ -532,42 +614,56 @@ class TableBinning(PlainState):
                 kept.skipped[name] = str(error)
                 continue
             grouped[name] = batches.batch_groups(column, flags)
-        kept.groups = {n: batches.merged(kept.groups[n], g) if n in kept.groups else g
-                       for n, g in grouped.items()}
+        kept.groups = {
+            n: batches.merged(kept.groups[n], g) if n in kept.groups else g
+            for n, g in grouped.items()
+        }
         kept.known += int(np.count_nonzero(~np.isnan(flags)))
         kept.events += int(np.count_nonzero(flags == 1.0))
         self._batches = kept
         if kept.events in (0, kept.known):
             return self
-        counts = {n: batches.column_counts(g, categorical, self.options_of(
-                      n, categorical)["special_values"])
-                  for n, g in kept.groups.items() for categorical in [kept.categorical[n]]}
+        counts = {
+            n: batches.column_counts(
+                g, categorical, self.options_of(n, categorical)["special_values"]
+            )
+            for n, g in kept.groups.items()
+            for categorical in [kept.categorical[n]]
+        }
         wanted = [n for n in names if n in counts or n in kept.skipped]
         return self.fit_counts(counts, names, skipped=kept.skipped, order=wanted)
 
     def _check_named_columns(self, names: Sequence[str]) -> None:
         """The columns that options name must be columns of the data: a
         misspelt name would otherwise leave its column with the defaults."""
-        named = {"columns": self.column_options, "categorical": self.categorical,
-                 "exclude": self.exclude, "special_values": self.special_values
-                 if isinstance(self.special_values, Mapping) else {}}
+        named = {
+            "columns": self.column_options,
+            "categorical": self.categorical,
+            "exclude": self.exclude,
+            "special_values": self.special_values
+            if isinstance(self.special_values, Mapping)
+            else {},
+        }
         for option, columns in named.items():
             absent = [str(n) for n in columns if str(n) not in names]
             if absent:
-                raise ValueError(f"{option} names column(s) not in the data: "
-                                 f"{', '.join(map(repr, absent))}; the columns are "
-                                 f"{', '.join(names)}")
+                raise ValueError(
+                    f"{option} names column(s) not in the data: "
+                    f"{', '.join(map(repr, absent))}; the columns are "
+                    f"{', '.join(names)}"
+                )
 
-    def _keep(self, results: Mapping[str, BinningTable | str],
-              fitted_columns: Sequence[str]) -> TableBinning:
+    def _keep(
+        self, results: Mapping[str, BinningTable | str], fitted_columns: Sequence[str]
+    ) -> TableBinning:
         """Keep the tables and the skipped columns of a fit, and rank them."""
         tables = {n: r for n, r in results.items() if isinstance(r, BinningTable)}
         skipped = {n: r for n, r in results.items() if isinstance(r, str)}
         if not tables:
-            raise ValueError("no column could be binned: " + "; ".join(
-                f"{n}: {r}" for n, r in skipped.items()))
-        self.restore(tables=tables, skipped=skipped, summary=None,
-                     fitted_columns=fitted_columns)
+            raise ValueError(
+                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
+            )
+        self.restore(tables=tables, skipped=skipped, summary=None, fitted_columns=fitted_columns)
         return self
 
     def _ranked(self) -> list[ColumnSummary]:
@@ -580,23 +676,46 @@ class TableBinning(PlainState):
         for name, table in ranked:
             iv = table.information_value
             missing = float(table["percentage"][-1]) if table.has_missing_row else 0.0
-            keep = (not math.isnan(iv) and iv >= self.min_iv
-                    and (self.max_missing_share is None or missing <= self.max_missing_share)
-                    and (self.top_n is None or sum(r.keep for r in rows) < self.top_n))
-            rows.append(ColumnSummary(name, table.kind, iv, woe_gini(table), table.n_bins,
-                                      missing, keep, note=column_note(table)))
-        rows += [ColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
-                 for name, reason in self.skipped.items()]
+            keep = (
+                not math.isnan(iv)
+                and iv >= self.min_iv
+                and (self.max_missing_share is None or missing <= self.max_missing_share)
+                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
+            )
+            rows.append(
+                ColumnSummary(
+                    name,
+                    table.kind,
+                    iv,
+                    woe_gini(table),
+                    table.n_bins,
+                    missing,
+                    keep,
+                    note=column_note(table),
+                )
+            )
+        rows += [
+            ColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
+            for name, reason in self.skipped.items()
+        ]
         return rows
 
     def get_options(self) -> dict[str, Any]:
         """The constructor's arguments as this object holds them."""
         stored = {"columns": "column_options"}
-        return {name: getattr(self, stored.get(name, name))
-                for name in inspect.signature(TableBinning).parameters}
+        return {
+            name: getattr(self, stored.get(name, name))
+            for name in inspect.signature(TableBinning).parameters
+        }
 
-    def restore(self, *, tables: Mapping[str, BinningTable], skipped: Mapping[str, str],
-                summary: Sequence[ColumnSummary] | None, fitted_columns: Sequence[str]) -> None:
+    def restore(
+        self,
+        *,
+        tables: Mapping[str, BinningTable],
+        skipped: Mapping[str, str],
+        summary: Sequence[ColumnSummary] | None,
+        fitted_columns: Sequence[str],
+    ) -> None:
         """Put back a fit read from a document, or made elsewhere (on Spark):
         its tables, skipped columns, ranked summary (None: rank the tables
         now) and the column names of the data it was fitted on."""
@@ -614,14 +733,21 @@ class TableBinning(PlainState):
         as one JSON document (see `BinningTable.to_json`)."""
         return document.dumps(self.to_dict(), indent)
 
-    def to_sql(self, source: str, *, output: Literal["woe", "index"] = "woe",
-               dialect: sql.Dialect = "duckdb", selected: bool = False,
-               keep: Sequence[str] = ()) -> str:
+    def to_sql(
+        self,
+        source: str,
+        *,
+        output: Literal["woe", "index"] = "woe",
+        dialect: sql.Dialect = "duckdb",
+        selected: bool = False,
+        keep: Sequence[str] = (),
+    ) -> str:
         """A SELECT over the table `source` that gives every binned column (the
         selected ones with `selected=True`) as `transform` does, under its own
         name, after the columns of `keep` passed through (an identifier, say)."""
-        return sql.table_binning_sql(self, source, output=output, dialect=dialect,
-                                 selected=selected, keep=keep)
+        return sql.table_binning_sql(
+            self, source, output=output, dialect=dialect, selected=selected, keep=keep
+        )
 
     def to_pmml(self, *, selected: bool = False) -> str:
         """A PMML 4.4 document whose TransformationDictionary gives each binned
@@ -642,11 +768,20 @@ class TableBinning(PlainState):
         try:
             json.dumps(options, allow_nan=False)
         except (TypeError, ValueError) as error:
-            raise TypeError(f"the options of this TableBinning cannot be written as JSON: "
-                            f"{error}") from None
-        summary = [{field: (document.exact(getattr(row, field))
-                            if isinstance(getattr(row, field), float) else getattr(row, field))
-                    for field in SUMMARY_FIELDS} for row in self.summary]
+            raise TypeError(
+                f"the options of this TableBinning cannot be written as JSON: {error}"
+            ) from None
+        summary = [
+            {
+                field: (
+                    document.exact(getattr(row, field))
+                    if isinstance(getattr(row, field), float)
+                    else getattr(row, field)
+                )
+                for field in SUMMARY_FIELDS
+            }
+            for row in self.summary
+        ]
         return {
             **document.header(document.TABLE_SCHEMA, document.EDITED if self.edits else 1),
             "options": options,
@@ -672,22 +807,31 @@ class TableBinning(PlainState):
             for name, table in document.field(doc, "tables", dict, where).items():
                 tables[name] = BinningTable.from_dict(table, f"{where} table {name!r}")
                 if tables[name].name != name:
-                    raise DocumentError(f"{where}: the table filed under {name!r} bins the "
-                                        f"column {tables[name].name!r}")
+                    raise DocumentError(
+                        f"{where}: the table filed under {name!r} bins the "
+                        f"column {tables[name].name!r}"
+                    )
             if (doc["version"] == document.EDITED) != any(t.edits for t in tables.values()):
-                raise DocumentError(f"{where}: a version 2 document holds an edited table, "
-                                    "an older one none")
+                raise DocumentError(
+                    f"{where}: a version 2 document holds an edited table, an older one none"
+                )
             skipped = document.field(doc, "skipped", dict, where)
             if not all(isinstance(v, str) for v in skipped.values()):
-                raise DocumentError(f"{where}: field 'skipped' must give a reason (a string) "
-                                    "per column")
+                raise DocumentError(
+                    f"{where}: field 'skipped' must give a reason (a string) per column"
+                )
             fitted_columns = document.names(doc, "fitted_columns", where)
             if not set(tables) | set(skipped) <= set(fitted_columns) or set(tables) & set(skipped):
-                raise DocumentError(f"{where}: fields 'tables' and 'skipped' must name distinct "
-                                    "columns of 'fitted_columns'")
-            binning.restore(tables=tables, skipped=skipped,
-                            summary=_summary_rows(doc, tables, skipped, where),
-                            fitted_columns=fitted_columns)
+                raise DocumentError(
+                    f"{where}: fields 'tables' and 'skipped' must name distinct "
+                    "columns of 'fitted_columns'"
+                )
+            binning.restore(
+                tables=tables,
+                skipped=skipped,
+                summary=_summary_rows(doc, tables, skipped, where),
+                fitted_columns=fitted_columns,
+            )
         return binning
 
     # -- reading ---------------------------------------------------------------
@@ -701,28 +845,60 @@ class TableBinning(PlainState):
         try:
             import pandas
         except ImportError as error:
-            raise ImportError("summary_frame needs pandas: pip install 'tessaline[pandas]'"
-                              ) from error
-        return pandas.DataFrame([[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
-                                columns=list(SUMMARY_FIELDS))
+            raise ImportError(
+                "summary_frame needs pandas: pip install 'tessaline[pandas]'"
+            ) from error
+        return pandas.DataFrame(
+            [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
+            columns=list(SUMMARY_FIELDS),
+        )
 
     def __str__(self) -> str:
-        rows = [[r.column, r.kind, printing.fixed(r.iv, 4), printing.fixed(r.gini, 3), str(r.bins),
-                 printing.percent(r.missing_share) if r.reason == "" else "-",
-                 "keep" if r.keep else "drop", r.reason, r.note] for r in self.summary]
-        return printing.text_table(("column", "kind", "IV", "Gini", "bins", "missing",
-                                    "selection", "skipped because", "note"), rows, (0, 1, 6, 7, 8))
+        rows = [
+            [
+                r.column,
+                r.kind,
+                printing.fixed(r.iv, 4),
+                printing.fixed(r.gini, 3),
+                str(r.bins),
+                printing.percent(r.missing_share) if r.reason == "" else "-",
+                "keep" if r.keep else "drop",
+                r.reason,
+                r.note,
+            ]
+            for r in self.summary
+        ]
+        return printing.text_table(
+            (
+                "column",
+                "kind",
+                "IV",
+                "Gini",
+                "bins",
+                "missing",
+                "selection",
+                "skipped because",
+                "note",
+            ),
+            rows,
+            (0, 1, 6, 7, 8),
+        )
 
     def __repr__(self) -> str:
         if not self.tables:
             return f"<TableBinning method={self.method!r}, not fitted>"
-        return (f"<TableBinning method={self.method!r}: {len(self.tables)} columns binned, "
-                f"{len(self.selected)} kept, {len(self.skipped)} skipped>")
+        return (
+            f"<TableBinning method={self.method!r}: {len(self.tables)} columns binned, "
+            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
+        )
 
     # -- using -----------------------------------------------------------------
     def transform(
-        self, data: Any, output: Literal["woe", "index", "label"] = "woe",
-        selected: bool = False, columns: Sequence[str] | None = None,
+        self,
+        data: Any,
+        output: Literal["woe", "index", "label"] = "woe",
+        selected: bool = False,
+        columns: Sequence[str] | None = None,
         unseen: Unseen = "zero",
     ) -> Any:
         """Each binned column of `data` (matched by name, in any order) as its
@@ -764,8 +940,9 @@ class TableBinning(PlainState):
                 out[name] = table.transform(values, output=output, unseen=unseen)
         return frames.like_input(data, out)
 
-    def fit_transform(self, data: Any, y: Any,
-                      output: Literal["woe", "index", "label"] = "woe") -> Any:
+    def fit_transform(
+        self, data: Any, y: Any, output: Literal["woe", "index", "label"] = "woe"
+    ) -> Any:
         return self.fit(data, y).transform(_without(data, y), output=output)
 
 

@@ -20,6 +20,7 @@ one class (C0 = 0 or C1 = 0) WoE and IV are undefined: every value is NaN.
 
 Every IV_i is >= 0, since (a - b) * ln(a / b) >= 0 for positive a and b.
 """
+
 from __future__ import annotations
 
 import numpy as np

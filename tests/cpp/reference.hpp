@@ -39,15 +39,24 @@ inline void put(Digest& d, double v) {
     d.push_back(std::isnan(v) ? 0x7ff8000000000000ull : bits);
 }
 template <typename T, typename = std::enable_if_t<std::is_integral_v<T>>>
-void put(Digest& d, T v) { d.push_back(uint64_t(int64_t(v))); }
+void put(Digest& d, T v) {
+    d.push_back(uint64_t(int64_t(v)));
+}
 // Each record field by field, in declaration order.
 template <typename... F>
-void put_all(Digest& d, const F&... fields) { (put(d, fields), ...); }
-inline void put(Digest& d, const Boundary& b) { put_all(d, b.pto_corte, b.c0, b.c1); }
-inline void put(Digest& d, const SplitResult& r) {
-    put_all(d, r.found, r.has_candidate, r.pto, r.gain, r.cost_pos, r.cost_struct, r.cost, uint64_t{r.idx});
+void put_all(Digest& d, const F&... fields) {
+    (put(d, fields), ...);
 }
-inline void put(Digest& d, const SummaryInterval& s) { put_all(d, s.left, s.right, s.c0, s.c1, s.total, s.p1); }
+inline void put(Digest& d, const Boundary& b) {
+    put_all(d, b.pto_corte, b.c0, b.c1);
+}
+inline void put(Digest& d, const SplitResult& r) {
+    put_all(d, r.found, r.has_candidate, r.pto, r.gain, r.cost_pos, r.cost_struct, r.cost,
+            uint64_t{r.idx});
+}
+inline void put(Digest& d, const SummaryInterval& s) {
+    put_all(d, s.left, s.right, s.c0, s.c1, s.total, s.p1);
+}
 inline void put(Digest& d, const BinningSummary& s) {
     put_all(d, s.left, s.right, uint64_t{s.count}, s.percentage, uint64_t{s.c0}, uint64_t{s.c1},
             s.event_rate, s.representative);
@@ -60,21 +69,35 @@ inline void put(Digest& d, const PsiBin& b) {
     put_all(d, b.count_reference, b.count_current, b.proportion_reference, b.proportion_current,
             b.cumulative_reference, b.cumulative_current, b.psi_bin);
 }
-inline void put(Digest& d, const LorenzPoint& p) { put_all(d, p.value, p.cumulative_non_event, p.cumulative_event); }
+inline void put(Digest& d, const LorenzPoint& p) {
+    put_all(d, p.value, p.cumulative_non_event, p.cumulative_event);
+}
 template <typename T>
 void put(Digest& d, const std::vector<T>& values) {
     d.push_back(values.size());
     for (const T& v : values) put(d, v);
 }
-inline void put(Digest& d, const DistributionComparison& r) { put_all(d, r.bins, r.psi, r.ks); }
-inline void put(Digest& d, const LorenzCurve& c) { put_all(d, c.points, c.auc, c.gini); }
+inline void put(Digest& d, const DistributionComparison& r) {
+    put_all(d, r.bins, r.psi, r.ks);
+}
+inline void put(Digest& d, const LorenzCurve& c) {
+    put_all(d, c.points, c.auc, c.gini);
+}
 template <typename... T>
-Digest digest(const T&... values) { Digest d; put_all(d, values...); return d; }
+Digest digest(const T&... values) {
+    Digest d;
+    put_all(d, values...);
+    return d;
+}
 
 // The message of the std::invalid_argument that fn throws.
 template <typename Fn>
 std::string message_of(Fn&& fn) {
-    try { fn(); } catch (const std::invalid_argument& e) { return e.what(); }
+    try {
+        fn();
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
     return "<no std::invalid_argument>";
 }
 
@@ -85,7 +108,11 @@ inline Values messy_sample(std::mt19937_64& rng, std::size_t n, int distinct) {
     Values x(n);
     for (double& v : x) {
         const double u = unit(rng);
-        v = u < 0.03 ? kNaN : u < 0.04 ? kInf : u < 0.05 ? -kInf : u < 0.5 ? level(rng) * 0.25 - 3.0 : unit(rng) * 10 - 5;
+        v = u < 0.03   ? kNaN
+            : u < 0.04 ? kInf
+            : u < 0.05 ? -kInf
+            : u < 0.5  ? level(rng) * 0.25 - 3.0
+                       : unit(rng) * 10 - 5;
     }
     return x;
 }
@@ -94,7 +121,8 @@ inline Values messy_sample(std::mt19937_64& rng, std::size_t n, int distinct) {
 template <typename Keep, typename Less>
 std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
     std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < n; ++i) if (keep(i)) order.push_back(i);
+    for (std::size_t i = 0; i < n; ++i)
+        if (keep(i)) order.push_back(i);
     std::stable_sort(order.begin(), order.end(), less);
     return order;
 }
@@ -103,7 +131,8 @@ std::vector<std::size_t> stable_order(std::size_t n, Keep keep, Less less) {
 
 // The bin of v: the number of cut points strictly below it; NaN has none.
 inline int64_t bin_of(double v, const Values& cuts) {
-    return std::isnan(v) ? -1 : std::count_if(cuts.begin(), cuts.end(), [v](double c) { return c < v; });
+    return std::isnan(v) ? -1
+                         : std::count_if(cuts.begin(), cuts.end(), [v](double c) { return c < v; });
 }
 
 // Quantile cuts: sort the finite values, then drop cuts that are not finite,
@@ -113,16 +142,25 @@ inline Values quantile_cuts(const Values& x, std::size_t n_bins) {
     Values want;
     for (std::size_t i = 1; i < n_bins && s.front() != s.back(); ++i) {
         const double q = linear_quantile(s, double(i) / double(n_bins));
-        if (is_finite(q) && q >= s.front() && q < s.back() && (want.empty() || q > want.back())) want.push_back(q);
+        if (is_finite(q) && q >= s.front() && q < s.back() && (want.empty() || q > want.back()))
+            want.push_back(q);
     }
     return want;
 }
 
-inline double mean_of(const Values& v) { return v.empty() ? kNaN : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size()); }
-inline double quantile_of(Values v, double p) { std::sort(v.begin(), v.end()); return v.empty() ? kNaN : linear_quantile(v, p); }
+inline double mean_of(const Values& v) {
+    return v.empty() ? kNaN : std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
+}
+inline double quantile_of(Values v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? kNaN : linear_quantile(v, p);
+}
 
 // Per-bin lists of the x and y of the rows kept, the rows with NaN x last.
-struct Groups { std::vector<Values> xs, ys; std::size_t used = 0; };
+struct Groups {
+    std::vector<Values> xs, ys;
+    std::size_t used = 0;
+};
 inline Groups group(const Values& x, const Values& y, const Values& cuts, bool skip_nan_y) {
     Groups g{std::vector<Values>(cuts.size() + 2), std::vector<Values>(cuts.size() + 2)};
     for (std::size_t i = 0; i < x.size(); ++i) {
@@ -135,17 +173,25 @@ inline Groups group(const Values& x, const Values& y, const Values& cuts, bool s
 }
 
 inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x, const Values& y,
-                                                                const Values& cuts, SummaryStatistic stat) {
+                                                                const Values& cuts,
+                                                                SummaryStatistic stat) {
     const Groups g = group(x, y, cuts, true);
     std::vector<ContinuousBinningSummary> rows;
     for (std::size_t b = 0; b < cuts.size() + 2; ++b) {
         const Values& v = g.ys[b];
         const bool miss = b == cuts.size() + 1;
         if (miss && v.empty()) break;  // a row for missing values only where there are some
-        const double rep = miss ? kNaN : stat == SummaryStatistic::Mean ? mean_of(g.xs[b]) : quantile_of(g.xs[b], 0.5);
-        rows.push_back({miss ? kNaN : b == 0 ? -kInf : cuts[b - 1], miss ? kNaN : b == cuts.size() ? kInf : cuts[b], v.size(),
-                        g.used ? double(v.size()) / double(g.used) : 0.0, rep, mean_of(v), quantile_of(v, 0.25),
-                        quantile_of(v, 0.5), quantile_of(v, 0.75)});
+        const double rep = miss                             ? kNaN
+                           : stat == SummaryStatistic::Mean ? mean_of(g.xs[b])
+                                                            : quantile_of(g.xs[b], 0.5);
+        rows.push_back({miss     ? kNaN
+                        : b == 0 ? -kInf
+                                 : cuts[b - 1],
+                        miss               ? kNaN
+                        : b == cuts.size() ? kInf
+                                           : cuts[b],
+                        v.size(), g.used ? double(v.size()) / double(g.used) : 0.0, rep, mean_of(v),
+                        quantile_of(v, 0.25), quantile_of(v, 0.5), quantile_of(v, 0.75)});
     }
     return rows;
 }
@@ -153,29 +199,35 @@ inline std::vector<ContinuousBinningSummary> continuous_summary(const Values& x,
 // Any label but 0 is an event; a 0/1 target's mean is its event rate (0 in an
 // empty bin).
 template <typename Label>
-std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<Label>& y, const Values& cuts, SummaryStatistic stat) {
+std::vector<BinningSummary> binary_summary(const Values& x, const std::vector<Label>& y,
+                                           const Values& cuts, SummaryStatistic stat) {
     std::vector<BinningSummary> rows;
     Values ones;
     for (Label v : y) ones.push_back(v != 0);
     for (const auto& r : continuous_summary(x, ones, cuts, stat)) {
         const auto c1 = std::size_t(std::llround(r.count ? r.target_mean * double(r.count) : 0.0));
-        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1, r.count ? r.target_mean : 0.0, r.representative});
+        rows.push_back({r.left, r.right, r.count, r.percentage, r.count - c1, c1,
+                        r.count ? r.target_mean : 0.0, r.representative});
     }
     return rows;
 }
 
 // ---------------------------------------------------------- diagnostics
 
-inline DistributionComparison compare(const Values& r, const Values& c, const Values& cuts, double eps) {
+inline DistributionComparison compare(const Values& r, const Values& c, const Values& cuts,
+                                      double eps) {
     const Groups gr = group(r, r, cuts, false), gc = group(c, c, cuts, false);
-    const std::size_t rows = cuts.size() + 1 + (gr.ys.back().empty() && gc.ys.back().empty() ? 0 : 1);
+    const std::size_t rows =
+        cuts.size() + 1 + (gr.ys.back().empty() && gc.ys.back().empty() ? 0 : 1);
     DistributionComparison out;
     double cr = 0.0, cc = 0.0;
     for (std::size_t b = 0; b < rows; ++b) {
-        const double pr = double(gr.ys[b].size()) / double(r.size()), pc = double(gc.ys[b].size()) / double(c.size());
+        const double pr = double(gr.ys[b].size()) / double(r.size()),
+                     pc = double(gc.ys[b].size()) / double(c.size());
         const double psi = (pr - pc) * std::log(std::max(pr, eps) / std::max(pc, eps));
         cr += pr, cc += pc, out.psi += psi;
-        out.bins.push_back({int64_t(gr.ys[b].size()), int64_t(gc.ys[b].size()), pr, pc, cr, cc, psi});
+        out.bins.push_back(
+            {int64_t(gr.ys[b].size()), int64_t(gc.ys[b].size()), pr, pc, cr, cc, psi});
         out.ks = std::max(out.ks, std::fabs(cr - cc));
     }
     return out;
@@ -183,14 +235,18 @@ inline DistributionComparison compare(const Values& r, const Values& c, const Va
 
 // The distinct non-NaN scores in ascending order, each the first of its group
 // in input order (so the sign of a zero too), with its counts of labels 0 and 1.
-struct TieGroup { double value, zeros, ones; };
+struct TieGroup {
+    double value, zeros, ones;
+};
 inline std::vector<TieGroup> tie_groups(const Values& x, const std::vector<int>& y) {
     const auto order = stable_order(
-        x.size(), [&](std::size_t i) { return !std::isnan(x[i]); }, [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
+        x.size(), [&](std::size_t i) { return !std::isnan(x[i]); },
+        [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
     std::vector<TieGroup> groups;
     for (std::size_t i = 0, j = 0; i < order.size(); i = j) {
         groups.push_back({x[order[i]], 0.0, 0.0});
-        for (; j < order.size() && x[order[j]] == x[order[i]]; ++j) (y[order[j]] ? groups.back().ones : groups.back().zeros) += 1;
+        for (; j < order.size() && x[order[j]] == x[order[i]]; ++j)
+            (y[order[j]] ? groups.back().ones : groups.back().zeros) += 1;
     }
     return groups;
 }
@@ -245,21 +301,26 @@ struct Search {
     std::vector<SplitResult> log;
     std::vector<std::pair<std::size_t, std::size_t>> ranges;  // the rows L, R of each entry
 
-    Search(const Values& xs, const std::vector<int32_t>& y, const TessalineParams& params) : x(xs), p(params) {
+    Search(const Values& xs, const std::vector<int32_t>& y, const TessalineParams& params)
+        : x(xs), p(params) {
         for (std::size_t i = 0; i < x.size(); ++i) {
             if (i > 0 && x[i] != x[i - 1] && y[i] != y[i - 1]) at.push_back(i);
             ones_before.push_back(ones_before.back() + (y[i] != 0));
         }
         at.push_back(x.size());
     }
-    int64_t ones(std::size_t from, std::size_t to) const { return ones_before[to] - ones_before[from]; }
+    int64_t ones(std::size_t from, std::size_t to) const {
+        return ones_before[to] - ones_before[from];
+    }
     // The boundary table: the first and last value, and the midpoint before
     // each candidate, with the class counts of the records below it.
     std::vector<Boundary> table() const {
         std::vector<Boundary> B;
         for (std::size_t k = 0; k < at.size() && !x.empty(); ++k) {
             const int64_t c1 = ones(0, at[k]);
-            B.push_back({k == 0 ? x.front() : k + 1 == at.size() ? x.back() : (x[at[k] - 1] + x[at[k]]) * 0.5,
+            B.push_back({k == 0               ? x.front()
+                         : k + 1 == at.size() ? x.back()
+                                              : (x[at[k] - 1] + x[at[k]]) * 0.5,
                          int64_t(at[k]) - c1, c1});
         }
         return B;
@@ -274,16 +335,24 @@ struct Search {
         const double h = entropy(n1, n);
         double best_e = kInf;
         for (std::size_t k = L + 1; k < R && n >= 2; ++k) {
-            const int64_t nl = int64_t(at[k] - at[L]), nr = n - nl, l1 = ones(at[L], at[k]), r1 = n1 - l1;
+            const int64_t nl = int64_t(at[k] - at[L]), nr = n - nl, l1 = ones(at[L], at[k]),
+                          r1 = n1 - l1;
             const double hl = entropy(l1, nl), hr = entropy(r1, nr);
             const double e = (double(nl) * hl + double(nr) * hr) / double(n);
             const double rate_l = double(l1) / double(nl), rate_r = double(r1) / double(nr);
             const bool filtered = (p.monotonicity == 1 || p.monotonicity == 3) &&
-                                  ((p.mono_dir > 0 && !(rate_r >= rate_l)) || (p.mono_dir < 0 && !(rate_l >= rate_r)));
+                                  ((p.mono_dir > 0 && !(rate_r >= rate_l)) ||
+                                   (p.mono_dir < 0 && !(rate_l >= rate_r)));
             if (!(nl > p.minobs && nr > p.minobs) || filtered || !(e < best_e)) continue;
             best_e = e;
-            best = {false, true, (x[at[k] - 1] + x[at[k]]) * 0.5, h - e,  // plain values: exact midpoints
-                    std::log2(double(n - 1)) / double(n), (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n), 0.0, k};
+            best = {false,
+                    true,
+                    (x[at[k] - 1] + x[at[k]]) * 0.5,
+                    h - e,  // plain values: exact midpoints
+                    std::log2(double(n - 1)) / double(n),
+                    (std::log2(7.0) - 2.0 * (h - hl - hr)) / double(n),
+                    0.0,
+                    k};
             best.cost = p.alpha_pos * best.cost_pos + p.beta_struct * best.cost_struct;
         }
         best.found = best.has_candidate && best.gain > best.cost;

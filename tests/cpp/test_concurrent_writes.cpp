@@ -30,13 +30,21 @@ constexpr std::size_t kRows = std::size_t{1} << 16;  // past every sampled and b
 const double kHostile[] = {std::numeric_limits<double>::quiet_NaN(),
                            std::numeric_limits<double>::infinity(),
                            -std::numeric_limits<double>::infinity(),
-                           -1e300, 1e300, -0.0, 0.0, 1.0, 2.0, -1.0, 0.5, 1e-310};
+                           -1e300,
+                           1e300,
+                           -0.0,
+                           0.0,
+                           1.0,
+                           2.0,
+                           -1.0,
+                           0.5,
+                           1e-310};
 
 // Overwrites random slots of the arrays until told to stop. Plain stores
 // through a volatile pointer: a caller's thread writing without any
 // synchronisation.
 class Writer {
-public:
+  public:
     Writer(std::vector<double>& x, std::vector<double>& y, std::vector<int>& labels,
            std::vector<double>& reps)
         : thread_([&, this] {
@@ -59,7 +67,7 @@ public:
         thread_.join();
     }
 
-private:
+  private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -80,8 +88,10 @@ TEST(ConcurrentWrites, EveryEntryPointStaysInsideItsBuffers) {
         {"preprocess at a percentile",
          [&] { preprocess_data(x.data(), x.data(), kRows, std::nullopt, 30.0); }},
         {"full mdlp",
-         [&] { fit_mdlp_full_from_raw(x.data(), y.data(), kRows, params, std::nullopt, 50.0,
-                                      SummaryStatistic::Median); }},
+         [&] {
+             fit_mdlp_full_from_raw(x.data(), y.data(), kRows, params, std::nullopt, 50.0,
+                                    SummaryStatistic::Median);
+         }},
         {"quantile cuts", [&] { quantile_splits(x.data(), kRows, 10); }},
         {"equal-width cuts",
          [&] { equal_width_splits(x.data(), kRows, 10, WidthRange::Iqr, 0.05, 0.95, 1.5); }},

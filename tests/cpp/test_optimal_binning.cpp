@@ -69,8 +69,8 @@ Pick brute_force(const std::vector<double>& c0, const std::vector<double>& c1,
             p.iv += tessaline::group_woe(s0, s1, t0, t1).iv;
             p.firsts.push_back(first);
             rates.push_back(s1 / (s0 + s1));
-            ok = ok && (first == 0 || tessaline::equal_rates_test(g0, g1, s0, s1).pvalue <=
-                                          k.max_pvalue);
+            ok = ok &&
+                 (first == 0 || tessaline::equal_rates_test(g0, g1, s0, s1).pvalue <= k.max_pvalue);
             g0 = s0, g1 = s1;
             first = last + 1;
         }
@@ -89,7 +89,8 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
     for (int table = 0; table < 300; ++table) {
         const std::size_t n = static_cast<std::size_t>(size(rng));
         std::vector<double> c0(n), c1(n);
-        for (std::size_t i = 0; i < n; ++i) c0[i] = count(rng), c1[i] = count(rng) / (1 + pick(rng));
+        for (std::size_t i = 0; i < n; ++i)
+            c0[i] = count(rng), c1[i] = count(rng) / (1 + pick(rng));
         c0[0] += 1.0, c1[n - 1] += 1.0;  // both classes present
         OptimalBinningConstraints k;
         k.max_bins = static_cast<std::size_t>(pick(rng));
@@ -134,8 +135,8 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
 
 INSTANTIATE_TEST_SUITE_P(Trends, OptimalBinningTrend,
                          ::testing::Values(BinTrend::none, BinTrend::ascending,
-                                           BinTrend::descending, BinTrend::peak,
-                                           BinTrend::valley, BinTrend::automatic));
+                                           BinTrend::descending, BinTrend::peak, BinTrend::valley,
+                                           BinTrend::automatic));
 
 TEST(OptimalBinning, NamesTheLimitNoGroupingMeets) {
     const std::vector<double> c0 = {5, 3}, c1 = {1, 2}, none = {0, 0};
@@ -163,12 +164,14 @@ TEST(OptimalBinning, NamesTheLimitAFixedStartBreaks) {
         return std::make_pair(got.status, got.broken_segment);
     };
     using S = OptimalBinningStatus;
-    EXPECT_EQ(broken([](auto& k) { k.min_events = 1; }, {1}), std::make_pair(S::fixed_min_events, 0ul));
+    EXPECT_EQ(broken([](auto& k) { k.min_events = 1; }, {1}),
+              std::make_pair(S::fixed_min_events, 0ul));
     EXPECT_EQ(broken([](auto& k) { k.min_non_events = 4; }, {1, 2}),
               std::make_pair(S::fixed_min_non_events, 1ul));
     EXPECT_EQ(broken([](auto& k) { k.min_bin_share = 0.3; }, {3}),
               std::make_pair(S::fixed_min_bin_share, 1ul));
-    EXPECT_EQ(broken([](auto& k) { k.max_bins = 2; }, {1, 2}), std::make_pair(S::fixed_max_bins, 0ul));
+    EXPECT_EQ(broken([](auto& k) { k.max_bins = 2; }, {1, 2}),
+              std::make_pair(S::fixed_max_bins, 0ul));
     EXPECT_EQ(broken([](auto& k) { k.trend = BinTrend::descending; }, {1}),
               std::make_pair(S::fixed_trend, 0ul));
     EXPECT_EQ(broken([](auto&) {}, {2}).first, S::optimal);
@@ -192,7 +195,8 @@ TEST(OptimalBinning, RejectsBadArguments) {
     trend.trend = static_cast<BinTrend>(42);
     pvalue.max_pvalue = nan;
     EXPECT_EQ(message({}, {}), "optimal_binning: no pre-bins");
-    EXPECT_EQ(message(negative, {}), "optimal_binning: pre-bin counts must be finite and non-negative");
+    EXPECT_EQ(message(negative, {}),
+              "optimal_binning: pre-bin counts must be finite and non-negative");
     EXPECT_EQ(message(bad, {}), "optimal_binning: pre-bin counts must be finite and non-negative");
     EXPECT_EQ(message(ok, share), "optimal_binning: min_bin_share must be between 0 and 1");
     EXPECT_EQ(message(ok, events), "optimal_binning: min_events must be finite and non-negative");

@@ -5,21 +5,23 @@ namespace {
 
 using namespace ref;
 
-PreprocessResult run(const Values& x, const Values& y, std::optional<double> value = std::nullopt, double percentile = 50.0) {
+PreprocessResult run(const Values& x, const Values& y, std::optional<double> value = std::nullopt,
+                     double percentile = 50.0) {
     return preprocess_data(x.data(), y.data(), x.size(), value, percentile);
 }
 // The counters in order: missing rows and their labels, then the outcome of every row.
 std::vector<std::size_t> counters(const PreprocessResult& r) {
-    return {r.missing_count, r.missing_c0, r.missing_c1, r.n_input, r.n_used, r.n_missing_x, r.n_missing_y, r.n_missing_both, r.n_non_finite};
+    return {r.missing_count, r.missing_c0,  r.missing_c1,     r.n_input,     r.n_used,
+            r.n_missing_x,   r.n_missing_y, r.n_missing_both, r.n_non_finite};
 }
 
 TEST(Preprocess, CountersThresholdsAndOrder) {
     const PreprocessResult none = preprocess_data(nullptr, nullptr, 0, std::nullopt, 50.0);
-    EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary && none.threshold == 0.0 &&
-                counters(none) == std::vector<std::size_t>(9, 0));
+    EXPECT_TRUE(none.x.empty() && none.y.empty() && none.target_was_binary &&
+                none.threshold == 0.0 && counters(none) == std::vector<std::size_t>(9, 0));
     // The counter of each pair: 4 used, 5 missing x, 6 missing y, 7 both, 8 not finite.
     const std::tuple<double, double, std::size_t> cases[] = {
-        {1.0, 1.0, 4}, {1.0, kNaN, 6}, {1.0, kInf, 8}, {1.0, -kInf, 8}, {kNaN, 0.0, 5},
+        {1.0, 1.0, 4},   {1.0, kNaN, 6},  {1.0, kInf, 8}, {1.0, -kInf, 8},  {kNaN, 0.0, 5},
         {kNaN, kNaN, 7}, {kNaN, kInf, 8}, {kInf, 1.0, 8}, {-kInf, kNaN, 8}, {kInf, kInf, 8}};
     for (const auto& [x, y, counter] : cases) {
         const auto got = counters(run({x}, {y}));
@@ -33,13 +35,16 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
     EXPECT_EQ(counters(run({kNaN, kNaN, 1.0, 2.0, 3.0}, {9.0, 0.0, 1.0, 2.0, 3.0})),
               (std::vector<std::size_t>{2, 1, 1, 5, 3, 2, 0, 0, 0}));
     for (auto value : {std::optional<double>{}, std::optional<double>{0.5}}) {
-        const PreprocessResult r = run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);  // binary: both ignored
-        EXPECT_TRUE(r.target_was_binary && r.threshold == 0.0 && r.y == (std::vector<int32_t>{0, 1, 1, 0}));
+        const PreprocessResult r =
+            run({1, 2, 3, 4}, {0, 1, 1, 0}, value, 150.0);  // binary: both ignored
+        EXPECT_TRUE(r.target_was_binary && r.threshold == 0.0 &&
+                    r.y == (std::vector<int32_t>{0, 1, 1, 0}));
     }
     // Labels stay with their rows: 1 above the threshold, a value equal to it is 0.
-    const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>> thresholds[] = {
-        {{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}}, {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
-        {{7.5}, std::nullopt, 50.0, 7.5, {0}}};
+    const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>>
+        thresholds[] = {{{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}},
+                        {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
+                        {{7.5}, std::nullopt, 50.0, 7.5, {0}}};
     for (const auto& [y, value, percentile, threshold, labels] : thresholds) {
         Values x(y.size());
         std::iota(x.begin(), x.end(), 0.0);
@@ -60,11 +65,13 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
         const PreprocessResult r = run(x, y, std::nullopt, percentile);
         const double threshold = quantile_of(kept, percentile / 100.0);
         EXPECT_TRUE(kept.empty() || r.threshold == threshold) << percentile;
-        EXPECT_EQ(std::count(r.y.begin(), r.y.end(), 1), std::count_if(kept.begin(), kept.end(), [&](double v) { return v > threshold; }));
+        EXPECT_EQ(std::count(r.y.begin(), r.y.end(), 1),
+                  std::count_if(kept.begin(), kept.end(), [&](double v) { return v > threshold; }));
     }
     // A percentile outside [0, 100] fails only when it is used.
     for (double p : {-1.0, 100.5, kNaN}) {
-        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }), "preprocess_data: percentile debe estar entre 0 y 100");
+        EXPECT_EQ(message_of([&] { run({1, 2}, {1, 3}, std::nullopt, p); }),
+                  "preprocess_data: percentile debe estar entre 0 y 100");
         EXPECT_NO_THROW(run({1, 2}, {1, 3}, 2.0, p));                 // fixed threshold
         EXPECT_NO_THROW(run({kNaN, kNaN}, {1, 3}, std::nullopt, p));  // nothing kept
     }
@@ -73,11 +80,20 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
     // comparison sort, so -0.0 and 0.0 keep their input order. The shapes make
     // every digit of the keys vary, few of them, or none.
     std::normal_distribution<double> normal(0.0, 1.0);
-    const Values special = {-0.0, 0.0, -kInf, DBL_TRUE_MIN, -DBL_TRUE_MIN, DBL_MAX, -DBL_MAX, 1e-300};
+    const Values special = {-0.0,          0.0,     -kInf,    DBL_TRUE_MIN,
+                            -DBL_TRUE_MIN, DBL_MAX, -DBL_MAX, 1e-300};
     const std::function<double()> shapes[] = {
-        [&] { const std::size_t v = rng() % 48; return v < 8 ? special[v] : (double(v) - 28) * 0.25; },
-        [&] { return (rng() % 2 ? -1.0 : 1.0) * std::pow(10.0, double(rng() % 600) - 300.0) * normal(rng); },
-        [&] { return std::round(normal(rng) * 1e4); }, [&] { return double(rng() % 5); }, [&] { return 4.0; },
+        [&] {
+            const std::size_t v = rng() % 48;
+            return v < 8 ? special[v] : (double(v) - 28) * 0.25;
+        },
+        [&] {
+            return (rng() % 2 ? -1.0 : 1.0) * std::pow(10.0, double(rng() % 600) - 300.0) *
+                   normal(rng);
+        },
+        [&] { return std::round(normal(rng) * 1e4); },
+        [&] { return double(rng() % 5); },
+        [&] { return 4.0; },
         // Only two far-apart bits vary: the digits between them never do.
         [&] { return value_of_key(ordered_key(2.0) | (rng() & 0x0100000000000008ull)); },
     };
@@ -85,12 +101,17 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
         for (const auto& draw : shapes) {
             for (unsigned share : {0u, 1u, 3u}) {  // label 1 for none, all, or a third of the rows
                 Values x(n), y(n);
-                for (std::size_t i = 0; i < n; ++i) x[i] = draw(), y[i] = share == 0 ? 0.0 : double(rng() % share == 0);
+                for (std::size_t i = 0; i < n; ++i)
+                    x[i] = draw(), y[i] = share == 0 ? 0.0 : double(rng() % share == 0);
                 const PreprocessResult r = run(x, y);
-                const auto by_value_then_label = [&](std::size_t a, std::size_t b) { return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]); };
+                const auto by_value_then_label = [&](std::size_t a, std::size_t b) {
+                    return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]);
+                };
                 Values want_x;
                 std::vector<int32_t> want_y;
-                for (std::size_t i : stable_order(n, [&](std::size_t i) { return std::isfinite(x[i]); }, by_value_then_label)) {
+                for (std::size_t i : stable_order(
+                         n, [&](std::size_t i) { return std::isfinite(x[i]); },
+                         by_value_then_label)) {
                     want_x.push_back(x[i]), want_y.push_back(int32_t(y[i]));
                 }
                 ASSERT_EQ(digest(r.x, r.y), digest(want_x, want_y)) << n << " " << share;

@@ -31,9 +31,14 @@ constexpr double kMax = std::numeric_limits<double>::max();
     std::abort();
 }
 
-#define FUZZ_CHECK(cond) do { if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond); } while (0)
+#define FUZZ_CHECK(cond)                                      \
+    do {                                                      \
+        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond); \
+    } while (0)
 
-inline bool finite_value(double v) { return std::fabs(v) <= kMax; }
+inline bool finite_value(double v) {
+    return std::fabs(v) <= kMax;
+}
 
 // Same value: identical bits, or both NaN (NaN payloads and signs differ
 // between a constant and the result of inf - inf).
@@ -42,7 +47,8 @@ inline bool same(double a, double b) {
 }
 
 inline bool same(const std::vector<double>& a, const std::vector<double>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](double u, double v) { return same(u, v); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](double u, double v) { return same(u, v); });
 }
 
 // Runs `call`, which must either return normally (expected == nullptr) or
@@ -66,11 +72,40 @@ auto guarded(const char* expected, Call&& call) -> std::optional<decltype(call()
 // values whose sums or midpoints overflow or round, and ties. Seeds index this
 // list, so its order stays.
 inline const double kSpecial[] = {
-    kNaN, -kNaN, kInf, -kInf, 0.0, -0.0, 4.9e-324, -4.9e-324, 2.2250738585072014e-308,
-    -2.2250738585072014e-308, 2.2250738585072009e-308, kMax, -kMax, 1e308, -1e308,
-    8.98846567431158e307, -8.98846567431158e307, 1e300, -1e300, 1e-300, 0.1, 0.2, 0.3, 0.5,
-    1.0 / 3.0, 1.0, -1.0, 2.0, 1e16, 9007199254740993.0, 1.0000000000000002, 0.9999999999999999,
-    4.9e-324, 1e-12,
+    kNaN,
+    -kNaN,
+    kInf,
+    -kInf,
+    0.0,
+    -0.0,
+    4.9e-324,
+    -4.9e-324,
+    2.2250738585072014e-308,
+    -2.2250738585072014e-308,
+    2.2250738585072009e-308,
+    kMax,
+    -kMax,
+    1e308,
+    -1e308,
+    8.98846567431158e307,
+    -8.98846567431158e307,
+    1e300,
+    -1e300,
+    1e-300,
+    0.1,
+    0.2,
+    0.3,
+    0.5,
+    1.0 / 3.0,
+    1.0,
+    -1.0,
+    2.0,
+    1e16,
+    9007199254740993.0,
+    1.0000000000000002,
+    0.9999999999999999,
+    4.9e-324,
+    1e-12,
 };
 
 inline double from_bits(uint64_t bits) {
@@ -81,7 +116,7 @@ inline double from_bits(uint64_t bits) {
 
 // Reads the fuzzer's bytes front to back; past the end every read gives 0.
 class Reader {
-public:
+  public:
     Reader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
@@ -97,7 +132,8 @@ public:
     std::size_t size(std::size_t limit) {
         const uint8_t b = byte();
         std::size_t v = b < 150 ? b % 16 : b - 150u + 16;
-        if (b >= 230) v = static_cast<std::size_t>(byte()) << 8 | byte();  // clang reads the high byte first
+        if (b >= 230)
+            v = static_cast<std::size_t>(byte()) << 8 | byte();  // clang reads the high byte first
         return std::min(v, limit);
     }
 
@@ -105,11 +141,11 @@ public:
     // values, quarters, or eight raw bytes (NaN payloads and subnormals too).
     double real() {
         const uint8_t b = byte();
-        const double v = b < 80                      ? static_cast<double>(static_cast<int>(b % 10) - 3)
-                         : b < 120                   ? kSpecial[byte() % std::size(kSpecial)]
+        const double v = b < 80    ? static_cast<double>(static_cast<int>(b % 10) - 3)
+                         : b < 120 ? kSpecial[byte() % std::size(kSpecial)]
                          : b < 150 && !seen_.empty() ? seen_[byte() % seen_.size()]
-                         : b < 190                   ? static_cast<double>(static_cast<int8_t>(byte())) / 4.0
-                                                     : from_bits(u64());
+                         : b < 190 ? static_cast<double>(static_cast<int8_t>(byte())) / 4.0
+                                   : from_bits(u64());
         if (seen_.size() < 64) seen_.push_back(v);
         return v;
     }
@@ -129,13 +165,15 @@ public:
 
     // An int64 near zero or at the extremes of its range.
     int64_t integer() {
-        static const int64_t extremes[] = {INT64_MIN,      INT64_MAX,          INT64_MIN + 1,
+        static const int64_t extremes[] = {INT64_MIN,     INT64_MAX,        INT64_MIN + 1,
                                            INT64_MAX - 1, int64_t{1} << 40, -(int64_t{1} << 40)};
         const uint8_t b = byte();
-        return b < 200 ? static_cast<int64_t>(b % 12) - 3 : b < 230 ? extremes[b % 6] : static_cast<int64_t>(u64());
+        return b < 200   ? static_cast<int64_t>(b % 12) - 3
+               : b < 230 ? extremes[b % 6]
+                         : static_cast<int64_t>(u64());
     }
 
-private:
+  private:
     const uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
@@ -163,14 +201,15 @@ inline std::vector<double> synthesise(Reader& in, std::size_t n) {
         const unsigned kind = r & 0xFF;
         v = kind < nan_per_256                 ? kNaN
             : kind < nan_per_256 + inf_per_256 ? ((r >> 8) & 1 ? kInf : -kInf)
-            : kind < 160                       ? static_cast<double>((r >> 16) % distinct) * scale
-                                               : (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
+            : kind < 160 ? static_cast<double>((r >> 16) % distinct) * scale
+                         : (static_cast<double>(r >> 11) * 0x1.0p-53 - 0.5) * scale * 1e3;
     }
     return x;
 }
 
 // Short inputs spelled out value by value, or long synthesised ones.
-inline std::vector<double> sample(Reader& in, bool large, std::size_t short_limit, std::size_t large_limit) {
+inline std::vector<double> sample(Reader& in, bool large, std::size_t short_limit,
+                                  std::size_t large_limit) {
     return large ? synthesise(in, in.size(large_limit)) : in.reals(in.size(short_limit));
 }
 

@@ -19,16 +19,20 @@ using namespace tessaline;
 
 // ------------------------------------------------------------ plain helpers
 
-bool all_finite(const std::vector<double>& v) { return std::all_of(v.begin(), v.end(), finite_value); }
+bool all_finite(const std::vector<double>& v) {
+    return std::all_of(v.begin(), v.end(), finite_value);
+}
 
 bool increasing(const std::vector<double>& v) {
-    return std::adjacent_find(v.begin(), v.end(), [](double a, double b) { return !(b > a); }) == v.end();
+    return std::adjacent_find(v.begin(), v.end(), [](double a, double b) { return !(b > a); }) ==
+           v.end();
 }
 
 // Cut points as the binding layer hands them to the core: finite, sorted
 // ascending, repeats merged (or, when `merge` is false, kept).
 std::vector<double> clean_cuts(std::vector<double> raw, bool merge = true) {
-    raw.erase(std::remove_if(raw.begin(), raw.end(), [](double v) { return !finite_value(v); }), raw.end());
+    raw.erase(std::remove_if(raw.begin(), raw.end(), [](double v) { return !finite_value(v); }),
+              raw.end());
     std::sort(raw.begin(), raw.end());
     if (merge) raw.erase(std::unique(raw.begin(), raw.end()), raw.end());
     return raw;
@@ -48,7 +52,8 @@ std::vector<std::size_t> bins_of(const std::vector<double>& x, const std::vector
     FUZZ_CHECK(bins.size() == x.size());
     std::vector<std::size_t> out(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
-        out[i] = std::isnan(x[i]) ? cuts.size() + 1 : std::lower_bound(cuts.begin(), cuts.end(), x[i]) - cuts.begin();
+        out[i] = std::isnan(x[i]) ? cuts.size() + 1
+                                  : std::lower_bound(cuts.begin(), cuts.end(), x[i]) - cuts.begin();
         FUZZ_CHECK(bins[i] == (std::isnan(x[i]) ? -1 : static_cast<int64_t>(out[i])));
     }
     return out;
@@ -59,8 +64,8 @@ std::vector<std::size_t> bins_of(const std::vector<double>& x, const std::vector
 // Records whose target is NaN are left out. (The exact representatives and
 // quartiles are re-derived by the unit tests; here they must stay in order.)
 template <typename Row, typename Y>
-void check_summary(const std::vector<Row>& rows, const std::vector<double>& x, const std::vector<Y>& y,
-                   const std::vector<double>& cuts) {
+void check_summary(const std::vector<Row>& rows, const std::vector<double>& x,
+                   const std::vector<Y>& y, const std::vector<double>& cuts) {
     const std::size_t m = cuts.size();
     const std::vector<std::size_t> bin = bins_of(x, cuts);
     std::vector<std::size_t> count(m + 2, 0), events(m + 2, 0);
@@ -74,11 +79,15 @@ void check_summary(const std::vector<Row>& rows, const std::vector<double>& x, c
     for (std::size_t b = 0; b < rows.size(); ++b) {
         const Row& r = rows[b];
         const bool inner = b <= m;
-        FUZZ_CHECK(inner ? same(r.left, b == 0 ? -kInf : cuts[b - 1]) && same(r.right, b == m ? kInf : cuts[b])
-                         : std::isnan(r.left) && std::isnan(r.right) && std::isnan(r.representative));
-        FUZZ_CHECK(r.count == count[b] && same(r.percentage, fraction(r.count, used)) && (count[b] > 0 || std::isnan(r.representative)));
+        FUZZ_CHECK(inner
+                       ? same(r.left, b == 0 ? -kInf : cuts[b - 1]) &&
+                             same(r.right, b == m ? kInf : cuts[b])
+                       : std::isnan(r.left) && std::isnan(r.right) && std::isnan(r.representative));
+        FUZZ_CHECK(r.count == count[b] && same(r.percentage, fraction(r.count, used)) &&
+                   (count[b] > 0 || std::isnan(r.representative)));
         if constexpr (std::is_same_v<Row, BinningSummary>) {
-            FUZZ_CHECK(r.c1 == events[b] && r.c0 + r.c1 == r.count && same(r.event_rate, fraction(r.c1, r.count)));
+            FUZZ_CHECK(r.c1 == events[b] && r.c0 + r.c1 == r.count &&
+                       same(r.event_rate, fraction(r.c1, r.count)));
         } else {
             FUZZ_CHECK(count[b] > 0 || (std::isnan(r.target_mean) && std::isnan(r.target_median)));
             FUZZ_CHECK(!(r.target_p25 > r.target_median) && !(r.target_median > r.target_p75));
@@ -99,7 +108,8 @@ void fuzz_assign_bins(Reader& in) {
 void fuzz_summaries(Reader& in) {
     const uint8_t mode = in.byte();
     const SummaryStatistic stat = mode & 1 ? SummaryStatistic::Mean : SummaryStatistic::Median;
-    const std::vector<double> x = mode >= 224 ? synthesise(in, 38000 + in.size(6000)) : in.reals(in.size(1024));
+    const std::vector<double> x =
+        mode >= 224 ? synthesise(in, 38000 + in.size(6000)) : in.reals(in.size(1024));
     const bool drawn = mode & 4 && !x.empty();
     std::vector<double> cuts = drawn ? std::vector<double>(in.size(400)) : in.reals(in.size(64));
     for (double& c : cuts) c = drawn ? x[(in.u64() >> 3) % x.size()] : c;
@@ -113,8 +123,9 @@ void fuzz_summaries(Reader& in) {
     std::vector<int> y(x.size());
     for (int& v : y) v = mode & 16 ? static_cast<int>(in.byte() & 1) : in.label();
     const bool labels_ok = std::all_of(y.begin(), y.end(), [](int v) { return v == 0 || v == 1; });
-    const auto rows = guarded(labels_ok ? nullptr : "binning: y debe contener solo 0 y 1",
-                              [&] { return summarize_binary(x.data(), y.data(), x.size(), cuts, stat); });
+    const auto rows = guarded(labels_ok ? nullptr : "binning: y debe contener solo 0 y 1", [&] {
+        return summarize_binary(x.data(), y.data(), x.size(), cuts, stat);
+    });
     if (rows) check_summary(*rows, x, y, cuts);
 }
 
@@ -123,16 +134,19 @@ void fuzz_summaries(Reader& in) {
 // PSI term as defined.
 void fuzz_distribution(Reader& in) {
     const uint8_t mode = in.byte();
-    static const double floors[] = {1e-12, 1e-6, 0.5, 1.0, 0.0, -1e-12, kNaN, kInf, 4.9e-324, 2.2250738585072014e-308};
+    static const double floors[] = {1e-12,  1e-6, 0.5,  1.0,      0.0,
+                                    -1e-12, kNaN, kInf, 4.9e-324, 2.2250738585072014e-308};
     const uint8_t e = in.byte();
     const double epsilon = e < 128 ? 1e-12 : e < 200 ? floors[e % 10] : in.real();
     const std::vector<double> raw = in.reals(in.size(64)), cuts = mode & 1 ? clean_cuts(raw) : raw;
     const std::vector<double> ref = sample(in, mode & 2, 1024, 20000);
     const std::vector<double> cur = sample(in, mode & 4, 1024, 20000);
-    const char* expected = ref.empty() || cur.empty() || !(epsilon > 0.0) || !finite_value(epsilon)
-                               ? "compare_distributions: muestras vacías o epsilon inválido"
-                           : all_finite(cuts) && increasing(cuts) ? nullptr
-                                                                  : "compare_distributions: splits deben ser finitos, crecientes y únicos";
+    const char* expected =
+        ref.empty() || cur.empty() || !(epsilon > 0.0) || !finite_value(epsilon)
+            ? "compare_distributions: muestras vacías o epsilon inválido"
+        : all_finite(cuts) && increasing(cuts)
+            ? nullptr
+            : "compare_distributions: splits deben ser finitos, crecientes y únicos";
     const auto result = guarded(expected, [&] {
         return compare_distributions(ref.data(), ref.size(), cur.data(), cur.size(), cuts, epsilon);
     });
@@ -146,14 +160,18 @@ void fuzz_distribution(Reader& in) {
     double cum_ref = 0.0, cum_cur = 0.0, psi = 0.0, ks = 0.0;
     for (std::size_t b = 0; b < bins.size(); ++b) {
         const PsiBin& r = bins[b];
-        const double p_ref = fraction(count_ref[b], ref.size()), p_cur = fraction(count_cur[b], cur.size());
+        const double p_ref = fraction(count_ref[b], ref.size()),
+                     p_cur = fraction(count_cur[b], cur.size());
         cum_ref += p_ref, cum_cur += p_cur;
-        const double term = (p_ref - p_cur) * std::log(std::max(epsilon, p_ref) / std::max(epsilon, p_cur));
-        FUZZ_CHECK(r.count_reference == count_ref[b] && r.count_current == count_cur[b] && same(r.proportion_reference, p_ref) &&
-                   same(r.proportion_current, p_cur) && same(r.cumulative_reference, cum_ref) && same(r.cumulative_current, cum_cur));
+        const double term =
+            (p_ref - p_cur) * std::log(std::max(epsilon, p_ref) / std::max(epsilon, p_cur));
+        FUZZ_CHECK(r.count_reference == count_ref[b] && r.count_current == count_cur[b] &&
+                   same(r.proportion_reference, p_ref) && same(r.proportion_current, p_cur) &&
+                   same(r.cumulative_reference, cum_ref) && same(r.cumulative_current, cum_cur));
         // A term is never negative; it stays finite unless the floor is so
         // small that the ratio of the floored shares overflows.
-        FUZZ_CHECK(same(r.psi_bin, term) && term >= 0.0 && (epsilon < std::numeric_limits<double>::min() || finite_value(term)));
+        FUZZ_CHECK(same(r.psi_bin, term) && term >= 0.0 &&
+                   (epsilon < std::numeric_limits<double>::min() || finite_value(term)));
         psi += term;
         ks = std::max(ks, std::fabs(cum_ref - cum_cur));
     }
@@ -177,10 +195,14 @@ void fuzz_splits(Reader& in) {
     const uint8_t mode = in.byte();
     std::size_t n_bins = in.size(5000);
     if (mode & 8) n_bins = 1 + in.size(2000);
-    std::vector<double> x = mode >= 224 ? synthesise(in, (mode >= 248 ? 170000 : 38000) + in.size(6000)) : in.reals(in.size(2048));
+    std::vector<double> x = mode >= 224
+                                ? synthesise(in, (mode >= 248 ? 170000 : 38000) + in.size(6000))
+                                : in.reals(in.size(2048));
     for (std::size_t i = 0; i < x.size() && mode >= 248; ++i) x[i] = i % 5 == 0 ? x[i] : kNaN;
     const std::vector<double> s = clean_cuts(x, false);
-    const char* expected = n_bins == 0 ? "binning: n_bins debe ser al menos 1" : s.empty() ? "binning: x no contiene valores finitos" : nullptr;
+    const char* expected = n_bins == 0 ? "binning: n_bins debe ser al menos 1"
+                           : s.empty() ? "binning: x no contiene valores finitos"
+                                       : nullptr;
     std::optional<std::vector<double>> cuts;
     if (mode % 4 < 2) {
         const WidthRange range = static_cast<WidthRange>(in.byte() % 3);
@@ -192,17 +214,22 @@ void fuzz_splits(Reader& in) {
         } else if (!expected && range == WidthRange::Iqr && !(finite_value(k) && k >= 0.0)) {
             expected = "binning: k debe ser finito y no negativo";
         }
-        cuts = guarded(expected, [&] { return equal_width_splits(x.data(), x.size(), n_bins, range, lq, uq, k); });
+        cuts = guarded(expected, [&] {
+            return equal_width_splits(x.data(), x.size(), n_bins, range, lq, uq, k);
+        });
     } else if (mode % 4 == 2) {
         cuts = guarded(expected, [&] { return quantile_splits(x.data(), x.size(), n_bins); });
-        if (cuts && !cuts->empty()) FUZZ_CHECK(cuts->front() >= s.front() && cuts->back() < s.back());
+        if (cuts && !cuts->empty())
+            FUZZ_CHECK(cuts->front() >= s.front() && cuts->back() < s.back());
     } else {
         cuts = guarded(all_finite(x) ? nullptr : "binning: los puntos de corte deben ser finitos",
                        [&] { return normalize_splits(x.data(), x.size()); });
         const std::vector<double> want = clean_cuts(x);
         if (cuts) FUZZ_CHECK(std::equal(cuts->begin(), cuts->end(), want.begin(), want.end()));
     }
-    if (cuts) FUZZ_CHECK(all_finite(*cuts) && increasing(*cuts) && (mode % 4 == 3 || cuts->size() < n_bins));
+    if (cuts)
+        FUZZ_CHECK(all_finite(*cuts) && increasing(*cuts) &&
+                   (mode % 4 == 3 || cuts->size() < n_bins));
 }
 
 // ----------------------------------------------------------------- scores
@@ -213,7 +240,8 @@ void fuzz_splits(Reader& in) {
 // ties one half).
 void fuzz_lorenz(Reader& in) {
     const uint8_t mode = in.byte();
-    const std::vector<double> x = mode & 1 ? synthesise(in, in.size(6000)) : in.reals(in.size(1024));
+    const std::vector<double> x =
+        mode & 1 ? synthesise(in, in.size(6000)) : in.reals(in.size(1024));
     std::vector<int> y(x.size());
     for (int& v : y) v = mode & 2 ? static_cast<int>(in.byte() & 1) : in.label();
     std::vector<std::pair<double, int>> kept;
@@ -225,13 +253,16 @@ void fuzz_lorenz(Reader& in) {
         kept.emplace_back(x[i], y[i] != 0);
         n[y[i] != 0] += 1.0;
     }
-    const auto curve = guarded(bad_label ? "lorenz_curve: y debe contener solo 0 y 1"
-                               : n[0] == 0.0 || n[1] == 0.0 ? "lorenz_curve: se necesitan ambas clases" : nullptr,
-                               [&] { return lorenz_curve(x.data(), y.data(), x.size()); });
+    const auto curve =
+        guarded(bad_label                    ? "lorenz_curve: y debe contener solo 0 y 1"
+                : n[0] == 0.0 || n[1] == 0.0 ? "lorenz_curve: se necesitan ambas clases"
+                                             : nullptr,
+                [&] { return lorenz_curve(x.data(), y.data(), x.size()); });
     if (!curve) return;
     // Each point carries the score of its group's first record in input order
     // (-0.0 and 0.0 are one score).
-    std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     const std::vector<LorenzPoint>& points = curve->points;
     std::size_t group = 0;
     double c[2] = {0.0, 0.0}, above = 0.0;
@@ -245,25 +276,33 @@ void fuzz_lorenz(Reader& in) {
         const LorenzPoint& p = points[group];
         FUZZ_CHECK(same(p.value, kept[i].first) && same(p.cumulative_non_event, c[0] / n[0]) &&
                    same(p.cumulative_event, c[1] / n[1]));
-        FUZZ_CHECK(group == 0 || (p.value > points[group - 1].value && p.cumulative_non_event >= points[group - 1].cumulative_non_event &&
-                                  p.cumulative_event >= points[group - 1].cumulative_event));
+        FUZZ_CHECK(group == 0 ||
+                   (p.value > points[group - 1].value &&
+                    p.cumulative_non_event >= points[group - 1].cumulative_non_event &&
+                    p.cumulative_event >= points[group - 1].cumulative_event));
     }
-    FUZZ_CHECK(group == points.size() && points.back().cumulative_non_event == 1.0 && points.back().cumulative_event == 1.0);
-    FUZZ_CHECK(std::fabs(curve->auc - above / (n[0] * n[1])) <= 1e-9 && curve->auc >= -1e-12 && curve->auc <= 1.0 + 1e-12);
+    FUZZ_CHECK(group == points.size() && points.back().cumulative_non_event == 1.0 &&
+               points.back().cumulative_event == 1.0);
+    FUZZ_CHECK(std::fabs(curve->auc - above / (n[0] * n[1])) <= 1e-9 && curve->auc >= -1e-12 &&
+               curve->auc <= 1.0 + 1e-12);
     FUZZ_CHECK(same(curve->gini, (curve->auc + curve->auc) - 1.0));
 }
 
 // Aggregation: each row's weights against the column values, standardised
 // (sample deviation) when asked and the rows are not all equal.
-void check_aggregate(const std::vector<double>& m, std::size_t n, std::size_t k, const std::vector<double>& values,
-                     bool standardize) {
-    const auto s = guarded(k == 0 ? "aggregate_membership: k debe ser positivo" : nullptr,
-                           [&] { return aggregate_membership(m.data(), n, k, values.data(), standardize); });
+void check_aggregate(const std::vector<double>& m, std::size_t n, std::size_t k,
+                     const std::vector<double>& values, bool standardize) {
+    const auto s = guarded(k == 0 ? "aggregate_membership: k debe ser positivo" : nullptr, [&] {
+        return aggregate_membership(m.data(), n, k, values.data(), standardize);
+    });
     if (!s) return;
     std::vector<double> want(n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) want[i] = std::inner_product(m.data() + i * k, m.data() + (i + 1) * k, values.data(), 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        want[i] = std::inner_product(m.data() + i * k, m.data() + (i + 1) * k, values.data(), 0.0);
     const double mean = std::accumulate(want.begin(), want.end(), 0.0) / static_cast<double>(n);
-    const double squares = std::accumulate(want.begin(), want.end(), 0.0, [&](double a, double v) { return a + (v - mean) * (v - mean); });
+    const double squares = std::accumulate(want.begin(), want.end(), 0.0, [&](double a, double v) {
+        return a + (v - mean) * (v - mean);
+    });
     const double sd = n < 2 ? 0.0 : std::sqrt(squares / static_cast<double>(n - 1));
     for (double& v : want) v = standardize && sd > 0.0 ? (v - mean) / sd : v;
     FUZZ_CHECK(same(*s, want));
@@ -283,17 +322,19 @@ void fuzz_membership(Reader& in) {
     const std::vector<double> raw = in.reals(in.size(40)), reps = mode & 4 ? clean_cuts(raw) : raw;
     const std::vector<double> x = sample(in, mode & 8, 1024, 5000);
     const std::size_t k = reps.size();
-    const auto m = guarded(k == 0                              ? "membership: faltan representantes"
-                           : k > 1 && !increasing(reps)        ? "membership: representantes deben ser crecientes y únicos"
-                           : k > 1 && !all_finite(reps)        ? "membership: representantes deben ser finitos"
-                                                               : nullptr,
-                           [&] { return membership_matrix(x.data(), x.size(), reps.data(), k); });
+    const auto m = guarded(
+        k == 0                       ? "membership: faltan representantes"
+        : k > 1 && !increasing(reps) ? "membership: representantes deben ser crecientes y únicos"
+        : k > 1 && !all_finite(reps) ? "membership: representantes deben ser finitos"
+                                     : nullptr,
+        [&] { return membership_matrix(x.data(), x.size(), reps.data(), k); });
     if (!m) return;
     FUZZ_CHECK(m->size() == x.size() * (k + 1));
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double* row = m->data() + i * (k + 1);
         if (std::isnan(x[i])) {
-            FUZZ_CHECK(std::all_of(row, row + k, [](double w) { return w == 0.0; }) && row[k] == 1.0);
+            FUZZ_CHECK(std::all_of(row, row + k, [](double w) { return w == 0.0; }) &&
+                       row[k] == 1.0);
             continue;
         }
         std::size_t first = k, last = 0;
@@ -301,10 +342,12 @@ void fuzz_membership(Reader& in) {
             FUZZ_CHECK(row[j] >= 0.0 && row[j] <= 1.0);
             if (row[j] != 0.0) first = std::min(first, j), last = std::max(last, j);
         }
-        FUZZ_CHECK(row[k] == 0.0 && first < k && last - first <= 1 && std::fabs(std::accumulate(row, row + k, 0.0) - 1.0) <= 1e-12);
+        FUZZ_CHECK(row[k] == 0.0 && first < k && last - first <= 1 &&
+                   std::fabs(std::accumulate(row, row + k, 0.0) - 1.0) <= 1e-12);
         if (k > 1) {
             FUZZ_CHECK(last == first || (reps[first] < x[i] && x[i] < reps[last]));
-            FUZZ_CHECK((x[i] > reps[0] || row[0] == 1.0) && (x[i] < reps[k - 1] || row[k - 1] == 1.0));
+            FUZZ_CHECK((x[i] > reps[0] || row[0] == 1.0) &&
+                       (x[i] < reps[k - 1] || row[k - 1] == 1.0));
         }
     }
     // Against one value per column, tamed to modest finite values when asked.
@@ -316,14 +359,17 @@ void fuzz_membership(Reader& in) {
 // -------------------------------------------------------------- supervised
 
 bool same_split(const SplitResult& a, const SplitResult& b) {
-    return a.found == b.found && a.has_candidate == b.has_candidate && a.idx == b.idx && same(a.pto, b.pto) &&
-           same(a.gain, b.gain) && same(a.cost_pos, b.cost_pos) && same(a.cost_struct, b.cost_struct) && same(a.cost, b.cost);
+    return a.found == b.found && a.has_candidate == b.has_candidate && a.idx == b.idx &&
+           same(a.pto, b.pto) && same(a.gain, b.gain) && same(a.cost_pos, b.cost_pos) &&
+           same(a.cost_struct, b.cost_struct) && same(a.cost, b.cost);
 }
 
 // A candidate lies at an inner row of the segment L..R and carries that
 // row's cut; without a candidate every figure keeps its empty value.
 bool sound(const SplitResult& r, const std::vector<Boundary>& B, std::size_t L, std::size_t R) {
-    return r.has_candidate ? r.idx > L && r.idx < R && R < B.size() && same(r.pto, B[r.idx].pto_corte) : same_split(r, SplitResult{});
+    return r.has_candidate
+               ? r.idx > L && r.idx < R && R < B.size() && same(r.pto, B[r.idx].pto_corte)
+               : same_split(r, SplitResult{});
 }
 
 bool same_log(const std::vector<SplitResult>& a, const std::vector<SplitResult>& b) {
@@ -359,7 +405,8 @@ void fuzz_segment(Reader& in) {
     if (mode & 16) R = std::numeric_limits<std::size_t>::max() - (mode >> 5);
     const Segment s = make_segment(B, L, R);
     const bool inside = L < R && R < B.size();
-    FUZZ_CHECK(s.L == L && s.R == R && s.c0_start == (inside ? B[L].c0 : 0) && s.c1_start == (inside ? B[L].c1 : 0));
+    FUZZ_CHECK(s.L == L && s.R == R && s.c0_start == (inside ? B[L].c0 : 0) &&
+               s.c1_start == (inside ? B[L].c1 : 0));
     FUZZ_CHECK(inside || (s.c0_seg == 0 && s.c1_seg == 0));
     const SplitResult r = evaluate_segment(B, s, p);
     FUZZ_CHECK(sound(r, B, L, R) && (!r.has_candidate || r.found == (r.gain > r.cost)));
@@ -383,14 +430,18 @@ void check_table(const SortedView& v, const std::vector<Boundary>& B) {
         }
         ++c[v.y[i] != 0];
     }
-    FUZZ_CHECK(row + 1 == B.size() && same(B.back().pto_corte, v.x[v.n - 1]) && B.back().c0 == c[0] && B.back().c1 == c[1]);
-    for (std::size_t i = 1; i < B.size(); ++i) FUZZ_CHECK(B[i].c0 >= B[i - 1].c0 && B[i].c1 >= B[i - 1].c1 && B[i].c0 + B[i].c1 > B[i - 1].c0 + B[i - 1].c1);
+    FUZZ_CHECK(row + 1 == B.size() && same(B.back().pto_corte, v.x[v.n - 1]) &&
+               B.back().c0 == c[0] && B.back().c1 == c[1]);
+    for (std::size_t i = 1; i < B.size(); ++i)
+        FUZZ_CHECK(B[i].c0 >= B[i - 1].c0 && B[i].c1 >= B[i - 1].c1 &&
+                   B[i].c0 + B[i].c1 > B[i - 1].c0 + B[i - 1].c1);
 }
 
 // The split log of a table: the root first, evaluated as a whole (a forced
 // first split accepts its candidate), candidates at inner rows, and at most
 // two more evaluations for every accepted split.
-void check_log(const std::vector<Boundary>& B, const TessalineParams& p, const std::vector<SplitResult>& log) {
+void check_log(const std::vector<Boundary>& B, const TessalineParams& p,
+               const std::vector<SplitResult>& log) {
     FUZZ_CHECK(log.empty() == (B.size() <= 2));
     if (log.empty()) return;
     SplitResult root = evaluate_segment(B, make_segment(B, 0, B.size() - 1), p);
@@ -412,8 +463,10 @@ void check_intervals(const std::vector<SummaryInterval>& s, const std::vector<Bo
     FUZZ_CHECK(s.front().left == -kInf && s.back().right == kInf);
     int64_t c0 = 0, c1 = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        const double p1 = s[i].total > 0 ? static_cast<double>(s[i].c1) / static_cast<double>(s[i].total) : 0.0;
-        FUZZ_CHECK((i == 0 || same(s[i].left, s[i - 1].right)) && s[i].total == s[i].c0 + s[i].c1 && same(s[i].p1, p1));
+        const double p1 =
+            s[i].total > 0 ? static_cast<double>(s[i].c1) / static_cast<double>(s[i].total) : 0.0;
+        FUZZ_CHECK((i == 0 || same(s[i].left, s[i - 1].right)) && s[i].total == s[i].c0 + s[i].c1 &&
+                   same(s[i].p1, p1));
         c0 += s[i].c0, c1 += s[i].c1;
     }
     FUZZ_CHECK(c0 == B.back().c0 && c1 == B.back().c1);
@@ -421,8 +474,8 @@ void check_intervals(const std::vector<SummaryInterval>& s, const std::vector<Bo
 
 // Every function that takes a view, on that view: its table, its log (the
 // same from each entry point) and the intervals of the full fit.
-std::vector<Boundary> check_view(const SortedView& view, const TessalineParams& p, std::vector<SplitResult>& log,
-                                 MdlpFullResult& full) {
+std::vector<Boundary> check_view(const SortedView& view, const TessalineParams& p,
+                                 std::vector<SplitResult>& log, MdlpFullResult& full) {
     const std::vector<Boundary> B = compute_boundaries(view);
     check_table(view, B);
     log = compute_splits(B, p);
@@ -440,55 +493,74 @@ std::vector<Boundary> check_view(const SortedView& view, const TessalineParams& 
 // worked through by the unit tests); then through every supervised entry
 // point: the raw ones fail exactly when preprocessing does and otherwise
 // agree with those on the prepared view.
-void check_pipeline(const std::vector<double>& x, const std::vector<double>& y, std::optional<double> value,
-                    double percentile, const TessalineParams& p, SummaryStatistic stat) {
+void check_pipeline(const std::vector<double>& x, const std::vector<double>& y,
+                    std::optional<double> value, double percentile, const TessalineParams& p,
+                    SummaryStatistic stat) {
     const std::size_t n = x.size();
     std::vector<double> y_kept;
-    for (std::size_t i = 0; i < n; ++i) if (finite_value(x[i]) && finite_value(y[i])) y_kept.push_back(y[i]);
-    const bool binary = std::all_of(y_kept.begin(), y_kept.end(), [](double v) { return v == 0.0 || v == 1.0; });
+    for (std::size_t i = 0; i < n; ++i)
+        if (finite_value(x[i]) && finite_value(y[i])) y_kept.push_back(y[i]);
+    const bool binary =
+        std::all_of(y_kept.begin(), y_kept.end(), [](double v) { return v == 0.0 || v == 1.0; });
     const bool bad_percentile = !binary && !value && !(percentile >= 0.0 && percentile <= 100.0);
-    const char* expected = bad_percentile ? "preprocess_data: percentile debe estar entre 0 y 100" : nullptr;
-    const auto r = guarded(expected, [&] { return preprocess_data(x.data(), y.data(), n, value, percentile); });
-    const auto raw_table = guarded(expected, [&] { return compute_boundaries_from_raw(x.data(), y.data(), n, value, percentile); });
-    const auto raw_log = guarded(expected, [&] { return fit_mdlp_from_raw(x.data(), y.data(), n, p, value, percentile); });
+    const char* expected =
+        bad_percentile ? "preprocess_data: percentile debe estar entre 0 y 100" : nullptr;
+    const auto r = guarded(
+        expected, [&] { return preprocess_data(x.data(), y.data(), n, value, percentile); });
+    const auto raw_table = guarded(expected, [&] {
+        return compute_boundaries_from_raw(x.data(), y.data(), n, value, percentile);
+    });
+    const auto raw_log = guarded(
+        expected, [&] { return fit_mdlp_from_raw(x.data(), y.data(), n, p, value, percentile); });
     const auto raw_full = guarded(expected, [&] {
         return fit_mdlp_full_from_raw(x.data(), y.data(), n, p, value, percentile, stat);
     });
     if (!r) return;
-    FUZZ_CHECK(r->n_input == n && r->n_used == y_kept.size() && r->x.size() == y_kept.size() && r->y.size() == y_kept.size() &&
-               r->n_used + r->n_missing_x + r->n_missing_y + r->n_missing_both + r->n_non_finite == n && r->target_was_binary == binary);
+    FUZZ_CHECK(r->n_input == n && r->n_used == y_kept.size() && r->x.size() == y_kept.size() &&
+               r->y.size() == y_kept.size() &&
+               r->n_used + r->n_missing_x + r->n_missing_y + r->n_missing_both + r->n_non_finite ==
+                   n &&
+               r->target_was_binary == binary);
     const auto [lo, hi] = std::minmax_element(y_kept.begin(), y_kept.end());
     const double t = r->threshold;
     FUZZ_CHECK(binary ? t == 0.0 : value ? same(t, *value) : *lo <= t && t <= *hi);
-    FUZZ_CHECK(r->missing_count == r->missing_c0 + r->missing_c1 && r->missing_count <= r->n_missing_x);
+    FUZZ_CHECK(r->missing_count == r->missing_c0 + r->missing_c1 &&
+               r->missing_count <= r->n_missing_x);
     for (std::size_t i = 0; i < r->x.size(); ++i) {
-        FUZZ_CHECK((r->y[i] == 0 || r->y[i] == 1) && (i == 0 || r->x[i - 1] < r->x[i] || (r->x[i - 1] == r->x[i] && r->y[i - 1] <= r->y[i])));
+        FUZZ_CHECK((r->y[i] == 0 || r->y[i] == 1) &&
+                   (i == 0 || r->x[i - 1] < r->x[i] ||
+                    (r->x[i - 1] == r->x[i] && r->y[i - 1] <= r->y[i])));
     }
 
     const SortedView view{r->x.data(), r->y.data(), r->x.size()};
     std::vector<SplitResult> log;
     MdlpFullResult full;
     const std::vector<Boundary> B = check_view(view, p, log, full);
-    FUZZ_CHECK(std::equal(B.begin(), B.end(), raw_table->begin(), raw_table->end(), [](const Boundary& a, const Boundary& b) {
-        return same(a.pto_corte, b.pto_corte) && a.c0 == b.c0 && a.c1 == b.c1;
-    }));
+    FUZZ_CHECK(std::equal(B.begin(), B.end(), raw_table->begin(), raw_table->end(),
+                          [](const Boundary& a, const Boundary& b) {
+                              return same(a.pto_corte, b.pto_corte) && a.c0 == b.c0 && a.c1 == b.c1;
+                          }));
     // On prepared data every inner cut separates its two values (lower <= cut
     // < upper), and it is their midpoint whenever that does.
     for (std::size_t row = 1; row + 1 < B.size(); ++row) {
         const std::size_t i = static_cast<std::size_t>(B[row].c0 + B[row].c1);
         FUZZ_CHECK(i >= 1 && i < view.n && B[row].pto_corte >= B[row - 1].pto_corte);
-        const double lower = view.x[i - 1], upper = view.x[i], cut = B[row].pto_corte, mid = (lower + upper) * 0.5;
-        FUZZ_CHECK(finite_value(cut) && lower <= cut && cut < upper && (!(lower < mid && mid < upper) || same(cut, mid)));
+        const double lower = view.x[i - 1], upper = view.x[i], cut = B[row].pto_corte,
+                     mid = (lower + upper) * 0.5;
+        FUZZ_CHECK(finite_value(cut) && lower <= cut && cut < upper &&
+                   (!(lower < mid && mid < upper) || same(cut, mid)));
     }
     const MdlpFullRawResult& f = *raw_full;
-    FUZZ_CHECK(same_log(log, *raw_log) && same_log(log, f.mdlp) && f.intervals.size() == full.summary.size());
+    FUZZ_CHECK(same_log(log, *raw_log) && same_log(log, f.mdlp) &&
+               f.intervals.size() == full.summary.size());
     check_intervals(f.intervals, B);
     // The intervals ascend, and each holds exactly the records left < x <= right.
     std::size_t start = 0;
     for (const SummaryInterval& s : full.summary) {
         std::size_t end = start;
         while (end < view.n && view.x[end] <= s.right) ++end;
-        FUZZ_CHECK(s.left < s.right && static_cast<int64_t>(end - start) == s.total && (start == end || view.x[start] > s.left));
+        FUZZ_CHECK(s.left < s.right && static_cast<int64_t>(end - start) == s.total &&
+                   (start == end || view.x[start] > s.left));
         start = end;
     }
     // The raw summary is the binary summary of the prepared records over the
@@ -503,19 +575,29 @@ void check_pipeline(const std::vector<double>& x, const std::vector<double>& y, 
     if (!f.intervals.empty()) check_summary(f.summary, xs, ys, cuts);
     FUZZ_CHECK(!f.intervals.empty() || f.summary.size() == (r->missing_count > 0 ? 1 : 0));
     FUZZ_CHECK(!f.intervals.empty() || f.summary.empty() ||
-               (f.summary[0].count == r->missing_count && f.summary[0].c0 == r->missing_c0 && f.summary[0].c1 == r->missing_c1));
-    FUZZ_CHECK(f.n_input == n && f.n_used == r->n_used && f.n_missing_x == r->n_missing_x && f.n_missing_y == r->n_missing_y &&
-               f.n_missing_both == r->n_missing_both && f.n_non_finite == r->n_non_finite && f.target_was_binary == binary && same(f.threshold, t));
+               (f.summary[0].count == r->missing_count && f.summary[0].c0 == r->missing_c0 &&
+                f.summary[0].c1 == r->missing_c1));
+    FUZZ_CHECK(f.n_input == n && f.n_used == r->n_used && f.n_missing_x == r->n_missing_x &&
+               f.n_missing_y == r->n_missing_y && f.n_missing_both == r->n_missing_both &&
+               f.n_non_finite == r->n_non_finite && f.target_was_binary == binary &&
+               same(f.threshold, t));
 }
 
 // Raw rows: short ones spelled out, or long synthesised ones above the
 // radix-sort threshold, whose target is made 0/1 when `binary`.
-std::pair<std::vector<double>, std::vector<double>> raw_rows(Reader& in, bool large, std::size_t base, std::size_t limit,
+std::pair<std::vector<double>, std::vector<double>> raw_rows(Reader& in, bool large,
+                                                             std::size_t base, std::size_t limit,
                                                              std::size_t short_limit, bool binary) {
     const std::size_t n = large ? base + in.size(limit) : 0;
-    std::vector<double> x = large ? synthesise(in, n) : in.reals(in.size(short_limit)), y = large ? synthesise(in, n) : x;
+    std::vector<double> x = large ? synthesise(in, n) : in.reals(in.size(short_limit)),
+                        y = large ? synthesise(in, n) : x;
     // Mostly 0/1 targets, so that the binary path is common.
-    for (double& v : y) v = large ? (std::isnan(v) || !binary ? v : v > 0 ? 1.0 : 0.0) : binary ? static_cast<double>(in.label() & 1) : in.real();
+    for (double& v : y)
+        v = large    ? (std::isnan(v) || !binary ? v
+                        : v > 0                  ? 1.0
+                                                 : 0.0)
+            : binary ? static_cast<double>(in.label() & 1)
+                     : in.real();
     return {x, y};
 }
 
@@ -571,7 +653,6 @@ void fuzz_pipeline(Reader& in) {
     const auto [x, y] = raw_rows(in, large, 500, 3000, 512, large == bool(mode & 32));
     check_pipeline(x, y, value, percentile, p, stat);
 }
-
 
 }  // namespace fuzz
 

@@ -4,6 +4,7 @@ folder of that part (native/, binning/, formats/, report/, spark/, engines/).
 The SQL engines are fixtures here: `engine` connects to the `dialect` a
 test is parametrized with (sql_engines.ENGINES), and `run` loads a frame
 as the table "applicants" there and gives a query's result as a frame."""
+
 import pathlib
 import sys
 
@@ -34,4 +35,5 @@ def run(engine, dialect):
     def run_query(query, frame):
         sql_engines.load(engine, dialect, frame)
         return sql_engines.query_frame(engine, query)
+
     return run_query

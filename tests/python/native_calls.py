@@ -1,5 +1,6 @@
 """One valid call of every array-taking function of _tessaline, the positions of
 its array arguments, and the comparison of results used across the suite."""
+
 import math
 import struct
 
@@ -26,12 +27,18 @@ CALLS = {
     "binning_transform": (t.binning_transform, [X4, [2.5]], [0, 1]),
     "binning_summary_binary": (t.binning_summary_binary, [X4, L4, [2.5]], [0, 1, 2]),
     "binning_summary_continuous": (t.binning_summary_continuous, [X4, Y4, [2.5]], [0, 1, 2]),
-    "compare_distributions_native": (t.compare_distributions_native, [X4, X4[::-1], [2.5]],
-                                     [0, 1, 2]),
+    "compare_distributions_native": (
+        t.compare_distributions_native,
+        [X4, X4[::-1], [2.5]],
+        [0, 1, 2],
+    ),
     "lorenz_curve_native": (t.lorenz_curve_native, [X4, L4], [0, 1]),
     "membership_native": (t.membership_native, [X4, [0.0, 5.0]], [0, 1]),
-    "aggregate_membership_native": (t.aggregate_membership_native,
-                                    [[[1.0, 0.0], [0.5, 0.5]], [1.0, 2.0]], [0, 1]),
+    "aggregate_membership_native": (
+        t.aggregate_membership_native,
+        [[[1.0, 0.0], [0.5, 0.5]], [1.0, 2.0]],
+        [0, 1],
+    ),
 }
 
 
@@ -49,9 +56,14 @@ def same(a, b):
     if isinstance(a, (list, tuple)):
         return type(a) is type(b) and len(a) == len(b) and all(map(same, a, b))
     if isinstance(a, np.ndarray):
-        return (isinstance(b, np.ndarray) and a.dtype == b.dtype and a.shape == b.shape
-                and a.tobytes() == b.tobytes())
+        return (
+            isinstance(b, np.ndarray)
+            and a.dtype == b.dtype
+            and a.shape == b.shape
+            and a.tobytes() == b.tobytes()
+        )
     if isinstance(a, float):
-        return isinstance(b, float) and (struct.pack("<d", a) == struct.pack("<d", b)
-                                         or (math.isnan(a) and math.isnan(b)))
+        return isinstance(b, float) and (
+            struct.pack("<d", a) == struct.pack("<d", b) or (math.isnan(a) and math.isnan(b))
+        )
     return type(a) is type(b) and a == b

@@ -2,6 +2,7 @@
 with ties, NaN, infinities and a special code; categories as strings (rare
 ones, missing ones), booleans with missing values and integer codes; a 0/1
 target with missing values, likelier an event where x0 is high."""
+
 import json
 
 import numpy as np
@@ -11,9 +12,13 @@ import pandas as pd
 # {code} names a column of integer codes, {0} and {2} numeric columns by
 # position (`options_for` names them after the data at hand).
 TABLE_OPTIONS = [
-    {"method": "optimal"}, {"method": "mdlp", "min_share": 0.05, "categorical": ["{code}"]},
+    {"method": "optimal"},
+    {"method": "mdlp", "min_share": 0.05, "categorical": ["{code}"]},
     {"method": "quantile", "n_bins": 5, "special_values": {"{2}": [-999.0]}},
-    {"method": "equal_width", "columns": {"{0}": {"method": "optimal", "special_values": [-999.0]}}},
+    {
+        "method": "equal_width",
+        "columns": {"{0}": {"method": "optimal", "special_values": [-999.0]}},
+    },
 ]
 
 

@@ -3,6 +3,7 @@ SQLite (the standard library) and DuckDB in-process, and a throwaway
 PostgreSQL server (Debian's postgresql package) started once per session in
 a temporary directory as an unprivileged user, reached on a local socket.
 Each loads a pandas frame as the table "applicants"."""
+
 import glob
 import os
 import shutil
@@ -28,8 +29,9 @@ def connect(dialect, server=None):
 
 def _pg_type(values):
     kind = values.dtype.kind
-    if kind == "b" or (kind == "O" and values.dropna().map(type).eq(bool).all()
-                       and values.notna().any()):
+    if kind == "b" or (
+        kind == "O" and values.dropna().map(type).eq(bool).all() and values.notna().any()
+    ):
         return "BOOLEAN"
     return {"f": "DOUBLE PRECISION", "i": "BIGINT", "u": "BIGINT"}.get(kind, "TEXT")
 
@@ -37,8 +39,11 @@ def _pg_type(values):
 def _pg_value(v, row, kind):
     # NaN of every other row of a column of doubles goes in as NULL, the
     # rest as PostgreSQL's NaN, so that both missing values are read.
-    if v is None or v is pd.NA or (isinstance(v, float) and v != v and (
-            row % 2 == 0 or kind != "DOUBLE PRECISION")):
+    if (
+        v is None
+        or v is pd.NA
+        or (isinstance(v, float) and v != v and (row % 2 == 0 or kind != "DOUBLE PRECISION"))
+    ):
         return None
     return v.item() if isinstance(v, np.generic) else v
 
@@ -57,14 +62,18 @@ def load(connection, dialect, frame):
         connection.execute("DROP VIEW IF EXISTS applicants; DROP TABLE IF EXISTS loaded")
         names = ", ".join(f'"{name}"' for name in frame.columns)
         kinds = [_pg_type(frame[name]) for name in frame.columns]
-        connection.execute("CREATE TABLE loaded (row_number BIGINT, " + ", ".join(
-            f'"{name}" {kind}' for name, kind in zip(frame.columns, kinds)) + ")")
+        connection.execute(
+            "CREATE TABLE loaded (row_number BIGINT, "
+            + ", ".join(f'"{name}" {kind}' for name, kind in zip(frame.columns, kinds))
+            + ")"
+        )
         columns = [frame[name].astype(object).tolist() for name in frame.columns]
         with connection.cursor().copy(f"COPY loaded (row_number, {names}) FROM STDIN") as copy:
             for row, values in enumerate(zip(*columns)):
                 copy.write_row([row, *(_pg_value(v, row, k) for v, k in zip(values, kinds))])
-        connection.execute(f"CREATE VIEW applicants AS SELECT {names} FROM loaded "
-                           "ORDER BY row_number")
+        connection.execute(
+            f"CREATE VIEW applicants AS SELECT {names} FROM loaded ORDER BY row_number"
+        )
     return connection
 
 
@@ -99,20 +108,41 @@ class PostgresServer:
             shutil.chown(self.dir, "nobody")
             self.as_user = ["runuser", "-u", "nobody", "--"]
         data = os.path.join(self.dir, "data")
-        self._run("initdb", "-D", data, "-U", "tessaline", "--auth=trust", "-E", "UTF8",
-                  "--locale=C.UTF-8")
-        self._run("pg_ctl", "-D", data, "-l", os.path.join(self.dir, "log"), "-w", "-o",
-                  f"-k {self.dir} -c listen_addresses='' -c fsync=off -c full_page_writes=off",
-                  "start")
+        self._run(
+            "initdb",
+            "-D",
+            data,
+            "-U",
+            "tessaline",
+            "--auth=trust",
+            "-E",
+            "UTF8",
+            "--locale=C.UTF-8",
+        )
+        self._run(
+            "pg_ctl",
+            "-D",
+            data,
+            "-l",
+            os.path.join(self.dir, "log"),
+            "-w",
+            "-o",
+            f"-k {self.dir} -c listen_addresses='' -c fsync=off -c full_page_writes=off",
+            "start",
+        )
 
     def _run(self, program, *args):
-        subprocess.run([*self.as_user, os.path.join(self.bin, program), *args], check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=self.dir)
+        subprocess.run(
+            [*self.as_user, os.path.join(self.bin, program), *args],
+            check=True,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            cwd=self.dir,
+        )
 
     def connect(self):
         psycopg = pytest.importorskip("psycopg")
-        return psycopg.connect(host=self.dir, user="tessaline", dbname="postgres",
-                               autocommit=True)
+        return psycopg.connect(host=self.dir, user="tessaline", dbname="postgres", autocommit=True)
 
     def stop(self):
         self._run("pg_ctl", "-D", os.path.join(self.dir, "data"), "-m", "fast", "-w", "stop")

@@ -1,6 +1,7 @@
 """Calibration per grade against SciPy and scikit-learn: the Jeffreys test
 is the Beta posterior's distribution function at the grade's PD, the
 binomial test SciPy's one-sided one, Hosmer-Lemeshow the chi-square tail."""
+
 import numpy as np
 import pytest
 from package_under_test import tessaline as tl
@@ -19,8 +20,11 @@ def sample(seed, n):
 def test_tests_per_grade_equal_scipy(seed, n, grades):
     pd, y = sample(seed, n)
     y[3] = np.nan  # left out
-    given = np.array(list("ABCDE"))[np.digitize(pd, [0.03, 0.06, 0.1, 0.2])] \
-        if grades == "letters" else None
+    given = (
+        np.array(list("ABCDE"))[np.digitize(pd, [0.03, 0.06, 0.1, 0.2])]
+        if grades == "letters"
+        else None
+    )
     result = tl.calibration(pd, y, grades=given, n_grades=grades if isinstance(grades, int) else 10)
     kept = ~np.isnan(y)
     table = result.table
@@ -43,8 +47,9 @@ def test_tests_per_grade_equal_scipy(seed, n, grades):
 
 
 def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
-    result = tl.calibration([0.0, 0.0, 0.5, 0.5, 0.2, 0.2], [0, 0, 1, 0, 0, 1],
-                            grades=[1, 1, 2, 2, 3, 3])
+    result = tl.calibration(
+        [0.0, 0.0, 0.5, 0.5, 0.2, 0.2], [0, 0, 1, 0, 0, 1], grades=[1, 1, 2, 2, 3, 3]
+    )
     assert result.hosmer_lemeshow == pytest.approx(0.0 + 0.0 + (1 - 0.4) ** 2 / (0.4 * 0.8))
     assert result.table["jeffreys_pvalue"][0] == 0.0
 

@@ -1,12 +1,13 @@
 """psi and gini: the native numbers in small result objects, their printing and
 their charts."""
+
 import math
 
 import numpy as np
 import pytest
+from package_under_test import tessaline as tl
 
 import _tessaline as t
-from package_under_test import tessaline as tl
 
 
 def test_psi_is_the_native_comparison_and_takes_a_tables_cuts():
@@ -19,20 +20,27 @@ def test_psi_is_the_native_comparison_and_takes_a_tables_cuts():
     rng = np.random.default_rng(1)
     reference, current = rng.normal(size=3000), rng.normal(0.3, 1.0, size=2000)
     current[:40] = np.nan
-    table = tl.quantile_binning(reference, (reference + rng.normal(size=3000) > 0.5) * 1.0, n_bins=5)
+    table = tl.quantile_binning(
+        reference, (reference + rng.normal(size=3000) > 0.5) * 1.0, n_bins=5
+    )
     result = tl.psi(reference, current, table, epsilon=1e-6)
-    assert result.psi == t.compare_distributions_native(reference, current, table.splits, 1e-6)["psi"]
+    assert (
+        result.psi == t.compare_distributions_native(reference, current, table.splits, 1e-6)["psi"]
+    )
     np.testing.assert_array_equal(result.splits, table.splits)
     assert len(result) == table.n_bins + 1 and result.labels[-1] == "missing"
     assert result["count_current"][-1] == 40
 
 
-@pytest.mark.parametrize("empty_bins, want", [
-    # Shares 1/2, 1/2 against 1, 0: the empty bin's share floored at 1e-12 ...
-    ("floor", 0.5 * math.log(2) + 0.5 * math.log(0.5 / 1e-12)),
-    # ... or counted as half a row of two, a share of 1/4.
-    ("half", 0.75 * math.log(2)),
-])
+@pytest.mark.parametrize(
+    "empty_bins, want",
+    [
+        # Shares 1/2, 1/2 against 1, 0: the empty bin's share floored at 1e-12 ...
+        ("floor", 0.5 * math.log(2) + 0.5 * math.log(0.5 / 1e-12)),
+        # ... or counted as half a row of two, a share of 1/4.
+        ("half", 0.75 * math.log(2)),
+    ],
+)
 def test_an_empty_bin_counts_by_the_rule_asked(empty_bins, want):
     result = tl.psi([1.0, 4.0], [1.0, 1.0], [2.5], empty_bins=empty_bins)
     assert result.psi == pytest.approx(want, rel=1e-15)
@@ -42,7 +50,8 @@ def test_an_empty_bin_counts_by_the_rule_asked(empty_bins, want):
 
 def test_psi_prints_its_reading():
     assert str(tl.psi([1.0, 2.0, 3.0], [1.0, 2.0, 3.0], [2.0])).startswith(
-        "PSI 0.0000 (stable), KS 0.0000")
+        "PSI 0.0000 (stable), KS 0.0000"
+    )
     shifted = tl.psi([1.0, 2.0, 3.0, 4.0], [4.0, 4.0, 4.0, 4.0], [2.5])
     assert "significant shift" in str(shifted) and "significant shift" in repr(shifted)
 
@@ -57,7 +66,8 @@ def test_gini_is_the_native_lorenz_curve():
     assert str(tl.gini([4.0, 3.0, 2.0, 1.0], [0, 1, 0, 1])) == (
         "Gini -0.5000 (AUC 0.2500) over 4 distinct score values (negative: events score lower; "
         "for a score where higher is good, the Gini is +0.5000: "
-        "tl.score_performance(score, y, higher_is='good'))")
+        "tl.score_performance(score, y, higher_is='good'))"
+    )
 
 
 def test_gini_leaves_out_missing_targets():
@@ -68,10 +78,12 @@ def test_charts():
     pytest.importorskip("matplotlib")
     from matplotlib.figure import Figure
 
-    table = tl.custom_binning([1.0, 2.0, 3.0, 4.0, 5.0, np.nan], [0, 0, 1, 0, 1, 1], [2.5], name="age")
+    table = tl.custom_binning(
+        [1.0, 2.0, 3.0, 4.0, 5.0, np.nan], [0, 0, 1, 0, 1, 1], [2.5], name="age"
+    )
     ax = table.plot(ax=Figure().subplots())
     assert [bar.get_height() for bar in ax.patches] == table["count"].tolist()
-    rates = [a for a in ax.figure.axes if a is not ax][0].get_lines()[0]
+    rates = next(a for a in ax.figure.axes if a is not ax).get_lines()[0]
     assert rates.get_ydata().tolist() == pytest.approx((100 * table["event_rate"]).tolist())
     assert [x.get_text() for x in ax.get_xticklabels()] == table.labels
     assert ax.get_title().startswith("age: IV ")

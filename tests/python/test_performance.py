@@ -1,6 +1,7 @@
 """Discrimination with uncertainty: DeLong's standard error and test against a
 direct implementation of the published formula (every event against every
 non-event), the KS p-value against SciPy's Kolmogorov law."""
+
 import math
 
 import numpy as np
@@ -12,12 +13,15 @@ from scipy import stats
 def direct_delong(scores, y):
     """AUCs and covariance from the pairwise kernel psi(X, Y) = [X > Y] + [X = Y] / 2."""
     events, non_events = scores[:, y == 1], scores[:, y == 0]
-    psi = [(e[:, None] > n[None, :]) + 0.5 * (e[:, None] == n[None, :])
-           for e, n in zip(events, non_events)]
+    psi = [
+        (e[:, None] > n[None, :]) + 0.5 * (e[:, None] == n[None, :])
+        for e, n in zip(events, non_events)
+    ]
     v10 = np.array([p.mean(axis=1) for p in psi])
     v01 = np.array([p.mean(axis=0) for p in psi])
-    return v10.mean(axis=1), (np.atleast_2d(np.cov(v10)) / v10.shape[1]
-                              + np.atleast_2d(np.cov(v01)) / v01.shape[1])
+    return v10.mean(axis=1), (
+        np.atleast_2d(np.cov(v10)) / v10.shape[1] + np.atleast_2d(np.cov(v01)) / v01.shape[1]
+    )
 
 
 def sample(seed, n, ties):

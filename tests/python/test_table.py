@@ -1,11 +1,11 @@
 """TableBinning: a whole table at once, from each input library, its ranking,
 selection, transform by column name, bad input, and the German credit check."""
+
 import itertools
 import pathlib
 
 import numpy as np
 import pytest
-
 from package_under_test import tessaline as tl
 
 pandas = pytest.importorskip("pandas")
@@ -26,9 +26,12 @@ def frame(n=3000, seed=5):
 @pytest.mark.parametrize("library", ["dict", "pandas", "polars", "pyarrow"])
 def test_every_library_gives_the_same_ranking_and_transform(library):
     data, bad = frame()
-    convert = {"dict": lambda d: d, "pandas": pandas.DataFrame,
-               "polars": lambda d: pytest.importorskip("polars").DataFrame(d),
-               "pyarrow": lambda d: pytest.importorskip("pyarrow").table(d)}[library]
+    convert = {
+        "dict": lambda d: d,
+        "pandas": pandas.DataFrame,
+        "polars": lambda d: pytest.importorskip("polars").DataFrame(d),
+        "pyarrow": lambda d: pytest.importorskip("pyarrow").table(d),
+    }[library]
     binning = tl.TableBinning(n_jobs=2).fit(convert(data), bad)
     ranked = [row.column for row in binning.summary]
     assert ranked[:2] == ["grade", "income"] and binning.selected == ["grade", "income"]
@@ -41,8 +44,9 @@ def test_every_library_gives_the_same_ranking_and_transform(library):
     # Columns are matched by name, in any order.
     shuffled = convert({k: data[k] for k in reversed(list(data))})
     out = binning.transform(shuffled, output="index")
-    np.testing.assert_array_equal(np.asarray(out["income"]),
-                                  binning.tables["income"].transform(data["income"]))
+    np.testing.assert_array_equal(
+        np.asarray(out["income"]), binning.tables["income"].transform(data["income"])
+    )
     labels = binning.transform(convert(data), output="label")
     assert set(np.asarray(labels["grade"]).tolist()) <= set(binning.tables["grade"].labels)
 
@@ -50,8 +54,13 @@ def test_every_library_gives_the_same_ranking_and_transform(library):
 def test_column_options_and_selection_rules():
     data, bad = frame()
     data["income"] = np.where(np.arange(bad.size) % 10 == 0, -999.0, data["income"])
-    binning = tl.TableBinning(top_n=1, columns={"income": {"special_values": [-999]},
-                                                "noise": {"method": "quantile", "n_bins": 4}})
+    binning = tl.TableBinning(
+        top_n=1,
+        columns={
+            "income": {"special_values": [-999]},
+            "noise": {"method": "quantile", "n_bins": 4},
+        },
+    )
     binning.fit(pandas.DataFrame({**data, "bad": bad}), "bad")
     assert binning.selected == ["grade"]
     assert binning.tables["income"].special_values == (-999.0,)
@@ -81,25 +90,38 @@ def test_a_low_default_sample_gets_bins_of_five_events_and_notes_thin_rows():
     assert by_name["few"].missing_share == 0.99 and not by_name["few"].keep
 
 
-@pytest.mark.parametrize("data, y, message", [
-    ({"a": np.array([])}, np.array([]), "no row with a known target"),
-    ({"a": np.arange(4.0)}, np.ones(4), "the target has one class only"),
-    ({"a": np.full(4, np.nan), "b": np.ones(4)}, np.array([0, 1, 0, 1]),
-     "no column could be binned: a: all values missing; b: a single value"),
-    ({"a": np.arange(4.0)}, np.arange(4), r"values found: 0, 1, 2, 3"),
-])
+@pytest.mark.parametrize(
+    "data, y, message",
+    [
+        ({"a": np.array([])}, np.array([]), "no row with a known target"),
+        ({"a": np.arange(4.0)}, np.ones(4), "the target has one class only"),
+        (
+            {"a": np.full(4, np.nan), "b": np.ones(4)},
+            np.array([0, 1, 0, 1]),
+            "no column could be binned: a: all values missing; b: a single value",
+        ),
+        ({"a": np.arange(4.0)}, np.arange(4), r"values found: 0, 1, 2, 3"),
+    ],
+)
 def test_bad_tables_are_clear_errors(data, y, message):
     with pytest.raises(ValueError, match=message):
         tl.TableBinning().fit(data, y)
 
 
-@pytest.mark.parametrize("option, value", [
-    ("columns", {"agee": {"max_bins": 3}}), ("categorical", ["agee"]), ("exclude", ["agee"]),
-    ("special_values", {"agee": [-999]}),
-])
+@pytest.mark.parametrize(
+    "option, value",
+    [
+        ("columns", {"agee": {"max_bins": 3}}),
+        ("categorical", ["agee"]),
+        ("exclude", ["agee"]),
+        ("special_values", {"agee": [-999]}),
+    ],
+)
 def test_an_option_for_a_column_not_in_the_data_is_an_error(option, value):
-    with pytest.raises(ValueError, match=f"^{option} names column.s. not in the data: 'agee'; "
-                       "the columns are age, y$"):
+    with pytest.raises(
+        ValueError,
+        match=f"^{option} names column.s. not in the data: 'agee'; the columns are age, y$",
+    ):
         tl.TableBinning(**{option: value}).fit({"age": np.arange(8.0), "y": np.arange(8) % 2}, "y")
 
 
@@ -121,12 +143,14 @@ def test_german_credit_all_attributes_reach_the_auc_of_the_peers():
     credit = pandas.read_csv(GERMAN)
     bad = (credit.pop("creditability") == "bad").to_numpy().astype(int)
     whole = tl.TableBinning(event=1).fit(credit, bad)
-    assert len(whole.tables) == 20 and whole.summary[0].column == \
-        "status_of_existing_checking_account"
+    assert (
+        len(whole.tables) == 20 and whole.summary[0].column == "status_of_existing_checking_account"
+    )
     aucs = []
     for seed in range(5):
-        train, test, y_train, y_test = train_test_split(credit, bad, test_size=0.3,
-                                                        stratify=bad, random_state=seed)
+        train, test, y_train, y_test = train_test_split(
+            credit, bad, test_size=0.3, stratify=bad, random_state=seed
+        )
         binning = tl.TableBinning().fit(train, y_train)
         model = LogisticRegression(max_iter=1000).fit(binning.transform(train), y_train)
         aucs.append(roc_auc_score(y_test, model.predict_proba(binning.transform(test))[:, 1]))
@@ -149,18 +173,27 @@ def test_edits_keep_the_summary_fresh_and_replay_after_a_refit_on_a_shifted_samp
     later["income"] = later["income"] + 0.1
     fresh = tl.TableBinning(method="quantile", n_bins=5).fit(later, bad_later)
     refit = binning.fit(later, bad_later, edits=binning)  # its own log, read before the refit
-    assert refit.not_replayed == {"income": [
-        f"edit 1 (remove_cut) no longer applies: {dropped:.10g} is not a cut point of this table"]}
+    assert refit.not_replayed == {
+        "income": [
+            f"edit 1 (remove_cut) no longer applies: {dropped:.10g} is not a cut point of this table"
+        ]
+    }
     assert list(refit.tables["income"].splits) == sorted([*fresh.tables["income"].splits, 0.25])
     assert refit.tables["grade"].n_bins == fresh.tables["grade"].n_bins - 1
     assert [(e.reason, e.author) for e in refit.edits["grade"]] == [("similar risk", None)]
 
 
-@pytest.mark.parametrize("edit, message", [
-    (lambda b: b.edit("nope", "merge", 0, 1), "column 'nope' is not binned; binned columns are "),
-    (lambda b: b.edit("income", "squash"), "operation must be one of with_cuts, add_cut, "),
-    (lambda b: b.edit("income", b.tables["grade"]), "an edited table for 'income' must bin "),
-])
+@pytest.mark.parametrize(
+    "edit, message",
+    [
+        (
+            lambda b: b.edit("nope", "merge", 0, 1),
+            "column 'nope' is not binned; binned columns are ",
+        ),
+        (lambda b: b.edit("income", "squash"), "operation must be one of with_cuts, add_cut, "),
+        (lambda b: b.edit("income", b.tables["grade"]), "an edited table for 'income' must bin "),
+    ],
+)
 def test_an_edit_of_a_table_binning_that_cannot_be_made_says_why(edit, message):
     data, bad = frame()
     with pytest.raises(ValueError, match=message):
@@ -169,17 +202,22 @@ def test_an_edit_of_a_table_binning_that_cannot_be_made_says_why(edit, message):
 
 def test_edits_given_as_operations_replay_and_name_what_does_not_apply():
     data, bad = frame()
-    edits = {"income": [("add_cut", 0.25, {"reason": "round"}), ("squash",)],
-             "gone": [("merge", 0, 1)]}
+    edits = {
+        "income": [("add_cut", 0.25, {"reason": "round"}), ("squash",)],
+        "gone": [("merge", 0, 1)],
+    }
     binning = tl.TableBinning().fit(data, bad, edits=edits)
     assert 0.25 in binning.tables["income"].splits
     assert binning.edits["income"][0].reason == "round"
     assert binning.not_replayed == {
-        "income": ["edit 2 (squash) no longer applies: an edit is an Edit of a log or a tuple "
-                   "of an operation (with_cuts, add_cut, remove_cut, move_cut, merge, split, "
-                   "move, send_unseen_to, add_special, remove_special) and its arguments, not "
-                   "('squash',)"],
-        "gone": ["the column is not binned in this fit"]}
+        "income": [
+            "edit 2 (squash) no longer applies: an edit is an Edit of a log or a tuple "
+            "of an operation (with_cuts, add_cut, remove_cut, move_cut, merge, split, "
+            "move, send_unseen_to, add_special, remove_special) and its arguments, not "
+            "('squash',)"
+        ],
+        "gone": ["the column is not binned in this fit"],
+    }
 
 
 def batch_frame(seed, n=400):
@@ -191,11 +229,21 @@ def batch_frame(seed, n=400):
         x[rng.random(n) < share] = value
     grade = rng.choice(["A", "B", "C", "rare"], n, p=[0.4, 0.3, 0.28, 0.02]).astype(object)
     grade[rng.random(n) < 0.05] = None
-    y = np.where(rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(x, posinf=9, neginf=-9) / 5 + 1)),
-                 "bad", "good").astype(object)
+    y = np.where(
+        rng.random(n) < 1 / (1 + np.exp(-np.nan_to_num(x, posinf=9, neginf=-9) / 5 + 1)),
+        "bad",
+        "good",
+    ).astype(object)
     y[rng.random(n) < 0.03] = None
-    return pandas.DataFrame({"x": x, "z": np.round(rng.normal(size=n), 2) + 0.0, "grade": grade,
-                             "code": rng.integers(1, 5, n), "y": y})
+    return pandas.DataFrame(
+        {
+            "x": x,
+            "z": np.round(rng.normal(size=n), 2) + 0.0,
+            "grade": grade,
+            "code": rng.integers(1, 5, n),
+            "y": y,
+        }
+    )
 
 
 hypothesis = pytest.importorskip("hypothesis")
@@ -203,19 +251,26 @@ st = hypothesis.strategies
 
 
 @hypothesis.settings(max_examples=20, deadline=None)
-@hypothesis.given(seed=st.integers(0, 2 ** 32 - 1),
-                  cuts=st.lists(st.integers(0, 400), min_size=8, max_size=8),
-                  missing_at=st.integers(0, 9),
-                  method=st.sampled_from(["optimal", "mdlp", "quantile", "equal_width"]))
+@hypothesis.given(
+    seed=st.integers(0, 2**32 - 1),
+    cuts=st.lists(st.integers(0, 400), min_size=8, max_size=8),
+    missing_at=st.integers(0, 9),
+    method=st.sampled_from(["optimal", "mdlp", "quantile", "equal_width"]),
+)
 def test_partial_fit_over_batches_equals_one_fit(seed, cuts, missing_at, method):
     rows = batch_frame(seed)
     bounds = [0, *sorted(cuts), len(rows)]
     parts = [rows.iloc[a:b] for a, b in itertools.pairwise(bounds)]
-    missing = pandas.DataFrame({"x": [np.nan] * 5, "z": np.nan, "grade": None, "code": np.nan,
-                                "y": None})
+    missing = pandas.DataFrame(
+        {"x": [np.nan] * 5, "z": np.nan, "grade": None, "code": np.nan, "y": None}
+    )
     parts.insert(missing_at, missing)  # ten batches, some empty, one of missing values only
-    options = {"event": "bad", "method": method, "categorical": ["code"],
-               "special_values": {"x": [-999.0]}}
+    options = {
+        "event": "bad",
+        "method": method,
+        "categorical": ["code"],
+        "special_values": {"x": [-999.0]},
+    }
     batched = tl.TableBinning(**options)
     for part in parts:
         assert batched.partial_fit(part, "y") is batched
@@ -225,14 +280,28 @@ def test_partial_fit_over_batches_equals_one_fit(seed, cuts, missing_at, method)
     assert batched.fit(rows, "y").to_dict() == tl.TableBinning(**options).fit(rows, "y").to_dict()
 
 
-@pytest.mark.parametrize("options, second, message", [
-    ({"percentile": 50}, None, r"partial_fit reads each batch's target alone: give a 0/1 target or "
-                               r"event=, not a threshold \(value=, percentile=\)"),
-    ({}, lambda d: d.drop(columns="z"), "a batch must have the columns of the first one "
-                                        r"\(x, z, grade, code, y\), not x, grade, code, y"),
-    ({}, lambda d: d.assign(x=d["x"].astype(str)), "column 'x' holds categories in this batch, "
-                                                   "not as in the first one"),
-])
+@pytest.mark.parametrize(
+    "options, second, message",
+    [
+        (
+            {"percentile": 50},
+            None,
+            r"partial_fit reads each batch's target alone: give a 0/1 target or "
+            r"event=, not a threshold \(value=, percentile=\)",
+        ),
+        (
+            {},
+            lambda d: d.drop(columns="z"),
+            "a batch must have the columns of the first one "
+            r"\(x, z, grade, code, y\), not x, grade, code, y",
+        ),
+        (
+            {},
+            lambda d: d.assign(x=d["x"].astype(str)),
+            "column 'x' holds categories in this batch, not as in the first one",
+        ),
+    ],
+)
 def test_partial_fit_refuses_what_batches_cannot_give(options, second, message):
     rows = batch_frame(1).assign(y=lambda d: (d["y"] == "bad").astype(float))
     binning = tl.TableBinning(**options)

@@ -2,6 +2,7 @@
 names, kinds, defaults and result type agree with the signature it prints, each
 result holds exactly the stub's keys and dtypes, an installation ships the stub,
 and mypy --strict accepts the package and catches a caller's misuse."""
+
 import ast
 import pathlib
 import re
@@ -11,23 +12,44 @@ import sys
 
 import numpy as np
 import pytest
-
-import _tessaline
 from native_calls import CALLS
 from package_under_test import PACKAGE_DIR, ROOT, subprocess_env
+
+import _tessaline
 
 STUB = ROOT / "bindings" / "_tessaline.pyi"
 NODES = ast.parse(STUB.read_text()).body
 FUNCTIONS = {n.name: n for n in NODES if isinstance(n, ast.FunctionDef)}
-TYPED_DICTS = {n.name: {s.target.id: ast.unparse(s.annotation) for s in n.body
-                        if isinstance(s, ast.AnnAssign)} for n in NODES if isinstance(n, ast.ClassDef)}
-KINDS = [("ArrayLike", "array"), ("_Int", "int"), ("SupportsInt", "int"), ("| None", "object"),
-         ("object", "object"), ("_Float", "float"), ("SupportsFloat", "float"), ("bool", "bool"),
-         ("str", "str")]
-PRINTED = {"_F64": "numpy.typing.NDArray[numpy.float64]",
-           "_I64": "numpy.typing.NDArray[numpy.int64]", "float": "float"}
-DTYPES = {"_F64": np.float64, "_I64": np.int64, "_I32": np.int32,
-          "npt.NDArray[np.bool_]": np.bool_, "float": float, "int": int, "bool": bool}
+TYPED_DICTS = {
+    n.name: {s.target.id: ast.unparse(s.annotation) for s in n.body if isinstance(s, ast.AnnAssign)}
+    for n in NODES
+    if isinstance(n, ast.ClassDef)
+}
+KINDS = [
+    ("ArrayLike", "array"),
+    ("_Int", "int"),
+    ("SupportsInt", "int"),
+    ("| None", "object"),
+    ("object", "object"),
+    ("_Float", "float"),
+    ("SupportsFloat", "float"),
+    ("bool", "bool"),
+    ("str", "str"),
+]
+PRINTED = {
+    "_F64": "numpy.typing.NDArray[numpy.float64]",
+    "_I64": "numpy.typing.NDArray[numpy.int64]",
+    "float": "float",
+}
+DTYPES = {
+    "_F64": np.float64,
+    "_I64": np.int64,
+    "_I32": np.int32,
+    "npt.NDArray[np.bool_]": np.bool_,
+    "float": float,
+    "int": int,
+    "bool": bool,
+}
 
 
 def kind(annotation):
@@ -36,7 +58,9 @@ def kind(annotation):
 
 def printed_signature(name):
     """(name, kind, default) of each argument and the result, from the docstring."""
-    match = re.fullmatch(rf"{name}\((.*)\) -> (.*)", getattr(_tessaline, name).__doc__.splitlines()[0])
+    match = re.fullmatch(
+        rf"{name}\((.*)\) -> (.*)", getattr(_tessaline, name).__doc__.splitlines()[0]
+    )
     params = []
     for part in re.split(r", (?=\w+: )", match.group(1)):
         head, has_default, default = part.partition(" = ")
@@ -51,10 +75,13 @@ def test_stub_signature_agrees_with_the_printed_one(name):
     node = FUNCTIONS[name]
     positional = node.args.posonlyargs + node.args.args
     defaults = ["-"] * (len(positional) - len(node.args.defaults)) + [
-        ast.literal_eval(d) for d in node.args.defaults]
+        ast.literal_eval(d) for d in node.args.defaults
+    ]
     result = ast.unparse(node.returns)
-    assert ([(a.arg, kind(ast.unparse(a.annotation)), d) for a, d in zip(positional, defaults)],
-            PRINTED.get(result, "dict" if result in TYPED_DICTS else result)) == printed_signature(name)
+    assert (
+        [(a.arg, kind(ast.unparse(a.annotation)), d) for a, d in zip(positional, defaults)],
+        PRINTED.get(result, "dict" if result in TYPED_DICTS else result),
+    ) == printed_signature(name)
     # suma's arguments have no names at run time: positional only in the stub too.
     assert (len(node.args.posonlyargs) > 0) == (name == "suma")
     assert not node.args.kwonlyargs and node.args.vararg is None and node.args.kwarg is None
@@ -102,8 +129,10 @@ _tessaline.binning_transform([1.0], splitz=[0.5])  # line 12: no such argument
 """
 
 
-@pytest.mark.skipif(subprocess.run([sys.executable, "-c", "import mypy"]).returncode != 0,
-                    reason="mypy is not installed (it is pinned in requirements.txt)")
+@pytest.mark.skipif(
+    subprocess.run([sys.executable, "-c", "import mypy"]).returncode != 0,
+    reason="mypy is not installed (it is pinned in requirements.txt)",
+)
 def test_mypy_strict_accepts_the_package_and_catches_misuse(tmp_path):
     # One run over one caller: mypy follows its imports into a copy of the
     # package (an installed one would be checked silently) and into the stub.
@@ -114,7 +143,10 @@ def test_mypy_strict_accepts_the_package_and_catches_misuse(tmp_path):
     (src / "caller.py").write_text(CALLER)
     run = subprocess.run(
         [sys.executable, "-m", "mypy", "--config-file", str(ROOT / "pyproject.toml"), "caller.py"],
-        cwd=src, capture_output=True, text=True,
-        env=subprocess_env(MYPYPATH=str(stubs), MYPY_CACHE_DIR=str(tmp_path / "cache")))
+        cwd=src,
+        capture_output=True,
+        text=True,
+        env=subprocess_env(MYPYPATH=str(stubs), MYPY_CACHE_DIR=str(tmp_path / "cache")),
+    )
     errors = [line.split(":")[:2] for line in run.stdout.splitlines() if ": error:" in line]
     assert errors == [["caller.py", "11"], ["caller.py", "12"]], run.stdout + run.stderr

@@ -24,7 +24,7 @@ namespace tessaline {
 struct PreprocessResult {
     std::vector<double> x;
     std::vector<int32_t> y;
-    std::size_t missing_count = 0;   // x NaN, y finite and giving a label
+    std::size_t missing_count = 0;  // x NaN, y finite and giving a label
     std::size_t missing_c0 = 0;
     std::size_t missing_c1 = 0;
     std::size_t n_input = 0;
@@ -222,8 +222,7 @@ TESSALINE_API std::vector<SplitResult> fit_mdlp_from_raw(const double* x, const 
 // MDLP segmentation: final intervals, from sorted data or from raw data.
 TESSALINE_API MdlpFullResult mdlp_full(const SortedView& view, const TessalineParams& params);
 TESSALINE_API MdlpFullRawResult fit_mdlp_full_from_raw(const double* x, const double* y,
-                                                       std::size_t n,
-                                                       const TessalineParams& params,
+                                                       std::size_t n, const TessalineParams& params,
                                                        std::optional<double> value,
                                                        double percentile,
                                                        SummaryStatistic representative);
@@ -231,8 +230,8 @@ TESSALINE_API MdlpFullRawResult fit_mdlp_full_from_raw(const double* x, const do
 // Unsupervised binning: cut-point generation.
 TESSALINE_API std::vector<double> equal_width_splits(const double* x, std::size_t n,
                                                      std::size_t n_bins, WidthRange range,
-                                                     double lower_quantile,
-                                                     double upper_quantile, double k);
+                                                     double lower_quantile, double upper_quantile,
+                                                     double k);
 TESSALINE_API std::vector<double> quantile_splits(const double* x, std::size_t n,
                                                   std::size_t n_bins);
 TESSALINE_API std::vector<double> normalize_splits(const double* splits, std::size_t n);
@@ -259,8 +258,7 @@ TESSALINE_API SummaryStatistic parse_summary_statistic(const std::string& s);
 
 // Distribution diagnostics: PSI and KS between two samples over given cuts.
 TESSALINE_API DistributionComparison compare_distributions(const double* reference,
-                                                           std::size_t n_ref,
-                                                           const double* current,
+                                                           std::size_t n_ref, const double* current,
                                                            std::size_t n_cur,
                                                            const std::vector<double>& splits,
                                                            double epsilon);
@@ -273,8 +271,7 @@ TESSALINE_API LorenzSummary lorenz_curve_into(const double* x, const int* y, std
 
 // Distribution diagnostics: soft membership in ordered representatives.
 TESSALINE_API std::vector<double> membership_matrix(const double* x, std::size_t n,
-                                                    const double* representatives,
-                                                    std::size_t k);
+                                                    const double* representatives, std::size_t k);
 // The same matrix written straight into the buffer that allocate(rows, width)
 // returns, called once after the representatives pass their checks.
 TESSALINE_API void membership_matrix_into(
@@ -284,14 +281,13 @@ TESSALINE_API std::vector<double> aggregate_membership(const double* membership,
                                                        std::size_t k, const double* values,
                                                        bool standardize);
 
-
 // Categorical variables. A category is an integer code in [0, k); code -1
 // marks a missing value. Labels are 1.0 (event), 0.0 (non-event) or NaN (the
 // target is missing: the row is left out and counted).
 struct CategoryCounts {
-    std::vector<int64_t> c0;   // non-events per code
-    std::vector<int64_t> c1;   // events per code
-    int64_t missing_c0 = 0;    // rows with code -1, by class
+    std::vector<int64_t> c0;  // non-events per code
+    std::vector<int64_t> c1;  // events per code
+    int64_t missing_c0 = 0;   // rows with code -1, by class
     int64_t missing_c1 = 0;
     int64_t n_missing_target = 0;
 };
@@ -338,8 +334,15 @@ struct OptimalBinningConstraints {
 // them holds too few rows, events or non-events, there are more segments than
 // max_bins, or no grouping around them follows the trend.
 enum class OptimalBinningStatus {
-    optimal, min_events_not_met, min_non_events_not_met, single_class,
-    fixed_min_bin_share, fixed_min_events, fixed_min_non_events, fixed_max_bins, fixed_trend
+    optimal,
+    min_events_not_met,
+    min_non_events_not_met,
+    single_class,
+    fixed_min_bin_share,
+    fixed_min_events,
+    fixed_min_non_events,
+    fixed_max_bins,
+    fixed_trend
 };
 
 // WoE and IV of one group (a zero class count counts 0.5 in its own group).
@@ -370,7 +373,8 @@ struct OptimalBinning {
 
 // WoE and IV of a group with counts c0, c1 out of column totals total_c0, total_c1.
 TESSALINE_API GroupWoe group_woe(double c0, double c1, double total_c0, double total_c1);
-// Best grouping; ties go to fewer groups, then the earliest last cut, then the earliest cut before it.
+// Best grouping; ties go to fewer groups, then the earliest last cut, then the earliest cut before
+// it.
 TESSALINE_API OptimalBinning optimal_binning(const double* c0, const double* c1,
                                              std::size_t n_prebins,
                                              const OptimalBinningConstraints& constraints);
@@ -425,9 +429,9 @@ TESSALINE_API std::vector<BinningSummary> summarize_binary_from_counts(
     const std::vector<double>& splits, SummaryStatistic stat);
 // Comparison from the rows of each sample per bin: k + 2 counts for k cut
 // points, the last for NaN.
-TESSALINE_API DistributionComparison compare_distributions_from_counts(
-    const int64_t* count_ref, const int64_t* count_cur, const std::vector<double>& splits,
-    double epsilon);
+TESSALINE_API DistributionComparison
+compare_distributions_from_counts(const int64_t* count_ref, const int64_t* count_cur,
+                                  const std::vector<double>& splits, double epsilon);
 // Lorenz curve from the scores counted by distinct value (non-events in c0,
 // events in c1).
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);

@@ -1,5 +1,6 @@
 """Turning what analysts hold (lists, NumPy arrays, pandas Series, nullable
 pandas columns) into the flat float64 and int32 arrays the native module reads."""
+
 from __future__ import annotations
 
 import types
@@ -20,8 +21,10 @@ IntArray = npt.NDArray[np.int64]
 # polars, pyarrow), in lower case.
 _TIME_TYPES = ("datetime", "date", "timestamp", "time", "duration", "timedelta")
 # Why a column of dates, times or durations is not binned, in any engine.
-TIMES_REFUSED = ("the column holds dates or times, whose numbers depend on their unit: convert "
-                 "it to a number first (days since a reference date, or a number of months, say)")
+TIMES_REFUSED = (
+    "the column holds dates or times, whose numbers depend on their unit: convert "
+    "it to a number first (days since a reference date, or a number of months, say)"
+)
 
 
 def dtype_of(values: Any) -> Any:
@@ -41,8 +44,11 @@ def holds_times(values: Any) -> bool:
 
 def _missing_object(value: Any) -> bool:
     """None, a float NaN or pandas' NA."""
-    return value is None or (isinstance(value, float) and value != value) or \
-        type(value).__name__ == "NAType"
+    return (
+        value is None
+        or (isinstance(value, float) and value != value)
+        or type(value).__name__ == "NAType"
+    )
 
 
 def holds_decimals(values: Any) -> bool:
@@ -61,7 +67,8 @@ def holds_decimals(values: Any) -> bool:
     # The first present value settles a column of strings at once.
     first = next((v for v in objects if not _missing_object(v)), None)
     return isinstance(first, Decimal) and all(
-        isinstance(v, Decimal) or _missing_object(v) for v in objects.tolist())
+        isinstance(v, Decimal) or _missing_object(v) for v in objects.tolist()
+    )
 
 
 def as_float_array(values: Any) -> FloatArray:
@@ -90,8 +97,11 @@ def as_float_array(values: Any) -> FloatArray:
             # pyarrow's own cast of a decimal to float64 can miss the nearest
             # float by one unit in the last place; its text parses to it.
             values = values.cast(pyarrow.string())
-        return np.ravel(np.asarray(values.cast(pyarrow.float64()).to_numpy(zero_copy_only=False),
-                                   dtype=np.float64))
+        return np.ravel(
+            np.asarray(
+                values.cast(pyarrow.float64()).to_numpy(zero_copy_only=False), dtype=np.float64
+            )
+        )
     to_numpy = getattr(values, "to_numpy", None)
     if to_numpy is not None:
         # pandas Series, Index and extension arrays: their own conversion knows

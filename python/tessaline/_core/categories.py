@@ -3,6 +3,7 @@ text shown in tables) and a code, the position of that name in ascending name
 order; a missing value gets code -1. Strings, booleans, integer codes, pandas
 ``category`` columns, pyarrow arrays, polars Series and masked arrays are read
 without a round trip through Python objects where the library allows it."""
+
 from __future__ import annotations
 
 from dataclasses import dataclass
@@ -19,8 +20,8 @@ CodeArray = npt.NDArray[np.int64]
 
 @dataclass(frozen=True)
 class Encoded:
-    codes: CodeArray        # one per row, -1 for a missing value
-    names: list[str]        # ascending; codes index into it
+    codes: CodeArray  # one per row, -1 for a missing value
+    names: list[str]  # ascending; codes index into it
 
 
 def category_name(value: Any) -> str:
@@ -72,8 +73,9 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
                 raw, uniques = pandas.factorize(array, use_na_sentinel=True)
             except TypeError:
                 odd = next(v for v in array.tolist() if not _is_category_value(v))
-                raise TypeError(f"a category argument must be a string or a number, not "
-                                f"{type(odd).__name__}") from None
+                raise TypeError(
+                    f"a category argument must be a string or a number, not {type(odd).__name__}"
+                ) from None
             raw = raw.astype(np.int64)
             if missing is not None:
                 raw[missing] = -1
@@ -102,15 +104,22 @@ def encode(values: Any) -> Encoded:
 
         encoded = values.dictionary_encode()
         if isinstance(encoded, pa.ChunkedArray):
-            encoded = encoded.combine_chunks() if encoded.num_chunks else pa.array(
-                [], type=pa.dictionary(pa.int32(), values.type))
+            encoded = (
+                encoded.combine_chunks()
+                if encoded.num_chunks
+                else pa.array([], type=pa.dictionary(pa.int32(), values.type))
+            )
         indices = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
         return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
     to_numpy = getattr(values, "to_numpy", None)
     if to_numpy is not None:
         # pandas (object, string, nullable boolean) and polars Series.
-        return _encode_numpy(np.asarray(to_numpy(), dtype=object)
-                             if _is_nullable(values) else np.asarray(to_numpy()), None)
+        return _encode_numpy(
+            np.asarray(to_numpy(), dtype=object)
+            if _is_nullable(values)
+            else np.asarray(to_numpy()),
+            None,
+        )
     return _encode_numpy(np.asarray(values), None)
 
 

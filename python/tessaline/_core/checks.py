@@ -4,6 +4,7 @@ and with the value given. (The native module's messages are Spanish and name
 its internals.) A value of the wrong kind is a TypeError, a value out of its
 range a ValueError; each check returns the value in the form the native call
 takes."""
+
 from __future__ import annotations
 
 import math
@@ -21,8 +22,10 @@ SHOWN_VALUES = 10
 def shown(values: npt.ArrayLike) -> str:
     """The first values of an array as a message names them."""
     values = np.ravel(values).tolist()
-    items = [format(float(v), "g") if isinstance(v, numbers.Real) else repr(v)
-             for v in values[:SHOWN_VALUES]]
+    items = [
+        format(float(v), "g") if isinstance(v, numbers.Real) else repr(v)
+        for v in values[:SHOWN_VALUES]
+    ]
     return "[" + ", ".join(items) + (", ...]" if len(values) > SHOWN_VALUES else "]")
 
 
@@ -39,8 +42,9 @@ def is_number(value: Any) -> bool:
     return isinstance(value, numbers.Real) and not isinstance(value, (bool, np.bool_))
 
 
-def whole_number(name: str, value: Any, minimum: int | None = None,
-                 maximum: int | None = None) -> int:
+def whole_number(
+    name: str, value: Any, minimum: int | None = None, maximum: int | None = None
+) -> int:
     """`value` as an int, when it is an integer (not a bool, not a float) in range."""
     message = f"{name} must be a whole number{_range(minimum, maximum)}, not {value!r}"
     if not isinstance(value, numbers.Integral) or isinstance(value, (bool, np.bool_)):
@@ -51,8 +55,14 @@ def whole_number(name: str, value: Any, minimum: int | None = None,
     return number
 
 
-def real_number(name: str, value: Any, minimum: float | None = None,
-                maximum: float | None = None, *, above: float | None = None) -> float:
+def real_number(
+    name: str,
+    value: Any,
+    minimum: float | None = None,
+    maximum: float | None = None,
+    *,
+    above: float | None = None,
+) -> float:
     """`value` as a float, when it is a finite number in range (`above`: strictly)."""
     bounded = minimum is not None and maximum is not None
     limits = f" above {above:g}" if above is not None else _range(minimum, maximum)
@@ -60,9 +70,12 @@ def real_number(name: str, value: Any, minimum: float | None = None,
     if not is_number(value):
         raise TypeError(message)
     number = float(value)
-    if (not math.isfinite(number) or (minimum is not None and number < minimum)
-            or (maximum is not None and number > maximum)
-            or (above is not None and not number > above)):
+    if (
+        not math.isfinite(number)
+        or (minimum is not None and number < minimum)
+        or (maximum is not None and number > maximum)
+        or (above is not None and not number > above)
+    ):
         raise ValueError(message)
     return number
 
@@ -84,8 +97,9 @@ def same_length(*named: tuple[str, Any]) -> None:
     sizes = [np.size(array) for _, array in named]
     if len(set(sizes)) > 1:
         names = " and ".join(n for n, _ in named)
-        raise ValueError(f"{names} must be the same length, not "
-                         f"{' and '.join(str(s) for s in sizes)}")
+        raise ValueError(
+            f"{names} must be the same length, not {' and '.join(str(s) for s in sizes)}"
+        )
 
 
 def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:

@@ -7,6 +7,7 @@ The incomplete gamma and beta functions use the classic power series and
 Lentz's continued fraction, each where it converges fast, to about 1e-15
 relative for the moderate parameters of a validation (up to some million rows).
 """
+
 from __future__ import annotations
 
 import math
@@ -76,8 +77,9 @@ def beta_cdf(x: float, a: float, b: float) -> float:
         return 1.0
     if x > (a + 1.0) / (a + b + 2.0):
         return 1.0 - beta_cdf(1.0 - x, b, a)
-    log_front = (a * math.log(x) + b * math.log1p(-x) + math.lgamma(a + b) - math.lgamma(a)
-                 - math.lgamma(b))
+    log_front = (
+        a * math.log(x) + b * math.log1p(-x) + math.lgamma(a + b) - math.lgamma(a) - math.lgamma(b)
+    )
 
     def term(i: int) -> tuple[float, float]:
         m = i // 2
@@ -103,8 +105,9 @@ def kolmogorov_sf(x: float) -> float:
     if x <= 0.0:
         return 1.0
     if x < 1.0:  # the series of the distribution function converges fast here
-        v = math.pi ** 2 / (8.0 * x * x)
-        total = sum(math.exp(-(2 * k - 1) ** 2 * v) for k in range(1, 20))
+        v = math.pi**2 / (8.0 * x * x)
+        total = sum(math.exp(-((2 * k - 1) ** 2) * v) for k in range(1, 20))
         return 1.0 - math.sqrt(2.0 * math.pi) / x * total
-    return 2.0 * math.fsum((-1.0 if k % 2 == 0 else 1.0) * math.exp(-2.0 * k * k * x * x)
-                           for k in range(1, 40))
+    return 2.0 * math.fsum(
+        (-1.0 if k % 2 == 0 else 1.0) * math.exp(-2.0 * k * k * x * x) for k in range(1, 40)
+    )

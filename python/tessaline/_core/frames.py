@@ -2,6 +2,7 @@
 pyarrow Tables and dicts of arrays, each read through its own interface
 (never converted through another library), and whether a column holds
 categories or numbers."""
+
 from __future__ import annotations
 
 from collections import Counter
@@ -13,8 +14,19 @@ import numpy as np
 from .arrays import holds_decimals
 
 # dtype names (pandas, polars, pyarrow) of columns read as categories.
-_CATEGORICAL_TYPES = ("category", "string", "str", "boolean", "bool", "utf8", "large_string",
-                      "large_utf8", "categorical", "enum", "dictionary")
+_CATEGORICAL_TYPES = (
+    "category",
+    "string",
+    "str",
+    "boolean",
+    "bool",
+    "utf8",
+    "large_string",
+    "large_utf8",
+    "categorical",
+    "enum",
+    "dictionary",
+)
 
 
 def _library(data: Any) -> str:
@@ -32,12 +44,16 @@ def column_names(data: Any) -> list[str]:
     elif _library(data) in ("pandas", "polars") and hasattr(data, "columns"):
         names = [str(n) for n in data.columns]
     else:
-        raise TypeError("expected a pandas or polars DataFrame, a pyarrow Table or a dict of "
-                        f"arrays, not {type(data).__name__}")
+        raise TypeError(
+            "expected a pandas or polars DataFrame, a pyarrow Table or a dict of "
+            f"arrays, not {type(data).__name__}"
+        )
     if len(set(names)) < len(names):
         repeated = [n for n, times in Counter(names).items() if times > 1]
-        raise ValueError(f"the table has more than one column named "
-                         f"{', '.join(map(repr, repeated))}: rename them apart")
+        raise ValueError(
+            f"the table has more than one column named "
+            f"{', '.join(map(repr, repeated))}: rename them apart"
+        )
     return names
 
 
@@ -105,8 +121,13 @@ def is_categorical(values: Any) -> bool:
     if isinstance(kind, str) and kind in "OSUb":
         return True
     text = str(dtype).lower()
-    return any(text == t or text.startswith(t + "[") or text.startswith(t + "(")
-               or text.startswith(t + "<") for t in _CATEGORICAL_TYPES)
+    return any(
+        text == t
+        or text.startswith(t + "[")
+        or text.startswith(t + "(")
+        or text.startswith(t + "<")
+        for t in _CATEGORICAL_TYPES
+    )
 
 
 def like_input(data: Any, columns: dict[str, Any]) -> Any:
@@ -128,8 +149,14 @@ def take_rows(data: Any, rows: Any) -> Any:
     """The rows at the positions `rows` of a table, in the table's own form."""
     positions = np.asarray(rows, dtype=np.int64)
     if isinstance(data, Mapping):
-        return {key: (values.take(positions) if hasattr(values, "take") and not isinstance(
-            values, np.ndarray) else np.asarray(values)[positions]) for key, values in data.items()}
+        return {
+            key: (
+                values.take(positions)
+                if hasattr(values, "take") and not isinstance(values, np.ndarray)
+                else np.asarray(values)[positions]
+            )
+            for key, values in data.items()
+        }
     library = _library(data)
     if library == "pandas":
         return data.iloc[positions]

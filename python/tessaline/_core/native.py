@@ -2,6 +2,7 @@
 specified functions) and `tessaline._native` (the package's own kernels)
 goes through here, with its arguments named, so that no other module passes
 eight positional arguments or knows which module holds a kernel."""
+
 from __future__ import annotations
 
 import sys
@@ -30,23 +31,52 @@ NO_SPLITS.setflags(write=False)
 
 
 # -- the specified functions, on rows ------------------------------------------------
-def mdlp_full_raw(x: FloatArray, y: FloatArray, *, minobs: int, monotonicity: int,
-                  mono_dir: int, alpha_pos: float, beta_struct: float, force_first_split: bool,
-                  value: float | None, percentile: float, representative: str
-                  ) -> Mapping[str, Any]:
+def mdlp_full_raw(
+    x: FloatArray,
+    y: FloatArray,
+    *,
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    value: float | None,
+    percentile: float,
+    representative: str,
+) -> Mapping[str, Any]:
     """Preprocessing, MDLP search and summary of `x` against `y` in one call."""
     result: Mapping[str, Any] = _tessaline.mdlp_full_raw(
-        x, y, minobs, monotonicity, mono_dir, alpha_pos, beta_struct, force_first_split,
-        value, percentile, representative)
+        x,
+        y,
+        minobs,
+        monotonicity,
+        mono_dir,
+        alpha_pos,
+        beta_struct,
+        force_first_split,
+        value,
+        percentile,
+        representative,
+    )
     return result
 
 
-def binning_splits(x: FloatArray, *, method: str, n_bins: int = 10, range: str = "full",
-                   lower_quantile: float = 0.0, upper_quantile: float = 1.0, k: float = 0.0,
-                   custom_splits: npt.ArrayLike = NO_SPLITS) -> FloatArray:
+def binning_splits(
+    x: FloatArray,
+    *,
+    method: str,
+    n_bins: int = 10,
+    range: str = "full",
+    lower_quantile: float = 0.0,
+    upper_quantile: float = 1.0,
+    k: float = 0.0,
+    custom_splits: npt.ArrayLike = NO_SPLITS,
+) -> FloatArray:
     """Cut points of `x` by an unsupervised rule ("quantile", "equal_width", "custom")."""
-    return _tessaline.binning_splits(x, method, n_bins, range, lower_quantile, upper_quantile,
-                                     k, custom_splits)
+    return _tessaline.binning_splits(
+        x, method, n_bins, range, lower_quantile, upper_quantile, k, custom_splits
+    )
 
 
 def binning_transform(x: FloatArray, splits: npt.ArrayLike) -> IntArray:
@@ -54,18 +84,21 @@ def binning_transform(x: FloatArray, splits: npt.ArrayLike) -> IntArray:
     return _tessaline.binning_transform(x, splits)
 
 
-def summary_binary(x: FloatArray, labels: npt.NDArray[np.int32], splits: npt.ArrayLike,
-                   representative: str) -> Mapping[str, Any]:
+def summary_binary(
+    x: FloatArray, labels: npt.NDArray[np.int32], splits: npt.ArrayLike, representative: str
+) -> Mapping[str, Any]:
     """Per-interval counts, event rates and representatives of 0/1 labelled rows."""
     result: Mapping[str, Any] = _tessaline.binning_summary_binary(x, labels, splits, representative)
     return result
 
 
-def compare_distributions(reference: FloatArray, current: FloatArray, splits: npt.ArrayLike,
-                          epsilon: float) -> Mapping[str, Any]:
+def compare_distributions(
+    reference: FloatArray, current: FloatArray, splits: npt.ArrayLike, epsilon: float
+) -> Mapping[str, Any]:
     """PSI and KS of two samples over the cut points."""
     result: Mapping[str, Any] = _tessaline.compare_distributions_native(
-        reference, current, splits, epsilon)
+        reference, current, splits, epsilon
+    )
     return result
 
 
@@ -95,8 +128,7 @@ def boundary_cuts(counts: CountsIn) -> FloatArray:
 
 def quantile_splits(counts: CountsIn, n_bins: int) -> FloatArray:
     """Quantile cut points of rows counted by value."""
-    return _native.quantile_splits_from_counts(counts["value"], counts["c0"], counts["c1"],
-                                               n_bins)
+    return _native.quantile_splits_from_counts(counts["value"], counts["c0"], counts["c1"], n_bins)
 
 
 def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
@@ -104,52 +136,96 @@ def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
     return float(_native.percentile_from_counts(value, count, q))
 
 
-def summary_from_counts(counts: CountsIn, *, missing_c0: int, missing_c1: int,
-                        splits: npt.ArrayLike, representative: str) -> dict[str, Any]:
+def summary_from_counts(
+    counts: CountsIn,
+    *,
+    missing_c0: int,
+    missing_c1: int,
+    splits: npt.ArrayLike,
+    representative: str,
+) -> dict[str, Any]:
     """`summary_binary` of rows counted by value, with the missing-value row's counts."""
     result: dict[str, Any] = _native.summary_binary_from_counts(
-        counts["value"], counts["c0"], counts["c1"], missing_c0, missing_c1, splits,
-        representative)
+        counts["value"], counts["c0"], counts["c1"], missing_c0, missing_c1, splits, representative
+    )
     return result
 
 
-def mdlp_from_counts(counts: CountsIn, counters: Mapping[str, Any], *, minobs: int,
-                     monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
-                     force_first_split: bool, representative: str) -> dict[str, Any]:
+def mdlp_from_counts(
+    counts: CountsIn,
+    counters: Mapping[str, Any],
+    *,
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    representative: str,
+) -> dict[str, Any]:
     """`mdlp_full_raw` of rows counted by value, with the column's row counters."""
     result: dict[str, Any] = _native.mdlp_full_from_counts(
-        counts["value"], counts["c0"], counts["c1"], dict(counters), minobs, monotonicity,
-        mono_dir, alpha_pos, beta_struct, force_first_split, representative)
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        dict(counters),
+        minobs,
+        monotonicity,
+        mono_dir,
+        alpha_pos,
+        beta_struct,
+        force_first_split,
+        representative,
+    )
     return result
 
 
-def optimal_grouping(c0: FloatArray, c1: FloatArray, *, max_bins: int, min_bin_share: float,
-                     min_events: float, min_non_events: float, trend: str,
-                     max_pvalue: float = 1.0,
-                     fixed_starts: npt.ArrayLike = ()) -> dict[str, Any]:
+def optimal_grouping(
+    c0: FloatArray,
+    c1: FloatArray,
+    *,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float,
+    min_non_events: float,
+    trend: str,
+    max_pvalue: float = 1.0,
+    fixed_starts: npt.ArrayLike = (),
+) -> dict[str, Any]:
     """The contiguous grouping of largest IV of pre-bins under the limits
     (neighbouring groups' p-value of equal event rates at most `max_pvalue`),
     a group beginning at each of the `fixed_starts` pre-bins; when none meets
     them, "message" names the limit and "broken_segment" the segment between
     fixed starts that breaks it."""
     result: dict[str, Any] = _native.optimal_binning(
-        c0, c1, max_bins, min_bin_share, min_events, min_non_events, trend, max_pvalue,
-        np.asarray(fixed_starts, dtype=np.int64))
+        c0,
+        c1,
+        max_bins,
+        min_bin_share,
+        min_events,
+        min_non_events,
+        trend,
+        max_pvalue,
+        np.asarray(fixed_starts, dtype=np.int64),
+    )
     return result
 
 
 def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
     """`lorenz_curve` of scores counted by value."""
-    result: dict[str, Any] = _native.lorenz_curve_from_counts(counts["value"], counts["c0"],
-                                                              counts["c1"])
+    result: dict[str, Any] = _native.lorenz_curve_from_counts(
+        counts["value"], counts["c0"], counts["c1"]
+    )
     return result
 
 
-def compare_from_counts(reference: npt.ArrayLike, current: npt.ArrayLike, splits: npt.ArrayLike,
-                        epsilon: float) -> dict[str, Any]:
+def compare_from_counts(
+    reference: npt.ArrayLike, current: npt.ArrayLike, splits: npt.ArrayLike, epsilon: float
+) -> dict[str, Any]:
     """`compare_distributions` of two samples counted per bin."""
     result: dict[str, Any] = _native.compare_distributions_from_counts(
-        reference, current, splits, epsilon)
+        reference, current, splits, epsilon
+    )
     return result
 
 

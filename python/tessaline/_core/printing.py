@@ -1,4 +1,5 @@
 """Labels and plain-text tables shared by the result objects and the report."""
+
 from __future__ import annotations
 
 import math

@@ -1,5 +1,6 @@
 """A one-line progress bar for long fits, redrawn in place on a terminal:
 the report's and `TableBinning(progress=...)`'s."""
+
 from __future__ import annotations
 
 import sys
@@ -43,8 +44,9 @@ class Progress:
         self.stream.flush()
 
 
-def progress_bar(progress: bool | None, steps: int, stream: TextIO | None = None
-                 ) -> Progress | None:
+def progress_bar(
+    progress: bool | None, steps: int, stream: TextIO | None = None
+) -> Progress | None:
     """The bar of `steps` steps on `stream` (standard error) when `progress`
     is True, or when it is None and the stream is a terminal and there are
     `PROGRESS_FROM` steps or more; None otherwise."""

@@ -1,6 +1,7 @@
 """What the exporters and charts need to know of a model, as small
 protocols, so that `formats/` and `plots/` read a model without importing
 its class (the classes call down into them, never the reverse)."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping
@@ -57,9 +58,9 @@ class PrintedTable(Protocol):
     """A table as printed: title, header, cells."""
 
     @property
-    def HEADER(self) -> tuple[str, ...]: ...  # noqa: N802  (the class constant it reads)
+    def HEADER(self) -> tuple[str, ...]: ...
     @property
-    def TEXT_COLUMNS(self) -> tuple[int, ...]: ...  # noqa: N802
+    def TEXT_COLUMNS(self) -> tuple[int, ...]: ...
 
     def title(self) -> str: ...
     def rows(self) -> list[list[str]]: ...
@@ -106,4 +107,3 @@ class ScoreCurves(Protocol):
     def flagged_events(self) -> FloatArray: ...
     @property
     def flagged_non_events(self) -> FloatArray: ...
-

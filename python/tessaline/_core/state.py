@@ -9,6 +9,7 @@ state of another layout (another release's slots or attributes) is refused
 when it is loaded, with the reason, rather than loading into an object that
 fails later on a missing attribute. A state without the number is one this
 release wrote before it was stored: it loads when its layout is this one."""
+
 from __future__ import annotations
 
 import types
@@ -30,14 +31,17 @@ def _readonly(value: Any) -> Any:
     return value
 
 
-def checked_state(cls: type, state: Any, required: set[str],
-                  allowed: set[str] | None = None) -> dict[str, Any]:
+def checked_state(
+    cls: type, state: Any, required: set[str], allowed: set[str] | None = None
+) -> dict[str, Any]:
     """The fields of a pickled state of `cls` without its layout number, once
     the number is this release's (or absent) and the fields hold every one of
     `required` (and no other than `allowed`, when given)."""
     if not isinstance(state, dict):
-        raise StateError(f"cannot load this {cls.__name__}: its pickled state is a "
-                         f"{type(state).__name__}, not the fields of an object")
+        raise StateError(
+            f"cannot load this {cls.__name__}: its pickled state is a "
+            f"{type(state).__name__}, not the fields of an object"
+        )
     fields = dict(state)
     version = fields.pop(VERSION_KEY, None)
     absent = sorted(required - set(fields))
@@ -50,7 +54,8 @@ def checked_state(cls: type, state: Any, required: set[str],
             f"{'; lacks ' + ', '.join(absent) if absent else ''}"
             f"{'; has unknown ' + ', '.join(unknown) if unknown else ''}). "
             "Load it with the release that wrote it and keep it as JSON (to_json), "
-            "which any release reads, or fit it again")
+            "which any release reads, or fit it again"
+        )
     return fields
 
 
@@ -70,8 +75,11 @@ class SlotState:
             if hasattr(self, slot):
                 value = getattr(self, slot)
                 # A read-only mapping is stored as a tagged plain dict.
-                state[slot] = (("mapping", dict(value))
-                               if isinstance(value, types.MappingProxyType) else ("value", value))
+                state[slot] = (
+                    ("mapping", dict(value))
+                    if isinstance(value, types.MappingProxyType)
+                    else ("value", value)
+                )
         return state
 
     # Slots added to a layout after states were stored without them, and the

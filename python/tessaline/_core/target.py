@@ -1,6 +1,7 @@
 """The target as analysts hold it turned into event flags: 1.0 for an event,
 0.0 for a non-event, NaN for a missing target (those rows are left out and
 counted by the binning)."""
+
 from __future__ import annotations
 
 from typing import Any
@@ -54,8 +55,10 @@ def _event_of_value(y: Any, event: Any, in_rows: bool = True) -> FloatArray:
     encoded = categories.encode(y)
     wanted = categories.category_name(event)
     if wanted not in encoded.names and in_rows:
-        raise TargetError(f"no row of the target holds the event value {wanted!r} "
-                          f"(values found: {_shown(encoded.names)})")
+        raise TargetError(
+            f"no row of the target holds the event value {wanted!r} "
+            f"(values found: {_shown(encoded.names)})"
+        )
     table = np.array([name == wanted for name in encoded.names], dtype=np.float64)
     return native.lookup(encoded.codes, table, np.nan)
 
@@ -65,8 +68,7 @@ def check_threshold(value: Any, percentile: Any) -> None:
     when given, is a number."""
     if value is not None and not checks.is_number(value):
         raise TargetError(f"value must be a number (the threshold of the target), not {value!r}")
-    if percentile is not None and not (checks.is_number(percentile)
-                                       and 0.0 <= percentile <= 100.0):
+    if percentile is not None and not (checks.is_number(percentile) and 0.0 <= percentile <= 100.0):
         raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
 
 
@@ -82,7 +84,11 @@ def threshold(ys: FloatArray, value: float | None, percentile: float | None) -> 
 
 
 def event_flags(
-    y: Any, *, event: Any = None, value: float | None = None, percentile: float | None = None,
+    y: Any,
+    *,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
     event_in_rows: bool = True,
 ) -> FloatArray:
     """1.0 / 0.0 / NaN per row of `y`.
@@ -115,9 +121,11 @@ def not_binary(names: list[str]) -> TargetError:
     `SHOWN_VALUES` + 1 are enough)."""
     if not names:
         return TargetError("the target has no value")
-    return TargetError(f"the target is not 0/1 (values found: {_shown(names)}): give event= "
-                       "(the value of an event), or value= or percentile= (a threshold of a "
-                       "numeric target)")
+    return TargetError(
+        f"the target is not 0/1 (values found: {_shown(names)}): give event= "
+        "(the value of an event), or value= or percentile= (a threshold of a "
+        "numeric target)"
+    )
 
 
 def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
@@ -129,12 +137,14 @@ def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]
     kept = ~np.isnan(scores) & ~np.isnan(ys)
     scores, ys = scores[kept], ys[kept]
     if not np.all((ys == 0.0) | (ys == 1.0)):
-        raise TargetError(f"y must hold only 0 and 1 (1 = event), not "
-                          f"{checks.shown(np.unique(ys))}")
+        raise TargetError(
+            f"y must hold only 0 and 1 (1 = event), not {checks.shown(np.unique(ys))}"
+        )
     events = int(np.count_nonzero(ys))
     if events in (0, ys.size):
-        held = ("no row" if ys.size == 0 else "only events (1)" if events else
-                "only non-events (0)")
-        raise TargetError(f"y must hold both events (1) and non-events (0) among the rows with "
-                          f"a score, not {held}")
+        held = "no row" if ys.size == 0 else "only events (1)" if events else "only non-events (0)"
+        raise TargetError(
+            f"y must hold both events (1) and non-events (0) among the rows with "
+            f"a score, not {held}"
+        )
     return scores, ys.astype(np.int32)

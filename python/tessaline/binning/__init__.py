@@ -1,11 +1,20 @@
 """The binning of one variable against a binary target, from its rows or
 from counts merged elsewhere: numeric (MDLP, optimal, quantile, equal width,
 custom cut points) and categorical, each giving a `BinningTable`."""
+
 from .categorical import categorical_binning
 from .grouped import grouped_binning
 from .numeric import custom_binning, equal_width_binning, mdlp_binning, quantile_binning
 from .optimal import optimal_binning
 from .table import BinningTable
 
-__all__ = ["BinningTable", "categorical_binning", "custom_binning", "equal_width_binning",
-           "grouped_binning", "mdlp_binning", "optimal_binning", "quantile_binning"]
+__all__ = [
+    "BinningTable",
+    "categorical_binning",
+    "custom_binning",
+    "equal_width_binning",
+    "grouped_binning",
+    "mdlp_binning",
+    "optimal_binning",
+    "quantile_binning",
+]

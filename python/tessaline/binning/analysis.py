@@ -15,6 +15,7 @@ the events in each row with the share of the non-events, every row taken::
     Hellinger = sqrt(sum((sqrt(e_i) - sqrt(n_i))^2) / 2)
     HHI = sum(s_i^2),  s_i the row's share of all rows
 """
+
 from __future__ import annotations
 
 import math
@@ -30,6 +31,7 @@ from .._core import native, printing
 @dataclass(frozen=True)
 class NeighbourTest:
     """The test of equal event rates between bin `first` and the next one."""
+
     first: int
     labels: tuple[str, str]
     statistic: float
@@ -41,6 +43,7 @@ class BinAnalysis:
     """Tests between neighbouring bins and the table's spread statistics (see
     the module); `max_pvalue` is the largest p-value between neighbours
     (NaN with fewer than two bins)."""
+
     tests: tuple[NeighbourTest, ...]
     js_divergence: float
     hellinger: float
@@ -52,11 +55,20 @@ class BinAnalysis:
         return max((t.pvalue for t in self.tests), default=math.nan)
 
     def __str__(self) -> str:
-        rows = [[f"{t.first} | {t.first + 1}", f"{t.labels[0]} | {t.labels[1]}",
-                 printing.fixed(t.statistic, 3), _pvalue(t.pvalue)] for t in self.tests]
+        rows = [
+            [
+                f"{t.first} | {t.first + 1}",
+                f"{t.labels[0]} | {t.labels[1]}",
+                printing.fixed(t.statistic, 3),
+                _pvalue(t.pvalue),
+            ]
+            for t in self.tests
+        ]
         table = printing.text_table(("bins", "intervals", "chi-square", "p-value"), rows, (0, 1))
-        return (f"Jensen-Shannon {self.js_divergence:.4f}, Hellinger {self.hellinger:.4f}, "
-                f"HHI {self.hhi:.4f} (normalised {self.hhi_normalised:.4f})\n" + table)
+        return (
+            f"Jensen-Shannon {self.js_divergence:.4f}, Hellinger {self.hellinger:.4f}, "
+            f"HHI {self.hhi:.4f} (normalised {self.hhi_normalised:.4f})\n" + table
+        )
 
 
 def _pvalue(p: float) -> str:
@@ -73,22 +85,27 @@ def _relative_entropy(p: npt.NDArray[np.float64], q: npt.NDArray[np.float64]) ->
     return float(np.sum(p[held] * np.log(p[held] / q[held])))
 
 
-def bin_analysis(c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int,
-                 labels: Sequence[str]) -> BinAnalysis:
+def bin_analysis(
+    c0: npt.ArrayLike, c1: npt.ArrayLike, n_bins: int, labels: Sequence[str]
+) -> BinAnalysis:
     """The analysis of a table whose rows hold `c0` non-events and `c1`
     events, the first `n_bins` of them its ordered bins, labelled `labels`."""
     non_events = np.asarray(c0, dtype=np.float64)
     events = np.asarray(c1, dtype=np.float64)
     tested = native.neighbour_rate_tests(non_events[:n_bins], events[:n_bins])
-    tests = tuple(NeighbourTest(i, (labels[i], labels[i + 1]), float(s), float(p))
-                  for i, (s, p) in enumerate(zip(tested["statistic"], tested["pvalue"])))
+    tests = tuple(
+        NeighbourTest(i, (labels[i], labels[i + 1]), float(s), float(p))
+        for i, (s, p) in enumerate(zip(tested["statistic"], tested["pvalue"]))
+    )
     e, n = _shares(events), _shares(non_events)
     middle = (e + n) / 2
     shares = _shares(events + non_events)
-    hhi = float(np.sum(shares ** 2))
+    hhi = float(np.sum(shares**2))
     k = shares.size
     return BinAnalysis(
         tests=tests,
         js_divergence=(_relative_entropy(e, middle) + _relative_entropy(n, middle)) / 2,
         hellinger=math.sqrt(float(np.sum((np.sqrt(e) - np.sqrt(n)) ** 2)) / 2),
-        hhi=hhi, hhi_normalised=(hhi - 1 / k) / (1 - 1 / k) if k > 1 else math.nan)
+        hhi=hhi,
+        hhi_normalised=(hhi - 1 / k) / (1 - 1 / k) if k > 1 else math.nan,
+    )

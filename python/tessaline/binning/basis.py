@@ -5,6 +5,7 @@ points, groups or special values. A table rebuilt here is, bit for bit, the
 one a fresh fit with the same cut points (`custom_binning`) or groups
 (`grouped_binning`) gives on the rows: the counts path of the core rebuilds
 every summary exactly. No numerics here: the summaries are the core's."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -34,6 +35,7 @@ class EditBasis:
     (ascending), the pooled ones included. `representative` is how the rows
     of an interval were summarised; `limits` are the limits of the fit's
     search, which a re-optimisation around fixed cuts keeps."""
+
     c0: npt.NDArray[np.int64]
     c1: npt.NDArray[np.int64]
     value: npt.NDArray[np.float64] = field(default_factory=lambda: np.empty(0))
@@ -49,15 +51,20 @@ class EditBasis:
         return {"value": self.value, "c0": self.c0, "c1": self.c1}
 
 
-def numeric_basis(counts: Mapping[str, Any], representative: str,
-                  limits: Mapping[str, Any] | None = None) -> EditBasis:
+def numeric_basis(
+    counts: Mapping[str, Any], representative: str, limits: Mapping[str, Any] | None = None
+) -> EditBasis:
     """The basis of a numeric table from its searched rows counted by value."""
     distinct = len(counts["value"])
     if distinct > MAX_KEPT_VALUES:
         return EditBasis(c0=_frozen((), np.int64), c1=_frozen((), np.int64), not_kept=distinct)
-    return EditBasis(c0=_frozen(counts["c0"], np.int64), c1=_frozen(counts["c1"], np.int64),
-                     value=_frozen(counts["value"], np.float64),
-                     representative=representative, limits=dict(limits or {}))
+    return EditBasis(
+        c0=_frozen(counts["c0"], np.int64),
+        c1=_frozen(counts["c1"], np.int64),
+        value=_frozen(counts["value"], np.float64),
+        representative=representative,
+        limits=dict(limits or {}),
+    )
 
 
 def category_basis(names: Sequence[str], c0: Any, c1: Any) -> EditBasis:
@@ -84,30 +91,44 @@ def with_value(basis: EditBasis, code: float, c0: int, c1: int) -> EditBasis:
     """The basis with `c0` non-events and `c1` events more at `code`."""
     if c0 + c1 == 0:
         return basis
-    merged = native.merge_value_counts(np.append(basis.value, code), np.append(basis.c0, c0),
-                                       np.append(basis.c1, c1))
+    merged = native.merge_value_counts(
+        np.append(basis.value, code), np.append(basis.c0, c0), np.append(basis.c1, c1)
+    )
     return numeric_basis(merged, basis.representative, basis.limits)
 
 
-def interval_summary(basis: EditBasis, cuts: npt.ArrayLike, specials: Sequence[float],
-                     special_counts: Sequence[tuple[int, int]],
-                     missing: tuple[int, int]) -> dict[str, npt.NDArray[Any]]:
+def interval_summary(
+    basis: EditBasis,
+    cuts: npt.ArrayLike,
+    specials: Sequence[float],
+    special_counts: Sequence[tuple[int, int]],
+    missing: tuple[int, int],
+) -> dict[str, npt.NDArray[Any]]:
     """The rows of a numeric table at `cuts`: the intervals, one row per
     special value with its counts, then the missing-value row."""
     summary = native.summary_from_counts(
-        basis.counts, missing_c0=missing[0], missing_c1=missing[1],
-        splits=np.asarray(cuts, dtype=np.float64), representative=basis.representative)
+        basis.counts,
+        missing_c0=missing[0],
+        missing_c1=missing[1],
+        splits=np.asarray(cuts, dtype=np.float64),
+        representative=basis.representative,
+    )
     if not specials:
         return summary
-    return with_special_counts(summary, specials, [c for c, _ in special_counts],
-                               [e for _, e in special_counts])
+    return with_special_counts(
+        summary, specials, [c for c, _ in special_counts], [e for _, e in special_counts]
+    )
 
 
 # -- categorical tables --------------------------------------------------------------
-def group_summary(names: Sequence[str], c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
-                  bins: Sequence[Sequence[str | None]], pooled: Sequence[str],
-                  missing: tuple[int, int]) -> tuple[dict[str, npt.NDArray[Any]],
-                                                      list[tuple[str, ...]], int | None]:
+def group_summary(
+    names: Sequence[str],
+    c0: npt.NDArray[np.int64],
+    c1: npt.NDArray[np.int64],
+    bins: Sequence[Sequence[str | None]],
+    pooled: Sequence[str],
+    missing: tuple[int, int],
+) -> tuple[dict[str, npt.NDArray[Any]], list[tuple[str, ...]], int | None]:
     """The rows of a categorical table whose bins hold the groups of `bins`:
     a category's name, or None for the pooled group (the `pooled`
     categories, and unseen ones at `transform`); the categories of each row;
@@ -128,19 +149,26 @@ def group_summary(names: Sequence[str], c0: npt.NDArray[np.int64], c1: npt.NDArr
     g0, g1 = (np.array([count[g][k] for g in groups], dtype=np.int64) for k in (0, 1))
     rank = {groups[i]: r for r, i in enumerate(_rate_order(g0, g1))}
     members = sorted((sorted(b, key=rank.__getitem__) for b in bins), key=lambda b: rank[b[0]])
-    b0, b1 = (np.array([sum(count[g][k] for g in b) for b in members], dtype=np.int64)
-              for k in (0, 1))
+    b0, b1 = (
+        np.array([sum(count[g][k] for g in b) for b in members], dtype=np.int64) for k in (0, 1)
+    )
     order = _rate_order(b0, b1)
     ordered = [members[i] for i in order]
     sizes = np.array([len(b) for b in ordered], dtype=np.int64)
     last = np.cumsum(sizes) - 1
     first = last - sizes + 1
-    intervals = {"left": np.where(first > 0, first - 0.5, -np.inf),
-                 "right": np.where(last < len(groups) - 1, last + 0.5, np.inf),
-                 "c0": b0[order], "c1": b1[order]}
+    intervals = {
+        "left": np.where(first > 0, first - 0.5, -np.inf),
+        "right": np.where(last < len(groups) - 1, last + 0.5, np.inf),
+        "c0": b0[order],
+        "c1": b1[order],
+    }
     pooled_bin = next((b for b, members in enumerate(ordered) if None in members), None)
-    return (_with_missing(intervals, missing),
-            [tuple(g for g in b if g is not None) for b in ordered], pooled_bin)
+    return (
+        _with_missing(intervals, missing),
+        [tuple(g for g in b if g is not None) for b in ordered],
+        pooled_bin,
+    )
 
 
 def group_key(group: str | None) -> tuple[str, int]:
@@ -157,8 +185,9 @@ def _rate_order(c0: npt.NDArray[Any], c1: npt.NDArray[Any]) -> npt.NDArray[np.in
     return np.concatenate((held, empty)).astype(np.int64)
 
 
-def _with_missing(intervals: Mapping[str, Any],
-                  missing: tuple[int, int]) -> dict[str, npt.NDArray[Any]]:
+def _with_missing(
+    intervals: Mapping[str, Any], missing: tuple[int, int]
+) -> dict[str, npt.NDArray[Any]]:
     """The rows of a categorical table from its bins' edges and counts, closed
     by the missing-value row when there are such rows; shares over all rows.
     A bin's representative would be its position in the event-rate order,
@@ -171,7 +200,10 @@ def _with_missing(intervals: Mapping[str, Any],
     return {
         "left": np.append(intervals["left"], [np.nan] * extra),
         "right": np.append(intervals["right"], [np.nan] * extra),
-        "count": count, "percentage": count / total if total else np.zeros(count.size),
-        "c0": c0, "c1": c1, "event_rate": c1 / np.maximum(count, 1),
+        "count": count,
+        "percentage": count / total if total else np.zeros(count.size),
+        "c0": c0,
+        "c1": c1,
+        "event_rate": c1 / np.maximum(count, 1),
         "representative": np.full(count.size, np.nan),
     }

@@ -4,6 +4,7 @@ name (None for the missing ones) with its rows, rows of known target and
 events. Merging two batches adds the counts of equal keys, so the memory
 held is that of the distinct values, never of the rows, and the merged
 counts of every batch are those of all the rows together."""
+
 from __future__ import annotations
 
 from dataclasses import dataclass, field
@@ -23,6 +24,7 @@ Counts = npt.NDArray[np.int64]
 class Groups:
     """One column's counts by key (float64 values, or an object array of
     category names), each key once."""
+
     keys: npt.NDArray[Any]
     rows: Counts
     known: Counts
@@ -33,8 +35,7 @@ def _summed(keys: npt.NDArray[Any], rows: Counts, known: Counts, ones: Counts) -
     """The counts of equal keys added up (NaN is one key, as None is)."""
     if keys.dtype == object:
         order: dict[Any, int] = {}
-        inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()],
-                           dtype=np.int64)
+        inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()], dtype=np.int64)
         unique = np.array(list(order), dtype=object)
     else:
         unique, inverse = np.unique(keys, return_inverse=True)
@@ -57,17 +58,23 @@ def batch_groups(column: FloatArray | categories.Encoded, flags: FloatArray) -> 
 
 
 def merged(a: Groups, b: Groups) -> Groups:
-    return _summed(*(np.concatenate((x, y)) for x, y in zip(
-        (a.keys, a.rows, a.known, a.ones), (b.keys, b.rows, b.known, b.ones))))
+    return _summed(
+        *(
+            np.concatenate((x, y))
+            for x, y in zip((a.keys, a.rows, a.known, a.ones), (b.keys, b.rows, b.known, b.ones))
+        )
+    )
 
 
-def column_counts(groups: Groups, categorical: bool, special_values: Any = ()
-                  ) -> ColumnCounts | CategoryCounts:
+def column_counts(
+    groups: Groups, categorical: bool, special_values: Any = ()
+) -> ColumnCounts | CategoryCounts:
     """The merged counts a table is built from."""
     if categorical:
         return category_counts(list(groups.keys), groups.rows, groups.known, groups.ones)
-    return ColumnCounts(groups.keys.astype(np.float64), groups.rows, groups.known, groups.ones,
-                        special_values)
+    return ColumnCounts(
+        groups.keys.astype(np.float64), groups.rows, groups.known, groups.ones, special_values
+    )
 
 
 @dataclass
@@ -76,6 +83,7 @@ class Batches:
     the columns binned (True: as categories) with their merged counts, the
     columns skipped with the reason, and the target's rows of known value
     and events."""
+
     columns: list[str]
     categorical: dict[str, bool] = field(default_factory=dict)
     groups: dict[str, Groups] = field(default_factory=dict)

@@ -1,6 +1,7 @@
 """Supervised binning of a categorical variable: categories ordered by event
 rate, the rare ones pooled, then the MDLP search over that order, so that each
 bin is a set of categories."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping
@@ -18,8 +19,14 @@ from .options import LIMITS, SEARCH, check_options
 from .table import BinningTable
 
 # The MDLP options of `categorical_binning` as they are when not given.
-MDLP_DEFAULTS = {"minobs": None, "monotonicity": 0, "mono_dir": 0, "alpha_pos": 1.0,
-                 "beta_struct": 1.0, "force_first_split": False}
+MDLP_DEFAULTS = {
+    "minobs": None,
+    "monotonicity": 0,
+    "mono_dir": 0,
+    "alpha_pos": 1.0,
+    "beta_struct": 1.0,
+    "force_first_split": False,
+}
 # Share of the labelled rows below which a category joins the pooled group.
 DEFAULT_MIN_CATEGORY_SHARE = 0.01
 
@@ -65,47 +72,94 @@ def categorical_binning(
     missing-value row (index -1 and its WoE); with no such row either it gets
     index -1 and WoE 0, with an `UnseenCategoryWarning`.
     """
-    search = {"minobs": minobs, "monotonicity": monotonicity, "mono_dir": mono_dir,
-              "alpha_pos": alpha_pos, "beta_struct": beta_struct,
-              "force_first_split": force_first_split}
+    search = {
+        "minobs": minobs,
+        "monotonicity": monotonicity,
+        "mono_dir": mono_dir,
+        "alpha_pos": alpha_pos,
+        "beta_struct": beta_struct,
+        "force_first_split": force_first_split,
+    }
     given = [k for k, v in search.items() if v != MDLP_DEFAULTS[k]]
     if method == "optimal" and given:
-        raise ValueError(f"{', '.join(given)} apply to method='mdlp' only; the optimal grouping "
-                         f"reads limits={{...}} ({', '.join(LIMITS)})")
+        raise ValueError(
+            f"{', '.join(given)} apply to method='mdlp' only; the optimal grouping "
+            f"reads limits={{...}} ({', '.join(LIMITS)})"
+        )
     if method == "mdlp" and limits:
         raise ValueError("limits apply to method='optimal' only")
     return categorical_codes(
-        categories.encode(x), target.event_flags(y, event=event, value=value,
-                                                  percentile=percentile),
-        min_share=min_share, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
-        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
-        name=name if name is not None else column_name(x), method=method, limits=limits)
+        categories.encode(x),
+        target.event_flags(y, event=event, value=value, percentile=percentile),
+        min_share=min_share,
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        name=name if name is not None else column_name(x),
+        method=method,
+        limits=limits,
+    )
 
 
 def categorical_codes(
-    encoded: categories.Encoded, flags: FloatArray, *, name: str | None,
-    min_share: float = DEFAULT_MIN_CATEGORY_SHARE, minobs: int | None = None,
-    monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0, beta_struct: float = 1.0,
-    force_first_split: bool = False, method: Literal["mdlp", "optimal"] = "optimal",
+    encoded: categories.Encoded,
+    flags: FloatArray,
+    *,
+    name: str | None,
+    min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """`categorical_binning` of encoded categories against event flags."""
     checks.same_length(("x", encoded.codes), ("y", flags))
     counts = native.count_categories(encoded.codes, flags, len(encoded.names))
     return categorical_table(
-        encoded.names, counts["c0"], counts["c1"], counts["missing_c0"], counts["missing_c1"],
-        _counters(encoded.codes, flags), min_share=min_share, minobs=minobs,
-        monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
-        beta_struct=beta_struct, force_first_split=force_first_split, name=name, method=method,
-        limits=limits)
+        encoded.names,
+        counts["c0"],
+        counts["c1"],
+        counts["missing_c0"],
+        counts["missing_c1"],
+        _counters(encoded.codes, flags),
+        min_share=min_share,
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        name=name,
+        method=method,
+        limits=limits,
+    )
 
 
 def categorical_table(
-    names: list[str], c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], missing_c0: int,
-    missing_c1: int, counters: Mapping[str, Any], *, min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
-    minobs: int | None = None, monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
-    beta_struct: float = 1.0, force_first_split: bool = False, name: str | None = None,
-    method: Literal["mdlp", "optimal"] = "optimal", limits: Mapping[str, Any] | None = None,
+    names: list[str],
+    c0: npt.NDArray[np.int64],
+    c1: npt.NDArray[np.int64],
+    missing_c0: int,
+    missing_c1: int,
+    counters: Mapping[str, Any],
+    *,
+    min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    name: str | None = None,
+    method: Literal["mdlp", "optimal"] = "optimal",
+    limits: Mapping[str, Any] | None = None,
 ) -> BinningTable:
     """The table of `categorical_binning` from the non-events `c0` and events
     `c1` of each category of `names` (ascending), the labelled rows whose
@@ -117,13 +171,21 @@ def categorical_table(
     if method == "optimal":
         unknown = sorted(set(limits or {}) - set(LIMITS))
         if unknown:
-            raise ValueError(f"unknown limit(s) {', '.join(unknown)}; limits are "
-                             f"{', '.join(LIMITS)}")
+            raise ValueError(
+                f"unknown limit(s) {', '.join(unknown)}; limits are {', '.join(LIMITS)}"
+            )
         check_options(LIMITS, limits or {})
     else:
-        check_options(SEARCH, {"minobs": minobs, "monotonicity": monotonicity,
-                               "mono_dir": mono_dir, "alpha_pos": alpha_pos,
-                               "beta_struct": beta_struct})
+        check_options(
+            SEARCH,
+            {
+                "minobs": minobs,
+                "monotonicity": monotonicity,
+                "mono_dir": mono_dir,
+                "alpha_pos": alpha_pos,
+                "beta_struct": beta_struct,
+            },
+        )
     labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)
@@ -132,12 +194,19 @@ def categorical_table(
     kept: list[str | None] = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
     groups = sorted(kept + ([None] if pooled.any() else []), key=group_key)
     position = {g: i for i, g in enumerate(groups)}
-    group_of_code = np.array([position[None] if p else position[n] if r > 0 else -1
-                              for n, r, p in zip(names, rows, pooled)], dtype=np.int64)
-    g0 = np.bincount(group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0],
-                     minlength=len(groups)).astype(np.int64)
-    g1 = np.bincount(group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0],
-                     minlength=len(groups)).astype(np.int64)
+    group_of_code = np.array(
+        [
+            position[None] if p else position[n] if r > 0 else -1
+            for n, r, p in zip(names, rows, pooled)
+        ],
+        dtype=np.int64,
+    )
+    g0 = np.bincount(
+        group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0], minlength=len(groups)
+    ).astype(np.int64)
+    g1 = np.bincount(
+        group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0], minlength=len(groups)
+    ).astype(np.int64)
     order = native.event_rate_order(g0, g1)
     intervals: Mapping[str, Any]
     split_log: Mapping[str, Any] | None
@@ -146,61 +215,118 @@ def categorical_table(
     else:
         if minobs is None:
             minobs = default_minobs(int(counters["n_input"]))
-        intervals, split_log = _mdlp_groups(g0[order], g1[order], minobs, monotonicity, mono_dir,
-                                            alpha_pos, beta_struct, force_first_split)
+        intervals, split_log = _mdlp_groups(
+            g0[order],
+            g1[order],
+            minobs,
+            monotonicity,
+            mono_dir,
+            alpha_pos,
+            beta_struct,
+            force_first_split,
+        )
     summary = _summary(intervals, missing_c0, missing_c1)
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
-    bins = [in_rate_order[int(np.floor(lo)) + 1 if np.isfinite(lo) else 0:
-                          int(np.floor(hi)) + 1 if np.isfinite(hi) else len(order)]
-            for lo, hi in zip(left, right) if not np.isnan(lo)]
+    bins = [
+        in_rate_order[
+            int(np.floor(lo)) + 1 if np.isfinite(lo) else 0 : int(np.floor(hi)) + 1
+            if np.isfinite(hi)
+            else len(order)
+        ]
+        for lo, hi in zip(left, right)
+        if not np.isnan(lo)
+    ]
     pooled_bin = next((b for b, members in enumerate(bins) if None in members), None)
     return BinningTable(
-        summary, method=method, name=name,
+        summary,
+        method=method,
+        name=name,
         metadata={**counters, "n_categories": len(names)},
         split_log=split_log,
         bin_categories=[tuple(g for g in members if g is not None) for members in bins],
-        pooled_categories=[n for n, p in zip(names, pooled) if p], pooled_bin=pooled_bin,
+        pooled_categories=[n for n, p in zip(names, pooled) if p],
+        pooled_bin=pooled_bin,
         basis=category_basis(names, c0, c1),
     )
 
 
-def _optimal_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64],
-                    limits: dict[str, Any]) -> dict[str, npt.NDArray[Any]]:
+def _optimal_groups(
+    c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], limits: dict[str, Any]
+) -> dict[str, npt.NDArray[Any]]:
     """The optimal grouping of the categories in event-rate order, as the
     search's intervals over their positions (a cut halfway between two)."""
-    best = best_grouping(c0.astype(np.float64), c1.astype(np.float64),
-                         label="optimal binning", **limits)
+    best = best_grouping(
+        c0.astype(np.float64), c1.astype(np.float64), label="optimal binning", **limits
+    )
     first, last = best["first"], best["last"]
-    g0 = np.array([c0[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
-    g1 = np.array([c1[a:b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
-    return {"left": np.where(first > 0, first - 0.5, -np.inf),
-            "right": np.where(last < c0.size - 1, last + 0.5, np.inf),
-            "total": g0 + g1, "c0": g0, "c1": g1, "p1": g1 / np.maximum(g0 + g1, 1)}
+    g0 = np.array([c0[a : b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
+    g1 = np.array([c1[a : b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
+    return {
+        "left": np.where(first > 0, first - 0.5, -np.inf),
+        "right": np.where(last < c0.size - 1, last + 0.5, np.inf),
+        "total": g0 + g1,
+        "c0": g0,
+        "c1": g1,
+        "p1": g1 / np.maximum(g0 + g1, 1),
+    }
 
 
-def _mdlp_groups(c0: npt.NDArray[np.int64], c1: npt.NDArray[np.int64], minobs: int,
-                 monotonicity: int, mono_dir: int, alpha_pos: float, beta_struct: float,
-                 force_first_split: bool) -> tuple[dict[str, npt.NDArray[Any]], Mapping[str, Any]]:
+def _mdlp_groups(
+    c0: npt.NDArray[np.int64],
+    c1: npt.NDArray[np.int64],
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+) -> tuple[dict[str, npt.NDArray[Any]], Mapping[str, Any]]:
     """The MDLP search over the groups in event-rate order, each group a
     value (its position) holding its non-events and events, and its split
     log; the intervals cut halfway between two positions."""
     n = int(c0.sum() + c1.sum())
-    counters = {"missing_count": 0, "missing_c0": 0, "missing_c1": 0, "n_input": n, "n_used": n,
-                "n_missing_x": 0, "n_missing_y": 0, "n_missing_both": 0, "n_non_finite": 0,
-                "target_was_binary": True, "threshold": 0.0}
+    counters = {
+        "missing_count": 0,
+        "missing_c0": 0,
+        "missing_c1": 0,
+        "n_input": n,
+        "n_used": n,
+        "n_missing_x": 0,
+        "n_missing_y": 0,
+        "n_missing_both": 0,
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
     result = native.mdlp_from_counts(
-        {"value": np.arange(c0.size, dtype=np.float64), "c0": c0, "c1": c1}, counters,
-        minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
-        beta_struct=beta_struct, force_first_split=force_first_split, representative="median")
+        {"value": np.arange(c0.size, dtype=np.float64), "c0": c0, "c1": c1},
+        counters,
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        representative="median",
+    )
     summary = result["summary"]
-    return ({"left": summary["left"], "right": summary["right"], "total": summary["count"],
-             "c0": summary["c0"], "c1": summary["c1"], "p1": summary["event_rate"]},
-            result["mdlp"])
+    return (
+        {
+            "left": summary["left"],
+            "right": summary["right"],
+            "total": summary["count"],
+            "c0": summary["c0"],
+            "c1": summary["c1"],
+            "p1": summary["event_rate"],
+        },
+        result["mdlp"],
+    )
 
 
-def _summary(intervals: Mapping[str, Any], missing_c0: int,
-             missing_c1: int) -> dict[str, npt.NDArray[Any]]:
+def _summary(
+    intervals: Mapping[str, Any], missing_c0: int, missing_c1: int
+) -> dict[str, npt.NDArray[Any]]:
     """The rows of a binning table from the search's intervals, closed by the
     missing-value row when there are such rows; shares over all labelled rows."""
     missing = missing_c0 + missing_c1
@@ -226,9 +352,12 @@ def _counters(codes: npt.NDArray[np.int64], flags: FloatArray) -> dict[str, Any]
     target, both."""
     missing_x, missing_y = codes < 0, np.isnan(flags)
     return {
-        "n_input": int(codes.size), "n_used": int(np.sum(~missing_x & ~missing_y)),
+        "n_input": int(codes.size),
+        "n_used": int(np.sum(~missing_x & ~missing_y)),
         "n_missing_x": int(np.sum(missing_x & ~missing_y)),
         "n_missing_y": int(np.sum(~missing_x & missing_y)),
-        "n_missing_both": int(np.sum(missing_x & missing_y)), "n_non_finite": 0,
-        "target_was_binary": True, "threshold": 0.0,
+        "n_missing_both": int(np.sum(missing_x & missing_y)),
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
     }

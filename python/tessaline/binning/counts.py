@@ -4,6 +4,7 @@ each class at each distinct value (or category) and the rows set aside
 over parts of a data set and summed give these tables exactly as the local
 functions give them from the rows; an engine (Spark) only has to count. No
 numerics here: the cut rules, searches and summaries are the core's."""
+
 from __future__ import annotations
 
 from collections.abc import Callable, Mapping, Sequence
@@ -24,8 +25,9 @@ from .table import BinningTable
 # What a row of one column is, for the counters of the local preprocessing:
 # x finite / missing (NULL or NaN) / infinite / a special value, crossed with
 # whether its target is known.
-KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = \
+KEPT, MISSING_X, MISSING_Y, MISSING_BOTH, INF_KNOWN, INF_MISSING_Y, SPECIAL, SPECIAL_MISSING_Y = (
     range(8)
+)
 CountArray = npt.NDArray[np.int64]
 
 
@@ -36,29 +38,37 @@ def _whole(counts: Any, what: str) -> CountArray:
     if array.dtype.kind in "iub":
         return array.astype(np.int64)
     if array.dtype.kind == "f":
-        whole = np.isfinite(array) & (array == np.round(array)) & (np.abs(array) < 2.0 ** 63)
+        whole = np.isfinite(array) & (array == np.round(array)) & (np.abs(array) < 2.0**63)
         if whole.all():
             return array.astype(np.int64)
         raise ValueError(f"{what} must be whole numbers, not {float(array[~whole][0])!r}")
     raise TypeError(f"{what} must be whole numbers, not {array.dtype} values")
 
 
-def checked_counts(size: int, rows: Any, known: Any, ones: Any,
-                   group: Callable[[int], str]) -> tuple[CountArray, CountArray, CountArray]:
+def checked_counts(
+    size: int, rows: Any, known: Any, ones: Any, group: Callable[[int], str]
+) -> tuple[CountArray, CountArray, CountArray]:
     """The rows, rows of known target and events of `size` groups as int64,
     refused unless 0 <= events <= known rows <= rows in every group;
     `group(i)` names the i-th group in the message."""
-    checked = [_whole(c, what) for c, what in ((rows, "rows"), (known, "rows of known target"),
-                                              (ones, "events"))]
+    checked = [
+        _whole(c, what)
+        for c, what in ((rows, "rows"), (known, "rows of known target"), (ones, "events"))
+    ]
     lengths = [len(c) for c in checked]
     if lengths != [size] * 3:
-        raise ValueError(f"every group needs its rows, rows of known target and events: "
-                         f"{size} groups, counts of lengths {', '.join(map(str, lengths))}")
+        raise ValueError(
+            f"every group needs its rows, rows of known target and events: "
+            f"{size} groups, counts of lengths {', '.join(map(str, lengths))}"
+        )
     rows64, known64, ones64 = checked
-    for bad, message in ((rows64 < 0, "{r} rows"), (known64 < 0, "{k} rows of known target"),
-                         (ones64 < 0, "{e} events"),
-                         (known64 > rows64, "{k} rows of known target among {r} rows"),
-                         (ones64 > known64, "{e} events among {k} rows of known target")):
+    for bad, message in (
+        (rows64 < 0, "{r} rows"),
+        (known64 < 0, "{k} rows of known target"),
+        (ones64 < 0, "{e} events"),
+        (known64 > rows64, "{k} rows of known target among {r} rows"),
+        (ones64 > known64, "{e} events among {k} rows of known target"),
+    ):
         if bad.any():
             i = int(np.argmax(bad))
             text = message.format(r=rows64[i], k=known64[i], e=ones64[i])
@@ -74,12 +84,18 @@ class ColumnCounts:
     there, and 0.0 and -0.0 one); what kind a group is follows from its value,
     which keeps the per-row work in Spark down to the grouping itself."""
 
-    def __init__(self, value: npt.NDArray[np.float64], rows: npt.NDArray[np.int64],
-                 known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64],
-                 special_values: Sequence[float] = ()) -> None:
+    def __init__(
+        self,
+        value: npt.NDArray[np.float64],
+        rows: npt.NDArray[np.int64],
+        known: npt.NDArray[np.int64],
+        ones: npt.NDArray[np.int64],
+        special_values: Sequence[float] = (),
+    ) -> None:
         value = np.ravel(np.asarray(value, dtype=np.float64))
-        rows, known, ones = checked_counts(len(value), rows, known, ones,
-                                           lambda i: f"the value {float(value[i])!r}")
+        rows, known, ones = checked_counts(
+            len(value), rows, known, ones, lambda i: f"the value {float(value[i])!r}"
+        )
         missing = np.isnan(value)
         special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
         infinite = np.isinf(value) & ~special
@@ -87,9 +103,12 @@ class ColumnCounts:
         unknown = rows - known
         self.rows = np.zeros(8, dtype=np.int64)
         self.events = np.zeros(8, dtype=np.int64)
-        for group, with_y, without_y in ((finite, KEPT, MISSING_Y), (missing, MISSING_X, MISSING_BOTH),
-                                         (infinite, INF_KNOWN, INF_MISSING_Y),
-                                         (special, SPECIAL, SPECIAL_MISSING_Y)):
+        for group, with_y, without_y in (
+            (finite, KEPT, MISSING_Y),
+            (missing, MISSING_X, MISSING_BOTH),
+            (infinite, INF_KNOWN, INF_MISSING_Y),
+            (special, SPECIAL, SPECIAL_MISSING_Y),
+        ):
             self.rows[with_y] = known[group].sum()
             self.rows[without_y] = unknown[group].sum()
             self.events[with_y] = ones[group].sum()
@@ -127,6 +146,7 @@ class ColumnCounts:
 class CategoryCounts:
     """The merged counts of one categorical column by category name, as the
     local encoding names them (ascending)."""
+
     names: list[str]
     c0: npt.NDArray[np.int64]
     c1: npt.NDArray[np.int64]
@@ -147,15 +167,20 @@ class CategoryCounts:
         return f"a single value ({self.names[0]!r})" if single else ""
 
 
-def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int64],
-                    known: npt.NDArray[np.int64], ones: npt.NDArray[np.int64]) -> CategoryCounts:
+def category_counts(
+    group_names: Sequence[str | None],
+    rows: npt.NDArray[np.int64],
+    known: npt.NDArray[np.int64],
+    ones: npt.NDArray[np.int64],
+) -> CategoryCounts:
     """The counts of one categorical column from its groups: each group's
     category name as the local encoding gives it (None for a missing
     category), its rows, rows of known target and events; groups of the same
     name are merged."""
     group_names = list(group_names)
-    rows, known, ones = checked_counts(len(group_names), rows, known, ones,
-                                       lambda i: f"the category {group_names[i]!r}")
+    rows, known, ones = checked_counts(
+        len(group_names), rows, known, ones, lambda i: f"the category {group_names[i]!r}"
+    )
     present = np.array([n is not None for n in group_names], dtype=bool)
     names_per_group = [n for n in group_names if n is not None]
     names = sorted(set(names_per_group))
@@ -170,17 +195,28 @@ def category_counts(group_names: Sequence[str | None], rows: npt.NDArray[np.int6
 
     unknown = rows - known
     counters = {
-        "n_input": int(rows.sum()), "n_used": int(known[present].sum()),
-        "n_missing_x": int(known[~present].sum()), "n_missing_y": int(unknown[present].sum()),
-        "n_missing_both": int(unknown[~present].sum()), "n_non_finite": 0,
-        "target_was_binary": True, "threshold": 0.0,
+        "n_input": int(rows.sum()),
+        "n_used": int(known[present].sum()),
+        "n_missing_x": int(known[~present].sum()),
+        "n_missing_y": int(unknown[present].sum()),
+        "n_missing_both": int(unknown[~present].sum()),
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
     }
-    return CategoryCounts(names, per_name(labelled0), per_name(ones),
-                          int(labelled0[~present].sum()), int(ones[~present].sum()), counters)
+    return CategoryCounts(
+        names,
+        per_name(labelled0),
+        per_name(ones),
+        int(labelled0[~present].sum()),
+        int(ones[~present].sum()),
+        counters,
+    )
 
 
-def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
-                   specials: Sequence[float]) -> Mapping[str, Any]:
+def _with_specials(
+    summary: Mapping[str, Any], counts: ColumnCounts, specials: Sequence[float]
+) -> Mapping[str, Any]:
     """The summary with the rows of the special values, from their counts."""
     special = counts.values([SPECIAL])
     at = {float(v): j for j, v in enumerate(special["value"])}
@@ -189,45 +225,75 @@ def _with_specials(summary: Mapping[str, Any], counts: ColumnCounts,
     return with_special_counts(summary, specials, c0, c1)
 
 
-def mdlp_table(counts: ColumnCounts, name: str, *, minobs: int | None = None,
-               monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
-               beta_struct: float = 1.0, force_first_split: bool = False,
-               special_values: Sequence[float] = (),
-               representative: Literal["median", "mean"] = "median") -> BinningTable:
+def mdlp_table(
+    counts: ColumnCounts,
+    name: str,
+    *,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+) -> BinningTable:
     """The `mdlp_binning` table of one column from its merged counts."""
     rows, events = counts.rows, counts.events
     searched = rows[:SPECIAL]
     counters = {
-        "missing_count": int(rows[MISSING_X]), "missing_c0": int(rows[MISSING_X] - events[MISSING_X]),
-        "missing_c1": int(events[MISSING_X]), "n_input": int(searched.sum()),
-        "n_used": int(rows[KEPT]), "n_missing_x": int(rows[MISSING_X]),
-        "n_missing_y": int(rows[MISSING_Y]), "n_missing_both": int(rows[MISSING_BOTH]),
+        "missing_count": int(rows[MISSING_X]),
+        "missing_c0": int(rows[MISSING_X] - events[MISSING_X]),
+        "missing_c1": int(events[MISSING_X]),
+        "n_input": int(searched.sum()),
+        "n_used": int(rows[KEPT]),
+        "n_missing_x": int(rows[MISSING_X]),
+        "n_missing_y": int(rows[MISSING_Y]),
+        "n_missing_both": int(rows[MISSING_BOTH]),
         "n_non_finite": int(rows[INF_KNOWN] + rows[INF_MISSING_Y]),
-        "target_was_binary": True, "threshold": 0.0,
+        "target_was_binary": True,
+        "threshold": 0.0,
     }
     if minobs is None:
         minobs = default_minobs(int(rows.sum()))
     kept = counts.values([KEPT])
     result = native.mdlp_from_counts(
-        kept, counters, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
-        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
-        representative=representative)
+        kept,
+        counters,
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        representative=representative,
+    )
     summary: Mapping[str, Any] = result["summary"]
     metadata: dict[str, Any] = dict(result["metadata"])
     specials = checked_special_values(special_values)
     if specials:
         summary = _with_specials(summary, counts, specials)
         metadata["n_special"] = int(rows[SPECIAL] + rows[SPECIAL_MISSING_Y])
-    return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
-                        split_log=result["mdlp"], special_values=specials,
-                        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative,
-                                            LIMIT_DEFAULTS))
+    return BinningTable(
+        summary,
+        method="mdlp",
+        name=name,
+        metadata=metadata,
+        split_log=result["mdlp"],
+        special_values=specials,
+        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative, LIMIT_DEFAULTS),
+    )
 
 
-def unsupervised_table(counts: ColumnCounts, name: str, *,
-                       method: Literal["quantile", "equal_width"] = "quantile", n_bins: int = 10,
-                       special_values: Sequence[float] = (),
-                       representative: Literal["median", "mean"] = "median") -> BinningTable:
+def unsupervised_table(
+    counts: ColumnCounts,
+    name: str,
+    *,
+    method: Literal["quantile", "equal_width"] = "quantile",
+    n_bins: int = 10,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+) -> BinningTable:
     """The `quantile_binning` or `equal_width_binning` table of one column
     from its merged counts, the special values in rows of their own."""
     specials = checked_special_values(special_values)
@@ -240,17 +306,32 @@ def unsupervised_table(counts: ColumnCounts, name: str, *,
         splits = native.binning_splits(values["value"], method="equal_width", n_bins=n_bins)
     missing_c0, missing_c1 = counts.missing
     summary: Mapping[str, Any] = native.summary_from_counts(
-        values, missing_c0=missing_c0, missing_c1=missing_c1, splits=splits,
-        representative=representative)
+        values,
+        missing_c0=missing_c0,
+        missing_c1=missing_c1,
+        splits=splits,
+        representative=representative,
+    )
     if specials:
         summary = _with_specials(summary, counts, specials)
-    return BinningTable(summary, method=method, name=name, special_values=specials,
-                        basis=numeric_basis(values, representative, LIMIT_DEFAULTS))
+    return BinningTable(
+        summary,
+        method=method,
+        name=name,
+        special_values=specials,
+        basis=numeric_basis(values, representative, LIMIT_DEFAULTS),
+    )
 
 
-def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[float] = (),
-                  representative: Literal["median", "mean"] = "median",
-                  n_prebins: int = DEFAULT_N_PREBINS, **limits: Any) -> BinningTable:
+def optimal_table(
+    counts: ColumnCounts,
+    name: str,
+    *,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    **limits: Any,
+) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
     searched = counts.values([KEPT, INF_KNOWN])
     n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
@@ -258,20 +339,37 @@ def optimal_table(counts: ColumnCounts, name: str, *, special_values: Sequence[f
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
     summary: Mapping[str, Any] = native.summary_from_counts(
-        searched, missing_c0=missing_c0, missing_c1=missing_c1, splits=cuts,
-        representative=representative)
+        searched,
+        missing_c0=missing_c0,
+        missing_c1=missing_c1,
+        splits=cuts,
+        representative=representative,
+    )
     specials = checked_special_values(special_values)
     if specials:
         summary = _with_specials(summary, counts, specials)
-    return BinningTable(summary, method="optimal", name=name, metadata=metadata,
-                        special_values=specials,
-                        basis=numeric_basis(searched, representative, fit_limits))
+    return BinningTable(
+        summary,
+        method="optimal",
+        name=name,
+        metadata=metadata,
+        special_values=specials,
+        basis=numeric_basis(searched, representative, fit_limits),
+    )
 
 
 def category_table(counts: CategoryCounts, name: str, **options: Any) -> BinningTable:
     """The `categorical_binning` table of one column from its merged counts."""
-    return categorical_table(counts.names, counts.c0, counts.c1, counts.missing_c0,
-                             counts.missing_c1, counts.counters, name=name, **options)
+    return categorical_table(
+        counts.names,
+        counts.c0,
+        counts.c1,
+        counts.missing_c0,
+        counts.missing_c1,
+        counts.counters,
+        name=name,
+        **options,
+    )
 
 
 def numeric_table(counts: ColumnCounts, name: str, method: str, **options: Any) -> BinningTable:
@@ -283,5 +381,6 @@ def numeric_table(counts: ColumnCounts, name: str, method: str, **options: Any) 
         return optimal_table(counts, name, **options)
     if method in ("quantile", "equal_width"):
         return unsupervised_table(
-            counts, name, method=cast(Literal["quantile", "equal_width"], method), **options)
+            counts, name, method=cast(Literal["quantile", "equal_width"], method), **options
+        )
     raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}")

@@ -2,6 +2,7 @@
 form that replays it on another fit, why and by whom (as the caller gives
 them), and the table's IV, Gini and bins before and after, so that a
 validator can audit the judgement. The log travels in the table's document."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -17,14 +18,12 @@ from ..formats import document
 
 # The step keys whose values are cut points or special values: written as
 # exact floats, since replaying them must give the same cuts.
-NUMBER_STEPS = ("set_cuts", "remove_cuts", "add_cuts", "fix_cuts", "add_special",
-                "remove_special")
+NUMBER_STEPS = ("set_cuts", "remove_cuts", "add_cuts", "fix_cuts", "add_special", "remove_special")
 # The step keys whose values are category names.
 NAME_STEPS = ("move", "to", "merge", "split", "unseen_with")
 STEP_KEYS = (*NUMBER_STEPS, *NAME_STEPS, "limits")
 MEASURES = ("iv", "gini", "bins")
-FIELDS = ("operation", "arguments", "step", "reason", "author", "time", "before", "after",
-          "trend")
+FIELDS = ("operation", "arguments", "step", "reason", "author", "time", "before", "after", "trend")
 # Shapes of the event rate over the bins that `trend_of` names.
 TRENDS = ("flat", "ascending", "descending", "peak", "valley", "irregular")
 MONOTONE = TRENDS[:3]
@@ -39,6 +38,7 @@ class Edit:
     are the caller's text; `before` and `after` hold the table's IV, Gini and
     number of bins; `trend` the shape of the event rate over the bins after
     the edit (one of `TRENDS`: a monotone one is ascending or descending)."""
+
     operation: str
     arguments: Mapping[str, Any]
     step: Mapping[str, Any]
@@ -58,17 +58,24 @@ class Edit:
         """The edit in one line of a printed log."""
         edit, reason, author, time, iv, gini, bins, trend = self.cells()
         who = " ".join(t for t in (time, author) if t)
-        return (f"{edit}: IV {iv}, Gini {gini}, bins {bins}, event rate {trend}"
-                f"{f'; {who}' if who else ''}{f'; {reason}' if reason else ''}")
+        return (
+            f"{edit}: IV {iv}, Gini {gini}, bins {bins}, event rate {trend}"
+            f"{f'; {who}' if who else ''}{f'; {reason}' if reason else ''}"
+        )
 
     def cells(self) -> list[str]:
         """The edit as a row of `EDIT_HEADER`."""
         call = ", ".join(f"{k}={v!r}" for k, v in self.arguments.items())
-        return [f"{self.operation}({call})", self.reason or "", self.author or "",
-                self.time or "",
-                f"{_measure(self.before, 'iv')} -> {_measure(self.after, 'iv')}",
-                f"{_measure(self.before, 'gini', 3)} -> {_measure(self.after, 'gini', 3)}",
-                f"{self.before.get('bins', '-')} -> {self.after.get('bins', '-')}", self.trend]
+        return [
+            f"{self.operation}({call})",
+            self.reason or "",
+            self.author or "",
+            self.time or "",
+            f"{_measure(self.before, 'iv')} -> {_measure(self.after, 'iv')}",
+            f"{_measure(self.before, 'gini', 3)} -> {_measure(self.after, 'gini', 3)}",
+            f"{self.before.get('bins', '-')} -> {self.after.get('bins', '-')}",
+            self.trend,
+        ]
 
 
 # The header of an edit log as a table, and its columns of text.
@@ -107,12 +114,19 @@ def log_text(edits: Sequence[Edit]) -> str:
 # -- the document form ---------------------------------------------------------------
 def edit_dict(edit: Edit) -> dict[str, Any]:
     """The edit as a JSON-ready dict: cut points and measures as exact floats."""
-    step = {k: (_exact_numbers(v) if k in NUMBER_STEPS else document.plain(v))
-            for k, v in edit.step.items()}
+    step = {
+        k: (_exact_numbers(v) if k in NUMBER_STEPS else document.plain(v))
+        for k, v in edit.step.items()
+    }
     return {
-        "operation": edit.operation, "arguments": document.plain(dict(edit.arguments)),
-        "step": step, "reason": edit.reason, "author": edit.author, "time": edit.time,
-        "before": _measures_dict(edit.before), "after": _measures_dict(edit.after),
+        "operation": edit.operation,
+        "arguments": document.plain(dict(edit.arguments)),
+        "step": step,
+        "reason": edit.reason,
+        "author": edit.author,
+        "time": edit.time,
+        "before": _measures_dict(edit.before),
+        "after": _measures_dict(edit.after),
         "trend": edit.trend,
     }
 
@@ -124,15 +138,19 @@ def _exact_numbers(value: Any) -> Any:
 
 
 def _measures_dict(values: Mapping[str, float]) -> dict[str, Any]:
-    return {"iv": document.exact(values["iv"]), "gini": document.exact(values["gini"]),
-            "bins": int(values["bins"])}
+    return {
+        "iv": document.exact(values["iv"]),
+        "gini": document.exact(values["gini"]),
+        "bins": int(values["bins"]),
+    }
 
 
 def edit_from_dict(doc: Any, where: str) -> Edit:
     """The edit a document's dict describes; anything else raises `DocumentError`."""
     if not isinstance(doc, dict) or set(doc) != set(FIELDS):
-        raise DocumentError(f"{where}: an edit must be an object with the fields "
-                            f"{', '.join(FIELDS)}")
+        raise DocumentError(
+            f"{where}: an edit must be an object with the fields {', '.join(FIELDS)}"
+        )
     for key in ("reason", "author", "time"):
         if doc[key] is not None and not isinstance(doc[key], str):
             raise DocumentError(f"{where}: field {key!r} must be a string or null")
@@ -144,11 +162,16 @@ def edit_from_dict(doc: Any, where: str) -> Edit:
     if not step or not set(step) <= set(STEP_KEYS):
         raise DocumentError(f"{where}: field 'step' must hold some of {', '.join(STEP_KEYS)}")
     return Edit(
-        operation=operation, arguments=document.field(doc, "arguments", dict, where),
+        operation=operation,
+        arguments=document.field(doc, "arguments", dict, where),
         step={k: _step_value(k, v, f"{where} step.{k}") for k, v in step.items()},
-        reason=doc["reason"], author=doc["author"], time=doc["time"],
-        before=_measures(doc, "before", where), after=_measures(doc, "after", where),
-        trend=trend)
+        reason=doc["reason"],
+        author=doc["author"],
+        time=doc["time"],
+        before=_measures(doc, "before", where),
+        after=_measures(doc, "after", where),
+        trend=trend,
+    )
 
 
 def _step_value(key: str, value: Any, where: str) -> Any:
@@ -168,12 +191,17 @@ def _step_value(key: str, value: Any, where: str) -> Any:
 
 def _measures(doc: Mapping[str, Any], key: str, where: str) -> dict[str, float]:
     values = document.field(doc, key, dict, where)
-    if set(values) != set(MEASURES) or not isinstance(values["bins"], int) \
-            or isinstance(values["bins"], bool):
+    if (
+        set(values) != set(MEASURES)
+        or not isinstance(values["bins"], int)
+        or isinstance(values["bins"], bool)
+    ):
         raise DocumentError(f"{where}: field {key!r} must hold iv, gini and bins")
-    return {"iv": document.from_exact(values["iv"], f"{where} {key}.iv"),
-            "gini": document.from_exact(values["gini"], f"{where} {key}.gini"),
-            "bins": values["bins"]}
+    return {
+        "iv": document.from_exact(values["iv"], f"{where} {key}.iv"),
+        "gini": document.from_exact(values["gini"], f"{where} {key}.gini"),
+        "bins": values["bins"],
+    }
 
 
 def edits_from_list(values: Any, where: str) -> tuple[Edit, ...]:

@@ -6,6 +6,7 @@ the rows) and equal bit for bit to a fresh fit with the resulting cut points
 or groups, with the edit appended to its log. An edit is first resolved into
 a `step` by cut points and category names, which is what replays on another
 fit of the same column."""
+
 from __future__ import annotations
 
 import math
@@ -33,8 +34,18 @@ if TYPE_CHECKING:
     from .._core.arrays import FloatArray
 
 # The edits of a table, by name, as `TableBinning.edit` and a replay take them.
-OPERATIONS = ("with_cuts", "add_cut", "remove_cut", "move_cut", "merge", "split", "move",
-              "send_unseen_to", "add_special", "remove_special")
+OPERATIONS = (
+    "with_cuts",
+    "add_cut",
+    "remove_cut",
+    "move_cut",
+    "merge",
+    "split",
+    "move",
+    "send_unseen_to",
+    "add_special",
+    "remove_special",
+)
 # Up to this many distinct values, a re-optimisation around fixed cuts
 # considers a cut after every one of them; beyond, the quantile pre-bins.
 EXACT_PREBINS = 200
@@ -42,6 +53,7 @@ EXACT_PREBINS = 200
 
 class Note(TypedDict, total=False):
     """What an analyst records with an edit: why, who and when (any text)."""
+
     reason: str | None
     author: str | None
     time: str | None
@@ -61,28 +73,54 @@ class EditableTable:
     pooled_bin: int | None
 
     @property
-    def splits(self) -> FloatArray: raise NotImplementedError
-    @property
-    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None: raise NotImplementedError
-    @property
-    def n_bins(self) -> int: raise NotImplementedError
-    @property
-    def has_missing_row(self) -> bool: raise NotImplementedError
-    @property
-    def information_value(self) -> float: raise NotImplementedError
-    @property
-    def gini(self) -> float: raise NotImplementedError
-    def __getitem__(self, column: str) -> npt.NDArray[Any]: raise NotImplementedError
+    def splits(self) -> FloatArray:
+        raise NotImplementedError
 
-    def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
-                 bin_categories: Sequence[tuple[str, ...]] | None,
-                 pooled_categories: Sequence[str], pooled_bin: int | None, basis: EditBasis,
-                 edits: tuple[Edit, ...]) -> Self:
+    @property
+    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None:
+        raise NotImplementedError
+
+    @property
+    def n_bins(self) -> int:
+        raise NotImplementedError
+
+    @property
+    def has_missing_row(self) -> bool:
+        raise NotImplementedError
+
+    @property
+    def information_value(self) -> float:
+        raise NotImplementedError
+
+    @property
+    def gini(self) -> float:
+        raise NotImplementedError
+
+    def __getitem__(self, column: str) -> npt.NDArray[Any]:
+        raise NotImplementedError
+
+    def _rebuilt(
+        self,
+        summary: Mapping[str, Any],
+        *,
+        special_values: Sequence[float],
+        bin_categories: Sequence[tuple[str, ...]] | None,
+        pooled_categories: Sequence[str],
+        pooled_bin: int | None,
+        basis: EditBasis,
+        edits: tuple[Edit, ...],
+    ) -> Self:
         raise NotImplementedError
 
     # -- numeric ---------------------------------------------------------------
-    def with_cuts(self, cuts: npt.ArrayLike, *, fixed: bool = False,
-                  limits: Mapping[str, Any] | None = None, **note: Unpack[Note]) -> Self:
+    def with_cuts(
+        self,
+        cuts: npt.ArrayLike,
+        *,
+        fixed: bool = False,
+        limits: Mapping[str, Any] | None = None,
+        **note: Unpack[Note],
+    ) -> Self:
         """The table at the cut points `cuts` (finite, increasing). With
         ``fixed=True`` the cuts are kept and the other cuts re-optimised
         around them under the table's limits (those of its fit, or
@@ -93,8 +131,9 @@ class EditableTable:
             step: dict[str, Any] = {"fix_cuts": given, "limits": dict(limits or {})}
         else:
             step = {"set_cuts": given}
-        return self._edit("with_cuts", {"cuts": given, "fixed": fixed,
-                                        "limits": dict(limits or {})}, step, note)
+        return self._edit(
+            "with_cuts", {"cuts": given, "fixed": fixed, "limits": dict(limits or {})}, step, note
+        )
 
     def add_cut(self, value: float, **note: Unpack[Note]) -> Self:
         """The table with one more cut point at `value`."""
@@ -106,8 +145,12 @@ class EditableTable:
 
     def move_cut(self, old: float, new: float, **note: Unpack[Note]) -> Self:
         """The table with the cut point `old` moved to `new`."""
-        return self._edit("move_cut", {"old": old, "new": new},
-                          {"remove_cuts": [float(old)], "add_cuts": [float(new)]}, note)
+        return self._edit(
+            "move_cut",
+            {"old": old, "new": new},
+            {"remove_cuts": [float(old)], "add_cuts": [float(new)]},
+            note,
+        )
 
     def merge(self, first: int, second: int, **note: Unpack[Note]) -> Self:
         """The table with bins `first` and `second` (numbers as printed) as one:
@@ -119,10 +162,10 @@ class EditableTable:
         arguments = {"first": first, "second": second}
         if self.bin_categories is None:
             lo, hi = sorted((a, b))
-            return self._edit("merge", arguments,
-                              {"remove_cuts": [float(c) for c in self.splits[lo:hi]]}, note)
-        return self._edit("merge", arguments, {"merge": [self._bin_key(a), self._bin_key(b)]},
-                          note)
+            return self._edit(
+                "merge", arguments, {"remove_cuts": [float(c) for c in self.splits[lo:hi]]}, note
+            )
+        return self._edit("merge", arguments, {"merge": [self._bin_key(a), self._bin_key(b)]}, note)
 
     def split(self, bin: int, at: float | Iterable[str], **note: Unpack[Note]) -> Self:
         """Bin `bin` in two: for a numeric table at the value `at` inside it
@@ -134,16 +177,20 @@ class EditableTable:
             lo = -math.inf if b == 0 else float(self.splits[b - 1])
             hi = math.inf if b == len(self.splits) else float(self.splits[b])
             if not lo < value < hi:
-                raise EditError(f"split: {value!r} is not inside bin {bin} "
-                                f"{printing.interval(lo, hi)}")
+                raise EditError(
+                    f"split: {value!r} is not inside bin {bin} {printing.interval(lo, hi)}"
+                )
             return self._edit("split", {"bin": bin, "at": value}, {"add_cuts": [value]}, note)
         if not isinstance(at, (str, Iterable)):
             raise EditError(f"split: name the categories to take out of bin {bin}, not {at!r}")
         names = [at] if isinstance(at, str) else sorted(at)
         outside = [n for n in names if n not in self.bin_categories[b]]
         if outside or not names:
-            raise EditError(f"split: bin {bin} does not hold {', '.join(map(repr, outside))}"
-                            if outside else "split: name the categories to take out")
+            raise EditError(
+                f"split: bin {bin} does not hold {', '.join(map(repr, outside))}"
+                if outside
+                else "split: name the categories to take out"
+            )
         return self._edit("split", {"bin": bin, "at": names}, {"split": names}, note)
 
     # -- categorical -----------------------------------------------------------
@@ -152,16 +199,21 @@ class EditableTable:
         `to` (a number as printed), or in a bin of its own with ``to=None``."""
         self._categories("move")
         target = None if to is None else self._bin_key(self._bin_number(to))
-        return self._edit("move", {"category": category, "to": to},
-                          {"move": category, "to": target}, note)
+        return self._edit(
+            "move", {"category": category, "to": to}, {"move": category, "to": target}, note
+        )
 
     def send_unseen_to(self, bin: int, **note: Unpack[Note]) -> Self:
         """The table whose bin `bin` takes the categories not seen in training
         (and the pooled ones, which `transform` treats alike): the pooled
         group moves there, and `pooled_bin` is that bin."""
         self._categories("send_unseen_to")
-        return self._edit("send_unseen_to", {"bin": bin},
-                          {"unseen_with": self._bin_key(self._bin_number(bin))}, note)
+        return self._edit(
+            "send_unseen_to",
+            {"bin": bin},
+            {"unseen_with": self._bin_key(self._bin_number(bin))},
+            note,
+        )
 
     # -- special values --------------------------------------------------------
     def add_special(self, code: float, **note: Unpack[Note]) -> Self:
@@ -193,11 +245,17 @@ class EditableTable:
 
     def _replayed(self, edit: Edit | tuple[Any, ...]) -> Self:
         if isinstance(edit, Edit):
-            return self._edit(edit.operation, edit.arguments, edit.step,
-                              Note(reason=edit.reason, author=edit.author, time=edit.time))
+            return self._edit(
+                edit.operation,
+                edit.arguments,
+                edit.step,
+                Note(reason=edit.reason, author=edit.author, time=edit.time),
+            )
         if not (isinstance(edit, tuple) and edit and edit[0] in OPERATIONS):
-            raise EditError(f"an edit is an Edit of a log or a tuple of an operation "
-                            f"({', '.join(OPERATIONS)}) and its arguments, not {edit!r}")
+            raise EditError(
+                f"an edit is an Edit of a log or a tuple of an operation "
+                f"({', '.join(OPERATIONS)}) and its arguments, not {edit!r}"
+            )
         name, *args = edit
         kwargs = args.pop() if args and isinstance(args[-1], dict) else {}
         table: Self = getattr(self, name)(*args, **kwargs)
@@ -205,8 +263,11 @@ class EditableTable:
 
     # -- the machinery ---------------------------------------------------------
     def _bin_number(self, number: int) -> int:
-        if isinstance(number, bool) or not isinstance(number, (int, np.integer)) \
-                or not 0 <= number < self.n_bins:
+        if (
+            isinstance(number, bool)
+            or not isinstance(number, (int, np.integer))
+            or not 0 <= number < self.n_bins
+        ):
             raise EditError(f"bin numbers run from 0 to {self.n_bins - 1}, not {number!r}")
         return int(number)
 
@@ -221,29 +282,46 @@ class EditableTable:
             raise EditError(f"{what} moves categories: this table bins numbers")
         return self.bin_categories
 
-    def _edit(self, operation: str, arguments: Mapping[str, Any], step: Mapping[str, Any],
-              note: Note) -> Self:
+    def _edit(
+        self, operation: str, arguments: Mapping[str, Any], step: Mapping[str, Any], note: Note
+    ) -> Self:
         """The table after `step`, with the edit appended to its log; a
         monotone event rate that the edit breaks is reported with a
         `TrendWarning`."""
         if self.basis is None:
-            raise EditError("this table keeps no counts to edit from (it was read from a "
-                            "document or pickled without them): fit it again, and replay its "
-                            "log with TableBinning.fit(..., edits=...)")
+            raise EditError(
+                "this table keeps no counts to edit from (it was read from a "
+                "document or pickled without them): fit it again, and replay its "
+                "log with TableBinning.fit(..., edits=...)"
+            )
         if self.basis.not_kept:
-            raise EditError(f"this table's column has {self.basis.not_kept} distinct values, "
-                            "more than a table keeps counts of for edits: "
-                            "round the values, or fit custom_binning with the cut points wanted")
+            raise EditError(
+                f"this table's column has {self.basis.not_kept} distinct values, "
+                "more than a table keeps counts of for edits: "
+                "round the values, or fit custom_binning with the cut points wanted"
+            )
         summary, fields = _stepped(self, self.basis, step)
         unlogged = self._rebuilt(summary, edits=(), **fields)
-        trend = trend_of(unlogged["event_rate"][:unlogged.n_bins])
-        edit = Edit(operation, dict(arguments), dict(step), note.get("reason"),
-                    note.get("author"), note.get("time"), measures(self), measures(unlogged),
-                    trend)
-        if not edit.monotone and trend_of(self["event_rate"][:self.n_bins]) in MONOTONE:
+        trend = trend_of(unlogged["event_rate"][: unlogged.n_bins])
+        edit = Edit(
+            operation,
+            dict(arguments),
+            dict(step),
+            note.get("reason"),
+            note.get("author"),
+            note.get("time"),
+            measures(self),
+            measures(unlogged),
+            trend,
+        )
+        if not edit.monotone and trend_of(self["event_rate"][: self.n_bins]) in MONOTONE:
             of = f" of {self.name!r}" if self.name is not None else ""
-            warnings.warn(f"after {operation} the event rate over the bins{of} is {trend}, no "
-                          "longer monotone", TrendWarning, stacklevel=3)
+            warnings.warn(
+                f"after {operation} the event rate over the bins{of} is {trend}, no "
+                "longer monotone",
+                TrendWarning,
+                stacklevel=3,
+            )
         return self._rebuilt(summary, edits=(*self.edits, edit), **fields)
 
 
@@ -252,32 +330,43 @@ def measures(table: EditableTable) -> dict[str, float]:
     return {"iv": table.information_value, "gini": table.gini, "bins": table.n_bins}
 
 
-def _stepped(table: EditableTable, basis: EditBasis,
-             step: Mapping[str, Any]) -> tuple[dict[str, Any], dict[str, Any]]:
+def _stepped(
+    table: EditableTable, basis: EditBasis, step: Mapping[str, Any]
+) -> tuple[dict[str, Any], dict[str, Any]]:
     """The rows and the fields of the table after `step`."""
     rows = np.asarray(table["c0"]), np.asarray(table["c1"])
     missing = (int(rows[0][-1]), int(rows[1][-1])) if table.has_missing_row else (0, 0)
     n = table.n_bins
     wrong = NAME_STEPS if table.bin_categories is None else NUMBER_STEPS
     if set(step) & set(wrong):
-        raise EditError(f"{', '.join(sorted(set(step) & set(wrong)))} does not apply to a "
-                        f"{table.kind} table")
+        raise EditError(
+            f"{', '.join(sorted(set(step) & set(wrong)))} does not apply to a {table.kind} table"
+        )
     if table.bin_categories is not None:
         groups: list[list[str | None]] = [list(b) for b in table.bin_categories]
         if table.pooled_bin is not None:
             groups[table.pooled_bin].append(None)
         bins, pooled = _regrouped(groups, table.pooled_categories, basis, step)
-        summary, ordered, pooled_bin = group_summary(basis.names, basis.c0, basis.c1, bins,
-                                                     pooled, missing)
-        return summary, {"special_values": (), "bin_categories": ordered,
-                         "pooled_categories": pooled, "pooled_bin": pooled_bin, "basis": basis}
+        summary, ordered, pooled_bin = group_summary(
+            basis.names, basis.c0, basis.c1, bins, pooled, missing
+        )
+        return summary, {
+            "special_values": (),
+            "bin_categories": ordered,
+            "pooled_categories": pooled,
+            "pooled_bin": pooled_bin,
+            "basis": basis,
+        }
     specials = list(table.special_values)
     counts = [(int(rows[0][n + j]), int(rows[1][n + j])) for j in range(len(specials))]
     if "add_special" in step:
         code = step["add_special"]
         if code in specials or not math.isfinite(code):
-            raise EditError(f"{code!r} is already a special value" if code in specials
-                            else f"special values must be finite, not {code!r}")
+            raise EditError(
+                f"{code!r} is already a special value"
+                if code in specials
+                else f"special values must be finite, not {code!r}"
+            )
         basis, taken = without_value(basis, code)
         specials.append(code)
         counts.append(taken)
@@ -289,9 +378,16 @@ def _stepped(table: EditableTable, basis: EditBasis,
         basis = with_value(basis, code, *counts[j])
         del specials[j], counts[j]
     cuts = _cuts(table.splits, basis, step)
-    return (interval_summary(basis, cuts, specials, counts, missing),
-            {"special_values": specials, "bin_categories": None, "pooled_categories": (),
-             "pooled_bin": None, "basis": basis})
+    return (
+        interval_summary(basis, cuts, specials, counts, missing),
+        {
+            "special_values": specials,
+            "bin_categories": None,
+            "pooled_categories": (),
+            "pooled_bin": None,
+            "basis": basis,
+        },
+    )
 
 
 def _cuts(current: FloatArray, basis: EditBasis, step: Mapping[str, Any]) -> FloatArray:
@@ -312,8 +408,9 @@ def _cuts(current: FloatArray, basis: EditBasis, step: Mapping[str, Any]) -> Flo
     return checks.cut_points("cuts", sorted(cuts))
 
 
-def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
-                      limits: Mapping[str, Any]) -> FloatArray:
+def fixed_cut_optimum(
+    basis: EditBasis, fixed: Sequence[float], limits: Mapping[str, Any]
+) -> FloatArray:
     """The cut points of largest information value that hold every `fixed`
     cut, under the fit's limits overridden by `limits`: the optimal grouping
     of pre-bins (a cut after every distinct value when they are few, else the
@@ -331,8 +428,9 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
         candidates = native.quantile_splits(basis.counts, int(checked["n_prebins"]))
     kept = np.asarray(fixed, dtype=np.float64)
     prebins = np.union1d(candidates, kept)
-    per_prebin = native.summary_from_counts(basis.counts, missing_c0=0, missing_c1=0,
-                                            splits=prebins, representative="mean")
+    per_prebin = native.summary_from_counts(
+        basis.counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
+    )
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
     c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
     c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
@@ -343,9 +441,15 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
         if checked[key] is None:
             checked[key] = int(least)
     best = native.optimal_grouping(
-        c0, c1, max_bins=checked["max_bins"], min_bin_share=checked["min_bin_share"],
-        min_events=checked["min_events"], min_non_events=checked["min_non_events"],
-        trend=checked["trend"], fixed_starts=np.searchsorted(prebins, kept) + 1)
+        c0,
+        c1,
+        max_bins=checked["max_bins"],
+        min_bin_share=checked["min_bin_share"],
+        min_events=checked["min_events"],
+        min_non_events=checked["min_non_events"],
+        trend=checked["trend"],
+        fixed_starts=np.searchsorted(prebins, kept) + 1,
+    )
     if best["message"]:
         rows = np.asarray(per_prebin["count"])[intervals]
         raise EditError(_broken(best, kept, checked, rows, np.searchsorted(prebins, kept) + 1))
@@ -357,28 +461,41 @@ def fixed_cut_optimum(basis: EditBasis, fixed: Sequence[float],
     return chosen
 
 
-def _broken(best: Mapping[str, Any], fixed: npt.NDArray[np.float64],
-            limits: Mapping[str, Any], rows: npt.NDArray[Any],
-            starts: npt.NDArray[np.int64]) -> str:
+def _broken(
+    best: Mapping[str, Any],
+    fixed: npt.NDArray[np.float64],
+    limits: Mapping[str, Any],
+    rows: npt.NDArray[Any],
+    starts: npt.NDArray[np.int64],
+) -> str:
     """Which limit the fixed cuts break, and the bin (between two fixed cuts,
     of the pre-bins `starts` begin) that breaks it."""
     message = str(best["message"])
-    limit = next((k for k in ("min_bin_share", "min_non_events", "min_events", "max_bins",
-                              "trend") if k in message), "trend")
+    limit = next(
+        (
+            k
+            for k in ("min_bin_share", "min_non_events", "min_events", "max_bins", "trend")
+            if k in message
+        ),
+        "trend",
+    )
     if not limit.startswith("min_"):
         return f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message}"
     j = int(best["broken_segment"])
     bounds = np.concatenate(([0], starts, [rows.size]))
     lo = float(fixed[j - 1]) if j > 0 else -math.inf
     hi = float(fixed[j]) if j < fixed.size else math.inf
-    if rows[bounds[j]:bounds[j + 1]].sum() == 0:
+    if rows[bounds[j] : bounds[j + 1]].sum() == 0:
         return f"the fixed cuts leave the bin {printing.interval(lo, hi)} without rows"
-    return (f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message} "
-            f"(the bin {printing.interval(lo, hi)})")
+    return (
+        f"the fixed cuts break the limit {limit} = {limits[limit]!r}: {message} "
+        f"(the bin {printing.interval(lo, hi)})"
+    )
 
 
-def _regrouped(groups: list[list[str | None]], pooled: Sequence[str], basis: EditBasis,
-               step: Mapping[str, Any]) -> tuple[list[list[str | None]], tuple[str, ...]]:
+def _regrouped(
+    groups: list[list[str | None]], pooled: Sequence[str], basis: EditBasis, step: Mapping[str, Any]
+) -> tuple[list[list[str | None]], tuple[str, ...]]:
     """The bins (lists of groups: a category, or None for the pooled group)
     and the pooled categories after a categorical step. A category names the
     bin that holds it, a pooled one the bin of the pooled group."""
@@ -432,8 +549,9 @@ def _regrouped(groups: list[list[str | None]], pooled: Sequence[str], basis: Edi
     kept = [b for b in groups if b]
     empty = [b for b in kept if all(_rows(basis, g, pooled) == 0 for g in b)]
     if empty:
-        raise EditError(f"the bin {', '.join(OTHER if g is None else g for g in empty[0])} "
-                        "would hold no rows")
+        raise EditError(
+            f"the bin {', '.join(OTHER if g is None else g for g in empty[0])} would hold no rows"
+        )
     return kept, pooled
 
 

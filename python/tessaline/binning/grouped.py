@@ -1,6 +1,7 @@
 """Binning of a categorical variable into groups the analyst gives: the
 categorical counterpart of `custom_binning`, and the fit an edited
 categorical table equals."""
+
 from __future__ import annotations
 
 from collections.abc import Sequence
@@ -14,9 +15,15 @@ from .basis import category_basis, group_summary
 from .table import BinningTable
 
 
-def grouped_binning(x: Any, y: Any, groups: Sequence[Sequence[str]], *,
-                    pooled_group: int | None = None, name: str | None = None,
-                    event: Any = None) -> BinningTable:
+def grouped_binning(
+    x: Any,
+    y: Any,
+    groups: Sequence[Sequence[str]],
+    *,
+    pooled_group: int | None = None,
+    name: str | None = None,
+    event: Any = None,
+) -> BinningTable:
     """Bin the categories of `x` against the target `y` (read as in
     `categorical_binning`) into `groups`, one bin per list of category names.
     With `pooled_group` (an index into `groups`), the categories of `x` in no
@@ -42,12 +49,19 @@ def grouped_binning(x: Any, y: Any, groups: Sequence[Sequence[str]], *,
         raise ValueError(f"groups name categories without labelled rows: {', '.join(unknown)}")
     pooled = [n for n in encoded.names if n in held and n not in listed]
     if pooled and pooled_group is None:
-        raise ValueError(f"categories in no group ({', '.join(map(repr, pooled[:5]))}) need "
-                         "pooled_group, the group they are pooled into")
+        raise ValueError(
+            f"categories in no group ({', '.join(map(repr, pooled[:5]))}) need "
+            "pooled_group, the group they are pooled into"
+        )
     summary, ordered, pooled_bin = group_summary(
-        encoded.names, c0, c1, bins, pooled,
-        (int(counts["missing_c0"]), int(counts["missing_c1"])))
-    return BinningTable(summary, method="custom",
-                        name=name if name is not None else column_name(x),
-                        bin_categories=ordered, pooled_categories=pooled, pooled_bin=pooled_bin,
-                        basis=category_basis(encoded.names, c0, c1))
+        encoded.names, c0, c1, bins, pooled, (int(counts["missing_c0"]), int(counts["missing_c1"]))
+    )
+    return BinningTable(
+        summary,
+        method="custom",
+        name=name if name is not None else column_name(x),
+        bin_categories=ordered,
+        pooled_categories=pooled,
+        pooled_bin=pooled_bin,
+        basis=category_basis(encoded.names, c0, c1),
+    )

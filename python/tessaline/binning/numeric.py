@@ -2,6 +2,7 @@
 points with the supervised MDLP search; `quantile_binning`,
 `equal_width_binning` and `custom_binning` take them from the unsupervised
 rules. All four return a `BinningTable`."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -64,38 +65,71 @@ def mdlp_binning(
     rule (the cost of naming the cut's position and of describing the two
     sides): a cut is kept when its information gain exceeds the weighted
     cost, so raising either makes cuts rarer and bins fewer and wider, and
-    lowering it (toward 0) lets more cuts through, down to the `minobs` limit; `force_first_split` keeps the best first cut even when the rule
-    rejects it. `representative` ("median" or "mean") summarises `x` per row.
+    lowering it (toward 0) lets more cuts through, down to the `minobs` limit;
+    `force_first_split` keeps the best first cut even when the rule rejects it.
+    `representative` ("median" or "mean") summarises `x` per row.
 
     The table's columns are those of the native MDLP summary, plus
     ``woe`` and ``iv`` (formula in `BinningTable`); ``table.metadata`` holds its
     preprocessing counters and ``table.split_log`` the log of the search.
     """
     xs = as_float_array(x)
-    if event is None and not special_values and (value is not None or percentile is not None) \
-            and target.is_numeric(y):
+    if (
+        event is None
+        and not special_values
+        and (value is not None or percentile is not None)
+        and target.is_numeric(y)
+    ):
         # The native pipeline binarises at the threshold and reports it.
         ys = as_float_array(y)
     else:
         ys = target.event_flags(y, event=event, value=value, percentile=percentile)
-    return mdlp_rows(xs, ys, name=name if name is not None else column_name(x), minobs=minobs,
-                     monotonicity=monotonicity, mono_dir=mono_dir, alpha_pos=alpha_pos,
-                     beta_struct=beta_struct, force_first_split=force_first_split,
-                     value=value, percentile=percentile, special_values=special_values,
-                     representative=representative)
+    return mdlp_rows(
+        xs,
+        ys,
+        name=name if name is not None else column_name(x),
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        value=value,
+        percentile=percentile,
+        special_values=special_values,
+        representative=representative,
+    )
 
 
-def mdlp_rows(xs: FloatArray, ys: FloatArray, *, name: str | None, minobs: int | None = None,
-              monotonicity: int = 0, mono_dir: int = 0, alpha_pos: float = 1.0,
-              beta_struct: float = 1.0, force_first_split: bool = False,
-              value: float | None = None, percentile: float | None = None,
-              special_values: Sequence[float] = (),
-              representative: str = "median") -> BinningTable:
+def mdlp_rows(
+    xs: FloatArray,
+    ys: FloatArray,
+    *,
+    name: str | None,
+    minobs: int | None = None,
+    monotonicity: int = 0,
+    mono_dir: int = 0,
+    alpha_pos: float = 1.0,
+    beta_struct: float = 1.0,
+    force_first_split: bool = False,
+    value: float | None = None,
+    percentile: float | None = None,
+    special_values: Sequence[float] = (),
+    representative: str = "median",
+) -> BinningTable:
     """`mdlp_binning` of float64 values against event flags (or a numeric
     target with its threshold)."""
     checks.same_length(("x", xs), ("y", ys))
-    check_options(SEARCH, {"minobs": minobs, "monotonicity": monotonicity, "mono_dir": mono_dir,
-                           "alpha_pos": alpha_pos, "beta_struct": beta_struct})
+    check_options(
+        SEARCH,
+        {
+            "minobs": minobs,
+            "monotonicity": monotonicity,
+            "mono_dir": mono_dir,
+            "alpha_pos": alpha_pos,
+            "beta_struct": beta_struct,
+        },
+    )
     target.check_threshold(value, percentile)
     check_representative(representative)
     specials = checked_special_values(special_values)
@@ -104,28 +138,55 @@ def mdlp_rows(xs: FloatArray, ys: FloatArray, *, name: str | None, minobs: int |
     is_special = np.isin(xs, specials) if specials else None
     searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
     result = native.mdlp_full_raw(
-        *searched, minobs=minobs, monotonicity=monotonicity, mono_dir=mono_dir,
-        alpha_pos=alpha_pos, beta_struct=beta_struct, force_first_split=force_first_split,
-        value=value, percentile=50.0 if percentile is None else percentile,
-        representative=representative)
+        *searched,
+        minobs=minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+        value=value,
+        percentile=50.0 if percentile is None else percentile,
+        representative=representative,
+    )
     summary: Mapping[str, Any] = result["summary"]
     metadata: dict[str, Any] = dict(result["metadata"])
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
         metadata["n_special"] = int(is_special.sum())
     # A numeric target binarised by the native pipeline has no flags to count.
-    basis = None if value is not None or percentile is not None else \
-        numeric_basis(native.count_values(*labelled_rows(*searched)), representative,
-                      LIMIT_DEFAULTS)
-    return BinningTable(summary, method="mdlp", name=name, metadata=metadata,
-                        split_log=result["mdlp"], special_values=specials, basis=basis)
+    basis = (
+        None
+        if value is not None or percentile is not None
+        else numeric_basis(
+            native.count_values(*labelled_rows(*searched)), representative, LIMIT_DEFAULTS
+        )
+    )
+    return BinningTable(
+        summary,
+        method="mdlp",
+        name=name,
+        metadata=metadata,
+        split_log=result["mdlp"],
+        special_values=specials,
+        basis=basis,
+    )
 
 
 def unsupervised_rows(
-    xs: FloatArray, flags: FloatArray, *, name: str | None, method: str, n_bins: int = 10,
-    range: str = "full", lower_quantile: float = 0.0, upper_quantile: float = 1.0,
-    k: float = 0.0, custom_splits: npt.ArrayLike = native.NO_SPLITS,
-    special_values: Sequence[float] = (), representative: str = "median",
+    xs: FloatArray,
+    flags: FloatArray,
+    *,
+    name: str | None,
+    method: str,
+    n_bins: int = 10,
+    range: str = "full",
+    lower_quantile: float = 0.0,
+    upper_quantile: float = 1.0,
+    k: float = 0.0,
+    custom_splits: npt.ArrayLike = native.NO_SPLITS,
+    special_values: Sequence[float] = (),
+    representative: str = "median",
 ) -> BinningTable:
     """The table of cut points from an unsupervised rule ("quantile",
     "equal_width", "custom") of float64 values against event flags; the
@@ -135,27 +196,51 @@ def unsupervised_rows(
         custom_splits = checks.cut_points("splits", custom_splits)
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
-    searched, labels = labelled_rows(*((xs, flags) if is_special is None
-                                       else (xs[~is_special], flags[~is_special])))
+    searched, labels = labelled_rows(
+        *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
+    )
     if method != "custom":
-        check_rule(method, searched, n_bins=n_bins, range=range, lower_quantile=lower_quantile,
-                   upper_quantile=upper_quantile, k=k)
+        check_rule(
+            method,
+            searched,
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+        )
     check_representative(representative)
     splits = native.binning_splits(
-        searched, method=method, n_bins=n_bins, range=range, lower_quantile=lower_quantile,
-        upper_quantile=upper_quantile, k=k, custom_splits=custom_splits)
+        searched,
+        method=method,
+        n_bins=n_bins,
+        range=range,
+        lower_quantile=lower_quantile,
+        upper_quantile=upper_quantile,
+        k=k,
+        custom_splits=custom_splits,
+    )
     summary: Mapping[str, Any] = native.summary_binary(searched, labels, splits, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
-    return BinningTable(summary, method=method, name=name, special_values=specials,
-                        basis=numeric_basis(native.count_values(searched, labels),
-                                            representative, LIMIT_DEFAULTS))
+    return BinningTable(
+        summary,
+        method=method,
+        name=name,
+        special_values=specials,
+        basis=numeric_basis(native.count_values(searched, labels), representative, LIMIT_DEFAULTS),
+    )
 
 
-def _unsupervised(x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any,
-                  **rule: Any) -> BinningTable:
-    return unsupervised_rows(as_float_array(x), target.event_flags(y, event=event),
-                             name=name if name is not None else column_name(x), **rule)
+def _unsupervised(
+    x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any, **rule: Any
+) -> BinningTable:
+    return unsupervised_rows(
+        as_float_array(x),
+        target.event_flags(y, event=event),
+        name=name if name is not None else column_name(x),
+        **rule,
+    )
 
 
 def quantile_binning(
@@ -177,8 +262,16 @@ def quantile_binning(
     found. `special_values` (codes such as -999) are kept out of the quantiles
     and get a row each, before the missing-value row.
     """
-    return _unsupervised(x, y, name, event, method="quantile", n_bins=n_bins,
-                         special_values=special_values, representative=representative)
+    return _unsupervised(
+        x,
+        y,
+        name,
+        event,
+        method="quantile",
+        n_bins=n_bins,
+        special_values=special_values,
+        representative=representative,
+    )
 
 
 def equal_width_binning(
@@ -205,9 +298,20 @@ def equal_width_binning(
     `y` is missing are left out; `special_values` are kept out of the range and
     get a row each.
     """
-    return _unsupervised(x, y, name, event, method="equal_width", n_bins=n_bins, range=range,
-                         lower_quantile=lower_quantile, upper_quantile=upper_quantile, k=k,
-                         special_values=special_values, representative=representative)
+    return _unsupervised(
+        x,
+        y,
+        name,
+        event,
+        method="equal_width",
+        n_bins=n_bins,
+        range=range,
+        lower_quantile=lower_quantile,
+        upper_quantile=upper_quantile,
+        k=k,
+        special_values=special_values,
+        representative=representative,
+    )
 
 
 def custom_binning(
@@ -224,5 +328,13 @@ def custom_binning(
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
     out; `special_values` get a row each instead of falling in an interval.
     """
-    return _unsupervised(x, y, name, event, method="custom", custom_splits=splits,
-                         special_values=special_values, representative=representative)
+    return _unsupervised(
+        x,
+        y,
+        name,
+        event,
+        method="custom",
+        custom_splits=splits,
+        special_values=special_values,
+        representative=representative,
+    )

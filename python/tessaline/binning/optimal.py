@@ -2,6 +2,7 @@
 the contiguous bins of largest information value under an analyst's limits
 (number of bins, share, events and non-events per bin, trend of the event
 rate). The grouping is exact: a dynamic programme in the core library."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -31,8 +32,13 @@ DEFAULT_N_PREBINS = 50
 # The limits a table keeps for a re-optimisation around an analyst's fixed
 # cuts: its fit's, or these for a table fitted without limits.
 LIMIT_DEFAULTS: dict[str, Any] = {
-    "max_bins": DEFAULT_MAX_BINS, "min_bin_share": DEFAULT_MIN_BIN_SHARE, "min_events": None,
-    "min_non_events": None, "trend": "auto", "n_prebins": DEFAULT_N_PREBINS}
+    "max_bins": DEFAULT_MAX_BINS,
+    "min_bin_share": DEFAULT_MIN_BIN_SHARE,
+    "min_events": None,
+    "min_non_events": None,
+    "trend": "auto",
+    "n_prebins": DEFAULT_N_PREBINS,
+}
 
 # The shapes "auto_all" chooses among, the monotone ones first (kept on a tie).
 SHAPES = ("ascending", "descending", "peak", "valley")
@@ -43,11 +49,20 @@ SHAPE_GAIN = 0.25
 SHAPE_MIN_GAIN = 0.02
 
 
-def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, label: str,
-                  max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                  min_events: float | None = None, min_non_events: float | None = None,
-                  trend: Trend = "auto", note_shapes: bool = False, max_pvalue: float = 1.0,
-                  fixed_starts: npt.ArrayLike = ()) -> dict[str, Any]:
+def best_grouping(
+    c0: npt.NDArray[np.float64],
+    c1: npt.NDArray[np.float64],
+    *,
+    label: str,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    note_shapes: bool = False,
+    max_pvalue: float = 1.0,
+    fixed_starts: npt.ArrayLike = (),
+) -> dict[str, Any]:
     """The contiguous grouping of largest IV of ordered pre-bins under the
     limits: the core's search, or for "auto_all" the best of the four shapes.
     A limit of events (non-events) left as None is `DEFAULT_MIN_CLASS_COUNT`,
@@ -59,9 +74,16 @@ def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, l
 
     def search(shape: str) -> dict[str, Any]:
         return native.optimal_grouping(
-            c0, c1, max_bins=max_bins, min_bin_share=min_bin_share, min_events=events,
-            min_non_events=non_events, trend=shape, max_pvalue=max_pvalue,
-            fixed_starts=fixed_starts)
+            c0,
+            c1,
+            max_bins=max_bins,
+            min_bin_share=min_bin_share,
+            min_events=events,
+            min_non_events=non_events,
+            trend=shape,
+            max_pvalue=max_pvalue,
+            fixed_starts=fixed_starts,
+        )
 
     if trend == "auto_all":
         results = [search(shape) for shape in SHAPES]
@@ -73,13 +95,19 @@ def best_grouping(c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], *, l
         raise ValueError(f"{label}: {best['message']}")
     best["shape_note"] = ""
     if note_shapes and trend == "auto":
-        shaped = [r for r in map(search, SHAPES[2:])
-                  if not r["message"] and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
-                  and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN]
+        shaped = [
+            r
+            for r in map(search, SHAPES[2:])
+            if not r["message"]
+            and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
+            and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN
+        ]
         if shaped:
             better = max(shaped, key=lambda r: r["iv"])
-            best["shape_note"] = (f"a {better['trend']} fits better (IV {better['iv']:.4f} "
-                                  f"against {best['iv']:.4f}): trend='auto_all'")
+            best["shape_note"] = (
+                f"a {better['trend']} fits better (IV {better['iv']:.4f} "
+                f"against {best['iv']:.4f}): trend='auto_all'"
+            )
     return best
 
 
@@ -90,8 +118,9 @@ _BOUNDARY_ROWS = 200_000
 _MAX_BOUNDARIES = 1000
 
 
-def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
-             n_prebins: int) -> npt.NDArray[np.float64]:
+def _prebins(
+    counts: Mapping[str, npt.NDArray[Any]], n_rows: int, n_prebins: int
+) -> npt.NDArray[np.float64]:
     """Quantile cut points of the searched rows counted by value, with the
     class-change points of both classes when the rows are few: taken for the
     events and for the non-events alike, so swapping the classes gives the
@@ -101,19 +130,28 @@ def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_rows: int,
     if n_rows > _BOUNDARY_ROWS:
         return quantiles
     finite = np.isfinite(value)
-    points = [native.boundary_cuts({"value": value[finite], "c0": a[finite], "c1": b[finite]})
-              for a, b in ((c0, c1), (c1, c0))]
+    points = [
+        native.boundary_cuts({"value": value[finite], "c0": a[finite], "c1": b[finite]})
+        for a, b in ((c0, c1), (c1, c0))
+    ]
     union = np.unique(np.concatenate([quantiles, *points]))
     union = union[np.isfinite(union)]
     return union if union.size <= _MAX_BOUNDARIES else quantiles
 
 
-def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: str | None,
-                 max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float | None = None, min_non_events: float | None = None,
-                 trend: Trend = "auto", n_prebins: int = DEFAULT_N_PREBINS,
-                 max_pvalue: float | None = None
-                 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
+def optimal_cuts(
+    counts: Mapping[str, npt.NDArray[Any]],
+    n_rows: int,
+    *,
+    label: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
+) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the number of searched rows, those whose
@@ -121,19 +159,34 @@ def optimal_cuts(counts: Mapping[str, npt.NDArray[Any]], n_rows: int, *, label: 
     checks.whole_number("n_prebins", n_prebins, 1)
     if max_pvalue is not None:
         checks.real_number("max_pvalue", max_pvalue, 0, 1)
-    check_options(LIMITS, {"max_bins": max_bins, "trend": trend, "min_bin_share": min_bin_share,
-                           "min_events": min_events, "min_non_events": min_non_events})
+    check_options(
+        LIMITS,
+        {
+            "max_bins": max_bins,
+            "trend": trend,
+            "min_bin_share": min_bin_share,
+            "min_events": min_events,
+            "min_non_events": min_non_events,
+        },
+    )
     prebins = _prebins(counts, n_rows, n_prebins)
     # Only the counts of the pre-bins are used: the cheaper representative.
-    per_prebin = native.summary_from_counts(counts, missing_c0=0, missing_c1=0, splits=prebins,
-                                            representative="mean")
+    per_prebin = native.summary_from_counts(
+        counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
+    )
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
     best = best_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
         np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
-        label=f"optimal binning of {label or 'x'}", max_bins=max_bins,
-        min_bin_share=min_bin_share, min_events=min_events, min_non_events=min_non_events,
-        trend=trend, note_shapes=True, max_pvalue=1.0 if max_pvalue is None else float(max_pvalue))
+        label=f"optimal binning of {label or 'x'}",
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_events=min_events,
+        min_non_events=min_non_events,
+        trend=trend,
+        note_shapes=True,
+        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
+    )
     # A group ends at its last pre-bin, whose right end is the group's cut point.
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
@@ -185,37 +238,74 @@ def optimal_binning(
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
     """
-    return optimal_rows(as_float_array(x), target.event_flags(y, event=event),
-                        name=name if name is not None else column_name(x), max_bins=max_bins,
-                        min_bin_share=min_bin_share, min_events=min_events,
-                        min_non_events=min_non_events, trend=trend, n_prebins=n_prebins,
-                        max_pvalue=max_pvalue, special_values=special_values,
-                        representative=representative)
+    return optimal_rows(
+        as_float_array(x),
+        target.event_flags(y, event=event),
+        name=name if name is not None else column_name(x),
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_events=min_events,
+        min_non_events=min_non_events,
+        trend=trend,
+        n_prebins=n_prebins,
+        max_pvalue=max_pvalue,
+        special_values=special_values,
+        representative=representative,
+    )
 
 
-def optimal_rows(xs: FloatArray, flags: FloatArray, *, name: str | None,
-                 max_bins: int = DEFAULT_MAX_BINS, min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-                 min_events: float | None = None, min_non_events: float | None = None,
-                 trend: Trend = "auto", n_prebins: int = DEFAULT_N_PREBINS,
-                 max_pvalue: float | None = None, special_values: Sequence[float] = (),
-                 representative: str = "median") -> BinningTable:
+def optimal_rows(
+    xs: FloatArray,
+    flags: FloatArray,
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
+    special_values: Sequence[float] = (),
+    representative: str = "median",
+) -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
-    searched_x, labels = labelled_rows(*((xs, flags) if is_special is None else
-                                         (xs[~is_special], flags[~is_special])))
+    searched_x, labels = labelled_rows(
+        *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
+    )
     counts = native.count_values(searched_x, labels)
     cuts, metadata = optimal_cuts(
-        counts, searched_x.size, label=name, max_bins=max_bins, min_bin_share=min_bin_share,
-        min_events=min_events, min_non_events=min_non_events, trend=trend, n_prebins=n_prebins,
-        max_pvalue=max_pvalue)
-    limits = {"max_bins": max_bins, "min_bin_share": min_bin_share, "min_events": min_events,
-              "min_non_events": min_non_events, "trend": trend, "n_prebins": n_prebins}
+        counts,
+        searched_x.size,
+        label=name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_events=min_events,
+        min_non_events=min_non_events,
+        trend=trend,
+        n_prebins=n_prebins,
+        max_pvalue=max_pvalue,
+    )
+    limits = {
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_events": min_events,
+        "min_non_events": min_non_events,
+        "trend": trend,
+        "n_prebins": n_prebins,
+    }
     check_representative(representative)
     summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
-    return BinningTable(summary, method="optimal", name=name, metadata=metadata,
-                        special_values=specials,
-                        basis=numeric_basis(counts, representative, limits))
+    return BinningTable(
+        summary,
+        method="optimal",
+        name=name,
+        metadata=metadata,
+        special_values=specials,
+        basis=numeric_basis(counts, representative, limits),
+    )

@@ -2,6 +2,7 @@
 them: each group in the order the search reads its arguments, so that of two
 bad options the caller hears of the one the search would have met first.
 `OPTION_CHECKS` checks any option by name, as a whole-table binning holds them."""
+
 from __future__ import annotations
 
 from collections.abc import Callable, Mapping
@@ -57,8 +58,16 @@ def check_options(names: tuple[str, ...], options: Mapping[str, Any]) -> None:
             OPTION_CHECKS[name](options[name])
 
 
-def check_rule(method: str, values: FloatArray, *, n_bins: Any, range: Any = "full",
-               lower_quantile: Any = 0.0, upper_quantile: Any = 1.0, k: Any = 0.0) -> None:
+def check_rule(
+    method: str,
+    values: FloatArray,
+    *,
+    n_bins: Any,
+    range: Any = "full",
+    lower_quantile: Any = 0.0,
+    upper_quantile: Any = 1.0,
+    k: Any = 0.0,
+) -> None:
     """The options of the "quantile" or "equal_width" rule, and the `values`
     it is to cut, which must hold a finite one."""
     if method == "equal_width":
@@ -70,8 +79,10 @@ def check_rule(method: str, values: FloatArray, *, n_bins: Any, range: Any = "fu
         low = checks.real_number("lower_quantile", lower_quantile, 0, 1)
         high = checks.real_number("upper_quantile", upper_quantile, 0, 1)
         if not low < high:
-            raise ValueError(f"lower_quantile must be below upper_quantile, not "
-                             f"{lower_quantile!r} and {upper_quantile!r}")
+            raise ValueError(
+                f"lower_quantile must be below upper_quantile, not "
+                f"{lower_quantile!r} and {upper_quantile!r}"
+            )
     elif method == "equal_width" and range == "iqr":
         checks.real_number("k", k, 0)
 
@@ -87,12 +98,15 @@ def check_named(options: Mapping[str, Any], where: str = "") -> None:
                 raise type(error)(f"{where}{error}") from None
 
 
-def class_limits(c0: FloatArray, c1: FloatArray,
-                 min_events: float | None, min_non_events: float | None) -> tuple[float, float]:
+def class_limits(
+    c0: FloatArray, c1: FloatArray, min_events: float | None, min_non_events: float | None
+) -> tuple[float, float]:
     """The least events and non-events of a bin: as given, or when None
     `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller (a column
     of fewer events is one bin, not an error)."""
-    return (min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None
-            else float(min_events),
-            min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum())) if min_non_events is None
-            else float(min_non_events))
+    return (
+        min(DEFAULT_MIN_CLASS_COUNT, float(c1.sum())) if min_events is None else float(min_events),
+        min(DEFAULT_MIN_CLASS_COUNT, float(c0.sum()))
+        if min_non_events is None
+        else float(min_non_events),
+    )

@@ -1,5 +1,6 @@
 """Special values: codes such as -999 kept out of a variable's search, each
 with a row of its own after the intervals and before the missing-value row."""
+
 from __future__ import annotations
 
 import math
@@ -25,8 +26,9 @@ def checked_special_values(values: Sequence[float]) -> tuple[float, ...]:
     return tuple(specials)
 
 
-def with_special_rows(summary: Mapping[str, Any], xs: FloatArray, flags: FloatArray,
-                      specials: Sequence[float]) -> dict[str, npt.NDArray[Any]]:
+def with_special_rows(
+    summary: Mapping[str, Any], xs: FloatArray, flags: FloatArray, specials: Sequence[float]
+) -> dict[str, npt.NDArray[Any]]:
     """The summary's intervals, one row per special value (its rows of `xs`
     with their event flags), then the summary's missing-value row; the shares
     are recounted over all rows."""
@@ -35,15 +37,19 @@ def with_special_rows(summary: Mapping[str, Any], xs: FloatArray, flags: FloatAr
     return with_special_counts(summary, specials, c0, c1)
 
 
-def with_special_counts(summary: Mapping[str, Any], specials: Sequence[float],
-                        c0: Sequence[int], c1: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
+def with_special_counts(
+    summary: Mapping[str, Any], specials: Sequence[float], c0: Sequence[int], c1: Sequence[int]
+) -> dict[str, npt.NDArray[Any]]:
     """`with_special_rows` from the non-events `c0` and events `c1` of each
     special value."""
     left = np.asarray(summary["left"])
     n_intervals = int(np.sum(~np.isnan(left)))
     rows = {
-        "left": list(specials), "right": list(specials),
-        "count": [a + b for a, b in zip(c0, c1)], "c0": c0, "c1": c1,
+        "left": list(specials),
+        "right": list(specials),
+        "count": [a + b for a, b in zip(c0, c1)],
+        "c0": c0,
+        "c1": c1,
         "event_rate": [b / (a + b) if a + b else 0.0 for a, b in zip(c0, c1)],
         "representative": list(specials),
     }
@@ -52,8 +58,9 @@ def with_special_counts(summary: Mapping[str, Any], specials: Sequence[float],
         if key == "percentage":
             continue
         column = np.asarray(summary[key])
-        out[key] = np.concatenate((column[:n_intervals], np.asarray(rows[key], dtype=column.dtype),
-                                   column[n_intervals:]))
+        out[key] = np.concatenate(
+            (column[:n_intervals], np.asarray(rows[key], dtype=column.dtype), column[n_intervals:])
+        )
     total = int(out["count"].sum())
     out["percentage"] = out["count"] / total if total else np.zeros(len(out["count"]))
     return {key: out[key] for key in SUMMARY_COLUMNS}

@@ -1,6 +1,7 @@
 """The binning table of one variable: its rows (intervals, sets of
 categories, special values, missing values) with counts, event rates,
 weight of evidence and information value, its transform, and its document."""
+
 from __future__ import annotations
 
 import math
@@ -36,7 +37,7 @@ INTEGER_COLUMNS = ("count", "c0", "c1")
 # what its counts give here (another machine's logarithm may round apart).
 EVIDENCE_ULPS = 8
 # The largest count a document may hold: every count is exact in a double.
-MAX_COUNT = 2 ** 53
+MAX_COUNT = 2**53
 # What `transform(unseen=...)` accepts beside a number.
 UNSEEN_CHOICES = ("zero", "riskiest")
 Unseen = Literal["zero", "riskiest"] | float
@@ -95,9 +96,22 @@ class BinningTable(ColumnTable, EditableTable):
     the edits that made it, which its document and printout carry.
     """
 
-    __slots__ = ("_columns", "_splits", "_iv", "method", "name", "metadata", "split_log",
-                 "kind", "special_values", "_bin_categories", "pooled_categories", "pooled_bin",
-                 "basis", "edits")
+    __slots__ = (
+        "_columns",
+        "_splits",
+        "_iv",
+        "method",
+        "name",
+        "metadata",
+        "split_log",
+        "kind",
+        "special_values",
+        "_bin_categories",
+        "pooled_categories",
+        "pooled_bin",
+        "basis",
+        "edits",
+    )
     _length_column = "count"
     _slot_defaults: ClassVar[dict[str, Any]] = {"basis": None, "edits": ()}
 
@@ -131,14 +145,15 @@ class BinningTable(ColumnTable, EditableTable):
         self._columns = types.MappingProxyType(columns)
         # The cut points are the finite right edges of the intervals: the last
         # one ends at +inf, the special and missing-value rows follow.
-        intervals = right[:len(right) - len(self.special_values) - int(self.has_missing_row)]
+        intervals = right[: len(right) - len(self.special_values) - int(self.has_missing_row)]
         self._splits = frozen(intervals[np.isfinite(intervals)].astype(np.float64))
         self._iv = total
         self.method = method
         self.name = name
         self.metadata = None if metadata is None else dict(metadata)
         self.split_log = (
-            None if split_log is None
+            None
+            if split_log is None
             else types.MappingProxyType({k: frozen(v) for k, v in split_log.items()})
         )
 
@@ -164,16 +179,31 @@ class BinningTable(ColumnTable, EditableTable):
             return math.nan
         return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
 
-    def _rebuilt(self, summary: Mapping[str, Any], *, special_values: Sequence[float],
-                 bin_categories: Sequence[tuple[str, ...]] | None,
-                 pooled_categories: Sequence[str], pooled_bin: int | None, basis: EditBasis,
-                 edits: tuple[Edit, ...]) -> BinningTable:
+    def _rebuilt(
+        self,
+        summary: Mapping[str, Any],
+        *,
+        special_values: Sequence[float],
+        bin_categories: Sequence[tuple[str, ...]] | None,
+        pooled_categories: Sequence[str],
+        pooled_bin: int | None,
+        basis: EditBasis,
+        edits: tuple[Edit, ...],
+    ) -> BinningTable:
         """An edit's table: this one's method, name and fit counters with new
         rows (the search's log no longer describes them)."""
-        return BinningTable(summary, method=self.method, name=self.name, metadata=self.metadata,
-                            special_values=special_values, bin_categories=bin_categories,
-                            pooled_categories=pooled_categories, pooled_bin=pooled_bin,
-                            basis=basis, edits=edits)
+        return BinningTable(
+            summary,
+            method=self.method,
+            name=self.name,
+            metadata=self.metadata,
+            special_values=special_values,
+            bin_categories=bin_categories,
+            pooled_categories=pooled_categories,
+            pooled_bin=pooled_bin,
+            basis=basis,
+            edits=edits,
+        )
 
     @property
     def has_missing_row(self) -> bool:
@@ -183,7 +213,8 @@ class BinningTable(ColumnTable, EditableTable):
 
     @property
     def n_bins(self) -> int:
-        """Number of intervals or sets of categories (special and missing-value rows not counted)."""
+        """Number of intervals or sets of categories (special and missing-value
+        rows not counted)."""
         return len(self) - len(self.special_values) - int(self.has_missing_row)
 
     @property
@@ -196,12 +227,20 @@ class BinningTable(ColumnTable, EditableTable):
         """'(-inf, 2.5]', ..., '(7, +inf)', 'special -999', 'missing' (or, for a
         categorical table, 'A, B', 'C', ...): one label per row."""
         if self._bin_categories is not None:
-            bins = [", ".join(names + ((pooled_label(self.pooled_categories),)
-                                       if b == self.pooled_bin else ()))
-                    for b, names in enumerate(self._bin_categories)]
+            bins = [
+                ", ".join(
+                    names
+                    + ((pooled_label(self.pooled_categories),) if b == self.pooled_bin else ())
+                )
+                for b, names in enumerate(self._bin_categories)
+            ]
         else:
-            bins = [printing.interval(float(lo), float(hi)) for lo, hi in
-                    zip(self._columns["left"][:self.n_bins], self._columns["right"][:self.n_bins])]
+            bins = [
+                printing.interval(float(lo), float(hi))
+                for lo, hi in zip(
+                    self._columns["left"][: self.n_bins], self._columns["right"][: self.n_bins]
+                )
+            ]
         specials = [f"special {printing.number(v)}" for v in self.special_values]
         return bins + specials + (["missing"] if self.has_missing_row else [])
 
@@ -213,14 +252,18 @@ class BinningTable(ColumnTable, EditableTable):
 
     # -- using -----------------------------------------------------------------
     @overload
-    def transform(self, x: npt.ArrayLike, output: Literal["index"] = "index",
-                  unseen: Unseen = "zero") -> IntArray: ...
+    def transform(
+        self, x: npt.ArrayLike, output: Literal["index"] = "index", unseen: Unseen = "zero"
+    ) -> IntArray: ...
     @overload
-    def transform(self, x: npt.ArrayLike, output: Literal["woe"],
-                  unseen: Unseen = "zero") -> FloatArray: ...
+    def transform(
+        self, x: npt.ArrayLike, output: Literal["woe"], unseen: Unseen = "zero"
+    ) -> FloatArray: ...
 
     def transform(
-        self, x: npt.ArrayLike, output: Literal["index", "woe"] = "index",
+        self,
+        x: npt.ArrayLike,
+        output: Literal["index", "woe"] = "index",
         unseen: Unseen = "zero",
     ) -> FloatArray | IntArray:
         """Bin new values with this table's cut points.
@@ -290,8 +333,11 @@ class BinningTable(ColumnTable, EditableTable):
                 return 0.0
             counted = np.asarray(self._columns["count"]) > 0
             return float(np.max(np.asarray(self._columns["woe"])[counted], initial=0.0))
-        if isinstance(unseen, (int, float)) and not isinstance(unseen, bool) \
-                and math.isfinite(unseen):
+        if (
+            isinstance(unseen, (int, float))
+            and not isinstance(unseen, bool)
+            and math.isfinite(unseen)
+        ):
             return float(unseen)
         raise ValueError(f"unseen must be 'zero', 'riskiest' or a finite number, not {unseen!r}")
 
@@ -300,17 +346,24 @@ class BinningTable(ColumnTable, EditableTable):
         if math.isnan(self._iv):
             return
         counts = np.asarray(self._columns["count"])
-        empty = [self.n_bins + j for j in range(len(self.special_values))
-                 if counts[self.n_bins + j] == 0]
-        what = [f"special {printing.number(self.special_values[b - self.n_bins])}"
-                for b in empty if (index == b).any()]
+        empty = [
+            self.n_bins + j for j in range(len(self.special_values)) if counts[self.n_bins + j] == 0
+        ]
+        what = [
+            f"special {printing.number(self.special_values[b - self.n_bins])}"
+            for b in empty
+            if (index == b).any()
+        ]
         if not self.has_missing_row and (index < 0).any():
             what.append("missing")
         if what:
             warnings.warn(
                 f"values not seen in training ({', '.join(what)}) of {self.title()!r} get WoE "
                 f"{printing.number(fill)}; transform(..., unseen='riskiest') gives them the "
-                "riskiest row's", UnseenValueWarning, stacklevel=3)
+                "riskiest row's",
+                UnseenValueWarning,
+                stacklevel=3,
+            )
 
     def _category_index(self, x: Any, fill: float | None = None) -> IntArray:
         """The bin of each category: its own bin when it was seen in training;
@@ -322,20 +375,26 @@ class BinningTable(ColumnTable, EditableTable):
         other = -1 if self.pooled_bin is None else self.pooled_bin
         pooled = set(self.pooled_categories)
         table = np.array(
-            [other if name in pooled or name not in bin_of else bin_of[name]
-             for name in encoded.names], dtype=np.int64)
+            [
+                other if name in pooled or name not in bin_of else bin_of[name]
+                for name in encoded.names
+            ],
+            dtype=np.int64,
+        )
         unseen = [repr(n) for n in encoded.names if n not in bin_of and n not in pooled]
         if other >= 0:
             unseen = []
         if (encoded.codes < 0).any():
             unseen.append("missing")
-        if fill is not None and unseen and not self.has_missing_row \
-                and not math.isnan(self._iv):
+        if fill is not None and unseen and not self.has_missing_row and not math.isnan(self._iv):
             warnings.warn(
                 f"categories not seen in training ({', '.join(unseen[:5])}"
                 f"{', ...' if len(unseen) > 5 else ''}) fall in no bin of {self.title()!r}: "
                 f"index -1 and WoE {printing.number(fill)}; transform(..., unseen='riskiest') "
-                "gives them the riskiest bin's", UnseenCategoryWarning, stacklevel=3)
+                "gives them the riskiest bin's",
+                UnseenCategoryWarning,
+                stacklevel=3,
+            )
         return native.lookup_int(encoded.codes, table, -1)
 
     def to_json(self, indent: int | None = None) -> str:
@@ -344,8 +403,13 @@ class BinningTable(ColumnTable, EditableTable):
         which `from_json` rebuilds a table that transforms bit for bit alike."""
         return document.dumps(self.to_dict(), indent)
 
-    def to_sql(self, column: str | None = None, *, output: Literal["woe", "index"] = "woe",
-               dialect: Literal["duckdb", "sqlite", "postgresql"] = "duckdb") -> str:
+    def to_sql(
+        self,
+        column: str | None = None,
+        *,
+        output: Literal["woe", "index"] = "woe",
+        dialect: Literal["duckdb", "sqlite", "postgresql"] = "duckdb",
+    ) -> str:
         """An SQL CASE expression that scores the column `column` (default: the
         table's name) in DuckDB or SQLite exactly as `transform` does; NaN WoE
         is NULL. See `tessaline.formats.sql` for the rules it follows."""
@@ -362,23 +426,30 @@ class BinningTable(ColumnTable, EditableTable):
         rows: dict[str, Any] = {"label": self.labels}
         for key in COLUMNS:
             column = np.asarray(self[key])
-            rows[key] = ([int(v) for v in column] if key in INTEGER_COLUMNS
-                         else [document.exact(v) for v in column])
+            rows[key] = (
+                [int(v) for v in column]
+                if key in INTEGER_COLUMNS
+                else [document.exact(v) for v in column]
+            )
         log = {"edits": [edit_dict(e) for e in self.edits]} if self.edits else {}
         return {
             **document.header(document.BINNING_SCHEMA, document.EDITED if self.edits else 1),
-            "name": self.name, "method": self.method, "kind": self.kind,
+            "name": self.name,
+            "method": self.method,
+            "kind": self.kind,
             "splits": [document.exact(v) for v in self.splits],
             "special_values": [document.exact(v) for v in self.special_values],
             "has_missing_row": self.has_missing_row,
-            "bin_categories": None if self.bin_categories is None
+            "bin_categories": None
+            if self.bin_categories is None
             else [list(names) for names in self.bin_categories],
             "pooled_categories": list(self.pooled_categories),
             "pooled_bin": self.pooled_bin,
             "information_value": document.exact(self.information_value),
             "rows": rows,
             "metadata": document.plain(self.metadata),
-            "split_log": document.plain(dict(self.split_log)) if self.split_log is not None
+            "split_log": document.plain(dict(self.split_log))
+            if self.split_log is not None
             else None,
             **log,
         }
@@ -398,8 +469,10 @@ class BinningTable(ColumnTable, EditableTable):
         kind = document.field(doc, "kind", str, where)
         bins = doc.get("bin_categories")
         if kind not in ("numeric", "categorical") or (bins is None) != (kind == "numeric"):
-            raise DocumentError(f"{where}: field 'kind' must be 'numeric' (without "
-                                "'bin_categories') or 'categorical' (with them)")
+            raise DocumentError(
+                f"{where}: field 'kind' must be 'numeric' (without "
+                "'bin_categories') or 'categorical' (with them)"
+            )
         pooled = document.names(doc, "pooled_categories", where)
         specials = document.floats(doc, "special_values", where)
         splits = document.floats(doc, "splits", where)
@@ -410,8 +483,9 @@ class BinningTable(ColumnTable, EditableTable):
             bins, pooled_bin = _pooled_bin(doc, bins, pooled, where)
             _check_categories(bins, pooled, pooled_bin, specials, len(splits) + 1, where)
         elif pooled or doc.get("pooled_bin") is not None:
-            raise DocumentError(f"{where}: field 'pooled_categories' must be empty in a "
-                                "numeric table")
+            raise DocumentError(
+                f"{where}: field 'pooled_categories' must be empty in a numeric table"
+            )
         name = doc.get("name")
         if name is not None and not isinstance(name, str):
             raise DocumentError(f"{where}: field 'name' must be a string or null")
@@ -423,22 +497,26 @@ class BinningTable(ColumnTable, EditableTable):
             name=name,
             metadata=metadata if isinstance(metadata, dict) else None,
             split_log={k: np.asarray(v) for k, v in split_log.items()}
-            if isinstance(split_log, dict) else None,
+            if isinstance(split_log, dict)
+            else None,
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
-            pooled_categories=pooled, pooled_bin=pooled_bin,
+            pooled_categories=pooled,
+            pooled_bin=pooled_bin,
             edits=edits_from_list(edits, where) if edits is not None else (),
         )
         # The WoE and IV written are the ones the table scored with: keep them
         # rather than recompute (a logarithm may round differently elsewhere),
         # once they are known to be what the counts give.
         information_value = document.from_exact(
-            document.field(doc, "information_value", str, where), f"{where} information_value")
+            document.field(doc, "information_value", str, where), f"{where} information_value"
+        )
         for key in ("woe", "iv"):
             if not document.within_ulps(columns[key], table[key], EVIDENCE_ULPS):
                 raise DocumentError(f"{where}: rows.{key} is not what the rows' counts give")
-        if not document.within_ulps(information_value, table.information_value,
-                                    EVIDENCE_ULPS * (len(table) + 1)):
+        if not document.within_ulps(
+            information_value, table.information_value, EVIDENCE_ULPS * (len(table) + 1)
+        ):
             raise DocumentError(f"{where}: field 'information_value' is not the sum of rows.iv")
         evidence = dict(table.columns)
         for key in ("woe", "iv"):
@@ -456,8 +534,7 @@ class BinningTable(ColumnTable, EditableTable):
             raise ImportError(
                 "BinningTable.to_frame needs pandas: pip install 'tessaline[pandas]'"
             ) from error
-        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()},
-                                 copy=False)
+        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()}, copy=False)
         frame.insert(0, "bin", self.labels)
         return frame
 
@@ -469,11 +546,13 @@ class BinningTable(ColumnTable, EditableTable):
     def title(self) -> str:
         what = f"'{self.name}'" if self.name is not None else "variable"
         specials = len(self.special_values)
-        return (f"{self.method} binning of {'categorical ' if self._bin_categories else ''}"
-                f"{what}: {self.n_bins} bin{'s' if self.n_bins != 1 else ''}"
-                f"{f' + {specials} special' if specials else ''}"
-                f"{' + missing' if self.has_missing_row else ''}, "
-                f"IV {printing.fixed(self._iv, 4)} ({iv_strength(self._iv)})")
+        return (
+            f"{self.method} binning of {'categorical ' if self._bin_categories else ''}"
+            f"{what}: {self.n_bins} bin{'s' if self.n_bins != 1 else ''}"
+            f"{f' + {specials} special' if specials else ''}"
+            f"{' + missing' if self.has_missing_row else ''}, "
+            f"IV {printing.fixed(self._iv, 4)} ({iv_strength(self._iv)})"
+        )
 
     @property
     def header(self) -> tuple[str, ...]:
@@ -487,21 +566,40 @@ class BinningTable(ColumnTable, EditableTable):
         c = self._columns
         return [
             [
-                str(i), label, str(int(c["count"][i])), printing.percent(float(c["percentage"][i])),
-                str(int(c["c0"][i])), str(int(c["c1"][i])), printing.percent(float(c["event_rate"][i])),
-                printing.fixed(float(c["woe"][i]), 3), printing.fixed(float(c["iv"][i]), 4),
-                "-" if math.isnan(float(c["representative"][i]))
+                str(i),
+                label,
+                str(int(c["count"][i])),
+                printing.percent(float(c["percentage"][i])),
+                str(int(c["c0"][i])),
+                str(int(c["c1"][i])),
+                printing.percent(float(c["event_rate"][i])),
+                printing.fixed(float(c["woe"][i]), 3),
+                printing.fixed(float(c["iv"][i]), 4),
+                "-"
+                if math.isnan(float(c["representative"][i]))
                 else printing.number(float(c["representative"][i])),
             ]
             for i, label in enumerate(self.labels)
         ]
 
-    HEADER = ("#", "interval", "count", "share", "non-events", "events", "event rate",
-              "WoE", "IV", "representative")
+    HEADER = (
+        "#",
+        "interval",
+        "count",
+        "share",
+        "non-events",
+        "events",
+        "event rate",
+        "WoE",
+        "IV",
+        "representative",
+    )
     TEXT_COLUMNS = (1,)  # left-aligned; numbers are right-aligned
 
     def __str__(self) -> str:
-        text = self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
+        text = (
+            self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
+        )
         return text + ("\n" + log_text(self.edits) if self.edits else "")
 
     def __repr__(self) -> str:
@@ -519,41 +617,55 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
     for key in COLUMNS:
         values = document.field(rows, key, list, f"{where} rows")
         if len(values) != n_rows:
-            raise DocumentError(f"{where}: row column {key!r} has {len(values)} values, "
-                                f"'count' has {n_rows}")
+            raise DocumentError(
+                f"{where}: row column {key!r} has {len(values)} values, 'count' has {n_rows}"
+            )
         if key in INTEGER_COLUMNS:
-            if not all(isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= MAX_COUNT
-                       for v in values):
-                raise DocumentError(f"{where}: row column {key!r} must hold counts "
-                                    f"(integers from 0 to 2**53)")
+            if not all(
+                isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= MAX_COUNT
+                for v in values
+            ):
+                raise DocumentError(
+                    f"{where}: row column {key!r} must hold counts (integers from 0 to 2**53)"
+                )
             columns[key] = np.array(values, dtype=np.int64)
         else:
             columns[key] = np.array(
-                [document.from_exact(v, f"{where} rows.{key}") for v in values],
-                dtype=np.float64)
+                [document.from_exact(v, f"{where} rows.{key}") for v in values], dtype=np.float64
+            )
     if not np.array_equal(columns["count"], columns["c0"] + columns["c1"]):
         raise DocumentError(f"{where}: rows.count must be rows.c0 + rows.c1")
     return columns
 
 
-def _check_edges(columns: Mapping[str, npt.NDArray[Any]], splits: list[float],
-                 specials: list[float], has_missing_row: bool, where: str) -> None:
+def _check_edges(
+    columns: Mapping[str, npt.NDArray[Any]],
+    splits: list[float],
+    specials: list[float],
+    has_missing_row: bool,
+    where: str,
+) -> None:
     """The rows' edges must be those a fit writes: the intervals of the cut
     points (finite and increasing), one row per special value (finite and
     distinct), then the missing-value row when there is one."""
     cuts = np.array(splits, dtype=np.float64)
     if not (np.isfinite(cuts).all() and (np.diff(cuts) > 0).all()):
-        raise DocumentError(f"{where}: field 'splits' must hold finite cut points in "
-                            "increasing order, each once")
+        raise DocumentError(
+            f"{where}: field 'splits' must hold finite cut points in increasing order, each once"
+        )
     if not (all(math.isfinite(v) for v in specials) and len(set(specials)) == len(specials)):
         raise DocumentError(f"{where}: field 'special_values' must hold distinct finite values")
     missing = [math.nan] * int(has_missing_row)
     left = np.array([-math.inf, *splits, *specials, *missing])
     right = np.array([*splits, math.inf, *specials, *missing])
-    if not (np.array_equal(columns["left"], left, equal_nan=True)
-            and np.array_equal(columns["right"], right, equal_nan=True)):
-        raise DocumentError(f"{where}: rows.left and rows.right do not match the cut points, "
-                            "special values and missing-value row")
+    if not (
+        np.array_equal(columns["left"], left, equal_nan=True)
+        and np.array_equal(columns["right"], right, equal_nan=True)
+    ):
+        raise DocumentError(
+            f"{where}: rows.left and rows.right do not match the cut points, "
+            "special values and missing-value row"
+        )
 
 
 def pooled_label(pooled: Sequence[str], shown: int = 3) -> str:
@@ -565,44 +677,63 @@ def pooled_label(pooled: Sequence[str], shown: int = 3) -> str:
     return f"{OTHER} (pooled: {', '.join(pooled[:shown])}{more})"
 
 
-def _pooled_bin(doc: Mapping[str, Any], bins: Any, pooled: list[str],
-                where: str) -> tuple[Any, int | None]:
+def _pooled_bin(
+    doc: Mapping[str, Any], bins: Any, pooled: list[str], where: str
+) -> tuple[Any, int | None]:
     """The bins' real categories and the bin of the pooled group. A document
     written before the group had its own field names it "other" among the
     categories of its bin; that name is taken out of the bin."""
     if "pooled_bin" in doc:
         pooled_bin = doc["pooled_bin"]
-        if pooled_bin is not None and not (type(pooled_bin) is int
-                                           and 0 <= pooled_bin < max(len(bins), 1)):
+        if pooled_bin is not None and not (
+            type(pooled_bin) is int and 0 <= pooled_bin < max(len(bins), 1)
+        ):
             raise DocumentError(f"{where}: field 'pooled_bin' must be null or the index of a bin")
         return bins, pooled_bin
     if not pooled or not isinstance(bins, list):
         return bins, None
     for b, names in enumerate(bins):
         if isinstance(names, list) and OTHER in names:
-            return [[n for n in names if n != OTHER] if i == b else names
-                    for i, names in enumerate(bins)], b
+            return [
+                [n for n in names if n != OTHER] if i == b else names
+                for i, names in enumerate(bins)
+            ], b
     return bins, None
 
 
-def _check_categories(bins: Any, pooled: list[str], pooled_bin: int | None,
-                      specials: list[float], n_bins: int, where: str) -> None:
+def _check_categories(
+    bins: Any,
+    pooled: list[str],
+    pooled_bin: int | None,
+    specials: list[float],
+    n_bins: int,
+    where: str,
+) -> None:
     """One list of categories per bin, each category in one bin only, none of
     them pooled, and no special value (categories are compared as names); the
     pooled group's bin whenever categories were pooled (an analyst may send
     unseen categories to a bin without them), and only that bin, holding
     pooled categories, may hold no category of its own."""
-    if not (isinstance(bins, list)
-            and all(isinstance(b, list) and (b or (i == pooled_bin and pooled))
-                    and all(isinstance(c, str) for c in b) for i, b in enumerate(bins))):
+    if not (
+        isinstance(bins, list)
+        and all(
+            isinstance(b, list)
+            and (b or (i == pooled_bin and pooled))
+            and all(isinstance(c, str) for c in b)
+            for i, b in enumerate(bins)
+        )
+    ):
         raise DocumentError(f"{where}: field 'bin_categories' must be lists of category names")
     listed = [c for b in bins for c in b]
     if len(bins) != n_bins or len(set(listed)) != len(listed):
-        raise DocumentError(f"{where}: field 'bin_categories' must name each category once, "
-                            f"in {n_bins} bin(s), one per row")
+        raise DocumentError(
+            f"{where}: field 'bin_categories' must name each category once, "
+            f"in {n_bins} bin(s), one per row"
+        )
     if set(pooled) & set(listed) or (pooled and pooled_bin is None):
-        raise DocumentError(f"{where}: field 'pooled_categories' must name categories outside "
-                            "the bins, pooled in the bin 'pooled_bin'")
+        raise DocumentError(
+            f"{where}: field 'pooled_categories' must name categories outside "
+            "the bins, pooled in the bin 'pooled_bin'"
+        )
     if specials:
-        raise DocumentError(f"{where}: field 'special_values' must be empty in a categorical "
-                            "table")
+        raise DocumentError(f"{where}: field 'special_values' must be empty in a categorical table")

@@ -28,6 +28,7 @@ with more than `max_distinct` of them is an error that names it, or with
 ``approximate=K`` has its values merged into K cells of about n/K rows in
 the engine: counts stay exact, cut points can only fall at the end of a cell.
 """
+
 from __future__ import annotations
 
 import contextlib
@@ -76,21 +77,33 @@ def _rows(connection: Any, query: str) -> list[tuple[Any, ...]]:
     return list(connection.execute(query).fetchall())
 
 
-def _target_names(connection: Any, d: Dialect, source: str, target: str,
-                  kind: ColumnType) -> list[str]:
+def _target_names(
+    connection: Any, d: Dialect, source: str, target: str, kind: ColumnType
+) -> list[str]:
     """The distinct values of the target as the local encoding names them, ascending."""
     y = identifier(target)
     value = d.as_text(y) if kind.kind != NUMBER or kind.integral else d.number(y)
-    found = _rows(connection, f"SELECT DISTINCT {value} FROM {source} WHERE {value} IS NOT NULL "
-                              f"LIMIT {_NAMED_VALUES}")
+    found = _rows(
+        connection,
+        f"SELECT DISTINCT {value} FROM {source} WHERE {value} IS NOT NULL LIMIT {_NAMED_VALUES}",
+    )
     names = {category_name(v) for (v,) in found}
     if kind.kind == BOOLEAN:
         names = {"True" if n.lower() in ("true", "1", "t") else "False" for n in names}
     return sorted(names)
 
 
-def _flag(connection: Any, d: Dialect, source: str, target: str, kind: ColumnType, event: Any,
-          value: float | None, percentile: float | None, max_distinct: int) -> str:
+def _flag(
+    connection: Any,
+    d: Dialect,
+    source: str,
+    target: str,
+    kind: ColumnType,
+    event: Any,
+    value: float | None,
+    percentile: float | None,
+    max_distinct: int,
+) -> str:
     """The event flag of the target as the local fit reads it: rows equal to
     `event`, a 0/1 or boolean target, or a numeric target above a threshold."""
     if event is not None or kind.kind == BOOLEAN:
@@ -99,28 +112,39 @@ def _flag(connection: Any, d: Dialect, source: str, target: str, kind: ColumnTyp
         raise not_binary(_target_names(connection, d, source, target, kind))
     y = d.number(identifier(target))
     if (value is None and percentile is None) or not _rows(
-            connection, f"SELECT 1 FROM {source} WHERE {y} NOT IN (0.0, 1.0) LIMIT 1"):
+        connection, f"SELECT 1 FROM {source} WHERE {y} NOT IN (0.0, 1.0) LIMIT 1"
+    ):
         return event_flag(d, target, kind.kind)
     counted = []
     if value is None:
         # Counted in the engine before any value is read, to bound what is read.
         check_threshold(value, percentile)
-        (distinct,), = _rows(connection, f"SELECT count(DISTINCT {y}) FROM {source}")
+        ((distinct,),) = _rows(connection, f"SELECT count(DISTINCT {y}) FROM {source}")
         check_target_distinct(target, distinct, max_distinct)
-        counted = _rows(connection, f"SELECT {y}, count(*) FROM {source} WHERE {y} IS NOT NULL "
-                                    "GROUP BY 1")
-    cut = target_threshold([v for v, _ in counted], [n for _, n in counted], target, value,
-                           percentile, max_distinct)
+        counted = _rows(
+            connection, f"SELECT {y}, count(*) FROM {source} WHERE {y} IS NOT NULL GROUP BY 1"
+        )
+    cut = target_threshold(
+        [v for v, _ in counted], [n for _, n in counted], target, value, percentile, max_distinct
+    )
     return event_flag(d, target, kind.kind, cut=cut)
 
 
-def count_columns(connection: Any, source: str, columns: Sequence[str], target: str, *,
-                  categorical: Sequence[str] = (),
-                  special_values: Mapping[str, Sequence[float]] | None = None,
-                  event: Any = None, value: float | None = None, percentile: float | None = None,
-                  max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-                  types: Mapping[str, ColumnType] | None = None
-                  ) -> dict[str, ColumnCounts | CategoryCounts]:
+def count_columns(
+    connection: Any,
+    source: str,
+    columns: Sequence[str],
+    target: str,
+    *,
+    categorical: Sequence[str] = (),
+    special_values: Mapping[str, Sequence[float]] | None = None,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    types: Mapping[str, ColumnType] | None = None,
+) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column of `columns` against the target,
     with one aggregate query over `source` (a table name, a query, or a
     FROM item the engine reads): the columns of `categorical` by category,
@@ -132,23 +156,33 @@ def count_columns(connection: Any, source: str, columns: Sequence[str], target: 
     absent = [name for name in [target, *columns] if name not in types]
     if absent:
         raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
-    flag = _flag(connection, d, source, target, types[target], event, value, percentile,
-                 max_distinct)
+    flag = _flag(
+        connection, d, source, target, types[target], event, value, percentile, max_distinct
+    )
     groups = f"tessaline_groups_{uuid.uuid4().hex}"
-    connection.execute(f"CREATE TEMPORARY TABLE {groups} AS "
-                       + grouped_query(d, source, columns, types, categorical, flag))
+    connection.execute(
+        f"CREATE TEMPORARY TABLE {groups} AS "
+        + grouped_query(d, source, columns, types, categorical, flag)
+    )
     try:
-        (bad,), = _rows(connection, f"SELECT n FROM {groups} WHERE c = {NOT_BINARY}")
+        ((bad,),) = _rows(connection, f"SELECT n FROM {groups} WHERE c = {NOT_BINARY}")
         if bad:
             raise not_zero_one(target)
         distinct = dict(_rows(connection, distinct_query(d, groups)))
-        over = over_max_distinct(columns, {int(c): int(k) for c, k in distinct.items()},
-                                 categorical, max_distinct, approximate,
-                                 lambda name: f"round({identifier(name)}, 4)")
+        over = over_max_distinct(
+            columns,
+            {int(c): int(k) for c, k in distinct.items()},
+            categorical,
+            max_distinct,
+            approximate,
+            lambda name: f"round({identifier(name)}, 4)",
+        )
         specials = special_values or {}
-        query = cells_query(d, groups, {i: specials.get(columns[i], ()) for i in over},
-                            approximate) if over and approximate else \
-            f"SELECT c, x, s, n, known, ones FROM {groups} WHERE c >= 0"
+        query = (
+            cells_query(d, groups, {i: specials.get(columns[i], ()) for i in over}, approximate)
+            if over and approximate
+            else f"SELECT c, x, s, n, known, ones FROM {groups} WHERE c >= 0"
+        )
         found = _rows(connection, query)
     except BaseException:
         # A failed statement may have ended the transaction, and the table with it.
@@ -156,21 +190,34 @@ def count_columns(connection: Any, source: str, columns: Sequence[str], target: 
             connection.execute(f"DROP TABLE IF EXISTS {groups}")
         raise
     connection.execute(f"DROP TABLE {groups}")
-    counted = counts_from_groups(dict(zip(("c", "x", "s", "n", "known", "ones"),
-                                          zip(*found) if found else [()] * 6)),
-                                 columns, types, categorical, specials)
+    counted = counts_from_groups(
+        dict(zip(("c", "x", "s", "n", "known", "ones"), zip(*found) if found else [()] * 6)),
+        columns,
+        types,
+        categorical,
+        specials,
+    )
     if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
         wanted = category_name(event)
         names = _target_names(connection, d, source, target, types[target])
         if wanted not in names:
-            raise TargetError(f"no row of the target holds the event value {wanted!r} "
-                              f"(values found: {', '.join(names[:10])}"
-                              f"{', ...' if len(names) > 10 else ''})")
+            raise TargetError(
+                f"no row of the target holds the event value {wanted!r} "
+                f"(values found: {', '.join(names[:10])}"
+                f"{', ...' if len(names) > 10 else ''})"
+            )
     return counted
 
 
-def fit(binning: TableBinning, connection: Any, source: str, y: str, *,
-        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None) -> TableBinning:
+def fit(
+    binning: TableBinning,
+    connection: Any,
+    source: str,
+    y: str,
+    *,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+) -> TableBinning:
     """`binning.fit` of the table (or query) `source` of a DuckDB, sqlite3 or
     psycopg `connection` against its column `y`: every column but the
     target and the excluded ones, counted in the engine with one aggregate
@@ -181,19 +228,35 @@ def fit(binning: TableBinning, connection: Any, source: str, y: str, *,
     if y not in types:
         raise ValueError(f"column(s) not in the table: {y!r}")
     plan = plan_columns(binning, list(types), types, y)
-    counted = count_columns(connection, source, plan.counted, y, categorical=plan.categorical,
-                            special_values=plan.numeric, event=binning.event,
-                            value=binning.value, percentile=binning.percentile,
-                            max_distinct=max_distinct, approximate=approximate, types=types)
+    counted = count_columns(
+        connection,
+        source,
+        plan.counted,
+        y,
+        categorical=plan.categorical,
+        special_values=plan.numeric,
+        event=binning.event,
+        value=binning.value,
+        percentile=binning.percentile,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        types=types,
+    )
     if counted:
         check_classes(*next(iter(counted.values())).labelled())
     return fit_planned(binning, list(types), plan, counted)
 
 
-def fit_files(binning: TableBinning, path: str | os.PathLike[str], y: str, *,
-              memory_limit: str = "1GB", threads: int | None = None,
-              max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None
-              ) -> TableBinning:
+def fit_files(
+    binning: TableBinning,
+    path: str | os.PathLike[str],
+    y: str,
+    *,
+    memory_limit: str = "1GB",
+    threads: int | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+) -> TableBinning:
     """`binning.fit` of the Parquet or CSV file(s) at `path` (a glob such as
     ``"loans/*.parquet"`` reads many) against their column `y`, read by an
     in-process DuckDB that holds at most `memory_limit` (it spills to a
@@ -208,7 +271,13 @@ def fit_files(binning: TableBinning, path: str | os.PathLike[str], y: str, *,
     connection = duckdb.connect(config=config)
     try:
         quoted = "'" + text.replace("'", "''") + "'"
-        return fit(binning, connection, f"SELECT * FROM {reader}({quoted})", y,
-                   max_distinct=max_distinct, approximate=approximate)
+        return fit(
+            binning,
+            connection,
+            f"SELECT * FROM {reader}({quoted})",
+            y,
+            max_distinct=max_distinct,
+            approximate=approximate,
+        )
     finally:
         connection.close()

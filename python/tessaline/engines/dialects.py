@@ -4,6 +4,7 @@ SQLite stores it as NULL already, and holds any value in any column, so
 there text or a blob in a column of numbers is not a number), how it reads
 as text, how a double is written exactly, and how each engine names the
 types of a table's columns."""
+
 from __future__ import annotations
 
 import math
@@ -19,8 +20,8 @@ from ..formats.sql import number as exact_number
 @dataclass(frozen=True)
 class Dialect:
     name: str
-    double: str   # the type a column is cast to, to read it as a double
-    text: str     # the type a column is cast to, to read it as text
+    double: str  # the type a column is cast to, to read it as a double
+    text: str  # the type a column is cast to, to read it as text
 
     def number(self, column: str) -> str:
         """The column as a double, NULL where it is missing (NULL, NaN, and
@@ -41,8 +42,10 @@ class Dialect:
             return self.number(column), "NULL"
         if self.name == "sqlite":
             real = f"typeof({column}) = 'real'"
-            return (f"(CASE WHEN {real} THEN {column} END)",
-                    f"(CASE WHEN NOT {real} THEN CAST({column} AS TEXT) END)")
+            return (
+                f"(CASE WHEN {real} THEN {column} END)",
+                f"(CASE WHEN NOT {real} THEN CAST({column} AS TEXT) END)",
+            )
         return "NULL", self.as_text(column)
 
     def literal(self, value: float) -> str:
@@ -64,8 +67,12 @@ class Dialect:
     def column_types(self, connection: Any, source: str) -> dict[str, ColumnType]:
         """Every column of `source` (a FROM item) with its type, in order."""
         if self.name == "duckdb":
-            return {name: _duckdb_type(kind) for name, kind, *_ in
-                    connection.execute(f"DESCRIBE SELECT * FROM {source}").fetchall()}
+            return {
+                name: _duckdb_type(kind)
+                for name, kind, *_ in connection.execute(
+                    f"DESCRIBE SELECT * FROM {source}"
+                ).fetchall()
+            }
         names = [d[0] for d in connection.execute(f"SELECT * FROM {source} LIMIT 0").description]
         if self.name == "postgresql":
             return _postgresql_types(connection, source, names)
@@ -82,16 +89,32 @@ DIALECTS = {
 def dialect_of(connection: Any) -> Dialect:
     """The dialect of a DuckDB, sqlite3 or psycopg connection."""
     module = type(connection).__module__.split(".")[0]
-    name = {"duckdb": "duckdb", "_duckdb": "duckdb", "sqlite3": "sqlite",
-            "psycopg": "postgresql"}.get(module)
+    name = {
+        "duckdb": "duckdb",
+        "_duckdb": "duckdb",
+        "sqlite3": "sqlite",
+        "psycopg": "postgresql",
+    }.get(module)
     if name is None:
-        raise TypeError(f"connection must be a DuckDB, sqlite3 or psycopg connection, not "
-                        f"{type(connection).__name__}")
+        raise TypeError(
+            f"connection must be a DuckDB, sqlite3 or psycopg connection, not "
+            f"{type(connection).__name__}"
+        )
     return DIALECTS[name]
 
 
-_DUCKDB_INTEGERS = ("TINYINT", "SMALLINT", "INTEGER", "BIGINT", "HUGEINT", "UTINYINT", "USMALLINT",
-                    "UINTEGER", "UBIGINT", "UHUGEINT")
+_DUCKDB_INTEGERS = (
+    "TINYINT",
+    "SMALLINT",
+    "INTEGER",
+    "BIGINT",
+    "HUGEINT",
+    "UTINYINT",
+    "USMALLINT",
+    "UINTEGER",
+    "UBIGINT",
+    "UHUGEINT",
+)
 
 
 def _duckdb_type(name: str) -> ColumnType:
@@ -114,13 +137,20 @@ _PG_KINDS = {"N": NUMBER, "S": CATEGORY, "E": CATEGORY, "B": BOOLEAN, "D": TIME,
 
 def _postgresql_types(connection: Any, source: str, names: Sequence[str]) -> dict[str, ColumnType]:
     oids = [d.type_code for d in connection.execute(f"SELECT * FROM {source} LIMIT 0").description]
-    found = {oid: (name, category) for oid, name, category in connection.execute(
-        "SELECT oid, typname, typcategory FROM pg_type WHERE oid = ANY(%s)", [oids]).fetchall()}
+    found = {
+        oid: (name, category)
+        for oid, name, category in connection.execute(
+            "SELECT oid, typname, typcategory FROM pg_type WHERE oid = ANY(%s)", [oids]
+        ).fetchall()
+    }
     types = {}
     for name, oid in zip(names, oids):
         type_name, category = found.get(oid, (str(oid), "X"))
-        types[name] = ColumnType(_PG_KINDS.get(category, OTHER), type_name,
-                                 integral=type_name in ("int2", "int4", "int8"))
+        types[name] = ColumnType(
+            _PG_KINDS.get(category, OTHER),
+            type_name,
+            integral=type_name in ("int2", "int4", "int8"),
+        )
     return types
 
 
@@ -130,12 +160,18 @@ def _sqlite_types(connection: Any, source: str, names: Sequence[str]) -> dict[st
     (integers when no value is a real)."""
     if not names:
         return {}
-    probes = ", ".join(f"max(typeof({identifier(n)}) = '{t}')" for n in names
-                       for t in ("text", "blob", "real"))
+    probes = ", ".join(
+        f"max(typeof({identifier(n)}) = '{t}')" for n in names for t in ("text", "blob", "real")
+    )
     found = connection.execute(f"SELECT {probes} FROM {source}").fetchone()
     types = {}
     for i, name in enumerate(names):
-        text, blob, real = (bool(v) for v in found[3 * i: 3 * i + 3])
-        types[name] = ColumnType(CATEGORY, "text") if text else ColumnType(OTHER, "blob") \
-            if blob else ColumnType(NUMBER, "real" if real else "integer", integral=not real)
+        text, blob, real = (bool(v) for v in found[3 * i : 3 * i + 3])
+        types[name] = (
+            ColumnType(CATEGORY, "text")
+            if text
+            else ColumnType(OTHER, "blob")
+            if blob
+            else ColumnType(NUMBER, "real" if real else "integer", integral=not real)
+        )
     return types

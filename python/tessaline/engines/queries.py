@@ -2,6 +2,7 @@
 (1.0, 0.0, NULL), one GROUP BY per column joined by UNION ALL into one
 aggregate query, and the merging of a column's values into cells of about
 equal rows (the approximate mode), all in the engine's own dialect."""
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -17,8 +18,9 @@ from .dialects import Dialect
 NOT_BINARY = -1
 
 
-def event_flag(d: Dialect, target: str, kind: str, event: Any = None,
-               cut: float | None = None) -> str:
+def event_flag(
+    d: Dialect, target: str, kind: str, event: Any = None, cut: float | None = None
+) -> str:
     return f"CAST({_flag(d, target, kind, event, cut)} AS {d.double})"
 
 
@@ -30,8 +32,10 @@ def _flag(d: Dialect, target: str, kind: str, event: Any, cut: float | None) -> 
     if event is not None:
         if kind == BOOLEAN:
             named = f"CASE WHEN {y} THEN 'True' ELSE 'False' END"
-            return f"CASE WHEN {y} IS NULL THEN NULL WHEN {named} = {text(category_name(event))} " \
-                   "THEN 1.0 ELSE 0.0 END"
+            return (
+                f"CASE WHEN {y} IS NULL THEN NULL WHEN {named} = {text(category_name(event))} "
+                "THEN 1.0 ELSE 0.0 END"
+            )
         if kind == CATEGORY or not checks.is_number(event):
             value, wanted = d.as_text(y), text(category_name(event))
         else:
@@ -41,26 +45,39 @@ def _flag(d: Dialect, target: str, kind: str, event: Any, cut: float | None) -> 
     if kind == BOOLEAN:
         return f"CASE WHEN {y} THEN 1.0 WHEN NOT {y} THEN 0.0 END"
     if cut is not None:
-        return f"CASE WHEN {d.number(y)} IS NULL THEN NULL WHEN {d.number(y)} > " \
-               f"{d.literal(cut)} THEN 1.0 ELSE 0.0 END"
+        return (
+            f"CASE WHEN {d.number(y)} IS NULL THEN NULL WHEN {d.number(y)} > "
+            f"{d.literal(cut)} THEN 1.0 ELSE 0.0 END"
+        )
     return d.number(y)
 
 
-def grouped_query(d: Dialect, source: str, columns: Sequence[str],
-                  types: Mapping[str, ColumnType], categorical: Sequence[str], flag: str) -> str:
+def grouped_query(
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    flag: str,
+) -> str:
     """One aggregate query for every column: its groups (c, x, s) with
     their rows n, rows of known target and events, and one row (c = -1)
     counting the rows whose flag is neither 0 nor 1."""
     arms = []
     for i, name in enumerate(columns):
         column = identifier(name)
-        x, s = d.category(column, types[name]) if name in categorical else (d.number(column),
-                                                                             "NULL")
-        arms.append(f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
-                    f"count(*) AS n, count({flag}) AS known, sum({flag}) AS ones "
-                    f"FROM {source} GROUP BY 2, 3")
-    arms.append(f"SELECT {NOT_BINARY}, NULL, NULL, count(*), 0, 0 FROM {source} "
-                f"WHERE {flag} NOT IN (0.0, 1.0)")
+        x, s = (
+            d.category(column, types[name]) if name in categorical else (d.number(column), "NULL")
+        )
+        arms.append(
+            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
+            f"count(*) AS n, count({flag}) AS known, sum({flag}) AS ones "
+            f"FROM {source} GROUP BY 2, 3"
+        )
+    arms.append(
+        f"SELECT {NOT_BINARY}, NULL, NULL, count(*), 0, 0 FROM {source} "
+        f"WHERE {flag} NOT IN (0.0, 1.0)"
+    )
     return "\nUNION ALL ".join(arms)
 
 
@@ -69,8 +86,9 @@ def distinct_query(d: Dialect, groups: str) -> str:
     return f"SELECT c, count(x) + count(s) FROM {groups} WHERE c >= 0 GROUP BY c"
 
 
-def cells_query(d: Dialect, groups: str, specials: Mapping[int, Sequence[float]],
-                cells: int) -> str:
+def cells_query(
+    d: Dialect, groups: str, specials: Mapping[int, Sequence[float]], cells: int
+) -> str:
     """The groups with the finite values (special values aside) of the
     columns numbered in `specials` merged into `cells` cells: in ascending
     order of value, a value whose rows start at or after a fraction k / cells
@@ -82,10 +100,14 @@ def cells_query(d: Dialect, groups: str, specials: Mapping[int, Sequence[float]]
         tests.append(f"c = {index}{kept}")
     infinite = ", ".join(d.literal(v) for v in (float("inf"), float("-inf")))
     mergeable = f"(({' OR '.join(tests)}) AND x IS NOT NULL AND x NOT IN ({infinite}))"
-    before = "COALESCE(sum(n) OVER (PARTITION BY c ORDER BY x ROWS BETWEEN UNBOUNDED PRECEDING " \
-             "AND 1 PRECEDING), 0)"
+    before = (
+        "COALESCE(sum(n) OVER (PARTITION BY c ORDER BY x ROWS BETWEEN UNBOUNDED PRECEDING "
+        "AND 1 PRECEDING), 0)"
+    )
     cell = d.floor_division(f"{before} * {cells}", "sum(n) OVER (PARTITION BY c)")
-    return (f"SELECT c, x, s, n, known, ones FROM {groups} WHERE NOT {mergeable}\n"
-            f"UNION ALL SELECT c, max(x), NULL, sum(n), sum(known), sum(ones) FROM "
-            f"(SELECT c, x, n, known, ones, {cell} AS cell FROM {groups} WHERE {mergeable}) "
-            f"AS merged GROUP BY c, cell")
+    return (
+        f"SELECT c, x, s, n, known, ones FROM {groups} WHERE NOT {mergeable}\n"
+        f"UNION ALL SELECT c, max(x), NULL, sum(n), sum(known), sum(ones) FROM "
+        f"(SELECT c, x, n, known, ones, {cell} AS cell FROM {groups} WHERE {mergeable}) "
+        f"AS merged GROUP BY c, cell"
+    )

@@ -9,11 +9,12 @@ of each row, WoE and IV) is written as a hexadecimal float string
 the double exactly and is read back bit for bit in any language (C's
 ``strtod``, Java's ``Double.parseDouble``, Python's ``float.fromhex``).
 Only that exact form is read: decimal text such as "1.5" is refused rather
-than taken for hexadecimal digits. Counts are JSON integers. The preprocessing counters and the log of the
-search, which are for reading only, are plain JSON with missing numbers as
-null. A reader refuses a schema it does not know or a version newer than
-its own.
+than taken for hexadecimal digits. Counts are JSON integers. The
+preprocessing counters and the log of the search, which are for reading
+only, are plain JSON with missing numbers as null. A reader refuses a
+schema it does not know or a version newer than its own.
 """
+
 from __future__ import annotations
 
 import contextlib
@@ -51,8 +52,10 @@ def exact(value: float) -> str:
 # What `exact` writes: a signed hexadecimal significand with a binary exponent,
 # or one of the three non-finite names. `float.fromhex` alone would also read
 # "20" (as 32.0) and " 0x1p+0 ".
-_EXACT = re.compile(r"[+-]?0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][+-]?[0-9]+"
-                    r"|-?inf|nan")
+_EXACT = re.compile(
+    r"[+-]?0[xX](?:[0-9a-fA-F]+\.?[0-9a-fA-F]*|\.[0-9a-fA-F]+)[pP][+-]?[0-9]+"
+    r"|-?inf|nan"
+)
 
 
 def from_exact(text: Any, where: str) -> float:
@@ -113,8 +116,9 @@ def field(doc: Mapping[str, Any], key: str, kind: type, where: str) -> Any:
     if key not in doc:
         raise DocumentError(f"{where}: missing field {key!r}")
     if not isinstance(doc[key], kind) or (kind is int and isinstance(doc[key], bool)):
-        raise DocumentError(f"{where}: field {key!r} must be a {kind.__name__}, "
-                            f"not {type(doc[key]).__name__}")
+        raise DocumentError(
+            f"{where}: field {key!r} must be a {kind.__name__}, not {type(doc[key]).__name__}"
+        )
     return doc[key]
 
 
@@ -143,8 +147,10 @@ def check_header(doc: Any, schema: str) -> None:
     if not isinstance(version, int) or isinstance(version, bool) or version < 1:
         raise DocumentError(f"{schema}: version must be a positive integer, not {version!r}")
     if version > VERSION:
-        raise DocumentError(f"{schema} version {version} is newer than this tessaline reads "
-                            f"({VERSION}): upgrade tessaline to read it")
+        raise DocumentError(
+            f"{schema} version {version} is newer than this tessaline reads "
+            f"({VERSION}): upgrade tessaline to read it"
+        )
 
 
 def edit_log(doc: Mapping[str, Any], where: str) -> Any:
@@ -152,8 +158,11 @@ def edit_log(doc: Mapping[str, Any], where: str) -> Any:
     an older one does not (None when absent)."""
     edited = doc.get("version") == EDITED
     if edited != ("edits" in doc):
-        raise DocumentError(f"{where}: a version 2 document must hold its edit log" if edited
-                            else f"{where}: only a version 2 document holds an edit log")
+        raise DocumentError(
+            f"{where}: a version 2 document must hold its edit log"
+            if edited
+            else f"{where}: only a version 2 document holds an edit log"
+        )
     return doc.get("edits")
 
 

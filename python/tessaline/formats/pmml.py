@@ -32,6 +32,7 @@ or unseen category scored with WoE 0 in a table without a missing-value
 row, when 0 lies outside its rows' WoE), where `reason_codes` names it
 last.
 """
+
 from __future__ import annotations
 
 import math
@@ -78,13 +79,23 @@ def _predicate(parent: ET.Element, field: str, operator: str, value: float | Non
 def _is_member(parent: ET.Element, field: str, members: Sequence[str]) -> None:
     """The predicate of a value being one of the category names `members`."""
     if len(members) == 1:
-        _element(parent, "SimplePredicate", field=field, operator="equal",
-                 value=_text(members[0], "the category"))
+        _element(
+            parent,
+            "SimplePredicate",
+            field=field,
+            operator="equal",
+            value=_text(members[0], "the category"),
+        )
         return
     either = _element(parent, "CompoundPredicate", booleanOperator="or")
     for member in members:
-        _element(either, "SimplePredicate", field=field, operator="equal",
-                 value=_text(member, "the category"))
+        _element(
+            either,
+            "SimplePredicate",
+            field=field,
+            operator="equal",
+            value=_text(member, "the category"),
+        )
 
 
 def category_slots(table: BinnedColumn) -> tuple[list[tuple[int, list[str]]], int]:
@@ -94,16 +105,20 @@ def category_slots(table: BinnedColumn) -> tuple[list[tuple[int, list[str]]], in
     assert table.bin_categories is not None
     other = -1 if table.pooled_bin is None else table.pooled_bin
     pooled = set(table.pooled_categories)
-    bins = [(b, sorted(set(names) | (pooled if b == other else set())))
-            for b, names in enumerate(table.bin_categories)]
+    bins = [
+        (b, sorted(set(names) | (pooled if b == other else set())))
+        for b, names in enumerate(table.bin_categories)
+    ]
     return [(b, members) for b, members in bins if members], other
 
 
-def _attributes(parent: ET.Element, table: BinnedColumn, field: str,
-                values: Sequence[str], missing: str) -> None:
+def _attributes(
+    parent: ET.Element, table: BinnedColumn, field: str, values: Sequence[str], missing: str
+) -> None:
     """One Attribute per rule of `table`, in the order `transform` applies
     them, scoring `values[slot]` (one per interval or bin of categories, then
     one per special value) and `missing` for a missing or unmatched value."""
+
     def attribute(points: str) -> ET.Element:
         return _element(parent, "Attribute", partialScore=points)
 
@@ -128,8 +143,14 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
     if table.bin_categories is not None:
         bins, other = category_slots(table)
         default = intervals[other] if other >= 0 else missing
-        mapping = _element(parent, "MapValues", outputColumn="woe", dataType="double",
-                           mapMissingTo=number(missing), defaultValue=number(default))
+        mapping = _element(
+            parent,
+            "MapValues",
+            outputColumn="woe",
+            dataType="double",
+            mapMissingTo=number(missing),
+            defaultValue=number(default),
+        )
         _element(mapping, "FieldColumnPair", field=field, column="category")
         rows = _element(mapping, "InlineTable")
         for b, members in bins:
@@ -138,8 +159,9 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
                 _element(row, "category").text = _text(member, "the category")
                 _element(row, "woe").text = number(intervals[b])
         return
-    discretize = _element(parent, "Discretize", field=field, dataType="double",
-                          mapMissingTo=number(missing))
+    discretize = _element(
+        parent, "Discretize", field=field, dataType="double", mapMissingTo=number(missing)
+    )
     cuts = [float(t) for t in table.splits]
     special_woe = dict(zip(table.special_values, specials))
     left: float | None = None
@@ -157,12 +179,20 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
     _bin(discretize, intervals[len(cuts)], "openOpen", left, None)
 
 
-def _bin(parent: ET.Element, woe: float, closure: str, left: float | None,
-         right: float | None) -> None:
-    margins = {name: number(v) for name, v in (("leftMargin", left), ("rightMargin", right))
-               if v is not None}
-    _element(_element(parent, "DiscretizeBin", binValue=number(woe)), "Interval",
-             closure=closure, **margins)
+def _bin(
+    parent: ET.Element, woe: float, closure: str, left: float | None, right: float | None
+) -> None:
+    margins = {
+        name: number(v)
+        for name, v in (("leftMargin", left), ("rightMargin", right))
+        if v is not None
+    }
+    _element(
+        _element(parent, "DiscretizeBin", binValue=number(woe)),
+        "Interval",
+        closure=closure,
+        **margins,
+    )
 
 
 def _data_type(table: BinnedColumn, names: set[str]) -> str:
@@ -174,26 +204,37 @@ def _data_type(table: BinnedColumn, names: set[str]) -> str:
     return "boolean" if names | set(table.pooled_categories) <= {"True", "False"} else "string"
 
 
-def _document(fields: Sequence[tuple[str, BinnedColumn]], description: str,
-              target: str | None = None) -> ET.Element:
+def _document(
+    fields: Sequence[tuple[str, BinnedColumn]], description: str, target: str | None = None
+) -> ET.Element:
     """A PMML root with its header and data dictionary: the input fields,
     then the numeric `target` the model predicts, when it names one."""
     root = ET.Element("PMML", xmlns=NAMESPACE, version="4.4")
     _element(root, "Header", description=description)
-    dictionary = _element(root, "DataDictionary",
-                          numberOfFields=str(len(fields) + (target is not None)))
+    dictionary = _element(
+        root, "DataDictionary", numberOfFields=str(len(fields) + (target is not None))
+    )
     for name, table in fields:
         names = {n for names in table.bin_categories or () for n in names}
-        field = _element(dictionary, "DataField", name=_text(name, "the column"),
-                         optype="continuous" if table.bin_categories is None else "categorical",
-                         dataType=_data_type(table, names))
+        field = _element(
+            dictionary,
+            "DataField",
+            name=_text(name, "the column"),
+            optype="continuous" if table.bin_categories is None else "categorical",
+            dataType=_data_type(table, names),
+        )
         # A NaN given for a category reaches the evaluator as the text "NaN":
         # missing, as for `transform`, unless a category bears that name.
         if "NaN" not in names:
             _element(field, "Value", value="NaN", property="missing")
     if target is not None:
-        _element(dictionary, "DataField", name=_text(target, "the output"),
-                 optype="continuous", dataType="double")
+        _element(
+            dictionary,
+            "DataField",
+            name=_text(target, "the output"),
+            optype="continuous",
+            dataType="double",
+        )
     return root
 
 
@@ -205,11 +246,19 @@ def _mining_schema(model: ET.Element, names: Sequence[str], target: str | None =
         _element(schema, "MiningField", name=target, usageType="target")
 
 
-def _output_field(output: ET.Element, name: str, feature: str, data_type: str,
-                  **extra: str) -> ET.Element:
+def _output_field(
+    output: ET.Element, name: str, feature: str, data_type: str, **extra: str
+) -> ET.Element:
     optype = "continuous" if data_type == "double" else "categorical"
-    return _element(output, "OutputField", name=_text(name, "the output"), optype=optype,
-                    dataType=data_type, feature=feature, **extra)
+    return _element(
+        output,
+        "OutputField",
+        name=_text(name, "the output"),
+        optype=optype,
+        dataType=data_type,
+        feature=feature,
+        **extra,
+    )
 
 
 def _serialized(root: ET.Element) -> str:
@@ -220,8 +269,10 @@ def _serialized(root: ET.Element) -> str:
 def _unclashed(outputs: Sequence[str], inputs: Sequence[str]) -> None:
     clash = sorted({o for o in outputs if outputs.count(o) > 1} | (set(outputs) & set(inputs)))
     if clash:
-        raise ValueError(f"the outputs' names must differ from each other and from the "
-                         f"columns': {', '.join(clash)}")
+        raise ValueError(
+            f"the outputs' names must differ from each other and from the "
+            f"columns': {', '.join(clash)}"
+        )
 
 
 def woe_field(name: str) -> str:
@@ -238,20 +289,30 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
         raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
     outputs = [woe_field(n) for n in names]
     _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
-    root = _document([(n, binning.tables[n]) for n in names],
-                     "the weight of evidence of each binned column")
+    root = _document(
+        [(n, binning.tables[n]) for n in names], "the weight of evidence of each binned column"
+    )
     transformations = _element(root, "TransformationDictionary")
     for name, woe in zip(names, outputs):
-        derived = _element(transformations, "DerivedField", name=f"{woe} derived",
-                           optype="continuous", dataType="double")
+        derived = _element(
+            transformations,
+            "DerivedField",
+            name=f"{woe} derived",
+            optype="continuous",
+            dataType="double",
+        )
         _discretize(derived, binning.tables[name], name)
-    model = _element(root, "RegressionModel", functionName="regression",
-                     modelName="tessaline binning")
+    model = _element(
+        root, "RegressionModel", functionName="regression", modelName="tessaline binning"
+    )
     _mining_schema(model, names)
     output = _element(model, "Output")
     for woe in outputs:
-        _element(_output_field(output, woe, "transformedValue", "double"), "FieldRef",
-                 field=f"{woe} derived")
+        _element(
+            _output_field(output, woe, "transformedValue", "double"),
+            "FieldRef",
+            field=f"{woe} derived",
+        )
     _element(model, "RegressionTable", intercept="0")
     return _serialized(root)
 
@@ -267,11 +328,21 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     variables, tables = card.variables, card.binning.tables
     codes = [f"reason_{i + 1}" for i in range(min(reasons, len(variables)))]
     _unclashed([name, *codes], variables)
-    root = _document([(v, tables[v]) for v in variables],
-                     "a scorecard: points per bin of each variable, summed", target=name)
-    model = _element(root, "Scorecard", functionName="regression", modelName="tessaline scorecard",
-                     initialScore="-0.0", useReasonCodes="true" if codes else "false",
-                     reasonCodeAlgorithm="pointsBelow", baselineMethod="max")
+    root = _document(
+        [(v, tables[v]) for v in variables],
+        "a scorecard: points per bin of each variable, summed",
+        target=name,
+    )
+    model = _element(
+        root,
+        "Scorecard",
+        functionName="regression",
+        modelName="tessaline scorecard",
+        initialScore="-0.0",
+        useReasonCodes="true" if codes else "false",
+        reasonCodeAlgorithm="pointsBelow",
+        baselineMethod="max",
+    )
     # The score is the model's target: an output field of the predicted value
     # would be a copy, which an evaluator may turn from -0.0 into 0.0.
     _mining_schema(model, variables, target=name)
@@ -281,11 +352,20 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     characteristics = _element(model, "Characteristics")
     for variable in variables:
         points = _points_by_slot(card, variable)
-        characteristic = _element(characteristics, "Characteristic", name=f"{variable} points",
-                                  reasonCode=variable,
-                                  baselineScore=number(float(np.max(card.points[variable]))))
-        _attributes(characteristic, tables[variable], variable,
-                    [number(p) for p in points[:-1]], number(points[-1]))
+        characteristic = _element(
+            characteristics,
+            "Characteristic",
+            name=f"{variable} points",
+            reasonCode=variable,
+            baselineScore=number(float(np.max(card.points[variable]))),
+        )
+        _attributes(
+            characteristic,
+            tables[variable],
+            variable,
+            [number(p) for p in points[:-1]],
+            number(points[-1]),
+        )
     return _serialized(root)
 
 

@@ -25,6 +25,7 @@ SQLite's parser may be off by one unit in the last place, so there every
 non-integer is the exact quotient of two integers (m / 2^k, both exact in a
 double), which SQLite evaluates without rounding.
 """
+
 from __future__ import annotations
 
 import math
@@ -39,7 +40,7 @@ DIALECTS = ("duckdb", "sqlite", "postgresql")
 Dialect = Literal["duckdb", "sqlite", "postgresql"]
 
 # Largest power of two written as one integer literal (fits a signed 64-bit integer).
-_CHUNK = 2 ** 62
+_CHUNK = 2**62
 
 
 def identifier(name: str) -> str:
@@ -62,14 +63,14 @@ def number(value: float, dialect: Dialect) -> str:
     if dialect == "postgresql":
         # PostgreSQL reads a double's text correctly rounded, its shortest form included.
         return f"CAST('{value!r}' AS DOUBLE PRECISION)"
-    if value.is_integer() and abs(value) < 2.0 ** 53:
+    if value.is_integer() and abs(value) < 2.0**53:
         return f"{int(value)}.0" if value != 0.0 or math.copysign(1.0, value) > 0 else "-0.0"
     if dialect == "duckdb":
         # A plain decimal literal would be a DECIMAL there, not a double.
         return f"CAST({value!r} AS DOUBLE)"
     # value = mantissa * 2**exponent with an odd integer mantissa below 2**53.
     fraction, exponent = math.frexp(value)
-    mantissa, exponent = int(fraction * 2.0 ** 53), exponent - 53
+    mantissa, exponent = int(fraction * 2.0**53), exponent - 53
     while mantissa % 2 == 0:
         mantissa //= 2
         exponent += 1
@@ -78,7 +79,7 @@ def number(value: float, dialect: Dialect) -> str:
     steps = abs(exponent)
     while steps:
         step = min(steps, 62)
-        expression += operator + str(2 ** step)
+        expression += operator + str(2**step)
         steps -= step
     return f"({expression})"
 
@@ -108,15 +109,23 @@ def _is_member(column: str, members: Sequence[str], names: set[str], dialect: Di
     """Whether the column holds one of the category names `members`, among
     the table's category names `names`."""
     test = f"{column} IN ({', '.join(map(text, members))})"
-    codes = [_BOOLEAN_CODES[m] for m in members
-             if dialect == "sqlite" and m in _BOOLEAN_CODES and _BOOLEAN_CODES[m] not in names]
+    codes = [
+        _BOOLEAN_CODES[m]
+        for m in members
+        if dialect == "sqlite" and m in _BOOLEAN_CODES and _BOOLEAN_CODES[m] not in names
+    ]
     if codes:
         test = f"({test} OR typeof({column}) = 'integer' AND {column} IN ({', '.join(codes)}))"
     return test
 
 
-def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_value: str,
-         dialect: Dialect) -> str:
+def case(
+    table: BinnedColumn,
+    column: str,
+    row_values: Sequence[str],
+    missing_value: str,
+    dialect: Dialect,
+) -> str:
     """The CASE expression giving, for the SQL expression `column`, the value
     of its row in `table`: `row_values` holds one SQL value per interval
     index (or bin of categories) then one per special value; `missing_value`
@@ -131,15 +140,17 @@ def case(table: BinnedColumn, column: str, row_values: Sequence[str], missing_va
         for b, names in enumerate(table.bin_categories):
             members = sorted(set(names) | (pooled if b == other else set()))
             if members:
-                branches.append(f"WHEN {_is_member(column, members, every, dialect)} "
-                                f"THEN {row_values[b]}")
+                branches.append(
+                    f"WHEN {_is_member(column, members, every, dialect)} THEN {row_values[b]}"
+                )
         fallback = row_values[other] if other >= 0 else missing_value
     else:
         branches = [f"WHEN {_is_missing(column, dialect)} THEN {missing_value}"]
         value = _as_double(column, dialect)
         for j, special in enumerate(table.special_values):
-            branches.append(f"WHEN {value} = {number(special, dialect)} "
-                            f"THEN {row_values[n_slots + j]}")
+            branches.append(
+                f"WHEN {value} = {number(special, dialect)} THEN {row_values[n_slots + j]}"
+            )
         for i, cut in enumerate(table.splits):
             branches.append(f"WHEN {value} <= {number(cut, dialect)} THEN {row_values[i]}")
         fallback = row_values[len(table.splits)]
@@ -153,8 +164,13 @@ def _checked(dialect: str, output: str) -> None:
         raise ValueError(f"output must be 'woe' or 'index', not {output!r}")
 
 
-def binning_sql(table: BinnedColumn, column: str | None = None, *,
-                output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb") -> str:
+def binning_sql(
+    table: BinnedColumn,
+    column: str | None = None,
+    *,
+    output: Literal["woe", "index"] = "woe",
+    dialect: Dialect = "duckdb",
+) -> str:
     """The CASE expression scoring the column `column` (default: the table's
     name) as `transform(..., output)` does."""
     _checked(dialect, output)
@@ -164,16 +180,23 @@ def binning_sql(table: BinnedColumn, column: str | None = None, *,
     if output == "index":
         n_slots = len(table.splits) + 1 if table.bin_categories is None else table.n_bins
         values = [str(i) for i in range(n_slots)] + [
-            str(table.n_bins + j) for j in range(len(table.special_values))]
+            str(table.n_bins + j) for j in range(len(table.special_values))
+        ]
         return case(table, identifier(name), values, "-1", dialect)
     intervals, specials, missing = table.woe_by_index()
     values = [number(v, dialect) for v in np.concatenate((intervals, specials))]
     return case(table, identifier(name), values, number(missing, dialect), dialect)
 
 
-def table_binning_sql(binning: BinnedTable, source: str, *,
-                      output: Literal["woe", "index"] = "woe", dialect: Dialect = "duckdb",
-                      selected: bool = False, keep: Sequence[str] = ()) -> str:
+def table_binning_sql(
+    binning: BinnedTable,
+    source: str,
+    *,
+    output: Literal["woe", "index"] = "woe",
+    dialect: Dialect = "duckdb",
+    selected: bool = False,
+    keep: Sequence[str] = (),
+) -> str:
     """A SELECT over the table `source` giving each binned column (the
     selected ones with `selected=True`) under its own name, as
     `TableBinning.transform` does, after the columns named in `keep` (an
@@ -185,12 +208,19 @@ def table_binning_sql(binning: BinnedTable, source: str, *,
         raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
     columns = [identifier(k) for k in keep] + [
         f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
-        for n in names]
+        for n in names
+    ]
     return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
-def scorecard_sql(card: PointsModel, source: str, *, dialect: Dialect = "duckdb",
-                  keep: Sequence[str] = (), name: str = "score") -> str:
+def scorecard_sql(
+    card: PointsModel,
+    source: str,
+    *,
+    dialect: Dialect = "duckdb",
+    keep: Sequence[str] = (),
+    name: str = "score",
+) -> str:
     """A SELECT over the table `source` giving the columns of `keep`, each
     variable's points under the variable's name, and their sum as `name`,
     added in the order of the variables as `Scorecard.score` adds them."""
@@ -199,18 +229,23 @@ def scorecard_sql(card: PointsModel, source: str, *, dialect: Dialect = "duckdb"
         raise ValueError("only a fitted Scorecard can be written as SQL")
     clash = [k for k in keep if k in card.variables or k == name]
     if clash:
-        raise ValueError(f"keep names column(s) that the query gives points or the score: "
-                         f"{', '.join(clash)}")
+        raise ValueError(
+            f"keep names column(s) that the query gives points or the score: {', '.join(clash)}"
+        )
     columns = [identifier(k) for k in keep]
     for variable in card.variables:
         table = card.binning.tables[variable]
         intervals, specials, missing = table.woe_by_index()
         points = card.points_of(variable, np.concatenate((intervals, specials, [missing])))
         values = [number(v, dialect) for v in points[:-1]]
-        columns.append(f"{case(table, identifier(variable), values, number(points[-1], dialect), dialect)}"
-                       f" AS {identifier(variable)}")
+        columns.append(
+            f"{case(table, identifier(variable), values, number(points[-1], dialect), dialect)}"
+            f" AS {identifier(variable)}"
+        )
     inner = "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
     outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
     total = " + ".join(identifier(v) for v in card.variables)
-    return ("SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
-            f"FROM ({inner}) AS points")
+    return (
+        "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
+        f"FROM ({inner}) AS points"
+    )

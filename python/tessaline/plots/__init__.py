@@ -1,6 +1,7 @@
 """Charts of binning tables and scores (matplotlib, an optional extra,
 imported only when a chart is drawn). Functions over small protocols:
 nothing here imports a model class."""
+
 from .binning import plot_binning, plot_lorenz
 from .score import plot_cap, plot_ks, plot_roc
 

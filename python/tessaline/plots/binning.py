@@ -1,5 +1,6 @@
 """Charts for the result objects. matplotlib is an optional extra
 (pip install 'tessaline[plot]') and is imported only when a chart is drawn."""
+
 from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any
@@ -49,11 +50,17 @@ def plot_binning(table: ChartedTable, ax: Axes | None = None) -> Axes:
     ax.set_xticks(positions)
     rotate = len(labels) > 4 or max((len(s) for s in labels), default=0) > 14
     # Column names and category labels are shown as written: a '$' is not math.
-    ax.set_xticklabels(labels, rotation=30 if rotate else 0, ha="right" if rotate else "center",
-                       fontsize=8, parse_math=False)
+    ax.set_xticklabels(
+        labels,
+        rotation=30 if rotate else 0,
+        ha="right" if rotate else "center",
+        fontsize=8,
+        parse_math=False,
+    )
     rate_axis: Any = ax.twinx()
-    rate_axis.plot(positions, 100.0 * table["event_rate"], color=LINE_COLOUR, marker="o",
-                   label="event rate")
+    rate_axis.plot(
+        positions, 100.0 * table["event_rate"], color=LINE_COLOUR, marker="o", label="event rate"
+    )
     rate_axis.set_ylabel("event rate (%)", color=LINE_COLOUR)
     rate_axis.tick_params(axis="y", colors=LINE_COLOUR)
     rate_axis.set_ylim(bottom=0.0)

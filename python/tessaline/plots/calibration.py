@@ -1,5 +1,6 @@
 """The calibration chart: observed against predicted default rate per grade,
 with the diagonal of perfect calibration."""
+
 from __future__ import annotations
 
 from typing import TYPE_CHECKING, Any, Protocol

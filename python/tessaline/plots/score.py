@@ -1,5 +1,6 @@
 """Charts of a score's performance, drawn as analysts read them: flagging
 from the riskiest score on, so that a useful score bends above the diagonal."""
+
 from __future__ import annotations
 
 from typing import TYPE_CHECKING
@@ -35,8 +36,12 @@ def plot_roc(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     y = np.concatenate(([0.0], result.flagged_events))
     _diagonal(ax)
     ax.plot(x, y, color=CURVE_COLOUR, linewidth=2)
-    _unit_square(ax, "non-events flagged (false positive rate)",
-                 "events flagged (true positive rate)", f"ROC: AUC {result.auc:.3f}")
+    _unit_square(
+        ax,
+        "non-events flagged (false positive rate)",
+        "events flagged (true positive rate)",
+        f"ROC: AUC {result.auc:.3f}",
+    )
     return ax
 
 
@@ -52,8 +57,12 @@ def plot_cap(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     ax.plot([0.0, p, 1.0], [0.0, 1.0, 1.0], color="#7f8c8d", linewidth=1, label="perfect")
     ax.plot(x, y, color=CURVE_COLOUR, linewidth=2, label="score")
     ax.legend(loc="lower right", fontsize=8)
-    _unit_square(ax, "share of rows flagged", "share of events captured",
-                 f"CAP: accuracy ratio {result.gini:.3f}")
+    _unit_square(
+        ax,
+        "share of rows flagged",
+        "share of events captured",
+        f"CAP: accuracy ratio {result.gini:.3f}",
+    )
     return ax
 
 
@@ -61,13 +70,22 @@ def plot_ks(result: ScoreCurves, ax: Axes | None = None) -> Axes:
     """The two cumulative shares against the score, riskiest first, with the
     largest gap marked."""
     ax = new_axes(ax)
-    ax.step(result.scores, result.flagged_events, where="post", color=LINE_COLOUR,
-            label="events")
-    ax.step(result.scores, result.flagged_non_events, where="post", color=CURVE_COLOUR,
-            label="non-events")
+    ax.step(result.scores, result.flagged_events, where="post", color=LINE_COLOUR, label="events")
+    ax.step(
+        result.scores,
+        result.flagged_non_events,
+        where="post",
+        color=CURVE_COLOUR,
+        label="non-events",
+    )
     at = int(np.argmax(np.abs(result.flagged_events - result.flagged_non_events)))
-    ax.vlines(result.scores[at], result.flagged_non_events[at], result.flagged_events[at],
-              color="#333333", linestyle=":")
+    ax.vlines(
+        result.scores[at],
+        result.flagged_non_events[at],
+        result.flagged_events[at],
+        color="#333333",
+        linestyle=":",
+    )
     ax.set_xlabel("score")
     ax.set_ylabel("cumulative share flagged")
     ax.set_ylim(0.0, 1.0)

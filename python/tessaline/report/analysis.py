@@ -1,6 +1,7 @@
 """What the report says of a data set: every column binned and scored,
 ranked by information value, and the lines that introduce it; shared by the
 terminal text and the HTML page."""
+
 from __future__ import annotations
 
 import math
@@ -45,9 +46,12 @@ def columns_of(dataset: Dataset) -> dict[str, np.ndarray]:
     return {**dataset.numeric, **dataset.categorical}
 
 
-def analyse(dataset: Dataset, progress: Progress | None = None,
-            special_values: Sequence[float] = (), edits: TableBinning | None = None
-            ) -> tuple[list[ColumnReport], TableBinning | None]:
+def analyse(
+    dataset: Dataset,
+    progress: Progress | None = None,
+    special_values: Sequence[float] = (),
+    edits: TableBinning | None = None,
+) -> tuple[list[ColumnReport], TableBinning | None]:
     """Every column's report, highest information value first (columns
     without one last, in file order), and the fitted binning (None when no
     column could be binned); `special_values` are kept out of every numeric
@@ -57,8 +61,11 @@ def analyse(dataset: Dataset, progress: Progress | None = None,
     fitted: TableBinning | None = None
     try:
         fitted = TableBinning(special_values=special_values).fit(
-            columns, dataset.target, on_column=progress.step if progress is not None else None,
-            edits=edits)
+            columns,
+            dataset.target,
+            on_column=progress.step if progress is not None else None,
+            edits=edits,
+        )
         tables, skipped = fitted.tables, fitted.skipped
     except ValueError as error:
         tables, skipped = {}, {n: str(error) for n in columns}
@@ -73,8 +80,10 @@ def analyse(dataset: Dataset, progress: Progress | None = None,
         woe = tables[name].transform(x, output="woe")
         raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
         reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
-    return sorted(reports, key=lambda r: -r.information_value
-                  if not math.isnan(r.information_value) else math.inf), fitted
+    return sorted(
+        reports,
+        key=lambda r: -r.information_value if not math.isnan(r.information_value) else math.inf,
+    ), fitted
 
 
 def fit_scorecard(dataset: Dataset, binning: TableBinning | None) -> Scorecard:
@@ -88,8 +97,10 @@ def fit_scorecard(dataset: Dataset, binning: TableBinning | None) -> Scorecard:
 
 
 def render_scorecard_text(card: Scorecard, performance: ScorePerformance) -> str:
-    return (f"Scorecard\n{card}\n\nPerformance of the score on the rows it was fitted on: "
-            f"{performance}\n")
+    return (
+        f"Scorecard\n{card}\n\nPerformance of the score on the rows it was fitted on: "
+        f"{performance}\n"
+    )
 
 
 def gini_text(result: GiniResult | None) -> str:
@@ -104,16 +115,25 @@ def describe(dataset: Dataset) -> list[str]:
     lines = [
         f"{dataset.n_rows} rows; target '{dataset.target_name}' with event "
         f"'{dataset.event}': {events} events of {known.size} "
-        f"({events / known.size:.1%})" if known.size else "no known target value",
+        f"({events / known.size:.1%})"
+        if known.size
+        else "no known target value",
         f"{len(dataset.numeric)} numeric column{'s' if len(dataset.numeric) != 1 else ''}"
-        + (f" and {categorical} column{'s' if categorical != 1 else ''} of categories"
-           if categorical else "") + " read",
+        + (
+            f" and {categorical} column{'s' if categorical != 1 else ''} of categories"
+            if categorical
+            else ""
+        )
+        + " read",
         "Optimal binning: at most 8 bins, each with 5% of the rows, an event and a non-event, "
         "event rate rising or falling; Gini (bins) scores each row by its bin's WoE, "
         "Gini (raw) by the column's value",
     ]
-    lines.extend(f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
-                 f"(inf, or beyond the float range)" for name, count in dataset.non_finite.items())
+    lines.extend(
+        f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "
+        f"(inf, or beyond the float range)"
+        for name, count in dataset.non_finite.items()
+    )
     if known.size < dataset.n_rows:
         lines.append(f"{dataset.n_rows - known.size} rows without a target value are left out")
     return lines
@@ -130,6 +150,16 @@ def ranking_rows(reports: Sequence[ColumnReport]) -> list[list[str]]:
             rows.append([str(i), r.name, "-", "-", "failed", "-", "-", ""])
             continue
         iv = r.table.information_value
-        rows.append([str(i), r.name, str(r.table.n_bins), printing.fixed(iv, 4), iv_strength(iv),
-                     gini_text(r.gini_binned), gini_text(r.gini_raw), column_note(r.table)])
+        rows.append(
+            [
+                str(i),
+                r.name,
+                str(r.table.n_bins),
+                printing.fixed(iv, 4),
+                iv_strength(iv),
+                gini_text(r.gini_binned),
+                gini_text(r.gini_raw),
+                column_note(r.table),
+            ]
+        )
     return rows

@@ -4,6 +4,7 @@ other columns as categories and its target as 1 (event), 0 (non-event) or NaN
 arrays; without it, or when Arrow cannot read it as it does, the standard
 library reads it, with the same result. The input is read only once, so it may
 be a pipe."""
+
 from __future__ import annotations
 
 import codecs
@@ -40,8 +41,9 @@ def is_missing(cell: str) -> bool:
 # A number as a CSV user writes it: digits with an optional sign, decimal point
 # and exponent, or a signed 'inf' (counted and left out of the binning).
 # Python's float() would also take '1_000' as 1000.
-_NUMBER = re.compile(r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|inf(?:inity)?)",
-                     re.IGNORECASE)
+_NUMBER = re.compile(
+    r"[+-]?(?:(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?|inf(?:inity)?)", re.IGNORECASE
+)
 
 
 def _number(cell: str) -> float | None:
@@ -87,13 +89,15 @@ def _numeric_column(cells: list[str]) -> FloatArray | None:
 def _distinct(cells: list[str]) -> tuple[list[str], npt.NDArray[np.intp]]:
     """The distinct cells, and for each cell the position of its value among them."""
     index: dict[str, int] = {}
-    inverse = np.fromiter((index.setdefault(c, len(index)) for c in cells), dtype=np.intp,
-                          count=len(cells))
+    inverse = np.fromiter(
+        (index.setdefault(c, len(index)) for c in cells), dtype=np.intp, count=len(cells)
+    )
     return list(index), inverse
 
 
-def _event_flags(column: tuple[list[str], npt.NDArray[np.intp]], name: str,
-                 event: str | None) -> tuple[FloatArray, str]:
+def _event_flags(
+    column: tuple[list[str], npt.NDArray[np.intp]], name: str, event: str | None
+) -> tuple[FloatArray, str]:
     """Event flags of the target column, given as its distinct cells and the
     position of each row's cell among them (a target holds few values)."""
     cells, inverse = column
@@ -101,8 +105,7 @@ def _event_flags(column: tuple[list[str], npt.NDArray[np.intp]], name: str,
     return flags[inverse], wanted
 
 
-def _distinct_event_flags(cells: list[str], name: str,
-                          event: str | None) -> tuple[FloatArray, str]:
+def _distinct_event_flags(cells: list[str], name: str, event: str | None) -> tuple[FloatArray, str]:
     present = sorted({c.strip() for c in cells if not is_missing(c)})
     shown = ", ".join(present[:10]) + (", ..." if len(present) > 10 else "")
     if not present:
@@ -111,8 +114,10 @@ def _distinct_event_flags(cells: list[str], name: str,
         numbers = {_number(v) for v in present}
         if numbers <= {0.0, 1.0}:
             return np.array([math.nan if is_missing(c) else float(c) for c in cells]), "1"
-        raise DataError(f"target column '{name}' is not 0/1 (values: {shown}): "
-                        "name the event value with --event")
+        raise DataError(
+            f"target column '{name}' is not 0/1 (values: {shown}): "
+            "name the event value with --event"
+        )
     wanted = event.strip()
     wanted_number = _number(wanted)
 
@@ -125,8 +130,9 @@ def _distinct_event_flags(cells: list[str], name: str,
 
     flags = np.array([math.nan if is_missing(c) else float(matches(c)) for c in cells])
     if not np.any(flags == 1.0):
-        raise DataError(f"no row of target column '{name}' holds the event value "
-                        f"'{wanted}' (values: {shown})")
+        raise DataError(
+            f"no row of target column '{name}' holds the event value '{wanted}' (values: {shown})"
+        )
     return flags, wanted
 
 
@@ -197,7 +203,9 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
     n_present = len(column) - (pc.sum(missing).as_py() or 0)
     head = cells.slice(0, 1000)
-    numbers_in_head = pc.sum(pc.match_substring_regex(head, _arrow_number_pattern(), ignore_case=True))
+    numbers_in_head = pc.sum(
+        pc.match_substring_regex(head, _arrow_number_pattern(), ignore_case=True)
+    )
     if n_present == 0 or (numbers_in_head.as_py() or 0) != len(head) - head.null_count:
         return None, cells
     numbers = pc.sum(pc.match_substring_regex(cells, _arrow_number_pattern(), ignore_case=True))
@@ -260,8 +268,9 @@ def _records(lines: Iterable[str], sep: str, path: pathlib.Path) -> list[list[st
             continue
         # The last record is the closing cell, or the one whose quote is open.
         if records and len(record) != len(records[0]) and next(reader, None) is not None:
-            raise DataError(f"{path}, line {begin}: {len(record)} fields where the header "
-                            f"has {len(records[0])}")
+            raise DataError(
+                f"{path}, line {begin}: {len(record)} fields where the header has {len(records[0])}"
+            )
         records.append(record)
     last = records.pop()
     if last != [""]:
@@ -270,7 +279,9 @@ def _records(lines: Iterable[str], sep: str, path: pathlib.Path) -> list[list[st
     return records
 
 
-def _columns_plain(data: bytes, sep: str, path: pathlib.Path) -> tuple[list[str] | None, int, list[Any]]:
+def _columns_plain(
+    data: bytes, sep: str, path: pathlib.Path
+) -> tuple[list[str] | None, int, list[Any]]:
     """The header, the number of rows and every column as a list of cells."""
     text = io.TextIOWrapper(io.BytesIO(data), encoding="utf-8-sig", newline="")
     records = _records(text, sep, path)
@@ -291,7 +302,7 @@ def _first_line_header(head: bytes, sep: str) -> tuple[list[str], int] | None:
         return None
     if len(records) != 2 or not records[0]:
         return None
-    return records[0], end + (2 if head[end:end + 2] == b"\r\n" else 1)
+    return records[0], end + (2 if head[end : end + 2] == b"\r\n" else 1)
 
 
 class _Tee(io.RawIOBase):
@@ -329,7 +340,7 @@ class _Tee(io.RawIOBase):
 
     def body(self) -> bytes:
         """The input after the header line, and the closing line."""
-        return b"".join([memoryview(self.whole())[self.body_start:], self.closing])
+        return b"".join([memoryview(self.whole())[self.body_start :], self.closing])
 
 
 def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]] | None:
@@ -342,13 +353,18 @@ def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]]
 
     def read(source: Any, block_size: int | None = None) -> Any:
         return pacsv.read_csv(
-            source, read_options=pacsv.ReadOptions(column_names=names, block_size=block_size),
+            source,
+            read_options=pacsv.ReadOptions(column_names=names, block_size=block_size),
             # Without newlines_in_values Arrow cuts blocks at any line break,
             # and rows around a quoted one that straddles two blocks are lost.
             parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
-            convert_options=pacsv.ConvertOptions(column_types={n: pa.string() for n in names},
-                                                 strings_can_be_null=False,
-                                                 quoted_strings_can_be_null=False))
+            convert_options=pacsv.ConvertOptions(
+                column_types={n: pa.string() for n in names},
+                strings_can_be_null=False,
+                quoted_strings_can_be_null=False,
+            ),
+        )
+
     try:
         table = read(pa.PythonFile(tee, mode="r"))
     except pa.ArrowInvalid as error:
@@ -387,16 +403,18 @@ def _read_columns(path: pathlib.Path, sep: str) -> tuple[list[str] | None, int, 
     return *_columns_plain(data, sep, path), False
 
 
-def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None,
-                 sep: str = ",") -> Dataset:
+def read_dataset(
+    path: str | pathlib.Path, target: str, event: str | None = None, sep: str = ","
+) -> Dataset:
     """The numeric columns (every present cell a number) of a CSV file with a
     header row, and its target column as event flags: rows equal to `event`
     are events, other present values non-events; without `event` the target
     must already be 0/1."""
     path = pathlib.Path(path)
-    if len(sep) != 1 or sep in "\r\n\"":
-        raise DataError(f"the separator must be one character other than a quote or a "
-                        f"line break, not {sep!r}")
+    if len(sep) != 1 or sep in '\r\n"':
+        raise DataError(
+            f"the separator must be one character other than a quote or a line break, not {sep!r}"
+        )
     limit = csv.field_size_limit(sys.maxsize)  # a cell may be as long as the file
     try:
         header, n_rows, by_position, arrow = _read_columns(path, sep)
@@ -420,8 +438,7 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
     else:
         target_cells = _distinct(columns[target])
     flags, wanted = _event_flags(target_cells, target, event)
-    dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags,
-                      event=wanted)
+    dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags, event=wanted)
     for name in names:
         if name == target:
             continue
@@ -430,8 +447,13 @@ def read_dataset(path: str | pathlib.Path, target: str, event: str | None = None
             text = cells.to_numpy(zero_copy_only=False) if values is None else None
         else:
             values = _numeric_column(columns[name])
-            text = None if values is not None else np.array(
-                [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object)
+            text = (
+                None
+                if values is not None
+                else np.array(
+                    [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object
+                )
+            )
         if values is None:
             assert text is not None  # a column is read as numbers or as text
             dataset.skipped.append(name)

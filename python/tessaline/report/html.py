@@ -1,6 +1,7 @@
 """The report as one self-contained HTML page: styles inline, charts embedded as
 PNG data, no script and no outside resource. Without matplotlib the page holds
 the tables only and says how to get the charts."""
+
 from __future__ import annotations
 
 import base64
@@ -69,16 +70,22 @@ def _chart(draw: Callable[[Any], object], size: tuple[float, float]) -> str | No
 
 
 def _ranking(reports: Sequence[ColumnReport]) -> str:
-    header = "".join(f'<th{"" if i in RANKING_TEXT_COLUMNS else " class=n"}>{escape(h)}</th>'
-                     for i, h in enumerate(RANKING_HEADER))
+    header = "".join(
+        f"<th{'' if i in RANKING_TEXT_COLUMNS else ' class=n'}>{escape(h)}</th>"
+        for i, h in enumerate(RANKING_HEADER)
+    )
     body = []
     for i, row in enumerate(ranking_rows(reports), start=1):
-        cells = [f'<td{"" if j in RANKING_TEXT_COLUMNS else " class=n"}>{escape(c)}</td>'
-                 for j, c in enumerate(row)]
+        cells = [
+            f"<td{'' if j in RANKING_TEXT_COLUMNS else ' class=n'}>{escape(c)}</td>"
+            for j, c in enumerate(row)
+        ]
         cells[1] = f'<td><a href="#column-{i}">{escape(row[1])}</a></td>'
         body.append(f"<tr>{''.join(cells)}</tr>")
-    return (f'<table class="ranking"><thead><tr>{header}</tr></thead>'
-            f"<tbody>{''.join(body)}</tbody></table>")
+    return (
+        f'<table class="ranking"><thead><tr>{header}</tr></thead>'
+        f"<tbody>{''.join(body)}</tbody></table>"
+    )
 
 
 def _section(i: int, report: ColumnReport) -> str:
@@ -86,19 +93,25 @@ def _section(i: int, report: ColumnReport) -> str:
     table = report.table
     if table is None:
         return f'{title}<p class="note">Not binned: {escape(report.error or "")}</p>'
-    stats = (f'<p class="stats">IV {table.information_value:.4f}, Gini (bins) '
-             f"{gini_text(report.gini_binned)}, Gini (raw) {gini_text(report.gini_raw)}</p>")
+    stats = (
+        f'<p class="stats">IV {table.information_value:.4f}, Gini (bins) '
+        f"{gini_text(report.gini_binned)}, Gini (raw) {gini_text(report.gini_raw)}</p>"
+    )
     figures = []
     binning = _chart(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4))
     if binning is not None:
-        figures.append(f'<img src="{binning}" width="614" height="326" '
-                       f'alt="records and event rate per bin of {escape(report.name)}">')
+        figures.append(
+            f'<img src="{binning}" width="614" height="326" '
+            f'alt="records and event rate per bin of {escape(report.name)}">'
+        )
     if report.gini_binned is not None and binning is not None:
         gini_binned = report.gini_binned
         lorenz = _chart(lambda ax: plot_lorenz(gini_binned, ax=ax), (3.4, 3.4))
         if lorenz is not None:
-            figures.append(f'<img src="{lorenz}" width="326" height="326" '
-                           f'alt="Lorenz curve of {escape(report.name)} by bin">')
+            figures.append(
+                f'<img src="{lorenz}" width="326" height="326" '
+                f'alt="Lorenz curve of {escape(report.name)} by bin">'
+            )
     charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
     return title + stats + charts + binning_table_html(table) + _edit_log(report)
 
@@ -107,64 +120,103 @@ def _edit_log(report: ColumnReport) -> str:
     """The edits an analyst made to the column's table, for a validator."""
     if report.table is None or not report.table.edits:
         return ""
-    return (f'<h3 id="edits-{escape(report.name)}">Edits of {escape(report.name)}</h3>'
-            + _plain_table(EDIT_HEADER, [e.cells() for e in report.table.edits],
-                           f"{len(report.table.edits)} edit(s), in order", EDIT_TEXT_COLUMNS))
+    return (
+        f'<h3 id="edits-{escape(report.name)}">Edits of {escape(report.name)}</h3>'
+        + _plain_table(
+            EDIT_HEADER,
+            [e.cells() for e in report.table.edits],
+            f"{len(report.table.edits)} edit(s), in order",
+            EDIT_TEXT_COLUMNS,
+        )
+    )
 
 
-def _plain_table(header: Sequence[str], rows: Sequence[Sequence[str]], caption: str,
-                 text_columns: Sequence[int]) -> str:
-    head = "".join(f'<th{"" if i in text_columns else " class=n"}>{escape(h)}</th>'
-                   for i, h in enumerate(header))
-    body = "".join("<tr>" + "".join(f'<td{"" if j in text_columns else " class=n"}>'
-                                    f"{escape(c)}</td>" for j, c in enumerate(row)) + "</tr>"
-                   for row in rows)
-    return (f"<table><caption>{escape(caption)}</caption><thead><tr>{head}</tr></thead>"
-            f"<tbody>{body}</tbody></table>")
+def _plain_table(
+    header: Sequence[str], rows: Sequence[Sequence[str]], caption: str, text_columns: Sequence[int]
+) -> str:
+    head = "".join(
+        f"<th{'' if i in text_columns else ' class=n'}>{escape(h)}</th>"
+        for i, h in enumerate(header)
+    )
+    body = "".join(
+        "<tr>"
+        + "".join(
+            f"<td{'' if j in text_columns else ' class=n'}>{escape(c)}</td>"
+            for j, c in enumerate(row)
+        )
+        + "</tr>"
+        for row in rows
+    )
+    return (
+        f"<table><caption>{escape(caption)}</caption><thead><tr>{head}</tr></thead>"
+        f"<tbody>{body}</tbody></table>"
+    )
 
 
 def _scorecard_section(card: Scorecard, performance: ScorePerformance) -> str:
     """The scorecard page: scaling, performance with its charts, gains table
     and the points of every variable."""
-    head = (f'<h2 id="scorecard">Scorecard</h2><p class="stats">{len(card.variables)} variables; '
-            f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
-            f"{card.base_odds:g}:1; higher points mean lower risk. On the rows it was fitted on: "
-            f"AUC {performance.auc:.4f} (95% CI {performance.auc_ci[0]:.4f} – "
-            f"{performance.auc_ci[1]:.4f}), Gini {performance.gini:.4f}, KS {performance.ks:.4f} "
-            f"(p {performance.ks_pvalue:.3g})</p>")
+    head = (
+        f'<h2 id="scorecard">Scorecard</h2><p class="stats">{len(card.variables)} variables; '
+        f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
+        f"{card.base_odds:g}:1; higher points mean lower risk. On the rows it was fitted on: "
+        f"AUC {performance.auc:.4f} (95% CI {performance.auc_ci[0]:.4f} – "
+        f"{performance.auc_ci[1]:.4f}), Gini {performance.gini:.4f}, KS {performance.ks:.4f} "
+        f"(p {performance.ks_pvalue:.3g})</p>"
+    )
     figures = []
     for draw, what in ((plot_roc, "ROC curve"), (plot_cap, "CAP curve"), (plot_ks, "KS chart")):
         chart = _chart(functools.partial(draw, performance), (3.4, 3.4))
         if chart is not None:
-            figures.append(f'<img src="{chart}" width="326" height="326" alt="{what} of the score">')
+            figures.append(
+                f'<img src="{chart}" width="326" height="326" alt="{what} of the score">'
+            )
     charts = f'<div class="figures">{"".join(figures)}</div>' if figures else ""
     gains = performance.gains
     c = gains.columns
-    gains_rows = [[str(int(c["band"][i])), f'{c["min_score"][i]:.1f}', f'{c["max_score"][i]:.1f}',
-                   str(int(c["count"][i])), str(int(c["events"][i])),
-                   f'{c["event_rate"][i]:.1%}', f'{c["cumulative_events"][i]:.1%}',
-                   f'{c["ks"][i]:.3f}', f'{c["lift"][i]:.2f}'] for i in range(len(gains))]
-    gains_html = _plain_table(("band", "from", "to", "count", "events", "event rate",
-                               "cum events", "KS", "lift"), gains_rows,
-                              "Gains by score band, riskiest first", ())
-    points = _plain_table(("variable", "bin", "WoE", "points"),
-                          [[v, label, f"{w:.3f}", f"{p:.2f}"]
-                           for v, label, w, p in card.points_table()],
-                          "Points per bin", (0, 1))
+    gains_rows = [
+        [
+            str(int(c["band"][i])),
+            f"{c['min_score'][i]:.1f}",
+            f"{c['max_score'][i]:.1f}",
+            str(int(c["count"][i])),
+            str(int(c["events"][i])),
+            f"{c['event_rate'][i]:.1%}",
+            f"{c['cumulative_events'][i]:.1%}",
+            f"{c['ks'][i]:.3f}",
+            f"{c['lift'][i]:.2f}",
+        ]
+        for i in range(len(gains))
+    ]
+    gains_html = _plain_table(
+        ("band", "from", "to", "count", "events", "event rate", "cum events", "KS", "lift"),
+        gains_rows,
+        "Gains by score band, riskiest first",
+        (),
+    )
+    points = _plain_table(
+        ("variable", "bin", "WoE", "points"),
+        [[v, label, f"{w:.3f}", f"{p:.2f}"] for v, label, w, p in card.points_table()],
+        "Points per bin",
+        (0, 1),
+    )
     return head + charts + gains_html + points
 
 
-def render_html(dataset: Dataset, reports: Sequence[ColumnReport],
-                progress: Progress | None = None, card: Scorecard | None = None,
-                performance: ScorePerformance | None = None) -> str:
+def render_html(
+    dataset: Dataset,
+    reports: Sequence[ColumnReport],
+    progress: Progress | None = None,
+    card: Scorecard | None = None,
+    performance: ScorePerformance | None = None,
+) -> str:
     intro = "".join(f'<p class="intro">{escape(line)}</p>' for line in describe(dataset))
     try:
         import matplotlib  # noqa: F401
 
         note = ""
     except ImportError:
-        note = ('<p class="note">Charts need matplotlib: '
-                "pip install 'tessaline[plot]'</p>")
+        note = "<p class=\"note\">Charts need matplotlib: pip install 'tessaline[plot]'</p>"
     sections = []
     for i, report in enumerate(reports, start=1):
         sections.append(_section(i, report))

@@ -27,6 +27,7 @@ that names it (round the column, e.g. ``F.round(c, 4)``, and bin that), or,
 with ``approximate=K``, has its values merged into K cells of about n/K rows
 in Spark: counts stay exact, cut points can only fall at the end of a cell.
 """
+
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
@@ -54,25 +55,49 @@ from ._counting import (
 from ._expressions import bin_index, transform_column
 
 __all__ = [
-    "DEFAULT_MAX_DISTINCT", "bin_index", "categorical_binning", "count_columns", "fit",
-    "fit_table", "gini", "mdlp_binning", "optimal_binning", "psi", "quantile_binning",
-    "threshold_flags", "transform", "transform_column",
+    "DEFAULT_MAX_DISTINCT",
+    "bin_index",
+    "categorical_binning",
+    "count_columns",
+    "fit",
+    "fit_table",
+    "gini",
+    "mdlp_binning",
+    "optimal_binning",
+    "psi",
+    "quantile_binning",
+    "threshold_flags",
+    "transform",
+    "transform_column",
 ]
 
 
-def _specials_per_column(special_values: Sequence[float] | Mapping[str, Sequence[float]],
-                         columns: Sequence[str]) -> dict[str, tuple[float, ...]]:
-    per_column = special_values if isinstance(special_values, Mapping) \
+def _specials_per_column(
+    special_values: Sequence[float] | Mapping[str, Sequence[float]], columns: Sequence[str]
+) -> dict[str, tuple[float, ...]]:
+    per_column = (
+        special_values
+        if isinstance(special_values, Mapping)
         else {name: special_values for name in columns}
+    )
     return {name: checked_special_values(per_column.get(name, ())) for name in columns}
 
 
-def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, event: Any = None,
-              value: float | None = None, percentile: float | None = None,
-              method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
-              special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
-              max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-              counting: Counting = "dataframe", **options: Any) -> dict[str, BinningTable]:
+def fit_table(
+    df: Any,
+    target: str,
+    columns: Sequence[str] | None = None,
+    *,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
+    method: Literal["mdlp", "optimal", "quantile", "equal_width"] = "mdlp",
+    special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    counting: Counting = "dataframe",
+    **options: Any,
+) -> dict[str, BinningTable]:
     """One table per numeric column of the Spark DataFrame `df` (default:
     every numeric column but the target) against `target`, with one pass over
     the data: `method` "mdlp", "optimal", "quantile" or "equal_width", with
@@ -94,66 +119,129 @@ def fit_table(df: Any, target: str, columns: Sequence[str] | None = None, *, eve
         columns = [f.name for f in df.schema.fields if f.name != target and is_numeric(df, f.name)]
     not_numbers = [name for name in columns if name in df.columns and not is_numeric(df, name)]
     if not_numbers:
-        raise ValueError(f"column(s) {', '.join(map(repr, not_numbers))} hold no numbers: bin "
-                         "categories with categorical_binning, or a whole table with fit")
+        raise ValueError(
+            f"column(s) {', '.join(map(repr, not_numbers))} hold no numbers: bin "
+            "categories with categorical_binning, or a whole table with fit"
+        )
     specials = _specials_per_column(special_values, columns)
     build = COUNT_BUILDERS.get(method)
     if build is None:
-        raise ValueError(f"method must be one of mdlp, optimal, quantile, equal_width, "
-                         f"not {method!r}")
-    counted = count_columns(df, columns, target, event=event,
-                            flag=_flag(df, target, event, value, percentile, max_distinct),
-                            special_values=specials, max_distinct=max_distinct,
-                            approximate=approximate, counting=counting)
-    return {name: build(counted[name], name=name, special_values=specials[name], **options)
-            for name in columns}
+        raise ValueError(
+            f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}"
+        )
+    counted = count_columns(
+        df,
+        columns,
+        target,
+        event=event,
+        flag=_flag(df, target, event, value, percentile, max_distinct),
+        special_values=specials,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        counting=counting,
+    )
+    return {
+        name: build(counted[name], name=name, special_values=specials[name], **options)
+        for name in columns
+    }
 
 
-def _flag(df: Any, target: str, event: Any, value: float | None, percentile: float | None,
-          max_distinct: int) -> Any:
+def _flag(
+    df: Any,
+    target: str,
+    event: Any,
+    value: float | None,
+    percentile: float | None,
+    max_distinct: int,
+) -> Any:
     """The event flags of a thresholded target, None for the others."""
     if event is not None or (value is None and percentile is None):
         return None
-    return threshold_flags(df, target, value=value, percentile=percentile,
-                           max_distinct=max_distinct)
+    return threshold_flags(
+        df, target, value=value, percentile=percentile, max_distinct=max_distinct
+    )
 
 
-def mdlp_binning(df: Any, x: str, y: str, *, event: Any = None,
-                 max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+def mdlp_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    event: Any = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    **options: Any,
+) -> BinningTable:
     """`tessaline.mdlp_binning` of the column `x` against `y` of a Spark DataFrame."""
     return fit_table(df, y, [x], event=event, max_distinct=max_distinct, **options)[x]
 
 
-def optimal_binning(df: Any, x: str, y: str, *, event: Any = None,
-                    max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+def optimal_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    event: Any = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    **options: Any,
+) -> BinningTable:
     """`tessaline.optimal_binning` of the column `x` against `y` of a Spark DataFrame."""
-    return fit_table(df, y, [x], event=event, method="optimal", max_distinct=max_distinct,
-                     **options)[x]
+    return fit_table(
+        df, y, [x], event=event, method="optimal", max_distinct=max_distinct, **options
+    )[x]
 
 
-def quantile_binning(df: Any, x: str, y: str, *, n_bins: int = 10, event: Any = None,
-                     representative: Literal["median", "mean"] = "median",
-                     max_distinct: int = DEFAULT_MAX_DISTINCT,
-                     approximate: int | None = None,
-                     counting: Counting = "dataframe") -> BinningTable:
+def quantile_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    n_bins: int = 10,
+    event: Any = None,
+    representative: Literal["median", "mean"] = "median",
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    counting: Counting = "dataframe",
+) -> BinningTable:
     """`tessaline.quantile_binning` of the column `x` against `y` of a Spark DataFrame."""
-    return fit_table(df, y, [x], event=event, method="quantile", n_bins=n_bins,
-                     representative=representative, max_distinct=max_distinct,
-                     approximate=approximate, counting=counting)[x]
+    return fit_table(
+        df,
+        y,
+        [x],
+        event=event,
+        method="quantile",
+        n_bins=n_bins,
+        representative=representative,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        counting=counting,
+    )[x]
 
 
-def categorical_binning(df: Any, x: str, y: str, *, event: Any = None,
-                        max_distinct: int = DEFAULT_MAX_DISTINCT, **options: Any) -> BinningTable:
+def categorical_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    event: Any = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    **options: Any,
+) -> BinningTable:
     """`tessaline.categorical_binning` of the column `x` against `y` of a Spark DataFrame."""
     counts = count_columns(df, [x], y, event=event, categorical=[x], max_distinct=max_distinct)[x]
     assert isinstance(counts, CategoryCounts)
     return category_table(counts, x, **options)
 
 
-def fit(binning: TableBinning, df: Any, y: str, *,
-        max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-        counting: Counting = "dataframe", edits: Edits | TableBinning | None = None
-        ) -> TableBinning:
+def fit(
+    binning: TableBinning,
+    df: Any,
+    y: str,
+    *,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    counting: Counting = "dataframe",
+    edits: Edits | TableBinning | None = None,
+) -> TableBinning:
     """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
     the target `y` (a column name) and the excluded ones, with one pass over
     the data; returns `binning`, fitted as locally. String and boolean
@@ -164,27 +252,52 @@ def fit(binning: TableBinning, df: Any, y: str, *,
     (the counts are on the driver: no further pass)."""
     plan = plan_columns(binning, df.columns, {n: column_type(df, n) for n in df.columns}, y)
     counted = count_columns(
-        df, plan.counted, y, event=binning.event,
+        df,
+        plan.counted,
+        y,
+        event=binning.event,
         flag=_flag(df, y, binning.event, binning.value, binning.percentile, max_distinct),
-        categorical=plan.categorical, special_values=plan.numeric,
-        max_distinct=max_distinct, approximate=approximate, counting=counting)
+        categorical=plan.categorical,
+        special_values=plan.numeric,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        counting=counting,
+    )
     return fit_planned(binning, df.columns, plan, counted, edits)
 
 
-def gini(df: Any, score: str, y: str, *, event: Any = None,
-         max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-         counting: Counting = "dataframe") -> GiniResult:
+def gini(
+    df: Any,
+    score: str,
+    y: str,
+    *,
+    event: Any = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    counting: Counting = "dataframe",
+) -> GiniResult:
     """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
     (`max_distinct`, `approximate` and `counting` as in `fit_table`)."""
-    counts = count_columns(df, [score], y, event=event, max_distinct=max_distinct,
-                           approximate=approximate, counting=counting)[score]
+    counts = count_columns(
+        df,
+        [score],
+        y,
+        event=event,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        counting=counting,
+    )[score]
     assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
     return GiniResult(native.lorenz_from_counts(values))
 
 
-def transform(binning: TableBinning, df: Any, output: Literal["woe", "index", "label"] = "woe",
-              selected: bool = False) -> Any:
+def transform(
+    binning: TableBinning,
+    df: Any,
+    output: Literal["woe", "index", "label"] = "woe",
+    selected: bool = False,
+) -> Any:
     """`binning.transform` over a Spark DataFrame: each binned column of `df`
     (the selected ones with `selected=True`) replaced by its WoE, bin index
     or label, computed by Spark; other columns pass through."""
@@ -192,19 +305,30 @@ def transform(binning: TableBinning, df: Any, output: Literal["woe", "index", "l
     absent = [n for n in wanted if n not in df.columns]
     if absent:
         raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
-    return df.withColumns({n: transform_column(binning.tables[n], n, output, spark_type(df, n))
-                           for n in wanted})
+    return df.withColumns(
+        {n: transform_column(binning.tables[n], n, output, spark_type(df, n)) for n in wanted}
+    )
 
 
-def psi(reference: Any, current: Any, column: str, splits: npt.ArrayLike | BinningTable, *,
-        epsilon: float = 1e-12) -> PSIResult:
+def psi(
+    reference: Any,
+    current: Any,
+    column: str,
+    splits: npt.ArrayLike | BinningTable,
+    *,
+    epsilon: float = 1e-12,
+) -> PSIResult:
     """`tessaline.psi` of one column of two Spark DataFrames over the cut
     points `splits` (or a `BinningTable`'s)."""
-    cuts = np.asarray(splits.splits if isinstance(splits, BinningTable) else splits,
-                      dtype=np.float64)
+    cuts = np.asarray(
+        splits.splits if isinstance(splits, BinningTable) else splits, dtype=np.float64
+    )
     # The missing-value slot is the last one, after the k + 1 bins.
-    slot = spark_functions().when(bin_index(column, cuts) < 0, len(cuts) + 1) \
+    slot = (
+        spark_functions()
+        .when(bin_index(column, cuts) < 0, len(cuts) + 1)
         .otherwise(bin_index(column, cuts))
+    )
     counts = []
     for frame in (reference, current):
         per_bin = np.zeros(len(cuts) + 2, dtype=np.int64)

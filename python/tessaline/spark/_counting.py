@@ -1,6 +1,7 @@
 """Counting in Spark: every column of a table grouped by value (or category
 text) with its rows, rows of known target and events, in one pass, the
 distinct values counted in Spark before anything reaches the driver."""
+
 from __future__ import annotations
 
 import math
@@ -50,8 +51,14 @@ def _target_values(df: Any, target: str) -> list[str]:
     an error message names."""
     F = spark_functions()
     text = column_of(target).cast("string").alias("v")
-    rows = df.select(text).where(F.col("v").isNotNull()).distinct().orderBy("v") \
-        .limit(SHOWN_VALUES + 1).collect()
+    rows = (
+        df.select(text)
+        .where(F.col("v").isNotNull())
+        .distinct()
+        .orderBy("v")
+        .limit(SHOWN_VALUES + 1)
+        .collect()
+    )
     return [row["v"] for row in rows]
 
 
@@ -64,8 +71,9 @@ def event_flags(df: Any, target: str, event: Any = None) -> Any:
     if event is None and not is_numeric(df, target):
         raise not_binary(_target_values(df, target))
     if event is not None:
-        known = y.isNotNull() & ~F.isnan(y.cast("double")) if is_numeric(df, target) \
-            else y.isNotNull()
+        known = (
+            y.isNotNull() & ~F.isnan(y.cast("double")) if is_numeric(df, target) else y.isNotNull()
+        )
         return F.when(known, F.when(y == F.lit(event), 1.0).otherwise(0.0))
     yd = y.cast("double")
     return F.when(yd.isNotNull() & ~F.isnan(yd), yd)
@@ -91,8 +99,9 @@ def holds_times(df: Any, name: str) -> bool:
     binned (their numbers depend on their unit), as locally."""
     from pyspark.sql.types import DateType, DayTimeIntervalType, TimestampNTZType, TimestampType
 
-    return isinstance(df.schema[name].dataType,
-                      (DateType, TimestampType, TimestampNTZType, DayTimeIntervalType))
+    return isinstance(
+        df.schema[name].dataType, (DateType, TimestampType, TimestampNTZType, DayTimeIntervalType)
+    )
 
 
 def column_type(df: Any, name: str) -> ColumnType:
@@ -111,9 +120,14 @@ def column_type(df: Any, name: str) -> ColumnType:
     return ColumnType(OTHER, type_name)
 
 
-def threshold_flags(df: Any, target: str, *, value: float | None = None,
-                    percentile: float | None = None,
-                    max_distinct: int = DEFAULT_MAX_DISTINCT) -> Any:
+def threshold_flags(
+    df: Any,
+    target: str,
+    *,
+    value: float | None = None,
+    percentile: float | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+) -> Any:
     """A numeric target as a Spark column of event flags, as locally: a 0/1
     target as it is; any other with 1.0 above (strictly) the threshold
     `value`, or the linear-interpolation `percentile` (0 to 100) of its
@@ -121,8 +135,10 @@ def threshold_flags(df: Any, target: str, *, value: float | None = None,
     first check looks for one row that is neither 0 nor 1."""
     F = spark_functions()
     if not is_numeric(df, target):
-        raise TargetError(f"the target {target!r} is not numeric: give event= (the value of an "
-                          "event) instead of a threshold")
+        raise TargetError(
+            f"the target {target!r} is not numeric: give event= (the value of an "
+            "event) instead of a threshold"
+        )
     y = column_of(target).cast("double")
     known = y.isNotNull() & ~F.isnan(y)
     # A 0/1 target is used as it is, whatever the threshold: one row that is
@@ -139,8 +155,9 @@ def threshold_flags(df: Any, target: str, *, value: float | None = None,
     return F.when(known, (y > F.lit(cut)).cast("double"))
 
 
-def _target_percentile(df: Any, target: str, y: Any, known: Any, percentile: float,
-                       max_distinct: int) -> float:
+def _target_percentile(
+    df: Any, target: str, y: Any, known: Any, percentile: float, max_distinct: int
+) -> float:
     """The `percentile` of the finite target values, from their counts per
     distinct value, which are counted in Spark before they are collected."""
     counted = df.select(y).where(known).groupBy("y").count().persist()
@@ -149,15 +166,19 @@ def _target_percentile(df: Any, target: str, y: Any, known: Any, percentile: flo
         table = counted.toArrow()
     finally:
         counted.unpersist()
-    return target_threshold(table.column("y").to_numpy(zero_copy_only=False),
-                            table.column("count").to_numpy(), target, None, percentile,
-                            max_distinct)
+    return target_threshold(
+        table.column("y").to_numpy(zero_copy_only=False),
+        table.column("count").to_numpy(),
+        target,
+        None,
+        percentile,
+        max_distinct,
+    )
 
 
 def _prepared(df: Any, flag: Any) -> Any:
     """`df` with the event flag and its 0/1 check as columns, so that Spark
     evaluates them once per row rather than once per counted column."""
-    F = spark_functions()
     return df.select("*", flag.alias(_FLAG), (~flag.isin(0.0, 1.0)).cast("int").alias(_NOT_BINARY))
 
 
@@ -168,41 +189,74 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool, checks: b
     F = spark_functions()
     column = column_of(name)
     if as_categories:
-        text = F.when(~F.isnan(column), column.cast("string")) \
-            if type_name in ("float", "double") else column.cast("string")
+        text = (
+            F.when(~F.isnan(column), column.cast("string"))
+            if type_name in ("float", "double")
+            else column.cast("string")
+        )
         x, s = F.lit(None).cast("double"), text
     else:
         x, s = column.cast("double"), F.lit(None).cast("string")
     check = F.col(_NOT_BINARY) if checks else F.lit(None).cast("int")
-    return F.struct(F.lit(index).alias("c"), x.alias("x"), s.alias("s"), F.col(_FLAG).alias("y"),
-                    check.alias("b"))
+    return F.struct(
+        F.lit(index).alias("c"),
+        x.alias("x"),
+        s.alias("s"),
+        F.col(_FLAG).alias("y"),
+        check.alias("b"),
+    )
 
 
-def _grouped(prepared: Any, columns: Sequence[str], types: Mapping[str, str],
-             categorical: Sequence[str], counting: Counting) -> Any:
+def _grouped(
+    prepared: Any,
+    columns: Sequence[str],
+    types: Mapping[str, str],
+    categorical: Sequence[str],
+    counting: Counting,
+) -> Any:
     """Every column's groups (c, x, s) with their rows n, rows of known
     target, events and rows failing the 0/1 check."""
     F = spark_functions()
     if counting not in ("dataframe", "arrow"):
         raise ValueError(f"counting must be 'dataframe' or 'arrow', not {counting!r}")
-    by_kernel = [i for i, name in enumerate(columns)
-                 if counting == "arrow" and name not in categorical]
+    by_kernel = [
+        i for i, name in enumerate(columns) if counting == "arrow" and name not in categorical
+    ]
     by_rows = [i for i in range(len(columns)) if i not in by_kernel]
     parts = []
     if by_rows:
-        entries = [_entry(i, columns[i], types[columns[i]], columns[i] in categorical,
-                          checks=i == by_rows[0] and not by_kernel) for i in by_rows]
+        entries = [
+            _entry(
+                i,
+                columns[i],
+                types[columns[i]],
+                columns[i] in categorical,
+                checks=i == by_rows[0] and not by_kernel,
+            )
+            for i in by_rows
+        ]
         exploded = prepared.select(F.explode(F.array(*entries)).alias("e")).select("e.*")
-        parts.append(exploded.groupBy("c", "x", "s").agg(
-            F.count(F.lit(1)).alias("n"), F.count("y").alias("known"), F.sum("y").alias("ones"),
-            F.sum("b").alias("bad")))
+        parts.append(
+            exploded.groupBy("c", "x", "s").agg(
+                F.count(F.lit(1)).alias("n"),
+                F.count("y").alias("known"),
+                F.sum("y").alias("ones"),
+                F.sum("b").alias("bad"),
+            )
+        )
     if by_kernel:
         fields = [column_of(columns[i]).cast("double").alias(f"x{i}") for i in by_kernel]
         counted = prepared.select(*fields, _FLAG, _NOT_BINARY).mapInArrow(
-            _partition_counter(by_kernel), _KERNEL_SCHEMA)
-        parts.append(counted.groupBy("c", "x", "s").agg(
-            F.sum("n").alias("n"), F.sum("known").alias("known"),
-            F.sum("ones").cast("double").alias("ones"), F.sum("bad").alias("bad")))
+            _partition_counter(by_kernel), _KERNEL_SCHEMA
+        )
+        parts.append(
+            counted.groupBy("c", "x", "s").agg(
+                F.sum("n").alias("n"),
+                F.sum("known").alias("known"),
+                F.sum("ones").cast("double").alias("ones"),
+                F.sum("bad").alias("bad"),
+            )
+        )
     return parts[0] if len(parts) == 1 else parts[0].unionByName(parts[1])
 
 
@@ -215,6 +269,7 @@ _KERNEL_SCHEMA = "c int, x double, s string, n long, known long, ones long, bad 
 def _partition_counter(indices: Sequence[int]) -> Any:
     """The mapInArrow function that counts the columns x<i> of a partition
     by distinct value, chunk by chunk, with the native kernel."""
+
     def count_partition(batches: Any) -> Any:
         import pyarrow as pa
 
@@ -228,6 +283,7 @@ def _partition_counter(indices: Sequence[int]) -> Any:
                 chunk, rows = [], 0
         if chunk:
             yield from _counted_chunk(pa.Table.from_batches(chunk), indices)
+
     return count_partition
 
 
@@ -252,27 +308,49 @@ def _counted_chunk(table: Any, indices: Sequence[int]) -> Any:
         n_missing = int(missing.sum() + np.isnan(unknown_x).sum())
         labelled = with_y["c0"] + with_y["c1"]
         size = len(with_y["value"]) + len(without_y["value"]) + 1
-        yield pa.RecordBatch.from_pydict({
-            "c": np.full(size, index, dtype=np.int32),
-            "x": np.concatenate((with_y["value"], without_y["value"], [np.nan])),
-            "s": pa.nulls(size, pa.string()),
-            "n": np.concatenate((labelled, without_y["c0"], [n_missing])).astype(np.int64),
-            "known": np.concatenate((labelled, np.zeros(len(without_y["value"])),
-                                     [missing.sum()])).astype(np.int64),
-            "ones": np.concatenate((with_y["c1"], np.zeros(len(without_y["value"])),
-                                    [labels[missing].sum()])).astype(np.int64),
-            "bad": np.r_[np.zeros(size - 1), not_binary if position == 0 else 0].astype(np.int64),
-        }, schema=pa.schema([("c", pa.int32()), ("x", pa.float64()), ("s", pa.string()),
-                             ("n", pa.int64()), ("known", pa.int64()), ("ones", pa.int64()),
-                             ("bad", pa.int64())]))
+        yield pa.RecordBatch.from_pydict(
+            {
+                "c": np.full(size, index, dtype=np.int32),
+                "x": np.concatenate((with_y["value"], without_y["value"], [np.nan])),
+                "s": pa.nulls(size, pa.string()),
+                "n": np.concatenate((labelled, without_y["c0"], [n_missing])).astype(np.int64),
+                "known": np.concatenate(
+                    (labelled, np.zeros(len(without_y["value"])), [missing.sum()])
+                ).astype(np.int64),
+                "ones": np.concatenate(
+                    (with_y["c1"], np.zeros(len(without_y["value"])), [labels[missing].sum()])
+                ).astype(np.int64),
+                "bad": np.r_[np.zeros(size - 1), not_binary if position == 0 else 0].astype(
+                    np.int64
+                ),
+            },
+            schema=pa.schema(
+                [
+                    ("c", pa.int32()),
+                    ("x", pa.float64()),
+                    ("s", pa.string()),
+                    ("n", pa.int64()),
+                    ("known", pa.int64()),
+                    ("ones", pa.int64()),
+                    ("bad", pa.int64()),
+                ]
+            ),
+        )
 
 
-def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = None,
-                  flag: Any = None,
-                  categorical: Sequence[str] = (),
-                  special_values: Mapping[str, Sequence[float]] | None = None,
-                  max_distinct: int = DEFAULT_MAX_DISTINCT, approximate: int | None = None,
-                  counting: Counting = "dataframe") -> dict[str, ColumnCounts | CategoryCounts]:
+def count_columns(
+    df: Any,
+    columns: Sequence[str],
+    target: str,
+    *,
+    event: Any = None,
+    flag: Any = None,
+    categorical: Sequence[str] = (),
+    special_values: Mapping[str, Sequence[float]] | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    approximate: int | None = None,
+    counting: Counting = "dataframe",
+) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column against the target, in one pass:
     the columns of `categorical` by category, the others by value, against
     the rows equal to `event`, a 0/1 target, or the event `flag` given (as
@@ -295,15 +373,23 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     try:
         x, s = F.col("x"), F.col("s")
         counted = grouped.groupBy("c").agg(
-            F.count(F.when(~F.isnan(x), x)).alias("values"), F.count(s).alias("categories"))
+            F.count(F.when(~F.isnan(x), x)).alias("values"), F.count(s).alias("categories")
+        )
         distinct = {r["c"]: r["values"] + r["categories"] for r in counted.collect()}
-        over = over_max_distinct(columns, distinct, categorical, max_distinct, approximate,
-                                 lambda name: f"F.round({name!r}, 4)")
+        over = over_max_distinct(
+            columns,
+            distinct,
+            categorical,
+            max_distinct,
+            approximate,
+            lambda name: f"F.round({name!r}, 4)",
+        )
         specials = special_values or {}
         if over:
             assert approximate is not None
-            table = _merged_into_cells(grouped, {i: specials.get(columns[i], ()) for i in over},
-                                       approximate).toArrow()
+            table = _merged_into_cells(
+                grouped, {i: specials.get(columns[i], ()) for i in over}, approximate
+            ).toArrow()
         else:
             table = grouped.toArrow()
     finally:
@@ -311,11 +397,15 @@ def count_columns(df: Any, columns: Sequence[str], target: str, *, event: Any = 
     if int(np.nansum(table.column("bad").to_numpy(zero_copy_only=False))) > 0:
         raise not_zero_one(target)
     # NULL comes as NaN, and a NULL sum (no known target) as 0.
-    groups = {key: table.column(key).to_pylist() if key == "s"
-              else table.column(key).to_numpy(zero_copy_only=False)
-              for key in ("c", "x", "s", "n", "known", "ones")}
-    return counts_from_groups(groups, columns, {n: column_type(df, n) for n in columns},
-                              categorical, specials)
+    groups = {
+        key: table.column(key).to_pylist()
+        if key == "s"
+        else table.column(key).to_numpy(zero_copy_only=False)
+        for key in ("c", "x", "s", "n", "known", "ones")
+    }
+    return counts_from_groups(
+        groups, columns, {n: column_type(df, n) for n in columns}, categorical, specials
+    )
 
 
 def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], cells: int) -> Any:
@@ -335,11 +425,22 @@ def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], ce
         mergeable = mergeable | ((c == index) & ordinary)
     mergeable = mergeable & x.isNotNull() & ~F.isnan(x) & ~x.isin(math.inf, -math.inf)
     ordered = Window.partitionBy("c").orderBy("x")
-    before = F.coalesce(F.sum("n").over(ordered.rowsBetween(Window.unboundedPreceding, -1)),
-                        F.lit(0))
+    before = F.coalesce(
+        F.sum("n").over(ordered.rowsBetween(Window.unboundedPreceding, -1)), F.lit(0)
+    )
     cell = F.floor(before * cells / F.sum("n").over(Window.partitionBy("c")))
-    merged = grouped.filter(mergeable).withColumn("cell", cell).groupBy("c", "cell").agg(
-        F.max("x").alias("x"), F.lit(None).cast("string").alias("s"), F.sum("n").alias("n"),
-        F.sum("known").alias("known"), F.sum("ones").alias("ones"), F.sum("bad").alias("bad"))
+    merged = (
+        grouped.filter(mergeable)
+        .withColumn("cell", cell)
+        .groupBy("c", "cell")
+        .agg(
+            F.max("x").alias("x"),
+            F.lit(None).cast("string").alias("s"),
+            F.sum("n").alias("n"),
+            F.sum("known").alias("known"),
+            F.sum("ones").alias("ones"),
+            F.sum("bad").alias("bad"),
+        )
+    )
     kept = grouped.filter(~mergeable)
     return kept.unionByName(merged.select(*kept.columns))

@@ -1,4 +1,5 @@
 """Bins as Spark column expressions, as the local `transform` gives them."""
+
 from __future__ import annotations
 
 from collections.abc import Sequence
@@ -11,8 +12,12 @@ from ..binning.table import BinningTable
 from ._counting import column_of, spark_functions
 
 
-def bin_index(name: str, splits: npt.ArrayLike, special_values: Sequence[float] = (),
-              special_start: int | None = None) -> Any:
+def bin_index(
+    name: str,
+    splits: npt.ArrayLike,
+    special_values: Sequence[float] = (),
+    special_start: int | None = None,
+) -> Any:
     """The bin of each value of a column as a Spark expression: the number of
     cut points strictly below it (a value equal to a cut point falls in the
     lower bin), `special_start` + j (default: one past the last interval) for
@@ -62,9 +67,12 @@ def _spark_value(category: str, type_name: str) -> Any:
     return category
 
 
-def transform_column(table: BinningTable, name: str,
-                     output: Literal["index", "woe", "label"] = "index",
-                     type_name: str | None = None) -> Any:
+def transform_column(
+    table: BinningTable,
+    name: str,
+    output: Literal["index", "woe", "label"] = "index",
+    type_name: str | None = None,
+) -> Any:
     """`table.transform` of a Spark column as a column expression (index as
     long, WoE as double, the bin label as string), right-closed bins, special
     values and categories as locally. A categorical table needs `type_name`,
@@ -75,8 +83,10 @@ def transform_column(table: BinningTable, name: str,
     F = spark_functions()
     if table.kind == "categorical":
         if type_name is None:
-            raise ValueError(f"transform_column of the categorical table {name!r} needs its "
-                             f"column's type: type_name=df.schema[{name!r}].dataType.typeName()")
+            raise ValueError(
+                f"transform_column of the categorical table {name!r} needs its "
+                f"column's type: type_name=df.schema[{name!r}].dataType.typeName()"
+            )
         index = category_index(table, name, type_name)
     else:
         index = bin_index(name, table.splits, table.special_values, special_start=table.n_bins)
@@ -90,8 +100,14 @@ def transform_column(table: BinningTable, name: str,
     # One slot per interval, then one per special value; index -1 reads the
     # missing-value WoE.
     lookup = [float(w) for w in np.concatenate((intervals, specials))]
-    slot = index + 1 if not len(specials) else \
-        F.when(index >= table.n_bins, index - table.n_bins + len(intervals)).otherwise(index) + 1
-    return F.when(index < 0, F.lit(missing)) \
-        .otherwise(F.element_at(F.array(*[F.lit(v) for v in lookup]), slot.cast("int"))) \
+    slot = (
+        index + 1
+        if not len(specials)
+        else F.when(index >= table.n_bins, index - table.n_bins + len(intervals)).otherwise(index)
+        + 1
+    )
+    return (
+        F.when(index < 0, F.lit(missing))
+        .otherwise(F.element_at(F.array(*[F.lit(v) for v in lookup]), slot.cast("int")))
         .cast("double")
+    )

@@ -1,11 +1,11 @@
 """Columns bin the same whatever form they arrive in: decimals as numbers,
 dates refused rather than read in their unit, column names as names."""
+
 import decimal
 import re
 
 import numpy as np
 import pytest
-
 from package_under_test import tessaline as tl
 
 pandas = pytest.importorskip("pandas")
@@ -26,13 +26,16 @@ def decimals(x):
 DECIMAL_FORMS = {
     "pandas objects": lambda x: pandas.Series(decimals(x), dtype=object),
     "pandas objects, NaN missing": lambda x: pandas.Series(
-        [np.nan if v is None else v for v in decimals(x)], dtype=object),
+        [np.nan if v is None else v for v in decimals(x)], dtype=object
+    ),
     "NumPy objects": lambda x: np.array(decimals(x), dtype=object),
     "list": decimals,
     "pyarrow decimal": lambda x: pytest.importorskip("pyarrow").array(
-        decimals(x), type=pytest.importorskip("pyarrow").decimal128(12, 2)),
+        decimals(x), type=pytest.importorskip("pyarrow").decimal128(12, 2)
+    ),
     "polars Decimal": lambda x: pytest.importorskip("polars").Series(
-        decimals(x), dtype=pytest.importorskip("polars").Decimal(12, 2)),
+        decimals(x), dtype=pytest.importorskip("polars").Decimal(12, 2)
+    ),
 }
 
 
@@ -44,15 +47,20 @@ def test_decimals_bin_as_the_same_numbers_as_floats(form):
     assert tl.TableBinning().fit({"x": column}, y).to_dict() == expected.to_dict()
     assert expected.tables["x"].kind == "numeric" and expected.selected == ["x"]
     table = expected.tables["x"]
-    np.testing.assert_array_equal(table.transform(column, output="woe"),
-                                  table.transform(x, output="woe"))
+    np.testing.assert_array_equal(
+        table.transform(column, output="woe"), table.transform(x, output="woe")
+    )
     # Declared categories are named as the floats are.
     codes = np.where(np.isnan(x), np.nan, np.round(np.abs(x) / 10) / 2)
-    assert tl.categorical_binning(DECIMAL_FORMS[form](codes), y, name="x").to_dict() == \
-        tl.categorical_binning(codes, y, name="x").to_dict()
+    assert (
+        tl.categorical_binning(DECIMAL_FORMS[form](codes), y, name="x").to_dict()
+        == tl.categorical_binning(codes, y, name="x").to_dict()
+    )
     # A target of decimals 0/1 is read as numbers too.
-    assert tl.mdlp_binning(x, DECIMAL_FORMS[form](y), name="x").to_dict() == \
-        tl.mdlp_binning(x, y, name="x").to_dict()
+    assert (
+        tl.mdlp_binning(x, DECIMAL_FORMS[form](y), name="x").to_dict()
+        == tl.mdlp_binning(x, y, name="x").to_dict()
+    )
 
 
 def instants(n=2000):
@@ -76,8 +84,10 @@ TIME_FORMS = {
 def test_dates_are_refused_with_what_to_do(form):
     _, y = sample()
     column = TIME_FORMS[form](instants())
-    reason = "the column holds dates or times, whose numbers depend on their unit: convert " \
-             "it to a number first (days since a reference date, or a number of months, say)"
+    reason = (
+        "the column holds dates or times, whose numbers depend on their unit: convert "
+        "it to a number first (days since a reference date, or a number of months, say)"
+    )
     with pytest.raises(TypeError, match=re.escape(reason)):
         tl.mdlp_binning(column, y)
     binning = tl.TableBinning().fit({"t": column, "x": sample()[0]}, y)
@@ -91,12 +101,15 @@ def test_an_integer_column_name_is_found_and_repeated_names_are_named():
     frame = pandas.DataFrame(np.c_[y, x, -x])
     by_number = tl.TableBinning().fit(frame, 0)
     by_name = tl.TableBinning().fit({"1": x, "2": -x, "0": y}, "0")
-    assert by_number.tables.keys() == {"1", "2"} and \
-        by_number.tables["1"].to_dict() == by_name.tables["1"].to_dict()
+    assert (
+        by_number.tables.keys() == {"1", "2"}
+        and by_number.tables["1"].to_dict() == by_name.tables["1"].to_dict()
+    )
     assert list(tl.TableBinning().fit_transform(frame, 0)) == ["1", "2"]
     repeated = pandas.DataFrame(np.c_[y, x, -x, x], columns=["y", "a", "b", "a"])
-    with pytest.raises(ValueError, match="the table has more than one column named 'a': "
-                                         "rename them apart"):
+    with pytest.raises(
+        ValueError, match="the table has more than one column named 'a': rename them apart"
+    ):
         tl.TableBinning().fit(repeated, "y")
     with pytest.raises(ValueError, match="more than one column named '0'"):
         tl.TableBinning().fit({0: x, "0": x, "y": y}, "y")

@@ -1,6 +1,7 @@
 """Between-bin analysis: each neighbour test equals SciPy's chi-square test of
 the 2 x 2 table, the spread statistics their definitions, and optimal
 binning under `max_pvalue` keeps no neighbours the test cannot tell apart."""
+
 import numpy as np
 import pytest
 from package_under_test import ROOT
@@ -15,22 +16,22 @@ CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditab
 
 @pytest.mark.parametrize("name", sorted(CREDIT.numeric))
 def test_analysis_of_german_credit_tables_equals_scipy(name):
-    table = tl.optimal_binning(CREDIT.numeric[name], CREDIT.target, max_bins=6,
-                               min_bin_share=0.05, trend="none")
+    table = tl.optimal_binning(
+        CREDIT.numeric[name], CREDIT.target, max_bins=6, min_bin_share=0.05, trend="none"
+    )
     result = table.analysis()
     c0, c1 = np.asarray(table["c0"], float), np.asarray(table["c1"], float)
     assert len(result.tests) == table.n_bins - 1
     for t in result.tests:
         i = t.first
-        chi2, p, _, _ = chi2_contingency([[c0[i], c1[i]], [c0[i + 1], c1[i + 1]]],
-                                         correction=False)
+        chi2, p, _, _ = chi2_contingency([[c0[i], c1[i]], [c0[i + 1], c1[i + 1]]], correction=False)
         assert t.statistic == pytest.approx(chi2, rel=1e-10)
         assert t.pvalue == pytest.approx(p, rel=1e-10)
         assert t.labels == (table.labels[i], table.labels[i + 1])
     e, n, share = c1 / c1.sum(), c0 / c0.sum(), (c0 + c1) / (c0 + c1).sum()
     assert result.js_divergence == pytest.approx(jensenshannon(e, n) ** 2, rel=1e-10)
-    assert result.hellinger ** 2 == pytest.approx(1 - np.sum(np.sqrt(e * n)), rel=1e-10)
-    assert result.hhi == pytest.approx(np.sum(share ** 2), rel=1e-12)
+    assert result.hellinger**2 == pytest.approx(1 - np.sum(np.sqrt(e * n)), rel=1e-10)
+    assert result.hhi == pytest.approx(np.sum(share**2), rel=1e-12)
     assert "Jensen-Shannon" in str(result) and "p-value" in str(result)
 
 

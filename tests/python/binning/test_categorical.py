@@ -1,16 +1,15 @@
 """Categorical binning against a plain reference on hand-made tables, and the
 targets as analysts hold them."""
+
 import warnings
 
 import numpy as np
 import pytest
-
 from package_under_test import tessaline as tl
 
 # (category, rows, events): rates 0.1 B, 0.2 A and C (tie: by name), 0.5 D; the
 # 1%-rare E and F pool into one group at rate 1/3.
-CELLS = [("A", 300, 60), ("B", 200, 20), ("C", 300, 60), ("D", 180, 90), ("E", 10, 3),
-         ("F", 10, 4)]
+CELLS = [("A", 300, 60), ("B", 200, 20), ("C", 300, 60), ("D", 180, 90), ("E", 10, 3), ("F", 10, 4)]
 
 
 def hand_table(missing=20):
@@ -38,11 +37,13 @@ def reference_order(x, y, min_share):
 @pytest.mark.parametrize("min_share", [0.0, 0.011, 0.25])
 def test_bins_follow_the_event_rate_order_with_rare_categories_pooled(min_share):
     x, y = hand_table()
-    table = tl.categorical_binning(x, y, method="mdlp", minobs=0, min_share=min_share,
-                                   force_first_split=True)
+    table = tl.categorical_binning(
+        x, y, method="mdlp", minobs=0, min_share=min_share, force_first_split=True
+    )
     order, pooled = reference_order(x, y, min_share)
     assert [c for names in table.bin_categories for c in names] == [
-        g for g in order if g != "other"]
+        g for g in order if g != "other"
+    ]
     assert list(table.pooled_categories) == pooled
     for b, names in enumerate(table.bin_categories):
         rows = np.isin(x, [*names, *(pooled if b == table.pooled_bin else [])])
@@ -56,7 +57,11 @@ def test_unseen_and_pooled_categories_go_to_the_other_bin_then_the_missing_row()
     table = tl.categorical_binning(x, y, method="mdlp", minobs=0)
     other = table.pooled_bin
     assert table.transform(["E", "zzz", None, "A"]).tolist() == [
-        other, other, -1, table.transform(["A"])[0]]
+        other,
+        other,
+        -1,
+        table.transform(["A"])[0],
+    ]
     no_pool = tl.categorical_binning(x, y, method="mdlp", minobs=0, min_share=0.0)
     woe = no_pool.transform(["zzz", None], output="woe")
     assert no_pool.transform(["zzz"]).tolist() == [-1] and woe[0] == woe[1] == no_pool["woe"][-1]
@@ -71,8 +76,12 @@ def test_unseen_and_pooled_categories_go_to_the_other_bin_then_the_missing_row()
 def test_a_real_category_named_other_stays_apart_from_the_pooled_group():
     x, y = hand_table()
     x[x == "B"] = "other"
-    table = tl.categorical_binning(x, y, method="optimal", limits={
-        "max_bins": 9, "min_bin_share": 0, "min_events": 0, "min_non_events": 0})
+    table = tl.categorical_binning(
+        x,
+        y,
+        method="optimal",
+        limits={"max_bins": 9, "min_bin_share": 0, "min_events": 0, "min_non_events": 0},
+    )
     real = table.transform(["other"])[0]
     assert real != table.pooled_bin and table["count"][real] == 200
     assert table["count"][table.pooled_bin] == 20
@@ -85,12 +94,15 @@ def test_a_real_category_named_other_stays_apart_from_the_pooled_group():
     assert tl.BinningTable.from_dict(old).transform(["E", "zzz"]).tolist() == [b, b]
 
 
-@pytest.mark.parametrize("make", [
-    lambda x: __import__("pandas").Series(x, dtype="category"),
-    lambda x: __import__("pyarrow").array(x.tolist()),
-    lambda x: __import__("polars").Series(x.tolist()),
-    lambda x: np.ma.masked_array(np.where(x == None, "A", x).astype(str), mask=x == None),  # noqa: E711
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda x: __import__("pandas").Series(x, dtype="category"),
+        lambda x: __import__("pyarrow").array(x.tolist()),
+        lambda x: __import__("polars").Series(x.tolist()),
+        lambda x: np.ma.masked_array(np.where(x == None, "A", x).astype(str), mask=x == None),  # noqa: E711
+    ],
+)
 def test_input_libraries_give_the_same_table(make):
     x, y = hand_table()
     want = tl.categorical_binning(x, y, method="mdlp", minobs=0)
@@ -103,15 +115,20 @@ X = np.repeat([1.0, 2.0, 3.0, 4.0], 50)
 FLAGS = np.repeat([0, 0, 1, 1], 50)
 
 
-@pytest.mark.parametrize("y, kwargs", [
-    (np.where(FLAGS == 1, "bad", "good"), {"event": "bad"}),
-    (FLAGS.astype(bool), {}),
-    (FLAGS + 1, {"event": 2}),
-    (FLAGS.astype(object), {}),
-    (np.where(FLAGS == 1, 2.5, 0.5), {"value": 1.0}),
-    (__import__("pandas").Series(np.where(FLAGS == 1, "bad", "good"), dtype="category"),
-     {"event": "bad"}),
-])
+@pytest.mark.parametrize(
+    "y, kwargs",
+    [
+        (np.where(FLAGS == 1, "bad", "good"), {"event": "bad"}),
+        (FLAGS.astype(bool), {}),
+        (FLAGS + 1, {"event": 2}),
+        (FLAGS.astype(object), {}),
+        (np.where(FLAGS == 1, 2.5, 0.5), {"value": 1.0}),
+        (
+            __import__("pandas").Series(np.where(FLAGS == 1, "bad", "good"), dtype="category"),
+            {"event": "bad"},
+        ),
+    ],
+)
 def test_targets_as_analysts_hold_them(y, kwargs):
     want = tl.mdlp_binning(X, FLAGS, minobs=0)
     got = tl.mdlp_binning(X, y, minobs=0, **kwargs)
@@ -119,12 +136,23 @@ def test_targets_as_analysts_hold_them(y, kwargs):
     np.testing.assert_array_equal(got.splits, want.splits)
 
 
-@pytest.mark.parametrize("y, kwargs, message", [
-    (np.append(FLAGS[:-1], 2), {}, r"the target is not 0/1 \(values found: 0, 1, 2\): give event="),
-    (np.where(FLAGS == 1, "bad", "good"), {}, r"values found: bad, good\)"),
-    (np.where(FLAGS == 1, "bad", "good"), {"event": "Bad"}, "no row of the target holds the "
-     r"event value 'Bad' \(values found: bad, good\)"),
-])
+@pytest.mark.parametrize(
+    "y, kwargs, message",
+    [
+        (
+            np.append(FLAGS[:-1], 2),
+            {},
+            r"the target is not 0/1 \(values found: 0, 1, 2\): give event=",
+        ),
+        (np.where(FLAGS == 1, "bad", "good"), {}, r"values found: bad, good\)"),
+        (
+            np.where(FLAGS == 1, "bad", "good"),
+            {"event": "Bad"},
+            "no row of the target holds the "
+            r"event value 'Bad' \(values found: bad, good\)",
+        ),
+    ],
+)
 def test_a_target_that_is_not_0_1_is_an_error_naming_its_values(y, kwargs, message):
     with pytest.raises(tl.TargetError, match=message):
         tl.mdlp_binning(X, y, **kwargs)
@@ -143,6 +171,7 @@ def test_special_values_have_rows_of_their_own_out_of_the_search(unseen):
     # value without a row) warn and get the WoE `unseen` chooses.
     fill = {"zero": 0.0, "riskiest": max(table["woe"][table["count"] > 0])}.get(unseen, unseen)
     with pytest.warns(tl.UnseenValueWarning, match=r"\(special 999999, missing\) of .* get WoE"):
-        assert table.transform([-999.0, 999999.0, np.nan], output="woe",
-                               unseen=unseen).tolist() == [special_woe, fill, fill]
+        assert table.transform(
+            [-999.0, 999999.0, np.nan], output="woe", unseen=unseen
+        ).tolist() == [special_woe, fill, fill]
     assert table.transform([-999.0, 999999.0]).tolist() == [table.n_bins, table.n_bins + 1]

@@ -1,5 +1,6 @@
 """The edit log travels with the model: through JSON (version 2 documents,
 read strictly; version 1 documents still load) and pickle, and in print."""
+
 import copy
 import json
 import pathlib
@@ -19,10 +20,12 @@ def edited():
     x = rng.integers(0, 40, 2000).astype(float)
     x[:50] = -999.0
     y = (rng.random(2000) < 0.1 + x.clip(0) / 80).astype(float)
-    return (tl.optimal_binning(x, y, special_values=[-999], name="age")
-            .merge(1, 2, reason="similar risk", author="ana", time="2026-12-08T10:00Z")
-            .with_cuts([10.5, 20.5], fixed=True, author="ana")
-            .remove_special(-999, reason="code retired"))
+    return (
+        tl.optimal_binning(x, y, special_values=[-999], name="age")
+        .merge(1, 2, reason="similar risk", author="ana", time="2026-12-08T10:00Z")
+        .with_cuts([10.5, 20.5], fixed=True, author="ana")
+        .remove_special(-999, reason="code retired")
+    )
 
 
 def test_the_log_survives_json_and_pickle(edited):
@@ -35,7 +38,9 @@ def test_the_log_survives_json_and_pickle(edited):
     assert unpickled.add_cut(30.5).to_dict() == edited.add_cut(30.5).to_dict()
     assert [e.step for e in edited.edits] == [
         {"remove_cuts": [float(edited.edits[0].step["remove_cuts"][0])]},
-        {"fix_cuts": [10.5, 20.5], "limits": {}}, {"remove_special": -999.0}]
+        {"fix_cuts": [10.5, 20.5], "limits": {}},
+        {"remove_special": -999.0},
+    ]
 
 
 def test_a_document_written_before_edits_still_loads():
@@ -61,17 +66,26 @@ def test_an_older_pickle_without_counts_loads_and_says_it_cannot_be_edited(edite
         older.add_cut(1.5)
 
 
-@pytest.mark.parametrize("change, message", [
-    (lambda d: d.pop("edits"), "a version 2 document must hold its edit log"),
-    (lambda d: d.update(edits={}), "field 'edits' must be a list of edits"),
-    (lambda d: d["edits"][0].pop("time"), "edit 1: an edit must be an object with the fields"),
-    (lambda d: d["edits"][1].update(author=3), "edit 2: field 'author' must be a string or null"),
-    (lambda d: d["edits"][0].update(trend="up"), "edit 1: field 'trend' must be one of flat, "),
-    (lambda d: d["edits"][0].update(step={"cut": 1}), "edit 1: field 'step' must hold some of"),
-    (lambda d: d["edits"][0]["step"].update(remove_cuts=[1.5]), "expected a hexadecimal float"),
-    (lambda d: d["edits"][2]["before"].update(bins="7"), "edit 3: field 'before' must hold iv, "),
-    (lambda d: d["edits"][0]["after"].update(iv="1.0"), "'1.0' is not a hexadecimal float"),
-])
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        (lambda d: d.pop("edits"), "a version 2 document must hold its edit log"),
+        (lambda d: d.update(edits={}), "field 'edits' must be a list of edits"),
+        (lambda d: d["edits"][0].pop("time"), "edit 1: an edit must be an object with the fields"),
+        (
+            lambda d: d["edits"][1].update(author=3),
+            "edit 2: field 'author' must be a string or null",
+        ),
+        (lambda d: d["edits"][0].update(trend="up"), "edit 1: field 'trend' must be one of flat, "),
+        (lambda d: d["edits"][0].update(step={"cut": 1}), "edit 1: field 'step' must hold some of"),
+        (lambda d: d["edits"][0]["step"].update(remove_cuts=[1.5]), "expected a hexadecimal float"),
+        (
+            lambda d: d["edits"][2]["before"].update(bins="7"),
+            "edit 3: field 'before' must hold iv, ",
+        ),
+        (lambda d: d["edits"][0]["after"].update(iv="1.0"), "'1.0' is not a hexadecimal float"),
+    ],
+)
 def test_a_malformed_edit_log_is_refused(edited, change, message):
     doc = copy.deepcopy(edited.to_dict())
     change(doc)
@@ -87,8 +101,9 @@ def test_a_table_binning_document_is_version_2_exactly_when_a_table_is_edited(ed
     doc = binning.to_dict()
     assert doc["version"] == 1 + edit and tl.TableBinning.from_dict(doc).edits == binning.edits
     doc["version"] = 2 - edit
-    with pytest.raises(tl.DocumentError, match="a version 2 document holds an edited table, "
-                       "an older one none"):
+    with pytest.raises(
+        tl.DocumentError, match="a version 2 document holds an edited table, an older one none"
+    ):
         tl.TableBinning.from_dict(doc)
 
 

@@ -1,15 +1,17 @@
 """The tessaline package's binning tables: the native numbers, weight of evidence
 and information value by their stated formula, transform, frames and
 printing."""
+
 import math
 import subprocess
 import sys
 
 import numpy as np
 import pytest
+from package_under_test import subprocess_env
+from package_under_test import tessaline as tl
 
 import _tessaline as t
-from package_under_test import subprocess_env, tessaline as tl
 from tessaline.binning.table import SUMMARY_COLUMNS
 
 X4, Y4 = [1.0, 2.0, 3.0, 4.0], [0.0, 0.0, 1.0, 1.0]
@@ -30,14 +32,26 @@ def assert_same_summary(table, summary):
         np.testing.assert_array_equal(table[key], summary[key], strict=True)
 
 
-@pytest.mark.parametrize("options, native_args", [
-    ({}, (100, 0, 0, 1.0, 1.0, False)),
-    ({"minobs": 10, "monotonicity": 1, "mono_dir": 1, "force_first_split": True,
-      "alpha_pos": 0.5, "beta_struct": 2.0, "representative": "mean"},
-     (10, 1, 1, 0.5, 2.0, True, None, 50.0, "mean")),
-    ({"minobs": 20, "percentile": 75.0}, (20, 0, 0, 1.0, 1.0, False, None, 75.0)),
-    ({"minobs": 20, "value": 1.0}, (20, 0, 0, 1.0, 1.0, False, 1.0)),
-])
+@pytest.mark.parametrize(
+    "options, native_args",
+    [
+        ({}, (100, 0, 0, 1.0, 1.0, False)),
+        (
+            {
+                "minobs": 10,
+                "monotonicity": 1,
+                "mono_dir": 1,
+                "force_first_split": True,
+                "alpha_pos": 0.5,
+                "beta_struct": 2.0,
+                "representative": "mean",
+            },
+            (10, 1, 1, 0.5, 2.0, True, None, 50.0, "mean"),
+        ),
+        ({"minobs": 20, "percentile": 75.0}, (20, 0, 0, 1.0, 1.0, False, None, 75.0)),
+        ({"minobs": 20, "value": 1.0}, (20, 0, 0, 1.0, 1.0, False, 1.0)),
+    ],
+)
 def test_mdlp_binning_equals_mdlp_full_raw(options, native_args):
     x, y = credit_like()
     if "value" in options or "percentile" in options:
@@ -48,35 +62,56 @@ def test_mdlp_binning_equals_mdlp_full_raw(options, native_args):
     assert table.metadata == native["metadata"]
     for key, values in native["mdlp"].items():
         np.testing.assert_array_equal(table.split_log[key], values, strict=True)
-    np.testing.assert_array_equal(table.splits, np.sort(native["mdlp"]["pto"][native["mdlp"]["found"]]))
+    np.testing.assert_array_equal(
+        table.splits, np.sort(native["mdlp"]["pto"][native["mdlp"]["found"]])
+    )
     assert table.method == "mdlp" and table.has_missing_row
 
 
-@pytest.mark.parametrize("make, native_args", [
-    (lambda x, y: tl.quantile_binning(x, y, n_bins=5), ("quantile", 5, "full", 0.0, 1.0, 0.0)),
-    (lambda x, y: tl.equal_width_binning(x, y, n_bins=4), ("equal_width", 4, "full", 0.05, 0.95, 1.5)),
-    (lambda x, y: tl.equal_width_binning(x, y, n_bins=6, range="quantile", lower_quantile=0.1,
-                                         upper_quantile=0.9),
-     ("equal_width", 6, "quantile", 0.1, 0.9, 1.5)),
-    (lambda x, y: tl.equal_width_binning(x, y, n_bins=3, range="iqr", k=0.5),
-     ("equal_width", 3, "iqr", 0.05, 0.95, 0.5)),
-    (lambda x, y: tl.custom_binning(x, y, [30.0, 45.5, 70.0], representative="mean"),
-     ("custom", 0, "full", 0.0, 1.0, 0.0, [30.0, 45.5, 70.0], "mean")),
-])
+@pytest.mark.parametrize(
+    "make, native_args",
+    [
+        (lambda x, y: tl.quantile_binning(x, y, n_bins=5), ("quantile", 5, "full", 0.0, 1.0, 0.0)),
+        (
+            lambda x, y: tl.equal_width_binning(x, y, n_bins=4),
+            ("equal_width", 4, "full", 0.05, 0.95, 1.5),
+        ),
+        (
+            lambda x, y: tl.equal_width_binning(
+                x, y, n_bins=6, range="quantile", lower_quantile=0.1, upper_quantile=0.9
+            ),
+            ("equal_width", 6, "quantile", 0.1, 0.9, 1.5),
+        ),
+        (
+            lambda x, y: tl.equal_width_binning(x, y, n_bins=3, range="iqr", k=0.5),
+            ("equal_width", 3, "iqr", 0.05, 0.95, 0.5),
+        ),
+        (
+            lambda x, y: tl.custom_binning(x, y, [30.0, 45.5, 70.0], representative="mean"),
+            ("custom", 0, "full", 0.0, 1.0, 0.0, [30.0, 45.5, 70.0], "mean"),
+        ),
+    ],
+)
 def test_unsupervised_tables_equal_the_native_splits_and_summary(make, native_args):
     x, y = credit_like()
     table = make(x, y)
     splits = t.binning_splits(x, *native_args[:6], native_args[6] if len(native_args) > 6 else [])
     np.testing.assert_array_equal(table.splits, splits)
-    assert_same_summary(table, t.binning_summary_binary(x, y.astype(np.int32), splits,
-                                                        *native_args[7:]))
+    assert_same_summary(
+        table, t.binning_summary_binary(x, y.astype(np.int32), splits, *native_args[7:])
+    )
     assert table.method == native_args[0] and table.n_bins == len(splits) + 1
 
 
 def test_labels_and_rows_without_a_target():
     x, y = credit_like()
     assert tl.custom_binning(x, y, [30.0, 45.5, 70.0]).labels == [
-        "(-inf, 30]", "(30, 45.5]", "(45.5, 70]", "(70, +inf)", "missing"]
+        "(-inf, 30]",
+        "(30, 45.5]",
+        "(45.5, 70]",
+        "(70, +inf)",
+        "missing",
+    ]
     table = tl.custom_binning(np.arange(1, 7.0), [0, 1, np.nan, 0, np.nan, 1], [3.5])
     assert table["count"].tolist() == [2, 2] and table["c1"].tolist() == [1, 1]
 
@@ -97,8 +132,10 @@ def test_woe_and_iv_on_a_hand_computed_table():
     # WoE moves with the event rate, and IV is never negative, on MDLP tables too.
     for seed in range(3):
         table = tl.mdlp_binning(*credit_like(seed=seed), minobs=20)
-        order = np.argsort(table["event_rate"][:table.n_bins])
-        assert (np.diff(table["woe"][:table.n_bins][order]) >= 0).all() and (table["iv"] >= 0).all()
+        order = np.argsort(table["event_rate"][: table.n_bins])
+        assert (np.diff(table["woe"][: table.n_bins][order]) >= 0).all() and (
+            table["iv"] >= 0
+        ).all()
 
 
 def test_a_single_class_table_has_undefined_woe_and_iv():
@@ -114,16 +151,22 @@ def test_transform_gives_native_bin_indices_and_row_woe():
     new = np.array([-1e9, table.splits[0], np.nextafter(table.splits[0], np.inf), np.nan, np.inf])
     np.testing.assert_array_equal(table.transform(new), t.binning_transform(new, table.splits))
     w = table["woe"]
-    assert table.transform(new, output="woe").tolist() == [w[0], w[0], w[1], w[-1],
-                                                           w[table.n_bins - 1]]
+    assert table.transform(new, output="woe").tolist() == [
+        w[0],
+        w[0],
+        w[1],
+        w[-1],
+        w[table.n_bins - 1],
+    ]
     # Missing values get zero WoE when the table had no missing row.
     plain = tl.custom_binning(X4, [0, 1, 0, 1], [2.5])
     with pytest.warns(tl.UnseenValueWarning, match=r"\(missing\)"):
         assert plain.transform([np.nan], output="woe").tolist() == [0.0]
     with pytest.raises(ValueError, match="output must be 'index' or 'woe'"):
         plain.transform([1.0], output="bins")
-    with pytest.raises(ValueError, match="^unseen must be 'zero', 'riskiest' or a finite number, "
-                       "not 'worst'$"):
+    with pytest.raises(
+        ValueError, match=r"^unseen must be 'zero', 'riskiest' or a finite number, not 'worst'$"
+    ):
         plain.transform([1.0], output="woe", unseen="worst")
     with pytest.raises(ValueError):
         plain["count"][0] = 0  # the table's arrays are read-only
@@ -141,8 +184,11 @@ def test_frames_and_nullable_pandas_columns():
     np.testing.assert_array_equal(frame["woe"].to_numpy(), table["woe"])
     frame.loc[0, "count"] = -5  # the frame is the caller's own copy
     assert table["count"][0] != -5
-    nullable = tl.custom_binning(pandas.array([1.0, 2.0, None, 4.0, 5.0, 6.0], dtype="Float64"),
-                                 pandas.array([0, 0, 1, 1, None, 1], dtype="Int64"), [3.0])
+    nullable = tl.custom_binning(
+        pandas.array([1.0, 2.0, None, 4.0, 5.0, 6.0], dtype="Float64"),
+        pandas.array([0, 0, 1, 1, None, 1], dtype="Int64"),
+        [3.0],
+    )
     assert nullable["count"].tolist() == [2, 2, 1] and nullable.labels[-1] == "missing"
 
 
@@ -156,17 +202,26 @@ def test_printed_table_reads_like_the_table():
 
 
 def test_optional_extras_are_loaded_only_when_used():
-    code = ("import sys, tessaline as tl\n"
-            "print(sorted(m for m in ('pandas', 'matplotlib', 'sklearn') if m in sys.modules))\n"
-            "sys.modules['pandas'] = None\n"
-            "try:\n    tl.custom_binning([1.0, 2.0], [0, 1], [1.5]).to_frame()\n"
-            "except ImportError as e:\n    print(e)\n")
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
-                         env=subprocess_env()).stdout
+    code = (
+        "import sys, tessaline as tl\n"
+        "print(sorted(m for m in ('pandas', 'matplotlib', 'sklearn') if m in sys.modules))\n"
+        "sys.modules['pandas'] = None\n"
+        "try:\n    tl.custom_binning([1.0, 2.0], [0, 1], [1.5]).to_frame()\n"
+        "except ImportError as e:\n    print(e)\n"
+    )
+    out = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        check=True,
+        env=subprocess_env(),
+    ).stdout
     assert out.startswith("[]\n") and "pip install 'tessaline[pandas]'" in out
 
 
 def test_a_fractional_target_is_rejected_not_truncated():
     # The int32 conversion alone would silently read 0.7 as 0.
-    with pytest.raises(tl.TargetError, match=r"^the target is not 0/1 \(values found: 0, 0\.7, 1\)"):
+    with pytest.raises(
+        tl.TargetError, match=r"^the target is not 0/1 \(values found: 0, 0\.7, 1\)"
+    ):
         tl.custom_binning(X4, [0.0, 0.7, 1.0, 1.0], [2.5])

@@ -1,5 +1,6 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -39,10 +40,14 @@ def table(request, dialect):
                 connection.execute(f"CREATE SCHEMA {data}; SET search_path TO {data}")
             sql_engines.load(connection, dialect, FRAMES[data])
             # SQLite holds booleans as the integers 1 and 0: bin what it holds.
-            held = pd.read_sql("SELECT * FROM applicants", connection) \
-                if dialect == "sqlite" else FRAMES[data]
+            held = (
+                pd.read_sql("SELECT * FROM applicants", connection)
+                if dialect == "sqlite"
+                else FRAMES[data]
+            )
             _loaded[dialect, data] = connection, held
         return _loaded[dialect, data]
+
     return loaded
 
 
@@ -58,13 +63,16 @@ def test_the_whole_table_fits_as_locally(table, data, options):
     target, event = TARGETS[data]
     options = options_for(options, frame, target)
     local = tl.TableBinning(event=event, **options).fit(frame, target)
-    same_fit(local, engines.fit(tl.TableBinning(event=event, **options), connection,
-                                "applicants", target))
+    same_fit(
+        local,
+        engines.fit(tl.TableBinning(event=event, **options), connection, "applicants", target),
+    )
 
 
 @ENGINES
-@pytest.mark.parametrize("threshold", [{"percentile": 60.0}, {"percentile": 0.0}, {"value": 1.5},
-                                       {"event": 0.5}])
+@pytest.mark.parametrize(
+    "threshold", [{"percentile": 60.0}, {"percentile": 0.0}, {"value": 1.5}, {"event": 0.5}]
+)
 def test_a_numeric_target_is_read_as_locally(table, threshold):
     connection, frame = table("random")
     options = {"exclude": ["y", "flag", "code"], "method": "mdlp", **threshold}
@@ -83,8 +91,9 @@ def cell_maxima(x, cells, specials):
     cell = (np.cumsum(rows) - rows) * cells // rows.sum()
     last = np.r_[cell[1:] != cell[:-1], True]
     out = x.copy()
-    out[ordinary] = values[last][np.cumsum(np.r_[0, last[:-1]])][np.searchsorted(values,
-                                                                                   x[ordinary])]
+    out[ordinary] = values[last][np.cumsum(np.r_[0, last[:-1]])][
+        np.searchsorted(values, x[ordinary])
+    ]
     return out
 
 
@@ -92,25 +101,37 @@ def cell_maxima(x, cells, specials):
 def test_approximate_merges_values_into_cells_with_exact_counts(table):
     connection, frame = table("random")
     options = {"exclude": ["x0", "x1", "grade", "flag", "code"], "special_values": [-999.0]}
-    remote = engines.fit(tl.TableBinning(**options), connection, "applicants", "y",
-                         max_distinct=40, approximate=25)
+    remote = engines.fit(
+        tl.TableBinning(**options), connection, "applicants", "y", max_distinct=40, approximate=25
+    )
     local = tl.TableBinning(**options).fit(
-        frame.assign(x2=cell_maxima(frame["x2"].to_numpy(), 25, [-999.0])), "y")
+        frame.assign(x2=cell_maxima(frame["x2"].to_numpy(), 25, [-999.0])), "y"
+    )
     same_fit(local, remote)
-    with pytest.raises(ValueError, match=r"column 'x2' has \d+ distinct values, more than "
-                                         r"max_distinct=40 .*round\(\"x2\", 4\).*approximate=K"):
+    with pytest.raises(
+        ValueError,
+        match=r"column 'x2' has \d+ distinct values, more than "
+        r"max_distinct=40 .*round\(\"x2\", 4\).*approximate=K",
+    ):
         engines.fit(tl.TableBinning(**options), connection, "applicants", "y", max_distinct=40)
-    with pytest.raises(ValueError, match=r"the target 'x2' has \d+ distinct values, more than "
-                                         "max_distinct=40: give the threshold as value="):
-        engines.fit(tl.TableBinning(percentile=50), connection, "applicants", "x2",
-                    max_distinct=40)
+    with pytest.raises(
+        ValueError,
+        match=r"the target 'x2' has \d+ distinct values, more than "
+        "max_distinct=40: give the threshold as value=",
+    ):
+        engines.fit(tl.TableBinning(percentile=50), connection, "applicants", "x2", max_distinct=40)
 
 
 @ENGINES
-@pytest.mark.parametrize("data, target, options", [
-    ("german", "creditability", {}), ("german", "creditability", {"event": "worst"}),
-    ("random", "x0", {}), ("random", "x1", {"percentile": 120}),
-])
+@pytest.mark.parametrize(
+    "data, target, options",
+    [
+        ("german", "creditability", {}),
+        ("german", "creditability", {"event": "worst"}),
+        ("random", "x0", {}),
+        ("random", "x1", {"percentile": 120}),
+    ],
+)
 def test_a_target_that_cannot_be_read_fails_as_locally(table, data, target, options):
     connection, frame = table(data)
     with pytest.raises((tl.TargetError, ValueError)) as local:
@@ -118,9 +139,10 @@ def test_a_target_that_cannot_be_read_fails_as_locally(table, data, target, opti
     with pytest.raises(type(local.value)) as remote:
         engines.fit(tl.TableBinning(**options), connection, "applicants", target)
     # The local check of a 0/1 target names its values; the engine's names the target.
-    assert str(remote.value) in (str(local.value),
-                                 f"the target {target!r} is not 0/1: give event= (the value of "
-                                 "an event)")
+    assert str(remote.value) in (
+        str(local.value),
+        f"the target {target!r} is not 0/1: give event= (the value of an event)",
+    )
 
 
 def test_files_larger_than_memory_are_read_by_duckdb(tmp_path):
@@ -130,11 +152,15 @@ def test_files_larger_than_memory_are_read_by_duckdb(tmp_path):
     frame.iloc[12_000:].to_parquet(tmp_path / "b.parquet")
     frame.to_csv(tmp_path / "all.csv", index=False)
     local = tl.TableBinning(categorical=["code"]).fit(frame, "y")
-    same_fit(local, engines.fit_files(tl.TableBinning(categorical=["code"]),
-                                      tmp_path / "*.parquet", "y", memory_limit="200MB"))
+    same_fit(
+        local,
+        engines.fit_files(
+            tl.TableBinning(categorical=["code"]), tmp_path / "*.parquet", "y", memory_limit="200MB"
+        ),
+    )
     csv = engines.fit_files(tl.TableBinning(categorical=["code"]), tmp_path / "all.csv", "y")
-    same_fit(tl.TableBinning(categorical=["code"]).fit(pd.read_csv(tmp_path / "all.csv"), "y"),
-             csv)
-    with pytest.raises(TypeError, match="connection must be a DuckDB, sqlite3 or psycopg "
-                                        "connection, not dict"):
+    same_fit(tl.TableBinning(categorical=["code"]).fit(pd.read_csv(tmp_path / "all.csv"), "y"), csv)
+    with pytest.raises(
+        TypeError, match="connection must be a DuckDB, sqlite3 or psycopg connection, not dict"
+    ):
         engines.fit(tl.TableBinning(), {}, "applicants", "y")

@@ -1,6 +1,7 @@
 """PMML documents run in a real evaluator (the JPMML evaluator, on Java): the
 score, reason codes and WoE of every row equal the package's own, bit for
 bit, on German credit and on a hostile table; and what cannot be written."""
+
 import os
 import shutil
 import warnings
@@ -8,8 +9,8 @@ import warnings
 import numpy as np
 import pandas as pd
 import pytest
-
-from package_under_test import ROOT, tessaline as tl
+from package_under_test import ROOT
+from package_under_test import tessaline as tl
 
 # The hostile frames feed values training never met on purpose.
 pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.UnseenValueWarning")
@@ -24,12 +25,17 @@ def training_frame(n=3000, seed=3):
     missing values; booleans with missing values."""
     rng = np.random.default_rng(seed)
     x = rng.normal(size=n)
-    frame = pd.DataFrame({
-        "x": np.where(rng.random(n) < 0.05, np.nan, x),
-        "code": np.where(rng.random(n) < 0.1, -999.0, rng.integers(0, 40, n).astype(float)),
-        "region": rng.choice(["north", "south", "east", "west", "isle", "", ODD_NAME, None], n,
-                             p=[.3, .28, .2, .15, .02, .02, .01, .02]),
-    })
+    frame = pd.DataFrame(
+        {
+            "x": np.where(rng.random(n) < 0.05, np.nan, x),
+            "code": np.where(rng.random(n) < 0.1, -999.0, rng.integers(0, 40, n).astype(float)),
+            "region": rng.choice(
+                ["north", "south", "east", "west", "isle", "", ODD_NAME, None],
+                n,
+                p=[0.3, 0.28, 0.2, 0.15, 0.02, 0.02, 0.01, 0.02],
+            ),
+        }
+    )
     frame["flag"] = pd.Series(rng.random(n) < 0.5, dtype=object).where(rng.random(n) < 0.95)
     frame.loc[:9, "x"] = np.inf
     frame.loc[10:19, "x"] = -np.inf
@@ -46,9 +52,14 @@ def hostile_frame(binning):
             numbers += [point, np.nextafter(point, -np.inf), np.nextafter(point, np.inf)]
     names = ["north", "isle", "atlantis", tl._core.categories.OTHER, "", ODD_NAME, None, "North"]
     flags = [True, False, None, np.nan, "True", "False"]
-    return pd.DataFrame({"x": numbers, "code": numbers[::-1],
-                         "region": [names[i % len(names)] for i in range(len(numbers))],
-                         "flag": [flags[i % len(flags)] for i in range(len(numbers))]})
+    return pd.DataFrame(
+        {
+            "x": numbers,
+            "code": numbers[::-1],
+            "region": [names[i % len(names)] for i in range(len(numbers))],
+            "flag": [flags[i % len(flags)] for i in range(len(numbers))],
+        }
+    )
 
 
 def hostile(fill=None, **options):
@@ -90,13 +101,16 @@ def evaluate():
         # The binning's model predicts nothing: its unnamed target (a column
         # named NaN) is not one of the document's outputs.
         return results[[c for c in results if isinstance(c, str)]]
+
     return run
 
 
 def assert_same_bits(got, want):
     """Equal doubles, bit for bit: -0.0 is not 0.0 here."""
-    np.testing.assert_array_equal(got.to_numpy(dtype=np.float64).view(np.uint64),
-                                  np.asarray(want, dtype=np.float64).view(np.uint64))
+    np.testing.assert_array_equal(
+        got.to_numpy(dtype=np.float64).view(np.uint64),
+        np.asarray(want, dtype=np.float64).view(np.uint64),
+    )
 
 
 def unwarned(call, *args, **kwargs):
@@ -106,8 +120,9 @@ def unwarned(call, *args, **kwargs):
 
 
 @pytest.mark.parametrize("rounding, reasons", [(None, 3), (0, 5), (2, 0)])
-def test_the_scorecard_in_pmml_scores_and_gives_reasons_as_the_card(evaluate, case, capfd,
-                                                                    rounding, reasons):
+def test_the_scorecard_in_pmml_scores_and_gives_reasons_as_the_card(
+    evaluate, case, capfd, rounding, reasons
+):
     binning, training, frames = case
     card = tl.Scorecard(binning, rounding=rounding, selected=False).fit(*training)
     document = card.to_pmml(reasons=reasons)
@@ -126,7 +141,8 @@ def test_a_score_of_minus_zero_points_stays_minus_zero(evaluate, capfd):
     # loses no points, so the reasons come in the order of the variables.
     binning, _, frames = hostile()
     card = tl.Scorecard(binning, base_score=-0.0, base_odds=1.0).set_model(
-        ["code", "region", "x"], [0.0, 0.0, 0.0], 0.0)
+        ["code", "region", "x"], [0.0, 0.0, 0.0], 0.0
+    )
     got = evaluate(card.to_pmml(), frames[1], capfd)
     assert np.signbit(card.score(frames[1])).all()
     assert_same_bits(got["score"], card.score(frames[1]))
@@ -136,13 +152,20 @@ def test_a_score_of_minus_zero_points_stays_minus_zero(evaluate, capfd):
 def test_awkward_doubles_reach_the_evaluator_unchanged(evaluate, capfd):
     # Cut points and special values at the extremes, subnormal, beyond 2^53 and
     # between decimals, each scored with its neighbours either side.
-    cuts = [-1.7976931348623155e308, -2.2250738585072014e-308, 5e-324, 0.1 + 0.2, 2.0 ** 60 + 256]
+    cuts = [-1.7976931348623155e308, -2.2250738585072014e-308, 5e-324, 0.1 + 0.2, 2.0**60 + 256]
     specials = [0.3, 1e23, 2.2250738585072014e-308]
     points = np.array(cuts + specials)
-    x = np.concatenate([points, np.nextafter(points, -np.inf), np.nextafter(points, np.inf),
-                        [np.nan, np.inf, -np.inf, 0.0, -0.0]])
-    table = tl.custom_binning(np.tile(x, 5), np.arange(5 * x.size) % 3 == 0, cuts,
-                              special_values=specials, name="a")
+    x = np.concatenate(
+        [
+            points,
+            np.nextafter(points, -np.inf),
+            np.nextafter(points, np.inf),
+            [np.nan, np.inf, -np.inf, 0.0, -0.0],
+        ]
+    )
+    table = tl.custom_binning(
+        np.tile(x, 5), np.arange(5 * x.size) % 3 == 0, cuts, special_values=specials, name="a"
+    )
     binning = tl.TableBinning()
     binning.restore(tables={"a": table}, skipped={}, summary=None, fitted_columns=["a"])
     card = tl.Scorecard(binning).set_model(["a"], [0.7071067811865476], -0.1)
@@ -163,16 +186,27 @@ def test_the_binning_in_pmml_gives_the_woe_of_transform(evaluate, case, capfd, s
             assert_same_bits(got[f"woe({name})"], want[name])
 
 
-@pytest.mark.parametrize("write, message", [
-    (lambda b: tl.Scorecard(b).to_pmml(), "only a fitted Scorecard can be written as PMML"),
-    (lambda b: tl.TableBinning().to_pmml(), "only a fitted TableBinning with binned columns"),
-    (lambda b: tl.Scorecard(b).set_model(["x"], [1.0], 0.0).to_pmml(name="x"),
-     "the outputs' names must differ from each other and from the columns': x"),
-    (lambda b: tl.Scorecard(b).set_model(["x", "code"], [1.0, 1.0], 0.0).to_pmml(name="reason_2"),
-     "must differ from each other and from the columns': reason_2"),
-    (lambda b: tl.Scorecard(b).set_model(["x"], [1.0], 0.0).to_pmml(reasons=-1),
-     "reasons must be a whole number of at least 0, not -1"),
-])
+@pytest.mark.parametrize(
+    "write, message",
+    [
+        (lambda b: tl.Scorecard(b).to_pmml(), "only a fitted Scorecard can be written as PMML"),
+        (lambda b: tl.TableBinning().to_pmml(), "only a fitted TableBinning with binned columns"),
+        (
+            lambda b: tl.Scorecard(b).set_model(["x"], [1.0], 0.0).to_pmml(name="x"),
+            "the outputs' names must differ from each other and from the columns': x",
+        ),
+        (
+            lambda b: (
+                tl.Scorecard(b).set_model(["x", "code"], [1.0, 1.0], 0.0).to_pmml(name="reason_2")
+            ),
+            "must differ from each other and from the columns': reason_2",
+        ),
+        (
+            lambda b: tl.Scorecard(b).set_model(["x"], [1.0], 0.0).to_pmml(reasons=-1),
+            "reasons must be a whole number of at least 0, not -1",
+        ),
+    ],
+)
 def test_what_pmml_cannot_say_is_refused(write, message):
     binning, _, _ = hostile()
     with pytest.raises(ValueError, match=message.replace("(", "\\(").replace(")", "\\)")):

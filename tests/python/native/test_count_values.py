@@ -1,6 +1,7 @@
 """count_values against an independent count: NumPy's unique over the rows
 whose x is not NaN (0.0 and -0.0 one value, kept as 0.0; infinite values are
 values), with the rows of any non-zero label in class 1."""
+
 import numpy as np
 import pytest
 
@@ -49,14 +50,21 @@ def test_equals_numpy_unique(kind, n):
     assert (labels == labels_before).all()
 
 
-@pytest.mark.parametrize("x, labels, expected", [
-    ([], [], ([], [], [])),
-    ([np.nan, np.nan], [0, 1], ([], [], [])),
-    ([-0.0], [1], ([0.0], [0], [1])),
-    ([-0.0, 0.0, -0.0], [0, 1, 0], ([0.0], [2], [1])),
-    ([np.inf, -np.inf, np.inf, 2.0], [1, 0, 0, 1], ([-np.inf, 2.0, np.inf], [1, 0, 1], [0, 1, 1])),
-    ([5.0] * 300, [3] * 300, ([5.0], [0], [300])),
-])
+@pytest.mark.parametrize(
+    "x, labels, expected",
+    [
+        ([], [], ([], [], [])),
+        ([np.nan, np.nan], [0, 1], ([], [], [])),
+        ([-0.0], [1], ([0.0], [0], [1])),
+        ([-0.0, 0.0, -0.0], [0, 1, 0], ([0.0], [2], [1])),
+        (
+            [np.inf, -np.inf, np.inf, 2.0],
+            [1, 0, 0, 1],
+            ([-np.inf, 2.0, np.inf], [1, 0, 1], [0, 1, 1]),
+        ),
+        ([5.0] * 300, [3] * 300, ([5.0], [0], [300])),
+    ],
+)
 def test_edge_cases(x, labels, expected):
     counted = _native.count_values(np.array(x, dtype=np.float64), np.array(labels, dtype=np.int32))
     value, c0, c1 = expected

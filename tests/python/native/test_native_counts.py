@@ -1,4 +1,5 @@
 """A percentile of rows counted by distinct value equals NumPy's of the rows."""
+
 import numpy as np
 import pytest
 
@@ -13,8 +14,9 @@ def test_equals_numpy_on_the_rows(seed, percentile):
     values, counts = np.unique(rows, return_counts=True)
     # Infinite values are counted and left out, as locally.
     values, counts = np.append(values, np.inf), np.append(counts, 5)
-    assert _native.percentile_from_counts(values, counts, percentile) == \
-        np.percentile(rows, percentile)
+    assert _native.percentile_from_counts(values, counts, percentile) == np.percentile(
+        rows, percentile
+    )
 
 
 def test_no_finite_row_gives_zero():

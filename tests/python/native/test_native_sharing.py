@@ -2,7 +2,7 @@
 aliased by a result, read the same whatever their layout or dtype; the
 interpreter lock, released by the seven heavy functions, which stay correct
 under threads; and memory, whose exhaustion is a MemoryError."""
-import math
+
 import os
 import subprocess
 import sys
@@ -12,9 +12,9 @@ import time
 
 import numpy as np
 import pytest
+from native_calls import CALLS, outcome, same
 
 import _tessaline as t
-from native_calls import CALLS, outcome, same
 
 hypothesis = pytest.importorskip("hypothesis")
 from hypothesis import HealthCheck, given, settings  # noqa: E402
@@ -22,8 +22,25 @@ from hypothesis import strategies as st  # noqa: E402
 
 NAN, INF, MAX = float("nan"), float("inf"), 1.7976931348623157e308
 # Doubles that break numeric code, beside ordinary ones and small integers (ties).
-SPECIAL = [0.0, -0.0, 0.5, 1.0, -1.0, 2.0, NAN, INF, -INF, 5e-324, 2.2250738585072014e-308,
-           MAX, -MAX, 1e308, -1e308, 0.1, 1e-300]
+SPECIAL = [
+    0.0,
+    -0.0,
+    0.5,
+    1.0,
+    -1.0,
+    2.0,
+    NAN,
+    INF,
+    -INF,
+    5e-324,
+    2.2250738585072014e-308,
+    MAX,
+    -MAX,
+    1e308,
+    -1e308,
+    0.1,
+    1e-300,
+]
 REALS = st.one_of(st.integers(-3, 6).map(float), st.sampled_from(SPECIAL), st.floats())
 LABELS = st.sampled_from([0, 1, 0, 1, -1, 2])
 KINDS = ["c", "list", "fortran", "strided", "reversed", "other_dtype"]
@@ -77,12 +94,13 @@ def check_layouts(fn, args):
         # check (RuntimeError) never fires: only validation may fail.
         assert status in ("ok", "ValueError"), result
         for b, a in zip(before, call_args):
-            assert not isinstance(b, np.ndarray) or (b.tobytes() == a.tobytes()
-                                                     and b.shape == a.shape)
+            assert not isinstance(b, np.ndarray) or (
+                b.tobytes() == a.tobytes() and b.shape == a.shape
+            )
         results = list(arrays_in(result)) if status == "ok" else []
         for i, r in enumerate(results):
             assert r.flags.owndata and r.flags.c_contiguous
-            for other in results[i + 1:] + [a for a in call_args if isinstance(a, np.ndarray)]:
+            for other in results[i + 1 :] + [a for a in call_args if isinstance(a, np.ndarray)]:
                 assert not np.shares_memory(r, other)
         reference = reference or (status, result)
         assert reference[0] == status and same(reference[1], result), kind
@@ -93,58 +111,96 @@ SEARCH = [st.integers(-2, 4), st.integers(0, 3), st.integers(-1, 1), REALS, REAL
 SCALARS = {
     "compute_boundaries_raw": {2: st.one_of(st.none(), REALS), 3: REALS},
     "evaluate_segment": dict(enumerate([st.integers(0, 3)] * 2 + SEARCH[:5], 3)),
-    "mdlp_full": dict(enumerate(SEARCH, 2)), "mdlp": dict(enumerate(SEARCH, 2)),
+    "mdlp_full": dict(enumerate(SEARCH, 2)),
+    "mdlp": dict(enumerate(SEARCH, 2)),
     "mdlp_raw": dict(enumerate(SEARCH + [st.one_of(st.none(), REALS), REALS], 2)),
-    "mdlp_full_raw": dict(enumerate(SEARCH + [st.one_of(st.none(), REALS), REALS,
-                                              st.sampled_from(["mean", "median"])], 2)),
+    "mdlp_full_raw": dict(
+        enumerate(
+            SEARCH + [st.one_of(st.none(), REALS), REALS, st.sampled_from(["mean", "median"])], 2
+        )
+    ),
     "preprocess_data_native": {2: st.one_of(st.none(), REALS), 3: REALS},
-    "binning_splits": dict(enumerate([
-        st.sampled_from(["equal_width", "quantile", "custom"]), st.integers(0, 12),
-        st.sampled_from(["full", "quantile", "iqr"]), st.sampled_from([0.0, 0.1, 0.5, 0.9, 1.0]),
-        st.sampled_from([0.0, 0.25, 0.9, 1.0]), st.sampled_from([0.0, 1.5, 3.0])], 1)),
+    "binning_splits": dict(
+        enumerate(
+            [
+                st.sampled_from(["equal_width", "quantile", "custom"]),
+                st.integers(0, 12),
+                st.sampled_from(["full", "quantile", "iqr"]),
+                st.sampled_from([0.0, 0.1, 0.5, 0.9, 1.0]),
+                st.sampled_from([0.0, 0.25, 0.9, 1.0]),
+                st.sampled_from([0.0, 1.5, 3.0]),
+            ],
+            1,
+        )
+    ),
     "compare_distributions_native": {3: st.sampled_from([1e-12, 1e-6, 0.1])},
     "aggregate_membership_native": {2: st.booleans()},
 }
 
 
-CUT_ARGS = {("binning_splits", 7), ("binning_transform", 1), ("binning_summary_binary", 2),
-            ("binning_summary_continuous", 2), ("compare_distributions_native", 2),
-            ("membership_native", 1)}
+CUT_ARGS = {
+    ("binning_splits", 7),
+    ("binning_transform", 1),
+    ("binning_summary_binary", 2),
+    ("binning_summary_continuous", 2),
+    ("compare_distributions_native", 2),
+    ("membership_native", 1),
+}
 
 
 def draw_args(name, draw):
     """Arrays of one length n, in the dtype of the valid call (2-D keeps its
     columns), with special doubles, ties and out-of-range labels."""
-    fn, args, positions = CALLS[name]
+    _, args, positions = CALLS[name]
     n = draw(st.integers(0, 24))
     args = list(args) + [None] * (max(SCALARS.get(name, {0: 0})) + 1 - len(args))
     for pos in positions:
         template = np.asarray(args[pos])
         dtype = np.int32 if template.dtype.kind == "i" else np.float64
         if (name, pos) in CUT_ARGS:  # cut points and representatives: mostly valid ones
-            args[pos] = Arr(sorted(set(draw(st.lists(st.integers(-3, 6).map(float), min_size=1,
-                                                     max_size=5)))), shaped=True)
+            args[pos] = Arr(
+                sorted(set(draw(st.lists(st.integers(-3, 6).map(float), min_size=1, max_size=5)))),
+                shaped=True,
+            )
             continue
-        rows = np.shape(CALLS[name][1][0])[1] if (name, pos) == ("aggregate_membership_native", 1) else n
+        rows = (
+            np.shape(CALLS[name][1][0])[1]
+            if (name, pos) == ("aggregate_membership_native", 1)
+            else n
+        )
         labels = st.sampled_from([0, 1]) if "binning" in name or "lorenz" in name else LABELS
-        values = draw(st.lists(labels if dtype == np.int32 else st.one_of(LABELS.map(float), REALS),
-                               min_size=rows * template[0].size, max_size=rows * template[0].size))
-        args[pos] = Arr(np.reshape(np.asarray(values, dtype), (rows,) + template.shape[1:]), dtype,
-                        shaped=template.ndim == 2 or name == "binning_splits")
+        values = draw(
+            st.lists(
+                labels if dtype == np.int32 else st.one_of(LABELS.map(float), REALS),
+                min_size=rows * template[0].size,
+                max_size=rows * template[0].size,
+            )
+        )
+        args[pos] = Arr(
+            np.reshape(np.asarray(values, dtype), (rows,) + template.shape[1:]),
+            dtype,
+            shaped=template.ndim == 2 or name == "binning_splits",
+        )
     for pos, strategy in SCALARS.get(name, {}).items():
         args[pos] = draw(strategy)
     return args
 
 
 @pytest.mark.parametrize("name", list(CALLS))
-@settings(max_examples=25, deadline=None, derandomize=True, database=None,
-          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@settings(
+    max_examples=25,
+    deadline=None,
+    derandomize=True,
+    database=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+)
 @given(data=st.data())
 def test_inputs_are_read_alike_in_every_layout_and_left_untouched(name, data):
     check_layouts(CALLS[name][0], draw_args(name, data.draw))
 
 
 # ------------------------------------------------------------------ threads
+
 
 def readonly(a):
     a = np.ascontiguousarray(a)
@@ -160,9 +216,14 @@ def shared_inputs(n=2000):
     y = rng.normal(0.0, 1.0, n) + np.nan_to_num(x, posinf=9, neginf=-9) * 0.3
     y[rng.random(n) < 0.03] = np.nan
     labels = (rng.random(n) < 0.3 + 0.05 * np.clip(np.nan_to_num(x), 0, 6)).astype(np.int32)
-    return {"x": readonly(x), "y": readonly(y), "binary": readonly(labels.astype(np.float64)),
-            "labels": readonly(labels), "cuts": readonly(np.linspace(0.5, 5.0, 64)),
-            "none": readonly(np.array([]))}
+    return {
+        "x": readonly(x),
+        "y": readonly(y),
+        "binary": readonly(labels.astype(np.float64)),
+        "labels": readonly(labels),
+        "cuts": readonly(np.linspace(0.5, 5.0, 64)),
+        "none": readonly(np.array([])),
+    }
 
 
 def releasing_calls(d):
@@ -172,12 +233,14 @@ def releasing_calls(d):
         "compute_boundaries_raw": lambda: t.compute_boundaries_raw(d["x"], d["y"], None, 40.0),
         "mdlp_raw": lambda: t.mdlp_raw(d["x"], d["binary"], *search),
         "mdlp_full_raw": lambda: t.mdlp_full_raw(d["x"], d["y"], *search, 0.2, 50.0, "mean"),
-        "binning_splits": lambda: t.binning_splits(d["x"], "quantile", 8, "iqr", 0.0, 1.0, 1.5,
-                                                   d["none"]),
+        "binning_splits": lambda: t.binning_splits(
+            d["x"], "quantile", 8, "iqr", 0.0, 1.0, 1.5, d["none"]
+        ),
         "binning_transform": lambda: t.binning_transform(d["x"], d["cuts"]),
         "binning_summary_binary": lambda: t.binning_summary_binary(d["x"], d["labels"], d["cuts"]),
         "binning_summary_continuous": lambda: t.binning_summary_continuous(
-            d["x"], d["y"], d["cuts"], "median"),
+            d["x"], d["y"], d["cuts"], "median"
+        ),
     }
 
 
@@ -259,12 +322,17 @@ ALLOCATION_FAILURES = textwrap.dedent("""
 """)
 
 
-@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
-                    reason="allocation failure is fatal under ASan")
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""), reason="allocation failure is fatal under ASan"
+)
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
 def test_allocation_failure_is_a_memory_error():
-    done = subprocess.run([sys.executable, "-c", ALLOCATION_FAILURES], capture_output=True,
-                          text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
-                          timeout=120)
+    done = subprocess.run(
+        [sys.executable, "-c", ALLOCATION_FAILURES],
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["MemoryError"] * 6 + ["3.0 [0, 1]"]

@@ -1,6 +1,7 @@
 """python -m tessaline report: the terminal ranking on the embedded credit data,
 the self-contained HTML page rendered by a headless browser, the progress bar,
 and clear errors for unusable input."""
+
 import base64
 import html.parser
 import math
@@ -12,27 +13,39 @@ import sys
 
 import numpy as np
 import pytest
+from package_under_test import ROOT, subprocess_env
+from package_under_test import tessaline as tl
 
-from package_under_test import ROOT, subprocess_env, tessaline as tl
 from tessaline.report.dataset import read_dataset
 
 CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
-NUMERIC = ["duration_in_month", "credit_amount",
-           "installment_rate_in_percentage_of_disposable_income", "present_residence_since",
-           "age_in_years", "number_of_existing_credits_at_this_bank",
-           "number_of_people_being_liable_to_provide_maintenance_for"]
+NUMERIC = [
+    "duration_in_month",
+    "credit_amount",
+    "installment_rate_in_percentage_of_disposable_income",
+    "present_residence_since",
+    "age_in_years",
+    "number_of_existing_credits_at_this_bank",
+    "number_of_people_being_liable_to_provide_maintenance_for",
+]
 
 
 def report(*args, **kwargs):
-    return subprocess.run([sys.executable, "-m", "tessaline", "report", *map(str, args)],
-                          capture_output=True, text=True, env=subprocess_env(), **kwargs)
+    return subprocess.run(
+        [sys.executable, "-m", "tessaline", "report", *map(str, args)],
+        capture_output=True,
+        text=True,
+        env=subprocess_env(),
+        **kwargs,
+    )
 
 
 @pytest.fixture(scope="module")
 def credit_report(tmp_path_factory):
     page = tmp_path_factory.mktemp("report") / "sub" / "credit.html"
-    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--scorecard",
-                 "--html", page)
+    run = report(
+        CREDIT, "--target", "creditability", "--event", "bad", "--scorecard", "--html", page
+    )
     assert run.returncode == 0, run.stderr
     return run, page
 
@@ -46,7 +59,9 @@ class Page(html.parser.HTMLParser):
         attrs = dict(attrs)
         self.tags.append(tag)
         self.images += [attrs["src"]] if tag == "img" else []
-        self.sections += [attrs["id"]] if tag == "h2" and attrs.get("id", "").startswith("column-") else []
+        self.sections += (
+            [attrs["id"]] if tag == "h2" and attrs.get("id", "").startswith("column-") else []
+        )
         self.links += [attrs[k] for k in ("href", "src") if k in attrs]
 
 
@@ -68,14 +83,19 @@ def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
         table = fitted.tables[name]
         assert (int(bins), iv) == (table.n_bins, f"{table.information_value:.4f}")
         assert str(table) in out
-        raw = f"{tl.gini(dataset.numeric[name], dataset.target).gini:+.3f}" \
-            if name in NUMERIC else "-"
+        raw = (
+            f"{tl.gini(dataset.numeric[name], dataset.target).gini:+.3f}"
+            if name in NUMERIC
+            else "-"
+        )
         assert f"{name}   Gini (bins) " in out and f"Gini (raw) {raw}" in out
     card = tl.Scorecard(fitted).fit({**dataset.numeric, **dataset.categorical}, dataset.target)
     assert f"Scorecard\n{card}\n" in out
-    assert (f"on the rows it was fitted on: AUC "
-            f"{card.performance({**dataset.numeric, **dataset.categorical}, dataset.target).auc:.4f}"
-            in out)
+    assert (
+        f"on the rows it was fitted on: AUC "
+        f"{card.performance({**dataset.numeric, **dataset.categorical}, dataset.target).auc:.4f}"
+        in out
+    )
     assert out.rstrip().endswith(f"HTML report written to {page}")
     assert run.stderr == ""  # no progress bar for 7 columns on a pipe
 
@@ -118,11 +138,23 @@ def test_headless_browser_renders_the_page_without_errors(credit_report, tmp_pat
     checked = tmp_path / "checked.html"
     checked.write_text(page.read_text(encoding="utf-8").replace("</body>", IMAGE_CHECK))
     run = subprocess.run(
-        [browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
-         "--v=0", "--virtual-time-budget=5000", "--dump-dom", checked.as_uri()],
-        capture_output=True, text=True, timeout=180,
+        [
+            browser,
+            "--headless",
+            "--no-sandbox",
+            "--disable-gpu",
+            "--enable-logging=stderr",
+            "--v=0",
+            "--virtual-time-budget=5000",
+            "--dump-dom",
+            checked.as_uri(),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=180,
         # without a sanitizer runtime preloaded for an instrumented module
-        env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"})
+        env={k: v for k, v in os.environ.items() if k != "LD_PRELOAD"},
+    )
     assert run.returncode == 0, run.stderr[-2000:]
     # Console messages and uncaught errors of the page are logged as CONSOLE lines.
     assert [line for line in run.stderr.splitlines() if ":CONSOLE" in line] == []
@@ -153,8 +185,9 @@ def test_progress_bar_on_request_and_numeric_target(tmp_path):
 
 def test_missing_values_and_unusable_columns(tmp_path):
     data = tmp_path / "gaps.csv"
-    data.write_text("score,empty,city,flag\n1,,Lyon,1\n2,NA,Nice,0\nNaN,,Lyon,1\n4,,,\n"
-                    "5,,Pau,0\n6,,Pau,1\n")
+    data.write_text(
+        "score,empty,city,flag\n1,,Lyon,1\n2,NA,Nice,0\nNaN,,Lyon,1\n4,,,\n5,,Pau,0\n6,,Pau,1\n"
+    )
     run = report(data, "--target", "flag")
     assert run.returncode == 0, run.stderr
     assert "1 numeric column and 2 columns of categories read" in run.stdout
@@ -162,22 +195,37 @@ def test_missing_values_and_unusable_columns(tmp_path):
     assert "missing" in run.stdout  # the score's missing-value row
 
 
-@pytest.mark.parametrize("args, message", [
-    (["--target", "nope"], "no column 'nope' in"),
-    (["--target", "creditability"],
-     "target column 'creditability' is not 0/1 (values: bad, good): name the event value with --event"),
-    (["--target", "creditability", "--event", "BAD"],
-     "no row of target column 'creditability' holds the event value 'BAD' (values: bad, good)"),
-    (["--target", "y"], "cannot read"),
-    (["--target", "creditability", "--event", "bad", "--exclude", "nope"],
-     "--exclude: no column named 'nope' among the columns read"),
-    (["--target", "creditability", "--event", "bad", "--test-fraction", "1.5"],
-     "--test-fraction must be between 0 and 1, not 1.5"),
-    (["--target", "creditability", "--event", "bad", "--split-column", "job"],
-     "--split-column job: values must be train, test or oot, not management/"),
-    (["--target", "creditability", "--event", "bad", "--edits", "nope.json"],
-     "--edits nope.json: No such file or directory"),
-])
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["--target", "nope"], "no column 'nope' in"),
+        (
+            ["--target", "creditability"],
+            "target column 'creditability' is not 0/1 (values: bad, good): name the event value with --event",
+        ),
+        (
+            ["--target", "creditability", "--event", "BAD"],
+            "no row of target column 'creditability' holds the event value 'BAD' (values: bad, good)",
+        ),
+        (["--target", "y"], "cannot read"),
+        (
+            ["--target", "creditability", "--event", "bad", "--exclude", "nope"],
+            "--exclude: no column named 'nope' among the columns read",
+        ),
+        (
+            ["--target", "creditability", "--event", "bad", "--test-fraction", "1.5"],
+            "--test-fraction must be between 0 and 1, not 1.5",
+        ),
+        (
+            ["--target", "creditability", "--event", "bad", "--split-column", "job"],
+            "--split-column job: values must be train, test or oot, not management/",
+        ),
+        (
+            ["--target", "creditability", "--event", "bad", "--edits", "nope.json"],
+            "--edits nope.json: No such file or directory",
+        ),
+    ],
+)
 def test_unusable_input_is_explained(args, message):
     run = report(CREDIT.with_name("none.csv") if message == "cannot read" else CREDIT, *args)
     assert run.returncode == 2 and run.stdout == ""
@@ -187,31 +235,46 @@ def test_unusable_input_is_explained(args, message):
 def test_an_earlier_models_edits_are_made_again_and_shown(tmp_path):
     data = read_dataset(CREDIT, "creditability", "bad")
     earlier = tl.TableBinning(method="quantile", n_bins=4).fit(
-        {**data.numeric, **data.categorical}, data.target)
+        {**data.numeric, **data.categorical}, data.target
+    )
     dropped = float(earlier.tables["duration_in_month"].splits[0])
     earlier.edit("age_in_years", "add_cut", 50.5, reason="round age", author="ana")
     earlier.edit("duration_in_month", "remove_cut", dropped)
     model, page = tmp_path / "model.json", tmp_path / "page.html"
     model.write_text(earlier.to_json())
-    run = report(CREDIT, "--target", "creditability", "--event", "bad", "--edits", model,
-                 "--html", page)
+    run = report(
+        CREDIT, "--target", "creditability", "--event", "bad", "--edits", model, "--html", page
+    )
     assert run.returncode == 0 and run.stderr == (
         "tessaline report: warning: after add_cut the event rate over the bins of "
         "'age_in_years' is valley, no longer monotone\n"
         f"tessaline report: duration_in_month: edit 1 (remove_cut) no longer applies: "
-        f"{dropped:.10g} is not a cut point of this table\n")
+        f"{dropped:.10g} is not a cut point of this table\n"
+    )
     text = page.read_text()
-    assert text.count("<h3 id=\"edits-") == 1 and "Edits of age_in_years" in text
+    assert text.count('<h3 id="edits-') == 1 and "Edits of age_in_years" in text
     assert "<td>add_cut(value=50.5)</td><td>round age</td><td>ana</td>" in text
 
 
 def test_report_without_matplotlib_keeps_the_tables(tmp_path):
     page = tmp_path / "plain.html"
-    args = ["report", str(CREDIT), "--target", "creditability", "--event", "bad", "--html", str(page)]
-    code = ("import sys; sys.modules['matplotlib'] = None\n"
-            f"from tessaline.report import main\nsys.exit(main({args!r}))\n")
-    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                         env=subprocess_env())
+    args = [
+        "report",
+        str(CREDIT),
+        "--target",
+        "creditability",
+        "--event",
+        "bad",
+        "--html",
+        str(page),
+    ]
+    code = (
+        "import sys; sys.modules['matplotlib'] = None\n"
+        f"from tessaline.report import main\nsys.exit(main({args!r}))\n"
+    )
+    run = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, env=subprocess_env()
+    )
     assert run.returncode == 0, run.stderr
     text = page.read_text()
     assert "<img" not in text
@@ -230,13 +293,30 @@ def test_columns_chosen_and_samples_split_for_the_model_documentation(tmp_path):
     import pandas as pd
 
     frame = pd.read_csv(CREDIT)
-    frame["sample"] = np.where(np.arange(len(frame)) < 600, "train",
-                               np.where(np.arange(len(frame)) < 800, "test", "oot"))
+    frame["sample"] = np.where(
+        np.arange(len(frame)) < 600, "train", np.where(np.arange(len(frame)) < 800, "test", "oot")
+    )
     data, model, book = tmp_path / "split.csv", tmp_path / "model.html", tmp_path / "model.xlsx"
     frame.to_csv(data, index=False)
-    run = report(data, "--target", "creditability", "--event", "bad", "--split-column", "sample",
-                 "--exclude", "telephone", "--categorical", "present_residence_since",
-                 "--special-values", "-999", "--model", model, "--workbook", book)
+    run = report(
+        data,
+        "--target",
+        "creditability",
+        "--event",
+        "bad",
+        "--split-column",
+        "sample",
+        "--exclude",
+        "telephone",
+        "--categorical",
+        "present_residence_since",
+        "--special-values",
+        "-999",
+        "--model",
+        model,
+        "--workbook",
+        book,
+    )
     assert run.returncode == 0, run.stderr
     assert "600 rows; target" in run.stdout and "telephone" not in run.stdout
     assert "optimal binning of categorical 'present_residence_since'" in run.stdout

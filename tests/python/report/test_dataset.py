@@ -1,4 +1,5 @@
 """The report command on hostile CSV files, through its entry point."""
+
 import contextlib
 import os
 import threading
@@ -7,9 +8,8 @@ import numpy as np
 import pytest
 
 from tessaline.exceptions import DataError
-from tessaline.report import dataset
+from tessaline.report import dataset, main
 from tessaline.report.dataset import _unique, read_dataset
-from tessaline.report import main
 
 pytest.importorskip("matplotlib")
 
@@ -36,10 +36,13 @@ def test_hostile_names_and_cells(hostile, tmp_path, capsys):
     assert "a$x$b" in page.read_text()
 
 
-@pytest.mark.parametrize("where, message", [
-    ("input", "is the input file; choose another name"),
-    ("dir", "is a directory, not a file"),
-])
+@pytest.mark.parametrize(
+    "where, message",
+    [
+        ("input", "is the input file; choose another name"),
+        ("dir", "is a directory, not a file"),
+    ],
+)
 def test_output_path_refused_before_the_run(hostile, tmp_path, capsys, where, message):
     before = hostile.read_bytes()
     target = hostile if where == "input" else tmp_path
@@ -65,8 +68,9 @@ def test_repeated_header_names():
 def test_both_readers_give_the_same_columns(tmp_path, monkeypatch):
     pytest.importorskip("pyarrow")
     path = tmp_path / "mixed.csv"
-    path.write_text('n,t,y\n 1.5 ,"a, b",1\nNA,none,0\n-inf,"x\ny",1\n.5e1, ,0\n'
-                    '1e400,NULL,1\n2,a,0\n')
+    path.write_text(
+        'n,t,y\n 1.5 ,"a, b",1\nNA,none,0\n-inf,"x\ny",1\n.5e1, ,0\n1e400,NULL,1\n2,a,0\n'
+    )
     _, plain = read_both(path, monkeypatch)
     assert plain.n_rows == 6 and plain.non_finite == {"n": 2} and plain.numeric.keys() == {"n"}
     assert plain.categorical["t"].tolist() == ["a, b", "none", "x\ny", None, None, "a"]
@@ -82,7 +86,8 @@ def read_both(path, monkeypatch):
     for name in plain.numeric:
         assert np.array_equal(arrow.numeric[name], plain.numeric[name], equal_nan=True)
     assert {k: v.tolist() for k, v in arrow.categorical.items()} == {
-        k: v.tolist() for k, v in plain.categorical.items()}
+        k: v.tolist() for k, v in plain.categorical.items()
+    }
     assert np.array_equal(arrow.target, plain.target)
     return arrow, plain
 
@@ -90,14 +95,17 @@ def read_both(path, monkeypatch):
 BIG = "x" * (4 << 20)
 
 
-@pytest.mark.parametrize("text, cell", [
-    (f"t,y\n{BIG},1\na,0\n", BIG),  # a cell longer than Arrow's block
-    (f't,y\n"a\n{BIG}",1\na,0\n', f"a\n{BIG}"),
-    ("t,y\n\na,1\n\n\nb,0", "a"),  # blank lines are no rows
-    ("t,y\r\na,1\rb,0\r\n", "a"),
-    ("\ufeff\"t\",y\na,1\nb,0\n", "a"),
-    ('"t\nu",y\na,1\nb,0\n', "a"),  # a line break in a name
-])
+@pytest.mark.parametrize(
+    "text, cell",
+    [
+        (f"t,y\n{BIG},1\na,0\n", BIG),  # a cell longer than Arrow's block
+        (f't,y\n"a\n{BIG}",1\na,0\n', f"a\n{BIG}"),
+        ("t,y\n\na,1\n\n\nb,0", "a"),  # blank lines are no rows
+        ("t,y\r\na,1\rb,0\r\n", "a"),
+        ('\ufeff"t",y\na,1\nb,0\n', "a"),
+        ('"t\nu",y\na,1\nb,0\n', "a"),  # a line break in a name
+    ],
+)
 def test_readers_agree_on_layout(tmp_path, monkeypatch, text, cell):
     pytest.importorskip("pyarrow")
     path = tmp_path / "layout.csv"
@@ -130,12 +138,15 @@ def numbered(n=400):
     return ["x,y", *(f"{i},{i % 2}" for i in range(n))]
 
 
-@pytest.mark.parametrize("row, text, line, message", [
-    (5, '5,"1', 6, "a quote opened on this line is never closed"),
-    (5, '"5,1', 6, "a quote opened on this line is never closed"),
-    (2, '"a\nb","1', 4, "a quote opened on this line is never closed"),
-    (2, '"a\nb",1\n2,0,1', 5, "3 fields where the header has 2"),
-])
+@pytest.mark.parametrize(
+    "row, text, line, message",
+    [
+        (5, '5,"1', 6, "a quote opened on this line is never closed"),
+        (5, '"5,1', 6, "a quote opened on this line is never closed"),
+        (2, '"a\nb","1', 4, "a quote opened on this line is never closed"),
+        (2, '"a\nb",1\n2,0,1', 5, "3 fields where the header has 2"),
+    ],
+)
 def test_malformed_rows_name_their_line(tmp_path, reader, row, text, line, message):
     rows = numbered()
     rows[row] = text
@@ -157,9 +168,11 @@ def fifo(tmp_path):
         def write():
             with contextlib.suppress(BrokenPipeError), open(path, "wb") as pipe:
                 pipe.write(data)
+
         writers.append(threading.Thread(target=write))
         writers[-1].start()
         return path
+
     yield feed
     with contextlib.suppress(OSError):  # frees a writer whose pipe was never opened
         os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
@@ -177,11 +190,14 @@ def test_a_pipe_is_read_once(reader, fifo, tmp_path, capsys):
     assert capsys.readouterr().out.split("\n", 1)[1] == expected
 
 
-@pytest.mark.parametrize("source, message", [
-    ("/dev/zero", "cannot read /dev/zero: a device, not a file or a pipe"),
-    ("directory", "cannot read {path}: Is a directory"),
-    ("endless", "{path}: the header line is longer than 4194304 bytes"),
-])
+@pytest.mark.parametrize(
+    "source, message",
+    [
+        ("/dev/zero", "cannot read /dev/zero: a device, not a file or a pipe"),
+        ("directory", "cannot read {path}: Is a directory"),
+        ("endless", "{path}: the header line is longer than 4194304 bytes"),
+    ],
+)
 def test_unreadable_inputs_are_refused(reader, fifo, tmp_path, source, message):
     if source == "directory":
         source = tmp_path

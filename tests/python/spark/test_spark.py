@@ -1,4 +1,5 @@
 """Tables, diagnostics and bin expressions over Spark equal the local API."""
+
 import copy
 import os
 import shutil
@@ -19,10 +20,11 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
     # Spark layer merges come from native code checked by the other tests.
     pytest.skip("Spark does not run under the sanitizer runtime", allow_module_level=True)
 
-from pyspark.sql import SparkSession, functions as F  # noqa: E402
-
 from package_under_test import ROOT  # noqa: E402
+from pyspark.sql import SparkSession  # noqa: E402
+from pyspark.sql import functions as F  # noqa: E402
 from random_tables import TABLE_OPTIONS, options_for, random_frame  # noqa: E402
+
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
@@ -31,11 +33,15 @@ GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
 @pytest.fixture(scope="session")
 def spark():
     os.environ["PYSPARK_PYTHON"] = sys.executable
-    session = (SparkSession.builder.master("local[2]").appName("tessaline-tests")
-               .config("spark.sql.shuffle.partitions", "3").config("spark.ui.enabled", "false")
-               # Through Arrow, a None of pandas is a NULL of Spark.
-               .config("spark.sql.execution.arrow.pyspark.enabled", "true")
-               .getOrCreate())
+    session = (
+        SparkSession.builder.master("local[2]")
+        .appName("tessaline-tests")
+        .config("spark.sql.shuffle.partitions", "3")
+        .config("spark.ui.enabled", "false")
+        # Through Arrow, a None of pandas is a NULL of Spark.
+        .config("spark.sql.execution.arrow.pyspark.enabled", "true")
+        .getOrCreate()
+    )
     yield session
     session.stop()
 
@@ -43,8 +49,14 @@ def spark():
 def spark_frame(spark, pdf):
     df = spark.createDataFrame(pdf).repartition(5)
     # NULL and NaN are both missing values.
-    return df.select(*[F.when(F.col("id") % 97 == 0, None).otherwise(F.col(c)).alias(c)
-                       if c.startswith("x") else F.col(c) for c in df.columns])
+    return df.select(
+        *[
+            F.when(F.col("id") % 97 == 0, None).otherwise(F.col(c)).alias(c)
+            if c.startswith("x")
+            else F.col(c)
+            for c in df.columns
+        ]
+    )
 
 
 def local_frame(pdf):
@@ -59,9 +71,16 @@ def local_frame(pdf):
 def frames(spark):
     german = pd.read_csv(GERMAN).assign(id=lambda d: np.arange(len(d)))
     pdf = random_frame(100_000, seed=7, with_id=True)
-    return {"german": (german, spark.createDataFrame(german), "creditability", "bad",
-                       ["duration_in_month", "credit_amount", "age_in_years"]),
-            "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"])}
+    return {
+        "german": (
+            german,
+            spark.createDataFrame(german),
+            "creditability",
+            "bad",
+            ["duration_in_month", "credit_amount", "age_in_years"],
+        ),
+        "random": (local_frame(pdf), spark_frame(spark, pdf), "y", None, ["x0", "x1", "x2"]),
+    }
 
 
 def same_binning(local, remote):
@@ -74,7 +93,7 @@ def same_binning(local, remote):
 @pytest.mark.parametrize("data", ["german", "random"])
 @pytest.mark.parametrize("options", TABLE_OPTIONS)
 def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
-    pdf, df, target, event, numeric = frames[data]
+    pdf, df, target, event, _ = frames[data]
     options = options_for(options, pdf, target)
     local = tl.TableBinning(event=event, exclude=["id"], **options).fit(pdf, target)
     remote = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target)
@@ -82,8 +101,9 @@ def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
     if options["method"] == "optimal":  # the counts on the driver edit and replay alike
         edited = copy.deepcopy(local)
         edited.edit(next(n for n, t in edited.tables.items() if t.n_bins > 1), "merge", 0, 1)
-        replayed = tls.fit(tl.TableBinning(event=event, exclude=["id"], **options), df, target,
-                           edits=edited)
+        replayed = tls.fit(
+            tl.TableBinning(event=event, exclude=["id"], **options), df, target, edits=edited
+        )
         same_binning(edited, replayed)
         assert replayed.edits == edited.edits
     if "grade" in pdf:
@@ -95,8 +115,9 @@ def test_the_whole_table_fits_and_transforms_as_locally(frames, data, options):
         rows = tls.transform(remote, df, output).toPandas().sort_values("id")
         expected = local.transform(pdf.drop(columns=[target]), output)
         for name in local.tables:
-            np.testing.assert_array_equal(rows[name].to_numpy(), expected[name].to_numpy(),
-                                          err_msg=f"{name} {output}")
+            np.testing.assert_array_equal(
+                rows[name].to_numpy(), expected[name].to_numpy(), err_msg=f"{name} {output}"
+            )
 
 
 def same_table(local, remote):
@@ -107,11 +128,17 @@ def same_table(local, remote):
 
 
 @pytest.mark.parametrize("data", ["german", "random"])
-@pytest.mark.parametrize("method, options", [
-    ("mdlp", {}), ("mdlp", {"representative": "mean", "minobs": 50, "special_values": [-999.0]}),
-    ("quantile", {"n_bins": 7}), ("equal_width", {"n_bins": 4}),
-    ("optimal", {}), ("optimal", {"max_bins": 4, "trend": "peak", "special_values": [-999.0]}),
-])
+@pytest.mark.parametrize(
+    "method, options",
+    [
+        ("mdlp", {}),
+        ("mdlp", {"representative": "mean", "minobs": 50, "special_values": [-999.0]}),
+        ("quantile", {"n_bins": 7}),
+        ("equal_width", {"n_bins": 4}),
+        ("optimal", {}),
+        ("optimal", {"max_bins": 4, "trend": "peak", "special_values": [-999.0]}),
+    ],
+)
 def test_tables_equal_the_local_ones(frames, data, method, options):
     pdf, df, target, event, columns = frames[data]
     tables = tls.fit_table(df, target, columns, event=event, method=method, **options)
@@ -130,8 +157,15 @@ def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
     local_psi = tl.psi(pdf["x2"][half], pdf["x2"][~half], table)
     remote_psi = tls.psi(df.filter("id < 8000"), df.filter("id >= 8000"), "x2", table)
     assert remote_psi.psi == local_psi.psi and remote_psi.ks == local_psi.ks
-    rows = df.select("id", tls.transform_column(table, "x2").alias("b"),
-                     tls.transform_column(table, "x2", "woe").alias("w")).toPandas().sort_values("id")
+    rows = (
+        df.select(
+            "id",
+            tls.transform_column(table, "x2").alias("b"),
+            tls.transform_column(table, "x2", "woe").alias("w"),
+        )
+        .toPandas()
+        .sort_values("id")
+    )
     np.testing.assert_array_equal(rows["b"], table.transform(pdf["x2"]))
     np.testing.assert_array_equal(rows["w"], table.transform(pdf["x2"], output="woe"))
 
@@ -156,19 +190,28 @@ def test_a_numeric_target_is_cut_at_its_threshold_as_locally(frames, threshold):
 
 def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
     _, df, _, _, _ = frames["random"]
-    with pytest.raises(ValueError, match=r"column 'x1' has \d+ distinct values, more than "
-                                         r"max_distinct=10 .*F.round\('x1', 4\).*approximate=K"):
+    with pytest.raises(
+        ValueError,
+        match=r"column 'x1' has \d+ distinct values, more than "
+        r"max_distinct=10 .*F.round\('x1', 4\).*approximate=K",
+    ):
         tls.mdlp_binning(df, "x1", "y", max_distinct=10)
     with pytest.raises(tl.TargetError, match="the target 'x0' is not 0/1: give event="):
         tls.mdlp_binning(df, "x1", "x0")
     grade = tls.categorical_binning(df, "grade", "y")
-    with pytest.raises(ValueError, match=r"transform_column of the categorical table 'grade' "
-                                         r"needs its column's type: type_name=df.schema\['grade'\]"):
+    with pytest.raises(
+        ValueError,
+        match=r"transform_column of the categorical table 'grade' "
+        r"needs its column's type: type_name=df.schema\['grade'\]",
+    ):
         tls.transform_column(grade, "grade")
     with pytest.raises(ValueError, match=r"column\(s\) not in the DataFrame: 'z', 'age'"):
         tls.fit_table(df, "z", ["x1", "age"])
-    with pytest.raises(ValueError, match=r"column\(s\) 'grade' hold no numbers: bin categories "
-                                         "with categorical_binning"):
+    with pytest.raises(
+        ValueError,
+        match=r"column\(s\) 'grade' hold no numbers: bin categories "
+        "with categorical_binning",
+    ):
         tls.fit_table(df, "y", ["x1", "grade"])
     with pytest.raises(tl.TargetError, match="percentile must be between 0 and 100, not 101"):
         tls.mdlp_binning(df, "x2", "x1", percentile=101)
@@ -193,8 +236,9 @@ def cell_maxima(x, cells, specials):
 def test_approximate_merges_values_into_cells_with_exact_counts(frames, method):
     pdf, df, _, _, _ = frames["random"]
     specials = [] if method == "quantile" else [-999.0]
-    remote = tls.fit_table(df, "y", ["x2"], method=method, special_values=specials,
-                           max_distinct=40, approximate=25)["x2"]
+    remote = tls.fit_table(
+        df, "y", ["x2"], method=method, special_values=specials, max_distinct=40, approximate=25
+    )["x2"]
     options = {"special_values": specials} if specials else {}
     x = cell_maxima(pdf["x2"].to_numpy(), 25, specials)
     same_table(getattr(tl, f"{method}_binning")(x, pdf["y"], name="x2", **options), remote)
@@ -210,11 +254,16 @@ def test_names_with_dots_and_backticks_decimals_and_text_targets_as_locally(spar
     assert str(remote.value) == str(local.value) and "values found: bad, good" in str(local.value)
     # Names are names, whatever they hold; decimals are numbers.
     from decimal import Decimal
-    pdf = pd.DataFrame({"a.b": german["duration_in_month"].astype(float),
-                        "c`d": german["purpose"],
-                        "amount (€)": [Decimal(v) / 100 for v in german["credit_amount"]],
-                        "opened": pd.Timestamp("2020-01-01") + pd.to_timedelta(german["id"], "D"),
-                        "y.t": (german[target] == "bad").astype(float)})
+
+    pdf = pd.DataFrame(
+        {
+            "a.b": german["duration_in_month"].astype(float),
+            "c`d": german["purpose"],
+            "amount (€)": [Decimal(v) / 100 for v in german["credit_amount"]],
+            "opened": pd.Timestamp("2020-01-01") + pd.to_timedelta(german["id"], "D"),
+            "y.t": (german[target] == "bad").astype(float),
+        }
+    )
     sdf = spark.createDataFrame(pdf)
     assert spark_type(sdf, "amount (€)") == "decimal"
     local_fit = tl.TableBinning(min_iv=0).fit(pdf, "y.t")
@@ -226,7 +275,9 @@ def test_names_with_dots_and_backticks_decimals_and_text_targets_as_locally(spar
     expected = local_fit.transform(pdf.drop(columns=["y.t"]), "woe")
     assert rows["opened"].dtype.kind == "M"  # passed through
     for name in local_fit.tables:
-        np.testing.assert_array_equal(rows[name].to_numpy(), expected[name].to_numpy(), err_msg=name)
+        np.testing.assert_array_equal(
+            rows[name].to_numpy(), expected[name].to_numpy(), err_msg=name
+        )
 
 
 def spark_type(df, name):
