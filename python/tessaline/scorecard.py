@@ -154,6 +154,9 @@ class Scorecard(PlainState):
             if support is not None:
                 chosen = np.asarray(support, dtype=bool)
                 kept, coefficients = [n for n, c in zip(kept, chosen) if c], coefficients[chosen]
+                if not kept:
+                    raise ValueError("the estimator kept no variable: no column earns its "
+                                     "place in the model")
             worst = int(np.argmin(coefficients))
             if self.signs == "keep" or coefficients[worst] >= 0.0:
                 break

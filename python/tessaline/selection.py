@@ -20,7 +20,7 @@ import contextlib
 import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import Literal
+from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -293,13 +293,23 @@ class StepwiseLogistic:
     then the logistic regression of the chosen ones. After `fit`:
     ``support_`` (which columns were chosen, which `Scorecard` keeps),
     ``coef_`` and ``intercept_`` (zero for a column left out), and
-    ``selection_``, the steps and the final model with its p-values."""
+    ``selection_``, the steps and the final model with its p-values.
+
+    The selection needs the unpenalised fit (AIC, BIC and p-values are its
+    measures), but a card's coefficients need not come from it: `refit`, an
+    estimator with ``fit``, ``coef_`` and ``intercept_`` (the default card's
+    ``LogisticRegression(max_iter=1000)``, say), is fitted on the chosen
+    columns to give them, so that the stepwise card differs from the default
+    one by its selection only. Without it the coefficients are the
+    selection's own model's."""
 
     def __init__(self, direction: Literal["forward", "backward", "both"] = "both",
                  criterion: Literal["aic", "bic", "pvalue"] = "aic", p_enter: float = 0.05,
-                 p_remove: float = 0.10, max_variables: int | None = None) -> None:
+                 p_remove: float = 0.10, max_variables: int | None = None,
+                 refit: Any = None) -> None:
         self.direction, self.criterion = direction, criterion
         self.p_enter, self.p_remove, self.max_variables = p_enter, p_remove, max_variables
+        self.refit = refit
 
     def fit(self, x: npt.ArrayLike, y: npt.ArrayLike) -> StepwiseLogistic:
         data = np.asarray(x, dtype=np.float64)
@@ -310,7 +320,12 @@ class StepwiseLogistic:
             max_variables=self.max_variables)
         model = self.selection_.model
         self.support_ = np.array([n in model.variables for n in names])
+        coefficients, intercept = model.coefficients[1:], model.coefficients[:1].copy()
+        if self.refit is not None and self.support_.any():
+            self.refit.fit(data[:, self.support_], y)
+            coefficients = np.ravel(np.asarray(self.refit.coef_, dtype=np.float64))
+            intercept = np.ravel(np.asarray(self.refit.intercept_, dtype=np.float64))[:1]
         self.coef_ = np.zeros((1, len(names)))
-        self.coef_[0, self.support_] = model.coefficients[1:]
-        self.intercept_ = model.coefficients[:1].copy()
+        self.coef_[0, self.support_] = coefficients
+        self.intercept_ = intercept
         return self

@@ -59,24 +59,29 @@ def test_every_step_improves_and_the_steps_rebuild_the_selection(direction, crit
     assert "selection by" in str(result)
 
 
+# Measured on these splits: the default card 0.7996, the stepwise card with
+# the default card's penalised refit 0.7949 (unpenalised: 0.7932). AIC
+# leaves out housing and property, whose p-values on entry are 0.2 to 0.4;
+# held out they still add a little.
+@pytest.mark.xfail(strict=True, reason="the AIC selection holds out 0.7949 against 0.7996")
 def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
     import pandas as pd
+    from sklearn.linear_model import LogisticRegression
     from sklearn.model_selection import train_test_split
 
     frame = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
-    aucs, sizes = [], []
+    aucs = []
     for seed in range(5):
         train, test = train_test_split(frame, test_size=0.3, stratify=frame["creditability"],
                                        random_state=seed)
         plain = tl.Scorecard(event="bad").fit(train, "creditability")
-        card = tl.Scorecard(event="bad", estimator=tl.StepwiseLogistic()).fit(train,
-                                                                             "creditability")
-        aucs.append(card.performance(test, "creditability").auc)
+        card = tl.Scorecard(event="bad", estimator=tl.StepwiseLogistic(
+            refit=LogisticRegression(max_iter=1000))).fit(train, "creditability")
+        aucs.append([c.performance(test, "creditability").auc for c in (card, plain)])
         assert not card.model_fit(train, "creditability").contradicting
-        sizes.append((len(card.variables), len(plain.variables)))
-    # Unpenalised and sparser, it holds out close to the default card (0.799).
-    assert np.mean(aucs) >= 0.79, aucs
-    assert all(ours <= theirs for ours, theirs in sizes)
+        assert len(card.variables) <= len(plain.variables)
+    ours, default = np.mean(aucs, axis=0)
+    assert ours >= default, aucs
 
 
 @pytest.mark.parametrize("columns, message", [
@@ -88,3 +93,9 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
 def test_a_model_that_cannot_be_fitted_is_named(columns, message):
     with pytest.raises(ValueError, match=f"^{message}"):
         tl.logistic_fit(columns, [0, 0, 1, 1])
+
+
+def test_a_stepwise_card_that_keeps_no_variable_says_so():
+    with pytest.raises(ValueError, match="^the estimator kept no variable"):
+        tl.Scorecard(BINNING, tl.StepwiseLogistic(criterion="pvalue", p_enter=1e-300)).fit(
+            {**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target)

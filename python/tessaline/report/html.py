@@ -12,7 +12,7 @@ from html import escape
 from importlib import metadata
 from typing import Any
 
-from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS
+from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..formats.html import binning_table_html
 from ..performance import ScorePerformance
 from ..plots import plot_binning, plot_cap, plot_ks, plot_lorenz, plot_roc
@@ -120,15 +120,17 @@ def _edit_log(report: ColumnReport) -> str:
     """The edits an analyst made to the column's table, for a validator."""
     if report.table is None or not report.table.edits:
         return ""
-    return (
-        f'<h3 id="edits-{escape(report.name)}">Edits of {escape(report.name)}</h3>'
-        + _plain_table(
-            EDIT_HEADER,
-            [e.cells() for e in report.table.edits],
-            f"{len(report.table.edits)} edit(s), in order",
-            EDIT_TEXT_COLUMNS,
-        )
-    )
+    edits = report.table.edits
+    return edit_log_heading(report.name) + _plain_table(
+        EDIT_HEADER, [e.cells() for e in edits], edit_log_caption(edits), EDIT_TEXT_COLUMNS)
+
+
+def edit_log_heading(name: str) -> str:
+    return f'<h3 id="edits-{escape(name)}">Edits of {escape(name)}</h3>'
+
+
+def edit_log_caption(edits: Sequence[Edit]) -> str:
+    return f"{len(edits)} edit(s), in order"
 
 
 def _plain_table(

@@ -1,7 +1,7 @@
 """The model's documentation for its validator, from Python: one
 self-contained HTML page of a fitted (and perhaps edited) scorecard, with
 the data of each sample, every variable's binning, chart and tests between
-bins, the correlations and VIFs of the WoE columns, the selection steps (of a
+bins, the log of the analyst's edits of the bins, the correlations and VIFs of the WoE columns, the selection steps (of a
 `StepwiseLogistic`), the coefficients with p-values and sign checks,
 discrimination with confidence intervals and calibration per grade on the
 training, test and out-of-time samples, and the stability between them.
@@ -22,6 +22,7 @@ from typing import Any
 
 import numpy as np
 
+from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS
 from ..calibration import Calibration, calibration
 from ..formats.html import binning_table_html
 from ..monitoring import stability
@@ -31,10 +32,10 @@ from ..plots.calibration import plot_calibration
 from ..scorecard import Scorecard
 from ..selection import correlation, vif
 from ..table import TableBinning
-from .html import STYLE, _chart, _plain_table, _version
+from .html import STYLE, _chart, _plain_table, _version, edit_log_caption, edit_log_heading
 
 Sample = tuple[Any, Any]  # the data (columns by name) and its target (values or column name)
-SECTIONS = ("Data", "Variables", "Correlation and VIF", "Selection", "Coefficients",
+SECTIONS = ("Data", "Variables", "Edits", "Correlation and VIF", "Selection", "Coefficients",
             "Discrimination", "Calibration", "Stability")
 
 
@@ -99,6 +100,18 @@ def _variable_section(binning: TableBinning, name: str) -> list[Block]:
                [[f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}", f"{t.pvalue:.4g}"]
                 for t in analysis.tests], (0,)),
     ]
+
+
+def _edit_section(binning: TableBinning) -> list[Block]:
+    """The log of every edited variable's bins, in the binning's order (a
+    variable the model left out too: its edit shaped the selection)."""
+    logs = binning.edits
+    if not logs:
+        return [_note("No bins were edited: every table is as the binning fitted it.")]
+    return [block for name, edits in logs.items() for block in (
+        Block(edit_log_heading(name), ((f"Edits of {name}",),)),
+        _table(edit_log_caption(edits), EDIT_HEADER, [e.cells() for e in edits],
+               EDIT_TEXT_COLUMNS))]
 
 
 def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
@@ -220,6 +233,7 @@ def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
     parts = {
         "Data": _data_section(samples),
         "Variables": [b for n in card.variables for b in _variable_section(binning, n)],
+        "Edits": _edit_section(binning),
         "Correlation and VIF": _correlation_section(woe),
         "Selection": _selection_section(card),
         "Coefficients": _coefficient_section(card, *train),
