@@ -13,6 +13,7 @@ Overall: the Hosmer-Lemeshow statistic sum over grades of
 (D - N p)^2 / (N p (1 - p)), against a chi-square of G - 2 degrees of freedom
 for G grades, and the Brier score, the mean of (PD - y)^2 over the rows.
 """
+
 from __future__ import annotations
 
 import math
@@ -42,19 +43,28 @@ class CalibrationTable(PlainColumnTable):
 
     def __str__(self) -> str:
         c = self._columns
-        rows = [[str(c["grade"][i]), str(int(c["count"][i])), str(int(c["events"][i])),
-                 printing.percent(float(c["observed"][i])),
-                 printing.percent(float(c["predicted"][i])),
-                 f"{float(c['jeffreys_pvalue'][i]):.4f}", f"{float(c['binomial_pvalue'][i]):.4f}"]
-                for i in range(len(self))]
-        return printing.text_table(("grade", "count", "events", "observed", "predicted",
-                                    "Jeffreys p", "binomial p"), rows)
+        rows = [
+            [
+                str(c["grade"][i]),
+                str(int(c["count"][i])),
+                str(int(c["events"][i])),
+                printing.percent(float(c["observed"][i])),
+                printing.percent(float(c["predicted"][i])),
+                f"{float(c['jeffreys_pvalue'][i]):.4f}",
+                f"{float(c['binomial_pvalue'][i]):.4f}",
+            ]
+            for i in range(len(self))
+        ]
+        return printing.text_table(
+            ("grade", "count", "events", "observed", "predicted", "Jeffreys p", "binomial p"), rows
+        )
 
 
 @dataclass(frozen=True)
 class Calibration:
     """The calibration table per grade, the Hosmer-Lemeshow test over the
     grades (NaN p-value with fewer than three grades) and the Brier score."""
+
     table: CalibrationTable
     hosmer_lemeshow: float
     hl_df: int
@@ -62,8 +72,10 @@ class Calibration:
     brier: float
 
     def __str__(self) -> str:
-        return (f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
-                f"(p {self.hl_pvalue:.4f}), Brier score {self.brier:.5f}\n" + str(self.table))
+        return (
+            f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
+            f"(p {self.hl_pvalue:.4f}), Brier score {self.brier:.5f}\n" + str(self.table)
+        )
 
     def plot(self, ax: Axes | None = None) -> Axes:
         return plots.plot_calibration(self.table, ax)
@@ -75,8 +87,13 @@ def _quantile_grades(pd: npt.NDArray[np.float64], n_grades: int) -> npt.NDArray[
     return native.binning_transform(pd, splits) + 1
 
 
-def calibration(pd: npt.ArrayLike, y: npt.ArrayLike, *, grades: npt.ArrayLike | None = None,
-                n_grades: int = DEFAULT_GRADES) -> Calibration:
+def calibration(
+    pd: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    grades: npt.ArrayLike | None = None,
+    n_grades: int = DEFAULT_GRADES,
+) -> Calibration:
     """Observed against predicted default rates of the probabilities of
     default `pd` (each in [0, 1]) and the 0/1 target `y`, per grade: the
     given `grades` (one label per row: rating grades, score bands, bins) or
@@ -97,10 +114,14 @@ def calibration(pd: npt.ArrayLike, y: npt.ArrayLike, *, grades: npt.ArrayLike | 
     count = np.bincount(index, minlength=names.size)
     events = np.bincount(index, weights=labels, minlength=names.size).astype(np.int64)
     predicted = np.bincount(index, weights=probabilities, minlength=names.size) / count
-    jeffreys = [distributions.beta_cdf(float(p), d + 0.5, n - d + 0.5)
-                for p, d, n in zip(predicted, events, count)]
-    binomial = [distributions.binomial_sf(int(d), int(n), float(p))
-                for p, d, n in zip(predicted, events, count)]
+    jeffreys = [
+        distributions.beta_cdf(float(p), d + 0.5, n - d + 0.5)
+        for p, d, n in zip(predicted, events, count)
+    ]
+    binomial = [
+        distributions.binomial_sf(int(d), int(n), float(p))
+        for p, d, n in zip(predicted, events, count)
+    ]
     expected = count * predicted
     # A grade predicted at 0 or 1 adds nothing when it meets its prediction
     # exactly, and makes the statistic infinite otherwise.
@@ -110,10 +131,19 @@ def calibration(pd: npt.ArrayLike, y: npt.ArrayLike, *, grades: npt.ArrayLike | 
         hl = float(np.sum(np.where(gap == 0.0, 0.0, gap / spread)))
     df = names.size - 2
     return Calibration(
-        table=CalibrationTable({
-            "grade": names, "count": count, "events": events, "observed": events / count,
-            "predicted": predicted, "jeffreys_pvalue": np.array(jeffreys),
-            "binomial_pvalue": np.array(binomial)}),
-        hosmer_lemeshow=hl, hl_df=df,
+        table=CalibrationTable(
+            {
+                "grade": names,
+                "count": count,
+                "events": events,
+                "observed": events / count,
+                "predicted": predicted,
+                "jeffreys_pvalue": np.array(jeffreys),
+                "binomial_pvalue": np.array(binomial),
+            }
+        ),
+        hosmer_lemeshow=hl,
+        hl_df=df,
         hl_pvalue=distributions.chi2_sf(hl, df) if df > 0 else math.nan,
-        brier=float(np.mean((probabilities - labels) ** 2)))
+        brier=float(np.mean((probabilities - labels) ** 2)),
+    )

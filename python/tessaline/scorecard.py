@@ -20,6 +20,7 @@ and a row's score is the sum of its points over the variables, in the order
 of `variables`. With `rounding` (a number of decimals, 0 for whole points)
 each bin's points are rounded and the score is the sum of the rounded points.
 """
+
 from __future__ import annotations
 
 import math
@@ -74,8 +75,10 @@ def _default_estimator() -> Any:
     try:
         from sklearn.linear_model import LogisticRegression
     except ImportError as error:
-        raise ImportError("Scorecard fits scikit-learn's LogisticRegression unless an "
-                          "estimator is given: pip install 'tessaline[sklearn]'") from error
+        raise ImportError(
+            "Scorecard fits scikit-learn's LogisticRegression unless an "
+            "estimator is given: pip install 'tessaline[sklearn]'"
+        ) from error
     return LogisticRegression(max_iter=1000)
 
 
@@ -105,10 +108,19 @@ class Scorecard(PlainState):
     or sets of categories, special values, missing row).
     """
 
-    def __init__(self, binning: TableBinning | None = None, estimator: Any = None, *,
-                 event: Any = None, pdo: float = 20.0, base_score: float = 600.0,
-                 base_odds: float = 50.0, rounding: int | None = None,
-                 selected: bool = True, signs: Literal["drop", "keep"] = "drop") -> None:
+    def __init__(
+        self,
+        binning: TableBinning | None = None,
+        estimator: Any = None,
+        *,
+        event: Any = None,
+        pdo: float = 20.0,
+        base_score: float = 600.0,
+        base_odds: float = 50.0,
+        rounding: int | None = None,
+        selected: bool = True,
+        signs: Literal["drop", "keep"] = "drop",
+    ) -> None:
         if signs not in ("drop", "keep"):
             raise ValueError(f"signs must be 'drop' or 'keep', not {signs!r}")
         self.binning = binning
@@ -134,8 +146,9 @@ class Scorecard(PlainState):
         self.binning = binning
         names = binning.selected if self.selected else list(binning.tables)
         if not names:
-            raise ValueError("no variable is selected by the binning: lower its min_iv, or "
-                             "give selected=False")
+            raise ValueError(
+                "no variable is selected by the binning: lower its min_iv, or give selected=False"
+            )
         flags = binning.event_flags(data, y)
         known = ~np.isnan(flags)
         woe = binning.transform(data, output="woe", columns=names)
@@ -147,29 +160,36 @@ class Scorecard(PlainState):
             estimator.fit(np.column_stack([columns[n] for n in kept]), labels)
             coefficients = np.ravel(np.asarray(estimator.coef_, dtype=np.float64))
             if coefficients.size != len(kept):
-                raise ValueError(f"the estimator gave {coefficients.size} coefficients for "
-                                 f"{len(kept)} variables: it must be a binary linear model")
+                raise ValueError(
+                    f"the estimator gave {coefficients.size} coefficients for "
+                    f"{len(kept)} variables: it must be a binary linear model"
+                )
             # An estimator that selects (a stepwise one) names the variables it kept.
             support = getattr(estimator, "support_", None)
             if support is not None:
                 chosen = np.asarray(support, dtype=bool)
                 kept, coefficients = [n for n, c in zip(kept, chosen) if c], coefficients[chosen]
                 if not kept:
-                    raise ValueError("the estimator kept no variable: no column earns its "
-                                     "place in the model")
+                    raise ValueError(
+                        "the estimator kept no variable: no column earns its place in the model"
+                    )
             worst = int(np.argmin(coefficients))
             if self.signs == "keep" or coefficients[worst] >= 0.0:
                 break
             if len(kept) == 1:
-                raise ValueError(f"the only variable left, {kept[0]!r}, has a negative "
-                                 "coefficient: its points would run against its WoE")
+                raise ValueError(
+                    f"the only variable left, {kept[0]!r}, has a negative "
+                    "coefficient: its points would run against its WoE"
+                )
             self.dropped[kept.pop(worst)] = float(coefficients[worst])
         self.estimator = estimator
-        return self.set_model(kept, coefficients,
-                              float(np.ravel(np.asarray(estimator.intercept_))[0]))
+        return self.set_model(
+            kept, coefficients, float(np.ravel(np.asarray(estimator.intercept_))[0])
+        )
 
-    def set_model(self, variables: Sequence[str], coefficients: npt.ArrayLike,
-                  intercept: float) -> Scorecard:
+    def set_model(
+        self, variables: Sequence[str], coefficients: npt.ArrayLike, intercept: float
+    ) -> Scorecard:
         """Points from given coefficients of the variables' WoE and intercept
         (log-odds of an event), on the fitted binning."""
         assert self.binning is not None
@@ -179,12 +199,18 @@ class Scorecard(PlainState):
         # Kept rather than recomputed at scoring: a logarithm may round
         # differently on another machine, and a saved card must score alike.
         self.factor, self.offset = scaling(self.pdo, self.base_score, self.base_odds)
-        self.points = {name: self.points_of(name, self._row_woe(name))
-                       for name in self.variables}
+        self.points = {name: self.points_of(name, self._row_woe(name)) for name in self.variables}
         return self
 
-    def edit(self, column: str, operation: str | BinningTable, *args: Any, data: Any = None,
-             y: Any = None, **kwargs: Any) -> Scorecard:
+    def edit(
+        self,
+        column: str,
+        operation: str | BinningTable,
+        *args: Any,
+        data: Any = None,
+        y: Any = None,
+        **kwargs: Any,
+    ) -> Scorecard:
         """Edit the binning of `column` (`TableBinning.edit`, same arguments),
         then, with `data` and `y`, fit the regression again on the edited
         WoE; without them keep the coefficients and give each row of the
@@ -199,8 +225,10 @@ class Scorecard(PlainState):
         """The points of variable `name` for the WoE values `woe`."""
         k = len(self.variables)
         b = self.coefficients[self.variables.index(name)]
-        points: FloatArray = (-self.factor * (b * np.asarray(woe, dtype=np.float64)
-                                              + self.intercept / k) + self.offset / k)
+        points: FloatArray = (
+            -self.factor * (b * np.asarray(woe, dtype=np.float64) + self.intercept / k)
+            + self.offset / k
+        )
         return points if self.rounding is None else np.round(points, self.rounding)
 
     def _row_woe(self, name: str) -> FloatArray:
@@ -252,8 +280,11 @@ class Scorecard(PlainState):
         flags = binning.event_flags(data, y)
         known = ~np.isnan(flags)
         woe = binning.transform(data, output="woe", columns=self.variables)
-        return logistic_fit({n: np.asarray(woe[n], dtype=np.float64)[known]
-                             for n in self.variables}, flags[known], self.variables)
+        return logistic_fit(
+            {n: np.asarray(woe[n], dtype=np.float64)[known] for n in self.variables},
+            flags[known],
+            self.variables,
+        )
 
     # -- reading ---------------------------------------------------------------
     def points_table(self, name: str | None = None) -> list[tuple[str, str, float, float]]:
@@ -261,7 +292,7 @@ class Scorecard(PlainState):
         (or of `name`), in the model's order."""
         binning = self._check_fitted()
         rows = []
-        for variable in ([name] if name is not None else self.variables):
+        for variable in [name] if name is not None else self.variables:
             table: BinningTable = binning.tables[variable]
             for label, woe, points in zip(table.labels, table["woe"], self.points[variable]):
                 rows.append((variable, label, float(woe), float(points)))
@@ -271,25 +302,30 @@ class Scorecard(PlainState):
         """The points table as a pandas DataFrame."""
         import pandas
 
-        return pandas.DataFrame(self.points_table(),
-                                columns=["variable", "bin", "woe", "points"])
+        return pandas.DataFrame(self.points_table(), columns=["variable", "bin", "woe", "points"])
 
     def __str__(self) -> str:
         self._check_fitted()
-        rows = [[v, label, printing.fixed(w, 3), printing.fixed(p, 2)]
-                for v, label, w, p in self.points_table()]
-        head = (f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
-                f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
-                "(higher points, lower risk)")
+        rows = [
+            [v, label, printing.fixed(w, 3), printing.fixed(p, 2)]
+            for v, label, w, p in self.points_table()
+        ]
+        head = (
+            f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
+            f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
+            "(higher points, lower risk)"
+        )
         if self.dropped:
             head += "\ndropped, as their coefficient ran against their WoE: " + ", ".join(
-                f"{name} ({coefficient:.4g})" for name, coefficient in self.dropped.items())
-        return head + "\n" + printing.text_table(("variable", "bin", "WoE", "points"), rows,
-                                                (0, 1))
+                f"{name} ({coefficient:.4g})" for name, coefficient in self.dropped.items()
+            )
+        return head + "\n" + printing.text_table(("variable", "bin", "WoE", "points"), rows, (0, 1))
 
     def __repr__(self) -> str:
         state = f"{len(self.variables)} variables" if self.variables else "not fitted"
-        return f"<Scorecard pdo={self.pdo:g} base={self.base_score:g}@{self.base_odds:g}:1, {state}>"
+        return (
+            f"<Scorecard pdo={self.pdo:g} base={self.base_score:g}@{self.base_odds:g}:1, {state}>"
+        )
 
     # -- keeping -----------------------------------------------------------------
     def to_json(self, indent: int | None = None) -> str:
@@ -312,11 +348,15 @@ class Scorecard(PlainState):
         exact = document.exact
         return {
             **document.header(document.SCORECARD_SCHEMA),
-            "pdo": exact(self.pdo), "base_score": exact(self.base_score),
-            "base_odds": exact(self.base_odds), "rounding": self.rounding,
-            "selected": self.selected, "signs": self.signs,
+            "pdo": exact(self.pdo),
+            "base_score": exact(self.base_score),
+            "base_odds": exact(self.base_odds),
+            "rounding": self.rounding,
+            "selected": self.selected,
+            "signs": self.signs,
             "dropped": {name: exact(c) for name, c in self.dropped.items()},
-            "factor": exact(self.factor), "offset": exact(self.offset),
+            "factor": exact(self.factor),
+            "offset": exact(self.offset),
             "variables": list(self.variables),
             "coefficients": [exact(v) for v in self.coefficients],
             "intercept": exact(self.intercept),
@@ -336,20 +376,28 @@ class Scorecard(PlainState):
     @classmethod
     def _from_checked_dict(cls, doc: Mapping[str, Any], w: str) -> Scorecard:
         rounding = doc.get("rounding")
-        if rounding is not None and (not isinstance(rounding, int) or isinstance(rounding, bool)
-                                     or abs(rounding) > MAX_ROUNDING):
-            raise DocumentError(f"{w}: field 'rounding' must be null or an integer from "
-                                f"{-MAX_ROUNDING} to {MAX_ROUNDING}")
+        if rounding is not None and (
+            not isinstance(rounding, int)
+            or isinstance(rounding, bool)
+            or abs(rounding) > MAX_ROUNDING
+        ):
+            raise DocumentError(
+                f"{w}: field 'rounding' must be null or an integer from "
+                f"{-MAX_ROUNDING} to {MAX_ROUNDING}"
+            )
         # Documents written before the sign rule keep their variables as fitted.
         signs = doc.get("signs", "drop")
         if signs not in ("drop", "keep"):
             raise DocumentError(f"{w}: field 'signs' must be 'drop' or 'keep'")
         finite = document.finite
-        card = cls(pdo=finite(doc.get("pdo"), f"{w} pdo"),
-                   base_score=finite(doc.get("base_score"), f"{w} base_score"),
-                   base_odds=finite(doc.get("base_odds"), f"{w} base_odds"),
-                   rounding=rounding, selected=document.flag(doc, "selected", w),
-                   signs=signs)
+        card = cls(
+            pdo=finite(doc.get("pdo"), f"{w} pdo"),
+            base_score=finite(doc.get("base_score"), f"{w} base_score"),
+            base_odds=finite(doc.get("base_odds"), f"{w} base_odds"),
+            rounding=rounding,
+            selected=document.flag(doc, "selected", w),
+            signs=signs,
+        )
         dropped = doc.get("dropped", {})
         if not isinstance(dropped, dict):
             raise DocumentError(f"{w}: field 'dropped' must map variables to their coefficients")
@@ -360,20 +408,26 @@ class Scorecard(PlainState):
             raise DocumentError(f"{w}: fields 'pdo', 'base_score', 'base_odds': {error}") from None
         card.binning = TableBinning.from_dict(document.field(doc, "binning", dict, w))
         variables = document.names(doc, "variables", w)
-        coefficients = [finite(v, f"{w} coefficients")
-                        for v in document.field(doc, "coefficients", list, w)]
-        if (not variables or any(v not in card.binning.tables for v in variables)
-                or len(coefficients) != len(variables)):
-            raise DocumentError(f"{w}: the variables, their coefficients and the binning's "
-                                "tables do not match")
+        coefficients = [
+            finite(v, f"{w} coefficients") for v in document.field(doc, "coefficients", list, w)
+        ]
+        if (
+            not variables
+            or any(v not in card.binning.tables for v in variables)
+            or len(coefficients) != len(variables)
+        ):
+            raise DocumentError(
+                f"{w}: the variables, their coefficients and the binning's tables do not match"
+            )
         card.set_model(variables, coefficients, finite(doc.get("intercept"), f"{w} intercept"))
         # The stored factor, offset and points are the ones the card scored
         # with; they must be what its scaling and coefficients give here.
         for key in ("factor", "offset"):
             stored = finite(doc.get(key), f"{w} {key}")
             if not document.within_ulps(stored, getattr(card, key), POINTS_ULPS):
-                raise DocumentError(f"{w}: field {key!r} is not what pdo, base_score and "
-                                    "base_odds give")
+                raise DocumentError(
+                    f"{w}: field {key!r} is not what pdo, base_score and base_odds give"
+                )
             setattr(card, key, stored)
         points = document.field(doc, "points", dict, w)
         if set(points) != set(variables):
@@ -385,8 +439,14 @@ class Scorecard(PlainState):
             card.points[v] = kept
         return card
 
-    def to_sql(self, source: str, *, dialect: sql.Dialect = "duckdb",
-               keep: Sequence[str] = (), name: str = "score") -> str:
+    def to_sql(
+        self,
+        source: str,
+        *,
+        dialect: sql.Dialect = "duckdb",
+        keep: Sequence[str] = (),
+        name: str = "score",
+    ) -> str:
         """A SELECT over the table `source` that gives each row's points per
         variable and its score (column `name`) exactly as `score` does."""
         return sql.scorecard_sql(self, source, dialect=dialect, keep=keep, name=name)

@@ -14,6 +14,7 @@ is not positive runs against its bins: a sign of collinearity, which
 The VIF of a column is 1 / (1 - R^2) of the least-squares regression of it on
 the other columns with an intercept.
 """
+
 from __future__ import annotations
 
 import contextlib
@@ -38,6 +39,7 @@ class LogisticFit:
     """A logistic regression of the event on `variables`: the intercept and
     coefficients (`coefficients[0]` is the intercept), their standard errors
     and Wald p-values, the log-likelihood and the rows it was fitted on."""
+
     variables: tuple[str, ...]
     coefficients: FloatArray
     std_errors: FloatArray
@@ -60,15 +62,26 @@ class LogisticFit:
         return tuple(v for v, b in zip(self.variables, self.coefficients[1:]) if not b > 0)
 
     def __str__(self) -> str:
-        rows = [[name, printing.fixed(float(b), 4), printing.fixed(float(s), 4),
-                 f"{float(p):.3g}", "contradicts WoE" if name in self.contradicting else ""]
-                for name, b, s, p in zip(("(intercept)", *self.variables), self.coefficients,
-                                         self.std_errors, self.pvalues)]
+        rows = [
+            [
+                name,
+                printing.fixed(float(b), 4),
+                printing.fixed(float(s), 4),
+                f"{float(p):.3g}",
+                "contradicts WoE" if name in self.contradicting else "",
+            ]
+            for name, b, s, p in zip(
+                ("(intercept)", *self.variables), self.coefficients, self.std_errors, self.pvalues
+            )
+        ]
         rows[0][-1] = ""
-        return (f"logistic regression on {self.n_rows} rows: log-likelihood "
-                f"{self.log_likelihood:.4f}, AIC {self.aic:.4f}, BIC {self.bic:.4f}\n"
-                + printing.text_table(("variable", "coefficient", "std error", "p-value",
-                                       "sign"), rows, (0, 4)))
+        return (
+            f"logistic regression on {self.n_rows} rows: log-likelihood "
+            f"{self.log_likelihood:.4f}, AIC {self.aic:.4f}, BIC {self.bic:.4f}\n"
+            + printing.text_table(
+                ("variable", "coefficient", "std error", "p-value", "sign"), rows, (0, 4)
+            )
+        )
 
 
 def _design(columns: Columns, variables: Sequence[str], n: int) -> FloatArray:
@@ -82,16 +95,19 @@ def _labels(y: npt.ArrayLike) -> FloatArray:
     return labels
 
 
-def logistic_fit(columns: Columns, y: npt.ArrayLike,
-                 variables: Sequence[str] | None = None) -> LogisticFit:
+def logistic_fit(
+    columns: Columns, y: npt.ArrayLike, variables: Sequence[str] | None = None
+) -> LogisticFit:
     """The logistic regression of the 0/1 target `y` on the named columns
     (all of `columns` by default), with an intercept."""
     labels = _labels(y)
     names = tuple(columns if variables is None else variables)
     x = _design(columns, names, labels.size)
     if np.linalg.matrix_rank(x) < x.shape[1]:
-        raise ValueError(f"the columns {', '.join(names)} and the intercept are linearly "
-                         "dependent (a constant column, or one the others determine)")
+        raise ValueError(
+            f"the columns {', '.join(names)} and the intercept are linearly "
+            "dependent (a constant column, or one the others determine)"
+        )
     beta = np.zeros(x.shape[1])
     for _ in range(_MAX_ITERATIONS):
         p = 1.0 / (1.0 + np.exp(-(x @ beta)))
@@ -106,17 +122,22 @@ def logistic_fit(columns: Columns, y: npt.ArrayLike,
     else:
         step = np.full(1, np.inf)
     if not np.max(np.abs(step)) < _STEP_TOLERANCE:
-        raise ValueError(f"the logistic regression on {', '.join(names) or 'the intercept'} "
-                         "does not converge: the columns separate the classes")
+        raise ValueError(
+            f"the logistic regression on {', '.join(names) or 'the intercept'} "
+            "does not converge: the columns separate the classes"
+        )
     eta = x @ beta
     p = 1.0 / (1.0 + np.exp(-eta))
     covariance = np.linalg.inv(x.T @ (x * (p * (1.0 - p))[:, np.newaxis]))
     se = np.sqrt(np.diag(covariance))
     return LogisticFit(
-        variables=names, coefficients=beta, std_errors=se,
+        variables=names,
+        coefficients=beta,
+        std_errors=se,
         pvalues=np.array([2.0 * distributions.normal_sf(abs(b / s)) for b, s in zip(beta, se)]),
         log_likelihood=float(np.sum(labels * eta - np.logaddexp(0.0, eta))),
-        n_rows=int(labels.size))
+        n_rows=int(labels.size),
+    )
 
 
 def _ranks(values: FloatArray) -> FloatArray:
@@ -126,8 +147,9 @@ def _ranks(values: FloatArray) -> FloatArray:
     return (first + (counts + 1) / 2.0)[index]
 
 
-def correlation(columns: Columns, method: Literal["pearson", "spearman"] = "pearson"
-                ) -> tuple[tuple[str, ...], FloatArray]:
+def correlation(
+    columns: Columns, method: Literal["pearson", "spearman"] = "pearson"
+) -> tuple[tuple[str, ...], FloatArray]:
     """The names and the correlation matrix of the columns (Spearman's: the
     Pearson correlation of their ranks, ties at their mean rank)."""
     checks.one_of("method", method, ("pearson", "spearman"))
@@ -156,6 +178,7 @@ def vif(columns: Columns) -> dict[str, float]:
 class Step:
     """One step of a selection: a variable added or removed, and the model's
     criterion value (AIC, BIC, or the variable's p-value) that decided it."""
+
     action: Literal["add", "remove"]
     variable: str
     value: float
@@ -166,6 +189,7 @@ class Step:
 @dataclass(frozen=True)
 class Selection:
     """The variables chosen, the steps that chose them and the final model."""
+
     direction: str
     criterion: str
     steps: tuple[Step, ...]
@@ -177,12 +201,19 @@ class Selection:
         return self.model.variables
 
     def __str__(self) -> str:
-        rows = [[str(i + 1), s.action, s.variable, f"{s.value:.6g}", f"{s.aic:.4f}",
-                 f"{s.bic:.4f}"] for i, s in enumerate(self.steps)]
-        return (f"{self.direction} selection by {self.criterion}: {len(self.selected)} of "
-                f"{len(self.candidates)} variables\n"
-                + printing.text_table(("step", "action", "variable", self.criterion, "AIC",
-                                       "BIC"), rows, (1, 2)) + "\n" + str(self.model))
+        rows = [
+            [str(i + 1), s.action, s.variable, f"{s.value:.6g}", f"{s.aic:.4f}", f"{s.bic:.4f}"]
+            for i, s in enumerate(self.steps)
+        ]
+        return (
+            f"{self.direction} selection by {self.criterion}: {len(self.selected)} of "
+            f"{len(self.candidates)} variables\n"
+            + printing.text_table(
+                ("step", "action", "variable", self.criterion, "AIC", "BIC"), rows, (1, 2)
+            )
+            + "\n"
+            + str(self.model)
+        )
 
 
 def _score(fit: LogisticFit, criterion: str) -> float:
@@ -192,8 +223,15 @@ def _score(fit: LogisticFit, criterion: str) -> float:
 Move = tuple[Step, LogisticFit] | None
 
 
-def _forward(columns: Columns, y: FloatArray, chosen: list[str], left: list[str],
-             criterion: str, p_enter: float, current: LogisticFit) -> Move:
+def _forward(
+    columns: Columns,
+    y: FloatArray,
+    chosen: list[str],
+    left: list[str],
+    criterion: str,
+    p_enter: float,
+    current: LogisticFit,
+) -> Move:
     """The best variable to add, if it improves the model."""
     fits = {}
     for v in left:
@@ -216,8 +254,14 @@ def _forward(columns: Columns, y: FloatArray, chosen: list[str], left: list[str]
     return (Step("add", name, value, fit.aic, fit.bic), fit) if improves else None
 
 
-def _backward(columns: Columns, y: FloatArray, chosen: list[str], criterion: str,
-              p_remove: float, current: LogisticFit) -> Move:
+def _backward(
+    columns: Columns,
+    y: FloatArray,
+    chosen: list[str],
+    criterion: str,
+    p_remove: float,
+    current: LogisticFit,
+) -> Move:
     """The worst variable to remove, if removing it improves the model."""
     if not chosen:
         return None
@@ -236,10 +280,16 @@ def _backward(columns: Columns, y: FloatArray, chosen: list[str], criterion: str
     return (Step("remove", name, value, fit.aic, fit.bic), fit) if improves else None
 
 
-def stepwise(columns: Columns, y: npt.ArrayLike, *,
-             direction: Literal["forward", "backward", "both"] = "both",
-             criterion: Literal["aic", "bic", "pvalue"] = "aic", p_enter: float = 0.05,
-             p_remove: float = 0.10, max_variables: int | None = None) -> Selection:
+def stepwise(
+    columns: Columns,
+    y: npt.ArrayLike,
+    *,
+    direction: Literal["forward", "backward", "both"] = "both",
+    criterion: Literal["aic", "bic", "pvalue"] = "aic",
+    p_enter: float = 0.05,
+    p_remove: float = 0.10,
+    max_variables: int | None = None,
+) -> Selection:
     """Stepwise selection of the columns (WoE columns, by name) for a logistic
     regression of the 0/1 target `y`. "forward" starts from no variable and
     adds, at each step, the one that lowers the criterion most (by "pvalue":
@@ -254,8 +304,11 @@ def stepwise(columns: Columns, y: npt.ArrayLike, *,
     checks.real_number("p_remove", p_remove, 0, 1)
     labels = _labels(y)
     names = list(columns)
-    limit = len(names) if max_variables is None else checks.whole_number(
-        "max_variables", max_variables, 1)
+    limit = (
+        len(names)
+        if max_variables is None
+        else checks.whole_number("max_variables", max_variables, 1)
+    )
     chosen = names if direction == "backward" else []
     current = logistic_fit(columns, labels, chosen)
     steps: list[Step] = []
@@ -268,24 +321,39 @@ def stepwise(columns: Columns, y: npt.ArrayLike, *,
         if direction != "forward":
             moves.append(_backward(columns, labels, chosen, criterion, p_remove, current))
         if direction != "backward" and len(chosen) < limit:
-            moves.append(_forward(columns, labels, chosen,
-                                  [v for v in names if v not in chosen], criterion, p_enter,
-                                  current))
-        move = next((m for m in moves if m is not None
-                     and _after(chosen, m[0]) not in seen), None)
+            moves.append(
+                _forward(
+                    columns,
+                    labels,
+                    chosen,
+                    [v for v in names if v not in chosen],
+                    criterion,
+                    p_enter,
+                    current,
+                )
+            )
+        move = next((m for m in moves if m is not None and _after(chosen, m[0]) not in seen), None)
         if move is None:
             break
         chosen = sorted(_after(chosen, move[0]), key=names.index)
         current = logistic_fit(columns, labels, chosen)
         seen.add(frozenset(chosen))
         steps.append(move[0])
-    return Selection(direction=direction, criterion=criterion, steps=tuple(steps),
-                     model=current, candidates=tuple(names))
+    return Selection(
+        direction=direction,
+        criterion=criterion,
+        steps=tuple(steps),
+        model=current,
+        candidates=tuple(names),
+    )
 
 
 def _after(chosen: list[str], step: Step) -> frozenset[str]:
-    return (frozenset(chosen) | {step.variable} if step.action == "add"
-            else frozenset(chosen) - {step.variable})
+    return (
+        frozenset(chosen) | {step.variable}
+        if step.action == "add"
+        else frozenset(chosen) - {step.variable}
+    )
 
 
 class StepwiseLogistic:
@@ -303,10 +371,15 @@ class StepwiseLogistic:
     one by its selection only. Without it the coefficients are the
     selection's own model's."""
 
-    def __init__(self, direction: Literal["forward", "backward", "both"] = "both",
-                 criterion: Literal["aic", "bic", "pvalue"] = "aic", p_enter: float = 0.05,
-                 p_remove: float = 0.10, max_variables: int | None = None,
-                 refit: Any = None) -> None:
+    def __init__(
+        self,
+        direction: Literal["forward", "backward", "both"] = "both",
+        criterion: Literal["aic", "bic", "pvalue"] = "aic",
+        p_enter: float = 0.05,
+        p_remove: float = 0.10,
+        max_variables: int | None = None,
+        refit: Any = None,
+    ) -> None:
         self.direction, self.criterion = direction, criterion
         self.p_enter, self.p_remove, self.max_variables = p_enter, p_remove, max_variables
         self.refit = refit
@@ -315,9 +388,14 @@ class StepwiseLogistic:
         data = np.asarray(x, dtype=np.float64)
         names = [f"x{j}" for j in range(data.shape[1])]
         self.selection_ = stepwise(
-            {n: data[:, j] for j, n in enumerate(names)}, y, direction=self.direction,
-            criterion=self.criterion, p_enter=self.p_enter, p_remove=self.p_remove,
-            max_variables=self.max_variables)
+            {n: data[:, j] for j, n in enumerate(names)},
+            y,
+            direction=self.direction,
+            criterion=self.criterion,
+            p_enter=self.p_enter,
+            p_remove=self.p_remove,
+            max_variables=self.max_variables,
+        )
         model = self.selection_.model
         self.support_ = np.array([n in model.variables for n in names])
         coefficients, intercept = model.coefficients[1:], model.coefficients[:1].copy()

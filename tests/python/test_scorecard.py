@@ -1,18 +1,19 @@
 """The scorecard on German credit: points scaled by the stated formula, the
 score's KS, AUC and gains checked against plain computations, its power on
 held-out applicants, saving and SQL, and monitoring of a shifted period."""
+
 import math
 import pickle
 
 import numpy as np
 import pandas as pd
 import pytest
-
-from package_under_test import ROOT, tessaline as tl
+from package_under_test import ROOT
+from package_under_test import tessaline as tl
 from sql_engines import ENGINES
 
 pytest.importorskip("sklearn")
-from sklearn.model_selection import train_test_split  # noqa: E402
+from sklearn.model_selection import train_test_split
 
 CREDIT = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
 TARGET = "creditability"
@@ -26,12 +27,15 @@ def card():
 def test_points_follow_the_scaling_formula_on_hand_values(card):
     # PDO 20, 600 points at odds 50:1: factor 20 / ln 2, offset 600 - factor * ln 50.
     assert card.factor == 20 / math.log(2) and card.offset == 600 - card.factor * math.log(50)
-    assert card.factor == pytest.approx(28.85390081777927) and card.offset == pytest.approx(487.1228762045055)
+    assert card.factor == pytest.approx(28.85390081777927) and card.offset == pytest.approx(
+        487.1228762045055
+    )
     name = card.variables[0]
     k, b = len(card.variables), card.coefficients[0]
     woe = card.binning.tables[name]["woe"]
-    np.testing.assert_array_equal(card.points[name],
-                                  -card.factor * (b * woe + card.intercept / k) + card.offset / k)
+    np.testing.assert_array_equal(
+        card.points[name], -card.factor * (b * woe + card.intercept / k) + card.offset / k
+    )
     # With no evidence, the score is the base score at the model's base odds:
     # odds of a good of 50:1 give 600 points, twice those odds 620.
     flat = tl.Scorecard(card.binning)
@@ -39,13 +43,16 @@ def test_points_follow_the_scaling_formula_on_hand_values(card):
         flat.set_model(card.variables, np.zeros(k), -math.log(odds))
         assert flat.score(CREDIT) == pytest.approx(np.full(len(CREDIT), score), abs=1e-9)
     # The score is offset + factor * ln(odds of a good) under the model.
-    woe_matrix = np.column_stack([card.binning.transform(CREDIT, columns=[v])[v]
-                                  for v in card.variables])
+    woe_matrix = np.column_stack(
+        [card.binning.transform(CREDIT, columns=[v])[v] for v in card.variables]
+    )
     log_odds_bad = card.intercept + woe_matrix @ card.coefficients
-    np.testing.assert_allclose(card.score(CREDIT), card.offset - card.factor * log_odds_bad,
-                               rtol=1e-12)
+    np.testing.assert_allclose(
+        card.score(CREDIT), card.offset - card.factor * log_odds_bad, rtol=1e-12
+    )
     rounded = tl.Scorecard(card.binning, rounding=0).set_model(
-        card.variables, card.coefficients, card.intercept)
+        card.variables, card.coefficients, card.intercept
+    )
     assert all(np.array_equal(p, np.round(p)) for p in rounded.points.values())
 
 
@@ -71,16 +78,20 @@ def test_score_ks_auc_and_gains_match_plain_computations(card, higher_is):
     assert gains["count"].sum() == len(score) and gains["events"].sum() == bad.sum()
     assert gains["event_rate"][0] > gains["event_rate"][-1]  # riskiest band first
     assert gains["cumulative_events"][-1] == 1.0 and gains["ks"].max() <= result.ks
-    first = signed <= gains["max_score"][0] if higher_is == "good" else signed >= gains["min_score"][0]
+    first = (
+        signed <= gains["max_score"][0] if higher_is == "good" else signed >= gains["min_score"][0]
+    )
     assert gains["events"][0] == bad[first].sum() and gains["lift"][0] == pytest.approx(
-        bad[first].mean() / bad.mean())
+        bad[first].mean() / bad.mean()
+    )
 
 
 def test_held_out_auc_on_five_stratified_splits():
     aucs = []
     for seed in range(5):
-        train, test = train_test_split(CREDIT, test_size=0.3, stratify=CREDIT[TARGET],
-                                       random_state=seed)
+        train, test = train_test_split(
+            CREDIT, test_size=0.3, stratify=CREDIT[TARGET], random_state=seed
+        )
         aucs.append(tl.Scorecard(event="bad").fit(train, TARGET).performance(test, TARGET).auc)
     assert np.mean(aucs) >= 0.79, aucs
 
@@ -98,7 +109,8 @@ def test_a_variable_whose_coefficient_runs_against_its_woe_is_dropped(signs, var
     assert (card.coefficients > 0).all() == (signs == "drop")
     assert list(card.dropped) == (["b"] if signs == "drop" else [])
     assert ("dropped, as their coefficient ran against their WoE: b (-0.5996)" in str(card)) == (
-        signs == "drop")
+        signs == "drop"
+    )
     assert tl.from_json(card.to_json()).dropped == card.dropped
 
 
@@ -126,17 +138,22 @@ def test_an_edited_binning_rescores_with_kept_or_refitted_coefficients(card):
     woe = edited.binning.tables[name]["woe"]
     np.testing.assert_array_equal(edited.points[name], edited.points_of(name, woe))
     assert len(woe) == len(card.binning.tables[name]) - 1
-    edited.edit(name, "remove_cut", float(edited.binning.tables[name].splits[0]), data=CREDIT,
-                y=TARGET)
+    edited.edit(
+        name, "remove_cut", float(edited.binning.tables[name].splits[0]), data=CREDIT, y=TARGET
+    )
     assert not np.array_equal(edited.coefficients, card.coefficients)
     assert [e.operation for e in tl.from_json(edited.to_json()).binning.edits[name]] == [
-        "merge", "remove_cut"]
+        "merge",
+        "remove_cut",
+    ]
 
 
 @ENGINES
 def test_the_score_in_sql_is_the_score(card, dialect, run):
-    got = run(card.to_sql("applicants", dialect=dialect, keep=["id"]),
-              CREDIT.assign(id=np.arange(len(CREDIT))))
+    got = run(
+        card.to_sql("applicants", dialect=dialect, keep=["id"]),
+        CREDIT.assign(id=np.arange(len(CREDIT))),
+    )
     assert list(got.columns) == ["id", *card.variables, "score"]
     np.testing.assert_array_equal(got["score"].to_numpy(), card.score(CREDIT))
 
@@ -155,26 +172,40 @@ def plain_psi(expected, actual, empty_bins):
 @pytest.mark.parametrize("empty_bins", ["floor", "half"])
 def test_monitoring_finds_the_shifted_period_as_a_plain_computation_does(card, empty_bins):
     later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 12)
-    report = tl.stability(card, CREDIT, pd.concat([CREDIT.assign(month="2024-01"),
-                                                   later.assign(month="2024-02")]), period="month",
-                          empty_bins=empty_bins)
+    report = tl.stability(
+        card,
+        CREDIT,
+        pd.concat([CREDIT.assign(month="2024-01"), later.assign(month="2024-02")]),
+        period="month",
+        empty_bins=empty_bins,
+    )
     assert report.periods == ("2024-01", "2024-02") and report.variables[0] == "score"
     for period, frame in (("2024-01", CREDIT), ("2024-02", later)):
         for name in card.variables:
             table = card.binning.tables[name]
             slots = table.n_bins + len(table.special_values) + 1
-            index = lambda f: np.where(table.transform(f[name]) < 0, slots - 1, table.transform(f[name]))
-            want = plain_psi(np.bincount(index(CREDIT), minlength=slots),
-                             np.bincount(index(frame), minlength=slots), empty_bins)
+
+            def index(f, table=table, name=name, slots=slots):
+                return np.where(table.transform(f[name]) < 0, slots - 1, table.transform(f[name]))
+
+            want = plain_psi(
+                np.bincount(index(CREDIT), minlength=slots),
+                np.bincount(index(frame), minlength=slots),
+                empty_bins,
+            )
             assert report.shift(name, period).psi == pytest.approx(want, abs=1e-12)
     assert report.shift("duration_in_month", "2024-01").psi == 0.0
     assert report.shift("duration_in_month", "2024-02").reading == "significant shift"
 
 
 def test_a_one_bin_variable_is_not_monitored():
-    frame = pd.DataFrame({"x": np.tile([1.0, 2.0], 100), "flat": np.zeros(200) + (np.arange(200) % 7 == 0)})
+    frame = pd.DataFrame(
+        {"x": np.tile([1.0, 2.0], 100), "flat": np.zeros(200) + (np.arange(200) % 7 == 0)}
+    )
     y = (np.arange(200) % 2).astype(float)
-    binning = tl.TableBinning(method="quantile", n_bins=1, columns={"x": {"n_bins": 2}}).fit(frame, y)
+    binning = tl.TableBinning(method="quantile", n_bins=1, columns={"x": {"n_bins": 2}}).fit(
+        frame, y
+    )
     report = tl.stability(binning, frame, [frame])
     assert report.shift("flat", 1).reading == "not monitored (one bin)"
     assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
@@ -184,12 +215,15 @@ FLAT = {"x": np.tile([1.0, 2.0], 60)}
 FLAT_BINNING = tl.TableBinning(method="quantile", n_bins=2).fit(FLAT, np.arange(120) % 3 == 0)
 
 
-@pytest.mark.parametrize("labels, want", [
-    (["Feb", "Jan", "Mar"], ("Jan", "Feb", "Mar")),
-    (["2024-02", "2023-12", "2024-01"], ("2023-12", "2024-01", "2024-02")),
-    (["south", "north", "east"], ("south", "north", "east")),
-    ([2024, 2022, 2023], ("2022", "2023", "2024")),
-])
+@pytest.mark.parametrize(
+    "labels, want",
+    [
+        (["Feb", "Jan", "Mar"], ("Jan", "Feb", "Mar")),
+        (["2024-02", "2023-12", "2024-01"], ("2023-12", "2024-01", "2024-02")),
+        (["south", "north", "east"], ("south", "north", "east")),
+        ([2024, 2022, 2023], ("2022", "2023", "2024")),
+    ],
+)
 def test_periods_come_in_time_order_or_as_given(labels, want):
     frame = pd.DataFrame({**FLAT, "p": np.repeat(labels, 40)})
     assert tl.stability(FLAT_BINNING, FLAT, frame, period="p").periods == want
@@ -197,8 +231,11 @@ def test_periods_come_in_time_order_or_as_given(labels, want):
 
 def test_a_dict_of_arrays_is_one_sample_and_a_lazy_frame_is_refused():
     assert tl.stability(FLAT_BINNING, FLAT, FLAT).periods == ("1",)
-    with pytest.raises(TypeError, match=r"^current is a polars LazyFrame: collect it first "
-                       r"\(current.collect\(\)\)$"):
+    with pytest.raises(
+        TypeError,
+        match=r"^current is a polars LazyFrame: collect it first "
+        r"\(current.collect\(\)\)$",
+    ):
         tl.stability(FLAT_BINNING, FLAT, pytest.importorskip("polars").DataFrame(FLAT).lazy())
 
 
@@ -207,12 +244,13 @@ def test_misuse_is_reported(card):
         tl.Scorecard().score(CREDIT)
     with pytest.raises(ValueError, match="no variable is selected by the binning"):
         tl.Scorecard(tl.TableBinning(event="bad", min_iv=10.0)).fit(CREDIT, TARGET)
-    with pytest.raises(ValueError, match="keep names column.s. that the query gives points or the "
-                       "score: purpose"):
+    with pytest.raises(
+        ValueError, match=r"keep names column.s. that the query gives points or the score: purpose"
+    ):
         card.to_sql("applicants", keep=["id", "purpose"])
     with pytest.raises(ValueError, match="the model is not fitted"):
         tl.stability(tl.TableBinning(), CREDIT, [CREDIT])
-    with pytest.raises(ValueError, match="^the reference sample has no row with a score to cut"):
+    with pytest.raises(ValueError, match=r"^the reference sample has no row with a score to cut"):
         tl.stability(card, CREDIT.iloc[:0], [CREDIT])
     with pytest.raises(ValueError, match="higher_is must be 'good' or 'bad'"):
         tl.score_performance([1.0, 2.0], [0, 1], higher_is="high")

@@ -1,5 +1,6 @@
 """Variable selection on WoE columns against statsmodels and SciPy, and the
 stepwise scorecard on German credit: held-out AUC on five stratified splits."""
+
 import numpy as np
 import pytest
 import statsmodels.api as sm
@@ -11,10 +12,13 @@ from statsmodels.stats.outliers_influence import variance_inflation_factor
 from tessaline.report.dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
-BINNING = tl.TableBinning().fit(
-    {**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target)
-WOE = {k: np.asarray(v, float) for k, v in BINNING.transform(
-    {**CREDIT.numeric, **CREDIT.categorical}, output="woe", columns=BINNING.selected).items()}
+BINNING = tl.TableBinning().fit({**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target)
+WOE = {
+    k: np.asarray(v, float)
+    for k, v in BINNING.transform(
+        {**CREDIT.numeric, **CREDIT.categorical}, output="woe", columns=BINNING.selected
+    ).items()
+}
 NAMES = sorted(WOE)[:6]
 
 
@@ -22,11 +26,15 @@ def test_logistic_fit_equals_statsmodels():
     fit = tl.logistic_fit({n: WOE[n] for n in NAMES}, CREDIT.target)
     x = sm.add_constant(np.column_stack([WOE[n] for n in NAMES]))
     ref = sm.Logit(CREDIT.target, x).fit(disp=0, tol=1e-14, maxiter=100)
-    for ours, theirs in ((fit.coefficients, ref.params), (fit.std_errors, ref.bse),
-                         (fit.pvalues, ref.pvalues)):
+    for ours, theirs in (
+        (fit.coefficients, ref.params),
+        (fit.std_errors, ref.bse),
+        (fit.pvalues, ref.pvalues),
+    ):
         np.testing.assert_allclose(ours, theirs, rtol=1e-9)
-    assert (fit.log_likelihood, fit.aic, fit.bic) == pytest.approx((ref.llf, ref.aic, ref.bic),
-                                                                   rel=1e-10)
+    assert (fit.log_likelihood, fit.aic, fit.bic) == pytest.approx(
+        (ref.llf, ref.aic, ref.bic), rel=1e-10
+    )
     assert fit.contradicting == tuple(n for n, b in zip(NAMES, ref.params[1:]) if b <= 0)
 
 
@@ -72,11 +80,13 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
     frame = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
     aucs = []
     for seed in range(5):
-        train, test = train_test_split(frame, test_size=0.3, stratify=frame["creditability"],
-                                       random_state=seed)
+        train, test = train_test_split(
+            frame, test_size=0.3, stratify=frame["creditability"], random_state=seed
+        )
         plain = tl.Scorecard(event="bad").fit(train, "creditability")
-        card = tl.Scorecard(event="bad", estimator=tl.StepwiseLogistic(
-            refit=LogisticRegression(max_iter=1000))).fit(train, "creditability")
+        card = tl.Scorecard(
+            event="bad", estimator=tl.StepwiseLogistic(refit=LogisticRegression(max_iter=1000))
+        ).fit(train, "creditability")
         aucs.append([c.performance(test, "creditability").auc for c in (card, plain)])
         assert not card.model_fit(train, "creditability").contradicting
         assert len(card.variables) <= len(plain.variables)
@@ -84,18 +94,26 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
     assert ours >= default, aucs
 
 
-@pytest.mark.parametrize("columns, message", [
-    ({"a": [0.0, 1.0, 2.0, 3.0]}, "the logistic regression on a does not converge: the columns "
-                                  "separate the classes"),
-    ({"a": [1.0, 2.0, 3.0, 4.0], "b": [2.0, 4.0, 6.0, 8.0]},
-     "the columns a, b and the intercept are linearly dependent"),
-])
+@pytest.mark.parametrize(
+    "columns, message",
+    [
+        (
+            {"a": [0.0, 1.0, 2.0, 3.0]},
+            "the logistic regression on a does not converge: the columns separate the classes",
+        ),
+        (
+            {"a": [1.0, 2.0, 3.0, 4.0], "b": [2.0, 4.0, 6.0, 8.0]},
+            "the columns a, b and the intercept are linearly dependent",
+        ),
+    ],
+)
 def test_a_model_that_cannot_be_fitted_is_named(columns, message):
     with pytest.raises(ValueError, match=f"^{message}"):
         tl.logistic_fit(columns, [0, 0, 1, 1])
 
 
 def test_a_stepwise_card_that_keeps_no_variable_says_so():
-    with pytest.raises(ValueError, match="^the estimator kept no variable"):
+    with pytest.raises(ValueError, match=r"^the estimator kept no variable"):
         tl.Scorecard(BINNING, tl.StepwiseLogistic(criterion="pvalue", p_enter=1e-300)).fit(
-            {**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target)
+            {**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target
+        )

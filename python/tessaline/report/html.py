@@ -122,7 +122,8 @@ def _edit_log(report: ColumnReport) -> str:
         return ""
     edits = report.table.edits
     return edit_log_heading(report.name) + _plain_table(
-        EDIT_HEADER, [e.cells() for e in edits], edit_log_caption(edits), EDIT_TEXT_COLUMNS)
+        EDIT_HEADER, [e.cells() for e in edits], edit_log_caption(edits), EDIT_TEXT_COLUMNS
+    )
 
 
 def edit_log_heading(name: str) -> str:

@@ -1,10 +1,11 @@
-"""The model's documentation for its validator, from Python: one
-self-contained HTML page of a fitted (and perhaps edited) scorecard, with
-the data of each sample, every variable's binning, chart and tests between
-bins, the log of the analyst's edits of the bins, the correlations and VIFs of the WoE columns, the selection steps (of a
-`StepwiseLogistic`), the coefficients with p-values and sign checks,
-discrimination with confidence intervals and calibration per grade on the
-training, test and out-of-time samples, and the stability between them.
+"""The model's documentation for its validator, from Python: one self-contained
+HTML page of a fitted (and perhaps edited) scorecard, with the data of each
+sample, every variable's binning, chart and tests between bins, the log of
+the analyst's edits of the bins, the correlations and VIFs of the WoE
+columns, the selection steps (of a `StepwiseLogistic`), the coefficients
+with p-values and sign checks, discrimination with confidence intervals and
+calibration per grade on the training, test and out-of-time samples, and the
+stability between them.
 The same content, tables without the charts, as an Excel workbook of one
 sheet per part (openpyxl, an optional extra: pip install 'tessaline[excel]'),
 because validators annotate spreadsheets.
@@ -12,6 +13,7 @@ because validators annotate spreadsheets.
     html = model_report(card, (train, "target"), test=(test, "target"), path="model.html",
                         workbook="model.xlsx")
 """
+
 from __future__ import annotations
 
 import pathlib
@@ -35,22 +37,35 @@ from ..table import TableBinning
 from .html import STYLE, _chart, _plain_table, _version, edit_log_caption, edit_log_heading
 
 Sample = tuple[Any, Any]  # the data (columns by name) and its target (values or column name)
-SECTIONS = ("Data", "Variables", "Edits", "Correlation and VIF", "Selection", "Coefficients",
-            "Discrimination", "Calibration", "Stability")
+SECTIONS = (
+    "Data",
+    "Variables",
+    "Edits",
+    "Correlation and VIF",
+    "Selection",
+    "Coefficients",
+    "Discrimination",
+    "Calibration",
+    "Stability",
+)
 
 
 @dataclass(frozen=True)
 class Block:
     """One piece of a part: how the page shows it, and its rows on a sheet
     (none for a chart)."""
+
     html: str
     rows: tuple[tuple[str, ...], ...] = ()
 
 
-def _table(caption: str, header: Sequence[str], rows: Sequence[Sequence[str]],
-           text_columns: Sequence[int]) -> Block:
-    return Block(_plain_table(header, rows, caption, text_columns),
-                 ((caption,), tuple(header), *(tuple(r) for r in rows)))
+def _table(
+    caption: str, header: Sequence[str], rows: Sequence[Sequence[str]], text_columns: Sequence[int]
+) -> Block:
+    return Block(
+        _plain_table(header, rows, caption, text_columns),
+        ((caption,), tuple(header), *(tuple(r) for r in rows)),
+    )
 
 
 def _note(text: str) -> Block:
@@ -59,8 +74,9 @@ def _note(text: str) -> Block:
 
 def _figure(draw: Callable[[Any], object], size: tuple[float, float], alt: str) -> Block:
     uri = _chart(draw, size)
-    return Block("" if uri is None else
-                 f'<div class="figures"><img src="{uri}" alt="{escape(alt)}"></div>')
+    return Block(
+        "" if uri is None else f'<div class="figures"><img src="{uri}" alt="{escape(alt)}"></div>'
+    )
 
 
 def pd_of_score(card: Scorecard, score: np.ndarray) -> np.ndarray:
@@ -69,8 +85,9 @@ def pd_of_score(card: Scorecard, score: np.ndarray) -> np.ndarray:
     return 1.0 / (1.0 + np.exp((score - card.offset) / card.factor))
 
 
-def _woe_columns(binning: TableBinning, data: Any, names: Sequence[str],
-                 known: np.ndarray) -> dict[str, np.ndarray]:
+def _woe_columns(
+    binning: TableBinning, data: Any, names: Sequence[str], known: np.ndarray
+) -> dict[str, np.ndarray]:
     woe = binning.transform(data, output="woe", columns=list(names))
     return {n: np.asarray(woe[n], dtype=np.float64)[known] for n in names}
 
@@ -79,10 +96,18 @@ def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> list[
     rows = []
     for name, (_, flags) in samples.items():
         known = flags[~np.isnan(flags)]
-        rows.append([name, str(flags.size), str(known.size), str(int(known.sum())),
-                     f"{known.mean():.2%}" if known.size else "-"])
-    return [_table("Samples", ("sample", "rows", "with target", "events", "event rate"), rows,
-                   (0,))]
+        rows.append(
+            [
+                name,
+                str(flags.size),
+                str(known.size),
+                str(int(known.sum())),
+                f"{known.mean():.2%}" if known.size else "-",
+            ]
+        )
+    return [
+        _table("Samples", ("sample", "rows", "with target", "events", "event rate"), rows, (0,))
+    ]
 
 
 def _variable_section(binning: TableBinning, name: str) -> list[Block]:
@@ -90,15 +115,24 @@ def _variable_section(binning: TableBinning, name: str) -> list[Block]:
     analysis = table.analysis()
     return [
         Block(f"<h3>{escape(name)}</h3>", ((name,),)),
-        _note(f"IV {table.information_value:.4f}; Jensen-Shannon {analysis.js_divergence:.4f}, "
-              f"Hellinger {analysis.hellinger:.4f}, HHI {analysis.hhi:.4f}"),
+        _note(
+            f"IV {table.information_value:.4f}; Jensen-Shannon {analysis.js_divergence:.4f}, "
+            f"Hellinger {analysis.hellinger:.4f}, HHI {analysis.hhi:.4f}"
+        ),
         _figure(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4), f"bins of {name}"),
-        Block(binning_table_html(table), ((table.title(),), table.header,
-                                          *(tuple(r) for r in table.rows()))),
-        _table("Tests of equal event rates between neighbouring bins",
-               ("bins", "chi-square", "p-value"),
-               [[f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}", f"{t.pvalue:.4g}"]
-                for t in analysis.tests], (0,)),
+        Block(
+            binning_table_html(table),
+            ((table.title(),), table.header, *(tuple(r) for r in table.rows())),
+        ),
+        _table(
+            "Tests of equal event rates between neighbouring bins",
+            ("bins", "chi-square", "p-value"),
+            [
+                [f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}", f"{t.pvalue:.4g}"]
+                for t in analysis.tests
+            ],
+            (0,),
+        ),
     ]
 
 
@@ -108,10 +142,16 @@ def _edit_section(binning: TableBinning) -> list[Block]:
     logs = binning.edits
     if not logs:
         return [_note("No bins were edited: every table is as the binning fitted it.")]
-    return [block for name, edits in logs.items() for block in (
-        Block(edit_log_heading(name), ((f"Edits of {name}",),)),
-        _table(edit_log_caption(edits), EDIT_HEADER, [e.cells() for e in edits],
-               EDIT_TEXT_COLUMNS))]
+    return [
+        block
+        for name, edits in logs.items()
+        for block in (
+            Block(edit_log_heading(name), ((f"Edits of {name}",),)),
+            _table(
+                edit_log_caption(edits), EDIT_HEADER, [e.cells() for e in edits], EDIT_TEXT_COLUMNS
+            ),
+        )
+    ]
 
 
 def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
@@ -125,13 +165,27 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
         ax.set_yticks(range(len(names)), names, fontsize=7)
         ax.set_title("Pearson correlation of the WoE columns", fontsize=10)
 
-    rows = [[a, b, f"{pearson[i, j]:+.3f}", f"{spearman[i, j]:+.3f}"]
-            for i, a in enumerate(names) for j, b in enumerate(names) if i < j]
-    return [_figure(heat, (5.0, 5.0), "correlation heat map"),
-            _table("Correlations of the WoE columns", ("variable", "variable", "Pearson",
-                                                       "Spearman"), rows, (0, 1)),
-            _table("Variance inflation factors", ("variable", "VIF"),
-                   [[n, f"{factors[n]:.3f}"] for n in names], (0,))]
+    rows = [
+        [a, b, f"{pearson[i, j]:+.3f}", f"{spearman[i, j]:+.3f}"]
+        for i, a in enumerate(names)
+        for j, b in enumerate(names)
+        if i < j
+    ]
+    return [
+        _figure(heat, (5.0, 5.0), "correlation heat map"),
+        _table(
+            "Correlations of the WoE columns",
+            ("variable", "variable", "Pearson", "Spearman"),
+            rows,
+            (0, 1),
+        ),
+        _table(
+            "Variance inflation factors",
+            ("variable", "VIF"),
+            [[n, f"{factors[n]:.3f}"] for n in names],
+            (0,),
+        ),
+    ]
 
 
 def _selection_section(card: Scorecard) -> list[Block]:
@@ -139,11 +193,25 @@ def _selection_section(card: Scorecard) -> list[Block]:
     if selection is None:
         return [_note("The variables are the binning's selection (by information value).")]
     names = dict(zip((f"x{j}" for j in range(len(selection.candidates))), card_inputs(card)))
-    rows = [[str(i + 1), s.action, names.get(s.variable, s.variable), f"{s.value:.6g}",
-             f"{s.aic:.3f}", f"{s.bic:.3f}"] for i, s in enumerate(selection.steps)]
-    return [_table(f"{selection.direction} selection by {selection.criterion}",
-                   ("step", "action", "variable", selection.criterion, "AIC", "BIC"), rows,
-                   (1, 2))]
+    rows = [
+        [
+            str(i + 1),
+            s.action,
+            names.get(s.variable, s.variable),
+            f"{s.value:.6g}",
+            f"{s.aic:.3f}",
+            f"{s.bic:.3f}",
+        ]
+        for i, s in enumerate(selection.steps)
+    ]
+    return [
+        _table(
+            f"{selection.direction} selection by {selection.criterion}",
+            ("step", "action", "variable", selection.criterion, "AIC", "BIC"),
+            rows,
+            (1, 2),
+        )
+    ]
 
 
 def card_inputs(card: Scorecard) -> list[str]:
@@ -154,32 +222,81 @@ def card_inputs(card: Scorecard) -> list[str]:
 
 def _coefficient_section(card: Scorecard, data: Any, y: Any) -> list[Block]:
     fit = card.model_fit(data, y)
-    rows = [[n, f"{b:.4f}", f"{c:.4f}", f"{s:.4f}", f"{p:.3g}",
-             "contradicts WoE" if n in fit.contradicting else "ok"]
-            for n, b, c, s, p in zip(card.variables, card.coefficients, fit.coefficients[1:],
-                                     fit.std_errors[1:], fit.pvalues[1:])]
-    return [_table(f"Coefficients (unpenalised refit: AIC {fit.aic:.2f}, BIC {fit.bic:.2f})",
-                   ("variable", "card coefficient", "refit coefficient", "std error", "p-value",
-                    "sign"), rows, (0, 5))]
+    rows = [
+        [
+            n,
+            f"{b:.4f}",
+            f"{c:.4f}",
+            f"{s:.4f}",
+            f"{p:.3g}",
+            "contradicts WoE" if n in fit.contradicting else "ok",
+        ]
+        for n, b, c, s, p in zip(
+            card.variables,
+            card.coefficients,
+            fit.coefficients[1:],
+            fit.std_errors[1:],
+            fit.pvalues[1:],
+        )
+    ]
+    return [
+        _table(
+            f"Coefficients (unpenalised refit: AIC {fit.aic:.2f}, BIC {fit.bic:.2f})",
+            ("variable", "card coefficient", "refit coefficient", "std error", "p-value", "sign"),
+            rows,
+            (0, 5),
+        )
+    ]
 
 
 def _discrimination_row(name: str, p: ScorePerformance) -> list[str]:
-    return [name, f"{p.auc:.4f}", f"{p.auc_ci[0]:.4f} – {p.auc_ci[1]:.4f}", f"{p.gini:.4f}",
-            f"{p.gini_ci[0]:.4f} – {p.gini_ci[1]:.4f}", f"{p.ks:.4f}", f"{p.ks_pvalue:.3g}"]
+    return [
+        name,
+        f"{p.auc:.4f}",
+        f"{p.auc_ci[0]:.4f} – {p.auc_ci[1]:.4f}",
+        f"{p.gini:.4f}",
+        f"{p.gini_ci[0]:.4f} – {p.gini_ci[1]:.4f}",
+        f"{p.ks:.4f}",
+        f"{p.ks_pvalue:.3g}",
+    ]
 
 
 def _calibration_section(name: str, result: Calibration) -> list[Block]:
     t = result.table
-    rows = [[str(t["grade"][i]), str(int(t["count"][i])), str(int(t["events"][i])),
-             f"{t['observed'][i]:.2%}", f"{t['predicted'][i]:.2%}",
-             f"{t['jeffreys_pvalue'][i]:.4f}", f"{t['binomial_pvalue'][i]:.4f}"]
-            for i in range(len(t))]
-    return [Block(f"<h3>{escape(name)}</h3>", ((name,),)),
-            _note(f"Hosmer-Lemeshow {result.hosmer_lemeshow:.3f} on {result.hl_df} df "
-                  f"(p {result.hl_pvalue:.4f}), Brier {result.brier:.5f}"),
-            _figure(lambda ax: plot_calibration(t, ax), (4.0, 4.0), f"calibration, {name}"),
-            _table("Per PD band", ("grade", "count", "events", "observed", "predicted (mean PD)",
-                                   "Jeffreys p", "binomial p"), rows, (0,))]
+    rows = [
+        [
+            str(t["grade"][i]),
+            str(int(t["count"][i])),
+            str(int(t["events"][i])),
+            f"{t['observed'][i]:.2%}",
+            f"{t['predicted'][i]:.2%}",
+            f"{t['jeffreys_pvalue'][i]:.4f}",
+            f"{t['binomial_pvalue'][i]:.4f}",
+        ]
+        for i in range(len(t))
+    ]
+    return [
+        Block(f"<h3>{escape(name)}</h3>", ((name,),)),
+        _note(
+            f"Hosmer-Lemeshow {result.hosmer_lemeshow:.3f} on {result.hl_df} df "
+            f"(p {result.hl_pvalue:.4f}), Brier {result.brier:.5f}"
+        ),
+        _figure(lambda ax: plot_calibration(t, ax), (4.0, 4.0), f"calibration, {name}"),
+        _table(
+            "Per PD band",
+            (
+                "grade",
+                "count",
+                "events",
+                "observed",
+                "predicted (mean PD)",
+                "Jeffreys p",
+                "binomial p",
+            ),
+            rows,
+            (0,),
+        ),
+    ]
 
 
 def _cell(text: str) -> str | float:
@@ -208,17 +325,27 @@ def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Pat
     book.save(path)
 
 
-def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
-                 oot: Sample | None = None, path: str | pathlib.Path | None = None,
-                 workbook: str | pathlib.Path | None = None) -> str:
+def model_report(
+    card: Scorecard,
+    train: Sample,
+    *,
+    test: Sample | None = None,
+    oot: Sample | None = None,
+    path: str | pathlib.Path | None = None,
+    workbook: str | pathlib.Path | None = None,
+) -> str:
     """The HTML page documenting a fitted scorecard (see the module) on the
     `train`ing sample and, when given, the `test` and out-of-time (`oot`)
     ones, each (data, target); written to `path` when given, and the same
     tables to the Excel `workbook` when given."""
     binning = card._check_fitted()
     given = {"train": train, "test": test, "out-of-time": oot}
-    samples = {name: (data, binning.event_flags(data, y)) for name, s in given.items()
-               if s is not None for data, y in [s]}
+    samples = {
+        name: (data, binning.event_flags(data, y))
+        for name, s in given.items()
+        if s is not None
+        for data, y in [s]
+    }
     data, flags = samples["train"]
     known = ~np.isnan(flags)
     woe = _woe_columns(binning, data, card.variables, known)
@@ -238,25 +365,33 @@ def model_report(card: Scorecard, train: Sample, *, test: Sample | None = None,
         "Selection": _selection_section(card),
         "Coefficients": _coefficient_section(card, *train),
         "Discrimination": [
-            _table("By sample", ("sample", "AUC", "95% CI", "Gini", "95% CI", "KS",
-                                 "KS p-value"),
-                   [_discrimination_row(n, p) for n, p in performances.items()], (0,)),
-            _figure(lambda ax: plot_roc(performances["train"], ax), (3.4, 3.4), "ROC")],
+            _table(
+                "By sample",
+                ("sample", "AUC", "95% CI", "Gini", "95% CI", "KS", "KS p-value"),
+                [_discrimination_row(n, p) for n, p in performances.items()],
+                (0,),
+            ),
+            _figure(lambda ax: plot_roc(performances["train"], ax), (3.4, 3.4), "ROC"),
+        ],
         "Calibration": [b for n, c in calibrations.items() for b in _calibration_section(n, c)],
-        "Stability": [Block(f"<pre>{escape(drift)}</pre>",
-                            tuple((line,) for line in drift.splitlines()))],
+        "Stability": [
+            Block(f"<pre>{escape(drift)}</pre>", tuple((line,) for line in drift.splitlines()))
+        ],
     }
     if workbook is not None:
         write_workbook(parts, workbook)
-    sections = "".join(f'<h2 id="{i}">{i}. {escape(title)}</h2>'
-                       + "".join(b.html for b in parts[title])
-                       for i, title in enumerate(SECTIONS, start=1))
-    html = ("<!DOCTYPE html>\n"
-            '<html lang="en"><head><meta charset="utf-8"><title>Model documentation</title>'
-            f"<style>{STYLE}</style></head><body><h1>Model documentation</h1>"
-            f"<p class=intro>{len(card.variables)} variables; {card.pdo:g} points double the "
-            f"odds, {card.base_score:g} points at good:bad odds {card.base_odds:g}:1</p>"
-            f"{sections}<footer>tessaline {escape(_version())}</footer></body></html>\n")
+    sections = "".join(
+        f'<h2 id="{i}">{i}. {escape(title)}</h2>' + "".join(b.html for b in parts[title])
+        for i, title in enumerate(SECTIONS, start=1)
+    )
+    html = (
+        "<!DOCTYPE html>\n"
+        '<html lang="en"><head><meta charset="utf-8"><title>Model documentation</title>'
+        f"<style>{STYLE}</style></head><body><h1>Model documentation</h1>"
+        f"<p class=intro>{len(card.variables)} variables; {card.pdo:g} points double the "
+        f"odds, {card.base_score:g} points at good:bad odds {card.base_odds:g}:1</p>"
+        f"{sections}<footer>tessaline {escape(_version())}</footer></body></html>\n"
+    )
     if path is not None:
         pathlib.Path(path).write_text(html, encoding="utf-8")
     return html
