@@ -15,7 +15,7 @@ from .._core.arrays import FloatArray, column_name
 from .basis import category_basis, group_key
 from .numeric import default_minobs
 from .optimal import best_grouping
-from .options import LIMITS, SEARCH, check_options
+from .options import LIMITS, check_options, check_search
 from .table import BinningTable
 
 # The MDLP options of `categorical_binning` as they are when not given.
@@ -176,16 +176,7 @@ def categorical_table(
             )
         check_options(LIMITS, limits or {})
     else:
-        check_options(
-            SEARCH,
-            {
-                "minobs": minobs,
-                "monotonicity": monotonicity,
-                "mono_dir": mono_dir,
-                "alpha_pos": alpha_pos,
-                "beta_struct": beta_struct,
-            },
-        )
+        check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
     labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
     rows = c0 + c1
     pooled = (rows > 0) & (rows < min_share * labelled)

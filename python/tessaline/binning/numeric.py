@@ -15,7 +15,7 @@ from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from .basis import numeric_basis
 from .optimal import LIMIT_DEFAULTS
-from .options import SEARCH, check_options, check_representative, check_rule
+from .options import check_representative, check_rule, check_search
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
@@ -120,16 +120,7 @@ def mdlp_rows(
     """`mdlp_binning` of float64 values against event flags (or a numeric
     target with its threshold)."""
     checks.same_length(("x", xs), ("y", ys))
-    check_options(
-        SEARCH,
-        {
-            "minobs": minobs,
-            "monotonicity": monotonicity,
-            "mono_dir": mono_dir,
-            "alpha_pos": alpha_pos,
-            "beta_struct": beta_struct,
-        },
-    )
+    check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
     target.check_threshold(value, percentile)
     check_representative(representative)
     specials = checked_special_values(special_values)

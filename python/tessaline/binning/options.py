@@ -58,6 +58,14 @@ def check_options(names: tuple[str, ...], options: Mapping[str, Any]) -> None:
             OPTION_CHECKS[name](options[name])
 
 
+def check_search(
+    minobs: Any, monotonicity: Any, mono_dir: Any, alpha_pos: Any, beta_struct: Any
+) -> None:
+    """The options of the MDLP search, in the order the search reads them."""
+    values = (minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
+    check_options(SEARCH, dict(zip(SEARCH, values)))
+
+
 def check_rule(
     method: str,
     values: FloatArray,
