@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "raw_summary.hpp"
 #include "tessaline/tessaline.hpp"
@@ -102,62 +103,6 @@ void require_counters_match(const PreprocessResult& counters, int64_t kept, cons
     add_counts(kept, counters.missing_count, where);
 }
 
-// The finite values of merged counts are one range of positions, [first,
-// last): the infinite ones sort to its two ends.
-struct FiniteRange {
-    std::size_t first;
-    std::size_t last;
-};
-
-FiniteRange finite_range(const ValueCounts& counts) {
-    std::size_t first = 0;
-    std::size_t last = counts.value.size();
-    while (first < last && !is_finite(counts.value[first])) ++first;
-    while (last > first && !is_finite(counts.value[last - 1])) --last;
-    return FiniteRange{first, last};
-}
-
-// The rows of the values [from, to).
-int64_t rows_of(const ValueCounts& counts, std::size_t from, std::size_t to) {
-    int64_t rows = 0;
-    for (std::size_t j = from; j < to; ++j) rows += counts.c0[j] + counts.c1[j];
-    return rows;
-}
-
-// Reads the value at a position among the rows of the values [j, last) in
-// ascending order. The positions asked of one cursor never decrease, so a
-// whole sweep of them is one pass over the counts, with no table of row
-// starts; a position past the last row reads the last value.
-struct RowCursor {
-    const ValueCounts& counts;
-    std::size_t j;
-    std::size_t last;
-    int64_t before = 0;  // rows of the values before j
-};
-
-double value_at(RowCursor& cursor, int64_t at) {
-    const ValueCounts& counts = cursor.counts;
-    while (cursor.j + 1 < cursor.last &&
-           at >= cursor.before + counts.c0[cursor.j] + counts.c1[cursor.j]) {
-        cursor.before += counts.c0[cursor.j] + counts.c1[cursor.j];
-        ++cursor.j;
-    }
-    return counts.value[cursor.j];
-}
-
-// The median of the `size` rows from position `first` on, by the quantile
-// rule: a single value is itself, otherwise (hi - lo) * (pos - lo) + lo.
-double median_of_rows(RowCursor& cursor, int64_t first, int64_t size) {
-    if (size == 0) return kNaN;
-    if (size == 1) return value_at(cursor, first);
-    const double pos = static_cast<double>(size - 1) * 0.5;
-    const auto lo = static_cast<int64_t>(std::floor(pos));
-    const auto hi = static_cast<int64_t>(std::ceil(pos));
-    const double at_lo = value_at(cursor, first + lo);
-    const double at_hi = value_at(cursor, first + hi);
-    return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
-}
-
 // The values of distinct values [from, to) added one row after the other in
 // ascending order, over their number of rows.
 double mean_of_values(const ValueCounts& counts, std::size_t from, std::size_t to) {
@@ -243,7 +188,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
         r.mdlp = compute_splits(B, params);
         r.intervals = mdlp_intervals(B, r.mdlp);
     }
-    RowCursor cursor{counts, 0, counts.value.size()};
+    RowCursor<ValueCounts> cursor{counts, 0, counts.value.size()};
     int64_t first = 0;  // rows before the interval
     const int64_t denominator = static_cast<int64_t>(counters.n_used + counters.missing_count);
     r.summary.reserve(r.intervals.size() + (counters.missing_count > 0 ? 1 : 0));
@@ -295,7 +240,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
         throw std::invalid_argument("percentile_from_counts: percentile must be between 0 and 100");
     }
     require_merged(counts, "percentile_from_counts");
-    const FiniteRange finite = finite_range(counts);
+    const FinitePositions finite = finite_positions(counts);
     const int64_t size = rows_of(counts, finite.first, finite.last);
     if (size == 0) return 0.0;
     // Linear interpolation between the order statistics around position
@@ -307,7 +252,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
     if (position < 0.0) return counts.value[finite.first];
     const auto below = static_cast<int64_t>(std::floor(position));
     const double gamma = position - static_cast<double>(below);
-    RowCursor cursor{counts, finite.first, finite.last};
+    RowCursor<ValueCounts> cursor{counts, finite.first, finite.last};
     const double a = value_at(cursor, below);
     const double b = value_at(cursor, below + 1);
     const double difference = b - a;
@@ -316,34 +261,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
 
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
     require_merged(counts, "quantile_splits_from_counts");
-    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    const FiniteRange finite = finite_range(counts);
-    const int64_t size = rows_of(counts, finite.first, finite.last);
-    if (size == 0) throw std::invalid_argument("binning: x no contiene valores finitos");
-    std::vector<double> cuts;
-    const double lowest = counts.value[finite.first];
-    const double highest = counts.value[finite.last - 1];
-    if (n_bins == 1 || lowest == highest) return cuts;
-    // More cuts than a vector can hold is short of memory, as from rows.
-    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
-    cuts.reserve(n_bins - 1);
-    // The lower and the upper order statistics each rise with the quantile,
-    // though an upper one can pass the next lower one: a cursor for each.
-    RowCursor below{counts, finite.first, finite.last};
-    RowCursor above{counts, finite.first, finite.last};
-    for (std::size_t i = 1; i < n_bins; ++i) {
-        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
-        const double pos = static_cast<double>(size - 1) * p;
-        const auto lo = static_cast<int64_t>(std::floor(pos));
-        const auto hi = static_cast<int64_t>(std::ceil(pos));
-        const double at_lo = value_at(below, lo);
-        const double q = (value_at(above, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
-        // Repeated quantiles collapse, and one equal to the maximum is no cut.
-        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
-            cuts.push_back(q);
-        }
-    }
-    return cuts;
+    return quantile_cuts(counts, n_bins);
 }
 
 std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& counts,
@@ -357,7 +275,7 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
             "summary_binary_from_counts: missing counts must not be negative");
     }
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
-    RowCursor cursor{counts, 0, counts.value.size()};
+    RowCursor<ValueCounts> cursor{counts, 0, counts.value.size()};
     int64_t first = 0;  // rows before the bin
     const std::size_t m = splits.size();
     std::vector<BinningSummary> rows;

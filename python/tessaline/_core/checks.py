@@ -115,3 +115,22 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
     if not np.isfinite(array).all() or bool((np.diff(array) <= 0).any()):
         raise ValueError(f"{name} must be finite and strictly increasing, not {shown(array)}")
     return array
+
+
+def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
+    """`sample_weight` as float64, one finite non-negative weight per row
+    (None stays None); the message names the first row that is not."""
+    if sample_weight is None:
+        return None
+    weights = np.ravel(np.asarray(sample_weight, dtype=np.float64))
+    if weights.size != n_rows:
+        raise ValueError(
+            f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
+        )
+    bad = ~(np.isfinite(weights) & (weights >= 0.0))
+    if bad.any():
+        row = int(np.argmax(bad))
+        raise ValueError(
+            f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
+        )
+    return weights

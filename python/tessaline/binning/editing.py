@@ -288,6 +288,11 @@ class EditableTable:
         """The table after `step`, with the edit appended to its log; a
         monotone event rate that the edit breaks is reported with a
         `TrendWarning`."""
+        if "rows" in self.columns:
+            raise EditError(
+                "a table fitted with sample_weight cannot be edited yet: fit "
+                "custom_binning(..., sample_weight=...) with the cut points wanted"
+            )
         if self.basis is None:
             raise EditError(
                 "this table keeps no counts to edit from (it was read from a "

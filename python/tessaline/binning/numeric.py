@@ -12,6 +12,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import checks, native, target
+from . import weights as weighting
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from .basis import numeric_basis
 from .optimal import LIMIT_DEFAULTS
@@ -45,6 +46,7 @@ def mdlp_binning(
     special_values: Sequence[float] = (),
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Supervised binning of `x` against the target `y` by the MDLP split search.
 
@@ -72,10 +74,19 @@ def mdlp_binning(
     The table's columns are those of the native MDLP summary, plus
     ``woe`` and ``iv`` (formula in `BinningTable`); ``table.metadata`` holds its
     preprocessing counters and ``table.split_log`` the log of the search.
+
+    `sample_weight` (one finite, non-negative weight per row) counts each row
+    by its weight (see `tessaline.binning.weights`): the entropies and the
+    stopping rule read weights (N is the total weight), `minobs` is a weight
+    (default 5% of the total weight), and the counters of ``metadata`` are
+    weights. A threshold then needs `value`, not `percentile`.
     """
     xs = as_float_array(x)
+    if sample_weight is not None and percentile is not None:
+        raise ValueError(weighting.NO_PERCENTILE)
     if (
-        event is None
+        sample_weight is None
+        and event is None
         and not special_values
         and (value is not None or percentile is not None)
         and target.is_numeric(y)
@@ -98,6 +109,7 @@ def mdlp_binning(
         percentile=percentile,
         special_values=special_values,
         representative=representative,
+        sample_weight=sample_weight,
     )
 
 
@@ -116,6 +128,7 @@ def mdlp_rows(
     percentile: float | None = None,
     special_values: Sequence[float] = (),
     representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """`mdlp_binning` of float64 values against event flags (or a numeric
     target with its threshold)."""
@@ -123,6 +136,19 @@ def mdlp_rows(
     check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
     target.check_threshold(value, percentile)
     check_representative(representative)
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        return _weighted_mdlp(
+            weighting.weighted_rows(xs, ys, weights, special_values),
+            name=name,
+            minobs=minobs,
+            monotonicity=monotonicity,
+            mono_dir=mono_dir,
+            alpha_pos=alpha_pos,
+            beta_struct=beta_struct,
+            force_first_split=force_first_split,
+            representative=representative,
+        )
     specials = checked_special_values(special_values)
     if minobs is None:
         minobs = default_minobs(xs.size)
@@ -164,6 +190,45 @@ def mdlp_rows(
     )
 
 
+def _weighted_mdlp(
+    rows: weighting.WeightedRows,
+    *,
+    name: str | None,
+    minobs: int | None,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    representative: str,
+) -> BinningTable:
+    """`mdlp_rows` of weighted rows: the search on the weights of the finite
+    values, the table from the weights at its cuts."""
+    split_log = native.mdlp_splits_weighted(
+        weighting.finite_part(rows.counts),
+        minobs=default_minobs(rows.total) if minobs is None else minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+    )
+    found = np.asarray(split_log["found"], dtype=bool)
+    metadata = weighting.counters(*rows.searched())
+    if rows.specials:
+        metadata["n_special"] = float(rows.weights[rows.is_special].sum())
+    return weighting.weighted_binning(
+        rows,
+        np.unique(np.asarray(split_log["pto"])[found]),
+        method="mdlp",
+        name=name,
+        representative=representative,
+        metadata=metadata,
+        split_log=split_log,
+        finite_only=True,
+    )
+
+
 def unsupervised_rows(
     xs: FloatArray,
     flags: FloatArray,
@@ -178,13 +243,30 @@ def unsupervised_rows(
     custom_splits: npt.ArrayLike = native.NO_SPLITS,
     special_values: Sequence[float] = (),
     representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """The table of cut points from an unsupervised rule ("quantile",
     "equal_width", "custom") of float64 values against event flags; the
-    special values are kept out of the cut points and get a row each."""
+    special values are kept out of the cut points and get a row each. With
+    `sample_weight`, quantiles are weighted and equal widths span the rows of
+    positive weight (see `tessaline.binning.weights`)."""
     checks.same_length(("x", xs), ("y", flags))
     if method == "custom":
         custom_splits = checks.cut_points("splits", custom_splits)
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        return _weighted_unsupervised(
+            weighting.weighted_rows(xs, flags, weights, special_values),
+            name=name,
+            method=method,
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+            custom_splits=custom_splits,
+            representative=representative,
+        )
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
     searched, labels = labelled_rows(
@@ -223,13 +305,63 @@ def unsupervised_rows(
     )
 
 
+def _weighted_unsupervised(
+    rows: weighting.WeightedRows,
+    *,
+    name: str | None,
+    method: str,
+    n_bins: int,
+    range: str,
+    lower_quantile: float,
+    upper_quantile: float,
+    k: float,
+    custom_splits: npt.ArrayLike,
+    representative: str,
+) -> BinningTable:
+    """`unsupervised_rows` of weighted rows."""
+    if method != "custom":
+        sx, sf, _ = rows.searched()
+        check_rule(
+            method,
+            sx[~np.isnan(sf)],
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+        )
+    check_representative(representative)
+    if method == "quantile":
+        cuts = native.quantile_splits(rows.counts, n_bins)
+    elif method == "equal_width":
+        cuts = native.equal_width_splits_weighted(
+            rows.counts,
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+        )
+    else:
+        cuts = np.asarray(custom_splits, dtype=np.float64)
+    return weighting.weighted_binning(
+        rows, cuts, method=method, name=name, representative=representative
+    )
+
+
 def _unsupervised(
-    x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any, **rule: Any
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    name: str | None,
+    event: Any,
+    sample_weight: npt.ArrayLike | None = None,
+    **rule: Any,
 ) -> BinningTable:
     return unsupervised_rows(
         as_float_array(x),
         target.event_flags(y, event=event),
         name=name if name is not None else column_name(x),
+        sample_weight=sample_weight,
         **rule,
     )
 
@@ -243,6 +375,7 @@ def quantile_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` at its quantiles i / n_bins (repeated cut points collapse,
     so ties give fewer bins), summarised against the 0/1 target `y` (or the
@@ -258,6 +391,7 @@ def quantile_binning(
         y,
         name,
         event,
+        sample_weight,
         method="quantile",
         n_bins=n_bins,
         special_values=special_values,
@@ -278,6 +412,7 @@ def equal_width_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` into `n_bins` intervals of equal width, summarised against
     the 0/1 target `y`.
@@ -294,6 +429,7 @@ def equal_width_binning(
         y,
         name,
         event,
+        sample_weight,
         method="equal_width",
         n_bins=n_bins,
         range=range,
@@ -314,6 +450,7 @@ def custom_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` at the given cut points (finite and strictly increasing),
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
@@ -324,6 +461,7 @@ def custom_binning(
         y,
         name,
         event,
+        sample_weight,
         method="custom",
         custom_splits=splits,
         special_values=special_values,

@@ -1,0 +1,140 @@
+// Reading the rows behind counts by distinct value as if they were sorted:
+// the order statistics, medians and quantile cut points of rows counted
+// (ValueCounts) or weighted (WeightedValueCounts). One code for both: a count
+// is a number of rows or a sum of weights, and a position among the rows is
+// read alike, so integer weights read exactly as the rows repeated.
+// Not part of the public header.
+#ifndef TESSALINE_COUNTED_ROWS_HPP
+#define TESSALINE_COUNTED_ROWS_HPP
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+
+// The type of one count of a table: int64_t rows or double weights.
+template <typename Counts>
+using CountOf = std::decay_t<decltype(std::declval<const Counts&>().c0[0])>;
+
+// The finite values of merged counts are one range of positions, [first,
+// last): the infinite ones sort to its two ends.
+struct FinitePositions {
+    std::size_t first;
+    std::size_t last;
+};
+
+template <typename Counts>
+FinitePositions finite_positions(const Counts& counts) {
+    std::size_t first = 0;
+    std::size_t last = counts.value.size();
+    while (first < last && !is_finite(counts.value[first])) ++first;
+    while (last > first && !is_finite(counts.value[last - 1])) --last;
+    return FinitePositions{first, last};
+}
+
+// The rows (or weight) of the values [from, to).
+template <typename Counts>
+CountOf<Counts> rows_of(const Counts& counts, std::size_t from, std::size_t to) {
+    CountOf<Counts> rows = 0;
+    for (std::size_t j = from; j < to; ++j) rows += counts.c0[j] + counts.c1[j];
+    return rows;
+}
+
+// Reads the value at a position among the rows of the values [j, last) in
+// ascending order. The positions asked of one cursor never decrease, so a
+// whole sweep of them is one pass over the counts, with no table of row
+// starts; a position past the last row reads the last value, one before the
+// first row the first value.
+template <typename Counts>
+struct RowCursor {
+    const Counts& counts;
+    std::size_t j;
+    std::size_t last;
+    CountOf<Counts> before = 0;  // rows (weight) of the values before j
+};
+
+template <typename Counts, typename Position>
+double value_at(RowCursor<Counts>& cursor, Position at) {
+    const Counts& counts = cursor.counts;
+    while (cursor.j + 1 < cursor.last &&
+           at >= cursor.before + counts.c0[cursor.j] + counts.c1[cursor.j]) {
+        cursor.before += counts.c0[cursor.j] + counts.c1[cursor.j];
+        ++cursor.j;
+    }
+    return counts.value[cursor.j];
+}
+
+// The median of the `size` rows from position `first` on, by the quantile
+// rule: a single value (or less than one row of weight) is itself,
+// otherwise (hi - lo) * (pos - lo) + lo.
+template <typename Counts>
+double median_of_rows(RowCursor<Counts>& cursor, CountOf<Counts> first, CountOf<Counts> size) {
+    if (size == 0) return std::numeric_limits<double>::quiet_NaN();
+    if (size <= 1) return value_at(cursor, first);
+    const double pos = static_cast<double>(size - 1) * 0.5;
+    const auto lo = static_cast<int64_t>(std::floor(pos));
+    const auto hi = static_cast<int64_t>(std::ceil(pos));
+    const double at_lo = value_at(cursor, first + lo);
+    const double at_hi = value_at(cursor, first + hi);
+    return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+}
+
+// The linear quantile p of the `size` rows read by `cursor` (positions from
+// 0), as linear_quantile reads a sorted vector.
+template <typename Counts>
+double quantile_of_rows(RowCursor<Counts>& cursor, CountOf<Counts> size, double p) {
+    const double pos = std::max(static_cast<double>(size - 1) * p, 0.0);
+    const auto lo = static_cast<int64_t>(std::floor(pos));
+    const auto hi = static_cast<int64_t>(std::ceil(pos));
+    const double at_lo = value_at(cursor, lo);
+    return (value_at(cursor, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+}
+
+// Quantile cut points i / n_bins of the finite values behind checked counts.
+template <typename Counts>
+std::vector<double> quantile_cuts(const Counts& counts, std::size_t n_bins) {
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+    const FinitePositions finite = finite_positions(counts);
+    const CountOf<Counts> size = rows_of(counts, finite.first, finite.last);
+    if (!(size > 0)) throw std::invalid_argument("binning: x no contiene valores finitos");
+    std::vector<double> cuts;
+    const double lowest = counts.value[finite.first];
+    const double highest = counts.value[finite.last - 1];
+    if (n_bins == 1 || lowest == highest) return cuts;
+    // More cuts than a vector can hold is short of memory, as from rows.
+    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
+    cuts.reserve(n_bins - 1);
+    // The lower and the upper order statistics each rise with the quantile,
+    // though an upper one can pass the next lower one: a cursor for each.
+    RowCursor<Counts> below{counts, finite.first, finite.last};
+    RowCursor<Counts> above{counts, finite.first, finite.last};
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
+        // A position below the first row (less than one row of weight) reads
+        // the smallest value; with rows it never is.
+        const double pos = std::max(static_cast<double>(size - 1) * p, 0.0);
+        const auto lo = static_cast<int64_t>(std::floor(pos));
+        const auto hi = static_cast<int64_t>(std::ceil(pos));
+        const double at_lo = value_at(below, lo);
+        const double q = (value_at(above, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+        // Repeated quantiles collapse, and one equal to the maximum is no cut.
+        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
+            cuts.push_back(q);
+        }
+    }
+    return cuts;
+}
+
+}  // namespace tessaline
+
+#endif  // TESSALINE_COUNTED_ROWS_HPP
