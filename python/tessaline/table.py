@@ -30,6 +30,7 @@ from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable, Unseen
+from .binning.weights import NO_PERCENTILE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 
@@ -397,17 +398,31 @@ class TableBinning(PlainState):
         values: Any,
         flags: FloatArray,
         on_column: Callable[[str], None] | None = None,
+        weights: FloatArray | None = None,
     ) -> BinningTable | str:
-        """One column's table from its rows, each column converted once."""
+        """One column's table from its rows, each column converted once;
+        with `weights`, each row counted by its weight."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
             column = categories.encode(values) if categorical else as_float_array(values)
+            if weights is not None:
+                options = {**options, "sample_weight": weights}
+                # Whether the column can be binned, read on the rows that count.
+                present = weights > 0.0
+                reason = unusable(
+                    categories.Encoded(column.codes[present], column.names)
+                    if isinstance(column, categories.Encoded)
+                    else column[present],
+                    flags[present],
+                )
+            else:
+                reason = unusable(column, flags)
             return (
                 column,
                 lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options),
-                unusable(column, flags),
+                reason,
             )
 
         try:
@@ -435,22 +450,40 @@ class TableBinning(PlainState):
         y: Any,
         on_column: Callable[[str], None] | None = None,
         edits: Edits | TableBinning | None = None,
+        sample_weight: Any = None,
     ) -> TableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
         against `y`, an array or the name of a column of `data`. `on_column`,
         when given, is called with each column's name once it is binned, from
         the thread that binned it. `edits` are made on the new tables after
-        the fit (`replay`): what no longer applies is in `not_replayed`."""
+        the fit (`replay`): what no longer applies is in `not_replayed`.
+        `sample_weight` (one finite, non-negative weight per row, an array or
+        the name of a column of `data`, which is then not binned) counts each
+        row by its weight in every column (see `tessaline.binning.weights`);
+        a threshold of the target then needs `value`, not `percentile`."""
         if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
             edits = edits.edits
         self.__dict__.pop("_batches", None)
         names = frames.column_names(data)
         self._check_named_columns(names)
         target_name = frames.target_name(data, y)
+        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
+        if isinstance(sample_weight, str) and weight_name is None:
+            raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
+        if sample_weight is not None and self.percentile is not None:
+            raise ValueError(NO_PERCENTILE)
         flags = self.event_flags(data, y)
-        known = flags[~np.isnan(flags)]
+        weights = checks.sample_weights(
+            frames.column(data, weight_name) if weight_name is not None else sample_weight,
+            flags.size,
+        )
+        # Rows of weight 0 are as if absent, so a class held by them alone is
+        # no class of the target.
+        known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
-        wanted = [n for n in names if n != target_name and n not in self.exclude]
+        wanted = [
+            n for n in names if n not in (target_name, weight_name) and n not in self.exclude
+        ]
         if not wanted:
             raise ValueError("the table has no column to bin")
         columns = frames.columns(data, wanted)
@@ -469,7 +502,10 @@ class TableBinning(PlainState):
 
         try:
             results = _run_in_threads(
-                [functools.partial(self._from_rows, n, v, flags, done) for n, v in columns.items()],
+                [
+                    functools.partial(self._from_rows, n, v, flags, done, weights)
+                    for n, v in columns.items()
+                ],
                 self.n_jobs,
             )
         finally:
