@@ -481,9 +481,7 @@ class TableBinning(PlainState):
         # no class of the target.
         known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
-        wanted = [
-            n for n in names if n not in (target_name, weight_name) and n not in self.exclude
-        ]
+        wanted = [n for n in names if n not in (target_name, weight_name) and n not in self.exclude]
         if not wanted:
             raise ValueError("the table has no column to bin")
         columns = frames.columns(data, wanted)

@@ -229,8 +229,8 @@ def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
 def summary_from_counts(
     counts: CountsIn,
     *,
-    missing_c0: int,
-    missing_c1: int,
+    missing_c0: float,
+    missing_c1: float,
     splits: npt.ArrayLike,
     representative: str,
     missing_rows: int = 0,
@@ -253,7 +253,13 @@ def summary_from_counts(
         )
         return weighted
     result: dict[str, Any] = _native.summary_binary_from_counts(
-        counts["value"], counts["c0"], counts["c1"], missing_c0, missing_c1, splits, representative
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        int(missing_c0),
+        int(missing_c1),
+        splits,
+        representative,
     )
     return result
 

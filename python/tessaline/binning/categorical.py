@@ -10,14 +10,14 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, checks, native, target
+from .._core import categories, checks, native
 from .._core.arrays import FloatArray, column_name
 from .basis import category_basis, group_key
 from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, check_options, check_search
 from .table import BinningTable
-from .weights import NO_PERCENTILE
+from .weights import NO_PERCENTILE, event_flags
 
 # The MDLP options of `categorical_binning` as they are when not given.
 MDLP_DEFAULTS = {
@@ -98,7 +98,7 @@ def categorical_binning(
         raise ValueError(NO_PERCENTILE)
     return categorical_codes(
         categories.encode(x),
-        target.event_flags(y, event=event, value=value, percentile=percentile),
+        event_flags(y, sample_weight, event=event, value=value, percentile=percentile),
         min_share=min_share,
         minobs=minobs,
         monotonicity=monotonicity,
@@ -140,9 +140,7 @@ def categorical_codes(
         counts = native.count_categories(encoded.codes, flags, len(encoded.names))
         rows = None
     else:
-        counts = native.count_categories_weighted(
-            encoded.codes, flags, weights, len(encoded.names)
-        )
+        counts = native.count_categories_weighted(encoded.codes, flags, weights, len(encoded.names))
         rows = (counts["rows"], counts["missing_rows"])
     return categorical_table(
         encoded.names,

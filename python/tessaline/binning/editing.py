@@ -89,6 +89,10 @@ class EditableTable:
         raise NotImplementedError
 
     @property
+    def weighted(self) -> bool:
+        raise NotImplementedError
+
+    @property
     def information_value(self) -> float:
         raise NotImplementedError
 
@@ -288,7 +292,7 @@ class EditableTable:
         """The table after `step`, with the edit appended to its log; a
         monotone event rate that the edit breaks is reported with a
         `TrendWarning`."""
-        if "rows" in self.columns:
+        if self.weighted:
             raise EditError(
                 "a table fitted with sample_weight cannot be edited yet: fit "
                 "custom_binning(..., sample_weight=...) with the cut points wanted"

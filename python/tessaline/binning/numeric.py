@@ -12,8 +12,8 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import checks, native, target
-from . import weights as weighting
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from . import weights as weighting
 from .basis import numeric_basis
 from .optimal import LIMIT_DEFAULTS
 from .options import check_representative, check_rule, check_search
@@ -25,8 +25,8 @@ from .table import BinningTable
 DEFAULT_MIN_SHARE = 0.05
 
 
-def default_minobs(n_rows: int) -> int:
-    """`minobs` when none is given: 5% of the rows, rounded down."""
+def default_minobs(n_rows: float) -> int:
+    """`minobs` when none is given: 5% of the rows (or of their weight), rounded down."""
     return int(DEFAULT_MIN_SHARE * n_rows)
 
 
@@ -94,7 +94,9 @@ def mdlp_binning(
         # The native pipeline binarises at the threshold and reports it.
         ys = as_float_array(y)
     else:
-        ys = target.event_flags(y, event=event, value=value, percentile=percentile)
+        ys = weighting.event_flags(
+            y, sample_weight, event=event, value=value, percentile=percentile
+        )
     return mdlp_rows(
         xs,
         ys,
@@ -359,7 +361,7 @@ def _unsupervised(
 ) -> BinningTable:
     return unsupervised_rows(
         as_float_array(x),
-        target.event_flags(y, event=event),
+        weighting.event_flags(y, sample_weight, event=event),
         name=name if name is not None else column_name(x),
         sample_weight=sample_weight,
         **rule,

@@ -11,7 +11,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import checks, native, target
+from .._core import checks, native
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from . import weights as weighting
 from .basis import numeric_basis
@@ -247,7 +247,7 @@ def optimal_binning(
     """
     return optimal_rows(
         as_float_array(x),
-        target.event_flags(y, event=event),
+        weighting.event_flags(y, sample_weight, event=event),
         name=name if name is not None else column_name(x),
         max_bins=max_bins,
         min_bin_share=min_bin_share,

@@ -23,7 +23,7 @@ from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
 from .analysis import BinAnalysis, bin_analysis
 from .basis import EditBasis
-from .columns import COLUMNS, SUMMARY_COLUMNS
+from .columns import SUMMARY_COLUMNS
 from .edit_log import Edit, edit_dict, edits_from_list, log_text
 from .editing import EditableTable
 
@@ -565,7 +565,7 @@ class BinningTable(ColumnTable, EditableTable):
     @property
     def header(self) -> tuple[str, ...]:
         """The printed header: `HEADER`, with "categories" for a categorical table."""
-        header = self.HEADER
+        header: tuple[str, ...] = self.HEADER
         if self.weighted:
             header = tuple(h for c in header for h in ((c, "rows") if c == "count" else (c,)))
         if self._bin_categories is None:

@@ -23,7 +23,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from .._core import checks, native
+from .._core import checks, native, target
 from .._core.arrays import FloatArray
 from .options import check_representative
 from .special import checked_special_values, with_special_counts
@@ -35,6 +35,20 @@ NO_PERCENTILE = (
     "percentile= reads the target's rows unweighted: with sample_weight give the "
     "threshold itself (value=)"
 )
+
+
+def event_flags(y: Any, sample_weight: Any, **reading: Any) -> FloatArray:
+    """`target.event_flags` of `y` (read with `reading`: event, value); with
+    `event`, a target whose events all weigh 0 is refused as one without the
+    event, since rows of weight 0 are as if absent."""
+    flags = target.event_flags(y, **reading)
+    if reading.get("event") is not None and sample_weight is not None:
+        weights = checks.sample_weights(sample_weight, flags.size)
+        assert weights is not None
+        present = weights > 0.0
+        if not (flags[present] == 1.0).any():
+            target.event_flags(np.asarray(y, dtype=object)[present], **reading)
+    return flags
 
 
 def labels_of(flags: FloatArray) -> npt.NDArray[np.int32]:
