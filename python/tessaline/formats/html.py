@@ -10,7 +10,10 @@ from .._core.protocols import PrintedTable
 def binning_table_html(table: PrintedTable) -> str:
     header = "".join(
         f"<th{'' if i in table.TEXT_COLUMNS else ' class=n'}>{escape(h)}</th>"
-        for i, h in enumerate(table.HEADER)
+        # A weighted binning table has one column more, its records.
+        for i, h in enumerate(
+            getattr(table, "header", table.HEADER) if getattr(table, "weighted", False) else table.HEADER
+        )
     )
     body = []
     for row in table.rows():
