@@ -326,9 +326,8 @@ py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object&
 // ------------------------------------------------------------ sample weights
 
 tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
-                                               const b::DoubleArray& c0,
-                                               const b::DoubleArray& c1, const py::object& rows,
-                                               const char* where) {
+                                               const b::DoubleArray& c0, const b::DoubleArray& c1,
+                                               const py::object& rows, const char* where) {
     const b::Int64Array records = counts_array(rows, where, "rows");
     const auto v = b::flat_view(value);
     const auto a = b::flat_view(c0);
@@ -407,8 +406,8 @@ py::array_t<double> equal_width_splits_from_weighted_counts(
     std::vector<double> cuts;
     {
         py::gil_scoped_release release;
-        cuts = tessaline::equal_width_splits_weighted(counts, n_bins, width_range,
-                                                         lower_quantile, upper_quantile, k);
+        cuts = tessaline::equal_width_splits_weighted(counts, n_bins, width_range, lower_quantile,
+                                                      upper_quantile, k);
     }
     return b::array_from_vector(cuts);
 }
@@ -427,7 +426,7 @@ py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const 
     {
         py::gil_scoped_release release;
         out = tessaline::summarize_binary_weighted(counts, missing_c0, missing_c1, missing_rows,
-                                                      cut_points, stat);
+                                                   cut_points, stat);
     }
     using R = tessaline::WeightedBinningSummary;
     return py::dict(
@@ -604,10 +603,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("missing_c1"), py::arg("missing_rows"), py::arg("splits"),
           py::arg("representative"), "Binary summary over cut points from weighted counts.");
     m.def("mdlp_splits_from_weighted_counts", &mdlp_splits_from_weighted_counts, py::arg("value"),
-          py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"),
-          py::arg("monotonicity"), py::arg("mono_dir"), py::arg("alpha_pos"),
-          py::arg("beta_struct"), py::arg("force_first_split"),
-          "MDLP split log of weighted counts of finite values.");
+          py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"), py::arg("monotonicity"),
+          py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
+          py::arg("force_first_split"), "MDLP split log of weighted counts of finite values.");
     m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
           py::arg("labels"), py::arg("weights"), py::arg("k"),
           "Weights of non-events and events per category code, with their records.");

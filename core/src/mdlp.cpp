@@ -31,8 +31,12 @@ inline int64_t count_add(int64_t a, int64_t b) {
 }
 
 // Weighted counts are plain sums of weights: they cannot wrap.
-inline double count_sub(double a, double b) { return a - b; }
-inline double count_add(double a, double b) { return a + b; }
+inline double count_sub(double a, double b) {
+    return a - b;
+}
+inline double count_add(double a, double b) {
+    return a + b;
+}
 
 // A segment of a table of weighted counts, as Segment is of rows.
 struct WeightedSegment {
@@ -307,8 +311,7 @@ SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
 namespace {
 
 // Segment L..R of a table of weighted counts, as make_segment of rows.
-WeightedSegment make_segment(const std::vector<WeightedBoundary>& B, std::size_t L,
-                             std::size_t R) {
+WeightedSegment make_segment(const std::vector<WeightedBoundary>& B, std::size_t L, std::size_t R) {
     WeightedSegment s{L, R, 0.0, 0.0, 0.0, 0.0};
     if (L >= R || B.empty() || R >= B.size()) return s;
     s.c0_start = B[L].c0;

@@ -30,9 +30,8 @@ void require_weights(const double* w, std::size_t n) {
         if (!(is_finite(w[i]) && w[i] >= 0.0)) {
             char text[40];
             std::snprintf(text, sizeof text, "%.17g", w[i]);
-            throw std::invalid_argument(
-                "sample_weight must be finite and non-negative: row " + std::to_string(i) + " is " +
-                text);
+            throw std::invalid_argument("sample_weight must be finite and non-negative: row " +
+                                        std::to_string(i) + " is " + text);
         }
     }
 }
@@ -70,7 +69,9 @@ double weighted_mean(const WeightedValueCounts& counts, std::size_t from, std::s
     return weight == 0.0 ? kNaN : sum / weight;
 }
 
-double share(double part, double whole) { return whole == 0.0 ? 0.0 : part / whole; }
+double share(double part, double whole) {
+    return whole == 0.0 ? 0.0 : part / whole;
+}
 
 }  // namespace
 
@@ -170,9 +171,9 @@ std::vector<double> quantile_splits_weighted(const WeightedValueCounts& counts,
 }
 
 std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& counts,
-                                                   std::size_t n_bins, WidthRange range,
-                                                   double lower_quantile, double upper_quantile,
-                                                   double k) {
+                                                std::size_t n_bins, WidthRange range,
+                                                double lower_quantile, double upper_quantile,
+                                                double k) {
     require_merged(counts, "equal_width_splits_from_counts");
     if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
     const FinitePositions finite = finite_positions(counts);
@@ -187,7 +188,8 @@ std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& count
     double range_ends[2] = {lowest, highest};
     if (range == WidthRange::Quantile) {
         if (!(lower_quantile >= 0.0 && lower_quantile < upper_quantile && upper_quantile <= 1.0)) {
-            throw std::invalid_argument("binning: lower_quantile debe ser menor que upper_quantile");
+            throw std::invalid_argument(
+                "binning: lower_quantile debe ser menor que upper_quantile");
         }
         range_ends[0] = quantile(lower_quantile);
         range_ends[1] = quantile(upper_quantile);
@@ -208,9 +210,11 @@ std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& count
     return equal_width_splits(range_ends, 2, n_bins, WidthRange::Full, 0.0, 1.0, 0.0);
 }
 
-std::vector<WeightedBinningSummary> summarize_binary_weighted(
-    const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
-    const std::vector<double>& splits, SummaryStatistic stat) {
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
     require_merged(counts, where);
     if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
@@ -342,7 +346,8 @@ std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c
     order.reserve(k);
     for (std::size_t j = 0; j < k; ++j) {
         if (!(is_finite(c0[j]) && c0[j] >= 0.0 && is_finite(c1[j]) && c1[j] >= 0.0)) {
-            throw std::invalid_argument("event_rate_order: weights must be finite and not negative");
+            throw std::invalid_argument(
+                "event_rate_order: weights must be finite and not negative");
         }
         if (c0[j] + c1[j] > 0.0) order.push_back(static_cast<int64_t>(j));
     }

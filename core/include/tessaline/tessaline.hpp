@@ -471,12 +471,13 @@ merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts);
 // the smallest value). For integer weights these are the positions among the
 // rows repeated, so the cut points are exactly theirs.
 TESSALINE_API std::vector<double> quantile_splits_weighted(const WeightedValueCounts& counts,
-                                                          std::size_t n_bins);
+                                                           std::size_t n_bins);
 // Equal-width cut points over the range of the finite values behind the
 // counts (a range of quantiles read as above for "quantile" and "iqr").
-TESSALINE_API std::vector<double> equal_width_splits_weighted(
-    const WeightedValueCounts& counts, std::size_t n_bins, WidthRange range,
-    double lower_quantile, double upper_quantile, double k);
+TESSALINE_API std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& counts,
+                                                              std::size_t n_bins, WidthRange range,
+                                                              double lower_quantile,
+                                                              double upper_quantile, double k);
 
 // One row of a weighted binary summary: count = c0 + c1 (weights), rows the
 // records of positive weight, percentage count over the total weight.
