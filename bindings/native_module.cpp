@@ -464,6 +464,22 @@ py::dict mdlp_splits_from_weighted_counts(const b::DoubleArray& value, const b::
     return b::split_log_dict(log);
 }
 
+py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                           const b::DoubleArray& c1, const py::object& rows) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "lorenz_curve_from_counts");
+    tessaline::LorenzCurve c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::lorenz_curve_weighted(counts);
+    }
+    using L = tessaline::LorenzPoint;
+    return py::dict(py::arg("value") = b::column(c.points, &L::value),
+                    py::arg("cumulative_non_event") = b::column(c.points, &L::cumulative_non_event),
+                    py::arg("cumulative_event") = b::column(c.points, &L::cumulative_event),
+                    py::arg("auc") = c.auc, py::arg("gini") = c.gini);
+}
+
 py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
                                    const b::DoubleArray& weights, std::size_t k) {
     const auto c = b::flat_view(codes);
@@ -606,6 +622,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"), py::arg("monotonicity"),
           py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
           py::arg("force_first_split"), "MDLP split log of weighted counts of finite values.");
+    m.def("lorenz_curve_from_weighted_counts", &lorenz_curve_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"),
+          "Lorenz curve, AUC and Gini from scores weighted by class.");
     m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
           py::arg("labels"), py::arg("weights"), py::arg("k"),
           "Weights of non-events and events per category code, with their records.");

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -133,6 +134,39 @@ std::vector<double> quantile_cuts(const Counts& counts, std::size_t n_bins) {
         }
     }
     return cuts;
+}
+
+// The Lorenz curve of scores counted (or weighted) by class, checked by the caller.
+template <typename Counts>
+LorenzCurve lorenz_of_counts(const Counts& counts) {
+    using Count = CountOf<Counts>;
+    const Count n0 = std::accumulate(counts.c0.begin(), counts.c0.end(), Count{0});
+    const Count n1 = std::accumulate(counts.c1.begin(), counts.c1.end(), Count{0});
+    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
+    LorenzCurve curve;
+    curve.points.reserve(counts.value.size());
+    const double total0 = static_cast<double>(n0);
+    const double total1 = static_cast<double>(n1);
+    Count c0 = 0;
+    Count c1 = 0;
+    double f0_prev = 0.0;
+    double f1_prev = 0.0;
+    double area = 0.0;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) {
+        if (counts.c0[j] + counts.c1[j] == 0) continue;
+        c0 += counts.c0[j];
+        c1 += counts.c1[j];
+        const double f0 = static_cast<double>(c0) / total0;
+        const double f1 = static_cast<double>(c1) / total1;
+        curve.points.push_back(LorenzPoint{counts.value[j], f0, f1});
+        // The trapezoid under the step from the previous point.
+        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
+        f0_prev = f0;
+        f1_prev = f1;
+    }
+    curve.auc = 1.0 - area;
+    curve.gini = (curve.auc + curve.auc) - 1.0;
+    return curve;
 }
 
 }  // namespace tessaline

@@ -317,33 +317,7 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
     require_merged(counts, "lorenz_curve_from_counts");
-    const int64_t n0 = std::accumulate(counts.c0.begin(), counts.c0.end(), int64_t{0});
-    const int64_t n1 = std::accumulate(counts.c1.begin(), counts.c1.end(), int64_t{0});
-    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
-    LorenzCurve curve;
-    curve.points.reserve(counts.value.size());
-    const double total0 = static_cast<double>(n0);
-    const double total1 = static_cast<double>(n1);
-    int64_t c0 = 0;
-    int64_t c1 = 0;
-    double f0_prev = 0.0;
-    double f1_prev = 0.0;
-    double area = 0.0;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        if (counts.c0[j] + counts.c1[j] == 0) continue;
-        c0 += counts.c0[j];
-        c1 += counts.c1[j];
-        const double f0 = static_cast<double>(c0) / total0;
-        const double f1 = static_cast<double>(c1) / total1;
-        curve.points.push_back(LorenzPoint{counts.value[j], f0, f1});
-        // The trapezoid under the step from the previous point.
-        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
-        f0_prev = f0;
-        f1_prev = f1;
-    }
-    curve.auc = 1.0 - area;
-    curve.gini = (curve.auc + curve.auc) - 1.0;
-    return curve;
+    return lorenz_of_counts(counts);
 }
 
 }  // namespace tessaline

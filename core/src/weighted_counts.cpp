@@ -267,6 +267,11 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
     return rows;
 }
 
+LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {
+    require_merged(counts, "lorenz_curve_from_counts");
+    return lorenz_of_counts(counts);
+}
+
 std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& counts) {
     require_merged(counts, "boundaries_from_counts");
     std::vector<WeightedBoundary> table;

@@ -500,6 +500,11 @@ TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
     const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
     const std::vector<double>& splits, SummaryStatistic stat);
 
+// Lorenz curve of scores counted by distinct value with weights (the weight
+// of the non-events in c0, of the events in c1): the points where each
+// class's share of the weight has risen.
+TESSALINE_API LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts);
+
 // A boundary table of weighted counts (cumulative weights by class).
 struct WeightedBoundary {
     double pto_corte;

@@ -325,7 +325,12 @@ def optimal_grouping(
 
 
 def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
-    """`lorenz_curve` of scores counted by value."""
+    """`lorenz_curve` of scores counted by value (or weighted: counts with "rows")."""
+    if "rows" in counts:
+        weighted: dict[str, Any] = _native.lorenz_curve_from_weighted_counts(
+            counts["value"], counts["c0"], counts["c1"], counts["rows"]
+        )
+        return weighted
     result: dict[str, Any] = _native.lorenz_curve_from_counts(
         counts["value"], counts["c0"], counts["c1"]
     )

@@ -184,9 +184,13 @@ class BinningTable(ColumnTable, EditableTable):
         count one half; NaN for a single-class table."""
         woe = np.asarray(self._columns["woe"])
         c0, c1 = np.asarray(self._columns["c0"]), np.asarray(self._columns["c1"])
-        if int(c0.sum()) == 0 or int(c1.sum()) == 0 or np.isnan(woe).any():
+        if c0.sum() == 0 or c1.sum() == 0 or np.isnan(woe).any():
             return math.nan
-        return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
+        if self.weighted:
+            merged = native.merge_weighted_counts(woe, c0, c1, self._columns["rows"])
+        else:
+            merged = native.merge_value_counts(woe, c0, c1)
+        return float(native.lorenz_from_counts(merged)["gini"])
 
     def _rebuilt(
         self,
@@ -580,13 +584,13 @@ class BinningTable(ColumnTable, EditableTable):
                 str(i),
                 label,
                 *(
-                    [printing.number(float(c["count"][i])), str(int(c["rows"][i]))]
+                    [weight_cell(float(c["count"][i])), str(int(c["rows"][i]))]
                     if self.weighted
                     else [str(int(c["count"][i]))]
                 ),
                 printing.percent(float(c["percentage"][i])),
                 *(
-                    [printing.number(float(c[key][i])) for key in ("c0", "c1")]
+                    [weight_cell(float(c[key][i])) for key in ("c0", "c1")]
                     if self.weighted
                     else [str(int(c["c0"][i])), str(int(c["c1"][i]))]
                 ),
@@ -625,6 +629,11 @@ class BinningTable(ColumnTable, EditableTable):
 
     def _repr_html_(self) -> str:
         return binning_table_html(self)
+
+
+def weight_cell(weight: float) -> str:
+    """A sum of weights as printed: whole ones as integers, others to two decimals."""
+    return str(int(weight)) if weight.is_integer() else printing.fixed(weight, 2)
 
 
 def weighted_columns(summary: Mapping[str, Any]) -> tuple[str, ...]:
