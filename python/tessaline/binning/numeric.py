@@ -84,6 +84,8 @@ def mdlp_binning(
     xs = as_float_array(x)
     if sample_weight is not None and percentile is not None:
         raise ValueError(weighting.NO_PERCENTILE)
+    if sample_weight is not None and value is not None and _binary(y):
+        value = None  # a 0/1 target is read as it is: no threshold to report
     if (
         sample_weight is None
         and event is None
@@ -113,6 +115,15 @@ def mdlp_binning(
         representative=representative,
         sample_weight=sample_weight,
     )
+
+
+def _binary(y: npt.ArrayLike) -> bool:
+    """Whether a target holds 0/1 (or booleans, or values of no number) only."""
+    if not target.is_numeric(y):
+        return True
+    known = as_float_array(y)
+    known = known[~np.isnan(known)]
+    return bool(np.all((known == 0.0) | (known == 1.0)))
 
 
 def mdlp_rows(
@@ -150,6 +161,7 @@ def mdlp_rows(
             beta_struct=beta_struct,
             force_first_split=force_first_split,
             representative=representative,
+            threshold=value,
         )
     specials = checked_special_values(special_values)
     if minobs is None:
@@ -203,9 +215,11 @@ def _weighted_mdlp(
     beta_struct: float,
     force_first_split: bool,
     representative: str,
+    threshold: float | None = None,
 ) -> BinningTable:
     """`mdlp_rows` of weighted rows: the search on the weights of the finite
-    values, the table from the weights at its cuts."""
+    values, the table from the weights at its cuts; `threshold`, when the
+    flags were read at one from a numeric target."""
     split_log = native.mdlp_splits_weighted(
         weighting.finite_part(rows.counts),
         minobs=default_minobs(rows.total) if minobs is None else minobs,
@@ -217,6 +231,8 @@ def _weighted_mdlp(
     )
     found = np.asarray(split_log["found"], dtype=bool)
     metadata = weighting.counters(*rows.searched())
+    if threshold is not None:
+        metadata.update(target_was_binary=False, threshold=float(threshold))
     if rows.specials:
         metadata["n_special"] = float(rows.weights[rows.is_special].sum())
     return weighting.weighted_binning(

@@ -39,6 +39,7 @@ FITS = {
     "optimal_mean": lambda x, y, **o: tl.optimal_binning(x, y, representative="mean", **o),
     "mdlp": lambda x, y, **o: tl.mdlp_binning(x, y, special_values=[SPECIAL], minobs=3, **o),
     "mdlp_default": lambda x, y, **o: tl.mdlp_binning(x, y, **o),
+    "mdlp_threshold": lambda x, y, **o: tl.mdlp_binning(x, y * 2 + 0.25, value=1.0, **o),
     "quantile": lambda x, y, **o: tl.quantile_binning(x, y, n_bins=7, **o),
     "width_iqr": lambda x, y, **o: tl.equal_width_binning(x, y, range="iqr", k=0.5, **o),
     "width_quantile": lambda x, y, **o: tl.equal_width_binning(
