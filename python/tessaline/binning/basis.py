@@ -123,11 +123,12 @@ def interval_summary(
 # -- categorical tables --------------------------------------------------------------
 def group_summary(
     names: Sequence[str],
-    c0: npt.NDArray[np.int64],
-    c1: npt.NDArray[np.int64],
+    c0: npt.NDArray[Any],
+    c1: npt.NDArray[Any],
     bins: Sequence[Sequence[str | None]],
     pooled: Sequence[str],
-    missing: tuple[int, int],
+    missing: tuple[Any, Any],
+    records: tuple[npt.NDArray[np.int64], int] | None = None,
 ) -> tuple[dict[str, npt.NDArray[Any]], list[tuple[str, ...]], int | None]:
     """The rows of a categorical table whose bins hold the groups of `bins`:
     a category's name, or None for the pooled group (the `pooled`
@@ -136,22 +137,24 @@ def group_summary(
     ascending event-rate order, equal rates by name (the pooled group as
     "other", after a real "other"), each bin's groups in that order and the
     bins by ascending event rate, equal rates by their first group; a bin's
-    edges are its positions in that order, cut halfway between two groups."""
+    edges are its positions in that order, cut halfway between two groups.
+    With `records` (the records of each category and of the missing values)
+    the counts are weights, and the rows get their records."""
     at = {name: i for i, name in enumerate(names)}
     pooled_at = [at[n] for n in pooled]
+    dtype = np.int64 if records is None else np.float64
+    held = [c0, c1] if records is None else [c0, c1, records[0]]
 
-    def counts_of(group: str | None) -> tuple[int, int]:
+    def counts_of(group: str | None) -> tuple[Any, ...]:
         rows = pooled_at if group is None else [at[group]]
-        return int(c0[rows].sum()), int(c1[rows].sum())
+        return tuple(c[rows].sum().item() for c in held)
 
     groups = sorted({g for b in bins for g in b}, key=group_key)
     count = {g: counts_of(g) for g in groups}
-    g0, g1 = (np.array([count[g][k] for g in groups], dtype=np.int64) for k in (0, 1))
+    g0, g1 = (np.array([count[g][k] for g in groups], dtype=dtype) for k in (0, 1))
     rank = {groups[i]: r for r, i in enumerate(_rate_order(g0, g1))}
     members = sorted((sorted(b, key=rank.__getitem__) for b in bins), key=lambda b: rank[b[0]])
-    b0, b1 = (
-        np.array([sum(count[g][k] for g in b) for b in members], dtype=np.int64) for k in (0, 1)
-    )
+    b0, b1 = (np.array([sum(count[g][k] for g in b) for b in members], dtype=dtype) for k in (0, 1))
     order = _rate_order(b0, b1)
     ordered = [members[i] for i in order]
     sizes = np.array([len(b) for b in ordered], dtype=np.int64)
@@ -163,9 +166,12 @@ def group_summary(
         "c0": b0[order],
         "c1": b1[order],
     }
+    if records is not None:
+        counted = np.array([sum(count[g][2] for g in b) for b in members], dtype=np.int64)
+        intervals["rows"] = counted[order]
     pooled_bin = next((b for b, members in enumerate(ordered) if None in members), None)
     return (
-        _with_missing(intervals, missing),
+        _with_missing(intervals, missing, None if records is None else records[1]),
         [tuple(g for g in b if g is not None) for b in ordered],
         pooled_bin,
     )
@@ -186,18 +192,26 @@ def _rate_order(c0: npt.NDArray[Any], c1: npt.NDArray[Any]) -> npt.NDArray[np.in
 
 
 def _with_missing(
-    intervals: Mapping[str, Any], missing: tuple[int, int]
+    intervals: Mapping[str, Any], missing: tuple[Any, Any], missing_rows: int | None = None
 ) -> dict[str, npt.NDArray[Any]]:
     """The rows of a categorical table from its bins' edges and counts, closed
     by the missing-value row when there are such rows; shares over all rows.
     A bin's representative would be its position in the event-rate order,
-    which means nothing to a reader: left out."""
+    which means nothing to a reader: left out. With `missing_rows` the
+    counts are weights and the intervals hold their "rows"."""
     extra = 1 if sum(missing) else 0
-    c0 = np.append(np.asarray(intervals["c0"], dtype=np.int64), [missing[0]] * extra)
-    c1 = np.append(np.asarray(intervals["c1"], dtype=np.int64), [missing[1]] * extra)
+    dtype = np.int64 if missing_rows is None else np.float64
+    c0 = np.append(np.asarray(intervals["c0"], dtype=dtype), [missing[0]] * extra)
+    c1 = np.append(np.asarray(intervals["c1"], dtype=dtype), [missing[1]] * extra)
     count = c0 + c1
-    total = int(count.sum())
+    total = count.sum()
+    weighted = (
+        {}
+        if missing_rows is None
+        else {"rows": np.append(intervals["rows"], [missing_rows] * extra).astype(np.int64)}
+    )
     return {
+        **weighted,
         "left": np.append(intervals["left"], [np.nan] * extra),
         "right": np.append(intervals["right"], [np.nan] * extra),
         "count": count,

@@ -48,6 +48,9 @@ FITS = {
     "custom": lambda x, y, **o: tl.custom_binning(x, y, [2.0, 7.25], special_values=[SPECIAL], **o),
     "categorical": lambda x, y, **o: tl.categorical_binning(x, y, min_share=0.04, **o),
     "categorical_mdlp": lambda x, y, **o: tl.categorical_binning(x, y, method="mdlp", **o),
+    "categorical_grouped": lambda x, y, **o: tl.grouped_binning(
+        x, y, [["A", "D"], ["B"], ["C"]], pooled_group=2, **o
+    ),
 }
 
 
