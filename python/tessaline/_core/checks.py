@@ -133,4 +133,6 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
         raise ValueError(
             f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
         )
+    if weights.size and not (weights > 0.0).any():
+        raise ValueError("sample_weight is zero for every row: there is nothing to bin")
     return weights
