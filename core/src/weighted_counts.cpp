@@ -73,6 +73,33 @@ double share(double part, double whole) {
     return whole == 0.0 ? 0.0 : part / whole;
 }
 
+// A row to count: its value's ordered key and its place among the rows.
+struct KeyedRow {
+    uint64_t key;
+    std::size_t row;
+};
+
+// Sorts rows by key, rows of equal keys kept in row order: a stable radix
+// sort, 16 bits a pass from the lowest, a pass over a digit that every key
+// shares (the sign and exponent of values of one scale) left out.
+void sort_by_key(std::vector<KeyedRow>& rows) {
+    constexpr int kBits = 16;
+    constexpr std::size_t kDigits = std::size_t{1} << kBits;
+    std::vector<KeyedRow> spare(rows.size());
+    std::vector<std::size_t> starts(kDigits + 1);
+    for (int shift = 0; shift < 64; shift += kBits) {
+        const auto digit = [shift](const KeyedRow& r) {
+            return static_cast<std::size_t>((r.key >> shift) & (kDigits - 1));
+        };
+        std::fill(starts.begin(), starts.end(), 0);
+        for (const KeyedRow& r : rows) ++starts[digit(r) + 1];
+        if (rows.empty() || starts[digit(rows[0]) + 1] == rows.size()) continue;
+        for (std::size_t d = 1; d <= kDigits; ++d) starts[d] += starts[d - 1];
+        for (const KeyedRow& r : rows) spare[starts[digit(r)]++] = r;
+        rows.swap(spare);
+    }
+}
+
 }  // namespace
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
@@ -80,19 +107,19 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     require_weights(w, n);
     // The rows that count, by (value, row): each value's weights are then
     // added in the order of the rows.
-    std::vector<std::pair<uint64_t, std::size_t>> order;
+    std::vector<KeyedRow> order;
     order.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isnan(x[i]) && w[i] > 0.0) order.emplace_back(ordered_key(x[i]), i);
+        if (!std::isnan(x[i]) && w[i] > 0.0) order.push_back(KeyedRow{ordered_key(x[i]), i});
     }
-    std::sort(order.begin(), order.end());
+    sort_by_key(order);
     WeightedValueCounts counts;
     for (std::size_t a = 0; a < order.size();) {
         double c0 = 0.0;
         double c1 = 0.0;
         std::size_t b = a;
-        for (; b < order.size() && order[b].first == order[a].first; ++b) {
-            const std::size_t i = order[b].second;
+        for (; b < order.size() && order[b].key == order[a].key; ++b) {
+            const std::size_t i = order[b].row;
             if (y[i] != 0) {
                 c1 += w[i];
             } else {
@@ -100,7 +127,7 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
             }
         }
         // The key of both zeros reads back as 0.0.
-        counts.value.push_back(value_of_key(order[a].first));
+        counts.value.push_back(value_of_key(order[a].key));
         counts.c0.push_back(c0);
         counts.c1.push_back(c1);
         counts.rows.push_back(static_cast<int64_t>(b - a));
