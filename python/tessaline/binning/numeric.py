@@ -402,7 +402,9 @@ def quantile_binning(
     Rows whose `y` is missing are left out, also from the quantiles; any other
     `y` than 0 and 1 (without `event`) is a `TargetError` naming the values
     found. `special_values` (codes such as -999) are kept out of the quantiles
-    and get a row each, before the missing-value row.
+    and get a row each, before the missing-value row. With `sample_weight`
+    (one finite, non-negative weight per row) the quantiles are weighted
+    (see `tessaline.binning.weights`) and the table's counts are weights.
     """
     return _unsupervised(
         x,
@@ -440,7 +442,9 @@ def equal_width_binning(
     `upper_quantile`), or over the quartiles widened by `k` interquartile ranges
     (``"iqr"``); values beyond fall in the first or last interval. Rows whose
     `y` is missing are left out; `special_values` are kept out of the range and
-    get a row each.
+    get a row each. With `sample_weight` the rows of weight 0 set no range,
+    the quantiles of the "quantile" and "iqr" ranges are weighted, and the
+    table's counts are weights.
     """
     return _unsupervised(
         x,
@@ -473,6 +477,7 @@ def custom_binning(
     """Binning of `x` at the given cut points (finite and strictly increasing),
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
     out; `special_values` get a row each instead of falling in an interval.
+    With `sample_weight` the table's counts are weights.
     """
     return _unsupervised(
         x,
