@@ -975,9 +975,14 @@ class TableBinning(PlainState):
         return frames.like_input(data, out)
 
     def fit_transform(
-        self, data: Any, y: Any, output: Literal["woe", "index", "label"] = "woe"
+        self,
+        data: Any,
+        y: Any,
+        output: Literal["woe", "index", "label"] = "woe",
+        sample_weight: Any = None,
     ) -> Any:
-        return self.fit(data, y).transform(_without(data, y), output=output)
+        fitted = self.fit(data, y, sample_weight=sample_weight)
+        return fitted.transform(_without(data, y), output=output)
 
 
 def _without(data: Any, y: Any) -> Any:
