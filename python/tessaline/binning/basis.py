@@ -34,10 +34,12 @@ class EditBasis:
     included; for a categorical one the (c0, c1) of each category of `names`
     (ascending), the pooled ones included. `representative` is how the rows
     of an interval were summarised; `limits` are the limits of the fit's
-    search, which a re-optimisation around fixed cuts keeps."""
+    search, which a re-optimisation around fixed cuts keeps. A table fitted
+    with sample weights keeps weights in c0 and c1 (floats) and the records
+    behind them in `rows`."""
 
-    c0: npt.NDArray[np.int64]
-    c1: npt.NDArray[np.int64]
+    c0: npt.NDArray[Any]
+    c1: npt.NDArray[Any]
     value: npt.NDArray[np.float64] = field(default_factory=lambda: np.empty(0))
     names: tuple[str, ...] = ()
     representative: str = "median"
@@ -45,10 +47,12 @@ class EditBasis:
     # The distinct values of a column whose counts were not kept (above
     # MAX_KEPT_VALUES); 0 when they were.
     not_kept: int = 0
+    rows: npt.NDArray[np.int64] | None = None
 
     @property
     def counts(self) -> Counts:
-        return {"value": self.value, "c0": self.c0, "c1": self.c1}
+        counts = {"value": self.value, "c0": self.c0, "c1": self.c1}
+        return counts if self.rows is None else {**counts, "rows": self.rows}
 
 
 def numeric_basis(
@@ -58,18 +62,27 @@ def numeric_basis(
     distinct = len(counts["value"])
     if distinct > MAX_KEPT_VALUES:
         return EditBasis(c0=_frozen((), np.int64), c1=_frozen((), np.int64), not_kept=distinct)
+    dtype = np.int64 if "rows" not in counts else np.float64
     return EditBasis(
-        c0=_frozen(counts["c0"], np.int64),
-        c1=_frozen(counts["c1"], np.int64),
+        c0=_frozen(counts["c0"], dtype),
+        c1=_frozen(counts["c1"], dtype),
         value=_frozen(counts["value"], np.float64),
         representative=representative,
         limits=dict(limits or {}),
+        rows=_frozen(counts["rows"], np.int64) if "rows" in counts else None,
     )
 
 
-def category_basis(names: Sequence[str], c0: Any, c1: Any) -> EditBasis:
-    """The basis of a categorical table from the counts of each category."""
-    return EditBasis(c0=_frozen(c0, np.int64), c1=_frozen(c1, np.int64), names=tuple(names))
+def category_basis(names: Sequence[str], c0: Any, c1: Any, rows: Any = None) -> EditBasis:
+    """The basis of a categorical table from the counts of each category
+    (weights, with the records `rows`, of a weighted table)."""
+    dtype = np.int64 if rows is None else np.float64
+    return EditBasis(
+        c0=_frozen(c0, dtype),
+        c1=_frozen(c1, dtype),
+        names=tuple(names),
+        rows=None if rows is None else _frozen(rows, np.int64),
+    )
 
 
 def _frozen(values: Any, dtype: type) -> npt.NDArray[Any]:
@@ -79,21 +92,28 @@ def _frozen(values: Any, dtype: type) -> npt.NDArray[Any]:
 
 
 # -- numeric tables ------------------------------------------------------------------
-def without_value(basis: EditBasis, code: float) -> tuple[EditBasis, tuple[int, int]]:
-    """The basis without the rows of `code`, and their non-events and events."""
+def without_value(basis: EditBasis, code: float) -> tuple[EditBasis, tuple[Any, ...]]:
+    """The basis without the rows of `code`, and their non-events and events
+    (and records, of a weighted basis)."""
     at = basis.value == code
     kept = {k: v[~at] for k, v in basis.counts.items()}
-    taken = (int(basis.c0[at].sum()), int(basis.c1[at].sum()))
+    held = [basis.c0, basis.c1] + ([] if basis.rows is None else [basis.rows])
+    taken = tuple(c[at].sum().item() for c in held)
     return numeric_basis(kept, basis.representative, basis.limits), taken
 
 
-def with_value(basis: EditBasis, code: float, c0: int, c1: int) -> EditBasis:
-    """The basis with `c0` non-events and `c1` events more at `code`."""
+def with_value(basis: EditBasis, code: float, c0: Any, c1: Any, rows: int = 0) -> EditBasis:
+    """The basis with `c0` non-events and `c1` events more at `code` (and
+    `rows` records, of a weighted basis)."""
     if c0 + c1 == 0:
         return basis
-    merged = native.merge_value_counts(
-        np.append(basis.value, code), np.append(basis.c0, c0), np.append(basis.c1, c1)
+    value, a, b = (
+        np.append(x, v) for x, v in ((basis.value, code), (basis.c0, c0), (basis.c1, c1))
     )
+    if basis.rows is None:
+        merged = native.merge_value_counts(value, a, b)
+    else:
+        merged = native.merge_weighted_counts(value, a, b, np.append(basis.rows, rows))
     return numeric_basis(merged, basis.representative, basis.limits)
 
 
@@ -101,22 +121,28 @@ def interval_summary(
     basis: EditBasis,
     cuts: npt.ArrayLike,
     specials: Sequence[float],
-    special_counts: Sequence[tuple[int, int]],
-    missing: tuple[int, int],
+    special_counts: Sequence[tuple[Any, ...]],
+    missing: tuple[Any, ...],
 ) -> dict[str, npt.NDArray[Any]]:
     """The rows of a numeric table at `cuts`: the intervals, one row per
-    special value with its counts, then the missing-value row."""
+    special value with its counts, then the missing-value row. Of a weighted
+    basis, each count is (non-events, events, records)."""
     summary = native.summary_from_counts(
         basis.counts,
         missing_c0=missing[0],
         missing_c1=missing[1],
+        missing_rows=missing[2] if basis.rows is not None else 0,
         splits=np.asarray(cuts, dtype=np.float64),
         representative=basis.representative,
     )
     if not specials:
         return summary
     return with_special_counts(
-        summary, specials, [c for c, _ in special_counts], [e for _, e in special_counts]
+        summary,
+        specials,
+        [c[0] for c in special_counts],
+        [c[1] for c in special_counts],
+        None if basis.rows is None else [c[2] for c in special_counts],
     )
 
 

@@ -282,7 +282,7 @@ def categorical_table(
         bin_categories=[tuple(g for g in members if g is not None) for members in bins],
         pooled_categories=[n for n, p in zip(names, pooled) if p],
         pooled_bin=pooled_bin,
-        basis=None if weighted else category_basis(names, c0, c1),
+        basis=category_basis(names, c0, c1, rows[0] if rows is not None else None),
     )
 
 

@@ -480,6 +480,7 @@ def _weighted_mdlp_table(
         metadata=metadata,
         split_log=split_log,
         special_values=specials,
+        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative, LIMIT_DEFAULTS),
     )
 
 
@@ -489,8 +490,8 @@ def _basis(
     representative: str,
     limits: Mapping[str, Any],
 ) -> Any:
-    """The edit basis of a table from counts; a weighted table keeps none."""
-    return None if counts.weighted else numeric_basis(values, representative, limits)
+    """The edit basis of a table from counts."""
+    return numeric_basis(values, representative, limits)
 
 
 def unsupervised_table(

@@ -41,7 +41,7 @@ def grouped_binning(
     weights = checks.sample_weights(sample_weight, flags.size)
     if weights is None:
         counts = native.count_categories(encoded.codes, flags, len(encoded.names))
-        missing = (int(counts["missing_c0"]), int(counts["missing_c1"]))
+        missing: tuple[float, float] = (int(counts["missing_c0"]), int(counts["missing_c1"]))
         records = None
     else:
         counts = native.count_categories_weighted(encoded.codes, flags, weights, len(encoded.names))
@@ -74,5 +74,5 @@ def grouped_binning(
         bin_categories=ordered,
         pooled_categories=pooled,
         pooled_bin=pooled_bin,
-        basis=None if weights is not None else category_basis(encoded.names, c0, c1),
+        basis=category_basis(encoded.names, c0, c1, None if records is None else records[0]),
     )

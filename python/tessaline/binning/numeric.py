@@ -244,6 +244,7 @@ def _weighted_mdlp(
         metadata=metadata,
         split_log=split_log,
         finite_only=True,
+        limits=LIMIT_DEFAULTS,
     )
 
 
@@ -363,7 +364,7 @@ def _weighted_unsupervised(
     else:
         cuts = np.asarray(custom_splits, dtype=np.float64)
     return weighting.weighted_binning(
-        rows, cuts, method=method, name=name, representative=representative
+        rows, cuts, method=method, name=name, representative=representative, limits=LIMIT_DEFAULTS
     )
 
 

@@ -302,6 +302,14 @@ def optimal_rows(
             name=name,
             representative=representative,
             metadata=metadata,
+            limits={
+                "max_bins": max_bins,
+                "min_bin_share": min_bin_share,
+                "min_events": min_events,
+                "min_non_events": min_non_events,
+                "trend": trend,
+                "n_prebins": n_prebins,
+            },
         )
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None

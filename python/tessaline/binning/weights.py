@@ -25,6 +25,7 @@ import numpy.typing as npt
 
 from .._core import checks, native, target
 from .._core.arrays import FloatArray
+from .basis import numeric_basis
 from .options import check_representative
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
@@ -187,9 +188,12 @@ def weighted_binning(
     metadata: Mapping[str, Any] | None = None,
     split_log: Mapping[str, Any] | None = None,
     finite_only: bool = False,
+    limits: Mapping[str, Any],
 ) -> BinningTable:
     """The table of the weighted rows at the cut points, the special values in
-    rows of their own; `finite_only` leaves infinite values out (as MDLP does)."""
+    rows of their own; `finite_only` leaves infinite values out (as MDLP does).
+    The table keeps the weights of the searched rows for edits, with the
+    `limits` a re-optimisation around fixed cuts reads."""
     check_representative(representative)
     counts = finite_part(rows.counts) if finite_only else rows.counts
     summary: Mapping[str, Any] = native.summary_from_counts(
@@ -212,4 +216,5 @@ def weighted_binning(
         metadata=metadata,
         split_log=split_log,
         special_values=rows.specials,
+        basis=numeric_basis(rows.counts, representative, limits),
     )

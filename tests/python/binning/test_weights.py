@@ -37,6 +37,7 @@ def weighted_rows(seed, n=500):
 FITS = {
     "optimal": lambda x, y, **o: tl.optimal_binning(x, y, special_values=[SPECIAL], **o),
     "optimal_mean": lambda x, y, **o: tl.optimal_binning(x, y, representative="mean", **o),
+    "optimal_fixed": lambda x, y, **o: tl.optimal_binning(x, y, **o).with_cuts([7.0], fixed=True),
     "mdlp": lambda x, y, **o: tl.mdlp_binning(x, y, special_values=[SPECIAL], minobs=3, **o),
     "mdlp_default": lambda x, y, **o: tl.mdlp_binning(x, y, **o),
     "mdlp_threshold": lambda x, y, **o: tl.mdlp_binning(x, y * 2 + 0.25, value=1.0, **o),
@@ -146,8 +147,6 @@ def test_a_weighted_table_reads_back_exactly_from_its_document_and_pickle():
         assert copy.to_dict() == table.to_dict()
         assert all(np.array_equal(copy[k], table[k], equal_nan=True) for k in table.columns)
         assert copy["rows"].dtype == np.int64
-    with pytest.raises(tl.EditError, match="fitted with sample_weight cannot be edited"):
-        table.merge(0, 1)
 
 
 @pytest.mark.parametrize(
