@@ -15,6 +15,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from .arrays import as_float_array
+
 # Values of an array named in a message, at most.
 SHOWN_VALUES = 10
 
@@ -122,7 +124,8 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
     (None stays None); the message names the first row that is not."""
     if sample_weight is None:
         return None
-    weights = np.ravel(np.asarray(sample_weight, dtype=np.float64))
+    # pandas, polars and pyarrow columns alike; a missing weight is NaN.
+    weights = as_float_array(sample_weight)
     if weights.size != n_rows:
         raise ValueError(
             f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
