@@ -591,7 +591,7 @@ class TableBinning(PlainState):
             self.summary = self._ranked()
         return self
 
-    def partial_fit(self, data: Any, y: Any) -> TableBinning:
+    def partial_fit(self, data: Any, y: Any, sample_weight: Any = None) -> TableBinning:
         """Fit on one more batch of rows: after every batch, the binning is
         the one `fit` gives on all the batches' rows together, bit for bit
         (but for the sign of a zero cut point and ``representative="mean"``,
@@ -603,7 +603,9 @@ class TableBinning(PlainState):
         rows hold a known target of both classes (and the `event`, when
         given) the binning stays unfitted. A threshold of a numeric target
         (`value`, `percentile`) applies, or not, by all the rows at once, so
-        partial_fit reads a 0/1 or boolean target, or the rows equal to `event`."""
+        partial_fit reads a 0/1 or boolean target, or the rows equal to `event`.
+        `sample_weight` counts each row by its weight, as in `fit`, and is
+        given with every batch or with none."""
         if self.value is not None or self.percentile is not None:
             raise ValueError(
                 "partial_fit reads each batch's target alone: give a 0/1 target or "
@@ -617,6 +619,11 @@ class TableBinning(PlainState):
             event=self.event,
             event_in_rows=False,
         )
+        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
+        weights = checks.sample_weights(
+            frames.column(data, weight_name) if weight_name is not None else sample_weight,
+            flags.size,
+        )
         kept: batches.Batches | None = self.__dict__.get("_batches")
         if kept is None:
             kept = batches.Batches(names)
@@ -627,7 +634,7 @@ class TableBinning(PlainState):
             )
         grouped = {}
         for name in names:
-            if name == target_name or name in self.exclude or name in kept.skipped:
+            if name in (target_name, weight_name) or name in self.exclude or name in kept.skipped:
                 continue
             values = frames.column(data, name)
             if frames.length(values) != flags.size:
@@ -647,13 +654,15 @@ class TableBinning(PlainState):
                     raise
                 kept.skipped[name] = str(error)
                 continue
-            grouped[name] = batches.batch_groups(column, flags)
+            grouped[name] = batches.batch_groups(column, flags, weights)
         kept.groups = {
             n: batches.merged(kept.groups[n], g) if n in kept.groups else g
             for n, g in grouped.items()
         }
-        kept.known += int(np.count_nonzero(~np.isnan(flags)))
-        kept.events += int(np.count_nonzero(flags == 1.0))
+        # Records of positive weight: a class of weight 0 is no class.
+        present = flags if weights is None else flags[weights > 0.0]
+        kept.known += int(np.count_nonzero(~np.isnan(present)))
+        kept.events += int(np.count_nonzero(present == 1.0))
         self._batches = kept
         if kept.events in (0, kept.known):
             return self

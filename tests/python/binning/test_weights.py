@@ -138,6 +138,20 @@ def test_whole_table_and_discretizer_read_the_weights_as_repeated_rows():
         assert np.array_equal(a, b)
 
 
+def test_batches_of_weighted_rows_give_the_weighted_fit_of_all_rows():
+    data = tl.datasets.german_credit()
+    w = np.random.default_rng(5).integers(0, 4, len(data)).astype(float)
+    data = data.assign(w=w)
+    options = {"event": "bad", "special_values": [4.0], "method": "mdlp"}
+    binning = tl.TableBinning(**options)
+    for part in np.array_split(np.arange(len(data)), 3):
+        binning.partial_fit(data.iloc[part], "creditability", sample_weight="w")
+    whole = tl.TableBinning(**options).fit(data, "creditability", sample_weight="w")
+    assert binning.to_dict() == whole.to_dict()
+    with pytest.raises(ValueError, match="every batch needs sample_weight, or none"):
+        binning.partial_fit(data, "creditability")
+
+
 def test_a_weighted_table_reads_back_exactly_from_its_document_and_pickle():
     x, _, y, w = weighted_rows(4)
     table = tl.optimal_binning(x, y, sample_weight=w * 0.37, special_values=[SPECIAL])
