@@ -169,6 +169,36 @@ LorenzCurve lorenz_of_counts(const Counts& counts) {
     return curve;
 }
 
+// The boundary table (Boundary of rows, WeightedBoundary of weights) of
+// merged counts, which the caller has checked.
+template <typename Row, typename Counts>
+std::vector<Row> boundary_table(const Counts& counts) {
+    std::vector<Row> table;
+    const std::size_t m = counts.value.size();
+    if (m == 0) return table;
+    using Count = CountOf<Counts>;
+    table.push_back(Row{counts.value[0], Count{0}, Count{0}});
+    // Sorted rows hold label 0 before label 1 within a value, so a value ends
+    // on class 1 when it has any, and starts on class 0 when it has any; a
+    // cut goes between two values exactly where those two labels differ.
+    Count zeros = 0;
+    Count ones = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j > 0) {
+            const bool ends_on_one = counts.c1[j - 1] > 0;
+            const bool starts_on_one = counts.c0[j] == 0;
+            if (ends_on_one != starts_on_one) {
+                table.push_back(
+                    Row{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
+            }
+        }
+        zeros += counts.c0[j];
+        ones += counts.c1[j];
+    }
+    table.push_back(Row{counts.value[m - 1], zeros, ones});
+    return table;
+}
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_COUNTED_ROWS_HPP

@@ -121,33 +121,6 @@ double share(int64_t part, int64_t whole) {
     return tessaline::share(static_cast<std::size_t>(part), static_cast<std::size_t>(whole));
 }
 
-// The boundary table of merged counts, which the caller has checked.
-std::vector<Boundary> boundary_table(const ValueCounts& counts) {
-    std::vector<Boundary> table;
-    const std::size_t m = counts.value.size();
-    if (m == 0) return table;
-    table.push_back(Boundary{counts.value[0], 0, 0});
-    // Sorted rows hold label 0 before label 1 within a value, so a value ends
-    // on class 1 when it has any, and starts on class 0 when it has any; a
-    // cut goes between two values exactly where those two labels differ.
-    int64_t zeros = 0;
-    int64_t ones = 0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (j > 0) {
-            const bool ends_on_one = counts.c1[j - 1] > 0;
-            const bool starts_on_one = counts.c0[j] == 0;
-            if (ends_on_one != starts_on_one) {
-                table.push_back(
-                    Boundary{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
-            }
-        }
-        zeros += counts.c0[j];
-        ones += counts.c1[j];
-    }
-    table.push_back(Boundary{counts.value[m - 1], zeros, ones});
-    return table;
-}
-
 }  // namespace
 
 ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
@@ -173,7 +146,7 @@ ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
 
 std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts) {
     require_merged(counts, "boundaries_from_counts");
-    return boundary_table(counts);
+    return boundary_table<Boundary>(counts);
 }
 
 MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
@@ -183,7 +156,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
     constexpr const char* where = "mdlp_full_from_counts";
     require_counters_match(counters, require_merged(counts, where), where);
     MdlpFullRawResult r;
-    const std::vector<Boundary> B = boundary_table(counts);
+    const std::vector<Boundary> B = boundary_table<Boundary>(counts);
     if (!B.empty()) {
         r.mdlp = compute_splits(B, params);
         r.intervals = mdlp_intervals(B, r.mdlp);

@@ -301,29 +301,7 @@ LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {
 
 std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& counts) {
     require_merged(counts, "boundaries_from_counts");
-    std::vector<WeightedBoundary> table;
-    const std::size_t m = counts.value.size();
-    if (m == 0) return table;
-    table.push_back(WeightedBoundary{counts.value[0], 0.0, 0.0});
-    // As for rows: a cut goes between two values where the label of the last
-    // row of one differs from that of the first row of the next, the rows of
-    // class 0 coming first within a value.
-    double zeros = 0.0;
-    double ones = 0.0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (j > 0) {
-            const bool ends_on_one = counts.c1[j - 1] > 0.0;
-            const bool starts_on_one = counts.c0[j] == 0.0;
-            if (ends_on_one != starts_on_one) {
-                table.push_back(WeightedBoundary{cut_between(counts.value[j - 1], counts.value[j]),
-                                                 zeros, ones});
-            }
-        }
-        zeros += counts.c0[j];
-        ones += counts.c1[j];
-    }
-    table.push_back(WeightedBoundary{counts.value[m - 1], zeros, ones});
-    return table;
+    return boundary_table<WeightedBoundary>(counts);
 }
 
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
