@@ -31,7 +31,8 @@ from .special import checked_special_values, with_special_counts
 from .table import BinningTable
 
 Counts = dict[str, npt.NDArray[Any]]
-# What a weighted fit cannot do: its cut points come from the weights alone.
+# A percentile of the target would be read over its rows, not their weights:
+# a weighted fit asks for the threshold itself.
 NO_PERCENTILE = (
     "percentile= reads the target's rows unweighted: with sample_weight give the "
     "threshold itself (value=)"
@@ -43,12 +44,12 @@ def event_flags(y: Any, sample_weight: Any, **reading: Any) -> FloatArray:
     `event`, a target whose events all weigh 0 is refused as one without the
     event, since rows of weight 0 are as if absent."""
     flags = target.event_flags(y, **reading)
-    if reading.get("event") is not None and sample_weight is not None:
-        weights = checks.sample_weights(sample_weight, flags.size)
-        assert weights is not None
-        present = weights > 0.0
-        if not (flags[present] == 1.0).any():
-            target.event_flags(np.asarray(y, dtype=object)[present], **reading)
+    if reading.get("event") is None:
+        return flags
+    weights = checks.sample_weights(sample_weight, flags.size)
+    if weights is not None and not (flags[weights > 0.0] == 1.0).any():
+        # The error of the target without those rows.
+        target.event_flags(np.asarray(y, dtype=object)[weights > 0.0], **reading)
     return flags
 
 
