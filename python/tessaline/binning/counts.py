@@ -81,8 +81,7 @@ def checked_weights(
     size: int, weights: Sequence[Any], group: Callable[[int], str]
 ) -> tuple[npt.NDArray[np.float64], ...]:
     """The weights of all rows, of the non-events and of the events of `size`
-    groups as float64, refused unless finite, not negative and the weight of
-    the classes at most that of the rows (up to rounding)."""
+    groups as float64, refused unless finite and not negative."""
     if len(weights) != 3:
         raise ValueError(
             "weights must be the weight of the rows, of the non-events and of the events"
@@ -484,16 +483,6 @@ def _weighted_mdlp_table(
     )
 
 
-def _basis(
-    counts: ColumnCounts,
-    values: Mapping[str, Any],
-    representative: str,
-    limits: Mapping[str, Any],
-) -> Any:
-    """The edit basis of a table from counts."""
-    return numeric_basis(values, representative, limits)
-
-
 def unsupervised_table(
     counts: ColumnCounts,
     name: str,
@@ -529,7 +518,7 @@ def unsupervised_table(
         method=method,
         name=name,
         special_values=specials,
-        basis=_basis(counts, values, representative, LIMIT_DEFAULTS),
+        basis=numeric_basis(values, representative, LIMIT_DEFAULTS),
     )
 
 
@@ -567,7 +556,7 @@ def optimal_table(
         name=name,
         metadata=metadata,
         special_values=specials,
-        basis=_basis(counts, searched, representative, fit_limits),
+        basis=numeric_basis(searched, representative, fit_limits),
     )
 
 
