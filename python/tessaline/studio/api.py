@@ -6,6 +6,7 @@ and its `EditError` text is the answer's "error"."""
 
 from __future__ import annotations
 
+import contextlib
 import math
 from collections.abc import Callable, Mapping
 from typing import Any
@@ -27,10 +28,8 @@ def _number(arguments: Mapping[str, Any], key: str) -> float:
     value = arguments.get(key)
     number = math.nan
     if isinstance(value, str):
-        try:
+        with contextlib.suppress(ValueError):
             number = float(value.strip())
-        except ValueError:
-            pass
     elif isinstance(value, (int, float)) and not isinstance(value, bool):
         number = float(value)
     if not math.isfinite(number):
@@ -138,7 +137,8 @@ def answer(session: Session, name: str, request: Mapping[str, Any]) -> dict[str,
         if reason is not None and not isinstance(reason, str):
             raise RequestError("reason must be a string")
         args, options = OPERATIONS[operation](session.table(column), arguments)
-        warnings = session.edit(column, operation, args, options, reason.strip() if reason else None)
+        reason = reason.strip() if reason else None
+        warnings = session.edit(column, operation, args, options, reason)
         return _answer(session, column, warnings=warnings)
     if name in ("undo", "redo"):
         changed = session.undo() if name == "undo" else session.redo()

@@ -9,6 +9,7 @@ edited in the browser, saved as the binning's JSON document.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import pathlib
 import webbrowser
 from typing import Any, TextIO
@@ -137,10 +138,8 @@ def run_studio(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     stdout.flush()
     if not args.no_browser:
         webbrowser.open(handle.url)
-    try:
+    with contextlib.suppress(KeyboardInterrupt):  # Ctrl-C stops the studio, quietly
         handle.wait()
-    except KeyboardInterrupt:
-        pass
     status = session.status()
     if status["unsaved"]:
         ending = "stopped with edits not saved"

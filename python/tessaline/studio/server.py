@@ -209,4 +209,3 @@ def serve(session: Session, port: int = 0, stop_on_close: bool = True) -> Studio
     server = StudioServer(session, port, stop_on_close)
     server.start()
     return server
-

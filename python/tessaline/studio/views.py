@@ -5,6 +5,7 @@ of `BinningTable.rows`); the page only draws and lays them out."""
 
 from __future__ import annotations
 
+import itertools
 import math
 from typing import Any
 
@@ -54,7 +55,7 @@ def candidate_cuts(table: BinningTable) -> list[list[dict[str, Any]]]:
     values = values[np.isfinite(values)]
     edges = np.concatenate(([-math.inf], table.splits, [math.inf]))
     per_bin = []
-    for lo, hi in zip(edges[:-1], edges[1:]):
+    for lo, hi in itertools.pairwise(edges):
         inside = values[(values > lo) & (values <= hi)][:-1]
         if inside.size > CANDIDATES_PER_BIN:
             picks = np.linspace(0, inside.size - 1, CANDIDATES_PER_BIN).round().astype(np.intp)
@@ -100,7 +101,9 @@ def column_view(table: BinningTable) -> dict[str, Any]:
         "editable": table.basis is not None and not table.basis.not_kept,
     }
     if table.bin_categories is None:
-        view["cuts"] = [{"value": float(c), "text": printing.number(float(c))} for c in table.splits]
+        view["cuts"] = [
+            {"value": float(c), "text": printing.number(float(c))} for c in table.splits
+        ]
         view["candidates"] = candidate_cuts(table)
         view["special_values"] = [
             {"value": v, "text": printing.number(v)} for v in table.special_values
