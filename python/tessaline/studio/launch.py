@@ -127,6 +127,8 @@ def studio(
 
     from .server import serve
 
+    if output is not None and (pathlib.Path(output).is_dir() or not pathlib.Path(output).parent.is_dir()):
+        raise ValueError(f"output must be a file in an existing directory, not {str(output)!r}")
     notebook = in_notebook()
     current, fitted, missed = start_session(binning, data, y, event)
     session = Session(

@@ -272,7 +272,7 @@ function svgX(event) {
 function pointAt(event, i) {
   const bar = state.view.bars[i];
   const pick = pickValue(event, i);
-  $("hover").textContent = describe(bar) + (pick ? " \u2014 click to split at " + pick.text : "");
+  $("hover").textContent = describe(bar) + (pick ? " \u2014 click: split at " + pick.text + "? double-click: split there" : "");
   dropPick();
   if (pick) {
     const x = svgX(event);
