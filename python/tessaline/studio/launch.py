@@ -127,14 +127,15 @@ def studio(
 
     from .server import serve
 
-    if output is not None and (pathlib.Path(output).is_dir() or not pathlib.Path(output).parent.is_dir()):
+    out = None if output is None else pathlib.Path(output)
+    if out is not None and (out.is_dir() or not out.parent.is_dir()):
         raise ValueError(f"output must be a file in an existing directory, not {str(output)!r}")
     notebook = in_notebook()
     current, fitted, missed = start_session(binning, data, y, event)
     session = Session(
         current,
         fitted,
-        output=None if output is None else pathlib.Path(output),
+        output=out,
         author=author,
         messages=missed,
     )
