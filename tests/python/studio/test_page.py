@@ -123,6 +123,35 @@ def test_edits_on_the_page_are_the_python_edits_byte_for_byte(page, tmp_path):
     assert handle.binning.to_json() == saved
 
 
+def test_moves_fixed_cuts_reset_undo_and_redo_on_the_page(page):
+    data = tl.datasets.german_credit()
+    handle = tl.studio(None, data, "creditability", event="bad", open_browser=False, wait=False)
+    try:
+        page.goto(handle.url)
+        variable(page, "purpose")
+        page.drag_and_drop("#groups .chip >> text=education", "#groups .group[data-bin='0']")
+        expect(page.locator("#log tr")).to_have_count(2)
+        variable(page, "age_in_years")
+        page.locator("#cuts input").first.check()
+        page.click("#reoptimise")
+        expect(page.locator("#log tr")).to_have_count(2)
+        variable(page, "purpose")
+        page.click("#reset")
+        expect(page.locator("#log")).to_have_text("no edits")
+        page.click("#undo")
+        expect(page.locator("#log tr")).to_have_count(2)
+        page.click("#redo")
+        expect(page.locator("#log")).to_have_text("no edits")
+        expect(page.locator("#rows .var.edited")).to_have_count(1)
+    finally:
+        handle.stop()
+    edit = handle.binning.tables["age_in_years"].edits[0]
+    expected = tl.TableBinning(event="bad").fit(data, "creditability")
+    cut = float(expected.tables["age_in_years"].splits[0])
+    expected.edit("age_in_years", "with_cuts", [cut], fixed=True, time=edit.time)
+    assert handle.binning.to_json() == expected.to_json()
+
+
 def test_five_hundred_variables_keep_a_light_list(page):
     rng = np.random.default_rng(5)
     y = rng.integers(0, 2, 400)

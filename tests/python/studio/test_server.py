@@ -10,6 +10,7 @@ import pytest
 from package_under_test import ROOT, subprocess_env
 from package_under_test import tessaline as tl
 
+from tessaline.studio import server
 from tessaline.studio.server import is_local
 
 CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
@@ -41,7 +42,7 @@ def test_only_the_loopback_address_is_answered(address, local):
     assert is_local(address) is local
 
 
-def test_every_request_needs_the_token_and_a_known_path(handle):
+def test_every_request_needs_the_token_and_a_known_path(handle, monkeypatch):
     token = handle.url.split("/")[3]
     wrong = token[:-1] + ("A" if token[-1] != "A" else "B")
     for path in ("/", "/studio.js", "/api/state", f"/{wrong}/", f"/{wrong}/api/state", "/x/../"):
@@ -69,6 +70,9 @@ def test_every_request_needs_the_token_and_a_known_path(handle):
     )
     state = json.loads(request(handle.url, f"/{token}/api/state")[1])
     assert state["status"]["can_undo"] is False and len(state["summary"]) == 20
+    # A peer the address check refuses is refused, token or not.
+    monkeypatch.setattr(server, "is_local", lambda address: False)
+    assert request(handle.url, f"/{token}/")[0] == 403
 
 
 def test_the_command_serves_saves_and_stops_when_the_page_closes(tmp_path):
