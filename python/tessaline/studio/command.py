@@ -11,11 +11,12 @@ from __future__ import annotations
 import argparse
 import contextlib
 import pathlib
+import warnings
 import webbrowser
 from typing import Any, TextIO
 
 from .._core import printing
-from ..exceptions import DataError, DocumentError
+from ..exceptions import DataError, DocumentError, TrendWarning
 from ..report.dataset import read_dataset
 from ..serialize import from_json
 from ..table import TableBinning
@@ -111,8 +112,11 @@ def fitted_session(args: argparse.Namespace) -> Session:
     fitted.event = event
     current, missed = snapshot(fitted), []
     if model is not None:
-        current.replay(model)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", TrendWarning)
+            current.replay(model)
         missed = [f"{n}: {m}" for n, ms in current.not_replayed.items() for m in ms]
+        missed += [f"warning: {w.message}" for w in caught]
     return Session(
         current,
         fitted,

@@ -5,6 +5,7 @@ through the Python API; the package's messages reach the analyst."""
 import json
 import os
 import pathlib
+import time
 from contextlib import contextmanager
 
 import numpy as np
@@ -170,5 +171,12 @@ def test_five_hundred_variables_keep_a_light_list(page):
         page.mouse.move(150, 400)
         page.mouse.wheel(0, 500 * 28)
         expect(page.locator(f"#rows .var[data-column='{last}']")).to_have_count(1)
+        # Leaving the page stops the server, once a reload had time to come back.
+        page.goto("about:blank")
+        for _ in range(100):
+            if not handle.running:
+                break
+            time.sleep(0.1)
+        assert not handle.running
     finally:
         handle.stop()

@@ -75,9 +75,20 @@ def test_every_request_needs_the_token_and_a_known_path(handle, monkeypatch):
     assert request(handle.url, f"/{token}/")[0] == 403
 
 
-def test_the_command_serves_saves_and_stops_when_the_page_closes(tmp_path):
+def test_the_command_edits_a_saved_model_saves_and_stops_when_the_page_closes(tmp_path):
+    model = tl.TableBinning(event="bad").fit(tl.datasets.german_credit(), "creditability")
+    with pytest.warns(tl.TrendWarning):
+        model.edit("age_in_years", "add_cut", 40, reason="policy band", author="ana", time="t")
+    (tmp_path / "model.json").write_text(model.to_json())
     out = tmp_path / "edited.json"
-    args = ["studio", str(CREDIT), "--target", "creditability", "--event", "bad"]
+    args = [
+        "studio",
+        str(CREDIT),
+        "--target",
+        "creditability",
+        "--model",
+        str(tmp_path / "model.json"),
+    ]
     process = subprocess.Popen(
         [sys.executable, "-m", "tessaline", *args, "--output", str(out), "--no-browser"],
         stdout=subprocess.PIPE,
@@ -94,11 +105,14 @@ def test_the_command_serves_saves_and_stops_when_the_page_closes(tmp_path):
         stdout, stderr = process.communicate(timeout=30)
     finally:
         process.kill()
-    assert process.returncode == 0, stderr
+    assert process.returncode == 0 and stderr == (
+        "tessaline studio: warning: after add_cut the event rate over the bins of "
+        "'age_in_years' is valley, no longer monotone\n"
+    )
     assert stdout.endswith(f"tessaline studio: stopped; saved to {out}\n")
-    # The file read by the report's reader is binned as pandas' frame is.
-    expected = tl.TableBinning(event="bad").fit(tl.datasets.german_credit(), "creditability")
-    assert out.read_text() == expected.to_json()
+    # The file, read by the report's reader with the model's event, is binned
+    # as pandas' frame is, and the model's edit made again as it was logged.
+    assert out.read_text() == model.to_json()
 
 
 def test_undo_redo_and_reset_put_back_each_state_exactly():
