@@ -10,6 +10,7 @@ import sys
 import threading
 from typing import TYPE_CHECKING, Any
 
+from .._core import checks
 from ..table import TableBinning
 from .session import Session, binning_of, snapshot
 
@@ -127,6 +128,12 @@ def studio(
 
     from .server import serve
 
+    port = checks.whole_number("port", port, 0, 65535)
+    if binning is not None and event is not None:
+        raise ValueError(
+            "event reads the target of a new fit: give it with binning=None, "
+            "or to the TableBinning"
+        )
     out = None if output is None else pathlib.Path(output)
     if out is not None and (out.is_dir() or not out.parent.is_dir()):
         raise ValueError(f"output must be a file in an existing directory, not {str(output)!r}")

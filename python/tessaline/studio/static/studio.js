@@ -110,6 +110,7 @@ function drawList() {
     if (r.edited) classes.push("edited");
     if (r.column === state.column) classes.push("chosen");
     const row = el("div", { class: classes.join(" "), role: "option", "data-column": r.column,
+      "aria-selected": String(r.column === state.column),
       title: r.skipped ? "not binned: " + r.skipped : (r.note || r.column) });
     row.append(el("span", {}, r.column), el("span", {}, r.iv), el("span", {}, r.gini),
       el("span", {}, r.skipped ? "-" : String(r.bins)));
