@@ -10,6 +10,7 @@ from contextlib import contextmanager
 
 import numpy as np
 import pytest
+from package_under_test import subprocess_env
 from package_under_test import tessaline as tl
 
 playwright = pytest.importorskip("playwright.sync_api")
@@ -180,3 +181,46 @@ def test_five_hundred_variables_keep_a_light_list(page):
         assert not handle.running
     finally:
         handle.stop()
+
+
+def outputs(kernel, code):
+    """What a cell run in the Jupyter kernel `kernel` shows: its printed text
+    and its result's HTML."""
+    cell = kernel.execute(code)
+    shown = {"text": "", "html": ""}
+    while True:
+        message = kernel.get_iopub_msg(timeout=120)
+        content, kind = message["content"], message["msg_type"]
+        if message["parent_header"].get("msg_id") != cell:
+            continue
+        assert kind != "error", content
+        if kind == "stream":
+            shown["text"] += content["text"]
+        if kind == "execute_result":
+            shown["html"] = content["data"].get("text/html", "")
+        if kind == "status" and content["execution_state"] == "idle":
+            return shown
+
+
+def test_in_jupyter_the_page_shows_inline_and_the_notebook_holds_the_edits(page):
+    jupyter = pytest.importorskip("jupyter_client.manager")
+    env = {k: v for k, v in subprocess_env().items() if k != "LD_PRELOAD"}
+    manager, kernel = jupyter.start_new_kernel(kernel_name="python3", env=env)
+    try:
+        # The cell returns at once with the handle, which shows the page.
+        shown = outputs(
+            kernel,
+            "import tessaline as tl\n"
+            "handle = tl.studio(None, tl.datasets.german_credit(), 'creditability', event='bad')\n"
+            "handle",
+        )
+        page.set_content(shown["html"])
+        frame = page.frame_locator("iframe")
+        frame.locator("#rows .var[data-column='purpose']").click()
+        frame.locator("#merge").click()
+        expect(frame.locator("#log tr")).to_have_count(2)
+        code = "print(handle.running, handle.binning.edits['purpose'][0].arguments)"
+        assert outputs(kernel, code)["text"] == "True {'first': 0, 'second': 1}\n"
+    finally:
+        kernel.stop_channels()
+        manager.shutdown_kernel(now=True)
