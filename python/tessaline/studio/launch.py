@@ -131,8 +131,7 @@ def studio(
     port = checks.whole_number("port", port, 0, 65535)
     if binning is not None and event is not None:
         raise ValueError(
-            "event reads the target of a new fit: give it with binning=None, "
-            "or to the TableBinning"
+            "event reads the target of a new fit: give it with binning=None, or to the TableBinning"
         )
     out = None if output is None else pathlib.Path(output)
     if out is not None and (out.is_dir() or not out.parent.is_dir()):

@@ -91,10 +91,12 @@ class Session:
 
     def status(self) -> dict[str, Any]:
         with self._lock:
+            # The state the output file holds (or the start, before a save).
+            kept = self._start if self._saved is None else self._saved
             return {
                 "can_undo": bool(self._undo),
                 "can_redo": bool(self._redo),
-                "unsaved": self._current is not (self._saved or self._start),
+                "unsaved": self._current is not kept,
                 "saved": self._saved is not None,
                 "output": None if self.output is None else self.output.name,
                 "messages": list(self.messages),
@@ -115,9 +117,10 @@ class Session:
         reason: str | None = None,
     ) -> list[str]:
         """Make one edit of `column` (an operation of `BinningTable`, its
-        positional arguments and keyword `options`) as the next state; an edit the table refuses
-        raises its `EditError` and changes nothing. The messages of the
-        warnings it gave (a trend no longer monotone) are returned."""
+        positional arguments and keyword `options`) as the next state; an
+        edit the table refuses raises its `EditError` and changes nothing.
+        The messages of the warnings it gave (a trend no longer monotone)
+        are returned."""
         note = {"reason": reason or None, "author": self.author, "time": self.clock()}
         with self._lock:
             if column not in self._current.tables:
