@@ -98,7 +98,6 @@ def column_view(table: BinningTable) -> dict[str, Any]:
         ],
         "log_header": list(EDIT_HEADER),
         "log": [edit.cells() for edit in table.edits],
-        "editable": table.basis is not None and not table.basis.not_kept,
     }
     if table.bin_categories is None:
         view["cuts"] = [

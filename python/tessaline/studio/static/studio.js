@@ -180,8 +180,7 @@ function showView(view) {
   $("numeric-controls").hidden = !numeric;
   $("category-controls").hidden = numeric;
   if (numeric) drawCuts(); else drawGroups();
-  for (const b of document.querySelectorAll("#controls button")) b.disabled = !view.editable;
-  drawList();
+  if (changed) scrollToChosen(); else drawList();
 }
 
 // The chart: one bar per row (bins, then special values and missing values
