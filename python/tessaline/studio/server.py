@@ -59,8 +59,9 @@ def page_files() -> dict[str, tuple[bytes, str]]:
 
 class StudioServer(ThreadingHTTPServer):
     """The server of one session; `stopped` is set once it stops serving.
-    `on_close`, when the page says it is closing, stops the server unless a
-    request comes back within `CLOSE_GRACE` seconds (a reload)."""
+    When the page says it is closing (`page_closing`) the server stops unless
+    a request comes back within `CLOSE_GRACE` seconds (a reload); with
+    `stop_on_close` False (a notebook's page) it keeps serving."""
 
     daemon_threads = True
     # No port shared with another process: a second server fails to bind.
@@ -160,6 +161,12 @@ class StudioHandler(BaseHTTPRequestHandler):
         if not secrets.compare_digest(token.encode(), self.server.token.encode()):
             return self._refuse(HTTPStatus.FORBIDDEN)
         self.server.page_back()
+        if not parts.path.endswith("/") and rest == "":
+            # The page's address without its last slash: its files are relative.
+            self.send_response(HTTPStatus.MOVED_PERMANENTLY)
+            self.send_header("Location", f"/{token}/")
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
         if rest in self.server.files and method == "GET" and not parts.query:
             body, kind = self.server.files[rest]
             return self._send(HTTPStatus.OK, body, kind)
@@ -200,6 +207,11 @@ class StudioHandler(BaseHTTPRequestHandler):
             return self._json(
                 HTTPStatus.INTERNAL_SERVER_ERROR,
                 {"error": f"cannot write the output file: {error.strerror or error}"},
+            )
+        except Exception as error:  # a fault of the studio: the page says so, the server lives
+            return self._json(
+                HTTPStatus.INTERNAL_SERVER_ERROR,
+                {"error": f"the studio failed on this request: {type(error).__name__}: {error}"},
             )
         self._json(HTTPStatus.OK, payload)
 

@@ -51,6 +51,7 @@ def test_every_request_needs_the_token_and_a_known_path(handle, monkeypatch):
     assert status == 200 and b'<script src="studio.js" defer>' in body
     assert "script-src 'self'" in response.getheader("Content-Security-Policy")
     assert request(handle.url, f"/{token}/studio.js")[0] == 200
+    assert request(handle.url, f"/{token}")[2].getheader("Location") == f"/{token}/"
     # A name of another site resolved to this machine is refused (DNS rebinding).
     assert request(handle.url, f"/{token}/", host="attacker.example:80")[0] == 403
     for path in ("/../session.py", "/static/studio.js", "/api/edit", "/api/nothing", "/index.html"):

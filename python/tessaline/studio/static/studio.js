@@ -17,7 +17,6 @@ const state = {
   bin: 0,           // the chosen bin
   category: null,   // the chosen category (categorical variables)
   fixed: new Set(), // cut points ticked to be fixed, by their text
-  busy: false,
 };
 
 const $ = (id) => document.getElementById(id);
@@ -55,21 +54,26 @@ function say(text, kind = "info") {
   box.hidden = !text;
 }
 
-async function act(name, body) {
-  if (state.busy) return;
-  state.busy = true;
-  try {
-    const answer = await call(name, body);
-    apply(answer);
-    if (answer.warnings && answer.warnings.length) say(answer.warnings.join(" "), "warning");
-    else if (answer.saved) say("Saved to " + answer.saved + ".", "info");
-    else say("");
-    return answer;
-  } catch (error) {
-    say(error.message, "error");
-  } finally {
-    state.busy = false;
-  }
+// The analyst's moves reach the server one after the other, in the order
+// made (a quick second undo waits for the first instead of being lost).
+let queue = Promise.resolve();
+
+function act(name, body) {
+  const run = queue.then(async () => {
+    try {
+      const answer = await call(name, body);
+      apply(answer);
+      if (answer.warnings && answer.warnings.length) say(answer.warnings.join(" "), "warning");
+      else if (answer.saved) say("Saved to " + answer.saved + ".", "info");
+      else say("");
+      return answer;
+    } catch (error) {
+      say(error.message, "error");
+      return null;
+    }
+  });
+  queue = run;
+  return run;
 }
 
 function edit(operation, args) {
@@ -130,19 +134,20 @@ function scrollToChosen() {
   drawList();
 }
 
-async function choose(column) {
-  if (!column || column === state.column && state.view) return;
-  try {
-    const answer = await call("column", null, { column });
-    state.bin = 0;
-    state.category = null;
-    state.fixed.clear();
-    say("");
-    showView(answer.view);
-    scrollToChosen();
-  } catch (error) {
-    say(error.message, "error");
-  }
+function choose(column) {
+  if (!column || column === state.column && state.view) return queue;
+  queue = queue.then(async () => {
+    try {
+      const answer = await call("column", null, { column });
+      state.bin = 0;
+      state.category = null;
+      say("");
+      showView(answer.view);
+    } catch (error) {
+      say(error.message, "error");
+    }
+  });
+  return queue;
 }
 
 function step(delta) {
