@@ -116,9 +116,9 @@ def studio(
     server listens on 127.0.0.1 at `port` (0: a free one) with a random
     token in the page's address. In Jupyter the page shows inline when the
     returned handle is displayed and the cell returns at once
-    (``wait=False``); elsewhere the browser opens and the call waits until
-    the page is closed or Ctrl-C. Either way ``handle.binning`` is the
-    edited binning::
+    (``wait=False``; the server runs until ``handle.stop()`` or the kernel
+    ends); elsewhere the browser opens and the call waits until the page is
+    closed or Ctrl-C. Either way ``handle.binning`` is the edited binning::
 
         handle = tl.studio(None, data, "creditability", event="bad", output="edited.json")
         handle.binning.tables["duration_in_month"].edits

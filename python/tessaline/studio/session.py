@@ -8,7 +8,9 @@ from __future__ import annotations
 
 import copy
 import datetime
+import os
 import pathlib
+import secrets
 import threading
 import warnings
 from collections.abc import Callable, Mapping, Sequence
@@ -175,10 +177,22 @@ class Session:
                     "this studio has no output file: the edited binning is the "
                     "handle's .binning (or start it with an output path)"
                 )
-            text = self._current.to_json()
-            self.output.write_text(text, encoding="utf-8")
+            write_whole(self.output, self._current.to_json())
             self._saved = self._current
             return self.output
+
+
+def write_whole(path: pathlib.Path, text: str) -> None:
+    """Write `text` to `path` whole or not at all: a save cut short (a full
+    disk, a killed process) leaves the previous save in place."""
+    # A new file of a fresh name beside it, made with the user's usual permissions.
+    partial = path.with_name(f".{path.name}.{secrets.token_hex(4)}.partial")
+    try:
+        with partial.open("x", encoding="utf-8") as handle:
+            handle.write(text)
+        os.replace(partial, path)
+    finally:
+        partial.unlink(missing_ok=True)
 
 
 def changed_columns(before: Mapping[str, Any], after: Mapping[str, Any]) -> list[str]:

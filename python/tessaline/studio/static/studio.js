@@ -228,7 +228,8 @@ function drawChart() {
     chart.append(rect);
     chart.append(svg("text", { class: "count", x: g.x(i) + g.slot / 2, y: g.barY(bar.count) - 4,
       "text-anchor": "middle" }, String(bar.count)));
-    const label = bar.label.length > 18 ? bar.label.slice(0, 17) + "\u2026" : bar.label;
+    const room = Math.max(3, Math.floor(g.slot / 6.5));  // characters of 11px text under a bar
+    const label = bar.label.length > room ? bar.label.slice(0, room - 1) + "\u2026" : bar.label;
     chart.append(svg("text", { class: "label", x: g.x(i) + g.slot / 2, y: CHART.height - CHART.bottom + 16,
       "text-anchor": "middle" }, label));
   });
