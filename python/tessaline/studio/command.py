@@ -9,7 +9,6 @@ edited in the browser, saved as the binning's JSON document.
 from __future__ import annotations
 
 import argparse
-import contextlib
 import pathlib
 import warnings
 import webbrowser
@@ -142,8 +141,7 @@ def run_studio(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     stdout.flush()
     if not args.no_browser:
         webbrowser.open(handle.url)
-    with contextlib.suppress(KeyboardInterrupt):  # Ctrl-C stops the studio, quietly
-        handle.wait()
+    handle.wait()
     status = session.status()
     if status["unsaved"]:
         ending = "stopped with edits not saved"

@@ -50,6 +50,8 @@ class Studio:
             # A timed wait keeps Ctrl-C deliverable to this thread.
             while not self._server.stopped.wait(0.5):
                 pass
+        except KeyboardInterrupt:
+            pass  # Ctrl-C ends the studio; the edits made are kept
         finally:
             self.stop()
         return self.binning

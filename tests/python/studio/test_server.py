@@ -1,8 +1,10 @@
 """The studio's server without a browser: only 127.0.0.1, the token on every
-request, only the page's files and requests; the command line end to end."""
+request, only the page's files and requests; the session's undo, redo and
+reset; the command line end to end."""
 
 import http.client
 import json
+import signal
 import subprocess
 import sys
 
@@ -76,7 +78,7 @@ def test_every_request_needs_the_token_and_a_known_path(handle, monkeypatch):
     assert request(handle.url, f"/{token}/")[0] == 403
 
 
-def test_the_command_edits_a_saved_model_saves_and_stops_when_the_page_closes(tmp_path):
+def test_the_command_edits_a_saved_model_saves_and_stops_on_ctrl_c(tmp_path):
     model = tl.TableBinning(event="bad").fit(tl.datasets.german_credit(), "creditability")
     with pytest.warns(tl.TrendWarning):
         model.edit("age_in_years", "add_cut", 40, reason="policy band", author="ana", time="t")
@@ -102,7 +104,7 @@ def test_the_command_edits_a_saved_model_saves_and_stops_when_the_page_closes(tm
         token = url.split("/")[3]
         answer = request(url, f"/{token}/api/save", "POST", b"{}")
         assert answer[0] == 200 and json.loads(answer[1])["saved"] == "edited.json"
-        assert request(url, f"/{token}/api/close", "POST", b"{}")[0] == 204
+        process.send_signal(signal.SIGINT)  # Ctrl-C
         stdout, stderr = process.communicate(timeout=30)
     finally:
         process.kill()
