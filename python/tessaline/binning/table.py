@@ -569,9 +569,7 @@ class BinningTable(ColumnTable, EditableTable):
     @property
     def header(self) -> tuple[str, ...]:
         """The printed header: `HEADER`, with "categories" for a categorical table."""
-        header: tuple[str, ...] = self.HEADER
-        if self.weighted:
-            header = tuple(h for c in header for h in ((c, "rows") if c == "count" else (c,)))
+        header: tuple[str, ...] = self.HEADER + (("records",) if self.weighted else ())
         if self._bin_categories is None:
             return header
         return tuple("categories" if h == "interval" else h for h in header)
@@ -583,11 +581,7 @@ class BinningTable(ColumnTable, EditableTable):
             [
                 str(i),
                 label,
-                *(
-                    [weight_cell(float(c["count"][i])), str(int(c["rows"][i]))]
-                    if self.weighted
-                    else [str(int(c["count"][i]))]
-                ),
+                weight_cell(float(c["count"][i])) if self.weighted else str(int(c["count"][i])),
                 printing.percent(float(c["percentage"][i])),
                 *(
                     [weight_cell(float(c[key][i])) for key in ("c0", "c1")]
@@ -600,6 +594,9 @@ class BinningTable(ColumnTable, EditableTable):
                 "-"
                 if math.isnan(float(c["representative"][i]))
                 else printing.number(float(c["representative"][i])),
+                # The records of a weighted table, last: the other cells keep
+                # their places for every reader of them.
+                *([str(int(c["rows"][i]))] if self.weighted else []),
             ]
             for i, label in enumerate(self.labels)
         ]

@@ -156,7 +156,7 @@ def test_a_weighted_table_reads_back_exactly_from_its_document_and_pickle():
     x, _, y, w = weighted_rows(4)
     table = tl.optimal_binning(x, y, sample_weight=w * 0.37, special_values=[SPECIAL])
     assert table["count"].dtype == np.float64 and table["rows"].dtype == np.int64
-    assert table.header[2:4] == ("count", "rows")
+    assert table.header[-1] == "records" and len(table.rows()[0]) == len(table.header)
     for copy in (tl.BinningTable.from_json(table.to_json()), pickle.loads(pickle.dumps(table))):
         assert copy.to_dict() == table.to_dict()
         assert all(np.array_equal(copy[k], table[k], equal_nan=True) for k in table.columns)
