@@ -7,6 +7,7 @@
 #ifndef TESSALINE_COUNTED_ROWS_HPP
 #define TESSALINE_COUNTED_ROWS_HPP
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -197,6 +198,99 @@ std::vector<Row> boundary_table(const Counts& counts) {
     }
     table.push_back(Row{counts.value[m - 1], zeros, ones});
     return table;
+}
+
+// The mean of the values [from, to): each value added once per row, in
+// ascending order, over the rows (NaN without rows).
+inline double mean_of_rows(const ValueCounts& counts, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    int64_t rows = 0;
+    for (std::size_t j = from; j < to; ++j) {
+        const int64_t c = counts.c0[j] + counts.c1[j];
+        for (int64_t r = 0; r < c; ++r) sum += counts.value[j];
+        rows += c;
+    }
+    return rows == 0 ? std::numeric_limits<double>::quiet_NaN() : sum / static_cast<double>(rows);
+}
+
+// The same of weighted rows: each value times its weight, in ascending
+// order, over the weight.
+inline double mean_of_rows(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    double weight = 0.0;
+    for (std::size_t j = from; j < to; ++j) {
+        const double w = counts.c0[j] + counts.c1[j];
+        sum += counts.value[j] * w;
+        weight += w;
+    }
+    return weight == 0.0 ? std::numeric_limits<double>::quiet_NaN() : sum / weight;
+}
+
+// The records behind the values [from, to): the rows, or those of positive
+// weight.
+inline int64_t records_of(const ValueCounts& counts, std::size_t from, std::size_t to) {
+    return rows_of(counts, from, to);
+}
+
+inline int64_t records_of(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+    int64_t records = 0;
+    for (std::size_t j = from; j < to; ++j) records += counts.rows[j];
+    return records;
+}
+
+// One interval of a summary over cut points: its edges, the rows (weight) of
+// each class in it, its records and its representative value.
+template <typename Counts>
+struct CountedBin {
+    double left;
+    double right;
+    CountOf<Counts> zeros;
+    CountOf<Counts> ones;
+    int64_t records;
+    double representative;
+};
+
+// The intervals of ascending cut points over checked counts: interval b
+// holds the values above cut b - 1 up to cut b, that cut included. Each
+// median is read among the interval's own rows, so that a sum of weights
+// rounded apart from a running one never reads a neighbour's value.
+template <typename Counts>
+std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
+                                             const std::vector<double>& splits,
+                                             SummaryStatistic stat) {
+    using Count = CountOf<Counts>;
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::size_t m = splits.size();
+    std::vector<CountedBin<Counts>> bins;
+    bins.reserve(m + 1);
+    std::size_t from = 0;
+    for (std::size_t b = 0; b <= m; ++b) {
+        std::size_t to = counts.value.size();
+        if (b < m) {
+            to = static_cast<std::size_t>(
+                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                                 counts.value.end(), splits[b]) -
+                counts.value.begin());
+        }
+        Count zeros = 0;
+        Count ones = 0;
+        for (std::size_t j = from; j < to; ++j) {
+            zeros += counts.c0[j];
+            ones += counts.c1[j];
+        }
+        double representative = std::numeric_limits<double>::quiet_NaN();
+        if (stat == SummaryStatistic::Mean) {
+            representative = mean_of_rows(counts, from, to);
+        } else if (to > from) {
+            RowCursor<Counts> cursor{counts, from, to};
+            representative = median_of_rows(cursor, Count{0}, zeros + ones);
+        }
+        bins.push_back(CountedBin<Counts>{b == 0 ? -kInfinity : splits[b - 1],
+                                          b == m ? kInfinity : splits[b], zeros, ones,
+                                          records_of(counts, from, to), representative});
+        from = to;
+    }
+    return bins;
 }
 
 }  // namespace tessaline

@@ -103,19 +103,6 @@ void require_counters_match(const PreprocessResult& counters, int64_t kept, cons
     add_counts(kept, counters.missing_count, where);
 }
 
-// The values of distinct values [from, to) added one row after the other in
-// ascending order, over their number of rows.
-double mean_of_values(const ValueCounts& counts, std::size_t from, std::size_t to) {
-    double sum = 0.0;
-    int64_t rows = 0;
-    for (std::size_t j = from; j < to; ++j) {
-        const int64_t c = counts.c0[j] + counts.c1[j];
-        for (int64_t r = 0; r < c; ++r) sum += counts.value[j];
-        rows += c;
-    }
-    return rows == 0 ? kNaN : sum / static_cast<double>(rows);
-}
-
 double share(int64_t part, int64_t whole) {
     // Counts are never negative, so the unsigned share reads them unchanged.
     return tessaline::share(static_cast<std::size_t>(part), static_cast<std::size_t>(whole));
@@ -188,7 +175,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
         row.c1 = static_cast<std::size_t>(interval.c1);
         row.event_rate = interval.p1;
         if (representative == SummaryStatistic::Mean) {
-            row.representative = mean_of_values(counts, from, to);
+            row.representative = mean_of_rows(counts, from, to);
         } else if (rows % 2 == 1) {
             // The middle row itself, as the row-wise median reads it.
             row.representative = value_at(cursor, first + rows / 2);
@@ -248,35 +235,14 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
             "summary_binary_from_counts: missing counts must not be negative");
     }
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
-    RowCursor<ValueCounts> cursor{counts, 0, counts.value.size()};
-    int64_t first = 0;  // rows before the bin
-    const std::size_t m = splits.size();
     std::vector<BinningSummary> rows;
-    rows.reserve(m + 2);
-    std::size_t from = 0;
-    for (std::size_t b = 0; b <= m; ++b) {
-        // Bin b holds the values above cut b - 1 up to cut b, that cut included.
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
-        int64_t ones = 0;
-        int64_t c = 0;
-        for (std::size_t j = from; j < to; ++j) {
-            ones += counts.c1[j];
-            c += counts.c0[j] + counts.c1[j];
-        }
-        const double rep = stat == SummaryStatistic::Mean ? mean_of_values(counts, from, to)
-                                                          : median_of_rows(cursor, first, c);
-        rows.push_back(BinningSummary{b == 0 ? -kInf : splits[b - 1], b == m ? kInf : splits[b],
-                                      static_cast<std::size_t>(c), share(c, n),
-                                      static_cast<std::size_t>(c - ones),
-                                      static_cast<std::size_t>(ones), share(ones, c), rep});
-        from = to;
-        first += c;
+    rows.reserve(splits.size() + 2);
+    for (const CountedBin<ValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+        const int64_t c = bin.zeros + bin.ones;
+        rows.push_back(BinningSummary{bin.left, bin.right, static_cast<std::size_t>(c), share(c, n),
+                                      static_cast<std::size_t>(bin.zeros),
+                                      static_cast<std::size_t>(bin.ones), share(bin.ones, c),
+                                      bin.representative});
     }
     const int64_t missing = missing_c0 + missing_c1;
     if (missing > 0) {

@@ -56,19 +56,6 @@ void require_merged(const WeightedValueCounts& counts, const char* where) {
     }
 }
 
-// The values of distinct values [from, to), each value times its weight,
-// added in ascending order, over their weight.
-double weighted_mean(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
-    double sum = 0.0;
-    double weight = 0.0;
-    for (std::size_t j = from; j < to; ++j) {
-        const double w = counts.c0[j] + counts.c1[j];
-        sum += counts.value[j] * w;
-        weight += w;
-    }
-    return weight == 0.0 ? kNaN : sum / weight;
-}
-
 double share(double part, double whole) {
     return whole == 0.0 ? 0.0 : part / whole;
 }
@@ -252,38 +239,13 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
     double total = 0.0;
     for (std::size_t j = 0; j < counts.value.size(); ++j) total += counts.c0[j] + counts.c1[j];
     total = (total + missing_c0) + missing_c1;
-    const std::size_t m = splits.size();
     std::vector<WeightedBinningSummary> rows;
-    rows.reserve(m + 2);
-    std::size_t from = 0;
-    for (std::size_t b = 0; b <= m; ++b) {
-        // Bin b holds the values above cut b - 1 up to cut b, that cut included.
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
-        double zeros = 0.0;
-        double ones = 0.0;
-        int64_t records = 0;
-        for (std::size_t j = from; j < to; ++j) {
-            zeros += counts.c0[j];
-            ones += counts.c1[j];
-            records += counts.rows[j];
-        }
-        const double c = zeros + ones;
-        // Positions within the bin: its own cursor, so that a sum of weights
-        // rounded apart from the running one never reads a neighbour's value.
-        RowCursor<WeightedValueCounts> cursor{counts, from, std::max(to, from + 1)};
-        const double rep = stat == SummaryStatistic::Mean ? weighted_mean(counts, from, to)
-                           : to > from                    ? median_of_rows(cursor, 0.0, c)
-                                                          : kNaN;
-        rows.push_back(WeightedBinningSummary{b == 0 ? -kInf : splits[b - 1],
-                                              b == m ? kInf : splits[b], c, records,
-                                              share(c, total), zeros, ones, share(ones, c), rep});
-        from = to;
+    rows.reserve(splits.size() + 2);
+    for (const CountedBin<WeightedValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+        const double c = bin.zeros + bin.ones;
+        rows.push_back(WeightedBinningSummary{bin.left, bin.right, c, bin.records, share(c, total),
+                                              bin.zeros, bin.ones, share(bin.ones, c),
+                                              bin.representative});
     }
     const double missing = missing_c0 + missing_c1;
     if (missing > 0.0) {
