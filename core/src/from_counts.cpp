@@ -21,7 +21,6 @@ namespace tessaline {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // One counted row of a merge: a value with its class counts.
 struct CountedValue {

@@ -21,7 +21,6 @@ namespace tessaline {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Weights must be finite and not negative; the message names the first row
 // that is not (rows numbered from 0).
