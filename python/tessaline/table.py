@@ -467,16 +467,10 @@ class TableBinning(PlainState):
         names = frames.column_names(data)
         self._check_named_columns(names)
         target_name = frames.target_name(data, y)
-        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
-        if isinstance(sample_weight, str) and weight_name is None:
-            raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
         if sample_weight is not None and self.percentile is not None:
             raise ValueError(NO_PERCENTILE)
         flags = self.event_flags(data, y)
-        weights = checks.sample_weights(
-            frames.column(data, weight_name) if weight_name is not None else sample_weight,
-            flags.size,
-        )
+        weights, weight_name = _weights_of(data, sample_weight, flags.size)
         # Rows of weight 0 are as if absent, so a class held by them alone is
         # no class of the target.
         known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
@@ -619,11 +613,7 @@ class TableBinning(PlainState):
             event=self.event,
             event_in_rows=False,
         )
-        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
-        weights = checks.sample_weights(
-            frames.column(data, weight_name) if weight_name is not None else sample_weight,
-            flags.size,
-        )
+        weights, weight_name = _weights_of(data, sample_weight, flags.size)
         kept: batches.Batches | None = self.__dict__.get("_batches")
         if kept is None:
             kept = batches.Batches(names)
@@ -992,6 +982,16 @@ class TableBinning(PlainState):
     ) -> Any:
         fitted = self.fit(data, y, sample_weight=sample_weight)
         return fitted.transform(_without(data, y), output=output)
+
+
+def _weights_of(data: Any, sample_weight: Any, n_rows: int) -> tuple[FloatArray | None, str | None]:
+    """The checked weights of the rows (None without), and the name of the
+    column of `data` holding them when `sample_weight` names one."""
+    name = frames.target_name(data, sample_weight) if sample_weight is not None else None
+    if isinstance(sample_weight, str) and name is None:
+        raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
+    given = frames.column(data, name) if name is not None else sample_weight
+    return checks.sample_weights(given, n_rows), name
 
 
 def _without(data: Any, y: Any) -> Any:
