@@ -459,7 +459,7 @@ py::dict mdlp_splits_from_weighted_counts(const b::DoubleArray& value, const b::
     std::vector<tessaline::SplitResult> log;
     {
         py::gil_scoped_release release;
-        log = tessaline::compute_splits_weighted(tessaline::weighted_boundaries(counts), params);
+        log = tessaline::mdlp_weighted(counts, params);
     }
     return b::split_log_dict(log);
 }

@@ -265,6 +265,11 @@ std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& cou
     return boundary_table<WeightedBoundary>(counts);
 }
 
+std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
+                                       const TessalineParams& p) {
+    return compute_splits_weighted(weighted_boundaries(counts), p);
+}
+
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
                                                  const double* w, std::size_t n, std::size_t k) {
     require_weights(w, n);

@@ -516,6 +516,9 @@ TESSALINE_API std::vector<WeightedBoundary> weighted_boundaries(const WeightedVa
 // weight of a segment, `minobs` a weight.
 TESSALINE_API std::vector<SplitResult> compute_splits_weighted(
     const std::vector<WeightedBoundary>& B, const TessalineParams& p);
+// The split search on the boundary table of weighted counts (finite values).
+TESSALINE_API std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
+                                                     const TessalineParams& p);
 
 // Categories counted with weights, as count_categories counts rows.
 struct WeightedCategoryCounts {
