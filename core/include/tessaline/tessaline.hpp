@@ -441,7 +441,8 @@ TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 // applicant split into a weighted good and bad): every count becomes the sum
 // of the rows' weights, as doubles. Weights are frequency weights: a row of
 // integer weight w counts exactly as w copies of it, and a row of weight 0 as
-// if it were absent (it is not even counted among the records).
+// if it were absent (it is not even counted among the records). Messages are
+// in English.
 
 // Rows counted by distinct value with their weights: the values ascending
 // (0.0 and -0.0 are one value), the weight of the rows of class 0 and of class
