@@ -42,6 +42,7 @@ FITS = {
     "mdlp_default": lambda x, y, **o: tl.mdlp_binning(x, y, **o),
     "mdlp_threshold": lambda x, y, **o: tl.mdlp_binning(x, y * 2 + 0.25, value=1.0, **o),
     "quantile": lambda x, y, **o: tl.quantile_binning(x, y, n_bins=7, **o),
+    "width_full": lambda x, y, **o: tl.equal_width_binning(x, y, n_bins=6, **o),
     "width_iqr": lambda x, y, **o: tl.equal_width_binning(x, y, range="iqr", k=0.5, **o),
     "width_quantile": lambda x, y, **o: tl.equal_width_binning(
         x, y, range="quantile", special_values=[SPECIAL], **o
