@@ -503,7 +503,8 @@ py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight
     const std::vector<tessaline::ContinuousStats> stats =
         continuous_stats(rows, weight, sum, sum_sq, "continuous_columns");
     const tessaline::ContinuousColumns c = tessaline::continuous_columns(stats.data(), stats.size());
-    return py::dict(py::arg("mean") = b::array_from_vector(c.mean),
+    return py::dict(py::arg("share") = b::array_from_vector(c.share),
+                    py::arg("mean") = b::array_from_vector(c.mean),
                     py::arg("std") = b::array_from_vector(c.std_dev),
                     py::arg("mean_deviation") = b::array_from_vector(c.mean_deviation),
                     py::arg("overall_mean") = c.overall_mean,
@@ -611,7 +612,7 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("max"), py::arg("splits"), "Sums of the rows of each interval of the cut points.");
     m.def("continuous_columns", &continuous_columns, py::arg("rows"), py::arg("weight"),
           py::arg("sum"), py::arg("sum_sq"),
-          "Mean, standard deviation and deviation from the overall mean of each row; "
+          "Share of the weight, mean, standard deviation and deviation from the overall mean of each row; "
           "between-row and total sums of squares and R^2.");
     m.def("continuous_binning", &continuous_binning, py::arg("weight"), py::arg("sum"),
           py::arg("rows"), py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_rows"),

@@ -181,6 +181,7 @@ ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k)
     double between = 0.0, within = 0.0;
     for (std::size_t g = 0; g < k; ++g) {
         const ContinuousStats& r = rows[g];
+        out.share.push_back(weight > 0.0 ? r.weight / weight : 0.0);
         if (!(r.weight > 0.0)) {
             out.mean.push_back(kNaN);
             out.std_dev.push_back(kNaN);

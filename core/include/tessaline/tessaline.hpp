@@ -511,7 +511,8 @@ TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCo
 TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
     const ContinuousValueCounts& counts, const std::vector<double>& splits);
 
-// The columns of a table of rows: each row's mean S / W, standard deviation
+// The columns of a table of rows: each row's share of the weight W / total,
+// mean S / W, standard deviation
 // sqrt((Q - S * mean) / W) (the population form, weights as frequencies;
 // 0 when rounding makes the difference negative) and the deviation of its
 // mean from the overall mean; NaN for a row of weight 0. The between-row sum
@@ -519,6 +520,7 @@ TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
 // within-row sums Q_g - S_g * mean_g plus the between-row one) and their
 // ratio R^2 (NaN for a constant target). Sums run in row order.
 struct ContinuousColumns {
+    std::vector<double> share;
     std::vector<double> mean;
     std::vector<double> std_dev;
     std::vector<double> mean_deviation;
