@@ -13,6 +13,8 @@ analyst's limits), `categorical_binning` (sets of categories),
 Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
 and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
+A continuous target (a loss, an amount): `continuous_binning` (bins whose means
+explain most of its variance) and ``TableBinning(target="continuous")``.
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
@@ -40,6 +42,8 @@ from .binning import (
     quantile_binning,
 )
 from .binning.analysis import BinAnalysis
+from .binning.continuous import continuous_binning
+from .binning.continuous_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
@@ -65,6 +69,7 @@ from .selection import (
     stepwise,
     vif,
 )
+from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
 from .serialize import from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
@@ -77,6 +82,9 @@ __all__ = [
     "Calibration",
     "CalibrationTable",
     "ColumnSummary",
+    "ContinuousBinningTable",
+    "ContinuousColumnSummary",
+    "ContinuousTableBinning",
     "DocumentError",
     "EditError",
     "GainsTable",
@@ -99,6 +107,7 @@ __all__ = [
     "calibration",
     "categorical_binning",
     "compare_auc",
+    "continuous_binning",
     "correlation",
     "custom_binning",
     "datasets",

@@ -30,6 +30,7 @@ from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable, Unseen
+from .continuous_table import ContinuousTableBinning
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 
@@ -242,11 +243,22 @@ class TableBinning(PlainState):
     of one class, or no column that can be binned is an error. `progress`
     draws a bar of the columns binned on standard error: True, False, or
     None for a terminal when there are 10 columns or more.
+
+    ``TableBinning(target="continuous", ...)`` bins against a continuous
+    target (a loss, an amount) instead: it makes a `ContinuousTableBinning`,
+    whose columns are ranked by R² and whose options are its own.
     """
+
+    def __new__(cls, *args: Any, target: str = "binary", **kwargs: Any) -> Any:
+        # A continuous target has its own binning, with its own options.
+        if target == "continuous":
+            return ContinuousTableBinning(target=target, *args, **kwargs)
+        return super().__new__(cls)
 
     def __init__(
         self,
         *,
+        target: Literal["binary", "continuous"] = "binary",
         event: Any = None,
         value: float | None = None,
         percentile: float | None = None,
@@ -276,6 +288,7 @@ class TableBinning(PlainState):
         skip_unusable: bool = True,
         progress: bool | None = None,
     ) -> None:
+        checks.one_of("target", target, ("binary", "continuous"))
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
         for name, options in (columns or {}).items():
@@ -706,6 +719,7 @@ class TableBinning(PlainState):
         return {
             name: getattr(self, stored.get(name, name))
             for name in inspect.signature(TableBinning).parameters
+            if name != "target"  # always "binary" here
         }
 
     def restore(

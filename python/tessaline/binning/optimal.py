@@ -11,7 +11,8 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import checks, native, target
+from .._core import checks, native
+from .._core import target as _target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from .basis import numeric_basis
 from .options import LIMITS, check_options, check_representative, class_limits
@@ -216,9 +217,12 @@ def optimal_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    target: Literal["binary"] = "binary",
 ) -> BinningTable:
     """Bin `x` against the target `y` (0/1, booleans, or the rows equal to
     `event`) into at most `max_bins` intervals of largest information value.
+    A continuous target (a loss, an amount) is binned by
+    `continuous_binning(x, y, ...)`; ``target="continuous"`` here says so.
 
     The search starts from `n_prebins` quantile pre-bins of the searched rows
     (which do not depend on the labels, so swapping the two classes gives the
@@ -238,9 +242,14 @@ def optimal_binning(
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
     """
+    if target != "binary":
+        raise ValueError(
+            f"optimal_binning bins a binary target (target='binary'), not target={target!r}: "
+            "bin a continuous target with continuous_binning(x, y, ...)"
+        )
     return optimal_rows(
         as_float_array(x),
-        target.event_flags(y, event=event),
+        _target.event_flags(y, event=event),
         name=name if name is not None else column_name(x),
         max_bins=max_bins,
         min_bin_share=min_bin_share,
