@@ -99,7 +99,7 @@ def checked_rows(
     bad = np.flatnonzero(np.isinf(ys))
     if bad.size:
         raise ValueError(
-            f"y must hold finite numbers or missing values (NaN): row {bad[0]} holds {ys[bad[0]]!r}"
+            f"y must hold finite numbers or missing values (NaN): row {bad[0]} holds {float(ys[bad[0]])!r}"
         )
     if sample_weight is None:
         return None
