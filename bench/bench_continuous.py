@@ -55,7 +55,9 @@ def data_sets() -> list[tuple[str, dict[str, np.ndarray], np.ndarray]]:
     diabetes = load_diabetes()
     credit = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
     amount = np.asarray(credit.numeric["credit_amount"], dtype=np.float64)
-    others = {k: np.asarray(v, np.float64) for k, v in credit.numeric.items() if k != "credit_amount"}
+    others = {
+        k: np.asarray(v, np.float64) for k, v in credit.numeric.items() if k != "credit_amount"
+    }
     return [
         ("diabetes", dict(zip(diabetes.feature_names, diabetes.data.T)), diabetes.target),
         ("german credit amount", others, amount),

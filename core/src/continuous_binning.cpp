@@ -31,7 +31,9 @@ namespace {
 constexpr double kUnreached = -std::numeric_limits<double>::infinity();
 constexpr std::size_t kMaxStates = std::size_t{1} << 24;
 
-std::size_t tri(std::size_t first, std::size_t last) { return last * (last + 1) / 2 + first; }
+std::size_t tri(std::size_t first, std::size_t last) {
+    return last * (last + 1) / 2 + first;
+}
 
 // Every contiguous group: its weight, sum, mean, criterion term and whether
 // it meets the limits.
@@ -211,8 +213,8 @@ Trace trace_back(Programme& p) {
     for (first = 0; first < n; ++first) {
         for (int ph = 0; ph < p.shape.phases; ++ph) {
             const Reach& r = p.at(layer, ph, tri(first, n - 1));
-            phases[ph] = r.value != kUnreached && r.bins == out.best.bins &&
-                         r.value == out.best.value;
+            phases[ph] =
+                r.value != kUnreached && r.bins == out.best.bins && r.value == out.best.value;
         }
         if (phases[0] || phases[1]) break;
     }
@@ -316,8 +318,8 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
         return out;
     }
     out.overall_mean = total_sum / total_weight;
-    const Groups table = group_table(weight, sum, rows, n_prebins, constraints, total_weight,
-                                     out.overall_mean);
+    const Groups table =
+        group_table(weight, sum, rows, n_prebins, constraints, total_weight, out.overall_mean);
     Trace chosen;
     if (constraints.trend == BinTrend::automatic) {
         chosen = best_grouping(table, constraints, BinTrend::ascending);

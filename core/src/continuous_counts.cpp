@@ -80,13 +80,22 @@ void check_row(const double* y, const double* w, std::size_t i) {
 
 }  // namespace
 
-ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
-                                              std::size_t n) {
+namespace {
+
+// The rows counted by value before their sums are rounded.
+struct Accumulated {
+    std::vector<double> value;
+    std::vector<Accumulator> sums;
+    Accumulator missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+
+Accumulated accumulate(const double* x, const double* y, const double* w, std::size_t n) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
-    ContinuousValueCounts out;
-    Accumulator missing;
+    Accumulated out;
     std::vector<std::size_t> kept;
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
@@ -95,12 +104,11 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
         } else if (w != nullptr && w[i] == 0.0) {
             ++out.n_zero_weight;
         } else if (std::isnan(x[i])) {
-            missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
+            out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
         } else {
             kept.push_back(i);
         }
     }
-    out.missing = missing.stats("count_continuous_values");
     // Equal values (0.0 and -0.0 among them) end up next to each other.
     std::stable_sort(kept.begin(), kept.end(),
                      [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
@@ -111,14 +119,77 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
             a.add_row(w == nullptr ? 1.0 : w[kept[k]], y[kept[k]]);
         }
         out.value.push_back(value == 0.0 ? 0.0 : value);
-        out.stats.push_back(a.stats("count_continuous_values"));
+        out.sums.push_back(std::move(a));
+    }
+    return out;
+}
+
+void append_partials(const ExactSum& sum, std::vector<double>& terms,
+                     std::vector<int64_t>& offsets) {
+    terms.insert(terms.end(), sum.partials().begin(), sum.partials().end());
+    offsets.push_back(static_cast<int64_t>(terms.size()));
+}
+
+}  // namespace
+
+ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
+                                              std::size_t n) {
+    Accumulated a = accumulate(x, y, w, n);
+    ContinuousValueCounts out;
+    out.missing = a.missing.stats("count_continuous_values");
+    out.n_missing_target = a.n_missing_target;
+    out.n_zero_weight = a.n_zero_weight;
+    out.value = std::move(a.value);
+    for (const Accumulator& sums : a.sums) out.stats.push_back(sums.stats("count_continuous_values"));
+    return out;
+}
+
+ContinuousPartials count_continuous_partials(const double* x, const double* y, const double* w,
+                                             std::size_t n) {
+    Accumulated a = accumulate(x, y, w, n);
+    ContinuousPartials out;
+    out.value = std::move(a.value);
+    out.value.push_back(std::numeric_limits<double>::quiet_NaN());
+    a.sums.push_back(std::move(a.missing));
+    out.weight_offset.push_back(0);
+    out.sum_offset.push_back(0);
+    out.sum_sq_offset.push_back(0);
+    for (const Accumulator& s : a.sums) {
+        out.rows.push_back(s.rows);
+        out.min.push_back(s.min);
+        out.max.push_back(s.max);
+        append_partials(s.weight, out.weight_terms, out.weight_offset);
+        append_partials(s.sum, out.sum_terms, out.sum_offset);
+        append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
+    }
+    out.n_missing_target = a.n_missing_target;
+    out.n_zero_weight = a.n_zero_weight;
+    return out;
+}
+
+std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const int64_t* offsets,
+                               std::size_t k) {
+    std::vector<double> out;
+    out.reserve(k);
+    for (std::size_t i = 0; i < k; ++i) {
+        if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
+            static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
+            throw std::invalid_argument("exact_sums: offsets must rise within the terms");
+        }
+        ExactSum sum;
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
+            if (!is_finite(terms[j])) throw std::invalid_argument("exact_sums: terms must be finite");
+            sum.add(terms[j]);
+        }
+        out.push_back(sum.value());
     }
     return out;
 }
 
 std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
                                            std::size_t n_bins) {
-    if (n_bins == 0) throw std::invalid_argument("weighted_quantile_cuts: n_bins must be at least 1");
+    if (n_bins == 0)
+        throw std::invalid_argument("weighted_quantile_cuts: n_bins must be at least 1");
     if (counts.value.size() != counts.stats.size()) {
         throw std::invalid_argument("weighted_quantile_cuts: one summary per value is needed");
     }

@@ -12,7 +12,7 @@
 namespace tessaline {
 
 class ExactSum {
-public:
+  public:
     void add(double x) {
         std::size_t kept = 0;
         for (std::size_t j = 0; j < partials_.size(); ++j) {
@@ -42,6 +42,10 @@ public:
         add_product(w, err);
     }
 
+    // The non-overlapping partials whose exact sum is the sum so far: adding
+    // the partials of several sums gives their exact total.
+    const std::vector<double>& partials() const { return partials_; }
+
     // The exact sum rounded to nearest, ties to even.
     double value() const {
         std::size_t n = partials_.size();
@@ -57,7 +61,8 @@ public:
         }
         // A half-way remainder rounds away from hi when the next partial
         // pushes the exact sum past the half.
-        if (n > 0 && ((lo < 0.0 && partials_[n - 1] < 0.0) || (lo > 0.0 && partials_[n - 1] > 0.0))) {
+        if (n > 0 &&
+            ((lo < 0.0 && partials_[n - 1] < 0.0) || (lo > 0.0 && partials_[n - 1] > 0.0))) {
             const double y = lo * 2.0;
             const double x = hi + y;
             if (y == x - hi) hi = x;
@@ -65,7 +70,7 @@ public:
         return hi;
     }
 
-private:
+  private:
     std::vector<double> partials_;
 };
 

@@ -45,6 +45,7 @@ from .binning.analysis import BinAnalysis
 from .binning.continuous import continuous_binning
 from .binning.continuous_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
+from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -69,7 +70,6 @@ from .selection import (
     stepwise,
     vif,
 )
-from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
 from .serialize import from_json
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence

@@ -187,7 +187,9 @@ class ContinuousTableBinning(PlainState):
         columns = frames.columns(data, wanted)
         for n, values in columns.items():
             if frames.length(values) != ys.size:
-                raise ValueError(f"column {n!r} has {frames.length(values)} rows, the target {ys.size}")
+                raise ValueError(
+                    f"column {n!r} has {frames.length(values)} rows, the target {ys.size}"
+                )
         workers = max(1, min(len(columns), self.n_jobs or os.cpu_count() or 1))
         with ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline") as pool:
             results = list(pool.map(lambda item: self._column(*item, ys, ws), columns.items()))

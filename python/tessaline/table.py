@@ -249,10 +249,10 @@ class TableBinning(PlainState):
     whose columns are ranked by R² and whose options are its own.
     """
 
-    def __new__(cls, *args: Any, target: str = "binary", **kwargs: Any) -> Any:
+    def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
         # A continuous target has its own binning, with its own options.
         if target == "continuous":
-            return ContinuousTableBinning(target=target, *args, **kwargs)
+            return ContinuousTableBinning(target=target, **kwargs)
         return super().__new__(cls)
 
     def __init__(
@@ -718,8 +718,8 @@ class TableBinning(PlainState):
         stored = {"columns": "column_options"}
         return {
             name: getattr(self, stored.get(name, name))
-            for name in inspect.signature(TableBinning).parameters
-            if name != "target"  # always "binary" here
+            for name in inspect.signature(TableBinning.__init__).parameters
+            if name not in ("self", "target")  # the target is binary here
         }
 
     def restore(

@@ -180,15 +180,18 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
         x.push_back(value(rng));
         y.push_back(target(rng) / 7.0);
         w.push_back(times(rng));
-        for (int k = 0; k < static_cast<int>(w.back()); ++k) rx.push_back(x.back()), ry.push_back(y.back());
+        for (int k = 0; k < static_cast<int>(w.back()); ++k)
+            rx.push_back(x.back()), ry.push_back(y.back());
     }
     std::vector<std::size_t> order(rx.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::shuffle(order.begin(), order.end(), rng);
     std::vector<double> sx, sy;
     for (std::size_t i : order) sx.push_back(rx[i]), sy.push_back(ry[i]);
-    const auto weighted = tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
-    const auto repeated = tessaline::count_continuous_values(sx.data(), sy.data(), nullptr, sx.size());
+    const auto weighted =
+        tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
+    const auto repeated =
+        tessaline::count_continuous_values(sx.data(), sy.data(), nullptr, sx.size());
     ASSERT_EQ(weighted.value, repeated.value);
     for (std::size_t i = 0; i < weighted.value.size(); ++i) {
         EXPECT_EQ(weighted.stats[i].weight, static_cast<double>(repeated.stats[i].rows));

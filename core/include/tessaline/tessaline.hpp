@@ -499,6 +499,27 @@ struct ContinuousValueCounts {
 // by distinct x. A weight must be finite and not negative, and y finite or NaN.
 TESSALINE_API ContinuousValueCounts count_continuous_values(const double* x, const double* y,
                                                             const double* w, std::size_t n);
+// The sums of count_continuous_values before they are rounded, so that
+// counts of separate parts of a data set (partitions of a cluster) add up
+// exactly: per value (ascending, then NaN for the rows whose x is NaN) its
+// rows, least and greatest y, and the non-overlapping partials whose exact
+// sum is its weight, sum and sum_sq (value i's partials are
+// terms[offset[i] .. offset[i + 1])).
+struct ContinuousPartials {
+    std::vector<double> value;
+    std::vector<int64_t> rows;
+    std::vector<double> min, max;
+    std::vector<double> weight_terms, sum_terms, sum_sq_terms;
+    std::vector<int64_t> weight_offset, sum_offset, sum_sq_offset;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+TESSALINE_API ContinuousPartials count_continuous_partials(const double* x, const double* y,
+                                                           const double* w, std::size_t n);
+// The exact sum of each segment terms[offsets[i] .. offsets[i + 1]) of k,
+// rounded once: partials of several parts give the sum of one pass.
+TESSALINE_API std::vector<double> exact_sums(const double* terms, std::size_t n_terms,
+                                             const int64_t* offsets, std::size_t k);
 // The cut points of weighted quantile pre-bins: for i = 1 .. n_bins - 1 the
 // least value whose cumulative weight (summed from the lowest value) reaches
 // W * i / n_bins, each once, finite and below the greatest value. A value

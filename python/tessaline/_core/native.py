@@ -277,9 +277,7 @@ def count_continuous(
 
 def weighted_quantile_cuts(counts: CountsIn, n_bins: int) -> FloatArray:
     """Cut points of weighted quantile pre-bins of values summed by value."""
-    return _native.weighted_quantile_cuts(
-        counts["value"], counts["rows"], counts["weight"], n_bins
-    )
+    return _native.weighted_quantile_cuts(counts["value"], counts["rows"], counts["weight"], n_bins)
 
 
 def continuous_interval_stats(counts: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
@@ -322,3 +320,21 @@ def continuous_grouping(
         weight, total, rows, max_bins, min_bin_share, min_rows, trend
     )
     return result
+
+
+def count_continuous_partials(
+    x: FloatArray, y: FloatArray, sample_weight: FloatArray | None = None
+) -> Counts:
+    """`count_continuous` with, per value, the exact partials of its weight,
+    sum and sum_sq ("<name>_terms" segmented by "<name>_offset"), the rows
+    whose x is NaN last as value NaN: parts counted apart add up exactly."""
+    counts: Counts = _native.count_continuous_partials(x, y, sample_weight)
+    return counts
+
+
+def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> FloatArray:
+    """The exact sum, rounded once, of each segment terms[offsets[i]:offsets[i + 1]]."""
+    sums: FloatArray = _native.exact_sums(
+        np.asarray(terms, dtype=np.float64), np.asarray(offsets, dtype=np.int64)
+    )
+    return sums

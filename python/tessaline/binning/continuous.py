@@ -105,7 +105,8 @@ def checked_rows(
     bad = np.flatnonzero(np.isinf(ys))
     if bad.size:
         raise ValueError(
-            f"y must hold finite numbers or missing values (NaN): row {bad[0]} holds {float(ys[bad[0]])!r}"
+            "y must hold finite numbers or missing values (NaN): "
+            f"row {bad[0]} holds {float(ys[bad[0]])!r}"
         )
     if sample_weight is None:
         return None
@@ -193,22 +194,50 @@ def continuous_rows(
     """`continuous_binning` of float64 values."""
     ws = checked_rows(xs.size, ys, sample_weight)
     _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
-    specials = checked_special_values(special_values)
-    is_special = np.isin(xs, specials)
-    searched = ~is_special
-    counts = native.count_continuous(
-        xs[searched], ys[searched], None if ws is None else ws[searched]
+    return continuous_counts_table(
+        native.count_continuous(xs, ys, ws),
+        name=name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+        n_prebins=n_prebins,
+        special_values=special_values,
     )
-    if counts["value"].size == 0:
+
+
+# The columns of rows summed by value, as `native.count_continuous` gives them.
+VALUE_COLUMNS = ("value", "rows", "weight", "sum", "sum_sq", "min", "max")
+
+
+def continuous_counts_table(
+    counts: dict[str, Any],
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    special_values: Sequence[float] = (),
+) -> ContinuousBinningTable:
+    """The table of a numeric column from its rows summed by value (all of
+    them: the special values' rows are taken out here), as a local pass or
+    an engine's merged counts give them."""
+    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
+    specials = checked_special_values(special_values)
+    is_special = np.isin(counts["value"], specials)
+    searched = {key: np.asarray(counts[key])[~is_special] for key in VALUE_COLUMNS}
+    values = searched["value"]
+    if values.size == 0:
         raise ValueError(
             f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
         )
-    values = counts["value"]
     if values.size <= EXACT_VALUES:
         prebin_cuts = values[:-1][np.isfinite(values[:-1])]
     else:
-        prebin_cuts = native.weighted_quantile_cuts(counts, n_prebins)
-    prebins = native.continuous_interval_stats(counts, prebin_cuts)
+        prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
+    prebins = native.continuous_interval_stats(searched, prebin_cuts)
     best = _grouping(
         prebins,
         label=name or "x",
@@ -219,34 +248,29 @@ def continuous_rows(
     )
     # A group ends at its last pre-bin, whose right edge (a value of x) is its cut.
     cuts = prebin_cuts[best["last"][:-1]]
-    intervals = native.continuous_interval_stats(counts, cuts)
+    intervals = native.continuous_interval_stats(searched, cuts)
     intervals["left"] = np.concatenate(([-np.inf], cuts))
     intervals["right"] = np.concatenate((cuts, [np.inf]))
-    parts = [intervals]
-    if specials:
-        at = native.count_continuous(
-            xs[is_special], ys[is_special], None if ws is None else ws[is_special]
-        )
-        found = {float(v): i for i, v in enumerate(at["value"])}
-        rows = {k: [] for k in BASE_COLUMNS}
-        for value in specials:
-            i = found.get(value)
-            rows["left"].append(value)
-            rows["right"].append(value)
-            for key in BASE_COLUMNS[2:]:
-                empty = 0 if key in ("count", "weight", "sum", "sum_sq") else np.nan
-                source = "rows" if key == "count" else key
-                rows[key].append(empty if i is None else at[source][i])
-        parts.append(rows)
-    parts.append(_missing_row(counts))
-    for part in parts:
-        if "rows" in part:
-            part["count"] = part["rows"]
+    intervals["count"] = intervals["rows"]
+    special_rows: dict[str, list[Any]] = {key: [] for key in BASE_COLUMNS}
+    at = {float(v): i for i, v in enumerate(counts["value"])}
+    for value in specials:
+        i = at.get(value)
+        special_rows["left"].append(value)
+        special_rows["right"].append(value)
+        for key in BASE_COLUMNS[2:]:
+            empty = 0 if key in ("count", "weight", "sum", "sum_sq") else np.nan
+            source = "rows" if key == "count" else key
+            special_rows[key].append(empty if i is None else counts[source][i])
     return ContinuousBinningTable(
-        _stack(*parts),
+        _stack(intervals, special_rows, _missing_row(counts)),
         method="optimal",
         name=name,
-        metadata={"trend": best["trend"], "n_prebins": int(prebin_cuts.size) + 1, **_left_out(counts)},
+        metadata={
+            "trend": best["trend"],
+            "n_prebins": int(prebin_cuts.size) + 1,
+            **_left_out(counts),
+        },
         special_values=specials,
     )
 
@@ -277,7 +301,10 @@ def continuous_categories(
             f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
         )
     order = np.argsort(native.continuous_columns(counts)["mean"], kind="stable")
-    ranked = {key: np.asarray(counts[key])[order] for key in ("rows", "weight", "sum", "sum_sq", "min", "max")}
+    ranked = {
+        key: np.asarray(counts[key])[order]
+        for key in ("rows", "weight", "sum", "sum_sq", "min", "max")
+    }
     ranked["value"] = np.arange(k, dtype=np.float64)
     best = _grouping(
         ranked,
@@ -295,7 +322,7 @@ def continuous_categories(
     intervals["count"] = intervals["rows"]
     missing = _missing_row(counts)
     names = [encoded.names[int(counts["value"][i])] for i in order]
-    bins = [tuple(names[f : l + 1]) for f, l in zip(first, last)]
+    bins = [tuple(names[a : b + 1]) for a, b in zip(first, last)]
     return ContinuousBinningTable(
         _stack(intervals, missing),
         method="optimal",

@@ -122,12 +122,12 @@ class ContinuousBinningTable(ColumnTable):
 
     @property
     def r_squared(self) -> float:
-        """The share of the target's variance the rows' means explain (NaN for a constant target)."""
+        """The share of the target's variance the rows' means explain (NaN: a constant target)."""
         return self._totals["r2"]
 
     @property
     def between_ss(self) -> float:
-        """sum of weight * (mean - overall mean)^2 over the rows: the criterion the bins maximise."""
+        """sum of weight * (mean - overall mean)^2 over the rows, which the bins maximise."""
         return self._totals["between_ss"]
 
     @property
@@ -232,9 +232,7 @@ class ContinuousBinningTable(ColumnTable):
         for key in COLUMNS:
             column = np.asarray(self[key])
             rows[key] = (
-                [int(v) for v in column]
-                if key == "count"
-                else [document.exact(v) for v in column]
+                [int(v) for v in column] if key == "count" else [document.exact(v) for v in column]
             )
         return {
             **document.header(CONTINUOUS_SCHEMA),
@@ -328,7 +326,9 @@ class ContinuousBinningTable(ColumnTable):
         r_squared = document.from_exact(
             document.field(doc, "r_squared", str, where), f"{where} r_squared"
         )
-        if not (r_squared == table.r_squared or (math.isnan(r_squared) and math.isnan(table.r_squared))):
+        if not (
+            r_squared == table.r_squared or (math.isnan(r_squared) and math.isnan(table.r_squared))
+        ):
             raise DocumentError(f"{where}: field 'r_squared' is not what the rows' sums give")
         return table
 

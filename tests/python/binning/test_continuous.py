@@ -149,7 +149,7 @@ def test_json_and_pickle_keep_the_table_exactly(tables, kind):
         np.testing.assert_array_equal(copy.transform(x), table.transform(x))
     doc = table.to_dict()
     doc["rows"]["mean"][0] = (float.fromhex(doc["rows"]["mean"][0]) * 2 + 1).hex()
-    with pytest.raises(DocumentError, match="rows.mean is not what the rows' sums give"):
+    with pytest.raises(DocumentError, match=r"rows\.mean is not what the rows' sums give"):
         tl.ContinuousBinningTable.from_dict(doc)
 
 
