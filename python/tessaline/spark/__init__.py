@@ -12,6 +12,7 @@ them. No numerics are computed here.
     binning = tls.fit(tl.TableBinning(method="optimal"), df, "creditability")
     scored = tls.transform(binning, df)            # WoE columns, as Spark expressions
     table = tls.mdlp_binning(df, "duration", "creditability", event="bad")
+    loss = tls.continuous_binning(df, "duration", "loss", sample_weight="w")  # continuous target
 
 Exact, bit for bit, against the local `TableBinning`, `mdlp_binning`,
 `optimal_binning`, `quantile_binning`, `equal_width_binning`,
@@ -37,6 +38,8 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from ..binning.continuous import continuous_counts_table
+from ..binning.continuous_table import ContinuousBinningTable
 from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
@@ -52,12 +55,14 @@ from ._counting import (
     spark_type,
     threshold_flags,
 )
+from ._continuous import continuous_counts
 from ._expressions import bin_index, transform_column
 
 __all__ = [
     "DEFAULT_MAX_DISTINCT",
     "bin_index",
     "categorical_binning",
+    "continuous_binning",
     "count_columns",
     "fit",
     "fit_table",
@@ -188,6 +193,24 @@ def optimal_binning(
     return fit_table(
         df, y, [x], event=event, method="optimal", max_distinct=max_distinct, **options
     )[x]
+
+
+def continuous_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    sample_weight: str | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    **options: Any,
+) -> ContinuousBinningTable:
+    """`tessaline.continuous_binning` of the numeric column `x` against the
+    continuous target `y` of a Spark DataFrame, each row weighted by the
+    column `sample_weight` (default 1): the rows are summed by value in one
+    pass (exact partials, added exactly on the driver), so the table is the
+    local one of the same rows, bit for bit."""
+    counts = continuous_counts(df, x, y, sample_weight, max_distinct)
+    return continuous_counts_table(counts, name=x, **options)
 
 
 def quantile_binning(
