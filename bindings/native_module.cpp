@@ -442,8 +442,7 @@ py::dict count_continuous_partials(const b::DoubleArray& x, const b::DoubleArray
     const auto xs = b::flat_view(x);
     const auto ys = b::flat_view(y);
     if (xs.size != ys.size) {
-        throw std::invalid_argument(
-            "count_continuous_partials: x and y must have the same length");
+        throw std::invalid_argument("count_continuous_partials: x and y must have the same length");
     }
     b::DoubleArray weights;
     const double* w = nullptr;
@@ -479,7 +478,8 @@ py::dict count_continuous_partials(const b::DoubleArray& x, const b::DoubleArray
 py::array_t<double> exact_sums(const b::DoubleArray& terms, const b::Int64Array& offsets) {
     const auto t = b::flat_view(terms);
     const auto o = b::flat_view(offsets);
-    if (o.size == 0) throw std::invalid_argument("exact_sums: offsets must hold at least one entry");
+    if (o.size == 0)
+        throw std::invalid_argument("exact_sums: offsets must hold at least one entry");
     std::vector<double> sums;
     {
         py::gil_scoped_release release;

@@ -140,7 +140,8 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
     out.n_missing_target = a.n_missing_target;
     out.n_zero_weight = a.n_zero_weight;
     out.value = std::move(a.value);
-    for (const Accumulator& sums : a.sums) out.stats.push_back(sums.stats("count_continuous_values"));
+    for (const Accumulator& sums : a.sums)
+        out.stats.push_back(sums.stats("count_continuous_values"));
     return out;
 }
 
@@ -178,7 +179,8 @@ std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const i
         }
         ExactSum sum;
         for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
-            if (!is_finite(terms[j])) throw std::invalid_argument("exact_sums: terms must be finite");
+            if (!is_finite(terms[j]))
+                throw std::invalid_argument("exact_sums: terms must be finite");
             sum.add(terms[j]);
         }
         out.push_back(sum.value());

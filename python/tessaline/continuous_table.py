@@ -192,7 +192,9 @@ class ContinuousTableBinning(PlainState):
                 )
         workers = max(1, min(len(columns), self.n_jobs or os.cpu_count() or 1))
         with ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline") as pool:
-            results = list(pool.map(lambda item: self._column(*item, ys, ws), columns.items()))
+            results = list(
+                pool.map(lambda item: self._column(item[0], item[1], ys, ws), columns.items())
+            )
         tables = {n: r for n, r in zip(wanted, results) if isinstance(r, ContinuousBinningTable)}
         skipped = {n: r for n, r in zip(wanted, results) if isinstance(r, str)}
         if not tables:

@@ -252,7 +252,7 @@ class TableBinning(PlainState):
     def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
         # A continuous target has its own binning, with its own options.
         if target == "continuous":
-            return ContinuousTableBinning(target=target, **kwargs)
+            return ContinuousTableBinning(target="continuous", **kwargs)
         return super().__new__(cls)
 
     def __init__(

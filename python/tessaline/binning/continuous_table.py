@@ -375,7 +375,7 @@ class ContinuousBinningTable(ColumnTable):
         ]
 
     def __str__(self) -> str:
-        header = self.HEADER
+        header: tuple[str, ...] = self.HEADER
         if self._bin_categories is not None:
             header = tuple("categories" if h == "interval" else h for h in header)
         return self.title() + "\n" + printing.text_table(header, self.rows(), (1,))

@@ -81,9 +81,7 @@ def continuous_counts(
     columns = [F.col(x).cast("double"), F.col(y).cast("double")]
     if sample_weight is not None:
         columns.append(F.col(sample_weight).cast("double"))
-    counted = df.select(*columns).mapInArrow(
-        _partition_counter(sample_weight is not None), _SCHEMA
-    )
+    counted = df.select(*columns).mapInArrow(_partition_counter(sample_weight is not None), _SCHEMA)
     merged = (
         counted.groupBy("x")
         .agg(
