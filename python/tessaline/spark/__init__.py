@@ -46,6 +46,7 @@ from ..binning.table import BinningTable
 from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from ..diagnostics import GiniResult, PSIResult
 from ..table import COUNT_BUILDERS, Edits, TableBinning
+from ._continuous import continuous_counts
 from ._counting import (
     Counting,
     column_type,
@@ -55,7 +56,6 @@ from ._counting import (
     spark_type,
     threshold_flags,
 )
-from ._continuous import continuous_counts
 from ._expressions import bin_index, transform_column
 
 __all__ = [

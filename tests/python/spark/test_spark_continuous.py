@@ -16,9 +16,9 @@ if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
 if "asan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("Spark does not run under the sanitizer runtime", allow_module_level=True)
 
-from pyspark.sql import SparkSession  # noqa: E402
+from pyspark.sql import SparkSession
 
-from tessaline import spark as tls  # noqa: E402
+from tessaline import spark as tls
 
 
 @pytest.fixture(scope="module")
