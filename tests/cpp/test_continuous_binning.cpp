@@ -204,4 +204,29 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
               tessaline::weighted_quantile_cuts(repeated, 3));
 }
 
+// Partials of two halves of the rows, added exactly, give the sums of one pass.
+TEST(ContinuousCounts, PartialsOfPartsAddUpToOnePass) {
+    std::mt19937 rng(11u);
+    std::uniform_int_distribution<int> value(0, 3);
+    std::uniform_real_distribution<double> target(-1e6, 1e6), weight(0.0, 5.0);
+    std::vector<double> x, y, w;
+    for (int i = 0; i < 300; ++i)
+        x.push_back(value(rng)), y.push_back(target(rng) / 3.0), w.push_back(weight(rng));
+    const auto whole = tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
+    const auto a = tessaline::count_continuous_partials(x.data(), y.data(), w.data(), 150);
+    const auto b =
+        tessaline::count_continuous_partials(x.data() + 150, y.data() + 150, w.data() + 150, 150);
+    ASSERT_EQ(a.value.size(), whole.value.size() + 1);  // the NaN row last
+    for (std::size_t i = 0; i < whole.value.size(); ++i) {
+        ASSERT_EQ(a.value[i], b.value[i]);
+        std::vector<double> terms(a.sum_terms.begin() + a.sum_offset[i],
+                                  a.sum_terms.begin() + a.sum_offset[i + 1]);
+        terms.insert(terms.end(), b.sum_terms.begin() + b.sum_offset[i],
+                     b.sum_terms.begin() + b.sum_offset[i + 1]);
+        const std::vector<int64_t> offsets = {0, static_cast<int64_t>(terms.size())};
+        EXPECT_EQ(tessaline::exact_sums(terms.data(), terms.size(), offsets.data(), 1)[0],
+                  whole.stats[i].sum);
+    }
+}
+
 }  // namespace

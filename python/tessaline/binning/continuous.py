@@ -26,6 +26,18 @@ DEFAULT_MIN_ROWS = 1
 # between them (the optimum over all binnings under the limits), which the
 # search does in a few milliseconds; a column of more over quantile pre-bins.
 EXACT_VALUES = 500
+# The most states the core's search keeps (one per group, bin count and phase).
+MAX_STATES = 2**24
+
+
+def searches_every_cut(n_values: int, max_bins: int, trend: str) -> bool:
+    """Whether a column of `n_values` distinct values is searched over every
+    cut: few enough values, and a search over them within the core's states."""
+    layers = max_bins if max_bins < n_values else 1
+    phases = 2 if trend in ("peak", "valley") else 1
+    return (
+        n_values <= EXACT_VALUES and n_values * (n_values + 1) // 2 * layers * phases <= MAX_STATES
+    )
 
 
 def continuous_binning(
@@ -51,7 +63,8 @@ def continuous_binning(
     ``between_ss``; over the total sum of squares it is ``r_squared``. The
     search starts from `n_prebins` weighted quantile pre-bins of `x` and
     groups neighbours exactly; a column of at most 500 distinct values is
-    searched over every cut between them, so that its bins are the best of
+    searched over every cut between them (unless `max_bins` is so large that
+    the search would not fit in memory), so that its bins are the best of
     all binnings under the limits. Every bin holds at least `min_bin_share` of
     the searched weight and `min_rows` rows; `trend` asks the bin means to
     be "ascending", "descending", with one "peak" or "valley", "none" for
@@ -233,7 +246,7 @@ def continuous_counts_table(
         raise ValueError(
             f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
         )
-    if values.size <= EXACT_VALUES:
+    if searches_every_cut(values.size, max_bins, trend):
         prebin_cuts = values[:-1][np.isfinite(values[:-1])]
     else:
         prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
