@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import math
 import os
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal
@@ -23,6 +23,8 @@ from .binning.continuous import (
     ContinuousTrend,
     checked_rows,
     continuous_categories,
+    continuous_category_table,
+    continuous_counts_table,
     continuous_rows,
 )
 from .binning.continuous_table import ContinuousBinningTable
@@ -137,25 +139,86 @@ class ContinuousTableBinning(PlainState):
             **{key: options.get(key, getattr(self, key)) for key in LIMITS},
         }
 
-    def _column(
-        self, name: str, values: Any, ys: FloatArray, ws: FloatArray | None
+    def is_categorical(self, name: str, holds_categories: bool) -> bool:
+        """Whether the column `name` is binned as categories, when its values
+        are categories (strings, booleans) by their type or not."""
+        default = name in self.categorical or holds_categories
+        return bool(self.column_options.get(name, {}).get("categorical", default))
+
+    def _table_or_reason(
+        self, name: str, build: Callable[[dict[str, Any]], ContinuousBinningTable]
     ) -> ContinuousBinningTable | str:
         """One column's table, or why it cannot be binned."""
         try:
-            options = self._options(name)
-            categorical = self.column_options.get(name, {}).get(
-                "categorical", name in self.categorical or frames.is_categorical(values)
-            )
-            if categorical:
+            return build(self._options(name))
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+
+    def _column(
+        self, name: str, values: Any, ys: FloatArray, ws: FloatArray | None
+    ) -> ContinuousBinningTable | str:
+        """One column's table from its rows, or why it cannot be binned."""
+
+        def build(options: dict[str, Any]) -> ContinuousBinningTable:
+            if self.is_categorical(name, frames.is_categorical(values)):
                 del options["special_values"], options["n_prebins"]
                 return continuous_categories(
                     categories.encode(values), ys, ws, name=name, **options
                 )
             return continuous_rows(as_float_array(values), ys, ws, name=name, **options)
-        except (ValueError, TypeError) as error:
-            if not self.skip_unusable:
-                raise
-            return str(error)
+
+        return self._table_or_reason(name, build)
+
+    def fit_counts(
+        self,
+        counts: Mapping[str, tuple[Sequence[str] | None, dict[str, Any]]],
+        fitted_columns: Sequence[str],
+        skipped: Mapping[str, str] | None = None,
+    ) -> ContinuousTableBinning:
+        """Fit from every column's rows summed by value (or category) by an
+        engine: per column its category names (None for numbers) and counts
+        as `continuous_binning` sums them; the same options, checks and skip
+        rules as `fit`. `fitted_columns` are the data's column names,
+        `skipped` the columns the engine could not count, with the reason."""
+        results: dict[str, ContinuousBinningTable | str] = {}
+        for name, (names, summed) in counts.items():
+
+            def build(
+                options: dict[str, Any], names: Any = names, summed: Any = summed, name: str = name
+            ) -> ContinuousBinningTable:
+                if names is not None:
+                    del options["special_values"], options["n_prebins"]
+                    return continuous_category_table(names, summed, name=name, **options)
+                return continuous_counts_table(summed, name=name, **options)
+
+            results[name] = self._table_or_reason(name, build)
+        results.update(skipped or {})
+        return self._keep([n for n in fitted_columns if n in results], results, fitted_columns)
+
+    def _keep(
+        self,
+        order: Sequence[str],
+        results: Mapping[str, ContinuousBinningTable | str],
+        fitted_columns: Sequence[str],
+    ) -> ContinuousTableBinning:
+        tables: dict[str, ContinuousBinningTable] = {}
+        skipped: dict[str, str] = {}
+        for n in order:
+            result = results[n]
+            if isinstance(result, str):
+                skipped[n] = result
+            else:
+                tables[n] = result
+        if not tables:
+            raise ValueError(
+                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
+            )
+        self.tables, self.skipped = tables, skipped
+        self.fitted_columns = list(fitted_columns)
+        self.summary = self._ranked()
+        return self
 
     def fit(self, data: Any, y: Any, sample_weight: Any = None) -> ContinuousTableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
@@ -195,15 +258,7 @@ class ContinuousTableBinning(PlainState):
             results = list(
                 pool.map(lambda item: self._column(item[0], item[1], ys, ws), columns.items())
             )
-        tables = {n: r for n, r in zip(wanted, results) if isinstance(r, ContinuousBinningTable)}
-        skipped = {n: r for n, r in zip(wanted, results) if isinstance(r, str)}
-        if not tables:
-            raise ValueError(
-                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
-            )
-        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(names)
-        self.summary = self._ranked()
-        return self
+        return self._keep(wanted, dict(zip(wanted, results)), names)
 
     def _ranked(self) -> list[ContinuousColumnSummary]:
         def key(item: tuple[str, ContinuousBinningTable]) -> tuple[float, str]:

@@ -305,9 +305,34 @@ def continuous_categories(
     pre-bins of the same search; a bin's edges are its positions in that
     order, cut halfway between two categories."""
     ws = checked_rows(encoded.codes.size, ys, sample_weight)
-    _check_limits(max_bins, min_bin_share, min_rows, trend)
     codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
-    counts = native.count_continuous(codes, ys, ws)
+    return continuous_category_table(
+        encoded.names,
+        native.count_continuous(codes, ys, ws),
+        name=name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+    )
+
+
+def continuous_category_table(
+    names: Sequence[str],
+    counts: dict[str, Any],
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    **_: Any,
+) -> ContinuousBinningTable:
+    """The table of a categorical column from its rows summed by category
+    (`counts`: value i is the position of its category in `names`, the
+    missing category as the missing value), as a local pass or an engine's
+    merged counts give them."""
+    _check_limits(max_bins, min_bin_share, min_rows, trend)
     k = counts["value"].size
     if k == 0:
         raise ValueError(
@@ -334,8 +359,8 @@ def continuous_categories(
     intervals["right"] = np.where(last < k - 1, last + 0.5, np.inf)
     intervals["count"] = intervals["rows"]
     missing = _missing_row(counts)
-    names = [encoded.names[int(counts["value"][i])] for i in order]
-    bins = [tuple(names[a : b + 1]) for a, b in zip(first, last)]
+    ranked_names = [names[int(counts["value"][i])] for i in order]
+    bins = [tuple(ranked_names[a : b + 1]) for a, b in zip(first, last)]
     return ContinuousBinningTable(
         _stack(intervals, missing),
         method="optimal",

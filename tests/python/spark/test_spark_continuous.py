@@ -65,3 +65,25 @@ def test_bad_weights_are_refused(spark):
     df = spark.createDataFrame(pd.DataFrame({"x": [1.0, 2.0], "y": [1.0, 2.0], "w": [1.0, -1.0]}))
     with pytest.raises(ValueError, match="1 row\\(s\\) of 'w' hold a negative"):
         tls.continuous_binning(df, "x", "y", sample_weight="w")
+
+
+def test_a_whole_table_over_spark_is_the_local_fit(spark):
+    rng = np.random.default_rng(4)
+    n = 2000
+    frame = pd.DataFrame(
+        {
+            "amount": np.round(rng.lognormal(7, 1, n), -1),
+            "region": rng.choice(["north", "south", "east", None], n),
+            "owner": rng.random(n) < 0.3,
+            "w": rng.integers(0, 3, n).astype(float),
+        }
+    )
+    frame["loss"] = np.log(frame.amount) / 10 + (frame.region == "east") + rng.normal(0, 0.1, n)
+    local = tl.TableBinning(target="continuous", max_bins=5).fit(frame, "loss", sample_weight="w")
+    remote = tls.fit_continuous(
+        tl.TableBinning(target="continuous", max_bins=5),
+        spark.createDataFrame(frame).repartition(4),
+        "loss",
+        sample_weight="w",
+    )
+    assert remote.to_json() == local.to_json()
