@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exact_sum.hpp"
@@ -36,6 +37,13 @@ struct Accumulator {
     ExactSum weight, sum, sum_sq;
     double min = kNaN, max = kNaN;
 
+    void clear() {
+        rows = 0;
+        weight.clear();
+        sum.clear();
+        sum_sq.clear();
+        min = max = kNaN;
+    }
     void add_row(double w, double y) {
         ++rows;
         weight.add(w);
@@ -82,21 +90,24 @@ void check_row(const double* y, const double* w, std::size_t i) {
 
 namespace {
 
-// The rows counted by value before their sums are rounded.
-struct Accumulated {
-    std::vector<double> value;
-    std::vector<Accumulator> sums;
+// The rows left out and the missing values' sums of one count.
+struct Counted {
     Accumulator missing;
     int64_t n_missing_target = 0;
     int64_t n_zero_weight = 0;
 };
 
-Accumulated accumulate(const double* x, const double* y, const double* w, std::size_t n) {
+// Counts the rows, calling visit(value, sums) for each distinct value in
+// ascending order with the sums of its rows (one accumulator, cleared and
+// reused, so that no value allocates).
+template <typename Visit>
+Counted accumulate(const double* x, const double* y, const double* w, std::size_t n, Visit visit) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
-    Accumulated out;
-    std::vector<std::size_t> kept;
+    Counted out;
+    // (value, row): sorted by value, then row, as a stable sort of the rows would.
+    std::vector<std::pair<double, std::size_t>> kept;
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
         if (std::isnan(y[i])) {
@@ -106,20 +117,20 @@ Accumulated accumulate(const double* x, const double* y, const double* w, std::s
         } else if (std::isnan(x[i])) {
             out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
         } else {
-            kept.push_back(i);
+            // 0.0 and -0.0 are one value, written 0.0.
+            kept.emplace_back(x[i] == 0.0 ? 0.0 : x[i], i);
         }
     }
-    // Equal values (0.0 and -0.0 among them) end up next to each other.
-    std::stable_sort(kept.begin(), kept.end(),
-                     [&](std::size_t a, std::size_t b) { return x[a] < x[b]; });
+    std::sort(kept.begin(), kept.end());
+    Accumulator a;
     for (std::size_t k = 0; k < kept.size();) {
-        const double value = x[kept[k]];
-        Accumulator a;
-        for (; k < kept.size() && x[kept[k]] == value; ++k) {
-            a.add_row(w == nullptr ? 1.0 : w[kept[k]], y[kept[k]]);
+        const double value = kept[k].first;
+        a.clear();
+        for (; k < kept.size() && kept[k].first == value; ++k) {
+            const std::size_t i = kept[k].second;
+            a.add_row(w == nullptr ? 1.0 : w[i], y[i]);
         }
-        out.value.push_back(value == 0.0 ? 0.0 : value);
-        out.sums.push_back(std::move(a));
+        visit(value, a);
     }
     return out;
 }
@@ -134,37 +145,36 @@ void append_partials(const ExactSum& sum, std::vector<double>& terms,
 
 ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
                                               std::size_t n) {
-    Accumulated a = accumulate(x, y, w, n);
     ContinuousValueCounts out;
-    out.missing = a.missing.stats("count_continuous_values");
-    out.n_missing_target = a.n_missing_target;
-    out.n_zero_weight = a.n_zero_weight;
-    out.value = std::move(a.value);
-    for (const Accumulator& sums : a.sums)
-        out.stats.push_back(sums.stats("count_continuous_values"));
+    const Counted c = accumulate(x, y, w, n, [&](double value, const Accumulator& a) {
+        out.value.push_back(value);
+        out.stats.push_back(a.stats("count_continuous_values"));
+    });
+    out.missing = c.missing.stats("count_continuous_values");
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
     return out;
 }
 
 ContinuousPartials count_continuous_partials(const double* x, const double* y, const double* w,
                                              std::size_t n) {
-    Accumulated a = accumulate(x, y, w, n);
     ContinuousPartials out;
-    out.value = std::move(a.value);
-    out.value.push_back(std::numeric_limits<double>::quiet_NaN());
-    a.sums.push_back(std::move(a.missing));
     out.weight_offset.push_back(0);
     out.sum_offset.push_back(0);
     out.sum_sq_offset.push_back(0);
-    for (const Accumulator& s : a.sums) {
+    const auto append = [&](double value, const Accumulator& s) {
+        out.value.push_back(value);
         out.rows.push_back(s.rows);
         out.min.push_back(s.min);
         out.max.push_back(s.max);
         append_partials(s.weight, out.weight_terms, out.weight_offset);
         append_partials(s.sum, out.sum_terms, out.sum_offset);
         append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
-    }
-    out.n_missing_target = a.n_missing_target;
-    out.n_zero_weight = a.n_zero_weight;
+    };
+    const Counted c = accumulate(x, y, w, n, append);
+    append(std::numeric_limits<double>::quiet_NaN(), c.missing);
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
     return out;
 }
 

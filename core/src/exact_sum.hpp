@@ -42,6 +42,9 @@ class ExactSum {
         add_product(w, err);
     }
 
+    // Back to zero, keeping the storage.
+    void clear() { partials_.clear(); }
+
     // The non-overlapping partials whose exact sum is the sum so far: adding
     // the partials of several sums gives their exact total.
     const std::vector<double>& partials() const { return partials_; }

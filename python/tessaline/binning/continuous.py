@@ -266,9 +266,10 @@ def continuous_counts_table(
     intervals["right"] = np.concatenate((cuts, [np.inf]))
     intervals["count"] = intervals["rows"]
     special_rows: dict[str, list[Any]] = {key: [] for key in BASE_COLUMNS}
-    at = {float(v): i for i, v in enumerate(counts["value"])}
+    every = np.asarray(counts["value"])
     for value in specials:
-        i = at.get(value)
+        position = int(np.searchsorted(every, value))
+        i = position if position < every.size and every[position] == value else None
         special_rows["left"].append(value)
         special_rows["right"].append(value)
         for key in BASE_COLUMNS[2:]:
