@@ -79,11 +79,12 @@ def test_a_whole_table_over_spark_is_the_local_fit(spark):
         }
     )
     frame["loss"] = np.log(frame.amount) / 10 + (frame.region == "east") + rng.normal(0, 0.1, n)
+    df = spark.createDataFrame(frame).repartition(4)
     local = tl.TableBinning(target="continuous", max_bins=5).fit(frame, "loss", sample_weight="w")
     remote = tls.fit_continuous(
-        tl.TableBinning(target="continuous", max_bins=5),
-        spark.createDataFrame(frame).repartition(4),
-        "loss",
-        sample_weight="w",
+        tl.TableBinning(target="continuous", max_bins=5), df, "loss", sample_weight="w"
     )
     assert remote.to_json() == local.to_json()
+    # tls.fit sends a continuous binning here, unweighted.
+    unweighted = tl.TableBinning(target="continuous", exclude=["w"])
+    assert tls.fit(unweighted, df, "loss").to_json() == unweighted.fit(frame, "loss").to_json()
