@@ -368,15 +368,7 @@ class ContinuousTableBinning(PlainState):
             raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
         out: dict[str, Any] = {}
         for name, values in frames.columns(data, wanted).items():
-            table = self.tables[name]
-            if output == "label":
-                labels = np.array(table.labels + ["missing"], dtype=object)
-                index = table.transform(values, output="index")
-                if not table.has_missing_row:
-                    index = np.where(index < 0, len(labels) - 1, index)
-                out[name] = labels[index]
-            else:
-                out[name] = table.transform(values, output=output)
+            out[name] = self.tables[name].transform(values, output=output)
         return frames.like_input(data, out)
 
     def fit_transform(self, data: Any, y: Any, sample_weight: Any = None) -> Any:

@@ -14,7 +14,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import categories, native, printing
-from .._core.arrays import ColumnTable, FloatArray, IntArray, as_float_array
+from .._core.arrays import ColumnTable, FloatArray, as_float_array
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from .table import _check_edges, frozen
@@ -183,15 +183,24 @@ class ContinuousBinningTable(ColumnTable):
         return intervals, specials, missing, overall
 
     def transform(
-        self, x: npt.ArrayLike, output: Literal["mean", "index"] = "mean"
-    ) -> FloatArray | IntArray:
-        """Each value's bin mean (float64) or bin index (int64: intervals or
+        self, x: npt.ArrayLike, output: Literal["mean", "index", "label"] = "mean"
+    ) -> npt.NDArray[Any]:
+        """Each value's bin mean (float64), bin index (int64: intervals or
         bins from 0, then the special values; -1 for a missing value or a
-        category not seen in training). A missing value gets the
-        missing-value row's mean; a value in a row without weight, a missing
-        value without such a row and an unseen category get the overall mean."""
-        if output not in ("mean", "index"):
-            raise ValueError(f"output must be 'mean' or 'index', not {output!r}")
+        category not seen in training) or bin label (its row's label,
+        "missing" for index -1). A missing value gets the missing-value
+        row's mean; a value in a row without weight, a missing value without
+        such a row and an unseen category get the overall mean."""
+        if output not in ("mean", "index", "label"):
+            raise ValueError(f"output must be 'mean', 'index' or 'label', not {output!r}")
+        if output == "label":
+            labels: npt.NDArray[Any] = np.array(self.labels + ["missing"], dtype=object)
+            index = self.transform(x, output="index")
+            # Index -1 reads the missing-value row, which is last, or the extra "missing".
+            if not self.has_missing_row:
+                index = np.where(index < 0, len(labels) - 1, index)
+            named: npt.NDArray[Any] = labels[index]
+            return named
         intervals, specials, missing, overall = self.means_by_index()
         if self._bin_categories is not None:
             encoded = categories.encode(x)

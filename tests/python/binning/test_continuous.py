@@ -30,6 +30,11 @@ def test_a_worked_example_gives_exact_values():
     # missing-value row, gets the overall mean.
     np.testing.assert_array_equal(t.transform([0, 4, 4.5, np.nan]), [2.5, 2.5, 10, 5])
     np.testing.assert_array_equal(t.transform([0, 4, 4.5, np.nan], output="index"), [0, 0, 1, -1])
+    assert list(t.transform([0, 4.5, np.nan], output="label")) == [
+        "(-inf, 4]",
+        "(4, +inf)",
+        "missing",
+    ]
 
 
 def _between(x, y, cuts):
