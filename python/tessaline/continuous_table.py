@@ -35,7 +35,7 @@ from .formats import document, sql
 if TYPE_CHECKING:
     import pandas
 
-CONTINUOUS_TABLE_SCHEMA = "tessaline.continuous_table_binning"
+CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
 # Options a column may carry in `columns=`.
 COLUMN_OPTIONS = frozenset(
     {"categorical", "special_values", "max_bins", "min_bin_share", "min_rows", "trend", "n_prebins"}

@@ -22,7 +22,7 @@ from .table import _check_edges, frozen
 if TYPE_CHECKING:
     import pandas
 
-CONTINUOUS_SCHEMA = "tessaline.continuous_binning"
+CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
 # The sums a table is built from, then the columns the core derives from them.
 BASE_COLUMNS = ("left", "right", "count", "weight", "sum", "sum_sq", "min", "max")
 DERIVED_COLUMNS = ("share", "mean", "std", "mean_deviation")
