@@ -17,10 +17,12 @@ from .._core import categories, native, printing
 from .._core.arrays import ColumnTable, FloatArray, as_float_array
 from ..exceptions import DocumentError
 from ..formats import document, sql
+from ..plots.binning import plot_continuous_binning
 from .table import _check_edges, frozen
 
 if TYPE_CHECKING:
     import pandas
+    from matplotlib.axes import Axes
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
 # The sums a table is built from, then the columns the core derives from them.
@@ -340,6 +342,10 @@ class ContinuousBinningTable(ColumnTable):
         ):
             raise DocumentError(f"{where}: field 'r_squared' is not what the rows' sums give")
         return table
+
+    def plot(self, ax: Axes | None = None) -> Axes:
+        """The weight per bin as bars and the bin means as a line (needs matplotlib)."""
+        return plot_continuous_binning(self, ax=ax)
 
     def to_frame(self) -> pandas.DataFrame:
         """The table as a pandas DataFrame: a ``bin`` label column, then every column."""

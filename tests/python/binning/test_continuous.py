@@ -158,6 +158,12 @@ def test_json_and_pickle_keep_the_table_exactly(tables, kind):
         tl.ContinuousBinningTable.from_dict(doc)
 
 
+def test_the_chart_has_one_bar_per_row(tables):
+    pytest.importorskip("matplotlib").use("Agg")
+    table, _ = tables["numeric"]
+    assert len(table.plot().patches) == len(table)
+
+
 def test_an_unseen_category_gets_the_overall_mean(tables):
     table, _ = tables["categorical"]
     got = table.transform(np.array(["north", "mars", None], dtype=object))
