@@ -216,6 +216,9 @@ std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double wanted = total * static_cast<double>(i) / static_cast<double>(n_bins);
         while (j + 1 < m && cumulative < wanted) cumulative += counts.stats[++j].weight;
+        // The greatest value is no cut, nor is any quantile after it: done,
+        // however many pre-bins were asked for.
+        if (j + 1 == m) break;
         const double cut = counts.value[j];
         if (is_finite(cut) && cut < highest && (cuts.empty() || cut > cuts.back())) {
             cuts.push_back(cut);

@@ -20,6 +20,7 @@ from ._core.state import PlainState
 from .binning.continuous import (
     CONTINUOUS_TRENDS,
     DEFAULT_MIN_ROWS,
+    MAX_PREBINS,
     ContinuousTrend,
     checked_rows,
     continuous_categories,
@@ -108,7 +109,7 @@ class ContinuousTableBinning(PlainState):
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_rows", min_rows, 0)
         checks.one_of("trend", trend, CONTINUOUS_TRENDS)
-        checks.whole_number("n_prebins", n_prebins, 1)
+        checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
         checks.real_number("min_r2", min_r2, 0, 1)
         if top_n is not None:
             checks.whole_number("top_n", top_n, 1)

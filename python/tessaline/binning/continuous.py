@@ -26,6 +26,8 @@ DEFAULT_MIN_ROWS = 1
 # between them (the optimum over all binnings under the limits), which the
 # search does in a few milliseconds; a column of more over quantile pre-bins.
 EXACT_VALUES = 500
+# The most pre-bins asked for.
+MAX_PREBINS = 1_000_000
 # The most states the core's search keeps (one per group, bin count and phase).
 MAX_STATES = 2**24
 
@@ -142,7 +144,8 @@ def _check_limits(
     checks.real_number("min_bin_share", min_bin_share, 0, 1)
     checks.whole_number("min_rows", min_rows, 0)
     checks.one_of("trend", trend, CONTINUOUS_TRENDS)
-    checks.whole_number("n_prebins", n_prebins, 1)
+    # More pre-bins than this is more than the search can take (4096) anyway.
+    checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
 
 
 def _grouping(
