@@ -199,6 +199,10 @@ def optimal_binning(
     )[x]
 
 
+# Category names of numbers are the local ones only.
+NUMBERS_AS_CATEGORIES = "numbers binned as categories are binned locally only"
+
+
 def continuous_binning(
     df: Any,
     x: str,
@@ -217,6 +221,8 @@ def continuous_binning(
     categorical = options.pop("categorical", None)
     if categorical is None:
         categorical = holds_categories(df, x)
+    elif categorical and not holds_categories(df, x):
+        raise ValueError(f"column {x!r}: {NUMBERS_AS_CATEGORIES}")
     names, counts = continuous_counts(df, {x: categorical}, y, sample_weight, max_distinct)[x]
     if names is not None:
         return continuous_category_table(names, counts, name=x, **options)
@@ -246,7 +252,7 @@ def fit_continuous(
         elif kind.kind in ("category", "boolean") or is_numeric(df, name):
             counted[name] = binning.is_categorical(name, kind.kind in ("category", "boolean"))
             if counted[name] and kind.kind == "number":
-                skipped[name] = "numbers binned as categories are binned locally only"
+                skipped[name] = NUMBERS_AS_CATEGORIES
                 del counted[name]
         else:
             skipped[name] = f"a column of type {kind.name} holds neither numbers nor categories"
