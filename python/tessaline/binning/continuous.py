@@ -68,7 +68,8 @@ def continuous_binning(
     searched over every cut between them (unless `max_bins` is so large that
     the search would not fit in memory), so that its bins are the best of
     all binnings under the limits. Every bin holds at least `min_bin_share` of
-    the searched weight and `min_rows` rows; `trend` asks the bin means to
+    the searched weight and `min_rows` rows (counted as rows, whatever their
+    weight); `trend` asks the bin means to
     be "ascending", "descending", with one "peak" or "valley", "none" for
     no shape, or "auto" for the better of ascending and descending.
 
