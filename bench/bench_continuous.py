@@ -12,7 +12,7 @@ both, whether tessaline's criterion is at least the peer's, and the time
 ratio over all columns. Then one synthetic column of `--rows` rows (a loss
 against a balance, weighted quantile pre-bins there) timed against the peer.
 
-    python bench/bench_continuous.py [--repeat 3] [--rows 200000]
+    python bench/bench_continuous.py [--repeat 3] [--rows 1000000]
 """
 
 from __future__ import annotations
@@ -68,7 +68,7 @@ def data_sets() -> list[tuple[str, dict[str, np.ndarray], np.ndarray]]:
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--rows", type=int, default=200_000)
+    parser.add_argument("--rows", type=int, default=1_000_000)
     args = parser.parse_args()
     ok, ours_time, theirs_time = True, 0.0, 0.0
     print(

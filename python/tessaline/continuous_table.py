@@ -237,6 +237,9 @@ class ContinuousTableBinning(PlainState):
                 raise ValueError(
                     f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
                 )
+        for option, value in (("y", y), ("sample_weight", sample_weight)):
+            if isinstance(value, str) and value not in names:
+                raise ValueError(f"{option} names no column of the data: {value!r}")
         target_name = frames.target_name(data, y)
         ys = as_float_array(y if target_name is None else frames.column(data, target_name))
         weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None

@@ -65,3 +65,9 @@ def test_sql_gives_what_transform_gives(data, dialect, run):
             np.testing.assert_array_equal(
                 got[name].to_numpy(dtype=np.float64), want[name].to_numpy(dtype=np.float64)
             )
+
+
+def test_a_misspelt_column_is_named(data):
+    frame, _ = data
+    with pytest.raises(ValueError, match="^sample_weight names no column of the data: 'exposur'$"):
+        tl.TableBinning(target="continuous").fit(frame, "loss", sample_weight="exposur")
