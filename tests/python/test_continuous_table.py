@@ -69,5 +69,5 @@ def test_sql_gives_what_transform_gives(data, dialect, run):
 
 def test_a_misspelt_column_is_named(data):
     frame, _ = data
-    with pytest.raises(ValueError, match="^sample_weight names no column of the data: 'exposur'$"):
+    with pytest.raises(ValueError, match=r"^sample_weight names no column of the data: 'exposur'$"):
         tl.TableBinning(target="continuous").fit(frame, "loss", sample_weight="exposur")
