@@ -187,7 +187,9 @@ def counts_from_groups(
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """Every column's merged counts from the grouped rows (`groups` maps c,
     x, s, n, known and ones to sequences; NULL comes as NaN or None, a NULL
-    sum of events as NaN or None)."""
+    sum of events as NaN or None). With sample weights, `groups` also maps w,
+    w0 and w1 to the weights of each group's rows, non-events and events, and
+    n, known and ones count its records of positive weight."""
     c = np.asarray(groups["c"], dtype=np.int64)
     x = (
         np.array([np.nan if v is None else v for v in groups["x"]], dtype=np.float64)
@@ -200,15 +202,21 @@ def counts_from_groups(
     ones = np.nan_to_num(
         np.array([np.nan if v is None else v for v in groups["ones"]], dtype=np.float64)
     ).astype(np.int64)
+    weights = (
+        [np.asarray(groups[k], dtype=np.float64) for k in ("w", "w0", "w1")]
+        if "w" in groups
+        else None
+    )
     out: dict[str, ColumnCounts | CategoryCounts] = {}
     for i, name in enumerate(columns):
         mine = c == i
+        mine_w = None if weights is None else [w[mine] for w in weights]
         if name in categorical:
             names = category_names([t for t, m in zip(texts, mine) if m], x[mine], types[name])
-            out[name] = category_counts(names, rows[mine], known[mine], ones[mine])
+            out[name] = category_counts(names, rows[mine], known[mine], ones[mine], mine_w)
         else:
             out[name] = ColumnCounts(
-                x[mine], rows[mine], known[mine], ones[mine], specials.get(name, ())
+                x[mine], rows[mine], known[mine], ones[mine], specials.get(name, ()), mine_w
             )
     return out
 

@@ -44,6 +44,7 @@ from ..binning.continuous_table import ContinuousBinningTable
 from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
+from ..binning.weights import NO_PERCENTILE
 from ..continuous_table import ContinuousTableBinning
 from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from ..diagnostics import GiniResult, PSIResult
@@ -105,6 +106,7 @@ def fit_table(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     counting: Counting = "dataframe",
+    sample_weight: str | None = None,
     **options: Any,
 ) -> dict[str, BinningTable]:
     """One table per numeric column of the Spark DataFrame `df` (default:
@@ -123,9 +125,19 @@ def fit_table(
 
     `counting` "dataframe" (the default) counts with Spark's own aggregation;
     "arrow" counts each partition with the native kernel through mapInArrow,
-    faster, where tessaline is installed on the executors; same results."""
+    faster, where tessaline is installed on the executors; same results.
+
+    `sample_weight` names a column of weights (finite, non-negative; 0 as if
+    the row were absent): every row counts by its weight, summed in the same
+    pass by the native kernel on the executors (whatever `counting` says),
+    each value's weights added exactly and rounded once, so that integer
+    weights give the local ``sample_weight`` table bit for bit."""
     if columns is None:
-        columns = [f.name for f in df.schema.fields if f.name != target and is_numeric(df, f.name)]
+        columns = [
+            f.name
+            for f in df.schema.fields
+            if f.name not in (target, sample_weight) and is_numeric(df, f.name)
+        ]
     not_numbers = [name for name in columns if name in df.columns and not is_numeric(df, name)]
     if not_numbers:
         raise ValueError(
@@ -143,11 +155,12 @@ def fit_table(
         columns,
         target,
         event=event,
-        flag=_flag(df, target, event, value, percentile, max_distinct),
+        flag=_flag(df, target, event, value, percentile, max_distinct, sample_weight),
         special_values=specials,
         max_distinct=max_distinct,
         approximate=approximate,
         counting=counting,
+        sample_weight=sample_weight,
     )
     return {
         name: build(counted[name], name=name, special_values=specials[name], **options)
@@ -162,8 +175,11 @@ def _flag(
     value: float | None,
     percentile: float | None,
     max_distinct: int,
+    sample_weight: str | None = None,
 ) -> Any:
     """The event flags of a thresholded target, None for the others."""
+    if sample_weight is not None and percentile is not None:
+        raise ValueError(NO_PERCENTILE)
     if event is not None or (value is None and percentile is None):
         return None
     return threshold_flags(
@@ -271,6 +287,7 @@ def quantile_binning(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     counting: Counting = "dataframe",
+    sample_weight: str | None = None,
 ) -> BinningTable:
     """`tessaline.quantile_binning` of the column `x` against `y` of a Spark DataFrame."""
     return fit_table(
@@ -284,6 +301,7 @@ def quantile_binning(
         max_distinct=max_distinct,
         approximate=approximate,
         counting=counting,
+        sample_weight=sample_weight,
     )[x]
 
 
@@ -294,10 +312,20 @@ def categorical_binning(
     *,
     event: Any = None,
     max_distinct: int = DEFAULT_MAX_DISTINCT,
+    sample_weight: str | None = None,
     **options: Any,
 ) -> BinningTable:
-    """`tessaline.categorical_binning` of the column `x` against `y` of a Spark DataFrame."""
-    counts = count_columns(df, [x], y, event=event, categorical=[x], max_distinct=max_distinct)[x]
+    """`tessaline.categorical_binning` of the column `x` against `y` of a
+    Spark DataFrame, each row weighted by the column `sample_weight` as in `fit_table`."""
+    counts = count_columns(
+        df,
+        [x],
+        y,
+        event=event,
+        categorical=[x],
+        max_distinct=max_distinct,
+        sample_weight=sample_weight,
+    )[x]
     assert isinstance(counts, CategoryCounts)
     return category_table(counts, x, **options)
 
@@ -311,6 +339,7 @@ def fit(
     approximate: int | None = None,
     counting: Counting = "dataframe",
     edits: Edits | TableBinning | None = None,
+    sample_weight: str | None = None,
 ) -> TableBinning:
     """`binning.fit(df, y)` over a Spark DataFrame: every column of `df` but
     the target `y` (a column name) and the excluded ones, with one pass over
@@ -319,22 +348,29 @@ def fit(
     The target is read with `binning.event`, `value` and `percentile` as
     locally. `max_distinct`, `approximate` and `counting` as in `fit_table`;
     `edits` are made again on the tables as `TableBinning.fit` makes them
-    (the counts are on the driver: no further pass). A binning of a
-    continuous target goes to `fit_continuous`."""
+    (the counts are on the driver: no further pass). `sample_weight` names
+    a column of weights, which is not binned, as in `fit_table`. A binning of
+    a continuous target goes to `fit_continuous`."""
     if isinstance(binning, ContinuousTableBinning):
-        return fit_continuous(binning, df, y, max_distinct=max_distinct)  # type: ignore[return-value]
-    plan = plan_columns(binning, df.columns, {n: column_type(df, n) for n in df.columns}, y)
+        return fit_continuous(  # type: ignore[return-value]
+            binning, df, y, sample_weight=sample_weight, max_distinct=max_distinct
+        )
+    columns = [n for n in df.columns if n != sample_weight]
+    plan = plan_columns(binning, columns, {n: column_type(df, n) for n in columns}, y)
     counted = count_columns(
         df,
         plan.counted,
         y,
         event=binning.event,
-        flag=_flag(df, y, binning.event, binning.value, binning.percentile, max_distinct),
+        flag=_flag(
+            df, y, binning.event, binning.value, binning.percentile, max_distinct, sample_weight
+        ),
         categorical=plan.categorical,
         special_values=plan.numeric,
         max_distinct=max_distinct,
         approximate=approximate,
         counting=counting,
+        sample_weight=sample_weight,
     )
     return fit_planned(binning, df.columns, plan, counted, edits)
 

@@ -28,6 +28,7 @@ from ..counting import (
     target_threshold,
 )
 from ..exceptions import TargetError
+from . import _weighted_counting as weighted
 
 Counting = Literal["dataframe", "arrow"]
 # The prepared target and its check, as columns of the counted frame.
@@ -182,6 +183,15 @@ def _prepared(df: Any, flag: Any) -> Any:
     return df.select("*", flag.alias(_FLAG), (~flag.isin(0.0, 1.0)).cast("int").alias(_NOT_BINARY))
 
 
+def _category_text(name: str, type_name: str) -> Any:
+    """A column read as categories: its text (NaN a missing category)."""
+    F = spark_functions()
+    column = column_of(name)
+    if type_name in ("float", "double"):
+        return F.when(~F.isnan(column), column.cast("string"))
+    return column.cast("string")
+
+
 def _entry(index: int, name: str, type_name: str, as_categories: bool, checks: bool) -> Any:
     """The (column, value, category, label, check) entry of one column of a
     row: numbers in `x`, categories as text in `s` (NaN a missing category);
@@ -189,12 +199,7 @@ def _entry(index: int, name: str, type_name: str, as_categories: bool, checks: b
     F = spark_functions()
     column = column_of(name)
     if as_categories:
-        text = (
-            F.when(~F.isnan(column), column.cast("string"))
-            if type_name in ("float", "double")
-            else column.cast("string")
-        )
-        x, s = F.lit(None).cast("double"), text
+        x, s = F.lit(None).cast("double"), _category_text(name, type_name)
     else:
         x, s = column.cast("double"), F.lit(None).cast("string")
     check = F.col(_NOT_BINARY) if checks else F.lit(None).cast("int")
@@ -350,6 +355,7 @@ def count_columns(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     counting: Counting = "dataframe",
+    sample_weight: str | None = None,
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column against the target, in one pass:
     the columns of `categorical` by category, the others by value, against
@@ -359,14 +365,31 @@ def count_columns(
     merged into that many cells. `counting` "dataframe" groups the rows with
     Spark's own aggregation; "arrow" counts the numeric columns of each
     partition with the native kernel through mapInArrow (faster, and needs
-    tessaline on the executors), then sums the partitions' counts in Spark."""
+    tessaline on the executors), then sums the partitions' counts in Spark.
+    With `sample_weight` (the name of a column of weights) every row counts by
+    its weight: the kernel counts every column on the executors, whatever
+    `counting` says (see `_weighted_counting` for the exact sums)."""
     F = spark_functions()
     absent = [name for name in [target, *columns] if name not in df.columns]
     if absent:
         raise ValueError(f"column(s) not in the DataFrame: {', '.join(map(repr, absent))}")
+    if sample_weight is not None:
+        weighted.checked_weight_column(df, sample_weight)
     prepared = _prepared(df, event_flags(df, target, event) if flag is None else flag)
     types = {name: spark_type(df, name) for name in columns}
-    grouped = _grouped(prepared, columns, types, categorical, counting)
+    if sample_weight is None:
+        grouped = _grouped(prepared, columns, types, categorical, counting)
+    else:
+        grouped = weighted.grouped(
+            prepared,
+            (F.col(_FLAG), F.col(_NOT_BINARY)),
+            column_of(sample_weight),
+            [
+                _category_text(n, types[n]) if n in categorical else column_of(n).cast("double")
+                for n in columns
+            ],
+            [n in categorical for n in columns],
+        )
     # Kept in Spark while the distinct values are counted there, so that the
     # grouping runs once and nothing comes to the driver before the count.
     grouped = grouped.persist()
@@ -396,6 +419,9 @@ def count_columns(
         grouped.unpersist()
     if int(np.nansum(table.column("bad").to_numpy(zero_copy_only=False))) > 0:
         raise not_zero_one(target)
+    if sample_weight is not None:
+        # In one order whatever the partitioning, for the sums over groups.
+        table = table.sort_by([("c", "ascending"), ("x", "ascending"), ("s", "ascending")])
     # NULL comes as NaN, and a NULL sum (no known target) as 0.
     groups = {
         key: table.column(key).to_pylist()
@@ -403,6 +429,12 @@ def count_columns(
         else table.column(key).to_numpy(zero_copy_only=False)
         for key in ("c", "x", "s", "n", "known", "ones")
     }
+    if sample_weight is not None:
+        if int(np.nansum(table.column("bad_weight").to_numpy(zero_copy_only=False))) > 0:
+            raise ValueError(weighted.refused_weight(df, sample_weight, column_of(sample_weight)))
+        if not np.asarray(groups["n"])[np.asarray(groups["c"]) == 0].sum():
+            raise ValueError("sample_weight is zero for every row: there is nothing to bin")
+        groups.update(weighted.summed(table))
     return counts_from_groups(
         groups, columns, {n: column_type(df, n) for n in columns}, categorical, specials
     )
@@ -429,6 +461,9 @@ def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], ce
         F.sum("n").over(ordered.rowsBetween(Window.unboundedPreceding, -1)), F.lit(0)
     )
     cell = F.floor(before * cells / F.sum("n").over(Window.partitionBy("c")))
+    # With weights, the partials of the cell's values go together.
+    partials = [F.flatten(F.collect_list(k)).alias(k) for k in ("w", "w0", "w1")]
+    weighted_sums = [F.sum("bad_weight").alias("bad_weight"), *partials]
     merged = (
         grouped.filter(mergeable)
         .withColumn("cell", cell)
@@ -440,6 +475,7 @@ def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], ce
             F.sum("known").alias("known"),
             F.sum("ones").alias("ones"),
             F.sum("bad").alias("bad"),
+            *(weighted_sums if "w" in grouped.columns else []),
         )
     )
     kept = grouped.filter(~mergeable)
