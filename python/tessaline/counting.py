@@ -12,6 +12,7 @@ rows of known target `known` and the events among them `ones`."""
 
 from __future__ import annotations
 
+import math
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
@@ -218,6 +219,40 @@ def counts_from_groups(
             out[name] = ColumnCounts(
                 x[mine], rows[mine], known[mine], ones[mine], specials.get(name, ()), mine_w
             )
+    return out
+
+
+def summed_weights(groups: Mapping[str, Sequence[Any]]) -> dict[str, Any]:
+    """The groups of an engine that groups by (c, x, s, w) (the rows of each
+    distinct weight w of a value apart: n, known and ones), merged into one
+    group per (c, x, s) with the weights w, w0 and w1 of its rows,
+    non-events and events: each product of a count and a weight split
+    exactly into two doubles, and each group's terms added exactly and
+    rounded once, so that the weights do not depend on the engine's order
+    of the rows. Groups come out ordered by (c, x, s)."""
+    keyed: dict[tuple[Any, ...], list[Any]] = {}
+    for c, x, s, w, n, known, ones in zip(
+        *(groups[k] for k in ("c", "x", "s", "w", "n", "known", "ones"))
+    ):
+        x = np.nan if x is None else float(x)
+        key = (int(c), x != x, 0.0 if x != x else x + 0.0, s is None, s or "")
+        entry = keyed.setdefault(key, [c, x, s, 0, 0, 0, [], [], []])
+        events = 0 if ones is None or ones != ones else int(ones)
+        entry[3] += int(n)
+        entry[4] += int(known)
+        entry[5] += events
+        for terms, count in zip(entry[6:], (int(n), int(known) - events, events)):
+            product = count * float(w)
+            terms.extend((product, math.fma(count, float(w), -product)))
+    ordered = [keyed[k] for k in sorted(keyed)]
+    out: dict[str, Any] = {
+        key: [e[i] for e in ordered] for i, key in enumerate(("c", "x", "s", "n", "known", "ones"))
+    }
+    for i, key in enumerate(("w", "w0", "w1")):
+        lists = [e[6 + i] for e in ordered]
+        offsets = np.concatenate(([0], np.cumsum([len(t) for t in lists]))).astype(np.int64)
+        terms = np.fromiter((t for part in lists for t in part), dtype=np.float64)
+        out[key] = native.exact_sums(terms, offsets)
     return out
 
 

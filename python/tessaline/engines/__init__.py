@@ -32,6 +32,7 @@ the engine: counts stay exact, cut points can only fall at the end of a cell.
 from __future__ import annotations
 
 import contextlib
+import numbers
 import os
 import uuid
 from collections.abc import Mapping, Sequence
@@ -40,6 +41,7 @@ from typing import Any
 from .._core.categories import category_name
 from .._core.target import check_threshold, not_binary
 from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.weights import NO_PERCENTILE
 from ..counting import (
     BOOLEAN,
     DEFAULT_MAX_DISTINCT,
@@ -51,13 +53,22 @@ from ..counting import (
     not_zero_one,
     over_max_distinct,
     plan_columns,
+    summed_weights,
     target_threshold,
 )
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table import TableBinning, check_classes
 from .dialects import Dialect, dialect_of
-from .queries import NOT_BINARY, cells_query, distinct_query, event_flag, grouped_query
+from .queries import (
+    BAD_WEIGHT,
+    NOT_BINARY,
+    cells_query,
+    distinct_query,
+    event_flag,
+    grouped_query,
+    refused_weight_query,
+)
 
 __all__ = ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"]
 
@@ -144,30 +155,39 @@ def count_columns(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     types: Mapping[str, ColumnType] | None = None,
+    sample_weight: str | None = None,
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column of `columns` against the target,
     with one aggregate query over `source` (a table name, a query, or a
     FROM item the engine reads): the columns of `categorical` by category,
     the others by value. The target is read as `TableBinning` reads it with
     `event`, `value` and `percentile`. `max_distinct` and `approximate` as
-    in the module's description."""
+    in the module's description. `sample_weight` names a column of weights,
+    as in `fit`."""
     d = dialect_of(connection)
     types = dict(types) if types is not None else d.column_types(connection, source)
     absent = [name for name in [target, *columns] if name not in types]
     if absent:
         raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
+    weight = None
+    if sample_weight is not None:
+        weight = _weight_column(d, types, sample_weight, percentile, approximate)
     flag = _flag(
         connection, d, source, target, types[target], event, value, percentile, max_distinct
     )
     groups = f"tessaline_groups_{uuid.uuid4().hex}"
     connection.execute(
         f"CREATE TEMPORARY TABLE {groups} AS "
-        + grouped_query(d, source, columns, types, categorical, flag)
+        + grouped_query(d, source, columns, types, categorical, flag, weight)
     )
     try:
         ((bad,),) = _rows(connection, f"SELECT n FROM {groups} WHERE c = {NOT_BINARY}")
         if bad:
             raise not_zero_one(target)
+        if weight is not None:
+            ((refused,),) = _rows(connection, f"SELECT n FROM {groups} WHERE c = {BAD_WEIGHT}")
+            if refused:
+                raise _refused(connection, d, source, sample_weight, weight)
         distinct = dict(_rows(connection, distinct_query(d, groups)))
         over = over_max_distinct(
             columns,
@@ -182,6 +202,8 @@ def count_columns(
             cells_query(d, groups, {i: specials.get(columns[i], ()) for i in over}, approximate)
             if over and approximate
             else f"SELECT c, x, s, n, known, ones FROM {groups} WHERE c >= 0"
+            if weight is None
+            else f"SELECT c, x, s, w, n, known, ones FROM {groups} WHERE c >= 0"
         )
         found = _rows(connection, query)
     except BaseException:
@@ -190,8 +212,18 @@ def count_columns(
             connection.execute(f"DROP TABLE IF EXISTS {groups}")
         raise
     connection.execute(f"DROP TABLE {groups}")
+    keys = (
+        ("c", "x", "s", "n", "known", "ones")
+        if weight is None
+        else ("c", "x", "s", "w", "n", "known", "ones")
+    )
+    grouped = dict(zip(keys, zip(*found) if found else [()] * len(keys)))
+    if weight is not None:
+        grouped = summed_weights(grouped)
+        if not sum(n for c, n in zip(grouped["c"], grouped["n"]) if c == 0):
+            raise ValueError("sample_weight is zero for every row: there is nothing to bin")
     counted = counts_from_groups(
-        dict(zip(("c", "x", "s", "n", "known", "ones"), zip(*found) if found else [()] * 6)),
+        grouped,
         columns,
         types,
         categorical,
@@ -209,6 +241,47 @@ def count_columns(
     return counted
 
 
+def _weight_column(
+    d: Dialect,
+    types: Mapping[str, ColumnType],
+    sample_weight: str,
+    percentile: float | None,
+    approximate: int | None,
+) -> str:
+    """The weight column as a double (NULL where missing or not a number)."""
+    if sample_weight not in types:
+        raise ValueError(f"sample_weight names no column of the table: {sample_weight!r}")
+    if types[sample_weight].kind not in (NUMBER, BOOLEAN):
+        raise ValueError(
+            f"sample_weight column {sample_weight!r} must hold numbers, "
+            f"not {types[sample_weight].name}"
+        )
+    if percentile is not None:
+        raise ValueError(NO_PERCENTILE)
+    if approximate is not None:
+        raise ValueError(
+            "approximate= merges values into cells by their rows, not their weights: "
+            "with sample_weight round the column instead"
+        )
+    return d.number(identifier(sample_weight))
+
+
+def _refused(connection: Any, d: Dialect, source: str, name: str, weight: str) -> ValueError:
+    """The error naming the weight column and a weight it refuses."""
+    found = _rows(connection, refused_weight_query(d, source, weight, identifier(name)))
+    value = found[0][0] if found else None
+    shown = (
+        "missing (NULL)"
+        if value is None
+        else repr(float(value))
+        if isinstance(value, numbers.Number)
+        else repr(value)
+    )
+    return ValueError(
+        f"sample_weight column {name!r} must hold finite non-negative weights: a row holds {shown}"
+    )
+
+
 def fit(
     binning: TableBinning,
     connection: Any,
@@ -217,17 +290,25 @@ def fit(
     *,
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
+    sample_weight: str | None = None,
 ) -> TableBinning:
     """`binning.fit` of the table (or query) `source` of a DuckDB, sqlite3 or
     psycopg `connection` against its column `y`: every column but the
     target and the excluded ones, counted in the engine with one aggregate
-    query; returns `binning`, fitted as locally."""
+    query; returns `binning`, fitted as locally. `sample_weight` names a
+    column of weights (finite, non-negative; 0 as if the row were absent),
+    not binned, by which every row counts: the engine groups the rows of
+    each value by distinct weight and the client adds count times weight
+    exactly, rounded once per value, so integer weights give the local
+    ``sample_weight`` fit bit for bit (client memory grows with the
+    distinct (value, weight) pairs, which max_distinct bounds)."""
     d = dialect_of(connection)
     source = source_of(source)
     types = d.column_types(connection, source)
     if y not in types:
         raise ValueError(f"column(s) not in the table: {y!r}")
-    plan = plan_columns(binning, list(types), types, y)
+    columns = [n for n in types if n != sample_weight]
+    plan = plan_columns(binning, columns, types, y)
     counted = count_columns(
         connection,
         source,
@@ -241,6 +322,7 @@ def fit(
         max_distinct=max_distinct,
         approximate=approximate,
         types=types,
+        sample_weight=sample_weight,
     )
     if counted:
         check_classes(*next(iter(counted.values())).labelled())
@@ -256,6 +338,7 @@ def fit_files(
     threads: int | None = None,
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
+    sample_weight: str | None = None,
 ) -> TableBinning:
     """`binning.fit` of the Parquet or CSV file(s) at `path` (a glob such as
     ``"loans/*.parquet"`` reads many) against their column `y`, read by an
@@ -278,6 +361,7 @@ def fit_files(
             y,
             max_distinct=max_distinct,
             approximate=approximate,
+            sample_weight=sample_weight,
         )
     finally:
         connection.close()

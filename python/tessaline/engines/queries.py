@@ -14,8 +14,10 @@ from ..counting import BOOLEAN, CATEGORY, ColumnType
 from ..formats.sql import identifier, text
 from .dialects import Dialect
 
-# The position of the row that counts the target's values that are not 0/1.
+# The position of the row that counts the target's values that are not 0/1,
+# and of the one that counts the weights refused (missing, negative, infinite).
 NOT_BINARY = -1
+BAD_WEIGHT = -2
 
 
 def event_flag(
@@ -59,10 +61,15 @@ def grouped_query(
     types: Mapping[str, ColumnType],
     categorical: Sequence[str],
     flag: str,
+    weight: str | None = None,
 ) -> str:
     """One aggregate query for every column: its groups (c, x, s) with
     their rows n, rows of known target and events, and one row (c = -1)
-    counting the rows whose flag is neither 0 nor 1."""
+    counting the rows whose flag is neither 0 nor 1. With `weight` (the
+    weight column, a double), the groups are (c, x, s, w) of the rows of
+    positive weight, and one row (c = -2) counts the weights refused."""
+    if weight is not None:
+        return _weighted_query(d, source, columns, types, categorical, flag, weight)
     arms = []
     for i, name in enumerate(columns):
         column = identifier(name)
@@ -79,6 +86,49 @@ def grouped_query(
         f"WHERE {flag} NOT IN (0.0, 1.0)"
     )
     return "\nUNION ALL ".join(arms)
+
+
+def _weighted_query(
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    flag: str,
+    weight: str,
+) -> str:
+    """`grouped_query` with a weight column: each distinct weight of a value
+    is a group of its own, so that the engine adds no weights (its sums of
+    doubles would depend on the order of the rows); the client multiplies
+    and adds them exactly."""
+    w = f"CAST({weight} AS {d.double})"
+    arms = []
+    for i, name in enumerate(columns):
+        column = identifier(name)
+        x, s = (
+            d.category(column, types[name]) if name in categorical else (d.number(column), "NULL")
+        )
+        arms.append(
+            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
+            f"{w} AS w, count(*) AS n, count({flag}) AS known, sum({flag}) AS ones "
+            f"FROM {source} WHERE {w} > 0 GROUP BY 2, 3, 4"
+        )
+    refused = f"{w} IS NULL OR {w} < 0 OR {w} = {d.literal(float('inf'))}"
+    arms.append(
+        f"SELECT {NOT_BINARY}, NULL, NULL, NULL, count(*), 0, 0 FROM {source} "
+        f"WHERE {flag} NOT IN (0.0, 1.0)"
+    )
+    arms.append(
+        f"SELECT {BAD_WEIGHT}, NULL, NULL, NULL, count(*), 0, 0 FROM {source} WHERE {refused}"
+    )
+    return "\nUNION ALL ".join(arms)
+
+
+def refused_weight_query(d: Dialect, source: str, weight: str, raw: str) -> str:
+    """The first weight refused, as the engine holds it."""
+    w = f"CAST({weight} AS {d.double})"
+    refused = f"{w} IS NULL OR {w} < 0 OR {w} = {d.literal(float('inf'))}"
+    return f"SELECT {raw} FROM {source} WHERE {refused} LIMIT 1"
 
 
 def distinct_query(d: Dialect, groups: str) -> str:
