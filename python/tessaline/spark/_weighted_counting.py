@@ -76,47 +76,65 @@ def _arrow_schema(pa: Any) -> Any:
     )
 
 
+# Rows counted at once: each value's partials then stand for many rows
+# (fewer terms to gather), while the worker's memory stays bounded.
+CHUNK_ROWS = 1_000_000
+
+
 def partition_counter(indices: Sequence[int], categorical: Sequence[bool]) -> Any:
     """The mapInArrow function counting a partition's rows (flag, not-binary
-    check, weight, x<i>...) batch by batch."""
+    check, weight, x<i>...) chunk by chunk."""
 
     def count_partition(batches: Any) -> Any:
         import pyarrow as pa
 
+        chunk: list[Any] = []
+        rows = 0
         for batch in batches:
-            flags = batch.column(0).to_numpy(zero_copy_only=False).astype(np.float64)
-            not_binary = int(np.nansum(batch.column(1).to_numpy(zero_copy_only=False)))
-            w = batch.column(2).to_numpy(zero_copy_only=False).astype(np.float64)
-            refused = ~(np.isfinite(w) & (w >= 0.0))
-            present = ~refused & (w > 0.0)
-            yield pa.RecordBatch.from_pydict(
-                {
-                    "c": [NOT_BINARY_ROW],
-                    "x": [np.nan],
-                    "s": [None],
-                    "part": [0],
-                    "n": [0],
-                    "w": [[]],
-                    "bad": [not_binary],
-                    "bad_weight": [int(refused.sum())],
-                },
-                schema=_arrow_schema(pa),
-            )
-            for position, (index, kind) in enumerate(zip(indices, categorical)):
-                column = batch.column(3 + position)
-                names = None
-                if kind:
-                    encoded = column.dictionary_encode()
-                    names = encoded.dictionary.to_pylist()
-                    codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
-                    x = np.where(codes < 0, np.nan, codes.astype(np.float64))
-                else:
-                    x = column.to_numpy(zero_copy_only=False).astype(np.float64)
-                yield from _parts_of_column(
-                    pa, index, x[present], names, flags[present], w[present]
-                )
+            chunk.append(batch)
+            rows += batch.num_rows
+            if rows >= CHUNK_ROWS:
+                yield from _counted_chunk(pa, pa.Table.from_batches(chunk), indices, categorical)
+                chunk, rows = [], 0
+        if chunk:
+            yield from _counted_chunk(pa, pa.Table.from_batches(chunk), indices, categorical)
 
     return count_partition
+
+
+def _counted_chunk(pa: Any, table: Any, indices: Sequence[int], categorical: Sequence[bool]) -> Any:
+    """The records of a chunk of rows: the check row, then every column's."""
+
+    def numbers(i: int) -> Any:
+        return table.column(i).to_numpy(zero_copy_only=False).astype(np.float64)
+
+    flags, w = numbers(0), numbers(2)
+    not_binary = int(np.nansum(numbers(1)))
+    refused = ~(np.isfinite(w) & (w >= 0.0))
+    present = ~refused & (w > 0.0)
+    yield pa.RecordBatch.from_pydict(
+        {
+            "c": [NOT_BINARY_ROW],
+            "x": [np.nan],
+            "s": [None],
+            "part": [0],
+            "n": [0],
+            "w": [[]],
+            "bad": [not_binary],
+            "bad_weight": [int(refused.sum())],
+        },
+        schema=_arrow_schema(pa),
+    )
+    for position, (index, kind) in enumerate(zip(indices, categorical)):
+        names = None
+        if kind:
+            encoded = table.column(3 + position).combine_chunks().dictionary_encode()
+            names = encoded.dictionary.to_pylist()
+            codes = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
+            x = np.where(codes < 0, np.nan, codes.astype(np.float64))
+        else:
+            x = numbers(3 + position)
+        yield from _parts_of_column(pa, index, x[present], names, flags[present], w[present])
 
 
 def grouped(
