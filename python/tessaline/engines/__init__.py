@@ -22,6 +22,11 @@ a column's type is that of its values, a column holding any text holds
 categories, and in a column of numbers NULL alone is missing; in DuckDB and
 PostgreSQL, NULL and NaN are both missing values.
 
+With a weight column (`sample_weight="w"`), the engine groups the rows of
+each value by distinct weight and the client adds count times weight
+exactly, rounded once per value: integer weights give the local weighted
+fit bit for bit.
+
 Client memory is bounded by the distinct values: they are counted in the
 engine first (the grouped rows wait in a temporary table), and a column
 with more than `max_distinct` of them is an error that names it, or with

@@ -22,6 +22,11 @@ a zero may differ in sign), and the ``representative="mean"``, which the
 local summary adds in input order and which is added here in ascending order
 of the values.
 
+With a weight column (`sample_weight="w"`), every row counts by its weight:
+the native kernel sums each partition's weights by value as exact partials,
+which the driver adds exactly and rounds once, so that integer weights give
+the local weighted tables bit for bit, whatever the partitioning.
+
 Driver memory is bounded: the distinct values of every column are counted in
 Spark first, and a column with more than `max_distinct` of them is an error
 that names it (round the column, e.g. ``F.round(c, 4)``, and bin that), or,
