@@ -53,3 +53,18 @@ def random_frame(n, seed, with_id=False):
     frame["code"] = rng.integers(1, 6, n)
     frame["y"] = y
     return pd.DataFrame(frame)
+
+
+def cell_maxima(x, cells, specials):
+    """Each finite value that is not special replaced by the largest value
+    of its cell: distinct values ascending, a value in cell
+    floor(rows before it * cells / rows)."""
+    ordinary = np.isfinite(x) & ~np.isin(x, specials)
+    values, rows = np.unique(x[ordinary], return_counts=True)
+    cell = (np.cumsum(rows) - rows) * cells // rows.sum()
+    last = np.r_[cell[1:] != cell[:-1], True]
+    out = x.copy()
+    out[ordinary] = values[last][np.cumsum(np.r_[0, last[:-1]])][
+        np.searchsorted(values, x[ordinary])
+    ]
+    return out

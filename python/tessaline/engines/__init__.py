@@ -176,7 +176,7 @@ def count_columns(
         raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
     weight = None
     if sample_weight is not None:
-        weight = _weight_column(d, types, sample_weight, percentile, approximate)
+        weight = _weight_column(d, types, sample_weight, percentile)
     flag = _flag(
         connection, d, source, target, types[target], event, value, percentile, max_distinct
     )
@@ -204,7 +204,13 @@ def count_columns(
         )
         specials = special_values or {}
         query = (
-            cells_query(d, groups, {i: specials.get(columns[i], ()) for i in over}, approximate)
+            cells_query(
+                d,
+                groups,
+                {i: specials.get(columns[i], ()) for i in over},
+                approximate,
+                weighted=weight is not None,
+            )
             if over and approximate
             else f"SELECT c, x, s, n, known, ones FROM {groups} WHERE c >= 0"
             if weight is None
@@ -251,7 +257,6 @@ def _weight_column(
     types: Mapping[str, ColumnType],
     sample_weight: str,
     percentile: float | None,
-    approximate: int | None,
 ) -> str:
     """The weight column as a double (NULL where missing or not a number)."""
     if sample_weight not in types:
@@ -263,11 +268,6 @@ def _weight_column(
         )
     if percentile is not None:
         raise ValueError(NO_PERCENTILE)
-    if approximate is not None:
-        raise ValueError(
-            "approximate= merges values into cells by their rows, not their weights: "
-            "with sample_weight round the column instead"
-        )
     return d.number(identifier(sample_weight))
 
 

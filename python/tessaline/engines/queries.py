@@ -131,19 +131,42 @@ def refused_weight_query(d: Dialect, source: str, weight: str, raw: str) -> str:
     return f"SELECT {raw} FROM {source} WHERE {refused} LIMIT 1"
 
 
+def _weighted_cells(d: Dialect, groups: str, mergeable: str, cells: int) -> str:
+    """`cells_query` of weighted groups."""
+    # The records before a value: those up to it, less its own (of every weight).
+    before = (
+        "(sum(n) OVER (PARTITION BY c ORDER BY x RANGE BETWEEN UNBOUNDED PRECEDING "
+        "AND CURRENT ROW) - sum(n) OVER (PARTITION BY c, x))"
+    )
+    cell = d.floor_division(f"{before} * {cells}", "sum(n) OVER (PARTITION BY c)")
+    return (
+        f"SELECT c, x, s, w, n, known, ones FROM {groups} WHERE c >= 0 AND NOT {mergeable}\n"
+        f"UNION ALL SELECT c, top, NULL, w, sum(n), sum(known), sum(ones) FROM "
+        f"(SELECT c, w, n, known, ones, max(x) OVER (PARTITION BY c, cell) AS top FROM "
+        f"(SELECT c, x, w, n, known, ones, {cell} AS cell FROM {groups} WHERE {mergeable}) "
+        f"AS cells) AS tops GROUP BY c, top, w"
+    )
+
+
 def distinct_query(d: Dialect, groups: str) -> str:
     """The distinct values (or categories) of every counted column."""
     return f"SELECT c, count(x) + count(s) FROM {groups} WHERE c >= 0 GROUP BY c"
 
 
 def cells_query(
-    d: Dialect, groups: str, specials: Mapping[int, Sequence[float]], cells: int
+    d: Dialect,
+    groups: str,
+    specials: Mapping[int, Sequence[float]],
+    cells: int,
+    weighted: bool = False,
 ) -> str:
     """The groups with the finite values (special values aside) of the
     columns numbered in `specials` merged into `cells` cells: in ascending
     order of value, a value whose rows start at or after a fraction k / cells
     of the column's rows, and before (k + 1) / cells, is in cell k, which
-    takes its largest value and the sum of its counts. Counts stay exact."""
+    takes its largest value and the sum of its counts. Counts stay exact.
+    `weighted` groups (c, x, s, w) are cut by their records, a value's groups
+    of every weight in one cell, and stay apart by weight."""
     tests = []
     for index, values in specials.items():
         kept = f" AND x NOT IN ({', '.join(d.literal(v) for v in values)})" if values else ""
@@ -155,6 +178,8 @@ def cells_query(
         "AND 1 PRECEDING), 0)"
     )
     cell = d.floor_division(f"{before} * {cells}", "sum(n) OVER (PARTITION BY c)")
+    if weighted:
+        return _weighted_cells(d, groups, mergeable, cells)
     return (
         f"SELECT c, x, s, n, known, ones FROM {groups} WHERE NOT {mergeable}\n"
         f"UNION ALL SELECT c, max(x), NULL, sum(n), sum(known), sum(ones) FROM "

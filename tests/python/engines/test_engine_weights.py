@@ -8,7 +8,7 @@ import numpy as np
 import pandas as pd
 import pytest
 import sql_engines
-from random_tables import TABLE_OPTIONS, options_for, random_frame
+from random_tables import TABLE_OPTIONS, cell_maxima, options_for, random_frame
 from sql_engines import ENGINES
 
 import tessaline as tl
@@ -44,6 +44,25 @@ def test_integer_weights_give_the_local_weighted_fit(weighted, options):
     remote = engines.fit(
         tl.TableBinning(**options), connection, "applicants", "y", sample_weight="w"
     )
+    assert remote.to_dict() == local.to_dict()
+
+
+@ENGINES
+def test_cells_are_cut_by_the_records_of_positive_weight(weighted):
+    connection, frame = weighted
+    options = {"exclude": ["x0", "x1", "grade", "flag", "code"], "special_values": [-999.0]}
+    remote = engines.fit(
+        tl.TableBinning(**options),
+        connection,
+        "applicants",
+        "y",
+        max_distinct=40,
+        approximate=25,
+        sample_weight="w",
+    )
+    kept = frame[frame["w"] > 0]
+    cells = cell_maxima(kept["x2"].to_numpy(), 25, [-999.0])
+    local = tl.TableBinning(**options).fit(kept.assign(x2=cells), "y", sample_weight="w")
     assert remote.to_dict() == local.to_dict()
 
 

@@ -1,12 +1,11 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
-import numpy as np
 import pandas as pd
 import pytest
 import sql_engines
 from package_under_test import ROOT
-from random_tables import TABLE_OPTIONS, options_for, random_frame
+from random_tables import TABLE_OPTIONS, cell_maxima, options_for, random_frame
 from sql_engines import ENGINES
 
 import tessaline as tl
@@ -80,21 +79,6 @@ def test_a_numeric_target_is_read_as_locally(table, threshold):
     query = "SELECT * FROM applicants WHERE x2 > -5 AND x2 < 1e300"
     local = tl.TableBinning(**options).fit(frame[(frame["x2"] > -5) & (frame["x2"] < 1e300)], "x1")
     same_fit(local, engines.fit(tl.TableBinning(**options), connection, query, "x1"))
-
-
-def cell_maxima(x, cells, specials):
-    """Each finite value that is not special replaced by the largest value
-    of its cell: distinct values ascending, a value in cell
-    floor(rows before it * cells / rows)."""
-    ordinary = np.isfinite(x) & ~np.isin(x, specials)
-    values, rows = np.unique(x[ordinary], return_counts=True)
-    cell = (np.cumsum(rows) - rows) * cells // rows.sum()
-    last = np.r_[cell[1:] != cell[:-1], True]
-    out = x.copy()
-    out[ordinary] = values[last][np.cumsum(np.r_[0, last[:-1]])][
-        np.searchsorted(values, x[ordinary])
-    ]
-    return out
 
 
 @ENGINES
