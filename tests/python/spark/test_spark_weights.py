@@ -44,8 +44,8 @@ def spark():
 @pytest.fixture(scope="module")
 def rows():
     """Quarters with missing, infinite and special values, -0.0 beside 0.0,
-    a target with missing rows, categories with rare and missing ones, integer
-    weights 0 to 3."""
+    a target with missing rows, categories with rare and missing ones,
+    booleans, integer weights 0 to 3."""
     rng = np.random.default_rng(5)
     n = 3000
     x = rng.integers(0, 60, n) / 4.0
@@ -60,7 +60,8 @@ def rows():
     ]
     grade[rng.random(n) < 0.05] = None
     w = rng.integers(0, 4, n).astype(float)
-    return pd.DataFrame({"x": x, "grade": grade, "y": y, "w": w})
+    owner = rng.random(n) < 0.3
+    return pd.DataFrame({"x": x, "grade": grade, "owner": owner, "y": y, "w": w})
 
 
 @pytest.mark.parametrize("counting", ["dataframe", "arrow"])
