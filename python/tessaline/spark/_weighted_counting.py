@@ -40,20 +40,22 @@ def _parts_of_column(
         kept = c["rows"] > 0
         value = c["value"][kept]
         size = int(kept.sum())
-        terms = np.split(c["weight_terms"], c["weight_offset"][1:-1])
+        partials = pa.ListArray.from_arrays(
+            pa.array(c["weight_offset"], pa.int32()), pa.array(c["weight_terms"], pa.float64())
+        ).filter(pa.array(kept))
         text = (
-            [None if v != v else names[int(v)] for v in value.tolist()]
+            pa.array([None if v != v else names[int(v)] for v in value.tolist()], pa.string())
             if names is not None
-            else [None] * size
+            else pa.nulls(size, pa.string())
         )
         yield pa.RecordBatch.from_pydict(
             {
                 "c": np.full(size, index, dtype=np.int32),
                 "x": np.full(size, np.nan) if names is not None else value,
-                "s": pa.array(text, pa.string()),
+                "s": text,
                 "part": np.full(size, part, dtype=np.int32),
                 "n": c["rows"][kept].astype(np.int64),
-                "w": pa.array([t for t, k in zip(terms, kept) if k], pa.list_(pa.float64())),
+                "w": partials,
                 "bad": np.zeros(size, np.int64),
                 "bad_weight": np.zeros(size, np.int64),
             },
