@@ -261,7 +261,7 @@ def _weight_column(
     """The weight column as a double (NULL where missing or not a number)."""
     if sample_weight not in types:
         raise ValueError(f"sample_weight names no column of the table: {sample_weight!r}")
-    if types[sample_weight].kind not in (NUMBER, BOOLEAN):
+    if types[sample_weight].kind != NUMBER:
         raise ValueError(
             f"sample_weight column {sample_weight!r} must hold numbers, "
             f"not {types[sample_weight].name}"
