@@ -61,8 +61,17 @@ def holds_decimals(values: Any) -> bool:
     if dtype is None:
         values = np.asarray(values)
         dtype = values.dtype
-    if getattr(dtype, "kind", None) != "O":
-        return False
+    if getattr(dtype, "kind", None) != "O" or str(dtype) in ("str", "string"):
+        return False  # pandas text columns hold no decimal
+    cat = getattr(values, "cat", None)
+    if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
+        # A pandas category column holds the categories its codes use: look
+        # at those, not at every row turned into an object.
+        codes = np.asarray(cat.codes)
+        used = np.bincount(codes[codes >= 0], minlength=len(cat.categories)) > 0
+        values = np.asarray(cat.categories, dtype=object)[used]
+        if not used.any():
+            return False
     objects = np.ravel(np.asarray(values, dtype=object))
     # The first present value settles a column of strings at once.
     first = next((v for v in objects if not _missing_object(v)), None)
