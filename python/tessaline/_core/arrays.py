@@ -66,7 +66,12 @@ def holds_decimals(values: Any) -> bool:
     cat = getattr(values, "cat", None)
     if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
         # A pandas category column holds the categories its codes use: look
-        # at those, not at every row turned into an object.
+        # at those (only objects can be decimals), not at every row.
+        if getattr(cat.categories.dtype, "kind", None) != "O" or str(cat.categories.dtype) in (
+            "str",
+            "string",
+        ):
+            return False
         codes = np.asarray(cat.codes)
         used = np.bincount(codes[codes >= 0], minlength=len(cat.categories)) > 0
         values = np.asarray(cat.categories, dtype=object)[used]
