@@ -169,8 +169,8 @@ py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std:
     tessaline::CountedPrebins counted;
     {
         py::gil_scoped_release release;
-        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins,
-                                             with_boundaries, max_boundaries);
+        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins, with_boundaries,
+                                             max_boundaries);
     }
     py::dict out = value_counts_dict(std::move(counted.counts));
     out["prebins"] = b::binning_summary_dict(counted.prebins);

@@ -168,8 +168,7 @@ void sweep_boundary(Programme& p, const std::vector<std::size_t>& before,
     std::vector<Reach> best(p.layers);
     std::size_t k = 0;
     for (std::size_t g : after) {  // rising, or any rate when free
-        while (k < before.size() &&
-               (p.shape.free || p.signed_rate(before[k]) < p.signed_rate(g))) {
+        while (k < before.size() && (p.shape.free || p.signed_rate(before[k]) < p.signed_rate(g))) {
             for (std::size_t layer = first_layer; layer < p.layers; ++layer)
                 fold(best[layer], p.at(source(layer), 0, before[k]));
             ++k;

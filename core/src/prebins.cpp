@@ -48,14 +48,13 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
         append_boundary_cuts(finite, true, joined);
         std::sort(joined.begin(), joined.end());
         joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
-        joined.erase(std::remove_if(joined.begin(), joined.end(),
-                                    [](double v) { return !is_finite(v); }),
-                     joined.end());
+        joined.erase(
+            std::remove_if(joined.begin(), joined.end(), [](double v) { return !is_finite(v); }),
+            joined.end());
         if (joined.size() <= max_boundaries) splits = std::move(joined);
     }
     // Only the counts of the pre-bins are read: the cheaper representative.
-    out.prebins =
-        summarize_binary_from_counts(out.counts, 0, 0, splits, SummaryStatistic::Mean);
+    out.prebins = summarize_binary_from_counts(out.counts, 0, 0, splits, SummaryStatistic::Mean);
     return out;
 }
 

@@ -139,7 +139,13 @@ def labelled_rows(x: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
         known = ~np.isnan(ys)
         if not known.all():
             xs, ys = xs[known], ys[known]
-    labels = np.where((ys == 0.0) | (ys == 1.0), ys, -1.0).astype(np.int32)
+    # One int32 copy of the target and one pass to find what it changed: the
+    # rows are many and every fresh byte is paid for on first touch.
+    with np.errstate(invalid="ignore"):
+        labels = ys.astype(np.int32)
+    other = (labels.view(np.uint32) > 1) | (labels != ys)
+    if other.any():
+        labels[other] = -1
     return xs, labels
 
 

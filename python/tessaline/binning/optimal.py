@@ -327,7 +327,7 @@ def optimal_rows(
         "n_prebins": n_prebins,
     }
     check_representative(representative)
-    summary: Any = _final_summary(searched_x, labels, counts, cuts, representative)
+    summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
     return BinningTable(
@@ -339,32 +339,3 @@ def optimal_rows(
         basis=numeric_basis(counts, representative, limits),
     )
 
-
-def _final_summary(
-    xs: FloatArray,
-    labels: npt.NDArray[np.int32],
-    counts: Mapping[str, npt.NDArray[Any]],
-    cuts: npt.NDArray[np.float64],
-    representative: str,
-) -> Mapping[str, Any]:
-    """The summary of the rows at the cut points: from their counts, which
-    gives the same bits as from the rows for the median of a column without
-    -0.0 (counts hold one zero, +0.0; a mean adds rows in another order), at
-    a fraction of the cost; from the rows otherwise, which also refuse labels
-    other than 0 and 1."""
-    zeros = xs == 0.0
-    if (
-        representative != "median"
-        or (zeros.any() and np.signbit(xs[zeros]).any())
-        or (labels.view(np.uint32) > 1).any()
-    ):
-        return native.summary_binary(xs, labels, cuts, representative)
-    missing = np.isnan(xs)
-    events = int(np.count_nonzero(labels[missing]))
-    return native.summary_from_counts(
-        counts,
-        missing_c0=int(np.count_nonzero(missing)) - events,
-        missing_c1=events,
-        splits=cuts,
-        representative=representative,
-    )
