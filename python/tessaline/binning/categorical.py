@@ -128,7 +128,7 @@ def categorical_codes(
         counts["c1"],
         counts["missing_c0"],
         counts["missing_c1"],
-        _counters(encoded.codes, flags),
+        _counters(encoded.codes, flags, counts),
         min_share=min_share,
         minobs=minobs,
         monotonicity=monotonicity,
@@ -338,16 +338,21 @@ def _summary(
     }
 
 
-def _counters(codes: npt.NDArray[np.int64], flags: FloatArray) -> dict[str, Any]:
+def _counters(
+    codes: npt.NDArray[np.int64], flags: FloatArray, counts: Mapping[str, Any]
+) -> dict[str, Any]:
     """The row counters of a numeric table: rows used, missing value, missing
-    target, both."""
-    missing_x, missing_y = codes < 0, np.isnan(flags)
+    target, both; read from the column's counts (`count_categories`), and
+    from the rows only to split the rows of missing target."""
+    missing_x = int(counts["missing_c0"]) + int(counts["missing_c1"])
+    missing_y = int(counts["n_missing_target"])
+    both = int(np.count_nonzero((codes < 0) & np.isnan(flags))) if missing_y else 0
     return {
         "n_input": int(codes.size),
-        "n_used": int(np.sum(~missing_x & ~missing_y)),
-        "n_missing_x": int(np.sum(missing_x & ~missing_y)),
-        "n_missing_y": int(np.sum(~missing_x & missing_y)),
-        "n_missing_both": int(np.sum(missing_x & missing_y)),
+        "n_used": int(codes.size) - missing_x - missing_y,
+        "n_missing_x": missing_x,
+        "n_missing_y": missing_y - both,
+        "n_missing_both": both,
         "n_non_finite": 0,
         "target_was_binary": True,
         "threshold": 0.0,
