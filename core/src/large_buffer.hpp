@@ -51,12 +51,13 @@ std::vector<T> large_vector(std::size_t n) {
 }
 
 // Scratch blocks go back to the thread that used them, which hands them out
-// again: the columns of a table need the same room one after the other, and a
+// again: the columns of a table need the same room one after the other (the
+// two buffers of a sort, the states of a search over pre-bins), and a
 // fresh block costs a page fault and a zeroed page on first touch of every
 // page, often more than the work done in it. A thread keeps its
 // kKeptScratchBlocks largest blocks (up to kKeptScratchBytes each), and
 // frees them when it ends.
-constexpr std::size_t kKeptScratchBlocks = 2;
+constexpr std::size_t kKeptScratchBlocks = 4;
 constexpr std::size_t kKeptScratchBytes = std::size_t{1} << 28;
 
 struct ScratchBlock {

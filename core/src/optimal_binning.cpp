@@ -20,10 +20,12 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -121,7 +123,7 @@ struct Programme {
     Shape shape;
     std::size_t layers;  // 1 when the count is free; else one per group count
     bool limited;
-    std::vector<Reach> reach;
+    Reach* reach;       // layers * phases * groups states, every one unreached at first
     double max_pvalue;  // 1: no limit between neighbours
 
     // The states of one group lie together, every phase and group count, so
@@ -321,7 +323,11 @@ Trace best_grouping(const GroupTable& t, const OptimalBinningConstraints& k, Bin
             "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower "
             "max_bins)");
     }
-    Programme p{t, shape, layers, limited, std::vector<Reach>(states), k.max_pvalue};
+    // Tens of megabytes for a thousand pre-bins, and every column searches
+    // several trends: a block this thread has used before, when it has one.
+    const Scratch<Reach> reach = large_scratch<Reach>(states);
+    std::uninitialized_fill(reach.get(), reach.get() + states, Reach{});
+    Programme p{t, shape, layers, limited, reach.get(), k.max_pvalue};
     run_forward(p);
     return trace_back(p);
 }
