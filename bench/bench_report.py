@@ -58,7 +58,10 @@ def measured(code: str, *args: str) -> tuple[float, float]:
 
 
 PANDAS_READ = "import pandas, sys; pandas.read_csv(sys.argv[1])"
-OURS_READ = "import sys; from tessaline.report.dataset import read_dataset; read_dataset(sys.argv[1], 'default')"
+OURS_READ = (
+    "import sys; from tessaline.report.dataset import read_dataset; "
+    "read_dataset(sys.argv[1], 'default')"
+)
 PEER_REPORT = (
     "import pandas, sys; from optbinning import BinningProcess; "
     "f = pandas.read_csv(sys.argv[1]); y = f.pop('default'); "
@@ -96,7 +99,8 @@ def main() -> None:
         f"(target <= {READ_TARGET:g}x each)"
     )
     if len(lines) == 4:
-        print(f"whole report: {lines[3][1][0] / ours_report[0]:.1f}x faster than read_csv + BinningProcess")
+        speedup = lines[3][1][0] / ours_report[0]
+        print(f"whole report: {speedup:.1f}x faster than read_csv + BinningProcess")
     if time_ratio > READ_TARGET or memory_ratio > READ_TARGET:
         print(f"FAIL: the reader is above {READ_TARGET:g}x pandas.read_csv")
         sys.exit(1)

@@ -125,9 +125,7 @@ def counted_prebins(
 ) -> Counts:
     """`count_values` of the labelled rows and, under "prebins", the summary
     of the pre-bins of the default binning (see `binning.optimal`)."""
-    counts: Counts = _native.counted_prebins(
-        x, labels, n_prebins, with_boundaries, max_boundaries
-    )
+    counts: Counts = _native.counted_prebins(x, labels, n_prebins, with_boundaries, max_boundaries)
     return counts
 
 

@@ -315,9 +315,7 @@ def optimal_rows(
         max_boundaries=_MAX_BOUNDARIES,
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
-    cuts, metadata = _grouped_cuts(
-        counts["value"], counted["prebins"], name, *searched, max_pvalue
-    )
+    cuts, metadata = _grouped_cuts(counts["value"], counted["prebins"], name, *searched, max_pvalue)
     limits = {
         "max_bins": max_bins,
         "min_bin_share": min_bin_share,
@@ -338,4 +336,3 @@ def optimal_rows(
         special_values=specials,
         basis=numeric_basis(counts, representative, limits),
     )
-

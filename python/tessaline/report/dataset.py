@@ -358,7 +358,9 @@ class _Tee(io.RawIOBase):
 
 def _case_variants(word: str) -> list[str]:
     """Every spelling of `word` in upper and lower case letters."""
-    return sorted({"".join(c) for c in itertools.product(*({ch.lower(), ch.upper()} for ch in word))})
+    return sorted(
+        {"".join(c) for c in itertools.product(*({ch.lower(), ch.upper()} for ch in word))}
+    )
 
 
 # The missing cells as Arrow's null values: it compares them as written.
