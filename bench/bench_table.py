@@ -12,6 +12,7 @@ and balances do), 2% of them missing; categorical columns of 6 to 27 levels
     python bench/bench_table.py --wide         # 600 x 1e5 and 2000 x 2e4, 20% and 2% events
     python bench/bench_table.py --small        # 20 columns from 2e3 to 1e6 rows
     python bench/bench_table.py --rows 1000000 # one size, with each column's IV side by side
+    python bench/bench_table.py --rows 1000000 --rounded  # numeric columns of ~60 values
 
 Each mode prints its ratios and exits with status 1, after a line saying so,
 when one misses its target: TableBinning within FLOOR_TARGET times the floor
@@ -56,9 +57,12 @@ def credit_frame(
     n_categorical: int = N_CATEGORICAL,
     event_rate: float = 0.2,
     seed: int = 0,
+    rounded: bool = False,
 ) -> tuple[pd.DataFrame, np.ndarray]:
     """Continuous numeric columns and categorical ones, each weakly
-    predictive, and a 0/1 target of about `event_rate` events."""
+    predictive, and a 0/1 target of about `event_rate` events; with
+    `rounded`, each numeric column holds about 60 distinct values (tenths of
+    a standard deviation), as ages, terms and counts do."""
     rng = np.random.default_rng(seed)
     columns: dict[str, object] = {}
     width = 1.0 / np.sqrt(max(1.0, (n_numeric + n_categorical) / 20.0))
@@ -67,7 +71,7 @@ def credit_frame(
         x = rng.normal(size=n)
         logit += width * 0.3 * x / (1 + j % 4)
         x[rng.random(n) < 0.02] = np.nan
-        columns[f"num_{j}"] = x
+        columns[f"num_{j}"] = np.round(x, 1) if rounded else x
     for j in range(n_categorical):
         levels = 6 + 3 * (j % 8)
         codes = rng.integers(0, levels, size=n)
@@ -132,10 +136,10 @@ def once(fn: Callable[[], object]) -> float:
     return time.perf_counter() - start
 
 
-def table_rows(n: int, peer_rows: int | None) -> list[Row]:
+def table_rows(n: int, peer_rows: int | None, rounded: bool = False) -> list[Row]:
     """Tessaline against the floor at `n` rows and against BinningProcess,
     timed at `peer_rows` rows (at most `n`) and scaled to `n` when smaller."""
-    frame, y = credit_frame(n)
+    frame, y = credit_frame(n, rounded=rounded)
     ours, least = interleaved(lambda: fit(frame, y), lambda: floor(frame), repeats(n * 20))
     rows = [Row(FUNCTION, n, FLOOR, ours, least, FLOOR_TARGET)]
     if peer_rows is None:
@@ -145,7 +149,7 @@ def table_rows(n: int, peer_rows: int | None) -> list[Row]:
     if peer_rows == n:
         theirs, note = once(lambda: peer_fit(frame, y)), ""
     else:
-        small, small_y = credit_frame(peer_rows)
+        small, small_y = credit_frame(peer_rows, rounded=rounded)
         theirs = once(lambda: peer_fit(small, small_y)) * n / peer_rows
         note = f"extrapolated from {peer_rows:.0e} rows".replace("+0", "")
     return rows + [Row(FUNCTION, n, PEER, ours, theirs, 1 / PEER_SPEEDUP, note)]
@@ -240,12 +244,12 @@ def small(peer: bool) -> list[str]:
     return failures
 
 
-def one_size(n: int) -> list[str]:
+def one_size(n: int, rounded: bool) -> list[str]:
     """Both fits at one size, with each column's IV side by side."""
-    rows = table_rows(n, n if has_peer() else None)
+    rows = table_rows(n, n if has_peer() else None, rounded)
     print_table(rows)
     if has_peer():
-        frame, y = credit_frame(n)
+        frame, y = credit_frame(n, rounded=rounded)
         ours = {r.column: r.iv for r in fit(frame, y).summary}
         theirs = peer_fit(frame, y).summary().set_index("name")["iv"]  # type: ignore[attr-defined]
         print(f"{'column':<8} {'IV tessaline':>13} {'IV optbinning':>14} {'share':>6}")
@@ -264,6 +268,9 @@ def main() -> None:
     parser.add_argument("--wide", action="store_true", help="600 and 2000 columns")
     parser.add_argument("--small", action="store_true", help="20 columns, 2e3 to 1e6 rows")
     parser.add_argument("--no-peer", action="store_true", help="leave BinningProcess out")
+    parser.add_argument(
+        "--rounded", action="store_true", help="with --rows: about 60 values per numeric column"
+    )
     args = parser.parse_args()
     peer = has_peer() and not args.no_peer
     if args.wide:
@@ -271,7 +278,7 @@ def main() -> None:
     elif args.small:
         failures = small(peer)
     elif args.rows:
-        failures = one_size(args.rows)
+        failures = one_size(args.rows, args.rounded)
     else:
         rows = run([100_000, 1_000_000] if args.quick else [100_000, 1_000_000, 10_000_000])
         print_table(rows)
