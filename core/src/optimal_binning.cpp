@@ -245,6 +245,11 @@ void run_forward(Programme& p) {
         if (before.empty() || after.empty()) continue;
         if (p.max_pvalue < 1.0) {
             join_pairs(p, before, after);
+        } else if (p.shape.free) {
+            // Every group before joins every group after: the order of the
+            // fold changes no state (a state keeps a value and a count, and
+            // ties between them are settled by those alone).
+            sweep_boundary(p, before, after);
         } else {
             sweep_boundary(p, by_rate(p, before), by_rate(p, after));
         }
