@@ -102,10 +102,7 @@ def best_grouping(
             and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN
         )
 
-    # No peak or valley holds more information than the best grouping with
-    # no trend at all, which costs a fraction of their searches: when even
-    # that one is not much better, neither shape is.
-    if note_shapes and trend == "auto" and much_better(search("none")):
+    if note_shapes and trend == "auto":
         shaped = [r for r in map(search, SHAPES[2:]) if much_better(r)]
         if shaped:
             better = max(shaped, key=lambda r: r["iv"])
