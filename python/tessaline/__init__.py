@@ -13,6 +13,8 @@ analyst's limits), `categorical_binning` (sets of categories),
 Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
 and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
+A continuous target (a loss, an amount): `continuous_binning` (bins whose means
+explain most of its variance) and ``TableBinning(target="continuous")``.
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
@@ -24,7 +26,8 @@ Data to try it on: `tl.datasets.german_credit()`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
-``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
+``python -m tessaline report DATA.csv --target COLUMN``. Editing bins in a
+browser page: `studio` (``python -m tessaline studio DATA.csv --target COLUMN``). Spark DataFrames:
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
 
@@ -40,7 +43,10 @@ from .binning import (
     quantile_binning,
 )
 from .binning.analysis import BinAnalysis
+from .binning.continuous import continuous_binning
+from .binning.continuous_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
+from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -66,6 +72,7 @@ from .selection import (
     vif,
 )
 from .serialize import from_json
+from .studio import Studio, studio
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
@@ -77,6 +84,9 @@ __all__ = [
     "Calibration",
     "CalibrationTable",
     "ColumnSummary",
+    "ContinuousBinningTable",
+    "ContinuousColumnSummary",
+    "ContinuousTableBinning",
     "DocumentError",
     "EditError",
     "GainsTable",
@@ -91,6 +101,7 @@ __all__ = [
     "StabilityReport",
     "StateError",
     "StepwiseLogistic",
+    "Studio",
     "TableBinning",
     "TargetError",
     "TrendWarning",
@@ -99,6 +110,7 @@ __all__ = [
     "calibration",
     "categorical_binning",
     "compare_auc",
+    "continuous_binning",
     "correlation",
     "custom_binning",
     "datasets",
@@ -114,6 +126,7 @@ __all__ = [
     "score_performance",
     "stability",
     "stepwise",
+    "studio",
     "vif",
     "weight_of_evidence",
 ]

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -450,6 +451,109 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
                                              std::size_t n_prebins, bool with_boundaries,
                                              std::size_t max_boundaries);
 
+// ---------------------------------------------------------------- sample weights
+// Rows that stand for several records each (a down-sampled class, a rejected
+// applicant split into a weighted good and bad): every count becomes the sum
+// of the rows' weights, as doubles. Weights are frequency weights: a row of
+// integer weight w counts exactly as w copies of it, and a row of weight 0 as
+// if it were absent (it is not even counted among the records). Messages are
+// in English.
+
+// Rows counted by distinct value with their weights: the values ascending
+// (0.0 and -0.0 are one value), the weight of the rows of class 0 and of class
+// 1 at each, and the rows (records) of positive weight behind them.
+struct WeightedValueCounts {
+    std::vector<double> value;
+    std::vector<double> c0;
+    std::vector<double> c1;
+    std::vector<int64_t> rows;
+};
+
+// The rows x[i] with label y[i] (0 is class 0, any other label class 1) and
+// weight w[i] counted by distinct x, each value's weights added in the order
+// of the rows; rows whose x is NaN or whose weight is 0 are left out. A
+// negative, NaN or infinite weight is refused, naming its row.
+TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
+                                                        const double* w, std::size_t n);
+// Tables of weighted counts summed by value (parts in the order given);
+// values whose weight adds up to 0 are dropped.
+TESSALINE_API WeightedValueCounts
+merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts);
+
+// A quantile of weighted rows: with W the weight of the finite values, the
+// position of quantile p is (W - 1) * p, read by linear interpolation between
+// the values at positions floor and ceil of it, the value at a position t
+// being the first whose cumulative weight exceeds t (a position below 0 reads
+// the smallest value). For integer weights these are the positions among the
+// rows repeated, so the cut points are exactly theirs.
+TESSALINE_API std::vector<double> quantile_splits_weighted(const WeightedValueCounts& counts,
+                                                           std::size_t n_bins);
+// Equal-width cut points over the range of the finite values behind the
+// counts (a range of quantiles read as above for "quantile" and "iqr").
+TESSALINE_API std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& counts,
+                                                              std::size_t n_bins, WidthRange range,
+                                                              double lower_quantile,
+                                                              double upper_quantile, double k);
+
+// One row of a weighted binary summary: count = c0 + c1 (weights), rows the
+// records of positive weight, percentage count over the total weight.
+struct WeightedBinningSummary {
+    double left;
+    double right;
+    double count;
+    int64_t rows;
+    double percentage;
+    double c0;
+    double c1;
+    double event_rate;
+    double representative;
+};
+// Binary summary over ascending cut points of the weighted rows behind the
+// counts and the rows whose x is NaN (their weights by class and records).
+// The median is the weighted quantile 0.5 above; the mean adds value * weight
+// in ascending order over the weight.
+TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
+    const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
+    const std::vector<double>& splits, SummaryStatistic stat);
+
+// Lorenz curve of scores counted by distinct value with weights (the weight
+// of the non-events in c0, of the events in c1): the points where each
+// class's share of the weight has risen.
+TESSALINE_API LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts);
+
+// A boundary table of weighted counts (cumulative weights by class).
+struct WeightedBoundary {
+    double pto_corte;
+    double c0;
+    double c1;
+};
+TESSALINE_API std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& counts);
+// The MDLP split search on weights: entropies of weighted shares, N the
+// weight of a segment, `minobs` a weight.
+TESSALINE_API std::vector<SplitResult> compute_splits_weighted(
+    const std::vector<WeightedBoundary>& B, const TessalineParams& p);
+// The split search on the boundary table of weighted counts (finite values).
+TESSALINE_API std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
+                                                     const TessalineParams& p);
+
+// Categories counted with weights, as count_categories counts rows.
+struct WeightedCategoryCounts {
+    std::vector<double> c0;
+    std::vector<double> c1;
+    std::vector<int64_t> rows;  // records of positive weight and known label per code
+    double missing_c0 = 0.0;
+    double missing_c1 = 0.0;
+    int64_t missing_rows = 0;
+};
+TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* codes,
+                                                               const double* labels,
+                                                               const double* w, std::size_t n,
+                                                               std::size_t k);
+// event_rate_order of weights: rates compared exactly as products of the
+// weights (so equal rates of integer weights tie as the rows' do).
+TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,
+                                                             std::size_t k);
+
 // ---------------------------------------------------------------- validation
 // Statistics a model's validator asks for: the significance of the difference
 // between neighbouring bins and the uncertainty of a score's AUC.
@@ -476,6 +580,139 @@ struct DelongAuc {
 // (an event). Scores must not be NaN and both classes must hold rows.
 TESSALINE_API DelongAuc delong_auc(const double* scores, std::size_t k, const int32_t* labels,
                                    std::size_t n);
+
+// ---------------------------------------------------------------- continuous target
+// Binning against a numeric target y (a loss, an amount) with row weights w:
+// rows are summed by distinct x, and ordered pre-bins are grouped into the
+// contiguous bins whose means explain most of the target's variance.
+// Messages are in English.
+
+// Rows of a continuous target: their number, their weight W, the sums
+// S = sum of w*y and Q = sum of w*y^2, and the least and greatest y (NaN when
+// there is no row). Summed over the rows of one distinct value, W, S and Q
+// are the exact sums correctly rounded, whatever the order of the rows, so
+// that a row of integer weight k gives what k copies of it give.
+struct ContinuousStats {
+    int64_t rows = 0;
+    double weight = 0.0;
+    double sum = 0.0;
+    double sum_sq = 0.0;
+    double min = std::numeric_limits<double>::quiet_NaN();
+    double max = std::numeric_limits<double>::quiet_NaN();
+};
+
+// Rows summed by distinct x (ascending; 0.0 and -0.0 are one value, written
+// 0.0), the rows whose x is NaN, and the rows left out: y NaN (a missing
+// target) or weight 0 (those rows count for nothing).
+struct ContinuousValueCounts {
+    std::vector<double> value;
+    std::vector<ContinuousStats> stats;
+    ContinuousStats missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+
+// Rows (x[i], y[i]) with weight w[i] (every weight 1 when w is null) summed
+// by distinct x. A weight must be finite and not negative, and y finite or NaN.
+TESSALINE_API ContinuousValueCounts count_continuous_values(const double* x, const double* y,
+                                                            const double* w, std::size_t n);
+// The sums of count_continuous_values before they are rounded, so that
+// counts of separate parts of a data set (partitions of a cluster) add up
+// exactly: per value (ascending, then NaN for the rows whose x is NaN) its
+// rows, least and greatest y, and the non-overlapping partials whose exact
+// sum is its weight, sum and sum_sq (value i's partials are
+// terms[offset[i] .. offset[i + 1])).
+struct ContinuousPartials {
+    std::vector<double> value;
+    std::vector<int64_t> rows;
+    std::vector<double> min, max;
+    std::vector<double> weight_terms, sum_terms, sum_sq_terms;
+    std::vector<int64_t> weight_offset, sum_offset, sum_sq_offset;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+TESSALINE_API ContinuousPartials count_continuous_partials(const double* x, const double* y,
+                                                           const double* w, std::size_t n);
+// The exact sum of each segment terms[offsets[i] .. offsets[i + 1]) of k,
+// rounded once: partials of several parts give the sum of one pass.
+TESSALINE_API std::vector<double> exact_sums(const double* terms, std::size_t n_terms,
+                                             const int64_t* offsets, std::size_t k);
+// The cut points of weighted quantile pre-bins: for i = 1 .. n_bins - 1 the
+// least value whose cumulative weight (summed from the lowest value) reaches
+// W * i / n_bins, each once, finite and below the greatest value. A value
+// equal to a cut falls in the lower bin, so with integer weights these are
+// the cuts of the rows repeated.
+TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
+                                                         std::size_t n_bins);
+// The rows of each interval of the ascending cut points (k cuts, k + 1
+// intervals closed on the right), W, S and Q summed exactly and rounded once.
+TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
+    const ContinuousValueCounts& counts, const std::vector<double>& splits);
+
+// The columns of a table of rows: each row's share of the weight W / total,
+// mean S / W, standard deviation
+// sqrt((Q - S * mean) / W) (the population form, weights as frequencies;
+// 0 when rounding makes the difference negative) and the deviation of its
+// mean from the overall mean; NaN for a row of weight 0. The between-row sum
+// of squares sum W_g (mean_g - mean)^2, the total sum of squares (the
+// within-row sums Q_g - S_g * mean_g plus the between-row one) and their
+// ratio R^2 (NaN for a constant target). Sums run in row order.
+struct ContinuousColumns {
+    std::vector<double> share;
+    std::vector<double> mean;
+    std::vector<double> std_dev;
+    std::vector<double> mean_deviation;
+    double overall_mean = 0.0;
+    double between_ss = 0.0;
+    double total_ss = 0.0;
+    double r2 = 0.0;
+};
+TESSALINE_API ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k);
+
+// Limits of the continuous optimal binning. The trend is that of the group
+// means, every step strict, as for the binary target's event rate.
+struct ContinuousBinningConstraints {
+    std::size_t max_bins = 0;    // most groups; 0 sets no limit
+    double min_bin_share = 0.0;  // least weight of a group over the total weight, in [0, 1]
+    double min_rows = 0.0;       // least rows of a group
+    BinTrend trend = BinTrend::none;
+};
+
+enum class ContinuousBinningStatus { optimal, min_rows_not_met, no_weight };
+
+// One chosen group: pre-bins first..last (inclusive), its weight, sum, mean
+// and term W (mean - overall mean)^2 of the criterion.
+struct ContinuousBinningGroup {
+    std::size_t first;
+    std::size_t last;
+    double weight;
+    double sum;
+    double mean;
+    double between_ss;
+};
+
+// The chosen groups, the criterion (their between-group sum of squares,
+// summed left to right; NaN if none), the overall mean and the trend met.
+struct ContinuousBinning {
+    ContinuousBinningStatus status = ContinuousBinningStatus::optimal;
+    BinTrend trend = BinTrend::none;
+    std::vector<ContinuousBinningGroup> groups;
+    double between_ss = 0.0;
+    double overall_mean = 0.0;
+};
+
+// The contiguous grouping of ordered pre-bins (weight, sum of w*y and rows of
+// each) of largest between-group sum of squares sum_g W_g (mean_g - mean)^2,
+// which is sum_g S_g^2 / W_g - S^2 / W: the grouping whose group means
+// explain most of the target's variance. A group of weight 0 has no mean and
+// is never chosen. Ties go to fewer groups, then the earliest last cut, then
+// the earliest cut before it; "auto" is the better of ascending and
+// descending, ascending on a tie.
+TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const double* sum,
+                                                   const double* rows, std::size_t n_prebins,
+                                                   const ContinuousBinningConstraints& constraints);
+// What a status other than optimal tells the analyst.
+TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 
 }  // namespace tessaline
 

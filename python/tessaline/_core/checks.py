@@ -15,6 +15,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from .arrays import as_float_array
+
 # Values of an array named in a message, at most.
 SHOWN_VALUES = 10
 
@@ -115,3 +117,25 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
     if not np.isfinite(array).all() or bool((np.diff(array) <= 0).any()):
         raise ValueError(f"{name} must be finite and strictly increasing, not {shown(array)}")
     return array
+
+
+def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
+    """`sample_weight` as float64, one finite non-negative weight per row
+    (None stays None); the message names the first row that is not."""
+    if sample_weight is None:
+        return None
+    # pandas, polars and pyarrow columns alike; a missing weight is NaN.
+    weights = as_float_array(sample_weight)
+    if weights.size != n_rows:
+        raise ValueError(
+            f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
+        )
+    bad = ~(np.isfinite(weights) & (weights >= 0.0))
+    if bad.any():
+        row = int(np.argmax(bad))
+        raise ValueError(
+            f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
+        )
+    if weights.size and not (weights > 0.0).any():
+        raise ValueError("sample_weight is zero for every row: there is nothing to bin")
+    return weights
