@@ -349,8 +349,13 @@ class _Tee(io.RawIOBase):
             if self.keep:
                 self.data = b"".join([self.head, *self.kept, self.handle.read()])
             else:
-                self.handle.seek(0)
-                self.data = self.handle.read()
+                # Read at offsets, never through the file's position: Arrow's
+                # read-ahead may still be reading the handle when this runs.
+                fd, parts, offset = self.handle.fileno(), [], 0
+                while chunk := os.pread(fd, 1 << 30, offset):
+                    parts.append(chunk)
+                    offset += len(chunk)
+                self.data = b"".join(parts)
         return self.data
 
     def body(self) -> bytes:
