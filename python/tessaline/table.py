@@ -16,6 +16,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
+import numpy.typing as npt
 
 from ._core import categories, checks, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
@@ -157,12 +158,13 @@ def _plainly_usable(column: FloatArray | categories.Encoded) -> bool:
     """Whether the first rows alone show two distinct present values (two
     categories, or two finite numbers): such a column is usable, and the
     whole column need not be read to know it."""
+    present: npt.NDArray[Any]
     if isinstance(column, categories.Encoded):
-        head = column.codes[:_HEAD_ROWS]
-        present = head[head >= 0]
+        codes = column.codes[:_HEAD_ROWS]
+        present = codes[codes >= 0]
     else:
-        head = column[:_HEAD_ROWS]
-        present = head[np.isfinite(head)]
+        values = column[:_HEAD_ROWS]
+        present = values[np.isfinite(values)]
     return bool(present.size) and bool((present != present[0]).any())
 
 

@@ -98,8 +98,9 @@ def encode(values: Any) -> Encoded:
     if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
         # A pandas category column: its codes already number its categories,
         # read from the Categorical behind it (no Series is built for them).
-        held = getattr(values, "array", None)
-        held = held if hasattr(held, "codes") and hasattr(held, "categories") else cat
+        held: Any = getattr(values, "array", None)
+        if not (hasattr(held, "codes") and hasattr(held, "categories")):
+            held = cat
         return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
     if hasattr(values, "dictionary_encode"):
         # pyarrow Array or ChunkedArray.
