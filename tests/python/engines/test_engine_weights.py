@@ -18,6 +18,13 @@ from tessaline.counting import summed_weights
 _loaded = {}
 
 
+@pytest.fixture(scope="module", autouse=True)
+def close_loaded():
+    yield
+    for connection, _ in _loaded.values():
+        connection.close()
+
+
 @pytest.fixture
 def weighted(request, dialect):
     """(connection, the frame as the engine holds it), weights 0 to 3 in "w"."""
