@@ -323,6 +323,123 @@ py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object&
                     py::arg("auc") = c.auc, py::arg("gini") = c.gini);
 }
 
+// ------------------------------------------------------------ sample weights
+
+py::dict score_weights_dict(tessaline::ScoreWeights&& weights) {
+    py::dict out;
+    out["value"] = b::array_taking(std::move(weights.value));
+    out["w0"] = b::array_taking(std::move(weights.w0));
+    out["w1"] = b::array_taking(std::move(weights.w1));
+    return out;
+}
+
+tessaline::ScoreWeights score_weights(const b::DoubleArray& value, const b::DoubleArray& w0,
+                                      const b::DoubleArray& w1, const char* where) {
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(w0);
+    const auto e = b::flat_view(w1);
+    if (a.size != v.size || e.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, w0 and w1 must have the same length");
+    }
+    return tessaline::ScoreWeights{std::vector<double>(v.data, v.data + v.size),
+                                   std::vector<double>(a.data, a.data + a.size),
+                                   std::vector<double>(e.data, e.data + e.size)};
+}
+
+py::dict weigh_scores(const b::DoubleArray& x, const b::Int32Array& labels,
+                      const b::DoubleArray& weight) {
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(labels);
+    const auto ws = b::flat_view(weight);
+    b::require_same_length(xs, ys, "weigh_scores");
+    if (ws.size != xs.size) throw std::invalid_argument("weigh_scores: one weight per x is needed");
+    tessaline::ScoreWeights weights;
+    {
+        py::gil_scoped_release release;
+        weights = tessaline::weigh_scores(xs.data, ys.data, ws.data, xs.size);
+    }
+    return score_weights_dict(std::move(weights));
+}
+
+py::dict lorenz_curve_from_weights(const b::DoubleArray& value, const b::DoubleArray& w0,
+                                   const b::DoubleArray& w1) {
+    const tessaline::ScoreWeights weights =
+        score_weights(value, w0, w1, "lorenz_curve_from_weights");
+    tessaline::LorenzCurve c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::lorenz_curve_from_weights(weights);
+    }
+    using L = tessaline::LorenzPoint;
+    return py::dict(py::arg("value") = b::column(c.points, &L::value),
+                    py::arg("cumulative_non_event") = b::column(c.points, &L::cumulative_non_event),
+                    py::arg("cumulative_event") = b::column(c.points, &L::cumulative_event),
+                    py::arg("auc") = c.auc, py::arg("gini") = c.gini);
+}
+
+py::array_t<double> quantile_splits_from_weights(const b::DoubleArray& value,
+                                                 const b::DoubleArray& w0,
+                                                 const b::DoubleArray& w1, std::size_t n_bins) {
+    const tessaline::ScoreWeights weights =
+        score_weights(value, w0, w1, "quantile_splits_from_weights");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::quantile_splits_from_weights(weights, n_bins);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::array_t<double> weigh_into_bins(const b::DoubleArray& values, const b::DoubleArray& weights,
+                                    const b::DoubleArray& splits) {
+    const auto v = b::flat_view(values);
+    const auto w = b::flat_view(weights);
+    if (w.size != v.size) {
+        throw std::invalid_argument("weigh_into_bins: one weight per value is needed");
+    }
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    std::vector<double> sums;
+    {
+        py::gil_scoped_release release;
+        sums = tessaline::weigh_into_bins(v.data, w.data, v.size, cut_points);
+    }
+    return b::array_from_vector(sums);
+}
+
+py::dict compare_distributions_from_weights(const b::DoubleArray& weight_reference,
+                                            const b::DoubleArray& weight_current,
+                                            const b::DoubleArray& splits, double epsilon) {
+    const auto ref = b::flat_view(weight_reference);
+    const auto cur = b::flat_view(weight_current);
+    const auto cuts = b::flat_view(splits);
+    if (ref.size != cuts.size + 2 || cur.size != cuts.size + 2) {
+        throw std::invalid_argument(
+            "compare_distributions_from_weights: each sample needs one weight per bin and one "
+            "for missing values");
+    }
+    const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
+    // Copies, which another thread cannot change while the lock is released.
+    const std::vector<double> weights_ref(ref.data, ref.data + ref.size);
+    const std::vector<double> weights_cur(cur.data, cur.data + cur.size);
+    tessaline::WeightedDistributionComparison r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::compare_distributions_from_weights(weights_ref.data(), weights_cur.data(),
+                                                          cut_points, epsilon);
+    }
+    using P = tessaline::WeightedPsiBin;
+    return py::dict(py::arg("count_reference") = b::column(r.bins, &P::weight_reference),
+                    py::arg("count_current") = b::column(r.bins, &P::weight_current),
+                    py::arg("proportion_reference") = b::column(r.bins, &P::proportion_reference),
+                    py::arg("proportion_current") = b::column(r.bins, &P::proportion_current),
+                    py::arg("cumulative_reference") = b::column(r.bins, &P::cumulative_reference),
+                    py::arg("cumulative_current") = b::column(r.bins, &P::cumulative_current),
+                    py::arg("psi_bin") = b::column(r.bins, &P::psi_bin), py::arg("psi") = r.psi,
+                    py::arg("ks") = r.ks);
+}
+
 // ------------------------------------------------------------ validation
 
 // The test of equal event rates between each bin and the next: k - 1 tests of k bins.
@@ -411,6 +528,20 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("epsilon"), "PSI and KS from the rows of each sample per bin.");
     m.def("lorenz_curve_from_counts", &lorenz_curve_from_counts, py::arg("value"), py::arg("c0"),
           py::arg("c1"), "Lorenz curve, AUC and Gini from scores counted by class.");
+    // Sample weights.
+    m.def("weigh_scores", &weigh_scores, py::arg("x"), py::arg("labels"), py::arg("weight"),
+          "Weights of non-events and events by distinct x (ascending); NaN x and weight 0 "
+          "left out.");
+    m.def("lorenz_curve_from_weights", &lorenz_curve_from_weights, py::arg("value"),
+          py::arg("w0"), py::arg("w1"), "Lorenz curve, AUC and Gini from weighted scores.");
+    m.def("quantile_splits_from_weights", &quantile_splits_from_weights, py::arg("value"),
+          py::arg("w0"), py::arg("w1"), py::arg("n_bins"),
+          "Quantile cut points of weighted values, a row of weight w standing for w rows.");
+    m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),
+          py::arg("splits"), "Weights summed per right-closed bin, the last sum for NaN.");
+    m.def("compare_distributions_from_weights", &compare_distributions_from_weights,
+          py::arg("weight_reference"), py::arg("weight_current"), py::arg("splits"),
+          py::arg("epsilon"), "PSI and KS from the weight of each sample per bin.");
     // Validation statistics.
     m.def("neighbour_rate_tests", &neighbour_rate_tests, py::arg("c0"), py::arg("c1"),
           "Chi-square test of equal event rates between each bin and the next.");

@@ -399,33 +399,73 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
     require_merged(counts, "lorenz_curve_from_counts");
-    const int64_t n0 = std::accumulate(counts.c0.begin(), counts.c0.end(), int64_t{0});
-    const int64_t n1 = std::accumulate(counts.c1.begin(), counts.c1.end(), int64_t{0});
-    if (n0 == 0 || n1 == 0) throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
-    LorenzCurve curve;
-    curve.points.reserve(counts.value.size());
-    const double total0 = static_cast<double>(n0);
-    const double total1 = static_cast<double>(n1);
-    int64_t c0 = 0;
-    int64_t c1 = 0;
-    double f0_prev = 0.0;
-    double f1_prev = 0.0;
-    double area = 0.0;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        if (counts.c0[j] + counts.c1[j] == 0) continue;
-        c0 += counts.c0[j];
-        c1 += counts.c1[j];
-        const double f0 = static_cast<double>(c0) / total0;
-        const double f1 = static_cast<double>(c1) / total1;
-        curve.points.push_back(LorenzPoint{counts.value[j], f0, f1});
-        // The trapezoid under the step from the previous point.
-        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
-        f0_prev = f0;
-        f1_prev = f1;
+    // Whole counts are whole weights: below 2^53 rows every partial sum is
+    // exact as a double, so the weighted curve gives the counts' bits.
+    ScoreWeights weights;
+    weights.value = counts.value;
+    weights.w0.assign(counts.c0.begin(), counts.c0.end());
+    weights.w1.assign(counts.c1.begin(), counts.c1.end());
+    return lorenz_curve_from_weights(weights);
+}
+
+std::vector<double> quantile_splits_from_weights(const ScoreWeights& weights, std::size_t n_bins) {
+    const std::size_t m = weights.value.size();
+    if (weights.w0.size() != m || weights.w1.size() != m) {
+        throw std::invalid_argument(
+            "quantile_splits_from_weights: value, w0 and w1 must have the same length");
     }
-    curve.auc = 1.0 - area;
-    curve.gini = (curve.auc + curve.auc) - 1.0;
-    return curve;
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+    // The finite values with weight, and the weight of each.
+    std::vector<double> value;
+    std::vector<double> weight;
+    double size = 0.0;
+    for (std::size_t j = 0; j < m; ++j) {
+        const double w = weights.w0[j] + weights.w1[j];
+        if (!(weights.w0[j] >= 0.0 && weights.w1[j] >= 0.0 && is_finite(w)) ||
+            (j > 0 && !(weights.value[j - 1] < weights.value[j]))) {
+            throw std::invalid_argument(
+                "quantile_splits_from_weights: values must be ascending and distinct and "
+                "weights finite and not negative");
+        }
+        if (!is_finite(weights.value[j]) || w == 0.0) continue;
+        value.push_back(weights.value[j]);
+        weight.push_back(w);
+        size += w;
+    }
+    if (value.empty()) throw std::invalid_argument("binning: x no contiene valores finitos");
+    std::vector<double> cuts;
+    const double lowest = value.front();
+    const double highest = value.back();
+    if (n_bins == 1 || lowest == highest) return cuts;
+    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
+    cuts.reserve(n_bins - 1);
+    // The value at a position along the cumulative weight: the first whose
+    // weight reaches past it. Positions only grow, and so does each cursor.
+    struct Cursor {
+        std::size_t j = 0;
+        double before = 0.0;
+    };
+    auto value_at = [&](Cursor& c, double at) {
+        while (c.j + 1 < value.size() && at >= c.before + weight[c.j]) {
+            c.before += weight[c.j];
+            ++c.j;
+        }
+        return value[c.j];
+    };
+    Cursor below;
+    Cursor above;
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
+        const double pos = (size - 1.0) * p;
+        const double lo = std::floor(pos);
+        const double at_lo = value_at(below, lo);
+        const double q = (value_at(above, std::ceil(pos)) - at_lo) * (pos - lo) + at_lo;
+        // Repeated quantiles collapse, and one equal to the maximum is no cut.
+        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
+            cuts.push_back(q);
+        }
+    }
+    return cuts;
 }
 
 }  // namespace tessaline

@@ -436,6 +436,64 @@ compare_distributions_from_counts(const int64_t* count_ref, const int64_t* count
 // events in c1).
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 
+// ---------------------------------------------------------------- sample weights
+// Scores and samples whose rows count by a weight, a finite non-negative
+// double; weights are summed as doubles. A row of whole weight w gives the
+// bits of w copies of it (while the sums stay below 2^53) and a row of weight
+// 0 those of the rows without it. Messages are in English.
+
+// Scores summed by distinct value, ascending: the weight of the non-events
+// (w0) and of the events (w1) of each value, every value holding some.
+struct ScoreWeights {
+    std::vector<double> value;
+    std::vector<double> w0;
+    std::vector<double> w1;
+};
+
+// The rows x[i] with label y[i] (0 or 1) and weight w[i] summed by distinct
+// x, each class's weights added in input order. Rows whose x is NaN (their
+// label unread) or whose weight is 0 are left out; 0.0 and -0.0 are one
+// value, carrying the sign of the first row kept, as the Lorenz curve of the
+// rows does.
+TESSALINE_API ScoreWeights weigh_scores(const double* x, const int* y, const double* w,
+                                        std::size_t n);
+// The Lorenz curve, AUC and Gini of weighted scores: `lorenz_curve` with
+// each row counted by its weight.
+TESSALINE_API LorenzCurve lorenz_curve_from_weights(const ScoreWeights& weights);
+// Quantile cut points of the finite values behind the weights, as
+// `quantile_splits_from_counts` reads whole counts: the linear-interpolation
+// quantile at position (W - 1) p along the cumulative weight W, a row of
+// weight w standing for w rows.
+TESSALINE_API std::vector<double> quantile_splits_from_weights(const ScoreWeights& weights,
+                                                               std::size_t n_bins);
+
+// One bin of a comparison of weighted samples: each sample's weight in it.
+struct WeightedPsiBin {
+    double weight_reference;
+    double weight_current;
+    double proportion_reference;
+    double proportion_current;
+    double cumulative_reference;
+    double cumulative_current;
+    double psi_bin;
+};
+
+struct WeightedDistributionComparison {
+    std::vector<WeightedPsiBin> bins;
+    double psi = 0.0;
+    double ks = 0.0;
+};
+
+// The weights of values[i] summed into the right-closed bins of the cut
+// points, in input order: k + 2 sums for k cut points, the last for NaN.
+TESSALINE_API std::vector<double> weigh_into_bins(const double* values, const double* weights,
+                                                  std::size_t n, const std::vector<double>& splits);
+// `compare_distributions_from_counts` of each sample's weight per bin (k + 2
+// sums, the last for NaN); the counts' comparison is this one on whole weights.
+TESSALINE_API WeightedDistributionComparison
+compare_distributions_from_weights(const double* weight_ref, const double* weight_cur,
+                                   const std::vector<double>& splits, double epsilon);
+
 // ---------------------------------------------------------------- validation
 // Statistics a model's validator asks for: the significance of the difference
 // between neighbouring bins and the uncertainty of a score's AUC.

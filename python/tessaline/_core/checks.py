@@ -115,3 +115,28 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
     if not np.isfinite(array).all() or bool((np.diff(array) <= 0).any()):
         raise ValueError(f"{name} must be finite and strictly increasing, not {shown(array)}")
     return array
+
+
+def check_sample_weight(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
+    """The weight of every row as float64 (None when `sample_weight` is None):
+    one finite, non-negative number per row. A row of weight 0 counts as if
+    it were not there; a row of whole weight w as w copies of it."""
+    if sample_weight is None:
+        return None
+    try:
+        weights = np.asarray(sample_weight, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise TypeError(f"sample_weight must be numbers, not {sample_weight!r}") from None
+    if weights.ndim > 1:
+        raise ValueError(f"sample_weight must be one-dimensional, not of shape {weights.shape}")
+    weights = np.ravel(weights)
+    if weights.size != n_rows:
+        plural = "" if weights.size == 1 else "s"
+        raise ValueError(f"sample_weight has {weights.size} value{plural} for {n_rows} rows")
+    bad = np.flatnonzero(~(np.isfinite(weights) & (weights >= 0.0)))
+    if bad.size:
+        row = int(bad[0])
+        raise ValueError(
+            f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
+        )
+    return weights

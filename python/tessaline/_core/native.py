@@ -229,6 +229,45 @@ def compare_from_counts(
     return result
 
 
+# -- sample weights: sums of weights as doubles --------------------------------------
+def weigh_scores(
+    scores: FloatArray, labels: npt.NDArray[np.int32], weights: FloatArray
+) -> dict[str, FloatArray]:
+    """(value, w0, w1): the weights of non-events and events by distinct score."""
+    result: dict[str, FloatArray] = _native.weigh_scores(scores, labels, weights)
+    return result
+
+
+def lorenz_from_weights(weighed: CountsIn) -> dict[str, Any]:
+    """`lorenz_curve` of scores weighed by `weigh_scores`."""
+    result: dict[str, Any] = _native.lorenz_curve_from_weights(
+        weighed["value"], weighed["w0"], weighed["w1"]
+    )
+    return result
+
+
+def quantile_splits_from_weights(weighed: CountsIn, n_bins: int) -> FloatArray:
+    """Quantile cut points of values weighed by `weigh_scores`."""
+    return _native.quantile_splits_from_weights(
+        weighed["value"], weighed["w0"], weighed["w1"], n_bins
+    )
+
+
+def weigh_into_bins(values: FloatArray, weights: FloatArray, splits: npt.ArrayLike) -> FloatArray:
+    """The weight of the values in each interval of the cut points, then of the missing ones."""
+    return _native.weigh_into_bins(values, weights, splits)
+
+
+def compare_from_weights(
+    reference: npt.ArrayLike, current: npt.ArrayLike, splits: npt.ArrayLike, epsilon: float
+) -> dict[str, Any]:
+    """`compare_distributions` of two samples weighed per bin (the counts are weights)."""
+    result: dict[str, Any] = _native.compare_distributions_from_weights(
+        reference, current, splits, epsilon
+    )
+    return result
+
+
 # -- categories --------------------------------------------------------------------
 def count_categories(codes: IntArray, flags: FloatArray, n_categories: int) -> Counts:
     """Non-events and events per category code, and of the missing category."""
