@@ -192,7 +192,8 @@ def sample_pair(
     `sample_weight` (None: no weights; None in the pair: weight 1)."""
     if sample_weight is None:
         return None
-    if not isinstance(sample_weight, (tuple, list)) or len(sample_weight) != 2:
+    # A tuple only: a list of two numbers would read as the weights of two rows.
+    if not isinstance(sample_weight, tuple) or len(sample_weight) != 2:
         raise TypeError(
             "sample_weight must be a pair (weights of the reference rows, weights of "
             f"the current rows), not {type(sample_weight).__name__}"
@@ -225,7 +226,7 @@ def psi(
     samples must hold a value; a bad argument is a ValueError or TypeError
     naming it.
 
-    `sample_weight` is the pair (weights of the reference rows, weights of
+    `sample_weight` is the tuple (weights of the reference rows, weights of
     the current rows), either None for rows of weight 1: the counts are then
     sums of weights, and each sample's weights must add up to more than 0.
     """

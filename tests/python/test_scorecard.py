@@ -211,6 +211,23 @@ def test_a_one_bin_variable_is_not_monitored():
     assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
 
 
+def test_weighted_monitoring_is_that_of_the_rows_repeated(card):
+    rng = np.random.default_rng(4)
+    later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 6)
+    w_ref, w_cur = rng.integers(0, 4, len(CREDIT)), rng.integers(0, 3, len(CREDIT))
+    got = tl.stability(card, CREDIT.assign(w=w_ref), [later.assign(w=w_cur)], sample_weight="w")
+    want = tl.stability(card, CREDIT.loc[CREDIT.index.repeat(w_ref)], [later.loc[later.index.repeat(w_cur)]])
+    assert got.variables == want.variables
+    for a, b in zip(got.shifts, want.shifts, strict=True):
+        assert (a.labels, a.psi, a.reading) == (b.labels, b.psi, b.reading)
+        for field in ("expected", "actual", "psi_bin"):
+            np.testing.assert_array_equal(getattr(a, field), getattr(b, field))
+    with pytest.raises(ValueError, match=r"^sample_weight must be finite and non-negative: row 2 is -1.0$"):
+        tl.stability(card, CREDIT.assign(w=np.where(np.arange(len(CREDIT)) == 2, -1.0, 1.0)), [CREDIT.assign(w=1.0)], sample_weight="w")
+    with pytest.raises(ValueError, match=r"^sample_weight names no column of a sample: 'w'$"):
+        tl.stability(card, CREDIT, [CREDIT], sample_weight="w")
+
+
 FLAT = {"x": np.tile([1.0, 2.0], 60)}
 FLAT_BINNING = tl.TableBinning(method="quantile", n_bins=2).fit(FLAT, np.arange(120) % 3 == 0)
 

@@ -1,0 +1,112 @@
+// Weighted scores and samples: whole weights give the bits of the rows
+// repeated, weight 0 those of the rows left out.
+#include "reference.hpp"
+
+namespace {
+
+using namespace ref;
+
+struct Weighted {
+    Values x, w, repeated_x;
+    std::vector<int> y, repeated_y;
+};
+
+// Rows with ties, NaN, infinities and both zeros (-0.0 first), whole weights
+// 0 to 3, and the same rows each repeated its weight times, in order.
+Weighted weighted(uint64_t seed, std::size_t n, int distinct) {
+    std::mt19937_64 rng(seed);
+    Weighted s;
+    s.x = messy_sample(rng, n, distinct);
+    s.x[1] = -0.0, s.x[2] = 0.0;
+    std::uniform_int_distribution<int> weight(0, 3), label(0, 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        s.y.push_back(label(rng));
+        s.w.push_back(i == 0 ? 0.0 : weight(rng));  // a zero weight on the first row
+        for (int r = 0; r < int(s.w[i]); ++r) {
+            s.repeated_x.push_back(s.x[i]);
+            s.repeated_y.push_back(s.y[i]);
+        }
+    }
+    return s;
+}
+
+class Weights : public ::testing::TestWithParam<std::tuple<unsigned, std::size_t, int>> {};
+
+TEST_P(Weights, WholeWeightsGiveTheRepeatedRows) {
+    const auto [seed, n, distinct] = GetParam();
+    const Weighted s = weighted(seed, n, distinct);
+    const ScoreWeights weighed = weigh_scores(s.x.data(), s.y.data(), s.w.data(), n);
+    EXPECT_EQ(digest(lorenz_curve_from_weights(weighed)),
+              digest(lorenz_curve(s.repeated_x.data(), s.repeated_y.data(), s.repeated_x.size())));
+    for (std::size_t n_bins : {1, 4, 10}) {
+        EXPECT_EQ(quantile_splits_from_weights(weighed, n_bins),
+                  quantile_splits(s.repeated_x.data(), s.repeated_x.size(), n_bins));
+    }
+    // The reference is the first half of the rows, the current one the rest.
+    const std::size_t half = n / 2, repeated_half = std::size_t(
+                                        std::accumulate(s.w.begin(), s.w.begin() + half, 0.0));
+    const Values cuts{-2.0, 0.0, 1.5};
+    const Values ref = weigh_into_bins(s.x.data(), s.w.data(), half, cuts);
+    const Values cur = weigh_into_bins(s.x.data() + half, s.w.data() + half, n - half, cuts);
+    const WeightedDistributionComparison got =
+        compare_distributions_from_weights(ref.data(), cur.data(), cuts, 1e-12);
+    const DistributionComparison want = compare_distributions(
+        s.repeated_x.data(), repeated_half, s.repeated_x.data() + repeated_half,
+        s.repeated_x.size() - repeated_half, cuts, 1e-12);
+    DistributionComparison as_counts{{}, got.psi, got.ks};
+    for (const WeightedPsiBin& b : got.bins) {
+        as_counts.bins.push_back(PsiBin{int64_t(b.weight_reference), int64_t(b.weight_current),
+                                        b.proportion_reference, b.proportion_current,
+                                        b.cumulative_reference, b.cumulative_current, b.psi_bin});
+    }
+    EXPECT_EQ(digest(as_counts), digest(want));
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, Weights,
+                         ::testing::Values(std::tuple{1u, 3000u, 12}, std::tuple{2u, 20000u, 400},
+                                           std::tuple{3u, 60u, 3}));
+
+TEST(Weights, FractionalWeightsAddUpToExactShares) {
+    // Three rows of weight 0.1 against one of 0.3: equal halves at every score.
+    const Values x{1.0, 1.0, 1.0, 2.0}, w{0.1, 0.1, 0.1, 0.3};
+    const std::vector<int> y{0, 1, 0, 1};
+    const LorenzCurve c = lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), w.data(), 4));
+    ASSERT_EQ(c.points.size(), 2u);
+    // 0.1 + 0.1 is the non-events' total, so their share at the last score is exactly 1.
+    EXPECT_EQ(c.points[0].cumulative_non_event, 1.0);
+    EXPECT_EQ(c.points[1].cumulative_event, 1.0);
+    EXPECT_EQ(c.points[0].cumulative_event, 0.1 / (0.1 + 0.3));
+}
+
+TEST(Weights, BadWeightsAreRefused) {
+    const Values x{1.0, 2.0}, ok{1.0, 1.0};
+    const std::vector<int> y{0, 1};
+    for (double bad : {-1.0, kNaN, kInf}) {
+        const Values w{1.0, bad};
+        EXPECT_EQ(message_of([&] { weigh_scores(x.data(), y.data(), w.data(), 2); }),
+                  "weigh_scores: weights must be finite and not negative");
+        const Values sums{1.0, bad, 0.0};
+        EXPECT_EQ(message_of([&] {
+                      compare_distributions_from_weights(sums.data(), ok.data(), {1.0}, 1e-12);
+                  }),
+                  "compare_distributions_from_weights: weights must be finite and not negative");
+    }
+    // A class whose rows all weigh 0 is no class.
+    const Values zero_events{1.0, 0.0};
+    EXPECT_EQ(message_of([&] {
+                  lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), zero_events.data(), 2));
+              }),
+              "lorenz_curve: se necesitan ambas clases");
+    const Values none{0.0, 0.0, 0.0}, some{1.0, 0.0, 0.0};
+    EXPECT_EQ(message_of([&] {
+                  compare_distributions_from_weights(none.data(), some.data(), {1.0}, 1e-12);
+              }),
+              "compare_distributions: muestras vacías o epsilon inválido");
+    EXPECT_EQ(message_of([&] {
+                  lorenz_curve_from_weights(ScoreWeights{{2.0, 1.0}, {1.0, 1.0}, {0.0, 1.0}});
+              }),
+              "lorenz_curve_from_weights: values must be ascending and distinct (not NaN) and "
+              "weights not negative");
+}
+
+}  // namespace
