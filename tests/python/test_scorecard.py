@@ -211,6 +211,31 @@ def test_a_one_bin_variable_is_not_monitored():
     assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
 
 
+@pytest.mark.parametrize("estimator", [None, tl.StepwiseLogistic])
+def test_a_weighted_card_is_the_card_of_the_rows_repeated(card, estimator):
+    w = np.random.default_rng(8).integers(0, 4, len(CREDIT))
+    repeated = CREDIT.loc[CREDIT.index.repeat(w)]
+    cards = [
+        tl.Scorecard(pickle.loads(pickle.dumps(card.binning)), estimator and estimator())
+        for _ in range(2)
+    ]
+    got, want = cards[0].fit(CREDIT, TARGET, sample_weight=w), cards[1].fit(repeated, TARGET)
+    assert got.variables == want.variables
+    np.testing.assert_allclose(got.coefficients, want.coefficients, rtol=1e-6)
+    got_fit, want_fit = got.model_fit(CREDIT, TARGET, sample_weight=w), want.model_fit(repeated, TARGET)
+    assert got_fit.bic == pytest.approx(want_fit.bic, rel=1e-12)
+    assert got.performance(CREDIT, TARGET, sample_weight=w).auc == want.performance(repeated, TARGET).auc
+
+
+def test_an_estimator_without_weights_is_refused_with_them(card):
+    class Plain:
+        def fit(self, x, y):
+            return self
+
+    with pytest.raises(TypeError, match=r"^the estimator Plain takes no sample_weight in its fit"):
+        tl.Scorecard(card.binning, Plain()).fit(CREDIT, TARGET, sample_weight=np.ones(len(CREDIT)))
+
+
 def test_weighted_monitoring_is_that_of_the_rows_repeated(card):
     rng = np.random.default_rng(4)
     later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 6)
