@@ -379,8 +379,8 @@ py::dict lorenz_curve_from_weights(const b::DoubleArray& value, const b::DoubleA
 }
 
 py::array_t<double> quantile_splits_from_weights(const b::DoubleArray& value,
-                                                 const b::DoubleArray& w0,
-                                                 const b::DoubleArray& w1, std::size_t n_bins) {
+                                                 const b::DoubleArray& w0, const b::DoubleArray& w1,
+                                                 std::size_t n_bins) {
     const tessaline::ScoreWeights weights =
         score_weights(value, w0, w1, "quantile_splits_from_weights");
     std::vector<double> cuts;
@@ -532,8 +532,8 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.def("weigh_scores", &weigh_scores, py::arg("x"), py::arg("labels"), py::arg("weight"),
           "Weights of non-events and events by distinct x (ascending); NaN x and weight 0 "
           "left out.");
-    m.def("lorenz_curve_from_weights", &lorenz_curve_from_weights, py::arg("value"),
-          py::arg("w0"), py::arg("w1"), "Lorenz curve, AUC and Gini from weighted scores.");
+    m.def("lorenz_curve_from_weights", &lorenz_curve_from_weights, py::arg("value"), py::arg("w0"),
+          py::arg("w1"), "Lorenz curve, AUC and Gini from weighted scores.");
     m.def("quantile_splits_from_weights", &quantile_splits_from_weights, py::arg("value"),
           py::arg("w0"), py::arg("w1"), py::arg("n_bins"),
           "Quantile cut points of weighted values, a row of weight w standing for w rows.");

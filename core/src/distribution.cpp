@@ -114,9 +114,10 @@ DistributionComparison compare_distributions_from_counts(const int64_t* count_re
     return result;
 }
 
-WeightedDistributionComparison compare_distributions_from_weights(
-    const double* weight_ref, const double* weight_cur, const std::vector<double>& splits,
-    double epsilon) {
+WeightedDistributionComparison compare_distributions_from_weights(const double* weight_ref,
+                                                                  const double* weight_cur,
+                                                                  const std::vector<double>& splits,
+                                                                  double epsilon) {
     const std::size_t k = splits.size();
     // Sums in bin order, the order the cumulative shares are added in.
     double size_ref = 0.0;
@@ -137,7 +138,8 @@ WeightedDistributionComparison compare_distributions_from_weights(
             "largest double");
     }
     // The missing-value row appears for both samples as soon as either has weight there.
-    const std::size_t n_rows = (weight_ref[k + 1] != 0.0 || weight_cur[k + 1] != 0.0) ? k + 2 : k + 1;
+    const std::size_t n_rows =
+        (weight_ref[k + 1] != 0.0 || weight_cur[k + 1] != 0.0) ? k + 2 : k + 1;
 
     WeightedDistributionComparison result;
     result.bins.reserve(n_rows);
@@ -158,8 +160,8 @@ WeightedDistributionComparison compare_distributions_from_weights(
         psi += psi_bin;
         const double d = std::fabs(cum_ref - cum_cur);
         ks = d > ks ? d : ks;
-        result.bins.push_back(WeightedPsiBin{weight_ref[b], weight_cur[b], p_ref, p_cur, cum_ref,
-                                             cum_cur, psi_bin});
+        result.bins.push_back(
+            WeightedPsiBin{weight_ref[b], weight_cur[b], p_ref, p_cur, cum_ref, cum_cur, psi_bin});
     }
     result.psi = psi;
     result.ks = ks;

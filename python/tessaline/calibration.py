@@ -123,8 +123,8 @@ def calibration(
         given = np.asarray(grades)
         checks.same_length(("pd", as_float_array(pd)), ("grades", given))
         kept = ~np.isnan(as_float_array(pd)) & ~np.isnan(as_float_array(y))
-        if sample_weight is not None:
-            kept &= checks.check_sample_weight(sample_weight, given.size) > 0
+        if weights is not None:
+            kept &= np.asarray(checks.check_sample_weight(sample_weight, given.size)) > 0
         grade = given[kept]
     names, index = np.unique(grade, return_inverse=True)
     if weights is not None:

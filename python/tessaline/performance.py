@@ -35,9 +35,9 @@ it, and no weighted DeLong estimate is standard.
 from __future__ import annotations
 
 import math
-from dataclasses import dataclass
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Literal
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -259,7 +259,11 @@ def score_performance(
     checks.whole_number("n_bands", n_bands, 1)
     checks.real_number("confidence", confidence, 0, 1)
     weighed = None if weights is None else native.weigh_scores(scores, labels, weights)
-    curve = native.lorenz_curve(scores, labels) if weighed is None else native.lorenz_from_weights(weighed)
+    curve = (
+        native.lorenz_curve(scores, labels)
+        if weighed is None
+        else native.lorenz_from_weights(weighed)
+    )
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])
     below1 = np.asarray(curve["cumulative_event"])
@@ -276,6 +280,8 @@ def score_performance(
         flagged1 = np.concatenate(([1.0], 1.0 - below1[:-1]))[::-1]
         order = values[::-1]
     ks = float(gap[at])
+    n_events: float
+    n_rows: float
     if weighed is None:
         n_events, n_rows = int(np.sum(labels == 1)), labels.size
         fitted = native.delong_auc(_risk_order(scores, higher_is)[np.newaxis, :], labels)
@@ -324,6 +330,8 @@ def gains_table(
         splits = native.quantile_splits_from_weights(weighed, n_bands)
     band = native.binning_transform(scores, splits)
     n = len(splits) + 1
+    count: npt.NDArray[Any]
+    events: npt.NDArray[Any]
     if weights is None:
         count = np.bincount(band, minlength=n)
         events = np.bincount(band, weights=(labels == 1), minlength=n).astype(np.int64)

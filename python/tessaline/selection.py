@@ -347,9 +347,7 @@ def stepwise(
         # A removal first: after an addition, what no longer earns its place goes.
         moves = []
         if direction != "forward":
-            moves.append(
-                _backward(columns, labels, chosen, criterion, p_remove, current, weights)
-            )
+            moves.append(_backward(columns, labels, chosen, criterion, p_remove, current, weights))
         if direction != "backward" and len(chosen) < limit:
             moves.append(
                 _forward(

@@ -43,8 +43,9 @@ TEST_P(Weights, WholeWeightsGiveTheRepeatedRows) {
                   quantile_splits(s.repeated_x.data(), s.repeated_x.size(), n_bins));
     }
     // The reference is the first half of the rows, the current one the rest.
-    const std::size_t half = n / 2, repeated_half = std::size_t(
-                                        std::accumulate(s.w.begin(), s.w.begin() + half, 0.0));
+    const std::size_t half = n / 2,
+                      repeated_half =
+                          std::size_t(std::accumulate(s.w.begin(), s.w.begin() + half, 0.0));
     const Values cuts{-2.0, 0.0, 1.5};
     const Values ref = weigh_into_bins(s.x.data(), s.w.data(), half, cuts);
     const Values cur = weigh_into_bins(s.x.data() + half, s.w.data() + half, n - half, cuts);
@@ -93,10 +94,11 @@ TEST(Weights, BadWeightsAreRefused) {
     }
     // A class whose rows all weigh 0 is no class.
     const Values zero_events{1.0, 0.0};
-    EXPECT_EQ(message_of([&] {
-                  lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), zero_events.data(), 2));
-              }),
-              "lorenz_curve: se necesitan ambas clases");
+    EXPECT_EQ(
+        message_of([&] {
+            lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), zero_events.data(), 2));
+        }),
+        "lorenz_curve: se necesitan ambas clases");
     const Values none{0.0, 0.0, 0.0}, some{1.0, 0.0, 0.0};
     EXPECT_EQ(message_of([&] {
                   compare_distributions_from_weights(none.data(), some.data(), {1.0}, 1e-12);

@@ -24,7 +24,9 @@ def weighted_rows(seed, n, ties):
 def test_whole_weights_score_as_the_rows_repeated(seed, n, ties, higher_is):
     score, y, w = weighted_rows(seed, n, ties)
     got = tl.score_performance(score, y, higher_is=higher_is, n_bands=7, sample_weight=w)
-    want = tl.score_performance(np.repeat(score, w), np.repeat(y, w), higher_is=higher_is, n_bands=7)
+    want = tl.score_performance(
+        np.repeat(score, w), np.repeat(y, w), higher_is=higher_is, n_bands=7
+    )
     for field in ("auc", "gini", "ks", "ks_score", "event_share"):
         assert getattr(got, field) == getattr(want, field)
     for field in ("scores", "flagged_non_events", "flagged_events"):
@@ -73,13 +75,33 @@ def test_psi_of_whole_weights_is_the_psi_of_the_rows_repeated(empty_bins):
     "weights, error, message",
     [
         ([1.0, 1.0, 1.0], ValueError, "sample_weight has 3 values for 4 rows"),
-        ([1.0, -1.0, 1.0, 1.0], ValueError, "sample_weight must be finite and non-negative: row 1 is -1.0"),
-        ([1.0, 1.0, np.nan, 1.0], ValueError, "sample_weight must be finite and non-negative: row 2 is nan"),
-        ([1.0, 1.0, 1.0, np.inf], ValueError, "sample_weight must be finite and non-negative: row 3 is inf"),
-        ([[1.0, 1.0], [1.0, 1.0]], ValueError, r"sample_weight must be one-dimensional, not of shape \(2, 2\)"),
+        (
+            [1.0, -1.0, 1.0, 1.0],
+            ValueError,
+            "sample_weight must be finite and non-negative: row 1 is -1.0",
+        ),
+        (
+            [1.0, 1.0, np.nan, 1.0],
+            ValueError,
+            "sample_weight must be finite and non-negative: row 2 is nan",
+        ),
+        (
+            [1.0, 1.0, 1.0, np.inf],
+            ValueError,
+            "sample_weight must be finite and non-negative: row 3 is inf",
+        ),
+        (
+            [[1.0, 1.0], [1.0, 1.0]],
+            ValueError,
+            r"sample_weight must be one-dimensional, not of shape \(2, 2\)",
+        ),
         (["a", "b", "c", "d"], TypeError, "sample_weight must be numbers, not"),
         # Events of weight 0 are no events.
-        ([1.0, 0.0, 1.0, 0.0], tl.TargetError, r"y must hold both events \(1\) and non-events \(0\) among the rows with a score, not only non-events \(0\)"),
+        (
+            [1.0, 0.0, 1.0, 0.0],
+            tl.TargetError,
+            r"y must hold both events \(1\) and non-events \(0\) among the rows with a score, not only non-events \(0\)",
+        ),
     ],
 )
 @pytest.mark.parametrize("score", [tl.gini, tl.score_performance])
@@ -89,9 +111,15 @@ def test_bad_weights_are_refused_naming_the_row(score, weights, error, message):
 
 
 def test_bad_psi_weights_name_the_sample():
-    with pytest.raises(TypeError, match=r"^sample_weight must be a pair \(weights of the reference"):
+    with pytest.raises(
+        TypeError, match=r"^sample_weight must be a pair \(weights of the reference"
+    ):
         tl.psi([1.0, 2.0], [1.0, 2.0, 3.0], [1.5], sample_weight=[1.0, 1.0])
-    with pytest.raises(ValueError, match=r"^sample_weight has 2 values for 3 rows \(the current sample\)$"):
+    with pytest.raises(
+        ValueError, match=r"^sample_weight has 2 values for 3 rows \(the current sample\)$"
+    ):
         tl.psi([1.0, 2.0], [1.0, 2.0, 3.0], [1.5], sample_weight=(None, [1.0, 1.0]))
-    with pytest.raises(ValueError, match=r"^sample_weight: the weights of the reference rows add up to 0$"):
+    with pytest.raises(
+        ValueError, match=r"^sample_weight: the weights of the reference rows add up to 0$"
+    ):
         tl.psi([1.0, 2.0], [1.0, 2.0, 3.0], [1.5], sample_weight=([0.0, 0.0], None))

@@ -222,9 +222,15 @@ def test_a_weighted_card_is_the_card_of_the_rows_repeated(card, estimator):
     got, want = cards[0].fit(CREDIT, TARGET, sample_weight=w), cards[1].fit(repeated, TARGET)
     assert got.variables == want.variables
     np.testing.assert_allclose(got.coefficients, want.coefficients, rtol=1e-6)
-    got_fit, want_fit = got.model_fit(CREDIT, TARGET, sample_weight=w), want.model_fit(repeated, TARGET)
+    got_fit, want_fit = (
+        got.model_fit(CREDIT, TARGET, sample_weight=w),
+        want.model_fit(repeated, TARGET),
+    )
     assert got_fit.bic == pytest.approx(want_fit.bic, rel=1e-12)
-    assert got.performance(CREDIT, TARGET, sample_weight=w).auc == want.performance(repeated, TARGET).auc
+    assert (
+        got.performance(CREDIT, TARGET, sample_weight=w).auc
+        == want.performance(repeated, TARGET).auc
+    )
 
 
 def test_an_estimator_without_weights_is_refused_with_them(card):
@@ -241,14 +247,23 @@ def test_weighted_monitoring_is_that_of_the_rows_repeated(card):
     later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 6)
     w_ref, w_cur = rng.integers(0, 4, len(CREDIT)), rng.integers(0, 3, len(CREDIT))
     got = tl.stability(card, CREDIT.assign(w=w_ref), [later.assign(w=w_cur)], sample_weight="w")
-    want = tl.stability(card, CREDIT.loc[CREDIT.index.repeat(w_ref)], [later.loc[later.index.repeat(w_cur)]])
+    want = tl.stability(
+        card, CREDIT.loc[CREDIT.index.repeat(w_ref)], [later.loc[later.index.repeat(w_cur)]]
+    )
     assert got.variables == want.variables
     for a, b in zip(got.shifts, want.shifts, strict=True):
         assert (a.labels, a.psi, a.reading) == (b.labels, b.psi, b.reading)
         for field in ("expected", "actual", "psi_bin"):
             np.testing.assert_array_equal(getattr(a, field), getattr(b, field))
-    with pytest.raises(ValueError, match=r"^sample_weight must be finite and non-negative: row 2 is -1.0$"):
-        tl.stability(card, CREDIT.assign(w=np.where(np.arange(len(CREDIT)) == 2, -1.0, 1.0)), [CREDIT.assign(w=1.0)], sample_weight="w")
+    with pytest.raises(
+        ValueError, match=r"^sample_weight must be finite and non-negative: row 2 is -1.0$"
+    ):
+        tl.stability(
+            card,
+            CREDIT.assign(w=np.where(np.arange(len(CREDIT)) == 2, -1.0, 1.0)),
+            [CREDIT.assign(w=1.0)],
+            sample_weight="w",
+        )
     with pytest.raises(ValueError, match=r"^sample_weight names no column of a sample: 'w'$"):
         tl.stability(card, CREDIT, [CREDIT], sample_weight="w")
 

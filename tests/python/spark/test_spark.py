@@ -179,11 +179,16 @@ def test_weighted_gini_and_psi_equal_the_local_ones(frames):
     half = pdf["id"] < 8000
     cuts = [-1.0, 0.0, 2.5]
     local_psi = tl.psi(pdf["x2"][half], pdf["x2"][~half], cuts, sample_weight=(w[half], w[~half]))
-    remote_psi = tls.psi(df.filter("id < 8000"), df.filter("id >= 8000"), "x2", cuts, sample_weight="w")
+    remote_psi = tls.psi(
+        df.filter("id < 8000"), df.filter("id >= 8000"), "x2", cuts, sample_weight="w"
+    )
     for k in ("count_reference", "proportion_current", "psi_bin"):
         np.testing.assert_array_equal(remote_psi[k], local_psi[k])
     assert remote_psi.psi == local_psi.psi and remote_psi.ks == local_psi.ks
-    with pytest.raises(ValueError, match=r"^sample_weight must be finite and non-negative: a row of 'v' holds -1.0$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^sample_weight must be finite and non-negative: a row of 'v' holds -1.0$",
+    ):
         tls.gini(df.withColumn("v", F.col("w") - 1), "x1", "y", sample_weight="v")
 
 
