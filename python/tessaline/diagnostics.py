@@ -61,6 +61,9 @@ PSI_COLUMNS = (
     "cumulative_current",
     "psi_bin",
 )
+# With sample weights the counts are weights, and these hold the records
+# (rows of positive weight) behind them.
+ROWS_COLUMNS = ("rows_reference", "rows_current")
 
 
 def _pandas() -> Any:
@@ -93,7 +96,8 @@ class PSIResult(ColumnTable):
         psi_bin = (p_ref - p_cur) * ln(max(p_ref, eps) / max(p_cur, eps))
 
     ``psi`` is the sum of the rows and ``ks`` the largest gap between the two
-    cumulative proportions. With sample weights the counts are sums of weights.
+    cumulative proportions. With sample weights the counts are sums of weights,
+    and ``rows_reference`` and ``rows_current`` the rows of positive weight.
     """
 
     __slots__ = ("psi", "ks", "splits", "_columns")
@@ -103,7 +107,8 @@ class PSIResult(ColumnTable):
         self.psi: float = float(result["psi"])
         self.ks: float = float(result["ks"])
         self.splits: FloatArray = frozen(np.asarray(splits, dtype=np.float64))
-        self._columns = types.MappingProxyType({k: frozen(result[k]) for k in PSI_COLUMNS})
+        names = PSI_COLUMNS + tuple(k for k in ROWS_COLUMNS if k in result)
+        self._columns = types.MappingProxyType({k: frozen(result[k]) for k in names})
 
     @property
     def labels(self) -> list[str]:
@@ -250,6 +255,9 @@ def psi(
             if not total.sum() > 0:
                 raise ValueError(f"sample_weight: the weights of the {name} rows add up to 0")
         result = dict(native.compare_from_weights(sums[0], sums[1], cuts, epsilon))
+        for key, values, w in zip(ROWS_COLUMNS, (ref, cur), weights):
+            rows = native.weigh_into_bins(values, (w > 0).astype(np.float64), cuts)
+            result[key] = rows[: len(result["psi_bin"])].astype(np.int64)
     if empty_bins == "half":
         result["psi_bin"], result["psi"] = half_row_psi(
             result["count_reference"], result["count_current"]

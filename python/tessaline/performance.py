@@ -79,7 +79,7 @@ class GainsTable(PlainColumnTable):
     non-events down to this band; their gap (``ks``); ``lift``, the band's
     event rate over the overall one, and ``cumulative_lift``, the same for
     all bands down to this one. With sample weights the counts are sums of
-    weights."""
+    weights, and ``rows`` the rows (of positive weight) of each band."""
 
     __slots__ = ()
     _length_column = "band"
@@ -345,6 +345,7 @@ def gains_table(
     order = np.arange(n) if higher_is_good else np.arange(n)[::-1]
     kept = order[count[order] > 0]
     count, events, low, high = count[kept], events[kept], low[kept], high[kept]
+    rows = {} if weights is None else {"rows": np.bincount(band, minlength=n)[kept]}
     non_events = count - events
     # Sums in band order, as the cumulative columns add them up.
     total, total_events = np.cumsum(count)[-1], np.cumsum(events)[-1]
@@ -373,5 +374,6 @@ def gains_table(
             "ks": np.abs(cum_events - cum_non),
             "lift": rate / overall,
             "cumulative_lift": (np.cumsum(events) / np.cumsum(count)) / overall,
+            **rows,
         }
     )

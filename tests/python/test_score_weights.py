@@ -33,6 +33,10 @@ def test_whole_weights_score_as_the_rows_repeated(seed, n, ties, higher_is):
         np.testing.assert_array_equal(getattr(got, field), getattr(want, field))
     for key, values in want.gains.columns.items():
         np.testing.assert_array_equal(got.gains[key], values)
+    # The records behind each band's weight.
+    band = np.digitize(score, np.unique(got.gains["max_score"])[:-1], right=True)
+    kept = ~np.isnan(score) & ~np.isnan(y) & (w > 0)
+    assert sorted(got.gains["rows"]) == sorted(np.bincount(band[kept]))
     # No row is an independent observation under weights: no interval, no p-value.
     assert all(map(math.isnan, (got.auc_se, *got.auc_ci, *got.gini_ci, got.ks_pvalue)))
     g, h = tl.gini(score, y, sample_weight=w), tl.gini(np.repeat(score, w), np.repeat(y, w))
@@ -69,6 +73,9 @@ def test_psi_of_whole_weights_is_the_psi_of_the_rows_repeated(empty_bins):
         assert (got.psi, got.ks) == (want.psi, want.ks)
         for key, values in want.columns.items():
             np.testing.assert_array_equal(got[key], values)
+        np.testing.assert_array_equal(
+            got["rows_reference"][:4], np.histogram(reference[w_ref > 0], [-np.inf, *cuts])[0]
+        )
 
 
 @pytest.mark.parametrize(

@@ -339,8 +339,13 @@ def psi(
         .otherwise(bin_index(column, cuts))
     )
     if sample_weight is not None:
-        sums = [weight_per_bin(f, slot, sample_weight, len(cuts) + 2) for f in (reference, current)]
-        return PSIResult(native.compare_from_weights(sums[0], sums[1], cuts, epsilon), cuts)
+        (ref, ref_rows), (cur, cur_rows) = (
+            weight_per_bin(f, slot, sample_weight, len(cuts) + 2) for f in (reference, current)
+        )
+        result = native.compare_from_weights(ref, cur, cuts, epsilon)
+        shown = len(result["psi_bin"])
+        result.update(rows_reference=ref_rows[:shown], rows_current=cur_rows[:shown])
+        return PSIResult(result, cuts)
     counts = []
     for frame in (reference, current):
         per_bin = np.zeros(len(cuts) + 2, dtype=np.int64)

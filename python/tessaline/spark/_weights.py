@@ -76,11 +76,17 @@ def weighed_scores(
     return weighed
 
 
-def weight_per_bin(frame: Any, slot: Any, weight: str, slots: int) -> npt.NDArray[np.float64]:
-    """The weight of the rows of `frame` in each bin `slot` (0 to `slots` - 1)."""
+def weight_per_bin(
+    frame: Any, slot: Any, weight: str, slots: int
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64]]:
+    """The weight of the rows of `frame` in each bin `slot` (0 to `slots` - 1)
+    and the rows of positive weight there."""
     F = spark_functions()
     w = weight_column(frame, weight)
-    sums = np.zeros(slots)
-    for row in frame.groupBy(slot.alias("b")).agg(F.sum(w).alias("w")).collect():
-        sums[row["b"]] = row["w"]
-    return sums
+    sums, rows = np.zeros(slots), np.zeros(slots, dtype=np.int64)
+    counted = frame.groupBy(slot.alias("b")).agg(
+        F.sum(w).alias("w"), F.count(F.when(w > 0.0, w)).alias("r")
+    )
+    for row in counted.collect():
+        sums[row["b"]], rows[row["b"]] = row["w"], row["r"]
+    return sums, rows

@@ -182,7 +182,7 @@ def test_weighted_gini_and_psi_equal_the_local_ones(frames):
     remote_psi = tls.psi(
         df.filter("id < 8000"), df.filter("id >= 8000"), "x2", cuts, sample_weight="w"
     )
-    for k in ("count_reference", "proportion_current", "psi_bin"):
+    for k in ("count_reference", "rows_current", "proportion_current", "psi_bin"):
         np.testing.assert_array_equal(remote_psi[k], local_psi[k])
     assert remote_psi.psi == local_psi.psi and remote_psi.ks == local_psi.ks
     with pytest.raises(
