@@ -13,6 +13,7 @@ demo: $(VENV)/.installed
 	$(PY) examples/demo.py
 	$(PY) -m tessaline report examples/data/germancredit.csv --target creditability --event bad \
 	  --scorecard --html build/report.html
+	@echo "edit the bins in a browser: $(PY) -m tessaline studio examples/data/germancredit.csv --target creditability --event bad"
 
 test: test-cpp test-python
 

@@ -24,7 +24,8 @@ Data to try it on: `tl.datasets.german_credit()`.
 Arguments are checked before any native call: a bad one is a TypeError or
 ValueError (a TargetError for the target) that names it, in English.
 Charts: `BinningTable.plot`, `GiniResult.plot` (matplotlib). Report:
-``python -m tessaline report DATA.csv --target COLUMN``. Spark DataFrames:
+``python -m tessaline report DATA.csv --target COLUMN``. Editing bins in a
+browser page: `studio` (``python -m tessaline studio DATA.csv --target COLUMN``). Spark DataFrames:
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
 
@@ -66,6 +67,7 @@ from .selection import (
     vif,
 )
 from .serialize import from_json
+from .studio import Studio, studio
 from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
@@ -91,6 +93,7 @@ __all__ = [
     "StabilityReport",
     "StateError",
     "StepwiseLogistic",
+    "Studio",
     "TableBinning",
     "TargetError",
     "TrendWarning",
@@ -114,6 +117,7 @@ __all__ = [
     "score_performance",
     "stability",
     "stepwise",
+    "studio",
     "vif",
     "weight_of_evidence",
 ]

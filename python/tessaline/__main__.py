@@ -1,8 +1,31 @@
-"""python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]"""
+"""python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]
+python -m tessaline studio DATA.csv --target COLUMN [--event VALUE] [--output OUT.json]"""
 
+from __future__ import annotations
+
+import argparse
+import pathlib
 import sys
+from collections.abc import Sequence
 
-from .report import main
+from .report.command import add_command as add_report
+from .studio.command import add_command as add_studio
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    # Installed as the `tessaline` command too; under -m, argv[0] is __main__.py.
+    command = pathlib.Path(sys.argv[0]).name
+    parser = argparse.ArgumentParser(
+        prog="tessaline" if command == "tessaline" else "python -m tessaline",
+        description="Binning, weight of evidence and scoring of the columns of a data set.",
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    add_report(commands)
+    add_studio(commands)
+    args = parser.parse_args(argv)
+    code: int = args.run(args, sys.stdout, sys.stderr)
+    return code
+
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -312,6 +312,27 @@ CASES = [
         ValueError,
         f"score_bands {WHOLE} of at least 1, not 0",
     ),
+    # the studio's arguments, checked before the fit
+    (
+        lambda: tl.studio(None, FRAME, FLAGS, port=70000),
+        ValueError,
+        f"port {WHOLE} from 0 to 65535, not 70000",
+    ),
+    (
+        lambda: tl.studio(None, FRAME, FLAGS, output="/nowhere/x.json"),
+        ValueError,
+        "output must be a file in an existing directory, not '/nowhere/x.json'",
+    ),
+    (
+        lambda: tl.studio(tl.TableBinning(), FRAME, FLAGS, event=1),
+        ValueError,
+        "event reads the target of a new fit: give it with binning=None, or to the TableBinning",
+    ),
+    (
+        lambda: tl.studio(FRAME, FRAME, FLAGS),
+        TypeError,
+        "binning must be a TableBinning, a Scorecard or None, not dict",
+    ),
 ]
 
 

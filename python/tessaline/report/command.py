@@ -68,11 +68,17 @@ def render_text(dataset: Dataset, reports: Sequence[ColumnReport]) -> str:
 
 
 def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
+    """The command line of the report alone (`tessaline.__main__` adds the studio)."""
     parser = argparse.ArgumentParser(
         prog=prog,
         description="Binning, weight of evidence and scoring of the columns of a data set.",
     )
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    add_command(parser.add_subparsers(dest="command", required=True, metavar="COMMAND"))
+    return parser
+
+
+def add_command(commands: Any) -> None:
+    """The `report` command among the subcommands `commands`."""
     report = commands.add_parser(
         "report",
         help="bin every column against a binary target, ranked by IV",
@@ -161,7 +167,7 @@ def build_parser(prog: str = "python -m tessaline") -> argparse.ArgumentParser:
         default=None,
         help=f"progress bar on stderr (default: on a terminal, from {PROGRESS_FROM} columns on)",
     )
-    return parser
+    report.set_defaults(run=run_report)
 
 
 def _terminal(text: str) -> str:

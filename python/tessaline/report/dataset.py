@@ -67,6 +67,8 @@ class Dataset:
     non_finite: dict[str, int] = field(default_factory=dict)
     # The columns that are not numbers, as text (None for a missing cell), binned as categories.
     categorical: dict[str, np.ndarray] = field(default_factory=dict)
+    # Every column's name (the target's too), in the file's order.
+    names: list[str] = field(default_factory=list)
 
 
 def _numeric_column(cells: list[str]) -> FloatArray | None:
@@ -438,7 +440,9 @@ def read_dataset(
     else:
         target_cells = _distinct(columns[target])
     flags, wanted = _event_flags(target_cells, target, event)
-    dataset = Dataset(path=path, n_rows=n_rows, target_name=target, target=flags, event=wanted)
+    dataset = Dataset(
+        path=path, n_rows=n_rows, target_name=target, target=flags, event=wanted, names=names
+    )
     for name in names:
         if name == target:
             continue

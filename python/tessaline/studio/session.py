@@ -1,0 +1,200 @@
+"""The state of one studio session: the binning being edited, the binning
+fitted on the data (what "reset" goes back to), the undo and redo stacks,
+and where a save writes. Every state is a `TableBinning` value of its own
+(its tables are immutable and shared between states), so undo and redo put
+back exactly the binning that was there, bit for bit."""
+
+from __future__ import annotations
+
+import copy
+import datetime
+import os
+import pathlib
+import secrets
+import threading
+import warnings
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any
+
+from ..exceptions import EditError, TrendWarning
+from ..scorecard import Scorecard
+from ..table import TableBinning
+
+
+def snapshot(binning: TableBinning) -> TableBinning:
+    """A binning of its own with the same tables: an edit of either leaves
+    the other as it was."""
+    held = copy.copy(binning)
+    held.tables, held.skipped, held.summary = (
+        dict(binning.tables),
+        dict(binning.skipped),
+        list(binning.summary),
+    )
+    return held
+
+
+def binning_of(model: Any) -> TableBinning:
+    """The binning a model edits: a `TableBinning`, or a `Scorecard`'s."""
+    if isinstance(model, Scorecard):
+        model = model.binning
+    if not isinstance(model, TableBinning):
+        raise TypeError(
+            f"binning must be a TableBinning, a Scorecard or None, not {type(model).__name__}"
+        )
+    return model
+
+
+def utc_now() -> str:
+    """The time an edit is logged with: UTC, to the second, ISO 8601."""
+    return datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds")
+
+
+class Session:
+    """An analyst's edits of `current` (a fitted `TableBinning` whose tables
+    keep their counts), with `fitted` the binning to reset a column to. Each
+    edit is logged with its reason, `author` and the time `clock` gives. A
+    save writes the binning's JSON document to `output` (None: no file, the
+    binning is read from the session). Methods are safe to call from several
+    threads: one change at a time."""
+
+    def __init__(
+        self,
+        current: TableBinning,
+        fitted: TableBinning,
+        *,
+        output: pathlib.Path | None = None,
+        author: str | None = None,
+        clock: Callable[[], str] = utc_now,
+        messages: Sequence[str] = (),
+    ) -> None:
+        self._current = snapshot(current)
+        self._fitted = snapshot(fitted)
+        self._undo: list[TableBinning] = []
+        self._redo: list[TableBinning] = []
+        self._saved: TableBinning | None = None
+        self._start = self._current
+        self.output, self.author, self.clock = output, author, clock
+        # What the start-up has to tell (edits of a model that no longer apply).
+        self.messages = list(messages)
+        self._lock = threading.Lock()
+
+    # -- reading ---------------------------------------------------------------
+    @property
+    def binning(self) -> TableBinning:
+        """The binning as edited so far (a copy: editing it leaves the session's alone)."""
+        with self._lock:
+            return snapshot(self._current)
+
+    def table(self, column: str) -> Any:
+        with self._lock:
+            if column not in self._current.tables:
+                raise EditError(f"column {column!r} is not binned")
+            return self._current.tables[column]
+
+    def status(self) -> dict[str, Any]:
+        with self._lock:
+            # The state the output file holds (or the start, before a save).
+            kept = self._start if self._saved is None else self._saved
+            return {
+                "can_undo": bool(self._undo),
+                "can_redo": bool(self._redo),
+                "unsaved": self._current is not kept,
+                "saved": self._saved is not None,
+                "output": None if self.output is None else self.output.name,
+                "messages": list(self.messages),
+            }
+
+    def current(self) -> TableBinning:
+        """The session's own binning (not a copy): read it, never edit it."""
+        with self._lock:
+            return self._current
+
+    # -- changing --------------------------------------------------------------
+    def edit(
+        self,
+        column: str,
+        operation: str,
+        args: Sequence[Any],
+        options: Mapping[str, Any] | None = None,
+        reason: str | None = None,
+    ) -> list[str]:
+        """Make one edit of `column` (an operation of `BinningTable`, its
+        positional arguments and keyword `options`) as the next state; an
+        edit the table refuses raises its `EditError` and changes nothing.
+        The messages of the warnings it gave (a trend no longer monotone)
+        are returned."""
+        note = {"reason": reason or None, "author": self.author, "time": self.clock()}
+        with self._lock:
+            if column not in self._current.tables:
+                raise EditError(f"column {column!r} is not binned")
+            following = snapshot(self._current)
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always", TrendWarning)
+                following.edit(column, operation, *args, **(options or {}), **note)
+            self._push(following)
+        return [str(w.message) for w in caught if issubclass(w.category, TrendWarning)]
+
+    def reset(self, column: str) -> None:
+        """Put back the fitted table of `column`, without its edits (one step
+        that undo takes back)."""
+        with self._lock:
+            if column not in self._fitted.tables or column not in self._current.tables:
+                raise EditError(f"column {column!r} is not binned")
+            if not self._current.tables[column].edits:
+                raise EditError(f"column {column!r} has no edits to reset")
+            following = snapshot(self._current)
+            following.edit(column, self._fitted.tables[column])
+            self._push(following)
+
+    def _push(self, following: TableBinning) -> None:
+        self._undo.append(self._current)
+        self._redo.clear()
+        self._current = following
+
+    def undo(self) -> list[str]:
+        """Go back one step; the columns it changed."""
+        with self._lock:
+            return self._step(self._undo, self._redo, "undo")
+
+    def redo(self) -> list[str]:
+        """Make again the step undone last; the columns it changed."""
+        with self._lock:
+            return self._step(self._redo, self._undo, "redo")
+
+    def _step(self, source: list[TableBinning], target: list[TableBinning], name: str) -> list[str]:
+        if not source:
+            raise EditError(f"nothing to {name}")
+        before = self._current
+        target.append(before)
+        self._current = source.pop()
+        return changed_columns(before.tables, self._current.tables)
+
+    def save(self) -> pathlib.Path:
+        """Write the binning's JSON document to the output file."""
+        with self._lock:
+            if self.output is None:
+                raise EditError(
+                    "this studio has no output file: the edited binning is the "
+                    "handle's .binning (or start it with an output path)"
+                )
+            write_whole(self.output, self._current.to_json())
+            self._saved = self._current
+            return self.output
+
+
+def write_whole(path: pathlib.Path, text: str) -> None:
+    """Write `text` to `path` whole or not at all: a save cut short (a full
+    disk, a killed process) leaves the previous save in place."""
+    # A new file of a fresh name beside it, made with the user's usual permissions.
+    partial = path.with_name(f".{path.name}.{secrets.token_hex(4)}.partial")
+    try:
+        with partial.open("x", encoding="utf-8") as handle:
+            handle.write(text)
+        os.replace(partial, path)
+    finally:
+        partial.unlink(missing_ok=True)
+
+
+def changed_columns(before: Mapping[str, Any], after: Mapping[str, Any]) -> list[str]:
+    """The columns whose table is another object in `after` than in `before`."""
+    return [name for name, table in after.items() if before.get(name) is not table]
