@@ -325,51 +325,153 @@ py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object&
 
 // ------------------------------------------------------------ sample weights
 
-py::dict score_weights_dict(tessaline::ScoreWeights&& weights) {
+tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
+                                               const b::DoubleArray& c0, const b::DoubleArray& c1,
+                                               const py::object& rows, const char* where) {
+    const b::Int64Array records = counts_array(rows, where, "rows");
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    const auto r = b::flat_view(records);
+    if (a.size != v.size || e.size != v.size || r.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    return tessaline::WeightedValueCounts{std::vector<double>(v.data, v.data + v.size),
+                                          std::vector<double>(a.data, a.data + a.size),
+                                          std::vector<double>(e.data, e.data + e.size),
+                                          std::vector<int64_t>(r.data, r.data + r.size)};
+}
+
+py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
     py::dict out;
-    out["value"] = b::array_taking(std::move(weights.value));
-    out["w0"] = b::array_taking(std::move(weights.w0));
-    out["w1"] = b::array_taking(std::move(weights.w1));
+    out["value"] = b::array_taking(std::move(counts.value));
+    out["c0"] = b::array_taking(std::move(counts.c0));
+    out["c1"] = b::array_taking(std::move(counts.c1));
+    out["rows"] = b::array_taking(std::move(counts.rows));
     return out;
 }
 
-tessaline::ScoreWeights score_weights(const b::DoubleArray& value, const b::DoubleArray& w0,
-                                      const b::DoubleArray& w1, const char* where) {
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(w0);
-    const auto e = b::flat_view(w1);
-    if (a.size != v.size || e.size != v.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": value, w0 and w1 must have the same length");
-    }
-    return tessaline::ScoreWeights{std::vector<double>(v.data, v.data + v.size),
-                                   std::vector<double>(a.data, a.data + a.size),
-                                   std::vector<double>(e.data, e.data + e.size)};
-}
-
-py::dict weigh_scores(const b::DoubleArray& x, const b::Int32Array& labels,
-                      const b::DoubleArray& weight) {
+py::dict count_values_weighted(const b::DoubleArray& x, const py::object& labels,
+                               const b::DoubleArray& weights) {
+    const b::Int32Array label_array =
+        b::integer_array<int32_t>(labels, "count_values_weighted", "labels");
     const auto xs = b::flat_view(x);
-    const auto ys = b::flat_view(labels);
-    const auto ws = b::flat_view(weight);
-    b::require_same_length(xs, ys, "weigh_scores");
-    if (ws.size != xs.size) throw std::invalid_argument("weigh_scores: one weight per x is needed");
-    tessaline::ScoreWeights weights;
+    const auto ys = b::flat_view(label_array);
+    const auto ws = b::flat_view(weights);
+    b::require_same_length(xs, ys, "count_values_weighted");
+    b::require_same_length(xs, ws, "count_values_weighted");
+    tessaline::WeightedValueCounts counts;
     {
         py::gil_scoped_release release;
-        weights = tessaline::weigh_scores(xs.data, ys.data, ws.data, xs.size);
+        counts = tessaline::count_values_weighted(xs.data, ys.data, ws.data, xs.size);
     }
-    return score_weights_dict(std::move(weights));
+    return weighted_counts_dict(std::move(counts));
 }
 
-py::dict lorenz_curve_from_weights(const b::DoubleArray& value, const b::DoubleArray& w0,
-                                   const b::DoubleArray& w1) {
-    const tessaline::ScoreWeights weights =
-        score_weights(value, w0, w1, "lorenz_curve_from_weights");
+py::dict merge_weighted_value_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                     const b::DoubleArray& c1, const py::object& rows) {
+    const std::vector<tessaline::WeightedValueCounts> parts{
+        weighted_counts(value, c0, c1, rows, "merge_weighted_value_counts")};
+    tessaline::WeightedValueCounts merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_weighted_value_counts(parts);
+    }
+    return weighted_counts_dict(std::move(merged));
+}
+
+py::array_t<double> quantile_splits_from_weighted_counts(const b::DoubleArray& value,
+                                                         const b::DoubleArray& c0,
+                                                         const b::DoubleArray& c1,
+                                                         const py::object& rows,
+                                                         std::size_t n_bins) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "quantile_splits_from_counts");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::quantile_splits_weighted(counts, n_bins);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::array_t<double> equal_width_splits_from_weighted_counts(
+    const b::DoubleArray& value, const b::DoubleArray& c0, const b::DoubleArray& c1,
+    const py::object& rows, std::size_t n_bins, const std::string& range, double lower_quantile,
+    double upper_quantile, double k) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "equal_width_splits_from_counts");
+    const tessaline::WidthRange width_range = tessaline::parse_width_range(range);
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::equal_width_splits_weighted(counts, n_bins, width_range, lower_quantile,
+                                                      upper_quantile, k);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                             const b::DoubleArray& c1, const py::object& rows,
+                                             double missing_c0, double missing_c1,
+                                             int64_t missing_rows, const b::DoubleArray& splits,
+                                             const std::string& representative) {
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "summary_binary_from_counts");
+    const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
+    std::vector<tessaline::WeightedBinningSummary> out;
+    {
+        py::gil_scoped_release release;
+        out = tessaline::summarize_binary_weighted(counts, missing_c0, missing_c1, missing_rows,
+                                                   cut_points, stat);
+    }
+    using R = tessaline::WeightedBinningSummary;
+    return py::dict(
+        py::arg("left") = b::column(out, &R::left), py::arg("right") = b::column(out, &R::right),
+        py::arg("count") = b::column(out, &R::count), py::arg("rows") = b::column(out, &R::rows),
+        py::arg("percentage") = b::column(out, &R::percentage),
+        py::arg("c0") = b::column(out, &R::c0), py::arg("c1") = b::column(out, &R::c1),
+        py::arg("event_rate") = b::column(out, &R::event_rate),
+        py::arg("representative") = b::column(out, &R::representative));
+}
+
+// The MDLP split log of weighted counts (finite values) and its cut points.
+py::dict mdlp_splits_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                          const b::DoubleArray& c1, const py::object& rows,
+                                          int64_t minobs, int monotonicity, int mono_dir,
+                                          double alpha_pos, double beta_struct,
+                                          bool force_first_split) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "mdlp_from_counts");
+    if (static_cast<unsigned>(monotonicity) > 3u) {
+        throw std::invalid_argument("monotonicity debe estar en 0..3");
+    }
+    tessaline::TessalineParams params;
+    params.minobs = minobs;
+    params.monotonicity = monotonicity;
+    params.mono_dir = mono_dir;
+    params.alpha_pos = alpha_pos;
+    params.beta_struct = beta_struct;
+    params.force_first_split = force_first_split;
+    std::vector<tessaline::SplitResult> log;
+    {
+        py::gil_scoped_release release;
+        log = tessaline::mdlp_weighted(counts, params);
+    }
+    return b::split_log_dict(log);
+}
+
+py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                           const b::DoubleArray& c1, const py::object& rows) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "lorenz_curve_from_counts");
     tessaline::LorenzCurve c;
     {
         py::gil_scoped_release release;
-        c = tessaline::lorenz_curve_from_weights(weights);
+        c = tessaline::lorenz_curve_weighted(counts);
     }
     using L = tessaline::LorenzPoint;
     return py::dict(py::arg("value") = b::column(c.points, &L::value),
@@ -378,17 +480,35 @@ py::dict lorenz_curve_from_weights(const b::DoubleArray& value, const b::DoubleA
                     py::arg("auc") = c.auc, py::arg("gini") = c.gini);
 }
 
-py::array_t<double> quantile_splits_from_weights(const b::DoubleArray& value,
-                                                 const b::DoubleArray& w0, const b::DoubleArray& w1,
-                                                 std::size_t n_bins) {
-    const tessaline::ScoreWeights weights =
-        score_weights(value, w0, w1, "quantile_splits_from_weights");
-    std::vector<double> cuts;
+py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
+                                   const b::DoubleArray& weights, std::size_t k) {
+    const auto c = b::flat_view(codes);
+    const auto y = b::flat_view(labels);
+    const auto w = b::flat_view(weights);
+    b::require_same_length(c, y, "count_categories_weighted");
+    b::require_same_length(c, w, "count_categories_weighted");
+    tessaline::WeightedCategoryCounts counts;
     {
         py::gil_scoped_release release;
-        cuts = tessaline::quantile_splits_from_weights(weights, n_bins);
+        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k);
     }
-    return b::array_from_vector(cuts);
+    py::dict out;
+    out["c0"] = b::array_from_vector(counts.c0);
+    out["c1"] = b::array_from_vector(counts.c1);
+    out["rows"] = b::array_from_vector(counts.rows);
+    out["missing_c0"] = counts.missing_c0;
+    out["missing_c1"] = counts.missing_c1;
+    out["missing_rows"] = counts.missing_rows;
+    return out;
+}
+
+py::array_t<int64_t> event_rate_order_weighted(const b::DoubleArray& c0, const b::DoubleArray& c1) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size) {
+        throw std::invalid_argument("event_rate_order: c0 and c1 must have the same length");
+    }
+    return b::array_from_vector(tessaline::event_rate_order_weighted(a.data, e.data, a.size));
 }
 
 py::array_t<double> weigh_into_bins(const b::DoubleArray& values, const b::DoubleArray& weights,
@@ -528,15 +648,37 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("epsilon"), "PSI and KS from the rows of each sample per bin.");
     m.def("lorenz_curve_from_counts", &lorenz_curve_from_counts, py::arg("value"), py::arg("c0"),
           py::arg("c1"), "Lorenz curve, AUC and Gini from scores counted by class.");
-    // Sample weights.
-    m.def("weigh_scores", &weigh_scores, py::arg("x"), py::arg("labels"), py::arg("weight"),
-          "Weights of non-events and events by distinct x (ascending); NaN x and weight 0 "
-          "left out.");
-    m.def("lorenz_curve_from_weights", &lorenz_curve_from_weights, py::arg("value"), py::arg("w0"),
-          py::arg("w1"), "Lorenz curve, AUC and Gini from weighted scores.");
-    m.def("quantile_splits_from_weights", &quantile_splits_from_weights, py::arg("value"),
-          py::arg("w0"), py::arg("w1"), py::arg("n_bins"),
-          "Quantile cut points of weighted values, a row of weight w standing for w rows.");
+    // Sample weights: counts as sums of weights, with the records behind them.
+    m.def("count_values_weighted", &count_values_weighted, py::arg("x"), py::arg("labels"),
+          py::arg("weights"),
+          "Weights of the rows by distinct x (ascending) and class, with their records; NaN x "
+          "and zero weights left out.");
+    m.def("merge_weighted_value_counts", &merge_weighted_value_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"),
+          "Weighted counts summed by value, values ascending.");
+    m.def("quantile_splits_from_weighted_counts", &quantile_splits_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_bins"),
+          "Quantile cut points of the weighted finite values.");
+    m.def("equal_width_splits_from_weighted_counts", &equal_width_splits_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_bins"),
+          py::arg("range"), py::arg("lower_quantile"), py::arg("upper_quantile"), py::arg("k"),
+          "Equal-width cut points over the range of the weighted finite values.");
+    m.def("summary_binary_from_weighted_counts", &summary_binary_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("missing_c0"),
+          py::arg("missing_c1"), py::arg("missing_rows"), py::arg("splits"),
+          py::arg("representative"), "Binary summary over cut points from weighted counts.");
+    m.def("mdlp_splits_from_weighted_counts", &mdlp_splits_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"), py::arg("monotonicity"),
+          py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
+          py::arg("force_first_split"), "MDLP split log of weighted counts of finite values.");
+    m.def("lorenz_curve_from_weighted_counts", &lorenz_curve_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"),
+          "Lorenz curve, AUC and Gini from scores weighted by class.");
+    m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
+          py::arg("labels"), py::arg("weights"), py::arg("k"),
+          "Weights of non-events and events per category code, with their records.");
+    m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),
+          "Codes holding weight, by ascending weighted event rate, equal rates by code.");
     m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),
           py::arg("splits"), "Weights summed per right-closed bin, the last sum for NaN.");
     m.def("compare_distributions_from_weights", &compare_distributions_from_weights,

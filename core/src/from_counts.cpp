@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "raw_summary.hpp"
 #include "tessaline/tessaline.hpp"
@@ -20,7 +21,6 @@ namespace tessaline {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // One counted row of a merge: a value with its class counts.
 struct CountedValue {
@@ -102,105 +102,9 @@ void require_counters_match(const PreprocessResult& counters, int64_t kept, cons
     add_counts(kept, counters.missing_count, where);
 }
 
-// The finite values of merged counts are one range of positions, [first,
-// last): the infinite ones sort to its two ends.
-struct FiniteRange {
-    std::size_t first;
-    std::size_t last;
-};
-
-FiniteRange finite_range(const ValueCounts& counts) {
-    std::size_t first = 0;
-    std::size_t last = counts.value.size();
-    while (first < last && !is_finite(counts.value[first])) ++first;
-    while (last > first && !is_finite(counts.value[last - 1])) --last;
-    return FiniteRange{first, last};
-}
-
-// The rows of the values [from, to).
-int64_t rows_of(const ValueCounts& counts, std::size_t from, std::size_t to) {
-    int64_t rows = 0;
-    for (std::size_t j = from; j < to; ++j) rows += counts.c0[j] + counts.c1[j];
-    return rows;
-}
-
-// Reads the value at a position among the rows of the values [j, last) in
-// ascending order. The positions asked of one cursor never decrease, so a
-// whole sweep of them is one pass over the counts, with no table of row
-// starts; a position past the last row reads the last value.
-struct RowCursor {
-    const ValueCounts& counts;
-    std::size_t j;
-    std::size_t last;
-    int64_t before = 0;  // rows of the values before j
-};
-
-double value_at(RowCursor& cursor, int64_t at) {
-    const ValueCounts& counts = cursor.counts;
-    while (cursor.j + 1 < cursor.last &&
-           at >= cursor.before + counts.c0[cursor.j] + counts.c1[cursor.j]) {
-        cursor.before += counts.c0[cursor.j] + counts.c1[cursor.j];
-        ++cursor.j;
-    }
-    return counts.value[cursor.j];
-}
-
-// The median of the `size` rows from position `first` on, by the quantile
-// rule: a single value is itself, otherwise (hi - lo) * (pos - lo) + lo.
-double median_of_rows(RowCursor& cursor, int64_t first, int64_t size) {
-    if (size == 0) return kNaN;
-    if (size == 1) return value_at(cursor, first);
-    const double pos = static_cast<double>(size - 1) * 0.5;
-    const auto lo = static_cast<int64_t>(std::floor(pos));
-    const auto hi = static_cast<int64_t>(std::ceil(pos));
-    const double at_lo = value_at(cursor, first + lo);
-    const double at_hi = value_at(cursor, first + hi);
-    return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
-}
-
-// The values of distinct values [from, to) added one row after the other in
-// ascending order, over their number of rows.
-double mean_of_values(const ValueCounts& counts, std::size_t from, std::size_t to) {
-    double sum = 0.0;
-    int64_t rows = 0;
-    for (std::size_t j = from; j < to; ++j) {
-        const int64_t c = counts.c0[j] + counts.c1[j];
-        for (int64_t r = 0; r < c; ++r) sum += counts.value[j];
-        rows += c;
-    }
-    return rows == 0 ? kNaN : sum / static_cast<double>(rows);
-}
-
 double share(int64_t part, int64_t whole) {
     // Counts are never negative, so the unsigned share reads them unchanged.
     return tessaline::share(static_cast<std::size_t>(part), static_cast<std::size_t>(whole));
-}
-
-// The boundary table of merged counts, which the caller has checked.
-std::vector<Boundary> boundary_table(const ValueCounts& counts) {
-    std::vector<Boundary> table;
-    const std::size_t m = counts.value.size();
-    if (m == 0) return table;
-    table.push_back(Boundary{counts.value[0], 0, 0});
-    // Sorted rows hold label 0 before label 1 within a value, so a value ends
-    // on class 1 when it has any, and starts on class 0 when it has any; a
-    // cut goes between two values exactly where those two labels differ.
-    int64_t zeros = 0;
-    int64_t ones = 0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (j > 0) {
-            const bool ends_on_one = counts.c1[j - 1] > 0;
-            const bool starts_on_one = counts.c0[j] == 0;
-            if (ends_on_one != starts_on_one) {
-                table.push_back(
-                    Boundary{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
-            }
-        }
-        zeros += counts.c0[j];
-        ones += counts.c1[j];
-    }
-    table.push_back(Boundary{counts.value[m - 1], zeros, ones});
-    return table;
 }
 
 }  // namespace
@@ -228,7 +132,7 @@ ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts) {
 
 std::vector<Boundary> boundaries_from_counts(const ValueCounts& counts) {
     require_merged(counts, "boundaries_from_counts");
-    return boundary_table(counts);
+    return boundary_table<Boundary>(counts);
 }
 
 MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
@@ -238,12 +142,12 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
     constexpr const char* where = "mdlp_full_from_counts";
     require_counters_match(counters, require_merged(counts, where), where);
     MdlpFullRawResult r;
-    const std::vector<Boundary> B = boundary_table(counts);
+    const std::vector<Boundary> B = boundary_table<Boundary>(counts);
     if (!B.empty()) {
         r.mdlp = compute_splits(B, params);
         r.intervals = mdlp_intervals(B, r.mdlp);
     }
-    RowCursor cursor{counts, 0, counts.value.size()};
+    RowCursor<ValueCounts> cursor{counts, 0, counts.value.size()};
     int64_t first = 0;  // rows before the interval
     const int64_t denominator = static_cast<int64_t>(counters.n_used + counters.missing_count);
     r.summary.reserve(r.intervals.size() + (counters.missing_count > 0 ? 1 : 0));
@@ -270,7 +174,7 @@ MdlpFullRawResult fit_mdlp_full_from_counts(const ValueCounts& counts,
         row.c1 = static_cast<std::size_t>(interval.c1);
         row.event_rate = interval.p1;
         if (representative == SummaryStatistic::Mean) {
-            row.representative = mean_of_values(counts, from, to);
+            row.representative = mean_of_rows(counts, from, to);
         } else if (rows % 2 == 1) {
             // The middle row itself, as the row-wise median reads it.
             row.representative = value_at(cursor, first + rows / 2);
@@ -295,7 +199,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
         throw std::invalid_argument("percentile_from_counts: percentile must be between 0 and 100");
     }
     require_merged(counts, "percentile_from_counts");
-    const FiniteRange finite = finite_range(counts);
+    const FinitePositions finite = finite_positions(counts);
     const int64_t size = rows_of(counts, finite.first, finite.last);
     if (size == 0) return 0.0;
     // Linear interpolation between the order statistics around position
@@ -307,7 +211,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
     if (position < 0.0) return counts.value[finite.first];
     const auto below = static_cast<int64_t>(std::floor(position));
     const double gamma = position - static_cast<double>(below);
-    RowCursor cursor{counts, finite.first, finite.last};
+    RowCursor<ValueCounts> cursor{counts, finite.first, finite.last};
     const double a = value_at(cursor, below);
     const double b = value_at(cursor, below + 1);
     const double difference = b - a;
@@ -316,34 +220,7 @@ double percentile_from_counts(const ValueCounts& counts, double percentile) {
 
 std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::size_t n_bins) {
     require_merged(counts, "quantile_splits_from_counts");
-    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    const FiniteRange finite = finite_range(counts);
-    const int64_t size = rows_of(counts, finite.first, finite.last);
-    if (size == 0) throw std::invalid_argument("binning: x no contiene valores finitos");
-    std::vector<double> cuts;
-    const double lowest = counts.value[finite.first];
-    const double highest = counts.value[finite.last - 1];
-    if (n_bins == 1 || lowest == highest) return cuts;
-    // More cuts than a vector can hold is short of memory, as from rows.
-    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
-    cuts.reserve(n_bins - 1);
-    // The lower and the upper order statistics each rise with the quantile,
-    // though an upper one can pass the next lower one: a cursor for each.
-    RowCursor below{counts, finite.first, finite.last};
-    RowCursor above{counts, finite.first, finite.last};
-    for (std::size_t i = 1; i < n_bins; ++i) {
-        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
-        const double pos = static_cast<double>(size - 1) * p;
-        const auto lo = static_cast<int64_t>(std::floor(pos));
-        const auto hi = static_cast<int64_t>(std::ceil(pos));
-        const double at_lo = value_at(below, lo);
-        const double q = (value_at(above, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
-        // Repeated quantiles collapse, and one equal to the maximum is no cut.
-        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
-            cuts.push_back(q);
-        }
-    }
-    return cuts;
+    return quantile_cuts(counts, n_bins);
 }
 
 std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& counts,
@@ -357,35 +234,14 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
             "summary_binary_from_counts: missing counts must not be negative");
     }
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
-    RowCursor cursor{counts, 0, counts.value.size()};
-    int64_t first = 0;  // rows before the bin
-    const std::size_t m = splits.size();
     std::vector<BinningSummary> rows;
-    rows.reserve(m + 2);
-    std::size_t from = 0;
-    for (std::size_t b = 0; b <= m; ++b) {
-        // Bin b holds the values above cut b - 1 up to cut b, that cut included.
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
-        int64_t ones = 0;
-        int64_t c = 0;
-        for (std::size_t j = from; j < to; ++j) {
-            ones += counts.c1[j];
-            c += counts.c0[j] + counts.c1[j];
-        }
-        const double rep = stat == SummaryStatistic::Mean ? mean_of_values(counts, from, to)
-                                                          : median_of_rows(cursor, first, c);
-        rows.push_back(BinningSummary{b == 0 ? -kInf : splits[b - 1], b == m ? kInf : splits[b],
-                                      static_cast<std::size_t>(c), share(c, n),
-                                      static_cast<std::size_t>(c - ones),
-                                      static_cast<std::size_t>(ones), share(ones, c), rep});
-        from = to;
-        first += c;
+    rows.reserve(splits.size() + 2);
+    for (const CountedBin<ValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+        const int64_t c = bin.zeros + bin.ones;
+        rows.push_back(BinningSummary{bin.left, bin.right, static_cast<std::size_t>(c), share(c, n),
+                                      static_cast<std::size_t>(bin.zeros),
+                                      static_cast<std::size_t>(bin.ones), share(bin.ones, c),
+                                      bin.representative});
     }
     const int64_t missing = missing_c0 + missing_c1;
     if (missing > 0) {
@@ -399,73 +255,7 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
     require_merged(counts, "lorenz_curve_from_counts");
-    // Whole counts are whole weights: below 2^53 rows every partial sum is
-    // exact as a double, so the weighted curve gives the counts' bits.
-    ScoreWeights weights;
-    weights.value = counts.value;
-    weights.w0.assign(counts.c0.begin(), counts.c0.end());
-    weights.w1.assign(counts.c1.begin(), counts.c1.end());
-    return lorenz_curve_from_weights(weights);
-}
-
-std::vector<double> quantile_splits_from_weights(const ScoreWeights& weights, std::size_t n_bins) {
-    const std::size_t m = weights.value.size();
-    if (weights.w0.size() != m || weights.w1.size() != m) {
-        throw std::invalid_argument(
-            "quantile_splits_from_weights: value, w0 and w1 must have the same length");
-    }
-    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    // The finite values with weight, and the weight of each.
-    std::vector<double> value;
-    std::vector<double> weight;
-    double size = 0.0;
-    for (std::size_t j = 0; j < m; ++j) {
-        const double w = weights.w0[j] + weights.w1[j];
-        if (!(weights.w0[j] >= 0.0 && weights.w1[j] >= 0.0 && is_finite(w)) ||
-            (j > 0 && !(weights.value[j - 1] < weights.value[j]))) {
-            throw std::invalid_argument(
-                "quantile_splits_from_weights: values must be ascending and distinct and "
-                "weights finite and not negative");
-        }
-        if (!is_finite(weights.value[j]) || w == 0.0) continue;
-        value.push_back(weights.value[j]);
-        weight.push_back(w);
-        size += w;
-    }
-    if (value.empty()) throw std::invalid_argument("binning: x no contiene valores finitos");
-    std::vector<double> cuts;
-    const double lowest = value.front();
-    const double highest = value.back();
-    if (n_bins == 1 || lowest == highest) return cuts;
-    if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
-    cuts.reserve(n_bins - 1);
-    // The value at a position along the cumulative weight: the first whose
-    // weight reaches past it. Positions only grow, and so does each cursor.
-    struct Cursor {
-        std::size_t j = 0;
-        double before = 0.0;
-    };
-    auto value_at = [&](Cursor& c, double at) {
-        while (c.j + 1 < value.size() && at >= c.before + weight[c.j]) {
-            c.before += weight[c.j];
-            ++c.j;
-        }
-        return value[c.j];
-    };
-    Cursor below;
-    Cursor above;
-    for (std::size_t i = 1; i < n_bins; ++i) {
-        const double p = static_cast<double>(i) / static_cast<double>(n_bins);
-        const double pos = (size - 1.0) * p;
-        const double lo = std::floor(pos);
-        const double at_lo = value_at(below, lo);
-        const double q = (value_at(above, std::ceil(pos)) - at_lo) * (pos - lo) + at_lo;
-        // Repeated quantiles collapse, and one equal to the maximum is no cut.
-        if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
-            cuts.push_back(q);
-        }
-    }
-    return cuts;
+    return lorenz_of_counts(counts);
 }
 
 }  // namespace tessaline

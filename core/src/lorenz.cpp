@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -135,108 +134,6 @@ LorenzSummary lorenz_curve_into(const double* x, const int* y, std::size_t n,
             out.cumulative_non_event[i] = f0;
             out.cumulative_event[i] = f1;
         });
-}
-
-ScoreWeights weigh_scores(const double* x, const int* y, const double* w, std::size_t n) {
-    // The rows kept, each read once (another thread may write the arrays
-    // meanwhile): sorted by key and row, equal scores come together in input
-    // order, the order their weights are added in.
-    struct Kept {
-        uint64_t key;
-        std::size_t row;
-        double weight;
-        bool event;
-        bool operator<(const Kept& o) const { return key < o.key || (key == o.key && row < o.row); }
-    };
-    std::vector<Kept> kept;
-    bool seen_zero = false;
-    double first_zero = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double wi = w[i];
-        if (!(wi >= 0.0 && wi <= std::numeric_limits<double>::max())) {
-            throw std::invalid_argument("weigh_scores: weights must be finite and not negative");
-        }
-        const double xi = x[i];
-        if (std::isnan(xi)) continue;
-        const int label = y[i];
-        if (static_cast<unsigned>(label) > 1u) {
-            throw std::invalid_argument("weigh_scores: labels must be 0 or 1");
-        }
-        if (wi == 0.0) continue;
-        if (xi == 0.0 && !seen_zero) {
-            seen_zero = true;
-            first_zero = xi;
-        }
-        kept.push_back(Kept{ordered_key(xi), i, wi, label == 1});
-    }
-    std::sort(kept.begin(), kept.end());
-    ScoreWeights out;
-    for (std::size_t r = 0; r < kept.size();) {
-        const uint64_t key = kept[r].key;
-        double w0 = 0.0;
-        double w1 = 0.0;
-        for (; r < kept.size() && kept[r].key == key; ++r) {
-            (kept[r].event ? w1 : w0) += kept[r].weight;
-        }
-        const double value = value_of_key(key);
-        out.value.push_back(value == 0.0 ? first_zero : value);
-        out.w0.push_back(w0);
-        out.w1.push_back(w1);
-    }
-    return out;
-}
-
-LorenzCurve lorenz_curve_from_weights(const ScoreWeights& weights) {
-    const std::size_t m = weights.value.size();
-    if (weights.w0.size() != m || weights.w1.size() != m) {
-        throw std::invalid_argument(
-            "lorenz_curve_from_weights: value, w0 and w1 must have the same length");
-    }
-    // The totals are added in the order the walk adds them, so that the last
-    // point is exactly (1, 1) whatever the weights.
-    double total0 = 0.0;
-    double total1 = 0.0;
-    for (std::size_t j = 0; j < m; ++j) {
-        const bool ascending =
-            j == 0 ? !std::isnan(weights.value[0]) : weights.value[j - 1] < weights.value[j];
-        const double w0 = weights.w0[j];
-        const double w1 = weights.w1[j];
-        if (!ascending || !(w0 >= 0.0 && w1 >= 0.0)) {
-            throw std::invalid_argument(
-                "lorenz_curve_from_weights: values must be ascending and distinct (not NaN) "
-                "and weights not negative");
-        }
-        total0 += w0;
-        total1 += w1;
-    }
-    if (!(std::fabs(total0 + total1) <= std::numeric_limits<double>::max())) {
-        throw std::invalid_argument("lorenz_curve_from_weights: weights must be finite");
-    }
-    if (total0 == 0.0 || total1 == 0.0) {
-        throw std::invalid_argument("lorenz_curve: se necesitan ambas clases");
-    }
-    LorenzCurve curve;
-    curve.points.reserve(m);
-    double c0 = 0.0;
-    double c1 = 0.0;
-    double f0_prev = 0.0;
-    double f1_prev = 0.0;
-    double area = 0.0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (weights.w0[j] + weights.w1[j] == 0.0) continue;
-        c0 += weights.w0[j];
-        c1 += weights.w1[j];
-        const double f0 = c0 / total0;
-        const double f1 = c1 / total1;
-        curve.points.push_back(LorenzPoint{weights.value[j], f0, f1});
-        // The trapezoid under the step from the previous point.
-        area += ((f0 - f0_prev) * (f1_prev + f1)) * 0.5;
-        f0_prev = f0;
-        f1_prev = f1;
-    }
-    curve.auc = 1.0 - area;
-    curve.gini = (curve.auc + curve.auc) - 1.0;
-    return curve;
 }
 
 }  // namespace tessaline

@@ -30,10 +30,41 @@ inline int64_t count_add(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
 
-// Base-2 entropy of two class counts, 0 for a pure or empty side. Each share
-// is its own division (f1 is not 1 - f0), in this order.
-inline double entropy(int64_t a, int64_t b) {
-    const int64_t total = count_add(a, b);
+// Weighted counts are plain sums of weights: they cannot wrap.
+inline double count_sub(double a, double b) {
+    return a - b;
+}
+inline double count_add(double a, double b) {
+    return a + b;
+}
+
+// A segment of a table of weighted counts, as Segment is of rows.
+struct WeightedSegment {
+    std::size_t L;
+    std::size_t R;
+    double c0_start;
+    double c1_start;
+    double c0_seg;
+    double c1_seg;
+};
+
+// The segment type of each boundary type.
+template <typename Row>
+struct SegmentOf;
+template <>
+struct SegmentOf<Boundary> {
+    using type = Segment;
+};
+template <>
+struct SegmentOf<WeightedBoundary> {
+    using type = WeightedSegment;
+};
+
+// Base-2 entropy of two class counts (rows or weights), 0 for a pure or
+// empty side. Each share is its own division (f1 is not 1 - f0), in this order.
+template <typename C>
+double entropy(C a, C b) {
+    const C total = count_add(a, b);
     if (a == 0 || b == 0 || total == 0) return 0.0;
     const double t = static_cast<double>(total);
     const double f0 = static_cast<double>(a) / t;
@@ -42,15 +73,17 @@ inline double entropy(int64_t a, int64_t b) {
 }
 
 // Event rate of one side; 0/0 gives NaN, which fails either direction test.
-inline double event_rate(int64_t ones, int64_t size) {
+template <typename C>
+double event_rate(C ones, C size) {
     return static_cast<double>(ones) / static_cast<double>(size);
 }
 
 // Orders accepted rows by their cut point. Ties (and NaN cuts, possible only
 // on unchecked unsorted input) fall back on the row index, so the order is a
 // strict weak ordering whatever the table holds.
+template <typename Row>
 struct ByCutPoint {
-    const std::vector<Boundary>& table;
+    const std::vector<Row>& table;
     bool operator()(std::size_t a, std::size_t b) const {
         const double pa = table[a].pto_corte;
         const double pb = table[b].pto_corte;
@@ -91,23 +124,26 @@ struct RowScore {
 
 // The rows of one segment [L, R] as candidate cuts. The left part of row i
 // holds rows L+1 .. i and the right part the rest of the segment; all counts
-// come from the table by subtraction.
+// come from the table by subtraction. Counts are rows (Boundary) or sums of
+// weights (WeightedBoundary), read alike: an integer weight is that many rows.
+template <typename Row>
 struct SegmentRows {
-    const std::vector<Boundary>& B;
-    const Segment& s;
+    using C = decltype(Row::c0);
+    const std::vector<Row>& B;
+    const typename SegmentOf<Row>::type& s;
     const TessalineParams& p;
     double n;
     bool direction_filter;
 
     // The score of row i, or false when the row may not be cut.
     bool score(std::size_t i, RowScore& out) const {
-        const int64_t nl0 = count_sub(B[i].c0, s.c0_start);
-        const int64_t nl1 = count_sub(B[i].c1, s.c1_start);
-        const int64_t nr0 = count_sub(s.c0_seg, nl0);
-        const int64_t nr1 = count_sub(s.c1_seg, nl1);
-        const int64_t nl = count_add(nl0, nl1);
-        const int64_t nr = count_add(nr0, nr1);
-        // Each side needs strictly more than minobs records.
+        const C nl0 = count_sub(B[i].c0, s.c0_start);
+        const C nl1 = count_sub(B[i].c1, s.c1_start);
+        const C nr0 = count_sub(s.c0_seg, nl0);
+        const C nr1 = count_sub(s.c1_seg, nl1);
+        const C nl = count_add(nl0, nl1);
+        const C nr = count_add(nr0, nr1);
+        // Each side needs strictly more than minobs records (or weight).
         if (p.minobs >= std::min(nl, nr)) return false;
         // The direction test does not depend on the entropies, so it runs
         // first and spares the logarithms of rejected rows.
@@ -124,7 +160,7 @@ struct SegmentRows {
     }
 
     // Weighted entropy of a split with these counts on each side.
-    double weighted(int64_t l0, int64_t l1, int64_t r0, int64_t r1) const {
+    double weighted(C l0, C l1, C r0, C r1) const {
         return (static_cast<double>(l0 + l1) * entropy(l0, l1) +
                 static_cast<double>(r0 + r1) * entropy(r0, r1)) /
                n;
@@ -139,12 +175,12 @@ struct SegmentRows {
     // are a concave function of (d0, d1) on that box, so none of its points,
     // and no row of the range, carries fewer than the least of its corners.
     double lower_bound(std::size_t first, std::size_t last) const {
-        const int64_t l0 = B[first].c0 - s.c0_start;
-        const int64_t l1 = B[first].c1 - s.c1_start;
-        const int64_t d0 = B[last].c0 - B[first].c0;
-        const int64_t d1 = B[last].c1 - B[first].c1;
-        const int64_t r0 = s.c0_seg - l0 - d0;
-        const int64_t r1 = s.c1_seg - l1 - d1;
+        const C l0 = B[first].c0 - s.c0_start;
+        const C l1 = B[first].c1 - s.c1_start;
+        const C d0 = B[last].c0 - B[first].c0;
+        const C d1 = B[last].c1 - B[first].c1;
+        const C r0 = s.c0_seg - l0 - d0;
+        const C r1 = s.c1_seg - l1 - d1;
         return std::min(
             std::min(weighted(l0, l1, r0 + d0, r1 + d1), weighted(l0 + d0, l1 + d1, r0, r1)),
             std::min(weighted(l0 + d0, l1, r0, r1 + d1), weighted(l0, l1 + d1, r0 + d0, r1)));
@@ -157,7 +193,8 @@ struct BestRow {
     std::size_t idx = 0;  // row 0 is never inner, so 0 means none
     RowScore score{std::numeric_limits<double>::infinity(), 0.0, 0.0};
 
-    void consider(const SegmentRows& rows, std::size_t i) {
+    template <typename Row>
+    void consider(const SegmentRows<Row>& rows, std::size_t i) {
         RowScore candidate;
         if (rows.score(i, candidate) && candidate.e < score.e) {
             idx = i;
@@ -167,7 +204,8 @@ struct BestRow {
 };
 
 // Every row, in order.
-void scan_every_row(const SegmentRows& rows, BestRow& best) {
+template <typename Row>
+void scan_every_row(const SegmentRows<Row>& rows, BestRow& best) {
     for (std::size_t i = rows.s.L + 1; i < rows.s.R; ++i) best.consider(rows, i);
 }
 
@@ -182,7 +220,8 @@ constexpr std::size_t kSampledRows = 64;
 
 // Rows [first, last] in order, passing over every range whose rows all
 // carry more bits than a row already scored (`ceiling` or the best so far).
-void scan_bounded(const SegmentRows& rows, std::size_t first, std::size_t last, double ceiling,
+template <typename Row>
+void scan_bounded(const SegmentRows<Row>& rows, std::size_t first, std::size_t last, double ceiling,
                   BestRow& best) {
     const double limit = std::min(ceiling, best.score.e);
     if (rows.lower_bound(first, last) > limit + kBoundSlack) return;
@@ -199,7 +238,8 @@ void scan_bounded(const SegmentRows& rows, std::size_t first, std::size_t last, 
 // cumulative: a few evenly spaced rows are scored first, and the best of
 // them bounds what the ordered scan must look at. Rows are still visited
 // in order, so ties resolve exactly as in the full scan.
-void scan_with_bounds(const SegmentRows& rows, BestRow& best) {
+template <typename Row>
+void scan_with_bounds(const SegmentRows<Row>& rows, BestRow& best) {
     const std::size_t first = rows.s.L + 1;
     const std::size_t last = rows.s.R - 1;
     const std::size_t count = last - first + 1;
@@ -217,12 +257,12 @@ void scan_with_bounds(const SegmentRows& rows, BestRow& best) {
 }
 
 // The evaluation of one segment, its best row found by `find_best`.
-template <typename FindBest>
-SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
+template <typename Row, typename FindBest>
+SplitResult evaluate_with(const std::vector<Row>& B, const typename SegmentOf<Row>::type& s,
                           const TessalineParams& p, FindBest find_best) {
     const SplitResult empty;
     if (B.empty() || s.L >= s.R || s.R >= B.size()) return empty;
-    const int64_t n_seg = count_add(s.c0_seg, s.c1_seg);
+    const auto n_seg = count_add(s.c0_seg, s.c1_seg);
     if (n_seg < 2 || s.R == s.L + 1) return empty;
 
     const double n = static_cast<double>(n_seg);
@@ -230,7 +270,7 @@ SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
     const double cost_pos = std::log2(static_cast<double>(n_seg - 1)) / n;
     const bool direction_filter = (p.monotonicity == 1 || p.monotonicity == 3) && p.mono_dir != 0;
 
-    const SegmentRows rows{B, s, p, n, direction_filter};
+    const SegmentRows<Row> rows{B, s, p, n, direction_filter};
     BestRow best;
     find_best(rows, best);
     if (best.idx == 0) return empty;
@@ -250,7 +290,8 @@ SplitResult evaluate_with(const std::vector<Boundary>& B, const Segment& s,
 // Counts are cumulative when they start at zero or above, never decrease and
 // stay exact as doubles: the tables built from data always are, a table
 // handed in from outside may not be.
-bool counts_are_cumulative(const std::vector<Boundary>& B) {
+template <typename Row>
+bool counts_are_cumulative(const std::vector<Row>& B) {
     constexpr int64_t kExact = int64_t{1} << 52;
     if (B.empty() || B.front().c0 < 0 || B.front().c1 < 0) return false;
     if (B.back().c0 >= kExact || B.back().c1 >= kExact) return false;
@@ -264,10 +305,25 @@ bool counts_are_cumulative(const std::vector<Boundary>& B) {
 
 SplitResult evaluate_segment(const std::vector<Boundary>& B, const Segment& s,
                              const TessalineParams& p) {
-    return evaluate_with(B, s, p, scan_every_row);
+    return evaluate_with(B, s, p, scan_every_row<Boundary>);
 }
 
-std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B, const TessalineParams& p) {
+namespace {
+
+// Segment L..R of a table of weighted counts, as make_segment of rows.
+WeightedSegment make_segment(const std::vector<WeightedBoundary>& B, std::size_t L, std::size_t R) {
+    WeightedSegment s{L, R, 0.0, 0.0, 0.0, 0.0};
+    if (L >= R || B.empty() || R >= B.size()) return s;
+    s.c0_start = B[L].c0;
+    s.c1_start = B[L].c1;
+    s.c0_seg = B[R].c0 - B[L].c0;
+    s.c1_seg = B[R].c1 - B[L].c1;
+    return s;
+}
+
+// The depth-first split search over a table of rows or of weights.
+template <typename Row>
+std::vector<SplitResult> search_splits(const std::vector<Row>& B, const TessalineParams& p) {
     std::vector<SplitResult> log;
     if (B.size() <= 1) return log;
     const bool bounded = counts_are_cumulative(B);
@@ -281,9 +337,9 @@ std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B, const Te
         const auto [L, R] = pending.back();
         pending.pop_back();
         if (L + 1 >= R) continue;  // no inner row: not evaluated, not logged
-        const Segment segment = make_segment(B, L, R);
-        const SplitResult r = bounded ? evaluate_with(B, segment, p, scan_with_bounds)
-                                      : evaluate_segment(B, segment, p);
+        const auto segment = make_segment(B, L, R);
+        const SplitResult r = bounded ? evaluate_with(B, segment, p, scan_with_bounds<Row>)
+                                      : evaluate_with(B, segment, p, scan_every_row<Row>);
         log.push_back(r);
         if (r.found) {
             pending.emplace_back(r.idx, R);
@@ -297,6 +353,17 @@ std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B, const Te
         log[0].found = true;
     }
     return log;
+}
+
+}  // namespace
+
+std::vector<SplitResult> compute_splits(const std::vector<Boundary>& B, const TessalineParams& p) {
+    return search_splits(B, p);
+}
+
+std::vector<SplitResult> compute_splits_weighted(const std::vector<WeightedBoundary>& B,
+                                                 const TessalineParams& p) {
+    return search_splits(B, p);
 }
 
 std::vector<SplitResult> mdlp(const SortedView& view, const TessalineParams& p) {
@@ -321,7 +388,7 @@ std::vector<SummaryInterval> mdlp_intervals(const std::vector<Boundary>& B,
     for (const SplitResult& r : splits) {
         if (r.found) cuts.push_back(r.idx);
     }
-    std::sort(cuts.begin(), cuts.end(), ByCutPoint{B});
+    std::sort(cuts.begin(), cuts.end(), ByCutPoint<Boundary>{B});
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
     const double inf = std::numeric_limits<double>::infinity();

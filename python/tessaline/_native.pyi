@@ -68,15 +68,56 @@ def lorenz_curve_from_counts(
 ) -> dict[str, Any]: ...
 def neighbour_rate_tests(c0: npt.ArrayLike, c1: npt.ArrayLike) -> dict[str, Any]: ...
 def delong_auc(scores: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
-def weigh_scores(
-    x: npt.ArrayLike, labels: npt.ArrayLike, weight: npt.ArrayLike
+def count_values_weighted(
+    x: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike
 ) -> dict[str, Any]: ...
-def lorenz_curve_from_weights(
-    value: npt.ArrayLike, w0: npt.ArrayLike, w1: npt.ArrayLike
+def merge_weighted_value_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
 ) -> dict[str, Any]: ...
-def quantile_splits_from_weights(
-    value: npt.ArrayLike, w0: npt.ArrayLike, w1: npt.ArrayLike, n_bins: int
+def quantile_splits_from_weighted_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...
+def equal_width_splits_from_weighted_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    n_bins: int,
+    range: str,
+    lower_quantile: float,
+    upper_quantile: float,
+    k: float,
+) -> npt.NDArray[np.float64]: ...
+def summary_binary_from_weighted_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    missing_c0: float,
+    missing_c1: float,
+    missing_rows: int,
+    splits: npt.ArrayLike,
+    representative: str,
+) -> dict[str, Any]: ...
+def mdlp_splits_from_weighted_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+) -> dict[str, Any]: ...
+def count_categories_weighted(
+    codes: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike, k: int
+) -> dict[str, Any]: ...
+def event_rate_order_weighted(c0: npt.ArrayLike, c1: npt.ArrayLike) -> npt.NDArray[np.int64]: ...
+def lorenz_curve_from_weighted_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
+) -> dict[str, Any]: ...
 def weigh_into_bins(
     values: npt.ArrayLike, weights: npt.ArrayLike, splits: npt.ArrayLike
 ) -> npt.NDArray[np.float64]: ...

@@ -94,8 +94,8 @@ def _quantile_grades(
     if weights is None:
         splits = native.binning_splits(pd, method="quantile", n_bins=n_grades)
     else:
-        weighed = native.weigh_scores(pd, np.zeros(pd.size, dtype=np.int32), weights)
-        splits = native.quantile_splits_from_weights(weighed, n_grades)
+        weighed = native.count_values_weighted(pd, np.zeros(pd.size, dtype=np.int32), weights)
+        splits = native.quantile_splits(weighed, n_grades)
     return native.binning_transform(pd, splits) + 1
 
 
@@ -124,7 +124,7 @@ def calibration(
         checks.same_length(("pd", as_float_array(pd)), ("grades", given))
         kept = ~np.isnan(as_float_array(pd)) & ~np.isnan(as_float_array(y))
         if weights is not None:
-            kept &= np.asarray(checks.check_sample_weight(sample_weight, given.size)) > 0
+            kept &= np.asarray(checks.sample_weights(sample_weight, given.size)) > 0
         grade = given[kept]
     names, index = np.unique(grade, return_inverse=True)
     if weights is not None:

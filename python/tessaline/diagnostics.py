@@ -206,7 +206,7 @@ def sample_pair(
     pair = []
     for name, given, n in zip(("reference", "current"), sample_weight, (n_reference, n_current)):
         try:
-            weights = checks.check_sample_weight(given, n)
+            weights = checks.sample_weights(given, n)
         except ValueError as error:
             raise ValueError(f"{error} (the {name} sample)") from None
         pair.append(np.ones(n) if weights is None else weights)
@@ -233,7 +233,7 @@ def psi(
 
     `sample_weight` is the tuple (weights of the reference rows, weights of
     the current rows), either None for rows of weight 1: the counts are then
-    sums of weights, and each sample's weights must add up to more than 0.
+    sums of weights.
     """
     ref, cur = as_float_array(reference), as_float_array(current)
     if ref.size == 0 or cur.size == 0:
@@ -251,9 +251,6 @@ def psi(
         result = dict(native.compare_distributions(ref, cur, cuts, epsilon))
     else:
         sums = [native.weigh_into_bins(v, w, cuts) for v, w in zip((ref, cur), weights)]
-        for name, total in zip(("reference", "current"), sums):
-            if not total.sum() > 0:
-                raise ValueError(f"sample_weight: the weights of the {name} rows add up to 0")
         result = dict(native.compare_from_weights(sums[0], sums[1], cuts, epsilon))
         for key, values, w in zip(ROWS_COLUMNS, (ref, cur), weights):
             rows = native.weigh_into_bins(values, (w > 0).astype(np.float64), cuts)
@@ -328,4 +325,5 @@ def gini(
     scores, labels, weights = target.scored_rows(score, y, sample_weight)
     if weights is None:
         return GiniResult(native.lorenz_curve(scores, labels))
-    return GiniResult(native.lorenz_from_weights(native.weigh_scores(scores, labels, weights)))
+    counts = native.count_values_weighted(scores, labels, weights)
+    return GiniResult(native.lorenz_from_counts(counts))

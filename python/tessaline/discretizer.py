@@ -175,7 +175,9 @@ class MDLPDiscretizer(PlainState):
             self._output_container = transform
         return self
 
-    def fit(self, X: Any, y: Any = None) -> MDLPDiscretizer:
+    def fit(self, X: Any, y: Any = None, sample_weight: Any = None) -> MDLPDiscretizer:
+        """Fit the cut points of every column of `X` against `y`; `sample_weight`
+        (one finite, non-negative weight per row) counts each row by its weight."""
         if y is None:
             raise ValueError("MDLPDiscretizer requires y to be passed, but the target y is None")
         if self.output not in ("index", "woe"):
@@ -199,7 +201,7 @@ class MDLPDiscretizer(PlainState):
             representative=self.representative,
             min_iv=0.0,
             skip_unusable=False,
-        ).fit(dict(zip(labels, columns)), y)
+        ).fit(dict(zip(labels, columns)), y, sample_weight=sample_weight)
         self.tables_: list[BinningTable] = [table.tables[name] for name in labels]
         self.splits_ = [table.splits for table in self.tables_]
         self.n_features_in_ = len(columns)
@@ -246,8 +248,8 @@ class MDLPDiscretizer(PlainState):
             return polars.DataFrame(result, schema=names)
         return result
 
-    def fit_transform(self, X: Any, y: Any = None) -> Any:
-        return self.fit(X, y).transform(X)
+    def fit_transform(self, X: Any, y: Any = None, sample_weight: Any = None) -> Any:
+        return self.fit(X, y, sample_weight=sample_weight).transform(X)
 
     def get_feature_names_out(self, input_features: Any = None) -> npt.NDArray[np.object_]:
         if not hasattr(self, "n_features_in_"):

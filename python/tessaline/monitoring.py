@@ -219,7 +219,7 @@ def _weights(data: Any, sample_weight: str | None) -> npt.NDArray[np.float64] | 
         values = as_float_array(frames.column(data, sample_weight))
     except KeyError:
         raise ValueError(f"sample_weight names no column of a sample: {sample_weight!r}") from None
-    return checks.check_sample_weight(values, values.size)
+    return checks.sample_weights(values, values.size)
 
 
 def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
@@ -275,10 +275,10 @@ def stability(
         if reference_weights is None:
             cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
         else:
-            weighed = native.weigh_scores(
+            weighed = native.count_values_weighted(
                 scored, np.zeros(scored.size, dtype=np.int32), reference_weights[finite]
             )
-            cuts = native.quantile_splits_from_weights(weighed, score_bands)
+            cuts = native.quantile_splits(weighed, score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
         labels = (
             *(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),

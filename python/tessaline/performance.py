@@ -258,11 +258,11 @@ def score_performance(
     scores, labels, weights = target.scored_rows(score, y, sample_weight)
     checks.whole_number("n_bands", n_bands, 1)
     checks.real_number("confidence", confidence, 0, 1)
-    weighed = None if weights is None else native.weigh_scores(scores, labels, weights)
+    weighed = None if weights is None else native.count_values_weighted(scores, labels, weights)
     curve = (
         native.lorenz_curve(scores, labels)
         if weighed is None
-        else native.lorenz_from_weights(weighed)
+        else native.lorenz_from_counts(weighed)
     )
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])
@@ -292,8 +292,8 @@ def score_performance(
         )
     else:
         # Weights summed in score order, as the curve sums them.
-        n_events = float(np.cumsum(weighed["w1"])[-1])
-        n_rows = n_events + float(np.cumsum(weighed["w0"])[-1])
+        n_events = float(np.cumsum(weighed["c1"])[-1])
+        n_rows = n_events + float(np.cumsum(weighed["c0"])[-1])
         se = low = high = ks_pvalue = math.nan
     return ScorePerformance(
         auc=auc,
@@ -327,7 +327,7 @@ def gains_table(
     if weights is None or weighed is None:
         splits = native.binning_splits(scores, method="quantile", n_bins=n_bands)
     else:
-        splits = native.quantile_splits_from_weights(weighed, n_bands)
+        splits = native.quantile_splits(weighed, n_bands)
     band = native.binning_transform(scores, splits)
     n = len(splits) + 1
     count: npt.NDArray[Any]

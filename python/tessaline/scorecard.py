@@ -39,7 +39,7 @@ from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .selection import LogisticFit, logistic_fit
-from .table import TableBinning
+from .table import TableBinning, _weights_of
 
 if TYPE_CHECKING:
     import pandas
@@ -83,13 +83,14 @@ def _default_estimator() -> Any:
     return LogisticRegression(max_iter=1000)
 
 
-def _row_weights(data: Any, sample_weight: npt.ArrayLike | None) -> FloatArray | None:
-    """One weight per row of the table `data`, checked."""
+def _row_weights(data: Any, sample_weight: Any) -> FloatArray | None:
+    """One weight per row of the table `data` (an array, or the name of a
+    column of `data`), checked."""
     if sample_weight is None:
         return None
     names = frames.column_names(data)
     rows = frames.length(frames.column(data, names[0])) if names else 0
-    return checks.check_sample_weight(sample_weight, rows)
+    return _weights_of(data, sample_weight, rows)[0]
 
 
 def _takes_sample_weight(estimator: Any) -> bool:
@@ -124,7 +125,8 @@ class Scorecard(PlainState):
     ``signs="keep"`` keeps the estimator's coefficients as they come.
 
     With `sample_weight` (one finite, non-negative number per row of
-    `data`), `fit` bins the table by the weights (when it fits the binning)
+    `data`, or the name of a column of `data` holding them, which is then
+    not binned), `fit` bins the table by the weights (when it fits the binning)
     and passes them to the estimator's ``fit`` as ``sample_weight``, so the
     estimator must take it (scikit-learn's do, and so does
     `StepwiseLogistic`).
@@ -166,7 +168,7 @@ class Scorecard(PlainState):
         self.points: dict[str, FloatArray] = {}
 
     # -- fitting ---------------------------------------------------------------
-    def fit(self, data: Any, y: Any, sample_weight: npt.ArrayLike | None = None) -> Scorecard:
+    def fit(self, data: Any, y: Any, sample_weight: Any = None) -> Scorecard:
         binning = self.binning if self.binning is not None else TableBinning(event=self.event)
         estimator = self.estimator if self.estimator is not None else _default_estimator()
         weights = _row_weights(data, sample_weight)
@@ -176,10 +178,7 @@ class Scorecard(PlainState):
                 "give one that does, or fit without sample_weight"
             )
         if not binning.tables:
-            if weights is None:
-                binning.fit(data, y)
-            else:
-                binning.fit(data, y, sample_weight=weights)
+            binning.fit(data, y, sample_weight=sample_weight)
         self.binning = binning
         names = binning.selected if self.selected else list(binning.tables)
         if not names:
@@ -307,7 +306,7 @@ class Scorecard(PlainState):
         data: Any,
         y: Any,
         n_bands: int = 10,
-        sample_weight: npt.ArrayLike | None = None,
+        sample_weight: Any = None,
     ) -> ScorePerformance:
         """AUC, Gini, KS and the gains table of the score on `data` against
         `y`, each row counted by its `sample_weight` when given."""
@@ -321,9 +320,7 @@ class Scorecard(PlainState):
             sample_weight=_row_weights(data, sample_weight),
         )
 
-    def model_fit(
-        self, data: Any, y: Any, sample_weight: npt.ArrayLike | None = None
-    ) -> LogisticFit:
+    def model_fit(self, data: Any, y: Any, sample_weight: Any = None) -> LogisticFit:
         """The unpenalised logistic regression of `y` on the WoE of the card's
         variables in `data` (each row counted by its `sample_weight` when
         given): coefficient p-values, AIC and BIC, and the variables whose

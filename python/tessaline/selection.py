@@ -111,7 +111,7 @@ def logistic_fit(
     (all of `columns` by default), with an intercept; each row counted by its
     `sample_weight` when given (see the module)."""
     labels = _labels(y)
-    weights = checks.check_sample_weight(sample_weight, labels.size)
+    weights = checks.sample_weights(sample_weight, labels.size)
     names = tuple(columns if variables is None else variables)
     x = _design(columns, names, labels.size)
     if weights is not None:
@@ -330,7 +330,7 @@ def stepwise(
     checks.real_number("p_enter", p_enter, 0, 1)
     checks.real_number("p_remove", p_remove, 0, 1)
     labels = _labels(y)
-    weights = checks.check_sample_weight(sample_weight, labels.size)
+    weights = checks.sample_weights(sample_weight, labels.size)
     names = list(columns)
     limit = (
         len(names)

@@ -30,6 +30,7 @@ from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable, Unseen
+from .binning.weights import NO_PERCENTILE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 
@@ -397,17 +398,31 @@ class TableBinning(PlainState):
         values: Any,
         flags: FloatArray,
         on_column: Callable[[str], None] | None = None,
+        weights: FloatArray | None = None,
     ) -> BinningTable | str:
-        """One column's table from its rows, each column converted once."""
+        """One column's table from its rows, each column converted once;
+        with `weights`, each row counted by its weight."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
             column = categories.encode(values) if categorical else as_float_array(values)
+            if weights is not None:
+                options = {**options, "sample_weight": weights}
+                # Whether the column can be binned, read on the rows that count.
+                present = weights > 0.0
+                reason = unusable(
+                    categories.Encoded(column.codes[present], column.names)
+                    if isinstance(column, categories.Encoded)
+                    else column[present],
+                    flags[present],
+                )
+            else:
+                reason = unusable(column, flags)
             return (
                 column,
                 lambda c: ROW_BUILDERS[kind](c, flags, name=name, **options),
-                unusable(column, flags),
+                reason,
             )
 
         try:
@@ -435,22 +450,32 @@ class TableBinning(PlainState):
         y: Any,
         on_column: Callable[[str], None] | None = None,
         edits: Edits | TableBinning | None = None,
+        sample_weight: Any = None,
     ) -> TableBinning:
         """Bin every column of `data` (but the target's and the excluded ones)
         against `y`, an array or the name of a column of `data`. `on_column`,
         when given, is called with each column's name once it is binned, from
         the thread that binned it. `edits` are made on the new tables after
-        the fit (`replay`): what no longer applies is in `not_replayed`."""
+        the fit (`replay`): what no longer applies is in `not_replayed`.
+        `sample_weight` (one finite, non-negative weight per row, an array or
+        the name of a column of `data`, which is then not binned) counts each
+        row by its weight in every column (see `tessaline.binning.weights`);
+        a threshold of the target then needs `value`, not `percentile`."""
         if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
             edits = edits.edits
         self.__dict__.pop("_batches", None)
         names = frames.column_names(data)
         self._check_named_columns(names)
         target_name = frames.target_name(data, y)
+        if sample_weight is not None and self.percentile is not None:
+            raise ValueError(NO_PERCENTILE)
         flags = self.event_flags(data, y)
-        known = flags[~np.isnan(flags)]
+        weights, weight_name = _weights_of(data, sample_weight, flags.size)
+        # Rows of weight 0 are as if absent, so a class held by them alone is
+        # no class of the target.
+        known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
-        wanted = [n for n in names if n != target_name and n not in self.exclude]
+        wanted = [n for n in names if n not in (target_name, weight_name) and n not in self.exclude]
         if not wanted:
             raise ValueError("the table has no column to bin")
         columns = frames.columns(data, wanted)
@@ -469,7 +494,10 @@ class TableBinning(PlainState):
 
         try:
             results = _run_in_threads(
-                [functools.partial(self._from_rows, n, v, flags, done) for n, v in columns.items()],
+                [
+                    functools.partial(self._from_rows, n, v, flags, done, weights)
+                    for n, v in columns.items()
+                ],
                 self.n_jobs,
             )
         finally:
@@ -557,7 +585,7 @@ class TableBinning(PlainState):
             self.summary = self._ranked()
         return self
 
-    def partial_fit(self, data: Any, y: Any) -> TableBinning:
+    def partial_fit(self, data: Any, y: Any, sample_weight: Any = None) -> TableBinning:
         """Fit on one more batch of rows: after every batch, the binning is
         the one `fit` gives on all the batches' rows together, bit for bit
         (but for the sign of a zero cut point and ``representative="mean"``,
@@ -569,7 +597,9 @@ class TableBinning(PlainState):
         rows hold a known target of both classes (and the `event`, when
         given) the binning stays unfitted. A threshold of a numeric target
         (`value`, `percentile`) applies, or not, by all the rows at once, so
-        partial_fit reads a 0/1 or boolean target, or the rows equal to `event`."""
+        partial_fit reads a 0/1 or boolean target, or the rows equal to `event`.
+        `sample_weight` counts each row by its weight, as in `fit`, and is
+        given with every batch or with none."""
         if self.value is not None or self.percentile is not None:
             raise ValueError(
                 "partial_fit reads each batch's target alone: give a 0/1 target or "
@@ -583,6 +613,7 @@ class TableBinning(PlainState):
             event=self.event,
             event_in_rows=False,
         )
+        weights, weight_name = _weights_of(data, sample_weight, flags.size)
         kept: batches.Batches | None = self.__dict__.get("_batches")
         if kept is None:
             kept = batches.Batches(names)
@@ -593,7 +624,7 @@ class TableBinning(PlainState):
             )
         grouped = {}
         for name in names:
-            if name == target_name or name in self.exclude or name in kept.skipped:
+            if name in (target_name, weight_name) or name in self.exclude or name in kept.skipped:
                 continue
             values = frames.column(data, name)
             if frames.length(values) != flags.size:
@@ -613,13 +644,15 @@ class TableBinning(PlainState):
                     raise
                 kept.skipped[name] = str(error)
                 continue
-            grouped[name] = batches.batch_groups(column, flags)
+            grouped[name] = batches.batch_groups(column, flags, weights)
         kept.groups = {
             n: batches.merged(kept.groups[n], g) if n in kept.groups else g
             for n, g in grouped.items()
         }
-        kept.known += int(np.count_nonzero(~np.isnan(flags)))
-        kept.events += int(np.count_nonzero(flags == 1.0))
+        # Records of positive weight: a class of weight 0 is no class.
+        present = flags if weights is None else flags[weights > 0.0]
+        kept.known += int(np.count_nonzero(~np.isnan(present)))
+        kept.events += int(np.count_nonzero(present == 1.0))
         self._batches = kept
         if kept.events in (0, kept.known):
             return self
@@ -941,9 +974,24 @@ class TableBinning(PlainState):
         return frames.like_input(data, out)
 
     def fit_transform(
-        self, data: Any, y: Any, output: Literal["woe", "index", "label"] = "woe"
+        self,
+        data: Any,
+        y: Any,
+        output: Literal["woe", "index", "label"] = "woe",
+        sample_weight: Any = None,
     ) -> Any:
-        return self.fit(data, y).transform(_without(data, y), output=output)
+        fitted = self.fit(data, y, sample_weight=sample_weight)
+        return fitted.transform(_without(data, y), output=output)
+
+
+def _weights_of(data: Any, sample_weight: Any, n_rows: int) -> tuple[FloatArray | None, str | None]:
+    """The checked weights of the rows (None without), and the name of the
+    column of `data` holding them when `sample_weight` names one."""
+    name = frames.target_name(data, sample_weight) if sample_weight is not None else None
+    if isinstance(sample_weight, str) and name is None:
+        raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
+    given = frames.column(data, name) if name is not None else sample_weight
+    return checks.sample_weights(given, n_rows), name
 
 
 def _without(data: Any, y: Any) -> Any:

@@ -1,5 +1,6 @@
 // Weighted scores and samples: whole weights give the bits of the rows
-// repeated, weight 0 those of the rows left out.
+// repeated, weight 0 those of the rows left out (zero read as 0.0, as from
+// counts).
 #include "reference.hpp"
 
 namespace {
@@ -8,7 +9,7 @@ using namespace ref;
 
 struct Weighted {
     Values x, w, repeated_x;
-    std::vector<int> y, repeated_y;
+    std::vector<int32_t> y, repeated_y;
 };
 
 // Rows with ties, NaN, infinities and both zeros (-0.0 first), whole weights
@@ -35,11 +36,13 @@ class Weights : public ::testing::TestWithParam<std::tuple<unsigned, std::size_t
 TEST_P(Weights, WholeWeightsGiveTheRepeatedRows) {
     const auto [seed, n, distinct] = GetParam();
     const Weighted s = weighted(seed, n, distinct);
-    const ScoreWeights weighed = weigh_scores(s.x.data(), s.y.data(), s.w.data(), n);
-    EXPECT_EQ(digest(lorenz_curve_from_weights(weighed)),
-              digest(lorenz_curve(s.repeated_x.data(), s.repeated_y.data(), s.repeated_x.size())));
+    const WeightedValueCounts weighed =
+        count_values_weighted(s.x.data(), s.y.data(), s.w.data(), n);
+    const ValueCounts repeated =
+        count_values(s.repeated_x.data(), s.repeated_y.data(), s.repeated_x.size());
+    EXPECT_EQ(digest(lorenz_curve_weighted(weighed)), digest(lorenz_curve_from_counts(repeated)));
     for (std::size_t n_bins : {1, 4, 10}) {
-        EXPECT_EQ(quantile_splits_from_weights(weighed, n_bins),
+        EXPECT_EQ(quantile_splits_weighted(weighed, n_bins),
                   quantile_splits(s.repeated_x.data(), s.repeated_x.size(), n_bins));
     }
     // The reference is the first half of the rows, the current one the rest.
@@ -67,48 +70,20 @@ INSTANTIATE_TEST_SUITE_P(Samples, Weights,
                          ::testing::Values(std::tuple{1u, 3000u, 12}, std::tuple{2u, 20000u, 400},
                                            std::tuple{3u, 60u, 3}));
 
-TEST(Weights, FractionalWeightsAddUpToExactShares) {
-    // Three rows of weight 0.1 against one of 0.3: equal halves at every score.
-    const Values x{1.0, 1.0, 1.0, 2.0}, w{0.1, 0.1, 0.1, 0.3};
-    const std::vector<int> y{0, 1, 0, 1};
-    const LorenzCurve c = lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), w.data(), 4));
-    ASSERT_EQ(c.points.size(), 2u);
-    // 0.1 + 0.1 is the non-events' total, so their share at the last score is exactly 1.
-    EXPECT_EQ(c.points[0].cumulative_non_event, 1.0);
-    EXPECT_EQ(c.points[1].cumulative_event, 1.0);
-    EXPECT_EQ(c.points[0].cumulative_event, 0.1 / (0.1 + 0.3));
-}
-
 TEST(Weights, BadWeightsAreRefused) {
-    const Values x{1.0, 2.0}, ok{1.0, 1.0};
-    const std::vector<int> y{0, 1};
+    const Values ok{1.0, 1.0};
     for (double bad : {-1.0, kNaN, kInf}) {
-        const Values w{1.0, bad};
-        EXPECT_EQ(message_of([&] { weigh_scores(x.data(), y.data(), w.data(), 2); }),
-                  "weigh_scores: weights must be finite and not negative");
         const Values sums{1.0, bad, 0.0};
         EXPECT_EQ(message_of([&] {
                       compare_distributions_from_weights(sums.data(), ok.data(), {1.0}, 1e-12);
                   }),
                   "compare_distributions_from_weights: weights must be finite and not negative");
     }
-    // A class whose rows all weigh 0 is no class.
-    const Values zero_events{1.0, 0.0};
-    EXPECT_EQ(
-        message_of([&] {
-            lorenz_curve_from_weights(weigh_scores(x.data(), y.data(), zero_events.data(), 2));
-        }),
-        "lorenz_curve: se necesitan ambas clases");
     const Values none{0.0, 0.0, 0.0}, some{1.0, 0.0, 0.0};
     EXPECT_EQ(message_of([&] {
                   compare_distributions_from_weights(none.data(), some.data(), {1.0}, 1e-12);
               }),
               "compare_distributions: muestras vacías o epsilon inválido");
-    EXPECT_EQ(message_of([&] {
-                  lorenz_curve_from_weights(ScoreWeights{{2.0, 1.0}, {1.0, 1.0}, {0.0, 1.0}});
-              }),
-              "lorenz_curve_from_weights: values must be ascending and distinct (not NaN) and "
-              "weights not negative");
 }
 
 }  // namespace

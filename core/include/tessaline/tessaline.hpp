@@ -437,35 +437,107 @@ compare_distributions_from_counts(const int64_t* count_ref, const int64_t* count
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 
 // ---------------------------------------------------------------- sample weights
-// Scores and samples whose rows count by a weight, a finite non-negative
-// double; weights are summed as doubles. A row of whole weight w gives the
-// bits of w copies of it (while the sums stay below 2^53) and a row of weight
-// 0 those of the rows without it. Messages are in English.
+// Rows that stand for several records each (a down-sampled class, a rejected
+// applicant split into a weighted good and bad): every count becomes the sum
+// of the rows' weights, as doubles. Weights are frequency weights: a row of
+// integer weight w counts exactly as w copies of it, and a row of weight 0 as
+// if it were absent (it is not even counted among the records). Messages are
+// in English.
 
-// Scores summed by distinct value, ascending: the weight of the non-events
-// (w0) and of the events (w1) of each value, every value holding some.
-struct ScoreWeights {
+// Rows counted by distinct value with their weights: the values ascending
+// (0.0 and -0.0 are one value), the weight of the rows of class 0 and of class
+// 1 at each, and the rows (records) of positive weight behind them.
+struct WeightedValueCounts {
     std::vector<double> value;
-    std::vector<double> w0;
-    std::vector<double> w1;
+    std::vector<double> c0;
+    std::vector<double> c1;
+    std::vector<int64_t> rows;
 };
 
-// The rows x[i] with label y[i] (0 or 1) and weight w[i] summed by distinct
-// x, each class's weights added in input order. Rows whose x is NaN (their
-// label unread) or whose weight is 0 are left out; 0.0 and -0.0 are one
-// value, carrying the sign of the first row kept, as the Lorenz curve of the
-// rows does.
-TESSALINE_API ScoreWeights weigh_scores(const double* x, const int* y, const double* w,
-                                        std::size_t n);
-// The Lorenz curve, AUC and Gini of weighted scores: `lorenz_curve` with
-// each row counted by its weight.
-TESSALINE_API LorenzCurve lorenz_curve_from_weights(const ScoreWeights& weights);
-// Quantile cut points of the finite values behind the weights, as
-// `quantile_splits_from_counts` reads whole counts: the linear-interpolation
-// quantile at position (W - 1) p along the cumulative weight W, a row of
-// weight w standing for w rows.
-TESSALINE_API std::vector<double> quantile_splits_from_weights(const ScoreWeights& weights,
-                                                               std::size_t n_bins);
+// The rows x[i] with label y[i] (0 is class 0, any other label class 1) and
+// weight w[i] counted by distinct x, each value's weights added in the order
+// of the rows; rows whose x is NaN or whose weight is 0 are left out. A
+// negative, NaN or infinite weight is refused, naming its row.
+TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
+                                                        const double* w, std::size_t n);
+// Tables of weighted counts summed by value (parts in the order given);
+// values whose weight adds up to 0 are dropped.
+TESSALINE_API WeightedValueCounts
+merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts);
+
+// A quantile of weighted rows: with W the weight of the finite values, the
+// position of quantile p is (W - 1) * p, read by linear interpolation between
+// the values at positions floor and ceil of it, the value at a position t
+// being the first whose cumulative weight exceeds t (a position below 0 reads
+// the smallest value). For integer weights these are the positions among the
+// rows repeated, so the cut points are exactly theirs.
+TESSALINE_API std::vector<double> quantile_splits_weighted(const WeightedValueCounts& counts,
+                                                           std::size_t n_bins);
+// Equal-width cut points over the range of the finite values behind the
+// counts (a range of quantiles read as above for "quantile" and "iqr").
+TESSALINE_API std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& counts,
+                                                              std::size_t n_bins, WidthRange range,
+                                                              double lower_quantile,
+                                                              double upper_quantile, double k);
+
+// One row of a weighted binary summary: count = c0 + c1 (weights), rows the
+// records of positive weight, percentage count over the total weight.
+struct WeightedBinningSummary {
+    double left;
+    double right;
+    double count;
+    int64_t rows;
+    double percentage;
+    double c0;
+    double c1;
+    double event_rate;
+    double representative;
+};
+// Binary summary over ascending cut points of the weighted rows behind the
+// counts and the rows whose x is NaN (their weights by class and records).
+// The median is the weighted quantile 0.5 above; the mean adds value * weight
+// in ascending order over the weight.
+TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
+    const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
+    const std::vector<double>& splits, SummaryStatistic stat);
+
+// Lorenz curve of scores counted by distinct value with weights (the weight
+// of the non-events in c0, of the events in c1): the points where each
+// class's share of the weight has risen.
+TESSALINE_API LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts);
+
+// A boundary table of weighted counts (cumulative weights by class).
+struct WeightedBoundary {
+    double pto_corte;
+    double c0;
+    double c1;
+};
+TESSALINE_API std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& counts);
+// The MDLP split search on weights: entropies of weighted shares, N the
+// weight of a segment, `minobs` a weight.
+TESSALINE_API std::vector<SplitResult> compute_splits_weighted(
+    const std::vector<WeightedBoundary>& B, const TessalineParams& p);
+// The split search on the boundary table of weighted counts (finite values).
+TESSALINE_API std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
+                                                     const TessalineParams& p);
+
+// Categories counted with weights, as count_categories counts rows.
+struct WeightedCategoryCounts {
+    std::vector<double> c0;
+    std::vector<double> c1;
+    std::vector<int64_t> rows;  // records of positive weight and known label per code
+    double missing_c0 = 0.0;
+    double missing_c1 = 0.0;
+    int64_t missing_rows = 0;
+};
+TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* codes,
+                                                               const double* labels,
+                                                               const double* w, std::size_t n,
+                                                               std::size_t k);
+// event_rate_order of weights: rates compared exactly as products of the
+// weights (so equal rates of integer weights tie as the rows' do).
+TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,
+                                                             std::size_t k);
 
 // One bin of a comparison of weighted samples: each sample's weight in it.
 struct WeightedPsiBin {

@@ -15,6 +15,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from .arrays import as_float_array
+
 # Values of an array named in a message, at most.
 SHOWN_VALUES = 10
 
@@ -117,26 +119,26 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
     return array
 
 
-def check_sample_weight(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
-    """The weight of every row as float64 (None when `sample_weight` is None):
-    one finite, non-negative number per row. A row of weight 0 counts as if
-    it were not there; a row of whole weight w as w copies of it."""
+def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
+    """`sample_weight` as float64, one finite non-negative weight per row
+    (None stays None); the message names the first row that is not."""
     if sample_weight is None:
         return None
+    # pandas, polars and pyarrow columns alike; a missing weight is NaN.
     try:
-        weights = np.asarray(sample_weight, dtype=np.float64)
+        weights = as_float_array(sample_weight)
     except (TypeError, ValueError):
-        raise TypeError(f"sample_weight must be numbers, not {sample_weight!r}") from None
-    if weights.ndim > 1:
-        raise ValueError(f"sample_weight must be one-dimensional, not of shape {weights.shape}")
-    weights = np.ravel(weights)
+        raise TypeError(f"sample_weight must be numbers, not {shown(sample_weight)}") from None
     if weights.size != n_rows:
-        plural = "" if weights.size == 1 else "s"
-        raise ValueError(f"sample_weight has {weights.size} value{plural} for {n_rows} rows")
-    bad = np.flatnonzero(~(np.isfinite(weights) & (weights >= 0.0)))
-    if bad.size:
-        row = int(bad[0])
+        raise ValueError(
+            f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
+        )
+    bad = ~(np.isfinite(weights) & (weights >= 0.0))
+    if bad.any():
+        row = int(np.argmax(bad))
         raise ValueError(
             f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
         )
+    if weights.size and not (weights > 0.0).any():
+        raise ValueError("sample_weight is zero for every row: there is nothing to count")
     return weights

@@ -122,13 +122,103 @@ def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLik
 
 
 def boundary_cuts(counts: CountsIn) -> FloatArray:
-    """The points where the class changes between neighbouring values."""
-    return _native.boundary_cuts_from_counts(counts["value"], counts["c0"], counts["c1"])
+    """The points where the class changes between neighbouring values (of
+    rows or weights alike: only whether a value holds each class matters)."""
+    c0, c1 = np.asarray(counts["c0"]), np.asarray(counts["c1"])
+    if c0.dtype.kind == "f" or c1.dtype.kind == "f":
+        c0, c1 = (c0 > 0).astype(np.int64), (c1 > 0).astype(np.int64)
+    return _native.boundary_cuts_from_counts(counts["value"], c0, c1)
 
 
 def quantile_splits(counts: CountsIn, n_bins: int) -> FloatArray:
-    """Quantile cut points of rows counted by value."""
+    """Quantile cut points of rows counted by value (or weighted: counts with "rows")."""
+    if "rows" in counts:
+        return _native.quantile_splits_from_weighted_counts(
+            counts["value"], counts["c0"], counts["c1"], counts["rows"], n_bins
+        )
     return _native.quantile_splits_from_counts(counts["value"], counts["c0"], counts["c1"], n_bins)
+
+
+# -- sample weights: counts as sums of weights, with the records behind them -------
+def count_values_weighted(
+    x: FloatArray, labels: npt.NDArray[np.int32], weights: FloatArray
+) -> Counts:
+    """(value, c0, c1, rows) of labelled weighted rows by ascending value: the
+    weights of each class and the records of positive weight."""
+    counts: Counts = _native.count_values_weighted(x, labels, weights)
+    return counts
+
+
+def merge_weighted_counts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
+) -> Counts:
+    """Weighted counts of the same value added up, by ascending value."""
+    counts: Counts = _native.merge_weighted_value_counts(
+        np.asarray(value, dtype=np.float64),
+        np.asarray(c0, dtype=np.float64),
+        np.asarray(c1, dtype=np.float64),
+        rows,
+    )
+    return counts
+
+
+def equal_width_splits_weighted(
+    counts: CountsIn,
+    *,
+    n_bins: int,
+    range: str,
+    lower_quantile: float,
+    upper_quantile: float,
+    k: float,
+) -> FloatArray:
+    """Equal-width cut points over the range of weighted rows (weighted quantiles
+    for the "quantile" and "iqr" ranges)."""
+    return _native.equal_width_splits_from_weighted_counts(
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        counts["rows"],
+        n_bins,
+        range,
+        lower_quantile,
+        upper_quantile,
+        k,
+    )
+
+
+def mdlp_splits_weighted(
+    counts: CountsIn,
+    *,
+    minobs: int,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+) -> dict[str, Any]:
+    """The MDLP split log of weighted counts of finite values."""
+    result: dict[str, Any] = _native.mdlp_splits_from_weighted_counts(
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        counts["rows"],
+        minobs,
+        monotonicity,
+        mono_dir,
+        alpha_pos,
+        beta_struct,
+        force_first_split,
+    )
+    return result
+
+
+def count_categories_weighted(
+    codes: IntArray, flags: FloatArray, weights: FloatArray, n_categories: int
+) -> Counts:
+    """Weights of non-events and events per category code and of the missing
+    category, with the records of positive weight."""
+    counts: Counts = _native.count_categories_weighted(codes, flags, weights, n_categories)
+    return counts
 
 
 def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
@@ -139,14 +229,37 @@ def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
 def summary_from_counts(
     counts: CountsIn,
     *,
-    missing_c0: int,
-    missing_c1: int,
+    missing_c0: float,
+    missing_c1: float,
     splits: npt.ArrayLike,
     representative: str,
+    missing_rows: int = 0,
 ) -> dict[str, Any]:
-    """`summary_binary` of rows counted by value, with the missing-value row's counts."""
+    """`summary_binary` of rows counted by value, with the missing-value row's
+    counts; of weighted counts (with "rows") the weighted summary, whose
+    count, c0 and c1 are weights and "rows" the records (`missing_rows` those
+    of the missing-value row)."""
+    if "rows" in counts:
+        weighted: dict[str, Any] = _native.summary_binary_from_weighted_counts(
+            counts["value"],
+            counts["c0"],
+            counts["c1"],
+            counts["rows"],
+            float(missing_c0),
+            float(missing_c1),
+            missing_rows,
+            splits,
+            representative,
+        )
+        return weighted
     result: dict[str, Any] = _native.summary_binary_from_counts(
-        counts["value"], counts["c0"], counts["c1"], missing_c0, missing_c1, splits, representative
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        int(missing_c0),
+        int(missing_c1),
+        splits,
+        representative,
     )
     return result
 
@@ -212,7 +325,12 @@ def optimal_grouping(
 
 
 def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
-    """`lorenz_curve` of scores counted by value."""
+    """`lorenz_curve` of scores counted by value (or weighted: counts with "rows")."""
+    if "rows" in counts:
+        weighted: dict[str, Any] = _native.lorenz_curve_from_weighted_counts(
+            counts["value"], counts["c0"], counts["c1"], counts["rows"]
+        )
+        return weighted
     result: dict[str, Any] = _native.lorenz_curve_from_counts(
         counts["value"], counts["c0"], counts["c1"]
     )
@@ -230,29 +348,6 @@ def compare_from_counts(
 
 
 # -- sample weights: sums of weights as doubles --------------------------------------
-def weigh_scores(
-    scores: FloatArray, labels: npt.NDArray[np.int32], weights: FloatArray
-) -> dict[str, FloatArray]:
-    """(value, w0, w1): the weights of non-events and events by distinct score."""
-    result: dict[str, FloatArray] = _native.weigh_scores(scores, labels, weights)
-    return result
-
-
-def lorenz_from_weights(weighed: CountsIn) -> dict[str, Any]:
-    """`lorenz_curve` of scores weighed by `weigh_scores`."""
-    result: dict[str, Any] = _native.lorenz_curve_from_weights(
-        weighed["value"], weighed["w0"], weighed["w1"]
-    )
-    return result
-
-
-def quantile_splits_from_weights(weighed: CountsIn, n_bins: int) -> FloatArray:
-    """Quantile cut points of values weighed by `weigh_scores`."""
-    return _native.quantile_splits_from_weights(
-        weighed["value"], weighed["w0"], weighed["w1"], n_bins
-    )
-
-
 def weigh_into_bins(values: FloatArray, weights: FloatArray, splits: npt.ArrayLike) -> FloatArray:
     """The weight of the values in each interval of the cut points, then of the missing ones."""
     return _native.weigh_into_bins(values, weights, splits)
@@ -276,8 +371,12 @@ def count_categories(codes: IntArray, flags: FloatArray, n_categories: int) -> C
 
 
 def event_rate_order(c0: npt.ArrayLike, c1: npt.ArrayLike) -> IntArray:
-    """Groups by ascending event rate (equal rates in their given order)."""
-    return _native.event_rate_order(c0, c1)
+    """Groups by ascending event rate (equal rates in their given order), of
+    rows or (float counts) of weights."""
+    a, b = np.asarray(c0), np.asarray(c1)
+    if a.dtype.kind == "f" or b.dtype.kind == "f":
+        return _native.event_rate_order_weighted(a, b)
+    return _native.event_rate_order(a, b)
 
 
 def lookup(codes: IntArray, table: FloatArray, missing: float) -> FloatArray:

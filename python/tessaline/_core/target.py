@@ -144,7 +144,7 @@ def scored_rows(
     the same error as a class without rows."""
     scores, ys = as_float_array(score), as_float_array(y)
     checks.same_length(("score", scores), ("y", ys))
-    weights = checks.check_sample_weight(sample_weight, scores.size)
+    weights = checks.sample_weights(sample_weight, scores.size)
     kept = ~np.isnan(scores) & ~np.isnan(ys)
     if weights is not None:
         kept &= weights > 0.0

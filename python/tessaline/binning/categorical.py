@@ -10,13 +10,14 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, checks, native, target
+from .._core import categories, checks, native
 from .._core.arrays import FloatArray, column_name
 from .basis import category_basis, group_key
 from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, check_options, check_search
 from .table import BinningTable
+from .weights import NO_PERCENTILE, event_flags
 
 # The MDLP options of `categorical_binning` as they are when not given.
 MDLP_DEFAULTS = {
@@ -48,6 +49,7 @@ def categorical_binning(
     name: str | None = None,
     method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
+    sample_weight: Any = None,
 ) -> BinningTable:
     """Bin the categories of `x` (strings, booleans, integer codes, a pandas
     ``category``, a pyarrow or polars column) against the target `y` (read as
@@ -71,6 +73,10 @@ def categorical_binning(
     the bin of the pooled group when training had one, otherwise to the
     missing-value row (index -1 and its WoE); with no such row either it gets
     index -1 and WoE 0, with an `UnseenCategoryWarning`.
+
+    With `sample_weight` (one finite, non-negative weight per row) every row
+    counts by its weight: `min_share`, the limits and `minobs` are read in
+    weight, and a category whose rows all weigh 0 is as if unseen.
     """
     search = {
         "minobs": minobs,
@@ -88,9 +94,11 @@ def categorical_binning(
         )
     if method == "mdlp" and limits:
         raise ValueError("limits apply to method='optimal' only")
+    if sample_weight is not None and percentile is not None:
+        raise ValueError(NO_PERCENTILE)
     return categorical_codes(
         categories.encode(x),
-        target.event_flags(y, event=event, value=value, percentile=percentile),
+        event_flags(y, sample_weight, event=event, value=value, percentile=percentile),
         min_share=min_share,
         minobs=minobs,
         monotonicity=monotonicity,
@@ -101,6 +109,7 @@ def categorical_binning(
         name=name if name is not None else column_name(x),
         method=method,
         limits=limits,
+        sample_weight=sample_weight,
     )
 
 
@@ -118,17 +127,29 @@ def categorical_codes(
     force_first_split: bool = False,
     method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
+    sample_weight: Any = None,
 ) -> BinningTable:
     """`categorical_binning` of encoded categories against event flags."""
     checks.same_length(("x", encoded.codes), ("y", flags))
-    counts = native.count_categories(encoded.codes, flags, len(encoded.names))
+    weights = checks.sample_weights(sample_weight, encoded.codes.size)
+    if weights is not None:
+        # Rows of weight 0 are as if absent: they name no category either.
+        present = weights > 0.0
+        encoded, flags, weights = _present(encoded, present), flags[present], weights[present]
+    if weights is None:
+        counts = native.count_categories(encoded.codes, flags, len(encoded.names))
+        rows = None
+    else:
+        counts = native.count_categories_weighted(encoded.codes, flags, weights, len(encoded.names))
+        rows = (counts["rows"], counts["missing_rows"])
     return categorical_table(
         encoded.names,
         counts["c0"],
         counts["c1"],
         counts["missing_c0"],
         counts["missing_c1"],
-        _counters(encoded.codes, flags),
+        _counters(encoded.codes, flags, weights),
+        rows=rows,
         min_share=min_share,
         minobs=minobs,
         monotonicity=monotonicity,
@@ -142,14 +163,24 @@ def categorical_codes(
     )
 
 
+def _present(encoded: categories.Encoded, present: npt.NDArray[np.bool_]) -> categories.Encoded:
+    """The encoding of the rows `present` alone, with the names they hold."""
+    codes = encoded.codes[present]
+    held = np.unique(codes[codes >= 0])
+    renumbered = np.full(len(encoded.names) + 1, -1, dtype=np.int64)
+    renumbered[held] = np.arange(held.size)
+    return categories.Encoded(renumbered[codes], [encoded.names[i] for i in held])
+
+
 def categorical_table(
     names: list[str],
-    c0: npt.NDArray[np.int64],
-    c1: npt.NDArray[np.int64],
-    missing_c0: int,
-    missing_c1: int,
+    c0: npt.NDArray[Any],
+    c1: npt.NDArray[Any],
+    missing_c0: float,
+    missing_c1: float,
     counters: Mapping[str, Any],
     *,
+    rows: tuple[npt.NDArray[np.int64], int] | None = None,
     min_share: float = DEFAULT_MIN_CATEGORY_SHARE,
     minobs: int | None = None,
     monotonicity: int = 0,
@@ -164,7 +195,9 @@ def categorical_table(
     """The table of `categorical_binning` from the non-events `c0` and events
     `c1` of each category of `names` (ascending), the labelled rows whose
     category is missing, and the row counters of the column (`n_input` is
-    every row, whose number sets the default `minobs`)."""
+    every row, whose number sets the default `minobs`). With `rows` (the
+    records of each category and of the missing category) the counts are
+    weights, and so is the table's."""
     if not (checks.is_number(min_share) and 0.0 <= min_share < 1.0):
         raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
     checks.one_of("method", method, ("mdlp", "optimal"))
@@ -177,27 +210,32 @@ def categorical_table(
         check_options(LIMITS, limits or {})
     else:
         check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
-    labelled = int(c0.sum() + c1.sum()) + missing_c0 + missing_c1
-    rows = c0 + c1
-    pooled = (rows > 0) & (rows < min_share * labelled)
+    weighted = rows is not None
+    dtype = np.float64 if weighted else np.int64
+    labelled = (c0.sum() + c1.sum()) + missing_c0 + missing_c1
+    held = c0 + c1
+    pooled = (held > 0) & (held < min_share * labelled)
     # A group is a category's name, or None for the pooled group, which no
     # category can be: it sorts by name as "other", after a real "other".
-    kept: list[str | None] = [n for n, r, p in zip(names, rows, pooled) if r > 0 and not p]
+    kept: list[str | None] = [n for n, r, p in zip(names, held, pooled) if r > 0 and not p]
     groups = sorted(kept + ([None] if pooled.any() else []), key=group_key)
     position = {g: i for i, g in enumerate(groups)}
     group_of_code = np.array(
         [
             position[None] if p else position[n] if r > 0 else -1
-            for n, r, p in zip(names, rows, pooled)
+            for n, r, p in zip(names, held, pooled)
         ],
         dtype=np.int64,
     )
-    g0 = np.bincount(
-        group_of_code[group_of_code >= 0], weights=c0[group_of_code >= 0], minlength=len(groups)
-    ).astype(np.int64)
-    g1 = np.bincount(
-        group_of_code[group_of_code >= 0], weights=c1[group_of_code >= 0], minlength=len(groups)
-    ).astype(np.int64)
+    grouped = group_of_code >= 0
+
+    def per_group(counts: npt.NDArray[Any], kind: type) -> npt.NDArray[Any]:
+        return np.bincount(
+            group_of_code[grouped], weights=counts[grouped], minlength=len(groups)
+        ).astype(kind)
+
+    g0, g1 = per_group(c0, dtype), per_group(c1, dtype)
+    g_rows = per_group(rows[0], np.int64) if rows is not None else None
     order = native.event_rate_order(g0, g1)
     intervals: Mapping[str, Any]
     split_log: Mapping[str, Any] | None
@@ -205,7 +243,7 @@ def categorical_table(
         intervals, split_log = _optimal_groups(g0[order], g1[order], dict(limits or {})), None
     else:
         if minobs is None:
-            minobs = default_minobs(int(counters["n_input"]))
+            minobs = default_minobs(counters["n_input"])
         intervals, split_log = _mdlp_groups(
             g0[order],
             g1[order],
@@ -216,7 +254,13 @@ def categorical_table(
             beta_struct,
             force_first_split,
         )
-    summary = _summary(intervals, missing_c0, missing_c1)
+    if g_rows is not None and rows is not None:
+        # The records of each bin: the groups between its edges, in rate order.
+        right = np.asarray(intervals["right"])
+        last = np.where(np.isfinite(right), np.floor(right), len(order) - 1).astype(np.int64)
+        bin_rows = np.add.reduceat(g_rows[order], np.r_[0, last[:-1] + 1]) if last.size else last
+        intervals = {**intervals, "rows": bin_rows.astype(np.int64)}
+    summary = _summary(intervals, missing_c0, missing_c1, rows[1] if rows is not None else None)
     left, right = np.asarray(summary["left"]), np.asarray(summary["right"])
     in_rate_order = [groups[g] for g in order]
     bins = [
@@ -238,7 +282,7 @@ def categorical_table(
         bin_categories=[tuple(g for g in members if g is not None) for members in bins],
         pooled_categories=[n for n, p in zip(names, pooled) if p],
         pooled_bin=pooled_bin,
-        basis=category_basis(names, c0, c1),
+        basis=category_basis(names, c0, c1, rows[0] if rows is not None else None),
     )
 
 
@@ -251,8 +295,8 @@ def _optimal_groups(
         c0.astype(np.float64), c1.astype(np.float64), label="optimal binning", **limits
     )
     first, last = best["first"], best["last"]
-    g0 = np.array([c0[a : b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
-    g1 = np.array([c1[a : b + 1].sum() for a, b in zip(first, last)], dtype=np.int64)
+    g0 = np.array([c0[a : b + 1].sum() for a, b in zip(first, last)], dtype=c0.dtype)
+    g1 = np.array([c1[a : b + 1].sum() for a, b in zip(first, last)], dtype=c1.dtype)
     return {
         "left": np.where(first > 0, first - 0.5, -np.inf),
         "right": np.where(last < c0.size - 1, last + 0.5, np.inf),
@@ -275,7 +319,29 @@ def _mdlp_groups(
 ) -> tuple[dict[str, npt.NDArray[Any]], Mapping[str, Any]]:
     """The MDLP search over the groups in event-rate order, each group a
     value (its position) holding its non-events and events, and its split
-    log; the intervals cut halfway between two positions."""
+    log; the intervals cut halfway between two positions. Float counts are
+    weights, searched as such."""
+    positions = np.arange(c0.size, dtype=np.float64)
+    if c0.dtype.kind == "f":
+        weighted = {"value": positions, "c0": c0, "c1": c1, "rows": np.ones(c0.size, np.int64)}
+        log = native.mdlp_splits_weighted(
+            weighted,
+            minobs=minobs,
+            monotonicity=monotonicity,
+            mono_dir=mono_dir,
+            alpha_pos=alpha_pos,
+            beta_struct=beta_struct,
+            force_first_split=force_first_split,
+        )
+        found = np.asarray(log["found"], dtype=bool)
+        groups = native.summary_from_counts(
+            weighted,
+            missing_c0=0.0,
+            missing_c1=0.0,
+            splits=np.unique(np.asarray(log["pto"])[found]),
+            representative="median",
+        )
+        return _intervals(groups), log
     n = int(c0.sum() + c1.sum())
     counters = {
         "missing_count": 0,
@@ -291,7 +357,7 @@ def _mdlp_groups(
         "threshold": 0.0,
     }
     result = native.mdlp_from_counts(
-        {"value": np.arange(c0.size, dtype=np.float64), "c0": c0, "c1": c1},
+        {"value": positions, "c0": c0, "c1": c1},
         counters,
         minobs=minobs,
         monotonicity=monotonicity,
@@ -301,53 +367,69 @@ def _mdlp_groups(
         force_first_split=force_first_split,
         representative="median",
     )
-    summary = result["summary"]
-    return (
-        {
-            "left": summary["left"],
-            "right": summary["right"],
-            "total": summary["count"],
-            "c0": summary["c0"],
-            "c1": summary["c1"],
-            "p1": summary["event_rate"],
-        },
-        result["mdlp"],
-    )
+    return _intervals(result["summary"]), result["mdlp"]
+
+
+def _intervals(summary: Mapping[str, Any]) -> dict[str, npt.NDArray[Any]]:
+    """The intervals of the search as `_summary` reads them."""
+    return {
+        "left": summary["left"],
+        "right": summary["right"],
+        "total": summary["count"],
+        "c0": summary["c0"],
+        "c1": summary["c1"],
+        "p1": summary["event_rate"],
+    }
 
 
 def _summary(
-    intervals: Mapping[str, Any], missing_c0: int, missing_c1: int
+    intervals: Mapping[str, Any],
+    missing_c0: float,
+    missing_c1: float,
+    missing_rows: int | None = None,
 ) -> dict[str, npt.NDArray[Any]]:
     """The rows of a binning table from the search's intervals, closed by the
-    missing-value row when there are such rows; shares over all labelled rows."""
+    missing-value row when there are such rows; shares over all labelled rows.
+    With `missing_rows` (the records of the missing-value row; the intervals
+    then hold "rows") the counts are weights."""
+    dtype = np.int64 if missing_rows is None else np.float64
     missing = missing_c0 + missing_c1
     extra = 1 if missing else 0
-    count = np.append(np.asarray(intervals["total"], dtype=np.int64), [missing] * extra)
-    total = int(count.sum())
-    return {
+    count = np.append(np.asarray(intervals["total"], dtype=dtype), [missing] * extra)
+    total = count.sum()
+    out = {
         "left": np.append(intervals["left"], [np.nan] * extra),
         "right": np.append(intervals["right"], [np.nan] * extra),
         "count": count,
         "percentage": count / total if total else np.zeros(count.size),
-        "c0": np.append(np.asarray(intervals["c0"], dtype=np.int64), [missing_c0] * extra),
-        "c1": np.append(np.asarray(intervals["c1"], dtype=np.int64), [missing_c1] * extra),
+        "c0": np.append(np.asarray(intervals["c0"], dtype=dtype), [missing_c0] * extra),
+        "c1": np.append(np.asarray(intervals["c1"], dtype=dtype), [missing_c1] * extra),
         "event_rate": np.append(intervals["p1"], [missing_c1 / missing] * extra if extra else []),
         # The representative of a bin of categories would be its position in
         # the event-rate order, which means nothing to a reader: left out.
         "representative": np.full(count.size, np.nan),
     }
+    if missing_rows is not None:
+        out["rows"] = np.append(intervals["rows"], [missing_rows] * extra).astype(np.int64)
+    return out
 
 
-def _counters(codes: npt.NDArray[np.int64], flags: FloatArray) -> dict[str, Any]:
+def _counters(
+    codes: npt.NDArray[np.int64], flags: FloatArray, weights: FloatArray | None = None
+) -> dict[str, Any]:
     """The row counters of a numeric table: rows used, missing value, missing
-    target, both."""
+    target, both; with `weights` the weight of those rows."""
     missing_x, missing_y = codes < 0, np.isnan(flags)
+
+    def rows(mask: npt.NDArray[np.bool_]) -> Any:
+        return int(np.sum(mask)) if weights is None else float(weights[mask].sum())
+
     return {
-        "n_input": int(codes.size),
-        "n_used": int(np.sum(~missing_x & ~missing_y)),
-        "n_missing_x": int(np.sum(missing_x & ~missing_y)),
-        "n_missing_y": int(np.sum(~missing_x & missing_y)),
-        "n_missing_both": int(np.sum(missing_x & missing_y)),
+        "n_input": rows(np.ones(codes.size, dtype=bool)),
+        "n_used": rows(~missing_x & ~missing_y),
+        "n_missing_x": rows(missing_x & ~missing_y),
+        "n_missing_y": rows(~missing_x & missing_y),
+        "n_missing_both": rows(missing_x & missing_y),
         "n_non_finite": 0,
         "target_was_binary": True,
         "threshold": 0.0,

@@ -19,6 +19,7 @@ from .basis import numeric_basis
 from .categorical import categorical_table
 from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
+from .options import check_search
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
 
@@ -76,13 +77,41 @@ def checked_counts(
     return rows64, known64, ones64
 
 
+def checked_weights(
+    size: int, weights: Sequence[Any], group: Callable[[int], str]
+) -> tuple[npt.NDArray[np.float64], ...]:
+    """The weights of all rows, of the non-events and of the events of `size`
+    groups as float64, refused unless finite and not negative."""
+    if len(weights) != 3:
+        raise ValueError(
+            "weights must be the weight of the rows, of the non-events and of the events"
+        )
+    checked = tuple(np.ravel(np.asarray(w, dtype=np.float64)) for w in weights)
+    if [len(w) for w in checked] != [size] * 3:
+        raise ValueError(f"every group needs its three weights: {size} groups")
+    for w in checked:
+        bad = ~(np.isfinite(w) & (w >= 0.0))
+        if bad.any():
+            i = int(np.argmax(bad))
+            raise ValueError(
+                f"the weights of {group(i)} must be finite and non-negative, not {float(w[i])!r}"
+            )
+    return checked
+
+
 class ColumnCounts:
     """The merged counts of one numeric column: rows per kind, with their
     events, and the (value, c0, c1) of the rows whose value and target are known.
 
     Spark groups the rows of a column by value only (NULL and NaN are values
     there, and 0.0 and -0.0 one); what kind a group is follows from its value,
-    which keeps the per-row work in Spark down to the grouping itself."""
+    which keeps the per-row work in Spark down to the grouping itself.
+
+    With sample weights, `weights` holds per group the weight of its rows, of
+    its non-events and of its events (sums of a weight column), and `rows`,
+    `known` and `ones` count the records of positive weight only (rows of
+    weight 0 are as if absent: filter them out before grouping); the tables
+    are then those of `sample_weight`."""
 
     def __init__(
         self,
@@ -91,11 +120,21 @@ class ColumnCounts:
         known: npt.NDArray[np.int64],
         ones: npt.NDArray[np.int64],
         special_values: Sequence[float] = (),
+        weights: Sequence[Any] | None = None,
     ) -> None:
         value = np.ravel(np.asarray(value, dtype=np.float64))
         rows, known, ones = checked_counts(
             len(value), rows, known, ones, lambda i: f"the value {float(value[i])!r}"
         )
+        self.weighted = weights is not None
+        if weights is not None:
+            w_rows, w0, w1 = checked_weights(
+                len(value), weights, lambda i: f"the value {float(value[i])!r}"
+            )
+            self._w0, self._w1 = w0, w1
+            # Weights per kind of row, as `rows` and `events` count them.
+            self.weight = np.zeros(8, dtype=np.float64)
+            self.weight_events = np.zeros(8, dtype=np.float64)
         missing = np.isnan(value)
         special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
         infinite = np.isinf(value) & ~special
@@ -112,6 +151,11 @@ class ColumnCounts:
             self.rows[with_y] = known[group].sum()
             self.rows[without_y] = unknown[group].sum()
             self.events[with_y] = ones[group].sum()
+            if weights is not None:
+                labelled = float(w0[group].sum() + w1[group].sum())
+                self.weight[with_y] = labelled
+                self.weight[without_y] = max(float(w_rows[group].sum()) - labelled, 0.0)
+                self.weight_events[with_y] = float(w1[group].sum())
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
         self.finite_values = np.sort(value[finite & (rows > 0)])
@@ -120,13 +164,27 @@ class ColumnCounts:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,
         INF_KNOWN, SPECIAL) with a known target, ascending."""
         keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
+        if self.weighted:
+            keep &= (self._w0 + self._w1) > 0.0
+            return native.merge_weighted_counts(
+                self._value[keep], self._w0[keep], self._w1[keep], self._known[keep]
+            )
         c1 = self._ones[keep]
         return native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
 
     @property
-    def missing(self) -> tuple[int, int]:
-        """Non-events and events of the rows whose value is missing."""
+    def missing(self) -> tuple[Any, Any]:
+        """Non-events and events of the rows whose value is missing (weights
+        when weighted)."""
+        if self.weighted:
+            w1 = float(self.weight_events[MISSING_X])
+            return float(self._w0[np.isnan(self._value)].sum()), w1
         return int(self.rows[MISSING_X] - self.events[MISSING_X]), int(self.events[MISSING_X])
+
+    @property
+    def missing_rows(self) -> int:
+        """Records of known target whose value is missing."""
+        return int(self.rows[MISSING_X])
 
     def labelled(self) -> tuple[int, int]:
         """Rows of known target and events among them, over the whole column."""
@@ -148,14 +206,22 @@ class CategoryCounts:
     local encoding names them (ascending)."""
 
     names: list[str]
-    c0: npt.NDArray[np.int64]
-    c1: npt.NDArray[np.int64]
-    missing_c0: int
-    missing_c1: int
+    c0: npt.NDArray[Any]
+    c1: npt.NDArray[Any]
+    missing_c0: Any
+    missing_c1: Any
     counters: dict[str, Any]
+    # With sample weights (c0, c1 and the counters are then weights): the
+    # records of each category and of the missing category.
+    rows: npt.NDArray[np.int64] | None = None
+    missing_rows: int = 0
+    event_rows: int = 0
 
     def labelled(self) -> tuple[int, int]:
         """Rows of known target and events among them, over the whole column."""
+        if self.rows is not None:
+            # Records of positive weight: a class of weight 0 has none.
+            return int(self.rows.sum()) + self.missing_rows, self.event_rows
         events = int(self.c1.sum()) + self.missing_c1
         return events + int(self.c0.sum()) + self.missing_c0, events
 
@@ -172,15 +238,25 @@ def category_counts(
     rows: npt.NDArray[np.int64],
     known: npt.NDArray[np.int64],
     ones: npt.NDArray[np.int64],
+    weights: Sequence[Any] | None = None,
 ) -> CategoryCounts:
     """The counts of one categorical column from its groups: each group's
     category name as the local encoding gives it (None for a missing
     category), its rows, rows of known target and events; groups of the same
-    name are merged."""
+    name are merged. `weights` is as for `ColumnCounts`."""
     group_names = list(group_names)
     rows, known, ones = checked_counts(
         len(group_names), rows, known, ones, lambda i: f"the category {group_names[i]!r}"
     )
+    if weights is not None:
+        return _weighted_category_counts(
+            group_names,
+            known,
+            int(ones.sum()),
+            checked_weights(
+                len(group_names), weights, lambda i: f"the category {group_names[i]!r}"
+            ),
+        )
     present = np.array([n is not None for n in group_names], dtype=bool)
     names_per_group = [n for n in group_names if n is not None]
     names = sorted(set(names_per_group))
@@ -214,15 +290,62 @@ def category_counts(
     )
 
 
+def _weighted_category_counts(
+    group_names: list[str | None],
+    known: npt.NDArray[np.int64],
+    event_rows: int,
+    weights: tuple[npt.NDArray[np.float64], ...],
+) -> CategoryCounts:
+    """`category_counts` of weighted groups (records of positive weight)."""
+    w_rows, w0, w1 = weights
+    present = np.array([n is not None for n in group_names], dtype=bool)
+    names = sorted({n for n in group_names if n is not None})
+    position = {name: i for i, name in enumerate(names)}
+    code = np.array([position[n] for n in group_names if n is not None], dtype=np.int64)
+
+    def per_name(counts: npt.NDArray[Any]) -> npt.NDArray[Any]:
+        merged = np.zeros(len(names), dtype=counts.dtype)
+        np.add.at(merged, code, counts[present])
+        return merged
+
+    unknown = np.maximum(w_rows - (w0 + w1), 0.0)
+    counters = {
+        "n_input": float(w_rows.sum()),
+        "n_used": float((w0 + w1)[present].sum()),
+        "n_missing_x": float((w0 + w1)[~present].sum()),
+        "n_missing_y": float(unknown[present].sum()),
+        "n_missing_both": float(unknown[~present].sum()),
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
+    return CategoryCounts(
+        names,
+        per_name(w0),
+        per_name(w1),
+        float(w0[~present].sum()),
+        float(w1[~present].sum()),
+        counters,
+        rows=per_name(known),
+        missing_rows=int(known[~present].sum()),
+        event_rows=event_rows,
+    )
+
+
 def _with_specials(
     summary: Mapping[str, Any], counts: ColumnCounts, specials: Sequence[float]
 ) -> Mapping[str, Any]:
     """The summary with the rows of the special values, from their counts."""
     special = counts.values([SPECIAL])
     at = {float(v): j for j, v in enumerate(special["value"])}
-    c0 = [int(special["c0"][at[v]]) if v in at else 0 for v in specials]
-    c1 = [int(special["c1"][at[v]]) if v in at else 0 for v in specials]
-    return with_special_counts(summary, specials, c0, c1)
+
+    def of(key: str, v: float) -> Any:
+        return special[key][at[v]].item() if v in at else special[key].dtype.type(0).item()
+
+    rows = [of("rows", v) for v in specials] if counts.weighted else None
+    return with_special_counts(
+        summary, specials, [of("c0", v) for v in specials], [of("c1", v) for v in specials], rows
+    )
 
 
 def mdlp_table(
@@ -239,6 +362,19 @@ def mdlp_table(
     representative: Literal["median", "mean"] = "median",
 ) -> BinningTable:
     """The `mdlp_binning` table of one column from its merged counts."""
+    if counts.weighted:
+        return _weighted_mdlp_table(
+            counts,
+            name,
+            minobs=minobs,
+            monotonicity=monotonicity,
+            mono_dir=mono_dir,
+            alpha_pos=alpha_pos,
+            beta_struct=beta_struct,
+            force_first_split=force_first_split,
+            special_values=special_values,
+            representative=representative,
+        )
     rows, events = counts.rows, counts.events
     searched = rows[:SPECIAL]
     counters = {
@@ -285,6 +421,68 @@ def mdlp_table(
     )
 
 
+def _weighted_mdlp_table(
+    counts: ColumnCounts,
+    name: str,
+    *,
+    minobs: int | None,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    special_values: Sequence[float],
+    representative: Literal["median", "mean"],
+) -> BinningTable:
+    """`mdlp_table` of weighted counts: the search on the weights of the
+    finite values, the table (and its counters) in weight."""
+    check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
+    weight = counts.weight
+    kept = counts.values([KEPT])
+    split_log = native.mdlp_splits_weighted(
+        kept,
+        minobs=default_minobs(float(weight.sum())) if minobs is None else minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+    )
+    found = np.asarray(split_log["found"], dtype=bool)
+    missing_c0, missing_c1 = counts.missing
+    summary: Mapping[str, Any] = native.summary_from_counts(
+        kept,
+        missing_c0=missing_c0,
+        missing_c1=missing_c1,
+        missing_rows=counts.missing_rows,
+        splits=np.unique(np.asarray(split_log["pto"])[found]),
+        representative=representative,
+    )
+    metadata: dict[str, Any] = {
+        "n_input": float(weight[:SPECIAL].sum()),
+        "n_used": float(weight[KEPT]),
+        "n_missing_x": float(weight[MISSING_X]),
+        "n_missing_y": float(weight[MISSING_Y]),
+        "n_missing_both": float(weight[MISSING_BOTH]),
+        "n_non_finite": float(weight[INF_KNOWN] + weight[INF_MISSING_Y]),
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
+    specials = checked_special_values(special_values)
+    if specials:
+        summary = _with_specials(summary, counts, specials)
+        metadata["n_special"] = float(weight[SPECIAL] + weight[SPECIAL_MISSING_Y])
+    return BinningTable(
+        summary,
+        method="mdlp",
+        name=name,
+        metadata=metadata,
+        split_log=split_log,
+        special_values=specials,
+        basis=numeric_basis(counts.values([KEPT, INF_KNOWN]), representative, LIMIT_DEFAULTS),
+    )
+
+
 def unsupervised_table(
     counts: ColumnCounts,
     name: str,
@@ -309,6 +507,7 @@ def unsupervised_table(
         values,
         missing_c0=missing_c0,
         missing_c1=missing_c1,
+        missing_rows=counts.missing_rows,
         splits=splits,
         representative=representative,
     )
@@ -334,7 +533,9 @@ def optimal_table(
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
     searched = counts.values([KEPT, INF_KNOWN])
-    n_rows = int(counts.rows[KEPT] + counts.rows[INF_KNOWN] + counts.rows[MISSING_X])
+    tally = counts.weight if counts.weighted else counts.rows
+    n_rows = tally[KEPT] + tally[INF_KNOWN] + tally[MISSING_X]
+    n_rows = float(n_rows) if counts.weighted else int(n_rows)
     cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
@@ -342,6 +543,7 @@ def optimal_table(
         searched,
         missing_c0=missing_c0,
         missing_c1=missing_c1,
+        missing_rows=counts.missing_rows,
         splits=cuts,
         representative=representative,
     )
@@ -367,6 +569,7 @@ def category_table(counts: CategoryCounts, name: str, **options: Any) -> Binning
         counts.missing_c0,
         counts.missing_c1,
         counts.counters,
+        rows=None if counts.rows is None else (counts.rows, counts.missing_rows),
         name=name,
         **options,
     )

@@ -89,6 +89,10 @@ class EditableTable:
         raise NotImplementedError
 
     @property
+    def weighted(self) -> bool:
+        raise NotImplementedError
+
+    @property
     def information_value(self) -> float:
         raise NotImplementedError
 
@@ -334,8 +338,9 @@ def _stepped(
     table: EditableTable, basis: EditBasis, step: Mapping[str, Any]
 ) -> tuple[dict[str, Any], dict[str, Any]]:
     """The rows and the fields of the table after `step`."""
-    rows = np.asarray(table["c0"]), np.asarray(table["c1"])
-    missing = (int(rows[0][-1]), int(rows[1][-1])) if table.has_missing_row else (0, 0)
+    # Each row's (non-events, events), and records of a weighted table.
+    rows = [np.asarray(table[k]) for k in ("c0", "c1", "rows")[: 3 if table.weighted else 2]]
+    missing = tuple(c[-1].item() if table.has_missing_row else 0 for c in rows)
     n = table.n_bins
     wrong = NAME_STEPS if table.bin_categories is None else NUMBER_STEPS
     if set(step) & set(wrong):
@@ -347,8 +352,9 @@ def _stepped(
         if table.pooled_bin is not None:
             groups[table.pooled_bin].append(None)
         bins, pooled = _regrouped(groups, table.pooled_categories, basis, step)
+        records = None if basis.rows is None else (basis.rows, int(missing[2]))
         summary, ordered, pooled_bin = group_summary(
-            basis.names, basis.c0, basis.c1, bins, pooled, missing
+            basis.names, basis.c0, basis.c1, bins, pooled, (missing[0], missing[1]), records
         )
         return summary, {
             "special_values": (),
@@ -358,7 +364,7 @@ def _stepped(
             "basis": basis,
         }
     specials = list(table.special_values)
-    counts = [(int(rows[0][n + j]), int(rows[1][n + j])) for j in range(len(specials))]
+    counts = [tuple(c[n + j].item() for c in rows) for j in range(len(specials))]
     if "add_special" in step:
         code = step["add_special"]
         if code in specials or not math.isfinite(code):
@@ -439,7 +445,7 @@ def fixed_cut_optimum(
     resolved = class_limits(c0, c1, checked["min_events"], checked["min_non_events"])
     for key, least in zip(("min_events", "min_non_events"), resolved):
         if checked[key] is None:
-            checked[key] = int(least)
+            checked[key] = int(least) if basis.rows is None else least
     best = native.optimal_grouping(
         c0,
         c1,
@@ -555,7 +561,7 @@ def _regrouped(
     return kept, pooled
 
 
-def _rows(basis: EditBasis, group: str | None, pooled: Sequence[str]) -> int:
+def _rows(basis: EditBasis, group: str | None, pooled: Sequence[str]) -> float:
     names = list(pooled) if group is None else [group]
     at = [basis.names.index(n) for n in names]
-    return int(basis.c0[at].sum() + basis.c1[at].sum())
+    return float(basis.c0[at].sum() + basis.c1[at].sum())

@@ -9,10 +9,11 @@ from typing import Any
 
 import numpy as np
 
-from .._core import categories, checks, native, target
+from .._core import categories, checks, native
 from .._core.arrays import column_name
 from .basis import category_basis, group_summary
 from .table import BinningTable
+from .weights import event_flags
 
 
 def grouped_binning(
@@ -23,6 +24,7 @@ def grouped_binning(
     pooled_group: int | None = None,
     name: str | None = None,
     event: Any = None,
+    sample_weight: Any = None,
 ) -> BinningTable:
     """Bin the categories of `x` against the target `y` (read as in
     `categorical_binning`) into `groups`, one bin per list of category names.
@@ -31,11 +33,20 @@ def grouped_binning(
     are categories unseen at `transform` (the group may then name no category
     of its own); without it, every category of `x` must be in a group. Bins
     are ordered by event rate as in `categorical_binning`; missing values
-    keep their own last row."""
+    keep their own last row. `sample_weight` counts each row by its weight,
+    as in `categorical_binning`."""
     encoded = categories.encode(x)
-    flags = target.event_flags(y, event=event)
+    flags = event_flags(y, sample_weight, event=event)
     checks.same_length(("x", encoded.codes), ("y", flags))
-    counts = native.count_categories(encoded.codes, flags, len(encoded.names))
+    weights = checks.sample_weights(sample_weight, flags.size)
+    if weights is None:
+        counts = native.count_categories(encoded.codes, flags, len(encoded.names))
+        missing: tuple[float, float] = (int(counts["missing_c0"]), int(counts["missing_c1"]))
+        records = None
+    else:
+        counts = native.count_categories_weighted(encoded.codes, flags, weights, len(encoded.names))
+        missing = (float(counts["missing_c0"]), float(counts["missing_c1"]))
+        records = (np.asarray(counts["rows"]), int(counts["missing_rows"]))
     c0, c1 = np.asarray(counts["c0"]), np.asarray(counts["c1"])
     bins: list[list[str | None]] = [list(g) for g in groups]
     listed = [n for g in groups for n in g]
@@ -54,7 +65,7 @@ def grouped_binning(
             "pooled_group, the group they are pooled into"
         )
     summary, ordered, pooled_bin = group_summary(
-        encoded.names, c0, c1, bins, pooled, (int(counts["missing_c0"]), int(counts["missing_c1"]))
+        encoded.names, c0, c1, bins, pooled, missing, records
     )
     return BinningTable(
         summary,
@@ -63,5 +74,5 @@ def grouped_binning(
         bin_categories=ordered,
         pooled_categories=pooled,
         pooled_bin=pooled_bin,
-        basis=category_basis(encoded.names, c0, c1),
+        basis=category_basis(encoded.names, c0, c1, None if records is None else records[0]),
     )

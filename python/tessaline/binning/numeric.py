@@ -13,6 +13,7 @@ import numpy.typing as npt
 
 from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from . import weights as weighting
 from .basis import numeric_basis
 from .optimal import LIMIT_DEFAULTS
 from .options import check_representative, check_rule, check_search
@@ -24,8 +25,8 @@ from .table import BinningTable
 DEFAULT_MIN_SHARE = 0.05
 
 
-def default_minobs(n_rows: int) -> int:
-    """`minobs` when none is given: 5% of the rows, rounded down."""
+def default_minobs(n_rows: float) -> int:
+    """`minobs` when none is given: 5% of the rows (or of their weight), rounded down."""
     return int(DEFAULT_MIN_SHARE * n_rows)
 
 
@@ -45,6 +46,7 @@ def mdlp_binning(
     special_values: Sequence[float] = (),
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Supervised binning of `x` against the target `y` by the MDLP split search.
 
@@ -72,10 +74,21 @@ def mdlp_binning(
     The table's columns are those of the native MDLP summary, plus
     ``woe`` and ``iv`` (formula in `BinningTable`); ``table.metadata`` holds its
     preprocessing counters and ``table.split_log`` the log of the search.
+
+    `sample_weight` (one finite, non-negative weight per row) counts each row
+    by its weight (see `tessaline.binning.weights`): the entropies and the
+    stopping rule read weights (N is the total weight), `minobs` is a weight
+    (default 5% of the total weight), and the counters of ``metadata`` are
+    weights. A threshold then needs `value`, not `percentile`.
     """
     xs = as_float_array(x)
+    if sample_weight is not None and percentile is not None:
+        raise ValueError(weighting.NO_PERCENTILE)
+    if sample_weight is not None and value is not None and _binary(y):
+        value = None  # a 0/1 target is read as it is: no threshold to report
     if (
-        event is None
+        sample_weight is None
+        and event is None
         and not special_values
         and (value is not None or percentile is not None)
         and target.is_numeric(y)
@@ -83,7 +96,9 @@ def mdlp_binning(
         # The native pipeline binarises at the threshold and reports it.
         ys = as_float_array(y)
     else:
-        ys = target.event_flags(y, event=event, value=value, percentile=percentile)
+        ys = weighting.event_flags(
+            y, sample_weight, event=event, value=value, percentile=percentile
+        )
     return mdlp_rows(
         xs,
         ys,
@@ -98,7 +113,17 @@ def mdlp_binning(
         percentile=percentile,
         special_values=special_values,
         representative=representative,
+        sample_weight=sample_weight,
     )
+
+
+def _binary(y: npt.ArrayLike) -> bool:
+    """Whether a target holds 0/1 (or booleans, or values of no number) only."""
+    if not target.is_numeric(y):
+        return True
+    known = as_float_array(y)
+    known = known[~np.isnan(known)]
+    return bool(np.all((known == 0.0) | (known == 1.0)))
 
 
 def mdlp_rows(
@@ -116,6 +141,7 @@ def mdlp_rows(
     percentile: float | None = None,
     special_values: Sequence[float] = (),
     representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """`mdlp_binning` of float64 values against event flags (or a numeric
     target with its threshold)."""
@@ -123,6 +149,20 @@ def mdlp_rows(
     check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
     target.check_threshold(value, percentile)
     check_representative(representative)
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        return _weighted_mdlp(
+            weighting.weighted_rows(xs, ys, weights, special_values),
+            name=name,
+            minobs=minobs,
+            monotonicity=monotonicity,
+            mono_dir=mono_dir,
+            alpha_pos=alpha_pos,
+            beta_struct=beta_struct,
+            force_first_split=force_first_split,
+            representative=representative,
+            threshold=value,
+        )
     specials = checked_special_values(special_values)
     if minobs is None:
         minobs = default_minobs(xs.size)
@@ -164,6 +204,50 @@ def mdlp_rows(
     )
 
 
+def _weighted_mdlp(
+    rows: weighting.WeightedRows,
+    *,
+    name: str | None,
+    minobs: int | None,
+    monotonicity: int,
+    mono_dir: int,
+    alpha_pos: float,
+    beta_struct: float,
+    force_first_split: bool,
+    representative: str,
+    threshold: float | None = None,
+) -> BinningTable:
+    """`mdlp_rows` of weighted rows: the search on the weights of the finite
+    values, the table from the weights at its cuts; `threshold`, when the
+    flags were read at one from a numeric target."""
+    split_log = native.mdlp_splits_weighted(
+        weighting.finite_part(rows.counts),
+        minobs=default_minobs(rows.total) if minobs is None else minobs,
+        monotonicity=monotonicity,
+        mono_dir=mono_dir,
+        alpha_pos=alpha_pos,
+        beta_struct=beta_struct,
+        force_first_split=force_first_split,
+    )
+    found = np.asarray(split_log["found"], dtype=bool)
+    metadata = weighting.counters(*rows.searched())
+    if threshold is not None:
+        metadata.update(target_was_binary=False, threshold=float(threshold))
+    if rows.specials:
+        metadata["n_special"] = float(rows.weights[rows.is_special].sum())
+    return weighting.weighted_binning(
+        rows,
+        np.unique(np.asarray(split_log["pto"])[found]),
+        method="mdlp",
+        name=name,
+        representative=representative,
+        metadata=metadata,
+        split_log=split_log,
+        finite_only=True,
+        limits=LIMIT_DEFAULTS,
+    )
+
+
 def unsupervised_rows(
     xs: FloatArray,
     flags: FloatArray,
@@ -178,13 +262,30 @@ def unsupervised_rows(
     custom_splits: npt.ArrayLike = native.NO_SPLITS,
     special_values: Sequence[float] = (),
     representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """The table of cut points from an unsupervised rule ("quantile",
     "equal_width", "custom") of float64 values against event flags; the
-    special values are kept out of the cut points and get a row each."""
+    special values are kept out of the cut points and get a row each. With
+    `sample_weight`, quantiles are weighted and equal widths span the rows of
+    positive weight (see `tessaline.binning.weights`)."""
     checks.same_length(("x", xs), ("y", flags))
     if method == "custom":
         custom_splits = checks.cut_points("splits", custom_splits)
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        return _weighted_unsupervised(
+            weighting.weighted_rows(xs, flags, weights, special_values),
+            name=name,
+            method=method,
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+            custom_splits=custom_splits,
+            representative=representative,
+        )
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
     searched, labels = labelled_rows(
@@ -223,13 +324,63 @@ def unsupervised_rows(
     )
 
 
+def _weighted_unsupervised(
+    rows: weighting.WeightedRows,
+    *,
+    name: str | None,
+    method: str,
+    n_bins: int,
+    range: str,
+    lower_quantile: float,
+    upper_quantile: float,
+    k: float,
+    custom_splits: npt.ArrayLike,
+    representative: str,
+) -> BinningTable:
+    """`unsupervised_rows` of weighted rows."""
+    if method != "custom":
+        sx, sf, _ = rows.searched()
+        check_rule(
+            method,
+            sx[~np.isnan(sf)],
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+        )
+    check_representative(representative)
+    if method == "quantile":
+        cuts = native.quantile_splits(rows.counts, n_bins)
+    elif method == "equal_width":
+        cuts = native.equal_width_splits_weighted(
+            rows.counts,
+            n_bins=n_bins,
+            range=range,
+            lower_quantile=lower_quantile,
+            upper_quantile=upper_quantile,
+            k=k,
+        )
+    else:
+        cuts = np.asarray(custom_splits, dtype=np.float64)
+    return weighting.weighted_binning(
+        rows, cuts, method=method, name=name, representative=representative, limits=LIMIT_DEFAULTS
+    )
+
+
 def _unsupervised(
-    x: npt.ArrayLike, y: npt.ArrayLike, name: str | None, event: Any, **rule: Any
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    name: str | None,
+    event: Any,
+    sample_weight: npt.ArrayLike | None = None,
+    **rule: Any,
 ) -> BinningTable:
     return unsupervised_rows(
         as_float_array(x),
-        target.event_flags(y, event=event),
+        weighting.event_flags(y, sample_weight, event=event),
         name=name if name is not None else column_name(x),
+        sample_weight=sample_weight,
         **rule,
     )
 
@@ -243,6 +394,7 @@ def quantile_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` at its quantiles i / n_bins (repeated cut points collapse,
     so ties give fewer bins), summarised against the 0/1 target `y` (or the
@@ -251,13 +403,16 @@ def quantile_binning(
     Rows whose `y` is missing are left out, also from the quantiles; any other
     `y` than 0 and 1 (without `event`) is a `TargetError` naming the values
     found. `special_values` (codes such as -999) are kept out of the quantiles
-    and get a row each, before the missing-value row.
+    and get a row each, before the missing-value row. With `sample_weight`
+    (one finite, non-negative weight per row) the quantiles are weighted
+    (see `tessaline.binning.weights`) and the table's counts are weights.
     """
     return _unsupervised(
         x,
         y,
         name,
         event,
+        sample_weight,
         method="quantile",
         n_bins=n_bins,
         special_values=special_values,
@@ -278,6 +433,7 @@ def equal_width_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` into `n_bins` intervals of equal width, summarised against
     the 0/1 target `y`.
@@ -287,13 +443,16 @@ def equal_width_binning(
     `upper_quantile`), or over the quartiles widened by `k` interquartile ranges
     (``"iqr"``); values beyond fall in the first or last interval. Rows whose
     `y` is missing are left out; `special_values` are kept out of the range and
-    get a row each.
+    get a row each. With `sample_weight` the rows of weight 0 set no range,
+    the quantiles of the "quantile" and "iqr" ranges are weighted, and the
+    table's counts are weights.
     """
     return _unsupervised(
         x,
         y,
         name,
         event,
+        sample_weight,
         method="equal_width",
         n_bins=n_bins,
         range=range,
@@ -314,16 +473,19 @@ def custom_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Binning of `x` at the given cut points (finite and strictly increasing),
     summarised against the 0/1 target `y`. Rows whose `y` is missing are left
     out; `special_values` get a row each instead of falling in an interval.
+    With `sample_weight` the table's counts are weights.
     """
     return _unsupervised(
         x,
         y,
         name,
         event,
+        sample_weight,
         method="custom",
         custom_splits=splits,
         special_values=special_values,

@@ -11,8 +11,9 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import checks, native, target
+from .._core import checks, native
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from . import weights as weighting
 from .basis import numeric_basis
 from .options import LIMITS, check_options, check_representative, class_limits
 from .special import checked_special_values, with_special_rows
@@ -119,7 +120,7 @@ _MAX_BOUNDARIES = 1000
 
 
 def _prebins(
-    counts: Mapping[str, npt.NDArray[Any]], n_rows: int, n_prebins: int
+    counts: Mapping[str, npt.NDArray[Any]], n_rows: float, n_prebins: int
 ) -> npt.NDArray[np.float64]:
     """Quantile cut points of the searched rows counted by value, with the
     class-change points of both classes when the rows are few: taken for the
@@ -141,7 +142,7 @@ def _prebins(
 
 def optimal_cuts(
     counts: Mapping[str, npt.NDArray[Any]],
-    n_rows: int,
+    n_rows: float,
     *,
     label: str | None,
     max_bins: int = DEFAULT_MAX_BINS,
@@ -216,6 +217,7 @@ def optimal_binning(
     representative: Literal["median", "mean"] = "median",
     name: str | None = None,
     event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """Bin `x` against the target `y` (0/1, booleans, or the rows equal to
     `event`) into at most `max_bins` intervals of largest information value.
@@ -237,10 +239,15 @@ def optimal_binning(
     `x` is missing and the `special_values` (codes such as -999) stay outside
     the limits, as rows of their own; rows whose target is missing are left
     out. When no grouping meets the limits, the ValueError says which one.
+
+    With `sample_weight` (one finite, non-negative weight per row) every row
+    counts by its weight (see `tessaline.binning.weights`): the pre-bins are
+    weighted quantiles, and `min_bin_share`, `min_events` and
+    `min_non_events` are read in weight.
     """
     return optimal_rows(
         as_float_array(x),
-        target.event_flags(y, event=event),
+        weighting.event_flags(y, sample_weight, event=event),
         name=name if name is not None else column_name(x),
         max_bins=max_bins,
         min_bin_share=min_bin_share,
@@ -251,6 +258,7 @@ def optimal_binning(
         max_pvalue=max_pvalue,
         special_values=special_values,
         representative=representative,
+        sample_weight=sample_weight,
     )
 
 
@@ -268,9 +276,41 @@ def optimal_rows(
     max_pvalue: float | None = None,
     special_values: Sequence[float] = (),
     representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> BinningTable:
     """`optimal_binning` of float64 values against event flags."""
     checks.same_length(("x", xs), ("y", flags))
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        rows = weighting.weighted_rows(xs, flags, weights, special_values)
+        cuts, metadata = optimal_cuts(
+            rows.counts,
+            rows.searched_weight,
+            label=name,
+            max_bins=max_bins,
+            min_bin_share=min_bin_share,
+            min_events=min_events,
+            min_non_events=min_non_events,
+            trend=trend,
+            n_prebins=n_prebins,
+            max_pvalue=max_pvalue,
+        )
+        return weighting.weighted_binning(
+            rows,
+            cuts,
+            method="optimal",
+            name=name,
+            representative=representative,
+            metadata=metadata,
+            limits={
+                "max_bins": max_bins,
+                "min_bin_share": min_bin_share,
+                "min_events": min_events,
+                "min_non_events": min_non_events,
+                "trend": trend,
+                "n_prebins": n_prebins,
+            },
+        )
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
     searched_x, labels = labelled_rows(

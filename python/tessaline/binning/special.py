@@ -38,13 +38,17 @@ def with_special_rows(
 
 
 def with_special_counts(
-    summary: Mapping[str, Any], specials: Sequence[float], c0: Sequence[int], c1: Sequence[int]
+    summary: Mapping[str, Any],
+    specials: Sequence[float],
+    c0: Sequence[Any],
+    c1: Sequence[Any],
+    rows: Sequence[int] | None = None,
 ) -> dict[str, npt.NDArray[Any]]:
     """`with_special_rows` from the non-events `c0` and events `c1` of each
-    special value."""
+    special value (weights, with their records `rows`, in a weighted summary)."""
     left = np.asarray(summary["left"])
     n_intervals = int(np.sum(~np.isnan(left)))
-    rows = {
+    added = {
         "left": list(specials),
         "right": list(specials),
         "count": [a + b for a, b in zip(c0, c1)],
@@ -53,14 +57,18 @@ def with_special_counts(
         "event_rate": [b / (a + b) if a + b else 0.0 for a, b in zip(c0, c1)],
         "representative": list(specials),
     }
+    keys = list(SUMMARY_COLUMNS)
+    if "rows" in summary:
+        added["rows"] = list(rows or [0] * len(specials))
+        keys.append("rows")
     out: dict[str, npt.NDArray[Any]] = {}
-    for key in SUMMARY_COLUMNS:
+    for key in keys:
         if key == "percentage":
             continue
         column = np.asarray(summary[key])
         out[key] = np.concatenate(
-            (column[:n_intervals], np.asarray(rows[key], dtype=column.dtype), column[n_intervals:])
+            (column[:n_intervals], np.asarray(added[key], dtype=column.dtype), column[n_intervals:])
         )
-    total = int(out["count"].sum())
+    total = out["count"].sum()
     out["percentage"] = out["count"] / total if total else np.zeros(len(out["count"]))
-    return {key: out[key] for key in SUMMARY_COLUMNS}
+    return {key: out[key] for key in keys}

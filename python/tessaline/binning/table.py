@@ -23,7 +23,7 @@ from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
 from .analysis import BinAnalysis, bin_analysis
 from .basis import EditBasis
-from .columns import COLUMNS, SUMMARY_COLUMNS
+from .columns import SUMMARY_COLUMNS
 from .edit_log import Edit, edit_dict, edits_from_list, log_text
 from .editing import EditableTable
 
@@ -60,6 +60,10 @@ class BinningTable(ColumnTable, EditableTable):
     - ``left``, ``right``: interval edges (NaN for the missing-value row);
     - ``count``, ``percentage``: records in the row and their share of all rows;
     - ``c0``, ``c1``: non-events (target 0) and events (target 1);
+    - ``rows`` (fitted with ``sample_weight`` only): the records in the row,
+      as integers, while ``count``, ``c0`` and ``c1`` are then the sums of the
+      rows' weights (floats), and shares, event rates, WoE and IV are read
+      from those weights (records of weight 0 are left out altogether);
     - ``event_rate``: c1 / count;
     - ``representative``: median (or mean) of the variable in the row;
     - ``woe``, ``iv``: weight of evidence and information value of the row.
@@ -130,7 +134,7 @@ class BinningTable(ColumnTable, EditableTable):
         basis: EditBasis | None = None,
         edits: Sequence[Edit] = (),
     ) -> None:
-        columns = {key: frozen(summary[key]) for key in SUMMARY_COLUMNS}
+        columns = {key: frozen(summary[key]) for key in weighted_columns(summary)}
         self.basis = basis
         self.edits = tuple(edits)
         self.kind = "numeric" if bin_categories is None else "categorical"
@@ -159,6 +163,11 @@ class BinningTable(ColumnTable, EditableTable):
 
     # -- reading ---------------------------------------------------------------
     @property
+    def weighted(self) -> bool:
+        """Whether the table was fitted with sample weights (it then has ``rows``)."""
+        return "rows" in self._columns
+
+    @property
     def splits(self) -> FloatArray:
         """The cut points t1 < ... < tk (a value equal to a cut falls in the lower bin)."""
         return self._splits
@@ -175,9 +184,13 @@ class BinningTable(ColumnTable, EditableTable):
         count one half; NaN for a single-class table."""
         woe = np.asarray(self._columns["woe"])
         c0, c1 = np.asarray(self._columns["c0"]), np.asarray(self._columns["c1"])
-        if int(c0.sum()) == 0 or int(c1.sum()) == 0 or np.isnan(woe).any():
+        if c0.sum() == 0 or c1.sum() == 0 or np.isnan(woe).any():
             return math.nan
-        return float(native.lorenz_from_counts(native.merge_value_counts(woe, c0, c1))["gini"])
+        if self.weighted:
+            merged = native.merge_weighted_counts(woe, c0, c1, self._columns["rows"])
+        else:
+            merged = native.merge_value_counts(woe, c0, c1)
+        return float(native.lorenz_from_counts(merged)["gini"])
 
     def _rebuilt(
         self,
@@ -424,12 +437,11 @@ class BinningTable(ColumnTable, EditableTable):
     def to_dict(self) -> dict[str, Any]:
         """The table's document (see `to_json`) as a JSON-ready dict."""
         rows: dict[str, Any] = {"label": self.labels}
-        for key in COLUMNS:
+        integers = ("rows",) if self.weighted else INTEGER_COLUMNS
+        for key in self._columns:
             column = np.asarray(self[key])
             rows[key] = (
-                [int(v) for v in column]
-                if key in INTEGER_COLUMNS
-                else [document.exact(v) for v in column]
+                [int(v) for v in column] if key in integers else [document.exact(v) for v in column]
             )
         log = {"edits": [edit_dict(e) for e in self.edits]} if self.edits else {}
         return {
@@ -492,7 +504,7 @@ class BinningTable(ColumnTable, EditableTable):
         metadata, split_log = doc.get("metadata"), doc.get("split_log")
         edits = document.edit_log(doc, where)
         table = cls(
-            {key: columns[key] for key in SUMMARY_COLUMNS},
+            {key: columns[key] for key in weighted_columns(columns)},
             method=document.field(doc, "method", str, where),
             name=name,
             metadata=metadata if isinstance(metadata, dict) else None,
@@ -557,9 +569,10 @@ class BinningTable(ColumnTable, EditableTable):
     @property
     def header(self) -> tuple[str, ...]:
         """The printed header: `HEADER`, with "categories" for a categorical table."""
+        header: tuple[str, ...] = self.HEADER + (("records",) if self.weighted else ())
         if self._bin_categories is None:
-            return self.HEADER
-        return tuple("categories" if h == "interval" else h for h in self.HEADER)
+            return header
+        return tuple("categories" if h == "interval" else h for h in header)
 
     def rows(self) -> list[list[str]]:
         """The printed cells of each row (the header is `HEADER`)."""
@@ -568,16 +581,22 @@ class BinningTable(ColumnTable, EditableTable):
             [
                 str(i),
                 label,
-                str(int(c["count"][i])),
+                weight_cell(float(c["count"][i])) if self.weighted else str(int(c["count"][i])),
                 printing.percent(float(c["percentage"][i])),
-                str(int(c["c0"][i])),
-                str(int(c["c1"][i])),
+                *(
+                    [weight_cell(float(c[key][i])) for key in ("c0", "c1")]
+                    if self.weighted
+                    else [str(int(c["c0"][i])), str(int(c["c1"][i]))]
+                ),
                 printing.percent(float(c["event_rate"][i])),
                 printing.fixed(float(c["woe"][i]), 3),
                 printing.fixed(float(c["iv"][i]), 4),
                 "-"
                 if math.isnan(float(c["representative"][i]))
                 else printing.number(float(c["representative"][i])),
+                # The records of a weighted table, last: the other cells keep
+                # their places for every reader of them.
+                *([str(int(c["rows"][i]))] if self.weighted else []),
             ]
             for i, label in enumerate(self.labels)
         ]
@@ -609,18 +628,34 @@ class BinningTable(ColumnTable, EditableTable):
         return binning_table_html(self)
 
 
+def weight_cell(weight: float) -> str:
+    """A sum of weights as printed: whole ones as integers, others to two decimals."""
+    return str(int(weight)) if weight.is_integer() else printing.fixed(weight, 2)
+
+
+def weighted_columns(summary: Mapping[str, Any]) -> tuple[str, ...]:
+    """The summary columns a table keeps: ``rows`` after ``count`` when the
+    summary is of weighted rows."""
+    if "rows" not in summary:
+        return SUMMARY_COLUMNS
+    return tuple(k for c in SUMMARY_COLUMNS for k in ((c, "rows") if c == "count" else (c,)))
+
+
 # -- reading a document ------------------------------------------------------
 def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[Any]]:
-    """The row columns of a document, each as long as 'count'."""
+    """The row columns of a document, each as long as 'count'; with a
+    ``rows`` column, count, c0 and c1 are weights (finite, not negative)."""
     n_rows = len(document.field(rows, "count", list, f"{where} rows"))
     columns: dict[str, npt.NDArray[Any]] = {}
-    for key in COLUMNS:
+    weighted = "rows" in rows
+    integers = ("rows",) if weighted else INTEGER_COLUMNS
+    for key in (*weighted_columns(rows), "woe", "iv"):
         values = document.field(rows, key, list, f"{where} rows")
         if len(values) != n_rows:
             raise DocumentError(
                 f"{where}: row column {key!r} has {len(values)} values, 'count' has {n_rows}"
             )
-        if key in INTEGER_COLUMNS:
+        if key in integers:
             if not all(
                 isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= MAX_COUNT
                 for v in values
@@ -633,6 +668,10 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
             columns[key] = np.array(
                 [document.from_exact(v, f"{where} rows.{key}") for v in values], dtype=np.float64
             )
+    if weighted and not all(
+        np.isfinite(columns[k]).all() and (columns[k] >= 0).all() for k in INTEGER_COLUMNS
+    ):
+        raise DocumentError(f"{where}: rows.count, c0 and c1 must be finite weights, not negative")
     if not np.array_equal(columns["count"], columns["c0"] + columns["c1"]):
         raise DocumentError(f"{where}: rows.count must be rows.c0 + rows.c1")
     return columns

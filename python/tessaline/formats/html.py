@@ -8,9 +8,12 @@ from .._core.protocols import PrintedTable
 
 
 def binning_table_html(table: PrintedTable) -> str:
+    # A weighted binning table has one column more, its records.
+    weighted = getattr(table, "weighted", False)
+    shown = getattr(table, "header", table.HEADER) if weighted else table.HEADER
     header = "".join(
         f"<th{'' if i in table.TEXT_COLUMNS else ' class=n'}>{escape(h)}</th>"
-        for i, h in enumerate(table.HEADER)
+        for i, h in enumerate(shown)
     )
     body = []
     for row in table.rows():

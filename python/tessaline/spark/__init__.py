@@ -284,7 +284,7 @@ def gini(
     distinct score; `approximate` and `counting` do not apply)."""
     if sample_weight is not None:
         weighed = weighed_scores(df, score, y, event, sample_weight, max_distinct)
-        return GiniResult(native.lorenz_from_weights(weighed))
+        return GiniResult(native.lorenz_from_counts(weighed))
     counts = count_columns(
         df,
         [score],

@@ -42,7 +42,8 @@ def weighed_scores(
 ) -> dict[str, npt.NDArray[np.float64]]:
     """The weights of the non-events and events of every distinct score of
     `df` (rows with a score, a known target and a positive weight), as
-    `native.weigh_scores` gives them from rows."""
+    `native.count_values_weighted` gives them from rows (its ``rows`` here
+    count Spark's groups, which the Lorenz curve does not read)."""
     F = spark_functions()
     absent = [name for name in (score, target) if name not in df.columns]
     if absent:
@@ -66,9 +67,9 @@ def weighed_scores(
     if not np.all((flags == 0.0) | (flags == 1.0)):
         raise not_zero_one(target)
     sums = np.array([r["w"] for r in collected], dtype=np.float64)
-    weighed = native.weigh_scores(values, flags.astype(np.int32), sums)
-    if not (weighed["w0"].sum() > 0 and weighed["w1"].sum() > 0):
-        held = "only events (1)" if weighed["w1"].sum() > 0 else "only non-events (0)"
+    weighed = native.count_values_weighted(values, flags.astype(np.int32), sums)
+    if not (weighed["c0"].sum() > 0 and weighed["c1"].sum() > 0):
+        held = "only events (1)" if weighed["c1"].sum() > 0 else "only non-events (0)"
         raise TargetError(
             f"y must hold both events (1) and non-events (0) among the rows with "
             f"a score, not {'no row' if values.size == 0 else held}"

@@ -88,7 +88,7 @@ def column_view(table: BinningTable) -> dict[str, Any]:
             {
                 "label": label,
                 "row": kind,
-                "count": int(count),
+                "count": float(count) if table.weighted else int(count),
                 "event_rate": _finite(rate),
                 "share": row[3],
                 "event_rate_text": row[6],

@@ -17,13 +17,21 @@ from tessaline.binning import basis
 pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
 
 NUMERIC_FITS = {
-    "optimal": lambda x, y, s: tl.optimal_binning(x, y, special_values=s, min_bin_share=0.02),
-    "quantile": lambda x, y, s: tl.quantile_binning(x, y, n_bins=4, special_values=s),
-    "mdlp": lambda x, y, s: tl.mdlp_binning(x, y, special_values=s, minobs=3),
-    "custom": lambda x, y, s: tl.custom_binning(
-        x, y, [5.0], special_values=s, representative="mean"
+    "optimal": lambda x, y, s, **w: tl.optimal_binning(
+        x, y, special_values=s, min_bin_share=0.02, **w
+    ),
+    "quantile": lambda x, y, s, **w: tl.quantile_binning(x, y, n_bins=4, special_values=s, **w),
+    "mdlp": lambda x, y, s, **w: tl.mdlp_binning(x, y, special_values=s, minobs=3, **w),
+    "custom": lambda x, y, s, **w: tl.custom_binning(
+        x, y, [5.0], special_values=s, representative="mean", **w
     ),
 }
+
+
+def weights(weighted, seed, n):
+    """No weights, or fractional ones (zeros among them) for `sample_weight`."""
+    w = np.random.default_rng(seed + 1).integers(0, 5, n) * 0.3
+    return {"sample_weight": w} if weighted else {}
 
 
 def plain(table):
@@ -77,15 +85,22 @@ def numeric_edit(draw, table):
     st.sampled_from(sorted(NUMERIC_FITS)),
     st.integers(0, 2**16),
     st.sampled_from([(), (-999.0,)]),
+    st.booleans(),
 )
-def test_numeric_edits_equal_a_fresh_fit_at_their_cut_points(data, fit, seed, specials):
+def test_numeric_edits_equal_a_fresh_fit_at_their_cut_points(data, fit, seed, specials, weighted):
     x, y = sample(seed)
-    table = NUMERIC_FITS[fit](x, y, specials)
+    w = weights(weighted, seed, x.size)
+    table = NUMERIC_FITS[fit](x, y, specials, **w)
     representative = "mean" if fit == "custom" else "median"
     for step in range(data.draw(st.integers(1, 5))):
         table = numeric_edit(data.draw, table)
         fresh = tl.custom_binning(
-            x, y, table.splits, special_values=table.special_values, representative=representative
+            x,
+            y,
+            table.splits,
+            special_values=table.special_values,
+            representative=representative,
+            **w,
         )
         assert plain(table) == plain(fresh)
         assert len(table.edits) == step + 1 and table.edits[-1].after["bins"] == table.n_bins
@@ -131,8 +146,8 @@ def categorical_edit(draw, table):
 
 
 @settings(max_examples=60, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(st.data(), st.integers(0, 2**16))
-def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed):
+@given(st.data(), st.integers(0, 2**16), st.booleans())
+def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed, weighted):
     rng = np.random.default_rng(seed)
     x = rng.choice(
         np.array(list("ABCDEFG") + [None], dtype=object),
@@ -140,10 +155,11 @@ def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed):
         p=[0.3, 0.2, 0.2, 0.1, 0.1, 0.04, 0.03, 0.03],
     )
     y = (rng.random(300) < np.array([ord(c or "D") % 5 / 6 for c in x])).astype(float)
-    table = tl.categorical_binning(x, y, min_share=0.05, method="mdlp", minobs=5)
+    w = weights(weighted, seed, x.size)
+    table = tl.categorical_binning(x, y, min_share=0.05, method="mdlp", minobs=5, **w)
     for _ in range(data.draw(st.integers(1, 5))):
         table = categorical_edit(data.draw, table)
-        fresh = tl.grouped_binning(x, y, table.bin_categories, pooled_group=table.pooled_bin)
+        fresh = tl.grouped_binning(x, y, table.bin_categories, pooled_group=table.pooled_bin, **w)
         assert plain(table) == plain(fresh)
 
 

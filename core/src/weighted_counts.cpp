@@ -1,0 +1,337 @@
+// Rows with sample weights: counted by distinct value (or category) as sums of
+// weights, and the cut points, summaries and boundary tables of those sums.
+// The order statistics are read by the same code as rows counted by value
+// (counted_rows.hpp), a weight standing for that many rows, so integer
+// weights give exactly the results of the rows repeated. Sums of weights of
+// integers below 2^53 are exact in any order.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "counted_rows.hpp"
+#include "numeric.hpp"
+#include "sort_rows.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Weights must be finite and not negative; the message names the first row
+// that is not (rows numbered from 0).
+void require_weights(const double* w, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!(is_finite(w[i]) && w[i] >= 0.0)) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", w[i]);
+            throw std::invalid_argument("sample_weight must be finite and non-negative: row " +
+                                        std::to_string(i) + " is " + text);
+        }
+    }
+}
+
+// Every function reading weighted counts reads them as a merge leaves them.
+void require_merged(const WeightedValueCounts& counts, const char* where) {
+    const std::size_t m = counts.value.size();
+    if (counts.c0.size() != m || counts.c1.size() != m || counts.rows.size() != m) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    for (std::size_t j = 0; j < m; ++j) {
+        const bool ascending =
+            j == 0 ? !std::isnan(counts.value[0]) : counts.value[j - 1] < counts.value[j];
+        if (!ascending || !(is_finite(counts.c0[j]) && counts.c0[j] >= 0.0) ||
+            !(is_finite(counts.c1[j]) && counts.c1[j] >= 0.0) || counts.rows[j] < 0) {
+            throw std::invalid_argument(
+                std::string(where) +
+                ": values must be ascending and distinct (not NaN), weights finite and not "
+                "negative");
+        }
+    }
+}
+
+double share(double part, double whole) {
+    return whole == 0.0 ? 0.0 : part / whole;
+}
+
+// A row to count: its value's ordered key and its place among the rows.
+struct KeyedRow {
+    uint64_t key;
+    std::size_t row;
+};
+
+// Sorts rows by key, rows of equal keys kept in row order: a stable radix
+// sort, 16 bits a pass from the lowest, a pass over a digit that every key
+// shares (the sign and exponent of values of one scale) left out.
+void sort_by_key(std::vector<KeyedRow>& rows) {
+    constexpr int kBits = 16;
+    constexpr std::size_t kDigits = std::size_t{1} << kBits;
+    std::vector<KeyedRow> spare(rows.size());
+    std::vector<std::size_t> starts(kDigits + 1);
+    for (int shift = 0; shift < 64; shift += kBits) {
+        const auto digit = [shift](const KeyedRow& r) {
+            return static_cast<std::size_t>((r.key >> shift) & (kDigits - 1));
+        };
+        std::fill(starts.begin(), starts.end(), 0);
+        for (const KeyedRow& r : rows) ++starts[digit(r) + 1];
+        if (rows.empty() || starts[digit(rows[0]) + 1] == rows.size()) continue;
+        for (std::size_t d = 1; d <= kDigits; ++d) starts[d] += starts[d - 1];
+        for (const KeyedRow& r : rows) spare[starts[digit(r)]++] = r;
+        rows.swap(spare);
+    }
+}
+
+}  // namespace
+
+WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
+                                          std::size_t n) {
+    require_weights(w, n);
+    // The rows that count, by (value, row): each value's weights are then
+    // added in the order of the rows.
+    std::vector<KeyedRow> order;
+    order.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isnan(x[i]) && w[i] > 0.0) order.push_back(KeyedRow{ordered_key(x[i]), i});
+    }
+    sort_by_key(order);
+    WeightedValueCounts counts;
+    for (std::size_t a = 0; a < order.size();) {
+        double c0 = 0.0;
+        double c1 = 0.0;
+        std::size_t b = a;
+        for (; b < order.size() && order[b].key == order[a].key; ++b) {
+            const std::size_t i = order[b].row;
+            if (y[i] != 0) {
+                c1 += w[i];
+            } else {
+                c0 += w[i];
+            }
+        }
+        // The key of both zeros reads back as 0.0.
+        counts.value.push_back(value_of_key(order[a].key));
+        counts.c0.push_back(c0);
+        counts.c1.push_back(c1);
+        counts.rows.push_back(static_cast<int64_t>(b - a));
+        a = b;
+    }
+    return counts;
+}
+
+WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts) {
+    constexpr const char* where = "merge_weighted_value_counts";
+    struct Entry {
+        double value;
+        double c0;
+        double c1;
+        int64_t rows;
+        std::size_t at;  // place among the parts: equal values add up in it
+    };
+    std::vector<Entry> entries;
+    for (const WeightedValueCounts& p : parts) {
+        const std::size_t m = p.value.size();
+        if (p.c0.size() != m || p.c1.size() != m || p.rows.size() != m) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": value, c0, c1 and rows must have the same length");
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            if (std::isnan(p.value[j]) || !(is_finite(p.c0[j]) && p.c0[j] >= 0.0) ||
+                !(is_finite(p.c1[j]) && p.c1[j] >= 0.0) || p.rows[j] < 0) {
+                throw std::invalid_argument(std::string(where) +
+                                            ": values must not be NaN, weights finite and not "
+                                            "negative");
+            }
+            entries.push_back(Entry{p.value[j], p.c0[j], p.c1[j], p.rows[j], entries.size()});
+        }
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        return a.value < b.value || (a.value == b.value && a.at < b.at);
+    });
+    WeightedValueCounts out;
+    for (std::size_t i = 0; i < entries.size();) {
+        double c0 = 0.0;
+        double c1 = 0.0;
+        int64_t rows = 0;
+        std::size_t j = i;
+        for (; j < entries.size() && entries[j].value == entries[i].value; ++j) {
+            c0 += entries[j].c0;
+            c1 += entries[j].c1;
+            rows = add_counts(rows, entries[j].rows, where);
+        }
+        if (!is_finite(c0 + c1)) {
+            throw std::invalid_argument(std::string(where) + ": weights add up beyond a double");
+        }
+        if (c0 + c1 > 0.0) {
+            // +0.0 for either zero, whatever order the parts came in.
+            out.value.push_back(entries[i].value == 0.0 ? 0.0 : entries[i].value);
+            out.c0.push_back(c0);
+            out.c1.push_back(c1);
+            out.rows.push_back(rows);
+        }
+        i = j;
+    }
+    return out;
+}
+
+std::vector<double> quantile_splits_weighted(const WeightedValueCounts& counts,
+                                             std::size_t n_bins) {
+    require_merged(counts, "quantile_splits_from_counts");
+    return quantile_cuts(counts, n_bins);
+}
+
+std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& counts,
+                                                std::size_t n_bins, WidthRange range,
+                                                double lower_quantile, double upper_quantile,
+                                                double k) {
+    require_merged(counts, "equal_width_splits_from_counts");
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+    const FinitePositions finite = finite_positions(counts);
+    const double size = rows_of(counts, finite.first, finite.last);
+    if (!(size > 0.0)) throw std::invalid_argument("binning: x no contiene valores finitos");
+    const double lowest = counts.value[finite.first];
+    const double highest = counts.value[finite.last - 1];
+    const auto quantile = [&](double p) {
+        RowCursor<WeightedValueCounts> cursor{counts, finite.first, finite.last};
+        return quantile_of_rows(cursor, size, p);
+    };
+    double range_ends[2] = {lowest, highest};
+    if (range == WidthRange::Quantile) {
+        if (!(lower_quantile >= 0.0 && lower_quantile < upper_quantile && upper_quantile <= 1.0)) {
+            throw std::invalid_argument(
+                "binning: lower_quantile debe ser menor que upper_quantile");
+        }
+        range_ends[0] = quantile(lower_quantile);
+        range_ends[1] = quantile(upper_quantile);
+    } else if (range == WidthRange::Iqr) {
+        if (!(is_finite(k) && k >= 0.0)) {
+            throw std::invalid_argument("binning: k debe ser finito y no negativo");
+        }
+        const double q1 = quantile(0.25);
+        const double q3 = quantile(0.75);
+        const double iqr = q3 - q1;
+        // Quartiles widened by k interquartile ranges, never beyond the data.
+        if (iqr > 0.0) {
+            range_ends[0] = std::max(q1 - k * iqr, lowest);
+            range_ends[1] = std::min(q3 + k * iqr, highest);
+        }
+    }
+    // The cut points of the full range of these two ends are those of the range.
+    return equal_width_splits(range_ends, 2, n_bins, WidthRange::Full, 0.0, 1.0, 0.0);
+}
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
+    constexpr const char* where = "summary_binary_from_counts";
+    require_merged(counts, where);
+    if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
+          missing_c1 >= 0.0 && missing_rows >= 0)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": missing weights must be finite and not negative");
+    }
+    double total = 0.0;
+    for (std::size_t j = 0; j < counts.value.size(); ++j) total += counts.c0[j] + counts.c1[j];
+    total = (total + missing_c0) + missing_c1;
+    std::vector<WeightedBinningSummary> rows;
+    rows.reserve(splits.size() + 2);
+    for (const CountedBin<WeightedValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+        const double c = bin.zeros + bin.ones;
+        rows.push_back(WeightedBinningSummary{bin.left, bin.right, c, bin.records, share(c, total),
+                                              bin.zeros, bin.ones, share(bin.ones, c),
+                                              bin.representative});
+    }
+    const double missing = missing_c0 + missing_c1;
+    if (missing > 0.0) {
+        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
+                                              share(missing, total), missing_c0, missing_c1,
+                                              share(missing_c1, missing), kNaN});
+    }
+    return rows;
+}
+
+LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {
+    require_merged(counts, "lorenz_curve_from_counts");
+    return lorenz_of_counts(counts);
+}
+
+std::vector<WeightedBoundary> weighted_boundaries(const WeightedValueCounts& counts) {
+    require_merged(counts, "boundaries_from_counts");
+    return boundary_table<WeightedBoundary>(counts);
+}
+
+std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
+                                       const TessalineParams& p) {
+    return compute_splits_weighted(weighted_boundaries(counts), p);
+}
+
+WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
+                                                 const double* w, std::size_t n, std::size_t k) {
+    require_weights(w, n);
+    WeightedCategoryCounts counts;
+    counts.c0.assign(k, 0.0);
+    counts.c1.assign(k, 0.0);
+    counts.rows.assign(k, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int64_t code = codes[i];
+        if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
+            throw std::invalid_argument("count_categories: code " + std::to_string(code) +
+                                        " outside -1.." + std::to_string(k) + " - 1");
+        }
+        const double label = labels[i];
+        if (std::isnan(label) || w[i] == 0.0) continue;
+        if (label != 0.0 && label != 1.0) {
+            throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
+        }
+        const bool event = label == 1.0;
+        if (code < 0) {
+            (event ? counts.missing_c1 : counts.missing_c0) += w[i];
+            ++counts.missing_rows;
+        } else {
+            const auto j = static_cast<std::size_t>(code);
+            (event ? counts.c1 : counts.c0)[j] += w[i];
+            ++counts.rows[j];
+        }
+    }
+    return counts;
+}
+
+namespace {
+
+// a * b - c * d compared with 0 exactly: each product is split into its
+// rounded value and its exact error (an explicit fused multiply-add, not a
+// contraction), so products that round alike still order by their error.
+int compare_products(double a, double b, double c, double d) {
+    const double p = a * b;
+    const double q = c * d;
+    if (p != q) return p < q ? -1 : 1;
+    const double ep = std::fma(a, b, -p);
+    const double eq = std::fma(c, d, -q);
+    return ep < eq ? -1 : (ep > eq ? 1 : 0);
+}
+
+}  // namespace
+
+std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1, std::size_t k) {
+    std::vector<int64_t> order;
+    order.reserve(k);
+    for (std::size_t j = 0; j < k; ++j) {
+        if (!(is_finite(c0[j]) && c0[j] >= 0.0 && is_finite(c1[j]) && c1[j] >= 0.0)) {
+            throw std::invalid_argument(
+                "event_rate_order: weights must be finite and not negative");
+        }
+        if (c0[j] + c1[j] > 0.0) order.push_back(static_cast<int64_t>(j));
+    }
+    // a1 / (a0 + a1) < b1 / (b0 + b1) as a1 * (b0 + b1) < b1 * (a0 + a1).
+    std::stable_sort(order.begin(), order.end(), [&](int64_t a, int64_t b) {
+        return compare_products(c1[a], c0[b] + c1[b], c1[b], c0[a] + c1[a]) < 0;
+    });
+    return order;
+}
+
+}  // namespace tessaline

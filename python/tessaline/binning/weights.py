@@ -1,0 +1,221 @@
+"""Binning with sample weights: every row counts by its weight (a down-sampled
+class weighted back up, a rejected applicant split into a weighted good and a
+weighted bad). Weights are frequency weights: a row of integer weight w counts
+exactly as w copies of it, and a row of weight 0 as if it were absent, so it
+sets no range, quantile or category. The rows are summed by value (or
+category) in the core, and every table is built from those sums by the core's
+counts path; the table's ``count``, ``c0`` and ``c1`` are weights (floats) and
+its ``rows`` the records behind them.
+
+A quantile of weighted rows reads the total weight W as a number of rows: the
+position of quantile p is (W - 1) * p, interpolated linearly between the
+values at its floor and ceiling, the value at position t being the first
+whose cumulative weight exceeds t. Integer weights give exactly the positions
+of the rows repeated, and the medians (``representative="median"``) follow
+the same rule; the mean is the sum of value times weight over the weight."""
+
+from __future__ import annotations
+
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import checks, native, target
+from .._core.arrays import FloatArray
+from .basis import numeric_basis
+from .options import check_representative
+from .special import checked_special_values, with_special_counts
+from .table import BinningTable
+
+Counts = dict[str, npt.NDArray[Any]]
+# A percentile of the target would be read over its rows, not their weights:
+# a weighted fit asks for the threshold itself.
+NO_PERCENTILE = (
+    "percentile= reads the target's rows unweighted: with sample_weight give the "
+    "threshold itself (value=)"
+)
+
+
+def event_flags(y: Any, sample_weight: Any, **reading: Any) -> FloatArray:
+    """`target.event_flags` of `y` (read with `reading`: event, value); with
+    `event`, a target whose events all weigh 0 is refused as one without the
+    event, since rows of weight 0 are as if absent."""
+    flags = target.event_flags(y, **reading)
+    if reading.get("event") is None:
+        return flags
+    weights = checks.sample_weights(sample_weight, flags.size)
+    if weights is not None and not (flags[weights > 0.0] == 1.0).any():
+        # The error of the target without those rows.
+        target.event_flags(np.asarray(y, dtype=object)[weights > 0.0], **reading)
+    return flags
+
+
+def labels_of(flags: FloatArray) -> npt.NDArray[np.int32]:
+    """0/1 event flags (no NaN) as int32 labels."""
+    return flags.astype(np.int32)
+
+
+def weighted_counts(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> Counts:
+    """(value, c0, c1, rows) of the rows of known target by ascending value:
+    the weights of each class and the records; NaN values and zero weights left
+    out."""
+    known = ~np.isnan(flags)
+    return native.count_values_weighted(xs[known], labels_of(flags[known]), weights[known])
+
+
+def missing_weights(
+    xs: FloatArray, flags: FloatArray, weights: FloatArray
+) -> tuple[float, float, int]:
+    """The weights of the non-events and events whose value is missing, and their records."""
+    at = np.isnan(xs) & ~np.isnan(flags)
+    counted = native.count_values_weighted(
+        np.zeros(int(at.sum())), labels_of(flags[at]), weights[at]
+    )
+    if not counted["value"].size:
+        return 0.0, 0.0, 0
+    return float(counted["c0"][0]), float(counted["c1"][0]), int(counted["rows"][0])
+
+
+def finite_part(counts: Mapping[str, npt.NDArray[Any]]) -> Counts:
+    """The counts of the finite values."""
+    finite = np.isfinite(counts["value"])
+    return {key: np.asarray(column)[finite] for key, column in counts.items()}
+
+
+def with_weighted_specials(
+    summary: Mapping[str, Any],
+    xs: FloatArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    specials: Sequence[float],
+) -> dict[str, npt.NDArray[Any]]:
+    """The summary with one row per special value, from the weights of its rows."""
+    counted = weighted_counts(xs, flags, weights)
+    at = {float(v): j for j, v in enumerate(counted["value"])}
+
+    def of(key: str, v: float, empty: Any) -> Any:
+        return counted[key][at[v]].item() if v in at else empty
+
+    return with_special_counts(
+        summary,
+        specials,
+        [of("c0", v, 0.0) for v in specials],
+        [of("c1", v, 0.0) for v in specials],
+        rows=[of("rows", v, 0) for v in specials],
+    )
+
+
+def counters(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> dict[str, Any]:
+    """The row counters of an MDLP table, each the weight of its rows."""
+    finite, missing_x, missing_y = np.isfinite(xs), np.isnan(xs), np.isnan(flags)
+
+    def weight(mask: npt.NDArray[np.bool_]) -> float:
+        return float(weights[mask].sum())
+
+    return {
+        "n_input": weight(np.ones(xs.size, dtype=bool)),
+        "n_used": weight(finite & ~missing_y),
+        "n_missing_x": weight(missing_x & ~missing_y),
+        "n_missing_y": weight(finite & missing_y),
+        "n_missing_both": weight(missing_x & missing_y),
+        "n_non_finite": weight(~finite & ~missing_x),
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
+
+
+@dataclass(frozen=True, eq=False)
+class WeightedRows:
+    """The rows of positive weight of one column, split into the searched ones
+    and those of the special values, with the searched rows summed: `counts`
+    by value (infinite values included), and the weights and records of the
+    rows whose value is missing. `total` is the weight of every row given."""
+
+    xs: FloatArray
+    flags: FloatArray
+    weights: FloatArray
+    is_special: npt.NDArray[np.bool_]
+    specials: tuple[float, ...]
+    counts: Counts
+    missing: tuple[float, float, int]
+    total: float
+
+    @property
+    def searched_weight(self) -> float:
+        """The weight of the searched rows of known target, missing values included."""
+        c = self.counts
+        return float(c["c0"].sum() + c["c1"].sum()) + self.missing[0] + self.missing[1]
+
+    def searched(self) -> tuple[FloatArray, FloatArray, FloatArray]:
+        """Values, flags and weights of the searched rows."""
+        keep = ~self.is_special
+        return self.xs[keep], self.flags[keep], self.weights[keep]
+
+
+def weighted_rows(
+    xs: FloatArray, flags: FloatArray, weights: FloatArray, special_values: Sequence[float]
+) -> WeightedRows:
+    """The weighted rows of a column (weights checked by the caller); rows of
+    weight 0 are left out here, as if absent."""
+    checks.same_length(("x", xs), ("y", flags))
+    specials = checked_special_values(special_values)
+    total = float(weights.sum())
+    present = weights > 0.0
+    xs, flags, weights = xs[present], flags[present], weights[present]
+    is_special = np.isin(xs, specials) if specials else np.zeros(xs.size, dtype=bool)
+    sx, sf, sw = xs[~is_special], flags[~is_special], weights[~is_special]
+    return WeightedRows(
+        xs,
+        flags,
+        weights,
+        is_special,
+        specials,
+        weighted_counts(sx, sf, sw),
+        missing_weights(sx, sf, sw),
+        total,
+    )
+
+
+def weighted_binning(
+    rows: WeightedRows,
+    cuts: npt.ArrayLike,
+    *,
+    method: str,
+    name: str | None,
+    representative: str,
+    metadata: Mapping[str, Any] | None = None,
+    split_log: Mapping[str, Any] | None = None,
+    finite_only: bool = False,
+    limits: Mapping[str, Any],
+) -> BinningTable:
+    """The table of the weighted rows at the cut points, the special values in
+    rows of their own; `finite_only` leaves infinite values out (as MDLP does).
+    The table keeps the weights of the searched rows for edits, with the
+    `limits` a re-optimisation around fixed cuts reads."""
+    check_representative(representative)
+    counts = finite_part(rows.counts) if finite_only else rows.counts
+    summary: Mapping[str, Any] = native.summary_from_counts(
+        counts,
+        missing_c0=rows.missing[0],
+        missing_c1=rows.missing[1],
+        missing_rows=rows.missing[2],
+        splits=np.asarray(cuts, dtype=np.float64),
+        representative=representative,
+    )
+    if rows.specials:
+        special = rows.is_special
+        summary = with_weighted_specials(
+            summary, rows.xs[special], rows.flags[special], rows.weights[special], rows.specials
+        )
+    return BinningTable(
+        summary,
+        method=method,
+        name=name,
+        metadata=metadata,
+        split_log=split_log,
+        special_values=rows.specials,
+        basis=numeric_basis(rows.counts, representative, limits),
+    )

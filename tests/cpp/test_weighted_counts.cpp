@@ -1,0 +1,81 @@
+// Weighted counts: the quantile rule on fractional weights, the exact order of
+// weighted event rates, merges, and the refusal of bad weights. That integer
+// weights give the results of the rows repeated is shown from Python.
+#include "reference.hpp"
+
+namespace {
+
+using namespace ref;
+
+// Weights 0.5, 1.5, 1, 1 at 1, 2, 3, 4: positions [0, .5), [.5, 2), [2, 3), [3, 4).
+WeightedValueCounts four_values() {
+    return WeightedValueCounts{
+        {1.0, 2.0, 3.0, 4.0}, {0.5, 1.5, 1.0, 0.0}, {0.0, 0.0, 0.0, 1.0}, {1, 2, 1, 1}};
+}
+
+TEST(WeightedCounts, QuantilesAndMediansReadWeightsAsRows) {
+    const WeightedValueCounts counts = four_values();
+    // Quantile 1/2 of weight 4 sits at position 1.5, between 2 (at 1) and 3 (at 2).
+    EXPECT_EQ(quantile_splits_weighted(counts, 2), Values{2.5});
+    // Quartiles at positions 0.75 (between 1 and 2), 1.5 and 2.25 (between 3 and 4).
+    EXPECT_EQ(quantile_splits_weighted(counts, 4), (Values{1.75, 2.5, 3.25}));
+    const auto rows =
+        summarize_binary_weighted(counts, 0.25, 0.5, 2, Values{2.0}, SummaryStatistic::Median);
+    ASSERT_EQ(rows.size(), 3u);
+    // (-inf, 2]: weight 2 at 1 (.5) and 2 (1.5): median at position .5, halfway.
+    EXPECT_EQ(rows[0].count, 2.0);
+    EXPECT_EQ(rows[0].rows, 3);
+    EXPECT_EQ(rows[0].representative, 1.5);
+    EXPECT_EQ(rows[1].representative, 3.5);
+    EXPECT_EQ(rows[1].event_rate, 0.5);
+    EXPECT_EQ(rows[2].count, 0.75);
+    EXPECT_EQ(rows[2].rows, 2);
+    EXPECT_EQ(rows[0].percentage, 2.0 / 4.75);
+    // Less than one row of weight is its first value.
+    const WeightedValueCounts light{{5.0, 6.0}, {0.25, 0.5}, {0.0, 0.0}, {1, 1}};
+    EXPECT_EQ(
+        summarize_binary_weighted(light, 0, 0, 0, {}, SummaryStatistic::Median)[0].representative,
+        5.0);
+    EXPECT_EQ(quantile_splits_weighted(light, 2), Values{5.0});
+}
+
+TEST(WeightedCounts, EventRatesOrderExactlyAndTieByCode) {
+    // 1/3; a rate below 1/3 by less than a product's rounding (c1 * 3 rounds
+    // to c0 + c1 = 1); 0; 1/3 again, which ties with the first by code.
+    const double third = 0x1.5555555555555p-2;
+    const Values c0{2.0, 0x1.5555555555556p-1, 1.0, 0.5};
+    const Values c1{1.0, third, 0.0, 0.25};
+    EXPECT_EQ(event_rate_order_weighted(c0.data(), c1.data(), 4),
+              (std::vector<int64_t>{2, 1, 0, 3}));
+}
+
+TEST(WeightedCounts, MergesAddWeightsAndRecordsByValue) {
+    const WeightedValueCounts a{{-0.0, 1.0, 2.0}, {1.0, 0.0, 0.5}, {0.0, 0.0, 0.0}, {1, 0, 1}};
+    const WeightedValueCounts b{{0.0, 2.0}, {0.0, 0.25}, {2.0, 1.0}, {1, 2}};
+    const WeightedValueCounts m = merge_weighted_value_counts({a, b});
+    EXPECT_EQ(m.value, (Values{0.0, 2.0}));
+    EXPECT_FALSE(std::signbit(m.value[0]));
+    EXPECT_EQ(m.c0, (Values{1.0, 0.75}));
+    EXPECT_EQ(m.c1, (Values{2.0, 1.0}));
+    EXPECT_EQ(m.rows, (std::vector<int64_t>{2, 3}));
+}
+
+TEST(WeightedCounts, BadWeightsNameTheirRow) {
+    const Values x{1.0, 2.0, 3.0};
+    const std::vector<int32_t> y{0, 1, 0};
+    const Values w{1.0, 0.0, -1.0};
+    EXPECT_EQ(message_of([&] { count_values_weighted(x.data(), y.data(), w.data(), 3); }),
+              "sample_weight must be finite and non-negative: row 2 is -1");
+    const Values nan{kNaN, 1.0, 1.0};
+    const std::vector<int64_t> codes{0, 0, 0};
+    EXPECT_EQ(
+        message_of([&] { count_categories_weighted(codes.data(), x.data(), nan.data(), 3, 1); }),
+        "sample_weight must be finite and non-negative: row 0 is nan");
+    // A row of weight 0 is as if absent: not even a record.
+    const WeightedValueCounts counts =
+        count_values_weighted(x.data(), y.data(), Values{1, 0, 2}.data(), 3);
+    EXPECT_EQ(counts.value, (Values{1.0, 3.0}));
+    EXPECT_EQ(counts.rows, (std::vector<int64_t>{1, 1}));
+}
+
+}  // namespace
