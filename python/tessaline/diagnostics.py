@@ -22,8 +22,9 @@ Sample weights: with `sample_weight` every row counts by its weight (a
 finite, non-negative number), so the counts of a bin are sums of weights and
 the shares, the Lorenz curve, AUC, Gini and KS are read over them. A row of
 whole weight w gives exactly what w copies of it give, a row of weight 0 what
-leaving it out gives; under ``empty_bins="half"`` an empty bin counts as half
-a unit of weight."""
+leaving it out gives (but for the sign of a zero score, which the weighted
+curve reads as 0.0, as curves from counts do); under ``empty_bins="half"`` an
+empty bin counts as half a unit of weight."""
 
 from __future__ import annotations
 
