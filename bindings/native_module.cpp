@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -602,6 +603,240 @@ py::dict delong_auc(const b::DoubleArray& scores, const b::Int32Array& labels) {
                     py::arg("n_non_events") = r.n_non_events);
 }
 
+// ------------------------------------------------------------ continuous target
+
+// Per-value or per-row sums of a continuous target as columns; "rows" as int64.
+py::dict continuous_stats_dict(const std::vector<tessaline::ContinuousStats>& rows) {
+    using S = tessaline::ContinuousStats;
+    return py::dict(
+        py::arg("rows") = b::column(rows, &S::rows),
+        py::arg("weight") = b::column(rows, &S::weight), py::arg("sum") = b::column(rows, &S::sum),
+        py::arg("sum_sq") = b::column(rows, &S::sum_sq), py::arg("min") = b::column(rows, &S::min),
+        py::arg("max") = b::column(rows, &S::max));
+}
+
+// The sums of each row from columns of one length (min and max optional: NaN).
+std::vector<tessaline::ContinuousStats> continuous_stats(const py::object& rows,
+                                                         const b::DoubleArray& weight,
+                                                         const b::DoubleArray& sum,
+                                                         const b::DoubleArray& sum_sq,
+                                                         const char* where) {
+    const b::Int64Array row_array = b::integer_array<int64_t>(rows, where, "rows");
+    const auto r = b::flat_view(row_array);
+    const auto w = b::flat_view(weight);
+    const auto s = b::flat_view(sum);
+    const auto q = b::flat_view(sum_sq);
+    if (w.size != r.size || s.size != r.size || q.size != r.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": rows, weight, sum and sum_sq must have the same length");
+    }
+    std::vector<tessaline::ContinuousStats> out(r.size);
+    for (std::size_t i = 0; i < r.size; ++i) {
+        out[i].rows = r.data[i];
+        out[i].weight = w.data[i];
+        out[i].sum = s.data[i];
+        out[i].sum_sq = q.data[i];
+    }
+    return out;
+}
+
+py::dict count_continuous_values(const b::DoubleArray& x, const b::DoubleArray& y,
+                                 const py::object& sample_weight) {
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(y);
+    if (xs.size != ys.size) {
+        throw std::invalid_argument("count_continuous_values: x and y must have the same length");
+    }
+    const double* w = nullptr;
+    b::DoubleArray weights;
+    if (!sample_weight.is_none()) {
+        weights = b::DoubleArray::ensure(sample_weight);
+        if (!weights)
+            throw std::invalid_argument("count_continuous_values: sample_weight must be numbers");
+        const auto ws = b::flat_view(weights);
+        if (ws.size != xs.size) {
+            throw std::invalid_argument(
+                "count_continuous_values: sample_weight must have one weight per row");
+        }
+        w = ws.data;
+    }
+    tessaline::ContinuousValueCounts c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::count_continuous_values(xs.data, ys.data, w, xs.size);
+    }
+    py::dict out = continuous_stats_dict(c.stats);
+    out["value"] = b::array_taking(std::move(c.value));
+    out["missing"] = continuous_stats_dict({c.missing});
+    out["n_missing_target"] = c.n_missing_target;
+    out["n_zero_weight"] = c.n_zero_weight;
+    return out;
+}
+
+// The exact partials of the sums by value, for counts merged across parts.
+py::dict count_continuous_partials(const b::DoubleArray& x, const b::DoubleArray& y,
+                                   const py::object& sample_weight) {
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(y);
+    if (xs.size != ys.size) {
+        throw std::invalid_argument("count_continuous_partials: x and y must have the same length");
+    }
+    b::DoubleArray weights;
+    const double* w = nullptr;
+    if (!sample_weight.is_none()) {
+        weights = b::DoubleArray::ensure(sample_weight);
+        if (!weights || static_cast<std::size_t>(weights.size()) != xs.size) {
+            throw std::invalid_argument(
+                "count_continuous_partials: sample_weight must have one weight per row");
+        }
+        w = weights.data();
+    }
+    tessaline::ContinuousPartials p;
+    {
+        py::gil_scoped_release release;
+        p = tessaline::count_continuous_partials(xs.data, ys.data, w, xs.size);
+    }
+    py::dict out;
+    out["value"] = b::array_taking(std::move(p.value));
+    out["rows"] = b::array_taking(std::move(p.rows));
+    out["min"] = b::array_taking(std::move(p.min));
+    out["max"] = b::array_taking(std::move(p.max));
+    out["weight_terms"] = b::array_taking(std::move(p.weight_terms));
+    out["weight_offset"] = b::array_taking(std::move(p.weight_offset));
+    out["sum_terms"] = b::array_taking(std::move(p.sum_terms));
+    out["sum_offset"] = b::array_taking(std::move(p.sum_offset));
+    out["sum_sq_terms"] = b::array_taking(std::move(p.sum_sq_terms));
+    out["sum_sq_offset"] = b::array_taking(std::move(p.sum_sq_offset));
+    out["n_missing_target"] = p.n_missing_target;
+    out["n_zero_weight"] = p.n_zero_weight;
+    return out;
+}
+
+py::array_t<double> exact_sums(const b::DoubleArray& terms, const b::Int64Array& offsets) {
+    const auto t = b::flat_view(terms);
+    const auto o = b::flat_view(offsets);
+    if (o.size == 0)
+        throw std::invalid_argument("exact_sums: offsets must hold at least one entry");
+    std::vector<double> sums;
+    {
+        py::gil_scoped_release release;
+        sums = tessaline::exact_sums(t.data, t.size, o.data, o.size - 1);
+    }
+    return b::array_from_vector(sums);
+}
+
+// Values ascending with their sums, as count_continuous_values gives them.
+tessaline::ContinuousValueCounts continuous_counts(
+    const b::DoubleArray& value, const py::object& rows, const b::DoubleArray& weight,
+    const b::DoubleArray& sum, const b::DoubleArray& sum_sq, const char* where) {
+    tessaline::ContinuousValueCounts c;
+    c.stats = continuous_stats(rows, weight, sum, sum_sq, where);
+    const auto v = b::flat_view(value);
+    if (v.size != c.stats.size()) {
+        throw std::invalid_argument(std::string(where) + ": one value per row of sums is needed");
+    }
+    c.value.assign(v.data, v.data + v.size);
+    for (std::size_t i = 0; i < v.size; ++i) {
+        if (std::isnan(c.value[i]) || (i > 0 && !(c.value[i] > c.value[i - 1]))) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": values must be distinct, ascending and not NaN");
+        }
+        if (c.stats[i].rows < 0) {
+            throw std::invalid_argument(std::string(where) + ": rows must not be negative");
+        }
+    }
+    return c;
+}
+
+py::array_t<double> weighted_quantile_cuts(const b::DoubleArray& value, const py::object& rows,
+                                           const b::DoubleArray& weight, std::size_t n_bins) {
+    const tessaline::ContinuousValueCounts c =
+        continuous_counts(value, rows, weight, weight, weight, "weighted_quantile_cuts");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::weighted_quantile_cuts(c, n_bins);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::dict continuous_interval_stats(const b::DoubleArray& value, const py::object& rows,
+                                   const b::DoubleArray& weight, const b::DoubleArray& sum,
+                                   const b::DoubleArray& sum_sq, const b::DoubleArray& min,
+                                   const b::DoubleArray& max, const b::DoubleArray& splits) {
+    constexpr const char* where = "continuous_interval_stats";
+    tessaline::ContinuousValueCounts c = continuous_counts(value, rows, weight, sum, sum_sq, where);
+    const auto lo = b::flat_view(min);
+    const auto hi = b::flat_view(max);
+    if (lo.size != c.value.size() || hi.size != c.value.size()) {
+        throw std::invalid_argument(std::string(where) + ": one min and max per value is needed");
+    }
+    for (std::size_t i = 0; i < lo.size; ++i) {
+        c.stats[i].min = lo.data[i];
+        c.stats[i].max = hi.data[i];
+    }
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
+    std::vector<tessaline::ContinuousStats> out;
+    {
+        py::gil_scoped_release release;
+        out = tessaline::continuous_interval_stats(c, cut_points);
+    }
+    return continuous_stats_dict(out);
+}
+
+py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight,
+                            const b::DoubleArray& sum, const b::DoubleArray& sum_sq) {
+    const std::vector<tessaline::ContinuousStats> stats =
+        continuous_stats(rows, weight, sum, sum_sq, "continuous_columns");
+    const tessaline::ContinuousColumns c =
+        tessaline::continuous_columns(stats.data(), stats.size());
+    return py::dict(py::arg("share") = b::array_from_vector(c.share),
+                    py::arg("mean") = b::array_from_vector(c.mean),
+                    py::arg("std") = b::array_from_vector(c.std_dev),
+                    py::arg("mean_deviation") = b::array_from_vector(c.mean_deviation),
+                    py::arg("overall_mean") = c.overall_mean, py::arg("between_ss") = c.between_ss,
+                    py::arg("total_ss") = c.total_ss, py::arg("r2") = c.r2);
+}
+
+// The best contiguous grouping of ordered pre-bins of a continuous target:
+// the groups as first and last pre-bin, the trend met, the criterion, and
+// "message" naming the limit no grouping meets (empty when one was found).
+py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& sum,
+                            const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
+                            double min_rows, const std::string& trend) {
+    const auto w = b::flat_view(weight);
+    const auto s = b::flat_view(sum);
+    const auto r = b::flat_view(rows);
+    if (s.size != w.size || r.size != w.size) {
+        throw std::invalid_argument(
+            "continuous_binning: weight, sum and rows must have the same length");
+    }
+    tessaline::ContinuousBinningConstraints limits;
+    limits.max_bins = max_bins;
+    limits.min_bin_share = min_bin_share;
+    limits.min_rows = min_rows;
+    limits.trend = tessaline::parse_bin_trend(trend);
+    tessaline::ContinuousBinning best;
+    {
+        py::gil_scoped_release release;
+        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits);
+    }
+    static const char* const trends[] = {"none", "ascending", "descending",
+                                         "peak", "valley",    "auto"};
+    std::vector<int64_t> first, last;
+    for (const auto& g : best.groups) {
+        first.push_back(static_cast<int64_t>(g.first));
+        last.push_back(static_cast<int64_t>(g.last));
+    }
+    return py::dict(
+        py::arg("message") = std::string(tessaline::continuous_binning_status_message(best.status)),
+        py::arg("trend") = trends[static_cast<int>(best.trend)],
+        py::arg("first") = b::array_from_vector(first),
+        py::arg("last") = b::array_from_vector(last), py::arg("between_ss") = best.between_ss,
+        py::arg("overall_mean") = best.overall_mean);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
@@ -689,4 +924,30 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "Chi-square test of equal event rates between each bin and the next.");
     m.def("delong_auc", &delong_auc, py::arg("scores"), py::arg("labels"),
           "AUCs of k scores on the same rows and DeLong's covariance of them.");
+    // Continuous target.
+    m.def("count_continuous_values", &count_continuous_values, py::arg("x"), py::arg("y"),
+          py::arg("sample_weight") = py::none(),
+          "Rows, weight, sums of w*y and w*y^2, least and greatest y per distinct x (exact "
+          "sums), the rows whose x is NaN, and the rows left out.");
+    m.def("count_continuous_partials", &count_continuous_partials, py::arg("x"), py::arg("y"),
+          py::arg("sample_weight") = py::none(),
+          "count_continuous_values with the exact partials of each value's sums (the rows "
+          "whose x is NaN last, as value NaN), for counts merged across parts.");
+    m.def("exact_sums", &exact_sums, py::arg("terms"), py::arg("offsets"),
+          "The exact sum of each segment terms[offsets[i]:offsets[i + 1]], rounded once.");
+    m.def("weighted_quantile_cuts", &weighted_quantile_cuts, py::arg("value"), py::arg("rows"),
+          py::arg("weight"), py::arg("n_bins"), "Cut points of weighted quantile pre-bins.");
+    m.def("continuous_interval_stats", &continuous_interval_stats, py::arg("value"),
+          py::arg("rows"), py::arg("weight"), py::arg("sum"), py::arg("sum_sq"), py::arg("min"),
+          py::arg("max"), py::arg("splits"),
+          "Sums of the rows of each interval of the cut points.");
+    m.def("continuous_columns", &continuous_columns, py::arg("rows"), py::arg("weight"),
+          py::arg("sum"), py::arg("sum_sq"),
+          "Share of the weight, mean, standard deviation and deviation from the overall mean of "
+          "each row; "
+          "between-row and total sums of squares and R^2.");
+    m.def("continuous_binning", &continuous_binning, py::arg("weight"), py::arg("sum"),
+          py::arg("rows"), py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_rows"),
+          py::arg("trend"),
+          "Contiguous grouping of ordered pre-bins of largest between-group sum of squares.");
 }

@@ -13,6 +13,8 @@ analyst's limits), `categorical_binning` (sets of categories),
 Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
 and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
+A continuous target (a loss, an amount): `continuous_binning` (bins whose means
+explain most of its variance) and ``TableBinning(target="continuous")``.
 Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
 Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
@@ -41,7 +43,10 @@ from .binning import (
     quantile_binning,
 )
 from .binning.analysis import BinAnalysis
+from .binning.continuous import continuous_binning
+from .binning.continuous_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
+from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -79,6 +84,9 @@ __all__ = [
     "Calibration",
     "CalibrationTable",
     "ColumnSummary",
+    "ContinuousBinningTable",
+    "ContinuousColumnSummary",
+    "ContinuousTableBinning",
     "DocumentError",
     "EditError",
     "GainsTable",
@@ -102,6 +110,7 @@ __all__ = [
     "calibration",
     "categorical_binning",
     "compare_auc",
+    "continuous_binning",
     "correlation",
     "custom_binning",
     "datasets",

@@ -127,3 +127,35 @@ def compare_distributions_from_weights(
     splits: npt.ArrayLike,
     epsilon: float,
 ) -> dict[str, Any]: ...
+def count_continuous_values(
+    x: npt.ArrayLike, y: npt.ArrayLike, sample_weight: npt.ArrayLike | None = None
+) -> dict[str, Any]: ...
+def count_continuous_partials(
+    x: npt.ArrayLike, y: npt.ArrayLike, sample_weight: npt.ArrayLike | None = None
+) -> dict[str, Any]: ...
+def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+def weighted_quantile_cuts(
+    value: npt.ArrayLike, rows: npt.ArrayLike, weight: npt.ArrayLike, n_bins: int
+) -> npt.NDArray[np.float64]: ...
+def continuous_interval_stats(
+    value: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    weight: npt.ArrayLike,
+    sum: npt.ArrayLike,
+    sum_sq: npt.ArrayLike,
+    min: npt.ArrayLike,
+    max: npt.ArrayLike,
+    splits: npt.ArrayLike,
+) -> dict[str, Any]: ...
+def continuous_columns(
+    rows: npt.ArrayLike, weight: npt.ArrayLike, sum: npt.ArrayLike, sum_sq: npt.ArrayLike
+) -> dict[str, Any]: ...
+def continuous_binning(
+    weight: npt.ArrayLike,
+    sum: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_rows: float,
+    trend: str,
+) -> dict[str, Any]: ...

@@ -7,7 +7,9 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any
 
+from .binning.continuous_table import ContinuousBinningTable
 from .binning.table import BinningTable
+from .continuous_table import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document
 from .scorecard import Scorecard
@@ -17,12 +19,18 @@ READERS: dict[str, Callable[[Any], Any]] = {
     document.BINNING_SCHEMA: BinningTable.from_dict,
     document.TABLE_SCHEMA: TableBinning.from_dict,
     document.SCORECARD_SCHEMA: Scorecard.from_dict,
+    document.CONTINUOUS_SCHEMA: ContinuousBinningTable.from_dict,
+    document.CONTINUOUS_TABLE_SCHEMA: ContinuousTableBinning.from_dict,
 }
 
 
-def from_json(text: str | bytes) -> BinningTable | TableBinning | Scorecard:
+Document = BinningTable | TableBinning | Scorecard | ContinuousBinningTable | ContinuousTableBinning
+
+
+def from_json(text: str | bytes) -> Document:
     """The object a tessaline JSON document describes (a `BinningTable`, a
-    `TableBinning` or a `Scorecard`, by the document's schema)."""
+    `TableBinning`, a `Scorecard`, a `ContinuousBinningTable` or a
+    `ContinuousTableBinning`, by the document's schema)."""
     doc = document.parse(text)
     schema = doc.get("schema") if isinstance(doc, dict) else None
     reader = READERS.get(schema) if isinstance(schema, str) else None
@@ -30,5 +38,5 @@ def from_json(text: str | bytes) -> BinningTable | TableBinning | Scorecard:
         raise DocumentError(
             f"not a tessaline document (schema {schema!r}); known schemas: {', '.join(READERS)}"
         )
-    result: BinningTable | TableBinning | Scorecard = reader(doc)
+    result: Document = reader(doc)
     return result

@@ -31,6 +31,7 @@ from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, opt
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.table import BinningTable, Unseen
 from .binning.weights import NO_PERCENTILE
+from .continuous_table import ContinuousTableBinning
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 
@@ -243,11 +244,22 @@ class TableBinning(PlainState):
     of one class, or no column that can be binned is an error. `progress`
     draws a bar of the columns binned on standard error: True, False, or
     None for a terminal when there are 10 columns or more.
+
+    ``TableBinning(target="continuous", ...)`` bins against a continuous
+    target (a loss, an amount) instead: it makes a `ContinuousTableBinning`,
+    whose columns are ranked by R² and whose options are its own.
     """
+
+    def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
+        # A continuous target has its own binning, with its own options.
+        if target == "continuous":
+            return ContinuousTableBinning(target="continuous", **kwargs)
+        return super().__new__(cls)
 
     def __init__(
         self,
         *,
+        target: Literal["binary", "continuous"] = "binary",
         event: Any = None,
         value: float | None = None,
         percentile: float | None = None,
@@ -277,6 +289,7 @@ class TableBinning(PlainState):
         skip_unusable: bool = True,
         progress: bool | None = None,
     ) -> None:
+        checks.one_of("target", target, ("binary", "continuous"))
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
         for name, options in (columns or {}).items():
@@ -738,7 +751,8 @@ class TableBinning(PlainState):
         stored = {"columns": "column_options"}
         return {
             name: getattr(self, stored.get(name, name))
-            for name in inspect.signature(TableBinning).parameters
+            for name in inspect.signature(TableBinning.__init__).parameters
+            if name not in ("self", "target")  # the target is binary here
         }
 
     def restore(

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -592,6 +593,139 @@ struct DelongAuc {
 // (an event). Scores must not be NaN and both classes must hold rows.
 TESSALINE_API DelongAuc delong_auc(const double* scores, std::size_t k, const int32_t* labels,
                                    std::size_t n);
+
+// ---------------------------------------------------------------- continuous target
+// Binning against a numeric target y (a loss, an amount) with row weights w:
+// rows are summed by distinct x, and ordered pre-bins are grouped into the
+// contiguous bins whose means explain most of the target's variance.
+// Messages are in English.
+
+// Rows of a continuous target: their number, their weight W, the sums
+// S = sum of w*y and Q = sum of w*y^2, and the least and greatest y (NaN when
+// there is no row). Summed over the rows of one distinct value, W, S and Q
+// are the exact sums correctly rounded, whatever the order of the rows, so
+// that a row of integer weight k gives what k copies of it give.
+struct ContinuousStats {
+    int64_t rows = 0;
+    double weight = 0.0;
+    double sum = 0.0;
+    double sum_sq = 0.0;
+    double min = std::numeric_limits<double>::quiet_NaN();
+    double max = std::numeric_limits<double>::quiet_NaN();
+};
+
+// Rows summed by distinct x (ascending; 0.0 and -0.0 are one value, written
+// 0.0), the rows whose x is NaN, and the rows left out: y NaN (a missing
+// target) or weight 0 (those rows count for nothing).
+struct ContinuousValueCounts {
+    std::vector<double> value;
+    std::vector<ContinuousStats> stats;
+    ContinuousStats missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+
+// Rows (x[i], y[i]) with weight w[i] (every weight 1 when w is null) summed
+// by distinct x. A weight must be finite and not negative, and y finite or NaN.
+TESSALINE_API ContinuousValueCounts count_continuous_values(const double* x, const double* y,
+                                                            const double* w, std::size_t n);
+// The sums of count_continuous_values before they are rounded, so that
+// counts of separate parts of a data set (partitions of a cluster) add up
+// exactly: per value (ascending, then NaN for the rows whose x is NaN) its
+// rows, least and greatest y, and the non-overlapping partials whose exact
+// sum is its weight, sum and sum_sq (value i's partials are
+// terms[offset[i] .. offset[i + 1])).
+struct ContinuousPartials {
+    std::vector<double> value;
+    std::vector<int64_t> rows;
+    std::vector<double> min, max;
+    std::vector<double> weight_terms, sum_terms, sum_sq_terms;
+    std::vector<int64_t> weight_offset, sum_offset, sum_sq_offset;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+TESSALINE_API ContinuousPartials count_continuous_partials(const double* x, const double* y,
+                                                           const double* w, std::size_t n);
+// The exact sum of each segment terms[offsets[i] .. offsets[i + 1]) of k,
+// rounded once: partials of several parts give the sum of one pass.
+TESSALINE_API std::vector<double> exact_sums(const double* terms, std::size_t n_terms,
+                                             const int64_t* offsets, std::size_t k);
+// The cut points of weighted quantile pre-bins: for i = 1 .. n_bins - 1 the
+// least value whose cumulative weight (summed from the lowest value) reaches
+// W * i / n_bins, each once, finite and below the greatest value. A value
+// equal to a cut falls in the lower bin, so with integer weights these are
+// the cuts of the rows repeated.
+TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
+                                                         std::size_t n_bins);
+// The rows of each interval of the ascending cut points (k cuts, k + 1
+// intervals closed on the right), W, S and Q summed exactly and rounded once.
+TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
+    const ContinuousValueCounts& counts, const std::vector<double>& splits);
+
+// The columns of a table of rows: each row's share of the weight W / total,
+// mean S / W, standard deviation
+// sqrt((Q - S * mean) / W) (the population form, weights as frequencies;
+// 0 when rounding makes the difference negative) and the deviation of its
+// mean from the overall mean; NaN for a row of weight 0. The between-row sum
+// of squares sum W_g (mean_g - mean)^2, the total sum of squares (the
+// within-row sums Q_g - S_g * mean_g plus the between-row one) and their
+// ratio R^2 (NaN for a constant target). Sums run in row order.
+struct ContinuousColumns {
+    std::vector<double> share;
+    std::vector<double> mean;
+    std::vector<double> std_dev;
+    std::vector<double> mean_deviation;
+    double overall_mean = 0.0;
+    double between_ss = 0.0;
+    double total_ss = 0.0;
+    double r2 = 0.0;
+};
+TESSALINE_API ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k);
+
+// Limits of the continuous optimal binning. The trend is that of the group
+// means, every step strict, as for the binary target's event rate.
+struct ContinuousBinningConstraints {
+    std::size_t max_bins = 0;    // most groups; 0 sets no limit
+    double min_bin_share = 0.0;  // least weight of a group over the total weight, in [0, 1]
+    double min_rows = 0.0;       // least rows of a group
+    BinTrend trend = BinTrend::none;
+};
+
+enum class ContinuousBinningStatus { optimal, min_rows_not_met, no_weight };
+
+// One chosen group: pre-bins first..last (inclusive), its weight, sum, mean
+// and term W (mean - overall mean)^2 of the criterion.
+struct ContinuousBinningGroup {
+    std::size_t first;
+    std::size_t last;
+    double weight;
+    double sum;
+    double mean;
+    double between_ss;
+};
+
+// The chosen groups, the criterion (their between-group sum of squares,
+// summed left to right; NaN if none), the overall mean and the trend met.
+struct ContinuousBinning {
+    ContinuousBinningStatus status = ContinuousBinningStatus::optimal;
+    BinTrend trend = BinTrend::none;
+    std::vector<ContinuousBinningGroup> groups;
+    double between_ss = 0.0;
+    double overall_mean = 0.0;
+};
+
+// The contiguous grouping of ordered pre-bins (weight, sum of w*y and rows of
+// each) of largest between-group sum of squares sum_g W_g (mean_g - mean)^2,
+// which is sum_g S_g^2 / W_g - S^2 / W: the grouping whose group means
+// explain most of the target's variance. A group of weight 0 has no mean and
+// is never chosen. Ties go to fewer groups, then the earliest last cut, then
+// the earliest cut before it; "auto" is the better of ascending and
+// descending, ascending on a tie.
+TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const double* sum,
+                                                   const double* rows, std::size_t n_prebins,
+                                                   const ContinuousBinningConstraints& constraints);
+// What a status other than optimal tells the analyst.
+TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 
 }  // namespace tessaline
 

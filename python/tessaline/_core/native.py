@@ -400,3 +400,79 @@ def delong_auc(scores: FloatArray, labels: npt.NDArray[np.int32]) -> dict[str, A
     """AUCs of the rows of a (k, n) score array and their DeLong covariance (k, k)."""
     result: dict[str, Any] = _native.delong_auc(scores, labels)
     return result
+
+
+# -- continuous target ---------------------------------------------------------------
+def count_continuous(
+    x: FloatArray, y: FloatArray, sample_weight: FloatArray | None = None
+) -> Counts:
+    """Rows, weight, sums of w*y and w*y^2, least and greatest y by ascending
+    distinct x (exact sums); "missing" the same for the rows whose x is NaN;
+    the rows left out (target NaN, weight 0)."""
+    counts: Counts = _native.count_continuous_values(x, y, sample_weight)
+    return counts
+
+
+def weighted_quantile_cuts(counts: CountsIn, n_bins: int) -> FloatArray:
+    """Cut points of weighted quantile pre-bins of values summed by value."""
+    return _native.weighted_quantile_cuts(counts["value"], counts["rows"], counts["weight"], n_bins)
+
+
+def continuous_interval_stats(counts: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
+    """The sums of the rows of each interval of the cut points."""
+    result: dict[str, Any] = _native.continuous_interval_stats(
+        counts["value"],
+        counts["rows"],
+        counts["weight"],
+        counts["sum"],
+        counts["sum_sq"],
+        counts["min"],
+        counts["max"],
+        np.asarray(splits, dtype=np.float64),
+    )
+    return result
+
+
+def continuous_columns(stats: CountsIn) -> dict[str, Any]:
+    """Share, mean, standard deviation and deviation from the overall mean of
+    each row of sums; the between-row and total sums of squares and R²."""
+    result: dict[str, Any] = _native.continuous_columns(
+        stats["rows"], stats["weight"], stats["sum"], stats["sum_sq"]
+    )
+    return result
+
+
+def continuous_grouping(
+    weight: FloatArray,
+    total: FloatArray,
+    rows: FloatArray,
+    *,
+    max_bins: int,
+    min_bin_share: float,
+    min_rows: float,
+    trend: str,
+) -> dict[str, Any]:
+    """The contiguous grouping of pre-bins of largest between-group sum of
+    squares under the limits; "message" names the limit none meets."""
+    result: dict[str, Any] = _native.continuous_binning(
+        weight, total, rows, max_bins, min_bin_share, min_rows, trend
+    )
+    return result
+
+
+def count_continuous_partials(
+    x: FloatArray, y: FloatArray, sample_weight: FloatArray | None = None
+) -> Counts:
+    """`count_continuous` with, per value, the exact partials of its weight,
+    sum and sum_sq ("<name>_terms" segmented by "<name>_offset"), the rows
+    whose x is NaN last as value NaN: parts counted apart add up exactly."""
+    counts: Counts = _native.count_continuous_partials(x, y, sample_weight)
+    return counts
+
+
+def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> FloatArray:
+    """The exact sum, rounded once, of each segment terms[offsets[i]:offsets[i + 1]]."""
+    sums: FloatArray = _native.exact_sums(
+        np.asarray(terms, dtype=np.float64), np.asarray(offsets, dtype=np.int64)
+    )
+    return sums

@@ -3,6 +3,8 @@ from counts merged elsewhere: numeric (MDLP, optimal, quantile, equal width,
 custom cut points) and categorical, each giving a `BinningTable`."""
 
 from .categorical import categorical_binning
+from .continuous import continuous_binning
+from .continuous_table import ContinuousBinningTable
 from .grouped import grouped_binning
 from .numeric import custom_binning, equal_width_binning, mdlp_binning, quantile_binning
 from .optimal import optimal_binning
@@ -10,7 +12,9 @@ from .table import BinningTable
 
 __all__ = [
     "BinningTable",
+    "ContinuousBinningTable",
     "categorical_binning",
+    "continuous_binning",
     "custom_binning",
     "equal_width_binning",
     "grouped_binning",

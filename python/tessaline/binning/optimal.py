@@ -218,9 +218,12 @@ def optimal_binning(
     name: str | None = None,
     event: Any = None,
     sample_weight: npt.ArrayLike | None = None,
+    target: Literal["binary"] = "binary",
 ) -> BinningTable:
     """Bin `x` against the target `y` (0/1, booleans, or the rows equal to
     `event`) into at most `max_bins` intervals of largest information value.
+    A continuous target (a loss, an amount) is binned by
+    `continuous_binning(x, y, ...)`; ``target="continuous"`` here says so.
 
     The search starts from `n_prebins` quantile pre-bins of the searched rows
     (which do not depend on the labels, so swapping the two classes gives the
@@ -245,6 +248,11 @@ def optimal_binning(
     weighted quantiles, and `min_bin_share`, `min_events` and
     `min_non_events` are read in weight.
     """
+    if target != "binary":
+        raise ValueError(
+            f"optimal_binning bins a binary target (target='binary'), not target={target!r}: "
+            "bin a continuous target with continuous_binning(x, y, ...)"
+        )
     return optimal_rows(
         as_float_array(x),
         weighting.event_flags(y, sample_weight, event=event),

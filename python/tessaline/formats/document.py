@@ -31,6 +31,8 @@ from ..exceptions import DocumentError
 BINNING_SCHEMA = "tessaline.binning"
 TABLE_SCHEMA = "tessaline.table_binning"
 SCORECARD_SCHEMA = "tessaline.scorecard"
+CONTINUOUS_SCHEMA = "tessaline.continuous_binning"
+CONTINUOUS_TABLE_SCHEMA = "tessaline.continuous_table_binning"
 # The newest version this release reads. Version 2 documents carry an edit
 # log (field 'edits'); a document without one is still written as version 1,
 # which every release reads.

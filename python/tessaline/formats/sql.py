@@ -30,7 +30,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Sequence
-from typing import Literal
+from typing import Any, Literal
 
 import numpy as np
 
@@ -125,11 +125,13 @@ def case(
     row_values: Sequence[str],
     missing_value: str,
     dialect: Dialect,
+    unmatched_value: str | None = None,
 ) -> str:
     """The CASE expression giving, for the SQL expression `column`, the value
     of its row in `table`: `row_values` holds one SQL value per interval
     index (or bin of categories) then one per special value; `missing_value`
-    is the value of a missing or unmatched entry (index -1)."""
+    is the value of a missing or unmatched entry (index -1), or
+    `unmatched_value`, when given, that of a category matched by no bin."""
     n_slots = len(row_values) - len(table.special_values)
     if table.bin_categories is not None:
         # Categories are compared as names, so only NULL is missing.
@@ -143,7 +145,8 @@ def case(
                 branches.append(
                     f"WHEN {_is_member(column, members, every, dialect)} THEN {row_values[b]}"
                 )
-        fallback = row_values[other] if other >= 0 else missing_value
+        unmatched = missing_value if unmatched_value is None else unmatched_value
+        fallback = row_values[other] if other >= 0 else unmatched
     else:
         branches = [f"WHEN {_is_missing(column, dialect)} THEN {missing_value}"]
         value = _as_double(column, dialect)
@@ -248,4 +251,40 @@ def scorecard_sql(
     return (
         "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
         f"FROM ({inner}) AS points"
+    )
+
+
+def continuous_binning_sql(
+    table: Any,
+    column: str | None = None,
+    *,
+    output: Literal["mean", "index"] = "mean",
+    dialect: Dialect = "duckdb",
+) -> str:
+    """The CASE expression scoring the column `column` (default: the table's
+    name) with a continuous binning's bin means (or bin indices), as its
+    `transform` does: `table.means_by_index()` gives the mean of each
+    interval index, special value, missing value and unseen category."""
+    if dialect not in DIALECTS:
+        raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
+    if output not in ("mean", "index"):
+        raise ValueError(f"output must be 'mean' or 'index', not {output!r}")
+    name = column if column is not None else table.name
+    if name is None:
+        raise ValueError("the table has no name: give the column to score")
+    if output == "index":
+        n_slots = len(table.splits) + 1 if table.bin_categories is None else table.n_bins
+        values = [str(i) for i in range(n_slots)] + [
+            str(table.n_bins + j) for j in range(len(table.special_values))
+        ]
+        return case(table, identifier(name), values, "-1", dialect)
+    intervals, specials, missing, unseen = table.means_by_index()
+    values = [number(v, dialect) for v in np.concatenate((intervals, specials))]
+    return case(
+        table,
+        identifier(name),
+        values,
+        number(missing, dialect),
+        dialect,
+        unmatched_value=number(unseen, dialect),
     )

@@ -89,3 +89,33 @@ def plot_lorenz(result: Curve, ax: Axes | None = None) -> Axes:
     ax.set_title(f"Lorenz curve: Gini {result.gini:+.3f}", fontsize=10)
     tidy(ax)
     return ax
+
+
+def plot_continuous_binning(table: Any, ax: Axes | None = None) -> Axes:
+    """The weight per bin as bars (left axis) and each bin's mean of the
+    target as a line with markers (right axis), the overall mean dashed, one
+    position per row of the table; R² in the title. Returns the bars' axes;
+    the means' twin axes is attached."""
+    ax = new_axes(ax)
+    positions = np.arange(len(table))
+    labels = [label if len(label) <= 30 else label[:29] + "\u2026" for label in table.labels]
+    ax.bar(positions, table["weight"], color=BAR_COLOUR, width=0.7, label="weight")
+    ax.set_ylabel("weight")
+    ax.set_xticks(positions)
+    rotate = len(labels) > 4 or max((len(s) for s in labels), default=0) > 14
+    ax.set_xticklabels(
+        labels,
+        rotation=30 if rotate else 0,
+        ha="right" if rotate else "center",
+        fontsize=8,
+        parse_math=False,
+    )
+    mean_axis: Any = ax.twinx()
+    mean_axis.plot(positions, table["mean"], color=LINE_COLOUR, marker="o", label="mean")
+    mean_axis.axhline(table.overall_mean, color=LINE_COLOUR, linestyle="--", linewidth=1)
+    mean_axis.set_ylabel("mean of the target", color=LINE_COLOUR)
+    mean_axis.tick_params(axis="y", colors=LINE_COLOUR)
+    what = printing.printable(table.name) if table.name is not None else "variable"
+    ax.set_title(f"{what}: R² {table.r_squared:.3f}", fontsize=10, parse_math=False)
+    tidy(ax)
+    return ax

@@ -12,6 +12,7 @@ them. No numerics are computed here.
     binning = tls.fit(tl.TableBinning(method="optimal"), df, "creditability")
     scored = tls.transform(binning, df)            # WoE columns, as Spark expressions
     table = tls.mdlp_binning(df, "duration", "creditability", event="bad")
+    loss = tls.continuous_binning(df, "duration", "loss", sample_weight="w")  # continuous target
 
 Exact, bit for bit, against the local `TableBinning`, `mdlp_binning`,
 `optimal_binning`, `quantile_binning`, `equal_width_binning`,
@@ -37,16 +38,22 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from .._core.arrays import TIMES_REFUSED
+from ..binning.continuous import continuous_category_table, continuous_counts_table
+from ..binning.continuous_table import ContinuousBinningTable
 from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.special import checked_special_values
 from ..binning.table import BinningTable
+from ..continuous_table import ContinuousTableBinning
 from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from ..diagnostics import GiniResult, PSIResult
 from ..table import COUNT_BUILDERS, Edits, TableBinning
+from ._continuous import continuous_counts
 from ._counting import (
     Counting,
     column_type,
     count_columns,
+    holds_categories,
     is_numeric,
     spark_functions,
     spark_type,
@@ -59,8 +66,10 @@ __all__ = [
     "DEFAULT_MAX_DISTINCT",
     "bin_index",
     "categorical_binning",
+    "continuous_binning",
     "count_columns",
     "fit",
+    "fit_continuous",
     "fit_table",
     "gini",
     "mdlp_binning",
@@ -191,6 +200,67 @@ def optimal_binning(
     )[x]
 
 
+# Category names of numbers are the local ones only.
+NUMBERS_AS_CATEGORIES = "numbers binned as categories are binned locally only"
+
+
+def continuous_binning(
+    df: Any,
+    x: str,
+    y: str,
+    *,
+    sample_weight: str | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    **options: Any,
+) -> ContinuousBinningTable:
+    """`tessaline.continuous_binning` of the column `x` against the
+    continuous target `y` of a Spark DataFrame, each row weighted by the
+    column `sample_weight` (default 1): the rows are summed by value (or
+    category: a string or boolean column) in one pass, as exact partials
+    added exactly on the driver, so the table is the local one of the same
+    rows, bit for bit."""
+    categorical = options.pop("categorical", None)
+    if categorical is None:
+        categorical = holds_categories(df, x)
+    elif categorical and not holds_categories(df, x):
+        raise ValueError(f"column {x!r}: {NUMBERS_AS_CATEGORIES}")
+    names, counts = continuous_counts(df, {x: categorical}, y, sample_weight, max_distinct)[x]
+    if names is not None:
+        return continuous_category_table(names, counts, name=x, **options)
+    return continuous_counts_table(counts, name=x, **options)
+
+
+def fit_continuous(
+    binning: ContinuousTableBinning,
+    df: Any,
+    y: str,
+    *,
+    sample_weight: str | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+) -> ContinuousTableBinning:
+    """`binning.fit(df, y, sample_weight)` of a ``TableBinning(target=
+    "continuous")`` over a Spark DataFrame, in one pass over the data: every
+    column but the target, the weights and the excluded ones; string and
+    boolean columns are categories, numbers are numbers; a column of dates,
+    times or another type is skipped with the reason. Bit for bit the local fit."""
+    wanted = [c for c in df.columns if c not in (y, sample_weight) and c not in binning.exclude]
+    counted: dict[str, bool] = {}
+    skipped: dict[str, str] = {}
+    for name in wanted:
+        kind = column_type(df, name)
+        if kind.kind == "time":
+            skipped[name] = TIMES_REFUSED
+        elif kind.kind in ("category", "boolean") or is_numeric(df, name):
+            counted[name] = binning.is_categorical(name, kind.kind in ("category", "boolean"))
+            if counted[name] and kind.kind == "number":
+                skipped[name] = NUMBERS_AS_CATEGORIES
+                del counted[name]
+        else:
+            skipped[name] = f"a column of type {kind.name} holds neither numbers nor categories"
+    counts = continuous_counts(df, counted, y, sample_weight, max_distinct) if counted else {}
+    return binning.fit_counts(counts, df.columns, skipped)
+
+
 def quantile_binning(
     df: Any,
     x: str,
@@ -250,7 +320,10 @@ def fit(
     The target is read with `binning.event`, `value` and `percentile` as
     locally. `max_distinct`, `approximate` and `counting` as in `fit_table`;
     `edits` are made again on the tables as `TableBinning.fit` makes them
-    (the counts are on the driver: no further pass)."""
+    (the counts are on the driver: no further pass). A binning of a
+    continuous target goes to `fit_continuous`."""
+    if isinstance(binning, ContinuousTableBinning):
+        return fit_continuous(binning, df, y, max_distinct=max_distinct)  # type: ignore[return-value]
     plan = plan_columns(binning, df.columns, {n: column_type(df, n) for n in df.columns}, y)
     counted = count_columns(
         df,

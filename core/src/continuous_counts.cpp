@@ -1,0 +1,292 @@
+// Rows of a continuous target summed by distinct value, weighted quantile
+// pre-bins, per-interval sums and the columns of a table of such rows.
+//
+// The sums per value and per interval are exact sums rounded once
+// (exact_sum.hpp): they do not depend on the order of the rows, so a row of
+// integer weight k counts exactly as k copies of it, and parts of a data set
+// summed apart agree with one pass over it.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "exact_sum.hpp"
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::string shown(double v) {
+    std::ostringstream out;
+    out.precision(17);
+    out << v;
+    return out.str();
+}
+
+// The exact sums of a set of rows, and their count and range.
+struct Accumulator {
+    int64_t rows = 0;
+    ExactSum weight, sum, sum_sq;
+    double min = kNaN, max = kNaN;
+
+    void clear() {
+        rows = 0;
+        weight.clear();
+        sum.clear();
+        sum_sq.clear();
+        min = max = kNaN;
+    }
+    void add_row(double w, double y) {
+        ++rows;
+        weight.add(w);
+        sum.add_product(w, y);
+        sum_sq.add_weighted_square(w, y);
+        take_range(y, y);
+    }
+    void add_stats(const ContinuousStats& s) {
+        rows += s.rows;
+        weight.add(s.weight);
+        sum.add(s.sum);
+        sum_sq.add(s.sum_sq);
+        take_range(s.min, s.max);
+    }
+    void take_range(double lo, double hi) {
+        if (std::isnan(lo)) return;
+        min = std::isnan(min) ? lo : std::min(min, lo);
+        max = std::isnan(max) ? hi : std::max(max, hi);
+    }
+    ContinuousStats stats(const char* where) const {
+        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), min, max};
+        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq))) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": the weighted sums of the target are too large");
+        }
+        return s;
+    }
+};
+
+void check_row(const double* y, const double* w, std::size_t i) {
+    if (w != nullptr && !(is_finite(w[i]) && w[i] >= 0.0)) {
+        throw std::invalid_argument(
+            "count_continuous_values: sample_weight must hold finite non-negative weights: row " +
+            std::to_string(i) + " holds " + shown(w[i]));
+    }
+    if (!std::isnan(y[i]) && !is_finite(y[i])) {
+        throw std::invalid_argument(
+            "count_continuous_values: y must hold finite numbers or missing values: row " +
+            std::to_string(i) + " holds " + shown(y[i]));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The rows left out and the missing values' sums of one count.
+struct Counted {
+    Accumulator missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+
+// Counts the rows, calling visit(value, sums) for each distinct value in
+// ascending order with the sums of its rows (one accumulator, cleared and
+// reused, so that no value allocates).
+template <typename Visit>
+Counted accumulate(const double* x, const double* y, const double* w, std::size_t n, Visit visit) {
+    if (n > 0 && (x == nullptr || y == nullptr)) {
+        throw std::invalid_argument("count_continuous_values: missing rows");
+    }
+    Counted out;
+    // (value, row): sorted by value, then row, as a stable sort of the rows would.
+    std::vector<std::pair<double, std::size_t>> kept;
+    for (std::size_t i = 0; i < n; ++i) {
+        check_row(y, w, i);
+        if (std::isnan(y[i])) {
+            ++out.n_missing_target;
+        } else if (w != nullptr && w[i] == 0.0) {
+            ++out.n_zero_weight;
+        } else if (std::isnan(x[i])) {
+            out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
+        } else {
+            // 0.0 and -0.0 are one value, written 0.0.
+            kept.emplace_back(x[i] == 0.0 ? 0.0 : x[i], i);
+        }
+    }
+    std::sort(kept.begin(), kept.end());
+    Accumulator a;
+    for (std::size_t k = 0; k < kept.size();) {
+        const double value = kept[k].first;
+        a.clear();
+        for (; k < kept.size() && kept[k].first == value; ++k) {
+            const std::size_t i = kept[k].second;
+            a.add_row(w == nullptr ? 1.0 : w[i], y[i]);
+        }
+        visit(value, a);
+    }
+    return out;
+}
+
+void append_partials(const ExactSum& sum, std::vector<double>& terms,
+                     std::vector<int64_t>& offsets) {
+    terms.insert(terms.end(), sum.partials().begin(), sum.partials().end());
+    offsets.push_back(static_cast<int64_t>(terms.size()));
+}
+
+}  // namespace
+
+ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
+                                              std::size_t n) {
+    ContinuousValueCounts out;
+    const Counted c = accumulate(x, y, w, n, [&](double value, const Accumulator& a) {
+        out.value.push_back(value);
+        out.stats.push_back(a.stats("count_continuous_values"));
+    });
+    out.missing = c.missing.stats("count_continuous_values");
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
+    return out;
+}
+
+ContinuousPartials count_continuous_partials(const double* x, const double* y, const double* w,
+                                             std::size_t n) {
+    ContinuousPartials out;
+    out.weight_offset.push_back(0);
+    out.sum_offset.push_back(0);
+    out.sum_sq_offset.push_back(0);
+    const auto append = [&](double value, const Accumulator& s) {
+        out.value.push_back(value);
+        out.rows.push_back(s.rows);
+        out.min.push_back(s.min);
+        out.max.push_back(s.max);
+        append_partials(s.weight, out.weight_terms, out.weight_offset);
+        append_partials(s.sum, out.sum_terms, out.sum_offset);
+        append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
+    };
+    const Counted c = accumulate(x, y, w, n, append);
+    append(std::numeric_limits<double>::quiet_NaN(), c.missing);
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
+    return out;
+}
+
+std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const int64_t* offsets,
+                               std::size_t k) {
+    std::vector<double> out;
+    out.reserve(k);
+    for (std::size_t i = 0; i < k; ++i) {
+        if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
+            static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
+            throw std::invalid_argument("exact_sums: offsets must rise within the terms");
+        }
+        ExactSum sum;
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
+            if (!is_finite(terms[j]))
+                throw std::invalid_argument("exact_sums: terms must be finite");
+            sum.add(terms[j]);
+        }
+        out.push_back(sum.value());
+    }
+    return out;
+}
+
+std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
+                                           std::size_t n_bins) {
+    if (n_bins == 0)
+        throw std::invalid_argument("weighted_quantile_cuts: n_bins must be at least 1");
+    if (counts.value.size() != counts.stats.size()) {
+        throw std::invalid_argument("weighted_quantile_cuts: one summary per value is needed");
+    }
+    std::vector<double> cuts;
+    const std::size_t m = counts.value.size();
+    if (m < 2) return cuts;
+    double total = 0.0;
+    for (const ContinuousStats& s : counts.stats) total += s.weight;
+    const double highest = counts.value[m - 1];
+    double cumulative = counts.stats[0].weight;
+    std::size_t j = 0;
+    for (std::size_t i = 1; i < n_bins; ++i) {
+        const double wanted = total * static_cast<double>(i) / static_cast<double>(n_bins);
+        while (j + 1 < m && cumulative < wanted) cumulative += counts.stats[++j].weight;
+        // The greatest value is no cut, nor is any quantile after it: done,
+        // however many pre-bins were asked for.
+        if (j + 1 == m) break;
+        const double cut = counts.value[j];
+        if (is_finite(cut) && cut < highest && (cuts.empty() || cut > cuts.back())) {
+            cuts.push_back(cut);
+        }
+    }
+    return cuts;
+}
+
+std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCounts& counts,
+                                                       const std::vector<double>& splits) {
+    if (counts.value.size() != counts.stats.size()) {
+        throw std::invalid_argument("continuous_interval_stats: one summary per value is needed");
+    }
+    for (std::size_t i = 0; i < splits.size(); ++i) {
+        if (!is_finite(splits[i]) || (i > 0 && !(splits[i] > splits[i - 1]))) {
+            throw std::invalid_argument(
+                "continuous_interval_stats: cut points must be finite and increasing");
+        }
+    }
+    std::vector<Accumulator> bins(splits.size() + 1);
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < counts.value.size(); ++i) {
+        // A value equal to a cut point falls in the lower bin.
+        while (b < splits.size() && counts.value[i] > splits[b]) ++b;
+        bins[b].add_stats(counts.stats[i]);
+    }
+    std::vector<ContinuousStats> out;
+    out.reserve(bins.size());
+    for (const Accumulator& a : bins) out.push_back(a.stats("continuous_interval_stats"));
+    return out;
+}
+
+ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k) {
+    ContinuousColumns out;
+    double weight = 0.0, sum = 0.0;
+    for (std::size_t g = 0; g < k; ++g) {
+        if (!(is_finite(rows[g].weight) && rows[g].weight >= 0.0 && is_finite(rows[g].sum) &&
+              is_finite(rows[g].sum_sq))) {
+            throw std::invalid_argument(
+                "continuous_columns: weights and sums must be finite, weights not negative");
+        }
+        weight += rows[g].weight;
+        sum += rows[g].sum;
+    }
+    out.overall_mean = weight > 0.0 ? sum / weight : kNaN;
+    double between = 0.0, within = 0.0;
+    for (std::size_t g = 0; g < k; ++g) {
+        const ContinuousStats& r = rows[g];
+        out.share.push_back(weight > 0.0 ? r.weight / weight : 0.0);
+        if (!(r.weight > 0.0)) {
+            out.mean.push_back(kNaN);
+            out.std_dev.push_back(kNaN);
+            out.mean_deviation.push_back(kNaN);
+            continue;
+        }
+        const double mean = r.sum / r.weight;
+        const double spread = std::max(r.sum_sq - r.sum * mean, 0.0);
+        const double deviation = mean - out.overall_mean;
+        out.mean.push_back(mean);
+        out.std_dev.push_back(std::sqrt(spread / r.weight));
+        out.mean_deviation.push_back(deviation);
+        between += r.weight * (deviation * deviation);
+        within += spread;
+    }
+    out.between_ss = weight > 0.0 ? between : kNaN;
+    out.total_ss = weight > 0.0 ? within + between : kNaN;
+    out.r2 = out.total_ss > 0.0 ? out.between_ss / out.total_ss : kNaN;
+    return out;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,82 @@
+// Exact summation of doubles: the sum of any terms in any order, rounded once
+// to the nearest double. The running sum is kept as non-overlapping partials
+// (Shewchuk's expansions), which hold it without error; products are added
+// exactly by splitting each into its rounded value and its rounding error.
+#ifndef TESSALINE_EXACT_SUM_HPP
+#define TESSALINE_EXACT_SUM_HPP
+
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace tessaline {
+
+class ExactSum {
+  public:
+    void add(double x) {
+        std::size_t kept = 0;
+        for (std::size_t j = 0; j < partials_.size(); ++j) {
+            double y = partials_[j];
+            if (std::fabs(x) < std::fabs(y)) std::swap(x, y);
+            const double hi = x + y;
+            const double lo = y - (hi - x);
+            if (lo != 0.0) partials_[kept++] = lo;
+            x = hi;
+        }
+        partials_.resize(kept);
+        partials_.push_back(x);
+    }
+
+    // a * b exactly: the rounded product and its error (fma rounds once).
+    void add_product(double a, double b) {
+        const double p = a * b;
+        add(p);
+        add(std::fma(a, b, -p));
+    }
+
+    // w * y * y exactly: y^2 as its rounded value and error, each times w.
+    void add_weighted_square(double w, double y) {
+        const double sq = y * y;
+        const double err = std::fma(y, y, -sq);
+        add_product(w, sq);
+        add_product(w, err);
+    }
+
+    // Back to zero, keeping the storage.
+    void clear() { partials_.clear(); }
+
+    // The non-overlapping partials whose exact sum is the sum so far: adding
+    // the partials of several sums gives their exact total.
+    const std::vector<double>& partials() const { return partials_; }
+
+    // The exact sum rounded to nearest, ties to even.
+    double value() const {
+        std::size_t n = partials_.size();
+        if (n == 0) return 0.0;
+        double hi = partials_[--n];
+        double lo = 0.0;
+        while (n > 0) {
+            const double x = hi;
+            const double y = partials_[--n];
+            hi = x + y;
+            lo = y - (hi - x);
+            if (lo != 0.0) break;
+        }
+        // A half-way remainder rounds away from hi when the next partial
+        // pushes the exact sum past the half.
+        if (n > 0 &&
+            ((lo < 0.0 && partials_[n - 1] < 0.0) || (lo > 0.0 && partials_[n - 1] > 0.0))) {
+            const double y = lo * 2.0;
+            const double x = hi + y;
+            if (y == x - hi) hi = x;
+        }
+        return hi;
+    }
+
+  private:
+    std::vector<double> partials_;
+};
+
+}  // namespace tessaline
+
+#endif  // TESSALINE_EXACT_SUM_HPP

@@ -1,0 +1,375 @@
+"""Optimal binning against a continuous target (loss given default, exposure,
+a balance): fine weighted quantile pre-bins (or categories in ascending
+order of their mean) grouped into the contiguous bins whose means explain
+most of the target's variance, under an analyst's limits. The grouping is
+exact: a dynamic programme in the core library."""
+
+from __future__ import annotations
+
+from collections.abc import Sequence
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import categories, checks, frames, native
+from .._core.arrays import FloatArray, as_float_array, column_name
+from .continuous_table import BASE_COLUMNS, ContinuousBinningTable
+from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, DEFAULT_N_PREBINS
+from .special import checked_special_values
+
+ContinuousTrend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
+CONTINUOUS_TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
+# Least rows of a bin when not given: any bin holding rows.
+DEFAULT_MIN_ROWS = 1
+# A column of at most this many distinct values is searched over every cut
+# between them (the optimum over all binnings under the limits), which the
+# search does in a few milliseconds; a column of more over quantile pre-bins.
+EXACT_VALUES = 500
+# The most pre-bins asked for.
+MAX_PREBINS = 1_000_000
+# The most states the core's search keeps (one per group, bin count and phase).
+MAX_STATES = 2**24
+
+
+def searches_every_cut(n_values: int, max_bins: int, trend: str) -> bool:
+    """Whether a column of `n_values` distinct values is searched over every
+    cut: few enough values, and a search over them within the core's states."""
+    layers = max_bins if max_bins < n_values else 1
+    phases = 2 if trend in ("peak", "valley") else 1
+    return (
+        n_values <= EXACT_VALUES and n_values * (n_values + 1) // 2 * layers * phases <= MAX_STATES
+    )
+
+
+def continuous_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    sample_weight: npt.ArrayLike | None = None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: ContinuousTrend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    special_values: Sequence[float] = (),
+    categorical: bool | None = None,
+    name: str | None = None,
+) -> ContinuousBinningTable:
+    """Bin `x` against the continuous target `y` (a loss, an amount) into at
+    most `max_bins` bins whose means explain most of the target's variance.
+
+    The bins maximise the between-bin sum of squares
+    ``sum_b W_b (mean_b - mean)^2`` (W_b the bin's weight, mean_b its
+    weighted mean of y, mean the overall one), which is the table's
+    ``between_ss``; over the total sum of squares it is ``r_squared``. The
+    search starts from `n_prebins` weighted quantile pre-bins of `x` and
+    groups neighbours exactly; a column of at most 500 distinct values is
+    searched over every cut between them (unless `max_bins` is so large that
+    the search would not fit in memory), so that its bins are the best of
+    all binnings under the limits. Every bin holds at least `min_bin_share` of
+    the searched weight and `min_rows` rows (counted as rows, whatever their
+    weight); `trend` asks the bin means to
+    be "ascending", "descending", with one "peak" or "valley", "none" for
+    no shape, or "auto" for the better of ascending and descending.
+
+    `sample_weight` gives each row a finite non-negative weight (a row of
+    integer weight k counts as k copies of it; a row of weight 0 is left
+    out). Rows whose target is missing (NaN) are left out; rows whose `x` is
+    missing and the `special_values` (codes such as -999) have rows of their
+    own outside the limits. Strings, booleans and pandas or polars
+    categories (or any column with ``categorical=True``) are binned as
+    categories, in ascending order of their mean target. `transform` gives
+    each value its bin's mean. For a binary target use `optimal_binning`.
+    """
+    xs_name = name if name is not None else column_name(x)
+    ys = as_float_array(y)
+    if categorical is None:
+        categorical = frames.is_categorical(x)
+    if categorical:
+        return continuous_categories(
+            categories.encode(x),
+            ys,
+            sample_weight,
+            name=xs_name,
+            max_bins=max_bins,
+            min_bin_share=min_bin_share,
+            min_rows=min_rows,
+            trend=trend,
+        )
+    return continuous_rows(
+        as_float_array(x),
+        ys,
+        sample_weight,
+        name=xs_name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+        n_prebins=n_prebins,
+        special_values=special_values,
+    )
+
+
+def checked_rows(
+    n_rows: int, ys: FloatArray, sample_weight: npt.ArrayLike | None
+) -> FloatArray | None:
+    """The weights as float64 (None without), once the target and the
+    weights are of the column's length and hold what they may: a finite
+    target or NaN, finite non-negative weights."""
+    checks.same_length(("x", np.empty(n_rows)), ("y", ys))
+    bad = np.flatnonzero(np.isinf(ys))
+    if bad.size:
+        raise ValueError(
+            "y must hold finite numbers or missing values (NaN): "
+            f"row {bad[0]} holds {float(ys[bad[0]])!r}"
+        )
+    if sample_weight is None:
+        return None
+    ws = as_float_array(sample_weight)
+    if ws.size != n_rows:
+        raise ValueError(f"sample_weight must hold one weight per row ({n_rows}), not {ws.size}")
+    bad = np.flatnonzero(~(np.isfinite(ws) & (ws >= 0)))
+    if bad.size:
+        raise ValueError(
+            f"sample_weight must hold finite non-negative weights: row {bad[0]} holds "
+            f"{float(ws[bad[0]])!r}"
+        )
+    return ws
+
+
+def _check_limits(
+    max_bins: Any, min_bin_share: Any, min_rows: Any, trend: Any, n_prebins: Any = 1
+) -> None:
+    checks.whole_number("max_bins", max_bins, 1)
+    checks.real_number("min_bin_share", min_bin_share, 0, 1)
+    checks.whole_number("min_rows", min_rows, 0)
+    checks.one_of("trend", trend, CONTINUOUS_TRENDS)
+    # More pre-bins than this is more than the search can take (4096) anyway.
+    checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
+
+
+def _grouping(
+    prebins: dict[str, Any],
+    *,
+    label: str,
+    max_bins: int,
+    min_bin_share: float,
+    min_rows: int,
+    trend: str,
+) -> dict[str, Any]:
+    best = native.continuous_grouping(
+        np.asarray(prebins["weight"], dtype=np.float64),
+        np.asarray(prebins["sum"], dtype=np.float64),
+        np.asarray(prebins["rows"], dtype=np.float64),
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=float(min_rows),
+        trend=trend,
+    )
+    if best["message"]:
+        raise ValueError(f"continuous binning of {label}: {best['message']}")
+    return best
+
+
+def _stack(*parts: dict[str, Any]) -> dict[str, Any]:
+    """Rows of sums one after another, each part a dict of columns."""
+    return {key: np.concatenate([np.asarray(p[key]) for p in parts]) for key in BASE_COLUMNS}
+
+
+def _missing_row(counts: dict[str, Any]) -> dict[str, Any]:
+    """The missing-value row (none when no row's value is missing)."""
+    missing = counts["missing"]
+    kept = int(missing["rows"][0]) > 0
+    return {
+        "left": [np.nan] * kept,
+        "right": [np.nan] * kept,
+        **{k: np.asarray(missing["rows" if k == "count" else k])[:kept] for k in BASE_COLUMNS[2:]},
+    }
+
+
+def _left_out(counts: dict[str, Any]) -> dict[str, int]:
+    return {
+        "n_missing_target": int(counts["n_missing_target"]),
+        "n_zero_weight": int(counts["n_zero_weight"]),
+    }
+
+
+def continuous_rows(
+    xs: FloatArray,
+    ys: FloatArray,
+    sample_weight: npt.ArrayLike | None,
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    special_values: Sequence[float] = (),
+) -> ContinuousBinningTable:
+    """`continuous_binning` of float64 values."""
+    ws = checked_rows(xs.size, ys, sample_weight)
+    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
+    return continuous_counts_table(
+        native.count_continuous(xs, ys, ws),
+        name=name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+        n_prebins=n_prebins,
+        special_values=special_values,
+    )
+
+
+# The columns of rows summed by value, as `native.count_continuous` gives them.
+VALUE_COLUMNS = ("value", "rows", "weight", "sum", "sum_sq", "min", "max")
+
+
+def continuous_counts_table(
+    counts: dict[str, Any],
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    special_values: Sequence[float] = (),
+) -> ContinuousBinningTable:
+    """The table of a numeric column from its rows summed by value (all of
+    them: the special values' rows are taken out here), as a local pass or
+    an engine's merged counts give them."""
+    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
+    specials = checked_special_values(special_values)
+    is_special = np.isin(counts["value"], specials)
+    searched = {key: np.asarray(counts[key])[~is_special] for key in VALUE_COLUMNS}
+    values = searched["value"]
+    if values.size == 0:
+        raise ValueError(
+            f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
+        )
+    if searches_every_cut(values.size, max_bins, trend):
+        prebin_cuts = values[:-1][np.isfinite(values[:-1])]
+    else:
+        prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
+    prebins = native.continuous_interval_stats(searched, prebin_cuts)
+    best = _grouping(
+        prebins,
+        label=name or "x",
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+    )
+    # A group ends at its last pre-bin, whose right edge (a value of x) is its cut.
+    cuts = prebin_cuts[best["last"][:-1]]
+    intervals = native.continuous_interval_stats(searched, cuts)
+    intervals["left"] = np.concatenate(([-np.inf], cuts))
+    intervals["right"] = np.concatenate((cuts, [np.inf]))
+    intervals["count"] = intervals["rows"]
+    special_rows: dict[str, list[Any]] = {key: [] for key in BASE_COLUMNS}
+    every = np.asarray(counts["value"])
+    for value in specials:
+        position = int(np.searchsorted(every, value))
+        i = position if position < every.size and every[position] == value else None
+        special_rows["left"].append(value)
+        special_rows["right"].append(value)
+        for key in BASE_COLUMNS[2:]:
+            empty = 0 if key in ("count", "weight", "sum", "sum_sq") else np.nan
+            source = "rows" if key == "count" else key
+            special_rows[key].append(empty if i is None else counts[source][i])
+    return ContinuousBinningTable(
+        _stack(intervals, special_rows, _missing_row(counts)),
+        method="optimal",
+        name=name,
+        metadata={
+            "trend": best["trend"],
+            "n_prebins": int(prebin_cuts.size) + 1,
+            **_left_out(counts),
+        },
+        special_values=specials,
+    )
+
+
+def continuous_categories(
+    encoded: categories.Encoded,
+    ys: FloatArray,
+    sample_weight: npt.ArrayLike | None,
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    **_: Any,
+) -> ContinuousBinningTable:
+    """`continuous_binning` of encoded categories: the categories in
+    ascending order of their mean (equal means in name order) are the
+    pre-bins of the same search; a bin's edges are its positions in that
+    order, cut halfway between two categories."""
+    ws = checked_rows(encoded.codes.size, ys, sample_weight)
+    codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
+    return continuous_category_table(
+        encoded.names,
+        native.count_continuous(codes, ys, ws),
+        name=name,
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+    )
+
+
+def continuous_category_table(
+    names: Sequence[str],
+    counts: dict[str, Any],
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_rows: int = DEFAULT_MIN_ROWS,
+    trend: str = "auto",
+    **_: Any,
+) -> ContinuousBinningTable:
+    """The table of a categorical column from its rows summed by category
+    (`counts`: value i is the position of its category in `names`, the
+    missing category as the missing value), as a local pass or an engine's
+    merged counts give them."""
+    _check_limits(max_bins, min_bin_share, min_rows, trend)
+    k = counts["value"].size
+    if k == 0:
+        raise ValueError(
+            f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
+        )
+    order = np.argsort(native.continuous_columns(counts)["mean"], kind="stable")
+    ranked = {
+        key: np.asarray(counts[key])[order]
+        for key in ("rows", "weight", "sum", "sum_sq", "min", "max")
+    }
+    ranked["value"] = np.arange(k, dtype=np.float64)
+    best = _grouping(
+        ranked,
+        label=name or "x",
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_rows=min_rows,
+        trend=trend,
+    )
+    first, last = best["first"], best["last"]
+    cuts = last[:-1] + 0.5
+    intervals = native.continuous_interval_stats(ranked, cuts)
+    intervals["left"] = np.where(first > 0, first - 0.5, -np.inf)
+    intervals["right"] = np.where(last < k - 1, last + 0.5, np.inf)
+    intervals["count"] = intervals["rows"]
+    missing = _missing_row(counts)
+    ranked_names = [names[int(counts["value"][i])] for i in order]
+    bins = [tuple(ranked_names[a : b + 1]) for a, b in zip(first, last)]
+    return ContinuousBinningTable(
+        _stack(intervals, missing),
+        method="optimal",
+        name=name,
+        metadata={"trend": best["trend"], **_left_out(counts)},
+        bin_categories=bins,
+    )

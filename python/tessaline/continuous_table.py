@@ -1,0 +1,482 @@
+"""ContinuousTableBinning: every column of a table binned against one
+continuous target (a loss, an amount), numeric and categorical alike, ranked
+by R², the share of the target's variance its bins explain. It is what
+``TableBinning(target="continuous")`` makes."""
+
+from __future__ import annotations
+
+import math
+import os
+from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any, Literal
+
+import numpy as np
+
+from ._core import categories, checks, frames, printing
+from ._core.arrays import FloatArray, as_float_array
+from ._core.state import PlainState
+from .binning.continuous import (
+    CONTINUOUS_TRENDS,
+    DEFAULT_MIN_ROWS,
+    MAX_PREBINS,
+    ContinuousTrend,
+    checked_rows,
+    continuous_categories,
+    continuous_category_table,
+    continuous_counts_table,
+    continuous_rows,
+)
+from .binning.continuous_table import ContinuousBinningTable
+from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, DEFAULT_N_PREBINS
+from .exceptions import DocumentError, NotFittedError
+from .formats import document, sql
+
+if TYPE_CHECKING:
+    import pandas
+
+CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
+# Options a column may carry in `columns=`.
+COLUMN_OPTIONS = frozenset(
+    {"categorical", "special_values", "max_bins", "min_bin_share", "min_rows", "trend", "n_prebins"}
+)
+LIMITS = ("max_bins", "min_bin_share", "min_rows", "trend", "n_prebins")
+SUMMARY_FIELDS = ("column", "kind", "r2", "bins", "missing_share", "keep", "reason")
+
+
+@dataclass(frozen=True)
+class ContinuousColumnSummary:
+    """One column: R² of its bins (the share of the target's variance their
+    means explain), its bins (special and missing-value rows not counted),
+    the share of the weight whose value is missing, whether the selection
+    keeps it, and why a column was not binned."""
+
+    column: str
+    kind: str
+    r2: float
+    bins: int
+    missing_share: float
+    keep: bool
+    reason: str = ""
+
+
+class ContinuousTableBinning(PlainState):
+    """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
+    dict of arrays against one continuous target (`continuous_binning` per
+    column, under the limits `max_bins`, `min_bin_share`, `min_rows`,
+    `trend` and `n_prebins`). Strings, booleans and categories, and the
+    columns named in `categorical`, are binned as categories;
+    `special_values` is a list of codes for every numeric column or a dict
+    of lists per column; `columns` holds per-column options (keys among
+    `COLUMN_OPTIONS`); `exclude` names columns to leave out.
+
+    The columns are ranked by R²; the selection keeps those with R² of at
+    least `min_r2` and a share of missing values of at most
+    `max_missing_share` (no limit when None), at most `top_n` of them. A
+    column that cannot be binned is left out with its reason in `skipped`
+    when `skip_unusable`. `fit` takes `sample_weight`, one weight per row.
+    """
+
+    def __init__(
+        self,
+        *,
+        target: Literal["continuous"] = "continuous",
+        categorical: Sequence[str] = (),
+        special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
+        columns: Mapping[str, Mapping[str, Any]] | None = None,
+        exclude: Sequence[str] = (),
+        max_bins: int = DEFAULT_MAX_BINS,
+        min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+        min_rows: int = DEFAULT_MIN_ROWS,
+        trend: ContinuousTrend = "auto",
+        n_prebins: int = DEFAULT_N_PREBINS,
+        min_r2: float = 0.01,
+        top_n: int | None = None,
+        max_missing_share: float | None = None,
+        n_jobs: int | None = None,
+        skip_unusable: bool = True,
+    ) -> None:
+        checks.one_of("target", target, ("continuous",))
+        for name, options in (columns or {}).items():
+            unknown = sorted(set(options) - COLUMN_OPTIONS)
+            if unknown:
+                raise ValueError(
+                    f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
+                    f"options are {', '.join(sorted(COLUMN_OPTIONS))}"
+                )
+        checks.whole_number("max_bins", max_bins, 1)
+        checks.real_number("min_bin_share", min_bin_share, 0, 1)
+        checks.whole_number("min_rows", min_rows, 0)
+        checks.one_of("trend", trend, CONTINUOUS_TRENDS)
+        checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
+        checks.real_number("min_r2", min_r2, 0, 1)
+        if top_n is not None:
+            checks.whole_number("top_n", top_n, 1)
+        if max_missing_share is not None:
+            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.target = target
+        self.categorical = tuple(categorical)
+        self.special_values = special_values
+        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
+        self.exclude = tuple(exclude)
+        self.max_bins, self.min_bin_share, self.min_rows = max_bins, min_bin_share, min_rows
+        self.trend, self.n_prebins = trend, n_prebins
+        self.min_r2, self.top_n, self.max_missing_share = min_r2, top_n, max_missing_share
+        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
+        self.tables: dict[str, ContinuousBinningTable] = {}
+        self.skipped: dict[str, str] = {}
+        self.summary: list[ContinuousColumnSummary] = []
+        self.fitted_columns: list[str] = []
+
+    # -- fitting ---------------------------------------------------------------
+    def _options(self, name: str) -> dict[str, Any]:
+        options = self.column_options.get(name, {})
+        specials = self.special_values
+        if isinstance(specials, Mapping):
+            specials = specials.get(name, ())
+        return {
+            "special_values": options.get("special_values", specials),
+            **{key: options.get(key, getattr(self, key)) for key in LIMITS},
+        }
+
+    def is_categorical(self, name: str, holds_categories: bool) -> bool:
+        """Whether the column `name` is binned as categories, when its values
+        are categories (strings, booleans) by their type or not."""
+        default = name in self.categorical or holds_categories
+        return bool(self.column_options.get(name, {}).get("categorical", default))
+
+    def _table_or_reason(
+        self, name: str, build: Callable[[dict[str, Any]], ContinuousBinningTable]
+    ) -> ContinuousBinningTable | str:
+        """One column's table, or why it cannot be binned."""
+        try:
+            return build(self._options(name))
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+
+    def _column(
+        self, name: str, values: Any, ys: FloatArray, ws: FloatArray | None
+    ) -> ContinuousBinningTable | str:
+        """One column's table from its rows, or why it cannot be binned."""
+
+        def build(options: dict[str, Any]) -> ContinuousBinningTable:
+            if self.is_categorical(name, frames.is_categorical(values)):
+                del options["special_values"], options["n_prebins"]
+                return continuous_categories(
+                    categories.encode(values), ys, ws, name=name, **options
+                )
+            return continuous_rows(as_float_array(values), ys, ws, name=name, **options)
+
+        return self._table_or_reason(name, build)
+
+    def fit_counts(
+        self,
+        counts: Mapping[str, tuple[Sequence[str] | None, dict[str, Any]]],
+        fitted_columns: Sequence[str],
+        skipped: Mapping[str, str] | None = None,
+    ) -> ContinuousTableBinning:
+        """Fit from every column's rows summed by value (or category) by an
+        engine: per column its category names (None for numbers) and counts
+        as `continuous_binning` sums them; the same options, checks and skip
+        rules as `fit`. `fitted_columns` are the data's column names,
+        `skipped` the columns the engine could not count, with the reason."""
+        results: dict[str, ContinuousBinningTable | str] = {}
+        for name, (names, summed) in counts.items():
+
+            def build(
+                options: dict[str, Any], names: Any = names, summed: Any = summed, name: str = name
+            ) -> ContinuousBinningTable:
+                if names is not None:
+                    del options["special_values"], options["n_prebins"]
+                    return continuous_category_table(names, summed, name=name, **options)
+                return continuous_counts_table(summed, name=name, **options)
+
+            results[name] = self._table_or_reason(name, build)
+        results.update(skipped or {})
+        return self._keep([n for n in fitted_columns if n in results], results, fitted_columns)
+
+    def _keep(
+        self,
+        order: Sequence[str],
+        results: Mapping[str, ContinuousBinningTable | str],
+        fitted_columns: Sequence[str],
+    ) -> ContinuousTableBinning:
+        tables: dict[str, ContinuousBinningTable] = {}
+        skipped: dict[str, str] = {}
+        for n in order:
+            result = results[n]
+            if isinstance(result, str):
+                skipped[n] = result
+            else:
+                tables[n] = result
+        if not tables:
+            raise ValueError(
+                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
+            )
+        self.tables, self.skipped = tables, skipped
+        self.fitted_columns = list(fitted_columns)
+        self.summary = self._ranked()
+        return self
+
+    def fit(self, data: Any, y: Any, sample_weight: Any = None) -> ContinuousTableBinning:
+        """Bin every column of `data` (but the target's and the excluded ones)
+        against the continuous target `y`, an array or the name of a column
+        of `data`, each row weighted by `sample_weight` (an array or a column
+        name; default 1)."""
+        names = frames.column_names(data)
+        for option, named in (
+            ("columns", self.column_options),
+            ("categorical", self.categorical),
+            ("exclude", self.exclude),
+        ):
+            absent = [str(n) for n in named if str(n) not in names]
+            if absent:
+                raise ValueError(
+                    f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
+                )
+        for option, value in (("y", y), ("sample_weight", sample_weight)):
+            if isinstance(value, str) and value not in names:
+                raise ValueError(f"{option} names no column of the data: {value!r}")
+        target_name = frames.target_name(data, y)
+        ys = as_float_array(y if target_name is None else frames.column(data, target_name))
+        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
+        if weight_name is not None:
+            sample_weight = frames.column(data, weight_name)
+        ws = checked_rows(ys.size, ys, sample_weight)
+        if not np.any(~np.isnan(ys) & (True if ws is None else ws > 0)):
+            raise ValueError("the table has no row with a known target and a positive weight")
+        wanted = [n for n in names if n not in (target_name, weight_name) and n not in self.exclude]
+        if not wanted:
+            raise ValueError("the table has no column to bin")
+        columns = frames.columns(data, wanted)
+        for n, values in columns.items():
+            if frames.length(values) != ys.size:
+                raise ValueError(
+                    f"column {n!r} has {frames.length(values)} rows, the target {ys.size}"
+                )
+        workers = max(1, min(len(columns), self.n_jobs or os.cpu_count() or 1))
+        with ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline") as pool:
+            results = list(
+                pool.map(lambda item: self._column(item[0], item[1], ys, ws), columns.items())
+            )
+        return self._keep(wanted, dict(zip(wanted, results)), names)
+
+    def _ranked(self) -> list[ContinuousColumnSummary]:
+        def key(item: tuple[str, ContinuousBinningTable]) -> tuple[float, str]:
+            r2 = item[1].r_squared
+            return (-r2 if not math.isnan(r2) else math.inf, item[0])
+
+        rows: list[ContinuousColumnSummary] = []
+        for name, table in sorted(self.tables.items(), key=key):
+            r2 = table.r_squared
+            missing = float(table["share"][-1]) if table.has_missing_row else 0.0
+            keep = (
+                not math.isnan(r2)
+                and r2 >= self.min_r2
+                and (self.max_missing_share is None or missing <= self.max_missing_share)
+                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
+            )
+            rows.append(ContinuousColumnSummary(name, table.kind, r2, table.n_bins, missing, keep))
+        rows += [
+            ContinuousColumnSummary(name, "-", math.nan, 0, math.nan, False, reason)
+            for name, reason in self.skipped.items()
+        ]
+        return rows
+
+    # -- reading ---------------------------------------------------------------
+    @property
+    def selected(self) -> list[str]:
+        """The columns the selection keeps, by descending R²."""
+        return [row.column for row in self.summary if row.keep]
+
+    def get_options(self) -> dict[str, Any]:
+        """The constructor's arguments as this object holds them."""
+        return {
+            "target": self.target,
+            "categorical": list(self.categorical),
+            "special_values": self.special_values,
+            "columns": self.column_options,
+            "exclude": list(self.exclude),
+            **{key: getattr(self, key) for key in LIMITS},
+            "min_r2": self.min_r2,
+            "top_n": self.top_n,
+            "max_missing_share": self.max_missing_share,
+            "n_jobs": self.n_jobs,
+            "skip_unusable": self.skip_unusable,
+        }
+
+    def summary_frame(self) -> pandas.DataFrame:
+        """The summary as a pandas DataFrame, one row per column, by descending R²."""
+        import pandas
+
+        return pandas.DataFrame(
+            [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
+            columns=list(SUMMARY_FIELDS),
+        )
+
+    def __str__(self) -> str:
+        rows = [
+            [
+                r.column,
+                r.kind,
+                printing.fixed(r.r2, 4),
+                str(r.bins),
+                printing.percent(r.missing_share) if r.reason == "" else "-",
+                "keep" if r.keep else "drop",
+                r.reason,
+            ]
+            for r in self.summary
+        ]
+        return printing.text_table(
+            ("column", "kind", "R²", "bins", "missing", "selection", "skipped because"),
+            rows,
+            (0, 1, 5, 6),
+        )
+
+    def __repr__(self) -> str:
+        if not self.tables:
+            return "<ContinuousTableBinning, not fitted>"
+        return (
+            f"<ContinuousTableBinning: {len(self.tables)} columns binned, "
+            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
+        )
+
+    # -- using -----------------------------------------------------------------
+    def transform(
+        self,
+        data: Any,
+        output: Literal["mean", "index", "label"] = "mean",
+        selected: bool = False,
+        columns: Sequence[str] | None = None,
+    ) -> Any:
+        """Each binned column of `data` as its bin mean (float64), bin index
+        (int64, -1 for missing) or bin label; only the selected columns with
+        `selected=True`, or the binned columns named in `columns`. A pandas
+        or polars DataFrame gives one back, any other table a dict of arrays."""
+        if not self.tables:
+            raise NotFittedError(
+                "This ContinuousTableBinning is not fitted yet: call fit before transform"
+            )
+        checks.one_of("output", output, ("mean", "index", "label"))
+        wanted = self.selected if selected else list(self.tables)
+        if columns is not None:
+            unknown = [n for n in columns if n not in self.tables]
+            if unknown:
+                raise ValueError(f"column(s) not binned: {', '.join(unknown)}")
+            wanted = list(columns)
+        absent = [n for n in wanted if n not in set(frames.column_names(data))]
+        if absent:
+            raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+        out: dict[str, Any] = {}
+        for name, values in frames.columns(data, wanted).items():
+            out[name] = self.tables[name].transform(values, output=output)
+        return frames.like_input(data, out)
+
+    def fit_transform(self, data: Any, y: Any, sample_weight: Any = None) -> Any:
+        self.fit(data, y, sample_weight)
+        return self.transform(data, columns=list(self.tables))
+
+    def to_sql(
+        self,
+        source: str,
+        *,
+        output: Literal["mean", "index"] = "mean",
+        dialect: sql.Dialect = "duckdb",
+        selected: bool = False,
+        keep: Sequence[str] = (),
+    ) -> str:
+        """A SELECT over the table `source` giving every binned column (the
+        selected ones with `selected=True`) as `transform` does, under its
+        own name, after the columns of `keep` passed through."""
+        names = self.selected if selected else list(self.tables)
+        clash = [k for k in keep if k in names]
+        if clash:
+            raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
+        expressions = [sql.identifier(k) for k in keep] + [
+            f"{self.tables[n].to_sql(n, output=output, dialect=dialect)} AS {sql.identifier(n)}"
+            for n in names
+        ]
+        return "SELECT " + ",\n       ".join(expressions) + f"\nFROM {sql.identifier(source)}"
+
+    # -- documents -------------------------------------------------------------
+    def to_json(self, indent: int | None = None) -> str:
+        """The options and, once fitted, the summary and every column's table
+        as one JSON document with exact floats."""
+        return document.dumps(self.to_dict(), indent)
+
+    def to_dict(self) -> dict[str, Any]:
+        summary = [
+            {
+                f: document.exact(getattr(row, f))
+                if isinstance(getattr(row, f), float)
+                else getattr(row, f)
+                for f in SUMMARY_FIELDS
+            }
+            for row in self.summary
+        ]
+        return {
+            **document.header(CONTINUOUS_TABLE_SCHEMA),
+            "options": document.plain(self.get_options()),
+            "fitted_columns": list(self.fitted_columns),
+            "summary": summary,
+            "skipped": dict(self.skipped),
+            "tables": {name: table.to_dict() for name, table in self.tables.items()},
+        }
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> ContinuousTableBinning:
+        return cls.from_dict(document.parse(text))
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> ContinuousTableBinning:
+        """The binning a document's dict describes; one that no fit writes
+        raises `DocumentError`."""
+        where = CONTINUOUS_TABLE_SCHEMA
+        document.check_header(doc, where)
+        with document.reading(where):
+            options = document.field(doc, "options", dict, where)
+            try:
+                binning = cls(**options)
+            except (TypeError, ValueError) as error:
+                raise DocumentError(f"{where}: options not accepted: {error}") from None
+            tables = {
+                name: ContinuousBinningTable.from_dict(t, f"{where} table {name!r}")
+                for name, t in document.field(doc, "tables", dict, where).items()
+            }
+            if any(t.name != name for name, t in tables.items()):
+                raise DocumentError(f"{where}: a table is filed under another column's name")
+            skipped = document.field(doc, "skipped", dict, where)
+            fitted = document.names(doc, "fitted_columns", where)
+            if not set(tables) | set(skipped) <= set(fitted) or set(tables) & set(skipped):
+                raise DocumentError(
+                    f"{where}: fields 'tables' and 'skipped' must name distinct "
+                    "columns of 'fitted_columns'"
+                )
+            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
+            binning.summary = binning._ranked()
+            written = [
+                {
+                    f: document.from_exact(row[f], f"{where} summary.{f}")
+                    if f in ("r2", "missing_share")
+                    else row[f]
+                    for f in SUMMARY_FIELDS
+                }
+                for row in document.field(doc, "summary", list, where)
+            ]
+            if not _same_summary(written, binning.summary):
+                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
+        return binning
+
+
+def _same_summary(written: list[dict[str, Any]], summary: list[ContinuousColumnSummary]) -> bool:
+    """Whether the written summary is the ranked one, NaN equal to NaN."""
+
+    def same(a: Any, b: Any) -> bool:
+        return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
+
+    return len(written) == len(summary) and all(
+        same(w[f], getattr(r, f)) for w, r in zip(written, summary) for f in SUMMARY_FIELDS
+    )

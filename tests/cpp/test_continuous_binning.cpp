@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tessaline/tessaline.hpp"
+
+namespace {
+
+using tessaline::BinTrend;
+using tessaline::ContinuousBinningConstraints;
+using tessaline::ContinuousBinningStatus;
+
+struct Pick {
+    bool found = false;
+    double value = 0.0;
+    std::vector<std::size_t> firsts;
+};
+
+bool follows(const std::vector<double>& means, BinTrend trend) {
+    const double sign = (trend == BinTrend::descending || trend == BinTrend::valley) ? -1.0 : 1.0;
+    bool falling = false;
+    for (std::size_t g = 1; g < means.size() && trend != BinTrend::none; ++g) {
+        const double a = sign * means[g - 1], b = sign * means[g];
+        if (b > a && !falling) continue;
+        if (b < a && (trend == BinTrend::peak || trend == BinTrend::valley)) {
+            falling = true;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Larger criterion, then fewer groups, then earlier starts read from the last group back.
+bool better(const Pick& a, const Pick& b) {
+    if (!b.found) return true;
+    if (a.value != b.value) return a.value > b.value;
+    if (a.firsts.size() != b.firsts.size()) return a.firsts.size() < b.firsts.size();
+    return std::lexicographical_compare(a.firsts.rbegin(), a.firsts.rend(), b.firsts.rbegin(),
+                                        b.firsts.rend());
+}
+
+// Every contiguous grouping, one bit per gap between pre-bins, with the
+// criterion's terms summed as the search sums them.
+Pick brute_force(const std::vector<double>& w, const std::vector<double>& s,
+                 const std::vector<double>& rows, const ContinuousBinningConstraints& k,
+                 BinTrend trend) {
+    const std::size_t n = w.size();
+    double tw = 0.0, ts = 0.0;
+    for (std::size_t i = 0; i < n; ++i) tw += w[i], ts += s[i];
+    const double mean = ts / tw;
+    Pick best;
+    for (unsigned mask = 0; mask < (1u << (n - 1)); ++mask) {
+        Pick p{true, 0.0, {}};
+        std::vector<double> means;
+        bool ok = true;
+        for (std::size_t first = 0; first < n && ok;) {
+            std::size_t last = first;
+            while (last + 1 < n && !(mask >> last & 1u)) ++last;
+            double gw = 0.0, gs = 0.0, gr = 0.0;
+            for (std::size_t j = first; j <= last; ++j) gw += w[j], gs += s[j], gr += rows[j];
+            ok = gw > 0.0 && gr >= k.min_rows && gw / tw >= k.min_bin_share;
+            const double d = gs / gw - mean;
+            p.value += gw * (d * d);
+            p.firsts.push_back(first);
+            means.push_back(gs / gw);
+            first = last + 1;
+        }
+        ok = ok && (k.max_bins == 0 || p.firsts.size() <= k.max_bins) && follows(means, trend);
+        if (ok && better(p, best)) best = p;
+    }
+    return best;
+}
+
+class ContinuousBinningTrend : public ::testing::TestWithParam<BinTrend> {};
+
+TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
+    std::mt19937 rng(20261208u + static_cast<unsigned>(GetParam()));
+    std::uniform_int_distribution<int> size(1, 10), pick(0, 3), count(0, 6);
+    std::uniform_real_distribution<double> weight(0.0, 3.0), target(-2.0, 5.0);
+    const double shares[] = {0.0, 0.05, 0.15, 0.3};
+    for (int table = 0; table < 300; ++table) {
+        const std::size_t n = static_cast<std::size_t>(size(rng));
+        std::vector<double> w(n), s(n), rows(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            rows[i] = count(rng);
+            // Integer means now and then, so that equal means and ties occur.
+            w[i] = rows[i] == 0 ? 0.0 : (pick(rng) == 0 ? rows[i] : weight(rng));
+            s[i] = w[i] * (pick(rng) == 0 ? static_cast<double>(pick(rng)) : target(rng));
+        }
+        rows[0] += 1, w[0] += 1;  // some weight
+        ContinuousBinningConstraints k;
+        k.max_bins = static_cast<std::size_t>(pick(rng));
+        k.min_bin_share = shares[pick(rng)];
+        k.min_rows = pick(rng);
+        k.trend = GetParam();
+        const auto got = tessaline::continuous_binning(w.data(), s.data(), rows.data(), n, k);
+        double total_rows = 0.0;
+        for (double r : rows) total_rows += r;
+        if (total_rows < k.min_rows) {
+            EXPECT_EQ(got.status, ContinuousBinningStatus::min_rows_not_met);
+            continue;
+        }
+        Pick want;
+        if (GetParam() == BinTrend::automatic) {
+            want = brute_force(w, s, rows, k, BinTrend::ascending);
+            const Pick falling = brute_force(w, s, rows, k, BinTrend::descending);
+            const bool down =
+                falling.value > want.value ||
+                (falling.value == want.value && falling.firsts.size() < want.firsts.size());
+            if (down) want = falling;
+            EXPECT_EQ(got.trend, down ? BinTrend::descending : BinTrend::ascending);
+        } else {
+            want = brute_force(w, s, rows, k, GetParam());
+        }
+        ASSERT_TRUE(want.found);
+        ASSERT_EQ(got.status, ContinuousBinningStatus::optimal) << "table " << table;
+        EXPECT_EQ(got.between_ss, want.value) << "table " << table;
+        std::vector<std::size_t> firsts;
+        for (const auto& g : got.groups) firsts.push_back(g.first);
+        EXPECT_EQ(firsts, want.firsts) << "table " << table;
+        EXPECT_EQ(got.groups.back().last, n - 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Trends, ContinuousBinningTrend,
+                         ::testing::Values(BinTrend::none, BinTrend::ascending,
+                                           BinTrend::descending, BinTrend::peak, BinTrend::valley,
+                                           BinTrend::automatic));
+
+TEST(ContinuousBinning, WorkedExampleAndStatuses) {
+    // Means 1, 2, 10, 11 with weights 1, 1, 2, 2: overall mean 45 / 6 = 7.5;
+    // two bins {1, 2} (mean 1.5) and {10, 11} (mean 10.5) give
+    // 2 * 36 + 4 * 9 = 108, and splitting further adds 0.5 + 1 = 1.5.
+    const std::vector<double> w = {1, 1, 2, 2}, s = {1, 2, 20, 22}, rows = {1, 1, 2, 2};
+    ContinuousBinningConstraints k;
+    k.max_bins = 2;
+    const auto two = tessaline::continuous_binning(w.data(), s.data(), rows.data(), 4, k);
+    ASSERT_EQ(two.groups.size(), 2u);
+    EXPECT_EQ(two.groups[0].last, 1u);
+    EXPECT_EQ(two.between_ss, 108.0);
+    EXPECT_EQ(two.overall_mean, 7.5);
+    k.max_bins = 0;
+    EXPECT_EQ(tessaline::continuous_binning(w.data(), s.data(), rows.data(), 4, k).between_ss,
+              109.5);
+    k.min_rows = 7;
+    EXPECT_EQ(tessaline::continuous_binning(w.data(), s.data(), rows.data(), 4, k).status,
+              ContinuousBinningStatus::min_rows_not_met);
+    const std::vector<double> zero = {0, 0};
+    EXPECT_EQ(tessaline::continuous_binning(zero.data(), zero.data(), rows.data(), 2, {}).status,
+              ContinuousBinningStatus::no_weight);
+    const auto message = [&](const std::vector<double>& weights, ContinuousBinningConstraints c) {
+        try {
+            tessaline::continuous_binning(weights.data(), s.data(), rows.data(), weights.size(), c);
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    ContinuousBinningConstraints share;
+    share.min_bin_share = 2;
+    EXPECT_EQ(message({1, -1}, {}),
+              "continuous_binning: pre-bin weights and rows must be finite and non-negative, "
+              "sums finite");
+    EXPECT_EQ(message({1, 1}, share), "continuous_binning: min_bin_share must be between 0 and 1");
+    EXPECT_EQ(message({}, {}), "continuous_binning: no pre-bins");
+}
+
+// A row of integer weight k sums exactly as k copies of it, in any order of the rows.
+TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
+    std::mt19937 rng(7u);
+    std::uniform_int_distribution<int> value(0, 4), times(0, 4);
+    std::uniform_real_distribution<double> target(-1e3, 1e3);
+    std::vector<double> x, y, w, rx, ry;
+    for (int i = 0; i < 200; ++i) {
+        x.push_back(value(rng));
+        y.push_back(target(rng) / 7.0);
+        w.push_back(times(rng));
+        for (int k = 0; k < static_cast<int>(w.back()); ++k)
+            rx.push_back(x.back()), ry.push_back(y.back());
+    }
+    std::vector<std::size_t> order(rx.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    std::vector<double> sx, sy;
+    for (std::size_t i : order) sx.push_back(rx[i]), sy.push_back(ry[i]);
+    const auto weighted =
+        tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
+    const auto repeated =
+        tessaline::count_continuous_values(sx.data(), sy.data(), nullptr, sx.size());
+    ASSERT_EQ(weighted.value, repeated.value);
+    for (std::size_t i = 0; i < weighted.value.size(); ++i) {
+        EXPECT_EQ(weighted.stats[i].weight, static_cast<double>(repeated.stats[i].rows));
+        EXPECT_EQ(weighted.stats[i].sum, repeated.stats[i].sum);
+        EXPECT_EQ(weighted.stats[i].sum_sq, repeated.stats[i].sum_sq);
+        EXPECT_EQ(weighted.stats[i].min, repeated.stats[i].min);
+        EXPECT_EQ(weighted.stats[i].max, repeated.stats[i].max);
+    }
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(weighted, 3),
+              tessaline::weighted_quantile_cuts(repeated, 3));
+}
+
+// Partials of two halves of the rows, added exactly, give the sums of one pass.
+TEST(ContinuousCounts, PartialsOfPartsAddUpToOnePass) {
+    std::mt19937 rng(11u);
+    std::uniform_int_distribution<int> value(0, 3);
+    std::uniform_real_distribution<double> target(-1e6, 1e6), weight(0.0, 5.0);
+    std::vector<double> x, y, w;
+    for (int i = 0; i < 300; ++i)
+        x.push_back(value(rng)), y.push_back(target(rng) / 3.0), w.push_back(weight(rng));
+    const auto whole = tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
+    const auto a = tessaline::count_continuous_partials(x.data(), y.data(), w.data(), 150);
+    const auto b =
+        tessaline::count_continuous_partials(x.data() + 150, y.data() + 150, w.data() + 150, 150);
+    ASSERT_EQ(a.value.size(), whole.value.size() + 1);  // the NaN row last
+    for (std::size_t i = 0; i < whole.value.size(); ++i) {
+        ASSERT_EQ(a.value[i], b.value[i]);
+        std::vector<double> terms(a.sum_terms.begin() + a.sum_offset[i],
+                                  a.sum_terms.begin() + a.sum_offset[i + 1]);
+        terms.insert(terms.end(), b.sum_terms.begin() + b.sum_offset[i],
+                     b.sum_terms.begin() + b.sum_offset[i + 1]);
+        const std::vector<int64_t> offsets = {0, static_cast<int64_t>(terms.size())};
+        EXPECT_EQ(tessaline::exact_sums(terms.data(), terms.size(), offsets.data(), 1)[0],
+                  whole.stats[i].sum);
+    }
+}
+
+}  // namespace
