@@ -95,7 +95,7 @@ def _weighted_lorenz_rows(n: int, rng: np.random.Generator) -> list[Row]:
             "sklearn roc_auc_score(sample_weight=)",
             lambda: tl.gini(x, y, sample_weight=w),
             lambda: roc_auc_score(y, x, sample_weight=w),
-            target=LORENZ_TARGET * 2,
+            target=1.0,
         )
     ]
 
