@@ -158,6 +158,26 @@ py::dict count_values(const b::DoubleArray& x, const py::object& labels) {
     return value_counts_dict(std::move(counts));
 }
 
+// The rows counted by value and the pre-bins of the default binning, in one
+// call with the lock released: {"value", "c0", "c1", "prebins": summary}.
+py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std::size_t n_prebins,
+                         bool with_boundaries, std::size_t max_boundaries) {
+    const b::Int32Array label_array =
+        b::integer_array<int32_t>(labels, "counted_prebins", "labels");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    b::require_same_length(xs, ys, "counted_prebins");
+    tessaline::CountedPrebins counted;
+    {
+        py::gil_scoped_release release;
+        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins, with_boundaries,
+                                             max_boundaries);
+    }
+    py::dict out = value_counts_dict(std::move(counted.counts));
+    out["prebins"] = b::binning_summary_dict(counted.prebins);
+    return out;
+}
+
 py::dict merge_value_counts(const b::DoubleArray& value, const py::object& c0,
                             const py::object& c1) {
     const std::vector<tessaline::ValueCounts> parts{
@@ -858,6 +878,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
     m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),
           "Rows counted by distinct x (ascending) and class; NaN x left out.");
+    m.def("counted_prebins", &counted_prebins, py::arg("x"), py::arg("labels"),
+          py::arg("n_prebins"), py::arg("with_boundaries"), py::arg("max_boundaries"),
+          "Rows counted by distinct x and the pre-bins of the default binning.");
     m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"), py::arg("c1"),
           "Counts summed by value, values ascending.");
     m.def("mdlp_full_from_counts", &mdlp_full_from_counts, py::arg("value"), py::arg("c0"),

@@ -49,7 +49,7 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
     // branch; a slot written in passing is overwritten later. Rows whose x is
     // NaN take no slot, and the cursors never cross: after i rows at most i
     // slots are taken.
-    const std::unique_ptr<double[]> keys = large_scratch<double>(n);
+    const auto keys = large_scratch<double>(n);
     std::size_t front = 0;
     std::size_t back = n;
     for (std::size_t i = 0; i < n; ++i) {
@@ -67,7 +67,7 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
     const std::size_t n1 = n - back;
     std::copy(keys.get() + back, keys.get() + n, keys.get() + front);
 
-    const std::unique_ptr<double[]> spare = large_scratch<double>(n0 + n1);
+    const auto spare = large_scratch<double>(n0 + n1);
     const double* zeros = sort_key_ranges(keys.get(), spare.get(), n0 + n1, n0);
     const double* ones = zeros + n0;
     std::size_t groups = 0;

@@ -5,9 +5,11 @@
 #ifndef TESSALINE_LARGE_BUFFER_HPP
 #define TESSALINE_LARGE_BUFFER_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #if defined(__linux__)
@@ -48,13 +50,81 @@ std::vector<T> large_vector(std::size_t n) {
     return v;
 }
 
-// Room for n elements on advised pages, left uninitialised: for buffers
-// whose every element is written before it is read, which need no zeroing.
+// Scratch blocks go back to the thread that used them, which hands them out
+// again: the columns of a table need the same room one after the other (the
+// two buffers of a sort, the states of a search over pre-bins), and a
+// fresh block costs a page fault and a zeroed page on first touch of every
+// page, often more than the work done in it. A thread keeps its
+// kKeptScratchBlocks largest blocks (up to kKeptScratchBytes each), and
+// frees them when it ends.
+constexpr std::size_t kKeptScratchBlocks = 4;
+constexpr std::size_t kKeptScratchBytes = std::size_t{1} << 28;
+
+struct ScratchBlock {
+    unsigned char* data;
+    std::size_t bytes;
+};
+
+struct ScratchPool {
+    std::vector<ScratchBlock> kept;
+    ScratchPool() = default;
+    ScratchPool(const ScratchPool&) = delete;
+    ScratchPool& operator=(const ScratchPool&) = delete;
+    ~ScratchPool() {
+        for (const ScratchBlock& b : kept) delete[] b.data;
+    }
+};
+
+inline ScratchPool& scratch_pool() {
+    thread_local ScratchPool pool;
+    return pool;
+}
+
+// Returns a block to this thread's pool, or frees it when the pool keeps
+// larger ones (or it is too large to keep).
+struct ScratchReturn {
+    std::size_t bytes = 0;
+    void operator()(void* data) const {
+        auto* block = static_cast<unsigned char*>(data);
+        std::vector<ScratchBlock>& kept = scratch_pool().kept;
+        if (bytes <= kKeptScratchBytes) {
+            kept.push_back(ScratchBlock{block, bytes});
+            if (kept.size() <= kKeptScratchBlocks) return;
+            // The smallest block goes.
+            auto smallest = std::min_element(
+                kept.begin(), kept.end(),
+                [](const ScratchBlock& a, const ScratchBlock& b) { return a.bytes < b.bytes; });
+            block = smallest->data;
+            kept.erase(smallest);
+        }
+        delete[] block;
+    }
+};
+
 template <typename T>
-std::unique_ptr<T[]> large_scratch(std::size_t n) {
-    std::unique_ptr<T[]> buffer(new T[n]);
-    advise_huge_pages(buffer.get(), n * sizeof(T));
-    return buffer;
+using Scratch = std::unique_ptr<T[], ScratchReturn>;
+
+// Room for n elements, left uninitialised: for buffers whose every element is
+// written before it is read, which need no zeroing. The smallest kept block
+// that is large enough, or a fresh one on advised pages.
+template <typename T>
+Scratch<T> large_scratch(std::size_t n) {
+    static_assert(std::is_trivially_destructible<T>::value, "scratch holds plain values");
+    const std::size_t bytes = n * sizeof(T);
+    std::vector<ScratchBlock>& kept = scratch_pool().kept;
+    auto fit = kept.end();
+    for (auto it = kept.begin(); it != kept.end(); ++it) {
+        if (it->bytes >= bytes && (fit == kept.end() || it->bytes < fit->bytes)) fit = it;
+    }
+    if (fit != kept.end()) {
+        const ScratchBlock block = *fit;
+        kept.erase(fit);
+        return Scratch<T>(reinterpret_cast<T*>(block.data), ScratchReturn{block.bytes});
+    }
+    // Aligned for any element type, as new of the element type itself is.
+    auto* data = new unsigned char[bytes == 0 ? 1 : bytes];
+    advise_huge_pages(data, bytes);
+    return Scratch<T>(reinterpret_cast<T*>(data), ScratchReturn{bytes});
 }
 
 }  // namespace tessaline

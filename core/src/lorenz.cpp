@@ -51,8 +51,8 @@ LorenzSummary walk_lorenz(const double* x, const int* y, std::size_t n, Reserve 
     // on the label. Another thread may have changed x or y since the first
     // pass: the buffers it sized bound this one, which stops when they are
     // full and takes any label other than 1 as 0.
-    const std::unique_ptr<double[]> keys = large_scratch<double>(kept);
-    const std::unique_ptr<double[]> spare = large_scratch<double>(kept);
+    const auto keys = large_scratch<double>(kept);
+    const auto spare = large_scratch<double>(kept);
     std::size_t front = 0;
     std::size_t back = kept;
     for (std::size_t i = 0; i < n && front != back; ++i) {

@@ -20,10 +20,12 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -121,14 +123,17 @@ struct Programme {
     Shape shape;
     std::size_t layers;  // 1 when the count is free; else one per group count
     bool limited;
-    std::vector<Reach> reach;
+    Reach* reach;       // layers * phases * groups states, every one unreached at first
     double max_pvalue;  // 1: no limit between neighbours
 
+    // The states of one group lie together, every phase and group count, so
+    // that a boundary's sweep, which visits each group once for all counts,
+    // meets one stretch of memory per group instead of one per count.
     Reach& at(std::size_t layer, int phase, std::size_t g) {
-        return reach[(layer * static_cast<std::size_t>(shape.phases) +
+        return reach[(g * static_cast<std::size_t>(shape.phases) +
                       static_cast<std::size_t>(phase)) *
-                         t.iv.size() +
-                     g];
+                         layers +
+                     layer];
     }
     double signed_rate(std::size_t g) const { return shape.sign * t.rate[g]; }
     // Whether a group of signed rate `to` in `phase` may follow one of rate `from` in `from_phase`.
@@ -154,30 +159,38 @@ void fold(Reach& best, const Reach& r) {
 }
 
 // Joins the groups ending at i - 1 (source layer) to those starting at i.
+// Every group count is swept at once, each with its own running best: the
+// counts never read what another count writes at this boundary (the groups
+// read end before it, those written start at it), so each count folds and
+// joins exactly as it would alone.
 void sweep_boundary(Programme& p, const std::vector<std::size_t>& before,
                     const std::vector<std::size_t>& after) {
-    for (std::size_t layer = p.limited ? 1 : 0; layer < p.layers; ++layer) {
-        const std::size_t from = p.limited ? layer - 1 : 0;
-        Reach best;
-        std::size_t k = 0;
-        for (std::size_t g : after) {  // rising, or any rate when free
-            while (k < before.size() &&
-                   (p.shape.free || p.signed_rate(before[k]) < p.signed_rate(g))) {
-                fold(best, p.at(from, 0, before[k++]));
-            }
-            join(p, layer, 0, best, g);
+    const std::size_t first_layer = p.limited ? 1 : 0;
+    const auto source = [&](std::size_t layer) { return p.limited ? layer - 1 : 0; };
+    std::vector<Reach> best(p.layers);
+    std::size_t k = 0;
+    for (std::size_t g : after) {  // rising, or any rate when free
+        while (k < before.size() && (p.shape.free || p.signed_rate(before[k]) < p.signed_rate(g))) {
+            for (std::size_t layer = first_layer; layer < p.layers; ++layer)
+                fold(best[layer], p.at(source(layer), 0, before[k]));
+            ++k;
         }
-        if (p.shape.phases < 2) continue;
-        best = Reach{};
-        k = before.size();
-        for (auto it = after.rbegin(); it != after.rend(); ++it) {  // falling
-            while (k > 0 && p.signed_rate(before[k - 1]) > p.signed_rate(*it)) {
-                --k;
-                fold(best, p.at(from, 0, before[k]));
-                fold(best, p.at(from, 1, before[k]));
+        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
+            join(p, layer, 0, best[layer], g);
+    }
+    if (p.shape.phases < 2) return;
+    std::fill(best.begin(), best.end(), Reach{});
+    k = before.size();
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {  // falling
+        while (k > 0 && p.signed_rate(before[k - 1]) > p.signed_rate(*it)) {
+            --k;
+            for (std::size_t layer = first_layer; layer < p.layers; ++layer) {
+                fold(best[layer], p.at(source(layer), 0, before[k]));
+                fold(best[layer], p.at(source(layer), 1, before[k]));
             }
-            join(p, layer, 1, best, *it);
         }
+        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
+            join(p, layer, 1, best[layer], *it);
     }
 }
 
@@ -232,6 +245,11 @@ void run_forward(Programme& p) {
         if (before.empty() || after.empty()) continue;
         if (p.max_pvalue < 1.0) {
             join_pairs(p, before, after);
+        } else if (p.shape.free) {
+            // Every group before joins every group after: the order of the
+            // fold changes no state (a state keeps a value and a count, and
+            // ties between them are settled by those alone).
+            sweep_boundary(p, before, after);
         } else {
             sweep_boundary(p, by_rate(p, before), by_rate(p, after));
         }
@@ -310,7 +328,11 @@ Trace best_grouping(const GroupTable& t, const OptimalBinningConstraints& k, Bin
             "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower "
             "max_bins)");
     }
-    Programme p{t, shape, layers, limited, std::vector<Reach>(states), k.max_pvalue};
+    // Tens of megabytes for a thousand pre-bins, and every column searches
+    // several trends: a block this thread has used before, when it has one.
+    const Scratch<Reach> reach = large_scratch<Reach>(states);
+    std::uninitialized_fill(reach.get(), reach.get() + states, Reach{});
+    Programme p{t, shape, layers, limited, reach.get(), k.max_pvalue};
     run_forward(p);
     return trace_back(p);
 }

@@ -23,6 +23,13 @@ def optimal_binning(
     fixed_starts: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
+def counted_prebins(
+    x: npt.ArrayLike,
+    labels: npt.ArrayLike,
+    n_prebins: int,
+    with_boundaries: bool,
+    max_boundaries: int,
+) -> dict[str, Any]: ...
 def merge_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> dict[str, Any]: ...

@@ -16,6 +16,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
+import numpy.typing as npt
 
 from ._core import categories, checks, frames, printing, target
 from ._core.arrays import FloatArray, as_float_array
@@ -130,6 +131,8 @@ def unusable(column: FloatArray | categories.Encoded, flags: FloatArray) -> str:
     binned against the event flags `flags` ('' when it can). One value beside
     missing values of a known target is binnable: one bin and the missing
     row, whose event rate may well differ."""
+    if _plainly_usable(column):
+        return ""
     if isinstance(column, categories.Encoded):
         missing = column.codes < 0
         single = f"a single value ({column.names[0]!r})" if len(column.names) == 1 else ""
@@ -145,6 +148,24 @@ def unusable(column: FloatArray | categories.Encoded, flags: FloatArray) -> str:
     if missing.all():
         return "all values missing"
     return "" if (missing & ~np.isnan(flags)).any() else single
+
+
+# The rows `_plainly_usable` looks at: enough to settle almost every column.
+_HEAD_ROWS = 1024
+
+
+def _plainly_usable(column: FloatArray | categories.Encoded) -> bool:
+    """Whether the first rows alone show two distinct present values (two
+    categories, or two finite numbers): such a column is usable, and the
+    whole column need not be read to know it."""
+    present: npt.NDArray[Any]
+    if isinstance(column, categories.Encoded):
+        codes = column.codes[:_HEAD_ROWS]
+        present = codes[codes >= 0]
+    else:
+        values = column[:_HEAD_ROWS]
+        present = values[np.isfinite(values)]
+    return bool(present.size) and bool((present != present[0]).any())
 
 
 # The type of each field of a summary row in a document.

@@ -437,6 +437,20 @@ compare_distributions_from_counts(const int64_t* count_ref, const int64_t* count
 // events in c1).
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 
+// The pre-bins of the default binning of one column from its labelled rows
+// (labels as count_values reads them): the rows counted by value, and the
+// summary (Mean representative, no missing row) of the intervals at the
+// `n_prebins` quantile cut points of those counts, joined, when
+// `with_boundaries`, by the points where either class changes between
+// neighbouring finite values, unless that gives more than `max_boundaries`.
+struct CountedPrebins {
+    ValueCounts counts;
+    std::vector<BinningSummary> prebins;
+};
+TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
+                                             std::size_t n_prebins, bool with_boundaries,
+                                             std::size_t max_boundaries);
+
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected
 // applicant split into a weighted good and bad): every count becomes the sum

@@ -61,8 +61,22 @@ def holds_decimals(values: Any) -> bool:
     if dtype is None:
         values = np.asarray(values)
         dtype = values.dtype
-    if getattr(dtype, "kind", None) != "O":
-        return False
+    if getattr(dtype, "kind", None) != "O" or str(dtype) in ("str", "string"):
+        return False  # pandas text columns hold no decimal
+    cat = getattr(values, "cat", None)
+    if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
+        # A pandas category column holds the categories its codes use: look
+        # at those (only objects can be decimals), not at every row.
+        if getattr(cat.categories.dtype, "kind", None) != "O" or str(cat.categories.dtype) in (
+            "str",
+            "string",
+        ):
+            return False
+        codes = np.asarray(cat.codes)
+        used = np.bincount(codes[codes >= 0], minlength=len(cat.categories)) > 0
+        values = np.asarray(cat.categories, dtype=object)[used]
+        if not used.any():
+            return False
     objects = np.ravel(np.asarray(values, dtype=object))
     # The first present value settles a column of strings at once.
     first = next((v for v in objects if not _missing_object(v)), None)
@@ -125,7 +139,13 @@ def labelled_rows(x: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
         known = ~np.isnan(ys)
         if not known.all():
             xs, ys = xs[known], ys[known]
-    labels = np.where((ys == 0.0) | (ys == 1.0), ys, -1.0).astype(np.int32)
+    # One int32 copy of the target and one pass to find what it changed: the
+    # rows are many and every fresh byte is paid for on first touch.
+    with np.errstate(invalid="ignore"):
+        labels = ys.astype(np.int32)
+    other = (labels.view(np.uint32) > 1) | (labels != ys)
+    if other.any():
+        labels[other] = -1
     return xs, labels
 
 

@@ -96,8 +96,12 @@ def encode(values: Any) -> Encoded:
         return _encode_numpy(np.ma.getdata(values), np.ravel(np.ma.getmaskarray(values)))
     cat = getattr(values, "cat", None)
     if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
-        # A pandas category column: its codes already number its categories.
-        return _by_name(np.asarray(cat.codes, dtype=np.int64), list(cat.categories))
+        # A pandas category column: its codes already number its categories,
+        # read from the Categorical behind it (no Series is built for them).
+        held: Any = getattr(values, "array", None)
+        if not (hasattr(held, "codes") and hasattr(held, "categories")):
+            held = cat
+        return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
     if hasattr(values, "dictionary_encode"):
         # pyarrow Array or ChunkedArray.
         import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]

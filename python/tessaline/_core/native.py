@@ -115,6 +115,20 @@ def count_values(x: FloatArray, labels: npt.NDArray[np.int32]) -> Counts:
     return counts
 
 
+def counted_prebins(
+    x: FloatArray,
+    labels: npt.NDArray[np.int32],
+    *,
+    n_prebins: int,
+    with_boundaries: bool,
+    max_boundaries: int,
+) -> Counts:
+    """`count_values` of the labelled rows and, under "prebins", the summary
+    of the pre-bins of the default binning (see `binning.optimal`)."""
+    counts: Counts = _native.counted_prebins(x, labels, n_prebins, with_boundaries, max_boundaries)
+    return counts
+
+
 def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike) -> Counts:
     """Counts of the same value added up, by ascending value."""
     counts: Counts = _native.merge_value_counts(value, c0, c1)

@@ -148,7 +148,9 @@ def categorical_codes(
         counts["c1"],
         counts["missing_c0"],
         counts["missing_c1"],
-        _counters(encoded.codes, flags, weights),
+        _counters(encoded.codes, flags, weights)
+        if weights is not None
+        else _counts_of(encoded.codes, flags, counts),
         rows=rows,
         min_share=min_share,
         minobs=minobs,
@@ -433,4 +435,23 @@ def _counters(
         "n_non_finite": 0,
         "target_was_binary": True,
         "threshold": 0.0,
+    }
+
+
+def _counts_of(
+    codes: npt.NDArray[np.int64], flags: FloatArray, counts: Mapping[str, Any]
+) -> dict[str, Any]:
+    """The row counters of an unweighted column (see `_counters`), read from
+    its counts (`count_categories`): the rows are read again only to split
+    the rows of missing target."""
+    missing_x = int(counts["missing_c0"]) + int(counts["missing_c1"])
+    missing_y = int(counts["n_missing_target"])
+    both = int(np.count_nonzero((codes < 0) & np.isnan(flags))) if missing_y else 0
+    return {
+        **_counters(codes[:0], flags[:0]),
+        "n_input": int(codes.size),
+        "n_used": int(codes.size) - missing_x - missing_y,
+        "n_missing_x": missing_x,
+        "n_missing_y": missing_y - both,
+        "n_missing_both": both,
     }

@@ -95,14 +95,16 @@ def best_grouping(
     if best["message"]:
         raise ValueError(f"{label}: {best['message']}")
     best["shape_note"] = ""
-    if note_shapes and trend == "auto":
-        shaped = [
-            r
-            for r in map(search, SHAPES[2:])
-            if not r["message"]
+
+    def much_better(r: dict[str, Any]) -> bool:
+        return (
+            not r["message"]
             and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
             and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN
-        ]
+        )
+
+    if note_shapes and trend == "auto":
+        shaped = [r for r in map(search, SHAPES[2:]) if much_better(r)]
         if shaped:
             better = max(shaped, key=lambda r: r["iv"])
             best["shape_note"] = (
@@ -140,6 +142,30 @@ def _prebins(
     return union if union.size <= _MAX_BOUNDARIES else quantiles
 
 
+def _check_limits(
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+    n_prebins: int,
+    max_pvalue: float | None,
+) -> None:
+    checks.whole_number("n_prebins", n_prebins, 1)
+    if max_pvalue is not None:
+        checks.real_number("max_pvalue", max_pvalue, 0, 1)
+    check_options(
+        LIMITS,
+        {
+            "max_bins": max_bins,
+            "trend": trend,
+            "min_bin_share": min_bin_share,
+            "min_events": min_events,
+            "min_non_events": min_non_events,
+        },
+    )
+
+
 def optimal_cuts(
     counts: Mapping[str, npt.NDArray[Any]],
     n_rows: float,
@@ -157,24 +183,29 @@ def optimal_cuts(
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the number of searched rows, those whose
     value is missing included."""
-    checks.whole_number("n_prebins", n_prebins, 1)
-    if max_pvalue is not None:
-        checks.real_number("max_pvalue", max_pvalue, 0, 1)
-    check_options(
-        LIMITS,
-        {
-            "max_bins": max_bins,
-            "trend": trend,
-            "min_bin_share": min_bin_share,
-            "min_events": min_events,
-            "min_non_events": min_non_events,
-        },
-    )
+    limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    _check_limits(*limits, n_prebins, max_pvalue)
     prebins = _prebins(counts, n_rows, n_prebins)
     # Only the counts of the pre-bins are used: the cheaper representative.
     per_prebin = native.summary_from_counts(
         counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
     )
+    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue)
+
+
+def _grouped_cuts(
+    value: npt.NDArray[np.float64],
+    per_prebin: Mapping[str, Any],
+    label: str | None,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+    max_pvalue: float | None,
+) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
+    """The cut points and metadata of the optimal grouping of the pre-bins
+    (`per_prebin`, their summary) of the searched distinct values `value`."""
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
     best = best_grouping(
         np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
@@ -192,7 +223,6 @@ def optimal_cuts(
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
     # A quantile falls between two values; the largest value at or below it
     # parts the rows the same way and reads as the data does ("(6, 11]").
-    value = counts["value"]
     cuts = value[np.searchsorted(value, cuts, side="right") - 1]
     metadata: dict[str, Any] = {"trend": best["trend"], "n_prebins": int(intervals.sum())}
     if max_pvalue is not None:
@@ -324,19 +354,18 @@ def optimal_rows(
     searched_x, labels = labelled_rows(
         *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
     )
-    counts = native.count_values(searched_x, labels)
-    cuts, metadata = optimal_cuts(
-        counts,
-        searched_x.size,
-        label=name,
-        max_bins=max_bins,
-        min_bin_share=min_bin_share,
-        min_events=min_events,
-        min_non_events=min_non_events,
-        trend=trend,
+    searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    _check_limits(*searched, n_prebins, max_pvalue)
+    # The counts and the pre-bins of `optimal_cuts` in one native call.
+    counted = native.counted_prebins(
+        searched_x,
+        labels,
         n_prebins=n_prebins,
-        max_pvalue=max_pvalue,
+        with_boundaries=searched_x.size <= _BOUNDARY_ROWS,
+        max_boundaries=_MAX_BOUNDARIES,
     )
+    counts = {key: counted[key] for key in ("value", "c0", "c1")}
+    cuts, metadata = _grouped_cuts(counts["value"], counted["prebins"], name, *searched, max_pvalue)
     limits = {
         "max_bins": max_bins,
         "min_bin_share": min_bin_share,

@@ -191,6 +191,11 @@ def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
     import pyarrow as pa
     import pyarrow.compute as pc
 
+    if pa.types.is_floating(column.type):
+        # Read as numbers already, a missing cell as null (NaN here).
+        if column.null_count == len(column):
+            return None, pa.nulls(len(column), pa.string())
+        return column.to_numpy(zero_copy_only=False).astype(np.float64, copy=False), None
     # Most columns are numbers in every row: one cast tells, before and after
     # stripping, and the others go the long way.
     values = _all_numbers(column)
@@ -319,6 +324,9 @@ class _Tee(io.RawIOBase):
         self.unread_closing = closing
         self.kept: list[bytes] = []
         self.data: bytes | None = None
+        # A file is read again from its start when needed; only a pipe's
+        # chunks are kept, the one copy of what it gave.
+        self.keep = not handle.seekable()
 
     def readable(self) -> bool:
         return True
@@ -329,7 +337,8 @@ class _Tee(io.RawIOBase):
             return chunk
         chunk = self.handle.read(size)
         if chunk:
-            self.kept.append(chunk)
+            if self.keep:
+                self.kept.append(chunk)
             return chunk
         chunk, self.unread_closing = self.unread_closing, b""
         return chunk
@@ -337,7 +346,16 @@ class _Tee(io.RawIOBase):
     def whole(self) -> bytes:
         """The whole input."""
         if self.data is None:
-            self.data = b"".join([self.head, *self.kept, self.handle.read()])
+            if self.keep:
+                self.data = b"".join([self.head, *self.kept, self.handle.read()])
+            else:
+                # Read at offsets, never through the file's position: Arrow's
+                # read-ahead may still be reading the handle when this runs.
+                fd, parts, offset = self.handle.fileno(), [], 0
+                while chunk := os.pread(fd, 1 << 30, offset):
+                    parts.append(chunk)
+                    offset += len(chunk)
+                self.data = b"".join(parts)
         return self.data
 
     def body(self) -> bytes:
@@ -345,10 +363,59 @@ class _Tee(io.RawIOBase):
         return b"".join([memoryview(self.whole())[self.body_start :], self.closing])
 
 
-def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]] | None:
-    """The number of rows and every column as Arrow text, or None when Arrow
-    cannot read the file as the standard reader does."""
+def _case_variants(word: str) -> list[str]:
+    """Every spelling of `word` in upper and lower case letters."""
+    return sorted(
+        {"".join(c) for c in itertools.product(*({ch.lower(), ch.upper()} for ch in word))}
+    )
+
+
+# The missing cells as Arrow's null values: it compares them as written.
+_NULL_CELLS = sorted({v for cell in MISSING_CELLS for v in _case_variants(cell)})
+
+
+def _numbers_in_head(head: bytes, body_start: int, n_columns: int, sep: str) -> set[int]:
+    """The columns that Arrow reads as numbers (integers or floats, a number
+    in some row) in the complete lines of the head of the input: read as
+    float64 at once, which spares the text of every cell. A guess: the read
+    of the whole input confirms it, or fails and reads every column as text."""
     import pyarrow as pa
+    import pyarrow.csv as pacsv
+
+    sample = head[body_start : max(head.rfind(b"\n"), head.rfind(b"\r")) + 1]
+    if not sample:
+        return set()
+    try:
+        table = pacsv.read_csv(
+            pa.BufferReader(sample),
+            read_options=pacsv.ReadOptions(column_names=[f"c{j}" for j in range(n_columns)]),
+            parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
+            convert_options=pacsv.ConvertOptions(
+                null_values=_NULL_CELLS,
+                true_values=[],
+                false_values=[],
+                timestamp_parsers=[],
+                strings_can_be_null=False,
+            ),
+        )
+    except pa.ArrowInvalid:
+        return set()
+    return {
+        j
+        for j, column in enumerate(table.columns)
+        if (pa.types.is_integer(column.type) or pa.types.is_floating(column.type))
+        and column.null_count < len(column)
+    }
+
+
+def _columns_arrow(
+    tee: _Tee, n_columns: int, sep: str, numeric: set[int]
+) -> tuple[int, list[Any]] | None:
+    """The number of rows and every column as Arrow text, the `numeric`
+    ones as float64 (null for a missing cell), or None when Arrow cannot
+    read the file as the standard reader does."""
+    import pyarrow as pa
+    import pyarrow.compute as pc
     import pyarrow.csv as pacsv
 
     names = [f"c{j}" for j in range(n_columns)]
@@ -361,9 +428,14 @@ def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]]
             # and rows around a quoted one that straddles two blocks are lost.
             parse_options=pacsv.ParseOptions(delimiter=sep, newlines_in_values=True),
             convert_options=pacsv.ConvertOptions(
-                column_types={n: pa.string() for n in names},
+                column_types={
+                    n: pa.float64() if j in numeric else pa.string() for j, n in enumerate(names)
+                },
+                # Text columns keep every cell as written; a number column
+                # reads a missing cell, quoted or not, as null.
+                null_values=_NULL_CELLS,
                 strings_can_be_null=False,
-                quoted_strings_can_be_null=False,
+                quoted_strings_can_be_null=True,
             ),
         )
 
@@ -380,15 +452,23 @@ def _columns_arrow(tee: _Tee, n_columns: int, sep: str) -> tuple[int, list[Any]]
         except pa.ArrowInvalid:
             return None
     # The closing line is the last row, unless a quote left open swallowed it.
-    if table.num_rows == 0 or table.column(n_columns - 1)[-1].as_py() != "":
+    if table.num_rows == 0 or any(
+        table.column(j)[-1].as_py() not in ("", None) for j in range(n_columns)
+    ):
         return None
     table = table.slice(0, table.num_rows - 1)
+    # A number column holds no NaN but from a missing cell (null): a cell
+    # Arrow reads as NaN ("-nan") is text to the standard reader.
+    if any(pc.any(pc.is_nan(table.column(j))).as_py() for j in numeric):
+        return None
     return table.num_rows, [table.column(j) for j in range(n_columns)]
 
 
-def _read_columns(path: pathlib.Path, sep: str) -> tuple[list[str] | None, int, list[Any], bool]:
-    """The header, the number of rows, every column (Arrow text, or a list of
-    cells) and whether Arrow read it."""
+def _read_columns(
+    path: pathlib.Path, sep: str, target: str
+) -> tuple[list[str] | None, int, list[Any], bool]:
+    """The header, the number of rows, every column (Arrow text or float64,
+    or a list of cells) and whether Arrow read it; the `target` column as text."""
     with _open_input(path) as handle:
         head = _read_head(handle, path)
         found = _first_line_header(head, sep) if _has_pyarrow() and sep.isascii() else None
@@ -397,8 +477,19 @@ def _read_columns(path: pathlib.Path, sep: str) -> tuple[list[str] | None, int, 
         else:
             header, body_start = found
             closing = ("\n" + sep.join([_CLOSING_CELL] * len(header)) + "\n").encode()
+            names = _unique([h.strip() for h in header])
+            numeric = _numbers_in_head(head, body_start, len(header), sep) - {
+                j for j, name in enumerate(names) if name == target
+            }
             tee = _Tee(handle, head, body_start, closing)
-            columns = _columns_arrow(tee, len(header), sep)
+            columns = _columns_arrow(tee, len(header), sep, numeric)
+            if columns is None and numeric:
+                # A column the head showed as numbers holds something else
+                # further on: every column as text, from the input in memory.
+                data = tee.whole()
+                tee = _Tee(io.BytesIO(b""), data, body_start, closing)
+                tee.data = data
+                columns = _columns_arrow(tee, len(header), sep, set())
             if columns is not None:
                 return header, *columns, True
             data = tee.whole()
@@ -419,7 +510,7 @@ def read_dataset(
         )
     limit = csv.field_size_limit(sys.maxsize)  # a cell may be as long as the file
     try:
-        header, n_rows, by_position, arrow = _read_columns(path, sep)
+        header, n_rows, by_position, arrow = _read_columns(path, sep, target)
     except OSError as error:
         raise DataError(f"cannot read {path}: {error.strerror or error}") from error
     except (csv.Error, UnicodeDecodeError) as error:

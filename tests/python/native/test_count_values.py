@@ -6,6 +6,8 @@ import numpy as np
 import pytest
 
 from tessaline import _native
+from tessaline._core import native
+from tessaline.binning import optimal
 
 
 def numpy_counts(x, labels):
@@ -70,3 +72,28 @@ def test_edge_cases(x, labels, expected):
     value, c0, c1 = expected
     assert counted["value"].tobytes() == np.array(value, dtype=np.float64).tobytes()
     assert counted["c0"].tolist() == c0 and counted["c1"].tolist() == c1
+
+
+@pytest.mark.parametrize("kind", ["continuous", "ties", "scales", "scores"])
+@pytest.mark.parametrize("n, event_rate", [(40, 0.3), (5000, 0.02), (5000, 0.3), (300_000, 0.1)])
+def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
+    # One call gives what its steps give one by one on the counts: the
+    # pre-bins of the default binning (quantiles, joined below 200,000 rows
+    # by the class changes of both classes unless they are too many).
+    rng = np.random.default_rng(n)
+    x = sample(kind, n, rng)
+    labels = (rng.random(n) < event_rate).astype(np.int32)
+    with_boundaries = n <= optimal._BOUNDARY_ROWS
+    counted = _native.counted_prebins(x, labels, 50, with_boundaries, optimal._MAX_BOUNDARIES)
+    counts = _native.count_values(x, labels)
+    expected = native.summary_from_counts(
+        counts,
+        missing_c0=0,
+        missing_c1=0,
+        splits=optimal._prebins(counts, n, 50),
+        representative="mean",
+    )
+    for key in counts:
+        assert counted[key].tobytes() == counts[key].tobytes()
+    for key, column in expected.items():
+        assert np.asarray(counted["prebins"][key]).tobytes() == np.asarray(column).tobytes(), key
