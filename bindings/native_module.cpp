@@ -532,6 +532,55 @@ py::array_t<int64_t> event_rate_order_weighted(const b::DoubleArray& c0, const b
     return b::array_from_vector(tessaline::event_rate_order_weighted(a.data, e.data, a.size));
 }
 
+py::array_t<double> weigh_into_bins(const b::DoubleArray& values, const b::DoubleArray& weights,
+                                    const b::DoubleArray& splits) {
+    const auto v = b::flat_view(values);
+    const auto w = b::flat_view(weights);
+    if (w.size != v.size) {
+        throw std::invalid_argument("weigh_into_bins: one weight per value is needed");
+    }
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    std::vector<double> sums;
+    {
+        py::gil_scoped_release release;
+        sums = tessaline::weigh_into_bins(v.data, w.data, v.size, cut_points);
+    }
+    return b::array_from_vector(sums);
+}
+
+py::dict compare_distributions_from_weights(const b::DoubleArray& weight_reference,
+                                            const b::DoubleArray& weight_current,
+                                            const b::DoubleArray& splits, double epsilon) {
+    const auto ref = b::flat_view(weight_reference);
+    const auto cur = b::flat_view(weight_current);
+    const auto cuts = b::flat_view(splits);
+    if (ref.size != cuts.size + 2 || cur.size != cuts.size + 2) {
+        throw std::invalid_argument(
+            "compare_distributions_from_weights: each sample needs one weight per bin and one "
+            "for missing values");
+    }
+    const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
+    // Copies, which another thread cannot change while the lock is released.
+    const std::vector<double> weights_ref(ref.data, ref.data + ref.size);
+    const std::vector<double> weights_cur(cur.data, cur.data + cur.size);
+    tessaline::WeightedDistributionComparison r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::compare_distributions_from_weights(weights_ref.data(), weights_cur.data(),
+                                                          cut_points, epsilon);
+    }
+    using P = tessaline::WeightedPsiBin;
+    return py::dict(py::arg("count_reference") = b::column(r.bins, &P::weight_reference),
+                    py::arg("count_current") = b::column(r.bins, &P::weight_current),
+                    py::arg("proportion_reference") = b::column(r.bins, &P::proportion_reference),
+                    py::arg("proportion_current") = b::column(r.bins, &P::proportion_current),
+                    py::arg("cumulative_reference") = b::column(r.bins, &P::cumulative_reference),
+                    py::arg("cumulative_current") = b::column(r.bins, &P::cumulative_current),
+                    py::arg("psi_bin") = b::column(r.bins, &P::psi_bin), py::arg("psi") = r.psi,
+                    py::arg("ks") = r.ks);
+}
+
 // ------------------------------------------------------------ validation
 
 // The test of equal event rates between each bin and the next: k - 1 tests of k bins.
@@ -888,6 +937,11 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "Weights of non-events and events per category code, with their records.");
     m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),
           "Codes holding weight, by ascending weighted event rate, equal rates by code.");
+    m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),
+          py::arg("splits"), "Weights summed per right-closed bin, the last sum for NaN.");
+    m.def("compare_distributions_from_weights", &compare_distributions_from_weights,
+          py::arg("weight_reference"), py::arg("weight_current"), py::arg("splits"),
+          py::arg("epsilon"), "PSI and KS from the weight of each sample per bin.");
     // Validation statistics.
     m.def("neighbour_rate_tests", &neighbour_rate_tests, py::arg("c0"), py::arg("c1"),
           "Chi-square test of equal event rates between each bin and the next.");

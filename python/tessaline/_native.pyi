@@ -125,6 +125,15 @@ def event_rate_order_weighted(c0: npt.ArrayLike, c1: npt.ArrayLike) -> npt.NDArr
 def lorenz_curve_from_weighted_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
 ) -> dict[str, Any]: ...
+def weigh_into_bins(
+    values: npt.ArrayLike, weights: npt.ArrayLike, splits: npt.ArrayLike
+) -> npt.NDArray[np.float64]: ...
+def compare_distributions_from_weights(
+    weight_reference: npt.ArrayLike,
+    weight_current: npt.ArrayLike,
+    splits: npt.ArrayLike,
+    epsilon: float,
+) -> dict[str, Any]: ...
 def count_continuous_values(
     x: npt.ArrayLike, y: npt.ArrayLike, sample_weight: npt.ArrayLike | None = None
 ) -> dict[str, Any]: ...

@@ -12,6 +12,12 @@ Per grade of N rows with D events and mean predicted PD p:
 Overall: the Hosmer-Lemeshow statistic sum over grades of
 (D - N p)^2 / (N p (1 - p)), against a chi-square of G - 2 degrees of freedom
 for G grades, and the Brier score, the mean of (PD - y)^2 over the rows.
+
+With sample weights every row counts by its weight: counts and events are
+sums of weights, the predicted PD and the Brier score weighted means, and the
+PD bands weighted quantiles (a row of weight w standing for w rows). The
+tests are then NaN: they read every row as one independent observation,
+which a weight does not make it.
 """
 
 from __future__ import annotations
@@ -46,8 +52,8 @@ class CalibrationTable(PlainColumnTable):
         rows = [
             [
                 str(c["grade"][i]),
-                str(int(c["count"][i])),
-                str(int(c["events"][i])),
+                printing.count(c["count"][i]),
+                printing.count(c["events"][i]),
                 printing.percent(float(c["observed"][i])),
                 printing.percent(float(c["predicted"][i])),
                 f"{float(c['jeffreys_pvalue'][i]):.4f}",
@@ -81,9 +87,15 @@ class Calibration:
         return plots.plot_calibration(self.table, ax)
 
 
-def _quantile_grades(pd: npt.NDArray[np.float64], n_grades: int) -> npt.NDArray[Any]:
-    """Grades 1, 2, ... of PD bands of about equal size, the safest first."""
-    splits = native.binning_splits(pd, method="quantile", n_bins=n_grades)
+def _quantile_grades(
+    pd: npt.NDArray[np.float64], n_grades: int, weights: npt.NDArray[np.float64] | None
+) -> npt.NDArray[Any]:
+    """Grades 1, 2, ... of PD bands of about equal size (or weight), the safest first."""
+    if weights is None:
+        splits = native.binning_splits(pd, method="quantile", n_bins=n_grades)
+    else:
+        weighed = native.count_values_weighted(pd, np.zeros(pd.size, dtype=np.int32), weights)
+        splits = native.quantile_splits(weighed, n_grades)
     return native.binning_transform(pd, splits) + 1
 
 
@@ -93,24 +105,30 @@ def calibration(
     *,
     grades: npt.ArrayLike | None = None,
     n_grades: int = DEFAULT_GRADES,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> Calibration:
     """Observed against predicted default rates of the probabilities of
     default `pd` (each in [0, 1]) and the 0/1 target `y`, per grade: the
     given `grades` (one label per row: rating grades, score bands, bins) or
     `n_grades` PD bands of about equal size. Rows whose PD or target is
-    missing are left out."""
-    probabilities, labels = target.scored_labels(pd, y)
+    missing are left out. With `sample_weight` each row counts by its weight
+    (see the module)."""
+    probabilities, labels, weights = target.scored_rows(pd, y, sample_weight)
     if np.any((probabilities < 0.0) | (probabilities > 1.0)):
         raise ValueError("pd must hold probabilities between 0 and 1")
     if grades is None:
         checks.whole_number("n_grades", n_grades, 1)
-        grade = _quantile_grades(probabilities, n_grades)
+        grade = _quantile_grades(probabilities, n_grades, weights)
     else:
         given = np.asarray(grades)
         checks.same_length(("pd", as_float_array(pd)), ("grades", given))
         kept = ~np.isnan(as_float_array(pd)) & ~np.isnan(as_float_array(y))
+        if weights is not None:
+            kept &= np.asarray(checks.sample_weights(sample_weight, given.size)) > 0
         grade = given[kept]
     names, index = np.unique(grade, return_inverse=True)
+    if weights is not None:
+        return _weighted_calibration(names, index, probabilities, labels, weights)
     count = np.bincount(index, minlength=names.size)
     events = np.bincount(index, weights=labels, minlength=names.size).astype(np.int64)
     predicted = np.bincount(index, weights=probabilities, minlength=names.size) / count
@@ -146,4 +164,34 @@ def calibration(
         hl_df=df,
         hl_pvalue=distributions.chi2_sf(hl, df) if df > 0 else math.nan,
         brier=float(np.mean((probabilities - labels) ** 2)),
+    )
+
+
+def _weighted_calibration(
+    names: npt.NDArray[Any],
+    index: npt.NDArray[np.intp],
+    probabilities: npt.NDArray[np.float64],
+    labels: npt.NDArray[np.int32],
+    weights: npt.NDArray[np.float64],
+) -> Calibration:
+    """The calibration of weighted rows: sums and means of weights, no tests."""
+    count = np.bincount(index, weights=weights, minlength=names.size)
+    events = np.bincount(index, weights=weights * labels, minlength=names.size)
+    none = np.full(names.size, math.nan)
+    return Calibration(
+        table=CalibrationTable(
+            {
+                "grade": names,
+                "count": count,
+                "events": events,
+                "observed": events / count,
+                "predicted": np.bincount(index, weights=weights * probabilities) / count,
+                "jeffreys_pvalue": none,
+                "binomial_pvalue": none.copy(),
+            }
+        ),
+        hosmer_lemeshow=math.nan,
+        hl_df=names.size - 2,
+        hl_pvalue=math.nan,
+        brier=float(np.sum(weights * (probabilities - labels) ** 2) / np.sum(weights)),
     )

@@ -16,7 +16,15 @@ that flags a bin the other sample never fills. The option
 instead, as for the weight of evidence (share 0.5 / rows of that sample): a
 gentler amount that grows with the sample size, about its other share times
 ln(2 * rows * share). Either way a bin empty in both samples adds nothing.
-`tl.psi` and `tl.stability` (monitoring) apply the same two rules."""
+`tl.psi` and `tl.stability` (monitoring) apply the same two rules.
+
+Sample weights: with `sample_weight` every row counts by its weight (a
+finite, non-negative number), so the counts of a bin are sums of weights and
+the shares, the Lorenz curve, AUC, Gini and KS are read over them. A row of
+whole weight w gives exactly what w copies of it give, a row of weight 0 what
+leaving it out gives (but for the sign of a zero score, which the weighted
+curve reads as 0.0, as curves from counts do); under ``empty_bins="half"`` an
+empty bin counts as half a unit of weight."""
 
 from __future__ import annotations
 
@@ -54,6 +62,9 @@ PSI_COLUMNS = (
     "cumulative_current",
     "psi_bin",
 )
+# With sample weights the counts are weights, and these hold the records
+# (rows of positive weight) behind them.
+ROWS_COLUMNS = ("rows_reference", "rows_current")
 
 
 def _pandas() -> Any:
@@ -86,7 +97,8 @@ class PSIResult(ColumnTable):
         psi_bin = (p_ref - p_cur) * ln(max(p_ref, eps) / max(p_cur, eps))
 
     ``psi`` is the sum of the rows and ``ks`` the largest gap between the two
-    cumulative proportions.
+    cumulative proportions. With sample weights the counts are sums of weights,
+    and ``rows_reference`` and ``rows_current`` the rows of positive weight.
     """
 
     __slots__ = ("psi", "ks", "splits", "_columns")
@@ -96,7 +108,8 @@ class PSIResult(ColumnTable):
         self.psi: float = float(result["psi"])
         self.ks: float = float(result["ks"])
         self.splits: FloatArray = frozen(np.asarray(splits, dtype=np.float64))
-        self._columns = types.MappingProxyType({k: frozen(result[k]) for k in PSI_COLUMNS})
+        names = PSI_COLUMNS + tuple(k for k in ROWS_COLUMNS if k in result)
+        self._columns = types.MappingProxyType({k: frozen(result[k]) for k in names})
 
     @property
     def labels(self) -> list[str]:
@@ -115,8 +128,8 @@ class PSIResult(ColumnTable):
         rows = [
             [
                 label,
-                str(int(c["count_reference"][i])),
-                str(int(c["count_current"][i])),
+                printing.count(c["count_reference"][i]),
+                printing.count(c["count_current"][i]),
                 printing.percent(float(c["proportion_reference"][i])),
                 printing.percent(float(c["proportion_current"][i])),
                 printing.fixed(float(c["psi_bin"][i]), 4),
@@ -157,21 +170,48 @@ def binned_psi(
     epsilon: float = DEFAULT_EPSILON,
 ) -> tuple[npt.NDArray[np.float64], float]:
     """Each bin's PSI term and their sum from the counts of the two samples
-    per bin (at least two bins, the last one for missing values), under the
-    rule `empty_bins`; NaN when a sample holds no row."""
-    e = np.asarray(expected, dtype=np.int64)
-    a = np.asarray(actual, dtype=np.int64)
-    if int(e.sum()) == 0 or int(a.sum()) == 0:
+    per bin (at least two bins, the last one for missing values; sums of
+    weights when they are floats), under the rule `empty_bins`; NaN when a
+    sample holds no row."""
+    weighted = np.asarray(expected).dtype.kind == "f" or np.asarray(actual).dtype.kind == "f"
+    kind = np.float64 if weighted else np.int64
+    e = np.asarray(expected, dtype=kind)
+    a = np.asarray(actual, dtype=kind)
+    if not (e.sum() > 0 and a.sum() > 0):
         return np.full(e.shape, math.nan), math.nan
     if empty_bins == "half":
         return half_row_psi(e, a)
     # The core compares counts laid out as intervals, then missing values:
     # any increasing cut points of the right number stand for the bins.
-    result = native.compare_from_counts(e, a, np.arange(e.size - 2, dtype=np.float64), epsilon)
+    compare = native.compare_from_weights if weighted else native.compare_from_counts
+    result = compare(e, a, np.arange(e.size - 2, dtype=np.float64), epsilon)
     terms = np.zeros(e.size)
     # Its missing-value row is left out when neither sample has one: it adds 0.
     terms[: len(result["psi_bin"])] = result["psi_bin"]
     return terms, float(result["psi"])
+
+
+def sample_pair(
+    sample_weight: Any, n_reference: int, n_current: int
+) -> tuple[FloatArray, FloatArray] | None:
+    """The weights of the reference and the current rows from the pair
+    `sample_weight` (None: no weights; None in the pair: weight 1)."""
+    if sample_weight is None:
+        return None
+    # A tuple only: a list of two numbers would read as the weights of two rows.
+    if not isinstance(sample_weight, tuple) or len(sample_weight) != 2:
+        raise TypeError(
+            "sample_weight must be a pair (weights of the reference rows, weights of "
+            f"the current rows), not {type(sample_weight).__name__}"
+        )
+    pair = []
+    for name, given, n in zip(("reference", "current"), sample_weight, (n_reference, n_current)):
+        try:
+            weights = checks.sample_weights(given, n)
+        except ValueError as error:
+            raise ValueError(f"{error} (the {name} sample)") from None
+        pair.append(np.ones(n) if weights is None else weights)
+    return pair[0], pair[1]
 
 
 def psi(
@@ -181,6 +221,7 @@ def psi(
     *,
     epsilon: float = DEFAULT_EPSILON,
     empty_bins: EmptyBins = "floor",
+    sample_weight: tuple[npt.ArrayLike | None, npt.ArrayLike | None] | None = None,
 ) -> PSIResult:
     """Population stability index of `current` against `reference` over the
     cut points `splits` (finite, strictly increasing; or a `BinningTable`,
@@ -190,6 +231,10 @@ def psi(
     raised to it inside the logarithm only, or "half", half a row. Both
     samples must hold a value; a bad argument is a ValueError or TypeError
     naming it.
+
+    `sample_weight` is the tuple (weights of the reference rows, weights of
+    the current rows), either None for rows of weight 1: the counts are then
+    sums of weights.
     """
     ref, cur = as_float_array(reference), as_float_array(current)
     if ref.size == 0 or cur.size == 0:
@@ -202,7 +247,15 @@ def psi(
         "splits", splits.splits if isinstance(splits, BinningTable) else splits
     )
     checks.one_of("empty_bins", empty_bins, EMPTY_BINS)
-    result = dict(native.compare_distributions(ref, cur, cuts, epsilon))
+    weights = sample_pair(sample_weight, ref.size, cur.size)
+    if weights is None:
+        result = dict(native.compare_distributions(ref, cur, cuts, epsilon))
+    else:
+        sums = [native.weigh_into_bins(v, w, cuts) for v, w in zip((ref, cur), weights)]
+        result = dict(native.compare_from_weights(sums[0], sums[1], cuts, epsilon))
+        for key, values, w in zip(ROWS_COLUMNS, (ref, cur), weights):
+            rows = native.weigh_into_bins(values, (w > 0).astype(np.float64), cuts)
+            result[key] = rows[: len(result["psi_bin"])].astype(np.int64)
     if empty_bins == "half":
         result["psi_bin"], result["psi"] = half_row_psi(
             result["count_reference"], result["count_current"]
@@ -259,12 +312,19 @@ class GiniResult(SlotState):
         return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f}>"
 
 
-def gini(score: npt.ArrayLike, y: npt.ArrayLike) -> GiniResult:
-    """Gini coefficient of `score` against the 0/1 target `y` (1 = event).
+def gini(
+    score: npt.ArrayLike, y: npt.ArrayLike, *, sample_weight: npt.ArrayLike | None = None
+) -> GiniResult:
+    """Gini coefficient of `score` against the 0/1 target `y` (1 = event),
+    each row counted by its `sample_weight` when given (see the module).
 
     Records with a missing score or a missing target are left out. Arrays of
     different lengths are a ValueError; a target other than 0 and 1, or one
-    holding a single class among the scored rows, is a `TargetError`.
+    holding a single class among the scored rows (of positive weight), is a
+    `TargetError`.
     """
-    scores, labels = target.scored_labels(score, y)
-    return GiniResult(native.lorenz_curve(scores, labels))
+    scores, labels, weights = target.scored_rows(score, y, sample_weight)
+    if weights is None:
+        return GiniResult(native.lorenz_curve(scores, labels))
+    counts = native.count_values_weighted(scores, labels, weights)
+    return GiniResult(native.lorenz_from_counts(counts))

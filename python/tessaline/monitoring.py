@@ -15,6 +15,11 @@ The bins of a variable are its binning table's rows (intervals or sets of
 categories, special values) and one for missing values; the bins of the
 score are its deciles in the reference sample (right-closed, ties kept
 together).
+
+Sample weights: with ``sample_weight="w"``, the column "w" of every sample
+(the reference and each period) weighs its rows, so expected and actual
+counts are sums of weights and the score's deciles are those of the weighted
+reference scores; whole weights give exactly what repeating the rows gives.
 """
 
 from __future__ import annotations
@@ -29,6 +34,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, frames, native, printing
+from ._core.arrays import as_float_array
 from .diagnostics import EMPTY_BINS, EmptyBins, binned_psi, psi_reading
 from .scorecard import Scorecard
 from .table import TableBinning
@@ -47,19 +53,20 @@ class BinShift:
     variable: str
     period: str
     labels: tuple[str, ...]
-    expected: npt.NDArray[np.int64]
-    actual: npt.NDArray[np.int64]
+    expected: npt.NDArray[np.int64] | npt.NDArray[np.float64]
+    actual: npt.NDArray[np.int64] | npt.NDArray[np.float64]
     psi_bin: npt.NDArray[np.float64]
     psi: float
     reading: str
 
     def __str__(self) -> str:
-        e_total, a_total = max(int(self.expected.sum()), 1), max(int(self.actual.sum()), 1)
+        e_total = self.expected.sum() if self.expected.sum() > 0 else 1
+        a_total = self.actual.sum() if self.actual.sum() > 0 else 1
         rows = [
             [
                 label,
-                str(int(e)),
-                str(int(a)),
+                printing.count(e),
+                printing.count(a),
                 printing.percent(e / e_total),
                 printing.percent(a / a_total),
                 printing.fixed(float(p), 4),
@@ -185,13 +192,34 @@ def _periods(current: Any, period: str | None) -> list[tuple[str, Any]]:
     return out
 
 
-def _bin_counts(binning: TableBinning, name: str, data: Any) -> npt.NDArray[np.int64]:
-    """Rows of `data` per row of the variable's table, missing values last."""
+def _bin_counts(
+    binning: TableBinning, name: str, data: Any, weights: npt.NDArray[np.float64] | None
+) -> npt.NDArray[Any]:
+    """Rows of `data` per row of the variable's table, missing values last
+    (sums of `weights` when given)."""
     table = binning.tables[name]
     slots = table.n_bins + len(table.special_values) + 1
     index = binning.transform(data, output="index", columns=[name])[name]
     index = np.where(np.asarray(index) < 0, slots - 1, index)
+    if weights is not None:
+        return np.bincount(index, weights=weights, minlength=slots)
     return np.bincount(index, minlength=slots).astype(np.int64)
+
+
+def _weights(data: Any, sample_weight: str | None) -> npt.NDArray[np.float64] | None:
+    """The weights of the rows of one sample: its column `sample_weight`."""
+    if sample_weight is None:
+        return None
+    if not isinstance(sample_weight, str):
+        raise TypeError(
+            f"sample_weight must be the name of a weight column of every sample, not "
+            f"{sample_weight!r}"
+        )
+    try:
+        values = as_float_array(frames.column(data, sample_weight))
+    except KeyError:
+        raise ValueError(f"sample_weight names no column of a sample: {sample_weight!r}") from None
+    return checks.sample_weights(values, values.size)
 
 
 def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
@@ -208,6 +236,7 @@ def stability(
     period: str | None = None,
     score_bands: int = 10,
     empty_bins: EmptyBins = "floor",
+    sample_weight: str | None = None,
 ) -> StabilityReport:
     """The PSI of `model`'s score (a `Scorecard`) and of each of its
     variables (a scorecard's, or every binned column of a `TableBinning`)
@@ -218,7 +247,8 @@ def stability(
     (a dict of arrays is one sample). The score's
     bins are its `score_bands` quantiles in the reference sample; a bin empty
     in one sample counts under `empty_bins`, "floor" or "half" (see the
-    module)."""
+    module). `sample_weight` names a column of weights present in every
+    sample (see the module)."""
     for name, data in (("reference", reference), ("current", current)):
         if type(data).__name__ == "LazyFrame":
             raise TypeError(f"{name} is a polars LazyFrame: collect it first ({name}.collect())")
@@ -231,44 +261,48 @@ def stability(
     periods = _periods(current, period)
     if not periods:
         raise ValueError("no period to compare with the reference")
+    reference_weights = _weights(reference, sample_weight)
+    period_weights = [_weights(data, sample_weight) for _, data in periods]
     shifts: list[BinShift] = []
     if isinstance(model, Scorecard):
         reference_score = model.score(reference)
-        scored = reference_score[np.isfinite(reference_score)]
+        finite = np.isfinite(reference_score)
+        if reference_weights is not None:
+            finite &= reference_weights > 0
+        scored = reference_score[finite]
         if scored.size == 0:
             raise ValueError("the reference sample has no row with a score to cut into bands")
-        cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
+        if reference_weights is None:
+            cuts = native.binning_splits(scored, method="quantile", n_bins=score_bands)
+        else:
+            weighed = native.count_values_weighted(
+                scored, np.zeros(scored.size, dtype=np.int32), reference_weights[finite]
+            )
+            cuts = native.quantile_splits(weighed, score_bands)
         edges = [-math.inf, *cuts.tolist(), math.inf]
         labels = (
             *(printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)),
             "missing",
         )
 
-        def bands(score: npt.NDArray[np.float64]) -> npt.NDArray[np.int64]:
+        def bands(
+            score: npt.NDArray[np.float64], weights: npt.NDArray[np.float64] | None
+        ) -> npt.NDArray[Any]:
             index = native.binning_transform(score, cuts)
-            return np.bincount(np.where(index < 0, len(labels) - 1, index), minlength=len(labels))
+            slot = np.where(index < 0, len(labels) - 1, index)
+            return np.bincount(slot, weights=weights, minlength=len(labels))
 
-        expected = bands(reference_score)
-        for label, data in periods:
-            shifts.append(
-                _shift(SCORE, label, labels, expected, bands(model.score(data)), True, empty_bins)
-            )
+        expected = bands(reference_score, reference_weights)
+        for (label, data), weights in zip(periods, period_weights):
+            actual = bands(model.score(data), weights)
+            shifts.append(_shift(SCORE, label, labels, expected, actual, True, empty_bins))
     for name in variables:
         labels = _bin_labels(binning, name)
-        expected = _bin_counts(binning, name, reference)
+        expected = _bin_counts(binning, name, reference, reference_weights)
         monitored = binning.tables[name].n_bins > 1
-        for label, data in periods:
-            shifts.append(
-                _shift(
-                    name,
-                    label,
-                    labels,
-                    expected,
-                    _bin_counts(binning, name, data),
-                    monitored,
-                    empty_bins,
-                )
-            )
+        for (label, data), weights in zip(periods, period_weights):
+            actual = _bin_counts(binning, name, data, weights)
+            shifts.append(_shift(name, label, labels, expected, actual, monitored, empty_bins))
     names = ([SCORE] if isinstance(model, Scorecard) else []) + variables
     return StabilityReport(tuple(p for p, _ in periods), tuple(names), tuple(shifts))
 
@@ -282,8 +316,7 @@ def _shift(
     monitored: bool,
     empty_bins: EmptyBins,
 ) -> BinShift:
-    e = np.asarray(expected, dtype=np.int64)
-    a = np.asarray(actual, dtype=np.int64)
+    e, a = np.asarray(expected), np.asarray(actual)
     terms, total = binned_psi(e, a, empty_bins=empty_bins)
     reading = psi_reading(total) if monitored else NOT_MONITORED
     return BinShift(

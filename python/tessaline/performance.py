@@ -21,13 +21,23 @@ Two scores of the same rows are compared with DeLong's test of the difference
 of their correlated AUCs (`compare_auc`). The KS p-value is the asymptotic one
 of the two-sample test of the scores of events against those of non-events:
 Kolmogorov's limit law at sqrt(n1 n0 / (n1 + n0)) × KS.
+
+Sample weights: with `sample_weight` every row counts by its weight, so AUC,
+Gini, KS, the score bands (quantiles where a row of weight w stands for w
+rows) and the gains table's counts (sums of weights) are those of the
+weighted rows; whole weights give exactly what repeating each row that many
+times gives. The standard error, both confidence intervals and the KS
+p-value are then NaN: they read every row as one independent observation,
+which a weight (a sampling or reject-inference weight, say) does not make
+it, and no weighted DeLong estimate is standard.
 """
 
 from __future__ import annotations
 
 import math
+from collections.abc import Mapping
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Literal
+from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -68,7 +78,8 @@ class GainsTable(PlainColumnTable):
     counts, event rate; the cumulative shares of all rows, of events and of
     non-events down to this band; their gap (``ks``); ``lift``, the band's
     event rate over the overall one, and ``cumulative_lift``, the same for
-    all bands down to this one."""
+    all bands down to this one. With sample weights the counts are sums of
+    weights, and ``rows`` the rows (of positive weight) of each band."""
 
     __slots__ = ()
     _length_column = "band"
@@ -80,8 +91,8 @@ class GainsTable(PlainColumnTable):
                 str(int(c["band"][i])),
                 _score(float(c["min_score"][i])),
                 _score(float(c["max_score"][i])),
-                str(int(c["count"][i])),
-                str(int(c["events"][i])),
+                printing.count(c["count"][i]),
+                printing.count(c["events"][i]),
                 printing.percent(float(c["event_rate"][i])),
                 printing.percent(float(c["cumulative_events"][i])),
                 printing.percent(float(c["cumulative_non_events"][i])),
@@ -235,16 +246,24 @@ def score_performance(
     higher_is: Literal["good", "bad"] = "good",
     n_bands: int = DEFAULT_BANDS,
     confidence: float = 0.95,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> ScorePerformance:
     """AUC, Gini, KS and the gains table of `score` against the 0/1 target `y`
     (1 = event), with DeLong's confidence interval of AUC and Gini at level
     `confidence` and the KS p-value. Rows with a missing score or target are
-    left out; the rest must hold both classes (else a `TargetError`)."""
+    left out; the rest must hold both classes (else a `TargetError`). With
+    `sample_weight` each row counts by its weight, and the intervals and the
+    p-value are NaN (see the module)."""
     checks.one_of("higher_is", higher_is, ("good", "bad"))
-    scores, labels = target.scored_labels(score, y)
+    scores, labels, weights = target.scored_rows(score, y, sample_weight)
     checks.whole_number("n_bands", n_bands, 1)
     checks.real_number("confidence", confidence, 0, 1)
-    curve = native.lorenz_curve(scores, labels)
+    weighed = None if weights is None else native.count_values_weighted(scores, labels, weights)
+    curve = (
+        native.lorenz_curve(scores, labels)
+        if weighed is None
+        else native.lorenz_from_counts(weighed)
+    )
     values = np.asarray(curve["value"])
     below0 = np.asarray(curve["cumulative_non_event"])
     below1 = np.asarray(curve["cumulative_event"])
@@ -260,41 +279,65 @@ def score_performance(
         flagged0 = np.concatenate(([1.0], 1.0 - below0[:-1]))[::-1]
         flagged1 = np.concatenate(([1.0], 1.0 - below1[:-1]))[::-1]
         order = values[::-1]
-    n_events = int(np.sum(labels == 1))
-    fitted = native.delong_auc(_risk_order(scores, higher_is)[np.newaxis, :], labels)
-    se = math.sqrt(float(fitted["covariance"][0, 0]))
-    low, high = _normal_interval(auc, se, confidence)
     ks = float(gap[at])
-    n_non_events = labels.size - n_events
+    n_events: float
+    n_rows: float
+    if weighed is None:
+        n_events, n_rows = int(np.sum(labels == 1)), labels.size
+        fitted = native.delong_auc(_risk_order(scores, higher_is)[np.newaxis, :], labels)
+        se = math.sqrt(float(fitted["covariance"][0, 0]))
+        low, high = _normal_interval(auc, se, confidence)
+        ks_pvalue = distributions.kolmogorov_sf(
+            math.sqrt(n_events * (n_rows - n_events) / n_rows) * ks
+        )
+    else:
+        # Weights summed in score order, as the curve sums them.
+        n_events = float(np.cumsum(weighed["c1"])[-1])
+        n_rows = n_events + float(np.cumsum(weighed["c0"])[-1])
+        se = low = high = ks_pvalue = math.nan
     return ScorePerformance(
         auc=auc,
         gini=2.0 * auc - 1.0,
         ks=ks,
         ks_score=float(values[at]) if gap.size else math.nan,
         higher_is=higher_is,
-        gains=gains_table(scores, labels, good, n_bands),
+        gains=gains_table(scores, labels, good, n_bands, weights, weighed),
         scores=order,
         flagged_non_events=flagged0,
         flagged_events=flagged1,
-        event_share=n_events / labels.size,
+        event_share=n_events / n_rows,
         auc_se=se,
-        auc_ci=(max(low, 0.0), min(high, 1.0)),
+        auc_ci=(max(low, 0.0), min(high, 1.0)) if weighed is None else (math.nan, math.nan),
         confidence=confidence,
-        ks_pvalue=distributions.kolmogorov_sf(
-            math.sqrt(n_events * n_non_events / labels.size) * ks
-        ),
+        ks_pvalue=ks_pvalue,
     )
 
 
 def gains_table(
-    scores: FloatArray, labels: npt.NDArray[np.int32], higher_is_good: bool, n_bands: int
+    scores: FloatArray,
+    labels: npt.NDArray[np.int32],
+    higher_is_good: bool,
+    n_bands: int,
+    weights: FloatArray | None = None,
+    weighed: Mapping[str, FloatArray] | None = None,
 ) -> GainsTable:
-    """The gains table of labelled, non-missing scores (see `GainsTable`)."""
-    splits = native.binning_splits(scores, method="quantile", n_bins=n_bands)
+    """The gains table of labelled, non-missing scores (see `GainsTable`),
+    with the rows' positive `weights` and the scores `weighed` by
+    `native.weigh_scores` when weighted."""
+    if weights is None or weighed is None:
+        splits = native.binning_splits(scores, method="quantile", n_bins=n_bands)
+    else:
+        splits = native.quantile_splits(weighed, n_bands)
     band = native.binning_transform(scores, splits)
     n = len(splits) + 1
-    count = np.bincount(band, minlength=n)
-    events = np.bincount(band, weights=(labels == 1), minlength=n).astype(np.int64)
+    count: npt.NDArray[Any]
+    events: npt.NDArray[Any]
+    if weights is None:
+        count = np.bincount(band, minlength=n)
+        events = np.bincount(band, weights=(labels == 1), minlength=n).astype(np.int64)
+    else:
+        count = np.bincount(band, weights=weights, minlength=n)
+        events = np.bincount(band, weights=np.where(labels == 1, weights, 0.0), minlength=n)
     low = np.full(n, np.inf)
     high = np.full(n, -np.inf)
     np.minimum.at(low, band, scores)
@@ -302,8 +345,10 @@ def gains_table(
     order = np.arange(n) if higher_is_good else np.arange(n)[::-1]
     kept = order[count[order] > 0]
     count, events, low, high = count[kept], events[kept], low[kept], high[kept]
+    rows = {} if weights is None else {"rows": np.bincount(band, minlength=n)[kept]}
     non_events = count - events
-    total, total_events = int(count.sum()), int(events.sum())
+    # Sums in band order, as the cumulative columns add them up.
+    total, total_events = np.cumsum(count)[-1], np.cumsum(events)[-1]
     total_non_events = total - total_events
     rate = events / count
     overall = total_events / total if total else math.nan
@@ -329,5 +374,6 @@ def gains_table(
             "ks": np.abs(cum_events - cum_non),
             "lift": rate / overall,
             "cumulative_lift": (np.cumsum(events) / np.cumsum(count)) / overall,
+            **rows,
         }
     )

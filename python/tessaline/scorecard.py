@@ -23,6 +23,7 @@ each bin's points are rounded and the score is the sum of the rounded points.
 
 from __future__ import annotations
 
+import inspect
 import math
 from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Literal
@@ -30,7 +31,7 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._core import checks, printing
+from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
 from ._core.state import PlainState
 from .binning.table import BinningTable
@@ -38,7 +39,7 @@ from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .selection import LogisticFit, logistic_fit
-from .table import TableBinning
+from .table import TableBinning, _weights_of
 
 if TYPE_CHECKING:
     import pandas
@@ -82,6 +83,27 @@ def _default_estimator() -> Any:
     return LogisticRegression(max_iter=1000)
 
 
+def _row_weights(data: Any, sample_weight: Any) -> FloatArray | None:
+    """One weight per row of the table `data` (an array, or the name of a
+    column of `data`), checked."""
+    if sample_weight is None:
+        return None
+    names = frames.column_names(data)
+    rows = frames.length(frames.column(data, names[0])) if names else 0
+    return _weights_of(data, sample_weight, rows)[0]
+
+
+def _takes_sample_weight(estimator: Any) -> bool:
+    """Whether the estimator's ``fit`` has a ``sample_weight`` parameter."""
+    try:
+        parameters = inspect.signature(estimator.fit).parameters
+    except (AttributeError, TypeError, ValueError):
+        return False
+    return "sample_weight" in parameters or any(
+        p.kind is inspect.Parameter.VAR_KEYWORD for p in parameters.values()
+    )
+
+
 class Scorecard(PlainState):
     """Points per bin of every selected variable of a `TableBinning`.
 
@@ -101,6 +123,13 @@ class Scorecard(PlainState):
     refitted until every coefficient is positive; ``dropped`` names each
     dropped variable with its coefficient, and printing the card says so.
     ``signs="keep"`` keeps the estimator's coefficients as they come.
+
+    With `sample_weight` (one finite, non-negative number per row of
+    `data`, or the name of a column of `data` holding them, which is then
+    not binned), `fit` bins the table by the weights (when it fits the binning)
+    and passes them to the estimator's ``fit`` as ``sample_weight``, so the
+    estimator must take it (scikit-learn's do, and so does
+    `StepwiseLogistic`).
 
     After `fit`: ``variables`` (in the model's order), ``coefficients``,
     ``intercept``, ``factor``, ``offset``, ``dropped`` and ``points[name]``,
@@ -139,10 +168,17 @@ class Scorecard(PlainState):
         self.points: dict[str, FloatArray] = {}
 
     # -- fitting ---------------------------------------------------------------
-    def fit(self, data: Any, y: Any) -> Scorecard:
+    def fit(self, data: Any, y: Any, sample_weight: Any = None) -> Scorecard:
         binning = self.binning if self.binning is not None else TableBinning(event=self.event)
+        estimator = self.estimator if self.estimator is not None else _default_estimator()
+        weights = _row_weights(data, sample_weight)
+        if weights is not None and not _takes_sample_weight(estimator):
+            raise TypeError(
+                f"the estimator {type(estimator).__name__} takes no sample_weight in its fit: "
+                "give one that does, or fit without sample_weight"
+            )
         if not binning.tables:
-            binning.fit(data, y)
+            binning.fit(data, y, sample_weight=sample_weight)
         self.binning = binning
         names = binning.selected if self.selected else list(binning.tables)
         if not names:
@@ -154,10 +190,10 @@ class Scorecard(PlainState):
         woe = binning.transform(data, output="woe", columns=names)
         columns = {n: np.asarray(woe[n], dtype=np.float64)[known] for n in names}
         labels = flags[known].astype(np.int64)
-        estimator = self.estimator if self.estimator is not None else _default_estimator()
+        fit_options = {} if weights is None else {"sample_weight": weights[known]}
         kept, self.dropped = list(names), {}
         while True:
-            estimator.fit(np.column_stack([columns[n] for n in kept]), labels)
+            estimator.fit(np.column_stack([columns[n] for n in kept]), labels, **fit_options)
             coefficients = np.ravel(np.asarray(estimator.coef_, dtype=np.float64))
             if coefficients.size != len(kept):
                 raise ValueError(
@@ -265,25 +301,41 @@ class Scorecard(PlainState):
         order = np.argsort(-lost, axis=1, kind="stable")[:, :n]
         return {f"reason_{i + 1}": names[order[:, i]] for i in range(order.shape[1])}
 
-    def performance(self, data: Any, y: Any, n_bands: int = 10) -> ScorePerformance:
-        """AUC, Gini, KS and the gains table of the score on `data` against `y`."""
+    def performance(
+        self,
+        data: Any,
+        y: Any,
+        n_bands: int = 10,
+        sample_weight: Any = None,
+    ) -> ScorePerformance:
+        """AUC, Gini, KS and the gains table of the score on `data` against
+        `y`, each row counted by its `sample_weight` when given."""
         binning = self._check_fitted()
         flags = binning.event_flags(data, y)
-        return score_performance(self.score(data), flags, higher_is="good", n_bands=n_bands)
+        return score_performance(
+            self.score(data),
+            flags,
+            higher_is="good",
+            n_bands=n_bands,
+            sample_weight=_row_weights(data, sample_weight),
+        )
 
-    def model_fit(self, data: Any, y: Any) -> LogisticFit:
+    def model_fit(self, data: Any, y: Any, sample_weight: Any = None) -> LogisticFit:
         """The unpenalised logistic regression of `y` on the WoE of the card's
-        variables in `data`: coefficient p-values, AIC and BIC, and the
-        variables whose coefficient runs against their WoE (``contradicting``),
-        the evidence a validator asks for beside the card's own coefficients."""
+        variables in `data` (each row counted by its `sample_weight` when
+        given): coefficient p-values, AIC and BIC, and the variables whose
+        coefficient runs against their WoE (``contradicting``), the evidence a
+        validator asks for beside the card's own coefficients."""
         binning = self._check_fitted()
         flags = binning.event_flags(data, y)
         known = ~np.isnan(flags)
+        weights = _row_weights(data, sample_weight)
         woe = binning.transform(data, output="woe", columns=self.variables)
         return logistic_fit(
             {n: np.asarray(woe[n], dtype=np.float64)[known] for n in self.variables},
             flags[known],
             self.variables,
+            sample_weight=None if weights is None else weights[known],
         )
 
     # -- reading ---------------------------------------------------------------

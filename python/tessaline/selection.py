@@ -11,6 +11,10 @@ included. A WoE grows with the risk, so a coefficient of a WoE column that
 is not positive runs against its bins: a sign of collinearity, which
 `LogisticFit.contradicting` names.
 
+With sample weights each row's terms of the log-likelihood, its gradient and
+its information count by the row's weight, and n (for BIC) is the sum of the
+weights: whole weights fit what repeating each row that many times fits.
+
 The VIF of a column is 1 / (1 - R^2) of the least-squares regression of it on
 the other columns with an intercept.
 """
@@ -38,14 +42,15 @@ _STEP_TOLERANCE = 1e-12
 class LogisticFit:
     """A logistic regression of the event on `variables`: the intercept and
     coefficients (`coefficients[0]` is the intercept), their standard errors
-    and Wald p-values, the log-likelihood and the rows it was fitted on."""
+    and Wald p-values, the log-likelihood and the rows it was fitted on (the
+    sum of their weights when weighted)."""
 
     variables: tuple[str, ...]
     coefficients: FloatArray
     std_errors: FloatArray
     pvalues: FloatArray
     log_likelihood: float
-    n_rows: int
+    n_rows: float
 
     @property
     def aic(self) -> float:
@@ -76,7 +81,7 @@ class LogisticFit:
         ]
         rows[0][-1] = ""
         return (
-            f"logistic regression on {self.n_rows} rows: log-likelihood "
+            f"logistic regression on {printing.count(self.n_rows)} rows: log-likelihood "
             f"{self.log_likelihood:.4f}, AIC {self.aic:.4f}, BIC {self.bic:.4f}\n"
             + printing.text_table(
                 ("variable", "coefficient", "std error", "p-value", "sign"), rows, (0, 4)
@@ -96,13 +101,28 @@ def _labels(y: npt.ArrayLike) -> FloatArray:
 
 
 def logistic_fit(
-    columns: Columns, y: npt.ArrayLike, variables: Sequence[str] | None = None
+    columns: Columns,
+    y: npt.ArrayLike,
+    variables: Sequence[str] | None = None,
+    *,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> LogisticFit:
     """The logistic regression of the 0/1 target `y` on the named columns
-    (all of `columns` by default), with an intercept."""
+    (all of `columns` by default), with an intercept; each row counted by its
+    `sample_weight` when given (see the module)."""
     labels = _labels(y)
+    weights = checks.sample_weights(sample_weight, labels.size)
     names = tuple(columns if variables is None else variables)
     x = _design(columns, names, labels.size)
+    if weights is not None:
+        # Rows of weight 0 add nothing; left out, they cannot make the
+        # design look dependent either.
+        kept = weights > 0
+        x, labels, weights = x[kept], labels[kept], weights[kept]
+
+    def weighed(v: FloatArray) -> FloatArray:
+        return v if weights is None else weights * v
+
     if np.linalg.matrix_rank(x) < x.shape[1]:
         raise ValueError(
             f"the columns {', '.join(names)} and the intercept are linearly "
@@ -111,9 +131,9 @@ def logistic_fit(
     beta = np.zeros(x.shape[1])
     for _ in range(_MAX_ITERATIONS):
         p = 1.0 / (1.0 + np.exp(-(x @ beta)))
-        information = x.T @ (x * (p * (1.0 - p))[:, np.newaxis])
+        information = x.T @ (x * weighed(p * (1.0 - p))[:, np.newaxis])
         try:
-            step = np.linalg.solve(information, x.T @ (labels - p))
+            step = np.linalg.solve(information, x.T @ weighed(labels - p))
         except np.linalg.LinAlgError:
             break
         beta = beta + step
@@ -128,15 +148,15 @@ def logistic_fit(
         )
     eta = x @ beta
     p = 1.0 / (1.0 + np.exp(-eta))
-    covariance = np.linalg.inv(x.T @ (x * (p * (1.0 - p))[:, np.newaxis]))
+    covariance = np.linalg.inv(x.T @ (x * weighed(p * (1.0 - p))[:, np.newaxis]))
     se = np.sqrt(np.diag(covariance))
     return LogisticFit(
         variables=names,
         coefficients=beta,
         std_errors=se,
         pvalues=np.array([2.0 * distributions.normal_sf(abs(b / s)) for b, s in zip(beta, se)]),
-        log_likelihood=float(np.sum(labels * eta - np.logaddexp(0.0, eta))),
-        n_rows=int(labels.size),
+        log_likelihood=float(np.sum(weighed(labels * eta - np.logaddexp(0.0, eta)))),
+        n_rows=int(labels.size) if weights is None else float(np.sum(weights)),
     )
 
 
@@ -231,12 +251,13 @@ def _forward(
     criterion: str,
     p_enter: float,
     current: LogisticFit,
+    weights: FloatArray | None,
 ) -> Move:
     """The best variable to add, if it improves the model."""
     fits = {}
     for v in left:
         with contextlib.suppress(ValueError):  # a column the others determine adds nothing
-            fit = logistic_fit(columns, y, [*chosen, v])
+            fit = logistic_fit(columns, y, [*chosen, v], sample_weight=weights)
             # A step never makes a coefficient run against its WoE.
             if not fit.contradicting:
                 fits[v] = fit
@@ -261,6 +282,7 @@ def _backward(
     criterion: str,
     p_remove: float,
     current: LogisticFit,
+    weights: FloatArray | None,
 ) -> Move:
     """The worst variable to remove, if removing it improves the model."""
     if not chosen:
@@ -269,10 +291,13 @@ def _backward(
         worst = int(np.argmax(current.pvalues[1:]))
         value = float(current.pvalues[1 + worst])
         name = chosen[worst]
-        fit = logistic_fit(columns, y, [v for v in chosen if v != name])
+        fit = logistic_fit(columns, y, [v for v in chosen if v != name], sample_weight=weights)
         improves = value > p_remove
     else:
-        fits = {v: logistic_fit(columns, y, [c for c in chosen if c != v]) for v in chosen}
+        fits = {
+            v: logistic_fit(columns, y, [c for c in chosen if c != v], sample_weight=weights)
+            for v in chosen
+        }
         name = min(fits, key=lambda v: _score(fits[v], criterion))
         fit = fits[name]
         value = _score(fit, criterion)
@@ -289,6 +314,7 @@ def stepwise(
     p_enter: float = 0.05,
     p_remove: float = 0.10,
     max_variables: int | None = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> Selection:
     """Stepwise selection of the columns (WoE columns, by name) for a logistic
     regression of the 0/1 target `y`. "forward" starts from no variable and
@@ -297,12 +323,14 @@ def stepwise(
     all and removes the one whose removal lowers it most (by "pvalue": the one
     of largest p-value, if above `p_remove`); "both" goes forward and, after
     each addition, removes what no longer earns its place. It stops when no
-    step improves the model, or at `max_variables`."""
+    step improves the model, or at `max_variables`. With `sample_weight`
+    every fit counts each row by its weight."""
     checks.one_of("direction", direction, ("forward", "backward", "both"))
     checks.one_of("criterion", criterion, ("aic", "bic", "pvalue"))
     checks.real_number("p_enter", p_enter, 0, 1)
     checks.real_number("p_remove", p_remove, 0, 1)
     labels = _labels(y)
+    weights = checks.sample_weights(sample_weight, labels.size)
     names = list(columns)
     limit = (
         len(names)
@@ -310,7 +338,7 @@ def stepwise(
         else checks.whole_number("max_variables", max_variables, 1)
     )
     chosen = names if direction == "backward" else []
-    current = logistic_fit(columns, labels, chosen)
+    current = logistic_fit(columns, labels, chosen, sample_weight=weights)
     steps: list[Step] = []
     # Every step strictly lowers AIC or BIC; by p-values a set of variables
     # already visited is never entered again, so the search ends.
@@ -319,7 +347,7 @@ def stepwise(
         # A removal first: after an addition, what no longer earns its place goes.
         moves = []
         if direction != "forward":
-            moves.append(_backward(columns, labels, chosen, criterion, p_remove, current))
+            moves.append(_backward(columns, labels, chosen, criterion, p_remove, current, weights))
         if direction != "backward" and len(chosen) < limit:
             moves.append(
                 _forward(
@@ -330,13 +358,14 @@ def stepwise(
                     criterion,
                     p_enter,
                     current,
+                    weights,
                 )
             )
         move = next((m for m in moves if m is not None and _after(chosen, m[0]) not in seen), None)
         if move is None:
             break
         chosen = sorted(_after(chosen, move[0]), key=names.index)
-        current = logistic_fit(columns, labels, chosen)
+        current = logistic_fit(columns, labels, chosen, sample_weight=weights)
         seen.add(frozenset(chosen))
         steps.append(move[0])
     return Selection(
@@ -384,7 +413,9 @@ class StepwiseLogistic:
         self.p_enter, self.p_remove, self.max_variables = p_enter, p_remove, max_variables
         self.refit = refit
 
-    def fit(self, x: npt.ArrayLike, y: npt.ArrayLike) -> StepwiseLogistic:
+    def fit(
+        self, x: npt.ArrayLike, y: npt.ArrayLike, sample_weight: npt.ArrayLike | None = None
+    ) -> StepwiseLogistic:
         data = np.asarray(x, dtype=np.float64)
         names = [f"x{j}" for j in range(data.shape[1])]
         self.selection_ = stepwise(
@@ -395,12 +426,16 @@ class StepwiseLogistic:
             p_enter=self.p_enter,
             p_remove=self.p_remove,
             max_variables=self.max_variables,
+            sample_weight=sample_weight,
         )
         model = self.selection_.model
         self.support_ = np.array([n in model.variables for n in names])
         coefficients, intercept = model.coefficients[1:], model.coefficients[:1].copy()
         if self.refit is not None and self.support_.any():
-            self.refit.fit(data[:, self.support_], y)
+            if sample_weight is None:
+                self.refit.fit(data[:, self.support_], y)
+            else:
+                self.refit.fit(data[:, self.support_], y, sample_weight=sample_weight)
             coefficients = np.ravel(np.asarray(self.refit.coef_, dtype=np.float64))
             intercept = np.ravel(np.asarray(self.refit.intercept_, dtype=np.float64))[:1]
         self.coef_ = np.zeros((1, len(names)))

@@ -46,6 +46,25 @@ def test_tests_per_grade_equal_scipy(seed, n, grades):
     assert "Hosmer-Lemeshow" in str(result)
 
 
+@pytest.mark.parametrize("grades", [None, "letters"])
+def test_whole_weights_calibrate_as_the_rows_repeated(grades):
+    pd, y = sample(3, 1200)
+    w = np.random.default_rng(3).integers(0, 4, pd.size)
+    given = np.array(list("ABC"))[np.digitize(pd, [0.05, 0.1])] if grades else None
+    got = tl.calibration(pd, y, grades=given, sample_weight=w)
+    want = tl.calibration(
+        np.repeat(pd, w), np.repeat(y, w), grades=None if given is None else np.repeat(given, w)
+    )
+    for key in ("grade", "count", "events", "observed"):
+        np.testing.assert_array_equal(got.table[key], want.table[key])
+    np.testing.assert_allclose(got.table["predicted"], want.table["predicted"], rtol=1e-12)
+    assert got.brier == pytest.approx(want.brier, rel=1e-12) and np.isnan(got.hl_pvalue)
+    assert (
+        np.isnan(got.table["jeffreys_pvalue"]).all()
+        and np.isnan(got.table["binomial_pvalue"]).all()
+    )
+
+
 def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
     result = tl.calibration(
         [0.0, 0.0, 0.5, 0.5, 0.2, 0.2], [0, 0, 1, 0, 0, 1], grades=[1, 1, 2, 2, 3, 3]

@@ -228,6 +228,62 @@ def test_a_one_bin_variable_is_not_monitored():
     assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
 
 
+@pytest.mark.parametrize("estimator", [None, tl.StepwiseLogistic])
+def test_a_weighted_card_is_the_card_of_the_rows_repeated(estimator):
+    w = np.random.default_rng(8).integers(0, 4, len(CREDIT))
+    repeated = CREDIT.loc[CREDIT.index.repeat(w)]
+    cards = [tl.Scorecard(None, estimator and estimator(), event="bad") for _ in range(2)]
+    # The weights as a column of the table, which is then not binned.
+    got = cards[0].fit(CREDIT.assign(w=w), TARGET, sample_weight="w")
+    want = cards[1].fit(repeated, TARGET)
+    assert got.variables == want.variables and "w" not in got.binning.tables
+    for name in got.variables:
+        np.testing.assert_array_equal(
+            got.binning.tables[name]["woe"], want.binning.tables[name]["woe"]
+        )
+    np.testing.assert_allclose(got.coefficients, want.coefficients, rtol=1e-6)
+    got_fit = got.model_fit(CREDIT, TARGET, sample_weight=w)
+    assert got_fit.bic == pytest.approx(want.model_fit(repeated, TARGET).bic, rel=1e-12)
+    assert got.performance(CREDIT, TARGET, sample_weight=w).auc == pytest.approx(
+        want.performance(repeated, TARGET).auc, rel=1e-12
+    )
+
+
+def test_an_estimator_without_weights_is_refused_with_them(card):
+    class Plain:
+        def fit(self, x, y):
+            return self
+
+    with pytest.raises(TypeError, match=r"^the estimator Plain takes no sample_weight in its fit"):
+        tl.Scorecard(card.binning, Plain()).fit(CREDIT, TARGET, sample_weight=np.ones(len(CREDIT)))
+
+
+def test_weighted_monitoring_is_that_of_the_rows_repeated(card):
+    rng = np.random.default_rng(4)
+    later = CREDIT.assign(duration_in_month=CREDIT["duration_in_month"] + 6)
+    w_ref, w_cur = rng.integers(0, 4, len(CREDIT)), rng.integers(0, 3, len(CREDIT))
+    got = tl.stability(card, CREDIT.assign(w=w_ref), [later.assign(w=w_cur)], sample_weight="w")
+    want = tl.stability(
+        card, CREDIT.loc[CREDIT.index.repeat(w_ref)], [later.loc[later.index.repeat(w_cur)]]
+    )
+    assert got.variables == want.variables
+    for a, b in zip(got.shifts, want.shifts, strict=True):
+        assert (a.labels, a.psi, a.reading) == (b.labels, b.psi, b.reading)
+        for field in ("expected", "actual", "psi_bin"):
+            np.testing.assert_array_equal(getattr(a, field), getattr(b, field))
+    with pytest.raises(
+        ValueError, match=r"^sample_weight must be finite and non-negative: row 2 is -1.0$"
+    ):
+        tl.stability(
+            card,
+            CREDIT.assign(w=np.where(np.arange(len(CREDIT)) == 2, -1.0, 1.0)),
+            [CREDIT.assign(w=1.0)],
+            sample_weight="w",
+        )
+    with pytest.raises(ValueError, match=r"^sample_weight names no column of a sample: 'w'$"):
+        tl.stability(card, CREDIT, [CREDIT], sample_weight="w")
+
+
 FLAT = {"x": np.tile([1.0, 2.0], 60)}
 FLAT_BINNING = tl.TableBinning(method="quantile", n_bins=2).fit(FLAT, np.arange(120) % 3 == 0)
 

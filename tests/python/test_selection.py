@@ -38,6 +38,22 @@ def test_logistic_fit_equals_statsmodels():
     assert fit.contradicting == tuple(n for n, b in zip(NAMES, ref.params[1:]) if b <= 0)
 
 
+def test_weights_fit_and_select_as_the_rows_repeated():
+    w = np.random.default_rng(6).integers(0, 4, CREDIT.target.size)
+    y, repeated_y = CREDIT.target, np.repeat(CREDIT.target, w)
+    got = tl.logistic_fit({n: WOE[n] for n in NAMES}, y, sample_weight=w)
+    want = tl.logistic_fit({n: np.repeat(WOE[n], w) for n in NAMES}, repeated_y)
+    for field in ("coefficients", "std_errors", "pvalues"):
+        np.testing.assert_allclose(getattr(got, field), getattr(want, field), rtol=1e-9)
+    assert (got.log_likelihood, got.bic, got.n_rows) == pytest.approx(
+        (want.log_likelihood, want.bic, want.n_rows), rel=1e-12
+    )
+    steps = tl.stepwise(WOE, y, sample_weight=w).steps
+    repeated = tl.stepwise({n: np.repeat(v, w) for n, v in WOE.items()}, repeated_y).steps
+    assert [(s.action, s.variable) for s in steps] == [(s.action, s.variable) for s in repeated]
+    assert [s.aic for s in steps] == pytest.approx([s.aic for s in repeated], rel=1e-12)
+
+
 def test_vif_and_correlations_equal_statsmodels_and_scipy():
     columns = {n: WOE[n] for n in NAMES}
     x = sm.add_constant(np.column_stack(list(columns.values())))

@@ -554,6 +554,33 @@ TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* co
 TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,
                                                              std::size_t k);
 
+// One bin of a comparison of weighted samples: each sample's weight in it.
+struct WeightedPsiBin {
+    double weight_reference;
+    double weight_current;
+    double proportion_reference;
+    double proportion_current;
+    double cumulative_reference;
+    double cumulative_current;
+    double psi_bin;
+};
+
+struct WeightedDistributionComparison {
+    std::vector<WeightedPsiBin> bins;
+    double psi = 0.0;
+    double ks = 0.0;
+};
+
+// The weights of values[i] summed into the right-closed bins of the cut
+// points, in input order: k + 2 sums for k cut points, the last for NaN.
+TESSALINE_API std::vector<double> weigh_into_bins(const double* values, const double* weights,
+                                                  std::size_t n, const std::vector<double>& splits);
+// `compare_distributions_from_counts` of each sample's weight per bin (k + 2
+// sums, the last for NaN); the counts' comparison is this one on whole weights.
+TESSALINE_API WeightedDistributionComparison
+compare_distributions_from_weights(const double* weight_ref, const double* weight_cur,
+                                   const std::vector<double>& splits, double epsilon);
+
 // ---------------------------------------------------------------- validation
 // Statistics a model's validator asks for: the significance of the difference
 // between neighbouring bins and the uncertainty of a score's AUC.

@@ -125,7 +125,10 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
     if sample_weight is None:
         return None
     # pandas, polars and pyarrow columns alike; a missing weight is NaN.
-    weights = as_float_array(sample_weight)
+    try:
+        weights = as_float_array(sample_weight)
+    except (TypeError, ValueError):
+        raise TypeError(f"sample_weight must be numbers, not {shown(sample_weight)}") from None
     if weights.size != n_rows:
         raise ValueError(
             f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
@@ -137,5 +140,5 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
             f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
         )
     if weights.size and not (weights > 0.0).any():
-        raise ValueError("sample_weight is zero for every row: there is nothing to bin")
+        raise ValueError("sample_weight is zero for every row: there is nothing to count")
     return weights

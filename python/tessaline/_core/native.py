@@ -361,6 +361,22 @@ def compare_from_counts(
     return result
 
 
+# -- sample weights: sums of weights as doubles --------------------------------------
+def weigh_into_bins(values: FloatArray, weights: FloatArray, splits: npt.ArrayLike) -> FloatArray:
+    """The weight of the values in each interval of the cut points, then of the missing ones."""
+    return _native.weigh_into_bins(values, weights, splits)
+
+
+def compare_from_weights(
+    reference: npt.ArrayLike, current: npt.ArrayLike, splits: npt.ArrayLike, epsilon: float
+) -> dict[str, Any]:
+    """`compare_distributions` of two samples weighed per bin (the counts are weights)."""
+    result: dict[str, Any] = _native.compare_distributions_from_weights(
+        reference, current, splits, epsilon
+    )
+    return result
+
+
 # -- categories --------------------------------------------------------------------
 def count_categories(codes: IntArray, flags: FloatArray, n_categories: int) -> Counts:
     """Non-events and events per category code, and of the missing category."""

@@ -12,6 +12,12 @@ def number(value: float) -> str:
     return format(value, ".10g")
 
 
+def count(value: float) -> str:
+    """A count of rows, or a sum of weights: whole ones without decimals."""
+    v = float(value)
+    return str(int(v)) if v.is_integer() else number(v)
+
+
 def interval(left: float, right: float) -> str:
     """'(-inf, 2.5]', '(2.5, 7]', '(7, +inf)'; NaN edges mark the missing-value row."""
     if math.isnan(left) and math.isnan(right):

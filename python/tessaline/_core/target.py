@@ -132,9 +132,23 @@ def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]
     """`score` as float64 and the 0/1 target `y` as int32 labels, without the
     rows whose score or target is missing: the rows a Lorenz curve reads,
     which must be of both classes."""
+    scores, labels, _ = scored_rows(score, y)
+    return scores, labels
+
+
+def scored_rows(
+    score: Any, y: Any, sample_weight: Any = None
+) -> tuple[FloatArray, npt.NDArray[np.int32], FloatArray | None]:
+    """`scored_labels` with the rows' weights (None without `sample_weight`):
+    rows of weight 0 are left out too, so a class whose rows all weigh 0 is
+    the same error as a class without rows."""
     scores, ys = as_float_array(score), as_float_array(y)
     checks.same_length(("score", scores), ("y", ys))
+    weights = checks.sample_weights(sample_weight, scores.size)
     kept = ~np.isnan(scores) & ~np.isnan(ys)
+    if weights is not None:
+        kept &= weights > 0.0
+        weights = weights[kept]
     scores, ys = scores[kept], ys[kept]
     if not np.all((ys == 0.0) | (ys == 1.0)):
         raise TargetError(
@@ -147,4 +161,4 @@ def scored_labels(score: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]
             f"y must hold both events (1) and non-events (0) among the rows with "
             f"a score, not {held}"
         )
-    return scores, ys.astype(np.int32)
+    return scores, ys.astype(np.int32), weights

@@ -124,18 +124,7 @@ def checked_rows(
             "y must hold finite numbers or missing values (NaN): "
             f"row {bad[0]} holds {float(ys[bad[0]])!r}"
         )
-    if sample_weight is None:
-        return None
-    ws = as_float_array(sample_weight)
-    if ws.size != n_rows:
-        raise ValueError(f"sample_weight must hold one weight per row ({n_rows}), not {ws.size}")
-    bad = np.flatnonzero(~(np.isfinite(ws) & (ws >= 0)))
-    if bad.size:
-        raise ValueError(
-            f"sample_weight must hold finite non-negative weights: row {bad[0]} holds "
-            f"{float(ws[bad[0]])!r}"
-        )
-    return ws
+    return checks.sample_weights(sample_weight, n_rows)
 
 
 def _check_limits(

@@ -66,6 +66,7 @@ from ._counting import (
     threshold_flags,
 )
 from ._expressions import bin_index, transform_column
+from ._weights import weighed_scores, weight_per_bin
 
 __all__ = [
     "DEFAULT_MAX_DISTINCT",
@@ -389,9 +390,15 @@ def gini(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     counting: Counting = "dataframe",
+    sample_weight: str | None = None,
 ) -> GiniResult:
     """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
-    (`max_distinct`, `approximate` and `counting` as in `fit_table`)."""
+    (`max_distinct`, `approximate` and `counting` as in `fit_table`), each row
+    counted by its column `sample_weight` when given (summed by Spark per
+    distinct score; `approximate` and `counting` do not apply)."""
+    if sample_weight is not None:
+        weighed = weighed_scores(df, score, y, event, sample_weight, max_distinct)
+        return GiniResult(native.lorenz_from_counts(weighed))
     counts = count_columns(
         df,
         [score],
@@ -431,9 +438,11 @@ def psi(
     splits: npt.ArrayLike | BinningTable,
     *,
     epsilon: float = 1e-12,
+    sample_weight: str | None = None,
 ) -> PSIResult:
     """`tessaline.psi` of one column of two Spark DataFrames over the cut
-    points `splits` (or a `BinningTable`'s)."""
+    points `splits` (or a `BinningTable`'s), each row counted by its column
+    `sample_weight` (of both DataFrames) when given."""
     cuts = np.asarray(
         splits.splits if isinstance(splits, BinningTable) else splits, dtype=np.float64
     )
@@ -443,6 +452,14 @@ def psi(
         .when(bin_index(column, cuts) < 0, len(cuts) + 1)
         .otherwise(bin_index(column, cuts))
     )
+    if sample_weight is not None:
+        (ref, ref_rows), (cur, cur_rows) = (
+            weight_per_bin(f, slot, sample_weight, len(cuts) + 2) for f in (reference, current)
+        )
+        result = native.compare_from_weights(ref, cur, cuts, epsilon)
+        shown = len(result["psi_bin"])
+        result.update(rows_reference=ref_rows[:shown], rows_current=cur_rows[:shown])
+        return PSIResult(result, cuts)
     counts = []
     for frame in (reference, current):
         per_bin = np.zeros(len(cuts) + 2, dtype=np.int64)

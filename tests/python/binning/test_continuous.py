@@ -93,15 +93,15 @@ def test_integer_weights_give_the_table_of_the_rows_repeated(categorical):
     [
         (
             lambda: tl.continuous_binning([1, 2, 3], [1, 2, 3], sample_weight=[1, -1, 1]),
-            "sample_weight must hold finite non-negative weights: row 1 holds -1.0",
+            "sample_weight must be finite and non-negative: row 1 is -1.0",
         ),
         (
             lambda: tl.continuous_binning([1, 2, 3], [1, 2, 3], sample_weight=[1, 1, np.nan]),
-            "sample_weight must hold finite non-negative weights: row 2 holds nan",
+            "sample_weight must be finite and non-negative: row 2 is nan",
         ),
         (
             lambda: tl.continuous_binning([1, 2, 3], [1, 2, 3], sample_weight=[1, 1]),
-            "sample_weight must hold one weight per row (3), not 2",
+            "sample_weight must hold one weight per row: 2 weights for 3 rows",
         ),
         (
             lambda: tl.continuous_binning([1, 2], [1, np.inf]),
@@ -113,7 +113,7 @@ def test_integer_weights_give_the_table_of_the_rows_repeated(categorical):
         ),
         (
             lambda: tl.continuous_binning([1, 2], [1, 2], sample_weight=[0, 0]),
-            "continuous binning of x: no row with a known value, target and weight",
+            "sample_weight is zero for every row: there is nothing to count",
         ),
         (
             lambda: tl.continuous_binning([1, 2], [1, 2], trend="auto_all"),

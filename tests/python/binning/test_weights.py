@@ -171,7 +171,7 @@ def test_a_weighted_table_reads_back_exactly_from_its_document_and_pickle():
         ([1.0, 1.0, np.nan, 1.0], "sample_weight must be finite and non-negative: row 2 is nan"),
         ([np.inf, 1.0, 1.0, 1.0], "sample_weight must be finite and non-negative: row 0 is inf"),
         ([1.0, 1.0, 1.0], "sample_weight must hold one weight per row: 3 weights for 4 rows"),
-        ([0.0, 0.0, 0.0, 0.0], "sample_weight is zero for every row: there is nothing to bin"),
+        ([0.0, 0.0, 0.0, 0.0], "sample_weight is zero for every row: there is nothing to count"),
     ],
 )
 @pytest.mark.parametrize(

@@ -170,6 +170,28 @@ def test_gini_psi_and_bin_expressions_equal_the_local_ones(frames):
     np.testing.assert_array_equal(rows["w"], table.transform(pdf["x2"], output="woe"))
 
 
+def test_weighted_gini_and_psi_equal_the_local_ones(frames):
+    pdf, df, _, _, _ = frames["random"]
+    w, df = pdf["id"] % 4, df.withColumn("w", F.col("id") % 4)
+    local_gini = tl.gini(pdf["x1"], pdf["y"], sample_weight=w)
+    remote_gini = tls.gini(df, "x1", "y", sample_weight="w")
+    assert (remote_gini.gini, remote_gini.auc) == (local_gini.gini, local_gini.auc)
+    half = pdf["id"] < 8000
+    cuts = [-1.0, 0.0, 2.5]
+    local_psi = tl.psi(pdf["x2"][half], pdf["x2"][~half], cuts, sample_weight=(w[half], w[~half]))
+    remote_psi = tls.psi(
+        df.filter("id < 8000"), df.filter("id >= 8000"), "x2", cuts, sample_weight="w"
+    )
+    for k in ("count_reference", "rows_current", "proportion_current", "psi_bin"):
+        np.testing.assert_array_equal(remote_psi[k], local_psi[k])
+    assert remote_psi.psi == local_psi.psi and remote_psi.ks == local_psi.ks
+    with pytest.raises(
+        ValueError,
+        match=r"^sample_weight must be finite and non-negative: a row of 'v' holds -1.0$",
+    ):
+        tls.gini(df.withColumn("v", F.col("w") - 1), "x1", "y", sample_weight="v")
+
+
 def test_counting_through_arrow_gives_the_same_results(frames):
     pdf, df, _, _, _ = frames["random"]
     options = {"exclude": ["id"], "special_values": [-999.0], "categorical": ["code"]}
