@@ -247,15 +247,7 @@ class ContinuousBinningTable(ColumnTable):
             )
         return {
             **document.header(CONTINUOUS_SCHEMA),
-            "name": self.name,
-            "method": self.method,
-            "kind": self.kind,
-            "splits": [document.exact(v) for v in self.splits],
-            "special_values": [document.exact(v) for v in self.special_values],
-            "has_missing_row": self.has_missing_row,
-            "bin_categories": None
-            if self._bin_categories is None
-            else [list(names) for names in self._bin_categories],
+            **document.bins_fields(self),
             "r_squared": document.exact(self.r_squared),
             "rows": rows,
             "metadata": document.plain(self.metadata),

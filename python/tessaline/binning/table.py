@@ -446,15 +446,7 @@ class BinningTable(ColumnTable, EditableTable):
         log = {"edits": [edit_dict(e) for e in self.edits]} if self.edits else {}
         return {
             **document.header(document.BINNING_SCHEMA, document.EDITED if self.edits else 1),
-            "name": self.name,
-            "method": self.method,
-            "kind": self.kind,
-            "splits": [document.exact(v) for v in self.splits],
-            "special_values": [document.exact(v) for v in self.special_values],
-            "has_missing_row": self.has_missing_row,
-            "bin_categories": None
-            if self.bin_categories is None
-            else [list(names) for names in self.bin_categories],
+            **document.bins_fields(self),
             "pooled_categories": list(self.pooled_categories),
             "pooled_bin": self.pooled_bin,
             "information_value": document.exact(self.information_value),

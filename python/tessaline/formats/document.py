@@ -190,5 +190,22 @@ def reading(where: str) -> Iterator[None]:
         raise DocumentError(f"{where}: {error}") from None
 
 
+def bins_fields(table: Any) -> dict[str, Any]:
+    """The fields that place a binning table's rows, alike for a binary and a
+    continuous target: its name, method and kind, cut points (exact), special
+    values, whether it has a missing-value row, and its sets of categories."""
+    return {
+        "name": table.name,
+        "method": table.method,
+        "kind": table.kind,
+        "splits": [exact(v) for v in table.splits],
+        "special_values": [exact(v) for v in table.special_values],
+        "has_missing_row": table.has_missing_row,
+        "bin_categories": None
+        if table.bin_categories is None
+        else [list(names) for names in table.bin_categories],
+    }
+
+
 def dumps(doc: Mapping[str, Any], indent: int | None) -> str:
     return json.dumps(doc, indent=indent, allow_nan=False, ensure_ascii=False)

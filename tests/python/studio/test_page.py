@@ -34,10 +34,14 @@ def without_preload():
 
 @pytest.fixture(scope="module")
 def browser():
-    with without_preload(), playwright.sync_playwright() as driver:
+    # Only their start: the tests' own subprocesses (a Jupyter kernel) import
+    # the instrumented module and need the runtime.
+    with without_preload():
+        driver = playwright.sync_playwright().start()
         chromium = driver.chromium.launch(executable_path=str(CHROMIUM), args=["--no-sandbox"])
-        yield chromium
-        chromium.close()
+    yield chromium
+    chromium.close()
+    driver.stop()
 
 
 @pytest.fixture
