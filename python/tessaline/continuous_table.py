@@ -6,15 +6,14 @@ by R², the share of the target's variance its bins explain. It is what
 from __future__ import annotations
 
 import math
-import os
 from collections.abc import Callable, Mapping, Sequence
-from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
+from functools import partial
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 
-from ._core import categories, checks, frames, printing
+from ._core import categories, checks, frames, printing, threads
 from ._core.arrays import FloatArray, as_float_array
 from ._core.state import PlainState
 from .binning.continuous import (
@@ -242,9 +241,7 @@ class ContinuousTableBinning(PlainState):
                 raise ValueError(f"{option} names no column of the data: {value!r}")
         target_name = frames.target_name(data, y)
         ys = as_float_array(y if target_name is None else frames.column(data, target_name))
-        weight_name = frames.target_name(data, sample_weight) if sample_weight is not None else None
-        if weight_name is not None:
-            sample_weight = frames.column(data, weight_name)
+        sample_weight, weight_name = frames.weight_column(data, sample_weight)
         ws = checked_rows(ys.size, ys, sample_weight)
         if not np.any(~np.isnan(ys) & (True if ws is None else ws > 0)):
             raise ValueError("the table has no row with a known target and a positive weight")
@@ -257,11 +254,10 @@ class ContinuousTableBinning(PlainState):
                 raise ValueError(
                     f"column {n!r} has {frames.length(values)} rows, the target {ys.size}"
                 )
-        workers = max(1, min(len(columns), self.n_jobs or os.cpu_count() or 1))
-        with ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline") as pool:
-            results = list(
-                pool.map(lambda item: self._column(item[0], item[1], ys, ws), columns.items())
-            )
+        results = threads.run_in_threads(
+            [partial(self._column, n, values, ys, ws) for n, values in columns.items()],
+            self.n_jobs,
+        )
         return self._keep(wanted, dict(zip(wanted, results)), names)
 
     def _ranked(self) -> list[ContinuousColumnSummary]:

@@ -39,7 +39,7 @@ from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .selection import LogisticFit, logistic_fit
-from .table import TableBinning, _weights_of
+from .table import TableBinning
 
 if TYPE_CHECKING:
     import pandas
@@ -90,7 +90,7 @@ def _row_weights(data: Any, sample_weight: Any) -> FloatArray | None:
         return None
     names = frames.column_names(data)
     rows = frames.length(frames.column(data, names[0])) if names else 0
-    return _weights_of(data, sample_weight, rows)[0]
+    return frames.weights_of(data, sample_weight, rows)[0]
 
 
 def _takes_sample_weight(estimator: Any) -> bool:

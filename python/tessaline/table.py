@@ -8,17 +8,15 @@ import functools
 import inspect
 import json
 import math
-import os
 import types
 from collections.abc import Callable, Mapping, Sequence
-from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 import numpy.typing as npt
 
-from ._core import categories, checks, frames, printing, target
+from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, as_float_array
 from ._core.progress import progress_bar
 from ._core.state import PlainState
@@ -504,7 +502,7 @@ class TableBinning(PlainState):
         if sample_weight is not None and self.percentile is not None:
             raise ValueError(NO_PERCENTILE)
         flags = self.event_flags(data, y)
-        weights, weight_name = _weights_of(data, sample_weight, flags.size)
+        weights, weight_name = frames.weights_of(data, sample_weight, flags.size)
         # Rows of weight 0 are as if absent, so a class held by them alone is
         # no class of the target.
         known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
@@ -527,7 +525,7 @@ class TableBinning(PlainState):
                 on_column(name)
 
         try:
-            results = _run_in_threads(
+            results = threads.run_in_threads(
                 [
                     functools.partial(self._from_rows, n, v, flags, done, weights)
                     for n, v in columns.items()
@@ -647,7 +645,7 @@ class TableBinning(PlainState):
             event=self.event,
             event_in_rows=False,
         )
-        weights, weight_name = _weights_of(data, sample_weight, flags.size)
+        weights, weight_name = frames.weights_of(data, sample_weight, flags.size)
         kept: batches.Batches | None = self.__dict__.get("_batches")
         if kept is None:
             kept = batches.Batches(names)
@@ -1019,16 +1017,6 @@ class TableBinning(PlainState):
         return fitted.transform(_without(data, y), output=output)
 
 
-def _weights_of(data: Any, sample_weight: Any, n_rows: int) -> tuple[FloatArray | None, str | None]:
-    """The checked weights of the rows (None without), and the name of the
-    column of `data` holding them when `sample_weight` names one."""
-    name = frames.target_name(data, sample_weight) if sample_weight is not None else None
-    if isinstance(sample_weight, str) and name is None:
-        raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
-    given = frames.column(data, name) if name is not None else sample_weight
-    return checks.sample_weights(given, n_rows), name
-
-
 def _without(data: Any, y: Any) -> Any:
     """The data without its target column, when `y` names one."""
     name = frames.target_name(data, y)
@@ -1037,21 +1025,3 @@ def _without(data: Any, y: Any) -> Any:
     if isinstance(data, Mapping):
         return {k: v for k, v in data.items() if str(k) != name}
     return data
-
-
-def _run_in_threads(tasks: list[Callable[[], Any]], n_jobs: int | None) -> list[Any]:
-    """The results of `tasks`, run on a pool of `n_jobs` threads. An interrupt
-    while waiting cancels the tasks not yet started; the running ones finish
-    (each is one column), then the interrupt propagates."""
-    workers = max(1, min(len(tasks), n_jobs or os.cpu_count() or 1))
-    pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline")
-    futures: list[Future[Any]] = []
-    try:
-        futures = [pool.submit(task) for task in tasks]
-        return [future.result() for future in futures]
-    except BaseException:
-        for future in futures:
-            future.cancel()
-        raise
-    finally:
-        pool.shutdown(wait=True, cancel_futures=True)

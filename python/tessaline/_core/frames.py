@@ -11,7 +11,8 @@ from typing import Any
 
 import numpy as np
 
-from .arrays import holds_decimals
+from . import checks
+from .arrays import FloatArray, holds_decimals
 
 # dtype names (pandas, polars, pyarrow) of columns read as categories.
 _CATEGORICAL_TYPES = (
@@ -165,3 +166,19 @@ def take_rows(data: Any, rows: Any) -> Any:
     if library == "polars":
         return data[positions]
     raise TypeError(f"cannot take rows of {type(data).__name__}")
+
+
+def weight_column(data: Any, sample_weight: Any) -> tuple[Any, str | None]:
+    """The weights `sample_weight` gives (None without): its column of `data`
+    when it names one, with that name, or itself."""
+    name = target_name(data, sample_weight) if sample_weight is not None else None
+    if isinstance(sample_weight, str) and name is None:
+        raise ValueError(f"sample_weight names no column of the data: {sample_weight!r}")
+    return (column(data, name) if name is not None else sample_weight), name
+
+
+def weights_of(data: Any, sample_weight: Any, n_rows: int) -> tuple[FloatArray | None, str | None]:
+    """The checked weights of the rows (None without), and the name of the
+    column of `data` holding them when `sample_weight` names one."""
+    given, name = weight_column(data, sample_weight)
+    return checks.sample_weights(given, n_rows), name
