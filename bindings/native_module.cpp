@@ -175,6 +175,8 @@ py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std:
     }
     py::dict out = value_counts_dict(std::move(counted.counts));
     out["prebins"] = b::binning_summary_dict(counted.prebins);
+    out["missing_c0"] = counted.missing_c0;
+    out["missing_c1"] = counted.missing_c1;
     return out;
 }
 
@@ -282,13 +284,23 @@ py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::objec
                                     const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "summary_binary_from_counts");
+    // The counts are read in place: a fit's counts are as long as its rows.
+    constexpr const char* where = "summary_binary_from_counts";
+    const b::Int64Array c0_array = counts_array(c0, where, "c0");
+    const b::Int64Array c1_array = counts_array(c1, where, "c1");
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0_array);
+    const auto e = b::flat_view(c1_array);
+    if (a.size != v.size || e.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0 and c1 must have the same length");
+    }
     const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
     std::vector<tessaline::BinningSummary> rows;
     {
         py::gil_scoped_release release;
-        rows = tessaline::summarize_binary_from_counts(counts, missing_c0, missing_c1, cut_points,
-                                                       stat);
+        rows = tessaline::summarize_binary_from_count_arrays(
+            v.data, a.data, e.data, v.size, missing_c0, missing_c1, cut_points, stat);
     }
     return b::binning_summary_dict(rows);
 }

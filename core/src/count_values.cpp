@@ -1,12 +1,13 @@
 // Rows counted by distinct value and class at the cost of one sort of the
 // column. The key of every row (its value as an ordered 64-bit integer, both
 // zeros on one key) goes to one buffer, class 0 from the front and class 1
-// from the back; the two classes are radix-sorted on their own as bare keys,
-// so no row record is ever moved, and a merge of the two sorted classes then
-// meets the rows in ascending order, each group of equal keys in one run.
-// The merge runs twice, once to count the groups so that the result is
-// allocated once at its size, then to fill it. Beyond the result, 16 bytes
-// per row.
+// from the back; the two classes are sorted on their own as bare keys, so no
+// row record is ever moved, and a merge of the two sorted classes then meets
+// the rows in ascending order, each group of equal keys in one run. The merge
+// writes the groups to scratch room that a thread reuses from column to
+// column (the sort's free buffer takes the values), and the result is copied
+// out once at its size: fresh pages are touched once, by the copy, and never
+// cleared first.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -32,14 +33,25 @@ void merge_classes(const double* zeros, std::size_t n0, const double* ones, std:
                    Visit visit) {
     std::size_t i0 = 0;
     std::size_t i1 = 0;
-    for (std::size_t step = 0; step < n0 + n1; ++step) {
-        const uint64_t k0 = i0 < n0 ? load_key(zeros + i0) : kNoKey;
-        const uint64_t k1 = i1 < n1 ? load_key(ones + i1) : kNoKey;
+    while (i0 < n0 && i1 < n1) {
+        const uint64_t k0 = load_key(zeros + i0);
+        const uint64_t k1 = load_key(ones + i1);
         const bool one = k1 < k0;
         visit(one ? k1 : k0, one);
         i0 += static_cast<std::size_t>(!one);
         i1 += static_cast<std::size_t>(one);
     }
+    for (; i0 < n0; ++i0) visit(load_key(zeros + i0), false);
+    for (; i1 < n1; ++i1) visit(load_key(ones + i1), true);
+}
+
+// A vector holding the n elements at `from`, on advised pages, never cleared.
+template <typename T>
+std::vector<T> copied(const T* from, std::size_t n) {
+    std::vector<T> v;
+    reserve_large(v, n);
+    v.assign(from, from + n);
+    return v;
 }
 
 }  // namespace
@@ -68,25 +80,20 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
     std::copy(keys.get() + back, keys.get() + n, keys.get() + front);
 
     const auto spare = large_scratch<double>(n0 + n1);
-    const double* zeros = sort_key_ranges(keys.get(), spare.get(), n0 + n1, n0);
+    double* const zeros = sort_key_ranges(keys.get(), spare.get(), n0 + n1, n0);
     const double* ones = zeros + n0;
-    std::size_t groups = 0;
-    uint64_t last = kNoKey;
-    merge_classes(zeros, n0, ones, n1, [&](uint64_t key, bool) {
-        groups += static_cast<std::size_t>(key != last);
-        last = key;
-    });
-
-    // Sized before the fill, on advised pages: the first touch of fresh
-    // pages costs more than the fill itself.
-    ValueCounts counts{large_vector<double>(groups), large_vector<int64_t>(groups),
-                       large_vector<int64_t>(groups)};
+    // The buffer the sort left free takes the values of the groups; there
+    // are at most as many groups as rows.
+    double* const values = zeros == keys.get() ? spare.get() : keys.get();
+    const auto class_counts = large_scratch<int64_t>(2 * (n0 + n1));
+    int64_t* const zero_counts = class_counts.get();
+    int64_t* const one_counts = zero_counts + (n0 + n1);
     // Every row rewrites its group's entry with the counts so far, which the
     // group's last row leaves complete. g wraps to 0 at the first row.
     std::size_t g = ~std::size_t{0};
     int64_t c0 = 0;
     int64_t c1 = 0;
-    last = kNoKey;
+    uint64_t last = kNoKey;
     merge_classes(zeros, n0, ones, n1, [&](uint64_t key, bool one) {
         const bool starts = key != last;
         last = key;
@@ -94,10 +101,13 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
         c0 = (starts ? 0 : c0) + static_cast<int64_t>(!one);
         c1 = (starts ? 0 : c1) + static_cast<int64_t>(one);
         // The key of both zeros reads back as 0.0.
-        counts.value[g] = value_of_key(key);
-        counts.c0[g] = c0;
-        counts.c1[g] = c1;
+        values[g] = value_of_key(key);
+        zero_counts[g] = c0;
+        one_counts[g] = c1;
     });
+    const std::size_t groups = g + 1;  // 0 when there was no row
+    ValueCounts counts{copied(values, groups), copied(zero_counts, groups),
+                       copied(one_counts, groups)};
     return counts;
 }
 

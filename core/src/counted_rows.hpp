@@ -24,6 +24,24 @@
 
 namespace tessaline {
 
+// Counts read in place from arrays that another owner keeps (the package's
+// NumPy arrays), with the members the functions below read of a ValueCounts.
+template <typename T>
+struct CountSpan {
+    const T* data;
+    std::size_t length;
+    std::size_t size() const { return length; }
+    const T& operator[](std::size_t i) const { return data[i]; }
+    const T* begin() const { return data; }
+    const T* end() const { return data + length; }
+};
+
+struct ValueCountsView {
+    CountSpan<double> value;
+    CountSpan<int64_t> c0;
+    CountSpan<int64_t> c1;
+};
+
 // The type of one count of a table: int64_t rows or double weights.
 template <typename Counts>
 using CountOf = std::decay_t<decltype(std::declval<const Counts&>().c0[0])>;
@@ -201,8 +219,10 @@ std::vector<Row> boundary_table(const Counts& counts) {
 }
 
 // The mean of the values [from, to): each value added once per row, in
-// ascending order, over the rows (NaN without rows).
-inline double mean_of_rows(const ValueCounts& counts, std::size_t from, std::size_t to) {
+// ascending order, over the rows (NaN without rows). Rows counted in a
+// ValueCounts or a view of one; weighted rows have their own overload.
+template <typename Counts>
+double mean_of_rows(const Counts& counts, std::size_t from, std::size_t to) {
     double sum = 0.0;
     int64_t rows = 0;
     for (std::size_t j = from; j < to; ++j) {
@@ -228,7 +248,8 @@ inline double mean_of_rows(const WeightedValueCounts& counts, std::size_t from, 
 
 // The records behind the values [from, to): the rows, or those of positive
 // weight.
-inline int64_t records_of(const ValueCounts& counts, std::size_t from, std::size_t to) {
+template <typename Counts>
+int64_t records_of(const Counts& counts, std::size_t from, std::size_t to) {
     return rows_of(counts, from, to);
 }
 
@@ -292,6 +313,13 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
     }
     return bins;
 }
+
+// summarize_binary_from_counts of counts known to be merged (as count_values
+// leaves them), without reading them once more to check.
+std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t missing_c0,
+                                                     int64_t missing_c1,
+                                                     const std::vector<double>& splits,
+                                                     SummaryStatistic stat);
 
 }  // namespace tessaline
 

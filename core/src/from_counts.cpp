@@ -64,7 +64,8 @@ ValueCounts sum_runs(std::vector<CountedValue>& entries) {
 // lengths, more rows than int64 counts) would make its positions
 // meaningless, so it is refused. Returns the rows behind the counts: every
 // partial sum of the counts is at most that, so none can overflow.
-int64_t require_merged(const ValueCounts& counts, const char* where) {
+template <typename Counts>
+int64_t require_merged(const Counts& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m) {
         throw std::invalid_argument(std::string(where) +
@@ -223,12 +224,16 @@ std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::
     return quantile_cuts(counts, n_bins);
 }
 
-std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& counts,
-                                                         int64_t missing_c0, int64_t missing_c1,
-                                                         const std::vector<double>& splits,
-                                                         SummaryStatistic stat) {
+namespace {
+
+// The summary of checked counts: `counted` rows behind them and the missing
+// rows of each class.
+template <typename Counts>
+std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t counted,
+                                              int64_t missing_c0, int64_t missing_c1,
+                                              const std::vector<double>& splits,
+                                              SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
-    const int64_t counted = require_merged(counts, where);
     if (missing_c0 < 0 || missing_c1 < 0) {
         throw std::invalid_argument(
             "summary_binary_from_counts: missing counts must not be negative");
@@ -236,7 +241,7 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
     std::vector<BinningSummary> rows;
     rows.reserve(splits.size() + 2);
-    for (const CountedBin<ValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+    for (const CountedBin<Counts>& bin : bins_at_cuts(counts, splits, stat)) {
         const int64_t c = bin.zeros + bin.ones;
         rows.push_back(BinningSummary{bin.left, bin.right, static_cast<std::size_t>(c), share(c, n),
                                       static_cast<std::size_t>(bin.zeros),
@@ -251,6 +256,32 @@ std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& coun
                                       share(missing_c1, missing), kNaN});
     }
     return rows;
+}
+
+}  // namespace
+
+std::vector<BinningSummary> summarize_binary_from_counts(const ValueCounts& counts,
+                                                         int64_t missing_c0, int64_t missing_c1,
+                                                         const std::vector<double>& splits,
+                                                         SummaryStatistic stat) {
+    const int64_t counted = require_merged(counts, "summary_binary_from_counts");
+    return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
+}
+
+std::vector<BinningSummary> summarize_binary_from_count_arrays(
+    const double* value, const int64_t* c0, const int64_t* c1, std::size_t m, int64_t missing_c0,
+    int64_t missing_c1, const std::vector<double>& splits, SummaryStatistic stat) {
+    const ValueCountsView counts{{value, m}, {c0, m}, {c1, m}};
+    const int64_t counted = require_merged(counts, "summary_binary_from_counts");
+    return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
+}
+
+std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t missing_c0,
+                                                     int64_t missing_c1,
+                                                     const std::vector<double>& splits,
+                                                     SummaryStatistic stat) {
+    return summary_of_counts(counts, rows_of(counts, 0, counts.value.size()), missing_c0,
+                             missing_c1, splits, stat);
 }
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {

@@ -7,8 +7,10 @@
 // the same pre-bins; here the counts are read in place instead of crossing the
 // binding (and being copied) once per step.
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
+#include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -47,9 +49,26 @@ bool more_than(const std::vector<double>& cuts, std::size_t limit) {
 CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                std::size_t n_prebins, bool with_boundaries,
                                std::size_t max_boundaries) {
+    // One pass over the labels checks them and counts the events, of which
+    // those not behind the counts are the rows whose x is NaN.
+    int64_t rows_of_one = 0;
+    bool labelled = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        labelled &= static_cast<uint32_t>(y[i]) <= 1u;
+        rows_of_one += y[i];
+    }
+    if (!labelled) throw std::invalid_argument("counted_prebins: labels must be 0 or 1");
     CountedPrebins out;
     out.counts = count_values(x, y, n);
-    std::vector<double> splits = quantile_splits_from_counts(out.counts, n_prebins);
+    int64_t counted_zeros = 0;
+    int64_t counted_ones = 0;
+    for (std::size_t j = 0; j < out.counts.value.size(); ++j) {
+        counted_zeros += out.counts.c0[j];
+        counted_ones += out.counts.c1[j];
+    }
+    out.missing_c0 = static_cast<int64_t>(n) - rows_of_one - counted_zeros;
+    out.missing_c1 = rows_of_one - counted_ones;
+    std::vector<double> splits = quantile_cuts(out.counts, n_prebins);
     if (with_boundaries) {
         // Taken for both classes alike, so that swapping them gives the same
         // pre-bins; the union is sorted and its repeats dropped (0.0 and -0.0
@@ -80,7 +99,7 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
         }
     }
     // Only the counts of the pre-bins are read: the cheaper representative.
-    out.prebins = summarize_binary_from_counts(out.counts, 0, 0, splits, SummaryStatistic::Mean);
+    out.prebins = summarize_checked_counts(out.counts, 0, 0, splits, SummaryStatistic::Mean);
     return out;
 }
 

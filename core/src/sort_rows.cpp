@@ -1,4 +1,5 @@
-// LSD radix sort of 64-bit keys, two independent ranges at once. The digits
+// LSD radix sort of 64-bit keys, two independent ranges at once, where the
+// vector quicksort (vector_sort.cpp) cannot run. The digits
 // cover only the bits in which some keys differ (the sign and exponent of
 // values of one sign and scale never do, nor the low mantissa bits of
 // rounded values), split into as few digits of at most 11 bits as cover
@@ -93,6 +94,15 @@ void sort_short_range(double* keys, std::size_t begin, std::size_t end) {
 }  // namespace
 
 double* sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0) {
+    // The vector quicksort sorts each range on its own, in place.
+    if (n >= kRadixThreshold && sort_keys_vectorized(a, b, n0)) {
+        sort_keys_vectorized(a + n0, b + n0, n - n0);
+        return a;
+    }
+    return radix_sort_key_ranges(a, b, n, n0);
+}
+
+double* radix_sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0) {
     if (n < kRadixThreshold) {
         sort_short_range(a, 0, n0);
         sort_short_range(a, n0, n);

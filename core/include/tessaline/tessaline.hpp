@@ -428,6 +428,11 @@ TESSALINE_API double percentile_from_counts(const ValueCounts& counts, double pe
 TESSALINE_API std::vector<BinningSummary> summarize_binary_from_counts(
     const ValueCounts& counts, int64_t missing_c0, int64_t missing_c1,
     const std::vector<double>& splits, SummaryStatistic stat);
+// The same of counts read in place: the m ascending values at `value` with
+// their rows of each class at c0 and c1, arrays the caller keeps.
+TESSALINE_API std::vector<BinningSummary> summarize_binary_from_count_arrays(
+    const double* value, const int64_t* c0, const int64_t* c1, std::size_t m, int64_t missing_c0,
+    int64_t missing_c1, const std::vector<double>& splits, SummaryStatistic stat);
 // Comparison from the rows of each sample per bin: k + 2 counts for k cut
 // points, the last for NaN.
 TESSALINE_API DistributionComparison
@@ -437,15 +442,19 @@ compare_distributions_from_counts(const int64_t* count_ref, const int64_t* count
 // events in c1).
 TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 
-// The pre-bins of the default binning of one column from its labelled rows
-// (labels as count_values reads them): the rows counted by value, and the
+// The pre-bins of the default binning of one column from its rows labelled 0
+// or 1 (another label is refused): the rows counted by value, and the
 // summary (Mean representative, no missing row) of the intervals at the
 // `n_prebins` quantile cut points of those counts, joined, when
 // `with_boundaries`, by the points where either class changes between
 // neighbouring finite values, unless that gives more than `max_boundaries`.
+// The rows whose x is NaN are counted by class, for the missing-value row of
+// a summary over those counts.
 struct CountedPrebins {
     ValueCounts counts;
     std::vector<BinningSummary> prebins;
+    int64_t missing_c0 = 0;
+    int64_t missing_c1 = 0;
 };
 TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                              std::size_t n_prebins, bool with_boundaries,

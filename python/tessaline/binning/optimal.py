@@ -232,6 +232,31 @@ def _grouped_cuts(
     return cuts, metadata
 
 
+def _searched_summary(
+    searched_x: FloatArray,
+    labels: npt.NDArray[np.int32],
+    counted: Mapping[str, Any],
+    cuts: npt.NDArray[np.float64],
+    representative: str,
+) -> Any:
+    """The summary of the searched rows over the cut points. A median is read
+    from their counts (`counted`, with its rows of missing value), which give
+    the rows' bits but for the sign of a zero: a table with a zero median, and
+    one of means (which the rows add in their own order), is read from the
+    rows."""
+    if representative == "median":
+        summary = native.summary_from_counts(
+            counted,
+            missing_c0=counted["missing_c0"],
+            missing_c1=counted["missing_c1"],
+            splits=cuts,
+            representative=representative,
+        )
+        if not (np.asarray(summary["representative"]) == 0.0).any():
+            return summary
+    return native.summary_binary(searched_x, labels, cuts, representative)
+
+
 def optimal_binning(
     x: npt.ArrayLike,
     y: npt.ArrayLike,
@@ -375,7 +400,7 @@ def optimal_rows(
         "n_prebins": n_prebins,
     }
     check_representative(representative)
-    summary: Any = native.summary_binary(searched_x, labels, cuts, representative)
+    summary = _searched_summary(searched_x, labels, counted, cuts, representative)
     if is_special is not None:
         summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
     return BinningTable(
