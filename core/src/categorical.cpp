@@ -19,37 +19,89 @@ void check_code(int64_t code, std::size_t k, const char* operation) {
     }
 }
 
+// Whether every code is -1 or a code of k categories (a pass with no branch
+// on the data).
+bool codes_sound(const int64_t* codes, std::size_t n, std::size_t k) {
+    bool sound = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        sound &= static_cast<uint64_t>(codes[i]) + 1 <= static_cast<uint64_t>(k);
+    }
+    return sound;
+}
+
 template <typename T>
 void gather(const int64_t* codes, std::size_t n, const T* table, std::size_t k, T missing, T* out) {
-    // Checked first, so that a bad code leaves `out` untouched.
-    for (std::size_t i = 0; i < n; ++i) check_code(codes[i], k, "lookup_codes");
-    for (std::size_t i = 0; i < n; ++i) out[i] = codes[i] < 0 ? missing : table[codes[i]];
+    // Checked first, so that a bad code leaves `out` untouched; the rows are
+    // read again for the message only when one is bad.
+    if (!codes_sound(codes, n, k)) {
+        for (std::size_t i = 0; i < n; ++i) check_code(codes[i], k, "lookup_codes");
+    }
+    if (k == 0) {
+        std::fill(out, out + n, missing);  // every code is -1
+        return;
+    }
+    // A missing row reads slot 0 and takes `missing`: selected, not branched.
+    for (std::size_t i = 0; i < n; ++i) {
+        const int64_t code = codes[i];
+        const T found = table[code < 0 ? 0 : static_cast<std::size_t>(code)];
+        out[i] = code < 0 ? missing : found;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The first row's error, if any, in the order the rows are read: its code
+// outside the table, then its label neither 0, 1 nor NaN.
+void check_categories(const int64_t* codes, const double* labels, std::size_t n, std::size_t k) {
+    for (std::size_t i = 0; i < n; ++i) {
+        check_code(codes[i], k, "count_categories");
+        const double label = labels[i];
+        if (!std::isnan(label) && label != 0.0 && label != 1.0) {
+            throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
+        }
+    }
 }
 
 }  // namespace
 
 CategoryCounts count_categories(const int64_t* codes, const double* labels, std::size_t n,
                                 std::size_t k) {
-    CategoryCounts counts;
-    counts.c0.assign(k, 0);
-    counts.c1.assign(k, 0);
+    // A pass that only asks whether every row is sound, with no branch on
+    // the data; the rows are read again for the message when one is not.
+    bool sound = codes_sound(codes, n, k);
     for (std::size_t i = 0; i < n; ++i) {
-        check_code(codes[i], k, "count_categories");
         const double label = labels[i];
-        if (std::isnan(label)) {
-            ++counts.n_missing_target;
-            continue;
-        }
-        if (label != 0.0 && label != 1.0) {
-            throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
-        }
-        const bool event = label == 1.0;
-        if (codes[i] < 0) {
-            ++(event ? counts.missing_c1 : counts.missing_c0);
-        } else {
-            ++(event ? counts.c1 : counts.c0)[static_cast<std::size_t>(codes[i])];
-        }
+        sound &= (label == 0.0) | (label == 1.0) | (label != label);
     }
+    if (!sound) check_categories(codes, labels, n, k);
+    // Slot 2 * (code + 1) + event of one of four tables, taken in turn, so
+    // that rows of one category in a row do not wait on each other's
+    // increment; a row of missing target counts in the last slot.
+    const std::size_t slots = 2 * (k + 1) + 1;
+    std::vector<int64_t> tables(4 * slots, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double label = labels[i];
+        const std::size_t known_slot =
+            2 * static_cast<std::size_t>(codes[i] + 1) + static_cast<std::size_t>(label == 1.0);
+        const std::size_t slot = label != label ? slots - 1 : known_slot;
+        ++tables[(i & 3) * slots + slot];
+    }
+    std::vector<int64_t> total(slots, 0);
+    for (std::size_t t = 0; t < 4; ++t) {
+        for (std::size_t j = 0; j < slots; ++j) total[j] += tables[t * slots + j];
+    }
+    CategoryCounts counts;
+    counts.c0.resize(k);
+    counts.c1.resize(k);
+    counts.missing_c0 = total[0];
+    counts.missing_c1 = total[1];
+    for (std::size_t j = 0; j < k; ++j) {
+        counts.c0[j] = total[2 * (j + 1)];
+        counts.c1[j] = total[2 * (j + 1) + 1];
+    }
+    counts.n_missing_target = total[slots - 1];
     return counts;
 }
 

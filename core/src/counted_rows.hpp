@@ -295,20 +295,38 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
         }
         Count zeros = 0;
         Count ones = 0;
+        // Rows counted (not weighted) are their own records, and their mean
+        // adds each value once per row in the same pass.
+        constexpr bool rows = std::is_same_v<Count, int64_t>;
+        const bool mean_here = rows && stat == SummaryStatistic::Mean;
+        double sum = 0.0;
         for (std::size_t j = from; j < to; ++j) {
             zeros += counts.c0[j];
             ones += counts.c1[j];
+            if (mean_here) {
+                const Count c = counts.c0[j] + counts.c1[j];
+                for (Count r = 0; r < c; ++r) sum += counts.value[j];
+            }
         }
         double representative = std::numeric_limits<double>::quiet_NaN();
-        if (stat == SummaryStatistic::Mean) {
+        if (mean_here) {
+            // As mean_of_rows reads them.
+            if (zeros + ones > 0) representative = sum / static_cast<double>(zeros + ones);
+        } else if (stat == SummaryStatistic::Mean) {
             representative = mean_of_rows(counts, from, to);
         } else if (to > from) {
             RowCursor<Counts> cursor{counts, from, to};
             representative = median_of_rows(cursor, Count{0}, zeros + ones);
         }
+        int64_t records = 0;
+        if constexpr (rows) {
+            records = zeros + ones;
+        } else {
+            records = records_of(counts, from, to);
+        }
         bins.push_back(CountedBin<Counts>{b == 0 ? -kInfinity : splits[b - 1],
-                                          b == m ? kInfinity : splits[b], zeros, ones,
-                                          records_of(counts, from, to), representative});
+                                          b == m ? kInfinity : splits[b], zeros, ones, records,
+                                          representative});
         from = to;
     }
     return bins;

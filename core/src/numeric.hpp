@@ -65,13 +65,17 @@ inline double cut_between(double lower, double upper) {
 // a + b for counts of rows, refused when the sum leaves int64: counts summed
 // over many parts would otherwise wrap to a negative total and their rows
 // would vanish from every result. Either operand may be a std::size_t.
+// The refusal is kept out of line, so that the sum itself inlines into the
+// loops over every value that call it.
+[[noreturn]] __attribute__((noinline, cold)) inline void refuse_count_overflow(const char* where) {
+    throw std::invalid_argument(std::string(where) +
+                                ": counts add up to more rows than 9223372036854775807");
+}
+
 template <typename A, typename B>
-int64_t add_counts(A a, B b, const char* where) {
+inline int64_t add_counts(A a, B b, const char* where) {
     int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": counts add up to more rows than 9223372036854775807");
-    }
+    if (__builtin_expect(__builtin_add_overflow(a, b, &sum), 0)) refuse_count_overflow(where);
     return sum;
 }
 

@@ -17,7 +17,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._core import categories, checks, frames, printing, target, threads
-from ._core.arrays import FloatArray, as_float_array
+from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
 from ._core.progress import progress_bar
 from ._core.state import PlainState
 from .binning import batches
@@ -431,14 +431,18 @@ class TableBinning(PlainState):
         flags: FloatArray,
         on_column: Callable[[str], None] | None = None,
         weights: FloatArray | None = None,
+        labels: Labels | None = None,
     ) -> BinningTable | str:
         """One column's table from its rows, each column converted once;
-        with `weights`, each row counted by its weight."""
+        with `weights`, each row counted by its weight; `labels` are the
+        labels of `flags`, read once for every column of the default binning."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
             column = categories.encode(values) if categorical else as_float_array(values)
+            if kind == "optimal" and labels is not None:
+                options = {**options, "target": labels}
             if weights is not None:
                 options = {**options, "sample_weight": weights}
                 # Whether the column can be binned, read on the rows that count.
@@ -524,10 +528,12 @@ class TableBinning(PlainState):
             if on_column is not None:
                 on_column(name)
 
+        # Read once for every column: the labels of the rows of known target.
+        labels = target_labels(flags) if weights is None else None
         try:
             results = threads.run_in_threads(
                 [
-                    functools.partial(self._from_rows, n, v, flags, done, weights)
+                    functools.partial(self._from_rows, n, v, flags, done, weights, labels)
                     for n, v in columns.items()
                 ],
                 self.n_jobs,

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import types
 from collections.abc import Mapping
+from dataclasses import dataclass
 from decimal import Decimal
 from typing import Any, ClassVar
 
@@ -126,6 +127,41 @@ def as_float_array(values: Any) -> FloatArray:
     return np.ravel(array)
 
 
+@dataclass(frozen=True)
+class Labels:
+    """A binary target read once for many columns: the rows of known target
+    (None when every row's is known) and their int32 labels."""
+
+    known: npt.NDArray[np.bool_] | None
+    labels: npt.NDArray[np.int32]
+
+    def rows(self, xs: FloatArray) -> FloatArray:
+        """The values of the rows of known target."""
+        return xs if self.known is None else xs[self.known]
+
+
+def target_labels(y: Any) -> Labels:
+    """The binary target `y` as int32 labels of its rows of known target
+    (see `labelled_rows`)."""
+    ys = as_float_array(y)
+    known = ~np.isnan(ys)
+    if known.all():
+        return Labels(None, _int32_labels(ys))
+    return Labels(known, _int32_labels(ys[known]))
+
+
+def _int32_labels(ys: FloatArray) -> npt.NDArray[np.int32]:
+    """0/1 values as int32 labels, any other value as -1."""
+    # One int32 copy of the target and one pass to find what it changed: the
+    # rows are many and every fresh byte is paid for on first touch.
+    with np.errstate(invalid="ignore"):
+        labels = ys.astype(np.int32)
+    other = (labels.view(np.uint32) > 1) | (labels != ys)
+    if other.any():
+        labels[other] = -1
+    return labels
+
+
 def labelled_rows(x: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
     """`x` as float64 and the binary target `y` as int32 labels, without the
     rows whose target is missing (NaN).
@@ -135,18 +171,11 @@ def labelled_rows(x: Any, y: Any) -> tuple[FloatArray, npt.NDArray[np.int32]]:
     that the native function rejects it with its own message."""
     xs = as_float_array(x)
     ys = as_float_array(y)
-    if xs.size == ys.size:
-        known = ~np.isnan(ys)
-        if not known.all():
-            xs, ys = xs[known], ys[known]
-    # One int32 copy of the target and one pass to find what it changed: the
-    # rows are many and every fresh byte is paid for on first touch.
-    with np.errstate(invalid="ignore"):
-        labels = ys.astype(np.int32)
-    other = (labels.view(np.uint32) > 1) | (labels != ys)
-    if other.any():
-        labels[other] = -1
-    return xs, labels
+    if xs.size != ys.size:
+        # Left whole, for the native function to name the mismatch.
+        return xs, _int32_labels(ys)
+    target = target_labels(ys)
+    return target.rows(xs), target.labels
 
 
 def column_name(values: Any) -> str | None:

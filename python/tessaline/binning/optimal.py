@@ -12,7 +12,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import checks, native
-from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
+from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labelled_rows
 from . import weights as weighting
 from .basis import numeric_basis
 from .options import LIMITS, check_options, check_representative, class_limits
@@ -340,8 +340,10 @@ def optimal_rows(
     special_values: Sequence[float] = (),
     representative: str = "median",
     sample_weight: npt.ArrayLike | None = None,
+    target: Labels | None = None,
 ) -> BinningTable:
-    """`optimal_binning` of float64 values against event flags."""
+    """`optimal_binning` of float64 values against event flags; `target`,
+    when given, holds the labels of those flags read once for many columns."""
     checks.same_length(("x", xs), ("y", flags))
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
@@ -376,9 +378,12 @@ def optimal_rows(
         )
     specials = checked_special_values(special_values)
     is_special = np.isin(xs, specials) if specials else None
-    searched_x, labels = labelled_rows(
-        *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
-    )
+    if is_special is None and target is not None:
+        searched_x, labels = target.rows(xs), target.labels
+    else:
+        searched_x, labels = labelled_rows(
+            *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
+        )
     searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*searched, n_prebins, max_pvalue)
     # The counts and the pre-bins of `optimal_cuts` in one native call.
