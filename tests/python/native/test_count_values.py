@@ -95,5 +95,13 @@ def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
     )
     for key in counts:
         assert counted[key].tobytes() == counts[key].tobytes()
+    missing = np.isnan(x)
+    assert counted["missing_c0"] == np.count_nonzero(missing & (labels == 0))
+    assert counted["missing_c1"] == np.count_nonzero(missing & (labels == 1))
     for key, column in expected.items():
         assert np.asarray(counted["prebins"][key]).tobytes() == np.asarray(column).tobytes(), key
+
+
+def test_counted_prebins_refuse_a_label_other_than_0_or_1():
+    with pytest.raises(ValueError, match="^counted_prebins: labels must be 0 or 1$"):
+        _native.counted_prebins(np.arange(4.0), np.array([0, 1, 2, 0], np.int32), 50, False, 1000)
