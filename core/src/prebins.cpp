@@ -17,31 +17,40 @@
 namespace tessaline {
 namespace {
 
-// The cut points of the boundary table of the finite values behind the
-// counts, with class 0 and class 1 as given or swapped.
-std::vector<double> boundary_cuts(const ValueCounts& finite, bool swapped) {
-    const std::vector<Boundary> table =
-        swapped ? boundaries_from_counts(ValueCounts{finite.value, finite.c1, finite.c0})
-                : boundaries_from_counts(finite);
+// The cut points of the boundary table (boundaries_from_counts) of the
+// finite values [from, to) of checked counts, with class 0 and class 1 as
+// given or swapped, read straight from the counts; `more` is set, and the
+// reading stops, once they hold more than `limit` distinct points, so that
+// any union with them does too.
+struct BoundaryCuts {
     std::vector<double> cuts;
-    cuts.reserve(table.size());
-    for (const Boundary& row : table) cuts.push_back(row.pto_corte);
-    return cuts;
-}
+    bool more = false;
+};
 
-// Whether the ascending `cuts` alone hold more than `limit` distinct finite
-// points, so that any union with them does too (false when they are not
-// ascending: then only the union tells).
-bool more_than(const std::vector<double>& cuts, std::size_t limit) {
-    if (!std::is_sorted(cuts.begin(), cuts.end())) return false;
+BoundaryCuts boundary_cuts(const ValueCounts& counts, std::size_t from, std::size_t to,
+                           bool swapped, std::size_t limit) {
+    BoundaryCuts out;
+    if (from == to) return out;
+    const std::vector<int64_t>& zeros = swapped ? counts.c1 : counts.c0;
+    const std::vector<int64_t>& ones = swapped ? counts.c0 : counts.c1;
+    // The points ascend (each cut lies between its two values), so the
+    // distinct ones are those unlike the one before.
     std::size_t distinct = 0;
-    double last = 0.0;
-    for (const double cut : cuts) {
-        if (!is_finite(cut) || (distinct > 0 && cut == last)) continue;
-        ++distinct;
-        last = cut;
+    const auto add = [&](double cut) {
+        if (distinct == 0 || cut != out.cuts.back()) ++distinct;
+        out.cuts.push_back(cut);
+        out.more = distinct > limit;
+        return !out.more;
+    };
+    if (!add(counts.value[from])) return out;
+    for (std::size_t j = from + 1; j < to; ++j) {
+        if (class_changes_at(zeros, ones, j) &&
+            !add(cut_between(counts.value[j - 1], counts.value[j]))) {
+            return out;
+        }
     }
-    return distinct > limit;
+    add(counts.value[to - 1]);
+    return out;
 }
 
 }  // namespace
@@ -73,22 +82,18 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
         // Taken for both classes alike, so that swapping them gives the same
         // pre-bins; the union is sorted and its repeats dropped (0.0 and -0.0
         // are one point: either parts the values alike).
-        ValueCounts finite;
-        for (std::size_t j = 0; j < out.counts.value.size(); ++j) {
-            if (!is_finite(out.counts.value[j])) continue;
-            finite.value.push_back(out.counts.value[j]);
-            finite.c0.push_back(out.counts.c0[j]);
-            finite.c1.push_back(out.counts.c1[j]);
-        }
+        const FinitePositions finite = finite_positions(out.counts);
         // A sample with many class changes keeps its quantiles, which either
         // table alone may show before the union is made.
-        const std::vector<double> first = boundary_cuts(finite, false);
-        if (!more_than(first, max_boundaries)) {
-            const std::vector<double> second = boundary_cuts(finite, true);
-            if (!more_than(second, max_boundaries)) {
+        const BoundaryCuts first =
+            boundary_cuts(out.counts, finite.first, finite.last, false, max_boundaries);
+        if (!first.more) {
+            const BoundaryCuts second =
+                boundary_cuts(out.counts, finite.first, finite.last, true, max_boundaries);
+            if (!second.more) {
                 std::vector<double> joined = splits;
-                joined.insert(joined.end(), first.begin(), first.end());
-                joined.insert(joined.end(), second.begin(), second.end());
+                joined.insert(joined.end(), first.cuts.begin(), first.cuts.end());
+                joined.insert(joined.end(), second.cuts.begin(), second.cuts.end());
                 std::sort(joined.begin(), joined.end());
                 joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
                 joined.erase(std::remove_if(joined.begin(), joined.end(),
