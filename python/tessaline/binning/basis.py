@@ -56,17 +56,23 @@ class EditBasis:
 
 
 def numeric_basis(
-    counts: Mapping[str, Any], representative: str, limits: Mapping[str, Any] | None = None
+    counts: Mapping[str, Any],
+    representative: str,
+    limits: Mapping[str, Any] | None = None,
+    owned: bool = False,
 ) -> EditBasis:
-    """The basis of a numeric table from its searched rows counted by value."""
+    """The basis of a numeric table from its searched rows counted by value;
+    `owned` counts (arrays nothing else holds, fresh from the core) are kept
+    as they are, read-only, others are copied."""
     distinct = len(counts["value"])
     if distinct > MAX_KEPT_VALUES:
         return EditBasis(c0=_frozen((), np.int64), c1=_frozen((), np.int64), not_kept=distinct)
     dtype = np.int64 if "rows" not in counts else np.float64
+    keep = _held if owned else _frozen
     return EditBasis(
-        c0=_frozen(counts["c0"], dtype),
-        c1=_frozen(counts["c1"], dtype),
-        value=_frozen(counts["value"], np.float64),
+        c0=keep(counts["c0"], dtype),
+        c1=keep(counts["c1"], dtype),
+        value=keep(counts["value"], np.float64),
         representative=representative,
         limits=dict(limits or {}),
         rows=_frozen(counts["rows"], np.int64) if "rows" in counts else None,
@@ -87,6 +93,13 @@ def category_basis(names: Sequence[str], c0: Any, c1: Any, rows: Any = None) -> 
 
 def _frozen(values: Any, dtype: type) -> npt.NDArray[Any]:
     array: npt.NDArray[Any] = np.array(values, dtype=dtype)
+    array.setflags(write=False)
+    return array
+
+
+def _held(values: Any, dtype: type) -> npt.NDArray[Any]:
+    """`values` themselves, read-only, when they are an array of `dtype`."""
+    array: npt.NDArray[Any] = np.asarray(values, dtype=dtype)
     array.setflags(write=False)
     return array
 

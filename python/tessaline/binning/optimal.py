@@ -414,5 +414,5 @@ def optimal_rows(
         name=name,
         metadata=metadata,
         special_values=specials,
-        basis=numeric_basis(counts, representative, limits),
+        basis=numeric_basis(counts, representative, limits, owned=True),
     )
