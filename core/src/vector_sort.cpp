@@ -158,11 +158,11 @@ TESSALINE_AVX512 std::size_t partition(const double* from, double* to, std::size
         const auto taken = static_cast<std::size_t>(__builtin_popcount(below));
         _mm512_storeu_si512(to + low, _mm512_maskz_compress_epi64(below, v));
         low += taken;
-        // The other keys go to the top lanes of the eight slots below `high`,
-        // by a masked store of only those lanes.
+        // The other keys, reversed into the top lanes, go to the eight slots
+        // below `high` by a masked store of only those lanes.
         const auto top = static_cast<__mmask8>(0xFF00u >> (8 - taken));
         const Keys rest = _mm512_maskz_compress_epi64(static_cast<__mmask8>(~below), v);
-        _mm512_mask_storeu_epi64(to + high - 8, top, _mm512_maskz_expand_epi64(top, rest));
+        _mm512_mask_storeu_epi64(to + high - 8, top, reversed(rest));
         high -= 8 - taken;
     }
     for (; i < n; ++i) {
