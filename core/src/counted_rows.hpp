@@ -188,18 +188,6 @@ LorenzCurve lorenz_of_counts(const Counts& counts) {
     return curve;
 }
 
-// Whether a cut goes between values j - 1 and j of merged counts, whose rows
-// of class 0 are `zeros` and of class 1 `ones`. Sorted rows hold label 0
-// before label 1 within a value, so a value ends on class 1 when it has any,
-// and starts on class 0 when it has any; a cut goes between two values
-// exactly where those two labels differ.
-template <typename Zeros, typename Ones>
-bool class_changes_at(const Zeros& zeros, const Ones& ones, std::size_t j) {
-    const bool ends_on_one = ones[j - 1] > 0;
-    const bool starts_on_one = zeros[j] == 0;
-    return ends_on_one != starts_on_one;
-}
-
 // The boundary table (Boundary of rows, WeightedBoundary of weights) of
 // merged counts, which the caller has checked.
 template <typename Row, typename Counts>
@@ -209,11 +197,19 @@ std::vector<Row> boundary_table(const Counts& counts) {
     if (m == 0) return table;
     using Count = CountOf<Counts>;
     table.push_back(Row{counts.value[0], Count{0}, Count{0}});
+    // Sorted rows hold label 0 before label 1 within a value, so a value ends
+    // on class 1 when it has any, and starts on class 0 when it has any; a
+    // cut goes between two values exactly where those two labels differ.
     Count zeros = 0;
     Count ones = 0;
     for (std::size_t j = 0; j < m; ++j) {
-        if (j > 0 && class_changes_at(counts.c0, counts.c1, j)) {
-            table.push_back(Row{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
+        if (j > 0) {
+            const bool ends_on_one = counts.c1[j - 1] > 0;
+            const bool starts_on_one = counts.c0[j] == 0;
+            if (ends_on_one != starts_on_one) {
+                table.push_back(
+                    Row{cut_between(counts.value[j - 1], counts.value[j]), zeros, ones});
+            }
         }
         zeros += counts.c0[j];
         ones += counts.c1[j];
