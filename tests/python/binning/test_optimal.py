@@ -84,7 +84,6 @@ def test_the_whole_table_passes_its_limits_to_every_column():
         assert (table["percentage"][: table.n_bins] >= 0.2).all(), name
 
 
-
 @pytest.mark.parametrize(
     "kind, limits",
     [

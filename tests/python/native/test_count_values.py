@@ -101,7 +101,7 @@ def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
 
 
 def test_counted_prebins_refuse_a_label_other_than_0_or_1():
-    with pytest.raises(ValueError, match="^counted_prebins: labels must be 0 or 1$"):
+    with pytest.raises(ValueError, match=r"^counted_prebins: labels must be 0 or 1$"):
         _native.counted_prebins(
             np.arange(4.0), np.array([0, 1, 2, 0], np.int32), 20, optimal.CLASS_PARTS, 0.01
         )
