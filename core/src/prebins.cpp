@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <queue>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -33,12 +34,15 @@ struct Candidates {
     std::vector<double> last, c0, c1;
 };
 
-// Counts of rows (int64) or of weights (double), each read as a double.
+// Counts of rows (int64) or of weights (double). Rows are added as integers,
+// which is exact, as their sums in doubles are below 2^53 rows: the same
+// values, without a chain of floating-point additions.
 template <typename Count>
 Candidates candidates(const double* value, const Count* c0, const Count* c1, std::size_t n) {
-    const auto at = [](const Count* c, std::size_t j) { return static_cast<double>(c[j]); };
+    using Sum = std::conditional_t<std::is_integral_v<Count>, int64_t, double>;
+    const auto at = [](const Count* c, std::size_t j) { return static_cast<Sum>(c[j]); };
     Candidates out;
-    double total = 0.0;
+    Sum total = 0;
     std::size_t finite = 0;
     for (std::size_t j = 0; j < n; ++j) {
         if (!is_finite(value[j])) continue;
@@ -50,23 +54,29 @@ Candidates candidates(const double* value, const Count* c0, const Count* c1, std
     out.last.reserve(size);
     out.c0.reserve(size);
     out.c1.reserve(size);
-    double seen = 0.0, g0 = 0.0, g1 = 0.0;
+    Sum seen = 0, g0 = 0, g1 = 0;
     bool open = false;
+    // A group closes once it reaches its share of the rows seen so far: the
+    // share of the groups closed so far and the next one, worked out when a
+    // group closes rather than at every value.
+    const auto quota_after = [&](std::size_t closed) {
+        return static_cast<double>(total) * static_cast<double>(closed + 1) /
+               static_cast<double>(kMaxCandidates);
+    };
+    double quota = quota_after(0);
     for (std::size_t j = 0; j < n; ++j) {
         if (!is_finite(value[j])) continue;
         g0 += at(c0, j);
         g1 += at(c1, j);
         seen += at(c0, j) + at(c1, j);
         open = true;
-        // A group closes once it reaches its share of the rows seen so far.
-        const double quota =
-            total * static_cast<double>(out.last.size() + 1) / static_cast<double>(kMaxCandidates);
-        if (!grouped || seen >= quota) {
+        if (!grouped || static_cast<double>(seen) >= quota) {
             out.last.push_back(value[j]);
-            out.c0.push_back(g0);
-            out.c1.push_back(g1);
-            g0 = g1 = 0.0;
+            out.c0.push_back(static_cast<double>(g0));
+            out.c1.push_back(static_cast<double>(g1));
+            g0 = g1 = 0;
             open = false;
+            quota = quota_after(out.last.size());
         }
     }
     if (open) {
@@ -78,8 +88,8 @@ Candidates candidates(const double* value, const Count* c0, const Count* c1, std
                 break;
             }
         }
-        out.c0.push_back(g0);
-        out.c1.push_back(g1);
+        out.c0.push_back(static_cast<double>(g0));
+        out.c1.push_back(static_cast<double>(g1));
     }
     return out;
 }
@@ -175,13 +185,15 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                double min_class_share) {
     // One pass over the labels checks them and counts the events, of which
     // those not behind the counts are the rows whose x is NaN.
+    // (A label above 1 as unsigned leaves a bit above the lowest.)
     int64_t rows_of_one = 0;
-    bool labelled = true;
+    uint32_t above_one = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        labelled &= static_cast<uint32_t>(y[i]) <= 1u;
-        rows_of_one += y[i];
+        const auto label = static_cast<uint32_t>(y[i]);
+        above_one |= label >> 1;
+        rows_of_one += label;
     }
-    if (!labelled) throw std::invalid_argument("counted_prebins: labels must be 0 or 1");
+    if (above_one != 0) throw std::invalid_argument("counted_prebins: labels must be 0 or 1");
     CountedPrebins out;
     out.counts = count_values(x, y, n);
     const ValueCounts& counts = out.counts;
