@@ -123,8 +123,9 @@ def counted_prebins(
     max_class_parts: int,
     min_class_share: float,
 ) -> Counts:
-    """`count_values` of the labelled rows and, under "prebins", the summary
-    of the pre-bins of the default binning (see `binning.optimal`)."""
+    """`count_values` of the rows labelled 0 or 1, under "prebins" the summary
+    of the pre-bins of the default binning (see `binning.optimal`), and under
+    "missing_c0" and "missing_c1" the rows of each class whose x is NaN."""
     counts: Counts = _native.counted_prebins(x, labels, n_prebins, max_class_parts, min_class_share)
     return counts
 
