@@ -206,3 +206,32 @@ def test_unreadable_inputs_are_refused(reader, fifo, tmp_path, source, message):
     with pytest.raises(DataError) as error:
         read_dataset(source, "y")
     assert str(error.value) == message.format(path=source)
+
+
+@pytest.mark.parametrize("late", [None, "abc", "-nan"])
+@pytest.mark.parametrize("source", ["file", "pipe"])
+def test_columns_across_many_blocks(fifo, tmp_path, source, late):
+    """Long rows first (the file's row count is guessed low), then 200k short
+    ones with missing cells; a column of numbers in the head may turn to text
+    further on ('-nan' is text, not NaN), and is then read again as text."""
+    pytest.importorskip("pyarrow")
+    n, k = 200_000, 150_000
+    i = np.arange(n)
+    x = np.where(i % 7 == 0, np.nan, i / 4)
+    z = [str(v) for v in i % 5]
+    if late is not None:
+        z[k] = late
+    pad = ["p" * 400 if r < 2000 else "q" for r in range(n)]
+    lines = ["pad,x,z,y"]
+    lines += [f"{pad[r]},{'NA' if r % 7 == 0 else r / 4},{z[r]},{r % 2}" for r in range(n)]
+    text = ("\n".join(lines) + "\n").encode()
+    path = tmp_path / "blocks.csv"
+    path.write_bytes(text)
+    read = read_dataset(path if source == "file" else fifo(text), "y")
+    assert read.n_rows == n and np.array_equal(read.target, i % 2)
+    assert np.array_equal(read.numeric["x"], x, equal_nan=True)
+    assert read.categorical["pad"].tolist() == pad
+    if late is None:
+        assert np.array_equal(read.numeric["z"], i % 5)
+    else:
+        assert read.categorical["z"].tolist() == z
