@@ -101,7 +101,7 @@ def reader_row(n: int, theirs: tuple[float, float], ours: tuple[float, float]) -
         ours[0],
         theirs[0],
         READ_TARGET,
-        note=f"peak {ours[1]:.0f} MB vs {theirs[1]:.0f} MB",
+        note=f"fresh processes, median of {ROUNDS}; peak {ours[1]:.0f} MB vs {theirs[1]:.0f} MB",
     )
 
 
