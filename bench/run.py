@@ -7,8 +7,9 @@ then the checks that have no peer (scale, threads, memory).
 
 A script may enforce its own targets (`missed_targets(rows)`: the counting
 kernel against a sort, the whole-table fit against the floor and against
-BinningProcess, the report's CSV reader against pandas.read_csv); each one
-missed is printed as a FAIL line at the end, and the run exits with status 1.
+BinningProcess, the fits from rows against a sort, the report's CSV reader
+against pandas.read_csv); each one missed is printed as a FAIL line at the
+end, and the run exits with status 1.
 """
 
 from __future__ import annotations
