@@ -179,7 +179,7 @@ py::object count_values_at_most(const b::DoubleArray& x, const py::object& label
 // The rows counted by value and the pre-bins of the default binning, in one
 // call with the lock released: {"value", "c0", "c1", "prebins": summary}.
 py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std::size_t n_prebins,
-                         bool with_boundaries, std::size_t max_boundaries) {
+                         std::size_t max_class_parts, double min_class_share) {
     const b::Int32Array label_array =
         b::integer_array<int32_t>(labels, "counted_prebins", "labels");
     const auto xs = b::flat_view(x);
@@ -188,8 +188,8 @@ py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std:
     tessaline::CountedPrebins counted;
     {
         py::gil_scoped_release release;
-        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins, with_boundaries,
-                                             max_boundaries);
+        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins, max_class_parts,
+                                             min_class_share);
     }
     py::dict out = value_counts_dict(std::move(counted.counts));
     out["prebins"] = b::binning_summary_dict(counted.prebins);
@@ -258,17 +258,26 @@ py::dict mdlp_full_from_counts(const b::DoubleArray& value, const py::object& c0
     return b::mdlp_full_raw_dict(r);
 }
 
-py::array_t<double> boundary_cuts_from_counts(const b::DoubleArray& value, const py::object& c0,
-                                              const py::object& c1) {
-    std::vector<tessaline::Boundary> table;
-    const tessaline::ValueCounts counts = value_counts(value, c0, c1, "boundary_cuts_from_counts");
-    {
-        py::gil_scoped_release release;
-        table = tessaline::boundaries_from_counts(counts);
+py::array_t<double> class_split_cuts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                     const b::DoubleArray& c1, std::size_t max_parts,
+                                     double min_share) {
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != v.size || e.size != v.size) {
+        throw std::invalid_argument("class_split_cuts: value, c0 and c1 must have the same length");
+    }
+    for (std::size_t j = 0; j < v.size; ++j) {
+        if (!(a.data[j] >= 0.0 && e.data[j] >= 0.0 && std::isfinite(a.data[j] + e.data[j]))) {
+            throw std::invalid_argument(
+                "class_split_cuts: c0 and c1 must be finite and non-negative");
+        }
     }
     std::vector<double> cuts;
-    cuts.reserve(table.size());
-    for (const tessaline::Boundary& row : table) cuts.push_back(row.pto_corte);
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::class_split_cuts(v.data, a.data, e.data, v.size, max_parts, min_share);
+    }
     return b::array_from_vector(cuts);
 }
 
@@ -901,7 +910,7 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "count_values of rows of at most max_values distinct x (found without a sort), "
           "else None.");
     m.def("counted_prebins", &counted_prebins, py::arg("x"), py::arg("labels"),
-          py::arg("n_prebins"), py::arg("with_boundaries"), py::arg("max_boundaries"),
+          py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
           "Rows counted by distinct x and the pre-bins of the default binning.");
     m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"), py::arg("c1"),
           "Counts summed by value, values ascending.");
@@ -910,9 +919,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
           py::arg("force_first_split"), py::arg("representative"),
           "Full MDLP with summary and counters from merged counts of the kept rows.");
-    m.def("boundary_cuts_from_counts", &boundary_cuts_from_counts, py::arg("value"), py::arg("c0"),
-          py::arg("c1"),
-          "Cut points of the boundary table of the finite values behind the counts.");
+    m.def("class_split_cuts", &class_split_cuts, py::arg("value"), py::arg("c0"), py::arg("c1"),
+          py::arg("max_parts"), py::arg("min_share"),
+          "Cut points that best separate the classes behind the counts (Gini splits).");
     m.def("percentile_from_counts", &percentile_from_counts, py::arg("value"), py::arg("count"),
           py::arg("percentile"),
           "Linear-interpolation percentile of the finite values counted by distinct value.");

@@ -30,8 +30,8 @@ def counted_prebins(
     x: npt.ArrayLike,
     labels: npt.ArrayLike,
     n_prebins: int,
-    with_boundaries: bool,
-    max_boundaries: int,
+    max_class_parts: int,
+    min_class_share: float,
 ) -> dict[str, Any]: ...
 def merge_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
@@ -49,8 +49,8 @@ def mdlp_full_from_counts(
     force_first_split: bool,
     representative: str,
 ) -> dict[str, Any]: ...
-def boundary_cuts_from_counts(
-    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
+def class_split_cuts(
+    value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, max_parts: int, min_share: float
 ) -> npt.NDArray[np.float64]: ...
 def percentile_from_counts(
     value: npt.ArrayLike, count: npt.ArrayLike, percentile: float

@@ -19,6 +19,7 @@ from ._core.state import PlainState
 from .binning.continuous import (
     CONTINUOUS_TRENDS,
     DEFAULT_MIN_ROWS,
+    DEFAULT_N_PREBINS,
     MAX_PREBINS,
     ContinuousTrend,
     checked_rows,
@@ -28,7 +29,7 @@ from .binning.continuous import (
     continuous_rows,
 )
 from .binning.continuous_table import ContinuousBinningTable
-from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, DEFAULT_N_PREBINS
+from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
 

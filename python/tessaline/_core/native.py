@@ -129,12 +129,12 @@ def counted_prebins(
     labels: npt.NDArray[np.int32],
     *,
     n_prebins: int,
-    with_boundaries: bool,
-    max_boundaries: int,
+    max_class_parts: int,
+    min_class_share: float,
 ) -> Counts:
     """`count_values` of the labelled rows and, under "prebins", the summary
     of the pre-bins of the default binning (see `binning.optimal`)."""
-    counts: Counts = _native.counted_prebins(x, labels, n_prebins, with_boundaries, max_boundaries)
+    counts: Counts = _native.counted_prebins(x, labels, n_prebins, max_class_parts, min_class_share)
     return counts
 
 
@@ -144,13 +144,16 @@ def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLik
     return counts
 
 
-def boundary_cuts(counts: CountsIn) -> FloatArray:
-    """The points where the class changes between neighbouring values (of
-    rows or weights alike: only whether a value holds each class matters)."""
-    c0, c1 = np.asarray(counts["c0"]), np.asarray(counts["c1"])
-    if c0.dtype.kind == "f" or c1.dtype.kind == "f":
-        c0, c1 = (c0 > 0).astype(np.int64), (c1 > 0).astype(np.int64)
-    return _native.boundary_cuts_from_counts(counts["value"], c0, c1)
+def class_split_cuts(counts: CountsIn, max_parts: int, min_share: float) -> FloatArray:
+    """Up to `max_parts` - 1 cut points that best separate the classes behind
+    the counts (of rows or weights), each part at least `min_share` of them."""
+    return _native.class_split_cuts(
+        np.asarray(counts["value"], dtype=np.float64),
+        np.asarray(counts["c0"], dtype=np.float64),
+        np.asarray(counts["c1"], dtype=np.float64),
+        max_parts,
+        min_share,
+    )
 
 
 def quantile_splits(counts: CountsIn, n_bins: int) -> FloatArray:

@@ -15,11 +15,13 @@ import numpy.typing as npt
 from .._core import categories, checks, frames, native
 from .._core.arrays import FloatArray, as_float_array, column_name
 from .continuous_table import BASE_COLUMNS, ContinuousBinningTable
-from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, DEFAULT_N_PREBINS
+from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .special import checked_special_values
 
 ContinuousTrend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 CONTINUOUS_TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
+# Quantile pre-bins of a column of many distinct values.
+DEFAULT_N_PREBINS = 50
 # Least rows of a bin when not given: any bin holding rows.
 DEFAULT_MIN_ROWS = 1
 # A column of at most this many distinct values is searched over every cut

@@ -533,10 +533,7 @@ def optimal_table(
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
     searched = counts.values([KEPT, INF_KNOWN])
-    tally = counts.weight if counts.weighted else counts.rows
-    n_rows = tally[KEPT] + tally[INF_KNOWN] + tally[MISSING_X]
-    n_rows = float(n_rows) if counts.weighted else int(n_rows)
-    cuts, metadata = optimal_cuts(searched, n_rows, label=name, n_prebins=n_prebins, **limits)
+    cuts, metadata = optimal_cuts(searched, label=name, n_prebins=n_prebins, **limits)
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
     summary: Mapping[str, Any] = native.summary_from_counts(

@@ -29,7 +29,7 @@ Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley",
 # whichever holds more information.
 DEFAULT_MAX_BINS = 8
 DEFAULT_MIN_BIN_SHARE = 0.05
-DEFAULT_N_PREBINS = 50
+DEFAULT_N_PREBINS = 20
 # The limits a table keeps for a re-optimisation around an analyst's fixed
 # cuts: its fit's, or these for a table fitted without limits.
 LIMIT_DEFAULTS: dict[str, Any] = {
@@ -114,32 +114,21 @@ def best_grouping(
     return best
 
 
-# Below this many rows the class-change points of the sorted values are few
-# and cheap, and join the quantile pre-bins: the exact search then sees every
-# cut that can separate the classes.
-_BOUNDARY_ROWS = 200_000
-_MAX_BOUNDARIES = 1000
+# The quantile pre-bins are joined by the cut points that best separate the
+# classes (greedy Gini splits into at most this many parts of at least this
+# share of the searched rows): few pre-bins, so the exact search stays cheap at
+# any size, that still hold the cuts where the event rate turns.
+CLASS_PARTS = 64
+CLASS_PART_SHARE = 0.01
 
 
-def _prebins(
-    counts: Mapping[str, npt.NDArray[Any]], n_rows: float, n_prebins: int
-) -> npt.NDArray[np.float64]:
-    """Quantile cut points of the searched rows counted by value, with the
-    class-change points of both classes when the rows are few: taken for the
-    events and for the non-events alike, so swapping the classes gives the
-    same pre-bins."""
-    value, c0, c1 = counts["value"], counts["c0"], counts["c1"]
+def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_prebins: int) -> npt.NDArray[np.float64]:
+    """Quantile cut points of the searched rows counted by value joined by the
+    cut points that best separate the classes (taken for both classes alike,
+    so swapping the classes gives the same pre-bins)."""
     quantiles = native.quantile_splits(counts, n_prebins)
-    if n_rows > _BOUNDARY_ROWS:
-        return quantiles
-    finite = np.isfinite(value)
-    points = [
-        native.boundary_cuts({"value": value[finite], "c0": a[finite], "c1": b[finite]})
-        for a, b in ((c0, c1), (c1, c0))
-    ]
-    union = np.unique(np.concatenate([quantiles, *points]))
-    union = union[np.isfinite(union)]
-    return union if union.size <= _MAX_BOUNDARIES else quantiles
+    informative = native.class_split_cuts(counts, CLASS_PARTS, CLASS_PART_SHARE)
+    return np.unique(np.concatenate([quantiles, informative]))
 
 
 def _check_limits(
@@ -168,7 +157,6 @@ def _check_limits(
 
 def optimal_cuts(
     counts: Mapping[str, npt.NDArray[Any]],
-    n_rows: float,
     *,
     label: str | None,
     max_bins: int = DEFAULT_MAX_BINS,
@@ -181,11 +169,10 @@ def optimal_cuts(
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
-    infinite values included) and the number of searched rows, those whose
-    value is missing included."""
+    infinite values included)."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*limits, n_prebins, max_pvalue)
-    prebins = _prebins(counts, n_rows, n_prebins)
+    prebins = _prebins(counts, n_prebins)
     # Only the counts of the pre-bins are used: the cheaper representative.
     per_prebin = native.summary_from_counts(
         counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
@@ -255,9 +242,11 @@ def optimal_binning(
     A continuous target (a loss, an amount) is binned by
     `continuous_binning(x, y, ...)`; ``target="continuous"`` here says so.
 
-    The search starts from `n_prebins` quantile pre-bins of the searched rows
-    (which do not depend on the labels, so swapping the two classes gives the
-    same bins) and groups neighbours exactly. Every bin holds at least
+    The search starts from pre-bins of the searched rows: `n_prebins`
+    quantiles joined by up to 63 cut points that best separate the classes
+    (splits by the largest fall in Gini impurity, each part at least 1% of
+    the rows; the same for both classes, so swapping them gives the same
+    bins), and groups neighbours exactly. Every bin holds at least
     `min_bin_share` of the searched rows, `min_events` events and
     `min_non_events` non-events (by default 5 each, or the column's total
     when smaller); `trend` asks the event rate to be "ascending",
@@ -323,7 +312,6 @@ def optimal_rows(
         rows = weighting.weighted_rows(xs, flags, weights, special_values)
         cuts, metadata = optimal_cuts(
             rows.counts,
-            rows.searched_weight,
             label=name,
             max_bins=max_bins,
             min_bin_share=min_bin_share,
@@ -361,8 +349,8 @@ def optimal_rows(
         searched_x,
         labels,
         n_prebins=n_prebins,
-        with_boundaries=searched_x.size <= _BOUNDARY_ROWS,
-        max_boundaries=_MAX_BOUNDARIES,
+        max_class_parts=CLASS_PARTS,
+        min_class_share=CLASS_PART_SHARE,
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
     cuts, metadata = _grouped_cuts(counts["value"], counted["prebins"], name, *searched, max_pvalue)

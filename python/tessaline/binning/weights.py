@@ -143,12 +143,6 @@ class WeightedRows:
     missing: tuple[float, float, int]
     total: float
 
-    @property
-    def searched_weight(self) -> float:
-        """The weight of the searched rows of known target, missing values included."""
-        c = self.counts
-        return float(c["c0"].sum() + c["c1"].sum()) + self.missing[0] + self.missing[1]
-
     def searched(self) -> tuple[FloatArray, FloatArray, FloatArray]:
         """Values, flags and weights of the searched rows."""
         keep = ~self.is_special

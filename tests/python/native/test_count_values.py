@@ -78,19 +78,17 @@ def test_edge_cases(x, labels, expected):
 @pytest.mark.parametrize("n, event_rate", [(40, 0.3), (5000, 0.02), (5000, 0.3), (300_000, 0.1)])
 def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
     # One call gives what its steps give one by one on the counts: the
-    # pre-bins of the default binning (quantiles, joined below 200,000 rows
-    # by the class changes of both classes unless they are too many).
+    # pre-bins of the default binning (quantiles joined by the class splits).
     rng = np.random.default_rng(n)
     x = sample(kind, n, rng)
     labels = (rng.random(n) < event_rate).astype(np.int32)
-    with_boundaries = n <= optimal._BOUNDARY_ROWS
-    counted = _native.counted_prebins(x, labels, 50, with_boundaries, optimal._MAX_BOUNDARIES)
+    counted = _native.counted_prebins(x, labels, 20, optimal.CLASS_PARTS, optimal.CLASS_PART_SHARE)
     counts = _native.count_values(x, labels)
     expected = native.summary_from_counts(
         counts,
         missing_c0=0,
         missing_c1=0,
-        splits=optimal._prebins(counts, n, 50),
+        splits=optimal._prebins(counts, 20),
         representative="mean",
     )
     for key in counts:

@@ -46,12 +46,6 @@ CALLS = [
         lambda a: _native.summary_binary_from_counts(VALUE, a, ROWS, 0, 0, [1.5], "median"),
     ),
     (
-        "boundary_cuts_from_counts",
-        "c1",
-        "int64",
-        lambda a: _native.boundary_cuts_from_counts(VALUE, ROWS, a),
-    ),
-    (
         "lorenz_curve_from_counts",
         "c0",
         "int64",
