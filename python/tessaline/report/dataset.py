@@ -27,7 +27,7 @@ import numpy.typing as npt
 
 from .._core.arrays import FloatArray
 from ..exceptions import DataError
-from . import arrow_arrays
+from . import arrow_arrays, arrow_stream
 
 # Cells read as missing values, compared after stripping and lower-casing. A
 # plain "none" is a category in many files (no guarantor, no telephone), so
@@ -427,77 +427,17 @@ def _numbers_in_head(head: bytes, body_start: int, n_columns: int, sep: str) -> 
     }
 
 
-class _Gathered:
-    """The columns of a stream of Arrow record batches: each number column
-    written straight into one float64 array as its batches come (grown by
-    doubling, in place where the allocator can), the others kept as Arrow
-    text; so no number column is ever held twice."""
-
-    def __init__(self, n_columns: int, numeric: set[int], capacity: int) -> None:
-        self.n_rows = 0
-        self.capacity = capacity
-        self.floats = {j: np.empty(capacity) for j in sorted(numeric)}
-        self.nulls = dict.fromkeys(self.floats, 0)
-        self.texts: dict[int, list[Any]] = {j: [] for j in range(n_columns) if j not in numeric}
-        self.last: Any = None  # the last batch that holds a row
-
-    def add(self, batch: Any) -> None:
-        n, k = self.n_rows, batch.num_rows
-        if k == 0:
-            return
-        if n + k > self.capacity:
-            self.capacity = max(2 * self.capacity, n + k)
-            for values in self.floats.values():
-                values.resize(self.capacity, refcheck=False)
-        for j, values in self.floats.items():
-            column = batch.column(j)
-            values[n : n + k] = arrow_arrays.float_values(column)
-            self.nulls[j] += column.null_count
-        for j, chunks in self.texts.items():
-            chunks.append(batch.column(j))
-        self.n_rows, self.last = n + k, batch
-
-    def columns(self, n_columns: int) -> tuple[int, list[Any]] | None:
-        """The number of rows and every column without the closing line, or
-        None when a quote left open swallowed it, or when Arrow read a number
-        cell as NaN ('-nan'), which the standard reader takes for text."""
-        import pyarrow as pa
-
-        last = self.last
-        if last is None or any(
-            last.column(j)[-1].as_py() not in ("", None) for j in range(n_columns)
-        ):
-            return None
-        n = self.n_rows - 1
-        columns: list[Any] = [None] * n_columns
-        for j, values in self.floats.items():
-            # Every NaN is a missing cell's (a null, the closing line's too).
-            if np.count_nonzero(np.isnan(values[: n + 1])) != self.nulls[j]:
-                return None
-            if self.nulls[j] == n + 1:  # no cell present: a column of text, all missing
-                columns[j] = np.full(n, None, dtype=object)
-                continue
-            values.resize(n, refcheck=False)
-            columns[j] = values
-        for j, chunks in self.texts.items():
-            columns[j] = pa.chunked_array(chunks, pa.string()).slice(0, n)
-        return n, columns
-
-
-def _columns_arrow(
-    tee: _Tee, n_columns: int, sep: str, numeric: set[int], rows_hint: int
-) -> tuple[int, list[Any]] | None:
-    """The number of rows and every column as Arrow text, the `numeric`
-    ones as float64 arrays (NaN for a missing cell), or None when Arrow cannot
-    read the file as the standard reader does. `rows_hint` is a guess of the
-    number of rows, which spares growing the arrays."""
+def _batches_opener(n_columns: int, sep: str, numeric: set[int]) -> Any:
+    """A function from a source to Arrow's stream of its record batches
+    (with the block size to read at once, when a row may be longer than the
+    default): the `numeric` columns as float64, the others as text."""
     import pyarrow as pa
     import pyarrow.csv as pacsv
 
     names = [f"c{j}" for j in range(n_columns)]
 
-    def read(source: Any, block_size: int | None = None) -> tuple[int, list[Any]] | None:
-        batches = pacsv.open_csv(
+    def open_batches(source: Any, block_size: int | None = None) -> Any:
+        return pacsv.open_csv(
             source,
             read_options=pacsv.ReadOptions(column_names=names, block_size=block_size),
             # Without newlines_in_values Arrow cuts blocks at any line break,
@@ -514,10 +454,25 @@ def _columns_arrow(
                 quoted_strings_can_be_null=True,
             ),
         )
-        gathered = _Gathered(n_columns, numeric, rows_hint)
-        for batch in batches:
-            gathered.add(batch)
-        return gathered.columns(n_columns)
+
+    return open_batches
+
+
+def _columns_arrow(
+    tee: _Tee, n_columns: int, sep: str, numeric: set[int], rows_hint: int
+) -> tuple[int, list[Any]] | None:
+    """The number of rows and every column as Arrow text, the `numeric`
+    ones as float64 arrays (NaN for a missing cell), or None when Arrow cannot
+    read the file as the standard reader does. `rows_hint` is a guess of the
+    number of rows, which spares growing the arrays."""
+    import pyarrow as pa
+
+    open_batches = _batches_opener(n_columns, sep, numeric)
+
+    def read(source: Any, block_size: int | None = None) -> tuple[int, list[Any]] | None:
+        batches = open_batches(source, block_size)
+        columns = arrow_stream.gathered(batches, n_columns, numeric, rows_hint)
+        return None if columns is None else arrow_stream.joined([columns], n_columns)
 
     try:
         return read(pa.PythonFile(tee, mode="r"))
@@ -569,6 +524,18 @@ def _read_columns(
                 j for j, name in enumerate(names) if name == target
             }
             rows_hint = _rows_hint(handle, head, body_start, len(header))
+            if handle.seekable():
+                columns = arrow_stream.read_in_halves(
+                    handle.fileno(),
+                    body_start,
+                    closing,
+                    _batches_opener(len(header), sep, numeric),
+                    len(header),
+                    numeric,
+                    rows_hint,
+                )
+                if columns is not None:
+                    return header, *columns, True
             tee = _Tee(handle, head, body_start, closing)
             columns = _columns_arrow(tee, len(header), sep, numeric, rows_hint)
             if columns is None and numeric:
