@@ -225,10 +225,15 @@ def _text_arrow(column: Any) -> tuple[FloatArray | None, np.ndarray | None]:
     import pyarrow.compute as pc
 
     encoded = pc.dictionary_encode(column).combine_chunks()
-    assert encoded.indices.null_count == 0  # a text cell is never null
-    rows = arrow_arrays.fixed_width(encoded.indices, np.int32)
+    indices = encoded.indices
+    if indices.null_count:  # none from Arrow's text; a null row is a missing cell
+        indices = indices.fill_null(len(encoded.dictionary))
+    rows = arrow_arrays.fixed_width(indices, np.int32)
     values, text = _numbers_among(encoded.dictionary)
-    return (values[rows], None) if values is not None else (None, text[rows])
+    if values is not None:
+        return np.append(values, math.nan)[rows], None
+    assert text is not None  # the cells are numbers or text
+    return None, np.append(text, None)[rows]
 
 
 # The header line must end within this many bytes, so that an input without
