@@ -1,9 +1,9 @@
 """Reading a CSV file for the report: its numeric columns as float64 arrays, its
 other columns as categories and its target as 1 (event), 0 (non-event) or NaN
-(missing). With pyarrow installed the file is read column by column into Arrow
-arrays; without it, or when Arrow cannot read it as it does, the standard
-library reads it, with the same result. The input is read only once, so it may
-be a pipe."""
+(missing). With pyarrow installed the file is streamed through Arrow's reader
+(see arrow_stream), each number column into one float64 array; without it, or
+when Arrow cannot read it as it does, the standard library reads it, with the
+same result. A pipe is read only once; a file may be read again from its start."""
 
 from __future__ import annotations
 
