@@ -172,15 +172,19 @@ def read_in_halves(
         return None
     halves = [FilePart(fd, body_start, middle, closing), FilePart(fd, middle, size, closing)]
 
-    def read(half: FilePart) -> Gathered | None:
+    def read(half: FilePart, capacity: int) -> Gathered | None:
         try:
             batches = open_batches(pa.PythonFile(half, mode="r"))
-            return gathered(batches, n_columns, numeric, rows_hint // 2 + 1024)
+            return gathered(batches, n_columns, numeric, capacity)
         except pa.ArrowInvalid:
             return None
 
+    # The first half's arrays have room for every row from the start: the
+    # second half's rows are copied into pages not touched yet (and advised
+    # as huge pages, as NumPy advises a large array's), not into pages that a
+    # reallocation adds one by one.
     with ThreadPoolExecutor(2) as pool:
-        parts = list(pool.map(read, halves))
+        parts = list(pool.map(read, halves, [rows_hint, rows_hint // 2 + 1024]))
     if parts[0] is None or parts[1] is None:
         return None
     return joined([parts[0], parts[1]], n_columns)
