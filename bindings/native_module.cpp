@@ -272,6 +272,9 @@ py::array_t<double> class_split_cuts(const b::DoubleArray& value, const b::Doubl
             throw std::invalid_argument(
                 "class_split_cuts: c0 and c1 must be finite and non-negative");
         }
+        if (!(j == 0 ? !std::isnan(v.data[0]) : v.data[j - 1] < v.data[j])) {
+            throw std::invalid_argument("class_split_cuts: value must be strictly ascending");
+        }
     }
     std::vector<double> cuts;
     {

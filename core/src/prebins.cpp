@@ -20,62 +20,40 @@ namespace tessaline {
 namespace {
 
 // Beyond this many finite distinct values the splits are searched among the
-// ends of this many groups of about equal rows: the search then costs the same
-// at any size, and a group is at most 1/4096 of the rows, far below the least
-// part.
+// ends of this many runs of about equally many values: the search then costs
+// the same at any size.
 constexpr std::size_t kMaxCandidates = 4096;
 
-// The finite distinct values as runs of candidate parts: `last` is the last
-// value of a part (a cut there keeps the part below), `c0` and `c1` its
-// classes.
+// The finite distinct values as runs of candidate parts, with running sums of
+// their classes from the left (s0[k], s1[k]: the first k parts): `last` is the
+// last value of a part (a cut there keeps the part below).
 struct Candidates {
-    std::vector<double> last, c0, c1;
+    std::vector<double> last, s0, s1;
 };
 
-Candidates candidates(const double* value, const double* c0, const double* c1, std::size_t n) {
+// Values ascending: the finite ones lie between the -inf and +inf rows.
+template <typename Count>
+Candidates candidates(const double* value, const Count* c0, const Count* c1, std::size_t n) {
+    std::size_t lo = 0, hi = n;
+    while (lo < hi && !is_finite(value[lo])) ++lo;
+    while (hi > lo && !is_finite(value[hi - 1])) --hi;
+    const std::size_t finite = hi - lo;
+    const std::size_t size = std::min(finite, kMaxCandidates);
     Candidates out;
-    double total = 0.0;
-    std::size_t finite = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (!is_finite(value[j])) continue;
-        total += c0[j] + c1[j];
-        ++finite;
-    }
-    const bool grouped = finite > kMaxCandidates;
-    const std::size_t size = grouped ? kMaxCandidates : finite;
-    out.last.reserve(size);
-    out.c0.reserve(size);
-    out.c1.reserve(size);
-    double seen = 0.0, g0 = 0.0, g1 = 0.0;
-    bool open = false;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (!is_finite(value[j])) continue;
-        g0 += c0[j];
-        g1 += c1[j];
-        seen += c0[j] + c1[j];
-        open = true;
-        // A group closes once it reaches its share of the rows seen so far.
-        const double quota =
-            total * static_cast<double>(out.last.size() + 1) / static_cast<double>(kMaxCandidates);
-        if (!grouped || seen >= quota) {
-            out.last.push_back(value[j]);
-            out.c0.push_back(g0);
-            out.c1.push_back(g1);
-            g0 = g1 = 0.0;
-            open = false;
+    out.last.resize(size);
+    out.s0.assign(size + 1, 0.0);
+    out.s1.assign(size + 1, 0.0);
+    for (std::size_t g = 0; g < size; ++g) {
+        // Run g holds the values [begin, end) of the finite ones.
+        const std::size_t begin = lo + g * finite / size, end = lo + (g + 1) * finite / size;
+        Count a = 0, b = 0;
+        for (std::size_t j = begin; j < end; ++j) {
+            a += c0[j];
+            b += c1[j];
         }
-    }
-    if (open) {
-        out.last.push_back(out.last.empty() ? 0.0 : out.last.back());
-        // The rows after the last closed group end at the largest finite value.
-        for (std::size_t j = n; j-- > 0;) {
-            if (is_finite(value[j])) {
-                out.last.back() = value[j];
-                break;
-            }
-        }
-        out.c0.push_back(g0);
-        out.c1.push_back(g1);
+        out.last[g] = value[end - 1];
+        out.s0[g + 1] = out.s0[g] + static_cast<double>(a);
+        out.s1[g + 1] = out.s1[g] + static_cast<double>(b);
     }
     return out;
 }
@@ -123,25 +101,19 @@ Split best_split(const std::vector<double>& s0, const std::vector<double>& s1, s
     return best;
 }
 
-}  // namespace
-
-std::vector<double> class_split_cuts(const double* value, const double* c0, const double* c1,
-                                     std::size_t n, std::size_t max_parts, double min_share) {
+template <typename Count>
+std::vector<double> split_cuts(const double* value, const Count* c0, const Count* c1, std::size_t n,
+                               std::size_t max_parts, double min_share) {
     if (!(min_share >= 0.0 && min_share <= 1.0)) {
         throw std::invalid_argument("class_split_cuts: min_share must be between 0 and 1");
     }
     std::vector<double> cuts;
     if (max_parts < 2 || n == 0) return cuts;
     const Candidates parts = candidates(value, c0, c1, n);
+    const std::vector<double>& s0 = parts.s0;
+    const std::vector<double>& s1 = parts.s1;
     const std::size_t m = parts.last.size();
-    // Running sums from the left, added in value order.
-    std::vector<double> s0(m + 1, 0.0), s1(m + 1, 0.0);
-    for (std::size_t j = 0; j < m; ++j) {
-        s0[j + 1] = s0[j] + parts.c0[j];
-        s1[j + 1] = s1[j] + parts.c1[j];
-    }
-    // At least one row (or the least weight of a row seen) on either side.
-    const double least = std::max(min_share * (s0[m] + s1[m]), 0.0);
+    const double least = min_share * (s0[m] + s1[m]);
     std::priority_queue<Split, std::vector<Split>, decltype(&before)> queue(before);
     const auto offer = [&](std::size_t lo, std::size_t hi) {
         if (hi - lo < 2) return;
@@ -160,6 +132,13 @@ std::vector<double> class_split_cuts(const double* value, const double* c0, cons
     return cuts;
 }
 
+}  // namespace
+
+std::vector<double> class_split_cuts(const double* value, const double* c0, const double* c1,
+                                     std::size_t n, std::size_t max_parts, double min_share) {
+    return split_cuts(value, c0, c1, n, max_parts, min_share);
+}
+
 CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                std::size_t n_prebins, std::size_t max_class_parts,
                                double min_class_share) {
@@ -168,11 +147,9 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
     std::vector<double> splits = quantile_splits_from_counts(out.counts, n_prebins);
     if (max_class_parts > 1) {
         const ValueCounts& counts = out.counts;
-        const std::vector<double> c0(counts.c0.begin(), counts.c0.end());
-        const std::vector<double> c1(counts.c1.begin(), counts.c1.end());
         const std::vector<double> cuts =
-            class_split_cuts(counts.value.data(), c0.data(), c1.data(), counts.value.size(),
-                             max_class_parts, min_class_share);
+            split_cuts(counts.value.data(), counts.c0.data(), counts.c1.data(), counts.value.size(),
+                       max_class_parts, min_class_share);
         // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
         // either parts the values alike).
         splits.insert(splits.end(), cuts.begin(), cuts.end());
