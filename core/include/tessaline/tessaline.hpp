@@ -400,6 +400,10 @@ struct ValueCounts {
 // The rows x[i] with label y[i] (0 is class 0, any other label class 1)
 // counted by distinct x; rows whose x is NaN are left out.
 TESSALINE_API ValueCounts count_values(const double* x, const int32_t* y, std::size_t n);
+// The same counts when the rows hold at most `limit` distinct x, found
+// without sorting the rows; none when they hold more.
+TESSALINE_API std::optional<ValueCounts> count_values_at_most(const double* x, const int32_t* y,
+                                                              std::size_t n, std::size_t limit);
 // Tables of counts summed by value, in any order of the parts.
 TESSALINE_API ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts);
 // The boundary table of the rows behind the counts (finite values), sorted
