@@ -66,7 +66,8 @@ format: $(VENV)/.deps
 # One table against the peers (installed here, for the benchmarks only) and the
 # scale, thread and memory checks, at 1e5, 1e6 and 1e7 rows. `make bench-quick`
 # is `make bench` in its --quick mode: 1e5 and 1e6 rows. Both fail when an
-# enforced target (bench_counting, bench_table) is missed.
+# enforced target (bench_counting, bench_table, bench_row_fits, bench_report) is
+# missed.
 bench: $(VENV)/.installed
 	$(PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	$(PY) bench/run.py

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,23 @@ py::dict count_values(const b::DoubleArray& x, const py::object& labels) {
     return value_counts_dict(std::move(counts));
 }
 
+// count_values of rows of at most `max_values` distinct x, or None.
+py::object count_values_at_most(const b::DoubleArray& x, const py::object& labels,
+                                std::size_t max_values) {
+    const b::Int32Array label_array =
+        b::integer_array<int32_t>(labels, "count_values_at_most", "labels");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    b::require_same_length(xs, ys, "count_values_at_most");
+    std::optional<tessaline::ValueCounts> counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_values_at_most(xs.data, ys.data, xs.size, max_values);
+    }
+    if (!counts) return py::none();
+    return value_counts_dict(std::move(*counts));
+}
+
 // The rows counted by value and the pre-bins of the default binning, in one
 // call with the lock released: {"value", "c0", "c1", "prebins": summary}.
 py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std::size_t n_prebins,
@@ -255,6 +273,9 @@ py::array_t<double> class_split_cuts(const b::DoubleArray& value, const b::Doubl
         if (!(a.data[j] >= 0.0 && e.data[j] >= 0.0 && std::isfinite(a.data[j] + e.data[j]))) {
             throw std::invalid_argument(
                 "class_split_cuts: c0 and c1 must be finite and non-negative");
+        }
+        if (!(j == 0 ? !std::isnan(v.data[0]) : v.data[j - 1] < v.data[j])) {
+            throw std::invalid_argument("class_split_cuts: value must be strictly ascending");
         }
     }
     std::vector<double> cuts;
@@ -899,6 +920,10 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           py::arg("missing"), "table[code] per row (int64); `missing` for code -1.");
     m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),
           "Rows counted by distinct x (ascending) and class; NaN x left out.");
+    m.def("count_values_at_most", &count_values_at_most, py::arg("x"), py::arg("labels"),
+          py::arg("max_values"),
+          "count_values of rows of at most max_values distinct x (found without a sort), "
+          "else None.");
     m.def("counted_prebins", &counted_prebins, py::arg("x"), py::arg("labels"),
           py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
           "Rows counted by distinct x and the pre-bins of the default binning.");

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <queue>
 #include <stdexcept>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,74 +21,40 @@ namespace tessaline {
 namespace {
 
 // Beyond this many finite distinct values the splits are searched among the
-// ends of this many groups of about equal rows: the search then costs the same
-// at any size, and a group is at most 1/4096 of the rows, far below the least
-// part.
+// ends of this many runs of about equally many values: the search then costs
+// the same at any size.
 constexpr std::size_t kMaxCandidates = 4096;
 
-// The finite distinct values as runs of candidate parts: `last` is the last
-// value of a part (a cut there keeps the part below), `c0` and `c1` its
-// classes.
+// The finite distinct values as runs of candidate parts, with running sums of
+// their classes from the left (s0[k], s1[k]: the first k parts): `last` is the
+// last value of a part (a cut there keeps the part below).
 struct Candidates {
-    std::vector<double> last, c0, c1;
+    std::vector<double> last, s0, s1;
 };
 
-// Counts of rows (int64) or of weights (double). Rows are added as integers,
-// which is exact, as their sums in doubles are below 2^53 rows: the same
-// values, without a chain of floating-point additions.
+// Values ascending: the finite ones lie between the -inf and +inf rows.
 template <typename Count>
 Candidates candidates(const double* value, const Count* c0, const Count* c1, std::size_t n) {
-    using Sum = std::conditional_t<std::is_integral_v<Count>, int64_t, double>;
-    const auto at = [](const Count* c, std::size_t j) { return static_cast<Sum>(c[j]); };
+    std::size_t lo = 0, hi = n;
+    while (lo < hi && !is_finite(value[lo])) ++lo;
+    while (hi > lo && !is_finite(value[hi - 1])) --hi;
+    const std::size_t finite = hi - lo;
+    const std::size_t size = std::min(finite, kMaxCandidates);
     Candidates out;
-    Sum total = 0;
-    std::size_t finite = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (!is_finite(value[j])) continue;
-        total += at(c0, j) + at(c1, j);
-        ++finite;
-    }
-    const bool grouped = finite > kMaxCandidates;
-    const std::size_t size = grouped ? kMaxCandidates : finite;
-    out.last.reserve(size);
-    out.c0.reserve(size);
-    out.c1.reserve(size);
-    Sum seen = 0, g0 = 0, g1 = 0;
-    bool open = false;
-    // A group closes once it reaches its share of the rows seen so far: the
-    // share of the groups closed so far and the next one, worked out when a
-    // group closes rather than at every value.
-    const auto quota_after = [&](std::size_t closed) {
-        return static_cast<double>(total) * static_cast<double>(closed + 1) /
-               static_cast<double>(kMaxCandidates);
-    };
-    double quota = quota_after(0);
-    for (std::size_t j = 0; j < n; ++j) {
-        if (!is_finite(value[j])) continue;
-        g0 += at(c0, j);
-        g1 += at(c1, j);
-        seen += at(c0, j) + at(c1, j);
-        open = true;
-        if (!grouped || static_cast<double>(seen) >= quota) {
-            out.last.push_back(value[j]);
-            out.c0.push_back(static_cast<double>(g0));
-            out.c1.push_back(static_cast<double>(g1));
-            g0 = g1 = 0;
-            open = false;
-            quota = quota_after(out.last.size());
+    out.last.resize(size);
+    out.s0.assign(size + 1, 0.0);
+    out.s1.assign(size + 1, 0.0);
+    for (std::size_t g = 0; g < size; ++g) {
+        // Run g holds the values [begin, end) of the finite ones.
+        const std::size_t begin = lo + g * finite / size, end = lo + (g + 1) * finite / size;
+        Count a = 0, b = 0;
+        for (std::size_t j = begin; j < end; ++j) {
+            a += c0[j];
+            b += c1[j];
         }
-    }
-    if (open) {
-        out.last.push_back(out.last.empty() ? 0.0 : out.last.back());
-        // The rows after the last closed group end at the largest finite value.
-        for (std::size_t j = n; j-- > 0;) {
-            if (is_finite(value[j])) {
-                out.last.back() = value[j];
-                break;
-            }
-        }
-        out.c0.push_back(static_cast<double>(g0));
-        out.c1.push_back(static_cast<double>(g1));
+        out.last[g] = value[end - 1];
+        out.s0[g + 1] = out.s0[g] + static_cast<double>(a);
+        out.s1[g + 1] = out.s1[g] + static_cast<double>(b);
     }
     return out;
 }
@@ -146,15 +111,10 @@ std::vector<double> split_cuts(const double* value, const Count* c0, const Count
     std::vector<double> cuts;
     if (max_parts < 2 || n == 0) return cuts;
     const Candidates parts = candidates(value, c0, c1, n);
+    const std::vector<double>& s0 = parts.s0;
+    const std::vector<double>& s1 = parts.s1;
     const std::size_t m = parts.last.size();
-    // Running sums from the left, added in value order.
-    std::vector<double> s0(m + 1, 0.0), s1(m + 1, 0.0);
-    for (std::size_t j = 0; j < m; ++j) {
-        s0[j + 1] = s0[j] + parts.c0[j];
-        s1[j + 1] = s1[j] + parts.c1[j];
-    }
-    // At least one row (or the least weight of a row seen) on either side.
-    const double least = std::max(min_share * (s0[m] + s1[m]), 0.0);
+    const double least = min_share * (s0[m] + s1[m]);
     std::priority_queue<Split, std::vector<Split>, decltype(&before)> queue(before);
     const auto offer = [&](std::size_t lo, std::size_t hi) {
         if (hi - lo < 2) return;
@@ -184,8 +144,8 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                std::size_t n_prebins, std::size_t max_class_parts,
                                double min_class_share) {
     // One pass over the labels checks them and counts the events, of which
-    // those not behind the counts are the rows whose x is NaN.
-    // (A label above 1 as unsigned leaves a bit above the lowest.)
+    // those not behind the counts are the rows whose x is NaN. (A label above
+    // 1 as unsigned leaves a bit above the lowest.)
     int64_t rows_of_one = 0;
     uint32_t above_one = 0;
     for (std::size_t i = 0; i < n; ++i) {

@@ -23,6 +23,9 @@ def optimal_binning(
     fixed_starts: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
+def count_values_at_most(
+    x: npt.ArrayLike, labels: npt.ArrayLike, max_values: int
+) -> dict[str, Any] | None: ...
 def counted_prebins(
     x: npt.ArrayLike,
     labels: npt.ArrayLike,

@@ -204,6 +204,19 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
               tessaline::weighted_quantile_cuts(repeated, 3));
 }
 
+// A cut is the value at which the running weight first reaches i/n of the
+// total; a heavy first value takes the cuts that fall within it.
+TEST(ContinuousCounts, WeightedQuantileCutsWorkedExample) {
+    std::vector<double> x, y(10, 0.0), even(10, 1.0), heavy(10, 1.0);
+    for (int i = 1; i <= 10; ++i) x.push_back(i);
+    heavy[0] = 6.0;
+    const auto flat = tessaline::count_continuous_values(x.data(), y.data(), even.data(), 10);
+    const auto front = tessaline::count_continuous_values(x.data(), y.data(), heavy.data(), 10);
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 4), (std::vector<double>{3.0, 5.0, 8.0}));
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(front, 3), (std::vector<double>{1.0, 5.0}));
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 1), std::vector<double>{});
+}
+
 // Partials of two halves of the rows, added exactly, give the sums of one pass.
 TEST(ContinuousCounts, PartialsOfPartsAddUpToOnePass) {
     std::mt19937 rng(11u);

@@ -400,6 +400,10 @@ struct ValueCounts {
 // The rows x[i] with label y[i] (0 is class 0, any other label class 1)
 // counted by distinct x; rows whose x is NaN are left out.
 TESSALINE_API ValueCounts count_values(const double* x, const int32_t* y, std::size_t n);
+// The same counts when the rows hold at most `limit` distinct x, found
+// without sorting the rows; none when they hold more.
+TESSALINE_API std::optional<ValueCounts> count_values_at_most(const double* x, const int32_t* y,
+                                                              std::size_t n, std::size_t limit);
 // Tables of counts summed by value, in any order of the parts.
 TESSALINE_API ValueCounts merge_value_counts(const std::vector<ValueCounts>& parts);
 // The boundary table of the rows behind the counts (finite values), sorted
@@ -447,9 +451,10 @@ TESSALINE_API LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts);
 // parted in two where the impurity (Gini, weighted by rows) falls most, then
 // the part whose best split lowers it most is parted next, and so on, every
 // part keeping at least `min_share` of the rows; the cut points are values of
-// the counts (a cut keeps its value below), ascending. Beyond 4,096 finite
-// values the parts are made of runs of about equal rows. Swapping the classes
-// gives the same cut points.
+// the counts (a cut keeps its value below), ascending. `value` is ascending
+// (as counts come), infinite values at its ends take no part. Beyond 4,096
+// finite values the parts are made of runs of about equally many values.
+// Swapping the classes gives the same cut points.
 TESSALINE_API std::vector<double> class_split_cuts(const double* value, const double* c0,
                                                    const double* c1, std::size_t n,
                                                    std::size_t max_parts, double min_share);

@@ -115,6 +115,15 @@ def count_values(x: FloatArray, labels: npt.NDArray[np.int32]) -> Counts:
     return counts
 
 
+def count_values_at_most(
+    x: FloatArray, labels: npt.NDArray[np.int32], max_values: int
+) -> Counts | None:
+    """`count_values` of labelled rows of at most `max_values` distinct
+    values, found without sorting the rows; None when they hold more."""
+    counts: Counts | None = _native.count_values_at_most(x, labels, max_values)
+    return counts
+
+
 def counted_prebins(
     x: FloatArray,
     labels: npt.NDArray[np.int32],

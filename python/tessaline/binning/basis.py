@@ -44,8 +44,9 @@ class EditBasis:
     names: tuple[str, ...] = ()
     representative: str = "median"
     limits: Mapping[str, Any] = field(default_factory=dict)
-    # The distinct values of a column whose counts were not kept (above
-    # MAX_KEPT_VALUES); 0 when they were.
+    # Of a column whose counts were not kept, its distinct values or (when
+    # counted from rows, which stops past the limit) MAX_KEPT_VALUES + 1: more
+    # than the limit either way; 0 when they were kept.
     not_kept: int = 0
     rows: npt.NDArray[np.int64] | None = None
 
@@ -77,6 +78,23 @@ def numeric_basis(
         limits=dict(limits or {}),
         rows=_frozen(counts["rows"], np.int64) if "rows" in counts else None,
     )
+
+
+def rows_basis(
+    x: npt.NDArray[np.float64],
+    labels: npt.NDArray[np.int32],
+    representative: str,
+    limits: Mapping[str, Any] | None = None,
+) -> EditBasis:
+    """The basis of a numeric table from its searched rows with their labels.
+    They are counted only when they hold few enough distinct values to be
+    kept, which a column of mostly distinct values shows long before a sort
+    of all its rows would: the fit's own work stays the only pass that costs."""
+    counts = native.count_values_at_most(x, labels, MAX_KEPT_VALUES)
+    if counts is None:
+        empty = _frozen((), np.int64)
+        return EditBasis(c0=empty, c1=empty, not_kept=MAX_KEPT_VALUES + 1)
+    return numeric_basis(counts, representative, limits)
 
 
 def category_basis(names: Sequence[str], c0: Any, c1: Any, rows: Any = None) -> EditBasis:

@@ -20,6 +20,7 @@ import numpy.typing as npt
 from .._core import checks, native, printing
 from .._core.categories import OTHER
 from ..exceptions import EditError, TrendWarning
+from . import basis as edit_basis
 from .basis import (
     EditBasis,
     group_summary,
@@ -300,8 +301,8 @@ class EditableTable:
             )
         if self.basis.not_kept:
             raise EditError(
-                f"this table's column has {self.basis.not_kept} distinct values, "
-                "more than a table keeps counts of for edits: "
+                f"this table's column has more than {edit_basis.MAX_KEPT_VALUES} distinct values, "
+                "the most a table keeps counts of for edits: "
                 "round the values, or fit custom_binning with the cut points wanted"
             )
         summary, fields = _stepped(self, self.basis, step)

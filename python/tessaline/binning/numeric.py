@@ -14,7 +14,7 @@ import numpy.typing as npt
 from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from . import weights as weighting
-from .basis import numeric_basis
+from .basis import rows_basis
 from .optimal import LIMIT_DEFAULTS
 from .options import check_representative, check_rule, check_search
 from .special import checked_special_values, with_special_rows
@@ -189,9 +189,7 @@ def mdlp_rows(
     basis = (
         None
         if value is not None or percentile is not None
-        else numeric_basis(
-            native.count_values(*labelled_rows(*searched)), representative, LIMIT_DEFAULTS
-        )
+        else rows_basis(*labelled_rows(*searched), representative, LIMIT_DEFAULTS)
     )
     return BinningTable(
         summary,
@@ -320,7 +318,7 @@ def unsupervised_rows(
         method=method,
         name=name,
         special_values=specials,
-        basis=numeric_basis(native.count_values(searched, labels), representative, LIMIT_DEFAULTS),
+        basis=rows_basis(searched, labels, representative, LIMIT_DEFAULTS),
     )
 
 

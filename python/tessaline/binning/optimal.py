@@ -103,7 +103,9 @@ def best_grouping(
             and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN
         )
 
-    if note_shapes and trend == "auto":
+    # No trend at all bounds a peak's and a valley's IV from above (the same
+    # limits, one condition fewer), and costs less than either to search.
+    if note_shapes and trend == "auto" and much_better(search("none")):
         shaped = [r for r in map(search, SHAPES[2:]) if much_better(r)]
         if shaped:
             better = max(shaped, key=lambda r: r["iv"])

@@ -27,7 +27,10 @@ class ColumnReport:
     name: str
     table: BinningTable | None
     gini_binned: GiniResult | None  # the column's WoE as a score
-    gini_raw: GiniResult | None  # the column's values as a score
+    # The Gini of the column's values as a score: the number alone, since its
+    # Lorenz curve holds a point per distinct value (24 MB for a column of
+    # 1e6 amounts), and a report of many columns would keep them all.
+    gini_raw: float | None
     error: str | None = None  # why the column could not be binned
 
     @property
@@ -78,7 +81,8 @@ def analyse(
             continue
         x = columns[name]
         woe = tables[name].transform(x, output="woe")
-        raw = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
+        raw_result = _gini_or_none(x, dataset.target) if name in dataset.numeric else None
+        raw = None if raw_result is None else raw_result.gini
         reports.append(ColumnReport(name, tables[name], _gini_or_none(woe, dataset.target), raw))
     return sorted(
         reports,
@@ -103,8 +107,10 @@ def render_scorecard_text(card: Scorecard, performance: ScorePerformance) -> str
     )
 
 
-def gini_text(result: GiniResult | None) -> str:
-    return "-" if result is None else f"{result.gini:+.3f}"
+def gini_text(result: GiniResult | float | None) -> str:
+    if result is None:
+        return "-"
+    return f"{result if isinstance(result, float) else result.gini:+.3f}"
 
 
 def describe(dataset: Dataset) -> list[str]:

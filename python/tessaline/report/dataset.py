@@ -1,15 +1,14 @@
 """Reading a CSV file for the report: its numeric columns as float64 arrays, its
 other columns as categories and its target as 1 (event), 0 (non-event) or NaN
-(missing). With pyarrow installed the file is read column by column into Arrow
-arrays; without it, or when Arrow cannot read it as it does, the standard
-library reads it, with the same result. The input is read only once, so it may
-be a pipe."""
+(missing). With pyarrow installed the file is streamed through Arrow's reader
+(see arrow_stream), each number column into one float64 array; without it, or
+when Arrow cannot read it as it does, the standard library reads it, with the
+same result. A pipe is read only once; a file may be read again from its start."""
 
 from __future__ import annotations
 
 import codecs
 import csv
-import functools
 import io
 import itertools
 import math
@@ -18,6 +17,7 @@ import pathlib
 import re
 import stat
 import sys
+import threading
 from collections.abc import Iterable
 from dataclasses import dataclass, field
 from typing import Any, BinaryIO
@@ -27,6 +27,7 @@ import numpy.typing as npt
 
 from .._core.arrays import FloatArray
 from ..exceptions import DataError
+from . import arrow_arrays, arrow_stream
 
 # Cells read as missing values, compared after stripping and lower-casing. A
 # plain "none" is a category in many files (no guarantor, no telephone), so
@@ -171,55 +172,68 @@ def _arrow_number_pattern() -> str:
     return "^" + _NUMBER.pattern + "$"
 
 
-def _all_numbers(column: Any) -> FloatArray | None:
-    """The Arrow column of text as float64 when every cell is a number (Arrow
-    takes no blank around one) and none is NaN: 'nan' is a missing cell."""
+def _all_numbers(cells: Any) -> FloatArray | None:
+    """Arrow text cells as float64 when every cell is a number (Arrow takes
+    no blank around one) and none is NaN: 'nan' is a missing cell."""
     import pyarrow as pa
     import pyarrow.compute as pc
 
     try:
-        values = pc.cast(column, pa.float64()).to_numpy(zero_copy_only=False)
+        values = arrow_arrays.float_values(pc.cast(cells, pa.float64()))
     except pa.ArrowInvalid:
         return None
     return values if len(values) and not np.isnan(values).any() else None
 
 
-def _numeric_arrow(column: Any) -> tuple[FloatArray | None, Any]:
-    """The Arrow column of text as float64 (NaN for missing cells), or None when
-    a present cell is not a number or none is present; with the stripped cells,
-    missing ones null, for a column of categories."""
+# A cell that is missing once stripped and lower-cased, as one pattern.
+_MISSING_PATTERN = "^(?:" + "|".join(re.escape(cell) for cell in sorted(MISSING_CELLS)) + ")$"
+
+
+def _numbers_among(cells: Any) -> tuple[FloatArray | None, np.ndarray | None]:
+    """Distinct Arrow text cells as float64 (NaN for missing cells) when every
+    present cell is a number, else as stripped text (None for a missing cell)."""
     import pyarrow as pa
     import pyarrow.compute as pc
 
-    if pa.types.is_floating(column.type):
-        # Read as numbers already, a missing cell as null (NaN here).
-        if column.null_count == len(column):
-            return None, pa.nulls(len(column), pa.string())
-        return column.to_numpy(zero_copy_only=False).astype(np.float64, copy=False), None
     # Most columns are numbers in every row: one cast tells, before and after
     # stripping, and the others go the long way.
-    values = _all_numbers(column)
+    values = _all_numbers(cells)
     if values is not None:
         return values, None
-    stripped = pc.utf8_trim_whitespace(column)
+    stripped = pc.utf8_trim_whitespace(cells)
     values = _all_numbers(stripped)
     if values is not None:
         return values, None
-    lower = pc.utf8_lower(stripped)
-    missing = functools.reduce(pc.or_, [pc.equal(lower, token) for token in sorted(MISSING_CELLS)])
-    cells = pc.if_else(missing, pa.scalar(None, pa.string()), stripped)
-    n_present = len(column) - (pc.sum(missing).as_py() or 0)
-    head = cells.slice(0, 1000)
-    numbers_in_head = pc.sum(
-        pc.match_substring_regex(head, _arrow_number_pattern(), ignore_case=True)
-    )
-    if n_present == 0 or (numbers_in_head.as_py() or 0) != len(head) - head.null_count:
-        return None, cells
-    numbers = pc.sum(pc.match_substring_regex(cells, _arrow_number_pattern(), ignore_case=True))
-    if (numbers.as_py() or 0) != n_present:
-        return None, cells
-    values = pc.cast(cells, pa.float64()).to_numpy(zero_copy_only=False)
-    return values.astype(np.float64), cells
+    missing = pc.match_substring_regex(pc.utf8_lower(stripped), _MISSING_PATTERN)
+    absent = arrow_arrays.flags(missing)
+    numbers = pc.match_substring_regex(stripped, _arrow_number_pattern(), ignore_case=True)
+    if absent.all() or not (arrow_arrays.flags(numbers) | absent).all():
+        text = np.array(stripped.to_pylist(), dtype=object)
+        text[absent] = None
+        return None, text
+    values = np.full(len(cells), math.nan)
+    present = pc.filter(stripped, pc.invert(missing))
+    values[~absent] = arrow_arrays.float_values(pc.cast(present, pa.float64()))
+    return values, None
+
+
+def _text_arrow(column: Any) -> tuple[FloatArray | None, np.ndarray | None]:
+    """A column Arrow read as text: float64 (NaN for missing cells) when every
+    present cell is a number, else the stripped cells as objects (None for a
+    missing cell). Each distinct cell is looked at once: a column of
+    categories holds few, and its rows only point at them."""
+    import pyarrow.compute as pc
+
+    encoded = pc.dictionary_encode(column).combine_chunks()
+    indices = encoded.indices
+    if indices.null_count:  # none from Arrow's text; a null row is a missing cell
+        indices = indices.fill_null(len(encoded.dictionary))
+    rows = arrow_arrays.fixed_width(indices, np.int32)
+    values, text = _numbers_among(encoded.dictionary)
+    if values is not None:
+        return np.append(values, math.nan)[rows], None
+    assert text is not None  # the cells are numbers or text
+    return None, np.append(text, None)[rows]
 
 
 # The header line must end within this many bytes, so that an input without
@@ -327,24 +341,34 @@ class _Tee(io.RawIOBase):
         # A file is read again from its start when needed; only a pipe's
         # chunks are kept, the one copy of what it gave.
         self.keep = not handle.seekable()
+        self.lock = threading.Lock()
+        self.stopped = False
 
     def readable(self) -> bool:
         return True
 
     def read(self, size: int = -1) -> bytes | memoryview:
-        if self.unread_head:
-            chunk, self.unread_head = self.unread_head, b""
+        # Arrow reads ahead on a thread of its own, which may still be
+        # reading when a failed read turns to the input in memory: from then
+        # on the stream ends, and no chunk is taken from under `whole`.
+        with self.lock:
+            if self.stopped:
+                return b""
+            if self.unread_head:
+                chunk, self.unread_head = self.unread_head, b""
+                return chunk
+            chunk = self.handle.read(size)
+            if chunk:
+                if self.keep:
+                    self.kept.append(chunk)
+                return chunk
+            chunk, self.unread_closing = self.unread_closing, b""
             return chunk
-        chunk = self.handle.read(size)
-        if chunk:
-            if self.keep:
-                self.kept.append(chunk)
-            return chunk
-        chunk, self.unread_closing = self.unread_closing, b""
-        return chunk
 
     def whole(self) -> bytes:
         """The whole input."""
+        with self.lock:
+            self.stopped = True
         if self.data is None:
             if self.keep:
                 self.data = b"".join([self.head, *self.kept, self.handle.read()])
@@ -408,20 +432,17 @@ def _numbers_in_head(head: bytes, body_start: int, n_columns: int, sep: str) -> 
     }
 
 
-def _columns_arrow(
-    tee: _Tee, n_columns: int, sep: str, numeric: set[int]
-) -> tuple[int, list[Any]] | None:
-    """The number of rows and every column as Arrow text, the `numeric`
-    ones as float64 (null for a missing cell), or None when Arrow cannot
-    read the file as the standard reader does."""
+def _batches_opener(n_columns: int, sep: str, numeric: set[int]) -> Any:
+    """A function from a source to Arrow's stream of its record batches
+    (with the block size to read at once, when a row may be longer than the
+    default): the `numeric` columns as float64, the others as text."""
     import pyarrow as pa
-    import pyarrow.compute as pc
     import pyarrow.csv as pacsv
 
     names = [f"c{j}" for j in range(n_columns)]
 
-    def read(source: Any, block_size: int | None = None) -> Any:
-        return pacsv.read_csv(
+    def open_batches(source: Any, block_size: int | None = None) -> Any:
+        return pacsv.open_csv(
             source,
             read_options=pacsv.ReadOptions(column_names=names, block_size=block_size),
             # Without newlines_in_values Arrow cuts blocks at any line break,
@@ -439,29 +460,55 @@ def _columns_arrow(
             ),
         )
 
+    return open_batches
+
+
+def _columns_arrow(
+    tee: _Tee, n_columns: int, sep: str, numeric: set[int], rows_hint: int
+) -> tuple[int, list[Any]] | None:
+    """The number of rows and every column as Arrow text, the `numeric`
+    ones as float64 arrays (NaN for a missing cell), or None when Arrow cannot
+    read the file as the standard reader does. `rows_hint` is a guess of the
+    number of rows, which spares growing the arrays."""
+    import pyarrow as pa
+
+    open_batches = _batches_opener(n_columns, sep, numeric)
+
+    def read(source: Any, block_size: int | None = None) -> tuple[int, list[Any]] | None:
+        batches = open_batches(source, block_size)
+        columns = arrow_stream.gathered(batches, n_columns, numeric, rows_hint)
+        return None if columns is None else arrow_stream.joined([columns], n_columns)
+
     try:
-        table = read(pa.PythonFile(tee, mode="r"))
+        return read(pa.PythonFile(tee, mode="r"))
     except pa.ArrowInvalid as error:
         # A row longer than a block fails as a "straddling object": read from
         # memory as a single block, it is whole.
         if "straddling" not in str(error):
             return None
-        body = tee.body()
-        try:
-            table = read(pa.BufferReader(body), min(len(body), 2**31 - 1))
-        except pa.ArrowInvalid:
-            return None
-    # The closing line is the last row, unless a quote left open swallowed it.
-    if table.num_rows == 0 or any(
-        table.column(j)[-1].as_py() not in ("", None) for j in range(n_columns)
-    ):
+    body = tee.body()
+    try:
+        return read(pa.BufferReader(body), min(len(body), 2**31 - 1))
+    except pa.ArrowInvalid:
         return None
-    table = table.slice(0, table.num_rows - 1)
-    # A number column holds no NaN but from a missing cell (null): a cell
-    # Arrow reads as NaN ("-nan") is text to the standard reader.
-    if any(pc.any(pc.is_nan(table.column(j))).as_py() for j in numeric):
-        return None
-    return table.num_rows, [table.column(j) for j in range(n_columns)]
+
+
+def _rows_hint(handle: BinaryIO, head: bytes, body_start: int, n_columns: int) -> int:
+    """A guess of the number of rows of a file, from its size and the
+    length of the lines in its head (a pipe's size is not known: a small
+    start that grows). Too high a guess costs no memory, as the pages of an
+    array are not touched until written; it stays below the most rows the
+    file can hold (a row takes at least a byte a column)."""
+    sample = head[body_start:]
+    lines = sample.count(b"\n") or sample.count(b"\r")
+    try:
+        size = os.fstat(handle.fileno()).st_size if handle.seekable() else 0
+    except (OSError, ValueError):
+        size = 0
+    if not size or not lines:
+        return 1 << 16
+    body = max(size - body_start, 0)
+    return min(int(body / (len(sample) / lines) * 1.25) + 1024, body // n_columns + 2)
 
 
 def _read_columns(
@@ -481,15 +528,28 @@ def _read_columns(
             numeric = _numbers_in_head(head, body_start, len(header), sep) - {
                 j for j, name in enumerate(names) if name == target
             }
+            rows_hint = _rows_hint(handle, head, body_start, len(header))
+            if handle.seekable():
+                columns = arrow_stream.read_in_halves(
+                    handle.fileno(),
+                    body_start,
+                    closing,
+                    _batches_opener(len(header), sep, numeric),
+                    len(header),
+                    numeric,
+                    rows_hint,
+                )
+                if columns is not None:
+                    return header, *columns, True
             tee = _Tee(handle, head, body_start, closing)
-            columns = _columns_arrow(tee, len(header), sep, numeric)
+            columns = _columns_arrow(tee, len(header), sep, numeric, rows_hint)
             if columns is None and numeric:
                 # A column the head showed as numbers holds something else
                 # further on: every column as text, from the input in memory.
                 data = tee.whole()
                 tee = _Tee(io.BytesIO(b""), data, body_start, closing)
                 tee.data = data
-                columns = _columns_arrow(tee, len(header), sep, set())
+                columns = _columns_arrow(tee, len(header), sep, set(), rows_hint)
             if columns is not None:
                 return header, *columns, True
             data = tee.whole()
@@ -523,13 +583,15 @@ def read_dataset(
     if target not in names:
         raise DataError(f"no column '{target}' in {path} (columns: {', '.join(names)})")
     columns: dict[str, Any] = dict(zip(names, by_position))
+    del by_position  # each column's memory goes once it is converted
     if arrow:
         import pyarrow.compute as pc
 
-        encoded = pc.dictionary_encode(columns[target].combine_chunks())
-        target_cells = (encoded.dictionary.to_pylist(), encoded.indices.to_numpy().astype(np.intp))
+        encoded = pc.dictionary_encode(columns.pop(target)).combine_chunks()
+        rows = arrow_arrays.fixed_width(encoded.indices, np.int32).astype(np.intp)
+        target_cells = (encoded.dictionary.to_pylist(), rows)
     else:
-        target_cells = _distinct(columns[target])
+        target_cells = _distinct(columns.pop(target))
     flags, wanted = _event_flags(target_cells, target, event)
     dataset = Dataset(
         path=path, n_rows=n_rows, target_name=target, target=flags, event=wanted, names=names
@@ -537,17 +599,17 @@ def read_dataset(
     for name in names:
         if name == target:
             continue
-        if arrow:
-            values, cells = _numeric_arrow(columns[name])
-            text = cells.to_numpy(zero_copy_only=False) if values is None else None
+        column = columns.pop(name)
+        if isinstance(column, np.ndarray):  # read by Arrow as numbers, or all missing
+            values, text = (None, column) if column.dtype == object else (column, None)
+        elif arrow:
+            values, text = _text_arrow(column)
         else:
-            values = _numeric_column(columns[name])
+            values = _numeric_column(column)
             text = (
                 None
                 if values is not None
-                else np.array(
-                    [None if is_missing(c) else c.strip() for c in columns[name]], dtype=object
-                )
+                else np.array([None if is_missing(c) else c.strip() for c in column], dtype=object)
             )
         if values is None:
             assert text is not None  # a column is read as numbers or as text

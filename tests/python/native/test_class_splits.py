@@ -67,7 +67,7 @@ def test_worked_example_and_what_is_left_out():
 
 def test_many_values_are_split_among_runs_of_equal_rows():
     # 100,000 distinct values whose event rate jumps at 0.37: the cut falls
-    # within a run (1/4096 of the rows) of the jump.
+    # within a run (1/4096 of the values) of the jump.
     rng = np.random.default_rng(3)
     value = np.sort(rng.random(100_000))
     events = (rng.random(value.size) < np.where(value <= 0.37, 0.05, 0.6)).astype(float)
@@ -85,6 +85,8 @@ def test_many_values_are_split_among_runs_of_equal_rows():
         ),
         (([1.0, 2.0], [1.0, np.nan], [1.0, 1.0], 4, 0.0), "c0 and c1 must be finite"),
         (([1.0, 2.0], [1.0, 1.0], [1.0, 1.0], 4, 1.5), "min_share must be between 0 and 1"),
+        (([2.0, 1.0], [1.0, 1.0], [1.0, 1.0], 4, 0.0), "value must be strictly ascending"),
+        (([np.nan], [1.0], [1.0], 4, 0.0), "value must be strictly ascending"),
     ],
 )
 def test_bad_counts_are_refused(args, message):
