@@ -17,14 +17,11 @@ sides and the ratio is shown only).
 
 from __future__ import annotations
 
-import gc
-import statistics
 import sys
-import time
 from collections.abc import Callable
 
 import numpy as np
-from common import Row, print_table, repeats_for, sizes_from_args
+from common import Row, back_to_back, print_table, repeats_for, sizes_from_args
 from data import score_and_target
 
 import tessaline
@@ -38,24 +35,8 @@ ENFORCED_FROM_ROWS = 1_000_000
 def interleaved(
     function: str, n: int, ours: Callable[[], object], floor: Callable[[], object], target: float
 ) -> Row:
-    """Median times of both, each repetition timing one call of each back to
-    back, so that a passing load on the shared machine weighs on both alike."""
-    ours()
-    floor()
-    times: tuple[list[float], list[float]] = ([], [])
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeats_for(n)):
-            for fn, spent in ((ours, times[0]), (floor, times[1])):
-                start = time.perf_counter()
-                fn()
-                spent.append(time.perf_counter() - start)
-    finally:
-        gc.enable()
-    return Row(
-        function, n, "numpy.sort", statistics.median(times[0]), statistics.median(times[1]), target
-    )
+    ours_time, floor_time = back_to_back(ours, floor, repeats_for(n))
+    return Row(function, n, "numpy.sort", ours_time, floor_time, target)
 
 
 def run(sizes: list[int]) -> list[Row]:

@@ -14,18 +14,15 @@ rows on, a fit above its target (in sorts of the column) fails the run.
 
 from __future__ import annotations
 
-import gc
 import pathlib
-import statistics
 import sys
-import time
 from collections.abc import Callable
 
 import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import Row, print_table, repeats_for, sizes_from_args
+from common import Row, back_to_back, print_table, repeats_for, sizes_from_args
 
 import tessaline as tl
 
@@ -51,27 +48,13 @@ def continuous(n: int, seed: int = 7) -> tuple[np.ndarray, np.ndarray]:
 def interleaved(
     function: str, n: int, ours: Callable[[], object], floor: Callable[[], object]
 ) -> Row:
-    """Median times of both, each repetition timing one call of each back to
-    back, so that a passing load on the shared machine weighs on both alike."""
-    ours()
-    floor()
-    times: tuple[list[float], list[float]] = ([], [])
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeats_for(n)):
-            for fn, spent in ((ours, times[0]), (floor, times[1])):
-                start = time.perf_counter()
-                fn()
-                spent.append(time.perf_counter() - start)
-    finally:
-        gc.enable()
+    ours_time, floor_time = back_to_back(ours, floor, repeats_for(n))
     return Row(
         function,
         n,
         "numpy.sort",
-        statistics.median(times[0]),
-        statistics.median(times[1]),
+        ours_time,
+        floor_time,
         TARGETS[function],
         note="continuous score",
     )

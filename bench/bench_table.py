@@ -25,15 +25,13 @@ by more than FLAT_TARGET from one size to the next.
 from __future__ import annotations
 
 import argparse
-import gc
-import statistics
 import sys
 import time
 from collections.abc import Callable
 
 import numpy as np
 import pandas as pd
-from common import Row, print_table
+from common import Row, back_to_back, print_table
 
 import tessaline as tl
 
@@ -115,21 +113,6 @@ def repeats(n_cells: int) -> int:
     return 7 if n_cells <= 2_000_000 else 5 if n_cells <= 20_000_000 else 3
 
 
-def interleaved(ours: Callable[[], object], floor_: Callable[[], object], repeat: int) -> tuple:
-    """Median times of both, each repetition timing one of each back to back,
-    so that a passing load on the shared machine weighs on both alike."""
-    ours()
-    floor_()
-    spent: tuple[list[float], list[float]] = ([], [])
-    gc.collect()
-    for _ in range(repeat):
-        for fn, times in ((ours, spent[0]), (floor_, spent[1])):
-            start = time.perf_counter()
-            fn()
-            times.append(time.perf_counter() - start)
-    return statistics.median(spent[0]), statistics.median(spent[1])
-
-
 def once(fn: Callable[[], object]) -> float:
     start = time.perf_counter()
     fn()
@@ -140,7 +123,7 @@ def table_rows(n: int, peer_rows: int | None, rounded: bool = False) -> list[Row
     """Tessaline against the floor at `n` rows and against BinningProcess,
     timed at `peer_rows` rows (at most `n`) and scaled to `n` when smaller."""
     frame, y = credit_frame(n, rounded=rounded)
-    ours, least = interleaved(lambda: fit(frame, y), lambda: floor(frame), repeats(n * 20))
+    ours, least = back_to_back(lambda: fit(frame, y), lambda: floor(frame), repeats(n * 20))
     rows = [Row(FUNCTION, n, FLOOR, ours, least, FLOOR_TARGET)]
     if peer_rows is None:
         return rows

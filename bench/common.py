@@ -67,6 +67,28 @@ def median_time(fn: Callable[[], object], repeat: int = 5, warmup: int = 1) -> f
     return statistics.median(times)
 
 
+def back_to_back(
+    ours: Callable[[], object], floor: Callable[[], object], repeat: int
+) -> tuple[float, float]:
+    """Median times of both after a warm-up call of each, each repetition
+    timing one call of each back to back, so that a passing load on the
+    shared machine weighs on both alike."""
+    ours()
+    floor()
+    times: tuple[list[float], list[float]] = ([], [])
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(repeat):
+            for fn, spent in ((ours, times[0]), (floor, times[1])):
+                start = time.perf_counter()
+                fn()
+                spent.append(time.perf_counter() - start)
+    finally:
+        gc.enable()
+    return statistics.median(times[0]), statistics.median(times[1])
+
+
 def repeats_for(n: int) -> int:
     """More repetitions where calls are short, so that a passing load on the
     shared machine moves the median less."""
