@@ -333,9 +333,10 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
 }
 
 // summarize_binary_from_counts of counts known to be merged (as count_values
-// leaves them), without reading them once more to check.
-std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t missing_c0,
-                                                     int64_t missing_c1,
+// leaves them) and to hold `counted` rows, without reading them once more to
+// check or add them up.
+std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t counted,
+                                                     int64_t missing_c0, int64_t missing_c1,
                                                      const std::vector<double>& splits,
                                                      SummaryStatistic stat);
 

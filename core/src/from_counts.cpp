@@ -276,12 +276,11 @@ std::vector<BinningSummary> summarize_binary_from_count_arrays(
     return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
 }
 
-std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t missing_c0,
-                                                     int64_t missing_c1,
+std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t counted,
+                                                     int64_t missing_c0, int64_t missing_c1,
                                                      const std::vector<double>& splits,
                                                      SummaryStatistic stat) {
-    return summary_of_counts(counts, rows_of(counts, 0, counts.value.size()), missing_c0,
-                             missing_c1, splits, stat);
+    return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
 }
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {

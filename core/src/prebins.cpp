@@ -178,7 +178,8 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
     // Only the counts of the pre-bins are read: the cheaper representative.
-    out.prebins = summarize_checked_counts(counts, 0, 0, splits, SummaryStatistic::Mean);
+    out.prebins = summarize_checked_counts(counts, counted_zeros + counted_ones, 0, 0, splits,
+                                           SummaryStatistic::Mean);
     return out;
 }
 

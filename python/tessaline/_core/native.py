@@ -149,11 +149,7 @@ def class_split_cuts(counts: CountsIn, max_parts: int, min_share: float) -> Floa
     """Up to `max_parts` - 1 cut points that best separate the classes behind
     the counts (of rows or weights), each part at least `min_share` of them."""
     return _native.class_split_cuts(
-        np.asarray(counts["value"], dtype=np.float64),
-        np.asarray(counts["c0"], dtype=np.float64),
-        np.asarray(counts["c1"], dtype=np.float64),
-        max_parts,
-        min_share,
+        counts["value"], counts["c0"], counts["c1"], max_parts, min_share
     )
 
 
