@@ -335,6 +335,20 @@ py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::objec
     return b::binning_summary_dict(rows);
 }
 
+// The comparison's columns, "count_reference" and "count_current" read from
+// the given members (row counts, or sums of weights).
+template <typename Result, typename Bin, typename Count>
+py::dict comparison_dict(const Result& r, Count Bin::* reference, Count Bin::* current) {
+    return py::dict(py::arg("count_reference") = b::column(r.bins, reference),
+                    py::arg("count_current") = b::column(r.bins, current),
+                    py::arg("proportion_reference") = b::column(r.bins, &Bin::proportion_reference),
+                    py::arg("proportion_current") = b::column(r.bins, &Bin::proportion_current),
+                    py::arg("cumulative_reference") = b::column(r.bins, &Bin::cumulative_reference),
+                    py::arg("cumulative_current") = b::column(r.bins, &Bin::cumulative_current),
+                    py::arg("psi_bin") = b::column(r.bins, &Bin::psi_bin), py::arg("psi") = r.psi,
+                    py::arg("ks") = r.ks);
+}
+
 py::dict compare_distributions_from_counts(const py::object& count_reference,
                                            const py::object& count_current,
                                            const b::DoubleArray& splits, double epsilon) {
@@ -360,15 +374,8 @@ py::dict compare_distributions_from_counts(const py::object& count_reference,
         r = tessaline::compare_distributions_from_counts(counts_ref.data(), counts_cur.data(),
                                                          cut_points, epsilon);
     }
-    using P = tessaline::PsiBin;
-    return py::dict(py::arg("count_reference") = b::column(r.bins, &P::count_reference),
-                    py::arg("count_current") = b::column(r.bins, &P::count_current),
-                    py::arg("proportion_reference") = b::column(r.bins, &P::proportion_reference),
-                    py::arg("proportion_current") = b::column(r.bins, &P::proportion_current),
-                    py::arg("cumulative_reference") = b::column(r.bins, &P::cumulative_reference),
-                    py::arg("cumulative_current") = b::column(r.bins, &P::cumulative_current),
-                    py::arg("psi_bin") = b::column(r.bins, &P::psi_bin), py::arg("psi") = r.psi,
-                    py::arg("ks") = r.ks);
+    return comparison_dict(r, &tessaline::PsiBin::count_reference,
+                           &tessaline::PsiBin::count_current);
 }
 
 py::dict lorenz_curve_from_counts(const b::DoubleArray& value, const py::object& c0,
@@ -612,15 +619,8 @@ py::dict compare_distributions_from_weights(const b::DoubleArray& weight_referen
         r = tessaline::compare_distributions_from_weights(weights_ref.data(), weights_cur.data(),
                                                           cut_points, epsilon);
     }
-    using P = tessaline::WeightedPsiBin;
-    return py::dict(py::arg("count_reference") = b::column(r.bins, &P::weight_reference),
-                    py::arg("count_current") = b::column(r.bins, &P::weight_current),
-                    py::arg("proportion_reference") = b::column(r.bins, &P::proportion_reference),
-                    py::arg("proportion_current") = b::column(r.bins, &P::proportion_current),
-                    py::arg("cumulative_reference") = b::column(r.bins, &P::cumulative_reference),
-                    py::arg("cumulative_current") = b::column(r.bins, &P::cumulative_current),
-                    py::arg("psi_bin") = b::column(r.bins, &P::psi_bin), py::arg("psi") = r.psi,
-                    py::arg("ks") = r.ks);
+    return comparison_dict(r, &tessaline::WeightedPsiBin::weight_reference,
+                           &tessaline::WeightedPsiBin::weight_current);
 }
 
 // ------------------------------------------------------------ validation
