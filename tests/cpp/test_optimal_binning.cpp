@@ -208,6 +208,14 @@ TEST(OptimalBinning, RejectsBadArguments) {
     fixed.fixed_starts = {2};
     EXPECT_EQ(message(ok, fixed),
               "optimal_binning: fixed starts must be increasing pre-bins after the first");
+    // Too many states for the table, though not too many pre-bins: 16 bins,
+    // two phases and 1,500 pre-bins need 36 million.
+    OptimalBinningConstraints wide;
+    wide.max_bins = 16;
+    wide.trend = BinTrend::peak;
+    EXPECT_EQ(message(std::vector<double>(1500, 1.0), wide),
+              "optimal_binning: too many pre-bins for this bin limit (merge pre-bins or lower "
+              "max_bins)");
     EXPECT_EQ(tessaline::parse_bin_trend("auto"), BinTrend::automatic);
     EXPECT_THROW(tessaline::parse_bin_trend("up"), std::invalid_argument);
 }
