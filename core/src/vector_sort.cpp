@@ -1,16 +1,33 @@
 // Quicksort of 64-bit keys in 512-bit vector registers, where the processor
-// has them (AVX-512F). A partition step compares eight keys at once with the
-// pivot and compresses the smaller ones to the front of the second buffer and
-// the others to its back, so every step is one streaming pass with no branch
-// on the data; the two buffers take turns, and a range reaches the buffer
-// asked for at the step that finishes it, so no step copies back. Ranges of
-// up to 128 keys are sorted inside registers by a sorting network. Keys equal
-// to a pivot that is the smallest key of its range are set apart at once, so
-// a column of few distinct values costs no more than one of many. Where the
-// vector instructions are missing the caller uses the radix sort instead.
+// has them (AVX-512F), in place.
+//
+// A partition reads the range from both ends and writes each register's keys,
+// arranged by one permutation with those below the pivot first, to both ends
+// at once: the front store keeps the lower keys, the back store the upper
+// ones, and the lanes each store writes in passing fall in slots that later
+// stores overwrite. The registers at both ends are read before anything is
+// written, so each side has room to spare; the side with less room is read
+// next, so neither store ever reaches a key not yet read. Several registers
+// are read per step, so their comparisons and permutations overlap.
+//
+// Ranges of up to kInRegisters keys are sorted inside as many registers as
+// they fill (the last one partly, by masked loads and stores): each register
+// by a sorting network, then runs of registers merged two by two by a bitonic
+// network whose first layer pairs a run with the other one reversed, so the
+// registers that a power of two would add past the end never take part.
+//
+// The pivot is the median of a sorted sample. When it is also the sample's
+// smallest key, or no key falls below it, its equals are set apart in one
+// partition that also finds the range's smallest key: a range of one value is
+// then done, so a column of few distinct values costs no more than one of
+// many. Past a depth of partitions that keep missing the middle, a range is
+// sorted by comparisons instead. Where the vector instructions are missing
+// the caller uses the radix sort.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "sort_rows.hpp"
@@ -26,197 +43,361 @@ namespace tessaline {
 namespace {
 
 #define TESSALINE_AVX512 __attribute__((target("avx512f,popcnt")))
+#define TESSALINE_AVX512_INLINE __attribute__((target("avx512f,popcnt"), always_inline)) inline
 
 using Keys = __m512i;
 
-// Ranges up to this size are sorted in registers (sixteen registers of eight).
-constexpr std::size_t kInRegisters = 128;
-// Larger than every key of a value (see count_values): the padding of a
-// partly filled register sorts after every key, and is never stored.
+// Ranges up to this size are sorted in registers (up to 32 registers of 8).
+constexpr std::size_t kInRegisters = 256;
+constexpr std::size_t kMaxRegisters = kInRegisters / 8;
+// Registers read per step of a partition.
+constexpr std::size_t kUnroll = 4;
+constexpr std::size_t kStep = 8 * kUnroll;
+// The lanes past the end of a partly filled register: no key is larger, so
+// they sort after every key, and they are never stored.
 constexpr uint64_t kPadding = ~uint64_t{0};
 
-TESSALINE_AVX512 inline Keys lanes(const int64_t (&index)[8]) {
-    return _mm512_loadu_si512(index);
-}
-
-// The plain forms of these three read an undefined register that GCC warns
-// of; with every lane selected the zero-masking forms are the same operation.
+// The plain forms of these read an undefined register that GCC warns of;
+// with every lane selected the zero-masking forms are the same operation.
 constexpr __mmask8 kAll = 0xFF;
-TESSALINE_AVX512 inline Keys permuted(Keys index, Keys v) {
+TESSALINE_AVX512_INLINE Keys permuted(Keys index, Keys v) {
     return _mm512_maskz_permutexvar_epi64(kAll, index, v);
 }
-TESSALINE_AVX512 inline Keys smaller(Keys a, Keys b) {
+TESSALINE_AVX512_INLINE Keys smaller(Keys a, Keys b) {
     return _mm512_maskz_min_epu64(kAll, a, b);
 }
-TESSALINE_AVX512 inline Keys larger(Keys a, Keys b) {
+TESSALINE_AVX512_INLINE Keys larger(Keys a, Keys b) {
     return _mm512_maskz_max_epu64(kAll, a, b);
+}
+TESSALINE_AVX512_INLINE Keys reversed(Keys v) {
+    return permuted(_mm512_set_epi64(0, 1, 2, 3, 4, 5, 6, 7), v);
 }
 
 // One layer of a sorting network inside a register: lane i meets lane
-// partner[i]; the lanes in `upper` keep the larger key of their pair.
-TESSALINE_AVX512 inline Keys layer(Keys v, const Keys partner, __mmask8 upper) {
-    const Keys other = permuted(partner, v);
-    return _mm512_mask_blend_epi64(upper, smaller(v, other), larger(v, other));
+// partner[i] (`other` holds the partners' keys); the lanes in `upper` keep the
+// larger key of their pair.
+TESSALINE_AVX512_INLINE Keys layer(Keys v, Keys other, __mmask8 upper) {
+    return _mm512_mask_max_epu64(smaller(v, other), upper, v, other);
+}
+// Partners at distance 1, 2 and 4 (lane i ^ d), and mirrored within groups of
+// four lanes (i ^ 3).
+TESSALINE_AVX512_INLINE Keys swap1(Keys v) {
+    return _mm512_maskz_shuffle_epi32(0xFFFF, v, static_cast<_MM_PERM_ENUM>(0x4E));
+}
+TESSALINE_AVX512_INLINE Keys swap2(Keys v) {
+    return _mm512_maskz_permutex_epi64(kAll, v, 0x4E);
+}
+TESSALINE_AVX512_INLINE Keys swap4(Keys v) {
+    return _mm512_maskz_shuffle_i64x2(kAll, v, v, 0x4E);
+}
+TESSALINE_AVX512_INLINE Keys mirror4(Keys v) {
+    return _mm512_maskz_permutex_epi64(kAll, v, 0x1B);
 }
 
-// The eight keys of a register in ascending order: Batcher's odd-even merge
-// network of 19 comparators in six layers.
-TESSALINE_AVX512 inline Keys sort8(Keys v) {
-    static const int64_t l1[8] = {1, 0, 3, 2, 5, 4, 7, 6};
-    static const int64_t l2[8] = {2, 3, 0, 1, 6, 7, 4, 5};
-    static const int64_t l3[8] = {0, 2, 1, 3, 4, 6, 5, 7};
-    static const int64_t l4[8] = {4, 5, 6, 7, 0, 1, 2, 3};
-    static const int64_t l5[8] = {0, 1, 4, 5, 2, 3, 6, 7};
-    static const int64_t l6[8] = {0, 2, 1, 4, 3, 6, 5, 7};
-    v = layer(v, lanes(l1), 0xAA);
-    v = layer(v, lanes(l2), 0xCC);
-    v = layer(v, lanes(l3), 0x44);
-    v = layer(v, lanes(l4), 0xF0);
-    v = layer(v, lanes(l5), 0x30);
-    return layer(v, lanes(l6), 0x54);
+// The eight keys of a register in ascending order: a bitonic network of six
+// layers (pairs, merged into fours, merged into eight).
+TESSALINE_AVX512_INLINE Keys sort8(Keys v) {
+    v = layer(v, swap1(v), 0xAA);
+    v = layer(v, mirror4(v), 0xCC);
+    v = layer(v, swap1(v), 0xAA);
+    v = layer(v, reversed(v), 0xF0);
+    v = layer(v, swap2(v), 0xCC);
+    return layer(v, swap1(v), 0xAA);
 }
 
-// A register holding a bitonic sequence, in ascending order: comparators at
-// distances 4, 2 and 1.
-TESSALINE_AVX512 inline Keys merge8(Keys v) {
-    static const int64_t d4[8] = {4, 5, 6, 7, 0, 1, 2, 3};
-    static const int64_t d2[8] = {2, 3, 0, 1, 6, 7, 4, 5};
-    static const int64_t d1[8] = {1, 0, 3, 2, 5, 4, 7, 6};
-    v = layer(v, lanes(d4), 0xF0);
-    v = layer(v, lanes(d2), 0xCC);
-    return layer(v, lanes(d1), 0xAA);
+// A register holding a bitonic sequence, in ascending order.
+TESSALINE_AVX512_INLINE Keys merge8(Keys v) {
+    v = layer(v, swap4(v), 0xF0);
+    v = layer(v, swap2(v), 0xCC);
+    return layer(v, swap1(v), 0xAA);
 }
 
-TESSALINE_AVX512 inline Keys reversed(Keys v) {
-    static const int64_t back[8] = {7, 6, 5, 4, 3, 2, 1, 0};
-    return permuted(lanes(back), v);
-}
-
-// Sorts the keys of `count` registers (1, 2, 4, 8 or 16) as one sequence: each
-// register alone, then runs of registers merged two by two, the second run
-// reversed so that the pair is bitonic.
-TESSALINE_AVX512 void sort_registers(Keys* r, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) r[i] = sort8(r[i]);
-    for (std::size_t width = 1; width < count; width *= 2) {
-        for (std::size_t start = 0; start < count; start += 2 * width) {
-            Keys* run = r + start;
-            std::reverse(run + width, run + 2 * width);
-            for (std::size_t i = width; i < 2 * width; ++i) run[i] = reversed(run[i]);
-            for (std::size_t d = width; d >= 1; d /= 2) {
-                for (std::size_t i = 0; i < 2 * width; ++i) {
-                    if ((i & d) != 0) continue;
-                    const Keys low = smaller(run[i], run[i + d]);
-                    run[i + d] = larger(run[i], run[i + d]);
-                    run[i] = low;
+// Sorts the keys of registers r[0, N) as one sequence, as if registers of
+// padding followed up to a power of two. Runs of `width` sorted registers are
+// merged two by two: the first layer compares key k of the pair with key
+// 16 * width - 1 - k, the next ones at halving distances, so every comparison
+// with a register past N would leave both sides as they are and is skipped.
+template <std::size_t N>
+TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
+#pragma GCC unroll 32
+    for (std::size_t i = 0; i < N; ++i) r[i] = sort8(r[i]);
+#pragma GCC unroll 8
+    for (std::size_t width = 1; width < N; width *= 2) {
+#pragma GCC unroll 32
+        for (std::size_t start = 0; start < N; start += 2 * width) {
+#pragma GCC unroll 32
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::size_t i = start + k;
+                const std::size_t j = start + 2 * width - 1 - k;
+                if (j >= N) continue;
+                const Keys mirrored = reversed(r[j]);
+                const Keys high = larger(r[i], mirrored);
+                r[i] = smaller(r[i], mirrored);
+                r[j] = reversed(high);
+            }
+#pragma GCC unroll 8
+            for (std::size_t d = width / 2; d >= 1; d /= 2) {
+#pragma GCC unroll 32
+                for (std::size_t i = start; i < start + 2 * width; ++i) {
+                    if (((i - start) & d) != 0 || i + d >= N) continue;
+                    const Keys low = smaller(r[i], r[i + d]);
+                    r[i + d] = larger(r[i], r[i + d]);
+                    r[i] = low;
                 }
             }
-            for (std::size_t i = 0; i < 2 * width; ++i) run[i] = merge8(run[i]);
+#pragma GCC unroll 32
+            for (std::size_t i = start; i < start + 2 * width; ++i) {
+                if (i < N) r[i] = merge8(r[i]);
+            }
         }
     }
 }
 
-// Sorts the n <= kInRegisters keys at `from` into `to` (which may be `from`).
-TESSALINE_AVX512 void sort_few(const double* from, double* to, std::size_t n) {
-    alignas(64) uint64_t buffer[kInRegisters];
-    std::fill(buffer, buffer + kInRegisters, kPadding);
-    std::memcpy(buffer, from, n * sizeof(uint64_t));
-    std::size_t count = 1;
-    while (count * 8 < n) count *= 2;
-    Keys r[kInRegisters / 8];
-    for (std::size_t i = 0; i < count; ++i) r[i] = _mm512_load_si512(buffer + 8 * i);
-    sort_registers(r, count);
-    for (std::size_t i = 0; i < count; ++i) _mm512_store_si512(buffer + 8 * i, r[i]);
-    std::memcpy(to, buffer, n * sizeof(uint64_t));
+// Sorts the n keys at `keys`, 8 * (N - 1) < n <= 8 * N, in N registers.
+template <std::size_t N>
+TESSALINE_AVX512 void sort_in_registers(double* keys, std::size_t n) {
+    const auto last = static_cast<__mmask8>(0xFFu >> (8 * N - n));
+    const Keys padding = _mm512_set1_epi64(static_cast<long long>(kPadding));
+    Keys r[N];
+#pragma GCC unroll 32
+    for (std::size_t i = 0; i + 1 < N; ++i) r[i] = _mm512_loadu_si512(keys + 8 * i);
+    r[N - 1] = _mm512_mask_loadu_epi64(padding, last, keys + 8 * (N - 1));
+    sort_registers<N>(r);
+#pragma GCC unroll 32
+    for (std::size_t i = 0; i + 1 < N; ++i) _mm512_storeu_si512(keys + 8 * i, r[i]);
+    _mm512_mask_storeu_epi64(keys + 8 * (N - 1), last, r[N - 1]);
 }
 
-// The median of 16 keys spread evenly over the n > kInRegisters keys at `from`.
-TESSALINE_AVX512 uint64_t pivot_of(const double* from, std::size_t n) {
-    alignas(64) uint64_t sample[16];
-    for (std::size_t i = 0; i < 16; ++i) sample[i] = load_key(from + (2 * i + 1) * n / 32);
-    Keys r[2] = {_mm512_load_si512(sample), _mm512_load_si512(sample + 8)};
-    sort_registers(r, 2);
-    _mm512_store_si512(sample, r[0]);
-    return sample[7];
+using SortInRegisters = void (*)(double*, std::size_t);
+
+template <std::size_t... I>
+constexpr auto in_register_sorts(std::index_sequence<I...>) {
+    return std::array<SortInRegisters, sizeof...(I)>{&sort_in_registers<I + 1>...};
 }
 
-// Moves the n keys at `from` to `to`: those below the pivot (at or below it
-// when `inclusive`) to the front, in the order met, the others to the back.
-// Returns how many went to the front. At every step the keys still to move
-// are as many as the free slots between the two fronts, so the full-width
-// store of the compressed lower keys never reaches a key already placed.
+// Sorts the 1 <= n <= kInRegisters keys at `keys`.
+TESSALINE_AVX512 void sort_few(double* keys, std::size_t n) {
+    static constexpr auto sorts = in_register_sorts(std::make_index_sequence<kMaxRegisters>());
+    sorts[(n - 1) / 8](keys, n);
+}
+
+// For each mask of the lanes below the pivot, the permutation that takes
+// those lanes first and the others after them, each in lane order: the
+// source lane of result lane j in bits 3j to 3j + 2.
+struct Arrangements {
+    uint64_t of[256] = {};
+    constexpr Arrangements() {
+        for (unsigned mask = 0; mask < 256; ++mask) {
+            uint64_t packed = 0;
+            unsigned at = 0;
+            for (unsigned pass = 0; pass < 2; ++pass) {
+                for (unsigned lane = 0; lane < 8; ++lane) {
+                    if (((mask >> lane) & 1u) != pass) packed |= uint64_t{lane} << (3 * at++);
+                }
+            }
+            of[mask] = packed;
+        }
+    }
+};
+constexpr Arrangements kArrangements;
+
+// Keys below the pivot, or at or below it when `inclusive`.
 template <bool inclusive>
-TESSALINE_AVX512 std::size_t partition(const double* from, double* to, std::size_t n,
-                                       uint64_t pivot) {
-    const Keys p = _mm512_set1_epi64(static_cast<long long>(pivot));
-    std::size_t low = 0;
-    std::size_t high = n;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const Keys v = _mm512_loadu_si512(from + i);
-        const __mmask8 below =
-            inclusive ? _mm512_cmple_epu64_mask(v, p) : _mm512_cmplt_epu64_mask(v, p);
-        const auto taken = static_cast<std::size_t>(__builtin_popcount(below));
-        _mm512_storeu_si512(to + low, _mm512_maskz_compress_epi64(below, v));
-        low += taken;
-        // The other keys, reversed into the top lanes, go to the eight slots
-        // below `high` by a masked store of only those lanes.
-        const auto top = static_cast<__mmask8>(0xFF00u >> (8 - taken));
-        const Keys rest = _mm512_maskz_compress_epi64(static_cast<__mmask8>(~below), v);
-        _mm512_mask_storeu_epi64(to + high - 8, top, reversed(rest));
-        high -= 8 - taken;
-    }
-    for (; i < n; ++i) {
-        const uint64_t key = load_key(from + i);
-        if (inclusive ? key <= pivot : key < pivot) {
-            store_key(to + low++, key);
-        } else {
-            store_key(to + --high, key);
-        }
-    }
-    return low;
+TESSALINE_AVX512_INLINE __mmask8 below(Keys v, Keys pivot) {
+    return inclusive ? _mm512_cmple_epu64_mask(v, pivot) : _mm512_cmplt_epu64_mask(v, pivot);
 }
 
-// Sorts the n keys at `from`, using the same range of `other` as the second
-// buffer, and leaves them in `from` when `in_from`, else in `other`. Past
-// `depth` partitions (pivots that keep missing the middle), the range is
-// sorted by comparisons instead.
-TESSALINE_AVX512 void quicksort(double* from, double* other, std::size_t n, bool in_from,
-                                int depth) {
-    while (true) {
-        if (n <= kInRegisters) {
-            sort_few(from, in_from ? from : other, n);
-            return;
+// The keys of v, those in `lower` first.
+TESSALINE_AVX512_INLINE Keys arranged(Keys v, __mmask8 lower) {
+    const Keys shifts = _mm512_set_epi64(21, 18, 15, 12, 9, 6, 3, 0);
+    const Keys packed = _mm512_set1_epi64(static_cast<long long>(kArrangements.of[lower]));
+    // The permutation reads only the low three bits of each lane's index.
+    return permuted(_mm512_maskz_srlv_epi64(kAll, packed, shifts), v);
+}
+
+// The write ends of a partition: keys below the pivot go to [.., front),
+// the others to [back, ..).
+struct Ends {
+    double* front;
+    double* back;
+};
+
+// Writes a register's keys to both ends, with room for a whole register at
+// each, so both stores may write all eight lanes.
+template <bool inclusive>
+TESSALINE_AVX512_INLINE void place(Ends& e, Keys v, Keys pivot) {
+    const __mmask8 lower = below<inclusive>(v, pivot);
+    const Keys a = arranged(v, lower);
+    const auto taken = static_cast<std::size_t>(__builtin_popcount(lower));
+    _mm512_storeu_si512(e.front, a);
+    _mm512_storeu_si512(e.back - 8, a);
+    e.front += taken;
+    e.back -= 8 - taken;
+}
+
+// The same where the room between the ends is only what the keys fill: each
+// store writes only the lanes it keeps.
+template <bool inclusive>
+TESSALINE_AVX512_INLINE void place_exactly(Ends& e, Keys v, Keys pivot) {
+    const __mmask8 lower = below<inclusive>(v, pivot);
+    const Keys a = arranged(v, lower);
+    const auto taken = static_cast<unsigned>(__builtin_popcount(lower));
+    const auto kept = static_cast<__mmask8>((1u << taken) - 1);
+    _mm512_mask_storeu_epi64(e.front, kept, a);
+    _mm512_mask_storeu_epi64(e.back - 8, static_cast<__mmask8>(~kept), a);
+    e.front += taken;
+    e.back -= 8 - taken;
+}
+
+// The same for the keys in the lanes `valid` = [0, count) of v.
+template <bool inclusive>
+TESSALINE_AVX512_INLINE void place_part(Ends& e, Keys v, Keys pivot, unsigned count) {
+    const auto valid = static_cast<__mmask8>((1u << count) - 1);
+    const __mmask8 lower = below<inclusive>(v, pivot) & valid;
+    const auto taken = static_cast<unsigned>(__builtin_popcount(lower));
+    const unsigned rest = count - taken;
+    const Keys upper = _mm512_maskz_compress_epi64(static_cast<__mmask8>(valid & ~lower), v);
+    _mm512_mask_storeu_epi64(e.front, static_cast<__mmask8>((1u << taken) - 1), arranged(v, lower));
+    _mm512_mask_storeu_epi64(e.back - rest, static_cast<__mmask8>((1u << rest) - 1), upper);
+    e.front += taken;
+    e.back -= rest;
+}
+
+// Puts the n > 2 * kStep keys at `keys` in two parts, those below `pivot` (at
+// or below it when `inclusive`) first; returns the size of the first part.
+// When `inclusive`, `least` receives the smallest key of the range.
+template <bool inclusive>
+TESSALINE_AVX512 std::size_t partition(double* keys, std::size_t n, uint64_t pivot_key,
+                                       uint64_t* least) {
+    const Keys pivot = _mm512_set1_epi64(static_cast<long long>(pivot_key));
+    Keys smallest = _mm512_set1_epi64(static_cast<long long>(kPadding));
+    // The registers at both ends wait until every other key is placed.
+    Keys held[2 * kUnroll];
+    for (std::size_t i = 0; i < kUnroll; ++i) {
+        held[i] = _mm512_loadu_si512(keys + 8 * i);
+        held[kUnroll + i] = _mm512_loadu_si512(keys + n - kStep + 8 * i);
+    }
+    // Keys not yet read: [left, right).
+    double* left = keys + kStep;
+    double* right = keys + n - kStep;
+    Ends e{keys, keys + n};
+    // The keys short of a whole register first, while both ends have room.
+    const auto odd = static_cast<unsigned>(static_cast<std::size_t>(right - left) % 8);
+    if (odd != 0) {
+        const auto valid = static_cast<__mmask8>((1u << odd) - 1);
+        const Keys v = _mm512_maskz_loadu_epi64(valid, left);
+        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, valid, smallest, v);
+        place_part<inclusive>(e, v, pivot, odd);
+        left += odd;
+    }
+    // The free room at the ends, left - e.front and e.back - right, adds up to
+    // 2 * kStep; the side with at most kStep is read, so both have room for
+    // what one step writes.
+    while (static_cast<std::size_t>(right - left) >= kStep) {
+        Keys v[kUnroll];
+        if (left - e.front <= e.back - right) {
+            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_loadu_si512(left + 8 * i);
+            left += kStep;
+        } else {
+            right -= kStep;
+            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_loadu_si512(right + 8 * i);
         }
+        for (std::size_t i = 0; i < kUnroll; ++i) {
+            if (inclusive) smallest = smaller(smallest, v[i]);
+            place<inclusive>(e, v[i], pivot);
+        }
+    }
+    while (left != right) {
+        Keys v;
+        if (left - e.front <= e.back - right) {
+            v = _mm512_loadu_si512(left);
+            left += 8;
+        } else {
+            right -= 8;
+            v = _mm512_loadu_si512(right);
+        }
+        if (inclusive) smallest = smaller(smallest, v);
+        place<inclusive>(e, v, pivot);
+    }
+    for (std::size_t i = 0; i < 2 * kUnroll; ++i) {
+        if (inclusive) smallest = smaller(smallest, held[i]);
+        place_exactly<inclusive>(e, held[i], pivot);
+    }
+    if (inclusive) {
+        alignas(64) uint64_t lanes[8];
+        _mm512_store_si512(lanes, smallest);
+        *least = *std::min_element(lanes, lanes + 8);
+    }
+    return static_cast<std::size_t>(e.front - keys);
+}
+
+struct Pivot {
+    uint64_t key;
+    bool smallest_of_sample;
+};
+
+// The median of a sorted sample of 8 * N keys spread evenly over the n keys.
+template <std::size_t N>
+TESSALINE_AVX512 Pivot pivot_of(const double* keys, std::size_t n) {
+    constexpr std::size_t size = 8 * N;
+    alignas(64) uint64_t sample[size];
+    for (std::size_t i = 0; i < size; ++i)
+        sample[i] = load_key(keys + (2 * i + 1) * n / (2 * size));
+    Keys r[N];
+    for (std::size_t i = 0; i < N; ++i) r[i] = _mm512_load_si512(sample + 8 * i);
+    sort_registers<N>(r);
+    for (std::size_t i = 0; i < N; ++i) _mm512_store_si512(sample + 8 * i, r[i]);
+    return {sample[size / 2], sample[size / 2] == sample[0]};
+}
+
+void sort_by_comparisons(double* keys, std::size_t n) {
+    std::vector<uint64_t> k(n);
+    for (std::size_t i = 0; i < n; ++i) k[i] = load_key(keys + i);
+    std::sort(k.begin(), k.end());
+    for (std::size_t i = 0; i < n; ++i) store_key(keys + i, k[i]);
+}
+
+// Sorts the n keys at `keys`. Past `depth` partitions, the range is sorted by
+// comparisons instead.
+TESSALINE_AVX512 void quicksort(double* keys, std::size_t n, int depth) {
+    while (n > kInRegisters) {
         if (depth == 0) {
-            std::vector<uint64_t> keys(n);
-            std::memcpy(keys.data(), from, n * sizeof(uint64_t));
-            std::sort(keys.begin(), keys.end());
-            std::memcpy(in_from ? from : other, keys.data(), n * sizeof(uint64_t));
+            sort_by_comparisons(keys, n);
             return;
         }
         --depth;
-        const uint64_t pivot = pivot_of(from, n);
-        std::size_t low = partition<false>(from, other, n, pivot);
-        // The keys are in `other` now: the buffers change roles.
-        std::swap(from, other);
-        in_from = !in_from;
-        if (low == 0) {
-            // The pivot is the smallest key: its equals are done, the larger
-            // keys go on.
-            low = partition<true>(from, other, n, pivot);
-            std::swap(from, other);
-            in_from = !in_from;
-            if (!in_from) {
-                for (std::size_t i = 0; i < low; ++i) store_key(other + i, pivot);
+        const Pivot p = n > 4096 ? pivot_of<8>(keys, n) : pivot_of<2>(keys, n);
+        if (!p.smallest_of_sample) {
+            const std::size_t low = partition<false>(keys, n, p.key, nullptr);
+            if (low != 0) {
+                // The smaller part by recursion, the larger one by the loop.
+                if (low <= n - low) {
+                    quicksort(keys, low, depth);
+                    keys += low;
+                    n -= low;
+                } else {
+                    quicksort(keys + low, n - low, depth);
+                    n = low;
+                }
+                continue;
             }
-        } else {
-            quicksort(from, other, low, in_from, depth);
         }
-        from += low;
-        other += low;
+        // The pivot may have many equals: those go first, with any smaller key.
+        uint64_t least = 0;
+        const std::size_t low = partition<true>(keys, n, p.key, &least);
+        if (low == n) {
+            // The pivot is the largest key: the smaller keys go first, and its
+            // equals, now last, are done.
+            if (least == p.key) return;
+            n = partition<false>(keys, n, p.key, nullptr);
+            continue;
+        }
+        // Unless the pivot is the smallest key, the first part holds smaller ones.
+        if (least != p.key) quicksort(keys, low, depth);
+        keys += low;
         n -= low;
-        if (n == 0) return;
     }
+    if (n > 0) sort_few(keys, n);
 }
 
 bool has_vector_sort() {
@@ -226,11 +407,11 @@ bool has_vector_sort() {
 
 }  // namespace
 
-bool sort_keys_vectorized(double* keys, double* spare, std::size_t n) {
+bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
     if (!has_vector_sort()) return false;
-    int depth = 16;
+    int depth = 8;
     for (std::size_t m = n; m > 1; m /= 2) depth += 2;
-    quicksort(keys, spare, n, true, depth);
+    quicksort(keys, n, depth);
     return true;
 }
 
