@@ -47,11 +47,12 @@ namespace {
 
 using Keys = __m512i;
 
-// Ranges up to this size are sorted in registers (up to 32 registers of 8).
-constexpr std::size_t kInRegisters = 256;
+// Ranges up to this size are sorted in registers (up to 16 registers of 8):
+// a partition costs less per key than one more merge of registers.
+constexpr std::size_t kInRegisters = 128;
 constexpr std::size_t kMaxRegisters = kInRegisters / 8;
 // Registers read per step of a partition.
-constexpr std::size_t kUnroll = 4;
+constexpr std::size_t kUnroll = 8;
 constexpr std::size_t kStep = 8 * kUnroll;
 // The lanes past the end of a partly filled register: no key is larger, so
 // they sort after every key, and they are never stored.
@@ -281,14 +282,25 @@ TESSALINE_AVX512 std::size_t partition(double* keys, std::size_t n, uint64_t piv
     double* left = keys + kStep;
     double* right = keys + n - kStep;
     Ends e{keys, keys + n};
-    // The keys short of a whole register first, while both ends have room.
-    const auto odd = static_cast<unsigned>(static_cast<std::size_t>(right - left) % 8);
-    if (odd != 0) {
-        const auto valid = static_cast<__mmask8>((1u << odd) - 1);
-        const Keys v = _mm512_maskz_loadu_epi64(valid, left);
-        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, valid, smallest, v);
-        place_part<inclusive>(e, v, pivot, odd);
-        left += odd;
+    // The keys short of whole registers first, while both ends have room: at
+    // the front up to a 64-byte boundary and at the back down to one, so that
+    // the loads of whole registers never straddle two cache lines.
+    const auto offset = [](const double* at) {
+        return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(at) % 64 / 8);
+    };
+    const std::size_t head = std::min<std::size_t>((8 - offset(left)) % 8, right - left);
+    if (head != 0) {
+        const Keys v = _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << head) - 1), left);
+        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, (1u << head) - 1, smallest, v);
+        place_part<inclusive>(e, v, pivot, static_cast<unsigned>(head));
+        left += head;
+    }
+    const std::size_t tail = std::min<std::size_t>(offset(right), right - left);
+    if (tail != 0) {
+        right -= tail;
+        const Keys v = _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << tail) - 1), right);
+        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, (1u << tail) - 1, smallest, v);
+        place_part<inclusive>(e, v, pivot, static_cast<unsigned>(tail));
     }
     // The free room at the ends, left - e.front and e.back - right, adds up to
     // 2 * kStep; the side with at most kStep is read, so both have room for
@@ -296,11 +308,11 @@ TESSALINE_AVX512 std::size_t partition(double* keys, std::size_t n, uint64_t piv
     while (static_cast<std::size_t>(right - left) >= kStep) {
         Keys v[kUnroll];
         if (left - e.front <= e.back - right) {
-            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_loadu_si512(left + 8 * i);
+            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_load_si512(left + 8 * i);
             left += kStep;
         } else {
             right -= kStep;
-            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_loadu_si512(right + 8 * i);
+            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_load_si512(right + 8 * i);
         }
         for (std::size_t i = 0; i < kUnroll; ++i) {
             if (inclusive) smallest = smaller(smallest, v[i]);
@@ -310,11 +322,11 @@ TESSALINE_AVX512 std::size_t partition(double* keys, std::size_t n, uint64_t piv
     while (left != right) {
         Keys v;
         if (left - e.front <= e.back - right) {
-            v = _mm512_loadu_si512(left);
+            v = _mm512_load_si512(left);
             left += 8;
         } else {
             right -= 8;
-            v = _mm512_loadu_si512(right);
+            v = _mm512_load_si512(right);
         }
         if (inclusive) smallest = smaller(smallest, v);
         place<inclusive>(e, v, pivot);
