@@ -118,10 +118,56 @@ TESSALINE_AVX512_INLINE Keys merge8(Keys v) {
 // merged two by two: the first layer compares key k of the pair with key
 // 16 * width - 1 - k, the next ones at halving distances, so every comparison
 // with a register past N would leave both sides as they are and is skipped.
+TESSALINE_AVX512_INLINE void order(Keys& a, Keys& b) {
+    const Keys low = smaller(a, b);
+    b = larger(a, b);
+    a = low;
+}
+
+// The 8 x 8 keys of r[0, 8), transposed: lane j of r[i] moves to lane i of r[j].
+TESSALINE_AVX512_INLINE void transpose8(Keys* r) {
+    Keys t[8];
+    for (std::size_t i = 0; i < 8; i += 2) {
+        t[i] = _mm512_unpacklo_epi64(r[i], r[i + 1]);
+        t[i + 1] = _mm512_unpackhi_epi64(r[i], r[i + 1]);
+    }
+    // Lanes 0, 1, 4, 5 and lanes 2, 3, 6, 7 of two registers.
+    const Keys even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const Keys odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    Keys q[8];
+    for (std::size_t h = 0; h < 8; h += 4) {
+        q[h] = _mm512_permutex2var_epi64(t[h], even, t[h + 2]);
+        q[h + 1] = _mm512_permutex2var_epi64(t[h], odd, t[h + 2]);
+        q[h + 2] = _mm512_permutex2var_epi64(t[h + 1], even, t[h + 3]);
+        q[h + 3] = _mm512_permutex2var_epi64(t[h + 1], odd, t[h + 3]);
+    }
+    // q[0] holds lanes 0 and 4 of r[0, 4), q[1] lanes 2 and 6, q[2] lanes 1
+    // and 5, q[3] lanes 3 and 7; q[4, 8) the same of r[4, 8).
+    const std::size_t lane_of[4] = {0, 2, 1, 3};
+    for (std::size_t k = 0; k < 4; ++k) {
+        r[lane_of[k]] = _mm512_shuffle_i64x2(q[k], q[k + 4], 0x44);
+        r[lane_of[k] + 4] = _mm512_shuffle_i64x2(q[k], q[k + 4], 0xEE);
+    }
+}
+
+// Eight registers, each in ascending order: every lane sorted across the
+// registers by Batcher's network of 19 comparators, then the block transposed.
+TESSALINE_AVX512_INLINE void sort8x8(Keys* r) {
+    order(r[0], r[1]), order(r[2], r[3]), order(r[4], r[5]), order(r[6], r[7]);
+    order(r[0], r[2]), order(r[1], r[3]), order(r[4], r[6]), order(r[5], r[7]);
+    order(r[1], r[2]), order(r[5], r[6]);
+    order(r[0], r[4]), order(r[1], r[5]), order(r[2], r[6]), order(r[3], r[7]);
+    order(r[2], r[4]), order(r[3], r[5]);
+    order(r[1], r[2]), order(r[3], r[4]), order(r[5], r[6]);
+    transpose8(r);
+}
+
 template <std::size_t N>
 TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
-#pragma GCC unroll 32
-    for (std::size_t i = 0; i < N; ++i) r[i] = sort8(r[i]);
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i + 8 <= N; i += 8) sort8x8(r + i);
+#pragma GCC unroll 8
+    for (std::size_t i = N / 8 * 8; i < N; ++i) r[i] = sort8(r[i]);
 #pragma GCC unroll 8
     for (std::size_t width = 1; width < N; width *= 2) {
 #pragma GCC unroll 32
@@ -349,12 +395,13 @@ struct Pivot {
 };
 
 // The median of a sorted sample of 8 * N keys spread evenly over the n keys.
+// (Scalar loads: a gather of the sample costs more here.)
 template <std::size_t N>
 TESSALINE_AVX512 Pivot pivot_of(const double* keys, std::size_t n) {
     constexpr std::size_t size = 8 * N;
+    const std::size_t spacing = n / size;
     alignas(64) uint64_t sample[size];
-    for (std::size_t i = 0; i < size; ++i)
-        sample[i] = load_key(keys + (2 * i + 1) * n / (2 * size));
+    for (std::size_t i = 0; i < size; ++i) sample[i] = load_key(keys + spacing / 2 + spacing * i);
     Keys r[N];
     for (std::size_t i = 0; i < N; ++i) r[i] = _mm512_load_si512(sample + 8 * i);
     sort_registers<N>(r);
@@ -378,7 +425,10 @@ TESSALINE_AVX512 void quicksort(double* keys, std::size_t n, int depth) {
             return;
         }
         --depth;
-        const Pivot p = n > 4096 ? pivot_of<8>(keys, n) : pivot_of<2>(keys, n);
+        // Larger samples where a better split saves more than they cost.
+        const Pivot p = n > 4096   ? pivot_of<8>(keys, n)
+                        : n > 1024 ? pivot_of<2>(keys, n)
+                                   : pivot_of<1>(keys, n);
         if (!p.smallest_of_sample) {
             const std::size_t low = partition<false>(keys, n, p.key, nullptr);
             if (low != 0) {
