@@ -113,6 +113,35 @@ TESSALINE_AVX512_INLINE Keys merge8(Keys v) {
     return layer(v, swap1(v), 0xAA);
 }
 
+// Two registers each holding a bitonic sequence, each in ascending order: the
+// same three layers as merge8, but each layer compares the keys of both
+// registers in one pair of registers, so it takes two permutations and one
+// minimum and one maximum for both.
+TESSALINE_AVX512_INLINE void merge8x2(Keys& a, Keys& b) {
+    // Distance 4: the lower halves of a and b against their upper halves.
+    Keys x = _mm512_shuffle_i64x2(a, b, 0x44);
+    Keys y = _mm512_shuffle_i64x2(a, b, 0xEE);
+    Keys low = smaller(x, y);
+    Keys high = larger(x, y);
+    // low = a0-3 | b0-3, high = a4-7 | b4-7. Distance 2: lanes 0, 1 of each
+    // group of four against lanes 2, 3.
+    const Keys first = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+    const Keys second = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+    x = _mm512_permutex2var_epi64(low, first, high);
+    y = _mm512_permutex2var_epi64(low, second, high);
+    low = smaller(x, y);
+    high = larger(x, y);
+    // low = a0 a1 a4 a5 | b0 b1 b4 b5, high = a2 a3 a6 a7 | b2 b3 b6 b7.
+    // Distance 1: even lanes against odd ones.
+    x = _mm512_unpacklo_epi64(low, high);
+    y = _mm512_unpackhi_epi64(low, high);
+    low = smaller(x, y);
+    high = larger(x, y);
+    // low = a0 a2 a4 a6 | b0 b2 b4 b6, high = a1 a3 a5 a7 | b1 b3 b5 b7.
+    a = _mm512_permutex2var_epi64(low, _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0), high);
+    b = _mm512_permutex2var_epi64(low, _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4), high);
+}
+
 // Sorts the keys of registers r[0, N) as one sequence, as if registers of
 // padding followed up to a power of two. Runs of `width` sorted registers are
 // merged two by two: the first layer compares key k of the pair with key
@@ -193,8 +222,12 @@ TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
                 }
             }
 #pragma GCC unroll 32
-            for (std::size_t i = start; i < start + 2 * width; ++i) {
-                if (i < N) r[i] = merge8(r[i]);
+            for (std::size_t i = start; i < start + 2 * width; i += 2) {
+                if (i + 1 < N) {
+                    merge8x2(r[i], r[i + 1]);
+                } else if (i < N) {
+                    r[i] = merge8(r[i]);
+                }
             }
         }
     }
