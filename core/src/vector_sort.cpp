@@ -58,8 +58,9 @@ constexpr std::size_t kStep = 8 * kUnroll;
 // they sort after every key, and they are never stored.
 constexpr uint64_t kPadding = ~uint64_t{0};
 
-// The plain forms of these read an undefined register that GCC warns of;
-// with every lane selected the zero-masking forms are the same operation.
+// The plain forms of many operations here read an undefined register that GCC
+// warns of; with every lane selected the zero-masking forms are the same
+// operation, so those are used throughout.
 constexpr __mmask8 kAll = 0xFF;
 TESSALINE_AVX512_INLINE Keys permuted(Keys index, Keys v) {
     return _mm512_maskz_permutexvar_epi64(kAll, index, v);
@@ -119,27 +120,29 @@ TESSALINE_AVX512_INLINE Keys merge8(Keys v) {
 // minimum and one maximum for both.
 TESSALINE_AVX512_INLINE void merge8x2(Keys& a, Keys& b) {
     // Distance 4: the lower halves of a and b against their upper halves.
-    Keys x = _mm512_shuffle_i64x2(a, b, 0x44);
-    Keys y = _mm512_shuffle_i64x2(a, b, 0xEE);
+    Keys x = _mm512_maskz_shuffle_i64x2(kAll, a, b, 0x44);
+    Keys y = _mm512_maskz_shuffle_i64x2(kAll, a, b, 0xEE);
     Keys low = smaller(x, y);
     Keys high = larger(x, y);
     // low = a0-3 | b0-3, high = a4-7 | b4-7. Distance 2: lanes 0, 1 of each
     // group of four against lanes 2, 3.
     const Keys first = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const Keys second = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
-    x = _mm512_permutex2var_epi64(low, first, high);
-    y = _mm512_permutex2var_epi64(low, second, high);
+    x = _mm512_maskz_permutex2var_epi64(kAll, low, first, high);
+    y = _mm512_maskz_permutex2var_epi64(kAll, low, second, high);
     low = smaller(x, y);
     high = larger(x, y);
     // low = a0 a1 a4 a5 | b0 b1 b4 b5, high = a2 a3 a6 a7 | b2 b3 b6 b7.
     // Distance 1: even lanes against odd ones.
-    x = _mm512_unpacklo_epi64(low, high);
-    y = _mm512_unpackhi_epi64(low, high);
+    x = _mm512_maskz_unpacklo_epi64(kAll, low, high);
+    y = _mm512_maskz_unpackhi_epi64(kAll, low, high);
     low = smaller(x, y);
     high = larger(x, y);
     // low = a0 a2 a4 a6 | b0 b2 b4 b6, high = a1 a3 a5 a7 | b1 b3 b5 b7.
-    a = _mm512_permutex2var_epi64(low, _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0), high);
-    b = _mm512_permutex2var_epi64(low, _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4), high);
+    a = _mm512_maskz_permutex2var_epi64(kAll, low, _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0),
+                                        high);
+    b = _mm512_maskz_permutex2var_epi64(kAll, low, _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4),
+                                        high);
 }
 
 // Sorts the keys of registers r[0, N) as one sequence, as if registers of
@@ -157,25 +160,25 @@ TESSALINE_AVX512_INLINE void order(Keys& a, Keys& b) {
 TESSALINE_AVX512_INLINE void transpose8(Keys* r) {
     Keys t[8];
     for (std::size_t i = 0; i < 8; i += 2) {
-        t[i] = _mm512_unpacklo_epi64(r[i], r[i + 1]);
-        t[i + 1] = _mm512_unpackhi_epi64(r[i], r[i + 1]);
+        t[i] = _mm512_maskz_unpacklo_epi64(kAll, r[i], r[i + 1]);
+        t[i + 1] = _mm512_maskz_unpackhi_epi64(kAll, r[i], r[i + 1]);
     }
     // Lanes 0, 1, 4, 5 and lanes 2, 3, 6, 7 of two registers.
     const Keys even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
     const Keys odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
     Keys q[8];
     for (std::size_t h = 0; h < 8; h += 4) {
-        q[h] = _mm512_permutex2var_epi64(t[h], even, t[h + 2]);
-        q[h + 1] = _mm512_permutex2var_epi64(t[h], odd, t[h + 2]);
-        q[h + 2] = _mm512_permutex2var_epi64(t[h + 1], even, t[h + 3]);
-        q[h + 3] = _mm512_permutex2var_epi64(t[h + 1], odd, t[h + 3]);
+        q[h] = _mm512_maskz_permutex2var_epi64(kAll, t[h], even, t[h + 2]);
+        q[h + 1] = _mm512_maskz_permutex2var_epi64(kAll, t[h], odd, t[h + 2]);
+        q[h + 2] = _mm512_maskz_permutex2var_epi64(kAll, t[h + 1], even, t[h + 3]);
+        q[h + 3] = _mm512_maskz_permutex2var_epi64(kAll, t[h + 1], odd, t[h + 3]);
     }
     // q[0] holds lanes 0 and 4 of r[0, 4), q[1] lanes 2 and 6, q[2] lanes 1
     // and 5, q[3] lanes 3 and 7; q[4, 8) the same of r[4, 8).
     const std::size_t lane_of[4] = {0, 2, 1, 3};
     for (std::size_t k = 0; k < 4; ++k) {
-        r[lane_of[k]] = _mm512_shuffle_i64x2(q[k], q[k + 4], 0x44);
-        r[lane_of[k] + 4] = _mm512_shuffle_i64x2(q[k], q[k + 4], 0xEE);
+        r[lane_of[k]] = _mm512_maskz_shuffle_i64x2(kAll, q[k], q[k + 4], 0x44);
+        r[lane_of[k] + 4] = _mm512_maskz_shuffle_i64x2(kAll, q[k], q[k + 4], 0xEE);
     }
 }
 
@@ -495,6 +498,44 @@ TESSALINE_AVX512 void quicksort(double* keys, std::size_t n, int depth) {
     if (n > 0) sort_few(keys, n);
 }
 
+// Whether each of the n keys is at most the next one (`descending`: at least).
+// Unsorted keys are usually found in the first registers.
+template <bool descending>
+TESSALINE_AVX512 bool in_order(const double* keys, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 33 <= n; i += 32) {
+        __mmask8 out = 0;
+        for (std::size_t j = i; j < i + 32; j += 8) {
+            const Keys v = _mm512_loadu_si512(keys + j);
+            const Keys next = _mm512_loadu_si512(keys + j + 1);
+            out |= descending ? _mm512_cmplt_epu64_mask(v, next) : _mm512_cmpgt_epu64_mask(v, next);
+        }
+        if (out != 0) return false;
+    }
+    for (; i + 1 < n; ++i) {
+        const uint64_t key = load_key(keys + i);
+        const uint64_t next = load_key(keys + i + 1);
+        if (descending ? key < next : key > next) return false;
+    }
+    return true;
+}
+
+TESSALINE_AVX512 void reverse(double* keys, std::size_t n) {
+    double* low = keys;
+    double* high = keys + n;
+    for (; high - low >= 16; low += 8, high -= 8) {
+        const Keys a = _mm512_loadu_si512(low);
+        const Keys b = _mm512_loadu_si512(high - 8);
+        _mm512_storeu_si512(low, reversed(b));
+        _mm512_storeu_si512(high - 8, reversed(a));
+    }
+    for (; high - low >= 2; ++low, --high) {
+        const uint64_t a = load_key(low);
+        store_key(low, load_key(high - 1));
+        store_key(high - 1, a);
+    }
+}
+
 bool has_vector_sort() {
     static const bool available = __builtin_cpu_supports("avx512f") != 0;
     return available;
@@ -506,6 +547,12 @@ bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
     if (!has_vector_sort()) return false;
     int depth = 8;
     for (std::size_t m = n; m > 1; m /= 2) depth += 2;
+    // Keys already in order, or in reverse order, cost one read.
+    if (in_order<false>(keys, n)) return true;
+    if (in_order<true>(keys, n)) {
+        reverse(keys, n);
+        return true;
+    }
     quicksort(keys, n, depth);
     return true;
 }
