@@ -121,35 +121,56 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
 }
 
 // Both sorts of two key ranges (the vector quicksort where the processor has
-// it, and the radix sort) equal std::sort of each range, around the sizes
-// where their strategies change (registers, partitions, radix passes) and on
-// inputs that defeat a sampled pivot: sorted, reversed, all equal, two values.
+// it, and the radix sort) equal std::sort of each range. The first range has
+// each size around a point where a strategy changes (partly filled registers,
+// the sort in registers up to 128 keys, the partition's 2 x 64 held keys and
+// its steps of 64, the pivot's larger samples past 1,024 and 4,096 keys, the
+// radix sort's threshold); the second, one key longer, starts at each offset
+// from a cache line (sizes 300 to 307). The shapes defeat a sampled pivot or
+// an equal-key check: sorted, reversed, organ pipe, all equal, two values,
+// nearly all the smallest or the largest key, and keys at both extremes (0
+// and all bits set).
 TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
     std::mt19937_64 rng(11);
     std::normal_distribution<double> normal(0.0, 1.0);
-    const std::function<double(std::size_t, std::size_t)> shapes[] = {
-        [&](std::size_t, std::size_t) { return normal(rng); },
-        [&](std::size_t, std::size_t) { return std::round(normal(rng) * 10.0) / 10.0; },
-        [&](std::size_t i, std::size_t) { return double(i); },
-        [&](std::size_t i, std::size_t n) { return double(n - i); },
-        [&](std::size_t, std::size_t) { return -0.0; },
-        [&](std::size_t i, std::size_t) { return i % 2 ? -kInf : DBL_MAX; },
+    const auto key = [](double v) { return ordered_key(v); };
+    const std::function<uint64_t(std::size_t, std::size_t)> shapes[] = {
+        [&](std::size_t, std::size_t) { return key(normal(rng)); },
+        [&](std::size_t, std::size_t) { return key(std::round(normal(rng) * 10.0) / 10.0); },
+        [&](std::size_t, std::size_t) { return rng(); },
+        [&](std::size_t i, std::size_t) { return key(double(i)); },
+        [&](std::size_t i, std::size_t n) { return key(double(n - i)); },
+        [&](std::size_t i, std::size_t n) { return key(double(std::min(i, n - i))); },
+        [&](std::size_t, std::size_t) { return key(-0.0); },
+        [&](std::size_t i, std::size_t) { return key(i % 2 ? -kInf : DBL_MAX); },
+        [&](std::size_t i, std::size_t) { return uint64_t{i % 97 == 5 ? i : 0}; },
+        [&](std::size_t i, std::size_t) { return i % 97 == 5 ? i : ~uint64_t{0}; },
+        [&](std::size_t, std::size_t) {
+            const uint64_t r = rng();
+            return r % 3 == 0 ? 0 : r % 3 == 1 ? ~uint64_t{0} : r;
+        },
     };
-    for (std::size_t n : {2u, 9u, 127u, 128u, 129u, 255u, 256u, 257u, 1000u, 4099u, 200000u}) {
+    std::vector<std::size_t> sizes = {1,    2,    7,    8,    9,    63,    65,  127,
+                                      128,  129,  136,  192,  193,  255,   256, 257,
+                                      1024, 1025, 4096, 4097, 9000, 100003};
+    for (std::size_t m = 300; m < 308; ++m) sizes.push_back(m);
+    for (std::size_t m : sizes) {
+        const std::size_t n = 2 * m + 1;
         for (const auto& draw : shapes) {
             std::vector<uint64_t> keys(n);
-            for (std::size_t i = 0; i < n; ++i) keys[i] = ordered_key(draw(i, n));
-            const std::size_t n0 = n / 3;
+            for (std::size_t i = 0; i < m; ++i) keys[i] = draw(i, m);
+            for (std::size_t i = m; i < n; ++i) keys[i] = draw(i - m, m + 1);
             std::vector<uint64_t> want = keys;
-            std::sort(want.begin(), want.begin() + std::ptrdiff_t(n0));
-            std::sort(want.begin() + std::ptrdiff_t(n0), want.end());
+            std::sort(want.begin(), want.begin() + std::ptrdiff_t(m));
+            std::sort(want.begin() + std::ptrdiff_t(m), want.end());
             for (auto sort : {&sort_key_ranges, &radix_sort_key_ranges}) {
                 Values a(n), b(n);
                 for (std::size_t i = 0; i < n; ++i) store_key(&a[i], keys[i]);
-                const double* sorted = sort(a.data(), b.data(), n, n0);
+                const double* sorted = sort(a.data(), b.data(), n, m);
                 std::vector<uint64_t> got(n);
                 for (std::size_t i = 0; i < n; ++i) got[i] = load_key(sorted + i);
-                ASSERT_EQ(got, want) << n << (sort == &sort_key_ranges ? " vector" : " radix");
+                ASSERT_EQ(got, want) << m << (sort == &sort_key_ranges ? " vector" : " radix")
+                                     << " shape " << (&draw - shapes);
             }
         }
     }
