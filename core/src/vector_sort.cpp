@@ -7,12 +7,14 @@
 // ones, and the lanes each store writes in passing fall in slots that later
 // stores overwrite. The registers at both ends are read before anything is
 // written, so each side has room to spare; the side with less room is read
-// next, so neither store ever reaches a key not yet read. Several registers
-// are read per step, so their comparisons and permutations overlap.
+// next, so neither store ever reaches a key not yet read. Eight registers are
+// read per step, so their comparisons and permutations overlap, and whole
+// registers are read from 64-byte boundaries only.
 //
 // Ranges of up to kInRegisters keys are sorted inside as many registers as
-// they fill (the last one partly, by masked loads and stores): each register
-// by a sorting network, then runs of registers merged two by two by a bitonic
+// they fill (the last one partly, by masked loads and stores): blocks of eight
+// registers sorted across their lanes and transposed (any other register by a
+// network inside it), then runs of registers merged two by two by a bitonic
 // network whose first layer pairs a run with the other one reversed, so the
 // registers that a power of two would add past the end never take part.
 //
@@ -21,8 +23,9 @@
 // partition that also finds the range's smallest key: a range of one value is
 // then done, so a column of few distinct values costs no more than one of
 // many. Past a depth of partitions that keep missing the middle, a range is
-// sorted by comparisons instead. Where the vector instructions are missing
-// the caller uses the radix sort.
+// sorted by comparisons instead. Keys already in order, or in reverse order,
+// are found in one read. Where the vector instructions are missing the caller
+// uses the radix sort.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -44,6 +47,14 @@ namespace {
 
 #define TESSALINE_AVX512 __attribute__((target("avx512f,popcnt")))
 #define TESSALINE_AVX512_INLINE __attribute__((target("avx512f,popcnt"), always_inline)) inline
+
+// Loops over registers are unrolled so that the registers never go through
+// memory (clang unrolls such loops of known length by itself).
+#if defined(__clang__)
+#define TESSALINE_UNROLL
+#else
+#define TESSALINE_UNROLL _Pragma("GCC unroll 32")
+#endif
 
 using Keys = __m512i;
 
@@ -196,15 +207,15 @@ TESSALINE_AVX512_INLINE void sort8x8(Keys* r) {
 
 template <std::size_t N>
 TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
-#pragma GCC unroll 4
+    TESSALINE_UNROLL
     for (std::size_t i = 0; i + 8 <= N; i += 8) sort8x8(r + i);
-#pragma GCC unroll 8
+    TESSALINE_UNROLL
     for (std::size_t i = N / 8 * 8; i < N; ++i) r[i] = sort8(r[i]);
-#pragma GCC unroll 8
+    TESSALINE_UNROLL
     for (std::size_t width = 1; width < N; width *= 2) {
-#pragma GCC unroll 32
+        TESSALINE_UNROLL
         for (std::size_t start = 0; start < N; start += 2 * width) {
-#pragma GCC unroll 32
+            TESSALINE_UNROLL
             for (std::size_t k = 0; k < width; ++k) {
                 const std::size_t i = start + k;
                 const std::size_t j = start + 2 * width - 1 - k;
@@ -214,9 +225,9 @@ TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
                 r[i] = smaller(r[i], mirrored);
                 r[j] = reversed(high);
             }
-#pragma GCC unroll 8
+            TESSALINE_UNROLL
             for (std::size_t d = width / 2; d >= 1; d /= 2) {
-#pragma GCC unroll 32
+                TESSALINE_UNROLL
                 for (std::size_t i = start; i < start + 2 * width; ++i) {
                     if (((i - start) & d) != 0 || i + d >= N) continue;
                     const Keys low = smaller(r[i], r[i + d]);
@@ -224,7 +235,7 @@ TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
                     r[i] = low;
                 }
             }
-#pragma GCC unroll 32
+            TESSALINE_UNROLL
             for (std::size_t i = start; i < start + 2 * width; i += 2) {
                 if (i + 1 < N) {
                     merge8x2(r[i], r[i + 1]);
@@ -242,11 +253,11 @@ TESSALINE_AVX512 void sort_in_registers(double* keys, std::size_t n) {
     const auto last = static_cast<__mmask8>(0xFFu >> (8 * N - n));
     const Keys padding = _mm512_set1_epi64(static_cast<long long>(kPadding));
     Keys r[N];
-#pragma GCC unroll 32
+    TESSALINE_UNROLL
     for (std::size_t i = 0; i + 1 < N; ++i) r[i] = _mm512_loadu_si512(keys + 8 * i);
     r[N - 1] = _mm512_mask_loadu_epi64(padding, last, keys + 8 * (N - 1));
     sort_registers<N>(r);
-#pragma GCC unroll 32
+    TESSALINE_UNROLL
     for (std::size_t i = 0; i + 1 < N; ++i) _mm512_storeu_si512(keys + 8 * i, r[i]);
     _mm512_mask_storeu_epi64(keys + 8 * (N - 1), last, r[N - 1]);
 }
