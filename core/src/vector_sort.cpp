@@ -220,10 +220,12 @@ TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
                 const std::size_t i = start + k;
                 const std::size_t j = start + 2 * width - 1 - k;
                 if (j >= N) continue;
+                // r[j] keeps its lanes in reverse order: the later layers
+                // pair its lanes with those of a register in the same order,
+                // and sort its keys whatever their order.
                 const Keys mirrored = reversed(r[j]);
-                const Keys high = larger(r[i], mirrored);
+                r[j] = larger(r[i], mirrored);
                 r[i] = smaller(r[i], mirrored);
-                r[j] = reversed(high);
             }
             TESSALINE_UNROLL
             for (std::size_t d = width / 2; d >= 1; d /= 2) {
