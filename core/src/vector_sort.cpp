@@ -65,6 +65,8 @@ constexpr std::size_t kMaxRegisters = kInRegisters / 8;
 // Registers read per step of a partition.
 constexpr std::size_t kUnroll = 8;
 constexpr std::size_t kStep = 8 * kUnroll;
+// A partition holds a step of keys at each end of a range longer than this.
+static_assert(kInRegisters >= 2 * kStep, "a partition needs more keys than it holds");
 // The lanes past the end of a partly filled register: no key is larger, so
 // they sort after every key, and they are never stored.
 constexpr uint64_t kPadding = ~uint64_t{0};
