@@ -461,9 +461,10 @@ TESSALINE_API std::vector<double> class_split_cuts(const double* value, const do
 
 // The pre-bins of the default binning of one column from its rows labelled 0
 // or 1 (another label is refused): the rows counted by value, and the
-// summary (Mean representative, no missing row) of the intervals at the
-// `n_prebins` quantile cut points of those counts joined by the
-// `class_split_cuts` of at most `max_class_parts` parts of `min_class_share`.
+// summary (rows only: its representative is NaN; no missing row) of the
+// intervals at the `n_prebins` quantile cut points of those counts joined by
+// the `class_split_cuts` of at most `max_class_parts` parts of
+// `min_class_share`.
 // The rows whose x is NaN are counted by class, for the missing-value row of
 // a summary over those counts.
 struct CountedPrebins {
