@@ -3,6 +3,7 @@ labels of the rows of known target, and which rows those are."""
 
 import numpy as np
 import pytest
+
 from tessaline import _native
 
 
