@@ -63,6 +63,39 @@ py::array_t<T> lookup_codes(const b::Int64Array& codes,
     return out;
 }
 
+// Whether every value of a target that is not NaN is 0 or 1.
+bool is_binary_target(const b::DoubleArray& y) {
+    const auto ys = b::flat_view(y);
+    py::gil_scoped_release release;
+    return tessaline::read_binary_target(ys.data, ys.size).binary;
+}
+
+// (labels, known) of a 0/1 target: the int32 labels of the rows whose target
+// is not NaN (-1 for a value other than 0 and 1), and which rows those are
+// (None when all are).
+py::tuple target_labels(const b::DoubleArray& y) {
+    const auto ys = b::flat_view(y);
+    std::size_t missing = 0;
+    {
+        py::gil_scoped_release release;
+        missing = tessaline::read_binary_target(ys.data, ys.size).missing;
+    }
+    py::array_t<int32_t> labels(static_cast<py::ssize_t>(ys.size - missing));
+    py::object known = py::none();
+    bool* known_rows = nullptr;
+    if (missing > 0) {
+        py::array_t<bool> flags(static_cast<py::ssize_t>(ys.size));
+        known_rows = flags.mutable_data();
+        known = flags;
+    }
+    int32_t* label_rows = labels.mutable_data();
+    {
+        py::gil_scoped_release release;
+        tessaline::binary_labels(ys.data, ys.size, label_rows, known_rows);
+    }
+    return py::make_tuple(labels, known);
+}
+
 // The best contiguous grouping of ordered pre-bins under the limits: the
 // groups as first and last pre-bin, the trend met, and "message" naming the
 // limit no grouping meets (empty when one was found).
@@ -908,6 +941,11 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "row left out and counted).");
     m.def("event_rate_order", &event_rate_order, py::arg("c0"), py::arg("c1"),
           "Codes holding rows, by ascending event rate, equal rates by code.");
+    m.def("is_binary_target", &is_binary_target, py::arg("y"),
+          "Whether every value of the target `y` that is not NaN is 0 or 1.");
+    m.def("target_labels", &target_labels, py::arg("y"),
+          "(labels, known) of a 0/1 target: int32 labels of the rows whose target is not NaN "
+          "(-1 for a value other than 0 and 1), and which rows those are (None when all are).");
     m.def("lookup_codes", &lookup_codes<double>, py::arg("codes"), py::arg("table"),
           py::arg("missing"), "table[code] per row; `missing` for code -1.");
     m.def("optimal_binning", &optimal_binning, py::arg("c0"), py::arg("c1"), py::arg("max_bins"),

@@ -4,15 +4,17 @@
 // from the back; the two classes are sorted on their own as bare keys, so no
 // row record is ever moved, and a merge of the two sorted classes then meets
 // the rows in ascending order, each group of equal keys in one run. The merge
-// writes the groups to scratch room that a thread reuses from column to
-// column (the sort's free buffer takes the values), and the result is copied
-// out once at its size: fresh pages are touched once, by the copy, and never
-// cleared first.
+// writes its groups to a block small enough to stay in the core's own cache
+// and appends every full block to the result, whose room (one entry per row,
+// the most there can be) is reserved at the start but touched only as far as
+// the groups reach: every byte of the result is written once, straight from
+// the cache, and no larger buffer of groups is ever written and read back.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 
+#include "count_index.hpp"
 #include "large_buffer.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
@@ -24,51 +26,86 @@ namespace {
 // so it stands before the first group and after an exhausted class.
 constexpr uint64_t kNoKey = ~uint64_t{0};
 
-// Visits the rows of the sorted classes zeros[0, n0) and ones[0, n1) in
-// ascending key order, class 0 first among equal keys: visit(key, one). One
-// row per step and no branch on the data, which in a column of mostly
-// distinct values would be mispredicted about once per row.
-template <typename Visit>
-void merge_classes(const double* zeros, std::size_t n0, const double* ones, std::size_t n1,
-                   Visit visit) {
+// Groups merged between two appends to the result: the block's three
+// arrays (384 KiB) stay in the core's cache.
+constexpr std::size_t kBlockGroups = std::size_t{1} << 14;
+
+// The two sorted classes zeros[0, n0) and ones[0, n1), and how far a merge
+// of them has gone.
+struct MergeCursor {
+    const double* zeros;
+    std::size_t n0;
+    const double* ones;
+    std::size_t n1;
     std::size_t i0 = 0;
     std::size_t i1 = 0;
-    while (i0 < n0 && i1 < n1) {
-        const uint64_t k0 = load_key(zeros + i0);
-        const uint64_t k1 = load_key(ones + i1);
+};
+
+// Visits up to `limit` further rows in ascending key order, class 0 first
+// among equal keys: visit(key, one). Returns the rows visited (0 at the end).
+// One row per step and no branch on the data, which in a column of mostly
+// distinct values would be mispredicted about once per row.
+template <typename Visit>
+std::size_t merge_rows(MergeCursor& m, std::size_t limit, Visit& visit) {
+    std::size_t done = 0;
+    std::size_t i0 = m.i0;
+    std::size_t i1 = m.i1;
+    for (; done < limit && i0 < m.n0 && i1 < m.n1; ++done) {
+        const uint64_t k0 = load_key(m.zeros + i0);
+        const uint64_t k1 = load_key(m.ones + i1);
         const bool one = k1 < k0;
         visit(one ? k1 : k0, one);
         i0 += static_cast<std::size_t>(!one);
         i1 += static_cast<std::size_t>(one);
     }
-    for (; i0 < n0; ++i0) visit(load_key(zeros + i0), false);
-    for (; i1 < n1; ++i1) visit(load_key(ones + i1), true);
+    for (; done < limit && i0 < m.n0; ++done, ++i0) visit(load_key(m.zeros + i0), false);
+    for (; done < limit && i1 < m.n1; ++done, ++i1) visit(load_key(m.ones + i1), true);
+    m.i0 = i0;
+    m.i1 = i1;
+    return done;
 }
 
-// A vector holding the n elements at `from`, on advised pages, never cleared.
+// Appends the first k groups of a block to the result and its index, whose
+// running sums by class are `rows0` and `rows1`.
+void append_groups(CountedColumn& out, const double* values, const int64_t* zero_counts,
+                   const int64_t* one_counts, std::size_t k, int64_t& rows0, int64_t& rows1) {
+    ValueCounts& counts = out.counts;
+    extend_index(out.index, zero_counts, one_counts, counts.value.size(), k, rows0, rows1);
+    counts.value.insert(counts.value.end(), values, values + k);
+    counts.c0.insert(counts.c0.end(), zero_counts, zero_counts + k);
+    counts.c1.insert(counts.c1.end(), one_counts, one_counts + k);
+}
+
+// Gives back the room of a result that fills less than an eighth of it (few
+// distinct values among many rows), where the copy is cheap. Otherwise the
+// room stays: the pages past the groups were never touched and cost no
+// memory, while a copy would write the whole result once more.
 template <typename T>
-std::vector<T> copied(const T* from, std::size_t n) {
-    std::vector<T> v;
-    reserve_large(v, n);
-    v.assign(from, from + n);
-    return v;
+void fit_room(std::vector<T>& v) {
+    if (v.size() < v.capacity() / 8) v.shrink_to_fit();
 }
 
 }  // namespace
 
-ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
+CountedColumn count_column(const double* x, const int32_t* y, std::size_t n) {
     // Both slots are written and one cursor moves, so the label steers no
     // branch; a slot written in passing is overwritten later. Rows whose x is
     // NaN take no slot, and the cursors never cross: after i rows at most i
-    // slots are taken.
+    // slots are taken. Every label is read as a class (0 or not) and checked
+    // in passing (one above 1 as unsigned leaves a bit above the lowest).
     const auto keys = large_scratch<double>(n);
     std::size_t front = 0;
     std::size_t back = n;
+    std::size_t rows_of_one = 0;
+    uint32_t above_one = 0;
     for (std::size_t i = 0; i < n; ++i) {
+        const auto label = static_cast<uint32_t>(y[i]);
+        above_one |= label >> 1;
+        const std::size_t one = static_cast<std::size_t>(label != 0);
+        rows_of_one += one;
         const double xi = x[i];
         if (std::isnan(xi)) continue;
         const uint64_t key = ordered_key(xi);
-        const std::size_t one = static_cast<std::size_t>(y[i] != 0);
         store_key(&keys[front], key);
         store_key(&keys[back - 1], key);
         front += 1 - one;
@@ -78,23 +115,37 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
     const std::size_t n0 = front;
     const std::size_t n1 = n - back;
     std::copy(keys.get() + back, keys.get() + n, keys.get() + front);
+    CountedColumn out;
+    out.counted_c0 = static_cast<int64_t>(n0);
+    out.counted_c1 = static_cast<int64_t>(n1);
+    out.missing_c1 = static_cast<int64_t>(rows_of_one - n1);
+    out.missing_c0 = static_cast<int64_t>(n - rows_of_one - n0);
+    out.binary_labels = above_one == 0;
 
     const auto spare = large_scratch<double>(n0 + n1);
     double* const zeros = sort_key_ranges(keys.get(), spare.get(), n0 + n1, n0);
-    const double* ones = zeros + n0;
-    // The buffer the sort left free takes the values of the groups; there
-    // are at most as many groups as rows.
-    double* const values = zeros == keys.get() ? spare.get() : keys.get();
-    const auto class_counts = large_scratch<int64_t>(2 * (n0 + n1));
-    int64_t* const zero_counts = class_counts.get();
-    int64_t* const one_counts = zero_counts + (n0 + n1);
+    ValueCounts& counts = out.counts;
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
+    if (n0 + n1 == 0) {
+        finish_index(out.index, 0, rows0, rows1);
+        return out;
+    }
+    reserve_large(counts.value, n0 + n1);
+    reserve_large(counts.c0, n0 + n1);
+    reserve_large(counts.c1, n0 + n1);
+    const auto block_values = large_scratch<double>(kBlockGroups);
+    const auto block_counts = large_scratch<int64_t>(2 * kBlockGroups);
+    double* const values = block_values.get();
+    int64_t* const zero_counts = block_counts.get();
+    int64_t* const one_counts = zero_counts + kBlockGroups;
     // Every row rewrites its group's entry with the counts so far, which the
     // group's last row leaves complete. g wraps to 0 at the first row.
     std::size_t g = ~std::size_t{0};
     int64_t c0 = 0;
     int64_t c1 = 0;
     uint64_t last = kNoKey;
-    merge_classes(zeros, n0, ones, n1, [&](uint64_t key, bool one) {
+    auto visit = [&](uint64_t key, bool one) {
         const bool starts = key != last;
         last = key;
         g += static_cast<std::size_t>(starts);
@@ -104,11 +155,27 @@ ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
         values[g] = value_of_key(key);
         zero_counts[g] = c0;
         one_counts[g] = c1;
-    });
-    const std::size_t groups = g + 1;  // 0 when there was no row
-    ValueCounts counts{copied(values, groups), copied(zero_counts, groups),
-                       copied(one_counts, groups)};
-    return counts;
+    };
+    MergeCursor merge{zeros, n0, zeros + n0, n1};
+    // Each round adds at most kBlockGroups - 1 groups to the one still open
+    // at slot 0; the groups before the open one are complete and go out.
+    while (merge_rows(merge, kBlockGroups - 1, visit) > 0) {
+        append_groups(out, values, zero_counts, one_counts, g, rows0, rows1);
+        values[0] = values[g];
+        zero_counts[0] = zero_counts[g];
+        one_counts[0] = one_counts[g];
+        g = 0;
+    }
+    append_groups(out, values, zero_counts, one_counts, 1, rows0, rows1);
+    finish_index(out.index, counts.value.size(), rows0, rows1);
+    fit_room(counts.value);
+    fit_room(counts.c0);
+    fit_room(counts.c1);
+    return out;
+}
+
+ValueCounts count_values(const double* x, const int32_t* y, std::size_t n) {
+    return count_column(x, y, n).counts;
 }
 
 }  // namespace tessaline

@@ -120,24 +120,17 @@ double quantile_of_rows(RowCursor<Counts>& cursor, CountOf<Counts> size, double 
     return (value_at(cursor, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
 }
 
-// Quantile cut points i / n_bins of the finite values behind checked counts.
-template <typename Counts>
-std::vector<double> quantile_cuts(const Counts& counts, std::size_t n_bins) {
-    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
-    const FinitePositions finite = finite_positions(counts);
-    const CountOf<Counts> size = rows_of(counts, finite.first, finite.last);
-    if (!(size > 0)) throw std::invalid_argument("binning: x no contiene valores finitos");
+// Quantile cut points i / n_bins of the `size` finite rows behind checked
+// counts, their values from `lowest` to `highest`; below(pos) and above(pos)
+// read the value at a position among those rows, each at rising positions.
+template <typename Count, typename Lower, typename Upper>
+std::vector<double> cuts_at_quantiles(std::size_t n_bins, Count size, double lowest, double highest,
+                                      Lower below, Upper above) {
     std::vector<double> cuts;
-    const double lowest = counts.value[finite.first];
-    const double highest = counts.value[finite.last - 1];
     if (n_bins == 1 || lowest == highest) return cuts;
     // More cuts than a vector can hold is short of memory, as from rows.
     if (n_bins - 1 > cuts.max_size()) throw std::bad_alloc();
     cuts.reserve(n_bins - 1);
-    // The lower and the upper order statistics each rise with the quantile,
-    // though an upper one can pass the next lower one: a cursor for each.
-    RowCursor<Counts> below{counts, finite.first, finite.last};
-    RowCursor<Counts> above{counts, finite.first, finite.last};
     for (std::size_t i = 1; i < n_bins; ++i) {
         const double p = static_cast<double>(i) / static_cast<double>(n_bins);
         // A position below the first row (less than one row of weight) reads
@@ -145,14 +138,42 @@ std::vector<double> quantile_cuts(const Counts& counts, std::size_t n_bins) {
         const double pos = std::max(static_cast<double>(size - 1) * p, 0.0);
         const auto lo = static_cast<int64_t>(std::floor(pos));
         const auto hi = static_cast<int64_t>(std::ceil(pos));
-        const double at_lo = value_at(below, lo);
-        const double q = (value_at(above, hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+        const double at_lo = below(lo);
+        const double q = (above(hi) - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
         // Repeated quantiles collapse, and one equal to the maximum is no cut.
         if (is_finite(q) && q >= lowest && q < highest && (cuts.empty() || q > cuts.back())) {
             cuts.push_back(q);
         }
     }
     return cuts;
+}
+
+// The checks of quantile cut points over counts, in this order: n_bins at
+// least 1, then finite rows (`size`) to cut.
+inline void check_n_bins(std::size_t n_bins) {
+    if (n_bins == 0) throw std::invalid_argument("binning: n_bins debe ser al menos 1");
+}
+
+template <typename Count>
+void check_finite_rows(Count size) {
+    if (!(size > 0)) throw std::invalid_argument("binning: x no contiene valores finitos");
+}
+
+// Quantile cut points i / n_bins of the finite values behind checked counts.
+template <typename Counts>
+std::vector<double> quantile_cuts(const Counts& counts, std::size_t n_bins) {
+    check_n_bins(n_bins);
+    const FinitePositions finite = finite_positions(counts);
+    const CountOf<Counts> size = rows_of(counts, finite.first, finite.last);
+    check_finite_rows(size);
+    // The lower and the upper order statistics each rise with the quantile,
+    // though an upper one can pass the next lower one: a cursor for each.
+    RowCursor<Counts> lower{counts, finite.first, finite.last};
+    RowCursor<Counts> upper{counts, finite.first, finite.last};
+    return cuts_at_quantiles(
+        n_bins, size, counts.value[finite.first], counts.value[finite.last - 1],
+        [&](int64_t at) { return value_at(lower, at); },
+        [&](int64_t at) { return value_at(upper, at); });
 }
 
 // The Lorenz curve of scores counted (or weighted) by class, checked by the caller.
@@ -332,13 +353,10 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
     return bins;
 }
 
-// summarize_binary_from_counts of counts known to be merged (as count_values
-// leaves them) and to hold `counted` rows, without reading them once more to
-// check or add them up.
-std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t counted,
-                                                     int64_t missing_c0, int64_t missing_c1,
-                                                     const std::vector<double>& splits,
-                                                     SummaryStatistic stat);
+// The summary of bins over `counted` rows with no missing row, as
+// summarize_binary_from_counts gives it of the same bins.
+std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<ValueCounts>>& bins,
+                                                   int64_t counted);
 
 }  // namespace tessaline
 

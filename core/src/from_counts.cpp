@@ -226,6 +226,20 @@ std::vector<double> quantile_splits_from_counts(const ValueCounts& counts, std::
 
 namespace {
 
+// The summary row of a bin among n rows.
+template <typename Counts>
+BinningSummary summary_row(const CountedBin<Counts>& bin, int64_t n) {
+    const int64_t c = bin.zeros + bin.ones;
+    return BinningSummary{bin.left,
+                          bin.right,
+                          static_cast<std::size_t>(c),
+                          share(c, n),
+                          static_cast<std::size_t>(bin.zeros),
+                          static_cast<std::size_t>(bin.ones),
+                          share(bin.ones, c),
+                          bin.representative};
+}
+
 // The summary of checked counts: `counted` rows behind them and the missing
 // rows of each class.
 template <typename Counts>
@@ -242,11 +256,7 @@ std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t coun
     std::vector<BinningSummary> rows;
     rows.reserve(splits.size() + 2);
     for (const CountedBin<Counts>& bin : bins_at_cuts(counts, splits, stat)) {
-        const int64_t c = bin.zeros + bin.ones;
-        rows.push_back(BinningSummary{bin.left, bin.right, static_cast<std::size_t>(c), share(c, n),
-                                      static_cast<std::size_t>(bin.zeros),
-                                      static_cast<std::size_t>(bin.ones), share(bin.ones, c),
-                                      bin.representative});
+        rows.push_back(summary_row(bin, n));
     }
     const int64_t missing = missing_c0 + missing_c1;
     if (missing > 0) {
@@ -276,11 +286,12 @@ std::vector<BinningSummary> summarize_binary_from_count_arrays(
     return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
 }
 
-std::vector<BinningSummary> summarize_checked_counts(const ValueCounts& counts, int64_t counted,
-                                                     int64_t missing_c0, int64_t missing_c1,
-                                                     const std::vector<double>& splits,
-                                                     SummaryStatistic stat) {
-    return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
+std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<ValueCounts>>& bins,
+                                                   int64_t counted) {
+    std::vector<BinningSummary> rows;
+    rows.reserve(bins.size());
+    for (const CountedBin<ValueCounts>& bin : bins) rows.push_back(summary_row(bin, counted));
+    return rows;
 }
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {

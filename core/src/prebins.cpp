@@ -7,12 +7,14 @@
 // in place instead of crossing the binding (and being copied) once per step.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <queue>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
@@ -102,15 +104,15 @@ Split best_split(const std::vector<double>& s0, const std::vector<double>& s1, s
     return best;
 }
 
-template <typename Count>
-std::vector<double> split_cuts(const double* value, const Count* c0, const Count* c1, std::size_t n,
-                               std::size_t max_parts, double min_share) {
+void check_min_share(double min_share) {
     if (!(min_share >= 0.0 && min_share <= 1.0)) {
         throw std::invalid_argument("class_split_cuts: min_share must be between 0 and 1");
     }
+}
+
+// The cut points of the greedy splits of the candidate parts.
+std::vector<double> split_cuts(const Candidates& parts, std::size_t max_parts, double min_share) {
     std::vector<double> cuts;
-    if (max_parts < 2 || n == 0) return cuts;
-    const Candidates parts = candidates(value, c0, c1, n);
     const std::vector<double>& s0 = parts.s0;
     const std::vector<double>& s1 = parts.s1;
     const std::size_t m = parts.last.size();
@@ -133,53 +135,115 @@ std::vector<double> split_cuts(const double* value, const Count* c0, const Count
     return cuts;
 }
 
+// The candidate parts of counted rows, their sums read through the index:
+// the same parts as candidates() (the sums are whole numbers, exact in a
+// double either way).
+Candidates indexed_candidates(const ValueCounts& counts, const CountIndex& index) {
+    const FinitePositions finite = finite_positions(counts);
+    const std::size_t lo = finite.first;
+    const std::size_t n = finite.last - finite.first;
+    const std::size_t size = std::min(n, kMaxCandidates);
+    Candidates out;
+    out.last.resize(size);
+    out.s0.assign(size + 1, 0.0);
+    out.s1.assign(size + 1, 0.0);
+    const ClassRows start = rows_before(counts, index, lo);
+    for (std::size_t g = 0; g < size; ++g) {
+        const std::size_t end = lo + (g + 1) * n / size;
+        const ClassRows rows = rows_before(counts, index, end);
+        out.last[g] = counts.value[end - 1];
+        out.s0[g + 1] = static_cast<double>(rows.c0 - start.c0);
+        out.s1[g + 1] = static_cast<double>(rows.c1 - start.c1);
+    }
+    return out;
+}
+
+// The quantile cut points of counted rows (as quantile_cuts reads them),
+// each position found through the index.
+std::vector<double> indexed_quantile_cuts(const ValueCounts& counts, const CountIndex& index,
+                                          std::size_t n_bins) {
+    check_n_bins(n_bins);
+    const FinitePositions finite = finite_positions(counts);
+    const ClassRows start = rows_before(counts, index, finite.first);
+    const ClassRows end = rows_before(counts, index, finite.last);
+    const int64_t size = (end.c0 - start.c0) + (end.c1 - start.c1);
+    check_finite_rows(size);
+    // A position past the finite rows reads the last finite value.
+    const auto value_at = [&](int64_t at) {
+        const std::size_t g = value_at_row(counts, index, start.c0 + start.c1 + at);
+        return counts.value[std::min(g, finite.last - 1)];
+    };
+    return cuts_at_quantiles(n_bins, size, counts.value[finite.first],
+                             counts.value[finite.last - 1], value_at, value_at);
+}
+
+// The pre-bins at ascending cut points: interval b holds the values above
+// cut b - 1 up to cut b, its rows read through the index. Nothing reads a
+// pre-bin's representative, which is left NaN.
+std::vector<CountedBin<ValueCounts>> indexed_bins(const ValueCounts& counts,
+                                                  const CountIndex& index,
+                                                  const std::vector<double>& splits) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::size_t m = splits.size();
+    std::vector<CountedBin<ValueCounts>> bins;
+    bins.reserve(m + 1);
+    std::size_t from = 0;
+    ClassRows before_from;
+    for (std::size_t b = 0; b <= m; ++b) {
+        std::size_t to = counts.value.size();
+        if (b < m) {
+            to = static_cast<std::size_t>(
+                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                                 counts.value.end(), splits[b]) -
+                counts.value.begin());
+        }
+        const ClassRows before_to = rows_before(counts, index, to);
+        const int64_t zeros = before_to.c0 - before_from.c0;
+        const int64_t ones = before_to.c1 - before_from.c1;
+        bins.push_back(CountedBin<ValueCounts>{
+            b == 0 ? -kInfinity : splits[b - 1], b == m ? kInfinity : splits[b], zeros, ones,
+            zeros + ones, std::numeric_limits<double>::quiet_NaN()});
+        from = to;
+        before_from = before_to;
+    }
+    return bins;
+}
+
 }  // namespace
 
 std::vector<double> class_split_cuts(const double* value, const double* c0, const double* c1,
                                      std::size_t n, std::size_t max_parts, double min_share) {
-    return split_cuts(value, c0, c1, n, max_parts, min_share);
+    check_min_share(min_share);
+    if (max_parts < 2 || n == 0) return {};
+    return split_cuts(candidates(value, c0, c1, n), max_parts, min_share);
 }
 
 CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                std::size_t n_prebins, std::size_t max_class_parts,
                                double min_class_share) {
-    // One pass over the labels checks them and counts the events, of which
-    // those not behind the counts are the rows whose x is NaN. (A label above
-    // 1 as unsigned leaves a bit above the lowest.)
-    int64_t rows_of_one = 0;
-    uint32_t above_one = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto label = static_cast<uint32_t>(y[i]);
-        above_one |= label >> 1;
-        rows_of_one += label;
+    CountedColumn column = count_column(x, y, n);
+    if (!column.binary_labels) {
+        throw std::invalid_argument("counted_prebins: labels must be 0 or 1");
     }
-    if (above_one != 0) throw std::invalid_argument("counted_prebins: labels must be 0 or 1");
     CountedPrebins out;
-    out.counts = count_values(x, y, n);
+    out.counts = std::move(column.counts);
+    out.missing_c0 = column.missing_c0;
+    out.missing_c1 = column.missing_c1;
     const ValueCounts& counts = out.counts;
-    int64_t counted_zeros = 0;
-    int64_t counted_ones = 0;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) {
-        counted_zeros += counts.c0[j];
-        counted_ones += counts.c1[j];
-    }
-    out.missing_c0 = static_cast<int64_t>(n) - rows_of_one - counted_zeros;
-    out.missing_c1 = rows_of_one - counted_ones;
     // The counts are merged as they come: no step checks them again.
-    std::vector<double> splits = quantile_cuts(counts, n_prebins);
+    std::vector<double> splits = indexed_quantile_cuts(counts, column.index, n_prebins);
     if (max_class_parts > 1) {
+        check_min_share(min_class_share);
         const std::vector<double> cuts =
-            split_cuts(counts.value.data(), counts.c0.data(), counts.c1.data(), counts.value.size(),
-                       max_class_parts, min_class_share);
+            split_cuts(indexed_candidates(counts, column.index), max_class_parts, min_class_share);
         // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
         // either parts the values alike).
         splits.insert(splits.end(), cuts.begin(), cuts.end());
         std::sort(splits.begin(), splits.end());
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
-    // Only the counts of the pre-bins are read: the cheaper representative.
-    out.prebins = summarize_checked_counts(counts, counted_zeros + counted_ones, 0, 0, splits,
-                                           SummaryStatistic::Mean);
+    out.prebins = summarize_counted_bins(indexed_bins(counts, column.index, splits),
+                                         column.counted_c0 + column.counted_c1);
     return out;
 }
 

@@ -299,6 +299,18 @@ TESSALINE_API CategoryCounts count_categories(const int64_t* codes, const double
 // the order is deterministic). Rates are compared exactly.
 TESSALINE_API std::vector<int64_t> event_rate_order(const int64_t* c0, const int64_t* c1,
                                                     std::size_t k);
+// How the n values of a 0/1 target read: `missing` of them are NaN, and
+// `binary` says every other one is 0 or 1.
+struct BinaryTargetRead {
+    std::size_t missing = 0;
+    bool binary = true;
+};
+TESSALINE_API BinaryTargetRead read_binary_target(const double* y, std::size_t n);
+// The labels of the rows whose target is not NaN, in their order: 0.0 and 1.0
+// as 0 and 1, any other value as -1 (for the caller to refuse by name).
+// `labels` has room for the rows not NaN; `known` (room for n) takes whether
+// each row's target is known, and may be null when none is NaN.
+TESSALINE_API void binary_labels(const double* y, std::size_t n, int32_t* labels, bool* known);
 // out[i] = table[codes[i]] for codes in [0, k), `missing` for code -1.
 TESSALINE_API void lookup_codes(const int64_t* codes, std::size_t n, const double* table,
                                 std::size_t k, double missing, double* out);
@@ -461,9 +473,10 @@ TESSALINE_API std::vector<double> class_split_cuts(const double* value, const do
 
 // The pre-bins of the default binning of one column from its rows labelled 0
 // or 1 (another label is refused): the rows counted by value, and the
-// summary (Mean representative, no missing row) of the intervals at the
-// `n_prebins` quantile cut points of those counts joined by the
-// `class_split_cuts` of at most `max_class_parts` parts of `min_class_share`.
+// summary (rows only: its representative is NaN; no missing row) of the
+// intervals at the `n_prebins` quantile cut points of those counts joined by
+// the `class_split_cuts` of at most `max_class_parts` parts of
+// `min_class_share`.
 // The rows whose x is NaN are counted by class, for the missing-value row of
 // a summary over those counts.
 struct CountedPrebins {

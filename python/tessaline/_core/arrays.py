@@ -12,6 +12,7 @@ from typing import Any, ClassVar
 import numpy as np
 import numpy.typing as npt
 
+from . import native
 from .state import SlotState
 
 FloatArray = npt.NDArray[np.float64]
@@ -143,11 +144,8 @@ class Labels:
 def target_labels(y: Any) -> Labels:
     """The binary target `y` as int32 labels of its rows of known target
     (see `labelled_rows`)."""
-    ys = as_float_array(y)
-    known = ~np.isnan(ys)
-    if known.all():
-        return Labels(None, _int32_labels(ys))
-    return Labels(known, _int32_labels(ys[known]))
+    labels, known = native.target_labels(as_float_array(y))
+    return Labels(known, labels)
 
 
 def _int32_labels(ys: FloatArray) -> npt.NDArray[np.int32]:

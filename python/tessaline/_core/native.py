@@ -402,6 +402,19 @@ def event_rate_order(c0: npt.ArrayLike, c1: npt.ArrayLike) -> IntArray:
     return _native.event_rate_order(a, b)
 
 
+def is_binary_target(ys: FloatArray) -> bool:
+    """Whether every value of `ys` that is not NaN is 0 or 1 (one pass)."""
+    return _native.is_binary_target(ys)
+
+
+def target_labels(
+    ys: FloatArray,
+) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.bool_] | None]:
+    """int32 labels of the rows of `ys` that are not NaN (-1 for a value other
+    than 0 and 1), and which rows those are (None when all are)."""
+    return _native.target_labels(ys)
+
+
 def lookup(codes: IntArray, table: FloatArray, missing: float) -> FloatArray:
     """table[code] for every code, `missing` for code -1."""
     return _native.lookup_codes(codes, table, missing)

@@ -106,8 +106,7 @@ def event_flags(
         y = as_float_array(y)
     if _is_boolean(y) or is_numeric(y):
         ys = as_float_array(y)
-        known = ys[~np.isnan(ys)]
-        if np.all((known == 0.0) | (known == 1.0)):
+        if native.is_binary_target(ys):
             return ys
         if value is not None or percentile is not None:
             cut = threshold(ys, value, percentile)
