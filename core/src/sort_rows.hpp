@@ -59,9 +59,9 @@ double* sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0);
 // The same by the radix sort alone, whatever the processor.
 double* radix_sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0);
 
-// Sorts the n keys at `keys` in place with the vector quicksort, `spare`
-// (room for n keys) as the second buffer; false, with nothing done, where the
-// processor lacks the vector instructions.
+// Sorts the n keys at `keys` in place with the vector quicksort; `spare`
+// (room for n keys) is left as it is, since the partitions work in place.
+// False, with nothing done, where the processor lacks the vector instructions.
 bool sort_keys_vectorized(double* keys, double* spare, std::size_t n);
 
 }  // namespace tessaline
