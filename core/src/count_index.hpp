@@ -43,14 +43,25 @@ inline std::size_t index_entries(std::size_t m) {
 // updated here).
 inline void extend_index(CountIndex& index, const int64_t* c0, const int64_t* c1, std::size_t first,
                          std::size_t k, int64_t& rows0, int64_t& rows1) {
-    for (std::size_t j = 0; j < k; ++j) {
-        if ((first + j) % kIndexStride == 0) {
-            index.c0_before.push_back(rows0);
-            index.c1_before.push_back(rows1);
+    // The sums run in locals, a stride at a time: sums kept in the callers'
+    // variables would go through memory at every value.
+    int64_t sum0 = rows0;
+    int64_t sum1 = rows1;
+    std::size_t j = 0;
+    while (j < k) {
+        const std::size_t into = (first + j) % kIndexStride;
+        if (into == 0) {
+            index.c0_before.push_back(sum0);
+            index.c1_before.push_back(sum1);
         }
-        rows0 += c0[j];
-        rows1 += c1[j];
+        const std::size_t end = std::min(k, j + (kIndexStride - into));
+        for (; j < end; ++j) {
+            sum0 += c0[j];
+            sum1 += c1[j];
+        }
     }
+    rows0 = sum0;
+    rows1 = sum1;
 }
 
 // Closes the index of m values: the rows before value m are indexed too
