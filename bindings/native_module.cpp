@@ -228,6 +228,8 @@ py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std:
     out["prebins"] = b::binning_summary_dict(counted.prebins);
     out["missing_c0"] = counted.missing_c0;
     out["missing_c1"] = counted.missing_c1;
+    out["index_c0"] = b::array_taking(std::move(counted.index_c0));
+    out["index_c1"] = b::array_taking(std::move(counted.index_c1));
     return out;
 }
 
@@ -364,6 +366,39 @@ py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::objec
         py::gil_scoped_release release;
         rows = tessaline::summarize_binary_from_count_arrays(
             v.data, a.data, e.data, v.size, missing_c0, missing_c1, cut_points, stat);
+    }
+    return b::binning_summary_dict(rows);
+}
+
+// summary_binary_from_counts (median) of counts as counted_prebins gives them,
+// read through their index.
+py::dict summary_binary_from_indexed_counts(const b::DoubleArray& value, const py::object& c0,
+                                            const py::object& c1, const py::object& index_c0,
+                                            const py::object& index_c1, int64_t missing_c0,
+                                            int64_t missing_c1, const b::DoubleArray& splits) {
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    constexpr const char* where = "summary_binary_from_counts";
+    const b::Int64Array c0_array = counts_array(c0, where, "c0");
+    const b::Int64Array c1_array = counts_array(c1, where, "c1");
+    const b::Int64Array index0_array = counts_array(index_c0, where, "index_c0");
+    const b::Int64Array index1_array = counts_array(index_c1, where, "index_c1");
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0_array);
+    const auto e = b::flat_view(c1_array);
+    const auto i0 = b::flat_view(index0_array);
+    const auto i1 = b::flat_view(index1_array);
+    if (a.size != v.size || e.size != v.size || i1.size != i0.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0 and c1 (and the two indexes) must have the same "
+                                    "length");
+    }
+    std::vector<tessaline::BinningSummary> rows;
+    {
+        py::gil_scoped_release release;
+        rows = tessaline::summarize_binary_from_indexed_counts(v.data, a.data, e.data, v.size,
+                                                               i0.data, i1.data, i0.size,
+                                                               missing_c0, missing_c1, cut_points);
     }
     return b::binning_summary_dict(rows);
 }
@@ -981,6 +1016,11 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.def("quantile_splits_from_counts", &quantile_splits_from_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("n_bins"),
           "Quantile cut points of the finite values behind the counts.");
+    m.def("summary_binary_from_indexed_counts", &summary_binary_from_indexed_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("index_c0"), py::arg("index_c1"),
+          py::arg("missing_c0"), py::arg("missing_c1"), py::arg("splits"),
+          "summary_binary_from_counts with medians of counts as counted_prebins gives them, "
+          "read through their index (index_c0, index_c1): not checked again.");
     m.def("summary_binary_from_counts", &summary_binary_from_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("missing_c0"), py::arg("missing_c1"),
           py::arg("splits"), py::arg("representative"),

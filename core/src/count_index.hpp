@@ -8,10 +8,13 @@
 #define TESSALINE_COUNT_INDEX_HPP
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "counted_rows.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -19,25 +22,46 @@ namespace tessaline {
 constexpr std::size_t kIndexStride = 64;
 
 // c0_before[k] and c1_before[k]: the rows of each class of the values before
-// value k * kIndexStride.
-struct CountIndex {
-    std::vector<int64_t> c0_before;
-    std::vector<int64_t> c1_before;
+// value k * kIndexStride, for every k up to the number of values over the
+// stride. Entries: vectors of an index built here, or spans of one that the
+// package keeps.
+template <typename Entries>
+struct BasicCountIndex {
+    Entries c0_before;
+    Entries c1_before;
 };
+using CountIndex = BasicCountIndex<std::vector<int64_t>>;
+using CountIndexView = BasicCountIndex<CountSpan<int64_t>>;
+
+// The number of entries of the index of m values.
+inline std::size_t index_entries(std::size_t m) {
+    return m / kIndexStride + 1;
+}
 
 // Extends `index` over the k values at `c0`, `c1` that follow the `first`
 // values already indexed (whose rows of each class are `rows0`, `rows1`,
 // updated here).
 inline void extend_index(CountIndex& index, const int64_t* c0, const int64_t* c1, std::size_t first,
                          std::size_t k, int64_t& rows0, int64_t& rows1) {
-    for (std::size_t j = 0; j < k; ++j) {
-        if ((first + j) % kIndexStride == 0) {
-            index.c0_before.push_back(rows0);
-            index.c1_before.push_back(rows1);
+    // The sums run in locals, a stride at a time: sums kept in the callers'
+    // variables would go through memory at every value.
+    int64_t sum0 = rows0;
+    int64_t sum1 = rows1;
+    std::size_t j = 0;
+    while (j < k) {
+        const std::size_t into = (first + j) % kIndexStride;
+        if (into == 0) {
+            index.c0_before.push_back(sum0);
+            index.c1_before.push_back(sum1);
         }
-        rows0 += c0[j];
-        rows1 += c1[j];
+        const std::size_t end = std::min(k, j + (kIndexStride - into));
+        for (; j < end; ++j) {
+            sum0 += c0[j];
+            sum1 += c1[j];
+        }
     }
+    rows0 = sum0;
+    rows1 = sum1;
 }
 
 // Closes the index of m values: the rows before value m are indexed too
@@ -70,8 +94,10 @@ struct ClassRows {
     int64_t c1 = 0;
 };
 
-// The rows of each class of the values before value g (g up to the number of values).
-inline ClassRows rows_before(const ValueCounts& counts, const CountIndex& index, std::size_t g) {
+// The rows of each class of the values before value g (g up to the number of
+// values). Counts: a ValueCounts or a view of one.
+template <typename Counts, typename Index>
+ClassRows rows_before(const Counts& counts, const Index& index, std::size_t g) {
     const std::size_t k = g / kIndexStride;
     ClassRows rows{index.c0_before[k], index.c1_before[k]};
     for (std::size_t j = k * kIndexStride; j < g; ++j) {
@@ -84,8 +110,8 @@ inline ClassRows rows_before(const ValueCounts& counts, const CountIndex& index,
 // The value that holds the row at `position` (from 0, over the rows of all
 // values in ascending order): the first value g whose rows reach past it, or
 // the number of values when the position is past the last row.
-inline std::size_t value_at_row(const ValueCounts& counts, const CountIndex& index,
-                                int64_t position) {
+template <typename Counts, typename Index>
+std::size_t value_at_row(const Counts& counts, const Index& index, int64_t position) {
     // The last indexed value with fewer rows before it than `position` + 1.
     std::size_t lo = 0;
     std::size_t hi = index.c0_before.size();
@@ -105,6 +131,49 @@ inline std::size_t value_at_row(const ValueCounts& counts, const CountIndex& ind
         ++g;
     }
     return g;
+}
+
+// The intervals of ascending cut points over indexed counts (as bins_at_cuts
+// gives them), their rows read through the index. The representative is the
+// median (read among the interval's own rows, at two positions through the
+// index) or, with `median` false, left NaN.
+template <typename Counts, typename Index>
+std::vector<CountedBin<Counts>> indexed_bins(const Counts& counts, const Index& index,
+                                             const std::vector<double>& splits, bool median) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    const std::size_t m = splits.size();
+    std::vector<CountedBin<Counts>> bins;
+    bins.reserve(m + 1);
+    std::size_t from = 0;
+    ClassRows before_from;
+    for (std::size_t b = 0; b <= m; ++b) {
+        std::size_t to = counts.value.size();
+        if (b < m) {
+            to = static_cast<std::size_t>(
+                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                                 counts.value.end(), splits[b]) -
+                counts.value.begin());
+        }
+        const ClassRows before_to = rows_before(counts, index, to);
+        const int64_t zeros = before_to.c0 - before_from.c0;
+        const int64_t ones = before_to.c1 - before_from.c1;
+        double representative = kNaN;
+        if (median) {
+            // The value at a position among the interval's rows, as a cursor
+            // over them reads it (a position past them reads the last value).
+            const int64_t first = before_from.c0 + before_from.c1;
+            representative = median_at(int64_t{0}, zeros + ones, [&](int64_t at) {
+                return counts.value[std::min(value_at_row(counts, index, first + at), to - 1)];
+            });
+        }
+        bins.push_back(CountedBin<Counts>{b == 0 ? -kInfinity : splits[b - 1],
+                                          b == m ? kInfinity : splits[b], zeros, ones, zeros + ones,
+                                          representative});
+        from = to;
+        before_from = before_to;
+    }
+    return bins;
 }
 
 }  // namespace tessaline

@@ -97,16 +97,22 @@ double value_at(RowCursor<Counts>& cursor, Position at) {
 // The median of the `size` rows from position `first` on, by the quantile
 // rule: a single value (or less than one row of weight) is itself,
 // otherwise (hi - lo) * (pos - lo) + lo.
-template <typename Counts>
-double median_of_rows(RowCursor<Counts>& cursor, CountOf<Counts> first, CountOf<Counts> size) {
+// value_at(position) reads the value at a position among the rows.
+template <typename Count, typename ValueAt>
+double median_at(Count first, Count size, ValueAt value_at) {
     if (size == 0) return std::numeric_limits<double>::quiet_NaN();
-    if (size <= 1) return value_at(cursor, first);
+    if (size <= 1) return value_at(first);
     const double pos = static_cast<double>(size - 1) * 0.5;
     const auto lo = static_cast<int64_t>(std::floor(pos));
     const auto hi = static_cast<int64_t>(std::ceil(pos));
-    const double at_lo = value_at(cursor, first + lo);
-    const double at_hi = value_at(cursor, first + hi);
+    const double at_lo = value_at(first + lo);
+    const double at_hi = value_at(first + hi);
     return (at_hi - at_lo) * (pos - static_cast<double>(lo)) + at_lo;
+}
+
+template <typename Counts>
+double median_of_rows(RowCursor<Counts>& cursor, CountOf<Counts> first, CountOf<Counts> size) {
+    return median_at(first, size, [&](auto at) { return value_at(cursor, at); });
 }
 
 // The linear quantile p of the `size` rows read by `cursor` (positions from

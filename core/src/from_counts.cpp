@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "raw_summary.hpp"
@@ -240,13 +241,12 @@ BinningSummary summary_row(const CountedBin<Counts>& bin, int64_t n) {
                           bin.representative};
 }
 
-// The summary of checked counts: `counted` rows behind them and the missing
-// rows of each class.
-template <typename Counts>
-std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t counted,
-                                              int64_t missing_c0, int64_t missing_c1,
-                                              const std::vector<double>& splits,
-                                              SummaryStatistic stat) {
+// The summary of bins of checked counts: `counted` rows behind them and the
+// missing rows of each class; bins_of() gives the bins once the missing
+// counts are known to be sound.
+template <typename Bins>
+std::vector<BinningSummary> summary_of_bins(int64_t counted, int64_t missing_c0, int64_t missing_c1,
+                                            std::size_t n_splits, Bins bins_of) {
     constexpr const char* where = "summary_binary_from_counts";
     if (missing_c0 < 0 || missing_c1 < 0) {
         throw std::invalid_argument(
@@ -254,10 +254,8 @@ std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t coun
     }
     const int64_t n = add_counts(add_counts(counted, missing_c0, where), missing_c1, where);
     std::vector<BinningSummary> rows;
-    rows.reserve(splits.size() + 2);
-    for (const CountedBin<Counts>& bin : bins_at_cuts(counts, splits, stat)) {
-        rows.push_back(summary_row(bin, n));
-    }
+    rows.reserve(n_splits + 2);
+    for (const auto& bin : bins_of()) rows.push_back(summary_row(bin, n));
     const int64_t missing = missing_c0 + missing_c1;
     if (missing > 0) {
         rows.push_back(BinningSummary{kNaN, kNaN, static_cast<std::size_t>(missing),
@@ -266,6 +264,15 @@ std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t coun
                                       share(missing_c1, missing), kNaN});
     }
     return rows;
+}
+
+template <typename Counts>
+std::vector<BinningSummary> summary_of_counts(const Counts& counts, int64_t counted,
+                                              int64_t missing_c0, int64_t missing_c1,
+                                              const std::vector<double>& splits,
+                                              SummaryStatistic stat) {
+    return summary_of_bins(counted, missing_c0, missing_c1, splits.size(),
+                           [&] { return bins_at_cuts(counts, splits, stat); });
 }
 
 }  // namespace
@@ -284,6 +291,22 @@ std::vector<BinningSummary> summarize_binary_from_count_arrays(
     const ValueCountsView counts{{value, m}, {c0, m}, {c1, m}};
     const int64_t counted = require_merged(counts, "summary_binary_from_counts");
     return summary_of_counts(counts, counted, missing_c0, missing_c1, splits, stat);
+}
+
+std::vector<BinningSummary> summarize_binary_from_indexed_counts(
+    const double* value, const int64_t* c0, const int64_t* c1, std::size_t m,
+    const int64_t* index_c0, const int64_t* index_c1, std::size_t k, int64_t missing_c0,
+    int64_t missing_c1, const std::vector<double>& splits) {
+    if (k != index_entries(m)) {
+        throw std::invalid_argument(
+            "summary_binary_from_counts: the index must hold one entry per 64 values, and one "
+            "more");
+    }
+    const ValueCountsView counts{{value, m}, {c0, m}, {c1, m}};
+    const CountIndexView index{{index_c0, k}, {index_c1, k}};
+    const ClassRows all = rows_before(counts, index, m);
+    return summary_of_bins(all.c0 + all.c1, missing_c0, missing_c1, splits.size(),
+                           [&] { return indexed_bins(counts, index, splits, true); });
 }
 
 std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<ValueCounts>>& bins,

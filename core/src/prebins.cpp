@@ -177,38 +177,6 @@ std::vector<double> indexed_quantile_cuts(const ValueCounts& counts, const Count
                              counts.value[finite.last - 1], value_at, value_at);
 }
 
-// The pre-bins at ascending cut points: interval b holds the values above
-// cut b - 1 up to cut b, its rows read through the index. Nothing reads a
-// pre-bin's representative, which is left NaN.
-std::vector<CountedBin<ValueCounts>> indexed_bins(const ValueCounts& counts,
-                                                  const CountIndex& index,
-                                                  const std::vector<double>& splits) {
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    const std::size_t m = splits.size();
-    std::vector<CountedBin<ValueCounts>> bins;
-    bins.reserve(m + 1);
-    std::size_t from = 0;
-    ClassRows before_from;
-    for (std::size_t b = 0; b <= m; ++b) {
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
-        const ClassRows before_to = rows_before(counts, index, to);
-        const int64_t zeros = before_to.c0 - before_from.c0;
-        const int64_t ones = before_to.c1 - before_from.c1;
-        bins.push_back(CountedBin<ValueCounts>{
-            b == 0 ? -kInfinity : splits[b - 1], b == m ? kInfinity : splits[b], zeros, ones,
-            zeros + ones, std::numeric_limits<double>::quiet_NaN()});
-        from = to;
-        before_from = before_to;
-    }
-    return bins;
-}
-
 }  // namespace
 
 std::vector<double> class_split_cuts(const double* value, const double* c0, const double* c1,
@@ -242,8 +210,10 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
         std::sort(splits.begin(), splits.end());
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
-    out.prebins = summarize_counted_bins(indexed_bins(counts, column.index, splits),
+    out.prebins = summarize_counted_bins(indexed_bins(counts, column.index, splits, false),
                                          column.counted_c0 + column.counted_c1);
+    out.index_c0 = std::move(column.index.c0_before);
+    out.index_c1 = std::move(column.index.c1_before);
     return out;
 }
 

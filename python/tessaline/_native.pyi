@@ -71,6 +71,16 @@ def summary_binary_from_counts(
     splits: npt.ArrayLike,
     representative: str,
 ) -> dict[str, Any]: ...
+def summary_binary_from_indexed_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    index_c0: npt.ArrayLike,
+    index_c1: npt.ArrayLike,
+    missing_c0: int,
+    missing_c1: int,
+    splits: npt.ArrayLike,
+) -> dict[str, Any]: ...
 def compare_distributions_from_counts(
     count_reference: npt.ArrayLike,
     count_current: npt.ArrayLike,

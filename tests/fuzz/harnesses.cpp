@@ -5,6 +5,7 @@
 // the invariants they must keep; the checks are shared where two harnesses
 // reach the same function (every binning goes through the bin check, every
 // preprocessing through the pipeline check).
+#include <map>
 #include <numeric>
 #include <type_traits>
 #include <utility>
@@ -230,6 +231,95 @@ void fuzz_splits(Reader& in) {
     if (cuts)
         FUZZ_CHECK(all_finite(*cuts) && increasing(*cuts) &&
                    (mode % 4 == 3 || cuts->size() < n_bins));
+}
+
+// ----------------------------------------------------------------- counts
+
+// Rows counted by value against a plain map of each value's rows by class
+// (both zeros one value, 0.0), with the rows whose x is NaN; then the pre-bins
+// of those rows (refused for a label other than 0 and 1) hold what the map
+// gives for their intervals, and a median summary read through the counts'
+// index is the one read value by value. Large inputs give tens of thousands
+// of values: several blocks of the merge and many strides of the index.
+void fuzz_counts(Reader& in) {
+    const uint8_t mode = in.byte();
+    const bool large = mode & 1;
+    const std::vector<double> x = sample(in, large, 600, 90000);
+    std::vector<int32_t> y(x.size());
+    uint64_t state = in.u64();
+    const unsigned event_per_256 = in.byte();
+    for (int32_t& label : y) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        label = large ? static_cast<int32_t>((state >> 56) < event_per_256) : in.label();
+    }
+    std::map<double, std::pair<int64_t, int64_t>> want;
+    int64_t missing[2] = {0, 0};
+    bool binary = true;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const bool one = y[i] != 0;
+        binary = binary && (y[i] == 0 || y[i] == 1);
+        if (std::isnan(x[i])) {
+            ++missing[one];
+            continue;
+        }
+        auto& rows = want[x[i] == 0.0 ? 0.0 : x[i]];
+        ++(one ? rows.second : rows.first);
+    }
+    const ValueCounts counts = count_values(x.data(), y.data(), x.size());
+    FUZZ_CHECK(counts.value.size() == want.size());
+    std::size_t j = 0;
+    for (const auto& [value, rows] : want) {
+        FUZZ_CHECK(same(counts.value[j], value) && counts.c0[j] == rows.first &&
+                   counts.c1[j] == rows.second);
+        ++j;
+    }
+    const std::size_t n_prebins = in.size(60);
+    const std::size_t max_parts = in.size(70);
+    const double min_share = static_cast<double>(in.byte() % 11) / 100.0;
+    const char* expected = !binary                 ? "counted_prebins: labels must be 0 or 1"
+                           : n_prebins == 0        ? "binning: n_bins debe ser al menos 1"
+                           : clean_cuts(x).empty() ? "binning: x no contiene valores finitos"
+                                                   : nullptr;
+    const auto got = guarded(expected, [&] {
+        return counted_prebins(x.data(), y.data(), x.size(), n_prebins, max_parts, min_share);
+    });
+    if (!got) return;
+    FUZZ_CHECK(same(got->counts.value, counts.value) && got->counts.c0 == counts.c0 &&
+               got->counts.c1 == counts.c1);
+    FUZZ_CHECK(got->missing_c0 == missing[0] && got->missing_c1 == missing[1]);
+    std::vector<double> splits;
+    for (const BinningSummary& bin : got->prebins) {
+        // The first interval holds -inf, the last +inf.
+        const bool first = splits.empty();
+        int64_t c0 = 0, c1 = 0;
+        for (const auto& [value, rows] : want) {
+            if ((first || value > bin.left) && value <= bin.right)
+                c0 += rows.first, c1 += rows.second;
+        }
+        FUZZ_CHECK(bin.c0 == static_cast<std::size_t>(c0) &&
+                   bin.c1 == static_cast<std::size_t>(c1));
+        if (finite_value(bin.right)) splits.push_back(bin.right);
+    }
+    FUZZ_CHECK(increasing(splits));
+    // Cut points from the data's own values, a few of them at random.
+    std::vector<double> cuts;
+    for (std::size_t k = in.size(12); k > 0 && !counts.value.empty(); --k) {
+        cuts.push_back(counts.value[static_cast<std::size_t>(in.u64() % counts.value.size())]);
+    }
+    cuts = clean_cuts(cuts);
+    const std::vector<BinningSummary> by_index = summarize_binary_from_indexed_counts(
+        counts.value.data(), counts.c0.data(), counts.c1.data(), counts.value.size(),
+        got->index_c0.data(), got->index_c1.data(), got->index_c0.size(), missing[0], missing[1],
+        cuts);
+    const std::vector<BinningSummary> by_value = summarize_binary_from_counts(
+        counts, missing[0], missing[1], cuts, SummaryStatistic::Median);
+    FUZZ_CHECK(by_index.size() == by_value.size());
+    for (std::size_t b = 0; b < by_index.size(); ++b) {
+        const BinningSummary &p = by_index[b], &q = by_value[b];
+        FUZZ_CHECK(same(p.left, q.left) && same(p.right, q.right) && p.count == q.count &&
+                   same(p.percentage, q.percentage) && p.c0 == q.c0 && p.c1 == q.c1 &&
+                   same(p.event_rate, q.event_rate) && same(p.representative, q.representative));
+    }
 }
 
 // ----------------------------------------------------------------- scores

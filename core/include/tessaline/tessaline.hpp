@@ -449,6 +449,14 @@ TESSALINE_API std::vector<BinningSummary> summarize_binary_from_counts(
 TESSALINE_API std::vector<BinningSummary> summarize_binary_from_count_arrays(
     const double* value, const int64_t* c0, const int64_t* c1, std::size_t m, int64_t missing_c0,
     int64_t missing_c1, const std::vector<double>& splits, SummaryStatistic stat);
+// The same with the median of each interval, of counts as counted_prebins
+// gives them with their index (the k = m / 64 + 1 running sums of each class
+// before every 64th value): read through the index, not checked again, and
+// no pass over the counts.
+TESSALINE_API std::vector<BinningSummary> summarize_binary_from_indexed_counts(
+    const double* value, const int64_t* c0, const int64_t* c1, std::size_t m,
+    const int64_t* index_c0, const int64_t* index_c1, std::size_t k, int64_t missing_c0,
+    int64_t missing_c1, const std::vector<double>& splits);
 // Comparison from the rows of each sample per bin: k + 2 counts for k cut
 // points, the last for NaN.
 TESSALINE_API DistributionComparison
@@ -481,6 +489,9 @@ TESSALINE_API std::vector<double> class_split_cuts(const double* value, const do
 // a summary over those counts.
 struct CountedPrebins {
     ValueCounts counts;
+    // The rows of each class before every 64th value of the counts.
+    std::vector<int64_t> index_c0;
+    std::vector<int64_t> index_c1;
     std::vector<BinningSummary> prebins;
     int64_t missing_c0 = 0;
     int64_t missing_c1 = 0;

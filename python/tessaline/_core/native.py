@@ -133,8 +133,10 @@ def counted_prebins(
     min_class_share: float,
 ) -> Counts:
     """`count_values` of the rows labelled 0 or 1, under "prebins" the summary
-    of the pre-bins of the default binning (see `binning.optimal`), and under
-    "missing_c0" and "missing_c1" the rows of each class whose x is NaN."""
+    of the pre-bins of the default binning (see `binning.optimal`), under
+    "missing_c0" and "missing_c1" the rows of each class whose x is NaN, and
+    under "index_c0" and "index_c1" the rows of each class before every 64th
+    value (for `median_summary_of_counted`)."""
     counts: Counts = _native.counted_prebins(x, labels, n_prebins, max_class_parts, min_class_share)
     return counts
 
@@ -283,6 +285,23 @@ def summary_from_counts(
         int(missing_c1),
         splits,
         representative,
+    )
+    return result
+
+
+def median_summary_of_counted(counted: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
+    """`summary_from_counts` with medians of what `counted_prebins` gave (its
+    counts, missing rows and index), read through the index: no pass over
+    the counts, which are not checked again."""
+    result: dict[str, Any] = _native.summary_binary_from_indexed_counts(
+        counted["value"],
+        counted["c0"],
+        counted["c1"],
+        counted["index_c0"],
+        counted["index_c1"],
+        int(counted["missing_c0"]),
+        int(counted["missing_c1"]),
+        splits,
     )
     return result
 

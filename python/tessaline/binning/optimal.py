@@ -234,13 +234,7 @@ def _searched_summary(
     one of means (which the rows add in their own order), is read from the
     rows."""
     if representative == "median":
-        summary = native.summary_from_counts(
-            counted,
-            missing_c0=counted["missing_c0"],
-            missing_c1=counted["missing_c1"],
-            splits=cuts,
-            representative=representative,
-        )
+        summary = native.median_summary_of_counted(counted, cuts)
         if not (np.asarray(summary["representative"]) == 0.0).any():
             return summary
     return native.summary_binary(searched_x, labels, cuts, representative)

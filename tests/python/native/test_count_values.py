@@ -101,6 +101,29 @@ def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
     expected.pop("representative")
     for key, column in expected.items():
         assert np.asarray(counted["prebins"][key]).tobytes() == np.asarray(column).tobytes(), key
+    # Medians over any cut points read through the index as from the counts.
+    x[: n // 7] = np.nan
+    counted = _native.counted_prebins(x, labels, 20, optimal.CLASS_PARTS, optimal.CLASS_PART_SHARE)
+    finite = counted["value"][np.isfinite(counted["value"])]
+    splits = np.unique(rng.choice(finite, size=min(n, 9)))[:-1]
+    by_index = native.median_summary_of_counted(counted, splits)
+    by_counts = native.summary_from_counts(
+        counted,
+        missing_c0=counted["missing_c0"],
+        missing_c1=counted["missing_c1"],
+        splits=splits,
+        representative="median",
+    )
+    for key, column in by_counts.items():
+        assert np.asarray(by_index[key]).tobytes() == np.asarray(column).tobytes(), key
+
+
+def test_an_index_of_another_length_is_refused():
+    counted = _native.count_values(np.arange(64.0), np.zeros(64, np.int32))
+    with pytest.raises(ValueError, match=r"index must hold one entry per 64 values, and one more"):
+        _native.summary_binary_from_indexed_counts(
+            counted["value"], counted["c0"], counted["c1"], [0], [0], 0, 0, []
+        )
 
 
 def test_counted_prebins_refuse_a_label_other_than_0_or_1():
