@@ -122,17 +122,79 @@ struct MergeCursor {
     std::size_t n1;
     std::size_t i0 = 0;
     std::size_t i1 = 0;
+    // Whether the merge runs through the rows of the common class between
+    // those of the rare one (see merge_rows).
+    bool minority_runs = false;
 };
 
-// Visits up to `limit` further rows in ascending key order, class 0 first
-// among equal keys: visit(key, one). Returns the rows visited (0 at the end).
-// One row per step and no branch on the data, which in a column of mostly
-// distinct values would be mispredicted about once per row.
-template <typename Visit>
-std::size_t merge_rows(MergeCursor& m, std::size_t limit, Visit& visit) {
+// The groups being merged: a block of them in the cache, and the open one,
+// g (its value's key `last` and its rows so far by class).
+struct GroupBlock {
+    double* values;
+    int64_t* zero_counts;
+    int64_t* one_counts;
+    std::size_t g = ~std::size_t{0};  // wraps to 0 at the first row
+    int64_t c0 = 0;
+    int64_t c1 = 0;
+    uint64_t last = kNoKey;
+};
+
+// Merges up to `limit` further rows, in ascending key order (class 0 first
+// among equal keys), into the groups of `block`; returns the rows merged (0
+// at the end). One row per step and no branch on the data, which in a column
+// of mostly distinct values would be mispredicted about once per row. The
+// state lives in locals for the length of the call: in the block's members
+// every step would wait for its own stores.
+std::size_t merge_rows(MergeCursor& m, std::size_t limit, GroupBlock& block) {
+    double* const values = block.values;
+    int64_t* const zero_counts = block.zero_counts;
+    int64_t* const one_counts = block.one_counts;
+    std::size_t g = block.g;
+    int64_t c0 = block.c0;
+    int64_t c1 = block.c1;
+    uint64_t last = block.last;
+    // Every row rewrites its group's entry with the counts so far, which the
+    // group's last row leaves complete.
+    const auto visit = [&](uint64_t key, bool one) {
+        const bool starts = key != last;
+        last = key;
+        g += static_cast<std::size_t>(starts);
+        c0 = (starts ? 0 : c0) + static_cast<int64_t>(!one);
+        c1 = (starts ? 0 : c1) + static_cast<int64_t>(one);
+        // The key of both zeros reads back as 0.0.
+        values[g] = value_of_key(key);
+        zero_counts[g] = c0;
+        one_counts[g] = c1;
+    };
     std::size_t done = 0;
     std::size_t i0 = m.i0;
     std::size_t i1 = m.i1;
+    if (m.minority_runs) {
+        // One class is rare: the rows of the common one run in an inner loop
+        // whose next row never waits on a comparison, and the branch that
+        // leaves it is mispredicted once per rare row.
+        if (m.n1 <= m.n0) {
+            while (done < limit && i1 < m.n1) {
+                const uint64_t k1 = load_key(m.ones + i1);
+                for (; done < limit && i0 < m.n0 && load_key(m.zeros + i0) <= k1; ++done, ++i0) {
+                    visit(load_key(m.zeros + i0), false);
+                }
+                if (done == limit) break;
+                visit(k1, true);
+                ++done, ++i1;
+            }
+        } else {
+            while (done < limit && i0 < m.n0) {
+                const uint64_t k0 = load_key(m.zeros + i0);
+                for (; done < limit && i1 < m.n1 && load_key(m.ones + i1) < k0; ++done, ++i1) {
+                    visit(load_key(m.ones + i1), true);
+                }
+                if (done == limit) break;
+                visit(k0, false);
+                ++done, ++i0;
+            }
+        }
+    }
     for (; done < limit && i0 < m.n0 && i1 < m.n1; ++done) {
         const uint64_t k0 = load_key(m.zeros + i0);
         const uint64_t k1 = load_key(m.ones + i1);
@@ -145,6 +207,10 @@ std::size_t merge_rows(MergeCursor& m, std::size_t limit, Visit& visit) {
     for (; done < limit && i1 < m.n1; ++done, ++i1) visit(load_key(m.ones + i1), true);
     m.i0 = i0;
     m.i1 = i1;
+    block.g = g;
+    block.c0 = c0;
+    block.c1 = c1;
+    block.last = last;
     return done;
 }
 
@@ -204,37 +270,23 @@ CountedColumn count_column(const double* x, const int32_t* y, std::size_t n) {
     reserve_large(counts.c1, n0 + n1);
     const auto block_values = large_scratch<double>(kBlockGroups);
     const auto block_counts = large_scratch<int64_t>(2 * kBlockGroups);
-    double* const values = block_values.get();
-    int64_t* const zero_counts = block_counts.get();
-    int64_t* const one_counts = zero_counts + kBlockGroups;
-    // Every row rewrites its group's entry with the counts so far, which the
-    // group's last row leaves complete. g wraps to 0 at the first row.
-    std::size_t g = ~std::size_t{0};
-    int64_t c0 = 0;
-    int64_t c1 = 0;
-    uint64_t last = kNoKey;
-    auto visit = [&](uint64_t key, bool one) {
-        const bool starts = key != last;
-        last = key;
-        g += static_cast<std::size_t>(starts);
-        c0 = (starts ? 0 : c0) + static_cast<int64_t>(!one);
-        c1 = (starts ? 0 : c1) + static_cast<int64_t>(one);
-        // The key of both zeros reads back as 0.0.
-        values[g] = value_of_key(key);
-        zero_counts[g] = c0;
-        one_counts[g] = c1;
-    };
+    GroupBlock block{block_values.get(), block_counts.get(), block_counts.get() + kBlockGroups};
     MergeCursor merge{zeros, n0, zeros + n0, n1};
+    // Below a quarter of the rows in the rarer class, its rows' branch
+    // mispredictions cost less than the branch-free merge's wait at every row
+    // (at 1e6 rows, 2.5 of 12 ms less at 5% events, even at 25%).
+    merge.minority_runs = 4 * std::min(n0, n1) < n0 + n1;
     // Each round adds at most kBlockGroups - 1 groups to the one still open
     // at slot 0; the groups before the open one are complete and go out.
-    while (merge_rows(merge, kBlockGroups - 1, visit) > 0) {
-        append_groups(out, values, zero_counts, one_counts, g, rows0, rows1);
-        values[0] = values[g];
-        zero_counts[0] = zero_counts[g];
-        one_counts[0] = one_counts[g];
-        g = 0;
+    while (merge_rows(merge, kBlockGroups - 1, block) > 0) {
+        const std::size_t g = block.g;
+        append_groups(out, block.values, block.zero_counts, block.one_counts, g, rows0, rows1);
+        block.values[0] = block.values[g];
+        block.zero_counts[0] = block.zero_counts[g];
+        block.one_counts[0] = block.one_counts[g];
+        block.g = 0;
     }
-    append_groups(out, values, zero_counts, one_counts, 1, rows0, rows1);
+    append_groups(out, block.values, block.zero_counts, block.one_counts, 1, rows0, rows1);
     finish_index(out.index, counts.value.size(), rows0, rows1);
     fit_room(counts.value);
     fit_room(counts.c0);

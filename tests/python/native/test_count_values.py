@@ -39,10 +39,12 @@ def sample(kind, n, rng):
 
 @pytest.mark.parametrize("kind", ["continuous", "ties", "scales", "scores"])
 @pytest.mark.parametrize("n", [1, 17, 255, 256, 257, 5000, 300_000])
-def test_equals_numpy_unique(kind, n):
+@pytest.mark.parametrize("events", [0.03, 0.6, 0.97])  # either class rare, or neither
+def test_equals_numpy_unique(kind, n, events):
     rng = np.random.default_rng(n)
     x = sample(kind, n, rng)
-    labels = rng.choice(np.array([0, 0, 1, -2, 7], dtype=np.int32), n)
+    event_labels = rng.choice(np.array([1, -2, 7], dtype=np.int32), n)
+    labels = np.where(rng.random(n) < events, event_labels, np.int32(0))
     x_before, labels_before = x.copy(), labels.copy()
     counted = _native.count_values(x, labels)
     value, c0, c1 = numpy_counts(x, labels)
