@@ -1,13 +1,13 @@
 // The pre-bins of the default (optimal) binning of one column, from its
 // labelled rows in one call: the rows counted by distinct value, the quantile
 // cut points of those counts joined by the cut points that best separate the
-// classes, and the counts of each pre-bin. Each step is the function on
-// counts that the package calls on merged counts, so a column binned here and
-// one binned from its counts give the same pre-bins; here the counts are read
-// in place instead of crossing the binding (and being copied) once per step.
+// classes, and the counts of each pre-bin. Each step gives what the function
+// on counts that the package calls on merged counts gives, so a column binned
+// here and one binned from its counts get the same pre-bins; here the counts
+// are read in place, through the index of running sums that the count leaves
+// (a few thousand reads instead of a pass over every value per step).
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdint>
 #include <queue>
 #include <stdexcept>

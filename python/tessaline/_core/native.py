@@ -289,6 +289,15 @@ def summary_from_counts(
     return result
 
 
+def prebin_summary(counts: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
+    """`summary_from_counts` of pre-bins, whose rows by class are all that is
+    read of them: with medians, which read the counts once, where a mean from
+    counts adds every row's value (as many additions as rows)."""
+    return summary_from_counts(
+        counts, missing_c0=0, missing_c1=0, splits=splits, representative="median"
+    )
+
+
 def median_summary_of_counted(counted: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
     """`summary_from_counts` with medians of what `counted_prebins` gave (its
     counts, missing rows and index), read through the index: no pass over

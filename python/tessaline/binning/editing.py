@@ -435,9 +435,7 @@ def fixed_cut_optimum(
         candidates = native.quantile_splits(basis.counts, int(checked["n_prebins"]))
     kept = np.asarray(fixed, dtype=np.float64)
     prebins = np.union1d(candidates, kept)
-    per_prebin = native.summary_from_counts(
-        basis.counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
-    )
+    per_prebin = native.prebin_summary(basis.counts, prebins)
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
     c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
     c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]

@@ -175,10 +175,7 @@ def optimal_cuts(
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*limits, n_prebins, max_pvalue)
     prebins = _prebins(counts, n_prebins)
-    # Only the counts of the pre-bins are used: the cheaper representative.
-    per_prebin = native.summary_from_counts(
-        counts, missing_c0=0, missing_c1=0, splits=prebins, representative="mean"
-    )
+    per_prebin = native.prebin_summary(counts, prebins)
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue)
 
 
