@@ -31,7 +31,12 @@ double percentile_by_selection(std::vector<double>& values, double percentile) {
     // them is the (k+1)-th order statistic.
     const double a_k1 =
         *std::min_element(values.begin() + static_cast<std::ptrdiff_t>(k) + 1, values.end());
-    return a_k + f * (a_k1 - a_k);
+    const double gap = a_k1 - a_k;
+    // Two finite neighbours further apart than the largest double: their gap
+    // overflows (and a_k + f * gap would be infinite, above every target), so
+    // the weighted sum of the two, which cannot overflow, is taken instead.
+    if (std::isinf(gap)) return (1.0 - f) * a_k + f * a_k1;
+    return a_k + f * gap;
 }
 
 // Truncation toward zero of a 32-bit conversion gives 0 or 1 exactly when the

@@ -28,6 +28,7 @@ using namespace tessaline;
 using Values = std::vector<double>;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kMax = std::numeric_limits<double>::max();
 
 // A result flattened to the bits of its fields, in order: equal digests mean
 // equal bits (-0.0 differs from 0.0), with every NaN taken as one value. A

@@ -44,7 +44,10 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
     const std::tuple<Values, std::optional<double>, double, double, std::vector<int32_t>>
         thresholds[] = {{{4, 2, 3, 1}, std::nullopt, 0.0, 1.0, {1, 1, 1, 0}},
                         {{0.2, 0.5, 0.9}, 0.5, 50.0, 0.5, {0, 0, 1}},
-                        {{7.5}, std::nullopt, 50.0, 7.5, {0}}};
+                        {{7.5}, std::nullopt, 50.0, 7.5, {0}},
+                        // Neighbours further apart than the largest double:
+                        // 0.95 * -max + 0.05 * 1e300, not an infinite threshold.
+                        {{-kMax, 1e300}, std::nullopt, 5.0, 0.95 * -kMax + 0.05 * 1e300, {0, 1}}};
     for (const auto& [y, value, percentile, threshold, labels] : thresholds) {
         Values x(y.size());
         std::iota(x.begin(), x.end(), 0.0);
