@@ -17,11 +17,10 @@ sides and the ratio is shown only).
 
 from __future__ import annotations
 
-import sys
 from collections.abc import Callable
 
 import numpy as np
-from common import Row, back_to_back, print_table, repeats_for, sizes_from_args
+from common import Row, back_to_back, repeats_for, report_sorts, sizes_from_args
 from data import score_and_target
 
 import tessaline
@@ -81,17 +80,11 @@ def missed_targets(rows: list[Row]) -> list[str]:
 
 def main() -> None:
     rows = run(sizes_from_args())
-    print_table(rows)
-    for r in rows:
-        if r.ratio is not None:
-            print(f"{r.function} at {r.rows:,} rows: {r.ratio:.2f} sorts of the column")
-    failures = missed_targets(rows)
-    if failures:
-        print(*failures, sep="\n")
-        sys.exit(1)
-    print(
+    report_sorts(
+        rows,
+        missed_targets(rows),
         f"ok: optimal_binning within {OPTIMAL_TARGET:g} sorts of the column from "
-        f"{ENFORCED_FROM_ROWS:,} rows on"
+        f"{ENFORCED_FROM_ROWS:,} rows on",
     )
 
 

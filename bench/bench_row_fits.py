@@ -22,7 +22,7 @@ import numpy as np
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
-from common import Row, back_to_back, print_table, repeats_for, sizes_from_args
+from common import Row, back_to_back, repeats_for, report_sorts, sizes_from_args
 
 import tessaline as tl
 
@@ -88,15 +88,11 @@ def missed_targets(rows: list[Row]) -> list[str]:
 
 def main() -> None:
     rows = run(sizes_from_args())
-    print_table(rows)
-    for r in rows:
-        if r.ratio is not None:
-            print(f"{r.function} at {r.rows:,} rows: {r.ratio:.1f} sorts of the column")
-    failures = missed_targets(rows)
-    if failures:
-        print(*failures, sep="\n")
-        sys.exit(1)
-    print(f"ok: every fit from rows within its target from {ENFORCED_FROM_ROWS:,} rows on")
+    report_sorts(
+        rows,
+        missed_targets(rows),
+        f"ok: every fit from rows within its target from {ENFORCED_FROM_ROWS:,} rows on",
+    )
 
 
 if __name__ == "__main__":

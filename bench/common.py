@@ -11,6 +11,7 @@ from __future__ import annotations
 import argparse
 import gc
 import statistics
+import sys
 import time
 from collections.abc import Callable
 from dataclasses import dataclass
@@ -184,3 +185,17 @@ def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
     parser.add_argument("--quick", action="store_true", help="1e5 and 1e6 rows only")
     parser.add_argument("--markdown", action="store_true", help="tables in Markdown")
     return parser.parse_args(argv)
+
+
+def report_sorts(rows: list[Row], failures: list[str], ok: str) -> None:
+    """The table of a script timed against a sort of the column, each ratio
+    in sorts of the column, then the missed targets (`failures`, exiting with
+    status 1) or the line `ok`."""
+    print_table(rows)
+    for r in rows:
+        if r.ratio is not None:
+            print(f"{r.function} at {r.rows:,} rows: {r.ratio:.2f} sorts of the column")
+    if failures:
+        print(*failures, sep="\n")
+        sys.exit(1)
+    print(ok)

@@ -154,21 +154,40 @@ b::Int64Array counts_array(const py::object& counts, const char* where, const ch
     return b::integer_array<int64_t>(counts, where, name);
 }
 
-tessaline::ValueCounts value_counts(const b::DoubleArray& value, const py::object& c0_counts,
-                                    const py::object& c1_counts, const char* where,
-                                    const char* c0_name = "c0") {
-    const b::Int64Array c0 = counts_array(c0_counts, where, c0_name);
-    const b::Int64Array c1 = counts_array(c1_counts, where, "c1");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0);
-    const auto e = b::flat_view(c1);
-    if (a.size != v.size || e.size != v.size) {
+// Counts read in place (a fit's counts are as long as its rows): value, c0
+// and c1 of one length, the count arrays converted only where they must be.
+struct CountsInPlace {
+    b::Int64Array c0_array;
+    b::Int64Array c1_array;
+    b::FlatView<double> value;
+    b::FlatView<int64_t> c0;
+    b::FlatView<int64_t> c1;
+};
+
+CountsInPlace counts_in_place(const b::DoubleArray& value, const py::object& c0_counts,
+                              const py::object& c1_counts, const char* where,
+                              const char* c0_name = "c0") {
+    CountsInPlace in{counts_array(c0_counts, where, c0_name),
+                     counts_array(c1_counts, where, "c1"),
+                     b::flat_view(value),
+                     {},
+                     {}};
+    in.c0 = b::flat_view(in.c0_array);
+    in.c1 = b::flat_view(in.c1_array);
+    if (in.c0.size != in.value.size || in.c1.size != in.value.size) {
         throw std::invalid_argument(std::string(where) +
                                     ": value, c0 and c1 must have the same length");
     }
-    return tessaline::ValueCounts{std::vector<double>(v.data, v.data + v.size),
-                                  std::vector<int64_t>(a.data, a.data + a.size),
-                                  std::vector<int64_t>(e.data, e.data + e.size)};
+    return in;
+}
+
+tessaline::ValueCounts value_counts(const b::DoubleArray& value, const py::object& c0_counts,
+                                    const py::object& c1_counts, const char* where,
+                                    const char* c0_name = "c0") {
+    const CountsInPlace in = counts_in_place(value, c0_counts, c1_counts, where, c0_name);
+    return tessaline::ValueCounts{std::vector<double>(in.value.data, in.value.data + in.value.size),
+                                  std::vector<int64_t>(in.c0.data, in.c0.data + in.c0.size),
+                                  std::vector<int64_t>(in.c1.data, in.c1.data + in.c1.size)};
 }
 
 py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
@@ -349,23 +368,14 @@ py::dict summary_binary_from_counts(const b::DoubleArray& value, const py::objec
                                     const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    // The counts are read in place: a fit's counts are as long as its rows.
-    constexpr const char* where = "summary_binary_from_counts";
-    const b::Int64Array c0_array = counts_array(c0, where, "c0");
-    const b::Int64Array c1_array = counts_array(c1, where, "c1");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0_array);
-    const auto e = b::flat_view(c1_array);
-    if (a.size != v.size || e.size != v.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": value, c0 and c1 must have the same length");
-    }
+    const CountsInPlace in = counts_in_place(value, c0, c1, "summary_binary_from_counts");
     const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
     std::vector<tessaline::BinningSummary> rows;
     {
         py::gil_scoped_release release;
-        rows = tessaline::summarize_binary_from_count_arrays(
-            v.data, a.data, e.data, v.size, missing_c0, missing_c1, cut_points, stat);
+        rows = tessaline::summarize_binary_from_count_arrays(in.value.data, in.c0.data, in.c1.data,
+                                                             in.value.size, missing_c0, missing_c1,
+                                                             cut_points, stat);
     }
     return b::binning_summary_dict(rows);
 }
@@ -379,26 +389,21 @@ py::dict summary_binary_from_indexed_counts(const b::DoubleArray& value, const p
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
     constexpr const char* where = "summary_binary_from_counts";
-    const b::Int64Array c0_array = counts_array(c0, where, "c0");
-    const b::Int64Array c1_array = counts_array(c1, where, "c1");
+    const CountsInPlace in = counts_in_place(value, c0, c1, where);
     const b::Int64Array index0_array = counts_array(index_c0, where, "index_c0");
     const b::Int64Array index1_array = counts_array(index_c1, where, "index_c1");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0_array);
-    const auto e = b::flat_view(c1_array);
     const auto i0 = b::flat_view(index0_array);
     const auto i1 = b::flat_view(index1_array);
-    if (a.size != v.size || e.size != v.size || i1.size != i0.size) {
+    if (i1.size != i0.size) {
         throw std::invalid_argument(std::string(where) +
-                                    ": value, c0 and c1 (and the two indexes) must have the same "
-                                    "length");
+                                    ": index_c0 and index_c1 must have the same length");
     }
     std::vector<tessaline::BinningSummary> rows;
     {
         py::gil_scoped_release release;
-        rows = tessaline::summarize_binary_from_indexed_counts(v.data, a.data, e.data, v.size,
-                                                               i0.data, i1.data, i0.size,
-                                                               missing_c0, missing_c1, cut_points);
+        rows = tessaline::summarize_binary_from_indexed_counts(
+            in.value.data, in.c0.data, in.c1.data, in.value.size, i0.data, i1.data, i0.size,
+            missing_c0, missing_c1, cut_points);
     }
     return b::binning_summary_dict(rows);
 }

@@ -148,13 +148,7 @@ std::vector<CountedBin<Counts>> indexed_bins(const Counts& counts, const Index& 
     std::size_t from = 0;
     ClassRows before_from;
     for (std::size_t b = 0; b <= m; ++b) {
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
+        const std::size_t to = interval_end(counts, splits, b, from);
         const ClassRows before_to = rows_before(counts, index, to);
         const int64_t zeros = before_to.c0 - before_from.c0;
         const int64_t ones = before_to.c1 - before_from.c1;

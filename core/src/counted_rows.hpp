@@ -298,6 +298,20 @@ struct CountedBin {
     double representative;
 };
 
+// The end of interval b of ascending cut points over counts (it holds the
+// values above cut b - 1 up to cut b, that cut included), searched from
+// `from`, the end of interval b - 1: the first value above cut b, or past the
+// last value for the last interval.
+template <typename Counts>
+std::size_t interval_end(const Counts& counts, const std::vector<double>& splits, std::size_t b,
+                         std::size_t from) {
+    if (b == splits.size()) return counts.value.size();
+    return static_cast<std::size_t>(
+        std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
+                         counts.value.end(), splits[b]) -
+        counts.value.begin());
+}
+
 // The intervals of ascending cut points over checked counts: interval b
 // holds the values above cut b - 1 up to cut b, that cut included. Each
 // median is read among the interval's own rows, so that a sum of weights
@@ -313,13 +327,7 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
     bins.reserve(m + 1);
     std::size_t from = 0;
     for (std::size_t b = 0; b <= m; ++b) {
-        std::size_t to = counts.value.size();
-        if (b < m) {
-            to = static_cast<std::size_t>(
-                std::upper_bound(counts.value.begin() + static_cast<std::ptrdiff_t>(from),
-                                 counts.value.end(), splits[b]) -
-                counts.value.begin());
-        }
+        const std::size_t to = interval_end(counts, splits, b, from);
         Count zeros = 0;
         Count ones = 0;
         // Rows counted (not weighted) are their own records, and their mean
