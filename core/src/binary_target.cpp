@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -11,14 +12,7 @@ namespace tessaline {
 namespace {
 
 // The loops below compare four values at once where the processor has 256-bit
-// vectors (chosen at run time); the baseline's 128-bit ones cannot compare
-// 64-bit lanes into the counts.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSALINE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TESSALINE_VECTOR_CLONES
-#endif
-
+// vectors (TESSALINE_VECTOR_CLONES).
 TESSALINE_VECTOR_CLONES BinaryTargetRead read_values(const double* y, std::size_t n) {
     // No branch on the data (the rows of a random target would mispredict
     // one in two): both answers are gathered over every row.

@@ -113,16 +113,10 @@ double first_zero(const double* x, std::size_t n) {
 using Doubles4 = double __attribute__((vector_size(32)));
 using Masks4 = int64_t __attribute__((vector_size(32)));
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSALINE_RANGE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TESSALINE_RANGE_CLONES
-#endif
-
 // The running extremes of x in two sets of four lanes, so that no comparison
 // waits for the one before it, and no branch on the data; a value that is
 // not finite (v - v is not 0) moves neither extreme.
-TESSALINE_RANGE_CLONES FiniteRange finite_range_in_lanes(const double* x, std::size_t n) {
+TESSALINE_VECTOR_CLONES FiniteRange finite_range_in_lanes(const double* x, std::size_t n) {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
     Doubles4 lo[2];
