@@ -37,11 +37,16 @@ def _number(arguments: Mapping[str, Any], key: str) -> float:
     return number
 
 
-def _integer(arguments: Mapping[str, Any], key: str) -> int:
+def _integer(arguments: Mapping[str, Any], key: str, what: str = "a bin number") -> int:
     value = arguments.get(key)
     if isinstance(value, bool) or not isinstance(value, int):
-        raise RequestError(f"{key} must be a bin number")
+        raise RequestError(f"{key} must be {what}")
     return value
+
+
+def _version(request: Mapping[str, Any]) -> int:
+    """The revision of the state the page made a change on."""
+    return _integer(request, "version", "the revision the page shows")
 
 
 def _text(arguments: Mapping[str, Any], key: str) -> str:
@@ -98,9 +103,12 @@ OPERATIONS: dict[str, Reader] = {
 
 
 def _column(session: Session, column: str | None) -> dict[str, Any] | None:
+    """The view of `column` with the revision of the table it shows (what
+    an edit made on it sends back)."""
     if column is None:
         return None
-    return column_view(session.table(column))
+    table, version = session.column_state(column)
+    return {**column_view(table), "version": version}
 
 
 def _answer(session: Session, column: str | None, **extra: Any) -> dict[str, Any]:
@@ -117,7 +125,8 @@ def _answer(session: Session, column: str | None, **extra: Any) -> dict[str, Any
 def answer(session: Session, name: str, request: Mapping[str, Any]) -> dict[str, Any]:
     """The answer to the request `name` with its JSON body `request` (the
     query's fields for a GET). An edit the table refuses raises `EditError`;
-    a malformed request `RequestError`."""
+    a malformed request `RequestError`; a change made on a state another
+    page has since changed `StaleChangeError`."""
     column = request.get("column")
     if column is not None and not isinstance(column, str):
         raise RequestError("column must be a column name")
@@ -136,16 +145,18 @@ def answer(session: Session, name: str, request: Mapping[str, Any]) -> dict[str,
         reason = request.get("reason")
         if reason is not None and not isinstance(reason, str):
             raise RequestError("reason must be a string")
+        version = _version(request)
         args, options = OPERATIONS[operation](session.table(column), arguments)
         reason = reason.strip() if reason else None
-        warnings = session.edit(column, operation, args, options, reason)
+        warnings = session.edit(column, operation, args, options, reason, version)
         return _answer(session, column, warnings=warnings)
     if name in ("undo", "redo"):
-        changed = session.undo() if name == "undo" else session.redo()
+        version = _version(request)
+        changed = session.undo(version) if name == "undo" else session.redo(version)
         return _answer(session, changed[0] if changed else column, changed=changed)
     if name == "reset":
         column = _text(request, "column")
-        session.reset(column)
+        session.reset(column, _version(request))
         return _answer(session, column)
     if name == "save":
         path = session.save()

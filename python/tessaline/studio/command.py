@@ -9,19 +9,20 @@ edited in the browser, saved as the binning's JSON document.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import pathlib
-import warnings
-import webbrowser
+import signal
+from collections.abc import Iterator
 from typing import Any, TextIO
 
 from .._core import printing
-from ..exceptions import DataError, DocumentError, TrendWarning
+from ..exceptions import DataError, DocumentError
 from ..report.dataset import read_dataset
 from ..serialize import from_json
 from ..table import TableBinning
-from .launch import Studio
+from .launch import Studio, recovery_note
 from .server import serve
-from .session import Session, binning_of, snapshot
+from .session import Session, binning_of, replay_edits, snapshot
 
 
 def add_command(commands: Any) -> None:
@@ -32,8 +33,9 @@ def add_command(commands: Any) -> None:
         description="Bin every column of a CSV file against a binary target (or fit a saved "
         "model's binning again on it) and edit the bins in a browser page served on "
         "127.0.0.1: split, merge, move cuts and categories, undo, each edit logged with its "
-        "reason. Save writes the edited binning's JSON document; closing the page or Ctrl-C "
-        "stops the server.",
+        "reason. Save writes the edited binning's JSON document; closing the last page, "
+        "Ctrl-C or a TERM signal stops the server, keeping edits not saved in "
+        "OUT.unsaved.json beside the output, which the next start offers.",
     )
     studio.add_argument("data", metavar="DATA.csv", help="CSV file with a header row")
     studio.add_argument("--target", required=True, metavar="COLUMN", help="the target column")
@@ -109,20 +111,43 @@ def fitted_session(args: argparse.Namespace) -> Session:
         raise DataError(str(error)) from None
     # The file's target is read with the event value: the binning says so.
     fitted.event = event
-    current, missed = snapshot(fitted), []
-    if model is not None:
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", TrendWarning)
-            current.replay(model)
-        missed = [f"{n}: {m}" for n, ms in current.not_replayed.items() for m in ms]
-        missed += [f"warning: {w.message}" for w in caught]
-    return Session(
-        current,
-        fitted,
-        output=output_path(args.output, args.data),
-        author=args.author,
-        messages=missed,
-    )
+    current = snapshot(fitted)
+    missed = [] if model is None else replay_edits(current, model)
+    output = output_path(args.output, args.data)
+    missed += recovery_note(output, "start with --model {path} to carry on from them")
+    return Session(current, fitted, output=output, author=args.author, messages=missed)
+
+
+def interrupt(number: int, frame: Any) -> None:
+    raise KeyboardInterrupt
+
+
+@contextlib.contextmanager
+def stopping_on_signals() -> Iterator[None]:
+    """A TERM signal (a closed terminal's HUP too) ends the studio as Ctrl-C
+    does: stopped, with the edits not saved kept, instead of killed with them."""
+    names = [n for n in ("SIGTERM", "SIGHUP") if hasattr(signal, n)]
+    before = {n: signal.signal(getattr(signal, n), interrupt) for n in names}
+    try:
+        yield
+    finally:
+        for name, handler in before.items():
+            signal.signal(getattr(signal, name), handler)
+
+
+def ending(session: Session) -> str:
+    """The command's last line: how the studio stopped and where the edits are."""
+    status = session.status()
+    if session.kept is not None:
+        return (
+            f"stopped with edits not saved; they are kept in {session.kept} "
+            f"(start with --model {session.kept} to carry on from them)"
+        )
+    if status["unsaved"]:
+        return "stopped with edits not saved" + (
+            f" ({session.kept_error})" if session.kept_error else ""
+        )
+    return f"stopped; saved to {session.output}" if status["saved"] else "stopped"
 
 
 def run_studio(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
@@ -139,13 +164,9 @@ def run_studio(args: argparse.Namespace, stdout: TextIO, stderr: TextIO) -> int:
     stdout.write(f"tessaline studio: {handle.url}\n")
     stdout.write(f"saves to {session.output}; close the page or press Ctrl-C to stop\n")
     stdout.flush()
-    if not args.no_browser:
-        webbrowser.open(handle.url)
-    handle.wait()
-    status = session.status()
-    if status["unsaved"]:
-        ending = "stopped with edits not saved"
-    else:
-        ending = f"stopped; saved to {session.output}" if status["saved"] else "stopped"
-    stdout.write(f"tessaline studio: {ending}\n")
+    with stopping_on_signals():
+        if not args.no_browser:
+            handle.open_browser()
+        handle.wait()
+    stdout.write(f"tessaline studio: {ending(session)}\n")
     return 0

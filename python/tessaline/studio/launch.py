@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Any
 
 from .._core import checks
 from ..table import TableBinning
-from .session import Session, binning_of, snapshot
+from .session import Session, binning_of, recovery_path, replay_edits, snapshot
 
 if TYPE_CHECKING:
     from .server import StudioServer
@@ -40,8 +40,17 @@ class Studio:
         return not self._server.stopped.is_set()
 
     def stop(self) -> None:
-        """Stop the server (the page stops answering)."""
+        """Stop the server (the page stops answering); edits not saved are
+        kept in the recovery file beside the output."""
         self._server.stop()
+
+    def open_browser(self) -> None:
+        """Open the page in the web browser. The browser is given a file
+        only this user can read, which hands the token over: a command
+        line with the token would show it to every local user."""
+        import webbrowser
+
+        webbrowser.open(self._server.handover_file().as_uri())
 
     def wait(self) -> TableBinning:
         """Block until the page is closed (or Ctrl-C), then stop; the binning
@@ -89,9 +98,18 @@ def start_session(
     fitted = TableBinning(**given.get_options()).fit(data, y)
     if given.tables and all(t.basis is not None for t in given.tables.values()):
         return snapshot(given), fitted, []
-    current = snapshot(fitted).replay(given)
-    missed = [f"{n}: {m}" for n, ms in current.not_replayed.items() for m in ms]
-    return current, fitted, missed
+    current = snapshot(fitted)
+    return current, fitted, replay_edits(current, given)
+
+
+def recovery_note(output: pathlib.Path | None, how: str) -> list[str]:
+    """The offer of the edits an earlier session on `output` stopped
+    without saving, when its recovery file is there; `how` says how to
+    carry on from them."""
+    if output is None or not recovery_path(output).exists():
+        return []
+    path = recovery_path(output)
+    return [f"edits not saved when a studio stopped are kept in {path}; {how.format(path=path)}"]
 
 
 def studio(
@@ -114,20 +132,21 @@ def studio(
     `binning` is a `TableBinning` (or a `Scorecard`, whose binning is edited)
     fitted on `data` against `y` (an array or a column name), or None to fit
     one with `event`. Save writes the edited binning's JSON document to
-    `output`; every edit is logged with `author` and the time (UTC). The
+    `output`; every edit is logged with `author` and the time (UTC); a
+    studio stopped with edits not saved keeps them beside `output` (in
+    NAME.unsaved.json), which the next studio on `output` offers. The
     server listens on 127.0.0.1 at `port` (0: a free one) with a random
-    token in the page's address. In Jupyter the page shows inline when the
-    returned handle is displayed and the cell returns at once
-    (``wait=False``; the server runs until ``handle.stop()`` or the kernel
-    ends); elsewhere the browser opens and the call waits until the page is
-    closed or Ctrl-C. Either way ``handle.binning`` is the edited binning::
+    token in the page's address (`handle.url`); the browser it opens gets
+    the token through a file only this user can read, as a cookie. In
+    Jupyter the page shows inline when the returned handle is displayed and
+    the cell returns at once (``wait=False``; the server runs until
+    ``handle.stop()`` or the kernel ends); elsewhere the browser opens and
+    the call waits until the last open page is closed or Ctrl-C. Either way ``handle.binning`` is the edited binning::
 
         handle = tl.studio(None, data, "creditability", event="bad", output="edited.json")
         handle.binning.tables["duration_in_month"].edits
     """
     # The web server's modules load when a studio starts, not with the package.
-    import webbrowser
-
     from .server import serve
 
     port = checks.whole_number("port", port, 0, 65535)
@@ -140,17 +159,12 @@ def studio(
         raise ValueError(f"output must be a file in an existing directory, not {str(output)!r}")
     notebook = in_notebook()
     current, fitted, missed = start_session(binning, data, y, event)
-    session = Session(
-        current,
-        fitted,
-        output=out,
-        author=author,
-        messages=missed,
-    )
+    missed += recovery_note(out, "give tl.from_json of it as the binning to carry on from them")
+    session = Session(current, fitted, output=out, author=author, messages=missed)
     server = serve(session, port, stop_on_close=not notebook)
     handle = Studio(session, server)
     if open_browser if open_browser is not None else not notebook:
-        threading.Thread(target=webbrowser.open, args=(handle.url,), daemon=True).start()
+        threading.Thread(target=handle.open_browser, daemon=True).start()
     if wait if wait is not None else not notebook:
         handle.wait()
     return handle

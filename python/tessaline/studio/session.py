@@ -44,6 +44,28 @@ def binning_of(model: Any) -> TableBinning:
     return model
 
 
+def replay_edits(current: TableBinning, model: TableBinning) -> list[str]:
+    """Make `model`'s logged edits again on `current`; what the analyst has
+    to be told: the edits that no longer apply and the warnings the others
+    gave (a trend no longer monotone)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", TrendWarning)
+        current.replay(model)
+    missed = [f"{n}: {m}" for n, ms in current.not_replayed.items() for m in ms]
+    return missed + [f"warning: {w.message}" for w in caught]
+
+
+def recovery_path(output: pathlib.Path) -> pathlib.Path:
+    """Where a session stopped with edits not saved keeps them: beside its
+    output, so the next session on that output finds them."""
+    return output.with_name(f"{output.stem}.unsaved{output.suffix}")
+
+
+class StaleChangeError(Exception):
+    """A change asked for on a state of the session that is no longer its
+    current one (another page changed it since): nothing was changed."""
+
+
 def utc_now() -> str:
     """The time an edit is logged with: UTC, to the second, ISO 8601."""
     return datetime.datetime.now(datetime.UTC).isoformat(timespec="seconds")
@@ -76,7 +98,17 @@ class Session:
         self.output, self.author, self.clock = output, author, clock
         # What the start-up has to tell (edits of a model that no longer apply).
         self.messages = list(messages)
+        # Where the edits not saved were kept when the session stopped (or
+        # why they could not be).
+        self.kept: pathlib.Path | None = None
+        self.kept_error: str | None = None
         self._lock = threading.Lock()
+        # Every change of the state counts one revision; each column keeps
+        # the revision it last changed in. A page sends the number it drew
+        # with every change, so a change made on a state another page has
+        # since replaced is refused instead of hitting other bins.
+        self._revision = 0
+        self._column_revision: dict[str, int] = {}
 
     # -- reading ---------------------------------------------------------------
     @property
@@ -86,23 +118,35 @@ class Session:
             return snapshot(self._current)
 
     def table(self, column: str) -> Any:
+        return self.column_state(column)[0]
+
+    def column_state(self, column: str) -> tuple[Any, int]:
+        """The table of `column` and the revision it last changed in, read
+        together (the revision a page sends back with an edit of it)."""
         with self._lock:
-            if column not in self._current.tables:
-                raise EditError(f"column {column!r} is not binned")
-            return self._current.tables[column]
+            return self._table(column), self._column_revision.get(column, 0)
+
+    def _table(self, column: str) -> Any:
+        if column not in self._current.tables:
+            raise EditError(f"column {column!r} is not binned")
+        return self._current.tables[column]
 
     def status(self) -> dict[str, Any]:
         with self._lock:
-            # The state the output file holds (or the start, before a save).
-            kept = self._start if self._saved is None else self._saved
             return {
                 "can_undo": bool(self._undo),
                 "can_redo": bool(self._redo),
-                "unsaved": self._current is not kept,
+                "unsaved": self._unsaved(),
                 "saved": self._saved is not None,
                 "output": None if self.output is None else self.output.name,
                 "messages": list(self.messages),
+                "version": self._revision,
             }
+
+    def _unsaved(self) -> bool:
+        # Edits are unsaved when the state is not the one the output file
+        # holds (or the start, before a save).
+        return self._current is not (self._start if self._saved is None else self._saved)
 
     def current(self) -> TableBinning:
         """The session's own binning (not a copy): read it, never edit it."""
@@ -110,6 +154,9 @@ class Session:
             return self._current
 
     # -- changing --------------------------------------------------------------
+    # Each change takes the revision its page drew the state with (None: no
+    # check, for callers in this process): the column's for an edit or a
+    # reset, the session's for undo and redo, which step through all columns.
     def edit(
         self,
         column: str,
@@ -117,6 +164,7 @@ class Session:
         args: Sequence[Any],
         options: Mapping[str, Any] | None = None,
         reason: str | None = None,
+        version: int | None = None,
     ) -> list[str]:
         """Make one edit of `column` (an operation of `BinningTable`, its
         positional arguments and keyword `options`) as the next state; an
@@ -125,49 +173,72 @@ class Session:
         are returned."""
         note = {"reason": reason or None, "author": self.author, "time": self.clock()}
         with self._lock:
-            if column not in self._current.tables:
-                raise EditError(f"column {column!r} is not binned")
+            self._table(column)
+            self._check_column(column, version, "edit")
             following = snapshot(self._current)
             with warnings.catch_warnings(record=True) as caught:
                 warnings.simplefilter("always", TrendWarning)
                 following.edit(column, operation, *args, **(options or {}), **note)
-            self._push(following)
+            self._move_to(following, self._undo)
+            self._redo.clear()
         return [str(w.message) for w in caught if issubclass(w.category, TrendWarning)]
 
-    def reset(self, column: str) -> None:
+    def reset(self, column: str, version: int | None = None) -> None:
         """Put back the fitted table of `column`, without its edits (one step
         that undo takes back)."""
         with self._lock:
             if column not in self._fitted.tables or column not in self._current.tables:
                 raise EditError(f"column {column!r} is not binned")
+            self._check_column(column, version, "reset")
             if not self._current.tables[column].edits:
                 raise EditError(f"column {column!r} has no edits to reset")
             following = snapshot(self._current)
             following.edit(column, self._fitted.tables[column])
-            self._push(following)
+            self._move_to(following, self._undo)
+            self._redo.clear()
 
-    def _push(self, following: TableBinning) -> None:
-        self._undo.append(self._current)
-        self._redo.clear()
+    def _check_column(self, column: str, version: int | None, name: str) -> None:
+        if version is not None and version != self._column_revision.get(column, 0):
+            raise StaleChangeError(
+                f"column {column!r} has changed since this page showed it; it is shown "
+                f"again as it is now and the {name} was not made"
+            )
+
+    def _move_to(self, following: TableBinning, behind: list[TableBinning]) -> list[str]:
+        """Make `following` the current state, the one it replaces kept on
+        `behind`; the columns it changed, which take a new revision."""
+        changed = changed_columns(self._current.tables, following.tables)
+        behind.append(self._current)
         self._current = following
+        self._revision += 1
+        self._column_revision.update(dict.fromkeys(changed, self._revision))
+        return changed
 
-    def undo(self) -> list[str]:
+    def undo(self, version: int | None = None) -> list[str]:
         """Go back one step; the columns it changed."""
         with self._lock:
-            return self._step(self._undo, self._redo, "undo")
+            return self._step(self._undo, self._redo, "undo", version)
 
-    def redo(self) -> list[str]:
+    def redo(self, version: int | None = None) -> list[str]:
         """Make again the step undone last; the columns it changed."""
         with self._lock:
-            return self._step(self._redo, self._undo, "redo")
+            return self._step(self._redo, self._undo, "redo", version)
 
-    def _step(self, source: list[TableBinning], target: list[TableBinning], name: str) -> list[str]:
+    def _step(
+        self,
+        source: list[TableBinning],
+        target: list[TableBinning],
+        name: str,
+        version: int | None,
+    ) -> list[str]:
+        if version is not None and version != self._revision:
+            raise StaleChangeError(
+                "the session has changed since this page showed it; it is shown again as "
+                f"it is now and the {name} was not made"
+            )
         if not source:
             raise EditError(f"nothing to {name}")
-        before = self._current
-        target.append(before)
-        self._current = source.pop()
-        return changed_columns(before.tables, self._current.tables)
+        return self._move_to(source.pop(), target)
 
     def save(self) -> pathlib.Path:
         """Write the binning's JSON document to the output file."""
@@ -180,6 +251,24 @@ class Session:
             write_whole(self.output, self._current.to_json())
             self._saved = self._current
             return self.output
+
+    def keep_unsaved(self) -> pathlib.Path | None:
+        """Write the edits not saved (the whole binning as edited) to the
+        recovery file beside the output, as a session stops; the file, or
+        None when there is nothing to keep (or no output: the binning is
+        then the caller's to read from the handle, or the file cannot be
+        written: `kept_error` says why)."""
+        with self._lock:
+            if self.output is None or not self._unsaved():
+                return None
+            path = recovery_path(self.output)
+            try:
+                write_whole(path, self._current.to_json())
+            except OSError as error:
+                self.kept_error = f"cannot write {path}: {error.strerror or error}"
+                return None
+            self.kept = path
+            return path
 
 
 def write_whole(path: pathlib.Path, text: str) -> None:

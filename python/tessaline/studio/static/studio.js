@@ -21,6 +21,10 @@ const state = {
 
 const $ = (id) => document.getElementById(id);
 
+// This page's name in its requests: the server keeps serving while any of
+// its pages is open (closing one tab leaves the others working).
+const PAGE = Array.from(crypto.getRandomValues(new Uint8Array(12)), (b) => b.toString(16).padStart(2, "0")).join("");
+
 function el(tag, attributes = {}, text = null) {
   const node = document.createElement(tag);
   for (const [k, v] of Object.entries(attributes)) node.setAttribute(k, v);
@@ -37,13 +41,13 @@ function svg(tag, attributes = {}, text = null) {
 
 // -- talking to the server ---------------------------------------------------
 async function call(name, body = null, query = null) {
-  const url = "api/" + name + (query ? "?" + new URLSearchParams(query) : "");
+  const url = "api/" + name + (body === null ? "?" + new URLSearchParams({ ...query, page: PAGE }) : "");
   const options = body === null
     ? { method: "GET" }
-    : { method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify(body) };
+    : { method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify({ ...body, page: PAGE }) };
   const response = await fetch(url, options);
   const answer = response.status === 204 ? {} : await response.json();
-  if (!response.ok) throw new Error(answer.error || response.statusText);
+  if (!response.ok) throw Object.assign(new Error(answer.error || response.statusText), { status: response.status });
   return answer;
 }
 
@@ -56,18 +60,22 @@ function say(text, kind = "info") {
 
 // The analyst's moves reach the server one after the other, in the order
 // made (a quick second undo waits for the first instead of being lost).
+// `body` is the request, or a function making it when its turn comes.
 let queue = Promise.resolve();
 
 function act(name, body) {
   const run = queue.then(async () => {
     try {
-      const answer = await call(name, body);
+      const answer = await call(name, typeof body === "function" ? body() : body);
       apply(answer);
       if (answer.warnings && answer.warnings.length) say(answer.warnings.join(" "), "warning");
       else if (answer.saved) say("Saved to " + answer.saved + ".", "info");
       else say("");
       return answer;
     } catch (error) {
+      // The bins this page showed were changed meanwhile (on another page):
+      // the edit was not made; show the variable as it is now.
+      if (error.status === 409) await reload();
       say(error.message, "error");
       return null;
     }
@@ -76,9 +84,20 @@ function act(name, body) {
   return run;
 }
 
+async function reload() {
+  try {
+    apply(await call("state", null, state.column ? { column: state.column } : {}));
+  } catch (error) {
+    say(error.message, "error");
+  }
+}
+
+// An edit names bins of the view shown when it was made: it carries that
+// view's version, and the server refuses it if the variable changed since.
 function edit(operation, args) {
   const reason = $("reason").value;
-  return act("edit", { column: state.column, operation, arguments: args, reason }).then((answer) => {
+  const body = { column: state.column, operation, arguments: args, reason, version: state.view.version };
+  return act("edit", body).then((answer) => {
     if (answer) $("reason").value = "";
   });
 }
@@ -165,7 +184,9 @@ function showStatus(status) {
   $("save").disabled = status.output === null;
   const where = status.output === null ? "no output file: the binning is the handle's" : "saves to " + status.output;
   $("status").textContent = (status.unsaved ? "unsaved edits \u2014 " : "") + where;
-  if (status.messages.length && !$("message").textContent) say(status.messages.join(" "), "warning");
+  // What the start had to tell stays shown, whatever the edits say after it.
+  $("notes").textContent = status.messages.join(" ");
+  $("notes").hidden = !status.messages.length;
 }
 
 // -- one variable ------------------------------------------------------------
@@ -469,10 +490,13 @@ function numbers(text) {
 }
 
 function wire() {
-  $("undo").addEventListener("click", () => act("undo", { column: state.column }));
-  $("redo").addEventListener("click", () => act("redo", { column: state.column }));
+  // Undo and redo step through the whole session: they carry its version
+  // as this page knows it when their turn comes.
+  const stepping = (name) => () => act(name, () => ({ column: state.column, version: state.status.version }));
+  $("undo").addEventListener("click", stepping("undo"));
+  $("redo").addEventListener("click", stepping("redo"));
   $("save").addEventListener("click", () => act("save", { column: state.column }));
-  $("reset").addEventListener("click", () => act("reset", { column: state.column }));
+  $("reset").addEventListener("click", () => act("reset", { column: state.column, version: state.view.version }));
   $("split").addEventListener("click", () => splitAt($("split-at").value));
   $("merge-next").addEventListener("click", mergeNext);
   $("reoptimise").addEventListener("click", () => {
@@ -501,8 +525,8 @@ function wire() {
   enter("special", () => $("add-special").click());
   enter("filter", () => { const first = state.shown.find((r) => !r.skipped); if (first) choose(first.column); $("filter").blur(); });
   document.addEventListener("keydown", keyboard);
-  // Closing the page stops the server (a reload comes back in time).
-  window.addEventListener("pagehide", () => navigator.sendBeacon("api/close", "{}"));
+  // Closing the last open page stops the server (a reload comes back in time).
+  window.addEventListener("pagehide", () => navigator.sendBeacon("api/close", JSON.stringify({ page: PAGE })));
   window.addEventListener("beforeunload", (e) => { if (state.status.unsaved) { e.preventDefault(); e.returnValue = ""; } });
 }
 
