@@ -13,6 +13,8 @@ import pytest
 from package_under_test import subprocess_env
 from package_under_test import tessaline as tl
 
+from tessaline.studio import server
+
 playwright = pytest.importorskip("playwright.sync_api")
 CHROMIUM = pathlib.Path("/usr/bin/chromium")
 if not CHROMIUM.exists():
@@ -49,16 +51,98 @@ def page(browser):
     page = browser.new_page(viewport={"width": 1200, "height": 750})
     errors = []
     page.on("pageerror", lambda error: errors.append(str(error)))
-    # Every console message but the answer to an edit the table refused (422).
-    page.on("console", lambda m: "status of 422" in m.text or errors.append(m.text))
+    # Every console message but the answers refusing an edit: the table's
+    # (422) and the one made on bins changed meanwhile (409).
+    refusals = ("status of 422", "status of 409")
+    page.on("console", lambda m: any(r in m.text for r in refusals) or errors.append(m.text))
     yield page
     page.close()
     assert errors == []
 
 
+@pytest.fixture
+def credit():
+    """A studio of the german credit data, stopped after the test."""
+    data = tl.datasets.german_credit()
+    handle = tl.studio(None, data, "creditability", event="bad", open_browser=False, wait=False)
+    yield handle
+    handle.stop()
+
+
 def variable(page, name):
     page.click(f"#rows .var[data-column='{name}']")
     expect(page.locator("#title")).to_have_text(name)
+
+
+def merge_first_bins(page, column):
+    variable(page, column)
+    page.keyboard.press("m")
+    expect(page.locator("#log tr")).to_have_count(2)
+
+
+def test_an_edit_from_a_stale_tab_is_refused_and_the_tab_shows_the_variable_again(
+    page, browser, credit
+):
+    other = browser.new_page()
+    for tab in (page, other):
+        tab.goto(credit.url)
+        variable(tab, "duration_in_month")
+    merge_first_bins(other, "duration_in_month")
+    # Bins 2 and 3 as this tab numbers them: the other tab's merge renumbered them.
+    for key in ("l", "l", "m"):
+        page.keyboard.press(key)
+    expect(page.locator("#message")).to_have_text(
+        "column 'duration_in_month' has changed since this page showed it; it is shown "
+        "again as it is now and the edit was not made"
+    )
+    expect(page.locator("#log tr")).to_have_count(2)
+    other.close()
+    edits = credit.binning.tables["duration_in_month"].edits
+    assert [e.arguments for e in edits] == [{"first": 0, "second": 1}]
+
+
+def test_closing_one_of_two_tabs_keeps_the_other_served(page, browser, credit, monkeypatch):
+    monkeypatch.setattr(server, "CLOSE_GRACE", 0.2)
+    other = browser.new_page()
+    for tab in (other, page):
+        tab.goto(credit.url)
+        expect(tab.locator("#title")).not_to_have_text("Loading…")
+    other.goto("about:blank")
+    time.sleep(1.0)  # well past the time a reload has to come back
+    merge_first_bins(page, "purpose")
+    other.close()
+
+
+def test_the_browser_gets_the_token_through_a_private_file_as_a_cookie(page, credit):
+    token = credit.url.split("/")[3]
+    page.goto(credit._server.handover_file().as_uri())
+    expect(page.locator("#title")).not_to_have_text("Loading…")
+    assert page.url == credit.url.removesuffix(f"{token}/")
+    [cookie] = page.context.cookies()
+    assert (cookie["value"], cookie["httpOnly"], page.evaluate("document.cookie")) == (
+        token,
+        True,
+        "",
+    )
+    merge_first_bins(page, "purpose")
+
+
+def test_what_the_start_had_to_tell_stays_shown(page):
+    data = tl.datasets.german_credit()
+    model = tl.TableBinning(event="bad").fit(data, "creditability")
+    with pytest.warns(tl.TrendWarning):
+        model.edit("age_in_years", "add_cut", 40)
+    read = tl.from_json(model.to_json())
+    handle = tl.studio(read, data, "creditability", open_browser=False, wait=False)
+    try:
+        page.goto(handle.url)
+        merge_first_bins(page, "purpose")
+        expect(page.locator("#notes")).to_have_text(
+            "warning: after add_cut the event rate over the bins of 'age_in_years' is "
+            "valley, no longer monotone"
+        )
+    finally:
+        handle.stop()
 
 
 def test_edits_on_the_page_are_the_python_edits_byte_for_byte(page, tmp_path):
