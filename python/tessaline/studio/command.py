@@ -12,6 +12,7 @@ import argparse
 import contextlib
 import pathlib
 import signal
+import threading
 from collections.abc import Iterator
 from typing import Any, TextIO
 
@@ -114,8 +115,12 @@ def fitted_session(args: argparse.Namespace) -> Session:
     current = snapshot(fitted)
     missed = [] if model is None else replay_edits(current, model)
     output = output_path(args.output, args.data)
-    missed += recovery_note(output, "start with --model {path} to carry on from them")
+    missed += recovery_note(output, CARRY_ON)
     return Session(current, fitted, output=output, author=args.author, messages=missed)
+
+
+# How the analyst carries on from the edits a stopped session kept.
+CARRY_ON = "start with --model {path} to carry on from them"
 
 
 def interrupt(number: int, frame: Any) -> None:
@@ -126,7 +131,9 @@ def interrupt(number: int, frame: Any) -> None:
 def stopping_on_signals() -> Iterator[None]:
     """A TERM signal (a closed terminal's HUP too) ends the studio as Ctrl-C
     does: stopped, with the edits not saved kept, instead of killed with them."""
-    names = [n for n in ("SIGTERM", "SIGHUP") if hasattr(signal, n)]
+    # Handlers can only be set on the main thread (the command run elsewhere keeps the defaults).
+    main = threading.current_thread() is threading.main_thread()
+    names = [n for n in ("SIGTERM", "SIGHUP") if hasattr(signal, n) and main]
     before = {n: signal.signal(getattr(signal, n), interrupt) for n in names}
     try:
         yield
@@ -139,14 +146,11 @@ def ending(session: Session) -> str:
     """The command's last line: how the studio stopped and where the edits are."""
     status = session.status()
     if session.kept is not None:
-        return (
-            f"stopped with edits not saved; they are kept in {session.kept} "
-            f"(start with --model {session.kept} to carry on from them)"
-        )
+        carry_on = CARRY_ON.format(path=session.kept)
+        return f"stopped with edits not saved; they are kept in {session.kept} ({carry_on})"
     if status["unsaved"]:
-        return "stopped with edits not saved" + (
-            f" ({session.kept_error})" if session.kept_error else ""
-        )
+        why = f" ({session.kept_error})" if session.kept_error else ""
+        return "stopped with edits not saved" + why
     return f"stopped; saved to {session.output}" if status["saved"] else "stopped"
 
 

@@ -53,8 +53,8 @@ class Studio:
         webbrowser.open(self._server.handover_file().as_uri())
 
     def wait(self) -> TableBinning:
-        """Block until the page is closed (or Ctrl-C), then stop; the binning
-        as edited."""
+        """Block until the last open page is closed (or Ctrl-C), then stop;
+        the binning as edited."""
         try:
             # A timed wait keeps Ctrl-C deliverable to this thread.
             while not self._server.stopped.wait(0.5):
@@ -99,7 +99,7 @@ def start_session(
     if given.tables and all(t.basis is not None for t in given.tables.values()):
         return snapshot(given), fitted, []
     current = snapshot(fitted)
-    return current, fitted, replay_edits(current, given)
+    return current, fitted, replay_edits(current, given, reissue=True)
 
 
 def recovery_note(output: pathlib.Path | None, how: str) -> list[str]:
@@ -141,7 +141,8 @@ def studio(
     Jupyter the page shows inline when the returned handle is displayed and
     the cell returns at once (``wait=False``; the server runs until
     ``handle.stop()`` or the kernel ends); elsewhere the browser opens and
-    the call waits until the last open page is closed or Ctrl-C. Either way ``handle.binning`` is the edited binning::
+    the call waits until the last open page is closed or Ctrl-C. Either way
+    ``handle.binning`` is the edited binning::
 
         handle = tl.studio(None, data, "creditability", event="bad", output="edited.json")
         handle.binning.tables["duration_in_month"].edits

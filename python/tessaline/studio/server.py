@@ -199,11 +199,13 @@ class StudioHandler(BaseHTTPRequestHandler):
     def do_POST(self) -> None:
         self._serve("POST")
 
-    def _send(self, status: int, body: bytes, kind: str, headers: Mapping[str, str] = {}) -> None:
+    def _send(
+        self, status: int, body: bytes, kind: str, headers: Mapping[str, str] | None = None
+    ) -> None:
         self.send_response(status)
         self.send_header("Content-Type", kind)
         self.send_header("Content-Length", str(len(body)))
-        for key, value in {**HEADERS, **headers}.items():
+        for key, value in {**HEADERS, **(headers or {})}.items():
             self.send_header(key, value)
         self.end_headers()
         if self.command != "HEAD":

