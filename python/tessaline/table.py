@@ -23,8 +23,7 @@ from ._core.state import PlainState
 from .binning import batches
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
-from .binning.edit_log import Edit, log_version
-from .binning.editing import OPERATIONS
+from .binning.edit_log import OPERATIONS, Edit, log_version
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named

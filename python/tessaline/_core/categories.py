@@ -13,7 +13,6 @@ booleans among other objects are not merged with the numbers they equal."""
 
 from __future__ import annotations
 
-import numbers
 from collections.abc import Sequence
 from dataclasses import dataclass
 from decimal import Decimal
@@ -112,7 +111,9 @@ def _may_hide_booleans(uniques: Sequence[Any]) -> bool:
     booleans = [isinstance(u, (bool, np.bool_)) for u in uniques]
     if all(booleans):
         return False
-    return any(booleans) or any(isinstance(u, numbers.Number) and u in (0, 1) for u in uniques)
+    return any(booleans) or any(
+        isinstance(u, (int, float, Decimal, np.number)) and (u == 0 or u == 1) for u in uniques
+    )
 
 
 def _booleans_named(array: npt.NDArray[Any]) -> npt.NDArray[Any]:

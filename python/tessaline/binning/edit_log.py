@@ -185,11 +185,10 @@ def chained(edit: Edit, previous: Edit | None) -> Edit:
     """`edit` (which names its table's digest) as the link after `previous`
     (None for the first edit). After an unverified edit the log stays
     unverified: nothing vouches for the records before."""
-    if edit.table_digest is None or (previous is not None and previous.digest is None):
+    link = "" if previous is None else previous.digest
+    if edit.table_digest is None or link is None:
         return dataclasses.replace(edit, digest=None)
-    return dataclasses.replace(
-        edit, digest=record_digest(edit, previous.digest if previous is not None else "")
-    )
+    return dataclasses.replace(edit, digest=record_digest(edit, link))
 
 
 def log_version(edits: Sequence[Edit]) -> int:
