@@ -9,8 +9,13 @@ edit produced (its document without header and log, as canonical JSON), and
 `digest`, of the record itself (canonical JSON, `table_digest` included) and
 the digest of the record before it. Changing, adding or deleting a record,
 or the table after the last one, breaks the chain, and a document whose
-chain is broken is refused. A log read from a document of an earlier release,
-written without digests, is read but is unverified (`Edit.verified`)."""
+chain is broken is refused. The digests take no key, so they are no
+signature: one who rewrites a record and takes every digest again is caught
+where the records disagree, which reading checks of every log, chained or
+not: each call must make its step, each record start from the measures the
+one before ended with, and the last end at the document's table. A log of
+a version 2 document, written without digests, is read but unverified
+(`Edit.verified`), which its printout says; a replay on a new fit chains it."""
 
 from __future__ import annotations
 
