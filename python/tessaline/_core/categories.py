@@ -106,13 +106,11 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
 
 def _may_hide_booleans(uniques: Sequence[Any]) -> bool:
     """Whether the distinct values a hash table found may have merged a
-    boolean with a number it equals (True with 1, False with 0.0): never in a
-    column of text, or of booleans alone."""
-    booleans = [isinstance(u, (bool, np.bool_)) for u in uniques]
-    if all(booleans):
-        return False
-    return any(booleans) or any(
-        isinstance(u, (int, float, Decimal, np.number)) and (u == 0 or u == 1) for u in uniques
+    boolean with a number it equals (True with 1, False with 0.0, either way
+    round): never in a column of text."""
+    return any(
+        isinstance(u, (bool, np.bool_, int, float, Decimal, np.number)) and (u == 0 or u == 1)
+        for u in uniques
     )
 
 
@@ -120,6 +118,14 @@ def _booleans_named(array: npt.NDArray[Any]) -> npt.NDArray[Any]:
     """An array of objects with its booleans among other values replaced by
     their names: a hash table, or a sort, takes True for 1 and False for 0,
     and would name the category by whichever came first."""
+    try:
+        from pandas.api.types import infer_dtype
+
+        # One pass in C tells a column of booleans alone, or of numbers alone.
+        if infer_dtype(array, skipna=True) not in ("mixed", "mixed-integer"):
+            return array
+    except ImportError:
+        pass
     flags = np.fromiter(
         (isinstance(v, (bool, np.bool_)) for v in array.flat), dtype=bool, count=array.size
     )

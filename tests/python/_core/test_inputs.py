@@ -74,6 +74,7 @@ def test_decimals_bin_as_the_same_numbers_as_floats(form):
     "values, names",
     [
         ([0, 1, False, True, 1.0], ["0", "1", "False", "True", "1"]),
+        ([False, True, 0, 1.0], ["False", "True", "0", "1"]),
         ([True, "True", 1.5, np.False_, 0.0], ["True", "True", "1.5", "False", "0"]),
         ([0, np.nan, False], ["0", None, "False"]),
     ],
