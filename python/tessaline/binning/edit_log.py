@@ -238,7 +238,7 @@ def check_log(
     if previous is None:
         return
     at = f"{where} edit {len(edits)}"
-    if not (_same(previous.after, after, EVIDENCE_ULPS) and previous.trend == trend):
+    if not (_same(previous.after, after, MEASURE_ULPS) and previous.trend == trend):
         raise DocumentError(f"{at}: its 'after' and trend are not those of the document's table")
     if previous.verified and previous.table_digest != table_digest(table_doc):
         raise DocumentError(f"{at}: the table it produced is not the document's table")
@@ -247,7 +247,7 @@ def check_log(
 # How far, in units in the last place, the measures a log keeps of the last
 # table may be from those the document's rows give (another machine's
 # arithmetic may round apart).
-EVIDENCE_ULPS = 8
+MEASURE_ULPS = 8
 # The operations that edit only a numeric table, and only a categorical one.
 NUMERIC_ONLY = ("with_cuts", "add_cut", "remove_cut", "move_cut", "add_special", "remove_special")
 CATEGORICAL_ONLY = ("move", "send_unseen_to")
