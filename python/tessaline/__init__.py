@@ -52,6 +52,7 @@ from .discretizer import MDLPDiscretizer
 from .exceptions import (
     DocumentError,
     EditError,
+    EmptyBinWarning,
     NotFittedError,
     StateError,
     TargetError,
@@ -89,6 +90,7 @@ __all__ = [
     "ContinuousTableBinning",
     "DocumentError",
     "EditError",
+    "EmptyBinWarning",
     "GainsTable",
     "GiniResult",
     "LogisticFit",

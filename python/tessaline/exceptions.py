@@ -41,3 +41,8 @@ class EditError(ValueError):
 
 class TrendWarning(UserWarning):
     """An edit left the event rate over a table's bins without a monotone trend."""
+
+
+class EmptyBinWarning(UserWarning):
+    """An edit left a bin without rows: its WoE and IV are 0, and a value met
+    there at transform scores as the whole population."""

@@ -23,8 +23,7 @@ from ._core.state import PlainState
 from .binning import batches
 from .binning import counts as counted
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
-from .binning.edit_log import Edit
-from .binning.editing import OPERATIONS
+from .binning.edit_log import OPERATIONS, Edit, log_version
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
@@ -209,6 +208,11 @@ def _summary_rows(
             f"{where}: field 'summary' must have one row per binned or skipped column, of its kind"
         )
     return rows
+
+
+def document_version(tables: Mapping[str, BinningTable]) -> int:
+    """The version of a whole-table document: that of its newest table's log."""
+    return max((log_version(t.edits) for t in tables.values()), default=1)
 
 
 def check_classes(known: int, events: int) -> None:
@@ -855,7 +859,7 @@ class TableBinning(PlainState):
             for row in self.summary
         ]
         return {
-            **document.header(document.TABLE_SCHEMA, document.EDITED if self.edits else 1),
+            **document.header(document.TABLE_SCHEMA, document_version(self.tables)),
             "options": options,
             "fitted_columns": list(self.fitted_columns),
             "summary": summary,
@@ -883,9 +887,10 @@ class TableBinning(PlainState):
                         f"{where}: the table filed under {name!r} bins the "
                         f"column {tables[name].name!r}"
                     )
-            if (doc["version"] == document.EDITED) != any(t.edits for t in tables.values()):
+            if doc["version"] != document_version(tables):
                 raise DocumentError(
-                    f"{where}: a version 2 document holds an edited table, an older one none"
+                    f"{where}: a document's version is that of its tables' edit logs "
+                    "(1 without one, 2 for a log without digests, 3 for a chained one)"
                 )
             skipped = document.field(doc, "skipped", dict, where)
             if not all(isinstance(v, str) for v in skipped.values()):

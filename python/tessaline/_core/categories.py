@@ -2,10 +2,18 @@
 text shown in tables) and a code, the position of that name in ascending name
 order; a missing value gets code -1. Strings, booleans, integer codes, pandas
 ``category`` columns, pyarrow arrays, polars Series and masked arrays are read
-without a round trip through Python objects where the library allows it."""
+without a round trip through Python objects where the library allows it.
+
+A value's category is its name, which the value alone decides, never the
+values beside it in the column: True is "True" and 1 is "1" (two categories,
+though Python finds them equal), while 1, 1.0 and "1" are one category. A
+list that mixes booleans with numbers, or text with other values, is
+therefore read value by value rather than converted to one type, and
+booleans among other objects are not merged with the numbers they equal."""
 
 from __future__ import annotations
 
+from collections.abc import Sequence
 from dataclasses import dataclass
 from decimal import Decimal
 from typing import Any
@@ -27,7 +35,8 @@ class Encoded:
 def category_name(value: Any) -> str:
     """The name of one category: integral floats print as integers (a code
     read as 2.0 and one read as 2 are the same category); a decimal is named
-    as its nearest float (2.50 as 2.5), as a decimal column read as floats is."""
+    as its nearest float (2.50 as 2.5), as a decimal column read as floats is;
+    a boolean is "True" or "False"."""
     if isinstance(value, np.generic):
         value = value.item()
     if isinstance(value, Decimal):
@@ -71,6 +80,10 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
 
             try:
                 raw, uniques = pandas.factorize(array, use_na_sentinel=True)
+                if _may_hide_booleans(uniques):
+                    named = _booleans_named(array)
+                    if named is not array:
+                        raw, uniques = pandas.factorize(named, use_na_sentinel=True)
             except TypeError:
                 odd = next(v for v in array.tolist() if not _is_category_value(v))
                 raise TypeError(
@@ -81,6 +94,7 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
                 raw[missing] = -1
             return _by_name(raw, list(uniques))
         except ImportError:
+            array = _booleans_named(array)
             none = _missing_of_objects(array)
             missing = none if missing is None else missing | none
     codes = np.full(array.size, -1, dtype=np.int64)
@@ -88,6 +102,55 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
     uniques, inverse = np.unique(array[present], return_inverse=True)
     codes[present] = inverse
     return _by_name(codes, list(uniques))
+
+
+def _may_hide_booleans(uniques: Sequence[Any]) -> bool:
+    """Whether the distinct values a hash table found may have merged a
+    boolean with a number it equals (True with 1, False with 0.0, either way
+    round): never in a column of text."""
+    return any(
+        isinstance(u, (bool, np.bool_, int, float, Decimal, np.number)) and (u == 0 or u == 1)
+        for u in uniques
+    )
+
+
+def _booleans_named(array: npt.NDArray[Any]) -> npt.NDArray[Any]:
+    """An array of objects with its booleans among other values replaced by
+    their names: a hash table, or a sort, takes True for 1 and False for 0,
+    and would name the category by whichever came first."""
+    try:
+        from pandas.api.types import infer_dtype
+
+        # One pass in C tells a column of booleans alone, or of numbers alone.
+        if infer_dtype(array, skipna=True) not in ("mixed", "mixed-integer"):
+            return array
+    except ImportError:
+        pass
+    flags = np.fromiter(
+        (isinstance(v, (bool, np.bool_)) for v in array.flat), dtype=bool, count=array.size
+    )
+    if flags.all() or not flags.any():
+        return array
+    named = np.array(array, dtype=object, copy=True)
+    named[flags] = [category_name(v) for v in named[flags]]
+    return named
+
+
+def _as_array(values: Any) -> npt.NDArray[Any]:
+    """A sequence as an array; one that mixes booleans with numbers, or text
+    with anything else, as objects, since NumPy would make True the number 1
+    and 0.0 the text "0.0"."""
+    array = np.asarray(values)
+    kind = array.dtype.kind
+    if isinstance(values, (list, tuple)) and kind in "iufUS":
+        types = set(map(type, values))
+        if kind in "iuf":
+            mixed = any(issubclass(t, (bool, np.bool_)) for t in types)
+        else:
+            mixed = not all(issubclass(t, str if kind == "U" else bytes) for t in types)
+        if mixed:
+            return np.asarray(values, dtype=object)
+    return array
 
 
 def encode(values: Any) -> Encoded:
@@ -124,7 +187,7 @@ def encode(values: Any) -> Encoded:
             else np.asarray(to_numpy()),
             None,
         )
-    return _encode_numpy(np.asarray(values), None)
+    return _encode_numpy(_as_array(values), None)
 
 
 def _is_nullable(values: Any) -> bool:

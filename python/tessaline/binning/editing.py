@@ -19,7 +19,7 @@ import numpy.typing as npt
 
 from .._core import checks, native, printing
 from .._core.categories import OTHER
-from ..exceptions import EditError, TrendWarning
+from ..exceptions import EditError, EmptyBinWarning, TrendWarning
 from . import basis as edit_basis
 from .basis import (
     EditBasis,
@@ -28,25 +28,21 @@ from .basis import (
     with_value,
     without_value,
 )
-from .edit_log import MONOTONE, NAME_STEPS, NUMBER_STEPS, Edit, trend_of
+from .edit_log import (
+    MONOTONE,
+    NAME_STEPS,
+    NUMBER_STEPS,
+    OPERATIONS,
+    Edit,
+    chained,
+    table_digest,
+    trend_of,
+)
 from .options import LIMITS, check_options, class_limits
 
 if TYPE_CHECKING:
     from .._core.arrays import FloatArray
 
-# The edits of a table, by name, as `TableBinning.edit` and a replay take them.
-OPERATIONS = (
-    "with_cuts",
-    "add_cut",
-    "remove_cut",
-    "move_cut",
-    "merge",
-    "split",
-    "move",
-    "send_unseen_to",
-    "add_special",
-    "remove_special",
-)
 # Up to this many distinct values, a re-optimisation around fixed cuts
 # considers a cut after every one of them; beyond, the quantile pre-bins.
 EXACT_PREBINS = 200
@@ -102,6 +98,9 @@ class EditableTable:
         raise NotImplementedError
 
     def __getitem__(self, column: str) -> npt.NDArray[Any]:
+        raise NotImplementedError
+
+    def to_dict(self) -> dict[str, Any]:
         raise NotImplementedError
 
     def _rebuilt(
@@ -307,6 +306,7 @@ class EditableTable:
             )
         summary, fields = _stepped(self, self.basis, step)
         unlogged = self._rebuilt(summary, edits=(), **fields)
+        _warn_emptied(self, unlogged, operation)
         trend = trend_of(unlogged["event_rate"][: unlogged.n_bins])
         edit = Edit(
             operation,
@@ -318,7 +318,9 @@ class EditableTable:
             measures(self),
             measures(unlogged),
             trend,
+            table_digest(unlogged.to_dict()),
         )
+        edit = chained(edit, self.edits[-1] if self.edits else None)
         if not edit.monotone and trend_of(self["event_rate"][: self.n_bins]) in MONOTONE:
             of = f" of {self.name!r}" if self.name is not None else ""
             warnings.warn(
@@ -328,6 +330,29 @@ class EditableTable:
                 stacklevel=3,
             )
         return self._rebuilt(summary, edits=(*self.edits, edit), **fields)
+
+
+def _warn_emptied(before: EditableTable, after: EditableTable, operation: str) -> None:
+    """Warn of the intervals an edit leaves without rows (a cut point between
+    two values no row lies between): those empty before it were warned of."""
+
+    def empty(table: EditableTable) -> list[tuple[float, float]]:
+        n = table.n_bins
+        edges = zip(table["left"][:n], table["right"][:n], table["count"][:n])
+        return [(float(lo), float(hi)) for lo, hi, count in edges if count == 0]
+
+    if after.bin_categories is not None:
+        return
+    new = [e for e in empty(after) if e not in empty(before)]
+    if new:
+        of = f" of {after.name!r}" if after.name is not None else ""
+        bins = ", ".join(printing.interval(lo, hi) for lo, hi in new)
+        warnings.warn(
+            f"after {operation} the bin{'s' if len(new) > 1 else ''} {bins}{of} "
+            f"{'hold' if len(new) > 1 else 'holds'} no rows (WoE 0, IV 0)",
+            EmptyBinWarning,
+            stacklevel=4,
+        )
 
 
 def measures(table: EditableTable) -> dict[str, float]:

@@ -24,8 +24,16 @@ from ..woe import iv_strength, weight_of_evidence
 from .analysis import BinAnalysis, bin_analysis
 from .basis import EditBasis
 from .columns import SUMMARY_COLUMNS
-from .edit_log import Edit, edit_dict, edits_from_list, log_text
-from .editing import EditableTable
+from .edit_log import (
+    Edit,
+    check_log,
+    edit_dict,
+    edits_from_list,
+    log_text,
+    log_version,
+    trend_of,
+)
+from .editing import EditableTable, measures
 
 if TYPE_CHECKING:
     import pandas
@@ -443,9 +451,11 @@ class BinningTable(ColumnTable, EditableTable):
             rows[key] = (
                 [int(v) for v in column] if key in integers else [document.exact(v) for v in column]
             )
-        log = {"edits": [edit_dict(e) for e in self.edits]} if self.edits else {}
+        version = log_version(self.edits)
+        chained = version == document.CHAINED
+        log = {"edits": [edit_dict(e, chained) for e in self.edits]} if self.edits else {}
         return {
-            **document.header(document.BINNING_SCHEMA, document.EDITED if self.edits else 1),
+            **document.header(document.BINNING_SCHEMA, version),
             **document.bins_fields(self),
             "pooled_categories": list(self.pooled_categories),
             "pooled_bin": self.pooled_bin,
@@ -507,7 +517,9 @@ class BinningTable(ColumnTable, EditableTable):
             bin_categories=None if bins is None else [tuple(b) for b in bins],
             pooled_categories=pooled,
             pooled_bin=pooled_bin,
-            edits=edits_from_list(edits, where) if edits is not None else (),
+            edits=()
+            if edits is None
+            else edits_from_list(edits, where, doc["version"] >= document.CHAINED),
         )
         # The WoE and IV written are the ones the table scored with: keep them
         # rather than recompute (a logarithm may round differently elsewhere),
@@ -528,6 +540,15 @@ class BinningTable(ColumnTable, EditableTable):
             evidence[key] = columns[key]
         object.__setattr__(table, "_columns", types.MappingProxyType(evidence))
         object.__setattr__(table, "_iv", information_value)
+        if table.edits:
+            check_log(
+                table.edits,
+                bins is None,
+                table.to_dict(),
+                measures(table),
+                trend_of(table["event_rate"][: table.n_bins]),
+                where,
+            )
         return table
 
     def to_frame(self) -> pandas.DataFrame:

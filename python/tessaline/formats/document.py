@@ -34,10 +34,12 @@ SCORECARD_SCHEMA = "tessaline.scorecard"
 CONTINUOUS_SCHEMA = "tessaline.continuous_binning"
 CONTINUOUS_TABLE_SCHEMA = "tessaline.continuous_table_binning"
 # The newest version this release reads. Version 2 documents carry an edit
-# log (field 'edits'); a document without one is still written as version 1,
+# log (field 'edits'), version 3 ones a log whose records are chained by
+# their digests; a document without a log is still written as version 1,
 # which every release reads.
-VERSION = 2
+VERSION = 3
 EDITED = 2
+CHAINED = 3
 
 
 def header(schema: str, version: int = 1) -> dict[str, Any]:
@@ -156,14 +158,14 @@ def check_header(doc: Any, schema: str) -> None:
 
 
 def edit_log(doc: Mapping[str, Any], where: str) -> Any:
-    """The field 'edits' of a document, which a version 2 document holds and
-    an older one does not (None when absent)."""
-    edited = doc.get("version") == EDITED
+    """The field 'edits' of a document, which a document of version 2 or
+    later holds and an older one does not (None when absent)."""
+    edited = doc.get("version", 1) >= EDITED
     if edited != ("edits" in doc):
         raise DocumentError(
-            f"{where}: a version 2 document must hold its edit log"
+            f"{where}: a version {doc['version']} document must hold its edit log"
             if edited
-            else f"{where}: only a version 2 document holds an edit log"
+            else f"{where}: only a document of version 2 or later holds an edit log"
         )
     return doc.get("edits")
 

@@ -8,6 +8,8 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
+from tessaline._core import categories
+
 pandas = pytest.importorskip("pandas")
 
 
@@ -61,6 +63,25 @@ def test_decimals_bin_as_the_same_numbers_as_floats(form):
         tl.mdlp_binning(x, DECIMAL_FORMS[form](y), name="x").to_dict()
         == tl.mdlp_binning(x, y, name="x").to_dict()
     )
+
+
+@pytest.mark.parametrize(
+    "form",
+    [list, lambda v: np.array(v, dtype=object), lambda v: pandas.Series(v, dtype=object)],
+    ids=["list", "NumPy objects", "pandas objects"],
+)
+@pytest.mark.parametrize(
+    "values, names",
+    [
+        ([0, 1, False, True, 1.0], ["0", "1", "False", "True", "1"]),
+        ([False, True, 0, 1.0], ["False", "True", "0", "1"]),
+        ([True, "True", 1.5, np.False_, 0.0], ["True", "True", "1.5", "False", "0"]),
+        ([0, np.nan, False], ["0", None, "False"]),
+    ],
+)
+def test_a_value_names_its_category_whatever_its_neighbours(form, values, names):
+    encoded = categories.encode(form(values))
+    assert [encoded.names[c] if c >= 0 else None for c in encoded.codes] == names
 
 
 def instants(n=2000):

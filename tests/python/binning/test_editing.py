@@ -4,6 +4,7 @@ rest re-optimised equal the best of every admissible cut set; what cannot
 be made is an EditError that says why."""
 
 import itertools
+import warnings
 
 import numpy as np
 import pytest
@@ -14,7 +15,10 @@ from package_under_test import tessaline as tl
 from tessaline.binning import basis
 
 # Random edits break trends often; the warning is tested once, on its own.
-pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
+pytestmark = [
+    pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning"),
+    pytest.mark.filterwarnings("ignore::tessaline.exceptions.EmptyBinWarning"),
+]
 
 NUMERIC_FITS = {
     "optimal": lambda x, y, s, **w: tl.optimal_binning(
@@ -104,6 +108,7 @@ def test_numeric_edits_equal_a_fresh_fit_at_their_cut_points(data, fit, seed, sp
         )
         assert plain(table) == plain(fresh)
         assert len(table.edits) == step + 1 and table.edits[-1].after["bins"] == table.n_bins
+    assert tl.BinningTable.from_json(table.to_json()).edits == table.edits
 
 
 def categorical_edit(draw, table):
@@ -161,6 +166,7 @@ def test_categorical_edits_equal_a_fresh_fit_with_their_groups(data, seed, weigh
         table = categorical_edit(data.draw, table)
         fresh = tl.grouped_binning(x, y, table.bin_categories, pooled_group=table.pooled_bin, **w)
         assert plain(table) == plain(fresh)
+    assert tl.BinningTable.from_json(table.to_json()).edits == table.edits
 
 
 # -- cuts fixed by the analyst, the rest re-optimised ------------------------------
@@ -294,6 +300,17 @@ def test_an_edit_that_cannot_be_made_says_why(edit, message):
     x, y = sample(3)
     with pytest.raises(tl.EditError, match=message):
         edit(NUMERIC_FITS["custom"](x, y, [-999.0]))
+
+
+def test_an_edit_that_empties_a_bin_names_it():
+    x, y = np.repeat([1.0, 2.0, 3.0], 20), np.tile([0.0, 1.0], 30)
+    table = tl.custom_binning(x, y, [1.5], name="age")
+    with pytest.warns(tl.EmptyBinWarning, match=r"^after with_cuts the bin \(1.5, 1.7\] of 'age' "):
+        emptied = table.with_cuts([1.5, 1.7])
+    assert emptied["count"].tolist() == [20, 0, 40] and emptied["woe"][1] == 0
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", tl.EmptyBinWarning)
+        emptied.add_cut(2.5)  # the bin was empty already
 
 
 def test_a_column_of_too_many_values_keeps_no_counts(monkeypatch):

@@ -71,6 +71,8 @@ def assert_same_table(weighted, plain):
     for part in (doc, plain_doc):
         del part["rows"]
         part.pop("split_log", None)
+        for edit in part.get("edits", ()):  # their digests cover the rows
+            del edit["table_digest"], edit["digest"]
     assert doc == plain_doc
 
 
