@@ -1,6 +1,7 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
+import numpy as np
 import pandas as pd
 import pytest
 import sql_engines
@@ -14,7 +15,22 @@ from tessaline import engines
 GERMAN = ROOT / "examples" / "data" / "germancredit.csv"
 
 
-FRAMES = {"german": pd.read_csv(GERMAN), "random": random_frame(20_000, seed=3)}
+# Integer-valued doubles beyond 2^53, 1024 apart: a literal read as a 4-byte
+# float (24 bits) would take many of them for one value.
+BIG = 2.0**60
+_rng = np.random.default_rng(8)
+BEYOND_2_53 = pd.DataFrame(
+    {
+        "x": BIG + 1024.0 * _rng.integers(0, 250, 5000),
+        "t": BIG + 1024.0 * _rng.integers(0, 40, 5000),
+        "y": _rng.integers(0, 2, 5000),
+    }
+)
+FRAMES = {
+    "german": pd.read_csv(GERMAN),
+    "random": random_frame(20_000, seed=3),
+    "beyond_2_53": BEYOND_2_53,
+}
 TARGETS = {"german": ("creditability", "bad"), "random": ("y", None)}
 _loaded = {}
 
@@ -104,6 +120,36 @@ def test_approximate_merges_values_into_cells_with_exact_counts(table):
         "max_distinct=40: give the threshold as value=",
     ):
         engines.fit(tl.TableBinning(percentile=50), connection, "applicants", "x2", max_distinct=40)
+
+
+@ENGINES
+@pytest.mark.parametrize(
+    "target, options",
+    [
+        ("y", {"exclude": ["t"], "special_values": [BIG + 7 * 1024]}),
+        ("t", {"exclude": ["y"], "event": BIG + 3 * 1024}),
+        ("t", {"exclude": ["y"], "percentile": 50.0}),
+        ("t", {"exclude": ["y"], "value": BIG + 20 * 1024}),
+    ],
+    ids=["special-value", "event", "percentile", "value"],
+)
+def test_values_beyond_2_53_are_read_exactly(table, target, options):
+    # Merged into cells, the special value kept apart; the target read at a
+    # value, an event or a percentile there.
+    connection, frame = table("beyond_2_53")
+    specials = options.get("special_values", [])
+    local = tl.TableBinning(method="quantile", **options).fit(
+        frame.assign(x=cell_maxima(frame["x"].to_numpy(), 5, specials)), target
+    )
+    remote = engines.fit(
+        tl.TableBinning(method="quantile", **options),
+        connection,
+        "applicants",
+        target,
+        max_distinct=40,
+        approximate=5,
+    )
+    same_fit(local, remote)
 
 
 @ENGINES
