@@ -1,6 +1,9 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
+import functools
+import tracemalloc
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -194,3 +197,45 @@ def test_files_larger_than_memory_are_read_by_duckdb(tmp_path):
         TypeError, match="connection must be a DuckDB, sqlite3 or psycopg connection, not dict"
     ):
         engines.fit(tl.TableBinning(), {}, "applicants", "y")
+
+
+@pytest.mark.parametrize(
+    "memory_limit, approximate, merged",
+    [("60MB", None, False), ("25MB", 50, True), ("25MB", None, None)],
+    ids=["exact", "merged", "refused"],
+)
+def test_files_are_counted_within_memory_limit_in_the_client(
+    tmp_path, memory_limit, approximate, merged
+):
+    # 300,000 distinct values: held as arrays they fit in 60MB with the fit,
+    # as Python tuples they did not; in 25MB they fit only merged into cells.
+    pytest.importorskip("duckdb")
+    rng = np.random.default_rng(4)
+    frame = pd.DataFrame({"x": rng.permutation(300_000) + 0.5, "y": rng.integers(0, 2, 300_000)})
+    frame.to_parquet(tmp_path / "wide.parquet")
+    fit = functools.partial(
+        engines.fit_files,
+        tl.TableBinning(),
+        tmp_path / "wide.parquet",
+        "y",
+        memory_limit=memory_limit,
+        threads=1,
+        approximate=approximate,
+    )
+    if merged is None:
+        with pytest.raises(
+            ValueError,
+            match=r"the 300000 distinct values to bring to the client take about \d+ MB there, "
+            r"more than memory_limit allows \(25 MB; column 'x' has 300000\): give approximate=K",
+        ):
+            fit()
+        return
+    tracemalloc.start()
+    try:
+        remote = fit()
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert peak < int(memory_limit[:-2]) * 10**6
+    x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
+    same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
