@@ -28,7 +28,7 @@ class Dialect:
         in SQLite anything but an integer or a real)."""
         if self.name == "sqlite":
             number = f"typeof({column}) IN ('integer', 'real')"
-            return f"(CASE WHEN {number} THEN CAST({column} AS REAL) END)"
+            return f"(CASE WHEN {number} THEN CAST({column} AS {self.double}) END)"
         return f"NULLIF(CAST({column} AS {self.double}), CAST('NaN' AS {self.double}))"
 
     def as_text(self, column: str) -> str:
@@ -44,7 +44,7 @@ class Dialect:
             real = f"typeof({column}) = 'real'"
             return (
                 f"(CASE WHEN {real} THEN {column} END)",
-                f"(CASE WHEN NOT {real} THEN CAST({column} AS TEXT) END)",
+                f"(CASE WHEN NOT {real} THEN CAST({column} AS {self.text}) END)",
             )
         return "NULL", self.as_text(column)
 

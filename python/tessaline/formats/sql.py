@@ -91,20 +91,19 @@ def number(value: float, dialect: Dialect) -> str:
         return f"CAST('{'-' if value < 0 else ''}Infinity' AS {DOUBLE[dialect]})"
     if dialect == "postgresql":
         # PostgreSQL reads a double's text correctly rounded, its shortest form included.
-        return f"CAST('{value!r}' AS DOUBLE PRECISION)"
+        return f"CAST('{value!r}' AS {DOUBLE[dialect]})"
     if value.is_integer() and abs(value) < 2.0**53:
         return f"{int(value)}.0" if value != 0.0 or math.copysign(1.0, value) > 0 else "-0.0"
     if dialect == "duckdb":
         # A plain decimal literal would be a DECIMAL there, not a double.
-        return f"CAST({value!r} AS DOUBLE)"
+        return f"CAST({value!r} AS {DOUBLE[dialect]})"
     # value = mantissa * 2**exponent with an odd integer mantissa below 2**53.
     fraction, exponent = math.frexp(value)
     mantissa, exponent = int(fraction * 2.0**53), exponent - 53
     while mantissa % 2 == 0:
         mantissa //= 2
         exponent += 1
-    # REAL is SQLite's own 8-byte double.
-    expression = f"CAST({mantissa} AS REAL)"
+    expression = f"CAST({mantissa} AS {DOUBLE[dialect]})"
     operator = " * " if exponent > 0 else " / "
     steps = abs(exponent)
     while steps:
