@@ -1,7 +1,6 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
-import functools
 import tracemalloc
 
 import numpy as np
@@ -20,19 +19,13 @@ GERMAN = ROOT / "examples" / "data" / "germancredit.csv"
 
 # Integer-valued doubles beyond 2^53, 1024 apart: a literal read as a 4-byte
 # float (24 bits) would take many of them for one value.
-BIG = 2.0**60
-_rng = np.random.default_rng(8)
-BEYOND_2_53 = pd.DataFrame(
-    {
-        "x": BIG + 1024.0 * _rng.integers(0, 250, 5000),
-        "t": BIG + 1024.0 * _rng.integers(0, 40, 5000),
-        "y": _rng.integers(0, 2, 5000),
-    }
-)
+BIG, _rng = 2.0**60, np.random.default_rng(8)
 FRAMES = {
     "german": pd.read_csv(GERMAN),
     "random": random_frame(20_000, seed=3),
-    "beyond_2_53": BEYOND_2_53,
+    "beyond_2_53": pd.DataFrame(
+        {"x": BIG + 1024.0 * _rng.integers(0, 250, 5000), "y": _rng.integers(0, 2, 5000)}
+    ).assign(t=lambda f: BIG + 1024.0 * _rng.integers(0, 40, len(f))),
 }
 TARGETS = {"german": ("creditability", "bad"), "random": ("y", None)}
 _loaded = {}
@@ -140,18 +133,10 @@ def test_values_beyond_2_53_are_read_exactly(table, target, options):
     # Merged into cells, the special value kept apart; the target read at a
     # value, an event or a percentile there.
     connection, frame = table("beyond_2_53")
-    specials = options.get("special_values", [])
-    local = tl.TableBinning(method="quantile", **options).fit(
-        frame.assign(x=cell_maxima(frame["x"].to_numpy(), 5, specials)), target
-    )
-    remote = engines.fit(
-        tl.TableBinning(method="quantile", **options),
-        connection,
-        "applicants",
-        target,
-        max_distinct=40,
-        approximate=5,
-    )
+    x = cell_maxima(frame["x"].to_numpy(), 5, options.get("special_values", []))
+    local = tl.TableBinning(method="quantile", **options).fit(frame.assign(x=x), target)
+    binning = tl.TableBinning(method="quantile", **options)
+    remote = engines.fit(binning, connection, "applicants", target, max_distinct=40, approximate=5)
     same_fit(local, remote)
 
 
@@ -209,33 +194,23 @@ def test_files_are_counted_within_memory_limit_in_the_client(
 ):
     # 300,000 distinct values: held as arrays they fit in 60MB with the fit,
     # as Python tuples they did not; in 25MB they fit only merged into cells.
-    pytest.importorskip("duckdb")
     rng = np.random.default_rng(4)
     frame = pd.DataFrame({"x": rng.permutation(300_000) + 0.5, "y": rng.integers(0, 2, 300_000)})
     frame.to_parquet(tmp_path / "wide.parquet")
-    fit = functools.partial(
-        engines.fit_files,
-        tl.TableBinning(),
-        tmp_path / "wide.parquet",
-        "y",
-        memory_limit=memory_limit,
-        threads=1,
-        approximate=approximate,
-    )
-    if merged is None:
-        with pytest.raises(
-            ValueError,
-            match=r"the 300000 distinct values to bring to the client take about \d+ MB there, "
-            r"more than memory_limit allows \(25 MB; column 'x' has 300000\): give approximate=K",
-        ):
-            fit()
-        return
+    options = {"memory_limit": memory_limit, "threads": 1, "approximate": approximate}
     tracemalloc.start()
     try:
-        remote = fit()
-        peak = tracemalloc.get_traced_memory()[1]
+        if merged is None:
+            with pytest.raises(
+                ValueError,
+                match=r"the 300000 distinct values to bring to the client take about \d+ MB there, "
+                r"more than memory_limit allows \(25 MB; column 'x' has 300000\): give approximate=K",
+            ):
+                engines.fit_files(tl.TableBinning(), tmp_path / "wide.parquet", "y", **options)
+            return
+        remote = engines.fit_files(tl.TableBinning(), tmp_path / "wide.parquet", "y", **options)
+        assert tracemalloc.get_traced_memory()[1] < int(memory_limit[:-2]) * 10**6
     finally:
         tracemalloc.stop()
-    assert peak < int(memory_limit[:-2]) * 10**6
     x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
     same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
