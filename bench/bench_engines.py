@@ -12,12 +12,18 @@ throwaway server (as the tests start one); `engines.fit` in the database
 against reading the table into pandas (psycopg) + `TableBinning.fit`.
 
 Both print time and peak RSS and tessaline's ratios over the pandas path.
+
+`--distinct N`: only the reading of the grouped counts of N distinct values
+(two numeric columns, from DuckDB) into the client, as arrays a chunk at a
+time against all rows at once as tuples; time and traced peak of each, in
+one run, with their ratios.
 The default sizes suit a shared laptop; `--full` is 1e8 rows (peak RSS must
 stay under 2 GB through DuckDB; the pandas path runs at `--pandas-rows`, the
 largest size that fits) and 1e7 rows in PostgreSQL.
 
     .venv/bin/python bench/bench_engines.py            # 5e6 rows, 1e6 in PostgreSQL
     .venv/bin/python bench/bench_engines.py --full --pandas-rows 20000000
+    .venv/bin/python bench/bench_engines.py --distinct 2000000
 """
 
 from __future__ import annotations
@@ -148,6 +154,48 @@ def postgres_table(server, rows: int) -> str:
     return where
 
 
+def distinct_fetch(n: int) -> None:
+    """The grouped counts of `n` distinct values read as chunked arrays
+    against one fetchall of tuples (the earlier reading), time and peak."""
+    import tracemalloc
+
+    import duckdb
+
+    from tessaline.counting import NUMBER, ColumnType, counts_from_groups
+    from tessaline.engines.fetch import fetched_counts
+
+    connection = duckdb.connect()
+    connection.execute(
+        "CREATE TABLE g AS SELECT (i % 2)::BIGINT AS c, random() AS x, NULL::VARCHAR AS s, "
+        f"3::BIGINT AS n, 2::BIGINT AS known, 1.0 AS ones FROM range({n}) t(i)"
+    )
+    query, columns = "SELECT * FROM g", ["a", "b"]
+    types = dict.fromkeys(columns, ColumnType(NUMBER, "DOUBLE"))
+
+    def tuples() -> None:
+        keys = ("c", "x", "s", "n", "known", "ones")
+        found = connection.execute(query).fetchall()
+        counts_from_groups(dict(zip(keys, zip(*found))), columns, types, [], {})
+
+    def arrays() -> None:
+        fetched_counts(connection, query, columns, types, [], {})
+
+    cost = {}
+    for name, read in (("tuples", tuples), ("arrays", arrays)):
+        # Timed untraced: tracing every allocation slows the tuples most.
+        start = time.perf_counter()
+        read()
+        seconds = time.perf_counter() - start
+        tracemalloc.start()
+        read()
+        cost[name] = (seconds, tracemalloc.get_traced_memory()[1] / 1e6)
+        tracemalloc.stop()
+    for name, (seconds, peak) in cost.items():
+        print(f"{n:,} distinct values read as {name}: {seconds:.1f} s, {peak:.0f} MB traced peak")
+    (t0, m0), (t1, m1) = cost["tuples"], cost["arrays"]
+    print(f"  ratios (arrays / tuples): time {t1 / t0:.2f}, peak memory {m1 / m0:.2f}")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--rows", type=int, help="default 5e6 (1e8 with --full)")
@@ -155,9 +203,13 @@ def main() -> None:
     parser.add_argument("--pg-rows", type=int, help="default 1e6 (1e7 with --full)")
     parser.add_argument("--full", action="store_true")
     parser.add_argument("--child", nargs=3)
+    parser.add_argument("--distinct", type=int, help="only the reading of N distinct values")
     args = parser.parse_args()
     if args.child:
         child(args.child[0], args.child[1], int(args.child[2]))
+        return
+    if args.distinct:
+        distinct_fetch(args.distinct)
         return
     rows = args.rows or (100_000_000 if args.full else 5_000_000)
     pg_rows = args.pg_rows or (10_000_000 if args.full else 1_000_000)

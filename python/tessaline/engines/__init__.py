@@ -32,6 +32,9 @@ engine first (the grouped rows wait in a temporary table), and a column
 with more than `max_distinct` of them is an error that names it, or with
 ``approximate=K`` has its values merged into K cells of about n/K rows in
 the engine: counts stay exact, cut points can only fall at the end of a cell.
+The counts reach the client a chunk of rows at a time and are kept as
+arrays, about 100 bytes per distinct value until the fit is done; files
+read by `fit_files` hold them to its `memory_limit` as well.
 """
 
 from __future__ import annotations
@@ -65,6 +68,8 @@ from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table import TableBinning, check_classes
 from .dialects import Dialect, dialect_of
+from .fetch import fetched_counts
+from .memory import merged_within, size_in_bytes
 from .queries import (
     BAD_WEIGHT,
     NOT_BINARY,
@@ -161,6 +166,7 @@ def count_columns(
     approximate: int | None = None,
     types: Mapping[str, ColumnType] | None = None,
     sample_weight: str | None = None,
+    client_memory: int | None = None,
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column of `columns` against the target,
     with one aggregate query over `source` (a table name, a query, or a
@@ -168,7 +174,9 @@ def count_columns(
     the others by value. The target is read as `TableBinning` reads it with
     `event`, `value` and `percentile`. `max_distinct` and `approximate` as
     in the module's description. `sample_weight` names a column of weights,
-    as in `fit`."""
+    as in `fit`. `client_memory` bounds the bytes the counts take in the
+    client: with `approximate`, the columns with the most values are merged
+    into cells until they fit, else a fit beyond it is an error."""
     d = dialect_of(connection)
     types = dict(types) if types is not None else d.column_types(connection, source)
     absent = [name for name in [target, *columns] if name not in types]
@@ -193,15 +201,17 @@ def count_columns(
             ((refused,),) = _rows(connection, f"SELECT n FROM {groups} WHERE c = {BAD_WEIGHT}")
             if refused:
                 raise _refused(connection, d, source, sample_weight, weight)
-        distinct = dict(_rows(connection, distinct_query(d, groups)))
+        distinct = {int(c): int(k) for c, k in _rows(connection, distinct_query(d, groups))}
         over = over_max_distinct(
             columns,
-            {int(c): int(k) for c, k in distinct.items()},
+            distinct,
             categorical,
             max_distinct,
             approximate,
             lambda name: f"round({identifier(name)}, 4)",
         )
+        if client_memory is not None:
+            over = merged_within(columns, distinct, categorical, over, approximate, client_memory)
         specials = special_values or {}
         query = (
             cells_query(
@@ -216,30 +226,22 @@ def count_columns(
             if weight is None
             else f"SELECT c, x, s, w, n, known, ones FROM {groups} WHERE c >= 0"
         )
-        found = _rows(connection, query)
+        if weight is None:
+            counted = fetched_counts(connection, query, columns, types, categorical, specials)
+        else:
+            found = _rows(connection, query)
     except BaseException:
         # A failed statement may have ended the transaction, and the table with it.
         with contextlib.suppress(Exception):
             connection.execute(f"DROP TABLE IF EXISTS {groups}")
         raise
     connection.execute(f"DROP TABLE {groups}")
-    keys = (
-        ("c", "x", "s", "n", "known", "ones")
-        if weight is None
-        else ("c", "x", "s", "w", "n", "known", "ones")
-    )
-    grouped = dict(zip(keys, zip(*found) if found else [()] * len(keys)))
     if weight is not None:
-        grouped = summed_weights(grouped)
+        keys = ("c", "x", "s", "w", "n", "known", "ones")
+        grouped = summed_weights(dict(zip(keys, zip(*found) if found else [()] * len(keys))))
         if not sum(n for c, n in zip(grouped["c"], grouped["n"]) if c == 0):
             raise ValueError("sample_weight is zero for every row: there is nothing to bin")
-    counted = counts_from_groups(
-        grouped,
-        columns,
-        types,
-        categorical,
-        specials,
-    )
+        counted = counts_from_groups(grouped, columns, types, categorical, specials)
     if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
         wanted = category_name(event)
         names = _target_names(connection, d, source, target, types[target])
@@ -296,6 +298,7 @@ def fit(
     max_distinct: int = DEFAULT_MAX_DISTINCT,
     approximate: int | None = None,
     sample_weight: str | None = None,
+    client_memory: int | None = None,
 ) -> TableBinning:
     """`binning.fit` of the table (or query) `source` of a DuckDB, sqlite3 or
     psycopg `connection` against its column `y`: every column but the
@@ -306,7 +309,9 @@ def fit(
     each value by distinct weight and the client adds count times weight
     exactly, rounded once per value, so integer weights give the local
     ``sample_weight`` fit bit for bit (client memory grows with the
-    distinct (value, weight) pairs, which max_distinct bounds)."""
+    distinct (value, weight) pairs, which max_distinct bounds).
+    `client_memory` (bytes) bounds the client's counts, as for
+    `count_columns`."""
     d = dialect_of(connection)
     source = source_of(source)
     types = d.column_types(connection, source)
@@ -328,6 +333,7 @@ def fit(
         approximate=approximate,
         types=types,
         sample_weight=sample_weight,
+        client_memory=client_memory,
     )
     if counted:
         check_classes(*next(iter(counted.values())).labelled())
@@ -348,7 +354,11 @@ def fit_files(
     """`binning.fit` of the Parquet or CSV file(s) at `path` (a glob such as
     ``"loans/*.parquet"`` reads many) against their column `y`, read by an
     in-process DuckDB that holds at most `memory_limit` (it spills to a
-    temporary directory beyond), on `threads` threads (default: all)."""
+    temporary directory beyond), on `threads` threads (default: all). The
+    counts brought to the client are held to `memory_limit` too: a table
+    with more distinct values than it can hold is an error, or with
+    ``approximate=K`` has the values of its largest columns merged into K
+    cells until they fit."""
     import duckdb
 
     text = os.fspath(path)
@@ -358,6 +368,11 @@ def fit_files(
         config["threads"] = threads
     connection = duckdb.connect(config=config)
     try:
+        client_memory = size_in_bytes(memory_limit)
+        if client_memory is None:
+            # A size DuckDB reads but written otherwise: its own reading of it.
+            ((setting,),) = _rows(connection, "SELECT current_setting('memory_limit')")
+            client_memory = size_in_bytes(setting)
         quoted = "'" + text.replace("'", "''") + "'"
         return fit(
             binning,
@@ -367,6 +382,7 @@ def fit_files(
             max_distinct=max_distinct,
             approximate=approximate,
             sample_weight=sample_weight,
+            client_memory=client_memory,
         )
     finally:
         connection.close()

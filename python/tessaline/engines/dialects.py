@@ -2,24 +2,24 @@
 double (NaN, which DuckDB and PostgreSQL hold as a value, becomes NULL;
 SQLite stores it as NULL already, and holds any value in any column, so
 there text or a blob in a column of numbers is not a number), how it reads
-as text, how a double is written exactly, and how each engine names the
-types of a table's columns."""
+as text, and how each engine names the types of a table's columns. Literals
+and the types a value is cast to are the scoring SQL's own, so that a
+count and a score read a value alike."""
 
 from __future__ import annotations
 
-import math
 from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
 from ..counting import BOOLEAN, CATEGORY, NUMBER, OTHER, TIME, ColumnType
+from ..formats import sql
 from ..formats.sql import identifier
-from ..formats.sql import number as exact_number
 
 
 @dataclass(frozen=True)
 class Dialect:
-    name: str
+    name: sql.Dialect
     double: str  # the type a column is cast to, to read it as a double
     text: str  # the type a column is cast to, to read it as text
 
@@ -28,7 +28,7 @@ class Dialect:
         in SQLite anything but an integer or a real)."""
         if self.name == "sqlite":
             number = f"typeof({column}) IN ('integer', 'real')"
-            return f"(CASE WHEN {number} THEN CAST({column} AS REAL) END)"
+            return f"(CASE WHEN {number} THEN CAST({column} AS {self.double}) END)"
         return f"NULLIF(CAST({column} AS {self.double}), CAST('NaN' AS {self.double}))"
 
     def as_text(self, column: str) -> str:
@@ -44,19 +44,17 @@ class Dialect:
             real = f"typeof({column}) = 'real'"
             return (
                 f"(CASE WHEN {real} THEN {column} END)",
-                f"(CASE WHEN NOT {real} THEN CAST({column} AS TEXT) END)",
+                f"(CASE WHEN NOT {real} THEN CAST({column} AS {self.text}) END)",
             )
         return "NULL", self.as_text(column)
 
     def literal(self, value: float) -> str:
         """A double the engine reads exactly, infinities included."""
-        if math.isinf(value):
-            if self.name == "sqlite":
-                return "9e999" if value > 0 else "-9e999"
-            return f"CAST('{'-' if value < 0 else ''}Infinity' AS {self.double})"
-        if self.name == "postgresql" and not float(value).is_integer():
-            return f"CAST('{float(value)!r}' AS {self.double})"
-        return exact_number(value, "duckdb" if self.name == "duckdb" else "sqlite")
+        return sql.number(value, self.name)
+
+    def string(self, value: str) -> str:
+        """A string literal the engine reads as `value` whatever its settings."""
+        return sql.text(value, self.name)
 
     def floor_division(self, a: str, b: str) -> str:
         """a // b of two non-negative integers, exactly."""
@@ -79,10 +77,8 @@ class Dialect:
         return _sqlite_types(connection, source, names)
 
 
-DIALECTS = {
-    "duckdb": Dialect("duckdb", "DOUBLE", "VARCHAR"),
-    "sqlite": Dialect("sqlite", "REAL", "TEXT"),
-    "postgresql": Dialect("postgresql", "DOUBLE PRECISION", "TEXT"),
+DIALECTS: dict[str, Dialect] = {
+    name: Dialect(name, sql.DOUBLE[name], sql.TEXT[name]) for name in sql.DIALECTS
 }
 
 

@@ -11,7 +11,7 @@ from typing import Any
 from .._core import checks
 from .._core.categories import category_name
 from ..counting import BOOLEAN, CATEGORY, ColumnType
-from ..formats.sql import identifier, text
+from ..formats.sql import identifier
 from .dialects import Dialect
 
 # The position of the row that counts the target's values that are not 0/1,
@@ -35,11 +35,11 @@ def _flag(d: Dialect, target: str, kind: str, event: Any, cut: float | None) -> 
         if kind == BOOLEAN:
             named = f"CASE WHEN {y} THEN 'True' ELSE 'False' END"
             return (
-                f"CASE WHEN {y} IS NULL THEN NULL WHEN {named} = {text(category_name(event))} "
+                f"CASE WHEN {y} IS NULL THEN NULL WHEN {named} = {d.string(category_name(event))} "
                 "THEN 1.0 ELSE 0.0 END"
             )
         if kind == CATEGORY or not checks.is_number(event):
-            value, wanted = d.as_text(y), text(category_name(event))
+            value, wanted = d.as_text(y), d.string(category_name(event))
         else:
             value, wanted = d.number(y), d.literal(float(event))
         known = f"{y} IS NULL" if kind == CATEGORY else f"{d.number(y)} IS NULL"

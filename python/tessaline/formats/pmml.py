@@ -3,16 +3,20 @@ conforming evaluator (a Java decision engine, say), giving what `transform`,
 `Scorecard.score` and `Scorecard.reason_codes` give, bit for bit.
 
 Each column's rows are resolved in the order `transform` resolves them: a
-missing value (NaN included: it is declared a missing value of each field,
-but for a categorical column that has a category named "NaN") goes to the
-missing-value row, each special value to its row, then
-the intervals closed on the right (``x <= t1``, ..., the last one open
-above, so +inf falls there and -inf in the first). A categorical column
-matches the category names of each bin; a pooled category and one not seen
-in training go where `transform` sends them (the pooled group's bin, else the
-missing-value row). Categories are compared as text, as their names; a
-column whose categories are True and False is read as a boolean (so the
-text "true", which `transform` would take for an unseen category, is True).
+missing value (NaN included: it is declared a missing value of each
+numeric field, and of a categorical one where the text "NaN", which
+`transform` takes for a category, scores as a missing value anyway; so a
+missing category is to reach the evaluator as missing, not as NaN) goes to
+the missing-value row, each special value to its row, then the intervals
+closed on the right (``x <= t1``, ..., the last one open above, so +inf
+falls there and -inf in the first). A categorical column matches the
+category names of each bin; a pooled category and one not seen in training
+go where `transform` sends them (the pooled group's bin, else the
+missing-value row). Categories are compared as text, as their names (a
+carriage return in a name is written as a character reference, which no
+reader turns into a line feed); a column whose categories are True and
+False is read as a boolean (so the text "true", which `transform` would
+take for an unseen category, is True).
 
 Floats are written as the shortest decimal that reads back as the same
 double (``repr``): a conforming reader parses decimals correctly rounded.
@@ -204,6 +208,18 @@ def _data_type(table: BinnedColumn, names: set[str]) -> str:
     return "boolean" if names | set(table.pooled_categories) <= {"True", "False"} else "string"
 
 
+def _nan_is_missing(table: BinnedColumn, names: set[str]) -> bool:
+    """Whether the field declares NaN a missing value. A NaN reaches the
+    evaluator as NaN, or for a category as the text "NaN", which the field
+    cannot tell apart; `transform` takes that text for a category like any
+    other. So a categorical field declares it missing only where the text
+    scores as a missing value anyway: a name of no bin, pooled group or
+    not, while unmatched names go to the missing-value row."""
+    if table.bin_categories is None:
+        return True
+    return table.pooled_bin is None and "NaN" not in names | set(table.pooled_categories)
+
+
 def _document(
     fields: Sequence[tuple[str, BinnedColumn]], description: str, target: str | None = None
 ) -> ET.Element:
@@ -223,9 +239,7 @@ def _document(
             optype="continuous" if table.bin_categories is None else "categorical",
             dataType=_data_type(table, names),
         )
-        # A NaN given for a category reaches the evaluator as the text "NaN":
-        # missing, as for `transform`, unless a category bears that name.
-        if "NaN" not in names:
+        if _nan_is_missing(table, names):
             _element(field, "Value", value="NaN", property="missing")
     if target is not None:
         _element(
@@ -263,7 +277,10 @@ def _output_field(
 
 def _serialized(root: ET.Element) -> str:
     ET.indent(root)
-    return '<?xml version="1.0" encoding="UTF-8"?>\n' + ET.tostring(root, encoding="unicode") + "\n"
+    # A reader turns a carriage return in element text into a line feed;
+    # attributes have theirs escaped already, so a bare one is in a text.
+    body = ET.tostring(root, encoding="unicode").replace("\r", "&#13;")
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + body + "\n"
 
 
 def _unclashed(outputs: Sequence[str], inputs: Sequence[str]) -> None:

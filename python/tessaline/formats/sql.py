@@ -24,6 +24,16 @@ a value distinct from NULL, and both are missing values;
 SQLite's parser may be off by one unit in the last place, so there every
 non-integer is the exact quotient of two integers (m / 2^k, both exact in a
 double), which SQLite evaluates without rounding.
+
+Text is written so that every setting of the engine reads it as it is:
+PostgreSQL reads a backslash in a plain string as an escape when
+standard_conforming_strings is off, so a string holding one is an E''
+string there, its backslashes doubled; SQLite's statements cannot hold the
+character NUL, so there it is char(0) between the parts; PostgreSQL's text
+cannot hold it at all, so a string with NUL is refused for it.
+
+These writers and the types a value is cast to are the only ones: the
+engines' counting queries write their literals with them too.
 """
 
 from __future__ import annotations
@@ -36,8 +46,8 @@ import numpy as np
 
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 
-DIALECTS = ("duckdb", "sqlite", "postgresql")
 Dialect = Literal["duckdb", "sqlite", "postgresql"]
+DIALECTS: tuple[Dialect, ...] = ("duckdb", "sqlite", "postgresql")
 
 # Largest power of two written as one integer literal (fits a signed 64-bit integer).
 _CHUNK = 2**62
@@ -48,33 +58,52 @@ def identifier(name: str) -> str:
     return '"' + name.replace('"', '""') + '"'
 
 
-def text(value: str) -> str:
-    """A string literal."""
-    return "'" + value.replace("'", "''") + "'"
+# The type a value is cast to, to read it as a double, and as text.
+DOUBLE = {"duckdb": "DOUBLE", "sqlite": "REAL", "postgresql": "DOUBLE PRECISION"}
+TEXT = {"duckdb": "VARCHAR", "sqlite": "TEXT", "postgresql": "TEXT"}
+
+
+def text(value: str, dialect: Dialect) -> str:
+    """A string literal the engine reads as `value` whatever its settings."""
+    quoted = value.replace("'", "''")
+    if "\x00" in value:
+        if dialect == "postgresql":
+            raise ValueError(
+                f"the text {value!r} holds the character NUL, which PostgreSQL's text cannot hold"
+            )
+        if dialect == "sqlite":
+            return "(" + " || char(0) || ".join(f"'{part}'" for part in quoted.split("\x00")) + ")"
+    if dialect == "postgresql" and "\\" in value:
+        return "E'" + quoted.replace("\\", "\\\\") + "'"
+    return f"'{quoted}'"
 
 
 def number(value: float, dialect: Dialect) -> str:
-    """A finite double as an SQL expression the engine reads exactly; NaN as NULL."""
+    """A double as an SQL expression the engine reads exactly, infinities
+    included; NaN as NULL."""
     value = float(value)
     if math.isnan(value):
         return "NULL"
-    if not math.isfinite(value):
-        raise ValueError(f"no SQL literal for {value!r}")
+    if math.isinf(value):
+        if dialect == "sqlite":
+            # A decimal beyond the doubles' range reads as an infinity.
+            return "9e999" if value > 0 else "-9e999"
+        return f"CAST('{'-' if value < 0 else ''}Infinity' AS {DOUBLE[dialect]})"
     if dialect == "postgresql":
         # PostgreSQL reads a double's text correctly rounded, its shortest form included.
-        return f"CAST('{value!r}' AS DOUBLE PRECISION)"
+        return f"CAST('{value!r}' AS {DOUBLE[dialect]})"
     if value.is_integer() and abs(value) < 2.0**53:
         return f"{int(value)}.0" if value != 0.0 or math.copysign(1.0, value) > 0 else "-0.0"
     if dialect == "duckdb":
         # A plain decimal literal would be a DECIMAL there, not a double.
-        return f"CAST({value!r} AS DOUBLE)"
+        return f"CAST({value!r} AS {DOUBLE[dialect]})"
     # value = mantissa * 2**exponent with an odd integer mantissa below 2**53.
     fraction, exponent = math.frexp(value)
     mantissa, exponent = int(fraction * 2.0**53), exponent - 53
     while mantissa % 2 == 0:
         mantissa //= 2
         exponent += 1
-    expression = f"CAST({mantissa} AS REAL)"
+    expression = f"CAST({mantissa} AS {DOUBLE[dialect]})"
     operator = " * " if exponent > 0 else " / "
     steps = abs(exponent)
     while steps:
@@ -98,17 +127,14 @@ def _is_missing(column: str, dialect: Dialect) -> str:
     return f"typeof({column}) NOT IN ('integer', 'real')"
 
 
-_DOUBLE = {"duckdb": "DOUBLE", "sqlite": "REAL", "postgresql": "DOUBLE PRECISION"}
-
-
 def _as_double(column: str, dialect: Dialect) -> str:
-    return f"CAST({column} AS {_DOUBLE[dialect]})"
+    return f"CAST({column} AS {DOUBLE[dialect]})"
 
 
 def _is_member(column: str, members: Sequence[str], names: set[str], dialect: Dialect) -> str:
     """Whether the column holds one of the category names `members`, among
     the table's category names `names`."""
-    test = f"{column} IN ({', '.join(map(text, members))})"
+    test = f"{column} IN ({', '.join(text(m, dialect) for m in members)})"
     codes = [
         _BOOLEAN_CODES[m]
         for m in members

@@ -1,6 +1,9 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
+import tracemalloc
+
+import numpy as np
 import pandas as pd
 import pytest
 import sql_engines
@@ -14,7 +17,16 @@ from tessaline import engines
 GERMAN = ROOT / "examples" / "data" / "germancredit.csv"
 
 
-FRAMES = {"german": pd.read_csv(GERMAN), "random": random_frame(20_000, seed=3)}
+# Integer-valued doubles beyond 2^53, 1024 apart: a literal read as a 4-byte
+# float (24 bits) would take many of them for one value.
+BIG, _rng = 2.0**60, np.random.default_rng(8)
+FRAMES = {
+    "german": pd.read_csv(GERMAN),
+    "random": random_frame(20_000, seed=3),
+    "beyond_2_53": pd.DataFrame(
+        {"x": BIG + 1024.0 * _rng.integers(0, 250, 5000), "y": _rng.integers(0, 2, 5000)}
+    ).assign(t=lambda f: BIG + 1024.0 * _rng.integers(0, 40, len(f))),
+}
 TARGETS = {"german": ("creditability", "bad"), "random": ("y", None)}
 _loaded = {}
 
@@ -108,6 +120,28 @@ def test_approximate_merges_values_into_cells_with_exact_counts(table):
 
 @ENGINES
 @pytest.mark.parametrize(
+    "target, options",
+    [
+        ("y", {"exclude": ["t"], "special_values": [BIG + 7 * 1024]}),
+        ("t", {"exclude": ["y"], "event": BIG + 3 * 1024}),
+        ("t", {"exclude": ["y"], "percentile": 50.0}),
+        ("t", {"exclude": ["y"], "value": BIG + 20 * 1024}),
+    ],
+    ids=["special-value", "event", "percentile", "value"],
+)
+def test_values_beyond_2_53_are_read_exactly(table, target, options):
+    # Merged into cells, the special value kept apart; the target read at a
+    # value, an event or a percentile there.
+    connection, frame = table("beyond_2_53")
+    x = cell_maxima(frame["x"].to_numpy(), 5, options.get("special_values", []))
+    local = tl.TableBinning(method="quantile", **options).fit(frame.assign(x=x), target)
+    binning = tl.TableBinning(method="quantile", **options)
+    remote = engines.fit(binning, connection, "applicants", target, max_distinct=40, approximate=5)
+    same_fit(local, remote)
+
+
+@ENGINES
+@pytest.mark.parametrize(
     "data, target, options",
     [
         ("german", "creditability", {}),
@@ -148,3 +182,35 @@ def test_files_larger_than_memory_are_read_by_duckdb(tmp_path):
         TypeError, match="connection must be a DuckDB, sqlite3 or psycopg connection, not dict"
     ):
         engines.fit(tl.TableBinning(), {}, "applicants", "y")
+
+
+@pytest.mark.parametrize(
+    "memory_limit, approximate, merged",
+    [("60MB", None, False), ("25MB", 50, True), ("25MB", None, None)],
+    ids=["exact", "merged", "refused"],
+)
+def test_files_are_counted_within_memory_limit_in_the_client(
+    tmp_path, memory_limit, approximate, merged
+):
+    # 300,000 distinct values: held as arrays they fit in 60MB with the fit,
+    # as Python tuples they did not; in 25MB they fit only merged into cells.
+    rng = np.random.default_rng(4)
+    frame = pd.DataFrame({"x": rng.permutation(300_000) + 0.5, "y": rng.integers(0, 2, 300_000)})
+    frame.to_parquet(tmp_path / "wide.parquet")
+    options = {"memory_limit": memory_limit, "threads": 1, "approximate": approximate}
+    tracemalloc.start()
+    try:
+        if merged is None:
+            with pytest.raises(
+                ValueError,
+                match=r"the 300000 distinct values to bring to the client take about \d+ MB there, "
+                r"more than memory_limit allows \(25 MB; column 'x' has 300000\): give approximate=K",
+            ):
+                engines.fit_files(tl.TableBinning(), tmp_path / "wide.parquet", "y", **options)
+            return
+        remote = engines.fit_files(tl.TableBinning(), tmp_path / "wide.parquet", "y", **options)
+        assert tracemalloc.get_traced_memory()[1] < int(memory_limit[:-2]) * 10**6
+    finally:
+        tracemalloc.stop()
+    x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
+    same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)

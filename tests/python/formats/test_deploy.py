@@ -440,6 +440,29 @@ def test_sql_reads_a_column_as_transform_does(dialect, run, values, fit):
         )
 
 
+@ENGINES
+def test_sql_text_reads_as_written_under_every_setting(dialect, engine, run):
+    # Backslashes are escapes in PostgreSQL's plain strings with this setting;
+    # SQLite's statements cannot hold NUL, PostgreSQL's text not at all.
+    names = ["back\\slash", "\\", "it\\'s", "a\x00b", "\x00", "plain"]
+    if dialect == "postgresql":
+        engine.execute("SET standard_conforming_strings = off")
+        names = [n for n in names if "\x00" not in n]
+    x = np.array(names * 30, dtype=object)
+    table = tl.categorical_binning(x, np.arange(x.size) % 7 < np.arange(x.size) % 6, min_share=0.0)
+    assert table.pooled_bin is None and len(table.bin_categories) > 1
+    got = run(
+        f"SELECT {table.to_sql('x', output='index', dialect=dialect)} AS x FROM applicants",
+        pd.DataFrame({"x": x}),
+    )
+    np.testing.assert_array_equal(got["x"].to_numpy(dtype=np.int64), table.transform(x, "index"))
+    if dialect == "postgresql":
+        with pytest.raises(ValueError, match="the text 'a\\\\x00b' holds the character NUL"):
+            tl.categorical_binning(
+                np.array(["a\x00b", "c"] * 9, dtype=object), np.arange(18) % 2
+            ).to_sql("x", dialect="postgresql")
+
+
 def test_sqlite_sends_text_in_a_numeric_column_where_missing_values_go(fitted):
     import sqlite3
 

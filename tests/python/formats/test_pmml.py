@@ -85,7 +85,9 @@ def case(request):
 @pytest.fixture(scope="module")
 def evaluate():
     """Loads a document in the evaluator's strict mode and scores a frame,
-    NaN passed as NaN; any warning the evaluator prints fails the test."""
+    NaN passed as NaN in columns of numbers and a missing category as
+    missing (a string field reads NaN as the text "NaN", a category); any
+    warning the evaluator prints fails the test."""
     if "asan" in os.environ.get("LD_PRELOAD", ""):
         # The JVM does not start under the preloaded sanitizer runtime; the
         # documents' rules are the ones the SQL tests check against transform.
@@ -96,6 +98,12 @@ def evaluate():
 
     def run(document, frame, capfd):
         evaluator = jpmml.make_evaluator(document, lax=False).verify()
+        frame = pd.DataFrame(
+            {
+                name: c if c.dtype.kind == "f" else c.astype(object).where(c.notna(), None)
+                for name, c in frame.items()
+            }
+        )
         results, errors = evaluator.evaluateAll(frame, nan_as_missing=False, error_col=None)
         assert errors is None and capfd.readouterr().err == ""
         # The binning's model predicts nothing: its unnamed target (a column
@@ -218,3 +226,30 @@ def test_a_category_xml_cannot_carry_is_refused():
     binning = tl.TableBinning().fit(frame, np.arange(40) % 2)
     with pytest.raises(ValueError, match="the category 'b\\\\x01' holds a character that XML"):
         binning.to_pmml()
+
+
+# Names an evaluator could read otherwise: line ends XML normalises, spaces it
+# might trim, texts it might take for a missing value, a number or a boolean.
+HOSTILE_NAMES = [
+    "\r", "a\rb", "\r\n", "\n", "line\nbreak", "\t", " ", "  padded  ", "NaN", "nan", "None",
+    "null", "NA", "N/A", "", "True", "1", "1.0", "-0", "INF", "é", "😀", "<&>", "'\"", "\\", "a b",
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("nan_in_training", [True, False], ids=["NaN-pooled", "NaN-unseen"])
+def test_every_category_name_scores_in_pmml_as_transform(evaluate, capfd, nan_in_training):
+    # The first names are common enough for bins of their own, the others are
+    # pooled; the text "NaN" is pooled, or met only when scoring.
+    names = [n for n in HOSTILE_NAMES if nan_in_training or n != "NaN"]
+    rng = np.random.default_rng(11)
+    weights = np.r_[np.full(6, 8.0), np.ones(len(names) - 6)]
+    x = rng.choice(np.array(names, dtype=object), 4000, p=weights / weights.sum())
+    y = (rng.random(x.size) < np.where(np.isin(x, names[:6]), 0.1, 0.5)).astype(int)
+    binning = tl.TableBinning(categorical=["c"], min_share=0.05).fit(pd.DataFrame({"c": x}), y)
+    assert binning.tables["c"].pooled_bin is not None
+    frame = pd.DataFrame({"c": [*HOSTILE_NAMES, "unseen", None]})
+    card = tl.Scorecard(binning, selected=False).set_model(["c"], [-1.0], 0.25)
+    assert_same_bits(
+        evaluate(binning.to_pmml(), frame, capfd)["woe(c)"], unwarned(binning.transform, frame)["c"]
+    )
+    assert_same_bits(evaluate(card.to_pmml(), frame, capfd)["score"], unwarned(card.score, frame))
