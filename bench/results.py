@@ -12,7 +12,8 @@ PATH = pathlib.Path(__file__).with_name("results.json")
 
 
 def table(title: str, header: tuple[str, ...], lines: list[tuple[str, ...]]) -> dict[str, object]:
-    return {"title": title, "header": list(header), "rows": [list(line) for line in lines]}
+    rows = [[cell.strip() for cell in line] for line in lines]
+    return {"title": title, "header": list(header), "rows": rows}
 
 
 def write(
