@@ -78,9 +78,10 @@ bench-quick: $(VENV)/.installed
 	$(PY) bench/run.py --quick
 
 # The documentation site, into build/docs/html: the guide's figures and the
-# gallery are drawn by their own code as the site builds, and any warning
-# fails it. `make docs-outputs` writes into the guide's and the README's pages
-# the outputs their examples print now (the tests fail while they differ).
+# gallery are drawn by their own code as the site builds, afresh each time
+# (never kept from a build of an older package), and any warning fails it.
+# `make docs-outputs` writes into the guide's and the README's pages the
+# outputs their examples print now (the tests fail while they differ).
 DOCS_BUILD := build/docs
 $(VENV)/.docs-deps: requirements-docs.txt $(VENV)/.deps
 	$(PY) -m pip install -q --disable-pip-version-check -r requirements-docs.txt
@@ -88,7 +89,7 @@ $(VENV)/.docs-deps: requirements-docs.txt $(VENV)/.deps
 
 docs: $(VENV)/.docs-deps $(VENV)/.installed
 	rm -rf docs/api/generated docs/gallery
-	MPLBACKEND=Agg $(PY) -m sphinx -W --keep-going -q -b html -d $(DOCS_BUILD)/doctrees docs $(DOCS_BUILD)/html
+	MPLBACKEND=Agg $(PY) -m sphinx -E -W --keep-going -q -b html -d $(DOCS_BUILD)/doctrees docs $(DOCS_BUILD)/html
 	@echo "the site: $(DOCS_BUILD)/html/index.html"
 
 docs-outputs: $(VENV)/.deps $(VENV)/.installed

@@ -48,6 +48,7 @@ templates_path = ["_templates"]
 # The reference lists what the modules export (their __all__), nothing else.
 autosummary_generate = True
 autosummary_ignore_module_all = False
+autosummary_imported_members = True
 autodoc_default_options = {"members": True, "show-inheritance": True}
 autodoc_member_order = "bysource"
 autodoc_typehints = "description"
@@ -76,6 +77,7 @@ sphinx_gallery_conf = {
     "abort_on_example_error": True,
     "show_memory": False,
     "show_signature": False,
+    "write_computation_times": False,
 }
 
 os.environ.setdefault("PYSPARK_PYTHON", sys.executable)

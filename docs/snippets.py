@@ -29,8 +29,10 @@ FENCE = re.compile(r"^[ \t]*```.*$", re.M)
 
 
 def pages() -> list[pathlib.Path]:
-    guide = sorted((ROOT / "docs").rglob("*.rst"))
-    return [ROOT / "README.md", *[p for p in guide if "_templates" not in p.parts]]
+    """The README and the site's own pages (not those the build generates)."""
+    docs = ROOT / "docs"
+    site = [*sorted(docs.glob("*.rst")), *sorted(docs.glob("guide/*.rst"))]
+    return [ROOT / "README.md", *[p for p in site if p.name != "sg_execution_times.rst"]]
 
 
 def page_examples(path: pathlib.Path) -> doctest.DocTest:

@@ -27,7 +27,8 @@ def main() -> None:
         page = browser.new_page(viewport={"width": 1280, "height": 860})
         for name, path, anchor in SHOTS:
             page.goto((SITE / path).as_uri())
-            page.wait_for_load_state("networkidle")
+            page.wait_for_load_state("load")
+            page.wait_for_timeout(500)
             if anchor:
                 page.locator(anchor).first.evaluate("e => e.scrollIntoView({block: 'center'})")
             page.screenshot(path=str(OUT / name))

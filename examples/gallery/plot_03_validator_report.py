@@ -8,6 +8,9 @@ whole model documented in one HTML page.
 """
 
 # %%
+import pathlib
+import tempfile
+
 import numpy as np
 
 import tessaline as tl
@@ -34,6 +37,7 @@ print(result)
 result.plot()
 
 # %%
-# The model's documentation, one self-contained page.
-model_report(card, (train, "creditability"), test=(test, "creditability"), path="model.html")
-print("model.html written")
+# The model's documentation, one self-contained page (here in a scratch folder).
+path = pathlib.Path(tempfile.mkdtemp()) / "model.html"
+model_report(card, (train, "creditability"), test=(test, "creditability"), path=path)
+print(f"{path.name}: {path.stat().st_size // 1024} KiB")
