@@ -11,7 +11,8 @@ from sphinx.util.docutils import SphinxDirective
 
 def table_lines(title: str, header: list[str], rows: list[list[str]]) -> list[str]:
     def row(cells: list[str]) -> list[str]:
-        first, *rest = [c.replace("|", "\\|") or "\\-" for c in cells]
+        # An empty cell, or a lone dash, would read as a list item.
+        first, *rest = [c.replace("|", "\\|") if c not in ("", "-") else "\\-" for c in cells]
         return [f"   * - {first}", *[f"     - {c}" for c in rest]]
 
     lines = [f".. list-table:: {title}", "   :header-rows: 1", ""]
