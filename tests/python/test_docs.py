@@ -51,6 +51,20 @@ def test_a_changed_number_is_found_and_written_back(tmp_path):
     assert snippets.check(page.resolve())[0] == []
 
 
+def test_the_benchmark_table_keeps_every_cell_as_written():
+    pytest.importorskip("sphinx")
+    sys.path.insert(0, str(ROOT / "docs" / "_ext"))
+    from bench_results import table_lines
+
+    assert table_lines("t", ["a", "b"], [["-", "x | y"], ["", "1.0x"]]) == [
+        ".. list-table:: t",
+        "   :header-rows: 1",
+        "",
+        *["   * - a", "     - b", "   * - \\-", "     - x \\| y", "   * - \\-", "     - 1.0x"],
+        "",
+    ]
+
+
 def test_the_readme_is_a_front_door_whose_links_lead_somewhere():
     readme = (ROOT / "README.md").read_text()
     assert len(readme.splitlines()) <= 150
