@@ -87,7 +87,7 @@ $(VENV)/.docs-deps: requirements-docs.txt $(VENV)/.deps
 	$(PY) -m pip install -q --disable-pip-version-check -r requirements-docs.txt
 	@touch $@
 
-docs: $(VENV)/.docs-deps $(VENV)/.installed
+docs: system-deps $(VENV)/.docs-deps $(VENV)/.installed
 	rm -rf docs/api/generated docs/gallery
 	MPLBACKEND=Agg $(PY) -m sphinx -E -W --keep-going -q -b html -d $(DOCS_BUILD)/doctrees docs $(DOCS_BUILD)/html
 	@echo "the site: $(DOCS_BUILD)/html/index.html"
