@@ -78,6 +78,8 @@ sphinx_gallery_conf = {
     "show_memory": False,
     "show_signature": False,
     "write_computation_times": False,
+    # An example shows what it prints and draws, not the repr of its last call.
+    "capture_repr": (),
 }
 
 os.environ.setdefault("PYSPARK_PYTHON", sys.executable)
