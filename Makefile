@@ -6,7 +6,8 @@ CPP_BUILD := build/cpp
 SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o -name '*.py' \
                -o -name '*.pyi' -o -name py.typed) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python lint format bench bench-quick sanitize fuzz tsan mutants system-deps clean
+.PHONY: demo test test-cpp test-python lint format bench bench-quick sanitize fuzz tsan mutants system-deps clean \
+        docs docs-outputs
 
 demo: $(VENV)/.installed
 	@echo "running examples/demo.py, then the report on the German credit data (build/report.html)"
@@ -75,6 +76,24 @@ bench: $(VENV)/.installed
 bench-quick: $(VENV)/.installed
 	$(PY) -m pip install -q --disable-pip-version-check -r bench/requirements.txt
 	$(PY) bench/run.py --quick
+
+# The documentation site, into build/docs/html: the guide's figures and the
+# gallery are drawn by their own code as the site builds, afresh each time
+# (never kept from a build of an older package), and any warning fails it.
+# `make docs-outputs` writes into the guide's and the README's pages the
+# outputs their examples print now (the tests fail while they differ).
+DOCS_BUILD := build/docs
+$(VENV)/.docs-deps: requirements-docs.txt $(VENV)/.deps
+	$(PY) -m pip install -q --disable-pip-version-check -r requirements-docs.txt
+	@touch $@
+
+docs: system-deps $(VENV)/.docs-deps $(VENV)/.installed
+	rm -rf docs/api/generated docs/gallery
+	MPLBACKEND=Agg $(PY) -m sphinx -E -W --keep-going -q -b html -d $(DOCS_BUILD)/doctrees docs $(DOCS_BUILD)/html
+	@echo "the site: $(DOCS_BUILD)/html/index.html"
+
+docs-outputs: $(VENV)/.deps $(VENV)/.installed
+	$(PY) docs/snippets.py --update
 
 # AddressSanitizer + UndefinedBehaviorSanitizer over both suites; any report fails.
 # The interpreter itself is not instrumented, so the runtime is preloaded, with

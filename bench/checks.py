@@ -187,8 +187,11 @@ def run(rows: list[Row], sizes: list[int]) -> list[Check]:
     return scale_checks(rows) + [thread_check(), memory_check(max(sizes))]
 
 
-def print_checks(checks: list[Check], markdown: bool = False) -> None:
-    lines = [
+HEADER = ("check", "measured", "limit", "met")
+
+
+def lines(checks: list[Check]) -> list[tuple[str, ...]]:
+    return [
         (
             c.name,
             c.measured + (f" ({c.note})" if c.note else ""),
@@ -197,5 +200,8 @@ def print_checks(checks: list[Check], markdown: bool = False) -> None:
         )
         for c in checks
     ]
+
+
+def print_checks(checks: list[Check], markdown: bool = False) -> None:
     render = format_markdown if markdown else format_table
-    print(render(("check", "measured", "limit", "met"), lines))
+    print(render(HEADER, lines(checks)))

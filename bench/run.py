@@ -3,7 +3,10 @@ then the checks that have no peer (scale, threads, memory).
 
     python bench/run.py            # 1e5, 1e6 and 1e7 rows
     python bench/run.py --quick    # 1e5 and 1e6 rows, under two minutes
-    python bench/run.py --markdown # the same tables in Markdown, as in the README
+    python bench/run.py --markdown # the same tables in Markdown
+
+Every run also writes its tables, with the date and the machine, to
+bench/results.json, which the documentation's performance page shows.
 
 A script may enforce its own targets (`missed_targets(rows)`: the counting
 kernel against a sort, the whole-table fit against the floor and against
@@ -26,7 +29,8 @@ sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
 import checks
 import numpy as np
-from common import parse_args, print_table, sizes_for
+import results
+from common import TABLE_HEADER, parse_args, print_table, sizes_for, table_lines
 
 
 def cpu_model() -> str:
@@ -44,11 +48,12 @@ def main() -> None:
     args = parse_args()
     sizes = sizes_for(args.quick)
     start = time.perf_counter()
-    print(
-        f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of "
-        f"{datetime.date.today().isoformat()}: {os.cpu_count()} cores, {cpu_model()}, "
+    machine = (
+        f"{os.cpu_count()} cores, {cpu_model()}, "
         f"Python {platform.python_version()}, NumPy {np.__version__}"
     )
+    today = datetime.date.today().isoformat()
+    print(f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of {today}: {machine}")
     print()
     rows = []
     failures: list[str] = []
@@ -71,8 +76,21 @@ def main() -> None:
         "and shown against the smaller sizes too."
     )
     print()
-    checks.print_checks(checks.run(rows, sizes), args.markdown)
+    measured_checks = checks.run(rows, sizes)
+    checks.print_checks(measured_checks, args.markdown)
     print()
+    results.write(
+        results.PATH,
+        date=today,
+        machine=machine,
+        quick=args.quick,
+        tables=[
+            results.table("Against the peers", TABLE_HEADER, table_lines(rows)),
+            results.table(
+                "Scale, threads and memory", checks.HEADER, checks.lines(measured_checks)
+            ),
+        ],
+    )
     print(f"finished in {time.perf_counter() - start:.0f} s")
     for line in failures:
         print(line)

@@ -17,7 +17,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     command = pathlib.Path(sys.argv[0]).name
     parser = argparse.ArgumentParser(
         prog="tessaline" if command == "tessaline" else "python -m tessaline",
-        description="Binning, weight of evidence and scoring of the columns of a data set.",
+        description=(
+            "Credit-risk binning, weight of evidence and scorecards: report bins and ranks "
+            "every column of a CSV file against a target; studio edits the bins in a browser."
+        ),
     )
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     add_report(commands)

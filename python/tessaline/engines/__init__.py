@@ -4,7 +4,7 @@ files larger than memory), SQLite and PostgreSQL (through psycopg).
 The engine does the heavy part: one aggregate query counts every column of
 the table by value (or category) with its rows, rows of known target and
 events; only those counts, one row per distinct value, reach Python, where
-the native core bins them as `TableBinning.fit` bins the rows:
+the native core bins them as `TableBinning.fit` bins the rows::
 
     import duckdb, tessaline as tl
     from tessaline import engines
