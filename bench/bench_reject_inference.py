@@ -75,8 +75,9 @@ def main(splits: int = SPLITS) -> None:
         values = np.array(aucs)
         se = values.std(ddof=1) / math.sqrt(len(values)) if len(values) > 1 else math.nan
         print(f"{name:<24}{values.mean():>14.4f}{se:>12.4f}")
-    gains = np.array(results["fuzzy"]) - np.array(results["accepted only"])
-    print(f"fuzzy beats accepted-only on {np.sum(gains > 0)} of {splits} splits")
+    for method in ("hard_cutoff", "fuzzy", "parcelling"):
+        gains = np.array(results[method]) - np.array(results["accepted only"])
+        print(f"{method} beats accepted-only on {np.sum(gains > 0)} of {splits} splits")
     print(f"{'bad rate of the rejects':<24}{'mean':>14}")
     for name, rates in inferred.items():
         print(f"{name:<24}{np.mean(rates):>14.4f}")

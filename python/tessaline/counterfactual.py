@@ -86,7 +86,10 @@ _State = dict[tuple[int, int], tuple[float, dict[int, int]]]
 
 
 def _one_row(applicant: Any) -> Any:
-    """A mapping of scalars as a one-row table; a table must have one row."""
+    """A mapping of scalars (or a pandas Series, one row of a frame) as a
+    one-row table; a table must have one row."""
+    if type(applicant).__name__ == "Series" and hasattr(applicant, "to_dict"):
+        applicant = applicant.to_dict()
     if isinstance(applicant, Mapping):
         applicant = {
             k: v if isinstance(v, list | tuple | np.ndarray) else [v] for k, v in applicant.items()

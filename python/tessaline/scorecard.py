@@ -296,9 +296,13 @@ class Scorecard(PlainState):
         k = len(self.variables)
         b = self.coefficients[self.variables.index(name)]
         woe = np.asarray(woe, dtype=np.float64)
+        points: FloatArray
         if self.intercept_points == "separate":
-            return self._rounded(-self.factor * (b * woe))
-        return self._rounded(-self.factor * (b * woe + self.intercept / k) + self.offset / k)
+            points = -self.factor * (b * woe)
+        else:
+            points = -self.factor * (b * woe + self.intercept / k) + self.offset / k
+        rounded: FloatArray = self._rounded(points)
+        return rounded
 
     def _rounded(self, points: Any) -> Any:
         return points if self.rounding is None else np.round(points, self.rounding)
@@ -424,6 +428,8 @@ class Scorecard(PlainState):
 
     def __repr__(self) -> str:
         state = f"{len(self.variables)} variables" if self.variables else "not fitted"
+        if self.score_range is not None:
+            return "<Scorecard range={:g}..{:g}, ".format(*self.score_range) + f"{state}>"
         return (
             f"<Scorecard pdo={self.pdo:g} base={self.base_score:g}@{self.base_odds:g}:1, {state}>"
         )
@@ -549,9 +555,8 @@ class Scorecard(PlainState):
         for key in ("factor", "offset"):
             stored = finite(doc.get(key), f"{w} {key}")
             if not document.within_ulps(stored, getattr(card, key), POINTS_ULPS):
-                raise DocumentError(
-                    f"{w}: field {key!r} is not what pdo, base_score and base_odds give"
-                )
+                given = "pdo, base_score and base_odds" if bounds is None else "score_range"
+                raise DocumentError(f"{w}: field {key!r} is not what {given} gives")
             setattr(card, key, stored)
         if "base_points" in doc:
             stored = finite(doc.get("base_points"), f"{w} base_points")

@@ -111,31 +111,16 @@ def test_a_worked_counterfactual_reads_as_the_analyst_wants():
 
 
 @pytest.mark.parametrize(
-    "applicant, actionable, message",
+    "rows, actionable, message",
     [
-        (
-            {"x1": 0.0, "x2": 1.0, "x3": "a"},
-            {"x9": "up"},
-            "actionable names 'x9', which is not a variable of the card",
-        ),
-        (
-            {"x1": 0.0, "x2": 1.0, "x3": "a"},
-            {"x1": "left"},
-            "the direction of 'x1' must be 'up', 'down' or 'any', not 'left'",
-        ),
-        (
-            {"x1": 0.0, "x2": 1.0, "x3": "a"},
-            {"x3": "up"},
-            "'x3' is categorical: its bins have no order, so it can only move 'any'",
-        ),
-        (
-            {"x1": [0.0, 1.0], "x2": [1.0, 2.0], "x3": ["a", "b"]},
-            {"x1": "up"},
-            "counterfactual explains one applicant: give one row, not 2",
-        ),
+        (1, {"x9": "up"}, "actionable names 'x9', which is not a variable of the card"),
+        (1, {"x1": "left"}, "the direction of 'x1' must be 'up', 'down' or 'any', not 'left'"),
+        (1, {"x3": "up"}, "'x3' is categorical: its bins have no order, so it can only move 'any'"),
+        (2, {"x1": "up"}, "counterfactual explains one applicant: give one row, not 2"),
     ],
 )
-def test_misuse_is_refused(card, applicant, actionable, message):
+def test_misuse_is_refused(rows, actionable, message):
+    applicant = {"x1": [0.0] * rows, "x2": [1.0] * rows, "x3": ["a"] * rows}
     with pytest.raises(ValueError) as caught:
-        tl.counterfactual(card, applicant, 900, actionable)
+        tl.counterfactual(make_card(0), applicant, 900, actionable)
     assert str(caught.value) == message

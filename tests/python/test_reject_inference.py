@@ -32,12 +32,17 @@ def bands_of(accepted_scores, scores, n_bands=10):
     return np.searchsorted(cuts, scores, side="left")
 
 
+def estimated_bad_rate(card, rows):
+    """The fitted estimator's own probability of a bad for each row."""
+    woe = card.binning.transform(rows, columns=card.variables)
+    return card.estimator.predict_proba(np.column_stack([woe[v] for v in card.variables]))[:, 1]
+
+
 def test_fuzzy_weights_are_the_estimators_probabilities(policy):
     card, accepted, rejected = policy
     sample = tl.reject_inference(card, accepted, TARGET, rejected, "fuzzy", inflation=1.5)
     n, m = len(accepted), len(rejected)
-    woe = card.binning.transform(rejected, columns=card.variables)
-    p = card.estimator.predict_proba(np.column_stack([woe[v] for v in card.variables]))[:, 1]
+    p = estimated_bad_rate(card, rejected)
     np.testing.assert_allclose(sample.sample_weight[n : n + m], np.minimum(1, 1.5 * p), rtol=1e-12)
     np.testing.assert_allclose(
         sample.sample_weight[n + m :], 1 - np.minimum(1, 1.5 * p), rtol=1e-12
@@ -48,14 +53,7 @@ def test_fuzzy_weights_are_the_estimators_probabilities(policy):
     )
     np.testing.assert_array_equal(sample.sample_weight[:n], np.ones(n))
     np.testing.assert_array_equal(sample.rejected, np.r_[np.zeros(n), np.ones(2 * m)].astype(bool))
-    assert list(sample.data["purpose"]) == [
-        *accepted["purpose"],
-        *rejected["purpose"],
-        *rejected["purpose"],
-    ]
-    np.testing.assert_array_equal(
-        sample.data["duration_in_month"][:n], accepted["duration_in_month"]
-    )
+    assert list(sample.data["purpose"]) == [*accepted.purpose, *rejected.purpose, *rejected.purpose]
     assert TARGET not in sample.data
 
 
@@ -64,10 +62,8 @@ def test_parcelling_gives_each_reject_its_bands_bad_rate(policy):
     sample = tl.reject_inference(card, accepted, TARGET, rejected, "parcelling")
     accepted_scores, scores = card.score(accepted), card.score(rejected)
     bad = (accepted[TARGET] == "bad").to_numpy()
-    band, reject_band = (
-        bands_of(accepted_scores, accepted_scores),
-        bands_of(accepted_scores, scores),
-    )
+    band = bands_of(accepted_scores, accepted_scores)
+    reject_band = bands_of(accepted_scores, scores)
     rates = np.array([bad[band == b].mean() for b in range(band.max() + 1)])
     n, m = len(accepted), len(rejected)
     np.testing.assert_allclose(sample.sample_weight[n : n + m], rates[reject_band], rtol=1e-12)
@@ -92,15 +88,7 @@ def test_a_hard_cutoff_makes_the_rejects_at_or_below_it_bad(policy):
     np.testing.assert_array_equal(given.sample_weight, np.ones(n + len(rejected)))
     # Without a cut-off, as many rejects are bad as the card expects.
     chosen = tl.reject_inference(card, accepted, TARGET, rejected, "hard_cutoff")
-    expected = round(
-        float(
-            np.sum(
-                tl.reject_inference(card, accepted, TARGET, rejected).sample_weight[
-                    n : n + len(rejected)
-                ]
-            )
-        )
-    )
+    expected = round(float(np.sum(estimated_bad_rate(card, rejected))))
     assert chosen.cutoff == np.sort(scores)[expected - 1]
     assert np.sum(chosen.y[n:]) == np.sum(scores <= chosen.cutoff) >= expected
 

@@ -102,46 +102,29 @@ def test_rounding_effect_is_the_auc_of_each_score():
 
 
 @pytest.mark.parametrize(
-    "call, error, message",
+    "options, message",
     [
+        ({"score_range": (850, 300)}, "score_range must have low < high, not (850, 300)"),
+        ({"score_range": 600}, "score_range must be a pair (low, high), not 600"),
+        ({"score_range": (0, math.inf)}, "score_range[1] must be a finite number, not inf"),
         (
-            lambda: tl.Scorecard(score_range=(850, 300)),
-            ValueError,
-            "score_range must have low < high, not (850, 300)",
-        ),
-        (
-            lambda: tl.Scorecard(score_range=600),
-            TypeError,
-            "score_range must be a pair (low, high), not 600",
-        ),
-        (
-            lambda: tl.Scorecard(score_range=(0, math.inf)),
-            ValueError,
-            "score_range[1] must be a finite number, not inf",
-        ),
-        (
-            lambda: tl.Scorecard(intercept_points="base"),
-            ValueError,
+            {"intercept_points": "base"},
             "intercept_points must be 'spread' or 'separate', not 'base'",
-        ),
-        (
-            lambda: tl.rounding_effect(card("pdo, spread"), CREDIT, TARGET, decimals=-1),
-            ValueError,
-            "decimals must be a whole number from 0 to 15, not -1",
-        ),
-        (
-            lambda: tl.Scorecard(card("pdo, spread").binning, score_range=(0, 1)).set_model(
-                card("pdo, spread").variables[:1], [0.0], 0.3
-            ),
-            ValueError,
-            "min-max scaling needs scores that differ: every applicant gets the same log-odds, so no range can be spread over them",
         ),
     ],
 )
-def test_bad_scaling_is_refused(call, error, message):
-    with pytest.raises(error) as caught:
-        call()
+def test_bad_scaling_is_refused(options, message):
+    with pytest.raises((TypeError, ValueError)) as caught:
+        tl.Scorecard(**options)
     assert str(caught.value) == message
+
+
+def test_a_card_without_spread_and_a_bad_rounding_are_refused():
+    flat = tl.Scorecard(card("pdo, spread").binning, score_range=(0, 1))
+    with pytest.raises(ValueError, match=r"^min-max scaling needs scores that differ: every"):
+        flat.set_model(card("pdo, spread").variables[:1], [0.0], 0.3)
+    with pytest.raises(ValueError, match=r"^decimals must be a whole number from 0 to 15, not -1$"):
+        tl.rounding_effect(card("pdo, spread"), CREDIT, TARGET, decimals=-1)
 
 
 def test_a_document_whose_base_score_was_changed_is_refused():
