@@ -20,7 +20,9 @@ weight; `Scorecard.fit` consumes it with ``sample_weight``. The outcome is
 - ``"parcelling"``: the accepted applicants are cut into `n_bands` score
   bands of equal count; a rejected applicant in a band takes that band's
   observed bad rate r (times `inflation`, at most 1) and counts as a bad
-  with weight r and a good with weight 1 - r. This is the expectation of
+  with weight r and a good with weight 1 - r (the bands are open at both
+  ends, so a reject scoring below every accepted applicant takes the rate
+  of the riskiest band). This is the expectation of
   the random parcelling of the rejects into goods and bads at the band's
   rate, without the draw, so the same data always give the same sample.
 

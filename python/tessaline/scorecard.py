@@ -190,6 +190,13 @@ class Scorecard(PlainState):
         self.factor, self.offset = math.nan, math.nan
         self.points: dict[str, FloatArray] = {}
 
+    def __setstate__(self, state: Any) -> None:
+        # A card pickled before min-max scaling and a separate base score
+        # scaled by pdo and spread its intercept.
+        if isinstance(state, dict):
+            state = {"score_range": None, "intercept_points": "spread", "base_points": 0.0, **state}
+        super().__setstate__(state)
+
     # -- fitting ---------------------------------------------------------------
     def fit(self, data: Any, y: Any, sample_weight: Any = None) -> Scorecard:
         binning = self.binning if self.binning is not None else TableBinning(event=self.event)

@@ -31,6 +31,8 @@ SCALINGS = {
     },
 }
 
+SCALING_FIELDS = ("score_range", "intercept_points", "base_points")
+
 
 @functools.cache
 def card(scaling):
@@ -85,6 +87,14 @@ def test_every_scaling_scores_alike_after_json_pickle_and_sql(scaling, dialect, 
         assert str(restored) == str(c)
     got = run(c.to_sql("applicants", dialect=dialect), CREDIT)
     np.testing.assert_array_equal(got["score"].to_numpy(), want)
+
+
+def test_a_card_pickled_before_the_scaling_choices_loads_as_pdo_and_spread():
+    c = card("pdo, spread")
+    state = {k: v for k, v in c.__getstate__().items() if k not in SCALING_FIELDS}
+    old = tl.Scorecard.__new__(tl.Scorecard)
+    old.__setstate__(state)
+    np.testing.assert_array_equal(old.score(CREDIT), c.score(CREDIT))
 
 
 def test_rounding_effect_is_the_auc_of_each_score():
