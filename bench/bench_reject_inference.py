@@ -9,6 +9,13 @@ outcome of the half (the truth a lender never has); each is scored on the
 other half, all applicants, by AUC. The mean over the splits is printed with
 its standard error. None of the open peers offers reject inference, so the
 comparison is with the accepted-only card and with the truth.
+
+What it shows (20 splits): fuzzy and parcelling beat the accepted-only card
+on held-out AUC on nearly every split and close about a third of its gap to
+the truth; the hard cut-off does worse than accepting the bias, as it hands
+the refit the accepted card's own ranking as certain outcomes. Every method
+infers a bad rate near 0.39 for rejects whose true rate is near 0.62: the
+accepted-only card cannot see how risky they are, which `inflation` is for.
 """
 
 from __future__ import annotations
