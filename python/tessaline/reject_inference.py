@@ -205,10 +205,24 @@ def reject_inference(
         y_out = np.concatenate([flags, np.ones(n_rej), np.zeros(n_rej)]).astype(np.int64)
         weights = np.concatenate([np.ones(n_acc), inferred, 1.0 - inferred])
         flagged = np.concatenate([np.zeros(n_acc, bool), np.ones(2 * n_rej, bool)])
+    report = _report(cuts, acc_count, acc_rate, rej_band, inferred)
+    return AugmentedSample(method, data, y_out, weights, flagged, report, used)
+
+
+def _report(
+    cuts: FloatArray,
+    acc_count: np.ndarray,
+    acc_rate: FloatArray,
+    rej_band: np.ndarray,
+    inferred: FloatArray,
+) -> tuple[InferredBand, ...]:
+    """One `InferredBand` per score band: the accepted count and bad rate,
+    and the rejects' count and mean inferred bad rate."""
+    bands = len(cuts) + 1
     rej_count = np.bincount(rej_band, minlength=bands)
     rej_rate = np.bincount(rej_band, weights=inferred, minlength=bands) / np.maximum(rej_count, 1)
     edges = np.concatenate([[-math.inf], cuts, [math.inf]])
-    report = tuple(
+    return tuple(
         InferredBand(
             float(edges[b]),
             float(edges[b + 1]),
@@ -219,4 +233,3 @@ def reject_inference(
         )
         for b in range(bands)
     )
-    return AugmentedSample(method, data, y_out, weights, flagged, report, used)
