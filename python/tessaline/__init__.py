@@ -15,8 +15,12 @@ and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 A continuous target (a loss, an amount): `continuous_binning` (bins whose means
 explain most of its variance) and ``TableBinning(target="continuous")``.
-Scorecard: `Scorecard` (points, score, reason codes), `score_performance`
-(AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period).
+Scorecard: `Scorecard` (points, score, reason codes; pdo or min-max scaling,
+the intercept spread or a separate base score), `score_performance`
+(AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period),
+`rounding_effect` (what whole points cost in AUC), `counterfactual` (the smallest
+change of actionable variables that reaches a cut-off), `reject_inference`
+(hard cut-off, fuzzy and parcelling augmentation with the rejected applicants).
 Validation: `BinningTable.analysis` (tests between bins), `compare_auc` (DeLong),
 `calibration` (Jeffreys, binomial, Hosmer-Lemeshow, Brier), `stepwise`, `vif`,
 `correlation`, `logistic_fit` (variable selection on WoE columns).
@@ -47,6 +51,7 @@ from .binning.continuous import continuous_binning
 from .binning.continuous_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
+from .counterfactual import BinChange, Counterfactual, counterfactual
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -62,6 +67,8 @@ from .exceptions import (
 )
 from .monitoring import BinShift, StabilityReport, stability
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
+from .reject_inference import AugmentedSample, InferredBand, reject_inference
+from .rounding import RoundingEffect, rounding_effect
 from .scorecard import Scorecard
 from .selection import (
     LogisticFit,
@@ -79,7 +86,9 @@ from .woe import weight_of_evidence
 
 __all__ = [
     "AucComparison",
+    "AugmentedSample",
     "BinAnalysis",
+    "BinChange",
     "BinShift",
     "BinningTable",
     "Calibration",
@@ -88,15 +97,18 @@ __all__ = [
     "ContinuousBinningTable",
     "ContinuousColumnSummary",
     "ContinuousTableBinning",
+    "Counterfactual",
     "DocumentError",
     "EditError",
     "EmptyBinWarning",
     "GainsTable",
     "GiniResult",
+    "InferredBand",
     "LogisticFit",
     "MDLPDiscretizer",
     "NotFittedError",
     "PSIResult",
+    "RoundingEffect",
     "ScorePerformance",
     "Scorecard",
     "Selection",
@@ -114,6 +126,7 @@ __all__ = [
     "compare_auc",
     "continuous_binning",
     "correlation",
+    "counterfactual",
     "custom_binning",
     "datasets",
     "equal_width_binning",
@@ -125,6 +138,8 @@ __all__ = [
     "optimal_binning",
     "psi",
     "quantile_binning",
+    "reject_inference",
+    "rounding_effect",
     "score_performance",
     "stability",
     "stepwise",

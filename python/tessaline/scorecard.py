@@ -17,8 +17,15 @@ equally among the k variables, giving each bin i of variable j::
     points_ij = -factor * (b_j * WoE_ij + b0 / k) + offset / k
 
 and a row's score is the sum of its points over the variables, in the order
-of `variables`. With `rounding` (a number of decimals, 0 for whole points)
-each bin's points are rounded and the score is the sum of the rounded points.
+of `variables`. With ``intercept_points="separate"`` the intercept and offset
+stay out of the bins as one base score, ``base_points = offset - factor * b0``,
+each bin earns ``-factor * (b_j * WoE_ij)``, and a row's score is the base
+plus its points in the order of `variables`. With `score_range` the factor and
+offset are chosen instead so that the card's lowest and highest possible
+scores are the ends of the range (`tessaline.score_scaling`). With `rounding`
+(a number of decimals, 0 for whole points) each bin's points, and the base,
+are rounded and the score is the sum of the rounded points;
+`tessaline.rounding_effect` tells what the rounding costs in AUC.
 """
 
 from __future__ import annotations
@@ -38,6 +45,8 @@ from .binning.table import BinningTable
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
+from .score_scaling import minmax_scaling
+from .score_scaling import score_range as checked_range
 from .selection import LogisticFit, logistic_fit
 from .table import TableBinning
 
@@ -114,7 +123,12 @@ class Scorecard(PlainState):
     selected variables (all binned ones with ``selected=False``) against the
     event flags. Scaling: `pdo` points double the good:bad odds, and
     `base_score` points mean odds of `base_odds` (default 600 points at 50:1,
-    20 points to double the odds); formula in the module docstring.
+    20 points to double the odds); formula in the module docstring. Or
+    min-max: with ``score_range=(low, high)`` the riskiest possible applicant
+    scores `low` and the safest `high` (pdo and base odds then follow from
+    the fit). ``intercept_points="spread"`` (the default) shares the
+    intercept equally among the variables' points; ``"separate"`` keeps it as
+    one base score, ``base_points``, added to every row's points.
 
     A variable whose coefficient comes out negative would score against its
     own bins (its riskier bins, of higher WoE, would earn more points), which
@@ -149,9 +163,18 @@ class Scorecard(PlainState):
         rounding: int | None = None,
         selected: bool = True,
         signs: Literal["drop", "keep"] = "drop",
+        score_range: tuple[float, float] | None = None,
+        intercept_points: Literal["spread", "separate"] = "spread",
     ) -> None:
         if signs not in ("drop", "keep"):
             raise ValueError(f"signs must be 'drop' or 'keep', not {signs!r}")
+        if intercept_points not in ("spread", "separate"):
+            raise ValueError(
+                f"intercept_points must be 'spread' or 'separate', not {intercept_points!r}"
+            )
+        self.score_range = None if score_range is None else checked_range(score_range)
+        self.intercept_points = intercept_points
+        self.base_points = 0.0
         self.binning = binning
         self.estimator = estimator
         self.event = event
@@ -166,6 +189,13 @@ class Scorecard(PlainState):
         self.intercept = math.nan
         self.factor, self.offset = math.nan, math.nan
         self.points: dict[str, FloatArray] = {}
+
+    def __setstate__(self, state: Any) -> None:
+        # A card pickled before min-max scaling and a separate base score
+        # scaled by pdo and spread its intercept.
+        if isinstance(state, dict):
+            state = {"score_range": None, "intercept_points": "spread", "base_points": 0.0, **state}
+        super().__setstate__(state)
 
     # -- fitting ---------------------------------------------------------------
     def fit(self, data: Any, y: Any, sample_weight: Any = None) -> Scorecard:
@@ -234,7 +264,18 @@ class Scorecard(PlainState):
         self.intercept = float(intercept)
         # Kept rather than recomputed at scoring: a logarithm may round
         # differently on another machine, and a saved card must score alike.
-        self.factor, self.offset = scaling(self.pdo, self.base_score, self.base_odds)
+        if self.score_range is None:
+            self.factor, self.offset = scaling(self.pdo, self.base_score, self.base_odds)
+        else:
+            self.factor, self.offset = minmax_scaling(
+                self.score_range,
+                self.coefficients,
+                self.intercept,
+                [self._row_woe(name) for name in self.variables],
+            )
+        self.base_points = 0.0
+        if self.intercept_points == "separate":
+            self.base_points = self._rounded(self.offset - self.factor * self.intercept)
         self.points = {name: self.points_of(name, self._row_woe(name)) for name in self.variables}
         return self
 
@@ -261,10 +302,16 @@ class Scorecard(PlainState):
         """The points of variable `name` for the WoE values `woe`."""
         k = len(self.variables)
         b = self.coefficients[self.variables.index(name)]
-        points: FloatArray = (
-            -self.factor * (b * np.asarray(woe, dtype=np.float64) + self.intercept / k)
-            + self.offset / k
-        )
+        woe = np.asarray(woe, dtype=np.float64)
+        points: FloatArray
+        if self.intercept_points == "separate":
+            points = -self.factor * (b * woe)
+        else:
+            points = -self.factor * (b * woe + self.intercept / k) + self.offset / k
+        rounded: FloatArray = self._rounded(points)
+        return rounded
+
+    def _rounded(self, points: Any) -> Any:
         return points if self.rounding is None else np.round(points, self.rounding)
 
     def _row_woe(self, name: str) -> FloatArray:
@@ -284,10 +331,18 @@ class Scorecard(PlainState):
         return {name: self.points_of(name, np.asarray(woe[name])) for name in self.variables}
 
     def score(self, data: Any) -> FloatArray:
-        """The score of every row: the sum of its points over the variables."""
+        """The score of every row: the sum of its points over the variables
+        (after the base score, when the intercept is kept separate)."""
         total: FloatArray | None = None
         for points in self.variable_points(data).values():
-            total = points.copy() if total is None else total + points
+            if total is None:
+                total = (
+                    points.copy()
+                    if self.intercept_points == "spread"
+                    else self.base_points + points
+                )
+            else:
+                total = total + points
         assert total is not None
         return total
 
@@ -362,11 +417,16 @@ class Scorecard(PlainState):
             [v, label, printing.fixed(w, 3), printing.fixed(p, 2)]
             for v, label, w, p in self.points_table()
         ]
-        head = (
-            f"Scorecard: {len(self.variables)} variables, {self.pdo:g} points double the "
-            f"odds, {self.base_score:g} points at odds {self.base_odds:g}:1 "
-            "(higher points, lower risk)"
-        )
+        if self.score_range is None:
+            scale = (
+                f"{self.pdo:g} points double the odds, "
+                f"{self.base_score:g} points at odds {self.base_odds:g}:1"
+            )
+        else:
+            scale = "scores from {:g} to {:g}".format(*self.score_range)
+        head = f"Scorecard: {len(self.variables)} variables, {scale} (higher points, lower risk)"
+        if self.intercept_points == "separate":
+            head += f"\nbase score: {printing.fixed(self.base_points, 2)} points"
         if self.dropped:
             head += "\ndropped, as their coefficient ran against their WoE: " + ", ".join(
                 f"{name} ({coefficient:.4g})" for name, coefficient in self.dropped.items()
@@ -375,6 +435,8 @@ class Scorecard(PlainState):
 
     def __repr__(self) -> str:
         state = f"{len(self.variables)} variables" if self.variables else "not fitted"
+        if self.score_range is not None:
+            return "<Scorecard range={:g}..{:g}, ".format(*self.score_range) + f"{state}>"
         return (
             f"<Scorecard pdo={self.pdo:g} base={self.base_score:g}@{self.base_odds:g}:1, {state}>"
         )
@@ -406,6 +468,11 @@ class Scorecard(PlainState):
             "rounding": self.rounding,
             "selected": self.selected,
             "signs": self.signs,
+            "score_range": None
+            if self.score_range is None
+            else [exact(v) for v in self.score_range],
+            "intercept_points": self.intercept_points,
+            "base_points": exact(self.base_points),
             "dropped": {name: exact(c) for name, c in self.dropped.items()},
             "factor": exact(self.factor),
             "offset": exact(self.offset),
@@ -442,6 +509,22 @@ class Scorecard(PlainState):
         if signs not in ("drop", "keep"):
             raise DocumentError(f"{w}: field 'signs' must be 'drop' or 'keep'")
         finite = document.finite
+        # Documents written before min-max scaling and a separate base score
+        # scale by pdo and spread the intercept.
+        bounds = doc.get("score_range")
+        if bounds is not None and not (isinstance(bounds, list) and len(bounds) == 2):
+            raise DocumentError(f"{w}: field 'score_range' must be null or [low, high]")
+        intercept_points = doc.get("intercept_points", "spread")
+        if intercept_points not in ("spread", "separate"):
+            raise DocumentError(f"{w}: field 'intercept_points' must be 'spread' or 'separate'")
+        try:
+            bounds = (
+                None
+                if bounds is None
+                else checked_range([finite(v, f"{w} score_range") for v in bounds])
+            )
+        except ValueError as error:
+            raise DocumentError(f"{w}: field 'score_range': {error}") from None
         card = cls(
             pdo=finite(doc.get("pdo"), f"{w} pdo"),
             base_score=finite(doc.get("base_score"), f"{w} base_score"),
@@ -449,6 +532,8 @@ class Scorecard(PlainState):
             rounding=rounding,
             selected=document.flag(doc, "selected", w),
             signs=signs,
+            score_range=bounds,
+            intercept_points=intercept_points,
         )
         dropped = doc.get("dropped", {})
         if not isinstance(dropped, dict):
@@ -477,10 +562,14 @@ class Scorecard(PlainState):
         for key in ("factor", "offset"):
             stored = finite(doc.get(key), f"{w} {key}")
             if not document.within_ulps(stored, getattr(card, key), POINTS_ULPS):
-                raise DocumentError(
-                    f"{w}: field {key!r} is not what pdo, base_score and base_odds give"
-                )
+                given = "pdo, base_score and base_odds" if bounds is None else "score_range"
+                raise DocumentError(f"{w}: field {key!r} is not what {given} gives")
             setattr(card, key, stored)
+        if "base_points" in doc:
+            stored = finite(doc.get("base_points"), f"{w} base_points")
+            if not _same_points(np.array([stored]), np.array([card.base_points]), rounding):
+                raise DocumentError(f"{w}: field 'base_points' is not what the intercept gives")
+            card.base_points = stored
         points = document.field(doc, "points", dict, w)
         if set(points) != set(variables):
             raise DocumentError(f"{w}: field 'points' must hold the points of each variable")

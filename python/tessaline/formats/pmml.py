@@ -355,7 +355,8 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
         "Scorecard",
         functionName="regression",
         modelName="tessaline scorecard",
-        initialScore="-0.0",
+        # -0.0 adds nothing, not even a sign: x + -0.0 is x for every x.
+        initialScore="-0.0" if card.intercept_points == "spread" else number(card.base_points),
         useReasonCodes="true" if codes else "false",
         reasonCodeAlgorithm="pointsBelow",
         baselineMethod="max",

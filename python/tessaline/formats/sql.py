@@ -274,6 +274,8 @@ def scorecard_sql(
     inner = "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
     outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
     total = " + ".join(identifier(v) for v in card.variables)
+    if card.intercept_points == "separate":
+        total = f"{number(card.base_points, dialect)} + {total}"
     return (
         "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
         f"FROM ({inner}) AS points"

@@ -127,12 +127,20 @@ def unwarned(call, *args, **kwargs):
         return call(*args, **kwargs)
 
 
-@pytest.mark.parametrize("rounding, reasons", [(None, 3), (0, 5), (2, 0)])
+@pytest.mark.parametrize(
+    "rounding, reasons, scaling",
+    [
+        (None, 3, {}),
+        (0, 5, {"intercept_points": "separate"}),
+        (2, 0, {"score_range": (300, 850)}),
+        (0, 1, {"score_range": (0, 1000), "intercept_points": "separate"}),
+    ],
+)
 def test_the_scorecard_in_pmml_scores_and_gives_reasons_as_the_card(
-    evaluate, case, capfd, rounding, reasons
+    evaluate, case, capfd, rounding, reasons, scaling
 ):
     binning, training, frames = case
-    card = tl.Scorecard(binning, rounding=rounding, selected=False).fit(*training)
+    card = tl.Scorecard(binning, rounding=rounding, selected=False, **scaling).fit(*training)
     document = card.to_pmml(reasons=reasons)
     for frame in frames:
         got = evaluate(document, frame, capfd)
