@@ -116,14 +116,15 @@ class StabilityReport:
             rows.append(
                 [variable]
                 + [printing.fixed(c.psi, 4) if c.reading != NOT_MONITORED else "-" for c in cells]
-                + [_worst(cells)]
+                + [worst_reading(cells)]
             )
         return "PSI by period\n" + printing.text_table(
             ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1)
         )
 
 
-def _worst(cells: Sequence[BinShift]) -> str:
+def worst_reading(cells: Sequence[BinShift]) -> str:
+    """The reading of the largest PSI of a variable over its periods."""
     if all(c.reading == NOT_MONITORED for c in cells):
         return NOT_MONITORED
     return psi_reading(max(c.psi for c in cells if c.reading != NOT_MONITORED))
