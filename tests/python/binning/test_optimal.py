@@ -33,14 +33,29 @@ def test_auto_notes_a_much_better_valley_that_auto_all_chooses():
     x, y = CREDIT.numeric["credit_amount"], CREDIT.target
     auto, every = (tl.optimal_binning(x, y, trend=t) for t in ("auto", "auto_all"))
     assert auto.metadata["trend"] == "ascending" and every.metadata["trend"] == "valley"
-    assert auto.metadata["shape_note"] == (
-        f"a valley fits better (IV {every.information_value:.4f} against "
-        f"{auto.information_value:.4f}): trend='auto_all'"
-    )
+    assert_noted(auto, every)
     assert "shape_note" not in every.metadata and every.information_value > 0.24
     fitted = tl.TableBinning().fit({"credit_amount": x, "age": CREDIT.numeric["age_in_years"]}, y)
     assert fitted.summary[0].note == auto.metadata["shape_note"]
     assert "a valley fits better" in str(fitted)
+
+
+@pytest.mark.parametrize("weighted", [False, True])
+def test_the_noted_ivs_are_those_of_the_tables_with_their_missing_and_special_rows(weighted):
+    x, y = CREDIT.numeric["credit_amount"].copy(), CREDIT.target
+    x[CREDIT.numeric["age_in_years"] < 25] = np.nan
+    x[CREDIT.numeric["duration_in_month"] > 40] = -1.0
+    options = {"special_values": [-1.0], "sample_weight": np.ones(x.size) if weighted else None}
+    auto, every = (tl.optimal_binning(x, y, trend=t, **options) for t in ("auto", "auto_all"))
+    assert auto.metadata["trend"] == "ascending" and every.metadata["trend"] == "valley"
+    assert_noted(auto, every)
+
+
+def assert_noted(auto, every):
+    assert auto.metadata["shape_note"] == (
+        f"a valley fits better (IV {every.information_value:.4f} against "
+        f"{auto.information_value:.4f}): trend='auto_all'"
+    )
 
 
 @pytest.mark.parametrize(
