@@ -12,7 +12,6 @@ import subprocess
 import sys
 
 import _tessaline
-
 import tessaline
 
 build = pathlib.Path(sys.argv[1]).resolve()
