@@ -306,7 +306,7 @@ def stability(
             _bin_counts(binning, name, data, weights)
             for (_, data), weights in zip(periods, period_weights)
         ]
-        monitored = np.count_nonzero(expected + sum(actuals)) > 1
+        monitored = bool(np.count_nonzero(expected + sum(actuals)) > 1)
         for (label, _), actual in zip(periods, actuals):
             shifts.append(_shift(name, label, labels, expected, actual, monitored, empty_bins))
     names = ([SCORE] if isinstance(model, Scorecard) else []) + variables

@@ -115,7 +115,7 @@ def _woe_columns(
 
 
 def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> list[Block]:
-    rows = []
+    rows: list[list[Cell]] = []
     for name, (_, flags) in samples.items():
         known = flags[~np.isnan(flags)]
         rows.append(
@@ -263,7 +263,7 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
         ax.set_yticks(range(len(names)), names, fontsize=7)
         ax.set_title("Pearson correlation of the WoE columns", fontsize=10)
 
-    rows = [
+    rows: list[list[Cell]] = [
         [a, b, signed(pearson[i, j]), signed(spearman[i, j])]
         for i, a in enumerate(names)
         for j, b in enumerate(names)
@@ -291,7 +291,7 @@ def _selection_section(card: Scorecard) -> list[Block]:
     if selection is None:
         return [_note("The variables are the binning's selection (by information value).")]
     names = dict(zip((f"x{j}" for j in range(len(selection.candidates))), card_inputs(card)))
-    rows = [
+    rows: list[list[Cell]] = [
         [
             str(i + 1),
             s.action,
@@ -320,7 +320,7 @@ def card_inputs(card: Scorecard) -> list[str]:
 
 def _coefficient_section(card: Scorecard, data: Any, y: Any) -> list[Block]:
     fit = card.model_fit(data, y)
-    rows = [
+    rows: list[list[Cell]] = [
         [
             n,
             number(b, 4),
@@ -361,7 +361,7 @@ def _discrimination_row(name: str, p: ScorePerformance) -> list[Cell]:
 
 def _calibration_section(name: str, result: Calibration) -> list[Block]:
     t = result.table
-    rows = [
+    rows: list[list[Cell]] = [
         [
             str(t["grade"][i]),
             count(t["count"][i]),
