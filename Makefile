@@ -102,11 +102,17 @@ docs-outputs: $(VENV)/.deps $(VENV)/.installed
 # Reports also go to files, so that one from a subprocess, or one lost when the
 # interpreter aborts under pytest's capture, still fails the run and is shown.
 # -O1 -g1 halves the build and keeps file:line in every stack trace.
+# The tests import the package from the sources beside the sanitized modules,
+# never an installed one, and the run first proves that both native modules
+# it loads are the instrumented ones (scripts/check-sanitized.py).
 SAN_BUILD := build/sanitize
 SAN_FLAGS := -fsanitize=address,undefined,float-cast-overflow;-fno-sanitize-recover=all;-fno-omit-frame-pointer
 SAN_LOGS  := $(abspath $(SAN_BUILD))/reports
 SAN_ENV   := UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(SAN_LOGS)/ubsan
 SAN_CHECK := if ls $(SAN_LOGS)/* >/dev/null 2>&1; then cat $(SAN_LOGS)/*; rc=1; fi; exit $$rc
+SAN_PY    := $(SAN_ENV) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(SAN_LOGS)/asan \
+  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
+  PYTHONPATH=$(SAN_BUILD):python $(PY)
 sanitize: system-deps $(VENV)/.deps $(VENV)/.installed
 	@$(VENV)/bin/cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1" \
@@ -117,9 +123,8 @@ sanitize: system-deps $(VENV)/.deps $(VENV)/.installed
 	@cd $(SAN_BUILD) && $(SAN_ENV) ASAN_OPTIONS=log_path=$(SAN_LOGS)/asan \
 	  ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; \
 	  rc=$$?; if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; $(SAN_CHECK)
-	@$(SAN_ENV) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:log_path=$(SAN_LOGS)/asan \
-	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libstdc++.so)" \
-	  PYTHONPATH=$(SAN_BUILD) $(PY) -m pytest -q -p no:cacheprovider tests/python; rc=$$?; $(SAN_CHECK)
+	@$(SAN_PY) scripts/check-sanitized.py $(SAN_BUILD)
+	@$(SAN_PY) -m pytest -q -p no:cacheprovider tests/python; rc=$$?; $(SAN_CHECK)
 
 # libFuzzer harnesses of the core (tests/fuzz, its own clang build with
 # AddressSanitizer and UndefinedBehaviorSanitizer), each run for FUZZ_SECONDS

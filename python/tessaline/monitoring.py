@@ -7,9 +7,11 @@ The PSI is that of `tl.psi` (formula and the two rules for a bin empty in
 one sample in `tessaline.diagnostics`): by default the core's, a share below
 1e-12 raised to it inside the logarithm; with ``empty_bins="half"`` an empty
 bin counted as half a row. The usual reading: below 0.1 stable, below 0.25 a
-moderate shift, above a significant one. A variable binned into a single
-interval cannot shift between bins: it is reported as "not monitored", never
-as stable.
+moderate shift, above a significant one. Special values and missing values
+are bins like the intervals: a variable whose rows fall in one and the same
+bin in the reference and in every period cannot shift between bins and is
+reported as "not monitored", never as stable; one binned into a single
+interval whose rows go missing in a period shifts like any other.
 
 The bins of a variable are its binning table's rows (intervals or sets of
 categories, special values) and one for missing values; the bins of the
@@ -114,14 +116,15 @@ class StabilityReport:
             rows.append(
                 [variable]
                 + [printing.fixed(c.psi, 4) if c.reading != NOT_MONITORED else "-" for c in cells]
-                + [_worst(cells)]
+                + [worst_reading(cells)]
             )
         return "PSI by period\n" + printing.text_table(
             ("variable", *self.periods, "worst"), rows, (0, len(self.periods) + 1)
         )
 
 
-def _worst(cells: Sequence[BinShift]) -> str:
+def worst_reading(cells: Sequence[BinShift]) -> str:
+    """The reading of the largest PSI of a variable over its periods."""
     if all(c.reading == NOT_MONITORED for c in cells):
         return NOT_MONITORED
     return psi_reading(max(c.psi for c in cells if c.reading != NOT_MONITORED))
@@ -299,9 +302,12 @@ def stability(
     for name in variables:
         labels = _bin_labels(binning, name)
         expected = _bin_counts(binning, name, reference, reference_weights)
-        monitored = binning.tables[name].n_bins > 1
-        for (label, data), weights in zip(periods, period_weights):
-            actual = _bin_counts(binning, name, data, weights)
+        actuals = [
+            _bin_counts(binning, name, data, weights)
+            for (_, data), weights in zip(periods, period_weights)
+        ]
+        monitored = bool(np.count_nonzero(expected + sum(actuals)) > 1)
+        for (label, _), actual in zip(periods, actuals):
             shifts.append(_shift(name, label, labels, expected, actual, monitored, empty_bins))
     names = ([SCORE] if isinstance(model, Scorecard) else []) + variables
     return StabilityReport(tuple(p for p, _ in periods), tuple(names), tuple(shifts))

@@ -215,7 +215,8 @@ def test_monitoring_finds_the_shifted_period_as_a_plain_computation_does(card, e
     assert report.shift("duration_in_month", "2024-02").reading == "significant shift"
 
 
-def test_a_one_bin_variable_is_not_monitored():
+@pytest.mark.parametrize("goes_missing", [False, True])
+def test_a_one_bin_variable_is_monitored_by_its_missing_rows_only(goes_missing):
     frame = pd.DataFrame(
         {"x": np.tile([1.0, 2.0], 100), "flat": np.zeros(200) + (np.arange(200) % 7 == 0)}
     )
@@ -223,9 +224,15 @@ def test_a_one_bin_variable_is_not_monitored():
     binning = tl.TableBinning(method="quantile", n_bins=1, columns={"x": {"n_bins": 2}}).fit(
         frame, y
     )
-    report = tl.stability(binning, frame, [frame])
-    assert report.shift("flat", 1).reading == "not monitored (one bin)"
-    assert math.isnan(report.shift("flat", 1).psi) and "not monitored (one bin)" in str(report)
+    later = frame.assign(flat=np.nan) if goes_missing else frame
+    shift = tl.stability(binning, frame, [frame, later]).shift("flat", 2)
+    if goes_missing:
+        # Every row moves from the interval to the missing bin.
+        np.testing.assert_array_equal(shift.actual, [0, 200])
+        assert shift.psi == plain_psi(shift.expected, shift.actual, "floor")
+        assert shift.reading == "significant shift"
+    else:
+        assert shift.reading == "not monitored (one bin)" and math.isnan(shift.psi)
 
 
 @pytest.mark.parametrize("estimator", [None, tl.StepwiseLogistic])

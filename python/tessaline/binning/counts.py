@@ -533,9 +533,13 @@ def optimal_table(
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
     searched = counts.values([KEPT, INF_KNOWN])
-    cuts, metadata = optimal_cuts(searched, label=name, n_prebins=n_prebins, **limits)
-    fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     missing_c0, missing_c1 = counts.missing
+    special = counts.values([SPECIAL])
+    outside = ([missing_c0, *special["c0"]], [missing_c1, *special["c1"]])
+    cuts, metadata = optimal_cuts(
+        searched, label=name, n_prebins=n_prebins, outside=outside, **limits
+    )
+    fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     summary: Mapping[str, Any] = native.summary_from_counts(
         searched,
         missing_c0=missing_c0,

@@ -5,6 +5,7 @@ rate). The grouping is exact: a dynamic programme in the core library."""
 
 from __future__ import annotations
 
+import math
 from collections.abc import Mapping, Sequence
 from typing import Any, Literal
 
@@ -13,11 +14,17 @@ import numpy.typing as npt
 
 from .._core import checks, native
 from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labelled_rows
+from ..woe import weight_of_evidence
 from . import weights as weighting
 from .basis import numeric_basis
 from .options import LIMITS, check_options, check_representative, class_limits
-from .special import checked_special_values, with_special_rows
+from .special import checked_special_values, special_counts, with_special_counts
 from .table import BinningTable
+
+# The non-events and events of each row of a table outside the search (the
+# missing-value row, the special values), which share the table's IV.
+Outside = tuple[npt.ArrayLike, npt.ArrayLike]
+NOTHING_OUTSIDE: Outside = ((), ())
 
 Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley", "none"]
 
@@ -63,13 +70,16 @@ def best_grouping(
     note_shapes: bool = False,
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = (),
+    outside: Outside = NOTHING_OUTSIDE,
 ) -> dict[str, Any]:
     """The contiguous grouping of largest IV of ordered pre-bins under the
-    limits: the core's search, or for "auto_all" the best of the four shapes.
-    A limit of events (non-events) left as None is `DEFAULT_MIN_CLASS_COUNT`,
-    or the column's total when smaller. With `note_shapes` under "auto", the
-    result's "shape_note" names a peak or valley that fits much better
-    (else it is ''). `label` begins the error when no grouping meets the
+    limits: the core's search, or for "auto_all" the shape whose table has
+    the largest IV. A limit of events (non-events) left as None is
+    `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller. With
+    `note_shapes` under "auto", the result's "shape_note" names a peak or
+    valley that fits much better (else it is ''). Shapes are compared by the
+    IV of the whole table, the rows `outside` the search included, as the
+    table reports it. `label` begins the error when no grouping meets the
     limits."""
     events, non_events = class_limits(c0, c1, min_events, min_non_events)
 
@@ -86,34 +96,70 @@ def best_grouping(
             fixed_starts=fixed_starts,
         )
 
+    table = TableIV(c0, c1, outside)
     if trend == "auto_all":
         results = [search(shape) for shape in SHAPES]
         found = [r for r in results if not r["message"]]
-        best = max(found, key=lambda r: r["iv"]) if found else results[0]
+        best = max(found, key=table.iv) if found else results[0]
     else:
         best = search(trend)
     if best["message"]:
         raise ValueError(f"{label}: {best['message']}")
     best["shape_note"] = ""
+    if not (note_shapes and trend == "auto"):
+        return best
+    best_iv = table.iv(best)
 
-    def much_better(r: dict[str, Any]) -> bool:
-        return (
-            not r["message"]
-            and r["iv"] > best["iv"] * (1 + SHAPE_GAIN)
-            and r["iv"] - best["iv"] >= SHAPE_MIN_GAIN
-        )
+    def much_better(iv: float) -> bool:
+        return iv > best_iv * (1 + SHAPE_GAIN) and iv - best_iv >= SHAPE_MIN_GAIN
 
     # No trend at all bounds a peak's and a valley's IV from above (the same
     # limits, one condition fewer), and costs less than either to search.
-    if note_shapes and trend == "auto" and much_better(search("none")):
-        shaped = [r for r in map(search, SHAPES[2:]) if much_better(r)]
-        if shaped:
-            better = max(shaped, key=lambda r: r["iv"])
+    unshaped = search("none")
+    if not unshaped["message"] and much_better(table.bound(unshaped["iv"])):
+        shaped = [(table.iv(r), r) for r in map(search, SHAPES[2:]) if not r["message"]]
+        if better := max((s for s in shaped if much_better(s[0])), default=None, key=_first):
             best["shape_note"] = (
-                f"a {better['trend']} fits better (IV {better['iv']:.4f} "
-                f"against {best['iv']:.4f}): trend='auto_all'"
+                f"a {better[1]['trend']} fits better (IV {better[0]:.4f} "
+                f"against {best_iv:.4f}): trend='auto_all'"
             )
     return best
+
+
+def _first(pair: tuple[float, Any]) -> float:
+    return pair[0]
+
+
+class TableIV:
+    """The IV of the table a grouping of pre-bins (non-events `c0`, events
+    `c1`) makes with the rows `outside` the search, and a bound on it from
+    the IV of the pre-bins alone."""
+
+    def __init__(self, c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], outside: Outside):
+        self.c0, self.c1 = c0, c1
+        self.out0, self.out1 = (np.asarray(v, dtype=np.float64).ravel() for v in outside)
+        # The intervals' shares of the table's non-events and events.
+        total0, total1 = float(c0.sum()), float(c1.sum())
+        self.beta = total0 / (total0 + float(self.out0.sum())) if total0 else 1.0
+        self.alpha = total1 / (total1 + float(self.out1.sum())) if total1 else 1.0
+        # The outside rows' terms depend on the totals only, not on the grouping.
+        terms = weight_of_evidence(np.r_[total0, self.out0], np.r_[total1, self.out1])[1]
+        self.outside_iv = float(terms[1:].sum())
+
+    def iv(self, grouping: Mapping[str, Any]) -> float:
+        first = np.asarray(grouping["first"], dtype=np.intp)
+        return weight_of_evidence(
+            np.r_[np.add.reduceat(self.c0, first), self.out0],
+            np.r_[np.add.reduceat(self.c1, first), self.out1],
+        )[2]
+
+    def bound(self, intervals_iv: float) -> float:
+        """The largest table IV of a grouping whose intervals alone have at
+        most `intervals_iv`: with p, q the intervals' shares of their own
+        events and non-events, a, b their shares of the table's, the
+        intervals' terms add to a KL(p|q) + b KL(q|p) + (a - b) ln(a / b)."""
+        a, b = self.alpha, self.beta
+        return max(a, b) * intervals_iv + (a - b) * math.log(a / b) + self.outside_iv
 
 
 # The quantile pre-bins are joined by the cut points that best separate the
@@ -168,15 +214,16 @@ def optimal_cuts(
     trend: Trend = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
     max_pvalue: float | None = None,
+    outside: Outside = NOTHING_OUTSIDE,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
-    infinite values included)."""
+    infinite values included) and the rows of the table `outside` them."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*limits, n_prebins, max_pvalue)
     prebins = _prebins(counts, n_prebins)
     per_prebin = native.prebin_summary(counts, prebins)
-    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue)
+    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside)
 
 
 def _grouped_cuts(
@@ -189,6 +236,7 @@ def _grouped_cuts(
     min_non_events: float | None,
     trend: Trend,
     max_pvalue: float | None,
+    outside: Outside,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points and metadata of the optimal grouping of the pre-bins
     (`per_prebin`, their summary) of the searched distinct values `value`."""
@@ -204,6 +252,7 @@ def _grouped_cuts(
         trend=trend,
         note_shapes=True,
         max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
+        outside=outside,
     )
     # A group ends at its last pre-bin, whose right end is the group's cut point.
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
@@ -340,6 +389,15 @@ def optimal_rows(
             trend=trend,
             n_prebins=n_prebins,
             max_pvalue=max_pvalue,
+            outside=_outside(
+                rows.missing[:2],
+                *special_counts(
+                    rows.xs[rows.is_special],
+                    rows.flags[rows.is_special],
+                    rows.specials,
+                    rows.weights[rows.is_special],
+                ),
+            ),
         )
         return weighting.weighted_binning(
             rows,
@@ -376,7 +434,15 @@ def optimal_rows(
         min_class_share=CLASS_PART_SHARE,
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
-    cuts, metadata = _grouped_cuts(counts["value"], counted["prebins"], name, *searched, max_pvalue)
+    special_c0, special_c1 = (
+        special_counts(xs[is_special], flags[is_special], specials)
+        if is_special is not None
+        else ([], [])
+    )
+    outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
+    cuts, metadata = _grouped_cuts(
+        counts["value"], counted["prebins"], name, *searched, max_pvalue, outside
+    )
     limits = {
         "max_bins": max_bins,
         "min_bin_share": min_bin_share,
@@ -388,7 +454,7 @@ def optimal_rows(
     check_representative(representative)
     summary = _searched_summary(searched_x, labels, counted, cuts, representative)
     if is_special is not None:
-        summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
+        summary = with_special_counts(summary, specials, special_c0, special_c1)
     return BinningTable(
         summary,
         method="optimal",
@@ -397,3 +463,10 @@ def optimal_rows(
         special_values=specials,
         basis=numeric_basis(counts, representative, limits, owned=True),
     )
+
+
+def _outside(
+    missing: Sequence[float], special_c0: Sequence[Any], special_c1: Sequence[Any]
+) -> Outside:
+    """The rows of a table outside the search: missing values, then specials."""
+    return [float(missing[0]), *special_c0], [float(missing[1]), *special_c1]

@@ -32,9 +32,23 @@ def with_special_rows(
     """The summary's intervals, one row per special value (its rows of `xs`
     with their event flags), then the summary's missing-value row; the shares
     are recounted over all rows."""
-    c0 = [int(np.sum((xs == v) & (flags == 0.0))) for v in specials]
-    c1 = [int(np.sum((xs == v) & (flags == 1.0))) for v in specials]
-    return with_special_counts(summary, specials, c0, c1)
+    return with_special_counts(summary, specials, *special_counts(xs, flags, specials))
+
+
+def special_counts(
+    xs: FloatArray,
+    flags: FloatArray,
+    specials: Sequence[float],
+    weights: FloatArray | None = None,
+) -> tuple[list[Any], list[Any]]:
+    """The non-events and events of each special value among the rows `xs`
+    (sums of their `weights` when given)."""
+
+    def of(v: float, flag: float) -> Any:
+        at = (xs == v) & (flags == flag)
+        return int(np.sum(at)) if weights is None else float(np.sum(weights[at]))
+
+    return [of(v, 0.0) for v in specials], [of(v, 1.0) for v in specials]
 
 
 def with_special_counts(

@@ -12,6 +12,7 @@ import numpy as np
 
 from .._core import printing
 from .._core.progress import Progress
+from ..binning.options import DEFAULT_MIN_CLASS_COUNT
 from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, gini
 from ..exceptions import DataError
@@ -113,6 +114,26 @@ def gini_text(result: GiniResult | float | None) -> str:
     return f"{result if isinstance(result, float) else result.gini:+.3f}"
 
 
+def limits_text(binning: TableBinning) -> str:
+    """The limits every bin of `binning`'s optimal grouping meets, as they
+    are applied: a limit of events or non-events left unset is the default
+    count, or the column's total when that is smaller."""
+    events, non_events = (
+        DEFAULT_MIN_CLASS_COUNT if n is None else n
+        for n in (binning.min_events, binning.min_non_events)
+    )
+    return (
+        f"at most {binning.max_bins} bins, each with {binning.min_bin_share:.0%} of the rows "
+        f"and at least {events:g} events and {non_events:g} non-events (a column with fewer "
+        f"is one bin), "
+        + (
+            "event rate rising or falling"
+            if binning.trend == "auto"
+            else f"trend {binning.trend!r}"
+        )
+    )
+
+
 def describe(dataset: Dataset) -> list[str]:
     """The lines that introduce a report."""
     known = dataset.target[~np.isnan(dataset.target)]
@@ -131,9 +152,8 @@ def describe(dataset: Dataset) -> list[str]:
             else ""
         )
         + " read",
-        "Optimal binning: at most 8 bins, each with 5% of the rows, an event and a non-event, "
-        "event rate rising or falling; Gini (bins) scores each row by its bin's WoE, "
-        "Gini (raw) by the column's value",
+        f"Optimal binning: {limits_text(TableBinning())}; Gini (bins) scores each row by its "
+        "bin's WoE, Gini (raw) by the column's value",
     ]
     lines.extend(
         f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "

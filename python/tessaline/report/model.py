@@ -1,6 +1,7 @@
 """The model's documentation for its validator, from Python: one self-contained
 HTML page of a fitted (and perhaps edited) scorecard, with the data of each
-sample, every variable's binning, chart and tests between bins, the log of
+sample, the scorecard's points per bin and the variables the sign rule
+dropped, every variable's binning, chart and tests between bins, the log of
 the analyst's edits of the bins, the correlations and VIFs of the WoE
 columns, the selection steps (of a `StepwiseLogistic`), the coefficients
 with p-values and sign checks, discrimination with confidence intervals and
@@ -8,7 +9,9 @@ calibration per grade on the training, test and out-of-time samples, and the
 stability between them.
 The same content, tables without the charts, as an Excel workbook of one
 sheet per part (openpyxl, an optional extra: pip install 'tessaline[excel]'),
-because validators annotate spreadsheets.
+because validators annotate spreadsheets: numbers are numbers there (a share
+a fraction shown in percent, an interval or a change before and after two
+cells), each table under its caption.
 
     html = model_report(card, (train, "target"), test=(test, "target"), path="model.html",
                         workbook="model.xlsx")
@@ -16,6 +19,7 @@ because validators annotate spreadsheets.
 
 from __future__ import annotations
 
+import math
 import pathlib
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
@@ -24,21 +28,36 @@ from typing import Any
 
 import numpy as np
 
-from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS
+from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..calibration import Calibration, calibration
 from ..formats.html import binning_table_html
-from ..monitoring import stability
+from ..monitoring import NOT_MONITORED, stability, worst_reading
 from ..performance import ScorePerformance, score_performance
 from ..plots import plot_binning, plot_roc
 from ..plots.calibration import plot_calibration
 from ..scorecard import Scorecard
 from ..selection import correlation, vif
 from ..table import TableBinning
+from .cells import (
+    Cell,
+    Number,
+    change,
+    count,
+    general,
+    interval,
+    number,
+    share,
+    sheet_cells,
+    sheet_header,
+    signed,
+    text,
+)
 from .html import STYLE, _chart, _plain_table, _version, edit_log_caption, edit_log_heading
 
 Sample = tuple[Any, Any]  # the data (columns by name) and its target (values or column name)
 SECTIONS = (
     "Data",
+    "Scorecard",
     "Variables",
     "Edits",
     "Correlation and VIF",
@@ -56,15 +75,18 @@ class Block:
     (none for a chart)."""
 
     html: str
-    rows: tuple[tuple[str, ...], ...] = ()
+    rows: tuple[tuple[Cell, ...], ...] = ()
 
 
 def _table(
-    caption: str, header: Sequence[str], rows: Sequence[Sequence[str]], text_columns: Sequence[int]
+    caption: str,
+    header: Sequence[str],
+    rows: Sequence[Sequence[Cell]],
+    text_columns: Sequence[int],
 ) -> Block:
     return Block(
-        _plain_table(header, rows, caption, text_columns),
-        ((caption,), tuple(header), *(tuple(r) for r in rows)),
+        _plain_table(header, [[text(c) for c in r] for r in rows], caption, text_columns),
+        ((caption,), sheet_header(header, rows), *(tuple(r) for r in rows)),
     )
 
 
@@ -93,20 +115,72 @@ def _woe_columns(
 
 
 def _data_section(samples: Mapping[str, tuple[np.ndarray, np.ndarray]]) -> list[Block]:
-    rows = []
+    rows: list[list[Cell]] = []
     for name, (_, flags) in samples.items():
         known = flags[~np.isnan(flags)]
         rows.append(
             [
                 name,
-                str(flags.size),
-                str(known.size),
-                str(int(known.sum())),
-                f"{known.mean():.2%}" if known.size else "-",
+                count(flags.size),
+                count(known.size),
+                count(known.sum()),
+                share(known.mean() if known.size else math.nan, 2),
             ]
         )
     return [
         _table("Samples", ("sample", "rows", "with target", "events", "event rate"), rows, (0,))
+    ]
+
+
+def _scorecard_section(card: Scorecard) -> list[Block]:
+    """The points of every bin, and the variables the sign rule dropped:
+    what a validator reads first."""
+    points = _table(
+        "Points per bin",
+        ("variable", "bin", "WoE", "points"),
+        [[v, label, number(w, 3), number(p, 2)] for v, label, w, p in card.points_table()],
+        (0, 1),
+    )
+    if card.signs == "keep":
+        return [points, _note("Coefficients are kept as fitted, whatever their sign.")]
+    if not card.dropped:
+        return [points, _note("No variable was dropped: every coefficient agrees with its WoE.")]
+    return [
+        points,
+        _table(
+            f"Dropped, as their coefficient ran against their WoE ({len(card.dropped)})",
+            ("variable", "coefficient"),
+            [[n, number(c, 4)] for n, c in card.dropped.items()],
+            (0,),
+        ),
+    ]
+
+
+# The numbers of a binning table's rows after its index and bin, with the
+# format of each on a sheet.
+BINNING_NUMBERS = (
+    ("count", "0"),
+    ("percentage", "0.0%"),
+    ("c0", "General"),
+    ("c1", "General"),
+    ("event_rate", "0.0%"),
+    ("woe", "0.000"),
+    ("iv", "0.0000"),
+    ("representative", "General"),
+)
+
+
+def _binning_rows(table: Any) -> list[tuple[Cell, ...]]:
+    """The rows of a binning table as printed, each number kept as a number."""
+    keys = BINNING_NUMBERS + ((("rows", "0"),) if table.weighted else ())
+    columns = [(np.asarray(table[key], dtype=np.float64), form) for key, form in keys]
+    return [
+        (
+            count(i),
+            printed[1],
+            *(Number(float(v[i]), t, form) for (v, form), t in zip(columns, printed[2:])),
+        )
+        for i, printed in enumerate(table.rows())
     ]
 
 
@@ -122,13 +196,17 @@ def _variable_section(binning: TableBinning, name: str) -> list[Block]:
         _figure(lambda ax: plot_binning(table, ax=ax), (6.4, 3.4), f"bins of {name}"),
         Block(
             binning_table_html(table),
-            ((table.title(),), table.header, *(tuple(r) for r in table.rows())),
+            ((table.title(),), table.header, *_binning_rows(table)),
         ),
         _table(
             "Tests of equal event rates between neighbouring bins",
             ("bins", "chi-square", "p-value"),
             [
-                [f"{t.labels[0]} | {t.labels[1]}", f"{t.statistic:.3f}", f"{t.pvalue:.4g}"]
+                [
+                    f"{t.labels[0]} | {t.labels[1]}",
+                    number(t.statistic, 3),
+                    general(t.pvalue, f"{t.pvalue:.4g}"),
+                ]
                 for t in analysis.tests
             ],
             (0,),
@@ -148,10 +226,30 @@ def _edit_section(binning: TableBinning) -> list[Block]:
         for block in (
             Block(edit_log_heading(name), ((f"Edits of {name}",),)),
             _table(
-                edit_log_caption(edits), EDIT_HEADER, [e.cells() for e in edits], EDIT_TEXT_COLUMNS
+                edit_log_caption(edits),
+                EDIT_HEADER,
+                [_edit_row(e) for e in edits],
+                EDIT_TEXT_COLUMNS,
             ),
         )
     ]
+
+
+def _edit_row(edit: Edit) -> list[Cell]:
+    """An edit as a row of the log, its measures before and after as numbers."""
+    cells = edit.cells()
+    measures = [
+        change(
+            *(
+                number(float(side.get(key, math.nan)), digits)
+                if key != "bins"
+                else general(float(side.get(key, math.nan)), str(side.get(key, "-")))
+                for side in (edit.before, edit.after)
+            )
+        )
+        for key, digits in (("iv", 4), ("gini", 3), ("bins", 0))
+    ]
+    return [*cells[:4], *measures, cells[7]]
 
 
 def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
@@ -165,8 +263,8 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
         ax.set_yticks(range(len(names)), names, fontsize=7)
         ax.set_title("Pearson correlation of the WoE columns", fontsize=10)
 
-    rows = [
-        [a, b, f"{pearson[i, j]:+.3f}", f"{spearman[i, j]:+.3f}"]
+    rows: list[list[Cell]] = [
+        [a, b, signed(pearson[i, j]), signed(spearman[i, j])]
         for i, a in enumerate(names)
         for j, b in enumerate(names)
         if i < j
@@ -182,7 +280,7 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
         _table(
             "Variance inflation factors",
             ("variable", "VIF"),
-            [[n, f"{factors[n]:.3f}"] for n in names],
+            [[n, number(factors[n], 3)] for n in names],
             (0,),
         ),
     ]
@@ -193,14 +291,14 @@ def _selection_section(card: Scorecard) -> list[Block]:
     if selection is None:
         return [_note("The variables are the binning's selection (by information value).")]
     names = dict(zip((f"x{j}" for j in range(len(selection.candidates))), card_inputs(card)))
-    rows = [
+    rows: list[list[Cell]] = [
         [
             str(i + 1),
             s.action,
             names.get(s.variable, s.variable),
-            f"{s.value:.6g}",
-            f"{s.aic:.3f}",
-            f"{s.bic:.3f}",
+            general(s.value, f"{s.value:.6g}"),
+            number(s.aic, 3),
+            number(s.bic, 3),
         ]
         for i, s in enumerate(selection.steps)
     ]
@@ -222,13 +320,13 @@ def card_inputs(card: Scorecard) -> list[str]:
 
 def _coefficient_section(card: Scorecard, data: Any, y: Any) -> list[Block]:
     fit = card.model_fit(data, y)
-    rows = [
+    rows: list[list[Cell]] = [
         [
             n,
-            f"{b:.4f}",
-            f"{c:.4f}",
-            f"{s:.4f}",
-            f"{p:.3g}",
+            number(b, 4),
+            number(c, 4),
+            number(s, 4),
+            general(p, f"{p:.3g}"),
             "contradicts WoE" if n in fit.contradicting else "ok",
         ]
         for n, b, c, s, p in zip(
@@ -249,29 +347,29 @@ def _coefficient_section(card: Scorecard, data: Any, y: Any) -> list[Block]:
     ]
 
 
-def _discrimination_row(name: str, p: ScorePerformance) -> list[str]:
+def _discrimination_row(name: str, p: ScorePerformance) -> list[Cell]:
     return [
         name,
-        f"{p.auc:.4f}",
-        f"{p.auc_ci[0]:.4f} – {p.auc_ci[1]:.4f}",
-        f"{p.gini:.4f}",
-        f"{p.gini_ci[0]:.4f} – {p.gini_ci[1]:.4f}",
-        f"{p.ks:.4f}",
-        f"{p.ks_pvalue:.3g}",
+        number(p.auc, 4),
+        interval(*p.auc_ci, 4),
+        number(p.gini, 4),
+        interval(*p.gini_ci, 4),
+        number(p.ks, 4),
+        general(p.ks_pvalue, f"{p.ks_pvalue:.3g}"),
     ]
 
 
 def _calibration_section(name: str, result: Calibration) -> list[Block]:
     t = result.table
-    rows = [
+    rows: list[list[Cell]] = [
         [
             str(t["grade"][i]),
-            str(int(t["count"][i])),
-            str(int(t["events"][i])),
-            f"{t['observed'][i]:.2%}",
-            f"{t['predicted'][i]:.2%}",
-            f"{t['jeffreys_pvalue'][i]:.4f}",
-            f"{t['binomial_pvalue'][i]:.4f}",
+            count(t["count"][i]),
+            count(t["events"][i]),
+            share(t["observed"][i], 2),
+            share(t["predicted"][i], 2),
+            number(t["jeffreys_pvalue"][i], 4),
+            number(t["binomial_pvalue"][i], 4),
         ]
         for i in range(len(t))
     ]
@@ -299,12 +397,36 @@ def _calibration_section(name: str, result: Calibration) -> list[Block]:
     ]
 
 
-def _cell(text: str) -> str | float:
-    """A number where the text is one, so that a sheet sorts and sums it."""
-    try:
-        return float(text)
-    except ValueError:
-        return text
+def _stability_section(card: Scorecard, data: Any, later: Mapping[str, Any]) -> list[Block]:
+    """The PSI of the score and of every variable in each later sample."""
+    if not later:
+        return [_note("One sample only: no stability.")]
+    report = stability(card, data, later)
+    rows: list[list[Cell]] = [
+        [
+            variable,
+            *(
+                number(c.psi, 4) if c.reading != NOT_MONITORED else "-"
+                for c in (report.shift(variable, p) for p in report.periods)
+            ),
+            worst_reading([report.shift(variable, p) for p in report.periods]),
+        ]
+        for variable in report.variables
+    ]
+    return [
+        _table(
+            "PSI against the training sample",
+            ("variable", *report.periods, "worst"),
+            rows,
+            (0, len(report.periods) + 1),
+        )
+    ]
+
+
+def _sheet_value(cell: str | Number) -> str | float | None:
+    if isinstance(cell, str):
+        return cell
+    return None if math.isnan(cell.value) else cell.value
 
 
 def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Path) -> None:
@@ -319,7 +441,11 @@ def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Pat
         sheet = book.create_sheet(title)
         for block in blocks:
             for row in block.rows:
-                sheet.append([_cell(c) for c in row])
+                cells = sheet_cells(row)
+                sheet.append([_sheet_value(c) for c in cells])
+                for j, c in enumerate(cells, start=1):
+                    if isinstance(c, Number):
+                        sheet.cell(sheet.max_row, j).number_format = c.format
             if block.rows:
                 sheet.append([])
     book.save(path)
@@ -356,9 +482,9 @@ def model_report(
         kept = ~np.isnan(score) & ~np.isnan(f)
         calibrations[n] = calibration(pd_of_score(card, score[kept]), f[kept])
     later = {n: d for n, (d, _) in samples.items() if n != "train"}
-    drift = str(stability(card, data, later)) if later else "One sample only: no stability."
     parts = {
         "Data": _data_section(samples),
+        "Scorecard": _scorecard_section(card),
         "Variables": [b for n in card.variables for b in _variable_section(binning, n)],
         "Edits": _edit_section(binning),
         "Correlation and VIF": _correlation_section(woe),
@@ -374,9 +500,7 @@ def model_report(
             _figure(lambda ax: plot_roc(performances["train"], ax), (3.4, 3.4), "ROC"),
         ],
         "Calibration": [b for n, c in calibrations.items() for b in _calibration_section(n, c)],
-        "Stability": [
-            Block(f"<pre>{escape(drift)}</pre>", tuple((line,) for line in drift.splitlines()))
-        ],
+        "Stability": _stability_section(card, data, later),
     }
     if workbook is not None:
         write_workbook(parts, workbook)
@@ -388,8 +512,10 @@ def model_report(
         "<!DOCTYPE html>\n"
         '<html lang="en"><head><meta charset="utf-8"><title>Model documentation</title>'
         f"<style>{STYLE}</style></head><body><h1>Model documentation</h1>"
-        f"<p class=intro>{len(card.variables)} variables; {card.pdo:g} points double the "
-        f"odds, {card.base_score:g} points at good:bad odds {card.base_odds:g}:1</p>"
+        f"<p class=intro>{len(card.variables)} variables"
+        f"{f' ({len(card.dropped)} dropped by the sign rule)' if card.dropped else ''}; "
+        f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
+        f"{card.base_odds:g}:1</p>"
         f"{sections}<footer>tessaline {escape(_version())}</footer></body></html>\n"
     )
     if path is not None:

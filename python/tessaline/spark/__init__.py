@@ -59,10 +59,12 @@ from ._counting import (
     Counting,
     column_type,
     count_columns,
+    cut_flags,
     holds_categories,
     is_numeric,
     spark_functions,
     spark_type,
+    target_cut,
     threshold_flags,
 )
 from ._expressions import bin_index, transform_column
@@ -156,22 +158,29 @@ def fit_table(
         raise ValueError(
             f"method must be one of mdlp, optimal, quantile, equal_width, not {method!r}"
         )
+    flag, cut = _flag(df, target, event, value, percentile, max_distinct, sample_weight)
     counted = count_columns(
         df,
         columns,
         target,
         event=event,
-        flag=_flag(df, target, event, value, percentile, max_distinct, sample_weight),
+        flag=flag,
         special_values=specials,
         max_distinct=max_distinct,
         approximate=approximate,
         counting=counting,
         sample_weight=sample_weight,
     )
-    return {
+    tables = {
         name: build(counted[name], name=name, special_values=specials[name], **options)
         for name in columns
     }
+    for table in tables.values():
+        # A table that keeps how its target was read (MDLP's) keeps the
+        # threshold, as the local function's table does.
+        if cut is not None and table.metadata is not None and "threshold" in table.metadata:
+            table.metadata.update(target_was_binary=False, threshold=cut)
+    return tables
 
 
 def _flag(
@@ -182,15 +191,15 @@ def _flag(
     percentile: float | None,
     max_distinct: int,
     sample_weight: str | None = None,
-) -> Any:
-    """The event flags of a thresholded target, None for the others."""
+) -> tuple[Any, float | None]:
+    """The event flags of a thresholded target, None for the others, with
+    the threshold (None for a 0/1 target, which is used as it is)."""
     if sample_weight is not None and percentile is not None:
         raise ValueError(NO_PERCENTILE)
     if event is not None or (value is None and percentile is None):
-        return None
-    return threshold_flags(
-        df, target, value=value, percentile=percentile, max_distinct=max_distinct
-    )
+        return None, None
+    cut = target_cut(df, target, value=value, percentile=percentile, max_distinct=max_distinct)
+    return cut_flags(target, cut), cut
 
 
 def mdlp_binning(
@@ -370,7 +379,7 @@ def fit(
         event=binning.event,
         flag=_flag(
             df, y, binning.event, binning.value, binning.percentile, max_distinct, sample_weight
-        ),
+        )[0],
         categorical=plan.categorical,
         special_values=plan.numeric,
         max_distinct=max_distinct,

@@ -132,8 +132,23 @@ def threshold_flags(
     """A numeric target as a Spark column of event flags, as locally: a 0/1
     target as it is; any other with 1.0 above (strictly) the threshold
     `value`, or the linear-interpolation `percentile` (0 to 100) of its
-    finite values, which a first pass counts per distinct target value. A
-    first check looks for one row that is neither 0 nor 1."""
+    finite values (see `target_cut`)."""
+    cut = target_cut(df, target, value=value, percentile=percentile, max_distinct=max_distinct)
+    return cut_flags(target, cut)
+
+
+def target_cut(
+    df: Any,
+    target: str,
+    *,
+    value: float | None = None,
+    percentile: float | None = None,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+) -> float | None:
+    """The threshold of a numeric target: None for a 0/1 target, used as it
+    is whatever the threshold (a first check looks for one row that is
+    neither 0 nor 1); else `value`, or the `percentile` of its finite values,
+    which a first pass counts per distinct target value."""
     F = spark_functions()
     if not is_numeric(df, target):
         raise TargetError(
@@ -142,18 +157,23 @@ def threshold_flags(
         )
     y = column_of(target).cast("double")
     known = y.isNotNull() & ~F.isnan(y)
-    # A 0/1 target is used as it is, whatever the threshold: one row that is
-    # neither ends the check.
     if not df.where(known & ~y.isin(0.0, 1.0)).limit(1).collect():
-        return F.when(known, y)
+        return None
     if value is not None:
-        cut = float(value)
-    else:
-        assert percentile is not None
-        if not 0.0 <= percentile <= 100.0:
-            raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
-        cut = _target_percentile(df, target, y.alias("y"), known, percentile, max_distinct)
-    return F.when(known, (y > F.lit(cut)).cast("double"))
+        return float(value)
+    assert percentile is not None
+    if not 0.0 <= percentile <= 100.0:
+        raise TargetError(f"percentile must be between 0 and 100, not {percentile!r}")
+    return _target_percentile(df, target, y.alias("y"), known, percentile, max_distinct)
+
+
+def cut_flags(target: str, cut: float | None) -> Any:
+    """The event flags of the numeric `target`: 1.0 above (strictly) `cut`,
+    or the 0/1 target as it is when `cut` is None; NULL where it is missing."""
+    F = spark_functions()
+    y = column_of(target).cast("double")
+    known = y.isNotNull() & ~F.isnan(y)
+    return F.when(known, y if cut is None else (y > F.lit(cut)).cast("double"))
 
 
 def _target_percentile(

@@ -6,7 +6,9 @@ import pytest
 from package_under_test import ROOT
 from package_under_test import tessaline as tl
 
+from tessaline.binning.optimal import TableIV
 from tessaline.report.dataset import read_dataset
+from tessaline.woe import weight_of_evidence
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 
@@ -33,14 +35,29 @@ def test_auto_notes_a_much_better_valley_that_auto_all_chooses():
     x, y = CREDIT.numeric["credit_amount"], CREDIT.target
     auto, every = (tl.optimal_binning(x, y, trend=t) for t in ("auto", "auto_all"))
     assert auto.metadata["trend"] == "ascending" and every.metadata["trend"] == "valley"
-    assert auto.metadata["shape_note"] == (
-        f"a valley fits better (IV {every.information_value:.4f} against "
-        f"{auto.information_value:.4f}): trend='auto_all'"
-    )
+    assert_noted(auto, every)
     assert "shape_note" not in every.metadata and every.information_value > 0.24
     fitted = tl.TableBinning().fit({"credit_amount": x, "age": CREDIT.numeric["age_in_years"]}, y)
     assert fitted.summary[0].note == auto.metadata["shape_note"]
     assert "a valley fits better" in str(fitted)
+
+
+@pytest.mark.parametrize("weighted", [False, True])
+def test_the_noted_ivs_are_those_of_the_tables_with_their_missing_and_special_rows(weighted):
+    x, y = CREDIT.numeric["credit_amount"].copy(), CREDIT.target
+    x[CREDIT.numeric["age_in_years"] < 25] = np.nan
+    x[CREDIT.numeric["duration_in_month"] > 40] = -1.0
+    options = {"special_values": [-1.0], "sample_weight": np.ones(x.size) if weighted else None}
+    auto, every = (tl.optimal_binning(x, y, trend=t, **options) for t in ("auto", "auto_all"))
+    assert auto.metadata["trend"] == "ascending" and every.metadata["trend"] == "valley"
+    assert_noted(auto, every)
+
+
+def assert_noted(auto, every):
+    assert auto.metadata["shape_note"] == (
+        f"a valley fits better (IV {every.information_value:.4f} against "
+        f"{auto.information_value:.4f}): trend='auto_all'"
+    )
 
 
 @pytest.mark.parametrize(
@@ -117,3 +134,17 @@ def test_rows_read_from_counts_equal_a_pass_over_the_rows(kind, limits, represen
     )
     for column in ("left", "right", "count", "c0", "c1", "percentage", "representative"):
         assert np.asarray(table[column]).tobytes() == np.asarray(rows[column]).tobytes(), column
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_the_shapes_are_bounded_by_the_ivs_of_their_intervals(seed):
+    # Rows outside the search change every interval's share; a grouping's
+    # table IV stays below the bound read from its intervals' own IV.
+    rng = np.random.default_rng(seed)
+    c0, c1 = (rng.integers(1, 60, 12).astype(np.float64) for _ in range(2))
+    table = TableIV(c0, c1, (rng.integers(0, 300, 3), rng.integers(0, 90, 3)))
+    for _ in range(50):
+        first = np.r_[0, np.sort(rng.choice(np.arange(1, 12), rng.integers(0, 8), replace=False))]
+        grouped = (np.add.reduceat(c, first) for c in (c0, c1))
+        alone = weight_of_evidence(*grouped)[2]
+        assert table.iv({"first": first}) <= table.bound(alone) + 1e-12

@@ -71,6 +71,10 @@ def test_terminal_report_ranks_every_numeric_column_by_iv(credit_report):
     assert out.startswith("tessaline report: germancredit.csv\n")
     assert "1000 rows; target 'creditability' with event 'bad': 300 events of 1000 (30.0%)" in out
     assert "7 numeric columns and 13 columns of categories read" in out
+    assert (
+        "Optimal binning: at most 8 bins, each with 5% of the rows and at least 5 events and "
+        "5 non-events (a column with fewer is one bin), event rate rising or falling;"
+    ) in out
     ranking = re.findall(r"^ ?(\d+)  (\w+) +(\d+) +([\d.]+) ", out, flags=re.M)
     assert len(ranking) == 20 and ranking[0][1] == "status_of_existing_checking_account"
     ivs = [float(iv) for _, _, _, iv in ranking]

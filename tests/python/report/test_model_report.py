@@ -6,6 +6,7 @@ import os
 import shutil
 import subprocess
 
+import numpy as np
 import pandas as pd
 import pytest
 from package_under_test import ROOT
@@ -16,6 +17,10 @@ from tessaline.report.model import SECTIONS, model_report
 pytest.importorskip("sklearn")
 openpyxl = pytest.importorskip("openpyxl")
 from sklearn.model_selection import train_test_split  # noqa: E402
+
+
+def exact(value):
+    return pytest.approx(value, rel=1e-15, abs=0)
 
 
 def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
@@ -76,6 +81,40 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
     book = openpyxl.load_workbook(tmp_path / "model.xlsx")
     assert book.sheetnames == list(SECTIONS)
     rows = list(book["Discrimination"].values)
-    assert rows[1][:2] == ("sample", "AUC") and rows[3][:2] == ("test", round(held.auc, 4))
+    assert rows[1][:4] == ("sample", "AUC", "95% CI from", "95% CI to")
+    # A sheet keeps 16 significant digits.
+    assert rows[3][:4] == ("test", *map(exact, (held.auc, *held.auc_ci)))
+    data = book["Data"]
+    assert data["E3"].value == exact((train["creditability"] == "bad").mean())
+    assert data["E3"].number_format == "0.00%"
     assert any(r[0] == "Variance inflation factors" for r in book["Correlation and VIF"].values)
-    assert ("merge(first=1, second=2)", "alike & short") in [r[:2] for r in book["Edits"].values]
+    logged = next(r for r in book["Edits"].values if r[0] == "merge(first=1, second=2)")
+    assert logged[1] == "alike & short"
+    assert logged[4:6] == (exact(edit.before["iv"]), exact(edit.after["iv"]))
+    assert logged[8:10] == (before, after)
+    drift = tl.stability(card, train, {"test": test})
+    psi = [r for r in book["Stability"].values if r[0] in drift.variables]
+    assert [r[:2] for r in psi] == [(v, exact(drift.shift(v, "test").psi)) for v in drift.variables]
+    shares = [r[3] for r in book["Variables"].values if r[0] == 0 and r[1] != "#"]
+    assert len(shares) == len(card.variables) and all(isinstance(v, float) for v in shares)
+
+
+def test_the_points_and_the_variables_the_sign_rule_dropped_are_documented(tmp_path):
+    frame = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
+    train, _ = train_test_split(
+        frame, test_size=0.3, stratify=frame["creditability"], random_state=0
+    )
+    # A noisy copy of the duration, whose coefficient runs against its WoE.
+    noise = np.random.default_rng(0).integers(-2, 3, (3, len(train)))[2]
+    train = train.assign(months=train["duration_in_month"] + noise)
+    card = tl.Scorecard(event="bad").fit(train, "creditability")
+    assert list(card.dropped) == ["months"]
+    html = model_report(card, (train, "creditability"), workbook=tmp_path / "model.xlsx")
+    assert f"{len(card.variables)} variables (1 dropped by the sign rule)" in html
+    assert f"<td>months</td><td class=n>{card.dropped['months']:.4f}</td>" in html
+    sheet = list(openpyxl.load_workbook(tmp_path / "model.xlsx")["Scorecard"].values)
+    assert sheet[:2] == [("Points per bin", None, None, None), ("variable", "bin", "WoE", "points")]
+    assert sheet[2 : 2 + len(card.points_table())] == [
+        (v, label, exact(w), exact(p)) for v, label, w, p in card.points_table()
+    ]
+    assert ("months", exact(card.dropped["months"])) in [r[:2] for r in sheet]

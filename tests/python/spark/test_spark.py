@@ -208,6 +208,11 @@ def test_a_numeric_target_is_cut_at_its_threshold_as_locally(frames, threshold):
     options = {"exclude": ["id", "y", "flag", "code"], "method": "mdlp", **threshold}
     local = tl.TableBinning(**options).fit(pdf, "x1")
     same_binning(local, tls.fit(tl.TableBinning(**options), df, "x1"))
+    # The table of one column keeps the threshold it applied.
+    read = ("target_was_binary", "threshold")
+    one = tl.mdlp_binning(pdf["x2"], pdf["x1"], **threshold).metadata
+    spark = tls.mdlp_binning(df, "x2", "x1", **threshold).metadata
+    assert [spark[k] for k in read] == [one[k] for k in read]
 
 
 def test_limits_and_targets_are_errors_that_say_what_to_do(frames):
