@@ -53,6 +53,7 @@ from .exceptions import (
     DocumentError,
     EditError,
     EmptyBinWarning,
+    FewEventsWarning,
     NotFittedError,
     StateError,
     TargetError,
@@ -64,6 +65,7 @@ from .monitoring import BinShift, StabilityReport, stability
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
 from .scorecard import Scorecard
 from .selection import (
+    Decision,
     LogisticFit,
     Selection,
     StepwiseLogistic,
@@ -88,9 +90,11 @@ __all__ = [
     "ContinuousBinningTable",
     "ContinuousColumnSummary",
     "ContinuousTableBinning",
+    "Decision",
     "DocumentError",
     "EditError",
     "EmptyBinWarning",
+    "FewEventsWarning",
     "GainsTable",
     "GiniResult",
     "LogisticFit",

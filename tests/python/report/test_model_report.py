@@ -78,4 +78,7 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
     rows = list(book["Discrimination"].values)
     assert rows[1][:2] == ("sample", "AUC") and rows[3][:2] == ("test", round(held.auc, 4))
     assert any(r[0] == "Variance inflation factors" for r in book["Correlation and VIF"].values)
+    first = card.selection_report[0]
+    assert f"<td>{first.column}</td><td>{first.rule}</td><td>{first.action}</td>" in html
+    assert any(r[:3] == (first.column, first.rule, first.action) for r in book["Selection"].values)
     assert ("merge(first=1, second=2)", "alike & short") in [r[:2] for r in book["Edits"].values]
