@@ -406,6 +406,9 @@ class TableBinning(PlainState):
         self.skipped: dict[str, str] = {}
         self.summary: list[ColumnSummary] = []
         self.selection_report: list[Decision] = []
+        # Columns dropped at the fit as collinear with a stronger one: kept by
+        # an edit, which changes one WoE column without the rows to measure again.
+        self._collinear: dict[str, Decision] = {}
         self._fitted_columns: list[str] = []
 
     # -- fitting ---------------------------------------------------------------
@@ -864,10 +867,6 @@ class TableBinning(PlainState):
         ]
         self.selection_report = report
         return rows
-
-    # Columns dropped at the fit as collinear with a stronger one: kept by an
-    # edit, which changes one WoE column without the rows to measure it again.
-    _collinear: Mapping[str, Decision] = types.MappingProxyType({})
 
     def _drop_collinear(self, data: Any, y: Any, weights: FloatArray | None) -> None:
         """Among the columns the other rules keep, drop the weaker of two
