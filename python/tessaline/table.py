@@ -294,9 +294,21 @@ class TableBinning(PlainState):
     read with `event`, `value` and `percentile` as in `mdlp_binning`; rows
     whose target is missing are left out of every column and counted.
 
-    The selection keeps the columns whose IV is at least `min_iv` and whose
+    The selection keeps the columns whose IV is at least `min_iv`, whose
     share of missing values is at most `max_missing_share` (no limit when
-    None), at most `top_n` of them by IV. The summary's note flags rows
+    None) and whose bins are significant: the p-value of the chi-square test
+    of their rows (bins, special and missing values) against the target at
+    most `max_chi2_pvalue` (1% by default, None for no test), read from the
+    counts alone. With `max_correlation` it drops the weaker (by IV) of two
+    columns whose WoE on the training rows are correlated above it, with
+    `max_vif` then the column of largest VIF while over it (fits from rows
+    only: counts hold no pairs of columns), and keeps at most `top_n` of the
+    rest by IV. `max_pvalue` (table-wide or per column) bounds the p-value of
+    the test between neighbouring bins of every optimal search.
+    ``selection_report`` lists every decision (`Decision`): each dropped
+    column with its rule, value and limit, and as notes the rare categories
+    whose event rate is far from the rest of their bin
+    (`tessaline.binning.rare`); printing the binning shows them. The summary's note flags rows
     resting on fewer than 5 events or non-events, and a column whose event
     rate fits a peak or valley much better than the monotone trend. Columns
     are fitted in parallel on `n_jobs` threads
