@@ -221,6 +221,19 @@ def _summary_rows(
     return rows
 
 
+def tested_counts(table: BinningTable) -> tuple[FloatArray, FloatArray]:
+    """The non-events and events of each row of a table, as its test of
+    significance reads them: counts, or for a weighted table its records
+    shared out by the row's weighted event rate. Weights in the test itself
+    would make it as sure as their scale, whatever the records behind them."""
+    c0, c1 = as_float_array(table["c0"]), as_float_array(table["c1"])
+    if not table.weighted:
+        return c0, c1
+    weight = c0 + c1
+    records = as_float_array(table["rows"]) / np.where(weight > 0, weight, 1.0)
+    return c0 * records, c1 * records
+
+
 def decision_dicts(decisions: Sequence[Decision]) -> list[dict[str, Any]]:
     """Decisions of a selection as a document holds them, numbers exact."""
     return [
@@ -232,9 +245,9 @@ def decision_dicts(decisions: Sequence[Decision]) -> list[dict[str, Any]]:
 def decisions_of(doc: Mapping[str, Any], where: str, key: str = "selection") -> list[Decision]:
     """The decisions a document holds under `key` (none before it held them)."""
     rows = doc.get(key, [])
-    fields = set(Decision.__dataclass_fields__)
+    fields = tuple(Decision.__dataclass_fields__)
     if not isinstance(rows, list) or not all(
-        isinstance(r, dict) and set(r) == fields for r in rows
+        isinstance(r, dict) and set(r) == set(fields) for r in rows
     ):
         raise DocumentError(
             f"{where}: field {key!r} must list decisions with the fields {', '.join(fields)}"
@@ -825,7 +838,7 @@ class TableBinning(PlainState):
         if self.max_missing_share is not None and missing > self.max_missing_share:
             return Decision(name, "missing_share", missing, self.max_missing_share)
         if self.max_chi2_pvalue is not None:
-            _, df, pvalue = bins_chi_square(table["c0"], table["c1"])
+            _, df, pvalue = bins_chi_square(*tested_counts(table))
             if pvalue > self.max_chi2_pvalue:
                 return Decision(
                     name,
