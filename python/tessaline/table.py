@@ -221,19 +221,6 @@ def _summary_rows(
     return rows
 
 
-def tested_counts(table: BinningTable) -> tuple[FloatArray, FloatArray]:
-    """The non-events and events of each row of a table, as its test of
-    significance reads them: counts, or for a weighted table its records
-    shared out by the row's weighted event rate. Weights in the test itself
-    would make it as sure as their scale, whatever the records behind them."""
-    c0, c1 = as_float_array(table["c0"]), as_float_array(table["c1"])
-    if not table.weighted:
-        return c0, c1
-    weight = c0 + c1
-    records = as_float_array(table["rows"]) / np.where(weight > 0, weight, 1.0)
-    return c0 * records, c1 * records
-
-
 def decision_dicts(decisions: Sequence[Decision]) -> list[dict[str, Any]]:
     """Decisions of a selection as a document holds them, numbers exact."""
     return [
@@ -831,14 +818,15 @@ class TableBinning(PlainState):
         """The first rule of the selection that drops the column, or None:
         its IV, its share of missing values, the chi-square test of its bins
         against the target (counts alone, so counts merged by an engine are
-        selected alike), and the collinearity found at the fit."""
+        selected alike; weighted counts, so whole weights select as the rows
+        repeated), and the collinearity found at the fit."""
         iv = table.information_value
         if math.isnan(iv) or iv < self.min_iv:
             return Decision(name, "iv", iv, self.min_iv)
         if self.max_missing_share is not None and missing > self.max_missing_share:
             return Decision(name, "missing_share", missing, self.max_missing_share)
         if self.max_chi2_pvalue is not None:
-            _, df, pvalue = bins_chi_square(*tested_counts(table))
+            _, df, pvalue = bins_chi_square(table["c0"], table["c1"])
             if pvalue > self.max_chi2_pvalue:
                 return Decision(
                     name,
