@@ -235,7 +235,11 @@ class Scorecard(PlainState):
         minimum = self.min_events_per_variable
         self.decisions = []
         if minimum is not None and self.cap_variables:
-            names, self.decisions = events_per_variable_cap(names, events, minimum)
+            by_iv = [r.column for r in binning.summary]
+            capped, self.decisions = events_per_variable_cap(
+                sorted(names, key=by_iv.index), events, minimum
+            )
+            names = [n for n in names if n in capped]
         kept, self.dropped = list(names), {}
         while True:
             estimator.fit(np.column_stack([columns[n] for n in kept]), labels, **fit_options)
