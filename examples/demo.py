@@ -47,7 +47,8 @@ def main() -> None:
     binning = tl.TableBinning(event="bad", min_iv=0.02).fit(columns, TARGET)
     print("Attributes by information value (Gini of each attribute's WoE):")
     print(binning)
-    print(f"\nkept by the selection (IV >= 0.02): {len(binning.selected)} attributes\n")
+    kept = len(binning.selected)
+    print(f"\nkept by the selection (IV >= 0.02, bins significant at 1%): {kept} attributes\n")
     for name in binning.selected[:SHOWN_TABLES]:
         print(binning.tables[name])
         print()

@@ -58,6 +58,7 @@ from .exceptions import (
     DocumentError,
     EditError,
     EmptyBinWarning,
+    FewEventsWarning,
     NotFittedError,
     StateError,
     TargetError,
@@ -71,6 +72,7 @@ from .reject_inference import AugmentedSample, InferredBand, reject_inference
 from .rounding import RoundingEffect, rounding_effect
 from .scorecard import Scorecard
 from .selection import (
+    Decision,
     LogisticFit,
     Selection,
     StepwiseLogistic,
@@ -98,9 +100,11 @@ __all__ = [
     "ContinuousColumnSummary",
     "ContinuousTableBinning",
     "Counterfactual",
+    "Decision",
     "DocumentError",
     "EditError",
     "EmptyBinWarning",
+    "FewEventsWarning",
     "GainsTable",
     "GiniResult",
     "InferredBand",

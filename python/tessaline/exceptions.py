@@ -46,3 +46,8 @@ class TrendWarning(UserWarning):
 class EmptyBinWarning(UserWarning):
     """An edit left a bin without rows: its WoE and IV are 0, and a value met
     there at transform scores as the whole population."""
+
+
+class FewEventsWarning(UserWarning):
+    """A model fitted on fewer events per variable than its threshold: its
+    coefficients may run against their WoE, or hold on the training rows only."""

@@ -32,6 +32,7 @@ from __future__ import annotations
 
 import inspect
 import math
+import warnings
 from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Literal
 
@@ -42,13 +43,13 @@ from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
 from ._core.state import PlainState
 from .binning.table import BinningTable
-from .exceptions import DocumentError, NotFittedError
+from .exceptions import DocumentError, FewEventsWarning, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .score_scaling import minmax_scaling
 from .score_scaling import score_range as checked_range
-from .selection import LogisticFit, logistic_fit
-from .table import TableBinning
+from .selection import Decision, LogisticFit, decisions_text, logistic_fit
+from .table import TableBinning, decision_dicts, decisions_of
 
 if TYPE_CHECKING:
     import pandas
@@ -113,6 +114,31 @@ def _takes_sample_weight(estimator: Any) -> bool:
     )
 
 
+# Events per variable below which a logistic regression's coefficients are
+# unreliable: their signs and sizes move from sample to sample.
+DEFAULT_MIN_EVENTS_PER_VARIABLE = 10.0
+
+
+def events_per_variable_cap(
+    names: Sequence[str], events: float, minimum: float
+) -> tuple[list[str], list[Decision]]:
+    """The first of `names` (the strongest first) that `events` events
+    support at `minimum` events per variable (at least one), and the
+    decisions that leave the others out."""
+    limit = max(1, int(events // minimum))
+    return list(names[:limit]), [
+        Decision(
+            n,
+            "events_per_variable",
+            events / (i + 1),
+            minimum,
+            detail=f"{events:g} events support {limit} variable(s)",
+        )
+        for i, n in enumerate(names)
+        if i >= limit
+    ]
+
+
 class Scorecard(PlainState):
     """Points per bin of every selected variable of a `TableBinning`.
 
@@ -137,6 +163,13 @@ class Scorecard(PlainState):
     refitted until every coefficient is positive; ``dropped`` names each
     dropped variable with its coefficient, and printing the card says so.
     ``signs="keep"`` keeps the estimator's coefficients as they come.
+
+    A model of fewer events per variable than `min_events_per_variable`
+    (default 10) is warned of (`FewEventsWarning`); with
+    ``cap_variables=True`` the selection keeps no more of the strongest
+    variables than the events support. ``selection_report`` lists every
+    decision of the guard-rails, the binning's selection and the card's
+    own, and printing the card shows them.
 
     With `sample_weight` (one finite, non-negative number per row of
     `data`, or the name of a column of `data` holding them, which is then
@@ -165,6 +198,8 @@ class Scorecard(PlainState):
         signs: Literal["drop", "keep"] = "drop",
         score_range: tuple[float, float] | None = None,
         intercept_points: Literal["spread", "separate"] = "spread",
+        min_events_per_variable: float | None = DEFAULT_MIN_EVENTS_PER_VARIABLE,
+        cap_variables: bool = False,
     ) -> None:
         if signs not in ("drop", "keep"):
             raise ValueError(f"signs must be 'drop' or 'keep', not {signs!r}")
@@ -175,6 +210,11 @@ class Scorecard(PlainState):
         self.score_range = None if score_range is None else checked_range(score_range)
         self.intercept_points = intercept_points
         self.base_points = 0.0
+        if min_events_per_variable is not None:
+            checks.real_number("min_events_per_variable", min_events_per_variable, above=0)
+        self.min_events_per_variable = min_events_per_variable
+        self.cap_variables = bool(cap_variables)
+        self.decisions: list[Decision] = []
         self.binning = binning
         self.estimator = estimator
         self.event = event
@@ -192,9 +232,18 @@ class Scorecard(PlainState):
 
     def __setstate__(self, state: Any) -> None:
         # A card pickled before min-max scaling and a separate base score
-        # scaled by pdo and spread its intercept.
+        # scaled by pdo and spread its intercept; one pickled before the
+        # guard-rails of its selection was fitted without them.
         if isinstance(state, dict):
-            state = {"score_range": None, "intercept_points": "spread", "base_points": 0.0, **state}
+            state = {
+                "score_range": None,
+                "intercept_points": "spread",
+                "base_points": 0.0,
+                "min_events_per_variable": None,
+                "cap_variables": False,
+                "decisions": [],
+                **state,
+            }
         super().__setstate__(state)
 
     # -- fitting ---------------------------------------------------------------
@@ -221,6 +270,15 @@ class Scorecard(PlainState):
         columns = {n: np.asarray(woe[n], dtype=np.float64)[known] for n in names}
         labels = flags[known].astype(np.int64)
         fit_options = {} if weights is None else {"sample_weight": weights[known]}
+        events = float(labels.sum() if weights is None else weights[known][labels == 1].sum())
+        minimum = self.min_events_per_variable
+        self.decisions = []
+        if minimum is not None and self.cap_variables:
+            by_iv = [r.column for r in binning.summary]
+            capped, self.decisions = events_per_variable_cap(
+                sorted(names, key=by_iv.index), events, minimum
+            )
+            names = [n for n in names if n in capped]
         kept, self.dropped = list(names), {}
         while True:
             estimator.fit(np.column_stack([columns[n] for n in kept]), labels, **fit_options)
@@ -249,6 +307,18 @@ class Scorecard(PlainState):
                 )
             self.dropped[kept.pop(worst)] = float(coefficients[worst])
         self.estimator = estimator
+        if minimum is not None and events / len(kept) < minimum:
+            note = Decision(
+                "(model)",
+                "events_per_variable",
+                events / len(kept),
+                minimum,
+                "note",
+                f"{events:g} events for {len(kept)} variables: coefficients may not hold "
+                "out of the sample; cap_variables=True keeps what the events support",
+            )
+            self.decisions.append(note)
+            warnings.warn(str(note), FewEventsWarning, stacklevel=2)
         return self.set_model(
             kept, coefficients, float(np.ravel(np.asarray(estimator.intercept_))[0])
         )
@@ -394,6 +464,13 @@ class Scorecard(PlainState):
         )
 
     # -- reading ---------------------------------------------------------------
+    @property
+    def selection_report(self) -> list[Decision]:
+        """Every decision of the guard-rails: the binning's selection, then
+        the card's own (events per variable)."""
+        held = self.binning.selection_report if self.binning is not None else []
+        return [*held, *self.decisions]
+
     def points_table(self, name: str | None = None) -> list[tuple[str, str, float, float]]:
         """(variable, bin label, WoE, points) for every row of every variable
         (or of `name`), in the model's order."""
@@ -431,6 +508,9 @@ class Scorecard(PlainState):
             head += "\ndropped, as their coefficient ran against their WoE: " + ", ".join(
                 f"{name} ({coefficient:.4g})" for name, coefficient in self.dropped.items()
             )
+        decided = decisions_text(self.selection_report)
+        if decided:
+            head += "\nselection:\n" + decided
         return head + "\n" + printing.text_table(("variable", "bin", "WoE", "points"), rows, (0, 1))
 
     def __repr__(self) -> str:
@@ -474,6 +554,7 @@ class Scorecard(PlainState):
             "intercept_points": self.intercept_points,
             "base_points": exact(self.base_points),
             "dropped": {name: exact(c) for name, c in self.dropped.items()},
+            "decisions": decision_dicts(self.decisions),
             "factor": exact(self.factor),
             "offset": exact(self.offset),
             "variables": list(self.variables),
@@ -539,6 +620,7 @@ class Scorecard(PlainState):
         if not isinstance(dropped, dict):
             raise DocumentError(f"{w}: field 'dropped' must map variables to their coefficients")
         card.dropped = {str(k): finite(v, f"{w} dropped") for k, v in dropped.items()}
+        card.decisions = decisions_of(doc, w, "decisions")
         try:
             scaling(card.pdo, card.base_score, card.base_odds)
         except ValueError as error:

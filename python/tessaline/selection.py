@@ -442,3 +442,88 @@ class StepwiseLogistic:
         self.coef_[0, self.support_] = coefficients
         self.intercept_ = intercept
         return self
+
+
+# -- guard-rails of a selection ------------------------------------------------
+@dataclass(frozen=True)
+class Decision:
+    """One decision of a guard-rail of the selection: the `column` it is
+    about, the `rule` that made it, the `value` the rule read against its
+    `threshold`, and what was done: "drop" (the column is left out) or
+    "note" (kept, but worth a look); `detail` says the rest in words."""
+
+    column: str
+    rule: str
+    value: float
+    threshold: float
+    action: Literal["drop", "note"] = "drop"
+    detail: str = ""
+
+    def __str__(self) -> str:
+        text = f"{self.column}: {self.action} by {self.rule} "
+        text += f"({self.value:.4g}; limit {self.threshold:g})"
+        return f"{text}: {self.detail}" if self.detail else text
+
+
+def decisions_text(decisions: Sequence[Decision]) -> str:
+    """The decisions one per line, for a printed summary ('' without any)."""
+    return "\n".join(f"  {d}" for d in decisions)
+
+
+def bins_chi_square(c0: npt.ArrayLike, c1: npt.ArrayLike) -> tuple[float, int, float]:
+    """Pearson's chi-square test of independence of the rows of a binning
+    table (its bins, special and missing-value rows, holding `c0` non-events
+    and `c1` events) and the target: the statistic, its degrees of freedom
+    (rows holding records, less one) and the p-value. Rows without a record
+    take no part; fewer than two of them, or one class only, is no evidence
+    at all: statistic 0, p-value 1."""
+    non_events, events = as_float_array(c0), as_float_array(c1)
+    rows = non_events + events
+    held = rows > 0
+    non_events, events, rows = non_events[held], events[held], rows[held]
+    total, total_events = float(rows.sum()), float(events.sum())
+    if rows.size < 2 or total_events in (0.0, total):
+        return 0.0, max(int(rows.size) - 1, 0), 1.0
+    expected_events = rows * (total_events / total)
+    expected_non_events = rows - expected_events
+    statistic = float(
+        np.sum((events - expected_events) ** 2 / expected_events)
+        + np.sum((non_events - expected_non_events) ** 2 / expected_non_events)
+    )
+    df = int(rows.size) - 1
+    return statistic, df, distributions.chi2_sf(statistic, df)
+
+
+def collinear_drops(
+    woe: Mapping[str, npt.ArrayLike],
+    max_correlation: float | None,
+    max_vif: float | None,
+) -> list[Decision]:
+    """The columns to leave out of `woe` (WoE columns on the same rows, the
+    strongest first): the weaker of every pair whose Pearson correlation is
+    above `max_correlation` in absolute value, then, one at a time, the
+    column of largest VIF while it is above `max_vif` (on a tie the weaker)."""
+    kept = list(woe)
+    drops: list[Decision] = []
+    if max_correlation is not None and len(kept) > 1:
+        names, matrix = correlation({n: woe[n] for n in kept})
+        for j, name in enumerate(names):
+            stronger = [
+                (abs(float(matrix[i, j])), names[i])
+                for i in range(j)
+                if names[i] in kept and abs(float(matrix[i, j])) > max_correlation
+            ]
+            if stronger:
+                value, other = max(stronger)
+                kept.remove(name)
+                drops.append(
+                    Decision(name, "correlation", value, max_correlation, detail=f"with {other}")
+                )
+    while max_vif is not None and len(kept) > 1:
+        factors = vif({n: woe[n] for n in kept})
+        worst = max(reversed(kept), key=lambda n: factors[n])
+        if not factors[worst] > max_vif:
+            break
+        kept.remove(worst)
+        drops.append(Decision(worst, "vif", factors[worst], max_vif))
+    return drops

@@ -155,7 +155,7 @@ CASES = [
     (
         lambda: tl.categorical_binning(CATS, Y4, method="optimal", limits={"bins": 3}),
         ValueError,
-        "unknown limit(s) bins; limits are max_bins, trend, min_bin_share, min_events, min_non_events",
+        "unknown limit(s) bins; limits are max_bins, trend, min_bin_share, min_events, min_non_events, max_pvalue",
     ),
     # the unsupervised rules
     (

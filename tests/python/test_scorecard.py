@@ -334,3 +334,29 @@ def test_misuse_is_reported(card):
         tl.stability(card, CREDIT.iloc[:0], [CREDIT])
     with pytest.raises(ValueError, match="higher_is must be 'good' or 'bad'"):
         tl.score_performance([1.0, 2.0], [0, 1], higher_is="high")
+
+
+def test_few_events_per_variable_are_warned_of_and_can_cap_the_variables():
+    binning = tl.TableBinning(event="bad").fit(CREDIT, TARGET)
+    events = 300
+    k = len(binning.selected)
+    threshold = events / (k - 0.5)  # the events support k - 1 variables
+    with pytest.warns(tl.FewEventsWarning) as warned:
+        card = tl.Scorecard(binning, min_events_per_variable=threshold).fit(CREDIT, TARGET)
+    assert str(warned[0].message) == (
+        f"(model): note by events_per_variable ({events / len(card.variables):.4g}; "
+        f"limit {threshold:g}): {events} events for {len(card.variables)} variables: "
+        "coefficients may not hold out of the sample; cap_variables=True keeps what the "
+        "events support"
+    )
+    assert str(card.decisions[0]) in str(card) and card.selection_report[-1] == card.decisions[0]
+    capped = tl.Scorecard(binning, min_events_per_variable=threshold, cap_variables=True)
+    capped.fit(CREDIT, TARGET)
+    [decision] = capped.decisions
+    assert (decision.column, decision.rule, decision.value) == (
+        binning.selected[-1],
+        "events_per_variable",
+        events / k,
+    )
+    assert binning.selected[-1] not in capped.variables and len(capped.variables) <= k - 1
+    assert tl.from_json(capped.to_json()).decisions == capped.decisions

@@ -102,7 +102,10 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
         train, test = train_test_split(
             frame, test_size=0.3, stratify=frame["creditability"], random_state=seed
         )
-        plain = tl.Scorecard(event="bad").fit(train, "creditability")
+        # Against the selection by IV alone, which the stepwise one refines.
+        plain = tl.Scorecard(tl.TableBinning(event="bad", max_chi2_pvalue=None), event="bad").fit(
+            train, "creditability"
+        )
         stepwise = tl.StepwiseLogistic(
             criterion="pvalue",
             p_enter=0.3,
@@ -111,7 +114,9 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
             refit=LogisticRegression(max_iter=1000),
         )
         card = tl.Scorecard(
-            tl.TableBinning(event="bad", min_iv=0.0), estimator=stepwise, event="bad"
+            tl.TableBinning(event="bad", min_iv=0.0, max_chi2_pvalue=None),
+            estimator=stepwise,
+            event="bad",
         ).fit(train, "creditability")
         aucs.append([c.performance(test, "creditability").auc for c in (card, plain)])
         assert not card.model_fit(train, "creditability").contradicting
@@ -143,3 +148,47 @@ def test_a_stepwise_card_that_keeps_no_variable_says_so():
         tl.Scorecard(BINNING, tl.StepwiseLogistic(criterion="pvalue", p_enter=1e-300)).fit(
             {**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target
         )
+
+
+@pytest.mark.parametrize(
+    "c0, c1",
+    [
+        ([30, 20], [10, 20]),  # 16/3 on 1 df, as the core's test of two bins gives
+        ([50, 0, 40, 7], [10, 0, 30, 3]),  # a row without records takes no part
+        ([12, 80, 33, 5, 9], [7, 11, 20, 1, 6]),
+    ],
+)
+def test_the_chi_square_of_the_bins_is_scipys(c0, c1):
+    held = np.add(c0, c1) > 0
+    ref = stats.chi2_contingency(np.column_stack([c0, c1])[held], correction=False)
+    statistic, df, pvalue = tl.selection.bins_chi_square(c0, c1)
+    assert df == ref.dof and statistic == pytest.approx(ref.statistic, rel=1e-12)
+    assert pvalue == pytest.approx(ref.pvalue, rel=1e-9)
+
+
+@pytest.mark.parametrize("c0, c1", [([5], [3]), ([5, 7], [0, 0]), ([0, 4], [0, 2])])
+def test_a_table_of_one_row_or_one_class_is_no_evidence(c0, c1):
+    assert tl.selection.bins_chi_square(c0, c1)[::2] == (0.0, 1.0)
+
+
+def test_collinear_drops_leave_out_the_weaker_column_of_a_pair_and_the_largest_vif():
+    rng = np.random.default_rng(3)
+    a, b, c = rng.normal(size=(3, 2000))
+    near_a = a + rng.normal(scale=0.1, size=2000)
+    woe = {
+        "a": a,
+        "near_a": near_a,
+        "b": b,
+        "c": c,
+        "sum": a + b + rng.normal(scale=0.1, size=2000),
+    }
+    by_correlation = tl.selection.collinear_drops(woe, 0.9, None)
+    assert [(d.column, d.rule, d.detail) for d in by_correlation] == [
+        ("near_a", "correlation", "with a")
+    ]
+    assert by_correlation[0].value == pytest.approx(abs(np.corrcoef(a, near_a)[0, 1]))
+    without = {k: v for k, v in woe.items() if k != "near_a"}
+    by_vif = tl.selection.collinear_drops(without, None, 10.0)
+    assert [(d.column, d.rule) for d in by_vif] == [("sum", "vif")]
+    assert by_vif[0].value == pytest.approx(tl.vif(without)["sum"])
+    assert str(by_vif[0]).startswith("sum: drop by vif (")

@@ -308,3 +308,78 @@ def test_partial_fit_refuses_what_batches_cannot_give(options, second, message):
     with pytest.raises(ValueError, match=message):
         binning.partial_fit(rows, "y")
         binning.partial_fit(second(rows), "y")
+
+
+def test_the_selection_drops_columns_whose_bins_are_not_significant():
+    data, bad = frame()
+    binning = tl.TableBinning(min_iv=0.0).fit(data, bad)
+    c0, c1 = binning.tables["noise"]["c0"], binning.tables["noise"]["c1"]
+    _, df, pvalue = tl.selection.bins_chi_square(c0, c1)
+    assert binning.selected == ["grade", "income"] and pvalue > 0.01
+    assert binning.selection_report == [
+        tl.Decision(
+            "noise",
+            "significance",
+            pvalue,
+            0.01,
+            detail=f"chi-square of its bins against the target on {df} df",
+        )
+    ]
+    assert "selection:\n  noise: drop by significance (0.01333; limit 0.01)" in str(binning)
+    unguarded = tl.TableBinning(min_iv=0.0, max_chi2_pvalue=None).fit(data, bad)
+    assert unguarded.selected == ["grade", "income", "noise"] and not unguarded.selection_report
+
+
+@pytest.mark.parametrize(
+    "options", [{"max_pvalue": 0.01}, {"columns": {"income": {"max_pvalue": 0.01}}}]
+)
+def test_max_pvalue_bounds_the_tests_between_neighbouring_bins_table_wide_or_per_column(options):
+    data, bad = frame()
+    free = tl.TableBinning().fit(data, bad).tables["income"].analysis().max_pvalue
+    bounded = tl.TableBinning(**options).fit(data, bad).tables["income"].analysis().max_pvalue
+    assert bounded <= 0.01 < free
+
+
+def test_a_rare_category_far_from_its_bin_is_noted_with_what_its_own_bin_would_give():
+    rng = np.random.default_rng(11)
+    grade = rng.choice(["a", "b", "rare"], p=[0.49, 0.49, 0.02], size=4000)
+    bad = (rng.random(4000) < np.select([grade == "a", grade == "b"], [0.1, 0.14], 0.9)).astype(int)
+    binning = tl.TableBinning().fit({"grade": grade}, bad)
+    assert binning.tables["grade"].labels == ["a", "b, rare"]
+    c0, c1 = ([np.sum((grade == g) & (bad == k)) for g in ("a", "b", "rare")] for k in (0, 1))
+    [decision] = binning.selection_report
+    text = (
+        f"'rare' ({c0[2] + c1[2]} rows, event rate {c1[2] / (c0[2] + c1[2]):.1%}) merged into "
+        f"'b, rare' (event rate {(c1[1] + c1[2]) / (c0[1] + c0[2] + c1[1] + c1[2]):.1%}), "
+        f"p-value {decision.value:.3g}: a bin of its own would raise the IV from "
+        f"{binning.tables['grade'].information_value:.4f} to {tl.weight_of_evidence(c0, c1)[2]:.4f} "
+        f"(limits that allow it: min_bin_share <= {(c0[2] + c1[2]) / 4000:.4g}, "
+        f"min_events <= {c1[2]}, min_non_events <= {c0[2]})"
+    )
+    assert (decision.rule, decision.action, decision.detail) == ("rare_group", "note", text)
+    assert decision.value < 1e-3 and binning.summary[0].note == f"rare and extreme: {text}"
+    # Limits that allow it give it its own bin, with the IV the note gave.
+    limits = {"min_bin_share": 0.01, "min_non_events": c0[2]}
+    alone = tl.TableBinning(**limits).fit({"grade": grade}, bad)
+    assert alone.tables["grade"].labels == ["a", "b", "rare"] and not alone.selection_report
+    assert alone.tables["grade"].information_value == tl.weight_of_evidence(c0, c1)[2]
+
+
+def test_collinear_columns_are_dropped_by_the_selection_and_the_decision_is_kept():
+    data, bad = frame()
+    data["income_too"] = data["income"] + np.random.default_rng(2).normal(scale=0.05, size=bad.size)
+    binning = tl.TableBinning(max_correlation=0.9, max_vif=5.0).fit(data, bad)
+    weaker, stronger = sorted(
+        ["income", "income_too"], key=lambda n: binning.tables[n].information_value
+    )
+    [decision] = [d for d in binning.selection_report if d.column.startswith("income")]
+    assert (decision.column, decision.rule, decision.detail) == (
+        weaker,
+        "correlation",
+        f"with {stronger}",
+    )
+    assert set(binning.selected) == {"grade", stronger}
+    restored = tl.TableBinning.from_json(binning.to_json())
+    assert restored.selection_report == binning.selection_report
+    # An edit ranks again without the rows: the drop measured on them stays.
+    assert set(binning.edit("grade", "merge", 0, 1).selected) == {"grade", stronger}

@@ -204,12 +204,14 @@ def categorical_table(
         raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
     checks.one_of("method", method, ("mdlp", "optimal"))
     if method == "optimal":
-        unknown = sorted(set(limits or {}) - set(LIMITS))
+        # The test between neighbouring groups bounds the grouping as it does intervals.
+        known = (*LIMITS, "max_pvalue")
+        unknown = sorted(set(limits or {}) - set(known))
         if unknown:
             raise ValueError(
-                f"unknown limit(s) {', '.join(unknown)}; limits are {', '.join(LIMITS)}"
+                f"unknown limit(s) {', '.join(unknown)}; limits are {', '.join(known)}"
             )
-        check_options(LIMITS, limits or {})
+        check_options(known, limits or {})
     else:
         check_search(minobs, monotonicity, mono_dir, alpha_pos, beta_struct)
     weighted = rows is not None

@@ -43,6 +43,7 @@ OPTION_CHECKS: dict[str, Callable[[Any], Any]] = {
     "min_bin_share": lambda v: checks.real_number("min_bin_share", v, 0, 1),
     "min_events": lambda v: v is None or checks.real_number("min_events", v, 0),
     "min_non_events": lambda v: v is None or checks.real_number("min_non_events", v, 0),
+    "max_pvalue": lambda v: v is None or checks.real_number("max_pvalue", v, 0, 1),
 }
 # The options of the MDLP search and the limits of optimal binning, in the
 # order their searches read them.

@@ -286,7 +286,21 @@ def _correlation_section(woe: Mapping[str, np.ndarray]) -> list[Block]:
     ]
 
 
+def _guard_rails(card: Scorecard) -> list[Block]:
+    """Every decision of the selection's guard-rails, one row each."""
+    rows = [
+        [d.column, d.rule, d.action, f"{d.value:.4g}", f"{d.threshold:g}", d.detail]
+        for d in card.selection_report
+    ]
+    header = ("column", "rule", "decision", "value", "limit", "detail")
+    return [_table("decisions of the selection", header, rows, (0, 1, 2, 5))] if rows else []
+
+
 def _selection_section(card: Scorecard) -> list[Block]:
+    return _guard_rails(card) + _steps(card)
+
+
+def _steps(card: Scorecard) -> list[Block]:
     selection = getattr(card.estimator, "selection_", None)
     if selection is None:
         return [_note("The variables are the binning's selection (by information value).")]

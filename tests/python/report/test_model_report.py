@@ -88,6 +88,9 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
     assert data["E3"].value == exact((train["creditability"] == "bad").mean())
     assert data["E3"].number_format == "0.00%"
     assert any(r[0] == "Variance inflation factors" for r in book["Correlation and VIF"].values)
+    first = card.selection_report[0]
+    assert f"<td>{first.column}</td><td>{first.rule}</td><td>{first.action}</td>" in html
+    assert any(r[:3] == (first.column, first.rule, first.action) for r in book["Selection"].values)
     logged = next(r for r in book["Edits"].values if r[0] == "merge(first=1, second=2)")
     assert logged[1] == "alike & short"
     assert logged[4:6] == (exact(edit.before["iv"]), exact(edit.after["iv"]))
