@@ -360,3 +360,24 @@ def test_few_events_per_variable_are_warned_of_and_can_cap_the_variables():
     )
     assert binning.selected[-1] not in capped.variables and len(capped.variables) <= k - 1
     assert tl.from_json(capped.to_json()).decisions == capped.decisions
+
+
+GUARD_FIELDS = {
+    tl.TableBinning: {"max_pvalue", "max_chi2_pvalue", "max_correlation", "max_vif"},
+    tl.Scorecard: {"min_events_per_variable", "cap_variables", "decisions"},
+}
+
+
+def test_a_card_pickled_before_the_guard_rails_loads_and_scores_as_fitted(card):
+    def older(obj, extra=frozenset()):
+        state = obj.__getstate__()
+        state = {k: v for k, v in state.items() if k not in GUARD_FIELDS[type(obj)] | extra}
+        loaded = type(obj).__new__(type(obj))
+        loaded.__setstate__(state)
+        return loaded
+
+    binning = older(card.binning, {"selection_report", "_collinear"})
+    assert binning.selected == card.binning.selected and binning.selection_report == []
+    old = older(card)
+    old.binning = binning
+    np.testing.assert_array_equal(old.score(CREDIT), card.score(CREDIT))
