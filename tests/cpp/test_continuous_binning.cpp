@@ -215,6 +215,12 @@ TEST(ContinuousCounts, WeightedQuantileCutsWorkedExample) {
     EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 4), (std::vector<double>{3.0, 5.0, 8.0}));
     EXPECT_EQ(tessaline::weighted_quantile_cuts(front, 3), (std::vector<double>{1.0, 5.0}));
     EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 1), std::vector<double>{});
+    // Far more pre-bins than values: every value but the greatest, at once.
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, std::size_t{1} << 62),
+              (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    std::vector<double> huge(10, 1e308);
+    const auto over = tessaline::count_continuous_values(x.data(), y.data(), huge.data(), 10);
+    EXPECT_THROW(tessaline::weighted_quantile_cuts(over, 4), std::invalid_argument);
 }
 
 // Partials of two halves of the rows, added exactly, give the sums of one pass.

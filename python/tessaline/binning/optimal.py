@@ -15,7 +15,7 @@ from .._core import checks, native
 from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labelled_rows
 from . import weights as weighting
 from .basis import numeric_basis
-from .options import LIMITS, check_options, check_representative, class_limits
+from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
 from .special import checked_special_values, with_special_rows
 from .table import BinningTable
 
@@ -174,6 +174,8 @@ def optimal_cuts(
     infinite values included)."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*limits, n_prebins, max_pvalue)
+    records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
+    check_bin_count("n_prebins", n_prebins, int(np.sum(records)))
     prebins = _prebins(counts, n_prebins)
     per_prebin = native.prebin_summary(counts, prebins)
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue)
