@@ -180,22 +180,27 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
 
 namespace {
 
-// Calls visit(i, sum) with the exact sum of each segment i of the terms.
+void check_segment(const int64_t* offsets, std::size_t i, std::size_t n_terms) {
+    if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
+        static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
+        throw std::invalid_argument("exact_sums: offsets must rise within the terms");
+    }
+}
+
+double finite_term(double term) {
+    if (!is_finite(term)) throw std::invalid_argument("exact_sums: terms must be finite");
+    return term;
+}
+
+// Calls visit(sum) with the exact sum of each segment of the terms.
 template <typename Visit>
 void sum_segments(const double* terms, std::size_t n_terms, const int64_t* offsets, std::size_t k,
                   Visit visit) {
     ExactSum sum;
     for (std::size_t i = 0; i < k; ++i) {
-        if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
-            static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
-            throw std::invalid_argument("exact_sums: offsets must rise within the terms");
-        }
+        check_segment(offsets, i, n_terms);
         sum.clear();
-        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
-            if (!is_finite(terms[j]))
-                throw std::invalid_argument("exact_sums: terms must be finite");
-            sum.add(terms[j]);
-        }
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
         visit(sum);
     }
 }
@@ -206,8 +211,12 @@ std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const i
                                std::size_t k) {
     std::vector<double> out;
     out.reserve(k);
-    sum_segments(terms, n_terms, offsets, k,
-                 [&](const ExactSum& sum) { out.push_back(sum.value()); });
+    RunningExactSum sum;
+    for (std::size_t i = 0; i < k; ++i) {
+        check_segment(offsets, i, n_terms);
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
+        out.push_back(sum.value());
+    }
     return out;
 }
 

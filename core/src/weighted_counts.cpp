@@ -57,38 +57,9 @@ void require_merged(const WeightedValueCounts& counts, const char* where) {
     }
 }
 
-// The weights of a group of rows by class, each an exact sum. Runs of weights
-// whose plain sum is exact (whole numbers, most of all) are added as doubles
-// and handed to the exact sum once, which keeps the common case as fast as a
-// plain sum.
-class ClassSum {
-  public:
-    void add(double w) {
-        const double s = run_ + w;
-        if (s - run_ == w && s - w == run_) {
-            run_ = s;
-            return;
-        }
-        exact_.add(run_);
-        run_ = w;
-    }
-    double value() {
-        exact_.add(run_);
-        run_ = 0.0;
-        return exact_.value();
-    }
-    void clear() {
-        run_ = 0.0;
-        exact_.clear();
-    }
-
-  private:
-    double run_ = 0.0;
-    ExactSum exact_;
-};
-
+// The weights of a group of rows by class.
 struct ClassSums {
-    ClassSum c0, c1;
+    RunningExactSum c0, c1;
     void add(bool event, double w) { (event ? c1 : c0).add(w); }
     void clear() {
         c0.clear();
