@@ -17,7 +17,7 @@ from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, check_options, check_search
 from .table import BinningTable
-from .weights import NO_PERCENTILE, event_flags, kind_weights
+from .weights import NO_PERCENTILE, category_counters, event_flags
 
 # The MDLP options of `categorical_binning` as they are when not given.
 MDLP_DEFAULTS = {
@@ -430,18 +430,7 @@ def _weighted_counters(
 
     w_rows, w0, w1 = of(every, "c0"), of(labelled, "c0"), of(labelled, "c1")
     present = np.arange(k + 1) < k
-    used, missing_y = kind_weights(w_rows, w0, w1, present)
-    missing_x, missing_both = kind_weights(w_rows, w0, w1, ~present)
-    return {
-        "n_input": native.exact_sum([used, missing_x, missing_y, missing_both]),
-        "n_used": used,
-        "n_missing_x": missing_x,
-        "n_missing_y": missing_y,
-        "n_missing_both": missing_both,
-        "n_non_finite": 0,
-        "target_was_binary": True,
-        "threshold": 0.0,
-    }
+    return category_counters(w_rows, w0, w1, present)
 
 
 def _counters(

@@ -22,7 +22,7 @@ from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .options import check_bin_count, check_search
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
-from .weights import kind_weights
+from .weights import category_counters, kind_weights
 
 # What a row of one column is, for the counters of the local preprocessing:
 # x finite / missing (NULL or NaN) / infinite / a special value, crossed with
@@ -312,18 +312,7 @@ def _weighted_category_counts(
         np.add.at(merged, code, counts[present])
         return merged
 
-    used, missing_y = kind_weights(w_rows, w0, w1, present)
-    missing_x, missing_both = kind_weights(w_rows, w0, w1, ~present)
-    counters = {
-        "n_input": native.exact_sum([used, missing_x, missing_y, missing_both]),
-        "n_used": used,
-        "n_missing_x": missing_x,
-        "n_missing_y": missing_y,
-        "n_missing_both": missing_both,
-        "n_non_finite": 0,
-        "target_was_binary": True,
-        "threshold": 0.0,
-    }
+    counters = category_counters(w_rows, w0, w1, present)
     return CategoryCounts(
         names,
         per_name(w0),

@@ -7,6 +7,13 @@ category) in the core, and every table is built from those sums by the core's
 counts path; the table's ``count``, ``c0`` and ``c1`` are weights (floats) and
 its ``rows`` the records behind them.
 
+Every weight of a value (or category, or table row) is the exact sum of its
+rows' weights rounded once, so a fit does not depend on the order of the
+rows, on batches (``partial_fit``) or on the engine that summed them. Since
+weights count rows, weights lighter than half a row on average (shares
+summing to 1, say) are refused, as are weights whose sum a double cannot
+hold: multiply or divide them by a common factor.
+
 A quantile of weighted rows reads the total weight W as a number of rows: the
 position of quantile p is (W - 1) * p, interpolated linearly between the
 values at its floor and ceiling, the value at position t being the first
@@ -117,6 +124,25 @@ def kind_weights(
     has these per-group sums alike, so the row counters read them alone."""
     labelled = native.exact_sum(np.concatenate((w0[group], w1[group])))
     return labelled, max(native.exact_sum(w_rows[group]) - labelled, 0.0)
+
+
+def category_counters(
+    w_rows: FloatArray, w0: FloatArray, w1: FloatArray, present: npt.NDArray[np.bool_]
+) -> dict[str, Any]:
+    """The row counters of a categorical table from the weights of each
+    category's rows, non-events and events (`present`: not the missing one)."""
+    used, missing_y = kind_weights(w_rows, w0, w1, present)
+    missing_x, missing_both = kind_weights(w_rows, w0, w1, ~present)
+    return {
+        "n_input": native.exact_sum([used, missing_x, missing_y, missing_both]),
+        "n_used": used,
+        "n_missing_x": missing_x,
+        "n_missing_y": missing_y,
+        "n_missing_both": missing_both,
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
 
 
 def value_weights(
