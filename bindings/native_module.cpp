@@ -860,6 +860,22 @@ py::array_t<double> exact_sums(const b::DoubleArray& terms, const b::Int64Array&
     return b::array_from_vector(sums);
 }
 
+py::dict exact_partials(const b::DoubleArray& terms, const b::Int64Array& offsets) {
+    const auto t = b::flat_view(terms);
+    const auto o = b::flat_view(offsets);
+    if (o.size == 0)
+        throw std::invalid_argument("exact_sums: offsets must hold at least one entry");
+    tessaline::ExactPartials p;
+    {
+        py::gil_scoped_release release;
+        p = tessaline::exact_partials(t.data, t.size, o.data, o.size - 1);
+    }
+    py::dict out;
+    out["terms"] = b::array_taking(std::move(p.terms));
+    out["offsets"] = b::array_taking(std::move(p.offsets));
+    return out;
+}
+
 // Values ascending with their sums, as count_continuous_values gives them.
 tessaline::ContinuousValueCounts continuous_counts(
     const b::DoubleArray& value, const py::object& rows, const b::DoubleArray& weight,
@@ -1087,6 +1103,9 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "whose x is NaN last, as value NaN), for counts merged across parts.");
     m.def("exact_sums", &exact_sums, py::arg("terms"), py::arg("offsets"),
           "The exact sum of each segment terms[offsets[i]:offsets[i + 1]], rounded once.");
+    m.def("exact_partials", &exact_partials, py::arg("terms"), py::arg("offsets"),
+          "Each segment terms[offsets[i]:offsets[i + 1]] as the few partials of its exact "
+          "sum: a dict of terms and offsets.");
     m.def("weighted_quantile_cuts", &weighted_quantile_cuts, py::arg("value"), py::arg("rows"),
           py::arg("weight"), py::arg("n_bins"), "Cut points of weighted quantile pre-bins.");
     m.def("continuous_interval_stats", &continuous_interval_stats, py::arg("value"),

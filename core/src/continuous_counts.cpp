@@ -178,23 +178,55 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
     return out;
 }
 
+namespace {
+
+void check_segment(const int64_t* offsets, std::size_t i, std::size_t n_terms) {
+    if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
+        static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
+        throw std::invalid_argument("exact_sums: offsets must rise within the terms");
+    }
+}
+
+double finite_term(double term) {
+    if (!is_finite(term)) throw std::invalid_argument("exact_sums: terms must be finite");
+    return term;
+}
+
+// Calls visit(sum) with the exact sum of each segment of the terms.
+template <typename Visit>
+void sum_segments(const double* terms, std::size_t n_terms, const int64_t* offsets, std::size_t k,
+                  Visit visit) {
+    ExactSum sum;
+    for (std::size_t i = 0; i < k; ++i) {
+        check_segment(offsets, i, n_terms);
+        sum.clear();
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
+        visit(sum);
+    }
+}
+
+}  // namespace
+
 std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const int64_t* offsets,
                                std::size_t k) {
     std::vector<double> out;
     out.reserve(k);
+    RunningExactSum sum;
     for (std::size_t i = 0; i < k; ++i) {
-        if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
-            static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
-            throw std::invalid_argument("exact_sums: offsets must rise within the terms");
-        }
-        ExactSum sum;
-        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
-            if (!is_finite(terms[j]))
-                throw std::invalid_argument("exact_sums: terms must be finite");
-            sum.add(terms[j]);
-        }
+        check_segment(offsets, i, n_terms);
+        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
         out.push_back(sum.value());
     }
+    return out;
+}
+
+ExactPartials exact_partials(const double* terms, std::size_t n_terms, const int64_t* offsets,
+                             std::size_t k) {
+    ExactPartials out;
+    out.offsets.reserve(k + 1);
+    out.offsets.push_back(0);
+    sum_segments(terms, n_terms, offsets, k,
+                 [&](const ExactSum& sum) { append_partials(sum, out.terms, out.offsets); });
     return out;
 }
 
@@ -210,12 +242,18 @@ std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
     if (m < 2) return cuts;
     double total = 0.0;
     for (const ContinuousStats& s : counts.stats) total += s.weight;
+    if (!is_finite(total)) {
+        throw std::invalid_argument(
+            "weighted_quantile_cuts: the weights add up beyond the largest double");
+    }
+    const auto wanted_at = [&](std::size_t i) {
+        return total * static_cast<double>(i) / static_cast<double>(n_bins);
+    };
     const double highest = counts.value[m - 1];
     double cumulative = counts.stats[0].weight;
     std::size_t j = 0;
     for (std::size_t i = 1; i < n_bins; ++i) {
-        const double wanted = total * static_cast<double>(i) / static_cast<double>(n_bins);
-        while (j + 1 < m && cumulative < wanted) cumulative += counts.stats[++j].weight;
+        while (j + 1 < m && cumulative < wanted_at(i)) cumulative += counts.stats[++j].weight;
         // The greatest value is no cut, nor is any quantile after it: done,
         // however many pre-bins were asked for.
         if (j + 1 == m) break;
@@ -223,6 +261,20 @@ std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
         if (is_finite(cut) && cut < highest && (cuts.empty() || cut > cuts.back())) {
             cuts.push_back(cut);
         }
+        // The quantiles that this value's cumulative weight still reaches
+        // read the same cut again: go on at the first beyond it (the wanted
+        // weight rises with i), so that many pre-bins cost no more than few.
+        std::size_t lo = i + 1;
+        std::size_t hi = n_bins;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (cumulative < wanted_at(mid)) {
+                hi = mid;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        i = lo - 1;
     }
     return cuts;
 }

@@ -77,6 +77,50 @@ class ExactSum {
     std::vector<double> partials_;
 };
 
+// An exact sum of many terms, rounded once, for the cost of a few plain
+// additions a term. Each term is added to a plain sum and the rounding error
+// of that addition (TwoSum: exact) to a second plain sum; the expansion above
+// sees the two sums once, at the end, and the errors only when their own sum
+// would round. Errors lie far below the sum's last bit, so they rarely do.
+class RunningExactSum {
+  public:
+    void add(double w) {
+        const double sum = high_ + w;
+        const double from_w = sum - high_;
+        const double error = (high_ - (sum - from_w)) + (w - from_w);
+        high_ = sum;
+        if (error != 0.0) add_error(error);
+    }
+    // The exact sum rounded to nearest; the sum starts again from 0.
+    double value() {
+        exact_.add(high_);
+        exact_.add(low_);
+        const double sum = exact_.value();
+        clear();
+        return sum;
+    }
+    void clear() {
+        high_ = low_ = 0.0;
+        exact_.clear();
+    }
+
+  private:
+    // low + e is exact when neither operand's difference from the sum rounds.
+    void add_error(double e) {
+        const double sum = low_ + e;
+        if (sum - low_ == e && sum - e == low_) {
+            low_ = sum;
+            return;
+        }
+        exact_.add(low_);
+        low_ = e;
+    }
+
+    double high_ = 0.0;
+    double low_ = 0.0;
+    ExactSum exact_;
+};
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_EXACT_SUM_HPP

@@ -2,8 +2,9 @@
 // weights, and the cut points, summaries and boundary tables of those sums.
 // The order statistics are read by the same code as rows counted by value
 // (counted_rows.hpp), a weight standing for that many rows, so integer
-// weights give exactly the results of the rows repeated. Sums of weights of
-// integers below 2^53 are exact in any order.
+// weights give exactly the results of the rows repeated. Every sum of weights
+// is the exact sum rounded once (exact_sum.hpp): it does not depend on the
+// order of the rows, nor on how they were split into parts and merged.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "counted_rows.hpp"
+#include "exact_sum.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
@@ -52,6 +54,25 @@ void require_merged(const WeightedValueCounts& counts, const char* where) {
                 ": values must be ascending and distinct (not NaN), weights finite and not "
                 "negative");
         }
+    }
+}
+
+// The weights of a group of rows by class.
+struct ClassSums {
+    RunningExactSum c0, c1;
+    void add(bool event, double w) { (event ? c1 : c0).add(w); }
+    void clear() {
+        c0.clear();
+        c1.clear();
+    }
+};
+
+// A sum of weights that a double cannot hold is refused, not read as infinity.
+void require_sum(double total, const char* where) {
+    if (!is_finite(total)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": sample_weight adds up beyond the largest double; "
+                                    "divide the weights by a common factor");
     }
 }
 
@@ -100,23 +121,20 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     }
     sort_by_key(order);
     WeightedValueCounts counts;
+    ClassSums sums;
     for (std::size_t a = 0; a < order.size();) {
-        double c0 = 0.0;
-        double c1 = 0.0;
+        sums.clear();
         std::size_t b = a;
         for (; b < order.size() && order[b].key == order[a].key; ++b) {
             const std::size_t i = order[b].row;
-            if (y[i] != 0) {
-                c1 += w[i];
-            } else {
-                c0 += w[i];
-            }
+            sums.add(y[i] != 0, w[i]);
         }
         // The key of both zeros reads back as 0.0.
         counts.value.push_back(value_of_key(order[a].key));
-        counts.c0.push_back(c0);
-        counts.c1.push_back(c1);
+        counts.c0.push_back(sums.c0.value());
+        counts.c1.push_back(sums.c1.value());
         counts.rows.push_back(static_cast<int64_t>(b - a));
+        require_sum(counts.c0.back() + counts.c1.back(), "count_values_weighted");
         a = b;
     }
     return counts;
@@ -152,16 +170,18 @@ WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueC
         return a.value < b.value || (a.value == b.value && a.at < b.at);
     });
     WeightedValueCounts out;
+    ClassSums sums;
     for (std::size_t i = 0; i < entries.size();) {
-        double c0 = 0.0;
-        double c1 = 0.0;
+        sums.clear();
         int64_t rows = 0;
         std::size_t j = i;
         for (; j < entries.size() && entries[j].value == entries[i].value; ++j) {
-            c0 += entries[j].c0;
-            c1 += entries[j].c1;
+            sums.c0.add(entries[j].c0);
+            sums.c1.add(entries[j].c1);
             rows = add_counts(rows, entries[j].rows, where);
         }
+        const double c0 = sums.c0.value();
+        const double c1 = sums.c1.value();
         if (!is_finite(c0 + c1)) {
             throw std::invalid_argument(std::string(where) + ": weights add up beyond a double");
         }
@@ -274,9 +294,9 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
                                                  const double* w, std::size_t n, std::size_t k) {
     require_weights(w, n);
     WeightedCategoryCounts counts;
-    counts.c0.assign(k, 0.0);
-    counts.c1.assign(k, 0.0);
     counts.rows.assign(k, 0);
+    std::vector<ClassSums> sums(k);
+    ClassSums missing;
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
@@ -290,14 +310,24 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
         }
         const bool event = label == 1.0;
         if (code < 0) {
-            (event ? counts.missing_c1 : counts.missing_c0) += w[i];
+            missing.add(event, w[i]);
             ++counts.missing_rows;
         } else {
             const auto j = static_cast<std::size_t>(code);
-            (event ? counts.c1 : counts.c0)[j] += w[i];
+            sums[j].add(event, w[i]);
             ++counts.rows[j];
         }
     }
+    counts.c0.reserve(k);
+    counts.c1.reserve(k);
+    for (ClassSums& s : sums) {
+        counts.c0.push_back(s.c0.value());
+        counts.c1.push_back(s.c1.value());
+        require_sum(counts.c0.back() + counts.c1.back(), "count_categories_weighted");
+    }
+    counts.missing_c0 = missing.c0.value();
+    counts.missing_c1 = missing.c1.value();
+    require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
     return counts;
 }
 

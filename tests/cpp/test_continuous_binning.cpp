@@ -215,6 +215,27 @@ TEST(ContinuousCounts, WeightedQuantileCutsWorkedExample) {
     EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 4), (std::vector<double>{3.0, 5.0, 8.0}));
     EXPECT_EQ(tessaline::weighted_quantile_cuts(front, 3), (std::vector<double>{1.0, 5.0}));
     EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, 1), std::vector<double>{});
+    // Far more pre-bins than values: every value but the greatest, at once.
+    EXPECT_EQ(tessaline::weighted_quantile_cuts(flat, std::size_t{1} << 62),
+              (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    std::vector<double> huge(10, 1e308);
+    const auto over = tessaline::count_continuous_values(x.data(), y.data(), huge.data(), 10);
+    EXPECT_THROW(tessaline::weighted_quantile_cuts(over, 4), std::invalid_argument);
+}
+
+// Each segment is summed on its own, exactly: 0.1 + 0.2 + 0.3 rounds to
+// 0.6000000000000001 step by step, exactly to 0.6; 1e16 + 1 + 1 to 1e16
+// step by step, exactly to 1e16 + 2; and its partials keep those sums.
+TEST(ContinuousCounts, SegmentsAreSummedExactlyAndApart) {
+    const std::vector<double> terms{1e16, 1.0, 1.0, 0.1, 0.2, 0.3, -1e100, 1.0, 1e100};
+    const std::vector<int64_t> offsets{0, 3, 6, 6, 9};
+    const std::vector<double> sums{1e16 + 2.0, 0.6, 0.0, 1.0};
+    EXPECT_EQ(tessaline::exact_sums(terms.data(), terms.size(), offsets.data(), 4), sums);
+    const auto kept = tessaline::exact_partials(terms.data(), terms.size(), offsets.data(), 4);
+    ASSERT_EQ(kept.offsets.size(), 5u);
+    EXPECT_LE(kept.terms.size(), 6u);
+    EXPECT_EQ(tessaline::exact_sums(kept.terms.data(), kept.terms.size(), kept.offsets.data(), 4),
+              sums);
 }
 
 // Partials of two halves of the rows, added exactly, give the sums of one pass.

@@ -60,6 +60,28 @@ TEST(WeightedCounts, MergesAddWeightsAndRecordsByValue) {
     EXPECT_EQ(m.rows, (std::vector<int64_t>{2, 3}));
 }
 
+// 1e16 + 1 rounds back to 1e16 (doubles are 2 apart there), so a running sum
+// would depend on where the two 1s come; their exact sum, 1e16 + 2, does not.
+TEST(WeightedCounts, WeightsAreSummedExactlyInAnyOrderOfRowsOrParts) {
+    const Values x{5.0, 5.0, 5.0};
+    const std::vector<int32_t> y{1, 1, 1};
+    const std::vector<int64_t> codes{0, 0, 0};
+    const Values labels{1.0, 1.0, 1.0};
+    for (const Values& w : {Values{1e16, 1.0, 1.0}, Values{1.0, 1e16, 1.0}}) {
+        EXPECT_EQ(count_values_weighted(x.data(), y.data(), w.data(), 3).c1, Values{1e16 + 2.0});
+        EXPECT_EQ(count_categories_weighted(codes.data(), labels.data(), w.data(), 3, 1).c1,
+                  Values{1e16 + 2.0});
+    }
+    const WeightedValueCounts big{{5.0}, {0.0}, {1e16}, {1}};
+    const WeightedValueCounts one{{5.0}, {0.0}, {1.0}, {1}};
+    EXPECT_EQ(merge_weighted_value_counts({big, one, one}).c1, Values{1e16 + 2.0});
+    // A sum beyond the largest double is refused, not read as infinity.
+    const Values huge{1e308, 1e308, 1.0};
+    EXPECT_EQ(message_of([&] { count_values_weighted(x.data(), y.data(), huge.data(), 3); }),
+              "count_values_weighted: sample_weight adds up beyond the largest double; divide "
+              "the weights by a common factor");
+}
+
 TEST(WeightedCounts, BadWeightsNameTheirRow) {
     const Values x{1.0, 2.0, 3.0};
     const std::vector<int32_t> y{0, 1, 0};

@@ -163,6 +163,22 @@ CASES = [
         ValueError,
         f"n_bins {WHOLE} of at least 1, not 0",
     ),
+    # more bins than rows are refused before anything is allocated for them
+    (
+        lambda: tl.quantile_binning(np.arange(1500.0), np.arange(1500) % 2, n_bins=2**27),
+        ValueError,
+        "n_bins must be at most 1500 (one bin per row given, or 1000 on fewer rows), not 134217728",
+    ),
+    (
+        lambda: tl.equal_width_binning(X4, Y4, n_bins=2**40, sample_weight=[1, 2, 1, 1]),
+        ValueError,
+        "n_bins must be at most 1000 (one bin per row given, or 1000 on fewer rows), not 1099511627776",
+    ),
+    (
+        lambda: tl.optimal_binning(X4, Y4, n_prebins=2**27),
+        ValueError,
+        "n_prebins must be at most 1000 (one bin per row given, or 1000 on fewer rows), not 134217728",
+    ),
     (
         lambda: tl.quantile_binning(X4, Y4, n_bins=2.5),
         TypeError,

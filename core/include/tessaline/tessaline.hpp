@@ -519,12 +519,12 @@ struct WeightedValueCounts {
 };
 
 // The rows x[i] with label y[i] (0 is class 0, any other label class 1) and
-// weight w[i] counted by distinct x, each value's weights added in the order
-// of the rows; rows whose x is NaN or whose weight is 0 are left out. A
-// negative, NaN or infinite weight is refused, naming its row.
+// weight w[i] counted by distinct x, each value's weights summed exactly and
+// rounded once (the same sums in any order of the rows); rows whose x is NaN or whose weight is 0
+// are left out. A negative, NaN or infinite weight is refused, naming its row.
 TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
                                                         const double* w, std::size_t n);
-// Tables of weighted counts summed by value (parts in the order given);
+// Tables of weighted counts summed by value, exactly and rounded once;
 // values whose weight adds up to 0 are dropped.
 TESSALINE_API WeightedValueCounts
 merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts);
@@ -713,6 +713,14 @@ TESSALINE_API ContinuousPartials count_continuous_partials(const double* x, cons
 // rounded once: partials of several parts give the sum of one pass.
 TESSALINE_API std::vector<double> exact_sums(const double* terms, std::size_t n_terms,
                                              const int64_t* offsets, std::size_t k);
+// The same segments each reduced to the few non-overlapping partials whose
+// exact sum is the segment's: sums kept between batches stay exact and small.
+struct ExactPartials {
+    std::vector<double> terms;
+    std::vector<int64_t> offsets;  // segment i is terms[offsets[i] .. offsets[i + 1])
+};
+TESSALINE_API ExactPartials exact_partials(const double* terms, std::size_t n_terms,
+                                           const int64_t* offsets, std::size_t k);
 // The cut points of weighted quantile pre-bins: for i = 1 .. n_bins - 1 the
 // least value whose cumulative weight (summed from the lowest value) reaches
 // W * i / n_bins, each once, finite and below the greatest value. A value

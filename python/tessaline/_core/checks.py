@@ -15,6 +15,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from . import native
 from .arrays import as_float_array
 
 # Values of an array named in a message, at most.
@@ -141,4 +142,29 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
         )
     if weights.size and not (weights > 0.0).any():
         raise ValueError("sample_weight is zero for every row: there is nothing to count")
+    counting_rows(native.exact_sum(weights), int(np.count_nonzero(weights)))
     return weights
+
+
+# Weights count rows; lighter than this many rows a record on average, they
+# are on another scale (shares, probabilities) and refused.
+LEAST_MEAN_WEIGHT = 0.5
+
+
+def counting_rows(total: float, records: int) -> None:
+    """Weights of `records` rows of positive weight adding up to `total` must
+    count rows: the rules of the bins read counts of rows (the least events
+    of a bin, half a row for a class a bin lacks, quantile positions, the
+    MDLP stopping rule), which weights summing to 1, say, would wreck. A sum
+    a double cannot hold would read as infinity."""
+    if not math.isfinite(total):
+        raise ValueError(
+            "sample_weight adds up beyond the largest double: divide the weights by a common factor"
+        )
+    if records and total < LEAST_MEAN_WEIGHT * records:
+        raise ValueError(
+            f"sample_weight counts rows, but its {records} rows of positive weight weigh "
+            f"{total:.6g} in all, less than half a row each: the bins' rules read counts of "
+            f"rows (events per bin, quantiles, the MDLP stopping rule), so multiply the weights "
+            f"by a common factor, such as {records} / {total:.6g}, to keep their proportions"
+        )

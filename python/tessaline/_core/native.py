@@ -540,3 +540,20 @@ def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> FloatArray:
         np.asarray(terms, dtype=np.float64), np.asarray(offsets, dtype=np.int64)
     )
     return sums
+
+
+def exact_sum(terms: npt.ArrayLike) -> float:
+    """The exact sum of the terms, rounded once: the same in any order."""
+    values = np.ravel(np.asarray(terms, dtype=np.float64))
+    return float(exact_sums(values, np.array([0, values.size], dtype=np.int64))[0])
+
+
+def exact_partials(
+    terms: npt.ArrayLike, offsets: npt.ArrayLike
+) -> tuple[FloatArray, npt.NDArray[np.int64]]:
+    """Each segment terms[offsets[i]:offsets[i + 1]] as the few partials whose
+    exact sum is its own (terms and offsets as given)."""
+    out = _native.exact_partials(
+        np.asarray(terms, dtype=np.float64), np.asarray(offsets, dtype=np.int64)
+    )
+    return out["terms"], out["offsets"]

@@ -1,8 +1,8 @@
 """Counts of a table's rows that merge across batches: for each column, one
 entry per distinct value (numbers, NaN for the missing ones) or category
 name (None for the missing ones) with its rows, rows of known target and
-events (with sample weights: the records of positive weight, and the weight
-of the rows, of the non-events and of the events). Merging two batches adds
+events (with sample weights: the records of positive weight, and the exact
+weight of the rows, of the non-events and of the events). Merging two batches adds
 the counts of equal keys, so the memory held is that of the distinct values,
 never of the rows, and the merged counts of every batch are those of all the
 rows together."""
@@ -15,7 +15,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories
+from .._core import categories, native
 from .._core.arrays import FloatArray
 from .counts import CategoryCounts, ColumnCounts, category_counts
 
@@ -23,15 +23,45 @@ Counts = npt.NDArray[np.int64]
 
 
 @dataclass(frozen=True)
+class ExactWeights:
+    """Per key, the few partials whose exact sum is its weight: key i's are
+    terms[offsets[i]:offsets[i + 1]]. Adding partials loses nothing, so the
+    weights of all the batches are those of one pass over their rows,
+    whatever the order or the split of the rows."""
+
+    terms: FloatArray
+    offsets: Counts
+
+    def sums(self) -> FloatArray:
+        """Each key's weight: its exact sum, rounded once."""
+        return native.exact_sums(self.terms, self.offsets)
+
+
+@dataclass(frozen=True)
 class Groups:
     """One column's counts by key (float64 values, or an object array of
-    category names), each key once."""
+    category names), each key once; with weights, those of the rows, of the
+    non-events and of the events."""
 
     keys: npt.NDArray[Any]
     rows: Counts
     known: Counts
     ones: Counts
-    weights: tuple[FloatArray, FloatArray, FloatArray] | None = None
+    weights: tuple[ExactWeights, ExactWeights, ExactWeights] | None = None
+
+
+def _regrouped(weights: ExactWeights, inverse: Counts, size: int) -> ExactWeights:
+    """The partials of the groups of `weights` gathered by new key `inverse`
+    (one per group) and reduced to the partials of each new key's sum."""
+    lengths = np.diff(weights.offsets)
+    order = np.argsort(inverse, kind="stable")
+    starts, spans = weights.offsets[:-1][order], lengths[order]
+    # Every term of the groups in their new order, group after group.
+    shifted = np.repeat(starts - (np.cumsum(spans) - spans), spans)
+    terms = weights.terms[np.arange(int(spans.sum()), dtype=np.int64) + shifted]
+    counted = np.bincount(inverse, weights=lengths, minlength=size).astype(np.int64)
+    offsets = np.concatenate(([0], np.cumsum(counted))).astype(np.int64)
+    return ExactWeights(*native.exact_partials(terms, offsets))
 
 
 def _summed(
@@ -39,10 +69,10 @@ def _summed(
     rows: Counts,
     known: Counts,
     ones: Counts,
-    weights: tuple[FloatArray, ...] | None = None,
+    weights: tuple[ExactWeights, ...] | None = None,
 ) -> Groups:
     """The counts of equal keys added up (NaN is one key, as None is), the
-    weights in the order given."""
+    weights exactly."""
     if keys.dtype == object:
         order: dict[Any, int] = {}
         inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()], dtype=np.int64)
@@ -52,11 +82,10 @@ def _summed(
     sums = [np.zeros(unique.size, dtype=np.int64) for _ in range(3)]
     for total, counts in zip(sums, (rows, known, ones)):
         np.add.at(total, inverse, counts)
-    summed: tuple[FloatArray, FloatArray, FloatArray] | None = None
+    summed = None
     if weights is not None:
-        summed = (np.zeros(unique.size), np.zeros(unique.size), np.zeros(unique.size))
-        for weight, w in zip(summed, weights):
-            np.add.at(weight, inverse, w)
+        a, b, c = (_regrouped(w, inverse.ravel(), unique.size) for w in weights)
+        summed = (a, b, c)
     return Groups(unique, sums[0], sums[1], sums[2], weights=summed)
 
 
@@ -74,10 +103,22 @@ def batch_groups(
     if weights is not None:
         present = weights > 0.0
         keys, flags, weights = keys[present], flags[present], weights[present]
-        summed = (weights, weights * (flags == 0.0), weights * (flags == 1.0))
+        # Each row its own group of one term.
+        each = np.arange(weights.size + 1, dtype=np.int64)
+        summed = tuple(
+            ExactWeights(w, each)
+            for w in (weights, weights * (flags == 0.0), weights * (flags == 1.0))
+        )
     known = (~np.isnan(flags)).astype(np.int64)
     ones = (flags == 1.0).astype(np.int64)
     return _summed(keys, np.ones(keys.size, dtype=np.int64), known, ones, summed)
+
+
+def _joined(a: ExactWeights, b: ExactWeights) -> ExactWeights:
+    return ExactWeights(
+        np.concatenate((a.terms, b.terms)),
+        np.concatenate((a.offsets, b.offsets[1:] + a.terms.size)),
+    )
 
 
 def merged(a: Groups, b: Groups) -> Groups:
@@ -85,7 +126,7 @@ def merged(a: Groups, b: Groups) -> Groups:
         raise ValueError("every batch needs sample_weight, or none")
     weights = None
     if a.weights is not None and b.weights is not None:
-        weights = tuple(np.concatenate((x, y)) for x, y in zip(a.weights, b.weights))
+        weights = tuple(_joined(x, y) for x, y in zip(a.weights, b.weights))
     keys, rows, known, ones = (
         np.concatenate((x, y))
         for x, y in zip((a.keys, a.rows, a.known, a.ones), (b.keys, b.rows, b.known, b.ones))
@@ -97,17 +138,16 @@ def column_counts(
     groups: Groups, categorical: bool, special_values: Any = ()
 ) -> ColumnCounts | CategoryCounts:
     """The merged counts a table is built from."""
+    weights = None if groups.weights is None else [w.sums() for w in groups.weights]
     if categorical:
-        return category_counts(
-            list(groups.keys), groups.rows, groups.known, groups.ones, groups.weights
-        )
+        return category_counts(list(groups.keys), groups.rows, groups.known, groups.ones, weights)
     return ColumnCounts(
         groups.keys.astype(np.float64),
         groups.rows,
         groups.known,
         groups.ones,
         special_values,
-        groups.weights,
+        weights,
     )
 
 

@@ -17,7 +17,7 @@ from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, check_options, check_search
 from .table import BinningTable
-from .weights import NO_PERCENTILE, event_flags
+from .weights import NO_PERCENTILE, category_counters, event_flags
 
 # The MDLP options of `categorical_binning` as they are when not given.
 MDLP_DEFAULTS = {
@@ -418,15 +418,34 @@ def _summary(
     return out
 
 
+def _weighted_counters(
+    codes: npt.NDArray[np.int64], flags: FloatArray, weights: FloatArray
+) -> dict[str, Any]:
+    """`_counters` with weights, from the weights of each category's rows,
+    non-events and events (the missing category last), as counts give them."""
+    k = int(codes.max(initial=-1)) + 1
+    every = native.count_categories_weighted(codes, np.zeros(codes.size), weights, k)
+    labelled = native.count_categories_weighted(codes, flags, weights, k)
+
+    def of(counts: dict[str, Any], key: str) -> FloatArray:
+        return np.append(counts[key], counts[f"missing_{key}"])
+
+    w_rows, w0, w1 = of(every, "c0"), of(labelled, "c0"), of(labelled, "c1")
+    present = np.arange(k + 1) < k
+    return category_counters(w_rows, w0, w1, present)
+
+
 def _counters(
     codes: npt.NDArray[np.int64], flags: FloatArray, weights: FloatArray | None = None
 ) -> dict[str, Any]:
     """The row counters of a numeric table: rows used, missing value, missing
     target, both; with `weights` the weight of those rows."""
     missing_x, missing_y = codes < 0, np.isnan(flags)
+    if weights is not None:
+        return _weighted_counters(codes, flags, weights)
 
     def rows(mask: npt.NDArray[np.bool_]) -> Any:
-        return int(np.sum(mask)) if weights is None else float(weights[mask].sum())
+        return int(np.sum(mask))
 
     return {
         "n_input": rows(np.ones(codes.size, dtype=bool)),

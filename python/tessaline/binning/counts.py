@@ -14,14 +14,15 @@ from typing import Any, Literal, cast
 import numpy as np
 import numpy.typing as npt
 
-from .._core import native
+from .._core import checks, native
 from .basis import numeric_basis
 from .categorical import categorical_table
 from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
-from .options import check_search
+from .options import check_bin_count, check_search
 from .special import checked_special_values, with_special_counts
 from .table import BinningTable
+from .weights import category_counters, kind_weights
 
 # What a row of one column is, for the counters of the local preprocessing:
 # x finite / missing (NULL or NaN) / infinite / a special value, crossed with
@@ -78,10 +79,11 @@ def checked_counts(
 
 
 def checked_weights(
-    size: int, weights: Sequence[Any], group: Callable[[int], str]
+    size: int, weights: Sequence[Any], group: Callable[[int], str], records: int
 ) -> tuple[npt.NDArray[np.float64], ...]:
     """The weights of all rows, of the non-events and of the events of `size`
-    groups as float64, refused unless finite and not negative."""
+    groups as float64, refused unless finite and not negative and, over the
+    `records` rows behind them, counting rows."""
     if len(weights) != 3:
         raise ValueError(
             "weights must be the weight of the rows, of the non-events and of the events"
@@ -96,6 +98,7 @@ def checked_weights(
             raise ValueError(
                 f"the weights of {group(i)} must be finite and non-negative, not {float(w[i])!r}"
             )
+    checks.counting_rows(native.exact_sum(checked[0]), records)
     return checked
 
 
@@ -129,7 +132,7 @@ class ColumnCounts:
         self.weighted = weights is not None
         if weights is not None:
             w_rows, w0, w1 = checked_weights(
-                len(value), weights, lambda i: f"the value {float(value[i])!r}"
+                len(value), weights, lambda i: f"the value {float(value[i])!r}", int(rows.sum())
             )
             self._w0, self._w1 = w0, w1
             # Weights per kind of row, as `rows` and `events` count them.
@@ -152,10 +155,8 @@ class ColumnCounts:
             self.rows[without_y] = unknown[group].sum()
             self.events[with_y] = ones[group].sum()
             if weights is not None:
-                labelled = float(w0[group].sum() + w1[group].sum())
-                self.weight[with_y] = labelled
-                self.weight[without_y] = max(float(w_rows[group].sum()) - labelled, 0.0)
-                self.weight_events[with_y] = float(w1[group].sum())
+                self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
+                self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
         self.finite_values = np.sort(value[finite & (rows > 0)])
@@ -254,7 +255,10 @@ def category_counts(
             known,
             int(ones.sum()),
             checked_weights(
-                len(group_names), weights, lambda i: f"the category {group_names[i]!r}"
+                len(group_names),
+                weights,
+                lambda i: f"the category {group_names[i]!r}",
+                int(rows.sum()),
             ),
         )
     present = np.array([n is not None for n in group_names], dtype=bool)
@@ -308,17 +312,7 @@ def _weighted_category_counts(
         np.add.at(merged, code, counts[present])
         return merged
 
-    unknown = np.maximum(w_rows - (w0 + w1), 0.0)
-    counters = {
-        "n_input": float(w_rows.sum()),
-        "n_used": float((w0 + w1)[present].sum()),
-        "n_missing_x": float((w0 + w1)[~present].sum()),
-        "n_missing_y": float(unknown[present].sum()),
-        "n_missing_both": float(unknown[~present].sum()),
-        "n_non_finite": 0,
-        "target_was_binary": True,
-        "threshold": 0.0,
-    }
+    counters = category_counters(w_rows, w0, w1, present)
     return CategoryCounts(
         names,
         per_name(w0),
@@ -459,7 +453,7 @@ def _weighted_mdlp_table(
         representative=representative,
     )
     metadata: dict[str, Any] = {
-        "n_input": float(weight[:SPECIAL].sum()),
+        "n_input": native.exact_sum(weight[:SPECIAL]),
         "n_used": float(weight[KEPT]),
         "n_missing_x": float(weight[MISSING_X]),
         "n_missing_y": float(weight[MISSING_Y]),
@@ -494,6 +488,7 @@ def unsupervised_table(
 ) -> BinningTable:
     """The `quantile_binning` or `equal_width_binning` table of one column
     from its merged counts, the special values in rows of their own."""
+    check_bin_count("n_bins", n_bins, int(counts.rows.sum()))
     specials = checked_special_values(special_values)
     values = counts.values([KEPT, INF_KNOWN] if specials else [KEPT, INF_KNOWN, SPECIAL])
     if method == "quantile":

@@ -232,7 +232,11 @@ def _weighted_mdlp(
     if threshold is not None:
         metadata.update(target_was_binary=False, threshold=float(threshold))
     if rows.specials:
-        metadata["n_special"] = float(rows.weights[rows.is_special].sum())
+        special = rows.is_special
+        _, w_rows, w0, w1 = weighting.value_weights(
+            rows.xs[special], rows.flags[special], rows.weights[special]
+        )
+        metadata["n_special"] = sum(weighting.kind_weights(w_rows, w0, w1, w_rows >= 0.0))
     return weighting.weighted_binning(
         rows,
         np.unique(np.asarray(split_log["pto"])[found]),

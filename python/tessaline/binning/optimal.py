@@ -17,7 +17,7 @@ from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labe
 from ..woe import weight_of_evidence
 from . import weights as weighting
 from .basis import numeric_basis
-from .options import LIMITS, check_options, check_representative, class_limits
+from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
 from .special import checked_special_values, special_counts, with_special_counts
 from .table import BinningTable
 
@@ -187,8 +187,9 @@ def _check_limits(
     trend: Trend,
     n_prebins: int,
     max_pvalue: float | None,
+    rows: int,
 ) -> None:
-    checks.whole_number("n_prebins", n_prebins, 1)
+    check_bin_count("n_prebins", n_prebins, rows)
     if max_pvalue is not None:
         checks.real_number("max_pvalue", max_pvalue, 0, 1)
     check_options(
@@ -220,7 +221,8 @@ def optimal_cuts(
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the rows of the table `outside` them."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
-    _check_limits(*limits, n_prebins, max_pvalue)
+    records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
+    _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
     prebins = _prebins(counts, n_prebins)
     per_prebin = native.prebin_summary(counts, prebins)
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside)
@@ -424,7 +426,7 @@ def optimal_rows(
             *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
         )
     searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
-    _check_limits(*searched, n_prebins, max_pvalue)
+    _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
     # The counts and the pre-bins of `optimal_cuts` in one native call.
     counted = native.counted_prebins(
         searched_x,

@@ -20,6 +20,25 @@ DEFAULT_MIN_CLASS_COUNT = 5
 TRENDS = ("auto", "auto_all", "ascending", "descending", "peak", "valley", "none")
 
 
+# Bins asked for beyond the rows given can only stay empty: a count of bins
+# is refused above this many and above the rows, before anything is
+# allocated for them.
+FEW_BINS = 1000
+
+
+def check_bin_count(name: str, value: Any, rows: int) -> int:
+    """`value` as the number of bins `name`, a whole number from 1 to the
+    rows given (or `FEW_BINS` on fewer rows)."""
+    number = checks.whole_number(name, value, 1)
+    limit = max(int(rows), FEW_BINS)
+    if number > limit:
+        raise ValueError(
+            f"{name} must be at most {limit} (one bin per row given, or {FEW_BINS} on fewer "
+            f"rows), not {number}"
+        )
+    return number
+
+
 def check_representative(representative: Any) -> None:
     checks.one_of("representative", representative, REPRESENTATIVES)
 
@@ -81,7 +100,7 @@ def check_rule(
     it is to cut, which must hold a finite one."""
     if method == "equal_width":
         checks.one_of("range", range, RANGES)
-    checks.whole_number("n_bins", n_bins, 1)
+    check_bin_count("n_bins", n_bins, values.size)
     if not np.isfinite(values).any():
         raise ValueError("x holds no finite value to cut into bins")
     if method == "equal_width" and range == "quantile":

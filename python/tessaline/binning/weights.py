@@ -7,6 +7,13 @@ category) in the core, and every table is built from those sums by the core's
 counts path; the table's ``count``, ``c0`` and ``c1`` are weights (floats) and
 its ``rows`` the records behind them.
 
+Every weight of a value (or category, or table row) is the exact sum of its
+rows' weights rounded once, so a fit does not depend on the order of the
+rows, on batches (``partial_fit``) or on the engine that summed them. Since
+weights count rows, weights lighter than half a row on average (shares
+summing to 1, say) are refused, as are weights whose sum a double cannot
+hold: multiply or divide them by a common factor.
+
 A quantile of weighted rows reads the total weight W as a number of rows: the
 position of quantile p is (W - 1) * p, interpolated linearly between the
 values at its floor and ceiling, the value at position t being the first
@@ -108,20 +115,78 @@ def with_weighted_specials(
     )
 
 
+def kind_weights(
+    w_rows: FloatArray, w0: FloatArray, w1: FloatArray, group: npt.NDArray[np.bool_]
+) -> tuple[float, float]:
+    """The weight of the rows of known target and of those of missing target
+    in the groups `group` (values or categories), from the weights of each
+    group's rows, non-events and events. Every path (rows, batches, engines)
+    has these per-group sums alike, so the row counters read them alone."""
+    labelled = native.exact_sum(np.concatenate((w0[group], w1[group])))
+    return labelled, max(native.exact_sum(w_rows[group]) - labelled, 0.0)
+
+
+def category_counters(
+    w_rows: FloatArray, w0: FloatArray, w1: FloatArray, present: npt.NDArray[np.bool_]
+) -> dict[str, Any]:
+    """The row counters of a categorical table from the weights of each
+    category's rows, non-events and events (`present`: not the missing one)."""
+    used, missing_y = kind_weights(w_rows, w0, w1, present)
+    missing_x, missing_both = kind_weights(w_rows, w0, w1, ~present)
+    return {
+        "n_input": native.exact_sum([used, missing_x, missing_y, missing_both]),
+        "n_used": used,
+        "n_missing_x": missing_x,
+        "n_missing_y": missing_y,
+        "n_missing_both": missing_both,
+        "n_non_finite": 0,
+        "target_was_binary": True,
+        "threshold": 0.0,
+    }
+
+
+def value_weights(
+    xs: FloatArray, flags: FloatArray, weights: FloatArray
+) -> tuple[FloatArray, FloatArray, FloatArray, FloatArray]:
+    """Per distinct value (NaN last, as one value) the weight of its rows, of
+    its non-events and of its events, each an exact sum rounded once."""
+    missing = np.isnan(xs)
+    every = native.count_values_weighted(
+        xs[~missing], np.zeros(int((~missing).sum()), dtype=np.int32), weights[~missing]
+    )
+    value = every["value"]
+    known = ~missing & ~np.isnan(flags)
+    labelled = native.count_values_weighted(xs[known], labels_of(flags[known]), weights[known])
+    at = np.searchsorted(value, labelled["value"])
+    w0, w1 = np.zeros(value.size), np.zeros(value.size)
+    w0[at], w1[at] = labelled["c0"], labelled["c1"]
+
+    def of_missing(mask: npt.NDArray[np.bool_]) -> float:
+        return native.exact_sum(weights[missing & mask])
+
+    return (
+        np.append(value, np.nan),
+        np.append(every["c0"], of_missing(np.ones(xs.size, dtype=bool))),
+        np.append(w0, of_missing(flags == 0.0)),
+        np.append(w1, of_missing(flags == 1.0)),
+    )
+
+
 def counters(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> dict[str, Any]:
     """The row counters of an MDLP table, each the weight of its rows."""
-    finite, missing_x, missing_y = np.isfinite(xs), np.isnan(xs), np.isnan(flags)
-
-    def weight(mask: npt.NDArray[np.bool_]) -> float:
-        return float(weights[mask].sum())
-
+    value, w_rows, w0, w1 = value_weights(xs, flags, weights)
+    missing, infinite = np.isnan(value), np.isinf(value)
+    used, missing_y = kind_weights(w_rows, w0, w1, ~missing & ~infinite)
+    missing_x, missing_both = kind_weights(w_rows, w0, w1, missing)
+    known_inf, unknown_inf = kind_weights(w_rows, w0, w1, infinite)
+    kinds = [used, missing_x, missing_y, missing_both, known_inf, unknown_inf]
     return {
-        "n_input": weight(np.ones(xs.size, dtype=bool)),
-        "n_used": weight(finite & ~missing_y),
-        "n_missing_x": weight(missing_x & ~missing_y),
-        "n_missing_y": weight(finite & missing_y),
-        "n_missing_both": weight(missing_x & missing_y),
-        "n_non_finite": weight(~finite & ~missing_x),
+        "n_input": native.exact_sum(kinds),
+        "n_used": used,
+        "n_missing_x": missing_x,
+        "n_missing_y": missing_y,
+        "n_missing_both": missing_both,
+        "n_non_finite": known_inf + unknown_inf,
         "target_was_binary": True,
         "threshold": 0.0,
     }
@@ -156,7 +221,7 @@ def weighted_rows(
     weight 0 are left out here, as if absent."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
-    total = float(weights.sum())
+    total = native.exact_sum(weights)
     present = weights > 0.0
     xs, flags, weights = xs[present], flags[present], weights[present]
     is_special = np.isin(xs, specials) if specials else np.zeros(xs.size, dtype=bool)

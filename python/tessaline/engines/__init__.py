@@ -24,8 +24,8 @@ PostgreSQL, NULL and NaN are both missing values.
 
 With a weight column (`sample_weight="w"`), the engine groups the rows of
 each value by distinct weight and the client adds count times weight
-exactly, rounded once per value: integer weights give the local weighted
-fit bit for bit.
+exactly, rounded once per value, as the local fit sums the rows of a value:
+any weights give the local weighted fit bit for bit.
 
 Client memory is bounded by the distinct values: they are counted in the
 engine first (the grouped rows wait in a temporary table), and a column
@@ -307,7 +307,7 @@ def fit(
     column of weights (finite, non-negative; 0 as if the row were absent),
     not binned, by which every row counts: the engine groups the rows of
     each value by distinct weight and the client adds count times weight
-    exactly, rounded once per value, so integer weights give the local
+    exactly, rounded once per value, so any weights give the local
     ``sample_weight`` fit bit for bit (client memory grows with the
     distinct (value, weight) pairs, which max_distinct bounds).
     `client_memory` (bytes) bounds the client's counts, as for

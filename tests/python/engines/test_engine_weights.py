@@ -113,3 +113,27 @@ def test_bad_weight_columns_are_refused(weighted, weights, message):
     name = "v" if weights in ("-2", "NULL", "0") else weights
     with pytest.raises(ValueError, match=message):
         engines.fit(tl.TableBinning(), connection, query, "y", sample_weight=name)
+
+
+@pytest.mark.parametrize("options", TABLE_OPTIONS)
+def test_fractional_weights_give_one_fit_whatever_the_order_batches_or_engine(options):
+    """Each value's weight is its exact sum rounded once, in every path."""
+    duckdb = pytest.importorskip("duckdb")
+    frame = random_frame(3_000, seed=5)
+    rng = np.random.default_rng(6)
+    frame["w"] = np.where(rng.random(len(frame)) < 0.05, 0.0, rng.random(len(frame)) * 2.5)
+    options = options_for(options, frame.drop(columns="w"), "y")
+    whole = tl.TableBinning(**options).fit(frame, "y", sample_weight="w").to_dict()
+    shuffled = frame.sample(frac=1.0, random_state=1).reset_index(drop=True)
+    assert tl.TableBinning(**options).fit(shuffled, "y", sample_weight="w").to_dict() == whole
+    batched = tl.TableBinning(**options)
+    for part in np.array_split(np.arange(len(shuffled)), 4):
+        batched.partial_fit(shuffled.iloc[part], "y", sample_weight="w")
+    assert batched.to_dict() == whole
+    connection = duckdb.connect()
+    connection.register("rows", shuffled)
+    connection.execute("CREATE TABLE applicants AS SELECT * FROM rows")
+    remote = engines.fit(
+        tl.TableBinning(**options), connection, "applicants", "y", sample_weight="w"
+    )
+    assert remote.to_dict() == whole
