@@ -31,6 +31,28 @@ std::string shown(double v) {
     return out.str();
 }
 
+// sum w*(y - mean)^2 of rows whose exact sums are W, S and Q, as the exact
+// sum Q - 2 m S + m^2 W about the rounded mean m = S / W, less the part
+// (S - m W)^2 / W that m's rounding adds. Nothing cancels before the one
+// rounding, so a target far from zero keeps its spread.
+double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q) {
+    const double weight = w.value();
+    if (!(weight > 0.0)) return 0.0;
+    const double m = s.value() / weight;
+    const double m_sq = m * m;
+    const double m_sq_error = std::fma(m, m, -m_sq);
+    ExactSum about = q;
+    ExactSum off = s;
+    for (double p : s.partials()) about.add_product(-2.0 * m, p);
+    for (double p : w.partials()) {
+        about.add_product(m_sq, p);
+        about.add_product(m_sq_error, p);
+        off.add_product(-m, p);
+    }
+    const double r = off.value();
+    return std::max(about.value() - r * (r / weight), 0.0);
+}
+
 // The exact sums of a set of rows, and their count and range.
 struct Accumulator {
     int64_t rows = 0;
@@ -63,13 +85,20 @@ struct Accumulator {
         min = std::isnan(min) ? lo : std::min(min, lo);
         max = std::isnan(max) ? hi : std::max(max, hi);
     }
-    ContinuousStats stats(const char* where) const {
-        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), min, max};
-        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq))) {
+    // The rounded sums, with the sum of squared deviations `dev`.
+    ContinuousStats stats(const char* where, double dev) const {
+        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), dev, min, max};
+        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
+              is_finite(s.sum_sq_dev))) {
             throw std::invalid_argument(std::string(where) +
                                         ": the weighted sums of the target are too large");
         }
         return s;
+    }
+    // The stats of rows added one by one (rows of one y deviate by nothing).
+    ContinuousStats row_stats(const char* where) const {
+        return stats(where,
+                     min == max || rows == 0 ? 0.0 : centred_square_sum(weight, sum, sum_sq));
     }
 };
 
@@ -148,9 +177,9 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
     ContinuousValueCounts out;
     const Counted c = accumulate(x, y, w, n, [&](double value, const Accumulator& a) {
         out.value.push_back(value);
-        out.stats.push_back(a.stats("count_continuous_values"));
+        out.stats.push_back(a.row_stats("count_continuous_values"));
     });
-    out.missing = c.missing.stats("count_continuous_values");
+    out.missing = c.missing.row_stats("count_continuous_values");
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
     return out;
@@ -178,22 +207,48 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
     return out;
 }
 
+namespace {
+
+// The exact sum of segment i of the partials, once its bounds and terms are checked.
+ExactSum segment_sum(const PartialSegments& p, std::size_t i, const char* where) {
+    const int64_t* o = p.offsets;
+    if (o[i] < 0 || o[i] > o[i + 1] || static_cast<std::size_t>(o[i + 1]) > p.n_terms) {
+        throw std::invalid_argument(std::string(where) + ": offsets must rise within the terms");
+    }
+    ExactSum sum;
+    for (int64_t j = o[i]; j < o[i + 1]; ++j) {
+        if (!is_finite(p.terms[j]))
+            throw std::invalid_argument(std::string(where) + ": terms must be finite");
+        sum.add(p.terms[j]);
+    }
+    return sum;
+}
+
+}  // namespace
+
 std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const int64_t* offsets,
                                std::size_t k) {
     std::vector<double> out;
     out.reserve(k);
+    for (std::size_t i = 0; i < k; ++i)
+        out.push_back(segment_sum({terms, n_terms, offsets}, i, "exact_sums").value());
+    return out;
+}
+
+std::vector<double> centred_square_sums(const PartialSegments& weight, const PartialSegments& sum,
+                                        const PartialSegments& sum_sq, std::size_t k) {
+    constexpr const char* where = "centred_square_sums";
+    std::vector<double> out;
+    out.reserve(k);
     for (std::size_t i = 0; i < k; ++i) {
-        if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
-            static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
-            throw std::invalid_argument("exact_sums: offsets must rise within the terms");
+        const double dev =
+            centred_square_sum(segment_sum(weight, i, where), segment_sum(sum, i, where),
+                               segment_sum(sum_sq, i, where));
+        if (!is_finite(dev)) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": the weighted sums of the target are too large");
         }
-        ExactSum sum;
-        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
-            if (!is_finite(terms[j]))
-                throw std::invalid_argument("exact_sums: terms must be finite");
-            sum.add(terms[j]);
-        }
-        out.push_back(sum.value());
+        out.push_back(dev);
     }
     return out;
 }
@@ -238,16 +293,44 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
                 "continuous_interval_stats: cut points must be finite and increasing");
         }
     }
+    const std::size_t n = counts.value.size();
     std::vector<Accumulator> bins(splits.size() + 1);
+    std::vector<std::size_t> bin_of(n);
     std::size_t b = 0;
-    for (std::size_t i = 0; i < counts.value.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         // A value equal to a cut point falls in the lower bin.
         while (b < splits.size() && counts.value[i] > splits[b]) ++b;
         bins[b].add_stats(counts.stats[i]);
+        bin_of[i] = b;
+    }
+    // A bin's squared deviations: its values' own, plus W_i (mean_i - m)^2
+    // = (S_i - W_i m)^2 / W_i about the bin's rounded mean m (S_i - W_i m
+    // rounded once, so no cancellation), less W (mean - m)^2, the part m's
+    // rounding adds, from the exact S - m W.
+    std::vector<double> mean(bins.size(), 0.0);
+    std::vector<ExactSum> dev(bins.size()), off(bins.size());
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        const double w = bins[g].weight.value();
+        if (w > 0.0) mean[g] = bins[g].sum.value() / w;
+        off[g] = bins[g].sum;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const ContinuousStats& s = counts.stats[i];
+        const std::size_t g = bin_of[i];
+        dev[g].add(s.sum_sq_dev);
+        if (!(s.weight > 0.0)) continue;
+        const double gap = std::fma(-s.weight, mean[g], s.sum);
+        dev[g].add_product(gap, gap / s.weight);
+        off[g].add_product(-mean[g], s.weight);
     }
     std::vector<ContinuousStats> out;
     out.reserve(bins.size());
-    for (const Accumulator& a : bins) out.push_back(a.stats("continuous_interval_stats"));
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        const double w = bins[g].weight.value();
+        const double r = off[g].value();
+        const double d = w > 0.0 ? std::max(dev[g].value() - r * (r / w), 0.0) : 0.0;
+        out.push_back(bins[g].stats("continuous_interval_stats", d));
+    }
     return out;
 }
 
@@ -256,9 +339,11 @@ ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k)
     double weight = 0.0, sum = 0.0;
     for (std::size_t g = 0; g < k; ++g) {
         if (!(is_finite(rows[g].weight) && rows[g].weight >= 0.0 && is_finite(rows[g].sum) &&
-              is_finite(rows[g].sum_sq))) {
+              is_finite(rows[g].sum_sq) && is_finite(rows[g].sum_sq_dev) &&
+              rows[g].sum_sq_dev >= 0.0)) {
             throw std::invalid_argument(
-                "continuous_columns: weights and sums must be finite, weights not negative");
+                "continuous_columns: weights and sums must be finite, weights and squared "
+                "deviations not negative");
         }
         weight += rows[g].weight;
         sum += rows[g].sum;
@@ -275,7 +360,7 @@ ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k)
             continue;
         }
         const double mean = r.sum / r.weight;
-        const double spread = std::max(r.sum_sq - r.sum * mean, 0.0);
+        const double spread = r.sum_sq_dev;
         const double deviation = mean - out.overall_mean;
         out.mean.push_back(mean);
         out.std_dev.push_back(std::sqrt(spread / r.weight));

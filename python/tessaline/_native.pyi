@@ -158,6 +158,14 @@ def count_continuous_partials(
     x: npt.ArrayLike, y: npt.ArrayLike, sample_weight: npt.ArrayLike | None = None
 ) -> dict[str, Any]: ...
 def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+def centred_square_sums(
+    weight_terms: npt.ArrayLike,
+    weight_offset: npt.ArrayLike,
+    sum_terms: npt.ArrayLike,
+    sum_offset: npt.ArrayLike,
+    sum_sq_terms: npt.ArrayLike,
+    sum_sq_offset: npt.ArrayLike,
+) -> npt.NDArray[np.float64]: ...
 def weighted_quantile_cuts(
     value: npt.ArrayLike, rows: npt.ArrayLike, weight: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...
@@ -167,12 +175,17 @@ def continuous_interval_stats(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,
     sum_sq: npt.ArrayLike,
+    sum_sq_dev: npt.ArrayLike,
     min: npt.ArrayLike,
     max: npt.ArrayLike,
     splits: npt.ArrayLike,
 ) -> dict[str, Any]: ...
 def continuous_columns(
-    rows: npt.ArrayLike, weight: npt.ArrayLike, sum: npt.ArrayLike, sum_sq: npt.ArrayLike
+    rows: npt.ArrayLike,
+    weight: npt.ArrayLike,
+    sum: npt.ArrayLike,
+    sum_sq: npt.ArrayLike,
+    sum_sq_dev: npt.ArrayLike,
 ) -> dict[str, Any]: ...
 def continuous_binning(
     weight: npt.ArrayLike,
