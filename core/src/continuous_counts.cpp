@@ -34,15 +34,19 @@ std::string shown(double v) {
 // sum w*(y - mean)^2 of rows whose exact sums are W, S and Q, as the exact
 // sum Q - 2 m S + m^2 W about the rounded mean m = S / W, less the part
 // (S - m W)^2 / W that m's rounding adds. Nothing cancels before the one
-// rounding, so a target far from zero keeps its spread.
-double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q) {
+// rounding, so a target far from zero keeps its spread, and the result
+// depends on the exact sums alone, not on how they were split into
+// partials. `about` and `off` are scratch, kept by the caller so that no
+// call allocates.
+double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
+                          ExactSum& off) {
     const double weight = w.value();
     if (!(weight > 0.0)) return 0.0;
     const double m = s.value() / weight;
     const double m_sq = m * m;
     const double m_sq_error = std::fma(m, m, -m_sq);
-    ExactSum about = q;
-    ExactSum off = s;
+    about = q;
+    off = s;
     for (double p : s.partials()) about.add_product(-2.0 * m, p);
     for (double p : w.partials()) {
         about.add_product(m_sq, p);
@@ -50,7 +54,8 @@ double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& 
         off.add_product(-m, p);
     }
     const double r = off.value();
-    return std::max(about.value() - r * (r / weight), 0.0);
+    const double dev = about.value() - r * (r / weight);
+    return dev > 0.0 ? dev : 0.0;
 }
 
 // The exact sums of a set of rows, and their count and range.
@@ -58,6 +63,7 @@ struct Accumulator {
     int64_t rows = 0;
     ExactSum weight, sum, sum_sq;
     double min = kNaN, max = kNaN;
+    mutable ExactSum about, off;  // scratch of centred_square_sum
 
     void clear() {
         rows = 0;
@@ -97,8 +103,9 @@ struct Accumulator {
     }
     // The stats of rows added one by one (rows of one y deviate by nothing).
     ContinuousStats row_stats(const char* where) const {
-        return stats(where,
-                     min == max || rows == 0 ? 0.0 : centred_square_sum(weight, sum, sum_sq));
+        return stats(where, min == max || rows == 0
+                                ? 0.0
+                                : centred_square_sum(weight, sum, sum_sq, about, off));
     }
 };
 
@@ -240,10 +247,11 @@ std::vector<double> centred_square_sums(const PartialSegments& weight, const Par
     constexpr const char* where = "centred_square_sums";
     std::vector<double> out;
     out.reserve(k);
+    ExactSum about, off;
     for (std::size_t i = 0; i < k; ++i) {
         const double dev =
             centred_square_sum(segment_sum(weight, i, where), segment_sum(sum, i, where),
-                               segment_sum(sum_sq, i, where));
+                               segment_sum(sum_sq, i, where), about, off);
         if (!is_finite(dev)) {
             throw std::invalid_argument(std::string(where) +
                                         ": the weighted sums of the target are too large");
@@ -305,31 +313,29 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
     }
     // A bin's squared deviations: its values' own, plus W_i (mean_i - m)^2
     // = (S_i - W_i m)^2 / W_i about the bin's rounded mean m (S_i - W_i m
-    // rounded once, so no cancellation), less W (mean - m)^2, the part m's
-    // rounding adds, from the exact S - m W.
-    std::vector<double> mean(bins.size(), 0.0);
-    std::vector<ExactSum> dev(bins.size()), off(bins.size());
+    // rounded once, so no cancellation), less W (mean - m)^2 = (S - m W)^2 / W,
+    // the part m's rounding adds. Every term but the last is not negative,
+    // so they are summed plainly, in the order of the values.
+    std::vector<double> mean(bins.size(), 0.0), dev(bins.size(), 0.0), off(bins.size(), 0.0);
     for (std::size_t g = 0; g < bins.size(); ++g) {
         const double w = bins[g].weight.value();
         if (w > 0.0) mean[g] = bins[g].sum.value() / w;
-        off[g] = bins[g].sum;
     }
     for (std::size_t i = 0; i < n; ++i) {
         const ContinuousStats& s = counts.stats[i];
         const std::size_t g = bin_of[i];
-        dev[g].add(s.sum_sq_dev);
+        dev[g] += s.sum_sq_dev;
         if (!(s.weight > 0.0)) continue;
         const double gap = std::fma(-s.weight, mean[g], s.sum);
-        dev[g].add_product(gap, gap / s.weight);
-        off[g].add_product(-mean[g], s.weight);
+        dev[g] += gap * (gap / s.weight);
+        off[g] += gap;
     }
     std::vector<ContinuousStats> out;
     out.reserve(bins.size());
     for (std::size_t g = 0; g < bins.size(); ++g) {
         const double w = bins[g].weight.value();
-        const double r = off[g].value();
-        const double d = w > 0.0 ? std::max(dev[g].value() - r * (r / w), 0.0) : 0.0;
-        out.push_back(bins[g].stats("continuous_interval_stats", d));
+        const double d = w > 0.0 ? dev[g] - off[g] * (off[g] / w) : 0.0;
+        out.push_back(bins[g].stats("continuous_interval_stats", d > 0.0 ? d : 0.0));
     }
     return out;
 }
