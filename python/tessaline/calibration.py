@@ -81,14 +81,17 @@ class Calibration:
     brier: float
     note: str = ""
 
-    def __str__(self) -> str:
-        test = (
-            f"Hosmer-Lemeshow not given ({self.note})"
-            if self.note
-            else f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
+    def hosmer_lemeshow_text(self) -> str:
+        """The test in words: its statistic, df and p-value, or why there is none."""
+        if self.note:
+            return f"Hosmer-Lemeshow not given ({self.note})"
+        return (
+            f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
             f"(p {self.hl_pvalue:.4f})"
         )
-        return f"{test}, Brier score {self.brier:.5f}\n" + str(self.table)
+
+    def __str__(self) -> str:
+        return f"{self.hosmer_lemeshow_text()}, Brier score {self.brier:.5f}\n" + str(self.table)
 
     def plot(self, ax: Axes | None = None) -> Axes:
         return plots.plot_calibration(self.table, ax)
