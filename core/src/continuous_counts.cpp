@@ -31,18 +31,23 @@ std::string shown(double v) {
     return out.str();
 }
 
-// sum w*(y - mean)^2 of rows whose exact sums are W, S and Q, as the exact
-// sum Q - 2 m S + m^2 W about the rounded mean m = S / W, less the part
-// (S - m W)^2 / W that m's rounding adds. Nothing cancels before the one
-// rounding, so a target far from zero keeps its spread, and the result
-// depends on the exact sums alone, not on how they were split into
-// partials. `about` and `off` are scratch, kept by the caller so that no
-// call allocates.
+// sum w*(y - mean)^2 of rows whose exact sums are W, S and Q. When Q - S m
+// (m = S / W, all rounded) keeps at least a quarter of Q, it is good to a
+// few units in the last place. Otherwise (a target far from zero, whose
+// spread cancels away there) it is the exact sum Q - 2 m S + m^2 W, less
+// the part (S - m W)^2 / W that m's rounding adds: nothing cancels before
+// the one rounding. Either way it depends on the exact sums alone, not on
+// how they were split into partials. `about` and `off` are scratch, kept by
+// the caller so that no call allocates.
 double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
                           ExactSum& off) {
     const double weight = w.value();
     if (!(weight > 0.0)) return 0.0;
-    const double m = s.value() / weight;
+    const double total = s.value();
+    const double m = total / weight;
+    const double sum_sq = q.value();
+    const double quick = sum_sq - total * m;
+    if (quick >= 0.25 * sum_sq) return quick;
     const double m_sq = m * m;
     const double m_sq_error = std::fma(m, m, -m_sq);
     about = q;
