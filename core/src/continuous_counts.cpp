@@ -138,11 +138,13 @@ struct Counted {
     int64_t n_zero_weight = 0;
 };
 
-// Counts the rows, calling visit(value, sums) for each distinct value in
-// ascending order with the sums of its rows (one accumulator, cleared and
-// reused, so that no value allocates).
-template <typename Visit>
-Counted accumulate(const double* x, const double* y, const double* w, std::size_t n, Visit visit) {
+// Counts the rows, calling reserve(number of distinct values) once, then
+// visit(value, sums) for each distinct value in ascending order with the sums
+// of its rows (one accumulator, cleared and reused, so that no value
+// allocates; the results, reserved, are never moved as they grow).
+template <typename Reserve, typename Visit>
+Counted accumulate(const double* x, const double* y, const double* w, std::size_t n,
+                   Reserve reserve, Visit visit) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
@@ -163,6 +165,10 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
         }
     }
     std::sort(kept.begin(), kept.end());
+    std::size_t distinct = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        distinct += k == 0 || kept[k].first != kept[k - 1].first;
+    reserve(distinct);
     Accumulator a;
     for (std::size_t k = 0; k < kept.size();) {
         const double value = kept[k].first;
@@ -187,7 +193,11 @@ void append_partials(const ExactSum& sum, std::vector<double>& terms,
 ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
                                               std::size_t n) {
     ContinuousValueCounts out;
-    const Counted c = accumulate(x, y, w, n, [&](double value, const Accumulator& a) {
+    const auto reserve = [&](std::size_t k) {
+        out.value.reserve(k);
+        out.stats.reserve(k);
+    };
+    const Counted c = accumulate(x, y, w, n, reserve, [&](double value, const Accumulator& a) {
         out.value.push_back(value);
         out.stats.push_back(a.row_stats("count_continuous_values"));
     });
@@ -212,7 +222,13 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
         append_partials(s.sum, out.sum_terms, out.sum_offset);
         append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
     };
-    const Counted c = accumulate(x, y, w, n, append);
+    const auto reserve = [&](std::size_t k) {
+        out.value.reserve(k + 1);
+        out.rows.reserve(k + 1);
+        out.min.reserve(k + 1);
+        out.max.reserve(k + 1);
+    };
+    const Counted c = accumulate(x, y, w, n, reserve, append);
     append(std::numeric_limits<double>::quiet_NaN(), c.missing);
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -307,15 +323,15 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
         }
     }
     const std::size_t n = counts.value.size();
-    std::vector<Accumulator> bins(splits.size() + 1);
-    std::vector<std::size_t> bin_of(n);
-    std::size_t b = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        // A value equal to a cut point falls in the lower bin.
+    // A value equal to a cut point falls in the lower bin; the values rise,
+    // so each pass walks the bins once.
+    const auto bin_walk = [&](std::size_t i, std::size_t& b) {
         while (b < splits.size() && counts.value[i] > splits[b]) ++b;
-        bins[b].add_stats(counts.stats[i]);
-        bin_of[i] = b;
-    }
+        return b;
+    };
+    std::vector<Accumulator> bins(splits.size() + 1);
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < n; ++i) bins[bin_walk(i, b)].add_stats(counts.stats[i]);
     // A bin's squared deviations: its values' own, plus W_i (mean_i - m)^2
     // = (S_i - W_i m)^2 / W_i about the bin's rounded mean m (S_i - W_i m
     // rounded once, so no cancellation), less W (mean - m)^2 = (S - m W)^2 / W,
@@ -326,9 +342,10 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
         const double w = bins[g].weight.value();
         if (w > 0.0) mean[g] = bins[g].sum.value() / w;
     }
+    b = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const ContinuousStats& s = counts.stats[i];
-        const std::size_t g = bin_of[i];
+        const std::size_t g = bin_walk(i, b);
         dev[g] += s.sum_sq_dev;
         if (!(s.weight > 0.0)) continue;
         const double gap = std::fma(-s.weight, mean[g], s.sum);
