@@ -669,9 +669,9 @@ TESSALINE_API DelongAuc delong_auc(const double* scores, std::size_t k, const in
 // no row). Summed over the rows of one distinct value, W, S and Q are the
 // exact sums correctly rounded, whatever the order of the rows, so that a row
 // of integer weight k gives what k copies of it give, and D is worked out
-// from the exact sums. D is carried apart because Q - S^2/W cancels: a
-// target far from zero (amounts near 1e9) leaves nothing of it in the
-// rounded Q.
+// from the exact sums, to a few units in its last place. D is carried apart
+// because Q - S^2/W cancels: a target far from zero (amounts near 1e9)
+// leaves nothing of it in the rounded Q.
 struct ContinuousStats {
     int64_t rows = 0;
     double weight = 0.0;
