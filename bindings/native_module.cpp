@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -746,24 +747,25 @@ py::dict continuous_stats_dict(const std::vector<tessaline::ContinuousStats>& ro
     return py::dict(
         py::arg("rows") = b::column(rows, &S::rows),
         py::arg("weight") = b::column(rows, &S::weight), py::arg("sum") = b::column(rows, &S::sum),
-        py::arg("sum_sq") = b::column(rows, &S::sum_sq), py::arg("min") = b::column(rows, &S::min),
-        py::arg("max") = b::column(rows, &S::max));
+        py::arg("sum_sq") = b::column(rows, &S::sum_sq),
+        py::arg("sum_sq_dev") = b::column(rows, &S::sum_sq_dev),
+        py::arg("min") = b::column(rows, &S::min), py::arg("max") = b::column(rows, &S::max));
 }
 
 // The sums of each row from columns of one length (min and max optional: NaN).
-std::vector<tessaline::ContinuousStats> continuous_stats(const py::object& rows,
-                                                         const b::DoubleArray& weight,
-                                                         const b::DoubleArray& sum,
-                                                         const b::DoubleArray& sum_sq,
-                                                         const char* where) {
+std::vector<tessaline::ContinuousStats> continuous_stats(
+    const py::object& rows, const b::DoubleArray& weight, const b::DoubleArray& sum,
+    const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev, const char* where) {
     const b::Int64Array row_array = b::integer_array<int64_t>(rows, where, "rows");
     const auto r = b::flat_view(row_array);
     const auto w = b::flat_view(weight);
     const auto s = b::flat_view(sum);
     const auto q = b::flat_view(sum_sq);
-    if (w.size != r.size || s.size != r.size || q.size != r.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": rows, weight, sum and sum_sq must have the same length");
+    const auto d = b::flat_view(sum_sq_dev);
+    if (w.size != r.size || s.size != r.size || q.size != r.size || d.size != r.size) {
+        throw std::invalid_argument(
+            std::string(where) +
+            ": rows, weight, sum, sum_sq and sum_sq_dev must have the same length");
     }
     std::vector<tessaline::ContinuousStats> out(r.size);
     for (std::size_t i = 0; i < r.size; ++i) {
@@ -771,6 +773,12 @@ std::vector<tessaline::ContinuousStats> continuous_stats(const py::object& rows,
         out[i].weight = w.data[i];
         out[i].sum = s.data[i];
         out[i].sum_sq = q.data[i];
+        out[i].sum_sq_dev = d.data[i];
+        // Not negative and finite (NaN fails both).
+        if (!(d.data[i] >= 0.0 && d.data[i] <= std::numeric_limits<double>::max())) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": sum_sq_dev must hold finite non-negative sums");
+        }
     }
     return out;
 }
@@ -876,12 +884,44 @@ py::dict exact_partials(const b::DoubleArray& terms, const b::Int64Array& offset
     return out;
 }
 
+tessaline::PartialSegments partial_segments(const b::DoubleArray& terms,
+                                            const b::Int64Array& offsets, std::size_t k) {
+    const auto t = b::flat_view(terms);
+    const auto o = b::flat_view(offsets);
+    if (o.size != k + 1) {
+        throw std::invalid_argument(
+            "centred_square_sums: the offsets of weight, sum and sum_sq must be as many, and at "
+            "least one");
+    }
+    return {t.data, t.size, o.data};
+}
+
+py::array_t<double> centred_square_sums(const b::DoubleArray& weight_terms,
+                                        const b::Int64Array& weight_offset,
+                                        const b::DoubleArray& sum_terms,
+                                        const b::Int64Array& sum_offset,
+                                        const b::DoubleArray& sum_sq_terms,
+                                        const b::Int64Array& sum_sq_offset) {
+    const std::size_t n_offsets = b::flat_view(weight_offset).size;
+    const std::size_t k = n_offsets == 0 ? 0 : n_offsets - 1;
+    const auto w = partial_segments(weight_terms, weight_offset, k);
+    const auto s = partial_segments(sum_terms, sum_offset, k);
+    const auto q = partial_segments(sum_sq_terms, sum_sq_offset, k);
+    std::vector<double> out;
+    {
+        py::gil_scoped_release release;
+        out = tessaline::centred_square_sums(w, s, q, k);
+    }
+    return b::array_from_vector(out);
+}
+
 // Values ascending with their sums, as count_continuous_values gives them.
 tessaline::ContinuousValueCounts continuous_counts(
     const b::DoubleArray& value, const py::object& rows, const b::DoubleArray& weight,
-    const b::DoubleArray& sum, const b::DoubleArray& sum_sq, const char* where) {
+    const b::DoubleArray& sum, const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev,
+    const char* where) {
     tessaline::ContinuousValueCounts c;
-    c.stats = continuous_stats(rows, weight, sum, sum_sq, where);
+    c.stats = continuous_stats(rows, weight, sum, sum_sq, sum_sq_dev, where);
     const auto v = b::flat_view(value);
     if (v.size != c.stats.size()) {
         throw std::invalid_argument(std::string(where) + ": one value per row of sums is needed");
@@ -902,7 +942,7 @@ tessaline::ContinuousValueCounts continuous_counts(
 py::array_t<double> weighted_quantile_cuts(const b::DoubleArray& value, const py::object& rows,
                                            const b::DoubleArray& weight, std::size_t n_bins) {
     const tessaline::ContinuousValueCounts c =
-        continuous_counts(value, rows, weight, weight, weight, "weighted_quantile_cuts");
+        continuous_counts(value, rows, weight, weight, weight, weight, "weighted_quantile_cuts");
     std::vector<double> cuts;
     {
         py::gil_scoped_release release;
@@ -913,10 +953,12 @@ py::array_t<double> weighted_quantile_cuts(const b::DoubleArray& value, const py
 
 py::dict continuous_interval_stats(const b::DoubleArray& value, const py::object& rows,
                                    const b::DoubleArray& weight, const b::DoubleArray& sum,
-                                   const b::DoubleArray& sum_sq, const b::DoubleArray& min,
-                                   const b::DoubleArray& max, const b::DoubleArray& splits) {
+                                   const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev,
+                                   const b::DoubleArray& min, const b::DoubleArray& max,
+                                   const b::DoubleArray& splits) {
     constexpr const char* where = "continuous_interval_stats";
-    tessaline::ContinuousValueCounts c = continuous_counts(value, rows, weight, sum, sum_sq, where);
+    tessaline::ContinuousValueCounts c =
+        continuous_counts(value, rows, weight, sum, sum_sq, sum_sq_dev, where);
     const auto lo = b::flat_view(min);
     const auto hi = b::flat_view(max);
     if (lo.size != c.value.size() || hi.size != c.value.size()) {
@@ -937,9 +979,10 @@ py::dict continuous_interval_stats(const b::DoubleArray& value, const py::object
 }
 
 py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight,
-                            const b::DoubleArray& sum, const b::DoubleArray& sum_sq) {
+                            const b::DoubleArray& sum, const b::DoubleArray& sum_sq,
+                            const b::DoubleArray& sum_sq_dev) {
     const std::vector<tessaline::ContinuousStats> stats =
-        continuous_stats(rows, weight, sum, sum_sq, "continuous_columns");
+        continuous_stats(rows, weight, sum, sum_sq, sum_sq_dev, "continuous_columns");
     const tessaline::ContinuousColumns c =
         tessaline::continuous_columns(stats.data(), stats.size());
     return py::dict(py::arg("share") = b::array_from_vector(c.share),
@@ -1095,8 +1138,8 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     // Continuous target.
     m.def("count_continuous_values", &count_continuous_values, py::arg("x"), py::arg("y"),
           py::arg("sample_weight") = py::none(),
-          "Rows, weight, sums of w*y and w*y^2, least and greatest y per distinct x (exact "
-          "sums), the rows whose x is NaN, and the rows left out.");
+          "Rows, weight, sums of w*y and w*y^2, sum of w*(y - mean)^2, least and greatest y per "
+          "distinct x (exact sums), the rows whose x is NaN, and the rows left out.");
     m.def("count_continuous_partials", &count_continuous_partials, py::arg("x"), py::arg("y"),
           py::arg("sample_weight") = py::none(),
           "count_continuous_values with the exact partials of each value's sums (the rows "
@@ -1106,14 +1149,18 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     m.def("exact_partials", &exact_partials, py::arg("terms"), py::arg("offsets"),
           "Each segment terms[offsets[i]:offsets[i + 1]] as the few partials of its exact "
           "sum: a dict of terms and offsets.");
+    m.def("centred_square_sums", &centred_square_sums, py::arg("weight_terms"),
+          py::arg("weight_offset"), py::arg("sum_terms"), py::arg("sum_offset"),
+          py::arg("sum_sq_terms"), py::arg("sum_sq_offset"),
+          "The sum of w*(y - mean)^2 of each segment of the partials of weight, sum and sum_sq.");
     m.def("weighted_quantile_cuts", &weighted_quantile_cuts, py::arg("value"), py::arg("rows"),
           py::arg("weight"), py::arg("n_bins"), "Cut points of weighted quantile pre-bins.");
     m.def("continuous_interval_stats", &continuous_interval_stats, py::arg("value"),
-          py::arg("rows"), py::arg("weight"), py::arg("sum"), py::arg("sum_sq"), py::arg("min"),
-          py::arg("max"), py::arg("splits"),
+          py::arg("rows"), py::arg("weight"), py::arg("sum"), py::arg("sum_sq"),
+          py::arg("sum_sq_dev"), py::arg("min"), py::arg("max"), py::arg("splits"),
           "Sums of the rows of each interval of the cut points.");
     m.def("continuous_columns", &continuous_columns, py::arg("rows"), py::arg("weight"),
-          py::arg("sum"), py::arg("sum_sq"),
+          py::arg("sum"), py::arg("sum_sq"), py::arg("sum_sq_dev"),
           "Share of the weight, mean, standard deviation and deviation from the overall mean of "
           "each row; "
           "between-row and total sums of squares and R^2.");

@@ -31,11 +31,44 @@ std::string shown(double v) {
     return out.str();
 }
 
+// sum w*(y - mean)^2 of rows whose exact sums are W, S and Q. When Q - S m
+// (m = S / W, all rounded) keeps at least a quarter of Q, it is good to a
+// few units in the last place. Otherwise (a target far from zero, whose
+// spread cancels away there) it is the exact sum Q - 2 m S + m^2 W, less
+// the part (S - m W)^2 / W that m's rounding adds: nothing cancels before
+// the one rounding. Either way it depends on the exact sums alone, not on
+// how they were split into partials. `about` and `off` are scratch, kept by
+// the caller so that no call allocates.
+double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
+                          ExactSum& off) {
+    const double weight = w.value();
+    if (!(weight > 0.0)) return 0.0;
+    const double total = s.value();
+    const double m = total / weight;
+    const double sum_sq = q.value();
+    const double quick = sum_sq - total * m;
+    if (quick >= 0.25 * sum_sq) return quick;
+    const double m_sq = m * m;
+    const double m_sq_error = std::fma(m, m, -m_sq);
+    about = q;
+    off = s;
+    for (double p : s.partials()) about.add_product(-2.0 * m, p);
+    for (double p : w.partials()) {
+        about.add_product(m_sq, p);
+        about.add_product(m_sq_error, p);
+        off.add_product(-m, p);
+    }
+    const double r = off.value();
+    const double dev = about.value() - r * (r / weight);
+    return dev > 0.0 ? dev : 0.0;
+}
+
 // The exact sums of a set of rows, and their count and range.
 struct Accumulator {
     int64_t rows = 0;
     ExactSum weight, sum, sum_sq;
     double min = kNaN, max = kNaN;
+    mutable ExactSum about, off;  // scratch of centred_square_sum
 
     void clear() {
         rows = 0;
@@ -63,13 +96,21 @@ struct Accumulator {
         min = std::isnan(min) ? lo : std::min(min, lo);
         max = std::isnan(max) ? hi : std::max(max, hi);
     }
-    ContinuousStats stats(const char* where) const {
-        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), min, max};
-        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq))) {
+    // The rounded sums, with the sum of squared deviations `dev`.
+    ContinuousStats stats(const char* where, double dev) const {
+        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), dev, min, max};
+        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
+              is_finite(s.sum_sq_dev))) {
             throw std::invalid_argument(std::string(where) +
                                         ": the weighted sums of the target are too large");
         }
         return s;
+    }
+    // The stats of rows added one by one (rows of one y deviate by nothing).
+    ContinuousStats row_stats(const char* where) const {
+        return stats(where, min == max || rows == 0
+                                ? 0.0
+                                : centred_square_sum(weight, sum, sum_sq, about, off));
     }
 };
 
@@ -97,11 +138,13 @@ struct Counted {
     int64_t n_zero_weight = 0;
 };
 
-// Counts the rows, calling visit(value, sums) for each distinct value in
-// ascending order with the sums of its rows (one accumulator, cleared and
-// reused, so that no value allocates).
-template <typename Visit>
-Counted accumulate(const double* x, const double* y, const double* w, std::size_t n, Visit visit) {
+// Counts the rows, calling reserve(number of distinct values) once, then
+// visit(value, sums) for each distinct value in ascending order with the sums
+// of its rows (one accumulator, cleared and reused, so that no value
+// allocates; the results, reserved, are never moved as they grow).
+template <typename Reserve, typename Visit>
+Counted accumulate(const double* x, const double* y, const double* w, std::size_t n,
+                   Reserve reserve, Visit visit) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
@@ -122,6 +165,10 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
         }
     }
     std::sort(kept.begin(), kept.end());
+    std::size_t distinct = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        distinct += k == 0 || kept[k].first != kept[k - 1].first;
+    reserve(distinct);
     Accumulator a;
     for (std::size_t k = 0; k < kept.size();) {
         const double value = kept[k].first;
@@ -146,11 +193,15 @@ void append_partials(const ExactSum& sum, std::vector<double>& terms,
 ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
                                               std::size_t n) {
     ContinuousValueCounts out;
-    const Counted c = accumulate(x, y, w, n, [&](double value, const Accumulator& a) {
+    const auto reserve = [&](std::size_t k) {
+        out.value.reserve(k);
+        out.stats.reserve(k);
+    };
+    const Counted c = accumulate(x, y, w, n, reserve, [&](double value, const Accumulator& a) {
         out.value.push_back(value);
-        out.stats.push_back(a.stats("count_continuous_values"));
+        out.stats.push_back(a.row_stats("count_continuous_values"));
     });
-    out.missing = c.missing.stats("count_continuous_values");
+    out.missing = c.missing.row_stats("count_continuous_values");
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
     return out;
@@ -171,7 +222,13 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
         append_partials(s.sum, out.sum_terms, out.sum_offset);
         append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
     };
-    const Counted c = accumulate(x, y, w, n, append);
+    const auto reserve = [&](std::size_t k) {
+        out.value.reserve(k + 1);
+        out.rows.reserve(k + 1);
+        out.min.reserve(k + 1);
+        out.max.reserve(k + 1);
+    };
+    const Counted c = accumulate(x, y, w, n, reserve, append);
     append(std::numeric_limits<double>::quiet_NaN(), c.missing);
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -205,6 +262,21 @@ void sum_segments(const double* terms, std::size_t n_terms, const int64_t* offse
     }
 }
 
+// The exact sum of segment i of the partials, once its bounds and terms are checked.
+ExactSum segment_sum(const PartialSegments& p, std::size_t i, const char* where) {
+    const int64_t* o = p.offsets;
+    if (o[i] < 0 || o[i] > o[i + 1] || static_cast<std::size_t>(o[i + 1]) > p.n_terms) {
+        throw std::invalid_argument(std::string(where) + ": offsets must rise within the terms");
+    }
+    ExactSum sum;
+    for (int64_t j = o[i]; j < o[i + 1]; ++j) {
+        if (!is_finite(p.terms[j]))
+            throw std::invalid_argument(std::string(where) + ": terms must be finite");
+        sum.add(p.terms[j]);
+    }
+    return sum;
+}
+
 }  // namespace
 
 std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const int64_t* offsets,
@@ -216,6 +288,25 @@ std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const i
         check_segment(offsets, i, n_terms);
         for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
         out.push_back(sum.value());
+    }
+    return out;
+}
+
+std::vector<double> centred_square_sums(const PartialSegments& weight, const PartialSegments& sum,
+                                        const PartialSegments& sum_sq, std::size_t k) {
+    constexpr const char* where = "centred_square_sums";
+    std::vector<double> out;
+    out.reserve(k);
+    ExactSum about, off;
+    for (std::size_t i = 0; i < k; ++i) {
+        const double dev =
+            centred_square_sum(segment_sum(weight, i, where), segment_sum(sum, i, where),
+                               segment_sum(sum_sq, i, where), about, off);
+        if (!is_finite(dev)) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": the weighted sums of the target are too large");
+        }
+        out.push_back(dev);
     }
     return out;
 }
@@ -290,16 +381,43 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
                 "continuous_interval_stats: cut points must be finite and increasing");
         }
     }
+    const std::size_t n = counts.value.size();
+    // A value equal to a cut point falls in the lower bin; the values rise,
+    // so each pass walks the bins once.
+    const auto bin_walk = [&](std::size_t i, std::size_t& b) {
+        while (b < splits.size() && counts.value[i] > splits[b]) ++b;
+        return b;
+    };
     std::vector<Accumulator> bins(splits.size() + 1);
     std::size_t b = 0;
-    for (std::size_t i = 0; i < counts.value.size(); ++i) {
-        // A value equal to a cut point falls in the lower bin.
-        while (b < splits.size() && counts.value[i] > splits[b]) ++b;
-        bins[b].add_stats(counts.stats[i]);
+    for (std::size_t i = 0; i < n; ++i) bins[bin_walk(i, b)].add_stats(counts.stats[i]);
+    // A bin's squared deviations: its values' own, plus W_i (mean_i - m)^2
+    // = (S_i - W_i m)^2 / W_i about the bin's rounded mean m (S_i - W_i m
+    // rounded once, so no cancellation), less W (mean - m)^2 = (S - m W)^2 / W,
+    // the part m's rounding adds. Every term but the last is not negative,
+    // so they are summed plainly, in the order of the values.
+    std::vector<double> mean(bins.size(), 0.0), dev(bins.size(), 0.0), off(bins.size(), 0.0);
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        const double w = bins[g].weight.value();
+        if (w > 0.0) mean[g] = bins[g].sum.value() / w;
+    }
+    b = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const ContinuousStats& s = counts.stats[i];
+        const std::size_t g = bin_walk(i, b);
+        dev[g] += s.sum_sq_dev;
+        if (!(s.weight > 0.0)) continue;
+        const double gap = std::fma(-s.weight, mean[g], s.sum);
+        dev[g] += gap * (gap / s.weight);
+        off[g] += gap;
     }
     std::vector<ContinuousStats> out;
     out.reserve(bins.size());
-    for (const Accumulator& a : bins) out.push_back(a.stats("continuous_interval_stats"));
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        const double w = bins[g].weight.value();
+        const double d = w > 0.0 ? dev[g] - off[g] * (off[g] / w) : 0.0;
+        out.push_back(bins[g].stats("continuous_interval_stats", d > 0.0 ? d : 0.0));
+    }
     return out;
 }
 
@@ -308,9 +426,11 @@ ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k)
     double weight = 0.0, sum = 0.0;
     for (std::size_t g = 0; g < k; ++g) {
         if (!(is_finite(rows[g].weight) && rows[g].weight >= 0.0 && is_finite(rows[g].sum) &&
-              is_finite(rows[g].sum_sq))) {
+              is_finite(rows[g].sum_sq) && is_finite(rows[g].sum_sq_dev) &&
+              rows[g].sum_sq_dev >= 0.0)) {
             throw std::invalid_argument(
-                "continuous_columns: weights and sums must be finite, weights not negative");
+                "continuous_columns: weights and sums must be finite, weights and squared "
+                "deviations not negative");
         }
         weight += rows[g].weight;
         sum += rows[g].sum;
@@ -327,7 +447,7 @@ ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k)
             continue;
         }
         const double mean = r.sum / r.weight;
-        const double spread = std::max(r.sum_sq - r.sum * mean, 0.0);
+        const double spread = r.sum_sq_dev;
         const double deviation = mean - out.overall_mean;
         out.mean.push_back(mean);
         out.std_dev.push_back(std::sqrt(spread / r.weight));

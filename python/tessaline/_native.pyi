@@ -159,6 +159,14 @@ def count_continuous_partials(
 ) -> dict[str, Any]: ...
 def exact_sums(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
 def exact_partials(terms: npt.ArrayLike, offsets: npt.ArrayLike) -> dict[str, Any]: ...
+def centred_square_sums(
+    weight_terms: npt.ArrayLike,
+    weight_offset: npt.ArrayLike,
+    sum_terms: npt.ArrayLike,
+    sum_offset: npt.ArrayLike,
+    sum_sq_terms: npt.ArrayLike,
+    sum_sq_offset: npt.ArrayLike,
+) -> npt.NDArray[np.float64]: ...
 def weighted_quantile_cuts(
     value: npt.ArrayLike, rows: npt.ArrayLike, weight: npt.ArrayLike, n_bins: int
 ) -> npt.NDArray[np.float64]: ...
@@ -168,12 +176,17 @@ def continuous_interval_stats(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,
     sum_sq: npt.ArrayLike,
+    sum_sq_dev: npt.ArrayLike,
     min: npt.ArrayLike,
     max: npt.ArrayLike,
     splits: npt.ArrayLike,
 ) -> dict[str, Any]: ...
 def continuous_columns(
-    rows: npt.ArrayLike, weight: npt.ArrayLike, sum: npt.ArrayLike, sum_sq: npt.ArrayLike
+    rows: npt.ArrayLike,
+    weight: npt.ArrayLike,
+    sum: npt.ArrayLike,
+    sum_sq: npt.ArrayLike,
+    sum_sq_dev: npt.ArrayLike,
 ) -> dict[str, Any]: ...
 def continuous_binning(
     weight: npt.ArrayLike,

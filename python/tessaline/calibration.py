@@ -11,7 +11,9 @@ Per grade of N rows with D events and mean predicted PD p:
 
 Overall: the Hosmer-Lemeshow statistic sum over grades of
 (D - N p)^2 / (N p (1 - p)), against a chi-square of G - 2 degrees of freedom
-for G grades, and the Brier score, the mean of (PD - y)^2 over the rows.
+for G grades, and the Brier score, the mean of (PD - y)^2 over the rows. The
+test needs at least three grades: with fewer its statistic and p-value are
+NaN on 0 degrees of freedom, and ``note`` says so.
 
 With sample weights every row counts by its weight: counts and events are
 sums of weights, the predicted PD and the Brier score weighted means, and the
@@ -69,19 +71,27 @@ class CalibrationTable(PlainColumnTable):
 @dataclass(frozen=True)
 class Calibration:
     """The calibration table per grade, the Hosmer-Lemeshow test over the
-    grades (NaN p-value with fewer than three grades) and the Brier score."""
+    grades (NaN, with the reason in ``note``, with fewer than three grades
+    or weighted rows) and the Brier score."""
 
     table: CalibrationTable
     hosmer_lemeshow: float
     hl_df: int
     hl_pvalue: float
     brier: float
+    note: str = ""
 
-    def __str__(self) -> str:
+    def hosmer_lemeshow_text(self) -> str:
+        """The test in words: its statistic, df and p-value, or why there is none."""
+        if self.note:
+            return f"Hosmer-Lemeshow not given ({self.note})"
         return (
             f"Hosmer-Lemeshow {self.hosmer_lemeshow:.3f} on {self.hl_df} df "
-            f"(p {self.hl_pvalue:.4f}), Brier score {self.brier:.5f}\n" + str(self.table)
+            f"(p {self.hl_pvalue:.4f})"
         )
+
+    def __str__(self) -> str:
+        return f"{self.hosmer_lemeshow_text()}, Brier score {self.brier:.5f}\n" + str(self.table)
 
     def plot(self, ax: Axes | None = None) -> Axes:
         return plots.plot_calibration(self.table, ax)
@@ -148,6 +158,7 @@ def calibration(
     with np.errstate(divide="ignore", invalid="ignore"):
         hl = float(np.sum(np.where(gap == 0.0, 0.0, gap / spread)))
     df = names.size - 2
+    note = "" if df > 0 else f"the test needs at least 3 grades, {names.size} given"
     return Calibration(
         table=CalibrationTable(
             {
@@ -160,10 +171,11 @@ def calibration(
                 "binomial_pvalue": np.array(binomial),
             }
         ),
-        hosmer_lemeshow=hl,
-        hl_df=df,
-        hl_pvalue=distributions.chi2_sf(hl, df) if df > 0 else math.nan,
+        hosmer_lemeshow=math.nan if note else hl,
+        hl_df=max(df, 0),
+        hl_pvalue=math.nan if note else distributions.chi2_sf(hl, df),
         brier=float(np.mean((probabilities - labels) ** 2)),
+        note=note,
     )
 
 
@@ -191,7 +203,8 @@ def _weighted_calibration(
             }
         ),
         hosmer_lemeshow=math.nan,
-        hl_df=names.size - 2,
+        hl_df=max(names.size - 2, 0),
         hl_pvalue=math.nan,
         brier=float(np.sum(weights * (probabilities - labels) ** 2) / np.sum(weights)),
+        note="weighted rows: no tests",
     )

@@ -30,6 +30,13 @@ times gives. The standard error, both confidence intervals and the KS
 p-value are then NaN: they read every row as one independent observation,
 which a weight (a sampling or reject-inference weight, say) does not make
 it, and no weighted DeLong estimate is standard.
+
+DeLong's estimate needs two rows of each class, and it is 0 when each
+class's placements are all alike (a score that separates the classes
+perfectly, or does not vary): no normal interval or test follows from it,
+so the standard error's interval (or the comparison's z, p-value and
+interval) is NaN, and ``note`` says why. Two scores whose every row ranks
+alike still compare as equal (z 0, p-value 1).
 """
 
 from __future__ import annotations
@@ -141,6 +148,7 @@ class ScorePerformance:
     auc_ci: tuple[float, float] = (math.nan, math.nan)
     confidence: float = 0.95
     ks_pvalue: float = math.nan
+    note: str = ""
 
     @property
     def gini_ci(self) -> tuple[float, float]:
@@ -154,7 +162,9 @@ class ScorePerformance:
             f"AUC {self.auc:.4f} ({level} CI {self.auc_ci[0]:.4f}-{self.auc_ci[1]:.4f}), "
             f"Gini {self.gini:.4f} ({level} CI {gini_lo:.4f}-{gini_hi:.4f}), "
             f"KS {self.ks:.4f} at score {_score(self.ks_score)} (p {self.ks_pvalue:.3g}) "
-            f"(higher score is {self.higher_is})\n" + str(self.gains)
+            f"(higher score is {self.higher_is})\n"
+            + (f"({self.note})\n" if self.note else "")
+            + str(self.gains)
         )
 
     def plot_roc(self, ax: Axes | None = None) -> Axes:
@@ -171,7 +181,8 @@ class ScorePerformance:
 class AucComparison:
     """DeLong's test that two scores of the same rows have equal AUCs: the
     AUCs, their difference (a - b) with its standard error and confidence
-    interval, the z statistic and its two-sided p-value."""
+    interval, the z statistic and its two-sided p-value (NaN, with the
+    reason in ``note``, where DeLong's estimate gives no test)."""
 
     auc_a: float
     auc_b: float
@@ -181,18 +192,36 @@ class AucComparison:
     z: float
     pvalue: float
     confidence: float
+    note: str = ""
 
     def __str__(self) -> str:
         return (
             f"AUC {self.auc_a:.4f} against {self.auc_b:.4f}: difference "
             f"{self.difference:+.4f} ({self.confidence:.0%} CI {self.ci[0]:+.4f} to "
             f"{self.ci[1]:+.4f}), z {self.z:.3f}, p-value {self.pvalue:.3g}"
+            + (f" ({self.note})" if self.note else "")
         )
 
 
 def _normal_interval(centre: float, se: float, confidence: float) -> tuple[float, float]:
     half = distributions.normal_quantile(0.5 + confidence / 2.0) * se
     return centre - half, centre + half
+
+
+def _no_delong_test(se: float, labels: npt.NDArray[np.int32]) -> str:
+    """Why DeLong's standard error `se` gives no interval or test ('' when it does)."""
+    if se > 0:
+        return ""
+    if math.isnan(se):
+        events = int(np.count_nonzero(labels))
+        return (
+            "DeLong's standard error needs at least two events and two non-events: "
+            f"{events} event(s) and {labels.size - events} non-event(s) given"
+        )
+    return (
+        "DeLong's standard error is 0 (each class's rows are placed alike: a score "
+        "separates the classes perfectly or does not vary), so it gives no interval"
+    )
 
 
 def _risk_order(scores: FloatArray, higher_is: str) -> FloatArray:
@@ -221,21 +250,29 @@ def compare_auc(
     fitted = native.delong_auc(both, labels)
     auc, cov = fitted["auc"], fitted["covariance"]
     difference = float(auc[0] - auc[1])
-    se = math.sqrt(max(float(cov[0, 0] + cov[1, 1] - 2.0 * cov[0, 1]), 0.0))
-    z = (
-        difference / se
-        if se > 0
-        else (0.0 if difference == 0 else math.copysign(math.inf, difference))
-    )
+    variance = float(cov[0, 0] + cov[1, 1] - 2.0 * cov[0, 1])
+    se = math.sqrt(max(variance, 0.0)) if not math.isnan(variance) else math.nan
+    note = _no_delong_test(se, labels)
+    if se == 0 and difference == 0:
+        # Scores that rank every row alike: no difference to test.
+        z, pvalue, ci, note = 0.0, 1.0, (0.0, 0.0), ""
+    elif note:
+        z = pvalue = math.nan
+        ci = (math.nan, math.nan)
+    else:
+        z = difference / se
+        pvalue = 2.0 * distributions.normal_sf(abs(z))
+        ci = _normal_interval(difference, se, confidence)
     return AucComparison(
         auc_a=float(auc[0]),
         auc_b=float(auc[1]),
         difference=difference,
         se=se,
-        ci=_normal_interval(difference, se, confidence),
+        ci=ci,
         z=z,
-        pvalue=2.0 * distributions.normal_sf(abs(z)),
+        pvalue=pvalue,
         confidence=confidence,
+        note=note,
     )
 
 
@@ -286,7 +323,8 @@ def score_performance(
         n_events, n_rows = int(np.sum(labels == 1)), labels.size
         fitted = native.delong_auc(_risk_order(scores, higher_is)[np.newaxis, :], labels)
         se = math.sqrt(float(fitted["covariance"][0, 0]))
-        low, high = _normal_interval(auc, se, confidence)
+        note = _no_delong_test(se, labels)
+        low, high = (math.nan, math.nan) if note else _normal_interval(auc, se, confidence)
         ks_pvalue = distributions.kolmogorov_sf(
             math.sqrt(n_events * (n_rows - n_events) / n_rows) * ks
         )
@@ -295,6 +333,7 @@ def score_performance(
         n_events = float(np.cumsum(weighed["c1"])[-1])
         n_rows = n_events + float(np.cumsum(weighed["c0"])[-1])
         se = low = high = ks_pvalue = math.nan
+        note = "weighted rows: no standard error, interval or KS p-value"
     return ScorePerformance(
         auc=auc,
         gini=2.0 * auc - 1.0,
@@ -310,6 +349,7 @@ def score_performance(
         auc_ci=(max(low, 0.0), min(high, 1.0)) if weighed is None else (math.nan, math.nan),
         confidence=confidence,
         ks_pvalue=ks_pvalue,
+        note=note,
     )
 
 

@@ -181,8 +181,23 @@ def correlation(
 
 
 def vif(columns: Columns) -> dict[str, float]:
-    """The variance inflation factor of every column among the others."""
+    """The variance inflation factor of every column among the others. A
+    column holding a missing or infinite value, or a constant one (whose
+    factor has no meaning), is refused by name."""
     names = tuple(columns)
+    for name in names:
+        values = as_float_array(columns[name])
+        bad = np.count_nonzero(~np.isfinite(values))
+        if bad:
+            raise ValueError(
+                f"vif: column {name!r} holds {bad} missing or infinite value(s); "
+                "drop or fill those rows first"
+            )
+        if values.size and np.all(values == values[0]):
+            raise ValueError(
+                f"vif: column {name!r} is constant, so its variance inflation factor is "
+                "undefined; leave it out"
+            )
     out: dict[str, float] = {}
     for name in names:
         target = as_float_array(columns[name])

@@ -238,28 +238,51 @@ TEST(ContinuousCounts, SegmentsAreSummedExactlyAndApart) {
               sums);
 }
 
-// Partials of two halves of the rows, added exactly, give the sums of one pass.
+// Value i's partials of one sum in part b, then those in part a.
+std::vector<double> joined(const std::vector<double>& a_terms, const std::vector<int64_t>& a_off,
+                           const std::vector<double>& b_terms, const std::vector<int64_t>& b_off,
+                           std::size_t i) {
+    std::vector<double> terms(b_terms.begin() + b_off[i], b_terms.begin() + b_off[i + 1]);
+    terms.insert(terms.end(), a_terms.begin() + a_off[i], a_terms.begin() + a_off[i + 1]);
+    return terms;
+}
+
+// Partials of two halves of the rows, added exactly, give the sums and the
+// squared deviations of one pass, for a target near 0 or far from it.
 TEST(ContinuousCounts, PartialsOfPartsAddUpToOnePass) {
-    std::mt19937 rng(11u);
-    std::uniform_int_distribution<int> value(0, 3);
-    std::uniform_real_distribution<double> target(-1e6, 1e6), weight(0.0, 5.0);
-    std::vector<double> x, y, w;
-    for (int i = 0; i < 300; ++i)
-        x.push_back(value(rng)), y.push_back(target(rng) / 3.0), w.push_back(weight(rng));
-    const auto whole = tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
-    const auto a = tessaline::count_continuous_partials(x.data(), y.data(), w.data(), 150);
-    const auto b =
-        tessaline::count_continuous_partials(x.data() + 150, y.data() + 150, w.data() + 150, 150);
-    ASSERT_EQ(a.value.size(), whole.value.size() + 1);  // the NaN row last
-    for (std::size_t i = 0; i < whole.value.size(); ++i) {
-        ASSERT_EQ(a.value[i], b.value[i]);
-        std::vector<double> terms(a.sum_terms.begin() + a.sum_offset[i],
-                                  a.sum_terms.begin() + a.sum_offset[i + 1]);
-        terms.insert(terms.end(), b.sum_terms.begin() + b.sum_offset[i],
-                     b.sum_terms.begin() + b.sum_offset[i + 1]);
-        const std::vector<int64_t> offsets = {0, static_cast<int64_t>(terms.size())};
-        EXPECT_EQ(tessaline::exact_sums(terms.data(), terms.size(), offsets.data(), 1)[0],
-                  whole.stats[i].sum);
+    for (const double shift : {0.0, 1e9}) {
+        std::mt19937 rng(11u);
+        std::uniform_int_distribution<int> value(0, 3);
+        std::uniform_real_distribution<double> target(-1e6, 1e6), weight(0.0, 5.0);
+        std::vector<double> x, y, w;
+        for (int i = 0; i < 300; ++i) {
+            x.push_back(value(rng));
+            y.push_back(shift + target(rng) / (shift == 0.0 ? 3.0 : 3e6));
+            w.push_back(weight(rng));
+        }
+        const auto whole =
+            tessaline::count_continuous_values(x.data(), y.data(), w.data(), x.size());
+        const auto a = tessaline::count_continuous_partials(x.data(), y.data(), w.data(), 150);
+        const auto b = tessaline::count_continuous_partials(x.data() + 150, y.data() + 150,
+                                                            w.data() + 150, 150);
+        ASSERT_EQ(a.value.size(), whole.value.size() + 1);  // the NaN row last
+        for (std::size_t i = 0; i < whole.value.size(); ++i) {
+            ASSERT_EQ(a.value[i], b.value[i]);
+            const auto ws =
+                joined(a.weight_terms, a.weight_offset, b.weight_terms, b.weight_offset, i);
+            const auto ss = joined(a.sum_terms, a.sum_offset, b.sum_terms, b.sum_offset, i);
+            const auto qs =
+                joined(a.sum_sq_terms, a.sum_sq_offset, b.sum_sq_terms, b.sum_sq_offset, i);
+            const std::vector<int64_t> wo = {0, static_cast<int64_t>(ws.size())},
+                                       so = {0, static_cast<int64_t>(ss.size())},
+                                       qo = {0, static_cast<int64_t>(qs.size())};
+            EXPECT_EQ(tessaline::exact_sums(ss.data(), ss.size(), so.data(), 1)[0],
+                      whole.stats[i].sum);
+            EXPECT_EQ(tessaline::centred_square_sums({ws.data(), ws.size(), wo.data()},
+                                                     {ss.data(), ss.size(), so.data()},
+                                                     {qs.data(), qs.size(), qo.data()}, 1)[0],
+                      whole.stats[i].sum_sq_dev);
+        }
     }
 }
 

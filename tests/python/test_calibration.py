@@ -2,6 +2,8 @@
 is the Beta posterior's distribution function at the grade's PD, the
 binomial test SciPy's one-sided one, Hosmer-Lemeshow the chi-square tail."""
 
+import math
+
 import numpy as np
 import pytest
 from package_under_test import tessaline as tl
@@ -63,6 +65,16 @@ def test_whole_weights_calibrate_as_the_rows_repeated(grades):
         np.isnan(got.table["jeffreys_pvalue"]).all()
         and np.isnan(got.table["binomial_pvalue"]).all()
     )
+
+
+@pytest.mark.parametrize("grades", [[1, 1, 1, 1], [1, 1, 2, 2]])
+def test_hosmer_lemeshow_needs_three_grades(grades):
+    result = tl.calibration([0.1, 0.2, 0.3, 0.4], [0, 1, 0, 1], grades=grades)
+    given = len(set(grades))
+    assert math.isnan(result.hosmer_lemeshow) and math.isnan(result.hl_pvalue)
+    assert result.hl_df == 0
+    assert result.note == f"the test needs at least 3 grades, {given} given"
+    assert str(result).startswith(f"Hosmer-Lemeshow not given ({result.note}), Brier")
 
 
 def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():

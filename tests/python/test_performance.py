@@ -69,6 +69,35 @@ def test_delong_comparison_of_two_scores(seed, n, ties):
     assert (same.difference, same.z, same.pvalue) == (0.0, 0.0, 1.0)
 
 
+ONE_EVENT = "DeLong's standard error needs at least two events and two non-events: "
+ZERO_SE = "DeLong's standard error is 0 ("
+
+
+@pytest.mark.parametrize(
+    "a, b, y, difference, note",
+    [
+        ([1, 2, 3, 4, 5], [2, 1, 3, 5, 4], [1, 0, 0, 0, 0], 0.25, ONE_EVENT + "1 event(s) and 4"),
+        # A perfect score against a constant one: each class placed alike.
+        ([1, 2, 3, 4], [1, 1, 1, 1], [1, 1, 0, 0], 0.5, ZERO_SE),
+    ],
+)
+def test_compare_auc_gives_no_test_where_delong_gives_none(a, b, y, difference, note):
+    result = tl.compare_auc(a, b, y)
+    assert result.difference == difference and result.note.startswith(note)
+    assert all(math.isnan(v) for v in (result.z, result.pvalue, *result.ci))
+    assert result.note in str(result)
+
+
+@pytest.mark.parametrize(
+    "score, y, note",
+    [([1, 2, 3, 4, 5], [1, 0, 0, 0, 0], ONE_EVENT), ([1, 2, 3, 4], [1, 1, 0, 0], ZERO_SE)],
+)
+def test_score_performance_gives_no_interval_where_delong_gives_none(score, y, note):
+    result = tl.score_performance(score, y)
+    assert result.auc == 1.0 and all(math.isnan(c) for c in result.auc_ci)
+    assert result.note.startswith(note) and result.note in str(result)
+
+
 def test_bad_confidence_is_refused():
     with pytest.raises(ValueError, match=r"^confidence must be a number from 0 to 1, not 2$"):
         tl.score_performance([1.0, 2.0], [0, 1], confidence=2)

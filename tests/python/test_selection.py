@@ -1,6 +1,8 @@
 """Variable selection on WoE columns against statsmodels and SciPy, and the
 stepwise scorecard on German credit: held-out AUC on five stratified splits."""
 
+import re
+
 import numpy as np
 import pytest
 import statsmodels.api as sm
@@ -65,6 +67,18 @@ def test_vif_and_correlations_equal_statsmodels_and_scipy():
         assert names == tuple(NAMES)
         want = reference(columns[NAMES[0]], columns[NAMES[1]]).statistic
         assert matrix[0, 1] == pytest.approx(want, rel=1e-10)
+
+
+@pytest.mark.parametrize(
+    "bad, message",
+    [
+        ([1.0, np.nan, 2.0, 0.0], "vif: column 'b' holds 1 missing or infinite value(s); "),
+        ([3.0, 3.0, 3.0, 3.0], "vif: column 'b' is constant, so its variance inflation "),
+    ],
+)
+def test_vif_names_a_column_it_cannot_use(bad, message):
+    with pytest.raises(ValueError, match="^" + re.escape(message)):
+        tl.vif({"a": [1.0, 2.0, 4.0, 3.0], "b": bad, "c": [0.0, 1.0, 1.0, 3.0]})
 
 
 @pytest.mark.parametrize("direction", ["forward", "backward", "both"])

@@ -664,15 +664,20 @@ TESSALINE_API DelongAuc delong_auc(const double* scores, std::size_t k, const in
 // Messages are in English.
 
 // Rows of a continuous target: their number, their weight W, the sums
-// S = sum of w*y and Q = sum of w*y^2, and the least and greatest y (NaN when
-// there is no row). Summed over the rows of one distinct value, W, S and Q
-// are the exact sums correctly rounded, whatever the order of the rows, so
-// that a row of integer weight k gives what k copies of it give.
+// S = sum of w*y and Q = sum of w*y^2, the sum of squared deviations
+// D = sum of w*(y - S/W)^2, and the least and greatest y (NaN when there is
+// no row). Summed over the rows of one distinct value, W, S and Q are the
+// exact sums correctly rounded, whatever the order of the rows, so that a row
+// of integer weight k gives what k copies of it give, and D is worked out
+// from the exact sums, to a few units in its last place. D is carried apart
+// because Q - S^2/W cancels: a target far from zero (amounts near 1e9)
+// leaves nothing of it in the rounded Q.
 struct ContinuousStats {
     int64_t rows = 0;
     double weight = 0.0;
     double sum = 0.0;
     double sum_sq = 0.0;
+    double sum_sq_dev = 0.0;
     double min = std::numeric_limits<double>::quiet_NaN();
     double max = std::numeric_limits<double>::quiet_NaN();
 };
@@ -721,6 +726,18 @@ struct ExactPartials {
 };
 TESSALINE_API ExactPartials exact_partials(const double* terms, std::size_t n_terms,
                                            const int64_t* offsets, std::size_t k);
+// Segments of partials: segment i is terms[offsets[i] .. offsets[i + 1]).
+struct PartialSegments {
+    const double* terms = nullptr;
+    std::size_t n_terms = 0;
+    const int64_t* offsets = nullptr;
+};
+// The sum of squared deviations D of each of k segments of the partials of
+// weight, sum and sum_sq (as count_continuous_partials gives them, several
+// parts' partials of a value joined): the D of one pass over the same rows.
+TESSALINE_API std::vector<double> centred_square_sums(const PartialSegments& weight,
+                                                      const PartialSegments& sum,
+                                                      const PartialSegments& sum_sq, std::size_t k);
 // The cut points of weighted quantile pre-bins: for i = 1 .. n_bins - 1 the
 // least value whose cumulative weight (summed from the lowest value) reaches
 // W * i / n_bins, each once, finite and below the greatest value. A value
@@ -729,18 +746,19 @@ TESSALINE_API ExactPartials exact_partials(const double* terms, std::size_t n_te
 TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
                                                          std::size_t n_bins);
 // The rows of each interval of the ascending cut points (k cuts, k + 1
-// intervals closed on the right), W, S and Q summed exactly and rounded once.
+// intervals closed on the right), W, S and Q summed exactly and rounded once;
+// D the values' own D plus each value's weight times its mean's squared
+// deviation from the interval's, summed exactly.
 TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
     const ContinuousValueCounts& counts, const std::vector<double>& splits);
 
 // The columns of a table of rows: each row's share of the weight W / total,
-// mean S / W, standard deviation
-// sqrt((Q - S * mean) / W) (the population form, weights as frequencies;
-// 0 when rounding makes the difference negative) and the deviation of its
-// mean from the overall mean; NaN for a row of weight 0. The between-row sum
-// of squares sum W_g (mean_g - mean)^2, the total sum of squares (the
-// within-row sums Q_g - S_g * mean_g plus the between-row one) and their
-// ratio R^2 (NaN for a constant target). Sums run in row order.
+// mean S / W, standard deviation sqrt(D / W) (the population form, weights
+// as frequencies) and the deviation of its mean from the overall mean; NaN
+// for a row of weight 0. The between-row sum of squares
+// sum W_g (mean_g - mean)^2, the total sum of squares (the within-row D_g
+// plus the between-row one) and their ratio R^2 (NaN for a constant target).
+// Sums run in row order.
 struct ContinuousColumns {
     std::vector<double> share;
     std::vector<double> mean;

@@ -470,9 +470,10 @@ def delong_auc(scores: FloatArray, labels: npt.NDArray[np.int32]) -> dict[str, A
 def count_continuous(
     x: FloatArray, y: FloatArray, sample_weight: FloatArray | None = None
 ) -> Counts:
-    """Rows, weight, sums of w*y and w*y^2, least and greatest y by ascending
-    distinct x (exact sums); "missing" the same for the rows whose x is NaN;
-    the rows left out (target NaN, weight 0)."""
+    """Rows, weight, sums of w*y and w*y^2, the sum of w*(y - mean)^2
+    ("sum_sq_dev"), least and greatest y by ascending distinct x (exact
+    sums); "missing" the same for the rows whose x is NaN; the rows left out
+    (target NaN, weight 0)."""
     counts: Counts = _native.count_continuous_values(x, y, sample_weight)
     return counts
 
@@ -490,6 +491,7 @@ def continuous_interval_stats(counts: CountsIn, splits: npt.ArrayLike) -> dict[s
         counts["weight"],
         counts["sum"],
         counts["sum_sq"],
+        counts["sum_sq_dev"],
         counts["min"],
         counts["max"],
         np.asarray(splits, dtype=np.float64),
@@ -501,7 +503,7 @@ def continuous_columns(stats: CountsIn) -> dict[str, Any]:
     """Share, mean, standard deviation and deviation from the overall mean of
     each row of sums; the between-row and total sums of squares and R²."""
     result: dict[str, Any] = _native.continuous_columns(
-        stats["rows"], stats["weight"], stats["sum"], stats["sum_sq"]
+        stats["rows"], stats["weight"], stats["sum"], stats["sum_sq"], stats["sum_sq_dev"]
     )
     return result
 
@@ -557,3 +559,18 @@ def exact_partials(
         np.asarray(terms, dtype=np.float64), np.asarray(offsets, dtype=np.int64)
     )
     return out["terms"], out["offsets"]
+
+
+def centred_square_sums(partials: Mapping[str, npt.ArrayLike]) -> FloatArray:
+    """The sum of w*(y - mean)^2 of each value from the partials of its
+    weight, sum and sum_sq ("<name>_terms", "<name>_offset"), several parts'
+    partials of a value joined: that of one pass over the same rows."""
+    names = ("weight", "sum", "sum_sq")
+    sums: FloatArray = _native.centred_square_sums(
+        *(
+            np.asarray(partials[f"{name}_{part}"], dtype=dtype)
+            for name in names
+            for part, dtype in (("terms", np.float64), ("offset", np.int64))
+        )
+    )
+    return sums

@@ -215,7 +215,7 @@ def continuous_rows(
 
 
 # The columns of rows summed by value, as `native.count_continuous` gives them.
-VALUE_COLUMNS = ("value", "rows", "weight", "sum", "sum_sq", "min", "max")
+VALUE_COLUMNS = ("value", "rows", "weight", "sum", "sum_sq", "sum_sq_dev", "min", "max")
 
 
 def continuous_counts_table(
@@ -268,7 +268,7 @@ def continuous_counts_table(
         special_rows["left"].append(value)
         special_rows["right"].append(value)
         for key in BASE_COLUMNS[2:]:
-            empty = 0 if key in ("count", "weight", "sum", "sum_sq") else np.nan
+            empty = np.nan if key in ("min", "max") else 0
             source = "rows" if key == "count" else key
             special_rows[key].append(empty if i is None else counts[source][i])
     return ContinuousBinningTable(
@@ -335,10 +335,7 @@ def continuous_category_table(
             f"continuous binning of {name or 'x'}: no row with a known value, target and weight"
         )
     order = np.argsort(native.continuous_columns(counts)["mean"], kind="stable")
-    ranked = {
-        key: np.asarray(counts[key])[order]
-        for key in ("rows", "weight", "sum", "sum_sq", "min", "max")
-    }
+    ranked = {key: np.asarray(counts[key])[order] for key in VALUE_COLUMNS[1:]}
     ranked["value"] = np.arange(k, dtype=np.float64)
     best = _grouping(
         ranked,

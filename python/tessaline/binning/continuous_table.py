@@ -26,7 +26,7 @@ if TYPE_CHECKING:
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
 # The sums a table is built from, then the columns the core derives from them.
-BASE_COLUMNS = ("left", "right", "count", "weight", "sum", "sum_sq", "min", "max")
+BASE_COLUMNS = ("left", "right", "count", "weight", "sum", "sum_sq", "sum_sq_dev", "min", "max")
 DERIVED_COLUMNS = ("share", "mean", "std", "mean_deviation")
 COLUMNS = (
     "left",
@@ -36,12 +36,23 @@ COLUMNS = (
     "share",
     "sum",
     "sum_sq",
+    "sum_sq_dev",
     "mean",
     "std",
     "min",
     "max",
     "mean_deviation",
 )
+
+
+def _deviations_from_sum_sq(columns: Mapping[str, FloatArray]) -> FloatArray:
+    """The squared deviations of a document written before tables carried
+    them, as its std and R² were worked out then: sum_sq - sum * mean, at
+    least 0, so that it reads back as it was written."""
+    weight, total, sum_sq = columns["weight"], columns["sum"], columns["sum_sq"]
+    with np.errstate(divide="ignore", invalid="ignore"):
+        spread = np.maximum(sum_sq - total * (total / weight), 0.0)
+    return np.where(weight > 0, spread, 0.0)
 
 
 class ContinuousBinningTable(ColumnTable):
@@ -57,8 +68,11 @@ class ContinuousBinningTable(ColumnTable):
     - ``count``: rows; ``weight``: their summed weight (the rows' count
       without weights); ``share``: weight over the table's total weight;
     - ``sum``, ``sum_sq``: sums of w*y and w*y^2 of the target y;
+    - ``sum_sq_dev``: the sum of w*(y - mean)^2, worked out from the exact
+      sums of the rows (not from sum_sq, whose rounding leaves nothing of
+      it for a target far from zero);
     - ``mean``: sum / weight; ``std``: the weighted standard deviation of y,
-      sqrt(sum_sq / weight - mean^2) (population form: weights count rows);
+      sqrt(sum_sq_dev / weight) (population form: weights count rows);
     - ``min``, ``max``: least and greatest y in the row;
     - ``mean_deviation``: the row's mean minus the overall mean, which plays
       the part of the WoE of a binary target (positive: above average).
@@ -272,6 +286,8 @@ class ContinuousBinningTable(ColumnTable):
         n_rows = len(document.field(rows, "count", list, f"{where} rows"))
         columns: dict[str, npt.NDArray[Any]] = {}
         for key in COLUMNS:
+            if key == "sum_sq_dev" and key not in rows:
+                continue
             values = document.field(rows, key, list, f"{where} rows")
             if len(values) != n_rows:
                 raise DocumentError(
@@ -286,6 +302,8 @@ class ContinuousBinningTable(ColumnTable):
                     [document.from_exact(v, f"{where} rows.{key}") for v in values],
                     dtype=np.float64,
                 )
+        if "sum_sq_dev" not in columns:
+            columns["sum_sq_dev"] = _deviations_from_sum_sq(columns)
         kind = document.field(doc, "kind", str, where)
         bins = doc.get("bin_categories")
         if kind not in ("numeric", "categorical") or (bins is None) != (kind == "numeric"):

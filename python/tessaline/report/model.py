@@ -389,10 +389,7 @@ def _calibration_section(name: str, result: Calibration) -> list[Block]:
     ]
     return [
         Block(f"<h3>{escape(name)}</h3>", ((name,),)),
-        _note(
-            f"Hosmer-Lemeshow {result.hosmer_lemeshow:.3f} on {result.hl_df} df "
-            f"(p {result.hl_pvalue:.4f}), Brier {result.brier:.5f}"
-        ),
+        _note(f"{result.hosmer_lemeshow_text()}, Brier {result.brier:.5f}"),
         _figure(lambda ax: plot_calibration(t, ax), (4.0, 4.0), f"calibration, {name}"),
         _table(
             "Per PD band",

@@ -2,7 +2,8 @@
 pass: each partition sums its rows by distinct value (or category) of every
 column with the native kernel, keeping the exact partials of the sums of w,
 w*y and w*y^2; Spark gathers the partials of each value; the driver adds
-them exactly (the core rounds each value's sums once). The sums are
+them exactly (the core rounds each value's sums once, and works out each
+value's sum of squared deviations from the same partials). The sums are
 therefore those of one local pass over the same rows, bit for bit, whatever
 the partitioning."""
 
@@ -175,16 +176,19 @@ def _column_counts(records: list[Any], categorical: bool) -> tuple[list[str] | N
     known.sort(key=(lambda r: r["s"]) if categorical else (lambda r: r["x"]))
     ordered = known + missing
     sums = {}
+    partials = {}
     for short, name in _TERMS:
         lists = [r[short] for r in ordered]
         offsets = np.concatenate(([0], np.cumsum([len(t) for t in lists]))).astype(np.int64)
         terms = np.fromiter((t for part in lists for t in part), dtype=np.float64)
+        partials[f"{name}_terms"], partials[f"{name}_offset"] = terms, offsets
         sums[name] = native.exact_sums(terms, offsets)
+    sums["sum_sq_dev"] = native.centred_square_sums(partials)
 
     def stats(rows: list[Any], at: slice) -> dict[str, Any]:
         return {
             "rows": np.array([int(r["rows"]) for r in rows], dtype=np.int64),
-            **{name: sums[name][at] for _, name in _TERMS},
+            **{name: sums[name][at] for name in sums},
             **{
                 k: np.array([np.nan if r[k] is None else r[k] for r in rows], dtype=np.float64)
                 for k in ("min", "max")
@@ -192,7 +196,7 @@ def _column_counts(records: list[Any], categorical: bool) -> tuple[list[str] | N
         }
 
     n = len(known)
-    none = {"rows": [0], "weight": [0.0], "sum": [0.0], "sum_sq": [0.0]}
+    none = {"rows": [0], "weight": [0.0], "sum": [0.0], "sum_sq": [0.0], "sum_sq_dev": [0.0]}
     counts = {
         "value": np.arange(n, dtype=np.float64)
         if categorical
