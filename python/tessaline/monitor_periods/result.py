@@ -1,0 +1,192 @@
+"""The records of a monitoring result and its traffic lights.
+
+Every measure of every period gets a light: "green", "amber" or "red" by
+the thresholds the analyst sets (`Thresholds`, stated in the result), or
+"n/a" where the period cannot say (no known outcome, a single class). PSI
+of the score and CSI of a variable: amber from the first threshold, red
+from the second (0.10 and 0.25 by default). AUC: amber or red when it fell
+from the reference's and the p-value of the change is below the first or
+the second level (0.05, 0.01). Calibration: the same levels for the
+Jeffreys p-value of the whole period, small when more defaults came than
+its rows' probabilities of default predict."""
+
+from __future__ import annotations
+
+import math
+from dataclasses import asdict, dataclass
+from typing import TYPE_CHECKING, Any
+
+from .._core import checks, printing
+from ..calibration import CalibrationTable
+from ..monitoring import BinShift
+
+if TYPE_CHECKING:
+    import pandas
+
+GREEN, AMBER, RED, NONE = "green", "amber", "red", "n/a"
+
+
+@dataclass(frozen=True)
+class Thresholds:
+    """Where the lights turn amber and red: PSI of the score and CSI of a
+    variable from (amber, red) upwards, the p-values of the AUC change and
+    of the calibration test from (amber, red) downwards."""
+
+    psi: tuple[float, float] = (0.10, 0.25)
+    csi: tuple[float, float] = (0.10, 0.25)
+    auc_pvalue: tuple[float, float] = (0.05, 0.01)
+    calibration_pvalue: tuple[float, float] = (0.05, 0.01)
+
+    def __post_init__(self) -> None:
+        for name, (amber, red) in asdict(self).items():
+            checks.real_number(f"{name} threshold", amber, 0)
+            checks.real_number(f"{name} threshold", red, 0)
+            rising = name in ("psi", "csi")
+            if (red < amber) if rising else (red > amber):
+                raise ValueError(
+                    f"the red threshold of {name} must be "
+                    f"{'above' if rising else 'below'} the amber one, not {(amber, red)}"
+                )
+
+
+def rising_light(value: float, levels: tuple[float, float]) -> str:
+    if math.isnan(value):
+        return NONE
+    return RED if value >= levels[1] else AMBER if value >= levels[0] else GREEN
+
+
+def falling_light(pvalue: float, levels: tuple[float, float]) -> str:
+    if math.isnan(pvalue):
+        return NONE
+    return RED if pvalue < levels[1] else AMBER if pvalue < levels[0] else GREEN
+
+
+@dataclass(frozen=True)
+class CharacteristicShift:
+    """One variable in one period: its bins against the reference (shares,
+    CSI) and the points shift, Σ (period share - reference share) × points
+    over its bins, the change of the mean score this variable brings (NaN
+    without points)."""
+
+    shift: BinShift
+    points_shift: float
+
+
+@dataclass(frozen=True)
+class PeriodPerformance:
+    """How the score separates outcomes in one period: rows, rows whose
+    outcome is known, events and their rate, AUC and Gini with DeLong's
+    interval, KS, and the change of AUC from the reference's with the
+    z statistic and two-sided p-value of the two independent samples."""
+
+    period: str
+    rows: int
+    known: int
+    events: int
+    bad_rate: float
+    auc: float
+    auc_ci: tuple[float, float]
+    gini: float
+    gini_ci: tuple[float, float]
+    ks: float
+    auc_change: float
+    change_z: float
+    change_pvalue: float
+
+
+@dataclass(frozen=True)
+class PeriodCalibration:
+    """Observed against predicted default rate in one period: per score band
+    (``table``, with the Jeffreys test), overall with its Jeffreys p-value,
+    and the Brier score."""
+
+    period: str
+    table: CalibrationTable | None
+    observed: float
+    predicted: float
+    jeffreys_pvalue: float
+    brier: float
+
+
+@dataclass(frozen=True)
+class Alert:
+    """The light of one measure ("score psi", "csi", "auc", "calibration")
+    of one subject (the score or a variable) in one period, with its value
+    (a PSI, CSI or p-value)."""
+
+    measure: str
+    subject: str
+    period: str
+    value: float
+    light: str
+
+
+FRAME_PARTS = ("alerts", "stability", "characteristics", "performance", "calibration")
+
+
+@dataclass(frozen=True)
+class MonitoringResult:
+    """Monitoring of a model period by period against a reference: score
+    stability (one `BinShift` per period, empty for a binning without a
+    score), characteristic analysis, performance and calibration (only
+    periods with known outcomes of both classes), the lights and the
+    thresholds they were read with, and the `state` of counts to add the
+    next periods to."""
+
+    periods: tuple[str, ...]
+    reference: str
+    stability: tuple[BinShift, ...]
+    characteristics: tuple[CharacteristicShift, ...]
+    performance: tuple[PeriodPerformance, ...]
+    calibration: tuple[PeriodCalibration, ...]
+    alerts: tuple[Alert, ...]
+    thresholds: Thresholds
+    state: Any  # the MonitorState the result was computed from
+
+    def flagged(self) -> list[Alert]:
+        """The alerts that are amber or red."""
+        return [a for a in self.alerts if a.light in (AMBER, RED)]
+
+    def to_frame(self, part: str = "alerts") -> pandas.DataFrame:
+        """One part of the result as a table: "alerts" (one row per measure,
+        subject and period), "stability", "characteristics" (one row per
+        variable and period), "performance" or "calibration" (one row per
+        period)."""
+        import pandas
+
+        checks.one_of("part", part, FRAME_PARTS)
+        rows: list[dict[str, Any]]
+        if part == "alerts":
+            rows = [asdict(a) for a in self.alerts]
+        elif part == "stability":
+            rows = [
+                {"period": s.period, "psi": s.psi, "reading": s.reading} for s in self.stability
+            ]
+        elif part == "characteristics":
+            rows = [
+                {
+                    "variable": c.shift.variable,
+                    "period": c.shift.period,
+                    "csi": c.shift.psi,
+                    "reading": c.shift.reading,
+                    "points_shift": c.points_shift,
+                }
+                for c in self.characteristics
+            ]
+        elif part == "performance":
+            rows = [asdict(p) for p in self.performance]
+        else:
+            rows = [{k: v for k, v in asdict(c).items() if k != "table"} for c in self.calibration]
+        return pandas.DataFrame(rows)
+
+    def __str__(self) -> str:
+        lights = {(a.measure, a.subject, a.period): a.light for a in self.alerts}
+        subjects = list(dict.fromkeys((a.measure, a.subject) for a in self.alerts))
+        rows = [
+            [f"{m} {s}" if m == "csi" else m] + [lights.get((m, s, p), "") for p in self.periods]
+            for m, s in subjects
+        ]
+        return (
+            f"Monitoring against {self.reference}, thresholds {self.thresholds}\n"
+            + printing.text_table(("measure", *self.periods), rows, (0,))
+        )
