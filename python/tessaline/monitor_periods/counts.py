@@ -9,6 +9,7 @@ function of these counts."""
 from __future__ import annotations
 
 import math
+import warnings
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -16,6 +17,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import frames, native, printing, target
+from ..exceptions import UnseenCategoryWarning, UnseenValueWarning
 from ..monitoring import SCORE, _bin_counts, _bin_labels
 from ..scorecard import Scorecard
 from ..table import TableBinning
@@ -148,6 +150,15 @@ def fitted_binning(model: Scorecard | TableBinning) -> TableBinning:
     return binning
 
 
+def slot_points(card: Scorecard, name: str) -> tuple[float, ...]:
+    """The points of every bin of a variable, missing values last: a table
+    without a row for them gives them WoE 0, so the points of WoE 0."""
+    points = [float(p) for p in card.points[name]]
+    if len(points) < len(_bin_labels(fitted_binning(card), name)):
+        points.append(float(card.points_of(name, [0.0])[0]))
+    return tuple(points)
+
+
 def layout_of(model: Scorecard | TableBinning, reference: Any, score_bands: int) -> Layout:
     """The layout of monitoring `model`, the score bands being the
     `score_bands` quantiles of the scores of the `reference` rows."""
@@ -164,7 +175,7 @@ def layout_of(model: Scorecard | TableBinning, reference: Any, score_bands: int)
     return Layout(
         names,
         {n: _bin_labels(binning, n) for n in names},
-        {n: tuple(float(p) for p in model.points[n]) for n in names},
+        {n: slot_points(model, n) for n in names},
         tuple(float(c) for c in cuts),
         float(model.factor),
         float(model.offset),
@@ -180,7 +191,7 @@ def check_layout(model: Scorecard | TableBinning, layout: Layout) -> None:
     )
     if same and layout.points is not None:
         same = isinstance(model, Scorecard) and all(
-            tuple(float(p) for p in model.points[n]) == layout.points[n] for n in names
+            slot_points(model, n) == layout.points[n] for n in names
         )
     if not same:
         raise ValueError(
@@ -195,11 +206,16 @@ def count_period(
     """The counts of the rows `data` with their target `y` (None: no
     outcome known), read with the binning's event."""
     binning = fitted_binning(model)
-    bins = {n: _bin_counts(binning, n, data, None) for n in layout.variables}
-    if layout.score_cuts is None:
-        return PeriodCounts(np.empty(0, dtype=np.int64), bins)
-    assert isinstance(model, Scorecard)
-    score = model.score(data)
+    # Values the binning did not see (missing ones among them) are what
+    # monitoring counts and shows bin by bin, not a warning.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", UnseenValueWarning)
+        warnings.simplefilter("ignore", UnseenCategoryWarning)
+        bins = {n: _bin_counts(binning, n, data, None) for n in layout.variables}
+        if layout.score_cuts is None:
+            return PeriodCounts(np.empty(0, dtype=np.int64), bins)
+        assert isinstance(model, Scorecard)
+        score = model.score(data)
     band = native.binning_transform(score, np.asarray(layout.score_cuts))
     n_bands = len(layout.score_cuts) + 2
     bands = np.bincount(np.where(band < 0, n_bands - 1, band), minlength=n_bands)

@@ -121,6 +121,18 @@ class Alert:
     light: str
 
 
+def _flat(row: dict[str, Any]) -> dict[str, Any]:
+    """A record's intervals as two columns each: ``auc_ci`` as ``auc_ci_low``
+    and ``auc_ci_high``."""
+    out: dict[str, Any] = {}
+    for key, value in row.items():
+        if isinstance(value, tuple):
+            out[f"{key}_low"], out[f"{key}_high"] = value
+        else:
+            out[key] = value
+    return out
+
+
 FRAME_PARTS = ("alerts", "stability", "characteristics", "performance", "calibration")
 
 
@@ -174,7 +186,7 @@ class MonitoringResult:
                 for c in self.characteristics
             ]
         elif part == "performance":
-            rows = [asdict(p) for p in self.performance]
+            rows = [_flat(asdict(p)) for p in self.performance]
         else:
             rows = [{k: v for k, v in asdict(c).items() if k != "table"} for c in self.calibration]
         return pandas.DataFrame(rows)

@@ -14,6 +14,7 @@ import numpy as np
 
 from .._core import checks
 from ..exceptions import DocumentError
+from ..monitoring import _chronological
 from ..scorecard import Scorecard
 from ..table import TableBinning
 from . import measures
@@ -52,15 +53,16 @@ class MonitorState:
         target: Any = None,
         frequency: Frequency | None = None,
     ) -> MonitorState:
-        """A state with the rows of `data` added: to their period's counts
-        when the period is known, as a new period after the others
-        otherwise. `model` must be the one the state was started with."""
+        """A state with the rows of `data` added to their periods' counts (a
+        new period joins the others in time order, see `monitor`). `model`
+        must be the one the state was started with."""
         check_layout(model, self.layout)
         periods = dict(self.periods)
         for label, rows in period_labels(data, period, frequency):
             counts = count_period(model, self.layout, rows, target)
             periods[label] = periods[label].plus(counts) if label in periods else counts
-        return MonitorState(self.layout, self.reference_label, self.reference, periods)
+        ordered = {label: periods[label] for label in _chronological(list(periods))}
+        return MonitorState(self.layout, self.reference_label, self.reference, ordered)
 
     def result(self, thresholds: Thresholds | None = None) -> MonitoringResult:
         """The measures and lights of every period (see `MonitoringResult`)."""
