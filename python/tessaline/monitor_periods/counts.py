@@ -73,13 +73,12 @@ class PeriodCounts:
 
     @classmethod
     def from_dict(cls, doc: dict[str, Any]) -> PeriodCounts:
-        ints = {"dtype": np.int64}
         return cls(
-            np.asarray(doc["bands"], **ints),
-            {k: np.asarray(v, **ints) for k, v in doc["bins"].items()},
+            np.asarray(doc["bands"], dtype=np.int64),
+            {k: np.asarray(v, dtype=np.int64) for k, v in doc["bins"].items()},
             np.asarray(doc["value"], dtype=np.float64),
-            np.asarray(doc["c0"], **ints),
-            np.asarray(doc["c1"], **ints),
+            np.asarray(doc["c0"], dtype=np.int64),
+            np.asarray(doc["c1"], dtype=np.int64),
             int(doc["unknown"]),
         )
 
