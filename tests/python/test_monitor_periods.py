@@ -121,6 +121,28 @@ def test_a_saved_state_grows_by_next_months_to_the_result_of_all_rows(card, moni
         pd.testing.assert_frame_equal(grown.to_frame(part), whole.to_frame(part), check_exact=True)
 
 
+def test_calibration_by_band_is_that_of_the_rows_probabilities(card, monitored):
+    data, result = monitored
+    rows = data[data["opened"].dt.month == 5]
+    score = card.score(rows)
+    pd_of_rows = 1 / (1 + np.exp((score - card.offset) / card.factor))
+    band = np.searchsorted(result.state.layout.score_cuts, score) + 1
+    expected = tl.calibration(pd_of_rows, rows[TARGET] == "bad", grades=band)
+    may = result.calibration[4]
+    for column in ("grade", "count", "events", "observed", "jeffreys_pvalue"):
+        np.testing.assert_allclose(may.table[column], expected.table[column], rtol=1e-12)
+    assert may.brier == pytest.approx(expected.brier, rel=1e-12)
+
+
+def test_the_analyst_s_thresholds_set_the_lights(card, monitored):
+    _, result = monitored
+    strict = tl.Thresholds(csi=(0.01, 0.02), auc_pvalue=(0.5, 0.4))
+    relit = result.state.result(strict)
+    assert relit.thresholds == strict and "csi=(0.01, 0.02)" in str(relit)
+    march = {a.subject: a.light for a in relit.alerts if a.period == "2024-03"}
+    assert march["duration_in_month"] == "red" and "amber" in march.values()
+
+
 def test_quarters_and_a_reference_period(card, monitored):
     data, _ = monitored
     result = tl.monitor(
@@ -181,6 +203,11 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
             lambda c, d: tl.Thresholds(psi=(0.25, 0.1)),
             ValueError,
             "the red threshold of psi must be above the amber one, not (0.25, 0.1)",
+        ),
+        (
+            lambda c, d: tl.MonitorState.from_json("[1, 2"),
+            tl.DocumentError,
+            "not a monitoring state document: ",
         ),
         (
             lambda c, d: tl.MonitorState.from_json('{"kind": "card"}'),

@@ -1,12 +1,11 @@
 """Monitoring a deployed model period by period from mergeable counts."""
 
+from .alerts import Alert, Thresholds
 from .result import (
-    Alert,
     CharacteristicShift,
     MonitoringResult,
     PeriodCalibration,
     PeriodPerformance,
-    Thresholds,
 )
 from .state import MonitorState, monitor
 

@@ -1,64 +1,17 @@
-"""The records of a monitoring result and its traffic lights.
-
-Every measure of every period gets a light: "green", "amber" or "red" by
-the thresholds the analyst sets (`Thresholds`, stated in the result), or
-"n/a" where the period cannot say (no known outcome, a single class). PSI
-of the score and CSI of a variable: amber from the first threshold, red
-from the second (0.10 and 0.25 by default). AUC: amber or red when it fell
-from the reference's and the p-value of the change is below the first or
-the second level (0.05, 0.01). Calibration: the same levels for the
-Jeffreys p-value of the whole period, small when more defaults came than
-its rows' probabilities of default predict."""
+"""The records of a monitoring result: per period and measure, and the whole."""
 
 from __future__ import annotations
 
-import math
 from dataclasses import asdict, dataclass
 from typing import TYPE_CHECKING, Any
 
 from .._core import checks, printing
 from ..calibration import CalibrationTable
 from ..monitoring import BinShift
+from .alerts import AMBER, RED, Alert, Thresholds
 
 if TYPE_CHECKING:
     import pandas
-
-GREEN, AMBER, RED, NONE = "green", "amber", "red", "n/a"
-
-
-@dataclass(frozen=True)
-class Thresholds:
-    """Where the lights turn amber and red: PSI of the score and CSI of a
-    variable from (amber, red) upwards, the p-values of the AUC change and
-    of the calibration test from (amber, red) downwards."""
-
-    psi: tuple[float, float] = (0.10, 0.25)
-    csi: tuple[float, float] = (0.10, 0.25)
-    auc_pvalue: tuple[float, float] = (0.05, 0.01)
-    calibration_pvalue: tuple[float, float] = (0.05, 0.01)
-
-    def __post_init__(self) -> None:
-        for name, (amber, red) in asdict(self).items():
-            checks.real_number(f"{name} threshold", amber, 0)
-            checks.real_number(f"{name} threshold", red, 0)
-            rising = name in ("psi", "csi")
-            if (red < amber) if rising else (red > amber):
-                raise ValueError(
-                    f"the red threshold of {name} must be "
-                    f"{'above' if rising else 'below'} the amber one, not {(amber, red)}"
-                )
-
-
-def rising_light(value: float, levels: tuple[float, float]) -> str:
-    if math.isnan(value):
-        return NONE
-    return RED if value >= levels[1] else AMBER if value >= levels[0] else GREEN
-
-
-def falling_light(pvalue: float, levels: tuple[float, float]) -> str:
-    if math.isnan(pvalue):
-        return NONE
-    return RED if pvalue < levels[1] else AMBER if pvalue < levels[0] else GREEN
 
 
 @dataclass(frozen=True)
@@ -106,19 +59,6 @@ class PeriodCalibration:
     predicted: float
     jeffreys_pvalue: float
     brier: float
-
-
-@dataclass(frozen=True)
-class Alert:
-    """The light of one measure ("score psi", "csi", "auc", "calibration")
-    of one subject (the score or a variable) in one period, with its value
-    (a PSI, CSI or p-value)."""
-
-    measure: str
-    subject: str
-    period: str
-    value: float
-    light: str
 
 
 def _flat(row: dict[str, Any]) -> dict[str, Any]:

@@ -18,15 +18,10 @@ from ..monitoring import _chronological
 from ..scorecard import Scorecard
 from ..table import TableBinning
 from . import measures
+from .alerts import Thresholds, alerts_of
 from .counts import Layout, PeriodCounts, check_layout, count_period, layout_of
 from .periods import Frequency, period_labels
-from .result import (
-    Alert,
-    MonitoringResult,
-    Thresholds,
-    falling_light,
-    rising_light,
-)
+from .result import MonitoringResult
 
 DOCUMENT_KIND = "tessaline.monitor_state"
 DOCUMENT_VERSION = 1
@@ -91,43 +86,13 @@ class MonitorState:
                 fit = measures.fitted_performance(c)
                 performance.append(measures.period_performance(p, c, fit, ref_fit))
                 calibration.append(measures.period_calibration(layout, p, c))
-        alerts = [
-            Alert("score psi", "score", s.period, s.psi, rising_light(s.psi, thresholds.psi))
-            for s in stability
-        ]
-        alerts += [
-            Alert(
-                "csi",
-                c.shift.variable,
-                c.shift.period,
-                c.shift.psi,
-                rising_light(c.shift.psi, thresholds.csi),
-            )
-            for c in characteristics
-        ]
-        for perf in performance:
-            fell = perf.auc_change < 0
-            alerts.append(
-                Alert(
-                    "auc",
-                    "score",
-                    perf.period,
-                    perf.change_pvalue,
-                    falling_light(perf.change_pvalue if fell else 1.0, thresholds.auc_pvalue)
-                    if perf.change_pvalue == perf.change_pvalue
-                    else "n/a",
-                )
-            )
-        alerts += [
-            Alert(
-                "calibration",
-                "score",
-                c.period,
-                c.jeffreys_pvalue,
-                falling_light(c.jeffreys_pvalue, thresholds.calibration_pvalue),
-            )
-            for c in calibration
-        ]
+        alerts = alerts_of(
+            stability,
+            [c.shift for c in characteristics],
+            [(p.period, p.auc_change, p.change_pvalue) for p in performance],
+            [(c.period, c.jeffreys_pvalue) for c in calibration],
+            thresholds,
+        )
         return MonitoringResult(
             tuple(self.periods),
             self.reference_label,
@@ -135,7 +100,7 @@ class MonitorState:
             tuple(characteristics),
             tuple(performance),
             tuple(calibration),
-            tuple(alerts),
+            alerts,
             thresholds,
             self,
         )
