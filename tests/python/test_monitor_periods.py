@@ -117,6 +117,9 @@ def test_a_saved_state_grows_by_next_months_to_the_result_of_all_rows(card, moni
     for batch in (months[3][:120], months[5], months[3][120:], months[4]):
         state = state.add(card, batch, period="opened", frequency="month", target=TARGET)
     grown = state.result()
+    # A state's development counts stand for the development rows.
+    again = tl.monitor(card, months[0], period="opened", frequency="month", reference=state)
+    assert again.stability[0].psi == whole.stability[0].psi
     for part in ("alerts", "characteristics", "performance", "calibration"):
         pd.testing.assert_frame_equal(grown.to_frame(part), whole.to_frame(part), check_exact=True)
 

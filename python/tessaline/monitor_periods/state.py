@@ -155,7 +155,8 @@ def monitor(
     `TableBinning`) over the periods of `data`, the groups of its column
     `period` (dates bucketed by `frequency`, "month" or "quarter"; time
     order, text labels as given), against the `reference` sample (the
-    development data) or the period `reference_period` of `data`. `target`
+    development data, or a `MonitorState` holding its counts) or the period
+    `reference_period` of `data`. `target`
     names the outcome column (its event read as the binning reads it): rows
     whose outcome is missing count for stability and are left out of
     performance and calibration. The score bands are the `score_bands`
@@ -163,6 +164,14 @@ def monitor(
     if (reference is None) == (reference_period is None):
         raise ValueError("give either reference (the development sample) or reference_period")
     checks.whole_number("score_bands", score_bands, 1)
+    if isinstance(reference, MonitorState):
+        # The development sample's counts kept from an earlier run stand
+        # for it: the card's reference travels without its rows.
+        check_layout(model, reference.layout)
+        state = MonitorState(reference.layout, reference.reference_label, reference.reference)
+        return state.add(model, data, period=period, target=target, frequency=frequency).result(
+            thresholds
+        )
     periods = period_labels(data, period, frequency)
     if not periods:
         raise ValueError("the data hold no row to monitor")
