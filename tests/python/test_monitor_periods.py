@@ -51,8 +51,10 @@ def monitored(card):
 
 
 def test_the_lights_flag_exactly_the_injected_drift(card, monitored):
-    _, result = monitored
+    data, result = monitored
     assert result.periods == tuple(str(m)[:7] for m in MONTHS)
+    # The caller's rows are read, never changed.
+    pd.testing.assert_frame_equal(data, pd.concat(drifted_months(card), ignore_index=True))
     flagged = {(a.measure, a.subject, a.period) for a in result.flagged()}
     assert flagged == {
         ("csi", "duration_in_month", "2024-03"),
@@ -201,6 +203,18 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
             lambda c, d: tl.monitor(c, d, period=TARGET, frequency="month", reference=d),
             ValueError,
             "the period column must hold dates to be bucketed by month or quarter",
+        ),
+        (
+            lambda c, d: tl.monitor(
+                c, d.assign(opened=pd.NaT), period="opened", frequency="month", reference=d
+            ),
+            ValueError,
+            "the period column has rows without a date",
+        ),
+        (
+            lambda c, d: tl.monitor(c, d, period="opened", reference=d).to_frame("bins"),
+            ValueError,
+            "part must be",
         ),
         (
             lambda c, d: tl.Thresholds(psi=(0.25, 0.1)),
