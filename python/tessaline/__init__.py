@@ -17,7 +17,9 @@ A continuous target (a loss, an amount): `continuous_binning` (bins whose means
 explain most of its variance) and ``TableBinning(target="continuous")``.
 Scorecard: `Scorecard` (points, score, reason codes; pdo or min-max scaling,
 the intercept spread or a separate base score), `score_performance`
-(AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period),
+(AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period), `monitor`
+(stability, characteristic analysis, performance, calibration and alerts by
+period, kept as counts that next periods add to),
 `rounding_effect` (what whole points cost in AUC), `counterfactual` (the smallest
 change of actionable variables that reaches a cut-off), `reject_inference`
 (hard cut-off, fuzzy and parcelling augmentation with the rejected applicants).
@@ -66,6 +68,16 @@ from .exceptions import (
     UnseenCategoryWarning,
     UnseenValueWarning,
 )
+from .monitor_periods import (
+    Alert,
+    CharacteristicShift,
+    MonitoringResult,
+    MonitorState,
+    PeriodCalibration,
+    PeriodPerformance,
+    Thresholds,
+    monitor,
+)
 from .monitoring import BinShift, StabilityReport, stability
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
 from .reject_inference import AugmentedSample, InferredBand, reject_inference
@@ -87,6 +99,7 @@ from .table import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [
+    "Alert",
     "AucComparison",
     "AugmentedSample",
     "BinAnalysis",
@@ -95,6 +108,7 @@ __all__ = [
     "BinningTable",
     "Calibration",
     "CalibrationTable",
+    "CharacteristicShift",
     "ColumnSummary",
     "ContinuousBinningTable",
     "ContinuousColumnSummary",
@@ -110,8 +124,12 @@ __all__ = [
     "InferredBand",
     "LogisticFit",
     "MDLPDiscretizer",
+    "MonitorState",
+    "MonitoringResult",
     "NotFittedError",
     "PSIResult",
+    "PeriodCalibration",
+    "PeriodPerformance",
     "RoundingEffect",
     "ScorePerformance",
     "Scorecard",
@@ -122,6 +140,7 @@ __all__ = [
     "Studio",
     "TableBinning",
     "TargetError",
+    "Thresholds",
     "TrendWarning",
     "UnseenCategoryWarning",
     "UnseenValueWarning",
@@ -139,6 +158,7 @@ __all__ = [
     "grouped_binning",
     "logistic_fit",
     "mdlp_binning",
+    "monitor",
     "optimal_binning",
     "psi",
     "quantile_binning",

@@ -1,0 +1,109 @@
+"""The measures of a monitoring result, each from the counts of its period
+and of the reference (see `counts`). The labelled rows are laid out again
+from their per-score counts, so AUC, its DeLong interval, KS and the
+calibration tests are exactly those of the rows themselves."""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import distributions, native
+from ..calibration import calibration
+from ..exceptions import TargetError
+from ..monitoring import SCORE, BinShift, _shift
+from ..performance import ScorePerformance, score_performance
+from .counts import Layout, PeriodCounts
+from .result import CharacteristicShift, PeriodCalibration, PeriodPerformance
+
+
+def score_stability(layout: Layout, ref: PeriodCounts, label: str, now: PeriodCounts) -> BinShift:
+    return _shift(SCORE, label, layout.band_labels, ref.bands, now.bands, True, "floor")
+
+
+def characteristic(
+    layout: Layout, name: str, ref: PeriodCounts, label: str, now: PeriodCounts, monitored: bool
+) -> CharacteristicShift:
+    shift = _shift(
+        name, label, layout.labels[name], ref.bins[name], now.bins[name], monitored, "floor"
+    )
+    if layout.points is None or now.rows == 0:
+        return CharacteristicShift(shift, math.nan)
+    moved = now.bins[name] / now.bins[name].sum() - ref.bins[name] / ref.bins[name].sum()
+    return CharacteristicShift(shift, float(np.dot(moved, np.asarray(layout.points[name]))))
+
+
+def labelled_rows(
+    counts: PeriodCounts,
+) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """The scores and 0/1 outcomes of the labelled rows, by ascending score."""
+    scores = np.concatenate(
+        [np.repeat(counts.value, counts.c0), np.repeat(counts.value, counts.c1)]
+    )
+    labels = np.concatenate([np.zeros(int(counts.c0.sum())), np.ones(int(counts.c1.sum()))])
+    return scores, labels
+
+
+def fitted_performance(counts: PeriodCounts) -> ScorePerformance | None:
+    """The score's performance on the labelled rows; None without both classes."""
+    try:
+        return score_performance(*labelled_rows(counts), higher_is="good")
+    except TargetError:
+        return None
+
+
+def period_performance(
+    label: str, counts: PeriodCounts, fitted: ScorePerformance | None, ref: ScorePerformance | None
+) -> PeriodPerformance:
+    known = int(counts.c0.sum() + counts.c1.sum())
+    events = int(counts.c1.sum())
+    nan2 = (math.nan, math.nan)
+    if fitted is None:
+        auc = gini = ks = change = z = p = math.nan
+        auc_ci = gini_ci = nan2
+    else:
+        auc, gini, ks = fitted.auc, fitted.gini, fitted.ks
+        auc_ci, gini_ci = fitted.auc_ci, fitted.gini_ci
+        change = z = p = math.nan
+        if ref is not None:
+            change = auc - ref.auc
+            se = math.hypot(fitted.auc_se, ref.auc_se)
+            z = change / se if se > 0 else (0.0 if change == 0 else math.copysign(math.inf, change))
+            p = 2.0 * distributions.normal_sf(abs(z))
+    return PeriodPerformance(
+        label,
+        counts.rows,
+        known,
+        events,
+        events / known if known else math.nan,
+        auc,
+        auc_ci,
+        gini,
+        gini_ci,
+        ks,
+        change,
+        z,
+        p,
+    )
+
+
+def period_calibration(layout: Layout, label: str, counts: PeriodCounts) -> PeriodCalibration:
+    """Observed against predicted default rate by score band and overall."""
+    scores, labels = labelled_rows(counts)
+    if scores.size == 0:
+        return PeriodCalibration(label, None, math.nan, math.nan, math.nan, math.nan)
+    pd = layout.default_rate(scores)
+    bands = native.binning_transform(scores, np.asarray(layout.score_cuts))
+    n, d = scores.size, int(labels.sum())
+    predicted = float(np.mean(pd))
+    fitted = calibration(pd, labels, grades=bands + 1) if 0 < d < n else None
+    return PeriodCalibration(
+        label,
+        None if fitted is None else fitted.table,
+        d / n,
+        predicted,
+        distributions.beta_cdf(predicted, d + 0.5, n - d + 0.5),
+        float(np.mean((pd - labels) ** 2)),
+    )
