@@ -35,12 +35,17 @@ from typing import Any, Literal
 import numpy as np
 
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
+from .._version import __version__
 
 DIALECTS = ("duckdb", "sqlite", "postgresql")
 Dialect = Literal["duckdb", "sqlite", "postgresql"]
 
 # Largest power of two written as one integer literal (fits a signed 64-bit integer).
 _CHUNK = 2**62
+
+# A whole statement names the release that wrote it, in a comment every
+# dialect reads; a bare CASE expression does not, as it goes inside a caller's own.
+STAMP = f"/* written by tessaline {__version__} */\n"
 
 
 def identifier(name: str) -> str:
@@ -213,7 +218,7 @@ def table_binning_sql(
         f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
         for n in names
     ]
-    return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    return STAMP + "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
 def scorecard_sql(
@@ -249,7 +254,7 @@ def scorecard_sql(
     outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
     total = " + ".join(identifier(v) for v in card.variables)
     return (
-        "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
+        STAMP + "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
         f"FROM ({inner}) AS points"
     )
 

@@ -73,8 +73,10 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
         in page
         and f">{before} -&gt; {after}</td>" in page
     )
+    assert f"<footer>tessaline {tl.__version__}</footer>" in html
     book = openpyxl.load_workbook(tmp_path / "model.xlsx")
     assert book.sheetnames == list(SECTIONS)
+    assert book.properties.creator == f"tessaline {tl.__version__}"
     rows = list(book["Discrimination"].values)
     assert rows[1][:2] == ("sample", "AUC") and rows[3][:2] == ("test", round(held.auc, 4))
     assert any(r[0] == "Variance inflation factors" for r in book["Correlation and VIF"].values)
