@@ -24,7 +24,8 @@ def test_the_version_is_set_once_in_the_package_and_printed_by_the_command():
     assert re.fullmatch(r"\d+\.\d+\.\d+", tl.__version__)
     config = tomllib.loads((ROOT / "pyproject.toml").read_text())
     assert "version" in config["project"]["dynamic"]
-    assert config["tool"]["scikit-build"]["metadata"]["version"]["input"].endswith("_version.py")
+    [source] = [m for m in config["tool"]["dynamic-metadata"] if m["field"] == "version"]
+    assert source["input"] == "python/tessaline/_version.py"
     done = subprocess.run(
         [sys.executable, "-m", "tessaline", "--version"],
         capture_output=True,
