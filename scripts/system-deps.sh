@@ -11,7 +11,6 @@ declare -A why=(
   [chromium]="the headless browser the studio's page tests drive"
   [openjdk-17-jre-headless]="the Java runtime of the Spark tests and the PMML evaluator"
   [postgresql]="the PostgreSQL server the SQL engine tests start and stop"
-  [patchelf]="rewrites the run paths of the wheel's modules for auditwheel"
   [clang]="the compiler of the fuzz and ThreadSanitizer builds"
   [libclang-rt-14-dev]="clang's sanitizer and fuzzer runtimes"
 )

@@ -15,6 +15,7 @@ for tool in sh bash env uname ls cat rm mkdir ldconfig; do
   found=$(command -v "$tool" || true)
   [ -n "$found" ] && ln -s "$found" "$check/bin/$tool"
 done
+numpy=$(grep -E '^numpy==' requirements-demo.txt)
 "$py" -m venv "$check/venv"
 export PATH="$root/$check/venv/bin:$root/$check/bin"
 for compiler in cc gcc g++ c++ clang cmake; do
@@ -24,6 +25,5 @@ for compiler in cc gcc g++ c++ clang cmake; do
   fi
 done
 echo "installing $wheel into a fresh venv with no compiler on PATH"
-python -m pip install -q --disable-pip-version-check --only-binary=:all: "$wheel" \
-  "numpy==$(grep -E '^numpy==' requirements-demo.txt | cut -d= -f3)"
+python -m pip install -q --disable-pip-version-check --only-binary=:all: "$wheel" "$numpy"
 cd "$check" && python "$root/tests/wheel/smoke.py"
