@@ -74,12 +74,13 @@ ctest:
 	@cd $(CPP_BUILD) && { ../../$(VENV)/bin/ctest --output-on-failure -j2 > $(CTEST_LOG) 2>&1; rc=$$?; \
 	  if [ $$rc -ne 0 ]; then cat $(CTEST_LOG); else tail -n 3 $(CTEST_LOG); fi; exit $$rc; }
 
-# Both cores: pytest-xdist's two workers, each file's tests on one of them
-# (tests/python/conftest.py); a line naming the running tests after 20 s
-# without a finished one, and the slowest tests at the end.
+# Both cores: pytest-xdist's two workers, each file's tests on one of them, so
+# that a module's fixtures (a server, a fitted model) are made once; a line
+# naming the running tests after 20 s without a finished one
+# (tests/python/conftest.py), and the slowest tests at the end.
 PYTEST_WORKERS ?= 2
 test-python: system-deps $(VENV)/.deps $(VENV)/.installed
-	$(PY) -m pytest -q -n $(PYTEST_WORKERS) --dist loadgroup --heartbeat 20 --durations 12 tests/python
+	$(PY) -m pytest -q -n $(PYTEST_WORKERS) --dist loadfile --heartbeat 20 --durations 12 tests/python
 
 # The house checks: the package's layers (import-linter), ruff's lint and
 # format over Python, clang-format over C++; `make format` applies both formats.

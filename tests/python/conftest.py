@@ -41,17 +41,7 @@ def run(engine, dialect):
     return run_query
 
 
-# -- running the suite on several workers (make test: pytest -n 2) -----------
-def pytest_collection_modifyitems(config, items):
-    """With --dist loadgroup, each file's tests stay on one worker (its
-    module fixtures, a server or a fitted model, are made once), and the
-    Spark files share one worker, which starts the one JVM they share."""
-    for item in items:
-        path = pathlib.Path(item.path)
-        group = "spark" if path.parent.name == "spark" else path.name
-        item.add_marker(pytest.mark.xdist_group(group))
-
-
+# -- a suite that never goes quiet --------------------------------------------
 class Heartbeat:
     """A line every `every` seconds in which no test finished, naming the
     tests running and for how long, so that a slow stretch (a Spark job, a

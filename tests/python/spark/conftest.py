@@ -1,5 +1,5 @@
-"""One local Spark session for every Spark test: its JVM takes seconds to
-start, so the files share it (and `make test` runs them on one worker)."""
+"""One local Spark session for every Spark test of a process: its JVM takes
+seconds to start, so the files share it."""
 
 import os
 import sys
