@@ -39,10 +39,13 @@ frame = {f"x{i}": rng.normal(size=200_000) for i in range(4)}
 frame["y"] = (rng.random(200_000) < 0.2).astype(float)
 
 
+small_labels = small_y.astype(np.int32)
+
+
 def small_calls():
     for _ in range(2000):
-        _tessaline.mdlp_raw(small_x, small_y)
-        _tessaline.lorenz_curve_native(small_x, small_y.astype(np.int32))
+        _tessaline.compute_boundaries_raw(small_x, small_y, None, 50.0)
+        _tessaline.lorenz_curve_native(small_x, small_labels)
 
 
 tasks = {
