@@ -18,12 +18,6 @@ demo: $(VENV)/.installed
 
 test: test-cpp test-python
 
-# pip names each package as it fetches it (a line each, never a long silence),
-# but not those already installed.
-SHELL       := bash
-PIP_INSTALL := set -o pipefail; $(PY) -m pip install --disable-pip-version-check --progress-bar off
-PIP_SAYS    := | { grep --line-buffered -v '^Requirement already satisfied' || true; }
-
 # The demo's set (build tools, NumPy, scikit-learn, matplotlib) is all that
 # building and `make demo` need; the tests add the rest of requirements.txt.
 $(VENV)/.demo-deps: requirements-demo.txt scripts/find-python.sh
@@ -31,12 +25,12 @@ $(VENV)/.demo-deps: requirements-demo.txt scripts/find-python.sh
 	@python=$$(scripts/find-python.sh) && \
 	  { [ -x $(PY) ] || $$python -m venv $(VENV); }
 	@echo "installing into $(VENV): the build tools, NumPy, scikit-learn and matplotlib"
-	@$(PIP_INSTALL) -r requirements-demo.txt $(PIP_SAYS)
+	@scripts/pip-each.sh $(PY) requirements-demo.txt
 	@touch $@
 
 $(VENV)/.deps: requirements.txt $(VENV)/.demo-deps
 	@echo "installing into $(VENV): the test tools and the optional extras (pandas, polars, pyarrow, DuckDB, pyspark, ...)"
-	@$(PIP_INSTALL) -r requirements.txt $(PIP_SAYS)
+	@scripts/pip-each.sh $(PY) requirements.txt
 	@touch $@
 
 # The compile shows a line per unit (scripts/pip-build.sh), pip's whole log
