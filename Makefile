@@ -6,8 +6,8 @@ CPP_BUILD := build/cpp
 SOURCES   := $(shell find core bindings python -name '*.cpp' -o -name '*.hpp' -o -name '*.py' \
                -o -name '*.pyi' -o -name py.typed) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test test-cpp test-python lint format bench bench-quick sanitize fuzz tsan mutants system-deps clean \
-        docs docs-outputs
+.PHONY: demo test test-cpp test-python lint format bench bench-quick sanitize fuzz tsan mutants system-deps \
+        wheel wheel-check docs docs-outputs clean
 
 demo: $(VENV)/.installed
 	@echo "running examples/demo.py, then the report on the German credit data (build/report.html)"
@@ -25,31 +25,56 @@ $(VENV)/.demo-deps: requirements-demo.txt scripts/find-python.sh
 	@python=$$(scripts/find-python.sh) && \
 	  { [ -x $(PY) ] || $$python -m venv $(VENV); }
 	@echo "installing into $(VENV): the build tools, NumPy, scikit-learn and matplotlib"
-	$(PY) -m pip install -q --disable-pip-version-check -r requirements-demo.txt
+	@scripts/pip-each.sh $(PY) requirements-demo.txt
 	@touch $@
 
 $(VENV)/.deps: requirements.txt $(VENV)/.demo-deps
 	@echo "installing into $(VENV): the test tools and the optional extras (pandas, polars, pyarrow, DuckDB, pyspark, ...)"
-	$(PY) -m pip install -q --disable-pip-version-check -r requirements.txt
+	@scripts/pip-each.sh $(PY) requirements.txt
 	@touch $@
 
+# The compile shows a line per unit (scripts/pip-build.sh), pip's whole log
+# is build/install.log.
 $(VENV)/.installed: $(VENV)/.demo-deps $(SOURCES)
-	@echo "building and installing tessaline into $(VENV)"
-	$(PY) -m pip install -q --disable-pip-version-check --no-build-isolation --no-deps .
+	@echo "building and installing tessaline into $(VENV) (the native modules compile now)"
+	@scripts/pip-build.sh build/install.log $(PY) -m pip install --no-build-isolation --no-deps .
 	@touch $@
 
+# The tests' Debian packages; scripts/system-deps.sh says why each is needed.
 system-deps:
 	@scripts/system-deps.sh g++ libgtest-dev chromium openjdk-17-jre-headless postgresql
 
+# dist/: the source distribution and a manylinux wheel of both modules.
+wheel: $(VENV)/.deps
+	@scripts/system-deps.sh g++
+	@scripts/build-wheel.sh $(abspath $(PY))
+
+# The wheel in a fresh venv with no compiler on PATH: import, a table fit,
+# transform, to_sql in SQLite and the report command (tests/wheel/smoke.py).
+wheel-check: wheel
+	@scripts/wheel-check.sh $$(scripts/find-python.sh)
+
 test-cpp: system-deps $(VENV)/.deps
+	@echo "building the C++ tests of the core ($(CPP_BUILD))"
 	@$(VENV)/bin/cmake -S . -B $(CPP_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DTESSALINE_BUILD_MODULE=OFF -DTESSALINE_BUILD_TESTS=ON >/dev/null
 	@$(VENV)/bin/cmake --build $(CPP_BUILD) -j2
-	@cd $(CPP_BUILD) && { ../../$(VENV)/bin/ctest --output-on-failure -j2 > ctest.log 2>&1; rc=$$?; \
-	  if [ $$rc -ne 0 ]; then cat ctest.log; else tail -n 3 ctest.log; fi; exit $$rc; }
+	@$(MAKE) --no-print-directory ctest CTEST_LOG=ctest.log
+	@echo "the C++ tests again on the plain path (TESSALINE_DISABLE_SIMD=1): the same bits without AVX2 or AVX-512"
+	@TESSALINE_DISABLE_SIMD=1 $(MAKE) --no-print-directory ctest CTEST_LOG=ctest-plain.log
 
+.PHONY: ctest
+ctest:
+	@cd $(CPP_BUILD) && { ../../$(VENV)/bin/ctest --output-on-failure -j2 > $(CTEST_LOG) 2>&1; rc=$$?; \
+	  if [ $$rc -ne 0 ]; then cat $(CTEST_LOG); else tail -n 3 $(CTEST_LOG); fi; exit $$rc; }
+
+# Both cores: pytest-xdist's two workers, each file's tests on one of them, so
+# that a module's fixtures (a server, a fitted model) are made once; a line
+# naming the running tests after 20 s without a finished one
+# (tests/python/conftest.py), and the slowest tests at the end.
+PYTEST_WORKERS ?= 2
 test-python: system-deps $(VENV)/.deps $(VENV)/.installed
-	$(PY) -m pytest -q tests/python
+	$(PY) -m pytest -q -n $(PYTEST_WORKERS) --dist loadfile --heartbeat 20 --durations 12 tests/python
 
 # The house checks: the package's layers (import-linter), ruff's lint and
 # format over Python, clang-format over C++; `make format` applies both formats.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "numeric.hpp"
+#include "vector_paths.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -12,8 +12,8 @@ namespace tessaline {
 namespace {
 
 // The loops below compare four values at once where the processor has 256-bit
-// vectors (TESSALINE_VECTOR_CLONES).
-TESSALINE_VECTOR_CLONES BinaryTargetRead read_values(const double* y, std::size_t n) {
+// vectors (TESSALINE_VECTOR_VARIANTS).
+TESSALINE_VECTOR_BODY BinaryTargetRead read_values_plain(const double* y, std::size_t n) {
     // No branch on the data (the rows of a random target would mispredict
     // one in two): both answers are gathered over every row.
     std::size_t missing = 0;
@@ -25,6 +25,7 @@ TESSALINE_VECTOR_CLONES BinaryTargetRead read_values(const double* y, std::size_
     }
     return BinaryTargetRead{missing, other == 0};
 }
+TESSALINE_VECTOR_VARIANTS(BinaryTargetRead, read_values, (const double* y, std::size_t n), (y, n))
 
 // 0.0 and 1.0 (and -0.0) as themselves, anything else as -1, with no branch
 // on the value (a random target would mispredict one row in two).
@@ -34,9 +35,11 @@ inline int32_t label_of(double v) {
     return static_cast<int32_t>(one) - static_cast<int32_t>(!(zero | one));
 }
 
-TESSALINE_VECTOR_CLONES void labels_of_all(const double* y, std::size_t n, int32_t* labels) {
+TESSALINE_VECTOR_BODY void labels_of_all_plain(const double* y, std::size_t n, int32_t* labels) {
     for (std::size_t i = 0; i < n; ++i) labels[i] = label_of(y[i]);
 }
+TESSALINE_VECTOR_VARIANTS(void, labels_of_all, (const double* y, std::size_t n, int32_t* labels),
+                          (y, n, labels))
 
 }  // namespace
 

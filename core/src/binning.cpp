@@ -25,6 +25,7 @@
 
 #include "bin_search.hpp"
 #include "numeric.hpp"
+#include "vector_paths.hpp"
 #include "order_statistics.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -116,7 +117,7 @@ using Masks4 = int64_t __attribute__((vector_size(32)));
 // The running extremes of x in two sets of four lanes, so that no comparison
 // waits for the one before it, and no branch on the data; a value that is
 // not finite (v - v is not 0) moves neither extreme.
-TESSALINE_VECTOR_CLONES FiniteRange finite_range_in_lanes(const double* x, std::size_t n) {
+TESSALINE_VECTOR_BODY FiniteRange finite_range_in_lanes_plain(const double* x, std::size_t n) {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
     Doubles4 lo[2];
@@ -156,6 +157,8 @@ TESSALINE_VECTOR_CLONES FiniteRange finite_range_in_lanes(const double* x, std::
     }
     return r;
 }
+TESSALINE_VECTOR_VARIANTS(FiniteRange, finite_range_in_lanes, (const double* x, std::size_t n),
+                          (x, n))
 
 FiniteRange finite_range(const double* x, std::size_t n) {
     FiniteRange r = finite_range_in_lanes(x, n);

@@ -21,6 +21,7 @@
 #include "count_index.hpp"
 #include "large_buffer.hpp"
 #include "sort_rows.hpp"
+#include "vector_paths.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -100,8 +101,7 @@ __attribute__((target("avx512f,avx2,popcnt"))) std::size_t split_keys_in_registe
 
 std::size_t split_keys_vectorized(const double* x, const int32_t* y, std::size_t n, double* keys,
                                   KeyPass& pass) {
-    static const bool available = __builtin_cpu_supports("avx512f") != 0;
-    return available ? split_keys_in_registers(x, y, n, keys, pass) : 0;
+    return use_avx512f() ? split_keys_in_registers(x, y, n, keys, pass) : 0;
 }
 #else
 std::size_t split_keys_vectorized(const double*, const int32_t*, std::size_t, double*, KeyPass&) {

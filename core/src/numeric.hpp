@@ -11,16 +11,6 @@
 #include <string>
 #include <vector>
 
-// A loop over doubles compiled twice, for the baseline and for 256-bit
-// vectors, the second chosen at run time where the processor has them (GCC's
-// function clones; the baseline's 128-bit vectors cannot compare 64-bit lanes
-// into counts and masks).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSALINE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TESSALINE_VECTOR_CLONES
-#endif
-
 namespace tessaline {
 
 // Finite means |v| is not above the largest finite double; NaN fails the test.

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "sort_rows.hpp"
+#include "vector_paths.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TESSALINE_VECTOR_SORT 1
@@ -552,8 +553,7 @@ TESSALINE_AVX512 void reverse(double* keys, std::size_t n) {
 }
 
 bool has_vector_sort() {
-    static const bool available = __builtin_cpu_supports("avx512f") != 0;
-    return available;
+    return use_avx512f();
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ browser page: `studio` (``python -m tessaline studio DATA.csv --target COLUMN``)
 """
 
 from . import datasets
+from ._version import __version__
 from .binning import (
     BinningTable,
     categorical_binning,
@@ -144,6 +145,7 @@ __all__ = [
     "TrendWarning",
     "UnseenCategoryWarning",
     "UnseenValueWarning",
+    "__version__",
     "calibration",
     "categorical_binning",
     "compare_auc",

@@ -1,5 +1,6 @@
 """python -m tessaline report DATA.csv --target COLUMN [--event VALUE] [--html OUT.html]
-python -m tessaline studio DATA.csv --target COLUMN [--event VALUE] [--output OUT.json]"""
+python -m tessaline studio DATA.csv --target COLUMN [--event VALUE] [--output OUT.json]
+python -m tessaline --version"""
 
 from __future__ import annotations
 
@@ -8,6 +9,7 @@ import pathlib
 import sys
 from collections.abc import Sequence
 
+from ._version import __version__
 from .report.command import add_command as add_report
 from .studio.command import add_command as add_studio
 
@@ -22,6 +24,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             "every column of a CSV file against a target; studio edits the bins in a browser."
         ),
     )
+    parser.add_argument("--version", action="version", version=f"tessaline {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     add_report(commands)
     add_studio(commands)

@@ -30,7 +30,9 @@ Document = BinningTable | TableBinning | Scorecard | ContinuousBinningTable | Co
 def from_json(text: str | bytes) -> Document:
     """The object a tessaline JSON document describes (a `BinningTable`, a
     `TableBinning`, a `Scorecard`, a `ContinuousBinningTable` or a
-    `ContinuousTableBinning`, by the document's schema)."""
+    `ContinuousTableBinning`, by the document's schema). A document that
+    cannot be read raises `DocumentError`, noting the release that wrote it
+    when that is not this one."""
     doc = document.parse(text)
     schema = doc.get("schema") if isinstance(doc, dict) else None
     reader = READERS.get(schema) if isinstance(schema, str) else None
@@ -38,5 +40,13 @@ def from_json(text: str | bytes) -> Document:
         raise DocumentError(
             f"not a tessaline document (schema {schema!r}); known schemas: {', '.join(READERS)}"
         )
-    result: Document = reader(doc)
+    try:
+        result: Document = reader(doc)
+    except DocumentError as error:
+        # A document another release wrote may be read differently: say so
+        # beside the fault, which the message itself names.
+        writer = document.writer_of(doc) or "an unnamed release"
+        if writer != document.WRITER:
+            error.add_note(f"written by {writer}; read by {document.WRITER}")
+        raise
     return result

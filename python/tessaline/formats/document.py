@@ -26,6 +26,7 @@ from typing import Any
 
 import numpy as np
 
+from .._version import __version__
 from ..exceptions import DocumentError
 
 BINNING_SCHEMA = "tessaline.binning"
@@ -42,9 +43,21 @@ EDITED = 2
 CHAINED = 3
 
 
+# Which release wrote a document: for the reader only, never checked, so that
+# a validator can name the build behind a model.
+WRITER = f"tessaline {__version__}"
+
+
 def header(schema: str, version: int = 1) -> dict[str, Any]:
     """The first fields of a document of `schema`."""
-    return {"schema": schema, "version": version}
+    return {"schema": schema, "version": version, "written_by": WRITER}
+
+
+def writer_of(doc: Any) -> str | None:
+    """The release that wrote `doc` ("tessaline 0.1.0"), None when it does
+    not say (a document of a release before 0.1.0 or written by hand)."""
+    found = doc.get("written_by") if isinstance(doc, Mapping) else None
+    return found if isinstance(found, str) else None
 
 
 # -- values ------------------------------------------------------------------

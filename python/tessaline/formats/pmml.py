@@ -47,6 +47,7 @@ from collections.abc import Sequence
 import numpy as np
 
 from .._core.protocols import BinnedColumn, BinnedTable, FloatArray, PointsModel
+from .._version import __version__
 
 NAMESPACE = "http://www.dmg.org/PMML-4_4"
 # Text that XML 1.0 cannot hold, even escaped (lone surrogates included).
@@ -226,7 +227,8 @@ def _document(
     """A PMML root with its header and data dictionary: the input fields,
     then the numeric `target` the model predicts, when it names one."""
     root = ET.Element("PMML", xmlns=NAMESPACE, version="4.4")
-    _element(root, "Header", description=description)
+    header = _element(root, "Header", description=description)
+    _element(header, "Application", name="tessaline", version=__version__)
     dictionary = _element(
         root, "DataDictionary", numberOfFields=str(len(fields) + (target is not None))
     )

@@ -45,12 +45,17 @@ from typing import Any, Literal
 import numpy as np
 
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
+from .._version import __version__
 
 Dialect = Literal["duckdb", "sqlite", "postgresql"]
 DIALECTS: tuple[Dialect, ...] = ("duckdb", "sqlite", "postgresql")
 
 # Largest power of two written as one integer literal (fits a signed 64-bit integer).
 _CHUNK = 2**62
+
+# A whole statement names the release that wrote it, in a comment every
+# dialect reads; a bare CASE expression does not, as it goes inside a caller's own.
+STAMP = f"/* written by tessaline {__version__} */\n"
 
 
 def identifier(name: str) -> str:
@@ -239,7 +244,7 @@ def table_binning_sql(
         f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
         for n in names
     ]
-    return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    return STAMP + "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
 def scorecard_sql(
@@ -277,7 +282,7 @@ def scorecard_sql(
     if card.intercept_points == "separate":
         total = f"{number(card.base_points, dialect)} + {total}"
     return (
-        "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
+        STAMP + "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
         f"FROM ({inner}) AS points"
     )
 

@@ -9,9 +9,9 @@ import functools
 import io
 from collections.abc import Callable, Sequence
 from html import escape
-from importlib import metadata
 from typing import Any
 
+from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..formats.html import binning_table_html
 from ..performance import ScorePerformance
@@ -49,10 +49,8 @@ footer { margin-top: 32px; color: #8796a5; font-size: 12px; }
 
 
 def _version() -> str:
-    try:
-        return metadata.version("tessaline")
-    except metadata.PackageNotFoundError:
-        return "development build"
+    # The package's own version, which a source tree run in place knows too.
+    return __version__
 
 
 def _chart(draw: Callable[[Any], object], size: tuple[float, float]) -> str | None:

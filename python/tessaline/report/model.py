@@ -28,6 +28,7 @@ from typing import Any
 
 import numpy as np
 
+from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..calibration import Calibration, calibration
 from ..formats.html import binning_table_html
@@ -447,6 +448,7 @@ def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Pat
     except ImportError as error:
         raise ImportError("the workbook needs openpyxl: pip install 'tessaline[excel]'") from error
     book = Workbook()
+    book.properties.creator = f"tessaline {__version__}"
     book.remove(book.active)
     for title, blocks in parts.items():
         sheet = book.create_sheet(title)

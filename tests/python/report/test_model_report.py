@@ -78,8 +78,10 @@ def test_the_page_holds_every_section_and_the_test_sample(tmp_path):
         in page
         and f">{before} -&gt; {after}</td>" in page
     )
+    assert f"<footer>tessaline {tl.__version__}</footer>" in html
     book = openpyxl.load_workbook(tmp_path / "model.xlsx")
     assert book.sheetnames == list(SECTIONS)
+    assert book.properties.creator == f"tessaline {tl.__version__}"
     rows = list(book["Discrimination"].values)
     assert rows[1][:4] == ("sample", "AUC", "95% CI from", "95% CI to")
     # A sheet keeps 16 significant digits.

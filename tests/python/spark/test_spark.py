@@ -3,7 +3,6 @@
 import copy
 import os
 import shutil
-import sys
 
 import numpy as np
 import pandas as pd
@@ -21,29 +20,12 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("Spark does not run under the sanitizer runtime", allow_module_level=True)
 
 from package_under_test import ROOT  # noqa: E402
-from pyspark.sql import SparkSession  # noqa: E402
 from pyspark.sql import functions as F  # noqa: E402
 from random_tables import TABLE_OPTIONS, options_for, random_frame  # noqa: E402
 
 from tessaline import spark as tls  # noqa: E402
 
 GERMAN = os.path.join(ROOT, "examples", "data", "germancredit.csv")
-
-
-@pytest.fixture(scope="session")
-def spark():
-    os.environ["PYSPARK_PYTHON"] = sys.executable
-    session = (
-        SparkSession.builder.master("local[2]")
-        .appName("tessaline-tests")
-        .config("spark.sql.shuffle.partitions", "3")
-        .config("spark.ui.enabled", "false")
-        # Through Arrow, a None of pandas is a NULL of Spark.
-        .config("spark.sql.execution.arrow.pyspark.enabled", "true")
-        .getOrCreate()
-    )
-    yield session
-    session.stop()
 
 
 def spark_frame(spark, pdf):

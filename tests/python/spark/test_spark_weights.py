@@ -5,7 +5,6 @@ columns are refused naming the column and a value."""
 import math
 import os
 import shutil
-import sys
 
 import numpy as np
 import pandas as pd
@@ -19,26 +18,12 @@ if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
 if "asan" in os.environ.get("LD_PRELOAD", ""):
     pytest.skip("Spark does not run under the sanitizer runtime", allow_module_level=True)
 
-from pyspark.sql import SparkSession
 from random_tables import cell_maxima
 
 from tessaline import spark as tls
 from tessaline.binning.counts import KEPT
 
 SPECIAL = -9.0
-
-
-@pytest.fixture(scope="module")
-def spark():
-    os.environ["PYSPARK_PYTHON"] = sys.executable
-    return (
-        SparkSession.builder.master("local[2]")
-        .appName("tessaline-tests")
-        .config("spark.sql.shuffle.partitions", "3")
-        .config("spark.ui.enabled", "false")
-        .config("spark.sql.execution.arrow.pyspark.enabled", "true")
-        .getOrCreate()
-    )
 
 
 @pytest.fixture(scope="module")
