@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -1034,6 +1036,11 @@ py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& 
 }  // namespace
 
 PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
+    // TESSALINE_DISABLE_SIMD (anything but "" or "0") keeps the package's
+    // kernels on the plain path, so that a machine with vector units tests
+    // the bits that a machine without them computes.
+    if (const char* v = std::getenv("TESSALINE_DISABLE_SIMD"); v && *v && std::strcmp(v, "0") != 0)
+        tessaline::allow_vector_paths(false);
     m.doc() = "Native hot paths of the tessaline package (categorical variables)";
     m.def("count_categories", &count_categories, py::arg("codes"), py::arg("labels"), py::arg("k"),
           "Non-events and events per category code (code -1: missing value; label NaN: "

@@ -48,7 +48,7 @@ def main() -> None:
     print("Attributes by information value (Gini of each attribute's WoE):")
     print(binning)
     kept = len(binning.selected)
-    print(f"\nkept by the selection (IV >= 0.02, bins significant at 1%): {kept} attributes\n")
+    print(f"\nkept by the selection (IV >= 0.02): {kept} attributes\n")
     for name in binning.selected[:SHOWN_TABLES]:
         print(binning.tables[name])
         print()

@@ -1,9 +1,9 @@
 // Which vector instructions the core's run-time dispatch may use. The wheel
 // is built for the baseline x86-64 processor; the 256-bit (AVX2) and 512-bit
-// (AVX-512F) paths are taken only where the processor has them, and never
-// when the environment sets TESSALINE_DISABLE_SIMD (to anything but "" or
-// "0"), which the tests use to run the plain path on any machine. Every path
-// gives the same bits. The environment is read once, at the first question.
+// (AVX-512F) paths are taken only where the processor has them and while
+// allow_vector_paths has not switched them off (the package does so when the
+// environment sets TESSALINE_DISABLE_SIMD, so that the tests run the plain
+// path on any machine). Every path gives the same bits.
 #ifndef TESSALINE_VECTOR_PATHS_HPP
 #define TESSALINE_VECTOR_PATHS_HPP
 

@@ -34,7 +34,7 @@ import inspect
 import math
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -230,21 +230,17 @@ class Scorecard(PlainState):
         self.factor, self.offset = math.nan, math.nan
         self.points: dict[str, FloatArray] = {}
 
-    def __setstate__(self, state: Any) -> None:
-        # A card pickled before min-max scaling and a separate base score
-        # scaled by pdo and spread its intercept; one pickled before the
-        # guard-rails of its selection was fitted without them.
-        if isinstance(state, dict):
-            state = {
-                "score_range": None,
-                "intercept_points": "spread",
-                "base_points": 0.0,
-                "min_events_per_variable": None,
-                "cap_variables": False,
-                "decisions": [],
-                **state,
-            }
-        super().__setstate__(state)
+    # A card pickled before min-max scaling and a separate base score scaled
+    # by pdo and spread its intercept; one pickled before the guard-rails of
+    # its selection was fitted without them.
+    _state_defaults: ClassVar[dict[str, Any]] = {
+        "score_range": None,
+        "intercept_points": "spread",
+        "base_points": 0.0,
+        "min_events_per_variable": None,
+        "cap_variables": False,
+        "decisions": [],
+    }
 
     # -- fitting ---------------------------------------------------------------
     def fit(self, data: Any, y: Any, sample_weight: Any = None) -> Scorecard:

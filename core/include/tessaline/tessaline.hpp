@@ -816,6 +816,12 @@ TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const d
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 
+// -- vector paths ---------------------------------------------------------------------
+// Switches the AVX2 and AVX-512 paths off (false) or back on where the
+// processor has them (true, the default). Every path gives the same bits:
+// the switch lets a machine with vector units test the plain path.
+TESSALINE_API void allow_vector_paths(bool allowed);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_TESSALINE_HPP

@@ -12,6 +12,7 @@ release wrote before it was stored: it loads when its layout is this one."""
 
 from __future__ import annotations
 
+import copy
 import types
 from typing import Any, ClassVar
 
@@ -102,8 +103,15 @@ class PlainState:
     constructor takes no required argument: the state is the attributes and
     the layout number, and loading needs every attribute a new object has."""
 
+    # Attributes added to a layout after states were stored without them, and
+    # the value such a state loads with (a copy of it).
+    _state_defaults: ClassVar[dict[str, Any]] = {}
+
     def __getstate__(self) -> dict[str, Any]:
         return {**self.__dict__, VERSION_KEY: STATE_VERSION}
 
     def __setstate__(self, state: Any) -> None:
+        if isinstance(state, dict):
+            added = {k: copy.copy(v) for k, v in self._state_defaults.items() if k not in state}
+            state = {**added, **state}
         self.__dict__.update(checked_state(type(self), state, set(vars(type(self)()))))

@@ -55,14 +55,14 @@ class RareGroup:
 def rare_groups(table: BinningTable) -> list[RareGroup]:
     """The categories of a categorical table that are rare and extreme in
     their bin (see the module); none for a numeric table."""
-    basis = table.basis
-    if table.kind != "categorical" or basis is None or not basis.names:
+    basis, groups = table.basis, table.bin_categories
+    if table.kind != "categorical" or basis is None or not basis.names or groups is None:
         return []
     c0 = np.asarray(table["c0"], dtype=np.float64)
     c1 = np.asarray(table["c1"], dtype=np.float64)
     total = float(c0.sum() + c1.sum())
     pooled = set(table.pooled_categories)
-    members = {category: b for b, group in enumerate(table.bin_categories) for category in group}
+    members = {category: b for b, group in enumerate(groups) for category in group}
     if table.pooled_bin is not None:
         members.update(dict.fromkeys(pooled, table.pooled_bin))
     found = []

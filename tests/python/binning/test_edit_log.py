@@ -55,12 +55,15 @@ def test_the_log_survives_json_and_pickle(edited):
 def test_a_document_written_before_edits_still_loads():
     binning = tl.from_json(BEFORE_EDITS.read_text())
     # Written again, it holds what it held and the fields added since, empty.
+    # It was selected without the significance rule, and keeps its columns.
     written = json.loads(BEFORE_EDITS.read_text())
-    written["options"].update(max_missing_share=None, progress=None)
+    guards = dict.fromkeys(["max_pvalue", "max_chi2_pvalue", "max_correlation", "max_vif"])
+    written["options"].update(max_missing_share=None, progress=None, **guards)
+    written.update(written_by=f"tessaline {tl.__version__}", selection=[])
     for row in written["summary"]:
         row["note"] = ""
     for table in written["tables"].values():
-        table["pooled_bin"] = None
+        table.update(pooled_bin=None, written_by=f"tessaline {tl.__version__}")
     assert binning.edits == {} and binning.to_dict() == written
     assert all(t.edits == () and t.basis is None for t in binning.tables.values())
 

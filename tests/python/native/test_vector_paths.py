@@ -1,6 +1,8 @@
 """The core's vector paths (AVX2, AVX-512, taken at run time where the
 processor has them) and its plain path give the same bits: the same fits run
-in a process free to use them and in one with TESSALINE_DISABLE_SIMD=1."""
+in a process free to use them and in one where TESSALINE_DISABLE_SIMD=1 keeps
+the package's kernels on the plain path. (The fixed module _tessaline reads no
+environment: its loops are run both ways by the C++ suite.)"""
 
 import subprocess
 import sys
