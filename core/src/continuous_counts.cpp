@@ -237,43 +237,27 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
 
 namespace {
 
-void check_segment(const int64_t* offsets, std::size_t i, std::size_t n_terms) {
+// Calls add(term) with each term of segment i of the terms, once the
+// segment's offsets are checked to rise within the terms and each term to
+// be finite; `where` names the caller in the messages.
+template <typename Add>
+void add_segment(const double* terms, std::size_t n_terms, const int64_t* offsets, std::size_t i,
+                 const char* where, Add add) {
     if (offsets[i] < 0 || offsets[i] > offsets[i + 1] ||
         static_cast<std::size_t>(offsets[i + 1]) > n_terms) {
-        throw std::invalid_argument("exact_sums: offsets must rise within the terms");
-    }
-}
-
-double finite_term(double term) {
-    if (!is_finite(term)) throw std::invalid_argument("exact_sums: terms must be finite");
-    return term;
-}
-
-// Calls visit(sum) with the exact sum of each segment of the terms.
-template <typename Visit>
-void sum_segments(const double* terms, std::size_t n_terms, const int64_t* offsets, std::size_t k,
-                  Visit visit) {
-    ExactSum sum;
-    for (std::size_t i = 0; i < k; ++i) {
-        check_segment(offsets, i, n_terms);
-        sum.clear();
-        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
-        visit(sum);
-    }
-}
-
-// The exact sum of segment i of the partials, once its bounds and terms are checked.
-ExactSum segment_sum(const PartialSegments& p, std::size_t i, const char* where) {
-    const int64_t* o = p.offsets;
-    if (o[i] < 0 || o[i] > o[i + 1] || static_cast<std::size_t>(o[i + 1]) > p.n_terms) {
         throw std::invalid_argument(std::string(where) + ": offsets must rise within the terms");
     }
-    ExactSum sum;
-    for (int64_t j = o[i]; j < o[i + 1]; ++j) {
-        if (!is_finite(p.terms[j]))
+    for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) {
+        if (!is_finite(terms[j]))
             throw std::invalid_argument(std::string(where) + ": terms must be finite");
-        sum.add(p.terms[j]);
+        add(terms[j]);
     }
+}
+
+// The exact sum of segment i of the partials.
+ExactSum segment_sum(const PartialSegments& p, std::size_t i, const char* where) {
+    ExactSum sum;
+    add_segment(p.terms, p.n_terms, p.offsets, i, where, [&](double t) { sum.add(t); });
     return sum;
 }
 
@@ -285,8 +269,7 @@ std::vector<double> exact_sums(const double* terms, std::size_t n_terms, const i
     out.reserve(k);
     RunningExactSum sum;
     for (std::size_t i = 0; i < k; ++i) {
-        check_segment(offsets, i, n_terms);
-        for (int64_t j = offsets[i]; j < offsets[i + 1]; ++j) sum.add(finite_term(terms[j]));
+        add_segment(terms, n_terms, offsets, i, "exact_sums", [&](double t) { sum.add(t); });
         out.push_back(sum.value());
     }
     return out;
@@ -316,8 +299,12 @@ ExactPartials exact_partials(const double* terms, std::size_t n_terms, const int
     ExactPartials out;
     out.offsets.reserve(k + 1);
     out.offsets.push_back(0);
-    sum_segments(terms, n_terms, offsets, k,
-                 [&](const ExactSum& sum) { append_partials(sum, out.terms, out.offsets); });
+    ExactSum sum;  // cleared and reused, so that no segment allocates
+    for (std::size_t i = 0; i < k; ++i) {
+        sum.clear();
+        add_segment(terms, n_terms, offsets, i, "exact_sums", [&](double t) { sum.add(t); });
+        append_partials(sum, out.terms, out.offsets);
+    }
     return out;
 }
 

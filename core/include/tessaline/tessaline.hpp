@@ -520,8 +520,9 @@ struct WeightedValueCounts {
 
 // The rows x[i] with label y[i] (0 is class 0, any other label class 1) and
 // weight w[i] counted by distinct x, each value's weights summed exactly and
-// rounded once (the same sums in any order of the rows); rows whose x is NaN or whose weight is 0
-// are left out. A negative, NaN or infinite weight is refused, naming its row.
+// rounded once (the same sums in any order of the rows); rows whose x is NaN
+// or whose weight is 0 are left out. A negative, NaN or infinite weight is
+// refused, naming its row.
 TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
                                                         const double* w, std::size_t n);
 // Tables of weighted counts summed by value, exactly and rounded once;

@@ -48,11 +48,6 @@ footer { margin-top: 32px; color: #8796a5; font-size: 12px; }
 """
 
 
-def _version() -> str:
-    # The package's own version, which a source tree run in place knows too.
-    return __version__
-
-
 def _chart(draw: Callable[[Any], object], size: tuple[float, float]) -> str | None:
     """A chart as a PNG data URI, or None without matplotlib."""
     try:
@@ -233,6 +228,6 @@ def render_html(
         f"<h2>Columns by information value</h2>{_ranking(reports)}"
         f"{_scorecard_section(card, performance) if card and performance else ''}"
         f"{''.join(sections)}"
-        f"<footer>tessaline {escape(_version())}</footer>"
+        f"<footer>tessaline {escape(__version__)}</footer>"
         "</body></html>\n"
     )

@@ -53,7 +53,7 @@ from .cells import (
     signed,
     text,
 )
-from .html import STYLE, _chart, _plain_table, _version, edit_log_caption, edit_log_heading
+from .html import STYLE, _chart, _plain_table, edit_log_caption, edit_log_heading
 
 Sample = tuple[Any, Any]  # the data (columns by name) and its target (values or column name)
 SECTIONS = (
@@ -529,7 +529,7 @@ def model_report(
         f"{f' ({len(card.dropped)} dropped by the sign rule)' if card.dropped else ''}; "
         f"{card.pdo:g} points double the odds, {card.base_score:g} points at good:bad odds "
         f"{card.base_odds:g}:1</p>"
-        f"{sections}<footer>tessaline {escape(_version())}</footer></body></html>\n"
+        f"{sections}<footer>tessaline {escape(__version__)}</footer></body></html>\n"
     )
     if path is not None:
         pathlib.Path(path).write_text(html, encoding="utf-8")
