@@ -43,15 +43,16 @@ def run(engine, dialect):
 
 # -- a suite that never goes quiet --------------------------------------------
 class Heartbeat:
-    """A line every `every` seconds in which no test finished, naming the
-    tests running and for how long, so that a slow stretch (a Spark job, a
-    browser) never looks like a hang."""
+    """A line every `every` seconds in which the terminal completed no line,
+    naming the tests running and for how long, so that a slow stretch (a Spark
+    job, a browser) never looks like a hang, even to a reader of a log that
+    sees whole lines only (the progress dots fill a line slowly)."""
 
     def __init__(self, terminal, every):
         self.terminal, self.every = terminal, every
         self.running = {}
-        self.last = time.monotonic()
-        self.mid_line = False
+        self.last_line = time.monotonic()
+        self.width_seen = 0
         self.done = threading.Event()
         threading.Thread(target=self._beat, daemon=True).start()
 
@@ -60,23 +61,22 @@ class Heartbeat:
 
     def pytest_runtest_logfinish(self, nodeid):
         self.running.pop(nodeid, None)
-        self.last = time.monotonic()
-        self.mid_line = True  # after a progress character
 
     def pytest_sessionfinish(self):
         self.done.set()
 
     def _beat(self):
-        while not self.done.wait(self.every / 3):
+        while not self.done.wait(1.0):
             now = time.monotonic()
-            if now - self.last < self.every or not self.running:
+            width = self.terminal._tw.width_of_current_line
+            if width < self.width_seen:  # the terminal ended a line itself
+                self.last_line = now
+            self.width_seen = width
+            if now - self.last_line < self.every or not self.running:
                 continue
-            self.last = now
             tests = ", ".join(f"{n} ({now - t:.0f} s)" for n, t in list(self.running.items()))
-            self.terminal.write(
-                f"{chr(10) if self.mid_line else ''}[still running] {tests}\n", flush=True
-            )
-            self.mid_line = False
+            self.terminal.write(f"{chr(10) if width else ''}[running] {tests}\n", flush=True)
+            self.last_line, self.width_seen = now, 0
 
 
 def pytest_addoption(parser):
@@ -85,7 +85,7 @@ def pytest_addoption(parser):
         type=float,
         default=0,
         metavar="SECONDS",
-        help="print the running tests after SECONDS without a finished test",
+        help="print the running tests after SECONDS without a completed line",
     )
 
 
