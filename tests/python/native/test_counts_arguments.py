@@ -105,6 +105,31 @@ def test_counters_are_counts_of_rows(bad):
     )
 
 
+# The MDLP search on counts names its function and the mode it refuses.
+SEARCHES = [
+    (
+        "mdlp_full_from_counts",
+        lambda mode: _native.mdlp_full_from_counts(
+            VALUE, ROWS, ROWS, COUNTERS, 0, mode, 0, 1.0, 1.0, False, "median"
+        ),
+    ),
+    (
+        "mdlp_from_counts",
+        lambda mode: _native.mdlp_splits_from_weighted_counts(
+            VALUE, [3.0, 1.0], [3.0, 1.0], ROWS, 0, mode, 0, 1.0, 1.0, False
+        ),
+    ),
+]
+
+
+@pytest.mark.parametrize("function, call", SEARCHES, ids=[s[0] for s in SEARCHES])
+@pytest.mark.parametrize("mode", [4, -1])
+def test_monotonicity_outside_its_modes_is_refused(function, call, mode):
+    with pytest.raises(ValueError) as error:
+        call(mode)
+    assert str(error.value) == f"{function}: monotonicity must be 0, 1, 2 or 3, not {mode}"
+
+
 @pytest.mark.skipif(
     "libasan" in os.environ.get("LD_PRELOAD", ""), reason="allocation failure is fatal under ASan"
 )

@@ -1,0 +1,101 @@
+// Rows counted by distinct value and class, and counts merged across parts.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <vector>
+
+#include "common.hpp"
+
+namespace tessaline::native {
+namespace {
+
+py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
+    py::dict out;
+    out["value"] = b::array_taking(std::move(counts.value));
+    out["c0"] = b::array_taking(std::move(counts.c0));
+    out["c1"] = b::array_taking(std::move(counts.c1));
+    return out;
+}
+
+py::dict count_values(const b::DoubleArray& x, const py::object& labels) {
+    const b::Int32Array label_array = labels_array(labels, "count_values");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    b::require_same_length(xs, ys, "count_values");
+    tessaline::ValueCounts counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_values(xs.data, ys.data, xs.size);
+    }
+    return value_counts_dict(std::move(counts));
+}
+
+// count_values of rows of at most `max_values` distinct x, or None.
+py::object count_values_at_most(const b::DoubleArray& x, const py::object& labels,
+                                std::size_t max_values) {
+    const b::Int32Array label_array = labels_array(labels, "count_values_at_most");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    b::require_same_length(xs, ys, "count_values_at_most");
+    std::optional<tessaline::ValueCounts> counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_values_at_most(xs.data, ys.data, xs.size, max_values);
+    }
+    if (!counts) return py::none();
+    return value_counts_dict(std::move(*counts));
+}
+
+// The rows counted by value and the pre-bins of the default binning, in one
+// call with the lock released: {"value", "c0", "c1", "prebins": summary}.
+py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std::size_t n_prebins,
+                         std::size_t max_class_parts, double min_class_share) {
+    const b::Int32Array label_array = labels_array(labels, "counted_prebins");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    b::require_same_length(xs, ys, "counted_prebins");
+    tessaline::CountedPrebins counted;
+    {
+        py::gil_scoped_release release;
+        counted = tessaline::counted_prebins(xs.data, ys.data, xs.size, n_prebins, max_class_parts,
+                                             min_class_share);
+    }
+    py::dict out = value_counts_dict(std::move(counted.counts));
+    out["prebins"] = b::binning_summary_dict(counted.prebins);
+    out["missing_c0"] = counted.missing_c0;
+    out["missing_c1"] = counted.missing_c1;
+    out["index_c0"] = b::array_taking(std::move(counted.index_c0));
+    out["index_c1"] = b::array_taking(std::move(counted.index_c1));
+    return out;
+}
+
+py::dict merge_value_counts(const b::DoubleArray& value, const py::object& c0,
+                            const py::object& c1) {
+    const std::vector<tessaline::ValueCounts> parts{
+        value_counts(value, c0, c1, "merge_value_counts")};
+    tessaline::ValueCounts merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_value_counts(parts);
+    }
+    return value_counts_dict(std::move(merged));
+}
+
+}  // namespace
+
+void register_counts(py::module_& m) {
+    m.def("count_values", &count_values, py::arg("x"), py::arg("labels"),
+          "Rows counted by distinct x (ascending) and class; NaN x left out.");
+    m.def("count_values_at_most", &count_values_at_most, py::arg("x"), py::arg("labels"),
+          py::arg("max_values"),
+          "count_values of rows of at most max_values distinct x (found without a sort), "
+          "else None.");
+    m.def("counted_prebins", &counted_prebins, py::arg("x"), py::arg("labels"),
+          py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
+          "Rows counted by distinct x and the pre-bins of the default binning.");
+    m.def("merge_value_counts", &merge_value_counts, py::arg("value"), py::arg("c0"), py::arg("c1"),
+          "Counts summed by value, values ascending.");
+}
+
+}  // namespace tessaline::native

@@ -1,0 +1,270 @@
+// Sample weights: counts as sums of weights, with the records behind them.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+
+namespace tessaline::native {
+namespace {
+
+tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
+                                               const b::DoubleArray& c0, const b::DoubleArray& c1,
+                                               const py::object& rows, const char* where) {
+    const b::Int64Array records = counts_array(rows, where, "rows");
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    const auto r = b::flat_view(records);
+    if (a.size != v.size || e.size != v.size || r.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    return tessaline::WeightedValueCounts{std::vector<double>(v.data, v.data + v.size),
+                                          std::vector<double>(a.data, a.data + a.size),
+                                          std::vector<double>(e.data, e.data + e.size),
+                                          std::vector<int64_t>(r.data, r.data + r.size)};
+}
+
+py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
+    py::dict out;
+    out["value"] = b::array_taking(std::move(counts.value));
+    out["c0"] = b::array_taking(std::move(counts.c0));
+    out["c1"] = b::array_taking(std::move(counts.c1));
+    out["rows"] = b::array_taking(std::move(counts.rows));
+    return out;
+}
+
+py::dict count_values_weighted(const b::DoubleArray& x, const py::object& labels,
+                               const b::DoubleArray& weights) {
+    const b::Int32Array label_array = labels_array(labels, "count_values_weighted");
+    const auto xs = b::flat_view(x);
+    const auto ys = b::flat_view(label_array);
+    const auto ws = b::flat_view(weights);
+    b::require_same_length(xs, ys, "count_values_weighted");
+    b::require_same_length(xs, ws, "count_values_weighted");
+    tessaline::WeightedValueCounts counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_values_weighted(xs.data, ys.data, ws.data, xs.size);
+    }
+    return weighted_counts_dict(std::move(counts));
+}
+
+py::dict merge_weighted_value_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                     const b::DoubleArray& c1, const py::object& rows) {
+    const std::vector<tessaline::WeightedValueCounts> parts{
+        weighted_counts(value, c0, c1, rows, "merge_weighted_value_counts")};
+    tessaline::WeightedValueCounts merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_weighted_value_counts(parts);
+    }
+    return weighted_counts_dict(std::move(merged));
+}
+
+py::array_t<double> quantile_splits_from_weighted_counts(const b::DoubleArray& value,
+                                                         const b::DoubleArray& c0,
+                                                         const b::DoubleArray& c1,
+                                                         const py::object& rows,
+                                                         std::size_t n_bins) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "quantile_splits_from_counts");
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::quantile_splits_weighted(counts, n_bins);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::array_t<double> equal_width_splits_from_weighted_counts(
+    const b::DoubleArray& value, const b::DoubleArray& c0, const b::DoubleArray& c1,
+    const py::object& rows, std::size_t n_bins, const std::string& range, double lower_quantile,
+    double upper_quantile, double k) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "equal_width_splits_from_counts");
+    const tessaline::WidthRange width_range = tessaline::parse_width_range(range);
+    std::vector<double> cuts;
+    {
+        py::gil_scoped_release release;
+        cuts = tessaline::equal_width_splits_weighted(counts, n_bins, width_range, lower_quantile,
+                                                      upper_quantile, k);
+    }
+    return b::array_from_vector(cuts);
+}
+
+py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                             const b::DoubleArray& c1, const py::object& rows,
+                                             double missing_c0, double missing_c1,
+                                             int64_t missing_rows, const b::DoubleArray& splits,
+                                             const std::string& representative) {
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "summary_binary_from_counts");
+    const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
+    std::vector<tessaline::WeightedBinningSummary> out;
+    {
+        py::gil_scoped_release release;
+        out = tessaline::summarize_binary_weighted(counts, missing_c0, missing_c1, missing_rows,
+                                                   cut_points, stat);
+    }
+    using R = tessaline::WeightedBinningSummary;
+    return py::dict(
+        py::arg("left") = b::column(out, &R::left), py::arg("right") = b::column(out, &R::right),
+        py::arg("count") = b::column(out, &R::count), py::arg("rows") = b::column(out, &R::rows),
+        py::arg("percentage") = b::column(out, &R::percentage),
+        py::arg("c0") = b::column(out, &R::c0), py::arg("c1") = b::column(out, &R::c1),
+        py::arg("event_rate") = b::column(out, &R::event_rate),
+        py::arg("representative") = b::column(out, &R::representative));
+}
+
+// The MDLP split log of weighted counts (finite values) and its cut points.
+py::dict mdlp_splits_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                          const b::DoubleArray& c1, const py::object& rows,
+                                          int64_t minobs, int monotonicity, int mono_dir,
+                                          double alpha_pos, double beta_struct,
+                                          bool force_first_split) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "mdlp_from_counts");
+    const tessaline::TessalineParams params =
+        search_params("mdlp_from_counts", minobs, monotonicity, mono_dir, alpha_pos, beta_struct,
+                      force_first_split);
+    std::vector<tessaline::SplitResult> log;
+    {
+        py::gil_scoped_release release;
+        log = tessaline::mdlp_weighted(counts, params);
+    }
+    return b::split_log_dict(log);
+}
+
+py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                           const b::DoubleArray& c1, const py::object& rows) {
+    const tessaline::WeightedValueCounts counts =
+        weighted_counts(value, c0, c1, rows, "lorenz_curve_from_counts");
+    tessaline::LorenzCurve c;
+    {
+        py::gil_scoped_release release;
+        c = tessaline::lorenz_curve_weighted(counts);
+    }
+    return lorenz_dict(c);
+}
+
+py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
+                                   const b::DoubleArray& weights, std::size_t k) {
+    const auto c = b::flat_view(codes);
+    const auto y = b::flat_view(labels);
+    const auto w = b::flat_view(weights);
+    b::require_same_length(c, y, "count_categories_weighted");
+    b::require_same_length(c, w, "count_categories_weighted");
+    tessaline::WeightedCategoryCounts counts;
+    {
+        py::gil_scoped_release release;
+        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k);
+    }
+    py::dict out;
+    out["c0"] = b::array_from_vector(counts.c0);
+    out["c1"] = b::array_from_vector(counts.c1);
+    out["rows"] = b::array_from_vector(counts.rows);
+    out["missing_c0"] = counts.missing_c0;
+    out["missing_c1"] = counts.missing_c1;
+    out["missing_rows"] = counts.missing_rows;
+    return out;
+}
+
+py::array_t<int64_t> event_rate_order_weighted(const b::DoubleArray& c0, const b::DoubleArray& c1) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size) {
+        throw std::invalid_argument("event_rate_order: c0 and c1 must have the same length");
+    }
+    return b::array_from_vector(tessaline::event_rate_order_weighted(a.data, e.data, a.size));
+}
+
+py::array_t<double> weigh_into_bins(const b::DoubleArray& values, const b::DoubleArray& weights,
+                                    const b::DoubleArray& splits) {
+    const auto v = b::flat_view(values);
+    const auto w = b::flat_view(weights);
+    if (w.size != v.size) {
+        throw std::invalid_argument("weigh_into_bins: one weight per value is needed");
+    }
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    std::vector<double> sums;
+    {
+        py::gil_scoped_release release;
+        sums = tessaline::weigh_into_bins(v.data, w.data, v.size, cut_points);
+    }
+    return b::array_from_vector(sums);
+}
+
+py::dict compare_distributions_from_weights(const b::DoubleArray& weight_reference,
+                                            const b::DoubleArray& weight_current,
+                                            const b::DoubleArray& splits, double epsilon) {
+    const auto ref = b::flat_view(weight_reference);
+    const auto cur = b::flat_view(weight_current);
+    const auto cuts = b::flat_view(splits);
+    if (ref.size != cuts.size + 2 || cur.size != cuts.size + 2) {
+        throw std::invalid_argument(
+            "compare_distributions_from_weights: each sample needs one weight per bin and one "
+            "for missing values");
+    }
+    const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
+    // Copies, which another thread cannot change while the lock is released.
+    const std::vector<double> weights_ref(ref.data, ref.data + ref.size);
+    const std::vector<double> weights_cur(cur.data, cur.data + cur.size);
+    tessaline::WeightedDistributionComparison r;
+    {
+        py::gil_scoped_release release;
+        r = tessaline::compare_distributions_from_weights(weights_ref.data(), weights_cur.data(),
+                                                          cut_points, epsilon);
+    }
+    return comparison_dict(r, &tessaline::WeightedPsiBin::weight_reference,
+                           &tessaline::WeightedPsiBin::weight_current);
+}
+
+}  // namespace
+
+void register_weights(py::module_& m) {
+    m.def("count_values_weighted", &count_values_weighted, py::arg("x"), py::arg("labels"),
+          py::arg("weights"),
+          "Weights of the rows by distinct x (ascending) and class, with their records; NaN x "
+          "and zero weights left out.");
+    m.def("merge_weighted_value_counts", &merge_weighted_value_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"),
+          "Weighted counts summed by value, values ascending.");
+    m.def("quantile_splits_from_weighted_counts", &quantile_splits_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_bins"),
+          "Quantile cut points of the weighted finite values.");
+    m.def("equal_width_splits_from_weighted_counts", &equal_width_splits_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_bins"),
+          py::arg("range"), py::arg("lower_quantile"), py::arg("upper_quantile"), py::arg("k"),
+          "Equal-width cut points over the range of the weighted finite values.");
+    m.def("summary_binary_from_weighted_counts", &summary_binary_from_weighted_counts,
+          py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("missing_c0"),
+          py::arg("missing_c1"), py::arg("missing_rows"), py::arg("splits"),
+          py::arg("representative"), "Binary summary over cut points from weighted counts.");
+    m.def("mdlp_splits_from_weighted_counts", &mdlp_splits_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"), py::arg("monotonicity"),
+          py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),
+          py::arg("force_first_split"), "MDLP split log of weighted counts of finite values.");
+    m.def("lorenz_curve_from_weighted_counts", &lorenz_curve_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"),
+          "Lorenz curve, AUC and Gini from scores weighted by class.");
+    m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
+          py::arg("labels"), py::arg("weights"), py::arg("k"),
+          "Weights of non-events and events per category code, with their records.");
+    m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),
+          "Codes holding weight, by ascending weighted event rate, equal rates by code.");
+    m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),
+          py::arg("splits"), "Weights summed per right-closed bin, the last sum for NaN.");
+    m.def("compare_distributions_from_weights", &compare_distributions_from_weights,
+          py::arg("weight_reference"), py::arg("weight_current"), py::arg("splits"),
+          py::arg("epsilon"), "PSI and KS from the weight of each sample per bin.");
+}
+
+}  // namespace tessaline::native
