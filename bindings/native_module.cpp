@@ -719,6 +719,30 @@ py::dict neighbour_rate_tests(const b::DoubleArray& c0, const b::DoubleArray& c1
                     py::arg("pvalue") = b::array_from_vector(pvalue));
 }
 
+// Welch's test of equal means between each bin and the next, from the bins'
+// weights, means and sums of squared deviations: k - 1 tests of k bins.
+py::dict neighbour_mean_tests(const b::DoubleArray& weight, const b::DoubleArray& mean,
+                              const b::DoubleArray& sum_sq_dev) {
+    const auto w = b::flat_view(weight);
+    const auto m = b::flat_view(mean);
+    const auto d = b::flat_view(sum_sq_dev);
+    if (m.size != w.size || d.size != w.size) {
+        throw std::invalid_argument(
+            "neighbour_mean_tests: weight, mean and sum_sq_dev must have the same length");
+    }
+    std::vector<double> statistic, df, pvalue;
+    for (std::size_t i = 1; i < w.size; ++i) {
+        const tessaline::MeanTest t = tessaline::equal_means_test(
+            w.data[i - 1], m.data[i - 1], d.data[i - 1], w.data[i], m.data[i], d.data[i]);
+        statistic.push_back(t.statistic);
+        df.push_back(t.df);
+        pvalue.push_back(t.pvalue);
+    }
+    return py::dict(py::arg("statistic") = b::array_from_vector(statistic),
+                    py::arg("df") = b::array_from_vector(df),
+                    py::arg("pvalue") = b::array_from_vector(pvalue));
+}
+
 // AUCs of the rows of a (k, n) array of scores against n labels, with their
 // DeLong covariance as a (k, k) array.
 py::dict delong_auc(const b::DoubleArray& scores, const b::Int32Array& labels) {
@@ -1000,23 +1024,31 @@ py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight
 // "message" naming the limit no grouping meets (empty when one was found).
 py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& sum,
                             const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
-                            double min_rows, const std::string& trend) {
+                            double min_rows, const std::string& trend, double max_pvalue,
+                            const b::DoubleArray& sum_sq_dev) {
     const auto w = b::flat_view(weight);
     const auto s = b::flat_view(sum);
     const auto r = b::flat_view(rows);
+    const auto d = b::flat_view(sum_sq_dev);
     if (s.size != w.size || r.size != w.size) {
         throw std::invalid_argument(
             "continuous_binning: weight, sum and rows must have the same length");
+    }
+    if (d.size != 0 && d.size != w.size) {
+        throw std::invalid_argument(
+            "continuous_binning: sum_sq_dev must be empty or have one value per pre-bin");
     }
     tessaline::ContinuousBinningConstraints limits;
     limits.max_bins = max_bins;
     limits.min_bin_share = min_bin_share;
     limits.min_rows = min_rows;
     limits.trend = tessaline::parse_bin_trend(trend);
+    limits.max_pvalue = max_pvalue;
     tessaline::ContinuousBinning best;
     {
         py::gil_scoped_release release;
-        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits);
+        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits,
+                                             d.size != 0 ? d.data : nullptr);
     }
     static const char* const trends[] = {"none", "ascending", "descending",
                                          "peak", "valley",    "auto"};
@@ -1140,6 +1172,8 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     // Validation statistics.
     m.def("neighbour_rate_tests", &neighbour_rate_tests, py::arg("c0"), py::arg("c1"),
           "Chi-square test of equal event rates between each bin and the next.");
+    m.def("neighbour_mean_tests", &neighbour_mean_tests, py::arg("weight"), py::arg("mean"),
+          py::arg("sum_sq_dev"), "Welch's test of equal means between each bin and the next.");
     m.def("delong_auc", &delong_auc, py::arg("scores"), py::arg("labels"),
           "AUCs of k scores on the same rows and DeLong's covariance of them.");
     // Continuous target.
@@ -1173,6 +1207,8 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
           "between-row and total sums of squares and R^2.");
     m.def("continuous_binning", &continuous_binning, py::arg("weight"), py::arg("sum"),
           py::arg("rows"), py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_rows"),
-          py::arg("trend"),
-          "Contiguous grouping of ordered pre-bins of largest between-group sum of squares.");
+          py::arg("trend"), py::arg("max_pvalue") = 1.0,
+          py::arg("sum_sq_dev") = py::array_t<double>(0),
+          "Contiguous grouping of ordered pre-bins of largest between-group sum of squares, "
+          "neighbours' means differing at most at p-value max_pvalue (which needs sum_sq_dev).");
 }
