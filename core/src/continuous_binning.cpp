@@ -146,12 +146,14 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
         group_table(weight, sum, rows, dev, n_prebins, constraints, total_weight, out.overall_mean);
     grouping::Limits limits;
     limits.max_bins = constraints.max_bins;
-    limits.max_pvalue = constraints.max_pvalue;
-    limits.test = [&table](std::size_t h, std::size_t g) {
-        return equal_means_test(table.weight[h], table.search.level[h], table.sum_sq_dev[h],
-                                table.weight[g], table.search.level[g], table.sum_sq_dev[g])
-            .pvalue;
-    };
+    if (dev != nullptr) {
+        limits.neighbours =
+            grouping::pair_limit(constraints.max_pvalue, [&table](std::size_t h, std::size_t g) {
+                return equal_means_test(table.weight[h], table.search.level[h], table.sum_sq_dev[h],
+                                        table.weight[g], table.search.level[g], table.sum_sq_dev[g])
+                    .pvalue;
+            });
+    }
     limits.who = "continuous_binning";
     const grouping::Trace chosen =
         grouping::best_grouping_of(table.search, limits, constraints.trend, out.trend);

@@ -63,10 +63,6 @@ struct Programme {
         if (phase == 0) return from_phase == 0 && from < to;
         return from > to;
     }
-    // Whether group g may follow group h under the limit on their test.
-    bool may_join(std::size_t h, std::size_t g) const {
-        return k.max_pvalue >= 1.0 || k.test(h, g) <= k.max_pvalue;
-    }
 };
 
 void join(Programme& p, std::size_t layer, int phase, const Reach& best, std::size_t g) {
@@ -119,10 +115,8 @@ void sweep_boundary(Programme& p, const std::vector<std::size_t>& before,
 // neighbours allows, each test taken once for all layers.
 void join_pairs(Programme& p, const std::vector<std::size_t>& before,
                 const std::vector<std::size_t>& after) {
-    std::vector<char> allowed(before.size() * after.size());
-    for (std::size_t a = 0; a < after.size(); ++a)
-        for (std::size_t b = 0; b < before.size(); ++b)
-            allowed[a * before.size() + b] = p.may_join(before[b], after[a]);
+    std::vector<char> allowed;
+    p.k.neighbours(before, after, allowed);
     for (std::size_t layer = p.limited ? 1 : 0; layer < p.layers; ++layer) {
         const std::size_t from = p.limited ? layer - 1 : 0;
         for (std::size_t a = 0; a < after.size(); ++a) {
@@ -164,7 +158,7 @@ void run_forward(Programme& p) {
             if (p.t.allowed[tri(i, last)]) after.push_back(tri(i, last));
         }
         if (before.empty() || after.empty()) continue;
-        if (p.k.max_pvalue < 1.0) {
+        if (p.k.neighbours) {
             join_pairs(p, before, after);
         } else if (p.shape.free) {
             // Every group before joins every group after: the order of the
@@ -205,10 +199,16 @@ Trace trace_back(Programme& p) {
         const std::size_t g = tri(first, last);
         const std::size_t from = p.limited ? layer - 1 : 0;
         bool next[2] = {false, false};
-        std::size_t k = 0;
+        // Which of the groups ending before this one may be its neighbour.
+        std::vector<std::size_t> before;
+        for (std::size_t k = 0; k < first; ++k)
+            if (p.t.allowed[tri(k, first - 1)]) before.push_back(tri(k, first - 1));
+        std::vector<char> joins(before.size(), 1);
+        if (p.k.neighbours) p.k.neighbours(before, {g}, joins);
+        std::size_t k = 0, j = 0;
         for (; k < first && !(next[0] || next[1]); ++k) {
             const std::size_t h = tri(k, first - 1);
-            if (!p.t.allowed[h] || !p.may_join(h, g)) continue;
+            if (!p.t.allowed[h] || !joins[j++]) continue;
             for (int ph = 0; ph < p.shape.phases; ++ph) {
                 if (!phases[ph]) continue;
                 const Reach& target = p.at(layer, ph, g);
@@ -243,10 +243,6 @@ Groups sized_groups(std::size_t n) {
     t.level.resize(size);
     t.allowed.resize(size);
     return t;
-}
-
-bool better(double value, uint32_t bins, const Reach& than) {
-    return value > than.value || (value == than.value && bins < than.bins);
 }
 
 void check_trend(BinTrend trend, const char* who) {

@@ -51,14 +51,30 @@ struct Groups {
 // Groups of n pre-bins, every one unset and not allowed.
 Groups sized_groups(std::size_t n);
 
-// The p-value of the test between neighbouring groups h (before) and g.
-using PairTest = std::function<double(std::size_t h, std::size_t g)>;
+// Which groups may follow which across one boundary under the limit between
+// neighbours: allowed[a * before.size() + b] for group before[b] followed by
+// after[a].
+using PairLimit =
+    std::function<void(const std::vector<std::size_t>& before,
+                       const std::vector<std::size_t>& after, std::vector<char>& allowed)>;
+
+// The limit `pvalue(h, g) <= max_pvalue` of a test between neighbouring
+// groups h and g: one call per boundary, the test inlined in its loop.
+template <typename PValue>
+PairLimit pair_limit(double max_pvalue, PValue pvalue) {
+    return [max_pvalue, pvalue](const std::vector<std::size_t>& before,
+                                const std::vector<std::size_t>& after, std::vector<char>& allowed) {
+        allowed.resize(before.size() * after.size());
+        for (std::size_t a = 0; a < after.size(); ++a)
+            for (std::size_t b = 0; b < before.size(); ++b)
+                allowed[a * before.size() + b] = pvalue(before[b], after[a]) <= max_pvalue;
+    };
+}
 
 // What limits the search as a whole; `who` begins its messages.
 struct Limits {
     std::size_t max_bins = 0;  // 0 sets no limit
-    double max_pvalue = 1.0;   // 1 sets no limit, and `test` is then never called
-    PairTest test;
+    PairLimit neighbours;      // empty: no limit between neighbours
     const char* who = "";
 };
 
@@ -68,7 +84,11 @@ struct Reach {
     uint32_t bins = 0;
 };
 
-bool better(double value, uint32_t bins, const Reach& than);
+// Inline: the sweeps call it for every state they fold, and a function of the
+// shared library's own could be interposed, so it would not be inlined there.
+inline bool better(double value, uint32_t bins, const Reach& than) {
+    return value > than.value || (value == than.value && bins < than.bins);
+}
 
 // A traced grouping: its value (kUnreached when none meets the limits),
 // group count and (first, last) pairs in order.

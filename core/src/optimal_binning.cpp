@@ -158,10 +158,12 @@ OptimalBinning optimal_binning(const double* c0, const double* c1, std::size_t n
     const GroupTable table = group_table(c0, c1, n_prebins, constraints, total_c0, total_c1);
     grouping::Limits limits;
     limits.max_bins = constraints.max_bins;
-    limits.max_pvalue = constraints.max_pvalue;
-    limits.test = [&table](std::size_t h, std::size_t g) {
-        return equal_rates_test(table.c0[h], table.c1[h], table.c0[g], table.c1[g]).pvalue;
-    };
+    if (constraints.max_pvalue < 1.0) {
+        limits.neighbours =
+            grouping::pair_limit(constraints.max_pvalue, [&table](std::size_t h, std::size_t g) {
+                return equal_rates_test(table.c0[h], table.c1[h], table.c0[g], table.c1[g]).pvalue;
+            });
+    }
     limits.who = "optimal_binning";
     const grouping::Trace chosen =
         grouping::best_grouping_of(table.search, limits, constraints.trend, out.trend);
