@@ -126,9 +126,11 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
     if (!is_finite(total_weight) || !is_finite(total_sum)) {
         throw std::invalid_argument("continuous_binning: pre-bin sums are too large");
     }
-    ContinuousBinning out;
-    out.between_ss = std::numeric_limits<double>::quiet_NaN();
-    out.trend = constraints.trend;
+    ContinuousBinning out{ContinuousBinningStatus::optimal,
+                          constraints.trend,
+                          {},
+                          std::numeric_limits<double>::quiet_NaN(),
+                          0.0};
     // One group of every row meets every limit but the rows, so these totals
     // alone decide whether any grouping exists.
     if (total_rows < constraints.min_rows) {

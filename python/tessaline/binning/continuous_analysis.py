@@ -20,18 +20,15 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native, printing
-from .analysis import largest_pvalue, tests_table
+from .analysis import NeighbourTest, largest_pvalue, tests_table
 
 
 @dataclass(frozen=True)
-class NeighbourMeanTest:
-    """Welch's test of equal means between bin `first` and the next one."""
+class NeighbourMeanTest(NeighbourTest):
+    """Welch's test of equal means between bin `first` and the next one:
+    its t statistic, p-value and degrees of freedom `df`."""
 
-    first: int
-    labels: tuple[str, str]
-    statistic: float
     df: float
-    pvalue: float
 
 
 @dataclass(frozen=True)
@@ -68,7 +65,7 @@ def continuous_bin_analysis(
     )
     return ContinuousBinAnalysis(
         tuple(
-            NeighbourMeanTest(i, (labels[i], labels[i + 1]), float(s), float(d), float(p))
+            NeighbourMeanTest(i, (labels[i], labels[i + 1]), float(s), float(p), float(d))
             for i, (s, d, p) in enumerate(zip(tested["statistic"], tested["df"], tested["pvalue"]))
         )
     )
