@@ -339,13 +339,14 @@ class ContinuousTableBinning(PlainState):
                 printing.percent(r.missing_share) if r.reason == "" else "-",
                 "keep" if r.keep else "drop",
                 r.reason,
+                _shape_note(self.tables.get(r.column)),
             ]
             for r in self.summary
         ]
         return printing.text_table(
-            ("column", "kind", "R²", "bins", "missing", "selection", "skipped because"),
+            ("column", "kind", "R²", "bins", "missing", "selection", "skipped because", "note"),
             rows,
-            (0, 1, 5, 6),
+            (0, 1, 5, 6, 7),
         )
 
     def __repr__(self) -> str:
@@ -481,6 +482,11 @@ class ContinuousTableBinning(PlainState):
             if not _same_summary(written, binning.summary):
                 raise DocumentError(f"{where}: field 'summary' is not what the tables give")
         return binning
+
+
+def _shape_note(table: ContinuousBinningTable | None) -> str:
+    """A better shape of the column's means than its trend ('' when none)."""
+    return str(((table.metadata or {}) if table else {}).get("shape_note", ""))
 
 
 def _same_summary(written: list[dict[str, Any]], summary: list[ContinuousColumnSummary]) -> bool:

@@ -32,6 +32,11 @@ EXACT_VALUES = 500
 MAX_PREBINS = 1_000_000
 # The most states the core's search keeps (one per group, bin count and phase).
 MAX_STATES = 2**24
+# Under "auto", a peak or valley that explains this share more of the
+# searched rows' variance than the monotone bins, and at least this much more
+# of it (R²), is noted on the table (metadata "shape_note").
+SHAPE_GAIN = 0.25
+SHAPE_MIN_GAIN = 0.005
 
 
 def searches_every_cut(n_values: int, max_bins: int, trend: str) -> bool:
@@ -180,6 +185,29 @@ def _grouping(
     return best
 
 
+def _shape_note(prebins: dict[str, Any], best: dict[str, Any], **limits: Any) -> str:
+    """Under "auto", the peak or valley whose bins explain much more of the
+    searched rows' variance than `best` (its R² and how to ask for it), or
+    ''. No trend at all bounds both from above and costs less to search."""
+    total = float(native.continuous_columns(prebins)["total_ss"])
+    if not total > 0:
+        return ""
+    r2 = best["between_ss"] / total
+
+    def much_better(other: float) -> bool:
+        return other > r2 * (1 + SHAPE_GAIN) and other - r2 >= SHAPE_MIN_GAIN
+
+    def r2_of(trend: str) -> float:
+        return float(_grouping(prebins, trend=trend, **limits)["between_ss"]) / total
+
+    if not much_better(r2_of("none")):
+        return ""
+    shaped = max((r2_of(trend), trend) for trend in ("peak", "valley"))
+    if not much_better(shaped[0]):
+        return ""
+    return f"a {shaped[1]} fits better (R² {shaped[0]:.4f} against {r2:.4f}): trend='{shaped[1]}'"
+
+
 def _stack(*parts: dict[str, Any]) -> dict[str, Any]:
     """Rows of sums one after another, each part a dict of columns."""
     return {key: np.concatenate([np.asarray(p[key]) for p in parts]) for key in BASE_COLUMNS}
@@ -271,15 +299,15 @@ def continuous_counts_table(
     else:
         prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
     prebins = native.continuous_interval_stats(searched, prebin_cuts)
-    best = _grouping(
-        prebins,
-        label=name or "x",
-        max_bins=max_bins,
-        min_bin_share=min_bin_share,
-        min_rows=min_rows,
-        trend=trend,
-        max_pvalue=max_pvalue,
-    )
+    limits = {
+        "label": name or "x",
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_rows": min_rows,
+        "max_pvalue": max_pvalue,
+    }
+    best = _grouping(prebins, trend=trend, **limits)
+    note = _shape_note(prebins, best, **limits) if trend == "auto" else ""
     # A group ends at its last pre-bin, whose right edge (a value of x) is its cut.
     cuts = prebin_cuts[best["last"][:-1]]
     intervals = native.continuous_interval_stats(searched, cuts)
@@ -305,6 +333,7 @@ def continuous_counts_table(
             "trend": best["trend"],
             "n_prebins": int(prebin_cuts.size) + 1,
             **_tested(max_pvalue),
+            **({"shape_note": note} if note else {}),
             **_left_out(counts),
         },
         special_values=specials,
