@@ -271,23 +271,31 @@ py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight
 // "message" naming the limit no grouping meets (empty when one was found).
 py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& sum,
                             const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
-                            double min_rows, const std::string& trend) {
+                            double min_rows, const std::string& trend, double max_pvalue,
+                            const b::DoubleArray& sum_sq_dev) {
     const auto w = b::flat_view(weight);
     const auto s = b::flat_view(sum);
     const auto r = b::flat_view(rows);
+    const auto d = b::flat_view(sum_sq_dev);
     if (s.size != w.size || r.size != w.size) {
         throw std::invalid_argument(
             "continuous_binning: weight, sum and rows must have the same length");
+    }
+    if (d.size != 0 && d.size != w.size) {
+        throw std::invalid_argument(
+            "continuous_binning: sum_sq_dev must be empty or have one value per pre-bin");
     }
     tessaline::ContinuousBinningConstraints limits;
     limits.max_bins = max_bins;
     limits.min_bin_share = min_bin_share;
     limits.min_rows = min_rows;
     limits.trend = tessaline::parse_bin_trend(trend);
+    limits.max_pvalue = max_pvalue;
     tessaline::ContinuousBinning best;
     {
         py::gil_scoped_release release;
-        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits);
+        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits,
+                                             d.size != 0 ? d.data : nullptr);
     }
     std::vector<int64_t> first, last;
     for (const auto& g : best.groups) {
@@ -334,8 +342,10 @@ void register_continuous(py::module_& m) {
           "between-row and total sums of squares and R^2.");
     m.def("continuous_binning", &continuous_binning, py::arg("weight"), py::arg("sum"),
           py::arg("rows"), py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_rows"),
-          py::arg("trend"),
-          "Contiguous grouping of ordered pre-bins of largest between-group sum of squares.");
+          py::arg("trend"), py::arg("max_pvalue") = 1.0,
+          py::arg("sum_sq_dev") = py::array_t<double>(0),
+          "Contiguous grouping of ordered pre-bins of largest between-group sum of squares, "
+          "neighbours' means differing at most at p-value max_pvalue (which needs sum_sq_dev).");
 }
 
 }  // namespace tessaline::native

@@ -91,6 +91,9 @@ def lorenz_curve_from_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> dict[str, Any]: ...
 def neighbour_rate_tests(c0: npt.ArrayLike, c1: npt.ArrayLike) -> dict[str, Any]: ...
+def neighbour_mean_tests(
+    weight: npt.ArrayLike, mean: npt.ArrayLike, sum_sq_dev: npt.ArrayLike
+) -> dict[str, Any]: ...
 def delong_auc(scores: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
 def count_values_weighted(
     x: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike
@@ -196,4 +199,6 @@ def continuous_binning(
     min_bin_share: float,
     min_rows: float,
     trend: str,
+    max_pvalue: float = 1.0,
+    sum_sq_dev: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...

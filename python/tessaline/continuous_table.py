@@ -9,7 +9,7 @@ import math
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from functools import partial
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
 import numpy as np
 
@@ -39,9 +39,18 @@ if TYPE_CHECKING:
 CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
 # Options a column may carry in `columns=`.
 COLUMN_OPTIONS = frozenset(
-    {"categorical", "special_values", "max_bins", "min_bin_share", "min_rows", "trend", "n_prebins"}
+    {
+        "categorical",
+        "special_values",
+        "max_bins",
+        "min_bin_share",
+        "min_rows",
+        "trend",
+        "n_prebins",
+        "max_pvalue",
+    }
 )
-LIMITS = ("max_bins", "min_bin_share", "min_rows", "trend", "n_prebins")
+LIMITS = ("max_bins", "min_bin_share", "min_rows", "trend", "n_prebins", "max_pvalue")
 SUMMARY_FIELDS = ("column", "kind", "r2", "bins", "missing_share", "keep", "reason")
 
 
@@ -65,7 +74,7 @@ class ContinuousTableBinning(PlainState):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one continuous target (`continuous_binning` per
     column, under the limits `max_bins`, `min_bin_share`, `min_rows`,
-    `trend` and `n_prebins`). Strings, booleans and categories, and the
+    `trend`, `n_prebins` and `max_pvalue`). Strings, booleans and categories, and the
     columns named in `categorical`, are binned as categories;
     `special_values` is a list of codes for every numeric column or a dict
     of lists per column; `columns` holds per-column options (keys among
@@ -91,6 +100,7 @@ class ContinuousTableBinning(PlainState):
         min_rows: int = DEFAULT_MIN_ROWS,
         trend: ContinuousTrend = "auto",
         n_prebins: int = DEFAULT_N_PREBINS,
+        max_pvalue: float | None = None,
         min_r2: float = 0.01,
         top_n: int | None = None,
         max_missing_share: float | None = None,
@@ -110,6 +120,8 @@ class ContinuousTableBinning(PlainState):
         checks.whole_number("min_rows", min_rows, 0)
         checks.one_of("trend", trend, CONTINUOUS_TRENDS)
         checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
+        if max_pvalue is not None:
+            checks.real_number("max_pvalue", max_pvalue, 0, 1)
         checks.real_number("min_r2", min_r2, 0, 1)
         if top_n is not None:
             checks.whole_number("top_n", top_n, 1)
@@ -121,13 +133,16 @@ class ContinuousTableBinning(PlainState):
         self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
         self.exclude = tuple(exclude)
         self.max_bins, self.min_bin_share, self.min_rows = max_bins, min_bin_share, min_rows
-        self.trend, self.n_prebins = trend, n_prebins
+        self.trend, self.n_prebins, self.max_pvalue = trend, n_prebins, max_pvalue
         self.min_r2, self.top_n, self.max_missing_share = min_r2, top_n, max_missing_share
         self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
         self.tables: dict[str, ContinuousBinningTable] = {}
         self.skipped: dict[str, str] = {}
         self.summary: list[ContinuousColumnSummary] = []
         self.fitted_columns: list[str] = []
+
+    # A binning pickled before the test between neighbours had none.
+    _state_defaults: ClassVar[dict[str, Any]] = {"max_pvalue": None}
 
     # -- fitting ---------------------------------------------------------------
     def _options(self, name: str) -> dict[str, Any]:
@@ -324,13 +339,14 @@ class ContinuousTableBinning(PlainState):
                 printing.percent(r.missing_share) if r.reason == "" else "-",
                 "keep" if r.keep else "drop",
                 r.reason,
+                _shape_note(self.tables.get(r.column)),
             ]
             for r in self.summary
         ]
         return printing.text_table(
-            ("column", "kind", "R²", "bins", "missing", "selection", "skipped because"),
+            ("column", "kind", "R²", "bins", "missing", "selection", "skipped because", "note"),
             rows,
-            (0, 1, 5, 6),
+            (0, 1, 5, 6, 7),
         )
 
     def __repr__(self) -> str:
@@ -466,6 +482,11 @@ class ContinuousTableBinning(PlainState):
             if not _same_summary(written, binning.summary):
                 raise DocumentError(f"{where}: field 'summary' is not what the tables give")
         return binning
+
+
+def _shape_note(table: ContinuousBinningTable | None) -> str:
+    """A better shape of the column's means than its trend ('' when none)."""
+    return str(((table.metadata or {}) if table else {}).get("shape_note", ""))
 
 
 def _same_summary(written: list[dict[str, Any]], summary: list[ContinuousColumnSummary]) -> bool:

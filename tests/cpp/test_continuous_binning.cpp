@@ -44,11 +44,25 @@ bool better(const Pick& a, const Pick& b) {
                                         b.firsts.rend());
 }
 
+// The sum of squared deviations of pre-bins first..last: theirs, plus each
+// one's weight times its mean's squared distance from the group's.
+double group_sum_sq_dev(const std::vector<double>& w, const std::vector<double>& s,
+                        const std::vector<double>& dev, std::size_t first, std::size_t last,
+                        double mean) {
+    double d = 0.0;
+    for (std::size_t j = first; j <= last; ++j) {
+        d += dev[j];
+        if (w[j] > 0.0) d += w[j] * (s[j] / w[j] - mean) * (s[j] / w[j] - mean);
+    }
+    return d;
+}
+
 // Every contiguous grouping, one bit per gap between pre-bins, with the
-// criterion's terms summed as the search sums them.
+// criterion's terms summed as the search sums them; with `dev`, neighbours
+// must differ at most at k.max_pvalue.
 Pick brute_force(const std::vector<double>& w, const std::vector<double>& s,
                  const std::vector<double>& rows, const ContinuousBinningConstraints& k,
-                 BinTrend trend) {
+                 BinTrend trend, const std::vector<double>& dev = {}) {
     const std::size_t n = w.size();
     double tw = 0.0, ts = 0.0;
     for (std::size_t i = 0; i < n; ++i) tw += w[i], ts += s[i];
@@ -58,12 +72,20 @@ Pick brute_force(const std::vector<double>& w, const std::vector<double>& s,
         Pick p{true, 0.0, {}};
         std::vector<double> means;
         bool ok = true;
+        double before_w = 0.0, before_d = 0.0;
         for (std::size_t first = 0; first < n && ok;) {
             std::size_t last = first;
             while (last + 1 < n && !(mask >> last & 1u)) ++last;
             double gw = 0.0, gs = 0.0, gr = 0.0;
             for (std::size_t j = first; j <= last; ++j) gw += w[j], gs += s[j], gr += rows[j];
             ok = gw > 0.0 && gr >= k.min_rows && gw / tw >= k.min_bin_share;
+            if (ok && !dev.empty()) {
+                const double gd = group_sum_sq_dev(w, s, dev, first, last, gs / gw);
+                ok = first == 0 ||
+                     tessaline::equal_means_test(before_w, means.back(), before_d, gw, gs / gw, gd)
+                             .pvalue <= k.max_pvalue;
+                before_w = gw, before_d = gd;
+            }
             const double d = gs / gw - mean;
             p.value += gw * (d * d);
             p.firsts.push_back(first);
@@ -78,14 +100,18 @@ Pick brute_force(const std::vector<double>& w, const std::vector<double>& s,
 
 class ContinuousBinningTrend : public ::testing::TestWithParam<BinTrend> {};
 
-TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
-    std::mt19937 rng(20261208u + static_cast<unsigned>(GetParam()));
+// Random tables of up to ten pre-bins searched under random limits, checked
+// against every grouping; `tested` adds the pre-bins' squared deviations and
+// a limit on the test between neighbours.
+void matches_every_grouping(BinTrend trend, unsigned seed, bool tested) {
+    std::mt19937 rng(seed);
     std::uniform_int_distribution<int> size(1, 10), pick(0, 3), count(0, 6);
     std::uniform_real_distribution<double> weight(0.0, 3.0), target(-2.0, 5.0);
     const double shares[] = {0.0, 0.05, 0.15, 0.3};
+    const double pvalues[] = {1.0, 0.5, 0.2, 0.05};
     for (int table = 0; table < 300; ++table) {
         const std::size_t n = static_cast<std::size_t>(size(rng));
-        std::vector<double> w(n), s(n), rows(n);
+        std::vector<double> w(n), s(n), rows(n), dev;
         for (std::size_t i = 0; i < n; ++i) {
             rows[i] = count(rng);
             // Integer means now and then, so that equal means and ties occur.
@@ -97,8 +123,13 @@ TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
         k.max_bins = static_cast<std::size_t>(pick(rng));
         k.min_bin_share = shares[pick(rng)];
         k.min_rows = pick(rng);
-        k.trend = GetParam();
-        const auto got = tessaline::continuous_binning(w.data(), s.data(), rows.data(), n, k);
+        k.trend = trend;
+        if (tested) {
+            for (std::size_t i = 0; i < n; ++i) dev.push_back(w[i] * weight(rng));
+            k.max_pvalue = pvalues[pick(rng)];
+        }
+        const auto got = tessaline::continuous_binning(w.data(), s.data(), rows.data(), n, k,
+                                                       tested ? dev.data() : nullptr);
         double total_rows = 0.0;
         for (double r : rows) total_rows += r;
         if (total_rows < k.min_rows) {
@@ -106,16 +137,16 @@ TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
             continue;
         }
         Pick want;
-        if (GetParam() == BinTrend::automatic) {
-            want = brute_force(w, s, rows, k, BinTrend::ascending);
-            const Pick falling = brute_force(w, s, rows, k, BinTrend::descending);
+        if (trend == BinTrend::automatic) {
+            want = brute_force(w, s, rows, k, BinTrend::ascending, dev);
+            const Pick falling = brute_force(w, s, rows, k, BinTrend::descending, dev);
             const bool down =
                 falling.value > want.value ||
                 (falling.value == want.value && falling.firsts.size() < want.firsts.size());
             if (down) want = falling;
             EXPECT_EQ(got.trend, down ? BinTrend::descending : BinTrend::ascending);
         } else {
-            want = brute_force(w, s, rows, k, GetParam());
+            want = brute_force(w, s, rows, k, trend, dev);
         }
         ASSERT_TRUE(want.found);
         ASSERT_EQ(got.status, ContinuousBinningStatus::optimal) << "table " << table;
@@ -125,6 +156,14 @@ TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
         EXPECT_EQ(firsts, want.firsts) << "table " << table;
         EXPECT_EQ(got.groups.back().last, n - 1);
     }
+}
+
+TEST_P(ContinuousBinningTrend, MatchesEveryGroupingOnRandomTables) {
+    matches_every_grouping(GetParam(), 20261208u + static_cast<unsigned>(GetParam()), false);
+}
+
+TEST_P(ContinuousBinningTrend, MatchesEveryGroupingUnderATestBetweenNeighbours) {
+    matches_every_grouping(GetParam(), 20261209u + static_cast<unsigned>(GetParam()), true);
 }
 
 INSTANTIATE_TEST_SUITE_P(Trends, ContinuousBinningTrend,
@@ -168,6 +207,21 @@ TEST(ContinuousBinning, WorkedExampleAndStatuses) {
               "sums finite");
     EXPECT_EQ(message({1, 1}, share), "continuous_binning: min_bin_share must be between 0 and 1");
     EXPECT_EQ(message({}, {}), "continuous_binning: no pre-bins");
+    ContinuousBinningConstraints tested;
+    tested.max_pvalue = 1.5;
+    EXPECT_EQ(message({1, 1}, tested), "continuous_binning: max_pvalue must be between 0 and 1");
+    tested.max_pvalue = 0.05;
+    EXPECT_EQ(message({1, 1}, tested),
+              "continuous_binning: max_pvalue needs the pre-bins' sums of squared deviations");
+    const std::vector<double> dev = {1, -1};
+    try {
+        tessaline::continuous_binning(w.data(), s.data(), rows.data(), 2, tested, dev.data());
+        FAIL() << "a negative sum of squared deviations was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "continuous_binning: pre-bin sums of squared deviations must be finite and "
+                  "non-negative");
+    }
 }
 
 // A row of integer weight k sums exactly as k copies of it, in any order of the rows.

@@ -60,4 +60,56 @@ TEST(DelongAuc, SingleRowClassHasNoVarianceAndBadInputIsRefused) {
     EXPECT_EQ(message(one.data(), labels.data(), 0), "delong_auc: no scores");
 }
 
+// Welch's test against scipy's ttest_ind_from_stats(equal_var=False), with
+// std = sqrt(D / (W - 1)) and nobs = W; the last with df in the hundreds of
+// thousands, where the continued fraction runs longest.
+struct WelchCase {
+    double wa, ma, da, wb, mb, db, statistic, df, pvalue;
+};
+
+class EqualMeansTest : public ::testing::TestWithParam<WelchCase> {};
+
+TEST_P(EqualMeansTest, MatchesAnIndependentComputation) {
+    const WelchCase c = GetParam();
+    const auto t = tessaline::equal_means_test(c.wa, c.ma, c.da, c.wb, c.mb, c.db);
+    EXPECT_NEAR(t.statistic, c.statistic, 1e-13 * std::fabs(c.statistic));
+    EXPECT_NEAR(t.df, c.df, 1e-12 * c.df);
+    EXPECT_NEAR(t.pvalue, c.pvalue, 1e-9 * c.pvalue);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scipy, EqualMeansTest,
+    ::testing::Values(WelchCase{10, 2.0, 18.0, 12, 3.5, 44.0, -2.0539595906443733,
+                                19.555555555555557, 0.053594246487388884},
+                      WelchCase{3, 1.0, 2.0, 50, 1.2, 49.0, -0.3364632924552265, 2.246869847695849,
+                                0.765388055397153},
+                      WelchCase{1000, 0.5, 999.0, 5, 4.0, 0.4, -24.1522945769824, 4.409955856297735,
+                                7.436905994041207e-06},
+                      WelchCase{2.5, 7.0, 1.5, 4.0, -1.0, 30.0, 4.697761756117628,
+                                3.840182648401826, 0.010288536418996594},
+                      WelchCase{2e5, 1.0, 2e5, 3e5, 1.01, 3e5, -3.4640941095749724,
+                                428569.2040810495, 0.0005320723070101007}));
+
+TEST(EqualMeansTest, GroupsWithoutAVarianceAndBadInput) {
+    // A group of weight 1 has no variance to estimate: the means cannot be told apart.
+    const auto single = tessaline::equal_means_test(1.0, 0.0, 0.0, 5.0, 9.0, 4.0);
+    EXPECT_EQ(single.statistic, 0.0);
+    EXPECT_TRUE(std::isnan(single.df));
+    EXPECT_EQ(single.pvalue, 1.0);
+    // Two constant groups: equal means, or means that differ for certain.
+    EXPECT_EQ(tessaline::equal_means_test(3.0, 2.0, 0.0, 4.0, 2.0, 0.0).pvalue, 1.0);
+    const auto apart = tessaline::equal_means_test(3.0, 2.0, 0.0, 4.0, 1.0, 0.0);
+    EXPECT_EQ(apart.statistic, INFINITY);
+    EXPECT_EQ(apart.df, 5.0);
+    EXPECT_EQ(apart.pvalue, 0.0);
+    try {
+        tessaline::equal_means_test(3.0, NAN, 1.0, 4.0, 1.0, 1.0);
+        FAIL() << "a NaN mean was accepted";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "equal_means_test: weights and sums of squared deviations must be finite and "
+                  "non-negative, means finite");
+    }
+}
+
 }  // namespace

@@ -644,6 +644,21 @@ struct RateTest {
 };
 TESSALINE_API RateTest equal_rates_test(double c0_a, double c1_a, double c0_b, double c1_b);
 
+// Welch's t-test that two groups of a continuous target share one mean, from
+// each group's weight W (weights as frequencies), mean and sum of squared
+// deviations D: t = (mean_a - mean_b) / sqrt(s_a^2 / W_a + s_b^2 / W_b) with
+// s^2 = D / (W - 1), the Welch-Satterthwaite degrees of freedom and the
+// two-sided p-value of Student's t. A group of weight 1 or less gives no
+// estimate of its variance, so the means cannot be told apart: statistic 0,
+// df NaN, p 1. Two constant groups: p 1 for equal means, else 0 (t infinite).
+struct MeanTest {
+    double statistic;
+    double df;
+    double pvalue;
+};
+TESSALINE_API MeanTest equal_means_test(double weight_a, double mean_a, double sum_sq_dev_a,
+                                        double weight_b, double mean_b, double sum_sq_dev_b);
+
 // AUCs of k scores on the same rows and DeLong's estimate of their covariance.
 // The AUC of a score is P(event scores above non-event) + P(tie) / 2. The
 // covariance matrix is k x k, row-major; NaN when a class has a single row.
@@ -779,6 +794,9 @@ struct ContinuousBinningConstraints {
     double min_bin_share = 0.0;  // least weight of a group over the total weight, in [0, 1]
     double min_rows = 0.0;       // least rows of a group
     BinTrend trend = BinTrend::none;
+    // Greatest p-value of the test of equal means between neighbouring groups
+    // (`equal_means_test`); 1 sets no limit, as no p-value exceeds it.
+    double max_pvalue = 1.0;
 };
 
 enum class ContinuousBinningStatus { optimal, min_rows_not_met, no_weight };
@@ -810,10 +828,14 @@ struct ContinuousBinning {
 // explain most of the target's variance. A group of weight 0 has no mean and
 // is never chosen. Ties go to fewer groups, then the earliest last cut, then
 // the earliest cut before it; "auto" is the better of ascending and
-// descending, ascending on a tie.
+// descending, ascending on a tie. A limit on the test between neighbours
+// needs each pre-bin's sum of squared deviations D (`sum_sq_dev`); a group's
+// D joins its pre-bins' left to right, each step adding
+// W_a W_b / (W_a + W_b) (mean_a - mean_b)^2.
 TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const double* sum,
                                                    const double* rows, std::size_t n_prebins,
-                                                   const ContinuousBinningConstraints& constraints);
+                                                   const ContinuousBinningConstraints& constraints,
+                                                   const double* sum_sq_dev = nullptr);
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 

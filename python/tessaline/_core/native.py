@@ -460,6 +460,15 @@ def neighbour_rate_tests(c0: npt.ArrayLike, c1: npt.ArrayLike) -> dict[str, Floa
     return result
 
 
+def neighbour_mean_tests(
+    weight: npt.ArrayLike, mean: npt.ArrayLike, sum_sq_dev: npt.ArrayLike
+) -> dict[str, FloatArray]:
+    """Welch's t statistic, degrees of freedom and p-value of equal means,
+    each bin against the next."""
+    result: dict[str, FloatArray] = _native.neighbour_mean_tests(weight, mean, sum_sq_dev)
+    return result
+
+
 def delong_auc(scores: FloatArray, labels: npt.NDArray[np.int32]) -> dict[str, Any]:
     """AUCs of the rows of a (k, n) score array and their DeLong covariance (k, k)."""
     result: dict[str, Any] = _native.delong_auc(scores, labels)
@@ -517,11 +526,16 @@ def continuous_grouping(
     min_bin_share: float,
     min_rows: float,
     trend: str,
+    max_pvalue: float = 1.0,
+    sum_sq_dev: FloatArray | None = None,
 ) -> dict[str, Any]:
     """The contiguous grouping of pre-bins of largest between-group sum of
-    squares under the limits; "message" names the limit none meets."""
+    squares under the limits, neighbours' means differing at most at
+    `max_pvalue` (which needs the pre-bins' `sum_sq_dev`); "message" names
+    the limit none meets."""
+    deviations = np.empty(0) if sum_sq_dev is None else sum_sq_dev
     result: dict[str, Any] = _native.continuous_binning(
-        weight, total, rows, max_bins, min_bin_share, min_rows, trend
+        weight, total, rows, max_bins, min_bin_share, min_rows, trend, max_pvalue, deviations
     )
     return result
 

@@ -19,8 +19,9 @@ the events in each row with the share of the non-events, every row taken::
 from __future__ import annotations
 
 import math
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
+from typing import Protocol
 
 import numpy as np
 import numpy.typing as npt
@@ -52,19 +53,10 @@ class BinAnalysis:
 
     @property
     def max_pvalue(self) -> float:
-        return max((t.pvalue for t in self.tests), default=math.nan)
+        return largest_pvalue(self.tests)
 
     def __str__(self) -> str:
-        rows = [
-            [
-                f"{t.first} | {t.first + 1}",
-                f"{t.labels[0]} | {t.labels[1]}",
-                printing.fixed(t.statistic, 3),
-                _pvalue(t.pvalue),
-            ]
-            for t in self.tests
-        ]
-        table = printing.text_table(("bins", "intervals", "chi-square", "p-value"), rows, (0, 1))
+        table = tests_table(self.tests, ("chi-square",), lambda t: [printing.fixed(t.statistic, 3)])
         return (
             f"Jensen-Shannon {self.js_divergence:.4f}, Hellinger {self.hellinger:.4f}, "
             f"HHI {self.hhi:.4f} (normalised {self.hhi_normalised:.4f})\n" + table
@@ -73,6 +65,39 @@ class BinAnalysis:
 
 def _pvalue(p: float) -> str:
     return f"{p:.3g}" if p < 0.001 else f"{p:.4f}"
+
+
+class Tested(Protocol):
+    """A test between bin `first` and the next one."""
+
+    @property
+    def first(self) -> int: ...
+    @property
+    def labels(self) -> tuple[str, str]: ...
+    @property
+    def pvalue(self) -> float: ...
+
+
+def largest_pvalue(tests: Sequence[Tested]) -> float:
+    """The largest p-value between neighbours (NaN with no test)."""
+    return max((t.pvalue for t in tests), default=math.nan)
+
+
+def tests_table[T: Tested](
+    tests: Sequence[T], header: Sequence[str], cells: Callable[[T], list[str]]
+) -> str:
+    """The tests as text, one row each: the bins, their labels, the test's
+    own `cells` under `header`, and its p-value."""
+    rows = [
+        [
+            f"{t.first} | {t.first + 1}",
+            f"{t.labels[0]} | {t.labels[1]}",
+            *cells(t),
+            _pvalue(t.pvalue),
+        ]
+        for t in tests
+    ]
+    return printing.text_table(("bins", "intervals", *header, "p-value"), rows, (0, 1))
 
 
 def _shares(counts: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:

@@ -32,6 +32,11 @@ EXACT_VALUES = 500
 MAX_PREBINS = 1_000_000
 # The most states the core's search keeps (one per group, bin count and phase).
 MAX_STATES = 2**24
+# Under "auto", a peak or valley that explains this share more of the
+# searched rows' variance than the monotone bins, and at least this much more
+# of it (R²), is noted on the table (metadata "shape_note").
+SHAPE_GAIN = 0.25
+SHAPE_MIN_GAIN = 0.005
 
 
 def searches_every_cut(n_values: int, max_bins: int, trend: str) -> bool:
@@ -57,6 +62,7 @@ def continuous_binning(
     special_values: Sequence[float] = (),
     categorical: bool | None = None,
     name: str | None = None,
+    max_pvalue: float | None = None,
 ) -> ContinuousBinningTable:
     """Bin `x` against the continuous target `y` (a loss, an amount) into at
     most `max_bins` bins whose means explain most of the target's variance.
@@ -74,6 +80,10 @@ def continuous_binning(
     weight); `trend` asks the bin means to
     be "ascending", "descending", with one "peak" or "valley", "none" for
     no shape, or "auto" for the better of ascending and descending.
+    `max_pvalue` (none when None) bounds the p-value of Welch's test of
+    equal means between neighbouring bins (weights counting as rows), so
+    that neighbours whose means do not differ significantly are merged;
+    ``table.analysis()`` reports those tests.
 
     `sample_weight` gives each row a finite non-negative weight (a row of
     integer weight k counts as k copies of it; a row of weight 0 is left
@@ -98,6 +108,7 @@ def continuous_binning(
             min_bin_share=min_bin_share,
             min_rows=min_rows,
             trend=trend,
+            max_pvalue=max_pvalue,
         )
     return continuous_rows(
         as_float_array(x),
@@ -110,6 +121,7 @@ def continuous_binning(
         trend=trend,
         n_prebins=n_prebins,
         special_values=special_values,
+        max_pvalue=max_pvalue,
     )
 
 
@@ -130,7 +142,12 @@ def checked_rows(
 
 
 def _check_limits(
-    max_bins: Any, min_bin_share: Any, min_rows: Any, trend: Any, n_prebins: Any = 1
+    max_bins: Any,
+    min_bin_share: Any,
+    min_rows: Any,
+    trend: Any,
+    n_prebins: Any = 1,
+    max_pvalue: Any = None,
 ) -> None:
     checks.whole_number("max_bins", max_bins, 1)
     checks.real_number("min_bin_share", min_bin_share, 0, 1)
@@ -138,6 +155,8 @@ def _check_limits(
     checks.one_of("trend", trend, CONTINUOUS_TRENDS)
     # More pre-bins than this is more than the search can take (4096) anyway.
     checks.whole_number("n_prebins", n_prebins, 1, MAX_PREBINS)
+    if max_pvalue is not None:
+        checks.real_number("max_pvalue", max_pvalue, 0, 1)
 
 
 def _grouping(
@@ -148,6 +167,7 @@ def _grouping(
     min_bin_share: float,
     min_rows: int,
     trend: str,
+    max_pvalue: float | None,
 ) -> dict[str, Any]:
     best = native.continuous_grouping(
         np.asarray(prebins["weight"], dtype=np.float64),
@@ -157,10 +177,35 @@ def _grouping(
         min_bin_share=min_bin_share,
         min_rows=float(min_rows),
         trend=trend,
+        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
+        sum_sq_dev=np.asarray(prebins["sum_sq_dev"], dtype=np.float64),
     )
     if best["message"]:
         raise ValueError(f"continuous binning of {label}: {best['message']}")
     return best
+
+
+def _shape_note(prebins: dict[str, Any], best: dict[str, Any], **limits: Any) -> str:
+    """Under "auto", the peak or valley whose bins explain much more of the
+    searched rows' variance than `best` (its R² and how to ask for it), or
+    ''. No trend at all bounds both from above and costs less to search."""
+    total = float(native.continuous_columns(prebins)["total_ss"])
+    if not total > 0:
+        return ""
+    r2 = best["between_ss"] / total
+
+    def much_better(other: float) -> bool:
+        return other > r2 * (1 + SHAPE_GAIN) and other - r2 >= SHAPE_MIN_GAIN
+
+    def r2_of(trend: str) -> float:
+        return float(_grouping(prebins, trend=trend, **limits)["between_ss"]) / total
+
+    if not much_better(r2_of("none")):
+        return ""
+    shaped = max((r2_of(trend), trend) for trend in ("peak", "valley"))
+    if not much_better(shaped[0]):
+        return ""
+    return f"a {shaped[1]} fits better (R² {shaped[0]:.4f} against {r2:.4f}): trend='{shaped[1]}'"
 
 
 def _stack(*parts: dict[str, Any]) -> dict[str, Any]:
@@ -177,6 +222,11 @@ def _missing_row(counts: dict[str, Any]) -> dict[str, Any]:
         "right": [np.nan] * kept,
         **{k: np.asarray(missing["rows" if k == "count" else k])[:kept] for k in BASE_COLUMNS[2:]},
     }
+
+
+def _tested(max_pvalue: float | None) -> dict[str, float]:
+    """The limit between neighbours, when there is one, as the table keeps it."""
+    return {} if max_pvalue is None else {"max_pvalue": float(max_pvalue)}
 
 
 def _left_out(counts: dict[str, Any]) -> dict[str, int]:
@@ -198,10 +248,11 @@ def continuous_rows(
     trend: str = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
     special_values: Sequence[float] = (),
+    max_pvalue: float | None = None,
 ) -> ContinuousBinningTable:
     """`continuous_binning` of float64 values."""
     ws = checked_rows(xs.size, ys, sample_weight)
-    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
+    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins, max_pvalue)
     return continuous_counts_table(
         native.count_continuous(xs, ys, ws),
         name=name,
@@ -211,6 +262,7 @@ def continuous_rows(
         trend=trend,
         n_prebins=n_prebins,
         special_values=special_values,
+        max_pvalue=max_pvalue,
     )
 
 
@@ -228,11 +280,12 @@ def continuous_counts_table(
     trend: str = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
     special_values: Sequence[float] = (),
+    max_pvalue: float | None = None,
 ) -> ContinuousBinningTable:
     """The table of a numeric column from its rows summed by value (all of
     them: the special values' rows are taken out here), as a local pass or
     an engine's merged counts give them."""
-    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
+    _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins, max_pvalue)
     specials = checked_special_values(special_values)
     is_special = np.isin(counts["value"], specials)
     searched = {key: np.asarray(counts[key])[~is_special] for key in VALUE_COLUMNS}
@@ -246,14 +299,15 @@ def continuous_counts_table(
     else:
         prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
     prebins = native.continuous_interval_stats(searched, prebin_cuts)
-    best = _grouping(
-        prebins,
-        label=name or "x",
-        max_bins=max_bins,
-        min_bin_share=min_bin_share,
-        min_rows=min_rows,
-        trend=trend,
-    )
+    limits = {
+        "label": name or "x",
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_rows": min_rows,
+        "max_pvalue": max_pvalue,
+    }
+    best = _grouping(prebins, trend=trend, **limits)
+    note = _shape_note(prebins, best, **limits) if trend == "auto" else ""
     # A group ends at its last pre-bin, whose right edge (a value of x) is its cut.
     cuts = prebin_cuts[best["last"][:-1]]
     intervals = native.continuous_interval_stats(searched, cuts)
@@ -278,6 +332,8 @@ def continuous_counts_table(
         metadata={
             "trend": best["trend"],
             "n_prebins": int(prebin_cuts.size) + 1,
+            **_tested(max_pvalue),
+            **({"shape_note": note} if note else {}),
             **_left_out(counts),
         },
         special_values=specials,
@@ -294,6 +350,7 @@ def continuous_categories(
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
     min_rows: int = DEFAULT_MIN_ROWS,
     trend: str = "auto",
+    max_pvalue: float | None = None,
     **_: Any,
 ) -> ContinuousBinningTable:
     """`continuous_binning` of encoded categories: the categories in
@@ -310,6 +367,7 @@ def continuous_categories(
         min_bin_share=min_bin_share,
         min_rows=min_rows,
         trend=trend,
+        max_pvalue=max_pvalue,
     )
 
 
@@ -322,13 +380,14 @@ def continuous_category_table(
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
     min_rows: int = DEFAULT_MIN_ROWS,
     trend: str = "auto",
+    max_pvalue: float | None = None,
     **_: Any,
 ) -> ContinuousBinningTable:
     """The table of a categorical column from its rows summed by category
     (`counts`: value i is the position of its category in `names`, the
     missing category as the missing value), as a local pass or an engine's
     merged counts give them."""
-    _check_limits(max_bins, min_bin_share, min_rows, trend)
+    _check_limits(max_bins, min_bin_share, min_rows, trend, max_pvalue=max_pvalue)
     k = counts["value"].size
     if k == 0:
         raise ValueError(
@@ -344,6 +403,7 @@ def continuous_category_table(
         min_bin_share=min_bin_share,
         min_rows=min_rows,
         trend=trend,
+        max_pvalue=max_pvalue,
     )
     first, last = best["first"], best["last"]
     cuts = last[:-1] + 0.5
@@ -358,6 +418,6 @@ def continuous_category_table(
         _stack(intervals, missing),
         method="optimal",
         name=name,
-        metadata={"trend": best["trend"], **_left_out(counts)},
+        metadata={"trend": best["trend"], **_tested(max_pvalue), **_left_out(counts)},
         bin_categories=bins,
     )

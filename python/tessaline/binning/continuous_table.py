@@ -18,6 +18,7 @@ from .._core.arrays import ColumnTable, FloatArray, as_float_array
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
+from .continuous_analysis import ContinuousBinAnalysis, continuous_bin_analysis
 from .table import _check_edges, frozen
 
 if TYPE_CHECKING:
@@ -183,6 +184,14 @@ class ContinuousBinningTable(ColumnTable):
             ]
         specials = [f"special {printing.number(v)}" for v in self.special_values]
         return bins + specials + (["missing"] if self.has_missing_row else [])
+
+    def analysis(self) -> ContinuousBinAnalysis:
+        """Welch's tests of equal means between neighbouring bins (see
+        `tessaline.binning.continuous_analysis`)."""
+        c = self._columns
+        return continuous_bin_analysis(
+            c["weight"], c["mean"], c["sum_sq_dev"], self.n_bins, self.labels
+        )
 
     # -- using -----------------------------------------------------------------
     def means_by_index(self) -> tuple[FloatArray, FloatArray, float, float]:

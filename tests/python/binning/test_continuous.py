@@ -9,10 +9,12 @@ from fractions import Fraction
 import numpy as np
 import pandas as pd
 import pytest
+from package_under_test import ROOT
 from sql_engines import ENGINES
 
 import tessaline as tl
 from tessaline.exceptions import DocumentError
+from tessaline.report.dataset import read_dataset
 
 
 def test_a_worked_example_gives_exact_values():
@@ -228,3 +230,22 @@ def test_sql_gives_what_transform_gives(tables, dialect, run, kind):
             got["x"].to_numpy(dtype=np.float64),
             table.transform(values, output=output).astype(np.float64),
         )
+
+
+def test_auto_notes_a_peak_that_explains_clearly_more():
+    credit = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
+    x, y = (
+        credit.numeric["credit_amount"],
+        credit.numeric["number_of_existing_credits_at_this_bank"],
+    )
+    auto, peak = tl.continuous_binning(x, y), tl.continuous_binning(x, y, trend="peak")
+    note = (
+        f"a peak fits better (R² {peak.r_squared:.4f} against {auto.r_squared:.4f}): trend='peak'"
+    )
+    assert auto.metadata["shape_note"] == note
+    assert note.startswith("a peak fits better (R² 0.0188 against 0.0078)")
+    # A monotone trend that fits, or a trend asked for, gets no note.
+    duration = tl.continuous_binning(x, credit.numeric["duration_in_month"])
+    assert "shape_note" not in duration.metadata and "shape_note" not in peak.metadata
+    frame = {"amount": x, "credits": y}
+    assert note in str(tl.TableBinning(target="continuous").fit(frame, "credits"))
