@@ -49,11 +49,11 @@ from .binning import (
     optimal_binning,
     quantile_binning,
 )
-from .binning.analysis import BinAnalysis
+from .binning.bin_analysis import BinAnalysis
 from .binning.continuous import continuous_binning
-from .binning.continuous_table import ContinuousBinningTable
+from .binning.continuous_binning_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
-from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
+from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
 from .counterfactual import BinChange, Counterfactual, counterfactual
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
@@ -96,7 +96,7 @@ from .selection import (
 )
 from .serialize import from_json
 from .studio import Studio, studio
-from .table import ColumnSummary, TableBinning
+from .table_binning import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
 
 __all__ = [

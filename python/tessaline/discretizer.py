@@ -10,10 +10,10 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._core.state import PlainState
-from .binning.table import BinningTable
+from ._core.pickle_state import PlainState
+from .binning.binning_table import BinningTable
 from .exceptions import NotFittedError
-from .table import TableBinning
+from .table_binning import TableBinning
 
 
 def _columns(X: Any) -> tuple[list[Any], list[str] | None]:

@@ -14,7 +14,7 @@ import numpy.typing as npt
 
 from .._core import categories, checks, frames, native
 from .._core.arrays import FloatArray, as_float_array, column_name
-from .continuous_table import BASE_COLUMNS, ContinuousBinningTable
+from .continuous_binning_table import BASE_COLUMNS, ContinuousBinningTable
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .special import checked_special_values
 

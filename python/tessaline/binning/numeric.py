@@ -15,10 +15,10 @@ from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from . import weights as weighting
 from .basis import rows_basis
+from .binning_table import BinningTable
 from .optimal import LIMIT_DEFAULTS
 from .options import check_representative, check_rule, check_search
 from .special import checked_special_values, with_special_rows
-from .table import BinningTable
 
 # Share of the rows that each side of an MDLP cut must exceed when `minobs`
 # is not given.

@@ -17,9 +17,9 @@ from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labe
 from ..woe import weight_of_evidence
 from . import weights as weighting
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
 from .special import checked_special_values, special_counts, with_special_counts
-from .table import BinningTable
 
 # The non-events and events of each row of a table outside the search (the
 # missing-value row, the special values), which share the table's IV.

@@ -18,7 +18,7 @@ import numpy as np
 
 from .._core import native
 from ..woe import weight_of_evidence
-from .table import BinningTable
+from .binning_table import BinningTable
 
 RARE_PVALUE = 1e-3
 RARE_SHARE = 0.05

@@ -33,9 +33,9 @@ import numpy.typing as npt
 from .._core import checks, native, target
 from .._core.arrays import FloatArray
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .options import check_representative
 from .special import checked_special_values, with_special_counts
-from .table import BinningTable
 
 Counts = dict[str, npt.NDArray[Any]]
 # A percentile of the target would be read over its rows, not their weights:

@@ -48,7 +48,7 @@ from typing import Any
 
 from .._core.categories import category_name
 from .._core.target import check_threshold, not_binary
-from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..binning.weights import NO_PERCENTILE
 from ..counting import (
     BOOLEAN,
@@ -66,7 +66,7 @@ from ..counting import (
 )
 from ..exceptions import TargetError
 from ..formats.sql import identifier
-from ..table import TableBinning, check_classes
+from ..table_binning import TableBinning, check_classes
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts
 from .memory import merged_within, size_in_bytes

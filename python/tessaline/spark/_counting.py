@@ -12,7 +12,7 @@ import numpy as np
 
 from .._core import native
 from .._core.target import SHOWN_VALUES, not_binary
-from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..counting import (
     BOOLEAN,
     CATEGORY,

@@ -8,7 +8,7 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ..binning.table import BinningTable
+from ..binning.binning_table import BinningTable
 from ._counting import column_of, spark_functions
 
 

@@ -15,7 +15,7 @@ from package_under_test import ROOT
 from package_under_test import tessaline as tl
 from sql_engines import ENGINES
 
-from tessaline._core import state
+from tessaline._core import pickle_state as state
 
 DocumentError = tl.DocumentError
 

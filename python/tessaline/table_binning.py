@@ -18,19 +18,19 @@ import numpy.typing as npt
 
 from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
+from ._core.pickle_state import PlainState
 from ._core.progress import progress_bar
-from ._core.state import PlainState
 from .binning import batches
-from .binning import counts as counted
+from .binning import column_counts as counted
+from .binning.binning_table import BinningTable, Unseen
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.edit_log import OPERATIONS, Edit, log_version
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
-from .binning.table import BinningTable, Unseen
 from .binning.weights import NO_PERCENTILE
-from .continuous_table import ContinuousTableBinning
+from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text

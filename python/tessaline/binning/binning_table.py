@@ -18,11 +18,11 @@ from .._core.arrays import ColumnTable, FloatArray, IntArray, as_float_array
 from .._core.categories import OTHER
 from ..exceptions import DocumentError, UnseenCategoryWarning, UnseenValueWarning
 from ..formats import document, sql
-from ..formats.html import binning_table_html
+from ..formats.html_table import binning_table_html
 from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
-from .analysis import BinAnalysis, bin_analysis
 from .basis import EditBasis
+from .bin_analysis import BinAnalysis, bin_analysis
 from .columns import SUMMARY_COLUMNS
 from .edit_log import (
     Edit,
@@ -268,7 +268,7 @@ class BinningTable(ColumnTable, EditableTable):
     def analysis(self) -> BinAnalysis:
         """Tests of equal event rates between neighbouring bins, and the
         Jensen-Shannon, Hellinger and Herfindahl-Hirschman statistics of the
-        table (see `tessaline.binning.analysis`)."""
+        table (see `tessaline.binning.bin_analysis`)."""
         return bin_analysis(self._columns["c0"], self._columns["c1"], self.n_bins, self.labels)
 
     # -- using -----------------------------------------------------------------

@@ -15,7 +15,7 @@ import numpy as np
 
 from ._core import categories, checks, frames, printing, threads
 from ._core.arrays import FloatArray, as_float_array
-from ._core.state import PlainState
+from ._core.pickle_state import PlainState
 from .binning.continuous import (
     CONTINUOUS_TRENDS,
     DEFAULT_MIN_ROWS,
@@ -28,7 +28,7 @@ from .binning.continuous import (
     continuous_counts_table,
     continuous_rows,
 )
-from .binning.continuous_table import ContinuousBinningTable
+from .binning.continuous_binning_table import ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql

@@ -18,7 +18,7 @@ from .._core.arrays import ColumnTable, FloatArray, as_float_array
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
-from .table import _check_edges, frozen
+from .binning_table import _check_edges, frozen
 
 if TYPE_CHECKING:
     import pandas

@@ -16,12 +16,12 @@ import numpy.typing as npt
 
 from .._core import checks, native
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .categorical import categorical_table
 from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .options import check_bin_count, check_search
 from .special import checked_special_values, with_special_counts
-from .table import BinningTable
 from .weights import category_counters, kind_weights
 
 # What a row of one column is, for the counters of the local preprocessing:
