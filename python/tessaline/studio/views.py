@@ -12,7 +12,8 @@ from typing import Any
 import numpy as np
 
 from .._core import printing
-from ..binning.binning_table import BinningTable, pooled_label
+from ..binning.bin_rows import pooled_label
+from ..binning.binning_table import BinningTable
 from ..binning.edit_log import EDIT_HEADER, trend_of
 from ..table_binning import TableBinning
 
