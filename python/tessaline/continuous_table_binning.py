@@ -28,7 +28,7 @@ from .binning.continuous import (
     continuous_counts_table,
     continuous_rows,
 )
-from .binning.continuous_binning_table import ContinuousBinningTable
+from .binning.continuous_binning_table import OUTPUTS, ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
@@ -357,7 +357,7 @@ class ContinuousTableBinning(PlainState):
             raise NotFittedError(
                 "This ContinuousTableBinning is not fitted yet: call fit before transform"
             )
-        checks.one_of("output", output, ("mean", "index", "label"))
+        checks.output_choice(output, OUTPUTS)
         wanted = self.selected if selected else list(self.tables)
         if columns is not None:
             unknown = [n for n in columns if n not in self.tables]

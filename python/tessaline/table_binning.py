@@ -77,6 +77,8 @@ DEFAULT_MAX_CHI2_PVALUE: float | None = None
 # The options of the MDLP search, among the options.
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
+# What `transform(output=...)` gives: each column's WoE, bin index or bin label.
+OUTPUTS = ("woe", "index", "label")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason", "note")
 # A row of a table resting on fewer events (or non-events) than this is noted.
 FEW_EVIDENCE = 5
@@ -1140,8 +1142,7 @@ class TableBinning(PlainState):
         in training, as in `BinningTable.transform`."""
         if not self.tables:
             raise NotFittedError("This TableBinning is not fitted yet: call fit before transform")
-        if output not in ("woe", "index", "label"):
-            raise ValueError(f"output must be 'woe', 'index' or 'label', not {output!r}")
+        checks.output_choice(output, OUTPUTS)
         names = set(frames.column_names(data))
         wanted = self.selected if selected else list(self.tables)
         if columns is not None:

@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any, ClassVar, Literal, overload
 import numpy as np
 import numpy.typing as npt
 
-from .._core import native, printing
+from .._core import checks, native, printing
 from .._core.arrays import FloatArray, IntArray
 from .._core.categories import OTHER
 from .._core.placement import MISSING_SLOT
@@ -59,6 +59,8 @@ EVIDENCE_ULPS = 8
 MAX_COUNT = 2**53
 # What `transform(unseen=...)` accepts beside a number.
 UNSEEN_CHOICES = ("zero", "riskiest")
+# What `transform(output=...)` gives: the row's index or its WoE.
+OUTPUTS = ("index", "woe")
 Unseen = Literal["zero", "riskiest"] | float
 
 
@@ -243,8 +245,7 @@ class BinningTable(BinRows, EditableTable):
         conservative choice), or a number. It is an option of the transform,
         not stored in the table: `to_sql` and Spark give "zero".
         """
-        if output not in ("index", "woe"):
-            raise ValueError(f"output must be 'index' or 'woe', not {output!r}")
+        checks.output_choice(output, OUTPUTS)
         fill = self.unseen_woe(unseen)
         if self._bin_categories is not None:
             index = self._category_index(x, fill if output == "woe" else None)

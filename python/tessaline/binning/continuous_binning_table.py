@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from .._core import native, printing
+from .._core import checks, native, printing
 from .._core.arrays import FloatArray
 from .._core.placement import MISSING_SLOT
 from ..exceptions import DocumentError
@@ -35,6 +35,8 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
+# What `transform(output=...)` gives: the row's mean, index or label.
+OUTPUTS = ("mean", "index", "label")
 # The bin of a category training did not see, apart from a missing one.
 UNSEEN = -2
 # The sums a table is built from, then the columns the core derives from them.
@@ -171,8 +173,7 @@ class ContinuousBinningTable(BinRows):
         "missing" for index -1). A missing value gets the missing-value
         row's mean; a value in a row without weight, a missing value without
         such a row and an unseen category get the overall mean."""
-        if output not in ("mean", "index", "label"):
-            raise ValueError(f"output must be 'mean', 'index' or 'label', not {output!r}")
+        checks.output_choice(output, OUTPUTS)
         if output == "label":
             labels: npt.NDArray[Any] = np.array(self.labels + ["missing"], dtype=object)
             index = self.transform(x, output="index")

@@ -44,6 +44,7 @@ from typing import Any, Literal
 
 import numpy as np
 
+from .._core import checks
 from .._core.placement import MISSING_SLOT, category_bins, number_rules
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 from .._version import __version__
@@ -192,11 +193,15 @@ def case(
     raise AssertionError("the rules end with 'else'")
 
 
-def _checked(dialect: str, output: str) -> None:
+# What a query gives of a binary or of a continuous binning.
+WOE_OUTPUTS = ("woe", "index")
+MEAN_OUTPUTS = ("mean", "index")
+
+
+def _checked(dialect: str, output: str, outputs: Sequence[str] = WOE_OUTPUTS) -> None:
     if dialect not in DIALECTS:
         raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
-    if output not in ("woe", "index"):
-        raise ValueError(f"output must be 'woe' or 'index', not {output!r}")
+    checks.output_choice(output, outputs)
 
 
 def binning_sql(
@@ -299,10 +304,7 @@ def continuous_binning_sql(
     name) with a continuous binning's bin means (or bin indices), as its
     `transform` does: `table.means_by_index()` gives the mean of each
     interval index, special value, missing value and unseen category."""
-    if dialect not in DIALECTS:
-        raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
-    if output not in ("mean", "index"):
-        raise ValueError(f"output must be 'mean' or 'index', not {output!r}")
+    _checked(dialect, output, MEAN_OUTPUTS)
     name = column if column is not None else table.name
     if name is None:
         raise ValueError("the table has no name: give the column to score")

@@ -8,9 +8,13 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from .._core import checks
 from .._core.placement import MISSING_SLOT, number_rules
 from ..binning.binning_table import BinningTable
 from ._counting import column_of, spark_functions
+
+# What a column's expression gives: the bin index, the WoE or the bin label.
+OUTPUTS = ("index", "woe", "label")
 
 
 def bin_index(
@@ -83,8 +87,7 @@ def transform_column(
     values and categories as locally. A categorical table needs `type_name`,
     the column's Spark type (``df.schema[name].dataType.typeName()``), since a
     category's text depends on it ("true" for True, "2.0" for 2)."""
-    if output not in ("index", "woe", "label"):
-        raise ValueError(f"output must be 'index', 'woe' or 'label', not {output!r}")
+    checks.output_choice(output, OUTPUTS)
     F = spark_functions()
     if table.kind == "categorical":
         if type_name is None:
