@@ -39,7 +39,7 @@ engines' counting queries write their literals with them too.
 from __future__ import annotations
 
 import math
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, Literal
 
 import numpy as np
@@ -242,15 +242,25 @@ def table_binning_sql(
     `TableBinning.transform` does, after the columns named in `keep` (an
     identifier, a target) passed through unchanged."""
     _checked(dialect, output)
-    names = binning.selected if selected else list(binning.tables)
+    return STAMP + binned_select(
+        source,
+        binning.selected if selected else list(binning.tables),
+        keep,
+        lambda n: binning_sql(binning.tables[n], n, output=output, dialect=dialect),
+    )
+
+
+def binned_select(
+    source: str, names: Sequence[str], keep: Sequence[str], expression: Callable[[str], str]
+) -> str:
+    """A SELECT over the table `source` of the columns of `keep` passed
+    through, then each column of `names` as `expression` scores it, under
+    its own name."""
     clash = [k for k in keep if k in names]
     if clash:
         raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
-    columns = [identifier(k) for k in keep] + [
-        f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
-        for n in names
-    ]
-    return STAMP + "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    columns = [identifier(k) for k in keep] + [f"{expression(n)} AS {identifier(n)}" for n in names]
+    return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
 def scorecard_sql(
