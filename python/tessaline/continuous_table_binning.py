@@ -277,11 +277,6 @@ class ContinuousTableBinning(TableBinningBase):
             (0, 1, 5, 6),
         )
 
-    def __repr__(self) -> str:
-        if not self.tables:
-            return "<ContinuousTableBinning, not fitted>"
-        return f"<ContinuousTableBinning: {self._counted()}>"
-
     # -- using -----------------------------------------------------------------
     def transform(
         self,

@@ -1039,10 +1039,8 @@ class TableBinning(TableBinningBase):
         decided = decisions_text(self.selection_report)
         return table + ("\nselection:\n" + decided if decided else "")
 
-    def __repr__(self) -> str:
-        if not self.tables:
-            return f"<TableBinning method={self.method!r}, not fitted>"
-        return f"<TableBinning method={self.method!r}: {self._counted()}>"
+    def _repr_options(self) -> str:
+        return f" method={self.method!r}"
 
     # -- using -----------------------------------------------------------------
     def transform(

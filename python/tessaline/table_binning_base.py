@@ -146,10 +146,17 @@ class TableBinningBase(PlainState):
             columns=list(self.SUMMARY_FIELDS),
         )
 
-    def _counted(self) -> str:
+    def _repr_options(self) -> str:
+        """The options `repr` shows beside the class name."""
+        return ""
+
+    def __repr__(self) -> str:
+        head = f"<{type(self).__name__}{self._repr_options()}"
+        if not self.tables:
+            return f"{head}, not fitted>"
         return (
-            f"{len(self.tables)} columns binned, "
-            f"{len(self.selected)} kept, {len(self.skipped)} skipped"
+            f"{head}: {len(self.tables)} columns binned, "
+            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
         )
 
     # -- using -----------------------------------------------------------------

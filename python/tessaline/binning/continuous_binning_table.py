@@ -19,16 +19,8 @@ from .._core.placement import MISSING_SLOT
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
-from .bin_rows import (
-    BinRows,
-    check_edges,
-    document_kind,
-    document_metadata,
-    document_name,
-    frozen,
-    row_floats,
-    row_values,
-)
+from . import bin_rows
+from .bin_rows import BinRows, frozen
 
 if TYPE_CHECKING:
     import pandas
@@ -227,21 +219,21 @@ class ContinuousBinningTable(BinRows):
         for key in COLUMNS:
             if key == "sum_sq_dev" and key not in rows:
                 continue
-            values = row_values(rows, key, n_rows, where)
+            values = bin_rows.row_values(rows, key, n_rows, where)
             if key == "count":
                 if not all(type(v) is int and 0 <= v <= 2**53 for v in values):
                     raise DocumentError(f"{where}: rows.count must hold counts of rows")
                 columns[key] = np.array(values, dtype=np.int64)
             else:
-                columns[key] = row_floats(values, key, where)
+                columns[key] = bin_rows.row_floats(values, key, where)
         if "sum_sq_dev" not in columns:
             columns["sum_sq_dev"] = _deviations_from_sum_sq(columns)
-        bins = document_kind(doc, where)
+        bins = bin_rows.document_kind(doc, where)
         specials = document.floats(doc, "special_values", where)
         splits = document.floats(doc, "splits", where)
         has_missing_row = document.flag(doc, "has_missing_row", where)
         if bins is None:
-            check_edges(columns, splits, specials, has_missing_row, where)
+            bin_rows.check_edges(columns, splits, specials, has_missing_row, where)
         elif not (
             isinstance(bins, list)
             and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b) for b in bins)
@@ -256,8 +248,8 @@ class ContinuousBinningTable(BinRows):
         table = cls(
             columns,
             method=document.field(doc, "method", str, where),
-            name=document_name(doc, where),
-            metadata=document_metadata(doc),
+            name=bin_rows.document_name(doc, where),
+            metadata=bin_rows.document_metadata(doc),
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
         )
