@@ -37,6 +37,9 @@ browser page: `studio` (``python -m tessaline studio DATA.csv --target COLUMN``)
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
 
+import importlib as _importlib
+import sys as _sys
+
 from . import datasets
 from ._version import __version__
 from .binning import (
@@ -49,11 +52,11 @@ from .binning import (
     optimal_binning,
     quantile_binning,
 )
-from .binning.analysis import BinAnalysis
+from .binning.bin_analysis import BinAnalysis
 from .binning.continuous import continuous_binning
-from .binning.continuous_table import ContinuousBinningTable
+from .binning.continuous_binning_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
-from .continuous_table import ContinuousColumnSummary, ContinuousTableBinning
+from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
 from .counterfactual import BinChange, Counterfactual, counterfactual
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
@@ -96,8 +99,25 @@ from .selection import (
 )
 from .serialize import from_json
 from .studio import Studio, studio
-from .table import ColumnSummary, TableBinning
+from .table_binning import ColumnSummary, TableBinning
 from .woe import weight_of_evidence
+
+# A pickle names each class by the path of the module that defines it: these
+# modules were renamed, and their earlier paths still lead to them, so what
+# was pickled before loads (and `import tessaline.table` still works).
+_EARLIER_PATHS = {
+    "tessaline.table": "tessaline.table_binning",
+    "tessaline.continuous_table": "tessaline.continuous_table_binning",
+    "tessaline.binning.table": "tessaline.binning.binning_table",
+    "tessaline.binning.continuous_table": "tessaline.binning.continuous_binning_table",
+    "tessaline.binning.analysis": "tessaline.binning.bin_analysis",
+    "tessaline.binning.counts": "tessaline.binning.column_counts",
+}
+for _earlier, _current in _EARLIER_PATHS.items():
+    _package, _, _name = _earlier.rpartition(".")
+    _sys.modules.setdefault(_earlier, _importlib.import_module(_current))
+    setattr(_sys.modules[_package], _name, _sys.modules[_earlier])
+del _earlier, _current, _package, _name
 
 __all__ = [
     "Alert",

@@ -11,7 +11,7 @@ from collections.abc import Sequence
 
 from ._version import __version__
 from .report.command import add_command as add_report
-from .studio.command import add_command as add_studio
+from .studio.studio_command import add_command as add_studio
 
 
 def main(argv: Sequence[str] | None = None) -> int:

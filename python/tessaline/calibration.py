@@ -33,7 +33,7 @@ import numpy.typing as npt
 
 from ._core import checks, distributions, native, printing, target
 from ._core.arrays import PlainColumnTable, as_float_array
-from .plots import calibration as plots
+from .plots import calibration_plot as plots
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes

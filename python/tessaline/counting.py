@@ -24,10 +24,10 @@ from ._core import native
 from ._core.arrays import TIMES_REFUSED
 from ._core.categories import category_name
 from ._core.target import check_threshold
-from .binning.counts import CategoryCounts, ColumnCounts, category_counts
+from .binning.column_counts import CategoryCounts, ColumnCounts, category_counts
 from .binning.special import checked_special_values
 from .exceptions import TargetError
-from .table import Edits, TableBinning
+from .table_binning import Edits, TableBinning
 
 DEFAULT_MAX_DISTINCT = 20_000_000
 # What a column holds, by the engine's type: numbers, categories (text),

@@ -38,8 +38,8 @@ import numpy.typing as npt
 
 from ._core import checks, native, printing, target
 from ._core.arrays import ColumnTable, FloatArray, as_float_array
-from ._core.state import SlotState
-from .binning.table import BinningTable, frozen
+from ._core.pickle_state import SlotState
+from .binning.binning_table import BinningTable, frozen
 from .plots.binning import plot_lorenz
 
 if TYPE_CHECKING:

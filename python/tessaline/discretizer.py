@@ -10,10 +10,11 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._core.state import PlainState
-from .binning.table import BinningTable
+from ._core import checks
+from ._core.pickle_state import PlainState
+from .binning.binning_table import OUTPUTS, BinningTable
 from .exceptions import NotFittedError
-from .table import TableBinning
+from .table_binning import TableBinning
 
 
 def _columns(X: Any) -> tuple[list[Any], list[str] | None]:
@@ -180,8 +181,7 @@ class MDLPDiscretizer(PlainState):
         (one finite, non-negative weight per row) counts each row by its weight."""
         if y is None:
             raise ValueError("MDLPDiscretizer requires y to be passed, but the target y is None")
-        if self.output not in ("index", "woe"):
-            raise ValueError(f"output must be 'index' or 'woe', not {self.output!r}")
+        checks.output_choice(self.output, OUTPUTS)
         columns, names = _columns(X)
         labels = names if names is not None else [f"x{j}" for j in range(len(columns))]
         event = self.event

@@ -39,7 +39,7 @@ from ._core import checks, frames, native, printing
 from ._core.arrays import as_float_array
 from .diagnostics import EMPTY_BINS, EmptyBins, binned_psi, psi_reading
 from .scorecard import Scorecard
-from .table import TableBinning
+from .table_binning import TableBinning
 
 if TYPE_CHECKING:
     import pandas

@@ -41,15 +41,15 @@ import numpy.typing as npt
 
 from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
-from ._core.state import PlainState
-from .binning.table import BinningTable
+from ._core.pickle_state import PlainState
+from .binning.binning_table import BinningTable
 from .exceptions import DocumentError, FewEventsWarning, NotFittedError
 from .formats import document, pmml, sql
 from .performance import ScorePerformance, score_performance
 from .score_scaling import minmax_scaling
 from .score_scaling import score_range as checked_range
 from .selection import Decision, LogisticFit, decisions_text, logistic_fit
-from .table import TableBinning, decision_dicts, decisions_of
+from .table_binning import TableBinning, decision_dicts, decisions_of
 
 if TYPE_CHECKING:
     import pandas

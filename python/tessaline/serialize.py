@@ -7,13 +7,13 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any
 
-from .binning.continuous_table import ContinuousBinningTable
-from .binning.table import BinningTable
-from .continuous_table import ContinuousTableBinning
+from .binning.binning_table import BinningTable
+from .binning.continuous_binning_table import ContinuousBinningTable
+from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document
 from .scorecard import Scorecard
-from .table import TableBinning
+from .table_binning import TableBinning
 
 READERS: dict[str, Callable[[Any], Any]] = {
     document.BINNING_SCHEMA: BinningTable.from_dict,

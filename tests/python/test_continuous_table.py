@@ -71,3 +71,16 @@ def test_a_misspelt_column_is_named(data):
     frame, _ = data
     with pytest.raises(ValueError, match=r"^sample_weight names no column of the data: 'exposur'$"):
         tl.TableBinning(target="continuous").fit(frame, "loss", sample_weight="exposur")
+
+
+@pytest.mark.parametrize("output", ["woe", 1])
+def test_an_output_it_does_not_give_is_named_as_its_tables_name_it(data, output):
+    frame, binning = data
+    message = f"output must be 'mean', 'index' or 'label', not {output!r}"
+    for transform, values in (
+        (binning.transform, frame),
+        (binning.tables["age"].transform, frame.age),
+    ):
+        with pytest.raises(ValueError) as raised:
+            transform(values, output=output)
+        assert str(raised.value) == message

@@ -13,7 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import native
-from .state import SlotState
+from .pickle_state import SlotState
 
 FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]

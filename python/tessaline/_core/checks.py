@@ -95,6 +95,15 @@ def one_of(name: str, value: Any, choices: Sequence[str]) -> str:
     return value
 
 
+def output_choice(output: Any, allowed: Sequence[str]) -> str:
+    """`output` when it is one of the outputs `allowed` of a transform or an
+    export, named in the message in the order given."""
+    if isinstance(output, str) and output in allowed:
+        return output
+    names = [repr(a) for a in allowed]
+    raise ValueError(f"output must be {', '.join(names[:-1])} or {names[-1]}, not {output!r}")
+
+
 def same_length(*named: tuple[str, Any]) -> None:
     """Arrays (name, array) that must hold as many values each."""
     sizes = [np.size(array) for _, array in named]
@@ -120,6 +129,11 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
     return array
 
 
+# Weights of zero alone: every row is as if absent. Said alike whether the
+# rows are weighed here or counted by an engine.
+NO_WEIGHT = "sample_weight is zero for every row: there is nothing to count"
+
+
 def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
     """`sample_weight` as float64, one finite non-negative weight per row
     (None stays None); the message names the first row that is not."""
@@ -141,7 +155,7 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
             f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
         )
     if weights.size and not (weights > 0.0).any():
-        raise ValueError("sample_weight is zero for every row: there is nothing to count")
+        raise ValueError(NO_WEIGHT)
     counting_rows(native.exact_sum(weights), int(np.count_nonzero(weights)))
     return weights
 

@@ -2,13 +2,13 @@
 from counts merged elsewhere: numeric (MDLP, optimal, quantile, equal width,
 custom cut points) and categorical, each giving a `BinningTable`."""
 
+from .binning_table import BinningTable
 from .categorical import categorical_binning
 from .continuous import continuous_binning
-from .continuous_table import ContinuousBinningTable
+from .continuous_binning_table import ContinuousBinningTable
 from .grouped import grouped_binning
 from .numeric import custom_binning, equal_width_binning, mdlp_binning, quantile_binning
 from .optimal import optimal_binning
-from .table import BinningTable
 
 __all__ = [
     "BinningTable",

@@ -17,7 +17,7 @@ import numpy.typing as npt
 
 from .._core import categories, native
 from .._core.arrays import FloatArray
-from .counts import CategoryCounts, ColumnCounts, category_counts
+from .column_counts import CategoryCounts, ColumnCounts, category_counts
 
 Counts = npt.NDArray[np.int64]
 

@@ -13,10 +13,10 @@ import numpy.typing as npt
 from .._core import categories, checks, native
 from .._core.arrays import FloatArray, column_name
 from .basis import category_basis, group_key
+from .binning_table import BinningTable
 from .numeric import default_minobs
 from .optimal import best_grouping
 from .options import LIMITS, check_options, check_search
-from .table import BinningTable
 from .weights import NO_PERCENTILE, category_counters, event_flags
 
 # The MDLP options of `categorical_binning` as they are when not given.

@@ -14,9 +14,9 @@ import numpy.typing as npt
 
 from .._core import categories, checks, frames, native
 from .._core.arrays import FloatArray, as_float_array, column_name
-from .continuous_table import BASE_COLUMNS, ContinuousBinningTable
+from .continuous_binning_table import BASE_COLUMNS, ContinuousBinningTable
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
-from .special import checked_special_values
+from .special import checked_special_values, is_special
 
 ContinuousTrend = Literal["auto", "ascending", "descending", "peak", "valley", "none"]
 CONTINUOUS_TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
@@ -287,8 +287,11 @@ def continuous_counts_table(
     an engine's merged counts give them."""
     _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins, max_pvalue)
     specials = checked_special_values(special_values)
-    is_special = np.isin(counts["value"], specials)
-    searched = {key: np.asarray(counts[key])[~is_special] for key in VALUE_COLUMNS}
+    special = is_special(np.asarray(counts["value"]), specials)
+    searched = {
+        key: np.asarray(counts[key])[slice(None) if special is None else ~special]
+        for key in VALUE_COLUMNS
+    }
     values = searched["value"]
     if values.size == 0:
         raise ValueError(

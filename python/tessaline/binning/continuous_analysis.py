@@ -20,7 +20,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native, printing
-from .analysis import NeighbourTest, largest_pvalue, tests_table
+from .bin_analysis import NeighbourTest, largest_pvalue, tests_table
 
 
 @dataclass(frozen=True)

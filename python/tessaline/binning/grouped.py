@@ -12,7 +12,7 @@ import numpy as np
 from .._core import categories, checks, native
 from .._core.arrays import column_name
 from .basis import category_basis, group_summary
-from .table import BinningTable
+from .binning_table import BinningTable
 from .weights import event_flags
 
 

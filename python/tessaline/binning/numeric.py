@@ -15,10 +15,10 @@ from .._core import checks, native, target
 from .._core.arrays import FloatArray, as_float_array, column_name, labelled_rows
 from . import weights as weighting
 from .basis import rows_basis
+from .binning_table import BinningTable
 from .optimal import LIMIT_DEFAULTS
 from .options import check_representative, check_rule, check_search
-from .special import checked_special_values, with_special_rows
-from .table import BinningTable
+from .special import checked_special_values, is_special, with_special_rows
 
 # Share of the rows that each side of an MDLP cut must exceed when `minobs`
 # is not given.
@@ -166,8 +166,8 @@ def mdlp_rows(
     specials = checked_special_values(special_values)
     if minobs is None:
         minobs = default_minobs(xs.size)
-    is_special = np.isin(xs, specials) if specials else None
-    searched = (xs, ys) if is_special is None else (xs[~is_special], ys[~is_special])
+    special = is_special(xs, specials)
+    searched = (xs, ys) if special is None else (xs[~special], ys[~special])
     result = native.mdlp_full_raw(
         *searched,
         minobs=minobs,
@@ -182,9 +182,9 @@ def mdlp_rows(
     )
     summary: Mapping[str, Any] = result["summary"]
     metadata: dict[str, Any] = dict(result["metadata"])
-    if is_special is not None:
-        summary = with_special_rows(summary, xs[is_special], ys[is_special], specials)
-        metadata["n_special"] = int(is_special.sum())
+    if special is not None:
+        summary = with_special_rows(summary, xs[special], ys[special], specials)
+        metadata["n_special"] = int(special.sum())
     # A numeric target binarised by the native pipeline has no flags to count.
     basis = (
         None
@@ -289,9 +289,9 @@ def unsupervised_rows(
             representative=representative,
         )
     specials = checked_special_values(special_values)
-    is_special = np.isin(xs, specials) if specials else None
+    special = is_special(xs, specials)
     searched, labels = labelled_rows(
-        *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
+        *((xs, flags) if special is None else (xs[~special], flags[~special]))
     )
     if method != "custom":
         check_rule(
@@ -315,8 +315,8 @@ def unsupervised_rows(
         custom_splits=custom_splits,
     )
     summary: Mapping[str, Any] = native.summary_binary(searched, labels, splits, representative)
-    if is_special is not None:
-        summary = with_special_rows(summary, xs[is_special], flags[is_special], specials)
+    if special is not None:
+        summary = with_special_rows(summary, xs[special], flags[special], specials)
     return BinningTable(
         summary,
         method=method,

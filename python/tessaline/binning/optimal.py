@@ -17,9 +17,9 @@ from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labe
 from ..woe import weight_of_evidence
 from . import weights as weighting
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
-from .special import checked_special_values, special_counts, with_special_counts
-from .table import BinningTable
+from .special import checked_special_values, is_special, special_counts, with_special_counts
 
 # The non-events and events of each row of a table outside the search (the
 # missing-value row, the special values), which share the table's IV.
@@ -418,12 +418,12 @@ def optimal_rows(
             },
         )
     specials = checked_special_values(special_values)
-    is_special = np.isin(xs, specials) if specials else None
-    if is_special is None and target is not None:
+    special_rows = is_special(xs, specials)
+    if special_rows is None and target is not None:
         searched_x, labels = target.rows(xs), target.labels
     else:
         searched_x, labels = labelled_rows(
-            *((xs, flags) if is_special is None else (xs[~is_special], flags[~is_special]))
+            *((xs, flags) if special_rows is None else (xs[~special_rows], flags[~special_rows]))
         )
     searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
@@ -437,8 +437,8 @@ def optimal_rows(
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
     special_c0, special_c1 = (
-        special_counts(xs[is_special], flags[is_special], specials)
-        if is_special is not None
+        special_counts(xs[special_rows], flags[special_rows], specials)
+        if special_rows is not None
         else ([], [])
     )
     outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
@@ -455,7 +455,7 @@ def optimal_rows(
     }
     check_representative(representative)
     summary = _searched_summary(searched_x, labels, counted, cuts, representative)
-    if is_special is not None:
+    if special_rows is not None:
         summary = with_special_counts(summary, specials, special_c0, special_c1)
     return BinningTable(
         summary,

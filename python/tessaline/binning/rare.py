@@ -18,7 +18,7 @@ import numpy as np
 
 from .._core import native
 from ..woe import weight_of_evidence
-from .table import BinningTable
+from .binning_table import BinningTable
 
 RARE_PVALUE = 1e-3
 RARE_SHARE = 0.05
@@ -61,10 +61,7 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
     c0 = np.asarray(table["c0"], dtype=np.float64)
     c1 = np.asarray(table["c1"], dtype=np.float64)
     total = float(c0.sum() + c1.sum())
-    pooled = set(table.pooled_categories)
-    members = {category: b for b, group in enumerate(groups) for category in group}
-    if table.pooled_bin is not None:
-        members.update(dict.fromkeys(pooled, table.pooled_bin))
+    members = table.category_bins().bin_of
     found = []
     for name, a0, a1 in zip(basis.names, basis.c0, basis.c1):
         b = members.get(name)

@@ -26,6 +26,15 @@ def checked_special_values(values: Sequence[float]) -> tuple[float, ...]:
     return tuple(specials)
 
 
+def is_special(values: FloatArray, specials: Sequence[float]) -> npt.NDArray[np.bool_] | None:
+    """Which of `values` equal one of `specials` (NaN never does), or None when
+    there are no special values to look for: a column without them is then
+    searched as it is, not copied."""
+    if not len(specials):
+        return None
+    return np.isin(values, np.asarray(specials, dtype=np.float64))
+
+
 def with_special_rows(
     summary: Mapping[str, Any], xs: FloatArray, flags: FloatArray, specials: Sequence[float]
 ) -> dict[str, npt.NDArray[Any]]:

@@ -33,9 +33,9 @@ import numpy.typing as npt
 from .._core import checks, native, target
 from .._core.arrays import FloatArray
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .options import check_representative
-from .special import checked_special_values, with_special_counts
-from .table import BinningTable
+from .special import checked_special_values, is_special, with_special_counts
 
 Counts = dict[str, npt.NDArray[Any]]
 # A percentile of the target would be read over its rows, not their weights:
@@ -224,13 +224,15 @@ def weighted_rows(
     total = native.exact_sum(weights)
     present = weights > 0.0
     xs, flags, weights = xs[present], flags[present], weights[present]
-    is_special = np.isin(xs, specials) if specials else np.zeros(xs.size, dtype=bool)
-    sx, sf, sw = xs[~is_special], flags[~is_special], weights[~is_special]
+    special = is_special(xs, specials)
+    if special is None:
+        special = np.zeros(xs.size, dtype=bool)
+    sx, sf, sw = xs[~special], flags[~special], weights[~special]
     return WeightedRows(
         xs,
         flags,
         weights,
-        is_special,
+        special,
         specials,
         weighted_counts(sx, sf, sw),
         missing_weights(sx, sf, sw),

@@ -47,8 +47,9 @@ from collections.abc import Mapping, Sequence
 from typing import Any
 
 from .._core.categories import category_name
+from .._core.checks import NO_WEIGHT
 from .._core.target import check_threshold, not_binary
-from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..binning.weights import NO_PERCENTILE
 from ..counting import (
     BOOLEAN,
@@ -66,7 +67,7 @@ from ..counting import (
 )
 from ..exceptions import TargetError
 from ..formats.sql import identifier
-from ..table import TableBinning, check_classes
+from ..table_binning import TableBinning, check_classes
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts
 from .memory import merged_within, size_in_bytes
@@ -240,7 +241,7 @@ def count_columns(
         keys = ("c", "x", "s", "w", "n", "known", "ones")
         grouped = summed_weights(dict(zip(keys, zip(*found) if found else [()] * len(keys))))
         if not sum(n for c, n in zip(grouped["c"], grouped["n"]) if c == 0):
-            raise ValueError("sample_weight is zero for every row: there is nothing to bin")
+            raise ValueError(NO_WEIGHT)
         counted = counts_from_groups(grouped, columns, types, categorical, specials)
     if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
         wanted = category_name(event)

@@ -11,7 +11,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..counting import ColumnType, counts_from_groups
 
 # Rows fetched at once: the only ones the client holds as Python objects.

@@ -46,6 +46,7 @@ from collections.abc import Sequence
 
 import numpy as np
 
+from .._core.placement import MISSING_SLOT, CategoryBins, category_bins, number_rules
 from .._core.protocols import BinnedColumn, BinnedTable, FloatArray, PointsModel
 from .._version import __version__
 
@@ -103,18 +104,9 @@ def _is_member(parent: ET.Element, field: str, members: Sequence[str]) -> None:
         )
 
 
-def category_slots(table: BinnedColumn) -> tuple[list[tuple[int, list[str]]], int]:
-    """Each bin with the category names that reach it (a pooled category
-    reaches the bin of the pooled group), and the slot of any other name:
-    the pooled group's bin, else -1 (the missing-value slot)."""
+def _category_bins(table: BinnedColumn) -> CategoryBins:
     assert table.bin_categories is not None
-    other = -1 if table.pooled_bin is None else table.pooled_bin
-    pooled = set(table.pooled_categories)
-    bins = [
-        (b, sorted(set(names) | (pooled if b == other else set())))
-        for b, names in enumerate(table.bin_categories)
-    ]
-    return [(b, members) for b, members in bins if members], other
+    return category_bins(table.bin_categories, table.pooled_categories, table.pooled_bin)
 
 
 def _attributes(
@@ -127,27 +119,30 @@ def _attributes(
     def attribute(points: str) -> ET.Element:
         return _element(parent, "Attribute", partialScore=points)
 
-    _predicate(attribute(missing), field, "isMissing")
     if table.bin_categories is not None:
-        bins, other = category_slots(table)
-        for b, members in bins:
+        _predicate(attribute(missing), field, "isMissing")
+        bins = _category_bins(table)
+        for b, members in bins.members:
             _is_member(attribute(values[b]), field, members)
-        _element(attribute(values[other] if other >= 0 else missing), "True")
+        _element(attribute(values[bins.other] if bins.other != MISSING_SLOT else missing), "True")
         return
-    n_slots = len(values) - len(table.special_values)
-    for j, special in enumerate(table.special_values):
-        _predicate(attribute(values[n_slots + j]), field, "equal", special)
-    for i, cut in enumerate(table.splits):
-        _predicate(attribute(values[i]), field, "lessOrEqual", cut)
-    _element(attribute(values[len(table.splits)]), "True")
+    first_special = len(values) - len(table.special_values)
+    operators = {"missing": "isMissing", "equal": "equal", "at_most": "lessOrEqual"}
+    for rule in number_rules(table.splits, table.special_values, first_special):
+        scored = attribute(missing if rule.slot == MISSING_SLOT else values[rule.slot])
+        if rule.test == "else":
+            _element(scored, "True")
+        else:
+            equal_or_at_most = None if rule.test == "missing" else rule.value
+            _predicate(scored, field, operators[rule.test], equal_or_at_most)
 
 
 def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
     """The WoE of `table` as a Discretize (numeric) or MapValues (categorical)."""
     intervals, specials, missing = table.woe_by_index()
     if table.bin_categories is not None:
-        bins, other = category_slots(table)
-        default = intervals[other] if other >= 0 else missing
+        bins = _category_bins(table)
+        default = intervals[bins.other] if bins.other != MISSING_SLOT else missing
         mapping = _element(
             parent,
             "MapValues",
@@ -158,7 +153,7 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
         )
         _element(mapping, "FieldColumnPair", field=field, column="category")
         rows = _element(mapping, "InlineTable")
-        for b, members in bins:
+        for b, members in bins.members:
             for member in members:
                 row = _element(rows, "row")
                 _element(row, "category").text = _text(member, "the category")

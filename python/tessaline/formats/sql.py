@@ -39,11 +39,13 @@ engines' counting queries write their literals with them too.
 from __future__ import annotations
 
 import math
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, Literal
 
 import numpy as np
 
+from .._core import checks
+from .._core.placement import MISSING_SLOT, category_bins, number_rules
 from .._core.protocols import BinnedColumn, BinnedTable, PointsModel
 from .._version import __version__
 
@@ -163,39 +165,43 @@ def case(
     index (or bin of categories) then one per special value; `missing_value`
     is the value of a missing or unmatched entry (index -1), or
     `unmatched_value`, when given, that of a category matched by no bin."""
-    n_slots = len(row_values) - len(table.special_values)
     if table.bin_categories is not None:
         # Categories are compared as names, so only NULL is missing.
         branches = [f"WHEN {column} IS NULL THEN {missing_value}"]
-        pooled = set(table.pooled_categories)
-        other = -1 if table.pooled_bin is None else table.pooled_bin
-        every = {name for names in table.bin_categories for name in names} | pooled
-        for b, names in enumerate(table.bin_categories):
-            members = sorted(set(names) | (pooled if b == other else set()))
-            if members:
-                branches.append(
-                    f"WHEN {_is_member(column, members, every, dialect)} THEN {row_values[b]}"
-                )
-        unmatched = missing_value if unmatched_value is None else unmatched_value
-        fallback = row_values[other] if other >= 0 else unmatched
-    else:
-        branches = [f"WHEN {_is_missing(column, dialect)} THEN {missing_value}"]
-        value = _as_double(column, dialect)
-        for j, special in enumerate(table.special_values):
+        bins = category_bins(table.bin_categories, table.pooled_categories, table.pooled_bin)
+        every = set(bins.bin_of)
+        for b, members in bins.members:
             branches.append(
-                f"WHEN {value} = {number(special, dialect)} THEN {row_values[n_slots + j]}"
+                f"WHEN {_is_member(column, members, every, dialect)} THEN {row_values[b]}"
             )
-        for i, cut in enumerate(table.splits):
-            branches.append(f"WHEN {value} <= {number(cut, dialect)} THEN {row_values[i]}")
-        fallback = row_values[len(table.splits)]
-    return "CASE " + " ".join(branches) + f" ELSE {fallback} END"
+        unmatched = missing_value if unmatched_value is None else unmatched_value
+        fallback = row_values[bins.other] if bins.other != MISSING_SLOT else unmatched
+        return "CASE " + " ".join(branches) + f" ELSE {fallback} END"
+    value = _as_double(column, dialect)
+    first_special = len(row_values) - len(table.special_values)
+    tests = {
+        "missing": lambda _: _is_missing(column, dialect),
+        "equal": lambda v: f"{value} = {number(v, dialect)}",
+        "at_most": lambda v: f"{value} <= {number(v, dialect)}",
+    }
+    branches = []
+    for rule in number_rules(table.splits, table.special_values, first_special):
+        result = missing_value if rule.slot == MISSING_SLOT else row_values[rule.slot]
+        if rule.test == "else":
+            return "CASE " + " ".join(branches) + f" ELSE {result} END"
+        branches.append(f"WHEN {tests[rule.test](rule.value)} THEN {result}")
+    raise AssertionError("the rules end with 'else'")
 
 
-def _checked(dialect: str, output: str) -> None:
+# What a query gives of a binary or of a continuous binning.
+WOE_OUTPUTS = ("woe", "index")
+MEAN_OUTPUTS = ("mean", "index")
+
+
+def _checked(dialect: str, output: str, outputs: Sequence[str] = WOE_OUTPUTS) -> None:
     if dialect not in DIALECTS:
         raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
-    if output not in ("woe", "index"):
-        raise ValueError(f"output must be 'woe' or 'index', not {output!r}")
+    checks.output_choice(output, outputs)
 
 
 def binning_sql(
@@ -236,15 +242,25 @@ def table_binning_sql(
     `TableBinning.transform` does, after the columns named in `keep` (an
     identifier, a target) passed through unchanged."""
     _checked(dialect, output)
-    names = binning.selected if selected else list(binning.tables)
+    return STAMP + binned_select(
+        source,
+        binning.selected if selected else list(binning.tables),
+        keep,
+        lambda n: binning_sql(binning.tables[n], n, output=output, dialect=dialect),
+    )
+
+
+def binned_select(
+    source: str, names: Sequence[str], keep: Sequence[str], expression: Callable[[str], str]
+) -> str:
+    """A SELECT over the table `source` of the columns of `keep` passed
+    through, then each column of `names` as `expression` scores it, under
+    its own name."""
     clash = [k for k in keep if k in names]
     if clash:
         raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
-    columns = [identifier(k) for k in keep] + [
-        f"{binning_sql(binning.tables[n], n, output=output, dialect=dialect)} AS {identifier(n)}"
-        for n in names
-    ]
-    return STAMP + "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    columns = [identifier(k) for k in keep] + [f"{expression(n)} AS {identifier(n)}" for n in names]
+    return "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
 
 
 def scorecard_sql(
@@ -298,10 +314,7 @@ def continuous_binning_sql(
     name) with a continuous binning's bin means (or bin indices), as its
     `transform` does: `table.means_by_index()` gives the mean of each
     interval index, special value, missing value and unseen category."""
-    if dialect not in DIALECTS:
-        raise ValueError(f"dialect must be one of {', '.join(DIALECTS)}, not {dialect!r}")
-    if output not in ("mean", "index"):
-        raise ValueError(f"output must be 'mean' or 'index', not {output!r}")
+    _checked(dialect, output, MEAN_OUTPUTS)
     name = column if column is not None else table.name
     if name is None:
         raise ValueError("the table has no name: give the column to score")

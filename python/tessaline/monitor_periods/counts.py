@@ -20,7 +20,7 @@ from .._core import frames, native, printing, target
 from ..exceptions import UnseenCategoryWarning, UnseenValueWarning
 from ..monitoring import SCORE, _bin_counts, _bin_labels
 from ..scorecard import Scorecard
-from ..table import TableBinning
+from ..table_binning import TableBinning
 
 IntArray = npt.NDArray[np.int64]
 

@@ -16,7 +16,7 @@ from .._core import checks
 from ..exceptions import DocumentError
 from ..monitoring import _chronological
 from ..scorecard import Scorecard
-from ..table import TableBinning
+from ..table_binning import TableBinning
 from . import measures
 from .alerts import Thresholds, alerts_of
 from .counts import Layout, PeriodCounts, check_layout, count_period, layout_of

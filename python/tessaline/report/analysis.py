@@ -12,13 +12,13 @@ import numpy as np
 
 from .._core import printing
 from .._core.progress import Progress
+from ..binning.binning_table import BinningTable
 from ..binning.options import DEFAULT_MIN_CLASS_COUNT
-from ..binning.table import BinningTable
 from ..diagnostics import GiniResult, gini
 from ..exceptions import DataError
 from ..performance import ScorePerformance
 from ..scorecard import Scorecard
-from ..table import TableBinning, column_note
+from ..table_binning import TableBinning, column_note
 from ..woe import iv_strength
 from .dataset import Dataset
 

@@ -27,7 +27,7 @@ from .._core.progress import PROGRESS_FROM, Progress
 from ..exceptions import DataError, DocumentError, TrendWarning
 from ..scorecard import Scorecard
 from ..serialize import from_json
-from ..table import TableBinning
+from ..table_binning import TableBinning
 from .analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
@@ -41,7 +41,7 @@ from .analysis import (
     render_scorecard_text,
 )
 from .dataset import Dataset, read_dataset
-from .html import render_html
+from .html_report import render_html
 from .model import model_report
 from .samples import chosen_columns, split_samples
 

@@ -31,14 +31,14 @@ import numpy as np
 from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..calibration import Calibration, calibration
-from ..formats.html import binning_table_html
+from ..formats.html_table import binning_table_html
 from ..monitoring import NOT_MONITORED, stability, worst_reading
 from ..performance import ScorePerformance, score_performance
 from ..plots import plot_binning, plot_roc
-from ..plots.calibration import plot_calibration
+from ..plots.calibration_plot import plot_calibration
 from ..scorecard import Scorecard
 from ..selection import correlation, vif
-from ..table import TableBinning
+from ..table_binning import TableBinning
 from .cells import (
     Cell,
     Number,
@@ -53,7 +53,7 @@ from .cells import (
     signed,
     text,
 )
-from .html import STYLE, _chart, _plain_table, edit_log_caption, edit_log_heading
+from .html_report import STYLE, _chart, _plain_table, edit_log_caption, edit_log_heading
 
 Sample = tuple[Any, Any]  # the data (columns by name) and its target (values or column name)
 SECTIONS = (

@@ -44,16 +44,16 @@ import numpy.typing as npt
 
 from .._core import native
 from .._core.arrays import TIMES_REFUSED
+from ..binning.binning_table import BinningTable
+from ..binning.column_counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.continuous import continuous_category_table, continuous_counts_table
-from ..binning.continuous_table import ContinuousBinningTable
-from ..binning.counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
+from ..binning.continuous_binning_table import ContinuousBinningTable
 from ..binning.special import checked_special_values
-from ..binning.table import BinningTable
 from ..binning.weights import NO_PERCENTILE
-from ..continuous_table import ContinuousTableBinning
+from ..continuous_table_binning import ContinuousTableBinning
 from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from ..diagnostics import GiniResult, PSIResult
-from ..table import COUNT_BUILDERS, Edits, TableBinning
+from ..table_binning import COUNT_BUILDERS, Edits, TableBinning
 from ._continuous import continuous_counts
 from ._counting import (
     Counting,

@@ -11,8 +11,9 @@ from typing import Any, Literal
 import numpy as np
 
 from .._core import native
+from .._core.checks import NO_WEIGHT
 from .._core.target import SHOWN_VALUES, not_binary
-from ..binning.counts import CategoryCounts, ColumnCounts
+from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..counting import (
     BOOLEAN,
     CATEGORY,
@@ -453,7 +454,7 @@ def count_columns(
         if int(np.nansum(table.column("bad_weight").to_numpy(zero_copy_only=False))) > 0:
             raise ValueError(weighted.refused_weight(df, sample_weight, column_of(sample_weight)))
         if not np.asarray(groups["n"])[np.asarray(groups["c"]) == 0].sum():
-            raise ValueError("sample_weight is zero for every row: there is nothing to bin")
+            raise ValueError(NO_WEIGHT)
         groups.update(weighted.summed(table))
     return counts_from_groups(
         groups, columns, {n: column_type(df, n) for n in columns}, categorical, specials

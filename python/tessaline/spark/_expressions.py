@@ -8,8 +8,13 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ..binning.table import BinningTable
+from .._core import checks
+from .._core.placement import MISSING_SLOT, number_rules
+from ..binning.binning_table import BinningTable
 from ._counting import column_of, spark_functions
+
+# What a column's expression gives: the bin index, the WoE or the bin label.
+OUTPUTS = ("index", "woe", "label")
 
 
 def bin_index(
@@ -25,11 +30,18 @@ def bin_index(
     F = spark_functions()
     x = column_of(name).cast("double")
     cuts = [float(c) for c in np.asarray(splits, dtype=np.float64)]
-    index = sum((F.when(x > c, 1).otherwise(0) for c in cuts), F.lit(0))
     first_special = len(cuts) + 1 if special_start is None else special_start
-    expression = F.when(x.isNull() | F.isnan(x), -1)
-    for j, special in enumerate(special_values):
-        expression = expression.when(x == special, first_special + j)
+    rules = number_rules(cuts, special_values, first_special)
+    # The interval of a value is the number of cut points below it: one sum,
+    # not a branch per cut point.
+    index = sum(
+        (F.when(x > r.value, 1).otherwise(0) for r in rules if r.test == "at_most"), F.lit(0)
+    )
+    tests = {"missing": lambda _: x.isNull() | F.isnan(x), "equal": lambda v: x == v}
+    expression = F  # F.when starts the chain, the column's when goes on with it
+    for rule in rules:
+        if rule.test in tests:
+            expression = expression.when(tests[rule.test](rule.value), rule.slot)
     return expression.otherwise(index).cast("long")
 
 
@@ -39,19 +51,16 @@ def category_index(table: BinningTable, name: str, type_name: str) -> Any:
     the bin of the pooled group when training had one, else -1; -1 for a
     missing category (NULL, or NaN in a column of floats)."""
     F = spark_functions()
-    assert table.bin_categories is not None
-    bin_of = {n: b for b, names in enumerate(table.bin_categories) for n in names}
-    other = -1 if table.pooled_bin is None else table.pooled_bin
+    bins = table.category_bins()
     column = column_of(name)
     numeric = type_name in ("float", "double", "decimal")
     key = column.cast("double") if numeric else column.cast("string")
-    expression = F.when(key.isNull() | F.isnan(key) if numeric else key.isNull(), -1)
-    # Pooled and unseen categories are not in `bin_of`: they take `other`.
-    for category, b in bin_of.items():
+    expression = F.when(key.isNull() | F.isnan(key) if numeric else key.isNull(), MISSING_SLOT)
+    for category, b in bins.bin_of.items():
         value = _spark_value(category, type_name)
         if value is not None:
             expression = expression.when(key == F.lit(value), b)
-    return expression.otherwise(other).cast("long")
+    return expression.otherwise(bins.other).cast("long")
 
 
 def _spark_value(category: str, type_name: str) -> Any:
@@ -78,8 +87,7 @@ def transform_column(
     values and categories as locally. A categorical table needs `type_name`,
     the column's Spark type (``df.schema[name].dataType.typeName()``), since a
     category's text depends on it ("true" for True, "2.0" for 2)."""
-    if output not in ("index", "woe", "label"):
-        raise ValueError(f"output must be 'index', 'woe' or 'label', not {output!r}")
+    checks.output_choice(output, OUTPUTS)
     F = spark_functions()
     if table.kind == "categorical":
         if type_name is None:

@@ -11,7 +11,7 @@ import math
 from collections.abc import Callable, Mapping
 from typing import Any
 
-from ..binning.table import BinningTable
+from ..binning.binning_table import BinningTable
 from ..exceptions import EditError
 from .session import Session
 from .views import column_view, summary_view

@@ -11,7 +11,7 @@ import threading
 from typing import TYPE_CHECKING, Any
 
 from .._core import checks
-from ..table import TableBinning
+from ..table_binning import TableBinning
 from .session import Session, binning_of, recovery_path, replay_edits, snapshot
 
 if TYPE_CHECKING:

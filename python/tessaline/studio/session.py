@@ -18,7 +18,7 @@ from typing import Any
 
 from ..exceptions import EditError, TrendWarning
 from ..scorecard import Scorecard
-from ..table import TableBinning
+from ..table_binning import TableBinning
 
 
 def snapshot(binning: TableBinning) -> TableBinning:

@@ -12,9 +12,10 @@ from typing import Any
 import numpy as np
 
 from .._core import printing
+from ..binning.bin_rows import pooled_label
+from ..binning.binning_table import BinningTable
 from ..binning.edit_log import EDIT_HEADER, trend_of
-from ..binning.table import BinningTable, pooled_label
-from ..table import TableBinning
+from ..table_binning import TableBinning
 
 # The most cut points the page offers inside one bin for a click or a drag
 # (evenly spread over the bin's distinct values); a typed value may be any.

@@ -7,7 +7,7 @@ import pytest
 from package_under_test import tessaline as tl
 
 from tessaline._core.categories import category_name
-from tessaline.binning import counts as counted
+from tessaline.binning import column_counts as counted
 
 SPECIAL = -999.0
 

@@ -100,7 +100,7 @@ def test_the_weights_of_a_value_are_its_exact_sum_rounded_once():
         ("grade", "sample_weight column 'grade' must hold numbers, not"),
         ("-2", "'v' must hold finite non-negative weights: a row holds -2.0"),
         ("NULL", "'v' must hold finite non-negative weights: a row holds missing \\(NULL\\)"),
-        ("0", "sample_weight is zero for every row: there is nothing to bin"),
+        ("0", "sample_weight is zero for every row: there is nothing to count"),
     ],
 )
 def test_bad_weight_columns_are_refused(weighted, weights, message):

@@ -6,16 +6,18 @@ import copy
 import json
 import pathlib
 import pickle
+import subprocess
+import sys
 import warnings
 
 import numpy as np
 import pandas as pd
 import pytest
-from package_under_test import ROOT
+from package_under_test import ROOT, subprocess_env
 from package_under_test import tessaline as tl
 from sql_engines import ENGINES
 
-from tessaline._core import state
+from tessaline._core import pickle_state as state
 
 DocumentError = tl.DocumentError
 
@@ -137,6 +139,29 @@ def test_every_result_object_pickles_and_copies(fitted):
         pickle.loads(pickle.dumps(objects[-1])).transform(frame[["amount", "code"]]),
         objects[-1].transform(frame[["amount", "code"]]),
     )
+
+
+def test_a_pickle_naming_the_modules_earlier_paths_loads_in_a_new_interpreter(fitted, monkeypatch):
+    binning = fitted[1][0]
+    frame, _ = random_frame(400)
+    continuous = tl.TableBinning(target="continuous").fit(
+        frame[["score", "region"]], frame["amount"]
+    )
+    objects = [binning, continuous, binning.tables["score"].analysis()]
+    counts = np.array([3, 2])
+    objects.append(tl.binning.column_counts.category_counts(["a", "b"], counts, counts, counts - 1))
+    earlier = {current: path for path, current in tl._EARLIER_PATHS.items()}
+    classes = {type(o) for o in objects} | {tl.BinningTable, tl.ContinuousBinningTable}
+    for cls in classes:
+        monkeypatch.setattr(cls, "__module__", earlier[cls.__module__])
+    pickled = pickle.dumps(objects)
+    monkeypatch.undo()
+    assert all(earlier[cls.__module__].encode() in pickled for cls in classes)
+    loads = "import pickle, sys; print([repr(o) for o in pickle.loads(sys.stdin.buffer.read())])"
+    run = subprocess.run(
+        [sys.executable, "-c", loads], input=pickled, capture_output=True, env=subprocess_env()
+    )
+    assert run.stdout.decode().strip() == str([repr(o) for o in objects]), run.stderr.decode()
 
 
 @pytest.mark.parametrize(

@@ -21,7 +21,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from random_tables import cell_maxima
 
 from tessaline import spark as tls
-from tessaline.binning.counts import KEPT
+from tessaline.binning.column_counts import KEPT
 
 SPECIAL = -9.0
 
@@ -131,7 +131,7 @@ def test_fractional_weights_add_up_exactly_whatever_the_partitioning(spark, rows
         (-1.0, "'w' must hold finite non-negative weights: a row holds -1.0"),
         (np.nan, "'w' must hold finite non-negative weights: a row holds missing \\(NULL\\)"),
         (np.inf, "'w' must hold finite non-negative weights: a row holds inf"),
-        (0.0, "sample_weight is zero for every row: there is nothing to bin"),
+        (0.0, "sample_weight is zero for every row: there is nothing to count"),
     ],
 )
 def test_bad_weight_columns_are_refused(spark, rows, weights, message):

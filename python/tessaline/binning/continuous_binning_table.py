@@ -8,24 +8,30 @@ from __future__ import annotations
 import math
 import types
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import TYPE_CHECKING, Any, Literal
 
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, native, printing
-from .._core.arrays import ColumnTable, FloatArray, as_float_array
+from .._core import checks, native, printing
+from .._core.arrays import FloatArray
+from .._core.placement import MISSING_SLOT
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
+from . import bin_rows
+from .bin_rows import BinRows, frozen
 from .continuous_analysis import ContinuousBinAnalysis, continuous_bin_analysis
-from .table import _check_edges, frozen
 
 if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
+# What `transform(output=...)` gives: the row's mean, index or label.
+OUTPUTS = ("mean", "index", "label")
+# The bin of a category training did not see, apart from a missing one.
+UNSEEN = -2
 # The sums a table is built from, then the columns the core derives from them.
 BASE_COLUMNS = ("left", "right", "count", "weight", "sum", "sum_sq", "sum_sq_dev", "min", "max")
 DERIVED_COLUMNS = ("share", "mean", "std", "mean_deviation")
@@ -56,7 +62,7 @@ def _deviations_from_sum_sq(columns: Mapping[str, FloatArray]) -> FloatArray:
     return np.where(weight > 0, spread, 0.0)
 
 
-class ContinuousBinningTable(ColumnTable):
+class ContinuousBinningTable(BinRows):
     """The binning of one variable against a continuous target.
 
     One row per interval (-inf, t1], (t1, t2], ..., (tk, +inf), closed on the
@@ -83,22 +89,8 @@ class ContinuousBinningTable(ColumnTable):
     ``between_ss`` = sum of weight * mean_deviation^2 over the rows.
     """
 
-    __slots__ = (
-        "_columns",
-        "_splits",
-        "_totals",
-        "method",
-        "name",
-        "metadata",
-        "kind",
-        "special_values",
-        "_bin_categories",
-    )
-    _length_column = "count"
-    _slot_defaults: ClassVar[dict[str, Any]] = {}
-    # A continuous table pools no categories.
-    pooled_categories: tuple[str, ...] = ()
-    pooled_bin = None
+    __slots__ = ("_totals",)
+    SCHEMA = CONTINUOUS_SCHEMA
 
     def __init__(
         self,
@@ -116,27 +108,21 @@ class ContinuousBinningTable(ColumnTable):
         self._totals = types.MappingProxyType(
             {k: float(derived[k]) for k in ("overall_mean", "between_ss", "total_ss", "r2")}
         )
-        self._columns = types.MappingProxyType(
-            {key: frozen(columns[key] if key in columns else derived[key]) for key in COLUMNS}
+        self._place_rows(
+            types.MappingProxyType(
+                {key: frozen(columns[key] if key in columns else derived[key]) for key in COLUMNS}
+            ),
+            method=method,
+            name=name,
+            metadata=metadata,
+            special_values=special_values,
+            bin_categories=bin_categories,
         )
-        self.kind = "numeric" if bin_categories is None else "categorical"
-        self.special_values = tuple(float(v) for v in special_values)
-        self._bin_categories = None if bin_categories is None else tuple(bin_categories)
-        right = self._columns["right"]
-        intervals = right[: len(right) - len(self.special_values) - int(self.has_missing_row)]
-        self._splits = frozen(
-            np.empty(0) if bin_categories is not None else intervals[np.isfinite(intervals)]
-        )
-        self.method = method
-        self.name = name
-        self.metadata = None if metadata is None else dict(metadata)
+        if bin_categories is not None:
+            # Bins of categories have no cut points.
+            self._splits = frozen(np.empty(0))
 
     # -- reading ---------------------------------------------------------------
-    @property
-    def splits(self) -> FloatArray:
-        """The cut points t1 < ... < tk (a value equal to a cut falls in the lower bin)."""
-        return self._splits
-
     @property
     def r_squared(self) -> float:
         """The share of the target's variance the rows' means explain (NaN: a constant target)."""
@@ -156,34 +142,6 @@ class ContinuousBinningTable(ColumnTable):
     def overall_mean(self) -> float:
         """The weighted mean of the target over every row of the table."""
         return self._totals["overall_mean"]
-
-    @property
-    def has_missing_row(self) -> bool:
-        left = self._columns["left"]
-        return len(left) > 0 and math.isnan(float(left[-1]))
-
-    @property
-    def n_bins(self) -> int:
-        """Intervals or sets of categories (special and missing-value rows not counted)."""
-        return len(self) - len(self.special_values) - int(self.has_missing_row)
-
-    @property
-    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None:
-        return self._bin_categories
-
-    @property
-    def labels(self) -> list[str]:
-        """One label per row: '(-inf, 2.5]' or 'A, B', 'special -999', 'missing'."""
-        if self._bin_categories is not None:
-            bins = [", ".join(names) for names in self._bin_categories]
-        else:
-            c = self._columns
-            bins = [
-                printing.interval(float(lo), float(hi))
-                for lo, hi in zip(c["left"][: self.n_bins], c["right"][: self.n_bins])
-            ]
-        specials = [f"special {printing.number(v)}" for v in self.special_values]
-        return bins + specials + (["missing"] if self.has_missing_row else [])
 
     def analysis(self) -> ContinuousBinAnalysis:
         """Welch's tests of equal means between neighbouring bins (see
@@ -216,8 +174,7 @@ class ContinuousBinningTable(ColumnTable):
         "missing" for index -1). A missing value gets the missing-value
         row's mean; a value in a row without weight, a missing value without
         such a row and an unseen category get the overall mean."""
-        if output not in ("mean", "index", "label"):
-            raise ValueError(f"output must be 'mean', 'index' or 'label', not {output!r}")
+        checks.output_choice(output, OUTPUTS)
         if output == "label":
             labels: npt.NDArray[Any] = np.array(self.labels + ["missing"], dtype=object)
             index = self.transform(x, output="index")
@@ -228,18 +185,15 @@ class ContinuousBinningTable(ColumnTable):
             return named
         intervals, specials, missing, overall = self.means_by_index()
         if self._bin_categories is not None:
-            encoded = categories.encode(x)
-            where = {name: b for b, names in enumerate(self._bin_categories) for name in names}
-            bin_of = np.array([where.get(n, -2) for n in encoded.names] + [-1], dtype=np.int64)
-            index = bin_of[encoded.codes]  # code -1 reads the last slot: missing
+            # An unseen category reads the overall mean, a missing one the
+            # missing value's: the lookup's last two slots.
+            encoded, bins = self._category_codes(x, UNSEEN)
+            index = np.append(bins, MISSING_SLOT)[encoded.codes]  # code -1: missing
             if output == "index":
-                return np.where(index == -2, -1, index)
+                return np.where(index == UNSEEN, MISSING_SLOT, index)
             lookup = np.concatenate((intervals, [overall, missing]))
             return lookup[index]
-        xs = as_float_array(x)
-        index = native.binning_transform(xs, self._splits)
-        for j, special in enumerate(self.special_values):
-            index[xs == special] = self.n_bins + j
+        index = self._value_index(x)[1]
         if output == "index":
             return index
         return np.concatenate((intervals, specials, [missing]))[index]
@@ -256,18 +210,8 @@ class ContinuousBinningTable(ColumnTable):
         return sql.continuous_binning_sql(self, column, output=output, dialect=dialect)
 
     # -- documents -------------------------------------------------------------
-    def to_json(self, indent: int | None = None) -> str:
-        """The table as a JSON document (floats as exact hexadecimal strings)
-        from which `from_json` rebuilds it bit for bit."""
-        return document.dumps(self.to_dict(), indent)
-
     def to_dict(self) -> dict[str, Any]:
-        rows: dict[str, Any] = {"label": self.labels}
-        for key in COLUMNS:
-            column = np.asarray(self[key])
-            rows[key] = (
-                [int(v) for v in column] if key == "count" else [document.exact(v) for v in column]
-            )
+        rows = self._document_rows(("count",))
         return {
             **document.header(CONTINUOUS_SCHEMA),
             **document.bins_fields(self),
@@ -277,19 +221,6 @@ class ContinuousBinningTable(ColumnTable):
         }
 
     @classmethod
-    def from_json(cls, text: str | bytes) -> ContinuousBinningTable:
-        return cls.from_dict(document.parse(text))
-
-    @classmethod
-    def from_dict(cls, doc: Any, where: str = CONTINUOUS_SCHEMA) -> ContinuousBinningTable:
-        """The table a document's dict describes; one that no fit writes
-        (edges that do not match, columns that its sums do not give) raises
-        `DocumentError`."""
-        document.check_header(doc, CONTINUOUS_SCHEMA)
-        with document.reading(where):
-            return cls._from_checked_dict(doc, where)
-
-    @classmethod
     def _from_checked_dict(cls, doc: Mapping[str, Any], where: str) -> ContinuousBinningTable:
         rows = document.field(doc, "rows", dict, where)
         n_rows = len(document.field(rows, "count", list, f"{where} rows"))
@@ -297,34 +228,21 @@ class ContinuousBinningTable(ColumnTable):
         for key in COLUMNS:
             if key == "sum_sq_dev" and key not in rows:
                 continue
-            values = document.field(rows, key, list, f"{where} rows")
-            if len(values) != n_rows:
-                raise DocumentError(
-                    f"{where}: row column {key!r} has {len(values)} values, 'count' has {n_rows}"
-                )
+            values = bin_rows.row_values(rows, key, n_rows, where)
             if key == "count":
                 if not all(type(v) is int and 0 <= v <= 2**53 for v in values):
                     raise DocumentError(f"{where}: rows.count must hold counts of rows")
                 columns[key] = np.array(values, dtype=np.int64)
             else:
-                columns[key] = np.array(
-                    [document.from_exact(v, f"{where} rows.{key}") for v in values],
-                    dtype=np.float64,
-                )
+                columns[key] = bin_rows.row_floats(values, key, where)
         if "sum_sq_dev" not in columns:
             columns["sum_sq_dev"] = _deviations_from_sum_sq(columns)
-        kind = document.field(doc, "kind", str, where)
-        bins = doc.get("bin_categories")
-        if kind not in ("numeric", "categorical") or (bins is None) != (kind == "numeric"):
-            raise DocumentError(
-                f"{where}: field 'kind' must be 'numeric' (without "
-                "'bin_categories') or 'categorical' (with them)"
-            )
+        bins = bin_rows.document_kind(doc, where)
         specials = document.floats(doc, "special_values", where)
         splits = document.floats(doc, "splits", where)
         has_missing_row = document.flag(doc, "has_missing_row", where)
         if bins is None:
-            _check_edges(columns, splits, specials, has_missing_row, where)
+            bin_rows.check_edges(columns, splits, specials, has_missing_row, where)
         elif not (
             isinstance(bins, list)
             and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b) for b in bins)
@@ -336,15 +254,11 @@ class ContinuousBinningTable(ColumnTable):
             raise DocumentError(
                 f"{where}: field 'bin_categories' must name each category once, one bin per row"
             )
-        name = doc.get("name")
-        if name is not None and not isinstance(name, str):
-            raise DocumentError(f"{where}: field 'name' must be a string or null")
-        metadata = doc.get("metadata")
         table = cls(
             columns,
             method=document.field(doc, "method", str, where),
-            name=name,
-            metadata=metadata if isinstance(metadata, dict) else None,
+            name=bin_rows.document_name(doc, where),
+            metadata=bin_rows.document_metadata(doc),
             special_values=specials,
             bin_categories=None if bins is None else [tuple(b) for b in bins],
         )
@@ -377,17 +291,11 @@ class ContinuousBinningTable(ColumnTable):
     # -- printing --------------------------------------------------------------
     HEADER = ("#", "interval", "count", "weight", "share", "mean", "std", "min", "max", "deviation")
 
-    def title(self) -> str:
-        what = f"'{self.name}'" if self.name is not None else "variable"
-        specials = len(self.special_values)
-        return (
-            f"{self.method} binning of {'categorical ' if self._bin_categories else ''}"
-            f"{what} against a continuous target: {self.n_bins} "
-            f"bin{'s' if self.n_bins != 1 else ''}"
-            f"{f' + {specials} special' if specials else ''}"
-            f"{' + missing' if self.has_missing_row else ''}, "
-            f"mean {printing.number(self.overall_mean)}, R² {printing.fixed(self.r_squared, 4)}"
-        )
+    def _title_target(self) -> str:
+        return " against a continuous target"
+
+    def _title_measures(self) -> str:
+        return f"mean {printing.number(self.overall_mean)}, R² {printing.fixed(self.r_squared, 4)}"
 
     def rows(self) -> list[list[str]]:
         c = self._columns
@@ -407,12 +315,3 @@ class ContinuousBinningTable(ColumnTable):
             ]
             for i, label in enumerate(self.labels)
         ]
-
-    def __str__(self) -> str:
-        header: tuple[str, ...] = self.HEADER
-        if self._bin_categories is not None:
-            header = tuple("categories" if h == "interval" else h for h in header)
-        return self.title() + "\n" + printing.text_table(header, self.rows(), (1,))
-
-    def __repr__(self) -> str:
-        return f"<ContinuousBinningTable {self.title()}>"

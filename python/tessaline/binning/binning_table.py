@@ -13,16 +13,27 @@ from typing import TYPE_CHECKING, Any, ClassVar, Literal, overload
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, native, printing
-from .._core.arrays import ColumnTable, FloatArray, IntArray, as_float_array
+from .._core import checks, native, printing
+from .._core.arrays import FloatArray, IntArray
 from .._core.categories import OTHER
+from .._core.placement import MISSING_SLOT
 from ..exceptions import DocumentError, UnseenCategoryWarning, UnseenValueWarning
 from ..formats import document, sql
-from ..formats.html import binning_table_html
+from ..formats.html_table import binning_table_html
 from ..plots.binning import plot_binning
 from ..woe import iv_strength, weight_of_evidence
-from .analysis import BinAnalysis, bin_analysis
 from .basis import EditBasis
+from .bin_analysis import BinAnalysis, bin_analysis
+from .bin_rows import (
+    BinRows,
+    check_edges,
+    document_kind,
+    document_metadata,
+    document_name,
+    frozen,
+    row_floats,
+    row_values,
+)
 from .columns import SUMMARY_COLUMNS
 from .edit_log import (
     Edit,
@@ -48,17 +59,12 @@ EVIDENCE_ULPS = 8
 MAX_COUNT = 2**53
 # What `transform(unseen=...)` accepts beside a number.
 UNSEEN_CHOICES = ("zero", "riskiest")
+# What `transform(output=...)` gives: the row's index or its WoE.
+OUTPUTS = ("index", "woe")
 Unseen = Literal["zero", "riskiest"] | float
 
 
-def frozen(values: Any) -> npt.NDArray[Any]:
-    """A read-only copy of `values`."""
-    array = np.array(values, copy=True)
-    array.setflags(write=False)
-    return array
-
-
-class BinningTable(ColumnTable, EditableTable):
+class BinningTable(BinRows, EditableTable):
     """The binning of one variable against a binary target.
 
     One row per interval (-inf, t1], (t1, t2], ..., (tk, +inf), closed on the
@@ -108,23 +114,8 @@ class BinningTable(ColumnTable, EditableTable):
     the edits that made it, which its document and printout carry.
     """
 
-    __slots__ = (
-        "_columns",
-        "_splits",
-        "_iv",
-        "method",
-        "name",
-        "metadata",
-        "split_log",
-        "kind",
-        "special_values",
-        "_bin_categories",
-        "pooled_categories",
-        "pooled_bin",
-        "basis",
-        "edits",
-    )
-    _length_column = "count"
+    __slots__ = ("_iv", "split_log", "pooled_categories", "pooled_bin", "basis", "edits")
+    SCHEMA = document.BINNING_SCHEMA
     _slot_defaults: ClassVar[dict[str, Any]] = {"basis": None, "edits": ()}
 
     def __init__(
@@ -145,24 +136,20 @@ class BinningTable(ColumnTable, EditableTable):
         columns = {key: frozen(summary[key]) for key in weighted_columns(summary)}
         self.basis = basis
         self.edits = tuple(edits)
-        self.kind = "numeric" if bin_categories is None else "categorical"
-        self.special_values = tuple(float(v) for v in special_values)
-        self._bin_categories = None if bin_categories is None else tuple(bin_categories)
         self.pooled_categories = tuple(pooled_categories)
         self.pooled_bin = pooled_bin
         woe, iv, total = weight_of_evidence(columns["c0"], columns["c1"])
         columns["woe"] = frozen(woe)
         columns["iv"] = frozen(iv)
-        right = columns["right"]
-        self._columns = types.MappingProxyType(columns)
-        # The cut points are the finite right edges of the intervals: the last
-        # one ends at +inf, the special and missing-value rows follow.
-        intervals = right[: len(right) - len(self.special_values) - int(self.has_missing_row)]
-        self._splits = frozen(intervals[np.isfinite(intervals)].astype(np.float64))
+        self._place_rows(
+            types.MappingProxyType(columns),
+            method=method,
+            name=name,
+            metadata=metadata,
+            special_values=special_values,
+            bin_categories=bin_categories,
+        )
         self._iv = total
-        self.method = method
-        self.name = name
-        self.metadata = None if metadata is None else dict(metadata)
         self.split_log = (
             None
             if split_log is None
@@ -174,11 +161,6 @@ class BinningTable(ColumnTable, EditableTable):
     def weighted(self) -> bool:
         """Whether the table was fitted with sample weights (it then has ``rows``)."""
         return "rows" in self._columns
-
-    @property
-    def splits(self) -> FloatArray:
-        """The cut points t1 < ... < tk (a value equal to a cut falls in the lower bin)."""
-        return self._splits
 
     @property
     def information_value(self) -> float:
@@ -226,49 +208,10 @@ class BinningTable(ColumnTable, EditableTable):
             edits=edits,
         )
 
-    @property
-    def has_missing_row(self) -> bool:
-        """Whether the last row holds the records whose value is missing."""
-        left = self._columns["left"]
-        return len(left) > 0 and math.isnan(float(left[-1]))
-
-    @property
-    def n_bins(self) -> int:
-        """Number of intervals or sets of categories (special and missing-value
-        rows not counted)."""
-        return len(self) - len(self.special_values) - int(self.has_missing_row)
-
-    @property
-    def bin_categories(self) -> tuple[tuple[str, ...], ...] | None:
-        """The categories of each bin of a categorical table (None for a numeric one)."""
-        return self._bin_categories
-
-    @property
-    def labels(self) -> list[str]:
-        """'(-inf, 2.5]', ..., '(7, +inf)', 'special -999', 'missing' (or, for a
-        categorical table, 'A, B', 'C', ...): one label per row."""
-        if self._bin_categories is not None:
-            bins = [
-                ", ".join(
-                    names
-                    + ((pooled_label(self.pooled_categories),) if b == self.pooled_bin else ())
-                )
-                for b, names in enumerate(self._bin_categories)
-            ]
-        else:
-            bins = [
-                printing.interval(float(lo), float(hi))
-                for lo, hi in zip(
-                    self._columns["left"][: self.n_bins], self._columns["right"][: self.n_bins]
-                )
-            ]
-        specials = [f"special {printing.number(v)}" for v in self.special_values]
-        return bins + specials + (["missing"] if self.has_missing_row else [])
-
     def analysis(self) -> BinAnalysis:
         """Tests of equal event rates between neighbouring bins, and the
         Jensen-Shannon, Hellinger and Herfindahl-Hirschman statistics of the
-        table (see `tessaline.binning.analysis`)."""
+        table (see `tessaline.binning.bin_analysis`)."""
         return bin_analysis(self._columns["c0"], self._columns["c1"], self.n_bins, self.labels)
 
     # -- using -----------------------------------------------------------------
@@ -302,16 +245,12 @@ class BinningTable(ColumnTable, EditableTable):
         conservative choice), or a number. It is an option of the transform,
         not stored in the table: `to_sql` and Spark give "zero".
         """
-        if output not in ("index", "woe"):
-            raise ValueError(f"output must be 'index' or 'woe', not {output!r}")
+        checks.output_choice(output, OUTPUTS)
         fill = self.unseen_woe(unseen)
         if self._bin_categories is not None:
             index = self._category_index(x, fill if output == "woe" else None)
         else:
-            xs = as_float_array(x)
-            index = native.binning_transform(xs, self._splits)
-            for j, special in enumerate(self.special_values):
-                index[xs == special] = self.n_bins + j
+            index = self._value_index(x)[1]
         if output == "index":
             return index
         if self._bin_categories is None:
@@ -390,21 +329,8 @@ class BinningTable(ColumnTable, EditableTable):
         """The bin of each category: its own bin when it was seen in training;
         a pooled or unseen category goes to the bin of the pooled group when
         training had one, else to the missing-value row (index -1)."""
-        assert self._bin_categories is not None
-        encoded = categories.encode(x)
-        bin_of = {name: b for b, names in enumerate(self._bin_categories) for name in names}
-        other = -1 if self.pooled_bin is None else self.pooled_bin
-        pooled = set(self.pooled_categories)
-        table = np.array(
-            [
-                other if name in pooled or name not in bin_of else bin_of[name]
-                for name in encoded.names
-            ],
-            dtype=np.int64,
-        )
-        unseen = [repr(n) for n in encoded.names if n not in bin_of and n not in pooled]
-        if other >= 0:
-            unseen = []
+        encoded, table = self._category_codes(x)
+        unseen = [repr(n) for n, b in zip(encoded.names, table) if b == MISSING_SLOT]
         if (encoded.codes < 0).any():
             unseen.append("missing")
         if fill is not None and unseen and not self.has_missing_row and not math.isnan(self._iv):
@@ -416,13 +342,7 @@ class BinningTable(ColumnTable, EditableTable):
                 UnseenCategoryWarning,
                 stacklevel=3,
             )
-        return native.lookup_int(encoded.codes, table, -1)
-
-    def to_json(self, indent: int | None = None) -> str:
-        """The table as a JSON document (cut points, categories, special values,
-        rows with their counts, WoE and IV as exact hexadecimal floats) from
-        which `from_json` rebuilds a table that transforms bit for bit alike."""
-        return document.dumps(self.to_dict(), indent)
+        return native.lookup_int(encoded.codes, table, MISSING_SLOT)
 
     def to_sql(
         self,
@@ -436,21 +356,9 @@ class BinningTable(ColumnTable, EditableTable):
         is NULL. See `tessaline.formats.sql` for the rules it follows."""
         return sql.binning_sql(self, column, output=output, dialect=dialect)
 
-    @classmethod
-    def from_json(cls, text: str | bytes) -> BinningTable:
-        """The table a document of `to_json` describes; a document of another
-        kind, of a newer version, or malformed raises `DocumentError`."""
-        return cls.from_dict(document.parse(text))
-
     def to_dict(self) -> dict[str, Any]:
         """The table's document (see `to_json`) as a JSON-ready dict."""
-        rows: dict[str, Any] = {"label": self.labels}
-        integers = ("rows",) if self.weighted else INTEGER_COLUMNS
-        for key in self._columns:
-            column = np.asarray(self[key])
-            rows[key] = (
-                [int(v) for v in column] if key in integers else [document.exact(v) for v in column]
-            )
+        rows = self._document_rows(("rows",) if self.weighted else INTEGER_COLUMNS)
         version = log_version(self.edits)
         chained = version == document.CHAINED
         log = {"edits": [edit_dict(e, chained) for e in self.edits]} if self.edits else {}
@@ -469,29 +377,14 @@ class BinningTable(ColumnTable, EditableTable):
         }
 
     @classmethod
-    def from_dict(cls, doc: Any, where: str = document.BINNING_SCHEMA) -> BinningTable:
-        """The table a document's dict describes, exactly as it was written. A
-        document that no fit writes (cut points out of order, a category in
-        two bins, WoE that its counts do not give...) raises `DocumentError`."""
-        document.check_header(doc, document.BINNING_SCHEMA)
-        with document.reading(where):
-            return cls._from_checked_dict(doc, where)
-
-    @classmethod
     def _from_checked_dict(cls, doc: Mapping[str, Any], where: str) -> BinningTable:
         columns = _row_columns(document.field(doc, "rows", dict, where), where)
-        kind = document.field(doc, "kind", str, where)
-        bins = doc.get("bin_categories")
-        if kind not in ("numeric", "categorical") or (bins is None) != (kind == "numeric"):
-            raise DocumentError(
-                f"{where}: field 'kind' must be 'numeric' (without "
-                "'bin_categories') or 'categorical' (with them)"
-            )
+        bins = document_kind(doc, where)
         pooled = document.names(doc, "pooled_categories", where)
         specials = document.floats(doc, "special_values", where)
         splits = document.floats(doc, "splits", where)
         has_missing_row = document.flag(doc, "has_missing_row", where)
-        _check_edges(columns, splits, specials, has_missing_row, where)
+        check_edges(columns, splits, specials, has_missing_row, where)
         pooled_bin = None
         if bins is not None:
             bins, pooled_bin = _pooled_bin(doc, bins, pooled, where)
@@ -500,16 +393,13 @@ class BinningTable(ColumnTable, EditableTable):
             raise DocumentError(
                 f"{where}: field 'pooled_categories' must be empty in a numeric table"
             )
-        name = doc.get("name")
-        if name is not None and not isinstance(name, str):
-            raise DocumentError(f"{where}: field 'name' must be a string or null")
-        metadata, split_log = doc.get("metadata"), doc.get("split_log")
+        split_log = doc.get("split_log")
         edits = document.edit_log(doc, where)
         table = cls(
             {key: columns[key] for key in weighted_columns(columns)},
             method=document.field(doc, "method", str, where),
-            name=name,
-            metadata=metadata if isinstance(metadata, dict) else None,
+            name=document_name(doc, where),
+            metadata=document_metadata(doc),
             split_log={k: np.asarray(v) for k, v in split_log.items()}
             if isinstance(split_log, dict)
             else None,
@@ -568,27 +458,13 @@ class BinningTable(ColumnTable, EditableTable):
         return plot_binning(self, ax=ax)
 
     # -- printing --------------------------------------------------------------
-    def title(self) -> str:
-        what = f"'{self.name}'" if self.name is not None else "variable"
-        specials = len(self.special_values)
-        return (
-            f"{self.method} binning of {'categorical ' if self._bin_categories else ''}"
-            f"{what}: {self.n_bins} bin{'s' if self.n_bins != 1 else ''}"
-            f"{f' + {specials} special' if specials else ''}"
-            f"{' + missing' if self.has_missing_row else ''}, "
-            f"IV {printing.fixed(self._iv, 4)} ({iv_strength(self._iv)})"
-        )
+    def _title_measures(self) -> str:
+        return f"IV {printing.fixed(self._iv, 4)} ({iv_strength(self._iv)})"
 
-    @property
-    def header(self) -> tuple[str, ...]:
-        """The printed header: `HEADER`, with "categories" for a categorical table."""
-        header: tuple[str, ...] = self.HEADER + (("records",) if self.weighted else ())
-        if self._bin_categories is None:
-            return header
-        return tuple("categories" if h == "interval" else h for h in header)
+    def _printed_header(self) -> tuple[str, ...]:
+        return self.HEADER + (("records",) if self.weighted else ())
 
     def rows(self) -> list[list[str]]:
-        """The printed cells of each row (the header is `HEADER`)."""
         c = self._columns
         return [
             [
@@ -626,16 +502,9 @@ class BinningTable(ColumnTable, EditableTable):
         "IV",
         "representative",
     )
-    TEXT_COLUMNS = (1,)  # left-aligned; numbers are right-aligned
 
     def __str__(self) -> str:
-        text = (
-            self.title() + "\n" + printing.text_table(self.header, self.rows(), self.TEXT_COLUMNS)
-        )
-        return text + ("\n" + log_text(self.edits) if self.edits else "")
-
-    def __repr__(self) -> str:
-        return f"<BinningTable {self.title()}>"
+        return super().__str__() + ("\n" + log_text(self.edits) if self.edits else "")
 
     def _repr_html_(self) -> str:
         return binning_table_html(self)
@@ -663,11 +532,7 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
     weighted = "rows" in rows
     integers = ("rows",) if weighted else INTEGER_COLUMNS
     for key in (*weighted_columns(rows), "woe", "iv"):
-        values = document.field(rows, key, list, f"{where} rows")
-        if len(values) != n_rows:
-            raise DocumentError(
-                f"{where}: row column {key!r} has {len(values)} values, 'count' has {n_rows}"
-            )
+        values = row_values(rows, key, n_rows, where)
         if key in integers:
             if not all(
                 isinstance(v, int) and not isinstance(v, bool) and 0 <= v <= MAX_COUNT
@@ -678,9 +543,7 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
                 )
             columns[key] = np.array(values, dtype=np.int64)
         else:
-            columns[key] = np.array(
-                [document.from_exact(v, f"{where} rows.{key}") for v in values], dtype=np.float64
-            )
+            columns[key] = row_floats(values, key, where)
     if weighted and not all(
         np.isfinite(columns[k]).all() and (columns[k] >= 0).all() for k in INTEGER_COLUMNS
     ):
@@ -688,45 +551,6 @@ def _row_columns(rows: Mapping[str, Any], where: str) -> dict[str, npt.NDArray[A
     if not np.array_equal(columns["count"], columns["c0"] + columns["c1"]):
         raise DocumentError(f"{where}: rows.count must be rows.c0 + rows.c1")
     return columns
-
-
-def _check_edges(
-    columns: Mapping[str, npt.NDArray[Any]],
-    splits: list[float],
-    specials: list[float],
-    has_missing_row: bool,
-    where: str,
-) -> None:
-    """The rows' edges must be those a fit writes: the intervals of the cut
-    points (finite and increasing), one row per special value (finite and
-    distinct), then the missing-value row when there is one."""
-    cuts = np.array(splits, dtype=np.float64)
-    if not (np.isfinite(cuts).all() and (np.diff(cuts) > 0).all()):
-        raise DocumentError(
-            f"{where}: field 'splits' must hold finite cut points in increasing order, each once"
-        )
-    if not (all(math.isfinite(v) for v in specials) and len(set(specials)) == len(specials)):
-        raise DocumentError(f"{where}: field 'special_values' must hold distinct finite values")
-    missing = [math.nan] * int(has_missing_row)
-    left = np.array([-math.inf, *splits, *specials, *missing])
-    right = np.array([*splits, math.inf, *specials, *missing])
-    if not (
-        np.array_equal(columns["left"], left, equal_nan=True)
-        and np.array_equal(columns["right"], right, equal_nan=True)
-    ):
-        raise DocumentError(
-            f"{where}: rows.left and rows.right do not match the cut points, "
-            "special values and missing-value row"
-        )
-
-
-def pooled_label(pooled: Sequence[str], shown: int = 3) -> str:
-    """The label of the pooled group: 'other (pooled: a, b, c, ...)'."""
-    if not pooled:
-        # A bin the analyst sent unseen categories to, nothing pooled in it.
-        return f"{OTHER} (unseen)"
-    more = ", ..." if len(pooled) > shown else ""
-    return f"{OTHER} (pooled: {', '.join(pooled[:shown])}{more})"
 
 
 def _pooled_bin(

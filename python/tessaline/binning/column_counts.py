@@ -16,12 +16,12 @@ import numpy.typing as npt
 
 from .._core import checks, native
 from .basis import numeric_basis
+from .binning_table import BinningTable
 from .categorical import categorical_table
 from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .options import check_bin_count, check_search
-from .special import checked_special_values, with_special_counts
-from .table import BinningTable
+from .special import checked_special_values, is_special, with_special_counts
 from .weights import category_counters, kind_weights
 
 # What a row of one column is, for the counters of the local preprocessing:
@@ -139,7 +139,8 @@ class ColumnCounts:
             self.weight = np.zeros(8, dtype=np.float64)
             self.weight_events = np.zeros(8, dtype=np.float64)
         missing = np.isnan(value)
-        special = ~missing & np.isin(value, np.asarray(special_values, dtype=np.float64))
+        flagged = is_special(value, special_values)
+        special = ~missing & (False if flagged is None else flagged)
         infinite = np.isinf(value) & ~special
         finite = ~(missing | special | infinite)
         unknown = rows - known

@@ -20,7 +20,7 @@ from .._core import printing
 from ..exceptions import DataError, DocumentError
 from ..report.dataset import read_dataset
 from ..serialize import from_json
-from ..table import TableBinning
+from ..table_binning import TableBinning
 from .launch import Studio, recovery_note
 from .server import serve
 from .session import Session, binning_of, replay_edits, snapshot

@@ -9,13 +9,12 @@ import math
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from functools import partial
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal
 
 import numpy as np
 
 from ._core import categories, checks, frames, printing, threads
 from ._core.arrays import FloatArray, as_float_array
-from ._core.state import PlainState
 from .binning.continuous import (
     CONTINUOUS_TRENDS,
     DEFAULT_MIN_ROWS,
@@ -28,13 +27,17 @@ from .binning.continuous import (
     continuous_counts_table,
     continuous_rows,
 )
-from .binning.continuous_table import ContinuousBinningTable
+from .binning.continuous_binning_table import OUTPUTS, ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
-from .exceptions import DocumentError, NotFittedError
+from .exceptions import DocumentError
 from .formats import document, sql
-
-if TYPE_CHECKING:
-    import pandas
+from .table_binning_base import (
+    TableBinningBase,
+    check_column_options,
+    check_filed,
+    kept_and_skipped,
+    ranked_by,
+)
 
 CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
 # Options a column may carry in `columns=`.
@@ -70,7 +73,7 @@ class ContinuousColumnSummary:
     reason: str = ""
 
 
-class ContinuousTableBinning(PlainState):
+class ContinuousTableBinning(TableBinningBase):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one continuous target (`continuous_binning` per
     column, under the limits `max_bins`, `min_bin_share`, `min_rows`,
@@ -86,6 +89,8 @@ class ContinuousTableBinning(PlainState):
     column that cannot be binned is left out with its reason in `skipped`
     when `skip_unusable`. `fit` takes `sample_weight`, one weight per row.
     """
+
+    SUMMARY_FIELDS = SUMMARY_FIELDS
 
     def __init__(
         self,
@@ -108,13 +113,7 @@ class ContinuousTableBinning(PlainState):
         skip_unusable: bool = True,
     ) -> None:
         checks.one_of("target", target, ("continuous",))
-        for name, options in (columns or {}).items():
-            unknown = sorted(set(options) - COLUMN_OPTIONS)
-            if unknown:
-                raise ValueError(
-                    f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
-                    f"options are {', '.join(sorted(COLUMN_OPTIONS))}"
-                )
+        check_column_options(columns or {}, COLUMN_OPTIONS)
         checks.whole_number("max_bins", max_bins, 1)
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_rows", min_rows, 0)
@@ -147,19 +146,10 @@ class ContinuousTableBinning(PlainState):
     # -- fitting ---------------------------------------------------------------
     def _options(self, name: str) -> dict[str, Any]:
         options = self.column_options.get(name, {})
-        specials = self.special_values
-        if isinstance(specials, Mapping):
-            specials = specials.get(name, ())
         return {
-            "special_values": options.get("special_values", specials),
+            "special_values": self.specials_of(name),
             **{key: options.get(key, getattr(self, key)) for key in LIMITS},
         }
-
-    def is_categorical(self, name: str, holds_categories: bool) -> bool:
-        """Whether the column `name` is binned as categories, when its values
-        are categories (strings, booleans) by their type or not."""
-        default = name in self.categorical or holds_categories
-        return bool(self.column_options.get(name, {}).get("categorical", default))
 
     def _table_or_reason(
         self, name: str, build: Callable[[dict[str, Any]], ContinuousBinningTable]
@@ -219,18 +209,7 @@ class ContinuousTableBinning(PlainState):
         results: Mapping[str, ContinuousBinningTable | str],
         fitted_columns: Sequence[str],
     ) -> ContinuousTableBinning:
-        tables: dict[str, ContinuousBinningTable] = {}
-        skipped: dict[str, str] = {}
-        for n in order:
-            result = results[n]
-            if isinstance(result, str):
-                skipped[n] = result
-            else:
-                tables[n] = result
-        if not tables:
-            raise ValueError(
-                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
-            )
+        tables, skipped = kept_and_skipped({n: results[n] for n in order}, ContinuousBinningTable)
         self.tables, self.skipped = tables, skipped
         self.fitted_columns = list(fitted_columns)
         self.summary = self._ranked()
@@ -261,15 +240,8 @@ class ContinuousTableBinning(PlainState):
         ws = checked_rows(ys.size, ys, sample_weight)
         if not np.any(~np.isnan(ys) & (True if ws is None else ws > 0)):
             raise ValueError("the table has no row with a known target and a positive weight")
-        wanted = [n for n in names if n not in (target_name, weight_name) and n not in self.exclude]
-        if not wanted:
-            raise ValueError("the table has no column to bin")
-        columns = frames.columns(data, wanted)
-        for n, values in columns.items():
-            if frames.length(values) != ys.size:
-                raise ValueError(
-                    f"column {n!r} has {frames.length(values)} rows, the target {ys.size}"
-                )
+        columns = self.columns_to_bin(data, names, (target_name, weight_name), ys.size)
+        wanted = list(columns)
         results = threads.run_in_threads(
             [partial(self._column, n, values, ys, ws) for n, values in columns.items()],
             self.n_jobs,
@@ -277,12 +249,8 @@ class ContinuousTableBinning(PlainState):
         return self._keep(wanted, dict(zip(wanted, results)), names)
 
     def _ranked(self) -> list[ContinuousColumnSummary]:
-        def key(item: tuple[str, ContinuousBinningTable]) -> tuple[float, str]:
-            r2 = item[1].r_squared
-            return (-r2 if not math.isnan(r2) else math.inf, item[0])
-
         rows: list[ContinuousColumnSummary] = []
-        for name, table in sorted(self.tables.items(), key=key):
+        for name, table in ranked_by(self.tables, lambda table: table.r_squared):
             r2 = table.r_squared
             missing = float(table["share"][-1]) if table.has_missing_row else 0.0
             keep = (
@@ -299,35 +267,11 @@ class ContinuousTableBinning(PlainState):
         return rows
 
     # -- reading ---------------------------------------------------------------
-    @property
-    def selected(self) -> list[str]:
-        """The columns the selection keeps, by descending R²."""
-        return [row.column for row in self.summary if row.keep]
-
     def get_options(self) -> dict[str, Any]:
-        """The constructor's arguments as this object holds them."""
-        return {
-            "target": self.target,
-            "categorical": list(self.categorical),
-            "special_values": self.special_values,
-            "columns": self.column_options,
-            "exclude": list(self.exclude),
-            **{key: getattr(self, key) for key in LIMITS},
-            "min_r2": self.min_r2,
-            "top_n": self.top_n,
-            "max_missing_share": self.max_missing_share,
-            "n_jobs": self.n_jobs,
-            "skip_unusable": self.skip_unusable,
-        }
-
-    def summary_frame(self) -> pandas.DataFrame:
-        """The summary as a pandas DataFrame, one row per column, by descending R²."""
-        import pandas
-
-        return pandas.DataFrame(
-            [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
-            columns=list(SUMMARY_FIELDS),
-        )
+        """The constructor's arguments as this object holds them (the column
+        names as lists)."""
+        options = super().get_options()
+        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
 
     def __str__(self) -> str:
         rows = [
@@ -349,14 +293,6 @@ class ContinuousTableBinning(PlainState):
             (0, 1, 5, 6, 7),
         )
 
-    def __repr__(self) -> str:
-        if not self.tables:
-            return "<ContinuousTableBinning, not fitted>"
-        return (
-            f"<ContinuousTableBinning: {len(self.tables)} columns binned, "
-            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
-        )
-
     # -- using -----------------------------------------------------------------
     def transform(
         self,
@@ -369,20 +305,9 @@ class ContinuousTableBinning(PlainState):
         (int64, -1 for missing) or bin label; only the selected columns with
         `selected=True`, or the binned columns named in `columns`. A pandas
         or polars DataFrame gives one back, any other table a dict of arrays."""
-        if not self.tables:
-            raise NotFittedError(
-                "This ContinuousTableBinning is not fitted yet: call fit before transform"
-            )
-        checks.one_of("output", output, ("mean", "index", "label"))
-        wanted = self.selected if selected else list(self.tables)
-        if columns is not None:
-            unknown = [n for n in columns if n not in self.tables]
-            if unknown:
-                raise ValueError(f"column(s) not binned: {', '.join(unknown)}")
-            wanted = list(columns)
-        absent = [n for n in wanted if n not in set(frames.column_names(data))]
-        if absent:
-            raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+        self.check_fitted()
+        checks.output_choice(output, OUTPUTS)
+        wanted = self.columns_to_transform(data, selected, columns)
         out: dict[str, Any] = {}
         for name, values in frames.columns(data, wanted).items():
             out[name] = self.tables[name].transform(values, output=output)
@@ -404,44 +329,23 @@ class ContinuousTableBinning(PlainState):
         """A SELECT over the table `source` giving every binned column (the
         selected ones with `selected=True`) as `transform` does, under its
         own name, after the columns of `keep` passed through."""
-        names = self.selected if selected else list(self.tables)
-        clash = [k for k in keep if k in names]
-        if clash:
-            raise ValueError(f"keep names column(s) that the query bins: {', '.join(clash)}")
-        expressions = [sql.identifier(k) for k in keep] + [
-            f"{self.tables[n].to_sql(n, output=output, dialect=dialect)} AS {sql.identifier(n)}"
-            for n in names
-        ]
-        return "SELECT " + ",\n       ".join(expressions) + f"\nFROM {sql.identifier(source)}"
+        return sql.binned_select(
+            source,
+            self.selected if selected else list(self.tables),
+            keep,
+            lambda n: self.tables[n].to_sql(n, output=output, dialect=dialect),
+        )
 
     # -- documents -------------------------------------------------------------
-    def to_json(self, indent: int | None = None) -> str:
-        """The options and, once fitted, the summary and every column's table
-        as one JSON document with exact floats."""
-        return document.dumps(self.to_dict(), indent)
-
     def to_dict(self) -> dict[str, Any]:
-        summary = [
-            {
-                f: document.exact(getattr(row, f))
-                if isinstance(getattr(row, f), float)
-                else getattr(row, f)
-                for f in SUMMARY_FIELDS
-            }
-            for row in self.summary
-        ]
         return {
             **document.header(CONTINUOUS_TABLE_SCHEMA),
             "options": document.plain(self.get_options()),
             "fitted_columns": list(self.fitted_columns),
-            "summary": summary,
+            "summary": self._summary_dicts(),
             "skipped": dict(self.skipped),
             "tables": {name: table.to_dict() for name, table in self.tables.items()},
         }
-
-    @classmethod
-    def from_json(cls, text: str | bytes) -> ContinuousTableBinning:
-        return cls.from_dict(document.parse(text))
 
     @classmethod
     def from_dict(cls, doc: Any) -> ContinuousTableBinning:
@@ -450,11 +354,7 @@ class ContinuousTableBinning(PlainState):
         where = CONTINUOUS_TABLE_SCHEMA
         document.check_header(doc, where)
         with document.reading(where):
-            options = document.field(doc, "options", dict, where)
-            try:
-                binning = cls(**options)
-            except (TypeError, ValueError) as error:
-                raise DocumentError(f"{where}: options not accepted: {error}") from None
+            binning = cls._from_options(document.field(doc, "options", dict, where), where)
             tables = {
                 name: ContinuousBinningTable.from_dict(t, f"{where} table {name!r}")
                 for name, t in document.field(doc, "tables", dict, where).items()
@@ -463,11 +363,7 @@ class ContinuousTableBinning(PlainState):
                 raise DocumentError(f"{where}: a table is filed under another column's name")
             skipped = document.field(doc, "skipped", dict, where)
             fitted = document.names(doc, "fitted_columns", where)
-            if not set(tables) | set(skipped) <= set(fitted) or set(tables) & set(skipped):
-                raise DocumentError(
-                    f"{where}: fields 'tables' and 'skipped' must name distinct "
-                    "columns of 'fitted_columns'"
-                )
+            check_filed(tables, skipped, fitted, where)
             binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
             binning.summary = binning._ranked()
             written = [

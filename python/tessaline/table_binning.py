@@ -5,13 +5,12 @@ rule and a transform by column name."""
 from __future__ import annotations
 
 import functools
-import inspect
 import json
 import math
 import types
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -19,24 +18,27 @@ import numpy.typing as npt
 from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
 from ._core.progress import progress_bar
-from ._core.state import PlainState
 from .binning import batches
-from .binning import counts as counted
+from .binning import column_counts as counted
+from .binning.binning_table import BinningTable, Unseen
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from .binning.edit_log import OPERATIONS, Edit, log_version
 from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
-from .binning.table import BinningTable, Unseen
 from .binning.weights import NO_PERCENTILE
-from .continuous_table import ContinuousTableBinning
-from .exceptions import DocumentError, NotFittedError
+from .continuous_table_binning import ContinuousTableBinning
+from .exceptions import DocumentError
 from .formats import document, pmml, sql
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text
-
-if TYPE_CHECKING:
-    import pandas
+from .table_binning_base import (
+    TableBinningBase,
+    check_column_options,
+    check_filed,
+    kept_and_skipped,
+    ranked_by,
+)
 
 # Options a column may carry in `columns=`, beside the table-wide ones.
 COLUMN_OPTIONS = frozenset(
@@ -77,6 +79,8 @@ DEFAULT_MAX_CHI2_PVALUE: float | None = None
 # The options of the MDLP search, among the options.
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
+# What `transform(output=...)` gives: each column's WoE, bin index or bin label.
+OUTPUTS = ("woe", "index", "label")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason", "note")
 # A row of a table resting on fewer events (or non-events) than this is noted.
 FEW_EVIDENCE = 5
@@ -271,7 +275,7 @@ def check_classes(known: int, events: int) -> None:
         )
 
 
-class TableBinning(PlainState):
+class TableBinning(TableBinningBase):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one target.
 
@@ -331,6 +335,10 @@ class TableBinning(PlainState):
     whose columns are ranked by R² and whose options are its own.
     """
 
+    SUMMARY_FIELDS = SUMMARY_FIELDS
+    # The target is binary here: a document's options do not name it.
+    _unwritten_options = ("target",)
+
     def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
         # A continuous target has its own binning, with its own options.
         if target == "continuous":
@@ -377,13 +385,7 @@ class TableBinning(PlainState):
         checks.one_of("target", target, ("binary", "continuous"))
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
-        for name, options in (columns or {}).items():
-            unknown = sorted(set(options) - COLUMN_OPTIONS)
-            if unknown:
-                raise ValueError(
-                    f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
-                    f"options are {', '.join(sorted(COLUMN_OPTIONS))}"
-                )
+        check_column_options(columns or {}, COLUMN_OPTIONS)
         self.event, self.value, self.percentile = event, value, percentile
         self.method, self.n_bins = method, n_bins
         self.categorical = tuple(categorical)
@@ -444,15 +446,11 @@ class TableBinning(PlainState):
         """The options that apply to the column `name`, whose values are
         categories (strings, booleans) when `holds_categories`."""
         options = self.column_options.get(name, {})
-        specials = self.special_values
-        if isinstance(specials, Mapping):
-            specials = specials.get(name, ())
-        categorical = options.get("categorical", name in self.categorical or holds_categories)
         return {
-            "categorical": bool(categorical),
+            "categorical": self.is_categorical(name, holds_categories),
             "method": options.get("method", self.method),
             "n_bins": options.get("n_bins", self.n_bins),
-            "special_values": options.get("special_values", specials),
+            "special_values": self.specials_of(name),
             "minobs": options.get("minobs", self.minobs),
             "monotonicity": options.get("monotonicity", self.monotonicity),
             "mono_dir": options.get("mono_dir", self.mono_dir),
@@ -602,15 +600,8 @@ class TableBinning(PlainState):
         # no class of the target.
         known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
-        wanted = [n for n in names if n not in (target_name, weight_name) and n not in self.exclude]
-        if not wanted:
-            raise ValueError("the table has no column to bin")
-        columns = frames.columns(data, wanted)
-        for n, values in columns.items():
-            if frames.length(values) != flags.size:
-                raise ValueError(
-                    f"column {n!r} has {frames.length(values)} rows, the target {flags.size}"
-                )
+        columns = self.columns_to_bin(data, names, (target_name, weight_name), flags.size)
+        wanted = list(columns)
         bar = progress_bar(self.progress, len(columns))
 
         def done(name: str) -> None:
@@ -821,12 +812,7 @@ class TableBinning(PlainState):
         self, results: Mapping[str, BinningTable | str], fitted_columns: Sequence[str]
     ) -> TableBinning:
         """Keep the tables and the skipped columns of a fit, and rank them."""
-        tables = {n: r for n, r in results.items() if isinstance(r, BinningTable)}
-        skipped = {n: r for n, r in results.items() if isinstance(r, str)}
-        if not tables:
-            raise ValueError(
-                "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
-            )
+        tables, skipped = kept_and_skipped(results, BinningTable)
         self.restore(tables=tables, skipped=skipped, summary=None, fitted_columns=fitted_columns)
         return self
 
@@ -858,11 +844,7 @@ class TableBinning(PlainState):
         `selection_report`: every column dropped with the rule that dropped
         it, and the rare but extreme categories merged into a bin (a note)."""
 
-        def iv_key(item: tuple[str, BinningTable]) -> tuple[float, str]:
-            iv = item[1].information_value
-            return (-iv if not math.isnan(iv) else math.inf, item[0])
-
-        ranked = sorted(self.tables.items(), key=iv_key)
+        ranked = ranked_by(self.tables, lambda table: table.information_value)
         rows: list[ColumnSummary] = []
         report: list[Decision] = []
         kept = 0
@@ -916,15 +898,6 @@ class TableBinning(PlainState):
         self._collinear = {d.column: d for d in drops}
         self.summary = self._ranked()
 
-    def get_options(self) -> dict[str, Any]:
-        """The constructor's arguments as this object holds them."""
-        stored = {"columns": "column_options"}
-        return {
-            name: getattr(self, stored.get(name, name))
-            for name in inspect.signature(TableBinning.__init__).parameters
-            if name not in ("self", "target")  # the target is binary here
-        }
-
     def restore(
         self,
         *,
@@ -950,11 +923,6 @@ class TableBinning(PlainState):
         """The column names of the data given to `fit` (the target's included)."""
         return list(self._fitted_columns)
 
-    def to_json(self, indent: int | None = None) -> str:
-        """The options and, once fitted, the summary and every column's table
-        as one JSON document (see `BinningTable.to_json`)."""
-        return document.dumps(self.to_dict(), indent)
-
     def to_sql(
         self,
         source: str,
@@ -977,12 +945,6 @@ class TableBinning(PlainState):
         ``woe(name)``, exactly as `transform(output="woe")` gives it."""
         return pmml.table_binning_pmml(self, selected=selected)
 
-    @classmethod
-    def from_json(cls, text: str | bytes) -> TableBinning:
-        """The whole-table binning a document of `to_json` describes; its
-        `transform` gives what the original's gave, without training data."""
-        return cls.from_dict(document.parse(text))
-
     def to_dict(self) -> dict[str, Any]:
         """The document of this binning (see `to_json`) as a JSON-ready dict:
         its options, and when fitted its summary, skipped columns and tables."""
@@ -993,22 +955,11 @@ class TableBinning(PlainState):
             raise TypeError(
                 f"the options of this TableBinning cannot be written as JSON: {error}"
             ) from None
-        summary = [
-            {
-                field: (
-                    document.exact(getattr(row, field))
-                    if isinstance(getattr(row, field), float)
-                    else getattr(row, field)
-                )
-                for field in SUMMARY_FIELDS
-            }
-            for row in self.summary
-        ]
         return {
             **document.header(document.TABLE_SCHEMA, document_version(self.tables)),
             "options": options,
             "fitted_columns": list(self.fitted_columns),
-            "summary": summary,
+            "summary": self._summary_dicts(),
             "skipped": dict(self.skipped),
             "selection": decision_dicts(self.selection_report),
             "tables": {name: table.to_dict() for name, table in self.tables.items()},
@@ -1024,10 +975,7 @@ class TableBinning(PlainState):
             # A document written before the significance rule was selected
             # without it, and keeps the columns it selected.
             options = {"max_chi2_pvalue": None, **document.field(doc, "options", dict, where)}
-            try:
-                binning = cls(**options)
-            except (TypeError, ValueError) as error:
-                raise DocumentError(f"{where}: options not accepted: {error}") from None
+            binning = cls._from_options(options, where)
             tables = {}
             for name, table in document.field(doc, "tables", dict, where).items():
                 tables[name] = BinningTable.from_dict(table, f"{where} table {name!r}")
@@ -1047,11 +995,7 @@ class TableBinning(PlainState):
                     f"{where}: field 'skipped' must give a reason (a string) per column"
                 )
             fitted_columns = document.names(doc, "fitted_columns", where)
-            if not set(tables) | set(skipped) <= set(fitted_columns) or set(tables) & set(skipped):
-                raise DocumentError(
-                    f"{where}: fields 'tables' and 'skipped' must name distinct "
-                    "columns of 'fitted_columns'"
-                )
+            check_filed(tables, skipped, fitted_columns, where)
             binning.restore(
                 tables=tables,
                 skipped=skipped,
@@ -1062,24 +1006,6 @@ class TableBinning(PlainState):
         return binning
 
     # -- reading ---------------------------------------------------------------
-    @property
-    def selected(self) -> list[str]:
-        """The columns the selection keeps, by descending IV."""
-        return [row.column for row in self.summary if row.keep]
-
-    def summary_frame(self) -> pandas.DataFrame:
-        """The summary as a pandas DataFrame, one row per column, by descending IV."""
-        try:
-            import pandas
-        except ImportError as error:
-            raise ImportError(
-                "summary_frame needs pandas: pip install 'tessaline[pandas]'"
-            ) from error
-        return pandas.DataFrame(
-            [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
-            columns=list(SUMMARY_FIELDS),
-        )
-
     def __str__(self) -> str:
         rows = [
             [
@@ -1113,13 +1039,8 @@ class TableBinning(PlainState):
         decided = decisions_text(self.selection_report)
         return table + ("\nselection:\n" + decided if decided else "")
 
-    def __repr__(self) -> str:
-        if not self.tables:
-            return f"<TableBinning method={self.method!r}, not fitted>"
-        return (
-            f"<TableBinning method={self.method!r}: {len(self.tables)} columns binned, "
-            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
-        )
+    def _repr_options(self) -> str:
+        return f" method={self.method!r}"
 
     # -- using -----------------------------------------------------------------
     def transform(
@@ -1138,20 +1059,10 @@ class TableBinning(PlainState):
         so is a column of `data` not seen in `fit` unless `columns` names the
         ones wanted. `unseen` is the WoE of a value that falls in no row seen
         in training, as in `BinningTable.transform`."""
-        if not self.tables:
-            raise NotFittedError("This TableBinning is not fitted yet: call fit before transform")
-        if output not in ("woe", "index", "label"):
-            raise ValueError(f"output must be 'woe', 'index' or 'label', not {output!r}")
+        self.check_fitted()
+        checks.output_choice(output, OUTPUTS)
+        wanted = self.columns_to_transform(data, selected, columns)
         names = set(frames.column_names(data))
-        wanted = self.selected if selected else list(self.tables)
-        if columns is not None:
-            unknown = [n for n in columns if n not in self.tables]
-            if unknown:
-                raise ValueError(f"column(s) not binned: {', '.join(unknown)}")
-            wanted = list(columns)
-        absent = [n for n in wanted if n not in names]
-        if absent:
-            raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
         extra = sorted(names - set(self._fitted_columns)) if columns is None else []
         if extra:
             raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")

@@ -13,7 +13,7 @@ from typing import Any
 
 from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
-from ..formats.html import binning_table_html
+from ..formats.html_table import binning_table_html
 from ..performance import ScorePerformance
 from ..plots import plot_binning, plot_cap, plot_ks, plot_lorenz, plot_roc
 from ..scorecard import Scorecard

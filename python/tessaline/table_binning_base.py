@@ -1,0 +1,226 @@
+"""What binning every column of a table against one target does whatever the
+target: the options per column, the columns a fit bins, the tables kept and
+the columns skipped, the selection, transform's choice of columns, and the
+document's summary, options and tables. `TableBinning` (a binary target) and
+`ContinuousTableBinning` add their measure, selection rules and outputs."""
+
+from __future__ import annotations
+
+import inspect
+import math
+from collections.abc import Callable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, ClassVar
+
+from ._core import frames
+from ._core.pickle_state import PlainState
+from .exceptions import DocumentError, NotFittedError
+from .formats import document
+
+if TYPE_CHECKING:
+    import pandas
+
+
+def check_column_options(columns: Mapping[str, Mapping[str, Any]], allowed: frozenset[str]) -> None:
+    """Every option of `columns=` must be one a column may carry."""
+    for name, options in columns.items():
+        unknown = sorted(set(options) - allowed)
+        if unknown:
+            raise ValueError(
+                f"unknown option(s) {', '.join(unknown)} for column {name!r}; "
+                f"options are {', '.join(sorted(allowed))}"
+            )
+
+
+def ranked_by(tables: Mapping[str, Any], measure: Callable[[Any], float]) -> list[tuple[str, Any]]:
+    """The tables by descending `measure`, NaN last, ties by column name."""
+
+    def key(item: tuple[str, Any]) -> tuple[float, str]:
+        value = measure(item[1])
+        return (-value if not math.isnan(value) else math.inf, item[0])
+
+    return sorted(tables.items(), key=key)
+
+
+def kept_and_skipped(
+    results: Mapping[str, Any], kind: type
+) -> tuple[dict[str, Any], dict[str, str]]:
+    """The tables (of `kind`) and the skipped columns with their reason of a
+    fit's results by column; a fit with no table is an error."""
+    tables = {n: r for n, r in results.items() if isinstance(r, kind)}
+    skipped = {n: r for n, r in results.items() if isinstance(r, str)}
+    if not tables:
+        raise ValueError(
+            "no column could be binned: " + "; ".join(f"{n}: {r}" for n, r in skipped.items())
+        )
+    return tables, skipped
+
+
+def check_filed(
+    tables: Mapping[str, Any], skipped: Mapping[str, str], fitted: Sequence[str], where: str
+) -> None:
+    """The binned and the skipped columns of a document: distinct columns of the data."""
+    if not set(tables) | set(skipped) <= set(fitted) or set(tables) & set(skipped):
+        raise DocumentError(
+            f"{where}: fields 'tables' and 'skipped' must name distinct columns of 'fitted_columns'"
+        )
+
+
+class TableBinningBase(PlainState):
+    """Every column of a table binned against one target: the options they
+    share, and the fit's tables, skipped columns and ranked summary."""
+
+    # The fields of a summary row, and the constructor's arguments that the
+    # options of a document leave out.
+    SUMMARY_FIELDS: ClassVar[tuple[str, ...]]
+    _unwritten_options: ClassVar[tuple[str, ...]] = ()
+    tables: dict[str, Any]
+    skipped: dict[str, str]
+    summary: list[Any]
+    column_options: dict[str, dict[str, Any]]
+    categorical: tuple[str, ...]
+    special_values: Sequence[float] | Mapping[str, Sequence[float]]
+    exclude: tuple[str, ...]
+
+    # -- fitting ---------------------------------------------------------------
+    def is_categorical(self, name: str, holds_categories: bool) -> bool:
+        """Whether the column `name` is binned as categories, when its values
+        are categories (strings, booleans) by their type or not."""
+        default = name in self.categorical or holds_categories
+        return bool(self.column_options.get(name, {}).get("categorical", default))
+
+    def specials_of(self, name: str) -> Any:
+        """The special values of the column `name`: its own option, else the
+        table's list or its entry in the table's dict."""
+        specials = self.special_values
+        if isinstance(specials, Mapping):
+            specials = specials.get(name, ())
+        return self.column_options.get(name, {}).get("special_values", specials)
+
+    def columns_to_bin(
+        self,
+        data: Any,
+        names: Sequence[str],
+        skipped_names: tuple[str | None, str | None],
+        n_rows: int,
+    ) -> dict[str, Any]:
+        """The columns of `data` a fit bins, by name: all but the target's and
+        the weights' (`skipped_names`) and the excluded ones, each as long as
+        the target."""
+        wanted = [n for n in names if n not in skipped_names and n not in self.exclude]
+        if not wanted:
+            raise ValueError("the table has no column to bin")
+        columns = frames.columns(data, wanted)
+        for n, values in columns.items():
+            if frames.length(values) != n_rows:
+                raise ValueError(
+                    f"column {n!r} has {frames.length(values)} rows, the target {n_rows}"
+                )
+        return columns
+
+    # -- reading ---------------------------------------------------------------
+    @property
+    def selected(self) -> list[str]:
+        """The columns the selection keeps, in the summary's order (by
+        descending IV, or R² for a continuous target)."""
+        return [row.column for row in self.summary if row.keep]
+
+    def get_options(self) -> dict[str, Any]:
+        """The constructor's arguments as this object holds them."""
+        stored = {"columns": "column_options"}
+        return {
+            name: getattr(self, stored.get(name, name))
+            for name in inspect.signature(type(self).__init__).parameters
+            if name not in ("self", *self._unwritten_options)
+        }
+
+    def summary_frame(self) -> pandas.DataFrame:
+        """The summary as a pandas DataFrame, one row per column, in its order."""
+        try:
+            import pandas
+        except ImportError as error:
+            raise ImportError(
+                "summary_frame needs pandas: pip install 'tessaline[pandas]'"
+            ) from error
+        return pandas.DataFrame(
+            [[getattr(r, f) for f in self.SUMMARY_FIELDS] for r in self.summary],
+            columns=list(self.SUMMARY_FIELDS),
+        )
+
+    def _repr_options(self) -> str:
+        """The options `repr` shows beside the class name."""
+        return ""
+
+    def __repr__(self) -> str:
+        head = f"<{type(self).__name__}{self._repr_options()}"
+        if not self.tables:
+            return f"{head}, not fitted>"
+        return (
+            f"{head}: {len(self.tables)} columns binned, "
+            f"{len(self.selected)} kept, {len(self.skipped)} skipped>"
+        )
+
+    # -- using -----------------------------------------------------------------
+    def check_fitted(self) -> None:
+        if not self.tables:
+            raise NotFittedError(
+                f"This {type(self).__name__} is not fitted yet: call fit before transform"
+            )
+
+    def columns_to_transform(
+        self, data: Any, selected: bool, columns: Sequence[str] | None
+    ) -> list[str]:
+        """The binned columns `transform` gives: the selected ones with
+        `selected`, else those `columns` names, else every one; each must
+        be a column of `data`."""
+        wanted = self.selected if selected else list(self.tables)
+        if columns is not None:
+            unknown = [n for n in columns if n not in self.tables]
+            if unknown:
+                raise ValueError(f"column(s) not binned: {', '.join(unknown)}")
+            wanted = list(columns)
+        present = set(frames.column_names(data))
+        absent = [n for n in wanted if n not in present]
+        if absent:
+            raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")
+        return wanted
+
+    # -- documents -------------------------------------------------------------
+    def to_json(self, indent: int | None = None) -> str:
+        """The options and, once fitted, the summary and every column's table
+        as one JSON document with exact floats (see `BinningTable.to_json`)."""
+        return document.dumps(self.to_dict(), indent)
+
+    def to_dict(self) -> dict[str, Any]:
+        raise NotImplementedError
+
+    def _summary_dicts(self) -> list[dict[str, Any]]:
+        """The summary as a document holds it, floats exact."""
+        return [
+            {
+                field: (
+                    document.exact(getattr(row, field))
+                    if isinstance(getattr(row, field), float)
+                    else getattr(row, field)
+                )
+                for field in self.SUMMARY_FIELDS
+            }
+            for row in self.summary
+        ]
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> Any:
+        """The whole-table binning a document of `to_json` describes; its
+        `transform` gives what the original's gave, without training data."""
+        return cls.from_dict(document.parse(text))
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> Any:
+        raise NotImplementedError
+
+    @classmethod
+    def _from_options(cls, options: Mapping[str, Any], where: str) -> Any:
+        """The unfitted binning of a document's options."""
+        try:
+            return cls(**options)
+        except (TypeError, ValueError) as error:
+            raise DocumentError(f"{where}: options not accepted: {error}") from None
