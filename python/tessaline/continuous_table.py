@@ -9,12 +9,13 @@ import math
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from functools import partial
-from typing import TYPE_CHECKING, Any, Literal
+from typing import Any, Literal
 
 import numpy as np
 
 from ._core import categories, checks, frames, printing, threads
 from ._core.arrays import FloatArray, as_float_array
+from ._core.result_frames import FrameKind, rows_frame
 from ._core.state import PlainState
 from .binning.continuous import (
     CONTINUOUS_TRENDS,
@@ -32,9 +33,6 @@ from .binning.continuous_table import ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, sql
-
-if TYPE_CHECKING:
-    import pandas
 
 CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
 # Options a column may carry in `columns=`.
@@ -305,13 +303,14 @@ class ContinuousTableBinning(PlainState):
             "skip_unusable": self.skip_unusable,
         }
 
-    def summary_frame(self) -> pandas.DataFrame:
-        """The summary as a pandas DataFrame, one row per column, by descending R²."""
-        import pandas
-
-        return pandas.DataFrame(
+    def summary_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The summary as a DataFrame of `kind` ("pandas", "polars" or
+        "arrow"), one row per column, by descending R²."""
+        return rows_frame(
             [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
-            columns=list(SUMMARY_FIELDS),
+            SUMMARY_FIELDS,
+            kind,
+            "summary_frame",
         )
 
     def __str__(self) -> str:

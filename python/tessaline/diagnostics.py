@@ -38,12 +38,12 @@ import numpy.typing as npt
 
 from ._core import checks, native, printing, target
 from ._core.arrays import ColumnTable, FloatArray, as_float_array
+from ._core.result_frames import FrameKind, columns_frame
 from ._core.state import SlotState
 from .binning.table import BinningTable, frozen
 from .plots.binning import plot_lorenz
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 # How a bin empty in one sample counts: the core's floor, or half a row.
@@ -65,14 +65,6 @@ PSI_COLUMNS = (
 # With sample weights the counts are weights, and these hold the records
 # (rows of positive weight) behind them.
 ROWS_COLUMNS = ("rows_reference", "rows_current")
-
-
-def _pandas() -> Any:
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("to_frame needs pandas: pip install 'tessaline[pandas]'") from error
-    return pandas
 
 
 def psi_reading(psi: float) -> str:
@@ -117,11 +109,10 @@ class PSIResult(ColumnTable):
         labels = [printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
         return labels + ["missing"] * (len(self) - len(labels))
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The per-bin table as a pandas DataFrame, with a ``bin`` label column."""
-        frame = _pandas().DataFrame({k: np.array(v) for k, v in self._columns.items()})
-        frame.insert(0, "bin", self.labels)
-        return frame
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The per-bin table as a DataFrame of `kind` ("pandas", "polars" or
+        "arrow"), with a ``bin`` label column."""
+        return columns_frame({"bin": self.labels, **self._columns}, kind, "PSIResult.to_frame")
 
     def __str__(self) -> str:
         c = self._columns
@@ -285,9 +276,9 @@ class GiniResult(SlotState):
         """The Lorenz curve's columns ``value``, ``cumulative_non_event``, ``cumulative_event``."""
         return self._curve
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The Lorenz curve as a pandas DataFrame."""
-        return _pandas().DataFrame({k: np.array(v) for k, v in self._curve.items()})
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The Lorenz curve as a DataFrame of `kind` ("pandas", "polars" or "arrow")."""
+        return columns_frame(self._curve, kind, "GiniResult.to_frame")
 
     def plot(self, ax: Axes | None = None) -> Axes:
         """The Lorenz curve with the diagonal and the Gini in the title (needs matplotlib)."""

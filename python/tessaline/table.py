@@ -11,7 +11,7 @@ import math
 import types
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -19,6 +19,7 @@ import numpy.typing as npt
 from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
 from ._core.progress import progress_bar
+from ._core.result_frames import FrameKind, rows_frame
 from ._core.state import PlainState
 from .binning import batches
 from .binning import counts as counted
@@ -34,9 +35,6 @@ from .continuous_table import ContinuousTableBinning
 from .exceptions import DocumentError, NotFittedError
 from .formats import document, pmml, sql
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text
-
-if TYPE_CHECKING:
-    import pandas
 
 # Options a column may carry in `columns=`, beside the table-wide ones.
 COLUMN_OPTIONS = frozenset(
@@ -1067,17 +1065,14 @@ class TableBinning(PlainState):
         """The columns the selection keeps, by descending IV."""
         return [row.column for row in self.summary if row.keep]
 
-    def summary_frame(self) -> pandas.DataFrame:
-        """The summary as a pandas DataFrame, one row per column, by descending IV."""
-        try:
-            import pandas
-        except ImportError as error:
-            raise ImportError(
-                "summary_frame needs pandas: pip install 'tessaline[pandas]'"
-            ) from error
-        return pandas.DataFrame(
+    def summary_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The summary as a DataFrame of `kind` ("pandas", "polars" or
+        "arrow"), one row per column, by descending IV."""
+        return rows_frame(
             [[getattr(r, f) for f in SUMMARY_FIELDS] for r in self.summary],
-            columns=list(SUMMARY_FIELDS),
+            SUMMARY_FIELDS,
+            kind,
+            "summary_frame",
         )
 
     def __str__(self) -> str:

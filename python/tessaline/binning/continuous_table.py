@@ -15,13 +15,13 @@ import numpy.typing as npt
 
 from .._core import categories, native, printing
 from .._core.arrays import ColumnTable, FloatArray, as_float_array
+from .._core.result_frames import FrameKind, columns_frame
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
 from .table import _check_edges, frozen
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
@@ -357,13 +357,12 @@ class ContinuousBinningTable(ColumnTable):
         """The weight per bin as bars and the bin means as a line (needs matplotlib)."""
         return plot_continuous_binning(self, ax=ax)
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The table as a pandas DataFrame: a ``bin`` label column, then every column."""
-        import pandas
-
-        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()})
-        frame.insert(0, "bin", self.labels)
-        return frame
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The table as a DataFrame of `kind` ("pandas", "polars" or "arrow"):
+        a ``bin`` label column, then every column."""
+        return columns_frame(
+            {"bin": self.labels, **self._columns}, kind, "ContinuousBinningTable.to_frame"
+        )
 
     # -- printing --------------------------------------------------------------
     HEADER = ("#", "interval", "count", "weight", "share", "mean", "std", "min", "max", "deviation")

@@ -47,6 +47,7 @@ from collections.abc import Mapping, Sequence
 from typing import Any
 
 from .._core.categories import category_name
+from .._core.dependencies import require
 from .._core.target import check_threshold, not_binary
 from ..binning.counts import CategoryCounts, ColumnCounts
 from ..binning.weights import NO_PERCENTILE
@@ -359,7 +360,7 @@ def fit_files(
     with more distinct values than it can hold is an error, or with
     ``approximate=K`` has the values of its largest columns merged into K
     cells until they fit."""
-    import duckdb
+    duckdb = require("duckdb", "fit_files")
 
     text = os.fspath(path)
     reader = "read_csv" if text.lower().endswith((".csv", ".csv.gz", ".tsv")) else "read_parquet"
