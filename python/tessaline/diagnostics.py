@@ -31,7 +31,7 @@ from __future__ import annotations
 import math
 import types
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Any, Literal, get_args
+from typing import TYPE_CHECKING, Any, ClassVar, Literal, get_args
 
 import numpy as np
 import numpy.typing as npt
@@ -39,6 +39,7 @@ import numpy.typing as npt
 from ._core import checks, native, printing, target
 from ._core.arrays import ColumnTable, FloatArray, as_float_array
 from ._core.result_frames import FrameKind, columns_frame
+from ._core.score_direction import HigherIs, checked_direction, directed_auc
 from ._core.state import SlotState
 from .binning.table import BinningTable, frozen
 from .plots.binning import plot_lorenz
@@ -255,18 +256,22 @@ def psi(
 
 
 class GiniResult(SlotState):
-    """Gini coefficient and AUC of a score against a binary target, with the
-    Lorenz curve: one point per distinct score, ascending, giving the shares of
-    non-events (``cumulative_non_event``) and events (``cumulative_event``) at
-    or below that score. A positive Gini means events score higher;
-    Gini = 2 * AUC - 1, ties counting one half.
+    """Gini coefficient and AUC of a score against a binary target, read in
+    the direction ``higher_is``, with the Lorenz curve: one point per
+    distinct score, ascending, giving the shares of non-events
+    (``cumulative_non_event``) and events (``cumulative_event``) at or below
+    that score. Gini = 2 * AUC - 1, ties counting one half; it is positive
+    when events score on the bad side (higher, under the default
+    ``higher_is="bad"``).
     """
 
-    __slots__ = ("gini", "auc", "_curve")
+    __slots__ = ("gini", "auc", "higher_is", "_curve")
+    _slot_defaults: ClassVar[dict[str, Any]] = {"higher_is": "bad"}
 
-    def __init__(self, result: Mapping[str, Any]) -> None:
-        self.gini: float = float(result["gini"])
-        self.auc: float = float(result["auc"])
+    def __init__(self, result: Mapping[str, Any], higher_is: HigherIs = "bad") -> None:
+        self.higher_is: str = checked_direction(higher_is)
+        self.auc: float = directed_auc(float(result["auc"]), higher_is)
+        self.gini: float = float(result["gini"]) if higher_is == "bad" else 2.0 * self.auc - 1.0
         self._curve = types.MappingProxyType(
             {k: frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")}
         )
@@ -288,34 +293,42 @@ class GiniResult(SlotState):
         n = len(self._curve["value"])
         text = (
             f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score "
-            f"value{'s' if n != 1 else ''}"
+            f"value{'s' if n != 1 else ''} (higher score is {self.higher_is})"
         )
         if self.gini < 0:
-            # Events score lower: a score where higher is good, read the wrong way round.
+            # Most likely a score read the wrong way round.
+            other = "good" if self.higher_is == "bad" else "bad"
             text += (
-                f" (negative: events score lower; for a score where higher is good, "
-                f"the Gini is {-self.gini:+.4f}: tl.score_performance(score, y, "
-                f"higher_is='good'))"
+                f"; negative: events score on the good side, and read with "
+                f"higher_is={other!r} the Gini is {-self.gini:+.4f}"
             )
         return text
 
     def __repr__(self) -> str:
-        return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f}>"
+        return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f} higher_is={self.higher_is!r}>"
 
 
 def gini(
-    score: npt.ArrayLike, y: npt.ArrayLike, *, sample_weight: npt.ArrayLike | None = None
+    score: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    higher_is: HigherIs = "bad",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> GiniResult:
     """Gini coefficient of `score` against the 0/1 target `y` (1 = event),
-    each row counted by its `sample_weight` when given (see the module).
+    read with a higher score as `higher_is` ("bad": risk rises with the
+    score, as with a probability of default or a WoE; "good": scorecard
+    points, as `score_performance` reads them by default), each row counted
+    by its `sample_weight` when given (see the module).
 
     Records with a missing score or a missing target are left out. Arrays of
     different lengths are a ValueError; a target other than 0 and 1, or one
     holding a single class among the scored rows (of positive weight), is a
     `TargetError`.
     """
+    checked_direction(higher_is)
     scores, labels, weights = target.scored_rows(score, y, sample_weight)
     if weights is None:
-        return GiniResult(native.lorenz_curve(scores, labels))
+        return GiniResult(native.lorenz_curve(scores, labels), higher_is)
     counts = native.count_values_weighted(scores, labels, weights)
-    return GiniResult(native.lorenz_from_counts(counts))
+    return GiniResult(native.lorenz_from_counts(counts), higher_is)

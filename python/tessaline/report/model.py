@@ -485,7 +485,9 @@ def model_report(
     data, flags = samples["train"]
     known = ~np.isnan(flags)
     woe = _woe_columns(binning, data, card.variables, known)
-    performances = {n: score_performance(card.score(d), f) for n, (d, f) in samples.items()}
+    performances = {
+        n: score_performance(card.score(d), f, higher_is="good") for n, (d, f) in samples.items()
+    }
     calibrations = {}
     for n, (d, f) in samples.items():
         score = card.score(d)
