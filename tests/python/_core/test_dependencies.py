@@ -8,8 +8,8 @@ import sys
 import pandas as pd
 import pytest
 from package_under_test import ROOT
+from package_under_test import tessaline as tl
 
-import tessaline as tl
 from tessaline._core import dependencies
 
 PACKAGE = ROOT / "python" / "tessaline"
