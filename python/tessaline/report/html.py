@@ -210,7 +210,7 @@ def render_html(
     note = (
         ""
         if installed("matplotlib") is not None
-        else f'<p class="note">{escape(missing_message("matplotlib", "Charts"))}</p>'
+        else f'<p class="note">{missing_message("matplotlib", "Drawing the charts")}</p>'
     )
     sections = []
     for i, report in enumerate(reports, start=1):
