@@ -22,7 +22,7 @@ CURVE_COLOUR = "#1f4e79"
 def new_axes(ax: Axes | None) -> Axes:
     if ax is not None:
         return ax
-    _, axes = require("matplotlib.pyplot", "plotting").subplots(figsize=(7, 3.6))
+    axes: Axes = require("matplotlib.pyplot", "plotting").subplots(figsize=(7, 3.6))[1]
     return axes
 
 
