@@ -18,6 +18,8 @@ from typing import Any
 
 import numpy as np
 
+from ._core.dependencies import installed, require
+
 
 def german_credit(as_frame: bool | None = None) -> Any:
     """The German credit data, columns in the file's order: a pandas
@@ -31,14 +33,10 @@ def german_credit(as_frame: bool | None = None) -> Any:
     """
     source = resources.files(__package__) / "data" / "germancredit.csv"
     if as_frame is not False:
-        try:
-            import pandas
-        except ImportError:
-            if as_frame:
-                raise ImportError(
-                    "german_credit(as_frame=True) needs pandas: pip install 'tessaline[pandas]'"
-                ) from None
-        else:
+        pandas = (
+            require("pandas", "german_credit(as_frame=True)") if as_frame else installed("pandas")
+        )
+        if pandas is not None:
             with source.open("rb") as handle:
                 return pandas.read_csv(handle)
     rows = list(csv.reader(io.StringIO(source.read_text(encoding="utf-8"), newline="")))

@@ -31,7 +31,7 @@ from __future__ import annotations
 import math
 import types
 from collections.abc import Mapping
-from typing import TYPE_CHECKING, Any, Literal, get_args
+from typing import TYPE_CHECKING, Any, ClassVar, Literal, get_args
 
 import numpy as np
 import numpy.typing as npt
@@ -39,11 +39,12 @@ import numpy.typing as npt
 from ._core import checks, native, printing, target
 from ._core.arrays import ColumnTable, FloatArray, as_float_array
 from ._core.pickle_state import SlotState
+from ._core.result_frames import FrameKind, columns_frame
+from ._core.score_direction import HigherIs, checked_direction, directed_auc
 from .binning.binning_table import BinningTable, frozen
 from .plots.binning import plot_lorenz
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 # How a bin empty in one sample counts: the core's floor, or half a row.
@@ -65,14 +66,6 @@ PSI_COLUMNS = (
 # With sample weights the counts are weights, and these hold the records
 # (rows of positive weight) behind them.
 ROWS_COLUMNS = ("rows_reference", "rows_current")
-
-
-def _pandas() -> Any:
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("to_frame needs pandas: pip install 'tessaline[pandas]'") from error
-    return pandas
 
 
 def psi_reading(psi: float) -> str:
@@ -117,11 +110,10 @@ class PSIResult(ColumnTable):
         labels = [printing.interval(edges[i], edges[i + 1]) for i in range(len(edges) - 1)]
         return labels + ["missing"] * (len(self) - len(labels))
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The per-bin table as a pandas DataFrame, with a ``bin`` label column."""
-        frame = _pandas().DataFrame({k: np.array(v) for k, v in self._columns.items()})
-        frame.insert(0, "bin", self.labels)
-        return frame
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The per-bin table as a DataFrame of `kind` ("pandas", "polars" or
+        "arrow"), with a ``bin`` label column."""
+        return columns_frame({"bin": self.labels, **self._columns}, kind, "PSIResult.to_frame")
 
     def __str__(self) -> str:
         c = self._columns
@@ -264,18 +256,22 @@ def psi(
 
 
 class GiniResult(SlotState):
-    """Gini coefficient and AUC of a score against a binary target, with the
-    Lorenz curve: one point per distinct score, ascending, giving the shares of
-    non-events (``cumulative_non_event``) and events (``cumulative_event``) at
-    or below that score. A positive Gini means events score higher;
-    Gini = 2 * AUC - 1, ties counting one half.
+    """Gini coefficient and AUC of a score against a binary target, read in
+    the direction ``higher_is``, with the Lorenz curve: one point per
+    distinct score, ascending, giving the shares of non-events
+    (``cumulative_non_event``) and events (``cumulative_event``) at or below
+    that score. Gini = 2 * AUC - 1, ties counting one half; it is positive
+    when events score on the bad side (higher, under the default
+    ``higher_is="bad"``).
     """
 
-    __slots__ = ("gini", "auc", "_curve")
+    __slots__ = ("gini", "auc", "higher_is", "_curve")
+    _slot_defaults: ClassVar[dict[str, Any]] = {"higher_is": "bad"}
 
-    def __init__(self, result: Mapping[str, Any]) -> None:
-        self.gini: float = float(result["gini"])
-        self.auc: float = float(result["auc"])
+    def __init__(self, result: Mapping[str, Any], higher_is: HigherIs = "bad") -> None:
+        self.higher_is: str = checked_direction(higher_is)
+        self.auc: float = directed_auc(float(result["auc"]), higher_is)
+        self.gini: float = float(result["gini"]) if higher_is == "bad" else 2.0 * self.auc - 1.0
         self._curve = types.MappingProxyType(
             {k: frozen(result[k]) for k in ("value", "cumulative_non_event", "cumulative_event")}
         )
@@ -285,9 +281,9 @@ class GiniResult(SlotState):
         """The Lorenz curve's columns ``value``, ``cumulative_non_event``, ``cumulative_event``."""
         return self._curve
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The Lorenz curve as a pandas DataFrame."""
-        return _pandas().DataFrame({k: np.array(v) for k, v in self._curve.items()})
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The Lorenz curve as a DataFrame of `kind` ("pandas", "polars" or "arrow")."""
+        return columns_frame(self._curve, kind, "GiniResult.to_frame")
 
     def plot(self, ax: Axes | None = None) -> Axes:
         """The Lorenz curve with the diagonal and the Gini in the title (needs matplotlib)."""
@@ -297,34 +293,42 @@ class GiniResult(SlotState):
         n = len(self._curve["value"])
         text = (
             f"Gini {self.gini:+.4f} (AUC {self.auc:.4f}) over {n} distinct score "
-            f"value{'s' if n != 1 else ''}"
+            f"value{'s' if n != 1 else ''} (higher score is {self.higher_is})"
         )
         if self.gini < 0:
-            # Events score lower: a score where higher is good, read the wrong way round.
+            # Most likely a score read the wrong way round.
+            other = "good" if self.higher_is == "bad" else "bad"
             text += (
-                f" (negative: events score lower; for a score where higher is good, "
-                f"the Gini is {-self.gini:+.4f}: tl.score_performance(score, y, "
-                f"higher_is='good'))"
+                f"; negative: events score on the good side, and read with "
+                f"higher_is={other!r} the Gini is {-self.gini:+.4f}"
             )
         return text
 
     def __repr__(self) -> str:
-        return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f}>"
+        return f"<GiniResult gini={self.gini:+.4f} auc={self.auc:.4f} higher_is={self.higher_is!r}>"
 
 
 def gini(
-    score: npt.ArrayLike, y: npt.ArrayLike, *, sample_weight: npt.ArrayLike | None = None
+    score: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    higher_is: HigherIs = "bad",
+    sample_weight: npt.ArrayLike | None = None,
 ) -> GiniResult:
     """Gini coefficient of `score` against the 0/1 target `y` (1 = event),
-    each row counted by its `sample_weight` when given (see the module).
+    read with a higher score as `higher_is` ("bad": risk rises with the
+    score, as with a probability of default or a WoE; "good": scorecard
+    points, as `score_performance` reads them by default), each row counted
+    by its `sample_weight` when given (see the module).
 
     Records with a missing score or a missing target are left out. Arrays of
     different lengths are a ValueError; a target other than 0 and 1, or one
     holding a single class among the scored rows (of positive weight), is a
     `TargetError`.
     """
+    checked_direction(higher_is)
     scores, labels, weights = target.scored_rows(score, y, sample_weight)
     if weights is None:
-        return GiniResult(native.lorenz_curve(scores, labels))
+        return GiniResult(native.lorenz_curve(scores, labels), higher_is)
     counts = native.count_values_weighted(scores, labels, weights)
-    return GiniResult(native.lorenz_from_counts(counts))
+    return GiniResult(native.lorenz_from_counts(counts), higher_is)

@@ -11,6 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._core import checks
+from ._core.dependencies import is_pandas_frame, require
 from ._core.pickle_state import PlainState
 from .binning.binning_table import OUTPUTS, BinningTable
 from .exceptions import NotFittedError
@@ -238,14 +239,14 @@ class MDLPDiscretizer(PlainState):
         container = getattr(self, "_output_container", "default")
         names = list(self.get_feature_names_out())
         if container == "pandas":
-            import pandas
-
-            index = X.index if isinstance(X, pandas.DataFrame) else None
-            return pandas.DataFrame(result, columns=names, index=index, copy=False)
+            index = X.index if is_pandas_frame(X) else None
+            return require("pandas", "set_output(transform='pandas')").DataFrame(
+                result, columns=names, index=index, copy=False
+            )
         if container == "polars":
-            import polars
-
-            return polars.DataFrame(result, schema=names)
+            return require("polars", "set_output(transform='polars')").DataFrame(
+                result, schema=names
+            )
         return result
 
     def fit_transform(self, X: Any, y: Any = None, sample_weight: Any = None) -> Any:
@@ -273,18 +274,18 @@ class MDLPDiscretizer(PlainState):
 
     def __sklearn_tags__(self) -> Any:
         # Only scikit-learn calls this, so it is installed when we get here.
-        from sklearn.utils import ClassifierTags, InputTags, Tags, TargetTags, TransformerTags
+        tags = require("sklearn.utils", "__sklearn_tags__")
 
         # The bins are fitted against a binary target, which the classifier
         # tags state; the index output is integers whatever the input's type.
-        return Tags(
+        return tags.Tags(
             estimator_type=None,
-            target_tags=TargetTags(required=True),
-            transformer_tags=TransformerTags(
+            target_tags=tags.TargetTags(required=True),
+            transformer_tags=tags.TransformerTags(
                 preserves_dtype=["float64"] if self.output == "woe" else []
             ),
-            classifier_tags=ClassifierTags(multi_class=False),
-            input_tags=InputTags(allow_nan=True),
+            classifier_tags=tags.ClassifierTags(multi_class=False),
+            input_tags=tags.InputTags(allow_nan=True),
         )
 
     def __repr__(self) -> str:

@@ -51,3 +51,8 @@ class EmptyBinWarning(UserWarning):
 class FewEventsWarning(UserWarning):
     """A model fitted on fewer events per variable than its threshold: its
     coefficients may run against their WoE, or hold on the training rows only."""
+
+
+class MissingDependencyError(ImportError):
+    """An optional library that a function needs is not installed; the message
+    names the function and the extra of tessaline that installs the library."""

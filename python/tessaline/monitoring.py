@@ -30,19 +30,17 @@ import datetime
 import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, frames, native, printing
 from ._core.arrays import as_float_array
+from ._core.result_frames import FrameKind, rows_frame
 from .diagnostics import EMPTY_BINS, EmptyBins, binned_psi, psi_reading
 from .scorecard import Scorecard
 from .table_binning import TableBinning
-
-if TYPE_CHECKING:
-    import pandas
 
 NOT_MONITORED = "not monitored (one bin)"
 SCORE = "score"
@@ -100,13 +98,14 @@ class StabilityReport:
                 return item
         raise KeyError(f"no variable {variable!r} in period {period!r}")
 
-    def to_frame(self) -> pandas.DataFrame:
-        """One row per (variable, period): PSI and its reading."""
-        import pandas
-
-        return pandas.DataFrame(
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """One row per (variable, period): PSI and its reading, as a DataFrame
+        of `kind` ("pandas", "polars" or "arrow")."""
+        return rows_frame(
             [(s.variable, s.period, s.psi, s.reading) for s in self.shifts],
-            columns=["variable", "period", "psi", "reading"],
+            ("variable", "period", "psi", "reading"),
+            kind,
+            "StabilityReport.to_frame",
         )
 
     def __str__(self) -> str:

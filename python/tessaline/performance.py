@@ -2,11 +2,13 @@
 statistic of the score, and a gains table by score band.
 
 Scores come in two directions. A scorecard's points are higher for lower
-risk (``higher_is="good"``, the default); a probability of default is higher
-for higher risk (``higher_is="bad"``). Every figure here is given in the
-score's own direction, so a useful score has AUC above 0.5, Gini above 0 and
-its ROC and CAP curves above the diagonal, and the gains table lists the
-riskiest band first.
+risk (``higher_is="good"``, the default here); a probability of default is
+higher for higher risk (``higher_is="bad"``, the default of `gini`). Every
+figure here is given in the score's stated direction (the sign of AUC and
+Gini is the package's one, in `tessaline._core.score_direction`), so a
+useful score has AUC above 0.5, Gini above 0 and its ROC and CAP curves
+above the diagonal, and the gains table lists the riskiest band first;
+`gini` of the same score in the same direction gives the same AUC and Gini.
 
 The KS statistic is the largest gap between the cumulative distributions of
 the score among events and among non-events, taken over the score's distinct
@@ -44,13 +46,14 @@ from __future__ import annotations
 import math
 from collections.abc import Mapping
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Literal
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, distributions, native, printing, target
 from ._core.arrays import FloatArray, PlainColumnTable, as_float_array
+from ._core.score_direction import HigherIs, checked_direction, directed_auc
 from .plots import score as plots
 
 if TYPE_CHECKING:
@@ -234,13 +237,13 @@ def compare_auc(
     score_b: npt.ArrayLike,
     y: npt.ArrayLike,
     *,
-    higher_is: Literal["good", "bad"] = "good",
+    higher_is: HigherIs = "good",
     confidence: float = 0.95,
 ) -> AucComparison:
     """DeLong's test of equal AUCs of two scores of the same rows against the
     0/1 target `y`, both scores in the direction `higher_is`. Rows where
     either score or the target is missing are left out."""
-    checks.one_of("higher_is", higher_is, ("good", "bad"))
+    checked_direction(higher_is)
     checks.real_number("confidence", confidence, 0, 1)
     a, b, ys = (as_float_array(v) for v in (score_a, score_b, y))
     checks.same_length(("score_a", a), ("score_b", b), ("y", ys))
@@ -280,7 +283,7 @@ def score_performance(
     score: npt.ArrayLike,
     y: npt.ArrayLike,
     *,
-    higher_is: Literal["good", "bad"] = "good",
+    higher_is: HigherIs = "good",
     n_bands: int = DEFAULT_BANDS,
     confidence: float = 0.95,
     sample_weight: npt.ArrayLike | None = None,
@@ -291,7 +294,7 @@ def score_performance(
     left out; the rest must hold both classes (else a `TargetError`). With
     `sample_weight` each row counts by its weight, and the intervals and the
     p-value are NaN (see the module)."""
-    checks.one_of("higher_is", higher_is, ("good", "bad"))
+    checked_direction(higher_is)
     scores, labels, weights = target.scored_rows(score, y, sample_weight)
     checks.whole_number("n_bands", n_bands, 1)
     checks.real_number("confidence", confidence, 0, 1)
@@ -307,7 +310,7 @@ def score_performance(
     gap = np.abs(below1 - below0)
     at = int(np.argmax(gap)) if gap.size else 0
     good = higher_is == "good"
-    auc = 1.0 - float(curve["auc"]) if good else float(curve["auc"])
+    auc = directed_auc(float(curve["auc"]), higher_is)
     # Flagging from the riskiest score on: the lowest scores first for a
     # score where higher is good, the highest first otherwise.
     if good:

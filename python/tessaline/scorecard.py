@@ -34,14 +34,16 @@ import inspect
 import math
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
 
 from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
+from ._core.dependencies import require
 from ._core.pickle_state import PlainState
+from ._core.result_frames import FrameKind, rows_frame
 from .binning.binning_table import BinningTable
 from .exceptions import DocumentError, FewEventsWarning, NotFittedError
 from .formats import document, pmml, sql
@@ -50,9 +52,6 @@ from .score_scaling import minmax_scaling
 from .score_scaling import score_range as checked_range
 from .selection import Decision, LogisticFit, decisions_text, logistic_fit
 from .table_binning import TableBinning, decision_dicts, decisions_of
-
-if TYPE_CHECKING:
-    import pandas
 
 
 def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, float]:
@@ -83,14 +82,8 @@ def _same_points(stored: FloatArray, computed: FloatArray, rounding: int | None)
 
 
 def _default_estimator() -> Any:
-    try:
-        from sklearn.linear_model import LogisticRegression
-    except ImportError as error:
-        raise ImportError(
-            "Scorecard fits scikit-learn's LogisticRegression unless an "
-            "estimator is given: pip install 'tessaline[sklearn]'"
-        ) from error
-    return LogisticRegression(max_iter=1000)
+    linear_model = require("sklearn.linear_model", "Scorecard without an estimator")
+    return linear_model.LogisticRegression(max_iter=1000)
 
 
 def _row_weights(data: Any, sample_weight: Any) -> FloatArray | None:
@@ -478,11 +471,11 @@ class Scorecard(PlainState):
                 rows.append((variable, label, float(woe), float(points)))
         return rows
 
-    def points_frame(self) -> pandas.DataFrame:
-        """The points table as a pandas DataFrame."""
-        import pandas
-
-        return pandas.DataFrame(self.points_table(), columns=["variable", "bin", "woe", "points"])
+    def points_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The points table as a DataFrame of `kind` ("pandas", "polars" or "arrow")."""
+        return rows_frame(
+            self.points_table(), ("variable", "bin", "woe", "points"), kind, "points_frame"
+        )
 
     def __str__(self) -> str:
         self._check_fitted()

@@ -13,11 +13,12 @@ from typing import TYPE_CHECKING, Any, ClassVar
 
 from ._core import frames
 from ._core.pickle_state import PlainState
+from ._core.result_frames import FrameKind, rows_frame
 from .exceptions import DocumentError, NotFittedError
 from .formats import document
 
 if TYPE_CHECKING:
-    import pandas
+    pass
 
 
 def check_column_options(columns: Mapping[str, Mapping[str, Any]], allowed: frozenset[str]) -> None:
@@ -133,17 +134,14 @@ class TableBinningBase(PlainState):
             if name not in ("self", *self._unwritten_options)
         }
 
-    def summary_frame(self) -> pandas.DataFrame:
-        """The summary as a pandas DataFrame, one row per column, in its order."""
-        try:
-            import pandas
-        except ImportError as error:
-            raise ImportError(
-                "summary_frame needs pandas: pip install 'tessaline[pandas]'"
-            ) from error
-        return pandas.DataFrame(
+    def summary_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The summary as a DataFrame of `kind` ("pandas", "polars" or
+        "arrow"), one row per column, in its order."""
+        return rows_frame(
             [[getattr(r, f) for f in self.SUMMARY_FIELDS] for r in self.summary],
-            columns=list(self.SUMMARY_FIELDS),
+            self.SUMMARY_FIELDS,
+            kind,
+            "summary_frame",
         )
 
     def _repr_options(self) -> str:

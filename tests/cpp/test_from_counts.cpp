@@ -156,8 +156,8 @@ TEST(FromCountsErrors, NameTheirCause) {
               "percentile_from_counts: value, c0 and c1 must have the same length");
 }
 
-// Faults that used to pass unnoticed: counts whose sum leaves int64 (the
-// total wrapped negative and rows vanished), a percentile that is no
+// Faults that must not pass unnoticed: counts whose sum leaves int64 (the
+// total would wrap negative and rows vanish), a percentile that is no
 // percentage (NaN indexed outside the rows) and counters that do not
 // describe the counted rows (more events than missing rows).
 struct CountFault {

@@ -62,12 +62,30 @@ def test_gini_is_the_native_lorenz_curve():
     assert (result.gini, result.auc) == (native["gini"], native["auc"])
     for key, values in result.curve.items():
         np.testing.assert_array_equal(values, native[key], strict=True)
-    assert str(result) == "Gini +0.5000 (AUC 0.7500) over 4 distinct score values"
-    assert str(tl.gini([4.0, 3.0, 2.0, 1.0], [0, 1, 0, 1])) == (
-        "Gini -0.5000 (AUC 0.2500) over 4 distinct score values (negative: events score lower; "
-        "for a score where higher is good, the Gini is +0.5000: "
-        "tl.score_performance(score, y, higher_is='good'))"
+    assert str(result) == (
+        "Gini +0.5000 (AUC 0.7500) over 4 distinct score values (higher score is bad)"
     )
+    assert str(tl.gini([4.0, 3.0, 2.0, 1.0], [0, 1, 0, 1])) == (
+        "Gini -0.5000 (AUC 0.2500) over 4 distinct score values (higher score is bad); "
+        "negative: events score on the good side, and read with higher_is='good' the Gini "
+        "is +0.5000"
+    )
+
+
+@pytest.mark.parametrize("higher_is, sign", [("bad", 1.0), ("good", -1.0)])
+@pytest.mark.parametrize("weighted", [False, True])
+def test_gini_and_score_performance_agree_in_the_direction_they_are_given(
+    higher_is, sign, weighted
+):
+    # Events score higher: a positive Gini read as "bad", its opposite as "good".
+    score = [0.1, 0.4, 0.35, 0.8, 0.2, 0.9, 0.5, 0.65]
+    y = [0, 0, 1, 1, 0, 1, 0, 1]
+    w = [1.0, 2.0, 1.0, 3.0, 1.0, 1.0, 2.0, 1.0] if weighted else None
+    result = tl.gini(score, y, higher_is=higher_is, sample_weight=w)
+    performance = tl.score_performance(score, y, higher_is=higher_is, sample_weight=w)
+    assert (result.gini, result.auc) == (performance.gini, performance.auc)
+    assert result.gini * sign > 0 and result.higher_is == higher_is
+    assert f"(higher score is {higher_is})" in str(result)
 
 
 def test_gini_leaves_out_missing_targets():

@@ -13,7 +13,9 @@ import numpy as np
 import numpy.typing as npt
 
 from . import native
+from .dependencies import library_of, require
 from .pickle_state import SlotState
+from .result_frames import FrameKind, columns_frame
 
 FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]
@@ -101,14 +103,12 @@ def as_float_array(values: Any) -> FloatArray:
     if isinstance(values, np.ma.MaskedArray):
         # Masked entries are missing values, whatever the data under the mask.
         return np.ravel(np.ma.filled(values.astype(np.float64), np.nan))
-    library = type(values).__module__.split(".")[0]
+    library = library_of(values)
     if library == "polars":
-        import polars
-
+        polars = require("polars", "reading a polars column")
         return np.ravel(values.cast(polars.Float64).to_numpy())
     if library == "pyarrow":
-        import pyarrow  # type: ignore[import-untyped, unused-ignore]
-
+        pyarrow = require("pyarrow", "reading a pyarrow column")
         if pyarrow.types.is_decimal(values.type):
             # pyarrow's own cast of a decimal to float64 can miss the nearest
             # float by one unit in the last place; its text parses to it.
@@ -213,8 +213,6 @@ class PlainColumnTable(ColumnTable):
             array.setflags(write=False)
         self._columns = types.MappingProxyType(columns)
 
-    def to_frame(self) -> Any:
-        """The columns as a pandas DataFrame (pandas is an optional extra)."""
-        import pandas
-
-        return pandas.DataFrame({k: np.array(v) for k, v in self._columns.items()})
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The columns as a DataFrame of `kind` ("pandas", "polars" or "arrow")."""
+        return columns_frame(self._columns, kind, f"{type(self).__name__}.to_frame")

@@ -22,6 +22,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import native
+from .dependencies import installed, require
 
 CodeArray = npt.NDArray[np.int64]
 
@@ -75,9 +76,8 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
         nan = np.isnan(array)
         missing = nan if missing is None else missing | nan
     elif array.dtype.kind == "O":
-        try:
-            import pandas
-
+        pandas = installed("pandas")
+        if pandas is not None:
             try:
                 raw, uniques = pandas.factorize(array, use_na_sentinel=True)
                 if _may_hide_booleans(uniques):
@@ -93,10 +93,9 @@ def _encode_numpy(array: npt.NDArray[Any], missing: npt.NDArray[np.bool_] | None
             if missing is not None:
                 raw[missing] = -1
             return _by_name(raw, list(uniques))
-        except ImportError:
-            array = _booleans_named(array)
-            none = _missing_of_objects(array)
-            missing = none if missing is None else missing | none
+        array = _booleans_named(array)
+        none = _missing_of_objects(array)
+        missing = none if missing is None else missing | none
     codes = np.full(array.size, -1, dtype=np.int64)
     present = slice(None) if missing is None else ~missing
     uniques, inverse = np.unique(array[present], return_inverse=True)
@@ -118,14 +117,13 @@ def _booleans_named(array: npt.NDArray[Any]) -> npt.NDArray[Any]:
     """An array of objects with its booleans among other values replaced by
     their names: a hash table, or a sort, takes True for 1 and False for 0,
     and would name the category by whichever came first."""
-    try:
-        from pandas.api.types import infer_dtype
-
-        # One pass in C tells a column of booleans alone, or of numbers alone.
-        if infer_dtype(array, skipna=True) not in ("mixed", "mixed-integer"):
-            return array
-    except ImportError:
-        pass
+    pandas_types = installed("pandas.api.types")
+    # One pass in C tells a column of booleans alone, or of numbers alone.
+    if pandas_types is not None and pandas_types.infer_dtype(array, skipna=True) not in (
+        "mixed",
+        "mixed-integer",
+    ):
+        return array
     flags = np.fromiter(
         (isinstance(v, (bool, np.bool_)) for v in array.flat), dtype=bool, count=array.size
     )
@@ -167,8 +165,7 @@ def encode(values: Any) -> Encoded:
         return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
     if hasattr(values, "dictionary_encode"):
         # pyarrow Array or ChunkedArray.
-        import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
-
+        pa = require("pyarrow", "reading a pyarrow column")
         encoded = values.dictionary_encode()
         if isinstance(encoded, pa.ChunkedArray):
             encoded = (

@@ -13,6 +13,7 @@ import numpy as np
 
 from . import checks
 from .arrays import FloatArray, holds_decimals
+from .dependencies import library_of, require
 
 # dtype names (pandas, polars, pyarrow) of columns read as categories.
 _CATEGORICAL_TYPES = (
@@ -30,19 +31,15 @@ _CATEGORICAL_TYPES = (
 )
 
 
-def _library(data: Any) -> str:
-    return type(data).__module__.split(".")[0]
-
-
 def column_names(data: Any) -> list[str]:
     """The column names of a table, in its order; names that repeat (as
     text: the pandas columns 0 and "0" are both "0") are an error naming
     them, as no column could be told from the other."""
     if isinstance(data, Mapping):
         names = [str(name) for name in data]
-    elif _library(data) == "pyarrow" and hasattr(data, "column_names"):
+    elif library_of(data) == "pyarrow" and hasattr(data, "column_names"):
         names = [str(n) for n in data.column_names]
-    elif _library(data) in ("pandas", "polars") and hasattr(data, "columns"):
+    elif library_of(data) in ("pandas", "polars") and hasattr(data, "columns"):
         names = [str(n) for n in data.columns]
     else:
         raise TypeError(
@@ -74,7 +71,7 @@ def column(data: Any, name: str) -> Any:
         for key in data:
             if str(key) == name:
                 return data[key]
-    library = _library(data)
+    library = library_of(data)
     if library == "pyarrow":
         return data.column(name)
     if library == "polars":
@@ -91,9 +88,9 @@ def columns(data: Any, names: list[str]) -> dict[str, Any]:
     the names each: quadratic on a table of thousands of columns)."""
     if isinstance(data, Mapping):
         by_name = {str(key): values for key, values in data.items()}
-    elif _library(data) == "pyarrow":
+    elif library_of(data) == "pyarrow":
         by_name = dict(zip((str(n) for n in data.column_names), data.columns))
-    elif _library(data) == "polars":
+    elif library_of(data) == "polars":
         by_name = {str(series.name): series for series in data.get_columns()}
     else:
         by_name = {str(key): values for key, values in data.items()}
@@ -134,15 +131,11 @@ def is_categorical(values: Any) -> bool:
 def like_input(data: Any, columns: dict[str, Any]) -> Any:
     """The transformed columns in the form of the input table: a pandas or
     polars DataFrame for one, a dict of NumPy arrays otherwise."""
-    library = _library(data)
-    if library == "pandas":
-        import pandas
-
-        return pandas.DataFrame(columns, index=data.index)
-    if library == "polars":
-        import polars
-
-        return polars.DataFrame(columns)
+    library = library_of(data)
+    if library in ("pandas", "polars"):
+        # The input's own library, loaded since it made the input.
+        frame = require(library, "transform").DataFrame
+        return frame(columns, index=data.index) if library == "pandas" else frame(columns)
     return columns
 
 
@@ -158,7 +151,7 @@ def take_rows(data: Any, rows: Any) -> Any:
             )
             for key, values in data.items()
         }
-    library = _library(data)
+    library = library_of(data)
     if library == "pandas":
         return data.iloc[positions]
     if library == "pyarrow":

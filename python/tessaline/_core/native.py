@@ -1,7 +1,8 @@
-"""The one door to the native code: every call into `_tessaline` (the
-specified functions) and `tessaline._native` (the package's own kernels)
-goes through here, with its arguments named, so that no other module passes
-eight positional arguments or knows which module holds a kernel."""
+"""The one door to the native code: every call into `_tessaline` (its
+fixed table of seventeen functions) and `tessaline._native` (the package's
+own kernels) goes through here, with its arguments named, so that no other
+module passes eight positional arguments or knows which module holds a
+kernel."""
 
 from __future__ import annotations
 
@@ -30,7 +31,7 @@ NO_SPLITS = np.empty(0, dtype=np.float64)
 NO_SPLITS.setflags(write=False)
 
 
-# -- the specified functions, on rows ------------------------------------------------
+# -- _tessaline's functions, on rows ---------------------------------------------------
 def mdlp_full_raw(
     x: FloatArray,
     y: FloatArray,

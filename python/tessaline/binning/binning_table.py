@@ -17,6 +17,7 @@ from .._core import checks, native, printing
 from .._core.arrays import FloatArray, IntArray
 from .._core.categories import OTHER
 from .._core.placement import MISSING_SLOT
+from .._core.result_frames import FrameKind, columns_frame
 from ..exceptions import DocumentError, UnseenCategoryWarning, UnseenValueWarning
 from ..formats import document, sql
 from ..formats.html_table import binning_table_html
@@ -47,7 +48,6 @@ from .edit_log import (
 from .editing import EditableTable, measures
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 # Columns of a row written as integers in a document; the others are floats.
@@ -441,17 +441,10 @@ class BinningTable(BinRows, EditableTable):
             )
         return table
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The table as a pandas DataFrame: a ``bin`` label column, then every column."""
-        try:
-            import pandas
-        except ImportError as error:
-            raise ImportError(
-                "BinningTable.to_frame needs pandas: pip install 'tessaline[pandas]'"
-            ) from error
-        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()}, copy=False)
-        frame.insert(0, "bin", self.labels)
-        return frame
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The table as a DataFrame of `kind` ("pandas", "polars" or "arrow"):
+        a ``bin`` label column, then every column."""
+        return columns_frame({"bin": self.labels, **self._columns}, kind, "BinningTable.to_frame")
 
     def plot(self, ax: Axes | None = None) -> Axes:
         """Counts per bin as bars and the event rate as a line (needs matplotlib)."""

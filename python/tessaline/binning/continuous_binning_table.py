@@ -16,6 +16,7 @@ import numpy.typing as npt
 from .._core import checks, native, printing
 from .._core.arrays import FloatArray
 from .._core.placement import MISSING_SLOT
+from .._core.result_frames import FrameKind, columns_frame
 from ..exceptions import DocumentError
 from ..formats import document, sql
 from ..plots.binning import plot_continuous_binning
@@ -24,7 +25,6 @@ from .bin_rows import BinRows, frozen
 from .continuous_analysis import ContinuousBinAnalysis, continuous_bin_analysis
 
 if TYPE_CHECKING:
-    import pandas
     from matplotlib.axes import Axes
 
 CONTINUOUS_SCHEMA = document.CONTINUOUS_SCHEMA
@@ -280,13 +280,12 @@ class ContinuousBinningTable(BinRows):
         """The weight per bin as bars and the bin means as a line (needs matplotlib)."""
         return plot_continuous_binning(self, ax=ax)
 
-    def to_frame(self) -> pandas.DataFrame:
-        """The table as a pandas DataFrame: a ``bin`` label column, then every column."""
-        import pandas
-
-        frame = pandas.DataFrame({key: np.array(v) for key, v in self._columns.items()})
-        frame.insert(0, "bin", self.labels)
-        return frame
+    def to_frame(self, kind: FrameKind = "pandas") -> Any:
+        """The table as a DataFrame of `kind` ("pandas", "polars" or "arrow"):
+        a ``bin`` label column, then every column."""
+        return columns_frame(
+            {"bin": self.labels, **self._columns}, kind, "ContinuousBinningTable.to_frame"
+        )
 
     # -- printing --------------------------------------------------------------
     HEADER = ("#", "interval", "count", "weight", "share", "mean", "std", "min", "max", "deviation")

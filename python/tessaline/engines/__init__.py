@@ -48,6 +48,7 @@ from typing import Any
 
 from .._core.categories import category_name
 from .._core.checks import NO_WEIGHT
+from .._core.dependencies import require
 from .._core.target import check_threshold, not_binary
 from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..binning.weights import NO_PERCENTILE
@@ -360,7 +361,7 @@ def fit_files(
     with more distinct values than it can hold is an error, or with
     ``approximate=K`` has the values of its largest columns merged into K
     cells until they fit."""
-    import duckdb
+    duckdb = require("duckdb", "fit_files")
 
     text = os.fspath(path)
     reader = "read_csv" if text.lower().endswith((".csv", ".csv.gz", ".tsv")) else "read_parquet"

@@ -3,15 +3,13 @@
 from __future__ import annotations
 
 from dataclasses import asdict, dataclass
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from .._core import checks, printing
+from .._core.result_frames import FrameKind, rows_frame
 from ..calibration import CalibrationTable
 from ..monitoring import BinShift
 from .alerts import AMBER, RED, Alert, Thresholds
-
-if TYPE_CHECKING:
-    import pandas
 
 
 @dataclass(frozen=True)
@@ -99,13 +97,11 @@ class MonitoringResult:
         """The alerts that are amber or red."""
         return [a for a in self.alerts if a.light in (AMBER, RED)]
 
-    def to_frame(self, part: str = "alerts") -> pandas.DataFrame:
-        """One part of the result as a table: "alerts" (one row per measure,
-        subject and period), "stability", "characteristics" (one row per
-        variable and period), "performance" or "calibration" (one row per
-        period)."""
-        import pandas
-
+    def to_frame(self, part: str = "alerts", kind: FrameKind = "pandas") -> Any:
+        """One part of the result as a DataFrame of `kind` ("pandas", "polars"
+        or "arrow"): "alerts" (one row per measure, subject and period),
+        "stability", "characteristics" (one row per variable and period),
+        "performance" or "calibration" (one row per period)."""
         checks.one_of("part", part, FRAME_PARTS)
         rows: list[dict[str, Any]]
         if part == "alerts":
@@ -129,7 +125,7 @@ class MonitoringResult:
             rows = [_flat(asdict(p)) for p in self.performance]
         else:
             rows = [{k: v for k, v in asdict(c).items() if k != "table"} for c in self.calibration]
-        return pandas.DataFrame(rows)
+        return rows_frame(rows, None, kind, "MonitoringResult.to_frame")
 
     def __str__(self) -> str:
         lights = {(a.measure, a.subject, a.period): a.light for a in self.alerts}

@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from .._core import printing
+from .._core.dependencies import require
 from .._core.protocols import ChartedTable, Curve
 
 if TYPE_CHECKING:
@@ -21,11 +22,7 @@ CURVE_COLOUR = "#1f4e79"
 def new_axes(ax: Axes | None) -> Axes:
     if ax is not None:
         return ax
-    try:
-        import matplotlib.pyplot as plt
-    except ImportError as error:
-        raise ImportError("plots need matplotlib: pip install 'tessaline[plot]'") from error
-    _, axes = plt.subplots(figsize=(7, 3.6))
+    axes: Axes = require("matplotlib.pyplot", "plotting").subplots(figsize=(7, 3.6))[1]
     return axes
 
 

@@ -153,7 +153,7 @@ def describe(dataset: Dataset) -> list[str]:
         )
         + " read",
         f"Optimal binning: {limits_text(TableBinning())}; Gini (bins) scores each row by its "
-        "bin's WoE, Gini (raw) by the column's value",
+        "bin's WoE, Gini (raw) by the column's value, a higher score read as riskier",
     ]
     lines.extend(
         f"'{name}': {count} row{'s' if count != 1 else ''} dropped as non-finite "

@@ -17,6 +17,7 @@ from typing import Any
 
 import numpy as np
 
+from .._core.dependencies import require
 from . import arrow_arrays
 
 # A half must hold at least this many bytes for two threads to pay.
@@ -84,7 +85,7 @@ def joined(parts: list[Gathered], n_columns: int) -> tuple[int, list[Any]]:
     without its closing line: the number columns as float64 arrays (NaN for
     a missing cell; a column without a present cell as text, all None), the
     others as Arrow text."""
-    import pyarrow as pa
+    pa = require("pyarrow", "the report's CSV reading")
 
     rows = [part.n_rows - 1 for part in parts]
     n = sum(rows)
@@ -162,7 +163,7 @@ def read_in_halves(
     when that does not pay (a short file, one processor) or does not hold:
     the middle line break lies inside a quoted cell, or a half cannot be read
     as the standard reader does (the caller then reads the body whole)."""
-    import pyarrow as pa
+    pa = require("pyarrow", "the report's CSV reading")
 
     size = os.fstat(fd).st_size
     if size - body_start < 2 * SPLIT_FROM_BYTES or _threads() < 2:

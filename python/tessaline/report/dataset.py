@@ -26,6 +26,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core.arrays import FloatArray
+from .._core.dependencies import installed, require
 from ..exceptions import DataError
 from . import arrow_arrays, arrow_stream
 
@@ -161,11 +162,7 @@ def _unique(names: list[str]) -> list[str]:
 
 
 def _has_pyarrow() -> bool:
-    try:
-        import pyarrow.csv  # noqa: F401
-    except ImportError:
-        return False
-    return True
+    return installed("pyarrow.csv") is not None
 
 
 def _arrow_number_pattern() -> str:
@@ -175,8 +172,8 @@ def _arrow_number_pattern() -> str:
 def _all_numbers(cells: Any) -> FloatArray | None:
     """Arrow text cells as float64 when every cell is a number (Arrow takes
     no blank around one) and none is NaN: 'nan' is a missing cell."""
-    import pyarrow as pa
-    import pyarrow.compute as pc
+    pa = require("pyarrow", "the report's CSV reading")
+    pc = require("pyarrow.compute", "the report's CSV reading")
 
     try:
         values = arrow_arrays.float_values(pc.cast(cells, pa.float64()))
@@ -192,8 +189,8 @@ _MISSING_PATTERN = "^(?:" + "|".join(re.escape(cell) for cell in sorted(MISSING_
 def _numbers_among(cells: Any) -> tuple[FloatArray | None, np.ndarray | None]:
     """Distinct Arrow text cells as float64 (NaN for missing cells) when every
     present cell is a number, else as stripped text (None for a missing cell)."""
-    import pyarrow as pa
-    import pyarrow.compute as pc
+    pa = require("pyarrow", "the report's CSV reading")
+    pc = require("pyarrow.compute", "the report's CSV reading")
 
     # Most columns are numbers in every row: one cast tells, before and after
     # stripping, and the others go the long way.
@@ -222,7 +219,7 @@ def _text_arrow(column: Any) -> tuple[FloatArray | None, np.ndarray | None]:
     present cell is a number, else the stripped cells as objects (None for a
     missing cell). Each distinct cell is looked at once: a column of
     categories holds few, and its rows only point at them."""
-    import pyarrow.compute as pc
+    pc = require("pyarrow.compute", "the report's CSV reading")
 
     encoded = pc.dictionary_encode(column).combine_chunks()
     indices = encoded.indices
@@ -403,8 +400,8 @@ def _numbers_in_head(head: bytes, body_start: int, n_columns: int, sep: str) -> 
     in some row) in the complete lines of the head of the input: read as
     float64 at once, which spares the text of every cell. A guess: the read
     of the whole input confirms it, or fails and reads every column as text."""
-    import pyarrow as pa
-    import pyarrow.csv as pacsv
+    pa = require("pyarrow", "the report's CSV reading")
+    pacsv = require("pyarrow.csv", "the report's CSV reading")
 
     sample = head[body_start : max(head.rfind(b"\n"), head.rfind(b"\r")) + 1]
     if not sample:
@@ -436,8 +433,8 @@ def _batches_opener(n_columns: int, sep: str, numeric: set[int]) -> Any:
     """A function from a source to Arrow's stream of its record batches
     (with the block size to read at once, when a row may be longer than the
     default): the `numeric` columns as float64, the others as text."""
-    import pyarrow as pa
-    import pyarrow.csv as pacsv
+    pa = require("pyarrow", "the report's CSV reading")
+    pacsv = require("pyarrow.csv", "the report's CSV reading")
 
     names = [f"c{j}" for j in range(n_columns)]
 
@@ -470,7 +467,7 @@ def _columns_arrow(
     ones as float64 arrays (NaN for a missing cell), or None when Arrow cannot
     read the file as the standard reader does. `rows_hint` is a guess of the
     number of rows, which spares growing the arrays."""
-    import pyarrow as pa
+    pa = require("pyarrow", "the report's CSV reading")
 
     open_batches = _batches_opener(n_columns, sep, numeric)
 
@@ -585,7 +582,7 @@ def read_dataset(
     columns: dict[str, Any] = dict(zip(names, by_position))
     del by_position  # each column's memory goes once it is converted
     if arrow:
-        import pyarrow.compute as pc
+        pc = require("pyarrow.compute", "the report's CSV reading")
 
         encoded = pc.dictionary_encode(columns.pop(target)).combine_chunks()
         rows = arrow_arrays.fixed_width(encoded.indices, np.int32).astype(np.intp)

@@ -11,6 +11,7 @@ from collections.abc import Callable, Sequence
 from html import escape
 from typing import Any
 
+from .._core.dependencies import installed, missing_message
 from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..formats.html_table import binning_table_html
@@ -50,12 +51,11 @@ footer { margin-top: 32px; color: #8796a5; font-size: 12px; }
 
 def _chart(draw: Callable[[Any], object], size: tuple[float, float]) -> str | None:
     """A chart as a PNG data URI, or None without matplotlib."""
-    try:
-        from matplotlib.figure import Figure
-    except ImportError:
+    figure_module = installed("matplotlib.figure")
+    if figure_module is None:
         return None
     # A bare Figure draws without any GUI backend or global pyplot state.
-    figure = Figure(figsize=size, dpi=96, layout="constrained")
+    figure = figure_module.Figure(figsize=size, dpi=96, layout="constrained")
     draw(figure.subplots())
     buffer = io.BytesIO()
     figure.savefig(buffer, format="png")
@@ -207,12 +207,11 @@ def render_html(
     performance: ScorePerformance | None = None,
 ) -> str:
     intro = "".join(f'<p class="intro">{escape(line)}</p>' for line in describe(dataset))
-    try:
-        import matplotlib  # noqa: F401
-
-        note = ""
-    except ImportError:
-        note = "<p class=\"note\">Charts need matplotlib: pip install 'tessaline[plot]'</p>"
+    note = (
+        ""
+        if installed("matplotlib") is not None
+        else f'<p class="note">{missing_message("matplotlib", "Drawing the charts")}</p>'
+    )
     sections = []
     for i, report in enumerate(reports, start=1):
         sections.append(_section(i, report))

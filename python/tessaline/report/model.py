@@ -28,6 +28,7 @@ from typing import Any
 
 import numpy as np
 
+from .._core.dependencies import require
 from .._version import __version__
 from ..binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from ..calibration import Calibration, calibration
@@ -443,11 +444,7 @@ def _sheet_value(cell: str | Number) -> str | float | None:
 
 def write_workbook(parts: Mapping[str, Sequence[Block]], path: str | pathlib.Path) -> None:
     """One sheet per part, its blocks one below the other."""
-    try:
-        from openpyxl import Workbook
-    except ImportError as error:
-        raise ImportError("the workbook needs openpyxl: pip install 'tessaline[excel]'") from error
-    book = Workbook()
+    book = require("openpyxl", "the workbook").Workbook()
     book.properties.creator = f"tessaline {__version__}"
     book.remove(book.active)
     for title, blocks in parts.items():
@@ -488,7 +485,9 @@ def model_report(
     data, flags = samples["train"]
     known = ~np.isnan(flags)
     woe = _woe_columns(binning, data, card.variables, known)
-    performances = {n: score_performance(card.score(d), f) for n, (d, f) in samples.items()}
+    performances = {
+        n: score_performance(card.score(d), f, higher_is="good") for n, (d, f) in samples.items()
+    }
     calibrations = {}
     for n, (d, f) in samples.items():
         score = card.score(d)

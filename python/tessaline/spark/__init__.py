@@ -44,6 +44,7 @@ import numpy.typing as npt
 
 from .._core import native
 from .._core.arrays import TIMES_REFUSED
+from .._core.score_direction import HigherIs, checked_direction
 from ..binning.binning_table import BinningTable
 from ..binning.column_counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
 from ..binning.continuous import continuous_category_table, continuous_counts_table
@@ -400,14 +401,17 @@ def gini(
     approximate: int | None = None,
     counting: Counting = "dataframe",
     sample_weight: str | None = None,
+    higher_is: HigherIs = "bad",
 ) -> GiniResult:
-    """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame
-    (`max_distinct`, `approximate` and `counting` as in `fit_table`), each row
+    """`tessaline.gini` of the column `score` against `y` of a Spark DataFrame,
+    read in the direction `higher_is` (`max_distinct`, `approximate` and
+    `counting` as in `fit_table`), each row
     counted by its column `sample_weight` when given (summed by Spark per
     distinct score; `approximate` and `counting` do not apply)."""
+    checked_direction(higher_is)
     if sample_weight is not None:
         weighed = weighed_scores(df, score, y, event, sample_weight, max_distinct)
-        return GiniResult(native.lorenz_from_counts(weighed))
+        return GiniResult(native.lorenz_from_counts(weighed), higher_is)
     counts = count_columns(
         df,
         [score],
@@ -419,7 +423,7 @@ def gini(
     )[score]
     assert isinstance(counts, ColumnCounts)
     values = counts.values([KEPT, INF_KNOWN])
-    return GiniResult(native.lorenz_from_counts(values))
+    return GiniResult(native.lorenz_from_counts(values), higher_is)
 
 
 def transform(

@@ -15,6 +15,7 @@ from typing import Any
 import numpy as np
 
 from .._core import native
+from .._core.dependencies import require
 
 # One record per column (c), value (x; 0.0 for a category) and category (s;
 # NULL for a number); a missing value is x NaN with s NULL. min and max are
@@ -78,7 +79,7 @@ def _partition_counter(categorical: Sequence[bool], weighted: bool) -> Any:
     """The mapInArrow function counting a partition's rows (y, [w,] x0, x1, ...)."""
 
     def count_partition(batches: Any) -> Any:
-        import pyarrow as pa
+        pa = require("pyarrow", "tessaline.spark")
 
         first = 2 if weighted else 1
         for batch in batches:
@@ -113,7 +114,7 @@ def continuous_counts(
     for the same rows (a category's value: its position among the names).
     More than `max_distinct` distinct values in all (missing ones included)
     is an error, which keeps the driver's memory bounded."""
-    from pyspark.sql import functions as F
+    F = require("pyspark.sql.functions", "tessaline.spark")
 
     names = list(columns)
     selected = [F.col(y).cast("double")]

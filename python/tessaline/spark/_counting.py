@@ -12,6 +12,7 @@ import numpy as np
 
 from .._core import native
 from .._core.checks import NO_WEIGHT
+from .._core.dependencies import require
 from .._core.target import SHOWN_VALUES, not_binary
 from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..counting import (
@@ -37,9 +38,7 @@ _FLAG, _NOT_BINARY = "__tessaline_y", "__tessaline_not_binary"
 
 
 def spark_functions() -> Any:
-    from pyspark.sql import functions
-
-    return functions
+    return require("pyspark.sql.functions", "tessaline.spark")
 
 
 def column_of(name: str) -> Any:
@@ -86,9 +85,9 @@ def spark_type(df: Any, name: str) -> str:
 
 
 def is_numeric(df: Any, name: str) -> bool:
-    from pyspark.sql.types import BooleanType, NumericType
+    types = require("pyspark.sql.types", "tessaline.spark")
 
-    return isinstance(df.schema[name].dataType, (NumericType, BooleanType))
+    return isinstance(df.schema[name].dataType, (types.NumericType, types.BooleanType))
 
 
 def holds_categories(df: Any, name: str) -> bool:
@@ -99,16 +98,22 @@ def holds_categories(df: Any, name: str) -> bool:
 def holds_times(df: Any, name: str) -> bool:
     """Whether a column holds dates, times or durations, which are not
     binned (their numbers depend on their unit), as locally."""
-    from pyspark.sql.types import DateType, DayTimeIntervalType, TimestampNTZType, TimestampType
+    types = require("pyspark.sql.types", "tessaline.spark")
 
     return isinstance(
-        df.schema[name].dataType, (DateType, TimestampType, TimestampNTZType, DayTimeIntervalType)
+        df.schema[name].dataType,
+        (
+            types.DateType,
+            types.TimestampType,
+            types.TimestampNTZType,
+            types.DayTimeIntervalType,
+        ),
     )
 
 
 def column_type(df: Any, name: str) -> ColumnType:
     """A column's kind by its Spark type."""
-    from pyspark.sql.types import IntegralType, NumericType
+    types = require("pyspark.sql.types", "tessaline.spark")
 
     data_type, type_name = df.schema[name].dataType, spark_type(df, name)
     if holds_times(df, name):
@@ -117,8 +122,8 @@ def column_type(df: Any, name: str) -> ColumnType:
         return ColumnType(BOOLEAN, type_name)
     if holds_categories(df, name):
         return ColumnType(CATEGORY, type_name)
-    if isinstance(data_type, NumericType):
-        return ColumnType(NUMBER, type_name, integral=isinstance(data_type, IntegralType))
+    if isinstance(data_type, types.NumericType):
+        return ColumnType(NUMBER, type_name, integral=isinstance(data_type, types.IntegralType))
     return ColumnType(OTHER, type_name)
 
 
@@ -297,7 +302,7 @@ def _partition_counter(indices: Sequence[int]) -> Any:
     by distinct value, chunk by chunk, with the native kernel."""
 
     def count_partition(batches: Any) -> Any:
-        import pyarrow as pa
+        pa = require("pyarrow", "tessaline.spark")
 
         chunk: list[Any] = []
         rows = 0
@@ -318,7 +323,7 @@ def _counted_chunk(table: Any, indices: Sequence[int]) -> Any:
     values with rows of known target and events, the rows whose target is
     unknown per value, and one row for the missing values (NULL and NaN),
     which also carries the chunk's count of rows failing the 0/1 check."""
-    import pyarrow as pa
+    pa = require("pyarrow", "tessaline.spark")
 
     y = table.column(_FLAG).to_numpy(zero_copy_only=False).astype(np.float64)
     known = ~np.isnan(y)
@@ -468,8 +473,7 @@ def _merged_into_cells(grouped: Any, specials: Mapping[int, Sequence[float]], ce
     fraction k / cells of the column's rows, and before (k + 1) / cells, is in
     cell k, which takes its largest value and the sum of its counts. Counts
     stay exact; cut points can only fall at the end of a cell."""
-    from pyspark.sql import Window
-
+    Window = require("pyspark.sql", "tessaline.spark").Window
     F = spark_functions()
     x, c = F.col("x"), F.col("c")
     mergeable = F.lit(False)

@@ -21,6 +21,7 @@ from typing import Any
 import numpy as np
 
 from .._core import native
+from .._core.dependencies import require
 
 # One record per column (c), value (x; NaN for a category and for missing
 # values) and category (s) and part: 0 all rows, 1 the non-events, 2 the
@@ -88,7 +89,7 @@ def partition_counter(indices: Sequence[int], categorical: Sequence[bool]) -> An
     check, weight, x<i>...) chunk by chunk."""
 
     def count_partition(batches: Any) -> Any:
-        import pyarrow as pa
+        pa = require("pyarrow", "tessaline.spark")
 
         chunk: list[Any] = []
         rows = 0
@@ -151,7 +152,7 @@ def grouped(
     all rows, the non-events and the events; `flag` is the event flag of
     `prepared` and its 0/1 check, `columns` are Spark columns (the categories
     cast to text)."""
-    from pyspark.sql import functions as F
+    F = require("pyspark.sql.functions", "tessaline.spark")
 
     # Named by position: a column's own name may be one of the counted records'.
     counted = prepared.select(
@@ -183,8 +184,8 @@ def grouped(
 def summed(table: Any) -> dict[str, np.ndarray]:
     """The weights w, w0 and w1 of each group of an Arrow table of grouped
     rows: the exact sum of its partials, rounded once."""
-    import pyarrow as pa
-    import pyarrow.compute as pc
+    pa = require("pyarrow", "tessaline.spark")
+    pc = require("pyarrow.compute", "tessaline.spark")
 
     out = {}
     for key in ("w", "w0", "w1"):
@@ -200,7 +201,7 @@ def summed(table: Any) -> dict[str, np.ndarray]:
 
 def refused_weight(df: Any, weight: str, column: Any) -> str:
     """The error naming the weight column and a value of it that is refused."""
-    from pyspark.sql import functions as F
+    F = require("pyspark.sql.functions", "tessaline.spark")
 
     w = column.cast("double")
     refused = w.isNull() | F.isnan(w) | (w < 0.0) | w.isin(np.inf, -np.inf)
@@ -215,12 +216,12 @@ def refused_weight(df: Any, weight: str, column: Any) -> str:
 
 def checked_weight_column(df: Any, weight: str) -> None:
     """A weight column must exist and hold numbers."""
-    from pyspark.sql.types import NumericType
+    types = require("pyspark.sql.types", "tessaline.spark")
 
     if weight not in df.columns:
         raise ValueError(f"sample_weight names no column of the DataFrame: {weight!r}")
     kind = df.schema[weight].dataType
-    if not isinstance(kind, NumericType):
+    if not isinstance(kind, types.NumericType):
         raise ValueError(
             f"sample_weight column {weight!r} must hold numbers, not {kind.typeName()}"
         )

@@ -204,7 +204,9 @@ def test_printed_table_reads_like_the_table():
 def test_optional_extras_are_loaded_only_when_used():
     code = (
         "import sys, tessaline as tl\n"
-        "print(sorted(m for m in ('pandas', 'matplotlib', 'sklearn') if m in sys.modules))\n"
+        "from tessaline._core.dependencies import EXTRAS, is_pandas_frame\n"
+        "assert not is_pandas_frame({})\n"
+        "print(sorted(m for m in EXTRAS if m in sys.modules))\n"
         "sys.modules['pandas'] = None\n"
         "try:\n    tl.custom_binning([1.0, 2.0], [0, 1], [1.5]).to_frame()\n"
         "except ImportError as e:\n    print(e)\n"

@@ -282,7 +282,7 @@ def test_report_without_matplotlib_keeps_the_tables(tmp_path):
     assert run.returncode == 0, run.stderr
     text = page.read_text()
     assert "<img" not in text
-    assert "Charts need matplotlib: pip install 'tessaline[plot]'" in text
+    assert "Drawing the charts needs matplotlib: pip install 'tessaline[plot]'" in text
     assert text.count('<table class="binning">') == 20
 
 
