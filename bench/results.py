@@ -16,6 +16,26 @@ def table(title: str, header: tuple[str, ...], lines: list[tuple[str, ...]]) -> 
     return {"title": title, "header": list(header), "rows": rows}
 
 
+def merged(path: pathlib.Path, tables: list[dict[str, object]]) -> list[dict[str, object]]:
+    """The tables of the last run at `path` with the rows of `tables` (a run
+    of some of the scripts) in place of theirs: a row is replaced by the new
+    rows of its function (or check), and a table the last run lacks is added."""
+    if not path.exists():
+        return tables
+    kept: list[dict[str, object]] = json.loads(path.read_text())["tables"]
+    out = []
+    for table_ in kept:
+        new = next((t for t in tables if t["title"] == table_["title"]), None)
+        if new is None:
+            out.append(table_)
+            continue
+        replaced = {row[0] for row in new["rows"]}  # type: ignore[attr-defined]
+        rows = [row for row in table_["rows"] if row[0] not in replaced]  # type: ignore[attr-defined]
+        out.append({**table_, "rows": rows + new["rows"]})  # type: ignore[operator]
+    titles = {t["title"] for t in kept}
+    return out + [t for t in tables if t["title"] not in titles]
+
+
 def write(
     path: pathlib.Path, *, date: str, machine: str, quick: bool, tables: list[dict[str, object]]
 ) -> None:
