@@ -285,9 +285,7 @@ def _searched_summary(
     not read twice."""
     if representative == "median":
         summary = native.median_summary_of_counted(counted, cuts)
-        if not (
-            counted["negative_zero"] and (np.asarray(summary["representative"]) == 0.0).any()
-        ):
+        if not (counted["negative_zero"] and (np.asarray(summary["representative"]) == 0.0).any()):
             return summary
     return native.summary_binary(searched_x, labels, cuts, representative)
 
