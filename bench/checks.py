@@ -1,4 +1,5 @@
-"""Checks without a peer: scale, threads and memory.
+"""Checks without a peer: scale, threads and memory. Each one not met fails
+the run (`failures`).
 
 - Scale: for the functions whose work grows linearly with the rows, the time
   per row (taken from the peer table's own timings) stays within 25% of its
@@ -8,7 +9,10 @@
 - Threads: eight columns of 1e6 rows binned (quantile cut points, bin indices
   and the binary summary, functions that release the interpreter lock) from a
   ThreadPoolExecutor(2) run at least 1.7 times faster than the same calls in
-  a loop.
+  a loop, or, where the machine's other sessions leave less than a second
+  core, at least 75% of the speed-up that NumPy's sort of the same columns
+  (which also releases the lock) gets from two threads in the same rounds:
+  no check can ask threads for more than the cores give.
 - Memory: one call of mdlp_full_raw in a fresh interpreter raises the peak
   resident size by at most 48 bytes per input row, beyond the input arrays.
 """
@@ -45,6 +49,7 @@ LINEAR_ROWS = [
 THREAD_COLUMNS = 8
 THREAD_ROWS = 1_000_000
 THREAD_TARGET = 1.7
+THREAD_SHARE_OF_REFERENCE = 0.75
 MEMORY_TARGET = 48.0  # bytes per input row
 
 
@@ -94,30 +99,35 @@ def thread_check() -> Check:
         bins = t.binning_transform(x, cuts)
         return bins, t.binning_summary_binary(x, y, cuts)
 
-    # The two ways alternate, so that a passing load on the machine weighs on
-    # both alike; medians of seven rounds after one warm-up round.
-    loops, pooled = [], []
+    # The ways alternate, so that a passing load on the machine weighs on
+    # all alike; medians of seven rounds after one warm-up round.
+    times: dict[tuple[bool, bool], list[float]] = {}
     with ThreadPoolExecutor(2) as pool:
         for round_ in range(8):
-            start = time.perf_counter()
-            for x in columns:
-                bin_column(x)
-            middle = time.perf_counter()
-            list(pool.map(bin_column, columns))
-            end = time.perf_counter()
-            if round_ > 0:
-                loops.append(middle - start)
-                pooled.append(end - middle)
-    loop, threaded = statistics.median(loops), statistics.median(pooled)
+            for work in (bin_column, np.sort):
+                for threaded in (False, True):
+                    start = time.perf_counter()
+                    if threaded:
+                        list(pool.map(work, columns))
+                    else:
+                        for x in columns:
+                            work(x)
+                    if round_ > 0:
+                        key = (work is bin_column, threaded)
+                        times.setdefault(key, []).append(time.perf_counter() - start)
+    median = {key: statistics.median(spent) for key, spent in times.items()}
+    loop, threaded = median[True, False], median[True, True]
     speedup = loop / threaded
+    reference = median[False, False] / median[False, True]
+    limit = min(THREAD_TARGET, THREAD_SHARE_OF_REFERENCE * reference)
     return Check(
         f"{THREAD_COLUMNS} columns x {THREAD_ROWS:.0e} rows, ThreadPoolExecutor(2) vs loop".replace(
             "+0", ""
         ),
         f"{speedup:.2f}x faster ({loop * 1e3:.0f} ms -> {threaded * 1e3:.0f} ms)",
-        f">= {THREAD_TARGET:g}x",
-        speedup >= THREAD_TARGET,
-        note=f"{os.cpu_count()} cores",
+        f">= {limit:.2f}x",
+        speedup >= limit,
+        note=f"{os.cpu_count()} cores; numpy.sort {reference:.2f}x faster",
     )
 
 
@@ -185,6 +195,11 @@ def memory_check(n: int) -> Check:
 
 def run(rows: list[Row], sizes: list[int]) -> list[Check]:
     return scale_checks(rows) + [thread_check(), memory_check(max(sizes))]
+
+
+def failures(checks: list[Check]) -> list[str]:
+    """A FAIL line for every check not met."""
+    return [f"FAIL: {c.name}: {c.measured}, limit {c.limit}" for c in checks if c.met is False]
 
 
 HEADER = ("check", "measured", "limit", "met")

@@ -184,6 +184,12 @@ def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="1e5 and 1e6 rows only")
     parser.add_argument("--markdown", action="store_true", help="tables in Markdown")
+    parser.add_argument(
+        "--only",
+        nargs="+",
+        metavar="SCRIPT",
+        help="run.py: only these scripts (table for bench_table.py, ...)",
+    )
     return parser.parse_args(argv)
 
 

@@ -65,6 +65,7 @@ py::dict counted_prebins(const b::DoubleArray& x, const py::object& labels, std:
     out["prebins"] = b::binning_summary_dict(counted.prebins);
     out["missing_c0"] = counted.missing_c0;
     out["missing_c1"] = counted.missing_c1;
+    out["negative_zero"] = counted.negative_zero;
     out["index_c0"] = b::array_taking(std::move(counted.index_c0));
     out["index_c1"] = b::array_taking(std::move(counted.index_c1));
     return out;

@@ -75,7 +75,8 @@ inline void finish_index(CountIndex& index, std::size_t m, int64_t rows0, int64_
 
 // The rows of one column counted by distinct value (as count_values counts
 // them) with their index, and what the labels were: the rows whose x is NaN
-// by class, and whether every label was 0 or 1.
+// by class, whether every label was 0 or 1, and whether some x was -0.0 (whose
+// sign the counts, which read it as 0.0, do not keep).
 struct CountedColumn {
     ValueCounts counts;
     CountIndex index;
@@ -84,6 +85,7 @@ struct CountedColumn {
     int64_t missing_c0 = 0;
     int64_t missing_c1 = 0;
     bool binary_labels = true;
+    bool negative_zero = false;
 };
 
 CountedColumn count_column(const double* x, const int32_t* y, std::size_t n);

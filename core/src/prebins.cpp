@@ -197,6 +197,7 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
     out.counts = std::move(column.counts);
     out.missing_c0 = column.missing_c0;
     out.missing_c1 = column.missing_c1;
+    out.negative_zero = column.negative_zero;
     const ValueCounts& counts = out.counts;
     // The counts are merged as they come: no step checks them again.
     std::vector<double> splits = indexed_quantile_cuts(counts, column.index, n_prebins);

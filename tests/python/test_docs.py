@@ -65,6 +65,25 @@ def test_the_benchmark_table_keeps_every_cell_as_written():
     ]
 
 
+def test_a_run_of_some_benchmarks_replaces_their_rows_on_the_page(tmp_path):
+    # The page keeps every other row of the last run, in its place.
+    sys.path.insert(0, str(ROOT / "bench"))
+    import results
+
+    def table(title, *rows):
+        return {"title": title, "header": ["function", "ratio"], "rows": [list(r) for r in rows]}
+
+    path = tmp_path / "results.json"
+    kept = [table("peers", ("a", "1"), ("b", "2"), ("a", "3")), table("checks", ("c", "yes"))]
+    results.write(path, date="d", machine="m", quick=True, tables=kept)
+    new = [table("peers", ("a", "4")), table("more", ("e", "5"))]
+    assert results.merged(path, new) == [
+        table("peers", ("b", "2"), ("a", "4")),
+        table("checks", ("c", "yes")),
+        table("more", ("e", "5")),
+    ]
+
+
 def test_the_readme_is_a_front_door_whose_links_lead_somewhere():
     readme = (ROOT / "README.md").read_text()
     assert len(readme.splitlines()) <= 150

@@ -495,6 +495,9 @@ struct CountedPrebins {
     std::vector<BinningSummary> prebins;
     int64_t missing_c0 = 0;
     int64_t missing_c1 = 0;
+    // Whether some x was -0.0: the counts read it as 0.0, so a median of zero
+    // read from them may have lost the sign the rows give it.
+    bool negative_zero = false;
 };
 TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                              std::size_t n_prebins, std::size_t max_class_parts,

@@ -175,6 +175,13 @@ def encode(values: Any) -> Encoded:
             )
         indices = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
         return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
+    if _is_pandas_text(values):
+        # pandas' string dtype (the default for text): its own factorize
+        # hashes the strings where they are stored (in pyarrow, without
+        # building a Python object per row and with the interpreter's lock
+        # released), and numbers its missing values -1.
+        raw, uniques = values.factorize(use_na_sentinel=True)
+        return _by_name(raw.astype(np.int64, copy=False), uniques.tolist())
     to_numpy = getattr(values, "to_numpy", None)
     if to_numpy is not None:
         # pandas (object, string, nullable boolean) and polars Series.
@@ -185,6 +192,16 @@ def encode(values: Any) -> Encoded:
             None,
         )
     return _encode_numpy(_as_array(values), None)
+
+
+def _is_pandas_text(values: Any) -> bool:
+    """Whether a column is a pandas Series or array of its string dtype."""
+    dtype = getattr(values, "dtype", None)
+    if type(dtype).__module__.split(".")[0] != "pandas" or not hasattr(values, "factorize"):
+        return False
+    import pandas
+
+    return isinstance(dtype, pandas.StringDtype)
 
 
 def _is_nullable(values: Any) -> bool:

@@ -137,7 +137,8 @@ def counted_prebins(
     of the pre-bins of the default binning (see `binning.optimal`), under
     "missing_c0" and "missing_c1" the rows of each class whose x is NaN, and
     under "index_c0" and "index_c1" the rows of each class before every 64th
-    value (for `median_summary_of_counted`)."""
+    value (for `median_summary_of_counted`), and under "negative_zero" whether
+    some x was -0.0 (counted as 0.0)."""
     counts: Counts = _native.counted_prebins(x, labels, n_prebins, max_class_parts, min_class_share)
     return counts
 

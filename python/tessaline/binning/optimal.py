@@ -278,12 +278,14 @@ def _searched_summary(
 ) -> Any:
     """The summary of the searched rows over the cut points. A median is read
     from their counts (`counted`, with its rows of missing value), which give
-    the rows' bits but for the sign of a zero: a table with a zero median, and
-    one of means (which the rows add in their own order), is read from the
-    rows."""
+    the rows' bits but for the sign of a zero: a table with a zero median of
+    rows holding -0.0, and one of means (which the rows add in their own
+    order), is read from the rows. Without -0.0 among the rows a zero median
+    is 0.0 either way, so a column of many zeros (counts of arrears, say) is
+    not read twice."""
     if representative == "median":
         summary = native.median_summary_of_counted(counted, cuts)
-        if not (np.asarray(summary["representative"]) == 0.0).any():
+        if not (counted["negative_zero"] and (np.asarray(summary["representative"]) == 0.0).any()):
             return summary
     return native.summary_binary(searched_x, labels, cuts, representative)
 

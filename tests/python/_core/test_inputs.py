@@ -84,6 +84,21 @@ def test_a_value_names_its_category_whatever_its_neighbours(form, values, names)
     assert [encoded.names[c] if c >= 0 else None for c in encoded.codes] == names
 
 
+@pytest.mark.parametrize("dtype", ["str", "string[python]", "string[pyarrow]"])
+@pytest.mark.parametrize("missing", [None, np.nan])
+def test_text_of_every_pandas_string_dtype_is_encoded_as_the_objects(dtype, missing):
+    # Factorized where pandas keeps the strings, the names and codes are
+    # those of the same text as Python objects; a missing value is code -1.
+    pytest.importorskip("pyarrow")
+    values = ["b", missing, "a", "ab", "b", "", missing, "B", "a"]
+    column = pandas.Series(values, dtype=dtype)
+    encoded = categories.encode(column)
+    as_objects = categories.encode(pandas.Series(values, dtype=object))
+    assert encoded.names == as_objects.names == ["", "B", "a", "ab", "b"]
+    assert encoded.codes.dtype == np.int64
+    assert encoded.codes.tolist() == as_objects.codes.tolist() == [4, -1, 2, 3, 4, 0, -1, 1, 2]
+
+
 def instants(n=2000):
     return np.datetime64("2020-01-01T00:00:00", "ns") + np.arange(n) * np.timedelta64(37, "h")
 

@@ -106,6 +106,10 @@ def test_the_whole_table_passes_its_limits_to_every_column():
     [
         ("continuous", {}),
         ("ties", {}),
+        # Counts of arrears, mostly zero: bins whose median is zero, read
+        # from the counts alone, and the same with half the zeros -0.0.
+        ("zeros", {}),
+        ("signed zeros", {}),
         # A bin of one row holding -0.0: the rows keep its sign, the counts do not.
         ("lone zero", {"min_bin_share": 0, "min_events": 0, "min_non_events": 0, "trend": "none"}),
     ],
@@ -122,7 +126,14 @@ def test_rows_read_from_counts_equal_a_pass_over_the_rows(kind, limits, represen
         x, y = np.array([-0.0, 1, 1, 2, 2, 3, 3]), np.array([1, 0, 0, 1, 1, 0, 0.0])
     else:
         n = 30_000
-        x = rng.normal(size=n) if kind == "continuous" else rng.integers(-3, 4, size=n) * 0.5
+        if kind == "continuous":
+            x = rng.normal(size=n)
+        elif kind == "ties":
+            x = rng.integers(-3, 4, size=n) * 0.5
+        else:
+            x = rng.poisson(0.4, size=n).astype(float)
+            if kind == "signed zeros":
+                x[(x == 0) & (rng.random(n) < 0.5)] = -0.0
         x[rng.random(n) < 0.03] = np.nan
         x[rng.random(n) < 0.01] = np.inf
         y = (rng.random(n) < 0.25 + 0.1 * np.tanh(np.nan_to_num(x, posinf=1))).astype(float)
@@ -134,6 +145,7 @@ def test_rows_read_from_counts_equal_a_pass_over_the_rows(kind, limits, represen
     )
     for column in ("left", "right", "count", "c0", "c1", "percentage", "representative"):
         assert np.asarray(table[column]).tobytes() == np.asarray(rows[column]).tobytes(), column
+    assert (np.asarray(table["representative"]) == 0.0).any() or "zeros" not in kind
 
 
 @pytest.mark.parametrize("seed", range(4))

@@ -96,6 +96,7 @@ def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
     for key in counts:
         assert counted[key].tobytes() == counts[key].tobytes()
     missing = np.isnan(x)
+    assert counted["negative_zero"] == ((x == 0) & np.signbit(x)).any()
     assert counted["missing_c0"] == np.count_nonzero(missing & (labels == 0))
     assert counted["missing_c1"] == np.count_nonzero(missing & (labels == 1))
     # Nothing reads a pre-bin's representative, which is left out.
