@@ -51,6 +51,19 @@ inline void store_key(double* at, uint64_t key) {
     std::memcpy(at, &key, sizeof key);
 }
 
+// The digits of an LSD radix sort: `count` digits of `bits` bits each, digit d
+// starting at bit shift[d].
+struct Digits {
+    int count = 0;
+    int bits = 1;
+    int shift[64] = {};
+    std::size_t buckets() const { return std::size_t{1} << bits; }
+};
+
+// The fewest digits of at most 11 bits that cover the bits set in `varying`
+// (those in which some keys differ).
+Digits digits_over(uint64_t varying);
+
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),
 // with b (room for n keys) as the second buffer. Returns whichever of a and b
 // then holds both sorted ranges; the other one is free.
