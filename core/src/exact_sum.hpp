@@ -103,6 +103,13 @@ class RunningExactSum {
         high_ = low_ = 0.0;
         exact_.clear();
     }
+    // The sum so far as an expansion in `out` (its storage reused); the sum
+    // goes on.
+    void expansion(ExactSum& out) const {
+        out = exact_;
+        out.add(high_);
+        out.add(low_);
+    }
 
   private:
     // low + e is exact when neither operand's difference from the sum rounds.

@@ -88,40 +88,6 @@ struct KeyedRow {
     double signed_weight;
 };
 
-// Sorts rows by key with an LSD radix sort over the bits in which keys
-// differ, in digits of at most 11 bits (their cursors stay in the first-level
-// cache): one pass takes every digit's histogram, then each digit moves the
-// rows to the other buffer. The order within a key does not matter, since
-// each key's weights are summed exactly.
-void sort_by_key(std::vector<KeyedRow>& rows) {
-    const std::size_t n = rows.size();
-    if (n < 256) {
-        std::sort(rows.begin(), rows.end(),
-                  [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
-        return;
-    }
-    uint64_t varying = 0;
-    for (const KeyedRow& r : rows) varying |= r.key ^ rows[0].key;
-    const Digits d = digits_over(varying);
-    const std::size_t buckets = d.buckets();
-    const uint64_t mask = buckets - 1;
-    std::vector<std::size_t> hist(static_cast<std::size_t>(d.count) * buckets, 0);
-    for (const KeyedRow& r : rows) {
-        for (int k = 0; k < d.count; ++k) {
-            ++hist[static_cast<std::size_t>(k) * buckets + ((r.key >> d.shift[k]) & mask)];
-        }
-    }
-    std::vector<KeyedRow> spare(n);
-    for (int k = 0; k < d.count; ++k) {
-        std::size_t* next = hist.data() + static_cast<std::size_t>(k) * buckets;
-        std::size_t at = 0;
-        for (std::size_t v = 0; v < buckets; ++v) at += std::exchange(next[v], at);
-        const int shift = d.shift[k];
-        for (const KeyedRow& r : rows) spare[next[(r.key >> shift) & mask]++] = r;
-        rows.swap(spare);
-    }
-}
-
 // Whether every weight is a whole number and all of them add up to at most
 // 2^53: then every partial sum is a double, and plain addition in any order
 // gives the exact sums.
@@ -203,7 +169,8 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
             order.push_back(KeyedRow{ordered_key(x[i]), y[i] != 0 ? -w[i] : w[i]});
         }
     }
-    sort_by_key(order);
+    // The order within a key does not matter: its weights are summed exactly.
+    radix_sort_records(order);
     if (whole_weights(w, n)) return sum_groups<PlainSum>(order);
     return sum_groups<RunningExactSum>(order);
 }
@@ -234,9 +201,13 @@ WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueC
             entries.push_back(Entry{p.value[j], p.c0[j], p.c1[j], p.rows[j], entries.size()});
         }
     }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    const auto by_value = [](const Entry& a, const Entry& b) {
         return a.value < b.value || (a.value == b.value && a.at < b.at);
-    });
+    };
+    // Counts merged before come in order: checking costs a read, not a sort.
+    if (!std::is_sorted(entries.begin(), entries.end(), by_value)) {
+        std::sort(entries.begin(), entries.end(), by_value);
+    }
     WeightedValueCounts out;
     ClassSums sums;
     for (std::size_t i = 0; i < entries.size();) {
