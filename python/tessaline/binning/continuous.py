@@ -235,7 +235,11 @@ def continuous_counts_table(
     _check_limits(max_bins, min_bin_share, min_rows, trend, n_prebins)
     specials = checked_special_values(special_values)
     is_special = np.isin(counts["value"], specials)
-    searched = {key: np.asarray(counts[key])[~is_special] for key in VALUE_COLUMNS}
+    # Without special values every column is searched as it is, not copied.
+    searched = {
+        key: np.asarray(counts[key])[~is_special] if specials else np.asarray(counts[key])
+        for key in VALUE_COLUMNS
+    }
     values = searched["value"]
     if values.size == 0:
         raise ValueError(
