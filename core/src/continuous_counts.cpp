@@ -41,15 +41,23 @@ std::string shown(double v) {
 // the one rounding. Either way it depends on the exact sums alone, not on
 // how they were split into partials. `about` and `off` are scratch, kept by
 // the caller so that no call allocates.
+//
+// quick_centred is the first case alone, from the rounded sums: NaN where it
+// does not hold.
+double quick_centred(double weight, double total, double sum_sq) {
+    if (!(weight > 0.0)) return 0.0;
+    const double quick = sum_sq - total * (total / weight);
+    return quick >= 0.25 * sum_sq ? quick : kNaN;
+}
+
 double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
                           ExactSum& off) {
     const double weight = w.value();
-    if (!(weight > 0.0)) return 0.0;
     const double total = s.value();
-    const double m = total / weight;
     const double sum_sq = q.value();
-    const double quick = sum_sq - total * m;
-    if (quick >= 0.25 * sum_sq) return quick;
+    const double quick = quick_centred(weight, total, sum_sq);
+    if (!std::isnan(quick)) return quick;
+    const double m = total / weight;
     const double m_sq = m * m;
     const double m_sq_error = std::fma(m, m, -m_sq);
     about = q;
@@ -120,12 +128,18 @@ struct Accumulator {
     }
     // The stats of rows added one by one (rows of one y deviate by nothing).
     ContinuousStats row_stats(const char* where) {
+        const double w = weight.settled();
+        const double s = sum.settled();
+        const double q = sum_sq.settled();
         double dev = 0.0;
         if (rows > 0 && min != max) {
-            totals();
-            dev = centred_square_sum(weight_total, sum_total, sum_sq_total, about, off);
+            dev = quick_centred(w, s, q);
+            if (std::isnan(dev)) {
+                totals();
+                dev = centred_square_sum(weight_total, sum_total, sum_sq_total, about, off);
+            }
         }
-        return checked({rows, weight.value(), sum.value(), sum_sq.value(), dev, min, max}, where);
+        return checked({rows, w, s, q, dev, min, max}, where);
     }
 };
 
