@@ -152,9 +152,9 @@ def exact_by_value(x, labels, w):
 
 @pytest.mark.parametrize("kind", ["continuous", "ties", "scales"])
 @pytest.mark.parametrize("weights", ["ones", "whole", "whole beyond 2^53", "fractional"])
-def test_weighted_counts_are_the_exact_sums_of_each_value(kind, weights):
+@pytest.mark.parametrize("n", [255, 3000])  # the short sort, and the radix one
+def test_weighted_counts_are_the_exact_sums_of_each_value(kind, weights, n):
     rng = np.random.default_rng(7)
-    n = 3000  # beyond the short sort
     x = sample(kind, n, rng)
     labels = (rng.random(n) < 0.3).astype(np.int32)
     w = {
@@ -180,7 +180,10 @@ def exact_continuous(x, y, w):
         wy = Fraction(wi) * Fraction(yi)
         for key, term in (("weight", Fraction(wi)), ("sum", wy), ("sum_sq", wy * Fraction(yi))):
             sums[key][g] += term
-    return value, np.bincount(group), {k: [float(s) for s in v] for k, v in sums.items()}
+    # sum w (y - mean)^2 = Q - S^2 / W, exactly.
+    spread = [q - s * s / w for w, s, q in zip(sums["weight"], sums["sum"], sums["sum_sq"])]
+    rounded = {k: [float(s) for s in v] for k, v in sums.items()}
+    return value, np.bincount(group), rounded, [float(d) for d in spread]
 
 
 @pytest.mark.parametrize("kind", ["continuous", "ties"])
@@ -194,11 +197,16 @@ def test_continuous_counts_are_the_exact_sums_of_each_value(kind, weighted):
     # exact only above them.
     tiny = 1e-100 if weighted else 1e-160
     y = rng.normal(0.0, 1.0, x.size) * rng.choice([tiny, 1e-3, 1.0, 1e150], x.size)
+    # One value's targets far from 0: their spread cancels away in Q - S^2 / W.
+    x[:50], y[:50] = 99.0, 1e6 + rng.normal(0.0, 1e-3, 50)
     y[rng.random(x.size) < 0.1] = -0.0
     w = rng.random(x.size) + 0.25 if weighted else np.ones(x.size)
     got = native.count_continuous(x, y, w if weighted else None)
-    value, rows, sums = exact_continuous(x, y, w)
+    value, rows, sums, spread = exact_continuous(x, y, w)
     np.testing.assert_array_equal(got["value"], value)
     np.testing.assert_array_equal(got["rows"], rows)
     for key, expected in sums.items():
         np.testing.assert_array_equal(got[key], expected)
+    # The spread is good to a few units in the last place, nothing of it lost
+    # where the target's mean dwarfs it.
+    np.testing.assert_allclose(got["sum_sq_dev"], spread, rtol=1e-14, atol=0.0)
