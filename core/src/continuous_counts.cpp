@@ -220,7 +220,12 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
     Counted out;
     std::vector<KeyedRow> kept;
     std::vector<WeightedKeyedRow> weighted;
-    (w == nullptr ? kept.reserve(n) : weighted.reserve(n));
+    // On large pages: each fresh page of these costs a fault.
+    if (w == nullptr) {
+        reserve_large(kept, n);
+    } else {
+        reserve_large(weighted, n);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
         if (std::isnan(y[i])) {

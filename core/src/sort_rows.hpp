@@ -10,11 +10,13 @@
 #ifndef TESSALINE_SORT_ROWS_HPP
 #define TESSALINE_SORT_ROWS_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <vector>
+
+#include "large_buffer.hpp"
 
 namespace tessaline {
 
@@ -88,7 +90,7 @@ void radix_sort_records(std::vector<Row>& rows) {
             ++hist[static_cast<std::size_t>(k) * buckets + ((r.key >> d.shift[k]) & mask)];
         }
     }
-    std::vector<Row> spare(n);
+    std::vector<Row> spare = large_vector<Row>(n);
     for (int k = 0; k < d.count; ++k) {
         std::size_t* next = hist.data() + static_cast<std::size_t>(k) * buckets;
         std::size_t at = 0;

@@ -163,7 +163,7 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     // Weights of 1 are rows: the unweighted count gives the same sums.
     if (all_ones(w, n)) return as_weighted(count_values(x, y, n));
     std::vector<KeyedRow> order;
-    order.reserve(n);
+    reserve_large(order, n);
     for (std::size_t i = 0; i < n; ++i) {
         if (!std::isnan(x[i]) && w[i] > 0.0) {
             order.push_back(KeyedRow{ordered_key(x[i]), y[i] != 0 ? -w[i] : w[i]});
