@@ -13,6 +13,9 @@ ratio over all columns. Then one synthetic column of `--rows` rows (a loss
 against a balance, weighted quantile pre-bins there) timed against the peer.
 
     python bench/bench_continuous.py [--repeat 3] [--rows 1000000]
+
+In bench/run.py (run()): the synthetic column at each size against the
+peer, at least PEER_SPEEDUP times faster from 1e6 rows on.
 """
 
 from __future__ import annotations
@@ -22,12 +25,50 @@ import pathlib
 import time
 
 import numpy as np
+from common import Row, median_time, missed_ratios, unavailable
 
 import tessaline as tl
 from tessaline.report.dataset import read_dataset
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MAX_BINS, MIN_SHARE = 8, 0.05
+PEER_SPEEDUP = 10.0
+ENFORCED_FROM_ROWS = 1_000_000
+PEER = "optbinning ContinuousOptimalBinning"
+
+
+def synthetic(n: int) -> tuple[np.ndarray, np.ndarray]:
+    """A loss against a balance: about as many distinct values as rows."""
+    rng = np.random.default_rng(0)
+    x = np.round(rng.lognormal(8, 1, n), 2)
+    return x, np.clip(0.4 - 0.03 * np.log(x) + rng.normal(0, 0.2, n), 0, 1)
+
+
+def run(sizes: list[int]) -> list[Row]:
+    """tl.continuous_binning against the peer at each size; the peer timed once."""
+    rows = []
+    for n in sizes:
+        x, y = synthetic(n)
+        ours = median_time(
+            lambda: tl.continuous_binning(x, y, max_bins=MAX_BINS, min_bin_share=MIN_SHARE),
+            3 if n >= ENFORCED_FROM_ROWS else 7,
+        )
+        try:
+            # Warmed up on a few rows: its import and compilation are no fit.
+            peer(x[:10_000], y[:10_000])
+            theirs = median_time(lambda: peer(x, y), 1, warmup=0)
+        except ImportError:
+            rows.append(
+                unavailable("continuous_binning", n, PEER, 1 / PEER_SPEEDUP, "not installed")
+            )
+            continue
+        rows.append(Row("continuous_binning", n, PEER, ours, theirs, 1 / PEER_SPEEDUP))
+    return rows
+
+
+def missed_targets(rows: list[Row]) -> list[str]:
+    """What misses its target from ENFORCED_FROM_ROWS on, as lines to print."""
+    return missed_ratios(rows, ENFORCED_FROM_ROWS)
 
 
 def between_ss(index: np.ndarray, y: np.ndarray) -> float:
@@ -105,9 +146,7 @@ def main() -> None:
 
 
 def large(n: int) -> None:
-    rng = np.random.default_rng(0)
-    x = np.round(rng.lognormal(8, 1, n), 2)
-    y = np.clip(0.4 - 0.03 * np.log(x) + rng.normal(0, 0.2, n), 0, 1)
+    x, y = synthetic(n)
     begin = time.perf_counter()
     table = tl.continuous_binning(x, y, max_bins=MAX_BINS, min_bin_share=MIN_SHARE)
     ours_time = time.perf_counter() - begin

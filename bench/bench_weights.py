@@ -22,6 +22,11 @@ is shown by the tests. The time ratio is tessaline's time over optbinning's
 for the same weighted fits.
 
     python bench/bench_weights.py [--samples 20]
+
+In bench/run.py (run()): the weighted fits of bench_table's credit frame cut
+to 6 columns (weights all 1, whole weights, fractional weights) against the
+unweighted fit, each pair timed back to back, every one within WEIGHT_TARGET
+times the unweighted fit from 1e6 rows on.
 """
 
 from __future__ import annotations
@@ -31,10 +36,46 @@ import time
 
 import numpy as np
 import pandas as pd
+from bench_table import credit_frame
+from common import Row, back_to_back, missed_ratios
 
 import tessaline as tl
 
 MAX_BINS, MIN_SHARE, TOLERANCE, WEAK = 8, 0.05, 0.02, 0.02
+WEIGHT_TARGET = 1.5
+ENFORCED_FROM_ROWS = 1_000_000
+
+
+def weight_sets(n: int) -> dict[str, np.ndarray]:
+    rng = np.random.default_rng(1)
+    return {
+        "weights all 1": np.ones(n),
+        "whole weights": rng.integers(1, 4, n).astype(np.float64),
+        "fractional weights": rng.random(n) + 0.5,
+    }
+
+
+def run(sizes: list[int]) -> list[Row]:
+    """The weighted fits against the unweighted one at each size."""
+    rows = []
+    for n in sizes:
+        frame, y = credit_frame(n, n_numeric=4, n_categorical=2)
+        repeat = 3 if n >= ENFORCED_FROM_ROWS else 5
+        for label, w in weight_sets(n).items():
+            weighted, plain = back_to_back(
+                lambda w=w: tl.TableBinning(min_iv=0.0).fit(frame, y, sample_weight=w),
+                lambda: tl.TableBinning(min_iv=0.0).fit(frame, y),
+                repeat,
+            )
+            rows.append(
+                Row(f"TableBinning, {label}", n, "unweighted fit", weighted, plain, WEIGHT_TARGET)
+            )
+    return rows
+
+
+def missed_targets(rows: list[Row]) -> list[str]:
+    """What misses its target from ENFORCED_FROM_ROWS on, as lines to print."""
+    return missed_ratios(rows, ENFORCED_FROM_ROWS)
 
 
 def ours(x: pd.Series, y: np.ndarray, w: np.ndarray | None) -> float:

@@ -205,3 +205,22 @@ def report_sorts(rows: list[Row], failures: list[str], ok: str) -> None:
         print(*failures, sep="\n")
         sys.exit(1)
     print(ok)
+
+
+def missed_ratios(rows: list[Row], from_rows: int) -> list[str]:
+    """The rows of `from_rows` rows or more above their target, as FAIL lines."""
+    return [
+        f"FAIL: {r.function} takes {r.ratio:.2f} times the {r.peer} at {r.rows:,} rows, "
+        f"above its target of {r.target:g}"
+        for r in rows
+        if r.rows >= from_rows and r.met == "NO"
+    ]
+
+
+def report(rows: list[Row], failures: list[str], ok: str) -> None:
+    """The table, then the missed targets (exiting with status 1) or `ok`."""
+    print_table(rows)
+    if failures:
+        print(*failures, sep="\n")
+        sys.exit(1)
+    print(ok)

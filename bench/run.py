@@ -13,7 +13,9 @@ of some scripts replaces the rows of theirs).
 A script may enforce its own targets (`missed_targets(rows)`: the counting
 kernel against a sort, the whole-table fit against the floor and against
 BinningProcess, the fits from rows against a sort, the report's CSV reader
-against pandas.read_csv); each one missed is printed as a FAIL line at the
+against pandas.read_csv, ten partial_fit batches against one fit, weighted
+fits against the unweighted one, continuous_binning against
+ContinuousOptimalBinning); each one missed is printed as a FAIL line at the
 end, and the run exits with status 1; so does every check of scale, threads
 and memory that is not met (checks.py).
 """

@@ -12,11 +12,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "exact_sum.hpp"
 #include "numeric.hpp"
+#include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -39,15 +41,23 @@ std::string shown(double v) {
 // the one rounding. Either way it depends on the exact sums alone, not on
 // how they were split into partials. `about` and `off` are scratch, kept by
 // the caller so that no call allocates.
+//
+// quick_centred is the first case alone, from the rounded sums: NaN where it
+// does not hold.
+double quick_centred(double weight, double total, double sum_sq) {
+    if (!(weight > 0.0)) return 0.0;
+    const double quick = sum_sq - total * (total / weight);
+    return quick >= 0.25 * sum_sq ? quick : kNaN;
+}
+
 double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
                           ExactSum& off) {
     const double weight = w.value();
-    if (!(weight > 0.0)) return 0.0;
     const double total = s.value();
-    const double m = total / weight;
     const double sum_sq = q.value();
-    const double quick = sum_sq - total * m;
-    if (quick >= 0.25 * sum_sq) return quick;
+    const double quick = quick_centred(weight, total, sum_sq);
+    if (!std::isnan(quick)) return quick;
+    const double m = total / weight;
     const double m_sq = m * m;
     const double m_sq_error = std::fma(m, m, -m_sq);
     about = q;
@@ -63,12 +73,25 @@ double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& 
     return dev > 0.0 ? dev : 0.0;
 }
 
-// The exact sums of a set of rows, and their count and range.
+// Sums that a double holds, or the error that names `where`.
+ContinuousStats checked(const ContinuousStats& s, const char* where) {
+    if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
+          is_finite(s.sum_sq_dev))) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": the weighted sums of the target are too large");
+    }
+    return s;
+}
+
+// The exact sums of a set of rows, and their count and range. Rows are
+// added to running sums (a few plain additions a term); the expansions of
+// the sums are made only when a value's spread or partials are read.
 struct Accumulator {
     int64_t rows = 0;
-    ExactSum weight, sum, sum_sq;
+    RunningExactSum weight, sum, sum_sq;
     double min = kNaN, max = kNaN;
-    mutable ExactSum about, off;  // scratch of centred_square_sum
+    // The sums as expansions (totals()), and scratch of centred_square_sum.
+    ExactSum weight_total, sum_total, sum_sq_total, about, off;
 
     void clear() {
         rows = 0;
@@ -77,40 +100,46 @@ struct Accumulator {
         sum_sq.clear();
         min = max = kNaN;
     }
+    // w * y and w * y * y exactly: each product as its rounded value and its
+    // error (an explicit fused multiply-add), y * y split first.
     void add_row(double w, double y) {
         ++rows;
         weight.add(w);
-        sum.add_product(w, y);
-        sum_sq.add_weighted_square(w, y);
-        take_range(y, y);
-    }
-    void add_stats(const ContinuousStats& s) {
-        rows += s.rows;
-        weight.add(s.weight);
-        sum.add(s.sum);
-        sum_sq.add(s.sum_sq);
-        take_range(s.min, s.max);
-    }
-    void take_range(double lo, double hi) {
-        if (std::isnan(lo)) return;
-        min = std::isnan(min) ? lo : std::min(min, lo);
-        max = std::isnan(max) ? hi : std::max(max, hi);
-    }
-    // The rounded sums, with the sum of squared deviations `dev`.
-    ContinuousStats stats(const char* where, double dev) const {
-        ContinuousStats s{rows, weight.value(), sum.value(), sum_sq.value(), dev, min, max};
-        if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
-              is_finite(s.sum_sq_dev))) {
-            throw std::invalid_argument(std::string(where) +
-                                        ": the weighted sums of the target are too large");
+        add_product(sum, w, y);
+        const double sq = y * y;
+        add_product(sum_sq, w, sq);
+        add_product(sum_sq, w, std::fma(y, y, -sq));
+        if (std::isnan(min)) {
+            min = max = y;
+        } else {
+            min = std::min(min, y);
+            max = std::max(max, y);
         }
-        return s;
+    }
+    static void add_product(RunningExactSum& to, double a, double b) {
+        const double p = a * b;
+        to.add(p);
+        to.add(std::fma(a, b, -p));
+    }
+    void totals() {
+        weight.expansion(weight_total);
+        sum.expansion(sum_total);
+        sum_sq.expansion(sum_sq_total);
     }
     // The stats of rows added one by one (rows of one y deviate by nothing).
-    ContinuousStats row_stats(const char* where) const {
-        return stats(where, min == max || rows == 0
-                                ? 0.0
-                                : centred_square_sum(weight, sum, sum_sq, about, off));
+    ContinuousStats row_stats(const char* where) {
+        const double w = weight.settled();
+        const double s = sum.settled();
+        const double q = sum_sq.settled();
+        double dev = 0.0;
+        if (rows > 0 && min != max) {
+            dev = quick_centred(w, s, q);
+            if (std::isnan(dev)) {
+                totals();
+                dev = centred_square_sum(weight_total, sum_total, sum_sq_total, about, off);
+            }
+        }
+        return checked({rows, w, s, q, dev, min, max}, where);
     }
 };
 
@@ -131,6 +160,22 @@ void check_row(const double* y, const double* w, std::size_t i) {
 
 namespace {
 
+// A row to count: its value's ordered key and its target, with its weight
+// where the rows are weighted. The sort moves the rows' own numbers, so the
+// sums read them in order rather than gathering them from the columns.
+struct KeyedRow {
+    uint64_t key;
+    double y;
+    double weight() const { return 1.0; }
+};
+
+struct WeightedKeyedRow {
+    uint64_t key;
+    double y;
+    double w;
+    double weight() const { return w; }
+};
+
 // The rows left out and the missing values' sums of one count.
 struct Counted {
     Accumulator missing;
@@ -138,19 +183,49 @@ struct Counted {
     int64_t n_zero_weight = 0;
 };
 
+// Sorts the rows kept and calls visit(value, sums) for each distinct value
+// in ascending order with the sums of its rows (one accumulator, cleared and
+// reused, so that no value allocates).
+template <typename Row, typename Reserve, typename Visit, typename Single>
+void sum_by_value(std::vector<Row>& kept, Reserve reserve, Visit visit, Single single) {
+    radix_sort_records(kept);
+    std::size_t distinct = 0;
+    for (std::size_t k = 0; k < kept.size(); ++k)
+        distinct += k == 0 || kept[k].key != kept[k - 1].key;
+    reserve(distinct);
+    Accumulator a;
+    for (std::size_t k = 0; k < kept.size();) {
+        const uint64_t key = kept[k].key;
+        const bool alone = k + 1 == kept.size() || kept[k + 1].key != key;
+        if (alone && single(value_of_key(key), kept[k])) {
+            ++k;
+            continue;
+        }
+        a.clear();
+        for (; k < kept.size() && kept[k].key == key; ++k) a.add_row(kept[k].weight(), kept[k].y);
+        // 0.0 and -0.0 are one value, written 0.0.
+        visit(value_of_key(key), a);
+    }
+}
+
 // Counts the rows, calling reserve(number of distinct values) once, then
 // visit(value, sums) for each distinct value in ascending order with the sums
-// of its rows (one accumulator, cleared and reused, so that no value
-// allocates; the results, reserved, are never moved as they grow).
-template <typename Reserve, typename Visit>
+// of its rows (the results, reserved, are never moved as they grow).
+template <typename Reserve, typename Visit, typename Single>
 Counted accumulate(const double* x, const double* y, const double* w, std::size_t n,
-                   Reserve reserve, Visit visit) {
+                   Reserve reserve, Visit visit, Single single) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
     Counted out;
-    // (value, row): sorted by value, then row, as a stable sort of the rows would.
-    std::vector<std::pair<double, std::size_t>> kept;
+    std::vector<KeyedRow> kept;
+    std::vector<WeightedKeyedRow> weighted;
+    // On large pages: each fresh page of these costs a fault.
+    if (w == nullptr) {
+        reserve_large(kept, n);
+    } else {
+        reserve_large(weighted, n);
+    }
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
         if (std::isnan(y[i])) {
@@ -159,25 +234,17 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
             ++out.n_zero_weight;
         } else if (std::isnan(x[i])) {
             out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
+        } else if (w == nullptr) {
+            kept.push_back(KeyedRow{ordered_key(x[i]), y[i]});
         } else {
-            // 0.0 and -0.0 are one value, written 0.0.
-            kept.emplace_back(x[i] == 0.0 ? 0.0 : x[i], i);
+            weighted.push_back(WeightedKeyedRow{ordered_key(x[i]), y[i], w[i]});
         }
     }
-    std::sort(kept.begin(), kept.end());
-    std::size_t distinct = 0;
-    for (std::size_t k = 0; k < kept.size(); ++k)
-        distinct += k == 0 || kept[k].first != kept[k - 1].first;
-    reserve(distinct);
-    Accumulator a;
-    for (std::size_t k = 0; k < kept.size();) {
-        const double value = kept[k].first;
-        a.clear();
-        for (; k < kept.size() && kept[k].first == value; ++k) {
-            const std::size_t i = kept[k].second;
-            a.add_row(w == nullptr ? 1.0 : w[i], y[i]);
-        }
-        visit(value, a);
+    // The order of a value's rows does not matter: its sums are exact.
+    if (w == nullptr) {
+        sum_by_value(kept, reserve, visit, single);
+    } else {
+        sum_by_value(weighted, reserve, visit, single);
     }
     return out;
 }
@@ -197,10 +264,25 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
         out.value.reserve(k);
         out.stats.reserve(k);
     };
-    const Counted c = accumulate(x, y, w, n, reserve, [&](double value, const Accumulator& a) {
+    const auto visit = [&](double value, Accumulator& a) {
         out.value.push_back(value);
         out.stats.push_back(a.row_stats("count_continuous_values"));
-    });
+    };
+    // The sums of one unweighted row are its own numbers: y as it is (0.0
+    // for either zero, as a running sum from 0.0 leaves it) and y * y, the
+    // exact square rounded once where the square is a normal double or 0.
+    const auto single = [&](double value, const auto& row) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
+            const double sq = row.y * row.y;
+            if (!(sq == 0.0 || std::isnormal(sq))) return false;
+            out.value.push_back(value);
+            out.stats.push_back(
+                checked({1, 1.0, 0.0 + row.y, sq, 0.0, row.y, row.y}, "count_continuous_values"));
+            return true;
+        }
+        return false;
+    };
+    Counted c = accumulate(x, y, w, n, reserve, visit, single);
     out.missing = c.missing.row_stats("count_continuous_values");
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -213,14 +295,15 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
     out.weight_offset.push_back(0);
     out.sum_offset.push_back(0);
     out.sum_sq_offset.push_back(0);
-    const auto append = [&](double value, const Accumulator& s) {
+    const auto append = [&](double value, Accumulator& s) {
+        s.totals();
         out.value.push_back(value);
         out.rows.push_back(s.rows);
         out.min.push_back(s.min);
         out.max.push_back(s.max);
-        append_partials(s.weight, out.weight_terms, out.weight_offset);
-        append_partials(s.sum, out.sum_terms, out.sum_offset);
-        append_partials(s.sum_sq, out.sum_sq_terms, out.sum_sq_offset);
+        append_partials(s.weight_total, out.weight_terms, out.weight_offset);
+        append_partials(s.sum_total, out.sum_terms, out.sum_offset);
+        append_partials(s.sum_sq_total, out.sum_sq_terms, out.sum_sq_offset);
     };
     const auto reserve = [&](std::size_t k) {
         out.value.reserve(k + 1);
@@ -228,7 +311,7 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
         out.min.reserve(k + 1);
         out.max.reserve(k + 1);
     };
-    const Counted c = accumulate(x, y, w, n, reserve, append);
+    Counted c = accumulate(x, y, w, n, reserve, append, [](double, const auto&) { return false; });
     append(std::numeric_limits<double>::quiet_NaN(), c.missing);
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -375,9 +458,32 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
         while (b < splits.size() && counts.value[i] > splits[b]) ++b;
         return b;
     };
-    std::vector<Accumulator> bins(splits.size() + 1);
+    // Each bin's sums, exact and rounded once; only their values are read.
+    struct BinSums {
+        int64_t rows = 0;
+        RunningExactSum weight, sum, sum_sq;
+        double min = kNaN, max = kNaN;
+    };
+    std::vector<BinSums> bins(splits.size() + 1);
     std::size_t b = 0;
-    for (std::size_t i = 0; i < n; ++i) bins[bin_walk(i, b)].add_stats(counts.stats[i]);
+    for (std::size_t i = 0; i < n; ++i) {
+        const ContinuousStats& s = counts.stats[i];
+        BinSums& bin = bins[bin_walk(i, b)];
+        bin.rows += s.rows;
+        bin.weight.add(s.weight);
+        bin.sum.add(s.sum);
+        bin.sum_sq.add(s.sum_sq);
+        if (std::isnan(s.min)) continue;
+        bin.min = std::isnan(bin.min) ? s.min : std::min(bin.min, s.min);
+        bin.max = std::isnan(bin.max) ? s.max : std::max(bin.max, s.max);
+    }
+    std::vector<ContinuousStats> out(bins.size());
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        BinSums& bin = bins[g];
+        out[g] = ContinuousStats{
+            bin.rows, bin.weight.value(), bin.sum.value(), bin.sum_sq.value(), 0.0, bin.min,
+            bin.max};
+    }
     // A bin's squared deviations: its values' own, plus W_i (mean_i - m)^2
     // = (S_i - W_i m)^2 / W_i about the bin's rounded mean m (S_i - W_i m
     // rounded once, so no cancellation), less W (mean - m)^2 = (S - m W)^2 / W,
@@ -385,8 +491,7 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
     // so they are summed plainly, in the order of the values.
     std::vector<double> mean(bins.size(), 0.0), dev(bins.size(), 0.0), off(bins.size(), 0.0);
     for (std::size_t g = 0; g < bins.size(); ++g) {
-        const double w = bins[g].weight.value();
-        if (w > 0.0) mean[g] = bins[g].sum.value() / w;
+        if (out[g].weight > 0.0) mean[g] = out[g].sum / out[g].weight;
     }
     b = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -398,12 +503,11 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
         dev[g] += gap * (gap / s.weight);
         off[g] += gap;
     }
-    std::vector<ContinuousStats> out;
-    out.reserve(bins.size());
     for (std::size_t g = 0; g < bins.size(); ++g) {
-        const double w = bins[g].weight.value();
+        const double w = out[g].weight;
         const double d = w > 0.0 ? dev[g] - off[g] * (off[g] / w) : 0.0;
-        out.push_back(bins[g].stats("continuous_interval_stats", d > 0.0 ? d : 0.0));
+        out[g].sum_sq_dev = d > 0.0 ? d : 0.0;
+        out[g] = checked(out[g], "continuous_interval_stats");
     }
     return out;
 }

@@ -103,6 +103,20 @@ class RunningExactSum {
         high_ = low_ = 0.0;
         exact_.clear();
     }
+    // The exact sum rounded to nearest; the sum is kept (as its expansion).
+    double settled() {
+        exact_.add(high_);
+        exact_.add(low_);
+        high_ = low_ = 0.0;
+        return exact_.value();
+    }
+    // The sum so far as an expansion in `out` (its storage reused); the sum
+    // goes on.
+    void expansion(ExactSum& out) const {
+        out = exact_;
+        out.add(high_);
+        out.add(low_);
+    }
 
   private:
     // low + e is exact when neither operand's difference from the sum rounds.

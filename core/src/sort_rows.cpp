@@ -20,33 +20,12 @@ constexpr std::size_t kRadixThreshold = 256;
 // 2048 buckets: their counts and cursors stay in the first-level caches.
 constexpr int kMaxDigitBits = 11;
 
-// The digits of one sort: `count` digits of `bits` bits each, digit d
-// starting at bit shift[d].
-struct Digits {
-    int count = 0;
-    int bits = 1;
-    int shift[64] = {};
-    std::size_t buckets() const { return std::size_t{1} << bits; }
-};
-
 // Bits set where some key differs from the first.
 uint64_t varying_bits(const double* keys, std::size_t n) {
     const uint64_t first = load_key(keys);
     uint64_t varying = 0;
     for (std::size_t i = 1; i < n; ++i) varying |= load_key(keys + i) ^ first;
     return varying;
-}
-
-Digits digits_over(uint64_t varying) {
-    Digits d;
-    if (varying == 0) return d;
-    const int low = __builtin_ctzll(varying);
-    const int high = 63 - __builtin_clzll(varying);
-    const int width = high - low + 1;
-    d.count = (width + kMaxDigitBits - 1) / kMaxDigitBits;
-    d.bits = (width + d.count - 1) / d.count;
-    for (int k = 0; k < d.count; ++k) d.shift[k] = low + k * d.bits;
-    return d;
 }
 
 // Histogram of every digit of one range, digit k at h[k * buckets ..].
@@ -92,6 +71,18 @@ void sort_short_range(double* keys, std::size_t begin, std::size_t end) {
 }
 
 }  // namespace
+
+Digits digits_over(uint64_t varying) {
+    Digits d;
+    if (varying == 0) return d;
+    const int low = __builtin_ctzll(varying);
+    const int high = 63 - __builtin_clzll(varying);
+    const int width = high - low + 1;
+    d.count = (width + kMaxDigitBits - 1) / kMaxDigitBits;
+    d.bits = (width + d.count - 1) / d.count;
+    for (int k = 0; k < d.count; ++k) d.shift[k] = low + k * d.bits;
+    return d;
+}
 
 double* sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n0) {
     // The vector quicksort sorts each range on its own, in place.

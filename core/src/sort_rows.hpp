@@ -10,9 +10,13 @@
 #ifndef TESSALINE_SORT_ROWS_HPP
 #define TESSALINE_SORT_ROWS_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include "large_buffer.hpp"
 
 namespace tessaline {
 
@@ -49,6 +53,56 @@ inline uint64_t load_key(const double* at) {
 
 inline void store_key(double* at, uint64_t key) {
     std::memcpy(at, &key, sizeof key);
+}
+
+// The digits of an LSD radix sort: `count` digits of `bits` bits each, digit d
+// starting at bit shift[d].
+struct Digits {
+    int count = 0;
+    int bits = 1;
+    int shift[64] = {};
+    std::size_t buckets() const { return std::size_t{1} << bits; }
+};
+
+// The fewest digits of at most 11 bits that cover the bits set in `varying`
+// (those in which some keys differ).
+Digits digits_over(uint64_t varying);
+
+// Sorts records with a 64-bit `key` member by key, stably, with an LSD radix
+// over the bits in which keys differ (digits_over): one pass takes every
+// digit's histogram, then each digit moves the records to the other buffer.
+template <typename Row>
+void radix_sort_records(std::vector<Row>& rows) {
+    const std::size_t n = rows.size();
+    if (n < 256) {
+        std::stable_sort(rows.begin(), rows.end(),
+                         [](const Row& a, const Row& b) { return a.key < b.key; });
+        return;
+    }
+    uint64_t varying = 0;
+    for (const Row& r : rows) varying |= r.key ^ rows[0].key;
+    const Digits d = digits_over(varying);
+    const std::size_t buckets = d.buckets();
+    const uint64_t mask = buckets - 1;
+    std::vector<std::size_t> hist(static_cast<std::size_t>(d.count) * buckets, 0);
+    for (const Row& r : rows) {
+        for (int k = 0; k < d.count; ++k) {
+            ++hist[static_cast<std::size_t>(k) * buckets + ((r.key >> d.shift[k]) & mask)];
+        }
+    }
+    std::vector<Row> spare = large_vector<Row>(n);
+    for (int k = 0; k < d.count; ++k) {
+        std::size_t* next = hist.data() + static_cast<std::size_t>(k) * buckets;
+        std::size_t at = 0;
+        for (std::size_t v = 0; v < buckets; ++v) {
+            const std::size_t here = next[v];
+            next[v] = at;
+            at += here;
+        }
+        const int shift = d.shift[k];
+        for (const Row& r : rows) spare[next[(r.key >> shift) & mask]++] = r;
+        rows.swap(spare);
+    }
 }
 
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),

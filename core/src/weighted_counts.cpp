@@ -11,6 +11,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "counted_rows.hpp"
@@ -80,64 +81,98 @@ double share(double part, double whole) {
     return whole == 0.0 ? 0.0 : part / whole;
 }
 
-// A row to count: its value's ordered key and its place among the rows.
+// A row to count: its value's ordered key and its weight, negated for a row
+// of class 1 (counted weights are above 0, so the sign bit is free).
 struct KeyedRow {
     uint64_t key;
-    std::size_t row;
+    double signed_weight;
 };
 
-// Sorts rows by key, rows of equal keys kept in row order: a stable radix
-// sort, 16 bits a pass from the lowest, a pass over a digit that every key
-// shares (the sign and exponent of values of one scale) left out.
-void sort_by_key(std::vector<KeyedRow>& rows) {
-    constexpr int kBits = 16;
-    constexpr std::size_t kDigits = std::size_t{1} << kBits;
-    std::vector<KeyedRow> spare(rows.size());
-    std::vector<std::size_t> starts(kDigits + 1);
-    for (int shift = 0; shift < 64; shift += kBits) {
-        const auto digit = [shift](const KeyedRow& r) {
-            return static_cast<std::size_t>((r.key >> shift) & (kDigits - 1));
-        };
-        std::fill(starts.begin(), starts.end(), 0);
-        for (const KeyedRow& r : rows) ++starts[digit(r) + 1];
-        if (rows.empty() || starts[digit(rows[0]) + 1] == rows.size()) continue;
-        for (std::size_t d = 1; d <= kDigits; ++d) starts[d] += starts[d - 1];
-        for (const KeyedRow& r : rows) spare[starts[digit(r)]++] = r;
-        rows.swap(spare);
+// Whether every weight is a whole number and all of them add up to at most
+// 2^53: then every partial sum is a double, and plain addition in any order
+// gives the exact sums.
+bool whole_weights(const double* w, std::size_t n) {
+    double total = 0.0;
+    bool whole = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        whole &= w[i] == std::floor(w[i]);
+        total += w[i];
     }
+    return whole && total <= 9007199254740992.0;
 }
+
+bool all_ones(const double* w, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (w[i] != 1.0) return false;
+    }
+    return true;
+}
+
+// The rows' weights counted as rows: every weight is 1.
+WeightedValueCounts as_weighted(const ValueCounts& counted) {
+    WeightedValueCounts counts;
+    counts.value = counted.value;
+    counts.c0.assign(counted.c0.begin(), counted.c0.end());
+    counts.c1.assign(counted.c1.begin(), counted.c1.end());
+    counts.rows.resize(counted.value.size());
+    for (std::size_t j = 0; j < counts.rows.size(); ++j) {
+        counts.rows[j] = counted.c0[j] + counted.c1[j];
+    }
+    return counts;
+}
+
+// Walks the sorted rows group by group of equal keys, `Sum` adding each
+// class's weights.
+template <typename Sum>
+WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
+    WeightedValueCounts counts;
+    Sum c0, c1;
+    for (std::size_t a = 0; a < order.size();) {
+        std::size_t b = a;
+        for (; b < order.size() && order[b].key == order[a].key; ++b) {
+            const double w = order[b].signed_weight;
+            if (w < 0.0) {
+                c1.add(-w);
+            } else {
+                c0.add(w);
+            }
+        }
+        // The key of both zeros reads back as 0.0.
+        counts.value.push_back(value_of_key(order[a].key));
+        counts.c0.push_back(c0.value());
+        counts.c1.push_back(c1.value());
+        counts.rows.push_back(static_cast<int64_t>(b - a));
+        require_sum(counts.c0.back() + counts.c1.back(), "count_values_weighted");
+        a = b;
+    }
+    return counts;
+}
+
+// A sum of whole weights whose total a double holds exactly.
+struct PlainSum {
+    double sum = 0.0;
+    void add(double w) { sum += w; }
+    double value() { return std::exchange(sum, 0.0); }
+};
 
 }  // namespace
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
                                           std::size_t n) {
     require_weights(w, n);
-    // The rows that count, by (value, row): each value's weights are then
-    // added in the order of the rows.
+    // Weights of 1 are rows: the unweighted count gives the same sums.
+    if (all_ones(w, n)) return as_weighted(count_values(x, y, n));
     std::vector<KeyedRow> order;
-    order.reserve(n);
+    reserve_large(order, n);
     for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isnan(x[i]) && w[i] > 0.0) order.push_back(KeyedRow{ordered_key(x[i]), i});
-    }
-    sort_by_key(order);
-    WeightedValueCounts counts;
-    ClassSums sums;
-    for (std::size_t a = 0; a < order.size();) {
-        sums.clear();
-        std::size_t b = a;
-        for (; b < order.size() && order[b].key == order[a].key; ++b) {
-            const std::size_t i = order[b].row;
-            sums.add(y[i] != 0, w[i]);
+        if (!std::isnan(x[i]) && w[i] > 0.0) {
+            order.push_back(KeyedRow{ordered_key(x[i]), y[i] != 0 ? -w[i] : w[i]});
         }
-        // The key of both zeros reads back as 0.0.
-        counts.value.push_back(value_of_key(order[a].key));
-        counts.c0.push_back(sums.c0.value());
-        counts.c1.push_back(sums.c1.value());
-        counts.rows.push_back(static_cast<int64_t>(b - a));
-        require_sum(counts.c0.back() + counts.c1.back(), "count_values_weighted");
-        a = b;
     }
-    return counts;
+    // The order within a key does not matter: its weights are summed exactly.
+    radix_sort_records(order);
+    if (whole_weights(w, n)) return sum_groups<PlainSum>(order);
+    return sum_groups<RunningExactSum>(order);
 }
 
 WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts) {
@@ -166,9 +201,13 @@ WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueC
             entries.push_back(Entry{p.value[j], p.c0[j], p.c1[j], p.rows[j], entries.size()});
         }
     }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    const auto by_value = [](const Entry& a, const Entry& b) {
         return a.value < b.value || (a.value == b.value && a.at < b.at);
-    });
+    };
+    // Counts merged before come in order: checking costs a read, not a sort.
+    if (!std::is_sorted(entries.begin(), entries.end(), by_value)) {
+        std::sort(entries.begin(), entries.end(), by_value);
+    }
     WeightedValueCounts out;
     ClassSums sums;
     for (std::size_t i = 0; i < entries.size();) {

@@ -64,29 +64,54 @@ def _regrouped(weights: ExactWeights, inverse: Counts, size: int) -> ExactWeight
     return ExactWeights(*native.exact_partials(terms, offsets))
 
 
+def _grouping(keys: npt.NDArray[Any]) -> tuple[npt.NDArray[Any], Counts]:
+    """The distinct keys (NaN one key, as None is) and each key's place among
+    them. Numbers come out ascending: a stable sort merges the ascending runs
+    of keys already grouped in one pass, so merging batches sorts nothing
+    again. Category names keep their first order (they are few)."""
+    if keys.dtype == object:
+        order: dict[Any, int] = {}
+        inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()], dtype=np.int64)
+        return np.array(list(order), dtype=object), inverse
+    ranked = np.argsort(keys, kind="stable")
+    ordered = keys[ranked]
+    starts = np.ones(ordered.size, dtype=bool)
+    missing = np.isnan(ordered)
+    starts[1:] = (ordered[1:] != ordered[:-1]) & ~(missing[1:] & missing[:-1])
+    inverse = np.empty(ordered.size, dtype=np.int64)
+    inverse[ranked] = np.cumsum(starts) - 1
+    return ordered[starts], inverse
+
+
 def _summed(
-    keys: npt.NDArray[Any],
+    grouping: tuple[npt.NDArray[Any], Counts],
     rows: Counts,
     known: Counts,
     ones: Counts,
     weights: tuple[ExactWeights, ...] | None = None,
 ) -> Groups:
-    """The counts of equal keys added up (NaN is one key, as None is), the
-    weights exactly."""
-    if keys.dtype == object:
-        order: dict[Any, int] = {}
-        inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()], dtype=np.int64)
-        unique = np.array(list(order), dtype=object)
-    else:
-        unique, inverse = np.unique(keys, return_inverse=True)
-    sums = [np.zeros(unique.size, dtype=np.int64) for _ in range(3)]
-    for total, counts in zip(sums, (rows, known, ones)):
-        np.add.at(total, inverse, counts)
+    """The counts of the entries of each key (`grouping`: the keys and each
+    entry's place among them) added up, the weights exactly."""
+    unique, inverse = grouping
+    # Counts of rows add up exactly in doubles (below 2^53).
+    sums = [
+        np.bincount(inverse, weights=c, minlength=unique.size).astype(np.int64)
+        for c in (rows, known, ones)
+    ]
     summed = None
     if weights is not None:
-        a, b, c = (_regrouped(w, inverse.ravel(), unique.size) for w in weights)
+        a, b, c = (_regrouped(w, inverse, unique.size) for w in weights)
         summed = (a, b, c)
     return Groups(unique, sums[0], sums[1], sums[2], weights=summed)
+
+
+def _category_grouping(column: categories.Encoded) -> tuple[npt.NDArray[Any], Counts]:
+    """The names present in a batch (None for a missing one) and each row's
+    place among them, from the codes alone."""
+    codes = column.codes.astype(np.int64) + 1
+    present = np.flatnonzero(np.bincount(codes, minlength=len(column.names) + 1))
+    names = np.array([None, *column.names], dtype=object)
+    return names[present], np.searchsorted(present, codes)
 
 
 def batch_groups(
@@ -95,23 +120,27 @@ def batch_groups(
     """One batch's counts of a column, given as float64 values or encoded
     categories, against its event flags (1.0, 0.0, NaN for a missing target);
     with `weights` (checked), of the rows of positive weight."""
-    if isinstance(column, categories.Encoded):
-        keys = np.array([None, *column.names], dtype=object)[column.codes + 1]
-    else:
-        keys = column
     summed = None
     if weights is not None:
         present = weights > 0.0
-        keys, flags, weights = keys[present], flags[present], weights[present]
+        if isinstance(column, categories.Encoded):
+            column = categories.Encoded(column.codes[present], column.names)
+        else:
+            column = column[present]
+        flags, weights = flags[present], weights[present]
         # Each row its own group of one term.
         each = np.arange(weights.size + 1, dtype=np.int64)
         summed = tuple(
             ExactWeights(w, each)
             for w in (weights, weights * (flags == 0.0), weights * (flags == 1.0))
         )
+    if isinstance(column, categories.Encoded):
+        grouping = _category_grouping(column)
+    else:
+        grouping = _grouping(column)
     known = (~np.isnan(flags)).astype(np.int64)
     ones = (flags == 1.0).astype(np.int64)
-    return _summed(keys, np.ones(keys.size, dtype=np.int64), known, ones, summed)
+    return _summed(grouping, np.ones(flags.size, dtype=np.int64), known, ones, summed)
 
 
 def _joined(a: ExactWeights, b: ExactWeights) -> ExactWeights:
@@ -131,7 +160,7 @@ def merged(a: Groups, b: Groups) -> Groups:
         np.concatenate((x, y))
         for x, y in zip((a.keys, a.rows, a.known, a.ones), (b.keys, b.rows, b.known, b.ones))
     )
-    return _summed(keys, rows, known, ones, weights)
+    return _summed(_grouping(keys), rows, known, ones, weights)
 
 
 def column_counts(

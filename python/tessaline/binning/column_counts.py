@@ -160,7 +160,10 @@ class ColumnCounts:
                 self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
-        self.finite_values = np.sort(value[finite & (rows > 0)])
+        finite_values = value[finite & (rows > 0)]
+        # Counts merged before come in order: a read, not a sort.
+        ascending = bool(np.all(finite_values[1:] >= finite_values[:-1]))
+        self.finite_values = finite_values if ascending else np.sort(finite_values)
 
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,

@@ -65,12 +65,20 @@ def labels_of(flags: FloatArray) -> npt.NDArray[np.int32]:
     return flags.astype(np.int32)
 
 
+def kept(mask: npt.NDArray[np.bool_], *arrays: FloatArray) -> tuple[FloatArray, ...]:
+    """The rows of `mask` of each array: the arrays themselves where it keeps
+    every row, which spares a copy of each."""
+    if mask.all():
+        return arrays
+    return tuple(a[mask] for a in arrays)
+
+
 def weighted_counts(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> Counts:
     """(value, c0, c1, rows) of the rows of known target by ascending value:
     the weights of each class and the records; NaN values and zero weights left
     out."""
-    known = ~np.isnan(flags)
-    return native.count_values_weighted(xs[known], labels_of(flags[known]), weights[known])
+    xs, flags, weights = kept(~np.isnan(flags), xs, flags, weights)
+    return native.count_values_weighted(xs, labels_of(flags), weights)
 
 
 def missing_weights(
@@ -222,12 +230,13 @@ def weighted_rows(
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     total = native.exact_sum(weights)
-    present = weights > 0.0
-    xs, flags, weights = xs[present], flags[present], weights[present]
+    xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
     special = is_special(xs, specials)
     if special is None:
         special = np.zeros(xs.size, dtype=bool)
-    sx, sf, sw = xs[~special], flags[~special], weights[~special]
+        sx, sf, sw = xs, flags, weights
+    else:
+        sx, sf, sw = kept(~special, xs, flags, weights)
     return WeightedRows(
         xs,
         flags,
