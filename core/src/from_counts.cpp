@@ -36,8 +36,14 @@ struct CountedValue {
 // can add its counts up.
 ValueCounts sum_runs(std::vector<CountedValue>& entries) {
     constexpr const char* where = "merge_value_counts";
-    std::sort(entries.begin(), entries.end(),
-              [](const CountedValue& a, const CountedValue& b) { return a.value < b.value; });
+    const auto by_value = [](const CountedValue& a, const CountedValue& b) {
+        return a.value < b.value;
+    };
+    // Counts merged already (a column's counts read again) come in order:
+    // one look at them costs less than sorting them again.
+    if (!std::is_sorted(entries.begin(), entries.end(), by_value)) {
+        std::sort(entries.begin(), entries.end(), by_value);
+    }
     ValueCounts out;
     int64_t rows = 0;
     for (std::size_t i = 0; i < entries.size();) {

@@ -159,7 +159,12 @@ class ColumnCounts:
                 self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
-        self.finite_values = np.sort(value[finite & (rows > 0)])
+        self._finite = value[finite & (rows > 0)]
+
+    @property
+    def finite_values(self) -> npt.NDArray[np.float64]:
+        """The distinct finite values of the column (special values aside), ascending."""
+        return np.sort(self._finite)
 
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,
@@ -194,11 +199,12 @@ class ColumnCounts:
 
     def unusable(self) -> str:
         """Why the column cannot be binned ('' when it can), as for its rows."""
-        finite = self.finite_values
-        if finite.size == 0:
+        # The smallest and largest value tell, without sorting them all.
+        if self._finite.size == 0:
             return "all values missing"
-        single = finite[0] == finite[-1] and not self.rows[MISSING_X]
-        return f"a single value ({finite[0]:g})" if single else ""
+        low, high = self._finite.min(), self._finite.max()
+        single = low == high and not self.rows[MISSING_X]
+        return f"a single value ({low:g})" if single else ""
 
 
 @dataclass(frozen=True)

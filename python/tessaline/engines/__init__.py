@@ -68,7 +68,7 @@ from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table import TableBinning, check_classes
 from .dialects import Dialect, dialect_of
-from .fetch import fetched_counts
+from .fetch import fetched_counts, has_arrow
 from .memory import merged_within, size_in_bytes
 from .queries import (
     BAD_WEIGHT,
@@ -79,6 +79,7 @@ from .queries import (
     grouped_query,
     refused_weight_query,
 )
+from .stream import streamed_counts
 
 __all__ = ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"]
 
@@ -188,6 +189,64 @@ def count_columns(
     flag = _flag(
         connection, d, source, target, types[target], event, value, percentile, max_distinct
     )
+    specials = special_values or {}
+    counted: dict[str, ColumnCounts | CategoryCounts] = {}
+    rest = list(columns)
+    numeric = [name for name in columns if name not in categorical]
+    if weight is None and numeric and d.name == "duckdb" and has_arrow():
+        streamed = streamed_counts(
+            connection, d, source, numeric, target, flag, specials, max_distinct, client_memory
+        )
+        if streamed is not None:
+            counted, rest = dict(streamed), [name for name in columns if name in categorical]
+    if rest:
+        counted |= _grouped_counts(
+            connection,
+            d,
+            source,
+            rest,
+            target,
+            types,
+            categorical,
+            specials,
+            flag,
+            weight,
+            sample_weight,
+            max_distinct,
+            approximate,
+            client_memory,
+        )
+    counted = {name: counted[name] for name in columns}
+    if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
+        wanted = category_name(event)
+        names = _target_names(connection, d, source, target, types[target])
+        if wanted not in names:
+            raise TargetError(
+                f"no row of the target holds the event value {wanted!r} "
+                f"(values found: {', '.join(names[:10])}"
+                f"{', ...' if len(names) > 10 else ''})"
+            )
+    return counted
+
+
+def _grouped_counts(
+    connection: Any,
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    target: str,
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    specials: Mapping[str, Sequence[float]],
+    flag: str,
+    weight: str | None,
+    sample_weight: str | None,
+    max_distinct: int,
+    approximate: int | None,
+    client_memory: int | None,
+) -> dict[str, ColumnCounts | CategoryCounts]:
+    """The counts of `columns` grouped in the engine by value (or category),
+    the groups kept in a temporary table while their number is checked."""
     groups = f"tessaline_groups_{uuid.uuid4().hex}"
     connection.execute(
         f"CREATE TEMPORARY TABLE {groups} AS "
@@ -212,7 +271,6 @@ def count_columns(
         )
         if client_memory is not None:
             over = merged_within(columns, distinct, categorical, over, approximate, client_memory)
-        specials = special_values or {}
         query = (
             cells_query(
                 d,
@@ -242,15 +300,6 @@ def count_columns(
         if not sum(n for c, n in zip(grouped["c"], grouped["n"]) if c == 0):
             raise ValueError("sample_weight is zero for every row: there is nothing to bin")
         counted = counts_from_groups(grouped, columns, types, categorical, specials)
-    if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
-        wanted = category_name(event)
-        names = _target_names(connection, d, source, target, types[target])
-        if wanted not in names:
-            raise TargetError(
-                f"no row of the target holds the event value {wanted!r} "
-                f"(values found: {', '.join(names[:10])}"
-                f"{', ...' if len(names) > 10 else ''})"
-            )
     return counted
 
 

@@ -214,3 +214,18 @@ def test_files_are_counted_within_memory_limit_in_the_client(
         tracemalloc.stop()
     x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
     same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
+
+
+@pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
+def test_numbers_streamed_in_many_batches_count_as_locally(monkeypatch, options):
+    # DuckDB's numbers reach the client in batches counted one by one and
+    # merged; a target of unknown rows, NaN, infinities and special values in each.
+    duckdb = pytest.importorskip("duckdb")
+    monkeypatch.setattr(engines.stream, "BATCH_ROWS", 1500)
+    frame = FRAMES["random"]
+    connection = sql_engines.load(duckdb.connect(), "duckdb", frame)
+    options = options_for(options, frame, "y")
+    same_fit(
+        tl.TableBinning(**options).fit(frame, "y"),
+        engines.fit(tl.TableBinning(**options), connection, "applicants", "y"),
+    )

@@ -1,0 +1,198 @@
+"""Numeric columns counted in the client from their values, streamed out of
+an in-process DuckDB through Arrow in one pass for all of them: DuckDB
+hands its vectors over without copying them, and the core counts a column
+of many distinct values at the cost of about one sort, three to four times
+less than the engine's own GROUP BY of those values. Each batch is counted
+on its own and the counts of a column are merged as they grow, so the
+client holds a batch and every column's distinct values, never the rows.
+
+The values are read as the grouped query reads them (NaN and NULL
+missing), the target as its event flags (1.0, 0.0, NULL for unknown), so
+the counts are those of the grouped rows, bit for bit. A stream that would
+hold more distinct values than the caller allows stops and says so: the
+grouped route then counts those columns in the engine and applies its
+limits (an error that names the column, or ``approximate`` cells)."""
+
+from __future__ import annotations
+
+from collections.abc import Iterator, Mapping, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import native
+from ..binning.counts import ColumnCounts
+from ..counting import not_zero_one
+from ..formats.sql import identifier
+from .dialects import Dialect
+from .memory import BYTES_PER_VALUE
+
+# Rows of one batch; fewer when a memory limit is given, so that a batch
+# (8 bytes a value, read and copied) takes at most an eighth of it.
+BATCH_ROWS = 1 << 20
+_SMALLEST_BATCH = 1 << 14
+
+
+@dataclass
+class _Column:
+    """The counts of one column so far: merged (value, c0, c1) of the rows
+    of known target, the values of the rows of unknown target, the rows of
+    missing value, and the parts of the latest batches not yet merged."""
+
+    known: dict[str, npt.NDArray[Any]] = field(default_factory=dict)
+    unknown: dict[str, npt.NDArray[Any]] = field(default_factory=dict)
+    pending: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
+    pending_unknown: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
+    missing: list[int] = field(default_factory=lambda: [0, 0, 0])  # rows, known, events
+
+    def held(self) -> int:
+        """Distinct values held, merged or pending (an upper bound)."""
+        parts = [self.known, self.unknown, *self.pending, *self.pending_unknown]
+        return sum(len(p["value"]) for p in parts if p)
+
+
+def _merged(parts: Sequence[dict[str, npt.NDArray[Any]]]) -> dict[str, npt.NDArray[Any]]:
+    kept = [p for p in parts if p]
+    if len(kept) <= 1:
+        return kept[0] if kept else {}
+    return native.merge_value_counts(
+        *(np.concatenate([p[k] for p in kept]) for k in ("value", "c0", "c1"))
+    )
+
+
+def _settle(column: _Column, every: bool = False) -> None:
+    """Merges the pending parts once they hold as many values as the merged
+    counts (each value is then merged a number of times that grows with the
+    log of the batches only), or `every` time."""
+    for merged, pending in (("known", "pending"), ("unknown", "pending_unknown")):
+        parts = getattr(column, pending)
+        waiting = sum(len(p["value"]) for p in parts)
+        if parts and (every or waiting >= len(getattr(column, merged).get("value", ()))):
+            setattr(column, merged, _merged([getattr(column, merged), *parts]))
+            setattr(column, pending, [])
+
+
+def _count_batch(x: npt.NDArray[np.float64], labels: Any, column: _Column) -> None:
+    """Counts one batch of a column: `labels` are the 0/1 labels of the
+    rows of known target and their mask (None when every row's is known)."""
+    known_labels, mask = labels
+    if mask is not None:
+        unknown_x = x[~mask]
+        x = x[mask]
+        counted = native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
+        column.pending_unknown.append(counted)
+        missing_unknown = int(np.isnan(unknown_x).sum())
+        column.missing[0] += missing_unknown
+    column.pending.append(native.count_values(x, known_labels))
+    nan = np.isnan(x)
+    if nan.any():
+        rows = int(nan.sum())
+        column.missing[0] += rows
+        column.missing[1] += rows
+        column.missing[2] += int(known_labels[nan].sum())
+
+
+def _labels(flag: npt.NDArray[np.float64], target: str) -> tuple[npt.NDArray[np.int32], Any]:
+    """The 0/1 labels of the rows of known target, and their mask (None when
+    every row's target is known); a flag other than 0 and 1 is an error."""
+    unknown = np.isnan(flag)
+    mask = None if not unknown.any() else ~unknown
+    known = flag if mask is None else flag[mask]
+    if ((known != 0.0) & (known != 1.0)).any():
+        raise not_zero_one(target)
+    return known.astype(np.int32), mask
+
+
+def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
+    """The column's counts as the grouped rows give them: a group per value
+    of known target, one per value of unknown target, and the missing rows."""
+    _settle(column, every=True)
+    known = column.known or native.count_values(np.zeros(0), np.zeros(0, dtype=np.int32))
+    unknown = column.unknown or {"value": np.zeros(0), "c0": np.zeros(0, dtype=np.int64)}
+    rows_known = known["c0"] + known["c1"]
+    zeros = np.zeros(len(unknown["value"]), dtype=np.int64)
+    missing_rows, missing_known, missing_events = column.missing
+    return ColumnCounts(
+        np.concatenate([known["value"], unknown["value"], [np.nan]]),
+        np.concatenate([rows_known, unknown["c0"], [missing_rows]]),
+        np.concatenate([rows_known, zeros, [missing_known]]),
+        np.concatenate([known["c1"], zeros, [missing_events]]),
+        specials,
+    )
+
+
+def streamed_counts(
+    connection: Any,
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    target: str,
+    flag: str,
+    specials: Mapping[str, Sequence[float]],
+    max_distinct: int,
+    budget: int | None,
+) -> dict[str, ColumnCounts] | None:
+    """The counts of the numeric `columns` of `source` against the event
+    `flag` of the target, counted from one stream of their values; None
+    when a column holds more than `max_distinct` distinct values or all of
+    them take more than `budget` bytes, which the stream does not hold."""
+    values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
+    query = f"SELECT {values}, {flag} AS flag FROM {source}"
+    rows = BATCH_ROWS
+    if budget is not None:
+        rows = max(_SMALLEST_BATCH, min(rows, budget // (8 * 8 * (len(columns) + 1))))
+    counted = [_Column() for _ in columns]
+    with connection.sql(query).to_arrow_reader(rows) as reader:
+        for table in _gathered(reader, rows):
+            labels = _labels(table.column(len(columns)).to_numpy(), target)
+            for i, column in enumerate(counted):
+                x = np.asarray(table.column(i).to_numpy(), dtype=np.float64)
+                _count_batch(x, labels, column)
+                _settle(column)
+            del table, labels
+            if _over(counted, max_distinct, budget):
+                return None
+    return {name: _counts(c, specials.get(name, ())) for name, c in zip(columns, counted)}
+
+
+def _gathered(reader: Any, rows: int) -> Iterator[Any]:
+    """The batches of `reader` gathered into tables of at least `rows` rows
+    (the last may be shorter): a batch of DuckDB holds a row group at most,
+    and counting fewer rows at once would only add merges."""
+    import pyarrow as pa
+
+    batches, held = [], 0
+    for batch in reader:
+        batches.append(batch)
+        held += batch.num_rows
+        if held >= rows:
+            yield pa.Table.from_batches(batches)
+            batches, held = [], 0
+    if batches:
+        yield pa.Table.from_batches(batches)
+
+
+def _over(counted: Sequence[_Column], max_distinct: int, budget: int | None) -> bool:
+    """Whether a column holds more than `max_distinct` distinct values, or
+    all of them more than `budget` bytes (the parts pending may repeat
+    values: merged first when they seem to)."""
+
+    def over(held: Sequence[int]) -> bool:
+        return max(held) > max_distinct or (
+            budget is not None and sum(held) * BYTES_PER_VALUE > budget
+        )
+
+    if not over([c.held() for c in counted]):
+        return False
+    for column in counted:
+        _settle(column, every=True)
+    return over(
+        [
+            np.union1d(c.known.get("value", ()), c.unknown.get("value", ())).size
+            if c.unknown
+            else c.held()
+            for c in counted
+        ]
+    )
