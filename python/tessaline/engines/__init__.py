@@ -67,6 +67,7 @@ from ..counting import (
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table import TableBinning, check_classes
+from .copied import copied_counts
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts, has_arrow
 from .memory import merged_within, size_in_bytes
@@ -193,12 +194,27 @@ def count_columns(
     counted: dict[str, ColumnCounts | CategoryCounts] = {}
     rest = list(columns)
     numeric = [name for name in columns if name not in categorical]
-    if weight is None and numeric and d.name == "duckdb" and has_arrow():
+    if weight is None and numeric and d.name == "postgresql":
+        streamed = copied_counts(
+            connection,
+            d,
+            source,
+            numeric,
+            types,
+            target,
+            flag,
+            specials,
+            max_distinct,
+            client_memory,
+        )
+    elif weight is None and numeric and d.name == "duckdb" and has_arrow():
         streamed = streamed_counts(
             connection, d, source, numeric, target, flag, specials, max_distinct, client_memory
         )
-        if streamed is not None:
-            counted, rest = dict(streamed), [name for name in columns if name in categorical]
+    else:
+        streamed = None
+    if streamed is not None:
+        counted, rest = dict(streamed), [name for name in columns if name in categorical]
     if rest:
         counted |= _grouped_counts(
             connection,
