@@ -46,12 +46,15 @@ largest size that fits) and 1e7 rows in PostgreSQL.
 from __future__ import annotations
 
 import argparse
+import glob
 import json
 import os
 import subprocess
 import sys
 import tempfile
 import time
+
+from common import Row, back_to_back, print_table, unavailable
 
 N_NUMERIC = 8
 CHUNK = 2_000_000
@@ -257,9 +260,8 @@ def tl_binning():
     return tl.TableBinning()
 
 
-def duckdb_rows(frame, repeat: int) -> list:
+def duckdb_rows(frame, repeat: int) -> list[Row]:
     import duckdb
-    from common import Row, back_to_back
 
     connection = duckdb.connect()
     connection.register("frame", frame)
@@ -297,15 +299,11 @@ def copied_arrays(connection, query: str, dtype):
     return np.frombuffer(data, dtype=dtype, offset=19, count=(len(data) - 21) // dtype.itemsize)
 
 
-def postgresql_rows(frame, repeat: int) -> list:
+def postgresql_rows(frame, repeat: int) -> list[Row]:
     import io
 
     import numpy as np
     import pandas as pd
-    from common import Row, back_to_back, unavailable
-
-    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
-    import glob
 
     n = len(frame)
     if not glob.glob("/usr/lib/postgresql/*/bin/initdb"):
@@ -315,6 +313,7 @@ def postgresql_rows(frame, repeat: int) -> list:
             unavailable(FUNCTION, n, "PostgreSQL GROUP BY x, y", COUNT_TARGET, reason),
             unavailable(FUNCTION, n, "PostgreSQL to pandas", LOCAL_TARGET, reason),
         ]
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
     from sql_engines import PostgresServer
 
     server = PostgresServer()
@@ -356,19 +355,19 @@ def postgresql_rows(frame, repeat: int) -> list:
     ]
 
 
-def gate_rows(rows: int) -> list:
+def gate_rows(rows: int) -> list[Row]:
     frame = gate_frame(rows)
     repeat = 3 if rows <= QUICK_ROWS else 1
     return duckdb_rows(frame, repeat) + postgresql_rows(frame, repeat)
 
 
-def run(sizes: list[int]) -> list:
+def run(sizes: list[int]) -> list[Row]:
     """The gate for bench/run.py: at QUICK_ROWS in the quick run (largest
     size 1e6), else at GATE_ROWS."""
     return gate_rows(QUICK_ROWS if max(sizes) <= 1_000_000 else GATE_ROWS)
 
 
-def missed_targets(rows: list) -> list[str]:
+def missed_targets(rows: list[Row]) -> list[str]:
     return [
         f"FAIL: {r.function} at {r.rows:,} rows takes {r.ratio:.2f} times {r.peer}, "
         f"above {r.target:g}"
@@ -394,9 +393,6 @@ def main() -> None:
         distinct_fetch(args.distinct)
         return
     if not args.files:
-        from common import print_table
-
-        sys.path.insert(0, os.path.dirname(__file__))
         rows = gate_rows(args.rows or GATE_ROWS)
         print_table(rows)
         for line in missed_targets(rows):

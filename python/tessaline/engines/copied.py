@@ -10,7 +10,7 @@ temporary table then applies its limits."""
 
 from __future__ import annotations
 
-from collections.abc import Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 import numpy as np
@@ -30,6 +30,21 @@ _RECORD = np.dtype(
 )
 # The signature, flags and extension length before the first row.
 _HEADER = 19
+# Bytes of the COPY read into records at once (about 70,000 rows).
+BLOCK_BYTES = 1 << 22
+
+
+def _blocks(copy: Any) -> Iterator[bytes]:
+    """The data of a COPY joined into blocks of about `BLOCK_BYTES`."""
+    parts, held = [], 0
+    for data in copy:
+        parts.append(data)
+        held += len(data)
+        if held >= BLOCK_BYTES:
+            yield b"".join(parts)
+            parts, held = [], 0
+    if parts:
+        yield b"".join(parts)
 
 
 def copied_counts(
@@ -56,16 +71,14 @@ def copied_counts(
     parts: list[list[npt.NDArray[Any]]] | None = [[] for _ in columns]
     distinct = np.zeros(len(columns), dtype=np.int64)
     refused = 0
-    pending, skip = bytearray(), _HEADER
+    pending, header = bytearray(), True
     with connection.cursor().copy(query) as copy:
-        for block in copy:
+        # libpq hands a COPY over a row at a time: read in blocks of rows.
+        for block in _blocks(copy):
             pending += block
-            if skip:
-                if len(pending) < _HEADER:
-                    continue
-                skip += int.from_bytes(pending[15:19], "big")
-                del pending[:skip]
-                skip = 0
+            if header:
+                del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
+                header = False
             whole = len(pending) // _RECORD.itemsize * _RECORD.itemsize
             records = np.frombuffer(bytes(pending[:whole]), dtype=_RECORD)
             del pending[:whole]
@@ -74,10 +87,9 @@ def copied_counts(
             distinct += np.bincount(kept["c"][~np.isnan(kept["x"])], minlength=len(columns)).astype(
                 np.int64
             )
-            over = distinct.max(initial=0) > max_distinct or (
+            if distinct.max(initial=0) > max_distinct or (
                 budget is not None and int(distinct.sum()) * BYTES_PER_VALUE > budget
-            )
-            if over:
+            ):
                 # Read to its end, so that the connection is free for the grouped route.
                 parts = None
             if parts is not None:

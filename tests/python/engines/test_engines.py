@@ -216,14 +216,19 @@ def test_files_are_counted_within_memory_limit_in_the_client(
     same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
 
 
+@pytest.mark.parametrize(
+    "dialect, module, setting, size",
+    [("duckdb", "stream", "BATCH_ROWS", 1500), ("postgresql", "copied", "BLOCK_BYTES", 1000)],
+)
 @pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
-def test_numbers_streamed_in_many_batches_count_as_locally(monkeypatch, options):
-    # DuckDB's numbers reach the client in batches counted one by one and
-    # merged; a target of unknown rows, NaN, infinities and special values in each.
-    duckdb = pytest.importorskip("duckdb")
-    monkeypatch.setattr(engines.stream, "BATCH_ROWS", 1500)
-    frame = FRAMES["random"]
-    connection = sql_engines.load(duckdb.connect(), "duckdb", frame)
+def test_numbers_read_in_many_parts_count_as_locally(
+    table, monkeypatch, module, setting, size, options
+):
+    # DuckDB's values in batches counted one by one and merged, PostgreSQL's
+    # groups read a few records at a time: unknown targets, NaN, infinities
+    # and special values in each.
+    monkeypatch.setattr(getattr(engines, module), setting, size)
+    connection, frame = table("random")
     options = options_for(options, frame, "y")
     same_fit(
         tl.TableBinning(**options).fit(frame, "y"),
