@@ -70,7 +70,7 @@ from ..table import TableBinning, check_classes
 from .copied import copied_counts
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts, has_arrow
-from .memory import merged_within, size_in_bytes
+from .memory import Limits, merged_within, size_in_bytes
 from .queries import (
     BAD_WEIGHT,
     NOT_BINARY,
@@ -194,6 +194,7 @@ def count_columns(
     counted: dict[str, ColumnCounts | CategoryCounts] = {}
     rest = list(columns)
     numeric = [name for name in columns if name not in categorical]
+    limits = Limits(max_distinct, client_memory)
     if weight is None and numeric and d.name == "postgresql":
         streamed = copied_counts(
             connection,
@@ -204,12 +205,18 @@ def count_columns(
             target,
             flag,
             specials,
-            max_distinct,
-            client_memory,
+            limits,
         )
     elif weight is None and numeric and d.name == "duckdb" and has_arrow():
         streamed = streamed_counts(
-            connection, d, source, numeric, target, flag, specials, max_distinct, client_memory
+            connection,
+            d,
+            source,
+            numeric,
+            target,
+            flag,
+            specials,
+            limits,
         )
     else:
         streamed = None

@@ -19,7 +19,7 @@ import numpy.typing as npt
 from ..binning.counts import ColumnCounts
 from ..counting import ColumnType, not_zero_one
 from .dialects import Dialect
-from .memory import BYTES_PER_VALUE
+from .memory import Limits
 from .queries import NOT_BINARY, grouped_query
 
 # A row of the COPY: its field count, then each field's length and bytes.
@@ -56,13 +56,11 @@ def copied_counts(
     target: str,
     flag: str,
     specials: Mapping[str, Sequence[float]],
-    max_distinct: int,
-    budget: int | None,
+    limits: Limits,
 ) -> dict[str, ColumnCounts] | None:
     """The counts of the numeric `columns` of `source` against the event
-    `flag`, grouped by the server and read by binary COPY; None when a
-    column holds more than `max_distinct` distinct values or all of them
-    take more than `budget` bytes."""
+    `flag`, grouped by the server and read by binary COPY; None when they
+    hold more distinct values than `limits` allow."""
     grouped = grouped_query(d, source, columns, types, [], flag)
     query = (
         "COPY (SELECT c::int4, COALESCE(x, 'NaN')::float8, n::int8, known::int8, "
@@ -87,9 +85,7 @@ def copied_counts(
             distinct += np.bincount(kept["c"][~np.isnan(kept["x"])], minlength=len(columns)).astype(
                 np.int64
             )
-            if distinct.max(initial=0) > max_distinct or (
-                budget is not None and int(distinct.sum()) * BYTES_PER_VALUE > budget
-            ):
+            if limits.exceeded(distinct.tolist()):
                 # Read to its end, so that the connection is free for the grouped route.
                 parts = None
             if parts is not None:

@@ -27,7 +27,7 @@ from ..binning.counts import ColumnCounts
 from ..counting import not_zero_one
 from ..formats.sql import identifier
 from .dialects import Dialect
-from .memory import BYTES_PER_VALUE
+from .memory import Limits
 
 # Rows of one batch; fewer when a memory limit is given, so that a batch
 # (8 bytes a value, read and copied) takes at most an eighth of it.
@@ -131,18 +131,17 @@ def streamed_counts(
     target: str,
     flag: str,
     specials: Mapping[str, Sequence[float]],
-    max_distinct: int,
-    budget: int | None,
+    limits: Limits,
 ) -> dict[str, ColumnCounts] | None:
     """The counts of the numeric `columns` of `source` against the event
     `flag` of the target, counted from one stream of their values; None
-    when a column holds more than `max_distinct` distinct values or all of
-    them take more than `budget` bytes, which the stream does not hold."""
+    when they hold more distinct values than `limits` allow, which the
+    stream does not hold."""
     values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
     query = f"SELECT {values}, {flag} AS flag FROM {source}"
     rows = BATCH_ROWS
-    if budget is not None:
-        rows = max(_SMALLEST_BATCH, min(rows, budget // (8 * 8 * (len(columns) + 1))))
+    if limits.budget is not None:
+        rows = max(_SMALLEST_BATCH, min(rows, limits.budget // (8 * 8 * (len(columns) + 1))))
     counted = [_Column() for _ in columns]
     with connection.sql(query).to_arrow_reader(rows) as reader:
         for table in _gathered(reader, rows):
@@ -152,7 +151,7 @@ def streamed_counts(
                 _count_batch(x, labels, column)
                 _settle(column)
             del table, labels
-            if _over(counted, max_distinct, budget):
+            if _over(counted, limits):
                 return None
     return {name: _counts(c, specials.get(name, ())) for name, c in zip(columns, counted)}
 
@@ -174,21 +173,14 @@ def _gathered(reader: Any, rows: int) -> Iterator[Any]:
         yield pa.Table.from_batches(batches)
 
 
-def _over(counted: Sequence[_Column], max_distinct: int, budget: int | None) -> bool:
-    """Whether a column holds more than `max_distinct` distinct values, or
-    all of them more than `budget` bytes (the parts pending may repeat
-    values: merged first when they seem to)."""
-
-    def over(held: Sequence[int]) -> bool:
-        return max(held) > max_distinct or (
-            budget is not None and sum(held) * BYTES_PER_VALUE > budget
-        )
-
-    if not over([c.held() for c in counted]):
+def _over(counted: Sequence[_Column], limits: Limits) -> bool:
+    """Whether the columns hold more distinct values than `limits` allow
+    (the parts pending may repeat values: merged first when they seem to)."""
+    if not limits.exceeded([c.held() for c in counted]):
         return False
     for column in counted:
         _settle(column, every=True)
-    return over(
+    return limits.exceeded(
         [
             np.union1d(c.known.get("value", ()), c.unknown.get("value", ())).size
             if c.unknown
