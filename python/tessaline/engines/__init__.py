@@ -201,7 +201,6 @@ def count_columns(
             d,
             source,
             numeric,
-            types,
             target,
             flag,
             specials,

@@ -1,12 +1,9 @@
-"""PostgreSQL's grouped counts of numeric columns read by one binary COPY
-straight into NumPy: every field of a grouped row is made fixed-width (a
-missing value is NaN, a NULL sum of flags 0), so a block of the stream is
-an array of records as it comes, with no Python object per row; and the
-groups stream to the client as the server makes them, without a
-temporary table written and read again. The client counts the distinct
-values of each column as they come: past `max_distinct` or the memory
-given, it keeps no more and says so, and the grouped route of the
-temporary table then applies its limits."""
+"""PostgreSQL's numeric columns read by one binary COPY of their values
+straight into NumPy, for the client to count (`stream.counted_batches`):
+every field is a double, NaN where the value is missing or the target
+unknown, so a block of the stream is an array of fixed-width records as it
+comes, with no Python object per row; and the server scans the table once
+for all the columns instead of grouping it once per column."""
 
 from __future__ import annotations
 
@@ -17,34 +14,48 @@ import numpy as np
 import numpy.typing as npt
 
 from ..binning.counts import ColumnCounts
-from ..counting import ColumnType, not_zero_one
+from ..formats.sql import identifier
 from .dialects import Dialect
 from .memory import Limits
-from .queries import NOT_BINARY, grouped_query
+from .stream import batch_rows, counted_batches
 
-# A row of the COPY: its field count, then each field's length and bytes.
-_RECORD = np.dtype(
-    [("fields", ">i2"), ("c_length", ">i4"), ("c", ">i4"), ("x_length", ">i4"), ("x", ">f8")]
-    + [("n_length", ">i4"), ("n", ">i8"), ("known_length", ">i4"), ("known", ">i8")]
-    + [("ones_length", ">i4"), ("ones", ">f8")]
-)
 # The signature, flags and extension length before the first row.
 _HEADER = 19
-# Bytes of the COPY read into records at once (about 70,000 rows).
+# Bytes of the COPY joined at most before they are read into records.
 BLOCK_BYTES = 1 << 22
 
 
-def _blocks(copy: Any) -> Iterator[bytes]:
-    """The data of a COPY joined into blocks of about `BLOCK_BYTES`."""
-    parts, held = [], 0
+def _record(fields: int) -> np.dtype[Any]:
+    """A row of the COPY: its field count, then each double's length and bytes."""
+    parts = [("fields", ">i2")]
+    for i in range(fields):
+        parts += [(f"length{i}", ">i4"), (f"v{i}", ">f8")]
+    return np.dtype(parts)
+
+
+def _records(copy: Any, record: np.dtype[Any], rows: int) -> Iterator[npt.NDArray[Any]]:
+    """The rows of a binary COPY as records, at least `rows` at a time
+    (libpq hands them over one by one) and the last ones as they come."""
+    pending, parts, held, header = bytearray(), [], 0, True
+    wanted = min(rows * record.itemsize, BLOCK_BYTES)
     for data in copy:
         parts.append(data)
         held += len(data)
-        if held >= BLOCK_BYTES:
-            yield b"".join(parts)
-            parts, held = [], 0
-    if parts:
-        yield b"".join(parts)
+        if held < wanted:
+            continue
+        pending += b"".join(parts)
+        parts, held = [], 0
+        if header:
+            del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
+            header = False
+        whole = len(pending) // record.itemsize * record.itemsize
+        yield np.frombuffer(bytes(pending[:whole]), dtype=record)
+        del pending[:whole]
+    pending += b"".join(parts)
+    if header and pending:
+        del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
+    # What is left after the rows is the trailer, two bytes.
+    yield np.frombuffer(bytes(pending[: len(pending) // record.itemsize * record.itemsize]), record)
 
 
 def copied_counts(
@@ -52,57 +63,24 @@ def copied_counts(
     d: Dialect,
     source: str,
     columns: Sequence[str],
-    types: Mapping[str, ColumnType],
     target: str,
     flag: str,
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
 ) -> dict[str, ColumnCounts] | None:
     """The counts of the numeric `columns` of `source` against the event
-    `flag`, grouped by the server and read by binary COPY; None when they
-    hold more distinct values than `limits` allow."""
-    grouped = grouped_query(d, source, columns, types, [], flag)
-    query = (
-        "COPY (SELECT c::int4, COALESCE(x, 'NaN')::float8, n::int8, known::int8, "
-        f"COALESCE(ones, 0)::float8 FROM ({grouped}) AS g) TO STDOUT (FORMAT BINARY)"
-    )
-    parts: list[list[npt.NDArray[Any]]] | None = [[] for _ in columns]
-    distinct = np.zeros(len(columns), dtype=np.int64)
-    refused = 0
-    pending, header = bytearray(), True
-    with connection.cursor().copy(query) as copy:
-        # libpq hands a COPY over a row at a time: read in blocks of rows.
-        for block in _blocks(copy):
-            pending += block
-            if header:
-                del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
-                header = False
-            whole = len(pending) // _RECORD.itemsize * _RECORD.itemsize
-            records = np.frombuffer(bytes(pending[:whole]), dtype=_RECORD)
-            del pending[:whole]
-            refused += int(records["n"][records["c"] == NOT_BINARY].sum())
-            kept = records[records["c"] >= 0]
-            distinct += np.bincount(kept["c"][~np.isnan(kept["x"])], minlength=len(columns)).astype(
-                np.int64
+    `flag`, as `counted_batches` gives them, from one binary COPY of their
+    values."""
+    nan = f"CAST('NaN' AS {d.double})"
+    values = ", ".join(f"COALESCE({d.number(identifier(name))}, {nan})" for name in columns)
+    query = f"SELECT COALESCE({flag}, {nan}), {values} FROM {source}"
+    record = _record(len(columns) + 1)
+    with connection.cursor().copy(f"COPY ({query}) TO STDOUT (FORMAT BINARY)") as copy:
+        batches = (
+            (
+                rows["v0"].astype(np.float64),
+                [rows[f"v{i + 1}"].astype(np.float64) for i in range(len(columns))],
             )
-            if limits.exceeded(distinct.tolist()):
-                # Read to its end, so that the connection is free for the grouped route.
-                parts = None
-            if parts is not None:
-                for i in np.unique(kept["c"]).tolist():
-                    parts[i].append(kept[kept["c"] == i])
-    if refused:
-        raise not_zero_one(target)
-    if parts is None:
-        return None
-    out = {}
-    for name, part in zip(columns, parts):
-        rows = np.concatenate(part) if part else np.zeros(0, dtype=_RECORD)
-        out[name] = ColumnCounts(
-            rows["x"].astype(np.float64),
-            rows["n"].astype(np.int64),
-            rows["known"].astype(np.int64),
-            rows["ones"].astype(np.int64),
-            specials.get(name, ()),
+            for rows in _records(copy, record, batch_rows(limits, len(columns)))
         )
-    return out
+        return counted_batches(batches, columns, target, specials, limits)

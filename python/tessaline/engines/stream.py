@@ -1,8 +1,10 @@
 """Numeric columns counted in the client from their values, streamed out of
-an in-process DuckDB through Arrow in one pass for all of them: DuckDB
-hands its vectors over without copying them, and the core counts a column
-of many distinct values at the cost of about one sort, three to four times
-less than the engine's own GROUP BY of those values. Each batch is counted
+the engine in one pass for all of them (from an in-process DuckDB through
+Arrow, which hands its vectors over without copying them; from PostgreSQL
+by a binary COPY): the core counts a column of many distinct values at the
+cost of about one sort, less than the engine's own GROUP BY of those
+values (three to four times less in DuckDB; in PostgreSQL one scan of the
+table replaces one per column). Each batch is counted
 on its own and the counts of a column are merged as they grow, so the
 client holds a batch and every column's distinct values, never the rows.
 
@@ -123,6 +125,39 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
     )
 
 
+def batch_rows(limits: Limits, columns: int) -> int:
+    """Rows of a batch of `columns` values and a flag within the limits."""
+    if limits.budget is None:
+        return BATCH_ROWS
+    return max(_SMALLEST_BATCH, min(BATCH_ROWS, limits.budget // (8 * 8 * (columns + 1))))
+
+
+def counted_batches(
+    batches: Iterator[tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float64]]]],
+    columns: Sequence[str],
+    target: str,
+    specials: Mapping[str, Sequence[float]],
+    limits: Limits,
+) -> dict[str, ColumnCounts] | None:
+    """The counts of `columns` from batches of (event flags, NaN where the
+    target is unknown; the columns' values, NaN where missing); None when
+    they hold more distinct values than `limits` allow. The batches are
+    read to their end either way, which frees the engine's connection."""
+    counted: list[_Column] | None = [_Column() for _ in columns]
+    for flags, values in batches:
+        if counted is None:
+            continue
+        labels = _labels(flags, target)
+        for x, column in zip(values, counted):
+            _count_batch(x, labels, column)
+            _settle(column)
+        if _over(counted, limits):
+            counted = None
+    if counted is None:
+        return None
+    return {name: _counts(c, specials.get(name, ())) for name, c in zip(columns, counted)}
+
+
 def streamed_counts(
     connection: Any,
     d: Dialect,
@@ -133,27 +168,21 @@ def streamed_counts(
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
 ) -> dict[str, ColumnCounts] | None:
-    """The counts of the numeric `columns` of `source` against the event
-    `flag` of the target, counted from one stream of their values; None
-    when they hold more distinct values than `limits` allow, which the
-    stream does not hold."""
+    """The counts of the numeric `columns` of an in-process DuckDB's
+    `source` against the event `flag` of the target, as `counted_batches`
+    gives them, from one Arrow stream of their values."""
     values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
     query = f"SELECT {values}, {flag} AS flag FROM {source}"
-    rows = BATCH_ROWS
-    if limits.budget is not None:
-        rows = max(_SMALLEST_BATCH, min(rows, limits.budget // (8 * 8 * (len(columns) + 1))))
-    counted = [_Column() for _ in columns]
+    rows = batch_rows(limits, len(columns))
     with connection.sql(query).to_arrow_reader(rows) as reader:
-        for table in _gathered(reader, rows):
-            labels = _labels(table.column(len(columns)).to_numpy(), target)
-            for i, column in enumerate(counted):
-                x = np.asarray(table.column(i).to_numpy(), dtype=np.float64)
-                _count_batch(x, labels, column)
-                _settle(column)
-            del table, labels
-            if _over(counted, limits):
-                return None
-    return {name: _counts(c, specials.get(name, ())) for name, c in zip(columns, counted)}
+        batches = (
+            (
+                table.column(len(columns)).to_numpy(),
+                [np.asarray(table.column(i).to_numpy(), np.float64) for i in range(len(columns))],
+            )
+            for table in _gathered(reader, rows)
+        )
+        return counted_batches(batches, columns, target, specials, limits)
 
 
 def _gathered(reader: Any, rows: int) -> Iterator[Any]:
