@@ -17,6 +17,7 @@ limits (an error that names the column, or ``approximate`` cells)."""
 
 from __future__ import annotations
 
+import functools
 from collections.abc import Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any
@@ -25,6 +26,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from .._core.threads import run_in_threads
 from ..binning.counts import ColumnCounts
 from ..counting import not_zero_one
 from ..formats.sql import identifier
@@ -94,6 +96,7 @@ def _count_batch(x: npt.NDArray[np.float64], labels: Any, column: _Column) -> No
         column.missing[0] += rows
         column.missing[1] += rows
         column.missing[2] += int(known_labels[nan].sum())
+    _settle(column)
 
 
 def _labels(flag: npt.NDArray[np.float64], target: str) -> tuple[npt.NDArray[np.int32], Any]:
@@ -148,14 +151,17 @@ def counted_batches(
         if counted is None:
             continue
         labels = _labels(flags, target)
-        for x, column in zip(values, counted):
-            _count_batch(x, labels, column)
-            _settle(column)
+        # The core counts with the interpreter lock released: a column a thread.
+        run_in_threads(
+            [functools.partial(_count_batch, x, labels, c) for x, c in zip(values, counted)],
+            None,
+        )
         if _over(counted, limits):
             counted = None
     if counted is None:
         return None
-    return {name: _counts(c, specials.get(name, ())) for name, c in zip(columns, counted)}
+    tasks = [functools.partial(_counts, c, specials.get(n, ())) for n, c in zip(columns, counted)]
+    return dict(zip(columns, run_in_threads(tasks, None)))
 
 
 def streamed_counts(
