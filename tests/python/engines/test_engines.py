@@ -234,3 +234,22 @@ def test_numbers_read_in_many_parts_count_as_locally(
         tl.TableBinning(**options).fit(frame, "y"),
         engines.fit(tl.TableBinning(**options), connection, "applicants", "y"),
     )
+
+
+@ENGINES
+def test_max_distinct_holds_a_column_of_as_many_values_and_refuses_one_more(table):
+    connection, frame = table("random")
+    options = {"exclude": ["x0", "x1", "grade", "flag", "code"]}
+    distinct = frame["x2"].dropna().nunique()  # infinities and -999 among them
+    same_fit(
+        tl.TableBinning(**options).fit(frame, "y"),
+        engines.fit(
+            tl.TableBinning(**options), connection, "applicants", "y", max_distinct=distinct
+        ),
+    )
+    with pytest.raises(
+        ValueError, match=f"column 'x2' has {distinct} distinct values, more than max_distinct="
+    ):
+        engines.fit(
+            tl.TableBinning(**options), connection, "applicants", "y", max_distinct=distinct - 1
+        )

@@ -133,3 +133,18 @@ def test_counted_prebins_refuse_a_label_other_than_0_or_1():
         _native.counted_prebins(
             np.arange(4.0), np.array([0, 1, 2, 0], np.int32), 20, optimal.CLASS_PARTS, 0.01
         )
+
+
+@pytest.mark.parametrize("order", ["ascending", "shuffled"])
+def test_merged_counts_in_order_or_not_add_up_as_numpy_counts(order):
+    # Counts in order (a column's counts merged again) skip the sort: runs of
+    # a value, both zeros among them, must still be added up.
+    rng = np.random.default_rng(5)
+    x = np.concatenate([rng.integers(-3, 4, 500) * 0.5, [0.0, -0.0, -0.0, 0.0]])
+    labels = rng.integers(0, 2, x.size)
+    x = np.sort(x) if order == "ascending" else rng.permutation(x)
+    merged = _native.merge_value_counts(x, (labels == 0).astype(np.int64), labels.astype(np.int64))
+    expected = numpy_counts(x, labels)
+    for key, want in zip(("value", "c0", "c1"), expected):
+        np.testing.assert_array_equal(merged[key], want)
+    assert not np.signbit(merged["value"][merged["value"] == 0.0]).any()
