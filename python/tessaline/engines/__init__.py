@@ -1,10 +1,13 @@
 """Exact binning inside SQL engines: DuckDB (tables, and Parquet or CSV
 files larger than memory), SQLite and PostgreSQL (through psycopg).
 
-The engine does the heavy part: one aggregate query counts every column of
-the table by value (or category) with its rows, rows of known target and
-events; only those counts, one row per distinct value, reach Python, where
-the native core bins them as `TableBinning.fit` bins the rows::
+The engine reads the table and the client holds only counts by distinct
+value (or category), with their rows, rows of known target and events,
+which the native core bins as `TableBinning.fit` bins the rows. Categories
+are grouped in the engine. Numbers take the cheapest exact route of each
+engine: DuckDB hands their values over through Arrow and PostgreSQL by one
+binary COPY, in one pass for all of them, and the core counts each batch
+(`stream`, `copied`); SQLite groups them in one aggregate query::
 
     import duckdb, tessaline as tl
     from tessaline import engines
@@ -27,9 +30,10 @@ each value by distinct weight and the client adds count times weight
 exactly, rounded once per value, as the local fit sums the rows of a value:
 any weights give the local weighted fit bit for bit.
 
-Client memory is bounded by the distinct values: they are counted in the
-engine first (the grouped rows wait in a temporary table), and a column
-with more than `max_distinct` of them is an error that names it, or with
+Client memory is bounded by the distinct values and one batch of rows: a
+column with more than `max_distinct` distinct values (counted as the batches
+come, or in the engine, the grouped rows waiting in a temporary table) is an
+error that names it, or with
 ``approximate=K`` has its values merged into K cells of about n/K rows in
 the engine: counts stay exact, cut points can only fall at the end of a cell.
 The counts reach the client a chunk of rows at a time and are kept as
@@ -171,9 +175,9 @@ def count_columns(
     client_memory: int | None = None,
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column of `columns` against the target,
-    with one aggregate query over `source` (a table name, a query, or a
-    FROM item the engine reads): the columns of `categorical` by category,
-    the others by value. The target is read as `TableBinning` reads it with
+    read from `source` (a table name, a query, or a FROM item the engine
+    reads) as the module's description says: the columns of `categorical`
+    by category, the others by value. The target is read as `TableBinning` reads it with
     `event`, `value` and `percentile`. `max_distinct` and `approximate` as
     in the module's description. `sample_weight` names a column of weights,
     as in `fit`. `client_memory` bounds the bytes the counts take in the
@@ -373,8 +377,8 @@ def fit(
 ) -> TableBinning:
     """`binning.fit` of the table (or query) `source` of a DuckDB, sqlite3 or
     psycopg `connection` against its column `y`: every column but the
-    target and the excluded ones, counted in the engine with one aggregate
-    query; returns `binning`, fitted as locally. `sample_weight` names a
+    target and the excluded ones, counted as `count_columns` counts them;
+    returns `binning`, fitted as locally. `sample_weight` names a
     column of weights (finite, non-negative; 0 as if the row were absent),
     not binned, by which every row counts: the engine groups the rows of
     each value by distinct weight and the client adds count times weight
