@@ -11,8 +11,10 @@ bench/results.json, which the documentation's performance page shows.
 A script may enforce its own targets (`missed_targets(rows)`: the counting
 kernel against a sort, the whole-table fit against the floor and against
 BinningProcess, the fits from rows against a sort, the report's CSV reader
-against pandas.read_csv); each one missed is printed as a FAIL line at the
-end, and the run exits with status 1.
+against pandas.read_csv, the fits inside DuckDB and PostgreSQL against each
+engine's own count query and against reading the table into pandas); each
+one missed is printed as a FAIL line at the end, and the run exits with
+status 1.
 """
 
 from __future__ import annotations
