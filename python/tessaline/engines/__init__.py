@@ -199,30 +199,14 @@ def count_columns(
     rest = list(columns)
     numeric = [name for name in columns if name not in categorical]
     limits = Limits(max_distinct, client_memory)
-    if weight is None and numeric and d.name == "postgresql":
-        streamed = copied_counts(
-            connection,
-            d,
-            source,
-            numeric,
-            target,
-            flag,
-            specials,
-            limits,
-        )
-    elif weight is None and numeric and d.name == "duckdb" and has_arrow():
-        streamed = streamed_counts(
-            connection,
-            d,
-            source,
-            numeric,
-            target,
-            flag,
-            specials,
-            limits,
-        )
-    else:
-        streamed = None
+    # Numbers stream out where the engine can hand them over as arrays;
+    # weighted rows are grouped by weight in the engine.
+    route = {"postgresql": copied_counts, "duckdb": streamed_counts}.get(d.name)
+    if d.name == "duckdb" and not has_arrow():
+        route = None
+    streamed = None
+    if weight is None and numeric and route is not None:
+        streamed = route(connection, d, source, numeric, target, flag, specials, limits)
     if streamed is not None:
         counted, rest = dict(streamed), [name for name in columns if name in categorical]
     if rest:
