@@ -655,7 +655,9 @@ class TableBinning(PlainState):
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         # The searches release the interpreter lock: columns in parallel, as `fit`.
-        tasks = [functools.partial(self._from_counts, n, c) for n, c in counts.items()]
+        tasks: list[Callable[[], BinningTable | str]] = [
+            functools.partial(self._from_counts, n, c) for n, c in counts.items()
+        ]
         results: dict[str, BinningTable | str] = dict(
             zip(counts, threads.run_in_threads(tasks, self.n_jobs))
         )
