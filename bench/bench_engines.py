@@ -1,4 +1,19 @@
-"""Fitting where the data live against reading them into pandas first.
+"""Fitting where the data live against the engine's own count query and
+against reading the table into pandas first.
+
+The gate (the default, and `run` for bench/run.py): a table of GATE_ROWS
+rows x 20 numeric columns, 10 of them of many distinct values (amounts,
+scores and balances: at least 1e5 each) and 10 of a few hundred levels at
+most, and a 0/1 target, in DuckDB and in a throwaway PostgreSQL server (as
+the tests start one; skipped with the reason when no server is installed).
+`engines.fit` is timed, interleaved with each of its two peers, against
+the engine's GROUP BY value, target of every column fetched as arrays
+(DuckDB: Arrow; PostgreSQL: binary COPY into NumPy), target COUNT_TARGET,
+and against reading the table into pandas + `TableBinning.fit`, target
+LOCAL_TARGET. The quick run of bench/run.py uses QUICK_ROWS rows, with the
+same targets; a missed one is a FAIL line there.
+
+`--files`: the measurements below, each in a process of its own.
 
 DuckDB: a Parquet dataset of ROWS rows x 10 columns (8 numeric columns of a
 few hundred to a few thousand levels with missing values, a text category,
@@ -21,14 +36,17 @@ The default sizes suit a shared laptop; `--full` is 1e8 rows (peak RSS must
 stay under 2 GB through DuckDB; the pandas path runs at `--pandas-rows`, the
 largest size that fits) and 1e7 rows in PostgreSQL.
 
-    .venv/bin/python bench/bench_engines.py            # 5e6 rows, 1e6 in PostgreSQL
-    .venv/bin/python bench/bench_engines.py --full --pandas-rows 20000000
+    .venv/bin/python bench/bench_engines.py            # the gate at 1e6 rows
+    .venv/bin/python bench/bench_engines.py --rows 200000
+    .venv/bin/python bench/bench_engines.py --files    # 5e6 rows, 1e6 in PostgreSQL
+    .venv/bin/python bench/bench_engines.py --files --full --pandas-rows 20000000
     .venv/bin/python bench/bench_engines.py --distinct 2000000
 """
 
 from __future__ import annotations
 
 import argparse
+import glob
 import json
 import os
 import subprocess
@@ -36,8 +54,16 @@ import sys
 import tempfile
 import time
 
+from common import Row, back_to_back, print_table, unavailable
+
 N_NUMERIC = 8
 CHUNK = 2_000_000
+
+GATE_ROWS = 1_000_000
+QUICK_ROWS = 200_000
+COUNT_TARGET = 1.5
+LOCAL_TARGET = 1.0
+FUNCTION = "engines.fit, 20 columns (10 of >= 1e5 values)"
 
 
 def write_parquet(path: str, rows: int) -> None:
@@ -196,6 +222,160 @@ def distinct_fetch(n: int) -> None:
     print(f"  ratios (arrays / tuples): time {t1 / t0:.2f}, peak memory {m1 / m0:.2f}")
 
 
+def gate_frame(rows: int):
+    """20 numeric columns and a 0/1 target: m0-m9 of many distinct values
+    (amounts in cents, scores to 3 decimals, balances to 1), f0-f9 of 10 to
+    280 levels, 2% missing in each."""
+    import numpy as np
+    import pandas as pd
+
+    rng = np.random.default_rng(0)
+    columns = {}
+    for j in range(10):
+        x = [
+            np.round(rng.lognormal(8, 1.2, rows), 2),
+            np.round(rng.normal(600, 60, rows), 3),
+            np.round(rng.normal(0, 1e4, rows), 1),
+        ][j % 3]
+        x[rng.random(rows) < 0.02] = np.nan
+        columns[f"m{j}"] = x
+    for j in range(10):
+        x = rng.integers(0, 10 + 30 * j, rows).astype(np.float64)
+        x[rng.random(rows) < 0.02] = np.nan
+        columns[f"f{j}"] = x
+    risk = (np.nan_to_num(columns["m1"], nan=600) - 600) / 60 + np.nan_to_num(columns["f3"]) / 50
+    columns["y"] = (rng.random(rows) < 1 / (1 + np.exp(-risk))).astype(np.int64)
+    return pd.DataFrame(columns)
+
+
+def _fit(connection):
+    from tessaline import engines
+
+    return lambda: engines.fit(tl_binning(), connection, "loans", "y")
+
+
+def tl_binning():
+    import tessaline as tl
+
+    return tl.TableBinning()
+
+
+def duckdb_rows(frame, repeat: int) -> list[Row]:
+    import duckdb
+
+    connection = duckdb.connect()
+    connection.register("frame", frame)
+    connection.execute("CREATE TABLE loans AS SELECT * FROM frame")
+    connection.unregister("frame")
+    columns = [c for c in frame.columns if c != "y"]
+
+    def count_query() -> None:
+        for c in columns:
+            connection.sql(f"SELECT {c}, y, count(*) FROM loans GROUP BY {c}, y").to_arrow_table()
+
+    def local() -> None:
+        tl_binning().fit(connection.sql("SELECT * FROM loans").df(), "y")
+
+    ours = _fit(connection)
+    fit, counted = back_to_back(ours, count_query, repeat)
+    fit_again, read = back_to_back(ours, local, repeat)
+    n = len(frame)
+    return [
+        Row(FUNCTION, n, "DuckDB GROUP BY x, y to Arrow", fit, counted, COUNT_TARGET),
+        Row(FUNCTION, n, "DuckDB to pandas + TableBinning.fit", fit_again, read, LOCAL_TARGET),
+    ]
+
+
+def copied_arrays(connection, query: str, dtype):
+    """The rows of `query` (fixed-width columns, no NULL) read with a
+    binary COPY straight into a NumPy record array."""
+    import numpy as np
+
+    data = bytearray()
+    with connection.cursor().copy(f"COPY ({query}) TO STDOUT (FORMAT BINARY)") as copy:
+        for block in copy:
+            data += block
+    # A 19-byte header, then the rows, then a 2-byte trailer.
+    return np.frombuffer(data, dtype=dtype, offset=19, count=(len(data) - 21) // dtype.itemsize)
+
+
+def postgresql_rows(frame, repeat: int) -> list[Row]:
+    import io
+
+    import numpy as np
+    import pandas as pd
+
+    n = len(frame)
+    if not glob.glob("/usr/lib/postgresql/*/bin/initdb"):
+        reason = "skipped: no PostgreSQL server installed (Debian package postgresql)"
+        print(f"PostgreSQL {reason}")
+        return [
+            unavailable(FUNCTION, n, "PostgreSQL GROUP BY x, y", COUNT_TARGET, reason),
+            unavailable(FUNCTION, n, "PostgreSQL to pandas", LOCAL_TARGET, reason),
+        ]
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "python"))
+    from sql_engines import PostgresServer
+
+    server = PostgresServer()
+    try:
+        connection = server.connect()
+        columns = [c for c in frame.columns if c != "y"]
+        connection.execute(
+            "CREATE TABLE loans (" + ", ".join(f"{c} float8" for c in columns) + ", y int)"
+        )
+        text = io.StringIO()
+        frame.to_csv(text, index=False, header=False)
+        with connection.cursor().copy("COPY loans FROM STDIN (FORMAT CSV)") as copy:
+            copy.write(text.getvalue())
+        connection.execute("ANALYZE loans")
+        counted = np.dtype(
+            [("f", ">i2"), ("l0", ">i4"), ("x", ">f8"), ("l1", ">i4"), ("y", ">i4")]
+            + [("l2", ">i4"), ("n", ">i8")]
+        )
+
+        def count_query() -> None:
+            for c in columns:
+                query = f"SELECT COALESCE({c}, 'NaN'), y, count(*) FROM loans GROUP BY 1, 2"
+                copied_arrays(connection, query, counted)
+
+        def local() -> None:
+            cursor = connection.execute("SELECT * FROM loans")
+            names = [d[0] for d in cursor.description]
+            tl_binning().fit(pd.DataFrame(cursor.fetchall(), columns=names), "y")
+
+        ours = _fit(connection)
+        fit, count = back_to_back(ours, count_query, repeat)
+        fit_again, read = back_to_back(ours, local, repeat)
+        connection.close()
+    finally:
+        server.stop()
+    return [
+        Row(FUNCTION, n, "PostgreSQL GROUP BY x, y by binary COPY", fit, count, COUNT_TARGET),
+        Row(FUNCTION, n, "PostgreSQL to pandas + TableBinning.fit", fit_again, read, LOCAL_TARGET),
+    ]
+
+
+def gate_rows(rows: int) -> list[Row]:
+    frame = gate_frame(rows)
+    repeat = 3 if rows <= QUICK_ROWS else 1
+    return duckdb_rows(frame, repeat) + postgresql_rows(frame, repeat)
+
+
+def run(sizes: list[int]) -> list[Row]:
+    """The gate for bench/run.py: at QUICK_ROWS in the quick run (largest
+    size 1e6), else at GATE_ROWS."""
+    return gate_rows(QUICK_ROWS if max(sizes) <= 1_000_000 else GATE_ROWS)
+
+
+def missed_targets(rows: list[Row]) -> list[str]:
+    return [
+        f"FAIL: {r.function} at {r.rows:,} rows takes {r.ratio:.2f} times {r.peer}, "
+        f"above {r.target:g}"
+        for r in rows
+        if r.function == FUNCTION and r.met == "NO"
+    ]
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--rows", type=int, help="default 5e6 (1e8 with --full)")
@@ -204,12 +384,21 @@ def main() -> None:
     parser.add_argument("--full", action="store_true")
     parser.add_argument("--child", nargs=3)
     parser.add_argument("--distinct", type=int, help="only the reading of N distinct values")
+    parser.add_argument("--files", action="store_true", help="Parquet and PostgreSQL, peak RSS")
     args = parser.parse_args()
     if args.child:
         child(args.child[0], args.child[1], int(args.child[2]))
         return
     if args.distinct:
         distinct_fetch(args.distinct)
+        return
+    if not args.files:
+        rows = gate_rows(args.rows or GATE_ROWS)
+        print_table(rows)
+        for line in missed_targets(rows):
+            print(line)
+        if missed_targets(rows):
+            sys.exit(1)
         return
     rows = args.rows or (100_000_000 if args.full else 5_000_000)
     pg_rows = args.pg_rows or (10_000_000 if args.full else 1_000_000)

@@ -15,9 +15,11 @@ kernel against a sort, the whole-table fit against the floor and against
 BinningProcess, the fits from rows against a sort, the report's CSV reader
 against pandas.read_csv, ten partial_fit batches against one fit, weighted
 fits against the unweighted one, continuous_binning against
-ContinuousOptimalBinning); each one missed is printed as a FAIL line at the
-end, and the run exits with status 1; so does every check of scale, threads
-and memory that is not met (checks.py).
+ContinuousOptimalBinning, the fits inside DuckDB and PostgreSQL against each
+engine's own count query and against reading the table into pandas); each
+one missed is printed as a FAIL line at the end, and the run exits with
+status 1; so does every check of scale, threads and memory that is not met
+(checks.py).
 """
 
 from __future__ import annotations

@@ -645,9 +645,13 @@ class TableBinning(TableBinningBase):
         self._check_named_columns(fitted_columns)
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
-        results: dict[str, BinningTable | str] = {
-            name: self._from_counts(name, c) for name, c in counts.items()
-        }
+        # The searches release the interpreter lock: columns in parallel, as `fit`.
+        tasks: list[Callable[[], BinningTable | str]] = [
+            functools.partial(self._from_counts, n, c) for n, c in counts.items()
+        ]
+        results: dict[str, BinningTable | str] = dict(
+            zip(counts, threads.run_in_threads(tasks, self.n_jobs))
+        )
         results.update(skipped or {})
         if order is not None:
             results = {name: results[name] for name in order}

@@ -198,11 +198,12 @@ class ColumnCounts:
 
     def unusable(self) -> str:
         """Why the column cannot be binned ('' when it can), as for its rows."""
-        finite = self.finite_values
-        if finite.size == 0:
+        # The values are ascending: the first and last tell.
+        if self.finite_values.size == 0:
             return "all values missing"
-        single = finite[0] == finite[-1] and not self.rows[MISSING_X]
-        return f"a single value ({finite[0]:g})" if single else ""
+        low, high = self.finite_values[0], self.finite_values[-1]
+        single = low == high and not self.rows[MISSING_X]
+        return f"a single value ({low:g})" if single else ""
 
 
 @dataclass(frozen=True)

@@ -1,10 +1,13 @@
 """Exact binning inside SQL engines: DuckDB (tables, and Parquet or CSV
 files larger than memory), SQLite and PostgreSQL (through psycopg).
 
-The engine does the heavy part: one aggregate query counts every column of
-the table by value (or category) with its rows, rows of known target and
-events; only those counts, one row per distinct value, reach Python, where
-the native core bins them as `TableBinning.fit` bins the rows::
+The engine reads the table and the client holds only counts by distinct
+value (or category), with their rows, rows of known target and events,
+which the native core bins as `TableBinning.fit` bins the rows. Categories
+are grouped in the engine. Numbers take the cheapest exact route of each
+engine: DuckDB hands their values over through Arrow and PostgreSQL by one
+binary COPY, in one pass for all of them, and the core counts each batch
+(`stream`, `copied`); SQLite groups them in one aggregate query::
 
     import duckdb, tessaline as tl
     from tessaline import engines
@@ -27,9 +30,10 @@ each value by distinct weight and the client adds count times weight
 exactly, rounded once per value, as the local fit sums the rows of a value:
 any weights give the local weighted fit bit for bit.
 
-Client memory is bounded by the distinct values: they are counted in the
-engine first (the grouped rows wait in a temporary table), and a column
-with more than `max_distinct` of them is an error that names it, or with
+Client memory is bounded by the distinct values and one batch of rows: a
+column with more than `max_distinct` distinct values (counted as the batches
+come, or in the engine, the grouped rows waiting in a temporary table) is an
+error that names it, or with
 ``approximate=K`` has its values merged into K cells of about n/K rows in
 the engine: counts stay exact, cut points can only fall at the end of a cell.
 The counts reach the client a chunk of rows at a time and are kept as
@@ -69,9 +73,10 @@ from ..counting import (
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table_binning import TableBinning, check_classes
+from .copied import copied_counts
 from .dialects import Dialect, dialect_of
-from .fetch import fetched_counts
-from .memory import merged_within, size_in_bytes
+from .fetch import fetched_counts, has_arrow
+from .memory import Limits, merged_within, size_in_bytes
 from .queries import (
     BAD_WEIGHT,
     NOT_BINARY,
@@ -81,6 +86,7 @@ from .queries import (
     grouped_query,
     refused_weight_query,
 )
+from .stream import streamed_counts
 
 __all__ = ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"]
 
@@ -171,9 +177,9 @@ def count_columns(
     client_memory: int | None = None,
 ) -> dict[str, ColumnCounts | CategoryCounts]:
     """The merged counts of every column of `columns` against the target,
-    with one aggregate query over `source` (a table name, a query, or a
-    FROM item the engine reads): the columns of `categorical` by category,
-    the others by value. The target is read as `TableBinning` reads it with
+    read from `source` (a table name, a query, or a FROM item the engine
+    reads) as the module's description says: the columns of `categorical`
+    by category, the others by value. The target is read as `TableBinning` reads it with
     `event`, `value` and `percentile`. `max_distinct` and `approximate` as
     in the module's description. `sample_weight` names a column of weights,
     as in `fit`. `client_memory` bounds the bytes the counts take in the
@@ -190,6 +196,69 @@ def count_columns(
     flag = _flag(
         connection, d, source, target, types[target], event, value, percentile, max_distinct
     )
+    specials = special_values or {}
+    counted: dict[str, ColumnCounts | CategoryCounts] = {}
+    rest = list(columns)
+    numeric = [name for name in columns if name not in categorical]
+    limits = Limits(max_distinct, client_memory)
+    # Numbers stream out where the engine can hand them over as arrays;
+    # weighted rows are grouped by weight in the engine.
+    route = {"postgresql": copied_counts, "duckdb": streamed_counts}.get(d.name)
+    if d.name == "duckdb" and not has_arrow():
+        route = None
+    streamed = None
+    if weight is None and numeric and route is not None:
+        streamed = route(connection, d, source, numeric, target, flag, specials, limits)
+    if streamed is not None:
+        counted, rest = dict(streamed), [name for name in columns if name in categorical]
+    if rest:
+        counted |= _grouped_counts(
+            connection,
+            d,
+            source,
+            rest,
+            target,
+            types,
+            categorical,
+            specials,
+            flag,
+            weight,
+            sample_weight,
+            max_distinct,
+            approximate,
+            client_memory,
+        )
+    counted = {name: counted[name] for name in columns}
+    if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
+        wanted = category_name(event)
+        names = _target_names(connection, d, source, target, types[target])
+        if wanted not in names:
+            raise TargetError(
+                f"no row of the target holds the event value {wanted!r} "
+                f"(values found: {', '.join(names[:10])}"
+                f"{', ...' if len(names) > 10 else ''})"
+            )
+    return counted
+
+
+def _grouped_counts(
+    connection: Any,
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    target: str,
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    specials: Mapping[str, Sequence[float]],
+    flag: str,
+    weight: str | None,
+    sample_weight: str | None,
+    max_distinct: int,
+    approximate: int | None,
+    client_memory: int | None,
+) -> dict[str, ColumnCounts | CategoryCounts]:
+    """The counts of `columns` grouped in the engine by value (or category),
+    the groups kept in a temporary table while their number is checked."""
     groups = f"tessaline_groups_{uuid.uuid4().hex}"
     connection.execute(
         f"CREATE TEMPORARY TABLE {groups} AS "
@@ -214,7 +283,6 @@ def count_columns(
         )
         if client_memory is not None:
             over = merged_within(columns, distinct, categorical, over, approximate, client_memory)
-        specials = special_values or {}
         query = (
             cells_query(
                 d,
@@ -244,15 +312,6 @@ def count_columns(
         if not sum(n for c, n in zip(grouped["c"], grouped["n"]) if c == 0):
             raise ValueError(NO_WEIGHT)
         counted = counts_from_groups(grouped, columns, types, categorical, specials)
-    if event is not None and counted and next(iter(counted.values())).labelled()[1] == 0:
-        wanted = category_name(event)
-        names = _target_names(connection, d, source, target, types[target])
-        if wanted not in names:
-            raise TargetError(
-                f"no row of the target holds the event value {wanted!r} "
-                f"(values found: {', '.join(names[:10])}"
-                f"{', ...' if len(names) > 10 else ''})"
-            )
     return counted
 
 
@@ -304,8 +363,8 @@ def fit(
 ) -> TableBinning:
     """`binning.fit` of the table (or query) `source` of a DuckDB, sqlite3 or
     psycopg `connection` against its column `y`: every column but the
-    target and the excluded ones, counted in the engine with one aggregate
-    query; returns `binning`, fitted as locally. `sample_weight` names a
+    target and the excluded ones, counted as `count_columns` counts them;
+    returns `binning`, fitted as locally. `sample_weight` names a
     column of weights (finite, non-negative; 0 as if the row were absent),
     not binned, by which every row counts: the engine groups the rows of
     each value by distinct weight and the client adds count times weight

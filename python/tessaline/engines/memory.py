@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import re
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 
 # What the client holds per distinct value brought, while the values are
 # read and binned: the fetched arrays, the counts kept for the fit and the
@@ -16,6 +17,22 @@ BYTES_PER_VALUE = 100
 _UNITS = {"b": 1, "kb": 10**3, "mb": 10**6, "gb": 10**9, "tb": 10**12}
 _UNITS |= {"kib": 2**10, "mib": 2**20, "gib": 2**30, "tib": 2**40}
 _SIZE = re.compile(r"\s*(\d+(?:\.\d*)?|\.\d+)\s*([a-z]*)\s*", re.IGNORECASE)
+
+
+@dataclass(frozen=True)
+class Limits:
+    """What the client may hold of a fit's counts: at most `max_distinct`
+    distinct values of a column, and all of them in `budget` bytes (None:
+    unbounded)."""
+
+    max_distinct: int
+    budget: int | None = None
+
+    def exceeded(self, distinct: Sequence[int]) -> bool:
+        """Whether columns of these distinct values go beyond the limits."""
+        return max(distinct, default=0) > self.max_distinct or (
+            self.budget is not None and sum(distinct) * BYTES_PER_VALUE > self.budget
+        )
 
 
 def size_in_bytes(text: str) -> int | None:

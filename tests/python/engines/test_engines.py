@@ -214,3 +214,42 @@ def test_files_are_counted_within_memory_limit_in_the_client(
         tracemalloc.stop()
     x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
     same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
+
+
+@pytest.mark.parametrize(
+    "dialect, module, setting, size",
+    [("duckdb", "stream", "BATCH_ROWS", 1500), ("postgresql", "copied", "BLOCK_BYTES", 1000)],
+)
+@pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
+def test_numbers_read_in_many_parts_count_as_locally(
+    table, monkeypatch, module, setting, size, options
+):
+    # DuckDB's values in batches counted one by one and merged, PostgreSQL's
+    # groups read a few records at a time: unknown targets, NaN, infinities
+    # and special values in each.
+    monkeypatch.setattr(getattr(engines, module), setting, size)
+    connection, frame = table("random")
+    options = options_for(options, frame, "y")
+    same_fit(
+        tl.TableBinning(**options).fit(frame, "y"),
+        engines.fit(tl.TableBinning(**options), connection, "applicants", "y"),
+    )
+
+
+@ENGINES
+def test_max_distinct_holds_a_column_of_as_many_values_and_refuses_one_more(table):
+    connection, frame = table("random")
+    options = {"exclude": ["x0", "x1", "grade", "flag", "code"]}
+    distinct = frame["x2"].dropna().nunique()  # infinities and -999 among them
+    same_fit(
+        tl.TableBinning(**options).fit(frame, "y"),
+        engines.fit(
+            tl.TableBinning(**options), connection, "applicants", "y", max_distinct=distinct
+        ),
+    )
+    with pytest.raises(
+        ValueError, match=f"column 'x2' has {distinct} distinct values, more than max_distinct="
+    ):
+        engines.fit(
+            tl.TableBinning(**options), connection, "applicants", "y", max_distinct=distinct - 1
+        )

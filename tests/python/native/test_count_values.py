@@ -211,3 +211,18 @@ def test_continuous_counts_are_the_exact_sums_of_each_value(kind, weighted):
     # The spread is good to a few units in the last place, nothing of it lost
     # where the target's mean dwarfs it.
     np.testing.assert_allclose(got["sum_sq_dev"], spread, rtol=1e-14, atol=0.0)
+
+
+@pytest.mark.parametrize("order", ["ascending", "shuffled"])
+def test_merged_counts_in_order_or_not_add_up_as_numpy_counts(order):
+    # Counts in order (a column's counts merged again) skip the sort: runs of
+    # a value, both zeros among them, must still be added up.
+    rng = np.random.default_rng(5)
+    x = np.concatenate([rng.integers(-3, 4, 500) * 0.5, [0.0, -0.0, -0.0, 0.0]])
+    labels = rng.integers(0, 2, x.size)
+    x = np.sort(x) if order == "ascending" else rng.permutation(x)
+    merged = _native.merge_value_counts(x, (labels == 0).astype(np.int64), labels.astype(np.int64))
+    expected = numpy_counts(x, labels)
+    for key, want in zip(("value", "c0", "c1"), expected):
+        np.testing.assert_array_equal(merged[key], want)
+    assert not np.signbit(merged["value"][merged["value"] == 0.0]).any()
