@@ -7,6 +7,7 @@ from .result import (
     PeriodCalibration,
     PeriodPerformance,
 )
+from .sources import monitor_files, monitor_table
 from .state import MonitorState, monitor
 
 __all__ = [
@@ -18,4 +19,6 @@ __all__ = [
     "PeriodPerformance",
     "Thresholds",
     "monitor",
+    "monitor_files",
+    "monitor_table",
 ]

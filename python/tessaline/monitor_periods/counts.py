@@ -158,19 +158,26 @@ def slot_points(card: Scorecard, name: str) -> tuple[float, ...]:
     return tuple(points)
 
 
-def layout_of(model: Scorecard | TableBinning, reference: Any, score_bands: int) -> Layout:
+def layout_of(
+    model: Scorecard | TableBinning,
+    reference: Any,
+    score_bands: int,
+    cuts: tuple[float, ...] | None = None,
+) -> Layout:
     """The layout of monitoring `model`, the score bands being the
-    `score_bands` quantiles of the scores of the `reference` rows."""
+    `score_bands` quantiles of the scores of the `reference` rows, or the
+    band `cuts` found already."""
     binning = fitted_binning(model)
     if not isinstance(model, Scorecard):
         names = tuple(binning.tables)
         return Layout(names, {n: _bin_labels(binning, n) for n in names}, None, None)
     names = tuple(model.variables)
-    scores = model.score(reference)
-    scores = scores[np.isfinite(scores)]
-    if scores.size == 0:
-        raise ValueError("the reference sample has no row with a score to cut into bands")
-    cuts = native.binning_splits(scores, method="quantile", n_bins=score_bands)
+    if cuts is None:
+        scores = model.score(reference)
+        scores = scores[np.isfinite(scores)]
+        if scores.size == 0:
+            raise ValueError("the reference sample has no row with a score to cut into bands")
+        cuts = tuple(native.binning_splits(scores, method="quantile", n_bins=score_bands))
     return Layout(
         names,
         {n: _bin_labels(binning, n) for n in names},

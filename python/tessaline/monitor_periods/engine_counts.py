@@ -1,0 +1,182 @@
+"""Monitoring counted inside a SQL engine (DuckDB, SQLite, PostgreSQL; and
+Parquet or CSV files through DuckDB): one aggregate query over the whole
+table, grouped by period, scores every row with the card's own SQL and
+gives per period the rows of each (score, event flag) and of each bin of
+every variable. Only those groups reach the client, which lays them out
+as the local monitor lays out the rows (see `grouped`), so every measure
+is the local one bit for bit.
+
+Which statistics need more than bin counts: AUC, its DeLong interval, KS
+and calibration read the labelled rows per distinct score (c0, c1), which
+the query groups by the score itself; PSI and CSI read the band and bin
+counts. The score bands of a reference period are the quantiles of its
+scores, taken from its (score, rows) groups."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+
+from ..formats import sql
+from ..formats.sql import identifier
+from ..scorecard import Scorecard
+from ..table import TableBinning
+from .counts import Layout, PeriodCounts, fitted_binning, layout_of
+from .grouped import (
+    SCORE_GROUPS,
+    GroupedPeriod,
+    grouped_periods,
+    month_label,
+    period_counts,
+    reference_cuts,
+)
+from .periods import FREQUENCIES, Frequency
+
+
+def _month(d: Any, column: str) -> str:
+    """The month of a date column counted from year 0, NULL without a date."""
+    if d.name == "sqlite":
+        return (
+            f"(CAST(strftime('%Y', {column}) AS INTEGER) * 12 "
+            f"+ CAST(strftime('%m', {column}) AS INTEGER) - 1)"
+        )
+    day = f"CAST({column} AS DATE)"
+    return (
+        f"(CAST(EXTRACT(year FROM {day}) AS BIGINT) * 12 "
+        f"+ CAST(EXTRACT(month FROM {day}) AS BIGINT) - 1)"
+    )
+
+
+def grouped_query(
+    model: Scorecard | TableBinning,
+    layout: Layout,
+    d: Any,
+    source: str,
+    period: str,
+    flag: str,
+    frequency: Frequency | None,
+) -> str:
+    """One query over `source` (a FROM item) giving (p, c, x, k, n): the
+    rows n of each period p and score x and event flag k (c = -1), and of
+    each bin index k of the c-th variable."""
+    binning = fitted_binning(model)
+    key = identifier(period) if frequency is None else _month(d, identifier(period))
+    columns = [f"{key} AS p"] + [
+        f"{sql.binning_sql(binning.tables[n], n, output='index', dialect=d.name)} AS b{i}"
+        for i, n in enumerate(layout.variables)
+    ]
+    arms = [
+        f"SELECT p, {i} AS c, CAST(NULL AS {d.double}) AS x, CAST(b{i} AS {d.double}) AS k, "
+        f"count(*) AS n FROM monitored GROUP BY p, b{i}"
+        for i in range(len(layout.variables))
+    ]
+    if isinstance(model, Scorecard):
+        score = sql.score_sum(model, sql.points_cases(model, d.name), d.name)
+        columns += [f"{score} AS x", f"{flag} AS k"]
+        arms.insert(
+            0,
+            f"SELECT p, {SCORE_GROUPS} AS c, CAST(x AS {d.double}) AS x, "
+            f"CAST(k AS {d.double}) AS k, count(*) AS n FROM monitored GROUP BY p, x, k",
+        )
+    return (
+        f"WITH monitored AS (SELECT {', '.join(columns)} FROM {source})\n"
+        + "\nUNION ALL\n".join(arms)
+    )
+
+
+def _target_flag(
+    connection: Any, d: Any, source: str, target: str | None, binning: TableBinning
+) -> str:
+    from ..counting import DEFAULT_MAX_DISTINCT as MAX_DISTINCT
+    from ..engines import _flag
+
+    if target is None:
+        return f"CAST(NULL AS {d.double})"
+    if binning.percentile is not None:
+        raise ValueError(
+            "a target read at a percentile is read by each period's rows locally: "
+            "monitor in the engine a binning read with event= or value="
+        )
+    types = d.column_types(connection, source)
+    if target not in types:
+        raise ValueError(f"target names no column of the table: {target!r}")
+    kind = types[target]
+    return _flag(
+        connection, d, source, target, kind, binning.event, binning.value, None, MAX_DISTINCT
+    )
+
+
+def engine_periods(
+    model: Scorecard | TableBinning,
+    connection: Any,
+    source: str,
+    *,
+    period: str,
+    target: str | None,
+    frequency: Frequency | None,
+    layout: Layout | None = None,
+    reference_period: str | None = None,
+    score_bands: int = 10,
+) -> tuple[Layout, dict[str, PeriodCounts]]:
+    """The layout and the counts of every period of the table (or query)
+    `source`, in time order; without `layout`, it is that of the period
+    `reference_period`'s scores."""
+    from ..engines import source_of
+    from ..engines.dialects import dialect_of
+    from ..monitoring import _chronological
+
+    d = dialect_of(connection)
+    if frequency is not None and frequency not in FREQUENCIES:
+        raise ValueError(f"frequency must be one of {', '.join(FREQUENCIES)}, not {frequency!r}")
+    binning = fitted_binning(model)
+    source = source_of(source)
+    types = d.column_types(connection, source)
+    # The bins and points do not depend on the bands: a layout without
+    # them counts the groups the bands are then cut from.
+    base = layout if layout is not None else layout_of(model, None, score_bands, cuts=())
+    absent = [n for n in (period, *base.variables) if n not in types]
+    if absent:
+        raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
+    flag = _target_flag(connection, d, source, target, binning)
+    query = grouped_query(model, base, d, source, period, flag, frequency)
+    groups = grouped_periods(connection.execute(query).fetchall(), base, target)
+    if frequency is not None:
+        if None in groups:
+            raise ValueError("the period column has rows without a date")
+        labelled = _by_label(groups, frequency)
+    else:
+        order = _chronological(sorted(groups, key=lambda v: (v is None, str(v))))
+        labelled = {str(k): groups[k] for k in order}
+    if layout is None:
+        if str(reference_period) not in labelled:
+            raise ValueError(
+                f"reference_period {reference_period!r} is none of the periods: "
+                f"{', '.join(labelled)}"
+            )
+        cuts = reference_cuts(labelled[str(reference_period)], score_bands)
+        layout = layout_of(model, None, score_bands, cuts=cuts)
+    return layout, {
+        label: period_counts(g, layout, target is not None) for label, g in labelled.items()
+    }
+
+
+def _by_label(groups: dict[Any, GroupedPeriod], frequency: str) -> dict[str, GroupedPeriod]:
+    """The groups of every month or quarter (its months' added together),
+    in time order."""
+    out: dict[str, GroupedPeriod] = {}
+    for month, g in sorted(groups.items()):
+        label = month_label(int(month), frequency)
+        if label in out:
+            was = out[label]
+            g = GroupedPeriod(
+                np.concatenate([was.score, g.score]),
+                np.concatenate([was.flag, g.flag]),
+                np.concatenate([was.rows, g.rows]),
+                {k: v + g.bins[k] for k, v in was.bins.items()},
+            )
+        out[label] = g
+    return out
+
+
+__all__ = ["engine_periods", "grouped_query"]
