@@ -244,3 +244,18 @@ def test_bad_input_is_a_clear_error(card, monitored, call, error, message):
     with pytest.raises(error) as raised:
         call(card, monitored[0])
     assert str(raised.value).startswith(message)
+
+
+def test_an_auc_change_without_spread_is_not_tested():
+    from tessaline.monitor_periods import measures
+    from tessaline.monitor_periods.counts import PeriodCounts
+
+    def perfectly_separated(c0, c1):
+        return PeriodCounts(np.array([10]), {}, np.array([1.0, 2.0]), np.array(c0), np.array(c1))
+
+    ref, now = perfectly_separated([0, 5], [5, 0]), perfectly_separated([5, 0], [0, 5])
+    fits = measures.fitted_performance(now), measures.fitted_performance(ref)
+    perf = measures.period_performance("p", now, *fits)
+    assert perf.auc_change == -1.0
+    assert math.isnan(perf.change_z) and math.isnan(perf.change_pvalue)
+    assert perf.change_note.startswith("no test of the AUC change: its standard error is 0")

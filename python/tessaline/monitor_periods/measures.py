@@ -19,6 +19,12 @@ from .counts import Layout, PeriodCounts
 from .result import CharacteristicShift, PeriodCalibration, PeriodPerformance
 
 
+NO_SPREAD = (
+    "no test of the AUC change: its standard error is 0 (the period and the reference "
+    "both separate their classes perfectly)"
+)
+
+
 def score_stability(layout: Layout, ref: PeriodCounts, label: str, now: PeriodCounts) -> BinShift:
     return _shift(SCORE, label, layout.band_labels, ref.bands, now.bands, True, "floor")
 
@@ -60,6 +66,7 @@ def period_performance(
     known = int(counts.c0.sum() + counts.c1.sum())
     events = int(counts.c1.sum())
     nan2 = (math.nan, math.nan)
+    note = ""
     if fitted is None:
         auc = gini = ks = change = z = p = math.nan
         auc_ci = gini_ci = nan2
@@ -70,8 +77,13 @@ def period_performance(
         if ref is not None:
             change = auc - ref.auc
             se = math.hypot(fitted.auc_se, ref.auc_se)
-            z = change / se if se > 0 else (0.0 if change == 0 else math.copysign(math.inf, change))
-            p = 2.0 * distributions.normal_sf(abs(z))
+            # Both samples separating their classes perfectly leave the change
+            # without a spread to be read against: no test, not a certain one.
+            if se > 0:
+                z = change / se
+                p = 2.0 * distributions.normal_sf(abs(z))
+            else:
+                note = NO_SPREAD
     return PeriodPerformance(
         label,
         counts.rows,
@@ -86,6 +98,7 @@ def period_performance(
         change,
         z,
         p,
+        note,
     )
 
 

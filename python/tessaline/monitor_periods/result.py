@@ -30,7 +30,9 @@ class PeriodPerformance:
     """How the score separates outcomes in one period: rows, rows whose
     outcome is known, events and their rate, AUC and Gini with DeLong's
     interval, KS, and the change of AUC from the reference's with the
-    z statistic and two-sided p-value of the two independent samples."""
+    z statistic and two-sided p-value of the two independent samples
+    (NaN, with the reason in ``change_note``, where the change cannot be
+    tested)."""
 
     period: str
     rows: int
@@ -45,6 +47,7 @@ class PeriodPerformance:
     auc_change: float
     change_z: float
     change_pvalue: float
+    change_note: str = ""
 
 
 @dataclass(frozen=True)
