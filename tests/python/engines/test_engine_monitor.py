@@ -1,0 +1,107 @@
+"""Monitoring counted in SQLite, DuckDB, PostgreSQL and Parquet files gives
+the local result bit for bit: the same counts (so the same state document)
+and the same measures and lights."""
+
+import copy
+
+import numpy as np
+import pandas as pd
+import pytest
+import sql_engines
+from package_under_test import ROOT
+from package_under_test import tessaline as tl
+from sql_engines import ENGINES
+
+from tessaline.monitor_periods import monitor_files, monitor_table
+
+CREDIT = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
+TARGET = "creditability"
+
+
+@pytest.fixture(scope="module")
+def card():
+    return tl.Scorecard(event="bad").fit(CREDIT, TARGET)
+
+
+@pytest.fixture(scope="module")
+def months():
+    """Seven months of applicants, a tenth without a known outcome, one
+    month's credit amounts partly missing."""
+    rng = np.random.default_rng(5)
+    rows = CREDIT.sample(1500, replace=True, random_state=2).reset_index(drop=True)
+    rows["opened"] = pd.Timestamp("2024-01-01") + pd.to_timedelta(
+        rng.integers(0, 210, len(rows)), unit="D"
+    )
+    rows[TARGET] = rows[TARGET].where(rng.random(len(rows)) > 0.1)
+    rows["credit_amount"] = rows["credit_amount"].astype(float)
+    rows.loc[(rows["opened"].dt.month == 3) & (rng.random(len(rows)) < 0.5), "credit_amount"] = (
+        np.nan
+    )
+    rows["batch"] = rows["opened"].dt.month
+    return rows
+
+
+def same_result(remote, local):
+    assert remote.state.to_json() == local.state.to_json()
+    assert str(remote) == str(local)
+    for part in ("performance", "calibration", "characteristics"):
+        pd.testing.assert_frame_equal(remote.to_frame(part), local.to_frame(part), check_exact=True)
+
+
+@ENGINES
+@pytest.mark.parametrize(
+    "options",
+    [
+        {"frequency": "month", "target": TARGET, "reference": CREDIT},
+        {"frequency": "quarter", "target": TARGET, "reference_period": "2024-Q2"},
+        {"period": "batch", "reference_period": "3"},
+    ],
+)
+def test_a_table_monitored_in_the_engine_is_monitored_as_locally(
+    request, dialect, card, months, options
+):
+    server = request.getfixturevalue("postgres") if dialect == "postgresql" else None
+    connection = sql_engines.load(sql_engines.connect(dialect, server), dialect, months)
+    options = {"period": "opened", **options}
+    try:
+        remote = monitor_table(card, connection, "applicants", **options)
+    finally:
+        connection.close()
+    same_result(remote, tl.monitor(card, months, **options))
+
+
+def test_parquet_files_are_monitored_as_locally(tmp_path, card, months):
+    months.iloc[:700].to_parquet(tmp_path / "a.parquet")
+    months.iloc[700:].to_parquet(tmp_path / "b.parquet")
+    options = {"period": "opened", "frequency": "month", "target": TARGET, "reference": CREDIT}
+    remote = monitor_files(card, tmp_path / "*.parquet", **options)
+    same_result(remote, tl.monitor(card, months, **options))
+
+
+@pytest.mark.parametrize(
+    ("read", "options", "message"),
+    [
+        ({}, {"period": "when"}, "column(s) not in the table: 'when'"),
+        ({}, {"target": "outcome"}, "target names no column of the table: 'outcome'"),
+        (
+            {"event": None, "percentile": 50.0},
+            {"target": "credit_amount"},
+            "a target read at a percentile is read by each period's rows locally",
+        ),
+        (
+            {"event": None},
+            {"target": "installment_rate_in_percentage_of_disposable_income"},
+            "the target",
+        ),
+    ],
+)
+def test_what_the_engine_cannot_count_is_a_clear_error(card, months, read, options, message):
+    duckdb = pytest.importorskip("duckdb")
+    card = copy.deepcopy(card)
+    vars(card.binning).update(read)
+    connection = duckdb.connect()
+    connection.register("applicants", months.drop(columns="batch"))
+    options = {"period": "opened", "frequency": "month", "reference_period": "2024-01", **options}
+    with pytest.raises((ValueError, tl.TargetError)) as raised:
+        monitor_table(card, connection, "applicants", **options)
+    assert str(raised.value).startswith(message)
