@@ -12,6 +12,9 @@ the native core bins them as `TableBinning.fit` bins the rows::
                           "applicants", "creditability")
     binning = engines.fit_files(tl.TableBinning(), "loans/*.parquet", "default")
 
+`monitor` and `monitor_files` monitor a card period by period the same
+way: one query grouped by period counts what the measures read.
+
 Exact, bit for bit, against the local fit of the same rows as the engine
 holds them, with the exceptions of the Spark layer: 0.0 and -0.0 are one
 value (a cut point or representative that is a zero may differ in sign),
@@ -67,6 +70,7 @@ from ..counting import (
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table import TableBinning, check_classes
+from ._monitor import monitor, monitor_files
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts
 from .memory import merged_within, size_in_bytes
@@ -80,7 +84,14 @@ from .queries import (
     refused_weight_query,
 )
 
-__all__ = ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"]
+__all__ = [
+    "DEFAULT_MAX_DISTINCT",
+    "count_columns",
+    "fit",
+    "fit_files",
+    "monitor",
+    "monitor_files",
+]
 
 # Distinct target values read to name them in an error message.
 _NAMED_VALUES = 10_000

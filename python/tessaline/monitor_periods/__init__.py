@@ -7,7 +7,6 @@ from .result import (
     PeriodCalibration,
     PeriodPerformance,
 )
-from .sources import monitor_files, monitor_table
 from .state import MonitorState, monitor
 
 __all__ = [
@@ -19,6 +18,4 @@ __all__ = [
     "PeriodPerformance",
     "Thresholds",
     "monitor",
-    "monitor_files",
-    "monitor_table",
 ]

@@ -16,7 +16,10 @@ import numpy.typing as npt
 
 from .._core import native
 from ..counting import not_zero_one
-from .counts import IntArray, Layout, PeriodCounts
+from ..monitoring import _chronological
+from ..scorecard import Scorecard
+from ..table import TableBinning
+from .counts import IntArray, Layout, PeriodCounts, layout_of
 
 FloatArray = npt.NDArray[np.float64]
 
@@ -118,4 +121,60 @@ def month_label(month: int, frequency: str) -> str:
     return f"{1970 + quarter // 4}-Q{quarter % 4 + 1}"
 
 
-__all__ = ["GroupedPeriod", "grouped_periods", "month_label", "period_counts", "reference_cuts"]
+def labelled_periods(
+    groups: dict[Any, GroupedPeriod], frequency: str | None
+) -> dict[str, GroupedPeriod]:
+    """The groups of every period by its label, in time order: the months
+    (or quarters, their months' groups together) of month keys, else the
+    keys' text, in ascending order where it names no date (a table keeps no
+    order of its rows to follow)."""
+    if frequency is None:
+        order = _chronological(sorted(groups, key=lambda v: (v is None, str(v))))
+        return {str(k): groups[k] for k in order}
+    if None in groups:
+        raise ValueError("the period column has rows without a date")
+    out: dict[str, GroupedPeriod] = {}
+    for month, g in sorted(groups.items()):
+        label = month_label(int(month), frequency)
+        if label in out:
+            was = out[label]
+            g = GroupedPeriod(
+                np.concatenate([was.score, g.score]),
+                np.concatenate([was.flag, g.flag]),
+                np.concatenate([was.rows, g.rows]),
+                {k: v + g.bins[k] for k, v in was.bins.items()},
+            )
+        out[label] = g
+    return out
+
+
+def laid_out(
+    model: Scorecard | TableBinning,
+    layout: Layout | None,
+    periods: dict[str, GroupedPeriod],
+    reference_period: str | None,
+    score_bands: int,
+    labelled: bool,
+) -> tuple[Layout, dict[str, PeriodCounts]]:
+    """The layout (without one given, that of the bands of the period
+    `reference_period`) and the counts of every period."""
+    if layout is None:
+        if str(reference_period) not in periods:
+            raise ValueError(
+                f"reference_period {reference_period!r} is none of the periods: "
+                f"{', '.join(periods)}"
+            )
+        cuts = reference_cuts(periods[str(reference_period)], score_bands)
+        layout = layout_of(model, None, score_bands, cuts=cuts)
+    return layout, {k: period_counts(g, layout, labelled) for k, g in periods.items()}
+
+
+__all__ = [
+    "GroupedPeriod",
+    "grouped_periods",
+    "labelled_periods",
+    "laid_out",
+    "month_label",
+    "period_counts",
+    "reference_cuts",
+]

@@ -18,7 +18,6 @@ from ..performance import ScorePerformance, score_performance
 from .counts import Layout, PeriodCounts
 from .result import CharacteristicShift, PeriodCalibration, PeriodPerformance
 
-
 NO_SPREAD = (
     "no test of the AUC change: its standard error is 0 (the period and the reference "
     "both separate their classes perfectly)"

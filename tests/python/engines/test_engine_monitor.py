@@ -4,18 +4,15 @@ and the same measures and lights."""
 
 import copy
 
-import numpy as np
-import pandas as pd
+import monitor_months
 import pytest
 import sql_engines
-from package_under_test import ROOT
+from monitor_months import CREDIT, TARGET
 from package_under_test import tessaline as tl
 from sql_engines import ENGINES
 
-from tessaline.monitor_periods import monitor_files, monitor_table
-
-CREDIT = pd.read_csv(ROOT / "examples" / "data" / "germancredit.csv")
-TARGET = "creditability"
+from tessaline.engines import monitor as monitor_table
+from tessaline.engines import monitor_files
 
 
 @pytest.fixture(scope="module")
@@ -25,27 +22,7 @@ def card():
 
 @pytest.fixture(scope="module")
 def months():
-    """Seven months of applicants, a tenth without a known outcome, one
-    month's credit amounts partly missing."""
-    rng = np.random.default_rng(5)
-    rows = CREDIT.sample(1500, replace=True, random_state=2).reset_index(drop=True)
-    rows["opened"] = pd.Timestamp("2024-01-01") + pd.to_timedelta(
-        rng.integers(0, 210, len(rows)), unit="D"
-    )
-    rows[TARGET] = rows[TARGET].where(rng.random(len(rows)) > 0.1)
-    rows["credit_amount"] = rows["credit_amount"].astype(float)
-    rows.loc[(rows["opened"].dt.month == 3) & (rng.random(len(rows)) < 0.5), "credit_amount"] = (
-        np.nan
-    )
-    rows["batch"] = rows["opened"].dt.month
-    return rows
-
-
-def same_result(remote, local):
-    assert remote.state.to_json() == local.state.to_json()
-    assert str(remote) == str(local)
-    for part in ("performance", "calibration", "characteristics"):
-        pd.testing.assert_frame_equal(remote.to_frame(part), local.to_frame(part), check_exact=True)
+    return monitor_months.months()
 
 
 @ENGINES
@@ -67,7 +44,7 @@ def test_a_table_monitored_in_the_engine_is_monitored_as_locally(
         remote = monitor_table(card, connection, "applicants", **options)
     finally:
         connection.close()
-    same_result(remote, tl.monitor(card, months, **options))
+    monitor_months.same_result(remote, tl.monitor(card, months, **options))
 
 
 def test_parquet_files_are_monitored_as_locally(tmp_path, card, months):
@@ -75,7 +52,7 @@ def test_parquet_files_are_monitored_as_locally(tmp_path, card, months):
     months.iloc[700:].to_parquet(tmp_path / "b.parquet")
     options = {"period": "opened", "frequency": "month", "target": TARGET, "reference": CREDIT}
     remote = monitor_files(card, tmp_path / "*.parquet", **options)
-    same_result(remote, tl.monitor(card, months, **options))
+    monitor_months.same_result(remote, tl.monitor(card, months, **options))
 
 
 @pytest.mark.parametrize(

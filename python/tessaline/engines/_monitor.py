@@ -14,27 +14,24 @@ scores, taken from its (score, rows) groups."""
 
 from __future__ import annotations
 
+import os
 from typing import Any
 
-import numpy as np
-
+from ..counting import DEFAULT_MAX_DISTINCT
 from ..formats import sql
 from ..formats.sql import identifier
+from ..monitor_periods.alerts import Thresholds
+from ..monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
+from ..monitor_periods.grouped import SCORE_GROUPS, grouped_periods, labelled_periods, laid_out
+from ..monitor_periods.periods import FREQUENCIES, Frequency
+from ..monitor_periods.result import MonitoringResult
+from ..monitor_periods.sources import monitored
 from ..scorecard import Scorecard
 from ..table import TableBinning
-from .counts import Layout, PeriodCounts, fitted_binning, layout_of
-from .grouped import (
-    SCORE_GROUPS,
-    GroupedPeriod,
-    grouped_periods,
-    month_label,
-    period_counts,
-    reference_cuts,
-)
-from .periods import FREQUENCIES, Frequency
+from .dialects import Dialect, dialect_of
 
 
-def _month(d: Any, column: str) -> str:
+def _month(d: Dialect, column: str) -> str:
     """The month of a date column counted from year 0, NULL without a date."""
     if d.name == "sqlite":
         return (
@@ -51,7 +48,7 @@ def _month(d: Any, column: str) -> str:
 def grouped_query(
     model: Scorecard | TableBinning,
     layout: Layout,
-    d: Any,
+    d: Dialect,
     source: str,
     period: str,
     flag: str,
@@ -86,10 +83,14 @@ def grouped_query(
 
 
 def _target_flag(
-    connection: Any, d: Any, source: str, target: str | None, binning: TableBinning
+    connection: Any,
+    d: Dialect,
+    source: str,
+    types: dict[str, Any],
+    target: str | None,
+    binning: TableBinning,
 ) -> str:
-    from ..counting import DEFAULT_MAX_DISTINCT as MAX_DISTINCT
-    from ..engines import _flag
+    from . import _flag
 
     if target is None:
         return f"CAST(NULL AS {d.double})"
@@ -103,7 +104,15 @@ def _target_flag(
         raise ValueError(f"target names no column of the table: {target!r}")
     kind = types[target]
     return _flag(
-        connection, d, source, target, kind, binning.event, binning.value, None, MAX_DISTINCT
+        connection,
+        d,
+        source,
+        target,
+        kind,
+        binning.event,
+        binning.value,
+        None,
+        DEFAULT_MAX_DISTINCT,
     )
 
 
@@ -122,9 +131,7 @@ def engine_periods(
     """The layout and the counts of every period of the table (or query)
     `source`, in time order; without `layout`, it is that of the period
     `reference_period`'s scores."""
-    from ..engines import source_of
-    from ..engines.dialects import dialect_of
-    from ..monitoring import _chronological
+    from . import source_of
 
     d = dialect_of(connection)
     if frequency is not None and frequency not in FREQUENCIES:
@@ -138,45 +145,92 @@ def engine_periods(
     absent = [n for n in (period, *base.variables) if n not in types]
     if absent:
         raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
-    flag = _target_flag(connection, d, source, target, binning)
+    flag = _target_flag(connection, d, source, types, target, binning)
     query = grouped_query(model, base, d, source, period, flag, frequency)
     groups = grouped_periods(connection.execute(query).fetchall(), base, target)
-    if frequency is not None:
-        if None in groups:
-            raise ValueError("the period column has rows without a date")
-        labelled = _by_label(groups, frequency)
-    else:
-        order = _chronological(sorted(groups, key=lambda v: (v is None, str(v))))
-        labelled = {str(k): groups[k] for k in order}
-    if layout is None:
-        if str(reference_period) not in labelled:
-            raise ValueError(
-                f"reference_period {reference_period!r} is none of the periods: "
-                f"{', '.join(labelled)}"
-            )
-        cuts = reference_cuts(labelled[str(reference_period)], score_bands)
-        layout = layout_of(model, None, score_bands, cuts=cuts)
-    return layout, {
-        label: period_counts(g, layout, target is not None) for label, g in labelled.items()
-    }
+    periods = labelled_periods(groups, frequency)
+    return laid_out(model, layout, periods, reference_period, score_bands, target is not None)
 
 
-def _by_label(groups: dict[Any, GroupedPeriod], frequency: str) -> dict[str, GroupedPeriod]:
-    """The groups of every month or quarter (its months' added together),
-    in time order."""
-    out: dict[str, GroupedPeriod] = {}
-    for month, g in sorted(groups.items()):
-        label = month_label(int(month), frequency)
-        if label in out:
-            was = out[label]
-            g = GroupedPeriod(
-                np.concatenate([was.score, g.score]),
-                np.concatenate([was.flag, g.flag]),
-                np.concatenate([was.rows, g.rows]),
-                {k: v + g.bins[k] for k, v in was.bins.items()},
-            )
-        out[label] = g
-    return out
+def monitor(
+    model: Scorecard | TableBinning,
+    connection: Any,
+    source: str,
+    *,
+    period: str,
+    target: str | None = None,
+    reference: Any = None,
+    reference_period: str | None = None,
+    frequency: Frequency | None = None,
+    score_bands: int = 10,
+    thresholds: Thresholds | None = None,
+) -> MonitoringResult:
+    """`tessaline.monitor` of the table (or query) `source` of a DuckDB, sqlite3 or
+    psycopg `connection`, counted in the engine with one aggregate query
+    grouped by period: the same result as `monitor` of the same rows read
+    into a frame, bit for bit. Periods whose labels name no date are in
+    ascending order of their text (a table keeps no order of its rows)."""
+
+    def count(layout: Layout | None, reference_period: str | None) -> Any:
+        return engine_periods(
+            model,
+            connection,
+            source,
+            period=period,
+            target=target,
+            frequency=frequency,
+            layout=layout,
+            reference_period=reference_period,
+            score_bands=score_bands,
+        )
+
+    return monitored(
+        model,
+        count,
+        target=target,
+        reference=reference,
+        reference_period=reference_period,
+        score_bands=score_bands,
+        thresholds=thresholds,
+    )
 
 
-__all__ = ["engine_periods", "grouped_query"]
+def monitor_files(
+    model: Scorecard | TableBinning,
+    path: str | os.PathLike[str],
+    *,
+    period: str,
+    target: str | None = None,
+    reference: Any = None,
+    reference_period: str | None = None,
+    frequency: Frequency | None = None,
+    score_bands: int = 10,
+    thresholds: Thresholds | None = None,
+    memory_limit: str = "1GB",
+) -> MonitoringResult:
+    """`monitor` of the Parquet or CSV file(s) at `path` (a glob reads
+    many), read by an in-process DuckDB holding at most `memory_limit`."""
+    import duckdb
+
+    text = os.fspath(path)
+    reader = "read_csv" if text.lower().endswith((".csv", ".csv.gz", ".tsv")) else "read_parquet"
+    connection = duckdb.connect(config={"memory_limit": memory_limit})
+    try:
+        quoted = "'" + text.replace("'", "''") + "'"
+        return monitor(
+            model,
+            connection,
+            f"SELECT * FROM {reader}({quoted})",
+            period=period,
+            target=target,
+            reference=reference,
+            reference_period=reference_period,
+            frequency=frequency,
+            score_bands=score_bands,
+            thresholds=thresholds,
+        )
+    finally:
+        connection.close()
+
+
+__all__ = ["engine_periods", "grouped_query", "monitor", "monitor_files"]
