@@ -77,6 +77,7 @@ from .monitor_periods import (
     PeriodCalibration,
     PeriodPerformance,
     Thresholds,
+    keep_reference,
     monitor,
 )
 from .monitoring import BinShift, StabilityReport, stability
@@ -158,6 +159,7 @@ __all__ = [
     "from_json",
     "gini",
     "grouped_binning",
+    "keep_reference",
     "logistic_fit",
     "mdlp_binning",
     "monitor",

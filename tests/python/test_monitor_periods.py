@@ -3,6 +3,8 @@ drift: the lights flag exactly the injected changes, per-period AUC and
 DeLong intervals agree with independent computations, and a saved state
 grows by next months' counts to the same result as reading all rows."""
 
+import copy
+import json
 import math
 
 import numpy as np
@@ -259,3 +261,16 @@ def test_an_auc_change_without_spread_is_not_tested():
     assert perf.auc_change == -1.0
     assert math.isnan(perf.change_z) and math.isnan(perf.change_pvalue)
     assert perf.change_note.startswith("no test of the AUC change: its standard error is 0")
+
+
+def test_a_card_keeps_its_development_counts_in_its_document(card, monitored):
+    data, whole = monitored
+    document = tl.keep_reference(copy.deepcopy(card), CREDIT, target=TARGET).to_json()
+    loaded = tl.Scorecard.from_json(document)
+    again = tl.monitor(loaded, data, period="opened", frequency="month", target=TARGET)
+    assert again.state.to_json() == whole.state.to_json()
+    # A document written before the card kept counts loads, and needs a reference.
+    older = json.loads(document)
+    del older["monitor_reference"]
+    with pytest.raises(ValueError, match=r"the card keeps no development counts"):
+        tl.monitor(tl.Scorecard.from_json(json.dumps(older)), data, period="opened")

@@ -14,7 +14,7 @@ from ..table import TableBinning
 from .alerts import Thresholds
 from .counts import Layout, PeriodCounts, check_layout, count_period, layout_of
 from .result import MonitoringResult
-from .state import DEVELOPMENT, MonitorState
+from .state import DEVELOPMENT, MonitorState, resolved_reference
 
 # Counts every period of the data: (layout or None, reference_period) ->
 # the layout (that of the reference period when none is given) and the
@@ -33,8 +33,7 @@ def monitored(
     thresholds: Thresholds | None,
 ) -> MonitoringResult:
     """The result of the periods `count` gives against the reference."""
-    if (reference is None) == (reference_period is None):
-        raise ValueError("give either reference (the development sample) or reference_period")
+    reference = resolved_reference(model, reference, reference_period)
     checks.whole_number("score_bands", score_bands, 1)
     if reference_period is not None:
         layout, periods = count(None, str(reference_period))

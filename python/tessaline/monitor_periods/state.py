@@ -105,23 +105,30 @@ class MonitorState:
             self,
         )
 
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            "kind": DOCUMENT_KIND,
+            "version": DOCUMENT_VERSION,
+            "layout": self.layout.to_dict(),
+            "reference_label": self.reference_label,
+            "reference": self.reference.to_dict(),
+            "periods": [[p, c.to_dict()] for p, c in self.periods.items()],
+        }
+
     def to_json(self, indent: int | None = None) -> str:
-        return json.dumps(
-            {
-                "kind": DOCUMENT_KIND,
-                "version": DOCUMENT_VERSION,
-                "layout": self.layout.to_dict(),
-                "reference_label": self.reference_label,
-                "reference": self.reference.to_dict(),
-                "periods": [[p, c.to_dict()] for p, c in self.periods.items()],
-            },
-            indent=indent,
-        )
+        return json.dumps(self.to_dict(), indent=indent)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> MonitorState:
         try:
             doc = json.loads(text)
+        except ValueError as error:
+            raise DocumentError(f"not a monitoring state document: {error}") from None
+        return cls.from_dict(doc)
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> MonitorState:
+        try:
             if doc.get("kind") != DOCUMENT_KIND or doc.get("version") != DOCUMENT_VERSION:
                 raise DocumentError(
                     f"not a monitoring state of version {DOCUMENT_VERSION}: "
@@ -137,6 +144,41 @@ class MonitorState:
             if isinstance(error, DocumentError):
                 raise
             raise DocumentError(f"not a monitoring state document: {error}") from None
+
+
+def keep_reference(
+    card: Scorecard, development: Any, *, target: Any = None, score_bands: int = 10
+) -> Scorecard:
+    """Keep in `card` (and its JSON document) the monitoring counts of its
+    `development` sample, with `target` the outcome column: monitoring the
+    card without a reference, even loaded from its document, then measures
+    every period against them as against the development rows. Returns the
+    card."""
+    if not isinstance(card, Scorecard):
+        raise TypeError(f"card must be a fitted Scorecard, not {card!r}")
+    checks.whole_number("score_bands", score_bands, 1)
+    layout = layout_of(card, development, score_bands)
+    counts = count_period(card, layout, development, target)
+    card.monitor_reference = MonitorState(layout, DEVELOPMENT, counts).to_dict()
+    return card
+
+
+def resolved_reference(
+    model: Scorecard | TableBinning, reference: Any, reference_period: str | None
+) -> Any:
+    """The reference given, or else (without a reference period) the
+    development counts the card keeps."""
+    if reference is not None or reference_period is not None:
+        if reference is not None and reference_period is not None:
+            raise ValueError("give either reference (the development sample) or reference_period")
+        return reference
+    kept = getattr(model, "monitor_reference", None)
+    if kept is None:
+        raise ValueError(
+            "give either reference (the development sample) or reference_period "
+            "(the card keeps no development counts: tl.keep_reference(card, development))"
+        )
+    return MonitorState.from_dict(kept)
 
 
 def monitor(
@@ -160,9 +202,9 @@ def monitor(
     names the outcome column (its event read as the binning reads it): rows
     whose outcome is missing count for stability and are left out of
     performance and calibration. The score bands are the `score_bands`
-    quantiles of the reference scores."""
-    if (reference is None) == (reference_period is None):
-        raise ValueError("give either reference (the development sample) or reference_period")
+    quantiles of the reference scores. Without a reference, a card measures
+    against the development counts it keeps (see `keep_reference`)."""
+    reference = resolved_reference(model, reference, reference_period)
     checks.whole_number("score_bands", score_bands, 1)
     if isinstance(reference, MonitorState):
         # The development sample's counts kept from an earlier run stand
