@@ -63,22 +63,31 @@ def grouped_query(
         f"{sql.binning_sql(binning.tables[n], n, output='index', dialect=d.name)} AS b{i}"
         for i, n in enumerate(layout.variables)
     ]
-    arms = [
-        f"SELECT p, {i} AS c, CAST(NULL AS {d.double}) AS x, CAST(b{i} AS {d.double}) AS k, "
-        f"count(*) AS n FROM monitored GROUP BY p, b{i}"
-        for i in range(len(layout.variables))
-    ]
+    # (position, the columns grouped, the flag or bin index k) of each set of groups
+    sets = [(str(i), f"b{i}", f"b{i}") for i in range(len(layout.variables))]
     if isinstance(model, Scorecard):
         score = sql.score_sum(model, sql.points_cases(model, d.name), d.name)
         columns += [f"{score} AS x", f"{flag} AS k"]
-        arms.insert(
-            0,
-            f"SELECT p, {SCORE_GROUPS} AS c, CAST(x AS {d.double}) AS x, "
-            f"CAST(k AS {d.double}) AS k, count(*) AS n FROM monitored GROUP BY p, x, k",
+        sets.insert(0, (str(SCORE_GROUPS), "x, k", "k"))
+    rows = f"WITH monitored AS (SELECT {', '.join(columns)} FROM {source})\n"
+    if d.name == "sqlite":
+        # SQLite has no grouping sets: one GROUP BY per set, joined.
+        return rows + "\nUNION ALL\n".join(
+            f"SELECT p, {c} AS c, CAST({'x' if c == str(SCORE_GROUPS) else 'NULL'} AS {d.double})"
+            f" AS x, CAST({k} AS {d.double}) AS k, count(*) AS n FROM monitored GROUP BY p, {g}"
+            for c, g, k in sets
         )
-    return (
-        f"WITH monitored AS (SELECT {', '.join(columns)} FROM {source})\n"
-        + "\nUNION ALL\n".join(arms)
+    # One pass over the rows for every set.
+    first = [f"WHEN GROUPING({g.split(',')[0]}) = 0" for _, g, _ in sets]
+    c = "CASE " + " ".join(f"{w} THEN {c}" for w, (c, _, _) in zip(first, sets)) + " END"
+    k = "CASE " + " ".join(f"{w} THEN {k}" for w, (_, _, k) in zip(first, sets)) + " END"
+    x = f"CAST(NULL AS {d.double})"
+    if isinstance(model, Scorecard):
+        x = f"CASE {first[0]} THEN CAST(x AS {d.double}) END"
+    grouped = ", ".join(f"(p, {g})" for _, g, _ in sets)
+    return rows + (
+        f"SELECT p, {c} AS c, {x} AS x, CAST({k} AS {d.double}) AS k, count(*) AS n "
+        f"FROM monitored GROUP BY GROUPING SETS ({grouped})"
     )
 
 

@@ -47,6 +47,16 @@ def test_a_table_monitored_in_the_engine_is_monitored_as_locally(
     monitor_months.same_result(remote, tl.monitor(card, months, **options))
 
 
+def test_a_binning_s_distributions_are_monitored_as_locally(months):
+    duckdb = pytest.importorskip("duckdb")
+    binning = tl.TableBinning(event="bad").fit(CREDIT, TARGET)
+    connection = duckdb.connect()
+    connection.register("applicants", months)
+    options = {"period": "batch", "reference": CREDIT}
+    remote = monitor_table(binning, connection, "applicants", **options)
+    monitor_months.same_result(remote, tl.monitor(binning, months, **options))
+
+
 def test_parquet_files_are_monitored_as_locally(tmp_path, card, months):
     months.iloc[:700].to_parquet(tmp_path / "a.parquet")
     months.iloc[700:].to_parquet(tmp_path / "b.parquet")
