@@ -274,3 +274,28 @@ def test_a_card_keeps_its_development_counts_in_its_document(card, monitored):
     del older["monitor_reference"]
     with pytest.raises(ValueError, match=r"the card keeps no development counts"):
         tl.monitor(tl.Scorecard.from_json(json.dumps(older)), data, period="opened")
+
+
+def test_whole_weights_count_as_the_rows_repeated(card, monitored):
+    data, _ = monitored
+    rng = np.random.default_rng(3)
+    w, ref_w = rng.integers(1, 4, len(data)), rng.integers(1, 4, len(CREDIT))
+    options = {"period": "opened", "frequency": "month", "target": TARGET}
+    weighted = tl.monitor(
+        card, data.assign(w=w), reference=CREDIT.assign(w=ref_w), weight="w", **options
+    )
+    repeated = tl.monitor(
+        card,
+        data.loc[data.index.repeat(w)],
+        reference=CREDIT.loc[CREDIT.index.repeat(ref_w)],
+        **options,
+    )
+    for part in ("stability", "characteristics", "calibration"):
+        pd.testing.assert_frame_equal(weighted.to_frame(part), repeated.to_frame(part), rtol=1e-12)
+    both = weighted.to_frame("performance").merge(repeated.to_frame("performance"), on="period")
+    np.testing.assert_allclose(both["auc_x"], both["auc_y"], rtol=1e-12)
+    assert both["events_x"].tolist() == both["events_y"].tolist()
+    assert weighted.performance[0].change_note.startswith("no test of the AUC change: weighted")
+    # Weighted counts keep their sums through the state's document.
+    kept = tl.MonitorState.from_json(weighted.state.to_json()).result()
+    pd.testing.assert_frame_equal(kept.to_frame("calibration"), weighted.to_frame("calibration"))

@@ -40,6 +40,11 @@ def monitored(
         state = MonitorState(layout, str(reference_period), periods[str(reference_period)])
     elif isinstance(reference, MonitorState):
         check_layout(model, reference.layout)
+        if reference.layout.weight is not None:
+            raise ValueError(
+                "weighted reference counts are monitored locally: tessaline.monitor(..., "
+                f"weight={reference.layout.weight!r})"
+            )
         state = MonitorState(reference.layout, reference.reference_label, reference.reference)
         layout, periods = count(reference.layout, None)
     else:

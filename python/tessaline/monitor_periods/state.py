@@ -147,7 +147,12 @@ class MonitorState:
 
 
 def keep_reference(
-    card: Scorecard, development: Any, *, target: Any = None, score_bands: int = 10
+    card: Scorecard,
+    development: Any,
+    *,
+    target: Any = None,
+    score_bands: int = 10,
+    weight: str | None = None,
 ) -> Scorecard:
     """Keep in `card` (and its JSON document) the monitoring counts of its
     `development` sample, with `target` the outcome column: monitoring the
@@ -157,7 +162,7 @@ def keep_reference(
     if not isinstance(card, Scorecard):
         raise TypeError(f"card must be a fitted Scorecard, not {card!r}")
     checks.whole_number("score_bands", score_bands, 1)
-    layout = layout_of(card, development, score_bands)
+    layout = layout_of(card, development, score_bands, weight=weight)
     counts = count_period(card, layout, development, target)
     card.monitor_reference = MonitorState(layout, DEVELOPMENT, counts).to_dict()
     return card
@@ -192,6 +197,7 @@ def monitor(
     frequency: Frequency | None = None,
     score_bands: int = 10,
     thresholds: Thresholds | None = None,
+    weight: str | None = None,
 ) -> MonitoringResult:
     """Monitor a fitted `Scorecard` (or, for the distributions alone, a
     `TableBinning`) over the periods of `data`, the groups of its column
@@ -203,13 +209,23 @@ def monitor(
     whose outcome is missing count for stability and are left out of
     performance and calibration. The score bands are the `score_bands`
     quantiles of the reference scores. Without a reference, a card measures
-    against the development counts it keeps (see `keep_reference`)."""
+    against the development counts it keeps (see `keep_reference`).
+    `weight` names a column of the rows' weights (of the reference too):
+    every count is then a sum of weights, the score bands are weighted
+    quantiles, and AUC has no DeLong interval (nor its change a test).
+    Weighted counts of a period added in batches may differ from those of
+    all its rows at once in the last bits of their sums."""
     reference = resolved_reference(model, reference, reference_period)
     checks.whole_number("score_bands", score_bands, 1)
     if isinstance(reference, MonitorState):
         # The development sample's counts kept from an earlier run stand
         # for it: the card's reference travels without its rows.
         check_layout(model, reference.layout)
+        if weight != reference.layout.weight:
+            raise ValueError(
+                f"the reference counts are weighted by {reference.layout.weight!r}, "
+                f"not {weight!r}: monitor with the same weight"
+            )
         state = MonitorState(reference.layout, reference.reference_label, reference.reference)
         return state.add(model, data, period=period, target=target, frequency=frequency).result(
             thresholds
@@ -224,7 +240,7 @@ def monitor(
                 f"reference_period {reference_period!r} is none of the periods: {', '.join(found)}"
             )
         reference = found[str(reference_period)]
-    layout = layout_of(model, reference, score_bands)
+    layout = layout_of(model, reference, score_bands, weight=weight)
     ref = count_period(model, layout, reference, target)
     label = DEVELOPMENT if reference_period is None else str(reference_period)
     state = MonitorState(layout, label, ref, {})
