@@ -17,6 +17,7 @@ from __future__ import annotations
 import os
 from typing import Any
 
+from .._core import checks
 from ..counting import DEFAULT_MAX_DISTINCT
 from ..formats import sql
 from ..formats.sql import identifier
@@ -143,8 +144,8 @@ def engine_periods(
     from . import source_of
 
     d = dialect_of(connection)
-    if frequency is not None and frequency not in FREQUENCIES:
-        raise ValueError(f"frequency must be one of {', '.join(FREQUENCIES)}, not {frequency!r}")
+    if frequency is not None:
+        checks.one_of("frequency", frequency, FREQUENCIES)
     binning = fitted_binning(model)
     source = source_of(source)
     types = d.column_types(connection, source)

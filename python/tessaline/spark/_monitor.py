@@ -11,6 +11,7 @@ from typing import Any
 
 import numpy as np
 
+from .._core import checks
 from ..monitor_periods.alerts import Thresholds
 from ..monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
 from ..monitor_periods.grouped import (
@@ -125,8 +126,8 @@ def monitor(
     """`tessaline.monitor` of a Spark DataFrame, counted by Spark: the same
     result as the local monitor of the same rows, bit for bit. Periods whose
     labels name no date are in ascending order of their text."""
-    if frequency is not None and frequency not in FREQUENCIES:
-        raise ValueError(f"frequency must be one of {', '.join(FREQUENCIES)}, not {frequency!r}")
+    if frequency is not None:
+        checks.one_of("frequency", frequency, FREQUENCIES)
 
     def count(layout: Layout | None, wanted: str | None) -> tuple[Layout, dict[str, PeriodCounts]]:
         base = layout if layout is not None else layout_of(model, None, score_bands, cuts=())
