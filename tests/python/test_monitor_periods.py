@@ -296,6 +296,19 @@ def test_whole_weights_count_as_the_rows_repeated(card, monitored):
     np.testing.assert_allclose(both["auc_x"], both["auc_y"], rtol=1e-12)
     assert both["events_x"].tolist() == both["events_y"].tolist()
     assert weighted.performance[0].change_note.startswith("no test of the AUC change: weighted")
-    # Weighted counts keep their sums through the state's document.
-    kept = tl.MonitorState.from_json(weighted.state.to_json()).result()
-    pd.testing.assert_frame_equal(kept.to_frame("calibration"), weighted.to_frame("calibration"))
+    # Weighted counts keep their sums through the state's document, and add up.
+    early = data["opened"] < "2024-04-01"
+    first = tl.monitor(
+        card,
+        data[early].assign(w=w[early]),
+        reference=CREDIT.assign(w=ref_w),
+        weight="w",
+        **options,
+    )
+    state = tl.MonitorState.from_json(first.state.to_json())
+    for half in (data[~early].iloc[::2], data[~early].iloc[1::2]):
+        state = state.add(card, half.assign(w=w[half.index]), **options)
+    for part in ("characteristics", "calibration"):
+        pd.testing.assert_frame_equal(
+            state.result().to_frame(part), weighted.to_frame(part), rtol=1e-12
+        )

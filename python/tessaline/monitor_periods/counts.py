@@ -23,6 +23,8 @@ from ..scorecard import Scorecard
 from ..table import TableBinning
 
 IntArray = npt.NDArray[np.int64]
+# Rows counted whole (int64), or sums of their weights (float64).
+CountArray = npt.NDArray[Any]
 
 
 @dataclass(frozen=True)
@@ -35,11 +37,11 @@ class PeriodCounts:
     (``weighted``) hold sums of the rows' weights instead, and ``n`` the
     rows behind each distinct score."""
 
-    bands: IntArray
-    bins: dict[str, IntArray]
+    bands: CountArray
+    bins: dict[str, CountArray]
     value: npt.NDArray[np.float64] = field(default_factory=lambda: np.empty(0))
-    c0: IntArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
-    c1: IntArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
+    c0: CountArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
+    c1: CountArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
     unknown: float = 0
     n: IntArray | None = None
 
@@ -54,15 +56,16 @@ class PeriodCounts:
 
     def plus(self, other: PeriodCounts) -> PeriodCounts:
         """The counts of both batches of rows."""
-        parts = [
+        value, c0, c1 = (
             np.concatenate([getattr(self, k), getattr(other, k)]) for k in ("value", "c0", "c1")
-        ]
+        )
         n = None
         if self.n is not None and other.n is not None:
-            merged = native.merge_weighted_value_counts(*parts, np.concatenate([self.n, other.n]))
+            rows = np.concatenate([self.n, other.n])
+            merged = native.merge_weighted_counts(value, c0, c1, rows)
             n = np.asarray(merged["rows"], dtype=np.int64)
         else:
-            merged = native.merge_value_counts(*parts)
+            merged = native.merge_value_counts(value, c0, c1)
         dtype = self.c0.dtype
         return PeriodCounts(
             self.bands + other.bands,

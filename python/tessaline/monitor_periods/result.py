@@ -35,9 +35,9 @@ class PeriodPerformance:
     tested)."""
 
     period: str
-    rows: int
-    known: int
-    events: int
+    rows: float  # whole rows, or sums of their weights
+    known: float
+    events: float
     bad_rate: float
     auc: float
     auc_ci: tuple[float, float]
