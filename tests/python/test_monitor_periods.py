@@ -240,6 +240,30 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
             ValueError,
             "the model bins or scores otherwise than the one the monitoring state",
         ),
+        (
+            lambda c, d: tl.keep_reference(c.binning, d),
+            TypeError,
+            "card must be a fitted Scorecard, not ",
+        ),
+        (
+            lambda c, d: tl.Scorecard.from_json(
+                c.to_json().replace('"binning":', '"monitor_reference": 1, "binning":', 1)
+            ),
+            tl.DocumentError,
+            "tessaline.scorecard: field 'monitor_reference' must be null or an object",
+        ),
+        (
+            lambda c, d: tl.monitor(
+                c,
+                d,
+                period="opened",
+                reference=tl.monitor(
+                    c, d.assign(w=1.0), period="opened", reference=d.assign(w=1.0), weight="w"
+                ).state,
+            ),
+            ValueError,
+            "the reference counts are weighted by 'w', not None: monitor with the same weight",
+        ),
     ],
 )
 def test_bad_input_is_a_clear_error(card, monitored, call, error, message):

@@ -78,7 +78,13 @@ def test_parquet_files_are_monitored_as_locally(tmp_path, card, months):
         (
             {"event": None},
             {"target": "installment_rate_in_percentage_of_disposable_income"},
-            "the target",
+            "the target 'installment_rate_in_percentage_of_disposable_income' is not 0/1",
+        ),
+        ({}, {"frequency": "week"}, "frequency must be 'month' or 'quarter', not 'week'"),
+        (
+            {},
+            {"reference": "weighted", "reference_period": None},
+            "weighted reference counts are monitored locally: tessaline.monitor(..., weight='w')",
         ),
     ],
 )
@@ -89,6 +95,9 @@ def test_what_the_engine_cannot_count_is_a_clear_error(card, months, read, optio
     connection = duckdb.connect()
     connection.register("applicants", months.drop(columns="batch"))
     options = {"period": "opened", "frequency": "month", "reference_period": "2024-01", **options}
+    if options.get("reference") == "weighted":
+        kept = tl.keep_reference(copy.deepcopy(card), CREDIT.assign(w=2.0), weight="w")
+        options["reference"] = tl.MonitorState.from_dict(kept.monitor_reference)
     with pytest.raises((ValueError, tl.TargetError)) as raised:
         monitor_table(card, connection, "applicants", **options)
     assert str(raised.value).startswith(message)
