@@ -81,6 +81,7 @@ from .monitor_periods import (
     PeriodCalibration,
     PeriodPerformance,
     Thresholds,
+    keep_reference,
     monitor,
 )
 from .monitoring import BinShift, StabilityReport, stability
@@ -180,6 +181,7 @@ __all__ = [
     "from_json",
     "gini",
     "grouped_binning",
+    "keep_reference",
     "logistic_fit",
     "mdlp_binning",
     "monitor",

@@ -222,6 +222,9 @@ class Scorecard(PlainState):
         self.intercept = math.nan
         self.factor, self.offset = math.nan, math.nan
         self.points: dict[str, FloatArray] = {}
+        # The development sample's monitoring counts (a monitoring state's
+        # document), kept so that the card monitors without those rows.
+        self.monitor_reference: dict[str, Any] | None = None
 
     # A card pickled before min-max scaling and a separate base score scaled
     # by pdo and spread its intercept; one pickled before the guard-rails of
@@ -233,6 +236,7 @@ class Scorecard(PlainState):
         "min_events_per_variable": None,
         "cap_variables": False,
         "decisions": [],
+        "monitor_reference": None,
     }
 
     # -- fitting ---------------------------------------------------------------
@@ -248,6 +252,7 @@ class Scorecard(PlainState):
         if not binning.tables:
             binning.fit(data, y, sample_weight=sample_weight)
         self.binning = binning
+        self.monitor_reference = None  # the counts of the card fitted before
         names = binning.selected if self.selected else list(binning.tables)
         if not names:
             raise ValueError(
@@ -551,7 +556,12 @@ class Scorecard(PlainState):
             "intercept": exact(self.intercept),
             "points": {name: [exact(v) for v in self.points[name]] for name in self.variables},
             "binning": self.binning.to_dict(),
-        }
+        } | self._kept_reference()
+
+    def _kept_reference(self) -> dict[str, Any]:
+        """The optional field of the development counts kept for monitoring."""
+        kept = self.monitor_reference
+        return {} if kept is None else {"monitor_reference": kept}
 
     @classmethod
     def from_dict(cls, doc: Any) -> Scorecard:
@@ -628,6 +638,11 @@ class Scorecard(PlainState):
                 f"{w}: the variables, their coefficients and the binning's tables do not match"
             )
         card.set_model(variables, coefficients, finite(doc.get("intercept"), f"{w} intercept"))
+        # Documents written before monitoring kept no reference counts.
+        kept = doc.get("monitor_reference")
+        if kept is not None and not isinstance(kept, dict):
+            raise DocumentError(f"{w}: field 'monitor_reference' must be null or an object")
+        card.monitor_reference = kept
         # The stored factor, offset and points are the ones the card scored
         # with; they must be what its scaling and coefficients give here.
         for key in ("factor", "offset"):

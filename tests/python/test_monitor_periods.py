@@ -3,6 +3,8 @@ drift: the lights flag exactly the injected changes, per-period AUC and
 DeLong intervals agree with independent computations, and a saved state
 grows by next months' counts to the same result as reading all rows."""
 
+import copy
+import json
 import math
 
 import numpy as np
@@ -238,9 +240,99 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
             ValueError,
             "the model bins or scores otherwise than the one the monitoring state",
         ),
+        (
+            lambda c, d: tl.keep_reference(c.binning, d),
+            TypeError,
+            "card must be a fitted Scorecard, not ",
+        ),
+        (
+            lambda c, d: tl.Scorecard.from_json(
+                c.to_json().replace('"binning":', '"monitor_reference": 1, "binning":', 1)
+            ),
+            tl.DocumentError,
+            "tessaline.scorecard: field 'monitor_reference' must be null or an object",
+        ),
+        (
+            lambda c, d: tl.monitor(
+                c,
+                d,
+                period="opened",
+                reference=tl.monitor(
+                    c, d.assign(w=1.0), period="opened", reference=d.assign(w=1.0), weight="w"
+                ).state,
+            ),
+            ValueError,
+            "the reference counts are weighted by 'w', not None: monitor with the same weight",
+        ),
     ],
 )
 def test_bad_input_is_a_clear_error(card, monitored, call, error, message):
     with pytest.raises(error) as raised:
         call(card, monitored[0])
     assert str(raised.value).startswith(message)
+
+
+def test_an_auc_change_without_spread_is_not_tested():
+    from tessaline.monitor_periods import measures
+    from tessaline.monitor_periods.counts import PeriodCounts
+
+    def perfectly_separated(c0, c1):
+        return PeriodCounts(np.array([10]), {}, np.array([1.0, 2.0]), np.array(c0), np.array(c1))
+
+    ref, now = perfectly_separated([0, 5], [5, 0]), perfectly_separated([5, 0], [0, 5])
+    fits = measures.fitted_performance(now), measures.fitted_performance(ref)
+    perf = measures.period_performance("p", now, *fits)
+    assert perf.auc_change == -1.0
+    assert math.isnan(perf.change_z) and math.isnan(perf.change_pvalue)
+    assert perf.change_note.startswith("no test of the AUC change: its standard error is 0")
+
+
+def test_a_card_keeps_its_development_counts_in_its_document(card, monitored):
+    data, whole = monitored
+    document = tl.keep_reference(copy.deepcopy(card), CREDIT, target=TARGET).to_json()
+    loaded = tl.Scorecard.from_json(document)
+    again = tl.monitor(loaded, data, period="opened", frequency="month", target=TARGET)
+    assert again.state.to_json() == whole.state.to_json()
+    # A document written before the card kept counts loads, and needs a reference.
+    older = json.loads(document)
+    del older["monitor_reference"]
+    with pytest.raises(ValueError, match=r"the card keeps no development counts"):
+        tl.monitor(tl.Scorecard.from_json(json.dumps(older)), data, period="opened")
+
+
+def test_whole_weights_count_as_the_rows_repeated(card, monitored):
+    data, _ = monitored
+    rng = np.random.default_rng(3)
+    w, ref_w = rng.integers(1, 4, len(data)), rng.integers(1, 4, len(CREDIT))
+    options = {"period": "opened", "frequency": "month", "target": TARGET}
+    weighted = tl.monitor(
+        card, data.assign(w=w), reference=CREDIT.assign(w=ref_w), weight="w", **options
+    )
+    repeated = tl.monitor(
+        card,
+        data.loc[data.index.repeat(w)],
+        reference=CREDIT.loc[CREDIT.index.repeat(ref_w)],
+        **options,
+    )
+    for part in ("stability", "characteristics", "calibration"):
+        pd.testing.assert_frame_equal(weighted.to_frame(part), repeated.to_frame(part), rtol=1e-12)
+    both = weighted.to_frame("performance").merge(repeated.to_frame("performance"), on="period")
+    np.testing.assert_allclose(both["auc_x"], both["auc_y"], rtol=1e-12)
+    assert both["events_x"].tolist() == both["events_y"].tolist()
+    assert weighted.performance[0].change_note.startswith("no test of the AUC change: weighted")
+    # Weighted counts keep their sums through the state's document, and add up.
+    early = data["opened"] < "2024-04-01"
+    first = tl.monitor(
+        card,
+        data[early].assign(w=w[early]),
+        reference=CREDIT.assign(w=ref_w),
+        weight="w",
+        **options,
+    )
+    state = tl.MonitorState.from_json(first.state.to_json())
+    for half in (data[~early].iloc[::2], data[~early].iloc[1::2]):
+        state = state.add(card, half.assign(w=w[half.index]), **options)
+    for part in ("characteristics", "calibration"):
+        pd.testing.assert_frame_equal(
+            state.result().to_frame(part), weighted.to_frame(part), rtol=1e-12
+        )

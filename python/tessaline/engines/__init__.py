@@ -15,6 +15,9 @@ binary COPY, in one pass for all of them, and the core counts each batch
                           "applicants", "creditability")
     binning = engines.fit_files(tl.TableBinning(), "loans/*.parquet", "default")
 
+`monitor` and `monitor_files` monitor a card period by period the same
+way: one query grouped by period counts what the measures read.
+
 Exact, bit for bit, against the local fit of the same rows as the engine
 holds them, with the exceptions of the Spark layer: 0.0 and -0.0 are one
 value (a cut point or representative that is a zero may differ in sign),
@@ -73,6 +76,7 @@ from ..counting import (
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table_binning import TableBinning, check_classes
+from ._monitor import monitor, monitor_files
 from .copied import copied_counts
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts, has_arrow
@@ -88,7 +92,14 @@ from .queries import (
 )
 from .stream import streamed_counts
 
-__all__ = ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"]
+__all__ = [
+    "DEFAULT_MAX_DISTINCT",
+    "count_columns",
+    "fit",
+    "fit_files",
+    "monitor",
+    "monitor_files",
+]
 
 # Distinct target values read to name them in an error message.
 _NAMED_VALUES = 10_000

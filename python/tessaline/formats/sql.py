@@ -282,25 +282,40 @@ def scorecard_sql(
         raise ValueError(
             f"keep names column(s) that the query gives points or the score: {', '.join(clash)}"
         )
-    columns = [identifier(k) for k in keep]
+    columns = [identifier(k) for k in keep] + [
+        f"{points} AS {identifier(variable)}"
+        for variable, points in zip(card.variables, points_cases(card, dialect))
+    ]
+    inner = "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
+    outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
+    total = score_sum(card, [identifier(v) for v in card.variables], dialect)
+    return (
+        STAMP + "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
+        f"FROM ({inner}) AS points"
+    )
+
+
+def points_cases(card: PointsModel, dialect: Dialect) -> list[str]:
+    """The CASE expression of each variable's points, in the card's order."""
+    assert card.binning is not None
+    out = []
     for variable in card.variables:
         table = card.binning.tables[variable]
         intervals, specials, missing = table.woe_by_index()
         points = card.points_of(variable, np.concatenate((intervals, specials, [missing])))
         values = [number(v, dialect) for v in points[:-1]]
-        columns.append(
-            f"{case(table, identifier(variable), values, number(points[-1], dialect), dialect)}"
-            f" AS {identifier(variable)}"
-        )
-    inner = "SELECT " + ",\n       ".join(columns) + f"\nFROM {identifier(source)}"
-    outer = [identifier(k) for k in keep] + [identifier(v) for v in card.variables]
-    total = " + ".join(identifier(v) for v in card.variables)
+        out.append(case(table, identifier(variable), values, number(points[-1], dialect), dialect))
+    return out
+
+
+def score_sum(card: PointsModel, terms: Sequence[str], dialect: Dialect) -> str:
+    """The score from the variables' points `terms`, added left to right in
+    the card's order (after the base points when they are kept apart), as
+    `Scorecard.score` adds them."""
+    total = " + ".join(terms)
     if card.intercept_points == "separate":
         total = f"{number(card.base_points, dialect)} + {total}"
-    return (
-        STAMP + "SELECT " + ", ".join(outer) + f",\n       {total} AS {identifier(name)}\n"
-        f"FROM ({inner}) AS points"
-    )
+    return total
 
 
 def continuous_binning_sql(

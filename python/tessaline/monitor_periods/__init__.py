@@ -7,7 +7,7 @@ from .result import (
     PeriodCalibration,
     PeriodPerformance,
 )
-from .state import MonitorState, monitor
+from .state import MonitorState, keep_reference, monitor
 
 __all__ = [
     "Alert",
@@ -17,5 +17,6 @@ __all__ = [
     "PeriodCalibration",
     "PeriodPerformance",
     "Thresholds",
+    "keep_reference",
     "monitor",
 ]

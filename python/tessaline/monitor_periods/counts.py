@@ -18,11 +18,13 @@ import numpy.typing as npt
 
 from .._core import frames, native, printing, target
 from ..exceptions import UnseenCategoryWarning, UnseenValueWarning
-from ..monitoring import SCORE, _bin_counts, _bin_labels
+from ..monitoring import SCORE, _bin_counts, _bin_labels, _weights
 from ..scorecard import Scorecard
 from ..table_binning import TableBinning
 
 IntArray = npt.NDArray[np.int64]
+# Rows counted whole (int64), or sums of their weights (float64).
+CountArray = npt.NDArray[Any]
 
 
 @dataclass(frozen=True)
@@ -31,37 +33,52 @@ class PeriodCounts:
     rows per score band, missing score last (empty without a score);
     ``bins[name]``, rows per row of the variable's binning table, missing
     last; ``value``/``c0``/``c1``, the labelled rows per distinct score;
-    ``unknown``, the rows whose outcome is not known yet."""
+    ``unknown``, the rows whose outcome is not known yet. Weighted counts
+    (``weighted``) hold sums of the rows' weights instead, and ``n`` the
+    rows behind each distinct score."""
 
-    bands: IntArray
-    bins: dict[str, IntArray]
+    bands: CountArray
+    bins: dict[str, CountArray]
     value: npt.NDArray[np.float64] = field(default_factory=lambda: np.empty(0))
-    c0: IntArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
-    c1: IntArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
-    unknown: int = 0
+    c0: CountArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
+    c1: CountArray = field(default_factory=lambda: np.empty(0, dtype=np.int64))
+    unknown: float = 0
+    n: IntArray | None = None
 
     @property
-    def rows(self) -> int:
+    def weighted(self) -> bool:
+        return self.n is not None
+
+    @property
+    def rows(self) -> float:
         first = self.bands if self.bands.size else next(iter(self.bins.values()))
-        return int(first.sum())
+        return total(first)
 
     def plus(self, other: PeriodCounts) -> PeriodCounts:
         """The counts of both batches of rows."""
-        merged = native.merge_value_counts(
-            np.concatenate([self.value, other.value]),
-            np.concatenate([self.c0, other.c0]),
-            np.concatenate([self.c1, other.c1]),
+        value, c0, c1 = (
+            np.concatenate([getattr(self, k), getattr(other, k)]) for k in ("value", "c0", "c1")
         )
+        n = None
+        if self.n is not None and other.n is not None:
+            rows = np.concatenate([self.n, other.n])
+            merged = native.merge_weighted_counts(value, c0, c1, rows)
+            n = np.asarray(merged["rows"], dtype=np.int64)
+        else:
+            merged = native.merge_value_counts(value, c0, c1)
+        dtype = self.c0.dtype
         return PeriodCounts(
             self.bands + other.bands,
             {k: v + other.bins[k] for k, v in self.bins.items()},
             np.asarray(merged["value"], dtype=np.float64),
-            np.asarray(merged["c0"], dtype=np.int64),
-            np.asarray(merged["c1"], dtype=np.int64),
+            np.asarray(merged["c0"], dtype=dtype),
+            np.asarray(merged["c1"], dtype=dtype),
             self.unknown + other.unknown,
+            n,
         )
 
     def to_dict(self) -> dict[str, Any]:
+        weighted = {} if self.n is None else {"n": self.n.tolist()}
         return {
             "bands": self.bands.tolist(),
             "bins": {k: v.tolist() for k, v in self.bins.items()},
@@ -69,18 +86,26 @@ class PeriodCounts:
             "c0": self.c0.tolist(),
             "c1": self.c1.tolist(),
             "unknown": self.unknown,
-        }
+        } | weighted
 
     @classmethod
     def from_dict(cls, doc: dict[str, Any]) -> PeriodCounts:
+        # Weighted counts are sums of weights; the others whole rows.
+        dtype = np.float64 if "n" in doc else np.int64
         return cls(
-            np.asarray(doc["bands"], dtype=np.int64),
-            {k: np.asarray(v, dtype=np.int64) for k, v in doc["bins"].items()},
+            np.asarray(doc["bands"], dtype=dtype),
+            {k: np.asarray(v, dtype=dtype) for k, v in doc["bins"].items()},
             np.asarray(doc["value"], dtype=np.float64),
-            np.asarray(doc["c0"], dtype=np.int64),
-            np.asarray(doc["c1"], dtype=np.int64),
-            int(doc["unknown"]),
+            np.asarray(doc["c0"], dtype=dtype),
+            np.asarray(doc["c1"], dtype=dtype),
+            float(doc["unknown"]) if "n" in doc else int(doc["unknown"]),
+            np.asarray(doc["n"], dtype=np.int64) if "n" in doc else None,
         )
+
+
+def total(counts: npt.NDArray[Any]) -> float:
+    """The sum of counts: whole rows as an int, weights as a float."""
+    return int(counts.sum()) if counts.dtype.kind in "iu" else float(counts.sum())
 
 
 @dataclass(frozen=True)
@@ -96,6 +121,7 @@ class Layout:
     score_cuts: tuple[float, ...] | None
     factor: float = math.nan
     offset: float = math.nan
+    weight: str | None = None  # the column of the rows' weights
 
     @property
     def band_labels(self) -> tuple[str, ...]:
@@ -121,7 +147,7 @@ class Layout:
             "score_cuts": None if self.score_cuts is None else list(self.score_cuts),
             "factor": self.factor,
             "offset": self.offset,
-        }
+        } | ({} if self.weight is None else {"weight": self.weight})
 
     @classmethod
     def from_dict(cls, doc: dict[str, Any]) -> Layout:
@@ -133,6 +159,7 @@ class Layout:
             None if cuts is None else tuple(map(float, cuts)),
             float(doc["factor"]),
             float(doc["offset"]),
+            doc.get("weight"),
         )
 
 
@@ -158,19 +185,34 @@ def slot_points(card: Scorecard, name: str) -> tuple[float, ...]:
     return tuple(points)
 
 
-def layout_of(model: Scorecard | TableBinning, reference: Any, score_bands: int) -> Layout:
+def layout_of(
+    model: Scorecard | TableBinning,
+    reference: Any,
+    score_bands: int,
+    cuts: tuple[float, ...] | None = None,
+    weight: str | None = None,
+) -> Layout:
     """The layout of monitoring `model`, the score bands being the
-    `score_bands` quantiles of the scores of the `reference` rows."""
+    `score_bands` quantiles of the scores of the `reference` rows (each
+    counting by its `weight`), or the band `cuts` found already."""
     binning = fitted_binning(model)
     if not isinstance(model, Scorecard):
         names = tuple(binning.tables)
-        return Layout(names, {n: _bin_labels(binning, n) for n in names}, None, None)
+        return Layout(names, {n: _bin_labels(binning, n) for n in names}, None, None, weight=weight)
     names = tuple(model.variables)
-    scores = model.score(reference)
-    scores = scores[np.isfinite(scores)]
-    if scores.size == 0:
-        raise ValueError("the reference sample has no row with a score to cut into bands")
-    cuts = native.binning_splits(scores, method="quantile", n_bins=score_bands)
+    if cuts is None:
+        scores = model.score(reference)
+        weights = _weights(reference, weight)
+        kept = np.isfinite(scores) if weights is None else np.isfinite(scores) & (weights > 0)
+        if not kept.any():
+            raise ValueError("the reference sample has no row with a score to cut into bands")
+        if weights is None:
+            cuts = tuple(native.binning_splits(scores[kept], method="quantile", n_bins=score_bands))
+        else:
+            counted = native.count_values_weighted(
+                scores[kept], np.zeros(int(kept.sum()), dtype=np.int32), weights[kept]
+            )
+            cuts = tuple(native.quantile_splits(counted, score_bands))
     return Layout(
         names,
         {n: _bin_labels(binning, n) for n in names},
@@ -178,6 +220,7 @@ def layout_of(model: Scorecard | TableBinning, reference: Any, score_bands: int)
         tuple(float(c) for c in cuts),
         float(model.factor),
         float(model.offset),
+        weight,
     )
 
 
@@ -210,24 +253,22 @@ def count_period(
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", UnseenValueWarning)
         warnings.simplefilter("ignore", UnseenCategoryWarning)
-        bins = {n: _bin_counts(binning, n, data, None) for n in layout.variables}
+        weights = _weights(data, layout.weight)
+        bins = {n: _bin_counts(binning, n, data, weights) for n in layout.variables}
         if layout.score_cuts is None:
             return PeriodCounts(np.empty(0, dtype=np.int64), bins)
         assert isinstance(model, Scorecard)
         score = model.score(data)
     band = native.binning_transform(score, np.asarray(layout.score_cuts))
     n_bands = len(layout.score_cuts) + 2
-    bands = np.bincount(np.where(band < 0, n_bands - 1, band), minlength=n_bands)
+    slot = np.where(band < 0, n_bands - 1, band)
+    if weights is not None:
+        return weighted_counts(slot, n_bands, bins, score, weights, flags_of(binning, data, y))
+    bands = np.bincount(slot, minlength=n_bands)
     if y is None:
         return PeriodCounts(bands.astype(np.int64), bins, unknown=frames.length(score))
-    name = frames.target_name(data, y)
-    flags = target.event_flags(
-        y if name is None else frames.column(data, name),
-        event=binning.event,
-        value=binning.value,
-        percentile=binning.percentile,
-        event_in_rows=False,
-    )
+    flags = flags_of(binning, data, y)
+    assert flags is not None
     known = ~np.isnan(flags) & np.isfinite(score)
     counts = native.count_values(score[known], flags[known].astype(np.int32))
     return PeriodCounts(
@@ -237,6 +278,51 @@ def count_period(
         np.asarray(counts["c0"], dtype=np.int64),
         np.asarray(counts["c1"], dtype=np.int64),
         int(np.count_nonzero(~known)),
+    )
+
+
+def flags_of(binning: TableBinning, data: Any, y: Any) -> npt.NDArray[np.float64] | None:
+    """The event flags of the rows (None without a target), read with the
+    binning's event."""
+    if y is None:
+        return None
+    name = frames.target_name(data, y)
+    return target.event_flags(
+        y if name is None else frames.column(data, name),
+        event=binning.event,
+        value=binning.value,
+        percentile=binning.percentile,
+        event_in_rows=False,
+    )
+
+
+def weighted_counts(
+    slot: IntArray,
+    n_bands: int,
+    bins: dict[str, Any],
+    score: npt.NDArray[np.float64],
+    weights: npt.NDArray[np.float64],
+    flags: npt.NDArray[np.float64] | None,
+) -> PeriodCounts:
+    """The counts of weighted rows: sums of their weights per band, bin and
+    distinct labelled score."""
+    bands = np.bincount(slot, weights=weights, minlength=n_bands)
+    known = np.zeros(score.size, dtype=bool)
+    if flags is not None:
+        known = ~np.isnan(flags) & np.isfinite(score) & (weights > 0)
+    counted = native.count_values_weighted(
+        score[known],
+        np.zeros(0, dtype=np.int32) if flags is None else flags[known].astype(np.int32),
+        weights[known],
+    )
+    return PeriodCounts(
+        bands,
+        bins,
+        np.asarray(counted["value"], dtype=np.float64),
+        np.asarray(counted["c0"], dtype=np.float64),
+        np.asarray(counted["c1"], dtype=np.float64),
+        float(weights[~known].sum()),
+        np.asarray(counted["rows"], dtype=np.int64),
     )
 
 

@@ -28,12 +28,14 @@ class PeriodPerformance:
     """How the score separates outcomes in one period: rows, rows whose
     outcome is known, events and their rate, AUC and Gini with DeLong's
     interval, KS, and the change of AUC from the reference's with the
-    z statistic and two-sided p-value of the two independent samples."""
+    z statistic and two-sided p-value of the two independent samples
+    (NaN, with the reason in ``change_note``, where the change cannot be
+    tested)."""
 
     period: str
-    rows: int
-    known: int
-    events: int
+    rows: float  # whole rows, or sums of their weights
+    known: float
+    events: float
     bad_rate: float
     auc: float
     auc_ci: tuple[float, float]
@@ -43,6 +45,7 @@ class PeriodPerformance:
     auc_change: float
     change_z: float
     change_pvalue: float
+    change_note: str = ""
 
 
 @dataclass(frozen=True)

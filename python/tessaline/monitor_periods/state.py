@@ -105,23 +105,30 @@ class MonitorState:
             self,
         )
 
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            "kind": DOCUMENT_KIND,
+            "version": DOCUMENT_VERSION,
+            "layout": self.layout.to_dict(),
+            "reference_label": self.reference_label,
+            "reference": self.reference.to_dict(),
+            "periods": [[p, c.to_dict()] for p, c in self.periods.items()],
+        }
+
     def to_json(self, indent: int | None = None) -> str:
-        return json.dumps(
-            {
-                "kind": DOCUMENT_KIND,
-                "version": DOCUMENT_VERSION,
-                "layout": self.layout.to_dict(),
-                "reference_label": self.reference_label,
-                "reference": self.reference.to_dict(),
-                "periods": [[p, c.to_dict()] for p, c in self.periods.items()],
-            },
-            indent=indent,
-        )
+        return json.dumps(self.to_dict(), indent=indent)
 
     @classmethod
     def from_json(cls, text: str | bytes) -> MonitorState:
         try:
             doc = json.loads(text)
+        except ValueError as error:
+            raise DocumentError(f"not a monitoring state document: {error}") from None
+        return cls.from_dict(doc)
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> MonitorState:
+        try:
             if doc.get("kind") != DOCUMENT_KIND or doc.get("version") != DOCUMENT_VERSION:
                 raise DocumentError(
                     f"not a monitoring state of version {DOCUMENT_VERSION}: "
@@ -139,6 +146,46 @@ class MonitorState:
             raise DocumentError(f"not a monitoring state document: {error}") from None
 
 
+def keep_reference(
+    card: Scorecard,
+    development: Any,
+    *,
+    target: Any = None,
+    score_bands: int = 10,
+    weight: str | None = None,
+) -> Scorecard:
+    """Keep in `card` (and its JSON document) the monitoring counts of its
+    `development` sample, with `target` the outcome column: monitoring the
+    card without a reference, even loaded from its document, then measures
+    every period against them as against the development rows. Returns the
+    card."""
+    if not isinstance(card, Scorecard):
+        raise TypeError(f"card must be a fitted Scorecard, not {card!r}")
+    checks.whole_number("score_bands", score_bands, 1)
+    layout = layout_of(card, development, score_bands, weight=weight)
+    counts = count_period(card, layout, development, target)
+    card.monitor_reference = MonitorState(layout, DEVELOPMENT, counts).to_dict()
+    return card
+
+
+def resolved_reference(
+    model: Scorecard | TableBinning, reference: Any, reference_period: str | None
+) -> Any:
+    """The reference given, or else (without a reference period) the
+    development counts the card keeps."""
+    if reference is not None or reference_period is not None:
+        if reference is not None and reference_period is not None:
+            raise ValueError("give either reference (the development sample) or reference_period")
+        return reference
+    kept = getattr(model, "monitor_reference", None)
+    if kept is None:
+        raise ValueError(
+            "give either reference (the development sample) or reference_period "
+            "(the card keeps no development counts: tl.keep_reference(card, development))"
+        )
+    return MonitorState.from_dict(kept)
+
+
 def monitor(
     model: Scorecard | TableBinning,
     data: Any,
@@ -150,6 +197,7 @@ def monitor(
     frequency: Frequency | None = None,
     score_bands: int = 10,
     thresholds: Thresholds | None = None,
+    weight: str | None = None,
 ) -> MonitoringResult:
     """Monitor a fitted `Scorecard` (or, for the distributions alone, a
     `TableBinning`) over the periods of `data`, the groups of its column
@@ -160,14 +208,24 @@ def monitor(
     names the outcome column (its event read as the binning reads it): rows
     whose outcome is missing count for stability and are left out of
     performance and calibration. The score bands are the `score_bands`
-    quantiles of the reference scores."""
-    if (reference is None) == (reference_period is None):
-        raise ValueError("give either reference (the development sample) or reference_period")
+    quantiles of the reference scores. Without a reference, a card measures
+    against the development counts it keeps (see `keep_reference`).
+    `weight` names a column of the rows' weights (of the reference too):
+    every count is then a sum of weights, the score bands are weighted
+    quantiles, and AUC has no DeLong interval (nor its change a test).
+    Weighted counts of a period added in batches may differ from those of
+    all its rows at once in the last bits of their sums."""
+    reference = resolved_reference(model, reference, reference_period)
     checks.whole_number("score_bands", score_bands, 1)
     if isinstance(reference, MonitorState):
         # The development sample's counts kept from an earlier run stand
         # for it: the card's reference travels without its rows.
         check_layout(model, reference.layout)
+        if weight != reference.layout.weight:
+            raise ValueError(
+                f"the reference counts are weighted by {reference.layout.weight!r}, "
+                f"not {weight!r}: monitor with the same weight"
+            )
         state = MonitorState(reference.layout, reference.reference_label, reference.reference)
         return state.add(model, data, period=period, target=target, frequency=frequency).result(
             thresholds
@@ -182,7 +240,7 @@ def monitor(
                 f"reference_period {reference_period!r} is none of the periods: {', '.join(found)}"
             )
         reference = found[str(reference_period)]
-    layout = layout_of(model, reference, score_bands)
+    layout = layout_of(model, reference, score_bands, weight=weight)
     ref = count_period(model, layout, reference, target)
     label = DEVELOPMENT if reference_period is None else str(reference_period)
     state = MonitorState(layout, label, ref, {})

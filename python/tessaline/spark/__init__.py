@@ -69,6 +69,7 @@ from ._counting import (
     threshold_flags,
 )
 from ._expressions import bin_index, transform_column
+from ._monitor import monitor
 from ._weights import weighed_scores, weight_per_bin
 
 __all__ = [
@@ -82,6 +83,7 @@ __all__ = [
     "fit_table",
     "gini",
     "mdlp_binning",
+    "monitor",
     "optimal_binning",
     "psi",
     "quantile_binning",

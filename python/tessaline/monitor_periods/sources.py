@@ -1,0 +1,59 @@
+"""Monitoring where the data live: the periods of a SQL table, of Parquet
+or CSV files, or of a Spark DataFrame, counted there (`engines.monitor`,
+`spark.monitor`), against the development sample, its counts kept in a
+`MonitorState`, or one of the periods."""
+
+from __future__ import annotations
+
+from collections.abc import Callable
+from typing import Any
+
+from .._core import checks
+from ..scorecard import Scorecard
+from ..table_binning import TableBinning
+from .alerts import Thresholds
+from .column_counts import Layout, PeriodCounts, check_layout, count_period, layout_of
+from .pickle_state import DEVELOPMENT, MonitorState, resolved_reference
+from .result import MonitoringResult
+
+# Counts every period of the data: (layout or None, reference_period) ->
+# the layout (that of the reference period when none is given) and the
+# counts of every period in time order.
+Counter = Callable[[Layout | None, str | None], tuple[Layout, dict[str, PeriodCounts]]]
+
+
+def monitored(
+    model: Scorecard | TableBinning,
+    count: Counter,
+    *,
+    target: Any,
+    reference: Any,
+    reference_period: str | None,
+    score_bands: int,
+    thresholds: Thresholds | None,
+) -> MonitoringResult:
+    """The result of the periods `count` gives against the reference."""
+    reference = resolved_reference(model, reference, reference_period)
+    checks.whole_number("score_bands", score_bands, 1)
+    if reference_period is not None:
+        layout, periods = count(None, str(reference_period))
+        state = MonitorState(layout, str(reference_period), periods[str(reference_period)])
+    elif isinstance(reference, MonitorState):
+        check_layout(model, reference.layout)
+        if reference.layout.weight is not None:
+            raise ValueError(
+                "weighted reference counts are monitored locally: tessaline.monitor(..., "
+                f"weight={reference.layout.weight!r})"
+            )
+        state = MonitorState(reference.layout, reference.reference_label, reference.reference)
+        layout, periods = count(reference.layout, None)
+    else:
+        layout = layout_of(model, reference, score_bands)
+        state = MonitorState(layout, DEVELOPMENT, count_period(model, layout, reference, target))
+        layout, periods = count(layout, None)
+    return MonitorState(state.layout, state.reference_label, state.reference, periods).result(
+        thresholds
+    )
+
+
+__all__ = ["Counter", "monitored"]
