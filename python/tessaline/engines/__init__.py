@@ -76,11 +76,11 @@ from ..counting import (
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table_binning import TableBinning, check_classes
-from ._monitor import monitor, monitor_files
 from .copied import copied_counts
 from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts, has_arrow
 from .memory import Limits, merged_within, size_in_bytes
+from .monitor_queries import monitor, monitor_files
 from .queries import (
     BAD_WEIGHT,
     NOT_BINARY,

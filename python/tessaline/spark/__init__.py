@@ -69,7 +69,7 @@ from ._counting import (
     threshold_flags,
 )
 from ._expressions import bin_index, transform_column
-from ._monitor import monitor
+from ._spark_monitor import monitor
 from ._weights import weighed_scores, weight_per_bin
 
 __all__ = [

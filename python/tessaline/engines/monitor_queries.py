@@ -23,7 +23,12 @@ from ..formats import sql
 from ..formats.sql import identifier
 from ..monitor_periods.alerts import Thresholds
 from ..monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
-from ..monitor_periods.grouped import SCORE_GROUPS, grouped_periods, labelled_periods, laid_out
+from ..monitor_periods.period_groups import (
+    SCORE_GROUPS,
+    grouped_periods,
+    labelled_periods,
+    laid_out,
+)
 from ..monitor_periods.periods import FREQUENCIES, Frequency
 from ..monitor_periods.result import MonitoringResult
 from ..monitor_periods.sources import monitored

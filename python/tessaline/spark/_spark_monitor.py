@@ -2,7 +2,7 @@
 with the card's points as column expressions (added in the card's order,
 as `Scorecard.score` adds them) and groups each period's rows by (score,
 event flag) and by the bin of every variable; the client lays the groups
-out as the local monitor does (see `monitor_periods.grouped`), so the
+out as the local monitor does (see `monitor_periods.period_groups`), so the
 result is the local one bit for bit."""
 
 from __future__ import annotations
@@ -14,7 +14,7 @@ import numpy as np
 from .._core import checks
 from ..monitor_periods.alerts import Thresholds
 from ..monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
-from ..monitor_periods.grouped import (
+from ..monitor_periods.period_groups import (
     SCORE_GROUPS,
     grouped_periods,
     labelled_periods,
