@@ -21,7 +21,7 @@ PUBLIC = {
         "UnseenCategoryWarning", "UnseenValueWarning", "__version__", "calibration",
         "categorical_binning", "compare_auc", "continuous_binning", "correlation",
         "counterfactual", "custom_binning", "datasets", "equal_width_binning", "from_json",
-        "gini", "grouped_binning", "logistic_fit", "mdlp_binning", "monitor", "optimal_binning",
+        "gini", "grouped_binning", "keep_reference", "logistic_fit", "mdlp_binning", "monitor", "optimal_binning",
         "psi", "quantile_binning", "reject_inference", "rounding_effect", "score_performance",
         "stability", "stepwise", "studio", "vif", "weight_of_evidence",
     ],
@@ -30,10 +30,12 @@ PUBLIC = {
         "custom_binning", "equal_width_binning", "grouped_binning", "mdlp_binning",
         "optimal_binning", "quantile_binning",
     ],
-    "tessaline.engines": ["DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files"],
+    "tessaline.engines": [
+        "DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files", "monitor", "monitor_files",
+    ],
     "tessaline.monitor_periods": [
         "Alert", "CharacteristicShift", "MonitorState", "MonitoringResult", "PeriodCalibration",
-        "PeriodPerformance", "Thresholds", "monitor",
+        "PeriodPerformance", "Thresholds", "keep_reference", "monitor",
     ],
     "tessaline.plots": [
         "plot_binning", "plot_cap", "plot_continuous_binning", "plot_ks", "plot_lorenz",
@@ -42,7 +44,7 @@ PUBLIC = {
     "tessaline.report": ["main"],
     "tessaline.spark": [
         "DEFAULT_MAX_DISTINCT", "bin_index", "categorical_binning", "continuous_binning",
-        "count_columns", "fit", "fit_continuous", "fit_table", "gini", "mdlp_binning",
+        "count_columns", "fit", "fit_continuous", "fit_table", "gini", "mdlp_binning", "monitor",
         "optimal_binning", "psi", "quantile_binning", "threshold_flags", "transform",
         "transform_column",
     ],

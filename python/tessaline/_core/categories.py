@@ -199,9 +199,7 @@ def _is_pandas_text(values: Any) -> bool:
     dtype = getattr(values, "dtype", None)
     if type(dtype).__module__.split(".")[0] != "pandas" or not hasattr(values, "factorize"):
         return False
-    import pandas
-
-    return isinstance(dtype, pandas.StringDtype)
+    return isinstance(dtype, require("pandas", "a text column").StringDtype)
 
 
 def _is_nullable(values: Any) -> bool:

@@ -13,7 +13,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ..binning.counts import ColumnCounts
+from ..binning.column_counts import ColumnCounts
 from ..formats.sql import identifier
 from .dialects import Dialect
 from .memory import Limits

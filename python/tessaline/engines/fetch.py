@@ -11,6 +11,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from .._core.dependencies import installed
 from ..binning.column_counts import CategoryCounts, ColumnCounts
 from ..counting import ColumnType, counts_from_groups
 
@@ -27,11 +28,7 @@ def _events(values: Sequence[Any]) -> npt.NDArray[np.int64]:
 
 def has_arrow() -> bool:
     """Whether pyarrow can be imported, for DuckDB to hand its results over."""
-    try:
-        import pyarrow  # noqa: F401
-    except ImportError:
-        return False
-    return True
+    return installed("pyarrow") is not None
 
 
 def _chunks(connection: Any, query: str) -> Iterator[tuple[Any, ...]]:

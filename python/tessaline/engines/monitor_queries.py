@@ -18,6 +18,7 @@ import os
 from typing import Any
 
 from .._core import checks
+from .._core.dependencies import require
 from ..counting import DEFAULT_MAX_DISTINCT
 from ..formats import sql
 from ..formats.sql import identifier
@@ -225,8 +226,7 @@ def monitor_files(
 ) -> MonitoringResult:
     """`monitor` of the Parquet or CSV file(s) at `path` (a glob reads
     many), read by an in-process DuckDB holding at most `memory_limit`."""
-    import duckdb
-
+    duckdb = require("duckdb", "monitor_files")
     text = os.fspath(path)
     reader = "read_csv" if text.lower().endswith((".csv", ".csv.gz", ".tsv")) else "read_parquet"
     connection = duckdb.connect(config={"memory_limit": memory_limit})

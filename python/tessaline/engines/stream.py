@@ -26,8 +26,9 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
+from .._core.dependencies import require
 from .._core.threads import run_in_threads
-from ..binning.counts import ColumnCounts
+from ..binning.column_counts import ColumnCounts
 from ..counting import not_zero_one
 from ..formats.sql import identifier
 from .dialects import Dialect
@@ -195,8 +196,7 @@ def _gathered(reader: Any, rows: int) -> Iterator[Any]:
     """The batches of `reader` gathered into tables of at least `rows` rows
     (the last may be shorter): a batch of DuckDB holds a row group at most,
     and counting fewer rows at once would only add merges."""
-    import pyarrow as pa
-
+    pa = require("pyarrow", "fitting in DuckDB")
     batches, held = [], 0
     for batch in reader:
         batches.append(batch)

@@ -19,7 +19,7 @@ from ..counting import not_zero_one
 from ..monitoring import _chronological
 from ..scorecard import Scorecard
 from ..table_binning import TableBinning
-from .column_counts import IntArray, Layout, PeriodCounts, layout_of
+from .counts import IntArray, Layout, PeriodCounts, layout_of
 
 FloatArray = npt.NDArray[np.float64]
 

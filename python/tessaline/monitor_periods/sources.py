@@ -12,9 +12,9 @@ from .._core import checks
 from ..scorecard import Scorecard
 from ..table_binning import TableBinning
 from .alerts import Thresholds
-from .column_counts import Layout, PeriodCounts, check_layout, count_period, layout_of
-from .pickle_state import DEVELOPMENT, MonitorState, resolved_reference
+from .counts import Layout, PeriodCounts, check_layout, count_period, layout_of
 from .result import MonitoringResult
+from .state import DEVELOPMENT, MonitorState, resolved_reference
 
 # Counts every period of the data: (layout or None, reference_period) ->
 # the layout (that of the reference period when none is given) and the

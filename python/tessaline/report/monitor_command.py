@@ -14,6 +14,7 @@ import argparse
 import pathlib
 from typing import Any, TextIO
 
+from .._core.dependencies import require
 from ..exceptions import DataError, DocumentError, TargetError
 from ..monitor_periods import monitor
 from ..serialize import from_json
@@ -63,12 +64,7 @@ def _reason(error: Exception) -> str:
 def read_table(path: str, sep: str, dates: str | None) -> Any:
     """The rows of a CSV or Parquet file as a frame, the column `dates` read
     as dates."""
-    try:
-        import pandas
-    except ImportError:
-        raise DataError(
-            "the monitor command needs pandas: pip install 'tessaline[pandas]'"
-        ) from None
+    pandas = require("pandas", "the monitor command")
     try:
         if path.lower().endswith((".parquet", ".pq")):
             frame = pandas.read_parquet(path)
