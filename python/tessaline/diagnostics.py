@@ -41,7 +41,8 @@ from ._core.arrays import ColumnTable, FloatArray, as_float_array
 from ._core.pickle_state import SlotState
 from ._core.result_frames import FrameKind, columns_frame
 from ._core.score_direction import HigherIs, checked_direction, directed_auc
-from .binning.binning_table import BinningTable, frozen
+from .binning.bin_rows import frozen
+from .binning.binning_table import BinningTable
 from .plots.binning import plot_lorenz
 
 if TYPE_CHECKING:

@@ -9,7 +9,7 @@ from __future__ import annotations
 import inspect
 import math
 from collections.abc import Callable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, ClassVar
+from typing import TYPE_CHECKING, Any, ClassVar, Self
 
 from ._core import frames
 from ._core.pickle_state import PlainState
@@ -216,7 +216,7 @@ class TableBinningBase(PlainState):
         raise NotImplementedError
 
     @classmethod
-    def _from_options(cls, options: Mapping[str, Any], where: str) -> Any:
+    def _from_options(cls, options: Mapping[str, Any], where: str) -> Self:
         """The unfitted binning of a document's options."""
         try:
             return cls(**options)

@@ -13,7 +13,7 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Literal
+from typing import Any, Literal
 
 # The slot, and bin index, of a missing value.
 MISSING_SLOT = -1
@@ -30,7 +30,7 @@ class NumberRule:
 
 
 def number_rules(
-    splits: Sequence[float], special_values: Sequence[float], first_special: int
+    splits: Sequence[float] | Any, special_values: Sequence[float], first_special: int
 ) -> list[NumberRule]:
     """The rules placing a number, in the order they apply: the intervals of
     `splits` are slots 0, 1, ..., the j-th special value slot `first_special` + j."""

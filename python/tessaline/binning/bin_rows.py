@@ -269,7 +269,7 @@ def document_metadata(doc: Mapping[str, Any]) -> dict[str, Any] | None:
 
 def row_values(rows: Mapping[str, Any], key: str, n_rows: int, where: str) -> list[Any]:
     """The values of the row column `key` of a document, as many as its rows."""
-    values = document.field(rows, key, list, f"{where} rows")
+    values: list[Any] = document.field(rows, key, list, f"{where} rows")
     if len(values) != n_rows:
         raise DocumentError(
             f"{where}: row column {key!r} has {len(values)} values, 'count' has {n_rows}"

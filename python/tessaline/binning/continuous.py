@@ -195,7 +195,7 @@ def _shape_note(prebins: dict[str, Any], best: dict[str, Any], **limits: Any) ->
     r2 = best["between_ss"] / total
 
     def much_better(other: float) -> bool:
-        return other > r2 * (1 + SHAPE_GAIN) and other - r2 >= SHAPE_MIN_GAIN
+        return bool(other > r2 * (1 + SHAPE_GAIN) and other - r2 >= SHAPE_MIN_GAIN)
 
     def r2_of(trend: str) -> float:
         return float(_grouping(prebins, trend=trend, **limits)["between_ss"]) / total
@@ -302,7 +302,7 @@ def continuous_counts_table(
     else:
         prebin_cuts = native.weighted_quantile_cuts(searched, n_prebins)
     prebins = native.continuous_interval_stats(searched, prebin_cuts)
-    limits = {
+    limits: dict[str, Any] = {
         "label": name or "x",
         "max_bins": max_bins,
         "min_bin_share": min_bin_share,

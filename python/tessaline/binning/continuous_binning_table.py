@@ -192,7 +192,8 @@ class ContinuousBinningTable(BinRows):
             if output == "index":
                 return np.where(index == UNSEEN, MISSING_SLOT, index)
             lookup = np.concatenate((intervals, [overall, missing]))
-            return lookup[index]
+            means: npt.NDArray[Any] = lookup[index]
+            return means
         index = self._value_index(x)[1]
         if output == "index":
             return index

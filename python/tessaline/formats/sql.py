@@ -179,7 +179,7 @@ def case(
         return "CASE " + " ".join(branches) + f" ELSE {fallback} END"
     value = _as_double(column, dialect)
     first_special = len(row_values) - len(table.special_values)
-    tests = {
+    tests: dict[str, Callable[[float], str]] = {
         "missing": lambda _: _is_missing(column, dialect),
         "equal": lambda v: f"{value} = {number(v, dialect)}",
         "at_most": lambda v: f"{value} <= {number(v, dialect)}",
