@@ -257,12 +257,11 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
                 c,
                 d,
                 period="opened",
-                reference=tl.monitor(
-                    c, d.assign(w=1.0), period="opened", reference=d.assign(w=1.0), weight="w"
-                ).state,
+                reference=tl.monitor(c, d, period="opened", reference=d).state,
+                weight="w",
             ),
             ValueError,
-            "the reference counts are weighted by 'w', not None: monitor with the same weight",
+            "the reference counts are weighted by None, not 'w': monitor with the same weight",
         ),
     ],
 )

@@ -6,6 +6,7 @@ or CSV files, or of a Spark DataFrame, counted there (`engines.monitor`,
 from __future__ import annotations
 
 from collections.abc import Callable
+from dataclasses import replace
 from typing import Any
 
 from .._core import checks
@@ -40,13 +41,12 @@ def monitored(
         state = MonitorState(layout, str(reference_period), periods[str(reference_period)])
     elif isinstance(reference, MonitorState):
         check_layout(model, reference.layout)
-        if reference.layout.weight is not None:
-            raise ValueError(
-                "weighted reference counts are monitored locally: tessaline.monitor(..., "
-                f"weight={reference.layout.weight!r})"
-            )
-        state = MonitorState(reference.layout, reference.reference_label, reference.reference)
-        layout, periods = count(reference.layout, None)
+        # Where the data live every row of a period counts once; weighted
+        # reference counts (sums of the development rows' weights) are
+        # numbers its shares are read from like any others.
+        unweighted = replace(reference.layout, weight=None)
+        state = MonitorState(unweighted, reference.reference_label, reference.reference)
+        layout, periods = count(unweighted, None)
     else:
         layout = layout_of(model, reference, score_bands)
         state = MonitorState(layout, DEVELOPMENT, count_period(model, layout, reference, target))

@@ -7,7 +7,7 @@ rows to a saved state without reading the history again, and
 from __future__ import annotations
 
 import json
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import Any
 
 import numpy as np
@@ -221,12 +221,16 @@ def monitor(
         # The development sample's counts kept from an earlier run stand
         # for it: the card's reference travels without its rows.
         check_layout(model, reference.layout)
-        if weight != reference.layout.weight:
+        # Without a weight every row of a period counts once, also against
+        # weighted development counts (as where the data live); a weight
+        # must be the one the reference was counted with.
+        if weight is not None and weight != reference.layout.weight:
             raise ValueError(
                 f"the reference counts are weighted by {reference.layout.weight!r}, "
                 f"not {weight!r}: monitor with the same weight"
             )
-        state = MonitorState(reference.layout, reference.reference_label, reference.reference)
+        layout = replace(reference.layout, weight=weight)
+        state = MonitorState(layout, reference.reference_label, reference.reference)
         return state.add(model, data, period=period, target=target, frequency=frequency).result(
             thresholds
         )
