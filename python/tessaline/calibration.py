@@ -179,6 +179,20 @@ def calibration(
     )
 
 
+def jeffreys_interval(events: float, count: float, level: float = 0.95) -> tuple[float, float]:
+    """The equal-tailed Jeffreys interval of a default rate of `events` in
+    `count` rows, the quantiles of Beta(D + 1/2, N - D + 1/2); its lower end
+    is 0 without an event and its upper end 1 when every row is one, where
+    the tail of the posterior would exclude the rate observed."""
+    if count <= 0:
+        return (math.nan, math.nan)
+    tail = (1.0 - level) / 2.0
+    a, b = events + 0.5, count - events + 0.5
+    low = 0.0 if events <= 0 else distributions.beta_quantile(tail, a, b)
+    high = 1.0 if events >= count else distributions.beta_quantile(1.0 - tail, a, b)
+    return (low, high)
+
+
 def _weighted_calibration(
     names: npt.NDArray[Any],
     index: npt.NDArray[np.intp],

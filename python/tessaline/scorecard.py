@@ -34,7 +34,7 @@ import inspect
 import math
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import Any, ClassVar, Literal
+from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -52,6 +52,10 @@ from .score_scaling import minmax_scaling
 from .score_scaling import score_range as checked_range
 from .selection import Decision, LogisticFit, decisions_text, logistic_fit
 from .table_binning import TableBinning, decision_dicts, decisions_of
+
+if TYPE_CHECKING:
+    from .monitor_periods import MonitoringResult, Thresholds
+    from .monitor_periods.periods import Frequency
 
 
 def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, float]:
@@ -437,6 +441,38 @@ class Scorecard(PlainState):
             higher_is="good",
             n_bands=n_bands,
             sample_weight=_row_weights(data, sample_weight),
+        )
+
+    def monitor(
+        self,
+        data: Any,
+        *,
+        period: str,
+        target: Any = None,
+        reference: Any = None,
+        reference_period: str | None = None,
+        frequency: Frequency | None = None,
+        score_bands: int = 10,
+        thresholds: Thresholds | None = None,
+        weight: str | None = None,
+    ) -> MonitoringResult:
+        """The card's score, its variables, performance and calibration
+        monitored over the periods of `data` against a reference: the same
+        as ``tessaline.monitor(card, data, ...)``, which see."""
+        # Monitoring is computed a layer above cards: this is only a door.
+        from .monitor_periods import monitor
+
+        return monitor(
+            self,
+            data,
+            period=period,
+            target=target,
+            reference=reference,
+            reference_period=reference_period,
+            frequency=frequency,
+            score_bands=score_bands,
+            thresholds=thresholds,
+            weight=weight,
         )
 
     def model_fit(self, data: Any, y: Any, sample_weight: Any = None) -> LogisticFit:

@@ -10,7 +10,7 @@ import math
 import types
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
-from typing import Any, ClassVar, Literal
+from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -39,6 +39,10 @@ from .table_binning_base import (
     kept_and_skipped,
     ranked_by,
 )
+
+if TYPE_CHECKING:
+    from .monitor_periods import MonitoringResult, Thresholds
+    from .monitor_periods.periods import Frequency
 
 # Options a column may carry in `columns=`, beside the table-wide ones.
 COLUMN_OPTIONS = frozenset(
@@ -948,6 +952,38 @@ class TableBinning(TableBinningBase):
         column (the selected ones with `selected=True`) as its WoE, output as
         ``woe(name)``, exactly as `transform(output="woe")` gives it."""
         return pmml.table_binning_pmml(self, selected=selected)
+
+    def monitor(
+        self,
+        data: Any,
+        *,
+        period: str,
+        target: Any = None,
+        reference: Any = None,
+        reference_period: str | None = None,
+        frequency: Frequency | None = None,
+        score_bands: int = 10,
+        thresholds: Thresholds | None = None,
+        weight: str | None = None,
+    ) -> MonitoringResult:
+        """The distributions of the binned variables (each one's CSI)
+        monitored over the periods of `data` against a reference: the same
+        as ``tessaline.monitor(binning, data, ...)``, which see."""
+        # Monitoring is computed a layer above binnings: this is only a door.
+        from .monitor_periods import monitor
+
+        return monitor(
+            self,
+            data,
+            period=period,
+            target=target,
+            reference=reference,
+            reference_period=reference_period,
+            frequency=frequency,
+            score_bands=score_bands,
+            thresholds=thresholds,
+            weight=weight,
+        )
 
     def to_dict(self) -> dict[str, Any]:
         """The document of this binning (see `to_json`) as a JSON-ready dict:

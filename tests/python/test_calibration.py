@@ -88,3 +88,17 @@ def test_a_grade_predicted_at_zero_that_meets_it_adds_nothing():
 def test_probabilities_outside_the_unit_interval_are_refused():
     with pytest.raises(ValueError, match=r"^pd must hold probabilities between 0 and 1$"):
         tl.calibration([0.2, 1.5], [0, 1])
+
+
+@pytest.mark.parametrize(
+    ("events", "count"), [(0, 10), (3, 40), (37, 40), (40, 40), (1, 1), (250, 2000)]
+)
+def test_jeffreys_interval_equals_scipy_s_beta_quantiles(events, count):
+    from tessaline.calibration import jeffreys_interval
+
+    low, high = jeffreys_interval(events, count)
+    a, b = events + 0.5, count - events + 0.5
+    assert low == (0.0 if events == 0 else pytest.approx(stats.beta.ppf(0.025, a, b), rel=1e-12))
+    assert high == (
+        1.0 if events == count else pytest.approx(stats.beta.ppf(0.975, a, b), rel=1e-12)
+    )

@@ -335,3 +335,13 @@ def test_whole_weights_count_as_the_rows_repeated(card, monitored):
         pd.testing.assert_frame_equal(
             state.result().to_frame(part), weighted.to_frame(part), rtol=1e-12
         )
+
+
+@pytest.mark.parametrize("fitted", ["card", "binning"])
+def test_the_monitor_method_is_the_function(card, monitored, fitted):
+    data, _ = monitored
+    model = card if fitted == "card" else card.binning
+    options = {"period": "opened", "frequency": "month", "target": TARGET, "reference": CREDIT}
+    method, function = model.monitor(data, **options), tl.monitor(model, data, **options)
+    assert method.state.to_json() == function.state.to_json()
+    assert str(method) == str(function)

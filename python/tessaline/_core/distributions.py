@@ -90,6 +90,20 @@ def beta_cdf(x: float, a: float, b: float) -> float:
     return math.exp(log_front) / a / _lentz(term, 1.0)
 
 
+def beta_quantile(q: float, a: float, b: float) -> float:
+    """The x with I_x(a, b) = q, by bisection: the distribution function is
+    monotone, so halving [0, 1] to the last bit cannot miss its root."""
+    low, high = 0.0, 1.0
+    while True:
+        middle = 0.5 * (low + high)
+        if middle in (low, high):
+            return middle
+        if beta_cdf(middle, a, b) < q:
+            low = middle
+        else:
+            high = middle
+
+
 def binomial_sf(k: int, n: int, p: float) -> float:
     """P(X >= k) of a binomial X of n trials with probability p."""
     if k <= 0:

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import pathlib
 from dataclasses import asdict, dataclass
 from typing import Any
 
@@ -83,8 +84,9 @@ class MonitoringResult:
     stability (one `BinShift` per period, empty for a binning without a
     score), characteristic analysis, performance and calibration (only
     periods with known outcomes of both classes), the lights and the
-    thresholds they were read with, and the `state` of counts to add the
-    next periods to."""
+    thresholds they were read with, the `state` of counts to add the
+    next periods to, and the reference's own performance (None without a
+    score)."""
 
     periods: tuple[str, ...]
     reference: str
@@ -95,6 +97,7 @@ class MonitoringResult:
     alerts: tuple[Alert, ...]
     thresholds: Thresholds
     state: Any  # the MonitorState the result was computed from
+    reference_performance: PeriodPerformance | None = None
 
     def flagged(self) -> list[Alert]:
         """The alerts that are amber or red."""
@@ -129,6 +132,24 @@ class MonitoringResult:
         else:
             rows = [{k: v for k, v in asdict(c).items() if k != "table"} for c in self.calibration]
         return rows_frame(rows, None, kind, "MonitoringResult.to_frame")
+
+    def to_html(
+        self,
+        path: str | pathlib.Path | None = None,
+        *,
+        title: str = "Monitoring",
+        workbook: str | pathlib.Path | None = None,
+    ) -> str:
+        """The monitoring page: one self-contained HTML page (no script, no
+        outside resource) with the lights, the Gini of every period against
+        the reference's, the PSI and CSI heat map and the calibration of
+        every period; written to `path` when given, and its tables to the
+        Excel `workbook` when given (needs openpyxl). The page of
+        ``python -m tessaline monitor``."""
+        # The page is drawn a layer above the result: this is only a door.
+        from ..report.monitor_page import monitoring_page
+
+        return monitoring_page(self, title=title, path=path, workbook=workbook)
 
     def __str__(self) -> str:
         lights = {(a.measure, a.subject, a.period): a.light for a in self.alerts}

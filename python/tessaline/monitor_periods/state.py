@@ -80,8 +80,12 @@ class MonitorState:
                 for p, c in self.periods.items()
             ]
         performance, calibration = [], []
+        reference_performance = None
         if scored:
             ref_fit = measures.fitted_performance(ref)
+            reference_performance = measures.period_performance(
+                self.reference_label, ref, ref_fit, None
+            )
             for p, c in self.periods.items():
                 fit = measures.fitted_performance(c)
                 performance.append(measures.period_performance(p, c, fit, ref_fit))
@@ -103,6 +107,7 @@ class MonitorState:
             alerts,
             thresholds,
             self,
+            reference_performance,
         )
 
     def to_dict(self) -> dict[str, Any]:

@@ -41,7 +41,7 @@ def number(value: float, digits: int) -> Number:
 
 def signed(value: float) -> Number:
     value = float(value)
-    return Number(value, f"{value:+.3f}", "+0.000;-0.000;0.000")
+    return Number(value, "-" if math.isnan(value) else f"{value:+.3f}", "+0.000;-0.000;0.000")
 
 
 def count(value: float) -> Number:
@@ -68,6 +68,8 @@ def change(before: Number, after: Number) -> Pair:
 def text(cell: Cell) -> str:
     """The cell as the page shows it."""
     if isinstance(cell, Pair):
+        if math.isnan(cell.first.value) and math.isnan(cell.second.value):
+            return "-"
         return f"{cell.first.text}{cell.joint}{cell.second.text}"
     return cell.text if isinstance(cell, Number) else cell
 

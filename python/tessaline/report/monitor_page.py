@@ -12,9 +12,11 @@ from html import escape
 
 from .._version import __version__
 from ..monitor_periods import MonitoringResult
-from .cells import Cell, count, interval, number, share, signed
+from .cells import Cell, Pair, count, interval, number, share, signed
 from .html_report import STYLE
 from .model import Block, _table, write_workbook
+from .monitor_bands import BandCalibration, band_calibration
+from .monitor_charts import calibration_grid, gini_chart, heat_map
 
 LIGHT_STYLE = """
 td.light { text-align: center; font-weight: bold; }
@@ -22,6 +24,10 @@ td.green { background: #d8f0dc; color: #1e5b2a; }
 td.amber { background: #fbe7c2; color: #7a4b00; }
 td.red { background: #f6d0cc; color: #8a1c12; }
 td.n\\/a { color: #8796a5; }
+.chart { overflow-x: auto; margin: 8px 0; }
+.chart svg { display: block; }
+.grid { display: flex; flex-wrap: wrap; gap: 6px; margin: 8px 0; }
+.grid svg { border: 1px solid #e3e8ee; }
 """
 
 
@@ -71,6 +77,7 @@ def monitoring_parts(result: MonitoringResult) -> dict[str, list[Block]]:
             )
         ]
     parts["Characteristics"] = [
+        _chart(heat_map(result)),
         _table(
             f"CSI of every variable (amber from {t.csi[0]:g}, red from {t.csi[1]:g})",
             ("variable", "period", "CSI", "reading", "points shift"),
@@ -85,10 +92,11 @@ def monitoring_parts(result: MonitoringResult) -> dict[str, list[Block]]:
                 for c in result.characteristics
             ],
             (0, 1, 3),
-        )
+        ),
     ]
     if result.performance:
-        parts["Performance"] = [_performance(result)]
+        bands = band_calibration(result)
+        parts["Performance"] = [_chart(gini_chart(result)), _performance(result)]
         parts["Calibration"] = [
             _table(
                 "Observed and predicted default rate",
@@ -104,9 +112,44 @@ def monitoring_parts(result: MonitoringResult) -> dict[str, list[Block]]:
                     for c in result.calibration
                 ],
                 (0,),
-            )
+            ),
+            _bands(bands),
+            Block(f'<div class="grid">{calibration_grid(result, bands)}</div>'),
         ]
     return parts
+
+
+def _chart(svg: str) -> Block:
+    """A chart of the page, no rows on a sheet."""
+    return Block(f'<div class="chart">{svg}</div>')
+
+
+def _bands(bands: dict[str, list[BandCalibration]]) -> Block:
+    rows: list[Sequence[Cell]] = [
+        (
+            b.period,
+            b.band,
+            count(b.rows) if b.rows == int(b.rows) else number(b.rows, 2),
+            count(b.events) if b.events == int(b.events) else number(b.events, 2),
+            share(b.observed, 2),
+            share(b.predicted, 2),
+            Pair(share(b.interval[0], 2), share(b.interval[1], 2), " – ", ("from", "to")),
+            number(b.jeffreys_pvalue, 4),
+        )
+        for rows in bands.values()
+        for b in rows
+    ]
+    header = (
+        "period",
+        "score band",
+        "rows",
+        "defaults",
+        "observed",
+        "predicted",
+        "95% Jeffreys interval",
+        "Jeffreys p-value",
+    )
+    return _table("Observed and predicted default rate by score band", header, rows, (0, 1))
 
 
 def _performance(result: MonitoringResult) -> Block:

@@ -43,6 +43,7 @@ def test_the_command_prints_the_lights_the_api_gives(card, ran, capsys):
     )
     page = folder / "monitor.html"
     assert capsys.readouterr().out == f"{expected}\nMonitoring page written to {page}\n"
+    assert page.read_text() == expected.to_html(title="Monitoring of months.csv")
     openpyxl = pytest.importorskip("openpyxl")
     book = openpyxl.load_workbook(folder / "monitor.xlsx")
     assert book.sheetnames == [
@@ -98,6 +99,17 @@ def test_the_page_shows_every_light_coloured_in_chromium(card, ran):
             "Performance",
             "Calibration",
         ]
+        # The charts: a DeLong band per period, a heat map cell per subject
+        # and period (the score's PSI first), a calibration chart per period.
+        assert page.locator("svg.gini-chart rect.band").count() == len(result.periods)
+        assert page.locator("svg.gini-chart line.reference").count() == 1
+        cells = page.locator("svg.heat-map g.cell")
+        assert cells.count() == len(result.periods) * (1 + len(result.state.layout.variables))
+        assert cells.first.locator("text").text_content() == f"{result.stability[0].psi:.3f}"
+        assert page.locator("svg.heat-map g.cell.red").count() == sum(
+            a.light == "red" for a in result.alerts if a.measure in ("score psi", "csi")
+        )
+        assert page.locator("svg.calibration").count() == len(result.periods)
         assert errors == []
     finally:
         browser.close()
