@@ -34,7 +34,7 @@ import inspect
 import math
 import warnings
 from collections.abc import Mapping, Sequence
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal
 
 import numpy as np
 import numpy.typing as npt
@@ -51,11 +51,7 @@ from .performance import ScorePerformance, score_performance
 from .score_scaling import minmax_scaling
 from .score_scaling import score_range as checked_range
 from .selection import Decision, LogisticFit, decisions_text, logistic_fit
-from .table_binning import TableBinning, decision_dicts, decisions_of
-
-if TYPE_CHECKING:
-    from .monitor_periods import MonitoringResult, Thresholds
-    from .monitor_periods.periods import Frequency
+from .table_binning import TableBinning, decision_dicts, decisions_of, monitor_door
 
 
 def scaling(pdo: float, base_score: float, base_odds: float) -> tuple[float, float]:
@@ -443,37 +439,9 @@ class Scorecard(PlainState):
             sample_weight=_row_weights(data, sample_weight),
         )
 
-    def monitor(
-        self,
-        data: Any,
-        *,
-        period: str,
-        target: Any = None,
-        reference: Any = None,
-        reference_period: str | None = None,
-        frequency: Frequency | None = None,
-        score_bands: int = 10,
-        thresholds: Thresholds | None = None,
-        weight: str | None = None,
-    ) -> MonitoringResult:
-        """The card's score, its variables, performance and calibration
-        monitored over the periods of `data` against a reference: the same
-        as ``tessaline.monitor(card, data, ...)``, which see."""
-        # Monitoring is computed a layer above cards: this is only a door.
-        from .monitor_periods import monitor
-
-        return monitor(
-            self,
-            data,
-            period=period,
-            target=target,
-            reference=reference,
-            reference_period=reference_period,
-            frequency=frequency,
-            score_bands=score_bands,
-            thresholds=thresholds,
-            weight=weight,
-        )
+    # The card's score, its variables, performance and calibration
+    # monitored period by period.
+    monitor = monitor_door
 
     def model_fit(self, data: Any, y: Any, sample_weight: Any = None) -> LogisticFit:
         """The unpenalised logistic regression of `y` on the WoE of the card's

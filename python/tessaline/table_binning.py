@@ -279,6 +279,39 @@ def check_classes(known: int, events: int) -> None:
         )
 
 
+def monitor_door(
+    self: Any,
+    data: Any,
+    *,
+    period: str,
+    target: Any = None,
+    reference: Any = None,
+    reference_period: str | None = None,
+    frequency: Frequency | None = None,
+    score_bands: int = 10,
+    thresholds: Thresholds | None = None,
+    weight: str | None = None,
+) -> MonitoringResult:
+    """Monitor this fitted card or binning over the periods of `data`
+    against a reference: ``tessaline.monitor(self, data, ...)``, which see."""
+    # Monitoring is computed a layer above cards and binnings, which only
+    # open its door (the method `monitor` of both).
+    from .monitor_periods import monitor
+
+    return monitor(
+        self,
+        data,
+        period=period,
+        target=target,
+        reference=reference,
+        reference_period=reference_period,
+        frequency=frequency,
+        score_bands=score_bands,
+        thresholds=thresholds,
+        weight=weight,
+    )
+
+
 class TableBinning(TableBinningBase):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one target.
@@ -953,37 +986,9 @@ class TableBinning(TableBinningBase):
         ``woe(name)``, exactly as `transform(output="woe")` gives it."""
         return pmml.table_binning_pmml(self, selected=selected)
 
-    def monitor(
-        self,
-        data: Any,
-        *,
-        period: str,
-        target: Any = None,
-        reference: Any = None,
-        reference_period: str | None = None,
-        frequency: Frequency | None = None,
-        score_bands: int = 10,
-        thresholds: Thresholds | None = None,
-        weight: str | None = None,
-    ) -> MonitoringResult:
-        """The distributions of the binned variables (each one's CSI)
-        monitored over the periods of `data` against a reference: the same
-        as ``tessaline.monitor(binning, data, ...)``, which see."""
-        # Monitoring is computed a layer above binnings: this is only a door.
-        from .monitor_periods import monitor
-
-        return monitor(
-            self,
-            data,
-            period=period,
-            target=target,
-            reference=reference,
-            reference_period=reference_period,
-            frequency=frequency,
-            score_bands=score_bands,
-            thresholds=thresholds,
-            weight=weight,
-        )
+    # The distributions of the binned variables (each one's CSI) monitored
+    # period by period.
+    monitor = monitor_door
 
     def to_dict(self) -> dict[str, Any]:
         """The document of this binning (see `to_json`) as a JSON-ready dict:

@@ -218,7 +218,9 @@ def monitor(
     `weight` names a column of the rows' weights (of the reference too):
     every count is then a sum of weights, the score bands are weighted
     quantiles, and AUC has no DeLong interval (nor its change a test).
-    Weighted counts of a period added in batches may differ from those of
+    Against weighted reference counts kept in a `MonitorState`, monitoring
+    without `weight` counts every row of a period once. Weighted counts of
+    a period added in batches may differ from those of
     all its rows at once in the last bits of their sums."""
     reference = resolved_reference(model, reference, reference_period)
     checks.whole_number("score_bands", score_bands, 1)
