@@ -71,3 +71,25 @@ def test_a_period_without_outcomes_shows_no_nan(result):
     text = re.sub(r"<[^>]+>", " ", result.to_html())
     assert "nan" not in text.split()
     assert "+nan" not in text and "- – -" not in text
+
+
+@pytest.mark.parametrize(
+    ("model", "weight", "marks"),
+    [
+        # Weighted rows are not independent observations: no DeLong band,
+        # no Jeffreys interval, the points and dots still drawn.
+        ("card", "w", {'class="band"': 0, 'class="gini"': 7, 'class="interval"': 0}),
+        # A binning has no score: no score row, no Gini, no calibration.
+        ("binning", None, {'class="gini-chart"': 0, 'class="calibration"': 0, "score PSI": 0}),
+    ],
+)
+def test_what_the_charts_leave_out(model, weight, marks):
+    months = monitor_months.months().assign(w=1.5)
+    card = tl.Scorecard(event="bad").fit(CREDIT, TARGET)
+    fitted = card if model == "card" else card.binning
+    options = {"period": "opened", "frequency": "month", "target": TARGET, "weight": weight}
+    result = fitted.monitor(months, reference=CREDIT.assign(w=1.5), **options)
+    page = result.to_html()
+    assert {mark: page.count(mark) for mark in marks} == marks
+    rows = len(result.state.layout.variables) + (model == "card")
+    assert page.count('<g class="cell') == rows * len(result.periods)
