@@ -102,8 +102,8 @@ def heat_map(result: MonitoringResult) -> str:
         by_variable.setdefault(c.shift.variable, []).append((c.shift.period, c.shift.psi))
     rows += [(name, "csi", cells) for name, cells in by_variable.items()]
     periods = result.periods
-    cell_w, cell_h = 40.0, 20.0
-    label_w = min(200.0, 12 + 6.4 * max((len(r[0]) for r in rows), default=8))
+    cell_w, cell_h = 37.0, 20.0
+    label_w = min(168.0, 12 + 6.4 * max((len(r[0]) for r in rows), default=8))
     limit = int((label_w - 12) / 6.4)
     rotate = len(periods) > 8 or any(len(p) > 6 for p in periods)
     top = (12 + 5.6 * max((len(p) for p in periods), default=4)) if rotate else 22.0

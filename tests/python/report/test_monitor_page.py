@@ -5,6 +5,8 @@ and a period without a known outcome shows empty cells, never "nan"."""
 import re
 
 import monitor_months
+import numpy as np
+import pandas as pd
 import pytest
 from monitor_months import CREDIT, TARGET
 from package_under_test import tessaline as tl
@@ -93,3 +95,23 @@ def test_what_the_charts_leave_out(model, weight, marks):
     assert {mark: page.count(mark) for mark in marks} == marks
     rows = len(result.state.layout.variables) + (model == "card")
     assert page.count('<g class="cell') == rows * len(result.periods)
+
+
+def test_two_years_of_twenty_variables_stay_readable():
+    """24 months x 20 variables with long names: the period labels slant,
+    the names are cut (whole in the hover text), the map fits the page."""
+    rng = np.random.default_rng(3)
+    names = [f"applicant_characteristic_with_a_long_name_{j:02d}" for j in range(20)]
+    data = pd.DataFrame({n: rng.integers(0, 9, 2400).astype(float) for n in names})
+    data["month"] = np.repeat(pd.period_range("2024-01", periods=24, freq="M").astype(str), 100)
+    data["y"] = (rng.random(2400) < 0.2 + data[names[0]] / 20).astype(int)
+    binning = tl.TableBinning(method="quantile", n_bins=4).fit(data.drop(columns="month"), "y")
+    heat = re.search(
+        r'<svg[^>]*class="heat-map".*?</svg>',
+        binning.monitor(data, period="month", reference=data).to_html(),
+    )[0]
+    width = float(re.search(r'width="([\d.]+)"', heat)[1])
+    assert 1000 < width <= 1100
+    assert heat.count("rotate(-45") == 24
+    assert heat.count("…<title>applicant_") == 20
+    assert all(f"<title>{n}</title>" in heat for n in names)
