@@ -1,0 +1,47 @@
+"""The data overview counted in SQLite, DuckDB, PostgreSQL and Parquet
+files equals the local overview of the same rows, bit for bit."""
+
+import numpy as np
+import pandas as pd
+import pytest
+import sql_engines
+from package_under_test import tessaline as tl
+from sql_engines import ENGINES
+
+from tessaline import engines
+
+
+def table(dialect):
+    rng = np.random.default_rng(3)
+    n = 3000
+    amount = rng.normal(1000, 300, n).round(1)
+    amount[rng.random(n) < 0.08] = np.nan
+    amount[:3] = [-0.0, np.inf, -np.inf]
+    frame = pd.DataFrame(
+        {
+            "amount": amount,
+            "term": rng.choice([12, 24, 36, 60], n),
+            "purpose": rng.choice(["car", "home", "tv", None], n),
+            "guarantor": rng.random(n) < 0.2,
+            "bad": rng.integers(0, 2, n),
+        }
+    )
+    # SQLite holds booleans as the numbers 0 and 1.
+    return frame.astype({"guarantor": int}) if dialect == "sqlite" else frame
+
+
+@ENGINES
+@pytest.mark.parametrize("target", ["bad", None])
+def test_engine_overview_equals_local(engine, dialect, target):
+    frame = table(dialect)
+    sql_engines.load(engine, dialect, frame)
+    counted = engines.overview(engine, "applicants", target, batch_columns=2)
+    local = tl.overview(frame, target)
+    assert counted.to_dict() == local.to_dict()
+
+
+def test_overview_files_equals_local(tmp_path):
+    frame = table("duckdb")
+    path = tmp_path / "loans.parquet"
+    frame.to_parquet(path)
+    assert engines.overview_files(path, "bad").to_dict() == tl.overview(frame, "bad").to_dict()
