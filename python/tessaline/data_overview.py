@@ -232,6 +232,19 @@ def column_overview(
     kind = _kind(values)
     if kind == "date":
         return _date_column(name, values, flags)
+    if kind == "boolean" and getattr(dtype_of(values), "kind", None) == "b":
+        # A plain column of booleans holds no missing value: its trues tell all.
+        flags_of_rows = np.ravel(np.asarray(values))
+        trues = int(np.count_nonzero(flags_of_rows))
+        return category_profile(
+            name,
+            kind,
+            ["False", "True"],
+            np.array([flags_of_rows.size - trues, trues], dtype=np.int64),
+            0,
+            target_counts(np.zeros(flags_of_rows.size, dtype=bool), flags),
+            top,
+        )
     if kind != "numeric":
         encoded = categories.encode(values)
         present = encoded.codes >= 0
