@@ -68,7 +68,6 @@ def run(sizes: list[int]) -> list[Row]:
                 OVERVIEW_TARGET,
             )
         )
-        del frame
     return rows
 
 
