@@ -51,7 +51,7 @@ class DataOverview:
     skipped: dict[str, str] = field(default_factory=dict)
 
     HEADER = ("column", "kind", "missing", "distinct", "min", "median", "max", "mean", "top value")
-    TARGET_HEADER = ("event rate missing", "event rate present")
+    TARGET_HEADER = ("rate missing", "rate present")
     TEXT_COLUMNS = (0, 1, 8)
 
     def __getitem__(self, name: str) -> ColumnProfile:
@@ -79,7 +79,7 @@ class DataOverview:
                 if numeric and p.quantiles and not math.isnan(p.mean)
                 else ["-"] * 4
             )
-            top = f"{printing.printable(_shown(p.top[0][0]))} ({p.top[0][1]})" if p.top else "-"
+            top = f"{_clipped_text(_shown(p.top[0][0]))} ({p.top[0][1]})" if p.top else "-"
             row = [
                 printing.printable(p.name),
                 p.kind,
@@ -168,6 +168,15 @@ class _Printed:
 
 def _shown(value: Any) -> str:
     return printing.number(value) if isinstance(value, float) else str(value)
+
+
+# Characters of a top value in the printed table, which stays narrow.
+SHOWN_CHARACTERS = 20
+
+
+def _clipped_text(text: str) -> str:
+    text = printing.printable(text)
+    return text if len(text) <= SHOWN_CHARACTERS else text[: SHOWN_CHARACTERS - 3] + "..."
 
 
 def _kind(values: Any) -> str:
