@@ -50,3 +50,17 @@ TEST(TopPositions, TiesGoToTheEarlierPosition) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ValueProfile, MeanIsTheExactSumRoundedOnce) {
+    // 1e16 + 1 + 1 loses both ones in plain sums from the left; exactly,
+    // the sum is 1e16 + 2 and the mean of its four rows (one 0) a quarter.
+    const std::vector<double> value{0.0, 1.0, 1e16};
+    const std::vector<int64_t> count{1, 2, 1};
+    const auto p = tessaline::value_profile(value.data(), count.data(), 3, {}, 0);
+    EXPECT_EQ(p.mean, (1e16 + 2.0) / 4.0);
+    EXPECT_TRUE(p.top.empty());
+}
+
+}  // namespace

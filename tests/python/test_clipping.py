@@ -124,3 +124,16 @@ def test_a_malformed_clip_is_refused(clip, message):
     with pytest.raises(ValueError) as error:
         tl.TableBinning(clip=clip)
     assert message in str(error.value)
+
+
+def test_a_weighted_engine_fit_clips_as_the_local_fit():
+    duckdb = pytest.importorskip("duckdb")
+    frame = credit().assign(w=np.tile([0.0, 1.0, 2.5, 3.0], 1000))
+    connection = duckdb.connect()
+    sql_engines.load(connection, "duckdb", frame)
+    local = binning("quantile", (0.05, 0.95)).fit(frame, "bad", sample_weight="w")
+    counted = engines.fit(
+        binning("quantile", (0.05, 0.95)), connection, "applicants", "bad", sample_weight="w"
+    )
+    assert counted.clip_bounds == local.clip_bounds
+    assert counted.to_dict()["tables"] == local.to_dict()["tables"]

@@ -95,3 +95,8 @@ def test_errors(call, message):
     with pytest.raises(ValueError) as error:
         call()
     assert message in str(error.value)
+
+
+def test_html_shows_the_printed_rows_escaped():
+    page = tl.overview({"<b>": np.array([1.0, 2.0])}).to_html()
+    assert "<th>column</th>" in page and "&lt;b&gt;" in page and "<b>" not in page

@@ -45,3 +45,37 @@ def test_overview_files_equals_local(tmp_path):
     path = tmp_path / "loans.parquet"
     frame.to_parquet(path)
     assert engines.overview_files(path, "bad").to_dict() == tl.overview(frame, "bad").to_dict()
+
+
+def test_duckdb_dates_and_unprofiled_types():
+    duckdb = pytest.importorskip("duckdb")
+    connection = duckdb.connect()
+    connection.execute(
+        "CREATE TABLE t AS SELECT * FROM (VALUES (DATE '2024-01-01', [1], 0), "
+        "(NULL, [2], 1), (DATE '2024-01-02', [3], 1), (DATE '2024-01-01', NULL, 0)) v(d, l, y)"
+    )
+    counted = engines.overview(connection, "t", "y")
+    local = tl.overview(
+        {"d": pd.to_datetime(["2024-01-01", None, "2024-01-02", "2024-01-01"])},
+        np.array([0, 1, 1, 0]),
+    )
+    assert counted.to_dict()["columns"] == local.to_dict()["columns"]
+    assert counted.skipped == {"l": "a column of INTEGER[] values"}
+
+
+@pytest.mark.parametrize(
+    ("options", "message"),
+    [
+        ({"target": "purpose"}, "the target is not 0/1 (values found: car, home, tv)"),
+        ({"max_distinct": 100}, "column 'amount' has"),
+        ({"batch_columns": 0}, "batch_columns must be at least 1, not 0"),
+    ],
+)
+def test_engine_overview_errors(options, message):
+    duckdb = pytest.importorskip("duckdb")
+    connection = duckdb.connect()
+    sql_engines.load(connection, "duckdb", table("duckdb"))
+    options = {"target": "bad", **options}
+    with pytest.raises(Exception) as error:
+        engines.overview(connection, "applicants", options.pop("target"), **options)
+    assert message in str(error.value)
