@@ -538,9 +538,13 @@ class TableBinning(TableBinningBase):
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
-            column = categories.encode(values) if categorical else as_float_array(values)
-            if not categorical and self._clip_rule is not None:
-                column = self._clipped_rows(name, column, flags, weights)
+            column: categories.Encoded | FloatArray
+            if categorical:
+                column = categories.encode(values)
+            elif self._clip_rule is not None:
+                column = self._clipped_rows(name, as_float_array(values), flags, weights)
+            else:
+                column = as_float_array(values)
             if kind == "optimal" and labels is not None:
                 options = {**options, "target": labels}
             if weights is not None:
