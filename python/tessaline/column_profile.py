@@ -22,8 +22,6 @@ from ._core import native
 PERCENTILES = (0.0, 1.0, 5.0, 25.0, 50.0, 75.0, 95.0, 99.0, 100.0)
 QUANTILE_NAMES = ("min", "p1", "p5", "p25", "p50", "p75", "p95", "p99", "max")
 DEFAULT_TOP = 5
-# What a column holds.
-KINDS = ("numeric", "categorical", "text", "boolean", "date")
 
 
 @dataclass(frozen=True)

@@ -137,3 +137,14 @@ def test_a_weighted_engine_fit_clips_as_the_local_fit():
     )
     assert counted.clip_bounds == local.clip_bounds
     assert counted.to_dict()["tables"] == local.to_dict()["tables"]
+
+
+def test_partial_fit_clips_as_one_fit():
+    frame = credit()
+    batched = binning("optimal", (0.05, 0.95))
+    for rows in np.array_split(np.arange(len(frame)), 3):
+        part = frame.iloc[rows]
+        batched.partial_fit(part.drop(columns="bad"), part.bad.to_numpy())
+    whole = binning("optimal", (0.05, 0.95)).fit(frame, "bad")
+    assert batched.clip_bounds == whole.clip_bounds
+    assert batched.to_dict()["tables"] == whole.to_dict()["tables"]

@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 from package_under_test import tessaline as tl
 
-from tessaline.column_profile import PERCENTILES
+from tessaline.column_profile import PERCENTILES, TargetCounts
 
 
 def small():
@@ -100,3 +100,11 @@ def test_errors(call, message):
 def test_html_shows_the_printed_rows_escaped():
     page = tl.overview({"<b>": np.array([1.0, 2.0])}).to_html()
     assert "<th>column</th>" in page and "&lt;b&gt;" in page and "<b>" not in page
+
+
+def test_a_numeric_target_is_read_above_its_threshold():
+    loss = np.array([0.0, 5.0, np.nan, 12.0, 3.0, 20.0])
+    x = np.array([1.0, np.nan, 2.0, np.nan, 3.0, 4.0])
+    p = tl.overview({"x": x}, loss, value=4.0)["x"]
+    # Events: losses above 4 (5, 12, 20); the third row's target is unknown.
+    assert p.target == TargetCounts(2, 2, 3, 1) and p.events == 3

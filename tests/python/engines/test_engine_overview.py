@@ -40,10 +40,11 @@ def test_engine_overview_equals_local(engine, dialect, target):
     assert counted.to_dict() == local.to_dict()
 
 
-def test_overview_files_equals_local(tmp_path):
+@pytest.mark.parametrize("kind", ["parquet", "csv"])
+def test_overview_files_equals_local(tmp_path, kind):
     frame = table("duckdb")
-    path = tmp_path / "loans.parquet"
-    frame.to_parquet(path)
+    path = tmp_path / f"loans.{kind}"
+    frame.to_parquet(path) if kind == "parquet" else frame.to_csv(path, index=False)
     assert engines.overview_files(path, "bad").to_dict() == tl.overview(frame, "bad").to_dict()
 
 
