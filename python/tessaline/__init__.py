@@ -56,8 +56,10 @@ from .binning.bin_analysis import BinAnalysis
 from .binning.continuous import continuous_binning
 from .binning.continuous_binning_table import ContinuousBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
+from .column_profile import ColumnProfile
 from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
 from .counterfactual import BinChange, Counterfactual, counterfactual
+from .data_overview import DataOverview, overview
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
 from .exceptions import (
@@ -132,11 +134,13 @@ __all__ = [
     "Calibration",
     "CalibrationTable",
     "CharacteristicShift",
+    "ColumnProfile",
     "ColumnSummary",
     "ContinuousBinningTable",
     "ContinuousColumnSummary",
     "ContinuousTableBinning",
     "Counterfactual",
+    "DataOverview",
     "Decision",
     "DocumentError",
     "EditError",
@@ -186,6 +190,7 @@ __all__ = [
     "mdlp_binning",
     "monitor",
     "optimal_binning",
+    "overview",
     "psi",
     "quantile_binning",
     "reject_inference",

@@ -18,7 +18,7 @@ import numpy.typing as npt
 from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
 from ._core.progress import progress_bar
-from .binning import batches
+from .binning import batches, clipping
 from .binning import column_counts as counted
 from .binning.binning_table import BinningTable, Unseen
 from .binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
@@ -27,6 +27,7 @@ from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
+from .binning.special import checked_special_values
 from .binning.weights import NO_PERCENTILE
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
@@ -418,6 +419,7 @@ class TableBinning(TableBinningBase):
         n_jobs: int | None = None,
         skip_unusable: bool = True,
         progress: bool | None = None,
+        clip: Any = None,
     ) -> None:
         checks.one_of("target", target, ("binary", "continuous"))
         if method not in METHODS:
@@ -454,6 +456,8 @@ class TableBinning(TableBinningBase):
         if progress not in (None, True, False):
             raise TypeError(f"progress must be True, False or None, not {progress!r}")
         self.progress = progress
+        self._clip_rule = clipping.clip_rule(clip)
+        self.clip = clip
         # Bad options fail here, not as the skip reason of every column.
         check_named({name: getattr(self, name) for name in OPTION_CHECKS})
         for name, options in self.column_options.items():
@@ -466,6 +470,8 @@ class TableBinning(TableBinningBase):
         # an edit, which changes one WoE column without the rows to measure again.
         self._collinear: dict[str, Decision] = {}
         self._fitted_columns: list[str] = []
+        # The bounds each numeric column was clipped to at the fit.
+        self.clip_bounds: dict[str, tuple[float, float]] = {}
 
     # A binning pickled before the guard-rails of the selection was selected
     # without them, and keeps the columns it selected.
@@ -476,6 +482,9 @@ class TableBinning(TableBinningBase):
         "max_vif": None,
         "selection_report": [],
         "_collinear": {},
+        "clip": None,
+        "_clip_rule": None,
+        "clip_bounds": {},
     }
 
     # -- fitting ---------------------------------------------------------------
@@ -566,7 +575,13 @@ class TableBinning(TableBinningBase):
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
             kind, options = self.column_plan(name, categorical)
-            column = categories.encode(values) if categorical else as_float_array(values)
+            column: categories.Encoded | FloatArray
+            if categorical:
+                column = categories.encode(values)
+            elif self._clip_rule is not None:
+                column = self._clipped_rows(name, as_float_array(values), flags, weights)
+            else:
+                column = as_float_array(values)
             if kind == "optimal" and labels is not None:
                 options = {**options, "target": labels}
             if weights is not None:
@@ -593,11 +608,31 @@ class TableBinning(TableBinningBase):
             if on_column is not None:
                 on_column(name)
 
+    def _clipped_rows(
+        self, name: str, x: FloatArray, flags: FloatArray, weights: FloatArray | None
+    ) -> FloatArray:
+        """The column `x` clipped to the bounds its rows of known target give
+        (of positive weight, with weights), the bounds kept."""
+        assert self._clip_rule is not None
+        specials = checked_special_values(self.specials_of(name))
+        counted_rows = ~np.isnan(flags) if weights is None else ~np.isnan(flags) & (weights > 0.0)
+        bounds = clipping.bounds_of_rows(self._clip_rule, name, x, counted_rows, specials)
+        if bounds is None:
+            return x
+        self.clip_bounds[name] = bounds
+        return clipping.clipped(x, bounds, specials)
+
     def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
         """One column's table from its merged counts."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
+            nonlocal counts
             kind, options = self.column_plan(name, isinstance(counts, counted.CategoryCounts))
+            if isinstance(counts, counted.ColumnCounts) and self._clip_rule is not None:
+                bounds = clipping.bounds_of_counts(self._clip_rule, name, counts)
+                if bounds is not None:
+                    self.clip_bounds[name] = bounds
+                    counts = clipping.clipped_counts(counts, bounds)
             return (
                 counts,
                 lambda c: COUNT_BUILDERS[kind](c, name=name, **options),
@@ -626,6 +661,7 @@ class TableBinning(TableBinningBase):
         if isinstance(edits, TableBinning):  # read before a refit of itself replaces them
             edits = edits.edits
         self.__dict__.pop("_batches", None)
+        self.clip_bounds = {}
         names = frames.column_names(data)
         self._check_named_columns(names)
         target_name = frames.target_name(data, y)
@@ -680,6 +716,7 @@ class TableBinning(TableBinningBase):
         if isinstance(edits, TableBinning):
             edits = edits.edits
         self._check_named_columns(fitted_columns)
+        self.clip_bounds = {}
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         # The searches release the interpreter lock: columns in parallel, as `fit`.
@@ -1008,6 +1045,7 @@ class TableBinning(TableBinningBase):
             "skipped": dict(self.skipped),
             "selection": decision_dicts(self.selection_report),
             "tables": {name: table.to_dict() for name, table in self.tables.items()},
+            **clipping.bounds_field(self.clip_bounds, self.tables),
         }
 
     @classmethod
@@ -1048,6 +1086,7 @@ class TableBinning(TableBinningBase):
                 fitted_columns=fitted_columns,
                 decisions=decisions_of(doc, where),
             )
+            binning.clip_bounds = clipping.bounds_read(doc, tables, where)
         return binning
 
     # -- reading ---------------------------------------------------------------

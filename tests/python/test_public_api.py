@@ -10,9 +10,10 @@ from package_under_test import tessaline  # noqa: F401
 PUBLIC = {
     "tessaline": [
         "Alert", "AucComparison", "AugmentedSample", "BinAnalysis", "BinChange", "BinShift",
-        "BinningTable", "Calibration", "CalibrationTable", "CharacteristicShift", "ColumnSummary",
+        "BinningTable", "Calibration", "CalibrationTable", "CharacteristicShift", "ColumnProfile",
+        "ColumnSummary",
         "ContinuousBinningTable", "ContinuousColumnSummary", "ContinuousTableBinning",
-        "Counterfactual", "Decision", "DocumentError", "EditError", "EmptyBinWarning",
+        "Counterfactual", "DataOverview", "Decision", "DocumentError", "EditError", "EmptyBinWarning",
         "FewEventsWarning", "GainsTable", "GiniResult", "InferredBand", "LogisticFit",
         "MDLPDiscretizer", "MissingDependencyError", "MonitorState", "MonitoringResult",
         "NotFittedError", "PSIResult", "PeriodCalibration", "PeriodPerformance", "RoundingEffect",
@@ -22,6 +23,7 @@ PUBLIC = {
         "categorical_binning", "compare_auc", "continuous_binning", "correlation",
         "counterfactual", "custom_binning", "datasets", "equal_width_binning", "from_json",
         "gini", "grouped_binning", "keep_reference", "logistic_fit", "mdlp_binning", "monitor", "optimal_binning",
+        "overview",
         "psi", "quantile_binning", "reject_inference", "rounding_effect", "score_performance",
         "stability", "stepwise", "studio", "vif", "weight_of_evidence",
     ],
@@ -32,6 +34,7 @@ PUBLIC = {
     ],
     "tessaline.engines": [
         "DEFAULT_MAX_DISTINCT", "count_columns", "fit", "fit_files", "monitor", "monitor_files",
+        "overview", "overview_files",
     ],
     "tessaline.monitor_periods": [
         "Alert", "CharacteristicShift", "MonitorState", "MonitoringResult", "PeriodCalibration",

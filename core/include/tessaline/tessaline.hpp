@@ -503,6 +503,30 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share);
 
+// -- column profile (the data overview) --
+// What a column's counts by distinct value tell before any binning: the
+// linear-interpolation percentiles (0 to 100, as percentile_from_counts
+// reads them) of its finite values, their mean (the exact sum of value times
+// rows, rounded once, over the rows) and sample standard deviation (the
+// squared deviations from that mean summed exactly, over rows - 1), and the
+// positions of the values held by the most rows. NaN where there are no
+// finite rows (the deviation: fewer than two).
+struct ValueProfile {
+    std::vector<double> quantiles;
+    double mean = 0.0;
+    double std = 0.0;
+    int64_t finite_rows = 0;
+    std::vector<std::size_t> top;
+};
+// `value` ascending and distinct (infinite values allowed, counted but not
+// in the statistics), `count` the rows of each.
+TESSALINE_API ValueProfile value_profile(const double* value, const int64_t* count, std::size_t n,
+                                         const std::vector<double>& percentiles, std::size_t top);
+// The positions of the `k` largest counts, largest first, ties by position.
+TESSALINE_API std::vector<std::size_t> top_positions(const int64_t* count, std::size_t n,
+                                                     std::size_t k);
+// -- end of column profile --
+
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected
 // applicant split into a weighted good and bad): every count becomes the sum

@@ -590,3 +590,22 @@ def centred_square_sums(partials: Mapping[str, npt.ArrayLike]) -> FloatArray:
         )
     )
     return sums
+
+
+# -- the data overview ----------------------------------------------------------------
+def value_profile(
+    value: FloatArray, count: npt.ArrayLike, percentiles: tuple[float, ...], top: int
+) -> dict[str, Any]:
+    """Percentiles (0 to 100), mean and standard deviation of the finite
+    values counted by distinct value (ascending), and the positions of the
+    `top` values held by the most rows."""
+    profile: dict[str, Any] = _native.value_profile(
+        np.asarray(value, dtype=np.float64), count, list(percentiles), top
+    )
+    return profile
+
+
+def top_positions(count: npt.ArrayLike, k: int) -> IntArray:
+    """The positions of the `k` largest counts, largest first, ties by position."""
+    positions: IntArray = _native.top_positions(count, k)
+    return positions

@@ -160,6 +160,9 @@ class ColumnCounts:
                 self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
+        # As given, for the same groups with other values (`with_values`).
+        self._group_rows, self._weights = rows, weights
+        self.special_values = tuple(special_values)
         finite_values = value[finite & (rows > 0)]
         # Counts merged before come in order: a read, not a sort.
         ascending = bool(np.all(finite_values[1:] >= finite_values[:-1]))
@@ -176,6 +179,23 @@ class ColumnCounts:
             )
         c1 = self._ones[keep]
         return native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
+
+    @property
+    def group_values(self) -> npt.NDArray[np.float64]:
+        """The value of each group, as given."""
+        return self._value
+
+    def groups_of(self, kind: int) -> dict[str, npt.NDArray[Any]]:
+        """The value and rows of known target of the groups of a kind
+        (KEPT, INF_KNOWN, SPECIAL) that hold such rows, as given (unmerged)."""
+        keep = self._groups[kind] & (self._known > 0)
+        return {"value": self._value[keep], "known": self._known[keep]}
+
+    def with_values(self, value: npt.NDArray[np.float64]) -> ColumnCounts:
+        """The same groups, each with its value replaced (one per group)."""
+        return ColumnCounts(
+            value, self._group_rows, self._known, self._ones, self.special_values, self._weights
+        )
 
     @property
     def missing(self) -> tuple[Any, Any]:

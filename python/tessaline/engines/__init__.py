@@ -50,7 +50,7 @@ import contextlib
 import numbers
 import os
 import uuid
-from collections.abc import Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
 from .._core.categories import category_name
@@ -73,6 +73,7 @@ from ..counting import (
     summed_weights,
     target_threshold,
 )
+from ..data_overview import DataOverview
 from ..exceptions import TargetError
 from ..formats.sql import identifier
 from ..table_binning import TableBinning, check_classes
@@ -81,6 +82,7 @@ from .dialects import Dialect, dialect_of
 from .fetch import fetched_counts, has_arrow
 from .memory import Limits, merged_within, size_in_bytes
 from .monitor_queries import monitor, monitor_files
+from .profiles import BATCH_COLUMNS, DEFAULT_TOP, profiled
 from .queries import (
     BAD_WEIGHT,
     NOT_BINARY,
@@ -99,6 +101,8 @@ __all__ = [
     "fit_files",
     "monitor",
     "monitor_files",
+    "overview",
+    "overview_files",
 ]
 
 # Distinct target values read to name them in an error message.
@@ -431,8 +435,32 @@ def fit_files(
     with more distinct values than it can hold is an error, or with
     ``approximate=K`` has the values of its largest columns merged into K
     cells until they fit."""
-    duckdb = require("duckdb", "fit_files")
+    with _files_connection(path, memory_limit, threads, "fit_files") as (connection, files):
+        client_memory = size_in_bytes(memory_limit)
+        if client_memory is None:
+            # A size DuckDB reads but written otherwise: its own reading of it.
+            ((setting,),) = _rows(connection, "SELECT current_setting('memory_limit')")
+            client_memory = size_in_bytes(setting)
+        return fit(
+            binning,
+            connection,
+            files,
+            y,
+            max_distinct=max_distinct,
+            approximate=approximate,
+            sample_weight=sample_weight,
+            client_memory=client_memory,
+        )
 
+
+@contextlib.contextmanager
+def _files_connection(
+    path: str | os.PathLike[str], memory_limit: str, threads: int | None, needed_by: str
+) -> Iterator[tuple[Any, str]]:
+    """An in-process DuckDB of at most `memory_limit` on `threads` threads
+    (default: all), with the query that reads the Parquet or CSV file(s) at
+    `path`; closed on leaving."""
+    duckdb = require("duckdb", needed_by)
     text = os.fspath(path)
     reader = "read_csv" if text.lower().endswith((".csv", ".csv.gz", ".tsv")) else "read_parquet"
     config: dict[str, str | bool | int | float | list[str]] = {"memory_limit": memory_limit}
@@ -440,21 +468,69 @@ def fit_files(
         config["threads"] = threads
     connection = duckdb.connect(config=config)
     try:
-        client_memory = size_in_bytes(memory_limit)
-        if client_memory is None:
-            # A size DuckDB reads but written otherwise: its own reading of it.
-            ((setting,),) = _rows(connection, "SELECT current_setting('memory_limit')")
-            client_memory = size_in_bytes(setting)
         quoted = "'" + text.replace("'", "''") + "'"
-        return fit(
-            binning,
-            connection,
-            f"SELECT * FROM {reader}({quoted})",
-            y,
-            max_distinct=max_distinct,
-            approximate=approximate,
-            sample_weight=sample_weight,
-            client_memory=client_memory,
-        )
+        yield connection, f"SELECT * FROM {reader}({quoted})"
     finally:
         connection.close()
+
+
+def overview(
+    connection: Any,
+    source: str,
+    target: str | None = None,
+    *,
+    event: Any = None,
+    value: float | None = None,
+    percentile: float | None = None,
+    columns: Sequence[str] | None = None,
+    top: int = DEFAULT_TOP,
+    max_distinct: int = DEFAULT_MAX_DISTINCT,
+    batch_columns: int = BATCH_COLUMNS,
+) -> DataOverview:
+    """`tessaline.overview` of the table (or query) `source` of a DuckDB,
+    sqlite3 or psycopg `connection` against its column `target` (read with
+    `event`, `value` and `percentile` as `fit` reads it), bit for bit as the
+    local overview of the same rows: the engine groups each column by value
+    (or category) with the fit's aggregate query, `batch_columns` columns
+    per query, and the client profiles the groups. Columns of other types
+    than numbers, text, booleans and dates are listed in `skipped`; a column
+    of more than `max_distinct` distinct values is an error, as for `fit`."""
+    d = dialect_of(connection)
+    source = source_of(source)
+    types = d.column_types(connection, source)
+    wanted = [n for n in types if n != target] if columns is None else list(columns)
+    absent = [n for n in [*([] if target is None else [target]), *wanted] if n not in types]
+    if absent:
+        raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")
+    flag = f"CAST(NULL AS {d.double})"
+    if target is not None:
+        flag = _flag(
+            connection, d, source, target, types[target], event, value, percentile, max_distinct
+        )
+    return profiled(
+        connection,
+        d,
+        source,
+        types,
+        wanted,
+        target,
+        flag,
+        top=top,
+        max_distinct=max_distinct,
+        batch_columns=batch_columns,
+    )
+
+
+def overview_files(
+    path: str | os.PathLike[str],
+    target: str | None = None,
+    *,
+    memory_limit: str = "1GB",
+    threads: int | None = None,
+    **options: Any,
+) -> DataOverview:
+    """`overview` of the Parquet or CSV file(s) at `path` (a glob reads
+    many), read by an in-process DuckDB that holds at most `memory_limit`,
+    on `threads` threads (default: all); `options` as for `overview`."""
+    with _files_connection(path, memory_limit, threads, "overview_files") as (connection, files):
+        return overview(connection, files, target, **options)

@@ -69,7 +69,7 @@ def hostile(fill=None, **options):
     return binning, (frame, y), [frame, hostile_frame(binning)]
 
 
-@pytest.fixture(scope="module", params=["german", "pooled", "unpooled"])
+@pytest.fixture(scope="module", params=["german", "pooled", "unpooled", "clipped"])
 def case(request):
     """A fitted binning, its training data and target, and the frames to score."""
     if request.param == "german":
@@ -79,6 +79,9 @@ def case(request):
     # missing, so that an unseen category falls in no bin (WoE 0).
     if request.param == "pooled":
         return hostile(min_share=0.05)
+    if request.param == "clipped":
+        # Raw values beyond the bounds score where their clipped ones would.
+        return hostile(min_share=0.05, clip=(0.1, 0.9))
     return hostile("south", min_share=0.0)
 
 
