@@ -202,3 +202,15 @@ def continuous_binning(
     max_pvalue: float = 1.0,
     sum_sq_dev: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
+def grid_binning(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    n_x: int,
+    n_y: int,
+    max_bins_x: int,
+    max_bins_y: int,
+    min_cell_share: float,
+    trend_x: str,
+    trend_y: str,
+    max_exhaustive: int = 4096,
+) -> dict[str, Any]: ...

@@ -1,0 +1,250 @@
+"""The table of a two-variable binning: the cells of a product grid of x
+intervals and y intervals, each with its non-events, events, event rate, WoE
+and IV, and the scoring of pairs by cell.
+
+Cell (i, j) is the i-th x row and j-th y column; the last row holds the rows
+whose x is missing and the last column those whose y is missing. Intervals
+are closed on the right: a value equal to a cut point falls in the lower
+interval. WoE and IV follow `tessaline.woe` over all cells (a missing row or
+column included), so an empty cell has WoE 0."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import checks, native, printing
+from .._core.arrays import FloatArray, IntArray, as_float_array
+from ..exceptions import DocumentError
+from ..formats import document
+from ..formats.grid_sql import grid_sql
+from ..woe import weight_of_evidence
+
+GRID_SCHEMA = "tessaline.grid_binning"
+OUTPUTS = ("woe", "index", "bin")
+
+
+class GridBinningTable:
+    """A fitted two-variable binning (see `tessaline.grid_binning`)."""
+
+    def __init__(
+        self,
+        cuts_x: npt.ArrayLike,
+        cuts_y: npt.ArrayLike,
+        c0: npt.ArrayLike,
+        c1: npt.ArrayLike,
+        *,
+        name_x: str | None = None,
+        name_y: str | None = None,
+        metadata: Mapping[str, Any] | None = None,
+    ):
+        self._cuts_x = _frozen(cuts_x)
+        self._cuts_y = _frozen(cuts_y)
+        self._c0, self._c1 = _frozen(c0), _frozen(c1)
+        self.name_x, self.name_y = name_x, name_y
+        self.metadata = dict(metadata or {})
+        woe, iv, total = weight_of_evidence(self._c0, self._c1)
+        self._woe = _frozen(woe.reshape(self._c0.shape))
+        self._iv = _frozen(iv.reshape(self._c0.shape))
+        self.information_value = total
+
+    # -- the grid --------------------------------------------------------------
+    @property
+    def cuts_x(self) -> FloatArray:
+        return self._cuts_x
+
+    @property
+    def cuts_y(self) -> FloatArray:
+        return self._cuts_y
+
+    @property
+    def c0(self) -> FloatArray:
+        """Non-events per cell, (x rows + missing) by (y columns + missing)."""
+        return self._c0
+
+    @property
+    def c1(self) -> FloatArray:
+        """Events per cell, shaped as `c0`."""
+        return self._c1
+
+    @property
+    def woe(self) -> FloatArray:
+        return self._woe
+
+    @property
+    def iv(self) -> FloatArray:
+        """Each cell's term of the information value."""
+        return self._iv
+
+    @property
+    def event_rate(self) -> FloatArray:
+        rows = self._c0 + self._c1
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return np.where(rows > 0, self._c1 / rows, np.nan)
+
+    @property
+    def labels_x(self) -> list[str]:
+        return _labels(self._cuts_x)
+
+    @property
+    def labels_y(self) -> list[str]:
+        return _labels(self._cuts_y)
+
+    def cells(self) -> dict[str, Any]:
+        """One entry per cell, x row by x row: the labels of its x and y
+        intervals, its counts, share of all rows, event rate, WoE and IV."""
+        rows = self._c0 + self._c1
+        total = float(rows.sum())
+        labels_x, labels_y = self.labels_x, self.labels_y
+        return {
+            "x": [lx for lx in labels_x for _ in labels_y],
+            "y": [ly for _ in labels_x for ly in labels_y],
+            "c0": self._c0.ravel(),
+            "c1": self._c1.ravel(),
+            "share": rows.ravel() / total if total else np.full(rows.size, np.nan),
+            "event_rate": self.event_rate.ravel(),
+            "woe": self._woe.ravel(),
+            "iv": self._iv.ravel(),
+        }
+
+    # -- scoring ---------------------------------------------------------------
+    def cell_index(self, x: npt.ArrayLike, y: npt.ArrayLike) -> IntArray:
+        """The flat cell of each pair: x row * columns + y column."""
+        xs, ys = as_float_array(x), as_float_array(y)
+        checks.same_length(("x", xs), ("y", ys))
+        rows, cols = self._c0.shape
+        ix = native.binning_transform(xs, self._cuts_x)
+        iy = native.binning_transform(ys, self._cuts_y)
+        ix = np.where(ix < 0, rows - 1, ix)
+        iy = np.where(iy < 0, cols - 1, iy)
+        return np.asarray(ix * cols + iy, dtype=np.int64)
+
+    def transform(
+        self, x: npt.ArrayLike, y: npt.ArrayLike, output: Literal["woe", "index", "bin"] = "woe"
+    ) -> npt.NDArray[Any]:
+        """The WoE of each pair's cell, its flat index (x row * columns + y
+        column), or its label ("(-inf, 3] × (2, 5]")."""
+        checks.one_of("output", output, OUTPUTS)
+        index = self.cell_index(x, y)
+        if output == "index":
+            return index
+        if output == "woe":
+            return self._woe.ravel()[index]
+        labels = np.array([f"{a} × {b}" for a in self.labels_x for b in self.labels_y])
+        return labels[index]
+
+    def to_sql(
+        self,
+        column_x: str | None = None,
+        column_y: str | None = None,
+        *,
+        output: Literal["woe", "index"] = "woe",
+        dialect: Literal["duckdb", "sqlite", "postgresql"] = "duckdb",
+    ) -> str:
+        """An SQL expression giving what `transform` gives for the columns
+        `column_x` and `column_y` (default: the table's names); NaN WoE is NULL."""
+        x = column_x if column_x is not None else self.name_x
+        y = column_y if column_y is not None else self.name_y
+        if x is None or y is None:
+            raise ValueError("to_sql: name the columns (column_x, column_y) of a table fitted without names")
+        return grid_sql(self._cuts_x, self._cuts_y, self._woe, x, y, output, dialect)
+
+    def plot(self, ax: Any = None) -> Any:
+        """A heat map of the WoE of the cells, each cell marked with its WoE and
+        share of the rows (matplotlib)."""
+        from ..plots.grid import plot_grid
+
+        return plot_grid(self, ax)
+
+    # -- documents -------------------------------------------------------------
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            **document.header(GRID_SCHEMA),
+            "name_x": self.name_x,
+            "name_y": self.name_y,
+            "cuts_x": [document.exact(v) for v in self._cuts_x],
+            "cuts_y": [document.exact(v) for v in self._cuts_y],
+            "c0": [[int(v) for v in row] for row in self._c0],
+            "c1": [[int(v) for v in row] for row in self._c1],
+            "information_value": document.exact(self.information_value),
+            "metadata": document.plain(self.metadata),
+        }
+
+    def to_json(self, indent: int | None = None) -> str:
+        """The table as a JSON document (floats as exact hexadecimal strings)
+        from which `from_json` rebuilds it bit for bit."""
+        return document.dumps(self.to_dict(), indent)
+
+    @classmethod
+    def from_json(cls, text: str | bytes) -> GridBinningTable:
+        return cls.from_dict(document.parse(text))
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> GridBinningTable:
+        """The table a document describes; one that no fit writes (cut points
+        out of order, counts of the wrong shape, an IV its counts do not
+        give) raises `DocumentError`."""
+        document.check_header(doc, GRID_SCHEMA)
+        where = GRID_SCHEMA
+        with document.reading(where):
+            cuts = [np.array(document.floats(doc, k, where)) for k in ("cuts_x", "cuts_y")]
+            for key, values in zip(("cuts_x", "cuts_y"), cuts):
+                if not (np.isfinite(values).all() and (np.diff(values) > 0).all()):
+                    raise DocumentError(f"{where}: {key} must be finite and increasing")
+            shape = (cuts[0].size + 2, cuts[1].size + 2)
+            counts = [_count_grid(doc, key, shape, where) for key in ("c0", "c1")]
+            names = [doc.get(k) for k in ("name_x", "name_y")]
+            if not all(n is None or isinstance(n, str) for n in names):
+                raise DocumentError(f"{where}: name_x and name_y must be strings or null")
+            table = cls(*cuts, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata"))
+            stored = document.from_exact(doc.get("information_value"), f"{where} information_value")
+            if not document.within_ulps(stored, table.information_value, 0):
+                raise DocumentError(f"{where}: information_value is not the one its counts give")
+            return table
+
+    # -- printing --------------------------------------------------------------
+    def title(self) -> str:
+        x = f"'{self.name_x}'" if self.name_x is not None else "x"
+        y = f"'{self.name_y}'" if self.name_y is not None else "y"
+        proved = "optimum" if self.metadata.get("exact", True) else "local optimum"
+        return (
+            f"grid binning of {x} by {y}: {self._cuts_x.size + 1} x {self._cuts_y.size + 1} "
+            f"bins + missing, IV {printing.fixed(self.information_value, 4)} ({proved})"
+        )
+
+    def __str__(self) -> str:
+        """The title, then the WoE of each cell: x intervals down, y across."""
+        header = [f"{self.name_x or 'x'} \\ {self.name_y or 'y'}", *self.labels_y]
+        rows = [
+            [printing.printable(label), *(printing.fixed(w, 4) for w in woe)]
+            for label, woe in zip(self.labels_x, self._woe)
+        ]
+        return self.title() + "\nWoE\n" + printing.text_table(header, rows)
+
+    def __repr__(self) -> str:
+        return f"<GridBinningTable {self.title()}>"
+
+
+def _frozen(values: npt.ArrayLike) -> FloatArray:
+    array = np.array(values, dtype=np.float64)
+    array.setflags(write=False)
+    return array
+
+
+def _labels(cuts: FloatArray) -> list[str]:
+    edges = [-math.inf, *cuts.tolist(), math.inf]
+    return [printing.interval(lo, hi) for lo, hi in zip(edges[:-1], edges[1:])] + ["missing"]
+
+
+def _count_grid(doc: Mapping[str, Any], key: str, shape: tuple[int, int], where: str) -> FloatArray:
+    rows = document.field(doc, key, list, where)
+    if len(rows) != shape[0] or not all(isinstance(r, list) and len(r) == shape[1] for r in rows):
+        raise DocumentError(f"{where}: {key} must be {shape[0]} rows of {shape[1]} counts")
+    values = [v for r in rows for v in r]
+    if not all(isinstance(v, int) and not isinstance(v, bool) and v >= 0 for v in values):
+        raise DocumentError(f"{where}: {key} must hold non-negative integers")
+    return np.array(values, dtype=np.float64).reshape(shape)
