@@ -16,7 +16,7 @@ both give the same table to the bit."""
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from typing import Any, Literal
 
 import numpy as np
@@ -24,6 +24,7 @@ import numpy.typing as npt
 
 from .._core import checks, native
 from .._core.arrays import FloatArray, as_float_array, column_name
+from .._core.native import Counts
 from .._core.target import event_flags
 from .grid_table import GridBinningTable
 
@@ -31,12 +32,20 @@ GridTrend = Literal["none", "ascending", "descending", "auto"]
 TRENDS = ("none", "ascending", "descending", "auto")
 
 # A grid an analyst can read at a glance, with cells large enough to carry a
-# WoE: at most 5 intervals per variable, 5% of the searched rows per cell,
-# from 10 quantile pre-bins per variable (few enough that the search tries
-# every grouping of one axis, and so proves its optimum).
+# WoE: at most 5 intervals per variable, 2% of the searched rows per cell (20
+# rows in a thousand: a grid of 25 cells cannot give each the 5% a bin of one
+# variable gets), from 10 quantile pre-bins per variable and the cuts below
+# (few enough that the search tries every grouping of one axis, and so proves
+# its optimum).
 DEFAULT_MAX_BINS = 5
-DEFAULT_MIN_CELL_SHARE = 0.05
+DEFAULT_MIN_CELL_SHARE = 0.02
 DEFAULT_N_PREBINS = 10
+# The quantile pre-bins of each variable are joined by the cut points that
+# best separate the classes along it alone (greedy Gini splits into at most
+# this many parts of at least this share of the searched rows), so that the
+# search can place a cut where the event rate turns between two quantiles.
+CLASS_PARTS = 5
+CLASS_PART_SHARE = 0.05
 
 
 def grid_binning(
@@ -58,8 +67,11 @@ def grid_binning(
     equal to `event`) into the product grid of largest information value.
 
     Each variable starts from `n_prebins` quantile pre-bins of the rows where
-    both are present; the search groups neighbouring pre-bins of x into at
-    most `max_bins_x` intervals and of y into at most `max_bins_y`, every
+    both are present, joined by up to 4 cut points that best separate the
+    classes along that variable (splits by the largest fall in Gini
+    impurity, each part at least 5% of those rows). The search groups
+    neighbouring pre-bins of x into at most `max_bins_x` intervals and of y
+    into at most `max_bins_y`, every
     cell holding at least `min_cell_share` of those rows (and at least one).
     `trend_x` asks the WoE to rise ("ascending") or fall ("descending")
     strictly from each x interval to the next in every column of the grid,
@@ -77,22 +89,24 @@ def grid_binning(
     xs, ys = as_float_array(x), as_float_array(y)
     flags = event_flags(target, event=event)
     checks.same_length(("x", xs), ("y", ys), ("target", flags))
+    limits = _checked_limits(max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y, n_prebins)
     known = ~np.isnan(flags)
     if not known.all():
         xs, ys, flags = xs[known], ys[known], flags[known]
-    return grid_binning_from_counts(
+    labels = flags.astype(np.int32)
+
+    # The counting kernel gives what merging one count per row gives.
+    def by_value(values: FloatArray, rows: npt.NDArray[np.bool_]) -> Counts:
+        return native.count_values(values[rows], labels[rows])
+
+    return _fit(
         xs,
         ys,
-        1.0 - flags,
-        flags,
-        max_bins_x=max_bins_x,
-        max_bins_y=max_bins_y,
-        min_cell_share=min_cell_share,
-        trend_x=trend_x,
-        trend_y=trend_y,
-        n_prebins=n_prebins,
-        name_x=name_x if name_x is not None else column_name(x),
-        name_y=name_y if name_y is not None else column_name(y),
+        (1.0 - flags, flags),
+        by_value,
+        limits,
+        name_x if name_x is not None else column_name(x),
+        name_y if name_y is not None else column_name(y),
     )
 
 
@@ -119,17 +133,34 @@ def grid_binning_from_counts(
     counts0, counts1 = as_float_array(c0), as_float_array(c1)
     checks.same_length(("x", xs), ("y", ys), ("c0", counts0), ("c1", counts1))
     limits = _checked_limits(max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y, n_prebins)
+
+    def by_value(values: FloatArray, rows: npt.NDArray[np.bool_]) -> Counts:
+        return native.merge_value_counts(values[rows], counts0[rows], counts1[rows])
+
+    return _fit(xs, ys, (counts0, counts1), by_value, limits, name_x, name_y)
+
+
+def _fit(
+    xs: FloatArray,
+    ys: FloatArray,
+    counts: tuple[FloatArray, FloatArray],
+    by_value: Callable[[FloatArray, npt.NDArray[np.bool_]], Counts],
+    limits: Mapping[str, Any],
+    name_x: str | None,
+    name_y: str | None,
+) -> GridBinningTable:
+    """The table of entries (xs, ys) of non-events and events `counts`;
+    `by_value(values, rows)` counts the values of the rows chosen by value."""
     searched = ~(np.isnan(xs) | np.isnan(ys))
     if not searched.any():
         raise ValueError("grid_binning: no row holds both x and y")
-    axis_x = _prebins(xs[searched], counts0[searched], counts1[searched], n_prebins)
-    axis_y = _prebins(ys[searched], counts0[searched], counts1[searched], n_prebins)
+    axis_x = _prebins(by_value(xs, searched), limits["n_prebins"])
+    axis_y = _prebins(by_value(ys, searched), limits["n_prebins"])
     px = native.binning_transform(xs[searched], axis_x["cuts"])
     py = native.binning_transform(ys[searched], axis_y["cuts"])
     nx, ny = axis_x["cuts"].size + 1, axis_y["cuts"].size + 1
     grid = native.grid_binning(
-        _cell_counts(px, py, ny, counts0[searched], nx * ny),
-        _cell_counts(px, py, ny, counts1[searched], nx * ny),
+        *(_cell_counts(px, py, ny, c[searched], nx * ny) for c in counts),
         n_x=nx,
         n_y=ny,
         max_bins_x=limits["max_bins_x"],
@@ -142,9 +173,7 @@ def grid_binning_from_counts(
         raise ValueError(f"grid_binning: {grid['message']}")
     cuts_x = _group_cuts(axis_x, grid["x_starts"])
     cuts_y = _group_cuts(axis_y, grid["y_starts"])
-    table_c0, table_c1 = (
-        _table_counts(xs, ys, cuts_x, cuts_y, counts) for counts in (counts0, counts1)
-    )
+    table_c0, table_c1 = (_table_counts(xs, ys, cuts_x, cuts_y, c) for c in counts)
     metadata = {
         "exact": bool(grid["exact"]),
         "trend_x": grid["trend_x"],
@@ -176,13 +205,14 @@ def _checked_limits(
     }
 
 
-def _prebins(
-    values: FloatArray, c0: FloatArray, c1: FloatArray, n_prebins: int
-) -> dict[str, FloatArray]:
-    """The quantile cut points of one variable's searched rows and its
-    distinct values (ascending), which the chosen cut points are read from."""
-    counts = native.merge_value_counts(values, c0, c1)
-    return {"cuts": native.quantile_splits(counts, n_prebins), "value": counts["value"]}
+def _prebins(counts: Counts, n_prebins: int) -> dict[str, FloatArray]:
+    """The pre-bins' cut points of one variable's searched rows (quantiles
+    joined by the cuts that best separate the classes, the same for both
+    classes alike) and its distinct values (ascending), which the chosen cut
+    points are read from."""
+    quantiles = native.quantile_splits(counts, n_prebins)
+    informative = native.class_split_cuts(counts, CLASS_PARTS, CLASS_PART_SHARE)
+    return {"cuts": np.unique(np.concatenate([quantiles, informative])), "value": counts["value"]}
 
 
 def _cell_counts(

@@ -10,6 +10,7 @@ column included), so an empty cell has WoE 0."""
 
 from __future__ import annotations
 
+import itertools
 import math
 from collections.abc import Mapping
 from typing import Any, Literal
@@ -150,7 +151,9 @@ class GridBinningTable:
         x = column_x if column_x is not None else self.name_x
         y = column_y if column_y is not None else self.name_y
         if x is None or y is None:
-            raise ValueError("to_sql: name the columns (column_x, column_y) of a table fitted without names")
+            raise ValueError(
+                "to_sql: name the columns (column_x, column_y) of a table fitted without names"
+            )
         return grid_sql(self._cuts_x, self._cuts_y, self._woe, x, y, output, dialect)
 
     def plot(self, ax: Any = None) -> Any:
@@ -200,28 +203,45 @@ class GridBinningTable:
             names = [doc.get(k) for k in ("name_x", "name_y")]
             if not all(n is None or isinstance(n, str) for n in names):
                 raise DocumentError(f"{where}: name_x and name_y must be strings or null")
-            table = cls(*cuts, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata"))
+            table = cls(
+                *cuts, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata")
+            )
             stored = document.from_exact(doc.get("information_value"), f"{where} information_value")
             if not document.within_ulps(stored, table.information_value, 0):
                 raise DocumentError(f"{where}: information_value is not the one its counts give")
             return table
 
     # -- printing --------------------------------------------------------------
+    def _shown(self) -> tuple[npt.NDArray[np.bool_], npt.NDArray[np.bool_]]:
+        """The x rows and y columns printed: all but a missing row or column
+        that holds no rows."""
+        rows = self._c0 + self._c1
+        shown_x, shown_y = np.ones(rows.shape[0], bool), np.ones(rows.shape[1], bool)
+        shown_x[-1], shown_y[-1] = rows[-1].any(), rows[:, -1].any()
+        return shown_x, shown_y
+
     def title(self) -> str:
         x = f"'{self.name_x}'" if self.name_x is not None else "x"
         y = f"'{self.name_y}'" if self.name_y is not None else "y"
         proved = "optimum" if self.metadata.get("exact", True) else "local optimum"
+        shown_x, shown_y = self._shown()
         return (
-            f"grid binning of {x} by {y}: {self._cuts_x.size + 1} x {self._cuts_y.size + 1} "
-            f"bins + missing, IV {printing.fixed(self.information_value, 4)} ({proved})"
+            f"grid binning of {x} by {y}: {self._cuts_x.size + 1}"
+            f"{' + missing' if shown_x[-1] else ''} x {self._cuts_y.size + 1}"
+            f"{' + missing' if shown_y[-1] else ''} bins, "
+            f"IV {printing.fixed(self.information_value, 4)} ({proved})"
         )
 
     def __str__(self) -> str:
-        """The title, then the WoE of each cell: x intervals down, y across."""
-        header = [f"{self.name_x or 'x'} \\ {self.name_y or 'y'}", *self.labels_y]
+        """The title, then the WoE of each cell: x intervals down, y across
+        (a missing row or column only when it holds rows)."""
+        shown_x, shown_y = self._shown()
+        header = [f"{self.name_x or 'x'} \\ {self.name_y or 'y'}"]
+        header += [label for label, shown in zip(self.labels_y, shown_y) if shown]
         rows = [
-            [printing.printable(label), *(printing.fixed(w, 4) for w in woe)]
-            for label, woe in zip(self.labels_x, self._woe)
+            [printing.printable(label), *(printing.fixed(w, 4) for w in woe[shown_y])]
+            for label, woe, shown in zip(self.labels_x, self._woe, shown_x)
+            if shown
         ]
         return self.title() + "\nWoE\n" + printing.text_table(header, rows)
 
@@ -237,7 +257,7 @@ def _frozen(values: npt.ArrayLike) -> FloatArray:
 
 def _labels(cuts: FloatArray) -> list[str]:
     edges = [-math.inf, *cuts.tolist(), math.inf]
-    return [printing.interval(lo, hi) for lo, hi in zip(edges[:-1], edges[1:])] + ["missing"]
+    return [printing.interval(lo, hi) for lo, hi in itertools.pairwise(edges)] + ["missing"]
 
 
 def _count_grid(doc: Mapping[str, Any], key: str, shape: tuple[int, int], where: str) -> FloatArray:

@@ -37,10 +37,10 @@ def test_worked_example():
     assert table.transform([1, 3, np.nan], [2, np.nan, 1], output="index").tolist() == [1, 5, 6]
     assert table.transform([1], [2], output="bin").tolist() == ["(-inf, 1] × (1, +inf)"]
     assert str(table).splitlines()[:4] == [
-        "grid binning of 'a' by 'b': 2 x 2 bins + missing, IV 0.9129 (optimum)",
+        "grid binning of 'a' by 'b': 2 x 2 bins, IV 0.9129 (optimum)",
         "WoE",
-        "a \\ b      (-inf, 1]  (1, +inf)  missing",
-        "---------  ---------  ---------  -------",
+        "a \\ b      (-inf, 1]  (1, +inf)",
+        "---------  ---------  ---------",
     ]
 
 
@@ -51,7 +51,12 @@ def test_rows_counts_and_json_give_one_table():
     counted = frame.groupby(["x", "y"]).t.agg(["count", "sum"]).reset_index()
     pairs = counted.replace(1e300, np.nan)
     from_counts = tl.grid_binning_from_counts(
-        pairs.x, pairs.y, pairs["count"] - pairs["sum"], pairs["sum"], trend_x="auto", min_cell_share=0.03
+        pairs.x,
+        pairs.y,
+        pairs["count"] - pairs["sum"],
+        pairs["sum"],
+        trend_x="auto",
+        min_cell_share=0.03,
     )
     read = tl.from_json(table.to_json())
     for other in (from_counts, read):
@@ -82,11 +87,31 @@ def test_sql_scores_as_transform(run, dialect):
 @pytest.mark.parametrize(
     ("call", "error", "message"),
     [
-        (lambda: tl.grid_binning([1, 2], [1], [0, 1]), ValueError, "x and y and target must be the same length, not 2 and 1 and 2"),
-        (lambda: tl.grid_binning([1, 2], [1, 2], [1, 1]), ValueError, "grid_binning: the rows hold a single class, so their information value is undefined"),
-        (lambda: tl.grid_binning([np.nan, 2], [1, np.nan], [0, 1]), ValueError, "grid_binning: no row holds both x and y"),
-        (lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], trend_y="peak"), ValueError, "trend_y must be one of 'none', 'ascending', 'descending', 'auto', not 'peak'"),
-        (lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], max_bins_x=0), ValueError, "max_bins_x must be a whole number of at least 1, not 0"),
+        (
+            lambda: tl.grid_binning([1, 2], [1], [0, 1]),
+            ValueError,
+            "x and y and target must be the same length, not 2 and 1 and 2",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [1, 1]),
+            ValueError,
+            "grid_binning: the rows hold a single class, so their information value is undefined",
+        ),
+        (
+            lambda: tl.grid_binning([np.nan, 2], [1, np.nan], [0, 1]),
+            ValueError,
+            "grid_binning: no row holds both x and y",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], trend_y="peak"),
+            ValueError,
+            "trend_y must be one of 'none', 'ascending', 'descending', 'auto', not 'peak'",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], max_bins_x=0),
+            ValueError,
+            "max_bins_x must be a whole number of at least 1, not 0",
+        ),
     ],
 )
 def test_errors_name_the_fault(call, error, message):

@@ -27,7 +27,7 @@ def groupings(n, max_bins):
 def grid(c0, c1, xs, ys):
     g0 = np.add.reduceat(np.add.reduceat(c0, xs, axis=0), ys, axis=1)
     g1 = np.add.reduceat(np.add.reduceat(c1, xs, axis=0), ys, axis=1)
-    woe, iv, total = weight_of_evidence(g0.ravel(), g1.ravel())
+    woe, _, total = weight_of_evidence(g0.ravel(), g1.ravel())
     return g0 + g1, woe.reshape(g0.shape), total
 
 
@@ -75,7 +75,9 @@ def test_the_search_finds_the_best_product_grid(seed, bins, share, trend_x, tren
     assert len(found["x_starts"]) <= bins[0] and len(found["y_starts"]) <= bins[1]
     assert iv == pytest.approx(brute_best(c0, c1, bins, share, trend_x, trend_y), rel=1e-12)
     # The same grid with the axes swapped.
-    swapped = _native.grid_binning(c0.T.ravel(), c1.T.ravel(), 6, 5, bins[1], bins[0], share, trend_y, trend_x)
+    swapped = _native.grid_binning(
+        c0.T.ravel(), c1.T.ravel(), 6, 5, bins[1], bins[0], share, trend_y, trend_x
+    )
     assert swapped["iv"] == pytest.approx(found["iv"], rel=1e-12)
 
 
@@ -93,28 +95,54 @@ def test_the_alternating_search_meets_the_limits_and_beats_one_axis_alone(
     assert meets(rows, woe, share, found["trend_x"], found["trend_y"])
     assert iv == pytest.approx(found["iv"], rel=1e-12)
     # Never below the best grouping of x with y whole, nor of y with x whole.
-    alone_x = brute_best(c0.sum(axis=1, keepdims=True), c1.sum(axis=1, keepdims=True), (bins[0], 1), share, trend_x, "none")
-    alone_y = brute_best(c0.sum(axis=0, keepdims=True), c1.sum(axis=0, keepdims=True), (1, bins[1]), share, "none", trend_y)
+    alone_x = brute_best(
+        c0.sum(axis=1, keepdims=True),
+        c1.sum(axis=1, keepdims=True),
+        (bins[0], 1),
+        share,
+        trend_x,
+        "none",
+    )
+    alone_y = brute_best(
+        c0.sum(axis=0, keepdims=True),
+        c1.sum(axis=0, keepdims=True),
+        (1, bins[1]),
+        share,
+        "none",
+        trend_y,
+    )
     assert iv >= max(alone_x, alone_y) * (1 - 1e-12)
+
+
+NO_LIMITS = (2, 2, 0.0, "none", "none")
 
 
 @pytest.mark.parametrize(
     ("args", "message"),
     [
-        ((np.zeros(4), np.ones(4), 2, 2), "the rows hold a single class"),
-        ((np.ones(4), np.ones(3), 2, 2), "grid_binning: c0 and c1 must hold n_x * n_y cells"),
-        ((np.r_[1.0, -1, 1, 1], np.ones(4), 2, 2), "grid_binning: cell counts must be finite and non-negative"),
+        ((np.zeros(4), np.ones(4), 2, 2, *NO_LIMITS), "the rows hold a single class"),
+        (
+            (np.ones(4), np.ones(3), 2, 2, *NO_LIMITS),
+            "grid_binning: c0 and c1 must hold n_x * n_y cells",
+        ),
+        (
+            (np.r_[1.0, -1, 1, 1], np.ones(4), 2, 2, *NO_LIMITS),
+            "grid_binning: cell counts must be finite and non-negative",
+        ),
+        (
+            (np.ones(4), np.ones(4), 2, 2, 2, 2, 0.0, "peak", "none"),
+            "grid_binning: a trend must be one of none, ascending, descending, auto",
+        ),
+        (
+            (np.ones(4), np.ones(4), 2, 2, 2, 2, 1.5, "none", "none"),
+            "grid_binning: min_cell_share must be between 0 and 1",
+        ),
     ],
 )
-def test_counts_that_make_no_grid(args, message):
+def test_arguments_that_make_no_grid(args, message):
     try:
-        found = _native.grid_binning(*args, 2, 2, 0.0, "none", "none")
+        found = _native.grid_binning(*args)
     except ValueError as error:
         assert str(error) == message
     else:
         assert found["message"].startswith(message) and np.isnan(found["iv"])
-
-
-def test_a_peak_is_no_trend_of_a_grid():
-    with pytest.raises(ValueError, match="^grid_binning: a trend must be one of none, ascending, descending, auto$"):
-        _native.grid_binning(np.ones(4), np.ones(4), 2, 2, 2, 2, 0.0, "peak", "none")
