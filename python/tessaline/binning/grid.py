@@ -174,13 +174,14 @@ def _fit(
     cuts_x = _group_cuts(axis_x, grid["x_starts"])
     cuts_y = _group_cuts(axis_y, grid["y_starts"])
     table_c0, table_c1 = (_table_counts(xs, ys, cuts_x, cuts_y, c) for c in counts)
+    # The trends met ("auto" resolved) in place of those asked for.
     metadata = {
+        **limits,
         "exact": bool(grid["exact"]),
         "trend_x": grid["trend_x"],
         "trend_y": grid["trend_y"],
         "n_prebins_x": nx,
         "n_prebins_y": ny,
-        **limits,
     }
     return GridBinningTable(
         cuts_x, cuts_y, table_c0, table_c1, name_x=name_x, name_y=name_y, metadata=metadata

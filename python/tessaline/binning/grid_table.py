@@ -104,8 +104,8 @@ class GridBinningTable:
         return {
             "x": [lx for lx in labels_x for _ in labels_y],
             "y": [ly for _ in labels_x for ly in labels_y],
-            "c0": self._c0.ravel(),
-            "c1": self._c1.ravel(),
+            "c0": self._c0.ravel().astype(np.int64),
+            "c1": self._c1.ravel().astype(np.int64),
             "share": rows.ravel() / total if total else np.full(rows.size, np.nan),
             "event_rate": self.event_rate.ravel(),
             "woe": self._woe.ravel(),
