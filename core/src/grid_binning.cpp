@@ -9,11 +9,12 @@
 // condition on neighbouring column groups, which the search takes as its limit
 // between neighbours. Trying every grouping of the rows (the axis with fewer)
 // then gives the optimum over all grids exactly. When the rows have too many
-// groupings for that, the search alternates: the best columns given the rows,
-// the best rows given those columns, from one row group and from one column
-// group, until the IV stops rising. Each step is exact and the IV never falls,
-// but the grid it ends on is a local optimum, so the result says it is not
-// proved.
+// groupings for that, the search tries every grouping of the rows into as few
+// groups as it can afford (the optimum among grids of so few rows), then
+// alternates from there and from one column group with its best rows: the best
+// columns given the rows, the best rows given those columns, until the IV
+// stops rising. Each step is exact and the IV never falls, but the grid it
+// ends on is a local optimum, so the result says it is not proved.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -223,24 +224,35 @@ Found alternate(const Cells& m, const Cells& mt, const Totals& t, std::vector<st
     return found;
 }
 
+void keep_better(Found& best, const Found& f) {
+    if (f.best.value != grouping::kUnreached &&
+        grouping::better(f.best.value, f.best.bins, best.best))
+        best = f;
+}
+
+// The best grid of at most as few row groups as `cap` groupings allow, found
+// exactly, then alternated from to grids of more; and alternated from one
+// column group with the best rows for it.
 Found alternating(const Cells& m, const Totals& t, std::size_t max_rows, const Step& base,
-                  BinTrend trend_rows) {
+                  BinTrend trend_rows, std::size_t cap) {
     const Cells mt = transposed(m);
-    Found best;
+    const std::size_t most = max_rows == 0 ? m.rows : std::min(max_rows, m.rows);
+    std::size_t few = 1;
+    while (few < most && groupings(m.rows, few + 1, cap) <= cap) ++few;
+    const Found exact_few = exhaustive(m, t, few, base, trend_rows);
+    Found best = exact_few;
+    if (exact_few.best.value != grouping::kUnreached) {
+        const Step s{base.max_bins, base.min_cell_share, exact_few.across_rows,
+                     exact_few.across_cols};
+        keep_better(best, alternate(m, mt, t, exact_few.row_starts, max_rows, s));
+    }
     for (BinTrend across_rows : directions(trend_rows))
         for (BinTrend across_cols : directions(base.across_cols)) {
             const Step s{base.max_bins, base.min_cell_share, across_rows, across_cols};
-            // From one row group, and from the best rows for one column group.
-            std::vector<std::vector<std::size_t>> origins{{0}};
             const Step flipped{max_rows, s.min_cell_share, across_cols, across_rows};
             const grouping::Trace single = best_columns(rows_grouped(mt, {0}), t, flipped);
-            if (single.best.value != grouping::kUnreached) origins.push_back(starts_of(single));
-            for (const auto& rows : origins) {
-                const Found f = alternate(m, mt, t, rows, max_rows, s);
-                if (f.best.value != grouping::kUnreached &&
-                    grouping::better(f.best.value, f.best.bins, best.best))
-                    best = f;
-            }
+            if (single.best.value != grouping::kUnreached)
+                keep_better(best, alternate(m, mt, t, starts_of(single), max_rows, s));
         }
     return best;
 }
@@ -296,7 +308,7 @@ GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x, st
     const BinTrend trend_rows = rows_are_x ? k.trend_x : k.trend_y;
     out.exact = std::min(by_x, by_y) <= cap;
     const Found f = out.exact ? exhaustive(oriented, t, max_rows, base, trend_rows)
-                              : alternating(oriented, t, max_rows, base, trend_rows);
+                              : alternating(oriented, t, max_rows, base, trend_rows, cap);
     out.x_starts = rows_are_x ? f.row_starts : f.col_starts;
     out.y_starts = rows_are_x ? f.col_starts : f.row_starts;
     out.trend_x = rows_are_x ? f.across_rows : f.across_cols;
