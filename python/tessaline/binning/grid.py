@@ -1,18 +1,20 @@
-"""Two-variable binning: the grid of two numeric variables against a binary
-target with the largest information value of its cells.
+"""Two-variable binning: the grid of two variables (numeric, or one or both
+categorical) against a binary target with the largest information value of
+its cells.
 
-The grid is a product grid: x is cut into intervals, y is cut into
-intervals, and every x interval crossed with every y interval is a cell, so
-each variable's cut points read the same in every row and column of the
-grid. The search starts from quantile pre-bins of each variable and groups
-neighbours of both axes at once (see `grid_binning`). Rows whose x is
-missing form one more row of the grid, rows whose y is missing one more
-column (their cell of both is the last); they are counted and scored but
-stay outside the limits and the search.
+The grid is a product grid: x is cut into intervals (or its categories into
+groups), y likewise, and every x interval crossed with every y interval is a
+cell, so each variable's cut points read the same in every row and column of
+the grid. The search starts from pre-bins of each variable
+(`tessaline.binning.grid_prebins`) and groups neighbours of both axes at
+once (see `grid_binning`). Rows whose x is missing form one more row of the
+grid, rows whose y is missing one more column (their cell of both is the
+last); they are counted and scored but stay outside the limits and the
+search.
 
-Rows and counts go through one path: a fit from rows counts each row as one
-entry (x, y, c0, c1) and takes the path of `grid_binning_from_counts`, so
-both give the same table to the bit."""
+Rows and counts take one path: a fit from rows is a fit of one entry (x, y,
+c0, c1) per row, its values counted by the counting kernel, which gives what
+merging those entries gives, so both make the same table to the bit."""
 
 from __future__ import annotations
 
@@ -26,6 +28,14 @@ from .._core import checks, native
 from .._core.arrays import FloatArray, as_float_array, column_name
 from .._core.native import Counts
 from .._core.target import event_flags
+from .grid_prebins import (
+    Mask,
+    Prebins,
+    Variable,
+    category_prebins,
+    numeric_prebins,
+    read_variable,
+)
 from .grid_table import GridBinningTable
 
 GridTrend = Literal["none", "ascending", "descending", "auto"]
@@ -40,12 +50,6 @@ TRENDS = ("none", "ascending", "descending", "auto")
 DEFAULT_MAX_BINS = 5
 DEFAULT_MIN_CELL_SHARE = 0.02
 DEFAULT_N_PREBINS = 10
-# The quantile pre-bins of each variable are joined by the cut points that
-# best separate the classes along it alone (greedy Gini splits into at most
-# this many parts of at least this share of the searched rows), so that the
-# search can place a cut where the event rate turns between two quantiles.
-CLASS_PARTS = 5
-CLASS_PART_SHARE = 0.05
 
 
 def grid_binning(
@@ -86,22 +90,22 @@ def grid_binning(
     exact, and stops at a grid that neither step improves: a local optimum,
     and ``metadata["exact"]`` is False. Rows whose target is missing are left
     out."""
-    xs, ys = as_float_array(x), as_float_array(y)
+    xv, yv = read_variable(x), read_variable(y)
     flags = event_flags(target, event=event)
-    checks.same_length(("x", xs), ("y", ys), ("target", flags))
+    checks.same_length(("x", np.empty(xv.size)), ("y", np.empty(yv.size)), ("target", flags))
     limits = _checked_limits(max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y, n_prebins)
     known = ~np.isnan(flags)
     if not known.all():
-        xs, ys, flags = xs[known], ys[known], flags[known]
+        xv, yv, flags = xv.kept(known), yv.kept(known), flags[known]
     labels = flags.astype(np.int32)
 
     # The counting kernel gives what merging one count per row gives.
-    def by_value(values: FloatArray, rows: npt.NDArray[np.bool_]) -> Counts:
+    def by_value(values: FloatArray, rows: Mask) -> Counts:
         return native.count_values(values[rows], labels[rows])
 
     return _fit(
-        xs,
-        ys,
+        xv,
+        yv,
         (1.0 - flags, flags),
         by_value,
         limits,
@@ -129,40 +133,49 @@ def grid_binning_from_counts(
     non-events and `c1[i]` events whose values are `x[i]` and `y[i]` (NaN
     for a missing one), as a GROUP BY x, y of a database gives them. Entries
     of the same pair may repeat; the table is the one the rows give."""
-    xs, ys = as_float_array(x), as_float_array(y)
+    xv, yv = read_variable(x), read_variable(y)
     counts0, counts1 = as_float_array(c0), as_float_array(c1)
-    checks.same_length(("x", xs), ("y", ys), ("c0", counts0), ("c1", counts1))
+    checks.same_length(
+        ("x", np.empty(xv.size)), ("y", np.empty(yv.size)), ("c0", counts0), ("c1", counts1)
+    )
     limits = _checked_limits(max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y, n_prebins)
 
-    def by_value(values: FloatArray, rows: npt.NDArray[np.bool_]) -> Counts:
+    def by_value(values: FloatArray, rows: Mask) -> Counts:
         return native.merge_value_counts(values[rows], counts0[rows], counts1[rows])
 
-    return _fit(xs, ys, (counts0, counts1), by_value, limits, name_x, name_y)
+    return _fit(xv, yv, (counts0, counts1), by_value, limits, name_x, name_y)
 
 
 def _fit(
-    xs: FloatArray,
-    ys: FloatArray,
+    xv: Variable,
+    yv: Variable,
     counts: tuple[FloatArray, FloatArray],
-    by_value: Callable[[FloatArray, npt.NDArray[np.bool_]], Counts],
+    by_value: Callable[[FloatArray, Mask], Counts],
     limits: Mapping[str, Any],
     name_x: str | None,
     name_y: str | None,
 ) -> GridBinningTable:
-    """The table of entries (xs, ys) of non-events and events `counts`;
-    `by_value(values, rows)` counts the values of the rows chosen by value."""
-    searched = ~(np.isnan(xs) | np.isnan(ys))
+    """The table of entries (xv, yv) of non-events and events `counts`;
+    `by_value(numbers, rows)` counts the numbers of the rows chosen by value."""
+    searched = ~(xv.missing | yv.missing)
     if not searched.any():
         raise ValueError("grid_binning: no row holds both x and y")
-    axis_x = _prebins(by_value(xs, searched), limits["n_prebins"])
-    axis_y = _prebins(by_value(ys, searched), limits["n_prebins"])
-    px = native.binning_transform(xs[searched], axis_x["cuts"])
-    py = native.binning_transform(ys[searched], axis_y["cuts"])
-    nx, ny = axis_x["cuts"].size + 1, axis_y["cuts"].size + 1
+
+    def prebins(v: Variable) -> Prebins:
+        if v.numbers is None:
+            return category_prebins(v, searched, counts)
+        return numeric_prebins(
+            v.numbers, searched, by_value(v.numbers, searched), limits["n_prebins"]
+        )
+
+    px, py = prebins(xv), prebins(yv)
     grid = native.grid_binning(
-        *(_cell_counts(px, py, ny, c[searched], nx * ny) for c in counts),
-        n_x=nx,
-        n_y=ny,
+        *(
+            _cell_counts(px.index, py.index, py.count, c[searched], px.count * py.count)
+            for c in counts
+        ),
+        n_x=px.count,
+        n_y=py.count,
         max_bins_x=limits["max_bins_x"],
         max_bins_y=limits["max_bins_y"],
         min_cell_share=limits["min_cell_share"],
@@ -171,20 +184,23 @@ def _fit(
     )
     if grid["message"]:
         raise ValueError(f"grid_binning: {grid['message']}")
-    cuts_x = _group_cuts(axis_x, grid["x_starts"])
-    cuts_y = _group_cuts(axis_y, grid["y_starts"])
-    table_c0, table_c1 = (_table_counts(xs, ys, cuts_x, cuts_y, c) for c in counts)
+    axis_x, axis_y = px.axis(grid["x_starts"]), py.axis(grid["y_starts"])
+    ix, iy = xv.index_on(axis_x), yv.index_on(axis_y)
+    shape = (axis_x.n_bins + 1, axis_y.n_bins + 1)
+    table_c0, table_c1 = (
+        _cell_counts(ix, iy, shape[1], c, shape[0] * shape[1]).reshape(shape) for c in counts
+    )
     # The trends met ("auto" resolved) in place of those asked for.
     metadata = {
         **limits,
         "exact": bool(grid["exact"]),
         "trend_x": grid["trend_x"],
         "trend_y": grid["trend_y"],
-        "n_prebins_x": nx,
-        "n_prebins_y": ny,
+        "n_prebins_x": px.count,
+        "n_prebins_y": py.count,
     }
     return GridBinningTable(
-        cuts_x, cuts_y, table_c0, table_c1, name_x=name_x, name_y=name_y, metadata=metadata
+        axis_x, axis_y, table_c0, table_c1, name_x=name_x, name_y=name_y, metadata=metadata
     )
 
 
@@ -206,39 +222,9 @@ def _checked_limits(
     }
 
 
-def _prebins(counts: Counts, n_prebins: int) -> dict[str, FloatArray]:
-    """The pre-bins' cut points of one variable's searched rows (quantiles
-    joined by the cuts that best separate the classes, the same for both
-    classes alike) and its distinct values (ascending), which the chosen cut
-    points are read from."""
-    quantiles = native.quantile_splits(counts, n_prebins)
-    informative = native.class_split_cuts(counts, CLASS_PARTS, CLASS_PART_SHARE)
-    return {"cuts": np.unique(np.concatenate([quantiles, informative])), "value": counts["value"]}
-
-
 def _cell_counts(
     px: npt.NDArray[np.int64], py: npt.NDArray[np.int64], ny: int, counts: FloatArray, cells: int
 ) -> FloatArray:
     """The counts summed by cell px * ny + py (sums of whole numbers: exact in
     any order)."""
     return np.bincount(px * ny + py, weights=counts, minlength=cells).astype(np.float64)
-
-
-def _group_cuts(axis: Mapping[str, FloatArray], starts: npt.NDArray[np.int64]) -> FloatArray:
-    """The cut points between the chosen groups of pre-bins. A quantile falls
-    between two values; the largest value at or below it parts the rows the
-    same way and reads as the data does."""
-    cuts = axis["cuts"][np.asarray(starts[1:], dtype=np.intp) - 1]
-    value = axis["value"]
-    return np.asarray(value[np.searchsorted(value, cuts, side="right") - 1], dtype=np.float64)
-
-
-def _table_counts(
-    xs: FloatArray, ys: FloatArray, cuts_x: FloatArray, cuts_y: FloatArray, counts: FloatArray
-) -> FloatArray:
-    """The counts of every cell of the table, the missing row and column included."""
-    ix, iy = native.binning_transform(xs, cuts_x), native.binning_transform(ys, cuts_y)
-    rows, cols = cuts_x.size + 2, cuts_y.size + 2
-    ix = np.where(ix < 0, rows - 1, ix)
-    iy = np.where(iy < 0, cols - 1, iy)
-    return _cell_counts(ix, iy, cols, counts, rows * cols).reshape(rows, cols)

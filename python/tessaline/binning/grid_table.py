@@ -10,20 +10,19 @@ column included), so an empty cell has WoE 0."""
 
 from __future__ import annotations
 
-import itertools
-import math
 from collections.abc import Mapping
 from typing import Any, Literal
 
 import numpy as np
 import numpy.typing as npt
 
-from .._core import checks, native, printing
-from .._core.arrays import FloatArray, IntArray, as_float_array
+from .._core import checks, printing
+from .._core.arrays import FloatArray, IntArray
 from ..exceptions import DocumentError
 from ..formats import document
 from ..formats.grid_sql import grid_sql
 from ..woe import weight_of_evidence
+from .grid_axis import GridAxis
 
 GRID_SCHEMA = "tessaline.grid_binning"
 OUTPUTS = ("woe", "index", "bin")
@@ -34,8 +33,8 @@ class GridBinningTable:
 
     def __init__(
         self,
-        cuts_x: npt.ArrayLike,
-        cuts_y: npt.ArrayLike,
+        axis_x: GridAxis,
+        axis_y: GridAxis,
         c0: npt.ArrayLike,
         c1: npt.ArrayLike,
         *,
@@ -43,9 +42,15 @@ class GridBinningTable:
         name_y: str | None = None,
         metadata: Mapping[str, Any] | None = None,
     ):
-        self._cuts_x = _frozen(cuts_x)
-        self._cuts_y = _frozen(cuts_y)
+        self.axis_x, self.axis_y = axis_x, axis_y
         self._c0, self._c1 = _frozen(c0), _frozen(c1)
+        if self._c0.shape != self._c1.shape or self._c0.shape != (
+            axis_x.n_bins + 1,
+            axis_y.n_bins + 1,
+        ):
+            raise ValueError(
+                f"the counts must be {axis_x.n_bins + 1} rows of {axis_y.n_bins + 1} cells"
+            )
         self.name_x, self.name_y = name_x, name_y
         self.metadata = dict(metadata or {})
         woe, iv, total = weight_of_evidence(self._c0, self._c1)
@@ -56,11 +61,21 @@ class GridBinningTable:
     # -- the grid --------------------------------------------------------------
     @property
     def cuts_x(self) -> FloatArray:
-        return self._cuts_x
+        """The cut points of a numeric x (none for categories)."""
+        return self.axis_x.cuts
 
     @property
     def cuts_y(self) -> FloatArray:
-        return self._cuts_y
+        return self.axis_y.cuts
+
+    @property
+    def groups_x(self) -> tuple[tuple[str, ...], ...] | None:
+        """The categories of each group of a categorical x (None for numbers)."""
+        return self.axis_x.groups
+
+    @property
+    def groups_y(self) -> tuple[tuple[str, ...], ...] | None:
+        return self.axis_y.groups
 
     @property
     def c0(self) -> FloatArray:
@@ -89,11 +104,11 @@ class GridBinningTable:
 
     @property
     def labels_x(self) -> list[str]:
-        return _labels(self._cuts_x)
+        return self.axis_x.labels
 
     @property
     def labels_y(self) -> list[str]:
-        return _labels(self._cuts_y)
+        return self.axis_y.labels
 
     def cells(self) -> dict[str, Any]:
         """One entry per cell, x row by x row: the labels of its x and y
@@ -115,14 +130,9 @@ class GridBinningTable:
     # -- scoring ---------------------------------------------------------------
     def cell_index(self, x: npt.ArrayLike, y: npt.ArrayLike) -> IntArray:
         """The flat cell of each pair: x row * columns + y column."""
-        xs, ys = as_float_array(x), as_float_array(y)
-        checks.same_length(("x", xs), ("y", ys))
-        rows, cols = self._c0.shape
-        ix = native.binning_transform(xs, self._cuts_x)
-        iy = native.binning_transform(ys, self._cuts_y)
-        ix = np.where(ix < 0, rows - 1, ix)
-        iy = np.where(iy < 0, cols - 1, iy)
-        return np.asarray(ix * cols + iy, dtype=np.int64)
+        ix, iy = self.axis_x.index(x), self.axis_y.index(y)
+        checks.same_length(("x", ix), ("y", iy))
+        return np.asarray(ix * self._c0.shape[1] + iy, dtype=np.int64)
 
     def transform(
         self, x: npt.ArrayLike, y: npt.ArrayLike, output: Literal["woe", "index", "bin"] = "woe"
@@ -154,7 +164,7 @@ class GridBinningTable:
             raise ValueError(
                 "to_sql: name the columns (column_x, column_y) of a table fitted without names"
             )
-        return grid_sql(self._cuts_x, self._cuts_y, self._woe, x, y, output, dialect)
+        return grid_sql(self.axis_x, self.axis_y, self._woe, x, y, output, dialect)
 
     def plot(self, ax: Any = None) -> Any:
         """A heat map of the WoE of the cells, each cell marked with its WoE and
@@ -169,8 +179,8 @@ class GridBinningTable:
             **document.header(GRID_SCHEMA),
             "name_x": self.name_x,
             "name_y": self.name_y,
-            "cuts_x": [document.exact(v) for v in self._cuts_x],
-            "cuts_y": [document.exact(v) for v in self._cuts_y],
+            "x": self.axis_x.to_doc(),
+            "y": self.axis_y.to_doc(),
             "c0": [[int(v) for v in row] for row in self._c0],
             "c1": [[int(v) for v in row] for row in self._c1],
             "information_value": document.exact(self.information_value),
@@ -194,17 +204,14 @@ class GridBinningTable:
         document.check_header(doc, GRID_SCHEMA)
         where = GRID_SCHEMA
         with document.reading(where):
-            cuts = [np.array(document.floats(doc, k, where)) for k in ("cuts_x", "cuts_y")]
-            for key, values in zip(("cuts_x", "cuts_y"), cuts):
-                if not (np.isfinite(values).all() and (np.diff(values) > 0).all()):
-                    raise DocumentError(f"{where}: {key} must be finite and increasing")
-            shape = (cuts[0].size + 2, cuts[1].size + 2)
+            axes = [GridAxis.from_doc(doc.get(k), f"{where} {k}") for k in ("x", "y")]
+            shape = (axes[0].n_bins + 1, axes[1].n_bins + 1)
             counts = [_count_grid(doc, key, shape, where) for key in ("c0", "c1")]
             names = [doc.get(k) for k in ("name_x", "name_y")]
             if not all(n is None or isinstance(n, str) for n in names):
                 raise DocumentError(f"{where}: name_x and name_y must be strings or null")
             table = cls(
-                *cuts, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata")
+                *axes, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata")
             )
             stored = document.from_exact(doc.get("information_value"), f"{where} information_value")
             if not document.within_ulps(stored, table.information_value, 0):
@@ -226,8 +233,8 @@ class GridBinningTable:
         proved = "optimum" if self.metadata.get("exact", True) else "local optimum"
         shown_x, shown_y = self._shown()
         return (
-            f"grid binning of {x} by {y}: {self._cuts_x.size + 1}"
-            f"{' + missing' if shown_x[-1] else ''} x {self._cuts_y.size + 1}"
+            f"grid binning of {x} by {y}: {self.axis_x.n_bins}"
+            f"{' + missing' if shown_x[-1] else ''} x {self.axis_y.n_bins}"
             f"{' + missing' if shown_y[-1] else ''} bins, "
             f"IV {printing.fixed(self.information_value, 4)} ({proved})"
         )
@@ -253,11 +260,6 @@ def _frozen(values: npt.ArrayLike) -> FloatArray:
     array = np.array(values, dtype=np.float64)
     array.setflags(write=False)
     return array
-
-
-def _labels(cuts: FloatArray) -> list[str]:
-    edges = [-math.inf, *cuts.tolist(), math.inf]
-    return [printing.interval(lo, hi) for lo, hi in itertools.pairwise(edges)] + ["missing"]
 
 
 def _count_grid(doc: Mapping[str, Any], key: str, shape: tuple[int, int], where: str) -> FloatArray:

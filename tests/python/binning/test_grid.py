@@ -12,15 +12,18 @@ from package_under_test import tessaline as tl
 from tessaline.exceptions import DocumentError
 
 
-def pair_rows(n, seed):
-    """Two correlated numbers with ties, NaN and infinities, and a 0/1
-    target likelier where both are high."""
+def pair_rows(n, seed, y_kind="numeric"):
+    """Two correlated numbers with ties, NaN and infinities (or y as
+    categories, None missing), and a 0/1 target likelier where both are high."""
     rng = np.random.default_rng(seed)
     x = np.round(rng.normal(size=n), 1)
     y = np.round(0.5 * x + rng.normal(size=n), 1)
     target = (rng.random(n) < 1 / (1 + np.exp(1.5 - x - y))).astype(float)
     x[rng.random(n) < 0.05], y[rng.random(n) < 0.05] = np.nan, np.nan
     x[:2], y[2:4] = [np.inf, -np.inf], [-np.inf, np.inf]
+    if y_kind == "categorical":
+        names = np.array(["low", "mid", "high", "top", "o'brien", None], dtype=object)
+        y = names[np.where(np.isnan(y), 5, np.digitize(y, [-1, 0, 1, 1.5]))]
     return x, y, target
 
 
@@ -44,15 +47,15 @@ def test_worked_example():
     ]
 
 
-def test_rows_counts_and_json_give_one_table():
-    x, y, target = pair_rows(3000, 1)
+@pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
+def test_rows_counts_and_json_give_one_table(y_kind):
+    x, y, target = pair_rows(3000, 1, y_kind)
     table = tl.grid_binning(x, y, target, trend_x="auto", min_cell_share=0.03)
-    frame = pd.DataFrame({"x": x, "y": y, "t": target}).fillna({"x": 1e300, "y": 1e300})
-    counted = frame.groupby(["x", "y"]).t.agg(["count", "sum"]).reset_index()
-    pairs = counted.replace(1e300, np.nan)
+    frame = pd.DataFrame({"x": x, "y": y, "t": target})
+    pairs = frame.groupby(["x", "y"], dropna=False).t.agg(["count", "sum"]).reset_index()
     from_counts = tl.grid_binning_from_counts(
         pairs.x,
-        pairs.y,
+        pairs.y.to_numpy(),
         pairs["count"] - pairs["sum"],
         pairs["sum"],
         trend_x="auto",
@@ -60,6 +63,7 @@ def test_rows_counts_and_json_give_one_table():
     )
     read = tl.from_json(table.to_json())
     for other in (from_counts, read):
+        assert other.groups_y == table.groups_y
         for key in ("cuts_x", "cuts_y", "c0", "c1", "woe", "iv"):
             assert getattr(other, key).tobytes() == getattr(table, key).tobytes()
     assert read.information_value == table.information_value
@@ -68,20 +72,32 @@ def test_rows_counts_and_json_give_one_table():
     assert searched.min() >= 0.03 * searched.sum()
     steps = np.diff(table.woe[:-1, :-1], axis=0)
     assert (steps > 0).all() if table.metadata["trend_x"] == "ascending" else (steps < 0).all()
+    if y_kind == "categorical":
+        # Each group gathers categories of neighbouring event rates; an
+        # unseen one goes where a missing value goes.
+        assert sorted(n for g in table.groups_y for n in g) == sorted(
+            ["low", "mid", "high", "top", "o'brien"]
+        )
+        cols = table.c0.shape[1]
+        index = table.transform([0.0, 0.0], ["unseen", None], output="index")
+        assert index[0] == index[1] and index[0] % cols == cols - 1
 
 
 @sql_engines.ENGINES
-def test_sql_scores_as_transform(run, dialect):
-    x, y, target = pair_rows(2000, 2)
+@pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
+def test_sql_scores_as_transform(run, dialect, y_kind):
+    x, y, target = pair_rows(2000, 2, y_kind)
     table = tl.grid_binning(x, y, target, name_x="income", name_y="debt")
-    frame = pd.DataFrame({"income": x, "debt": y})
+    new_y = y.copy()
+    new_y[-1] = "unseen" if y_kind == "categorical" else 7.5
+    frame = pd.DataFrame({"income": x, "debt": new_y})
     query = (
         f"SELECT {table.to_sql(dialect=dialect)} AS woe, "
         f"{table.to_sql(dialect=dialect, output='index')} AS idx FROM applicants"
     )
     got = run(query, frame)
-    assert got["woe"].to_numpy().tobytes() == table.transform(x, y).tobytes()
-    assert got["idx"].tolist() == table.transform(x, y, output="index").tolist()
+    assert got["woe"].to_numpy().tobytes() == table.transform(x, new_y).tobytes()
+    assert got["idx"].tolist() == table.transform(x, new_y, output="index").tolist()
 
 
 @pytest.mark.parametrize(
