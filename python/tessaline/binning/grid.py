@@ -70,10 +70,13 @@ def grid_binning(
     """Bin the pair (`x`, `y`) against `target` (0/1, booleans, or the rows
     equal to `event`) into the product grid of largest information value.
 
-    Each variable starts from `n_prebins` quantile pre-bins of the rows where
-    both are present, joined by up to 4 cut points that best separate the
-    classes along that variable (splits by the largest fall in Gini
-    impurity, each part at least 5% of those rows). The search groups
+    Each numeric variable starts from `n_prebins` quantile pre-bins of the
+    rows where both are present, joined by up to 4 cut points that best
+    separate the classes along that variable (splits by the largest fall in
+    Gini impurity, each part at least 5% of those rows); a categorical one
+    (text, booleans, pandas ``category``) from its categories ordered by
+    event rate, so that its groups gather categories of like risk (a
+    category unseen in training is scored as a missing value). The search groups
     neighbouring pre-bins of x into at most `max_bins_x` intervals and of y
     into at most `max_bins_y`, every
     cell holding at least `min_cell_share` of those rows (and at least one).
@@ -131,7 +134,7 @@ def grid_binning_from_counts(
 ) -> GridBinningTable:
     """`grid_binning` of rows counted by pair: entry i stands for `c0[i]`
     non-events and `c1[i]` events whose values are `x[i]` and `y[i]` (NaN
-    for a missing one), as a GROUP BY x, y of a database gives them. Entries
+    or None for a missing one; names for categories), as a GROUP BY x, y of a database gives them. Entries
     of the same pair may repeat; the table is the one the rows give."""
     xv, yv = read_variable(x), read_variable(y)
     counts0, counts1 = as_float_array(c0), as_float_array(c1)

@@ -211,7 +211,13 @@ class GridBinningTable:
             if not all(n is None or isinstance(n, str) for n in names):
                 raise DocumentError(f"{where}: name_x and name_y must be strings or null")
             table = cls(
-                *axes, *counts, name_x=names[0], name_y=names[1], metadata=doc.get("metadata")
+                axes[0],
+                axes[1],
+                counts[0],
+                counts[1],
+                name_x=names[0],
+                name_y=names[1],
+                metadata=doc.get("metadata"),
             )
             stored = document.from_exact(doc.get("information_value"), f"{where} information_value")
             if not document.within_ulps(stored, table.information_value, 0):
