@@ -22,8 +22,8 @@ py::array starts_array(const std::vector<std::size_t>& starts) {
 // (empty when one was).
 py::dict grid_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t n_x,
                       std::size_t n_y, std::size_t max_bins_x, std::size_t max_bins_y,
-                      double min_cell_share, const std::string& trend_x,
-                      const std::string& trend_y, std::size_t max_exhaustive) {
+                      double min_cell_share, const std::string& trend_x, const std::string& trend_y,
+                      std::size_t max_exhaustive) {
     const auto a = b::flat_view(c0);
     const auto e = b::flat_view(c1);
     if (a.size != e.size || a.size != n_x * n_y) {

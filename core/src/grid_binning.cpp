@@ -69,7 +69,9 @@ Cells rows_grouped(const Cells& m, const std::vector<std::size_t>& starts) {
     return g;
 }
 
-double sign_of(BinTrend trend) { return trend == BinTrend::descending ? -1.0 : 1.0; }
+double sign_of(BinTrend trend) {
+    return trend == BinTrend::descending ? -1.0 : 1.0;
+}
 
 // What one step searches: the grouping of the columns of `grouped` (rows
 // already in their groups), a trend across the row groups within every
@@ -154,8 +156,8 @@ void keep_if_better(Found& found, const grouping::Trace& trace, std::vector<std:
     if (trace.best.value == grouping::kUnreached) return;
     const auto cells = static_cast<uint32_t>(rows.size() * trace.groups.size());
     if (!grouping::better(trace.best.value, cells, found.best)) return;
-    found = {{trace.best.value, cells}, std::move(rows), starts_of(trace), across_rows,
-             across_cols};
+    found = {
+        {trace.best.value, cells}, std::move(rows), starts_of(trace), across_rows, across_cols};
 }
 
 // How many groupings of n pre-bins into at most max_bins groups (0: any),

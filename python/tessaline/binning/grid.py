@@ -137,7 +137,7 @@ def grid_binning_from_counts(
     or None for a missing one; names for categories), as a GROUP BY x, y of a database gives them. Entries
     of the same pair may repeat; the table is the one the rows give."""
     xv, yv = read_variable(x), read_variable(y)
-    counts0, counts1 = as_float_array(c0), as_float_array(c1)
+    counts0, counts1 = _counts(c0, "c0"), _counts(c1, "c1")
     checks.same_length(
         ("x", np.empty(xv.size)), ("y", np.empty(yv.size)), ("c0", counts0), ("c1", counts1)
     )
@@ -205,6 +205,19 @@ def _fit(
     return GridBinningTable(
         axis_x, axis_y, table_c0, table_c1, name_x=name_x, name_y=name_y, metadata=metadata
     )
+
+
+def _counts(values: npt.ArrayLike, name: str) -> FloatArray:
+    """Counts of rows: finite, non-negative whole numbers (a fraction would
+    be truncated where the categories are ordered by event rate)."""
+    counts = as_float_array(values)
+    bad = ~(np.isfinite(counts) & (counts >= 0) & (counts == np.round(counts)))
+    if bad.any():
+        raise ValueError(
+            f"{name} must hold counts of rows (non-negative whole numbers), "
+            f"not {float(counts[bad][0])!r}"
+        )
+    return counts
 
 
 def _checked_limits(

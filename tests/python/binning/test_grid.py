@@ -27,12 +27,16 @@ def pair_rows(n, seed, y_kind="numeric"):
     return x, y, target
 
 
-def test_worked_example():
+def worked_table():
     # Four cells of 50 rows: 10, 20, 30 and 40 events.
     x = np.repeat([1.0, 1.0, 2.0, 2.0], 50)
     y = np.repeat([1.0, 2.0, 1.0, 2.0], 50)
     events = np.concatenate([np.arange(50) < k for k in (10, 20, 30, 40)]).astype(float)
-    table = tl.grid_binning(x, y, events, name_x="a", name_y="b")
+    return tl.grid_binning(x, y, events, name_x="a", name_y="b")
+
+
+def test_worked_example():
+    table = worked_table()
     assert table.cuts_x.tolist() == [1.0] and table.cuts_y.tolist() == [1.0]
     assert table.c1.tolist() == [[10, 20, 0], [30, 40, 0], [0, 0, 0]]
     assert table.woe[0, 0] == math.log((10 / 100) / (40 / 100))
@@ -136,9 +140,58 @@ def test_errors_name_the_fault(call, error, message):
     assert str(raised.value) == message
 
 
-def test_a_document_its_counts_do_not_give_is_refused():
-    x, y, target = pair_rows(500, 3)
-    doc = tl.grid_binning(x, y, target).to_dict()
-    doc["c1"][0][0] += 1
-    with pytest.raises(DocumentError, match="information_value is not the one its counts give"):
+@pytest.mark.parametrize(
+    ("change", "message"),
+    [
+        (
+            lambda d: d.update(x={"cuts": ["0x1p+1", "0x1p+0"]}),
+            "x: cut points must be finite and increasing",
+        ),
+        (
+            lambda d: d.update(y={"groups": [["a"], ["a"]]}),
+            "y: every category must be a name in one group only",
+        ),
+        (lambda d: d.update(x={"bins": []}), "x: expected {'cuts': [...]} or {'groups': [...]}"),
+        (lambda d: d["c0"].pop(), ": c0 must be 3 rows of 3 counts"),
+        (lambda d: d["c1"][0].__setitem__(0, 1.5), ": c1 must hold non-negative integers"),
+        (
+            lambda d: d["c1"][0].__setitem__(0, 11),
+            ": information_value is not the one its counts give",
+        ),
+    ],
+)
+def test_a_document_no_fit_writes_is_refused(change, message):
+    doc = worked_table().to_dict()
+    change(doc)
+    with pytest.raises(DocumentError) as raised:
         tl.GridBinningTable.from_dict(doc)
+    assert str(raised.value) == f"tessaline.grid_binning{'' if message[0] == ':' else ' '}{message}"
+
+
+@pytest.mark.parametrize(
+    ("counts", "message"),
+    [
+        (([1, -1], [0, 1]), "c0 must hold counts of rows (non-negative whole numbers), not -1.0"),
+        (([1, 1], [0.5, 1]), "c1 must hold counts of rows (non-negative whole numbers), not 0.5"),
+    ],
+)
+def test_counts_that_are_not_counts_of_rows_are_refused(counts, message):
+    with pytest.raises(ValueError) as raised:
+        tl.grid_binning_from_counts([1.0, 2.0], ["a", "b"], *counts)
+    assert str(raised.value) == message
+
+
+def test_many_pre_bins_give_a_local_optimum_and_leave_the_input_alone():
+    x, y, target = pair_rows(4000, 4)
+    before = [a.copy() for a in (x, y, target)]
+    table = tl.grid_binning(x, y, target, n_prebins=40, max_bins_x=8, max_bins_y=8)
+    assert not table.metadata["exact"] and table.title().endswith("(local optimum)")
+    assert all(np.array_equal(a, b, equal_nan=True) for a, b in zip(before, (x, y, target)))
+
+
+def test_the_heat_map_marks_every_cell():
+    pytest.importorskip("matplotlib").use("Agg")
+    table = tl.grid_binning(*pair_rows(1000, 5))
+    ax = table.plot()
+    low, high = ax.images[0].get_clim()
+    assert len(ax.texts) == table.woe.size and low == -high == -np.abs(table.woe).max()

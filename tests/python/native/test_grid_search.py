@@ -146,3 +146,10 @@ def test_arguments_that_make_no_grid(args, message):
         assert str(error) == message
     else:
         assert found["message"].startswith(message) and np.isnan(found["iv"])
+
+
+def test_a_tie_goes_to_fewer_cells():
+    # Every cell at one event rate: every grid has IV 0, and one cell is kept.
+    found = _native.grid_binning(np.full(12, 3.0), np.ones(12), 3, 4, 3, 4, 0.0, "none", "none")
+    assert found["x_starts"].tolist() == [0] and found["y_starts"].tolist() == [0]
+    assert found["iv"] == 0.0
