@@ -195,3 +195,20 @@ def test_the_heat_map_marks_every_cell():
     ax = table.plot()
     low, high = ax.images[0].get_clim()
     assert len(ax.texts) == table.woe.size and low == -high == -np.abs(table.woe).max()
+
+
+@pytest.mark.parametrize("library", ["pandas category", "polars", "pyarrow"])
+def test_a_data_frame_library_column_gives_the_table_of_its_values(library):
+    x, y, target = pair_rows(1500, 6, "categorical")
+    if library == "pandas category":
+        columns = pd.Series(x, name="x"), pd.Series(y, dtype="category", name="y")
+    elif library == "polars":
+        pl = pytest.importorskip("polars")
+        columns = pl.Series("x", x, nan_to_null=False), pl.Series("y", y.tolist())
+    else:
+        pa = pytest.importorskip("pyarrow")
+        columns = pa.array(x, from_pandas=False), pa.array(y.tolist())
+    table = tl.grid_binning(*columns, target)
+    plain = tl.grid_binning(x, y, target)
+    assert table.groups_y == plain.groups_y and table.woe.tobytes() == plain.woe.tobytes()
+    assert table.transform(*columns).tobytes() == plain.transform(x, y).tobytes()
