@@ -134,8 +134,9 @@ def grid_binning_from_counts(
 ) -> GridBinningTable:
     """`grid_binning` of rows counted by pair: entry i stands for `c0[i]`
     non-events and `c1[i]` events whose values are `x[i]` and `y[i]` (NaN
-    or None for a missing one; names for categories), as a GROUP BY x, y of a database gives them. Entries
-    of the same pair may repeat; the table is the one the rows give."""
+    or None for a missing one; names for categories), as a GROUP BY x, y of
+    a database gives them. Entries of the same pair may repeat; the table is
+    the one the rows give."""
     xv, yv = read_variable(x), read_variable(y)
     counts0, counts1 = _counts(c0, "c0"), _counts(c1, "c1")
     checks.same_length(
