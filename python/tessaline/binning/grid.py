@@ -76,10 +76,10 @@ def grid_binning(
     Gini impurity, each part at least 5% of those rows); a categorical one
     (text, booleans, pandas ``category``) from its categories ordered by
     event rate, so that its groups gather categories of like risk (a
-    category unseen in training is scored as a missing value). The search groups
-    neighbouring pre-bins of x into at most `max_bins_x` intervals and of y
-    into at most `max_bins_y`, every
-    cell holding at least `min_cell_share` of those rows (and at least one).
+    category unseen in training is scored as a missing value). The search
+    groups neighbouring pre-bins of x into at most `max_bins_x` intervals
+    and of y into at most `max_bins_y`, every cell holding at least
+    `min_cell_share` of those rows (and at least one).
     `trend_x` asks the WoE to rise ("ascending") or fall ("descending")
     strictly from each x interval to the next in every column of the grid,
     "auto" for whichever of the two gives more IV, "none" for no condition;
@@ -88,11 +88,12 @@ def grid_binning(
     The search tries every grouping of the variable with fewer of them and,
     for each, finds the best grouping of the other exactly, so the grid is
     the optimum over all product grids of the pre-bins
-    (``metadata["exact"]`` is True). When that variable has more than 4096
-    groupings, it alternates between the two variables instead, each step
-    exact, and stops at a grid that neither step improves: a local optimum,
-    and ``metadata["exact"]`` is False. Rows whose target is missing are left
-    out."""
+    (``metadata["exact"]`` is True). When both variables have more than
+    4096 groupings, it finds the best grid of as few x (or y) intervals as
+    that many groupings allow, then alternates between the two variables
+    from there, each step exact, and stops at a grid that neither step
+    improves: a local optimum, and ``metadata["exact"]`` is False. Rows
+    whose target is missing are left out."""
     xv, yv = read_variable(x), read_variable(y)
     flags = event_flags(target, event=event)
     checks.same_length(("x", np.empty(xv.size)), ("y", np.empty(yv.size)), ("target", flags))
