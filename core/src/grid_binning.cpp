@@ -8,9 +8,10 @@
 // trend along the rows, its cells follow it; a trend along the columns is a
 // condition on neighbouring column groups, which the search takes as its limit
 // between neighbours. Trying every grouping of the rows (the axis with fewer)
-// then gives the optimum over all grids exactly. When the rows have too many
-// groupings for that, the search tries every grouping of the rows into as few
-// groups as it can afford (the optimum among grids of so few rows), then
+// then gives the optimum over all grids exactly. When that would take too
+// long on both axes (too many groupings, or too many pre-bins to search for
+// each), the search tries every grouping of the rows into as few groups as it
+// can afford (the optimum among grids of so few rows), then
 // alternates from there and from one column group with its best rows: the best
 // columns given the rows, the best rows given those columns, until the IV
 // stops rising. Each step is exact and the IV never falls, but the grid it
@@ -33,6 +34,9 @@ namespace {
 constexpr const char* kWho = "grid_binning";
 // Rounds of the alternating search: each raises the IV, so it ends well before.
 constexpr int kMaxRounds = 64;
+// Operations (about a nanosecond each) beyond which trying every grouping of
+// one axis would keep an analyst waiting: the search alternates instead.
+constexpr double kMaxWork = 5e8;
 
 // Counts of a grid of cells, (row, column) at row * cols + column.
 struct Cells {
@@ -178,6 +182,25 @@ std::vector<BinTrend> directions(BinTrend trend) {
     return {trend};
 }
 
+// Operations of trying every grouping of `rows` pre-bins into at most
+// `row_bins` groups, each with the search of `cols` pre-bins into at most
+// `col_bins` groups (cubic under a trend across them), once per pair of
+// directions; infinite past `cap` groupings.
+double exhaustive_work(std::size_t rows, std::size_t row_bins, std::size_t cols,
+                       std::size_t col_bins, BinTrend trend_rows, BinTrend trend_cols,
+                       std::size_t cap) {
+    const std::size_t count = groupings(rows, row_bins, cap);
+    if (count > cap) return std::numeric_limits<double>::infinity();
+    const double n = static_cast<double>(cols);
+    const double r = static_cast<double>(row_bins == 0 ? rows : std::min(row_bins, rows));
+    const double b = static_cast<double>(col_bins == 0 ? cols : std::min(col_bins, cols));
+    const double step =
+        n * n * r + (trend_cols == BinTrend::none ? b * n * n : n * n * n * (r + b) / 6.0);
+    const auto combos =
+        static_cast<double>(directions(trend_rows).size() * directions(trend_cols).size());
+    return static_cast<double>(count) * step * combos;
+}
+
 // Every grouping of the rows into at most `max_rows` groups, by count of
 // groups and then in lexicographic order of their starts, each with the best
 // columns for it.
@@ -240,7 +263,9 @@ Found alternating(const Cells& m, const Totals& t, std::size_t max_rows, const S
     const Cells mt = transposed(m);
     const std::size_t most = max_rows == 0 ? m.rows : std::min(max_rows, m.rows);
     std::size_t few = 1;
-    while (few < most && groupings(m.rows, few + 1, cap) <= cap) ++few;
+    while (few < most && exhaustive_work(m.rows, few + 1, m.cols, base.max_bins, trend_rows,
+                                         base.across_cols, cap) <= kMaxWork)
+        ++few;
     const Found exact_few = exhaustive(m, t, few, base, trend_rows);
     Found best = exact_few;
     if (exact_few.best.value != grouping::kUnreached) {
@@ -298,17 +323,19 @@ GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x, st
         out.message = "the rows hold a single class, so their information value is undefined";
         return out;
     }
-    // The axis with fewer groupings is the one tried grouping by grouping.
+    // The axis whose groupings cost less to try is the one tried grouping by grouping.
     const std::size_t cap = k.max_exhaustive;
-    const std::size_t by_x = groupings(n_x, k.max_bins_x, cap);
-    const std::size_t by_y = groupings(n_y, k.max_bins_y, cap);
+    const double by_x =
+        exhaustive_work(n_x, k.max_bins_x, n_y, k.max_bins_y, k.trend_x, k.trend_y, cap);
+    const double by_y =
+        exhaustive_work(n_y, k.max_bins_y, n_x, k.max_bins_x, k.trend_y, k.trend_x, cap);
     const bool rows_are_x = by_x <= by_y;
     const Cells oriented = rows_are_x ? m : transposed(m);
     const std::size_t max_rows = rows_are_x ? k.max_bins_x : k.max_bins_y;
     const Step base{rows_are_x ? k.max_bins_y : k.max_bins_x, k.min_cell_share, BinTrend::none,
                     rows_are_x ? k.trend_y : k.trend_x};
     const BinTrend trend_rows = rows_are_x ? k.trend_x : k.trend_y;
-    out.exact = std::min(by_x, by_y) <= cap;
+    out.exact = std::min(by_x, by_y) <= kMaxWork;
     const Found f = out.exact ? exhaustive(oriented, t, max_rows, base, trend_rows)
                               : alternating(oriented, t, max_rows, base, trend_rows, cap);
     out.x_starts = rows_are_x ? f.row_starts : f.col_starts;

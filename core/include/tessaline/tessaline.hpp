@@ -413,8 +413,9 @@ struct GridBinningConstraints {
     double min_cell_share = 0.0;
     BinTrend trend_x = BinTrend::none;
     BinTrend trend_y = BinTrend::none;
-    // Most groupings of one axis tried one by one; beyond it the search
-    // alternates between the axes and may stop short of the optimum.
+    // Most groupings of one axis tried one by one; beyond it, or beyond a
+    // few seconds of work, the search alternates between the axes and may
+    // stop short of the optimum.
     std::size_t max_exhaustive = 4096;
 };
 

@@ -50,6 +50,9 @@ TRENDS = ("none", "ascending", "descending", "auto")
 DEFAULT_MAX_BINS = 5
 DEFAULT_MIN_CELL_SHARE = 0.02
 DEFAULT_N_PREBINS = 10
+# More intervals than this per variable make a grid no one reads, and a
+# search that grows with their number.
+MOST_BINS = 20
 
 
 def grid_binning(
@@ -231,8 +234,8 @@ def _checked_limits(
     n_prebins: Any,
 ) -> dict[str, Any]:
     return {
-        "max_bins_x": checks.whole_number("max_bins_x", max_bins_x, 1),
-        "max_bins_y": checks.whole_number("max_bins_y", max_bins_y, 1),
+        "max_bins_x": checks.whole_number("max_bins_x", max_bins_x, 1, MOST_BINS),
+        "max_bins_y": checks.whole_number("max_bins_y", max_bins_y, 1, MOST_BINS),
         "min_cell_share": checks.real_number("min_cell_share", min_cell_share, 0, 1),
         "trend_x": checks.one_of("trend_x", trend_x, TRENDS),
         "trend_y": checks.one_of("trend_y", trend_y, TRENDS),

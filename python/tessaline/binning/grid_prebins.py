@@ -30,6 +30,9 @@ from .grid_axis import GridAxis, numeric_axis
 # between two quantiles.
 CLASS_PARTS = 5
 CLASS_PART_SHARE = 0.05
+# Categories of one variable that the search groups: the search's time and
+# memory grow with the cube and the square of their number.
+MOST_CATEGORIES = 128
 
 Mask = npt.NDArray[np.bool_]
 
@@ -107,6 +110,11 @@ def category_prebins(
         for c in counts
     ]
     order = native.event_rate_order(*by_code)
+    if order.size > MOST_CATEGORIES:
+        raise ValueError(
+            f"grid_binning: a categorical variable holds {order.size} categories beside values "
+            f"of the other; at most {MOST_CATEGORIES} can be grouped (pool the rare ones first)"
+        )
     rank = np.full(len(variable.names), -1, dtype=np.int64)
     rank[order] = np.arange(order.size)
 

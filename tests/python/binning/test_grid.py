@@ -128,9 +128,17 @@ def test_sql_scores_as_transform(run, dialect, y_kind):
             "trend_y must be one of 'none', 'ascending', 'descending', 'auto', not 'peak'",
         ),
         (
-            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], max_bins_x=0),
+            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], max_bins_x=21),
             ValueError,
-            "max_bins_x must be a whole number of at least 1, not 0",
+            "max_bins_x must be a whole number from 1 to 20, not 21",
+        ),
+        (
+            lambda: tl.grid_binning(
+                np.arange(200.0), [f"c{i}" for i in range(200)], np.arange(200) % 2
+            ),
+            ValueError,
+            "grid_binning: a categorical variable holds 200 categories beside values of the other; "
+            "at most 128 can be grouped (pool the rare ones first)",
         ),
     ],
 )
