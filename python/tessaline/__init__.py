@@ -10,6 +10,7 @@ scorecards, over the native module `_tessaline`.
 Binning: `mdlp_binning` (supervised), `optimal_binning` (largest IV under an
 analyst's limits), `categorical_binning` (sets of categories),
 `quantile_binning`, `equal_width_binning`, `custom_binning`, `grouped_binning`.
+Two variables at once: `grid_binning` (the product grid of largest IV).
 Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
 and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
@@ -55,6 +56,8 @@ from .binning import (
 from .binning.bin_analysis import BinAnalysis
 from .binning.continuous import continuous_binning
 from .binning.continuous_binning_table import ContinuousBinningTable
+from .binning.grid import grid_binning, grid_binning_from_counts
+from .binning.grid_table import GridBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .column_profile import ColumnProfile
 from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
@@ -148,6 +151,7 @@ __all__ = [
     "FewEventsWarning",
     "GainsTable",
     "GiniResult",
+    "GridBinningTable",
     "InferredBand",
     "LogisticFit",
     "MDLPDiscretizer",
@@ -184,6 +188,8 @@ __all__ = [
     "equal_width_binning",
     "from_json",
     "gini",
+    "grid_binning",
+    "grid_binning_from_counts",
     "grouped_binning",
     "keep_reference",
     "logistic_fit",

@@ -206,3 +206,15 @@ def value_profile(
     value: npt.ArrayLike, count: npt.ArrayLike, percentiles: list[float], top: int
 ) -> dict[str, Any]: ...
 def top_positions(count: npt.ArrayLike, k: int) -> npt.NDArray[np.int64]: ...
+def grid_binning(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    n_x: int,
+    n_y: int,
+    max_bins_x: int,
+    max_bins_y: int,
+    min_cell_share: float,
+    trend_x: str,
+    trend_y: str,
+    max_exhaustive: int = 4096,
+) -> dict[str, Any]: ...

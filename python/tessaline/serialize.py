@@ -9,6 +9,7 @@ from typing import Any
 
 from .binning.binning_table import BinningTable
 from .binning.continuous_binning_table import ContinuousBinningTable
+from .binning.grid_table import GRID_SCHEMA, GridBinningTable
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document
@@ -21,16 +22,24 @@ READERS: dict[str, Callable[[Any], Any]] = {
     document.SCORECARD_SCHEMA: Scorecard.from_dict,
     document.CONTINUOUS_SCHEMA: ContinuousBinningTable.from_dict,
     document.CONTINUOUS_TABLE_SCHEMA: ContinuousTableBinning.from_dict,
+    GRID_SCHEMA: GridBinningTable.from_dict,
 }
 
 
-Document = BinningTable | TableBinning | Scorecard | ContinuousBinningTable | ContinuousTableBinning
+Document = (
+    BinningTable
+    | TableBinning
+    | Scorecard
+    | ContinuousBinningTable
+    | ContinuousTableBinning
+    | GridBinningTable
+)
 
 
 def from_json(text: str | bytes) -> Document:
     """The object a tessaline JSON document describes (a `BinningTable`, a
     `TableBinning`, a `Scorecard`, a `ContinuousBinningTable` or a
-    `ContinuousTableBinning`, by the document's schema). A document that
+    `ContinuousTableBinning` or a `GridBinningTable`, by the document's schema). A document that
     cannot be read raises `DocumentError`, noting the release that wrote it
     when that is not this one."""
     doc = document.parse(text)

@@ -396,6 +396,47 @@ TESSALINE_API BinTrend parse_bin_trend(const std::string& s);
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* optimal_binning_status_message(OptimalBinningStatus status);
 
+// ---- two-variable (grid) binning
+// The product grid of two ordered axes of pre-bins (rows x, columns y; the
+// non-event and event counts of cell (i, j) at i * n_y + j): a grouping of
+// each axis into contiguous intervals, every row group crossed with every
+// column group a cell, of largest information value summed over the cells.
+// Every cell holds at least one row and a share `min_cell_share` of all rows;
+// a trend along x asks the WoE of every column to follow it from row group to
+// row group, strictly, and a trend along y the same of every row.
+
+// Limits of a grid; trends are none, ascending, descending or automatic (the
+// better of the two, chosen for each axis).
+struct GridBinningConstraints {
+    std::size_t max_bins_x = 0;  // most row groups; 0 sets no limit
+    std::size_t max_bins_y = 0;  // most column groups; 0 sets no limit
+    double min_cell_share = 0.0;
+    BinTrend trend_x = BinTrend::none;
+    BinTrend trend_y = BinTrend::none;
+    // Most groupings of one axis tried one by one; beyond it, or beyond a
+    // few seconds of work, the search alternates between the axes and may
+    // stop short of the optimum.
+    std::size_t max_exhaustive = 4096;
+};
+
+// The chosen grid: the first pre-bin of each group of either axis, the IV of
+// its cells (row by row, left to right; NaN when no grid meets the limits),
+// the trends met, and whether the optimum was proved by exhausting one axis.
+struct GridBinning {
+    std::string message;  // empty when a grid was found, else why none was
+    bool exact = false;
+    std::vector<std::size_t> x_starts;
+    std::vector<std::size_t> y_starts;
+    BinTrend trend_x = BinTrend::none;
+    BinTrend trend_y = BinTrend::none;
+    double iv = 0.0;
+};
+
+// Best grid; on a tie, fewer cells, then the grouping of x met first.
+TESSALINE_API GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x,
+                                       std::size_t n_y, const GridBinningConstraints& constraints);
+// ---- end of two-variable binning
+
 // ---------------------------------------------------------------- from merged counts
 // The results above rebuilt from rows counted by distinct value, so that
 // counts taken over separate parts of a data set (partitions of a cluster)

@@ -377,6 +377,28 @@ def optimal_grouping(
     return result
 
 
+def grid_binning(
+    c0: FloatArray,
+    c1: FloatArray,
+    *,
+    n_x: int,
+    n_y: int,
+    max_bins_x: int,
+    max_bins_y: int,
+    min_cell_share: float,
+    trend_x: str,
+    trend_y: str,
+) -> dict[str, Any]:
+    """The product grid of largest IV of the pre-bin cells (c0, c1: n_x * n_y
+    counts, x major): the first pre-bin of each group of either axis, the
+    trends met, the IV and whether the optimum is proved; "message" says why
+    no grid was found."""
+    result: dict[str, Any] = _native.grid_binning(
+        c0, c1, n_x, n_y, max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y
+    )
+    return result
+
+
 def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
     """`lorenz_curve` of scores counted by value (or weighted: counts with "rows")."""
     if "rows" in counts:

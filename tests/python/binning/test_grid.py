@@ -1,0 +1,222 @@
+"""grid_binning: the table of a two-variable binning from rows and from
+counts, its scoring by transform, JSON and SQL, and its errors."""
+
+import math
+
+import numpy as np
+import pandas as pd
+import pytest
+import sql_engines
+from package_under_test import tessaline as tl
+
+from tessaline.exceptions import DocumentError
+
+
+def pair_rows(n, seed, y_kind="numeric"):
+    """Two correlated numbers with ties, NaN and infinities (or y as
+    categories, None missing), and a 0/1 target likelier where both are high."""
+    rng = np.random.default_rng(seed)
+    x = np.round(rng.normal(size=n), 1)
+    y = np.round(0.5 * x + rng.normal(size=n), 1)
+    target = (rng.random(n) < 1 / (1 + np.exp(1.5 - x - y))).astype(float)
+    x[rng.random(n) < 0.05], y[rng.random(n) < 0.05] = np.nan, np.nan
+    x[:2], y[2:4] = [np.inf, -np.inf], [-np.inf, np.inf]
+    if y_kind == "categorical":
+        names = np.array(["low", "mid", "high", "top", "o'brien", None], dtype=object)
+        y = names[np.where(np.isnan(y), 5, np.digitize(y, [-1, 0, 1, 1.5]))]
+    return x, y, target
+
+
+def worked_table():
+    # Four cells of 50 rows: 10, 20, 30 and 40 events.
+    x = np.repeat([1.0, 1.0, 2.0, 2.0], 50)
+    y = np.repeat([1.0, 2.0, 1.0, 2.0], 50)
+    events = np.concatenate([np.arange(50) < k for k in (10, 20, 30, 40)]).astype(float)
+    return tl.grid_binning(x, y, events, name_x="a", name_y="b")
+
+
+def test_worked_example():
+    table = worked_table()
+    assert table.cuts_x.tolist() == [1.0] and table.cuts_y.tolist() == [1.0]
+    assert table.c1.tolist() == [[10, 20, 0], [30, 40, 0], [0, 0, 0]]
+    assert table.woe[0, 0] == math.log((10 / 100) / (40 / 100))
+    assert table.woe[2, 2] == 0.0 and table.metadata["exact"]
+    assert table.transform([1, 3, np.nan], [2, np.nan, 1], output="index").tolist() == [1, 5, 6]
+    assert table.transform([1], [2], output="bin").tolist() == ["(-inf, 1] × (1, +inf)"]
+    assert str(table).splitlines()[:4] == [
+        "grid binning of 'a' by 'b': 2 x 2 bins, IV 0.9129 (optimum)",
+        "WoE",
+        "a \\ b      (-inf, 1]  (1, +inf)",
+        "---------  ---------  ---------",
+    ]
+
+
+@pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
+def test_rows_counts_and_json_give_one_table(y_kind):
+    x, y, target = pair_rows(3000, 1, y_kind)
+    table = tl.grid_binning(x, y, target, trend_x="auto", min_cell_share=0.03)
+    frame = pd.DataFrame({"x": x, "y": y, "t": target})
+    pairs = frame.groupby(["x", "y"], dropna=False).t.agg(["count", "sum"]).reset_index()
+    from_counts = tl.grid_binning_from_counts(
+        pairs.x,
+        pairs.y.to_numpy(),
+        pairs["count"] - pairs["sum"],
+        pairs["sum"],
+        trend_x="auto",
+        min_cell_share=0.03,
+    )
+    read = tl.from_json(table.to_json())
+    for other in (from_counts, read):
+        assert other.groups_y == table.groups_y
+        for key in ("cuts_x", "cuts_y", "c0", "c1", "woe", "iv"):
+            assert getattr(other, key).tobytes() == getattr(table, key).tobytes()
+    assert read.information_value == table.information_value
+    rows = table.c0 + table.c1
+    searched = rows[:-1, :-1]
+    assert searched.min() >= 0.03 * searched.sum()
+    steps = np.diff(table.woe[:-1, :-1], axis=0)
+    assert (steps > 0).all() if table.metadata["trend_x"] == "ascending" else (steps < 0).all()
+    if y_kind == "categorical":
+        # Each group gathers categories of neighbouring event rates; an
+        # unseen one goes where a missing value goes.
+        assert sorted(n for g in table.groups_y for n in g) == sorted(
+            ["low", "mid", "high", "top", "o'brien"]
+        )
+        cols = table.c0.shape[1]
+        index = table.transform([0.0, 0.0], ["unseen", None], output="index")
+        assert index[0] == index[1] and index[0] % cols == cols - 1
+
+
+@sql_engines.ENGINES
+@pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
+def test_sql_scores_as_transform(run, dialect, y_kind):
+    x, y, target = pair_rows(2000, 2, y_kind)
+    table = tl.grid_binning(x, y, target, name_x="income", name_y="debt")
+    new_y = y.copy()
+    new_y[-1] = "unseen" if y_kind == "categorical" else 7.5
+    frame = pd.DataFrame({"income": x, "debt": new_y})
+    query = (
+        f"SELECT {table.to_sql(dialect=dialect)} AS woe, "
+        f"{table.to_sql(dialect=dialect, output='index')} AS idx FROM applicants"
+    )
+    got = run(query, frame)
+    assert got["woe"].to_numpy().tobytes() == table.transform(x, new_y).tobytes()
+    assert got["idx"].tolist() == table.transform(x, new_y, output="index").tolist()
+
+
+@pytest.mark.parametrize(
+    ("call", "error", "message"),
+    [
+        (
+            lambda: tl.grid_binning([1, 2], [1], [0, 1]),
+            ValueError,
+            "x and y and target must be the same length, not 2 and 1 and 2",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [1, 1]),
+            ValueError,
+            "grid_binning: the rows hold a single class, so their information value is undefined",
+        ),
+        (
+            lambda: tl.grid_binning([np.nan, 2], [1, np.nan], [0, 1]),
+            ValueError,
+            "grid_binning: no row holds both x and y",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], trend_y="peak"),
+            ValueError,
+            "trend_y must be one of 'none', 'ascending', 'descending', 'auto', not 'peak'",
+        ),
+        (
+            lambda: tl.grid_binning([1, 2], [1, 2], [0, 1], max_bins_x=21),
+            ValueError,
+            "max_bins_x must be a whole number from 1 to 20, not 21",
+        ),
+        (
+            lambda: tl.grid_binning(
+                np.arange(200.0), [f"c{i}" for i in range(200)], np.arange(200) % 2
+            ),
+            ValueError,
+            "grid_binning: a categorical variable holds 200 categories beside values of the other; "
+            "at most 128 can be grouped (pool the rare ones first)",
+        ),
+    ],
+)
+def test_errors_name_the_fault(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize(
+    ("change", "message"),
+    [
+        (
+            lambda d: d.update(x={"cuts": ["0x1p+1", "0x1p+0"]}),
+            "x: cut points must be finite and increasing",
+        ),
+        (
+            lambda d: d.update(y={"groups": [["a"], ["a"]]}),
+            "y: every category must be a name in one group only",
+        ),
+        (lambda d: d.update(x={"bins": []}), "x: expected {'cuts': [...]} or {'groups': [...]}"),
+        (lambda d: d["c0"].pop(), ": c0 must be 3 rows of 3 counts"),
+        (lambda d: d["c1"][0].__setitem__(0, 1.5), ": c1 must hold non-negative integers"),
+        (
+            lambda d: d["c1"][0].__setitem__(0, 11),
+            ": information_value is not the one its counts give",
+        ),
+    ],
+)
+def test_a_document_no_fit_writes_is_refused(change, message):
+    doc = worked_table().to_dict()
+    change(doc)
+    with pytest.raises(DocumentError) as raised:
+        tl.GridBinningTable.from_dict(doc)
+    assert str(raised.value) == f"tessaline.grid_binning{'' if message[0] == ':' else ' '}{message}"
+
+
+@pytest.mark.parametrize(
+    ("counts", "message"),
+    [
+        (([1, -1], [0, 1]), "c0 must hold counts of rows (non-negative whole numbers), not -1.0"),
+        (([1, 1], [0.5, 1]), "c1 must hold counts of rows (non-negative whole numbers), not 0.5"),
+    ],
+)
+def test_counts_that_are_not_counts_of_rows_are_refused(counts, message):
+    with pytest.raises(ValueError) as raised:
+        tl.grid_binning_from_counts([1.0, 2.0], ["a", "b"], *counts)
+    assert str(raised.value) == message
+
+
+def test_many_pre_bins_give_a_local_optimum_and_leave_the_input_alone():
+    x, y, target = pair_rows(4000, 4)
+    before = [a.copy() for a in (x, y, target)]
+    table = tl.grid_binning(x, y, target, n_prebins=40, max_bins_x=8, max_bins_y=8)
+    assert not table.metadata["exact"] and table.title().endswith("(local optimum)")
+    assert all(np.array_equal(a, b, equal_nan=True) for a, b in zip(before, (x, y, target)))
+
+
+def test_the_heat_map_marks_every_cell():
+    pytest.importorskip("matplotlib").use("Agg")
+    table = tl.grid_binning(*pair_rows(1000, 5))
+    ax = table.plot()
+    low, high = ax.images[0].get_clim()
+    assert len(ax.texts) == table.woe.size and low == -high == -np.abs(table.woe).max()
+
+
+@pytest.mark.parametrize("library", ["pandas category", "polars", "pyarrow"])
+def test_a_data_frame_library_column_gives_the_table_of_its_values(library):
+    x, y, target = pair_rows(1500, 6, "categorical")
+    if library == "pandas category":
+        columns = pd.Series(x, name="x"), pd.Series(y, dtype="category", name="y")
+    elif library == "polars":
+        pl = pytest.importorskip("polars")
+        columns = pl.Series("x", x, nan_to_null=False), pl.Series("y", y.tolist())
+    else:
+        pa = pytest.importorskip("pyarrow")
+        columns = pa.array(x, from_pandas=False), pa.array(y.tolist())
+    table = tl.grid_binning(*columns, target)
+    plain = tl.grid_binning(x, y, target)
+    assert table.groups_y == plain.groups_y and table.woe.tobytes() == plain.woe.tobytes()
+    assert table.transform(*columns).tobytes() == plain.transform(x, y).tobytes()
