@@ -15,6 +15,8 @@ and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 A continuous target (a loss, an amount): `continuous_binning` (bins whose means
 explain most of its variance) and ``TableBinning(target="continuous")``.
+A target of k classes: `multiclass_binning` (bins of largest multiclass IV) and
+``TableBinning(target="multiclass")``.
 Scorecard: `Scorecard` (points, score, reason codes; pdo or min-max scaling,
 the intercept spread or a separate base score), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period), `monitor`
@@ -55,8 +57,11 @@ from .binning import (
 from .binning.bin_analysis import BinAnalysis
 from .binning.continuous import continuous_binning
 from .binning.continuous_binning_table import ContinuousBinningTable
+from .binning.multiclass import multiclass_binning, multiclass_binning_from_counts
+from .binning.multiclass_binning_table import MulticlassBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
+from .multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
 from .counterfactual import BinChange, Counterfactual, counterfactual
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
@@ -150,6 +155,9 @@ __all__ = [
     "MissingDependencyError",
     "MonitorState",
     "MonitoringResult",
+    "MulticlassBinningTable",
+    "MulticlassColumnSummary",
+    "MulticlassTableBinning",
     "NotFittedError",
     "PSIResult",
     "PeriodCalibration",
@@ -185,6 +193,8 @@ __all__ = [
     "logistic_fit",
     "mdlp_binning",
     "monitor",
+    "multiclass_binning",
+    "multiclass_binning_from_counts",
     "optimal_binning",
     "psi",
     "quantile_binning",

@@ -35,8 +35,10 @@ from .table_binning_base import (
     TableBinningBase,
     check_column_options,
     check_filed,
+    check_named_columns,
     kept_and_skipped,
     ranked_by,
+    same_summary,
 )
 
 CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
@@ -221,19 +223,7 @@ class ContinuousTableBinning(TableBinningBase):
         of `data`, each row weighted by `sample_weight` (an array or a column
         name; default 1)."""
         names = frames.column_names(data)
-        for option, named in (
-            ("columns", self.column_options),
-            ("categorical", self.categorical),
-            ("exclude", self.exclude),
-        ):
-            absent = [str(n) for n in named if str(n) not in names]
-            if absent:
-                raise ValueError(
-                    f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
-                )
-        for option, value in (("y", y), ("sample_weight", sample_weight)):
-            if isinstance(value, str) and value not in names:
-                raise ValueError(f"{option} names no column of the data: {value!r}")
+        check_named_columns(self, names, {"y": y, "sample_weight": sample_weight})
         target_name = frames.target_name(data, y)
         ys = as_float_array(y if target_name is None else frames.column(data, target_name))
         sample_weight, weight_name = frames.weight_column(data, sample_weight)
@@ -366,16 +356,13 @@ class ContinuousTableBinning(TableBinningBase):
             check_filed(tables, skipped, fitted, where)
             binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
             binning.summary = binning._ranked()
-            written = [
-                {
-                    f: document.from_exact(row[f], f"{where} summary.{f}")
-                    if f in ("r2", "missing_share")
-                    else row[f]
-                    for f in SUMMARY_FIELDS
-                }
-                for row in document.field(doc, "summary", list, where)
-            ]
-            if not _same_summary(written, binning.summary):
+            if not same_summary(
+                document.field(doc, "summary", list, where),
+                binning.summary,
+                SUMMARY_FIELDS,
+                ("r2", "missing_share"),
+                where,
+            ):
                 raise DocumentError(f"{where}: field 'summary' is not what the tables give")
         return binning
 
@@ -384,13 +371,3 @@ def _shape_note(table: ContinuousBinningTable | None) -> str:
     """A better shape of the column's means than its trend ('' when none)."""
     return str(((table.metadata or {}) if table else {}).get("shape_note", ""))
 
-
-def _same_summary(written: list[dict[str, Any]], summary: list[ContinuousColumnSummary]) -> bool:
-    """Whether the written summary is the ranked one, NaN equal to NaN."""
-
-    def same(a: Any, b: Any) -> bool:
-        return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
-
-    return len(written) == len(summary) and all(
-        same(w[f], getattr(r, f)) for w, r in zip(written, summary) for f in SUMMARY_FIELDS
-    )

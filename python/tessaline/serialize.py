@@ -9,9 +9,11 @@ from typing import Any
 
 from .binning.binning_table import BinningTable
 from .binning.continuous_binning_table import ContinuousBinningTable
+from .binning.multiclass_binning_table import MulticlassBinningTable
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document
+from .multiclass_table_binning import MulticlassTableBinning
 from .scorecard import Scorecard
 from .table_binning import TableBinning
 
@@ -21,16 +23,27 @@ READERS: dict[str, Callable[[Any], Any]] = {
     document.SCORECARD_SCHEMA: Scorecard.from_dict,
     document.CONTINUOUS_SCHEMA: ContinuousBinningTable.from_dict,
     document.CONTINUOUS_TABLE_SCHEMA: ContinuousTableBinning.from_dict,
+    document.MULTICLASS_SCHEMA: MulticlassBinningTable.from_dict,
+    document.MULTICLASS_TABLE_SCHEMA: MulticlassTableBinning.from_dict,
 }
 
 
-Document = BinningTable | TableBinning | Scorecard | ContinuousBinningTable | ContinuousTableBinning
+Document = (
+    BinningTable
+    | TableBinning
+    | Scorecard
+    | ContinuousBinningTable
+    | ContinuousTableBinning
+    | MulticlassBinningTable
+    | MulticlassTableBinning
+)
 
 
 def from_json(text: str | bytes) -> Document:
     """The object a tessaline JSON document describes (a `BinningTable`, a
-    `TableBinning`, a `Scorecard`, a `ContinuousBinningTable` or a
-    `ContinuousTableBinning`, by the document's schema). A document that
+    `TableBinning`, a `Scorecard`, a `ContinuousBinningTable`, a
+    `ContinuousTableBinning`, a `MulticlassBinningTable` or a
+    `MulticlassTableBinning`, by the document's schema). A document that
     cannot be read raises `DocumentError`, noting the release that wrote it
     when that is not this one."""
     doc = document.parse(text)

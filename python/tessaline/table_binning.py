@@ -29,6 +29,7 @@ from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
 from .binning.weights import NO_PERCENTILE
 from .continuous_table_binning import ContinuousTableBinning
+from .multiclass_table_binning import MulticlassTableBinning
 from .exceptions import DocumentError
 from .formats import document, pmml, sql
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text
@@ -332,7 +333,9 @@ class TableBinning(TableBinningBase):
 
     ``TableBinning(target="continuous", ...)`` bins against a continuous
     target (a loss, an amount) instead: it makes a `ContinuousTableBinning`,
-    whose columns are ranked by R² and whose options are its own.
+    whose columns are ranked by R² and whose options are its own;
+    ``TableBinning(target="multiclass", ...)`` bins against a target of k
+    classes: it makes a `MulticlassTableBinning`, ranked by multiclass IV.
     """
 
     SUMMARY_FIELDS = SUMMARY_FIELDS
@@ -340,15 +343,17 @@ class TableBinning(TableBinningBase):
     _unwritten_options = ("target",)
 
     def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
-        # A continuous target has its own binning, with its own options.
+        # A continuous or multiclass target has its own binning, with its own options.
         if target == "continuous":
             return ContinuousTableBinning(target="continuous", **kwargs)
+        if target == "multiclass":
+            return MulticlassTableBinning(target="multiclass", **kwargs)
         return super().__new__(cls)
 
     def __init__(
         self,
         *,
-        target: Literal["binary", "continuous"] = "binary",
+        target: Literal["binary", "continuous", "multiclass"] = "binary",
         event: Any = None,
         value: float | None = None,
         percentile: float | None = None,
@@ -382,7 +387,7 @@ class TableBinning(TableBinningBase):
         skip_unusable: bool = True,
         progress: bool | None = None,
     ) -> None:
-        checks.one_of("target", target, ("binary", "continuous"))
+        checks.one_of("target", target, ("binary", "continuous", "multiclass"))
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
         check_column_options(columns or {}, COLUMN_OPTIONS)

@@ -66,6 +66,49 @@ def check_filed(
         )
 
 
+def check_named_columns(
+    binning: TableBinningBase, names: Sequence[str], arguments: Mapping[str, Any]
+) -> None:
+    """The columns the options name (`columns`, `categorical`, `exclude`) and
+    the arguments given as a column's name (the target, the weights) must
+    be columns of the data."""
+    for option, named in (
+        ("columns", binning.column_options),
+        ("categorical", binning.categorical),
+        ("exclude", binning.exclude),
+    ):
+        absent = [str(n) for n in named if str(n) not in names]
+        if absent:
+            raise ValueError(
+                f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
+            )
+    for option, value in arguments.items():
+        if isinstance(value, str) and value not in names:
+            raise ValueError(f"{option} names no column of the data: {value!r}")
+
+
+def same_summary(
+    written: Sequence[Any],
+    summary: Sequence[Any],
+    fields: Sequence[str],
+    floats: Sequence[str],
+    where: str,
+) -> bool:
+    """Whether a document's summary rows (their `floats` exact) are the
+    ranked `summary`, NaN equal to NaN."""
+    rows = [
+        {f: document.from_exact(row[f], f"{where} summary.{f}") if f in floats else row[f] for f in fields}
+        for row in written
+    ]
+
+    def same(a: Any, b: Any) -> bool:
+        return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
+
+    return len(rows) == len(summary) and all(
+        same(w[f], getattr(r, f)) for w, r in zip(rows, summary) for f in fields
+    )
+
+
 class TableBinningBase(PlainState):
     """Every column of a table binned against one target: the options they
     share, and the fit's tables, skipped columns and ranked summary."""

@@ -7,18 +7,23 @@ from .categorical import categorical_binning
 from .continuous import continuous_binning
 from .continuous_binning_table import ContinuousBinningTable
 from .grouped import grouped_binning
+from .multiclass import multiclass_binning, multiclass_binning_from_counts
+from .multiclass_binning_table import MulticlassBinningTable
 from .numeric import custom_binning, equal_width_binning, mdlp_binning, quantile_binning
 from .optimal import optimal_binning
 
 __all__ = [
     "BinningTable",
     "ContinuousBinningTable",
+    "MulticlassBinningTable",
     "categorical_binning",
     "continuous_binning",
     "custom_binning",
     "equal_width_binning",
     "grouped_binning",
     "mdlp_binning",
+    "multiclass_binning",
+    "multiclass_binning_from_counts",
     "optimal_binning",
     "quantile_binning",
 ]

@@ -1,0 +1,335 @@
+"""MulticlassTableBinning: every column of a table binned against one target
+of k classes (current, delinquent, default, prepaid), numeric and
+categorical alike, ranked by the multiclass information value of its bins.
+It is what ``TableBinning(target="multiclass")`` makes."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
+from functools import partial
+from typing import Any, ClassVar, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from ._core import categories, checks, frames, native, printing, threads
+from ._core.arrays import as_float_array
+from .binning.multiclass import (
+    DEFAULT_MIN_CLASS_COUNT,
+    DEFAULT_N_PREBINS,
+    class_labels,
+    multiclass_binning_from_counts,
+    multiclass_category_table,
+)
+from .binning.multiclass_binning_table import OUTPUTS, MulticlassBinningTable
+from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
+from .exceptions import DocumentError
+from .formats import document, sql
+from .table_binning_base import (
+    TableBinningBase,
+    check_column_options,
+    check_filed,
+    check_named_columns,
+    kept_and_skipped,
+    ranked_by,
+    same_summary,
+)
+
+MULTICLASS_TABLE_SCHEMA = document.MULTICLASS_TABLE_SCHEMA
+COLUMN_OPTIONS = frozenset(
+    {
+        "categorical",
+        "special_values",
+        "max_bins",
+        "min_bin_share",
+        "min_class_count",
+        "trend",
+        "n_prebins",
+        "order_class",
+    }
+)
+LIMITS = ("max_bins", "min_bin_share", "min_class_count", "trend", "n_prebins", "order_class")
+SUMMARY_FIELDS = ("column", "kind", "iv", "js", "bins", "missing_share", "keep", "reason")
+
+
+@dataclass(frozen=True)
+class MulticlassColumnSummary:
+    """One column: the multiclass IV and Jensen-Shannon divergence of its
+    bins, its bins (special and missing-value rows not counted), the share
+    of the rows whose value is missing, whether the selection keeps it, and
+    why a column was not binned."""
+
+    column: str
+    kind: str
+    iv: float
+    js: float
+    bins: int
+    missing_share: float
+    keep: bool
+    reason: str = ""
+
+
+class MulticlassTableBinning(TableBinningBase):
+    """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
+    dict of arrays against one target of k classes (`multiclass_binning` per
+    column, under the limits `max_bins`, `min_bin_share`,
+    `min_class_count`, `trend`, `n_prebins` and, for categories,
+    `order_class`). Strings, booleans and categories, and the columns named
+    in `categorical`, are binned as categories; `special_values` is a list
+    of codes for every numeric column or a dict of lists per column;
+    `columns` holds per-column options (keys among `COLUMN_OPTIONS`);
+    `exclude` names columns to leave out.
+
+    The columns are ranked by multiclass IV; the selection keeps those with
+    an IV of at least `min_iv` and a share of missing values of at most
+    `max_missing_share` (no limit when None), at most `top_n` of them. A
+    column that cannot be binned is left out with its reason in `skipped`
+    when `skip_unusable`.
+    """
+
+    SUMMARY_FIELDS = SUMMARY_FIELDS
+
+    def __init__(
+        self,
+        *,
+        target: Literal["multiclass"] = "multiclass",
+        categorical: Sequence[str] = (),
+        special_values: Sequence[float] | Mapping[str, Sequence[float]] = (),
+        columns: Mapping[str, Mapping[str, Any]] | None = None,
+        exclude: Sequence[str] = (),
+        max_bins: int = DEFAULT_MAX_BINS,
+        min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+        min_class_count: int = DEFAULT_MIN_CLASS_COUNT,
+        trend: str | Mapping[str, str] = "none",
+        n_prebins: int = DEFAULT_N_PREBINS,
+        order_class: str | None = None,
+        min_iv: float = 0.02,
+        top_n: int | None = None,
+        max_missing_share: float | None = None,
+        n_jobs: int | None = None,
+        skip_unusable: bool = True,
+    ) -> None:
+        checks.one_of("target", target, ("multiclass",))
+        check_column_options(columns or {}, COLUMN_OPTIONS)
+        checks.whole_number("max_bins", max_bins, 1)
+        checks.real_number("min_bin_share", min_bin_share, 0, 1)
+        checks.whole_number("min_class_count", min_class_count, 0)
+        checks.real_number("min_iv", min_iv, 0)
+        if top_n is not None:
+            checks.whole_number("top_n", top_n, 1)
+        if max_missing_share is not None:
+            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.target = target
+        self.categorical = tuple(categorical)
+        self.special_values = special_values
+        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
+        self.exclude = tuple(exclude)
+        self.max_bins, self.min_bin_share = max_bins, min_bin_share
+        self.min_class_count, self.trend, self.n_prebins = min_class_count, trend, n_prebins
+        self.order_class = order_class
+        self.min_iv, self.top_n, self.max_missing_share = min_iv, top_n, max_missing_share
+        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
+        self.tables: dict[str, MulticlassBinningTable] = {}
+        self.skipped: dict[str, str] = {}
+        self.summary: list[MulticlassColumnSummary] = []
+        self.fitted_columns: list[str] = []
+        self.classes: list[str] = []
+
+    _state_defaults: ClassVar[dict[str, Any]] = {}
+
+    # -- fitting ---------------------------------------------------------------
+    def _column(
+        self, name: str, values: Any, labels: npt.NDArray[np.int32], classes: list[str]
+    ) -> MulticlassBinningTable | str:
+        """One column's table from its rows, or why it cannot be binned."""
+        options = self.column_options.get(name, {})
+        limits = {key: options.get(key, getattr(self, key)) for key in LIMITS}
+        try:
+            if self.is_categorical(name, frames.is_categorical(values)):
+                encoded = categories.encode(values)
+                codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
+                counts = native.count_class_values(codes, labels, len(classes))
+                return multiclass_category_table(
+                    encoded.names, counts, classes, name=name, **limits
+                )
+            del limits["order_class"]
+            counts = native.count_class_values(as_float_array(values), labels, len(classes))
+            return multiclass_binning_from_counts(
+                counts, classes, name=name, special_values=self.specials_of(name), **limits
+            )
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+
+    def fit(self, data: Any, y: Any) -> MulticlassTableBinning:
+        """Bin every column of `data` (but the target's and the excluded ones)
+        against the target `y` of k classes, an array or the name of a
+        column of `data`."""
+        names = frames.column_names(data)
+        check_named_columns(self, names, {"y": y})
+        target_name = frames.target_name(data, y)
+        labels, classes = class_labels(
+            y if target_name is None else frames.column(data, target_name)
+        )
+        if len(classes) < 2:
+            raise ValueError(f"the target must hold two classes or more, not {classes}")
+        columns = self.columns_to_bin(data, names, (target_name, None), labels.size)
+        wanted = list(columns)
+        results = threads.run_in_threads(
+            [partial(self._column, n, values, labels, classes) for n, values in columns.items()],
+            self.n_jobs,
+        )
+        tables, skipped = kept_and_skipped(dict(zip(wanted, results)), MulticlassBinningTable)
+        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(names)
+        self.classes = classes
+        self.summary = self._ranked()
+        return self
+
+    def _ranked(self) -> list[MulticlassColumnSummary]:
+        rows: list[MulticlassColumnSummary] = []
+        for name, table in ranked_by(self.tables, lambda table: table.information_value):
+            iv = table.information_value
+            missing = float(table["share"][-1]) if table.has_missing_row else 0.0
+            keep = (
+                not math.isnan(iv)
+                and iv >= self.min_iv
+                and (self.max_missing_share is None or missing <= self.max_missing_share)
+                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
+            )
+            rows.append(
+                MulticlassColumnSummary(
+                    name, table.kind, iv, table.js_divergence, table.n_bins, missing, keep
+                )
+            )
+        rows += [
+            MulticlassColumnSummary(name, "-", math.nan, math.nan, 0, math.nan, False, reason)
+            for name, reason in self.skipped.items()
+        ]
+        return rows
+
+    # -- reading ---------------------------------------------------------------
+    def get_options(self) -> dict[str, Any]:
+        """The constructor's arguments as this object holds them (the column
+        names as lists)."""
+        options = super().get_options()
+        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
+
+    def __str__(self) -> str:
+        rows = [
+            [
+                r.column,
+                r.kind,
+                printing.fixed(r.iv, 4),
+                printing.fixed(r.js, 4),
+                str(r.bins),
+                printing.percent(r.missing_share) if r.reason == "" else "-",
+                "keep" if r.keep else "drop",
+                r.reason,
+            ]
+            for r in self.summary
+        ]
+        return printing.text_table(
+            ("column", "kind", "IV", "JS", "bins", "missing", "selection", "skipped because"),
+            rows,
+            (0, 1, 6, 7),
+        )
+
+    # -- using -----------------------------------------------------------------
+    def transform(
+        self,
+        data: Any,
+        output: Literal["woe", "index", "label"] = "woe",
+        target_class: Any = None,
+        selected: bool = False,
+        columns: Sequence[str] | None = None,
+    ) -> Any:
+        """Each binned column of `data` as its bin index (int64, -1 for
+        missing), bin label, or WoE: of the class `target_class` under the
+        column's name, or of every class as one column per class named
+        "<column>_<class>". Only the selected columns with `selected=True`,
+        or the binned columns named in `columns`. A pandas or polars
+        DataFrame gives one back, any other table a dict of arrays."""
+        self.check_fitted()
+        checks.output_choice(output, OUTPUTS)
+        wanted = self.columns_to_transform(data, selected, columns)
+        out: dict[str, Any] = {}
+        for name, values in frames.columns(data, wanted).items():
+            table = self.tables[name]
+            result = table.transform(values, output=output, target_class=target_class)
+            if output == "woe" and target_class is None:
+                for j, c in enumerate(table.classes):
+                    out[f"{name}_{c}"] = np.ascontiguousarray(result[:, j])
+            else:
+                out[name] = result
+        return frames.like_input(data, out)
+
+    def to_sql(
+        self,
+        source: str,
+        *,
+        target_class: Any,
+        output: Literal["woe", "index"] = "woe",
+        dialect: sql.Dialect = "duckdb",
+        selected: bool = False,
+        keep: Sequence[str] = (),
+    ) -> str:
+        """A SELECT over the table `source` giving every binned column (the
+        selected ones with `selected=True`) as ``transform(output=output,
+        target_class=target_class)`` does, under its own name, after the
+        columns of `keep` passed through."""
+        return sql.binned_select(
+            source,
+            self.selected if selected else list(self.tables),
+            keep,
+            lambda n: self.tables[n].to_sql(
+                n, target_class=target_class, output=output, dialect=dialect
+            ),
+        )
+
+    # -- documents -------------------------------------------------------------
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            **document.header(MULTICLASS_TABLE_SCHEMA),
+            "options": document.plain(self.get_options()),
+            "classes": list(self.classes),
+            "fitted_columns": list(self.fitted_columns),
+            "summary": self._summary_dicts(),
+            "skipped": dict(self.skipped),
+            "tables": {name: table.to_dict() for name, table in self.tables.items()},
+        }
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> MulticlassTableBinning:
+        """The binning a document's dict describes; one that no fit writes
+        raises `DocumentError`."""
+        where = MULTICLASS_TABLE_SCHEMA
+        document.check_header(doc, where)
+        with document.reading(where):
+            binning = cls._from_options(document.field(doc, "options", dict, where), where)
+            tables = {
+                name: MulticlassBinningTable.from_dict(t, f"{where} table {name!r}")
+                for name, t in document.field(doc, "tables", dict, where).items()
+            }
+            classes = document.names(doc, "classes", where)
+            if any(t.name != name or list(t.classes) != classes for name, t in tables.items()):
+                raise DocumentError(
+                    f"{where}: a table is filed under another column's name or other classes"
+                )
+            skipped = document.field(doc, "skipped", dict, where)
+            fitted = document.names(doc, "fitted_columns", where)
+            check_filed(tables, skipped, fitted, where)
+            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
+            binning.classes = classes
+            binning.summary = binning._ranked()
+            if not same_summary(
+                document.field(doc, "summary", list, where),
+                binning.summary,
+                SUMMARY_FIELDS,
+                ("iv", "js", "missing_share"),
+                where,
+            ):
+                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
+        return binning
