@@ -3,14 +3,16 @@ under the same limits, in one process.
 
 Realistic loans of four states (current, delinquent, default, prepaid)
 drawn from a score, an income, a utilisation and an age, each column binned
-by `tl.multiclass_binning` and by the peer with at most 8 bins, 5% of the
-rows per bin and no trend. Both binnings are then scored alike, on the rows,
-by the Jensen-Shannon divergence of the classes' distributions over the
-bins weighted by the classes' shares (the mutual information of bin and
-class, computed here with NumPy from each binning's bin index of every
-row), and by the multiclass IV (each class's IV against the rest, summed).
-Prints both, the divergence ratio ours/theirs (at least 1) and the time
-ratio.
+by `tl.multiclass_binning` and by the peer with at most 8 bins, at least 5%
+of the rows per bin and no trend (the peer's pre-bins hold at least 5% of
+the rows each, so its bins do: its own limit on the bins' size fails with
+the installed solver). Both binnings are then scored alike, on the rows, by
+the Jensen-Shannon divergence of the classes' distributions over the bins
+weighted by the classes' shares (the mutual information of bin and class)
+and by the multiclass IV (each class's IV against the rest, summed), both
+computed here with NumPy from each binning's bin index of every row; ours
+maximising the divergence (objective="js") and the IV (the default). Prints
+the ratios ours/theirs (at least 1) and the time ratio of the default fit.
 
     python bench/bench_multiclass.py [--rows 100000 1000000]
 
@@ -73,15 +75,17 @@ def divergences(index: np.ndarray, state: np.ndarray) -> tuple[float, float]:
     return float(js.sum()), float(iv.sum())
 
 
-def ours(x: np.ndarray, state: np.ndarray) -> tl.MulticlassBinningTable:
-    return tl.multiclass_binning(x, state, max_bins=MAX_BINS, min_bin_share=MIN_SHARE)
+def ours(x: np.ndarray, state: np.ndarray, objective: str = "iv") -> tl.MulticlassBinningTable:
+    return tl.multiclass_binning(
+        x, state, max_bins=MAX_BINS, min_bin_share=MIN_SHARE, objective=objective
+    )
 
 
 def peer(x: np.ndarray, state: np.ndarray):  # type: ignore[no-untyped-def]
     from optbinning import MulticlassOptimalBinning
 
     model = MulticlassOptimalBinning(
-        max_n_bins=MAX_BINS, min_bin_size=MIN_SHARE, monotonic_trend=None
+        max_n_bins=MAX_BINS, min_prebin_size=MIN_SHARE, monotonic_trend=None
     )
     return model.fit(x, state)
 
@@ -101,12 +105,20 @@ def compared(n: int) -> tuple[list[Row], list[str]]:
         except ImportError:
             rows.append(unavailable(f"multiclass_binning {name}", n, PEER, TARGET, "not installed"))
             continue
-        js, iv = divergences(ours(x, state).transform(x, output="index"), state)
+        js = divergences(ours(x, state, "js").transform(x, output="index"), state)[0]
+        iv = divergences(ours(x, state).transform(x, output="index"), state)[1]
         their_js, their_iv = divergences(np.asarray(model.transform(x, metric="indices")), state)
-        note = f"JS {js:.5f} vs {their_js:.5f} ({js / their_js:.3f}), IV {iv:.4f} vs {their_iv:.4f}"
+        note = (
+            f"JS {js:.5f} vs {their_js:.5f} ({js / their_js:.4f}), "
+            f"IV {iv:.4f} vs {their_iv:.4f} ({iv / their_iv:.4f})"
+        )
         rows.append(Row(f"multiclass_binning {name}", n, PEER, our_time, their_time, TARGET, note))
-        if js < their_js * (1 - 1e-12):
-            short.append(f"FAIL: multiclass_binning {name} at {n} rows: JS {js} below the peer's {their_js}")
+        for measure, mine, theirs in (("JS", js, their_js), ("IV", iv, their_iv)):
+            if mine < theirs * (1 - 1e-12):
+                short.append(
+                    f"FAIL: multiclass_binning {name} at {n:,} rows: "
+                    f"{measure} {mine:.6g} below the peer's {theirs:.6g}"
+                )
     return rows, short
 
 

@@ -79,8 +79,8 @@ py::dict multiclass_columns(const b::DoubleArray& counts) {
 // the trend each class met, and "message" naming the limit no grouping meets
 // (empty when one was found).
 py::dict multiclass_binning(const b::DoubleArray& counts, std::size_t max_bins,
-                            double min_bin_share, double min_class_count,
-                            const py::list& trends) {
+                            double min_bin_share, double min_class_count, const py::list& trends,
+                            const std::string& objective) {
     const auto [n, k] = counts_shape(counts, "multiclass_binning");
     tessaline::MulticlassBinningConstraints limits;
     limits.max_bins = max_bins;
@@ -88,6 +88,10 @@ py::dict multiclass_binning(const b::DoubleArray& counts, std::size_t max_bins,
     limits.min_class_count = min_class_count;
     for (const auto& t : trends)
         limits.trends.push_back(tessaline::parse_bin_trend(py::cast<std::string>(t)));
+    if (objective != "iv" && objective != "js")
+        throw std::invalid_argument("multiclass_binning: objective must be 'iv' or 'js'");
+    limits.objective =
+        objective == "js" ? tessaline::MulticlassObjective::js : tessaline::MulticlassObjective::iv;
     tessaline::MulticlassBinning best;
     {
         py::gil_scoped_release release;
@@ -105,7 +109,7 @@ py::dict multiclass_binning(const b::DoubleArray& counts, std::size_t max_bins,
     out["trends"] = met;
     out["first"] = b::array_from_vector(first);
     out["last"] = b::array_from_vector(last);
-    out["iv"] = best.iv;
+    out["value"] = best.value;
     return out;
 }
 
@@ -120,7 +124,9 @@ void register_multiclass(py::module_& m) {
           "Share, WoE and IV per class against the rest, and the Jensen-Shannon terms.");
     m.def("multiclass_binning", &multiclass_binning, py::arg("counts"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_class_count"), py::arg("trends"),
-          "Contiguous grouping of ordered pre-bins of largest multiclass IV under the limits.");
+          py::arg("objective") = "iv",
+          "Contiguous grouping of ordered pre-bins of largest multiclass IV (or Jensen-Shannon "
+          "divergence) under the limits.");
 }
 
 }  // namespace tessaline::native

@@ -1,9 +1,9 @@
 // Multiclass optimal binning: the contiguous grouping of ordered pre-bins
 // with the largest multiclass information value (the sum over the classes of
-// each class's IV against the rest) under a bin limit, a least share, a least
-// count of every class and a trend of chosen classes' rates. That IV is a
-// sum of one term per group, so the grouping search (grouping_search.hpp)
-// finds the optimum exactly, as it does a binary target's IV.
+// each class's IV against the rest), or Jensen-Shannon divergence, under a bin limit, a least
+// share, a least count of every class and a trend of chosen classes' rates. That IV is a sum of one
+// term per group, so the grouping search (grouping_search.hpp) finds the optimum exactly, as it
+// does a binary target's IV; so is the divergence, a sum of one term per group.
 //
 // A trend of one class's rate is the search's own trend of a level per
 // group. Trends of several classes are a condition on each pair of
@@ -38,6 +38,17 @@ double row_iv(const double* c, const double* total, std::size_t k, double rows, 
     return sum;
 }
 
+// A row's term of the Jensen-Shannon divergence, its classes' summed in
+// class order, a zero count adding nothing: the one sum the search and the
+// table share.
+double row_js(const double* c, const double* total, std::size_t k, double rows, double all) {
+    double js = 0.0;
+    for (std::size_t j = 0; j < k; ++j) {
+        if (c[j] > 0.0) js += c[j] / all * std::log((c[j] / total[j]) / (rows / all));
+    }
+    return js;
+}
+
 double sum_of(const double* c, std::size_t k) {
     double s = 0.0;
     for (std::size_t j = 0; j < k; ++j) s += c[j];
@@ -66,7 +77,9 @@ GroupTable group_table(const double* counts, std::size_t n, std::size_t k,
                 t.rate[g * k + j] = rows > 0.0 ? s[j] / rows : 0.0;
                 counted = counted && s[j] >= con.min_class_count;
             }
-            t.search.value[g] = row_iv(s.data(), total.data(), k, rows, all);
+            t.search.value[g] = con.objective == MulticlassObjective::js
+                                    ? row_js(s.data(), total.data(), k, rows, all)
+                                    : row_iv(s.data(), total.data(), k, rows, all);
             // An empty group has no rates, so it is never chosen.
             t.search.allowed[g] = counted && rows > 0.0 && rows / all >= con.min_bin_share;
         }
@@ -120,7 +133,8 @@ MulticlassColumns multiclass_columns(const double* counts, std::size_t n, std::s
         throw std::invalid_argument("multiclass_columns: missing counts");
     for (std::size_t i = 0; i < n * k; ++i) {
         if (!(is_finite(counts[i]) && counts[i] >= 0.0))
-            throw std::invalid_argument("multiclass_columns: counts must be finite and non-negative");
+            throw std::invalid_argument(
+                "multiclass_columns: counts must be finite and non-negative");
     }
     std::vector<double> total(k, 0.0);
     for (std::size_t i = 0; i < n; ++i)
@@ -138,14 +152,10 @@ MulticlassColumns multiclass_columns(const double* counts, std::size_t n, std::s
         const double rows = sum_of(c, k);
         out.share[i] = all > 0.0 ? rows / all : std::numeric_limits<double>::quiet_NaN();
         out.row_iv[i] = row_iv(c, total.data(), k, rows, all, &out.woe[i * k], &out.iv[i * k]);
-        double js = 0.0;
-        for (std::size_t j = 0; j < k; ++j) {
-            if (c[j] > 0.0) js += c[j] / all * std::log((c[j] / total[j]) / (rows / all));
-            out.class_iv[j] += out.iv[i * k + j];
-        }
-        out.js[i] = js;
+        for (std::size_t j = 0; j < k; ++j) out.class_iv[j] += out.iv[i * k + j];
+        out.js[i] = row_js(c, total.data(), k, rows, all);
         out.iv_total += out.row_iv[i];
-        out.js_total += js;
+        out.js_total += out.js[i];
     }
     return out;
 }
@@ -157,13 +167,15 @@ MulticlassBinning multiclass_binning(const double* counts, std::size_t n, std::s
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = 0; j < k; ++j) total[j] += counts[i * k + j];
     const double all = sum_of(total.data(), k);
-    if (!is_finite(all)) throw std::invalid_argument("multiclass_binning: pre-bin counts are too large");
+    if (!is_finite(all))
+        throw std::invalid_argument("multiclass_binning: pre-bin counts are too large");
     MulticlassBinning out;
-    out.iv = std::numeric_limits<double>::quiet_NaN();
+    out.value = std::numeric_limits<double>::quiet_NaN();
     out.trends = con.trends.empty() ? std::vector<BinTrend>(k, BinTrend::none) : con.trends;
     // One group of every row meets every limit but the class counts.
     for (std::size_t j = 0; j < k; ++j) {
-        if (total[j] < con.min_class_count) out.status = MulticlassBinningStatus::min_class_count_not_met;
+        if (total[j] < con.min_class_count)
+            out.status = MulticlassBinningStatus::min_class_count_not_met;
     }
     for (std::size_t j = 0; j < k && out.status == MulticlassBinningStatus::optimal; ++j) {
         if (total[j] == 0.0) out.status = MulticlassBinningStatus::empty_class;
@@ -184,9 +196,9 @@ MulticlassBinning multiclass_binning(const double* counts, std::size_t n, std::s
             table.search.level[g] = table.rate[g * k + j];
         search_trend = out.trends[j];
     } else if (constrained.size() > 1) {
-        limits.neighbours = [&table, &out, &constrained, k](
-                                const std::vector<std::size_t>& before,
-                                const std::vector<std::size_t>& after, std::vector<char>& allowed) {
+        limits.neighbours = [&table, &out, &constrained, k](const std::vector<std::size_t>& before,
+                                                            const std::vector<std::size_t>& after,
+                                                            std::vector<char>& allowed) {
             allowed.resize(before.size() * after.size());
             for (std::size_t a = 0; a < after.size(); ++a) {
                 for (std::size_t b = 0; b < before.size(); ++b) {
@@ -208,13 +220,13 @@ MulticlassBinning multiclass_binning(const double* counts, std::size_t n, std::s
     if (chosen.best.value == grouping::kUnreached) {
         throw std::logic_error("multiclass_binning: no grouping though one group meets the limits");
     }
-    double iv = 0.0;
+    double total_value = 0.0;
     for (const auto& [first, last] : chosen.groups) {
         const double value = table.search.value[tri(first, last)];
         out.groups.push_back({first, last, value});
-        iv += value;
+        total_value += value;
     }
-    out.iv = iv;
+    out.value = total_value;
     return out;
 }
 

@@ -61,7 +61,6 @@ from .binning.multiclass import multiclass_binning, multiclass_binning_from_coun
 from .binning.multiclass_binning_table import MulticlassBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
-from .multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
 from .counterfactual import BinChange, Counterfactual, counterfactual
 from .diagnostics import GiniResult, PSIResult, gini, psi
 from .discretizer import MDLPDiscretizer
@@ -90,6 +89,7 @@ from .monitor_periods import (
     monitor,
 )
 from .monitoring import BinShift, StabilityReport, stability
+from .multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
 from .reject_inference import AugmentedSample, InferredBand, reject_inference
 from .rounding import RoundingEffect, rounding_effect

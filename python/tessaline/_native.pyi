@@ -213,4 +213,5 @@ def multiclass_binning(
     min_bin_share: float,
     min_class_count: float,
     trends: list[str],
+    objective: str = "iv",
 ) -> dict[str, Any]: ...

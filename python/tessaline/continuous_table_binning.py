@@ -29,16 +29,13 @@ from .binning.continuous import (
 )
 from .binning.continuous_binning_table import OUTPUTS, ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
-from .exceptions import DocumentError
 from .formats import document, sql
 from .table_binning_base import (
-    TableBinningBase,
+    OwnTargetTableBinning,
     check_column_options,
-    check_filed,
     check_named_columns,
     kept_and_skipped,
     ranked_by,
-    same_summary,
 )
 
 CONTINUOUS_TABLE_SCHEMA = document.CONTINUOUS_TABLE_SCHEMA
@@ -75,7 +72,7 @@ class ContinuousColumnSummary:
     reason: str = ""
 
 
-class ContinuousTableBinning(TableBinningBase):
+class ContinuousTableBinning(OwnTargetTableBinning):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one continuous target (`continuous_binning` per
     column, under the limits `max_bins`, `min_bin_share`, `min_rows`,
@@ -93,6 +90,9 @@ class ContinuousTableBinning(TableBinningBase):
     """
 
     SUMMARY_FIELDS = SUMMARY_FIELDS
+    SCHEMA = CONTINUOUS_TABLE_SCHEMA
+    TABLE_CLASS = ContinuousBinningTable
+    SUMMARY_FLOATS = ("r2", "missing_share")
 
     def __init__(
         self,
@@ -243,12 +243,7 @@ class ContinuousTableBinning(TableBinningBase):
         for name, table in ranked_by(self.tables, lambda table: table.r_squared):
             r2 = table.r_squared
             missing = float(table["share"][-1]) if table.has_missing_row else 0.0
-            keep = (
-                not math.isnan(r2)
-                and r2 >= self.min_r2
-                and (self.max_missing_share is None or missing <= self.max_missing_share)
-                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
-            )
+            keep = self.kept(r2, missing, self.min_r2, rows)
             rows.append(ContinuousColumnSummary(name, table.kind, r2, table.n_bins, missing, keep))
         rows += [
             ContinuousColumnSummary(name, "-", math.nan, 0, math.nan, False, reason)
@@ -257,12 +252,6 @@ class ContinuousTableBinning(TableBinningBase):
         return rows
 
     # -- reading ---------------------------------------------------------------
-    def get_options(self) -> dict[str, Any]:
-        """The constructor's arguments as this object holds them (the column
-        names as lists)."""
-        options = super().get_options()
-        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
-
     def __str__(self) -> str:
         rows = [
             [
@@ -295,11 +284,9 @@ class ContinuousTableBinning(TableBinningBase):
         (int64, -1 for missing) or bin label; only the selected columns with
         `selected=True`, or the binned columns named in `columns`. A pandas
         or polars DataFrame gives one back, any other table a dict of arrays."""
-        self.check_fitted()
         checks.output_choice(output, OUTPUTS)
-        wanted = self.columns_to_transform(data, selected, columns)
         out: dict[str, Any] = {}
-        for name, values in frames.columns(data, wanted).items():
+        for name, values in self.selected_columns(data, selected, columns):
             out[name] = self.tables[name].transform(values, output=output)
         return frames.like_input(data, out)
 
@@ -319,55 +306,14 @@ class ContinuousTableBinning(TableBinningBase):
         """A SELECT over the table `source` giving every binned column (the
         selected ones with `selected=True`) as `transform` does, under its
         own name, after the columns of `keep` passed through."""
-        return sql.binned_select(
+        return self.select(
             source,
-            self.selected if selected else list(self.tables),
+            selected,
             keep,
             lambda n: self.tables[n].to_sql(n, output=output, dialect=dialect),
         )
-
-    # -- documents -------------------------------------------------------------
-    def to_dict(self) -> dict[str, Any]:
-        return {
-            **document.header(CONTINUOUS_TABLE_SCHEMA),
-            "options": document.plain(self.get_options()),
-            "fitted_columns": list(self.fitted_columns),
-            "summary": self._summary_dicts(),
-            "skipped": dict(self.skipped),
-            "tables": {name: table.to_dict() for name, table in self.tables.items()},
-        }
-
-    @classmethod
-    def from_dict(cls, doc: Any) -> ContinuousTableBinning:
-        """The binning a document's dict describes; one that no fit writes
-        raises `DocumentError`."""
-        where = CONTINUOUS_TABLE_SCHEMA
-        document.check_header(doc, where)
-        with document.reading(where):
-            binning = cls._from_options(document.field(doc, "options", dict, where), where)
-            tables = {
-                name: ContinuousBinningTable.from_dict(t, f"{where} table {name!r}")
-                for name, t in document.field(doc, "tables", dict, where).items()
-            }
-            if any(t.name != name for name, t in tables.items()):
-                raise DocumentError(f"{where}: a table is filed under another column's name")
-            skipped = document.field(doc, "skipped", dict, where)
-            fitted = document.names(doc, "fitted_columns", where)
-            check_filed(tables, skipped, fitted, where)
-            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
-            binning.summary = binning._ranked()
-            if not same_summary(
-                document.field(doc, "summary", list, where),
-                binning.summary,
-                SUMMARY_FIELDS,
-                ("r2", "missing_share"),
-                where,
-            ):
-                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
-        return binning
 
 
 def _shape_note(table: ContinuousBinningTable | None) -> str:
     """A better shape of the column's means than its trend ('' when none)."""
     return str(((table.metadata or {}) if table else {}).get("shape_note", ""))
-

@@ -28,29 +28,25 @@ from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .exceptions import DocumentError
 from .formats import document, sql
 from .table_binning_base import (
-    TableBinningBase,
+    OwnTargetTableBinning,
     check_column_options,
-    check_filed,
     check_named_columns,
     kept_and_skipped,
     ranked_by,
-    same_summary,
 )
 
 MULTICLASS_TABLE_SCHEMA = document.MULTICLASS_TABLE_SCHEMA
-COLUMN_OPTIONS = frozenset(
-    {
-        "categorical",
-        "special_values",
-        "max_bins",
-        "min_bin_share",
-        "min_class_count",
-        "trend",
-        "n_prebins",
-        "order_class",
-    }
+LIMITS = (
+    "max_bins",
+    "min_bin_share",
+    "min_class_count",
+    "trend",
+    "objective",
+    "n_prebins",
+    "order_class",
 )
-LIMITS = ("max_bins", "min_bin_share", "min_class_count", "trend", "n_prebins", "order_class")
+# Options a column may carry in `columns=`.
+COLUMN_OPTIONS = frozenset({"categorical", "special_values", *LIMITS})
 SUMMARY_FIELDS = ("column", "kind", "iv", "js", "bins", "missing_share", "keep", "reason")
 
 
@@ -71,12 +67,12 @@ class MulticlassColumnSummary:
     reason: str = ""
 
 
-class MulticlassTableBinning(TableBinningBase):
+class MulticlassTableBinning(OwnTargetTableBinning):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one target of k classes (`multiclass_binning` per
-    column, under the limits `max_bins`, `min_bin_share`,
-    `min_class_count`, `trend`, `n_prebins` and, for categories,
-    `order_class`). Strings, booleans and categories, and the columns named
+    column, maximising its `objective` under the limits `max_bins`,
+    `min_bin_share`, `min_class_count`, `trend`, `n_prebins` and, for
+    categories, `order_class`). Strings, booleans and categories, and the columns named
     in `categorical`, are binned as categories; `special_values` is a list
     of codes for every numeric column or a dict of lists per column;
     `columns` holds per-column options (keys among `COLUMN_OPTIONS`);
@@ -90,6 +86,9 @@ class MulticlassTableBinning(TableBinningBase):
     """
 
     SUMMARY_FIELDS = SUMMARY_FIELDS
+    SCHEMA = MULTICLASS_TABLE_SCHEMA
+    TABLE_CLASS = MulticlassBinningTable
+    SUMMARY_FLOATS = ("iv", "js", "missing_share")
 
     def __init__(
         self,
@@ -103,6 +102,7 @@ class MulticlassTableBinning(TableBinningBase):
         min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
         min_class_count: int = DEFAULT_MIN_CLASS_COUNT,
         trend: str | Mapping[str, str] = "none",
+        objective: Literal["iv", "js"] = "iv",
         n_prebins: int = DEFAULT_N_PREBINS,
         order_class: str | None = None,
         min_iv: float = 0.02,
@@ -116,6 +116,7 @@ class MulticlassTableBinning(TableBinningBase):
         checks.whole_number("max_bins", max_bins, 1)
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_class_count", min_class_count, 0)
+        checks.one_of("objective", objective, ("iv", "js"))
         checks.real_number("min_iv", min_iv, 0)
         if top_n is not None:
             checks.whole_number("top_n", top_n, 1)
@@ -128,7 +129,7 @@ class MulticlassTableBinning(TableBinningBase):
         self.exclude = tuple(exclude)
         self.max_bins, self.min_bin_share = max_bins, min_bin_share
         self.min_class_count, self.trend, self.n_prebins = min_class_count, trend, n_prebins
-        self.order_class = order_class
+        self.order_class, self.objective = order_class, objective
         self.min_iv, self.top_n, self.max_missing_share = min_iv, top_n, max_missing_share
         self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
         self.tables: dict[str, MulticlassBinningTable] = {}
@@ -193,12 +194,7 @@ class MulticlassTableBinning(TableBinningBase):
         for name, table in ranked_by(self.tables, lambda table: table.information_value):
             iv = table.information_value
             missing = float(table["share"][-1]) if table.has_missing_row else 0.0
-            keep = (
-                not math.isnan(iv)
-                and iv >= self.min_iv
-                and (self.max_missing_share is None or missing <= self.max_missing_share)
-                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
-            )
+            keep = self.kept(iv, missing, self.min_iv, rows)
             rows.append(
                 MulticlassColumnSummary(
                     name, table.kind, iv, table.js_divergence, table.n_bins, missing, keep
@@ -211,12 +207,6 @@ class MulticlassTableBinning(TableBinningBase):
         return rows
 
     # -- reading ---------------------------------------------------------------
-    def get_options(self) -> dict[str, Any]:
-        """The constructor's arguments as this object holds them (the column
-        names as lists)."""
-        options = super().get_options()
-        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
-
     def __str__(self) -> str:
         rows = [
             [
@@ -252,11 +242,9 @@ class MulticlassTableBinning(TableBinningBase):
         "<column>_<class>". Only the selected columns with `selected=True`,
         or the binned columns named in `columns`. A pandas or polars
         DataFrame gives one back, any other table a dict of arrays."""
-        self.check_fitted()
         checks.output_choice(output, OUTPUTS)
-        wanted = self.columns_to_transform(data, selected, columns)
         out: dict[str, Any] = {}
-        for name, values in frames.columns(data, wanted).items():
+        for name, values in self.selected_columns(data, selected, columns):
             table = self.tables[name]
             result = table.transform(values, output=output, target_class=target_class)
             if output == "woe" and target_class is None:
@@ -265,6 +253,10 @@ class MulticlassTableBinning(TableBinningBase):
             else:
                 out[name] = result
         return frames.like_input(data, out)
+
+    def fit_transform(self, data: Any, y: Any) -> Any:
+        self.fit(data, y)
+        return self.transform(data, columns=list(self.tables))
 
     def to_sql(
         self,
@@ -280,9 +272,9 @@ class MulticlassTableBinning(TableBinningBase):
         selected ones with `selected=True`) as ``transform(output=output,
         target_class=target_class)`` does, under its own name, after the
         columns of `keep` passed through."""
-        return sql.binned_select(
+        return self.select(
             source,
-            self.selected if selected else list(self.tables),
+            selected,
             keep,
             lambda n: self.tables[n].to_sql(
                 n, target_class=target_class, output=output, dialect=dialect
@@ -290,46 +282,10 @@ class MulticlassTableBinning(TableBinningBase):
         )
 
     # -- documents -------------------------------------------------------------
-    def to_dict(self) -> dict[str, Any]:
-        return {
-            **document.header(MULTICLASS_TABLE_SCHEMA),
-            "options": document.plain(self.get_options()),
-            "classes": list(self.classes),
-            "fitted_columns": list(self.fitted_columns),
-            "summary": self._summary_dicts(),
-            "skipped": dict(self.skipped),
-            "tables": {name: table.to_dict() for name, table in self.tables.items()},
-        }
+    def _document_fields(self) -> dict[str, Any]:
+        return {"classes": list(self.classes)}
 
-    @classmethod
-    def from_dict(cls, doc: Any) -> MulticlassTableBinning:
-        """The binning a document's dict describes; one that no fit writes
-        raises `DocumentError`."""
-        where = MULTICLASS_TABLE_SCHEMA
-        document.check_header(doc, where)
-        with document.reading(where):
-            binning = cls._from_options(document.field(doc, "options", dict, where), where)
-            tables = {
-                name: MulticlassBinningTable.from_dict(t, f"{where} table {name!r}")
-                for name, t in document.field(doc, "tables", dict, where).items()
-            }
-            classes = document.names(doc, "classes", where)
-            if any(t.name != name or list(t.classes) != classes for name, t in tables.items()):
-                raise DocumentError(
-                    f"{where}: a table is filed under another column's name or other classes"
-                )
-            skipped = document.field(doc, "skipped", dict, where)
-            fitted = document.names(doc, "fitted_columns", where)
-            check_filed(tables, skipped, fitted, where)
-            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
-            binning.classes = classes
-            binning.summary = binning._ranked()
-            if not same_summary(
-                document.field(doc, "summary", list, where),
-                binning.summary,
-                SUMMARY_FIELDS,
-                ("iv", "js", "missing_share"),
-                where,
-            ):
-                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
-        return binning
+    def _read_fields(self, doc: Mapping[str, Any], where: str) -> None:
+        self.classes = document.names(doc, "classes", where)
+        if any(list(t.classes) != self.classes for t in self.tables.values()):
+            raise DocumentError(f"{where}: a table's classes are not the binning's")

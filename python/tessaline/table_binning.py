@@ -29,9 +29,9 @@ from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
 from .binning.weights import NO_PERCENTILE
 from .continuous_table_binning import ContinuousTableBinning
-from .multiclass_table_binning import MulticlassTableBinning
 from .exceptions import DocumentError
 from .formats import document, pmml, sql
+from .multiclass_table_binning import MulticlassTableBinning
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text
 from .table_binning_base import (
     TableBinningBase,

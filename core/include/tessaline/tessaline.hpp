@@ -866,9 +866,8 @@ TESSALINE_API ClassValueCounts count_class_values(const double* x, const int32_t
 // The rows of each class in each interval of the ascending cut points (a
 // value equal to a cut falls in the lower interval): (splits + 1) x k, of
 // the m ascending values at `value` and their counts (m x k).
-TESSALINE_API std::vector<int64_t> class_interval_counts(const double* value,
-                                                         const int64_t* counts, std::size_t m,
-                                                         std::size_t k,
+TESSALINE_API std::vector<int64_t> class_interval_counts(const double* value, const int64_t* counts,
+                                                         std::size_t m, std::size_t k,
                                                          const std::vector<double>& splits);
 
 // The measures of a table of n rows of k class counts. Each class c is
@@ -895,40 +894,45 @@ struct MulticlassColumns {
 TESSALINE_API MulticlassColumns multiclass_columns(const double* counts, std::size_t n,
                                                    std::size_t k);
 
+// What the multiclass search maximises: the multiclass IV, or the
+// Jensen-Shannon divergence (both as `multiclass_columns` gives them).
+enum class MulticlassObjective { iv, js };
+
 // Limits of the multiclass optimal binning. `trends` holds one trend of the
 // class's rate n_c / n per class, or none at all (every class free). One
 // constrained class may follow any trend, automatic included; several
 // constrained classes each follow ascending or descending, every step
 // strict, as a binary target's event rate does.
 struct MulticlassBinningConstraints {
-    std::size_t max_bins = 0;        // most groups; 0 sets no limit
-    double min_bin_share = 0.0;      // least rows of a group over all rows, in [0, 1]
-    double min_class_count = 0.0;    // least rows of every class in a group
+    std::size_t max_bins = 0;      // most groups; 0 sets no limit
+    double min_bin_share = 0.0;    // least rows of a group over all rows, in [0, 1]
+    double min_class_count = 0.0;  // least rows of every class in a group
     std::vector<BinTrend> trends;
+    MulticlassObjective objective = MulticlassObjective::iv;
 };
 
 enum class MulticlassBinningStatus { optimal, min_class_count_not_met, empty_class };
 
-// One chosen group: pre-bins first..last (inclusive) and its IV.
+// One chosen group: pre-bins first..last (inclusive) and its term of the objective.
 struct MulticlassBinningGroup {
     std::size_t first;
     std::size_t last;
-    double iv;
+    double value;
 };
 
-// The chosen groups, their IV summed left to right (NaN if none) and the
-// trend each class met (automatic resolves to one).
+// The chosen groups, their objective summed left to right (NaN if none) and
+// the trend each class met (automatic resolves to one).
 struct MulticlassBinning {
     MulticlassBinningStatus status = MulticlassBinningStatus::optimal;
     std::vector<BinTrend> trends;
     std::vector<MulticlassBinningGroup> groups;
-    double iv = 0.0;
+    double value = 0.0;
 };
 
 // The contiguous grouping of n ordered pre-bins (counts n x k, k >= 2) of
-// largest multiclass IV under the limits. Ties go to fewer groups, then the
+// largest objective under the limits. Ties go to fewer groups, then the
 // earliest last cut, then the earliest cut before it. With k = 2 the IV of a
-// group is twice its binary IV, and the grouping the binary search's.
+// group is twice its binary IV, and the IV's grouping the binary search's.
 TESSALINE_API MulticlassBinning multiclass_binning(const double* counts, std::size_t n_prebins,
                                                    std::size_t k,
                                                    const MulticlassBinningConstraints& constraints);

@@ -624,14 +624,17 @@ def multiclass_grouping(
     min_bin_share: float,
     min_class_count: float,
     trends: list[str],
+    objective: str,
 ) -> dict[str, Any]:
     """The grouping of ordered pre-bins (rows x classes) of largest
-    multiclass IV under the limits; "message" names a limit none meets."""
+    multiclass IV or Jensen-Shannon divergence (`objective` "iv" or "js")
+    under the limits; "message" names a limit none meets."""
     best: dict[str, Any] = _native.multiclass_binning(
         np.asarray(counts, dtype=np.float64),
         max_bins=max_bins,
         min_bin_share=min_bin_share,
         min_class_count=min_class_count,
         trends=trends,
+        objective=objective,
     )
     return best

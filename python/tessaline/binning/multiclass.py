@@ -23,11 +23,15 @@ from .special import checked_special_values, is_special
 # The trends of a class's rate: with one class constrained any of them,
 # with several each "ascending", "descending" or "none".
 MULTICLASS_TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
-# Quantile pre-bins of a column of many distinct values (or of one searched
-# with the rates of several classes constrained, whose search is cubic in
-# the pre-bins).
-DEFAULT_N_PREBINS = 50
+# Quantile pre-bins of a column of many distinct values: the search over
+# them takes a few milliseconds.
+DEFAULT_N_PREBINS = 200
+# With the rates of several classes constrained the search joins every pair
+# of neighbouring groups, a cube of the pre-bins: at most this many then.
+MAX_PAIRED_PREBINS = 50
 DEFAULT_MIN_CLASS_COUNT = 0
+# What the search maximises: the multiclass IV or the Jensen-Shannon divergence.
+OBJECTIVES = ("iv", "js")
 
 
 def class_labels(y: Any) -> tuple[npt.NDArray[np.int32], list[str]]:
@@ -60,8 +64,9 @@ def checked_trends(trend: Any, classes: Sequence[str]) -> list[str]:
 
 
 def _check_limits(
-    max_bins: Any, min_bin_share: Any, min_class_count: Any, n_prebins: Any = 1
+    max_bins: Any, min_bin_share: Any, min_class_count: Any, objective: Any, n_prebins: Any = 1
 ) -> None:
+    checks.one_of("objective", objective, OBJECTIVES)
     checks.whole_number("max_bins", max_bins, 1)
     checks.real_number("min_bin_share", min_bin_share, 0, 1)
     checks.whole_number("min_class_count", min_class_count, 0)
@@ -93,6 +98,7 @@ def multiclass_binning(
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
     min_class_count: int = DEFAULT_MIN_CLASS_COUNT,
     trend: str | Mapping[Any, str] = "none",
+    objective: str = "iv",
     n_prebins: int = DEFAULT_N_PREBINS,
     special_values: Sequence[float] = (),
     categorical: bool | None = None,
@@ -105,18 +111,19 @@ def multiclass_binning(
     Each class is weighed against the rest as a binary target's event, and
     the bins maximise the sum of those k information values (the table's
     ``information_value``; with two classes it is twice the binary IV and
-    the bins are the binary search's). The table also reports the
+    the bins are the binary search's), or with ``objective="js"`` the
     Jensen-Shannon divergence of the classes' distributions over the bins
-    (``js_divergence``). The search groups neighbouring pre-bins exactly: a
-    column of at most 500 distinct values is searched over every cut
-    between them, one of more over `n_prebins` quantile pre-bins. Every bin
+    (``js_divergence``); the table reports both. The search groups
+    neighbouring pre-bins exactly: a column of at most 500 distinct values
+    is searched over every cut between them, one of more over `n_prebins`
+    quantile pre-bins. Every bin
     holds at least `min_bin_share` of the searched rows and
     `min_class_count` rows of every class. `trend` constrains the classes'
     rates across the bins: a mapping of class names to "ascending",
     "descending" or "none" (one class may also take "peak", "valley" or
     "auto", the better of ascending and descending), or one trend for every
     class; "none" constrains none. With several classes constrained the
-    column is searched over at most `n_prebins` pre-bins.
+    column is searched over at most 50 quantile pre-bins.
 
     The classes are the distinct values of `y` (numbers in ascending order,
     named as "0", "1", ...; labels in name order); a missing target (NaN,
@@ -138,6 +145,7 @@ def multiclass_binning(
         "min_bin_share": min_bin_share,
         "min_class_count": min_class_count,
         "trend": trend,
+        "objective": objective,
     }
     if categorical:
         encoded = categories.encode(x)
@@ -166,6 +174,7 @@ def multiclass_binning_from_counts(
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
     min_class_count: int = DEFAULT_MIN_CLASS_COUNT,
     trend: str | Mapping[Any, str] = "none",
+    objective: str = "iv",
     n_prebins: int = DEFAULT_N_PREBINS,
     special_values: Sequence[float] = (),
 ) -> MulticlassBinningTable:
@@ -175,7 +184,7 @@ def multiclass_binning_from_counts(
     (ascending distinct values), "counts" (values x classes) and optionally
     "missing" (the rows whose value is missing, per class); `classes` names
     the classes in column order."""
-    _check_limits(max_bins, min_bin_share, min_class_count, n_prebins)
+    _check_limits(max_bins, min_bin_share, min_class_count, objective, n_prebins)
     names = _classes(counts, classes)
     trends = checked_trends(trend, names)
     specials = checked_special_values(special_values)
@@ -185,14 +194,17 @@ def multiclass_binning_from_counts(
     kept = slice(None) if special is None else ~special
     values, searched = every[kept], table[kept]
     if values.size == 0:
-        raise ValueError(f"multiclass binning of {name or 'x'}: no row with a known value and target")
-    constrained = sum(t != "none" for t in trends)
-    if constrained <= 1 and searches_every_cut(values.size, max_bins, "none"):
+        raise ValueError(
+            f"multiclass binning of {name or 'x'}: no row with a known value and target"
+        )
+    paired = sum(t != "none" for t in trends) > 1
+    if not paired and searches_every_cut(values.size, max_bins, "none"):
         prebin_cuts = values[:-1][np.isfinite(values[:-1])]
     else:
         rows = searched.sum(axis=1)
         prebin_cuts = native.quantile_splits(
-            {"value": values, "c0": rows, "c1": np.zeros_like(rows)}, n_prebins
+            {"value": values, "c0": rows, "c1": np.zeros_like(rows)},
+            min(n_prebins, MAX_PAIRED_PREBINS) if paired else n_prebins,
         )
     prebins = native.class_interval_counts(values, searched, prebin_cuts)
     best = _grouping(
@@ -202,6 +214,7 @@ def multiclass_binning_from_counts(
         min_bin_share=float(min_bin_share),
         min_class_count=float(min_class_count),
         trends=trends,
+        objective=objective,
     )
     cuts = prebin_cuts[best["last"][:-1]]
     rows_of = [native.class_interval_counts(values, searched, cuts)]
@@ -221,17 +234,22 @@ def multiclass_binning_from_counts(
         classes=names,
         method="optimal",
         name=name,
-        metadata=_metadata(best, names, counts, n_prebins=int(prebin_cuts.size) + 1),
+        metadata=_metadata(best, names, counts, objective, n_prebins=int(prebin_cuts.size) + 1),
         special_values=specials,
     )
 
 
 def _metadata(
-    best: Mapping[str, Any], classes: Sequence[str], counts: Mapping[str, Any], **more: Any
+    best: Mapping[str, Any],
+    classes: Sequence[str],
+    counts: Mapping[str, Any],
+    objective: str,
+    **more: Any,
 ) -> dict[str, Any]:
-    """The trend each constrained class met, and the rows left out."""
+    """The objective, the trend each constrained class met, and the rows left out."""
     met = {c: t for c, t in zip(classes, best["trends"]) if t != "none"}
     return {
+        "objective": objective,
         **({"trends": met} if met else {}),
         **more,
         "n_missing_target": int(counts.get("n_missing_target", 0)),
@@ -248,6 +266,7 @@ def multiclass_category_table(
     min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
     min_class_count: int = DEFAULT_MIN_CLASS_COUNT,
     trend: str | Mapping[Any, str] = "none",
+    objective: str = "iv",
     order_class: Any = None,
     **_: Any,
 ) -> MulticlassBinningTable:
@@ -257,12 +276,19 @@ def multiclass_category_table(
     ascending order of the rate of `order_class`, equal rates in name order,
     are the pre-bins of the same search; a bin's edges are its positions in
     that order, cut halfway between two categories."""
-    _check_limits(max_bins, min_bin_share, min_class_count)
+    _check_limits(max_bins, min_bin_share, min_class_count, objective)
     classes = _classes(counts, classes)
     trends = checked_trends(trend, classes)
     table = np.asarray(counts["counts"], dtype=np.int64)
     if table.shape[0] == 0:
-        raise ValueError(f"multiclass binning of {name or 'x'}: no row with a known value and target")
+        raise ValueError(
+            f"multiclass binning of {name or 'x'}: no row with a known value and target"
+        )
+    if sum(t != "none" for t in trends) > 1 and table.shape[0] > MAX_PAIRED_PREBINS:
+        raise ValueError(
+            f"multiclass binning of {name or 'x'}: with several classes following a trend a "
+            f"column may hold at most {MAX_PAIRED_PREBINS} categories, not {table.shape[0]}"
+        )
     if order_class is None:
         constrained = [j for j, t in enumerate(trends) if t != "none"]
         by = constrained[0] if len(constrained) == 1 else len(classes) - 1
@@ -279,6 +305,7 @@ def multiclass_category_table(
         min_bin_share=float(min_bin_share),
         min_class_count=float(min_class_count),
         trends=trends,
+        objective=objective,
     )
     first, last = best["first"], best["last"]
     k = ranked.shape[0]
@@ -293,6 +320,6 @@ def multiclass_category_table(
         classes=classes,
         method="optimal",
         name=name,
-        metadata={**_metadata(best, classes, counts), "order_class": classes[by]},
+        metadata={**_metadata(best, classes, counts, objective), "order_class": classes[by]},
         bin_categories=[tuple(ranked_names[a : b + 1]) for a, b in zip(first, last)],
     )

@@ -232,7 +232,9 @@ class MulticlassBinningTable(BinRows):
     def _from_checked_dict(cls, doc: Mapping[str, Any], where: str) -> MulticlassBinningTable:
         classes = document.names(doc, "classes", where)
         if len(classes) < 2 or len(set(classes)) != len(classes):
-            raise DocumentError(f"{where}: field 'classes' must name two classes or more, each once")
+            raise DocumentError(
+                f"{where}: field 'classes' must name two classes or more, each once"
+            )
         rows = document.field(doc, "rows", dict, where)
         written = bin_rows.row_values(
             rows, "class_count", len(document.field(rows, "count", list, f"{where} rows")), where
@@ -255,7 +257,9 @@ class MulticlassBinningTable(BinRows):
             edges = {"left": left, "right": right}
             bin_rows.check_edges(edges, splits, specials, has_missing_row, where)
         else:
-            bin_rows.check_category_bins(bins, len(counts), has_missing_row, specials, splits, where)
+            bin_rows.check_category_bins(
+                bins, len(counts), has_missing_row, specials, splits, where
+            )
         table = cls(
             left,
             right,
