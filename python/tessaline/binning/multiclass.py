@@ -15,7 +15,8 @@ import numpy.typing as npt
 
 from .._core import categories, checks, frames, native
 from .._core.arrays import as_float_array, column_name
-from .continuous import MAX_PREBINS, searches_every_cut
+from .._core.dependencies import installed
+from .continuous import MAX_PREBINS, MAX_STATES
 from .multiclass_binning_table import MulticlassBinningTable
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .special import checked_special_values, is_special
@@ -23,8 +24,10 @@ from .special import checked_special_values, is_special
 # The trends of a class's rate: with one class constrained any of them,
 # with several each "ascending", "descending" or "none".
 MULTICLASS_TRENDS = ("auto", "ascending", "descending", "peak", "valley", "none")
-# Quantile pre-bins of a column of many distinct values: the search over
-# them takes a few milliseconds.
+# A column of at most this many distinct values is searched over every cut
+# between them (the optimum over all binnings under the limits), in a tenth
+# of a second; a column of more over quantile pre-bins, in milliseconds.
+EXACT_VALUES = 1000
 DEFAULT_N_PREBINS = 200
 # With the rates of several classes constrained the search joins every pair
 # of neighbouring groups, a cube of the pre-bins: at most this many then.
@@ -38,6 +41,17 @@ def class_labels(y: Any) -> tuple[npt.NDArray[np.int32], list[str]]:
     """Each row's class code (-1 for a missing target) and the class names:
     numbers in ascending order named as categories are ("0", "1", "2.5"),
     other labels in ascending order of their names."""
+    pandas = installed("pandas")
+    if isinstance(y, np.ndarray) and y.dtype.kind == "U" and pandas is not None:
+        # A NumPy array of text holds no missing label: pandas hashes its
+        # strings, several times faster than sorting them, and the few
+        # classes are then put in name order.
+        raw, uniques = pandas.factorize(y.ravel())
+        names = [str(u) for u in uniques]
+        order = np.argsort(names, kind="stable")
+        position = np.empty(order.size, dtype=np.int32)
+        position[order] = np.arange(order.size, dtype=np.int32)
+        return position[raw], [names[i] for i in order]
     if frames.is_categorical(y):
         encoded = categories.encode(y)
         return encoded.codes.astype(np.int32), list(encoded.names)
@@ -114,7 +128,7 @@ def multiclass_binning(
     the bins are the binary search's), or with ``objective="js"`` the
     Jensen-Shannon divergence of the classes' distributions over the bins
     (``js_divergence``); the table reports both. The search groups
-    neighbouring pre-bins exactly: a column of at most 500 distinct values
+    neighbouring pre-bins exactly: a column of at most 1,000 distinct values
     is searched over every cut between them, one of more over `n_prebins`
     quantile pre-bins. Every bin
     holds at least `min_bin_share` of the searched rows and
@@ -140,7 +154,7 @@ def multiclass_binning(
     checks.same_length(("x", np.empty(frames.length(x))), ("y", labels))
     if categorical is None:
         categorical = frames.is_categorical(x)
-    limits = {
+    limits: dict[str, Any] = {
         "max_bins": max_bins,
         "min_bin_share": min_bin_share,
         "min_class_count": min_class_count,
@@ -198,7 +212,9 @@ def multiclass_binning_from_counts(
             f"multiclass binning of {name or 'x'}: no row with a known value and target"
         )
     paired = sum(t != "none" for t in trends) > 1
-    if not paired and searches_every_cut(values.size, max_bins, "none"):
+    layers = max_bins if max_bins < values.size else 1
+    groups = values.size * (values.size + 1) // 2
+    if not paired and values.size <= EXACT_VALUES and groups * layers <= MAX_STATES:
         prebin_cuts = values[:-1][np.isfinite(values[:-1])]
     else:
         rows = searched.sum(axis=1)
@@ -217,7 +233,7 @@ def multiclass_binning_from_counts(
         objective=objective,
     )
     cuts = prebin_cuts[best["last"][:-1]]
-    rows_of = [native.class_interval_counts(values, searched, cuts)]
+    rows_of: list[npt.NDArray[Any]] = [native.class_interval_counts(values, searched, cuts)]
     for value in specials:
         position = int(np.searchsorted(every, value))
         found = position < every.size and every[position] == value

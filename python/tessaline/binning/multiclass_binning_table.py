@@ -82,7 +82,7 @@ class MulticlassBinningTable(BinRows):
             raise ValueError("class_count must hold one column per class, of two classes or more")
         measures = native.multiclass_columns(counts)
         self.classes = tuple(str(c) for c in classes)
-        self._totals = types.MappingProxyType(
+        self._totals: Mapping[str, Any] = types.MappingProxyType(
             {
                 "iv": float(measures["iv_total"]),
                 "js": float(measures["js_total"]),
