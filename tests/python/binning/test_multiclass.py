@@ -146,24 +146,103 @@ def test_bad_arguments_are_named(call, message):
         call(score, state)
 
 
-def test_the_whole_table_ranks_and_transforms_by_name():
-    score, region, state = _loans(3000)
-    noise = np.random.default_rng(1).normal(size=score.size)
-    frame = pd.DataFrame({"score": score, "region": region, "noise": noise, "state": state})
-    binning = tl.TableBinning(target="multiclass", special_values={"score": [-1]}, min_iv=0.2).fit(
-        frame, "state"
-    )
-    assert isinstance(binning, tl.MulticlassTableBinning)
-    assert [r.column for r in binning.summary] == ["score", "region", "noise"]
-    assert binning.selected == ["score", "region"]
-    alone = tl.multiclass_binning(region, state, name="region")
-    assert binning.tables["region"].to_json() == alone.to_json()
-    out = binning.transform(frame, selected=True)
-    assert list(out.columns) == [f"{c}_{s}" for c in ("score", "region") for s in STATES]
-    np.testing.assert_array_equal(out["region_default"], alone.transform(region)[:, 1])
-    copy = tl.from_json(binning.to_json())
-    assert copy.to_json() == binning.to_json()
-    pd.testing.assert_frame_equal(
-        copy.transform(frame, target_class="prepaid"),
-        binning.transform(frame, target_class="prepaid"),
-    )
+def test_categories_are_ordered_by_the_rate_of_one_class():
+    # Rates of "b": w 0, x 1/2, y 0, z 1/2: equal rates in name order, and
+    # neighbours of equal rates in one bin (as many bins, less IV, otherwise).
+    x = np.array(list("xxyyyyzzww"), dtype=object)
+    y = np.array(list("abacaaabac"), dtype=object)
+    table = tl.multiclass_binning(x, y, max_bins=4, min_bin_share=0, order_class="b")
+    assert table.bin_categories == (("w", "y"), ("x", "z"))
+    np.testing.assert_array_equal(table["class_count"], [[4, 0, 2], [2, 2, 0]])
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_every_bin_meets_the_limits(seed):
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 300, 2000).astype(float)
+    y = rng.choice(["a", "b", "c"], 2000, p=[0.6, 0.3, 0.1])
+    limits = {"max_bins": 1 + seed * 2, "min_bin_share": 0.08, "min_class_count": 5}
+    table = tl.multiclass_binning(x, y, **limits, objective=["iv", "js"][seed % 2])
+    assert table.n_bins <= limits["max_bins"]
+    assert np.all(table["share"] >= 0.08) and np.all(table["class_count"] >= 5)
+    assert table.metadata["objective"] == ["iv", "js"][seed % 2]
+
+
+@pytest.mark.parametrize("trend", ["auto", "peak"])
+def test_one_class_may_take_any_trend(trend):
+    score, _, state = _loans(3000)
+    table = tl.multiclass_binning(score, state, trend={"prepaid": trend}, max_bins=5)
+    rate = table["class_count"][: table.n_bins, 3] / table["count"][: table.n_bins]
+    steps = np.sign(np.diff(rate))
+    assert np.all(steps != 0) and np.count_nonzero(np.diff(steps)) <= 1
+    if trend == "auto":
+        assert table.metadata["trends"] == {"prepaid": "ascending"} and np.all(steps > 0)
+
+
+def test_the_printout_names_each_class():
+    # Row 0 holds p, q and no r of the 3 p, 2 q and 2 r: WoE of p ln((1/3) / (1/4)),
+    # of r ln((0.5/2) / (2/5)).
+    x = np.array([1.0, 1, 2, 2, 3, 3, np.nan])
+    y = np.array(["p", "q", "p", "r", "q", "r", "p"])
+    table = tl.multiclass_binning(x, y, max_bins=2, min_bin_share=0, name="x")
+    assert str(table).splitlines()[:4] == [
+        "optimal binning of 'x' against 3 classes: 2 bins + missing, IV 1.5019, JS 0.2868",
+        "#  interval   count  share    woe p    woe q    woe r      iv      js",
+        "-  ---------  -----  -----  -------  -------  -------  ------  ------",
+        "0  (-inf, 1]      2  28.6%   0.2877   0.9163  -0.4700  0.3694  0.1020",
+    ]
+    assert list(table.to_frame().columns[-3:]) == ["iv_p", "iv_q", "iv_r"]
+
+
+@pytest.mark.parametrize(
+    ("change", "message"),
+    [
+        (
+            lambda d: d.update(classes=["a"]),
+            "field 'classes' must name two classes or more",
+        ),
+        (
+            lambda d: d["rows"]["class_count"][0].append(1),
+            "rows.class_count must hold a count of rows per class",
+        ),
+        (
+            lambda d: d.update(information_value=(1.5).hex()),
+            "field 'information_value' is not what",
+        ),
+        (lambda d: d.update(splits=[]), "rows.left and rows.right do not match the cut points"),
+    ],
+)
+def test_a_document_no_fit_writes_is_refused(tables, change, message):
+    doc = tables["numeric"][0].to_dict()
+    change(doc)
+    with pytest.raises(DocumentError, match=message):
+        tl.MulticlassBinningTable.from_dict(doc)
+
+
+@pytest.mark.parametrize(
+    ("call", "message"),
+    [
+        (
+            lambda n: n.count_class_values(np.ones(2), np.array([0, 3]), 3),
+            "row 1 has a class code outside",
+        ),
+        (lambda n: n.class_interval_counts([2.0, 1.0], [[1, 0], [0, 1]], []), "values must ascend"),
+        (lambda n: n.class_interval_counts([1.0], [[1, 0]], [2.0, 1.0]), "cut points must ascend"),
+        (lambda n: n.multiclass_columns(np.ones(3)), "counts must be a 2-D array"),
+        (lambda n: n.multiclass_columns([[1.0, -1.0]]), "counts must be finite and non-negative"),
+        (
+            lambda n: n.multiclass_grouping(
+                [[1.0, 2.0]],
+                max_bins=0,
+                min_bin_share=0,
+                min_class_count=0,
+                trends=["none"],
+                objective="iv",
+            ),
+            "give one trend per class, or none",
+        ),
+    ],
+)
+def test_the_kernels_refuse_what_they_cannot_read(call, message):
+    with pytest.raises(ValueError, match=message):
+        call(tl._core.native)
