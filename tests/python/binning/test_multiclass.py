@@ -246,3 +246,36 @@ def test_a_document_no_fit_writes_is_refused(tables, change, message):
 def test_the_kernels_refuse_what_they_cannot_read(call, message):
     with pytest.raises(ValueError, match=message):
         call(tl._core.native)
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_the_measures_agree_with_an_independent_computation(seed):
+    rng = np.random.default_rng(seed)
+    counts = rng.integers(0, 6, (5, 4)) * rng.integers(0, 2, (5, 4))
+    counts[0] += 1  # every class holds rows
+    table = tl.MulticlassBinningTable(
+        [-np.inf, 1, 2, 3, 4], [1, 2, 3, 4, np.inf], counts, classes="abcd", method="custom"
+    )
+    n, total, rows = counts.sum(), counts.sum(axis=0), counts.sum(axis=1, keepdims=True)
+    event = np.where(counts > 0, counts, 0.5) / total
+    rest = np.where(rows - counts > 0, rows - counts, 0.5) / (n - total)
+    woe = np.where(rows > 0, np.log(event / rest), 0)
+    np.testing.assert_allclose(table["woe"], woe, rtol=1e-13)
+    np.testing.assert_allclose(table.information_value, ((event - rest) * woe).sum(), rtol=1e-13)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        js = np.where(counts > 0, counts / n * np.log(counts / total / (rows / n)), 0).sum()
+    entropy = lambda p: -np.sum(p[p > 0] * np.log(p[p > 0]))  # noqa: E731
+    mutual = entropy(total / n) - sum(
+        r / n * entropy(c / r) for r, c in zip(rows[:, 0], counts) if r > 0
+    )
+    np.testing.assert_allclose([table.js_divergence] * 2, [js, mutual], rtol=1e-12)
+
+
+def test_rows_without_a_target_and_an_absent_special_value():
+    x = np.array([1.0, 2, 3, 4, 5, 6])
+    y = np.array(["a", "b", None, "a", "b", "c"], dtype=object)
+    table = tl.multiclass_binning(x, y, min_bin_share=0, special_values=[-9])
+    assert table.classes == ("a", "b", "c") and table.metadata["n_missing_target"] == 1
+    np.testing.assert_array_equal(table["class_count"][-1], [0, 0, 0])
+    np.testing.assert_array_equal(table["woe"][-1], [0, 0, 0])
+    assert table.transform([-9.0], output="label")[0] == "special -9"
