@@ -32,7 +32,6 @@ from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .formats import document, sql
 from .table_binning_base import (
     OwnTargetTableBinning,
-    check_column_options,
     check_named_columns,
     kept_and_skipped,
     ranked_by,
@@ -115,7 +114,6 @@ class ContinuousTableBinning(OwnTargetTableBinning):
         skip_unusable: bool = True,
     ) -> None:
         checks.one_of("target", target, ("continuous",))
-        check_column_options(columns or {}, COLUMN_OPTIONS)
         checks.whole_number("max_bins", max_bins, 1)
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_rows", min_rows, 0)
@@ -124,23 +122,23 @@ class ContinuousTableBinning(OwnTargetTableBinning):
         if max_pvalue is not None:
             checks.real_number("max_pvalue", max_pvalue, 0, 1)
         checks.real_number("min_r2", min_r2, 0, 1)
-        if top_n is not None:
-            checks.whole_number("top_n", top_n, 1)
-        if max_missing_share is not None:
-            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.keep_shared_options(
+            categorical=categorical,
+            special_values=special_values,
+            columns=columns,
+            column_options=COLUMN_OPTIONS,
+            exclude=exclude,
+            top_n=top_n,
+            max_missing_share=max_missing_share,
+            n_jobs=n_jobs,
+            skip_unusable=skip_unusable,
+        )
         self.target = target
-        self.categorical = tuple(categorical)
-        self.special_values = special_values
-        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
-        self.exclude = tuple(exclude)
         self.max_bins, self.min_bin_share, self.min_rows = max_bins, min_bin_share, min_rows
         self.trend, self.n_prebins, self.max_pvalue = trend, n_prebins, max_pvalue
-        self.min_r2, self.top_n, self.max_missing_share = min_r2, top_n, max_missing_share
-        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
-        self.tables: dict[str, ContinuousBinningTable] = {}
-        self.skipped: dict[str, str] = {}
-        self.summary: list[ContinuousColumnSummary] = []
-        self.fitted_columns: list[str] = []
+        self.min_r2 = min_r2
+        self.tables: dict[str, ContinuousBinningTable]
+        self.summary: list[ContinuousColumnSummary]
 
     # A binning pickled before the test between neighbours had none.
     _state_defaults: ClassVar[dict[str, Any]] = {"max_pvalue": None}

@@ -29,7 +29,6 @@ from .exceptions import DocumentError
 from .formats import document, sql
 from .table_binning_base import (
     OwnTargetTableBinning,
-    check_column_options,
     check_named_columns,
     kept_and_skipped,
     ranked_by,
@@ -112,30 +111,28 @@ class MulticlassTableBinning(OwnTargetTableBinning):
         skip_unusable: bool = True,
     ) -> None:
         checks.one_of("target", target, ("multiclass",))
-        check_column_options(columns or {}, COLUMN_OPTIONS)
         checks.whole_number("max_bins", max_bins, 1)
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_class_count", min_class_count, 0)
         checks.one_of("objective", objective, ("iv", "js"))
         checks.real_number("min_iv", min_iv, 0)
-        if top_n is not None:
-            checks.whole_number("top_n", top_n, 1)
-        if max_missing_share is not None:
-            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.keep_shared_options(
+            categorical=categorical,
+            special_values=special_values,
+            columns=columns,
+            column_options=COLUMN_OPTIONS,
+            exclude=exclude,
+            top_n=top_n,
+            max_missing_share=max_missing_share,
+            n_jobs=n_jobs,
+            skip_unusable=skip_unusable,
+        )
         self.target = target
-        self.categorical = tuple(categorical)
-        self.special_values = special_values
-        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
-        self.exclude = tuple(exclude)
         self.max_bins, self.min_bin_share = max_bins, min_bin_share
         self.min_class_count, self.trend, self.n_prebins = min_class_count, trend, n_prebins
-        self.order_class, self.objective = order_class, objective
-        self.min_iv, self.top_n, self.max_missing_share = min_iv, top_n, max_missing_share
-        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
-        self.tables: dict[str, MulticlassBinningTable] = {}
-        self.skipped: dict[str, str] = {}
-        self.summary: list[MulticlassColumnSummary] = []
-        self.fitted_columns: list[str] = []
+        self.order_class, self.objective, self.min_iv = order_class, objective, min_iv
+        self.tables: dict[str, MulticlassBinningTable]
+        self.summary: list[MulticlassColumnSummary]
         self.classes: list[str] = []
 
     _state_defaults: ClassVar[dict[str, Any]] = {}

@@ -11,7 +11,7 @@ import math
 from collections.abc import Callable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, ClassVar, Self
 
-from ._core import frames
+from ._core import checks, frames
 from ._core.pickle_state import PlainState
 from ._core.result_frames import FrameKind, rows_frame
 from .exceptions import DocumentError, NotFittedError
@@ -282,7 +282,37 @@ class OwnTargetTableBinning(TableBinningBase):
     SUMMARY_FLOATS: ClassVar[tuple[str, ...]]
     top_n: int | None
     max_missing_share: float | None
+    n_jobs: int | None
+    skip_unusable: bool
     fitted_columns: list[str]
+
+    def keep_shared_options(
+        self,
+        *,
+        categorical: Sequence[str],
+        special_values: Sequence[float] | Mapping[str, Sequence[float]],
+        columns: Mapping[str, Mapping[str, Any]] | None,
+        column_options: frozenset[str],
+        exclude: Sequence[str],
+        top_n: int | None,
+        max_missing_share: float | None,
+        n_jobs: int | None,
+        skip_unusable: bool,
+    ) -> None:
+        """Check and keep the options every such binning takes, and start
+        unfitted; `column_options` are the options a column may carry."""
+        check_column_options(columns or {}, column_options)
+        if top_n is not None:
+            checks.whole_number("top_n", top_n, 1)
+        if max_missing_share is not None:
+            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.categorical = tuple(categorical)
+        self.special_values = special_values
+        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
+        self.exclude = tuple(exclude)
+        self.top_n, self.max_missing_share = top_n, max_missing_share
+        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
+        self.tables, self.skipped, self.summary, self.fitted_columns = {}, {}, [], []
 
     def get_options(self) -> dict[str, Any]:
         """The constructor's arguments as this object holds them (the column
