@@ -26,4 +26,5 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     tessaline::native::register_continuous(m);
     tessaline::native::register_profile(m);
     tessaline::native::register_grid(m);
+    tessaline::native::register_multiclass(m);
 }

@@ -16,6 +16,8 @@ and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).
 A continuous target (a loss, an amount): `continuous_binning` (bins whose means
 explain most of its variance) and ``TableBinning(target="continuous")``.
+A target of k classes: `multiclass_binning` (bins of largest multiclass IV) and
+``TableBinning(target="multiclass")``.
 Scorecard: `Scorecard` (points, score, reason codes; pdo or min-max scaling,
 the intercept spread or a separate base score), `score_performance`
 (AUC, Gini, KS, gains), `stability` (PSI of the score and every variable by period), `monitor`
@@ -58,6 +60,8 @@ from .binning.continuous import continuous_binning
 from .binning.continuous_binning_table import ContinuousBinningTable
 from .binning.grid import grid_binning, grid_binning_from_counts
 from .binning.grid_table import GridBinningTable
+from .binning.multiclass import multiclass_binning, multiclass_binning_from_counts
+from .binning.multiclass_binning_table import MulticlassBinningTable
 from .calibration import Calibration, CalibrationTable, calibration
 from .column_profile import ColumnProfile
 from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
@@ -90,6 +94,7 @@ from .monitor_periods import (
     monitor,
 )
 from .monitoring import BinShift, StabilityReport, stability
+from .multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
 from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
 from .reject_inference import AugmentedSample, InferredBand, reject_inference
 from .rounding import RoundingEffect, rounding_effect
@@ -158,6 +163,9 @@ __all__ = [
     "MissingDependencyError",
     "MonitorState",
     "MonitoringResult",
+    "MulticlassBinningTable",
+    "MulticlassColumnSummary",
+    "MulticlassTableBinning",
     "NotFittedError",
     "PSIResult",
     "PeriodCalibration",
@@ -195,6 +203,8 @@ __all__ = [
     "logistic_fit",
     "mdlp_binning",
     "monitor",
+    "multiclass_binning",
+    "multiclass_binning_from_counts",
     "optimal_binning",
     "overview",
     "psi",

@@ -217,4 +217,16 @@ def grid_binning(
     trend_x: str,
     trend_y: str,
     max_exhaustive: int = 4096,
+def count_class_values(x: npt.ArrayLike, labels: npt.ArrayLike, k: int) -> dict[str, Any]: ...
+def class_interval_counts(
+    value: npt.ArrayLike, counts: npt.ArrayLike, splits: npt.ArrayLike
+) -> npt.NDArray[np.int64]: ...
+def multiclass_columns(counts: npt.ArrayLike) -> dict[str, Any]: ...
+def multiclass_binning(
+    counts: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_class_count: float,
+    trends: list[str],
+    objective: str = "iv",
 ) -> dict[str, Any]: ...

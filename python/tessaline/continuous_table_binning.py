@@ -29,12 +29,10 @@ from .binning.continuous import (
 )
 from .binning.continuous_binning_table import OUTPUTS, ContinuousBinningTable
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
-from .exceptions import DocumentError
 from .formats import document, sql
 from .table_binning_base import (
-    TableBinningBase,
-    check_column_options,
-    check_filed,
+    OwnTargetTableBinning,
+    check_named_columns,
     kept_and_skipped,
     ranked_by,
 )
@@ -73,7 +71,7 @@ class ContinuousColumnSummary:
     reason: str = ""
 
 
-class ContinuousTableBinning(TableBinningBase):
+class ContinuousTableBinning(OwnTargetTableBinning):
     """Bin every column of a pandas or polars DataFrame, a pyarrow Table or a
     dict of arrays against one continuous target (`continuous_binning` per
     column, under the limits `max_bins`, `min_bin_share`, `min_rows`,
@@ -91,6 +89,9 @@ class ContinuousTableBinning(TableBinningBase):
     """
 
     SUMMARY_FIELDS = SUMMARY_FIELDS
+    SCHEMA = CONTINUOUS_TABLE_SCHEMA
+    TABLE_CLASS = ContinuousBinningTable
+    SUMMARY_FLOATS = ("r2", "missing_share")
 
     def __init__(
         self,
@@ -113,7 +114,6 @@ class ContinuousTableBinning(TableBinningBase):
         skip_unusable: bool = True,
     ) -> None:
         checks.one_of("target", target, ("continuous",))
-        check_column_options(columns or {}, COLUMN_OPTIONS)
         checks.whole_number("max_bins", max_bins, 1)
         checks.real_number("min_bin_share", min_bin_share, 0, 1)
         checks.whole_number("min_rows", min_rows, 0)
@@ -122,23 +122,23 @@ class ContinuousTableBinning(TableBinningBase):
         if max_pvalue is not None:
             checks.real_number("max_pvalue", max_pvalue, 0, 1)
         checks.real_number("min_r2", min_r2, 0, 1)
-        if top_n is not None:
-            checks.whole_number("top_n", top_n, 1)
-        if max_missing_share is not None:
-            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.keep_shared_options(
+            categorical=categorical,
+            special_values=special_values,
+            columns=columns,
+            column_options=COLUMN_OPTIONS,
+            exclude=exclude,
+            top_n=top_n,
+            max_missing_share=max_missing_share,
+            n_jobs=n_jobs,
+            skip_unusable=skip_unusable,
+        )
         self.target = target
-        self.categorical = tuple(categorical)
-        self.special_values = special_values
-        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
-        self.exclude = tuple(exclude)
         self.max_bins, self.min_bin_share, self.min_rows = max_bins, min_bin_share, min_rows
         self.trend, self.n_prebins, self.max_pvalue = trend, n_prebins, max_pvalue
-        self.min_r2, self.top_n, self.max_missing_share = min_r2, top_n, max_missing_share
-        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
-        self.tables: dict[str, ContinuousBinningTable] = {}
-        self.skipped: dict[str, str] = {}
-        self.summary: list[ContinuousColumnSummary] = []
-        self.fitted_columns: list[str] = []
+        self.min_r2 = min_r2
+        self.tables: dict[str, ContinuousBinningTable]
+        self.summary: list[ContinuousColumnSummary]
 
     # A binning pickled before the test between neighbours had none.
     _state_defaults: ClassVar[dict[str, Any]] = {"max_pvalue": None}
@@ -221,19 +221,7 @@ class ContinuousTableBinning(TableBinningBase):
         of `data`, each row weighted by `sample_weight` (an array or a column
         name; default 1)."""
         names = frames.column_names(data)
-        for option, named in (
-            ("columns", self.column_options),
-            ("categorical", self.categorical),
-            ("exclude", self.exclude),
-        ):
-            absent = [str(n) for n in named if str(n) not in names]
-            if absent:
-                raise ValueError(
-                    f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
-                )
-        for option, value in (("y", y), ("sample_weight", sample_weight)):
-            if isinstance(value, str) and value not in names:
-                raise ValueError(f"{option} names no column of the data: {value!r}")
+        check_named_columns(self, names, {"y": y, "sample_weight": sample_weight})
         target_name = frames.target_name(data, y)
         ys = as_float_array(y if target_name is None else frames.column(data, target_name))
         sample_weight, weight_name = frames.weight_column(data, sample_weight)
@@ -253,12 +241,7 @@ class ContinuousTableBinning(TableBinningBase):
         for name, table in ranked_by(self.tables, lambda table: table.r_squared):
             r2 = table.r_squared
             missing = float(table["share"][-1]) if table.has_missing_row else 0.0
-            keep = (
-                not math.isnan(r2)
-                and r2 >= self.min_r2
-                and (self.max_missing_share is None or missing <= self.max_missing_share)
-                and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
-            )
+            keep = self.kept(r2, missing, self.min_r2, rows)
             rows.append(ContinuousColumnSummary(name, table.kind, r2, table.n_bins, missing, keep))
         rows += [
             ContinuousColumnSummary(name, "-", math.nan, 0, math.nan, False, reason)
@@ -267,12 +250,6 @@ class ContinuousTableBinning(TableBinningBase):
         return rows
 
     # -- reading ---------------------------------------------------------------
-    def get_options(self) -> dict[str, Any]:
-        """The constructor's arguments as this object holds them (the column
-        names as lists)."""
-        options = super().get_options()
-        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
-
     def __str__(self) -> str:
         rows = [
             [
@@ -305,11 +282,9 @@ class ContinuousTableBinning(TableBinningBase):
         (int64, -1 for missing) or bin label; only the selected columns with
         `selected=True`, or the binned columns named in `columns`. A pandas
         or polars DataFrame gives one back, any other table a dict of arrays."""
-        self.check_fitted()
         checks.output_choice(output, OUTPUTS)
-        wanted = self.columns_to_transform(data, selected, columns)
         out: dict[str, Any] = {}
-        for name, values in frames.columns(data, wanted).items():
+        for name, values in self.selected_columns(data, selected, columns):
             out[name] = self.tables[name].transform(values, output=output)
         return frames.like_input(data, out)
 
@@ -329,68 +304,14 @@ class ContinuousTableBinning(TableBinningBase):
         """A SELECT over the table `source` giving every binned column (the
         selected ones with `selected=True`) as `transform` does, under its
         own name, after the columns of `keep` passed through."""
-        return sql.binned_select(
+        return self.select(
             source,
-            self.selected if selected else list(self.tables),
+            selected,
             keep,
             lambda n: self.tables[n].to_sql(n, output=output, dialect=dialect),
         )
-
-    # -- documents -------------------------------------------------------------
-    def to_dict(self) -> dict[str, Any]:
-        return {
-            **document.header(CONTINUOUS_TABLE_SCHEMA),
-            "options": document.plain(self.get_options()),
-            "fitted_columns": list(self.fitted_columns),
-            "summary": self._summary_dicts(),
-            "skipped": dict(self.skipped),
-            "tables": {name: table.to_dict() for name, table in self.tables.items()},
-        }
-
-    @classmethod
-    def from_dict(cls, doc: Any) -> ContinuousTableBinning:
-        """The binning a document's dict describes; one that no fit writes
-        raises `DocumentError`."""
-        where = CONTINUOUS_TABLE_SCHEMA
-        document.check_header(doc, where)
-        with document.reading(where):
-            binning = cls._from_options(document.field(doc, "options", dict, where), where)
-            tables = {
-                name: ContinuousBinningTable.from_dict(t, f"{where} table {name!r}")
-                for name, t in document.field(doc, "tables", dict, where).items()
-            }
-            if any(t.name != name for name, t in tables.items()):
-                raise DocumentError(f"{where}: a table is filed under another column's name")
-            skipped = document.field(doc, "skipped", dict, where)
-            fitted = document.names(doc, "fitted_columns", where)
-            check_filed(tables, skipped, fitted, where)
-            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
-            binning.summary = binning._ranked()
-            written = [
-                {
-                    f: document.from_exact(row[f], f"{where} summary.{f}")
-                    if f in ("r2", "missing_share")
-                    else row[f]
-                    for f in SUMMARY_FIELDS
-                }
-                for row in document.field(doc, "summary", list, where)
-            ]
-            if not _same_summary(written, binning.summary):
-                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
-        return binning
 
 
 def _shape_note(table: ContinuousBinningTable | None) -> str:
     """A better shape of the column's means than its trend ('' when none)."""
     return str(((table.metadata or {}) if table else {}).get("shape_note", ""))
-
-
-def _same_summary(written: list[dict[str, Any]], summary: list[ContinuousColumnSummary]) -> bool:
-    """Whether the written summary is the ranked one, NaN equal to NaN."""
-
-    def same(a: Any, b: Any) -> bool:
-        return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
-
-    return len(written) == len(summary) and all(
-        same(w[f], getattr(r, f)) for w, r in zip(written, summary) for f in SUMMARY_FIELDS
-    )

@@ -10,9 +10,11 @@ from typing import Any
 from .binning.binning_table import BinningTable
 from .binning.continuous_binning_table import ContinuousBinningTable
 from .binning.grid_table import GRID_SCHEMA, GridBinningTable
+from .binning.multiclass_binning_table import MulticlassBinningTable
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document
+from .multiclass_table_binning import MulticlassTableBinning
 from .scorecard import Scorecard
 from .table_binning import TableBinning
 
@@ -23,6 +25,8 @@ READERS: dict[str, Callable[[Any], Any]] = {
     document.CONTINUOUS_SCHEMA: ContinuousBinningTable.from_dict,
     document.CONTINUOUS_TABLE_SCHEMA: ContinuousTableBinning.from_dict,
     GRID_SCHEMA: GridBinningTable.from_dict,
+    document.MULTICLASS_SCHEMA: MulticlassBinningTable.from_dict,
+    document.MULTICLASS_TABLE_SCHEMA: MulticlassTableBinning.from_dict,
 }
 
 
@@ -33,13 +37,17 @@ Document = (
     | ContinuousBinningTable
     | ContinuousTableBinning
     | GridBinningTable
+    | MulticlassBinningTable
+    | MulticlassTableBinning
 )
 
 
 def from_json(text: str | bytes) -> Document:
     """The object a tessaline JSON document describes (a `BinningTable`, a
-    `TableBinning`, a `Scorecard`, a `ContinuousBinningTable` or a
-    `ContinuousTableBinning` or a `GridBinningTable`, by the document's schema). A document that
+    `TableBinning`, a `Scorecard`, a `ContinuousBinningTable`, a
+    `ContinuousTableBinning`, a `MulticlassBinningTable`, a
+    `MulticlassTableBinning` or a `GridBinningTable`, by the document's
+    schema). A document that
     cannot be read raises `DocumentError`, noting the release that wrote it
     when that is not this one."""
     doc = document.parse(text)

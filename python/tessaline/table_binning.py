@@ -32,6 +32,7 @@ from .binning.weights import NO_PERCENTILE
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
 from .formats import document, pmml, sql
+from .multiclass_table_binning import MulticlassTableBinning
 from .selection import Decision, bins_chi_square, collinear_drops, decisions_text
 from .table_binning_base import (
     TableBinningBase,
@@ -370,7 +371,9 @@ class TableBinning(TableBinningBase):
 
     ``TableBinning(target="continuous", ...)`` bins against a continuous
     target (a loss, an amount) instead: it makes a `ContinuousTableBinning`,
-    whose columns are ranked by R² and whose options are its own.
+    whose columns are ranked by R² and whose options are its own;
+    ``TableBinning(target="multiclass", ...)`` bins against a target of k
+    classes: it makes a `MulticlassTableBinning`, ranked by multiclass IV.
     """
 
     SUMMARY_FIELDS = SUMMARY_FIELDS
@@ -378,15 +381,17 @@ class TableBinning(TableBinningBase):
     _unwritten_options = ("target",)
 
     def __new__(cls, *, target: str = "binary", **kwargs: Any) -> Any:
-        # A continuous target has its own binning, with its own options.
+        # A continuous or multiclass target has its own binning, with its own options.
         if target == "continuous":
             return ContinuousTableBinning(target="continuous", **kwargs)
+        if target == "multiclass":
+            return MulticlassTableBinning(target="multiclass", **kwargs)
         return super().__new__(cls)
 
     def __init__(
         self,
         *,
-        target: Literal["binary", "continuous"] = "binary",
+        target: Literal["binary", "continuous", "multiclass"] = "binary",
         event: Any = None,
         value: float | None = None,
         percentile: float | None = None,
@@ -421,7 +426,7 @@ class TableBinning(TableBinningBase):
         progress: bool | None = None,
         clip: Any = None,
     ) -> None:
-        checks.one_of("target", target, ("binary", "continuous"))
+        checks.one_of("target", target, ("binary", "continuous", "multiclass"))
         if method not in METHODS:
             raise ValueError(f"method must be one of {', '.join(METHODS)}, not {method!r}")
         check_column_options(columns or {}, COLUMN_OPTIONS)

@@ -11,11 +11,11 @@ import math
 from collections.abc import Callable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, ClassVar, Self
 
-from ._core import frames
+from ._core import checks, frames
 from ._core.pickle_state import PlainState
 from ._core.result_frames import FrameKind, rows_frame
 from .exceptions import DocumentError, NotFittedError
-from .formats import document
+from .formats import document, sql
 
 if TYPE_CHECKING:
     pass
@@ -64,6 +64,52 @@ def check_filed(
         raise DocumentError(
             f"{where}: fields 'tables' and 'skipped' must name distinct columns of 'fitted_columns'"
         )
+
+
+def check_named_columns(
+    binning: TableBinningBase, names: Sequence[str], arguments: Mapping[str, Any]
+) -> None:
+    """The columns the options name (`columns`, `categorical`, `exclude`) and
+    the arguments given as a column's name (the target, the weights) must
+    be columns of the data."""
+    for option, named in (
+        ("columns", binning.column_options),
+        ("categorical", binning.categorical),
+        ("exclude", binning.exclude),
+    ):
+        absent = [str(n) for n in named if str(n) not in names]
+        if absent:
+            raise ValueError(
+                f"{option} names column(s) not in the data: {', '.join(map(repr, absent))}"
+            )
+    for option, value in arguments.items():
+        if isinstance(value, str) and value not in names:
+            raise ValueError(f"{option} names no column of the data: {value!r}")
+
+
+def same_summary(
+    written: Sequence[Any],
+    summary: Sequence[Any],
+    fields: Sequence[str],
+    floats: Sequence[str],
+    where: str,
+) -> bool:
+    """Whether a document's summary rows (their `floats` exact) are the
+    ranked `summary`, NaN equal to NaN."""
+    rows = [
+        {
+            f: document.from_exact(row[f], f"{where} summary.{f}") if f in floats else row[f]
+            for f in fields
+        }
+        for row in written
+    ]
+
+    def same(a: Any, b: Any) -> bool:
+        return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
+
+    return len(rows) == len(summary) and all(
+        same(w[f], getattr(r, f)) for w, r in zip(rows, summary) for f in fields
+    )
 
 
 class TableBinningBase(PlainState):
@@ -222,3 +268,129 @@ class TableBinningBase(PlainState):
             return cls(**options)
         except (TypeError, ValueError) as error:
             raise DocumentError(f"{where}: options not accepted: {error}") from None
+
+
+class OwnTargetTableBinning(TableBinningBase):
+    """What the whole-table binnings of a target with tables of its own
+    (continuous, multiclass) share: options with the column names as lists,
+    the selection rule, the SELECT of every column, and the document (its
+    schema `SCHEMA`, tables of `TABLE_CLASS`, summary fields whose values
+    are exact floats in `SUMMARY_FLOATS`)."""
+
+    SCHEMA: ClassVar[str]
+    TABLE_CLASS: ClassVar[type]
+    SUMMARY_FLOATS: ClassVar[tuple[str, ...]]
+    top_n: int | None
+    max_missing_share: float | None
+    n_jobs: int | None
+    skip_unusable: bool
+    fitted_columns: list[str]
+
+    def keep_shared_options(
+        self,
+        *,
+        categorical: Sequence[str],
+        special_values: Sequence[float] | Mapping[str, Sequence[float]],
+        columns: Mapping[str, Mapping[str, Any]] | None,
+        column_options: frozenset[str],
+        exclude: Sequence[str],
+        top_n: int | None,
+        max_missing_share: float | None,
+        n_jobs: int | None,
+        skip_unusable: bool,
+    ) -> None:
+        """Check and keep the options every such binning takes, and start
+        unfitted; `column_options` are the options a column may carry."""
+        check_column_options(columns or {}, column_options)
+        if top_n is not None:
+            checks.whole_number("top_n", top_n, 1)
+        if max_missing_share is not None:
+            checks.real_number("max_missing_share", max_missing_share, 0, 1)
+        self.categorical = tuple(categorical)
+        self.special_values = special_values
+        self.column_options = {k: dict(v) for k, v in (columns or {}).items()}
+        self.exclude = tuple(exclude)
+        self.top_n, self.max_missing_share = top_n, max_missing_share
+        self.n_jobs, self.skip_unusable = n_jobs, skip_unusable
+        self.tables, self.skipped, self.summary, self.fitted_columns = {}, {}, [], []
+
+    def get_options(self) -> dict[str, Any]:
+        """The constructor's arguments as this object holds them (the column
+        names as lists)."""
+        options = super().get_options()
+        return {**options, "categorical": list(self.categorical), "exclude": list(self.exclude)}
+
+    def kept(self, value: float, missing: float, minimum: float, rows: Sequence[Any]) -> bool:
+        """Whether the selection keeps a column of measure `value` (at least
+        `minimum`) and missing share `missing`, after the ranked `rows`."""
+        return (
+            not math.isnan(value)
+            and value >= minimum
+            and (self.max_missing_share is None or missing <= self.max_missing_share)
+            and (self.top_n is None or sum(r.keep for r in rows) < self.top_n)
+        )
+
+    def selected_columns(self, data: Any, selected: bool, columns: Sequence[str] | None) -> Any:
+        """The binned columns of `data` that `transform` gives, by name."""
+        self.check_fitted()
+        return frames.columns(data, self.columns_to_transform(data, selected, columns)).items()
+
+    def select(
+        self, source: str, selected: bool, keep: Sequence[str], expression: Callable[[str], str]
+    ) -> str:
+        """A SELECT over `source` of every binned column (the selected ones
+        with `selected`) as `expression` scores it, after those of `keep`."""
+        return sql.binned_select(
+            source, self.selected if selected else list(self.tables), keep, expression
+        )
+
+    def _ranked(self) -> list[Any]:
+        raise NotImplementedError
+
+    def _document_fields(self) -> dict[str, Any]:
+        """Fields of the document beside those every whole-table binning writes."""
+        return {}
+
+    def _read_fields(self, doc: Mapping[str, Any], where: str) -> None:
+        """Read the fields `_document_fields` writes, once the tables are read."""
+
+    def to_dict(self) -> dict[str, Any]:
+        return {
+            **document.header(self.SCHEMA),
+            "options": document.plain(self.get_options()),
+            **self._document_fields(),
+            "fitted_columns": list(self.fitted_columns),
+            "summary": self._summary_dicts(),
+            "skipped": dict(self.skipped),
+            "tables": {name: table.to_dict() for name, table in self.tables.items()},
+        }
+
+    @classmethod
+    def from_dict(cls, doc: Any) -> Self:
+        """The binning a document's dict describes; one that no fit writes
+        raises `DocumentError`."""
+        where = cls.SCHEMA
+        document.check_header(doc, where)
+        with document.reading(where):
+            binning = cls._from_options(document.field(doc, "options", dict, where), where)
+            tables = {
+                name: cls.TABLE_CLASS.from_dict(t, f"{where} table {name!r}")  # type: ignore[attr-defined]
+                for name, t in document.field(doc, "tables", dict, where).items()
+            }
+            if any(t.name != name for name, t in tables.items()):
+                raise DocumentError(f"{where}: a table is filed under another column's name")
+            skipped = document.field(doc, "skipped", dict, where)
+            fitted = document.names(doc, "fitted_columns", where)
+            check_filed(tables, skipped, fitted, where)
+            binning.tables, binning.skipped, binning.fitted_columns = tables, dict(skipped), fitted
+            binning._read_fields(doc, where)
+            binning.summary = binning._ranked()
+            if not same_summary(
+                document.field(doc, "summary", list, where),
+                binning.summary,
+                cls.SUMMARY_FIELDS,
+                cls.SUMMARY_FLOATS,
+                where,
+            ):
+                raise DocumentError(f"{where}: field 'summary' is not what the tables give")
+        return binning

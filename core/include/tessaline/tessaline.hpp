@@ -907,6 +907,103 @@ TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const d
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 
+// ---------------------------------------------------------------- multiclass target
+// Binning against a target of k classes (current, delinquent, default,
+// prepaid): rows are counted per class by distinct value, and ordered
+// pre-bins are grouped into the contiguous bins of largest multiclass
+// information value, the sum over the classes of the IV of each class
+// against the rest. Counts are value-major: counts[i * k + c] is class c's
+// in row i. Messages are in English.
+
+// Rows counted by distinct x (ascending; 0.0 and -0.0 are one value, written
+// 0.0) and class, the rows whose x is NaN by class, and the rows whose label
+// is -1 (a missing target), which are left out.
+struct ClassValueCounts {
+    std::size_t k = 0;
+    std::vector<double> value;
+    std::vector<int64_t> counts;   // value.size() x k
+    std::vector<int64_t> missing;  // k
+    int64_t n_missing_target = 0;
+};
+// Rows x[i] of class labels[i], a code in [0, k) or -1.
+TESSALINE_API ClassValueCounts count_class_values(const double* x, const int32_t* labels,
+                                                  std::size_t n, std::size_t k);
+// The rows of each class in each interval of the ascending cut points (a
+// value equal to a cut falls in the lower interval): (splits + 1) x k, of
+// the m ascending values at `value` and their counts (m x k).
+TESSALINE_API std::vector<int64_t> class_interval_counts(const double* value, const int64_t* counts,
+                                                         std::size_t m, std::size_t k,
+                                                         const std::vector<double>& splits);
+
+// The measures of a table of n rows of k class counts. Each class c is
+// weighed against the rest as a binary target's event: woe = ln(share of c's
+// rows / share of the others'), a zero count counting 0.5 in its own row, and
+// iv = (share of c's - share of the others') * woe (`group_woe`); a row
+// without rows has WoE and IV 0, and a class without rows NaN. A row's IV is
+// its classes' summed in class order; class_iv sums each class's over the
+// rows, and iv the rows' IV, both in row order. js is the Jensen-Shannon
+// divergence of the classes' distributions over the rows, weighted by the
+// classes' shares of the rows (the mutual information of row and class, in
+// nats): row i's term sum_c n_ic / N ln((n_ic / N_c) / (n_i / N)), a zero
+// count adding nothing; js_total sums them in row order.
+struct MulticlassColumns {
+    std::vector<double> share;  // n_i / N
+    std::vector<double> woe;    // n x k
+    std::vector<double> iv;     // n x k
+    std::vector<double> row_iv;
+    std::vector<double> js;
+    std::vector<double> class_iv;  // k
+    double iv_total = 0.0;
+    double js_total = 0.0;
+};
+TESSALINE_API MulticlassColumns multiclass_columns(const double* counts, std::size_t n,
+                                                   std::size_t k);
+
+// What the multiclass search maximises: the multiclass IV, or the
+// Jensen-Shannon divergence (both as `multiclass_columns` gives them).
+enum class MulticlassObjective { iv, js };
+
+// Limits of the multiclass optimal binning. `trends` holds one trend of the
+// class's rate n_c / n per class, or none at all (every class free). One
+// constrained class may follow any trend, automatic included; several
+// constrained classes each follow ascending or descending, every step
+// strict, as a binary target's event rate does.
+struct MulticlassBinningConstraints {
+    std::size_t max_bins = 0;      // most groups; 0 sets no limit
+    double min_bin_share = 0.0;    // least rows of a group over all rows, in [0, 1]
+    double min_class_count = 0.0;  // least rows of every class in a group
+    std::vector<BinTrend> trends;
+    MulticlassObjective objective = MulticlassObjective::iv;
+};
+
+enum class MulticlassBinningStatus { optimal, min_class_count_not_met, empty_class };
+
+// One chosen group: pre-bins first..last (inclusive) and its term of the objective.
+struct MulticlassBinningGroup {
+    std::size_t first;
+    std::size_t last;
+    double value;
+};
+
+// The chosen groups, their objective summed left to right (NaN if none) and
+// the trend each class met (automatic resolves to one).
+struct MulticlassBinning {
+    MulticlassBinningStatus status = MulticlassBinningStatus::optimal;
+    std::vector<BinTrend> trends;
+    std::vector<MulticlassBinningGroup> groups;
+    double value = 0.0;
+};
+
+// The contiguous grouping of n ordered pre-bins (counts n x k, k >= 2) of
+// largest objective under the limits. Ties go to fewer groups, then the
+// earliest last cut, then the earliest cut before it. With k = 2 the IV of a
+// group is twice its binary IV, and the IV's grouping the binary search's.
+TESSALINE_API MulticlassBinning multiclass_binning(const double* counts, std::size_t n_prebins,
+                                                   std::size_t k,
+                                                   const MulticlassBinningConstraints& constraints);
+// What a status other than optimal tells the analyst.
+TESSALINE_API const char* multiclass_binning_status_message(MulticlassBinningStatus status);
+
 // -- vector paths ---------------------------------------------------------------------
 // Switches the AVX2 and AVX-512 paths off (false) or back on where the
 // processor has them (true, the default). Every path gives the same bits:

@@ -631,3 +631,49 @@ def top_positions(count: npt.ArrayLike, k: int) -> IntArray:
     """The positions of the `k` largest counts, largest first, ties by position."""
     positions: IntArray = _native.top_positions(count, k)
     return positions
+# -- multiclass target -----------------------------------------------------------------
+def count_class_values(x: FloatArray, labels: npt.NDArray[np.int32], k: int) -> Counts:
+    """Rows by ascending distinct x and class ("counts": values x k), the
+    rows whose x is NaN by class ("missing") and those of label -1 left out."""
+    counts: Counts = _native.count_class_values(x, labels, k)
+    return counts
+
+
+def class_interval_counts(
+    value: npt.ArrayLike, counts: npt.ArrayLike, splits: npt.ArrayLike
+) -> IntArray:
+    """Rows of each class per interval of the ascending cut points."""
+    out: IntArray = _native.class_interval_counts(
+        np.asarray(value, dtype=np.float64), counts, np.asarray(splits, dtype=np.float64)
+    )
+    return out
+
+
+def multiclass_columns(counts: npt.ArrayLike) -> dict[str, Any]:
+    """Share, WoE and IV of each class against the rest per row, the rows'
+    IV and Jensen-Shannon terms, and their totals."""
+    columns: dict[str, Any] = _native.multiclass_columns(np.asarray(counts, dtype=np.float64))
+    return columns
+
+
+def multiclass_grouping(
+    counts: npt.ArrayLike,
+    *,
+    max_bins: int,
+    min_bin_share: float,
+    min_class_count: float,
+    trends: list[str],
+    objective: str,
+) -> dict[str, Any]:
+    """The grouping of ordered pre-bins (rows x classes) of largest
+    multiclass IV or Jensen-Shannon divergence (`objective` "iv" or "js")
+    under the limits; "message" names a limit none meets."""
+    best: dict[str, Any] = _native.multiclass_binning(
+        np.asarray(counts, dtype=np.float64),
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_class_count=min_class_count,
+        trends=trends,
+        objective=objective,
+    )
+    return best

@@ -10,6 +10,8 @@ from .continuous_binning_table import ContinuousBinningTable
 from .grid import grid_binning, grid_binning_from_counts
 from .grid_table import GridBinningTable
 from .grouped import grouped_binning
+from .multiclass import multiclass_binning, multiclass_binning_from_counts
+from .multiclass_binning_table import MulticlassBinningTable
 from .numeric import custom_binning, equal_width_binning, mdlp_binning, quantile_binning
 from .optimal import optimal_binning
 
@@ -17,6 +19,7 @@ __all__ = [
     "BinningTable",
     "ContinuousBinningTable",
     "GridBinningTable",
+    "MulticlassBinningTable",
     "categorical_binning",
     "continuous_binning",
     "custom_binning",
@@ -25,6 +28,8 @@ __all__ = [
     "grid_binning_from_counts",
     "grouped_binning",
     "mdlp_binning",
+    "multiclass_binning",
+    "multiclass_binning_from_counts",
     "optimal_binning",
     "quantile_binning",
 ]

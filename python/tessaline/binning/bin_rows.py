@@ -312,3 +312,27 @@ def check_edges(
             f"{where}: rows.left and rows.right do not match the cut points, "
             "special values and missing-value row"
         )
+
+
+def check_category_bins(
+    bins: Any,
+    n_rows: int,
+    has_missing_row: bool,
+    specials: list[float],
+    splits: list[float],
+    where: str,
+) -> None:
+    """The sets of categories of a document must name each category once,
+    one bin per row but the missing-value row, without special values or
+    cut points."""
+    if not (
+        isinstance(bins, list)
+        and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b) for b in bins)
+        and len({c for b in bins for c in b}) == sum(len(b) for b in bins)
+        and len(bins) == n_rows - int(has_missing_row)
+        and not specials
+        and not splits
+    ):
+        raise DocumentError(
+            f"{where}: field 'bin_categories' must name each category once, one bin per row"
+        )

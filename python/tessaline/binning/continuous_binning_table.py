@@ -244,17 +244,8 @@ class ContinuousBinningTable(BinRows):
         has_missing_row = document.flag(doc, "has_missing_row", where)
         if bins is None:
             bin_rows.check_edges(columns, splits, specials, has_missing_row, where)
-        elif not (
-            isinstance(bins, list)
-            and all(isinstance(b, list) and b and all(isinstance(c, str) for c in b) for b in bins)
-            and len({c for b in bins for c in b}) == sum(len(b) for b in bins)
-            and len(bins) == n_rows - int(has_missing_row)
-            and not specials
-            and not splits
-        ):
-            raise DocumentError(
-                f"{where}: field 'bin_categories' must name each category once, one bin per row"
-            )
+        else:
+            bin_rows.check_category_bins(bins, n_rows, has_missing_row, specials, splits, where)
         table = cls(
             columns,
             method=document.field(doc, "method", str, where),

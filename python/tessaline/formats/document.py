@@ -34,6 +34,8 @@ TABLE_SCHEMA = "tessaline.table_binning"
 SCORECARD_SCHEMA = "tessaline.scorecard"
 CONTINUOUS_SCHEMA = "tessaline.continuous_binning"
 CONTINUOUS_TABLE_SCHEMA = "tessaline.continuous_table_binning"
+MULTICLASS_SCHEMA = "tessaline.multiclass_binning"
+MULTICLASS_TABLE_SCHEMA = "tessaline.multiclass_table_binning"
 # The newest version this release reads. Version 2 documents carry an edit
 # log (field 'edits'), version 3 ones a log whose records are chained by
 # their digests; a document without a log is still written as version 1,

@@ -330,15 +330,9 @@ def continuous_binning_sql(
     `transform` does: `table.means_by_index()` gives the mean of each
     interval index, special value, missing value and unseen category."""
     _checked(dialect, output, MEAN_OUTPUTS)
-    name = column if column is not None else table.name
-    if name is None:
-        raise ValueError("the table has no name: give the column to score")
+    name = _scored_column(table, column)
     if output == "index":
-        n_slots = len(table.splits) + 1 if table.bin_categories is None else table.n_bins
-        values = [str(i) for i in range(n_slots)] + [
-            str(table.n_bins + j) for j in range(len(table.special_values))
-        ]
-        return case(table, identifier(name), values, "-1", dialect)
+        return _index_case(table, name, dialect)
     intervals, specials, missing, unseen = table.means_by_index()
     values = [number(v, dialect) for v in np.concatenate((intervals, specials))]
     return case(
@@ -348,4 +342,49 @@ def continuous_binning_sql(
         number(missing, dialect),
         dialect,
         unmatched_value=number(unseen, dialect),
+    )
+
+
+def _scored_column(table: Any, column: str | None) -> str:
+    name = column if column is not None else table.name
+    if name is None:
+        raise ValueError("the table has no name: give the column to score")
+    return str(name)
+
+
+def _index_case(table: Any, name: str, dialect: Dialect) -> str:
+    """The CASE expression of each value's row index (-1 missing or unseen)."""
+    n_slots = len(table.splits) + 1 if table.bin_categories is None else table.n_bins
+    values = [str(i) for i in range(n_slots)] + [
+        str(table.n_bins + j) for j in range(len(table.special_values))
+    ]
+    return case(table, identifier(name), values, "-1", dialect)
+
+
+def multiclass_binning_sql(
+    table: Any,
+    column: str | None,
+    position: int | None,
+    *,
+    output: Literal["woe", "index"] = "woe",
+    dialect: Dialect = "duckdb",
+) -> str:
+    """The CASE expression scoring the column `column` (default: the table's
+    name) with the WoE of the class in column `position` of a multiclass
+    binning (or the row index), as its `transform` does:
+    `table.woe_by_index()` gives the WoE of each row, the missing value and
+    an unseen category."""
+    _checked(dialect, output)
+    name = _scored_column(table, column)
+    if output == "index":
+        return _index_case(table, name, dialect)
+    intervals, specials, missing, unseen = table.woe_by_index()
+    values = [number(v, dialect) for v in np.concatenate((intervals, specials))[:, position]]
+    return case(
+        table,
+        identifier(name),
+        values,
+        number(missing[position], dialect),
+        dialect,
+        unmatched_value=number(unseen[position], dialect),
     )
