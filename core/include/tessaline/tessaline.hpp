@@ -503,6 +503,19 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share);
 
+// -- keys of counts kept by batch
+// The distinct keys of n_runs runs, run r being keys[ends[r - 1] .. ends[r])
+// (from 0 for the first), each ascending and distinct with NaN last (a run
+// that is not is refused), and each entry's place among them. 0.0 and -0.0
+// are one key, in the form of the earliest run that holds it.
+struct KeyRunsUnion {
+    std::vector<double> keys;
+    std::vector<int64_t> place;
+};
+TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends,
+                                          std::size_t n_runs);
+// -- end keys of counts kept by batch
+
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected
 // applicant split into a weighted good and bad): every count becomes the sum
