@@ -2,8 +2,11 @@
 // are already ascending, so merging them costs passes, not a sort.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tessaline/tessaline.hpp"
@@ -11,57 +14,80 @@
 namespace tessaline {
 namespace {
 
-// NaN after every number, as the runs order it.
-bool key_below(double a, double b) {
-    if (std::isnan(a)) return false;
-    return std::isnan(b) || a < b;
+constexpr uint64_t kNaNKey = std::numeric_limits<uint64_t>::max();
+constexpr uint64_t kSignBit = uint64_t{1} << 63;
+
+// An unsigned key in the order of the doubles: both zeros one key, every NaN
+// one key after +inf. Merges then compare integers, without branches.
+uint64_t ordered_key(double x) {
+    if (std::isnan(x)) return kNaNKey;
+    if (x == 0.0) x = 0.0;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
 }
 
-// The distinct keys of two ascending runs of distinct keys; a key of both
-// keeps the form (0.0 or -0.0) it has in `a`, the earlier run.
-std::vector<double> union_of(const std::vector<double>& a, const std::vector<double>& b) {
-    std::vector<double> out;
-    out.reserve(a.size() + b.size());
+double value_of(uint64_t key) {
+    if (key == kNaNKey) return std::numeric_limits<double>::quiet_NaN();
+    const uint64_t bits = (key & kSignBit) != 0 ? key & ~kSignBit : ~key;
+    double x = 0.0;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+// The distinct keys of two ascending runs of distinct keys.
+std::vector<uint64_t> union_of(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
+    std::vector<uint64_t> out(a.size() + b.size());
     std::size_t i = 0;
     std::size_t j = 0;
+    std::size_t o = 0;
     while (i < a.size() && j < b.size()) {
-        if (key_below(b[j], a[i])) {
-            out.push_back(b[j++]);
-        } else {
-            if (!key_below(a[i], b[j])) ++j;  // the same key in both
-            out.push_back(a[i++]);
-        }
+        const uint64_t x = a[i];
+        const uint64_t y = b[j];
+        out[o++] = x < y ? x : y;
+        i += x <= y ? 1 : 0;
+        j += y <= x ? 1 : 0;
     }
-    out.insert(out.end(), a.begin() + static_cast<std::ptrdiff_t>(i), a.end());
-    out.insert(out.end(), b.begin() + static_cast<std::ptrdiff_t>(j), b.end());
+    for (; i < a.size(); ++i) out[o++] = a[i];
+    for (; j < b.size(); ++j) out[o++] = b[j];
+    out.resize(o);
     return out;
 }
 
 }  // namespace
 
 KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends, std::size_t n_runs) {
-    std::vector<std::vector<double>> level;
+    std::vector<std::vector<uint64_t>> level;
     level.reserve(n_runs);
     std::size_t start = 0;
+    // The form of zero (0.0 or -0.0) of the earliest run that holds one.
+    double zero = 0.0;
+    bool zero_seen = false;
     for (std::size_t r = 0; r < n_runs; ++r) {
         const auto end = static_cast<std::size_t>(ends[r]);
         if (ends[r] < 0 || end < start) {
             throw std::invalid_argument("merge_key_runs: run ends must not decrease");
         }
-        for (std::size_t i = start + 1; i < end; ++i) {
-            if (!key_below(keys[i - 1], keys[i])) {
+        std::vector<uint64_t> run(end - start);
+        for (std::size_t i = start; i < end; ++i) {
+            run[i - start] = ordered_key(keys[i]);
+            if (i > start && run[i - start - 1] >= run[i - start]) {
                 throw std::invalid_argument("merge_key_runs: run " + std::to_string(r) +
                                             " is not ascending and distinct at entry " +
                                             std::to_string(i));
             }
+            if (keys[i] == 0.0 && !zero_seen) {
+                zero = keys[i];
+                zero_seen = true;
+            }
         }
-        level.emplace_back(keys + start, keys + end);
+        level.push_back(std::move(run));
         start = end;
     }
-    // Neighbouring runs merged two by two, the earlier one first, so that each
-    // key passes through a merge once per level: log2(n_runs) passes.
+    // Neighbouring runs merged two by two, so that each key passes through
+    // log2(n_runs) merges.
     while (level.size() > 1) {
-        std::vector<std::vector<double>> next;
+        std::vector<std::vector<uint64_t>> next;
         next.reserve((level.size() + 1) / 2);
         for (std::size_t r = 0; r + 1 < level.size(); r += 2) {
             next.push_back(union_of(level[r], level[r + 1]));
@@ -70,7 +96,13 @@ KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends, std::size_t
         level.swap(next);
     }
     KeyRunsUnion out;
-    if (!level.empty()) out.keys = std::move(level.front());
+    std::vector<uint64_t> merged;
+    if (!level.empty()) merged = std::move(level.front());
+    out.keys.reserve(merged.size());
+    for (const uint64_t key : merged) {
+        const double x = value_of(key);
+        out.keys.push_back(x == 0.0 ? zero : x);
+    }
     // Each run walks the union alongside: both ascend.
     out.place.resize(start);
     std::size_t run_start = 0;
@@ -78,7 +110,8 @@ KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends, std::size_t
         const auto end = static_cast<std::size_t>(ends[r]);
         std::size_t at = 0;
         for (std::size_t i = run_start; i < end; ++i) {
-            while (key_below(out.keys[at], keys[i])) ++at;
+            const uint64_t key = ordered_key(keys[i]);
+            while (merged[at] < key) ++at;
             out.place[i] = static_cast<int64_t>(at);
         }
         run_start = end;

@@ -146,15 +146,23 @@ class ColumnCounts:
         unknown = rows - known
         self.rows = np.zeros(8, dtype=np.int64)
         self.events = np.zeros(8, dtype=np.int64)
+        # The finite values are nearly every entry: their counts are the totals
+        # less those of the few others (whole numbers, so exactly), which
+        # spares a copy of every count per kind.
+        left = [known.sum(), unknown.sum(), ones.sum()]
         for group, with_y, without_y in (
-            (finite, KEPT, MISSING_Y),
             (missing, MISSING_X, MISSING_BOTH),
             (infinite, INF_KNOWN, INF_MISSING_Y),
             (special, SPECIAL, SPECIAL_MISSING_Y),
+            (finite, KEPT, MISSING_Y),
         ):
-            self.rows[with_y] = known[group].sum()
-            self.rows[without_y] = unknown[group].sum()
-            self.events[with_y] = ones[group].sum()
+            if group is not finite:
+                at = np.flatnonzero(group)
+                sums = [known[at].sum(), unknown[at].sum(), ones[at].sum()]
+                left = [total - part for total, part in zip(left, sums)]
+            else:
+                sums = left
+            self.rows[with_y], self.rows[without_y], self.events[with_y] = sums
             if weights is not None:
                 self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
                 self.weight_events[with_y] = native.exact_sum(w1[group])
