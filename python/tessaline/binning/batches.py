@@ -192,17 +192,23 @@ def _joined(parts: list[ExactWeights]) -> ExactWeights:
 
 def merged(parts: list[Groups]) -> Groups:
     """The counts of every batch in `parts` added up by key. Each part's
-    numbers are ascending, so the stable sort of their concatenation only
-    merges those runs: what was sorted is not sorted again."""
+    numbers are ascending, so their keys merge run by run (what was sorted is
+    not sorted again), and each part holds a key once, so its counts add to
+    the merged keys' by plain indexing, in integers."""
     if len(parts) == 1:
         return parts[0]
+    unique, place = _runs_grouping([p.keys for p in parts])
+    sums = [np.zeros(unique.size, dtype=np.int64) for _ in range(3)]
+    ends = np.cumsum([p.keys.size for p in parts[:-1]])
+    for part, at in zip(parts, np.split(place, ends)):
+        for total, counts in zip(sums, (part.rows, part.known, part.ones)):
+            total[at] += counts
     weights = None
     if parts[0].weights is not None:
-        weights = tuple(_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))
-    rows, known, ones = (
-        np.concatenate([getattr(p, name) for p in parts]) for name in ("rows", "known", "ones")
-    )
-    return _summed(_runs_grouping([p.keys for p in parts]), rows, known, ones, weights)
+        joined = (_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))
+        a, b, c = (_regrouped(w, place, unique.size) for w in joined)
+        weights = (a, b, c)
+    return Groups(unique, sums[0], sums[1], sums[2], weights=weights)
 
 
 def column_counts(
