@@ -1,5 +1,6 @@
 // The keys of counts kept by batch, merged run by run: each batch's keys
 // are already ascending, so merging them costs passes, not a sort.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -103,7 +104,9 @@ KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends, std::size_t
         const double x = value_of(key);
         out.keys.push_back(x == 0.0 ? zero : x);
     }
-    // Each run walks the union alongside: both ascend.
+    // Each run finds its keys in the union from where its last key was, by
+    // steps that double: a small run among many costs its own size times the
+    // logarithm of the gaps, not a walk over the whole union.
     out.place.resize(start);
     std::size_t run_start = 0;
     for (std::size_t r = 0; r < n_runs; ++r) {
@@ -111,7 +114,15 @@ KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends, std::size_t
         std::size_t at = 0;
         for (std::size_t i = run_start; i < end; ++i) {
             const uint64_t key = ordered_key(keys[i]);
-            while (merged[at] < key) ++at;
+            std::size_t past = at;
+            for (std::size_t step = 1; past < merged.size() && merged[past] < key; step *= 2) {
+                at = past + 1;
+                past += step;
+            }
+            const auto first = merged.begin() + static_cast<std::ptrdiff_t>(at);
+            const auto last =
+                merged.begin() + static_cast<std::ptrdiff_t>(std::min(past, merged.size()));
+            at = static_cast<std::size_t>(std::lower_bound(first, last, key) - merged.begin());
             out.place[i] = static_cast<int64_t>(at);
         }
         run_start = end;

@@ -767,7 +767,7 @@ class TableBinning(TableBinningBase):
                 f"a batch must have the columns of the first one "
                 f"({', '.join(kept.columns)}), not {', '.join(names)}"
             )
-        grouped = {}
+        columns: dict[str, FloatArray | categories.Encoded] = {}
         for name in names:
             if name in (target_name, weight_name) or name in self.exclude or name in kept.skipped:
                 continue
@@ -789,8 +789,13 @@ class TableBinning(TableBinningBase):
                     raise
                 kept.skipped[name] = str(error)
                 continue
-            grouped[name] = batches.batch_groups(column, flags, weights)
-        kept.add(grouped, weights is not None)
+            columns[name] = column
+        # Counted in the core with the interpreter lock released: columns in parallel.
+        tasks: list[Callable[[], batches.Groups]] = [
+            functools.partial(batches.batch_groups, c, flags, weights) for c in columns.values()
+        ]
+        grouped = dict(zip(columns, threads.run_in_threads(tasks, self.n_jobs) if tasks else []))
+        kept.add(grouped, weights is not None, self.n_jobs)
         # Records of positive weight: a class of weight 0 is no class.
         present = flags if weights is None else flags[weights > 0.0]
         kept.known += int(np.count_nonzero(~np.isnan(present)))
@@ -811,7 +816,7 @@ class TableBinning(TableBinningBase):
             n: batches.column_counts(
                 g, categorical, self.options_of(n, categorical)["special_values"]
             )
-            for n, g in kept.merged_groups().items()
+            for n, g in kept.merged_groups(self.n_jobs).items()
             for categorical in [kept.categorical[n]]
         }
         wanted = [n for n in kept.columns if n in counts or n in kept.skipped]

@@ -9,13 +9,15 @@ rows together."""
 
 from __future__ import annotations
 
+import functools
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, native
+from .._core import categories, native, threads
 from .._core.arrays import FloatArray
 from .column_counts import CategoryCounts, ColumnCounts, category_counts
 
@@ -192,23 +194,17 @@ def _joined(parts: list[ExactWeights]) -> ExactWeights:
 
 def merged(parts: list[Groups]) -> Groups:
     """The counts of every batch in `parts` added up by key. Each part's
-    numbers are ascending, so their keys merge run by run (what was sorted is
-    not sorted again), and each part holds a key once, so its counts add to
-    the merged keys' by plain indexing, in integers."""
+    numbers are ascending, so their keys merge run by run: what was sorted
+    is not sorted again."""
     if len(parts) == 1:
         return parts[0]
-    unique, place = _runs_grouping([p.keys for p in parts])
-    sums = [np.zeros(unique.size, dtype=np.int64) for _ in range(3)]
-    ends = np.cumsum([p.keys.size for p in parts[:-1]])
-    for part, at in zip(parts, np.split(place, ends)):
-        for total, counts in zip(sums, (part.rows, part.known, part.ones)):
-            total[at] += counts
     weights = None
     if parts[0].weights is not None:
-        joined = (_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))
-        a, b, c = (_regrouped(w, place, unique.size) for w in joined)
-        weights = (a, b, c)
-    return Groups(unique, sums[0], sums[1], sums[2], weights=weights)
+        weights = tuple(_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))
+    rows, known, ones = (
+        np.concatenate([getattr(p, name) for p in parts]) for name in ("rows", "known", "ones")
+    )
+    return _summed(_runs_grouping([p.keys for p in parts]), rows, known, ones, weights)
 
 
 def column_counts(
@@ -253,21 +249,34 @@ class Batches:
     weighted: bool | None = None
     unread: bool = False
 
-    def add(self, grouped: dict[str, Groups], weighted: bool) -> None:
+    def add(self, grouped: dict[str, Groups], weighted: bool, n_jobs: int | None) -> None:
         """Hold the counts of one more batch by column, merging a column's
-        held batches once they outgrow those merged before."""
+        held batches once they outgrow those merged before (columns on
+        `n_jobs` threads)."""
         if self.weighted not in (None, weighted):
             raise ValueError("every batch needs sample_weight, or none")
         self.weighted = weighted
         for name, batch in grouped.items():
-            held = self.groups.setdefault(name, [])
-            held.append(batch)
-            waiting = sum(g.keys.size for g in held[1:])
-            if waiting > SETTLE_FACTOR * max(held[0].keys.size, SETTLE_FLOOR):
-                self.groups[name] = [merged(held)]
+            self.groups.setdefault(name, []).append(batch)
+        self._merge(
+            [
+                name
+                for name, held in self.groups.items()
+                if sum(g.keys.size for g in held[1:])
+                > SETTLE_FACTOR * max(held[0].keys.size, SETTLE_FLOOR)
+            ],
+            n_jobs,
+        )
 
-    def merged_groups(self) -> dict[str, Groups]:
+    def merged_groups(self, n_jobs: int | None) -> dict[str, Groups]:
         """Every column's counts over all the batches."""
-        for name, held in self.groups.items():
-            self.groups[name] = [merged(held)]
+        self._merge([name for name, held in self.groups.items() if len(held) > 1], n_jobs)
         return {name: held[0] for name, held in self.groups.items()}
+
+    def _merge(self, names: list[str], n_jobs: int | None) -> None:
+        # The merges release the interpreter lock: columns in parallel.
+        tasks: list[Callable[[], Groups]] = [
+            functools.partial(merged, self.groups[name]) for name in names
+        ]
+        for name, one in zip(names, threads.run_in_threads(tasks, n_jobs) if tasks else []):
+            self.groups[name] = [one]

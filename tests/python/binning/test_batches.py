@@ -26,8 +26,8 @@ def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weigh
     kept = batches.Batches(["x"])
     for part in np.array_split(np.arange(x.size), 23):
         batch = batches.batch_groups(x[part], flags[part], w[part] if weighted else None)
-        kept.add({"x": batch}, weighted)
-    merged = kept.merged_groups()["x"]
+        kept.add({"x": batch}, weighted, 1)
+    merged = kept.merged_groups(1)["x"]
     whole = batches.batch_groups(x, flags, w if weighted else None)
     np.testing.assert_array_equal(merged.keys, whole.keys)
     for name in ("rows", "known", "ones"):
