@@ -1,4 +1,6 @@
 // The keys of counts kept by batch, merged run by run.
+#include <set>
+
 #include "reference.hpp"
 
 namespace {
@@ -24,6 +26,30 @@ TEST(KeyRuns, RefuseARunThatIsNotAscendingAndDistinct) {
     const std::vector<int64_t> ends{1, 3};
     EXPECT_EQ(message_of([&] { merge_key_runs(keys.data(), ends.data(), ends.size()); }),
               "merge_key_runs: run 1 is not ascending and distinct at entry 2");
+}
+
+TEST(KeyRuns, ManySmallRunsBesideALargeOneFindTheirPlaces) {
+    // A large run, then small ones whose keys fall anywhere in it or beyond:
+    // every entry's place holds its key, and the keys are those of all runs.
+    std::mt19937_64 rng(3);
+    std::uniform_int_distribution<int> level(-5000, 5000);
+    Values keys;
+    std::vector<int64_t> ends;
+    std::set<double> all;
+    for (std::size_t size : {std::size_t{4000}, std::size_t{3}, std::size_t{1}, std::size_t{40}}) {
+        for (int repeat = 0; repeat < (size == 4000 ? 1 : 30); ++repeat) {
+            std::set<double> run;
+            while (run.size() < size) run.insert(level(rng) * 0.5);
+            keys.insert(keys.end(), run.begin(), run.end());
+            all.insert(run.begin(), run.end());
+            ends.push_back(static_cast<int64_t>(keys.size()));
+        }
+    }
+    const KeyRunsUnion merged = merge_key_runs(keys.data(), ends.data(), ends.size());
+    EXPECT_EQ(merged.keys, Values(all.begin(), all.end()));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        ASSERT_EQ(merged.keys[static_cast<std::size_t>(merged.place[i])], keys[i]) << i;
+    }
 }
 
 }  // namespace
