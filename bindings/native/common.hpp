@@ -29,6 +29,7 @@ void register_continuous(py::module_& m);
 void register_profile(py::module_& m);
 void register_grid(py::module_& m);
 void register_multiclass(py::module_& m);
+void register_batches(py::module_& m);
 
 // Counts arrive as any array of integers (or of whole numbers); `where` names
 // the function in the messages.

@@ -27,4 +27,5 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     tessaline::native::register_profile(m);
     tessaline::native::register_grid(m);
     tessaline::native::register_multiclass(m);
+    tessaline::native::register_batches(m);
 }

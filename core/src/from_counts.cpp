@@ -44,6 +44,9 @@ ValueCounts sum_runs(std::vector<CountedValue>& entries) {
         std::sort(entries.begin(), entries.end(), by_value);
     }
     ValueCounts out;
+    out.value.reserve(entries.size());
+    out.c0.reserve(entries.size());
+    out.c1.reserve(entries.size());
     int64_t rows = 0;
     for (std::size_t i = 0; i < entries.size();) {
         std::size_t j = i;

@@ -372,16 +372,15 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
 
 namespace {
 
-// a * b - c * d compared with 0 exactly: each product is split into its
-// rounded value and its exact error (an explicit fused multiply-add, not a
-// contraction), so products that round alike still order by their error.
-int compare_products(double a, double b, double c, double d) {
+// a * b < c * d exactly: each product is split into its rounded value and
+// its exact error (an explicit fused multiply-add, not a contraction), so
+// products that round alike still order by their error. The sort asks only
+// "below?", so no three-way answer is built that nobody reads.
+bool product_below(double a, double b, double c, double d) {
     const double p = a * b;
     const double q = c * d;
-    if (p != q) return p < q ? -1 : 1;
-    const double ep = std::fma(a, b, -p);
-    const double eq = std::fma(c, d, -q);
-    return ep < eq ? -1 : (ep > eq ? 1 : 0);
+    if (p != q) return p < q;
+    return std::fma(a, b, -p) < std::fma(c, d, -q);
 }
 
 }  // namespace
@@ -398,7 +397,7 @@ std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c
     }
     // a1 / (a0 + a1) < b1 / (b0 + b1) as a1 * (b0 + b1) < b1 * (a0 + a1).
     std::stable_sort(order.begin(), order.end(), [&](int64_t a, int64_t b) {
-        return compare_products(c1[a], c0[b] + c1[b], c1[b], c0[a] + c1[a]) < 0;
+        return product_below(c1[a], c0[b] + c1[b], c1[b], c0[a] + c1[a]);
     });
     return order;
 }

@@ -83,6 +83,17 @@ COLLINEAR_RULES = ("correlation", "vif")
 # candidates, not a default.
 DEFAULT_MAX_CHI2_PVALUE: float | None = None
 # The options of the MDLP search, among the options.
+# What a fit leaves on the binning: partial_fit drops it, and the first read
+# of any of it fits on the batches so far.
+UNREAD_FIT = (
+    "tables",
+    "skipped",
+    "summary",
+    "selection_report",
+    "not_replayed",
+    "_collinear",
+    "_fitted_columns",
+)
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
 # What `transform(output=...)` gives: each column's WoE, bin index or bin label.
@@ -570,11 +581,12 @@ class TableBinning(TableBinningBase):
         values: Any,
         flags: FloatArray,
         on_column: Callable[[str], None] | None = None,
-        weights: FloatArray | None = None,
+        weights: checks.CheckedWeights | None = None,
         labels: Labels | None = None,
     ) -> BinningTable | str:
         """One column's table from its rows, each column converted once;
-        with `weights`, each row counted by its weight; `labels` are the
+        with `weights` (checked once for every column), each row counted by
+        its weight; `labels` are the
         labels of `flags`, read once for every column of the default binning."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
@@ -589,10 +601,11 @@ class TableBinning(TableBinningBase):
                 column = as_float_array(values)
             if kind == "optimal" and labels is not None:
                 options = {**options, "target": labels}
+            present = None if weights is None else weights.present
             if weights is not None:
                 options = {**options, "sample_weight": weights}
+            if present is not None:
                 # Whether the column can be binned, read on the rows that count.
-                present = weights > 0.0
                 reason = unusable(
                     categories.Encoded(column.codes[present], column.names)
                     if isinstance(column, categories.Encoded)
@@ -688,12 +701,14 @@ class TableBinning(TableBinningBase):
             if on_column is not None:
                 on_column(name)
 
-        # Read once for every column: the labels of the rows of known target.
+        # Read once for every column: the labels of the rows of known target,
+        # or the weights with the rows they keep.
         labels = target_labels(flags) if weights is None else None
+        checked = None if weights is None else checks.checked_once(weights)
         try:
             results = threads.run_in_threads(
                 [
-                    functools.partial(self._from_rows, n, v, flags, done, weights, labels)
+                    functools.partial(self._from_rows, n, v, flags, done, checked, labels)
                     for n, v in columns.items()
                 ],
                 self.n_jobs,
@@ -804,7 +819,10 @@ class TableBinning(TableBinningBase):
         (`value`, `percentile`) applies, or not, by all the rows at once, so
         partial_fit reads a 0/1 or boolean target, or the rows equal to `event`.
         `sample_weight` counts each row by its weight, as in `fit`, and is
-        given with every batch or with none."""
+        given with every batch or with none. A batch only adds its counts:
+        the bins are searched once, when the fit (tables, summary, transform,
+        a document, a pickle) is first read after it, and an error of that
+        search (a column refused with ``skip_unusable=False``) is raised there."""
         if self.value is not None or self.percentile is not None:
             raise ValueError(
                 "partial_fit reads each batch's target alone: give a 0/1 target or "
@@ -812,6 +830,7 @@ class TableBinning(TableBinningBase):
                 "the rows at once"
             )
         names = frames.column_names(data)
+        self._check_named_columns(names)
         target_name = frames.target_name(data, y)
         flags = target.event_flags(
             y if target_name is None else frames.column(data, target_name),
@@ -827,7 +846,7 @@ class TableBinning(TableBinningBase):
                 f"a batch must have the columns of the first one "
                 f"({', '.join(kept.columns)}), not {', '.join(names)}"
             )
-        grouped = {}
+        columns: dict[str, FloatArray | categories.Encoded] = {}
         for name in names:
             if name in (target_name, weight_name) or name in self.exclude or name in kept.skipped:
                 continue
@@ -849,11 +868,13 @@ class TableBinning(TableBinningBase):
                     raise
                 kept.skipped[name] = str(error)
                 continue
-            grouped[name] = batches.batch_groups(column, flags, weights)
-        kept.groups = {
-            n: batches.merged(kept.groups[n], g) if n in kept.groups else g
-            for n, g in grouped.items()
-        }
+            columns[name] = column
+        # Counted in the core with the interpreter lock released: columns in parallel.
+        tasks: list[Callable[[], batches.Groups]] = [
+            functools.partial(batches.batch_groups, c, flags, weights) for c in columns.values()
+        ]
+        grouped = dict(zip(columns, threads.run_in_threads(tasks, self.n_jobs) if tasks else []))
+        kept.add(grouped, weights is not None, self.n_jobs)
         # Records of positive weight: a class of weight 0 is no class.
         present = flags if weights is None else flags[weights > 0.0]
         kept.known += int(np.count_nonzero(~np.isnan(present)))
@@ -861,15 +882,45 @@ class TableBinning(TableBinningBase):
         self._batches = kept
         if kept.events in (0, kept.known):
             return self
+        # The search runs once, when the fit is first read, not per batch.
+        kept.unread = True
+        for name in UNREAD_FIT:
+            self.__dict__.pop(name, None)
+        return self
+
+    def _fit_batches(self, kept: batches.Batches) -> None:
+        """Fit on the merged counts of every batch so far."""
+        kept.unread = False
         counts = {
             n: batches.column_counts(
                 g, categorical, self.options_of(n, categorical)["special_values"]
             )
-            for n, g in kept.groups.items()
+            for n, g in kept.merged_groups(self.n_jobs).items()
             for categorical in [kept.categorical[n]]
         }
-        wanted = [n for n in names if n in counts or n in kept.skipped]
-        return self.fit_counts(counts, names, skipped=kept.skipped, order=wanted)
+        wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
+        try:
+            self.fit_counts(counts, kept.columns, skipped=kept.skipped, order=wanted)
+        except BaseException:
+            kept.unread = True
+            raise
+
+    if not TYPE_CHECKING:
+
+        def __getattr__(self, name: str) -> Any:
+            # Reached only for what the instance lacks: the fit that
+            # partial_fit leaves to its first reader.
+            kept = self.__dict__.get("_batches")
+            if name in UNREAD_FIT and kept is not None and kept.unread:
+                self._fit_batches(kept)
+                return self.__dict__[name]
+            raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+
+    def __getstate__(self) -> dict[str, Any]:
+        kept = self.__dict__.get("_batches")
+        if kept is not None and kept.unread:
+            self._fit_batches(kept)
+        return super().__getstate__()
 
     def _check_named_columns(self, names: Sequence[str]) -> None:
         """The columns that options name must be columns of the data: a

@@ -49,6 +49,21 @@ TEST(WeightedCounts, EventRatesOrderExactlyAndTieByCode) {
               (std::vector<int64_t>{2, 1, 0, 3}));
 }
 
+TEST(WeightedCounts, RatesWhoseProductsRoundAlikeOrderByTheirErrorsInEitherListing) {
+    // 1/3 exactly, and a rate below it whose cross products round to the same
+    // double (1.0): only the products' rounding errors (0 and -2^-54) tell
+    // them apart, whichever of the two is listed first.
+    const double third = 0x1.5555555555555p-2;
+    const double rest = 0x1.5555555555556p-1;
+    for (const bool lower_first : {false, true}) {
+        const Values c0 = lower_first ? Values{rest, 2.0} : Values{2.0, rest};
+        const Values c1 = lower_first ? Values{third, 1.0} : Values{1.0, third};
+        EXPECT_EQ(c1[0] * (c0[1] + c1[1]), c1[1] * (c0[0] + c1[0]));
+        EXPECT_EQ(event_rate_order_weighted(c0.data(), c1.data(), 2),
+                  lower_first ? (std::vector<int64_t>{0, 1}) : (std::vector<int64_t>{1, 0}));
+    }
+}
+
 TEST(WeightedCounts, MergesAddWeightsAndRecordsByValue) {
     const WeightedValueCounts a{{-0.0, 1.0, 2.0}, {1.0, 0.0, 0.5}, {0.0, 0.0, 0.0}, {1, 0, 1}};
     const WeightedValueCounts b{{0.0, 2.0}, {0.0, 0.25}, {2.0, 1.0}, {1, 2}};

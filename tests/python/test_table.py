@@ -3,6 +3,7 @@ selection, transform by column name, bad input, and the German credit check."""
 
 import itertools
 import pathlib
+import pickle
 
 import numpy as np
 import pytest
@@ -278,6 +279,26 @@ def test_partial_fit_over_batches_equals_one_fit(seed, cuts, missing_at, method)
     assert batched.to_dict() == whole.to_dict()
     # A fit starts over.
     assert batched.fit(rows, "y").to_dict() == tl.TableBinning(**options).fit(rows, "y").to_dict()
+
+
+def test_partial_fit_reads_between_batches_as_a_fit_of_the_rows_so_far():
+    rows = batch_frame(3, n=900)
+    batched = tl.TableBinning(event="bad", categorical=["code"])
+    for part in np.array_split(np.arange(len(rows)), 3):
+        batched.partial_fit(rows.iloc[part], "y")
+        so_far = tl.TableBinning(event="bad", categorical=["code"]).fit(rows[: part[-1] + 1], "y")
+        # A pickle taken before any read holds the fit, as a read gives it.
+        assert pickle.loads(pickle.dumps(batched)).to_dict() == so_far.to_dict()
+        assert batched.to_dict() == so_far.to_dict()
+
+
+def test_partial_fit_leaves_the_search_and_its_errors_to_the_first_read():
+    rows = batch_frame(1).assign(empty=np.nan)
+    binning = tl.TableBinning(event="bad", skip_unusable=False)
+    assert binning.partial_fit(rows, "y") is binning
+    for _ in range(2):  # a failed read leaves the batches to read again
+        with pytest.raises(ValueError, match=r"^binning: x no contiene valores finitos$"):
+            _ = binning.summary
 
 
 @pytest.mark.parametrize(

@@ -567,6 +567,18 @@ TESSALINE_API ValueProfile value_profile(const double* value, const int64_t* cou
 TESSALINE_API std::vector<std::size_t> top_positions(const int64_t* count, std::size_t n,
                                                      std::size_t k);
 // -- end of column profile --
+// -- keys of counts kept by batch
+// The distinct keys of n_runs runs, run r being keys[ends[r - 1] .. ends[r])
+// (from 0 for the first), each ascending and distinct with NaN last (a run
+// that is not is refused), and each entry's place among them. 0.0 and -0.0
+// are one key, in the form of the earliest run that holds it.
+struct KeyRunsUnion {
+    std::vector<double> keys;
+    std::vector<int64_t> place;
+};
+TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends,
+                                          std::size_t n_runs);
+// -- end keys of counts kept by batch
 
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected

@@ -10,6 +10,7 @@ from __future__ import annotations
 import math
 import numbers
 from collections.abc import Sequence
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
@@ -134,11 +135,29 @@ def cut_points(name: str, values: npt.ArrayLike) -> npt.NDArray[np.float64]:
 NO_WEIGHT = "sample_weight is zero for every row: there is nothing to count"
 
 
+@dataclass(frozen=True, eq=False)
+class CheckedWeights:
+    """Weights `sample_weights` accepted, handed to every column of a table
+    so that none checks them again (a pass and an exact sum each); `present`
+    marks the rows of positive weight, None when every row has one."""
+
+    weights: npt.NDArray[np.float64]
+    present: npt.NDArray[np.bool_] | None
+
+
+def checked_once(weights: npt.NDArray[np.float64]) -> CheckedWeights:
+    """Weights `sample_weights` gave, marked for the columns of one fit."""
+    present = weights > 0.0
+    return CheckedWeights(weights, None if present.all() else present)
+
+
 def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
     """`sample_weight` as float64, one finite non-negative weight per row
     (None stays None); the message names the first row that is not."""
     if sample_weight is None:
         return None
+    if isinstance(sample_weight, CheckedWeights) and sample_weight.weights.size == n_rows:
+        return sample_weight.weights
     # pandas, polars and pyarrow columns alike; a missing weight is NaN.
     try:
         weights = as_float_array(sample_weight)

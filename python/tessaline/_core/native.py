@@ -677,3 +677,9 @@ def multiclass_grouping(
         objective=objective,
     )
     return best
+def merge_key_runs(runs: list[FloatArray]) -> tuple[FloatArray, IntArray]:
+    """The distinct keys of `runs` (each ascending and distinct, NaN last)
+    and each entry's place among them, the runs taken one after the other."""
+    ends = np.cumsum([run.size for run in runs], dtype=np.int64)
+    out = _native.merge_key_runs(np.concatenate(runs), ends)
+    return out["keys"], out["place"]

@@ -9,13 +9,15 @@ rows together."""
 
 from __future__ import annotations
 
+import functools
+from collections.abc import Callable
 from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from .._core import categories, native
+from .._core import categories, native, threads
 from .._core.arrays import FloatArray
 from .column_counts import CategoryCounts, ColumnCounts, category_counts
 
@@ -66,9 +68,8 @@ def _regrouped(weights: ExactWeights, inverse: Counts, size: int) -> ExactWeight
 
 def _grouping(keys: npt.NDArray[Any]) -> tuple[npt.NDArray[Any], Counts]:
     """The distinct keys (NaN one key, as None is) and each key's place among
-    them. Numbers come out ascending: a stable sort merges the ascending runs
-    of keys already grouped in one pass, so merging batches sorts nothing
-    again. Category names keep their first order (they are few)."""
+    them. Numbers come out ascending; category names keep their first order
+    (they are few)."""
     if keys.dtype == object:
         order: dict[Any, int] = {}
         inverse = np.array([order.setdefault(k, len(order)) for k in keys.tolist()], dtype=np.int64)
@@ -81,6 +82,15 @@ def _grouping(keys: npt.NDArray[Any]) -> tuple[npt.NDArray[Any], Counts]:
     inverse = np.empty(ordered.size, dtype=np.int64)
     inverse[ranked] = np.cumsum(starts) - 1
     return ordered[starts], inverse
+
+
+def _runs_grouping(runs: list[npt.NDArray[Any]]) -> tuple[npt.NDArray[Any], Counts]:
+    """`_grouping` of the concatenated `runs`, each the distinct keys of one
+    batch: numbers, ascending, are merged run by run (what was sorted is not
+    sorted again)."""
+    if runs[0].dtype == object:
+        return _grouping(np.concatenate(runs))
+    return native.merge_key_runs(runs)
 
 
 def _summed(
@@ -114,12 +124,42 @@ def _category_grouping(column: categories.Encoded) -> tuple[npt.NDArray[Any], Co
     return names[present], np.searchsorted(present, codes)
 
 
+def _numeric_batch(xs: FloatArray, flags: FloatArray) -> Groups:
+    """One batch's counts of a numeric column without weights, counted by
+    value in the core: the rows of known target by class, those of missing
+    target apart, the missing values last."""
+    known_y = ~np.isnan(flags)
+    counted = native.count_values(xs[known_y], flags[known_y].astype(np.int32))
+    known = counted["c0"] + counted["c1"]
+    numbers = Groups(counted["value"], known, known, counted["c1"])
+    unknown = ~known_y & ~np.isnan(xs)
+    if unknown.any():
+        rest = native.count_values(xs[unknown], np.zeros(int(unknown.sum()), dtype=np.int32))
+        nothing = np.zeros(rest["value"].size, dtype=np.int64)
+        numbers = merged([numbers, Groups(rest["value"], rest["c0"], nothing, nothing)])
+    missing_x = np.isnan(xs)
+    if not missing_x.any():
+        return numbers
+    # NaN comes after every number: appended, not merged.
+    rows, known, ones = (
+        np.append(kept, np.count_nonzero(rows_of_nan))
+        for kept, rows_of_nan in (
+            (numbers.rows, missing_x),
+            (numbers.known, missing_x & known_y),
+            (numbers.ones, missing_x & (flags == 1.0)),
+        )
+    )
+    return Groups(np.append(numbers.keys, np.nan), rows, known, ones)
+
+
 def batch_groups(
     column: FloatArray | categories.Encoded, flags: FloatArray, weights: FloatArray | None = None
 ) -> Groups:
     """One batch's counts of a column, given as float64 values or encoded
     categories, against its event flags (1.0, 0.0, NaN for a missing target);
     with `weights` (checked), of the rows of positive weight."""
+    if weights is None and not isinstance(column, categories.Encoded):
+        return _numeric_batch(column, flags)
     summed = None
     if weights is not None:
         present = weights > 0.0
@@ -143,24 +183,28 @@ def batch_groups(
     return _summed(grouping, np.ones(flags.size, dtype=np.int64), known, ones, summed)
 
 
-def _joined(a: ExactWeights, b: ExactWeights) -> ExactWeights:
+def _joined(parts: list[ExactWeights]) -> ExactWeights:
+    """The partials of every key of `parts`, one part after the other."""
+    starts = np.cumsum([0] + [p.terms.size for p in parts[:-1]])
     return ExactWeights(
-        np.concatenate((a.terms, b.terms)),
-        np.concatenate((a.offsets, b.offsets[1:] + a.terms.size)),
+        np.concatenate([p.terms for p in parts]),
+        np.concatenate([parts[0].offsets[:1], *(p.offsets[1:] + s for p, s in zip(parts, starts))]),
     )
 
 
-def merged(a: Groups, b: Groups) -> Groups:
-    if (a.weights is None) != (b.weights is None):
-        raise ValueError("every batch needs sample_weight, or none")
+def merged(parts: list[Groups]) -> Groups:
+    """The counts of every batch in `parts` added up by key. Each part's
+    numbers are ascending, so their keys merge run by run: what was sorted
+    is not sorted again."""
+    if len(parts) == 1:
+        return parts[0]
     weights = None
-    if a.weights is not None and b.weights is not None:
-        weights = tuple(_joined(x, y) for x, y in zip(a.weights, b.weights))
-    keys, rows, known, ones = (
-        np.concatenate((x, y))
-        for x, y in zip((a.keys, a.rows, a.known, a.ones), (b.keys, b.rows, b.known, b.ones))
+    if parts[0].weights is not None:
+        weights = tuple(_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))
+    rows, known, ones = (
+        np.concatenate([getattr(p, name) for p in parts]) for name in ("rows", "known", "ones")
     )
-    return _summed(_grouping(keys), rows, known, ones, weights)
+    return _summed(_runs_grouping([p.keys for p in parts]), rows, known, ones, weights)
 
 
 def column_counts(
@@ -180,16 +224,59 @@ def column_counts(
     )
 
 
+# Batches whose counts are held apart before they are merged: up to
+# SETTLE_FACTOR times the distinct values merged so far (at least
+# SETTLE_FLOOR), so that memory stays within a few times the distinct values
+# while each value is merged a few times only, whatever the number of batches.
+SETTLE_FACTOR, SETTLE_FLOOR = 2, 1 << 16
+
+
 @dataclass
 class Batches:
     """What `partial_fit` keeps between batches: the data's column names,
-    the columns binned (True: as categories) with their merged counts, the
-    columns skipped with the reason, and the target's rows of known value
-    and events."""
+    the columns binned (True: as categories) with their counts (merged,
+    and the batches' since then), the columns skipped with the reason, and
+    the target's rows of known value and events, and whether the batches
+    are weighted. `unread` is set while the counts hold batches no fit has
+    read yet."""
 
     columns: list[str]
     categorical: dict[str, bool] = field(default_factory=dict)
-    groups: dict[str, Groups] = field(default_factory=dict)
+    groups: dict[str, list[Groups]] = field(default_factory=dict)
     skipped: dict[str, str] = field(default_factory=dict)
     known: int = 0
     events: int = 0
+    weighted: bool | None = None
+    unread: bool = False
+
+    def add(self, grouped: dict[str, Groups], weighted: bool, n_jobs: int | None) -> None:
+        """Hold the counts of one more batch by column, merging a column's
+        held batches once they outgrow those merged before (columns on
+        `n_jobs` threads)."""
+        if self.weighted not in (None, weighted):
+            raise ValueError("every batch needs sample_weight, or none")
+        self.weighted = weighted
+        for name, batch in grouped.items():
+            self.groups.setdefault(name, []).append(batch)
+        self._merge(
+            [
+                name
+                for name, held in self.groups.items()
+                if sum(g.keys.size for g in held[1:])
+                > SETTLE_FACTOR * max(held[0].keys.size, SETTLE_FLOOR)
+            ],
+            n_jobs,
+        )
+
+    def merged_groups(self, n_jobs: int | None) -> dict[str, Groups]:
+        """Every column's counts over all the batches."""
+        self._merge([name for name, held in self.groups.items() if len(held) > 1], n_jobs)
+        return {name: held[0] for name, held in self.groups.items()}
+
+    def _merge(self, names: list[str], n_jobs: int | None) -> None:
+        # The merges release the interpreter lock: columns in parallel.
+        tasks: list[Callable[[], Groups]] = [
+            functools.partial(merged, self.groups[name]) for name in names
+        ]
+        for name, one in zip(names, threads.run_in_threads(tasks, n_jobs) if tasks else []):
+            self.groups[name] = [one]

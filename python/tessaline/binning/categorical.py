@@ -135,7 +135,9 @@ def categorical_codes(
     if weights is not None:
         # Rows of weight 0 are as if absent: they name no category either.
         present = weights > 0.0
-        encoded, flags, weights = _present(encoded, present), flags[present], weights[present]
+        if not present.all():
+            flags, weights = flags[present], weights[present]
+        encoded = _present(encoded, present)
     if weights is None:
         counts = native.count_categories(encoded.codes, flags, len(encoded.names))
         rows = None
@@ -148,7 +150,7 @@ def categorical_codes(
         counts["c1"],
         counts["missing_c0"],
         counts["missing_c1"],
-        _counters(encoded.codes, flags, weights)
+        _weighted_counters(encoded.codes, weights, counts)
         if weights is not None
         else _counts_of(encoded.codes, flags, counts),
         rows=rows,
@@ -167,8 +169,11 @@ def categorical_codes(
 
 def _present(encoded: categories.Encoded, present: npt.NDArray[np.bool_]) -> categories.Encoded:
     """The encoding of the rows `present` alone, with the names they hold."""
-    codes = encoded.codes[present]
-    held = np.unique(codes[codes >= 0])
+    codes = encoded.codes if present.all() else encoded.codes[present]
+    # The names held, by a count of each code rather than a sort of the rows.
+    held = np.flatnonzero(np.bincount(codes[codes >= 0], minlength=len(encoded.names)))
+    if held.size == len(encoded.names) and codes is encoded.codes:
+        return encoded
     renumbered = np.full(len(encoded.names) + 1, -1, dtype=np.int64)
     renumbered[held] = np.arange(held.size)
     return categories.Encoded(renumbered[codes], [encoded.names[i] for i in held])
@@ -419,15 +424,16 @@ def _summary(
 
 
 def _weighted_counters(
-    codes: npt.NDArray[np.int64], flags: FloatArray, weights: FloatArray
+    codes: npt.NDArray[np.int64], weights: FloatArray, labelled: Mapping[str, Any]
 ) -> dict[str, Any]:
     """`_counters` with weights, from the weights of each category's rows,
-    non-events and events (the missing category last), as counts give them."""
-    k = int(codes.max(initial=-1)) + 1
+    non-events and events (the missing category last), as counts give them:
+    `labelled` are the column's weighted counts by class, each of its
+    categories held by some row."""
+    k = len(labelled["c0"])
     every = native.count_categories_weighted(codes, np.zeros(codes.size), weights, k)
-    labelled = native.count_categories_weighted(codes, flags, weights, k)
 
-    def of(counts: dict[str, Any], key: str) -> FloatArray:
+    def of(counts: Mapping[str, Any], key: str) -> FloatArray:
         return np.append(counts[key], counts[f"missing_{key}"])
 
     w_rows, w0, w1 = of(every, "c0"), of(labelled, "c0"), of(labelled, "c1")
@@ -435,14 +441,10 @@ def _weighted_counters(
     return category_counters(w_rows, w0, w1, present)
 
 
-def _counters(
-    codes: npt.NDArray[np.int64], flags: FloatArray, weights: FloatArray | None = None
-) -> dict[str, Any]:
+def _counters(codes: npt.NDArray[np.int64], flags: FloatArray) -> dict[str, Any]:
     """The row counters of a numeric table: rows used, missing value, missing
-    target, both; with `weights` the weight of those rows."""
+    target, both."""
     missing_x, missing_y = codes < 0, np.isnan(flags)
-    if weights is not None:
-        return _weighted_counters(codes, flags, weights)
 
     def rows(mask: npt.NDArray[np.bool_]) -> Any:
         return int(np.sum(mask))

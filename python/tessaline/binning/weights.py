@@ -205,7 +205,7 @@ class WeightedRows:
     """The rows of positive weight of one column, split into the searched ones
     and those of the special values, with the searched rows summed: `counts`
     by value (infinite values included), and the weights and records of the
-    rows whose value is missing. `total` is the weight of every row given."""
+    rows whose value is missing."""
 
     xs: FloatArray
     flags: FloatArray
@@ -214,7 +214,12 @@ class WeightedRows:
     specials: tuple[float, ...]
     counts: Counts
     missing: tuple[float, float, int]
-    total: float
+
+    @property
+    def total(self) -> float:
+        """The weight of every row given (those of weight 0 add nothing),
+        summed only where a search reads it."""
+        return native.exact_sum(self.weights)
 
     def searched(self) -> tuple[FloatArray, FloatArray, FloatArray]:
         """Values, flags and weights of the searched rows."""
@@ -229,7 +234,6 @@ def weighted_rows(
     weight 0 are left out here, as if absent."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
-    total = native.exact_sum(weights)
     xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
     special = is_special(xs, specials)
     if special is None:
@@ -245,7 +249,6 @@ def weighted_rows(
         specials,
         weighted_counts(sx, sf, sw),
         missing_weights(sx, sf, sw),
-        total,
     )
 
 

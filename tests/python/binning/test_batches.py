@@ -1,0 +1,37 @@
+"""Counts kept by batch: however the rows are split, and whenever the held
+batches are merged, the merged counts are those of all the rows at once."""
+
+import numpy as np
+import pytest
+from package_under_test import tessaline as tl
+
+batches = tl.binning.batches
+
+
+def rows(seed, n=1000):
+    """Repeated values, both zeros, infinities, NaN values and NaN targets."""
+    rng = np.random.default_rng(seed)
+    x = rng.choice([-np.inf, -1.5, -0.0, 0.0, 0.25, 2.0, np.inf, np.nan], n)
+    x = np.where(rng.random(n) < 0.5, np.round(rng.normal(size=n), 1), x)
+    flags = (rng.random(n) < 0.3).astype(np.float64)
+    flags[rng.random(n) < 0.05] = np.nan
+    return x, flags, rng.random(n) * 2.0
+
+
+@pytest.mark.parametrize("weighted", [False, True])
+@pytest.mark.parametrize("floor", [1, 64, 1 << 16])  # merged at almost every batch, or at the read
+def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weighted, floor):
+    monkeypatch.setattr(batches, "SETTLE_FLOOR", floor)
+    x, flags, w = rows(7)
+    kept = batches.Batches(["x"])
+    for part in np.array_split(np.arange(x.size), 23):
+        batch = batches.batch_groups(x[part], flags[part], w[part] if weighted else None)
+        kept.add({"x": batch}, weighted, 1)
+    merged = kept.merged_groups(1)["x"]
+    whole = batches.batch_groups(x, flags, w if weighted else None)
+    np.testing.assert_array_equal(merged.keys, whole.keys)
+    for name in ("rows", "known", "ones"):
+        np.testing.assert_array_equal(getattr(merged, name), getattr(whole, name))
+    if weighted:
+        for a, b in zip(merged.weights, whole.weights):
+            np.testing.assert_array_equal(a.sums(), b.sums())
