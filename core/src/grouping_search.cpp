@@ -95,36 +95,45 @@ struct Side {
 // together, and a running best does not depend on the order of its folds
 // (it keeps a value and a count, ties settled by those alone), so any order
 // of equal levels gives the same states.
+// The states of every layer a boundary folds or joins lie side by side:
+// `count` running bests folded from, or joined into, one stretch of states.
+void fold_layers(Reach* best, const Reach* states, std::size_t count) {
+    for (std::size_t l = 0; l < count; ++l) fold(best[l], states[l]);
+}
+
+void join_layers(Reach* states, const Reach* best, double value, std::size_t count) {
+    for (std::size_t l = 0; l < count; ++l) {
+        if (best[l].value != kUnreached) states[l] = {best[l].value + value, best[l].bins + 1};
+    }
+}
+
 void sweep_boundary(Programme& p, const Side& before, const Side& after) {
+    // Layer l joins from layer l - 1 when the count is limited; the one
+    // layer joins from itself when it is not.
     const std::size_t first_layer = p.limited ? 1 : 0;
-    const auto source = [&](std::size_t layer) { return p.limited ? layer - 1 : 0; };
-    std::vector<Reach>& best = p.best;
-    std::fill(best.begin(), best.end(), Reach{});
+    const std::size_t count = p.layers - first_layer;
+    Reach* best = p.best.data() + first_layer;
+    std::fill(p.best.begin(), p.best.end(), Reach{});
     std::size_t k = 0;
     for (std::size_t a = 0; a < after.size; ++a) {  // rising, or any level when free
         const std::size_t g = after[a];
         while (k < before.size && (p.shape.free || p.signed_level(before[k]) < p.signed_level(g))) {
-            for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-                fold(best[layer], p.at(source(layer), 0, before[k]));
+            fold_layers(best, &p.at(0, 0, before[k]), count);
             ++k;
         }
-        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-            join(p, layer, 0, best[layer], g);
+        join_layers(&p.at(first_layer, 0, g), best, p.t.value[g], count);
     }
     if (p.shape.phases < 2) return;
-    std::fill(best.begin(), best.end(), Reach{});
+    std::fill(p.best.begin(), p.best.end(), Reach{});
     k = before.size;
     for (std::size_t a = after.size; a-- > 0;) {  // falling
         const std::size_t g = after[a];
         while (k > 0 && p.signed_level(before[k - 1]) > p.signed_level(g)) {
             --k;
-            for (std::size_t layer = first_layer; layer < p.layers; ++layer) {
-                fold(best[layer], p.at(source(layer), 0, before[k]));
-                fold(best[layer], p.at(source(layer), 1, before[k]));
-            }
+            fold_layers(best, &p.at(0, 0, before[k]), count);
+            fold_layers(best, &p.at(0, 1, before[k]), count);
         }
-        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-            join(p, layer, 1, best[layer], g);
+        join_layers(&p.at(first_layer, 1, g), best, p.t.value[g], count);
     }
 }
 
