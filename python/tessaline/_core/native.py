@@ -346,27 +346,6 @@ def mdlp_from_counts(
     return result
 
 
-def optimal_grouping(
-    c0: FloatArray,
-    c1: FloatArray,
-    *,
-    max_bins: int,
-    min_bin_share: float,
-    min_events: float,
-    min_non_events: float,
-    trend: str,
-    max_pvalue: float = 1.0,
-    fixed_starts: npt.ArrayLike = (),
-) -> dict[str, Any]:
-    """The contiguous grouping of largest IV of pre-bins under the limits
-    (neighbouring groups' p-value of equal event rates at most `max_pvalue`),
-    a group beginning at each of the `fixed_starts` pre-bins; when none meets
-    them, "message" names the limit and "broken_segment" the segment between
-    fixed starts that breaks it."""
-    limits = (max_bins, min_bin_share, min_events, min_non_events)
-    return optimal_groupings(c0, c1, *limits, (trend,), max_pvalue, fixed_starts)[0]
-
-
 def optimal_groupings(
     c0: FloatArray,
     c1: FloatArray,
@@ -378,8 +357,12 @@ def optimal_groupings(
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = (),
 ) -> list[dict[str, Any]]:
-    """`optimal_grouping` under each of the `trends`, searched in one pass
-    over the same groups (cheaper than a search per trend)."""
+    """The contiguous grouping of largest IV of pre-bins under the limits
+    (neighbouring groups' p-value of equal event rates at most `max_pvalue`),
+    a group beginning at each of the `fixed_starts` pre-bins, under each of
+    the `trends` (searched in one pass over the same groups, cheaper than a
+    search per trend); when none meets them, "message" names the limit and
+    "broken_segment" the segment between fixed starts that breaks it."""
     result: list[dict[str, Any]] = _native.optimal_binnings(
         c0,
         c1,
