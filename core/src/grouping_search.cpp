@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "large_buffer.hpp"
 
@@ -160,48 +161,47 @@ void join_pairs(Programme& p, const std::vector<std::size_t>& before,
     }
 }
 
-// The allowed groups on either side of every boundary, each side in
-// ascending order of level (ties by position): one sort of all groups, then
-// each group dealt to the boundary after its last pre-bin and to the one at
-// its first, so every trend of a search reads the same lists.
+// The allowed groups on either side of every boundary, for every trend of a
+// search to read: those ending just before it, those starting at it, each
+// side in ascending order of level (ties by position) when a trend reads
+// levels.
 struct Boundaries {
     std::vector<std::size_t> before, after;        // the sides, boundary after boundary
     std::vector<std::size_t> before_at, after_at;  // where each boundary's side begins
 };
 
-Boundaries boundaries_of(const Groups& t) {
-    struct Placed {
-        std::size_t g, first, last;
-    };
-    const std::size_t n = t.n;
-    std::vector<Placed> order;
-    std::vector<std::size_t> before_count(n + 1, 0), after_count(n + 1, 0);
-    for (std::size_t last = 0; last < n; ++last) {
-        for (std::size_t first = 0; first <= last; ++first) {
-            const std::size_t g = tri(first, last);
-            if (!t.allowed[g]) continue;
-            order.push_back({g, first, last});
-            if (last + 1 < n) ++before_count[last + 1];
-            if (first > 0) ++after_count[first];
-        }
+// Each side sorted on its own: n sorts of at most n groups, cheaper than
+// one sort of all of them.
+void sort_sides_by_level(const Groups& t, std::vector<std::size_t>& groups,
+                         const std::vector<std::size_t>& at) {
+    std::vector<std::pair<double, std::size_t>> keyed;
+    for (std::size_t i = 0; i + 1 < at.size(); ++i) {
+        keyed.clear();
+        for (std::size_t j = at[i]; j < at[i + 1]; ++j)
+            keyed.push_back({t.level[groups[j]], groups[j]});
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t j = at[i]; j < at[i + 1]; ++j) groups[j] = keyed[j - at[i]].second;
     }
-    std::sort(order.begin(), order.end(), [&t](const Placed& a, const Placed& b) {
-        return t.level[a.g] < t.level[b.g] || (t.level[a.g] == t.level[b.g] && a.g < b.g);
-    });
+}
+
+Boundaries boundaries_of(const Groups& t, bool by_level) {
+    const std::size_t n = t.n;
     Boundaries out;
     out.before_at.assign(n + 1, 0);
     out.after_at.assign(n + 1, 0);
-    for (std::size_t i = 0; i < n; ++i) {
-        out.before_at[i + 1] = out.before_at[i] + before_count[i];
-        out.after_at[i + 1] = out.after_at[i] + after_count[i];
+    for (std::size_t i = 1; i < n; ++i) {
+        for (std::size_t first = 0; first < i; ++first) {
+            if (t.allowed[tri(first, i - 1)]) out.before.push_back(tri(first, i - 1));
+        }
+        for (std::size_t last = i; last < n; ++last) {
+            if (t.allowed[tri(i, last)]) out.after.push_back(tri(i, last));
+        }
+        out.before_at[i + 1] = out.before.size();
+        out.after_at[i + 1] = out.after.size();
     }
-    out.before.resize(out.before_at[n]);
-    out.after.resize(out.after_at[n]);
-    std::vector<std::size_t> before_next(out.before_at.begin(), out.before_at.end() - 1);
-    std::vector<std::size_t> after_next(out.after_at.begin(), out.after_at.end() - 1);
-    for (const Placed& p : order) {
-        if (p.last + 1 < n) out.before[before_next[p.last + 1]++] = p.g;
-        if (p.first > 0) out.after[after_next[p.first]++] = p.g;
+    if (by_level) {
+        sort_sides_by_level(t, out.before, out.before_at);
+        sort_sides_by_level(t, out.after, out.after_at);
     }
     return out;
 }
@@ -215,7 +215,12 @@ void run_forward(std::vector<Programme>& programmes, const Groups& t, const Limi
             if (t.allowed[g]) p.at(0, 0, g) = {t.value[g], 1};
         }
     }
-    const Boundaries sides = boundaries_of(t);
+    // Groups of equal level are folded together (see sweep_boundary) and a
+    // trend of no shape folds every group before any join, so only trends
+    // that read levels need the sides in order.
+    const bool by_level = std::any_of(programmes.begin(), programmes.end(),
+                                      [](const Programme& p) { return !p.shape.free; });
+    const Boundaries sides = boundaries_of(t, by_level && !k.neighbours);
     std::vector<std::size_t> before, after;
     std::vector<char> allowed;
     for (std::size_t i = 1; i < n; ++i) {
