@@ -6,8 +6,9 @@ medians is printed per task (above 1: the second build is slower).
     python bench/compare_builds.py BUILD_DIR_A BUILD_DIR_B [--rounds 7] [--tasks search]
 
 `--tasks search` times the optimal searches over pre-bins instead (binary
-and continuous, with and without a limit between neighbours), through
-`_native` arguments that every build takes.
+and continuous, with and without a limit between neighbours, and "auto"
+with the unshaped search its shape note asks for), through `_native`
+arguments that every build takes.
 
 Each BUILD_DIR holds _tessaline*.so and _native*.so (scripts/dev-build.sh);
 the Python package is the one of this tree.
@@ -83,7 +84,21 @@ def continuous(trend):
     return lambda: _native.continuous_binning(weight, total, rows, 8, 0.02, 1.0, trend)
 
 
+# "auto" and the unshaped search of its shape note: one call where the build
+# searches several trends in one pass, two where it does not.
+def with_note(search, *args):
+    together = getattr(_native, search + "s", None)
+    if together is not None:
+        return lambda: together(*args, ["auto", "none"])
+    alone = getattr(_native, search)
+    return lambda: (alone(*args, "auto"), alone(*args, "none"))
+
+
 tasks = {
+    "optimal auto+note 400": with_note("optimal_binning", c0, c1, 8, 0.02, 5.0, 5.0),
+    "continuous auto+note 400": with_note(
+        "continuous_binning", weight, total, rows, 8, 0.02, 1.0
+    ),
     "optimal auto 400": optimal("auto"),
     "optimal peak 400": optimal("peak"),
     "optimal none 400": optimal("none"),

@@ -266,13 +266,14 @@ py::dict continuous_columns(const py::object& rows, const b::DoubleArray& weight
                     py::arg("total_ss") = c.total_ss, py::arg("r2") = c.r2);
 }
 
-// The best contiguous grouping of ordered pre-bins of a continuous target:
-// the groups as first and last pre-bin, the trend met, the criterion, and
-// "message" naming the limit no grouping meets (empty when one was found).
-py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& sum,
-                            const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
-                            double min_rows, const std::string& trend, double max_pvalue,
-                            const b::DoubleArray& sum_sq_dev) {
+// The best contiguous grouping of ordered pre-bins of a continuous target
+// under each trend, one dict per trend: the groups as first and last
+// pre-bin, the trend met, the criterion, and "message" naming the limit no
+// grouping meets (empty when one was found).
+py::list continuous_binnings(const b::DoubleArray& weight, const b::DoubleArray& sum,
+                             const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
+                             double min_rows, const py::list& trends, double max_pvalue,
+                             const b::DoubleArray& sum_sq_dev) {
     const auto w = b::flat_view(weight);
     const auto s = b::flat_view(sum);
     const auto r = b::flat_view(rows);
@@ -289,24 +290,43 @@ py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& 
     limits.max_bins = max_bins;
     limits.min_bin_share = min_bin_share;
     limits.min_rows = min_rows;
-    limits.trend = tessaline::parse_bin_trend(trend);
+    std::vector<tessaline::BinTrend> parsed;
+    for (const py::handle trend : trends)
+        parsed.push_back(tessaline::parse_bin_trend(trend.cast<std::string>()));
     limits.max_pvalue = max_pvalue;
-    tessaline::ContinuousBinning best;
+    std::vector<tessaline::ContinuousBinning> found;
     {
         py::gil_scoped_release release;
-        best = tessaline::continuous_binning(w.data, s.data, r.data, w.size, limits,
-                                             d.size != 0 ? d.data : nullptr);
+        found = tessaline::continuous_binnings(w.data, s.data, r.data, w.size, limits, parsed,
+                                               d.size != 0 ? d.data : nullptr);
     }
-    std::vector<int64_t> first, last;
-    for (const auto& g : best.groups) {
-        first.push_back(static_cast<int64_t>(g.first));
-        last.push_back(static_cast<int64_t>(g.last));
+    py::list out;
+    for (const auto& best : found) {
+        std::vector<int64_t> first, last;
+        for (const auto& g : best.groups) {
+            first.push_back(static_cast<int64_t>(g.first));
+            last.push_back(static_cast<int64_t>(g.last));
+        }
+        out.append(py::dict(
+            py::arg("message") =
+                std::string(tessaline::continuous_binning_status_message(best.status)),
+            py::arg("trend") = trend_name(best.trend),
+            py::arg("first") = b::array_from_vector(first),
+            py::arg("last") = b::array_from_vector(last), py::arg("between_ss") = best.between_ss,
+            py::arg("overall_mean") = best.overall_mean));
     }
-    return py::dict(
-        py::arg("message") = std::string(tessaline::continuous_binning_status_message(best.status)),
-        py::arg("trend") = trend_name(best.trend), py::arg("first") = b::array_from_vector(first),
-        py::arg("last") = b::array_from_vector(last), py::arg("between_ss") = best.between_ss,
-        py::arg("overall_mean") = best.overall_mean);
+    return out;
+}
+
+py::dict continuous_binning(const b::DoubleArray& weight, const b::DoubleArray& sum,
+                            const b::DoubleArray& rows, std::size_t max_bins, double min_bin_share,
+                            double min_rows, const std::string& trend, double max_pvalue,
+                            const b::DoubleArray& sum_sq_dev) {
+    py::list trends;
+    trends.append(trend);
+    return continuous_binnings(weight, sum, rows, max_bins, min_bin_share, min_rows, trends,
+                               max_pvalue, sum_sq_dev)[0]
+        .cast<py::dict>();
 }
 
 }  // namespace
@@ -346,6 +366,12 @@ void register_continuous(py::module_& m) {
           py::arg("sum_sq_dev") = py::array_t<double>(0),
           "Contiguous grouping of ordered pre-bins of largest between-group sum of squares, "
           "neighbours' means differing at most at p-value max_pvalue (which needs sum_sq_dev).");
+    m.def("continuous_binnings", &continuous_binnings, py::arg("weight"), py::arg("sum"),
+          py::arg("rows"), py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_rows"),
+          py::arg("trends"), py::arg("max_pvalue") = 1.0,
+          py::arg("sum_sq_dev") = py::array_t<double>(0),
+          "continuous_binning under each of the trends, searched in one pass: one dict per "
+          "trend.");
 }
 
 }  // namespace tessaline::native

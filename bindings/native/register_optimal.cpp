@@ -11,24 +11,16 @@
 namespace tessaline::native {
 namespace {
 
-// The best contiguous grouping of ordered pre-bins under the limits: the
-// groups as first and last pre-bin, the trend met, and "message" naming the
-// limit no grouping meets (empty when one was found).
-py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
-                         double min_bin_share, double min_events, double min_non_events,
-                         const std::string& trend, double max_pvalue,
-                         const b::Int64Array& fixed_starts) {
-    const auto a = b::flat_view(c0);
-    const auto e = b::flat_view(c1);
-    if (a.size != e.size) {
-        throw std::invalid_argument("optimal_binning: c0 and c1 must have the same length");
-    }
+// The limits of a search from its arguments, `trend` aside.
+tessaline::OptimalBinningConstraints optimal_limits(std::size_t max_bins, double min_bin_share,
+                                                    double min_events, double min_non_events,
+                                                    double max_pvalue,
+                                                    const b::Int64Array& fixed_starts) {
     tessaline::OptimalBinningConstraints limits;
     limits.max_bins = max_bins;
     limits.min_bin_share = min_bin_share;
     limits.min_events = min_events;
     limits.min_non_events = min_non_events;
-    limits.trend = tessaline::parse_bin_trend(trend);
     limits.max_pvalue = max_pvalue;
     const auto fixed = b::flat_view(fixed_starts);
     for (std::size_t i = 0; i < fixed.size; ++i) {
@@ -37,11 +29,12 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
         }
         limits.fixed_starts.push_back(static_cast<std::size_t>(fixed.data[i]));
     }
-    tessaline::OptimalBinning best;
-    {
-        py::gil_scoped_release release;
-        best = tessaline::optimal_binning(a.data, e.data, a.size, limits);
-    }
+    return limits;
+}
+
+// The groups as first and last pre-bin, the trend met, and "message" naming
+// the limit no grouping meets (empty when one was found).
+py::dict grouping_dict(const tessaline::OptimalBinning& best) {
     std::vector<int64_t> first, last;
     for (const auto& g : best.groups) {
         first.push_back(static_cast<int64_t>(g.first));
@@ -59,6 +52,43 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     return out;
 }
 
+// The best contiguous grouping of ordered pre-bins under the limits under
+// each trend, one dict per trend.
+py::list optimal_binnings(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
+                          double min_bin_share, double min_events, double min_non_events,
+                          const py::list& trends, double max_pvalue,
+                          const b::Int64Array& fixed_starts) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size) {
+        throw std::invalid_argument("optimal_binning: c0 and c1 must have the same length");
+    }
+    std::vector<tessaline::BinTrend> parsed;
+    for (const py::handle trend : trends)
+        parsed.push_back(tessaline::parse_bin_trend(trend.cast<std::string>()));
+    const tessaline::OptimalBinningConstraints limits = optimal_limits(
+        max_bins, min_bin_share, min_events, min_non_events, max_pvalue, fixed_starts);
+    std::vector<tessaline::OptimalBinning> found;
+    {
+        py::gil_scoped_release release;
+        found = tessaline::optimal_binnings(a.data, e.data, a.size, limits, parsed);
+    }
+    py::list out;
+    for (const auto& best : found) out.append(grouping_dict(best));
+    return out;
+}
+
+py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
+                         double min_bin_share, double min_events, double min_non_events,
+                         const std::string& trend, double max_pvalue,
+                         const b::Int64Array& fixed_starts) {
+    py::list trends;
+    trends.append(trend);
+    return optimal_binnings(c0, c1, max_bins, min_bin_share, min_events, min_non_events, trends,
+                            max_pvalue, fixed_starts)[0]
+        .cast<py::dict>();
+}
+
 }  // namespace
 
 void register_optimal(py::module_& m) {
@@ -68,6 +98,11 @@ void register_optimal(py::module_& m) {
           py::arg("fixed_starts") = py::array_t<int64_t>(0),
           "Contiguous grouping of ordered pre-bins of largest IV under the limits, every "
           "fixed start beginning a group.");
+    m.def("optimal_binnings", &optimal_binnings, py::arg("c0"), py::arg("c1"), py::arg("max_bins"),
+          py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
+          py::arg("trends"), py::arg("max_pvalue") = 1.0,
+          py::arg("fixed_starts") = py::array_t<int64_t>(0),
+          "optimal_binning under each of the trends, searched in one pass: one dict per trend.");
 }
 
 }  // namespace tessaline::native

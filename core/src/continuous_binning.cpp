@@ -116,7 +116,17 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
                                      std::size_t n_prebins,
                                      const ContinuousBinningConstraints& constraints,
                                      const double* sum_sq_dev) {
+    return std::move(continuous_binnings(weight, sum, rows, n_prebins, constraints,
+                                         {constraints.trend}, sum_sq_dev)[0]);
+}
+
+std::vector<ContinuousBinning> continuous_binnings(const double* weight, const double* sum,
+                                                   const double* rows, std::size_t n_prebins,
+                                                   const ContinuousBinningConstraints& constraints,
+                                                   const std::vector<BinTrend>& trends,
+                                                   const double* sum_sq_dev) {
     check_arguments(weight, sum, rows, sum_sq_dev, n_prebins, constraints);
+    for (BinTrend trend : trends) grouping::check_trend(trend, "continuous_binning");
     double total_weight = 0.0, total_sum = 0.0, total_rows = 0.0;
     for (std::size_t i = 0; i < n_prebins; ++i) {
         total_weight += weight[i];
@@ -126,26 +136,24 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
     if (!is_finite(total_weight) || !is_finite(total_sum)) {
         throw std::invalid_argument("continuous_binning: pre-bin sums are too large");
     }
-    ContinuousBinning out{ContinuousBinningStatus::optimal,
-                          constraints.trend,
-                          {},
-                          std::numeric_limits<double>::quiet_NaN(),
-                          0.0};
+    std::vector<ContinuousBinning> out(trends.size());
+    ContinuousBinningStatus status = ContinuousBinningStatus::optimal;
     // One group of every row meets every limit but the rows, so these totals
     // alone decide whether any grouping exists.
     if (total_rows < constraints.min_rows) {
-        out.status = ContinuousBinningStatus::min_rows_not_met;
-        return out;
+        status = ContinuousBinningStatus::min_rows_not_met;
+    } else if (!(total_weight > 0.0)) {
+        status = ContinuousBinningStatus::no_weight;
     }
-    if (!(total_weight > 0.0)) {
-        out.status = ContinuousBinningStatus::no_weight;
-        return out;
+    for (std::size_t i = 0; i < trends.size(); ++i) {
+        out[i] = {status, trends[i], {}, std::numeric_limits<double>::quiet_NaN(), 0.0};
     }
-    out.overall_mean = total_sum / total_weight;
+    if (status != ContinuousBinningStatus::optimal) return out;
+    const double overall_mean = total_sum / total_weight;
     // The groups' sums of squared deviations only serve the test.
     const double* dev = constraints.max_pvalue < 1.0 ? sum_sq_dev : nullptr;
     const Groups table =
-        group_table(weight, sum, rows, dev, n_prebins, constraints, total_weight, out.overall_mean);
+        group_table(weight, sum, rows, dev, n_prebins, constraints, total_weight, overall_mean);
     grouping::Limits limits;
     limits.max_bins = constraints.max_bins;
     if (dev != nullptr) {
@@ -157,19 +165,25 @@ ContinuousBinning continuous_binning(const double* weight, const double* sum, co
             });
     }
     limits.who = "continuous_binning";
-    const grouping::Trace chosen =
-        grouping::best_grouping_of(table.search, limits, constraints.trend, out.trend);
-    if (chosen.best.value == grouping::kUnreached) {
-        throw std::logic_error("continuous_binning: no grouping though one group meets the limits");
+    std::vector<BinTrend> met;
+    const std::vector<grouping::Trace> chosen =
+        grouping::best_groupings_of(table.search, limits, trends, met);
+    for (std::size_t i = 0; i < trends.size(); ++i) {
+        out[i].trend = met[i];
+        out[i].overall_mean = overall_mean;
+        if (chosen[i].best.value == grouping::kUnreached) {
+            throw std::logic_error(
+                "continuous_binning: no grouping though one group meets the limits");
+        }
+        double between = 0.0;
+        for (const auto& [first, last] : chosen[i].groups) {
+            const std::size_t g = tri(first, last);
+            out[i].groups.push_back({first, last, table.weight[g], table.sum[g],
+                                     table.search.level[g], table.search.value[g]});
+            between += table.search.value[g];
+        }
+        out[i].between_ss = between;
     }
-    double between = 0.0;
-    for (const auto& [first, last] : chosen.groups) {
-        const std::size_t g = tri(first, last);
-        out.groups.push_back({first, last, table.weight[g], table.sum[g], table.search.level[g],
-                              table.search.value[g]});
-        between += table.search.value[g];
-    }
-    out.between_ss = between;
     return out;
 }
 

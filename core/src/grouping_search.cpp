@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "large_buffer.hpp"
 
@@ -12,6 +13,8 @@ namespace {
 
 // Beyond this many states (12 bytes each) the table would not be reasonable.
 constexpr std::size_t kMaxStates = std::size_t{1} << 24;
+constexpr const char* too_many =
+    ": too many pre-bins for this bin limit (merge pre-bins or lower max_bins)";
 
 // A trend as the programme runs it: levels times sign must rise, then (with
 // two phases) may fall; `free` drops the level condition.
@@ -44,7 +47,8 @@ struct Programme {
     Shape shape;
     std::size_t layers;  // 1 when the count is free; else one per group count
     bool limited;
-    Reach* reach;  // layers * phases * groups states, every one unreached at first
+    Reach* reach;                  // layers * phases * groups states, every one unreached at first
+    std::vector<Reach> best = {};  // a boundary's running best of each layer
 
     // The states of one group lie together, every phase and group count, so
     // that a boundary's sweep, which visits each group once for all counts,
@@ -74,49 +78,70 @@ void fold(Reach& best, const Reach& r) {
     if (r.value != kUnreached && better(r.value, r.bins, best)) best = r;
 }
 
+// The groups of one side of a boundary in ascending order of level, read
+// backwards for a trend of falling levels, so that either way they come in
+// ascending order of signed level.
+struct Side {
+    const std::size_t* groups;
+    std::size_t size;
+    bool backwards;
+    std::size_t operator[](std::size_t k) const { return groups[backwards ? size - 1 - k : k]; }
+};
+
 // Joins the groups ending at i - 1 (source layer) to those starting at i.
 // Every group count is swept at once, each with its own running best: the
 // counts never read what another count writes at this boundary (the groups
 // read end before it, those written start at it), so each count folds and
-// joins exactly as it would alone.
-void sweep_boundary(Programme& p, const std::vector<std::size_t>& before,
-                    const std::vector<std::size_t>& after) {
+// joins exactly as it would alone. Groups of equal level are folded
+// together, and a running best does not depend on the order of its folds
+// (it keeps a value and a count, ties settled by those alone), so any order
+// of equal levels gives the same states.
+// The states of every layer a boundary folds or joins lie side by side:
+// `count` running bests folded from, or joined into, one stretch of states.
+void fold_layers(Reach* best, const Reach* states, std::size_t count) {
+    for (std::size_t l = 0; l < count; ++l) fold(best[l], states[l]);
+}
+
+void join_layers(Reach* states, const Reach* best, double value, std::size_t count) {
+    for (std::size_t l = 0; l < count; ++l) {
+        if (best[l].value != kUnreached) states[l] = {best[l].value + value, best[l].bins + 1};
+    }
+}
+
+void sweep_boundary(Programme& p, const Side& before, const Side& after) {
+    // Layer l joins from layer l - 1 when the count is limited; the one
+    // layer joins from itself when it is not.
     const std::size_t first_layer = p.limited ? 1 : 0;
-    const auto source = [&](std::size_t layer) { return p.limited ? layer - 1 : 0; };
-    std::vector<Reach> best(p.layers);
+    const std::size_t count = p.layers - first_layer;
+    Reach* best = p.best.data() + first_layer;
+    std::fill(p.best.begin(), p.best.end(), Reach{});
     std::size_t k = 0;
-    for (std::size_t g : after) {  // rising, or any level when free
-        while (k < before.size() &&
-               (p.shape.free || p.signed_level(before[k]) < p.signed_level(g))) {
-            for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-                fold(best[layer], p.at(source(layer), 0, before[k]));
+    for (std::size_t a = 0; a < after.size; ++a) {  // rising, or any level when free
+        const std::size_t g = after[a];
+        while (k < before.size && (p.shape.free || p.signed_level(before[k]) < p.signed_level(g))) {
+            fold_layers(best, &p.at(0, 0, before[k]), count);
             ++k;
         }
-        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-            join(p, layer, 0, best[layer], g);
+        join_layers(&p.at(first_layer, 0, g), best, p.t.value[g], count);
     }
     if (p.shape.phases < 2) return;
-    std::fill(best.begin(), best.end(), Reach{});
-    k = before.size();
-    for (auto it = after.rbegin(); it != after.rend(); ++it) {  // falling
-        while (k > 0 && p.signed_level(before[k - 1]) > p.signed_level(*it)) {
+    std::fill(p.best.begin(), p.best.end(), Reach{});
+    k = before.size;
+    for (std::size_t a = after.size; a-- > 0;) {  // falling
+        const std::size_t g = after[a];
+        while (k > 0 && p.signed_level(before[k - 1]) > p.signed_level(g)) {
             --k;
-            for (std::size_t layer = first_layer; layer < p.layers; ++layer) {
-                fold(best[layer], p.at(source(layer), 0, before[k]));
-                fold(best[layer], p.at(source(layer), 1, before[k]));
-            }
+            fold_layers(best, &p.at(0, 0, before[k]), count);
+            fold_layers(best, &p.at(0, 1, before[k]), count);
         }
-        for (std::size_t layer = first_layer; layer < p.layers; ++layer)
-            join(p, layer, 1, best[layer], *it);
+        join_layers(&p.at(first_layer, 1, g), best, p.t.value[g], count);
     }
 }
 
 // Joins every pair of groups across one boundary that the limit between
-// neighbours allows, each test taken once for all layers.
+// neighbours allows (`allowed`, tested once for every trend and layer).
 void join_pairs(Programme& p, const std::vector<std::size_t>& before,
-                const std::vector<std::size_t>& after) {
-    std::vector<char> allowed;
-    p.k.neighbours(before, after, allowed);
+                const std::vector<std::size_t>& after, const std::vector<char>& allowed) {
     for (std::size_t layer = p.limited ? 1 : 0; layer < p.layers; ++layer) {
         const std::size_t from = p.limited ? layer - 1 : 0;
         for (std::size_t a = 0; a < after.size(); ++a) {
@@ -136,37 +161,84 @@ void join_pairs(Programme& p, const std::vector<std::size_t>& before,
     }
 }
 
-std::vector<std::size_t> by_level(const Programme& p, std::vector<std::size_t> groups) {
-    std::stable_sort(groups.begin(), groups.end(), [&](std::size_t a, std::size_t b) {
-        return p.signed_level(a) < p.signed_level(b);
-    });
-    return groups;
+// The allowed groups on either side of every boundary, for every trend of a
+// search to read: those ending just before it, those starting at it, each
+// side in ascending order of level (ties by position) when a trend reads
+// levels.
+struct Boundaries {
+    std::vector<std::size_t> before, after;        // the sides, boundary after boundary
+    std::vector<std::size_t> before_at, after_at;  // where each boundary's side begins
+};
+
+// Each side sorted on its own: n sorts of at most n groups, cheaper than
+// one sort of all of them.
+void sort_sides_by_level(const Groups& t, std::vector<std::size_t>& groups,
+                         const std::vector<std::size_t>& at) {
+    std::vector<std::pair<double, std::size_t>> keyed;
+    for (std::size_t i = 0; i + 1 < at.size(); ++i) {
+        keyed.clear();
+        for (std::size_t j = at[i]; j < at[i + 1]; ++j)
+            keyed.push_back({t.level[groups[j]], groups[j]});
+        std::sort(keyed.begin(), keyed.end());
+        for (std::size_t j = at[i]; j < at[i + 1]; ++j) groups[j] = keyed[j - at[i]].second;
+    }
 }
 
-void run_forward(Programme& p) {
-    const std::size_t n = p.t.n;
-    for (std::size_t last = 0; last < n; ++last) {
-        const std::size_t g = tri(0, last);
-        if (p.t.allowed[g]) p.at(0, 0, g) = {p.t.value[g], 1};
-    }
+Boundaries boundaries_of(const Groups& t, bool by_level) {
+    const std::size_t n = t.n;
+    Boundaries out;
+    out.before_at.assign(n + 1, 0);
+    out.after_at.assign(n + 1, 0);
     for (std::size_t i = 1; i < n; ++i) {
-        std::vector<std::size_t> before, after;
         for (std::size_t first = 0; first < i; ++first) {
-            if (p.t.allowed[tri(first, i - 1)]) before.push_back(tri(first, i - 1));
+            if (t.allowed[tri(first, i - 1)]) out.before.push_back(tri(first, i - 1));
         }
         for (std::size_t last = i; last < n; ++last) {
-            if (p.t.allowed[tri(i, last)]) after.push_back(tri(i, last));
+            if (t.allowed[tri(i, last)]) out.after.push_back(tri(i, last));
         }
-        if (before.empty() || after.empty()) continue;
-        if (p.k.neighbours) {
-            join_pairs(p, before, after);
-        } else if (p.shape.free) {
-            // Every group before joins every group after: the order of the
-            // fold changes no state (a state keeps a value and a count, and
-            // ties between them are settled by those alone).
-            sweep_boundary(p, before, after);
-        } else {
-            sweep_boundary(p, by_level(p, before), by_level(p, after));
+        out.before_at[i + 1] = out.before.size();
+        out.after_at[i + 1] = out.after.size();
+    }
+    if (by_level) {
+        sort_sides_by_level(t, out.before, out.before_at);
+        sort_sides_by_level(t, out.after, out.after_at);
+    }
+    return out;
+}
+
+void run_forward(std::vector<Programme>& programmes, const Groups& t, const Limits& k) {
+    const std::size_t n = t.n;
+    for (Programme& p : programmes) {
+        p.best.resize(p.layers);
+        for (std::size_t last = 0; last < n; ++last) {
+            const std::size_t g = tri(0, last);
+            if (t.allowed[g]) p.at(0, 0, g) = {t.value[g], 1};
+        }
+    }
+    // Groups of equal level are folded together (see sweep_boundary) and a
+    // trend of no shape folds every group before any join, so only trends
+    // that read levels need the sides in order.
+    const bool by_level = std::any_of(programmes.begin(), programmes.end(),
+                                      [](const Programme& p) { return !p.shape.free; });
+    const Boundaries sides = boundaries_of(t, by_level && !k.neighbours);
+    std::vector<std::size_t> before, after;
+    std::vector<char> allowed;
+    for (std::size_t i = 1; i < n; ++i) {
+        const std::size_t* b = sides.before.data() + sides.before_at[i];
+        const std::size_t* a = sides.after.data() + sides.after_at[i];
+        const std::size_t nb = sides.before_at[i + 1] - sides.before_at[i];
+        const std::size_t na = sides.after_at[i + 1] - sides.after_at[i];
+        if (nb == 0 || na == 0) continue;
+        if (k.neighbours) {
+            before.assign(b, b + nb);
+            after.assign(a, a + na);
+            k.neighbours(before, after, allowed);
+            for (Programme& p : programmes) join_pairs(p, before, after, allowed);
+            continue;
+        }
+        for (Programme& p : programmes) {
+            const bool backwards = p.shape.sign < 0.0;
+            sweep_boundary(p, Side{b, nb, backwards}, Side{a, na, backwards});
         }
     }
 }
@@ -249,35 +321,79 @@ void check_trend(BinTrend trend, const char* who) {
     if (trend != BinTrend::automatic) shape_of(trend, who);
 }
 
-Trace best_grouping(const Groups& t, const Limits& k, BinTrend trend) {
-    const Shape shape = shape_of(trend, k.who);
+std::vector<Trace> best_groupings(const Groups& t, const Limits& k,
+                                  const std::vector<BinTrend>& trends) {
     const bool limited = k.max_bins != 0 && k.max_bins < t.n;
     const std::size_t layers = limited ? k.max_bins : 1;
-    const std::size_t states = layers * static_cast<std::size_t>(shape.phases) * t.value.size();
-    if (t.n > 4096 || states > kMaxStates) {
-        throw std::invalid_argument(
-            std::string(k.who) +
-            ": too many pre-bins for this bin limit (merge pre-bins or lower max_bins)");
+    std::vector<Shape> shapes;
+    for (BinTrend trend : trends) shapes.push_back(shape_of(trend, k.who));
+    std::vector<std::size_t> states;
+    for (const Shape& shape : shapes) {
+        states.push_back(layers * static_cast<std::size_t>(shape.phases) * t.value.size());
+        if (t.n > 4096 || states.back() > kMaxStates)
+            throw std::invalid_argument(std::string(k.who) + too_many);
     }
     // Tens of megabytes for a thousand pre-bins, and every column searches
-    // several trends: a block this thread has used before, when it has one.
-    const Scratch<Reach> reach = large_scratch<Reach>(states);
-    std::uninitialized_fill(reach.get(), reach.get() + states, Reach{});
-    Programme p{t, k, shape, layers, limited, reach.get()};
-    run_forward(p);
-    return trace_back(p);
+    // several trends: blocks this thread has used before, when it has them.
+    std::vector<Scratch<Reach>> reach;
+    std::vector<Programme> programmes;
+    for (std::size_t i = 0; i < trends.size(); ++i) {
+        reach.push_back(large_scratch<Reach>(states[i]));
+        std::uninitialized_fill(reach[i].get(), reach[i].get() + states[i], Reach{});
+        programmes.push_back(Programme{t, k, shapes[i], layers, limited, reach[i].get()});
+    }
+    run_forward(programmes, t, k);
+    std::vector<Trace> out;
+    for (Programme& p : programmes) out.push_back(trace_back(p));
+    return out;
+}
+
+Trace best_grouping(const Groups& t, const Limits& k, BinTrend trend) {
+    return std::move(best_groupings(t, k, {trend})[0]);
+}
+
+std::vector<Trace> best_groupings_of(const Groups& t, const Limits& k,
+                                     const std::vector<BinTrend>& trends,
+                                     std::vector<BinTrend>& met) {
+    // Each trend searched once, automatic as ascending and descending.
+    std::vector<BinTrend> searched;
+    const auto search = [&searched](BinTrend trend) {
+        if (std::find(searched.begin(), searched.end(), trend) == searched.end())
+            searched.push_back(trend);
+    };
+    for (BinTrend trend : trends) {
+        if (trend != BinTrend::automatic) {
+            search(trend);
+        } else {
+            search(BinTrend::ascending);
+            search(BinTrend::descending);
+        }
+    }
+    const std::vector<Trace> found = best_groupings(t, k, searched);
+    const auto of = [&](BinTrend trend) -> const Trace& {
+        return found[static_cast<std::size_t>(std::find(searched.begin(), searched.end(), trend) -
+                                              searched.begin())];
+    };
+    std::vector<Trace> out;
+    met.clear();
+    for (BinTrend trend : trends) {
+        BinTrend chosen = trend;
+        if (trend == BinTrend::automatic) {
+            const Trace& falling = of(BinTrend::descending);
+            chosen = better(falling.best.value, falling.best.bins, of(BinTrend::ascending).best)
+                         ? BinTrend::descending
+                         : BinTrend::ascending;
+        }
+        out.push_back(of(chosen));
+        met.push_back(chosen);
+    }
+    return out;
 }
 
 Trace best_grouping_of(const Groups& t, const Limits& k, BinTrend trend, BinTrend& met) {
-    met = trend;
-    if (trend != BinTrend::automatic) return best_grouping(t, k, trend);
-    Trace chosen = best_grouping(t, k, BinTrend::ascending);
-    Trace falling = best_grouping(t, k, BinTrend::descending);
-    met = BinTrend::ascending;
-    if (better(falling.best.value, falling.best.bins, chosen.best)) {
-        chosen = std::move(falling);
-        met = BinTrend::descending;
-    }
+    std::vector<BinTrend> followed;
+    Trace chosen = std::move(best_groupings_of(t, k, {trend}, followed)[0]);
+    met = followed[0];
     return chosen;
 }
 

@@ -104,6 +104,20 @@ Trace best_grouping(const Groups& t, const Limits& k, BinTrend trend);
 // ascending and descending (ascending on a tie); `met` is the trend followed.
 Trace best_grouping_of(const Groups& t, const Limits& k, BinTrend trend, BinTrend& met);
 
+// The best grouping following each trend of `trends` (none automatic), in
+// one pass over the boundaries: the groups on either side of a boundary are
+// ordered once for every trend, and tested once under a limit between
+// neighbours. Each is the grouping `best_grouping` finds for its trend.
+std::vector<Trace> best_groupings(const Groups& t, const Limits& k,
+                                  const std::vector<BinTrend>& trends);
+
+// `best_grouping_of` of each trend of `trends`, searched in one pass (an
+// automatic one as ascending and descending, each trend once); `met` gets
+// the trend each followed.
+std::vector<Trace> best_groupings_of(const Groups& t, const Limits& k,
+                                     const std::vector<BinTrend>& trends,
+                                     std::vector<BinTrend>& met);
+
 // Throws "<who>: unknown trend" unless `trend` is one the search runs.
 void check_trend(BinTrend trend, const char* who);
 

@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "grouping_search.hpp"
@@ -132,7 +133,15 @@ GroupWoe group_woe(double c0, double c1, double total_c0, double total_c1) {
 
 OptimalBinning optimal_binning(const double* c0, const double* c1, std::size_t n_prebins,
                                const OptimalBinningConstraints& constraints) {
+    return std::move(optimal_binnings(c0, c1, n_prebins, constraints, {constraints.trend})[0]);
+}
+
+std::vector<OptimalBinning> optimal_binnings(const double* c0, const double* c1,
+                                             std::size_t n_prebins,
+                                             const OptimalBinningConstraints& constraints,
+                                             const std::vector<BinTrend>& trends) {
     check_arguments(c0, c1, n_prebins, constraints);
+    for (BinTrend trend : trends) grouping::check_trend(trend, "optimal_binning");
     double total_c0 = 0.0, total_c1 = 0.0;
     for (std::size_t i = 0; i < n_prebins; ++i) {
         total_c0 += c0[i];
@@ -141,19 +150,23 @@ OptimalBinning optimal_binning(const double* c0, const double* c1, std::size_t n
     if (!is_finite(total_c0 + total_c1)) {
         throw std::invalid_argument("optimal_binning: pre-bin counts are too large");
     }
-    OptimalBinning out;
-    out.iv = std::numeric_limits<double>::quiet_NaN();
-    out.trend = constraints.trend;
+    std::vector<OptimalBinning> out(trends.size());
+    OptimalBinningStatus status = OptimalBinningStatus::optimal;
     // One group holding every row meets every limit but the counts, so these
     // totals alone decide whether any grouping exists.
     if (total_c1 < constraints.min_events) {
-        out.status = OptimalBinningStatus::min_events_not_met;
+        status = OptimalBinningStatus::min_events_not_met;
     } else if (total_c0 < constraints.min_non_events) {
-        out.status = OptimalBinningStatus::min_non_events_not_met;
+        status = OptimalBinningStatus::min_non_events_not_met;
     } else if (total_c0 == 0.0 || total_c1 == 0.0) {
-        out.status = OptimalBinningStatus::single_class;
+        status = OptimalBinningStatus::single_class;
     }
-    if (out.status != OptimalBinningStatus::optimal) return out;
+    for (std::size_t i = 0; i < trends.size(); ++i) {
+        out[i].status = status;
+        out[i].iv = std::numeric_limits<double>::quiet_NaN();
+        out[i].trend = trends[i];
+    }
+    if (status != OptimalBinningStatus::optimal) return out;
 
     const GroupTable table = group_table(c0, c1, n_prebins, constraints, total_c0, total_c1);
     grouping::Limits limits;
@@ -165,21 +178,25 @@ OptimalBinning optimal_binning(const double* c0, const double* c1, std::size_t n
             });
     }
     limits.who = "optimal_binning";
-    const grouping::Trace chosen =
-        grouping::best_grouping_of(table.search, limits, constraints.trend, out.trend);
-    if (chosen.best.value == grouping::kUnreached) {
-        out.status = fixed_cut_status(c0, c1, n_prebins, constraints, total_c0 + total_c1,
-                                      out.broken_segment);
-        return out;
+    std::vector<BinTrend> met;
+    const std::vector<grouping::Trace> chosen =
+        grouping::best_groupings_of(table.search, limits, trends, met);
+    for (std::size_t i = 0; i < trends.size(); ++i) {
+        out[i].trend = met[i];
+        if (chosen[i].best.value == grouping::kUnreached) {
+            out[i].status = fixed_cut_status(c0, c1, n_prebins, constraints, total_c0 + total_c1,
+                                             out[i].broken_segment);
+            continue;
+        }
+        double iv = 0.0;
+        for (const auto& [first, last] : chosen[i].groups) {
+            const std::size_t g = tri(first, last);
+            const GroupWoe w = group_woe(table.c0[g], table.c1[g], total_c0, total_c1);
+            out[i].groups.push_back({first, last, table.c0[g], table.c1[g], w.woe, w.iv});
+            iv += w.iv;
+        }
+        out[i].iv = iv;
     }
-    double iv = 0.0;
-    for (const auto& [first, last] : chosen.groups) {
-        const std::size_t g = tri(first, last);
-        const GroupWoe w = group_woe(table.c0[g], table.c1[g], total_c0, total_c1);
-        out.groups.push_back({first, last, table.c0[g], table.c1[g], w.woe, w.iv});
-        iv += w.iv;
-    }
-    out.iv = iv;
     return out;
 }
 

@@ -26,6 +26,17 @@ def optimal_binning(
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = ...,
 ) -> dict[str, Any]: ...
+def optimal_binnings(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float,
+    min_non_events: float,
+    trends: list[str],
+    max_pvalue: float = 1.0,
+    fixed_starts: npt.ArrayLike = ...,
+) -> list[dict[str, Any]]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
 def count_values_at_most(
     x: npt.ArrayLike, labels: npt.ArrayLike, max_values: int
@@ -231,3 +242,14 @@ def multiclass_binning(
     objective: str = "iv",
 ) -> dict[str, Any]: ...
 def merge_key_runs(keys: npt.ArrayLike, ends: npt.ArrayLike) -> dict[str, Any]: ...
+def continuous_binnings(
+    weight: npt.ArrayLike,
+    sum: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_rows: float,
+    trends: list[str],
+    max_pvalue: float = 1.0,
+    sum_sq_dev: npt.ArrayLike = ...,
+) -> list[dict[str, Any]]: ...

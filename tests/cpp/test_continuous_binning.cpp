@@ -171,6 +171,38 @@ INSTANTIATE_TEST_SUITE_P(Trends, ContinuousBinningTrend,
                                            BinTrend::descending, BinTrend::peak, BinTrend::valley,
                                            BinTrend::automatic));
 
+// Several trends in one pass, a test between neighbours shared among them:
+// what each trend gives on its own, bit for bit (means tie often here).
+TEST(ContinuousBinning, TrendsSearchedTogetherAsAlone) {
+    const std::vector<BinTrend> trends = {BinTrend::automatic, BinTrend::none, BinTrend::peak,
+                                          BinTrend::valley, BinTrend::descending};
+    std::mt19937 rng(20261209u);
+    std::uniform_int_distribution<int> size(1, 9), small(1, 4), pick(0, 3);
+    const double pvalues[] = {1.0, 0.8, 0.3, 0.05};
+    for (int table = 0; table < 200; ++table) {
+        const std::size_t n = static_cast<std::size_t>(size(rng));
+        std::vector<double> w(n), s(n), dev(n);
+        for (std::size_t i = 0; i < n; ++i)
+            w[i] = small(rng), s[i] = w[i] * pick(rng), dev[i] = pick(rng);
+        ContinuousBinningConstraints k;
+        k.max_bins = static_cast<std::size_t>(pick(rng));
+        k.max_pvalue = pvalues[pick(rng)];
+        const auto together =
+            tessaline::continuous_binnings(w.data(), s.data(), w.data(), n, k, trends, dev.data());
+        ASSERT_EQ(together.size(), trends.size());
+        for (std::size_t t = 0; t < trends.size(); ++t) {
+            k.trend = trends[t];
+            const auto alone =
+                tessaline::continuous_binning(w.data(), s.data(), w.data(), n, k, dev.data());
+            EXPECT_EQ(together[t].trend, alone.trend) << "table " << table;
+            EXPECT_EQ(together[t].between_ss, alone.between_ss) << "table " << table;
+            ASSERT_EQ(together[t].groups.size(), alone.groups.size()) << "table " << table;
+            for (std::size_t g = 0; g < alone.groups.size(); ++g)
+                EXPECT_EQ(together[t].groups[g].first, alone.groups[g].first) << "table " << table;
+        }
+    }
+}
+
 TEST(ContinuousBinning, WorkedExampleAndStatuses) {
     // Means 1, 2, 10, 11 with weights 1, 1, 2, 2: overall mean 45 / 6 = 7.5;
     // two bins {1, 2} (mean 1.5) and {10, 11} (mean 10.5) give

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -137,6 +138,43 @@ INSTANTIATE_TEST_SUITE_P(Trends, OptimalBinningTrend,
                          ::testing::Values(BinTrend::none, BinTrend::ascending,
                                            BinTrend::descending, BinTrend::peak, BinTrend::valley,
                                            BinTrend::automatic));
+
+// Several trends searched in one pass give, bit for bit, what each gives on
+// its own (levels tie often in these small tables).
+TEST(OptimalBinning, TrendsSearchedTogetherAsAlone) {
+    const std::vector<BinTrend> trends = {BinTrend::peak,       BinTrend::none,
+                                          BinTrend::automatic,  BinTrend::ascending,
+                                          BinTrend::descending, BinTrend::valley};
+    std::mt19937 rng(20261209u);
+    std::uniform_int_distribution<int> size(1, 9), count(0, 6), pick(0, 3);
+    const double pvalues[] = {1.0, 1.0, 0.5, 0.1};
+    for (int table = 0; table < 200; ++table) {
+        const std::size_t n = static_cast<std::size_t>(size(rng));
+        std::vector<double> c0(n), c1(n);
+        for (std::size_t i = 0; i < n; ++i) c0[i] = count(rng) + 1, c1[i] = count(rng);
+        c1[n - 1] += 1.0;
+        OptimalBinningConstraints k;
+        k.max_bins = static_cast<std::size_t>(pick(rng));
+        k.min_events = pick(rng) / 2;
+        k.max_pvalue = pvalues[pick(rng)];
+        if (n > 3 && pick(rng) == 0) k.fixed_starts = {2};
+        const auto together = tessaline::optimal_binnings(c0.data(), c1.data(), n, k, trends);
+        ASSERT_EQ(together.size(), trends.size());
+        for (std::size_t t = 0; t < trends.size(); ++t) {
+            k.trend = trends[t];
+            const auto alone = tessaline::optimal_binning(c0.data(), c1.data(), n, k);
+            const auto& got = together[t];
+            EXPECT_EQ(got.status, alone.status) << "table " << table;
+            EXPECT_EQ(got.trend, alone.trend) << "table " << table;
+            EXPECT_EQ(got.groups.size(), alone.groups.size()) << "table " << table;
+            for (std::size_t g = 0; g < std::min(got.groups.size(), alone.groups.size()); ++g)
+                EXPECT_EQ(got.groups[g].first, alone.groups[g].first) << "table " << table;
+            if (alone.status == OptimalBinningStatus::optimal) {
+                EXPECT_EQ(got.iv, alone.iv) << "table " << table;
+            }
+        }
+    }
+}
 
 TEST(OptimalBinning, NamesTheLimitNoGroupingMeets) {
     const std::vector<double> c0 = {5, 3}, c1 = {1, 2}, none = {0, 0};

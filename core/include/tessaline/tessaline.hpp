@@ -391,6 +391,11 @@ TESSALINE_API GroupWoe group_woe(double c0, double c1, double total_c0, double t
 TESSALINE_API OptimalBinning optimal_binning(const double* c0, const double* c1,
                                              std::size_t n_prebins,
                                              const OptimalBinningConstraints& constraints);
+// `optimal_binning` under each trend of `trends` in place of the
+// constraints' own, the groups built and the trends searched in one pass.
+TESSALINE_API std::vector<OptimalBinning> optimal_binnings(
+    const double* c0, const double* c1, std::size_t n_prebins,
+    const OptimalBinningConstraints& constraints, const std::vector<BinTrend>& trends);
 // "none", "ascending", "descending", "peak", "valley" or "auto".
 TESSALINE_API BinTrend parse_bin_trend(const std::string& s);
 // What a status other than optimal tells the analyst.
@@ -916,6 +921,12 @@ TESSALINE_API ContinuousBinning continuous_binning(const double* weight, const d
                                                    const double* rows, std::size_t n_prebins,
                                                    const ContinuousBinningConstraints& constraints,
                                                    const double* sum_sq_dev = nullptr);
+// `continuous_binning` under each trend of `trends` in place of the
+// constraints' own, the groups built and the trends searched in one pass.
+TESSALINE_API std::vector<ContinuousBinning> continuous_binnings(
+    const double* weight, const double* sum, const double* rows, std::size_t n_prebins,
+    const ContinuousBinningConstraints& constraints, const std::vector<BinTrend>& trends,
+    const double* sum_sq_dev = nullptr);
 // What a status other than optimal tells the analyst.
 TESSALINE_API const char* continuous_binning_status_message(ContinuousBinningStatus status);
 

@@ -86,14 +86,12 @@ def real_number(
 
 def one_of(name: str, value: Any, choices: Sequence[str]) -> str:
     """`value` when it is one of the strings `choices`."""
+    if isinstance(value, str) and value in choices:
+        return value  # the message is built only for a refusal: checks run per column
     quoted = [repr(c) for c in choices]
     allowed = " or ".join(quoted) if len(quoted) == 2 else "one of " + ", ".join(quoted)
     message = f"{name} must be {allowed}, not {value!r}"
-    if not isinstance(value, str):
-        raise TypeError(message)
-    if value not in choices:
-        raise ValueError(message)
-    return value
+    raise (ValueError if isinstance(value, str) else TypeError)(message)
 
 
 def output_choice(output: Any, allowed: Sequence[str]) -> str:

@@ -7,7 +7,7 @@ kernel."""
 from __future__ import annotations
 
 import sys
-from collections.abc import Mapping
+from collections.abc import Mapping, Sequence
 from typing import Any
 
 import numpy as np
@@ -346,31 +346,31 @@ def mdlp_from_counts(
     return result
 
 
-def optimal_grouping(
+def optimal_groupings(
     c0: FloatArray,
     c1: FloatArray,
-    *,
     max_bins: int,
     min_bin_share: float,
     min_events: float,
     min_non_events: float,
-    trend: str,
+    trends: Sequence[str],
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = (),
-) -> dict[str, Any]:
+) -> list[dict[str, Any]]:
     """The contiguous grouping of largest IV of pre-bins under the limits
     (neighbouring groups' p-value of equal event rates at most `max_pvalue`),
-    a group beginning at each of the `fixed_starts` pre-bins; when none meets
-    them, "message" names the limit and "broken_segment" the segment between
-    fixed starts that breaks it."""
-    result: dict[str, Any] = _native.optimal_binning(
+    a group beginning at each of the `fixed_starts` pre-bins, under each of
+    the `trends` (searched in one pass over the same groups, cheaper than a
+    search per trend); when none meets them, "message" names the limit and
+    "broken_segment" the segment between fixed starts that breaks it."""
+    result: list[dict[str, Any]] = _native.optimal_binnings(
         c0,
         c1,
         max_bins,
         min_bin_share,
         min_events,
         min_non_events,
-        trend,
+        list(trends),
         max_pvalue,
         np.asarray(fixed_starts, dtype=np.int64),
     )
@@ -549,17 +549,17 @@ def continuous_grouping(
     max_bins: int,
     min_bin_share: float,
     min_rows: float,
-    trend: str,
+    trends: Sequence[str],
     max_pvalue: float = 1.0,
     sum_sq_dev: FloatArray | None = None,
-) -> dict[str, Any]:
+) -> list[dict[str, Any]]:
     """The contiguous grouping of pre-bins of largest between-group sum of
     squares under the limits, neighbours' means differing at most at
-    `max_pvalue` (which needs the pre-bins' `sum_sq_dev`); "message" names
-    the limit none meets."""
+    `max_pvalue` (which needs the pre-bins' `sum_sq_dev`), under each of the
+    `trends` (searched in one pass); "message" names the limit none meets."""
     deviations = np.empty(0) if sum_sq_dev is None else sum_sq_dev
-    result: dict[str, Any] = _native.continuous_binning(
-        weight, total, rows, max_bins, min_bin_share, min_rows, trend, max_pvalue, deviations
+    result: list[dict[str, Any]] = _native.continuous_binnings(
+        weight, total, rows, max_bins, min_bin_share, min_rows, list(trends), max_pvalue, deviations
     )
     return result
 

@@ -159,53 +159,61 @@ def _check_limits(
         checks.real_number("max_pvalue", max_pvalue, 0, 1)
 
 
-def _grouping(
+def _groupings(
     prebins: dict[str, Any],
     *,
     label: str,
     max_bins: int,
     min_bin_share: float,
     min_rows: int,
-    trend: str,
+    trends: Sequence[str],
     max_pvalue: float | None,
-) -> dict[str, Any]:
-    best = native.continuous_grouping(
+) -> list[dict[str, Any]]:
+    """The best grouping of the pre-bins under each of the `trends`."""
+    found = native.continuous_grouping(
         np.asarray(prebins["weight"], dtype=np.float64),
         np.asarray(prebins["sum"], dtype=np.float64),
         np.asarray(prebins["rows"], dtype=np.float64),
         max_bins=max_bins,
         min_bin_share=min_bin_share,
         min_rows=float(min_rows),
-        trend=trend,
+        trends=trends,
         max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
         sum_sq_dev=np.asarray(prebins["sum_sq_dev"], dtype=np.float64),
     )
-    if best["message"]:
-        raise ValueError(f"continuous binning of {label}: {best['message']}")
-    return best
+    for best in found:
+        if best["message"]:
+            raise ValueError(f"continuous binning of {label}: {best['message']}")
+    return found
 
 
-def _shape_note(prebins: dict[str, Any], best: dict[str, Any], **limits: Any) -> str:
-    """Under "auto", the peak or valley whose bins explain much more of the
-    searched rows' variance than `best` (its R² and how to ask for it), or
-    ''. No trend at all bounds both from above and costs less to search."""
+def _best_grouping(
+    prebins: dict[str, Any], *, trend: str, **limits: Any
+) -> tuple[dict[str, Any], str]:
+    """The best grouping under `trend` and, under "auto", the note of a peak
+    or valley whose bins explain much more of the searched rows' variance
+    (its R² and how to ask for it), or ''. No trend at all bounds both from
+    above, costs less to search and is searched in the same pass."""
+    if trend != "auto":
+        return _groupings(prebins, trends=(trend,), **limits)[0], ""
+    best, unshaped = _groupings(prebins, trends=("auto", "none"), **limits)
     total = float(native.continuous_columns(prebins)["total_ss"])
     if not total > 0:
-        return ""
+        return best, ""
     r2 = best["between_ss"] / total
 
     def much_better(other: float) -> bool:
         return bool(other > r2 * (1 + SHAPE_GAIN) and other - r2 >= SHAPE_MIN_GAIN)
 
-    def r2_of(trend: str) -> float:
-        return float(_grouping(prebins, trend=trend, **limits)["between_ss"]) / total
-
-    if not much_better(r2_of("none")):
-        return ""
-    shaped = max((r2_of(trend), trend) for trend in ("peak", "valley"))
+    if not much_better(float(unshaped["between_ss"]) / total):
+        return best, ""
+    shapes = ("peak", "valley")
+    found = _groupings(prebins, trends=shapes, **limits)
+    shaped = max((float(r["between_ss"]) / total, t) for r, t in zip(found, shapes))
     if not much_better(shaped[0]):
-        return ""
-    return f"a {shaped[1]} fits better (R² {shaped[0]:.4f} against {r2:.4f}): trend='{shaped[1]}'"
+        return best, ""
+    note = f"a {shaped[1]} fits better (R² {shaped[0]:.4f} against {r2:.4f}): trend='{shaped[1]}'"
+    return best, note
 
 
 def _stack(*parts: dict[str, Any]) -> dict[str, Any]:
@@ -309,8 +317,7 @@ def continuous_counts_table(
         "min_rows": min_rows,
         "max_pvalue": max_pvalue,
     }
-    best = _grouping(prebins, trend=trend, **limits)
-    note = _shape_note(prebins, best, **limits) if trend == "auto" else ""
+    best, note = _best_grouping(prebins, trend=trend, **limits)
     # A group ends at its last pre-bin, whose right edge (a value of x) is its cut.
     cuts = prebin_cuts[best["last"][:-1]]
     intervals = native.continuous_interval_stats(searched, cuts)
@@ -399,13 +406,13 @@ def continuous_category_table(
     order = np.argsort(native.continuous_columns(counts)["mean"], kind="stable")
     ranked = {key: np.asarray(counts[key])[order] for key in VALUE_COLUMNS[1:]}
     ranked["value"] = np.arange(k, dtype=np.float64)
-    best = _grouping(
+    (best,) = _groupings(
         ranked,
         label=name or "x",
         max_bins=max_bins,
         min_bin_share=min_bin_share,
         min_rows=min_rows,
-        trend=trend,
+        trends=(trend,),
         max_pvalue=max_pvalue,
     )
     first, last = best["first"], best["last"]

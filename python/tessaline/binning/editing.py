@@ -470,14 +470,14 @@ def fixed_cut_optimum(
     for key, least in zip(("min_events", "min_non_events"), resolved):
         if checked[key] is None:
             checked[key] = int(least) if basis.rows is None else least
-    best = native.optimal_grouping(
+    (best,) = native.optimal_groupings(
         c0,
         c1,
-        max_bins=checked["max_bins"],
-        min_bin_share=checked["min_bin_share"],
-        min_events=checked["min_events"],
-        min_non_events=checked["min_non_events"],
-        trend=checked["trend"],
+        checked["max_bins"],
+        checked["min_bin_share"],
+        checked["min_events"],
+        checked["min_non_events"],
+        (checked["trend"],),
         fixed_starts=np.searchsorted(prebins, kept) + 1,
     )
     if best["message"]:

@@ -83,41 +83,44 @@ def best_grouping(
     limits."""
     events, non_events = class_limits(c0, c1, min_events, min_non_events)
 
-    def search(shape: str) -> dict[str, Any]:
-        return native.optimal_grouping(
+    def search(shapes: Sequence[str]) -> list[dict[str, Any]]:
+        return native.optimal_groupings(
             c0,
             c1,
-            max_bins=max_bins,
-            min_bin_share=min_bin_share,
-            min_events=events,
-            min_non_events=non_events,
-            trend=shape,
-            max_pvalue=max_pvalue,
-            fixed_starts=fixed_starts,
+            max_bins,
+            min_bin_share,
+            events,
+            non_events,
+            shapes,
+            max_pvalue,
+            fixed_starts,
         )
 
-    table = TableIV(c0, c1, outside)
+    noting = note_shapes and trend == "auto"
+    table = TableIV(c0, c1, outside) if noting or trend == "auto_all" else None
     if trend == "auto_all":
-        results = [search(shape) for shape in SHAPES]
+        assert table is not None
+        results = search(SHAPES)
         found = [r for r in results if not r["message"]]
         best = max(found, key=table.iv) if found else results[0]
     else:
-        best = search(trend)
+        # No trend at all bounds a peak's and a valley's IV from above (the
+        # same limits, one condition fewer): the note's first question,
+        # searched in the same pass as the trend asked for.
+        best, *unshaped = search((trend, "none") if noting else (trend,))
     if best["message"]:
         raise ValueError(f"{label}: {best['message']}")
     best["shape_note"] = ""
-    if not (note_shapes and trend == "auto"):
+    if not noting:
         return best
+    assert table is not None
     best_iv = table.iv(best)
 
     def much_better(iv: float) -> bool:
         return iv > best_iv * (1 + SHAPE_GAIN) and iv - best_iv >= SHAPE_MIN_GAIN
 
-    # No trend at all bounds a peak's and a valley's IV from above (the same
-    # limits, one condition fewer), and costs less than either to search.
-    unshaped = search("none")
-    if not unshaped["message"] and much_better(table.bound(unshaped["iv"])):
-        shaped = [(table.iv(r), r) for r in map(search, SHAPES[2:]) if not r["message"]]
+    if not unshaped[0]["message"] and much_better(table.bound(unshaped[0]["iv"])):
+        shaped = [(table.iv(r), r) for r in search(SHAPES[2:]) if not r["message"]]
         if better := max((s for s in shaped if much_better(s[0])), default=None, key=_first):
             best["shape_note"] = (
                 f"a {better[1]['trend']} fits better (IV {better[0]:.4f} "

@@ -62,7 +62,9 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
     c1 = np.asarray(table["c1"], dtype=np.float64)
     total = float(c0.sum() + c1.sum())
     members = table.category_bins().bin_of
-    found = []
+    # The categories that are rare and share their bin, each with its bin's
+    # other rows: all tested in one call, category and rest side by side.
+    candidates = []
     for name, a0, a1 in zip(basis.names, basis.c0, basis.c1):
         b = members.get(name)
         rows = float(a0 + a1)
@@ -71,7 +73,16 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
         rest0, rest1 = c0[b] - a0, c1[b] - a1
         if rest0 + rest1 == 0:
             continue  # alone in its bin already
-        pvalue = float(native.neighbour_rate_tests([a0, rest0], [a1, rest1])["pvalue"][0])
+        candidates.append((name, a0, a1, b, rows, rest0, rest1))
+    if not candidates:
+        return []
+    pairs = np.array([(a0, rest0, a1, rest1) for _, a0, a1, _, _, rest0, rest1 in candidates])
+    # The test between rows 2i and 2i + 1 is candidate i's (the others are
+    # between neighbouring candidates, and not read).
+    pvalues = native.neighbour_rate_tests(pairs[:, :2].ravel(), pairs[:, 2:].ravel())["pvalue"]
+    found = []
+    for (name, a0, a1, b, rows, rest0, rest1), tested in zip(candidates, pvalues[::2]):
+        pvalue = float(tested)
         if not pvalue < RARE_PVALUE:
             continue
         split0 = np.concatenate([c0[:b], [rest0, a0], c0[b + 1 :]])
