@@ -228,6 +228,7 @@ def grid_binning(
     trend_x: str,
     trend_y: str,
     max_exhaustive: int = 4096,
+) -> dict[str, Any]: ...
 def count_class_values(x: npt.ArrayLike, labels: npt.ArrayLike, k: int) -> dict[str, Any]: ...
 def class_interval_counts(
     value: npt.ArrayLike, counts: npt.ArrayLike, splits: npt.ArrayLike
