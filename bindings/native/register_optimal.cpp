@@ -23,13 +23,9 @@ py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std
     if (a.size != e.size) {
         throw std::invalid_argument("optimal_binning: c0 and c1 must have the same length");
     }
-    tessaline::OptimalBinningConstraints limits;
-    limits.max_bins = max_bins;
-    limits.min_bin_share = min_bin_share;
-    limits.min_events = min_events;
-    limits.min_non_events = min_non_events;
-    limits.trend = tessaline::parse_bin_trend(trend);
-    limits.max_pvalue = max_pvalue;
+    tessaline::OptimalBinningConstraints limits =
+        grouping_limits(max_bins, min_bin_share, min_events, min_non_events,
+                        tessaline::parse_bin_trend(trend), max_pvalue);
     const auto fixed = b::flat_view(fixed_starts);
     for (std::size_t i = 0; i < fixed.size; ++i) {
         if (fixed.data[i] < 0) {

@@ -1,5 +1,4 @@
-// The permutation test of the search of largest IV, and the hypergeometric
-// tables it draws.
+// The permutation test of the search of largest IV.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -25,16 +24,12 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     if (a.size != e.size || oa.size != oe.size) {
         throw std::invalid_argument("iv_permutation_test: c0 and c1 must have the same length");
     }
-    tessaline::OptimalBinningConstraints limits;
-    limits.max_bins = max_bins;
-    limits.min_bin_share = min_bin_share;
-    limits.min_events = min_events;
-    limits.min_non_events = min_non_events;
-    limits.max_pvalue = max_pvalue;
     tessaline::IvPermutationOptions options;
     options.all_shapes = trend == "auto_all";
-    limits.trend =
-        options.all_shapes ? tessaline::BinTrend::automatic : tessaline::parse_bin_trend(trend);
+    const tessaline::OptimalBinningConstraints limits = grouping_limits(
+        max_bins, min_bin_share, min_events, min_non_events,
+        options.all_shapes ? tessaline::BinTrend::automatic : tessaline::parse_bin_trend(trend),
+        max_pvalue);
     options.max_draws = max_draws;
     options.stop_after = stop_after;
     options.stop_share = stop_share;
@@ -55,26 +50,6 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     return out;
 }
 
-// `n_tables` draws of the events of groups of `rows` rows, one table a row.
-py::array_t<int64_t> hypergeometric_tables(const b::Int64Array& rows, int64_t events,
-                                           std::size_t n_tables, uint64_t seed) {
-    const auto r = b::flat_view(rows);
-    std::vector<int64_t> out;
-    out.reserve(n_tables * r.size);
-    {
-        py::gil_scoped_release release;
-        tessaline::SplitMix64 rng(seed);
-        for (std::size_t t = 0; t < n_tables; ++t) {
-            const auto drawn = tessaline::hypergeometric_table(r.data, r.size, events, rng);
-            out.insert(out.end(), drawn.begin(), drawn.end());
-        }
-    }
-    py::array_t<int64_t> table(
-        {static_cast<py::ssize_t>(n_tables), static_cast<py::ssize_t>(r.size)});
-    std::copy(out.begin(), out.end(), table.mutable_data());
-    return table;
-}
-
 }  // namespace
 
 void register_significance(py::module_& m) {
@@ -84,9 +59,6 @@ void register_significance(py::module_& m) {
           py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("stop_after"),
           py::arg("stop_share"), py::arg("keep_after"), py::arg("seed"), py::arg("rate_order"),
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
-    m.def("hypergeometric_tables", &hypergeometric_tables, py::arg("rows"), py::arg("events"),
-          py::arg("n_tables"), py::arg("seed"),
-          "Seeded draws of the events per group under independence, one table a row.");
 }
 
 }  // namespace tessaline::native

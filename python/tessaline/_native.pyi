@@ -220,6 +220,3 @@ def iv_permutation_test(
     seed: int,
     rate_order: bool,
 ) -> dict[str, Any]: ...
-def hypergeometric_tables(
-    rows: npt.ArrayLike, events: int, n_tables: int, seed: int
-) -> npt.NDArray[np.int64]: ...

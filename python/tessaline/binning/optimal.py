@@ -231,6 +231,23 @@ def optimal_cuts(
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside, iv_test)
 
 
+def search_limits(
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+) -> dict[str, Any]:
+    """The limits of a search by name, as `best_grouping` takes them."""
+    return {
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_events": min_events,
+        "min_non_events": min_non_events,
+        "trend": trend,
+    }
+
+
 def _grouped_cuts(
     value: npt.NDArray[np.float64],
     per_prebin: Mapping[str, Any],
@@ -249,13 +266,7 @@ def _grouped_cuts(
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
     c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
     c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
-    limits = {
-        "max_bins": max_bins,
-        "min_bin_share": min_bin_share,
-        "min_events": min_events,
-        "min_non_events": min_non_events,
-        "trend": trend,
-    }
+    limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
     best = best_grouping(
         c0,
         c1,
@@ -470,14 +481,7 @@ def optimal_rows(
     cuts, metadata = _grouped_cuts(
         counts["value"], counted["prebins"], name, *searched, max_pvalue, outside, iv_test
     )
-    limits = {
-        "max_bins": max_bins,
-        "min_bin_share": min_bin_share,
-        "min_events": min_events,
-        "min_non_events": min_non_events,
-        "trend": trend,
-        "n_prebins": n_prebins,
-    }
+    limits = {**search_limits(*searched), "n_prebins": n_prebins}
     check_representative(representative)
     summary = _searched_summary(searched_x, labels, counted, cuts, representative)
     if special_rows is not None:
