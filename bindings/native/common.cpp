@@ -58,6 +58,19 @@ tessaline::TessalineParams search_params(const char* where, int64_t minobs, int 
     return params;
 }
 
+tessaline::OptimalBinningConstraints grouping_limits(std::size_t max_bins, double min_bin_share,
+                                                     double min_events, double min_non_events,
+                                                     tessaline::BinTrend trend, double max_pvalue) {
+    tessaline::OptimalBinningConstraints limits;
+    limits.max_bins = max_bins;
+    limits.min_bin_share = min_bin_share;
+    limits.min_events = min_events;
+    limits.min_non_events = min_non_events;
+    limits.trend = trend;
+    limits.max_pvalue = max_pvalue;
+    return limits;
+}
+
 const char* trend_name(tessaline::BinTrend trend) {
     static const char* const names[] = {"none", "ascending", "descending",
                                         "peak", "valley",    "auto"};

@@ -30,6 +30,7 @@ void register_profile(py::module_& m);
 void register_grid(py::module_& m);
 void register_multiclass(py::module_& m);
 void register_batches(py::module_& m);
+void register_significance(py::module_& m);
 
 // Counts arrive as any array of integers (or of whole numbers); `where` names
 // the function in the messages.
@@ -64,6 +65,11 @@ tessaline::TessalineParams search_params(const char* where, int64_t minobs, int 
 
 // The name a trend has in the arguments, for the trend a grouping met.
 const char* trend_name(tessaline::BinTrend trend);
+
+// The limits of an optimal grouping as the Python layer passes them.
+tessaline::OptimalBinningConstraints grouping_limits(std::size_t max_bins, double min_bin_share,
+                                                     double min_events, double min_non_events,
+                                                     tessaline::BinTrend trend, double max_pvalue);
 
 // "value", "cumulative_non_event", "cumulative_event", "auc" and "gini".
 py::dict lorenz_dict(const tessaline::LorenzCurve& curve);

@@ -11,17 +11,15 @@
 namespace tessaline::native {
 namespace {
 
-// The limits of a search from its arguments, `trend` aside.
+// The limits of a search from its arguments, `trend` aside (the trends are
+// searched together, each its own).
 tessaline::OptimalBinningConstraints optimal_limits(std::size_t max_bins, double min_bin_share,
                                                     double min_events, double min_non_events,
                                                     double max_pvalue,
                                                     const b::Int64Array& fixed_starts) {
-    tessaline::OptimalBinningConstraints limits;
-    limits.max_bins = max_bins;
-    limits.min_bin_share = min_bin_share;
-    limits.min_events = min_events;
-    limits.min_non_events = min_non_events;
-    limits.max_pvalue = max_pvalue;
+    tessaline::OptimalBinningConstraints limits =
+        grouping_limits(max_bins, min_bin_share, min_events, min_non_events,
+                        tessaline::BinTrend::none, max_pvalue);
     const auto fixed = b::flat_view(fixed_starts);
     for (std::size_t i = 0; i < fixed.size; ++i) {
         if (fixed.data[i] < 0) {

@@ -254,3 +254,21 @@ def continuous_binnings(
     max_pvalue: float = 1.0,
     sum_sq_dev: npt.ArrayLike = ...,
 ) -> list[dict[str, Any]]: ...
+def iv_permutation_test(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    outside_c0: npt.ArrayLike,
+    outside_c1: npt.ArrayLike,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float,
+    min_non_events: float,
+    trend: str,
+    max_pvalue: float,
+    max_draws: int,
+    stop_after: int,
+    stop_share: float,
+    keep_after: int,
+    seed: int,
+    rate_order: bool,
+) -> dict[str, Any]: ...

@@ -363,7 +363,15 @@ def test_few_events_per_variable_are_warned_of_and_can_cap_the_variables():
 
 
 GUARD_FIELDS = {
-    tl.TableBinning: {"max_pvalue", "max_chi2_pvalue", "max_correlation", "max_vif"},
+    tl.TableBinning: {
+        "max_pvalue",
+        "max_chi2_pvalue",
+        "max_iv_pvalue",
+        "iv_permutations",
+        "random_state",
+        "max_correlation",
+        "max_vif",
+    },
     tl.Scorecard: {"min_events_per_variable", "cap_variables", "decisions"},
 }
 

@@ -117,9 +117,9 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
             frame, test_size=0.3, stratify=frame["creditability"], random_state=seed
         )
         # Against the selection by IV alone, which the stepwise one refines.
-        plain = tl.Scorecard(tl.TableBinning(event="bad", max_chi2_pvalue=None), event="bad").fit(
-            train, "creditability"
-        )
+        plain = tl.Scorecard(
+            tl.TableBinning(event="bad", max_iv_pvalue=None), event="bad"
+        ).fit(train, "creditability")
         stepwise = tl.StepwiseLogistic(
             criterion="pvalue",
             p_enter=0.3,
@@ -128,7 +128,7 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
             refit=LogisticRegression(max_iter=1000),
         )
         card = tl.Scorecard(
-            tl.TableBinning(event="bad", min_iv=0.0, max_chi2_pvalue=None),
+            tl.TableBinning(event="bad", min_iv=0.0, max_iv_pvalue=None),
             estimator=stepwise,
             event="bad",
         ).fit(train, "creditability")

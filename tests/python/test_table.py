@@ -4,6 +4,7 @@ selection, transform by column name, bad input, and the German credit check."""
 import itertools
 import pathlib
 import pickle
+import re
 
 import numpy as np
 import pytest
@@ -349,6 +350,69 @@ def test_the_selection_drops_columns_whose_bins_are_not_significant():
     assert "selection:\n  noise: drop by significance (0.01333; limit 0.01)" in str(binning)
     unguarded = tl.TableBinning(min_iv=0.0).fit(data, bad)
     assert unguarded.selected == ["grade", "income", "noise"] and not unguarded.selection_report
+
+
+def test_the_default_drops_a_column_whose_iv_the_search_finds_as_often_in_noise():
+    data, bad = frame(seed=4)
+    binning = tl.TableBinning(min_iv=0.0).fit(data, bad)
+    tested = {
+        n: (t.metadata["iv_pvalue"], t.metadata["iv_draws"]) for n, t in binning.tables.items()
+    }
+    # None of 50 draws reaches a real column (3 / 0.06 draws: p is below the
+    # level with 95% confidence); noise stops at 10 reaching it in 70 draws,
+    # more than twice the level's share.
+    assert tested["grade"] == tested["income"] == (1 / 51, 50)
+    pvalue, draws = tested["noise"]
+    assert (pvalue, draws) == (11 / 71, 70)
+    iv = binning.tables["noise"].information_value
+    assert binning.selected == ["grade", "income"]
+    assert binning.selection_report == [
+        tl.Decision(
+            "noise",
+            "iv_significance",
+            pvalue,
+            0.06,
+            detail=f"IV {iv:.3f} not significant: permutation p 0.15 > 0.06 (70 draws)",
+        )
+    ]
+    assert tl.TableBinning.from_json(binning.to_json()).selection_report == binning.selection_report
+    # The same draws on one thread, and none at all when the rule is off.
+    one_thread = tl.TableBinning(min_iv=0.0, n_jobs=1).fit(data, bad)
+    assert one_thread.to_dict()["tables"] == binning.to_dict()["tables"]
+    off = tl.TableBinning(min_iv=0.0, max_iv_pvalue=None).fit(data, bad)
+    assert off.selected == ["grade", "income", "noise"]
+    assert "iv_pvalue" not in off.tables["noise"].metadata
+    # A document written before the rule keeps the selection it was written with.
+    older = off.to_dict()
+    del older["options"]["max_iv_pvalue"], older["options"]["iv_permutations"]
+    del older["options"]["random_state"]
+    assert tl.TableBinning.from_dict(older).selected == off.selected
+
+
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"max_iv_pvalue": 1.5}, ValueError, "max_iv_pvalue must be a number from 0 to 1, not 1.5"),
+        (
+            {"iv_permutations": 0},
+            ValueError,
+            "iv_permutations must be a whole number of at least 1, not 0",
+        ),
+        (
+            {"iv_permutations": 9.5},
+            TypeError,
+            "iv_permutations must be a whole number of at least 1, not 9.5",
+        ),
+        (
+            {"random_state": -1},
+            ValueError,
+            "random_state must be a whole number of at least 0, not -1",
+        ),
+    ],
+)
+def test_the_permutation_test_refuses_bad_options(options, error, message):
+    with pytest.raises(error, match=f"^{re.escape(message)}$"):
+        tl.TableBinning(**options)
 
 
 @pytest.mark.parametrize(

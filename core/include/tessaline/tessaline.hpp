@@ -441,6 +441,70 @@ struct GridBinning {
 TESSALINE_API GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x,
                                        std::size_t n_y, const GridBinningConstraints& constraints);
 // ---- end of two-variable binning
+// -- significance of a searched grouping, by permutation ----------------------
+// A search for the grouping of largest IV finds some IV in pure noise too. Its
+// honest reference is the IV the same search finds when the target is
+// independent of the column: tables whose rows per pre-bin are the observed
+// ones and whose events are dealt among them at random (a multivariate
+// hypergeometric draw of the observed total).
+
+// A fixed 64-bit generator (splitmix64), so that a seed gives the same draws
+// on every platform and standard library.
+class SplitMix64 {
+  public:
+    explicit SplitMix64(uint64_t seed) : state_(seed) {}
+    uint64_t next();
+    // Uniform in [0, m), exactly (by rejection), for m > 0.
+    uint64_t below(uint64_t m);
+    // Uniform in [0, 1) with 53 random bits.
+    double unit();
+
+  private:
+    uint64_t state_;
+};
+
+// One draw of the events of each of k groups holding `rows[i]` rows, when
+// `events` of all the rows are events and every row is as likely: group by
+// group, the hypergeometric count of the events left among the rows left.
+TESSALINE_API std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k,
+                                                        int64_t events, SplitMix64& rng);
+
+struct IvPermutationOptions {
+    std::size_t max_draws = 199;
+    // Draws stop once at least `stop_after` null IVs reach the observed one
+    // and they are more than `stop_share` of the draws: the p-value is then
+    // clearly large (a `stop_share` of 1 never stops), and more draws would
+    // only refine it.
+    std::size_t stop_after = 10;
+    double stop_share = 0.0;
+    // Draws stop once this many in a row fall short of the observed IV: the
+    // p-value is then clearly small (0 keeps drawing to max_draws).
+    std::size_t keep_after = 0;
+    uint64_t seed = 0;
+    // Categories: each table's groups are searched in event-rate order.
+    bool rate_order = false;
+    // The best of ascending, descending, peak and valley by the table's IV.
+    bool all_shapes = false;
+};
+
+struct IvPermutationTest {
+    double observed_iv = 0.0;  // the table's IV, the rows outside the search included
+    double pvalue = 1.0;       // (1 + exceedances) / (1 + draws)
+    std::size_t draws = 0;
+    std::size_t exceedances = 0;
+};
+
+// The permutation test of the search of largest IV over k ordered pre-bins
+// (non-events c0, events c1) under `limits`, beside `n_outside` rows of the
+// table outside the search (missing and special values), whose events are
+// dealt with the rest.
+TESSALINE_API IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1,
+                                                    std::size_t k, const int64_t* outside_c0,
+                                                    const int64_t* outside_c1,
+                                                    std::size_t n_outside,
+                                                    const OptimalBinningConstraints& limits,
+                                                    const IvPermutationOptions& options);
+// -- end of the significance of a searched grouping ---------------------------
 
 // ---------------------------------------------------------------- from merged counts
 // The results above rebuilt from rows counted by distinct value, so that

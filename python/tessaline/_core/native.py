@@ -683,3 +683,15 @@ def merge_key_runs(runs: list[FloatArray]) -> tuple[FloatArray, IntArray]:
     ends = np.cumsum([run.size for run in runs], dtype=np.int64)
     out = _native.merge_key_runs(np.concatenate(runs), ends)
     return out["keys"], out["place"]
+# -- significance of a searched grouping ---------------------------------------------
+def iv_permutation_test(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    outside_c0: npt.ArrayLike,
+    outside_c1: npt.ArrayLike,
+    **options: Any,
+) -> dict[str, Any]:
+    """The permutation p-value of the IV of the best grouping of ordered
+    pre-bins beside the rows outside the search (see `binning.significance`)."""
+    result: dict[str, Any] = _native.iv_permutation_test(c0, c1, outside_c0, outside_c1, **options)
+    return result

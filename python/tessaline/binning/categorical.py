@@ -15,9 +15,20 @@ from .._core.arrays import FloatArray, column_name
 from .basis import category_basis, group_key
 from .binning_table import BinningTable
 from .numeric import default_minobs
-from .optimal import best_grouping
+from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, best_grouping
 from .options import LIMITS, check_options, check_search
+from .significance import IvTest, iv_significance
 from .weights import NO_PERCENTILE, category_counters, event_flags
+
+# The limits of the optimal grouping of categories that an option leaves out.
+SEARCH_DEFAULTS: dict[str, Any] = {
+    "max_bins": DEFAULT_MAX_BINS,
+    "min_bin_share": DEFAULT_MIN_BIN_SHARE,
+    "min_events": None,
+    "min_non_events": None,
+    "trend": "auto",
+    "max_pvalue": None,
+}
 
 # The MDLP options of `categorical_binning` as they are when not given.
 MDLP_DEFAULTS = {
@@ -128,8 +139,10 @@ def categorical_codes(
     method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
     sample_weight: Any = None,
+    iv_test: IvTest | None = None,
 ) -> BinningTable:
-    """`categorical_binning` of encoded categories against event flags."""
+    """`categorical_binning` of encoded categories against event flags;
+    with `iv_test`, the table's metadata holds the test of its IV."""
     checks.same_length(("x", encoded.codes), ("y", flags))
     weights = checks.sample_weights(sample_weight, encoded.codes.size)
     if weights is not None:
@@ -164,6 +177,7 @@ def categorical_codes(
         name=name,
         method=method,
         limits=limits,
+        iv_test=iv_test,
     )
 
 
@@ -198,13 +212,15 @@ def categorical_table(
     name: str | None = None,
     method: Literal["mdlp", "optimal"] = "optimal",
     limits: Mapping[str, Any] | None = None,
+    iv_test: IvTest | None = None,
 ) -> BinningTable:
     """The table of `categorical_binning` from the non-events `c0` and events
     `c1` of each category of `names` (ascending), the labelled rows whose
     category is missing, and the row counters of the column (`n_input` is
     every row, whose number sets the default `minobs`). With `rows` (the
     records of each category and of the missing category) the counts are
-    weights, and so is the table's."""
+    weights, and so is the table's. With `iv_test` (the optimal grouping),
+    the metadata holds the test of the grouping's IV."""
     if not (checks.is_number(min_share) and 0.0 <= min_share < 1.0):
         raise ValueError(f"min_share must be at least 0 and below 1, not {min_share!r}")
     checks.one_of("method", method, ("mdlp", "optimal"))
@@ -248,8 +264,13 @@ def categorical_table(
     order = native.event_rate_order(g0, g1)
     intervals: Mapping[str, Any]
     split_log: Mapping[str, Any] | None
+    significance: dict[str, Any] = {}
     if method == "optimal":
         intervals, split_log = _optimal_groups(g0[order], g1[order], dict(limits or {})), None
+        searched = {**SEARCH_DEFAULTS, **(limits or {})}
+        significance = iv_significance(
+            g0, g1, ([missing_c0], [missing_c1]), iv_test, rate_order=True, **searched
+        )
     else:
         if minobs is None:
             minobs = default_minobs(counters["n_input"])
@@ -286,7 +307,7 @@ def categorical_table(
         summary,
         method=method,
         name=name,
-        metadata={**counters, "n_categories": len(names)},
+        metadata={**counters, "n_categories": len(names), **significance},
         split_log=split_log,
         bin_categories=[tuple(g for g in members if g is not None) for members in bins],
         pooled_categories=[n for n, p in zip(names, pooled) if p],

@@ -21,6 +21,7 @@ from .categorical import categorical_table
 from .numeric import default_minobs
 from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
 from .options import check_bin_count, check_search
+from .significance import IvTest
 from .special import checked_special_values, is_special, with_special_counts
 from .weights import category_counters, kind_weights
 
@@ -562,6 +563,7 @@ def optimal_table(
     special_values: Sequence[float] = (),
     representative: Literal["median", "mean"] = "median",
     n_prebins: int = DEFAULT_N_PREBINS,
+    iv_test: IvTest | None = None,
     **limits: Any,
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
@@ -570,7 +572,7 @@ def optimal_table(
     special = counts.values([SPECIAL])
     outside = ([missing_c0, *special["c0"]], [missing_c1, *special["c1"]])
     cuts, metadata = optimal_cuts(
-        searched, label=name, n_prebins=n_prebins, outside=outside, **limits
+        searched, label=name, n_prebins=n_prebins, outside=outside, iv_test=iv_test, **limits
     )
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
     summary: Mapping[str, Any] = native.summary_from_counts(

@@ -19,6 +19,7 @@ from . import weights as weighting
 from .basis import numeric_basis
 from .binning_table import BinningTable
 from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
+from .significance import IvTest, iv_significance
 from .special import checked_special_values, is_special, special_counts, with_special_counts
 
 # The non-events and events of each row of a table outside the search (the
@@ -219,16 +220,35 @@ def optimal_cuts(
     n_prebins: int = DEFAULT_N_PREBINS,
     max_pvalue: float | None = None,
     outside: Outside = NOTHING_OUTSIDE,
+    iv_test: IvTest | None = None,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
-    infinite values included) and the rows of the table `outside` them."""
+    infinite values included) and the rows of the table `outside` them; with
+    `iv_test`, the metadata holds the test of the search's IV."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
     _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
     prebins = _prebins(counts, n_prebins)
     per_prebin = native.prebin_summary(counts, prebins)
-    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside)
+    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside, iv_test)
+
+
+def search_limits(
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+) -> dict[str, Any]:
+    """The limits of a search by name, as `best_grouping` takes them."""
+    return {
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_events": min_events,
+        "min_non_events": min_non_events,
+        "trend": trend,
+    }
 
 
 def _grouped_cuts(
@@ -242,19 +262,19 @@ def _grouped_cuts(
     trend: Trend,
     max_pvalue: float | None,
     outside: Outside,
+    iv_test: IvTest | None = None,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points and metadata of the optimal grouping of the pre-bins
     (`per_prebin`, their summary) of the searched distinct values `value`."""
     intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
+    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
     best = best_grouping(
-        np.asarray(per_prebin["c0"], dtype=np.float64)[intervals],
-        np.asarray(per_prebin["c1"], dtype=np.float64)[intervals],
+        c0,
+        c1,
         label=f"optimal binning of {label or 'x'}",
-        max_bins=max_bins,
-        min_bin_share=min_bin_share,
-        min_events=min_events,
-        min_non_events=min_non_events,
-        trend=trend,
+        **limits,
         note_shapes=True,
         max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
         outside=outside,
@@ -269,6 +289,17 @@ def _grouped_cuts(
         metadata["max_pvalue"] = float(max_pvalue)
     if best["shape_note"]:
         metadata["shape_note"] = best["shape_note"]
+    metadata.update(
+        iv_significance(
+            c0,
+            c1,
+            (outside[0], outside[1]),
+            iv_test,
+            rate_order=False,
+            max_pvalue=max_pvalue,
+            **limits,
+        )
+    )
     return cuts, metadata
 
 
@@ -379,9 +410,11 @@ def optimal_rows(
     representative: str = "median",
     sample_weight: npt.ArrayLike | None = None,
     target: Labels | None = None,
+    iv_test: IvTest | None = None,
 ) -> BinningTable:
     """`optimal_binning` of float64 values against event flags; `target`,
-    when given, holds the labels of those flags read once for many columns."""
+    when given, holds the labels of those flags read once for many columns;
+    with `iv_test`, the table's metadata holds the test of its IV."""
     checks.same_length(("x", xs), ("y", flags))
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
@@ -396,6 +429,7 @@ def optimal_rows(
             trend=trend,
             n_prebins=n_prebins,
             max_pvalue=max_pvalue,
+            iv_test=iv_test,
             outside=_outside(
                 rows.missing[:2],
                 *special_counts(
@@ -448,16 +482,9 @@ def optimal_rows(
     )
     outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
     cuts, metadata = _grouped_cuts(
-        counts["value"], counted["prebins"], name, *searched, max_pvalue, outside
+        counts["value"], counted["prebins"], name, *searched, max_pvalue, outside, iv_test
     )
-    limits = {
-        "max_bins": max_bins,
-        "min_bin_share": min_bin_share,
-        "min_events": min_events,
-        "min_non_events": min_non_events,
-        "trend": trend,
-        "n_prebins": n_prebins,
-    }
+    limits = {**search_limits(*searched), "n_prebins": n_prebins}
     check_representative(representative)
     summary = _searched_summary(searched_x, labels, counted, cuts, representative)
     if special_rows is not None:

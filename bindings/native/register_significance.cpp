@@ -1,0 +1,64 @@
+// The permutation test of the search of largest IV.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+
+namespace tessaline::native {
+namespace {
+
+// The test of the grouping of largest IV over ordered pre-bins (`c0`, `c1`)
+// beside the rows outside the search, under the search's limits.
+py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
+                             const b::Int64Array& outside_c0, const b::Int64Array& outside_c1,
+                             std::size_t max_bins, double min_bin_share, double min_events,
+                             double min_non_events, const std::string& trend, double max_pvalue,
+                             std::size_t max_draws, std::size_t stop_after, double stop_share,
+                             std::size_t keep_after, uint64_t seed, bool rate_order) {
+    const auto a = b::flat_view(c0), e = b::flat_view(c1);
+    const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
+    if (a.size != e.size || oa.size != oe.size) {
+        throw std::invalid_argument("iv_permutation_test: c0 and c1 must have the same length");
+    }
+    tessaline::IvPermutationOptions options;
+    options.all_shapes = trend == "auto_all";
+    const tessaline::OptimalBinningConstraints limits = grouping_limits(
+        max_bins, min_bin_share, min_events, min_non_events,
+        options.all_shapes ? tessaline::BinTrend::automatic : tessaline::parse_bin_trend(trend),
+        max_pvalue);
+    options.max_draws = max_draws;
+    options.stop_after = stop_after;
+    options.stop_share = stop_share;
+    options.keep_after = keep_after;
+    options.seed = seed;
+    options.rate_order = rate_order;
+    tessaline::IvPermutationTest test;
+    {
+        py::gil_scoped_release release;
+        test = tessaline::iv_permutation_test(a.data, e.data, a.size, oa.data, oe.data, oa.size,
+                                              limits, options);
+    }
+    py::dict out;
+    out["observed_iv"] = test.observed_iv;
+    out["pvalue"] = test.pvalue;
+    out["draws"] = static_cast<int64_t>(test.draws);
+    out["exceedances"] = static_cast<int64_t>(test.exceedances);
+    return out;
+}
+
+}  // namespace
+
+void register_significance(py::module_& m) {
+    m.def("iv_permutation_test", &iv_permutation_test, py::arg("c0"), py::arg("c1"),
+          py::arg("outside_c0"), py::arg("outside_c1"), py::arg("max_bins"),
+          py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
+          py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("stop_after"),
+          py::arg("stop_share"), py::arg("keep_after"), py::arg("seed"), py::arg("rate_order"),
+          "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
+}
+
+}  // namespace tessaline::native

@@ -1,0 +1,271 @@
+// Significance of the grouping of largest IV by permutation: the IV the same
+// search finds on tables whose events are dealt among the pre-bins at random.
+// The draws use a fixed generator and plain arithmetic only (no library
+// distributions, no exp or log), so a seed gives the same tables everywhere.
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+
+uint64_t SplitMix64::next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+uint64_t SplitMix64::below(uint64_t m) {
+    // Values under 2^64 mod m would make the low residues likelier.
+    const uint64_t skip = (0 - m) % m;
+    uint64_t r = next();
+    while (r < skip) r = next();
+    return r % m;
+}
+
+double SplitMix64::unit() {
+    return static_cast<double>(next() >> 11) * 0x1.0p-53;
+}
+
+namespace {
+
+// Up to this many rows a draw picks them one by one (an urn); past it, it
+// inverts the distribution from weights walked out of the mode.
+constexpr int64_t URN_ROWS = 32;
+// Weights below this share of the mode's are left out of the inversion: far
+// below a double's resolution of the cumulative sum.
+constexpr double NEGLIGIBLE = 1e-17;
+
+// The events among `n` rows drawn from `total` rows holding `events` events.
+int64_t hypergeometric(int64_t total, int64_t events, int64_t n, SplitMix64& rng,
+                       std::vector<double>& weights) {
+    if (n == 0 || events == 0) return 0;
+    if (events == total) return n;
+    if (n == total) return events;
+    if (n <= URN_ROWS) {
+        int64_t drawn = 0;
+        for (int64_t j = 0; j < n; ++j) {
+            if (rng.below(static_cast<uint64_t>(total - j)) <
+                static_cast<uint64_t>(events - drawn)) {
+                ++drawn;
+            }
+        }
+        return drawn;
+    }
+    const int64_t others = total - events;
+    const int64_t lo = std::max<int64_t>(0, n - others), hi = std::min(n, events);
+    const double mode_estimate =
+        std::floor(static_cast<double>(n + 1) * static_cast<double>(events + 1) /
+                   static_cast<double>(total + 2));
+    const int64_t mode =
+        std::clamp(static_cast<int64_t>(mode_estimate), lo, hi);  // any start is sound
+    // Weights relative to the mode's: w(k-1)/w(k) = k (others - n + k) /
+    // ((events - k + 1)(n - k + 1)), w(k+1)/w(k) = (events - k)(n - k) /
+    // ((k + 1)(others - n + k + 1)). `weights` holds w(mode - 1), w(mode - 2),
+    // ... then `right` w(mode + 1), ...; the sum adds them in that order.
+    weights.clear();
+    double w = 1.0, sum = 1.0;
+    for (int64_t k = mode; k > lo; --k) {
+        w *= (static_cast<double>(k) * static_cast<double>(others - n + k)) /
+             (static_cast<double>(events - k + 1) * static_cast<double>(n - k + 1));
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_left = weights.size();
+    w = 1.0;
+    for (int64_t k = mode; k < hi; ++k) {
+        w *= (static_cast<double>(events - k) * static_cast<double>(n - k)) /
+             (static_cast<double>(k + 1) * static_cast<double>(others - n + k + 1));
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_right = weights.size() - n_left;
+    // Inverted from the mode outwards, right then left, where the mass is:
+    // a few standard deviations' steps, not the whole support's.
+    const double target = rng.unit() * sum;
+    double running = 1.0;
+    if (target < running) return mode;
+    for (std::size_t step = 0; step < std::max(n_left, n_right); ++step) {
+        if (step < n_right) {
+            running += weights[n_left + step];
+            if (target < running) return mode + 1 + static_cast<int64_t>(step);
+        }
+        if (step < n_left) {
+            running += weights[step];
+            if (target < running) return mode - 1 - static_cast<int64_t>(step);
+        }
+    }
+    // Rounding may leave the target a hair past the last weight.
+    return n_right > 0 ? mode + static_cast<int64_t>(n_right) : mode - static_cast<int64_t>(n_left);
+}
+
+// The table's IV of the best grouping of the searched pre-bins (none found:
+// one group of them all), beside the rows outside the search.
+double searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
+                   const std::vector<double>& out0, const std::vector<double>& out1,
+                   const OptimalBinningConstraints& limits, bool all_shapes) {
+    double total0 = 0.0, total1 = 0.0;
+    for (std::size_t i = 0; i < c0.size(); ++i) total0 += c0[i], total1 += c1[i];
+    double searched0 = total0, searched1 = total1;
+    for (std::size_t i = 0; i < out0.size(); ++i) total0 += out0[i], total1 += out1[i];
+    double outside_iv = 0.0;
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if (out0[i] + out1[i] > 0.0) outside_iv += group_woe(out0[i], out1[i], total0, total1).iv;
+    }
+    const auto table_iv = [&](const OptimalBinning& best) {
+        double iv = 0.0;
+        for (const auto& g : best.groups) iv += group_woe(g.c0, g.c1, total0, total1).iv;
+        return iv + outside_iv;
+    };
+    double best_iv = -1.0;
+    const std::vector<BinTrend> shapes =
+        all_shapes ? std::vector<BinTrend>{BinTrend::ascending, BinTrend::descending,
+                                           BinTrend::peak, BinTrend::valley}
+                   : std::vector<BinTrend>{limits.trend};
+    for (BinTrend shape : shapes) {
+        OptimalBinningConstraints these = limits;
+        these.trend = shape;
+        const OptimalBinning best = optimal_binning(c0.data(), c1.data(), c0.size(), these);
+        if (best.status == OptimalBinningStatus::optimal)
+            best_iv = std::max(best_iv, table_iv(best));
+    }
+    if (best_iv < 0.0) best_iv = group_woe(searched0, searched1, total0, total1).iv + outside_iv;
+    return best_iv;
+}
+
+// The pre-bins' counts as the search reads them: in event-rate order for categories.
+void searched_counts(const int64_t* c0, const int64_t* c1, std::size_t k, bool rate_order,
+                     std::vector<double>& s0, std::vector<double>& s1) {
+    s0.clear();
+    s1.clear();
+    if (!rate_order) {
+        for (std::size_t i = 0; i < k; ++i) {
+            s0.push_back(static_cast<double>(c0[i]));
+            s1.push_back(static_cast<double>(c1[i]));
+        }
+        return;
+    }
+    for (int64_t i : event_rate_order(c0, c1, k)) {
+        s0.push_back(static_cast<double>(c0[i]));
+        s1.push_back(static_cast<double>(c1[i]));
+    }
+}
+
+// The IV of the table row by row, an upper bound of the IV of any grouping
+// of its pre-bins when every row holds both classes (each row's term is
+// convex and grows in proportion to the row, so a merged row's term is at
+// most the sum of its parts); infinite when a row lacks a class, as the
+// half count standing in for it breaks the bound.
+double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& c1,
+                    const std::vector<double>& out0, const std::vector<double>& out1) {
+    double total0 = 0.0, total1 = 0.0;
+    for (std::size_t i = 0; i < c0.size(); ++i) {
+        if (c0[i] == 0 || c1[i] == 0) return HUGE_VAL;
+        total0 += static_cast<double>(c0[i]), total1 += static_cast<double>(c1[i]);
+    }
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if ((out0[i] == 0.0) != (out1[i] == 0.0)) return HUGE_VAL;
+        total0 += out0[i], total1 += out1[i];
+    }
+    double iv = 0.0;
+    for (std::size_t i = 0; i < c0.size(); ++i) {
+        iv += group_woe(static_cast<double>(c0[i]), static_cast<double>(c1[i]), total0, total1).iv;
+    }
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if (out0[i] > 0.0) iv += group_woe(out0[i], out1[i], total0, total1).iv;
+    }
+    return iv;
+}
+
+void check_counts(const int64_t* c0, const int64_t* c1, std::size_t k) {
+    for (std::size_t i = 0; i < k; ++i) {
+        if (c0[i] < 0 || c1[i] < 0) {
+            throw std::invalid_argument("iv_permutation_test: counts must not be negative");
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k, int64_t events,
+                                          SplitMix64& rng) {
+    int64_t total = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+        if (rows[i] < 0)
+            throw std::invalid_argument("hypergeometric_table: rows must not be negative");
+        total += rows[i];
+    }
+    if (events < 0 || events > total) {
+        throw std::invalid_argument("hypergeometric_table: events must be between 0 and the rows");
+    }
+    std::vector<int64_t> drawn(k, 0);
+    std::vector<double> weights;
+    for (std::size_t i = 0; i < k && events > 0; ++i) {
+        drawn[i] = hypergeometric(total, events, rows[i], rng, weights);
+        total -= rows[i];
+        events -= drawn[i];
+    }
+    return drawn;
+}
+
+IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std::size_t k,
+                                      const int64_t* outside_c0, const int64_t* outside_c1,
+                                      std::size_t n_outside,
+                                      const OptimalBinningConstraints& limits,
+                                      const IvPermutationOptions& options) {
+    check_counts(c0, c1, k);
+    check_counts(outside_c0, outside_c1, n_outside);
+    if (k == 0) throw std::invalid_argument("iv_permutation_test: no pre-bin to search");
+    if (options.max_draws == 0 || options.stop_after == 0) {
+        throw std::invalid_argument("iv_permutation_test: draws and the stop must be positive");
+    }
+    std::vector<int64_t> rows(k + n_outside);
+    int64_t events = 0;
+    for (std::size_t i = 0; i < k; ++i) rows[i] = c0[i] + c1[i], events += c1[i];
+    for (std::size_t i = 0; i < n_outside; ++i) {
+        rows[k + i] = outside_c0[i] + outside_c1[i];
+        events += outside_c1[i];
+    }
+    std::vector<double> s0, s1;
+    std::vector<double> out0(outside_c0, outside_c0 + n_outside);
+    std::vector<double> out1(outside_c1, outside_c1 + n_outside);
+    searched_counts(c0, c1, k, options.rate_order, s0, s1);
+    IvPermutationTest test;
+    test.observed_iv = searched_iv(s0, s1, out0, out1, limits, options.all_shapes);
+    // A null IV within rounding of the observed one counts as reaching it.
+    const double reach = test.observed_iv - 1e-12 * std::fabs(test.observed_iv);
+    SplitMix64 rng(options.seed);
+    std::vector<int64_t> n0(k), n1(k);
+    const auto sure = [&] {
+        return (test.exceedances >= options.stop_after &&
+                static_cast<double>(test.exceedances) >
+                    options.stop_share * static_cast<double>(test.draws)) ||
+               (test.exceedances == 0 && options.keep_after > 0 &&
+                test.draws >= options.keep_after);
+    };
+    while (test.draws < options.max_draws && !sure()) {
+        const std::vector<int64_t> drawn =
+            hypergeometric_table(rows.data(), rows.size(), events, rng);
+        for (std::size_t i = 0; i < k; ++i) n1[i] = drawn[i], n0[i] = rows[i] - drawn[i];
+        for (std::size_t i = 0; i < n_outside; ++i) {
+            out1[i] = static_cast<double>(drawn[k + i]);
+            out0[i] = static_cast<double>(rows[k + i] - drawn[k + i]);
+        }
+        ++test.draws;
+        // Merging rows never raises the IV, so a table whose rows each hold
+        // both classes and whose IV row by row falls short needs no search.
+        if (ungrouped_iv(n0, n1, out0, out1) * (1.0 + 1e-9) < reach) continue;
+        searched_counts(n0.data(), n1.data(), k, options.rate_order, s0, s1);
+        if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
+            ++test.exceedances;
+    }
+    test.pvalue = static_cast<double>(1 + test.exceedances) / static_cast<double>(1 + test.draws);
+    return test;
+}
+
+}  // namespace tessaline
