@@ -26,6 +26,7 @@ void register_from_counts(py::module_& m);
 void register_weights(py::module_& m);
 void register_validation(py::module_& m);
 void register_continuous(py::module_& m);
+void register_prebins(py::module_& m);
 
 // Counts arrive as any array of integers (or of whole numbers); `where` names
 // the function in the messages.

@@ -24,4 +24,5 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     tessaline::native::register_weights(m);
     tessaline::native::register_validation(m);
     tessaline::native::register_continuous(m);
+    tessaline::native::register_prebins(m);
 }

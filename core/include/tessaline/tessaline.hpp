@@ -503,6 +503,19 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share);
 
+// ---- pre-bins of merged counts
+// counted_prebins of rows already counted elsewhere (an engine, batches):
+// the parts' counts merged as merge_value_counts merges them (sorted where
+// they are not, equal values summed, 0.0 for either zero, values without rows
+// dropped), their index, and the pre-bins of those counts. No row is missing
+// (missing_c0, missing_c1 0) and no sign of a zero is known (negative_zero
+// false).
+TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
+                                                 std::size_t n_prebins,
+                                                 std::size_t max_class_parts,
+                                                 double min_class_share);
+// ---- end of pre-bins of merged counts
+
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected
 // applicant split into a weighted good and bad): every count becomes the sum

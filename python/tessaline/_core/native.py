@@ -143,6 +143,24 @@ def counted_prebins(
     return counts
 
 
+def prebins_from_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    *,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+) -> Counts:
+    """`counted_prebins` of rows counted elsewhere: the counts merged as
+    `merge_value_counts` merges them, their index and "prebins" (no row
+    missing, no sign of a zero known)."""
+    counts: Counts = _native.prebins_from_counts(
+        value, c0, c1, n_prebins, max_class_parts, min_class_share
+    )
+    return counts
+
+
 def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike) -> Counts:
     """Counts of the same value added up, by ascending value."""
     counts: Counts = _native.merge_value_counts(value, c0, c1)

@@ -19,7 +19,7 @@ from .basis import numeric_basis
 from .binning_table import BinningTable
 from .categorical import categorical_table
 from .numeric import default_minobs
-from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
+from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, counted_cuts, optimal_cuts
 from .options import check_bin_count, check_search
 from .special import checked_special_values, is_special, with_special_counts
 from .weights import category_counters, kind_weights
@@ -152,9 +152,10 @@ class ColumnCounts:
             (infinite, INF_KNOWN, INF_MISSING_Y),
             (special, SPECIAL, SPECIAL_MISSING_Y),
         ):
-            self.rows[with_y] = known[group].sum()
-            self.rows[without_y] = unknown[group].sum()
-            self.events[with_y] = ones[group].sum()
+            # Summed in place: a copy of the values of each kind would cost more.
+            self.rows[with_y] = np.sum(known, where=group)
+            self.rows[without_y] = np.sum(unknown, where=group)
+            self.events[with_y] = np.sum(ones, where=group)
             if weights is not None:
                 self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
                 self.weight_events[with_y] = native.exact_sum(w1[group])
@@ -174,8 +175,16 @@ class ColumnCounts:
             return native.merge_weighted_counts(
                 self._value[keep], self._w0[keep], self._w1[keep], self._known[keep]
             )
+        return native.merge_value_counts(*self.unmerged(kinds))
+
+    def unmerged(
+        self, kinds: Sequence[int]
+    ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+        """The groups' (value, c0, c1) behind `values` (rows, not weights),
+        before their merge: a value may repeat, in any order."""
+        keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
         c1 = self._ones[keep]
-        return native.merge_value_counts(self._value[keep], self._known[keep] - c1, c1)
+        return self._value[keep], self._known[keep] - c1, c1
 
     @property
     def missing(self) -> tuple[Any, Any]:
@@ -532,22 +541,41 @@ def optimal_table(
     **limits: Any,
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
-    searched = counts.values([KEPT, INF_KNOWN])
     missing_c0, missing_c1 = counts.missing
     special = counts.values([SPECIAL])
     outside = ([missing_c0, *special["c0"]], [missing_c1, *special["c1"]])
-    cuts, metadata = optimal_cuts(
-        searched, label=name, n_prebins=n_prebins, outside=outside, **limits
-    )
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
-    summary: Mapping[str, Any] = native.summary_from_counts(
-        searched,
-        missing_c0=missing_c0,
-        missing_c1=missing_c1,
-        missing_rows=counts.missing_rows,
-        splits=cuts,
-        representative=representative,
-    )
+    summary: Mapping[str, Any]
+    counted: dict[str, Any] = {}
+    if counts.weighted:
+        searched = counts.values([KEPT, INF_KNOWN])
+        cuts, metadata = optimal_cuts(
+            searched, label=name, n_prebins=n_prebins, outside=outside, **limits
+        )
+    else:
+        # The merge, its index and the pre-bins in one native call, the
+        # median read through the index: the steps of the rows' own fit.
+        counted, cuts, metadata = counted_cuts(
+            *counts.unmerged([KEPT, INF_KNOWN]),
+            label=name,
+            n_prebins=n_prebins,
+            outside=outside,
+            **limits,
+        )
+        searched = {key: counted[key] for key in ("value", "c0", "c1")}
+    if not counts.weighted and representative == "median":
+        summary = native.median_summary_of_counted(
+            {**counted, "missing_c0": missing_c0, "missing_c1": missing_c1}, cuts
+        )
+    else:
+        summary = native.summary_from_counts(
+            searched,
+            missing_c0=missing_c0,
+            missing_c1=missing_c1,
+            missing_rows=counts.missing_rows,
+            splits=cuts,
+            representative=representative,
+        )
     specials = checked_special_values(special_values)
     if specials:
         summary = _with_specials(summary, counts, specials)
@@ -557,7 +585,8 @@ def optimal_table(
         name=name,
         metadata=metadata,
         special_values=specials,
-        basis=numeric_basis(searched, representative, fit_limits),
+        # Fresh from the core and held by nothing else: kept as they are.
+        basis=numeric_basis(searched, representative, fit_limits, owned=not counts.weighted),
     )
 
 

@@ -38,6 +38,9 @@ from .memory import Limits
 # (8 bytes a value, read and copied) takes at most an eighth of it.
 BATCH_ROWS = 1 << 20
 _SMALLEST_BATCH = 1 << 14
+# Distinct values of a batch counted without a sort: a column of more gives
+# up after hashing about this many values.
+FEW_VALUES = 4096
 
 
 @dataclass
@@ -90,13 +93,15 @@ def _count_batch(x: npt.NDArray[np.float64], labels: Any, column: _Column) -> No
         column.pending_unknown.append(counted)
         missing_unknown = int(np.isnan(unknown_x).sum())
         column.missing[0] += missing_unknown
-    column.pending.append(native.count_values(x, known_labels))
+    # A column of few values is counted in a hash table, without a sort.
+    counted = native.count_values_at_most(x, known_labels, FEW_VALUES)
+    column.pending.append(native.count_values(x, known_labels) if counted is None else counted)
     nan = np.isnan(x)
-    if nan.any():
-        rows = int(nan.sum())
+    rows = int(np.count_nonzero(nan))
+    if rows:
         column.missing[0] += rows
         column.missing[1] += rows
-        column.missing[2] += int(known_labels[nan].sum())
+        column.missing[2] += int(np.count_nonzero(known_labels[nan]))
     _settle(column)
 
 
