@@ -38,7 +38,8 @@ def _whole(counts: Any, what: str) -> CountArray:
     float count would otherwise be truncated toward zero)."""
     array = np.ravel(np.asarray(counts))
     if array.dtype.kind in "iub":
-        return array.astype(np.int64)
+        # Never written to: int64 counts are read where they are.
+        return array.astype(np.int64, copy=False)
     if array.dtype.kind == "f":
         whole = np.isfinite(array) & (array == np.round(array)) & (np.abs(array) < 2.0**63)
         if whole.all():
@@ -140,25 +141,30 @@ class ColumnCounts:
             self.weight_events = np.zeros(8, dtype=np.float64)
         missing = np.isnan(value)
         flagged = is_special(value, special_values)
-        special = ~missing & (False if flagged is None else flagged)
+        special = np.zeros(value.size, dtype=bool) if flagged is None else ~missing & flagged
         infinite = np.isinf(value) & ~special
         finite = ~(missing | special | infinite)
-        unknown = rows - known
         self.rows = np.zeros(8, dtype=np.int64)
         self.events = np.zeros(8, dtype=np.int64)
-        for group, with_y, without_y in (
+        kinds = (
             (finite, KEPT, MISSING_Y),
             (missing, MISSING_X, MISSING_BOTH),
             (infinite, INF_KNOWN, INF_MISSING_Y),
             (special, SPECIAL, SPECIAL_MISSING_Y),
-        ):
-            # Summed in place: a copy of the values of each kind would cost more.
-            self.rows[with_y] = np.sum(known, where=group)
-            self.rows[without_y] = np.sum(unknown, where=group)
-            self.events[with_y] = np.sum(ones, where=group)
-            if weights is not None:
-                self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
-                self.weight_events[with_y] = native.exact_sum(w1[group])
+        )
+        # The values set aside are few: theirs are read by position, and the
+        # finite values' counts are what is left of the column's totals.
+        self.rows[[KEPT, MISSING_Y]] = known.sum(), rows.sum() - known.sum()
+        self.events[KEPT] = ones.sum()
+        for group, with_y, without_y in kinds[1:]:
+            at = np.flatnonzero(group)
+            self.rows[[with_y, without_y]] = known[at].sum(), rows[at].sum() - known[at].sum()
+            self.events[with_y] = ones[at].sum()
+            self.rows[[KEPT, MISSING_Y]] -= self.rows[[with_y, without_y]]
+            self.events[KEPT] -= self.events[with_y]
+        for group, with_y, without_y in kinds if weights is not None else ():
+            self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
+            self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
         self._value, self._known, self._ones = value, known, ones
         finite_values = value[finite & (rows > 0)]
