@@ -166,6 +166,9 @@ class ColumnCounts:
             self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
             self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
+        # The searched counts (`values([KEPT, INF_KNOWN])`) with their index
+        # and default pre-bins, when whoever counted the rows made them.
+        self.prebinned: Mapping[str, Any] | None = None
         self._value, self._known, self._ones = value, known, ones
         finite_values = value[finite & (rows > 0)]
         # Counts merged before come in order: a read, not a sort.
@@ -561,8 +564,10 @@ def optimal_table(
     else:
         # The merge, its index and the pre-bins in one native call, the
         # median read through the index: the steps of the rows' own fit.
+        prebinned = counts.prebinned if n_prebins == DEFAULT_N_PREBINS else None
         counted, cuts, metadata = counted_cuts(
             *counts.unmerged([KEPT, INF_KNOWN]),
+            prebinned=prebinned,
             label=name,
             n_prebins=n_prebins,
             outside=outside,

@@ -242,21 +242,28 @@ def counted_cuts(
     n_prebins: int = DEFAULT_N_PREBINS,
     max_pvalue: float | None = None,
     outside: Outside = NOTHING_OUTSIDE,
+    prebinned: Mapping[str, Any] | None = None,
 ) -> tuple[dict[str, Any], npt.NDArray[np.float64], dict[str, Any]]:
     """`optimal_cuts` of searched rows counted by value but not yet merged
     (rows, not weights): merged, indexed and pre-binned in one native call,
     as the rows' own counts are, so that the later steps read them through
-    the index (`native.median_summary_of_counted`) too. Returns the merged
-    counts with their index, the cut points and the metadata."""
+    the index (`native.median_summary_of_counted`) too. `prebinned`: those
+    of the same counts, made when they were counted (`n_prebins` pre-bins).
+    Returns the merged counts with their index, the cut points and the
+    metadata."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
-    counted = native.prebins_from_counts(
-        value,
-        c0,
-        c1,
-        n_prebins=n_prebins,
-        max_class_parts=CLASS_PARTS,
-        min_class_share=CLASS_PART_SHARE,
+    counted = (
+        dict(prebinned)
+        if prebinned is not None
+        else native.prebins_from_counts(
+            value,
+            c0,
+            c1,
+            n_prebins=n_prebins,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
     )
     cuts, metadata = _grouped_cuts(
         counted["value"], counted["prebins"], label, *limits, max_pvalue, outside
