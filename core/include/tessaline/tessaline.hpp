@@ -511,8 +511,7 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
 // (missing_c0, missing_c1 0) and no sign of a zero is known (negative_zero
 // false).
 TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
-                                                 std::size_t n_prebins,
-                                                 std::size_t max_class_parts,
+                                                 std::size_t n_prebins, std::size_t max_class_parts,
                                                  double min_class_share);
 // ---- end of pre-bins of merged counts
 

@@ -234,25 +234,27 @@ def counted_cuts(
     c1: npt.NDArray[np.int64],
     *,
     label: str | None,
-    max_bins: int = DEFAULT_MAX_BINS,
-    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
-    min_events: float | None = None,
-    min_non_events: float | None = None,
-    trend: Trend = "auto",
     n_prebins: int = DEFAULT_N_PREBINS,
-    max_pvalue: float | None = None,
     outside: Outside = NOTHING_OUTSIDE,
     prebinned: Mapping[str, Any] | None = None,
+    **limits: Any,
 ) -> tuple[dict[str, Any], npt.NDArray[np.float64], dict[str, Any]]:
-    """`optimal_cuts` of searched rows counted by value but not yet merged
-    (rows, not weights): merged, indexed and pre-binned in one native call,
-    as the rows' own counts are, so that the later steps read them through
-    the index (`native.median_summary_of_counted`) too. `prebinned`: those
-    of the same counts, made when they were counted (`n_prebins` pre-bins).
-    Returns the merged counts with their index, the cut points and the
-    metadata."""
-    limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
-    _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
+    """`optimal_cuts` (the same `limits`) of searched rows counted by value
+    but not yet merged (rows, not weights): merged, indexed and pre-binned
+    in one native call, as the rows' own counts are, so that the later
+    steps read them through the index (`native.median_summary_of_counted`)
+    too. `prebinned`: those of the same counts, made when they were counted
+    (`n_prebins` pre-bins). Returns the merged counts with their index, the
+    cut points and the metadata."""
+    unknown = set(limits) - {"max_pvalue", *LIMIT_DEFAULTS}
+    if unknown:
+        raise TypeError(f"counted_cuts() got unexpected keyword arguments: {sorted(unknown)}")
+    searched = tuple(
+        limits.get(key, LIMIT_DEFAULTS[key])
+        for key in ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
+    )
+    max_pvalue = limits.get("max_pvalue")
+    _check_limits(*searched, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
     counted = (
         dict(prebinned)
         if prebinned is not None
@@ -266,7 +268,7 @@ def counted_cuts(
         )
     )
     cuts, metadata = _grouped_cuts(
-        counted["value"], counted["prebins"], label, *limits, max_pvalue, outside
+        counted["value"], counted["prebins"], label, *searched, max_pvalue, outside
     )
     return counted, cuts, metadata
 
