@@ -166,8 +166,8 @@ class ColumnCounts:
             self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
             self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
-        # The searched counts (`values([KEPT, INF_KNOWN])`) with their index
-        # and default pre-bins, when whoever counted the rows made them.
+        # The index and default pre-bins of the searched counts (`values([KEPT,
+        # INF_KNOWN])`, merged as given), when whoever counted the rows made them.
         self.prebinned: Mapping[str, Any] | None = None
         self._value, self._known, self._ones = value, known, ones
         finite_values = value[finite & (rows > 0)]

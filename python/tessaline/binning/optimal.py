@@ -243,9 +243,10 @@ def counted_cuts(
     but not yet merged (rows, not weights): merged, indexed and pre-binned
     in one native call, as the rows' own counts are, so that the later
     steps read them through the index (`native.median_summary_of_counted`)
-    too. `prebinned`: those of the same counts, made when they were counted
-    (`n_prebins` pre-bins). Returns the merged counts with their index, the
-    cut points and the metadata."""
+    too. `prebinned`: the index ("index_c0", "index_c1") and pre-bins
+    ("prebins", of `n_prebins`) of the same counts, made when they were
+    counted, which then come merged. Returns the merged counts with their
+    index, the cut points and the metadata."""
     unknown = set(limits) - {"max_pvalue", *LIMIT_DEFAULTS}
     if unknown:
         raise TypeError(f"counted_cuts() got unexpected keyword arguments: {sorted(unknown)}")
@@ -256,7 +257,7 @@ def counted_cuts(
     max_pvalue = limits.get("max_pvalue")
     _check_limits(*searched, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
     counted = (
-        dict(prebinned)
+        {**prebinned, "value": value, "c0": c0, "c1": c1}
         if prebinned is not None
         else native.prebins_from_counts(
             value,

@@ -55,8 +55,8 @@ class _Column:
     pending: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
     pending_unknown: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
     missing: list[int] = field(default_factory=lambda: [0, 0, 0])  # rows, known, events
-    # The first batch's counts of the rows of known target with their index
-    # and default pre-bins, as the rows' own fit counts them (None past it).
+    # The index and default pre-bins of the first batch's counts of the rows
+    # of known target, as the rows' own fit makes them (None past it).
     prebinned: dict[str, Any] | None = None
     batches: int = 0
 
@@ -116,7 +116,8 @@ def _count_batch(values: Any, labels: Any, column: _Column) -> None:
         )
         missing_c0, missing_c1 = int(counted["missing_c0"]), int(counted["missing_c1"])
         if column.batches == 1:
-            column.prebinned = counted
+            # The index and pre-bins only: the counts are kept once, below.
+            column.prebinned = {k: counted[k] for k in ("index_c0", "index_c1", "prebins")}
         counted = {key: counted[key] for key in ("value", "c0", "c1")}
     else:
         nan = np.isnan(x)
