@@ -250,10 +250,11 @@ def counted_cuts(
     unknown = set(limits) - {"max_pvalue", *LIMIT_DEFAULTS}
     if unknown:
         raise TypeError(f"counted_cuts() got unexpected keyword arguments: {sorted(unknown)}")
-    searched = tuple(
+    max_bins, min_bin_share, min_events, min_non_events, trend = (
         limits.get(key, LIMIT_DEFAULTS[key])
         for key in ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
     )
+    searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
     max_pvalue = limits.get("max_pvalue")
     _check_limits(*searched, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
     counted = (

@@ -59,6 +59,8 @@ class _Column:
     # of known target, as the rows' own fit makes them (None past it).
     prebinned: dict[str, Any] | None = None
     batches: int = 0
+    # Whether a batch held more than FEW_VALUES values: the next are sorted.
+    many: bool = False
 
     def held(self) -> int:
         """Distinct values held, merged or pending (an upper bound)."""
@@ -97,16 +99,19 @@ def _count_batch(values: Any, labels: Any, column: _Column) -> None:
     if mask is not None:
         unknown_x = x[~mask]
         x = x[mask]
-        counted = native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
-        column.pending_unknown.append(counted)
+        column.pending_unknown.append(
+            native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
+        )
         missing_unknown = int(np.isnan(unknown_x).sum())
         column.missing[0] += missing_unknown
     column.batches += 1
     column.prebinned = None
     # A column of few values is counted in a hash table, without a sort;
-    # one of many takes its pre-bins from the sort's counts in passing.
-    counted = native.count_values_at_most(x, known_labels, FEW_VALUES)
-    if counted is None:
+    # one of many takes the pre-bins of its first batch from the sort's
+    # counts in passing (a column of many batches leaves them unused).
+    few = None if column.many else native.count_values_at_most(x, known_labels, FEW_VALUES)
+    column.many = few is None
+    if few is None and column.batches == 1:
         counted = native.counted_prebins(
             x,
             known_labels,
@@ -115,11 +120,11 @@ def _count_batch(values: Any, labels: Any, column: _Column) -> None:
             min_class_share=CLASS_PART_SHARE,
         )
         missing_c0, missing_c1 = int(counted["missing_c0"]), int(counted["missing_c1"])
-        if column.batches == 1:
-            # The index and pre-bins only: the counts are kept once, below.
-            column.prebinned = {k: counted[k] for k in ("index_c0", "index_c1", "prebins")}
+        # The index and pre-bins only: the counts are kept once, below.
+        column.prebinned = {k: counted[k] for k in ("index_c0", "index_c1", "prebins")}
         counted = {key: counted[key] for key in ("value", "c0", "c1")}
     else:
+        counted = few if few is not None else native.count_values(x, known_labels)
         nan = np.isnan(x)
         missing_c1 = int(np.count_nonzero(known_labels[nan])) if nan.any() else 0
         missing_c0 = int(np.count_nonzero(nan)) - missing_c1
