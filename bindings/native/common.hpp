@@ -31,6 +31,7 @@ void register_grid(py::module_& m);
 void register_multiclass(py::module_& m);
 void register_batches(py::module_& m);
 void register_significance(py::module_& m);
+void register_prebins(py::module_& m);
 
 // Counts arrive as any array of integers (or of whole numbers); `where` names
 // the function in the messages.

@@ -29,4 +29,5 @@ PYBIND11_MODULE(_native, m, py::multiple_interpreters::not_supported()) {
     tessaline::native::register_multiclass(m);
     tessaline::native::register_batches(m);
     tessaline::native::register_significance(m);
+    tessaline::native::register_prebins(m);
 }

@@ -90,6 +90,17 @@ struct CountedColumn {
 
 CountedColumn count_column(const double* x, const int32_t* y, std::size_t n);
 
+// Whether counts are as merge_value_counts leaves them (values ascending and
+// distinct, not NaN, 0.0 for a zero; counts not negative, every value with
+// rows, their sum within int64), so that they are their own merge.
+bool is_merged(const ValueCounts& counts);
+
+// The pre-bins of the default binning (as counted_prebins gives them) of
+// merged counts with their index: `rows` rows behind them.
+std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share);
+
 // Rows of each class.
 struct ClassRows {
     int64_t c0 = 0;

@@ -186,6 +186,24 @@ std::vector<double> class_split_cuts(const double* value, const double* c0, cons
     return split_cuts(candidates(value, c0, c1, n), max_parts, min_share);
 }
 
+std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share) {
+    // The counts are merged as they come: no step checks them again.
+    std::vector<double> splits = indexed_quantile_cuts(counts, index, n_prebins);
+    if (max_class_parts > 1) {
+        check_min_share(min_class_share);
+        const std::vector<double> cuts =
+            split_cuts(indexed_candidates(counts, index), max_class_parts, min_class_share);
+        // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
+        // either parts the values alike).
+        splits.insert(splits.end(), cuts.begin(), cuts.end());
+        std::sort(splits.begin(), splits.end());
+        splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
+    }
+    return summarize_counted_bins(indexed_bins(counts, index, splits, false), rows);
+}
+
 CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
                                std::size_t n_prebins, std::size_t max_class_parts,
                                double min_class_share) {
@@ -198,21 +216,8 @@ CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,
     out.missing_c0 = column.missing_c0;
     out.missing_c1 = column.missing_c1;
     out.negative_zero = column.negative_zero;
-    const ValueCounts& counts = out.counts;
-    // The counts are merged as they come: no step checks them again.
-    std::vector<double> splits = indexed_quantile_cuts(counts, column.index, n_prebins);
-    if (max_class_parts > 1) {
-        check_min_share(min_class_share);
-        const std::vector<double> cuts =
-            split_cuts(indexed_candidates(counts, column.index), max_class_parts, min_class_share);
-        // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
-        // either parts the values alike).
-        splits.insert(splits.end(), cuts.begin(), cuts.end());
-        std::sort(splits.begin(), splits.end());
-        splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
-    }
-    out.prebins = summarize_counted_bins(indexed_bins(counts, column.index, splits, false),
-                                         column.counted_c0 + column.counted_c1);
+    out.prebins = indexed_prebins(out.counts, column.index, column.counted_c0 + column.counted_c1,
+                                  n_prebins, max_class_parts, min_class_share);
     out.index_c0 = std::move(column.index.c0_before);
     out.index_c1 = std::move(column.index.c1_before);
     return out;

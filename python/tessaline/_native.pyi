@@ -51,6 +51,14 @@ def counted_prebins(
 def merge_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> dict[str, Any]: ...
+def prebins_from_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+) -> dict[str, Any]: ...
 def mdlp_full_from_counts(
     value: npt.ArrayLike,
     c0: npt.ArrayLike,

@@ -648,6 +648,17 @@ struct KeyRunsUnion {
 TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends,
                                           std::size_t n_runs);
 // -- end keys of counts kept by batch
+// ---- pre-bins of merged counts
+// counted_prebins of rows already counted elsewhere (an engine, batches):
+// the parts' counts merged as merge_value_counts merges them (sorted where
+// they are not, equal values summed, 0.0 for either zero, values without rows
+// dropped), their index, and the pre-bins of those counts. No row is missing
+// (missing_c0, missing_c1 0) and no sign of a zero is known (negative_zero
+// false).
+TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
+                                                 std::size_t n_prebins, std::size_t max_class_parts,
+                                                 double min_class_share);
+// ---- end of pre-bins of merged counts
 
 // ---------------------------------------------------------------- sample weights
 // Rows that stand for several records each (a down-sampled class, a rejected

@@ -143,6 +143,24 @@ def counted_prebins(
     return counts
 
 
+def prebins_from_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    *,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+) -> Counts:
+    """`counted_prebins` of rows counted elsewhere: the counts merged as
+    `merge_value_counts` merges them, their index and "prebins" (no row
+    missing, no sign of a zero known)."""
+    counts: Counts = _native.prebins_from_counts(
+        value, c0, c1, n_prebins, max_class_parts, min_class_share
+    )
+    return counts
+
+
 def merge_value_counts(value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike) -> Counts:
     """Counts of the same value added up, by ascending value."""
     counts: Counts = _native.merge_value_counts(value, c0, c1)
@@ -631,6 +649,8 @@ def top_positions(count: npt.ArrayLike, k: int) -> IntArray:
     """The positions of the `k` largest counts, largest first, ties by position."""
     positions: IntArray = _native.top_positions(count, k)
     return positions
+
+
 # -- multiclass target -----------------------------------------------------------------
 def count_class_values(x: FloatArray, labels: npt.NDArray[np.int32], k: int) -> Counts:
     """Rows by ascending distinct x and class ("counts": values x k), the
@@ -677,12 +697,16 @@ def multiclass_grouping(
         objective=objective,
     )
     return best
+
+
 def merge_key_runs(runs: list[FloatArray]) -> tuple[FloatArray, IntArray]:
     """The distinct keys of `runs` (each ascending and distinct, NaN last)
     and each entry's place among them, the runs taken one after the other."""
     ends = np.cumsum([run.size for run in runs], dtype=np.int64)
     out = _native.merge_key_runs(np.concatenate(runs), ends)
     return out["keys"], out["place"]
+
+
 # -- significance of a searched grouping ---------------------------------------------
 def iv_permutation_test(
     c0: npt.ArrayLike,

@@ -19,7 +19,7 @@ from .basis import numeric_basis
 from .binning_table import BinningTable
 from .categorical import categorical_table
 from .numeric import default_minobs
-from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, optimal_cuts
+from .optimal import DEFAULT_N_PREBINS, LIMIT_DEFAULTS, counted_cuts, optimal_cuts
 from .options import check_bin_count, check_search
 from .significance import IvTest
 from .special import checked_special_values, is_special, with_special_counts
@@ -39,7 +39,8 @@ def _whole(counts: Any, what: str) -> CountArray:
     float count would otherwise be truncated toward zero)."""
     array = np.ravel(np.asarray(counts))
     if array.dtype.kind in "iub":
-        return array.astype(np.int64)
+        # Never written to: int64 counts are read where they are.
+        return array.astype(np.int64, copy=False)
     if array.dtype.kind == "f":
         whole = np.isfinite(array) & (array == np.round(array)) & (np.abs(array) < 2.0**63)
         if whole.all():
@@ -141,33 +142,34 @@ class ColumnCounts:
             self.weight_events = np.zeros(8, dtype=np.float64)
         missing = np.isnan(value)
         flagged = is_special(value, special_values)
-        special = ~missing & (False if flagged is None else flagged)
+        special = np.zeros(value.size, dtype=bool) if flagged is None else ~missing & flagged
         infinite = np.isinf(value) & ~special
         finite = ~(missing | special | infinite)
-        unknown = rows - known
         self.rows = np.zeros(8, dtype=np.int64)
         self.events = np.zeros(8, dtype=np.int64)
-        # The finite values are nearly every entry: their counts are the totals
-        # less those of the few others (whole numbers, so exactly), which
-        # spares a copy of every count per kind.
-        left = [known.sum(), unknown.sum(), ones.sum()]
-        for group, with_y, without_y in (
+        kinds = (
+            (finite, KEPT, MISSING_Y),
             (missing, MISSING_X, MISSING_BOTH),
             (infinite, INF_KNOWN, INF_MISSING_Y),
             (special, SPECIAL, SPECIAL_MISSING_Y),
-            (finite, KEPT, MISSING_Y),
-        ):
-            if group is not finite:
-                at = np.flatnonzero(group)
-                sums = [known[at].sum(), unknown[at].sum(), ones[at].sum()]
-                left = [total - part for total, part in zip(left, sums)]
-            else:
-                sums = left
-            self.rows[with_y], self.rows[without_y], self.events[with_y] = sums
-            if weights is not None:
-                self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
-                self.weight_events[with_y] = native.exact_sum(w1[group])
+        )
+        # The values set aside are few: theirs are read by position, and the
+        # finite values' counts are what is left of the column's totals.
+        self.rows[[KEPT, MISSING_Y]] = known.sum(), rows.sum() - known.sum()
+        self.events[KEPT] = ones.sum()
+        for group, with_y, without_y in kinds[1:]:
+            at = np.flatnonzero(group)
+            self.rows[[with_y, without_y]] = known[at].sum(), rows[at].sum() - known[at].sum()
+            self.events[with_y] = ones[at].sum()
+            self.rows[[KEPT, MISSING_Y]] -= self.rows[[with_y, without_y]]
+            self.events[KEPT] -= self.events[with_y]
+        for group, with_y, without_y in kinds if weights is not None else ():
+            self.weight[[with_y, without_y]] = kind_weights(w_rows, w0, w1, group)
+            self.weight_events[with_y] = native.exact_sum(w1[group])
         self._groups = {KEPT: finite, INF_KNOWN: infinite, SPECIAL: special}
+        # The index and default pre-bins of the searched counts (`values([KEPT,
+        # INF_KNOWN])`, merged as given), when whoever counted the rows made them.
+        self.prebinned: Mapping[str, Any] | None = None
         self._value, self._known, self._ones = value, known, ones
         # As given, for the same groups with other values (`with_values`).
         self._group_rows, self._weights = rows, weights
@@ -186,13 +188,16 @@ class ColumnCounts:
             return native.merge_weighted_counts(
                 self._value[keep], self._w0[keep], self._w1[keep], self._known[keep]
             )
-        value, known, c1 = self._value[keep], self._known[keep], self._ones[keep]
+        value, c0, c1 = self.unmerged(kinds)
         # Counts merged before (batches, an engine's sorted groups) are
         # already the merge, when no total nears the int64 limit that the
         # merge checks: only a zero's sign is left to set (0.0 for both).
-        if np.all(value[1:] > value[:-1]) and known.sum(dtype=np.float64) < 2.0**62:
-            return {"value": value + 0.0, "c0": known - c1, "c1": c1}
-        return native.merge_value_counts(value, known - c1, c1)
+        if (
+            np.all(value[1:] > value[:-1])
+            and (c0.sum(dtype=np.float64) + c1.sum(dtype=np.float64)) < 2.0**62
+        ):
+            return {"value": value + 0.0, "c0": c0, "c1": c1}
+        return native.merge_value_counts(value, c0, c1)
 
     @property
     def group_values(self) -> npt.NDArray[np.float64]:
@@ -210,6 +215,15 @@ class ColumnCounts:
         return ColumnCounts(
             value, self._group_rows, self._known, self._ones, self.special_values, self._weights
         )
+
+    def unmerged(
+        self, kinds: Sequence[int]
+    ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+        """The groups' (value, c0, c1) behind `values` (rows, not weights),
+        before their merge: a value may repeat, in any order."""
+        keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
+        c1 = self._ones[keep]
+        return self._value[keep], self._known[keep] - c1, c1
 
     @property
     def missing(self) -> tuple[Any, Any]:
@@ -567,22 +581,44 @@ def optimal_table(
     **limits: Any,
 ) -> BinningTable:
     """The `optimal_binning` table of one column from its merged counts."""
-    searched = counts.values([KEPT, INF_KNOWN])
     missing_c0, missing_c1 = counts.missing
     special = counts.values([SPECIAL])
     outside = ([missing_c0, *special["c0"]], [missing_c1, *special["c1"]])
-    cuts, metadata = optimal_cuts(
-        searched, label=name, n_prebins=n_prebins, outside=outside, iv_test=iv_test, **limits
-    )
     fit_limits = {**LIMIT_DEFAULTS, **limits, "n_prebins": n_prebins}
-    summary: Mapping[str, Any] = native.summary_from_counts(
-        searched,
-        missing_c0=missing_c0,
-        missing_c1=missing_c1,
-        missing_rows=counts.missing_rows,
-        splits=cuts,
-        representative=representative,
-    )
+    summary: Mapping[str, Any]
+    counted: dict[str, Any] = {}
+    if counts.weighted:
+        searched = counts.values([KEPT, INF_KNOWN])
+        cuts, metadata = optimal_cuts(
+            searched, label=name, n_prebins=n_prebins, outside=outside, iv_test=iv_test, **limits
+        )
+    else:
+        # The merge, its index and the pre-bins in one native call, the
+        # median read through the index: the steps of the rows' own fit.
+        prebinned = counts.prebinned if n_prebins == DEFAULT_N_PREBINS else None
+        counted, cuts, metadata = counted_cuts(
+            *counts.unmerged([KEPT, INF_KNOWN]),
+            prebinned=prebinned,
+            iv_test=iv_test,
+            label=name,
+            n_prebins=n_prebins,
+            outside=outside,
+            **limits,
+        )
+        searched = {key: counted[key] for key in ("value", "c0", "c1")}
+    if not counts.weighted and representative == "median":
+        summary = native.median_summary_of_counted(
+            {**counted, "missing_c0": missing_c0, "missing_c1": missing_c1}, cuts
+        )
+    else:
+        summary = native.summary_from_counts(
+            searched,
+            missing_c0=missing_c0,
+            missing_c1=missing_c1,
+            missing_rows=counts.missing_rows,
+            splits=cuts,
+            representative=representative,
+        )
     specials = checked_special_values(special_values)
     if specials:
         summary = _with_specials(summary, counts, specials)
@@ -592,7 +628,8 @@ def optimal_table(
         name=name,
         metadata=metadata,
         special_values=specials,
-        basis=numeric_basis(searched, representative, fit_limits),
+        # Fresh from the core and held by nothing else: kept as they are.
+        basis=numeric_basis(searched, representative, fit_limits, owned=not counts.weighted),
     )
 
 

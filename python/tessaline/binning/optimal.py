@@ -251,6 +251,54 @@ def search_limits(
     }
 
 
+def counted_cuts(
+    value: npt.NDArray[np.float64],
+    c0: npt.NDArray[np.int64],
+    c1: npt.NDArray[np.int64],
+    *,
+    label: str | None,
+    n_prebins: int = DEFAULT_N_PREBINS,
+    outside: Outside = NOTHING_OUTSIDE,
+    prebinned: Mapping[str, Any] | None = None,
+    iv_test: IvTest | None = None,
+    **limits: Any,
+) -> tuple[dict[str, Any], npt.NDArray[np.float64], dict[str, Any]]:
+    """`optimal_cuts` (the same `limits`) of searched rows counted by value
+    but not yet merged (rows, not weights): merged, indexed and pre-binned
+    in one native call, as the rows' own counts are, so that the later
+    steps read them through the index (`native.median_summary_of_counted`)
+    too. `prebinned`: the index ("index_c0", "index_c1") and pre-bins
+    ("prebins", of `n_prebins`) of the same counts, made when they were
+    counted, which then come merged. Returns the merged counts with their
+    index, the cut points and the metadata."""
+    unknown = set(limits) - {"max_pvalue", *LIMIT_DEFAULTS}
+    if unknown:
+        raise TypeError(f"counted_cuts() got unexpected keyword arguments: {sorted(unknown)}")
+    max_bins, min_bin_share, min_events, min_non_events, trend = (
+        limits.get(key, LIMIT_DEFAULTS[key])
+        for key in ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
+    )
+    searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    max_pvalue = limits.get("max_pvalue")
+    _check_limits(*searched, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
+    counted = (
+        {**prebinned, "value": value, "c0": c0, "c1": c1}
+        if prebinned is not None
+        else native.prebins_from_counts(
+            value,
+            c0,
+            c1,
+            n_prebins=n_prebins,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
+    )
+    cuts, metadata = _grouped_cuts(
+        counted["value"], counted["prebins"], label, *searched, max_pvalue, outside, iv_test
+    )
+    return counted, cuts, metadata
+
+
 def _grouped_cuts(
     value: npt.NDArray[np.float64],
     per_prebin: Mapping[str, Any],

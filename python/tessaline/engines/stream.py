@@ -29,6 +29,7 @@ from .._core import native
 from .._core.dependencies import require
 from .._core.threads import run_in_threads
 from ..binning.column_counts import ColumnCounts
+from ..binning.optimal import CLASS_PART_SHARE, CLASS_PARTS, DEFAULT_N_PREBINS
 from ..counting import not_zero_one
 from ..formats.sql import identifier
 from .dialects import Dialect
@@ -38,6 +39,9 @@ from .memory import Limits
 # (8 bytes a value, read and copied) takes at most an eighth of it.
 BATCH_ROWS = 1 << 20
 _SMALLEST_BATCH = 1 << 14
+# Distinct values of a batch counted without a sort: a column of more gives
+# up after hashing about this many values.
+FEW_VALUES = 4096
 
 
 @dataclass
@@ -51,6 +55,12 @@ class _Column:
     pending: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
     pending_unknown: list[dict[str, npt.NDArray[Any]]] = field(default_factory=list)
     missing: list[int] = field(default_factory=lambda: [0, 0, 0])  # rows, known, events
+    # The index and default pre-bins of the first batch's counts of the rows
+    # of known target, as the rows' own fit makes them (None past it).
+    prebinned: dict[str, Any] | None = None
+    batches: int = 0
+    # Whether a batch held more than FEW_VALUES values: the next are sorted.
+    many: bool = False
 
     def held(self) -> int:
         """Distinct values held, merged or pending (an upper bound)."""
@@ -79,24 +89,49 @@ def _settle(column: _Column, every: bool = False) -> None:
             setattr(column, pending, [])
 
 
-def _count_batch(x: npt.NDArray[np.float64], labels: Any, column: _Column) -> None:
-    """Counts one batch of a column: `labels` are the 0/1 labels of the
-    rows of known target and their mask (None when every row's is known)."""
+def _count_batch(values: Any, labels: Any, column: _Column) -> None:
+    """Counts one batch of a column (an array of doubles, or Arrow's column
+    of them, read here in the column's own thread): `labels` are the 0/1
+    labels of the rows of known target and their mask (None when every
+    row's is known)."""
+    x = np.asarray(values, dtype=np.float64)
     known_labels, mask = labels
     if mask is not None:
         unknown_x = x[~mask]
         x = x[mask]
-        counted = native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
-        column.pending_unknown.append(counted)
+        column.pending_unknown.append(
+            native.count_values(unknown_x, np.zeros(unknown_x.size, dtype=np.int32))
+        )
         missing_unknown = int(np.isnan(unknown_x).sum())
         column.missing[0] += missing_unknown
-    column.pending.append(native.count_values(x, known_labels))
-    nan = np.isnan(x)
-    if nan.any():
-        rows = int(nan.sum())
-        column.missing[0] += rows
-        column.missing[1] += rows
-        column.missing[2] += int(known_labels[nan].sum())
+    column.batches += 1
+    column.prebinned = None
+    # A column of few values is counted in a hash table, without a sort;
+    # one of many takes the pre-bins of its first batch from the sort's
+    # counts in passing (a column of many batches leaves them unused).
+    few = None if column.many else native.count_values_at_most(x, known_labels, FEW_VALUES)
+    column.many = few is None
+    if few is None and column.batches == 1:
+        counted = native.counted_prebins(
+            x,
+            known_labels,
+            n_prebins=DEFAULT_N_PREBINS,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
+        missing_c0, missing_c1 = int(counted["missing_c0"]), int(counted["missing_c1"])
+        # The index and pre-bins only: the counts are kept once, below.
+        column.prebinned = {k: counted[k] for k in ("index_c0", "index_c1", "prebins")}
+        counted = {key: counted[key] for key in ("value", "c0", "c1")}
+    else:
+        counted = few if few is not None else native.count_values(x, known_labels)
+        nan = np.isnan(x)
+        missing_c1 = int(np.count_nonzero(known_labels[nan])) if nan.any() else 0
+        missing_c0 = int(np.count_nonzero(nan)) - missing_c1
+    column.pending.append(counted)
+    column.missing[0] += missing_c0 + missing_c1
+    column.missing[1] += missing_c0 + missing_c1
+    column.missing[2] += missing_c1
     _settle(column)
 
 
@@ -120,13 +155,17 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
     rows_known = known["c0"] + known["c1"]
     zeros = np.zeros(len(unknown["value"]), dtype=np.int64)
     missing_rows, missing_known, missing_events = column.missing
-    return ColumnCounts(
+    counts = ColumnCounts(
         np.concatenate([known["value"], unknown["value"], [np.nan]]),
         np.concatenate([rows_known, unknown["c0"], [missing_rows]]),
         np.concatenate([rows_known, zeros, [missing_known]]),
         np.concatenate([known["c1"], zeros, [missing_events]]),
         specials,
     )
+    if not specials:
+        # Searched as counted: the finite and infinite values of known target.
+        counts.prebinned = column.prebinned
+    return counts
 
 
 def batch_rows(limits: Limits, columns: int) -> int:
@@ -185,7 +224,7 @@ def streamed_counts(
         batches = (
             (
                 table.column(len(columns)).to_numpy(),
-                [np.asarray(table.column(i).to_numpy(), np.float64) for i in range(len(columns))],
+                [table.column(i) for i in range(len(columns))],
             )
             for table in _gathered(reader, rows)
         )

@@ -6,8 +6,10 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
+from tessaline._core import native
 from tessaline._core.categories import category_name
 from tessaline.binning import column_counts as counted
+from tessaline.binning import optimal
 
 SPECIAL = -999.0
 
@@ -84,6 +86,24 @@ def test_numeric_tables_from_counts_equal_the_local_ones(method, options):
     assert remote.to_dict() == local.to_dict()
     # Both keep the same counts: an engine's table edits alike.
     assert remote.merge(0, 1).to_dict() == local.merge(0, 1).to_dict()
+
+
+@pytest.mark.parametrize("options", [{}, {"n_prebins": 8}, {"max_pvalue": 0.05, "trend": "peak"}])
+def test_optimal_tables_from_counts_with_their_prebins_equal_the_local_ones(options):
+    # Counts that bring the pre-bins made as their rows were counted (a
+    # stream's single batch) give the local table; other pre-bins are made anew.
+    data, y = rows()
+    counts = value_counts(data["x"], y)
+    known = ~np.isnan(y)
+    counts.prebinned = native.counted_prebins(
+        data["x"][known],
+        y[known].astype(np.int32),
+        n_prebins=optimal.DEFAULT_N_PREBINS,
+        max_class_parts=optimal.CLASS_PARTS,
+        min_class_share=optimal.CLASS_PART_SHARE,
+    )
+    remote = counted.numeric_table(counts, "x", "optimal", **options)
+    assert remote.to_dict() == tl.optimal_binning(data["x"], y, name="x", **options).to_dict()
 
 
 @pytest.mark.parametrize("column", ["grade", "code"])

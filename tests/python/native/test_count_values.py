@@ -124,6 +124,48 @@ def test_counted_prebins_are_the_steps_on_counts(kind, n, event_rate):
         assert np.asarray(by_index[key]).tobytes() == np.asarray(column).tobytes(), key
 
 
+@pytest.mark.parametrize("kind", ["continuous", "ties", "scales", "scores"])
+@pytest.mark.parametrize("n, parts", [(40, 1), (40, 2), (5000, 3), (300_000, 1), (300_000, 4)])
+def test_prebins_from_counts_are_those_of_the_rows(kind, n, parts):
+    # Counts of the rows' parts, taken apart, shuffled together and merged
+    # in one call (or one part's, merged already), give what the rows' own
+    # count gives, bit for bit.
+    rng = np.random.default_rng(n)
+    x = sample(kind, n, rng)
+    labels = (rng.random(n) < 0.2).astype(np.int32)
+    pieces = [
+        _native.count_values(*p)
+        for p in zip(np.array_split(x, parts), np.array_split(labels, parts))
+    ]
+    value, c0, c1 = (np.concatenate([p[k] for p in pieces]) for k in ("value", "c0", "c1"))
+    if parts > 1:
+        # -0.0 where a part holds 0.0, and a group without rows, change nothing.
+        value = np.where(value == 0.0, -0.0, value)
+        value, c0, c1 = np.r_[value, 7.5], np.r_[c0, 0], np.r_[c1, 0]
+        order = rng.permutation(value.size)
+        value, c0, c1 = value[order], c0[order], c1[order]
+    got = _native.prebins_from_counts(value, c0, c1, 20, 64, 0.01)
+    rows = _native.counted_prebins(x, labels, 20, 64, 0.01)
+    for key in ("value", "c0", "c1", "index_c0", "index_c1"):
+        assert got[key].tobytes() == rows[key].tobytes(), key
+    for key, column in rows["prebins"].items():
+        assert np.asarray(got["prebins"][key]).tobytes() == np.asarray(column).tobytes(), key
+
+
+@pytest.mark.parametrize(
+    "value, c0, message",
+    [
+        ([1.0, np.nan], [1, 1], "values must not be NaN and counts not negative"),
+        ([1.0, 2.0], [1, -1], "values must not be NaN and counts not negative"),
+        ([1.0, 2.0], [1], "value, c0 and c1 must have the same length"),
+        ([np.inf, -np.inf], [1, 1], "binning: x no contiene valores finitos"),
+    ],
+)
+def test_prebins_from_counts_refuse_counts_no_merge_reads(value, c0, message):
+    with pytest.raises(ValueError, match=message):
+        _native.prebins_from_counts(value, c0, np.ones(len(value), np.int64), 20, 64, 0.01)
+
+
 def test_an_index_of_another_length_is_refused():
     counted = _native.count_values(np.arange(64.0), np.zeros(64, np.int32))
     with pytest.raises(ValueError, match=r"index must hold one entry per 64 values, and one more"):
