@@ -27,8 +27,8 @@ from .binning.numeric import mdlp_rows, unsupervised_rows
 from .binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from .binning.options import OPTION_CHECKS, check_named
 from .binning.rare import RARE_PVALUE, rare_groups
-from .binning.special import checked_special_values
 from .binning.significance import column_test
+from .binning.special import checked_special_values
 from .binning.weights import NO_PERCENTILE
 from .continuous_table_binning import ContinuousTableBinning
 from .exceptions import DocumentError
