@@ -375,8 +375,9 @@ class TableBinning(TableBinningBase):
     (bins, special and missing values) against the target must be at most
     that too (no test by default), read from the counts alone. With
     `max_correlation` it drops the weaker (by IV) of two columns whose WoE
-    on the training rows are correlated above it, with `max_vif` then the column of largest VIF while over it (fits from rows
-    only: counts hold no pairs of columns), and keeps at most `top_n` of the
+    on the training rows are correlated above it, with `max_vif` then the
+    column of largest VIF while over it (fits from rows only: counts hold no
+    pairs of columns), and keeps at most `top_n` of the
     rest by IV. `max_pvalue` (table-wide or per column) bounds the p-value of
     the test between neighbouring bins of every optimal search.
     ``selection_report`` lists every decision (`Decision`): each dropped
