@@ -28,7 +28,7 @@ import numpy as np
 from common import Row, median_time, missed_ratios, unavailable
 
 import tessaline as tl
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MAX_BINS, MIN_SHARE = 8, 0.05

@@ -187,8 +187,8 @@ def distinct_fetch(n: int) -> None:
 
     import duckdb
 
-    from tessaline.counting import NUMBER, ColumnType, counts_from_groups
-    from tessaline.engines.fetch import fetched_counts
+    from tessaline._counting import NUMBER, ColumnType, counts_from_groups
+    from tessaline.engines._fetch import fetched_counts
 
     connection = duckdb.connect()
     connection.execute(

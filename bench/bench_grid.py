@@ -29,7 +29,7 @@ import numpy as np
 from common import Row, median_time, missed_ratios, unavailable
 
 import tessaline as tl
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 # The least share of the gated comparison (none, the peer's default), and

@@ -22,7 +22,7 @@ import numpy as np
 import pandas as pd
 
 import tessaline as tl
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 MAX_BINS, MIN_SHARE = 8, 0.05

@@ -4,7 +4,7 @@ An incumbent card (fitted on every applicant) stands for the lender's known
 score. Each of `SPLITS` stratified halves is the development sample: its
 riskiest 30% by that score are rejected and their outcomes hidden. Cards are
 fitted on the accepted rows only, on each augmented sample of
-`tessaline.reject_inference` (hard cut-off, fuzzy, parcelling), and on every
+`tessaline._reject_inference` (hard cut-off, fuzzy, parcelling), and on every
 outcome of the half (the truth a lender never has); each is scored on the
 other half, all applicants, by AUC. The mean over the splits is printed with
 its standard error. None of the open peers offers reject inference, so the

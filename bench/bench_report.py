@@ -78,7 +78,7 @@ def measured(code: str, *args: str) -> tuple[float, float]:
 
 PANDAS_READ = "import pandas, sys; pandas.read_csv(sys.argv[1])"
 OURS_READ = (
-    "import sys; from tessaline.report.dataset import read_dataset; "
+    "import sys; from tessaline.report._dataset import read_dataset; "
     "read_dataset(sys.argv[1], 'default')"
 )
 PEER_REPORT = (

@@ -14,7 +14,7 @@ import tempfile
 import numpy as np
 
 import tessaline as tl
-from tessaline.report.model import model_report
+from tessaline.report import model_report
 
 credit = tl.datasets.german_credit()
 train, test = credit.iloc[:700], credit.iloc[700:]

@@ -40,12 +40,8 @@ browser page: `studio` (``python -m tessaline studio DATA.csv --target COLUMN``)
 `tessaline.spark` (the same tables, exactly, from counts summed in Spark).
 """
 
-import importlib as _importlib
-import sys as _sys
-
-from . import datasets
-from ._version import __version__
-from .binning import (
+from . import _earlier_paths, datasets
+from ._binning import (
     BinningTable,
     categorical_binning,
     custom_binning,
@@ -55,20 +51,58 @@ from .binning import (
     optimal_binning,
     quantile_binning,
 )
-from .binning.bin_analysis import BinAnalysis
-from .binning.continuous import continuous_binning
-from .binning.continuous_binning_table import ContinuousBinningTable
-from .binning.grid import grid_binning, grid_binning_from_counts
-from .binning.grid_table import GridBinningTable
-from .binning.multiclass import multiclass_binning, multiclass_binning_from_counts
-from .binning.multiclass_binning_table import MulticlassBinningTable
-from .calibration import Calibration, CalibrationTable, calibration
-from .column_profile import ColumnProfile
-from .continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
-from .counterfactual import BinChange, Counterfactual, counterfactual
-from .data_overview import DataOverview, overview
-from .diagnostics import GiniResult, PSIResult, gini, psi
-from .discretizer import MDLPDiscretizer
+from ._binning.bin_analysis import BinAnalysis
+from ._binning.continuous import continuous_binning
+from ._binning.continuous_binning_table import ContinuousBinningTable
+from ._binning.grid import grid_binning, grid_binning_from_counts
+from ._binning.grid_table import GridBinningTable
+from ._binning.multiclass import multiclass_binning, multiclass_binning_from_counts
+from ._binning.multiclass_binning_table import MulticlassBinningTable
+from ._calibration import Calibration, CalibrationTable, calibration
+from ._column_profile import ColumnProfile
+from ._continuous_table_binning import ContinuousColumnSummary, ContinuousTableBinning
+from ._counterfactual import BinChange, Counterfactual, counterfactual
+from ._data_overview import DataOverview, overview
+from ._diagnostics import GiniResult, PSIResult, gini, psi
+from ._discretizer import MDLPDiscretizer
+from ._monitor_periods import (
+    Alert,
+    CharacteristicShift,
+    MonitoringResult,
+    MonitorState,
+    PeriodCalibration,
+    PeriodPerformance,
+    Thresholds,
+    keep_reference,
+    monitor,
+)
+from ._monitoring import BinShift, StabilityReport, stability
+from ._multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
+from ._performance import (
+    AucComparison,
+    GainsTable,
+    ScorePerformance,
+    compare_auc,
+    score_performance,
+)
+from ._reject_inference import AugmentedSample, InferredBand, reject_inference
+from ._rounding import RoundingEffect, rounding_effect
+from ._scorecard import Scorecard
+from ._selection import (
+    Decision,
+    LogisticFit,
+    Selection,
+    StepwiseLogistic,
+    correlation,
+    logistic_fit,
+    stepwise,
+    vif,
+)
+from ._serialize import from_json
+from ._studio import Studio, studio
+from ._table_binning import ColumnSummary, TableBinning
+from ._version import __version__
+from ._woe import weight_of_evidence
 from .exceptions import (
     DocumentError,
     EditError,
@@ -82,54 +116,8 @@ from .exceptions import (
     UnseenCategoryWarning,
     UnseenValueWarning,
 )
-from .monitor_periods import (
-    Alert,
-    CharacteristicShift,
-    MonitoringResult,
-    MonitorState,
-    PeriodCalibration,
-    PeriodPerformance,
-    Thresholds,
-    keep_reference,
-    monitor,
-)
-from .monitoring import BinShift, StabilityReport, stability
-from .multiclass_table_binning import MulticlassColumnSummary, MulticlassTableBinning
-from .performance import AucComparison, GainsTable, ScorePerformance, compare_auc, score_performance
-from .reject_inference import AugmentedSample, InferredBand, reject_inference
-from .rounding import RoundingEffect, rounding_effect
-from .scorecard import Scorecard
-from .selection import (
-    Decision,
-    LogisticFit,
-    Selection,
-    StepwiseLogistic,
-    correlation,
-    logistic_fit,
-    stepwise,
-    vif,
-)
-from .serialize import from_json
-from .studio import Studio, studio
-from .table_binning import ColumnSummary, TableBinning
-from .woe import weight_of_evidence
 
-# A pickle names each class by the path of the module that defines it: these
-# modules were renamed, and their earlier paths still lead to them, so what
-# was pickled before loads (and `import tessaline.table` still works).
-_EARLIER_PATHS = {
-    "tessaline.table": "tessaline.table_binning",
-    "tessaline.continuous_table": "tessaline.continuous_table_binning",
-    "tessaline.binning.table": "tessaline.binning.binning_table",
-    "tessaline.binning.continuous_table": "tessaline.binning.continuous_binning_table",
-    "tessaline.binning.analysis": "tessaline.binning.bin_analysis",
-    "tessaline.binning.counts": "tessaline.binning.column_counts",
-}
-for _earlier, _current in _EARLIER_PATHS.items():
-    _package, _, _name = _earlier.rpartition(".")
-    _sys.modules.setdefault(_earlier, _importlib.import_module(_current))
-    setattr(_sys.modules[_package], _name, _sys.modules[_earlier])
-del _earlier, _current, _package, _name
+_earlier_paths.install()
 
 __all__ = [
     "Alert",

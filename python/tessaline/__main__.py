@@ -10,10 +10,10 @@ import pathlib
 import sys
 from collections.abc import Sequence
 
+from ._studio.studio_command import add_command as add_studio
 from ._version import __version__
-from .report.command import add_command as add_report
-from .report.monitor_command import add_command as add_monitor
-from .studio.studio_command import add_command as add_studio
+from .report._command import add_command as add_report
+from .report._monitor_command import add_command as add_monitor
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -20,6 +20,8 @@ import numpy as np
 
 from ._core.dependencies import installed, require
 
+__all__ = ["german_credit"]
+
 
 def german_credit(as_frame: bool | None = None) -> Any:
     """The German credit data, columns in the file's order: a pandas

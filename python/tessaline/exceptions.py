@@ -56,3 +56,19 @@ class FewEventsWarning(UserWarning):
 class MissingDependencyError(ImportError):
     """An optional library that a function needs is not installed; the message
     names the function and the extra of tessaline that installs the library."""
+
+
+__all__ = [
+    "DataError",
+    "DocumentError",
+    "EditError",
+    "EmptyBinWarning",
+    "FewEventsWarning",
+    "MissingDependencyError",
+    "NotFittedError",
+    "StateError",
+    "TargetError",
+    "TrendWarning",
+    "UnseenCategoryWarning",
+    "UnseenValueWarning",
+]

@@ -94,7 +94,7 @@ def test_probabilities_outside_the_unit_interval_are_refused():
     ("events", "count"), [(0, 10), (3, 40), (37, 40), (40, 40), (1, 1), (250, 2000)]
 )
 def test_jeffreys_interval_equals_scipy_s_beta_quantiles(events, count):
-    from tessaline.calibration import jeffreys_interval
+    from tessaline._calibration import jeffreys_interval
 
     low, high = jeffreys_interval(events, count)
     a, b = events + 0.5, count - events + 0.5

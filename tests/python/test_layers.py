@@ -32,13 +32,17 @@ def test_the_package_keeps_its_layers():
 @pytest.mark.parametrize(
     "module, back_import, broken",
     [
-        ("binning/numeric.py", "from ..table_binning import TableBinning", "tessaline is layered"),
         (
-            "formats/sql.py",
-            "from ..binning.binning_table import BinningTable",
+            "_binning/numeric.py",
+            "from .._table_binning import TableBinning",
             "tessaline is layered",
         ),
-        ("binning/binning_table.py", "from .numeric import mdlp_rows", "no import circle"),
+        (
+            "_formats/sql.py",
+            "from .._binning.binning_table import BinningTable",
+            "tessaline is layered",
+        ),
+        ("_binning/binning_table.py", "from .numeric import mdlp_rows", "no import circle"),
     ],
 )
 def test_an_upward_import_breaks_the_contract(tmp_path, module, back_import, broken):

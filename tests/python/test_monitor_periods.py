@@ -250,7 +250,7 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
                 c.to_json().replace('"binning":', '"monitor_reference": 1, "binning":', 1)
             ),
             tl.DocumentError,
-            "tessaline.scorecard: field 'monitor_reference' must be null or an object",
+            "tessaline._scorecard: field 'monitor_reference' must be null or an object",
         ),
         (
             lambda c, d: tl.monitor(
@@ -272,8 +272,8 @@ def test_bad_input_is_a_clear_error(card, monitored, call, error, message):
 
 
 def test_an_auc_change_without_spread_is_not_tested():
-    from tessaline.monitor_periods import measures
-    from tessaline.monitor_periods.counts import PeriodCounts
+    from tessaline._monitor_periods import measures
+    from tessaline._monitor_periods.counts import PeriodCounts
 
     def perfectly_separated(c0, c1):
         return PeriodCounts(np.array([10]), {}, np.array([1.0, 2.0]), np.array(c0), np.array(c1))

@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 from package_under_test import tessaline as tl
 
-from tessaline.column_profile import PERCENTILES, TargetCounts
+from tessaline._column_profile import PERCENTILES, TargetCounts
 
 
 def small():

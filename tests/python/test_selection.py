@@ -11,7 +11,7 @@ from package_under_test import tessaline as tl
 from scipy import stats
 from statsmodels.stats.outliers_influence import variance_inflation_factor
 
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 BINNING = tl.TableBinning().fit({**CREDIT.numeric, **CREDIT.categorical}, CREDIT.target)
@@ -117,9 +117,9 @@ def test_stepwise_scorecard_holds_out_at_least_the_default_auc():
             frame, test_size=0.3, stratify=frame["creditability"], random_state=seed
         )
         # Against the selection by IV alone, which the stepwise one refines.
-        plain = tl.Scorecard(
-            tl.TableBinning(event="bad", max_iv_pvalue=None), event="bad"
-        ).fit(train, "creditability")
+        plain = tl.Scorecard(tl.TableBinning(event="bad", max_iv_pvalue=None), event="bad").fit(
+            train, "creditability"
+        )
         stepwise = tl.StepwiseLogistic(
             criterion="pvalue",
             p_enter=0.3,
@@ -175,14 +175,14 @@ def test_a_stepwise_card_that_keeps_no_variable_says_so():
 def test_the_chi_square_of_the_bins_is_scipys(c0, c1):
     held = np.add(c0, c1) > 0
     ref = stats.chi2_contingency(np.column_stack([c0, c1])[held], correction=False)
-    statistic, df, pvalue = tl.selection.bins_chi_square(c0, c1)
+    statistic, df, pvalue = tl._selection.bins_chi_square(c0, c1)
     assert df == ref.dof and statistic == pytest.approx(ref.statistic, rel=1e-12)
     assert pvalue == pytest.approx(ref.pvalue, rel=1e-9)
 
 
 @pytest.mark.parametrize("c0, c1", [([5], [3]), ([5, 7], [0, 0]), ([0, 4], [0, 2])])
 def test_a_table_of_one_row_or_one_class_is_no_evidence(c0, c1):
-    assert tl.selection.bins_chi_square(c0, c1)[::2] == (0.0, 1.0)
+    assert tl._selection.bins_chi_square(c0, c1)[::2] == (0.0, 1.0)
 
 
 def test_collinear_drops_leave_out_the_weaker_column_of_a_pair_and_the_largest_vif():
@@ -196,13 +196,13 @@ def test_collinear_drops_leave_out_the_weaker_column_of_a_pair_and_the_largest_v
         "c": c,
         "sum": a + b + rng.normal(scale=0.1, size=2000),
     }
-    by_correlation = tl.selection.collinear_drops(woe, 0.9, None)
+    by_correlation = tl._selection.collinear_drops(woe, 0.9, None)
     assert [(d.column, d.rule, d.detail) for d in by_correlation] == [
         ("near_a", "correlation", "with a")
     ]
     assert by_correlation[0].value == pytest.approx(abs(np.corrcoef(a, near_a)[0, 1]))
     without = {k: v for k, v in woe.items() if k != "near_a"}
-    by_vif = tl.selection.collinear_drops(without, None, 10.0)
+    by_vif = tl._selection.collinear_drops(without, None, 10.0)
     assert [(d.column, d.rule) for d in by_vif] == [("sum", "vif")]
     assert by_vif[0].value == pytest.approx(tl.vif(without)["sum"])
     assert str(by_vif[0]).startswith("sum: drop by vif (")

@@ -336,7 +336,7 @@ def test_the_selection_drops_columns_whose_bins_are_not_significant():
     data, bad = frame()
     binning = tl.TableBinning(min_iv=0.0, max_chi2_pvalue=0.01).fit(data, bad)
     c0, c1 = binning.tables["noise"]["c0"], binning.tables["noise"]["c1"]
-    _, df, pvalue = tl.selection.bins_chi_square(c0, c1)
+    _, df, pvalue = tl._selection.bins_chi_square(c0, c1)
     assert binning.selected == ["grade", "income"] and pvalue > 0.01
     assert binning.selection_report == [
         tl.Decision(

@@ -53,13 +53,13 @@ import uuid
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
+from .._binning.column_counts import CategoryCounts, ColumnCounts
+from .._binning.weights import NO_PERCENTILE
 from .._core.categories import category_name
 from .._core.checks import NO_WEIGHT
 from .._core.dependencies import require
 from .._core.target import check_threshold, not_binary
-from ..binning.column_counts import CategoryCounts, ColumnCounts
-from ..binning.weights import NO_PERCENTILE
-from ..counting import (
+from .._counting import (
     BOOLEAN,
     DEFAULT_MAX_DISTINCT,
     NUMBER,
@@ -73,17 +73,17 @@ from ..counting import (
     summed_weights,
     target_threshold,
 )
-from ..data_overview import DataOverview
+from .._data_overview import DataOverview
+from .._formats.sql import identifier
+from .._table_binning import TableBinning, check_classes
 from ..exceptions import TargetError
-from ..formats.sql import identifier
-from ..table_binning import TableBinning, check_classes
-from .copied import copied_counts
-from .dialects import Dialect, dialect_of
-from .fetch import fetched_counts, has_arrow
-from .memory import Limits, merged_within, size_in_bytes
-from .monitor_queries import monitor, monitor_files
-from .profiles import BATCH_COLUMNS, DEFAULT_TOP, profiled
-from .queries import (
+from ._copied import copied_counts
+from ._dialects import Dialect, dialect_of
+from ._fetch import fetched_counts, has_arrow
+from ._memory import Limits, merged_within, size_in_bytes
+from ._monitor_queries import monitor, monitor_files
+from ._profiles import BATCH_COLUMNS, DEFAULT_TOP, profiled
+from ._queries import (
     BAD_WEIGHT,
     NOT_BINARY,
     cells_query,
@@ -92,7 +92,7 @@ from .queries import (
     grouped_query,
     refused_weight_query,
 )
-from .stream import streamed_counts
+from ._stream import streamed_counts
 
 __all__ = [
     "DEFAULT_MAX_DISTINCT",

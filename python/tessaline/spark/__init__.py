@@ -42,19 +42,19 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from .._binning.binning_table import BinningTable
+from .._binning.column_counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
+from .._binning.continuous import continuous_category_table, continuous_counts_table
+from .._binning.continuous_binning_table import ContinuousBinningTable
+from .._binning.special import checked_special_values
+from .._binning.weights import NO_PERCENTILE
+from .._continuous_table_binning import ContinuousTableBinning
 from .._core import native
 from .._core.arrays import TIMES_REFUSED
 from .._core.score_direction import HigherIs, checked_direction
-from ..binning.binning_table import BinningTable
-from ..binning.column_counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCounts, category_table
-from ..binning.continuous import continuous_category_table, continuous_counts_table
-from ..binning.continuous_binning_table import ContinuousBinningTable
-from ..binning.special import checked_special_values
-from ..binning.weights import NO_PERCENTILE
-from ..continuous_table_binning import ContinuousTableBinning
-from ..counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
-from ..diagnostics import GiniResult, PSIResult
-from ..table_binning import COUNT_BUILDERS, Edits, TableBinning
+from .._counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
+from .._diagnostics import GiniResult, PSIResult
+from .._table_binning import COUNT_BUILDERS, Edits, TableBinning
 from ._continuous import continuous_counts
 from ._counting import (
     Counting,

@@ -10,12 +10,12 @@ from typing import Any, Literal
 
 import numpy as np
 
+from .._binning.column_counts import CategoryCounts, ColumnCounts
 from .._core import native
 from .._core.checks import NO_WEIGHT
 from .._core.dependencies import require
 from .._core.target import SHOWN_VALUES, not_binary
-from ..binning.column_counts import CategoryCounts, ColumnCounts
-from ..counting import (
+from .._counting import (
     BOOLEAN,
     CATEGORY,
     DEFAULT_MAX_DISTINCT,

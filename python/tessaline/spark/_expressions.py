@@ -8,9 +8,9 @@ from typing import Any, Literal
 import numpy as np
 import numpy.typing as npt
 
+from .._binning.binning_table import BinningTable
 from .._core import checks
 from .._core.placement import MISSING_SLOT, number_rules
-from ..binning.binning_table import BinningTable
 from ._counting import column_of, spark_functions
 
 # What a column's expression gives: the bin index, the WoE or the bin label.

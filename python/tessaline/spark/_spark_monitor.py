@@ -12,19 +12,19 @@ from typing import Any
 import numpy as np
 
 from .._core import checks
-from ..monitor_periods.alerts import Thresholds
-from ..monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
-from ..monitor_periods.period_groups import (
+from .._monitor_periods.alerts import Thresholds
+from .._monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
+from .._monitor_periods.period_groups import (
     SCORE_GROUPS,
     grouped_periods,
     labelled_periods,
     laid_out,
 )
-from ..monitor_periods.periods import FREQUENCIES, Frequency
-from ..monitor_periods.result import MonitoringResult
-from ..monitor_periods.sources import monitored
-from ..scorecard import Scorecard
-from ..table_binning import TableBinning
+from .._monitor_periods.periods import FREQUENCIES, Frequency
+from .._monitor_periods.result import MonitoringResult
+from .._monitor_periods.sources import monitored
+from .._scorecard import Scorecard
+from .._table_binning import TableBinning
 from ._counting import column_of, event_flags, spark_functions, spark_type, threshold_flags
 from ._expressions import transform_column
 

@@ -13,7 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .._core import native
-from ..counting import not_zero_one
+from .._counting import not_zero_one
 from ..exceptions import TargetError
 from ._counting import column_of, event_flags, spark_functions
 

@@ -9,7 +9,7 @@ from package_under_test import tessaline as tl
 from scipy.spatial.distance import jensenshannon
 from scipy.stats import chi2_contingency
 
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 

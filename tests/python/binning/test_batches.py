@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
-batches = tl.binning.batches
+batches = tl._binning.batches
 
 
 def rows(seed, n=1000):

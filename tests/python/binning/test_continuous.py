@@ -14,7 +14,7 @@ from sql_engines import ENGINES
 
 import tessaline as tl
 from tessaline.exceptions import DocumentError
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 
 def test_a_worked_example_gives_exact_values():

@@ -10,7 +10,7 @@ from package_under_test import ROOT
 from package_under_test import tessaline as tl
 from scipy.stats import ttest_ind_from_stats
 
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 AMOUNT = CREDIT.numeric["credit_amount"]

@@ -6,10 +6,10 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
+from tessaline._binning import column_counts as counted
+from tessaline._binning import optimal
 from tessaline._core import native
 from tessaline._core.categories import category_name
-from tessaline.binning import column_counts as counted
-from tessaline.binning import optimal
 
 SPECIAL = -999.0
 

@@ -13,7 +13,7 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
-from tessaline.binning import edit_log
+from tessaline._binning import edit_log
 
 pytestmark = pytest.mark.filterwarnings("ignore::tessaline.exceptions.TrendWarning")
 BEFORE_EDITS = pathlib.Path(__file__).with_name("written_before_edits.json")
@@ -58,7 +58,8 @@ def test_a_document_written_before_edits_still_loads():
     # It was selected without the significance rule, and keeps its columns.
     written = json.loads(BEFORE_EDITS.read_text())
     guards = dict.fromkeys(["max_pvalue", "max_chi2_pvalue", "max_correlation", "max_vif"])
-    written["options"].update(max_missing_share=None, progress=None, **guards)
+    written["options"].update(max_missing_share=None, progress=None, clip=None, **guards)
+    written["options"].update(max_iv_pvalue=None, iv_permutations=4999, random_state=0)
     written.update(written_by=f"tessaline {tl.__version__}", selection=[])
     for row in written["summary"]:
         row["note"] = ""

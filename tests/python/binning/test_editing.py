@@ -12,7 +12,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from package_under_test import tessaline as tl
 
-from tessaline.binning import basis
+from tessaline._binning import basis
 
 # Random edits break trends often; the warning is tested once, on its own.
 pytestmark = [

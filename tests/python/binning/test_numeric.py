@@ -12,7 +12,7 @@ from package_under_test import subprocess_env
 from package_under_test import tessaline as tl
 
 import _tessaline as t
-from tessaline.binning.binning_table import SUMMARY_COLUMNS
+from tessaline._binning.binning_table import SUMMARY_COLUMNS
 
 X4, Y4 = [1.0, 2.0, 3.0, 4.0], [0.0, 0.0, 1.0, 1.0]
 

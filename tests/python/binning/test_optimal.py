@@ -6,9 +6,9 @@ import pytest
 from package_under_test import ROOT
 from package_under_test import tessaline as tl
 
-from tessaline.binning.optimal import TableIV
-from tessaline.report.dataset import read_dataset
-from tessaline.woe import weight_of_evidence
+from tessaline._binning.optimal import TableIV
+from tessaline._woe import weight_of_evidence
+from tessaline.report._dataset import read_dataset
 
 CREDIT = read_dataset(ROOT / "examples" / "data" / "germancredit.csv", "creditability", "bad")
 

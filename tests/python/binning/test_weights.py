@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 from package_under_test import tessaline as tl
 
-from tessaline.binning import column_counts as counted
+from tessaline._binning import column_counts as counted
 from tessaline.exceptions import TargetError
 
 SPECIAL = -9.0

@@ -13,7 +13,7 @@ from sql_engines import ENGINES
 
 import tessaline as tl
 from tessaline import engines
-from tessaline.counting import summed_weights
+from tessaline._counting import summed_weights
 
 _loaded = {}
 

@@ -18,6 +18,7 @@ from package_under_test import tessaline as tl
 from sql_engines import ENGINES
 
 from tessaline._core import pickle_state as state
+from tessaline._earlier_paths import EARLIER_PATHS
 
 DocumentError = tl.DocumentError
 
@@ -149,8 +150,10 @@ def test_a_pickle_naming_the_modules_earlier_paths_loads_in_a_new_interpreter(fi
     )
     objects = [binning, continuous, binning.tables["score"].analysis()]
     counts = np.array([3, 2])
-    objects.append(tl.binning.column_counts.category_counts(["a", "b"], counts, counts, counts - 1))
-    earlier = {current: path for path, current in tl._EARLIER_PATHS.items()}
+    objects.append(
+        tl._binning.column_counts.category_counts(["a", "b"], counts, counts, counts - 1)
+    )
+    earlier = {current: path for path, current in EARLIER_PATHS.items()}
     classes = {type(o) for o in objects} | {tl.BinningTable, tl.ContinuousBinningTable}
     for cls in classes:
         monkeypatch.setattr(cls, "__module__", earlier[cls.__module__])

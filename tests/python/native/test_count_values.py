@@ -9,8 +9,8 @@ import numpy as np
 import pytest
 
 from tessaline import _native
+from tessaline._binning import optimal
 from tessaline._core import native
-from tessaline.binning import optimal
 
 
 def numpy_counts(x, labels):

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 from tessaline import _native
-from tessaline.woe import weight_of_evidence
+from tessaline._woe import weight_of_evidence
 
 
 def random_cells(seed, nx, ny):

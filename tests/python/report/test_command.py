@@ -16,7 +16,7 @@ import pytest
 from package_under_test import ROOT, subprocess_env
 from package_under_test import tessaline as tl
 
-from tessaline.report.dataset import read_dataset
+from tessaline.report._dataset import read_dataset
 
 CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
 NUMERIC = [
@@ -330,7 +330,7 @@ def test_columns_chosen_and_samples_split_for_the_model_documentation(tmp_path):
 
 
 def test_a_test_fraction_is_drawn_within_each_class():
-    from tessaline.report.samples import split_samples
+    from tessaline.report._samples import split_samples
 
     dataset = read_dataset(CREDIT, "creditability", "bad")
     samples = split_samples(dataset, column=None, fraction=0.3, seed=1)

@@ -9,7 +9,7 @@ import pytest
 
 from tessaline.exceptions import DataError
 from tessaline.report import arrow_stream, dataset, main
-from tessaline.report.dataset import _unique, read_dataset
+from tessaline.report._dataset import _unique, read_dataset
 
 pytest.importorskip("matplotlib")
 

@@ -12,7 +12,7 @@ import pytest
 from package_under_test import ROOT
 from package_under_test import tessaline as tl
 
-from tessaline.report.model import SECTIONS, model_report
+from tessaline.report._model import SECTIONS, model_report
 
 pytest.importorskip("sklearn")
 openpyxl = pytest.importorskip("openpyxl")

@@ -11,7 +11,7 @@ import pytest
 from monitor_months import CREDIT, TARGET
 from package_under_test import tessaline as tl
 
-from tessaline.calibration import jeffreys_interval
+from tessaline._calibration import jeffreys_interval
 
 
 @pytest.fixture(scope="module")

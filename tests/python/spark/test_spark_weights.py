@@ -21,7 +21,7 @@ if "asan" in os.environ.get("LD_PRELOAD", ""):
 from random_tables import cell_maxima
 
 from tessaline import spark as tls
-from tessaline.binning.column_counts import KEPT
+from tessaline._binning.column_counts import KEPT
 
 SPECIAL = -9.0
 

@@ -13,7 +13,7 @@ import pytest
 from package_under_test import subprocess_env
 from package_under_test import tessaline as tl
 
-from tessaline.studio import server
+from tessaline._studio import server
 
 playwright = pytest.importorskip("playwright.sync_api")
 CHROMIUM = pathlib.Path("/usr/bin/chromium")

@@ -18,8 +18,8 @@ import pytest
 from package_under_test import ROOT, subprocess_env
 from package_under_test import tessaline as tl
 
-from tessaline.studio import server
-from tessaline.studio.server import is_local
+from tessaline._studio import server
+from tessaline._studio.server import is_local
 
 CREDIT = ROOT / "examples" / "data" / "germancredit.csv"
 
@@ -195,7 +195,7 @@ def test_the_command_keeps_edits_not_saved_when_stopped_and_offers_them(tmp_path
 
 
 def test_undo_redo_and_reset_put_back_each_state_exactly():
-    from tessaline.studio.session import Session, StaleChangeError
+    from tessaline._studio.session import Session, StaleChangeError
 
     data = tl.datasets.german_credit()
     fitted = tl.TableBinning(event="bad").fit(data, "creditability")

@@ -1,0 +1,554 @@
+"""Optimal binning of a numeric variable: fine quantile pre-bins grouped into
+the contiguous bins of largest information value under an analyst's limits
+(number of bins, share, events and non-events per bin, trend of the event
+rate). The grouping is exact: a dynamic programme in the core library."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Mapping, Sequence
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+
+from .._core import checks, native
+from .._core.arrays import FloatArray, Labels, as_float_array, column_name, labelled_rows
+from .._woe import weight_of_evidence
+from . import weights as weighting
+from .basis import numeric_basis
+from .binning_table import BinningTable
+from .options import LIMITS, check_bin_count, check_options, check_representative, class_limits
+from .significance import IvTest, iv_significance
+from .special import checked_special_values, is_special, special_counts, with_special_counts
+
+# The non-events and events of each row of a table outside the search (the
+# missing-value row, the special values), which share the table's IV.
+Outside = tuple[npt.ArrayLike, npt.ArrayLike]
+NOTHING_OUTSIDE: Outside = ((), ())
+
+Trend = Literal["auto", "auto_all", "ascending", "descending", "peak", "valley", "none"]
+
+# Limits an analyst can defend to a validator without tuning: at most 8 bins,
+# each with at least 5% of the rows and at least 5 events and 5 non-events
+# (the share grows with the sample; the counts keep a small or low-default
+# sample from WoE that rests on two or three events; a column holding fewer
+# is one bin), and an event rate that rises or falls across the bins,
+# whichever holds more information.
+DEFAULT_MAX_BINS = 8
+DEFAULT_MIN_BIN_SHARE = 0.05
+DEFAULT_N_PREBINS = 20
+# The limits a table keeps for a re-optimisation around an analyst's fixed
+# cuts: its fit's, or these for a table fitted without limits.
+LIMIT_DEFAULTS: dict[str, Any] = {
+    "max_bins": DEFAULT_MAX_BINS,
+    "min_bin_share": DEFAULT_MIN_BIN_SHARE,
+    "min_events": None,
+    "min_non_events": None,
+    "trend": "auto",
+    "n_prebins": DEFAULT_N_PREBINS,
+}
+
+# The shapes "auto_all" chooses among, the monotone ones first (kept on a tie).
+SHAPES = ("ascending", "descending", "peak", "valley")
+# Under "auto", a peak or valley whose IV exceeds the monotone grouping's by
+# this share, and by at least a weak predictor's IV, is noted on the table
+# (metadata "shape_note").
+SHAPE_GAIN = 0.25
+SHAPE_MIN_GAIN = 0.02
+
+
+def best_grouping(
+    c0: npt.NDArray[np.float64],
+    c1: npt.NDArray[np.float64],
+    *,
+    label: str,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    note_shapes: bool = False,
+    max_pvalue: float = 1.0,
+    fixed_starts: npt.ArrayLike = (),
+    outside: Outside = NOTHING_OUTSIDE,
+) -> dict[str, Any]:
+    """The contiguous grouping of largest IV of ordered pre-bins under the
+    limits: the core's search, or for "auto_all" the shape whose table has
+    the largest IV. A limit of events (non-events) left as None is
+    `DEFAULT_MIN_CLASS_COUNT`, or the column's total when smaller. With
+    `note_shapes` under "auto", the result's "shape_note" names a peak or
+    valley that fits much better (else it is ''). Shapes are compared by the
+    IV of the whole table, the rows `outside` the search included, as the
+    table reports it. `label` begins the error when no grouping meets the
+    limits."""
+    events, non_events = class_limits(c0, c1, min_events, min_non_events)
+
+    def search(shapes: Sequence[str]) -> list[dict[str, Any]]:
+        return native.optimal_groupings(
+            c0,
+            c1,
+            max_bins,
+            min_bin_share,
+            events,
+            non_events,
+            shapes,
+            max_pvalue,
+            fixed_starts,
+        )
+
+    noting = note_shapes and trend == "auto"
+    table = TableIV(c0, c1, outside) if noting or trend == "auto_all" else None
+    if trend == "auto_all":
+        assert table is not None
+        results = search(SHAPES)
+        found = [r for r in results if not r["message"]]
+        best = max(found, key=table.iv) if found else results[0]
+    else:
+        # No trend at all bounds a peak's and a valley's IV from above (the
+        # same limits, one condition fewer): the note's first question,
+        # searched in the same pass as the trend asked for.
+        best, *unshaped = search((trend, "none") if noting else (trend,))
+    if best["message"]:
+        raise ValueError(f"{label}: {best['message']}")
+    best["shape_note"] = ""
+    if not noting:
+        return best
+    assert table is not None
+    best_iv = table.iv(best)
+
+    def much_better(iv: float) -> bool:
+        return iv > best_iv * (1 + SHAPE_GAIN) and iv - best_iv >= SHAPE_MIN_GAIN
+
+    if not unshaped[0]["message"] and much_better(table.bound(unshaped[0]["iv"])):
+        shaped = [(table.iv(r), r) for r in search(SHAPES[2:]) if not r["message"]]
+        if better := max((s for s in shaped if much_better(s[0])), default=None, key=_first):
+            best["shape_note"] = (
+                f"a {better[1]['trend']} fits better (IV {better[0]:.4f} "
+                f"against {best_iv:.4f}): trend='auto_all'"
+            )
+    return best
+
+
+def _first(pair: tuple[float, Any]) -> float:
+    return pair[0]
+
+
+class TableIV:
+    """The IV of the table a grouping of pre-bins (non-events `c0`, events
+    `c1`) makes with the rows `outside` the search, and a bound on it from
+    the IV of the pre-bins alone."""
+
+    def __init__(self, c0: npt.NDArray[np.float64], c1: npt.NDArray[np.float64], outside: Outside):
+        self.c0, self.c1 = c0, c1
+        self.out0, self.out1 = (np.asarray(v, dtype=np.float64).ravel() for v in outside)
+        # The intervals' shares of the table's non-events and events.
+        total0, total1 = float(c0.sum()), float(c1.sum())
+        self.beta = total0 / (total0 + float(self.out0.sum())) if total0 else 1.0
+        self.alpha = total1 / (total1 + float(self.out1.sum())) if total1 else 1.0
+        # The outside rows' terms depend on the totals only, not on the grouping.
+        terms = weight_of_evidence(np.r_[total0, self.out0], np.r_[total1, self.out1])[1]
+        self.outside_iv = float(terms[1:].sum())
+
+    def iv(self, grouping: Mapping[str, Any]) -> float:
+        first = np.asarray(grouping["first"], dtype=np.intp)
+        return weight_of_evidence(
+            np.r_[np.add.reduceat(self.c0, first), self.out0],
+            np.r_[np.add.reduceat(self.c1, first), self.out1],
+        )[2]
+
+    def bound(self, intervals_iv: float) -> float:
+        """The largest table IV of a grouping whose intervals alone have at
+        most `intervals_iv`: with p, q the intervals' shares of their own
+        events and non-events, a, b their shares of the table's, the
+        intervals' terms add to a KL(p|q) + b KL(q|p) + (a - b) ln(a / b)."""
+        a, b = self.alpha, self.beta
+        return max(a, b) * intervals_iv + (a - b) * math.log(a / b) + self.outside_iv
+
+
+# The quantile pre-bins are joined by the cut points that best separate the
+# classes (greedy Gini splits into at most this many parts of at least this
+# share of the searched rows): few pre-bins, so the exact search stays cheap at
+# any size, that still hold the cuts where the event rate turns.
+CLASS_PARTS = 64
+CLASS_PART_SHARE = 0.01
+
+
+def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_prebins: int) -> npt.NDArray[np.float64]:
+    """Quantile cut points of the searched rows counted by value joined by the
+    cut points that best separate the classes (taken for both classes alike,
+    so swapping the classes gives the same pre-bins)."""
+    quantiles = native.quantile_splits(counts, n_prebins)
+    informative = native.class_split_cuts(counts, CLASS_PARTS, CLASS_PART_SHARE)
+    return np.unique(np.concatenate([quantiles, informative]))
+
+
+def _check_limits(
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+    n_prebins: int,
+    max_pvalue: float | None,
+    rows: int,
+) -> None:
+    check_bin_count("n_prebins", n_prebins, rows)
+    if max_pvalue is not None:
+        checks.real_number("max_pvalue", max_pvalue, 0, 1)
+    check_options(
+        LIMITS,
+        {
+            "max_bins": max_bins,
+            "trend": trend,
+            "min_bin_share": min_bin_share,
+            "min_events": min_events,
+            "min_non_events": min_non_events,
+        },
+    )
+
+
+def optimal_cuts(
+    counts: Mapping[str, npt.NDArray[Any]],
+    *,
+    label: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
+    outside: Outside = NOTHING_OUTSIDE,
+    iv_test: IvTest | None = None,
+) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
+    """The cut points of the optimal grouping and the table's metadata, from
+    the searched rows counted by value (`counts`: value ascending, c0, c1;
+    infinite values included) and the rows of the table `outside` them; with
+    `iv_test`, the metadata holds the test of the search's IV."""
+    limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
+    _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
+    prebins = _prebins(counts, n_prebins)
+    per_prebin = native.prebin_summary(counts, prebins)
+    return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside, iv_test)
+
+
+def search_limits(
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+) -> dict[str, Any]:
+    """The limits of a search by name, as `best_grouping` takes them."""
+    return {
+        "max_bins": max_bins,
+        "min_bin_share": min_bin_share,
+        "min_events": min_events,
+        "min_non_events": min_non_events,
+        "trend": trend,
+    }
+
+
+def counted_cuts(
+    value: npt.NDArray[np.float64],
+    c0: npt.NDArray[np.int64],
+    c1: npt.NDArray[np.int64],
+    *,
+    label: str | None,
+    n_prebins: int = DEFAULT_N_PREBINS,
+    outside: Outside = NOTHING_OUTSIDE,
+    prebinned: Mapping[str, Any] | None = None,
+    iv_test: IvTest | None = None,
+    **limits: Any,
+) -> tuple[dict[str, Any], npt.NDArray[np.float64], dict[str, Any]]:
+    """`optimal_cuts` (the same `limits`) of searched rows counted by value
+    but not yet merged (rows, not weights): merged, indexed and pre-binned
+    in one native call, as the rows' own counts are, so that the later
+    steps read them through the index (`native.median_summary_of_counted`)
+    too. `prebinned`: the index ("index_c0", "index_c1") and pre-bins
+    ("prebins", of `n_prebins`) of the same counts, made when they were
+    counted, which then come merged. Returns the merged counts with their
+    index, the cut points and the metadata."""
+    unknown = set(limits) - {"max_pvalue", *LIMIT_DEFAULTS}
+    if unknown:
+        raise TypeError(f"counted_cuts() got unexpected keyword arguments: {sorted(unknown)}")
+    max_bins, min_bin_share, min_events, min_non_events, trend = (
+        limits.get(key, LIMIT_DEFAULTS[key])
+        for key in ("max_bins", "min_bin_share", "min_events", "min_non_events", "trend")
+    )
+    searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    max_pvalue = limits.get("max_pvalue")
+    _check_limits(*searched, n_prebins, max_pvalue, int(np.sum(c0)) + int(np.sum(c1)))
+    counted = (
+        {**prebinned, "value": value, "c0": c0, "c1": c1}
+        if prebinned is not None
+        else native.prebins_from_counts(
+            value,
+            c0,
+            c1,
+            n_prebins=n_prebins,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
+    )
+    cuts, metadata = _grouped_cuts(
+        counted["value"], counted["prebins"], label, *searched, max_pvalue, outside, iv_test
+    )
+    return counted, cuts, metadata
+
+
+def _grouped_cuts(
+    value: npt.NDArray[np.float64],
+    per_prebin: Mapping[str, Any],
+    label: str | None,
+    max_bins: int,
+    min_bin_share: float,
+    min_events: float | None,
+    min_non_events: float | None,
+    trend: Trend,
+    max_pvalue: float | None,
+    outside: Outside,
+    iv_test: IvTest | None = None,
+) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
+    """The cut points and metadata of the optimal grouping of the pre-bins
+    (`per_prebin`, their summary) of the searched distinct values `value`."""
+    intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
+    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
+    best = best_grouping(
+        c0,
+        c1,
+        label=f"optimal binning of {label or 'x'}",
+        **limits,
+        note_shapes=True,
+        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
+        outside=outside,
+    )
+    # A group ends at its last pre-bin, whose right end is the group's cut point.
+    cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
+    # A quantile falls between two values; the largest value at or below it
+    # parts the rows the same way and reads as the data does ("(6, 11]").
+    cuts = value[np.searchsorted(value, cuts, side="right") - 1]
+    metadata: dict[str, Any] = {"trend": best["trend"], "n_prebins": int(intervals.sum())}
+    if max_pvalue is not None:
+        metadata["max_pvalue"] = float(max_pvalue)
+    if best["shape_note"]:
+        metadata["shape_note"] = best["shape_note"]
+    metadata.update(
+        iv_significance(
+            c0,
+            c1,
+            (outside[0], outside[1]),
+            iv_test,
+            rate_order=False,
+            max_pvalue=max_pvalue,
+            **limits,
+        )
+    )
+    return cuts, metadata
+
+
+def _searched_summary(
+    searched_x: FloatArray,
+    labels: npt.NDArray[np.int32],
+    counted: Mapping[str, Any],
+    cuts: npt.NDArray[np.float64],
+    representative: str,
+) -> Any:
+    """The summary of the searched rows over the cut points. A median is read
+    from their counts (`counted`, with its rows of missing value), which give
+    the rows' bits but for the sign of a zero: a table with a zero median of
+    rows holding -0.0, and one of means (which the rows add in their own
+    order), is read from the rows. Without -0.0 among the rows a zero median
+    is 0.0 either way, so a column of many zeros (counts of arrears, say) is
+    not read twice."""
+    if representative == "median":
+        summary = native.median_summary_of_counted(counted, cuts)
+        if not (counted["negative_zero"] and (np.asarray(summary["representative"]) == 0.0).any()):
+            return summary
+    return native.summary_binary(searched_x, labels, cuts, representative)
+
+
+def optimal_binning(
+    x: npt.ArrayLike,
+    y: npt.ArrayLike,
+    *,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
+    special_values: Sequence[float] = (),
+    representative: Literal["median", "mean"] = "median",
+    name: str | None = None,
+    event: Any = None,
+    sample_weight: npt.ArrayLike | None = None,
+    target: Literal["binary"] = "binary",
+) -> BinningTable:
+    """Bin `x` against the target `y` (0/1, booleans, or the rows equal to
+    `event`) into at most `max_bins` intervals of largest information value.
+    A continuous target (a loss, an amount) is binned by
+    `continuous_binning(x, y, ...)`; ``target="continuous"`` here says so.
+
+    The search starts from pre-bins of the searched rows: `n_prebins`
+    quantiles joined by up to 63 cut points that best separate the classes
+    (splits by the largest fall in Gini impurity, each part at least 1% of
+    the rows; the same for both classes, so swapping them gives the same
+    bins), and groups neighbours exactly. Every bin holds at least
+    `min_bin_share` of the searched rows, `min_events` events and
+    `min_non_events` non-events (by default 5 each, or the column's total
+    when smaller); `trend` asks the event rate to be "ascending",
+    "descending", with one "peak" or "valley", "none" for no shape, "auto"
+    for the better of ascending and descending, or "auto_all" for the best of
+    those four. Under "auto", a peak or valley with a quarter more IV is
+    noted in ``metadata["shape_note"]`` (and the whole table's summary). With
+    `max_pvalue`, no two neighbouring bins may have a p-value of the
+    chi-square test of equal event rates above it (see
+    `BinningTable.analysis`): the grouping is the best one under that limit
+    too. Rows whose
+    `x` is missing and the `special_values` (codes such as -999) stay outside
+    the limits, as rows of their own; rows whose target is missing are left
+    out. When no grouping meets the limits, the ValueError says which one.
+
+    With `sample_weight` (one finite, non-negative weight per row) every row
+    counts by its weight (see `tessaline._binning.weights`): the pre-bins are
+    weighted quantiles, and `min_bin_share`, `min_events` and
+    `min_non_events` are read in weight.
+    """
+    if target != "binary":
+        raise ValueError(
+            f"optimal_binning bins a binary target (target='binary'), not target={target!r}: "
+            "bin a continuous target with continuous_binning(x, y, ...)"
+        )
+    return optimal_rows(
+        as_float_array(x),
+        weighting.event_flags(y, sample_weight, event=event),
+        name=name if name is not None else column_name(x),
+        max_bins=max_bins,
+        min_bin_share=min_bin_share,
+        min_events=min_events,
+        min_non_events=min_non_events,
+        trend=trend,
+        n_prebins=n_prebins,
+        max_pvalue=max_pvalue,
+        special_values=special_values,
+        representative=representative,
+        sample_weight=sample_weight,
+    )
+
+
+def optimal_rows(
+    xs: FloatArray,
+    flags: FloatArray,
+    *,
+    name: str | None,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    n_prebins: int = DEFAULT_N_PREBINS,
+    max_pvalue: float | None = None,
+    special_values: Sequence[float] = (),
+    representative: str = "median",
+    sample_weight: npt.ArrayLike | None = None,
+    target: Labels | None = None,
+    iv_test: IvTest | None = None,
+) -> BinningTable:
+    """`optimal_binning` of float64 values against event flags; `target`,
+    when given, holds the labels of those flags read once for many columns;
+    with `iv_test`, the table's metadata holds the test of its IV."""
+    checks.same_length(("x", xs), ("y", flags))
+    weights = checks.sample_weights(sample_weight, xs.size)
+    if weights is not None:
+        rows = weighting.weighted_rows(xs, flags, weights, special_values)
+        cuts, metadata = optimal_cuts(
+            rows.counts,
+            label=name,
+            max_bins=max_bins,
+            min_bin_share=min_bin_share,
+            min_events=min_events,
+            min_non_events=min_non_events,
+            trend=trend,
+            n_prebins=n_prebins,
+            max_pvalue=max_pvalue,
+            iv_test=iv_test,
+            outside=_outside(
+                rows.missing[:2],
+                *special_counts(
+                    rows.xs[rows.is_special],
+                    rows.flags[rows.is_special],
+                    rows.specials,
+                    rows.weights[rows.is_special],
+                ),
+            ),
+        )
+        return weighting.weighted_binning(
+            rows,
+            cuts,
+            method="optimal",
+            name=name,
+            representative=representative,
+            metadata=metadata,
+            limits={
+                "max_bins": max_bins,
+                "min_bin_share": min_bin_share,
+                "min_events": min_events,
+                "min_non_events": min_non_events,
+                "trend": trend,
+                "n_prebins": n_prebins,
+            },
+        )
+    specials = checked_special_values(special_values)
+    special_rows = is_special(xs, specials)
+    if special_rows is None and target is not None:
+        searched_x, labels = target.rows(xs), target.labels
+    else:
+        searched_x, labels = labelled_rows(
+            *((xs, flags) if special_rows is None else (xs[~special_rows], flags[~special_rows]))
+        )
+    searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
+    _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
+    # The counts and the pre-bins of `optimal_cuts` in one native call.
+    counted = native.counted_prebins(
+        searched_x,
+        labels,
+        n_prebins=n_prebins,
+        max_class_parts=CLASS_PARTS,
+        min_class_share=CLASS_PART_SHARE,
+    )
+    counts = {key: counted[key] for key in ("value", "c0", "c1")}
+    special_c0, special_c1 = (
+        special_counts(xs[special_rows], flags[special_rows], specials)
+        if special_rows is not None
+        else ([], [])
+    )
+    outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
+    cuts, metadata = _grouped_cuts(
+        counts["value"], counted["prebins"], name, *searched, max_pvalue, outside, iv_test
+    )
+    limits = {**search_limits(*searched), "n_prebins": n_prebins}
+    check_representative(representative)
+    summary = _searched_summary(searched_x, labels, counted, cuts, representative)
+    if special_rows is not None:
+        summary = with_special_counts(summary, specials, special_c0, special_c1)
+    return BinningTable(
+        summary,
+        method="optimal",
+        name=name,
+        metadata=metadata,
+        special_values=specials,
+        basis=numeric_basis(counts, representative, limits, owned=True),
+    )
+
+
+def _outside(
+    missing: Sequence[float], special_c0: Sequence[Any], special_c1: Sequence[Any]
+) -> Outside:
+    """The rows of a table outside the search: missing values, then specials."""
+    return [float(missing[0]), *special_c0], [float(missing[1]), *special_c1]
