@@ -105,6 +105,7 @@ UNREAD_FIT = (
     "not_replayed",
     "_collinear",
     "_fitted_columns",
+    "clip_bounds",
 )
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
@@ -635,7 +636,8 @@ class TableBinning(TableBinningBase):
             if categorical:
                 column = categories.encode(values)
             elif self._clip_rule is not None:
-                column = self._clipped_rows(name, as_float_array(values), flags, weights)
+                present = None if weights is None else weights.present
+                column = self._clipped_rows(name, as_float_array(values), flags, present)
             else:
                 column = as_float_array(values)
             if kind == "optimal" and labels is not None:
@@ -666,13 +668,14 @@ class TableBinning(TableBinningBase):
                 on_column(name)
 
     def _clipped_rows(
-        self, name: str, x: FloatArray, flags: FloatArray, weights: FloatArray | None
+        self, name: str, x: FloatArray, flags: FloatArray, present: npt.NDArray[np.bool_] | None
     ) -> FloatArray:
         """The column `x` clipped to the bounds its rows of known target give
-        (of positive weight, with weights), the bounds kept."""
+        (of positive weight: `present`, None when every row has one), the
+        bounds kept."""
         assert self._clip_rule is not None
         specials = checked_special_values(self.specials_of(name))
-        counted_rows = ~np.isnan(flags) if weights is None else ~np.isnan(flags) & (weights > 0.0)
+        counted_rows = ~np.isnan(flags) if present is None else ~np.isnan(flags) & present
         bounds = clipping.bounds_of_rows(self._clip_rule, name, x, counted_rows, specials)
         if bounds is None:
             return x

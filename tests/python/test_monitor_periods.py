@@ -250,7 +250,7 @@ def test_a_binning_is_monitored_for_its_distributions_in_period_order(labels, or
                 c.to_json().replace('"binning":', '"monitor_reference": 1, "binning":', 1)
             ),
             tl.DocumentError,
-            "tessaline._scorecard: field 'monitor_reference' must be null or an object",
+            "tessaline.scorecard: field 'monitor_reference' must be null or an object",
         ),
         (
             lambda c, d: tl.monitor(

@@ -24,7 +24,6 @@ from __future__ import annotations
 
 import math
 import zlib
-from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -65,7 +64,7 @@ def column_test(draws: int, random_state: int, name: str, level: float) -> IvTes
 def iv_significance(
     c0: npt.ArrayLike,
     c1: npt.ArrayLike,
-    outside: tuple[Sequence[Any], Sequence[Any]],
+    outside: tuple[npt.ArrayLike, npt.ArrayLike],
     test: IvTest | None,
     *,
     rate_order: bool,

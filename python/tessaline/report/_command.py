@@ -298,7 +298,7 @@ def _report_run(
             stdout.write(_terminal(f"\nPerformance on the {name} sample: {held}\n"))
         if extras.model is not None or extras.workbook is not None:
 
-            def sample(name: str) -> tuple[Any, Any] | None:
+            def sample_of(name: str) -> tuple[Any, Any] | None:
                 s = extras.samples.get(name)
                 return None if s is None else (columns_of(s), s.target)
 
@@ -306,8 +306,8 @@ def _report_run(
                 model_report(
                     card,
                     (columns_of(dataset), dataset.target),
-                    test=sample("test"),
-                    oot=sample("out-of-time"),
+                    test=sample_of("test"),
+                    oot=sample_of("out-of-time"),
                     path=extras.model,
                     workbook=extras.workbook,
                 )

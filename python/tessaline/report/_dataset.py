@@ -231,7 +231,7 @@ def _text_arrow(column: Any) -> tuple[FloatArray | None, np.ndarray | None]:
     if values is not None:
         return np.append(values, math.nan)[rows], None
     assert text is not None  # the cells are numbers or text
-    return None, np.append(text, None)[rows]
+    return None, np.append(text, np.array([None], dtype=object))[rows]
 
 
 # The header line must end within this many bytes, so that an input without

@@ -13,6 +13,7 @@ from typing import Any
 
 from .._binning.edit_log import EDIT_HEADER, EDIT_TEXT_COLUMNS, Edit
 from .._core.dependencies import installed, missing_message
+from .._core.progress import Progress
 from .._formats.html_table import binning_table_html
 from .._performance import ScorePerformance
 from .._plots import plot_binning, plot_cap, plot_ks, plot_lorenz, plot_roc
@@ -22,7 +23,6 @@ from ._analysis import (
     RANKING_HEADER,
     RANKING_TEXT_COLUMNS,
     ColumnReport,
-    Progress,
     describe,
     gini_text,
     ranking_rows,

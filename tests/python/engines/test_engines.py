@@ -219,10 +219,10 @@ def test_files_are_counted_within_memory_limit_in_the_client(
 @pytest.mark.parametrize(
     "dialect, settings",
     [
-        ("duckdb", {"stream.BATCH_ROWS": 1500}),
-        ("duckdb", {"stream.BATCH_ROWS": 1500, "stream.FEW_VALUES": 0}),
-        ("duckdb", {"stream.FEW_VALUES": 0}),
-        ("postgresql", {"copied.BLOCK_BYTES": 1000}),
+        ("duckdb", {"_stream.BATCH_ROWS": 1500}),
+        ("duckdb", {"_stream.BATCH_ROWS": 1500, "_stream.FEW_VALUES": 0}),
+        ("duckdb", {"_stream.FEW_VALUES": 0}),
+        ("postgresql", {"_copied.BLOCK_BYTES": 1000}),
     ],
 )
 @pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
