@@ -18,7 +18,8 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
                              std::size_t max_bins, double min_bin_share, double min_events,
                              double min_non_events, const std::string& trend, double max_pvalue,
                              std::size_t max_draws, std::size_t stop_after, double stop_share,
-                             std::size_t keep_after, uint64_t seed, bool rate_order) {
+                             std::size_t keep_after, double sure_pvalue, uint64_t seed,
+                             bool rate_order) {
     const auto a = b::flat_view(c0), e = b::flat_view(c1);
     const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
     if (a.size != e.size || oa.size != oe.size) {
@@ -34,6 +35,7 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     options.stop_after = stop_after;
     options.stop_share = stop_share;
     options.keep_after = keep_after;
+    options.sure_pvalue = sure_pvalue;
     options.seed = seed;
     options.rate_order = rate_order;
     tessaline::IvPermutationTest test;
@@ -57,7 +59,8 @@ void register_significance(py::module_& m) {
           py::arg("outside_c0"), py::arg("outside_c1"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
           py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("stop_after"),
-          py::arg("stop_share"), py::arg("keep_after"), py::arg("seed"), py::arg("rate_order"),
+          py::arg("stop_share"), py::arg("keep_after"), py::arg("sure_pvalue"), py::arg("seed"),
+          py::arg("rate_order"),
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
 }
 

@@ -277,6 +277,7 @@ def iv_permutation_test(
     stop_after: int,
     stop_share: float,
     keep_after: int,
+    sure_pvalue: float,
     seed: int,
     rate_order: bool,
 ) -> dict[str, Any]: ...

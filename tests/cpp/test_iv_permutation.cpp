@@ -58,4 +58,39 @@ TEST(HypergeometricTable, SameSeedSameTablesAndBadMarginsRefused) {
     EXPECT_THROW(tessaline::hypergeometric_table(rows.data(), 3, 2131, a), std::invalid_argument);
 }
 
+// A column far beyond noise is settled by the chi-square bound without a
+// draw; rows expecting fewer than 5 of a class, or no bound asked for, draw.
+struct BoundCase {
+    std::vector<int64_t> c0, c1;
+    double sure_pvalue;
+    bool drawn;
+};
+
+class IvPermutationBound : public ::testing::TestWithParam<BoundCase> {};
+
+TEST_P(IvPermutationBound, SkipsTheDrawsOnlyWhereTheBoundHolds) {
+    const BoundCase& c = GetParam();
+    tessaline::OptimalBinningConstraints limits;
+    limits.trend = tessaline::BinTrend::ascending;
+    tessaline::IvPermutationOptions options;
+    options.max_draws = 20;
+    options.sure_pvalue = c.sure_pvalue;
+    const auto test = tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
+                                                     nullptr, 0, limits, options);
+    EXPECT_EQ(test.draws > 0, c.drawn);
+    if (c.drawn) return;
+    double rows = 0.0, events = 0.0;
+    for (std::size_t i = 0; i < c.c0.size(); ++i) rows += c.c0[i] + c.c1[i], events += c.c1[i];
+    const double x = test.observed_iv * events * (rows - events) / rows, df = 2.0;
+    const double chernoff = std::pow(x / df, df / 2) * std::exp((df - x) / 2);
+    EXPECT_NEAR(test.pvalue, chernoff, 1e-12 * chernoff);
+    EXPECT_LT(test.pvalue, c.sure_pvalue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationBound,
+                         ::testing::Values(BoundCase{{400, 300, 200}, {50, 100, 150}, 1e-4, false},
+                                           BoundCase{{400, 300, 200}, {50, 100, 150}, 0.0, true},
+                                           BoundCase{{400, 300, 6}, {50, 100, 1}, 1e-4, true},
+                                           BoundCase{{400, 300, 200}, {50, 60, 45}, 1e-4, true}));
+
 }  // namespace

@@ -480,6 +480,9 @@ struct IvPermutationOptions {
     // Draws stop once this many in a row fall short of the observed IV: the
     // p-value is then clearly small (0 keeps drawing to max_draws).
     std::size_t keep_after = 0;
+    // Skips the draws when the chi-square bound of the p-value (see
+    // iv_permutation_test) is below this; 0 always draws.
+    double sure_pvalue = 0.0;
     uint64_t seed = 0;
     // Categories: each table's groups are searched in event-rate order.
     bool rate_order = false;
@@ -489,7 +492,7 @@ struct IvPermutationOptions {
 
 struct IvPermutationTest {
     double observed_iv = 0.0;  // the table's IV, the rows outside the search included
-    double pvalue = 1.0;       // (1 + exceedances) / (1 + draws)
+    double pvalue = 1.0;       // (1 + exceedances) / (1 + draws); the bound without draws
     std::size_t draws = 0;
     std::size_t exceedances = 0;
 };
