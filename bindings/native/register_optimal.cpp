@@ -17,9 +17,8 @@ tessaline::OptimalBinningConstraints optimal_limits(std::size_t max_bins, double
                                                     double min_events, double min_non_events,
                                                     double max_pvalue,
                                                     const b::Int64Array& fixed_starts) {
-    tessaline::OptimalBinningConstraints limits =
-        grouping_limits(max_bins, min_bin_share, min_events, min_non_events,
-                        tessaline::BinTrend::none, max_pvalue);
+    tessaline::OptimalBinningConstraints limits = grouping_limits(
+        max_bins, min_bin_share, min_events, min_non_events, tessaline::BinTrend::none, max_pvalue);
     const auto fixed = b::flat_view(fixed_starts);
     for (std::size_t i = 0; i < fixed.size; ++i) {
         if (fixed.data[i] < 0) {
