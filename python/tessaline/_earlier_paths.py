@@ -122,8 +122,8 @@ class _EarlierPathFinder(importlib.abc.MetaPathFinder, importlib.abc.Loader):
             return None
         return importlib.util.spec_from_loader(fullname, self)
 
-    def create_module(self, spec: importlib.machinery.ModuleSpec) -> ModuleType:
-        return importlib.import_module(EARLIER_PATHS[spec.name])
+    def create_module(self, found: importlib.machinery.ModuleSpec) -> ModuleType:
+        return importlib.import_module(EARLIER_PATHS[found.name])
 
     def exec_module(self, module: ModuleType) -> None:
         """The module ran when it was imported under its current name."""

@@ -182,22 +182,15 @@ class ColumnCounts:
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,
         INF_KNOWN, SPECIAL) with a known target, ascending."""
-        keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
         if self.weighted:
+            keep = np.logical_or.reduce([self._groups[k] for k in kinds]) & (self._known > 0)
             keep &= (self._w0 + self._w1) > 0.0
             return native.merge_weighted_counts(
                 self._value[keep], self._w0[keep], self._w1[keep], self._known[keep]
             )
-        value, c0, c1 = self.unmerged(kinds)
-        # Counts merged before (batches, an engine's sorted groups) are
-        # already the merge, when no total nears the int64 limit that the
-        # merge checks: only a zero's sign is left to set (0.0 for both).
-        if (
-            np.all(value[1:] > value[:-1])
-            and (c0.sum(dtype=np.float64) + c1.sum(dtype=np.float64)) < 2.0**62
-        ):
-            return {"value": value + 0.0, "c0": c0, "c1": c1}
-        return native.merge_value_counts(value, c0, c1)
+        # Counts merged before (batches, an engine's sorted groups) are taken
+        # as they are by the merge, which reads whether they already are one.
+        return native.merge_value_counts(*self.unmerged(kinds))
 
     @property
     def group_values(self) -> npt.NDArray[np.float64]:
