@@ -52,6 +52,40 @@ py::dict grid_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::s
     return out;
 }
 
+// The partition into at most `max_cells` rectangles of largest IV among
+// those that cuts of whole rectangles make: x_first, x_last, y_first,
+// y_last (pre-bins, inclusive) of each, the IV, and "message" saying why
+// none was found (empty when one was).
+py::dict grid_rectangles(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t n_x,
+                         std::size_t n_y, std::size_t max_cells, double min_cell_share) {
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    if (a.size != e.size || a.size != n_x * n_y) {
+        throw std::invalid_argument("grid_rectangles: c0 and c1 must hold n_x * n_y cells");
+    }
+    tessaline::GridRectangles found;
+    {
+        py::gil_scoped_release release;
+        found = tessaline::grid_rectangles(a.data, e.data, n_x, n_y, max_cells, min_cell_share);
+    }
+    std::vector<std::size_t> x_first, x_last, y_first, y_last;
+    for (const auto& r : found.rectangles) {
+        x_first.push_back(r.x_first);
+        x_last.push_back(r.x_last);
+        y_first.push_back(r.y_first);
+        y_last.push_back(r.y_last);
+    }
+    py::dict out;
+    out["message"] = found.message;
+    out["exact"] = found.exact;
+    out["x_first"] = starts_array(x_first);
+    out["x_last"] = starts_array(x_last);
+    out["y_first"] = starts_array(y_first);
+    out["y_last"] = starts_array(y_last);
+    out["iv"] = found.iv;
+    return out;
+}
+
 }  // namespace
 
 void register_grid(py::module_& m) {
@@ -59,6 +93,9 @@ void register_grid(py::module_& m) {
           py::arg("n_y"), py::arg("max_bins_x"), py::arg("max_bins_y"), py::arg("min_cell_share"),
           py::arg("trend_x"), py::arg("trend_y"), py::arg("max_exhaustive") = 4096,
           "Product grid of two axes of pre-bins of largest IV of its cells under the limits.");
+    m.def("grid_rectangles", &grid_rectangles, py::arg("c0"), py::arg("c1"), py::arg("n_x"),
+          py::arg("n_y"), py::arg("max_cells"), py::arg("min_cell_share"),
+          "Partition of a grid of pre-bins into rectangles, by cuts, of largest IV of its cells.");
 }
 
 }  // namespace tessaline::native

@@ -237,6 +237,14 @@ def grid_binning(
     trend_y: str,
     max_exhaustive: int = 4096,
 ) -> dict[str, Any]: ...
+def grid_rectangles(
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    n_x: int,
+    n_y: int,
+    max_cells: int,
+    min_cell_share: float,
+) -> dict[str, Any]: ...
 def count_class_values(x: npt.ArrayLike, labels: npt.ArrayLike, k: int) -> dict[str, Any]: ...
 def class_interval_counts(
     value: npt.ArrayLike, counts: npt.ArrayLike, splits: npt.ArrayLike

@@ -440,6 +440,31 @@ struct GridBinning {
 // Best grid; on a tie, fewer cells, then the grouping of x met first.
 TESSALINE_API GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x,
                                        std::size_t n_y, const GridBinningConstraints& constraints);
+
+// The partition of the same grid of pre-bins into at most `max_cells`
+// rectangles (each [x_first, x_last] by [y_first, y_last], inclusive) of
+// largest IV among those that cuts of whole rectangles make: the grid cut in
+// two along a pre-bin boundary of either axis, each part again, and so on.
+// Every rectangle holds at least one row and `min_cell_share` of all rows.
+struct GridRectangle {
+    std::size_t x_first = 0, x_last = 0, y_first = 0, y_last = 0;
+};
+
+// The rectangles in order of (x_first, y_first), the IV summed in that
+// order; `message` says why none were found (the rows hold a single class,
+// or too many pre-bins to search: the caller keeps the product grid).
+struct GridRectangles {
+    std::string message;
+    bool exact = false;
+    std::vector<GridRectangle> rectangles;
+    double iv = 0.0;
+};
+
+// Best partition; on a tie, fewer rectangles, then the cut met first (x
+// before y, lower before higher).
+TESSALINE_API GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n_x,
+                                             std::size_t n_y, std::size_t max_cells,
+                                             double min_cell_share);
 // ---- end of two-variable binning
 // -- significance of a searched grouping, by permutation ----------------------
 // A search for the grouping of largest IV finds some IV in pure noise too. Its

@@ -1,12 +1,17 @@
-"""The table of a two-variable binning: the cells of a product grid of x
-intervals and y intervals, each with its non-events, events, event rate, WoE
-and IV, and the scoring of pairs by cell.
+"""The table of a two-variable binning: the cells of a grid of x intervals
+and y intervals, each with its non-events and events, gathered into
+rectangles (each cell its own in a product grid), each rectangle with its
+event rate, WoE and IV, and the scoring of pairs by rectangle.
 
-Cell (i, j) is the i-th x row and j-th y column; the last row holds the rows
-whose x is missing and the last column those whose y is missing. Intervals
-are closed on the right: a value equal to a cut point falls in the lower
-interval. WoE and IV follow `tessaline._woe` over all cells (a missing row or
-column included), so an empty cell has WoE 0."""
+Cell (i, j) is the i-th x row and j-th y column; after the intervals come
+a row per special value of x, then the row of the rows whose x is missing,
+and likewise for the columns of y. `regions` gives each cell its rectangle,
+numbered in order of their first cell, row by row; a rectangle spans cells
+of intervals only, so every special-value and missing cell is one of its
+own. Intervals are closed on the right: a value equal to a cut point falls
+in the lower interval. WoE and IV follow `tessaline._woe` over all
+rectangles (special-value and missing cells included), so an empty one has
+WoE 0."""
 
 from __future__ import annotations
 
@@ -41,21 +46,34 @@ class GridBinningTable:
         name_x: str | None = None,
         name_y: str | None = None,
         metadata: Mapping[str, Any] | None = None,
+        regions: npt.ArrayLike | None = None,
     ):
         self.axis_x, self.axis_y = axis_x, axis_y
         self._c0, self._c1 = _frozen(c0), _frozen(c1)
-        if self._c0.shape != self._c1.shape or self._c0.shape != (
-            axis_x.n_bins + 1,
-            axis_y.n_bins + 1,
-        ):
-            raise ValueError(
-                f"the counts must be {axis_x.n_bins + 1} rows of {axis_y.n_bins + 1} cells"
-            )
+        shape = (axis_x.n_slots, axis_y.n_slots)
+        if self._c0.shape != self._c1.shape or self._c0.shape != shape:
+            raise ValueError(f"the counts must be {shape[0]} rows of {shape[1]} cells")
         self.name_x, self.name_y = name_x, name_y
         self.metadata = dict(metadata or {})
-        woe, iv, total = weight_of_evidence(self._c0, self._c1)
-        self._woe = _frozen(woe.reshape(self._c0.shape))
-        self._iv = _frozen(iv.reshape(self._c0.shape))
+        self._product = regions is None
+        if regions is None:
+            self._regions = np.arange(self._c0.size, dtype=np.int64).reshape(shape)
+            woe, iv, total = weight_of_evidence(self._c0, self._c1)
+            cell_woe, cell_iv = woe, iv
+        else:
+            self._regions = checked_regions(regions, axis_x, axis_y)
+            flat = self._regions.ravel()
+            n = int(flat.max()) + 1
+            sums = [np.bincount(flat, weights=c.ravel(), minlength=n) for c in (self._c0, self._c1)]
+            woe, iv, total = weight_of_evidence(*sums)
+            # A rectangle's IV term in its first cell, so that the cells sum to it.
+            first = np.zeros(flat.size, dtype=bool)
+            first[np.unique(flat, return_index=True)[1]] = True
+            cell_woe, cell_iv = woe[flat], np.where(first, iv[flat], 0.0)
+        self._region_woe, self._region_iv = _frozen(woe), _frozen(iv)
+        self._regions.setflags(write=False)
+        self._woe = _frozen(cell_woe.reshape(shape))
+        self._iv = _frozen(cell_iv.reshape(shape))
         self.information_value = total
 
     # -- the grid --------------------------------------------------------------
@@ -89,12 +107,25 @@ class GridBinningTable:
 
     @property
     def woe(self) -> FloatArray:
+        """The WoE of each cell's rectangle."""
         return self._woe
 
     @property
     def iv(self) -> FloatArray:
-        """Each cell's term of the information value."""
+        """Each cell's term of the information value (a rectangle's term in
+        its first cell, 0 in its others)."""
         return self._iv
+
+    @property
+    def regions(self) -> IntArray:
+        """The rectangle of each cell, shaped as `c0`: rectangles are numbered
+        in order of their first cell, row by row (in a product grid each cell
+        is its own, numbered x row * columns + y column)."""
+        return self._regions
+
+    @property
+    def n_rectangles(self) -> int:
+        return int(self._region_woe.size)
 
     @property
     def event_rate(self) -> FloatArray:
@@ -111,20 +142,28 @@ class GridBinningTable:
         return self.axis_y.labels
 
     def cells(self) -> dict[str, Any]:
-        """One entry per cell, x row by x row: the labels of its x and y
-        intervals, its counts, share of all rows, event rate, WoE and IV."""
-        rows = self._c0 + self._c1
+        """One entry per rectangle (per cell of a product grid), in order of
+        their number: the labels of its x and y intervals, its counts, share
+        of all rows, event rate, WoE and IV."""
+        flat = self._regions.ravel()
+        c0, c1 = (
+            np.bincount(flat, weights=c.ravel(), minlength=self.n_rectangles)
+            for c in (self._c0, self._c1)
+        )
+        rows = c0 + c1
         total = float(rows.sum())
-        labels_x, labels_y = self.labels_x, self.labels_y
+        with np.errstate(invalid="ignore", divide="ignore"):
+            rate = np.where(rows > 0, c1 / rows, np.nan)
+        spans = region_spans(self._regions)
         return {
-            "x": [lx for lx in labels_x for _ in labels_y],
-            "y": [ly for _ in labels_x for ly in labels_y],
-            "c0": self._c0.ravel().astype(np.int64),
-            "c1": self._c1.ravel().astype(np.int64),
-            "share": rows.ravel() / total if total else np.full(rows.size, np.nan),
-            "event_rate": self.event_rate.ravel(),
-            "woe": self._woe.ravel(),
-            "iv": self._iv.ravel(),
+            "x": [self.axis_x.span_label(a, b) for a, b, _, _ in spans],
+            "y": [self.axis_y.span_label(c, d) for _, _, c, d in spans],
+            "c0": c0.astype(np.int64),
+            "c1": c1.astype(np.int64),
+            "share": rows / total if total else np.full(rows.size, np.nan),
+            "event_rate": rate,
+            "woe": self._region_woe.copy(),
+            "iv": self._region_iv.copy(),
         }
 
     # -- scoring ---------------------------------------------------------------
@@ -137,16 +176,19 @@ class GridBinningTable:
     def transform(
         self, x: npt.ArrayLike, y: npt.ArrayLike, output: Literal["woe", "index", "bin"] = "woe"
     ) -> npt.NDArray[Any]:
-        """The WoE of each pair's cell, its flat index (x row * columns + y
-        column), or its label ("(-inf, 3] × (2, 5]")."""
+        """The WoE of each pair's rectangle, its number (`regions`; in a
+        product grid the flat cell x row * columns + y column), or its label
+        ("(-inf, 3] × (2, 5]")."""
         checks.one_of("output", output, OUTPUTS)
         index = self.cell_index(x, y)
-        if output == "index":
-            return index
         if output == "woe":
             return self._woe.ravel()[index]
-        labels = np.array([f"{a} × {b}" for a in self.labels_x for b in self.labels_y])
-        return labels[index]
+        region = self._regions.ravel()[index]
+        if output == "index":
+            return region
+        cells = self.cells()
+        labels = np.array([f"{a} × {b}" for a, b in zip(cells["x"], cells["y"])])
+        return labels[region]
 
     def to_sql(
         self,
@@ -164,7 +206,8 @@ class GridBinningTable:
             raise ValueError(
                 "to_sql: name the columns (column_x, column_y) of a table fitted without names"
             )
-        return grid_sql(self.axis_x, self.axis_y, self._woe, x, y, output, dialect)
+        regions = None if self._product else self._regions
+        return grid_sql(self.axis_x, self.axis_y, self._woe, x, y, output, dialect, regions)
 
     def plot(self, ax: Any = None) -> Any:
         """A heat map of the WoE of the cells, each cell marked with its WoE and
@@ -185,6 +228,7 @@ class GridBinningTable:
             "c1": [[int(v) for v in row] for row in self._c1],
             "information_value": document.exact(self.information_value),
             "metadata": document.plain(self.metadata),
+            **({} if self._product else {"regions": self._regions.tolist()}),
         }
 
     def to_json(self, indent: int | None = None) -> str:
@@ -205,8 +249,11 @@ class GridBinningTable:
         where = GRID_SCHEMA
         with document.reading(where):
             axes = [GridAxis.from_doc(doc.get(k), f"{where} {k}") for k in ("x", "y")]
-            shape = (axes[0].n_bins + 1, axes[1].n_bins + 1)
+            shape = (axes[0].n_slots, axes[1].n_slots)
             counts = [_count_grid(doc, key, shape, where) for key in ("c0", "c1")]
+            regions = None
+            if "regions" in doc:
+                regions = _count_grid(doc, "regions", shape, where).astype(np.int64)
             names = [doc.get(k) for k in ("name_x", "name_y")]
             if not all(n is None or isinstance(n, str) for n in names):
                 raise DocumentError(f"{where}: name_x and name_y must be strings or null")
@@ -218,6 +265,7 @@ class GridBinningTable:
                 name_x=names[0],
                 name_y=names[1],
                 metadata=doc.get("metadata"),
+                regions=regions,
             )
             stored = document.from_exact(doc.get("information_value"), f"{where} information_value")
             if not document.within_ulps(stored, table.information_value, 0):
@@ -238,10 +286,14 @@ class GridBinningTable:
         y = f"'{self.name_y}'" if self.name_y is not None else "y"
         proved = "optimum" if self.metadata.get("exact", True) else "local optimum"
         shown_x, shown_y = self._shown()
+        special_x = f" + {len(self.axis_x.specials)} special" if self.axis_x.specials else ""
+        special_y = f" + {len(self.axis_y.specials)} special" if self.axis_y.specials else ""
+        inner = self._regions[: self.axis_x.n_bins, : self.axis_y.n_bins]
+        rectangles = "" if self._product else f" in {np.unique(inner).size} rectangles"
         return (
-            f"grid binning of {x} by {y}: {self.axis_x.n_bins}"
-            f"{' + missing' if shown_x[-1] else ''} x {self.axis_y.n_bins}"
-            f"{' + missing' if shown_y[-1] else ''} bins, "
+            f"grid binning of {x} by {y}: {self.axis_x.n_bins}{special_x}"
+            f"{' + missing' if shown_x[-1] else ''} x {self.axis_y.n_bins}{special_y}"
+            f"{' + missing' if shown_y[-1] else ''} bins{rectangles}, "
             f"IV {printing.fixed(self.information_value, 4)} ({proved})"
         )
 
@@ -260,6 +312,46 @@ class GridBinningTable:
 
     def __repr__(self) -> str:
         return f"<GridBinningTable {self.title()}>"
+
+
+def region_spans(regions: IntArray) -> list[tuple[int, int, int, int]]:
+    """The first and last row and column of each rectangle, by number."""
+    rows, cols = np.indices(regions.shape)
+    flat = regions.ravel()
+    n = int(flat.max()) + 1
+    spans = []
+    for bound in (rows, cols):
+        lo = np.full(n, regions.size, dtype=np.int64)
+        hi = np.full(n, -1, dtype=np.int64)
+        np.minimum.at(lo, flat, bound.ravel())
+        np.maximum.at(hi, flat, bound.ravel())
+        spans.append((lo, hi))
+    (x0, x1), (y0, y1) = spans
+    return list(zip(x0.tolist(), x1.tolist(), y0.tolist(), y1.tolist()))
+
+
+def checked_regions(regions: npt.ArrayLike, axis_x: GridAxis, axis_y: GridAxis) -> IntArray:
+    """Rectangle numbers of the cells, checked: each number's cells fill the
+    rectangle they span, numbers run 0, 1, ... in order of the first cell,
+    row by row, and a special-value or missing cell is a rectangle alone."""
+    shape = (axis_x.n_slots, axis_y.n_slots)
+    array = np.array(regions, dtype=np.int64)
+    if array.shape != shape:
+        raise ValueError(f"regions must be {shape[0]} rows of {shape[1]} cells")
+    flat = array.ravel()
+    order = np.unique(flat, return_index=True)
+    if flat.min() != 0 or not np.array_equal(order[0], np.arange(order[0].size)):
+        raise ValueError("regions must number the rectangles 0, 1, ... without gaps")
+    if not (np.diff(order[1]) > 0).all():
+        raise ValueError("regions must number the rectangles in order of their first cell")
+    sizes = np.bincount(flat)
+    for k, (a, b, c, d) in enumerate(region_spans(array)):
+        if sizes[k] != (b - a + 1) * (d - c + 1):
+            raise ValueError(f"rectangle {k} of the regions is not a rectangle")
+        outside = b >= axis_x.n_bins or d >= axis_y.n_bins
+        if outside and sizes[k] != 1:
+            raise ValueError("a special-value or missing cell must be a rectangle of its own")
+    return array
 
 
 def _frozen(values: npt.ArrayLike) -> FloatArray:

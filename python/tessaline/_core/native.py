@@ -417,6 +417,23 @@ def grid_binning(
     return result
 
 
+def grid_rectangles(
+    c0: FloatArray,
+    c1: FloatArray,
+    *,
+    n_x: int,
+    n_y: int,
+    max_cells: int,
+    min_cell_share: float,
+) -> dict[str, Any]:
+    """The partition of the pre-bin cells (c0, c1: n_x * n_y counts, x
+    major) into at most `max_cells` rectangles, made by cuts of whole
+    rectangles, of largest IV: each one's first and last pre-bin of either
+    axis, the IV; "message" says why none was found."""
+    result: dict[str, Any] = _native.grid_rectangles(c0, c1, n_x, n_y, max_cells, min_cell_share)
+    return result
+
+
 def lorenz_from_counts(counts: CountsIn) -> dict[str, Any]:
     """`lorenz_curve` of scores counted by value (or weighted: counts with "rows")."""
     if "rows" in counts:

@@ -1,0 +1,238 @@
+// Two-variable binning into rectangles: a partition of the grid of pre-bins
+// of two ordered axes into at most `max_cells` rectangles, of largest
+// information value summed over them, found by splitting.
+//
+// A partition is built by cutting the whole grid in two along one pre-bin
+// boundary of either axis, then each part again, and so on: every
+// partition that a sequence of such cuts makes is searched. A product grid is
+// one of them, so the best partition's IV is never below the best grid's of
+// as many cells; where the data are dense it keeps fine cuts that a product
+// grid would have to carry across the sparse part too, where no cell could
+// meet the least share.
+//
+// The IV of a partition is the sum of its rectangles' terms and the parts of
+// one cut are partitioned independently, so a dynamic programme over every
+// rectangle of pre-bins and every count of cells finds the optimum exactly:
+// best(r, k), the largest IV of at most k rectangles in r, is r itself
+// (when it meets the limits) or the best over the cuts of r and the split of
+// k between the two parts. Rectangles are taken smallest first, so both
+// parts of a cut are known. For n_x by n_y pre-bins and k cells that is
+// O(n_x^2 n_y^2 (n_x + n_y) k^2) time and O(n_x^2 n_y^2 k) memory, so the
+// search refuses grids past a work budget and the caller falls back to the
+// product grid.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+constexpr double kUnreached = -std::numeric_limits<double>::infinity();
+// Operations (about a nanosecond each) and states past which the search
+// would keep an analyst waiting, or hold too much memory.
+constexpr double kMaxWork = 6e8;
+constexpr double kMaxStates = 8e6;
+// What a state's choice records besides a cut: the rectangle whole, or the
+// best of one cell fewer.
+constexpr int32_t kWhole = -1;
+constexpr int32_t kFewer = -2;
+
+std::size_t tri(std::size_t first, std::size_t last) {
+    return last * (last + 1) / 2 + first;
+}
+
+struct Totals {
+    double c0 = 0.0, c1 = 0.0;
+};
+
+struct Search {
+    std::size_t nx = 0, ny = 0, max_cells = 0;
+    double total = 0.0, min_share = 0.0, min_rows = 0.0;
+    Totals totals;
+    std::vector<double> p0, p1;  // prefix sums, (nx + 1) by (ny + 1)
+    std::vector<double> best;    // (rectangle, k - 1)
+    std::vector<int32_t> choice;
+    std::vector<uint16_t> most;  // the most cells a rectangle can hold
+
+    std::size_t at(std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1) const {
+        return tri(x0, x1) * (ny * (ny + 1) / 2) + tri(y0, y1);
+    }
+    double sum(const std::vector<double>& p, std::size_t x0, std::size_t x1, std::size_t y0,
+               std::size_t y1) const {
+        const std::size_t w = ny + 1;
+        return p[(x1 + 1) * w + y1 + 1] - p[x0 * w + y1 + 1] - p[(x1 + 1) * w + y0] +
+               p[x0 * w + y0];
+    }
+};
+
+// The most cells of at least `min_rows` rows (and one) that `rows` can make.
+std::size_t most_cells(double rows, double min_rows, std::size_t cap) {
+    if (!(rows > 0.0)) return 0;
+    const double floor = std::max(min_rows, 1.0);
+    const double fit = std::floor(rows / floor) + 1.0;  // one spare: rounding never prunes
+    return static_cast<std::size_t>(std::min(fit, static_cast<double>(cap)));
+}
+
+double estimated_work(std::size_t nx, std::size_t ny, std::size_t k) {
+    double work = 0.0;
+    for (std::size_t w = 1; w <= nx; ++w)
+        for (std::size_t h = 1; h <= ny; ++h) {
+            const double kk = static_cast<double>(std::min(k, w * h));
+            work += static_cast<double>((nx - w + 1) * (ny - h + 1)) *
+                    (static_cast<double>(w + h - 2) * kk * kk / 2.0 + kk);
+        }
+    return work;
+}
+
+// Fills best and choice for the rectangle [x0, x1] by [y0, y1].
+void solve(Search& s, std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1) {
+    const std::size_t r = s.at(x0, x1, y0, y1);
+    const std::size_t K = s.max_cells;
+    double* best = &s.best[r * K];
+    int32_t* choice = &s.choice[r * K];
+    const double a = s.sum(s.p0, x0, x1, y0, y1), e = s.sum(s.p1, x0, x1, y0, y1);
+    const std::size_t most =
+        most_cells(a + e, s.min_rows, std::min(K, (x1 - x0 + 1) * (y1 - y0 + 1)));
+    s.most[r] = static_cast<uint16_t>(most);
+    for (std::size_t k = 0; k < K; ++k) best[k] = kUnreached, choice[k] = kFewer;
+    if (most == 0) return;
+    // An empty cell has no WoE to show, so a partition never makes one.
+    if ((a + e) / s.total >= s.min_share && a + e > 0.0) {
+        best[0] = group_woe(a, e, s.totals.c0, s.totals.c1).iv;
+        choice[0] = kWhole;
+    }
+    // Cut c lies before pre-bin c of x (1..w-1), then before pre-bin c of y.
+    const std::size_t w = x1 - x0 + 1, h = y1 - y0 + 1;
+    auto join = [&](int32_t cut, std::size_t ra, std::size_t rb) {
+        const std::size_t ka = s.most[ra], kb = s.most[rb];
+        const double* ba = &s.best[ra * K];
+        const double* bb = &s.best[rb * K];
+        const int32_t* ca = &s.choice[ra * K];
+        const int32_t* cb = &s.choice[rb * K];
+        for (std::size_t i = 0; i < ka && i + 1 < most; ++i) {
+            if (ca[i] == kFewer || ba[i] == kUnreached) continue;
+            for (std::size_t j = 0; j < kb && i + j + 2 <= most; ++j) {
+                if (cb[j] == kFewer || bb[j] == kUnreached) continue;
+                const double v = ba[i] + bb[j];
+                if (v > best[i + j + 1]) {
+                    best[i + j + 1] = v;
+                    choice[i + j + 1] = cut * static_cast<int32_t>(K) + static_cast<int32_t>(i);
+                }
+            }
+        }
+    };
+    for (std::size_t c = 1; c < w; ++c)
+        join(static_cast<int32_t>(c), s.at(x0, x0 + c - 1, y0, y1), s.at(x0 + c, x1, y0, y1));
+    for (std::size_t c = 1; c < h; ++c)
+        join(static_cast<int32_t>(w - 1 + c), s.at(x0, x1, y0, y0 + c - 1),
+             s.at(x0, x1, y0 + c, y1));
+    // At most k cells: fewer when they reach as much.
+    for (std::size_t k = 1; k < most; ++k)
+        if (!(best[k] > best[k - 1])) best[k] = best[k - 1], choice[k] = kFewer;
+}
+
+void trace(const Search& s, std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1,
+           std::size_t k, std::vector<GridRectangle>& out) {
+    const std::size_t K = s.max_cells;
+    const std::size_t r = s.at(x0, x1, y0, y1);
+    int32_t c = s.choice[r * K + k];
+    while (c == kFewer) c = s.choice[r * K + --k];
+    if (c == kWhole) {
+        out.push_back({x0, x1, y0, y1});
+        return;
+    }
+    const auto cut = static_cast<std::size_t>(c) / K, i = static_cast<std::size_t>(c) % K;
+    const std::size_t w = x1 - x0 + 1;
+    if (cut < w) {
+        trace(s, x0, x0 + cut - 1, y0, y1, i, out);
+        trace(s, x0 + cut, x1, y0, y1, k - i - 1, out);
+    } else {
+        const std::size_t at = cut - (w - 1);
+        trace(s, x0, x1, y0, y0 + at - 1, i, out);
+        trace(s, x0, x1, y0 + at, y1, k - i - 1, out);
+    }
+}
+
+}  // namespace
+
+GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y,
+                               std::size_t max_cells, double min_cell_share) {
+    if (n_x == 0 || n_y == 0) throw std::invalid_argument("grid_rectangles: no pre-bins");
+    if (c0 == nullptr || c1 == nullptr)
+        throw std::invalid_argument("grid_rectangles: missing counts");
+    if (max_cells == 0 || max_cells > 400)
+        throw std::invalid_argument("grid_rectangles: max_cells must be between 1 and 400");
+    if (!(min_cell_share >= 0.0 && min_cell_share <= 1.0))
+        throw std::invalid_argument("grid_rectangles: min_cell_share must be between 0 and 1");
+    Search s;
+    s.nx = n_x, s.ny = n_y, s.max_cells = std::min(max_cells, n_x * n_y);
+    s.p0.assign((n_x + 1) * (n_y + 1), 0.0);
+    s.p1.assign((n_x + 1) * (n_y + 1), 0.0);
+    for (std::size_t i = 0; i < n_x; ++i)
+        for (std::size_t j = 0; j < n_y; ++j) {
+            const double a = c0[i * n_y + j], e = c1[i * n_y + j];
+            if (!(is_finite(a) && is_finite(e) && a >= 0.0 && e >= 0.0))
+                throw std::invalid_argument(
+                    "grid_rectangles: cell counts must be finite and non-negative");
+            const std::size_t w = n_y + 1;
+            s.p0[(i + 1) * w + j + 1] =
+                a + s.p0[i * w + j + 1] + s.p0[(i + 1) * w + j] - s.p0[i * w + j];
+            s.p1[(i + 1) * w + j + 1] =
+                e + s.p1[i * w + j + 1] + s.p1[(i + 1) * w + j] - s.p1[i * w + j];
+            s.totals.c0 += a, s.totals.c1 += e;
+        }
+    GridRectangles out;
+    out.iv = std::numeric_limits<double>::quiet_NaN();
+    s.total = s.totals.c0 + s.totals.c1;
+    if (!is_finite(s.total)) throw std::invalid_argument("grid_rectangles: counts are too large");
+    if (s.totals.c0 == 0.0 || s.totals.c1 == 0.0) {
+        out.message = "the rows hold a single class, so their information value is undefined";
+        return out;
+    }
+    const double rects =
+        static_cast<double>(n_x * (n_x + 1) / 2) * static_cast<double>(n_y * (n_y + 1) / 2);
+    if (rects * static_cast<double>(s.max_cells) > kMaxStates ||
+        estimated_work(n_x, n_y, s.max_cells) > kMaxWork) {
+        out.message = "too many pre-bins to search every partition into rectangles";
+        return out;
+    }
+    s.min_share = min_cell_share;
+    s.min_rows = min_cell_share * s.total;
+    const auto states = static_cast<std::size_t>(rects);
+    s.best.assign(states * s.max_cells, kUnreached);
+    s.choice.assign(states * s.max_cells, kFewer);
+    s.most.assign(states, 0);
+    for (std::size_t w = 1; w <= n_x; ++w)
+        for (std::size_t h = 1; h <= n_y; ++h)
+            for (std::size_t x0 = 0; x0 + w <= n_x; ++x0)
+                for (std::size_t y0 = 0; y0 + h <= n_y; ++y0)
+                    solve(s, x0, x0 + w - 1, y0, y0 + h - 1);
+    const std::size_t root = s.at(0, n_x - 1, 0, n_y - 1);
+    const std::size_t top = s.most[root];
+    if (top == 0 || s.best[root * s.max_cells + top - 1] == kUnreached) {
+        out.message = "no partition meets the limits";
+        return out;
+    }
+    trace(s, 0, n_x - 1, 0, n_y - 1, top - 1, out.rectangles);
+    std::sort(out.rectangles.begin(), out.rectangles.end(),
+              [](const GridRectangle& a, const GridRectangle& b) {
+                  return a.x_first != b.x_first ? a.x_first < b.x_first : a.y_first < b.y_first;
+              });
+    // The IV of the chosen rectangles in that order.
+    double iv = 0.0;
+    for (const auto& g : out.rectangles)
+        iv += group_woe(s.sum(s.p0, g.x_first, g.x_last, g.y_first, g.y_last),
+                        s.sum(s.p1, g.x_first, g.x_last, g.y_first, g.y_last), s.totals.c0,
+                        s.totals.c1)
+                  .iv;
+    out.iv = iv;
+    out.exact = true;
+    return out;
+}
+
+}  // namespace tessaline
