@@ -1,5 +1,5 @@
 // Two-variable binning into rectangles: a partition of the grid of pre-bins
-// of two ordered axes into at most `max_cells` rectangles, of largest
+// of two ordered axes into at most max_bins_x * max_bins_y rectangles, of largest
 // information value summed over them, found by splitting.
 //
 // A partition is built by cutting the whole grid in two along one pre-bin
@@ -20,12 +20,22 @@
 // O(n_x^2 n_y^2 (n_x + n_y) k^2) time and O(n_x^2 n_y^2 k) memory, so the
 // search refuses grids past a work budget and the caller falls back to the
 // product grid.
+//
+// Under a trend along x the partitions searched are stripes: y cut into at
+// most max_bins_y intervals, and each stripe cut along x into at most
+// max_bins_x rectangles whose WoE rises (or falls) strictly from each to the
+// next; a trend along y is the same with the variables swapped. Each stripe
+// is the exact grouping search of one axis (grouping_search.hpp) and the
+// stripes add up, so a second programme over the stripes finds the best
+// exactly. A product grid under that trend is such a partition too, with the
+// same cuts in every stripe.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
 #include <vector>
 
+#include "grouping_search.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -158,19 +168,72 @@ void trace(const Search& s, std::size_t x0, std::size_t x1, std::size_t y0, std:
     }
 }
 
-}  // namespace
+// A stripe's partition under a trend along x: the pre-bins of x grouped.
+struct Stripe {
+    double value = kUnreached;
+    std::vector<std::pair<std::size_t, std::size_t>> groups;
+};
 
-GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y,
-                               std::size_t max_cells, double min_cell_share) {
-    if (n_x == 0 || n_y == 0) throw std::invalid_argument("grid_rectangles: no pre-bins");
-    if (c0 == nullptr || c1 == nullptr)
-        throw std::invalid_argument("grid_rectangles: missing counts");
-    if (max_cells == 0 || max_cells > 400)
-        throw std::invalid_argument("grid_rectangles: max_cells must be between 1 and 400");
-    if (!(min_cell_share >= 0.0 && min_cell_share <= 1.0))
-        throw std::invalid_argument("grid_rectangles: min_cell_share must be between 0 and 1");
+// The best stripes of y, each grouped along x following `trend`: the
+// rectangles (x0, x1, y0, y1) and their IV.
+std::pair<double, std::vector<GridRectangle>> best_stripes(const Search& s, std::size_t max_x,
+                                                           std::size_t max_y, BinTrend trend) {
+    const std::size_t nx = s.nx, ny = s.ny;
+    std::vector<Stripe> stripes(ny * (ny + 1) / 2);
+    grouping::Limits limits;
+    limits.max_bins = max_x;
+    limits.who = "grid_rectangles";
+    for (std::size_t y1 = 0; y1 < ny; ++y1)
+        for (std::size_t y0 = 0; y0 <= y1; ++y0) {
+            grouping::Groups g = grouping::sized_groups(nx);
+            for (std::size_t x1 = 0; x1 < nx; ++x1)
+                for (std::size_t x0 = 0; x0 <= x1; ++x0) {
+                    const double a = s.sum(s.p0, x0, x1, y0, y1), e = s.sum(s.p1, x0, x1, y0, y1);
+                    const GroupWoe w = group_woe(a, e, s.totals.c0, s.totals.c1);
+                    const std::size_t at = grouping::tri(x0, x1);
+                    g.value[at] = w.iv;
+                    g.level[at] = w.woe;
+                    g.allowed[at] = a + e > 0.0 && (a + e) / s.total >= s.min_share;
+                }
+            const grouping::Trace t = grouping::best_grouping(g, limits, trend);
+            stripes[tri(y0, y1)] = {t.best.value, t.groups};
+        }
+    // reach[end, m]: the best m stripes covering the y pre-bins before `end`.
+    const std::size_t most = std::min(max_y, ny);
+    const std::size_t w = most + 1;
+    std::vector<double> reach((ny + 1) * w, kUnreached);
+    std::vector<std::size_t> from((ny + 1) * w, 0);
+    reach[0] = 0.0;
+    for (std::size_t end = 1; end <= ny; ++end)
+        for (std::size_t m = 1; m <= most; ++m)
+            for (std::size_t start = 0; start < end; ++start) {
+                const double before = reach[start * w + m - 1];
+                const double v = stripes[tri(start, end - 1)].value;
+                if (before == kUnreached || v == kUnreached) continue;
+                if (before + v > reach[end * w + m]) {
+                    reach[end * w + m] = before + v;
+                    from[end * w + m] = start;
+                }
+            }
+    // Fewer stripes on a tie.
+    std::size_t m_best = 0;
+    double best = kUnreached;
+    for (std::size_t m = 1; m <= most; ++m)
+        if (reach[ny * w + m] > best) best = reach[ny * w + m], m_best = m;
+    std::vector<GridRectangle> out;
+    if (m_best == 0) return {kUnreached, out};
+    for (std::size_t end = ny, m = m_best; m > 0; --m) {
+        const std::size_t start = from[end * w + m];
+        for (const auto& g : stripes[tri(start, end - 1)].groups)
+            out.push_back({g.first, g.second, start, end - 1});
+        end = start;
+    }
+    return {best, out};
+}
+
+Search searched_cells(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y) {
     Search s;
-    s.nx = n_x, s.ny = n_y, s.max_cells = std::min(max_cells, n_x * n_y);
+    s.nx = n_x, s.ny = n_y;
     s.p0.assign((n_x + 1) * (n_y + 1), 0.0);
     s.p1.assign((n_x + 1) * (n_y + 1), 0.0);
     for (std::size_t i = 0; i < n_x; ++i)
@@ -186,14 +249,96 @@ GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n
                 e + s.p1[i * w + j + 1] + s.p1[(i + 1) * w + j] - s.p1[i * w + j];
             s.totals.c0 += a, s.totals.c1 += e;
         }
-    GridRectangles out;
-    out.iv = std::numeric_limits<double>::quiet_NaN();
     s.total = s.totals.c0 + s.totals.c1;
     if (!is_finite(s.total)) throw std::invalid_argument("grid_rectangles: counts are too large");
+    return s;
+}
+
+Search transposed(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y) {
+    std::vector<double> t0(n_x * n_y), t1(n_x * n_y);
+    for (std::size_t i = 0; i < n_x; ++i)
+        for (std::size_t j = 0; j < n_y; ++j) {
+            t0[j * n_x + i] = c0[i * n_y + j];
+            t1[j * n_x + i] = c1[i * n_y + j];
+        }
+    return searched_cells(t0.data(), t1.data(), n_y, n_x);
+}
+
+void sort_and_sum(const Search& s, GridRectangles& out) {
+    std::sort(out.rectangles.begin(), out.rectangles.end(),
+              [](const GridRectangle& a, const GridRectangle& b) {
+                  return a.x_first != b.x_first ? a.x_first < b.x_first : a.y_first < b.y_first;
+              });
+    // The IV of the chosen rectangles in that order.
+    double iv = 0.0;
+    for (const auto& g : out.rectangles)
+        iv += group_woe(s.sum(s.p0, g.x_first, g.x_last, g.y_first, g.y_last),
+                        s.sum(s.p1, g.x_first, g.x_last, g.y_first, g.y_last), s.totals.c0,
+                        s.totals.c1)
+                  .iv;
+    out.iv = iv;
+    out.exact = true;
+}
+
+// The stripes under a trend along x (`along_x`) or y, "auto" as the better
+// direction (ascending on a tie).
+void stripes(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y,
+             const GridRectanglesConstraints& k, bool along_x, const Search& s,
+             GridRectangles& out) {
+    Search o = along_x ? s : transposed(c0, c1, n_x, n_y);
+    o.min_share = k.min_cell_share;
+    const BinTrend trend = along_x ? k.trend_x : k.trend_y;
+    const std::size_t max_in = along_x ? k.max_bins_x : k.max_bins_y;
+    const std::size_t max_across = along_x ? k.max_bins_y : k.max_bins_x;
+    double best = kUnreached;
+    for (BinTrend d : {BinTrend::ascending, BinTrend::descending}) {
+        if (trend != BinTrend::automatic && trend != d) continue;
+        auto found = best_stripes(o, max_in, max_across, d);
+        if (!(found.first > best)) continue;
+        best = found.first;
+        out.rectangles.clear();
+        for (const auto& r : found.second)
+            out.rectangles.push_back(
+                along_x ? r : GridRectangle{r.y_first, r.y_last, r.x_first, r.x_last});
+        (along_x ? out.trend_x : out.trend_y) = d;
+    }
+    if (best == kUnreached) {
+        out.message = "no partition meets the limits";
+        return;
+    }
+    sort_and_sum(s, out);
+}
+
+}  // namespace
+
+GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n_x, std::size_t n_y,
+                               const GridRectanglesConstraints& k) {
+    if (n_x == 0 || n_y == 0) throw std::invalid_argument("grid_rectangles: no pre-bins");
+    if (c0 == nullptr || c1 == nullptr)
+        throw std::invalid_argument("grid_rectangles: missing counts");
+    if (k.max_bins_x == 0 || k.max_bins_y == 0 || k.max_bins_x > 20 || k.max_bins_y > 20)
+        throw std::invalid_argument("grid_rectangles: max_bins_x and max_bins_y must be 1 to 20");
+    if (!(k.min_cell_share >= 0.0 && k.min_cell_share <= 1.0))
+        throw std::invalid_argument("grid_rectangles: min_cell_share must be between 0 and 1");
+    grouping::check_trend(k.trend_x, "grid_rectangles");
+    grouping::check_trend(k.trend_y, "grid_rectangles");
+    if (k.trend_x != BinTrend::none && k.trend_y != BinTrend::none)
+        throw std::invalid_argument("grid_rectangles: a trend along one variable only");
+    if (n_x > 4096 || n_y > 4096)
+        throw std::invalid_argument("grid_rectangles: at most 4096 pre-bins per axis");
+    Search s = searched_cells(c0, c1, n_x, n_y);
+    s.min_share = k.min_cell_share;
+    GridRectangles out;
+    out.iv = std::numeric_limits<double>::quiet_NaN();
     if (s.totals.c0 == 0.0 || s.totals.c1 == 0.0) {
         out.message = "the rows hold a single class, so their information value is undefined";
         return out;
     }
+    if (k.trend_x != BinTrend::none || k.trend_y != BinTrend::none) {
+        stripes(c0, c1, n_x, n_y, k, k.trend_x != BinTrend::none, s, out);
+        return out;
+    }
+    s.max_cells = std::min(k.max_bins_x * k.max_bins_y, n_x * n_y);
     const double rects =
         static_cast<double>(n_x * (n_x + 1) / 2) * static_cast<double>(n_y * (n_y + 1) / 2);
     if (rects * static_cast<double>(s.max_cells) > kMaxStates ||
@@ -201,8 +346,7 @@ GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n
         out.message = "too many pre-bins to search every partition into rectangles";
         return out;
     }
-    s.min_share = min_cell_share;
-    s.min_rows = min_cell_share * s.total;
+    s.min_rows = k.min_cell_share * s.total;
     const auto states = static_cast<std::size_t>(rects);
     s.best.assign(states * s.max_cells, kUnreached);
     s.choice.assign(states * s.max_cells, kFewer);
@@ -219,19 +363,7 @@ GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n
         return out;
     }
     trace(s, 0, n_x - 1, 0, n_y - 1, top - 1, out.rectangles);
-    std::sort(out.rectangles.begin(), out.rectangles.end(),
-              [](const GridRectangle& a, const GridRectangle& b) {
-                  return a.x_first != b.x_first ? a.x_first < b.x_first : a.y_first < b.y_first;
-              });
-    // The IV of the chosen rectangles in that order.
-    double iv = 0.0;
-    for (const auto& g : out.rectangles)
-        iv += group_woe(s.sum(s.p0, g.x_first, g.x_last, g.y_first, g.y_last),
-                        s.sum(s.p1, g.x_first, g.x_last, g.y_first, g.y_last), s.totals.c0,
-                        s.totals.c1)
-                  .iv;
-    out.iv = iv;
-    out.exact = true;
+    sort_and_sum(s, out);
     return out;
 }
 

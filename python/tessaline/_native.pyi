@@ -242,8 +242,11 @@ def grid_rectangles(
     c1: npt.ArrayLike,
     n_x: int,
     n_y: int,
-    max_cells: int,
+    max_bins_x: int,
+    max_bins_y: int,
     min_cell_share: float,
+    trend_x: str,
+    trend_y: str,
 ) -> dict[str, Any]: ...
 def count_class_values(x: npt.ArrayLike, labels: npt.ArrayLike, k: int) -> dict[str, Any]: ...
 def class_interval_counts(

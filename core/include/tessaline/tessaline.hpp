@@ -441,30 +441,45 @@ struct GridBinning {
 TESSALINE_API GridBinning grid_binning(const double* c0, const double* c1, std::size_t n_x,
                                        std::size_t n_y, const GridBinningConstraints& constraints);
 
-// The partition of the same grid of pre-bins into at most `max_cells`
-// rectangles (each [x_first, x_last] by [y_first, y_last], inclusive) of
-// largest IV among those that cuts of whole rectangles make: the grid cut in
-// two along a pre-bin boundary of either axis, each part again, and so on.
-// Every rectangle holds at least one row and `min_cell_share` of all rows.
+// The partition of the same grid of pre-bins into at most max_bins_x *
+// max_bins_y rectangles (each [x_first, x_last] by [y_first, y_last],
+// inclusive) of largest IV among those that cuts of whole rectangles make:
+// the grid cut in two along a pre-bin boundary of either axis, each part
+// again, and so on. Every rectangle holds at least one row and
+// `min_cell_share` of all rows. Under a trend along x (none along y), the
+// partitions are stripes: y cut into at most max_bins_y intervals, each cut
+// along x into at most max_bins_x rectangles whose WoE follows the trend
+// strictly from each to the next; a trend along y likewise, swapped.
+struct GridRectanglesConstraints {
+    std::size_t max_bins_x = 5;
+    std::size_t max_bins_y = 5;
+    double min_cell_share = 0.0;
+    BinTrend trend_x = BinTrend::none;
+    BinTrend trend_y = BinTrend::none;
+};
+
 struct GridRectangle {
     std::size_t x_first = 0, x_last = 0, y_first = 0, y_last = 0;
 };
 
 // The rectangles in order of (x_first, y_first), the IV summed in that
-// order; `message` says why none were found (the rows hold a single class,
-// or too many pre-bins to search: the caller keeps the product grid).
+// order, the trend met ("auto" resolved); `message` says why none were found
+// (the rows hold a single class, or too many pre-bins to search: the caller
+// keeps the product grid).
 struct GridRectangles {
     std::string message;
     bool exact = false;
     std::vector<GridRectangle> rectangles;
+    BinTrend trend_x = BinTrend::none;
+    BinTrend trend_y = BinTrend::none;
     double iv = 0.0;
 };
 
-// Best partition; on a tie, fewer rectangles, then the cut met first (x
-// before y, lower before higher).
+// Best partition; on a tie, fewer rectangles (fewer stripes), then the cut
+// met first (x before y, lower before higher).
 TESSALINE_API GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n_x,
-                                             std::size_t n_y, std::size_t max_cells,
-                                             double min_cell_share);
+                                             std::size_t n_y,
+                                             const GridRectanglesConstraints& constraints);
 // ---- end of two-variable binning
 // -- significance of a searched grouping, by permutation ----------------------
 // A search for the grouping of largest IV finds some IV in pure noise too. Its

@@ -106,10 +106,15 @@ def grid_binning(
     on, makes, searched exactly. Every product grid within the limits is one
     of them, so its IV is never below the best product grid's; where the
     rows are dense it keeps cuts that a product grid would have to carry
-    through sparse rows too. ``metadata["method"]`` says which was searched:
-    under a trend, or with more pre-bins than the rectangle search affords
-    (beyond about 20 per variable), the product grid is. `method="grid"`
-    asks for the product grid, the same cut points in every row and column.
+    through sparse rows too. Under a trend along x alone the partitions are
+    stripes: y cut into at most `max_bins_y` intervals and each stripe cut
+    along x into at most `max_bins_x` rectangles whose WoE follows the trend
+    strictly from each to the next (along y alone, the same swapped); a
+    product grid under that trend is such a partition too. Under trends
+    along both, or with more pre-bins than the rectangle search affords
+    (beyond about 20 per variable), the product grid is searched;
+    ``metadata["method"]`` says which was. `method="grid"` asks for the
+    product grid: the same cut points in every row and column.
 
     `special_values_x` (codes such as -999 of a numeric x) each get a row of
     their own after the intervals and before the missing row, and
@@ -219,13 +224,16 @@ def _fit(
     prebin_cells = [
         _cell_counts(px.index, py.index, py.count, c[searched], px.count * py.count) for c in counts
     ]
-    if limits["method"] == "rectangles" and limits["trend_x"] == limits["trend_y"] == "none":
+    if limits["method"] == "rectangles" and "none" in (limits["trend_x"], limits["trend_y"]):
         found = native.grid_rectangles(
             *prebin_cells,
             n_x=px.count,
             n_y=py.count,
-            max_cells=limits["max_bins_x"] * limits["max_bins_y"],
+            max_bins_x=limits["max_bins_x"],
+            max_bins_y=limits["max_bins_y"],
             min_cell_share=limits["min_cell_share"],
+            trend_x=limits["trend_x"],
+            trend_y=limits["trend_y"],
         )
         if found["exact"]:
             return _rectangles_table(xv, yv, px, py, found, counts, limits, name_x, name_y)
@@ -303,6 +311,8 @@ def _rectangles_table(
         **_shown_limits(limits),
         "method": "rectangles",
         "exact": True,
+        "trend_x": found["trend_x"],
+        "trend_y": found["trend_y"],
         "n_prebins_x": px.count,
         "n_prebins_y": py.count,
     }

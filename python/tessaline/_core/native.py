@@ -423,14 +423,20 @@ def grid_rectangles(
     *,
     n_x: int,
     n_y: int,
-    max_cells: int,
+    max_bins_x: int,
+    max_bins_y: int,
     min_cell_share: float,
+    trend_x: str,
+    trend_y: str,
 ) -> dict[str, Any]:
     """The partition of the pre-bin cells (c0, c1: n_x * n_y counts, x
-    major) into at most `max_cells` rectangles, made by cuts of whole
-    rectangles, of largest IV: each one's first and last pre-bin of either
-    axis, the IV; "message" says why none was found."""
-    result: dict[str, Any] = _native.grid_rectangles(c0, c1, n_x, n_y, max_cells, min_cell_share)
+    major) into at most max_bins_x * max_bins_y rectangles, made by cuts of
+    whole rectangles (stripes under a trend along one axis), of largest IV:
+    each one's first and last pre-bin of either axis, the trends met, the
+    IV; "message" says why none was found."""
+    result: dict[str, Any] = _native.grid_rectangles(
+        c0, c1, n_x, n_y, max_bins_x, max_bins_y, min_cell_share, trend_x, trend_y
+    )
     return result
 
 

@@ -54,7 +54,7 @@ def test_worked_example():
 @pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
 def test_rows_counts_and_json_give_one_table(y_kind):
     x, y, target = pair_rows(3000, 1, y_kind)
-    table = tl.grid_binning(x, y, target, trend_x="auto", min_cell_share=0.03)
+    table = tl.grid_binning(x, y, target, trend_x="auto", min_cell_share=0.03, method="grid")
     frame = pd.DataFrame({"x": x, "y": y, "t": target})
     pairs = frame.groupby(["x", "y"], dropna=False).t.agg(["count", "sum"]).reset_index()
     from_counts = tl.grid_binning_from_counts(
@@ -64,6 +64,7 @@ def test_rows_counts_and_json_give_one_table(y_kind):
         pairs["sum"],
         trend_x="auto",
         min_cell_share=0.03,
+        method="grid",
     )
     read = tl.from_json(table.to_json())
     for other in (from_counts, read):

@@ -2,10 +2,11 @@
 rectangles by cuts, checked against every partition of small random tables."""
 
 import functools
+import itertools
 
 import numpy as np
 import pytest
-from test_grid_search import brute_best, random_cells
+from test_grid_search import brute_best, groupings, random_cells
 
 from tessaline import _native
 from tessaline._woe import weight_of_evidence
@@ -74,12 +75,13 @@ def found_rects(found):
 
 @pytest.mark.parametrize("seed", range(3))
 @pytest.mark.parametrize(
-    ("shape", "max_cells", "share"),
-    [((2, 5), 4, 0.0), ((4, 3), 5, 0.06), ((3, 4), 12, 0.1), ((3, 3), 6, 0.0)],
+    ("shape", "bins", "share"),
+    [((2, 5), (2, 2), 0.0), ((4, 3), (5, 1), 0.06), ((3, 4), (3, 4), 0.1), ((3, 3), (2, 3), 0.0)],
 )
-def test_the_search_finds_the_best_partition_by_cuts(seed, shape, max_cells, share):
+def test_the_search_finds_the_best_partition_by_cuts(seed, shape, bins, share):
     c0, c1 = random_cells(seed, *shape)
-    found = _native.grid_rectangles(c0.ravel(), c1.ravel(), *shape, max_cells, share)
+    max_cells = bins[0] * bins[1]
+    found = _native.grid_rectangles(c0.ravel(), c1.ravel(), *shape, *bins, share, "none", "none")
     assert found["exact"] and found["message"] == ""
     rects = found_rects(found)
     # A partition by cuts, within the limits, its IV the one reported.
@@ -99,22 +101,72 @@ def test_the_search_finds_the_best_partition_by_cuts(seed, shape, max_cells, sha
 @pytest.mark.parametrize(("bins", "share"), [((3, 3), 0.0), ((2, 4), 0.04), ((4, 4), 0.03)])
 def test_rectangles_reach_at_least_the_best_product_grid(seed, bins, share):
     c0, c1 = random_cells(seed, 6, 7)
-    cells = bins[0] * bins[1]
-    found = _native.grid_rectangles(c0.ravel(), c1.ravel(), 6, 7, cells, share)
+    found = _native.grid_rectangles(c0.ravel(), c1.ravel(), 6, 7, *bins, share, "none", "none")
     grid = brute_best(c0, c1, bins, share, "none", "none")
     assert found["iv"] >= grid * (1 - 1e-12)
-    assert len(found["x_first"]) <= cells
+    assert len(found["x_first"]) <= bins[0] * bins[1]
+
+
+def best_stripes(c0, c1, bins, share, trend):
+    """The best stripes of y, each grouped along x with the WoE following
+    `trend` strictly: every combination of groupings tried."""
+    best, directions = -np.inf, ["ascending", "descending"] if trend == "auto" else [trend]
+    for direction, ys in itertools.product(directions, groupings(c0.shape[1], bins[1])):
+        ends = [*ys[1:], c0.shape[1]]
+        stripes = list(zip(ys, ends))
+        for xs in itertools.product(*[list(groupings(c0.shape[0], bins[0]))] * len(stripes)):
+            rects = [
+                (a, b - 1, y0, y1 - 1)
+                for (y0, y1), starts in zip(stripes, xs)
+                for a, b in zip(starts, [*starts[1:], c0.shape[0]])
+            ]
+            iv = allowed_iv(c0, c1, rects, len(rects), share)
+            a, e = counts_of(c0, c1, rects)
+            woe = weight_of_evidence(a, e)[0]
+            steps = [np.diff(woe[[r[2] == y0 for r in rects]]) for y0, _ in stripes]
+            rising = all(
+                (d > 0).all() if direction == "ascending" else (d < 0).all() for d in steps
+            )
+            if rising:
+                best = max(best, iv)
+    return best
+
+
+@pytest.mark.parametrize("seed", range(3))
+@pytest.mark.parametrize(
+    ("bins", "share", "trend"), [((3, 2), 0.0, "ascending"), ((2, 3), 0.05, "auto")]
+)
+def test_under_a_trend_the_search_finds_the_best_stripes(seed, bins, share, trend):
+    c0, c1 = random_cells(seed, 4, 3)
+    found = _native.grid_rectangles(c0.ravel(), c1.ravel(), 4, 3, *bins, share, trend, "none")
+    rects = found_rects(found)
+    assert found["trend_x"] in ("ascending", "descending") and found["trend_y"] == "none"
+    assert found["iv"] == pytest.approx(best_stripes(c0, c1, bins, share, trend), rel=1e-12)
+    # Never below the best product grid under that trend, nor when swapped.
+    assert found["iv"] >= brute_best(c0, c1, bins, share, trend, "none") * (1 - 1e-12)
+    swapped = _native.grid_rectangles(
+        c0.T.ravel(), c1.T.ravel(), 3, 4, bins[1], bins[0], share, "none", trend
+    )
+    assert swapped["iv"] == pytest.approx(found["iv"], rel=1e-12)
+    assert sorted((c, d, a, b) for a, b, c, d in found_rects(swapped)) == sorted(rects)
+
+
+NONE = (5, 5, 0.0, "none", "none")
 
 
 @pytest.mark.parametrize(
     ("args", "message"),
     [
-        ((np.zeros(4), np.ones(4), 2, 2, 4, 0.0), "the rows hold a single class"),
-        ((np.ones(40**2), np.ones(40**2), 40, 40, 25, 0.0), "too many pre-bins"),
-        ((np.ones(4), np.ones(4), 2, 2, 0, 0.0), "grid_rectangles: max_cells must be between"),
-        ((np.ones(4), np.ones(4), 2, 2, 4, -0.1), "grid_rectangles: min_cell_share must be"),
-        ((np.ones(4), np.ones(3), 2, 2, 4, 0.0), "grid_rectangles: c0 and c1 must hold"),
-        ((np.r_[1.0, np.nan, 1, 1], np.ones(4), 2, 2, 4, 0.0), "grid_rectangles: cell counts"),
+        ((np.zeros(4), np.ones(4), 2, 2, *NONE), "the rows hold a single class"),
+        ((np.ones(40**2), np.ones(40**2), 40, 40, *NONE), "too many pre-bins"),
+        ((np.ones(4), np.ones(4), 2, 2, 0, 2, 0.0, "none", "none"), "grid_rectangles: max_bins_x"),
+        ((np.ones(4), np.ones(4), 2, 2, 2, 2, -0.1, "none", "none"), "grid_rectangles: min_cell"),
+        ((np.ones(4), np.ones(3), 2, 2, *NONE), "grid_rectangles: c0 and c1 must hold"),
+        ((np.r_[1.0, np.nan, 1, 1], np.ones(4), 2, 2, *NONE), "grid_rectangles: cell counts"),
+        (
+            (np.ones(4), np.ones(4), 2, 2, 2, 2, 0.0, "auto", "ascending"),
+            "grid_rectangles: a trend along one variable only",
+        ),
     ],
 )
 def test_arguments_that_make_no_partition(args, message):
