@@ -1,5 +1,6 @@
 """The heat map of a two-variable binning: the WoE of every cell, x intervals
-down and y intervals across, each cell marked with its WoE and share."""
+down and y intervals across, each cell marked with its WoE and share, and
+the edges of rectangles drawn where cells are gathered into them."""
 
 from __future__ import annotations
 
@@ -25,6 +26,7 @@ def plot_grid(table: Any, ax: Axes | None = None) -> Axes:
     image = ax.imshow(woe, cmap="RdBu_r", vmin=-reach, vmax=reach, aspect="auto")
     for (i, j), value in np.ndenumerate(woe):
         ax.text(j, i, f"{value:.2f}\n{share[i, j]:.0%}", ha="center", va="center", fontsize=7)
+    _rectangle_edges(ax, np.asarray(table.regions))
     ax.set_xticks(range(woe.shape[1]), table.labels_y, rotation=30, ha="right", fontsize=7)
     ax.set_yticks(range(woe.shape[0]), table.labels_x, fontsize=7)
     ax.set_xlabel(table.name_y or "y")
@@ -32,3 +34,19 @@ def plot_grid(table: Any, ax: Axes | None = None) -> Axes:
     ax.figure.colorbar(image, ax=ax, label="WoE")
     tidy(ax)
     return ax
+
+
+def _rectangle_edges(ax: Axes, regions: np.ndarray) -> None:
+    """A line between every two neighbouring cells of different rectangles
+    (none in a product grid, where every cell is its own)."""
+    if np.unique(regions).size == regions.size:
+        return
+    xs: list[float] = []
+    ys: list[float] = []
+    for i, j in zip(*np.nonzero(regions[:, 1:] != regions[:, :-1])):
+        xs += [j + 0.5, j + 0.5, np.nan]
+        ys += [i - 0.5, i + 0.5, np.nan]
+    for i, j in zip(*np.nonzero(regions[1:] != regions[:-1])):
+        xs += [j - 0.5, j + 0.5, np.nan]
+        ys += [i + 0.5, i + 0.5, np.nan]
+    ax.plot(xs, ys, color="black", linewidth=1.5)

@@ -280,12 +280,15 @@ def test_many_pre_bins_give_a_local_optimum_and_leave_the_input_alone():
     assert all(np.array_equal(a, b, equal_nan=True) for a, b in zip(before, (x, y, target)))
 
 
-def test_the_heat_map_marks_every_cell():
+@pytest.mark.parametrize(("method", "edges"), [("grid", 0), ("rectangles", 1)])
+def test_the_heat_map_marks_every_cell(method, edges):
     pytest.importorskip("matplotlib").use("Agg")
-    table = tl.grid_binning(*pair_rows(1000, 5))
+    table = tl.grid_binning(*pair_rows(1000, 5), method=method)
     ax = table.plot()
     low, high = ax.images[0].get_clim()
     assert len(ax.texts) == table.woe.size and low == -high == -np.abs(table.woe).max()
+    # The rectangles' edges, drawn as one line.
+    assert len(ax.lines) == edges
 
 
 @pytest.mark.parametrize("library", ["pandas category", "polars", "pyarrow"])
