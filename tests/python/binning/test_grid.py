@@ -51,6 +51,30 @@ def test_worked_example():
     ]
 
 
+def test_worked_example_of_rectangles():
+    # Six cells of 50 rows, two risky ones on a diagonal: 4 rectangles part
+    # the risky from the safe exactly; 2 x 2 intervals cannot.
+    events = {(1, 1): 5, (2, 1): 5, (3, 1): 40, (1, 2): 40, (2, 2): 5, (3, 2): 5}
+    x, y = (np.repeat([key[k] for key in events], 50).astype(float) for k in (0, 1))
+    target = np.concatenate([np.arange(50) < v for v in events.values()]).astype(float)
+    table = tl.grid_binning(x, y, target, max_bins_x=2, max_bins_y=2, name_x="a", name_y="b")
+    # Safe: 10 of the 100 events beside 90 of the 200 others; risky: 40 beside 10.
+    assert table.information_value == 0.7 * math.log(36)
+    assert (
+        tl.grid_binning(x, y, target, max_bins_x=2, max_bins_y=2, method="grid").information_value
+        < 1.61
+    )
+    assert table.regions[:3, :2].tolist() == [[0, 1], [0, 3], [5, 3]]
+    assert table.woe[0, 0] == math.log(0.1 / 0.45) and table.woe[0, 1] == math.log(0.4 / 0.05)
+    assert table.transform([2, 2], [1, 2], output="bin").tolist() == [
+        "(-inf, 2] × (-inf, 1]",
+        "(1, +inf) × (1, +inf)",
+    ]
+    assert str(table).splitlines()[0] == (
+        "grid binning of 'a' by 'b': 3 x 2 bins in 4 rectangles, IV 2.5085 (optimum)"
+    )
+
+
 @pytest.mark.parametrize("y_kind", ["numeric", "categorical"])
 def test_rows_counts_and_json_give_one_table(y_kind):
     x, y, target = pair_rows(3000, 1, y_kind)
