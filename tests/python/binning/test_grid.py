@@ -164,7 +164,7 @@ def test_rectangles_beat_the_product_grid_and_read_back_exactly():
 @pytest.mark.parametrize("y_kind", ["numeric", "categorical", "rectangles"])
 def test_sql_scores_as_transform(run, dialect, y_kind):
     x, y, target = pair_rows(2000, 2, "categorical" if y_kind == "categorical" else "numeric")
-    limits = {} if y_kind == "rectangles" else {"method": "grid"}
+    limits = {"method": "grid"} if y_kind == "numeric" else {}
     if y_kind != "categorical":
         x, y = with_codes(x, y, 2)
         limits |= {"special_values_x": [-1, -2], "special_values_y": [99]}
