@@ -57,6 +57,33 @@ TEST_P(OneColumn, IsTheOptimalBinningOfX) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, OneColumn, ::testing::Values(1u, 2u, 3u, 4u));
 
+// Rectangles of one column are groups of x too, with or without a trend
+// (one stripe): the same groups as the optimal binning of x, to the bit.
+TEST_P(OneColumn, RectanglesOfOneColumnAreTheOptimalBinningOfX) {
+    const Table t = random_table(GetParam(), 12);
+    for (BinTrend trend : {BinTrend::none, BinTrend::ascending, BinTrend::descending}) {
+        tessaline::GridRectanglesConstraints k;
+        k.max_bins_x = trend == BinTrend::none ? 2 : 4;
+        k.max_bins_y = 2;  // at most 4 rectangles without a trend, 4 per stripe with one
+        k.min_cell_share = 0.05;
+        k.trend_x = trend;
+        tessaline::OptimalBinningConstraints one;
+        one.max_bins = 4;
+        one.min_bin_share = 0.05;
+        one.trend = trend;
+        const auto found = tessaline::grid_rectangles(t.c0.data(), t.c1.data(), 12, 1, k);
+        const auto best = tessaline::optimal_binning(t.c0.data(), t.c1.data(), 12, one);
+        ASSERT_EQ(found.rectangles.size(), best.groups.size());
+        for (std::size_t g = 0; g < best.groups.size(); ++g) {
+            EXPECT_EQ(found.rectangles[g].x_first, best.groups[g].first);
+            EXPECT_EQ(found.rectangles[g].x_last, best.groups[g].last);
+        }
+        EXPECT_TRUE(found.exact);
+        EXPECT_EQ(found.iv, best.iv);
+        EXPECT_EQ(found.trend_x, trend);
+    }
+}
+
 TEST(GridBinning, AlternatingSearchNeverLosesToTheExactOneOnASmallTable) {
     const Table t = random_table(7, 6 * 7);
     GridBinningConstraints k;
