@@ -45,12 +45,8 @@ namespace {
 constexpr double kUnreached = -std::numeric_limits<double>::infinity();
 // Operations (about a nanosecond each) and states past which the search
 // would keep an analyst waiting, or hold too much memory.
-constexpr double kMaxWork = 6e8;
+constexpr double kMaxWork = 2e8;
 constexpr double kMaxStates = 8e6;
-// What a state's choice records besides a cut: the rectangle whole, or the
-// best of one cell fewer.
-constexpr int32_t kWhole = -1;
-constexpr int32_t kFewer = -2;
 
 std::size_t tri(std::size_t first, std::size_t last) {
     return last * (last + 1) / 2 + first;
@@ -65,8 +61,7 @@ struct Search {
     double total = 0.0, min_share = 0.0, min_rows = 0.0;
     Totals totals;
     std::vector<double> p0, p1;  // prefix sums, (nx + 1) by (ny + 1)
-    std::vector<double> best;    // (rectangle, k - 1)
-    std::vector<int32_t> choice;
+    std::vector<double> best;    // (rectangle, k - 1): at most k cells
     std::vector<uint16_t> most;  // the most cells a rectangle can hold
 
     std::size_t at(std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1) const {
@@ -88,84 +83,103 @@ std::size_t most_cells(double rows, double min_rows, std::size_t cap) {
     return static_cast<std::size_t>(std::min(fit, static_cast<double>(cap)));
 }
 
-double estimated_work(std::size_t nx, std::size_t ny, std::size_t k) {
+// The sums the search would make: for every rectangle, its cuts times the
+// pairs of cell counts of their parts (bounded by the rows each can share
+// out), so a least share that keeps cells large makes a larger grid
+// affordable. Stops counting past `cap`.
+double estimated_work(const Search& s, double cap) {
     double work = 0.0;
-    for (std::size_t w = 1; w <= nx; ++w)
-        for (std::size_t h = 1; h <= ny; ++h) {
-            const double kk = static_cast<double>(std::min(k, w * h));
-            work += static_cast<double>((nx - w + 1) * (ny - h + 1)) *
-                    (static_cast<double>(w + h - 2) * kk * kk / 2.0 + kk);
+    for (std::size_t x0 = 0; x0 < s.nx; ++x0)
+        for (std::size_t x1 = x0; x1 < s.nx; ++x1) {
+            for (std::size_t y0 = 0; y0 < s.ny; ++y0)
+                for (std::size_t y1 = y0; y1 < s.ny; ++y1) {
+                    const double rows = s.sum(s.p0, x0, x1, y0, y1) + s.sum(s.p1, x0, x1, y0, y1);
+                    const auto k = static_cast<double>(most_cells(
+                        rows, s.min_rows, std::min(s.max_cells, (x1 - x0 + 1) * (y1 - y0 + 1))));
+                    work += static_cast<double>(x1 - x0 + y1 - y0) * k * k / 2.0 + k;
+                }
+            if (work > cap) return work;
         }
     return work;
 }
 
-// Fills best and choice for the rectangle [x0, x1] by [y0, y1].
+// Fills best for the rectangle [x0, x1] by [y0, y1]. Only values are kept:
+// the loop over the cells of the second part then runs without branches,
+// and `trace` finds the cut behind each value on the chosen path again.
 void solve(Search& s, std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1) {
     const std::size_t r = s.at(x0, x1, y0, y1);
     const std::size_t K = s.max_cells;
     double* best = &s.best[r * K];
-    int32_t* choice = &s.choice[r * K];
     const double a = s.sum(s.p0, x0, x1, y0, y1), e = s.sum(s.p1, x0, x1, y0, y1);
     const std::size_t most =
         most_cells(a + e, s.min_rows, std::min(K, (x1 - x0 + 1) * (y1 - y0 + 1)));
     s.most[r] = static_cast<uint16_t>(most);
-    for (std::size_t k = 0; k < K; ++k) best[k] = kUnreached, choice[k] = kFewer;
     if (most == 0) return;
     // An empty cell has no WoE to show, so a partition never makes one.
-    if ((a + e) / s.total >= s.min_share && a + e > 0.0) {
+    if ((a + e) / s.total >= s.min_share && a + e > 0.0)
         best[0] = group_woe(a, e, s.totals.c0, s.totals.c1).iv;
-        choice[0] = kWhole;
-    }
-    // Cut c lies before pre-bin c of x (1..w-1), then before pre-bin c of y.
-    const std::size_t w = x1 - x0 + 1, h = y1 - y0 + 1;
-    auto join = [&](int32_t cut, std::size_t ra, std::size_t rb) {
-        const std::size_t ka = s.most[ra], kb = s.most[rb];
+    auto join = [&](std::size_t ra, std::size_t rb) {
+        const std::size_t ka = std::min<std::size_t>(s.most[ra], most - 1);
+        const std::size_t kb = s.most[rb];
         const double* ba = &s.best[ra * K];
         const double* bb = &s.best[rb * K];
-        const int32_t* ca = &s.choice[ra * K];
-        const int32_t* cb = &s.choice[rb * K];
-        for (std::size_t i = 0; i < ka && i + 1 < most; ++i) {
-            if (ca[i] == kFewer || ba[i] == kUnreached) continue;
-            for (std::size_t j = 0; j < kb && i + j + 2 <= most; ++j) {
-                if (cb[j] == kFewer || bb[j] == kUnreached) continue;
-                const double v = ba[i] + bb[j];
-                if (v > best[i + j + 1]) {
-                    best[i + j + 1] = v;
-                    choice[i + j + 1] = cut * static_cast<int32_t>(K) + static_cast<int32_t>(i);
-                }
+        for (std::size_t i = 0; i < ka; ++i) {
+            const double va = ba[i];
+            // One cell fewer reaches as much: its sums are made already.
+            if (va == kUnreached || (i > 0 && va == ba[i - 1])) continue;
+            const std::size_t n = std::min(kb, most - 1 - i);
+            double* into = best + i + 1;
+            for (std::size_t j = 0; j < n; ++j) {
+                const double v = va + bb[j];
+                into[j] = into[j] < v ? v : into[j];
             }
         }
     };
+    const std::size_t w = x1 - x0 + 1, h = y1 - y0 + 1;
     for (std::size_t c = 1; c < w; ++c)
-        join(static_cast<int32_t>(c), s.at(x0, x0 + c - 1, y0, y1), s.at(x0 + c, x1, y0, y1));
+        join(s.at(x0, x0 + c - 1, y0, y1), s.at(x0 + c, x1, y0, y1));
     for (std::size_t c = 1; c < h; ++c)
-        join(static_cast<int32_t>(w - 1 + c), s.at(x0, x1, y0, y0 + c - 1),
-             s.at(x0, x1, y0 + c, y1));
-    // At most k cells: fewer when they reach as much.
-    for (std::size_t k = 1; k < most; ++k)
-        if (!(best[k] > best[k - 1])) best[k] = best[k - 1], choice[k] = kFewer;
+        join(s.at(x0, x1, y0, y0 + c - 1), s.at(x0, x1, y0 + c, y1));
+    // At most k cells.
+    for (std::size_t k = 1; k < most; ++k) best[k] = best[k] < best[k - 1] ? best[k - 1] : best[k];
 }
 
+// The rectangles of the best partition of [x0, x1] by [y0, y1] into at most
+// k + 1: as few as reach its value, then the first cut (x before y, lower
+// before higher) and the fewest cells in its first part that give it.
 void trace(const Search& s, std::size_t x0, std::size_t x1, std::size_t y0, std::size_t y1,
            std::size_t k, std::vector<GridRectangle>& out) {
     const std::size_t K = s.max_cells;
-    const std::size_t r = s.at(x0, x1, y0, y1);
-    int32_t c = s.choice[r * K + k];
-    while (c == kFewer) c = s.choice[r * K + --k];
-    if (c == kWhole) {
+    const double* best = &s.best[s.at(x0, x1, y0, y1) * K];
+    while (k > 0 && !(best[k] > best[k - 1])) --k;
+    if (k == 0) {
         out.push_back({x0, x1, y0, y1});
         return;
     }
-    const auto cut = static_cast<std::size_t>(c) / K, i = static_cast<std::size_t>(c) % K;
-    const std::size_t w = x1 - x0 + 1;
-    if (cut < w) {
-        trace(s, x0, x0 + cut - 1, y0, y1, i, out);
-        trace(s, x0 + cut, x1, y0, y1, k - i - 1, out);
-    } else {
-        const std::size_t at = cut - (w - 1);
-        trace(s, x0, x1, y0, y0 + at - 1, i, out);
-        trace(s, x0, x1, y0 + at, y1, k - i - 1, out);
+    auto split = [&](std::size_t ra, std::size_t rb) -> std::size_t {
+        const double* ba = &s.best[ra * K];
+        const double* bb = &s.best[rb * K];
+        for (std::size_t i = 0; i < k; ++i)
+            if (i < s.most[ra] && k - 1 - i < s.most[rb] && ba[i] != kUnreached &&
+                ba[i] + bb[k - 1 - i] == best[k])
+                return i;
+        return K;
+    };
+    for (std::size_t c = 1; c <= x1 - x0; ++c) {
+        const std::size_t i = split(s.at(x0, x0 + c - 1, y0, y1), s.at(x0 + c, x1, y0, y1));
+        if (i == K) continue;
+        trace(s, x0, x0 + c - 1, y0, y1, i, out);
+        trace(s, x0 + c, x1, y0, y1, k - 1 - i, out);
+        return;
     }
+    for (std::size_t c = 1; c <= y1 - y0; ++c) {
+        const std::size_t i = split(s.at(x0, x1, y0, y0 + c - 1), s.at(x0, x1, y0 + c, y1));
+        if (i == K) continue;
+        trace(s, x0, x1, y0, y0 + c - 1, i, out);
+        trace(s, x0, x1, y0 + c, y1, k - 1 - i, out);
+        return;
+    }
+    throw std::logic_error("grid_rectangles: broken trace");
 }
 
 // A stripe's partition under a trend along x: the pre-bins of x grouped.
@@ -334,22 +348,28 @@ GridRectangles grid_rectangles(const double* c0, const double* c1, std::size_t n
         out.message = "the rows hold a single class, so their information value is undefined";
         return out;
     }
+    const double rects =
+        static_cast<double>(n_x * (n_x + 1) / 2) * static_cast<double>(n_y * (n_y + 1) / 2);
+    const char* too_many = "too many pre-bins to search every partition into rectangles";
     if (k.trend_x != BinTrend::none || k.trend_y != BinTrend::none) {
-        stripes(c0, c1, n_x, n_y, k, k.trend_x != BinTrend::none, s, out);
+        // Every stripe's groups, each searched under a limit of bins.
+        const auto in =
+            static_cast<double>(k.trend_x != BinTrend::none ? k.max_bins_x : k.max_bins_y);
+        if (rects * (in + 1.0) > kMaxWork)
+            out.message = too_many;
+        else
+            stripes(c0, c1, n_x, n_y, k, k.trend_x != BinTrend::none, s, out);
         return out;
     }
     s.max_cells = std::min(k.max_bins_x * k.max_bins_y, n_x * n_y);
-    const double rects =
-        static_cast<double>(n_x * (n_x + 1) / 2) * static_cast<double>(n_y * (n_y + 1) / 2);
+    s.min_rows = k.min_cell_share * s.total;
     if (rects * static_cast<double>(s.max_cells) > kMaxStates ||
-        estimated_work(n_x, n_y, s.max_cells) > kMaxWork) {
-        out.message = "too many pre-bins to search every partition into rectangles";
+        estimated_work(s, kMaxWork) > kMaxWork) {
+        out.message = too_many;
         return out;
     }
-    s.min_rows = k.min_cell_share * s.total;
     const auto states = static_cast<std::size_t>(rects);
     s.best.assign(states * s.max_cells, kUnreached);
-    s.choice.assign(states * s.max_cells, kFewer);
     s.most.assign(states, 0);
     for (std::size_t w = 1; w <= n_x; ++w)
         for (std::size_t h = 1; h <= n_y; ++h)
