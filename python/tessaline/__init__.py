@@ -10,7 +10,7 @@ scorecards, over the native module `_tessaline`.
 Binning: `mdlp_binning` (supervised), `optimal_binning` (largest IV under an
 analyst's limits), `categorical_binning` (sets of categories),
 `quantile_binning`, `equal_width_binning`, `custom_binning`, `grouped_binning`.
-Two variables at once: `grid_binning` (the product grid of largest IV).
+Two variables at once: `grid_binning` (the rectangles, or product grid, of largest IV).
 Edits a validator can audit: `BinningTable.merge`, `split`, `with_cuts`, ...
 and `TableBinning.edit`, each logged in the model's document.
 A whole table: `TableBinning` (every column, ranked by IV, transform by name).

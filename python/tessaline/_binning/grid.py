@@ -112,7 +112,8 @@ def grid_binning(
     strictly from each to the next (along y alone, the same swapped); a
     product grid under that trend is such a partition too. Under trends
     along both, or with more pre-bins than the rectangle search affords
-    (beyond about 20 per variable), the product grid is searched;
+    (beyond about 20 per variable, more under a least share), the product
+    grid is searched;
     ``metadata["method"]`` says which was. `method="grid"` asks for the
     product grid: the same cut points in every row and column.
 
@@ -121,9 +122,9 @@ def grid_binning(
     `special_values_y` a column of their own; they stay outside the search
     and its limits as missing values do, however few their rows.
 
-    The product grid search tries every grouping of the variable with fewer of them and,
-    for each, finds the best grouping of the other exactly, so the grid is
-    the optimum over all product grids of the pre-bins
+    The product grid search tries every grouping of the variable with fewer
+    of them and, for each, finds the best grouping of the other exactly, so
+    the grid is the optimum over all product grids of the pre-bins
     (``metadata["exact"]`` is True). When both variables have more than
     4096 groupings, it finds the best grid of as few x (or y) intervals as
     that many groupings allow, then alternates between the two variables
