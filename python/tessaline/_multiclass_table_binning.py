@@ -17,6 +17,7 @@ import numpy.typing as npt
 from ._binning.multiclass import (
     DEFAULT_MIN_CLASS_COUNT,
     DEFAULT_N_PREBINS,
+    ClassCounts,
     class_labels,
     multiclass_binning_from_counts,
     multiclass_category_table,
@@ -47,6 +48,12 @@ LIMITS = (
 # Options a column may carry in `columns=`.
 COLUMN_OPTIONS = frozenset({"categorical", "special_values", *LIMITS})
 SUMMARY_FIELDS = ("column", "kind", "iv", "js", "bins", "missing_share", "keep", "reason")
+
+
+def check_classes(classes: Sequence[str]) -> None:
+    """A target of fewer than two classes is refused."""
+    if len(classes) < 2:
+        raise ValueError(f"the target must hold two classes or more, not {list(classes)}")
 
 
 @dataclass(frozen=True)
@@ -142,20 +149,34 @@ class MulticlassTableBinning(OwnTargetTableBinning):
         self, name: str, values: Any, labels: npt.NDArray[np.int32], classes: list[str]
     ) -> MulticlassBinningTable | str:
         """One column's table from its rows, or why it cannot be binned."""
-        options = self.column_options.get(name, {})
-        limits = {key: options.get(key, getattr(self, key)) for key in LIMITS}
         try:
             if self.is_categorical(name, frames.is_categorical(values)):
                 encoded = categories.encode(values)
                 codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
                 counts = native.count_class_values(codes, labels, len(classes))
+                return self._table(name, ClassCounts(counts, list(encoded.names)), classes)
+            counts = native.count_class_values(as_float_array(values), labels, len(classes))
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+        return self._table(name, ClassCounts(counts), classes)
+
+    def _table(
+        self, name: str, counted: ClassCounts, classes: list[str]
+    ) -> MulticlassBinningTable | str:
+        """One column's table from its rows counted by value (or category)
+        and class, or why it cannot be binned."""
+        options = self.column_options.get(name, {})
+        limits = {key: options.get(key, getattr(self, key)) for key in LIMITS}
+        try:
+            if counted.names is not None:
                 return multiclass_category_table(
-                    encoded.names, counts, classes, name=name, **limits
+                    counted.names, counted.counts, classes, name=name, **limits
                 )
             del limits["order_class"]
-            counts = native.count_class_values(as_float_array(values), labels, len(classes))
             return multiclass_binning_from_counts(
-                counts, classes, name=name, special_values=self.specials_of(name), **limits
+                counted.counts, classes, name=name, special_values=self.specials_of(name), **limits
             )
         except (ValueError, TypeError) as error:
             if not self.skip_unusable:
@@ -172,16 +193,45 @@ class MulticlassTableBinning(OwnTargetTableBinning):
         labels, classes = class_labels(
             y if target_name is None else frames.column(data, target_name)
         )
-        if len(classes) < 2:
-            raise ValueError(f"the target must hold two classes or more, not {classes}")
+        check_classes(classes)
         columns = self.columns_to_bin(data, names, (target_name, None), labels.size)
         wanted = list(columns)
         results = threads.run_in_threads(
             [partial(self._column, n, values, labels, classes) for n, values in columns.items()],
             self.n_jobs,
         )
-        tables, skipped = kept_and_skipped(dict(zip(wanted, results)), MulticlassBinningTable)
-        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(names)
+        return self._fitted(dict(zip(wanted, results)), classes, names)
+
+    def fit_counts(
+        self,
+        counted: Mapping[str, ClassCounts],
+        classes: Sequence[str],
+        columns: Sequence[str],
+        skipped: Mapping[str, str],
+        order: Sequence[str],
+    ) -> MulticlassTableBinning:
+        """The fit from every column's rows counted by value (or category)
+        and class, as an engine's grouped counts give them: `columns` are
+        the table's columns, `skipped` those not counted with the reason,
+        `order` the binned columns in the table's order."""
+        classes = list(classes)
+        if counted:
+            check_classes(classes)
+        results: dict[str, MulticlassBinningTable | str] = {}
+        for name in order:
+            results[name] = (
+                skipped[name] if name in skipped else self._table(name, counted[name], classes)
+            )
+        return self._fitted(results, classes, columns)
+
+    def _fitted(
+        self,
+        results: Mapping[str, MulticlassBinningTable | str],
+        classes: list[str],
+        columns: Sequence[str],
+    ) -> MulticlassTableBinning:
+        tables, skipped = kept_and_skipped(dict(results), MulticlassBinningTable)
+        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(columns)
         self.classes = classes
         self.summary = self._ranked()
         return self

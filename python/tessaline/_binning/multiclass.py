@@ -8,6 +8,7 @@ programme in the core library as the binary search."""
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
@@ -35,6 +36,17 @@ MAX_PAIRED_PREBINS = 50
 DEFAULT_MIN_CLASS_COUNT = 0
 # What the search maximises: the multiclass IV or the Jensen-Shannon divergence.
 OBJECTIVES = ("iv", "js")
+
+
+@dataclass(frozen=True)
+class ClassCounts:
+    """One column's rows by value and class, as `native.count_class_values`
+    gives them ("value", "counts", "missing", "n_missing_target"); for a
+    column of categories, `names` are its categories in name order and a
+    value is a category's position among them (None for a numeric column)."""
+
+    counts: Mapping[str, Any]
+    names: list[str] | None = None
 
 
 def class_labels(y: Any) -> tuple[npt.NDArray[np.int32], list[str]]:
