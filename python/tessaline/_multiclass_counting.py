@@ -1,6 +1,6 @@
 """A target of k classes counted by an engine (DuckDB, SQLite, PostgreSQL,
 Spark): the engine groups the rows of every column by value (or category)
-and by the target's value, and the client turns those groups into each
+and by the target's value (and by the weight, if any), and the client turns those groups into each
 column's rows per value and class, exactly what the local pass counts from
 the rows. The classes are named and ordered as locally: a numeric target's
 values in ascending order, named as categories are ("0", "1", "2.5"), any
@@ -9,10 +9,14 @@ other target's names in name order.
 The grouped rows are one row per (column, value, target value): the
 column's position `c`, its value as a double `x` (NaN: missing) or its
 category as text `s` (None: missing), the target as a double `tx` or as
-text `ts` (NaN and None: missing), and the rows `n`."""
+text `ts` (NaN and None: missing), and the rows `n`; with sample weights,
+the rows' weight `w` too (a group per distinct positive weight): the client
+adds count times weight exactly, rounded once per value and class, as the
+local fit sums the rows' weights."""
 
 from __future__ import annotations
 
+import math
 from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
@@ -20,9 +24,11 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ._binning.multiclass import ClassCounts
+from ._binning.multiclass import ClassCounts, as_rows
+from ._core import checks, native
 from ._core.arrays import TIMES_REFUSED
 from ._core.categories import category_name
+from ._core.checks import NO_WEIGHT
 from ._counting import BOOLEAN, CATEGORY, NUMBER, TIME, ColumnType, category_names
 
 # A target of more distinct values than this is no set of classes (a
@@ -100,21 +106,55 @@ def _table(
     rows: npt.NDArray[np.int64],
     missing: npt.NDArray[np.bool_],
     k: int,
+    weights: npt.NDArray[np.float64] | None,
 ) -> dict[str, Any]:
-    """The rows per distinct value and class of groups of `rows` rows each."""
+    """The rows per distinct value and class of groups of `rows` rows each;
+    with `weights`, each group's rows of one weight, and the counts are the
+    weights, each cell's the exact sum of its rows' weights rounded once."""
     labelled = labels >= 0
     present = labelled & ~missing
     distinct, at = np.unique(value[present], return_inverse=True)
-    counts = np.zeros((distinct.size, k), dtype=np.int64)
-    np.add.at(counts, (at, labels[present]), rows[present])
-    missing_rows = np.zeros(k, dtype=np.int64)
-    np.add.at(missing_rows, labels[labelled & missing], rows[labelled & missing])
-    return {
-        "value": distinct.astype(np.float64),
-        "counts": counts,
-        "missing": missing_rows,
-        "n_missing_target": int(rows[~labelled].sum()),
-    }
+    if weights is None:
+        counts = np.zeros((distinct.size, k), dtype=np.int64)
+        np.add.at(counts, (at, labels[present]), rows[present])
+        missing_rows = np.zeros(k, dtype=np.int64)
+        np.add.at(missing_rows, labels[labelled & missing], rows[labelled & missing])
+        return {
+            "value": distinct.astype(np.float64),
+            "counts": counts,
+            "missing": missing_rows,
+            "n_missing_target": int(rows[~labelled].sum()),
+        }
+    # Cells: value x class, then the missing values' classes, then the
+    # missing target; each group adds n * w, split exactly into two doubles.
+    cell = np.full(value.size, distinct.size * k + k, dtype=np.int64)
+    cell[present] = at * k + labels[present]
+    cell[labelled & missing] = distinct.size * k + labels[labelled & missing]
+    order = np.argsort(cell, kind="stable")
+    sums = native.exact_sums(
+        exact_products(rows[order], weights[order]),
+        np.concatenate(
+            ([0], np.cumsum(2 * np.bincount(cell, minlength=distinct.size * k + k + 1)))
+        ),
+    )
+    return as_rows(
+        {
+            "value": distinct.astype(np.float64),
+            "counts": sums[: distinct.size * k].reshape(distinct.size, k),
+            "missing": sums[distinct.size * k : -1],
+            "n_missing_target": float(sums[-1]),
+        }
+    )
+
+
+def exact_products(rows: npt.NDArray[np.int64], weights: npt.NDArray[np.float64]) -> Any:
+    """Each count times its weight as two doubles whose sum is the exact
+    product, side by side, for an exact sum of them."""
+    products = rows * weights
+    errors = [
+        math.fma(n, w, -p) for n, w, p in zip(rows.tolist(), weights.tolist(), products.tolist())
+    ]
+    return np.column_stack((products, np.array(errors, dtype=np.float64))).ravel()
 
 
 def class_counts_from_groups(
@@ -131,7 +171,14 @@ def class_counts_from_groups(
     tx = np.array([np.nan if v is None else v for v in groups["tx"]], dtype=np.float64)
     texts, target_texts = list(groups["s"]), list(groups["ts"])
     rows = np.asarray(groups["n"], dtype=np.int64)
+    weights = np.asarray(groups["w"], dtype=np.float64) if "w" in groups else None
     labels, classes = target_classes(tx, target_texts, target_type)
+    if weights is not None:
+        first = c == 0
+        if not rows[first].sum():
+            raise ValueError(NO_WEIGHT)
+        total = native.exact_sum(exact_products(rows[first], weights[first]))
+        checks.counting_rows(total, int(rows[first].sum()))
     if len(classes) < 2:
         raise ValueError(f"the target must hold two classes or more, not {classes}")
     out: dict[str, ClassCounts] = {}
@@ -142,12 +189,25 @@ def class_counts_from_groups(
             names = sorted({n for n in named if n is not None})
             position = {n: j for j, n in enumerate(names)}
             codes = np.array([-1 if n is None else position[n] for n in named], dtype=np.int64)
-            counts = _table(codes, labels[mine], rows[mine], codes < 0, len(classes))
+            counts = _table(
+                codes, labels[mine], rows[mine], codes < 0, len(classes), _of(weights, mine)
+            )
             out[name] = ClassCounts(counts, names)
         else:
             # 0.0 and -0.0 are one value, written 0.0, as the local count writes it.
             values = x[mine] + 0.0
             out[name] = ClassCounts(
-                _table(values, labels[mine], rows[mine], np.isnan(values), len(classes))
+                _table(
+                    values,
+                    labels[mine],
+                    rows[mine],
+                    np.isnan(values),
+                    len(classes),
+                    _of(weights, mine),
+                )
             )
     return classes, out
+
+
+def _of(weights: npt.NDArray[np.float64] | None, mine: npt.NDArray[np.bool_]) -> Any:
+    return None if weights is None else weights[mine]

@@ -124,10 +124,16 @@ def class_values(
         "missing": np.array(missing),
         "n_missing_target": native.exact_sum(weights[positive & (labels < 0)]),
     }
-    if all(np.array_equal(v, np.round(v)) for v in (counts, out["missing"])):
-        out["counts"] = counts.astype(np.int64)
-        out["missing"] = out["missing"].astype(np.int64)
-    return out
+    return as_rows(out)
+
+
+def as_rows(counts: dict[str, Any]) -> dict[str, Any]:
+    """Counts of weights as counts of rows (int64) where every one of them
+    is a whole number: whole weights count rows."""
+    if all(np.array_equal(counts[k], np.round(counts[k])) for k in ("counts", "missing")):
+        counts["counts"] = np.asarray(counts["counts"]).astype(np.int64)
+        counts["missing"] = np.asarray(counts["missing"]).astype(np.int64)
+    return counts
 
 
 def interval_counts(

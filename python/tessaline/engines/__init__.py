@@ -394,14 +394,23 @@ def fit(
     A binning of a target of k classes (``TableBinning(target=
     "multiclass")``) is fitted the same way: the engine groups every column
     by value (or category) and class, and the client bins those counts as
-    the local fit bins the rows, bit for bit; such a fit takes neither
-    `sample_weight` nor `approximate`."""
+    the local fit bins the rows, bit for bit, weighted or not (the rows of
+    a value, class and weight grouped, their weights added exactly on the
+    client); it takes no `approximate`."""
     d = dialect_of(connection)
     source = source_of(source)
     types = d.column_types(connection, source)
     if y not in types:
         raise ValueError(f"column(s) not in the table: {y!r}")
     if isinstance(binning, MulticlassTableBinning):
+        weighting = None
+        if sample_weight is not None:
+            weight = _weight_column(d, types, sample_weight, None)
+            weighting = (
+                sample_weight,
+                weight,
+                lambda: _refused(connection, d, source, sample_weight, weight),
+            )
         return fit_multiclass(  # type: ignore[no-any-return]
             binning,
             connection,
@@ -411,7 +420,7 @@ def fit(
             types,
             max_distinct=max_distinct,
             approximate=approximate,
-            sample_weight=sample_weight,
+            weighting=weighting,
             client_memory=client_memory,
         )
     columns = [n for n in types if n != sample_weight]

@@ -8,9 +8,10 @@ from __future__ import annotations
 
 import contextlib
 import uuid
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from typing import Any
 
+from .._core.checks import NO_WEIGHT
 from .._counting import BOOLEAN, CATEGORY, NUMBER, ColumnType, over_max_distinct
 from .._formats.sql import identifier
 from .._multiclass_counting import (
@@ -22,8 +23,7 @@ from .._multiclass_counting import (
 from ._dialects import Dialect
 from ._fetch import CHUNK_ROWS
 from ._memory import merged_within
-
-_KEYS = ("c", "x", "s", "tx", "ts", "n")
+from ._queries import BAD_WEIGHT
 
 
 def target_expressions(d: Dialect, target: str, kind: ColumnType) -> tuple[str, str]:
@@ -49,22 +49,49 @@ def class_grouped_query(
     types: Mapping[str, ColumnType],
     categorical: Sequence[str],
     target: tuple[str, str],
+    weight: str | None = None,
 ) -> str:
     """One aggregate query for every column: its groups (c, x, s, tx, ts)
-    of a value (or category) and a target value, with their rows n."""
+    of a value (or category) and a target value, with their rows n. With
+    `weight` (the weight column, a double), the groups are (c, x, s, tx,
+    ts, w) of the rows of positive weight, so that the engine adds no
+    weights (its sums of doubles would depend on the order of the rows), and
+    one row (c = BAD_WEIGHT) counts the weights refused."""
     tx, ts = target
-    arms = []
-    for i, name in enumerate(columns):
-        column = identifier(name)
-        x, s = (
-            d.category(column, types[name]) if name in categorical else (d.number(column), "NULL")
+    if weight is not None:
+        w = f"CAST({weight} AS {d.double})"
+        refused = f"{w} IS NULL OR {w} < 0 OR {w} = {d.literal(float('inf'))}"
+        arms = [
+            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
+            f"CAST({tx} AS {d.double}) AS tx, CAST({ts} AS {d.text}) AS ts, {w} AS w, "
+            f"count(*) AS n FROM {source} WHERE {w} > 0 GROUP BY 2, 3, 4, 5, 6"
+            for i, (x, s) in enumerate(_values(d, columns, types, categorical))
+        ]
+        arms.append(
+            f"SELECT {BAD_WEIGHT}, NULL, NULL, NULL, NULL, NULL, count(*) FROM {source} "
+            f"WHERE {refused}"
         )
+        return "\nUNION ALL ".join(arms)
+    arms = []
+    for i, (x, s) in enumerate(_values(d, columns, types, categorical)):
         arms.append(
             f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
             f"CAST({tx} AS {d.double}) AS tx, CAST({ts} AS {d.text}) AS ts, count(*) AS n "
             f"FROM {source} GROUP BY 2, 3, 4, 5"
         )
     return "\nUNION ALL ".join(arms)
+
+
+def _values(
+    d: Dialect, columns: Sequence[str], types: Mapping[str, ColumnType], categorical: Sequence[str]
+) -> list[tuple[str, str]]:
+    """Each column as (double, text): a number, or a category's text."""
+    return [
+        d.category(identifier(name), types[name])
+        if name in categorical
+        else (d.number(identifier(name)), "NULL")
+        for name in columns
+    ]
 
 
 def _checked_classes(
@@ -83,12 +110,12 @@ def _checked_classes(
         raise too_many_classes(y, int(found))
 
 
-def _fetched(connection: Any, query: str) -> dict[str, list[Any]]:
+def _fetched(connection: Any, query: str, keys: Sequence[str]) -> dict[str, list[Any]]:
     """The grouped rows as lists by key, read `CHUNK_ROWS` rows at a time."""
-    out: dict[str, list[Any]] = {key: [] for key in _KEYS}
+    out: dict[str, list[Any]] = {key: [] for key in keys}
     cursor = connection.execute(query)
     while chunk := cursor.fetchmany(CHUNK_ROWS):
-        for key, values in zip(_KEYS, zip(*chunk)):
+        for key, values in zip(keys, zip(*chunk)):
             out[key].extend(values)
     return out
 
@@ -103,22 +130,20 @@ def fit_multiclass(
     *,
     max_distinct: int,
     approximate: int | None,
-    sample_weight: str | None,
+    weighting: tuple[str, str, Callable[[], Exception]] | None,
     client_memory: int | None,
 ) -> Any:
     """`binning` (a `MulticlassTableBinning`) fitted on the rows of `source`
-    against its column `y`, as `engines.fit` describes."""
-    if sample_weight is not None:
-        raise ValueError(
-            "sample_weight is not available in an engine's multiclass fit: fit the weighted "
-            "rows locally (MulticlassTableBinning.fit with sample_weight=)"
-        )
+    against its column `y`, as `engines.fit` describes; `weighting` holds
+    the weight column's name, its expression as a double and the error of
+    a refused weight."""
     if approximate is not None:
         raise ValueError(
             "approximate= is not available for a multiclass target, whose values are "
             "counted exactly: round the columns with too many values instead"
         )
-    plan = plan_class_columns(binning, list(types), types, y)
+    name, weight, refused = weighting if weighting is not None else (None, None, None)
+    plan = plan_class_columns(binning, [n for n in types if n != name], types, y)
     columns, categorical = plan.counted, plan.categorical
     target = target_expressions(d, y, types[y])
     _checked_classes(connection, d, source, y, target)
@@ -128,12 +153,19 @@ def fit_multiclass(
         groups = f"tessaline_groups_{uuid.uuid4().hex}"
         connection.execute(
             f"CREATE TEMPORARY TABLE {groups} AS "
-            + class_grouped_query(d, source, columns, types, categorical, target)
+            + class_grouped_query(d, source, columns, types, categorical, target, weight)
         )
+        keys = ("c", "x", "s", "tx", "ts", *(("w",) if weight else ()), "n")
         try:
+            if refused is not None:
+                ((bad,),) = connection.execute(
+                    f"SELECT n FROM {groups} WHERE c = {BAD_WEIGHT}"
+                ).fetchall()
+                if bad:
+                    raise refused()
             found = connection.execute(
                 f"SELECT c, count(DISTINCT x) + count(DISTINCT s), count(*) FROM {groups} "
-                "GROUP BY c"
+                "WHERE c >= 0 GROUP BY c"
             ).fetchall()
             distinct = {int(c): int(k) for c, k, _ in found}
             over_max_distinct(
@@ -154,12 +186,16 @@ def fit_multiclass(
                     None,
                     client_memory,
                 )
-            grouped = _fetched(connection, f"SELECT c, x, s, tx, ts, n FROM {groups}")
+            grouped = _fetched(
+                connection, f"SELECT {', '.join(keys)} FROM {groups} WHERE c >= 0", keys
+            )
         except BaseException:
             # A failed statement may have ended the transaction, and the table with it.
             with contextlib.suppress(Exception):
                 connection.execute(f"DROP TABLE IF EXISTS {groups}")
             raise
         connection.execute(f"DROP TABLE {groups}")
+        if weight is not None and not grouped["n"]:
+            raise ValueError(NO_WEIGHT)
         classes, counted = class_counts_from_groups(grouped, columns, types, categorical, types[y])
-    return binning.fit_counts(counted, classes, list(types), plan.skipped, plan.wanted)
+    return binning.fit_counts(counted, classes, [*types], plan.skipped, plan.wanted)

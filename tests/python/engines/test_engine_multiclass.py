@@ -24,6 +24,8 @@ def _frame(n=4000, seed=5):
             "owner": rng.choice([True, False], n),
             "state": rng.choice(["current", "late", "default"], n, p=[0.7, 0.2, 0.1]),
             "grade": rng.integers(0, 4, n),
+            # Weights of a few distinct values, so that rows share them; some 0.
+            "w": rng.choice([0.0, 0.5, 1.0, 1.1, 3.0], n),
         }
     )
     frame.loc[::17, "score"] = np.nan
@@ -64,13 +66,20 @@ def classes_table(request, dialect):
         ("state", {}),
         ("grade", {"exclude": ["state"], "trend": {"3": "ascending"}, "max_bins": 4}),
         ("state", {"categorical": ["age"], "special_values": [0.0], "objective": "js"}),
+        ("state", {"sample_weight": "w"}),
+        ("grade", {"sample_weight": "w", "categorical": ["age"], "min_class_count": 3}),
     ],
 )
 def test_a_multiclass_table_fits_as_locally(classes_table, target, options):
     connection, frame = classes_table
-    local = tl.TableBinning(target="multiclass", **options).fit(frame, target)
+    weight = options.pop("sample_weight", None)
+    local = tl.TableBinning(target="multiclass", **options).fit(frame, target, weight)
     remote = engines.fit(
-        tl.TableBinning(target="multiclass", **options), connection, "applicants", target
+        tl.TableBinning(target="multiclass", **options),
+        connection,
+        "applicants",
+        target,
+        sample_weight=weight,
     )
     assert isinstance(remote, tl.MulticlassTableBinning)
     assert remote.classes == local.classes
@@ -101,9 +110,14 @@ def test_files_fit_a_multiclass_target_as_locally(tmp_path):
             r"the target 'y' holds 1001 distinct values, more than 1000 classes",
         ),
         (
-            pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [1.0, 2.0]}),
+            pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [1.0, -2.0]}),
             {"sample_weight": "w"},
-            "sample_weight is not available in an engine's multiclass fit",
+            "sample_weight column 'w' must hold finite non-negative weights: a row holds -2.0",
+        ),
+        (
+            pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [0.0, 0.0]}),
+            {"sample_weight": "w"},
+            "sample_weight",
         ),
         (
             pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1]}),
