@@ -373,7 +373,7 @@ def fit(
     a continuous target goes to `fit_continuous`. A binning of a target of k
     classes (``TableBinning(target="multiclass")``) is counted by (column,
     value, class) in one pass, summed across the partitions, and binned on
-    the driver as locally, bit for bit; it takes no `sample_weight`."""
+    the driver as locally, bit for bit, weighted or not."""
     if isinstance(binning, ContinuousTableBinning):
         return fit_continuous(  # type: ignore[return-value]
             binning, df, y, sample_weight=sample_weight, max_distinct=max_distinct

@@ -3,13 +3,18 @@ every row becomes one entry per column (its value or category and the
 target's value), Spark counts the entries of each (column, value, target
 value) across the partitions, and the driver builds each column's rows per
 value and class from those counts and bins them as the local fit bins the
-rows: bit for bit the same tables."""
+rows: bit for bit the same tables. With sample weights, the rows of each
+distinct weight are counted apart and the driver adds count times weight
+exactly, rounded once per value and class, as the local fit sums them."""
 
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
 from typing import Any
 
+import numpy as np
+
+from .._core.checks import NO_WEIGHT
 from .._counting import BOOLEAN, NUMBER, ColumnType, over_max_distinct
 from .._multiclass_counting import (
     MAX_CLASSES,
@@ -18,6 +23,7 @@ from .._multiclass_counting import (
     too_many_classes,
 )
 from ._counting import _category_text, column_of, column_type, spark_functions
+from ._weighted_counting import checked_weight_column, refused_weight
 
 
 def _target(y: str, kind: ColumnType) -> tuple[Any, Any]:
@@ -36,13 +42,15 @@ def _target(y: str, kind: ColumnType) -> tuple[Any, Any]:
     )
 
 
-def _entry(index: int, name: str, kind: ColumnType, as_categories: bool) -> Any:
+def _entry(
+    index: int, name: str, kind: ColumnType, as_categories: bool, rest: Sequence[str]
+) -> Any:
     F = spark_functions()
     if as_categories:
         x, s = F.lit(None).cast("double"), _category_text(name, kind.name)
     else:
         x, s = column_of(name).cast("double"), F.lit(None).cast("string")
-    return F.struct(F.lit(index).alias("c"), x.alias("x"), s.alias("s"), F.col("tx"), F.col("ts"))
+    return F.struct(F.lit(index).alias("c"), x.alias("x"), s.alias("s"), *map(F.col, rest))
 
 
 def fit_multiclass(
@@ -50,17 +58,22 @@ def fit_multiclass(
 ) -> Any:
     """`binning` (a `MulticlassTableBinning`) fitted on the rows of `df`
     against its column `y`, as `tessaline.spark.fit` describes."""
-    if sample_weight is not None:
-        raise ValueError(
-            "sample_weight is not available in Spark's multiclass fit: fit the weighted "
-            "rows locally (MulticlassTableBinning.fit with sample_weight=)"
-        )
     F = spark_functions()
     types = {n: column_type(df, n) for n in df.columns}
-    plan = plan_class_columns(binning, list(df.columns), types, y)
+    plan = plan_class_columns(binning, [n for n in df.columns if n != sample_weight], types, y)
     columns, categorical = plan.counted, plan.categorical
     tx, ts = _target(y, types[y])
     with_target = df.select("*", tx.alias("tx"), ts.alias("ts"))
+    keys = ["c", "x", "s", "tx", "ts"]
+    if sample_weight is not None:
+        checked_weight_column(df, sample_weight)
+        w = column_of(sample_weight).cast("double")
+        refused = w.isNull() | F.isnan(w) | (w < 0.0) | w.isin(np.inf, -np.inf)
+        if df.where(refused).limit(1).count():
+            raise ValueError(refused_weight(df, sample_weight, column_of(sample_weight)))
+        # Rows of weight 0 are as if absent; each distinct weight is a group of its own.
+        with_target = with_target.withColumn("w", w).where(F.col("w") > 0.0)
+        keys.append("w")
     found = (
         with_target.select("tx", "ts")
         .where(F.col("tx").isNotNull() & ~F.isnan("tx") | F.col("ts").isNotNull())
@@ -73,11 +86,13 @@ def fit_multiclass(
     counted: dict[str, Any] = {}
     classes: list[str] = []
     if columns:
-        entries = [_entry(i, n, types[n], n in categorical) for i, n in enumerate(columns)]
+        entries = [
+            _entry(i, n, types[n], n in categorical, keys[3:]) for i, n in enumerate(columns)
+        ]
         grouped = (
             with_target.select(F.explode(F.array(*entries)).alias("e"))
             .select("e.*")
-            .groupBy("c", "x", "s", "tx", "ts")
+            .groupBy(*keys)
             .agg(F.count(F.lit(1)).alias("n"))
             .persist()
         )
@@ -94,8 +109,8 @@ def fit_multiclass(
             rows = grouped.collect()
         finally:
             grouped.unpersist()
-        groups: Mapping[str, Sequence[Any]] = {
-            key: [r[key] for r in rows] for key in ("c", "x", "s", "tx", "ts", "n")
-        }
+        if sample_weight is not None and not rows:
+            raise ValueError(NO_WEIGHT)
+        groups: Mapping[str, Sequence[Any]] = {key: [r[key] for r in rows] for key in [*keys, "n"]}
         classes, counted = class_counts_from_groups(groups, columns, types, categorical, types[y])
     return binning.fit_counts(counted, classes, list(df.columns), plan.skipped, plan.wanted)

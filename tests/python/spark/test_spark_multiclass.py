@@ -30,6 +30,7 @@ def _frame(n=3000, seed=4):
             "owner": rng.choice([True, False], n),
             "state": rng.choice(["current", "late", "default"], n, p=[0.7, 0.2, 0.1]),
             "grade": rng.integers(0, 4, n),
+            "w": rng.choice([0.0, 0.5, 1.0, 1.1, 3.0], n),
         }
     )
     frame.loc[::17, "score"] = np.nan
@@ -44,13 +45,17 @@ def _frame(n=3000, seed=4):
     [
         ("state", {"special_values": [0.0]}),
         ("grade", {"exclude": ["state"], "categorical": ["age"], "objective": "js"}),
+        ("state", {"sample_weight": "w", "categorical": ["age"]}),
     ],
 )
 def test_spark_gives_the_local_multiclass_fit_bit_for_bit(spark, target, options):
     frame = _frame()
-    local = tl.TableBinning(target="multiclass", **options).fit(frame, target)
+    weight = options.pop("sample_weight", None)
+    local = tl.TableBinning(target="multiclass", **options).fit(frame, target, weight)
     df = spark.createDataFrame(frame).repartition(5)
-    remote = tls.fit(tl.TableBinning(target="multiclass", **options), df, target)
+    remote = tls.fit(
+        tl.TableBinning(target="multiclass", **options), df, target, sample_weight=weight
+    )
     assert isinstance(remote, tl.MulticlassTableBinning)
     assert remote.to_json() == local.to_json()
 
@@ -69,9 +74,9 @@ def test_spark_gives_the_local_multiclass_fit_bit_for_bit(spark, target, options
             r"the target 'y' holds 1001 distinct values, more than 1000 classes",
         ),
         (
-            pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [1.0, 2.0]}),
+            pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [1.0, -2.0]}),
             {"sample_weight": "w"},
-            "sample_weight is not available in Spark's multiclass fit",
+            "sample_weight column 'w' must hold finite non-negative weights: a row holds -2.0",
         ),
     ],
 )
