@@ -112,10 +112,11 @@ def class_values(
             x[rows], np.zeros(int(rows.sum()), dtype=np.int32), weights[rows]
         )
 
-    value = summed(searched)["value"]
+    # Each class's rows summed by value on their own; the values are their union.
+    parts = [summed(searched & (labels == c)) for c in range(k)]
+    value = np.unique(np.concatenate([part["value"] for part in parts]))
     counts = np.zeros((value.size, k))
-    for c in range(k):
-        part = summed(searched & (labels == c))
+    for c, part in enumerate(parts):
         counts[np.searchsorted(value, part["value"]), c] = part["c0"]
     missing = [native.exact_sum(weights[known & np.isnan(x) & (labels == c)]) for c in range(k)]
     out = {
@@ -306,7 +307,9 @@ def multiclass_binning_from_counts(
     local pass or merged counts of parts give them: `counts` holds "value"
     (ascending distinct values), "counts" (values x classes) and optionally
     "missing" (the rows whose value is missing, per class); `classes` names
-    the classes in column order."""
+    the classes in column order. Counts may be sums of weights (floats):
+    whole ones are read as rows, others kept as weights, each bin's the
+    exact sum of its values' rounded once."""
     _check_limits(max_bins, min_bin_share, min_class_count, objective, n_prebins)
     names = _classes(counts, classes)
     trends = checked_trends(trend, names)
