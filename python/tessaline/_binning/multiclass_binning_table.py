@@ -251,10 +251,10 @@ class MulticlassBinningTable(BinRows):
             raise DocumentError(f"{where}: rows.class_count must hold a count of rows per class")
         # Weighted rows are written as their weights, hexadecimal floats.
         field = f"{where} rows.class_count"
-        read = [
+        numbers = [
             [v if type(v) is int else document.from_exact(v, field) for v in row] for row in written
         ]
-        counts = np.array(read, dtype=np.float64 if weighted(read) else np.int64)
+        counts = np.array(numbers, dtype=np.float64 if weighted(numbers) else np.int64)
         counts = counts.reshape(len(written), len(classes))
         if not (np.isfinite(counts).all() and (counts >= 0).all()):
             raise DocumentError(f"{where}: rows.class_count must hold a count of rows per class")
