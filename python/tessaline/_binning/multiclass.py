@@ -18,7 +18,7 @@ from .._core import categories, checks, frames, native
 from .._core.arrays import FloatArray, as_float_array, column_name
 from .._core.dependencies import installed
 from .continuous import MAX_PREBINS, MAX_STATES
-from .multiclass_binning_table import MulticlassBinningTable, row_totals
+from .multiclass_binning_table import MulticlassBinningTable, row_totals, whole_rows
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .special import checked_special_values, is_special
 
@@ -131,7 +131,7 @@ def class_values(
 def as_rows(counts: dict[str, Any]) -> dict[str, Any]:
     """Counts of weights as counts of rows (int64) where every one of them
     is a whole number: whole weights count rows."""
-    if all(np.array_equal(counts[k], np.round(counts[k])) for k in ("counts", "missing")):
+    if all(whole_rows(np.asarray(counts[k])) for k in ("counts", "missing")):
         counts["counts"] = np.asarray(counts["counts"]).astype(np.int64)
         counts["missing"] = np.asarray(counts["missing"]).astype(np.int64)
     return counts
@@ -159,8 +159,11 @@ def _counts_of(counts: Mapping[str, Any], key: str, k: int) -> npt.NDArray[Any]:
     """A table of counts as given: rows (int64), or weights (float64) where
     they are no whole numbers."""
     table = np.asarray(counts.get(key, np.zeros(k, dtype=np.int64)))
-    if table.dtype.kind == "f" and not np.array_equal(table, np.round(table)):
-        return table.astype(np.float64)
+    if table.dtype.kind == "f":
+        if not (np.isfinite(table).all() and (table >= 0).all()):
+            raise ValueError(f"{key} must be finite and not negative: rows or sums of weights")
+        if not whole_rows(table):
+            return table.astype(np.float64)
     return table.astype(np.int64)
 
 

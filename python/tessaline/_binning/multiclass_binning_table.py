@@ -350,9 +350,18 @@ def class_counts(class_count: npt.ArrayLike) -> npt.NDArray[Any]:
     """Rows per bin and class as int64, or as float64 where they are sums of
     weights that are not all whole numbers (whole weights count rows)."""
     counts = np.asarray(class_count)
-    if counts.dtype.kind == "f" and not np.array_equal(counts, np.round(counts)):
+    if counts.dtype.kind == "f" and not whole_rows(counts):
         return np.asarray(counts, dtype=np.float64)
     return np.asarray(counts, dtype=np.int64)
+
+
+# Whole weights up to this count rows: an int64 holds them, and their sums, exactly.
+MOST_ROWS = 2.0**53
+
+
+def whole_rows(counts: npt.NDArray[Any]) -> bool:
+    """Whether counts (of rows or weights) are all whole numbers of rows."""
+    return bool(np.array_equal(counts, np.round(counts)) and (counts <= MOST_ROWS).all())
 
 
 def row_totals(counts: npt.NDArray[Any]) -> npt.NDArray[Any]:

@@ -355,3 +355,12 @@ def test_fractional_weights_are_summed_exactly_per_bin_and_class(kind):
 def test_bad_weights_are_refused(weights, error, message):
     with pytest.raises(error, match=message):
         tl.multiclass_binning([1.0, 2.0, 3.0], ["a", "b", "a"], sample_weight=weights)
+
+
+def test_counts_of_weights_beyond_whole_rows_stay_weights():
+    counts = {"value": np.array([1.0, 2.0]), "counts": np.array([[1e20, 3.0], [2.0, 1e20]])}
+    table = tl.multiclass_binning_from_counts(counts, ["a", "b"], max_bins=2)
+    assert table["class_count"].dtype == np.float64
+    assert table["class_count"].tolist() == [[1e20, 3.0], [2.0, 1e20]]
+    with pytest.raises(ValueError, match="counts must be finite and not negative"):
+        tl.multiclass_binning_from_counts({**counts, "counts": -counts["counts"]}, ["a", "b"])
