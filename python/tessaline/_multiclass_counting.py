@@ -6,10 +6,12 @@ the rows. The classes are named and ordered as locally: a numeric target's
 values in ascending order, named as categories are ("0", "1", "2.5"), any
 other target's names in name order.
 
-The grouped rows are one row per (column, value, target value): the
-column's position `c`, its value as a double `x` (NaN: missing) or its
-category as text `s` (None: missing), the target as a double `tx` or as
-text `ts` (NaN and None: missing), and the rows `n`; with sample weights,
+The engine first finds the target's distinct values, which the client
+names and numbers as classes; the engine then reads each row's class by a
+CASE on those values. The grouped rows are one row per (column, value,
+class): the column's position `c`, its value as a double `x` (NaN:
+missing) or its category as text `s` (None: missing), the class code `k`
+(-1: a missing target), and the rows `n`; with sample weights,
 the rows' weight `w` too (a group per distinct positive weight): the client
 adds count times weight exactly, rounded once per value and class, as the
 local fit sums the rows' weights."""
@@ -74,11 +76,10 @@ def plan_class_columns(
     return ClassPlan(wanted, categorical, skipped)
 
 
-def too_many_classes(target: str, found: int) -> ValueError:
+def too_many_classes(target: str) -> ValueError:
     return ValueError(
-        f"the target {target!r} holds {found} distinct values, more than {MAX_CLASSES} "
-        "classes: a multiclass target holds a few classes (a continuous one is binned "
-        'with target="continuous")'
+        f"the target {target!r} holds more than {MAX_CLASSES} distinct values: a multiclass "
+        'target holds a few classes (a continuous one is binned with target="continuous")'
     )
 
 
@@ -113,12 +114,14 @@ def _table(
     weights, each cell's the exact sum of its rows' weights rounded once."""
     labelled = labels >= 0
     present = labelled & ~missing
-    distinct, at = np.unique(value[present], return_inverse=True)
+    distinct, at = _distinct(value[present])
     if weights is None:
-        counts = np.zeros((distinct.size, k), dtype=np.int64)
-        np.add.at(counts, (at, labels[present]), rows[present])
-        missing_rows = np.zeros(k, dtype=np.int64)
-        np.add.at(missing_rows, labels[labelled & missing], rows[labelled & missing])
+        # Sums of whole counts below 2^53: exact in doubles.
+        cells = at * k + labels[present]
+        counts = np.bincount(cells, rows[present], distinct.size * k).astype(np.int64)
+        counts = counts.reshape(distinct.size, k)
+        held = labelled & missing
+        missing_rows = np.bincount(labels[held], rows[held], k).astype(np.int64)
         return {
             "value": distinct.astype(np.float64),
             "counts": counts,
@@ -147,6 +150,18 @@ def _table(
     )
 
 
+def _distinct(values: npt.NDArray[Any]) -> tuple[npt.NDArray[Any], npt.NDArray[np.int64]]:
+    """The distinct values, ascending, and each value's position among them:
+    in one pass where the engine gave them in order, else by sorting them."""
+    if values.size < 2 or bool((values[1:] >= values[:-1]).all()):
+        starts = np.empty(values.size, dtype=bool)
+        starts[:1] = True
+        np.not_equal(values[1:], values[:-1], out=starts[1:])
+        return values[starts], np.cumsum(starts) - 1
+    distinct, at = np.unique(values, return_inverse=True)
+    return distinct, at.astype(np.int64)
+
+
 def exact_products(rows: npt.NDArray[np.int64], weights: npt.NDArray[np.float64]) -> Any:
     """Each count times its weight as two doubles whose sum is the exact
     product, side by side, for an exact sum of them."""
@@ -162,51 +177,62 @@ def class_counts_from_groups(
     columns: Sequence[str],
     types: Mapping[str, ColumnType],
     categorical: Sequence[str],
-    target_type: ColumnType,
-) -> tuple[list[str], dict[str, ClassCounts]]:
-    """The classes and every column's counts by value and class from the
-    grouped rows (`groups` maps c, x, s, tx, ts and n to sequences)."""
+    k: int,
+) -> dict[str, ClassCounts]:
+    """Every column's counts by value and class from the grouped rows
+    (`groups` maps c, x, s, the class code k (-1: a missing target), n and
+    with weights w to sequences; x as a double, NULL or NaN where missing)
+    of a target of `k` classes."""
     c = np.asarray(groups["c"], dtype=np.int64)
-    x = np.array([np.nan if v is None else v for v in groups["x"]], dtype=np.float64)
-    tx = np.array([np.nan if v is None else v for v in groups["tx"]], dtype=np.float64)
-    texts, target_texts = list(groups["s"]), list(groups["ts"])
+    x = doubles(groups["x"])
+    texts = np.asarray(groups["s"], dtype=object)
+    labels = np.asarray(groups["k"], dtype=np.int32)
     rows = np.asarray(groups["n"], dtype=np.int64)
     weights = np.asarray(groups["w"], dtype=np.float64) if "w" in groups else None
-    labels, classes = target_classes(tx, target_texts, target_type)
     if weights is not None:
         first = c == 0
         if not rows[first].sum():
             raise ValueError(NO_WEIGHT)
         total = native.exact_sum(exact_products(rows[first], weights[first]))
         checks.counting_rows(total, int(rows[first].sum()))
-    if len(classes) < 2:
-        raise ValueError(f"the target must hold two classes or more, not {classes}")
     out: dict[str, ClassCounts] = {}
     for i, name in enumerate(columns):
         mine = c == i
         if name in categorical:
-            named = category_names([t for t, m in zip(texts, mine) if m], x[mine], types[name])
+            named = category_names(texts[mine].tolist(), x[mine], types[name])
             names = sorted({n for n in named if n is not None})
             position = {n: j for j, n in enumerate(names)}
             codes = np.array([-1 if n is None else position[n] for n in named], dtype=np.int64)
-            counts = _table(
-                codes, labels[mine], rows[mine], codes < 0, len(classes), _of(weights, mine)
-            )
+            counts = _table(codes, labels[mine], rows[mine], codes < 0, k, _of(weights, mine))
             out[name] = ClassCounts(counts, names)
         else:
             # 0.0 and -0.0 are one value, written 0.0, as the local count writes it.
             values = x[mine] + 0.0
             out[name] = ClassCounts(
-                _table(
-                    values,
-                    labels[mine],
-                    rows[mine],
-                    np.isnan(values),
-                    len(classes),
-                    _of(weights, mine),
-                )
+                _table(values, labels[mine], rows[mine], np.isnan(values), k, _of(weights, mine))
             )
-    return classes, out
+    return out
+
+
+def doubles(values: Any) -> npt.NDArray[np.float64]:
+    """Doubles of an engine, NULL (None) read as NaN."""
+    if isinstance(values, np.ndarray):
+        return values.astype(np.float64)
+    return np.array([np.nan if v is None else v for v in values], dtype=np.float64)
+
+
+def checked_classes(
+    target: str, tx: Sequence[Any], ts: Sequence[str | None], kind: ColumnType
+) -> tuple[npt.NDArray[np.int32], list[str]]:
+    """The class code of each distinct target value an engine found (its
+    double `tx` or text `ts`; at most MAX_CLASSES + 1 of them) and the
+    classes: too many values, or fewer than two classes, are refused."""
+    if len(tx) > MAX_CLASSES:
+        raise too_many_classes(target)
+    labels, classes = target_classes(doubles(tx), ts, kind)
+    if len(classes) < 2:
+        raise ValueError(f"the target must hold two classes or more, not {classes}")
+    return labels, classes
 
 
 def _of(weights: npt.NDArray[np.float64] | None, mine: npt.NDArray[np.bool_]) -> Any:

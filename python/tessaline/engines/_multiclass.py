@@ -1,29 +1,36 @@
-"""A `MulticlassTableBinning` fitted inside an engine: one aggregate query
-groups the rows of every column by value (or category) and by the target's
-value, the groups wait in a temporary table while their number is checked,
-and the client builds each column's rows per value and class from them,
-then bins them as the local fit bins the rows: bit for bit the same tables."""
+"""A `MulticlassTableBinning` fitted inside an engine: the engine finds the
+target's distinct values, which the client names and numbers as classes as
+the local fit does; one aggregate query then groups the rows of every
+column by value (or category) and class, the groups waiting in a temporary
+table while their number is checked; the client builds each column's rows
+per value and class from them and bins them as the local fit bins the rows:
+bit for bit the same tables."""
 
 from __future__ import annotations
 
 import contextlib
 import uuid
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Any
+
+import numpy as np
 
 from .._core.checks import NO_WEIGHT
 from .._counting import BOOLEAN, CATEGORY, NUMBER, ColumnType, over_max_distinct
 from .._formats.sql import identifier
 from .._multiclass_counting import (
     MAX_CLASSES,
+    checked_classes,
     class_counts_from_groups,
+    doubles,
     plan_class_columns,
-    too_many_classes,
 )
 from ._dialects import Dialect
-from ._fetch import CHUNK_ROWS
+from ._fetch import ARROW_ROWS, CHUNK_ROWS, has_arrow
 from ._memory import merged_within
-from ._queries import BAD_WEIGHT
+
+# The class code of each row, as the grouped query's FROM item names it.
+_CLASS = "tessaline_class"
 
 
 def target_expressions(d: Dialect, target: str, kind: ColumnType) -> tuple[str, str]:
@@ -42,46 +49,6 @@ def target_expressions(d: Dialect, target: str, kind: ColumnType) -> tuple[str, 
     )
 
 
-def class_grouped_query(
-    d: Dialect,
-    source: str,
-    columns: Sequence[str],
-    types: Mapping[str, ColumnType],
-    categorical: Sequence[str],
-    target: tuple[str, str],
-    weight: str | None = None,
-) -> str:
-    """One aggregate query for every column: its groups (c, x, s, tx, ts)
-    of a value (or category) and a target value, with their rows n. With
-    `weight` (the weight column, a double), the groups are (c, x, s, tx,
-    ts, w) of the rows of positive weight, so that the engine adds no
-    weights (its sums of doubles would depend on the order of the rows), and
-    one row (c = BAD_WEIGHT) counts the weights refused."""
-    tx, ts = target
-    if weight is not None:
-        w = f"CAST({weight} AS {d.double})"
-        refused = f"{w} IS NULL OR {w} < 0 OR {w} = {d.literal(float('inf'))}"
-        arms = [
-            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
-            f"CAST({tx} AS {d.double}) AS tx, CAST({ts} AS {d.text}) AS ts, {w} AS w, "
-            f"count(*) AS n FROM {source} WHERE {w} > 0 GROUP BY 2, 3, 4, 5, 6"
-            for i, (x, s) in enumerate(_values(d, columns, types, categorical))
-        ]
-        arms.append(
-            f"SELECT {BAD_WEIGHT}, NULL, NULL, NULL, NULL, NULL, count(*) FROM {source} "
-            f"WHERE {refused}"
-        )
-        return "\nUNION ALL ".join(arms)
-    arms = []
-    for i, (x, s) in enumerate(_values(d, columns, types, categorical)):
-        arms.append(
-            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
-            f"CAST({tx} AS {d.double}) AS tx, CAST({ts} AS {d.text}) AS ts, count(*) AS n "
-            f"FROM {source} GROUP BY 2, 3, 4, 5"
-        )
-    return "\nUNION ALL ".join(arms)
-
-
 def _values(
     d: Dialect, columns: Sequence[str], types: Mapping[str, ColumnType], categorical: Sequence[str]
 ) -> list[tuple[str, str]]:
@@ -94,29 +61,138 @@ def _values(
     ]
 
 
-def _checked_classes(
-    connection: Any, d: Dialect, source: str, y: str, target: tuple[str, str]
-) -> None:
-    """A target of more distinct values than a set of classes holds is
-    refused before any column is grouped by it."""
+def class_code(
+    d: Dialect,
+    target: tuple[str, str],
+    found: Sequence[tuple[Any, Any]],
+    codes: Sequence[int],
+) -> str:
+    """The class code of a row (-1: a missing target) from the distinct
+    target values `found` (double, text) and their codes."""
     tx, ts = target
-    query = (
-        f"SELECT count(*) FROM (SELECT DISTINCT CAST({tx} AS {d.double}) AS tx, "
-        f"CAST({ts} AS {d.text}) AS ts FROM {source} WHERE {tx} IS NOT NULL OR {ts} IS NOT NULL "
-        f"LIMIT {MAX_CLASSES + 1}) AS found"
+    arms = [
+        f"WHEN {ts} = {d.string(text)} THEN {code}"
+        if text is not None
+        else f"WHEN {tx} = {d.literal(float(value))} THEN {code}"
+        for (value, text), code in zip(found, codes)
+        if code >= 0
+    ]
+    return f"CASE {' '.join(arms)} ELSE -1 END"
+
+
+def class_grouped_query(
+    d: Dialect,
+    source: str,
+    columns: Sequence[str],
+    types: Mapping[str, ColumnType],
+    categorical: Sequence[str],
+    code: str,
+    weight: str | None = None,
+) -> str:
+    """One aggregate query for every column: its groups (c, x, s, k) of a
+    value (or category) and a class code, with their rows n. With `weight`
+    (the weight column, a double), the groups are (c, x, s, k, w) of the
+    rows of positive weight, so that the engine adds no weights (its sums of
+    doubles would depend on the order of the rows)."""
+    coded = f"(SELECT *, {code} AS {_CLASS} FROM {source}) AS coded"
+    if weight is None:
+        return "\nUNION ALL ".join(
+            f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
+            f"{_CLASS} AS k, count(*) AS n FROM {coded} GROUP BY 2, 3, 4"
+            for i, (x, s) in enumerate(_values(d, columns, types, categorical))
+        )
+    w = f"CAST({weight} AS {d.double})"
+    return "\nUNION ALL ".join(
+        f"SELECT {i} AS c, CAST({x} AS {d.double}) AS x, CAST({s} AS {d.text}) AS s, "
+        f"{_CLASS} AS k, {w} AS w, count(*) AS n FROM {coded} WHERE {w} > 0 "
+        "GROUP BY 2, 3, 4, 5"
+        for i, (x, s) in enumerate(_values(d, columns, types, categorical))
     )
-    ((found,),) = connection.execute(query).fetchall()
-    if found > MAX_CLASSES:
-        raise too_many_classes(y, int(found))
 
 
-def _fetched(connection: Any, query: str, keys: Sequence[str]) -> dict[str, list[Any]]:
-    """The grouped rows as lists by key, read `CHUNK_ROWS` rows at a time."""
-    out: dict[str, list[Any]] = {key: [] for key in keys}
+def _checked_weights(
+    connection: Any, d: Dialect, source: str, weight: str, refused: Callable[[], Exception]
+) -> None:
+    """Weights the local fit refuses (missing, negative, infinite; none
+    above 0) are refused first, as there."""
+    w = f"CAST({weight} AS {d.double})"
+    bad = f"{w} IS NULL OR {w} < 0 OR {w} = {d.literal(float('inf'))}"
+    ((n_bad, n_positive, n_rows),) = connection.execute(
+        f"SELECT sum(CASE WHEN {bad} THEN 1 ELSE 0 END), "
+        f"sum(CASE WHEN {w} > 0 THEN 1 ELSE 0 END), count(*) FROM {source}"
+    ).fetchall()
+    if n_bad:
+        raise refused()
+    if n_rows and not n_positive:
+        raise ValueError(NO_WEIGHT)
+
+
+def _target_values(
+    connection: Any,
+    d: Dialect,
+    source: str,
+    target: tuple[str, str],
+    weight: str | None,
+) -> list[tuple[Any, Any]]:
+    """The target's distinct values (double, text) among the rows of positive
+    weight, at most one more than a set of classes may hold."""
+    tx, ts = target
+    kept = f"({tx} IS NOT NULL OR {ts} IS NOT NULL)"
+    if weight is not None:
+        kept += f" AND CAST({weight} AS {d.double}) > 0"
+    return list(
+        connection.execute(
+            f"SELECT DISTINCT CAST({tx} AS {d.double}), CAST({ts} AS {d.text}) FROM {source} "
+            f"WHERE {kept} LIMIT {MAX_CLASSES + 1}"
+        ).fetchall()
+    )
+
+
+def _chunks(connection: Any, query: str, keys: Sequence[str]) -> Iterator[dict[str, Any]]:
+    """The grouped rows by key, a chunk at a time: from DuckDB as Arrow
+    batches (numbers as arrays, NULL as NaN), from other engines as tuples."""
+    if type(connection).__module__.split(".")[0] in ("duckdb", "_duckdb") and has_arrow():
+        with connection.sql(query).to_arrow_reader(ARROW_ROWS) as reader:
+            for batch in reader:
+                yield {
+                    key: _texts(batch.column(j))
+                    if key == "s"
+                    else batch.column(j).to_numpy(zero_copy_only=False)
+                    for j, key in enumerate(keys)
+                }
+        return
     cursor = connection.execute(query)
     while chunk := cursor.fetchmany(CHUNK_ROWS):
-        for key, values in zip(keys, zip(*chunk)):
-            out[key].extend(values)
+        yield dict(zip(keys, zip(*chunk)))
+
+
+def _texts(column: Any) -> Any:
+    """An Arrow column of texts as objects: None throughout (the column of
+    a number) without reading it."""
+    if column.null_count == len(column):
+        return np.full(len(column), None, dtype=object)
+    return column.to_pylist()
+
+
+def _fetched(connection: Any, query: str, keys: Sequence[str]) -> dict[str, Any]:
+    """The grouped rows as arrays by key (the texts as a list)."""
+    parts: dict[str, list[Any]] = {key: [] for key in keys}
+    for chunk in _chunks(connection, query, keys):
+        for key in keys:
+            parts[key].append(chunk[key])
+    out: dict[str, Any] = {}
+    for key, chunks in parts.items():
+        if key == "s":
+            out[key] = np.concatenate(
+                [np.asarray(c, dtype=object) for c in chunks] or [np.zeros(0, object)]
+            )
+        elif key == "x":
+            out[key] = np.concatenate([doubles(c) for c in chunks] or [np.zeros(0)])
+        else:
+            out[key] = np.concatenate(
+                [np.asarray(c, dtype=np.float64 if key == "w" else np.int64) for c in chunks]
+                or [np.zeros(0)]
+            )
     return out
 
 
@@ -146,31 +222,27 @@ def fit_multiclass(
     plan = plan_class_columns(binning, [n for n in types if n != name], types, y)
     columns, categorical = plan.counted, plan.categorical
     target = target_expressions(d, y, types[y])
-    _checked_classes(connection, d, source, y, target)
+    if weight is not None and refused is not None:
+        _checked_weights(connection, d, source, weight, refused)
+    found = _target_values(connection, d, source, target, weight)
+    codes, classes = checked_classes(y, [v for v, _ in found], [t for _, t in found], types[y])
     counted: dict[str, Any] = {}
-    classes: list[str] = []
     if columns:
         groups = f"tessaline_groups_{uuid.uuid4().hex}"
+        code = class_code(d, target, found, codes.tolist())
         connection.execute(
             f"CREATE TEMPORARY TABLE {groups} AS "
-            + class_grouped_query(d, source, columns, types, categorical, target, weight)
+            + class_grouped_query(d, source, columns, types, categorical, code, weight)
         )
-        keys = ("c", "x", "s", "tx", "ts", *(("w",) if weight else ()), "n")
+        keys = ("c", "x", "s", "k", *(("w",) if weight else ()), "n")
         try:
-            if refused is not None:
-                ((bad,),) = connection.execute(
-                    f"SELECT n FROM {groups} WHERE c = {BAD_WEIGHT}"
-                ).fetchall()
-                if bad:
-                    raise refused()
-            found = connection.execute(
+            sizes = connection.execute(
                 f"SELECT c, count(DISTINCT x) + count(DISTINCT s), count(*) FROM {groups} "
                 "WHERE c >= 0 GROUP BY c"
             ).fetchall()
-            distinct = {int(c): int(k) for c, k, _ in found}
             over_max_distinct(
                 columns,
-                distinct,
+                {int(c): int(k) for c, k, _ in sizes},
                 categorical,
                 max_distinct,
                 None,
@@ -180,14 +252,17 @@ def fit_multiclass(
                 # Each group of a value and a class costs the client about a value's room.
                 merged_within(
                     columns,
-                    {int(c): int(n) for c, _, n in found},
+                    {int(c): int(n) for c, _, n in sizes},
                     categorical,
                     [],
                     None,
                     client_memory,
                 )
+            # In order of value, which spares the client a sort of them.
             grouped = _fetched(
-                connection, f"SELECT {', '.join(keys)} FROM {groups} WHERE c >= 0", keys
+                connection,
+                f"SELECT {', '.join(keys)} FROM {groups} ORDER BY c, x, s",
+                keys,
             )
         except BaseException:
             # A failed statement may have ended the transaction, and the table with it.
@@ -195,7 +270,5 @@ def fit_multiclass(
                 connection.execute(f"DROP TABLE IF EXISTS {groups}")
             raise
         connection.execute(f"DROP TABLE {groups}")
-        if weight is not None and not grouped["n"]:
-            raise ValueError(NO_WEIGHT)
-        classes, counted = class_counts_from_groups(grouped, columns, types, categorical, types[y])
+        counted = class_counts_from_groups(grouped, columns, types, categorical, len(classes))
     return binning.fit_counts(counted, classes, [*types], plan.skipped, plan.wanted)

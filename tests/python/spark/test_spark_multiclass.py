@@ -71,7 +71,7 @@ def test_spark_gives_the_local_multiclass_fit_bit_for_bit(spark, target, options
         (
             pd.DataFrame({"x": np.arange(1200.0), "y": np.arange(1200.0) / 7}),
             {},
-            r"the target 'y' holds 1001 distinct values, more than 1000 classes",
+            r"the target 'y' holds more than 1000 distinct values",
         ),
         (
             pd.DataFrame({"x": [1.0, 2.0], "y": [0, 1], "w": [1.0, -2.0]}),
