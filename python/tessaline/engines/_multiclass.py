@@ -175,7 +175,7 @@ def _texts(column: Any) -> Any:
 
 
 def _fetched(connection: Any, query: str, keys: Sequence[str]) -> dict[str, Any]:
-    """The grouped rows as arrays by key (the texts as a list)."""
+    """The grouped rows as arrays by key (the texts as objects)."""
     parts: dict[str, list[Any]] = {key: [] for key in keys}
     for chunk in _chunks(connection, query, keys):
         for key in keys:
