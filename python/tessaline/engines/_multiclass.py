@@ -237,12 +237,22 @@ def fit_multiclass(
         keys = ("c", "x", "s", "k", *(("w",) if weight else ()), "n")
         try:
             sizes = connection.execute(
-                f"SELECT c, count(DISTINCT x) + count(DISTINCT s), count(*) FROM {groups} "
-                "WHERE c >= 0 GROUP BY c"
+                f"SELECT c, count(*) FROM {groups} WHERE c >= 0 GROUP BY c"
             ).fetchall()
+            # A column has no more distinct values than groups: only those of
+            # more groups than max_distinct have theirs counted.
+            distinct = {int(c): int(n) for c, n in sizes}
+            if max(distinct.values(), default=0) > max_distinct:
+                distinct = {
+                    int(c): int(n)
+                    for c, n in connection.execute(
+                        f"SELECT c, count(DISTINCT x) + count(DISTINCT s) FROM {groups} "
+                        "WHERE c >= 0 GROUP BY c"
+                    ).fetchall()
+                }
             over_max_distinct(
                 columns,
-                {int(c): int(k) for c, k, _ in sizes},
+                distinct,
                 categorical,
                 max_distinct,
                 None,
@@ -252,7 +262,7 @@ def fit_multiclass(
                 # Each group of a value and a class costs the client about a value's room.
                 merged_within(
                     columns,
-                    {int(c): int(n) for c, _, n in sizes},
+                    {int(c): int(n) for c, n in sizes},
                     categorical,
                     [],
                     None,
