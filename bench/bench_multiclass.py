@@ -15,6 +15,7 @@ maximising the divergence (objective="js") and the IV (the default). Prints
 the ratios ours/theirs (at least 1) and the time ratio of the default fit.
 
     python bench/bench_multiclass.py [--rows 100000 1000000]
+    python bench/bench_multiclass.py --engine   # in DuckDB vs pandas; weights vs repeated rows
 
 In bench/run.py (run()): the four columns at each size against the peer;
 the gates are a time ratio of at most 1 and a divergence at least the
@@ -139,10 +140,65 @@ def missed_targets(rows: list[Row]) -> list[str]:
     return missed_ratios(rows, 0) + _SHORT
 
 
+def engine_and_weights(n: int) -> None:
+    """The whole table of loans fitted inside DuckDB against the pandas path
+    (the table fetched into a DataFrame, then fitted locally), and a
+    weighted fit (whole weights 1 to 3) against the fit of the rows
+    repeated, each pair timed alternately in this process; both pairs give
+    the same binning, which is checked."""
+    import duckdb
+    import pandas as pd
+
+    from tessaline import engines
+
+    columns, state = loans(n)
+    frame = pd.DataFrame({**columns, "state": state})
+    connection = duckdb.connect()
+    connection.register("loaded", frame)
+    connection.execute("CREATE TABLE loans AS SELECT * FROM loaded")
+    connection.unregister("loaded")
+
+    def in_engine() -> tl.MulticlassTableBinning:
+        return engines.fit(tl.TableBinning(target="multiclass"), connection, "loans", "state")
+
+    def through_pandas() -> tl.MulticlassTableBinning:
+        fetched = connection.execute("SELECT * FROM loans").df()
+        return tl.TableBinning(target="multiclass").fit(fetched, "state")
+
+    assert in_engine().to_json() == through_pandas().to_json()
+    engine_time, pandas_time = median_time(in_engine, 3), median_time(through_pandas, 3)
+    print(
+        f"engine fit {n:>9d} rows: DuckDB {engine_time:.3f}s, pandas path {pandas_time:.3f}s, "
+        f"ratio {engine_time / pandas_time:.2f}"
+    )
+    weights = np.random.default_rng(1).integers(1, 4, n).astype(np.float64)
+    repeated = frame.iloc[np.repeat(np.arange(n), weights.astype(int))]
+
+    def weighted() -> tl.MulticlassTableBinning:
+        return tl.TableBinning(target="multiclass").fit(frame, "state", sample_weight=weights)
+
+    def of_repeated() -> tl.MulticlassTableBinning:
+        return tl.TableBinning(target="multiclass").fit(repeated, "state")
+
+    assert weighted().tables["score"].to_json() == of_repeated().tables["score"].to_json()
+    weighted_time, repeated_time = median_time(weighted, 3), median_time(of_repeated, 3)
+    print(
+        f"weighted fit {n:>9d} rows: weights {weighted_time:.3f}s, rows repeated "
+        f"({repeated.shape[0]:,}) {repeated_time:.3f}s, ratio {weighted_time / repeated_time:.2f}"
+    )
+
+
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--rows", type=int, nargs="+", default=[100_000, 1_000_000])
+    parser.add_argument(
+        "--engine", action="store_true", help="time the DuckDB and weighted fits instead"
+    )
     args = parser.parse_args()
+    if args.engine:
+        for n in args.rows:
+            engine_and_weights(n)
+        return
     for n in args.rows:
         measured, short = compared(n)
         for row in measured:

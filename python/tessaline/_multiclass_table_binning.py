@@ -17,14 +17,17 @@ import numpy.typing as npt
 from ._binning.multiclass import (
     DEFAULT_MIN_CLASS_COUNT,
     DEFAULT_N_PREBINS,
+    ClassCounts,
     class_labels,
+    class_values,
     multiclass_binning_from_counts,
     multiclass_category_table,
+    weighed_classes,
 )
 from ._binning.multiclass_binning_table import OUTPUTS, MulticlassBinningTable
 from ._binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
-from ._core import categories, checks, frames, native, printing, threads
-from ._core.arrays import as_float_array
+from ._core import categories, checks, frames, printing, threads
+from ._core.arrays import FloatArray, as_float_array
 from ._formats import document, sql
 from ._table_binning_base import (
     OwnTargetTableBinning,
@@ -47,6 +50,12 @@ LIMITS = (
 # Options a column may carry in `columns=`.
 COLUMN_OPTIONS = frozenset({"categorical", "special_values", *LIMITS})
 SUMMARY_FIELDS = ("column", "kind", "iv", "js", "bins", "missing_share", "keep", "reason")
+
+
+def check_classes(classes: Sequence[str]) -> None:
+    """A target of fewer than two classes is refused."""
+    if len(classes) < 2:
+        raise ValueError(f"the target must hold two classes or more, not {list(classes)}")
 
 
 @dataclass(frozen=True)
@@ -139,49 +148,105 @@ class MulticlassTableBinning(OwnTargetTableBinning):
 
     # -- fitting ---------------------------------------------------------------
     def _column(
-        self, name: str, values: Any, labels: npt.NDArray[np.int32], classes: list[str]
+        self,
+        name: str,
+        values: Any,
+        labels: npt.NDArray[np.int32],
+        classes: list[str],
+        weights: FloatArray | None,
     ) -> MulticlassBinningTable | str:
         """One column's table from its rows, or why it cannot be binned."""
-        options = self.column_options.get(name, {})
-        limits = {key: options.get(key, getattr(self, key)) for key in LIMITS}
         try:
             if self.is_categorical(name, frames.is_categorical(values)):
                 encoded = categories.encode(values)
                 codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
-                counts = native.count_class_values(codes, labels, len(classes))
+                counts = class_values(codes, labels, len(classes), weights)
+                return self._table(name, ClassCounts(counts, list(encoded.names)), classes)
+            counts = class_values(as_float_array(values), labels, len(classes), weights)
+        except (ValueError, TypeError) as error:
+            if not self.skip_unusable:
+                raise
+            return str(error)
+        return self._table(name, ClassCounts(counts), classes)
+
+    def _table(
+        self, name: str, counted: ClassCounts, classes: list[str]
+    ) -> MulticlassBinningTable | str:
+        """One column's table from its rows counted by value (or category)
+        and class, or why it cannot be binned."""
+        options = self.column_options.get(name, {})
+        limits = {key: options.get(key, getattr(self, key)) for key in LIMITS}
+        try:
+            if counted.names is not None:
                 return multiclass_category_table(
-                    encoded.names, counts, classes, name=name, **limits
+                    counted.names, counted.counts, classes, name=name, **limits
                 )
             del limits["order_class"]
-            counts = native.count_class_values(as_float_array(values), labels, len(classes))
             return multiclass_binning_from_counts(
-                counts, classes, name=name, special_values=self.specials_of(name), **limits
+                counted.counts, classes, name=name, special_values=self.specials_of(name), **limits
             )
         except (ValueError, TypeError) as error:
             if not self.skip_unusable:
                 raise
             return str(error)
 
-    def fit(self, data: Any, y: Any) -> MulticlassTableBinning:
-        """Bin every column of `data` (but the target's and the excluded ones)
-        against the target `y` of k classes, an array or the name of a
-        column of `data`."""
+    def fit(self, data: Any, y: Any, sample_weight: Any = None) -> MulticlassTableBinning:
+        """Bin every column of `data` (but the target's, the weights' and the
+        excluded ones) against the target `y` of k classes, an array or the
+        name of a column of `data`. With `sample_weight` (an array or a
+        column of `data`), every row counts by its weight, as in
+        `multiclass_binning`: whole weights give exactly the fit of the rows
+        repeated."""
         names = frames.column_names(data)
-        check_named_columns(self, names, {"y": y})
+        check_named_columns(self, names, {"y": y, "sample_weight": sample_weight})
         target_name = frames.target_name(data, y)
         labels, classes = class_labels(
             y if target_name is None else frames.column(data, target_name)
         )
-        if len(classes) < 2:
-            raise ValueError(f"the target must hold two classes or more, not {classes}")
-        columns = self.columns_to_bin(data, names, (target_name, None), labels.size)
+        weights, weight_name = frames.weights_of(data, sample_weight, labels.size)
+        labels, classes = weighed_classes(labels, classes, weights)
+        check_classes(classes)
+        columns = self.columns_to_bin(data, names, (target_name, weight_name), labels.size)
         wanted = list(columns)
         results = threads.run_in_threads(
-            [partial(self._column, n, values, labels, classes) for n, values in columns.items()],
+            [
+                partial(self._column, n, values, labels, classes, weights)
+                for n, values in columns.items()
+            ],
             self.n_jobs,
         )
-        tables, skipped = kept_and_skipped(dict(zip(wanted, results)), MulticlassBinningTable)
-        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(names)
+        return self._fitted(dict(zip(wanted, results)), classes, names)
+
+    def fit_counts(
+        self,
+        counted: Mapping[str, ClassCounts],
+        classes: Sequence[str],
+        columns: Sequence[str],
+        skipped: Mapping[str, str],
+        order: Sequence[str],
+    ) -> MulticlassTableBinning:
+        """The fit from every column's rows counted by value (or category)
+        and class, as an engine's grouped counts give them: `columns` are
+        the table's columns, `skipped` those not counted with the reason,
+        `order` the binned columns in the table's order."""
+        classes = list(classes)
+        if counted:
+            check_classes(classes)
+        results: dict[str, MulticlassBinningTable | str] = {}
+        for name in order:
+            results[name] = (
+                skipped[name] if name in skipped else self._table(name, counted[name], classes)
+            )
+        return self._fitted(results, classes, columns)
+
+    def _fitted(
+        self,
+        results: Mapping[str, MulticlassBinningTable | str],
+        classes: list[str],
+        columns: Sequence[str],
+    ) -> MulticlassTableBinning:
+        tables, skipped = kept_and_skipped(dict(results), MulticlassBinningTable)
+        self.tables, self.skipped, self.fitted_columns = tables, skipped, list(columns)
         self.classes = classes
         self.summary = self._ranked()
         return self
@@ -251,8 +316,8 @@ class MulticlassTableBinning(OwnTargetTableBinning):
                 out[name] = result
         return frames.like_input(data, out)
 
-    def fit_transform(self, data: Any, y: Any) -> Any:
-        self.fit(data, y)
+    def fit_transform(self, data: Any, y: Any, sample_weight: Any = None) -> Any:
+        self.fit(data, y, sample_weight)
         return self.transform(data, columns=list(self.tables))
 
     def to_sql(

@@ -94,3 +94,25 @@ def test_sql_gives_what_transform_gives(data, dialect, run):
 def test_a_column_option_it_does_not_know_is_named():
     with pytest.raises(ValueError, match=r"unknown option\(s\) min_events for column 'x'"):
         tl.TableBinning(target="multiclass", columns={"x": {"min_events": 5}})
+
+
+def test_whole_weights_give_the_fit_of_the_rows_repeated(data):
+    frame, _ = data
+    frame = frame.drop(columns="empty")
+    weights = np.random.default_rng(3).integers(0, 4, len(frame)).astype(float)
+    options = {"target": "multiclass", "columns": {"score": {"max_bins": 5}}}
+    weighted = tl.TableBinning(**options).fit(frame.assign(w=weights), "state", sample_weight="w")
+    repeated = frame.iloc[np.repeat(np.arange(len(frame)), weights.astype(int))]
+    alone = tl.TableBinning(**options).fit(repeated, "state").to_dict()
+    assert weighted.fitted_columns == [*alone.pop("fitted_columns"), "w"]
+    assert {k: v for k, v in weighted.to_dict().items() if k != "fitted_columns"} == alone
+    fractional = weights + 0.25
+    table = (
+        tl.TableBinning(**options).fit(frame, "state", sample_weight=fractional).tables["region"]
+    )
+    assert (
+        table.to_json()
+        == tl.multiclass_binning(
+            frame.region, frame.state, sample_weight=fractional, name="region"
+        ).to_json()
+    )

@@ -8,16 +8,17 @@ programme in the core library as the binary search."""
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from .._core import categories, checks, frames, native
-from .._core.arrays import as_float_array, column_name
+from .._core.arrays import FloatArray, as_float_array, column_name
 from .._core.dependencies import installed
 from .continuous import MAX_PREBINS, MAX_STATES
-from .multiclass_binning_table import MulticlassBinningTable
+from .multiclass_binning_table import MulticlassBinningTable, row_totals, whole_rows
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE
 from .special import checked_special_values, is_special
 
@@ -35,6 +36,17 @@ MAX_PAIRED_PREBINS = 50
 DEFAULT_MIN_CLASS_COUNT = 0
 # What the search maximises: the multiclass IV or the Jensen-Shannon divergence.
 OBJECTIVES = ("iv", "js")
+
+
+@dataclass(frozen=True)
+class ClassCounts:
+    """One column's rows by value and class, as `native.count_class_values`
+    gives them ("value", "counts", "missing", "n_missing_target"); for a
+    column of categories, `names` are its categories in name order and a
+    value is a category's position among them (None for a numeric column)."""
+
+    counts: Mapping[str, Any]
+    names: list[str] | None = None
 
 
 def class_labels(y: Any) -> tuple[npt.NDArray[np.int32], list[str]]:
@@ -61,6 +73,98 @@ def class_labels(y: Any) -> tuple[npt.NDArray[np.int32], list[str]]:
     labels = np.full(ys.size, -1, dtype=np.int32)
     labels[known] = codes
     return labels, [categories.category_name(v) for v in values]
+
+
+def weighed_classes(
+    labels: npt.NDArray[np.int32], classes: list[str], weights: FloatArray | None
+) -> tuple[npt.NDArray[np.int32], list[str]]:
+    """The class codes and classes of the rows of positive weight: a class
+    whose rows all weigh 0 is absent, as its rows are."""
+    if weights is None:
+        return labels, classes
+    present = np.zeros(len(classes) + 1, dtype=bool)
+    present[labels[weights > 0.0] + 1] = True
+    present[0] = True
+    if present.all():
+        return labels, classes
+    code = np.cumsum(present) - 2
+    code[~present] = -1
+    return code[labels + 1].astype(np.int32), [c for c, p in zip(classes, present[1:]) if p]
+
+
+def class_values(
+    x: FloatArray, labels: npt.NDArray[np.int32], k: int, weights: FloatArray | None = None
+) -> dict[str, Any]:
+    """`native.count_class_values` of the rows, each counting by its weight
+    when `weights` are given: per distinct value and class the exact sum of
+    its rows' weights, rounded once (a row of weight 0 as if absent), the
+    weights of the rows whose value is missing per class, and the weight of
+    those whose target is missing. Whole weights count rows: the counts are
+    then integers, those of the rows repeated."""
+    if weights is None:
+        return native.count_class_values(x, labels, k)
+    positive = weights > 0.0
+    known = positive & (labels >= 0)
+    searched = known & ~np.isnan(x)
+
+    def summed(rows: npt.NDArray[np.bool_]) -> dict[str, Any]:
+        return native.count_values_weighted(
+            x[rows], np.zeros(int(rows.sum()), dtype=np.int32), weights[rows]
+        )
+
+    # Each class's rows summed by value on their own; the values are their union.
+    parts = [summed(searched & (labels == c)) for c in range(k)]
+    value = np.unique(np.concatenate([part["value"] for part in parts]))
+    counts = np.zeros((value.size, k))
+    for c, part in enumerate(parts):
+        counts[np.searchsorted(value, part["value"]), c] = part["c0"]
+    missing = [native.exact_sum(weights[known & np.isnan(x) & (labels == c)]) for c in range(k)]
+    out = {
+        "value": value,
+        "counts": counts,
+        "missing": np.array(missing),
+        "n_missing_target": native.exact_sum(weights[positive & (labels < 0)]),
+    }
+    return as_rows(out)
+
+
+def as_rows(counts: dict[str, Any]) -> dict[str, Any]:
+    """Counts of weights as counts of rows (int64) where every one of them
+    is a whole number: whole weights count rows."""
+    if all(whole_rows(np.asarray(counts[k])) for k in ("counts", "missing")):
+        counts["counts"] = np.asarray(counts["counts"]).astype(np.int64)
+        counts["missing"] = np.asarray(counts["missing"]).astype(np.int64)
+    return counts
+
+
+def interval_counts(
+    value: npt.ArrayLike, counts: npt.NDArray[Any], cuts: npt.ArrayLike
+) -> npt.NDArray[Any]:
+    """The rows of each class per interval of the ascending cut points (a
+    value equal to a cut falls in the lower interval); of weights, each the
+    exact sum of its values' weights, rounded once."""
+    if counts.dtype.kind == "i":
+        return native.class_interval_counts(value, counts, cuts)
+    bins = np.searchsorted(np.asarray(cuts, dtype=np.float64), value, side="left")
+    offsets = np.searchsorted(bins, np.arange(np.size(cuts) + 2), side="left")
+    return np.column_stack(
+        [
+            native.exact_sums(np.ascontiguousarray(counts[:, c]), offsets)
+            for c in range(counts.shape[1])
+        ]
+    ).reshape(np.size(cuts) + 1, counts.shape[1])
+
+
+def _counts_of(counts: Mapping[str, Any], key: str, k: int) -> npt.NDArray[Any]:
+    """A table of counts as given: rows (int64), or weights (float64) where
+    they are no whole numbers."""
+    table = np.asarray(counts.get(key, np.zeros(k, dtype=np.int64)))
+    if table.dtype.kind == "f":
+        if not (np.isfinite(table).all() and (table >= 0).all()):
+            raise ValueError(f"{key} must be finite and not negative: rows or sums of weights")
+        if not whole_rows(table):
+            return table.astype(np.float64)
+    return table.astype(np.int64)
 
 
 def checked_trends(trend: Any, classes: Sequence[str]) -> list[str]:
@@ -118,6 +222,7 @@ def multiclass_binning(
     categorical: bool | None = None,
     order_class: Any = None,
     name: str | None = None,
+    sample_weight: npt.ArrayLike | None = None,
 ) -> MulticlassBinningTable:
     """Bin `x` against the target `y` of k classes into at most `max_bins`
     bins of largest multiclass information value.
@@ -148,10 +253,18 @@ def multiclass_binning(
     (default: the class with a trend when one has, else the last class),
     equal rates in name order. `transform` gives each value its bin's WoE
     of every class.
+
+    With `sample_weight` every row counts by its weight (finite, not
+    negative; a row of weight 0 as if absent): the table's counts are each
+    the exact sum of their rows' weights, rounded once, and whole weights
+    count rows, so that a row of weight 3 gives exactly the table of three
+    copies of it. The limits read weights as rows.
     """
     xs_name = name if name is not None else column_name(x)
     labels, classes = class_labels(y)
     checks.same_length(("x", np.empty(frames.length(x))), ("y", labels))
+    weights = checks.sample_weights(sample_weight, labels.size)
+    labels, classes = weighed_classes(labels, classes, weights)
     if categorical is None:
         categorical = frames.is_categorical(x)
     limits: dict[str, Any] = {
@@ -164,11 +277,11 @@ def multiclass_binning(
     if categorical:
         encoded = categories.encode(x)
         codes = np.where(encoded.codes < 0, np.nan, encoded.codes.astype(np.float64))
-        counts = native.count_class_values(codes, labels, len(classes))
+        counts = class_values(codes, labels, len(classes), weights)
         return multiclass_category_table(
             encoded.names, counts, classes, name=xs_name, order_class=order_class, **limits
         )
-    counts = native.count_class_values(as_float_array(x), labels, len(classes))
+    counts = class_values(as_float_array(x), labels, len(classes), weights)
     return multiclass_binning_from_counts(
         counts,
         classes,
@@ -197,13 +310,18 @@ def multiclass_binning_from_counts(
     local pass or merged counts of parts give them: `counts` holds "value"
     (ascending distinct values), "counts" (values x classes) and optionally
     "missing" (the rows whose value is missing, per class); `classes` names
-    the classes in column order."""
+    the classes in column order. Counts may be sums of weights (floats):
+    whole ones are read as rows, others kept as weights, each bin's the
+    exact sum of its values' rounded once."""
     _check_limits(max_bins, min_bin_share, min_class_count, objective, n_prebins)
     names = _classes(counts, classes)
     trends = checked_trends(trend, names)
     specials = checked_special_values(special_values)
     every = np.asarray(counts["value"], dtype=np.float64)
-    table = np.asarray(counts["counts"], dtype=np.int64)
+    table = _counts_of(counts, "counts", len(names))
+    missing = _counts_of(counts, "missing", len(names))
+    if table.dtype != missing.dtype:
+        table, missing = table.astype(np.float64), missing.astype(np.float64)
     special = is_special(every, specials)
     kept = slice(None) if special is None else ~special
     values, searched = every[kept], table[kept]
@@ -217,12 +335,15 @@ def multiclass_binning_from_counts(
     if not paired and values.size <= EXACT_VALUES and groups * layers <= MAX_STATES:
         prebin_cuts = values[:-1][np.isfinite(values[:-1])]
     else:
-        rows = searched.sum(axis=1)
+        rows = row_totals(searched)
+        quantiles = {"value": values, "c0": rows, "c1": np.zeros_like(rows)}
+        if rows.dtype.kind == "f":
+            # Weights read as rows, the records behind them aside.
+            quantiles["rows"] = np.ones(rows.size, dtype=np.int64)
         prebin_cuts = native.quantile_splits(
-            {"value": values, "c0": rows, "c1": np.zeros_like(rows)},
-            min(n_prebins, MAX_PAIRED_PREBINS) if paired else n_prebins,
+            quantiles, min(n_prebins, MAX_PAIRED_PREBINS) if paired else n_prebins
         )
-    prebins = native.class_interval_counts(values, searched, prebin_cuts)
+    prebins = interval_counts(values, searched, prebin_cuts)
     best = _grouping(
         prebins,
         name or "x",
@@ -233,12 +354,13 @@ def multiclass_binning_from_counts(
         objective=objective,
     )
     cuts = prebin_cuts[best["last"][:-1]]
-    rows_of: list[npt.NDArray[Any]] = [native.class_interval_counts(values, searched, cuts)]
+    rows_of: list[npt.NDArray[Any]] = [interval_counts(values, searched, cuts)]
     for value in specials:
         position = int(np.searchsorted(every, value))
         found = position < every.size and every[position] == value
-        rows_of.append(table[position : position + 1] if found else np.zeros((1, len(names))))
-    missing = np.asarray(counts.get("missing", np.zeros(len(names))), dtype=np.int64)
+        rows_of.append(
+            table[position : position + 1] if found else np.zeros((1, len(names)), table.dtype)
+        )
     has_missing = bool(missing.sum() > 0)
     if has_missing:
         rows_of.append(missing.reshape(1, -1))
@@ -268,8 +390,14 @@ def _metadata(
         "objective": objective,
         **({"trends": met} if met else {}),
         **more,
-        "n_missing_target": int(counts.get("n_missing_target", 0)),
+        "n_missing_target": _rows_or_weight(counts.get("n_missing_target", 0)),
     }
+
+
+def _rows_or_weight(value: Any) -> int | float:
+    """A count of rows as an int; a sum of weights that is no whole number as a float."""
+    v = float(value)
+    return int(v) if v.is_integer() else v
 
 
 def multiclass_category_table(
@@ -295,7 +423,10 @@ def multiclass_category_table(
     _check_limits(max_bins, min_bin_share, min_class_count, objective)
     classes = _classes(counts, classes)
     trends = checked_trends(trend, classes)
-    table = np.asarray(counts["counts"], dtype=np.int64)
+    table = _counts_of(counts, "counts", len(classes))
+    missing = _counts_of(counts, "missing", len(classes))
+    if table.dtype != missing.dtype:
+        table, missing = table.astype(np.float64), missing.astype(np.float64)
     if table.shape[0] == 0:
         raise ValueError(
             f"multiclass binning of {name or 'x'}: no row with a known value and target"
@@ -312,7 +443,7 @@ def multiclass_category_table(
         by = classes.index(str(order_class))
     else:
         raise ValueError(f"order_class must be one of the classes {', '.join(classes)}")
-    order = native.event_rate_order(table.sum(axis=1) - table[:, by], table[:, by])
+    order = native.event_rate_order(row_totals(np.delete(table, by, axis=1)), table[:, by])
     ranked = table[order]
     best = _grouping(
         ranked,
@@ -325,8 +456,7 @@ def multiclass_category_table(
     )
     first, last = best["first"], best["last"]
     k = ranked.shape[0]
-    grouped = native.class_interval_counts(np.arange(k), ranked, last[:-1] + 0.5)
-    missing = np.asarray(counts.get("missing", np.zeros(len(classes))), dtype=np.int64)
+    grouped = interval_counts(np.arange(k), ranked, last[:-1] + 0.5)
     has_missing = bool(missing.sum() > 0)
     ranked_names = [names[int(counts["value"][i])] for i in order]
     return MulticlassBinningTable(

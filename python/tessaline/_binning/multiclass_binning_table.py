@@ -44,7 +44,9 @@ class MulticlassBinningTable(BinRows):
 
     - ``left``, ``right``: interval edges (NaN for the missing-value row);
     - ``count``: rows; ``share``: rows over the table's rows;
-    - ``class_count`` (rows x classes): the rows of each class;
+    - ``class_count`` (rows x classes): the rows of each class (int64; with
+      sample weights that are not all whole numbers, float64 sums of the
+      weights, each value's exact and rounded once);
     - ``woe`` (rows x classes): ln(share of the class's rows / share of the
       other classes' rows), positive where the class is more frequent than
       over the whole table; a class without rows in a row counts 0.5 there,
@@ -77,7 +79,7 @@ class MulticlassBinningTable(BinRows):
         special_values: Sequence[float] = (),
         bin_categories: Sequence[tuple[str, ...]] | None = None,
     ) -> None:
-        counts = np.asarray(class_count, dtype=np.int64)
+        counts = class_counts(class_count)
         if counts.ndim != 2 or counts.shape[1] != len(classes) or len(classes) < 2:
             raise ValueError("class_count must hold one column per class, of two classes or more")
         measures = native.multiclass_columns(counts)
@@ -92,7 +94,7 @@ class MulticlassBinningTable(BinRows):
         columns = {
             "left": np.asarray(left, dtype=np.float64),
             "right": np.asarray(right, dtype=np.float64),
-            "count": counts.sum(axis=1),
+            "count": row_totals(counts),
             "share": measures["share"],
             "class_count": counts,
             "woe": measures["woe"],
@@ -210,8 +212,9 @@ class MulticlassBinningTable(BinRows):
     # -- documents -------------------------------------------------------------
     def to_dict(self) -> dict[str, Any]:
         c = self._columns
-        rows: dict[str, Any] = {"label": self.labels, "count": [int(v) for v in c["count"]]}
-        rows["class_count"] = [[int(v) for v in row] for row in c["class_count"]]
+        written = int if c["class_count"].dtype.kind == "i" else document.exact
+        rows: dict[str, Any] = {"label": self.labels, "count": [written(v) for v in c["count"]]}
+        rows["class_count"] = [[written(v) for v in row] for row in c["class_count"]]
         for key in ("share", "iv", "js"):
             rows[key] = [document.exact(v) for v in c[key]]
         for key in ("woe", "class_iv"):
@@ -242,11 +245,19 @@ class MulticlassBinningTable(BinRows):
         if not all(
             isinstance(row, list)
             and len(row) == len(classes)
-            and all(type(v) is int and 0 <= v <= 2**53 for v in row)
+            and all((type(v) is int and 0 <= v <= 2**53) or isinstance(v, str) for v in row)
             for row in written
         ):
             raise DocumentError(f"{where}: rows.class_count must hold a count of rows per class")
-        counts = np.array(written, dtype=np.int64).reshape(len(written), len(classes))
+        # Weighted rows are written as their weights, hexadecimal floats.
+        field = f"{where} rows.class_count"
+        numbers = [
+            [v if type(v) is int else document.from_exact(v, field) for v in row] for row in written
+        ]
+        counts = np.array(numbers, dtype=np.float64 if weighted(numbers) else np.int64)
+        counts = counts.reshape(len(written), len(classes))
+        if not (np.isfinite(counts).all() and (counts >= 0).all()):
+            raise DocumentError(f"{where}: rows.class_count must hold a count of rows per class")
         left = bin_rows.row_floats(document.field(doc, "left", list, where), "left", where)
         right = bin_rows.row_floats(document.field(doc, "right", list, where), "right", where)
         bins = bin_rows.document_kind(doc, where)
@@ -325,7 +336,7 @@ class MulticlassBinningTable(BinRows):
             [
                 str(i),
                 label,
-                str(int(c["count"][i])),
+                printing.count(c["count"][i]),
                 printing.percent(float(c["share"][i])),
                 *(printing.fixed(float(v), 4) for v in c["woe"][i]),
                 printing.fixed(float(c["iv"][i]), 4),
@@ -333,3 +344,34 @@ class MulticlassBinningTable(BinRows):
             ]
             for i, label in enumerate(self.labels)
         ]
+
+
+def class_counts(class_count: npt.ArrayLike) -> npt.NDArray[Any]:
+    """Rows per bin and class as int64, or as float64 where they are sums of
+    weights that are not all whole numbers (whole weights count rows)."""
+    counts = np.asarray(class_count)
+    if counts.dtype.kind == "f" and not whole_rows(counts):
+        return np.asarray(counts, dtype=np.float64)
+    return np.asarray(counts, dtype=np.int64)
+
+
+# Whole weights up to this count rows: an int64 holds them, and their sums, exactly.
+MOST_ROWS = 2.0**53
+
+
+def whole_rows(counts: npt.NDArray[Any]) -> bool:
+    """Whether counts (of rows or weights) are all whole numbers of rows."""
+    return bool(np.array_equal(counts, np.round(counts)) and (counts <= MOST_ROWS).all())
+
+
+def row_totals(counts: npt.NDArray[Any]) -> npt.NDArray[Any]:
+    """Each row's count over its classes: a sum of weights exact, rounded once."""
+    if counts.dtype.kind == "i":
+        return counts.sum(axis=1)
+    n, k = counts.shape
+    return native.exact_sums(np.ascontiguousarray(counts).ravel(), np.arange(0, n * k + 1, k))
+
+
+def weighted(rows: Sequence[Sequence[float]]) -> bool:
+    """Whether counts read from a document hold a weight that is no whole number."""
+    return any(isinstance(v, float) and not v.is_integer() for row in rows for v in row)

@@ -75,6 +75,7 @@ from .._counting import (
 )
 from .._data_overview import DataOverview
 from .._formats.sql import identifier
+from .._multiclass_table_binning import MulticlassTableBinning
 from .._table_binning import TableBinning, check_classes
 from ..exceptions import TargetError
 from ._copied import copied_counts
@@ -82,6 +83,7 @@ from ._dialects import Dialect, dialect_of
 from ._fetch import fetched_counts, has_arrow
 from ._memory import Limits, merged_within, size_in_bytes
 from ._monitor_queries import monitor, monitor_files
+from ._multiclass import fit_multiclass
 from ._profiles import BATCH_COLUMNS, DEFAULT_TOP, profiled
 from ._queries import (
     BAD_WEIGHT,
@@ -387,12 +389,40 @@ def fit(
     ``sample_weight`` fit bit for bit (client memory grows with the
     distinct (value, weight) pairs, which max_distinct bounds).
     `client_memory` (bytes) bounds the client's counts, as for
-    `count_columns`."""
+    `count_columns`.
+
+    A binning of a target of k classes (``TableBinning(target=
+    "multiclass")``) is fitted the same way: the engine groups every column
+    by value (or category) and class, and the client bins those counts as
+    the local fit bins the rows, bit for bit, weighted or not (the rows of
+    a value, class and weight grouped, their weights added exactly on the
+    client); it takes no `approximate`."""
     d = dialect_of(connection)
     source = source_of(source)
     types = d.column_types(connection, source)
     if y not in types:
         raise ValueError(f"column(s) not in the table: {y!r}")
+    if isinstance(binning, MulticlassTableBinning):
+        weighting = None
+        if sample_weight is not None:
+            weight = _weight_column(d, types, sample_weight, None)
+            weighting = (
+                sample_weight,
+                weight,
+                lambda: _refused(connection, d, source, sample_weight, weight),
+            )
+        return fit_multiclass(  # type: ignore[no-any-return]
+            binning,
+            connection,
+            d,
+            source,
+            y,
+            types,
+            max_distinct=max_distinct,
+            approximate=approximate,
+            weighting=weighting,
+            client_memory=client_memory,
+        )
     columns = [n for n in types if n != sample_weight]
     plan = plan_columns(binning, columns, types, y)
     counted = count_columns(

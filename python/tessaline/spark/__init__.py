@@ -54,6 +54,7 @@ from .._core.arrays import TIMES_REFUSED
 from .._core.score_direction import HigherIs, checked_direction
 from .._counting import DEFAULT_MAX_DISTINCT, fit_planned, plan_columns
 from .._diagnostics import GiniResult, PSIResult
+from .._multiclass_table_binning import MulticlassTableBinning
 from .._table_binning import COUNT_BUILDERS, Edits, TableBinning
 from ._continuous import continuous_counts
 from ._counting import (
@@ -69,6 +70,7 @@ from ._counting import (
     threshold_flags,
 )
 from ._expressions import bin_index, transform_column
+from ._multiclass import fit_multiclass
 from ._spark_monitor import monitor
 from ._weights import weighed_scores, weight_per_bin
 
@@ -368,9 +370,16 @@ def fit(
     `edits` are made again on the tables as `TableBinning.fit` makes them
     (the counts are on the driver: no further pass). `sample_weight` names
     a column of weights, which is not binned, as in `fit_table`. A binning of
-    a continuous target goes to `fit_continuous`."""
+    a continuous target goes to `fit_continuous`. A binning of a target of k
+    classes (``TableBinning(target="multiclass")``) is counted by (column,
+    value, class) in one pass, summed across the partitions, and binned on
+    the driver as locally, bit for bit, weighted or not."""
     if isinstance(binning, ContinuousTableBinning):
         return fit_continuous(  # type: ignore[return-value]
+            binning, df, y, sample_weight=sample_weight, max_distinct=max_distinct
+        )
+    if isinstance(binning, MulticlassTableBinning):
+        return fit_multiclass(  # type: ignore[no-any-return]
             binning, df, y, sample_weight=sample_weight, max_distinct=max_distinct
         )
     columns = [n for n in df.columns if n != sample_weight]

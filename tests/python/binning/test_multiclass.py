@@ -2,6 +2,7 @@
 of parts, from its document and in SQL gives one result; each class's WoE
 is a binary target's WoE of that class against the rest."""
 
+import math
 import pickle
 
 import numpy as np
@@ -279,3 +280,87 @@ def test_rows_without_a_target_and_an_absent_special_value():
     np.testing.assert_array_equal(table["class_count"][-1], [0, 0, 0])
     np.testing.assert_array_equal(table["woe"][-1], [0, 0, 0])
     assert table.transform([-9.0], output="label")[0] == "special -9"
+
+
+def _weights(n, seed):
+    """Whole weights 0 to 3 (every 'prepaid' loan of weight 0), and fractional ones."""
+    rng = np.random.default_rng(seed)
+    return rng.integers(0, 4, n).astype(float), rng.uniform(0, 3, n).round(3)
+
+
+@pytest.mark.parametrize(
+    ("kind", "options"),
+    [
+        ("numeric", {"special_values": [-1]}),
+        ("numeric", {"n_prebins": 20, "trend": {"default": "ascending"}}),
+        ("categorical", {"min_class_count": 5}),
+    ],
+)
+def test_whole_weights_give_the_table_of_the_rows_repeated(kind, options):
+    score, region, state = _loans(2000, seed=8)
+    x = score if kind == "numeric" else region
+    whole, _ = _weights(x.size, 1)
+    whole[state == "prepaid"] = 0.0
+    repeated = np.repeat(np.arange(x.size), whole.astype(int))
+    weighted = tl.multiclass_binning(x, state, sample_weight=whole, name="x", **options)
+    assert weighted.classes == ("current", "default", "delinquent")
+    alone = tl.multiclass_binning(x[repeated], state[repeated], name="x", **options)
+    assert weighted.to_json() == alone.to_json()
+
+
+@pytest.mark.parametrize("kind", ["numeric", "categorical"])
+def test_fractional_weights_are_summed_exactly_per_bin_and_class(kind):
+    score, region, state = _loans(2000, seed=9)
+    x = score if kind == "numeric" else region
+    _, fractional = _weights(x.size, 2)
+    table = tl.multiclass_binning(x, state, sample_weight=fractional, name="x")
+    index = table.transform(x, output="index")
+    values = np.array([str(v) for v in x])
+
+    def summed(rows):
+        # Each value's weights summed exactly, then the values' sums.
+        by_value = {}
+        for value, weight in zip(values[rows], fractional[rows]):
+            by_value.setdefault(value, []).append(weight)
+        return math.fsum(math.fsum(w) for w in by_value.values())
+
+    # The bins, then the row of the missing values (index -1).
+    for row, i in enumerate([*range(table.n_bins), -1]):
+        expected = [summed((index == i) & (state == c)) for c in table.classes]
+        assert table["class_count"][row].tolist() == expected
+    assert table.to_json() == tl.MulticlassBinningTable.from_json(table.to_json()).to_json()
+    order = np.random.default_rng(0).permutation(x.size)
+    shuffled = tl.multiclass_binning(
+        x[order], state[order], sample_weight=fractional[order], name="x"
+    )
+    assert shuffled.to_json() == table.to_json()
+
+
+@pytest.mark.parametrize(
+    ("weights", "error", "message"),
+    [
+        (
+            [1.0, -1.0, 1.0],
+            ValueError,
+            "sample_weight must be finite and non-negative: row 1 is -1.0",
+        ),
+        (
+            [1.0, 1.0],
+            ValueError,
+            "sample_weight must hold one weight per row: 2 weights for 3 rows",
+        ),
+        ([0.0, 0.0, 0.0], ValueError, "sample_weight"),
+    ],
+)
+def test_bad_weights_are_refused(weights, error, message):
+    with pytest.raises(error, match=message):
+        tl.multiclass_binning([1.0, 2.0, 3.0], ["a", "b", "a"], sample_weight=weights)
+
+
+def test_counts_of_weights_beyond_whole_rows_stay_weights():
+    counts = {"value": np.array([1.0, 2.0]), "counts": np.array([[1e20, 3.0], [2.0, 1e20]])}
+    table = tl.multiclass_binning_from_counts(counts, ["a", "b"], max_bins=2)
+    assert table["class_count"].dtype == np.float64
+    assert table["class_count"].tolist() == [[1e20, 3.0], [2.0, 1e20]]
+    with pytest.raises(ValueError, match="counts must be finite and not negative"):
+        tl.multiclass_binning_from_counts({**counts, "counts": -counts["counts"]}, ["a", "b"])
