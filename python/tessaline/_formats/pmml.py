@@ -39,10 +39,12 @@ last.
 
 from __future__ import annotations
 
+import functools
 import math
 import re
 import xml.etree.ElementTree as ET
-from collections.abc import Sequence
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any
 
 import numpy as np
 
@@ -298,9 +300,16 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     """A PMML document whose TransformationDictionary holds the WoE of each
     binned column (the selected ones with `selected=True`) as `transform`
     gives it, output as ``woe(name)`` by a model that scores nothing else."""
-    names = binning.selected if selected else list(binning.tables)
+    pairs = getattr(binning, "pair_tables", {})
+    names = binning.selected if selected else [*binning.tables, *pairs]
     if not names:
         raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
+    written_pairs = [n for n in names if n in pairs]
+    if written_pairs:
+        raise ValueError(
+            f"the PMML of a binning gives the WoE of single columns, not of the pair "
+            f"{written_pairs[0]!r}: a Scorecard's PMML scores pairs"
+        )
     outputs = [woe_field(n) for n in names]
     _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
     root = _document(
@@ -340,10 +349,12 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     if isinstance(reasons, bool) or not isinstance(reasons, int) or reasons < 0:
         raise ValueError(f"reasons must be a whole number of at least 0, not {reasons!r}")
     variables, tables = card.variables, card.binning.tables
+    pairs = getattr(card.binning, "pair_tables", {})
     codes = [f"reason_{i + 1}" for i in range(min(reasons, len(variables)))]
-    _unclashed([name, *codes], variables)
+    fields = _input_fields(variables, tables, pairs)
+    _unclashed([name, *codes], [f for f, _ in fields])
     root = _document(
-        [(v, tables[v]) for v in variables],
+        fields,
         "a scorecard: points per bin of each variable, summed",
         target=name,
     )
@@ -360,12 +371,15 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     )
     # The score is the model's target: an output field of the predicted value
     # would be a copy, which an evaluator may turn from -0.0 into 0.0.
-    _mining_schema(model, variables, target=name)
+    _mining_schema(model, [f for f, _ in fields], target=name)
     output = _element(model, "Output") if codes else model
     for rank, code in enumerate(codes, start=1):
         _output_field(output, code, "reasonCode", "string", rank=str(rank))
     characteristics = _element(model, "Characteristics")
     for variable in variables:
+        if variable in pairs:
+            _pair_characteristic(characteristics, card, variable, pairs[variable])
+            continue
         points = _points_by_slot(card, variable)
         characteristic = _element(
             characteristics,
@@ -389,3 +403,97 @@ def _points_by_slot(card: PointsModel, variable: str) -> FloatArray:
     assert card.binning is not None
     intervals, specials, missing = card.binning.tables[variable].woe_by_index()
     return card.points_of(variable, np.concatenate((intervals, specials, [missing])))
+
+
+# -- pairs of columns scored by the cells of a grid ------------------------------
+class _AxisField:
+    """One variable of a grid as the data dictionary reads a binned column:
+    numbers, or category names (none pooled)."""
+
+    def __init__(self, groups: tuple[tuple[str, ...], ...] | None):
+        self.bin_categories = groups
+        self.pooled_categories: tuple[str, ...] = ()
+        self.pooled_bin = None
+
+
+def _input_fields(
+    variables: Sequence[str], tables: Mapping[str, Any], pairs: Mapping[str, Any]
+) -> list[tuple[str, Any]]:
+    """The columns the card reads, each once, with what declares its field:
+    a variable's table, or the axis of a pair's grid. A column a pair reads
+    as numbers and another variable as categories (or the other way) has no
+    one field, and is refused."""
+    fields: dict[str, Any] = {}
+    for variable in variables:
+        if variable not in pairs:
+            read = [(variable, tables[variable])]
+        else:
+            grid = pairs[variable]
+            read = [
+                (str(grid.name_x), _AxisField(grid.groups_x)),
+                (str(grid.name_y), _AxisField(grid.groups_y)),
+            ]
+        for column, table in read:
+            held = fields.setdefault(column, table)
+            if (held.bin_categories is None) != (table.bin_categories is None):
+                raise ValueError(
+                    f"the column {column!r} is read as numbers by one variable and as "
+                    f"categories by another (the pair {variable!r}): PMML declares a "
+                    "column once"
+                )
+    return list(fields.items())
+
+
+# A test of one column that writes its predicate under an element, and the
+# index of a grid's axis it gives.
+_Rule = tuple[Callable[[ET.Element], object], int]
+
+
+def _axis_rules(axis: Any, field: str) -> list[_Rule]:
+    """The rules that place a value on one axis of a grid, in the order they
+    apply, each with the index it gives: a missing value first (to the last
+    index), then the intervals closed on the right (the last open above)
+    or the groups of categories, then anything else (the last interval, or
+    the missing index for a category in no group)."""
+    missing = axis.n_bins
+    anything = functools.partial(_element, tag="True")
+    rules: list[_Rule] = [
+        (functools.partial(_predicate, field=field, operator="isMissing"), missing)
+    ]
+    if axis.groups is not None:
+        rules += [
+            (functools.partial(_is_member, field=field, members=list(members)), g)
+            for g, members in enumerate(axis.groups)
+        ]
+        return [*rules, (anything, missing)]
+    rules += [
+        (functools.partial(_predicate, field=field, operator="lessOrEqual", value=float(cut)), k)
+        for k, cut in enumerate(axis.cuts)
+    ]
+    return [*rules, (anything, missing - 1)]
+
+
+def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, grid: Any) -> None:
+    """A pair's points as one Characteristic: an Attribute per (x rule, y
+    rule), x's rules outside, both of its predicates to hold. The first
+    Attribute that holds is in the block of x's first rule that holds, at
+    y's first rule that holds: the cell `transform` finds."""
+    points = card.points_of(variable, np.asarray(grid.woe, dtype=np.float64).ravel())
+    columns = grid.axis_y.n_bins + 1
+    characteristic = _element(
+        parent,
+        "Characteristic",
+        name=f"{variable} points",
+        reasonCode=variable,
+        baselineScore=number(float(np.max(card.points[variable]))),
+    )
+    x_rules = _axis_rules(grid.axis_x, str(grid.name_x))
+    y_rules = _axis_rules(grid.axis_y, str(grid.name_y))
+    for x_rule, i in x_rules:
+        for y_rule, j in y_rules:
+            attribute = _element(
+                characteristic, "Attribute", partialScore=number(points[i * columns + j])
+            )
+            both = _element(attribute, "CompoundPredicate", booleanOperator="and")
+            x_rule(both)
+            y_rule(both)

@@ -1,0 +1,184 @@
+"""Pairs of columns binned as grids inside the whole-table binning and scored
+by the card: a constructed interaction that neither column carries alone
+is selected and lifts the card's held-out AUC; transform, documents,
+pickles and SQL give the pair as the grid does; and the errors."""
+
+import json
+import pickle
+
+import numpy as np
+import pandas as pd
+import pytest
+from package_under_test import tessaline as tl
+from sql_engines import connect, load
+
+pytest.importorskip("sklearn")
+
+PAIR = "income × age"
+
+
+def xor_frame(n, seed):
+    """Risk rises where income is above 50 or age above 44, but not both:
+    each column alone is flat, the pair is not. Debt adds a little risk of
+    its own; the region is noise."""
+    rng = np.random.default_rng(seed)
+    income = np.round(rng.uniform(0, 100, n), 1)
+    age = rng.integers(18, 71, n).astype(float)
+    debt = np.round(rng.uniform(0, 1, n), 3)
+    region = rng.choice(["north", "south", "east"], n)
+    logit = -2.2 + 2.0 * ((income > 50) ^ (age > 44)) + 1.2 * debt
+    bad = (rng.random(n) < 1 / (1 + np.exp(-logit))).astype(int)
+    income[rng.random(n) < 0.02] = np.nan
+    return pd.DataFrame({"income": income, "age": age, "debt": debt, "region": region, "bad": bad})
+
+
+TRAIN, HELD_OUT = xor_frame(4000, 1), xor_frame(4000, 2)
+
+
+def binning(**options):
+    return tl.TableBinning(pairs=[("income", "age")], **options)
+
+
+@pytest.fixture(scope="module")
+def fitted():
+    return binning().fit(TRAIN, "bad")
+
+
+@pytest.fixture(scope="module")
+def card(fitted):
+    return tl.Scorecard(fitted).fit(TRAIN, "bad")
+
+
+def test_the_pair_is_selected_where_its_columns_are_not_and_lifts_the_card(fitted, card):
+    rows = {r.column: r for r in fitted.summary}
+    assert rows[PAIR].kind == "pair" and rows[PAIR].keep
+    assert fitted.selected == [PAIR, "debt"]
+    # The single columns hold no signal of their own: dropped by IV or by
+    # the permutation test; the pair's IV is far beyond either.
+    dropped = {d.column: d.rule for d in fitted.selection_report if d.rule != "rare_group"}
+    assert set(dropped) == {"income", "age", "region"}
+    assert rows[PAIR].iv > 20 * max(rows["income"].iv, rows["age"].iv)
+    grid = fitted.pair_tables[PAIR]
+    assert grid.metadata["iv_pvalue"] < 0.06 and grid.metadata["iv_draws"] == 50
+    # Its cuts find the interaction's corners.
+    assert 50 in np.floor(grid.cuts_x / 2) * 2 or np.any(np.abs(grid.cuts_x - 50) < 1.5)
+    assert np.any(np.abs(grid.cuts_y - 44) <= 1)
+    assert rows[PAIR].bins == grid.axis_x.n_bins * grid.axis_y.n_bins
+    assert rows[PAIR].missing_share == pytest.approx(TRAIN["income"].isna().mean())
+    # The card with the pair beats the card of the same table without it.
+    without = tl.Scorecard(tl.TableBinning()).fit(TRAIN, "bad")
+    assert card.variables == [PAIR, "debt"] and without.variables == ["debt"]
+    auc_with = card.performance(HELD_OUT, "bad").auc
+    auc_without = without.performance(HELD_OUT, "bad").auc
+    assert auc_with - auc_without > 0.15, (auc_with, auc_without)
+
+
+def test_transform_gives_the_pair_as_its_grid_does(fitted):
+    grid = fitted.pair_tables[PAIR]
+    data = HELD_OUT.drop(columns="bad")
+    woe = fitted.transform(data, selected=True)
+    assert list(woe) == [PAIR, "debt"]
+    np.testing.assert_array_equal(woe[PAIR], grid.transform(data["income"], data["age"]))
+    assert list(fitted.transform(data)) == ["income", "age", "debt", "region", PAIR]
+    index = fitted.transform(data, output="index", columns=[PAIR])[PAIR]
+    np.testing.assert_array_equal(index, grid.transform(data["income"], data["age"], "index"))
+    label = fitted.transform(data.head(2), output="label", columns=[PAIR])[PAIR]
+    assert label.tolist() == grid.transform(data["income"][:2], data["age"][:2], "bin").tolist()
+
+
+def test_documents_and_pickles_keep_the_pairs(fitted, card):
+    data = HELD_OUT.drop(columns="bad")
+    for copy in (tl.from_json(fitted.to_json()), pickle.loads(pickle.dumps(fitted))):
+        assert copy.summary == fitted.summary and copy.selected == fitted.selected
+        pd.testing.assert_frame_equal(copy.transform(data), fitted.transform(data))
+    restored = tl.from_json(card.to_json())
+    np.testing.assert_array_equal(restored.score(data), card.score(data))
+    assert restored.points_table() == card.points_table()
+    # A binning without pairs writes the document it wrote before them.
+    plain = json.loads(tl.TableBinning().fit(TRAIN, "bad").to_json())
+    assert "pair_tables" not in plain and "pairs" not in plain["options"]
+    # A document whose pair lost its grid is refused.
+    doc = json.loads(fitted.to_json())
+    del doc["pair_tables"]
+    with pytest.raises(tl.DocumentError, match="one grid per pair"):
+        tl.from_json(json.dumps(doc))
+
+
+def test_the_points_of_a_pair_are_its_cells(card):
+    grid = card.binning.pair_tables[PAIR]
+    rows = card.points_table(PAIR)
+    assert len(rows) == grid.woe.size
+    assert rows[0][1] == f"{grid.labels_x[0]} × {grid.labels_y[0]}"
+    np.testing.assert_array_equal([r[2] for r in rows], grid.woe.ravel())
+    data = HELD_OUT.drop(columns="bad")
+    per_variable = card.variable_points(data)
+    np.testing.assert_array_equal(
+        per_variable[PAIR], card.points[PAIR][grid.cell_index(data["income"], data["age"])]
+    )
+    np.testing.assert_array_equal(card.score(data), per_variable[PAIR] + per_variable["debt"])
+
+
+@pytest.mark.parametrize("dialect", ["sqlite", "duckdb"])
+@pytest.mark.parametrize("separate", [False, True])
+def test_the_card_with_a_categorical_pair_scores_alike_in_sql(dialect, separate):
+    with_region = tl.TableBinning(
+        pairs=[("income", "age"), ("region", "debt", {"max_bins_y": 3})], max_iv_pvalue=None
+    )
+    card = tl.Scorecard(
+        with_region,
+        selected=False,
+        intercept_points="separate" if separate else "spread",
+    ).fit(TRAIN, "bad")
+    assert "region × debt" in card.variables
+    data = HELD_OUT.drop(columns="bad")
+    db = connect(dialect)
+    load(db, dialect, data)
+    got = (
+        pd.read_sql_query(card.to_sql("applicants", dialect=dialect), db)
+        if dialect == "sqlite"
+        else db.sql(card.to_sql("applicants", dialect=dialect)).df()
+    )
+    np.testing.assert_array_equal(got["score"].to_numpy(), card.score(data))
+    woe = (
+        db.execute(card.binning.to_sql("applicants", dialect=dialect)).fetchall()
+        if dialect == "duckdb"
+        else None
+    )
+    if woe is not None:
+        np.testing.assert_array_equal(
+            np.array([row[-1] for row in woe]), card.binning.transform(data)["region × debt"]
+        )
+
+
+@pytest.mark.parametrize(
+    "options, fit, message",
+    [
+        ({"pairs": [("income", "income")]}, {}, "names the same column twice"),
+        ({"pairs": [("income", "age"), ("age", "income")]}, {}, "is named twice"),
+        ({"pairs": [("income",)]}, {}, "a pair must be"),
+        ({"pairs": [("income", "age", {"max_bins": 3})]}, {}, "unknown grid option.*max_bins_x"),
+        ({"pairs": [("income", "wage")]}, {}, "pairs names column.*'wage'"),
+        ({"pairs": [("income", "bad")]}, {}, "names the target or weight 'bad'"),
+        ({"pairs": [("income", "age")], "pair_options": {"max_bins_x": 0}}, {}, "max_bins_x"),
+        (
+            {"pairs": [("income", "age")]},
+            {"sample_weight": np.ones(4000)},
+            "without\\s+sample_weight",
+        ),
+        (
+            {"pairs": [("income", "age")], "special_values": {"age": [18]}},
+            {},
+            "column 'age' holds special values",
+        ),
+    ],
+)
+def test_bad_pairs_are_refused_with_a_clear_message(options, fit, message):
+    with pytest.raises(ValueError, match=message):
+        tl.TableBinning(**options).fit(TRAIN, "bad", **fit)
+
+
+def test_pairs_need_rows_not_merged_counts():
+    with pytest.raises(ValueError, match="pairs are binned as grids from the rows"):
+        binning().partial_fit(TRAIN, "bad")
+    with pytest.raises(ValueError, match="not of the pair 'income × age'"):
+        binning(max_iv_pvalue=None).fit(TRAIN, "bad").to_pmml()
