@@ -12,6 +12,9 @@ import pytest
 from package_under_test import tessaline as tl
 from sql_engines import connect, load
 
+from tessaline import engines
+from tessaline.report import model_report
+
 pytest.importorskip("sklearn")
 
 PAIR = "income × age"
@@ -61,8 +64,7 @@ def test_the_pair_is_selected_where_its_columns_are_not_and_lifts_the_card(fitte
     grid = fitted.pair_tables[PAIR]
     assert grid.metadata["iv_pvalue"] < 0.06 and grid.metadata["iv_draws"] == 50
     # Its cuts find the interaction's corners.
-    assert 50 in np.floor(grid.cuts_x / 2) * 2 or np.any(np.abs(grid.cuts_x - 50) < 1.5)
-    assert np.any(np.abs(grid.cuts_y - 44) <= 1)
+    assert np.abs(grid.cuts_x - 50).min() < 1 and np.abs(grid.cuts_y - 44).min() <= 1
     assert rows[PAIR].bins == grid.axis_x.n_bins * grid.axis_y.n_bins
     assert rows[PAIR].missing_share == pytest.approx(TRAIN["income"].isna().mean())
     # The card with the pair beats the card of the same table without it.
@@ -71,6 +73,15 @@ def test_the_pair_is_selected_where_its_columns_are_not_and_lifts_the_card(fitte
     auc_with = card.performance(HELD_OUT, "bad").auc
     auc_without = without.performance(HELD_OUT, "bad").auc
     assert auc_with - auc_without > 0.15, (auc_with, auc_without)
+
+
+def test_a_pair_of_noise_passes_the_iv_rule_but_not_the_permutation_test():
+    noise = tl.TableBinning(pairs=[("income", "region")]).fit(TRAIN, "bad")
+    (row,) = [r for r in noise.summary if r.kind == "pair"]
+    (decision,) = [d for d in noise.selection_report if d.column == "income × region"]
+    assert row.iv > noise.min_iv and not row.keep
+    # 10 of 24 dealt draws reach its IV: p = (1 + 10) / (1 + 24).
+    assert (decision.rule, decision.value) == ("iv_significance", 11 / 25)
 
 
 def test_transform_gives_the_pair_as_its_grid_does(fitted):
@@ -133,21 +144,13 @@ def test_the_card_with_a_categorical_pair_scores_alike_in_sql(dialect, separate)
     data = HELD_OUT.drop(columns="bad")
     db = connect(dialect)
     load(db, dialect, data)
-    got = (
-        pd.read_sql_query(card.to_sql("applicants", dialect=dialect), db)
-        if dialect == "sqlite"
-        else db.sql(card.to_sql("applicants", dialect=dialect)).df()
+    # The score is the query's last column, the pair's WoE the binning's.
+    scores = db.execute(card.to_sql("applicants", dialect=dialect)).fetchall()
+    np.testing.assert_array_equal([row[-1] for row in scores], card.score(data))
+    woe = db.execute(card.binning.to_sql("applicants", dialect=dialect)).fetchall()
+    np.testing.assert_array_equal(
+        [row[-1] for row in woe], card.binning.transform(data)["region × debt"]
     )
-    np.testing.assert_array_equal(got["score"].to_numpy(), card.score(data))
-    woe = (
-        db.execute(card.binning.to_sql("applicants", dialect=dialect)).fetchall()
-        if dialect == "duckdb"
-        else None
-    )
-    if woe is not None:
-        np.testing.assert_array_equal(
-            np.array([row[-1] for row in woe]), card.binning.transform(data)["region × debt"]
-        )
 
 
 @pytest.mark.parametrize(
@@ -182,3 +185,26 @@ def test_pairs_need_rows_not_merged_counts():
         binning().partial_fit(TRAIN, "bad")
     with pytest.raises(ValueError, match="not of the pair 'income × age'"):
         binning(max_iv_pvalue=None).fit(TRAIN, "bad").to_pmml()
+
+
+def test_the_report_and_monitoring_read_the_pairs_cells(card):
+    html = model_report(card, (TRAIN, "bad"), test=(HELD_OUT, "bad"))
+    assert f"<h3>{PAIR}</h3>" in html and "grid binning of &#x27;income&#x27;" in html
+    report = tl.stability(card, TRAIN, HELD_OUT)
+    shift = report.shift(PAIR, report.periods[0])
+    assert shift.labels == tuple(points_labels(card))
+    assert shift.expected.sum() == len(TRAIN) and shift.psi < 0.1
+
+
+def points_labels(card):
+    return [label for variable, label, _, _ in card.points_table(PAIR)]
+
+
+def test_where_pairs_are_not_scored_yet_the_pair_is_named(card):
+    with pytest.raises(ValueError, match="actionable names the pair 'income × age'"):
+        tl.counterfactual(card, HELD_OUT.head(1), 700, {PAIR: "any"})
+    duckdb = pytest.importorskip("duckdb")
+    db = duckdb.connect()
+    load(db, "duckdb", HELD_OUT.assign(month="2024-01"))
+    with pytest.raises(ValueError, match="in a database scores single columns, not yet the pair"):
+        engines.monitor(card, db, "applicants", period="month", reference=TRAIN)
