@@ -183,8 +183,6 @@ def test_bad_pairs_are_refused_with_a_clear_message(options, fit, message):
 def test_pairs_need_rows_not_merged_counts():
     with pytest.raises(ValueError, match="pairs are binned as grids from the rows"):
         binning().partial_fit(TRAIN, "bad")
-    with pytest.raises(ValueError, match="not of the pair 'income × age'"):
-        binning(max_iv_pvalue=None).fit(TRAIN, "bad").to_pmml()
 
 
 def test_the_report_and_monitoring_read_the_pairs_cells(card):

@@ -173,16 +173,16 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
     for point in sorted(set(cuts) | set(special_woe)):
         slot = int(np.searchsorted(cuts, point, side="left"))
         if point in special_woe:
-            _bin(discretize, intervals[slot], "openOpen", left, point)
-            _bin(discretize, special_woe[point], "closedClosed", point, point)
+            _bin(discretize, number(intervals[slot]), "openOpen", left, point)
+            _bin(discretize, number(special_woe[point]), "closedClosed", point, point)
         else:
-            _bin(discretize, intervals[slot], "openClosed", left, point)
+            _bin(discretize, number(intervals[slot]), "openClosed", left, point)
         left = point
-    _bin(discretize, intervals[len(cuts)], "openOpen", left, None)
+    _bin(discretize, number(intervals[len(cuts)]), "openOpen", left, None)
 
 
 def _bin(
-    parent: ET.Element, woe: float, closure: str, left: float | None, right: float | None
+    parent: ET.Element, value: str, closure: str, left: float | None, right: float | None
 ) -> None:
     margins = {
         name: number(v)
@@ -190,7 +190,7 @@ def _bin(
         if v is not None
     }
     _element(
-        _element(parent, "DiscretizeBin", binValue=number(woe)),
+        _element(parent, "DiscretizeBin", binValue=value),
         "Interval",
         closure=closure,
         **margins,
@@ -299,24 +299,22 @@ def woe_field(name: str) -> str:
 def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     """A PMML document whose TransformationDictionary holds the WoE of each
     binned column (the selected ones with `selected=True`) as `transform`
-    gives it, output as ``woe(name)`` by a model that scores nothing else."""
+    gives it, output as ``woe(name)`` by a model that scores nothing else; a
+    pair's WoE is looked up by the interval (or group) of each of its columns."""
     pairs = getattr(binning, "pair_tables", {})
     names = binning.selected if selected else [*binning.tables, *pairs]
     if not names:
         raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
-    written_pairs = [n for n in names if n in pairs]
-    if written_pairs:
-        raise ValueError(
-            f"the PMML of a binning gives the WoE of single columns, not of the pair "
-            f"{written_pairs[0]!r}: a Scorecard's PMML scores pairs"
-        )
     outputs = [woe_field(n) for n in names]
-    _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
-    root = _document(
-        [(n, binning.tables[n]) for n in names], "the weight of evidence of each binned column"
-    )
+    fields = _input_fields(names, binning.tables, pairs)
+    derived_names = [f"{o} {part}" for o in outputs for part in ("derived", "x", "y")]
+    _unclashed([*outputs, *derived_names], [f for f, _ in fields])
+    root = _document(fields, "the weight of evidence of each binned column")
     transformations = _element(root, "TransformationDictionary")
     for name, woe in zip(names, outputs):
+        if name in pairs:
+            _pair_woe(transformations, pairs[name], woe)
+            continue
         derived = _element(
             transformations,
             "DerivedField",
@@ -328,7 +326,7 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     model = _element(
         root, "RegressionModel", functionName="regression", modelName="tessaline binning"
     )
-    _mining_schema(model, names)
+    _mining_schema(model, [f for f, _ in fields])
     output = _element(model, "Output")
     for woe in outputs:
         _element(
@@ -497,3 +495,67 @@ def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, g
             both = _element(attribute, "CompoundPredicate", booleanOperator="and")
             x_rule(both)
             y_rule(both)
+
+
+def _axis_index(parent: ET.Element, axis: Any, field: str) -> None:
+    """The interval or group of a grid's axis each value falls in, as text
+    ("0", "1", ...; the missing index for a missing value or a category in
+    no group): a Discretize of the cut points, or a MapValues of the
+    categories."""
+    missing = str(axis.n_bins)
+    if axis.groups is not None:
+        mapping = _element(
+            parent,
+            "MapValues",
+            outputColumn="index",
+            dataType="string",
+            mapMissingTo=missing,
+            defaultValue=missing,
+        )
+        _element(mapping, "FieldColumnPair", field=field, column="category")
+        rows = _element(mapping, "InlineTable")
+        for g, members in enumerate(axis.groups):
+            for member in members:
+                row = _element(rows, "row")
+                _element(row, "category").text = _text(member, "the category")
+                _element(row, "index").text = str(g)
+        return
+    discretize = _element(
+        parent, "Discretize", field=field, dataType="string", mapMissingTo=missing
+    )
+    left: float | None = None
+    for k, cut in enumerate(float(c) for c in axis.cuts):
+        _bin(discretize, str(k), "openClosed", left, cut)
+        left = cut
+    _bin(discretize, str(axis.n_bins - 1), "openOpen", left, None)
+
+
+def _pair_woe(transformations: ET.Element, grid: Any, woe: str) -> None:
+    """A pair's WoE as derived fields: the index of each column on its axis
+    (``woe x``, ``woe y``), then the cell's WoE looked up by both."""
+    for part, axis, field in (("x", grid.axis_x, grid.name_x), ("y", grid.axis_y, grid.name_y)):
+        index = _element(
+            transformations,
+            "DerivedField",
+            name=f"{woe} {part}",
+            optype="categorical",
+            dataType="string",
+        )
+        _axis_index(index, axis, str(field))
+    derived = _element(
+        transformations,
+        "DerivedField",
+        name=f"{woe} derived",
+        optype="continuous",
+        dataType="double",
+    )
+    lookup = _element(derived, "MapValues", outputColumn="woe", dataType="double")
+    for part in ("x", "y"):
+        _element(lookup, "FieldColumnPair", field=f"{woe} {part}", column=part)
+    rows = _element(lookup, "InlineTable")
+    values = np.asarray(grid.woe, dtype=np.float64)
+    for (i, j), w in np.ndenumerate(values):
+        row = _element(rows, "row")
+        _element(row, "x").text = str(i)
+        _element(row, "y").text = str(j)
+        _element(row, "woe").text = number(float(w))

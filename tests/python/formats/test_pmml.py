@@ -266,7 +266,7 @@ def test_every_category_name_scores_in_pmml_as_transform(evaluate, capfd, nan_in
     assert_same_bits(evaluate(card.to_pmml(), frame, capfd)["score"], unwarned(card.score, frame))
 
 
-def test_a_pair_scores_in_pmml_by_its_cells(evaluate, capfd):
+def test_a_pair_scores_and_bins_in_pmml_by_its_cells(evaluate, capfd):
     # A numeric pair and a categorical one, against values training never
     # met: infinities, missing values, unseen and missing categories.
     rng = np.random.default_rng(5)
@@ -297,3 +297,6 @@ def test_a_pair_scores_in_pmml_by_its_cells(evaluate, capfd):
         assert_same_bits(got["score"], unwarned(card.score, scored))
         for code, names in unwarned(card.reason_codes, scored).items():
             assert got[code].tolist() == names.tolist()
+        woe = evaluate(card.binning.to_pmml(), scored, capfd)
+        for name, want in unwarned(card.binning.transform, scored).items():
+            assert_same_bits(woe[f"woe({name})"], want)
