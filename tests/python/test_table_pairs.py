@@ -10,7 +10,7 @@ import numpy as np
 import pandas as pd
 import pytest
 from package_under_test import tessaline as tl
-from sql_engines import connect, load
+from sql_engines import ENGINES, load
 
 from tessaline import engines
 from tessaline.report import model_report
@@ -129,27 +129,26 @@ def test_the_points_of_a_pair_are_its_cells(card):
     np.testing.assert_array_equal(card.score(data), per_variable[PAIR] + per_variable["debt"])
 
 
-@pytest.mark.parametrize("dialect", ["sqlite", "duckdb"])
-@pytest.mark.parametrize("separate", [False, True])
-def test_the_card_with_a_categorical_pair_scores_alike_in_sql(dialect, separate):
-    with_region = tl.TableBinning(
-        pairs=[("income", "age"), ("region", "debt", {"max_bins_y": 3})], max_iv_pvalue=None
-    )
-    card = tl.Scorecard(
-        with_region,
+@pytest.fixture(scope="module", params=["spread", "separate"])
+def mixed_card(request):
+    """A card of a numeric pair and a categorical one, every variable in."""
+    pairs = [("income", "age"), ("region", "debt", {"max_bins_y": 3})]
+    return tl.Scorecard(
+        tl.TableBinning(pairs=pairs, max_iv_pvalue=None),
         selected=False,
-        intercept_points="separate" if separate else "spread",
+        intercept_points=request.param,
     ).fit(TRAIN, "bad")
-    assert "region × debt" in card.variables
+
+
+@ENGINES
+def test_a_card_with_pairs_scores_alike_in_sql(mixed_card, dialect, run):
     data = HELD_OUT.drop(columns="bad")
-    db = connect(dialect)
-    load(db, dialect, data)
-    # The score is the query's last column, the pair's WoE the binning's.
-    scores = db.execute(card.to_sql("applicants", dialect=dialect)).fetchall()
-    np.testing.assert_array_equal([row[-1] for row in scores], card.score(data))
-    woe = db.execute(card.binning.to_sql("applicants", dialect=dialect)).fetchall()
-    np.testing.assert_array_equal(
-        [row[-1] for row in woe], card.binning.transform(data)["region × debt"]
+    got = run(mixed_card.to_sql("applicants", dialect=dialect), data)
+    assert list(got.columns) == [*mixed_card.variables, "score"]
+    np.testing.assert_array_equal(got["score"].to_numpy(), mixed_card.score(data))
+    woe = run(mixed_card.binning.to_sql("applicants", dialect=dialect), data)
+    pd.testing.assert_frame_equal(
+        woe, mixed_card.binning.transform(data), check_dtype=False, check_exact=True
     )
 
 
