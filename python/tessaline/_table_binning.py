@@ -1129,9 +1129,9 @@ class TableBinning(TableBinningBase):
         kept = 0
         for name, table in ranked:
             if isinstance(table, GridBinningTable):
-                row = self._pair_row(name, table, kept)
-                kept += row.keep
-                report += [] if row.keep else [self._pair_drop(name, table, kept)]
+                row, dropped = self._pair_row(name, table, kept)
+                kept += dropped is None
+                report += [] if dropped is None else [dropped]
                 rows.append(row)
                 continue
             missing = float(table["percentage"][-1]) if table.has_missing_row else 0.0
@@ -1164,26 +1164,27 @@ class TableBinning(TableBinningBase):
         self.selection_report = report
         return rows
 
-    def _pair_drop(self, name: str, grid: GridBinningTable, kept: int) -> Decision:
-        """The rule that drops a pair, after `kept` variables kept."""
-        drop = self._column_drop(name, grid, table_pairs.missing_share(grid))
-        return drop if drop is not None else Decision(name, "top_n", kept + 1, self.top_n or 0)
-
-    def _pair_row(self, name: str, grid: GridBinningTable, kept: int) -> ColumnSummary:
-        """The summary row of a pair, ranked after `kept` variables kept."""
+    def _pair_row(
+        self, name: str, grid: GridBinningTable, kept: int
+    ) -> tuple[ColumnSummary, Decision | None]:
+        """The summary row of a pair ranked after `kept` variables kept, and
+        the rule that drops it (None when kept): a column's rules, read on its
+        cells (a row missing either column counts as missing)."""
         missing = table_pairs.missing_share(grid)
         drop = self._column_drop(name, grid, missing)
-        keep = drop is None and (self.top_n is None or kept < self.top_n)
-        return ColumnSummary(
+        if drop is None and self.top_n is not None and kept >= self.top_n:
+            drop = Decision(name, "top_n", kept + 1, self.top_n)
+        row = ColumnSummary(
             name,
             PAIR_KIND,
             grid.information_value,
             table_pairs.grid_gini(grid),
             grid.axis_x.n_bins * grid.axis_y.n_bins,
             missing,
-            keep,
+            drop is None,
             note=table_pairs.grid_note(grid),
         )
+        return row, drop
 
     def _drop_collinear(self, data: Any, y: Any, weights: FloatArray | None) -> None:
         """Among the columns the other rules keep, drop the weaker of two

@@ -84,6 +84,25 @@ def test_a_pair_of_noise_passes_the_iv_rule_but_not_the_permutation_test():
     assert (decision.rule, decision.value) == ("iv_significance", 11 / 25)
 
 
+def test_the_pair_meets_the_rules_of_the_columns():
+    credit = tl.datasets.german_credit()
+    ruled = tl.TableBinning(
+        event="bad",
+        pairs=[("duration_in_month", "age_in_years", {"max_bins_x": 4, "max_bins_y": 3})],
+        max_correlation=0.6,
+        top_n=5,
+        max_iv_pvalue=None,
+    ).fit(credit, "creditability")
+    first = {d.column: str(d) for d in ruled.selection_report[:2]}
+    assert first == {
+        "duration_in_month": "duration_in_month: drop by correlation (0.7558; limit 0.6): "
+        "with duration_in_month × age_in_years",
+        "credit_amount": "credit_amount: drop by top_n (6; limit 5)",
+    }
+    strict = binning(min_iv=0.9, max_iv_pvalue=None).fit(TRAIN, "bad")
+    assert str(strict.selection_report[0]) == "income × age: drop by iv (0.8713; limit 0.9)"
+
+
 def test_transform_gives_the_pair_as_its_grid_does(fitted):
     grid = fitted.pair_tables[PAIR]
     data = HELD_OUT.drop(columns="bad")
