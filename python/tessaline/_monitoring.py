@@ -202,7 +202,7 @@ def _bin_counts(
     (sums of `weights` when given); the cells of a pair, missing ones included."""
     index = binning.transform(data, output="index", columns=[name])[name]
     if name in binning.pair_tables:
-        cells = binning.pair_tables[name].woe.size
+        cells = len(binning.pair_tables[name].cells()["woe"])
         if weights is not None:
             return np.bincount(index, weights=weights, minlength=cells)
         return np.bincount(index, minlength=cells).astype(np.int64)

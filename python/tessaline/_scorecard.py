@@ -41,7 +41,7 @@ import numpy.typing as npt
 
 from ._binning.binning_table import BinningTable
 from ._binning.grid_table import GridBinningTable
-from ._binning.table_pairs import cell_labels
+from ._binning.table_pairs import cell_labels, indexed_woe
 from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
 from ._core.dependencies import require
@@ -387,7 +387,7 @@ class Scorecard(PlainState):
         assert self.binning is not None
         table = self.binning.variable_table(name)
         if isinstance(table, GridBinningTable):
-            return np.asarray(table.woe, dtype=np.float64).ravel()
+            return indexed_woe(table)
         return np.asarray(table["woe"], dtype=np.float64)
 
     # -- using -----------------------------------------------------------------

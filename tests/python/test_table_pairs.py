@@ -137,13 +137,13 @@ def test_documents_and_pickles_keep_the_pairs(fitted, card):
 def test_the_points_of_a_pair_are_its_cells(card):
     grid = card.binning.pair_tables[PAIR]
     rows = card.points_table(PAIR)
-    assert len(rows) == grid.woe.size
-    assert rows[0][1] == f"{grid.labels_x[0]} × {grid.labels_y[0]}"
-    np.testing.assert_array_equal([r[2] for r in rows], grid.woe.ravel())
+    cells = grid.cells()
+    assert [r[1] for r in rows] == [f"{a} × {b}" for a, b in zip(cells["x"], cells["y"])]
+    np.testing.assert_array_equal([r[2] for r in rows], cells["woe"])
     data = HELD_OUT.drop(columns="bad")
     per_variable = card.variable_points(data)
     np.testing.assert_array_equal(
-        per_variable[PAIR], card.points[PAIR][grid.cell_index(data["income"], data["age"])]
+        per_variable[PAIR], card.points[PAIR][grid.transform(data["income"], data["age"], "index")]
     )
     np.testing.assert_array_equal(card.score(data), per_variable[PAIR] + per_variable["debt"])
 

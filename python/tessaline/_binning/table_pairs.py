@@ -150,16 +150,10 @@ def fit_pair(
         raise type(error)(f"the pair ({pair.x!r}, {pair.y!r}): {error}") from None
     if test is None:
         return grid
-    tested = _iv_permutation_test(x, y, flags, pair, grid.information_value, test, n_jobs)
-    return GridBinningTable(
-        grid.axis_x,
-        grid.axis_y,
-        grid.c0,
-        grid.c1,
-        name_x=pair.x,
-        name_y=pair.y,
-        metadata={**grid.metadata, **tested},
+    grid.metadata.update(
+        _iv_permutation_test(x, y, flags, pair, grid.information_value, test, n_jobs)
     )
+    return grid
 
 
 def _iv_permutation_test(
@@ -237,8 +231,16 @@ def grid_note(grid: GridBinningTable) -> str:
 
 
 def cell_labels(grid: GridBinningTable) -> list[str]:
-    """The label of every cell, flat index order: "(-inf, 3] × (2, 5]"."""
-    return [f"{a} × {b}" for a in grid.labels_x for b in grid.labels_y]
+    """The label of every cell of `cells()`, in the order of the index
+    `transform` gives: "(-inf, 3] × (2, 5]"."""
+    cells = grid.cells()
+    return [f"{a} × {b}" for a, b in zip(cells["x"], cells["y"])]
+
+
+def indexed_woe(grid: GridBinningTable) -> FloatArray:
+    """The WoE of each index `transform(output="index")` gives, as
+    `cells()` lists them: what a card's points of a pair are read from."""
+    return np.asarray(grid.cells()["woe"], dtype=np.float64)
 
 
 def scored(grid: GridBinningTable, data: Any, output: str) -> Any:

@@ -453,6 +453,7 @@ def _axis_rules(axis: Any, field: str) -> list[_Rule]:
     index), then the intervals closed on the right (the last open above)
     or the groups of categories, then anything else (the last interval, or
     the missing index for a category in no group)."""
+    _no_specials(axis, field)
     missing = axis.n_bins
     anything = functools.partial(_element, tag="True")
     rules: list[_Rule] = [
@@ -476,8 +477,9 @@ def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, g
     rule), x's rules outside, both of its predicates to hold. The first
     Attribute that holds is in the block of x's first rule that holds, at
     y's first rule that holds: the cell `transform` finds."""
+    # Points by cell (each cell of a rectangle has its rectangle's WoE).
     points = card.points_of(variable, np.asarray(grid.woe, dtype=np.float64).ravel())
-    columns = grid.axis_y.n_bins + 1
+    columns = grid.woe.shape[1]
     characteristic = _element(
         parent,
         "Characteristic",
@@ -497,11 +499,21 @@ def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, g
             y_rule(both)
 
 
+def _no_specials(axis: Any, field: str) -> None:
+    """The index of a grid's axis is written for intervals or groups and a
+    missing value: special values of its own are refused."""
+    if getattr(axis, "specials", ()):
+        raise ValueError(
+            f"the grid's column {field!r} sets special values apart, which its PMML does not yet"
+        )
+
+
 def _axis_index(parent: ET.Element, axis: Any, field: str) -> None:
     """The interval or group of a grid's axis each value falls in, as text
     ("0", "1", ...; the missing index for a missing value or a category in
     no group): a Discretize of the cut points, or a MapValues of the
     categories."""
+    _no_specials(axis, field)
     missing = str(axis.n_bins)
     if axis.groups is not None:
         mapping = _element(

@@ -320,9 +320,9 @@ def points_cases(card: PointsModel, dialect: Dialect) -> list[str]:
 
 
 def _cell_points_case(card: PointsModel, grid: Any, variable: str, dialect: Dialect) -> str:
-    """The points of a pair's cell, looked up by the cell's flat index as
-    the grid's own expression gives it."""
-    points = card.points_of(variable, np.asarray(grid.woe, dtype=np.float64).ravel())
+    """The points of a pair's cell, looked up by the index the grid's own
+    expression gives (the order of its `cells()`)."""
+    points = card.points_of(variable, np.asarray(grid.cells()["woe"], dtype=np.float64))
     branches = " ".join(f"WHEN {i} THEN {number(p, dialect)}" for i, p in enumerate(points))
     return f"CASE {grid.to_sql(output='index', dialect=dialect)} {branches} END"
 
