@@ -121,8 +121,11 @@ def _rows(card: Scorecard, data: Any) -> dict[str, int]:
     index = card.binning.transform(data, output="index", columns=card.variables)
     rows = {}
     for name in card.variables:
-        table = card.binning.tables[name]
         i = int(np.asarray(index[name])[0])
+        if name in card.binning.pair_tables:
+            rows[name] = i  # the pair's cell, which holds every row
+            continue
+        table = card.binning.tables[name]
         if i < 0:
             i = len(table) - 1 if table.has_missing_row else -1
         rows[name] = i
@@ -144,6 +147,11 @@ def counterfactual(
     for name, direction in actionable.items():
         if name not in card.variables:
             raise ValueError(f"actionable names {name!r}, which is not a variable of the card")
+        if card.binning is not None and name in card.binning.pair_tables:
+            raise ValueError(
+                f"actionable names the pair {name!r}: a move of one cell of a grid changes "
+                "two columns at once, which the search does not weigh; leave it out"
+            )
         if direction not in ("up", "down", "any"):
             raise ValueError(
                 f"the direction of {name!r} must be 'up', 'down' or 'any', not {direction!r}"

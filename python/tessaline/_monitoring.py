@@ -35,6 +35,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from ._binning.table_pairs import cell_labels
 from ._core import checks, frames, native, printing
 from ._core.arrays import as_float_array
 from ._core.result_frames import FrameKind, rows_frame
@@ -198,10 +199,15 @@ def _bin_counts(
     binning: TableBinning, name: str, data: Any, weights: npt.NDArray[np.float64] | None
 ) -> npt.NDArray[Any]:
     """Rows of `data` per row of the variable's table, missing values last
-    (sums of `weights` when given)."""
+    (sums of `weights` when given); the cells of a pair, missing ones included."""
+    index = binning.transform(data, output="index", columns=[name])[name]
+    if name in binning.pair_tables:
+        cells = len(binning.pair_tables[name].cells()["woe"])
+        if weights is not None:
+            return np.bincount(index, weights=weights, minlength=cells)
+        return np.bincount(index, minlength=cells).astype(np.int64)
     table = binning.tables[name]
     slots = table.n_bins + len(table.special_values) + 1
-    index = binning.transform(data, output="index", columns=[name])[name]
     index = np.where(np.asarray(index) < 0, slots - 1, index)
     if weights is not None:
         return np.bincount(index, weights=weights, minlength=slots)
@@ -225,6 +231,8 @@ def _weights(data: Any, sample_weight: str | None) -> npt.NDArray[np.float64] | 
 
 
 def _bin_labels(binning: TableBinning, name: str) -> tuple[str, ...]:
+    if name in binning.pair_tables:
+        return tuple(cell_labels(binning.pair_tables[name]))
     table = binning.tables[name]
     labels = table.labels[: table.n_bins + len(table.special_values)]
     return (*labels, "missing")
@@ -259,7 +267,11 @@ def stability(
     binning = model.binning if isinstance(model, Scorecard) else model
     if binning is None or not binning.tables:
         raise ValueError("the model is not fitted: fit it before monitoring")
-    variables = list(model.variables) if isinstance(model, Scorecard) else list(binning.tables)
+    variables = (
+        list(model.variables)
+        if isinstance(model, Scorecard)
+        else [*binning.tables, *binning.pair_tables]
+    )
     periods = _periods(current, period)
     if not periods:
         raise ValueError("no period to compare with the reference")

@@ -40,6 +40,8 @@ import numpy as np
 import numpy.typing as npt
 
 from ._binning.binning_table import BinningTable
+from ._binning.grid_table import GridBinningTable
+from ._binning.table_pairs import cell_labels, indexed_woe
 from ._core import checks, frames, printing
 from ._core.arrays import FloatArray
 from ._core.dependencies import require
@@ -174,7 +176,8 @@ class Scorecard(PlainState):
     After `fit`: ``variables`` (in the model's order), ``coefficients``,
     ``intercept``, ``factor``, ``offset``, ``dropped`` and ``points[name]``,
     the points of each row of that variable's binning table (its intervals
-    or sets of categories, special values, missing row).
+    or sets of categories, special values, missing row), or of each cell of
+    a pair's grid (`TableBinning`'s `pairs`), x row by x row, missing last.
     """
 
     def __init__(
@@ -253,7 +256,7 @@ class Scorecard(PlainState):
             binning.fit(data, y, sample_weight=sample_weight)
         self.binning = binning
         self.monitor_reference = None  # the counts of the card fitted before
-        names = binning.selected if self.selected else list(binning.tables)
+        names = binning.selected if self.selected else [*binning.tables, *binning.pair_tables]
         if not names:
             raise ValueError(
                 "no variable is selected by the binning: lower its min_iv, or give selected=False"
@@ -379,8 +382,13 @@ class Scorecard(PlainState):
         return points if self.rounding is None else np.round(points, self.rounding)
 
     def _row_woe(self, name: str) -> FloatArray:
+        """The WoE of each row of the variable's table (each cell of a pair's
+        grid, in flat index order)."""
         assert self.binning is not None
-        return np.asarray(self.binning.tables[name]["woe"], dtype=np.float64)
+        table = self.binning.variable_table(name)
+        if isinstance(table, GridBinningTable):
+            return indexed_woe(table)
+        return np.asarray(table["woe"], dtype=np.float64)
 
     # -- using -----------------------------------------------------------------
     def _check_fitted(self) -> TableBinning:
@@ -475,8 +483,9 @@ class Scorecard(PlainState):
         binning = self._check_fitted()
         rows = []
         for variable in [name] if name is not None else self.variables:
-            table: BinningTable = binning.tables[variable]
-            for label, woe, points in zip(table.labels, table["woe"], self.points[variable]):
+            table = binning.variable_table(variable)
+            labels = cell_labels(table) if isinstance(table, GridBinningTable) else table.labels
+            for label, woe, points in zip(labels, self._row_woe(variable), self.points[variable]):
                 rows.append((variable, label, float(woe), float(points)))
         return rows
 
@@ -635,7 +644,10 @@ class Scorecard(PlainState):
         ]
         if (
             not variables
-            or any(v not in card.binning.tables for v in variables)
+            or any(
+                v not in card.binning.tables and v not in card.binning.pair_tables
+                for v in variables
+            )
             or len(coefficients) != len(variables)
         ):
             raise DocumentError(

@@ -15,11 +15,12 @@ from typing import TYPE_CHECKING, Any, ClassVar, Literal
 import numpy as np
 import numpy.typing as npt
 
-from ._binning import batches, clipping
+from ._binning import batches, clipping, table_pairs
 from ._binning import column_counts as counted
 from ._binning.binning_table import BinningTable, Unseen
 from ._binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from ._binning.edit_log import OPERATIONS, Edit, log_version
+from ._binning.grid_table import GridBinningTable
 from ._binning.numeric import mdlp_rows, unsupervised_rows
 from ._binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
 from ._binning.options import OPTION_CHECKS, check_named
@@ -106,6 +107,7 @@ UNREAD_FIT = (
     "_collinear",
     "_fitted_columns",
     "clip_bounds",
+    "pair_tables",
 )
 SEARCH = ("minobs", "monotonicity", "mono_dir", "alpha_pos", "beta_struct", "force_first_split")
 METHODS = ("optimal", "mdlp", "quantile", "equal_width")
@@ -114,6 +116,12 @@ OUTPUTS = ("woe", "index", "label")
 SUMMARY_FIELDS = ("column", "kind", "iv", "gini", "bins", "missing_share", "keep", "reason", "note")
 # A row of a table resting on fewer events (or non-events) than this is noted.
 FEW_EVIDENCE = 5
+# The kind of a pair of columns binned as a grid, in the summary.
+PAIR_KIND = "pair"
+PAIRS_FROM_ROWS = (
+    "pairs are binned as grids from the rows of the table: fit(data, y) "
+    "bins them, counts merged elsewhere (fit_counts, partial_fit, an engine) cannot"
+)
 
 # One builder per kind of column, from its rows (values, event flags) and
 # from its counts merged elsewhere (an engine): the same options reach both.
@@ -233,9 +241,10 @@ def _summary_rows(
     tables: Mapping[str, BinningTable],
     skipped: Mapping[str, str],
     where: str,
+    pairs: Mapping[str, GridBinningTable] | None = None,
 ) -> list[ColumnSummary]:
     """The summary of a document: one row per binned or skipped column, each
-    once, of the kind of its table (or "-" when skipped)."""
+    once, of the kind of its table (or "-" when skipped), and one per pair."""
     rows = []
     for row in document.field(doc, "summary", list, where):
         if isinstance(row, dict) and "note" not in row:
@@ -251,10 +260,15 @@ def _summary_rows(
             for f in ("iv", "gini", "missing_share")
         }
         rows.append(ColumnSummary(**{**row, **floats}))
-    kinds = {**{n: t.kind for n, t in tables.items()}, **{n: "-" for n in skipped}}
+    kinds = {
+        **{n: t.kind for n, t in tables.items()},
+        **{n: PAIR_KIND for n in pairs or {}},
+        **{n: "-" for n in skipped},
+    }
     if sorted((r.column, r.kind) for r in rows) != sorted(kinds.items()):
         raise DocumentError(
-            f"{where}: field 'summary' must have one row per binned or skipped column, of its kind"
+            f"{where}: field 'summary' must have one row per binned or skipped column "
+            "and per pair, of its kind"
         )
     return rows
 
@@ -397,6 +411,21 @@ class TableBinning(TableBinningBase):
     draws a bar of the columns binned on standard error: True, False, or
     None for a terminal when there are 10 columns or more.
 
+    `pairs` names pairs of columns to bin together as grids
+    (`grid_binning`): ``pairs=[("duration", "age")]`` makes one more
+    variable, "duration × age", whose WoE is that of each row's cell. The
+    grid options (`max_bins_x`, `max_bins_y`, `min_cell_share`, `trend_x`,
+    `trend_y`, `n_prebins`) come from `pair_options` for every pair, or
+    from a pair's own dict, ``("duration", "age", {"max_bins_x": 3})``.
+    A pair is ranked and selected beside the columns, by the same rules
+    (the permutation test of its IV runs the grid search on the dealt
+    rows), and `transform`, `to_sql` and the document give it as a column
+    named after the pair; its two columns stay in the table as columns of
+    their own, for the selection and the scorecard to weigh. Pairs are
+    binned from rows: not with `sample_weight`, nor from counts merged
+    elsewhere (`fit_counts`, `partial_fit`). A column's special values are
+    not set apart in a grid, so a pair whose column holds one is refused.
+
     ``TableBinning(target="continuous", ...)`` bins against a continuous
     target (a loss, an amount) instead: it makes a `ContinuousTableBinning`,
     whose columns are ranked by R² and whose options are its own;
@@ -456,6 +485,8 @@ class TableBinning(TableBinningBase):
         skip_unusable: bool = True,
         progress: bool | None = None,
         clip: Any = None,
+        pairs: Sequence[Sequence[Any]] = (),
+        pair_options: Mapping[str, Any] | None = None,
     ) -> None:
         checks.one_of("target", target, ("binary", "continuous", "multiclass"))
         if method not in METHODS:
@@ -500,6 +531,12 @@ class TableBinning(TableBinningBase):
         self.progress = progress
         self._clip_rule = clipping.clip_rule(clip)
         self.clip = clip
+        self._pairs = table_pairs.checked_pairs(pairs, pair_options or {})
+        # As given, so that the options write and read back as they came.
+        self.pairs = [list(p[:2]) + ([dict(p[2])] if len(p) == 3 else []) for p in pairs]
+        self.pair_options = dict(pair_options or {})
+        # The grid of each pair, by the pair's name.
+        self.pair_tables: dict[str, GridBinningTable] = {}
         # Bad options fail here, not as the skip reason of every column.
         check_named({name: getattr(self, name) for name in OPTION_CHECKS})
         for name, options in self.column_options.items():
@@ -530,6 +567,10 @@ class TableBinning(TableBinningBase):
         "clip": None,
         "_clip_rule": None,
         "clip_bounds": {},
+        "pairs": [],
+        "pair_options": {},
+        "_pairs": (),
+        "pair_tables": {},
     }
 
     # -- fitting ---------------------------------------------------------------
@@ -682,6 +723,41 @@ class TableBinning(TableBinningBase):
         self.clip_bounds[name] = bounds
         return clipping.clipped(x, bounds, specials)
 
+    def _check_pairs(
+        self, names: Sequence[str], not_binned: Sequence[str | None], weights: Any
+    ) -> None:
+        """The pairs must name columns of the data, and come without weights."""
+        if not self._pairs:
+            return
+        if weights is not None:
+            raise ValueError(
+                "pairs are binned as grids of rows counted once: fit without "
+                "sample_weight, or without pairs"
+            )
+        table_pairs.check_pair_columns(self._pairs, names, not_binned)
+
+    def _fit_pairs(self, data: Any, flags: FloatArray) -> dict[str, GridBinningTable]:
+        """The grid of every pair, by its name, the IV tested as a column's."""
+        grids = {}
+        for pair in self._pairs:
+            test = (
+                column_test(self.iv_permutations, self.random_state, pair.name, self.max_iv_pvalue)
+                if self.max_iv_pvalue is not None
+                else None
+            )
+            specials = (self._numeric_specials(pair.x), self._numeric_specials(pair.y))
+            grids[pair.name] = table_pairs.fit_pair(pair, data, flags, specials, test, self.n_jobs)
+        return grids
+
+    def _numeric_specials(self, name: str) -> tuple[float, ...]:
+        return checked_special_values(self.specials_of(name))
+
+    def variable_table(self, name: str) -> BinningTable | GridBinningTable:
+        """The table of a binned column, or the grid of a pair, by name."""
+        if name in self.pair_tables:
+            return self.pair_tables[name]
+        return self.tables[name]
+
     def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
         """One column's table from its merged counts."""
 
@@ -733,6 +809,7 @@ class TableBinning(TableBinningBase):
         # no class of the target.
         known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
+        self._check_pairs(names, (target_name, weight_name), weights)
         columns = self.columns_to_bin(data, names, (target_name, weight_name), flags.size)
         wanted = list(columns)
         bar = progress_bar(self.progress, len(columns))
@@ -758,6 +835,7 @@ class TableBinning(TableBinningBase):
         finally:
             if bar is not None:
                 bar.close()
+        self.pair_tables = self._fit_pairs(data, flags)
         self._keep(dict(zip(wanted, results)), names).replay(edits)
         self._drop_collinear(data, y, weights)
         return self
@@ -778,6 +856,9 @@ class TableBinning(TableBinningBase):
         if isinstance(edits, TableBinning):
             edits = edits.edits
         self._check_named_columns(fitted_columns)
+        if self._pairs:
+            raise ValueError(PAIRS_FROM_ROWS)
+        self.pair_tables = {}
         self.clip_bounds = {}
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
@@ -871,6 +952,8 @@ class TableBinning(TableBinningBase):
                 "event=, not a threshold (value=, percentile=), which applies by all "
                 "the rows at once"
             )
+        if self._pairs:
+            raise ValueError(PAIRS_FROM_ROWS)
         names = frames.column_names(data)
         self._check_named_columns(names)
         target_name = frames.target_name(data, y)
@@ -992,7 +1075,9 @@ class TableBinning(TableBinningBase):
         self.restore(tables=tables, skipped=skipped, summary=None, fitted_columns=fitted_columns)
         return self
 
-    def _column_drop(self, name: str, table: BinningTable, missing: float) -> Decision | None:
+    def _column_drop(
+        self, name: str, table: BinningTable | GridBinningTable, missing: float
+    ) -> Decision | None:
         """The first rule of the selection that drops the column, or None:
         its IV, its share of missing values, the chi-square test of its bins
         against the target (counts alone, so counts merged by an engine are
@@ -1004,14 +1089,18 @@ class TableBinning(TableBinningBase):
         if self.max_missing_share is not None and missing > self.max_missing_share:
             return Decision(name, "missing_share", missing, self.max_missing_share)
         if self.max_chi2_pvalue is not None:
-            _, df, pvalue = bins_chi_square(table["c0"], table["c1"])
+            if isinstance(table, GridBinningTable):
+                counts, parts = table_pairs.cell_counts(table), "cells"
+            else:
+                counts, parts = (table["c0"], table["c1"]), "bins"
+            _, df, pvalue = bins_chi_square(*counts)
             if pvalue > self.max_chi2_pvalue:
                 return Decision(
                     name,
                     "significance",
                     pvalue,
                     self.max_chi2_pvalue,
-                    detail=f"chi-square of its bins against the target on {df} df",
+                    detail=f"chi-square of its {parts} against the target on {df} df",
                 )
         tested = table.metadata or {}
         if self.max_iv_pvalue is not None and "iv_pvalue" in tested:
@@ -1032,11 +1121,19 @@ class TableBinning(TableBinningBase):
         `selection_report`: every column dropped with the rule that dropped
         it, and the rare but extreme categories merged into a bin (a note)."""
 
-        ranked = ranked_by(self.tables, lambda table: table.information_value)
+        ranked = ranked_by(
+            {**self.tables, **self.pair_tables}, lambda table: table.information_value
+        )
         rows: list[ColumnSummary] = []
         report: list[Decision] = []
         kept = 0
         for name, table in ranked:
+            if isinstance(table, GridBinningTable):
+                row, dropped = self._pair_row(name, table, kept)
+                kept += dropped is None
+                report += [] if dropped is None else [dropped]
+                rows.append(row)
+                continue
             missing = float(table["percentage"][-1]) if table.has_missing_row else 0.0
             drop = self._column_drop(name, table, missing)
             if drop is None and self.top_n is not None and kept >= self.top_n:
@@ -1066,6 +1163,28 @@ class TableBinning(TableBinningBase):
         ]
         self.selection_report = report
         return rows
+
+    def _pair_row(
+        self, name: str, grid: GridBinningTable, kept: int
+    ) -> tuple[ColumnSummary, Decision | None]:
+        """The summary row of a pair ranked after `kept` variables kept, and
+        the rule that drops it (None when kept): a column's rules, read on its
+        cells (a row missing either column counts as missing)."""
+        missing = table_pairs.missing_share(grid)
+        drop = self._column_drop(name, grid, missing)
+        if drop is None and self.top_n is not None and kept >= self.top_n:
+            drop = Decision(name, "top_n", kept + 1, self.top_n)
+        row = ColumnSummary(
+            name,
+            PAIR_KIND,
+            grid.information_value,
+            table_pairs.grid_gini(grid),
+            grid.axis_x.n_bins * grid.axis_y.n_bins,
+            missing,
+            drop is None,
+            note=table_pairs.grid_note(grid),
+        )
+        return row, drop
 
     def _drop_collinear(self, data: Any, y: Any, weights: FloatArray | None) -> None:
         """Among the columns the other rules keep, drop the weaker of two
@@ -1141,6 +1260,10 @@ class TableBinning(TableBinningBase):
         """The document of this binning (see `to_json`) as a JSON-ready dict:
         its options, and when fitted its summary, skipped columns and tables."""
         options = document.plain(self.get_options())
+        # A binning without pairs writes the document it wrote before them.
+        for key in ("pairs", "pair_options"):
+            if not options.get(key):
+                options.pop(key, None)
         try:
             json.dumps(options, allow_nan=False)
         except (TypeError, ValueError) as error:
@@ -1156,6 +1279,11 @@ class TableBinning(TableBinningBase):
             "selection": decision_dicts(self.selection_report),
             "tables": {name: table.to_dict() for name, table in self.tables.items()},
             **clipping.bounds_field(self.clip_bounds, self.tables),
+            **(
+                {"pair_tables": {n: g.to_dict() for n, g in self.pair_tables.items()}}
+                if self.pair_tables
+                else {}
+            ),
         }
 
     @classmethod
@@ -1193,10 +1321,11 @@ class TableBinning(TableBinningBase):
                 )
             fitted_columns = document.names(doc, "fitted_columns", where)
             check_filed(tables, skipped, fitted_columns, where)
+            binning.pair_tables = _pair_tables(doc, binning, bool(tables), where)
             binning.restore(
                 tables=tables,
                 skipped=skipped,
-                summary=_summary_rows(doc, tables, skipped, where),
+                summary=_summary_rows(doc, tables, skipped, where, binning.pair_tables),
                 fitted_columns=fitted_columns,
                 decisions=decisions_of(doc, where),
             )
@@ -1259,14 +1388,18 @@ class TableBinning(TableBinningBase):
         in training, as in `BinningTable.transform`."""
         self.check_fitted()
         checks.output_choice(output, OUTPUTS)
-        wanted = self.columns_to_transform(data, selected, columns)
+        wanted = self._variables_to_transform(data, selected, columns)
         names = set(frames.column_names(data))
         extra = sorted(names - set(self._fitted_columns)) if columns is None else []
         if extra:
             raise ValueError(f"column(s) not seen in fit: {', '.join(extra)}")
         out: dict[str, Any] = {}
-        for name, values in frames.columns(data, wanted).items():
-            table = self.tables[name]
+        singles = frames.columns(data, [n for n in wanted if n not in self.pair_tables])
+        for name in wanted:
+            if name in self.pair_tables:
+                out[name] = table_pairs.scored(self.pair_tables[name], data, output)
+                continue
+            values, table = singles[name], self.tables[name]
             if output == "label":
                 labels = np.array(table.labels + ["missing"], dtype=object)
                 index = table.transform(values, output="index")
@@ -1278,6 +1411,31 @@ class TableBinning(TableBinningBase):
                 out[name] = table.transform(values, output=output, unseen=unseen)
         return frames.like_input(data, out)
 
+    def _variables_to_transform(
+        self, data: Any, selected: bool, columns: Sequence[str] | None
+    ) -> list[str]:
+        """The binned columns and pairs `transform` gives (see
+        `columns_to_transform`), a pair's two columns in `data`."""
+        if not self.pair_tables:
+            return self.columns_to_transform(data, selected, columns)
+        wanted = list(columns) if columns is not None else None
+        if wanted is None:
+            wanted = self.selected if selected else [*self.tables, *self.pair_tables]
+        singles = [n for n in wanted if n not in self.pair_tables]
+        self.columns_to_transform(data, False, singles)
+        present = set(frames.column_names(data))
+        for name in wanted:
+            grid = self.pair_tables.get(name)
+            absent = (
+                [] if grid is None else [n for n in (grid.name_x, grid.name_y) if n not in present]
+            )
+            if absent:
+                raise ValueError(
+                    f"column(s) of the pair {name!r} missing from the data: "
+                    f"{', '.join(map(str, absent))}"
+                )
+        return wanted
+
     def fit_transform(
         self,
         data: Any,
@@ -1287,6 +1445,26 @@ class TableBinning(TableBinningBase):
     ) -> Any:
         fitted = self.fit(data, y, sample_weight=sample_weight)
         return fitted.transform(_without(data, y), output=output)
+
+
+def _pair_tables(
+    doc: Mapping[str, Any], binning: TableBinning, fitted: bool, where: str
+) -> dict[str, GridBinningTable]:
+    """The grids of a document's pairs (none in one written before pairs):
+    once `fitted`, one per pair of the options, each of that pair's columns."""
+    written = doc.get("pair_tables", {})
+    if not isinstance(written, dict):
+        raise DocumentError(f"{where}: field 'pair_tables' must map pairs to their grids")
+    grids = {name: GridBinningTable.from_dict(grid) for name, grid in written.items()}
+    named = {p.name: p for p in binning._pairs}
+    if (written or fitted) and set(grids) != set(named):
+        raise DocumentError(f"{where}: field 'pair_tables' must hold one grid per pair")
+    for name, grid in grids.items():
+        if (grid.name_x, grid.name_y) != (named[name].x, named[name].y):
+            raise DocumentError(
+                f"{where}: the grid filed under {name!r} bins {grid.name_x!r} by {grid.name_y!r}"
+            )
+    return grids
 
 
 def _without(data: Any, y: Any) -> Any:

@@ -39,10 +39,12 @@ last.
 
 from __future__ import annotations
 
+import functools
 import math
 import re
 import xml.etree.ElementTree as ET
-from collections.abc import Sequence
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any
 
 import numpy as np
 
@@ -171,16 +173,16 @@ def _discretize(parent: ET.Element, table: BinnedColumn, field: str) -> None:
     for point in sorted(set(cuts) | set(special_woe)):
         slot = int(np.searchsorted(cuts, point, side="left"))
         if point in special_woe:
-            _bin(discretize, intervals[slot], "openOpen", left, point)
-            _bin(discretize, special_woe[point], "closedClosed", point, point)
+            _bin(discretize, number(intervals[slot]), "openOpen", left, point)
+            _bin(discretize, number(special_woe[point]), "closedClosed", point, point)
         else:
-            _bin(discretize, intervals[slot], "openClosed", left, point)
+            _bin(discretize, number(intervals[slot]), "openClosed", left, point)
         left = point
-    _bin(discretize, intervals[len(cuts)], "openOpen", left, None)
+    _bin(discretize, number(intervals[len(cuts)]), "openOpen", left, None)
 
 
 def _bin(
-    parent: ET.Element, woe: float, closure: str, left: float | None, right: float | None
+    parent: ET.Element, value: str, closure: str, left: float | None, right: float | None
 ) -> None:
     margins = {
         name: number(v)
@@ -188,7 +190,7 @@ def _bin(
         if v is not None
     }
     _element(
-        _element(parent, "DiscretizeBin", binValue=number(woe)),
+        _element(parent, "DiscretizeBin", binValue=value),
         "Interval",
         closure=closure,
         **margins,
@@ -297,17 +299,22 @@ def woe_field(name: str) -> str:
 def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     """A PMML document whose TransformationDictionary holds the WoE of each
     binned column (the selected ones with `selected=True`) as `transform`
-    gives it, output as ``woe(name)`` by a model that scores nothing else."""
-    names = binning.selected if selected else list(binning.tables)
+    gives it, output as ``woe(name)`` by a model that scores nothing else; a
+    pair's WoE is looked up by the interval (or group) of each of its columns."""
+    pairs = getattr(binning, "pair_tables", {})
+    names = binning.selected if selected else [*binning.tables, *pairs]
     if not names:
         raise ValueError("only a fitted TableBinning with binned columns can be written as PMML")
     outputs = [woe_field(n) for n in names]
-    _unclashed([*outputs, *(f"{o} derived" for o in outputs)], names)
-    root = _document(
-        [(n, binning.tables[n]) for n in names], "the weight of evidence of each binned column"
-    )
+    fields = _input_fields(names, binning.tables, pairs)
+    derived_names = [f"{o} {part}" for o in outputs for part in ("derived", "x", "y")]
+    _unclashed([*outputs, *derived_names], [f for f, _ in fields])
+    root = _document(fields, "the weight of evidence of each binned column")
     transformations = _element(root, "TransformationDictionary")
     for name, woe in zip(names, outputs):
+        if name in pairs:
+            _pair_woe(transformations, pairs[name], woe)
+            continue
         derived = _element(
             transformations,
             "DerivedField",
@@ -319,7 +326,7 @@ def table_binning_pmml(binning: BinnedTable, *, selected: bool = False) -> str:
     model = _element(
         root, "RegressionModel", functionName="regression", modelName="tessaline binning"
     )
-    _mining_schema(model, names)
+    _mining_schema(model, [f for f, _ in fields])
     output = _element(model, "Output")
     for woe in outputs:
         _element(
@@ -340,10 +347,12 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     if isinstance(reasons, bool) or not isinstance(reasons, int) or reasons < 0:
         raise ValueError(f"reasons must be a whole number of at least 0, not {reasons!r}")
     variables, tables = card.variables, card.binning.tables
+    pairs = getattr(card.binning, "pair_tables", {})
     codes = [f"reason_{i + 1}" for i in range(min(reasons, len(variables)))]
-    _unclashed([name, *codes], variables)
+    fields = _input_fields(variables, tables, pairs)
+    _unclashed([name, *codes], [f for f, _ in fields])
     root = _document(
-        [(v, tables[v]) for v in variables],
+        fields,
         "a scorecard: points per bin of each variable, summed",
         target=name,
     )
@@ -360,12 +369,15 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
     )
     # The score is the model's target: an output field of the predicted value
     # would be a copy, which an evaluator may turn from -0.0 into 0.0.
-    _mining_schema(model, variables, target=name)
+    _mining_schema(model, [f for f, _ in fields], target=name)
     output = _element(model, "Output") if codes else model
     for rank, code in enumerate(codes, start=1):
         _output_field(output, code, "reasonCode", "string", rank=str(rank))
     characteristics = _element(model, "Characteristics")
     for variable in variables:
+        if variable in pairs:
+            _pair_characteristic(characteristics, card, variable, pairs[variable])
+            continue
         points = _points_by_slot(card, variable)
         characteristic = _element(
             characteristics,
@@ -389,3 +401,173 @@ def _points_by_slot(card: PointsModel, variable: str) -> FloatArray:
     assert card.binning is not None
     intervals, specials, missing = card.binning.tables[variable].woe_by_index()
     return card.points_of(variable, np.concatenate((intervals, specials, [missing])))
+
+
+# -- pairs of columns scored by the cells of a grid ------------------------------
+class _AxisField:
+    """One variable of a grid as the data dictionary reads a binned column:
+    numbers, or category names (none pooled)."""
+
+    def __init__(self, groups: tuple[tuple[str, ...], ...] | None):
+        self.bin_categories = groups
+        self.pooled_categories: tuple[str, ...] = ()
+        self.pooled_bin = None
+
+
+def _input_fields(
+    variables: Sequence[str], tables: Mapping[str, Any], pairs: Mapping[str, Any]
+) -> list[tuple[str, Any]]:
+    """The columns the card reads, each once, with what declares its field:
+    a variable's table, or the axis of a pair's grid. A column a pair reads
+    as numbers and another variable as categories (or the other way) has no
+    one field, and is refused."""
+    fields: dict[str, Any] = {}
+    for variable in variables:
+        if variable not in pairs:
+            read = [(variable, tables[variable])]
+        else:
+            grid = pairs[variable]
+            read = [
+                (str(grid.name_x), _AxisField(grid.groups_x)),
+                (str(grid.name_y), _AxisField(grid.groups_y)),
+            ]
+        for column, table in read:
+            held = fields.setdefault(column, table)
+            if (held.bin_categories is None) != (table.bin_categories is None):
+                raise ValueError(
+                    f"the column {column!r} is read as numbers by one variable and as "
+                    f"categories by another (the pair {variable!r}): PMML declares a "
+                    "column once"
+                )
+    return list(fields.items())
+
+
+# A test of one column that writes its predicate under an element, and the
+# index of a grid's axis it gives.
+_Rule = tuple[Callable[[ET.Element], object], int]
+
+
+def _axis_rules(axis: Any, field: str) -> list[_Rule]:
+    """The rules that place a value on one axis of a grid, in the order they
+    apply, each with the index it gives: a missing value first (to the last
+    index), then the intervals closed on the right (the last open above)
+    or the groups of categories, then anything else (the last interval, or
+    the missing index for a category in no group)."""
+    _no_specials(axis, field)
+    missing = axis.n_bins
+    anything = functools.partial(_element, tag="True")
+    rules: list[_Rule] = [
+        (functools.partial(_predicate, field=field, operator="isMissing"), missing)
+    ]
+    if axis.groups is not None:
+        rules += [
+            (functools.partial(_is_member, field=field, members=list(members)), g)
+            for g, members in enumerate(axis.groups)
+        ]
+        return [*rules, (anything, missing)]
+    rules += [
+        (functools.partial(_predicate, field=field, operator="lessOrEqual", value=float(cut)), k)
+        for k, cut in enumerate(axis.cuts)
+    ]
+    return [*rules, (anything, missing - 1)]
+
+
+def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, grid: Any) -> None:
+    """A pair's points as one Characteristic: an Attribute per (x rule, y
+    rule), x's rules outside, both of its predicates to hold. The first
+    Attribute that holds is in the block of x's first rule that holds, at
+    y's first rule that holds: the cell `transform` finds."""
+    # Points by cell (each cell of a rectangle has its rectangle's WoE).
+    points = card.points_of(variable, np.asarray(grid.woe, dtype=np.float64).ravel())
+    columns = grid.woe.shape[1]
+    characteristic = _element(
+        parent,
+        "Characteristic",
+        name=f"{variable} points",
+        reasonCode=variable,
+        baselineScore=number(float(np.max(card.points[variable]))),
+    )
+    x_rules = _axis_rules(grid.axis_x, str(grid.name_x))
+    y_rules = _axis_rules(grid.axis_y, str(grid.name_y))
+    for x_rule, i in x_rules:
+        for y_rule, j in y_rules:
+            attribute = _element(
+                characteristic, "Attribute", partialScore=number(points[i * columns + j])
+            )
+            both = _element(attribute, "CompoundPredicate", booleanOperator="and")
+            x_rule(both)
+            y_rule(both)
+
+
+def _no_specials(axis: Any, field: str) -> None:
+    """The index of a grid's axis is written for intervals or groups and a
+    missing value: special values of its own are refused."""
+    if getattr(axis, "specials", ()):
+        raise ValueError(
+            f"the grid's column {field!r} sets special values apart, which its PMML does not yet"
+        )
+
+
+def _axis_index(parent: ET.Element, axis: Any, field: str) -> None:
+    """The interval or group of a grid's axis each value falls in, as text
+    ("0", "1", ...; the missing index for a missing value or a category in
+    no group): a Discretize of the cut points, or a MapValues of the
+    categories."""
+    _no_specials(axis, field)
+    missing = str(axis.n_bins)
+    if axis.groups is not None:
+        mapping = _element(
+            parent,
+            "MapValues",
+            outputColumn="index",
+            dataType="string",
+            mapMissingTo=missing,
+            defaultValue=missing,
+        )
+        _element(mapping, "FieldColumnPair", field=field, column="category")
+        rows = _element(mapping, "InlineTable")
+        for g, members in enumerate(axis.groups):
+            for member in members:
+                row = _element(rows, "row")
+                _element(row, "category").text = _text(member, "the category")
+                _element(row, "index").text = str(g)
+        return
+    discretize = _element(
+        parent, "Discretize", field=field, dataType="string", mapMissingTo=missing
+    )
+    left: float | None = None
+    for k, cut in enumerate(float(c) for c in axis.cuts):
+        _bin(discretize, str(k), "openClosed", left, cut)
+        left = cut
+    _bin(discretize, str(axis.n_bins - 1), "openOpen", left, None)
+
+
+def _pair_woe(transformations: ET.Element, grid: Any, woe: str) -> None:
+    """A pair's WoE as derived fields: the index of each column on its axis
+    (``woe x``, ``woe y``), then the cell's WoE looked up by both."""
+    for part, axis, field in (("x", grid.axis_x, grid.name_x), ("y", grid.axis_y, grid.name_y)):
+        index = _element(
+            transformations,
+            "DerivedField",
+            name=f"{woe} {part}",
+            optype="categorical",
+            dataType="string",
+        )
+        _axis_index(index, axis, str(field))
+    derived = _element(
+        transformations,
+        "DerivedField",
+        name=f"{woe} derived",
+        optype="continuous",
+        dataType="double",
+    )
+    lookup = _element(derived, "MapValues", outputColumn="woe", dataType="double")
+    for part in ("x", "y"):
+        _element(lookup, "FieldColumnPair", field=f"{woe} {part}", column=part)
+    rows = _element(lookup, "InlineTable")
+    values = np.asarray(grid.woe, dtype=np.float64)
+    for (i, j), w in np.ndenumerate(values):
+        row = _element(rows, "row")
+        _element(row, "x").text = str(i)
+        _element(row, "y").text = str(j)
+        _element(row, "woe").text = number(float(w))

@@ -242,11 +242,18 @@ def table_binning_sql(
     `TableBinning.transform` does, after the columns named in `keep` (an
     identifier, a target) passed through unchanged."""
     _checked(dialect, output)
+    pairs = getattr(binning, "pair_tables", {})
+
+    def expression(n: str) -> str:
+        if n in pairs:
+            return str(pairs[n].to_sql(output=output, dialect=dialect))
+        return binning_sql(binning.tables[n], n, output=output, dialect=dialect)
+
     return STAMP + binned_select(
         source,
-        binning.selected if selected else list(binning.tables),
+        binning.selected if selected else [*binning.tables, *pairs],
         keep,
-        lambda n: binning_sql(binning.tables[n], n, output=output, dialect=dialect),
+        expression,
     )
 
 
@@ -299,13 +306,25 @@ def points_cases(card: PointsModel, dialect: Dialect) -> list[str]:
     """The CASE expression of each variable's points, in the card's order."""
     assert card.binning is not None
     out = []
+    pairs = getattr(card.binning, "pair_tables", {})
     for variable in card.variables:
+        if variable in pairs:
+            out.append(_cell_points_case(card, pairs[variable], variable, dialect))
+            continue
         table = card.binning.tables[variable]
         intervals, specials, missing = table.woe_by_index()
         points = card.points_of(variable, np.concatenate((intervals, specials, [missing])))
         values = [number(v, dialect) for v in points[:-1]]
         out.append(case(table, identifier(variable), values, number(points[-1], dialect), dialect))
     return out
+
+
+def _cell_points_case(card: PointsModel, grid: Any, variable: str, dialect: Dialect) -> str:
+    """The points of a pair's cell, looked up by the index the grid's own
+    expression gives (the order of its `cells()`)."""
+    points = card.points_of(variable, np.asarray(grid.cells()["woe"], dtype=np.float64))
+    branches = " ".join(f"WHEN {i} THEN {number(p, dialect)}" for i, p in enumerate(points))
+    return f"CASE {grid.to_sql(output='index', dialect=dialect)} {branches} END"
 
 
 def score_sum(card: PointsModel, terms: Sequence[str], dialect: Dialect) -> str:

@@ -17,6 +17,7 @@ from __future__ import annotations
 import os
 from typing import Any
 
+from .._binning.table_pairs import refuse_pairs
 from .._core import checks
 from .._core.dependencies import require
 from .._counting import DEFAULT_MAX_DISTINCT
@@ -158,6 +159,7 @@ def engine_periods(
     # The bins and points do not depend on the bands: a layout without
     # them counts the groups the bands are then cut from.
     base = layout if layout is not None else layout_of(model, None, score_bands, cuts=())
+    refuse_pairs(binning.pair_tables, base.variables, "monitoring in a database")
     absent = [n for n in (period, *base.variables) if n not in types]
     if absent:
         raise ValueError(f"column(s) not in the table: {', '.join(map(repr, absent))}")

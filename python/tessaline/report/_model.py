@@ -186,7 +186,40 @@ def _binning_rows(table: Any) -> list[tuple[Cell, ...]]:
     ]
 
 
+def _pair_section(binning: TableBinning, name: str) -> list[Block]:
+    """A pair's grid: its IV, the heat map of its cells' WoE and every cell's
+    counts, event rate, WoE and IV (cells that hold no row left out)."""
+    grid = binning.pair_tables[name]
+    cells = grid.cells()
+    held = [i for i in range(len(cells["x"])) if cells["c0"][i] + cells["c1"][i] > 0]
+    return [
+        Block(f"<h3>{escape(name)}</h3>", ((name,),)),
+        _note(grid.title()),
+        _figure(grid.plot, (6.4, 3.4), f"cells of {name}"),
+        _table(
+            "Cells",
+            ("x", "y", "non-events", "events", "share", "event rate", "WoE", "IV"),
+            [
+                [
+                    str(cells["x"][i]),
+                    str(cells["y"][i]),
+                    count(int(cells["c0"][i])),
+                    count(int(cells["c1"][i])),
+                    number(float(cells["share"][i]), 4),
+                    number(float(cells["event_rate"][i]), 4),
+                    number(float(cells["woe"][i]), 4),
+                    number(float(cells["iv"][i]), 4),
+                ]
+                for i in held
+            ],
+            (0, 1),
+        ),
+    ]
+
+
 def _variable_section(binning: TableBinning, name: str) -> list[Block]:
+    if name in binning.pair_tables:
+        return _pair_section(binning, name)
     table = binning.tables[name]
     analysis = table.analysis()
     return [

@@ -47,6 +47,7 @@ from .._binning.column_counts import INF_KNOWN, KEPT, CategoryCounts, ColumnCoun
 from .._binning.continuous import continuous_category_table, continuous_counts_table
 from .._binning.continuous_binning_table import ContinuousBinningTable
 from .._binning.special import checked_special_values
+from .._binning.table_pairs import refuse_pairs
 from .._binning.weights import NO_PERCENTILE
 from .._continuous_table_binning import ContinuousTableBinning
 from .._core import native
@@ -447,6 +448,7 @@ def transform(
     (the selected ones with `selected=True`) replaced by its WoE, bin index
     or label, computed by Spark; other columns pass through."""
     wanted = binning.selected if selected else list(binning.tables)
+    refuse_pairs(binning.pair_tables, wanted, "transform on Spark")
     absent = [n for n in wanted if n not in df.columns]
     if absent:
         raise ValueError(f"column(s) missing from the data: {', '.join(absent)}")

@@ -11,6 +11,7 @@ from typing import Any
 
 import numpy as np
 
+from .._binning.table_pairs import refuse_pairs
 from .._core import checks
 from .._monitor_periods.alerts import Thresholds
 from .._monitor_periods.counts import Layout, PeriodCounts, fitted_binning, layout_of
@@ -131,6 +132,7 @@ def monitor(
 
     def count(layout: Layout | None, wanted: str | None) -> tuple[Layout, dict[str, PeriodCounts]]:
         base = layout if layout is not None else layout_of(model, None, score_bands, cuts=())
+        refuse_pairs(fitted_binning(model).pair_tables, base.variables, "monitoring on Spark")
         groups = spark_groups(model, base, df, period, target, frequency)
         periods = labelled_periods(grouped_periods(groups, base, target), frequency)
         return laid_out(model, layout, periods, wanted, score_bands, target is not None)

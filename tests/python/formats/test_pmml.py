@@ -264,3 +264,39 @@ def test_every_category_name_scores_in_pmml_as_transform(evaluate, capfd, nan_in
         evaluate(binning.to_pmml(), frame, capfd)["woe(c)"], unwarned(binning.transform, frame)["c"]
     )
     assert_same_bits(evaluate(card.to_pmml(), frame, capfd)["score"], unwarned(card.score, frame))
+
+
+def test_a_pair_scores_and_bins_in_pmml_by_its_cells(evaluate, capfd):
+    # A numeric pair and a categorical one, against values training never
+    # met: infinities, missing values, unseen and missing categories.
+    rng = np.random.default_rng(5)
+    n = 2000
+    frame = pd.DataFrame(
+        {
+            "x": np.where(rng.random(n) < 0.05, np.nan, rng.normal(size=n)),
+            "u": rng.uniform(size=n),
+            "region": rng.choice(["north", "south", "east", None], n),
+        }
+    )
+    y = (rng.random(n) < np.where((frame["x"] > 0) ^ (frame["u"] > 0.5), 0.4, 0.1)).astype(int)
+    binning = tl.TableBinning(pairs=[("x", "u"), ("region", "u")], max_iv_pvalue=None)
+    card = tl.Scorecard(binning, selected=False).fit(frame, y)
+    odd = frame.head(8).copy()
+    odd["x"] = [
+        np.inf,
+        -np.inf,
+        np.nan,
+        0.0,
+        -0.0,
+        1e308,
+        *card.binning.pair_tables["x × u"].cuts_x[:2],
+    ]
+    odd["region"] = ["west", None, "north", "", "south", "east", "North", None]
+    for scored in (frame, odd):
+        got = evaluate(card.to_pmml(), scored, capfd)
+        assert_same_bits(got["score"], unwarned(card.score, scored))
+        for code, names in unwarned(card.reason_codes, scored).items():
+            assert got[code].tolist() == names.tolist()
+        woe = evaluate(card.binning.to_pmml(), scored, capfd)
+        for name, want in unwarned(card.binning.transform, scored).items():
+            assert_same_bits(woe[f"woe({name})"], want)
