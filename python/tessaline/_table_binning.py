@@ -1179,7 +1179,7 @@ class TableBinning(TableBinningBase):
             PAIR_KIND,
             grid.information_value,
             table_pairs.grid_gini(grid),
-            grid.axis_x.n_bins * grid.axis_y.n_bins,
+            table_pairs.searched_cells(grid),
             missing,
             drop is None,
             note=table_pairs.grid_note(grid),

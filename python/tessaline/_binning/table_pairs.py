@@ -212,6 +212,14 @@ def missing_share(grid: GridBinningTable) -> float:
     return float(rows[-1].sum() + rows[:-1, -1].sum()) / total if total else math.nan
 
 
+def searched_cells(grid: GridBinningTable) -> int:
+    """The bins of a pair as its summary counts them: the rectangles (the
+    cells of a product grid) of the rows with both values, missing and
+    special rows left out as a column's are."""
+    inner = grid.regions[: grid.axis_x.n_bins, : grid.axis_y.n_bins]
+    return int(np.unique(inner).size)
+
+
 def grid_gini(grid: GridBinningTable) -> float:
     """Gini of the cells' WoE on the training rows, from the counts: cells
     of equal WoE are one score value, ties count one half."""
