@@ -229,8 +229,16 @@ def optimal_cuts(
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
     _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
-    prebins = _prebins(counts, n_prebins)
-    per_prebin = native.prebin_summary(counts, prebins)
+    if "rows" in counts:
+        # Weighted: the pre-bins read in place in one native call.
+        per_prebin = native.prebins_from_weighted_counts(
+            counts,
+            n_prebins=n_prebins,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
+    else:
+        per_prebin = native.prebin_summary(counts, _prebins(counts, n_prebins))
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside, iv_test)
 
 

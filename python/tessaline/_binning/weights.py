@@ -81,19 +81,6 @@ def weighted_counts(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> C
     return native.count_values_weighted(xs, labels_of(flags), weights)
 
 
-def missing_weights(
-    xs: FloatArray, flags: FloatArray, weights: FloatArray
-) -> tuple[float, float, int]:
-    """The weights of the non-events and events whose value is missing, and their records."""
-    at = np.isnan(xs) & ~np.isnan(flags)
-    counted = native.count_values_weighted(
-        np.zeros(int(at.sum())), labels_of(flags[at]), weights[at]
-    )
-    if not counted["value"].size:
-        return 0.0, 0.0, 0
-    return float(counted["c0"][0]), float(counted["c1"][0]), int(counted["rows"][0])
-
-
 def finite_part(counts: Mapping[str, npt.NDArray[Any]]) -> Counts:
     """The counts of the finite values."""
     finite = np.isfinite(counts["value"])
@@ -241,15 +228,14 @@ def weighted_rows(
         sx, sf, sw = xs, flags, weights
     else:
         sx, sf, sw = kept(~special, xs, flags, weights)
-    return WeightedRows(
-        xs,
-        flags,
-        weights,
-        special,
-        specials,
-        weighted_counts(sx, sf, sw),
-        missing_weights(sx, sf, sw),
+    # The searched rows summed by value, and those whose value is missing, in one pass.
+    counts = native.count_column_weighted(sx, sf, sw)
+    missing = (
+        float(counts.pop("missing_c0")),
+        float(counts.pop("missing_c1")),
+        int(counts.pop("missing_rows")),
     )
+    return WeightedRows(xs, flags, weights, special, specials, counts, missing)
 
 
 def weighted_binning(
