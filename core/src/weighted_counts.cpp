@@ -60,15 +60,25 @@ void require_merged(const WeightedValueCounts& counts, const char* where) {
     }
 }
 
-// The weights of a group of rows by class.
-struct ClassSums {
-    RunningExactSum c0, c1;
+// A sum of whole weights whose total a double holds exactly.
+struct PlainSum {
+    double sum = 0.0;
+    void add(double w) { sum += w; }
+    double value() { return std::exchange(sum, 0.0); }
+    void clear() { sum = 0.0; }
+};
+
+// The weights of a group of rows by class, each summed by `Sum`.
+template <typename Sum>
+struct BasicClassSums {
+    Sum c0, c1;
     void add(bool event, double w) { (event ? c1 : c0).add(w); }
     void clear() {
         c0.clear();
         c1.clear();
     }
 };
+using ClassSums = BasicClassSums<RunningExactSum>;
 
 // A sum of weights that a double cannot hold is refused, not read as infinity.
 void require_sum(double total, const char* where) {
@@ -190,13 +200,6 @@ WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
     return counts;
 }
 
-// A sum of whole weights whose total a double holds exactly.
-struct PlainSum {
-    double sum = 0.0;
-    void add(double w) { sum += w; }
-    double value() { return std::exchange(sum, 0.0); }
-};
-
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
 // are summed exactly); those whose x is NaN go to `missing` with their
@@ -241,26 +244,40 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
                                             std::size_t n) {
     constexpr const char* where = "count_column_weighted";
+    // The flags as labels for the count of rows, checked on the way; a NaN
+    // flag (target unknown) is marked 2.
+    std::vector<int32_t> labels;
+    reserve_large(labels, n);
+    labels.resize(n);
+    bool unknown = false;
+    bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!(std::isnan(flags[i]) || flags[i] == 0.0 || flags[i] == 1.0)) {
-            throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
-        }
+        const double f = flags[i];
+        const bool nan = std::isnan(f);
+        unknown |= nan;
+        refused |= !(nan || f == 0.0 || f == 1.0);
+        labels[i] = nan ? 2 : static_cast<int32_t>(f == 1.0);
     }
+    if (refused) throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     const WeightKinds kinds = weight_kinds(w, n);
     WeightedCountedColumn out;
     if (kinds.all_ones) {
-        // Rows: the unweighted count of the rows of known class, whose rows
-        // of NaN x it counts by class on the way.
-        std::vector<double> xs;
-        std::vector<int32_t> labels;
-        reserve_large(xs, n);
-        reserve_large(labels, n);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (std::isnan(flags[i])) continue;
-            xs.push_back(x[i]);
-            labels.push_back(flags[i] != 0.0 ? 1 : 0);
+        // Rows: the unweighted count of the rows of known class, which counts
+        // the rows of NaN x by class on the way.
+        CountedColumn column;
+        if (unknown) {
+            std::vector<double> xs;
+            reserve_large(xs, n);
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (labels[i] == 2) continue;
+                xs.push_back(x[i]);
+                labels[kept++] = labels[i];
+            }
+            column = count_column(xs.data(), labels.data(), kept);
+        } else {
+            column = count_column(x, labels.data(), n);
         }
-        CountedColumn column = count_column(xs.data(), labels.data(), xs.size());
         out.counts = as_weighted(std::move(column.counts));
         out.missing_c0 = static_cast<double>(column.missing_c0);
         out.missing_c1 = static_cast<double>(column.missing_c1);
@@ -269,8 +286,8 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     }
     ClassSums missing;
     const std::vector<KeyedRow> order = sorted_rows(
-        x, w, n, [&](std::size_t i) { return !std::isnan(flags[i]); },
-        [&](std::size_t i) { return flags[i] != 0.0; }, missing, out.missing_rows);
+        x, w, n, [&](std::size_t i) { return labels[i] != 2; },
+        [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
     out.counts = summed(order, kinds.whole);
     out.missing_c0 = missing.c0.value();
     out.missing_c1 = missing.c1.value();
@@ -432,13 +449,16 @@ std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
     return compute_splits_weighted(weighted_boundaries(counts), p);
 }
 
-WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
-                                                 const double* w, std::size_t n, std::size_t k) {
-    require_weights(w, n);
+namespace {
+
+// The categories' weights, each class's summed by `Sum`.
+template <typename Sum>
+WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
+                                         const double* w, std::size_t n, std::size_t k) {
     WeightedCategoryCounts counts;
     counts.rows.assign(k, 0);
-    std::vector<ClassSums> sums(k);
-    ClassSums missing;
+    std::vector<BasicClassSums<Sum>> sums(k);
+    BasicClassSums<Sum> missing;
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
@@ -462,7 +482,7 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
     }
     counts.c0.reserve(k);
     counts.c1.reserve(k);
-    for (ClassSums& s : sums) {
+    for (BasicClassSums<Sum>& s : sums) {
         counts.c0.push_back(s.c0.value());
         counts.c1.push_back(s.c1.value());
         require_sum(counts.c0.back() + counts.c1.back(), "count_categories_weighted");
@@ -471,6 +491,15 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
     counts.missing_c1 = missing.c1.value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
     return counts;
+}
+
+}  // namespace
+
+WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
+                                                 const double* w, std::size_t n, std::size_t k) {
+    // Whole weights below 2^53 in all add up exactly in plain sums.
+    if (weight_kinds(w, n).whole) return categories_summed<PlainSum>(codes, labels, w, n, k);
+    return categories_summed<RunningExactSum>(codes, labels, w, n, k);
 }
 
 namespace {

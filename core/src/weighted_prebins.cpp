@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "numeric.hpp"
 #include "tessaline/tessaline.hpp"
@@ -40,12 +41,57 @@ void require_merged(const WeightedCountsView& counts) {
     }
 }
 
+// Whole weights whose total is below 2^53 are counts of rows: every sum of
+// them is exact in any order, so the pre-bins of the rows repeated, read
+// through an index of running sums (a few thousand reads, where the steps
+// above each pass over every value), are the same bits. Returns whether the
+// counts were whole, the pre-bins then in `out`.
+bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
+                   std::size_t max_class_parts, double min_class_share,
+                   std::vector<WeightedPrebin>& out) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
+    bool all_whole = true;
+    double total = 0.0;
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
+        total += counts.c0[j] + counts.c1[j];
+    }
+    if (!all_whole || !(total < 9007199254740992.0)) return false;
+    ValueCounts rows;
+    rows.value.assign(counts.value, counts.value + counts.size);
+    rows.c0.resize(counts.size);
+    rows.c1.resize(counts.size);
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        rows.c0[j] = static_cast<int64_t>(counts.c0[j]);
+        rows.c1[j] = static_cast<int64_t>(counts.c1[j]);
+    }
+    CountIndex index;
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
+    extend_index(index, rows.c0.data(), rows.c1.data(), 0, counts.size, rows0, rows1);
+    finish_index(index, counts.size, rows0, rows1);
+    const std::vector<BinningSummary> bins = indexed_prebins(
+        rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
+    out.clear();
+    out.reserve(bins.size());
+    for (const BinningSummary& bin : bins) {
+        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
+                                     static_cast<double>(bin.c1)});
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share) {
     require_merged(counts);
+    std::vector<WeightedPrebin> prebins;
+    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
+        return prebins;
+    }
     const WeightedSpans spans{{counts.value, counts.size},
                               {counts.c0, counts.size},
                               {counts.c1, counts.size}};
@@ -60,7 +106,6 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
 
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const std::size_t m = splits.size();
-    std::vector<WeightedPrebin> prebins;
     prebins.reserve(m + 1);
     std::size_t from = 0;
     for (std::size_t b = 0; b <= m; ++b) {
