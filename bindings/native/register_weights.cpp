@@ -95,8 +95,7 @@ py::dict prebins_from_weighted_counts(const b::DoubleArray& value, const b::Doub
     std::vector<tessaline::WeightedPrebin> prebins;
     {
         py::gil_scoped_release release;
-        prebins =
-            tessaline::weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
+        prebins = tessaline::weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
     }
     using P = tessaline::WeightedPrebin;
     return py::dict(py::arg("left") = b::column(prebins, &P::left),

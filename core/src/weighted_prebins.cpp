@@ -71,8 +71,8 @@ bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
     int64_t rows1 = 0;
     extend_index(index, rows.c0.data(), rows.c1.data(), 0, counts.size, rows0, rows1);
     finish_index(index, counts.size, rows0, rows1);
-    const std::vector<BinningSummary> bins = indexed_prebins(
-        rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
+    const std::vector<BinningSummary> bins =
+        indexed_prebins(rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
     out.clear();
     out.reserve(bins.size());
     for (const BinningSummary& bin : bins) {
@@ -92,9 +92,8 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
     if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
         return prebins;
     }
-    const WeightedSpans spans{{counts.value, counts.size},
-                              {counts.c0, counts.size},
-                              {counts.c1, counts.size}};
+    const WeightedSpans spans{
+        {counts.value, counts.size}, {counts.c0, counts.size}, {counts.c1, counts.size}};
     std::vector<double> splits = quantile_cuts(spans, n_prebins);
     const std::vector<double> informative = class_split_cuts(
         counts.value, counts.c0, counts.c1, counts.size, max_class_parts, min_class_share);

@@ -163,10 +163,9 @@ TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
         EXPECT_EQ(column.missing_rows, missing.rows[0]) << kind;
     }
     const Values bad{0.0, 0.5};
-    EXPECT_EQ(message_of([&] {
-                  count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2);
-              }),
-              "count_column_weighted: flags must be 0, 1 or NaN");
+    EXPECT_EQ(
+        message_of([&] { count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2); }),
+        "count_column_weighted: flags must be 0, 1 or NaN");
 }
 
 // Whole weights are pre-binned through an index of counts, fractional ones
@@ -177,13 +176,12 @@ TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
         const WeightedValueCounts counts =
             count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size()).counts;
         Values splits = quantile_splits_weighted(counts, 20);
-        const Values informative = class_split_cuts(counts.value.data(), counts.c0.data(),
-                                                    counts.c1.data(), counts.value.size(), 64,
-                                                    0.01);
+        const Values informative = class_split_cuts(
+            counts.value.data(), counts.c0.data(), counts.c1.data(), counts.value.size(), 64, 0.01);
         splits.insert(splits.end(), informative.begin(), informative.end());
-        const auto want = summarize_binary_weighted(
-            counts, 0.0, 0.0, 0, normalize_splits(splits.data(), splits.size()),
-            SummaryStatistic::Median);
+        const auto want = summarize_binary_weighted(counts, 0.0, 0.0, 0,
+                                                    normalize_splits(splits.data(), splits.size()),
+                                                    SummaryStatistic::Median);
         const WeightedCountsView view{counts.value.data(), counts.c0.data(), counts.c1.data(),
                                       counts.rows.data(), counts.value.size()};
         const auto got = weighted_prebins(view, 20, 64, 0.01);
