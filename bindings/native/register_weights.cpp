@@ -56,8 +56,17 @@ py::dict count_values_weighted(const b::DoubleArray& x, const py::object& labels
 
 // A column's weighted counts and the weights of its rows of NaN x, in one
 // pass over its rows with the lock released.
+py::dict prebins_dict(const std::vector<tessaline::WeightedPrebin>& prebins) {
+    using P = tessaline::WeightedPrebin;
+    return py::dict(py::arg("left") = b::column(prebins, &P::left),
+                    py::arg("right") = b::column(prebins, &P::right),
+                    py::arg("c0") = b::column(prebins, &P::c0),
+                    py::arg("c1") = b::column(prebins, &P::c1));
+}
+
 py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& flags,
-                               const b::DoubleArray& weights) {
+                               const b::DoubleArray& weights, std::size_t n_prebins,
+                               std::size_t max_class_parts, double min_class_share) {
     const auto xs = b::flat_view(x);
     const auto fs = b::flat_view(flags);
     const auto ws = b::flat_view(weights);
@@ -66,9 +75,12 @@ py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& fl
     tessaline::WeightedCountedColumn column;
     {
         py::gil_scoped_release release;
-        column = tessaline::count_column_weighted(xs.data, fs.data, ws.data, xs.size);
+        const tessaline::PrebinRequest request{n_prebins, max_class_parts, min_class_share};
+        column = tessaline::count_column_weighted(xs.data, fs.data, ws.data, xs.size,
+                                                  n_prebins > 0 ? &request : nullptr);
     }
     py::dict out = weighted_counts_dict(std::move(column.counts));
+    if (column.has_prebins) out["prebins"] = prebins_dict(column.prebins);
     out["missing_c0"] = column.missing_c0;
     out["missing_c1"] = column.missing_c1;
     out["missing_rows"] = column.missing_rows;
@@ -97,11 +109,7 @@ py::dict prebins_from_weighted_counts(const b::DoubleArray& value, const b::Doub
         py::gil_scoped_release release;
         prebins = tessaline::weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
     }
-    using P = tessaline::WeightedPrebin;
-    return py::dict(py::arg("left") = b::column(prebins, &P::left),
-                    py::arg("right") = b::column(prebins, &P::right),
-                    py::arg("c0") = b::column(prebins, &P::c0),
-                    py::arg("c1") = b::column(prebins, &P::c1));
+    return prebins_dict(prebins);
 }
 
 py::dict merge_weighted_value_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
@@ -285,9 +293,12 @@ void register_weights(py::module_& m) {
           "Weights of the rows by distinct x (ascending) and class, with their records; NaN x "
           "and zero weights left out.");
     m.def("count_column_weighted", &count_column_weighted, py::arg("x"), py::arg("flags"),
-          py::arg("weights"),
+          py::arg("weights"), py::arg("n_prebins") = 0, py::arg("max_class_parts") = 0,
+          py::arg("min_class_share") = 0.0,
           "Weights of the rows of known target (flags 0 or 1) by distinct x and class, with "
-          "their records, and those of the rows whose x is NaN; zero weights left out.");
+          "their records, and those of the rows whose x is NaN; zero weights left out. With "
+          "n_prebins, under \"prebins\" the pre-bins of the default binning where they can be "
+          "made.");
     m.def("prebins_from_weighted_counts", &prebins_from_weighted_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_prebins"),
           py::arg("max_class_parts"), py::arg("min_class_share"),

@@ -226,6 +226,27 @@ WeightedValueCounts summed(const std::vector<KeyedRow>& order, bool whole) {
     return whole ? sum_groups<PlainSum>(order) : sum_groups<RunningExactSum>(order);
 }
 
+// The pre-bins of rows counted as rows (weights of 1), read through the
+// count's own index: those weighted_prebins makes of the same counts as
+// weights, whose whole sums are exact in either form. False where they
+// cannot be made.
+bool prebins_of_rows(const CountedColumn& column, const PrebinRequest& request,
+                     std::vector<WeightedPrebin>& out) {
+    std::vector<BinningSummary> bins;
+    try {
+        bins = indexed_prebins(column.counts, column.index, column.counted_c0 + column.counted_c1,
+                               request.n_prebins, request.max_class_parts, request.min_class_share);
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
+    out.reserve(bins.size());
+    for (const BinningSummary& bin : bins) {
+        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
+                                     static_cast<double>(bin.c1)});
+    }
+    return true;
+}
+
 }  // namespace
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
@@ -242,7 +263,7 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
 }
 
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
-                                            std::size_t n) {
+                                            std::size_t n, const PrebinRequest* prebins) {
     constexpr const char* where = "count_column_weighted";
     // The flags as labels for the count of rows, checked on the way; a NaN
     // flag (target unknown) is marked 2.
@@ -278,6 +299,9 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         } else {
             column = count_column(x, labels.data(), n);
         }
+        if (prebins != nullptr) {
+            out.has_prebins = prebins_of_rows(column, *prebins, out.prebins);
+        }
         out.counts = as_weighted(std::move(column.counts));
         out.missing_c0 = static_cast<double>(column.missing_c0);
         out.missing_c1 = static_cast<double>(column.missing_c1);
@@ -289,6 +313,18 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         x, w, n, [&](std::size_t i) { return labels[i] != 2; },
         [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
     out.counts = summed(order, kinds.whole);
+    if (prebins != nullptr) {
+        const WeightedCountsView view{out.counts.value.data(), out.counts.c0.data(),
+                                      out.counts.c1.data(), out.counts.rows.data(),
+                                      out.counts.value.size()};
+        try {
+            out.prebins = weighted_prebins(view, prebins->n_prebins, prebins->max_class_parts,
+                                           prebins->min_class_share);
+            out.has_prebins = true;
+        } catch (const std::invalid_argument&) {
+            out.has_prebins = false;
+        }
+    }
     out.missing_c0 = missing.c0.value();
     out.missing_c1 = missing.c1.value();
     require_sum(out.missing_c0 + out.missing_c1, "count_values_weighted");

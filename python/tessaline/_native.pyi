@@ -118,7 +118,12 @@ def count_values_weighted(
     x: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike
 ) -> dict[str, Any]: ...
 def count_column_weighted(
-    x: npt.ArrayLike, flags: npt.ArrayLike, weights: npt.ArrayLike
+    x: npt.ArrayLike,
+    flags: npt.ArrayLike,
+    weights: npt.ArrayLike,
+    n_prebins: int = 0,
+    max_class_parts: int = 0,
+    min_class_share: float = 0.0,
 ) -> dict[str, Any]: ...
 def prebins_from_weighted_counts(
     value: npt.ArrayLike,

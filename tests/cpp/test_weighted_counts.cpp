@@ -166,6 +166,12 @@ TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
     EXPECT_EQ(
         message_of([&] { count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2); }),
         "count_column_weighted: flags must be 0, 1 or NaN");
+    // No finite value: no pre-bins, and no error before the limits are checked.
+    const PrebinRequest request{20, 64, 0.01};
+    const Values nan{kNaN, kNaN};
+    EXPECT_FALSE(
+        count_column_weighted(nan.data(), Values{0, 1}.data(), Values{1, 2}.data(), 2, &request)
+            .has_prebins);
 }
 
 // Whole weights are pre-binned through an index of counts, fractional ones
@@ -185,6 +191,17 @@ TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
         const WeightedCountsView view{counts.value.data(), counts.c0.data(), counts.c1.data(),
                                       counts.rows.data(), counts.value.size()};
         const auto got = weighted_prebins(view, 20, 64, 0.01);
+        // Made with the counts: through the count of rows for weights of 1.
+        const PrebinRequest request{20, 64, 0.01};
+        const WeightedCountedColumn column =
+            count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size(), &request);
+        ASSERT_TRUE(column.has_prebins);
+        ASSERT_EQ(column.prebins.size(), got.size());
+        for (std::size_t b = 0; b < got.size(); ++b) {
+            EXPECT_EQ(column.prebins[b].right, got[b].right) << kind << " " << b;
+            EXPECT_EQ(column.prebins[b].c0, got[b].c0) << kind << " " << b;
+            EXPECT_EQ(column.prebins[b].c1, got[b].c1) << kind << " " << b;
+        }
         ASSERT_EQ(got.size(), want.size()) << kind;
         for (std::size_t b = 0; b < got.size(); ++b) {
             EXPECT_EQ(got[b].left, want[b].left) << kind << " " << b;

@@ -688,19 +688,6 @@ struct WeightedValueCounts {
 // refused, naming its row.
 TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
                                                         const double* w, std::size_t n);
-// The rows of one column of 0/1 flags (NaN: target unknown) with weights,
-// counted as count_values_weighted counts those of known target, and the
-// weight of each class and the records of those whose x is NaN: a column's
-// counts in one pass over its rows. Rows of weight 0 are left out.
-struct WeightedCountedColumn {
-    WeightedValueCounts counts;
-    double missing_c0 = 0.0;
-    double missing_c1 = 0.0;
-    int64_t missing_rows = 0;
-};
-TESSALINE_API WeightedCountedColumn count_column_weighted(const double* x, const double* flags,
-                                                          const double* w, std::size_t n);
-
 // Weighted counts read in place (arrays another owner keeps).
 struct WeightedCountsView {
     const double* value;
@@ -727,6 +714,32 @@ TESSALINE_API std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsV
                                                            std::size_t n_prebins,
                                                            std::size_t max_class_parts,
                                                            double min_class_share);
+// The rows of one column of 0/1 flags (NaN: target unknown) with weights,
+// counted as count_values_weighted counts those of known target, and the
+// weight of each class and the records of those whose x is NaN: a column's
+// counts in one pass over its rows. Rows of weight 0 are left out.
+// Asked with a PrebinRequest, it also gives the pre-bins of the counts (as
+// weighted_prebins makes them), read while the counts are at hand: weights
+// of 1 through the index of the count of rows. Where the pre-bins cannot be
+// made (no finite value, say) there are none, and the step on the counts
+// says why in its turn.
+struct PrebinRequest {
+    std::size_t n_prebins;
+    std::size_t max_class_parts;
+    double min_class_share;
+};
+struct WeightedCountedColumn {
+    WeightedValueCounts counts;
+    double missing_c0 = 0.0;
+    double missing_c1 = 0.0;
+    int64_t missing_rows = 0;
+    bool has_prebins = false;
+    std::vector<WeightedPrebin> prebins;
+};
+TESSALINE_API WeightedCountedColumn count_column_weighted(const double* x, const double* flags,
+                                                          const double* w, std::size_t n,
+                                                          const PrebinRequest* prebins = nullptr);
+
 // Tables of weighted counts summed by value, exactly and rounded once;
 // values whose weight adds up to 0 are dropped.
 TESSALINE_API WeightedValueCounts

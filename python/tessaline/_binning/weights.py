@@ -192,7 +192,8 @@ class WeightedRows:
     """The rows of positive weight of one column, split into the searched ones
     and those of the special values, with the searched rows summed: `counts`
     by value (infinite values included), and the weights and records of the
-    rows whose value is missing."""
+    rows whose value is missing; `prebins`, when asked and possible, the
+    pre-bins of the default binning of `counts`."""
 
     xs: FloatArray
     flags: FloatArray
@@ -201,6 +202,7 @@ class WeightedRows:
     specials: tuple[float, ...]
     counts: Counts
     missing: tuple[float, float, int]
+    prebins: Mapping[str, Any] | None = None
 
     @property
     def total(self) -> float:
@@ -215,10 +217,15 @@ class WeightedRows:
 
 
 def weighted_rows(
-    xs: FloatArray, flags: FloatArray, weights: FloatArray, special_values: Sequence[float]
+    xs: FloatArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    special_values: Sequence[float],
+    prebins: Mapping[str, Any] | None = None,
 ) -> WeightedRows:
     """The weighted rows of a column (weights checked by the caller); rows of
-    weight 0 are left out here, as if absent."""
+    weight 0 are left out here, as if absent. `prebins`: the options of the
+    default binning's pre-bins, made with the counts."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
@@ -229,13 +236,14 @@ def weighted_rows(
     else:
         sx, sf, sw = kept(~special, xs, flags, weights)
     # The searched rows summed by value, and those whose value is missing, in one pass.
-    counts = native.count_column_weighted(sx, sf, sw)
+    counts = native.count_column_weighted(sx, sf, sw, prebins)
     missing = (
         float(counts.pop("missing_c0")),
         float(counts.pop("missing_c1")),
         int(counts.pop("missing_rows")),
     )
-    return WeightedRows(xs, flags, weights, special, specials, counts, missing)
+    made = counts.pop("prebins", None)
+    return WeightedRows(xs, flags, weights, special, specials, counts, missing, made)
 
 
 def weighted_binning(

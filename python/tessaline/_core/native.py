@@ -194,11 +194,19 @@ def count_values_weighted(
     return counts
 
 
-def count_column_weighted(x: FloatArray, flags: FloatArray, weights: FloatArray) -> Counts:
+def count_column_weighted(
+    x: FloatArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    prebins: Mapping[str, Any] | None = None,
+) -> Counts:
     """`count_values_weighted` of the rows of known target (`flags` 0 or 1,
     NaN unknown) with, under "missing_c0", "missing_c1" and "missing_rows",
-    the weight of each class and the records of those whose x is NaN."""
-    counts: Counts = _native.count_column_weighted(x, flags, weights)
+    the weight of each class and the records of those whose x is NaN. With
+    `prebins` (the options of `prebins_from_weighted_counts`), under
+    "prebins" those pre-bins of the counts, made while they are at hand,
+    where they can be made (else `prebins_from_weighted_counts` says why)."""
+    counts: Counts = _native.count_column_weighted(x, flags, weights, **(prebins or {}))
     return counts
 
 
