@@ -54,6 +54,64 @@ py::dict count_values_weighted(const b::DoubleArray& x, const py::object& labels
     return weighted_counts_dict(std::move(counts));
 }
 
+// A column's weighted counts and the weights of its rows of NaN x, in one
+// pass over its rows with the lock released.
+py::dict prebins_dict(const std::vector<tessaline::WeightedPrebin>& prebins) {
+    using P = tessaline::WeightedPrebin;
+    return py::dict(py::arg("left") = b::column(prebins, &P::left),
+                    py::arg("right") = b::column(prebins, &P::right),
+                    py::arg("c0") = b::column(prebins, &P::c0),
+                    py::arg("c1") = b::column(prebins, &P::c1));
+}
+
+py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& flags,
+                               const b::DoubleArray& weights, std::size_t n_prebins,
+                               std::size_t max_class_parts, double min_class_share) {
+    const auto xs = b::flat_view(x);
+    const auto fs = b::flat_view(flags);
+    const auto ws = b::flat_view(weights);
+    b::require_same_length(xs, fs, "count_column_weighted");
+    b::require_same_length(xs, ws, "count_column_weighted");
+    tessaline::WeightedCountedColumn column;
+    {
+        py::gil_scoped_release release;
+        const tessaline::PrebinRequest request{n_prebins, max_class_parts, min_class_share};
+        column = tessaline::count_column_weighted(xs.data, fs.data, ws.data, xs.size,
+                                                  n_prebins > 0 ? &request : nullptr);
+    }
+    py::dict out = weighted_counts_dict(std::move(column.counts));
+    if (column.has_prebins) out["prebins"] = prebins_dict(column.prebins);
+    out["missing_c0"] = column.missing_c0;
+    out["missing_c1"] = column.missing_c1;
+    out["missing_rows"] = column.missing_rows;
+    return out;
+}
+
+// The pre-bins of the default binning of merged weighted counts, read in
+// place: {"left", "right", "c0", "c1"} per interval.
+py::dict prebins_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                      const b::DoubleArray& c1, const py::object& rows,
+                                      std::size_t n_prebins, std::size_t max_class_parts,
+                                      double min_class_share) {
+    constexpr const char* where = "prebins_from_weighted_counts";
+    const b::Int64Array records = counts_array(rows, where, "rows");
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    const auto r = b::flat_view(records);
+    if (a.size != v.size || e.size != v.size || r.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    const tessaline::WeightedCountsView counts{v.data, a.data, e.data, r.data, v.size};
+    std::vector<tessaline::WeightedPrebin> prebins;
+    {
+        py::gil_scoped_release release;
+        prebins = tessaline::weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
+    }
+    return prebins_dict(prebins);
+}
+
 py::dict merge_weighted_value_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
                                      const b::DoubleArray& c1, const py::object& rows) {
     const std::vector<tessaline::WeightedValueCounts> parts{
@@ -234,6 +292,17 @@ void register_weights(py::module_& m) {
           py::arg("weights"),
           "Weights of the rows by distinct x (ascending) and class, with their records; NaN x "
           "and zero weights left out.");
+    m.def("count_column_weighted", &count_column_weighted, py::arg("x"), py::arg("flags"),
+          py::arg("weights"), py::arg("n_prebins") = 0, py::arg("max_class_parts") = 0,
+          py::arg("min_class_share") = 0.0,
+          "Weights of the rows of known target (flags 0 or 1) by distinct x and class, with "
+          "their records, and those of the rows whose x is NaN; zero weights left out. With "
+          "n_prebins, under \"prebins\" the pre-bins of the default binning where they can be "
+          "made.");
+    m.def("prebins_from_weighted_counts", &prebins_from_weighted_counts, py::arg("value"),
+          py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("n_prebins"),
+          py::arg("max_class_parts"), py::arg("min_class_share"),
+          "Pre-bins of the default binning of merged weighted counts: edges and class weights.");
     m.def("merge_weighted_value_counts", &merge_weighted_value_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("rows"),
           "Weighted counts summed by value, values ascending.");

@@ -14,8 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "exact_sum.hpp"
+#include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
@@ -58,15 +60,25 @@ void require_merged(const WeightedValueCounts& counts, const char* where) {
     }
 }
 
-// The weights of a group of rows by class.
-struct ClassSums {
-    RunningExactSum c0, c1;
+// A sum of whole weights whose total a double holds exactly.
+struct PlainSum {
+    double sum = 0.0;
+    void add(double w) { sum += w; }
+    double value() { return std::exchange(sum, 0.0); }
+    void clear() { sum = 0.0; }
+};
+
+// The weights of a group of rows by class, each summed by `Sum`.
+template <typename Sum>
+struct BasicClassSums {
+    Sum c0, c1;
     void add(bool event, double w) { (event ? c1 : c0).add(w); }
     void clear() {
         c0.clear();
         c1.clear();
     }
 };
+using ClassSums = BasicClassSums<RunningExactSum>;
 
 // A sum of weights that a double cannot hold is refused, not read as infinity.
 void require_sum(double total, const char* where) {
@@ -88,91 +100,235 @@ struct KeyedRow {
     double signed_weight;
 };
 
-// Whether every weight is a whole number and all of them add up to at most
-// 2^53: then every partial sum is a double, and plain addition in any order
-// gives the exact sums.
-bool whole_weights(const double* w, std::size_t n) {
-    double total = 0.0;
-    bool whole = true;
-    for (std::size_t i = 0; i < n; ++i) {
-        whole &= w[i] == std::floor(w[i]);
-        total += w[i];
-    }
-    return whole && total <= 9007199254740992.0;
-}
+// What one pass over the weights finds: whether each is 1, and whether each
+// is a whole number with a total below 2^53. Below 2^53 every partial sum of
+// whole weights is a whole number a double holds, so plain addition in any
+// order gives the exact sums. (A total of exactly 2^53 may be a rounded one:
+// 2^53 + 1 reads as 2^53, and the sums below it may have lost a row.)
+struct WeightKinds {
+    bool all_ones;
+    bool whole;
+};
 
-bool all_ones(const double* w, std::size_t n) {
+// Checks the weights and finds their kind in one pass without branches, so
+// the loop stays short; the row of a refused weight is then found by
+// require_weights. A weight of at least 2^52 is a whole number; below, adding
+// and taking away 2^52 rounds away any fraction.
+WeightKinds weight_kinds(const double* w, std::size_t n) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    bool refused = false;
+    bool ones = true;
+    bool whole = true;
+    double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (w[i] != 1.0) return false;
+        const double wi = w[i];
+        refused |= !(is_finite(wi) && wi >= 0.0);
+        ones &= wi == 1.0;
+        whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
+        total += wi;
     }
-    return true;
+    if (refused) require_weights(w, n);
+    return WeightKinds{ones, whole && total < 9007199254740992.0};
 }
 
 // The rows' weights counted as rows: every weight is 1.
-WeightedValueCounts as_weighted(const ValueCounts& counted) {
+WeightedValueCounts as_weighted(ValueCounts&& counted) {
     WeightedValueCounts counts;
-    counts.value = counted.value;
-    counts.c0.assign(counted.c0.begin(), counted.c0.end());
-    counts.c1.assign(counted.c1.begin(), counted.c1.end());
-    counts.rows.resize(counted.value.size());
-    for (std::size_t j = 0; j < counts.rows.size(); ++j) {
+    counts.value = std::move(counted.value);
+    const std::size_t m = counts.value.size();
+    counts.c0.resize(m);
+    counts.c1.resize(m);
+    counts.rows.resize(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        counts.c0[j] = static_cast<double>(counted.c0[j]);
+        counts.c1[j] = static_cast<double>(counted.c1[j]);
         counts.rows[j] = counted.c0[j] + counted.c1[j];
     }
     return counts;
 }
 
+// Gives back the room of a result that fills less than an eighth of it; the
+// pages past the groups were never touched and cost no memory.
+template <typename T>
+void fit_room(std::vector<T>& v) {
+    if (v.size() < v.capacity() / 8) v.shrink_to_fit();
+}
+
 // Walks the sorted rows group by group of equal keys, `Sum` adding each
-// class's weights.
+// class's weights. A group of one row (most of them, in a column of
+// continuous values) is its own exact sum.
 template <typename Sum>
 WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
     WeightedValueCounts counts;
+    reserve_large(counts.value, order.size());
+    reserve_large(counts.c0, order.size());
+    reserve_large(counts.c1, order.size());
+    reserve_large(counts.rows, order.size());
     Sum c0, c1;
     for (std::size_t a = 0; a < order.size();) {
-        std::size_t b = a;
-        for (; b < order.size() && order[b].key == order[a].key; ++b) {
-            const double w = order[b].signed_weight;
-            if (w < 0.0) {
-                c1.add(-w);
-            } else {
-                c0.add(w);
+        std::size_t b = a + 1;
+        while (b < order.size() && order[b].key == order[a].key) ++b;
+        double zeros = 0.0;
+        double ones = 0.0;
+        if (b - a == 1) {
+            const double w = order[a].signed_weight;
+            (w < 0.0 ? ones : zeros) = std::fabs(w);
+        } else {
+            for (std::size_t i = a; i < b; ++i) {
+                const double w = order[i].signed_weight;
+                if (w < 0.0) {
+                    c1.add(-w);
+                } else {
+                    c0.add(w);
+                }
             }
+            zeros = c0.value();
+            ones = c1.value();
         }
         // The key of both zeros reads back as 0.0.
         counts.value.push_back(value_of_key(order[a].key));
-        counts.c0.push_back(c0.value());
-        counts.c1.push_back(c1.value());
+        counts.c0.push_back(zeros);
+        counts.c1.push_back(ones);
         counts.rows.push_back(static_cast<int64_t>(b - a));
-        require_sum(counts.c0.back() + counts.c1.back(), "count_values_weighted");
+        require_sum(zeros + ones, "count_values_weighted");
         a = b;
     }
+    fit_room(counts.value);
+    fit_room(counts.c0);
+    fit_room(counts.c1);
+    fit_room(counts.rows);
     return counts;
 }
 
-// A sum of whole weights whose total a double holds exactly.
-struct PlainSum {
-    double sum = 0.0;
-    void add(double w) { sum += w; }
-    double value() { return std::exchange(sum, 0.0); }
-};
+// The rows of positive weight and known class whose x is not NaN, as keyed
+// rows sorted by key (the order within a key does not matter: its weights
+// are summed exactly); those whose x is NaN go to `missing` with their
+// records. `event(i)` is the class of row i, `known(i)` whether it has one.
+template <typename Known, typename Event>
+std::vector<KeyedRow> sorted_rows(const double* x, const double* w, std::size_t n, Known known,
+                                  Event event, ClassSums& missing, int64_t& missing_rows) {
+    std::vector<KeyedRow> order;
+    reserve_large(order, n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!(w[i] > 0.0) || !known(i)) continue;
+        if (std::isnan(x[i])) {
+            missing.add(event(i), w[i]);
+            ++missing_rows;
+        } else {
+            order.push_back(KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]});
+        }
+    }
+    radix_sort_records(order);
+    return order;
+}
+
+WeightedValueCounts summed(const std::vector<KeyedRow>& order, bool whole) {
+    return whole ? sum_groups<PlainSum>(order) : sum_groups<RunningExactSum>(order);
+}
+
+// The pre-bins of rows counted as rows (weights of 1), read through the
+// count's own index: those weighted_prebins makes of the same counts as
+// weights, whose whole sums are exact in either form. False where they
+// cannot be made.
+bool prebins_of_rows(const CountedColumn& column, const PrebinRequest& request,
+                     std::vector<WeightedPrebin>& out) {
+    std::vector<BinningSummary> bins;
+    try {
+        bins = indexed_prebins(column.counts, column.index, column.counted_c0 + column.counted_c1,
+                               request.n_prebins, request.max_class_parts, request.min_class_share);
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
+    out.reserve(bins.size());
+    for (const BinningSummary& bin : bins) {
+        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
+                                     static_cast<double>(bin.c1)});
+    }
+    return true;
+}
 
 }  // namespace
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
                                           std::size_t n) {
-    require_weights(w, n);
+    const WeightKinds kinds = weight_kinds(w, n);
     // Weights of 1 are rows: the unweighted count gives the same sums.
-    if (all_ones(w, n)) return as_weighted(count_values(x, y, n));
-    std::vector<KeyedRow> order;
-    reserve_large(order, n);
+    if (kinds.all_ones) return as_weighted(count_values(x, y, n));
+    ClassSums missing;
+    int64_t missing_rows = 0;
+    const std::vector<KeyedRow> order = sorted_rows(
+        x, w, n, [](std::size_t) { return true; }, [&](std::size_t i) { return y[i] != 0; },
+        missing, missing_rows);
+    return summed(order, kinds.whole);
+}
+
+WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
+                                            std::size_t n, const PrebinRequest* prebins) {
+    constexpr const char* where = "count_column_weighted";
+    // The flags as labels for the count of rows, checked on the way; a NaN
+    // flag (target unknown) is marked 2.
+    std::vector<int32_t> labels;
+    reserve_large(labels, n);
+    labels.resize(n);
+    bool unknown = false;
+    bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!std::isnan(x[i]) && w[i] > 0.0) {
-            order.push_back(KeyedRow{ordered_key(x[i]), y[i] != 0 ? -w[i] : w[i]});
+        const double f = flags[i];
+        const bool nan = std::isnan(f);
+        unknown |= nan;
+        refused |= !(nan || f == 0.0 || f == 1.0);
+        labels[i] = nan ? 2 : static_cast<int32_t>(f == 1.0);
+    }
+    if (refused) throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
+    const WeightKinds kinds = weight_kinds(w, n);
+    WeightedCountedColumn out;
+    if (kinds.all_ones) {
+        // Rows: the unweighted count of the rows of known class, which counts
+        // the rows of NaN x by class on the way.
+        CountedColumn column;
+        if (unknown) {
+            std::vector<double> xs;
+            reserve_large(xs, n);
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (labels[i] == 2) continue;
+                xs.push_back(x[i]);
+                labels[kept++] = labels[i];
+            }
+            column = count_column(xs.data(), labels.data(), kept);
+        } else {
+            column = count_column(x, labels.data(), n);
+        }
+        if (prebins != nullptr) {
+            out.has_prebins = prebins_of_rows(column, *prebins, out.prebins);
+        }
+        out.counts = as_weighted(std::move(column.counts));
+        out.missing_c0 = static_cast<double>(column.missing_c0);
+        out.missing_c1 = static_cast<double>(column.missing_c1);
+        out.missing_rows = column.missing_c0 + column.missing_c1;
+        return out;
+    }
+    ClassSums missing;
+    const std::vector<KeyedRow> order = sorted_rows(
+        x, w, n, [&](std::size_t i) { return labels[i] != 2; },
+        [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
+    out.counts = summed(order, kinds.whole);
+    if (prebins != nullptr) {
+        const WeightedCountsView view{out.counts.value.data(), out.counts.c0.data(),
+                                      out.counts.c1.data(), out.counts.rows.data(),
+                                      out.counts.value.size()};
+        try {
+            out.prebins = weighted_prebins(view, prebins->n_prebins, prebins->max_class_parts,
+                                           prebins->min_class_share);
+            out.has_prebins = true;
+        } catch (const std::invalid_argument&) {
+            out.has_prebins = false;
         }
     }
-    // The order within a key does not matter: its weights are summed exactly.
-    radix_sort_records(order);
-    if (whole_weights(w, n)) return sum_groups<PlainSum>(order);
-    return sum_groups<RunningExactSum>(order);
+    out.missing_c0 = missing.c0.value();
+    out.missing_c1 = missing.c1.value();
+    require_sum(out.missing_c0 + out.missing_c1, "count_values_weighted");
+    return out;
 }
 
 WeightedValueCounts merge_weighted_value_counts(const std::vector<WeightedValueCounts>& parts) {
@@ -329,13 +485,16 @@ std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
     return compute_splits_weighted(weighted_boundaries(counts), p);
 }
 
-WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
-                                                 const double* w, std::size_t n, std::size_t k) {
-    require_weights(w, n);
+namespace {
+
+// The categories' weights, each class's summed by `Sum`.
+template <typename Sum>
+WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
+                                         const double* w, std::size_t n, std::size_t k) {
     WeightedCategoryCounts counts;
     counts.rows.assign(k, 0);
-    std::vector<ClassSums> sums(k);
-    ClassSums missing;
+    std::vector<BasicClassSums<Sum>> sums(k);
+    BasicClassSums<Sum> missing;
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
@@ -359,7 +518,7 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
     }
     counts.c0.reserve(k);
     counts.c1.reserve(k);
-    for (ClassSums& s : sums) {
+    for (BasicClassSums<Sum>& s : sums) {
         counts.c0.push_back(s.c0.value());
         counts.c1.push_back(s.c1.value());
         require_sum(counts.c0.back() + counts.c1.back(), "count_categories_weighted");
@@ -368,6 +527,15 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
     counts.missing_c1 = missing.c1.value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
     return counts;
+}
+
+}  // namespace
+
+WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
+                                                 const double* w, std::size_t n, std::size_t k) {
+    // Whole weights below 2^53 in all add up exactly in plain sums.
+    if (weight_kinds(w, n).whole) return categories_summed<PlainSum>(codes, labels, w, n, k);
+    return categories_summed<RunningExactSum>(codes, labels, w, n, k);
 }
 
 namespace {

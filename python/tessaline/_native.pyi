@@ -117,6 +117,23 @@ def delong_auc(scores: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: 
 def count_values_weighted(
     x: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike
 ) -> dict[str, Any]: ...
+def count_column_weighted(
+    x: npt.ArrayLike,
+    flags: npt.ArrayLike,
+    weights: npt.ArrayLike,
+    n_prebins: int = 0,
+    max_class_parts: int = 0,
+    min_class_share: float = 0.0,
+) -> dict[str, Any]: ...
+def prebins_from_weighted_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+) -> dict[str, Any]: ...
 def merge_weighted_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
 ) -> dict[str, Any]: ...

@@ -1,5 +1,6 @@
 // Weighted counts: the quantile rule on fractional weights, the exact order of
-// weighted event rates, merges, and the refusal of bad weights. That integer
+// weighted event rates, merges, a column counted and pre-binned in one call
+// against the steps apart, and the refusal of bad weights. That integer
 // weights give the results of the rows repeated is shown from Python.
 #include "reference.hpp"
 
@@ -95,6 +96,120 @@ TEST(WeightedCounts, WeightsAreSummedExactlyInAnyOrderOfRowsOrParts) {
     EXPECT_EQ(message_of([&] { count_values_weighted(x.data(), y.data(), huge.data(), 3); }),
               "count_values_weighted: sample_weight adds up beyond the largest double; divide "
               "the weights by a common factor");
+}
+
+// 2^53 + 1 rounds to 2^53, so whole weights adding up to 2^53 may have lost a
+// row on the way: only a total below 2^53 lets plain sums stand for exact ones.
+TEST(WeightedCounts, WholeWeightsReachingTwoToThe53AreStillSummedExactly) {
+    const double big = 9007199254740992.0;
+    const Values x{5.0, 5.0, 5.0};
+    const std::vector<int32_t> y{1, 1, 1};
+    const Values flags{1.0, 1.0, 1.0};
+    const std::vector<int64_t> codes{0, 0, 0};
+    const Values w{big, 1.0, 1.0};
+    EXPECT_EQ(count_values_weighted(x.data(), y.data(), w.data(), 3).c1, Values{big + 2.0});
+    EXPECT_EQ(count_column_weighted(x.data(), flags.data(), w.data(), 3).counts.c1,
+              Values{big + 2.0});
+    EXPECT_EQ(count_categories_weighted(codes.data(), flags.data(), w.data(), 3, 1).c1,
+              Values{big + 2.0});
+}
+
+// Rows with NaN values, unknown targets and zero weights under weights of
+// every kind the count tells apart (all 1, 1 but one, whole, fractional).
+struct WeightedSample {
+    Values x, flags, w;
+};
+
+WeightedSample weighted_sample(int kind) {
+    std::mt19937_64 rng(11 + kind);
+    const std::size_t n = 3000;
+    WeightedSample s{messy_sample(rng, n, 40), Values(n), Values(n, 1.0)};
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double u = unit(rng);
+        s.flags[i] = u < 0.05 ? kNaN : static_cast<double>(u < 0.3);
+        if (kind == 1 && i == 7) s.w[i] = 2.0;
+        if (kind == 2) s.w[i] = std::floor(unit(rng) * 4.0);
+        if (kind == 3) s.w[i] = unit(rng) < 0.1 ? 0.0 : 0.1 + unit(rng) * 3.0;
+    }
+    return s;
+}
+
+TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
+    for (int kind = 0; kind < 4; ++kind) {
+        const WeightedSample s = weighted_sample(kind);
+        Values known_x, known_w, nan_x, nan_w;
+        std::vector<int32_t> known_y, nan_y;
+        for (std::size_t i = 0; i < s.x.size(); ++i) {
+            if (std::isnan(s.flags[i])) continue;
+            const bool missing = std::isnan(s.x[i]);
+            (missing ? nan_x : known_x).push_back(missing ? 0.0 : s.x[i]);
+            (missing ? nan_y : known_y).push_back(static_cast<int32_t>(s.flags[i]));
+            (missing ? nan_w : known_w).push_back(s.w[i]);
+        }
+        const WeightedValueCounts apart =
+            count_values_weighted(known_x.data(), known_y.data(), known_w.data(), known_x.size());
+        const WeightedValueCounts missing =
+            count_values_weighted(nan_x.data(), nan_y.data(), nan_w.data(), nan_x.size());
+        const WeightedCountedColumn column =
+            count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size());
+        EXPECT_EQ(column.counts.value, apart.value) << kind;
+        EXPECT_EQ(column.counts.c0, apart.c0) << kind;
+        EXPECT_EQ(column.counts.c1, apart.c1) << kind;
+        EXPECT_EQ(column.counts.rows, apart.rows) << kind;
+        ASSERT_EQ(missing.value.size(), 1u);
+        EXPECT_EQ(column.missing_c0, missing.c0[0]) << kind;
+        EXPECT_EQ(column.missing_c1, missing.c1[0]) << kind;
+        EXPECT_EQ(column.missing_rows, missing.rows[0]) << kind;
+    }
+    const Values bad{0.0, 0.5};
+    EXPECT_EQ(
+        message_of([&] { count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2); }),
+        "count_column_weighted: flags must be 0, 1 or NaN");
+    // No finite value: no pre-bins, and no error before the limits are checked.
+    const PrebinRequest request{20, 64, 0.01};
+    const Values nan{kNaN, kNaN};
+    EXPECT_FALSE(
+        count_column_weighted(nan.data(), Values{0, 1}.data(), Values{1, 2}.data(), 2, &request)
+            .has_prebins);
+}
+
+// Whole weights are pre-binned through an index of counts, fractional ones
+// value by value: either way the pre-bins are those of the steps on counts.
+TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
+    for (int kind = 0; kind < 4; ++kind) {
+        const WeightedSample s = weighted_sample(kind);
+        const WeightedValueCounts counts =
+            count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size()).counts;
+        Values splits = quantile_splits_weighted(counts, 20);
+        const Values informative = class_split_cuts(
+            counts.value.data(), counts.c0.data(), counts.c1.data(), counts.value.size(), 64, 0.01);
+        splits.insert(splits.end(), informative.begin(), informative.end());
+        const auto want = summarize_binary_weighted(counts, 0.0, 0.0, 0,
+                                                    normalize_splits(splits.data(), splits.size()),
+                                                    SummaryStatistic::Median);
+        const WeightedCountsView view{counts.value.data(), counts.c0.data(), counts.c1.data(),
+                                      counts.rows.data(), counts.value.size()};
+        const auto got = weighted_prebins(view, 20, 64, 0.01);
+        // Made with the counts: through the count of rows for weights of 1.
+        const PrebinRequest request{20, 64, 0.01};
+        const WeightedCountedColumn column =
+            count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size(), &request);
+        ASSERT_TRUE(column.has_prebins);
+        ASSERT_EQ(column.prebins.size(), got.size());
+        for (std::size_t b = 0; b < got.size(); ++b) {
+            EXPECT_EQ(column.prebins[b].right, got[b].right) << kind << " " << b;
+            EXPECT_EQ(column.prebins[b].c0, got[b].c0) << kind << " " << b;
+            EXPECT_EQ(column.prebins[b].c1, got[b].c1) << kind << " " << b;
+        }
+        ASSERT_EQ(got.size(), want.size()) << kind;
+        for (std::size_t b = 0; b < got.size(); ++b) {
+            EXPECT_EQ(got[b].left, want[b].left) << kind << " " << b;
+            EXPECT_EQ(got[b].right, want[b].right) << kind << " " << b;
+            EXPECT_EQ(got[b].c0, want[b].c0) << kind << " " << b;
+            EXPECT_EQ(got[b].c1, want[b].c1) << kind << " " << b;
+        }
+    }
 }
 
 TEST(WeightedCounts, BadWeightsNameTheirRow) {

@@ -728,6 +728,58 @@ struct WeightedValueCounts {
 // refused, naming its row.
 TESSALINE_API WeightedValueCounts count_values_weighted(const double* x, const int32_t* y,
                                                         const double* w, std::size_t n);
+// Weighted counts read in place (arrays another owner keeps).
+struct WeightedCountsView {
+    const double* value;
+    const double* c0;
+    const double* c1;
+    const int64_t* rows;
+    std::size_t size;
+};
+
+// One pre-bin of the default binning: its edges and the weight of each class.
+struct WeightedPrebin {
+    double left;
+    double right;
+    double c0;
+    double c1;
+};
+
+// The pre-bins of the default binning of merged weighted counts: the
+// quantile cut points of quantile_splits_weighted joined by those of
+// class_split_cuts (max_class_parts, min_class_share), and the weight of each
+// class in every interval between them, summed value by value in ascending
+// order as summarize_binary_weighted sums them.
+TESSALINE_API std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
+                                                           std::size_t n_prebins,
+                                                           std::size_t max_class_parts,
+                                                           double min_class_share);
+// The rows of one column of 0/1 flags (NaN: target unknown) with weights,
+// counted as count_values_weighted counts those of known target, and the
+// weight of each class and the records of those whose x is NaN: a column's
+// counts in one pass over its rows. Rows of weight 0 are left out.
+// Asked with a PrebinRequest, it also gives the pre-bins of the counts (as
+// weighted_prebins makes them), read while the counts are at hand: weights
+// of 1 through the index of the count of rows. Where the pre-bins cannot be
+// made (no finite value, say) there are none, and the step on the counts
+// says why in its turn.
+struct PrebinRequest {
+    std::size_t n_prebins;
+    std::size_t max_class_parts;
+    double min_class_share;
+};
+struct WeightedCountedColumn {
+    WeightedValueCounts counts;
+    double missing_c0 = 0.0;
+    double missing_c1 = 0.0;
+    int64_t missing_rows = 0;
+    bool has_prebins = false;
+    std::vector<WeightedPrebin> prebins;
+};
+TESSALINE_API WeightedCountedColumn count_column_weighted(const double* x, const double* flags,
+                                                          const double* w, std::size_t n,
+                                                          const PrebinRequest* prebins = nullptr);
+
 // Tables of weighted counts summed by value, exactly and rounded once;
 // values whose weight adds up to 0 are dropped.
 TESSALINE_API WeightedValueCounts

@@ -174,6 +174,15 @@ CLASS_PARTS = 64
 CLASS_PART_SHARE = 0.01
 
 
+def _prebin_options(n_prebins: int) -> dict[str, Any]:
+    """The options of the default binning's pre-bins of weighted counts."""
+    return {
+        "n_prebins": n_prebins,
+        "max_class_parts": CLASS_PARTS,
+        "min_class_share": CLASS_PART_SHARE,
+    }
+
+
 def _prebins(counts: Mapping[str, npt.NDArray[Any]], n_prebins: int) -> npt.NDArray[np.float64]:
     """Quantile cut points of the searched rows counted by value joined by the
     cut points that best separate the classes (taken for both classes alike,
@@ -221,16 +230,23 @@ def optimal_cuts(
     max_pvalue: float | None = None,
     outside: Outside = NOTHING_OUTSIDE,
     iv_test: IvTest | None = None,
+    weighted_prebins: Mapping[str, Any] | None = None,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points of the optimal grouping and the table's metadata, from
     the searched rows counted by value (`counts`: value ascending, c0, c1;
     infinite values included) and the rows of the table `outside` them; with
-    `iv_test`, the metadata holds the test of the search's IV."""
+    `iv_test`, the metadata holds the test of the search's IV.
+    `weighted_prebins`: the pre-bins of weighted `counts`, made with them."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
     records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
     _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
-    prebins = _prebins(counts, n_prebins)
-    per_prebin = native.prebin_summary(counts, prebins)
+    if weighted_prebins is not None:
+        per_prebin = weighted_prebins
+    elif "rows" in counts:
+        # Weighted: the pre-bins read in place in one native call.
+        per_prebin = native.prebins_from_weighted_counts(counts, **_prebin_options(n_prebins))
+    else:
+        per_prebin = native.prebin_summary(counts, _prebins(counts, n_prebins))
     return _grouped_cuts(counts["value"], per_prebin, label, *limits, max_pvalue, outside, iv_test)
 
 
@@ -466,9 +482,15 @@ def optimal_rows(
     checks.same_length(("x", xs), ("y", flags))
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
-        rows = weighting.weighted_rows(xs, flags, weights, special_values)
+        # The pre-bins made with the counts, for a count of pre-bins the
+        # native call takes (any other is refused by the limits' check).
+        asked = type(n_prebins) is int and n_prebins > 0
+        rows = weighting.weighted_rows(
+            xs, flags, weights, special_values, _prebin_options(n_prebins) if asked else None
+        )
         cuts, metadata = optimal_cuts(
             rows.counts,
+            weighted_prebins=rows.prebins,
             label=name,
             max_bins=max_bins,
             min_bin_share=min_bin_share,

@@ -81,19 +81,6 @@ def weighted_counts(xs: FloatArray, flags: FloatArray, weights: FloatArray) -> C
     return native.count_values_weighted(xs, labels_of(flags), weights)
 
 
-def missing_weights(
-    xs: FloatArray, flags: FloatArray, weights: FloatArray
-) -> tuple[float, float, int]:
-    """The weights of the non-events and events whose value is missing, and their records."""
-    at = np.isnan(xs) & ~np.isnan(flags)
-    counted = native.count_values_weighted(
-        np.zeros(int(at.sum())), labels_of(flags[at]), weights[at]
-    )
-    if not counted["value"].size:
-        return 0.0, 0.0, 0
-    return float(counted["c0"][0]), float(counted["c1"][0]), int(counted["rows"][0])
-
-
 def finite_part(counts: Mapping[str, npt.NDArray[Any]]) -> Counts:
     """The counts of the finite values."""
     finite = np.isfinite(counts["value"])
@@ -205,7 +192,8 @@ class WeightedRows:
     """The rows of positive weight of one column, split into the searched ones
     and those of the special values, with the searched rows summed: `counts`
     by value (infinite values included), and the weights and records of the
-    rows whose value is missing."""
+    rows whose value is missing; `prebins`, when asked and possible, the
+    pre-bins of the default binning of `counts`."""
 
     xs: FloatArray
     flags: FloatArray
@@ -214,6 +202,7 @@ class WeightedRows:
     specials: tuple[float, ...]
     counts: Counts
     missing: tuple[float, float, int]
+    prebins: Mapping[str, Any] | None = None
 
     @property
     def total(self) -> float:
@@ -228,10 +217,15 @@ class WeightedRows:
 
 
 def weighted_rows(
-    xs: FloatArray, flags: FloatArray, weights: FloatArray, special_values: Sequence[float]
+    xs: FloatArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    special_values: Sequence[float],
+    prebins: Mapping[str, Any] | None = None,
 ) -> WeightedRows:
     """The weighted rows of a column (weights checked by the caller); rows of
-    weight 0 are left out here, as if absent."""
+    weight 0 are left out here, as if absent. `prebins`: the options of the
+    default binning's pre-bins, made with the counts."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
@@ -241,15 +235,15 @@ def weighted_rows(
         sx, sf, sw = xs, flags, weights
     else:
         sx, sf, sw = kept(~special, xs, flags, weights)
-    return WeightedRows(
-        xs,
-        flags,
-        weights,
-        special,
-        specials,
-        weighted_counts(sx, sf, sw),
-        missing_weights(sx, sf, sw),
+    # The searched rows summed by value, and those whose value is missing, in one pass.
+    counts = native.count_column_weighted(sx, sf, sw, prebins)
+    missing = (
+        float(counts.pop("missing_c0")),
+        float(counts.pop("missing_c1")),
+        int(counts.pop("missing_rows")),
     )
+    made = counts.pop("prebins", None)
+    return WeightedRows(xs, flags, weights, special, specials, counts, missing, made)
 
 
 def weighted_binning(

@@ -194,6 +194,40 @@ def count_values_weighted(
     return counts
 
 
+def count_column_weighted(
+    x: FloatArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    prebins: Mapping[str, Any] | None = None,
+) -> Counts:
+    """`count_values_weighted` of the rows of known target (`flags` 0 or 1,
+    NaN unknown) with, under "missing_c0", "missing_c1" and "missing_rows",
+    the weight of each class and the records of those whose x is NaN. With
+    `prebins` (the options of `prebins_from_weighted_counts`), under
+    "prebins" those pre-bins of the counts, made while they are at hand,
+    where they can be made (else `prebins_from_weighted_counts` says why)."""
+    counts: Counts = _native.count_column_weighted(x, flags, weights, **(prebins or {}))
+    return counts
+
+
+def prebins_from_weighted_counts(
+    counts: CountsIn, *, n_prebins: int, max_class_parts: int, min_class_share: float
+) -> dict[str, Any]:
+    """The pre-bins of the default binning (see `binning.optimal`) of merged
+    weighted counts: "left", "right", "c0" and "c1" per interval, as the
+    quantile cuts, the class split cuts and the summary over both give them."""
+    prebins: dict[str, Any] = _native.prebins_from_weighted_counts(
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        counts["rows"],
+        n_prebins,
+        max_class_parts,
+        min_class_share,
+    )
+    return prebins
+
+
 def merge_weighted_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike, rows: npt.ArrayLike
 ) -> Counts:

@@ -93,6 +93,19 @@ def test_integer_weights_are_the_rows_repeated_and_zero_weights_the_rows_left_ou
     assert weighted["rows"].sum() == alone["rows"].sum()
 
 
+@pytest.mark.parametrize("fit", FITS)
+def test_weights_all_one_but_one_row_are_the_rows_with_that_row_twice(fit):
+    """Weights of 1 are counted as rows and any other weight by weight: one
+    row of 2 among them switches the count, not the table."""
+    x, grade, y, _ = weighted_rows(0)
+    column = grade if fit.startswith("categorical") else x
+    w = np.ones(x.size)
+    w[np.flatnonzero(np.isfinite(x) & (y == 1.0))[0]] = 2.0
+    repeated = np.repeat(np.arange(x.size), w.astype(int))
+    weighted = FITS[fit](column, y, sample_weight=w)
+    assert_same_table(weighted, FITS[fit](column[repeated], y[repeated]))
+
+
 def test_counts_of_weighted_groups_give_the_tables_of_the_rows():
     """An engine that sums a weight column beside its counts (records of
     positive weight only) gets the local weighted tables."""

@@ -1,0 +1,126 @@
+// The pre-bins of the default (optimal) binning of weighted counts in one
+// call: the quantile cut points, the cut points that best separate the
+// classes, and the weight of each class between them, read in place from the
+// counts. Each step gives what the function of the same name on counts gives
+// (quantile_splits_weighted, class_split_cuts, the summary's class weights),
+// so a column pre-binned here and one pre-binned step by step get the same
+// pre-bins, bit for bit.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "count_index.hpp"
+#include "counted_rows.hpp"
+#include "numeric.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline {
+namespace {
+
+// The members the functions on counts read, over arrays kept elsewhere.
+struct WeightedSpans {
+    CountSpan<double> value;
+    CountSpan<double> c0;
+    CountSpan<double> c1;
+};
+
+// The counts as a merge leaves them: values ascending and distinct (not NaN),
+// weights finite and not negative, records not negative.
+void require_merged(const WeightedCountsView& counts) {
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        const bool ascending =
+            j == 0 ? !std::isnan(counts.value[0]) : counts.value[j - 1] < counts.value[j];
+        if (!ascending || !(is_finite(counts.c0[j]) && counts.c0[j] >= 0.0) ||
+            !(is_finite(counts.c1[j]) && counts.c1[j] >= 0.0) || counts.rows[j] < 0) {
+            throw std::invalid_argument(
+                "prebins_from_weighted_counts: values must be ascending and distinct (not NaN), "
+                "weights finite and not negative");
+        }
+    }
+}
+
+// Whole weights whose total is below 2^53 are counts of rows: every sum of
+// them is exact in any order, so the pre-bins of the rows repeated, read
+// through an index of running sums (a few thousand reads, where the steps
+// above each pass over every value), are the same bits. Returns whether the
+// counts were whole, the pre-bins then in `out`.
+bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
+                   std::size_t max_class_parts, double min_class_share,
+                   std::vector<WeightedPrebin>& out) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
+    bool all_whole = true;
+    double total = 0.0;
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
+        total += counts.c0[j] + counts.c1[j];
+    }
+    if (!all_whole || !(total < 9007199254740992.0)) return false;
+    ValueCounts rows;
+    rows.value.assign(counts.value, counts.value + counts.size);
+    rows.c0.resize(counts.size);
+    rows.c1.resize(counts.size);
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        rows.c0[j] = static_cast<int64_t>(counts.c0[j]);
+        rows.c1[j] = static_cast<int64_t>(counts.c1[j]);
+    }
+    CountIndex index;
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
+    extend_index(index, rows.c0.data(), rows.c1.data(), 0, counts.size, rows0, rows1);
+    finish_index(index, counts.size, rows0, rows1);
+    const std::vector<BinningSummary> bins =
+        indexed_prebins(rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
+    out.clear();
+    out.reserve(bins.size());
+    for (const BinningSummary& bin : bins) {
+        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
+                                     static_cast<double>(bin.c1)});
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
+                                             std::size_t n_prebins, std::size_t max_class_parts,
+                                             double min_class_share) {
+    require_merged(counts);
+    std::vector<WeightedPrebin> prebins;
+    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
+        return prebins;
+    }
+    const WeightedSpans spans{
+        {counts.value, counts.size}, {counts.c0, counts.size}, {counts.c1, counts.size}};
+    std::vector<double> splits = quantile_cuts(spans, n_prebins);
+    const std::vector<double> informative = class_split_cuts(
+        counts.value, counts.c0, counts.c1, counts.size, max_class_parts, min_class_share);
+    // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
+    // either parts the values alike).
+    splits.insert(splits.end(), informative.begin(), informative.end());
+    std::sort(splits.begin(), splits.end());
+    splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
+
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::size_t m = splits.size();
+    prebins.reserve(m + 1);
+    std::size_t from = 0;
+    for (std::size_t b = 0; b <= m; ++b) {
+        const std::size_t to = interval_end(spans, splits, b, from);
+        // Value by value from 0, as the summary of the same cut points adds them.
+        double zeros = 0.0;
+        double ones = 0.0;
+        for (std::size_t j = from; j < to; ++j) {
+            zeros += counts.c0[j];
+            ones += counts.c1[j];
+        }
+        prebins.push_back(WeightedPrebin{b == 0 ? -kInfinity : splits[b - 1],
+                                         b == m ? kInfinity : splits[b], zeros, ones});
+        from = to;
+    }
+    return prebins;
+}
+
+}  // namespace tessaline
