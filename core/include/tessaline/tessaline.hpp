@@ -930,6 +930,24 @@ TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCo
 // deviation from the interval's, summed exactly.
 TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
     const ContinuousValueCounts& counts, const std::vector<double>& splits);
+// The same two from the values and their sums as columns of `size` entries,
+// read where they are (values ascending, not NaN; min and max may be null,
+// read as NaN): a table of many values is not copied into rows first.
+struct ContinuousValueColumns {
+    std::size_t size = 0;
+    const double* value = nullptr;
+    const int64_t* rows = nullptr;
+    const double* weight = nullptr;
+    const double* sum = nullptr;
+    const double* sum_sq = nullptr;
+    const double* sum_sq_dev = nullptr;
+    const double* min = nullptr;
+    const double* max = nullptr;
+};
+TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueColumns& counts,
+                                                         std::size_t n_bins);
+TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
+    const ContinuousValueColumns& counts, const std::vector<double>& splits);
 
 // The columns of a table of rows: each row's share of the weight W / total,
 // mean S / W, standard deviation sqrt(D / W) (the population form, weights
