@@ -144,17 +144,22 @@ struct Accumulator {
     }
 };
 
-void check_row(const double* y, const double* w, std::size_t i) {
+[[noreturn]] void refuse_row(const double* y, const double* w, std::size_t i) {
     if (w != nullptr && !(is_finite(w[i]) && w[i] >= 0.0)) {
         throw std::invalid_argument(
             "count_continuous_values: sample_weight must hold finite non-negative weights: row " +
             std::to_string(i) + " holds " + shown(w[i]));
     }
-    if (!std::isnan(y[i]) && !is_finite(y[i])) {
-        throw std::invalid_argument(
-            "count_continuous_values: y must hold finite numbers or missing values: row " +
-            std::to_string(i) + " holds " + shown(y[i]));
-    }
+    throw std::invalid_argument(
+        "count_continuous_values: y must hold finite numbers or missing values: row " +
+        std::to_string(i) + " holds " + shown(y[i]));
+}
+
+// A weight finite and not negative, y finite or NaN; the message, built
+// apart, names the first fault of the row.
+inline void check_row(const double* y, const double* w, std::size_t i) {
+    const bool bad_weight = w != nullptr && !(is_finite(w[i]) && w[i] >= 0.0);
+    if (bad_weight || (!std::isnan(y[i]) && !is_finite(y[i]))) refuse_row(y, w, i);
 }
 
 }  // namespace
@@ -263,6 +268,17 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
     return out;
 }
 
+// The sums of one unweighted row are its own numbers: y as it is (0.0 for
+// either zero, as a running sum from 0.0 leaves it) and y * y, the exact
+// square rounded once where the square is a normal double or 0, which also
+// makes them finite. False (the row is summed as any other) otherwise.
+inline bool single_row_stats(double y, ContinuousStats& s) {
+    const double sq = y * y;
+    if (!(sq == 0.0 || std::isnormal(sq))) return false;
+    s = ContinuousStats{1, 1.0, 0.0 + y, sq, 0.0, y, y};
+    return true;
+}
+
 void append_partials(const ExactSum& sum, std::vector<double>& terms,
                      std::vector<int64_t>& offsets) {
     terms.insert(terms.end(), sum.partials().begin(), sum.partials().end());
@@ -282,16 +298,55 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
         out.value.push_back(value);
         out.stats.push_back(a.row_stats("count_continuous_values"));
     };
-    // The sums of one unweighted row are its own numbers: y as it is (0.0
-    // for either zero, as a running sum from 0.0 leaves it) and y * y, the
-    // exact square rounded once where the square is a normal double or 0.
     const auto single = [&](double value, const auto& row) {
         if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
-            const double sq = row.y * row.y;
-            if (!(sq == 0.0 || std::isnormal(sq))) return false;
+            ContinuousStats s;
+            if (!single_row_stats(row.y, s)) return false;
             out.value.push_back(value);
-            out.stats.push_back(
-                checked({1, 1.0, 0.0 + row.y, sq, 0.0, row.y, row.y}, "count_continuous_values"));
+            out.stats.push_back(s);
+            return true;
+        }
+        return false;
+    };
+    Counted c = accumulate(x, y, w, n, reserve, visit, single);
+    out.missing = c.missing.row_stats("count_continuous_values");
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
+    return out;
+}
+
+ContinuousCountColumns count_continuous_columns(const double* x, const double* y,
+                                                const double* w, std::size_t n) {
+    ContinuousCountColumns out;
+    // On large pages: a column of many values costs a fault per fresh page.
+    const auto reserve = [&](std::size_t k) {
+        reserve_large(out.value, k);
+        reserve_large(out.rows, k);
+        reserve_large(out.weight, k);
+        reserve_large(out.sum, k);
+        reserve_large(out.sum_sq, k);
+        reserve_large(out.sum_sq_dev, k);
+        reserve_large(out.min, k);
+        reserve_large(out.max, k);
+    };
+    const auto append = [&](double value, const ContinuousStats& s) {
+        out.value.push_back(value);
+        out.rows.push_back(s.rows);
+        out.weight.push_back(s.weight);
+        out.sum.push_back(s.sum);
+        out.sum_sq.push_back(s.sum_sq);
+        out.sum_sq_dev.push_back(s.sum_sq_dev);
+        out.min.push_back(s.min);
+        out.max.push_back(s.max);
+    };
+    const auto visit = [&](double value, Accumulator& a) {
+        append(value, a.row_stats("count_continuous_values"));
+    };
+    const auto single = [&](double value, const auto& row) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
+            ContinuousStats s;
+            if (!single_row_stats(row.y, s)) return false;
+            append(value, s);
             return true;
         }
         return false;

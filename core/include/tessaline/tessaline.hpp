@@ -876,6 +876,18 @@ struct ContinuousValueCounts {
 // by distinct x. A weight must be finite and not negative, and y finite or NaN.
 TESSALINE_API ContinuousValueCounts count_continuous_values(const double* x, const double* y,
                                                             const double* w, std::size_t n);
+// The same counts as columns, one entry per distinct value: what a caller
+// hands on as columns needs no table of rows copied out of it.
+struct ContinuousCountColumns {
+    std::vector<double> value;
+    std::vector<int64_t> rows;
+    std::vector<double> weight, sum, sum_sq, sum_sq_dev, min, max;
+    ContinuousStats missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+TESSALINE_API ContinuousCountColumns count_continuous_columns(const double* x, const double* y,
+                                                              const double* w, std::size_t n);
 // The sums of count_continuous_values before they are rounded, so that
 // counts of separate parts of a data set (partitions of a cluster) add up
 // exactly: per value (ascending, then NaN for the rows whose x is NaN) its
