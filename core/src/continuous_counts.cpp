@@ -219,8 +219,8 @@ void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit v
 // are counted in `out`; `make` builds the record of a row kept. Returns the
 // number of rows kept.
 template <typename Row, typename Make>
-std::size_t file_rows(const double* x, const double* y, const double* w, std::size_t n,
-                      Row* kept, Counted& out, Make make) {
+std::size_t file_rows(const double* x, const double* y, const double* w, std::size_t n, Row* kept,
+                      Counted& out, Make make) {
     std::size_t filed = 0;
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
@@ -315,8 +315,8 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
     return out;
 }
 
-ContinuousCountColumns count_continuous_columns(const double* x, const double* y,
-                                                const double* w, std::size_t n) {
+ContinuousCountColumns count_continuous_columns(const double* x, const double* y, const double* w,
+                                                std::size_t n) {
     ContinuousCountColumns out;
     // On large pages: a column of many values costs a fault per fresh page.
     const auto reserve = [&](std::size_t k) {
@@ -477,8 +477,13 @@ struct StatsColumns {
     double value(std::size_t i) const { return c.value[i]; }
     double weight(std::size_t i) const { return c.weight[i]; }
     ContinuousStats stats(std::size_t i) const {
-        return {c.rows[i],       c.weight[i], c.sum[i], c.sum_sq[i], c.sum_sq_dev[i],
-                c.min != nullptr ? c.min[i] : kNaN, c.max != nullptr ? c.max[i] : kNaN};
+        return {c.rows[i],
+                c.weight[i],
+                c.sum[i],
+                c.sum_sq[i],
+                c.sum_sq_dev[i],
+                c.min != nullptr ? c.min[i] : kNaN,
+                c.max != nullptr ? c.max[i] : kNaN};
     }
 };
 
@@ -529,7 +534,8 @@ std::vector<double> quantile_cuts(const Values& counts, std::size_t n_bins) {
 }
 
 template <typename Values>
-std::vector<ContinuousStats> interval_stats(const Values& counts, const std::vector<double>& splits) {
+std::vector<ContinuousStats> interval_stats(const Values& counts,
+                                            const std::vector<double>& splits) {
     for (std::size_t i = 0; i < splits.size(); ++i) {
         if (!is_finite(splits[i]) || (i > 0 && !(splits[i] > splits[i - 1]))) {
             throw std::invalid_argument(

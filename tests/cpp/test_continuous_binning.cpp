@@ -338,9 +338,9 @@ TEST(ContinuousCounts, ColumnsMatchRowsAndExactSums) {
         EXPECT_EQ(cols.n_missing_target, rows.n_missing_target);
         EXPECT_EQ(cols.n_zero_weight, rows.n_zero_weight);
         const tessaline::ContinuousValueColumns view{
-            cols.value.size(), cols.value.data(), cols.rows.data(),       cols.weight.data(),
-            cols.sum.data(),   cols.sum_sq.data(), cols.sum_sq_dev.data(), cols.min.data(),
-            cols.max.data()};
+            cols.value.size(),      cols.value.data(), cols.rows.data(),
+            cols.weight.data(),     cols.sum.data(),   cols.sum_sq.data(),
+            cols.sum_sq_dev.data(), cols.min.data(),   cols.max.data()};
         const std::vector<double> cuts = tessaline::weighted_quantile_cuts(view, 7);
         ASSERT_EQ(cuts, tessaline::weighted_quantile_cuts(rows, 7));
         const auto by_rows = tessaline::continuous_interval_stats(rows, cuts);
