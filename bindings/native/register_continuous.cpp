@@ -76,12 +76,19 @@ py::dict count_continuous_values(const b::DoubleArray& x, const b::DoubleArray& 
         }
         w = ws.data;
     }
-    tessaline::ContinuousValueCounts c;
+    tessaline::ContinuousCountColumns c;
     {
         py::gil_scoped_release release;
-        c = tessaline::count_continuous_values(xs.data, ys.data, w, xs.size);
+        c = tessaline::count_continuous_columns(xs.data, ys.data, w, xs.size);
     }
-    py::dict out = continuous_stats_dict(c.stats);
+    // The columns are handed over as they are, without a copy.
+    py::dict out(py::arg("rows") = b::array_taking(std::move(c.rows)),
+                 py::arg("weight") = b::array_taking(std::move(c.weight)),
+                 py::arg("sum") = b::array_taking(std::move(c.sum)),
+                 py::arg("sum_sq") = b::array_taking(std::move(c.sum_sq)),
+                 py::arg("sum_sq_dev") = b::array_taking(std::move(c.sum_sq_dev)),
+                 py::arg("min") = b::array_taking(std::move(c.min)),
+                 py::arg("max") = b::array_taking(std::move(c.max)));
     out["value"] = b::array_taking(std::move(c.value));
     out["missing"] = continuous_stats_dict({c.missing});
     out["n_missing_target"] = c.n_missing_target;
@@ -188,38 +195,61 @@ py::array_t<double> centred_square_sums(const b::DoubleArray& weight_terms,
     return b::array_from_vector(out);
 }
 
-// Values ascending with their sums, as count_continuous_values gives them.
-tessaline::ContinuousValueCounts continuous_counts(
-    const b::DoubleArray& value, const py::object& rows, const b::DoubleArray& weight,
-    const b::DoubleArray& sum, const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev,
-    const char* where) {
-    tessaline::ContinuousValueCounts c;
-    c.stats = continuous_stats(rows, weight, sum, sum_sq, sum_sq_dev, where);
+// Values ascending with their sums, as count_continuous_values gives them,
+// checked and read in place (the arrays must outlive the view; `rows` is
+// kept here, converted where it is not int64).
+struct ValueColumns {
+    b::Int64Array row_array;
+    tessaline::ContinuousValueColumns columns;
+};
+
+ValueColumns value_columns(const b::DoubleArray& value, const py::object& rows,
+                           const b::DoubleArray& weight, const b::DoubleArray& sum,
+                           const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev,
+                           const char* where) {
+    ValueColumns out{counts_array(rows, where, "rows"), {}};
+    const auto r = b::flat_view(out.row_array);
+    const auto w = b::flat_view(weight);
+    const auto s = b::flat_view(sum);
+    const auto q = b::flat_view(sum_sq);
+    const auto d = b::flat_view(sum_sq_dev);
+    if (w.size != r.size || s.size != r.size || q.size != r.size || d.size != r.size) {
+        throw std::invalid_argument(
+            std::string(where) +
+            ": rows, weight, sum, sum_sq and sum_sq_dev must have the same length");
+    }
+    for (std::size_t i = 0; i < r.size; ++i) {
+        // Not negative and finite (NaN fails both).
+        if (!(d.data[i] >= 0.0 && d.data[i] <= std::numeric_limits<double>::max())) {
+            throw std::invalid_argument(std::string(where) +
+                                        ": sum_sq_dev must hold finite non-negative sums");
+        }
+    }
     const auto v = b::flat_view(value);
-    if (v.size != c.stats.size()) {
+    if (v.size != r.size) {
         throw std::invalid_argument(std::string(where) + ": one value per row of sums is needed");
     }
-    c.value.assign(v.data, v.data + v.size);
     for (std::size_t i = 0; i < v.size; ++i) {
-        if (std::isnan(c.value[i]) || (i > 0 && !(c.value[i] > c.value[i - 1]))) {
+        if (std::isnan(v.data[i]) || (i > 0 && !(v.data[i] > v.data[i - 1]))) {
             throw std::invalid_argument(std::string(where) +
                                         ": values must be distinct, ascending and not NaN");
         }
-        if (c.stats[i].rows < 0) {
+        if (r.data[i] < 0) {
             throw std::invalid_argument(std::string(where) + ": rows must not be negative");
         }
     }
-    return c;
+    out.columns = {v.size, v.data, r.data, w.data, s.data, q.data, d.data, nullptr, nullptr};
+    return out;
 }
 
 py::array_t<double> weighted_quantile_cuts(const b::DoubleArray& value, const py::object& rows,
                                            const b::DoubleArray& weight, std::size_t n_bins) {
-    const tessaline::ContinuousValueCounts c =
-        continuous_counts(value, rows, weight, weight, weight, weight, "weighted_quantile_cuts");
+    const ValueColumns c =
+        value_columns(value, rows, weight, weight, weight, weight, "weighted_quantile_cuts");
     std::vector<double> cuts;
     {
         py::gil_scoped_release release;
-        cuts = tessaline::weighted_quantile_cuts(c, n_bins);
+        cuts = tessaline::weighted_quantile_cuts(c.columns, n_bins);
     }
     return b::array_from_vector(cuts);
 }
@@ -230,23 +260,20 @@ py::dict continuous_interval_stats(const b::DoubleArray& value, const py::object
                                    const b::DoubleArray& min, const b::DoubleArray& max,
                                    const b::DoubleArray& splits) {
     constexpr const char* where = "continuous_interval_stats";
-    tessaline::ContinuousValueCounts c =
-        continuous_counts(value, rows, weight, sum, sum_sq, sum_sq_dev, where);
+    ValueColumns c = value_columns(value, rows, weight, sum, sum_sq, sum_sq_dev, where);
     const auto lo = b::flat_view(min);
     const auto hi = b::flat_view(max);
-    if (lo.size != c.value.size() || hi.size != c.value.size()) {
+    if (lo.size != c.columns.size || hi.size != c.columns.size) {
         throw std::invalid_argument(std::string(where) + ": one min and max per value is needed");
     }
-    for (std::size_t i = 0; i < lo.size; ++i) {
-        c.stats[i].min = lo.data[i];
-        c.stats[i].max = hi.data[i];
-    }
+    c.columns.min = lo.data;
+    c.columns.max = hi.data;
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points(cuts.data, cuts.data + cuts.size);
     std::vector<tessaline::ContinuousStats> out;
     {
         py::gil_scoped_release release;
-        out = tessaline::continuous_interval_stats(c, cut_points);
+        out = tessaline::continuous_interval_stats(c.columns, cut_points);
     }
     return continuous_stats_dict(out);
 }

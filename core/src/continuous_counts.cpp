@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "exact_sum.hpp"
+#include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "tessaline/tessaline.hpp"
@@ -143,17 +144,22 @@ struct Accumulator {
     }
 };
 
-void check_row(const double* y, const double* w, std::size_t i) {
+[[noreturn]] void refuse_row(const double* y, const double* w, std::size_t i) {
     if (w != nullptr && !(is_finite(w[i]) && w[i] >= 0.0)) {
         throw std::invalid_argument(
             "count_continuous_values: sample_weight must hold finite non-negative weights: row " +
             std::to_string(i) + " holds " + shown(w[i]));
     }
-    if (!std::isnan(y[i]) && !is_finite(y[i])) {
-        throw std::invalid_argument(
-            "count_continuous_values: y must hold finite numbers or missing values: row " +
-            std::to_string(i) + " holds " + shown(y[i]));
-    }
+    throw std::invalid_argument(
+        "count_continuous_values: y must hold finite numbers or missing values: row " +
+        std::to_string(i) + " holds " + shown(y[i]));
+}
+
+// A weight finite and not negative, y finite or NaN; the message, built
+// apart, names the first fault of the row.
+inline void check_row(const double* y, const double* w, std::size_t i) {
+    const bool bad_weight = w != nullptr && !(is_finite(w[i]) && w[i] >= 0.0);
+    if (bad_weight || (!std::isnan(y[i]) && !is_finite(y[i]))) refuse_row(y, w, i);
 }
 
 }  // namespace
@@ -183,29 +189,52 @@ struct Counted {
     int64_t n_zero_weight = 0;
 };
 
-// Sorts the rows kept and calls visit(value, sums) for each distinct value
-// in ascending order with the sums of its rows (one accumulator, cleared and
-// reused, so that no value allocates).
+// Sorts the n rows kept (with `spare` as the sort's second buffer) and calls
+// visit(value, sums) for each distinct value in ascending order with the
+// sums of its rows (one accumulator, cleared and reused, so that no value
+// allocates).
 template <typename Row, typename Reserve, typename Visit, typename Single>
-void sum_by_value(std::vector<Row>& kept, Reserve reserve, Visit visit, Single single) {
-    radix_sort_records(kept);
+void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit visit,
+                  Single single) {
+    const Row* kept = radix_sort_records(rows, spare, n);
     std::size_t distinct = 0;
-    for (std::size_t k = 0; k < kept.size(); ++k)
-        distinct += k == 0 || kept[k].key != kept[k - 1].key;
+    for (std::size_t k = 0; k < n; ++k) distinct += k == 0 || kept[k].key != kept[k - 1].key;
     reserve(distinct);
     Accumulator a;
-    for (std::size_t k = 0; k < kept.size();) {
+    for (std::size_t k = 0; k < n;) {
         const uint64_t key = kept[k].key;
-        const bool alone = k + 1 == kept.size() || kept[k + 1].key != key;
+        const bool alone = k + 1 == n || kept[k + 1].key != key;
         if (alone && single(value_of_key(key), kept[k])) {
             ++k;
             continue;
         }
         a.clear();
-        for (; k < kept.size() && kept[k].key == key; ++k) a.add_row(kept[k].weight(), kept[k].y);
+        for (; k < n && kept[k].key == key; ++k) a.add_row(kept[k].weight(), kept[k].y);
         // 0.0 and -0.0 are one value, written 0.0.
         visit(value_of_key(key), a);
     }
+}
+
+// Files rows [0, n) into `kept`: the rows left out and those whose x is NaN
+// are counted in `out`; `make` builds the record of a row kept. Returns the
+// number of rows kept.
+template <typename Row, typename Make>
+std::size_t file_rows(const double* x, const double* y, const double* w, std::size_t n, Row* kept,
+                      Counted& out, Make make) {
+    std::size_t filed = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        check_row(y, w, i);
+        if (std::isnan(y[i])) {
+            ++out.n_missing_target;
+        } else if (w != nullptr && w[i] == 0.0) {
+            ++out.n_zero_weight;
+        } else if (std::isnan(x[i])) {
+            out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
+        } else {
+            kept[filed++] = make(i);
+        }
+    }
+    return filed;
 }
 
 // Counts the rows, calling reserve(number of distinct values) once, then
@@ -218,35 +247,36 @@ Counted accumulate(const double* x, const double* y, const double* w, std::size_
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
     Counted out;
-    std::vector<KeyedRow> kept;
-    std::vector<WeightedKeyedRow> weighted;
-    // On large pages: each fresh page of these costs a fault.
+    // Both buffers of the sort are scratch that a previous count may have
+    // left: fresh pages would cost a fault and a zeroed page each. The order
+    // of a value's rows does not matter: its sums are exact.
     if (w == nullptr) {
-        reserve_large(kept, n);
+        Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
+        const std::size_t kept = file_rows(x, y, w, n, rows.get(), out, [&](std::size_t i) {
+            return KeyedRow{ordered_key(x[i]), y[i]};
+        });
+        Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
+        sum_by_value(rows.get(), spare.get(), kept, reserve, visit, single);
     } else {
-        reserve_large(weighted, n);
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        check_row(y, w, i);
-        if (std::isnan(y[i])) {
-            ++out.n_missing_target;
-        } else if (w != nullptr && w[i] == 0.0) {
-            ++out.n_zero_weight;
-        } else if (std::isnan(x[i])) {
-            out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
-        } else if (w == nullptr) {
-            kept.push_back(KeyedRow{ordered_key(x[i]), y[i]});
-        } else {
-            weighted.push_back(WeightedKeyedRow{ordered_key(x[i]), y[i], w[i]});
-        }
-    }
-    // The order of a value's rows does not matter: its sums are exact.
-    if (w == nullptr) {
-        sum_by_value(kept, reserve, visit, single);
-    } else {
-        sum_by_value(weighted, reserve, visit, single);
+        Scratch<WeightedKeyedRow> rows = large_scratch<WeightedKeyedRow>(n);
+        const std::size_t kept = file_rows(x, y, w, n, rows.get(), out, [&](std::size_t i) {
+            return WeightedKeyedRow{ordered_key(x[i]), y[i], w[i]};
+        });
+        Scratch<WeightedKeyedRow> spare = large_scratch<WeightedKeyedRow>(kept);
+        sum_by_value(rows.get(), spare.get(), kept, reserve, visit, single);
     }
     return out;
+}
+
+// The sums of one unweighted row are its own numbers: y as it is (0.0 for
+// either zero, as a running sum from 0.0 leaves it) and y * y, the exact
+// square rounded once where the square is a normal double or 0, which also
+// makes them finite. False (the row is summed as any other) otherwise.
+inline bool single_row_stats(double y, ContinuousStats& s) {
+    const double sq = y * y;
+    if (!(sq == 0.0 || std::isnormal(sq))) return false;
+    s = ContinuousStats{1, 1.0, 0.0 + y, sq, 0.0, y, y};
+    return true;
 }
 
 void append_partials(const ExactSum& sum, std::vector<double>& terms,
@@ -268,16 +298,55 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
         out.value.push_back(value);
         out.stats.push_back(a.row_stats("count_continuous_values"));
     };
-    // The sums of one unweighted row are its own numbers: y as it is (0.0
-    // for either zero, as a running sum from 0.0 leaves it) and y * y, the
-    // exact square rounded once where the square is a normal double or 0.
     const auto single = [&](double value, const auto& row) {
         if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
-            const double sq = row.y * row.y;
-            if (!(sq == 0.0 || std::isnormal(sq))) return false;
+            ContinuousStats s;
+            if (!single_row_stats(row.y, s)) return false;
             out.value.push_back(value);
-            out.stats.push_back(
-                checked({1, 1.0, 0.0 + row.y, sq, 0.0, row.y, row.y}, "count_continuous_values"));
+            out.stats.push_back(s);
+            return true;
+        }
+        return false;
+    };
+    Counted c = accumulate(x, y, w, n, reserve, visit, single);
+    out.missing = c.missing.row_stats("count_continuous_values");
+    out.n_missing_target = c.n_missing_target;
+    out.n_zero_weight = c.n_zero_weight;
+    return out;
+}
+
+ContinuousCountColumns count_continuous_columns(const double* x, const double* y, const double* w,
+                                                std::size_t n) {
+    ContinuousCountColumns out;
+    // On large pages: a column of many values costs a fault per fresh page.
+    const auto reserve = [&](std::size_t k) {
+        reserve_large(out.value, k);
+        reserve_large(out.rows, k);
+        reserve_large(out.weight, k);
+        reserve_large(out.sum, k);
+        reserve_large(out.sum_sq, k);
+        reserve_large(out.sum_sq_dev, k);
+        reserve_large(out.min, k);
+        reserve_large(out.max, k);
+    };
+    const auto append = [&](double value, const ContinuousStats& s) {
+        out.value.push_back(value);
+        out.rows.push_back(s.rows);
+        out.weight.push_back(s.weight);
+        out.sum.push_back(s.sum);
+        out.sum_sq.push_back(s.sum_sq);
+        out.sum_sq_dev.push_back(s.sum_sq_dev);
+        out.min.push_back(s.min);
+        out.max.push_back(s.max);
+    };
+    const auto visit = [&](double value, Accumulator& a) {
+        append(value, a.row_stats("count_continuous_values"));
+    };
+    const auto single = [&](double value, const auto& row) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
+            ContinuousStats s;
+            if (!single_row_stats(row.y, s)) return false;
+            append(value, s);
             return true;
         }
         return false;
@@ -391,18 +460,42 @@ ExactPartials exact_partials(const double* terms, std::size_t n_terms, const int
     return out;
 }
 
-std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
-                                           std::size_t n_bins) {
+namespace {
+
+// Values and their sums read by position, from a table of rows or from columns.
+struct StatsRows {
+    const ContinuousValueCounts& counts;
+    std::size_t size() const { return counts.value.size(); }
+    double value(std::size_t i) const { return counts.value[i]; }
+    double weight(std::size_t i) const { return counts.stats[i].weight; }
+    const ContinuousStats& stats(std::size_t i) const { return counts.stats[i]; }
+};
+
+struct StatsColumns {
+    const ContinuousValueColumns& c;
+    std::size_t size() const { return c.size; }
+    double value(std::size_t i) const { return c.value[i]; }
+    double weight(std::size_t i) const { return c.weight[i]; }
+    ContinuousStats stats(std::size_t i) const {
+        return {c.rows[i],
+                c.weight[i],
+                c.sum[i],
+                c.sum_sq[i],
+                c.sum_sq_dev[i],
+                c.min != nullptr ? c.min[i] : kNaN,
+                c.max != nullptr ? c.max[i] : kNaN};
+    }
+};
+
+template <typename Values>
+std::vector<double> quantile_cuts(const Values& counts, std::size_t n_bins) {
     if (n_bins == 0)
         throw std::invalid_argument("weighted_quantile_cuts: n_bins must be at least 1");
-    if (counts.value.size() != counts.stats.size()) {
-        throw std::invalid_argument("weighted_quantile_cuts: one summary per value is needed");
-    }
     std::vector<double> cuts;
-    const std::size_t m = counts.value.size();
+    const std::size_t m = counts.size();
     if (m < 2) return cuts;
     double total = 0.0;
-    for (const ContinuousStats& s : counts.stats) total += s.weight;
+    for (std::size_t i = 0; i < m; ++i) total += counts.weight(i);
     if (!is_finite(total)) {
         throw std::invalid_argument(
             "weighted_quantile_cuts: the weights add up beyond the largest double");
@@ -410,15 +503,15 @@ std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
     const auto wanted_at = [&](std::size_t i) {
         return total * static_cast<double>(i) / static_cast<double>(n_bins);
     };
-    const double highest = counts.value[m - 1];
-    double cumulative = counts.stats[0].weight;
+    const double highest = counts.value(m - 1);
+    double cumulative = counts.weight(0);
     std::size_t j = 0;
     for (std::size_t i = 1; i < n_bins; ++i) {
-        while (j + 1 < m && cumulative < wanted_at(i)) cumulative += counts.stats[++j].weight;
+        while (j + 1 < m && cumulative < wanted_at(i)) cumulative += counts.weight(++j);
         // The greatest value is no cut, nor is any quantile after it: done,
         // however many pre-bins were asked for.
         if (j + 1 == m) break;
-        const double cut = counts.value[j];
+        const double cut = counts.value(j);
         if (is_finite(cut) && cut < highest && (cuts.empty() || cut > cuts.back())) {
             cuts.push_back(cut);
         }
@@ -440,22 +533,20 @@ std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
     return cuts;
 }
 
-std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCounts& counts,
-                                                       const std::vector<double>& splits) {
-    if (counts.value.size() != counts.stats.size()) {
-        throw std::invalid_argument("continuous_interval_stats: one summary per value is needed");
-    }
+template <typename Values>
+std::vector<ContinuousStats> interval_stats(const Values& counts,
+                                            const std::vector<double>& splits) {
     for (std::size_t i = 0; i < splits.size(); ++i) {
         if (!is_finite(splits[i]) || (i > 0 && !(splits[i] > splits[i - 1]))) {
             throw std::invalid_argument(
                 "continuous_interval_stats: cut points must be finite and increasing");
         }
     }
-    const std::size_t n = counts.value.size();
+    const std::size_t n = counts.size();
     // A value equal to a cut point falls in the lower bin; the values rise,
     // so each pass walks the bins once.
     const auto bin_walk = [&](std::size_t i, std::size_t& b) {
-        while (b < splits.size() && counts.value[i] > splits[b]) ++b;
+        while (b < splits.size() && counts.value(i) > splits[b]) ++b;
         return b;
     };
     // Each bin's sums, exact and rounded once; only their values are read.
@@ -467,7 +558,7 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
     std::vector<BinSums> bins(splits.size() + 1);
     std::size_t b = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const ContinuousStats& s = counts.stats[i];
+        const auto& s = counts.stats(i);
         BinSums& bin = bins[bin_walk(i, b)];
         bin.rows += s.rows;
         bin.weight.add(s.weight);
@@ -495,7 +586,7 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
     }
     b = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const ContinuousStats& s = counts.stats[i];
+        const auto& s = counts.stats(i);
         const std::size_t g = bin_walk(i, b);
         dev[g] += s.sum_sq_dev;
         if (!(s.weight > 0.0)) continue;
@@ -510,6 +601,36 @@ std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCoun
         out[g] = checked(out[g], "continuous_interval_stats");
     }
     return out;
+}
+
+}  // namespace
+
+std::vector<double> weighted_quantile_cuts(const ContinuousValueCounts& counts,
+                                           std::size_t n_bins) {
+    if (n_bins == 0)
+        throw std::invalid_argument("weighted_quantile_cuts: n_bins must be at least 1");
+    if (counts.value.size() != counts.stats.size()) {
+        throw std::invalid_argument("weighted_quantile_cuts: one summary per value is needed");
+    }
+    return quantile_cuts(StatsRows{counts}, n_bins);
+}
+
+std::vector<double> weighted_quantile_cuts(const ContinuousValueColumns& counts,
+                                           std::size_t n_bins) {
+    return quantile_cuts(StatsColumns{counts}, n_bins);
+}
+
+std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueCounts& counts,
+                                                       const std::vector<double>& splits) {
+    if (counts.value.size() != counts.stats.size()) {
+        throw std::invalid_argument("continuous_interval_stats: one summary per value is needed");
+    }
+    return interval_stats(StatsRows{counts}, splits);
+}
+
+std::vector<ContinuousStats> continuous_interval_stats(const ContinuousValueColumns& counts,
+                                                       const std::vector<double>& splits) {
+    return interval_stats(StatsColumns{counts}, splits);
 }
 
 ContinuousColumns continuous_columns(const ContinuousStats* rows, std::size_t k) {

@@ -105,6 +105,10 @@ class RunningExactSum {
     }
     // The exact sum rounded to nearest; the sum is kept (as its expansion).
     double settled() {
+        // With no partials yet, the exact sum is high + low, which one
+        // addition rounds correctly: the expansion is made only when it holds
+        // more than that.
+        if (exact_.partials().empty()) return high_ + low_;
         exact_.add(high_);
         exact_.add(low_);
         high_ = low_ = 0.0;

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "large_buffer.hpp"
@@ -68,29 +69,28 @@ struct Digits {
 // (those in which some keys differ).
 Digits digits_over(uint64_t varying);
 
-// Sorts records with a 64-bit `key` member by key, stably, with an LSD radix
-// over the bits in which keys differ (digits_over): one pass takes every
-// digit's histogram, then each digit moves the records to the other buffer.
+// Sorts the n records at `rows` with a 64-bit `key` member by key, stably,
+// with an LSD radix over the bits in which keys differ (digits_over): one
+// pass takes every digit's histogram, then each digit moves the records to
+// the other buffer. `spare` has room for n records; returns whichever of
+// `rows` and `spare` holds them sorted.
 template <typename Row>
-void radix_sort_records(std::vector<Row>& rows) {
-    const std::size_t n = rows.size();
+Row* radix_sort_records(Row* rows, Row* spare, std::size_t n) {
     if (n < 256) {
-        std::stable_sort(rows.begin(), rows.end(),
-                         [](const Row& a, const Row& b) { return a.key < b.key; });
-        return;
+        std::stable_sort(rows, rows + n, [](const Row& a, const Row& b) { return a.key < b.key; });
+        return rows;
     }
     uint64_t varying = 0;
-    for (const Row& r : rows) varying |= r.key ^ rows[0].key;
+    for (std::size_t i = 0; i < n; ++i) varying |= rows[i].key ^ rows[0].key;
     const Digits d = digits_over(varying);
     const std::size_t buckets = d.buckets();
     const uint64_t mask = buckets - 1;
     std::vector<std::size_t> hist(static_cast<std::size_t>(d.count) * buckets, 0);
-    for (const Row& r : rows) {
+    for (std::size_t i = 0; i < n; ++i) {
         for (int k = 0; k < d.count; ++k) {
-            ++hist[static_cast<std::size_t>(k) * buckets + ((r.key >> d.shift[k]) & mask)];
+            ++hist[static_cast<std::size_t>(k) * buckets + ((rows[i].key >> d.shift[k]) & mask)];
         }
     }
-    std::vector<Row> spare = large_vector<Row>(n);
     for (int k = 0; k < d.count; ++k) {
         std::size_t* next = hist.data() + static_cast<std::size_t>(k) * buckets;
         std::size_t at = 0;
@@ -100,9 +100,22 @@ void radix_sort_records(std::vector<Row>& rows) {
             at += here;
         }
         const int shift = d.shift[k];
-        for (const Row& r : rows) spare[next[(r.key >> shift) & mask]++] = r;
-        rows.swap(spare);
+        for (std::size_t i = 0; i < n; ++i) spare[next[(rows[i].key >> shift) & mask]++] = rows[i];
+        std::swap(rows, spare);
     }
+    return rows;
+}
+
+// The same over a vector, sorted in place.
+template <typename Row>
+void radix_sort_records(std::vector<Row>& rows) {
+    const std::size_t n = rows.size();
+    if (n < 256) {
+        radix_sort_records(rows.data(), rows.data(), n);
+        return;
+    }
+    std::vector<Row> spare = large_vector<Row>(n);
+    if (radix_sort_records(rows.data(), spare.data(), n) != rows.data()) rows.swap(spare);
 }
 
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "exact_sum.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace {
@@ -288,6 +290,72 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
     }
     EXPECT_EQ(tessaline::weighted_quantile_cuts(weighted, 3),
               tessaline::weighted_quantile_cuts(repeated, 3));
+}
+
+// The counts as columns hold what the table of rows holds, each value's sums
+// are the exact sums of its rows rounded once (checked against an expansion
+// of every term), and the quantile cuts and interval sums read from the
+// columns are those read from the rows: with and without weights, with ties,
+// a missing x, both zeros and targets far from zero.
+TEST(ContinuousCounts, ColumnsMatchRowsAndExactSums) {
+    std::mt19937 rng(11u);
+    std::uniform_int_distribution<int> value(-40, 40), times(0, 3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> x, y, w;
+    for (int i = 0; i < 3000; ++i) {
+        const int v = value(rng);
+        x.push_back(v == 40 ? std::nan("") : v == 0 && i % 2 ? -0.0 : v / 4.0);
+        y.push_back(i % 97 == 0 ? std::nan("") : (v % 3 == 0 ? 1e9 : 0.0) + unit(rng) / 3.0);
+        w.push_back(times(rng) + (i % 5 == 0 ? 0.25 : 0.0));
+    }
+    const double* no_weights = nullptr;
+    for (const double* weights : {no_weights, static_cast<const double*>(w.data())}) {
+        const auto rows = tessaline::count_continuous_values(x.data(), y.data(), weights, x.size());
+        const auto cols =
+            tessaline::count_continuous_columns(x.data(), y.data(), weights, x.size());
+        ASSERT_EQ(cols.value, rows.value);
+        for (std::size_t i = 0; i < rows.value.size(); ++i) {
+            const tessaline::ContinuousStats& r = rows.stats[i];
+            EXPECT_EQ(cols.rows[i], r.rows);
+            EXPECT_EQ(cols.weight[i], r.weight);
+            EXPECT_EQ(cols.sum[i], r.sum);
+            EXPECT_EQ(cols.sum_sq[i], r.sum_sq);
+            EXPECT_EQ(cols.sum_sq_dev[i], r.sum_sq_dev);
+            EXPECT_EQ(cols.min[i], r.min);
+            EXPECT_EQ(cols.max[i], r.max);
+            tessaline::ExactSum sum, sum_sq;
+            for (std::size_t k = 0; k < x.size(); ++k) {
+                const double wk = weights == nullptr ? 1.0 : weights[k];
+                if (x[k] != rows.value[i] || std::isnan(y[k]) || wk == 0.0) continue;
+                sum.add_product(wk, y[k]);
+                sum_sq.add_weighted_square(wk, y[k]);
+            }
+            EXPECT_EQ(r.sum, sum.value());
+            EXPECT_EQ(r.sum_sq, sum_sq.value());
+        }
+        EXPECT_EQ(cols.missing.rows, rows.missing.rows);
+        EXPECT_EQ(cols.missing.sum, rows.missing.sum);
+        EXPECT_EQ(cols.n_missing_target, rows.n_missing_target);
+        EXPECT_EQ(cols.n_zero_weight, rows.n_zero_weight);
+        const tessaline::ContinuousValueColumns view{
+            cols.value.size(),      cols.value.data(), cols.rows.data(),
+            cols.weight.data(),     cols.sum.data(),   cols.sum_sq.data(),
+            cols.sum_sq_dev.data(), cols.min.data(),   cols.max.data()};
+        const std::vector<double> cuts = tessaline::weighted_quantile_cuts(view, 7);
+        ASSERT_EQ(cuts, tessaline::weighted_quantile_cuts(rows, 7));
+        const auto by_rows = tessaline::continuous_interval_stats(rows, cuts);
+        const auto by_columns = tessaline::continuous_interval_stats(view, cuts);
+        ASSERT_EQ(by_columns.size(), by_rows.size());
+        for (std::size_t g = 0; g < by_rows.size(); ++g) {
+            EXPECT_EQ(by_columns[g].rows, by_rows[g].rows);
+            EXPECT_EQ(by_columns[g].weight, by_rows[g].weight);
+            EXPECT_EQ(by_columns[g].sum, by_rows[g].sum);
+            EXPECT_EQ(by_columns[g].sum_sq, by_rows[g].sum_sq);
+            EXPECT_EQ(by_columns[g].sum_sq_dev, by_rows[g].sum_sq_dev);
+            EXPECT_EQ(by_columns[g].min, by_rows[g].min);
+            EXPECT_EQ(by_columns[g].max, by_rows[g].max);
+        }
+    }
 }
 
 // A cut is the value at which the running weight first reaches i/n of the

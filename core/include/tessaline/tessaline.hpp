@@ -968,6 +968,18 @@ struct ContinuousValueCounts {
 // by distinct x. A weight must be finite and not negative, and y finite or NaN.
 TESSALINE_API ContinuousValueCounts count_continuous_values(const double* x, const double* y,
                                                             const double* w, std::size_t n);
+// The same counts as columns, one entry per distinct value: what a caller
+// hands on as columns needs no table of rows copied out of it.
+struct ContinuousCountColumns {
+    std::vector<double> value;
+    std::vector<int64_t> rows;
+    std::vector<double> weight, sum, sum_sq, sum_sq_dev, min, max;
+    ContinuousStats missing;
+    int64_t n_missing_target = 0;
+    int64_t n_zero_weight = 0;
+};
+TESSALINE_API ContinuousCountColumns count_continuous_columns(const double* x, const double* y,
+                                                              const double* w, std::size_t n);
 // The sums of count_continuous_values before they are rounded, so that
 // counts of separate parts of a data set (partitions of a cluster) add up
 // exactly: per value (ascending, then NaN for the rows whose x is NaN) its
@@ -1022,6 +1034,24 @@ TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueCo
 // deviation from the interval's, summed exactly.
 TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
     const ContinuousValueCounts& counts, const std::vector<double>& splits);
+// The same two from the values and their sums as columns of `size` entries,
+// read where they are (values ascending, not NaN; min and max may be null,
+// read as NaN): a table of many values is not copied into rows first.
+struct ContinuousValueColumns {
+    std::size_t size = 0;
+    const double* value = nullptr;
+    const int64_t* rows = nullptr;
+    const double* weight = nullptr;
+    const double* sum = nullptr;
+    const double* sum_sq = nullptr;
+    const double* sum_sq_dev = nullptr;
+    const double* min = nullptr;
+    const double* max = nullptr;
+};
+TESSALINE_API std::vector<double> weighted_quantile_cuts(const ContinuousValueColumns& counts,
+                                                         std::size_t n_bins);
+TESSALINE_API std::vector<ContinuousStats> continuous_interval_stats(
+    const ContinuousValueColumns& counts, const std::vector<double>& splits);
 
 // The columns of a table of rows: each row's share of the weight W / total,
 // mean S / W, standard deviation sqrt(D / W) (the population form, weights
