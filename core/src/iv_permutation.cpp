@@ -6,9 +6,12 @@
 // far from its limit.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
+#include "iv_bounds.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -167,6 +170,8 @@ double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& 
                     const std::vector<double>& out0, const std::vector<double>& out1) {
     double total0 = 0.0, total1 = 0.0;
     for (std::size_t i = 0; i < c0.size(); ++i) {
+        // An empty row is in no group of its own and adds nothing to one.
+        if (c0[i] == 0 && c1[i] == 0) continue;
         if (c0[i] == 0 || c1[i] == 0) return HUGE_VAL;
         total0 += static_cast<double>(c0[i]), total1 += static_cast<double>(c1[i]);
     }
@@ -182,6 +187,54 @@ double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& 
         if (out0[i] > 0.0) iv += group_woe(out0[i], out1[i], total0, total1).iv;
     }
     return iv;
+}
+
+// Whether the search reaches `reach` on a table whose shapes' IVs are at
+// most `bounds`: only the shapes whose bound reaches it are searched, the
+// largest bound first, until one does.
+bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
+             const std::vector<double>& out0, const std::vector<double>& out1,
+             const OptimalBinningConstraints& limits, bool all_shapes,
+             const iv_bounds::ShapeBounds& bounds, double reach) {
+    // The bounds and the search sum the same terms in another order.
+    const auto may_reach = [reach](double bound) { return bound * (1.0 + 1e-9) >= reach; };
+    if (!all_shapes) {
+        double bound = HUGE_VAL;
+        switch (limits.trend) {
+            case BinTrend::ascending:
+                bound = bounds.ascending;
+                break;
+            case BinTrend::descending:
+                bound = bounds.descending;
+                break;
+            case BinTrend::peak:
+                bound = bounds.peak;
+                break;
+            case BinTrend::valley:
+                bound = bounds.valley;
+                break;
+            case BinTrend::automatic:
+                bound = std::max(bounds.ascending, bounds.descending);
+                break;
+            default:
+                break;
+        }
+        return may_reach(bound) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
+    }
+    std::pair<double, BinTrend> shapes[] = {{bounds.ascending, BinTrend::ascending},
+                                            {bounds.descending, BinTrend::descending},
+                                            {bounds.peak, BinTrend::peak},
+                                            {bounds.valley, BinTrend::valley}};
+    // Stable: equal bounds keep the order above.
+    std::stable_sort(std::begin(shapes), std::end(shapes),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [bound, shape] : shapes) {
+        if (!may_reach(bound)) break;
+        OptimalBinningConstraints these = limits;
+        these.trend = shape;
+        if (searched_iv(c0, c1, out0, out1, these, false) >= reach) return true;
+    }
+    return false;
 }
 
 // A bound of the chance that the null search reaches `observed_iv`, or
@@ -284,6 +337,14 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
                (test.exceedances == 0 && options.keep_after > 0 &&
                 test.draws >= options.keep_after);
     };
+    // Every shape's search keeps at least one group of all the pre-bins when
+    // the searched rows meet the counts asked of a group and no cut is fixed.
+    double searched_events = 0.0, searched_non_events = 0.0;
+    for (std::size_t i = 0; i < k; ++i) searched_non_events += s0[i], searched_events += s1[i];
+    const bool bounded = limits.fixed_starts.empty() && limits.trend != BinTrend::none &&
+                         searched_events >= limits.min_events &&
+                         searched_non_events >= limits.min_non_events;
+    iv_bounds::Scratch scratch;
     while (test.draws < options.max_draws && !sure()) {
         const std::vector<int64_t> drawn =
             hypergeometric_table(rows.data(), rows.size(), events, rng);
@@ -297,7 +358,15 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
         // both classes and whose IV row by row falls short needs no search.
         if (ungrouped_iv(n0, n1, out0, out1) * (1.0 + 1e-9) < reach) continue;
         searched_counts(n0.data(), n1.data(), k, options.rate_order, s0, s1);
-        if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
+        const iv_bounds::ShapeBounds bounds =
+            bounded ? iv_bounds::shape_bounds(s0, s1, out0, out1, limits, scratch)
+                    : iv_bounds::ShapeBounds{};
+        if (!bounds.valid) {
+            if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
+                ++test.exceedances;
+            continue;
+        }
+        if (reaches(s0, s1, out0, out1, limits, options.all_shapes, bounds, reach))
             ++test.exceedances;
     }
     test.pvalue = static_cast<double>(1 + test.exceedances) / static_cast<double>(1 + test.draws);
