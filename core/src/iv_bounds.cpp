@@ -114,7 +114,7 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
 
 ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double>& s1,
                          const std::vector<double>& out0, const std::vector<double>& out1,
-                         const OptimalBinningConstraints& limits, Scratch& scratch) {
+                         const OptimalBinningConstraints& limits, bool turns, Scratch& scratch) {
     ShapeBounds bounds;
     if (!limits.fixed_starts.empty()) return bounds;
     double total0 = 0.0, total1 = 0.0;
@@ -132,6 +132,10 @@ ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double
     const std::size_t k = c0.size();
     monotone_fits(c0, c1, false, true, total0, total1, scratch.stack, scratch.rising_front);
     monotone_fits(c0, c1, false, false, total0, total1, scratch.stack, scratch.falling_front);
+    bounds.valid = true;
+    bounds.ascending = scratch.rising_front[k] + outside_iv;
+    bounds.descending = scratch.falling_front[k] + outside_iv;
+    if (!turns) return bounds;
     monotone_fits(c0, c1, true, true, total0, total1, scratch.stack, scratch.rising_back);
     monotone_fits(c0, c1, true, false, total0, total1, scratch.stack, scratch.falling_back);
     double peak = 0.0, valley = 0.0;
@@ -139,9 +143,6 @@ ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double
         peak = std::max(peak, scratch.rising_front[m] + scratch.falling_back[k - m]);
         valley = std::max(valley, scratch.falling_front[m] + scratch.rising_back[k - m]);
     }
-    bounds.valid = true;
-    bounds.ascending = scratch.rising_front[k] + outside_iv;
-    bounds.descending = scratch.falling_front[k] + outside_iv;
     bounds.peak = peak + outside_iv;
     bounds.valley = valley + outside_iv;
     return bounds;

@@ -52,9 +52,10 @@ struct Scratch {
 // The bounds for the searched pre-bins (s0, s1, in the search's order) beside
 // the rows outside the search (out0, out1), the table's totals over both,
 // under the counts and share `limits` asks of a group; none with fixed cuts.
+// Peaks and valleys are bounded with `turns` only (else left infinite).
 ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double>& s1,
                          const std::vector<double>& out0, const std::vector<double>& out1,
-                         const OptimalBinningConstraints& limits, Scratch& scratch);
+                         const OptimalBinningConstraints& limits, bool turns, Scratch& scratch);
 
 }  // namespace tessaline::iv_bounds
 

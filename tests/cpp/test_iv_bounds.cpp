@@ -79,7 +79,7 @@ TEST(IvShapeBounds, AreNeverBelowTheSearchAndAttainedWithoutLimits) {
             limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
         }
         const auto bounds =
-            tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, scratch);
+            tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, true, scratch);
         if (!bounds.valid) {
             ASSERT_TRUE(limited) << "draw " << draw;
             continue;
@@ -109,7 +109,7 @@ TEST(IvShapeBounds, AreNeverBelowTheSearchAndAttainedWithoutLimits) {
 TEST(IvShapeBounds, WorkedTableAndAMissingClass) {
     const std::vector<double> c0{90, 70, 80, 60}, c1{10, 30, 20, 40}, none;
     tessaline::iv_bounds::Scratch scratch;
-    const auto b = tessaline::iv_bounds::shape_bounds(c0, c1, none, none, {}, scratch);
+    const auto b = tessaline::iv_bounds::shape_bounds(c0, c1, none, none, {}, true, scratch);
     const auto term = [](double n0, double n1) {
         return tessaline::group_woe(n0, n1, 300.0, 100.0).iv;
     };
@@ -119,14 +119,17 @@ TEST(IvShapeBounds, WorkedTableAndAMissingClass) {
     EXPECT_DOUBLE_EQ(b.peak, b.ascending);
     EXPECT_DOUBLE_EQ(b.valley, b.ascending);
     const std::vector<double> lacking{90, 0, 80, 60};
-    EXPECT_FALSE(tessaline::iv_bounds::shape_bounds(c0, lacking, none, none, {}, scratch).valid);
+    EXPECT_FALSE(
+        tessaline::iv_bounds::shape_bounds(c0, lacking, none, none, {}, true, scratch).valid);
     // Groups of at least 30% of the rows pool the first two pre-bins and the
     // last two, whose rates 0.2 and 0.3 ascend: two groups at most.
     tessaline::OptimalBinningConstraints wide;
     wide.min_bin_share = 0.3;
-    const auto pooled = tessaline::iv_bounds::shape_bounds(c0, c1, none, none, wide, scratch);
+    const auto pooled =
+        tessaline::iv_bounds::shape_bounds(c0, c1, none, none, wide, false, scratch);
     EXPECT_DOUBLE_EQ(pooled.ascending, term(160, 40) + term(140, 60));
     EXPECT_DOUBLE_EQ(pooled.descending, 0.0);
+    EXPECT_EQ(pooled.peak, HUGE_VAL);  // not asked for
 }
 
 }  // namespace
