@@ -6,9 +6,12 @@
 // far from its limit.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
+#include "iv_bounds.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -41,22 +44,22 @@ constexpr int64_t URN_ROWS = 32;
 // below a double's resolution of the cumulative sum.
 constexpr double NEGLIGIBLE = 1e-17;
 
-// The events among `n` rows drawn from `total` rows holding `events` events.
-int64_t hypergeometric(int64_t total, int64_t events, int64_t n, SplitMix64& rng,
-                       std::vector<double>& weights) {
-    if (n == 0 || events == 0) return 0;
-    if (events == total) return n;
-    if (n == total) return events;
-    if (n <= URN_ROWS) {
-        int64_t drawn = 0;
-        for (int64_t j = 0; j < n; ++j) {
-            if (rng.below(static_cast<uint64_t>(total - j)) <
-                static_cast<uint64_t>(events - drawn)) {
-                ++drawn;
-            }
-        }
-        return drawn;
-    }
+// The inversion of one hypergeometric law (past URN_ROWS rows): its mode,
+// and the running sums of the weights relative to the mode's, from the mode
+// outwards, right then left, where the mass is (a few standard deviations'
+// steps, not the whole support's), each with the count it stands for. The
+// law is read whole before a draw, as the total weight scales the uniform.
+struct Inversion {
+    int64_t mode = 0;
+    double sum = 1.0;
+    std::vector<double> running;
+    std::vector<int64_t> count;
+    int64_t past_end = 0;             // where rounding leaves a target past the last weight
+    std::size_t left = 0, right = 0;  // the weights on either side
+};
+
+void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<double>& weights,
+                     Inversion& law) {
     const int64_t others = total - events;
     const int64_t lo = std::max<int64_t>(0, n - others), hi = std::min(n, events);
     const double mode_estimate =
@@ -87,23 +90,146 @@ int64_t hypergeometric(int64_t total, int64_t events, int64_t n, SplitMix64& rng
         sum += w;
     }
     const std::size_t n_right = weights.size() - n_left;
-    // Inverted from the mode outwards, right then left, where the mass is:
-    // a few standard deviations' steps, not the whole support's.
-    const double target = rng.unit() * sum;
+    law.mode = mode;
+    law.sum = sum;
+    law.running.clear();
+    law.count.clear();
     double running = 1.0;
-    if (target < running) return mode;
     for (std::size_t step = 0; step < std::max(n_left, n_right); ++step) {
         if (step < n_right) {
             running += weights[n_left + step];
-            if (target < running) return mode + 1 + static_cast<int64_t>(step);
+            law.running.push_back(running);
+            law.count.push_back(mode + 1 + static_cast<int64_t>(step));
         }
         if (step < n_left) {
             running += weights[step];
-            if (target < running) return mode - 1 - static_cast<int64_t>(step);
+            law.running.push_back(running);
+            law.count.push_back(mode - 1 - static_cast<int64_t>(step));
         }
     }
-    // Rounding may leave the target a hair past the last weight.
-    return n_right > 0 ? mode + static_cast<int64_t>(n_right) : mode - static_cast<int64_t>(n_left);
+    law.left = n_left;
+    law.right = n_right;
+    law.past_end =
+        n_right > 0 ? mode + static_cast<int64_t>(n_right) : mode - static_cast<int64_t>(n_left);
+}
+
+int64_t invert(const Inversion& law, SplitMix64& rng) {
+    const double target = rng.unit() * law.sum;
+    if (target < 1.0) return law.mode;
+    for (std::size_t j = 0; j < law.running.size(); ++j) {
+        if (target < law.running[j]) return law.count[j];
+    }
+    return law.past_end;
+}
+
+// Whether the margins or an urn settle the events among `n` rows drawn from
+// `total` rows holding `events` events, into `drawn`: up to URN_ROWS rows a
+// draw picks them one by one; past it, the caller inverts the law.
+bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
+    drawn = 0;
+    if (n == 0 || events == 0) return true;
+    if (events == total || n == total) {
+        drawn = events == total ? n : events;
+        return true;
+    }
+    if (n > URN_ROWS) return false;
+    for (int64_t j = 0; j < n; ++j) {
+        if (rng.below(static_cast<uint64_t>(total - j)) < static_cast<uint64_t>(events - drawn)) {
+            ++drawn;
+        }
+    }
+    return true;
+}
+
+// The laws a test's draws invert, kept by group and events left: the rows
+// left before each group are the same in every draw, and the events left
+// take few values, so most draws read their laws instead of building them.
+// The laws lie end to end in two pools, found through a table open to
+// linear probing: one cache line or two per group of a draw. Past a memory
+// budget new laws are built for the one draw only.
+class InversionCache {
+  public:
+    explicit InversionCache(int64_t events) : stride_(static_cast<uint64_t>(events) + 1) {}
+
+    int64_t draw(std::size_t group, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
+        const uint64_t key = group * stride_ + static_cast<uint64_t>(events);
+        std::size_t slot = find(key);
+        if (slots_[slot].key != key) {
+            build_inversion(total, events, n, weights_, spare_);
+            if (running_.size() + spare_.running.size() > kMaxHeld) return invert(spare_, rng);
+            slots_[slot] = {key,         spare_.mode,  spare_.sum,     running_.size(),
+                            spare_.left, spare_.right, spare_.past_end};
+            running_.insert(running_.end(), spare_.running.begin(), spare_.running.end());
+            if (2 * ++held_ > slots_.size()) grow();
+            slot = find(key);
+        }
+        const Slot& law = slots_[slot];
+        const double target = rng.unit() * law.sum;
+        if (target < 1.0) return law.mode;
+        // The sums alternate right and left of the mode while both sides last.
+        const std::size_t both = 2 * std::min(law.left, law.right);
+        const std::size_t size = law.left + law.right;
+        for (std::size_t j = 0; j < size; ++j) {
+            if (!(target < running_[law.first + j])) continue;
+            if (j < both) {
+                const auto step = static_cast<int64_t>(j / 2);
+                return j % 2 == 0 ? law.mode + 1 + step : law.mode - 1 - step;
+            }
+            const auto step = static_cast<int64_t>(j - both / 2);
+            return law.right > law.left ? law.mode + 1 + step : law.mode - 1 - step;
+        }
+        return law.past_end;
+    }
+
+  private:
+    // Eight bytes each: some 16 MB at most.
+    static constexpr std::size_t kMaxHeld = std::size_t{1} << 21;
+    static constexpr uint64_t kEmpty = ~uint64_t{0};
+    // A law beside its key: its mode, total weight, first running sum in the
+    // pool and the steps left and right of the mode.
+    struct Slot {
+        uint64_t key = kEmpty;
+        int64_t mode = 0;
+        double sum = 0.0;
+        std::size_t first = 0, left = 0, right = 0;
+        int64_t past_end = 0;
+    };
+
+    std::size_t find(uint64_t key) const {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+        while (slots_[slot].key != key && slots_[slot].key != kEmpty) slot = (slot + 1) & mask;
+        return slot;
+    }
+    void grow() {
+        std::vector<Slot> old(2 * slots_.size());
+        old.swap(slots_);
+        for (const Slot& s : old) {
+            if (s.key != kEmpty) slots_[find(s.key)] = s;
+        }
+    }
+
+    uint64_t stride_;
+    std::vector<Slot> slots_ = std::vector<Slot>(1024);
+    std::size_t held_ = 0;
+    std::vector<double> running_;
+    std::vector<double> weights_;
+    Inversion spare_;
+};
+
+// hypergeometric_table's draw, from the laws `cache` keeps: the same tables
+// for the same generator.
+void cached_table(const std::vector<int64_t>& rows, int64_t events, SplitMix64& rng,
+                  InversionCache& cache, std::vector<int64_t>& drawn) {
+    int64_t total = 0;
+    for (int64_t r : rows) total += r;
+    drawn.assign(rows.size(), 0);
+    for (std::size_t i = 0; i < rows.size() && events > 0; ++i) {
+        if (!settled(total, events, rows[i], rng, drawn[i]))
+            drawn[i] = cache.draw(i, total, events, rows[i], rng);
+        total -= rows[i];
+        events -= drawn[i];
+    }
 }
 
 // The table's IV of the best grouping of the searched pre-bins (none found:
@@ -167,6 +293,8 @@ double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& 
                     const std::vector<double>& out0, const std::vector<double>& out1) {
     double total0 = 0.0, total1 = 0.0;
     for (std::size_t i = 0; i < c0.size(); ++i) {
+        // An empty row is in no group of its own and adds nothing to one.
+        if (c0[i] == 0 && c1[i] == 0) continue;
         if (c0[i] == 0 || c1[i] == 0) return HUGE_VAL;
         total0 += static_cast<double>(c0[i]), total1 += static_cast<double>(c1[i]);
     }
@@ -182,6 +310,54 @@ double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& 
         if (out0[i] > 0.0) iv += group_woe(out0[i], out1[i], total0, total1).iv;
     }
     return iv;
+}
+
+// Whether the search reaches `reach` on a table whose shapes' IVs are at
+// most `bounds`: only the shapes whose bound reaches it are searched, the
+// largest bound first, until one does.
+bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
+             const std::vector<double>& out0, const std::vector<double>& out1,
+             const OptimalBinningConstraints& limits, bool all_shapes,
+             const iv_bounds::ShapeBounds& bounds, double reach) {
+    // The bounds and the search sum the same terms in another order.
+    const auto may_reach = [reach](double bound) { return bound * (1.0 + 1e-9) >= reach; };
+    if (!all_shapes) {
+        double bound = HUGE_VAL;
+        switch (limits.trend) {
+            case BinTrend::ascending:
+                bound = bounds.ascending;
+                break;
+            case BinTrend::descending:
+                bound = bounds.descending;
+                break;
+            case BinTrend::peak:
+                bound = bounds.peak;
+                break;
+            case BinTrend::valley:
+                bound = bounds.valley;
+                break;
+            case BinTrend::automatic:
+                bound = std::max(bounds.ascending, bounds.descending);
+                break;
+            default:
+                break;
+        }
+        return may_reach(bound) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
+    }
+    std::pair<double, BinTrend> shapes[] = {{bounds.ascending, BinTrend::ascending},
+                                            {bounds.descending, BinTrend::descending},
+                                            {bounds.peak, BinTrend::peak},
+                                            {bounds.valley, BinTrend::valley}};
+    // Stable: equal bounds keep the order above.
+    std::stable_sort(std::begin(shapes), std::end(shapes),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [bound, shape] : shapes) {
+        if (!may_reach(bound)) break;
+        OptimalBinningConstraints these = limits;
+        these.trend = shape;
+        if (searched_iv(c0, c1, out0, out1, these, false) >= reach) return true;
+    }
+    return false;
 }
 
 // A bound of the chance that the null search reaches `observed_iv`, or
@@ -234,8 +410,12 @@ std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k, in
     }
     std::vector<int64_t> drawn(k, 0);
     std::vector<double> weights;
+    Inversion law;
     for (std::size_t i = 0; i < k && events > 0; ++i) {
-        drawn[i] = hypergeometric(total, events, rows[i], rng, weights);
+        if (!settled(total, events, rows[i], rng, drawn[i])) {
+            build_inversion(total, events, rows[i], weights, law);
+            drawn[i] = invert(law, rng);
+        }
         total -= rows[i];
         events -= drawn[i];
     }
@@ -284,9 +464,20 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
                (test.exceedances == 0 && options.keep_after > 0 &&
                 test.draws >= options.keep_after);
     };
+    // Every shape's search keeps at least one group of all the pre-bins when
+    // the searched rows meet the counts asked of a group and no cut is fixed.
+    double searched_events = 0.0, searched_non_events = 0.0;
+    for (std::size_t i = 0; i < k; ++i) searched_non_events += s0[i], searched_events += s1[i];
+    const bool bounded = limits.fixed_starts.empty() && limits.trend != BinTrend::none &&
+                         searched_events >= limits.min_events &&
+                         searched_non_events >= limits.min_non_events;
+    iv_bounds::Scratch scratch;
+    const bool turns =
+        options.all_shapes || limits.trend == BinTrend::peak || limits.trend == BinTrend::valley;
+    InversionCache cache(events);
+    std::vector<int64_t> drawn;
     while (test.draws < options.max_draws && !sure()) {
-        const std::vector<int64_t> drawn =
-            hypergeometric_table(rows.data(), rows.size(), events, rng);
+        cached_table(rows, events, rng, cache, drawn);
         for (std::size_t i = 0; i < k; ++i) n1[i] = drawn[i], n0[i] = rows[i] - drawn[i];
         for (std::size_t i = 0; i < n_outside; ++i) {
             out1[i] = static_cast<double>(drawn[k + i]);
@@ -295,9 +486,20 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
         ++test.draws;
         // Merging rows never raises the IV, so a table whose rows each hold
         // both classes and whose IV row by row falls short needs no search.
-        if (ungrouped_iv(n0, n1, out0, out1) * (1.0 + 1e-9) < reach) continue;
+        // (The pooled fits below bound tighter; for categories this spares the sort.)
+        if ((!bounded || options.rate_order) &&
+            ungrouped_iv(n0, n1, out0, out1) * (1.0 + 1e-9) < reach)
+            continue;
         searched_counts(n0.data(), n1.data(), k, options.rate_order, s0, s1);
-        if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
+        const iv_bounds::ShapeBounds bounds =
+            bounded ? iv_bounds::shape_bounds(s0, s1, out0, out1, limits, turns, scratch)
+                    : iv_bounds::ShapeBounds{};
+        if (!bounds.valid) {
+            if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
+                ++test.exceedances;
+            continue;
+        }
+        if (reaches(s0, s1, out0, out1, limits, options.all_shapes, bounds, reach))
             ++test.exceedances;
     }
     test.pvalue = static_cast<double>(1 + test.exceedances) / static_cast<double>(1 + test.draws);

@@ -15,10 +15,12 @@ Draws stop as soon as the answer is clear: once at least 10 null IVs reach
 the observed one and they are more than twice the level's share of the
 draws (p clearly above the level), or once 3 / level draws in a row fall
 short of it (p below the level with 95% confidence). A column near the level
-gets every draw. Each draw costs one search on the pre-bins' counts, not a
-pass over the rows, and none when the IV of the unmerged pre-bins, which
-bounds every grouping's, falls short; the draws are the same for a seed on
-every platform.
+gets every draw. Each draw deals the events over the pre-bins' counts, not
+the rows, and searches them only when it could reach: the fit of the event
+rates pooled to follow the trend (isotonic regression's pools) has the
+largest IV of any grouping that follows it, so a draw whose pooled fit falls
+short needs no search, and on noise nearly none does. The draws are the same
+for a seed on every platform.
 
 A column whose IV is far beyond noise needs no draw at all: the null
 search's IV is at most the IV of the unmerged rows, whose scaled law tends

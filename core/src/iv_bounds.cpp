@@ -1,0 +1,151 @@
+#include "iv_bounds.hpp"
+
+#include <algorithm>
+
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline::iv_bounds {
+namespace {
+
+// Whether group a's event rate is above group b's.
+// A tie misjudged by rounding pools (or keeps apart) two groups of rates a
+// rounding apart, which moves the sum by the square of that: far inside the
+// margin the caller leaves.
+bool rate_above(double a0, double a1, double b0, double b1) {
+    return a1 * (b0 + b1) > b1 * (a0 + a1);
+}
+
+// Whether a group meets the counts and share asked of every group.
+bool allowed(double c0, double c1, double searched, const OptimalBinningConstraints& limits) {
+    const double rows = c0 + c1;
+    return rows > 0.0 && c1 >= limits.min_events && c0 >= limits.min_non_events &&
+           rows / searched >= limits.min_bin_share;
+}
+
+// The pre-bins as every allowed grouping sees them, into (c0, c1): empty
+// ones left out (no allowed group is empty, so they change no group's
+// counts), and the first pre-bins up to the first allowed group from the
+// front, and the last ones from the back, each pooled into one, as the first
+// and the last group hold them in every grouping. False when no group from
+// the front is allowed.
+bool forced_ends(const std::vector<double>& s0, const std::vector<double>& s1, double searched,
+                 const OptimalBinningConstraints& limits, std::vector<double>& c0,
+                 std::vector<double>& c1) {
+    c0.clear();
+    c1.clear();
+    const std::size_t k = s0.size();
+    std::size_t first = 0, last = k;  // the pre-bins between the pooled ends
+    double f0 = 0.0, f1 = 0.0, b0 = 0.0, b1 = 0.0;
+    while (first < k && !allowed(f0, f1, searched, limits))
+        f0 += s0[first], f1 += s1[first], ++first;
+    if (!allowed(f0, f1, searched, limits)) return false;
+    while (last > first && !allowed(b0, b1, searched, limits))
+        --last, b0 += s0[last], b1 += s1[last];
+    if (!allowed(b0, b1, searched, limits)) {
+        // The ends overlap: every allowed grouping is the one group of all.
+        for (std::size_t i = first; i < last; ++i) f0 += s0[i], f1 += s1[i];
+        c0.push_back(f0 + b0);
+        c1.push_back(f1 + b1);
+        return true;
+    }
+    c0.push_back(f0);
+    c1.push_back(f1);
+    for (std::size_t i = first; i < last; ++i) {
+        if (s0[i] + s1[i] > 0.0) c0.push_back(s0[i]), c1.push_back(s1[i]);
+    }
+    c0.push_back(b0);
+    c1.push_back(b1);
+    return true;
+}
+
+// Whether an allowed group may lack a class, whose half count breaks the
+// bound: some run of pre-bins lacking it is allowed as a group (a run's
+// stretches hold fewer rows and counts than the run).
+bool class_may_lack(const std::vector<double>& c0, const std::vector<double>& c1, double searched,
+                    const OptimalBinningConstraints& limits) {
+    for (const auto* lacking : {&c0, &c1}) {
+        double r0 = 0.0, r1 = 0.0;
+        for (std::size_t i = 0; i <= c0.size(); ++i) {
+            if (i < c0.size() && (*lacking)[i] == 0.0) {
+                r0 += c0[i], r1 += c1[i];
+                continue;
+            }
+            if (allowed(r0, r1, searched, limits)) return true;
+            r0 = r1 = 0.0;
+        }
+    }
+    return false;
+}
+
+// The IV of the isotonic (`rising`) or antitonic fit of each stretch of the
+// pre-bins: of the first m (from the front) or of the last m (from the back),
+// m = 0..k, into `fit` (k + 1 values). Each step pools the new pre-bin with
+// the blocks before it that it would break the trend with, so the stack
+// holds the fit of the stretch read so far.
+void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1, bool from_back,
+                   bool rising, double total0, double total1, std::vector<Block>& stack,
+                   std::vector<double>& fit) {
+    const std::size_t k = s0.size();
+    fit.assign(k + 1, 0.0);
+    stack.clear();
+    for (std::size_t step = 0; step < k; ++step) {
+        const std::size_t i = from_back ? k - 1 - step : step;
+        Block b{s0[i], s1[i], 0.0};
+        // Read from the back, a rising fit of the pre-bins falls as read.
+        const bool up = rising != from_back;
+        while (!stack.empty()) {
+            const Block& top = stack.back();
+            const bool violates = up ? !rate_above(b.c0, b.c1, top.c0, top.c1)
+                                     : !rate_above(top.c0, top.c1, b.c0, b.c1);
+            if (!violates) break;
+            b.c0 += top.c0, b.c1 += top.c1;
+            stack.pop_back();
+        }
+        // A block lacking a class has no finite term (the half count standing
+        // in for the class would understate it): no bound past it.
+        b.iv = b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
+        stack.push_back(b);
+        double sum = 0.0;
+        for (const Block& block : stack) sum += block.iv;
+        fit[step + 1] = sum;
+    }
+}
+}  // namespace
+
+ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double>& s1,
+                         const std::vector<double>& out0, const std::vector<double>& out1,
+                         const OptimalBinningConstraints& limits, bool turns, Scratch& scratch) {
+    ShapeBounds bounds;
+    if (!limits.fixed_starts.empty()) return bounds;
+    double total0 = 0.0, total1 = 0.0;
+    for (std::size_t i = 0; i < s0.size(); ++i) total0 += s0[i], total1 += s1[i];
+    const double searched = total0 + total1;
+    for (std::size_t i = 0; i < out0.size(); ++i) total0 += out0[i], total1 += out1[i];
+    if (!forced_ends(s0, s1, searched, limits, scratch.c0, scratch.c1)) return bounds;
+    if (class_may_lack(scratch.c0, scratch.c1, searched, limits)) return bounds;
+    double outside_iv = 0.0;
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if (out0[i] + out1[i] > 0.0) outside_iv += group_woe(out0[i], out1[i], total0, total1).iv;
+    }
+    const std::vector<double>& c0 = scratch.c0;
+    const std::vector<double>& c1 = scratch.c1;
+    const std::size_t k = c0.size();
+    monotone_fits(c0, c1, false, true, total0, total1, scratch.stack, scratch.rising_front);
+    monotone_fits(c0, c1, false, false, total0, total1, scratch.stack, scratch.falling_front);
+    bounds.valid = true;
+    bounds.ascending = scratch.rising_front[k] + outside_iv;
+    bounds.descending = scratch.falling_front[k] + outside_iv;
+    if (!turns) return bounds;
+    monotone_fits(c0, c1, true, true, total0, total1, scratch.stack, scratch.rising_back);
+    monotone_fits(c0, c1, true, false, total0, total1, scratch.stack, scratch.falling_back);
+    double peak = 0.0, valley = 0.0;
+    for (std::size_t m = 0; m <= k; ++m) {
+        peak = std::max(peak, scratch.rising_front[m] + scratch.falling_back[k - m]);
+        valley = std::max(valley, scratch.falling_front[m] + scratch.rising_back[k - m]);
+    }
+    bounds.peak = peak + outside_iv;
+    bounds.valley = valley + outside_iv;
+    return bounds;
+}
+
+}  // namespace tessaline::iv_bounds

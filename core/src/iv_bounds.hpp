@@ -1,0 +1,62 @@
+// Upper bounds of the IV a trend-following search can find on a table, cheap
+// enough to settle most of a permutation test's draws without the search.
+//
+// A group's IV term is n phi(r) of its rows n and event rate r, with phi
+// convex when both classes are present (the term is convex in the counts and
+// grows in proportion to the group). Among groupings whose rates ascend, the
+// pool-adjacent-violators grouping (the isotonic fit of the rates) therefore
+// has the largest IV: the isotonic fit leaves the least of the pre-bins' own
+// sum of terms unexplained for every convex phi at once, and a grouping's
+// unexplained part is that sum less its IV. A peak rises to a group and falls
+// after it, so its IV is at most the best, over the boundaries m, of the
+// ascending bound of the pre-bins before m plus the descending bound of those
+// from m; a valley likewise. A search's limits (bins, shares, counts, the
+// test between neighbours) only remove groupings, so the bounds hold under
+// them. A group lacking a class puts a half count in place of the class,
+// which breaks the convexity: no bound where the limits allow such a group.
+// The limits also fix the ends: the first group holds every pre-bin up to
+// the first stretch from the front that the limits allow as a group, so
+// those are pooled before the fit (likewise at the back), which keeps the
+// fit from isolating the few rows at either end that noise puts furthest
+// from the mean. O(k) group terms for k
+// pre-bins, against the search's O(k^2).
+#ifndef TESSALINE_IV_BOUNDS_HPP
+#define TESSALINE_IV_BOUNDS_HPP
+
+#include <cmath>
+#include <vector>
+
+#include "tessaline/tessaline.hpp"
+
+namespace tessaline::iv_bounds {
+
+// The bound of each shape, the rows outside the search included; infinite
+// and not `valid` where no bound holds.
+struct ShapeBounds {
+    bool valid = false;
+    double ascending = HUGE_VAL, descending = HUGE_VAL, peak = HUGE_VAL, valley = HUGE_VAL;
+};
+
+// A pooled stretch of pre-bins: its counts and its IV term.
+struct Block {
+    double c0, c1, iv;
+};
+
+// Buffers reused from table to table.
+struct Scratch {
+    std::vector<double> c0, c1;
+    std::vector<Block> stack;
+    std::vector<double> rising_front, falling_front, rising_back, falling_back;
+};
+
+// The bounds for the searched pre-bins (s0, s1, in the search's order) beside
+// the rows outside the search (out0, out1), the table's totals over both,
+// under the counts and share `limits` asks of a group; none with fixed cuts.
+// Peaks and valleys are bounded with `turns` only (else left infinite).
+ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double>& s1,
+                         const std::vector<double>& out0, const std::vector<double>& out1,
+                         const OptimalBinningConstraints& limits, bool turns, Scratch& scratch);
+
+}  // namespace tessaline::iv_bounds
+
+#endif  // TESSALINE_IV_BOUNDS_HPP

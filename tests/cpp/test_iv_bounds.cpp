@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <random>
+#include <vector>
+
+#include "iv_bounds.hpp"
+#include "tessaline/tessaline.hpp"
+
+namespace {
+
+using tessaline::BinTrend;
+
+struct Table {
+    std::vector<double> c0, c1, out0, out1;
+};
+
+// The table's IV of a grouping of the searched pre-bins, as the test counts it.
+double table_iv(const Table& t, const tessaline::OptimalBinning& best) {
+    double total0 = 0.0, total1 = 0.0;
+    for (std::size_t i = 0; i < t.c0.size(); ++i) total0 += t.c0[i], total1 += t.c1[i];
+    for (std::size_t i = 0; i < t.out0.size(); ++i) total0 += t.out0[i], total1 += t.out1[i];
+    double iv = 0.0;
+    for (const auto& g : best.groups) iv += tessaline::group_woe(g.c0, g.c1, total0, total1).iv;
+    for (std::size_t i = 0; i < t.out0.size(); ++i)
+        iv += tessaline::group_woe(t.out0[i], t.out1[i], total0, total1).iv;
+    return iv;
+}
+
+double bound_of(const tessaline::iv_bounds::ShapeBounds& b, BinTrend shape) {
+    switch (shape) {
+        case BinTrend::ascending:
+            return b.ascending;
+        case BinTrend::descending:
+            return b.descending;
+        case BinTrend::peak:
+            return b.peak;
+        default:
+            return b.valley;
+    }
+}
+
+// Pre-bins of 2 to 400 rows; `sparse` ones also empty or lacking a class.
+Table random_table(std::mt19937_64& rng, bool outside, bool sparse) {
+    std::uniform_int_distribution<int> size(1, 12), rows(2, 400), share(1, 99), kind(0, 9);
+    Table t;
+    const int k = size(rng);
+    for (int i = 0; i < k; ++i) {
+        const int n = rows(rng);
+        double events = std::max(1, std::min(n - 1, n * share(rng) / 100));
+        const int which = sparse ? kind(rng) : 9;
+        if (which < 3) events = which == 0 ? 0.0 : which == 1 ? n : -1.0;
+        t.c0.push_back(events < 0 ? 0.0 : n - events);
+        t.c1.push_back(events < 0 ? 0.0 : events);
+    }
+    if (outside) t.out0 = {static_cast<double>(rows(rng)), 0.0}, t.out1 = {3.0, 5.0};
+    return t;
+}
+
+// The bounds never fall below the search's IV under any limits; without
+// limits, sparse pre-bins or rows outside the search (whose totals then are
+// the table's), the search attains them, so they are as tight as a bound of
+// every grouping can be.
+TEST(IvShapeBounds, AreNeverBelowTheSearchAndAttainedWithoutLimits) {
+    std::mt19937_64 rng(11);
+    std::uniform_int_distribution<int> bins(0, 5), coin(0, 1), least(0, 6);
+    tessaline::iv_bounds::Scratch scratch;
+    int bounded = 0, unlimited = 0;
+    for (int draw = 0; draw < 3000; ++draw) {
+        const bool limited = draw % 2 == 1;
+        const Table t = random_table(rng, limited && coin(rng) == 1, limited && coin(rng) == 1);
+        tessaline::OptimalBinningConstraints limits;
+        if (limited) {
+            limits.max_bins = static_cast<std::size_t>(bins(rng));
+            limits.min_bin_share = 0.1 * coin(rng);
+            limits.min_events = least(rng);
+            limits.min_non_events = least(rng) / 3;
+            limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
+        }
+        const auto bounds =
+            tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, true, scratch);
+        if (!bounds.valid) {
+            ASSERT_TRUE(limited) << "draw " << draw;
+            continue;
+        }
+        for (BinTrend shape :
+             {BinTrend::ascending, BinTrend::descending, BinTrend::peak, BinTrend::valley}) {
+            limits.trend = shape;
+            const auto best =
+                tessaline::optimal_binning(t.c0.data(), t.c1.data(), t.c0.size(), limits);
+            if (best.status != tessaline::OptimalBinningStatus::optimal) continue;
+            const double iv = table_iv(t, best), bound = bound_of(bounds, shape);
+            ASSERT_LE(iv, bound * (1 + 1e-12)) << "draw " << draw << " shape " << int(shape);
+            ++bounded;
+            if (!limited) {
+                ASSERT_NEAR(iv, bound, 1e-12 * bound) << "draw " << draw;
+                ++unlimited;
+            }
+        }
+    }
+    EXPECT_GT(bounded, 8000);
+    EXPECT_EQ(unlimited, 6000);
+}
+
+// Rates 0.1, 0.3, 0.2, 0.4 pool to 0.1 | 0.25 | 0.4 ascending (IV 0.358,
+// below the 0.394 of the pre-bins apart) and to one group descending (IV 0);
+// no peak or valley beats the ascending pools.
+TEST(IvShapeBounds, WorkedTableAndAMissingClass) {
+    const std::vector<double> c0{90, 70, 80, 60}, c1{10, 30, 20, 40}, none;
+    tessaline::iv_bounds::Scratch scratch;
+    const auto b = tessaline::iv_bounds::shape_bounds(c0, c1, none, none, {}, true, scratch);
+    const auto term = [](double n0, double n1) {
+        return tessaline::group_woe(n0, n1, 300.0, 100.0).iv;
+    };
+    EXPECT_DOUBLE_EQ(b.ascending, term(90, 10) + term(150, 50) + term(60, 40));
+    EXPECT_NEAR(b.ascending, 0.35835189384561095, 1e-15);
+    EXPECT_EQ(b.descending, 0.0);
+    EXPECT_DOUBLE_EQ(b.peak, b.ascending);
+    EXPECT_DOUBLE_EQ(b.valley, b.ascending);
+    const std::vector<double> lacking{90, 0, 80, 60};
+    EXPECT_FALSE(
+        tessaline::iv_bounds::shape_bounds(c0, lacking, none, none, {}, true, scratch).valid);
+    // Groups of at least 30% of the rows pool the first two pre-bins and the
+    // last two, whose rates 0.2 and 0.3 ascend: two groups at most.
+    tessaline::OptimalBinningConstraints wide;
+    wide.min_bin_share = 0.3;
+    const auto pooled =
+        tessaline::iv_bounds::shape_bounds(c0, c1, none, none, wide, false, scratch);
+    EXPECT_DOUBLE_EQ(pooled.ascending, term(160, 40) + term(140, 60));
+    EXPECT_DOUBLE_EQ(pooled.descending, 0.0);
+    EXPECT_EQ(pooled.peak, HUGE_VAL);  // not asked for
+}
+
+}  // namespace
