@@ -174,18 +174,29 @@ CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const i
     // or one still to be read.
     CountRunsUnion out;
     if (level.empty()) return out;
+    // The last merge writes the counts where they are returned (room for
+    // every entry, cut to the distinct keys after) and the keys to their own
+    // room, converted to doubles after.
+    std::size_t levels = 0;
+    for (std::size_t runs = level.size(); runs > 1; runs = (runs + 1) / 2) ++levels;
     std::vector<CountScratch> rooms;
-    if (level.size() > 1) {
-        rooms.emplace_back(total);
-        if (level.size() > 2) rooms.emplace_back(total);
+    for (std::size_t r = 0; r + 1 < levels && r < 2; ++r) rooms.emplace_back(total);
+    Scratch<uint64_t> last_keys = large_scratch<uint64_t>(levels > 0 ? total : 0);
+    if (levels > 0) {
+        out.rows = large_vector<int64_t>(total);
+        out.known = large_vector<int64_t>(total);
+        out.ones = large_vector<int64_t>(total);
     }
     std::size_t room = 0;
     while (level.size() > 1) {
+        const bool last = level.size() == 2;
         std::vector<CountRun> next;
         next.reserve((level.size() + 1) / 2);
         std::size_t offset = 0;
         for (std::size_t r = 0; r < level.size(); r += 2) {
-            const CountColumns to = rooms[room].at(offset);
+            const CountColumns to = last ? CountColumns{last_keys.get(), out.rows.data(),
+                                                        out.known.data(), out.ones.data()}
+                                         : rooms[room].at(offset);
             std::size_t size = level[r].size;
             if (r + 1 < level.size()) {
                 size = summed_union(level[r].columns, level[r].size, level[r + 1].columns,
@@ -209,9 +220,17 @@ CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const i
             key == kNaNCountKey ? std::numeric_limits<double>::quiet_NaN() : value_of(key);
         out.keys[i] = x == 0.0 ? zero : x;
     }
-    out.rows.assign(merged.columns.rows, merged.columns.rows + m);
-    out.known.assign(merged.columns.known, merged.columns.known + m);
-    out.ones.assign(merged.columns.ones, merged.columns.ones + m);
+    if (levels == 0) {
+        // One run: its counts as they are.
+        out.rows.assign(merged.columns.rows, merged.columns.rows + m);
+        out.known.assign(merged.columns.known, merged.columns.known + m);
+        out.ones.assign(merged.columns.ones, merged.columns.ones + m);
+    }
+    for (std::vector<int64_t>* counts : {&out.rows, &out.known, &out.ones}) {
+        counts->resize(m);
+        // Runs of mostly equal keys leave room for many more entries: given back.
+        if (2 * m < counts->capacity()) counts->shrink_to_fit();
+    }
     return out;
 }
 
