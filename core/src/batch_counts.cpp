@@ -22,20 +22,28 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
     int64_t nan_known = 0;
     int64_t nan_ones = 0;
     std::size_t unknown = 0;
+    // One pass of arithmetic on comparisons, no branch on the data; a flag
+    // other than 0, 1 and NaN is looked for only once one is known to be there.
+    bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
+        const double flag = flags[i];
+        const bool missing_x = x[i] != x[i];
+        const bool known = flag == flag;
+        const bool one = flag == 1.0;
+        refused |= known & !one & (flag != 0.0);
+        nan_rows += missing_x;
+        nan_known += missing_x & known;
+        nan_ones += missing_x & one;
+        labels[i] = one;
+        unknown += !known;
+    }
+    for (std::size_t i = 0; refused && i < n; ++i) {
         const double flag = flags[i];
         if (flag != 0.0 && flag != 1.0 && !std::isnan(flag)) {
             throw std::invalid_argument("count_batch: event flag " + std::to_string(flag) +
                                         " at row " + std::to_string(i) +
                                         " is neither 0, 1 nor NaN");
         }
-        const bool missing_x = std::isnan(x[i]);
-        const bool known = !std::isnan(flag);
-        nan_rows += missing_x ? 1 : 0;
-        nan_known += missing_x && known ? 1 : 0;
-        nan_ones += missing_x && flag == 1.0 ? 1 : 0;
-        labels[i] = flag == 1.0 ? 1 : 0;
-        unknown += known ? 0 : 1;
     }
     ValueCounts counted;
     if (unknown == 0) {
@@ -57,12 +65,16 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
         counted = count_values(known_x.data(), labels.data(), known_x.size());
     }
     const std::size_t m = counted.value.size();
-    std::vector<int64_t> rows(m);
+    // Room for the missing values' entry too: appending it moves nothing.
+    std::vector<int64_t> rows;
+    rows.reserve(m + 1);
+    rows.resize(m);
     for (std::size_t i = 0; i < m; ++i) rows[i] = counted.c0[i] + counted.c1[i];
     CountRunsUnion out;
     if (unknown_x.empty()) {
         out.keys = std::move(counted.value);
-        out.known = rows;
+        out.known.reserve(m + 1);
+        out.known.assign(rows.begin(), rows.end());
         out.rows = std::move(rows);
         out.ones = std::move(counted.c1);
     } else {
