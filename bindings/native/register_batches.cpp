@@ -26,12 +26,65 @@ py::dict merge_key_runs(const b::DoubleArray& keys, const b::Int64Array& ends) {
     return out;
 }
 
+py::dict counts_dict(tessaline::CountRunsUnion&& counts) {
+    py::dict out;
+    out["keys"] = b::array_taking(std::move(counts.keys));
+    out["rows"] = b::array_taking(std::move(counts.rows));
+    out["known"] = b::array_taking(std::move(counts.known));
+    out["ones"] = b::array_taking(std::move(counts.ones));
+    return out;
+}
+
+py::dict merge_count_runs(const b::DoubleArray& keys, const b::Int64Array& rows,
+                          const b::Int64Array& known, const b::Int64Array& ones,
+                          const b::Int64Array& ends) {
+    const auto k = b::flat_view(keys);
+    const auto r = b::flat_view(rows);
+    const auto n = b::flat_view(known);
+    const auto o = b::flat_view(ones);
+    const auto e = b::flat_view(ends);
+    if (r.size != k.size || n.size != k.size || o.size != k.size) {
+        throw std::invalid_argument(
+            "merge_count_runs: rows, known and ones need one entry per key");
+    }
+    if (e.size > 0 && e.data[e.size - 1] != static_cast<int64_t>(k.size)) {
+        throw std::invalid_argument("merge_count_runs: the last run must end with the keys");
+    }
+    tessaline::CountRunsUnion merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_count_runs(k.data, r.data, n.data, o.data, e.data, e.size);
+    }
+    return counts_dict(std::move(merged));
+}
+
+py::dict count_batch(const b::DoubleArray& x, const b::DoubleArray& flags) {
+    const auto xs = b::flat_view(x);
+    const auto fs = b::flat_view(flags);
+    if (xs.size != fs.size) {
+        throw std::invalid_argument("count_batch: x and flags need one entry per row");
+    }
+    tessaline::CountRunsUnion counted;
+    {
+        py::gil_scoped_release release;
+        counted = tessaline::count_batch(xs.data, fs.data, xs.size);
+    }
+    return counts_dict(std::move(counted));
+}
+
 }  // namespace
 
 void register_batches(py::module_& m) {
     m.def("merge_key_runs", &merge_key_runs, py::arg("keys"), py::arg("ends"),
           "The distinct keys of runs that are each ascending and distinct (NaN last), "
           "and each entry's place among them.");
+    m.def("merge_count_runs", &merge_count_runs, py::arg("keys"), py::arg("rows"), py::arg("known"),
+          py::arg("ones"), py::arg("ends"),
+          "The distinct keys of runs that are each ascending and distinct (NaN last), "
+          "with the rows, known and ones of equal keys added.");
+    m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
+          "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "
+          "target (flag not NaN) and events (flag 1.0).");
 }
 
 }  // namespace tessaline::native

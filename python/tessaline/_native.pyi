@@ -279,6 +279,14 @@ def multiclass_binning(
     objective: str = "iv",
 ) -> dict[str, Any]: ...
 def merge_key_runs(keys: npt.ArrayLike, ends: npt.ArrayLike) -> dict[str, Any]: ...
+def count_batch(x: npt.ArrayLike, flags: npt.ArrayLike) -> dict[str, Any]: ...
+def merge_count_runs(
+    keys: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    known: npt.ArrayLike,
+    ones: npt.ArrayLike,
+    ends: npt.ArrayLike,
+) -> dict[str, Any]: ...
 def continuous_binnings(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,

@@ -1,4 +1,6 @@
 // The keys of counts kept by batch, merged run by run.
+#include <array>
+#include <map>
 #include <set>
 
 #include "reference.hpp"
@@ -50,6 +52,118 @@ TEST(KeyRuns, ManySmallRunsBesideALargeOneFindTheirPlaces) {
     for (std::size_t i = 0; i < keys.size(); ++i) {
         ASSERT_EQ(merged.keys[static_cast<std::size_t>(merged.place[i])], keys[i]) << i;
     }
+}
+
+// Counts by key of every entry of some runs, summed one entry at a time
+// (NaN one key after every number, both zeros one key): what a merge of the
+// runs must give.
+std::map<double, std::array<int64_t, 3>> summed_by_key(const Values& keys,
+                                                       const std::vector<int64_t>& rows,
+                                                       const std::vector<int64_t>& known,
+                                                       const std::vector<int64_t>& ones) {
+    std::map<double, std::array<int64_t, 3>> sums;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        auto& sum = sums[std::isnan(keys[i]) ? kMax : keys[i] + 0.0];
+        sum[0] += rows[i];
+        sum[1] += known[i];
+        sum[2] += ones[i];
+    }
+    return sums;
+}
+
+TEST(CountRuns, MergeRunsIntoTheirDistinctKeysWithTheirCountsAdded) {
+    // merge_key_runs's worked example, with counts: -0.0 of the first run
+    // and 0.0 of the third are one key in the first run's form.
+    const Values keys{-1.0, -0.0, 2.0, kNaN, 0.5, 2.0, 0.0, 3.0, kNaN};
+    const std::vector<int64_t> rows{1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const std::vector<int64_t> known{1, 2, 3, 0, 5, 6, 7, 8, 9};
+    const std::vector<int64_t> ones{0, 1, 1, 0, 2, 3, 4, 0, 9};
+    const std::vector<int64_t> ends{4, 6, 6, 9};
+    const CountRunsUnion merged = merge_count_runs(keys.data(), rows.data(), known.data(),
+                                                   ones.data(), ends.data(), ends.size());
+    ASSERT_EQ(merged.keys.size(), 6u);
+    EXPECT_EQ(Values(merged.keys.begin(), merged.keys.end() - 1),
+              (Values{-1.0, 0.0, 0.5, 2.0, 3.0}));
+    EXPECT_TRUE(std::signbit(merged.keys[1]));
+    EXPECT_TRUE(std::isnan(merged.keys[5]));
+    EXPECT_EQ(merged.rows, (std::vector<int64_t>{1, 9, 5, 9, 8, 13}));
+    EXPECT_EQ(merged.known, (std::vector<int64_t>{1, 9, 5, 9, 8, 9}));
+    EXPECT_EQ(merged.ones, (std::vector<int64_t>{0, 5, 2, 4, 0, 9}));
+    EXPECT_EQ(message_of([&] {
+                  merge_count_runs(keys.data(), rows.data(), known.data(), ones.data(),
+                                   std::vector<int64_t>{2, 9}.data(), 2);
+              }),
+              "merge_count_runs: run 1 is not ascending and distinct at entry 4");
+}
+
+TEST(CountRuns, AnyNumberOfRunsSumsAsOneEntryAtATime) {
+    // From one run to many, of sizes that leave odd runs at several levels
+    // of the merge, against the counts summed one entry at a time.
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<int> level(-300, 300);
+    std::uniform_int_distribution<int64_t> count(0, 9);
+    for (const std::size_t n_runs : {1u, 2u, 3u, 7u, 16u, 33u}) {
+        Values keys;
+        std::vector<int64_t> rows, known, ones, ends;
+        for (std::size_t r = 0; r < n_runs; ++r) {
+            std::set<double> run;
+            const std::size_t size = (r * 37) % 150;
+            while (run.size() < size) run.insert(level(rng) * 0.25);
+            keys.insert(keys.end(), run.begin(), run.end());
+            if (r % 3 == 0) keys.push_back(kNaN);
+            for (std::size_t i = rows.size(); i < keys.size(); ++i) {
+                rows.push_back(count(rng) + 2);
+                known.push_back(rows.back() - count(rng) % 2);
+                ones.push_back(known.back() / 2);
+            }
+            ends.push_back(static_cast<int64_t>(keys.size()));
+        }
+        const CountRunsUnion merged = merge_count_runs(keys.data(), rows.data(), known.data(),
+                                                       ones.data(), ends.data(), ends.size());
+        std::map<double, std::array<int64_t, 3>> got;
+        for (std::size_t i = 0; i < merged.keys.size(); ++i) {
+            const double key = std::isnan(merged.keys[i]) ? kMax : merged.keys[i];
+            ASSERT_TRUE(
+                got.emplace(key, std::array{merged.rows[i], merged.known[i], merged.ones[i]})
+                    .second)
+                << n_runs;
+            if (i > 0) {
+                ASSERT_LT(merged.keys[i - 1], key) << n_runs;
+            }
+        }
+        EXPECT_EQ(got, summed_by_key(keys, rows, known, ones)) << n_runs;
+    }
+}
+
+TEST(CountRuns, ABatchIsCountedAsItsRowsOneByOne) {
+    // Rows of known and unknown target, missing values among both, both
+    // zeros (one key): the batch's counts are those of its rows one at a time.
+    std::mt19937_64 rng(11);
+    std::uniform_int_distribution<int> level(-40, 40);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    for (const double unknown_share : {0.0, 0.2}) {
+        Values x, flags;
+        std::vector<int64_t> rows, known, ones;
+        for (int i = 0; i < 3000; ++i) {
+            const double v = u(rng) < 0.05 ? kNaN : level(rng) == 0 ? -0.0 : level(rng) * 0.5;
+            const double flag = u(rng) < unknown_share ? kNaN : u(rng) < 0.3 ? 1.0 : 0.0;
+            x.push_back(v);
+            flags.push_back(flag);
+            rows.push_back(1);
+            known.push_back(std::isnan(flag) ? 0 : 1);
+            ones.push_back(flag == 1.0 ? 1 : 0);
+        }
+        const CountRunsUnion counted = count_batch(x.data(), flags.data(), x.size());
+        std::map<double, std::array<int64_t, 3>> got;
+        for (std::size_t i = 0; i < counted.keys.size(); ++i) {
+            const double key = std::isnan(counted.keys[i]) ? kMax : counted.keys[i];
+            got.emplace(key, std::array{counted.rows[i], counted.known[i], counted.ones[i]});
+        }
+        EXPECT_EQ(got, summed_by_key(x, rows, known, ones)) << unknown_share;
+    }
+    const Values bad{1.0, 2.0};
+    EXPECT_EQ(message_of([&] { count_batch(bad.data(), Values{0.0, 2.0}.data(), 2); }),
+              "count_batch: event flag 2.000000 at row 1 is neither 0, 1 nor NaN");
 }
 
 }  // namespace

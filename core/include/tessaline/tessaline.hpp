@@ -690,6 +690,25 @@ struct KeyRunsUnion {
 };
 TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* ends,
                                           std::size_t n_runs);
+// The keys of the same runs, each entry with its rows, rows of known target
+// and events (rows[i], known[i], ones[i]), merged into their distinct keys
+// with the counts of equal keys added: merge_key_runs's keys, with the
+// counts summed by place, in one pass per level of the merge.
+struct CountRunsUnion {
+    std::vector<double> keys;
+    std::vector<int64_t> rows;
+    std::vector<int64_t> known;
+    std::vector<int64_t> ones;
+};
+TESSALINE_API CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows,
+                                              const int64_t* known, const int64_t* ones,
+                                              const int64_t* ends, std::size_t n_runs);
+// One batch of a numeric column counted by distinct value against its event
+// flags (1.0, 0.0, NaN for an unknown target; any other flag is refused):
+// the values ascending with the rows whose value is NaN last as one key (0.0
+// and -0.0 are one key, in the form count_values gives it), each with its
+// rows, rows of known target and events.
+TESSALINE_API CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n);
 // -- end keys of counts kept by batch
 // ---- pre-bins of merged counts
 // counted_prebins of rows already counted elsewhere (an engine, batches):

@@ -126,30 +126,8 @@ def _category_grouping(column: categories.Encoded) -> tuple[npt.NDArray[Any], Co
 
 def _numeric_batch(xs: FloatArray, flags: FloatArray) -> Groups:
     """One batch's counts of a numeric column without weights, counted by
-    value in the core: the rows of known target by class, those of missing
-    target apart, the missing values last."""
-    known_y = ~np.isnan(flags)
-    counted = native.count_values(xs[known_y], flags[known_y].astype(np.int32))
-    known = counted["c0"] + counted["c1"]
-    numbers = Groups(counted["value"], known, known, counted["c1"])
-    unknown = ~known_y & ~np.isnan(xs)
-    if unknown.any():
-        rest = native.count_values(xs[unknown], np.zeros(int(unknown.sum()), dtype=np.int32))
-        nothing = np.zeros(rest["value"].size, dtype=np.int64)
-        numbers = merged([numbers, Groups(rest["value"], rest["c0"], nothing, nothing)])
-    missing_x = np.isnan(xs)
-    if not missing_x.any():
-        return numbers
-    # NaN comes after every number: appended, not merged.
-    rows, known, ones = (
-        np.append(kept, np.count_nonzero(rows_of_nan))
-        for kept, rows_of_nan in (
-            (numbers.rows, missing_x),
-            (numbers.known, missing_x & known_y),
-            (numbers.ones, missing_x & (flags == 1.0)),
-        )
-    )
-    return Groups(np.append(numbers.keys, np.nan), rows, known, ones)
+    value in the core as a fit counts its rows, the missing values last."""
+    return Groups(*native.count_batch(xs, flags))
 
 
 def batch_groups(
@@ -198,6 +176,9 @@ def merged(parts: list[Groups]) -> Groups:
     is not sorted again."""
     if len(parts) == 1:
         return parts[0]
+    if parts[0].weights is None and parts[0].keys.dtype != object:
+        # Counts of rows only: keys and counts merged together in the core.
+        return Groups(*native.merge_count_runs([(p.keys, p.rows, p.known, p.ones) for p in parts]))
     weights = None
     if parts[0].weights is not None:
         weights = tuple(_joined([p.weights[k] for p in parts if p.weights]) for k in range(3))

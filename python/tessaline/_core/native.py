@@ -764,6 +764,27 @@ def merge_key_runs(runs: list[FloatArray]) -> tuple[FloatArray, IntArray]:
     return out["keys"], out["place"]
 
 
+def count_batch(
+    x: FloatArray, flags: FloatArray
+) -> tuple[FloatArray, IntArray, IntArray, IntArray]:
+    """One batch's rows counted by distinct x (ascending, NaN last as one
+    key): rows, rows of known target (flag not NaN) and events (flag 1.0)."""
+    out = _native.count_batch(x, flags)
+    return out["keys"], out["rows"], out["known"], out["ones"]
+
+
+def merge_count_runs(
+    runs: list[tuple[FloatArray, IntArray, IntArray, IntArray]],
+) -> tuple[FloatArray, IntArray, IntArray, IntArray]:
+    """The distinct keys of `runs` (each keys, ascending and distinct with
+    NaN last, and their rows, rows of known target and events) with the
+    counts of equal keys added."""
+    ends = np.cumsum([run[0].size for run in runs], dtype=np.int64)
+    keys, rows, known, ones = (np.concatenate([run[k] for run in runs]) for k in range(4))
+    out = _native.merge_count_runs(keys, rows, known, ones, ends)
+    return out["keys"], out["rows"], out["known"], out["ones"]
+
+
 # -- significance of a searched grouping ---------------------------------------------
 def iv_permutation_test(
     c0: npt.ArrayLike,
