@@ -429,14 +429,18 @@ class TableBinning(TableBinningBase):
     whose event rate is far from the rest of their bin
     (`tessaline._binning.rare`); printing the binning shows them. The summary's note flags rows
     resting on fewer than 5 events or non-events, and a column whose event
-    rate fits a peak or valley much better than the monotone trend. Columns
-    are fitted in parallel on `n_jobs` threads
-    (default: the number of processors), as the native searches release the
-    interpreter lock; an interrupt (Ctrl-C) takes effect when the running
-    columns finish. A column that cannot be binned (all missing, a single
-    value, values that are neither numbers nor categories) is left out with
-    its reason in `skipped` and in the summary; a table with no rows, a target
-    of one class, or no column that can be binned is an error. `progress`
+    rate fits a peak or valley much better than the monotone trend. The
+    numeric columns of the optimal search are counted and pre-binned
+    together in the core on `n_jobs` threads (default: the number of
+    processors); the tables are then built one after another, or on `n_jobs`
+    threads while the test of significance draws (its searches release the
+    interpreter lock for long); columns of other methods, and weighted fits,
+    are fitted on `n_jobs` threads. An interrupt (Ctrl-C) takes effect when
+    the running columns, or the columns counted together, finish. A column
+    that cannot be binned (all missing, a single value, values that are
+    neither numbers nor categories) is left out with its reason in
+    `skipped` and in the summary; a table with no rows, a target of one
+    class, or no column that can be binned is an error. `progress`
     draws a bar of the columns binned on standard error: True, False, or
     None for a terminal when there are 10 columns or more.
 
