@@ -164,8 +164,9 @@ class ColumnSummary:
     note: str = ""
 
 
-# The values of the columns counted in one native call, per thread.
-CALL_VALUES = 1 << 24
+# The values counted per thread in one native call (at least a column per
+# thread): the columns converted and counted at once stay few on long tables.
+CALL_VALUES = 1 << 21
 
 
 @dataclass
@@ -732,7 +733,7 @@ class TableBinning(TableBinningBase):
         n_threads = threads.thread_count(self.n_jobs)
         # Columns counted per native call: an interrupt takes effect between
         # calls, and the converted columns held at once stay few.
-        per_call = max(1, CALL_VALUES * n_threads // max(1, flags.size))
+        per_call = max(n_threads, CALL_VALUES * n_threads // max(1, flags.size))
         names = list(columns)
         results: list[BinningTable | str] = []
         for start in range(0, len(names), per_call):

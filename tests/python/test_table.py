@@ -5,6 +5,7 @@ import itertools
 import pathlib
 import pickle
 import re
+import sys
 
 import numpy as np
 import pytest
@@ -473,8 +474,10 @@ def test_collinear_columns_are_dropped_by_the_selection_and_the_decision_is_kept
     assert set(binning.edit("grade", "merge", 0, 1).selected) == {"grade", stronger}
 
 
-@pytest.mark.parametrize("n_jobs", [1, 3])
-def test_columns_counted_together_bin_as_each_column_alone(n_jobs):
+@pytest.mark.parametrize("n_jobs, column_per_call", [(1, True), (3, False)])
+def test_columns_counted_together_bin_as_each_column_alone(n_jobs, column_per_call, monkeypatch):
+    if column_per_call:
+        monkeypatch.setattr(sys.modules[tl.TableBinning.__module__], "CALL_VALUES", 1)
     data, bad = frame()
     del data["const"]
     y = bad.astype(float)
