@@ -741,7 +741,9 @@ class TableBinning(TableBinningBase):
                 self._planned(n, columns[n], flags, labels) for n in names[start : start + per_call]
             ]
             _count_planned(planned, n_threads)
-            tasks = [functools.partial(self._finished, p, flags, done) for p in planned]
+            tasks: list[Callable[[], BinningTable | str]] = [
+                functools.partial(self._finished, p, flags, done) for p in planned
+            ]
             results.extend(
                 threads.run_in_threads(tasks, self.n_jobs)
                 if self.max_iv_pvalue is not None

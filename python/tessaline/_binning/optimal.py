@@ -509,15 +509,15 @@ def optimal_rows(
             },
         )
     specials = checked_special_values(special_values)
-    rows = searched_rows(xs, flags, specials, target) if prepared is None else prepared
-    searched_x, labels, special_rows = rows.x, rows.labels, rows.special_rows
+    prepared = searched_rows(xs, flags, specials, target) if prepared is None else prepared
+    searched_x, labels, special_rows = prepared.x, prepared.labels, prepared.special_rows
     searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
     # The counts and the pre-bins of `optimal_cuts` in one native call, or
     # in one for many columns (`count_searched`).
     counted = (
-        rows.counted
-        if rows.counted is not None and rows.n_prebins == n_prebins
+        prepared.counted
+        if prepared.counted is not None and prepared.n_prebins == n_prebins
         else native.counted_prebins(
             searched_x,
             labels,
