@@ -9,6 +9,7 @@ import json
 import math
 import types
 from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
@@ -735,12 +736,13 @@ class TableBinning(TableBinningBase):
         # calls, and the converted columns held at once stay few.
         per_call = max(n_threads, CALL_VALUES * n_threads // max(1, flags.size))
         names = list(columns)
+        parts = [names[i : i + per_call] for i in range(0, len(names), per_call)]
         results: list[BinningTable | str] = []
-        for start in range(0, len(names), per_call):
-            planned = [
-                self._planned(n, columns[n], flags, labels) for n in names[start : start + per_call]
-            ]
-            _count_planned(planned, n_threads)
+
+        def planned_part(part: list[str]) -> list[PlannedColumn]:
+            return [self._planned(n, columns[n], flags, labels) for n in part]
+
+        def finish(planned: list[PlannedColumn]) -> None:
             tasks: list[Callable[[], BinningTable | str]] = [
                 functools.partial(self._finished, p, flags, done) for p in planned
             ]
@@ -749,6 +751,27 @@ class TableBinning(TableBinningBase):
                 if self.max_iv_pvalue is not None
                 else [task() for task in tasks]
             )
+
+        if len(parts) == 1:
+            planned = planned_part(parts[0])
+            _count_planned(planned, n_threads)
+            finish(planned)
+            return results
+        # On a long table the next part is counted (the lock released) while
+        # this thread converts the part after it and builds the tables of the
+        # part counted before.
+        with ThreadPoolExecutor(max_workers=1, thread_name_prefix="tessaline") as counter:
+            planned = planned_part(parts[0])
+            counting = counter.submit(_count_planned, planned, n_threads)
+            for k in range(len(parts)):
+                current, counted_current = planned, counting
+                if k + 1 < len(parts):
+                    planned = planned_part(parts[k + 1])
+                    counted_current.result()
+                    counting = counter.submit(_count_planned, planned, n_threads)
+                else:
+                    counted_current.result()
+                finish(current)
         return results
 
     def _planned(self, name: str, values: Any, flags: FloatArray, labels: Labels) -> PlannedColumn:
