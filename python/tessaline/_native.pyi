@@ -48,6 +48,14 @@ def counted_prebins(
     max_class_parts: int,
     min_class_share: float,
 ) -> dict[str, Any]: ...
+def counted_prebins_columns(
+    xs: list[npt.ArrayLike],
+    labels: list[npt.ArrayLike],
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+    n_threads: int,
+) -> list[dict[str, Any]]: ...
 def merge_value_counts(
     value: npt.ArrayLike, c0: npt.ArrayLike, c1: npt.ArrayLike
 ) -> dict[str, Any]: ...

@@ -9,7 +9,8 @@ import json
 import math
 import types
 from collections.abc import Callable, Mapping, Sequence
-from dataclasses import dataclass
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
 import numpy as np
@@ -22,7 +23,15 @@ from ._binning.categorical import DEFAULT_MIN_CATEGORY_SHARE, categorical_codes
 from ._binning.edit_log import OPERATIONS, Edit, log_version
 from ._binning.grid_table import GridBinningTable
 from ._binning.numeric import mdlp_rows, unsupervised_rows
-from ._binning.optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, Trend, optimal_rows
+from ._binning.optimal import (
+    DEFAULT_MAX_BINS,
+    DEFAULT_MIN_BIN_SHARE,
+    SearchedRows,
+    Trend,
+    count_searched,
+    optimal_rows,
+    searched_rows,
+)
 from ._binning.options import OPTION_CHECKS, check_named
 from ._binning.rare import RARE_PVALUE, rare_groups
 from ._binning.significance import column_test
@@ -162,6 +171,42 @@ class ColumnSummary:
     keep: bool
     reason: str = ""
     note: str = ""
+
+
+# The values counted per thread in one native call (at least a column per
+# thread): the columns converted and counted at once stay few on long tables.
+CALL_VALUES = 1 << 21
+
+
+@dataclass
+class PlannedColumn:
+    """A column of a fit read and converted: its builder (a key of
+    `ROW_BUILDERS`) with the options and the converted column, and for the
+    optimal search its searched rows (counted with other columns before the
+    table is built); or, as `outcome`, why it cannot be binned (an error when
+    the fit raises it)."""
+
+    name: str
+    kind: str = ""
+    options: dict[str, Any] = field(default_factory=dict)
+    column: Any = None
+    searched: SearchedRows | None = None
+    outcome: str | BaseException | None = None
+
+
+def _count_planned(planned: Sequence[PlannedColumn], n_threads: int) -> None:
+    """Count and pre-bin the searched rows of the planned columns in one
+    native call. Should it fail, each column counts its own rows when its
+    table is built, and raises its own error there, in its turn."""
+    searched = [p for p in planned if p.searched is not None]
+    if not searched:
+        return
+    try:
+        counted = count_searched([p.searched for p in searched if p.searched], n_threads)
+    except (ValueError, TypeError):
+        return
+    for p, rows in zip(searched, counted):
+        p.searched = rows
 
 
 def woe_gini(table: BinningTable) -> float:
@@ -400,14 +445,18 @@ class TableBinning(TableBinningBase):
     whose event rate is far from the rest of their bin
     (`tessaline._binning.rare`); printing the binning shows them. The summary's note flags rows
     resting on fewer than 5 events or non-events, and a column whose event
-    rate fits a peak or valley much better than the monotone trend. Columns
-    are fitted in parallel on `n_jobs` threads
-    (default: the number of processors), as the native searches release the
-    interpreter lock; an interrupt (Ctrl-C) takes effect when the running
-    columns finish. A column that cannot be binned (all missing, a single
-    value, values that are neither numbers nor categories) is left out with
-    its reason in `skipped` and in the summary; a table with no rows, a target
-    of one class, or no column that can be binned is an error. `progress`
+    rate fits a peak or valley much better than the monotone trend. The
+    numeric columns of the optimal search are counted and pre-binned
+    together in the core on `n_jobs` threads (default: the number of
+    processors); the tables are then built one after another, or on `n_jobs`
+    threads while the test of significance draws (its searches release the
+    interpreter lock for long); columns of other methods, and weighted fits,
+    are fitted on `n_jobs` threads. An interrupt (Ctrl-C) takes effect when
+    the running columns, or the columns counted together, finish. A column
+    that cannot be binned (all missing, a single value, values that are
+    neither numbers nor categories) is left out with its reason in
+    `skipped` and in the summary; a table with no rows, a target of one
+    class, or no column that can be binned is an error. `progress`
     draws a bar of the columns binned on standard error: True, False, or
     None for a terminal when there are 10 columns or more.
 
@@ -708,6 +757,113 @@ class TableBinning(TableBinningBase):
             if on_column is not None:
                 on_column(name)
 
+    def _fit_columns(
+        self,
+        columns: Mapping[str, Any],
+        flags: FloatArray,
+        labels: Labels,
+        done: Callable[[str], None],
+    ) -> list[BinningTable | str]:
+        """Every column's table or why it cannot be binned, as `_from_rows`
+        gives them one by one: each column is read and converted here, the
+        searched rows of all numeric columns binned by the optimal search are
+        counted and pre-binned in one native call (on `n_jobs` threads), and
+        the tables are built from those counts. A column then costs its
+        counting and its search, not a thread's turn at the interpreter lock
+        between them. The tables are built on threads only when the test of
+        significance draws, whose searches hold no lock for long."""
+        n_threads = threads.thread_count(self.n_jobs)
+        # Columns counted per native call: an interrupt takes effect between
+        # calls, and the converted columns held at once stay few.
+        per_call = max(n_threads, CALL_VALUES * n_threads // max(1, flags.size))
+        names = list(columns)
+        parts = [names[i : i + per_call] for i in range(0, len(names), per_call)]
+        results: list[BinningTable | str] = []
+
+        def planned_part(part: list[str]) -> list[PlannedColumn]:
+            return [self._planned(n, columns[n], flags, labels) for n in part]
+
+        def finish(planned: list[PlannedColumn]) -> None:
+            tasks: list[Callable[[], BinningTable | str]] = [
+                functools.partial(self._finished, p, flags, done) for p in planned
+            ]
+            results.extend(
+                threads.run_in_threads(tasks, self.n_jobs)
+                if self.max_iv_pvalue is not None
+                else [task() for task in tasks]
+            )
+
+        if len(parts) == 1:
+            planned = planned_part(parts[0])
+            _count_planned(planned, n_threads)
+            finish(planned)
+            return results
+        # On a long table the next part is counted (the lock released) while
+        # this thread converts the part after it and builds the tables of the
+        # part counted before.
+        with ThreadPoolExecutor(max_workers=1, thread_name_prefix="tessaline") as counter:
+            planned = planned_part(parts[0])
+            counting = counter.submit(_count_planned, planned, n_threads)
+            for k in range(len(parts)):
+                current, counted_current = planned, counting
+                if k + 1 < len(parts):
+                    planned = planned_part(parts[k + 1])
+                    counted_current.result()
+                    counting = counter.submit(_count_planned, planned, n_threads)
+                else:
+                    counted_current.result()
+                finish(current)
+        return results
+
+    def _planned(self, name: str, values: Any, flags: FloatArray, labels: Labels) -> PlannedColumn:
+        """The column `name` read, converted and planned for its builder, or
+        why it cannot be binned (an error, raised in its turn when
+        `skip_unusable` is off)."""
+        try:
+            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            kind, options = self.column_plan(name, categorical)
+            column: categories.Encoded | FloatArray
+            if categorical:
+                column = categories.encode(values)
+            elif self._clip_rule is not None:
+                column = self._clipped_rows(name, as_float_array(values), flags, None)
+            else:
+                column = as_float_array(values)
+            reason = unusable(column, flags)
+            if reason and self.skip_unusable:
+                return PlannedColumn(name, outcome=reason)
+            if kind != "optimal":
+                return PlannedColumn(name, kind, options, column)
+            assert isinstance(column, np.ndarray)
+            specials = checked_special_values(options["special_values"])
+            rows = searched_rows(column, flags, specials, labels)
+            return PlannedColumn(name, kind, {**options, "target": labels}, column, rows)
+        except (ValueError, TypeError) as error:
+            return PlannedColumn(name, outcome=error if not self.skip_unusable else str(error))
+
+    def _finished(
+        self, planned: PlannedColumn, flags: FloatArray, done: Callable[[str], None]
+    ) -> BinningTable | str:
+        """The table of a planned column, or why it cannot be binned."""
+        try:
+            if isinstance(planned.outcome, BaseException):
+                raise planned.outcome
+            if planned.outcome is not None:
+                return planned.outcome
+            options = planned.options
+            if planned.searched is not None:
+                options = {**options, "prepared": planned.searched}
+            try:
+                return ROW_BUILDERS[planned.kind](
+                    planned.column, flags, name=planned.name, **options
+                )
+            except (ValueError, TypeError) as error:
+                if not self.skip_unusable:
+                    raise
+                return str(error)
+        finally:
+            done(planned.name)
+
     def _clipped_rows(
         self, name: str, x: FloatArray, flags: FloatArray, present: npt.NDArray[np.bool_] | None
     ) -> FloatArray:
@@ -825,12 +981,16 @@ class TableBinning(TableBinningBase):
         labels = target_labels(flags) if weights is None else None
         checked = None if weights is None else checks.checked_once(weights)
         try:
-            results = threads.run_in_threads(
-                [
-                    functools.partial(self._from_rows, n, v, flags, done, checked, labels)
-                    for n, v in columns.items()
-                ],
-                self.n_jobs,
+            results = (
+                self._fit_columns(columns, flags, labels, done)
+                if checked is None and labels is not None
+                else threads.run_in_threads(
+                    [
+                        functools.partial(self._from_rows, n, v, flags, done, checked, labels)
+                        for n, v in columns.items()
+                    ],
+                    self.n_jobs,
+                )
             )
         finally:
             if bar is not None:

@@ -5,6 +5,7 @@ import itertools
 import pathlib
 import pickle
 import re
+import sys
 
 import numpy as np
 import pytest
@@ -471,3 +472,30 @@ def test_collinear_columns_are_dropped_by_the_selection_and_the_decision_is_kept
     assert restored.selection_report == binning.selection_report
     # An edit ranks again without the rows: the drop measured on them stays.
     assert set(binning.edit("grade", "merge", 0, 1).selected) == {"grade", stronger}
+
+
+@pytest.mark.parametrize("n_jobs, column_per_call", [(1, True), (3, False)])
+def test_columns_counted_together_bin_as_each_column_alone(n_jobs, column_per_call, monkeypatch):
+    if column_per_call:
+        monkeypatch.setattr(sys.modules[tl.TableBinning.__module__], "CALL_VALUES", 1)
+    data, bad = frame()
+    del data["const"]
+    y = bad.astype(float)
+    y[:40] = np.nan
+    n = y.size
+    # Finite only where the target is missing: no row to search, which the
+    # columns counted together leave to the column's own turn.
+    data["hidden"] = np.where(np.isnan(y), 1.0, np.nan)
+    data["special"] = np.where(np.arange(n) % 7 == 0, -1.0, data["noise"])
+    options = {"min_iv": 0.0, "max_iv_pvalue": None, "n_jobs": n_jobs}
+    binning = tl.TableBinning(special_values={"special": [-1.0]}, **options).fit(data, y)
+    assert binning.skipped == {"hidden": "binning: x no contiene valores finitos"}
+    for name, specials in (("income", []), ("noise", []), ("special", [-1.0])):
+        alone = tl.optimal_binning(data[name], y, name=name, special_values=specials)
+        assert binning.tables[name].to_dict() == alone.to_dict()
+    # Refused, each column raises its own error in column order.
+    data["when"] = np.arange(n).astype("datetime64[D]")
+    with pytest.raises(ValueError, match=r"^binning: x no contiene valores finitos$"):
+        tl.TableBinning(skip_unusable=False, **options).fit(data, y)
+    with pytest.raises(TypeError, match=r"^the column holds dates or times"):
+        tl.TableBinning(skip_unusable=False, **options).fit({"when": data.pop("when"), **data}, y)

@@ -656,6 +656,19 @@ TESSALINE_API CountedPrebins counted_prebins(const double* x, const int32_t* y, 
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share);
 
+// One column of rows for counted_prebins_columns: n values x and labels y.
+struct LabelledColumn {
+    const double* x = nullptr;
+    const int32_t* y = nullptr;
+    std::size_t n = 0;
+};
+// counted_prebins of each column, in the columns' order, computed on up to
+// `n_threads` threads (the caller's among them); the error of the first
+// column that fails, after every thread has finished.
+TESSALINE_API std::vector<CountedPrebins> counted_prebins_columns(
+    const std::vector<LabelledColumn>& columns, std::size_t n_prebins, std::size_t max_class_parts,
+    double min_class_share, std::size_t n_threads);
+
 // -- column profile (the data overview) --
 // What a column's counts by distinct value tell before any binning: the
 // linear-interpolation percentiles (0 to 100, as percentile_from_counts

@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass, replace
 from typing import Any, Literal
 
 import numpy as np
@@ -475,10 +476,13 @@ def optimal_rows(
     sample_weight: npt.ArrayLike | None = None,
     target: Labels | None = None,
     iv_test: IvTest | None = None,
+    prepared: SearchedRows | None = None,
 ) -> BinningTable:
     """`optimal_binning` of float64 values against event flags; `target`,
     when given, holds the labels of those flags read once for many columns;
-    with `iv_test`, the table's metadata holds the test of its IV."""
+    with `iv_test`, the table's metadata holds the test of its IV;
+    `prepared`, the searched rows of the same values (`searched_rows`),
+    counted with many columns at once (`count_searched`) or not yet."""
     checks.same_length(("x", xs), ("y", flags))
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
@@ -527,22 +531,22 @@ def optimal_rows(
             },
         )
     specials = checked_special_values(special_values)
-    special_rows = is_special(xs, specials)
-    if special_rows is None and target is not None:
-        searched_x, labels = target.rows(xs), target.labels
-    else:
-        searched_x, labels = labelled_rows(
-            *((xs, flags) if special_rows is None else (xs[~special_rows], flags[~special_rows]))
-        )
+    prepared = searched_rows(xs, flags, specials, target) if prepared is None else prepared
+    searched_x, labels, special_rows = prepared.x, prepared.labels, prepared.special_rows
     searched = (max_bins, min_bin_share, min_events, min_non_events, trend)
     _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
-    # The counts and the pre-bins of `optimal_cuts` in one native call.
-    counted = native.counted_prebins(
-        searched_x,
-        labels,
-        n_prebins=n_prebins,
-        max_class_parts=CLASS_PARTS,
-        min_class_share=CLASS_PART_SHARE,
+    # The counts and the pre-bins of `optimal_cuts` in one native call, or
+    # in one for many columns (`count_searched`).
+    counted = (
+        prepared.counted
+        if prepared.counted is not None and prepared.n_prebins == n_prebins
+        else native.counted_prebins(
+            searched_x,
+            labels,
+            n_prebins=n_prebins,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+        )
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
     special_c0, special_c1 = (
@@ -567,6 +571,53 @@ def optimal_rows(
         special_values=specials,
         basis=numeric_basis(counts, representative, limits, owned=True),
     )
+
+
+@dataclass(frozen=True)
+class SearchedRows:
+    """The rows of a column that the search counts (those of known target
+    and no special value) with their labels, which rows hold a special value
+    (None without special values), and their counts by value with the
+    pre-bins of `n_prebins` quantiles once counted (`count_searched`)."""
+
+    x: FloatArray
+    labels: npt.NDArray[np.int32]
+    special_rows: npt.NDArray[np.bool_] | None
+    counted: Mapping[str, Any] | None = None
+    n_prebins: int = DEFAULT_N_PREBINS
+
+
+def searched_rows(
+    xs: FloatArray, flags: FloatArray, specials: Sequence[float], target: Labels | None = None
+) -> SearchedRows:
+    """The rows of `xs` that the search counts, against the event flags
+    `flags` (whose labels `target` holds when read once for many columns),
+    the `specials` (checked) left out."""
+    special_rows = is_special(xs, specials)
+    if special_rows is None and target is not None:
+        return SearchedRows(target.rows(xs), target.labels, None)
+    searched_x, labels = labelled_rows(
+        *((xs, flags) if special_rows is None else (xs[~special_rows], flags[~special_rows]))
+    )
+    return SearchedRows(searched_x, labels, special_rows)
+
+
+def count_searched(
+    columns: Sequence[SearchedRows], n_threads: int, n_prebins: int = DEFAULT_N_PREBINS
+) -> list[SearchedRows]:
+    """The searched rows of many columns with their counts and pre-bins, made
+    in one native call on up to `n_threads` threads: what each column's own
+    call would give, without a call, a release of the interpreter lock and
+    a wait to take it back per column."""
+    counted = native.counted_prebins_columns(
+        [c.x for c in columns],
+        [c.labels for c in columns],
+        n_prebins=n_prebins,
+        max_class_parts=CLASS_PARTS,
+        min_class_share=CLASS_PART_SHARE,
+        n_threads=n_threads,
+    )
+    return [replace(c, counted=k, n_prebins=n_prebins) for c, k in zip(columns, counted)]
 
 
 def _outside(

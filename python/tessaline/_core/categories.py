@@ -50,7 +50,10 @@ def category_name(value: Any) -> str:
 def _by_name(raw_codes: CodeArray, uniques: Any) -> Encoded:
     """Renumber codes so that they follow name order, merging values whose
     names coincide."""
-    raw_names = [category_name(u) for u in uniques]
+    # Text is its own name: a column of strings is named without a call per value.
+    raw_names = (
+        uniques if all(type(u) is str for u in uniques) else [category_name(u) for u in uniques]
+    )
     names = sorted(set(raw_names))
     if names == raw_names:
         # Already distinct and in name order (a pandas category column, np.unique).

@@ -143,6 +143,24 @@ def counted_prebins(
     return counts
 
 
+def counted_prebins_columns(
+    xs: Sequence[FloatArray],
+    labels: Sequence[npt.NDArray[np.int32]],
+    *,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+    n_threads: int,
+) -> list[Counts]:
+    """`counted_prebins` of each column `xs[i]` with its `labels[i]`, in
+    their order, on up to `n_threads` threads with the interpreter lock
+    released once for all of them."""
+    counted: list[Counts] = _native.counted_prebins_columns(
+        list(xs), list(labels), n_prebins, max_class_parts, min_class_share, n_threads
+    )
+    return counted
+
+
 def prebins_from_counts(
     value: npt.ArrayLike,
     c0: npt.ArrayLike,

@@ -9,11 +9,16 @@ from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Any
 
 
+def thread_count(n_jobs: int | None) -> int:
+    """The threads `n_jobs` asks for: the processors when None."""
+    return max(1, n_jobs or os.cpu_count() or 1)
+
+
 def run_in_threads(tasks: list[Callable[[], Any]], n_jobs: int | None) -> list[Any]:
     """The results of `tasks`, run on a pool of `n_jobs` threads. An interrupt
     while waiting cancels the tasks not yet started; the running ones finish
     (each is one column), then the interrupt propagates."""
-    workers = max(1, min(len(tasks), n_jobs or os.cpu_count() or 1))
+    workers = max(1, min(len(tasks), thread_count(n_jobs)))
     pool = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="tessaline")
     futures: list[Future[Any]] = []
     try:
