@@ -287,23 +287,22 @@ void append_partials(const ExactSum& sum, std::vector<double>& terms,
 
 }  // namespace
 
-ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
-                                              std::size_t n) {
-    ContinuousValueCounts out;
-    const auto reserve = [&](std::size_t k) {
-        out.value.reserve(k);
-        out.stats.reserve(k);
-    };
+namespace {
+
+// The rows counted by value into `out`: each value's sums handed to `append`
+// (a value of one unweighted row takes its own numbers where they are exact),
+// then the rows of missing x and those left out.
+template <class Out, class Reserve, class Append>
+void count_by_value(Out& out, const double* x, const double* y, const double* w, std::size_t n,
+                    Reserve reserve, Append append) {
     const auto visit = [&](double value, Accumulator& a) {
-        out.value.push_back(value);
-        out.stats.push_back(a.row_stats("count_continuous_values"));
+        append(value, a.row_stats("count_continuous_values"));
     };
     const auto single = [&](double value, const auto& row) {
         if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
             ContinuousStats s;
             if (!single_row_stats(row.y, s)) return false;
-            out.value.push_back(value);
-            out.stats.push_back(s);
+            append(value, s);
             return true;
         }
         return false;
@@ -312,6 +311,21 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
     out.missing = c.missing.row_stats("count_continuous_values");
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
+}
+
+}  // namespace
+
+ContinuousValueCounts count_continuous_values(const double* x, const double* y, const double* w,
+                                              std::size_t n) {
+    ContinuousValueCounts out;
+    const auto reserve = [&](std::size_t k) {
+        out.value.reserve(k);
+        out.stats.reserve(k);
+    };
+    count_by_value(out, x, y, w, n, reserve, [&](double value, const ContinuousStats& s) {
+        out.value.push_back(value);
+        out.stats.push_back(s);
+    });
     return out;
 }
 
@@ -329,7 +343,7 @@ ContinuousCountColumns count_continuous_columns(const double* x, const double* y
         reserve_large(out.min, k);
         reserve_large(out.max, k);
     };
-    const auto append = [&](double value, const ContinuousStats& s) {
+    count_by_value(out, x, y, w, n, reserve, [&](double value, const ContinuousStats& s) {
         out.value.push_back(value);
         out.rows.push_back(s.rows);
         out.weight.push_back(s.weight);
@@ -338,23 +352,7 @@ ContinuousCountColumns count_continuous_columns(const double* x, const double* y
         out.sum_sq_dev.push_back(s.sum_sq_dev);
         out.min.push_back(s.min);
         out.max.push_back(s.max);
-    };
-    const auto visit = [&](double value, Accumulator& a) {
-        append(value, a.row_stats("count_continuous_values"));
-    };
-    const auto single = [&](double value, const auto& row) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
-            ContinuousStats s;
-            if (!single_row_stats(row.y, s)) return false;
-            append(value, s);
-            return true;
-        }
-        return false;
-    };
-    Counted c = accumulate(x, y, w, n, reserve, visit, single);
-    out.missing = c.missing.row_stats("count_continuous_values");
-    out.n_missing_target = c.n_missing_target;
-    out.n_zero_weight = c.n_zero_weight;
+    });
     return out;
 }
 
