@@ -57,6 +57,8 @@ METHODS = ("rectangles", "grid")
 DEFAULT_MAX_BINS = 5
 DEFAULT_MIN_CELL_SHARE = 0.02
 DEFAULT_N_PREBINS = 10
+# The limits both searches of the cells read, by the names they take.
+SEARCH_LIMITS = ("max_bins_x", "max_bins_y", "min_cell_share", "trend_x", "trend_y")
 # More intervals than this per variable make a grid no one reads, and a
 # search that grows with their number.
 MOST_BINS = 20
@@ -225,31 +227,19 @@ def _fit(
     prebin_cells = [
         _cell_counts(px.index, py.index, py.count, c[searched], px.count * py.count) for c in counts
     ]
+    # Both searches read the same cells under the same limits.
+    search: dict[str, Any] = {
+        "n_x": px.count,
+        "n_y": py.count,
+        **{k: limits[k] for k in SEARCH_LIMITS},
+    }
     if limits["method"] == "rectangles" and "none" in (limits["trend_x"], limits["trend_y"]):
-        found = native.grid_rectangles(
-            *prebin_cells,
-            n_x=px.count,
-            n_y=py.count,
-            max_bins_x=limits["max_bins_x"],
-            max_bins_y=limits["max_bins_y"],
-            min_cell_share=limits["min_cell_share"],
-            trend_x=limits["trend_x"],
-            trend_y=limits["trend_y"],
-        )
+        found = native.grid_rectangles(*prebin_cells, **search)
         if found["exact"]:
             return _rectangles_table(xv, yv, px, py, found, counts, limits, name_x, name_y)
         if found["message"].startswith("the rows hold a single class"):
             raise ValueError(f"grid_binning: {found['message']}")
-    grid = native.grid_binning(
-        *prebin_cells,
-        n_x=px.count,
-        n_y=py.count,
-        max_bins_x=limits["max_bins_x"],
-        max_bins_y=limits["max_bins_y"],
-        min_cell_share=limits["min_cell_share"],
-        trend_x=limits["trend_x"],
-        trend_y=limits["trend_y"],
-    )
+    grid = native.grid_binning(*prebin_cells, **search)
     if grid["message"]:
         raise ValueError(f"grid_binning: {grid['message']}")
     axis_x = _with_specials(px.axis(grid["x_starts"]), specials_x)
