@@ -54,8 +54,6 @@ py::dict count_values_weighted(const b::DoubleArray& x, const py::object& labels
     return weighted_counts_dict(std::move(counts));
 }
 
-// A column's weighted counts and the weights of its rows of NaN x, in one
-// pass over its rows with the lock released.
 py::dict prebins_dict(const std::vector<tessaline::WeightedPrebin>& prebins) {
     using P = tessaline::WeightedPrebin;
     return py::dict(py::arg("left") = b::column(prebins, &P::left),
@@ -64,6 +62,8 @@ py::dict prebins_dict(const std::vector<tessaline::WeightedPrebin>& prebins) {
                     py::arg("c1") = b::column(prebins, &P::c1));
 }
 
+// A column's weighted counts and the weights of its rows of NaN x, in one
+// pass over its rows with the lock released.
 py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& flags,
                                const b::DoubleArray& weights, std::size_t n_prebins,
                                std::size_t max_class_parts, double min_class_share) {

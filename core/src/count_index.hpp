@@ -101,6 +101,16 @@ std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const Cou
                                             int64_t rows, std::size_t n_prebins,
                                             std::size_t max_class_parts, double min_class_share);
 
+// Pre-bins appended to `out` in the weighted form, their class rows as weights.
+inline void append_weighted_prebins(const std::vector<BinningSummary>& bins,
+                                    std::vector<WeightedPrebin>& out) {
+    out.reserve(out.size() + bins.size());
+    for (const BinningSummary& bin : bins) {
+        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
+                                     static_cast<double>(bin.c1)});
+    }
+}
+
 // Rows of each class.
 struct ClassRows {
     int64_t c0 = 0;

@@ -239,11 +239,7 @@ bool prebins_of_rows(const CountedColumn& column, const PrebinRequest& request,
     } catch (const std::invalid_argument&) {
         return false;
     }
-    out.reserve(bins.size());
-    for (const BinningSummary& bin : bins) {
-        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
-                                     static_cast<double>(bin.c1)});
-    }
+    append_weighted_prebins(bins, out);
     return true;
 }
 

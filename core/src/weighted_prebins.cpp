@@ -74,11 +74,7 @@ bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
     const std::vector<BinningSummary> bins =
         indexed_prebins(rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
     out.clear();
-    out.reserve(bins.size());
-    for (const BinningSummary& bin : bins) {
-        out.push_back(WeightedPrebin{bin.left, bin.right, static_cast<double>(bin.c0),
-                                     static_cast<double>(bin.c1)});
-    }
+    append_weighted_prebins(bins, out);
     return true;
 }
 
