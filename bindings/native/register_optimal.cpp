@@ -1,6 +1,7 @@
 // The optimal grouping of ordered pre-bins of a binary target.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <stdexcept>
 #include <string>
@@ -75,6 +76,59 @@ py::list optimal_binnings(const b::DoubleArray& c0, const b::DoubleArray& c1, st
     return out;
 }
 
+// optimal_binnings of each column's pre-bins (c0s[i], c1s[i]) under its own
+// limits and trends, the columns shared among `n_threads` threads with the
+// lock released once for all of them: one list of dicts per column.
+py::list optimal_binnings_columns(const py::list& c0s, const py::list& c1s,
+                                  const std::vector<std::size_t>& max_bins,
+                                  const std::vector<double>& min_bin_share,
+                                  const std::vector<double>& min_events,
+                                  const std::vector<double>& min_non_events,
+                                  const std::vector<std::vector<std::string>>& trends,
+                                  const std::vector<double>& max_pvalue, std::size_t n_threads) {
+    const std::size_t n = c0s.size();
+    if (c1s.size() != n || max_bins.size() != n || min_bin_share.size() != n ||
+        min_events.size() != n || min_non_events.size() != n || trends.size() != n ||
+        max_pvalue.size() != n) {
+        throw std::invalid_argument(
+            "optimal_binnings_columns: every argument must hold one entry per column");
+    }
+    // The arrays stay referenced here while the threads read them.
+    std::vector<b::DoubleArray> arrays;
+    arrays.reserve(2 * n);
+    std::vector<tessaline::PrebinSearch> searches(n);
+    const b::Int64Array no_fixed_starts(0);
+    for (std::size_t i = 0; i < n; ++i) {
+        arrays.push_back(c0s[i].cast<b::DoubleArray>());
+        arrays.push_back(c1s[i].cast<b::DoubleArray>());
+        const auto a = b::flat_view(arrays[2 * i]);
+        const auto e = b::flat_view(arrays[2 * i + 1]);
+        if (a.size != e.size) {
+            throw std::invalid_argument("optimal_binning: c0 and c1 must have the same length");
+        }
+        tessaline::PrebinSearch& s = searches[i];
+        s.c0 = a.data;
+        s.c1 = e.data;
+        s.n_prebins = a.size;
+        s.constraints = optimal_limits(max_bins[i], min_bin_share[i], min_events[i],
+                                       min_non_events[i], max_pvalue[i], no_fixed_starts);
+        for (const std::string& trend : trends[i])
+            s.trends.push_back(tessaline::parse_bin_trend(trend));
+    }
+    std::vector<std::vector<tessaline::OptimalBinning>> found;
+    {
+        py::gil_scoped_release release;
+        found = tessaline::optimal_binnings_columns(searches, n_threads);
+    }
+    py::list out;
+    for (const auto& column : found) {
+        py::list groupings;
+        for (const auto& best : column) groupings.append(grouping_dict(best));
+        out.append(groupings);
+    }
+    return out;
+}
+
 py::dict optimal_binning(const b::DoubleArray& c0, const b::DoubleArray& c1, std::size_t max_bins,
                          double min_bin_share, double min_events, double min_non_events,
                          const std::string& trend, double max_pvalue,
@@ -100,6 +154,11 @@ void register_optimal(py::module_& m) {
           py::arg("trends"), py::arg("max_pvalue") = 1.0,
           py::arg("fixed_starts") = py::array_t<int64_t>(0),
           "optimal_binning under each of the trends, searched in one pass: one dict per trend.");
+    m.def("optimal_binnings_columns", &optimal_binnings_columns, py::arg("c0s"), py::arg("c1s"),
+          py::arg("max_bins"), py::arg("min_bin_share"), py::arg("min_events"),
+          py::arg("min_non_events"), py::arg("trends"), py::arg("max_pvalue"), py::arg("n_threads"),
+          "optimal_binnings of many columns' pre-bins, each under its own limits, on up to "
+          "n_threads threads: one list of dicts per column.");
 }
 
 }  // namespace tessaline::native

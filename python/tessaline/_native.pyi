@@ -37,6 +37,17 @@ def optimal_binnings(
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = ...,
 ) -> list[dict[str, Any]]: ...
+def optimal_binnings_columns(
+    c0s: list[npt.ArrayLike],
+    c1s: list[npt.ArrayLike],
+    max_bins: list[int],
+    min_bin_share: list[float],
+    min_events: list[float],
+    min_non_events: list[float],
+    trends: list[list[str]],
+    max_pvalue: list[float],
+    n_threads: int,
+) -> list[list[dict[str, Any]]]: ...
 def count_values(x: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: ...
 def count_values_at_most(
     x: npt.ArrayLike, labels: npt.ArrayLike, max_values: int

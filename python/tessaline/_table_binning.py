@@ -4,6 +4,7 @@ rule and a transform by column name."""
 
 from __future__ import annotations
 
+import contextlib
 import functools
 import json
 import math
@@ -30,6 +31,7 @@ from ._binning.optimal import (
     Trend,
     count_searched,
     optimal_rows,
+    search_columns,
     searched_rows,
 )
 from ._binning.options import OPTION_CHECKS, check_named
@@ -196,8 +198,9 @@ class PlannedColumn:
 
 def _count_planned(planned: Sequence[PlannedColumn], n_threads: int) -> None:
     """Count and pre-bin the searched rows of the planned columns in one
-    native call. Should it fail, each column counts its own rows when its
-    table is built, and raises its own error there, in its turn."""
+    native call, then search their pre-bins in another. Should either fail,
+    each column counts (or searches) its own when its table is built, and
+    raises its own error there, in its turn."""
     searched = [p for p in planned if p.searched is not None]
     if not searched:
         return
@@ -205,6 +208,8 @@ def _count_planned(planned: Sequence[PlannedColumn], n_threads: int) -> None:
         counted = count_searched([p.searched for p in searched if p.searched], n_threads)
     except (ValueError, TypeError):
         return
+    with contextlib.suppress(ValueError, TypeError):
+        counted = search_columns(counted, [p.options for p in searched], n_threads)
     for p, rows in zip(searched, counted):
         p.searched = rows
 

@@ -488,11 +488,21 @@ def test_columns_counted_together_bin_as_each_column_alone(n_jobs, column_per_ca
     data["hidden"] = np.where(np.isnan(y), 1.0, np.nan)
     data["special"] = np.where(np.arange(n) % 7 == 0, -1.0, data["noise"])
     options = {"min_iv": 0.0, "max_iv_pvalue": None, "n_jobs": n_jobs}
-    binning = tl.TableBinning(special_values={"special": [-1.0]}, **options).fit(data, y)
+    # Each column searched under limits of its own, those of the table or
+    # limits refused (searched in its own turn, which raises).
+    limits = {
+        "income": {"trend": "auto_all", "max_pvalue": 0.3},
+        "noise": {"min_events": 12, "max_bins": 3, "trend": "peak"},
+        "special": {"special_values": [-1.0]},
+    }
+    binning = tl.TableBinning(columns=limits, **options).fit(data, y)
     assert binning.skipped == {"hidden": "binning: x no contiene valores finitos"}
-    for name, specials in (("income", []), ("noise", []), ("special", [-1.0])):
-        alone = tl.optimal_binning(data[name], y, name=name, special_values=specials)
+    for name, own in limits.items():
+        alone = tl.optimal_binning(data[name], y, name=name, **own)
         assert binning.tables[name].to_dict() == alone.to_dict()
+    refused = {"noise": {"min_bin_share": 1.5}}
+    with pytest.raises(ValueError, match=r"min_bin_share"):
+        tl.TableBinning(columns=refused, skip_unusable=False, **options).fit(data, y)
     # Refused, each column raises its own error in column order.
     data["when"] = np.arange(n).astype("datetime64[D]")
     with pytest.raises(ValueError, match=r"^binning: x no contiene valores finitos$"):

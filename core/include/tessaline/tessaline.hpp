@@ -396,6 +396,20 @@ TESSALINE_API OptimalBinning optimal_binning(const double* c0, const double* c1,
 TESSALINE_API std::vector<OptimalBinning> optimal_binnings(
     const double* c0, const double* c1, std::size_t n_prebins,
     const OptimalBinningConstraints& constraints, const std::vector<BinTrend>& trends);
+// One column's pre-bins (n_prebins non-event and event counts) and what
+// optimal_binnings searches in them.
+struct PrebinSearch {
+    const double* c0 = nullptr;
+    const double* c1 = nullptr;
+    std::size_t n_prebins = 0;
+    OptimalBinningConstraints constraints;
+    std::vector<BinTrend> trends;
+};
+// optimal_binnings of each column, in the columns' order, computed on up to
+// `n_threads` threads (the caller's among them); the error of the first
+// column that fails, after every thread has finished.
+TESSALINE_API std::vector<std::vector<OptimalBinning>> optimal_binnings_columns(
+    const std::vector<PrebinSearch>& searches, std::size_t n_threads);
 // "none", "ascending", "descending", "peak", "valley" or "auto".
 TESSALINE_API BinTrend parse_bin_trend(const std::string& s);
 // What a status other than optimal tells the analyst.

@@ -73,6 +73,7 @@ def best_grouping(
     max_pvalue: float = 1.0,
     fixed_starts: npt.ArrayLike = (),
     outside: Outside = NOTHING_OUTSIDE,
+    found: Found | None = None,
 ) -> dict[str, Any]:
     """The contiguous grouping of largest IV of ordered pre-bins under the
     limits: the core's search, or for "auto_all" the shape whose table has
@@ -82,10 +83,14 @@ def best_grouping(
     valley that fits much better (else it is ''). Shapes are compared by the
     IV of the whole table, the rows `outside` the search included, as the
     table reports it. `label` begins the error when no grouping meets the
-    limits."""
+    limits. `found`: a search already made of these pre-bins (with other
+    columns', `search_columns`), read in place of the same search."""
     events, non_events = class_limits(c0, c1, min_events, min_non_events)
 
     def search(shapes: Sequence[str]) -> list[dict[str, Any]]:
+        asked = Search(max_bins, min_bin_share, events, non_events, tuple(shapes), max_pvalue)
+        if found is not None and found[0] == asked and np.size(fixed_starts) == 0:
+            return [dict(grouping) for grouping in found[1]]
         return native.optimal_groupings(
             c0,
             c1,
@@ -102,14 +107,11 @@ def best_grouping(
     table = TableIV(c0, c1, outside) if noting or trend == "auto_all" else None
     if trend == "auto_all":
         assert table is not None
-        results = search(SHAPES)
-        found = [r for r in results if not r["message"]]
-        best = max(found, key=table.iv) if found else results[0]
+        results = search(first_trends(trend, note_shapes))
+        met = [r for r in results if not r["message"]]
+        best = max(met, key=table.iv) if met else results[0]
     else:
-        # No trend at all bounds a peak's and a valley's IV from above (the
-        # same limits, one condition fewer): the note's first question,
-        # searched in the same pass as the trend asked for.
-        best, *unshaped = search((trend, "none") if noting else (trend,))
+        best, *unshaped = search(first_trends(trend, note_shapes))
     if best["message"]:
         raise ValueError(f"{label}: {best['message']}")
     best["shape_note"] = ""
@@ -135,6 +137,35 @@ def _first(pair: tuple[float, Any]) -> float:
     return pair[0]
 
 
+def first_trends(trend: Trend, note_shapes: bool) -> tuple[str, ...]:
+    """The trends `best_grouping` searches first, in one pass: every shape
+    for "auto_all"; with a note of shapes under "auto", no trend at all
+    beside it, which bounds a peak's and a valley's IV from above (the same
+    limits, one condition fewer): the note's first question."""
+    if trend == "auto_all":
+        return SHAPES
+    return (trend, "none") if note_shapes and trend == "auto" else (trend,)
+
+
+@dataclass(frozen=True)
+class Search:
+    """The arguments of one search of a column's pre-bins: the limits of
+    every group (the least events and non-events resolved by
+    `class_limits`), the trends searched in one pass and the greatest
+    p-value between neighbours."""
+
+    max_bins: int
+    min_bin_share: float
+    min_events: float
+    min_non_events: float
+    trends: tuple[str, ...]
+    max_pvalue: float
+
+
+# A search and the groupings it found, one per trend.
+Found = tuple[Search, list[dict[str, Any]]]
+
+
 class TableIV:
     """The IV of the table a grouping of pre-bins (non-events `c0`, events
     `c1`) makes with the rows `outside` the search, and a bound on it from
@@ -148,14 +179,16 @@ class TableIV:
         self.beta = total0 / (total0 + float(self.out0.sum())) if total0 else 1.0
         self.alpha = total1 / (total1 + float(self.out1.sum())) if total1 else 1.0
         # The outside rows' terms depend on the totals only, not on the grouping.
-        terms = weight_of_evidence(np.r_[total0, self.out0], np.r_[total1, self.out1])[1]
+        terms = weight_of_evidence(
+            np.concatenate(([total0], self.out0)), np.concatenate(([total1], self.out1))
+        )[1]
         self.outside_iv = float(terms[1:].sum())
 
     def iv(self, grouping: Mapping[str, Any]) -> float:
         first = np.asarray(grouping["first"], dtype=np.intp)
         return weight_of_evidence(
-            np.r_[np.add.reduceat(self.c0, first), self.out0],
-            np.r_[np.add.reduceat(self.c1, first), self.out1],
+            np.concatenate((np.add.reduceat(self.c0, first), self.out0)),
+            np.concatenate((np.add.reduceat(self.c1, first), self.out1)),
         )[2]
 
     def bound(self, intervals_iv: float) -> float:
@@ -328,12 +361,12 @@ def _grouped_cuts(
     max_pvalue: float | None,
     outside: Outside,
     iv_test: IvTest | None = None,
+    found: Found | None = None,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points and metadata of the optimal grouping of the pre-bins
-    (`per_prebin`, their summary) of the searched distinct values `value`."""
-    intervals = ~np.isnan(np.asarray(per_prebin["left"]))
-    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
-    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    (`per_prebin`, their summary) of the searched distinct values `value`;
+    `found`, the first search of those pre-bins when already made."""
+    intervals, c0, c1 = _interval_counts(per_prebin)
     limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
     best = best_grouping(
         c0,
@@ -341,8 +374,9 @@ def _grouped_cuts(
         label=f"optimal binning of {label or 'x'}",
         **limits,
         note_shapes=True,
-        max_pvalue=1.0 if max_pvalue is None else float(max_pvalue),
+        max_pvalue=_searched_pvalue(max_pvalue),
         outside=outside,
+        found=found,
     )
     # A group ends at its last pre-bin, whose right end is the group's cut point.
     cuts = np.asarray(per_prebin["right"])[intervals][best["last"][:-1]]
@@ -366,6 +400,22 @@ def _grouped_cuts(
         )
     )
     return cuts, metadata
+
+
+def _interval_counts(
+    per_prebin: Mapping[str, Any],
+) -> tuple[npt.NDArray[np.bool_], npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """Which pre-bins of a summary are intervals (the others: its rows of
+    missing and special values), and their non-events and events."""
+    intervals = ~np.isnan(np.asarray(per_prebin["left"]))
+    c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
+    c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
+    return intervals, c0, c1
+
+
+def _searched_pvalue(max_pvalue: float | None) -> float:
+    """The search's greatest p-value between neighbours: 1 sets no limit."""
+    return 1.0 if max_pvalue is None else float(max_pvalue)
 
 
 def _searched_summary(
@@ -537,9 +587,10 @@ def optimal_rows(
     _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
     # The counts and the pre-bins of `optimal_cuts` in one native call, or
     # in one for many columns (`count_searched`).
+    counted_before = prepared.counted is not None and prepared.n_prebins == n_prebins
     counted = (
         prepared.counted
-        if prepared.counted is not None and prepared.n_prebins == n_prebins
+        if counted_before
         else native.counted_prebins(
             searched_x,
             labels,
@@ -556,7 +607,14 @@ def optimal_rows(
     )
     outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
     cuts, metadata = _grouped_cuts(
-        counts["value"], counted["prebins"], name, *searched, max_pvalue, outside, iv_test
+        counts["value"],
+        counted["prebins"],
+        name,
+        *searched,
+        max_pvalue,
+        outside,
+        iv_test,
+        found=prepared.found if counted_before else None,
     )
     limits = {**search_limits(*searched), "n_prebins": n_prebins}
     check_representative(representative)
@@ -578,13 +636,15 @@ class SearchedRows:
     """The rows of a column that the search counts (those of known target
     and no special value) with their labels, which rows hold a special value
     (None without special values), and their counts by value with the
-    pre-bins of `n_prebins` quantiles once counted (`count_searched`)."""
+    pre-bins of `n_prebins` quantiles once counted (`count_searched`), and
+    the first search of those pre-bins once made (`search_columns`)."""
 
     x: FloatArray
     labels: npt.NDArray[np.int32]
     special_rows: npt.NDArray[np.bool_] | None
     counted: Mapping[str, Any] | None = None
     n_prebins: int = DEFAULT_N_PREBINS
+    found: Found | None = None
 
 
 def searched_rows(
@@ -618,6 +678,57 @@ def count_searched(
         n_threads=n_threads,
     )
     return [replace(c, counted=k, n_prebins=n_prebins) for c, k in zip(columns, counted)]
+
+
+def search_columns(
+    columns: Sequence[SearchedRows], options: Sequence[Mapping[str, Any]], n_threads: int
+) -> list[SearchedRows]:
+    """The counted columns (`count_searched`) with the first search of
+    their pre-bins, as `optimal_rows` with the `options` of each would make
+    it, made in one native call on up to `n_threads` threads. A column whose
+    options its own call refuses, or whose pre-bins were counted for another
+    count of pre-bins, is left to search in its turn."""
+    searched: list[int] = []
+    asked: list[Search] = []
+    c0s: list[npt.NDArray[np.float64]] = []
+    c1s: list[npt.NDArray[np.float64]] = []
+    for i, (column, o) in enumerate(zip(columns, options)):
+        limits = search_limits(
+            o.get("max_bins", DEFAULT_MAX_BINS),
+            o.get("min_bin_share", DEFAULT_MIN_BIN_SHARE),
+            o.get("min_events"),
+            o.get("min_non_events"),
+            o.get("trend", "auto"),
+        )
+        n_prebins, max_pvalue = o.get("n_prebins", DEFAULT_N_PREBINS), o.get("max_pvalue")
+        if column.counted is None or column.n_prebins != n_prebins:
+            continue
+        try:
+            _check_limits(*limits.values(), n_prebins, max_pvalue, column.x.size)
+        except (ValueError, TypeError):
+            continue
+        _, c0, c1 = _interval_counts(column.counted["prebins"])
+        events, non_events = class_limits(c0, c1, limits["min_events"], limits["min_non_events"])
+        searched.append(i)
+        asked.append(
+            Search(
+                limits["max_bins"],
+                limits["min_bin_share"],
+                events,
+                non_events,
+                first_trends(limits["trend"], note_shapes=True),
+                _searched_pvalue(max_pvalue),
+            )
+        )
+        c0s.append(c0)
+        c1s.append(c1)
+    if not searched:
+        return list(columns)
+    found = native.optimal_groupings_columns(c0s, c1s, asked, n_threads)
+    out = list(columns)
+    for i, search, groupings in zip(searched, asked, found):
+        out[i] = replace(columns[i], found=(search, groupings))
+    return out
 
 
 def _outside(

@@ -447,6 +447,31 @@ def optimal_groupings(
     return result
 
 
+def optimal_groupings_columns(
+    c0s: Sequence[FloatArray],
+    c1s: Sequence[FloatArray],
+    searches: Sequence[Any],
+    n_threads: int,
+) -> list[list[dict[str, Any]]]:
+    """`optimal_groupings` of the pre-bins of each column (`c0s[i]`,
+    `c1s[i]`) under its `searches[i]` (limits, trends and greatest p-value
+    between neighbours, no fixed start), in their order, on up to
+    `n_threads` threads with the interpreter lock released once for all of
+    them."""
+    found: list[list[dict[str, Any]]] = _native.optimal_binnings_columns(
+        list(c0s),
+        list(c1s),
+        [s.max_bins for s in searches],
+        [s.min_bin_share for s in searches],
+        [s.min_events for s in searches],
+        [s.min_non_events for s in searches],
+        [list(s.trends) for s in searches],
+        [s.max_pvalue for s in searches],
+        n_threads,
+    )
+    return found
+
+
 def grid_binning(
     c0: FloatArray,
     c1: FloatArray,
