@@ -225,7 +225,10 @@ def column_note(table: BinningTable) -> str:
     """What to look at in a table: the rows whose WoE rests on fewer than
     `FEW_EVIDENCE` events or non-events, and a better shape of the trend."""
     c0, c1 = np.asarray(table["c0"]), np.asarray(table["c1"])
-    few = [label for label, a, b in zip(table.labels, c0, c1) if a + b and min(a, b) < FEW_EVIDENCE]
+    # The labels are written only when some row is short of evidence.
+    short = np.flatnonzero((c0 + c1 != 0) & (np.minimum(c0, c1) < FEW_EVIDENCE)).tolist()
+    labels = table.labels if short else []
+    few = [labels[i] for i in short]
     notes = [f"fewer than {FEW_EVIDENCE} events or non-events in {', '.join(few)}"] if few else []
     return "; ".join(notes + [str((table.metadata or {}).get("shape_note") or "")]).strip("; ")
 
@@ -725,7 +728,7 @@ class TableBinning(TableBinningBase):
         labels of `flags`, read once for every column of the default binning."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
-            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            categorical = self.is_categorical(name, frames.is_categorical(values))
             kind, options = self.column_plan(name, categorical)
             column: categories.Encoded | FloatArray
             if categorical:
@@ -825,7 +828,7 @@ class TableBinning(TableBinningBase):
         why it cannot be binned (an error, raised in its turn when
         `skip_unusable` is off)."""
         try:
-            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            categorical = self.is_categorical(name, frames.is_categorical(values))
             kind, options = self.column_plan(name, categorical)
             column: categories.Encoded | FloatArray
             if categorical:
@@ -1145,7 +1148,7 @@ class TableBinning(TableBinningBase):
                 raise ValueError(
                     f"column {name!r} has {frames.length(values)} rows, the target {flags.size}"
                 )
-            categorical = self.options_of(name, frames.is_categorical(values))["categorical"]
+            categorical = self.is_categorical(name, frames.is_categorical(values))
             if kept.categorical.setdefault(name, categorical) != categorical:
                 held = "categories" if categorical else "numbers"
                 raise ValueError(

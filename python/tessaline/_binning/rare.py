@@ -62,18 +62,21 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
     c1 = np.asarray(table["c1"], dtype=np.float64)
     total = float(c0.sum() + c1.sum())
     members = table.category_bins().bin_of
-    # The categories that are rare and share their bin, each with its bin's
-    # other rows: all tested in one call, category and rest side by side.
+    # The categories that are rare and share their bin (not alone in it),
+    # found over all categories at once: a table may hold hundreds.
+    a0s, a1s = np.asarray(basis.c0), np.asarray(basis.c1)
+    bins = np.array([members.get(name, -1) for name in basis.names], dtype=np.intp)
+    placed = bins >= 0
+    within = np.where(placed, bins, 0)
+    held = (a0s + a1s).astype(np.float64)
+    shared = (c0[within] - a0s) + (c1[within] - a1s) != 0
+    rare = placed & (held != 0) & ~(held >= RARE_SHARE * total) & shared
+    # Each with its bin's other rows: all tested in one call, category and
+    # rest side by side.
     candidates = []
-    for name, a0, a1 in zip(basis.names, basis.c0, basis.c1):
-        b = members.get(name)
-        rows = float(a0 + a1)
-        if b is None or rows == 0 or rows >= RARE_SHARE * total:
-            continue
-        rest0, rest1 = c0[b] - a0, c1[b] - a1
-        if rest0 + rest1 == 0:
-            continue  # alone in its bin already
-        candidates.append((name, a0, a1, b, rows, rest0, rest1))
+    for i in np.flatnonzero(rare).tolist():
+        name, a0, a1, b = basis.names[i], basis.c0[i], basis.c1[i], int(bins[i])
+        candidates.append((name, a0, a1, b, float(a0 + a1), c0[b] - a0, c1[b] - a1))
     if not candidates:
         return []
     pairs = np.array([(a0, rest0, a1, rest1) for _, a0, a1, _, _, rest0, rest1 in candidates])
