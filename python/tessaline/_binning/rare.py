@@ -71,23 +71,21 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
     held = (a0s + a1s).astype(np.float64)
     shared = (c0[within] - a0s) + (c1[within] - a1s) != 0
     rare = placed & (held != 0) & ~(held >= RARE_SHARE * total) & shared
-    # Each with its bin's other rows: all tested in one call, category and
-    # rest side by side.
-    candidates = []
-    for i in np.flatnonzero(rare).tolist():
-        name, a0, a1, b = basis.names[i], basis.c0[i], basis.c1[i], int(bins[i])
-        candidates.append((name, a0, a1, b, float(a0 + a1), c0[b] - a0, c1[b] - a1))
-    if not candidates:
+    candidates = np.flatnonzero(rare)
+    if not candidates.size:
         return []
-    pairs = np.array([(a0, rest0, a1, rest1) for _, a0, a1, _, _, rest0, rest1 in candidates])
-    # The test between rows 2i and 2i + 1 is candidate i's (the others are
-    # between neighbouring candidates, and not read).
-    pvalues = native.neighbour_rate_tests(pairs[:, :2].ravel(), pairs[:, 2:].ravel())["pvalue"]
+    # Each with its bin's other rows: all tested in one call, category and
+    # rest side by side. The test between rows 2i and 2i + 1 is candidate
+    # i's (the others are between neighbouring candidates, and not read).
+    a0, a1, b = a0s[candidates], a1s[candidates], bins[candidates]
+    pvalues = native.neighbour_rate_tests(
+        np.column_stack([a0, c0[b] - a0]).ravel(), np.column_stack([a1, c1[b] - a1]).ravel()
+    )["pvalue"][::2]
     found = []
-    for (name, a0, a1, b, rows, rest0, rest1), tested in zip(candidates, pvalues[::2]):
-        pvalue = float(tested)
-        if not pvalue < RARE_PVALUE:
-            continue
+    for k in np.flatnonzero(pvalues < RARE_PVALUE).tolist():
+        i = int(candidates[k])
+        name, a0, a1, b = basis.names[i], basis.c0[i], basis.c1[i], int(bins[i])
+        rows, rest0, rest1 = float(a0 + a1), c0[b] - a0, c1[b] - a1
         split0 = np.concatenate([c0[:b], [rest0, a0], c0[b + 1 :]])
         split1 = np.concatenate([c1[:b], [rest1, a1], c1[b + 1 :]])
         found.append(
@@ -97,7 +95,7 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
                 rate=float(a1) / rows,
                 label=table.labels[b],
                 bin_rate=float(c1[b] / (c0[b] + c1[b])),
-                pvalue=pvalue,
+                pvalue=float(pvalues[k]),
                 iv=table.information_value,
                 iv_alone=weight_of_evidence(split0, split1)[2],
                 share=rows / total,
