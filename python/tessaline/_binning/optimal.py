@@ -587,10 +587,9 @@ def optimal_rows(
     _check_limits(*searched, n_prebins, max_pvalue, searched_x.size)
     # The counts and the pre-bins of `optimal_cuts` in one native call, or
     # in one for many columns (`count_searched`).
-    counted_before = prepared.counted is not None and prepared.n_prebins == n_prebins
     counted = (
         prepared.counted
-        if counted_before
+        if prepared.counted is not None and prepared.n_prebins == n_prebins
         else native.counted_prebins(
             searched_x,
             labels,
@@ -614,7 +613,7 @@ def optimal_rows(
         max_pvalue,
         outside,
         iv_test,
-        found=prepared.found if counted_before else None,
+        found=prepared.found if counted is prepared.counted else None,
     )
     limits = {**search_limits(*searched), "n_prebins": n_prebins}
     check_representative(representative)
@@ -704,7 +703,16 @@ def search_columns(
         if column.counted is None or column.n_prebins != n_prebins:
             continue
         try:
-            _check_limits(*limits.values(), n_prebins, max_pvalue, column.x.size)
+            _check_limits(
+                limits["max_bins"],
+                limits["min_bin_share"],
+                limits["min_events"],
+                limits["min_non_events"],
+                limits["trend"],
+                n_prebins,
+                max_pvalue,
+                column.x.size,
+            )
         except (ValueError, TypeError):
             continue
         _, c0, c1 = _interval_counts(column.counted["prebins"])

@@ -77,9 +77,10 @@ def rare_groups(table: BinningTable) -> list[RareGroup]:
     # Each with its bin's other rows: all tested in one call, category and
     # rest side by side. The test between rows 2i and 2i + 1 is candidate
     # i's (the others are between neighbouring candidates, and not read).
-    a0, a1, b = a0s[candidates], a1s[candidates], bins[candidates]
+    own0, own1, their = a0s[candidates], a1s[candidates], bins[candidates]
     pvalues = native.neighbour_rate_tests(
-        np.column_stack([a0, c0[b] - a0]).ravel(), np.column_stack([a1, c1[b] - a1]).ravel()
+        np.column_stack([own0, c0[their] - own0]).ravel(),
+        np.column_stack([own1, c1[their] - own1]).ravel(),
     )["pvalue"][::2]
     found = []
     for k in np.flatnonzero(pvalues < RARE_PVALUE).tolist():
