@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hypergeometric_laws.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace {
@@ -57,6 +58,40 @@ TEST(HypergeometricTable, SameSeedSameTablesAndBadMarginsRefused) {
               tessaline::hypergeometric_table(rows.data(), 3, 500, b));
     EXPECT_THROW(tessaline::hypergeometric_table(rows.data(), 3, 2131, a), std::invalid_argument);
 }
+
+// The laws a test keeps in part give the very tables the whole laws give,
+// with as many laws as fit, past that limit and with none kept.
+class KeptLaws : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(KeptLaws, DrawTheTablesOfTheWholeLaws) {
+    tessaline::SplitMix64 margins(11);
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<int64_t> rows(1 + margins.below(30));
+        int64_t total = 0;
+        for (int64_t& r : rows) {
+            // Urns, small laws and laws of thousands of steps side by side.
+            const uint64_t scale = uint64_t{1} << margins.below(17);
+            r = static_cast<int64_t>(margins.below(scale + 1));
+            total += r;
+        }
+        const auto events = static_cast<int64_t>(margins.below(static_cast<uint64_t>(total) + 1));
+        tessaline::hypergeometric::LawCache cache(events, GetParam());
+        tessaline::SplitMix64 kept(trial), whole(trial);
+        std::vector<int64_t> drawn;
+        for (int d = 0; d < 200; ++d) {
+            tessaline::hypergeometric::cached_table(rows, events, kept, cache, drawn);
+            ASSERT_EQ(drawn,
+                      tessaline::hypergeometric_table(rows.data(), rows.size(), events, whole))
+                << "trial " << trial << " draw " << d;
+        }
+        EXPECT_EQ(kept.next(), whole.next());
+        EXPECT_LE(cache.held(), GetParam());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
+                         ::testing::Values(tessaline::hypergeometric::LawCache::DEFAULT_MAX_LAWS,
+                                           std::size_t{5}, std::size_t{0}));
 
 // A column far beyond noise is settled by the chi-square bound without a
 // draw; rows expecting fewer than 5 of a class, or no bound asked for, draw.

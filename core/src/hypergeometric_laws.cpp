@@ -1,0 +1,274 @@
+#include "hypergeometric_laws.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tessaline::hypergeometric {
+namespace {
+
+// Weights below this share of the mode's are left out of the inversion: far
+// below a double's resolution of the cumulative sum.
+constexpr double NEGLIGIBLE = 1e-17;
+
+// The support of the law and the mode the walk starts from (any start is
+// sound; this one is the law's mode).
+struct Support {
+    int64_t others, lo, hi, mode;
+};
+
+Support support(int64_t total, int64_t events, int64_t n) {
+    Support s{};
+    s.others = total - events;
+    s.lo = std::max<int64_t>(0, n - s.others);
+    s.hi = std::min(n, events);
+    const double mode_estimate =
+        std::floor(static_cast<double>(n + 1) * static_cast<double>(events + 1) /
+                   static_cast<double>(total + 2));
+    s.mode = std::clamp(static_cast<int64_t>(mode_estimate), s.lo, s.hi);
+    return s;
+}
+
+// w(k-1)/w(k) and w(k+1)/w(k) of the weights w of the law.
+inline double down_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
+    return (static_cast<double>(k) * static_cast<double>(others - n + k)) /
+           (static_cast<double>(events - k + 1) * static_cast<double>(n - k + 1));
+}
+inline double up_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
+    return (static_cast<double>(events - k) * static_cast<double>(n - k)) /
+           (static_cast<double>(k + 1) * static_cast<double>(others - n + k + 1));
+}
+
+// The weights relative to the mode's, from the mode outwards, into `left`
+// (w(mode - 1), w(mode - 2), ...) and `right` (w(mode + 1), ...), each side
+// until a weight is negligible; returns their sum, left side first. The
+// buffers are sized ahead and written through pointers, so the products and
+// the sum stay in registers.
+double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
+                    std::vector<double>& right) {
+    const auto side = [](std::vector<double>& out, int64_t steps, auto ratio) {
+        if (out.size() < static_cast<std::size_t>(steps))
+            out.resize(static_cast<std::size_t>(steps));
+        double* w_out = out.data();
+        double w = 1.0;
+        int64_t j = 0;
+        for (; j < steps; ++j) {
+            w *= ratio(j);
+            if (w < NEGLIGIBLE) break;
+            w_out[j] = w;
+        }
+        return j;
+    };
+    const int64_t n_left = side(left, s.mode - s.lo, [&](int64_t j) {
+        return down_ratio(s.mode - j, events, s.others, n);
+    });
+    const int64_t n_right = side(
+        right, s.hi - s.mode, [&](int64_t j) { return up_ratio(s.mode + j, events, s.others, n); });
+    left.resize(static_cast<std::size_t>(n_left));
+    right.resize(static_cast<std::size_t>(n_right));
+    double sum = 1.0;
+    for (double w : left) sum += w;
+    for (double w : right) sum += w;
+    return sum;
+}
+
+}  // namespace
+
+bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
+    drawn = 0;
+    if (n == 0 || events == 0) return true;
+    if (events == total || n == total) {
+        drawn = events == total ? n : events;
+        return true;
+    }
+    if (n > URN_ROWS) return false;
+    for (int64_t j = 0; j < n; ++j) {
+        if (rng.below(static_cast<uint64_t>(total - j)) < static_cast<uint64_t>(events - drawn)) {
+            ++drawn;
+        }
+    }
+    return true;
+}
+
+void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<double>& weights,
+                     Inversion& law) {
+    const Support s = support(total, events, n);
+    // `weights` holds w(mode - 1), w(mode - 2), ... then w(mode + 1), ...;
+    // the sum adds them in that order.
+    weights.clear();
+    double w = 1.0, sum = 1.0;
+    for (int64_t k = s.mode; k > s.lo; --k) {
+        w *= down_ratio(k, events, s.others, n);
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_left = weights.size();
+    w = 1.0;
+    for (int64_t k = s.mode; k < s.hi; ++k) {
+        w *= up_ratio(k, events, s.others, n);
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_right = weights.size() - n_left;
+    law.mode = s.mode;
+    law.sum = sum;
+    law.running.clear();
+    law.count.clear();
+    double running = 1.0;
+    for (std::size_t step = 0; step < std::max(n_left, n_right); ++step) {
+        if (step < n_right) {
+            running += weights[n_left + step];
+            law.running.push_back(running);
+            law.count.push_back(s.mode + 1 + static_cast<int64_t>(step));
+        }
+        if (step < n_left) {
+            running += weights[step];
+            law.running.push_back(running);
+            law.count.push_back(s.mode - 1 - static_cast<int64_t>(step));
+        }
+    }
+    law.past_end = n_right > 0 ? s.mode + static_cast<int64_t>(n_right)
+                               : s.mode - static_cast<int64_t>(n_left);
+}
+
+int64_t invert(const Inversion& law, SplitMix64& rng) {
+    const double target = rng.unit() * law.sum;
+    if (target < 1.0) return law.mode;
+    for (std::size_t j = 0; j < law.running.size(); ++j) {
+        if (target < law.running[j]) return law.count[j];
+    }
+    return law.past_end;
+}
+
+LawCache::LawCache(int64_t events, std::size_t max_laws)
+    : stride_(static_cast<uint64_t>(events) / BUCKET + 1), max_laws_(max_laws) {}
+
+std::size_t LawCache::find(uint64_t key) const {
+    const std::size_t mask = buckets_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+    while (buckets_[slot].key != key && buckets_[slot].key != EMPTY) slot = (slot + 1) & mask;
+    return slot;
+}
+
+void LawCache::grow() {
+    std::vector<Bucket> old(2 * buckets_.size());
+    old.swap(buckets_);
+    for (const Bucket& bucket : old) {
+        if (bucket.key != EMPTY) buckets_[find(bucket.key)] = bucket;
+    }
+}
+
+void LawCache::walk(int64_t total, int64_t events, int64_t n, Law& law) {
+    const Support s = support(total, events, n);
+    law.sum = walk_weights(events, n, s, left_, right_);
+    law.mode = s.mode;
+    law.left = static_cast<uint32_t>(left_.size());
+    law.right = static_cast<uint32_t>(right_.size());
+}
+
+void LawCache::mark(Law& law) const {
+    const std::size_t steps = std::max(left_.size(), right_.size());
+    law.block =
+        static_cast<uint32_t>(std::max<std::size_t>(1, (steps + CHECKPOINTS - 1) / CHECKPOINTS));
+    law.blocks = static_cast<uint32_t>((steps + law.block - 1) / law.block);
+    // The running sums alternate right and left of the mode while both
+    // sides last, as a whole law's do.
+    double running = 1.0, right_weight = 1.0, left_weight = 1.0;
+    for (std::size_t b = 0; b < law.blocks; ++b) {
+        law.marks[b] = {running, right_weight, left_weight};
+        const std::size_t end = std::min(steps, (b + 1) * law.block);
+        for (std::size_t step = b * law.block; step < end; ++step) {
+            if (step < right_.size()) running += right_weight = right_[step];
+            if (step < left_.size()) running += left_weight = left_[step];
+        }
+    }
+}
+
+int64_t LawCache::invert_walked(const Law& law, double uniform) const {
+    const double target = uniform * law.sum;
+    if (target < 1.0) return law.mode;
+    const std::size_t steps = std::max(left_.size(), right_.size());
+    double running = 1.0;
+    for (std::size_t step = 0; step < steps; ++step) {
+        if (step < right_.size()) {
+            running += right_[step];
+            if (target < running) return law.mode + 1 + static_cast<int64_t>(step);
+        }
+        if (step < left_.size()) {
+            running += left_[step];
+            if (target < running) return law.mode - 1 - static_cast<int64_t>(step);
+        }
+    }
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+}
+
+int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
+                              double target) {
+    if (target < 1.0) return law.mode;
+    // The block whose first running sum is the last not above the target:
+    // the sums grow, so the first sum above it lies in that block.
+    std::size_t b = 0;
+    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
+    const Checkpoint& mark = law.marks[b];
+    double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
+    const int64_t others = total - events;
+    const std::size_t end =
+        std::min<std::size_t>(std::max(law.left, law.right), (b + 1) * law.block);
+    for (std::size_t step = b * law.block; step < end; ++step) {
+        const auto k = static_cast<int64_t>(step);
+        if (step < law.right) {
+            right_weight *= up_ratio(law.mode + k, events, others, n);
+            running += right_weight;
+            if (target < running) return law.mode + 1 + k;
+        }
+        if (step < law.left) {
+            left_weight *= down_ratio(law.mode - k, events, others, n);
+            running += left_weight;
+            if (target < running) return law.mode - 1 - k;
+        }
+    }
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+}
+
+int64_t LawCache::draw(std::size_t group, int64_t total, int64_t events, int64_t n,
+                       SplitMix64& rng) {
+    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
+    const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
+    std::size_t slot = find(key);
+    uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    if (id == 0) {
+        // Every bucket holds a law: the buckets are no more than the laws.
+        if (held_ >= max_laws_) {
+            walk(total, events, n, spare_);
+            return invert_walked(spare_, rng.unit());
+        }
+        if (held_ % CHUNK == 0) chunks_.push_back(std::make_unique<Law[]>(CHUNK));
+        Law& law = law_at(static_cast<uint32_t>(held_));
+        walk(total, events, n, law);
+        mark(law);
+        id = static_cast<uint32_t>(++held_);
+        if (buckets_[slot].key != key) {
+            buckets_[slot].key = key;
+            if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
+        }
+        buckets_[slot].law[at] = id;
+    }
+    const Law& law = law_at(id - 1);
+    return invert_kept(law, total, events, n, rng.unit() * law.sum);
+}
+
+void cached_table(const std::vector<int64_t>& rows, int64_t events, SplitMix64& rng,
+                  LawCache& cache, std::vector<int64_t>& drawn) {
+    int64_t total = 0;
+    for (int64_t r : rows) total += r;
+    drawn.assign(rows.size(), 0);
+    for (std::size_t i = 0; i < rows.size() && events > 0; ++i) {
+        if (!settled(total, events, rows[i], rng, drawn[i]))
+            drawn[i] = cache.draw(i, total, events, rows[i], rng);
+        total -= rows[i];
+        events -= drawn[i];
+    }
+}
+
+}  // namespace tessaline::hypergeometric
