@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tessaline::hypergeometric {
 namespace {
@@ -231,44 +232,108 @@ int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int
     return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
 }
 
-int64_t LawCache::draw(std::size_t group, int64_t total, int64_t events, int64_t n,
-                       SplitMix64& rng) {
+const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n) {
     const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
     std::size_t slot = find(key);
-    uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
-    if (id == 0) {
-        // Every bucket holds a law: the buckets are no more than the laws.
-        if (held_ >= max_laws_) {
-            walk(total, events, n, spare_);
-            return invert_walked(spare_, rng.unit());
-        }
-        if (held_ % CHUNK == 0) chunks_.push_back(std::make_unique<Law[]>(CHUNK));
-        Law& law = law_at(static_cast<uint32_t>(held_));
-        walk(total, events, n, law);
-        mark(law);
-        id = static_cast<uint32_t>(++held_);
-        if (buckets_[slot].key != key) {
-            buckets_[slot].key = key;
-            if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
-        }
-        buckets_[slot].law[at] = id;
+    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    if (id != 0) return &law_at(id - 1);
+    // Every bucket holds a law: the buckets are no more than the laws.
+    if (held_ >= max_laws_) return nullptr;
+    if (held_ % CHUNK == 0) chunks_.push_back(std::make_unique<Law[]>(CHUNK));
+    Law& law = law_at(static_cast<uint32_t>(held_));
+    walk(total, events, n, law);
+    mark(law);
+    ++held_;
+    if (buckets_[slot].key != key) {
+        buckets_[slot].key = key;
+        if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
     }
-    const Law& law = law_at(id - 1);
-    return invert_kept(law, total, events, n, rng.unit() * law.sum);
+    buckets_[slot].law[at] = static_cast<uint32_t>(held_);
+    return &law;
 }
 
-void cached_table(const std::vector<int64_t>& rows, int64_t events, SplitMix64& rng,
-                  LawCache& cache, std::vector<int64_t>& drawn) {
-    int64_t total = 0;
-    for (int64_t r : rows) total += r;
-    drawn.assign(rows.size(), 0);
-    for (std::size_t i = 0; i < rows.size() && events > 0; ++i) {
-        if (!settled(total, events, rows[i], rng, drawn[i]))
-            drawn[i] = cache.draw(i, total, events, rows[i], rng);
-        total -= rows[i];
-        events -= drawn[i];
+int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
+    if (law == nullptr) {
+        walk(total, events, n, spare_);
+        return invert_walked(spare_, rng.unit());
     }
+    return invert_kept(*law, total, events, n, rng.unit() * law->sum);
+}
+
+namespace {
+
+// Whether two generators stand at the same state (their next values are the
+// same exactly then: a generator's step and output are one to one).
+bool same_state(SplitMix64 a, SplitMix64 b) {
+    return a.next() == b.next();
+}
+
+}  // namespace
+
+TableDeals::TableDeals(std::vector<int64_t> rows, int64_t events, SplitMix64 rng,
+                       std::size_t max_laws)
+    : rows_(std::move(rows)), events_(events), rng_(rng), cache_(events, max_laws) {
+    for (int64_t r : rows_) total_ += r;
+}
+
+void TableDeals::next(std::vector<int64_t>& drawn) {
+    if (taken_ == ready_) deal(width_);
+    drawn = tables_[taken_++];
+}
+
+void TableDeals::deal(std::size_t width) {
+    SplitMix64 starts[WIDTH] = {rng_, rng_, rng_, rng_};
+    for (std::size_t t = 1; t < width; ++t) {
+        starts[t] = starts[t - 1];
+        for (std::size_t c = 0; c < calls_; ++c) starts[t].next();
+    }
+    SplitMix64 rngs[WIDTH] = {starts[0], starts[1], starts[2], starts[3]};
+    int64_t events[WIDTH];
+    std::size_t calls[WIDTH] = {};
+    const LawCache::Law* laws[WIDTH] = {};
+    bool inverted[WIDTH] = {};
+    for (std::size_t t = 0; t < width; ++t) {
+        events[t] = events_;
+        tables_[t].assign(rows_.size(), 0);
+    }
+    int64_t total = total_;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const int64_t n = rows_[i];
+        // The laws of every table first, then their draws.
+        for (std::size_t t = 0; t < width; ++t) {
+            inverted[t] = false;
+            if (events[t] == 0) continue;
+            const bool urn = !(n == 0 || events[t] == total || n == total) && n <= URN_ROWS;
+            if (settled(total, events[t], n, rngs[t], tables_[t][i])) {
+                calls[t] += urn ? static_cast<std::size_t>(n) : 0;
+                events[t] -= tables_[t][i];
+                continue;
+            }
+            inverted[t] = true;
+            laws[t] = cache_.locate(i, total, events[t], n);
+#if defined(__GNUC__)
+            if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
+#endif
+        }
+        for (std::size_t t = 0; t < width; ++t) {
+            if (!inverted[t]) continue;
+            tables_[t][i] = cache_.draw(laws[t], total, events[t], n, rngs[t]);
+            events[t] -= tables_[t][i];
+            ++calls[t];
+        }
+        total -= n;
+    }
+    // Keep the tables up to the first that did not start where the one
+    // before it ended.
+    ready_ = 1;
+    while (ready_ < width && same_state(rngs[ready_ - 1], starts[ready_])) ++ready_;
+    rng_ = rngs[ready_ - 1];
+    calls_ = calls[ready_ - 1];
+    taken_ = 0;
+    // Tables whose calls vary (events run out, or fill the rows left, at
+    // different groups) are dealt one at a time until a batch holds again.
+    width_ = ready_ == width ? WIDTH : 1;
 }
 
 }  // namespace tessaline::hypergeometric

@@ -69,19 +69,6 @@ class LawCache {
     static constexpr std::size_t CHECKPOINTS = 16;
     static constexpr std::size_t DEFAULT_MAX_LAWS = std::size_t{1} << 16;
 
-    explicit LawCache(int64_t events, std::size_t max_laws = DEFAULT_MAX_LAWS);
-
-    // The events among the `n` rows of group `group`, drawn from `total`
-    // rows holding `events` (the group's key: the same group and events left
-    // always come with the same rows).
-    int64_t draw(std::size_t group, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
-
-    std::size_t held() const { return held_; }
-
-  private:
-    static constexpr std::size_t BUCKET = 16;
-    static constexpr std::size_t CHUNK = 1024;  // laws allocated together
-    static constexpr uint64_t EMPTY = ~uint64_t{0};
     // The walk before a block's first step.
     struct Checkpoint {
         double running, right_weight, left_weight;
@@ -94,6 +81,24 @@ class LawCache {
         uint32_t left = 0, right = 0, block = 1, blocks = 0;
         Checkpoint marks[CHECKPOINTS];
     };
+
+    explicit LawCache(int64_t events, std::size_t max_laws = DEFAULT_MAX_LAWS);
+
+    // The law of the `n` rows of group `group` drawn from `total` rows
+    // holding `events` (the group's key: the same group and events left
+    // always come with the same rows), built now if new; none past the
+    // memory limit. It stays where it is while the cache lasts.
+    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n);
+    // The events among those rows, from the law `locate` gave, or from one
+    // walked for this draw where it gave none.
+    int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
+
+    std::size_t held() const { return held_; }
+
+  private:
+    static constexpr std::size_t BUCKET = 16;
+    static constexpr std::size_t CHUNK = 1024;  // laws allocated together
+    static constexpr uint64_t EMPTY = ~uint64_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
     // number, 0 where not kept.
     struct Bucket {
@@ -124,10 +129,39 @@ class LawCache {
     Law spare_;
 };
 
-// hypergeometric_table's draw, from the laws `cache` keeps: the same tables
-// for the same generator.
-void cached_table(const std::vector<int64_t>& rows, int64_t events, SplitMix64& rng,
-                  LawCache& cache, std::vector<int64_t>& drawn);
+// The tables hypergeometric_table deals from one generator, in its order,
+// from the laws a cache keeps, dealt WIDTH at a time group by group: each
+// draw waits on its law's memory, and the draws of one table follow each
+// other (the events left pick the next law), while the tables of a batch
+// are independent, so their waits overlap. Each table of a batch starts
+// where the generator stands after the one before if that took as many
+// calls as the last table did (nearly always: one per law, one per row of
+// an urn); a table that started elsewhere is dropped with those after it.
+class TableDeals {
+  public:
+    static constexpr std::size_t WIDTH = 4;
+
+    TableDeals(std::vector<int64_t> rows, int64_t events, SplitMix64 rng,
+               std::size_t max_laws = LawCache::DEFAULT_MAX_LAWS);
+
+    // The next table, into `drawn`.
+    void next(std::vector<int64_t>& drawn);
+
+    const LawCache& cache() const { return cache_; }
+
+  private:
+    void deal(std::size_t width);
+
+    std::vector<int64_t> rows_;
+    int64_t events_, total_ = 0;
+    SplitMix64 rng_;
+    LawCache cache_;
+    std::size_t calls_ = 0;  // the generator's calls of the last table dealt
+    // The first table alone: it tells how many calls a table takes.
+    std::size_t width_ = 1;
+    std::vector<int64_t> tables_[WIDTH];
+    std::size_t ready_ = 0, taken_ = 0;
+};
 
 }  // namespace tessaline::hypergeometric
 

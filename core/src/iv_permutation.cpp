@@ -280,10 +280,10 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     iv_bounds::Scratch scratch;
     const bool turns =
         options.all_shapes || limits.trend == BinTrend::peak || limits.trend == BinTrend::valley;
-    hypergeometric::LawCache cache(events);
+    hypergeometric::TableDeals deals(rows, events, rng);
     std::vector<int64_t> drawn;
     while (test.draws < options.max_draws && !sure()) {
-        hypergeometric::cached_table(rows, events, rng, cache, drawn);
+        deals.next(drawn);
         for (std::size_t i = 0; i < k; ++i) n1[i] = drawn[i], n0[i] = rows[i] - drawn[i];
         for (std::size_t i = 0; i < n_outside; ++i) {
             out1[i] = static_cast<double>(drawn[k + i]);
