@@ -39,36 +39,61 @@ inline double up_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
            (static_cast<double>(k + 1) * static_cast<double>(others - n + k + 1));
 }
 
+// Steps of the walk whose ratios of weights are worked out together, before
+// the products and sums that chain them: the divisions, independent of one
+// another, then go several at a time.
+constexpr int SEGMENT = 32;
+
 // The weights relative to the mode's, from the mode outwards, into `left`
 // (w(mode - 1), w(mode - 2), ...) and `right` (w(mode + 1), ...), each side
-// until a weight is negligible; returns their sum, left side first. The
-// buffers are sized ahead and written through pointers, so the products and
-// the sum stay in registers.
+// until a weight is negligible, with the running sum before each step (a
+// step adds the right weight, then the left) into `before`; returns the sum
+// of the weights, left side first, and the weights on either side. The
+// buffers grow as the walk goes, to its length, not the law's support.
 double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
-                    std::vector<double>& right) {
-    const auto side = [](std::vector<double>& out, int64_t steps, auto ratio) {
-        if (out.size() < static_cast<std::size_t>(steps))
-            out.resize(static_cast<std::size_t>(steps));
-        double* w_out = out.data();
-        double w = 1.0;
-        int64_t j = 0;
-        for (; j < steps; ++j) {
-            w *= ratio(j);
-            if (w < NEGLIGIBLE) break;
-            w_out[j] = w;
+                    std::vector<double>& right, std::vector<double>& before, uint32_t& n_left,
+                    uint32_t& n_right) {
+    // The counts as doubles: whole numbers far below 2^53, so each sum below
+    // is the very double its integer converts to, and every ratio the same
+    // as up_ratio's and down_ratio's.
+    const double mode = static_cast<double>(s.mode), ev = static_cast<double>(events),
+                 rows = static_cast<double>(n), spare = static_cast<double>(s.others - n);
+    const auto left_steps = static_cast<std::size_t>(s.mode - s.lo);
+    const auto right_steps = static_cast<std::size_t>(s.hi - s.mode);
+    double up[SEGMENT], down[SEGMENT];
+    double right_weight = 1.0, left_weight = 1.0, left_sum = 1.0, running = 1.0;
+    bool go_right = right_steps > 0, go_left = left_steps > 0;
+    std::size_t step = 0, nl = 0, nr = 0;
+    if (before.empty()) before.resize(1);
+    before[0] = 1.0;
+    while (go_right || go_left) {
+        if (before.size() < step + SEGMENT + 1) {
+            const std::size_t room = 2 * (step + SEGMENT + 1);
+            before.resize(room), left.resize(room), right.resize(room);
         }
-        return j;
-    };
-    const int64_t n_left = side(left, s.mode - s.lo, [&](int64_t j) {
-        return down_ratio(s.mode - j, events, s.others, n);
-    });
-    const int64_t n_right = side(
-        right, s.hi - s.mode, [&](int64_t j) { return up_ratio(s.mode + j, events, s.others, n); });
-    left.resize(static_cast<std::size_t>(n_left));
-    right.resize(static_cast<std::size_t>(n_right));
-    double sum = 1.0;
-    for (double w : left) sum += w;
-    for (double w : right) sum += w;
+        const double from = static_cast<double>(step);
+        for (int j = 0; j < SEGMENT; ++j) {
+            const double t = from + j, k_up = mode + t, k_down = mode - t;
+            up[j] = ((ev - k_up) * (rows - k_up)) / ((k_up + 1.0) * (spare + k_up + 1.0));
+            down[j] = (k_down * (spare + k_down)) / ((ev - k_down + 1.0) * (rows - k_down + 1.0));
+        }
+        for (int j = 0; j < SEGMENT && (go_right || go_left); ++j, ++step) {
+            if (go_right) {
+                go_right = step < right_steps && !((right_weight *= up[j]) < NEGLIGIBLE);
+                if (go_right) right[nr++] = right_weight, running += right_weight;
+            }
+            if (go_left) {
+                go_left = step < left_steps && !((left_weight *= down[j]) < NEGLIGIBLE);
+                if (go_left)
+                    left[nl++] = left_weight, left_sum += left_weight, running += left_weight;
+            }
+            before[step + 1] = running;
+        }
+    }
+    double sum = left_sum;
+    for (std::size_t j = 0; j < nr; ++j) sum += right[j];
+    n_left = static_cast<uint32_t>(nl);
+    n_right = static_cast<uint32_t>(nr);
     return sum;
 }
 
@@ -162,41 +187,37 @@ void LawCache::grow() {
 
 void LawCache::walk(int64_t total, int64_t events, int64_t n, Law& law) {
     const Support s = support(total, events, n);
-    law.sum = walk_weights(events, n, s, left_, right_);
+    law.sum = walk_weights(events, n, s, left_, right_, before_, law.left, law.right);
     law.mode = s.mode;
-    law.left = static_cast<uint32_t>(left_.size());
-    law.right = static_cast<uint32_t>(right_.size());
 }
 
 void LawCache::mark(Law& law) const {
-    const std::size_t steps = std::max(left_.size(), right_.size());
+    const std::size_t steps = std::max(law.left, law.right);
     law.block =
         static_cast<uint32_t>(std::max<std::size_t>(1, (steps + CHECKPOINTS - 1) / CHECKPOINTS));
     law.blocks = static_cast<uint32_t>((steps + law.block - 1) / law.block);
-    // The running sums alternate right and left of the mode while both
-    // sides last, as a whole law's do.
-    double running = 1.0, right_weight = 1.0, left_weight = 1.0;
+    // The last weight on either side before each block's first step.
+    const auto last = [](const std::vector<double>& side, std::size_t kept, std::size_t step) {
+        const std::size_t j = std::min(kept, step);
+        return j == 0 ? 1.0 : side[j - 1];
+    };
     for (std::size_t b = 0; b < law.blocks; ++b) {
-        law.marks[b] = {running, right_weight, left_weight};
-        const std::size_t end = std::min(steps, (b + 1) * law.block);
-        for (std::size_t step = b * law.block; step < end; ++step) {
-            if (step < right_.size()) running += right_weight = right_[step];
-            if (step < left_.size()) running += left_weight = left_[step];
-        }
+        const std::size_t step = b * law.block;
+        law.marks[b] = {before_[step], last(right_, law.right, step), last(left_, law.left, step)};
     }
 }
 
 int64_t LawCache::invert_walked(const Law& law, double uniform) const {
     const double target = uniform * law.sum;
     if (target < 1.0) return law.mode;
-    const std::size_t steps = std::max(left_.size(), right_.size());
+    const std::size_t steps = std::max(law.left, law.right);
     double running = 1.0;
     for (std::size_t step = 0; step < steps; ++step) {
-        if (step < right_.size()) {
+        if (step < law.right) {
             running += right_[step];
             if (target < running) return law.mode + 1 + static_cast<int64_t>(step);
         }
-        if (step < left_.size()) {
+        if (step < law.left) {
             running += left_[step];
             if (target < running) return law.mode - 1 - static_cast<int64_t>(step);
         }

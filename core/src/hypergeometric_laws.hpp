@@ -125,7 +125,7 @@ class LawCache {
     std::size_t n_buckets_ = 0;
     std::vector<std::unique_ptr<Law[]>> chunks_;
     std::size_t held_ = 0;
-    std::vector<double> left_, right_;
+    std::vector<double> left_, right_, before_;  // the walk just made
     Law spare_;
 };
 
