@@ -261,7 +261,7 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     if (id != 0) return &law_at(id - 1);
     // Every bucket holds a law: the buckets are no more than the laws.
     if (held_ >= max_laws_) return nullptr;
-    if (held_ % CHUNK == 0) chunks_.push_back(std::make_unique<Law[]>(CHUNK));
+    if (held_ % CHUNK == 0) chunks_.emplace_back(new Law[CHUNK]);
     Law& law = law_at(static_cast<uint32_t>(held_));
     walk(total, events, n, law);
     mark(law);

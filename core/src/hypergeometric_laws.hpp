@@ -74,11 +74,12 @@ class LawCache {
         double running, right_weight, left_weight;
     };
     // A law: its total weight, mode, the weights on either side of the mode,
-    // the steps per checkpoint and the checkpoints.
+    // the steps per checkpoint and the checkpoints. Left unset until walked,
+    // so that room for laws costs no memory until they are built.
     struct Law {
-        double sum = 0.0;
-        int64_t mode = 0;
-        uint32_t left = 0, right = 0, block = 1, blocks = 0;
+        double sum;
+        int64_t mode;
+        uint32_t left, right, block, blocks;
         Checkpoint marks[CHECKPOINTS];
     };
 
