@@ -304,6 +304,7 @@ void TableDeals::next(std::vector<int64_t>& drawn) {
 }
 
 void TableDeals::deal(std::size_t width) {
+    static_assert(WIDTH == 4, "one generator per table of a batch");
     SplitMix64 starts[WIDTH] = {rng_, rng_, rng_, rng_};
     for (std::size_t t = 1; t < width; ++t) {
         starts[t] = starts[t - 1];

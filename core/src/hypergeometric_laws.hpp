@@ -138,6 +138,8 @@ class LawCache {
 // where the generator stands after the one before if that took as many
 // calls as the last table did (nearly always: one per law, one per row of
 // an urn); a table that started elsewhere is dropped with those after it.
+// A law is the same whichever table builds it, so a batch's tables, kept or
+// dropped, change no other table.
 class TableDeals {
   public:
     static constexpr std::size_t WIDTH = 4;
