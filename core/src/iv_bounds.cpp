@@ -90,7 +90,7 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
     stack.clear();
     for (std::size_t step = 0; step < k; ++step) {
         const std::size_t i = from_back ? k - 1 - step : step;
-        Block b{s0[i], s1[i], 0.0};
+        Block b{s0[i], s1[i], 0.0, 0.0};
         // Read from the back, a rising fit of the pre-bins falls as read.
         const bool up = rising != from_back;
         while (!stack.empty()) {
@@ -104,10 +104,10 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
         // A block lacking a class has no finite term (the half count standing
         // in for the class would understate it): no bound past it.
         b.iv = b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
+        // The sum from the first block, as the blocks below keep theirs.
+        b.running = (stack.empty() ? 0.0 : stack.back().running) + b.iv;
         stack.push_back(b);
-        double sum = 0.0;
-        for (const Block& block : stack) sum += block.iv;
-        fit[step + 1] = sum;
+        fit[step + 1] = b.running;
     }
 }
 }  // namespace

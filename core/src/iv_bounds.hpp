@@ -37,9 +37,10 @@ struct ShapeBounds {
     double ascending = HUGE_VAL, descending = HUGE_VAL, peak = HUGE_VAL, valley = HUGE_VAL;
 };
 
-// A pooled stretch of pre-bins: its counts and its IV term.
+// A pooled stretch of pre-bins: its counts, its IV term and the sum of the
+// terms of the blocks up to it, from the first.
 struct Block {
-    double c0, c1, iv;
+    double c0, c1, iv, running = 0.0;
 };
 
 // Buffers reused from table to table.

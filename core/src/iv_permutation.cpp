@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "hypergeometric_laws.hpp"
 #include "iv_bounds.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -36,201 +37,6 @@ double SplitMix64::unit() {
 }
 
 namespace {
-
-// Up to this many rows a draw picks them one by one (an urn); past it, it
-// inverts the distribution from weights walked out of the mode.
-constexpr int64_t URN_ROWS = 32;
-// Weights below this share of the mode's are left out of the inversion: far
-// below a double's resolution of the cumulative sum.
-constexpr double NEGLIGIBLE = 1e-17;
-
-// The inversion of one hypergeometric law (past URN_ROWS rows): its mode,
-// and the running sums of the weights relative to the mode's, from the mode
-// outwards, right then left, where the mass is (a few standard deviations'
-// steps, not the whole support's), each with the count it stands for. The
-// law is read whole before a draw, as the total weight scales the uniform.
-struct Inversion {
-    int64_t mode = 0;
-    double sum = 1.0;
-    std::vector<double> running;
-    std::vector<int64_t> count;
-    int64_t past_end = 0;             // where rounding leaves a target past the last weight
-    std::size_t left = 0, right = 0;  // the weights on either side
-};
-
-void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<double>& weights,
-                     Inversion& law) {
-    const int64_t others = total - events;
-    const int64_t lo = std::max<int64_t>(0, n - others), hi = std::min(n, events);
-    const double mode_estimate =
-        std::floor(static_cast<double>(n + 1) * static_cast<double>(events + 1) /
-                   static_cast<double>(total + 2));
-    const int64_t mode =
-        std::clamp(static_cast<int64_t>(mode_estimate), lo, hi);  // any start is sound
-    // Weights relative to the mode's: w(k-1)/w(k) = k (others - n + k) /
-    // ((events - k + 1)(n - k + 1)), w(k+1)/w(k) = (events - k)(n - k) /
-    // ((k + 1)(others - n + k + 1)). `weights` holds w(mode - 1), w(mode - 2),
-    // ... then `right` w(mode + 1), ...; the sum adds them in that order.
-    weights.clear();
-    double w = 1.0, sum = 1.0;
-    for (int64_t k = mode; k > lo; --k) {
-        w *= (static_cast<double>(k) * static_cast<double>(others - n + k)) /
-             (static_cast<double>(events - k + 1) * static_cast<double>(n - k + 1));
-        if (w < NEGLIGIBLE) break;
-        weights.push_back(w);
-        sum += w;
-    }
-    const std::size_t n_left = weights.size();
-    w = 1.0;
-    for (int64_t k = mode; k < hi; ++k) {
-        w *= (static_cast<double>(events - k) * static_cast<double>(n - k)) /
-             (static_cast<double>(k + 1) * static_cast<double>(others - n + k + 1));
-        if (w < NEGLIGIBLE) break;
-        weights.push_back(w);
-        sum += w;
-    }
-    const std::size_t n_right = weights.size() - n_left;
-    law.mode = mode;
-    law.sum = sum;
-    law.running.clear();
-    law.count.clear();
-    double running = 1.0;
-    for (std::size_t step = 0; step < std::max(n_left, n_right); ++step) {
-        if (step < n_right) {
-            running += weights[n_left + step];
-            law.running.push_back(running);
-            law.count.push_back(mode + 1 + static_cast<int64_t>(step));
-        }
-        if (step < n_left) {
-            running += weights[step];
-            law.running.push_back(running);
-            law.count.push_back(mode - 1 - static_cast<int64_t>(step));
-        }
-    }
-    law.left = n_left;
-    law.right = n_right;
-    law.past_end =
-        n_right > 0 ? mode + static_cast<int64_t>(n_right) : mode - static_cast<int64_t>(n_left);
-}
-
-int64_t invert(const Inversion& law, SplitMix64& rng) {
-    const double target = rng.unit() * law.sum;
-    if (target < 1.0) return law.mode;
-    for (std::size_t j = 0; j < law.running.size(); ++j) {
-        if (target < law.running[j]) return law.count[j];
-    }
-    return law.past_end;
-}
-
-// Whether the margins or an urn settle the events among `n` rows drawn from
-// `total` rows holding `events` events, into `drawn`: up to URN_ROWS rows a
-// draw picks them one by one; past it, the caller inverts the law.
-bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
-    drawn = 0;
-    if (n == 0 || events == 0) return true;
-    if (events == total || n == total) {
-        drawn = events == total ? n : events;
-        return true;
-    }
-    if (n > URN_ROWS) return false;
-    for (int64_t j = 0; j < n; ++j) {
-        if (rng.below(static_cast<uint64_t>(total - j)) < static_cast<uint64_t>(events - drawn)) {
-            ++drawn;
-        }
-    }
-    return true;
-}
-
-// The laws a test's draws invert, kept by group and events left: the rows
-// left before each group are the same in every draw, and the events left
-// take few values, so most draws read their laws instead of building them.
-// The laws lie end to end in two pools, found through a table open to
-// linear probing: one cache line or two per group of a draw. Past a memory
-// budget new laws are built for the one draw only.
-class InversionCache {
-  public:
-    explicit InversionCache(int64_t events) : stride_(static_cast<uint64_t>(events) + 1) {}
-
-    int64_t draw(std::size_t group, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
-        const uint64_t key = group * stride_ + static_cast<uint64_t>(events);
-        std::size_t slot = find(key);
-        if (slots_[slot].key != key) {
-            build_inversion(total, events, n, weights_, spare_);
-            if (running_.size() + spare_.running.size() > kMaxHeld) return invert(spare_, rng);
-            slots_[slot] = {key,         spare_.mode,  spare_.sum,     running_.size(),
-                            spare_.left, spare_.right, spare_.past_end};
-            running_.insert(running_.end(), spare_.running.begin(), spare_.running.end());
-            if (2 * ++held_ > slots_.size()) grow();
-            slot = find(key);
-        }
-        const Slot& law = slots_[slot];
-        const double target = rng.unit() * law.sum;
-        if (target < 1.0) return law.mode;
-        // The sums alternate right and left of the mode while both sides last.
-        const std::size_t both = 2 * std::min(law.left, law.right);
-        const std::size_t size = law.left + law.right;
-        for (std::size_t j = 0; j < size; ++j) {
-            if (!(target < running_[law.first + j])) continue;
-            if (j < both) {
-                const auto step = static_cast<int64_t>(j / 2);
-                return j % 2 == 0 ? law.mode + 1 + step : law.mode - 1 - step;
-            }
-            const auto step = static_cast<int64_t>(j - both / 2);
-            return law.right > law.left ? law.mode + 1 + step : law.mode - 1 - step;
-        }
-        return law.past_end;
-    }
-
-  private:
-    // Eight bytes each: some 16 MB at most.
-    static constexpr std::size_t kMaxHeld = std::size_t{1} << 21;
-    static constexpr uint64_t kEmpty = ~uint64_t{0};
-    // A law beside its key: its mode, total weight, first running sum in the
-    // pool and the steps left and right of the mode.
-    struct Slot {
-        uint64_t key = kEmpty;
-        int64_t mode = 0;
-        double sum = 0.0;
-        std::size_t first = 0, left = 0, right = 0;
-        int64_t past_end = 0;
-    };
-
-    std::size_t find(uint64_t key) const {
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
-        while (slots_[slot].key != key && slots_[slot].key != kEmpty) slot = (slot + 1) & mask;
-        return slot;
-    }
-    void grow() {
-        std::vector<Slot> old(2 * slots_.size());
-        old.swap(slots_);
-        for (const Slot& s : old) {
-            if (s.key != kEmpty) slots_[find(s.key)] = s;
-        }
-    }
-
-    uint64_t stride_;
-    std::vector<Slot> slots_ = std::vector<Slot>(1024);
-    std::size_t held_ = 0;
-    std::vector<double> running_;
-    std::vector<double> weights_;
-    Inversion spare_;
-};
-
-// hypergeometric_table's draw, from the laws `cache` keeps: the same tables
-// for the same generator.
-void cached_table(const std::vector<int64_t>& rows, int64_t events, SplitMix64& rng,
-                  InversionCache& cache, std::vector<int64_t>& drawn) {
-    int64_t total = 0;
-    for (int64_t r : rows) total += r;
-    drawn.assign(rows.size(), 0);
-    for (std::size_t i = 0; i < rows.size() && events > 0; ++i) {
-        if (!settled(total, events, rows[i], rng, drawn[i]))
-            drawn[i] = cache.draw(i, total, events, rows[i], rng);
-        total -= rows[i];
-        events -= drawn[i];
-    }
-}
 
 // The table's IV of the best grouping of the searched pre-bins (none found:
 // one group of them all), beside the rows outside the search.
@@ -410,11 +216,11 @@ std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k, in
     }
     std::vector<int64_t> drawn(k, 0);
     std::vector<double> weights;
-    Inversion law;
+    hypergeometric::Inversion law;
     for (std::size_t i = 0; i < k && events > 0; ++i) {
-        if (!settled(total, events, rows[i], rng, drawn[i])) {
-            build_inversion(total, events, rows[i], weights, law);
-            drawn[i] = invert(law, rng);
+        if (!hypergeometric::settled(total, events, rows[i], rng, drawn[i])) {
+            hypergeometric::build_inversion(total, events, rows[i], weights, law);
+            drawn[i] = hypergeometric::invert(law, rng);
         }
         total -= rows[i];
         events -= drawn[i];
@@ -474,10 +280,10 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     iv_bounds::Scratch scratch;
     const bool turns =
         options.all_shapes || limits.trend == BinTrend::peak || limits.trend == BinTrend::valley;
-    InversionCache cache(events);
+    hypergeometric::TableDeals deals(rows, events, rng);
     std::vector<int64_t> drawn;
     while (test.draws < options.max_draws && !sure()) {
-        cached_table(rows, events, rng, cache, drawn);
+        deals.next(drawn);
         for (std::size_t i = 0; i < k; ++i) n1[i] = drawn[i], n0[i] = rows[i] - drawn[i];
         for (std::size_t i = 0; i < n_outside; ++i) {
             out1[i] = static_cast<double>(drawn[k + i]);

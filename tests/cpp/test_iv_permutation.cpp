@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "hypergeometric_laws.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace {
@@ -57,6 +59,46 @@ TEST(HypergeometricTable, SameSeedSameTablesAndBadMarginsRefused) {
               tessaline::hypergeometric_table(rows.data(), 3, 500, b));
     EXPECT_THROW(tessaline::hypergeometric_table(rows.data(), 3, 2131, a), std::invalid_argument);
 }
+
+// The laws a test keeps in part give the very tables the whole laws give,
+// with as many laws as fit, past that limit and with none kept; tables
+// whose generator calls vary (events running out) among them.
+class KeptLaws : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(KeptLaws, DrawTheTablesOfTheWholeLaws) {
+    tessaline::SplitMix64 margins(11);
+    for (int trial = 0; trial < 60; ++trial) {
+        std::vector<int64_t> rows(1 + margins.below(30));
+        int64_t total = 0;
+        for (int64_t& r : rows) {
+            // Urns, small laws and laws of thousands of steps side by side.
+            const uint64_t scale = uint64_t{1} << margins.below(17);
+            r = static_cast<int64_t>(margins.below(scale + 1));
+            total += r;
+        }
+        // A third with a few events, which run out at a different group
+        // from one table to the next.
+        const uint64_t most = trial % 3 == 0 ? std::min<uint64_t>(static_cast<uint64_t>(total), 6)
+                                             : static_cast<uint64_t>(total);
+        const auto events = static_cast<int64_t>(margins.below(most + 1));
+        // Tables dealt several at a time from one generator, as one by one.
+        tessaline::hypergeometric::TableDeals deals(rows, events, tessaline::SplitMix64(trial),
+                                                    GetParam());
+        tessaline::SplitMix64 whole(trial);
+        std::vector<int64_t> drawn;
+        for (int d = 0; d < 200; ++d) {
+            deals.next(drawn);
+            ASSERT_EQ(drawn,
+                      tessaline::hypergeometric_table(rows.data(), rows.size(), events, whole))
+                << "trial " << trial << " draw " << d;
+        }
+        EXPECT_LE(deals.cache().held(), GetParam());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
+                         ::testing::Values(tessaline::hypergeometric::LawCache::DEFAULT_MAX_LAWS,
+                                           std::size_t{5}, std::size_t{0}));
 
 // A column far beyond noise is settled by the chi-square bound without a
 // draw; rows expecting fewer than 5 of a class, or no bound asked for, draw.

@@ -1,0 +1,361 @@
+#include "hypergeometric_laws.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace tessaline::hypergeometric {
+namespace {
+
+// Weights below this share of the mode's are left out of the inversion: far
+// below a double's resolution of the cumulative sum.
+constexpr double NEGLIGIBLE = 1e-17;
+
+// The support of the law and the mode the walk starts from (any start is
+// sound; this one is the law's mode).
+struct Support {
+    int64_t others, lo, hi, mode;
+};
+
+Support support(int64_t total, int64_t events, int64_t n) {
+    Support s{};
+    s.others = total - events;
+    s.lo = std::max<int64_t>(0, n - s.others);
+    s.hi = std::min(n, events);
+    const double mode_estimate =
+        std::floor(static_cast<double>(n + 1) * static_cast<double>(events + 1) /
+                   static_cast<double>(total + 2));
+    s.mode = std::clamp(static_cast<int64_t>(mode_estimate), s.lo, s.hi);
+    return s;
+}
+
+// w(k-1)/w(k) and w(k+1)/w(k) of the weights w of the law.
+inline double down_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
+    return (static_cast<double>(k) * static_cast<double>(others - n + k)) /
+           (static_cast<double>(events - k + 1) * static_cast<double>(n - k + 1));
+}
+inline double up_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
+    return (static_cast<double>(events - k) * static_cast<double>(n - k)) /
+           (static_cast<double>(k + 1) * static_cast<double>(others - n + k + 1));
+}
+
+// Steps of the walk whose ratios of weights are worked out together, before
+// the products and sums that chain them: the divisions, independent of one
+// another, then go several at a time.
+constexpr int SEGMENT = 32;
+
+// The weights relative to the mode's, from the mode outwards, into `left`
+// (w(mode - 1), w(mode - 2), ...) and `right` (w(mode + 1), ...), each side
+// until a weight is negligible, with the running sum before each step (a
+// step adds the right weight, then the left) into `before`; returns the sum
+// of the weights, left side first, and the weights on either side. The
+// buffers grow as the walk goes, to its length, not the law's support.
+double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
+                    std::vector<double>& right, std::vector<double>& before, uint32_t& n_left,
+                    uint32_t& n_right) {
+    // The counts as doubles: whole numbers far below 2^53, so each sum below
+    // is the very double its integer converts to, and every ratio the same
+    // as up_ratio's and down_ratio's.
+    const double mode = static_cast<double>(s.mode), ev = static_cast<double>(events),
+                 rows = static_cast<double>(n), spare = static_cast<double>(s.others - n);
+    const auto left_steps = static_cast<std::size_t>(s.mode - s.lo);
+    const auto right_steps = static_cast<std::size_t>(s.hi - s.mode);
+    double up[SEGMENT], down[SEGMENT];
+    double right_weight = 1.0, left_weight = 1.0, left_sum = 1.0, running = 1.0;
+    bool go_right = right_steps > 0, go_left = left_steps > 0;
+    std::size_t step = 0, nl = 0, nr = 0;
+    if (before.empty()) before.resize(1);
+    before[0] = 1.0;
+    while (go_right || go_left) {
+        if (before.size() < step + SEGMENT + 1) {
+            const std::size_t room = 2 * (step + SEGMENT + 1);
+            before.resize(room), left.resize(room), right.resize(room);
+        }
+        const double from = static_cast<double>(step);
+        for (int j = 0; j < SEGMENT; ++j) {
+            const double t = from + j, k_up = mode + t, k_down = mode - t;
+            up[j] = ((ev - k_up) * (rows - k_up)) / ((k_up + 1.0) * (spare + k_up + 1.0));
+            down[j] = (k_down * (spare + k_down)) / ((ev - k_down + 1.0) * (rows - k_down + 1.0));
+        }
+        for (int j = 0; j < SEGMENT && (go_right || go_left); ++j, ++step) {
+            if (go_right) {
+                go_right = step < right_steps && !((right_weight *= up[j]) < NEGLIGIBLE);
+                if (go_right) right[nr++] = right_weight, running += right_weight;
+            }
+            if (go_left) {
+                go_left = step < left_steps && !((left_weight *= down[j]) < NEGLIGIBLE);
+                if (go_left)
+                    left[nl++] = left_weight, left_sum += left_weight, running += left_weight;
+            }
+            before[step + 1] = running;
+        }
+    }
+    double sum = left_sum;
+    for (std::size_t j = 0; j < nr; ++j) sum += right[j];
+    n_left = static_cast<uint32_t>(nl);
+    n_right = static_cast<uint32_t>(nr);
+    return sum;
+}
+
+}  // namespace
+
+bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
+    drawn = 0;
+    if (n == 0 || events == 0) return true;
+    if (events == total || n == total) {
+        drawn = events == total ? n : events;
+        return true;
+    }
+    if (n > URN_ROWS) return false;
+    for (int64_t j = 0; j < n; ++j) {
+        if (rng.below(static_cast<uint64_t>(total - j)) < static_cast<uint64_t>(events - drawn)) {
+            ++drawn;
+        }
+    }
+    return true;
+}
+
+void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<double>& weights,
+                     Inversion& law) {
+    const Support s = support(total, events, n);
+    // `weights` holds w(mode - 1), w(mode - 2), ... then w(mode + 1), ...;
+    // the sum adds them in that order.
+    weights.clear();
+    double w = 1.0, sum = 1.0;
+    for (int64_t k = s.mode; k > s.lo; --k) {
+        w *= down_ratio(k, events, s.others, n);
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_left = weights.size();
+    w = 1.0;
+    for (int64_t k = s.mode; k < s.hi; ++k) {
+        w *= up_ratio(k, events, s.others, n);
+        if (w < NEGLIGIBLE) break;
+        weights.push_back(w);
+        sum += w;
+    }
+    const std::size_t n_right = weights.size() - n_left;
+    law.mode = s.mode;
+    law.sum = sum;
+    law.running.clear();
+    law.count.clear();
+    double running = 1.0;
+    for (std::size_t step = 0; step < std::max(n_left, n_right); ++step) {
+        if (step < n_right) {
+            running += weights[n_left + step];
+            law.running.push_back(running);
+            law.count.push_back(s.mode + 1 + static_cast<int64_t>(step));
+        }
+        if (step < n_left) {
+            running += weights[step];
+            law.running.push_back(running);
+            law.count.push_back(s.mode - 1 - static_cast<int64_t>(step));
+        }
+    }
+    law.past_end = n_right > 0 ? s.mode + static_cast<int64_t>(n_right)
+                               : s.mode - static_cast<int64_t>(n_left);
+}
+
+int64_t invert(const Inversion& law, SplitMix64& rng) {
+    const double target = rng.unit() * law.sum;
+    if (target < 1.0) return law.mode;
+    for (std::size_t j = 0; j < law.running.size(); ++j) {
+        if (target < law.running[j]) return law.count[j];
+    }
+    return law.past_end;
+}
+
+LawCache::LawCache(int64_t events, std::size_t max_laws)
+    : stride_(static_cast<uint64_t>(events) / BUCKET + 1), max_laws_(max_laws) {}
+
+std::size_t LawCache::find(uint64_t key) const {
+    const std::size_t mask = buckets_.size() - 1;
+    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+    while (buckets_[slot].key != key && buckets_[slot].key != EMPTY) slot = (slot + 1) & mask;
+    return slot;
+}
+
+void LawCache::grow() {
+    std::vector<Bucket> old(2 * buckets_.size());
+    old.swap(buckets_);
+    for (const Bucket& bucket : old) {
+        if (bucket.key != EMPTY) buckets_[find(bucket.key)] = bucket;
+    }
+}
+
+void LawCache::walk(int64_t total, int64_t events, int64_t n, Law& law) {
+    const Support s = support(total, events, n);
+    law.sum = walk_weights(events, n, s, left_, right_, before_, law.left, law.right);
+    law.mode = s.mode;
+}
+
+void LawCache::mark(Law& law) const {
+    const std::size_t steps = std::max(law.left, law.right);
+    law.block =
+        static_cast<uint32_t>(std::max<std::size_t>(1, (steps + CHECKPOINTS - 1) / CHECKPOINTS));
+    law.blocks = static_cast<uint32_t>((steps + law.block - 1) / law.block);
+    // The last weight on either side before each block's first step.
+    const auto last = [](const std::vector<double>& side, std::size_t kept, std::size_t step) {
+        const std::size_t j = std::min(kept, step);
+        return j == 0 ? 1.0 : side[j - 1];
+    };
+    for (std::size_t b = 0; b < law.blocks; ++b) {
+        const std::size_t step = b * law.block;
+        law.marks[b] = {before_[step], last(right_, law.right, step), last(left_, law.left, step)};
+    }
+}
+
+int64_t LawCache::invert_walked(const Law& law, double uniform) const {
+    const double target = uniform * law.sum;
+    if (target < 1.0) return law.mode;
+    const std::size_t steps = std::max(law.left, law.right);
+    double running = 1.0;
+    for (std::size_t step = 0; step < steps; ++step) {
+        if (step < law.right) {
+            running += right_[step];
+            if (target < running) return law.mode + 1 + static_cast<int64_t>(step);
+        }
+        if (step < law.left) {
+            running += left_[step];
+            if (target < running) return law.mode - 1 - static_cast<int64_t>(step);
+        }
+    }
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+}
+
+int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
+                              double target) {
+    if (target < 1.0) return law.mode;
+    // The block whose first running sum is the last not above the target:
+    // the sums grow, so the first sum above it lies in that block.
+    std::size_t b = 0;
+    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
+    const Checkpoint& mark = law.marks[b];
+    double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
+    const int64_t others = total - events;
+    const std::size_t end =
+        std::min<std::size_t>(std::max(law.left, law.right), (b + 1) * law.block);
+    for (std::size_t step = b * law.block; step < end; ++step) {
+        const auto k = static_cast<int64_t>(step);
+        if (step < law.right) {
+            right_weight *= up_ratio(law.mode + k, events, others, n);
+            running += right_weight;
+            if (target < running) return law.mode + 1 + k;
+        }
+        if (step < law.left) {
+            left_weight *= down_ratio(law.mode - k, events, others, n);
+            running += left_weight;
+            if (target < running) return law.mode - 1 - k;
+        }
+    }
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+}
+
+const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n) {
+    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
+    const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
+    std::size_t slot = find(key);
+    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    if (id != 0) return &law_at(id - 1);
+    // Every bucket holds a law: the buckets are no more than the laws.
+    if (held_ >= max_laws_) return nullptr;
+    if (held_ % CHUNK == 0) chunks_.emplace_back(new Law[CHUNK]);
+    Law& law = law_at(static_cast<uint32_t>(held_));
+    walk(total, events, n, law);
+    mark(law);
+    ++held_;
+    if (buckets_[slot].key != key) {
+        buckets_[slot].key = key;
+        if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
+    }
+    buckets_[slot].law[at] = static_cast<uint32_t>(held_);
+    return &law;
+}
+
+int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
+    if (law == nullptr) {
+        walk(total, events, n, spare_);
+        return invert_walked(spare_, rng.unit());
+    }
+    return invert_kept(*law, total, events, n, rng.unit() * law->sum);
+}
+
+namespace {
+
+// Whether two generators stand at the same state (their next values are the
+// same exactly then: a generator's step and output are one to one).
+bool same_state(SplitMix64 a, SplitMix64 b) {
+    return a.next() == b.next();
+}
+
+}  // namespace
+
+TableDeals::TableDeals(std::vector<int64_t> rows, int64_t events, SplitMix64 rng,
+                       std::size_t max_laws)
+    : rows_(std::move(rows)), events_(events), rng_(rng), cache_(events, max_laws) {
+    for (int64_t r : rows_) total_ += r;
+}
+
+void TableDeals::next(std::vector<int64_t>& drawn) {
+    if (taken_ == ready_) deal(width_);
+    drawn = tables_[taken_++];
+}
+
+void TableDeals::deal(std::size_t width) {
+    static_assert(WIDTH == 4, "one generator per table of a batch");
+    SplitMix64 starts[WIDTH] = {rng_, rng_, rng_, rng_};
+    for (std::size_t t = 1; t < width; ++t) {
+        starts[t] = starts[t - 1];
+        for (std::size_t c = 0; c < calls_; ++c) starts[t].next();
+    }
+    SplitMix64 rngs[WIDTH] = {starts[0], starts[1], starts[2], starts[3]};
+    int64_t events[WIDTH];
+    std::size_t calls[WIDTH] = {};
+    const LawCache::Law* laws[WIDTH] = {};
+    bool inverted[WIDTH] = {};
+    for (std::size_t t = 0; t < width; ++t) {
+        events[t] = events_;
+        tables_[t].assign(rows_.size(), 0);
+    }
+    int64_t total = total_;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const int64_t n = rows_[i];
+        // The laws of every table first, then their draws.
+        for (std::size_t t = 0; t < width; ++t) {
+            inverted[t] = false;
+            if (events[t] == 0) continue;
+            const bool urn = !(n == 0 || events[t] == total || n == total) && n <= URN_ROWS;
+            if (settled(total, events[t], n, rngs[t], tables_[t][i])) {
+                calls[t] += urn ? static_cast<std::size_t>(n) : 0;
+                events[t] -= tables_[t][i];
+                continue;
+            }
+            inverted[t] = true;
+            laws[t] = cache_.locate(i, total, events[t], n);
+#if defined(__GNUC__)
+            if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
+#endif
+        }
+        for (std::size_t t = 0; t < width; ++t) {
+            if (!inverted[t]) continue;
+            tables_[t][i] = cache_.draw(laws[t], total, events[t], n, rngs[t]);
+            events[t] -= tables_[t][i];
+            ++calls[t];
+        }
+        total -= n;
+    }
+    // Keep the tables up to the first that did not start where the one
+    // before it ended.
+    ready_ = 1;
+    while (ready_ < width && same_state(rngs[ready_ - 1], starts[ready_])) ++ready_;
+    rng_ = rngs[ready_ - 1];
+    calls_ = calls[ready_ - 1];
+    taken_ = 0;
+    // Tables whose calls vary (events run out, or fill the rows left, at
+    // different groups) are dealt one at a time until a batch holds again.
+    width_ = ready_ == width ? WIDTH : 1;
+}
+
+}  // namespace tessaline::hypergeometric
