@@ -29,6 +29,22 @@ tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
                                           std::vector<int64_t>(r.data, r.data + r.size)};
 }
 
+// Weighted counts read in place from the caller's arrays (`records` kept
+// alive by the caller), their lengths checked.
+tessaline::WeightedCountsView counts_view(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                          const b::DoubleArray& c1, const b::Int64Array& records,
+                                          const char* where) {
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    const auto r = b::flat_view(records);
+    if (a.size != v.size || e.size != v.size || r.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    return tessaline::WeightedCountsView{v.data, a.data, e.data, r.data, v.size};
+}
+
 py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
     py::dict out;
     out["value"] = b::array_taking(std::move(counts.value));
@@ -95,15 +111,7 @@ py::dict prebins_from_weighted_counts(const b::DoubleArray& value, const b::Doub
                                       double min_class_share) {
     constexpr const char* where = "prebins_from_weighted_counts";
     const b::Int64Array records = counts_array(rows, where, "rows");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0);
-    const auto e = b::flat_view(c1);
-    const auto r = b::flat_view(records);
-    if (a.size != v.size || e.size != v.size || r.size != v.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": value, c0, c1 and rows must have the same length");
-    }
-    const tessaline::WeightedCountsView counts{v.data, a.data, e.data, r.data, v.size};
+    const tessaline::WeightedCountsView counts = counts_view(value, c0, c1, records, where);
     std::vector<tessaline::WeightedPrebin> prebins;
     {
         py::gil_scoped_release release;
@@ -162,8 +170,10 @@ py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const 
                                              const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    const tessaline::WeightedValueCounts counts =
-        weighted_counts(value, c0, c1, rows, "summary_binary_from_counts");
+    // Read in place: a copy of a long column would be made with the lock held.
+    const b::Int64Array records = counts_array(rows, "summary_binary_from_counts", "rows");
+    const tessaline::WeightedCountsView counts =
+        counts_view(value, c0, c1, records, "summary_binary_from_counts");
     const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
     std::vector<tessaline::WeightedBinningSummary> out;
     {

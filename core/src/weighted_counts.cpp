@@ -41,7 +41,8 @@ void require_weights(const double* w, std::size_t n) {
 }
 
 // Every function reading weighted counts reads them as a merge leaves them.
-void require_merged(const WeightedValueCounts& counts, const char* where) {
+template <typename Weighted>
+void require_merged(const Weighted& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m || counts.rows.size() != m) {
         throw std::invalid_argument(std::string(where) +
@@ -434,11 +435,14 @@ std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& count
     return equal_width_splits(range_ends, 2, n_bins, WidthRange::Full, 0.0, 1.0, 0.0);
 }
 
-std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
-                                                              double missing_c0, double missing_c1,
-                                                              int64_t missing_rows,
-                                                              const std::vector<double>& splits,
-                                                              SummaryStatistic stat) {
+namespace {
+
+// The weighted summary of counts owned or read in place alike.
+template <typename Weighted>
+std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, double missing_c0,
+                                                     double missing_c1, int64_t missing_rows,
+                                                     const std::vector<double>& splits,
+                                                     SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
     require_merged(counts, where);
     if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
@@ -451,7 +455,7 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
     total = (total + missing_c0) + missing_c1;
     std::vector<WeightedBinningSummary> rows;
     rows.reserve(splits.size() + 2);
-    for (const CountedBin<WeightedValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+    for (const CountedBin<Weighted>& bin : bins_at_cuts(counts, splits, stat)) {
         const double c = bin.zeros + bin.ones;
         rows.push_back(WeightedBinningSummary{bin.left, bin.right, c, bin.records, share(c, total),
                                               bin.zeros, bin.ones, share(bin.ones, c),
@@ -464,6 +468,24 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
                                               share(missing_c1, missing), kNaN});
     }
     return rows;
+}
+
+}  // namespace
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
+    return weighted_summary(counts, missing_c0, missing_c1, missing_rows, splits, stat);
+}
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedCountsView& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
+    return weighted_summary(spans_of(counts), missing_c0, missing_c1, missing_rows, splits, stat);
 }
 
 LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {

@@ -19,13 +19,6 @@
 namespace tessaline {
 namespace {
 
-// The members the functions on counts read, over arrays kept elsewhere.
-struct WeightedSpans {
-    CountSpan<double> value;
-    CountSpan<double> c0;
-    CountSpan<double> c1;
-};
-
 // The counts as a merge leaves them: values ascending and distinct (not NaN),
 // weights finite and not negative, records not negative.
 void require_merged(const WeightedCountsView& counts) {
@@ -88,8 +81,7 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
     if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
         return prebins;
     }
-    const WeightedSpans spans{
-        {counts.value, counts.size}, {counts.c0, counts.size}, {counts.c1, counts.size}};
+    const WeightedSpans spans = spans_of(counts);
     std::vector<double> splits = quantile_cuts(spans, n_prebins);
     const std::vector<double> informative = class_split_cuts(
         counts.value, counts.c0, counts.c1, counts.size, max_class_parts, min_class_share);

@@ -852,6 +852,10 @@ struct WeightedBinningSummary {
 TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
     const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
     const std::vector<double>& splits, SummaryStatistic stat);
+// The same of counts read in place (another owner's arrays), not copied.
+TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
+    const WeightedCountsView& counts, double missing_c0, double missing_c1, int64_t missing_rows,
+    const std::vector<double>& splits, SummaryStatistic stat);
 
 // Lorenz curve of scores counted by distinct value with weights (the weight
 // of the non-events in c0, of the events in c1): the points where each
