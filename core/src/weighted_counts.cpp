@@ -159,16 +159,16 @@ void fit_room(std::vector<T>& v) {
 // class's weights. A group of one row (most of them, in a column of
 // continuous values) is its own exact sum.
 template <typename Sum>
-WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
+WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
     WeightedValueCounts counts;
-    reserve_large(counts.value, order.size());
-    reserve_large(counts.c0, order.size());
-    reserve_large(counts.c1, order.size());
-    reserve_large(counts.rows, order.size());
+    reserve_large(counts.value, n);
+    reserve_large(counts.c0, n);
+    reserve_large(counts.c1, n);
+    reserve_large(counts.rows, n);
     Sum c0, c1;
-    for (std::size_t a = 0; a < order.size();) {
+    for (std::size_t a = 0; a < n;) {
         std::size_t b = a + 1;
-        while (b < order.size() && order[b].key == order[a].key) ++b;
+        while (b < n && order[b].key == order[a].key) ++b;
         double zeros = 0.0;
         double ones = 0.0;
         if (b - a == 1) {
@@ -203,28 +203,29 @@ WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
 
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
-// are summed exactly); those whose x is NaN go to `missing` with their
-// records. `event(i)` is the class of row i, `known(i)` whether it has one.
+// are summed exactly), summed by `whole` weights or not; those whose x is
+// NaN go to `missing` with their records. `event(i)` is the class of row i,
+// `known(i)` whether it has one. Both buffers of the sort are scratch that a
+// previous column may have left: fresh pages cost a fault and a zeroed page
+// each.
 template <typename Known, typename Event>
-std::vector<KeyedRow> sorted_rows(const double* x, const double* w, std::size_t n, Known known,
-                                  Event event, ClassSums& missing, int64_t& missing_rows) {
-    std::vector<KeyedRow> order;
-    reserve_large(order, n);
+WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n, bool whole,
+                                Known known, Event event, ClassSums& missing,
+                                int64_t& missing_rows) {
+    Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!(w[i] > 0.0) || !known(i)) continue;
         if (std::isnan(x[i])) {
             missing.add(event(i), w[i]);
             ++missing_rows;
         } else {
-            order.push_back(KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]});
+            rows[kept++] = KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]};
         }
     }
-    radix_sort_records(order);
-    return order;
-}
-
-WeightedValueCounts summed(const std::vector<KeyedRow>& order, bool whole) {
-    return whole ? sum_groups<PlainSum>(order) : sum_groups<RunningExactSum>(order);
+    Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
+    const KeyedRow* order = radix_sort_records(rows.get(), spare.get(), kept);
+    return whole ? sum_groups<PlainSum>(order, kept) : sum_groups<RunningExactSum>(order, kept);
 }
 
 // The pre-bins of rows counted as rows (weights of 1), read through the
@@ -253,10 +254,9 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     if (kinds.all_ones) return as_weighted(count_values(x, y, n));
     ClassSums missing;
     int64_t missing_rows = 0;
-    const std::vector<KeyedRow> order = sorted_rows(
-        x, w, n, [](std::size_t) { return true; }, [&](std::size_t i) { return y[i] != 0; },
-        missing, missing_rows);
-    return summed(order, kinds.whole);
+    return summed_rows(
+        x, w, n, kinds.whole, [](std::size_t) { return true; },
+        [&](std::size_t i) { return y[i] != 0; }, missing, missing_rows);
 }
 
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
@@ -264,9 +264,7 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     constexpr const char* where = "count_column_weighted";
     // The flags as labels for the count of rows, checked on the way; a NaN
     // flag (target unknown) is marked 2.
-    std::vector<int32_t> labels;
-    reserve_large(labels, n);
-    labels.resize(n);
+    Scratch<int32_t> labels = large_scratch<int32_t>(n);
     bool unknown = false;
     bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -292,9 +290,9 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
                 xs.push_back(x[i]);
                 labels[kept++] = labels[i];
             }
-            column = count_column(xs.data(), labels.data(), kept);
+            column = count_column(xs.data(), labels.get(), kept);
         } else {
-            column = count_column(x, labels.data(), n);
+            column = count_column(x, labels.get(), n);
         }
         if (prebins != nullptr) {
             out.has_prebins = prebins_of_rows(column, *prebins, out.prebins);
@@ -306,10 +304,9 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         return out;
     }
     ClassSums missing;
-    const std::vector<KeyedRow> order = sorted_rows(
-        x, w, n, [&](std::size_t i) { return labels[i] != 2; },
+    out.counts = summed_rows(
+        x, w, n, kinds.whole, [&](std::size_t i) { return labels[i] != 2; },
         [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
-    out.counts = summed(order, kinds.whole);
     if (prebins != nullptr) {
         const WeightedCountsView view{out.counts.value.data(), out.counts.c0.data(),
                                       out.counts.c1.data(), out.counts.rows.data(),
