@@ -224,7 +224,7 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
         }
     }
     Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
-    const KeyedRow* order = radix_sort_records(rows.get(), spare.get(), kept);
+    const KeyedRow* order = bucket_sort_records(rows.get(), spare.get(), kept);
     return whole ? sum_groups<PlainSum>(order, kept) : sum_groups<RunningExactSum>(order, kept);
 }
 
