@@ -38,19 +38,22 @@ void require_merged(const WeightedCountsView& counts) {
 // them is exact in any order, so the pre-bins of the rows repeated, read
 // through an index of running sums (a few thousand reads, where the steps
 // above each pass over every value), are the same bits. Returns whether the
-// counts were whole, the pre-bins then in `out`.
+// counts were whole (not looked at where the caller knows them `whole`), the
+// pre-bins then in `out`.
 bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
-                   std::size_t max_class_parts, double min_class_share,
+                   std::size_t max_class_parts, double min_class_share, bool whole,
                    std::vector<WeightedPrebin>& out) {
-    constexpr double kTwo52 = 4503599627370496.0;
-    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
-    bool all_whole = true;
-    double total = 0.0;
-    for (std::size_t j = 0; j < counts.size; ++j) {
-        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
-        total += counts.c0[j] + counts.c1[j];
+    if (!whole) {
+        constexpr double kTwo52 = 4503599627370496.0;
+        const auto is_whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
+        bool all_whole = true;
+        double total = 0.0;
+        for (std::size_t j = 0; j < counts.size; ++j) {
+            all_whole &= is_whole(counts.c0[j]) && is_whole(counts.c1[j]);
+            total += counts.c0[j] + counts.c1[j];
+        }
+        if (!all_whole || !(total < 9007199254740992.0)) return false;
     }
-    if (!all_whole || !(total < 9007199254740992.0)) return false;
     ValueCounts rows;
     rows.value.assign(counts.value, counts.value + counts.size);
     rows.c0.resize(counts.size);
@@ -77,8 +80,15 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share) {
     require_merged(counts);
+    return merged_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share, false);
+}
+
+std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
+                                                    std::size_t n_prebins,
+                                                    std::size_t max_class_parts,
+                                                    double min_class_share, bool whole) {
     std::vector<WeightedPrebin> prebins;
-    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
+    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, whole, prebins)) {
         return prebins;
     }
     const WeightedSpans spans = spans_of(counts);
