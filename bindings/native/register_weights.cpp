@@ -223,7 +223,7 @@ py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b:
 }
 
 py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
-                                   const b::DoubleArray& weights, std::size_t k) {
+                                   const b::DoubleArray& weights, std::size_t k, bool every) {
     const auto c = b::flat_view(codes);
     const auto y = b::flat_view(labels);
     const auto w = b::flat_view(weights);
@@ -232,7 +232,7 @@ py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleAr
     tessaline::WeightedCategoryCounts counts;
     {
         py::gil_scoped_release release;
-        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k);
+        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k, every);
     }
     py::dict out;
     out["c0"] = b::array_from_vector(counts.c0);
@@ -241,6 +241,10 @@ py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleAr
     out["missing_c0"] = counts.missing_c0;
     out["missing_c1"] = counts.missing_c1;
     out["missing_rows"] = counts.missing_rows;
+    if (every) {
+        out["every"] = b::array_from_vector(counts.every);
+        out["missing_every"] = counts.missing_every;
+    }
     return out;
 }
 
@@ -335,8 +339,9 @@ void register_weights(py::module_& m) {
           py::arg("c0"), py::arg("c1"), py::arg("rows"),
           "Lorenz curve, AUC and Gini from scores weighted by class.");
     m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
-          py::arg("labels"), py::arg("weights"), py::arg("k"),
-          "Weights of non-events and events per category code, with their records.");
+          py::arg("labels"), py::arg("weights"), py::arg("k"), py::arg("every") = false,
+          "Weights of non-events and events per category code, with their records; with "
+          "every, also the weight of all rows of each code (\"every\", \"missing_every\").");
     m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),
           "Codes holding weight, by ascending weighted event rate, equal rates by code.");
     m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),

@@ -504,20 +504,26 @@ std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
 
 namespace {
 
-// The categories' weights, each class's summed by `Sum`.
+// The categories' weights, each class's summed by `Sum`; with `every`, the
+// weight of every row of each code too, in the same pass.
 template <typename Sum>
 WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
-                                         const double* w, std::size_t n, std::size_t k) {
+                                         const double* w, std::size_t n, std::size_t k,
+                                         bool every) {
     WeightedCategoryCounts counts;
     counts.rows.assign(k, 0);
     std::vector<BasicClassSums<Sum>> sums(k);
     BasicClassSums<Sum> missing;
+    // Slot k: the missing code.
+    std::vector<Sum> every_sums(every ? k + 1 : 0);
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
             throw std::invalid_argument("count_categories: code " + std::to_string(code) +
                                         " outside -1.." + std::to_string(k) + " - 1");
         }
+        if (every && w[i] != 0.0)
+            every_sums[code < 0 ? k : static_cast<std::size_t>(code)].add(w[i]);
         const double label = labels[i];
         if (std::isnan(label) || w[i] == 0.0) continue;
         if (label != 0.0 && label != 1.0) {
@@ -543,16 +549,28 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     counts.missing_c0 = missing.c0.value();
     counts.missing_c1 = missing.c1.value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
+    if (every) {
+        counts.every.reserve(k);
+        for (std::size_t j = 0; j < k; ++j) {
+            counts.every.push_back(every_sums[j].value());
+            require_sum(counts.every.back(), "count_categories_weighted");
+        }
+        counts.missing_every = every_sums[k].value();
+        require_sum(counts.missing_every, "count_categories_weighted");
+    }
     return counts;
 }
 
 }  // namespace
 
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
-                                                 const double* w, std::size_t n, std::size_t k) {
+                                                 const double* w, std::size_t n, std::size_t k,
+                                                 bool every) {
     // Whole weights below 2^53 in all add up exactly in plain sums.
-    if (weight_kinds(w, n).whole) return categories_summed<PlainSum>(codes, labels, w, n, k);
-    return categories_summed<RunningExactSum>(codes, labels, w, n, k);
+    if (weight_kinds(w, n).whole) {
+        return categories_summed<PlainSum>(codes, labels, w, n, k, every);
+    }
+    return categories_summed<RunningExactSum>(codes, labels, w, n, k, every);
 }
 
 namespace {

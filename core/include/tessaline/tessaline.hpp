@@ -885,11 +885,15 @@ struct WeightedCategoryCounts {
     double missing_c0 = 0.0;
     double missing_c1 = 0.0;
     int64_t missing_rows = 0;
+    // Asked with `every`: the weight of every row of each code (and of the
+    // missing one), its label known or not, summed as c0 and c1 are.
+    std::vector<double> every;
+    double missing_every = 0.0;
 };
 TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* codes,
                                                                const double* labels,
                                                                const double* w, std::size_t n,
-                                                               std::size_t k);
+                                                               std::size_t k, bool every = false);
 // event_rate_order of weights: rates compared exactly as products of the
 // weights (so equal rates of integer weights tie as the rows' do).
 TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,
