@@ -312,10 +312,9 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
                                       out.counts.c1.data(), out.counts.rows.data(),
                                       out.counts.value.size()};
         try {
-            // Summed here, so merged: and whole where every weight is.
-            out.prebins =
-                merged_weighted_prebins(view, prebins->n_prebins, prebins->max_class_parts,
-                                        prebins->min_class_share, kinds.whole);
+            // Summed here, so merged.
+            out.prebins = merged_weighted_prebins(
+                view, prebins->n_prebins, prebins->max_class_parts, prebins->min_class_share);
             out.has_prebins = true;
         } catch (const std::invalid_argument&) {
             out.has_prebins = false;

@@ -36,24 +36,20 @@ void require_merged(const WeightedCountsView& counts) {
 
 // Whole weights whose total is below 2^53 are counts of rows: every sum of
 // them is exact in any order, so the pre-bins of the rows repeated, read
-// through an index of running sums (a few thousand reads, where the steps
-// above each pass over every value), are the same bits. Returns whether the
-// counts were whole (not looked at where the caller knows them `whole`), the
-// pre-bins then in `out`.
+// through an index of running sums, are the same bits. Returns whether the
+// counts were whole, the pre-bins then in `out`.
 bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
-                   std::size_t max_class_parts, double min_class_share, bool whole,
+                   std::size_t max_class_parts, double min_class_share,
                    std::vector<WeightedPrebin>& out) {
-    if (!whole) {
-        constexpr double kTwo52 = 4503599627370496.0;
-        const auto is_whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
-        bool all_whole = true;
-        double total = 0.0;
-        for (std::size_t j = 0; j < counts.size; ++j) {
-            all_whole &= is_whole(counts.c0[j]) && is_whole(counts.c1[j]);
-            total += counts.c0[j] + counts.c1[j];
-        }
-        if (!all_whole || !(total < 9007199254740992.0)) return false;
+    constexpr double kTwo52 = 4503599627370496.0;
+    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
+    bool all_whole = true;
+    double total = 0.0;
+    for (std::size_t j = 0; j < counts.size; ++j) {
+        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
+        total += counts.c0[j] + counts.c1[j];
     }
+    if (!all_whole || !(total < 9007199254740992.0)) return false;
     ValueCounts rows;
     rows.value.assign(counts.value, counts.value + counts.size);
     rows.c0.resize(counts.size);
@@ -80,17 +76,18 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
                                              std::size_t n_prebins, std::size_t max_class_parts,
                                              double min_class_share) {
     require_merged(counts);
-    return merged_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share, false);
+    std::vector<WeightedPrebin> prebins;
+    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
+        return prebins;
+    }
+    return merged_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
 }
 
 std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
                                                     std::size_t n_prebins,
                                                     std::size_t max_class_parts,
-                                                    double min_class_share, bool whole) {
+                                                    double min_class_share) {
     std::vector<WeightedPrebin> prebins;
-    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, whole, prebins)) {
-        return prebins;
-    }
     const WeightedSpans spans = spans_of(counts);
     std::vector<double> splits = quantile_cuts(spans, n_prebins);
     const std::vector<double> informative = class_split_cuts(
