@@ -137,9 +137,10 @@ WeightedValueCounts as_weighted(ValueCounts&& counted) {
     WeightedValueCounts counts;
     counts.value = std::move(counted.value);
     const std::size_t m = counts.value.size();
-    counts.c0.resize(m);
-    counts.c1.resize(m);
-    counts.rows.resize(m);
+    // On huge pages where the system gives them: a page fault per 2 MiB.
+    counts.c0 = large_vector<double>(m);
+    counts.c1 = large_vector<double>(m);
+    counts.rows = large_vector<int64_t>(m);
     for (std::size_t j = 0; j < m; ++j) {
         counts.c0[j] = static_cast<double>(counted.c0[j]);
         counts.c1[j] = static_cast<double>(counted.c1[j]);
