@@ -29,6 +29,22 @@ tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
                                           std::vector<int64_t>(r.data, r.data + r.size)};
 }
 
+// Weighted counts read in place from the caller's arrays (`records` kept
+// alive by the caller), their lengths checked.
+tessaline::WeightedCountsView counts_view(const b::DoubleArray& value, const b::DoubleArray& c0,
+                                          const b::DoubleArray& c1, const b::Int64Array& records,
+                                          const char* where) {
+    const auto v = b::flat_view(value);
+    const auto a = b::flat_view(c0);
+    const auto e = b::flat_view(c1);
+    const auto r = b::flat_view(records);
+    if (a.size != v.size || e.size != v.size || r.size != v.size) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    return tessaline::WeightedCountsView{v.data, a.data, e.data, r.data, v.size};
+}
+
 py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
     py::dict out;
     out["value"] = b::array_taking(std::move(counts.value));
@@ -95,15 +111,7 @@ py::dict prebins_from_weighted_counts(const b::DoubleArray& value, const b::Doub
                                       double min_class_share) {
     constexpr const char* where = "prebins_from_weighted_counts";
     const b::Int64Array records = counts_array(rows, where, "rows");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0);
-    const auto e = b::flat_view(c1);
-    const auto r = b::flat_view(records);
-    if (a.size != v.size || e.size != v.size || r.size != v.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": value, c0, c1 and rows must have the same length");
-    }
-    const tessaline::WeightedCountsView counts{v.data, a.data, e.data, r.data, v.size};
+    const tessaline::WeightedCountsView counts = counts_view(value, c0, c1, records, where);
     std::vector<tessaline::WeightedPrebin> prebins;
     {
         py::gil_scoped_release release;
@@ -162,8 +170,10 @@ py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const 
                                              const std::string& representative) {
     const auto cuts = b::flat_view(splits);
     const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
-    const tessaline::WeightedValueCounts counts =
-        weighted_counts(value, c0, c1, rows, "summary_binary_from_counts");
+    // Read in place: a copy of a long column would be made with the lock held.
+    const b::Int64Array records = counts_array(rows, "summary_binary_from_counts", "rows");
+    const tessaline::WeightedCountsView counts =
+        counts_view(value, c0, c1, records, "summary_binary_from_counts");
     const tessaline::SummaryStatistic stat = tessaline::parse_summary_statistic(representative);
     std::vector<tessaline::WeightedBinningSummary> out;
     {
@@ -213,7 +223,7 @@ py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b:
 }
 
 py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
-                                   const b::DoubleArray& weights, std::size_t k) {
+                                   const b::DoubleArray& weights, std::size_t k, bool every) {
     const auto c = b::flat_view(codes);
     const auto y = b::flat_view(labels);
     const auto w = b::flat_view(weights);
@@ -222,7 +232,7 @@ py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleAr
     tessaline::WeightedCategoryCounts counts;
     {
         py::gil_scoped_release release;
-        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k);
+        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k, every);
     }
     py::dict out;
     out["c0"] = b::array_from_vector(counts.c0);
@@ -231,6 +241,10 @@ py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleAr
     out["missing_c0"] = counts.missing_c0;
     out["missing_c1"] = counts.missing_c1;
     out["missing_rows"] = counts.missing_rows;
+    if (every) {
+        out["every"] = b::array_from_vector(counts.every);
+        out["missing_every"] = counts.missing_every;
+    }
     return out;
 }
 
@@ -325,8 +339,9 @@ void register_weights(py::module_& m) {
           py::arg("c0"), py::arg("c1"), py::arg("rows"),
           "Lorenz curve, AUC and Gini from scores weighted by class.");
     m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
-          py::arg("labels"), py::arg("weights"), py::arg("k"),
-          "Weights of non-events and events per category code, with their records.");
+          py::arg("labels"), py::arg("weights"), py::arg("k"), py::arg("every") = false,
+          "Weights of non-events and events per category code, with their records; with "
+          "every, also the weight of all rows of each code (\"every\", \"missing_every\").");
     m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),
           "Codes holding weight, by ascending weighted event rate, equal rates by code.");
     m.def("weigh_into_bins", &weigh_into_bins, py::arg("values"), py::arg("weights"),

@@ -42,6 +42,21 @@ struct ValueCountsView {
     CountSpan<int64_t> c1;
 };
 
+// Weighted counts read in place, with the records behind each value.
+struct WeightedSpans {
+    CountSpan<double> value;
+    CountSpan<double> c0;
+    CountSpan<double> c1;
+    CountSpan<int64_t> rows;
+};
+
+inline WeightedSpans spans_of(const WeightedCountsView& counts) {
+    return WeightedSpans{{counts.value, counts.size},
+                         {counts.c0, counts.size},
+                         {counts.c1, counts.size},
+                         {counts.rows, counts.size}};
+}
+
 // The type of one count of a table: int64_t rows or double weights.
 template <typename Counts>
 using CountOf = std::decay_t<decltype(std::declval<const Counts&>().c0[0])>;
@@ -260,9 +275,10 @@ double mean_of_rows(const Counts& counts, std::size_t from, std::size_t to) {
     return rows == 0 ? std::numeric_limits<double>::quiet_NaN() : sum / static_cast<double>(rows);
 }
 
-// The same of weighted rows: each value times its weight, in ascending
-// order, over the weight.
-inline double mean_of_rows(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+// The same of weighted rows (owned or read in place): each value times its
+// weight, in ascending order, over the weight.
+template <typename Weighted>
+double weighted_mean_of_rows(const Weighted& counts, std::size_t from, std::size_t to) {
     double sum = 0.0;
     double weight = 0.0;
     for (std::size_t j = from; j < to; ++j) {
@@ -280,10 +296,27 @@ int64_t records_of(const Counts& counts, std::size_t from, std::size_t to) {
     return rows_of(counts, from, to);
 }
 
-inline int64_t records_of(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+template <typename Weighted>
+int64_t weighted_records_of(const Weighted& counts, std::size_t from, std::size_t to) {
     int64_t records = 0;
     for (std::size_t j = from; j < to; ++j) records += counts.rows[j];
     return records;
+}
+
+inline double mean_of_rows(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+    return weighted_mean_of_rows(counts, from, to);
+}
+
+inline double mean_of_rows(const WeightedSpans& counts, std::size_t from, std::size_t to) {
+    return weighted_mean_of_rows(counts, from, to);
+}
+
+inline int64_t records_of(const WeightedValueCounts& counts, std::size_t from, std::size_t to) {
+    return weighted_records_of(counts, from, to);
+}
+
+inline int64_t records_of(const WeightedSpans& counts, std::size_t from, std::size_t to) {
+    return weighted_records_of(counts, from, to);
 }
 
 // One interval of a summary over cut points: its edges, the rows (weight) of

@@ -118,6 +118,42 @@ void radix_sort_records(std::vector<Row>& rows) {
     if (radix_sort_records(rows.data(), spare.data(), n) != rows.data()) rows.swap(spare);
 }
 
+// The same, most significant digit first, for records too long to sort
+// whole in the caches: one pass moves the records by their top varying bits
+// into buckets of about kCachedRecords (a few, where the keys crowd), and each
+// bucket is sorted on its own, in the caches, by its own varying bits. Two
+// passes through memory, not one per digit. Not stable: for records whose
+// order among equal keys does not matter.
+template <typename Row>
+Row* bucket_sort_records(Row* rows, Row* spare, std::size_t n) {
+    constexpr std::size_t kCachedRecords = 16384;
+    constexpr int kMaxBits = 11;
+    if (n <= kCachedRecords) return radix_sort_records(rows, spare, n);
+    uint64_t varying = 0;
+    for (std::size_t i = 0; i < n; ++i) varying |= rows[i].key ^ rows[0].key;
+    if (varying == 0) return rows;
+    const int high = 63 - __builtin_clzll(varying);
+    const int low = __builtin_ctzll(varying);
+    int bits = 1;
+    while (bits < kMaxBits && (n >> bits) > kCachedRecords) ++bits;
+    bits = std::min(bits, high - low + 1);
+    // The digit is the top `bits` varying bits: every key agrees above them.
+    const int shift = high + 1 - bits;
+    const uint64_t mask = (uint64_t{1} << bits) - 1;
+    std::vector<std::size_t> start((std::size_t{1} << bits) + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) ++start[((rows[i].key >> shift) & mask) + 1];
+    for (std::size_t v = 1; v < start.size(); ++v) start[v] += start[v - 1];
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < n; ++i) spare[next[(rows[i].key >> shift) & mask]++] = rows[i];
+    for (std::size_t v = 0; v + 1 < start.size(); ++v) {
+        const std::size_t size = start[v + 1] - start[v];
+        Row* bucket = spare + start[v];
+        const Row* sorted = bucket_sort_records(bucket, rows + start[v], size);
+        if (sorted != bucket) std::copy(sorted, sorted + size, bucket);
+    }
+    return spare;
+}
+
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),
 // with b (room for n keys) as the second buffer. Returns whichever of a and b
 // then holds both sorted ranges; the other one is free.

@@ -41,7 +41,8 @@ void require_weights(const double* w, std::size_t n) {
 }
 
 // Every function reading weighted counts reads them as a merge leaves them.
-void require_merged(const WeightedValueCounts& counts, const char* where) {
+template <typename Weighted>
+void require_merged(const Weighted& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m || counts.rows.size() != m) {
         throw std::invalid_argument(std::string(where) +
@@ -136,9 +137,10 @@ WeightedValueCounts as_weighted(ValueCounts&& counted) {
     WeightedValueCounts counts;
     counts.value = std::move(counted.value);
     const std::size_t m = counts.value.size();
-    counts.c0.resize(m);
-    counts.c1.resize(m);
-    counts.rows.resize(m);
+    // On huge pages where the system gives them: a page fault per 2 MiB.
+    counts.c0 = large_vector<double>(m);
+    counts.c1 = large_vector<double>(m);
+    counts.rows = large_vector<int64_t>(m);
     for (std::size_t j = 0; j < m; ++j) {
         counts.c0[j] = static_cast<double>(counted.c0[j]);
         counts.c1[j] = static_cast<double>(counted.c1[j]);
@@ -158,16 +160,16 @@ void fit_room(std::vector<T>& v) {
 // class's weights. A group of one row (most of them, in a column of
 // continuous values) is its own exact sum.
 template <typename Sum>
-WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
+WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
     WeightedValueCounts counts;
-    reserve_large(counts.value, order.size());
-    reserve_large(counts.c0, order.size());
-    reserve_large(counts.c1, order.size());
-    reserve_large(counts.rows, order.size());
+    reserve_large(counts.value, n);
+    reserve_large(counts.c0, n);
+    reserve_large(counts.c1, n);
+    reserve_large(counts.rows, n);
     Sum c0, c1;
-    for (std::size_t a = 0; a < order.size();) {
+    for (std::size_t a = 0; a < n;) {
         std::size_t b = a + 1;
-        while (b < order.size() && order[b].key == order[a].key) ++b;
+        while (b < n && order[b].key == order[a].key) ++b;
         double zeros = 0.0;
         double ones = 0.0;
         if (b - a == 1) {
@@ -202,28 +204,29 @@ WeightedValueCounts sum_groups(const std::vector<KeyedRow>& order) {
 
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
-// are summed exactly); those whose x is NaN go to `missing` with their
-// records. `event(i)` is the class of row i, `known(i)` whether it has one.
+// are summed exactly), summed by `whole` weights or not; those whose x is
+// NaN go to `missing` with their records. `event(i)` is the class of row i,
+// `known(i)` whether it has one. Both buffers of the sort are scratch that a
+// previous column may have left: fresh pages cost a fault and a zeroed page
+// each.
 template <typename Known, typename Event>
-std::vector<KeyedRow> sorted_rows(const double* x, const double* w, std::size_t n, Known known,
-                                  Event event, ClassSums& missing, int64_t& missing_rows) {
-    std::vector<KeyedRow> order;
-    reserve_large(order, n);
+WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n, bool whole,
+                                Known known, Event event, ClassSums& missing,
+                                int64_t& missing_rows) {
+    Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!(w[i] > 0.0) || !known(i)) continue;
         if (std::isnan(x[i])) {
             missing.add(event(i), w[i]);
             ++missing_rows;
         } else {
-            order.push_back(KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]});
+            rows[kept++] = KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]};
         }
     }
-    radix_sort_records(order);
-    return order;
-}
-
-WeightedValueCounts summed(const std::vector<KeyedRow>& order, bool whole) {
-    return whole ? sum_groups<PlainSum>(order) : sum_groups<RunningExactSum>(order);
+    Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
+    const KeyedRow* order = bucket_sort_records(rows.get(), spare.get(), kept);
+    return whole ? sum_groups<PlainSum>(order, kept) : sum_groups<RunningExactSum>(order, kept);
 }
 
 // The pre-bins of rows counted as rows (weights of 1), read through the
@@ -252,10 +255,9 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     if (kinds.all_ones) return as_weighted(count_values(x, y, n));
     ClassSums missing;
     int64_t missing_rows = 0;
-    const std::vector<KeyedRow> order = sorted_rows(
-        x, w, n, [](std::size_t) { return true; }, [&](std::size_t i) { return y[i] != 0; },
-        missing, missing_rows);
-    return summed(order, kinds.whole);
+    return summed_rows(
+        x, w, n, kinds.whole, [](std::size_t) { return true; },
+        [&](std::size_t i) { return y[i] != 0; }, missing, missing_rows);
 }
 
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
@@ -263,9 +265,7 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     constexpr const char* where = "count_column_weighted";
     // The flags as labels for the count of rows, checked on the way; a NaN
     // flag (target unknown) is marked 2.
-    std::vector<int32_t> labels;
-    reserve_large(labels, n);
-    labels.resize(n);
+    Scratch<int32_t> labels = large_scratch<int32_t>(n);
     bool unknown = false;
     bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -291,9 +291,9 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
                 xs.push_back(x[i]);
                 labels[kept++] = labels[i];
             }
-            column = count_column(xs.data(), labels.data(), kept);
+            column = count_column(xs.data(), labels.get(), kept);
         } else {
-            column = count_column(x, labels.data(), n);
+            column = count_column(x, labels.get(), n);
         }
         if (prebins != nullptr) {
             out.has_prebins = prebins_of_rows(column, *prebins, out.prebins);
@@ -305,17 +305,17 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         return out;
     }
     ClassSums missing;
-    const std::vector<KeyedRow> order = sorted_rows(
-        x, w, n, [&](std::size_t i) { return labels[i] != 2; },
+    out.counts = summed_rows(
+        x, w, n, kinds.whole, [&](std::size_t i) { return labels[i] != 2; },
         [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
-    out.counts = summed(order, kinds.whole);
     if (prebins != nullptr) {
         const WeightedCountsView view{out.counts.value.data(), out.counts.c0.data(),
                                       out.counts.c1.data(), out.counts.rows.data(),
                                       out.counts.value.size()};
         try {
-            out.prebins = weighted_prebins(view, prebins->n_prebins, prebins->max_class_parts,
-                                           prebins->min_class_share);
+            // Summed here, so merged.
+            out.prebins = merged_weighted_prebins(
+                view, prebins->n_prebins, prebins->max_class_parts, prebins->min_class_share);
             out.has_prebins = true;
         } catch (const std::invalid_argument&) {
             out.has_prebins = false;
@@ -434,11 +434,14 @@ std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& count
     return equal_width_splits(range_ends, 2, n_bins, WidthRange::Full, 0.0, 1.0, 0.0);
 }
 
-std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
-                                                              double missing_c0, double missing_c1,
-                                                              int64_t missing_rows,
-                                                              const std::vector<double>& splits,
-                                                              SummaryStatistic stat) {
+namespace {
+
+// The weighted summary of counts owned or read in place alike.
+template <typename Weighted>
+std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, double missing_c0,
+                                                     double missing_c1, int64_t missing_rows,
+                                                     const std::vector<double>& splits,
+                                                     SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
     require_merged(counts, where);
     if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
@@ -451,7 +454,7 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
     total = (total + missing_c0) + missing_c1;
     std::vector<WeightedBinningSummary> rows;
     rows.reserve(splits.size() + 2);
-    for (const CountedBin<WeightedValueCounts>& bin : bins_at_cuts(counts, splits, stat)) {
+    for (const CountedBin<Weighted>& bin : bins_at_cuts(counts, splits, stat)) {
         const double c = bin.zeros + bin.ones;
         rows.push_back(WeightedBinningSummary{bin.left, bin.right, c, bin.records, share(c, total),
                                               bin.zeros, bin.ones, share(bin.ones, c),
@@ -464,6 +467,24 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValu
                                               share(missing_c1, missing), kNaN});
     }
     return rows;
+}
+
+}  // namespace
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedValueCounts& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
+    return weighted_summary(counts, missing_c0, missing_c1, missing_rows, splits, stat);
+}
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedCountsView& counts,
+                                                              double missing_c0, double missing_c1,
+                                                              int64_t missing_rows,
+                                                              const std::vector<double>& splits,
+                                                              SummaryStatistic stat) {
+    return weighted_summary(spans_of(counts), missing_c0, missing_c1, missing_rows, splits, stat);
 }
 
 LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {
@@ -483,20 +504,26 @@ std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
 
 namespace {
 
-// The categories' weights, each class's summed by `Sum`.
+// The categories' weights, each class's summed by `Sum`; with `every`, the
+// weight of every row of each code too, in the same pass.
 template <typename Sum>
 WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
-                                         const double* w, std::size_t n, std::size_t k) {
+                                         const double* w, std::size_t n, std::size_t k,
+                                         bool every) {
     WeightedCategoryCounts counts;
     counts.rows.assign(k, 0);
     std::vector<BasicClassSums<Sum>> sums(k);
     BasicClassSums<Sum> missing;
+    // Slot k: the missing code.
+    std::vector<Sum> every_sums(every ? k + 1 : 0);
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
             throw std::invalid_argument("count_categories: code " + std::to_string(code) +
                                         " outside -1.." + std::to_string(k) + " - 1");
         }
+        if (every && w[i] != 0.0)
+            every_sums[code < 0 ? k : static_cast<std::size_t>(code)].add(w[i]);
         const double label = labels[i];
         if (std::isnan(label) || w[i] == 0.0) continue;
         if (label != 0.0 && label != 1.0) {
@@ -522,16 +549,28 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     counts.missing_c0 = missing.c0.value();
     counts.missing_c1 = missing.c1.value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
+    if (every) {
+        counts.every.reserve(k);
+        for (std::size_t j = 0; j < k; ++j) {
+            counts.every.push_back(every_sums[j].value());
+            require_sum(counts.every.back(), "count_categories_weighted");
+        }
+        counts.missing_every = every_sums[k].value();
+        require_sum(counts.missing_every, "count_categories_weighted");
+    }
     return counts;
 }
 
 }  // namespace
 
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
-                                                 const double* w, std::size_t n, std::size_t k) {
+                                                 const double* w, std::size_t n, std::size_t k,
+                                                 bool every) {
     // Whole weights below 2^53 in all add up exactly in plain sums.
-    if (weight_kinds(w, n).whole) return categories_summed<PlainSum>(codes, labels, w, n, k);
-    return categories_summed<RunningExactSum>(codes, labels, w, n, k);
+    if (weight_kinds(w, n).whole) {
+        return categories_summed<PlainSum>(codes, labels, w, n, k, every);
+    }
+    return categories_summed<RunningExactSum>(codes, labels, w, n, k, every);
 }
 
 namespace {

@@ -19,13 +19,6 @@
 namespace tessaline {
 namespace {
 
-// The members the functions on counts read, over arrays kept elsewhere.
-struct WeightedSpans {
-    CountSpan<double> value;
-    CountSpan<double> c0;
-    CountSpan<double> c1;
-};
-
 // The counts as a merge leaves them: values ascending and distinct (not NaN),
 // weights finite and not negative, records not negative.
 void require_merged(const WeightedCountsView& counts) {
@@ -43,8 +36,7 @@ void require_merged(const WeightedCountsView& counts) {
 
 // Whole weights whose total is below 2^53 are counts of rows: every sum of
 // them is exact in any order, so the pre-bins of the rows repeated, read
-// through an index of running sums (a few thousand reads, where the steps
-// above each pass over every value), are the same bits. Returns whether the
+// through an index of running sums, are the same bits. Returns whether the
 // counts were whole, the pre-bins then in `out`.
 bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
                    std::size_t max_class_parts, double min_class_share,
@@ -88,8 +80,15 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
     if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
         return prebins;
     }
-    const WeightedSpans spans{
-        {counts.value, counts.size}, {counts.c0, counts.size}, {counts.c1, counts.size}};
+    return merged_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
+}
+
+std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
+                                                    std::size_t n_prebins,
+                                                    std::size_t max_class_parts,
+                                                    double min_class_share) {
+    std::vector<WeightedPrebin> prebins;
+    const WeightedSpans spans = spans_of(counts);
     std::vector<double> splits = quantile_cuts(spans, n_prebins);
     const std::vector<double> informative = class_split_cuts(
         counts.value, counts.c0, counts.c1, counts.size, max_class_parts, min_class_share);

@@ -174,8 +174,9 @@ TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
             .has_prebins);
 }
 
-// Whole weights are pre-binned through an index of counts, fractional ones
-// value by value: either way the pre-bins are those of the steps on counts.
+// Whole weights handed in as counts are pre-binned through an index of
+// counts, fractional ones and a column's own counts value by value: either
+// way the pre-bins are those of the steps on counts.
 TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
     for (int kind = 0; kind < 4; ++kind) {
         const WeightedSample s = weighted_sample(kind);

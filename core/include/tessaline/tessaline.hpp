@@ -866,6 +866,10 @@ struct WeightedBinningSummary {
 TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
     const WeightedValueCounts& counts, double missing_c0, double missing_c1, int64_t missing_rows,
     const std::vector<double>& splits, SummaryStatistic stat);
+// The same of counts read in place (another owner's arrays), not copied.
+TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
+    const WeightedCountsView& counts, double missing_c0, double missing_c1, int64_t missing_rows,
+    const std::vector<double>& splits, SummaryStatistic stat);
 
 // Lorenz curve of scores counted by distinct value with weights (the weight
 // of the non-events in c0, of the events in c1): the points where each
@@ -895,11 +899,15 @@ struct WeightedCategoryCounts {
     double missing_c0 = 0.0;
     double missing_c1 = 0.0;
     int64_t missing_rows = 0;
+    // Asked with `every`: the weight of every row of each code (and of the
+    // missing one), its label known or not, summed as c0 and c1 are.
+    std::vector<double> every;
+    double missing_every = 0.0;
 };
 TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* codes,
                                                                const double* labels,
                                                                const double* w, std::size_t n,
-                                                               std::size_t k);
+                                                               std::size_t k, bool every = false);
 // event_rate_order of weights: rates compared exactly as products of the
 // weights (so equal rates of integer weights tie as the rows' do).
 TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,

@@ -155,7 +155,9 @@ def categorical_codes(
         counts = native.count_categories(encoded.codes, flags, len(encoded.names))
         rows = None
     else:
-        counts = native.count_categories_weighted(encoded.codes, flags, weights, len(encoded.names))
+        counts = native.count_categories_weighted(
+            encoded.codes, flags, weights, len(encoded.names), every=True
+        )
         rows = (counts["rows"], counts["missing_rows"])
     return categorical_table(
         encoded.names,
@@ -163,7 +165,7 @@ def categorical_codes(
         counts["c1"],
         counts["missing_c0"],
         counts["missing_c1"],
-        _weighted_counters(encoded.codes, weights, counts)
+        _weighted_counters(counts)
         if weights is not None
         else _counts_of(encoded.codes, flags, counts),
         rows=rows,
@@ -444,20 +446,17 @@ def _summary(
     return out
 
 
-def _weighted_counters(
-    codes: npt.NDArray[np.int64], weights: FloatArray, labelled: Mapping[str, Any]
-) -> dict[str, Any]:
+def _weighted_counters(labelled: Mapping[str, Any]) -> dict[str, Any]:
     """`_counters` with weights, from the weights of each category's rows,
     non-events and events (the missing category last), as counts give them:
-    `labelled` are the column's weighted counts by class, each of its
-    categories held by some row."""
+    `labelled` are the column's weighted counts by class with the weight of
+    every row of each category ("every"), each category held by some row."""
     k = len(labelled["c0"])
-    every = native.count_categories_weighted(codes, np.zeros(codes.size), weights, k)
 
-    def of(counts: Mapping[str, Any], key: str) -> FloatArray:
-        return np.append(counts[key], counts[f"missing_{key}"])
+    def of(key: str) -> FloatArray:
+        return np.append(labelled[key], labelled[f"missing_{key}"])
 
-    w_rows, w0, w1 = of(every, "c0"), of(labelled, "c0"), of(labelled, "c1")
+    w_rows, w0, w1 = of("every"), of("c0"), of("c1")
     present = np.arange(k + 1) < k
     return category_counters(w_rows, w0, w1, present)
 

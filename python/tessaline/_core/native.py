@@ -310,11 +310,15 @@ def mdlp_splits_weighted(
 
 
 def count_categories_weighted(
-    codes: IntArray, flags: FloatArray, weights: FloatArray, n_categories: int
+    codes: IntArray, flags: FloatArray, weights: FloatArray, n_categories: int, every: bool = False
 ) -> Counts:
     """Weights of non-events and events per category code and of the missing
-    category, with the records of positive weight."""
-    counts: Counts = _native.count_categories_weighted(codes, flags, weights, n_categories)
+    category, with the records of positive weight; with `every`, also the
+    weight of all rows of each code ("every") and of the missing one
+    ("missing_every"), target known or not, in the same pass."""
+    counts: Counts = _native.count_categories_weighted(
+        codes, flags, weights, n_categories, every=every
+    )
     return counts
 
 
