@@ -1,0 +1,122 @@
+"""When a permutation test's draws may stop: the counts of null IVs reaching
+the observed one that put its p-value on one side of the level, sure to
+`SURE` whatever the p-value.
+
+The draws look at the count only at checkpoints, `FIRST_CHECK` draws and then
+`CHECK_GROWTH` times more each time, up to the last draw. A checkpoint of n
+draws stops "below the level" when at most `below` of them reached, and
+"above" when at least `above` did, where each bound leaves at most a
+(1 - SURE) / (number of checkpoints) chance to a binomial count of n draws
+whose rate is the level itself. A count of reached draws falls as the
+p-value does, so for any p-value above the level every "below" bound is at
+least as unlikely, and the union of the checkpoints puts the chance of
+stopping on the wrong side at most 1 - SURE; the same holds for "above"
+and a p-value at or below the level. Stopping "above" also needs at least
+`STOP_AFTER` reached, which only makes it rarer, and each bound agrees with
+the p-value the test reports: (1 + reached) / (1 + draws) is at most the
+level when it stops below and more than it when it stops above.
+
+The tails are summed from the binomial's weights relative to its mode, by
+products and quotients only (no exp, log or library distribution), so the
+bounds of a level are the same on every platform; the test of a sum against
+its share leaves a relative margin far wider than the sum's rounding."""
+
+from __future__ import annotations
+
+import functools
+import math
+from dataclasses import dataclass
+from fractions import Fraction
+
+# The chance, at least, that a test which stops does so on the side of the
+# level its exact p-value lies on.
+SURE = 0.99
+# The first checkpoint, and the growth of the draws from one to the next.
+FIRST_CHECK = 10
+CHECK_GROWTH = 1.25
+# Null IVs reaching the observed one below which the draws never stop above
+# the level: a p-value read from fewer is coarse.
+STOP_AFTER = 10
+# Relative weights below this are left out of the tails: far below any share.
+_NEGLIGIBLE = 1e-300
+
+
+@dataclass(frozen=True)
+class StopRule:
+    """At `checks[j]` draws, the draws stop once at most `below[j]` (p below
+    the level; -1: never) or at least `above[j]` (above it) reached."""
+
+    checks: tuple[int, ...]
+    below: tuple[int, ...]
+    above: tuple[int, ...]
+
+    def stops(self, check: int, reached: int) -> bool:
+        """Whether `reached` at the checkpoint `check` settles the test."""
+        return reached <= self.below[check] or reached >= self.above[check]
+
+
+def binomial_tails(n: int, rate: float) -> tuple[list[float], list[float]]:
+    """P(X <= r) and P(X >= r) for r = 0..n of a binomial count of `n` draws
+    at `rate`, from its weights relative to the mode's."""
+    if rate >= 1.0:
+        return [0.0] * n + [1.0], [1.0] * (n + 1)
+    if rate <= 0.0:
+        return [1.0] * (n + 1), [1.0] + [0.0] * n
+    odds = rate / (1.0 - rate)
+    mode = min(int((n + 1) * rate), n)
+    weights = [0.0] * (n + 1)
+    weights[mode] = weight = 1.0
+    for k in range(mode, n):
+        weight = weight * ((n - k) * odds) / (k + 1)
+        if weight < _NEGLIGIBLE:
+            break
+        weights[k + 1] = weight
+    weight = 1.0
+    for k in range(mode, 0, -1):
+        weight = weight * k / ((n - k + 1) * odds)
+        if weight < _NEGLIGIBLE:
+            break
+        weights[k - 1] = weight
+    total = math.fsum(weights)
+    lower, upper = [0.0] * (n + 1), [0.0] * (n + 1)
+    running = 0.0
+    for r in range(n + 1):
+        running += weights[r]
+        lower[r] = running / total
+    running = 0.0
+    for r in range(n, -1, -1):
+        running += weights[r]
+        upper[r] = running / total
+    return lower, upper
+
+
+def checkpoints(max_draws: int) -> list[int]:
+    """The draw counts at which the rule looks, before the last draw."""
+    checks, n = [], FIRST_CHECK
+    while n < max_draws:
+        checks.append(n)
+        n = max(n + 1, math.ceil(n * CHECK_GROWTH))
+    return checks
+
+
+@functools.lru_cache(maxsize=64)
+def stop_rule(level: float, max_draws: int) -> StopRule:
+    """The bounds of a test at `level` of at most `max_draws` draws."""
+    checks = checkpoints(max_draws)
+    # The margin covers the sums' rounding, some n ulps at most.
+    share = (1.0 - SURE) / max(len(checks), 1) * (1.0 - 1e-9)
+    exact = Fraction(level)
+    below, above = [], []
+    for n in checks:
+        lower, upper = binomial_tails(n, level)
+        low = -1
+        while low < n and lower[low + 1] <= share:
+            low += 1
+        high = n + 1
+        while high > 0 and upper[high - 1] <= share:
+            high -= 1
+        # (1 + reached) / (1 + n) <= level exactly when reached <= this.
+        reported = math.floor(exact * (1 + n)) - 1
+        below.append(min(low, reported))
+        above.append(max(high, STOP_AFTER, reported + 1))
+    return StopRule(tuple(checks), tuple(below), tuple(above))
