@@ -55,39 +55,45 @@ class StopRule:
         return reached <= self.below[check] or reached >= self.above[check]
 
 
-def binomial_tails(n: int, rate: float) -> tuple[list[float], list[float]]:
-    """P(X <= r) and P(X >= r) for r = 0..n of a binomial count of `n` draws
-    at `rate`, from its weights relative to the mode's."""
+def tail_bounds(n: int, rate: float, share: float) -> tuple[int, int]:
+    """Of a binomial count X of `n` draws at `rate`: the largest r with
+    P(X <= r) at most `share` (-1: none) and the smallest with P(X >= r) at
+    most `share` (n + 1: none), from the weights relative to the mode's,
+    where they are not negligible."""
     if rate >= 1.0:
-        return [0.0] * n + [1.0], [1.0] * (n + 1)
+        return n - 1, n + 1
     if rate <= 0.0:
-        return [1.0] * (n + 1), [1.0] + [0.0] * n
+        return -1, 1
     odds = rate / (1.0 - rate)
     mode = min(int((n + 1) * rate), n)
-    weights = [0.0] * (n + 1)
-    weights[mode] = weight = 1.0
+    right, weight = [], 1.0
     for k in range(mode, n):
         weight = weight * ((n - k) * odds) / (k + 1)
         if weight < _NEGLIGIBLE:
             break
-        weights[k + 1] = weight
-    weight = 1.0
+        right.append(weight)
+    left, weight = [], 1.0
     for k in range(mode, 0, -1):
         weight = weight * k / ((n - k + 1) * odds)
         if weight < _NEGLIGIBLE:
             break
-        weights[k - 1] = weight
+        left.append(weight)
+    weights = [*reversed(left), 1.0, *right]  # counts mode - len(left) on
     total = math.fsum(weights)
-    lower, upper = [0.0] * (n + 1), [0.0] * (n + 1)
-    running = 0.0
-    for r in range(n + 1):
-        running += weights[r]
-        lower[r] = running / total
-    running = 0.0
-    for r in range(n, -1, -1):
-        running += weights[r]
-        upper[r] = running / total
-    return lower, upper
+    # Counts past the weights kept have tails far below any share.
+    low, running = mode - len(left) - 1, 0.0
+    for w in weights:
+        running += w
+        if running / total > share:
+            break
+        low += 1
+    high, running = mode + len(right) + 1, 0.0
+    for w in reversed(weights):
+        running += w
+        if running / total > share:
+            break
+        high -= 1
+    return low, high
 
 
 def checkpoints(max_draws: int) -> list[int]:
@@ -108,13 +114,7 @@ def stop_rule(level: float, max_draws: int) -> StopRule:
     exact = Fraction(level)
     below, above = [], []
     for n in checks:
-        lower, upper = binomial_tails(n, level)
-        low = -1
-        while low < n and lower[low + 1] <= share:
-            low += 1
-        high = n + 1
-        while high > 0 and upper[high - 1] <= share:
-            high -= 1
+        low, high = tail_bounds(n, level, share)
         # (1 + reached) / (1 + n) <= level exactly when reached <= this.
         reported = math.floor(exact * (1 + n)) - 1
         below.append(min(low, reported))
