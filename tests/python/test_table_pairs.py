@@ -62,8 +62,8 @@ def test_the_pair_is_selected_where_its_columns_are_not_and_lifts_the_card(fitte
     assert set(dropped) == {"income", "age", "region"}
     assert rows[PAIR].iv > 20 * max(rows["income"].iv, rows["age"].iv)
     grid = fitted.pair_tables[PAIR]
-    # None of its null grids reaches it: below the level for sure after 137.
-    assert (grid.metadata["iv_pvalue"], grid.metadata["iv_draws"]) == (1 / 138, 137)
+    # None of its null grids reaches it: below the level for sure after 87.
+    assert (grid.metadata["iv_pvalue"], grid.metadata["iv_draws"]) == (1 / 88, 87)
     # Its cuts find the interaction's corners.
     assert np.abs(grid.cuts_x - 50).min() < 1 and np.abs(grid.cuts_y - 44).min() <= 1
     # Its bins are the rectangles of the rows holding both values.

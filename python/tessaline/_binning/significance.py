@@ -14,14 +14,14 @@ p = (1 + reached) / (1 + draws).
 Draws stop as soon as the answer is clear: at checkpoints (10 draws, then a
 quarter more each time) the count reached is held against bounds that put
 the p-value on one side of the level with 99% certainty whatever it is
-(`tessaline._binning.stopping`): each checkpoint's bounds leave a binomial
-count at the level's rate at most a 1% share, split among the checkpoints,
-of falling beyond them, and a count reached falls with the p-value, so a
-test that stops is on the side of the level its exact p-value lies on with
-probability at least 0.99. Stopping above also needs at least 10 reached. At
-level 0.05 a column of p-value 0.02 or 0.1 stops after some 580 or 350
-draws on average, one of 0.2 or 0.005 after some 60 or 220; a column within
-about 0.01 of the level usually gets every draw. Each draw deals the events
+(`tessaline._binning.stopping`): the bounds leave a binomial count at the
+level's rate at most a 1% chance in all of falling beyond them, and a count
+reached falls with the p-value, so a test that stops is on the side of the
+level its exact p-value lies on with probability at least 0.99. Stopping
+above also needs at least 10 reached. At level 0.05 a column that noise
+never reaches stops after 109 draws, one of p-value 0.02 or 0.1 after some
+560 or 350 on average, one of 0.2 after some 60; a column within about 0.01
+of the level usually gets every draw. Each draw deals the events
 over the pre-bins' counts, not the rows, and searches them only when it
 could reach: the fit of the event rates pooled to follow the trend
 (isotonic regression's pools) has the largest IV of any grouping that
@@ -34,7 +34,7 @@ search's IV is at most the IV of the unmerged rows, whose scaled law tends
 to chi-square, and when the Chernoff bound of that tail is below a
 thousandth of the level (every row expecting at least 5 of each class) the
 test reports that bound as its p-value after 0 draws. The margin covers the
-approximation; the 170 draws with none reaching that settle such a column
+approximation; the 109 draws with none reaching that settle such a column
 at level 0.05 would cost the bulk of a large fit's time and say less."""
 
 from __future__ import annotations

@@ -5,16 +5,19 @@ the observed one that put its p-value on one side of the level, sure to
 The draws look at the count only at checkpoints, `FIRST_CHECK` draws and then
 `CHECK_GROWTH` times more each time, up to the last draw. A checkpoint of n
 draws stops "below the level" when at most `below` of them reached, and
-"above" when at least `above` did, where each bound leaves at most a
-(1 - SURE) / (number of checkpoints) chance to a binomial count of n draws
-whose rate is the level itself. A count of reached draws falls as the
-p-value does, so for any p-value above the level every "below" bound is at
-least as unlikely, and the union of the checkpoints puts the chance of
-stopping on the wrong side at most 1 - SURE; the same holds for "above"
-and a p-value at or below the level. Stopping "above" also needs at least
-`STOP_AFTER` reached, which only makes it rarer, and each bound agrees with
-the p-value the test reports: (1 + reached) / (1 + draws) is at most the
-level when it stops below and more than it when it stops above.
+"above" when at least `above` did, where each bound leaves at most its share
+of 1 - SURE to a binomial count of n draws whose rate is the level itself.
+The "above" bounds share it evenly. The "below" bounds spend half of it at
+the first checkpoint where none reaching could stop, so that a real column
+noise never reaches, the commonest case, stops there, and split the other
+half among the later ones. A count of reached draws falls as the p-value
+does, so for any p-value above the level every "below" bound is at least as
+unlikely, and the union of the checkpoints puts the chance of stopping on
+the wrong side at most 1 - SURE; the same holds for "above" and a p-value at
+or below the level. Stopping "above" also needs at least `STOP_AFTER`
+reached, which only makes it rarer, and each bound agrees with the p-value
+the test reports: (1 + reached) / (1 + draws) is at most the level when it
+stops below and more than it when it stops above.
 
 The tails are summed from the binomial's weights relative to its mode, by
 products and quotients only (no exp, log or library distribution), so the
@@ -105,16 +108,32 @@ def checkpoints(max_draws: int) -> list[int]:
     return checks
 
 
+def below_shares(level: float, checks: list[int], chance: float) -> list[float]:
+    """The chance each checkpoint's "below" bound may spend: half of
+    `chance` at the first checkpoint where none reaching could stop with
+    it, the other half split among the later ones, none before."""
+    first = next(
+        (j for j, n in enumerate(checks) if tail_bounds(n, level, chance / 2)[0] >= 0),
+        len(checks),
+    )
+    if first == len(checks):
+        return [0.0] * first
+    later = len(checks) - first - 1
+    return [0.0] * first + [chance / 2] + [chance / 2 / max(later, 1)] * later
+
+
 @functools.lru_cache(maxsize=64)
 def stop_rule(level: float, max_draws: int) -> StopRule:
     """The bounds of a test at `level` of at most `max_draws` draws."""
     checks = checkpoints(max_draws)
     # The margin covers the sums' rounding, some n ulps at most.
-    share = (1.0 - SURE) / max(len(checks), 1) * (1.0 - 1e-9)
+    chance = (1.0 - SURE) * (1.0 - 1e-9)
+    above_share = chance / max(len(checks), 1)
     exact = Fraction(level)
     below, above = [], []
-    for n in checks:
-        low, high = tail_bounds(n, level, share)
+    for n, below_share in zip(checks, below_shares(level, checks, chance), strict=True):
+        low = tail_bounds(n, level, below_share)[0] if below_share > 0 else -1
+        high = tail_bounds(n, level, above_share)[1]
         # (1 + reached) / (1 + n) <= level exactly when reached <= this.
         reported = math.floor(exact * (1 + n)) - 1
         below.append(min(low, reported))

@@ -40,14 +40,13 @@ def wrong_side_chance(p, level, max_draws):
 def test_a_column_of_known_p_stops_at_the_first_checkpoint_its_count_crosses():
     rule = stop_rule(0.05, 4999)
     assert rule.checks[:6] == (10, 13, 17, 22, 28, 35) and rule.checks[-1] < 4999
-    # None reaching stops at 172 draws (p <= 1/173); ten reaching in ten draws,
-    # at the first checkpoint.
-    first_below = next(j for j, b in enumerate(rule.below) if b >= 0)
-    assert rule.checks[first_below] == 172 and rule.below[first_below] == 0
-    assert rule.above[0] == 10
+    # None reaching stops at 109 draws, the first checkpoint where half the
+    # chance allows it (p <= 1/110); ten reaching in ten draws, at the first.
+    first = next(j for j, b in enumerate(rule.below) if b >= 0)
+    assert rule.checks[first] == 109 and rule.below[first] == 0 and rule.above[0] == 10
     # Each bound is the edge of its share of the tail, in exact arithmetic.
-    share = (1 - SURE) / len(rule.checks)
-    for j in (first_below, first_below + 5, 20):
+    later = (1 - SURE) / 2 / (len(rule.checks) - first - 1)
+    for j, share in ((first, (1 - SURE) / 2), (first + 5, later), (20, later)):
         n, low = rule.checks[j], rule.below[j]
         assert exact_lower_tail(n, 0.05, low) <= share < exact_lower_tail(n, 0.05, low + 1)
         # The p-value reported agrees with the side the draws stop on.
