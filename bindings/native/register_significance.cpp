@@ -17,9 +17,9 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
                              const b::Int64Array& outside_c0, const b::Int64Array& outside_c1,
                              std::size_t max_bins, double min_bin_share, double min_events,
                              double min_non_events, const std::string& trend, double max_pvalue,
-                             std::size_t max_draws, std::size_t stop_after, double stop_share,
-                             std::size_t keep_after, double sure_pvalue, uint64_t seed,
-                             bool rate_order) {
+                             std::size_t max_draws, const b::Int64Array& checks,
+                             const b::Int64Array& below, const b::Int64Array& above,
+                             double sure_pvalue, uint64_t seed, bool rate_order) {
     const auto a = b::flat_view(c0), e = b::flat_view(c1);
     const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
     if (a.size != e.size || oa.size != oe.size) {
@@ -32,9 +32,17 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
         options.all_shapes ? tessaline::BinTrend::automatic : tessaline::parse_bin_trend(trend),
         max_pvalue);
     options.max_draws = max_draws;
-    options.stop_after = stop_after;
-    options.stop_share = stop_share;
-    options.keep_after = keep_after;
+    const auto at = b::flat_view(checks), low = b::flat_view(below), high = b::flat_view(above);
+    for (std::size_t j = 0; j < at.size; ++j) {
+        if (at.data[j] < 1) {
+            throw std::invalid_argument(
+                "iv_permutation_test: checks must rise from 1, each with a below and an above "
+                "bound");
+        }
+        options.checks.push_back(static_cast<std::size_t>(at.data[j]));
+    }
+    options.below.assign(low.data, low.data + low.size);
+    options.above.assign(high.data, high.data + high.size);
     options.sure_pvalue = sure_pvalue;
     options.seed = seed;
     options.rate_order = rate_order;
@@ -58,8 +66,8 @@ void register_significance(py::module_& m) {
     m.def("iv_permutation_test", &iv_permutation_test, py::arg("c0"), py::arg("c1"),
           py::arg("outside_c0"), py::arg("outside_c1"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
-          py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("stop_after"),
-          py::arg("stop_share"), py::arg("keep_after"), py::arg("sure_pvalue"), py::arg("seed"),
+          py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("checks"),
+          py::arg("below"), py::arg("above"), py::arg("sure_pvalue"), py::arg("seed"),
           py::arg("rate_order"),
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
 }

@@ -201,6 +201,17 @@ void check_counts(const int64_t* c0, const int64_t* c1, std::size_t k) {
     }
 }
 
+// Checkpoints rising from 1, each with its two bounds.
+void check_stops(const IvPermutationOptions& options) {
+    const auto& checks = options.checks;
+    bool rising = !checks.empty() ? checks.front() > 0 : true;
+    for (std::size_t j = 1; j < checks.size(); ++j) rising = rising && checks[j] > checks[j - 1];
+    if (!rising || options.below.size() != checks.size() || options.above.size() != checks.size()) {
+        throw std::invalid_argument(
+            "iv_permutation_test: checks must rise from 1, each with a below and an above bound");
+    }
+}
+
 }  // namespace
 
 std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k, int64_t events,
@@ -236,9 +247,10 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     check_counts(c0, c1, k);
     check_counts(outside_c0, outside_c1, n_outside);
     if (k == 0) throw std::invalid_argument("iv_permutation_test: no pre-bin to search");
-    if (options.max_draws == 0 || options.stop_after == 0) {
-        throw std::invalid_argument("iv_permutation_test: draws and the stop must be positive");
+    if (options.max_draws == 0) {
+        throw std::invalid_argument("iv_permutation_test: draws must be positive");
     }
+    check_stops(options);
     std::vector<int64_t> rows(k + n_outside);
     int64_t events = 0;
     for (std::size_t i = 0; i < k; ++i) rows[i] = c0[i] + c1[i], events += c1[i];
@@ -263,12 +275,13 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     }
     SplitMix64 rng(options.seed);
     std::vector<int64_t> n0(k), n1(k);
+    std::size_t check = 0;  // the next checkpoint
     const auto sure = [&] {
-        return (test.exceedances >= options.stop_after &&
-                static_cast<double>(test.exceedances) >
-                    options.stop_share * static_cast<double>(test.draws)) ||
-               (test.exceedances == 0 && options.keep_after > 0 &&
-                test.draws >= options.keep_after);
+        if (check == options.checks.size() || test.draws != options.checks[check]) return false;
+        const auto reached = static_cast<int64_t>(test.exceedances);
+        const bool settled = reached <= options.below[check] || reached >= options.above[check];
+        ++check;
+        return settled;
     };
     // Every shape's search keeps at least one group of all the pre-bins when
     // the searched rows meet the counts asked of a group and no cut is fixed.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "hypergeometric_laws.hpp"
@@ -134,5 +135,37 @@ INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationBound,
                                            BoundCase{{400, 300, 200}, {50, 100, 150}, 0.0, true},
                                            BoundCase{{400, 300, 6}, {50, 100, 1}, 1e-4, true},
                                            BoundCase{{400, 300, 200}, {50, 60, 45}, 1e-4, true}));
+
+// The draws stop at the first checkpoint whose bounds the count reached
+// crosses: none of a strong column's nulls reaches it, all of a flat one's.
+struct StopCase {
+    std::vector<int64_t> c0, c1;
+    std::size_t draws, exceedances;
+};
+
+class IvPermutationStops : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(IvPermutationStops, AtTheFirstCheckpointCrossed) {
+    const StopCase& c = GetParam();
+    tessaline::OptimalBinningConstraints limits;
+    limits.trend = tessaline::BinTrend::ascending;
+    tessaline::IvPermutationOptions options;
+    options.max_draws = 100;
+    options.checks = {5, 9, 20};
+    options.below = {-1, 0, 0};
+    options.above = {6, 3, 3};
+    const auto test = tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
+                                                     nullptr, 0, limits, options);
+    EXPECT_EQ(test.draws, c.draws);
+    EXPECT_EQ(test.exceedances, c.exceedances);
+    options.checks = {5, 5, 20};
+    EXPECT_THROW(tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
+                                                nullptr, 0, limits, options),
+                 std::invalid_argument);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationStops,
+                         ::testing::Values(StopCase{{400, 300, 200}, {50, 100, 150}, 9, 0},
+                                           StopCase{{100, 100}, {100, 100}, 9, 9}));
 
 }  // namespace

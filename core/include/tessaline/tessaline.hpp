@@ -525,15 +525,12 @@ TESSALINE_API std::vector<int64_t> hypergeometric_table(const int64_t* rows, std
 
 struct IvPermutationOptions {
     std::size_t max_draws = 199;
-    // Draws stop once at least `stop_after` null IVs reach the observed one
-    // and they are more than `stop_share` of the draws: the p-value is then
-    // clearly large (a `stop_share` of 1 never stops), and more draws would
-    // only refine it.
-    std::size_t stop_after = 10;
-    double stop_share = 0.0;
-    // Draws stop once this many in a row fall short of the observed IV: the
-    // p-value is then clearly small (0 keeps drawing to max_draws).
-    std::size_t keep_after = 0;
+    // At `checks[j]` draws (rising, before max_draws) the draws stop once at
+    // most `below[j]` null IVs reached the observed one (the p-value is then
+    // surely below the level; -1 never stops) or at least `above[j]` did
+    // (surely above it). No check draws to max_draws.
+    std::vector<std::size_t> checks;
+    std::vector<int64_t> below, above;
     // Skips the draws when the chi-square bound of the p-value (see
     // iv_permutation_test) is below this; 0 always draws.
     double sure_pvalue = 0.0;

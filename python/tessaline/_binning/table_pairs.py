@@ -30,7 +30,8 @@ from .._core import frames, native, threads
 from .._core.arrays import FloatArray, as_float_array
 from .grid import grid_binning
 from .grid_table import GridBinningTable
-from .significance import KEEP_LEVELS, STOP_AFTER, STOP_LEVELS, IvTest
+from .significance import IvTest
+from .stopping import stop_rule
 
 # The options of `grid_binning` a pair may carry.
 PAIR_OPTIONS = ("max_bins_x", "max_bins_y", "min_cell_share", "trend_x", "trend_y", "n_prebins")
@@ -173,9 +174,8 @@ def _iv_permutation_test(
     rng = np.random.default_rng(test.seed)
     known = ~np.isnan(flags)
     batch = max(1, n_jobs or os.cpu_count() or 1)
-    stop_share = min(STOP_LEVELS * test.level, 1.0)
-    keep_after = math.ceil(KEEP_LEVELS / test.level) if test.level > 0 else 0
-    reached = short = draws = 0
+    rule = stop_rule(test.level, test.draws)
+    reached = draws = check = 0
 
     def null_iv(dealt: FloatArray) -> float:
         return grid_binning(x, y, dealt, **pair.options).information_value
@@ -188,14 +188,11 @@ def _iv_permutation_test(
             deals.append(functools.partial(null_iv, dealt))
         for null in threads.run_in_threads(deals, n_jobs):
             draws += 1
-            if null >= observed:
-                reached, short = reached + 1, 0
-            else:
-                short += 1
-            if (reached >= STOP_AFTER and reached > stop_share * draws) or (
-                keep_after and short >= keep_after
-            ):
-                return {"iv_pvalue": (1 + reached) / (1 + draws), "iv_draws": draws}
+            reached += int(null >= observed)
+            if check < len(rule.checks) and draws == rule.checks[check]:
+                if rule.stops(check, reached):
+                    return {"iv_pvalue": (1 + reached) / (1 + draws), "iv_draws": draws}
+                check += 1
     return {"iv_pvalue": (1 + reached) / (1 + draws), "iv_draws": draws}
 
 
