@@ -190,6 +190,11 @@ def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
         metavar="SCRIPT",
         help="run.py: only these scripts (table for bench_table.py, ...)",
     )
+    parser.add_argument(
+        "--update-baseline",
+        action="store_true",
+        help="run.py: write this run's ratios as this machine model's baseline",
+    )
     return parser.parse_args(argv)
 
 
