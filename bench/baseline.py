@@ -52,7 +52,7 @@ def updated(
     `machine` had for the same rows; other rows and machines are kept."""
     machines: dict[str, Any] = json.loads(path.read_text()) if path.exists() else {}
     ratios = dict(machines.get(machine, {}).get("ratios", {}))
-    ratios.update({row_key(r): round(r.ratio, 4) for r in rows if r.ratio is not None})
+    ratios.update({row_key(r): float(f"{r.ratio:.4g}") for r in rows if r.ratio is not None})
     machines[machine] = {"date": date, "ratios": dict(sorted(ratios.items()))}
     return dict(sorted(machines.items()))
 
