@@ -105,17 +105,11 @@ def compare(
     ours: Callable[[], object],
     theirs: Callable[[], object],
     target: float | None = None,
-    peer_repeat: int | None = None,
 ) -> Row:
-    repeat = repeats_for(n)
-    return Row(
-        function,
-        n,
-        peer,
-        median_time(ours, repeat),
-        median_time(theirs, peer_repeat or repeat),
-        target,
-    )
+    """The two timed in alternation (`back_to_back`): timed one after the
+    other, a load that comes or goes between them on the shared machine
+    would move the ratio, and the regression gate reads the ratio."""
+    return Row(function, n, peer, *back_to_back(ours, theirs, repeats_for(n)), target)
 
 
 def unavailable(function: str, n: int, peer: str, target: float | None, reason: str) -> Row:
@@ -189,6 +183,11 @@ def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
         nargs="+",
         metavar="SCRIPT",
         help="run.py: only these scripts (table for bench_table.py, ...)",
+    )
+    parser.add_argument(
+        "--update-baseline",
+        action="store_true",
+        help="run.py: write this run's ratios as this machine model's baseline",
     )
     return parser.parse_args(argv)
 

@@ -5,6 +5,7 @@ then the checks that have no peer (scale, threads, memory).
     python bench/run.py --quick    # 1e5 and 1e6 rows, under two minutes
     python bench/run.py --markdown # the same tables in Markdown
     python bench/run.py --quick --only table counting   # two scripts, and the checks
+    python bench/run.py --quick --update-baseline       # on an idle machine: the ratios to hold
 
 Every run also writes its tables, with the date and the machine, to
 bench/results.json, which the documentation's performance page shows (a run
@@ -20,6 +21,13 @@ engine's own count query and against reading the table into pandas); each
 one missed is printed as a FAIL line at the end, and the run exits with
 status 1; so does every check of scale, threads and memory that is not met
 (checks.py).
+
+Every timed row is also held to the ratio a committed run measured on this
+machine model (bench/baseline.json, see baseline.py): a row above 1.6 times
+its baseline is timed again and, when still above, is a FAIL line too, so
+that a path made twice as slow fails the run even where its target leaves
+more slack. `--update-baseline` writes this run's ratios as the baseline of
+this machine model instead of comparing them.
 """
 
 from __future__ import annotations
@@ -31,13 +39,15 @@ import pathlib
 import platform
 import sys
 import time
+from typing import Any
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 
+import baseline
 import checks
 import numpy as np
 import results
-from common import TABLE_HEADER, parse_args, print_table, sizes_for, table_lines
+from common import TABLE_HEADER, Row, parse_args, print_table, sizes_for, table_lines
 
 
 def cpu_model() -> str:
@@ -63,6 +73,7 @@ def main() -> None:
     print(f"tessaline benchmarks, {'quick' if args.quick else 'full'} run of {today}: {machine}")
     print()
     rows = []
+    measured_by_script: list[tuple[Any, list[Row]]] = []
     failures: list[str] = []
     scripts = sorted(pathlib.Path(__file__).parent.glob("bench_*.py"))
     if args.only:
@@ -74,6 +85,7 @@ def main() -> None:
         if hasattr(module, "run"):
             measured = module.run(sizes)
             rows.extend(measured)
+            measured_by_script.append((module, measured))
             # The gates: a script's enforced targets, each missed one a line.
             if hasattr(module, "missed_targets"):
                 failures.extend(module.missed_targets(measured))
@@ -102,8 +114,47 @@ def main() -> None:
         quick=args.quick,
         tables=results.merged(results.PATH, tables) if args.only else tables,
     )
+    model = machine_model()
+    if args.update_baseline:
+        document = baseline.updated(baseline.PATH, model, today, rows)
+        baseline.write(baseline.PATH, document)
+        print(f"baseline of {model} written to {baseline.PATH.name}")
+    else:
+        failures.extend(regressions(measured_by_script, sizes, model))
     print(f"finished in {time.perf_counter() - start:.0f} s")
     report_failures(failures)
+
+
+def machine_model() -> str:
+    """What the baseline is kept by: ratios move with the processor and with
+    the cores the threaded paths get, not with the day's load."""
+    return f"{cpu_model()}, {os.cpu_count()} cores"
+
+
+def regressions(
+    measured_by_script: list[tuple[Any, list[Row]]], sizes: list[int], model: str
+) -> list[str]:
+    """Each row against its baseline ratio; a script with a row above it is
+    run once more and each row keeps the better of its two ratios."""
+    ratios = baseline.load(baseline.PATH, model)
+    if not ratios:
+        print(f"no baseline of {model}: the ratios are not compared (see --update-baseline)")
+        return []
+    rows = [r for _, measured in measured_by_script for r in measured]
+    compared = [r for r in rows if r.ratio is not None and baseline.row_key(r) in ratios]
+    print(
+        f"against the baseline of {model}: {len(compared)} rows compared, "
+        f"limit {baseline.REGRESSION_FACTOR:g} times the baseline ratio"
+    )
+    for r in baseline.without_baseline(rows, ratios):
+        print(f"  no baseline (not compared): {r.function} at {r.rows:,} rows against {r.peer}")
+    lines = []
+    for module, measured in measured_by_script:
+        if baseline.regressed(measured, ratios):
+            print(f"  {module.__name__}: above its baseline, timed again")
+            measured = baseline.best_of(measured, module.run(sizes))
+        lines.extend(baseline.fail_lines(measured, ratios))
+    return lines
 
 
 def report_failures(failures: list[str]) -> None:

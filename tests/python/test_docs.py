@@ -84,6 +84,33 @@ def test_a_run_of_some_benchmarks_replaces_their_rows_on_the_page(tmp_path):
     ]
 
 
+def test_a_row_fails_above_its_baseline_on_its_own_machine_only(tmp_path):
+    # A run of some scripts keeps the other rows and the other machines'
+    # baselines; a row twice as slow fails, a row without a baseline does not,
+    # and a second run's better ratio clears a passing load.
+    sys.path.insert(0, str(ROOT / "bench"))
+    import baseline
+    from common import Row
+
+    def row(function, ours, peer="p"):
+        return Row(function, 10, peer, ours, 1.0)
+
+    path = tmp_path / "baseline.json"
+    baseline.write(path, baseline.updated(path, "cpu A", "d1", [row("f", 0.5), row("g", 2.0)]))
+    baseline.write(path, baseline.updated(path, "cpu B", "d1", [row("f", 9.0)]))
+    baseline.write(path, baseline.updated(path, "cpu A", "d2", [row("g", 1.0)]))
+    ratios = baseline.load(path, "cpu A")
+    assert ratios == {"f | 10 rows | p": 0.5, "g | 10 rows | p": 1.0}
+    assert baseline.load(path, "cpu C") == {}
+    now = [row("f", 1.0), row("g", 1.5), row("f", 5.0, "q"), row("h", None)]
+    assert baseline.regressed(now, ratios) == [now[0]]
+    assert baseline.without_baseline(now, ratios) == [now[2]]
+    assert baseline.fail_lines(now, ratios) == [
+        "FAIL: f at 10 rows against p: ratio 1.000, 2.00 times its baseline 0.500 (limit 1.6 times)"
+    ]
+    assert baseline.regressed(baseline.best_of(now, [row("f", 0.6), row("g", 9.0)]), ratios) == []
+
+
 def test_the_readme_is_a_front_door_whose_links_lead_somewhere():
     readme = (ROOT / "README.md").read_text()
     assert len(readme.splitlines()) <= 150
