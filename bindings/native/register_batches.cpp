@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include <stdexcept>
+#include <vector>
 
 #include "common.hpp"
 
@@ -35,25 +36,41 @@ py::dict counts_dict(tessaline::CountRunsUnion&& counts) {
     return out;
 }
 
-py::dict merge_count_runs(const b::DoubleArray& keys, const b::Int64Array& rows,
-                          const b::Int64Array& known, const b::Int64Array& ones,
-                          const b::Int64Array& ends) {
-    const auto k = b::flat_view(keys);
-    const auto r = b::flat_view(rows);
-    const auto n = b::flat_view(known);
-    const auto o = b::flat_view(ones);
-    const auto e = b::flat_view(ends);
-    if (r.size != k.size || n.size != k.size || o.size != k.size) {
+// Runs given as four lists of arrays, one entry per run: merged where they
+// are, without joining them first.
+py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::list& known,
+                          const py::list& ones) {
+    if (rows.size() != keys.size() || known.size() != keys.size() || ones.size() != keys.size()) {
         throw std::invalid_argument(
-            "merge_count_runs: rows, known and ones need one entry per key");
+            "merge_count_runs: keys, rows, known and ones need one "
+            "array per run");
     }
-    if (e.size > 0 && e.data[e.size - 1] != static_cast<int64_t>(k.size)) {
-        throw std::invalid_argument("merge_count_runs: the last run must end with the keys");
+    // The arrays stay referenced here while the merge reads them.
+    std::vector<b::DoubleArray> key_arrays;
+    std::vector<b::Int64Array> count_arrays;
+    std::vector<tessaline::CountRun> runs;
+    key_arrays.reserve(keys.size());
+    count_arrays.reserve(3 * keys.size());
+    for (std::size_t r = 0; r < keys.size(); ++r) {
+        key_arrays.push_back(keys[r].cast<b::DoubleArray>());
+        const auto k = b::flat_view(key_arrays.back());
+        const int64_t* counts[3] = {};
+        for (std::size_t c = 0; c < 3; ++c) {
+            const py::list& from = c == 0 ? rows : c == 1 ? known : ones;
+            count_arrays.push_back(from[r].cast<b::Int64Array>());
+            const auto view = b::flat_view(count_arrays.back());
+            if (view.size != k.size) {
+                throw std::invalid_argument(
+                    "merge_count_runs: rows, known and ones need one entry per key");
+            }
+            counts[c] = view.data;
+        }
+        runs.push_back(tessaline::CountRun{k.data, counts[0], counts[1], counts[2], k.size});
     }
     tessaline::CountRunsUnion merged;
     {
         py::gil_scoped_release release;
-        merged = tessaline::merge_count_runs(k.data, r.data, n.data, o.data, e.data, e.size);
+        merged = tessaline::merge_count_runs(runs);
     }
     return counts_dict(std::move(merged));
 }
@@ -79,8 +96,9 @@ void register_batches(py::module_& m) {
           "The distinct keys of runs that are each ascending and distinct (NaN last), "
           "and each entry's place among them.");
     m.def("merge_count_runs", &merge_count_runs, py::arg("keys"), py::arg("rows"), py::arg("known"),
-          py::arg("ones"), py::arg("ends"),
-          "The distinct keys of runs that are each ascending and distinct (NaN last), "
+          py::arg("ones"),
+          "The distinct keys of runs (one array of each per run) that are each ascending and "
+          "distinct (NaN last), "
           "with the rows, known and ones of equal keys added.");
     m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
           "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "

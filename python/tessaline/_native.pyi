@@ -289,11 +289,10 @@ def multiclass_binning(
 def merge_key_runs(keys: npt.ArrayLike, ends: npt.ArrayLike) -> dict[str, Any]: ...
 def count_batch(x: npt.ArrayLike, flags: npt.ArrayLike) -> dict[str, Any]: ...
 def merge_count_runs(
-    keys: npt.ArrayLike,
-    rows: npt.ArrayLike,
-    known: npt.ArrayLike,
-    ones: npt.ArrayLike,
-    ends: npt.ArrayLike,
+    keys: list[npt.ArrayLike],
+    rows: list[npt.ArrayLike],
+    known: list[npt.ArrayLike],
+    ones: list[npt.ArrayLike],
 ) -> dict[str, Any]: ...
 def continuous_binnings(
     weight: npt.ArrayLike,

@@ -706,7 +706,7 @@ TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* end
 // The keys of the same runs, each entry with its rows, rows of known target
 // and events (rows[i], known[i], ones[i]), merged into their distinct keys
 // with the counts of equal keys added: merge_key_runs's keys, with the
-// counts summed by place, in one pass per level of the merge.
+// counts summed by place.
 struct CountRunsUnion {
     std::vector<double> keys;
     std::vector<int64_t> rows;
@@ -716,6 +716,17 @@ struct CountRunsUnion {
 TESSALINE_API CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows,
                                               const int64_t* known, const int64_t* ones,
                                               const int64_t* ends, std::size_t n_runs);
+// One run of entries where they are: its keys with their rows, rows of
+// known target and events, size of each.
+struct CountRun {
+    const double* keys;
+    const int64_t* rows;
+    const int64_t* known;
+    const int64_t* ones;
+    std::size_t size;
+};
+// The same merge of runs held apart, in one pass over their entries.
+TESSALINE_API CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs);
 // One batch of a numeric column counted by distinct value against its event
 // flags (1.0, 0.0, NaN for an unknown target; any other flag is refused):
 // the values ascending with the rows whose value is NaN last as one key (0.0

@@ -797,9 +797,8 @@ def merge_count_runs(
     """The distinct keys of `runs` (each keys, ascending and distinct with
     NaN last, and their rows, rows of known target and events) with the
     counts of equal keys added."""
-    ends = np.cumsum([run[0].size for run in runs], dtype=np.int64)
-    keys, rows, known, ones = (np.concatenate([run[k] for run in runs]) for k in range(4))
-    out = _native.merge_count_runs(keys, rows, known, ones, ends)
+    keys, rows, known, ones = ([run[k] for run in runs] for k in range(4))
+    out = _native.merge_count_runs(keys, rows, known, ones)
     return out["keys"], out["rows"], out["known"], out["ones"]
 
 
