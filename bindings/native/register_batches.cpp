@@ -2,6 +2,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <stdexcept>
 #include <vector>
 
@@ -67,12 +68,34 @@ py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::
         }
         runs.push_back(tessaline::CountRun{k.data, counts[0], counts[1], counts[2], k.size});
     }
-    tessaline::CountRunsUnion merged;
+    std::size_t total = 0;
+    for (const tessaline::CountRun& run : runs) total += run.size;
+    // Written where they are returned, left unset until then: no page of
+    // the result is touched twice.
+    py::array_t<double> merged_keys(static_cast<py::ssize_t>(total));
+    std::array<py::array_t<int64_t>, 3> counts{
+        py::array_t<int64_t>(total), py::array_t<int64_t>(total), py::array_t<int64_t>(total)};
+    double* k = merged_keys.mutable_data();
+    int64_t* r = counts[0].mutable_data();
+    int64_t* n = counts[1].mutable_data();
+    int64_t* o = counts[2].mutable_data();
+    std::size_t m = 0;
     {
         py::gil_scoped_release release;
-        merged = tessaline::merge_count_runs(runs);
+        m = tessaline::merge_count_runs_into(runs, k, r, n, o);
     }
-    return counts_dict(std::move(merged));
+    py::dict out;
+    const auto kept = static_cast<py::ssize_t>(m);
+    // Cut to the distinct keys; runs of mostly equal keys give the rest back.
+    auto cut = [&](py::array array) -> py::object {
+        py::object part = array[py::slice(0, kept, 1)];
+        return 2 * m < total ? part.attr("copy")() : part;
+    };
+    out["keys"] = cut(merged_keys);
+    out["rows"] = cut(counts[0]);
+    out["known"] = cut(counts[1]);
+    out["ones"] = cut(counts[2]);
+    return out;
 }
 
 py::dict count_batch(const b::DoubleArray& x, const b::DoubleArray& flags) {

@@ -85,7 +85,8 @@ CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const i
     return merge_count_runs(runs);
 }
 
-CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
+std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* keys, int64_t* rows,
+                                  int64_t* known, int64_t* ones) {
     // Every run checked first, and the form of zero (0.0 or -0.0) of the
     // earliest run that holds one found.
     double zero = 0.0;
@@ -111,9 +112,8 @@ CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
     // inner node the run that lost the match played there with its head key,
     // so that taking the smallest head and replacing it replays one path of
     // log2(runs) matches, each a choice by mask rather than a branch on the
-    // data. The entries are written straight where they are returned
-    // (zeroed, so that an equal key adds to the entry before), each entry
-    // read and written once.
+    // data. The entries are written straight where they are returned, each
+    // entry read once.
     std::size_t leaves = 1;
     while (leaves < runs.size()) leaves *= 2;
     std::vector<uint64_t> head(2 * leaves, kDoneKey);
@@ -137,25 +137,27 @@ CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
     uint64_t key = head[1];
     std::size_t best = run_of[1];
     std::vector<std::size_t> at(leaves, 0);
-    CountRunsUnion out;
-    out.keys = large_vector<double>(total);
-    out.rows = large_vector<int64_t>(total);
-    out.known = large_vector<int64_t>(total);
-    out.ones = large_vector<int64_t>(total);
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    // The entry written last: one before the first (wrapping) until then.
+    // The entry written last: one before the first (wrapping) until then;
+    // its counts so far held here, written again as each equal key adds to
+    // them, so that the room is only written, never read.
     std::size_t o = static_cast<std::size_t>(0) - 1;
     uint64_t last = kDoneKey;
+    int64_t sums[3] = {0, 0, 0};
     while (key != kDoneKey) {
         const CountRun& run = runs[best];
         const std::size_t i = at[best];
-        o += key != last ? 1 : 0;
+        const int64_t kept = key == last ? -1 : 0;
+        o += static_cast<std::size_t>(kept + 1);
         last = key;
         const double x = run.keys[i];
-        out.keys[o] = x == 0.0 ? zero : key == kNaNCountKey ? nan : x;
-        out.rows[o] += run.rows[i];
-        out.known[o] += run.known[i];
-        out.ones[o] += run.ones[i];
+        keys[o] = x == 0.0 ? zero : key == kNaNCountKey ? nan : x;
+        sums[0] = (sums[0] & kept) + run.rows[i];
+        sums[1] = (sums[1] & kept) + run.known[i];
+        sums[2] = (sums[2] & kept) + run.ones[i];
+        rows[o] = sums[0];
+        known[o] = sums[1];
+        ones[o] = sums[2];
         at[best] = i + 1;
         key = i + 1 < run.size ? count_key(run.keys[i + 1]) : kDoneKey;
         for (std::size_t node = (best + leaves) / 2; node >= 1; node /= 2) {
@@ -169,13 +171,25 @@ CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
             best ^= swap_run;
         }
     }
-    const std::size_t m = o + 1;
+    return o + 1;
+}
+
+CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
+    std::size_t total = 0;
+    for (const CountRun& run : runs) total += run.size;
+    CountRunsUnion out;
+    out.keys = large_vector<double>(total);
+    out.rows = large_vector<int64_t>(total);
+    out.known = large_vector<int64_t>(total);
+    out.ones = large_vector<int64_t>(total);
+    const std::size_t m = merge_count_runs_into(runs, out.keys.data(), out.rows.data(),
+                                                out.known.data(), out.ones.data());
+    out.keys.resize(m);
     for (std::vector<int64_t>* counts : {&out.rows, &out.known, &out.ones}) {
         counts->resize(m);
         // Runs of mostly equal keys leave room for many more entries: given back.
         if (2 * m < counts->capacity()) counts->shrink_to_fit();
     }
-    out.keys.resize(m);
     if (2 * m < out.keys.capacity()) out.keys.shrink_to_fit();
     return out;
 }

@@ -727,6 +727,10 @@ struct CountRun {
 };
 // The same merge of runs held apart, in one pass over their entries.
 TESSALINE_API CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs);
+// The same, written to keys, rows, known and ones, each with room for every
+// entry of the runs: returns the entries written.
+TESSALINE_API std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* keys,
+                                                int64_t* rows, int64_t* known, int64_t* ones);
 // One batch of a numeric column counted by distinct value against its event
 // flags (1.0, 0.0, NaN for an unknown target; any other flag is refused):
 // the values ascending with the rows whose value is NaN last as one key (0.0
