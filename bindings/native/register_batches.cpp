@@ -37,64 +37,141 @@ py::dict counts_dict(tessaline::CountRunsUnion&& counts) {
     return out;
 }
 
-// Runs given as four lists of arrays, one entry per run: merged where they
-// are, without joining them first.
-py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::list& known,
-                          const py::list& ones) {
+// The arrays of runs given as four lists, one array per run, kept
+// referenced while the core reads them where they are.
+struct RunArrays {
+    std::vector<b::DoubleArray> keys;
+    std::vector<b::Int64Array> counts;
+    std::vector<tessaline::CountRun> runs;
+    std::size_t total = 0;
+};
+
+RunArrays run_arrays(const py::list& keys, const py::list& rows, const py::list& known,
+                     const py::list& ones) {
     if (rows.size() != keys.size() || known.size() != keys.size() || ones.size() != keys.size()) {
         throw std::invalid_argument(
-            "merge_count_runs: keys, rows, known and ones need one "
-            "array per run");
+            "merge_count_runs: keys, rows, known and ones need one array per run");
     }
-    // The arrays stay referenced here while the merge reads them.
-    std::vector<b::DoubleArray> key_arrays;
-    std::vector<b::Int64Array> count_arrays;
-    std::vector<tessaline::CountRun> runs;
-    key_arrays.reserve(keys.size());
-    count_arrays.reserve(3 * keys.size());
+    RunArrays out;
+    // Reserved so that no view moves while the runs point into them.
+    out.keys.reserve(keys.size());
+    out.counts.reserve(3 * keys.size());
     for (std::size_t r = 0; r < keys.size(); ++r) {
-        key_arrays.push_back(keys[r].cast<b::DoubleArray>());
-        const auto k = b::flat_view(key_arrays.back());
+        out.keys.push_back(keys[r].cast<b::DoubleArray>());
+        const auto k = b::flat_view(out.keys.back());
         const int64_t* counts[3] = {};
         for (std::size_t c = 0; c < 3; ++c) {
             const py::list& from = c == 0 ? rows : c == 1 ? known : ones;
-            count_arrays.push_back(from[r].cast<b::Int64Array>());
-            const auto view = b::flat_view(count_arrays.back());
+            out.counts.push_back(from[r].cast<b::Int64Array>());
+            const auto view = b::flat_view(out.counts.back());
             if (view.size != k.size) {
                 throw std::invalid_argument(
                     "merge_count_runs: rows, known and ones need one entry per key");
             }
             counts[c] = view.data;
         }
-        runs.push_back(tessaline::CountRun{k.data, counts[0], counts[1], counts[2], k.size});
+        out.runs.push_back(tessaline::CountRun{k.data, counts[0], counts[1], counts[2], k.size});
+        out.total += k.size;
     }
-    std::size_t total = 0;
-    for (const tessaline::CountRun& run : runs) total += run.size;
-    // Written where they are returned, left unset until then: no page of
-    // the result is touched twice.
-    py::array_t<double> merged_keys(static_cast<py::ssize_t>(total));
-    std::array<py::array_t<int64_t>, 3> counts{
-        py::array_t<int64_t>(total), py::array_t<int64_t>(total), py::array_t<int64_t>(total)};
-    double* k = merged_keys.mutable_data();
-    int64_t* r = counts[0].mutable_data();
-    int64_t* n = counts[1].mutable_data();
-    int64_t* o = counts[2].mutable_data();
+    return out;
+}
+
+// Room for the merged groups of runs of `total` entries, left unset until
+// written: no page of the result is touched twice.
+struct GroupArrays {
+    py::array_t<double> keys;
+    std::array<py::array_t<int64_t>, 3> counts;
+    std::size_t total;
+    explicit GroupArrays(std::size_t n)
+        : keys(static_cast<py::ssize_t>(n)),
+          counts{py::array_t<int64_t>(static_cast<py::ssize_t>(n)),
+                 py::array_t<int64_t>(static_cast<py::ssize_t>(n)),
+                 py::array_t<int64_t>(static_cast<py::ssize_t>(n))},
+          total(n) {}
+
+    // The first m groups; runs of mostly equal keys give the rest back.
+    py::dict cut(std::size_t m) {
+        const auto kept = static_cast<py::ssize_t>(m);
+        auto part = [&](const py::array& array) -> py::object {
+            py::object view = array[py::slice(0, kept, 1)];
+            return 2 * m < total ? view.attr("copy")() : view;
+        };
+        py::dict out;
+        out["keys"] = part(keys);
+        out["rows"] = part(counts[0]);
+        out["known"] = part(counts[1]);
+        out["ones"] = part(counts[2]);
+        return out;
+    }
+};
+
+py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::list& known,
+                          const py::list& ones) {
+    const RunArrays runs = run_arrays(keys, rows, known, ones);
+    GroupArrays merged(runs.total);
+    double* k = merged.keys.mutable_data();
+    int64_t* r = merged.counts[0].mutable_data();
+    int64_t* n = merged.counts[1].mutable_data();
+    int64_t* o = merged.counts[2].mutable_data();
     std::size_t m = 0;
     {
         py::gil_scoped_release release;
-        m = tessaline::merge_count_runs_into(runs, k, r, n, o);
+        m = tessaline::merge_count_runs_into(runs.runs, k, r, n, o);
     }
-    py::dict out;
-    const auto kept = static_cast<py::ssize_t>(m);
-    // Cut to the distinct keys; runs of mostly equal keys give the rest back.
-    auto cut = [&](py::array array) -> py::object {
-        py::object part = array[py::slice(0, kept, 1)];
-        return 2 * m < total ? part.attr("copy")() : part;
-    };
-    out["keys"] = cut(merged_keys);
-    out["rows"] = cut(counts[0]);
-    out["known"] = cut(counts[1]);
-    out["ones"] = cut(counts[2]);
+    return merged.cut(m);
+}
+
+// Each column's runs (a tuple of four lists, as merge_count_runs takes them)
+// merged, and where `prebinned` says so, its searched counts pre-binned, on
+// up to `n_threads` threads with the lock released once for all of them.
+py::list merge_held_columns(const py::list& columns, const py::list& prebinned,
+                            std::size_t n_prebins, std::size_t max_class_parts,
+                            double min_class_share, std::size_t n_threads) {
+    if (prebinned.size() != columns.size()) {
+        throw std::invalid_argument("merge_held_columns: prebinned needs one flag per column");
+    }
+    std::vector<RunArrays> arrays;
+    std::vector<GroupArrays> rooms;
+    std::vector<tessaline::HeldRuns> held;
+    arrays.reserve(columns.size());
+    rooms.reserve(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const py::tuple runs = columns[c].cast<py::tuple>();
+        if (runs.size() != 4) {
+            throw std::invalid_argument(
+                "merge_held_columns: each column needs its keys, rows, known and ones");
+        }
+        arrays.push_back(run_arrays(runs[0].cast<py::list>(), runs[1].cast<py::list>(),
+                                    runs[2].cast<py::list>(), runs[3].cast<py::list>()));
+        rooms.emplace_back(arrays.back().total);
+        GroupArrays& room = rooms.back();
+        held.push_back(
+            tessaline::HeldRuns{arrays.back().runs, room.keys.mutable_data(),
+                                room.counts[0].mutable_data(), room.counts[1].mutable_data(),
+                                room.counts[2].mutable_data(), prebinned[c].cast<bool>()});
+    }
+    std::vector<tessaline::MergedHeldRuns> merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_held_columns(held, n_prebins, max_class_parts, min_class_share,
+                                               n_threads);
+    }
+    py::list out;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        py::object searched = py::none();
+        if (merged[c].prebinned) {
+            tessaline::CountedPrebins& counted = merged[c].searched;
+            py::dict d;
+            d["value"] = b::array_taking(std::move(counted.counts.value));
+            d["c0"] = b::array_taking(std::move(counted.counts.c0));
+            d["c1"] = b::array_taking(std::move(counted.counts.c1));
+            d["index_c0"] = b::array_taking(std::move(counted.index_c0));
+            d["index_c1"] = b::array_taking(std::move(counted.index_c1));
+            d["prebins"] = b::binning_summary_dict(counted.prebins);
+            searched = std::move(d);
+        }
+        out.append(py::make_tuple(rooms[c].cut(merged[c].size), searched));
+    }
     return out;
 }
 
@@ -123,6 +200,12 @@ void register_batches(py::module_& m) {
           "The distinct keys of runs (one array of each per run) that are each ascending and "
           "distinct (NaN last), "
           "with the rows, known and ones of equal keys added.");
+    m.def("merge_held_columns", &merge_held_columns, py::arg("columns"), py::arg("prebinned"),
+          py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
+          py::arg("n_threads"),
+          "merge_count_runs of each column's runs (keys, rows, known, ones: lists of one array "
+          "per run), with prebins_from_counts of the numbers of known target among the groups "
+          "where prebinned says so, on up to n_threads threads.");
     m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
           "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "
           "target (flag not NaN) and events (flag 1.0).");

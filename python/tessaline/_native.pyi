@@ -294,6 +294,14 @@ def merge_count_runs(
     known: list[npt.ArrayLike],
     ones: list[npt.ArrayLike],
 ) -> dict[str, Any]: ...
+def merge_held_columns(
+    columns: list[tuple[list[npt.ArrayLike], ...]],
+    prebinned: list[bool],
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+    n_threads: int,
+) -> list[tuple[dict[str, Any], dict[str, Any] | None]]: ...
 def continuous_binnings(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,

@@ -1176,15 +1176,19 @@ class TableBinning(TableBinningBase):
     def _fit_batches(self, kept: batches.Batches) -> None:
         """Fit on the merged counts of every batch so far."""
         kept.unread = False
-        counts = {
-            n: batches.column_counts(
-                g, categorical, self.options_of(n, categorical)["special_values"]
-            )
-            for n, g in kept.merged_groups(self.n_jobs).items()
-            for categorical in [kept.categorical[n]]
+        specials = {
+            n: self.options_of(n, categorical)["special_values"]
+            for n, categorical in kept.categorical.items()
         }
-        wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
+        # The searched counts of a column with special values leave them out:
+        # pre-binned by the search itself.
+        searched = [n for n in kept.groups if not kept.categorical[n] and len(specials[n]) == 0]
         try:
+            counts = {
+                n: batches.column_counts(g, kept.categorical[n], specials[n])
+                for n, g in kept.merged_groups(self.n_jobs, searched).items()
+            }
+            wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
             self.fit_counts(counts, kept.columns, skipped=kept.skipped, order=wanted)
         except BaseException:
             kept.unread = True

@@ -748,6 +748,35 @@ TESSALINE_API CountRunsUnion count_batch(const double* x, const double* flags, s
 TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
                                                  std::size_t n_prebins, std::size_t max_class_parts,
                                                  double min_class_share);
+// One column of counts held by batch, read for a fit: its runs, the room its
+// merged groups are written to (keys, rows, known and ones, each with room
+// for every entry of the runs), and whether the counts its search reads are
+// pre-binned too.
+struct HeldRuns {
+    std::vector<CountRun> runs;
+    double* keys;
+    int64_t* rows;
+    int64_t* known;
+    int64_t* ones;
+    bool prebinned;
+};
+// The groups written, and when asked, prebins_from_counts of the numbers
+// among them (not NaN) that hold rows of known target: value, rows of known
+// target less events, events.
+// Whether they were made: counts no search can read are left to the search,
+// which refuses them.
+struct MergedHeldRuns {
+    std::size_t size = 0;
+    bool prebinned = false;
+    CountedPrebins searched;
+};
+// Each column of `columns` merged (merge_count_runs_into) and pre-binned, on
+// up to n_threads threads.
+TESSALINE_API std::vector<MergedHeldRuns> merge_held_columns(const std::vector<HeldRuns>& columns,
+                                                             std::size_t n_prebins,
+                                                             std::size_t max_class_parts,
+                                                             double min_class_share,
+                                                             std::size_t n_threads);
 // ---- end of pre-bins of merged counts
 
 // ---------------------------------------------------------------- sample weights
