@@ -200,7 +200,7 @@ def column_counts(
     if categorical:
         return category_counts(list(groups.keys), groups.rows, groups.known, groups.ones, weights)
     counts = ColumnCounts(
-        groups.keys.astype(np.float64),
+        groups.keys,
         groups.rows,
         groups.known,
         groups.ones,
