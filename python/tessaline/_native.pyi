@@ -1,3 +1,4 @@
+from collections.abc import Sequence
 from typing import Any
 
 import numpy as np
@@ -289,13 +290,13 @@ def multiclass_binning(
 def merge_key_runs(keys: npt.ArrayLike, ends: npt.ArrayLike) -> dict[str, Any]: ...
 def count_batch(x: npt.ArrayLike, flags: npt.ArrayLike) -> dict[str, Any]: ...
 def merge_count_runs(
-    keys: list[npt.ArrayLike],
-    rows: list[npt.ArrayLike],
-    known: list[npt.ArrayLike],
-    ones: list[npt.ArrayLike],
+    keys: Sequence[npt.ArrayLike],
+    rows: Sequence[npt.ArrayLike],
+    known: Sequence[npt.ArrayLike],
+    ones: Sequence[npt.ArrayLike],
 ) -> dict[str, Any]: ...
 def merge_held_columns(
-    columns: list[tuple[list[npt.ArrayLike], ...]],
+    columns: Sequence[tuple[Sequence[npt.ArrayLike], ...]],
     prebinned: list[bool],
     n_prebins: int,
     max_class_parts: int,
