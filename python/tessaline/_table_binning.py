@@ -1184,10 +1184,14 @@ class TableBinning(TableBinningBase):
         # pre-binned by the search itself.
         searched = [n for n in kept.groups if not kept.categorical[n] and len(specials[n]) == 0]
         try:
-            counts = {
-                n: batches.column_counts(g, kept.categorical[n], specials[n])
-                for n, g in kept.merged_groups(self.n_jobs, searched).items()
-            }
+            merged = kept.merged_groups(self.n_jobs, searched)
+            # NumPy's passes over a column's groups release the interpreter
+            # lock: columns in parallel.
+            tasks: list[Callable[[], ColumnCounts]] = [
+                functools.partial(batches.column_counts, g, kept.categorical[n], specials[n])
+                for n, g in merged.items()
+            ]
+            counts = dict(zip(merged, threads.run_in_threads(tasks, self.n_jobs) if tasks else []))
             wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
             self.fit_counts(counts, kept.columns, skipped=kept.skipped, order=wanted)
         except BaseException:
