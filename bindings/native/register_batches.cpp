@@ -2,7 +2,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <stdexcept>
+#include <vector>
 
 #include "common.hpp"
 
@@ -35,27 +37,142 @@ py::dict counts_dict(tessaline::CountRunsUnion&& counts) {
     return out;
 }
 
-py::dict merge_count_runs(const b::DoubleArray& keys, const b::Int64Array& rows,
-                          const b::Int64Array& known, const b::Int64Array& ones,
-                          const b::Int64Array& ends) {
-    const auto k = b::flat_view(keys);
-    const auto r = b::flat_view(rows);
-    const auto n = b::flat_view(known);
-    const auto o = b::flat_view(ones);
-    const auto e = b::flat_view(ends);
-    if (r.size != k.size || n.size != k.size || o.size != k.size) {
+// The arrays of runs given as four lists, one array per run, kept
+// referenced while the core reads them where they are.
+struct RunArrays {
+    std::vector<b::DoubleArray> keys;
+    std::vector<b::Int64Array> counts;
+    std::vector<tessaline::CountRun> runs;
+    std::size_t total = 0;
+};
+
+RunArrays run_arrays(const py::list& keys, const py::list& rows, const py::list& known,
+                     const py::list& ones) {
+    if (rows.size() != keys.size() || known.size() != keys.size() || ones.size() != keys.size()) {
         throw std::invalid_argument(
-            "merge_count_runs: rows, known and ones need one entry per key");
+            "merge_count_runs: keys, rows, known and ones need one array per run");
     }
-    if (e.size > 0 && e.data[e.size - 1] != static_cast<int64_t>(k.size)) {
-        throw std::invalid_argument("merge_count_runs: the last run must end with the keys");
+    RunArrays out;
+    // Reserved so that no view moves while the runs point into them.
+    out.keys.reserve(keys.size());
+    out.counts.reserve(3 * keys.size());
+    for (std::size_t r = 0; r < keys.size(); ++r) {
+        out.keys.push_back(keys[r].cast<b::DoubleArray>());
+        const auto k = b::flat_view(out.keys.back());
+        const int64_t* counts[3] = {};
+        for (std::size_t c = 0; c < 3; ++c) {
+            const py::list& from = c == 0 ? rows : c == 1 ? known : ones;
+            out.counts.push_back(from[r].cast<b::Int64Array>());
+            const auto view = b::flat_view(out.counts.back());
+            if (view.size != k.size) {
+                throw std::invalid_argument(
+                    "merge_count_runs: rows, known and ones need one entry per key");
+            }
+            counts[c] = view.data;
+        }
+        out.runs.push_back(tessaline::CountRun{k.data, counts[0], counts[1], counts[2], k.size});
+        out.total += k.size;
     }
-    tessaline::CountRunsUnion merged;
+    return out;
+}
+
+// Room for the merged groups of runs of `total` entries, left unset until
+// written: no page of the result is touched twice.
+struct GroupArrays {
+    py::array_t<double> keys;
+    std::array<py::array_t<int64_t>, 3> counts;
+    std::size_t total;
+    explicit GroupArrays(std::size_t n)
+        : keys(static_cast<py::ssize_t>(n)),
+          counts{py::array_t<int64_t>(static_cast<py::ssize_t>(n)),
+                 py::array_t<int64_t>(static_cast<py::ssize_t>(n)),
+                 py::array_t<int64_t>(static_cast<py::ssize_t>(n))},
+          total(n) {}
+
+    // The first m groups; runs of mostly equal keys give the rest back.
+    py::dict cut(std::size_t m) {
+        const auto kept = static_cast<py::ssize_t>(m);
+        auto part = [&](const py::array& array) -> py::object {
+            py::object view = array[py::slice(0, kept, 1)];
+            return 2 * m < total ? view.attr("copy")() : view;
+        };
+        py::dict out;
+        out["keys"] = part(keys);
+        out["rows"] = part(counts[0]);
+        out["known"] = part(counts[1]);
+        out["ones"] = part(counts[2]);
+        return out;
+    }
+};
+
+py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::list& known,
+                          const py::list& ones) {
+    const RunArrays runs = run_arrays(keys, rows, known, ones);
+    GroupArrays merged(runs.total);
+    double* k = merged.keys.mutable_data();
+    int64_t* r = merged.counts[0].mutable_data();
+    int64_t* n = merged.counts[1].mutable_data();
+    int64_t* o = merged.counts[2].mutable_data();
+    std::size_t m = 0;
     {
         py::gil_scoped_release release;
-        merged = tessaline::merge_count_runs(k.data, r.data, n.data, o.data, e.data, e.size);
+        m = tessaline::merge_count_runs_into(runs.runs, k, r, n, o);
     }
-    return counts_dict(std::move(merged));
+    return merged.cut(m);
+}
+
+// Each column's runs (a tuple of four lists, as merge_count_runs takes them)
+// merged, and where `prebinned` says so, its searched counts pre-binned, on
+// up to `n_threads` threads with the lock released once for all of them.
+py::list merge_held_columns(const py::list& columns, const py::list& prebinned,
+                            std::size_t n_prebins, std::size_t max_class_parts,
+                            double min_class_share, std::size_t n_threads) {
+    if (prebinned.size() != columns.size()) {
+        throw std::invalid_argument("merge_held_columns: prebinned needs one flag per column");
+    }
+    std::vector<RunArrays> arrays;
+    std::vector<GroupArrays> rooms;
+    std::vector<tessaline::HeldRuns> held;
+    arrays.reserve(columns.size());
+    rooms.reserve(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const py::tuple runs = columns[c].cast<py::tuple>();
+        if (runs.size() != 4) {
+            throw std::invalid_argument(
+                "merge_held_columns: each column needs its keys, rows, known and ones");
+        }
+        arrays.push_back(run_arrays(runs[0].cast<py::list>(), runs[1].cast<py::list>(),
+                                    runs[2].cast<py::list>(), runs[3].cast<py::list>()));
+        rooms.emplace_back(arrays.back().total);
+        GroupArrays& room = rooms.back();
+        held.push_back(
+            tessaline::HeldRuns{arrays.back().runs, room.keys.mutable_data(),
+                                room.counts[0].mutable_data(), room.counts[1].mutable_data(),
+                                room.counts[2].mutable_data(), prebinned[c].cast<bool>()});
+    }
+    std::vector<tessaline::MergedHeldRuns> merged;
+    {
+        py::gil_scoped_release release;
+        merged = tessaline::merge_held_columns(held, n_prebins, max_class_parts, min_class_share,
+                                               n_threads);
+    }
+    py::list out;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        py::object searched = py::none();
+        if (merged[c].prebinned) {
+            tessaline::CountedPrebins& counted = merged[c].searched;
+            py::dict d;
+            d["value"] = b::array_taking(std::move(counted.counts.value));
+            d["c0"] = b::array_taking(std::move(counted.counts.c0));
+            d["c1"] = b::array_taking(std::move(counted.counts.c1));
+            d["index_c0"] = b::array_taking(std::move(counted.index_c0));
+            d["index_c1"] = b::array_taking(std::move(counted.index_c1));
+            d["prebins"] = b::binning_summary_dict(counted.prebins);
+            searched = std::move(d);
+        }
+        out.append(py::make_tuple(rooms[c].cut(merged[c].size), searched));
+    }
+    return out;
 }
 
 py::dict count_batch(const b::DoubleArray& x, const b::DoubleArray& flags) {
@@ -79,9 +196,16 @@ void register_batches(py::module_& m) {
           "The distinct keys of runs that are each ascending and distinct (NaN last), "
           "and each entry's place among them.");
     m.def("merge_count_runs", &merge_count_runs, py::arg("keys"), py::arg("rows"), py::arg("known"),
-          py::arg("ones"), py::arg("ends"),
-          "The distinct keys of runs that are each ascending and distinct (NaN last), "
+          py::arg("ones"),
+          "The distinct keys of runs (one array of each per run) that are each ascending and "
+          "distinct (NaN last), "
           "with the rows, known and ones of equal keys added.");
+    m.def("merge_held_columns", &merge_held_columns, py::arg("columns"), py::arg("prebinned"),
+          py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
+          py::arg("n_threads"),
+          "merge_count_runs of each column's runs (keys, rows, known, ones: lists of one array "
+          "per run), with prebins_from_counts of the numbers of known target among the groups "
+          "where prebinned says so, on up to n_threads threads.");
     m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
           "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "
           "target (flag not NaN) and events (flag 1.0).");

@@ -57,180 +57,140 @@ std::vector<uint64_t> union_of(const std::vector<uint64_t>& a, const std::vector
     return out;
 }
 
-// Entries of counts by key, column by column: keys in the order of the
-// doubles (NaN's last), with the rows, rows of known target and events of each.
-struct CountColumns {
-    uint64_t* key;
-    int64_t* rows;
-    int64_t* known;
-    int64_t* ones;
-};
+// A key of a merge of counts: NaN's above every number's, and above NaN's
+// the key of a run with no entry left.
+constexpr uint64_t kDoneKey = std::numeric_limits<uint64_t>::max();
+constexpr uint64_t kNaNCountKey = kDoneKey - 1;
 
-// NaN's key inside a merge of counts: above every number's.
-constexpr uint64_t kNaNCountKey = std::numeric_limits<uint64_t>::max();
-
-// The entries of two ascending runs of distinct keys, a[0, na) and b[0, nb),
-// written as one such run to out (which overlaps neither): equal keys become
-// one entry with their counts added. Each step takes the smaller key and adds
-// whatever of the other run holds it too, without a branch on the data.
-// Returns the entries written.
-std::size_t summed_union(const CountColumns& a, std::size_t na, const CountColumns& b,
-                         std::size_t nb, const CountColumns& out) {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    std::size_t o = 0;
-    while (i < na && j < nb) {
-        const uint64_t x = a.key[i];
-        const uint64_t y = b.key[j];
-        const int64_t take_a = x <= y ? 1 : 0;
-        const int64_t take_b = y <= x ? 1 : 0;
-        out.key[o] = x < y ? x : y;
-        out.rows[o] = take_a * a.rows[i] + take_b * b.rows[j];
-        out.known[o] = take_a * a.known[i] + take_b * b.known[j];
-        out.ones[o] = take_a * a.ones[i] + take_b * b.ones[j];
-        i += static_cast<std::size_t>(take_a);
-        j += static_cast<std::size_t>(take_b);
-        ++o;
-    }
-    for (const auto& [from, at, end] : {std::tuple{&a, i, na}, std::tuple{&b, j, nb}}) {
-        const std::size_t left = end - at;
-        std::memcpy(out.key + o, from->key + at, left * sizeof(uint64_t));
-        std::memcpy(out.rows + o, from->rows + at, left * sizeof(int64_t));
-        std::memcpy(out.known + o, from->known + at, left * sizeof(int64_t));
-        std::memcpy(out.ones + o, from->ones + at, left * sizeof(int64_t));
-        o += left;
-    }
-    return o;
+uint64_t count_key(double x) {
+    return std::isnan(x) ? kNaNCountKey : ordered_key(x);
 }
-
-// n entries of scratch room, column by column.
-struct CountScratch {
-    Scratch<uint64_t> key;
-    Scratch<int64_t> rows;
-    Scratch<int64_t> known;
-    Scratch<int64_t> ones;
-    explicit CountScratch(std::size_t n)
-        : key(large_scratch<uint64_t>(n)),
-          rows(large_scratch<int64_t>(n)),
-          known(large_scratch<int64_t>(n)),
-          ones(large_scratch<int64_t>(n)) {}
-    CountColumns at(std::size_t offset) const {
-        return {key.get() + offset, rows.get() + offset, known.get() + offset, ones.get() + offset};
-    }
-};
-
-// A run of entries: where its columns start and how many it holds.
-struct CountRun {
-    CountColumns columns;
-    std::size_t size;
-};
 
 }  // namespace
 
 CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const int64_t* known,
                                 const int64_t* ones, const int64_t* ends, std::size_t n_runs) {
-    std::size_t total = 0;
-    for (std::size_t r = 0; r < n_runs; ++r) {
-        if (ends[r] < 0 || static_cast<std::size_t>(ends[r]) < total) {
-            throw std::invalid_argument("merge_count_runs: run ends must not decrease");
-        }
-        total = static_cast<std::size_t>(ends[r]);
-    }
-    // The keys in the order of the doubles; the counts are read where they are.
-    Scratch<uint64_t> ordered = large_scratch<uint64_t>(total);
-    // The form of zero (0.0 or -0.0) of the earliest run that holds one.
-    double zero = 0.0;
-    bool zero_seen = false;
-    std::vector<CountRun> level;
-    level.reserve(n_runs);
+    std::vector<CountRun> runs;
+    runs.reserve(n_runs);
     std::size_t start = 0;
     for (std::size_t r = 0; r < n_runs; ++r) {
+        if (ends[r] < 0 || static_cast<std::size_t>(ends[r]) < start) {
+            throw std::invalid_argument("merge_count_runs: run ends must not decrease");
+        }
         const auto end = static_cast<std::size_t>(ends[r]);
-        for (std::size_t i = start; i < end; ++i) {
-            const uint64_t key = std::isnan(keys[i]) ? kNaNCountKey : ordered_key(keys[i]);
-            if (i > start && ordered[i - 1] >= key) {
-                throw std::invalid_argument("merge_count_runs: run " + std::to_string(r) +
-                                            " is not ascending and distinct at entry " +
-                                            std::to_string(i));
-            }
-            if (keys[i] == 0.0 && !zero_seen) {
-                zero = keys[i];
-                zero_seen = true;
-            }
-            ordered[i] = key;
-        }
-        if (end > start) {
-            // Read only: the merges write to the scratch room.
-            level.push_back(
-                CountRun{{ordered.get() + start, const_cast<int64_t*>(rows + start),
-                          const_cast<int64_t*>(known + start), const_cast<int64_t*>(ones + start)},
-                         end - start});
-        }
+        runs.push_back(
+            CountRun{keys + start, rows + start, known + start, ones + start, end - start});
         start = end;
     }
-    // Neighbouring runs merged two by two, level by level between two rooms,
-    // each merge written where its first run starts: every entry passes
-    // through log2(n_runs) merges, and no merge writes over a run it reads
-    // or one still to be read.
-    CountRunsUnion out;
-    if (level.empty()) return out;
-    // The last merge writes the counts where they are returned (room for
-    // every entry, cut to the distinct keys after) and the keys to their own
-    // room, converted to doubles after.
-    std::size_t levels = 0;
-    for (std::size_t runs = level.size(); runs > 1; runs = (runs + 1) / 2) ++levels;
-    std::vector<CountScratch> rooms;
-    for (std::size_t r = 0; r + 1 < levels && r < 2; ++r) rooms.emplace_back(total);
-    Scratch<uint64_t> last_keys = large_scratch<uint64_t>(levels > 0 ? total : 0);
-    if (levels > 0) {
-        out.rows = large_vector<int64_t>(total);
-        out.known = large_vector<int64_t>(total);
-        out.ones = large_vector<int64_t>(total);
-    }
-    std::size_t room = 0;
-    while (level.size() > 1) {
-        const bool last = level.size() == 2;
-        std::vector<CountRun> next;
-        next.reserve((level.size() + 1) / 2);
-        std::size_t offset = 0;
-        for (std::size_t r = 0; r < level.size(); r += 2) {
-            const CountColumns to = last ? CountColumns{last_keys.get(), out.rows.data(),
-                                                        out.known.data(), out.ones.data()}
-                                         : rooms[room].at(offset);
-            std::size_t size = level[r].size;
-            if (r + 1 < level.size()) {
-                size = summed_union(level[r].columns, level[r].size, level[r + 1].columns,
-                                    level[r + 1].size, to);
-                offset += level[r].size + level[r + 1].size;
-            } else {
-                summed_union(level[r].columns, size, level[r].columns, 0, to);
-                offset += size;
+    return merge_count_runs(runs);
+}
+
+std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* keys, int64_t* rows,
+                                  int64_t* known, int64_t* ones) {
+    // Every run checked first, and the form of zero (0.0 or -0.0) of the
+    // earliest run that holds one found.
+    double zero = 0.0;
+    bool zero_seen = false;
+    std::size_t total = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const double* x = runs[r].keys;
+        for (std::size_t i = 0; i < runs[r].size; ++i) {
+            // After a number, a larger one or NaN; nothing after NaN.
+            if (i > 0 && (std::isnan(x[i - 1]) || !(x[i - 1] < x[i] || std::isnan(x[i])))) {
+                throw std::invalid_argument("merge_count_runs: run " + std::to_string(r) +
+                                            " is not ascending and distinct at entry " +
+                                            std::to_string(total + i));
             }
-            next.push_back(CountRun{to, size});
+            if (x[i] == 0.0 && !zero_seen) {
+                zero = x[i];
+                zero_seen = true;
+            }
         }
-        level.swap(next);
-        room = 1 - room;
+        total += runs[r].size;
     }
-    const CountRun& merged = level.front();
-    const std::size_t m = merged.size;
+    // The runs merged all at once by a tree of losers: each leaf a run, each
+    // inner node the run that lost the match played there with its head key,
+    // so that taking the smallest head and replacing it replays one path of
+    // log2(runs) matches, each a choice by mask rather than a branch on the
+    // data. The entries are written straight where they are returned, each
+    // entry read once.
+    std::size_t leaves = 1;
+    while (leaves < runs.size()) leaves *= 2;
+    std::vector<uint64_t> head(2 * leaves, kDoneKey);
+    std::vector<std::size_t> run_of(2 * leaves, 0);
+    for (std::size_t r = 0; r < leaves; ++r) {
+        if (r < runs.size() && runs[r].size > 0) head[leaves + r] = count_key(runs[r].keys[0]);
+        run_of[leaves + r] = r;
+    }
+    // Played bottom up: each inner node keeps its loser, its winner goes up.
+    std::vector<uint64_t> loser_key(leaves, kDoneKey);
+    std::vector<std::size_t> loser_run(leaves, 0);
+    for (std::size_t node = leaves - 1; node >= 1; --node) {
+        const std::size_t a = 2 * node;
+        const std::size_t b = 2 * node + 1;
+        const bool a_wins = head[a] <= head[b];
+        head[node] = a_wins ? head[a] : head[b];
+        run_of[node] = a_wins ? run_of[a] : run_of[b];
+        loser_key[node] = a_wins ? head[b] : head[a];
+        loser_run[node] = a_wins ? run_of[b] : run_of[a];
+    }
+    uint64_t key = head[1];
+    std::size_t best = run_of[1];
+    std::vector<std::size_t> at(leaves, 0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // The entry written last: one before the first (wrapping) until then;
+    // its counts so far held here, written again as each equal key adds to
+    // them, so that the room is only written, never read.
+    std::size_t o = static_cast<std::size_t>(0) - 1;
+    uint64_t last = kDoneKey;
+    int64_t sums[3] = {0, 0, 0};
+    while (key != kDoneKey) {
+        const CountRun& run = runs[best];
+        const std::size_t i = at[best];
+        const int64_t kept = key == last ? -1 : 0;
+        o += static_cast<std::size_t>(kept + 1);
+        last = key;
+        const double x = run.keys[i];
+        keys[o] = x == 0.0 ? zero : key == kNaNCountKey ? nan : x;
+        sums[0] = (sums[0] & kept) + run.rows[i];
+        sums[1] = (sums[1] & kept) + run.known[i];
+        sums[2] = (sums[2] & kept) + run.ones[i];
+        rows[o] = sums[0];
+        known[o] = sums[1];
+        ones[o] = sums[2];
+        at[best] = i + 1;
+        key = i + 1 < run.size ? count_key(run.keys[i + 1]) : kDoneKey;
+        for (std::size_t node = (best + leaves) / 2; node >= 1; node /= 2) {
+            const uint64_t other_key = loser_key[node];
+            const std::size_t other = loser_run[node];
+            const uint64_t swap_key = (other_key ^ key) & (uint64_t{0} - (other_key < key));
+            const std::size_t swap_run = (other ^ best) & (std::size_t{0} - (other_key < key));
+            loser_key[node] = other_key ^ swap_key;
+            loser_run[node] = other ^ swap_run;
+            key ^= swap_key;
+            best ^= swap_run;
+        }
+    }
+    return o + 1;
+}
+
+CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs) {
+    std::size_t total = 0;
+    for (const CountRun& run : runs) total += run.size;
+    CountRunsUnion out;
+    out.keys = large_vector<double>(total);
+    out.rows = large_vector<int64_t>(total);
+    out.known = large_vector<int64_t>(total);
+    out.ones = large_vector<int64_t>(total);
+    const std::size_t m = merge_count_runs_into(runs, out.keys.data(), out.rows.data(),
+                                                out.known.data(), out.ones.data());
     out.keys.resize(m);
-    for (std::size_t i = 0; i < m; ++i) {
-        const uint64_t key = merged.columns.key[i];
-        const double x =
-            key == kNaNCountKey ? std::numeric_limits<double>::quiet_NaN() : value_of(key);
-        out.keys[i] = x == 0.0 ? zero : x;
-    }
-    if (levels == 0) {
-        // One run: its counts as they are.
-        out.rows.assign(merged.columns.rows, merged.columns.rows + m);
-        out.known.assign(merged.columns.known, merged.columns.known + m);
-        out.ones.assign(merged.columns.ones, merged.columns.ones + m);
-    }
     for (std::vector<int64_t>* counts : {&out.rows, &out.known, &out.ones}) {
         counts->resize(m);
         // Runs of mostly equal keys leave room for many more entries: given back.
         if (2 * m < counts->capacity()) counts->shrink_to_fit();
     }
+    if (2 * m < out.keys.capacity()) out.keys.shrink_to_fit();
     return out;
 }
 

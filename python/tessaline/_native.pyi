@@ -1,3 +1,4 @@
+from collections.abc import Sequence
 from typing import Any
 
 import numpy as np
@@ -300,12 +301,19 @@ def multiclass_binning(
 def merge_key_runs(keys: npt.ArrayLike, ends: npt.ArrayLike) -> dict[str, Any]: ...
 def count_batch(x: npt.ArrayLike, flags: npt.ArrayLike) -> dict[str, Any]: ...
 def merge_count_runs(
-    keys: npt.ArrayLike,
-    rows: npt.ArrayLike,
-    known: npt.ArrayLike,
-    ones: npt.ArrayLike,
-    ends: npt.ArrayLike,
+    keys: Sequence[npt.ArrayLike],
+    rows: Sequence[npt.ArrayLike],
+    known: Sequence[npt.ArrayLike],
+    ones: Sequence[npt.ArrayLike],
 ) -> dict[str, Any]: ...
+def merge_held_columns(
+    columns: Sequence[tuple[Sequence[npt.ArrayLike], ...]],
+    prebinned: list[bool],
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+    n_threads: int,
+) -> list[tuple[dict[str, Any], dict[str, Any] | None]]: ...
 def continuous_binnings(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,

@@ -1184,15 +1184,23 @@ class TableBinning(TableBinningBase):
     def _fit_batches(self, kept: batches.Batches) -> None:
         """Fit on the merged counts of every batch so far."""
         kept.unread = False
-        counts = {
-            n: batches.column_counts(
-                g, categorical, self.options_of(n, categorical)["special_values"]
-            )
-            for n, g in kept.merged_groups(self.n_jobs).items()
-            for categorical in [kept.categorical[n]]
+        specials = {
+            n: self.options_of(n, categorical)["special_values"]
+            for n, categorical in kept.categorical.items()
         }
-        wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
+        # The searched counts of a column with special values leave them out:
+        # pre-binned by the search itself.
+        searched = [n for n in kept.groups if not kept.categorical[n] and len(specials[n]) == 0]
         try:
+            merged = kept.merged_groups(self.n_jobs, searched)
+            # NumPy's passes over a column's groups release the interpreter
+            # lock: columns in parallel.
+            tasks: list[Callable[[], ColumnCounts]] = [
+                functools.partial(batches.column_counts, g, kept.categorical[n], specials[n])
+                for n, g in merged.items()
+            ]
+            counts = dict(zip(merged, threads.run_in_threads(tasks, self.n_jobs) if tasks else []))
+            wanted = [n for n in kept.columns if n in counts or n in kept.skipped]
             self.fit_counts(counts, kept.columns, skipped=kept.skipped, order=wanted)
         except BaseException:
             kept.unread = True

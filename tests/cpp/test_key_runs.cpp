@@ -1,4 +1,5 @@
 // The keys of counts kept by batch, merged run by run.
+#include <algorithm>
 #include <array>
 #include <map>
 #include <set>
@@ -132,6 +133,84 @@ TEST(CountRuns, AnyNumberOfRunsSumsAsOneEntryAtATime) {
             }
         }
         EXPECT_EQ(got, summed_by_key(keys, rows, known, ones)) << n_runs;
+    }
+}
+
+TEST(CountRuns, HeldColumnsReadAsTheirMergeThenPrebinnedFromTheirSearchedCounts) {
+    // Columns of runs with both zeros, NaN and values of unknown target only,
+    // on two threads: each column's groups are merge_count_runs's, its
+    // pre-bins those of the numbers of known target taken from them; a
+    // column of no such number is left to the search.
+    std::mt19937_64 rng(3);
+    std::uniform_int_distribution<int> level(-60, 60);
+    std::uniform_int_distribution<int64_t> count(0, 4);
+    const std::size_t n_columns = 4;
+    std::vector<Values> keys(n_columns);
+    std::vector<std::vector<int64_t>> rows(n_columns), known(n_columns), ones(n_columns);
+    std::vector<std::vector<int64_t>> ends(n_columns);
+    for (std::size_t c = 0; c < n_columns; ++c) {
+        for (std::size_t r = 0; r < 2 + c; ++r) {
+            std::set<double> run;
+            for (std::size_t i = 0; c < 3 && i < 90; ++i) run.insert(level(rng) * 0.5);
+            keys[c].insert(keys[c].end(), run.begin(), run.end());
+            const auto start = keys[c].end() - static_cast<std::ptrdiff_t>(run.size());
+            // The zero of every other run is -0.0.
+            const auto zero = std::find(start, keys[c].end(), 0.0);
+            if (zero != keys[c].end() && r % 2 == 0) *zero = -0.0;
+            keys[c].push_back(kNaN);
+            for (std::size_t i = rows[c].size(); i < keys[c].size(); ++i) {
+                rows[c].push_back(count(rng) + 1);
+                known[c].push_back(rows[c].back() - count(rng) % 2);
+                ones[c].push_back(known[c].back() / 2);
+            }
+            ends[c].push_back(static_cast<int64_t>(keys[c].size()));
+        }
+    }
+    std::vector<HeldRuns> held;
+    std::vector<CountRunsUnion> rooms(n_columns);
+    for (std::size_t c = 0; c < n_columns; ++c) {
+        const std::size_t n = keys[c].size();
+        rooms[c] = CountRunsUnion{Values(n), std::vector<int64_t>(n), std::vector<int64_t>(n),
+                                  std::vector<int64_t>(n)};
+        std::vector<CountRun> runs;
+        for (std::size_t r = 0, start = 0; r < ends[c].size(); start = ends[c][r++]) {
+            runs.push_back(CountRun{keys[c].data() + start, rows[c].data() + start,
+                                    known[c].data() + start, ones[c].data() + start,
+                                    ends[c][r] - start});
+        }
+        held.push_back(HeldRuns{runs, rooms[c].keys.data(), rooms[c].rows.data(),
+                                rooms[c].known.data(), rooms[c].ones.data(), true});
+    }
+    const std::vector<MergedHeldRuns> read = merge_held_columns(held, 20, 64, 0.01, 2);
+    for (std::size_t c = 0; c < n_columns; ++c) {
+        const CountRunsUnion merged =
+            merge_count_runs(keys[c].data(), rows[c].data(), known[c].data(), ones[c].data(),
+                             ends[c].data(), ends[c].size());
+        ASSERT_EQ(read[c].size, merged.keys.size()) << c;
+        for (std::size_t i = 0; i < merged.keys.size(); ++i) {
+            EXPECT_EQ(std::signbit(rooms[c].keys[i]), std::signbit(merged.keys[i])) << c;
+            EXPECT_TRUE(std::isnan(rooms[c].keys[i]) || rooms[c].keys[i] == merged.keys[i]);
+            EXPECT_EQ(rooms[c].rows[i], merged.rows[i]) << c;
+            EXPECT_EQ(rooms[c].ones[i], merged.ones[i]) << c;
+        }
+        ValueCounts searched;
+        for (std::size_t i = 0; i < merged.keys.size(); ++i) {
+            if (std::isnan(merged.keys[i]) || merged.known[i] == 0) continue;
+            searched.value.push_back(merged.keys[i]);
+            searched.c0.push_back(merged.known[i] - merged.ones[i]);
+            searched.c1.push_back(merged.ones[i]);
+        }
+        ASSERT_EQ(read[c].prebinned, !searched.value.empty()) << c;
+        if (searched.value.empty()) continue;
+        const CountedPrebins expected = prebins_from_counts({searched}, 20, 64, 0.01);
+        EXPECT_EQ(read[c].searched.counts.value, expected.counts.value) << c;
+        EXPECT_EQ(read[c].searched.counts.c0, expected.counts.c0) << c;
+        EXPECT_EQ(read[c].searched.index_c0, expected.index_c0) << c;
+        ASSERT_EQ(read[c].searched.prebins.size(), expected.prebins.size()) << c;
+        for (std::size_t b = 0; b < expected.prebins.size(); ++b) {
+            EXPECT_EQ(read[c].searched.prebins[b].right, expected.prebins[b].right) << c;
+            EXPECT_EQ(read[c].searched.prebins[b].c1, expected.prebins[b].c1) << c;
+        }
     }
 }
 

@@ -717,7 +717,7 @@ TESSALINE_API KeyRunsUnion merge_key_runs(const double* keys, const int64_t* end
 // The keys of the same runs, each entry with its rows, rows of known target
 // and events (rows[i], known[i], ones[i]), merged into their distinct keys
 // with the counts of equal keys added: merge_key_runs's keys, with the
-// counts summed by place, in one pass per level of the merge.
+// counts summed by place.
 struct CountRunsUnion {
     std::vector<double> keys;
     std::vector<int64_t> rows;
@@ -727,6 +727,21 @@ struct CountRunsUnion {
 TESSALINE_API CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows,
                                               const int64_t* known, const int64_t* ones,
                                               const int64_t* ends, std::size_t n_runs);
+// One run of entries where they are: its keys with their rows, rows of
+// known target and events, size of each.
+struct CountRun {
+    const double* keys;
+    const int64_t* rows;
+    const int64_t* known;
+    const int64_t* ones;
+    std::size_t size;
+};
+// The same merge of runs held apart, in one pass over their entries.
+TESSALINE_API CountRunsUnion merge_count_runs(const std::vector<CountRun>& runs);
+// The same, written to keys, rows, known and ones, each with room for every
+// entry of the runs: returns the entries written.
+TESSALINE_API std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* keys,
+                                                int64_t* rows, int64_t* known, int64_t* ones);
 // One batch of a numeric column counted by distinct value against its event
 // flags (1.0, 0.0, NaN for an unknown target; any other flag is refused):
 // the values ascending with the rows whose value is NaN last as one key (0.0
@@ -744,6 +759,35 @@ TESSALINE_API CountRunsUnion count_batch(const double* x, const double* flags, s
 TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
                                                  std::size_t n_prebins, std::size_t max_class_parts,
                                                  double min_class_share);
+// One column of counts held by batch, read for a fit: its runs, the room its
+// merged groups are written to (keys, rows, known and ones, each with room
+// for every entry of the runs), and whether the counts its search reads are
+// pre-binned too.
+struct HeldRuns {
+    std::vector<CountRun> runs;
+    double* keys;
+    int64_t* rows;
+    int64_t* known;
+    int64_t* ones;
+    bool prebinned;
+};
+// The groups written, and when asked, prebins_from_counts of the numbers
+// among them (not NaN) that hold rows of known target: value, rows of known
+// target less events, events.
+// Whether they were made: counts no search can read are left to the search,
+// which refuses them.
+struct MergedHeldRuns {
+    std::size_t size = 0;
+    bool prebinned = false;
+    CountedPrebins searched;
+};
+// Each column of `columns` merged (merge_count_runs_into) and pre-binned, on
+// up to n_threads threads.
+TESSALINE_API std::vector<MergedHeldRuns> merge_held_columns(const std::vector<HeldRuns>& columns,
+                                                             std::size_t n_prebins,
+                                                             std::size_t max_class_parts,
+                                                             double min_class_share,
+                                                             std::size_t n_threads);
 // ---- end of pre-bins of merged counts
 
 // ---------------------------------------------------------------- sample weights

@@ -10,8 +10,8 @@ rows together."""
 from __future__ import annotations
 
 import functools
-from collections.abc import Callable
-from dataclasses import dataclass, field
+from collections.abc import Callable, Collection, Mapping
+from dataclasses import dataclass, field, replace
 from typing import Any
 
 import numpy as np
@@ -20,6 +20,7 @@ import numpy.typing as npt
 from .._core import categories, native, threads
 from .._core.arrays import FloatArray
 from .column_counts import CategoryCounts, ColumnCounts, category_counts
+from .optimal import CLASS_PART_SHARE, CLASS_PARTS, DEFAULT_N_PREBINS
 
 Counts = npt.NDArray[np.int64]
 
@@ -50,6 +51,9 @@ class Groups:
     known: Counts
     ones: Counts
     weights: tuple[ExactWeights, ExactWeights, ExactWeights] | None = None
+    # The index and pre-bins of the searched counts, with those counts
+    # ("value", "c0", "c1"), when made as the keys were merged for a read.
+    prebinned: Mapping[str, Any] | None = None
 
 
 def _regrouped(weights: ExactWeights, inverse: Counts, size: int) -> ExactWeights:
@@ -195,14 +199,16 @@ def column_counts(
     weights = None if groups.weights is None else [w.sums() for w in groups.weights]
     if categorical:
         return category_counts(list(groups.keys), groups.rows, groups.known, groups.ones, weights)
-    return ColumnCounts(
-        groups.keys.astype(np.float64),
+    counts = ColumnCounts(
+        groups.keys,
         groups.rows,
         groups.known,
         groups.ones,
         special_values,
         weights,
     )
+    counts.prebinned = groups.prebinned
+    return counts
 
 
 # Batches whose counts are held apart before they are merged: up to
@@ -249,10 +255,36 @@ class Batches:
             n_jobs,
         )
 
-    def merged_groups(self, n_jobs: int | None) -> dict[str, Groups]:
-        """Every column's counts over all the batches."""
-        self._merge([name for name, held in self.groups.items() if len(held) > 1], n_jobs)
-        return {name: held[0] for name, held in self.groups.items()}
+    def merged_groups(
+        self, n_jobs: int | None, searched: Collection[str] = ()
+    ) -> dict[str, Groups]:
+        """Every column's counts over all the batches; those of the numeric
+        columns without weights merged in one native call on `n_jobs`
+        threads, and for the `searched` ones with the default pre-bins of
+        the counts a search reads (the numbers of known target), which the
+        held counts do not keep."""
+        numeric = [
+            name
+            for name, held in self.groups.items()
+            if not self.weighted and held[0].keys.dtype != object
+        ]
+        merged = native.merge_held_columns(
+            [[(g.keys, g.rows, g.known, g.ones) for g in self.groups[name]] for name in numeric],
+            [name in searched for name in numeric],
+            n_prebins=DEFAULT_N_PREBINS,
+            max_class_parts=CLASS_PARTS,
+            min_class_share=CLASS_PART_SHARE,
+            n_threads=threads.thread_count(n_jobs),
+        )
+        read: dict[str, Groups] = {}
+        for name, (groups, prebinned) in zip(numeric, merged):
+            self.groups[name] = [Groups(*groups)]
+            read[name] = replace(self.groups[name][0], prebinned=prebinned)
+        self._merge(
+            [name for name, held in self.groups.items() if len(held) > 1 and name not in read],
+            n_jobs,
+        )
+        return {name: read.get(name, held[0]) for name, held in self.groups.items()}
 
     def _merge(self, names: list[str], n_jobs: int | None) -> None:
         # The merges release the interpreter lock: columns in parallel.

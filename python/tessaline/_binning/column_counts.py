@@ -589,8 +589,14 @@ def optimal_table(
         # The merge, its index and the pre-bins in one native call, the
         # median read through the index: the steps of the rows' own fit.
         prebinned = counts.prebinned if n_prebins == DEFAULT_N_PREBINS else None
+        # Pre-bins made with their counts come with them, already merged.
+        unmerged = (
+            (prebinned["value"], prebinned["c0"], prebinned["c1"])
+            if prebinned is not None and "value" in prebinned
+            else counts.unmerged([KEPT, INF_KNOWN])
+        )
         counted, cuts, metadata = counted_cuts(
-            *counts.unmerged([KEPT, INF_KNOWN]),
+            *unmerged,
             prebinned=prebinned,
             iv_test=iv_test,
             label=name,

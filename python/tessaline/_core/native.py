@@ -826,10 +826,32 @@ def merge_count_runs(
     """The distinct keys of `runs` (each keys, ascending and distinct with
     NaN last, and their rows, rows of known target and events) with the
     counts of equal keys added."""
-    ends = np.cumsum([run[0].size for run in runs], dtype=np.int64)
-    keys, rows, known, ones = (np.concatenate([run[k] for run in runs]) for k in range(4))
-    out = _native.merge_count_runs(keys, rows, known, ones, ends)
+    keys, rows, known, ones = ([run[k] for run in runs] for k in range(4))
+    out = _native.merge_count_runs(keys, rows, known, ones)
     return out["keys"], out["rows"], out["known"], out["ones"]
+
+
+def merge_held_columns(
+    columns: list[list[tuple[FloatArray, IntArray, IntArray, IntArray]]],
+    prebinned: list[bool],
+    *,
+    n_prebins: int,
+    max_class_parts: int,
+    min_class_share: float,
+    n_threads: int,
+) -> list[tuple[tuple[FloatArray, IntArray, IntArray, IntArray], Counts | None]]:
+    """`merge_count_runs` of each column's runs, with, where `prebinned`
+    says so, `prebins_from_counts` of the numbers among the merged keys that
+    hold rows of known target (value, known - ones, ones); on up to
+    `n_threads` threads with the interpreter lock released once for all."""
+    lists = [tuple([run[k] for run in runs] for k in range(4)) for runs in columns]
+    out = _native.merge_held_columns(
+        lists, prebinned, n_prebins, max_class_parts, min_class_share, n_threads
+    )
+    return [
+        ((groups["keys"], groups["rows"], groups["known"], groups["ones"]), searched)
+        for groups, searched in out
+    ]
 
 
 # -- significance of a searched grouping ---------------------------------------------
