@@ -11,24 +11,6 @@
 namespace tessaline::native {
 namespace {
 
-tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
-                                               const b::DoubleArray& c0, const b::DoubleArray& c1,
-                                               const py::object& rows, const char* where) {
-    const b::Int64Array records = counts_array(rows, where, "rows");
-    const auto v = b::flat_view(value);
-    const auto a = b::flat_view(c0);
-    const auto e = b::flat_view(c1);
-    const auto r = b::flat_view(records);
-    if (a.size != v.size || e.size != v.size || r.size != v.size) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": value, c0, c1 and rows must have the same length");
-    }
-    return tessaline::WeightedValueCounts{std::vector<double>(v.data, v.data + v.size),
-                                          std::vector<double>(a.data, a.data + a.size),
-                                          std::vector<double>(e.data, e.data + e.size),
-                                          std::vector<int64_t>(r.data, r.data + r.size)};
-}
-
 // Weighted counts read in place from the caller's arrays (`records` kept
 // alive by the caller), their lengths checked.
 tessaline::WeightedCountsView counts_view(const b::DoubleArray& value, const b::DoubleArray& c0,
@@ -43,6 +25,17 @@ tessaline::WeightedCountsView counts_view(const b::DoubleArray& value, const b::
                                     ": value, c0, c1 and rows must have the same length");
     }
     return tessaline::WeightedCountsView{v.data, a.data, e.data, r.data, v.size};
+}
+
+// Weighted counts copied from the caller's arrays, their lengths checked.
+tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
+                                               const b::DoubleArray& c0, const b::DoubleArray& c1,
+                                               const py::object& rows, const char* where) {
+    const b::Int64Array records = counts_array(rows, where, "rows");
+    const tessaline::WeightedCountsView v = counts_view(value, c0, c1, records, where);
+    return tessaline::WeightedValueCounts{
+        std::vector<double>(v.value, v.value + v.size), std::vector<double>(v.c0, v.c0 + v.size),
+        std::vector<double>(v.c1, v.c1 + v.size), std::vector<int64_t>(v.rows, v.rows + v.size)};
 }
 
 py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
