@@ -7,6 +7,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common.hpp"
@@ -25,33 +26,55 @@ py::dict continuous_stats_dict(const std::vector<tessaline::ContinuousStats>& ro
         py::arg("min") = b::column(rows, &S::min), py::arg("max") = b::column(rows, &S::max));
 }
 
-// The sums of each row from columns of one length (min and max optional: NaN).
-std::vector<tessaline::ContinuousStats> continuous_stats(
-    const py::object& rows, const b::DoubleArray& weight, const b::DoubleArray& sum,
-    const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev, const char* where) {
-    const b::Int64Array row_array = counts_array(rows, where, "rows");
-    const auto r = b::flat_view(row_array);
-    const auto w = b::flat_view(weight);
-    const auto s = b::flat_view(sum);
-    const auto q = b::flat_view(sum_sq);
-    const auto d = b::flat_view(sum_sq_dev);
-    if (w.size != r.size || s.size != r.size || q.size != r.size || d.size != r.size) {
+// The sums of each row of counts by value or bin, read in place from
+// columns of one length: `rows` converted and kept here (the other arrays
+// must outlive the views), every sum of squared deviations finite and not
+// negative.
+struct SumColumns {
+    b::Int64Array row_array;
+    b::FlatView<int64_t> rows;
+    b::FlatView<double> weight, sum, sum_sq, sum_sq_dev;
+};
+
+SumColumns sum_columns(const py::object& rows, const b::DoubleArray& weight,
+                       const b::DoubleArray& sum, const b::DoubleArray& sum_sq,
+                       const b::DoubleArray& sum_sq_dev, const char* where) {
+    SumColumns out{counts_array(rows, where, "rows"), {}, {}, {}, {}, {}};
+    out.rows = b::flat_view(out.row_array);
+    out.weight = b::flat_view(weight);
+    out.sum = b::flat_view(sum);
+    out.sum_sq = b::flat_view(sum_sq);
+    out.sum_sq_dev = b::flat_view(sum_sq_dev);
+    const std::size_t n = out.rows.size;
+    if (out.weight.size != n || out.sum.size != n || out.sum_sq.size != n ||
+        out.sum_sq_dev.size != n) {
         throw std::invalid_argument(
             std::string(where) +
             ": rows, weight, sum, sum_sq and sum_sq_dev must have the same length");
     }
-    std::vector<tessaline::ContinuousStats> out(r.size);
-    for (std::size_t i = 0; i < r.size; ++i) {
-        out[i].rows = r.data[i];
-        out[i].weight = w.data[i];
-        out[i].sum = s.data[i];
-        out[i].sum_sq = q.data[i];
-        out[i].sum_sq_dev = d.data[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = out.sum_sq_dev.data[i];
         // Not negative and finite (NaN fails both).
-        if (!(d.data[i] >= 0.0 && d.data[i] <= std::numeric_limits<double>::max())) {
+        if (!(d >= 0.0 && d <= std::numeric_limits<double>::max())) {
             throw std::invalid_argument(std::string(where) +
                                         ": sum_sq_dev must hold finite non-negative sums");
         }
+    }
+    return out;
+}
+
+// The sums of each row from columns of one length (min and max optional: NaN).
+std::vector<tessaline::ContinuousStats> continuous_stats(
+    const py::object& rows, const b::DoubleArray& weight, const b::DoubleArray& sum,
+    const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev, const char* where) {
+    const SumColumns c = sum_columns(rows, weight, sum, sum_sq, sum_sq_dev, where);
+    std::vector<tessaline::ContinuousStats> out(c.rows.size);
+    for (std::size_t i = 0; i < c.rows.size; ++i) {
+        out[i].rows = c.rows.data[i];
+        out[i].weight = c.weight.data[i];
+        out[i].sum = c.sum.data[i];
+        out[i].sum_sq = c.sum_sq.data[i];
+        out[i].sum_sq_dev = c.sum_sq_dev.data[i];
     }
     return out;
 }
@@ -207,24 +230,9 @@ ValueColumns value_columns(const b::DoubleArray& value, const py::object& rows,
                            const b::DoubleArray& weight, const b::DoubleArray& sum,
                            const b::DoubleArray& sum_sq, const b::DoubleArray& sum_sq_dev,
                            const char* where) {
-    ValueColumns out{counts_array(rows, where, "rows"), {}};
-    const auto r = b::flat_view(out.row_array);
-    const auto w = b::flat_view(weight);
-    const auto s = b::flat_view(sum);
-    const auto q = b::flat_view(sum_sq);
-    const auto d = b::flat_view(sum_sq_dev);
-    if (w.size != r.size || s.size != r.size || q.size != r.size || d.size != r.size) {
-        throw std::invalid_argument(
-            std::string(where) +
-            ": rows, weight, sum, sum_sq and sum_sq_dev must have the same length");
-    }
-    for (std::size_t i = 0; i < r.size; ++i) {
-        // Not negative and finite (NaN fails both).
-        if (!(d.data[i] >= 0.0 && d.data[i] <= std::numeric_limits<double>::max())) {
-            throw std::invalid_argument(std::string(where) +
-                                        ": sum_sq_dev must hold finite non-negative sums");
-        }
-    }
+    SumColumns c = sum_columns(rows, weight, sum, sum_sq, sum_sq_dev, where);
+    ValueColumns out{std::move(c.row_array), {}};
+    const auto r = c.rows;
     const auto v = b::flat_view(value);
     if (v.size != r.size) {
         throw std::invalid_argument(std::string(where) + ": one value per row of sums is needed");
@@ -238,7 +246,9 @@ ValueColumns value_columns(const b::DoubleArray& value, const py::object& rows,
             throw std::invalid_argument(std::string(where) + ": rows must not be negative");
         }
     }
-    out.columns = {v.size, v.data, r.data, w.data, s.data, q.data, d.data, nullptr, nullptr};
+    out.columns = {
+        v.size,  v.data, r.data, c.weight.data, c.sum.data, c.sum_sq.data, c.sum_sq_dev.data,
+        nullptr, nullptr};
     return out;
 }
 

@@ -379,13 +379,7 @@ def scorecard_pmml(card: PointsModel, *, name: str = "score", reasons: int = 3) 
             _pair_characteristic(characteristics, card, variable, pairs[variable])
             continue
         points = _points_by_slot(card, variable)
-        characteristic = _element(
-            characteristics,
-            "Characteristic",
-            name=f"{variable} points",
-            reasonCode=variable,
-            baselineScore=number(float(np.max(card.points[variable]))),
-        )
+        characteristic = _characteristic(characteristics, card, variable)
         _attributes(
             characteristic,
             tables[variable],
@@ -472,6 +466,19 @@ def _axis_rules(axis: Any, field: str) -> list[_Rule]:
     return [*rules, (anything, missing - 1)]
 
 
+def _characteristic(parent: ET.Element, card: PointsModel, variable: str) -> ET.Element:
+    """The variable's Characteristic, its Attributes to come: its reason code
+    is its name, and its baseline score the most points it gives, from which
+    reason codes rank the points a row falls short by."""
+    return _element(
+        parent,
+        "Characteristic",
+        name=f"{variable} points",
+        reasonCode=variable,
+        baselineScore=number(float(np.max(card.points[variable]))),
+    )
+
+
 def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, grid: Any) -> None:
     """A pair's points as one Characteristic: an Attribute per (x rule, y
     rule), x's rules outside, both of its predicates to hold. The first
@@ -480,13 +487,7 @@ def _pair_characteristic(parent: ET.Element, card: PointsModel, variable: str, g
     # Points by cell (each cell of a rectangle has its rectangle's WoE).
     points = card.points_of(variable, np.asarray(grid.woe, dtype=np.float64).ravel())
     columns = grid.woe.shape[1]
-    characteristic = _element(
-        parent,
-        "Characteristic",
-        name=f"{variable} points",
-        reasonCode=variable,
-        baselineScore=number(float(np.max(card.points[variable]))),
-    )
+    characteristic = _characteristic(parent, card, variable)
     x_rules = _axis_rules(grid.axis_x, str(grid.name_x))
     y_rules = _axis_rules(grid.axis_y, str(grid.name_y))
     for x_rule, i in x_rules:
