@@ -77,6 +77,20 @@ def load(connection, dialect, frame):
     return connection
 
 
+def loaded_in(dialect, server, schema, frame):
+    """(connection, the frame as the engine holds it): `frame` loaded on a
+    new connection, in a schema of its own on the PostgreSQL server (one
+    server holds every module's data); SQLite holds booleans as the integers
+    1 and 0, so what it holds is read back, to bin what it holds."""
+    connection = connect(dialect, server)
+    if dialect == "postgresql":
+        connection.execute(f"CREATE SCHEMA {schema}; SET search_path TO {schema}")
+    load(connection, dialect, frame)
+    if dialect == "sqlite":
+        frame = pd.read_sql("SELECT * FROM applicants", connection)
+    return connection, frame
+
+
 def query_frame(connection, query):
     """The result of a query as a frame, NULL as NaN in columns of numbers."""
     cursor = connection.execute(query)

@@ -48,14 +48,7 @@ def classes_table(request, dialect):
     """(connection, the frame as the engine holds it), loaded once per engine."""
     if dialect not in _loaded:
         server = request.getfixturevalue("postgres") if dialect == "postgresql" else None
-        connection = sql_engines.connect(dialect, server)
-        if dialect == "postgresql":
-            connection.execute("CREATE SCHEMA classes; SET search_path TO classes")
-        frame = _frame()
-        sql_engines.load(connection, dialect, frame)
-        if dialect == "sqlite":  # booleans held as 1 and 0: bin what it holds
-            frame = pd.read_sql("SELECT * FROM applicants", connection)
-        _loaded[dialect] = connection, frame
+        _loaded[dialect] = sql_engines.loaded_in(dialect, server, "classes", _frame())
     return _loaded[dialect]
 
 

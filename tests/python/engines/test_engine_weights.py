@@ -5,7 +5,6 @@ refused naming the column and a value."""
 import math
 
 import numpy as np
-import pandas as pd
 import pytest
 import sql_engines
 from random_tables import TABLE_OPTIONS, cell_maxima, options_for, random_frame
@@ -30,15 +29,9 @@ def weighted(request, dialect):
     """(connection, the frame as the engine holds it), weights 0 to 3 in "w"."""
     if dialect not in _loaded:
         server = request.getfixturevalue("postgres") if dialect == "postgresql" else None
-        connection = sql_engines.connect(dialect, server)
-        if dialect == "postgresql":
-            connection.execute("CREATE SCHEMA weighted; SET search_path TO weighted")
         frame = random_frame(6_000, seed=11)
         frame["w"] = np.random.default_rng(2).integers(0, 4, len(frame)).astype(float)
-        sql_engines.load(connection, dialect, frame)
-        if dialect == "sqlite":
-            frame = pd.read_sql("SELECT * FROM applicants", connection)
-        _loaded[dialect] = connection, frame
+        _loaded[dialect] = sql_engines.loaded_in(dialect, server, "weighted", frame)
     yield _loaded[dialect]
 
 

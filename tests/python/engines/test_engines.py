@@ -46,17 +46,7 @@ def table(request, dialect):
 
     def loaded(data):
         if (dialect, data) not in _loaded:
-            connection = sql_engines.connect(dialect, server)
-            if dialect == "postgresql":  # one server: a schema per data set
-                connection.execute(f"CREATE SCHEMA {data}; SET search_path TO {data}")
-            sql_engines.load(connection, dialect, FRAMES[data])
-            # SQLite holds booleans as the integers 1 and 0: bin what it holds.
-            held = (
-                pd.read_sql("SELECT * FROM applicants", connection)
-                if dialect == "sqlite"
-                else FRAMES[data]
-            )
-            _loaded[dialect, data] = connection, held
+            _loaded[dialect, data] = sql_engines.loaded_in(dialect, server, data, FRAMES[data])
         return _loaded[dialect, data]
 
     return loaded
