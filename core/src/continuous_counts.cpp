@@ -117,10 +117,13 @@ struct Accumulator {
             max = std::max(max, y);
         }
     }
+    // A weight of 1 makes the product exact: its error is 0, which leaves a
+    // running sum as it is (a sum that starts from 0.0 is never -0.0), so
+    // neither the error nor the call that makes it is needed.
     static void add_product(RunningExactSum& to, double a, double b) {
         const double p = a * b;
         to.add(p);
-        to.add(std::fma(a, b, -p));
+        if (a != 1.0) to.add(std::fma(a, b, -p));
     }
     void totals() {
         weight.expansion(weight_total);
