@@ -70,11 +70,9 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
         counted = count_values(known_x.data(), labels, known_x.size());
     }
     const std::size_t m = counted.value.size();
-    // Room for the missing values' entry too: appending it moves nothing.
-    std::vector<int64_t> rows;
-    reserve_large(rows, m + 1);
-    rows.resize(m);
-    for (std::size_t i = 0; i < m; ++i) rows[i] = counted.c0[i] + counted.c1[i];
+    // Each value's rows added up where its non-events were: no fresh room.
+    std::vector<int64_t> rows = std::move(counted.c0);
+    for (std::size_t i = 0; i < m; ++i) rows[i] += counted.c1[i];
     CountRunsUnion out;
     if (unknown_x.empty()) {
         out.keys = std::move(counted.value);
