@@ -189,6 +189,36 @@ py::dict count_batch(const b::DoubleArray& x, const b::DoubleArray& flags) {
     return counts_dict(std::move(counted));
 }
 
+// count_batch of each pair of values and flags, the columns shared among
+// `n_threads` threads with the lock released once for all of them.
+py::list count_batch_columns(const py::list& xs, const py::list& flags, std::size_t n_threads) {
+    if (xs.size() != flags.size()) {
+        throw std::invalid_argument("count_batch_columns: xs and flags must hold as many columns");
+    }
+    // The arrays stay referenced here while the threads read them.
+    std::vector<b::DoubleArray> arrays;
+    arrays.reserve(2 * xs.size());
+    std::vector<tessaline::FlaggedColumn> columns;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        arrays.push_back(xs[i].cast<b::DoubleArray>());
+        arrays.push_back(flags[i].cast<b::DoubleArray>());
+        const auto x = b::flat_view(arrays[2 * i]);
+        const auto f = b::flat_view(arrays[2 * i + 1]);
+        if (x.size != f.size) {
+            throw std::invalid_argument("count_batch_columns: x and flags need one entry per row");
+        }
+        columns.push_back({x.data, f.data, x.size});
+    }
+    std::vector<tessaline::CountRunsUnion> counted;
+    {
+        py::gil_scoped_release release;
+        counted = tessaline::count_batch_columns(columns, n_threads);
+    }
+    py::list out;
+    for (tessaline::CountRunsUnion& column : counted) out.append(counts_dict(std::move(column)));
+    return out;
+}
+
 }  // namespace
 
 void register_batches(py::module_& m) {
@@ -209,6 +239,9 @@ void register_batches(py::module_& m) {
     m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
           "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "
           "target (flag not NaN) and events (flag 1.0).");
+    m.def("count_batch_columns", &count_batch_columns, py::arg("xs"), py::arg("flags"),
+          py::arg("n_threads"),
+          "count_batch of each column xs[i] with its flags[i], on up to n_threads threads.");
 }
 
 }  // namespace tessaline::native

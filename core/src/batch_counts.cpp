@@ -10,13 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "column_threads.hpp"
+#include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
 
 CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) {
     // Labels of the rows of known target; the other rows' values set apart.
-    std::vector<int32_t> labels(n);
+    // Scratch and results on advised pages: their first touch of fresh small
+    // pages would cost more than the passes that fill them.
+    const auto label_room = large_scratch<int32_t>(n);
+    int32_t* const labels = label_room.get();
     std::vector<double> unknown_x;
     int64_t nan_rows = 0;
     int64_t nan_known = 0;
@@ -47,7 +52,7 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
     }
     ValueCounts counted;
     if (unknown == 0) {
-        counted = count_values(x, labels.data(), n);
+        counted = count_values(x, labels, n);
     } else {
         // The rows of known target packed to the front, the others' values apart.
         std::vector<double> known_x;
@@ -62,18 +67,16 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
                 labels[kept++] = labels[i];
             }
         }
-        counted = count_values(known_x.data(), labels.data(), known_x.size());
+        counted = count_values(known_x.data(), labels, known_x.size());
     }
     const std::size_t m = counted.value.size();
-    // Room for the missing values' entry too: appending it moves nothing.
-    std::vector<int64_t> rows;
-    rows.reserve(m + 1);
-    rows.resize(m);
-    for (std::size_t i = 0; i < m; ++i) rows[i] = counted.c0[i] + counted.c1[i];
+    // Each value's rows added up where its non-events were: no fresh room.
+    std::vector<int64_t> rows = std::move(counted.c0);
+    for (std::size_t i = 0; i < m; ++i) rows[i] += counted.c1[i];
     CountRunsUnion out;
     if (unknown_x.empty()) {
         out.keys = std::move(counted.value);
-        out.known.reserve(m + 1);
+        reserve_large(out.known, m + 1);
         out.known.assign(rows.begin(), rows.end());
         out.rows = std::move(rows);
         out.ones = std::move(counted.c1);
@@ -101,6 +104,15 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
         out.known.push_back(nan_known);
         out.ones.push_back(nan_ones);
     }
+    return out;
+}
+
+std::vector<CountRunsUnion> count_batch_columns(const std::vector<FlaggedColumn>& columns,
+                                                std::size_t n_threads) {
+    std::vector<CountRunsUnion> out(columns.size());
+    for_each_column_on_threads(columns.size(), n_threads, [&](std::size_t i) {
+        out[i] = count_batch(columns[i].x, columns[i].flags, columns[i].n);
+    });
     return out;
 }
 

@@ -8,27 +8,42 @@
 #include <stdexcept>
 
 #include "column_threads.hpp"
+#include "count_index.hpp"
+#include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
 namespace {
 
 // The numbers among merged groups (not NaN) that hold rows of known target,
-// with their non-events and events; either zero as 0.0, as a merge of
-// counts gives it.
-ValueCounts searched_counts(const double* keys, const int64_t* known, const int64_t* ones,
-                            std::size_t m) {
-    ValueCounts out;
-    out.value.reserve(m);
-    out.c0.reserve(m);
-    out.c1.reserve(m);
+// with their non-events and events (either zero as 0.0, as a merge of counts
+// gives it) and their index, made in one pass; returns their rows. The
+// groups come merged (ascending, distinct): nothing checks them again. On
+// advised pages: fresh room of millions of entries costs more in faults of
+// small pages than the pass that fills it.
+int64_t searched_counts(const double* keys, const int64_t* known, const int64_t* ones,
+                        std::size_t m, ValueCounts& counts, CountIndex& index) {
+    reserve_large(counts.value, m);
+    reserve_large(counts.c0, m);
+    reserve_large(counts.c1, m);
+    index.c0_before.reserve(index_entries(m));
+    index.c1_before.reserve(index_entries(m));
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
     for (std::size_t i = 0; i < m; ++i) {
         if (std::isnan(keys[i]) || known[i] <= 0) continue;
-        out.value.push_back(keys[i] == 0.0 ? 0.0 : keys[i]);
-        out.c0.push_back(known[i] - ones[i]);
-        out.c1.push_back(ones[i]);
+        if (counts.value.size() % kIndexStride == 0) {
+            index.c0_before.push_back(rows0);
+            index.c1_before.push_back(rows1);
+        }
+        counts.value.push_back(keys[i] == 0.0 ? 0.0 : keys[i]);
+        counts.c0.push_back(known[i] - ones[i]);
+        counts.c1.push_back(ones[i]);
+        rows0 += known[i] - ones[i];
+        rows1 += ones[i];
     }
-    return out;
+    finish_index(index, counts.value.size(), rows0, rows1);
+    return rows0 + rows1;
 }
 
 MergedHeldRuns merged_column(const HeldRuns& column, std::size_t n_prebins,
@@ -37,16 +52,20 @@ MergedHeldRuns merged_column(const HeldRuns& column, std::size_t n_prebins,
     out.size =
         merge_count_runs_into(column.runs, column.keys, column.rows, column.known, column.ones);
     if (!column.prebinned) return out;
-    std::vector<ValueCounts> parts;
-    parts.push_back(searched_counts(column.keys, column.known, column.ones, out.size));
+    CountedPrebins& searched = out.searched;
+    CountIndex index;
+    const int64_t rows =
+        searched_counts(column.keys, column.known, column.ones, out.size, searched.counts, index);
     try {
-        out.searched =
-            prebins_from_counts(std::move(parts), n_prebins, max_class_parts, min_class_share);
+        searched.prebins = indexed_prebins(searched.counts, index, rows, n_prebins, max_class_parts,
+                                           min_class_share);
         out.prebinned = true;
     } catch (const std::invalid_argument&) {
         // Counts no search can read (no number of known target): the search
         // itself refuses them, or skips the column, as it does any column's.
     }
+    searched.index_c0 = std::move(index.c0_before);
+    searched.index_c1 = std::move(index.c1_before);
     return out;
 }
 

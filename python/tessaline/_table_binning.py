@@ -1102,8 +1102,11 @@ class TableBinning(TableBinningBase):
         (but for the sign of a zero cut point and ``representative="mean"``,
         which adds the distinct values in ascending order). Between batches
         it keeps, per column, the rows, rows of known target and events of
-        each distinct value or category (memory grows with the distinct
-        values, not the rows; `fit` drops them), plus the column names and
+        each distinct value or category, and of a numeric column without
+        weights the latest batches' values as they came until they are as
+        many as a few times its distinct values, then counted together
+        (memory grows with the distinct values, not the rows; `fit` drops
+        them), plus the column names and
         kinds of the first batch, which every batch must repeat. Until the
         rows hold a known target of both classes (and the `event`, when
         given) the binning stays unfitted. A threshold of a numeric target
@@ -1162,12 +1165,7 @@ class TableBinning(TableBinningBase):
                 kept.skipped[name] = str(error)
                 continue
             columns[name] = column
-        # Counted in the core with the interpreter lock released: columns in parallel.
-        tasks: list[Callable[[], batches.Groups]] = [
-            functools.partial(batches.batch_groups, c, flags, weights) for c in columns.values()
-        ]
-        grouped = dict(zip(columns, threads.run_in_threads(tasks, self.n_jobs) if tasks else []))
-        kept.add(grouped, weights is not None, self.n_jobs)
+        kept.add(columns, flags, weights, self.n_jobs)
         # Records of positive weight: a class of weight 0 is no class.
         present = flags if weights is None else flags[weights > 0.0]
         kept.known += int(np.count_nonzero(~np.isnan(present)))

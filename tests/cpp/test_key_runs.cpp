@@ -245,4 +245,41 @@ TEST(CountRuns, ABatchIsCountedAsItsRowsOneByOne) {
               "count_batch: event flag 2.000000 at row 1 is neither 0, 1 nor NaN");
 }
 
+TEST(CountRuns, ColumnsCountedTogetherAreEachCountedAlone) {
+    // More columns than threads, of different lengths (one empty): each is
+    // its own count_batch, and a refused flag raises that column's error.
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> normal;
+    std::vector<Values> xs, flags;
+    for (const std::size_t n : {2000, 0, 700, 5000, 1}) {
+        xs.emplace_back();
+        flags.emplace_back();
+        for (std::size_t i = 0; i < n; ++i) {
+            xs.back().push_back(i % 13 == 0 ? kNaN : std::round(normal(rng) * 20.0) / 4.0);
+            flags.back().push_back(i % 7 == 0 ? kNaN : static_cast<double>(i % 3 == 0));
+        }
+    }
+    std::vector<FlaggedColumn> columns;
+    for (std::size_t c = 0; c < xs.size(); ++c) {
+        columns.push_back({xs[c].data(), flags[c].data(), xs[c].size()});
+    }
+    const std::vector<CountRunsUnion> together = count_batch_columns(columns, 2);
+    ASSERT_EQ(together.size(), columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const CountRunsUnion alone = count_batch(xs[c].data(), flags[c].data(), xs[c].size());
+        EXPECT_EQ(together[c].rows, alone.rows) << c;
+        EXPECT_EQ(together[c].known, alone.known) << c;
+        EXPECT_EQ(together[c].ones, alone.ones) << c;
+        ASSERT_EQ(together[c].keys.size(), alone.keys.size()) << c;
+        for (std::size_t i = 0; i < alone.keys.size(); ++i) {
+            EXPECT_TRUE(together[c].keys[i] == alone.keys[i] ||
+                        (std::isnan(alone.keys[i]) && std::isnan(together[c].keys[i])))
+                << c << " " << i;
+        }
+    }
+    flags[3][4] = 0.5;
+    EXPECT_EQ(message_of([&] { count_batch_columns(columns, 2); }),
+              "count_batch: event flag 0.500000 at row 4 is neither 0, 1 nor NaN");
+}
+
 }  // namespace

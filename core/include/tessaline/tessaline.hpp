@@ -748,6 +748,17 @@ TESSALINE_API std::size_t merge_count_runs_into(const std::vector<CountRun>& run
 // and -0.0 are one key, in the form count_values gives it), each with its
 // rows, rows of known target and events.
 TESSALINE_API CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n);
+// One column of rows for count_batch_columns: n values x and their flags.
+struct FlaggedColumn {
+    const double* x = nullptr;
+    const double* flags = nullptr;
+    std::size_t n = 0;
+};
+// count_batch of each column, in the columns' order, on up to `n_threads`
+// threads (the caller's among them, whose scratch room the next call reuses);
+// the error of the first column that fails.
+TESSALINE_API std::vector<CountRunsUnion> count_batch_columns(
+    const std::vector<FlaggedColumn>& columns, std::size_t n_threads);
 // -- end keys of counts kept by batch
 // ---- pre-bins of merged counts
 // counted_prebins of rows already counted elsewhere (an engine, batches):

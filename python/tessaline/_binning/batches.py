@@ -206,6 +206,7 @@ def column_counts(
         groups.ones,
         special_values,
         weights,
+        counted_here=True,
     )
     counts.prebinned = groups.prebinned
     return counts
@@ -215,17 +216,36 @@ def column_counts(
 # SETTLE_FACTOR times the distinct values merged so far (at least
 # SETTLE_FLOOR), so that memory stays within a few times the distinct values
 # while each value is merged a few times only, whatever the number of batches.
+# The rows of a numeric column without weights are held as they came, each
+# row as one entry (its value and flag: no more than an entry of counts),
+# and counted together when they outgrow that room or the fit is read: one
+# count of many batches' rows costs what the count of each batch costs, and
+# leaves the fewer, longer runs to merge.
 SETTLE_FACTOR, SETTLE_FLOOR = 2, 1 << 16
+
+Rows = tuple[FloatArray, FloatArray]
+
+
+def _joined_rows(rows: list[Rows], flags_joined: dict[tuple[int, ...], FloatArray]) -> Rows:
+    """A column's held rows in one array of values and one of flags; the
+    flags of the same batches joined once for every column that holds them
+    (`flags_joined`)."""
+    if len(rows) == 1:
+        return rows[0]
+    batches = tuple(id(f) for _, f in rows)
+    if batches not in flags_joined:
+        flags_joined[batches] = np.concatenate([f for _, f in rows])
+    return np.concatenate([x for x, _ in rows]), flags_joined[batches]
 
 
 @dataclass
 class Batches:
     """What `partial_fit` keeps between batches: the data's column names,
     the columns binned (True: as categories) with their counts (merged,
-    and the batches' since then), the columns skipped with the reason, and
-    the target's rows of known value and events, and whether the batches
-    are weighted. `unread` is set while the counts hold batches no fit has
-    read yet."""
+    and the batches' since then) and the rows held uncounted, the columns
+    skipped with the reason, and the target's rows of known value and
+    events, and whether the batches are weighted. `unread` is set while the
+    counts hold batches no fit has read yet."""
 
     columns: list[str]
     categorical: dict[str, bool] = field(default_factory=dict)
@@ -235,25 +255,58 @@ class Batches:
     events: int = 0
     weighted: bool | None = None
     unread: bool = False
+    # The rows of the numeric columns without weights not counted yet:
+    # copies of each batch's values with its event flags.
+    rows: dict[str, list[Rows]] = field(default_factory=dict)
 
-    def add(self, grouped: dict[str, Groups], weighted: bool, n_jobs: int | None) -> None:
-        """Hold the counts of one more batch by column, merging a column's
-        held batches once they outgrow those merged before (columns on
-        `n_jobs` threads)."""
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        # Pickled before rows were held: every batch already counted.
+        self.__dict__.update({"rows": {}, **state})
+
+    def add(
+        self,
+        columns: Mapping[str, FloatArray | categories.Encoded],
+        flags: FloatArray,
+        weights: FloatArray | None,
+        n_jobs: int | None,
+    ) -> None:
+        """Hold one more batch of `columns` against its event `flags` (and
+        `weights`, checked): the rows of numeric columns without weights as
+        they came, the others' counts (columns on `n_jobs` threads); then
+        count and merge what a column holds once it outgrows its counts."""
+        weighted = weights is not None
         if self.weighted not in (None, weighted):
             raise ValueError("every batch needs sample_weight, or none")
         self.weighted = weighted
-        for name, batch in grouped.items():
-            self.groups.setdefault(name, []).append(batch)
-        self._merge(
-            [
-                name
-                for name, held in self.groups.items()
-                if sum(g.keys.size for g in held[1:])
-                > SETTLE_FACTOR * max(held[0].keys.size, SETTLE_FLOOR)
-            ],
-            n_jobs,
+        tasks: dict[str, Callable[[], Groups]] = {}
+        # Copies: the caller's arrays may change after the call.
+        own_flags = None
+        for name, column in columns.items():
+            self.groups.setdefault(name, [])
+            if weights is None and not isinstance(column, categories.Encoded):
+                own_flags = np.array(flags, dtype=np.float64) if own_flags is None else own_flags
+                self.rows.setdefault(name, []).append(
+                    (np.array(column, dtype=np.float64), own_flags)
+                )
+            else:
+                tasks[name] = functools.partial(batch_groups, column, flags, weights)
+        counted = threads.run_in_threads(list(tasks.values()), n_jobs) if tasks else []
+        for name, batch in zip(tasks, counted):
+            self.groups[name].append(batch)
+        self._merge([name for name in self.groups if self._outgrown(name)], n_jobs)
+
+    def _outgrown(self, name: str) -> bool:
+        """Whether a column holds more than its counts allow apart."""
+        held = self.groups[name]
+        waiting = sum(g.keys.size for g in held[1:]) + sum(
+            x.size for x, _ in self.rows.get(name, [])
         )
+        return waiting > SETTLE_FACTOR * max(held[0].keys.size if held else 0, SETTLE_FLOOR)
+
+    def _numeric(self, name: str) -> bool:
+        """Whether a column holds numbers (rows as they came, or counts)."""
+        held = self.groups[name]
+        return bool(self.rows.get(name)) or (bool(held) and held[0].keys.dtype != object)
 
     def merged_groups(
         self, n_jobs: int | None, searched: Collection[str] = ()
@@ -263,11 +316,8 @@ class Batches:
         threads, and for the `searched` ones with the default pre-bins of
         the counts a search reads (the numbers of known target), which the
         held counts do not keep."""
-        numeric = [
-            name
-            for name, held in self.groups.items()
-            if not self.weighted and held[0].keys.dtype != object
-        ]
+        numeric = [name for name in self.groups if not self.weighted and self._numeric(name)]
+        self._count_rows(numeric, n_jobs)
         merged = native.merge_held_columns(
             [[(g.keys, g.rows, g.known, g.ones) for g in self.groups[name]] for name in numeric],
             [name in searched for name in numeric],
@@ -286,8 +336,25 @@ class Batches:
         )
         return {name: read.get(name, held[0]) for name, held in self.groups.items()}
 
+    def _count_rows(self, names: list[str], n_jobs: int | None) -> None:
+        """The rows that the columns `names` hold, counted in one native call
+        on `n_jobs` threads, each column's as one more run of its counts."""
+        waiting = [name for name in names if self.rows.get(name)]
+        if not waiting:
+            return
+        flags_joined: dict[tuple[int, ...], FloatArray] = {}
+        joined = [_joined_rows(self.rows[name], flags_joined) for name in waiting]
+        counted = native.count_batch_columns(
+            [x for x, _ in joined], [f for _, f in joined], threads.thread_count(n_jobs)
+        )
+        for name, run in zip(waiting, counted):
+            self.groups[name].append(Groups(*run))
+            self.rows[name] = []
+
     def _merge(self, names: list[str], n_jobs: int | None) -> None:
+        self._count_rows(names, n_jobs)
         # The merges release the interpreter lock: columns in parallel.
+        names = [name for name in names if len(self.groups[name]) > 1]
         tasks: list[Callable[[], Groups]] = [
             functools.partial(merged, self.groups[name]) for name in names
         ]

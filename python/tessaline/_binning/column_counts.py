@@ -116,7 +116,9 @@ class ColumnCounts:
     its non-events and of its events (sums of a weight column), and `rows`,
     `known` and `ones` count the records of positive weight only (rows of
     weight 0 are as if absent: filter them out before grouping); the tables
-    are then those of `sample_weight`."""
+    are then those of `sample_weight`. Counts that the core made from rows
+    (`counted_here`: int64 arrays of one entry per value, 0 <= events <=
+    known rows <= rows) are sound as they come and not checked again."""
 
     def __init__(
         self,
@@ -126,11 +128,14 @@ class ColumnCounts:
         ones: npt.NDArray[np.int64],
         special_values: Sequence[float] = (),
         weights: Sequence[Any] | None = None,
+        *,
+        counted_here: bool = False,
     ) -> None:
         value = np.ravel(np.asarray(value, dtype=np.float64))
-        rows, known, ones = checked_counts(
-            len(value), rows, known, ones, lambda i: f"the value {float(value[i])!r}"
-        )
+        if not counted_here:
+            rows, known, ones = checked_counts(
+                len(value), rows, known, ones, lambda i: f"the value {float(value[i])!r}"
+            )
         self.weighted = weights is not None
         if weights is not None:
             w_rows, w0, w1 = checked_weights(

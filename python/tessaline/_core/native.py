@@ -820,6 +820,16 @@ def count_batch(
     return out["keys"], out["rows"], out["known"], out["ones"]
 
 
+def count_batch_columns(
+    xs: Sequence[FloatArray], flags: Sequence[FloatArray], n_threads: int
+) -> list[tuple[FloatArray, IntArray, IntArray, IntArray]]:
+    """`count_batch` of each column `xs[i]` with its `flags[i]`, in their
+    order, on up to `n_threads` threads with the interpreter lock released
+    once for all of them."""
+    out = _native.count_batch_columns(list(xs), list(flags), n_threads)
+    return [(c["keys"], c["rows"], c["known"], c["ones"]) for c in out]
+
+
 def merge_count_runs(
     runs: list[tuple[FloatArray, IntArray, IntArray, IntArray]],
 ) -> tuple[FloatArray, IntArray, IntArray, IntArray]:

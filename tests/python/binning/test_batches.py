@@ -25,8 +25,7 @@ def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weigh
     x, flags, w = rows(7)
     kept = batches.Batches(["x"])
     for part in np.array_split(np.arange(x.size), 23):
-        batch = batches.batch_groups(x[part], flags[part], w[part] if weighted else None)
-        kept.add({"x": batch}, weighted, 1)
+        kept.add({"x": x[part]}, flags[part], w[part] if weighted else None, 1)
     merged = kept.merged_groups(1)["x"]
     whole = batches.batch_groups(x, flags, w if weighted else None)
     np.testing.assert_array_equal(merged.keys, whole.keys)
@@ -35,3 +34,16 @@ def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weigh
     if weighted:
         for a, b in zip(merged.weights, whole.weights):
             np.testing.assert_array_equal(a.sums(), b.sums())
+
+
+def test_rows_held_between_batches_are_not_the_callers():
+    # The caller may reuse its arrays for the next batch: what was held must not change.
+    x, flags, _ = rows(3)
+    kept = batches.Batches(["x"])
+    values, labels = x.copy(), flags.copy()
+    kept.add({"x": values}, labels, None, 1)
+    values[:], labels[:] = 0.5, 1.0
+    merged = kept.merged_groups(1)["x"]
+    whole = batches.batch_groups(x, flags)
+    np.testing.assert_array_equal(merged.keys, whole.keys)
+    np.testing.assert_array_equal(merged.ones, whole.ones)
