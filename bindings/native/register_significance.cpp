@@ -19,7 +19,8 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
                              double min_non_events, const std::string& trend, double max_pvalue,
                              std::size_t max_draws, const b::Int64Array& checks,
                              const b::Int64Array& below, const b::Int64Array& above,
-                             double sure_pvalue, uint64_t seed, bool rate_order) {
+                             double sure_pvalue, uint64_t seed, bool rate_order,
+                             std::size_t threads) {
     const auto a = b::flat_view(c0), e = b::flat_view(c1);
     const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
     if (a.size != e.size || oa.size != oe.size) {
@@ -46,6 +47,7 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     options.sure_pvalue = sure_pvalue;
     options.seed = seed;
     options.rate_order = rate_order;
+    options.threads = threads;
     tessaline::IvPermutationTest test;
     {
         py::gil_scoped_release release;
@@ -68,7 +70,7 @@ void register_significance(py::module_& m) {
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
           py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("checks"),
           py::arg("below"), py::arg("above"), py::arg("sure_pvalue"), py::arg("seed"),
-          py::arg("rate_order"),
+          py::arg("rate_order"), py::arg("threads") = 1,
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
 }
 

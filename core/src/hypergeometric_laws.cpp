@@ -274,6 +274,14 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     return &law;
 }
 
+const LawCache::Law* LawCache::kept(std::size_t group, int64_t events) const {
+    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
+    const Bucket& bucket = buckets_[find(key)];
+    const uint32_t id =
+        bucket.key == key ? bucket.law[static_cast<std::size_t>(events) % BUCKET] : 0;
+    return id != 0 ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
+}
+
 int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
     if (law == nullptr) {
         walk(total, events, n, spare_);
@@ -282,15 +290,10 @@ int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n,
     return invert_kept(*law, total, events, n, rng.unit() * law->sum);
 }
 
-namespace {
-
-// Whether two generators stand at the same state (their next values are the
-// same exactly then: a generator's step and output are one to one).
 bool same_state(SplitMix64 a, SplitMix64 b) {
+    // A generator's step and output are one to one.
     return a.next() == b.next();
 }
-
-}  // namespace
 
 TableDeals::TableDeals(std::vector<int64_t> rows, int64_t events, SplitMix64 rng,
                        std::size_t max_laws)
@@ -301,6 +304,13 @@ TableDeals::TableDeals(std::vector<int64_t> rows, int64_t events, SplitMix64 rng
 void TableDeals::next(std::vector<int64_t>& drawn) {
     if (taken_ == ready_) deal(width_);
     drawn = tables_[taken_++];
+}
+
+void TableDeals::restart(SplitMix64 rng) {
+    rng_ = rng;
+    calls_ = 0;
+    width_ = 1;
+    ready_ = taken_ = 0;
 }
 
 void TableDeals::deal(std::size_t width) {
@@ -333,7 +343,8 @@ void TableDeals::deal(std::size_t width) {
                 continue;
             }
             inverted[t] = true;
-            laws[t] = cache_.locate(i, total, events[t], n);
+            laws[t] = shared_ != nullptr ? shared_->kept(i, events[t]) : nullptr;
+            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n);
 #if defined(__GNUC__)
             if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
 #endif
@@ -350,6 +361,7 @@ void TableDeals::deal(std::size_t width) {
     // before it ended.
     ready_ = 1;
     while (ready_ < width && same_state(rngs[ready_ - 1], starts[ready_])) ++ready_;
+    for (std::size_t t = 0; t < ready_; ++t) ends_[t] = rngs[t], calls_of_[t] = calls[t];
     rng_ = rngs[ready_ - 1];
     calls_ = calls[ready_ - 1];
     taken_ = 0;

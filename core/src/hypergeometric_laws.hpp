@@ -90,6 +90,9 @@ class LawCache {
     // always come with the same rows), built now if new; none past the
     // memory limit. It stays where it is while the cache lasts.
     const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n);
+    // The law of group `group` with `events` left where it is kept already,
+    // else none; changes nothing, so threads may read a cache no one builds in.
+    const Law* kept(std::size_t group, int64_t events) const;
     // The events among those rows, from the law `locate` gave, or from one
     // walked for this draw where it gave none.
     int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
@@ -130,6 +133,10 @@ class LawCache {
     Law spare_;
 };
 
+// Whether two generators stand at the same state: their next values are the
+// same exactly then.
+bool same_state(SplitMix64 a, SplitMix64 b);
+
 // The tables hypergeometric_table deals from one generator, in its order,
 // from the laws a cache keeps, dealt WIDTH at a time group by group: each
 // draw waits on its law's memory, and the draws of one table follow each
@@ -149,6 +156,16 @@ class TableDeals {
 
     // The next table, into `drawn`.
     void next(std::vector<int64_t>& drawn);
+    // Deals on from `rng`, as if the tables before had left it there; the
+    // laws kept stay, as they are the same whatever the generator.
+    void restart(SplitMix64 rng);
+    // Reads the laws `shared` keeps before its own (none: its own only):
+    // `shared` must outlive the deals and take no new law while they read it.
+    void share(const LawCache* shared) { shared_ = shared; }
+    // The generator as the tables taken left it, and the calls the last of
+    // them took (0 before one is taken).
+    SplitMix64 generator() const { return taken_ > 0 ? ends_[taken_ - 1] : rng_; }
+    std::size_t last_calls() const { return taken_ > 0 ? calls_of_[taken_ - 1] : 0; }
 
     const LawCache& cache() const { return cache_; }
 
@@ -159,10 +176,13 @@ class TableDeals {
     int64_t events_, total_ = 0;
     SplitMix64 rng_;
     LawCache cache_;
+    const LawCache* shared_ = nullptr;
     std::size_t calls_ = 0;  // the generator's calls of the last table dealt
     // The first table alone: it tells how many calls a table takes.
     std::size_t width_ = 1;
     std::vector<int64_t> tables_[WIDTH];
+    SplitMix64 ends_[WIDTH] = {SplitMix64(0), SplitMix64(0), SplitMix64(0), SplitMix64(0)};
+    std::size_t calls_of_[WIDTH] = {};
     std::size_t ready_ = 0, taken_ = 0;
 };
 

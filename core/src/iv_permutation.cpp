@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
+#include "column_threads.hpp"
 #include "hypergeometric_laws.hpp"
 #include "iv_bounds.hpp"
 #include "tessaline/tessaline.hpp"
@@ -212,6 +214,127 @@ void check_stops(const IvPermutationOptions& options) {
     }
 }
 
+// A test's draws go to at most this many threads, each dealing at least
+// MIN_SEGMENT tables of a stretch between checkpoints: fewer would cost more
+// in starting threads than they save.
+constexpr std::size_t MAX_THREADS = 16;
+constexpr std::size_t MIN_SEGMENT = 16;
+
+// What judging a null table reads: the table's rows (the searched pre-bins,
+// then the rows outside the search), the search's limits and the IV to reach.
+struct NullSearch {
+    const std::vector<int64_t>& rows;
+    std::size_t k, n_outside;
+    const OptimalBinningConstraints& limits;
+    const IvPermutationOptions& options;
+    double reach;
+    bool bounded;  // every shape's search keeps a group of all the pre-bins
+    bool turns;    // peaks or valleys are searched
+};
+
+// Whether the search reaches the observed IV on drawn tables, with buffers
+// reused from table to table: the verdict depends on the table alone.
+class DrawJudge {
+  public:
+    explicit DrawJudge(const NullSearch& search)
+        : search_(search),
+          n0_(search.k),
+          n1_(search.k),
+          out0_(search.n_outside),
+          out1_(search.n_outside) {}
+
+    bool reached(const std::vector<int64_t>& drawn) {
+        const NullSearch& q = search_;
+        const std::vector<int64_t>& rows = q.rows;
+        for (std::size_t i = 0; i < q.k; ++i) n1_[i] = drawn[i], n0_[i] = rows[i] - drawn[i];
+        for (std::size_t i = 0; i < q.n_outside; ++i) {
+            out1_[i] = static_cast<double>(drawn[q.k + i]);
+            out0_[i] = static_cast<double>(rows[q.k + i] - drawn[q.k + i]);
+        }
+        // Merging rows never raises the IV, so a table whose rows each hold
+        // both classes and whose IV row by row falls short needs no search.
+        // (The pooled fits below bound tighter; for categories this spares the sort.)
+        if ((!q.bounded || q.options.rate_order) &&
+            ungrouped_iv(n0_, n1_, out0_, out1_) * (1.0 + 1e-9) < q.reach)
+            return false;
+        searched_counts(n0_.data(), n1_.data(), q.k, q.options.rate_order, s0_, s1_);
+        const iv_bounds::ShapeBounds bounds =
+            q.bounded ? iv_bounds::shape_bounds(s0_, s1_, out0_, out1_, q.limits, q.turns, scratch_)
+                      : iv_bounds::ShapeBounds{};
+        if (!bounds.valid) {
+            return searched_iv(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes) >= q.reach;
+        }
+        return reaches(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes, bounds, q.reach);
+    }
+
+  private:
+    const NullSearch& search_;
+    std::vector<int64_t> n0_, n1_;
+    std::vector<double> out0_, out1_, s0_, s1_;
+    iv_bounds::Scratch scratch_;
+};
+
+// One thread's dealer and judge, and the outcome of the stretch it dealt
+// last: its reached count.
+struct Drawer {
+    Drawer(const NullSearch& search, int64_t events, SplitMix64 rng, std::size_t max_laws)
+        : deals(search.rows, events, rng, max_laws), judge(search) {}
+
+    hypergeometric::TableDeals deals;
+    DrawJudge judge;
+    std::vector<int64_t> drawn;
+    std::size_t exceedances = 0;
+};
+
+// The draws a stretch dealt in parallel settled, where the generator stands
+// after them and the calls their last table took; `whole` when every
+// thread's guess of where its tables start held.
+struct SegmentsRun {
+    std::size_t draws = 0, exceedances = 0, last_calls = 0;
+    SplitMix64 end{0};
+    bool whole = true;
+};
+
+// The next `count` tables from the generator `at`, split among the drawers
+// in consecutive segments, each on a thread of its own. A segment starts
+// where the generator would stand had every table before it taken
+// `calls_per_table` calls, as tables nearly always take the same (one per
+// law, one per row of an urn); the segments from the first that did not
+// start where the one before it ended are dropped, so the draws settled are
+// exactly the ones dealt one by one, whatever the number of threads.
+SegmentsRun draw_segments(std::vector<std::unique_ptr<Drawer>>& drawers, SplitMix64 at,
+                          std::size_t calls_per_table, std::size_t count) {
+    const std::size_t n = drawers.size();
+    std::vector<std::size_t> sizes(n, count / n);
+    for (std::size_t j = 0; j < count % n; ++j) ++sizes[j];
+    std::vector<SplitMix64> starts(n, at);
+    for (std::size_t j = 1; j < n; ++j) {
+        starts[j] = starts[j - 1];
+        for (std::size_t c = 0; c < sizes[j - 1] * calls_per_table; ++c) starts[j].next();
+    }
+    for_each_column_on_threads(n, n, [&](std::size_t j) {
+        Drawer& d = *drawers[j];
+        d.deals.restart(starts[j]);
+        d.exceedances = 0;
+        for (std::size_t t = 0; t < sizes[j]; ++t) {
+            d.deals.next(d.drawn);
+            if (d.judge.reached(d.drawn)) ++d.exceedances;
+        }
+    });
+    SegmentsRun run;
+    std::size_t j = 0;
+    for (; j < n; ++j) {
+        if (j > 0 && !hypergeometric::same_state(drawers[j - 1]->deals.generator(), starts[j]))
+            break;
+        run.draws += sizes[j];
+        run.exceedances += drawers[j]->exceedances;
+    }
+    run.whole = j == n;
+    run.end = drawers[j - 1]->deals.generator();
+    run.last_calls = drawers[j - 1]->deals.last_calls();
+    return run;
+}
+
 }  // namespace
 
 std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k, int64_t events,
@@ -273,8 +396,20 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
             return test;
         }
     }
-    SplitMix64 rng(options.seed);
-    std::vector<int64_t> n0(k), n1(k);
+    // Every shape's search keeps at least one group of all the pre-bins when
+    // the searched rows meet the counts asked of a group and no cut is fixed.
+    double searched_events = 0.0, searched_non_events = 0.0;
+    for (std::size_t i = 0; i < k; ++i) searched_non_events += s0[i], searched_events += s1[i];
+    const NullSearch search{
+        rows,
+        k,
+        n_outside,
+        limits,
+        options,
+        reach,
+        limits.fixed_starts.empty() && limits.trend != BinTrend::none &&
+            searched_events >= limits.min_events && searched_non_events >= limits.min_non_events,
+        options.all_shapes || limits.trend == BinTrend::peak || limits.trend == BinTrend::valley};
     std::size_t check = 0;  // the next checkpoint
     const auto sure = [&] {
         if (check == options.checks.size() || test.draws != options.checks[check]) return false;
@@ -283,43 +418,40 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
         ++check;
         return settled;
     };
-    // Every shape's search keeps at least one group of all the pre-bins when
-    // the searched rows meet the counts asked of a group and no cut is fixed.
-    double searched_events = 0.0, searched_non_events = 0.0;
-    for (std::size_t i = 0; i < k; ++i) searched_non_events += s0[i], searched_events += s1[i];
-    const bool bounded = limits.fixed_starts.empty() && limits.trend != BinTrend::none &&
-                         searched_events >= limits.min_events &&
-                         searched_non_events >= limits.min_non_events;
-    iv_bounds::Scratch scratch;
-    const bool turns =
-        options.all_shapes || limits.trend == BinTrend::peak || limits.trend == BinTrend::valley;
-    hypergeometric::TableDeals deals(rows, events, rng);
-    std::vector<int64_t> drawn;
+    const std::size_t n_threads = std::clamp<std::size_t>(options.threads, 1, MAX_THREADS);
+    Drawer serial(search, events, SplitMix64(options.seed),
+                  hypergeometric::LawCache::DEFAULT_MAX_LAWS);
+    // The threads read the laws the draws one by one kept (most of those a
+    // table needs, and a single copy in cache), each keeping the others it
+    // builds apart, so that none builds in a cache another reads.
+    std::vector<std::unique_ptr<Drawer>> drawers;
+    std::size_t calls_per_table = 0;
+    std::size_t serial_check = options.checks.size() + 1;  // a stretch a guess failed in
     while (test.draws < options.max_draws && !sure()) {
-        deals.next(drawn);
-        for (std::size_t i = 0; i < k; ++i) n1[i] = drawn[i], n0[i] = rows[i] - drawn[i];
-        for (std::size_t i = 0; i < n_outside; ++i) {
-            out1[i] = static_cast<double>(drawn[k + i]);
-            out0[i] = static_cast<double>(rows[k + i] - drawn[k + i]);
-        }
-        ++test.draws;
-        // Merging rows never raises the IV, so a table whose rows each hold
-        // both classes and whose IV row by row falls short needs no search.
-        // (The pooled fits below bound tighter; for categories this spares the sort.)
-        if ((!bounded || options.rate_order) &&
-            ungrouped_iv(n0, n1, out0, out1) * (1.0 + 1e-9) < reach)
-            continue;
-        searched_counts(n0.data(), n1.data(), k, options.rate_order, s0, s1);
-        const iv_bounds::ShapeBounds bounds =
-            bounded ? iv_bounds::shape_bounds(s0, s1, out0, out1, limits, turns, scratch)
-                    : iv_bounds::ShapeBounds{};
-        if (!bounds.valid) {
-            if (searched_iv(s0, s1, out0, out1, limits, options.all_shapes) >= reach)
-                ++test.exceedances;
+        const std::size_t stop = check < options.checks.size()
+                                     ? std::min(options.checks[check], options.max_draws)
+                                     : options.max_draws;
+        if (n_threads < 2 || check == serial_check || stop - test.draws < n_threads * MIN_SEGMENT) {
+            serial.deals.next(serial.drawn);
+            ++test.draws;
+            if (serial.judge.reached(serial.drawn)) ++test.exceedances;
+            calls_per_table = serial.deals.last_calls();
             continue;
         }
-        if (reaches(s0, s1, out0, out1, limits, options.all_shapes, bounds, reach))
-            ++test.exceedances;
+        while (drawers.size() < n_threads) {
+            drawers.push_back(
+                std::make_unique<Drawer>(search, events, SplitMix64(options.seed),
+                                         hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_threads));
+            drawers.back()->deals.share(&serial.deals.cache());
+        }
+        const SegmentsRun run =
+            draw_segments(drawers, serial.deals.generator(), calls_per_table, stop - test.draws);
+        test.draws += run.draws;
+        test.exceedances += run.exceedances;
+        calls_per_table = run.last_calls;
+        serial.deals.restart(run.end);
+        // Tables whose calls vary are dealt serially up to the next checkpoint.
+        if (!run.whole) serial_check = check;
     }
     test.pvalue = static_cast<double>(1 + test.exceedances) / static_cast<double>(1 + test.draws);
     return test;

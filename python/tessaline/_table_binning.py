@@ -676,7 +676,11 @@ class TableBinning(TableBinningBase):
         tested = (
             {
                 "iv_test": column_test(
-                    self.iv_permutations, self.random_state, name, self.max_iv_pvalue
+                    self.iv_permutations,
+                    self.random_state,
+                    name,
+                    self.max_iv_pvalue,
+                    threads.thread_count(self.n_jobs),
                 )
             }
             if self.max_iv_pvalue is not None and method == "optimal"

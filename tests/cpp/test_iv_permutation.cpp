@@ -169,3 +169,52 @@ INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationStops,
                                            StopCase{{100, 100}, {100, 100}, 9, 9}));
 
 }  // namespace
+
+// Draws split among threads are the draws dealt one by one, for every seed
+// and number of threads: on tables whose tables take the same calls each
+// (large groups) and on tables whose events run out at varying groups, so
+// that a thread's guess of where its share starts fails now and then.
+struct ThreadCase {
+    std::vector<int64_t> c0, c1;
+    tessaline::BinTrend trend;
+};
+
+class IvPermutationThreads : public ::testing::TestWithParam<ThreadCase> {};
+
+TEST_P(IvPermutationThreads, SameDrawsForAnyNumberOfThreads) {
+    const ThreadCase& c = GetParam();
+    tessaline::OptimalBinningConstraints limits;
+    limits.trend = c.trend;
+    limits.max_bins = 4;
+    tessaline::IvPermutationOptions options;
+    options.max_draws = 1500;
+    // A stretch too short to split, then long ones; the last may stop.
+    options.checks = {100, 700, 1400};
+    options.below = {-1, -1, -1};
+    options.above = {101, 701, 10};
+    const int64_t outside_c0[] = {30}, outside_c1[] = {3};
+    for (uint64_t seed = 0; seed < 12; ++seed) {
+        options.seed = seed;
+        options.threads = 1;
+        const auto serial = tessaline::iv_permutation_test(
+            c.c0.data(), c.c1.data(), c.c0.size(), outside_c0, outside_c1, 1, limits, options);
+        ASSERT_GE(serial.draws, 1400u);
+        for (std::size_t threads : {2, 3, 9}) {
+            options.threads = threads;
+            const auto split = tessaline::iv_permutation_test(
+                c.c0.data(), c.c1.data(), c.c0.size(), outside_c0, outside_c1, 1, limits, options);
+            EXPECT_EQ(split.draws, serial.draws) << seed << " " << threads;
+            EXPECT_EQ(split.exceedances, serial.exceedances) << seed << " " << threads;
+            EXPECT_EQ(split.pvalue, serial.pvalue) << seed << " " << threads;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, IvPermutationThreads,
+    ::testing::Values(
+        ThreadCase{{400, 380, 420, 390, 410, 405},
+                   {40, 45, 38, 42, 41, 44},
+                   tessaline::BinTrend::ascending},
+        ThreadCase{{20, 300, 8, 250, 30, 12}, {1, 2, 0, 3, 1, 0}, tessaline::BinTrend::peak},
+        ThreadCase{{200, 210, 190, 220}, {30, 25, 35, 28}, tessaline::BinTrend::automatic}));

@@ -539,6 +539,9 @@ struct IvPermutationOptions {
     bool rate_order = false;
     // The best of ascending, descending, peak and valley by the table's IV.
     bool all_shapes = false;
+    // Threads a long test's draws may be dealt and searched on; the result is
+    // the same for any number.
+    std::size_t threads = 1;
 };
 
 struct IvPermutationTest {

@@ -35,7 +35,14 @@ to chi-square, and when the Chernoff bound of that tail is below a
 thousandth of the level (every row expecting at least 5 of each class) the
 test reports that bound as its p-value after 0 draws. The margin covers the
 approximation; the 109 draws with none reaching that settle such a column
-at level 0.05 would cost the bulk of a large fit's time and say less."""
+at level 0.05 would cost the bulk of a large fit's time and say less.
+
+A test that draws long (a column near the level) deals its draws between
+two checkpoints on several threads, each from where the generator would
+stand after the tables before its share; a share whose start proves wrong
+(a table took other calls than the one before) is dealt again, so the draws
+are the very ones dealt one by one: the p-value does not depend on the
+number of threads."""
 
 from __future__ import annotations
 
@@ -59,18 +66,21 @@ SURE_SHARE = 1e-3
 class IvTest:
     """The permutation test a search runs: at most `draws` tables, from the
     generator's `seed`, at the `level` the selection reads, which decides
-    when the draws may stop."""
+    when the draws may stop, dealt and searched on up to `threads` threads
+    (the result is the same for any number)."""
 
     draws: int
     seed: int
     level: float = 1.0
+    threads: int = 1
 
 
-def column_test(draws: int, random_state: int, name: str, level: float) -> IvTest:
+def column_test(draws: int, random_state: int, name: str, level: float, threads: int = 1) -> IvTest:
     """The test of the column `name` at `level`: its own seed, from
     `random_state` and the name, so a column's draws do not depend on the
-    other columns."""
-    return IvTest(draws, (random_state << 32 ^ zlib.crc32(name.encode())) % 2**64, level)
+    other columns; a long one's draws go to `threads` threads."""
+    seed = (random_state << 32 ^ zlib.crc32(name.encode())) % 2**64
+    return IvTest(draws, seed, level, threads)
 
 
 def iv_significance(
@@ -113,5 +123,6 @@ def iv_significance(
         sure_pvalue=SURE_SHARE * test.level,
         seed=test.seed,
         rate_order=rate_order,
+        threads=test.threads,
     )
     return {"iv_pvalue": float(result["pvalue"]), "iv_draws": int(result["draws"])}
