@@ -7,9 +7,10 @@ peer's (or a floor's) timed in the same process on the same arrays, so on one
 machine it holds from run to run, whatever the machine's speed that day; it
 does not hold across processors (another cache, another vector width). The
 baseline is therefore kept per machine model: one set of ratios for each CPU
-model and core count. A row above REGRESSION_FACTOR times its baseline ratio
-is a regression; a row this machine has no baseline for is listed, not
-failed.
+model (its name and widest vector instructions: a virtual machine names an
+AVX2 and an AVX-512 processor alike) and core count. A row above
+REGRESSION_FACTOR times its baseline ratio is a regression; a row this
+machine has no baseline for is listed, not failed.
 
     python bench/run.py --quick --update-baseline   # on an idle machine, then commit baseline.json
 

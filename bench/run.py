@@ -61,12 +61,27 @@ def cpu_model() -> str:
     return platform.processor() or "unknown CPU"
 
 
+def vector_width() -> str:
+    """The widest vector instructions the processor offers: a virtual
+    machine may name different processors alike ("AMD EPYC"), and the
+    kernels and NumPy's sorts take other paths with and without AVX-512."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            flags = next((line.split() for line in f if line.startswith("flags")), [])
+    except OSError:
+        flags = []
+    for flag, name in (("avx512f", "AVX-512"), ("avx2", "AVX2")):
+        if flag in flags:
+            return name
+    return "no AVX2"
+
+
 def main() -> None:
     args = parse_args()
     sizes = sizes_for(args.quick)
     start = time.perf_counter()
     machine = (
-        f"{os.cpu_count()} cores, {cpu_model()}, "
+        f"{os.cpu_count()} cores, {cpu_model()} ({vector_width()}), "
         f"Python {platform.python_version()}, NumPy {np.__version__}"
     )
     today = datetime.date.today().isoformat()
@@ -128,7 +143,7 @@ def main() -> None:
 def machine_model() -> str:
     """What the baseline is kept by: ratios move with the processor and with
     the cores the threaded paths get, not with the day's load."""
-    return f"{cpu_model()}, {os.cpu_count()} cores"
+    return f"{cpu_model()} ({vector_width()}), {os.cpu_count()} cores"
 
 
 def regressions(
