@@ -10,7 +10,7 @@ import json
 import math
 import types
 from collections.abc import Callable, Mapping, Sequence
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
@@ -33,6 +33,7 @@ from ._binning.optimal import (
     optimal_rows,
     search_columns,
     searched_rows,
+    searched_significance,
 )
 from ._binning.options import OPTION_CHECKS, check_named
 from ._binning.rare import RARE_PVALUE, rare_groups
@@ -212,6 +213,20 @@ def _count_planned(planned: Sequence[PlannedColumn], n_threads: int) -> None:
         counted = search_columns(counted, [p.options for p in searched], n_threads)
     for p, rows in zip(searched, counted):
         p.searched = rows
+
+
+def _tested_before_table(planned: PlannedColumn) -> bool:
+    """Whether the test of a planned column's IV can run before its table is
+    built: a numeric column counted and searched with the others (which
+    checked its options) and tested."""
+    searched = planned.searched
+    return (
+        planned.outcome is None
+        and "iv_test" in planned.options
+        and searched is not None
+        and searched.counted is not None
+        and searched.found is not None
+    )
 
 
 def woe_gini(table: BinningTable) -> float:
@@ -792,6 +807,9 @@ class TableBinning(TableBinningBase):
             return [self._planned(n, columns[n], flags, labels) for n in part]
 
         def finish(planned: list[PlannedColumn]) -> None:
+            if self.max_iv_pvalue is not None and n_threads > 1:
+                results.extend(self._tested_apart(planned, flags, done, n_threads))
+                return
             tasks: list[Callable[[], BinningTable | str]] = [
                 functools.partial(self._finished, p, flags, done) for p in planned
             ]
@@ -849,10 +867,56 @@ class TableBinning(TableBinningBase):
         except (ValueError, TypeError) as error:
             return PlannedColumn(name, outcome=error if not self.skip_unusable else str(error))
 
+    def _tested_apart(
+        self,
+        planned: list[PlannedColumn],
+        flags: FloatArray,
+        done: Callable[[str], None],
+        n_threads: int,
+    ) -> list[BinningTable | str]:
+        """The tables of planned columns whose IV the fit tests. The test of
+        a counted numeric column reads only its pre-bins, so it runs on one
+        of `n_threads` threads while this thread builds the tables: the
+        tests (most of a short table's work) keep every core busy, and no
+        two threads take turns at the interpreter lock over the tables.
+        Columns whose test needs their table (categories, tested on their
+        groups) are built whole on those threads, ahead of the tests."""
+        apart = [_tested_before_table(p) for p in planned]
+        pool = ThreadPoolExecutor(max_workers=n_threads, thread_name_prefix="tessaline")
+        futures: list[Future[Any]] = []
+        try:
+            whole = {
+                i: pool.submit(self._finished, p, flags, done)
+                for i, p in enumerate(planned)
+                if not apart[i]
+            }
+            tests = {
+                i: pool.submit(searched_significance, p.column, flags, p.searched, **p.options)
+                for i, p in enumerate(planned)
+                if apart[i]
+            }
+            futures = [*whole.values(), *tests.values()]
+            # In the columns' order, so the first column that fails raises.
+            return [
+                self._finished(p, flags, done, tests[i].result) if apart[i] else whole[i].result()
+                for i, p in enumerate(planned)
+            ]
+        except BaseException:
+            for future in futures:
+                future.cancel()
+            raise
+        finally:
+            pool.shutdown(wait=True, cancel_futures=True)
+
     def _finished(
-        self, planned: PlannedColumn, flags: FloatArray, done: Callable[[str], None]
+        self,
+        planned: PlannedColumn,
+        flags: FloatArray,
+        done: Callable[[str], None],
+        tested: Callable[[], Mapping[str, Any]] | None = None,
     ) -> BinningTable | str:
-        """The table of a planned column, or why it cannot be binned."""
+        """The table of a planned column, or why it cannot be binned; with
+        `tested`, what gives its test made apart (`searched_significance`)."""
         try:
             if isinstance(planned.outcome, BaseException):
                 raise planned.outcome
@@ -861,6 +925,8 @@ class TableBinning(TableBinningBase):
             options = planned.options
             if planned.searched is not None:
                 options = {**options, "prepared": planned.searched}
+            if tested is not None:
+                options = {**options, "tested": tested}
             try:
                 return ROW_BUILDERS[planned.kind](
                     planned.column, flags, name=planned.name, **options
