@@ -9,7 +9,7 @@ import functools
 import json
 import math
 import types
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, ClassVar, Literal
@@ -819,6 +819,11 @@ class TableBinning(TableBinningBase):
                 else [task() for task in tasks]
             )
 
+        if len(parts) == 1 and self.max_iv_pvalue is not None and n_threads > 1:
+            # The columns that are not counted start on the threads as soon
+            # as they are converted, beside the conversion of the others.
+            planning = (self._planned(n, columns[n], flags, labels) for n in names)
+            return self._tested_apart(planning, flags, done, n_threads, count=True)
         if len(parts) == 1:
             planned = planned_part(parts[0])
             _count_planned(planned, n_threads)
@@ -869,40 +874,45 @@ class TableBinning(TableBinningBase):
 
     def _tested_apart(
         self,
-        planned: list[PlannedColumn],
+        planning: Iterable[PlannedColumn],
         flags: FloatArray,
         done: Callable[[str], None],
         n_threads: int,
+        count: bool = False,
     ) -> list[BinningTable | str]:
-        """The tables of planned columns whose IV the fit tests. The test of
-        a counted numeric column reads only its pre-bins, so it runs on one
-        of `n_threads` threads while this thread builds the tables: the
-        tests (most of a short table's work) keep every core busy, and no
-        two threads take turns at the interpreter lock over the tables.
-        Columns whose test needs their table (categories, tested on their
-        groups) are built whole on those threads, ahead of the tests."""
-        apart = [_tested_before_table(p) for p in planned]
+        """The tables of planned columns whose IV the fit tests (counted
+        first with `count`). The test of a counted numeric column reads only
+        its pre-bins, so it runs on one of `n_threads` threads while this
+        thread builds the tables: the tests (most of a short table's work)
+        keep every core busy, and no two threads take turns at the
+        interpreter lock over the tables. Columns whose test needs their
+        table (categories, tested on their groups) are built whole on those
+        threads, each as soon as it is planned, ahead of the tests."""
         pool = ThreadPoolExecutor(max_workers=n_threads, thread_name_prefix="tessaline")
-        futures: list[Future[Any]] = []
+        whole: dict[int, Future[BinningTable | str]] = {}
+        tests: dict[int, Future[Mapping[str, Any]]] = {}
         try:
-            whole = {
-                i: pool.submit(self._finished, p, flags, done)
-                for i, p in enumerate(planned)
-                if not apart[i]
-            }
-            tests = {
-                i: pool.submit(searched_significance, p.column, flags, p.searched, **p.options)
-                for i, p in enumerate(planned)
-                if apart[i]
-            }
-            futures = [*whole.values(), *tests.values()]
+            planned: list[PlannedColumn] = []
+            for p in planning:
+                if p.searched is None:
+                    whole[len(planned)] = pool.submit(self._finished, p, flags, done)
+                planned.append(p)
+            if count:
+                _count_planned(planned, n_threads)
+            for i, p in enumerate(planned):
+                if _tested_before_table(p):
+                    tests[i] = pool.submit(
+                        searched_significance, p.column, flags, p.searched, **p.options
+                    )
+                elif i not in whole:
+                    whole[i] = pool.submit(self._finished, p, flags, done)
             # In the columns' order, so the first column that fails raises.
             return [
-                self._finished(p, flags, done, tests[i].result) if apart[i] else whole[i].result()
+                self._finished(p, flags, done, tests[i].result) if i in tests else whole[i].result()
                 for i, p in enumerate(planned)
             ]
         except BaseException:
-            for future in futures:
+            for future in [*whole.values(), *tests.values()]:
                 future.cancel()
             raise
         finally:
