@@ -822,7 +822,7 @@ class TableBinning(TableBinningBase):
         if len(parts) == 1 and self.max_iv_pvalue is not None and n_threads > 1:
             # The columns that are not counted start on the threads as soon
             # as they are converted, beside the conversion of the others.
-            planning = (self._planned(n, columns[n], flags, labels) for n in names)
+            planning = (self._planned_here(n, columns[n], flags, labels) for n in names)
             return self._tested_apart(planning, flags, done, n_threads, count=True)
         if len(parts) == 1:
             planned = planned_part(parts[0])
@@ -874,7 +874,7 @@ class TableBinning(TableBinningBase):
 
     def _tested_apart(
         self,
-        planning: Iterable[PlannedColumn],
+        planning: Iterable[PlannedColumn | Callable[[], PlannedColumn]],
         flags: FloatArray,
         done: Callable[[str], None],
         n_threads: int,
@@ -887,36 +887,65 @@ class TableBinning(TableBinningBase):
         keep every core busy, and no two threads take turns at the
         interpreter lock over the tables. Columns whose test needs their
         table (categories, tested on their groups) are built whole on those
-        threads, each as soon as it is planned, ahead of the tests."""
+        threads, each as soon as it is planned (or, given what plans it,
+        planned there too), ahead of the tests."""
         pool = ThreadPoolExecutor(max_workers=n_threads, thread_name_prefix="tessaline")
         whole: dict[int, Future[BinningTable | str]] = {}
         tests: dict[int, Future[Mapping[str, Any]]] = {}
         try:
-            planned: list[PlannedColumn] = []
+            planned: list[PlannedColumn | None] = []
             for p in planning:
+                if not isinstance(p, PlannedColumn):
+                    whole[len(planned)] = pool.submit(self._plan_finished, p, flags, done)
+                    planned.append(None)
+                    continue
                 if p.searched is None:
                     whole[len(planned)] = pool.submit(self._finished, p, flags, done)
                 planned.append(p)
             if count:
-                _count_planned(planned, n_threads)
+                _count_planned([p for p in planned if p is not None], n_threads)
             for i, p in enumerate(planned):
+                if p is None or i in whole:
+                    continue
                 if _tested_before_table(p):
                     tests[i] = pool.submit(
                         searched_significance, p.column, flags, p.searched, **p.options
                     )
-                elif i not in whole:
+                else:
                     whole[i] = pool.submit(self._finished, p, flags, done)
             # In the columns' order, so the first column that fails raises.
-            return [
-                self._finished(p, flags, done, tests[i].result) if i in tests else whole[i].result()
-                for i, p in enumerate(planned)
-            ]
+            results: list[BinningTable | str] = []
+            for i, p in enumerate(planned):
+                if p is not None and i in tests:
+                    results.append(self._finished(p, flags, done, tests[i].result))
+                else:
+                    results.append(whole[i].result())
+            return results
         except BaseException:
             for future in [*whole.values(), *tests.values()]:
                 future.cancel()
             raise
         finally:
             pool.shutdown(wait=True, cancel_futures=True)
+
+    def _planned_here(
+        self, name: str, values: Any, flags: FloatArray, labels: Labels
+    ) -> PlannedColumn | Callable[[], PlannedColumn]:
+        """The column `name` planned on this thread, or for categories (not
+        counted with the others, their text hashed as they are read) what
+        plans it on another."""
+        try:
+            categorical = self.is_categorical(name, frames.is_categorical(values))
+        except (ValueError, TypeError):
+            categorical = False
+        if categorical:
+            return functools.partial(self._planned, name, values, flags, labels)
+        return self._planned(name, values, flags, labels)
+
+    def _plan_finished(
+        self, plan: Callable[[], PlannedColumn], flags: FloatArray, done: Callable[[str], None]
+    ) -> BinningTable | str:
+        return self._finished(plan(), flags, done)
 
     def _finished(
         self,
