@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "large_buffer.hpp"
+
 namespace tessaline {
 namespace {
 
@@ -102,8 +104,12 @@ double* radix_sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n
     const Digits d = digits_over(varying_bits(a, n));
     const std::size_t buckets = d.buckets();
     const std::size_t table = static_cast<std::size_t>(d.count) * buckets;
-    std::vector<std::size_t> hist(2 * table + buckets, 0);
-    std::size_t* h0 = hist.data();
+    // The histograms of a short column (a few hundred KiB of them, for two
+    // ranges of 11-bit digits) cost more in fresh pages to fault in and zero
+    // than in counting: they come from the thread's kept scratch instead.
+    const auto hist = large_scratch<std::size_t>(2 * table + buckets);
+    std::fill(hist.get(), hist.get() + 2 * table, std::size_t{0});
+    std::size_t* h0 = hist.get();
     std::size_t* h1 = h0 + table;
     std::size_t* next = h1 + table;
     count_digits(a, 0, n0, d, h0);

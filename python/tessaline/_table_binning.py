@@ -9,8 +9,8 @@ import functools
 import json
 import math
 import types
-from collections.abc import Callable, Mapping, Sequence
-from concurrent.futures import ThreadPoolExecutor
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, ClassVar, Literal
 
@@ -33,6 +33,7 @@ from ._binning.optimal import (
     optimal_rows,
     search_columns,
     searched_rows,
+    searched_significance,
 )
 from ._binning.options import OPTION_CHECKS, check_named
 from ._binning.rare import RARE_PVALUE, rare_groups
@@ -212,6 +213,20 @@ def _count_planned(planned: Sequence[PlannedColumn], n_threads: int) -> None:
         counted = search_columns(counted, [p.options for p in searched], n_threads)
     for p, rows in zip(searched, counted):
         p.searched = rows
+
+
+def _tested_before_table(planned: PlannedColumn) -> bool:
+    """Whether the test of a planned column's IV can run before its table is
+    built: a numeric column counted and searched with the others (which
+    checked its options) and tested."""
+    searched = planned.searched
+    return (
+        planned.outcome is None
+        and "iv_test" in planned.options
+        and searched is not None
+        and searched.counted is not None
+        and searched.found is not None
+    )
 
 
 def woe_gini(table: BinningTable) -> float:
@@ -796,6 +811,9 @@ class TableBinning(TableBinningBase):
             return [self._planned(n, columns[n], flags, labels) for n in part]
 
         def finish(planned: list[PlannedColumn]) -> None:
+            if self.max_iv_pvalue is not None and n_threads > 1:
+                results.extend(self._tested_apart(planned, flags, done, n_threads))
+                return
             tasks: list[Callable[[], BinningTable | str]] = [
                 functools.partial(self._finished, p, flags, done) for p in planned
             ]
@@ -805,6 +823,11 @@ class TableBinning(TableBinningBase):
                 else [task() for task in tasks]
             )
 
+        if len(parts) == 1 and self.max_iv_pvalue is not None and n_threads > 1:
+            # The columns that are not counted start on the threads as soon
+            # as they are converted, beside the conversion of the others.
+            planning = (self._planned_here(n, columns[n], flags, labels) for n in names)
+            return self._tested_apart(planning, flags, done, n_threads, count=True)
         if len(parts) == 1:
             planned = planned_part(parts[0])
             _count_planned(planned, n_threads)
@@ -853,10 +876,90 @@ class TableBinning(TableBinningBase):
         except (ValueError, TypeError) as error:
             return PlannedColumn(name, outcome=error if not self.skip_unusable else str(error))
 
-    def _finished(
-        self, planned: PlannedColumn, flags: FloatArray, done: Callable[[str], None]
+    def _tested_apart(
+        self,
+        planning: Iterable[PlannedColumn | Callable[[], PlannedColumn]],
+        flags: FloatArray,
+        done: Callable[[str], None],
+        n_threads: int,
+        count: bool = False,
+    ) -> list[BinningTable | str]:
+        """The tables of planned columns whose IV the fit tests (counted
+        first with `count`). The test of a counted numeric column reads only
+        its pre-bins, so it runs on one of `n_threads` threads while this
+        thread builds the tables: the tests (most of a short table's work)
+        keep every core busy, and no two threads take turns at the
+        interpreter lock over the tables. Columns whose test needs their
+        table (categories, tested on their groups) are built whole on those
+        threads, each as soon as it is planned (or, given what plans it,
+        planned there too), ahead of the tests."""
+        pool = ThreadPoolExecutor(max_workers=n_threads, thread_name_prefix="tessaline")
+        whole: dict[int, Future[BinningTable | str]] = {}
+        tests: dict[int, Future[Mapping[str, Any]]] = {}
+        try:
+            planned: list[PlannedColumn | None] = []
+            for p in planning:
+                if not isinstance(p, PlannedColumn):
+                    whole[len(planned)] = pool.submit(self._plan_finished, p, flags, done)
+                    planned.append(None)
+                    continue
+                if p.searched is None:
+                    whole[len(planned)] = pool.submit(self._finished, p, flags, done)
+                planned.append(p)
+            if count:
+                _count_planned([p for p in planned if p is not None], n_threads)
+            for i, p in enumerate(planned):
+                if p is None or i in whole:
+                    continue
+                if _tested_before_table(p):
+                    tests[i] = pool.submit(
+                        searched_significance, p.column, flags, p.searched, **p.options
+                    )
+                else:
+                    whole[i] = pool.submit(self._finished, p, flags, done)
+            # In the columns' order, so the first column that fails raises.
+            results: list[BinningTable | str] = []
+            for i, p in enumerate(planned):
+                if p is not None and i in tests:
+                    results.append(self._finished(p, flags, done, tests[i].result))
+                else:
+                    results.append(whole[i].result())
+            return results
+        except BaseException:
+            for future in [*whole.values(), *tests.values()]:
+                future.cancel()
+            raise
+        finally:
+            pool.shutdown(wait=True, cancel_futures=True)
+
+    def _planned_here(
+        self, name: str, values: Any, flags: FloatArray, labels: Labels
+    ) -> PlannedColumn | Callable[[], PlannedColumn]:
+        """The column `name` planned on this thread, or for categories (not
+        counted with the others, their text hashed as they are read) what
+        plans it on another."""
+        try:
+            categorical = self.is_categorical(name, frames.is_categorical(values))
+        except (ValueError, TypeError):
+            categorical = False
+        if categorical:
+            return functools.partial(self._planned, name, values, flags, labels)
+        return self._planned(name, values, flags, labels)
+
+    def _plan_finished(
+        self, plan: Callable[[], PlannedColumn], flags: FloatArray, done: Callable[[str], None]
     ) -> BinningTable | str:
-        """The table of a planned column, or why it cannot be binned."""
+        return self._finished(plan(), flags, done)
+
+    def _finished(
+        self,
+        planned: PlannedColumn,
+        flags: FloatArray,
+        done: Callable[[str], None],
+        tested: Callable[[], Mapping[str, Any]] | None = None,
+    ) -> BinningTable | str:
+        """The table of a planned column, or why it cannot be binned; with
+        `tested`, what gives its test made apart (`searched_significance`)."""
         try:
             if isinstance(planned.outcome, BaseException):
                 raise planned.outcome
@@ -865,6 +968,8 @@ class TableBinning(TableBinningBase):
             options = planned.options
             if planned.searched is not None:
                 options = {**options, "prepared": planned.searched}
+            if tested is not None:
+                options = {**options, "tested": tested}
             try:
                 return ROW_BUILDERS[planned.kind](
                     planned.column, flags, name=planned.name, **options

@@ -4,6 +4,7 @@ bin is a set of categories."""
 
 from __future__ import annotations
 
+import bisect
 from collections.abc import Mapping
 from typing import Any, Literal
 
@@ -12,7 +13,7 @@ import numpy.typing as npt
 
 from .._core import categories, checks, native
 from .._core.arrays import FloatArray, column_name
-from .basis import category_basis, group_key
+from .basis import category_basis
 from .binning_table import BinningTable
 from .numeric import default_minobs
 from .optimal import DEFAULT_MAX_BINS, DEFAULT_MIN_BIN_SHARE, best_grouping
@@ -244,16 +245,19 @@ def categorical_table(
     pooled = (held > 0) & (held < min_share * labelled)
     # A group is a category's name, or None for the pooled group, which no
     # category can be: it sorts by name as "other", after a real "other".
-    kept: list[str | None] = [n for n, r, p in zip(names, held, pooled) if r > 0 and not p]
-    groups = sorted(kept + ([None] if pooled.any() else []), key=group_key)
+    # The names are distinct, so they sort as plain strings and the pooled
+    # group goes in after every name up to "other" (a table may hold
+    # hundreds of categories: no key is built per name).
+    own = np.flatnonzero((held > 0) & ~pooled)
+    kept = [names[i] for i in own.tolist()]
+    groups: list[str | None] = sorted(kept)
+    if pooled.any():
+        groups.insert(bisect.bisect_right(groups, categories.OTHER), None)
     position = {g: i for i, g in enumerate(groups)}
-    group_of_code = np.array(
-        [
-            position[None] if p else position[n] if r > 0 else -1
-            for n, r, p in zip(names, held, pooled)
-        ],
-        dtype=np.int64,
-    )
+    group_of_code = np.full(len(names), -1, dtype=np.int64)
+    group_of_code[own] = [position[n] for n in kept]
+    if pooled.any():
+        group_of_code[pooled] = position[None]
     grouped = group_of_code >= 0
 
     def per_group(counts: npt.NDArray[Any], kind: type) -> npt.NDArray[Any]:

@@ -6,7 +6,7 @@ rate). The grouping is exact: a dynamic programme in the core library."""
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass, replace
 from typing import Any, Literal
 
@@ -362,10 +362,13 @@ def _grouped_cuts(
     outside: Outside,
     iv_test: IvTest | None = None,
     found: Found | None = None,
+    tested: Callable[[], Mapping[str, Any]] | None = None,
 ) -> tuple[npt.NDArray[np.float64], dict[str, Any]]:
     """The cut points and metadata of the optimal grouping of the pre-bins
     (`per_prebin`, their summary) of the searched distinct values `value`;
-    `found`, the first search of those pre-bins when already made."""
+    `found`, the first search of those pre-bins when already made;
+    `tested`, what gives the metadata of the test of `iv_test` run on
+    another thread (`searched_significance`), read in its place."""
     intervals, c0, c1 = _interval_counts(per_prebin)
     limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
     best = best_grouping(
@@ -389,17 +392,72 @@ def _grouped_cuts(
     if best["shape_note"]:
         metadata["shape_note"] = best["shape_note"]
     metadata.update(
-        iv_significance(
-            c0,
-            c1,
-            (outside[0], outside[1]),
-            iv_test,
-            rate_order=False,
-            max_pvalue=max_pvalue,
-            **limits,
-        )
+        tested()
+        if tested is not None
+        else _significance(c0, c1, outside, iv_test, limits, max_pvalue)
     )
     return cuts, metadata
+
+
+def _significance(
+    c0: npt.NDArray[np.float64],
+    c1: npt.NDArray[np.float64],
+    outside: Outside,
+    iv_test: IvTest | None,
+    limits: Mapping[str, Any],
+    max_pvalue: float | None,
+) -> dict[str, Any]:
+    """The test of the search over the pre-bins (`c0`, `c1`) beside the
+    rows `outside` it, under the search's `limits`."""
+    return iv_significance(
+        c0, c1, (outside[0], outside[1]), iv_test, rate_order=False, max_pvalue=max_pvalue, **limits
+    )
+
+
+def searched_significance(
+    xs: FloatArray,
+    flags: FloatArray,
+    prepared: SearchedRows,
+    *,
+    iv_test: IvTest,
+    max_bins: int = DEFAULT_MAX_BINS,
+    min_bin_share: float = DEFAULT_MIN_BIN_SHARE,
+    min_events: float | None = None,
+    min_non_events: float | None = None,
+    trend: Trend = "auto",
+    max_pvalue: float | None = None,
+    special_values: Sequence[float] = (),
+    **_: Any,
+) -> dict[str, Any]:
+    """The metadata of the test `iv_test` that `optimal_rows` (the same
+    options) writes on the table of a counted column (`count_searched`),
+    made apart from the table: the test reads only the pre-bins and the rows
+    outside them, so it can run on another thread while tables are built."""
+    assert prepared.counted is not None
+    specials = checked_special_values(special_values)
+    outside = _searched_outside(xs, flags, prepared.counted, prepared.special_rows, specials)[0]
+    _, c0, c1 = _interval_counts(prepared.counted["prebins"])
+    limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
+    return _significance(c0, c1, outside, iv_test, limits, max_pvalue)
+
+
+def _searched_outside(
+    xs: FloatArray,
+    flags: FloatArray,
+    counted: Mapping[str, Any],
+    special_rows: npt.NDArray[np.bool_] | None,
+    specials: tuple[float, ...],
+) -> tuple[Outside, list[Any], list[Any]]:
+    """The rows of a counted column outside the search (`_outside`): its
+    missing values (`counted`) and its `special_rows`, with the non-events
+    and events of each special value."""
+    special_c0, special_c1 = (
+        special_counts(xs[special_rows], flags[special_rows], specials)
+        if special_rows is not None
+        else ([], [])
+    )
+    missing = (counted["missing_c0"], counted["missing_c1"])
+    return _outside(missing, special_c0, special_c1), special_c0, special_c1
 
 
 def _interval_counts(
@@ -527,12 +585,15 @@ def optimal_rows(
     target: Labels | None = None,
     iv_test: IvTest | None = None,
     prepared: SearchedRows | None = None,
+    tested: Callable[[], Mapping[str, Any]] | None = None,
 ) -> BinningTable:
     """`optimal_binning` of float64 values against event flags; `target`,
     when given, holds the labels of those flags read once for many columns;
-    with `iv_test`, the table's metadata holds the test of its IV;
-    `prepared`, the searched rows of the same values (`searched_rows`),
-    counted with many columns at once (`count_searched`) or not yet."""
+    with `iv_test`, the table's metadata holds the test of its IV (or what
+    `tested` gives, when the test of the counted `prepared` rows runs apart:
+    `searched_significance`); `prepared`, the searched rows of the same
+    values (`searched_rows`), counted with many columns at once
+    (`count_searched`) or not yet."""
     checks.same_length(("x", xs), ("y", flags))
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
@@ -599,12 +660,7 @@ def optimal_rows(
         )
     )
     counts = {key: counted[key] for key in ("value", "c0", "c1")}
-    special_c0, special_c1 = (
-        special_counts(xs[special_rows], flags[special_rows], specials)
-        if special_rows is not None
-        else ([], [])
-    )
-    outside = _outside((counted["missing_c0"], counted["missing_c1"]), special_c0, special_c1)
+    outside, special_c0, special_c1 = _searched_outside(xs, flags, counted, special_rows, specials)
     cuts, metadata = _grouped_cuts(
         counts["value"],
         counted["prebins"],
@@ -614,6 +670,7 @@ def optimal_rows(
         outside,
         iv_test,
         found=prepared.found if counted is prepared.counted else None,
+        tested=tested if counted is prepared.counted else None,
     )
     limits = {**search_limits(*searched), "n_prebins": n_prebins}
     check_representative(representative)
