@@ -17,7 +17,7 @@ from .._binning.column_counts import ColumnCounts
 from .._formats.sql import identifier
 from ._dialects import Dialect
 from ._memory import Limits
-from ._stream import batch_rows, counted_batches
+from ._stream import CountsToCome, batch_rows, counted_batches
 
 # The signature, flags and extension length before the first row.
 _HEADER = 19
@@ -67,10 +67,11 @@ def copied_counts(
     flag: str,
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
-) -> dict[str, ColumnCounts] | None:
+    to_come: bool = False,
+) -> dict[str, ColumnCounts | CountsToCome] | None:
     """The counts of the numeric `columns` of `source` against the event
-    `flag`, as `counted_batches` gives them, from one binary COPY of their
-    values."""
+    `flag`, as `counted_batches` gives them (`to_come` as there), from one
+    binary COPY of their values."""
     nan = f"CAST('NaN' AS {d.double})"
     values = ", ".join(f"COALESCE({d.number(identifier(name))}, {nan})" for name in columns)
     query = f"SELECT COALESCE({flag}, {nan}), {values} FROM {source}"
@@ -83,4 +84,4 @@ def copied_counts(
             )
             for rows in _records(copy, record, batch_rows(limits, len(columns)))
         )
-        return counted_batches(batches, columns, target, specials, limits)
+        return counted_batches(batches, columns, target, specials, limits, to_come)
