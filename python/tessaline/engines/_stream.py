@@ -162,9 +162,10 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
         np.concatenate([known["c1"], zeros, [missing_events]]),
         specials,
     )
-    if not specials:
-        # Searched as counted: the finite and infinite values of known target.
-        counts.prebinned = column.prebinned
+    if not specials and column.prebinned is not None:
+        # Searched as counted: the finite and infinite values of known target,
+        # merged, whose pre-bins come with them (no copy of them to merge).
+        counts.prebinned = {**column.prebinned, **known}
     return counts
 
 
