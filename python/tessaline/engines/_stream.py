@@ -192,32 +192,23 @@ class CountsToCome:
     ) -> None:
         self._column, self._values, self._labels = column, values, labels
         self._specials, self._labelled = specials, labelled
+        self._counted: ColumnCounts | None = None
 
     def labelled(self) -> tuple[int, int]:
         """Rows of known target and events among them, as the counts give them."""
         return self._labelled
 
     def __call__(self) -> ColumnCounts:
-        # The batch is let go once counted: only the counts stay.
-        values, self._values = self._values, None
-        _count_batch(values, self._labels, self._column)
-        return _counts(self._column, self._specials)
-
-
-_END = object()
-
-
-def _with_last(items: Iterator[Any]) -> Iterator[tuple[Any, bool]]:
-    """Each item with whether it is the last (the next one read ahead)."""
-    held = next(items, _END)
-    while held is not _END:
-        following = next(items, _END)
-        yield held, following is _END
-        held = following
+        if self._counted is None:
+            # The batch is let go once counted: only the counts stay.
+            values, self._values = self._values, None
+            _count_batch(values, self._labels, self._column)
+            self._counted = _counts(self._column, self._specials)
+        return self._counted
 
 
 def counted_batches(
-    batches: Iterator[tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float64]]]],
+    batches: Iterator[tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float64]], bool]],
     columns: Sequence[str],
     target: str,
     specials: Mapping[str, Sequence[float]],
@@ -225,7 +216,8 @@ def counted_batches(
     to_come: bool = False,
 ) -> dict[str, ColumnCounts | CountsToCome] | None:
     """The counts of `columns` from batches of (event flags, NaN where the
-    target is unknown; the columns' values, NaN where missing); None when
+    target is unknown; the columns' values, NaN where missing; whether the
+    batch is the last, known without reading a whole batch ahead); None when
     they hold more distinct values than `limits` allow. The batches are
     read to their end either way, which frees the engine's connection.
     With `to_come`, the last batch is left for each column's counts to
@@ -233,7 +225,7 @@ def counted_batches(
     column beyond the limits."""
     counted: list[_Column] | None = [_Column() for _ in columns]
     known_rows = events = 0
-    for (flags, values), last in _with_last(batches):
+    for flags, values, last in batches:
         if counted is None:
             continue
         labels = _labels(flags, target)
@@ -280,26 +272,28 @@ def streamed_counts(
             (
                 table.column(len(columns)).to_numpy(),
                 [table.column(i) for i in range(len(columns))],
+                last,
             )
-            for table in _gathered(reader, rows)
+            for table, last in _gathered(reader, rows)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)
 
 
-def _gathered(reader: Any, rows: int) -> Iterator[Any]:
+def _gathered(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
     """The batches of `reader` gathered into tables of at least `rows` rows
-    (the last may be shorter): a batch of DuckDB holds a row group at most,
-    and counting fewer rows at once would only add merges."""
+    (the last may be shorter), each with whether it is the last: a batch of
+    DuckDB holds a row group at most, and counting fewer rows at once would
+    only add merges. A table is handed over once the batch after it comes."""
     pa = require("pyarrow", "fitting in DuckDB")
     batches, held = [], 0
     for batch in reader:
+        if held >= rows:
+            yield pa.Table.from_batches(batches), False
+            batches, held = [], 0
         batches.append(batch)
         held += batch.num_rows
-        if held >= rows:
-            yield pa.Table.from_batches(batches)
-            batches, held = [], 0
     if batches:
-        yield pa.Table.from_batches(batches)
+        yield pa.Table.from_batches(batches), True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:
