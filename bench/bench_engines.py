@@ -28,6 +28,13 @@ against reading the table into pandas (psycopg) + `TableBinning.fit`.
 
 Both print time and peak RSS and tessaline's ratios over the pandas path.
 
+`--parts`: the gate's DuckDB fit and its local peer taken apart in one
+process, each part's median wall and CPU time (all threads) over
+alternating repetitions: the query's Arrow stream alone, the counts
+(query, stream and counting), the tables from the counts with and without
+the test of significance, the whole fit; reading into pandas, the local fit
+with and without the test. On a shared machine the CPU times say more.
+
 `--distinct N`: only the reading of the grouped counts of N distinct values
 (two numeric columns, from DuckDB) into the client, as arrays a chunk at a
 time against all rows at once as tuples; time and traced peak of each, in
@@ -41,6 +48,7 @@ largest size that fits) and 1e7 rows in PostgreSQL.
     .venv/bin/python bench/bench_engines.py --files    # 5e6 rows, 1e6 in PostgreSQL
     .venv/bin/python bench/bench_engines.py --files --full --pandas-rows 20000000
     .venv/bin/python bench/bench_engines.py --distinct 2000000
+    .venv/bin/python bench/bench_engines.py --parts --rows 1000000
 """
 
 from __future__ import annotations
@@ -49,6 +57,7 @@ import argparse
 import glob
 import json
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -286,6 +295,53 @@ def duckdb_rows(frame, repeat: int) -> list[Row]:
     ]
 
 
+def duckdb_parts(rows: int, repeat: int) -> None:
+    """Each part of the DuckDB fit and of the local route, wall and CPU."""
+    import duckdb
+
+    import tessaline as tl
+    from tessaline import engines
+
+    frame = gate_frame(rows)
+    connection = duckdb.connect()
+    connection.register("frame", frame)
+    connection.execute("CREATE TABLE loans AS SELECT * FROM frame")
+    connection.unregister("frame")
+    columns = [c for c in frame.columns if c != "y"]
+    stream = ", ".join(f"CAST({c} AS DOUBLE)" for c in [*columns, "y"])
+    counts = engines.count_columns(connection, "loans", columns, "y")
+    data = connection.sql("SELECT * FROM loans").df()
+
+    def tables(test):
+        return lambda: tl.TableBinning(max_iv_pvalue=test).fit_counts(counts, [*columns, "y"])
+
+    parts = {
+        "engine: query's Arrow stream": lambda: list(
+            connection.sql(f"SELECT {stream} FROM loans").to_arrow_reader(1 << 20)
+        ),
+        "engine: counts (query, stream, counting)": lambda: engines.count_columns(
+            connection, "loans", columns, "y"
+        ),
+        "engine: tables from counts, no test": tables(None),
+        "engine: tables from counts with the test": tables(0.06),
+        "engine: whole fit": lambda: engines.fit(tl.TableBinning(), connection, "loans", "y"),
+        "local: read into pandas": lambda: connection.sql("SELECT * FROM loans").df(),
+        "local: fit, no test": lambda: tl.TableBinning(max_iv_pvalue=None).fit(data, "y"),
+        "local: fit with the test": lambda: tl.TableBinning().fit(data, "y"),
+    }
+    spent: dict[str, list[tuple[float, float]]] = {name: [] for name in parts}
+    for k in range(repeat + 1):
+        for name, part in parts.items():
+            wall, cpu = time.perf_counter(), time.process_time()
+            part()
+            if k:  # the first round warms up
+                spent[name].append((time.perf_counter() - wall, time.process_time() - cpu))
+    print(f"{rows:,} rows, medians of {repeat}: wall and CPU (all threads) in ms")
+    for name, times in spent.items():
+        wall, cpu = (statistics.median(t[i] for t in times) * 1e3 for i in (0, 1))
+        print(f"  {name:45s} {wall:9.1f} {cpu:9.1f}")
+
+
 def copied_arrays(connection, query: str, dtype):
     """The rows of `query` (fixed-width columns, no NULL) read with a
     binary COPY straight into a NumPy record array."""
@@ -385,7 +441,11 @@ def main() -> None:
     parser.add_argument("--child", nargs=3)
     parser.add_argument("--distinct", type=int, help="only the reading of N distinct values")
     parser.add_argument("--files", action="store_true", help="Parquet and PostgreSQL, peak RSS")
+    parser.add_argument("--parts", action="store_true", help="the DuckDB fit's parts timed")
     args = parser.parse_args()
+    if args.parts:
+        duckdb_parts(args.rows or QUICK_ROWS, 5)
+        return
     if args.child:
         child(args.child[0], args.child[1], int(args.child[2]))
         return

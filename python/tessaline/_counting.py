@@ -26,7 +26,7 @@ from ._core import native
 from ._core.arrays import TIMES_REFUSED
 from ._core.categories import category_name
 from ._core.target import check_threshold
-from ._table_binning import Edits, TableBinning
+from ._table_binning import CountedOnCall, Edits, TableBinning
 from .exceptions import TargetError
 
 DEFAULT_MAX_DISTINCT = 20_000_000
@@ -93,11 +93,11 @@ def fit_planned(
     binning: TableBinning,
     columns: Sequence[str],
     plan: ColumnPlan,
-    counted: Mapping[str, ColumnCounts | CategoryCounts],
+    counted: Mapping[str, ColumnCounts | CategoryCounts | CountedOnCall],
     edits: Edits | TableBinning | None = None,
 ) -> TableBinning:
-    """`binning` fitted from the counts of the planned columns, with `edits`
-    made again on its tables (`TableBinning.fit`)."""
+    """`binning` fitted from the counts of the planned columns (or the calls
+    that count them), with `edits` made again on its tables (`TableBinning.fit`)."""
     return binning.fit_counts(
         counted, list(columns), skipped=plan.skipped, order=plan.wanted, edits=edits
     )

@@ -12,7 +12,7 @@ import types
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any, ClassVar, Literal
+from typing import TYPE_CHECKING, Any, ClassVar, Literal, Protocol
 
 import numpy as np
 import numpy.typing as npt
@@ -152,6 +152,18 @@ COUNT_BUILDERS: dict[str, Callable[..., BinningTable]] = {
     "equal_width": functools.partial(counted.unsupervised_table, method="equal_width"),
 }
 ColumnCounts = counted.ColumnCounts | counted.CategoryCounts
+
+
+class CountedOnCall(Protocol):
+    """A numeric column's counts made when called, on the thread that bins
+    the column (an engine's last batch of rows, counted while other columns
+    are binned), with its rows of known target and events known before."""
+
+    def __call__(self) -> counted.ColumnCounts: ...
+
+    def labelled(self) -> tuple[int, int]: ...
+
+
 # Edits to replay after a fit: per column, an earlier fit's log or operations
 # with their arguments (see `BinningTable.replay`); or the earlier fit itself.
 Edits = Mapping[str, Sequence[Edit | tuple[Any, ...]]]
@@ -1031,8 +1043,10 @@ class TableBinning(TableBinningBase):
             return self.pair_tables[name]
         return self.tables[name]
 
-    def _from_counts(self, name: str, counts: ColumnCounts) -> BinningTable | str:
-        """One column's table from its merged counts."""
+    def _from_counts(self, name: str, given: ColumnCounts | CountedOnCall) -> BinningTable | str:
+        """One column's table from its merged counts, or from the call that
+        counts them (made here, on the thread that bins the column)."""
+        counts = given if isinstance(given, ColumnCounts) else given()
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             nonlocal counts
@@ -1119,14 +1133,15 @@ class TableBinning(TableBinningBase):
 
     def fit_counts(
         self,
-        counts: Mapping[str, ColumnCounts],
+        counts: Mapping[str, ColumnCounts | CountedOnCall],
         fitted_columns: Sequence[str],
         skipped: Mapping[str, str] | None = None,
         order: Sequence[str] | None = None,
         edits: Edits | TableBinning | None = None,
     ) -> TableBinning:
         """Fit from every column's counts merged elsewhere (an engine counts,
-        this bins, with the same options, checks and skip rules as `fit`):
+        this bins, with the same options, checks and skip rules as `fit`), or
+        from the calls that count them, each made on the thread that bins it:
         `fitted_columns` are the data's column names, `skipped` the columns
         the engine could not count with the reason, `order` the columns'
         order (default: the counted ones, then the skipped ones)."""

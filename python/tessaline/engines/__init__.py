@@ -94,7 +94,7 @@ from ._queries import (
     grouped_query,
     refused_weight_query,
 )
-from ._stream import streamed_counts
+from ._stream import CountsToCome, streamed_counts
 
 __all__ = [
     "DEFAULT_MAX_DISTINCT",
@@ -202,6 +202,46 @@ def count_columns(
     as in `fit`. `client_memory` bounds the bytes the counts take in the
     client: with `approximate`, the columns with the most values are merged
     into cells until they fit, else a fit beyond it is an error."""
+    counted = _count_columns(
+        connection,
+        source,
+        columns,
+        target,
+        categorical=categorical,
+        special_values=special_values,
+        event=event,
+        value=value,
+        percentile=percentile,
+        max_distinct=max_distinct,
+        approximate=approximate,
+        types=types,
+        sample_weight=sample_weight,
+        client_memory=client_memory,
+        to_come=False,
+    )
+    return {name: c() if isinstance(c, CountsToCome) else c for name, c in counted.items()}
+
+
+def _count_columns(
+    connection: Any,
+    source: str,
+    columns: Sequence[str],
+    target: str,
+    *,
+    categorical: Sequence[str],
+    special_values: Mapping[str, Sequence[float]] | None,
+    event: Any,
+    value: float | None,
+    percentile: float | None,
+    max_distinct: int,
+    approximate: int | None,
+    types: Mapping[str, ColumnType] | None,
+    sample_weight: str | None,
+    client_memory: int | None,
+    to_come: bool,
+) -> dict[str, ColumnCounts | CategoryCounts | CountsToCome]:
+    """`count_columns`; with `to_come`, the numbers streamed out may come as
+    `CountsToCome`, whose last batch each column counts when it is binned."""
     d = dialect_of(connection)
     types = dict(types) if types is not None else d.column_types(connection, source)
     absent = [name for name in [target, *columns] if name not in types]
@@ -214,7 +254,7 @@ def count_columns(
         connection, d, source, target, types[target], event, value, percentile, max_distinct
     )
     specials = special_values or {}
-    counted: dict[str, ColumnCounts | CategoryCounts] = {}
+    counted: dict[str, ColumnCounts | CategoryCounts | CountsToCome] = {}
     rest = list(columns)
     numeric = [name for name in columns if name not in categorical]
     limits = Limits(max_distinct, client_memory)
@@ -225,7 +265,7 @@ def count_columns(
         route = None
     streamed = None
     if weight is None and numeric and route is not None:
-        streamed = route(connection, d, source, numeric, target, flag, specials, limits)
+        streamed = route(connection, d, source, numeric, target, flag, specials, limits, to_come)
     if streamed is not None:
         counted, rest = dict(streamed), [name for name in columns if name in categorical]
     if rest:
@@ -425,7 +465,9 @@ def fit(
         )
     columns = [n for n in types if n != sample_weight]
     plan = plan_columns(binning, columns, types, y)
-    counted = count_columns(
+    # The tables of the numbers streamed out are built as each column's last
+    # batch is counted, while the others are counted still.
+    counted = _count_columns(
         connection,
         source,
         plan.counted,
@@ -440,6 +482,7 @@ def fit(
         types=types,
         sample_weight=sample_weight,
         client_memory=client_memory,
+        to_come=True,
     )
     if counted:
         check_classes(*next(iter(counted.values())).labelled())

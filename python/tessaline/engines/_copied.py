@@ -17,7 +17,7 @@ from .._binning.column_counts import ColumnCounts
 from .._formats.sql import identifier
 from ._dialects import Dialect
 from ._memory import Limits
-from ._stream import batch_rows, counted_batches
+from ._stream import CountsToCome, batch_rows, counted_batches
 
 # The signature, flags and extension length before the first row.
 _HEADER = 19
@@ -33,9 +33,12 @@ def _record(fields: int) -> np.dtype[Any]:
     return np.dtype(parts)
 
 
-def _records(copy: Any, record: np.dtype[Any], rows: int) -> Iterator[npt.NDArray[Any]]:
+def _records(
+    copy: Any, record: np.dtype[Any], rows: int
+) -> Iterator[tuple[npt.NDArray[Any], bool]]:
     """The rows of a binary COPY as records, at least `rows` at a time
-    (libpq hands them over one by one) and the last ones as they come."""
+    (libpq hands them over one by one) and the last ones as they come, each
+    with whether they are the last."""
     pending, parts, held, header = bytearray(), [], 0, True
     wanted = min(rows * record.itemsize, BLOCK_BYTES)
     for data in copy:
@@ -49,13 +52,14 @@ def _records(copy: Any, record: np.dtype[Any], rows: int) -> Iterator[npt.NDArra
             del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
             header = False
         whole = len(pending) // record.itemsize * record.itemsize
-        yield np.frombuffer(bytes(pending[:whole]), dtype=record)
+        yield np.frombuffer(bytes(pending[:whole]), dtype=record), False
         del pending[:whole]
     pending += b"".join(parts)
     if header and pending:
         del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
     # What is left after the rows is the trailer, two bytes.
-    yield np.frombuffer(bytes(pending[: len(pending) // record.itemsize * record.itemsize]), record)
+    whole = len(pending) // record.itemsize * record.itemsize
+    yield np.frombuffer(bytes(pending[:whole]), record), True
 
 
 def copied_counts(
@@ -67,10 +71,11 @@ def copied_counts(
     flag: str,
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
-) -> dict[str, ColumnCounts] | None:
+    to_come: bool = False,
+) -> dict[str, ColumnCounts | CountsToCome] | None:
     """The counts of the numeric `columns` of `source` against the event
-    `flag`, as `counted_batches` gives them, from one binary COPY of their
-    values."""
+    `flag`, as `counted_batches` gives them (`to_come` as there), from one
+    binary COPY of their values."""
     nan = f"CAST('NaN' AS {d.double})"
     values = ", ".join(f"COALESCE({d.number(identifier(name))}, {nan})" for name in columns)
     query = f"SELECT COALESCE({flag}, {nan}), {values} FROM {source}"
@@ -80,7 +85,8 @@ def copied_counts(
             (
                 rows["v0"].astype(np.float64),
                 [rows[f"v{i + 1}"].astype(np.float64) for i in range(len(columns))],
+                last,
             )
-            for rows in _records(copy, record, batch_rows(limits, len(columns)))
+            for rows, last in _records(copy, record, batch_rows(limits, len(columns)))
         )
-        return counted_batches(batches, columns, target, specials, limits)
+        return counted_batches(batches, columns, target, specials, limits, to_come)

@@ -162,9 +162,10 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
         np.concatenate([known["c1"], zeros, [missing_events]]),
         specials,
     )
-    if not specials:
-        # Searched as counted: the finite and infinite values of known target.
-        counts.prebinned = column.prebinned
+    if not specials and column.prebinned is not None:
+        # Searched as counted: the finite and infinite values of known target,
+        # merged, whose pre-bins come with them (no copy of them to merge).
+        counts.prebinned = {**column.prebinned, **known}
     return counts
 
 
@@ -175,22 +176,67 @@ def batch_rows(limits: Limits, columns: int) -> int:
     return max(_SMALLEST_BATCH, min(BATCH_ROWS, limits.budget // (8 * 8 * (columns + 1))))
 
 
+class CountsToCome:
+    """A column's counts whose last batch is counted when they are first
+    asked for, on the thread that asks (the one that bins the column, so
+    that its table is built while other columns are still counted); the
+    rows of known target and the events among them are known before."""
+
+    def __init__(
+        self,
+        column: _Column,
+        values: Any,
+        labels: tuple[npt.NDArray[np.int32], Any],
+        specials: Sequence[float],
+        labelled: tuple[int, int],
+    ) -> None:
+        self._column, self._values, self._labels = column, values, labels
+        self._specials, self._labelled = specials, labelled
+        self._counted: ColumnCounts | None = None
+
+    def labelled(self) -> tuple[int, int]:
+        """Rows of known target and events among them, as the counts give them."""
+        return self._labelled
+
+    def __call__(self) -> ColumnCounts:
+        if self._counted is None:
+            # The batch is let go once counted: only the counts stay.
+            values, self._values = self._values, None
+            _count_batch(values, self._labels, self._column)
+            self._counted = _counts(self._column, self._specials)
+        return self._counted
+
+
 def counted_batches(
-    batches: Iterator[tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float64]]]],
+    batches: Iterator[tuple[npt.NDArray[np.float64], list[npt.NDArray[np.float64]], bool]],
     columns: Sequence[str],
     target: str,
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
-) -> dict[str, ColumnCounts] | None:
+    to_come: bool = False,
+) -> dict[str, ColumnCounts | CountsToCome] | None:
     """The counts of `columns` from batches of (event flags, NaN where the
-    target is unknown; the columns' values, NaN where missing); None when
+    target is unknown; the columns' values, NaN where missing; whether the
+    batch is the last, known without reading a whole batch ahead); None when
     they hold more distinct values than `limits` allow. The batches are
-    read to their end either way, which frees the engine's connection."""
+    read to their end either way, which frees the engine's connection.
+    With `to_come`, the last batch is left for each column's counts to
+    count when first asked for (`CountsToCome`), when it cannot take any
+    column beyond the limits."""
     counted: list[_Column] | None = [_Column() for _ in columns]
-    for flags, values in batches:
+    known_rows = events = 0
+    for flags, values, last in batches:
         if counted is None:
             continue
         labels = _labels(flags, target)
+        known_rows += labels[0].size
+        events += int(np.count_nonzero(labels[0]))
+        # Every value of the batch new: the most it can add.
+        if to_come and last and not limits.exceeded([c.held() + flags.size for c in counted]):
+            return {
+                name: CountsToCome(c, x, labels, specials.get(name, ()), (known_rows, events))
+                for name, x, c in zip(columns, values, counted)
+            }
         # The core counts with the interpreter lock released: a column a thread.
         run_in_threads(
             [functools.partial(_count_batch, x, labels, c) for x, c in zip(values, counted)],
@@ -213,10 +259,11 @@ def streamed_counts(
     flag: str,
     specials: Mapping[str, Sequence[float]],
     limits: Limits,
-) -> dict[str, ColumnCounts] | None:
+    to_come: bool = False,
+) -> dict[str, ColumnCounts | CountsToCome] | None:
     """The counts of the numeric `columns` of an in-process DuckDB's
     `source` against the event `flag` of the target, as `counted_batches`
-    gives them, from one Arrow stream of their values."""
+    gives them (`to_come` as there), from one Arrow stream of their values."""
     values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
     query = f"SELECT {values}, {flag} AS flag FROM {source}"
     rows = batch_rows(limits, len(columns))
@@ -225,26 +272,28 @@ def streamed_counts(
             (
                 table.column(len(columns)).to_numpy(),
                 [table.column(i) for i in range(len(columns))],
+                last,
             )
-            for table in _gathered(reader, rows)
+            for table, last in _gathered(reader, rows)
         )
-        return counted_batches(batches, columns, target, specials, limits)
+        return counted_batches(batches, columns, target, specials, limits, to_come)
 
 
-def _gathered(reader: Any, rows: int) -> Iterator[Any]:
+def _gathered(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
     """The batches of `reader` gathered into tables of at least `rows` rows
-    (the last may be shorter): a batch of DuckDB holds a row group at most,
-    and counting fewer rows at once would only add merges."""
+    (the last may be shorter), each with whether it is the last: a batch of
+    DuckDB holds a row group at most, and counting fewer rows at once would
+    only add merges. A table is handed over once the batch after it comes."""
     pa = require("pyarrow", "fitting in DuckDB")
     batches, held = [], 0
     for batch in reader:
+        if held >= rows:
+            yield pa.Table.from_batches(batches), False
+            batches, held = [], 0
         batches.append(batch)
         held += batch.num_rows
-        if held >= rows:
-            yield pa.Table.from_batches(batches)
-            batches, held = [], 0
     if batches:
-        yield pa.Table.from_batches(batches)
+        yield pa.Table.from_batches(batches), True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:

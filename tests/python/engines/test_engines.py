@@ -250,3 +250,17 @@ def test_max_distinct_holds_a_column_of_as_many_values_and_refuses_one_more(tabl
         engines.fit(
             tl.TableBinning(**options), connection, "applicants", "y", max_distinct=distinct - 1
         )
+
+
+@ENGINES
+def test_counts_given_out_are_counted_in_full_and_fit_as_the_engine_fits(table):
+    # The engine's own fit counts each column's last batch of values as it
+    # bins the column; the counts it gives out are made before they return.
+    connection, frame = table("random")
+    names = ["x0", "x1", "x2", "grade"]
+    counts = engines.count_columns(connection, "applicants", names, "y", categorical=["grade"])
+    known = frame["y"].notna()
+    assert counts["x2"].missing_rows == int((frame["x2"].isna() & known).sum())
+    options = {"exclude": ["flag", "code"]}
+    remote = engines.fit(tl.TableBinning(**options), connection, "applicants", "y")
+    same_fit(remote, tl.TableBinning(**options).fit_counts(counts, list(frame.columns)))
