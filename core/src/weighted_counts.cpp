@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -114,21 +115,30 @@ struct WeightKinds {
 // Checks the weights and finds their kind in one pass without branches, so
 // the loop stays short; the row of a refused weight is then found by
 // require_weights. A weight of at least 2^52 is a whole number; below, adding
-// and taking away 2^52 rounds away any fraction.
+// and taking away 2^52 rounds away any fraction. The total is read only for
+// whole weights, as four running sums that do not wait on one another: each
+// is exact while below 2^53, and one that reaches it means the total does,
+// so their sum is below 2^53 exactly when the total is.
 WeightKinds weight_kinds(const double* w, std::size_t n) {
     constexpr double kTwo52 = 4503599627370496.0;
+    constexpr std::size_t kLanes = 4;
     bool refused = false;
     bool ones = true;
     bool whole = true;
-    double total = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double wi = w[i];
+    double totals[kLanes] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    const auto read = [&](double wi, double& total) {
         refused |= !(is_finite(wi) && wi >= 0.0);
         ones &= wi == 1.0;
         whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
         total += wi;
+    };
+    for (; i + kLanes <= n; i += kLanes) {
+        for (std::size_t k = 0; k < kLanes; ++k) read(w[i + k], totals[k]);
     }
+    for (; i < n; ++i) read(w[i], totals[0]);
     if (refused) require_weights(w, n);
+    const double total = (totals[0] + totals[1]) + (totals[2] + totals[3]);
     return WeightKinds{ones, whole && total < 9007199254740992.0};
 }
 
@@ -156,9 +166,29 @@ void fit_room(std::vector<T>& v) {
     if (v.size() < v.capacity() / 8) v.shrink_to_fit();
 }
 
+// Groups summed between two appends to the result: the block's four arrays
+// (64 KiB) stay in the core's cache, and each append is one copy per array
+// rather than a call per group and array.
+constexpr std::size_t kBlockGroups = 2048;
+
+struct GroupBlock {
+    double value[kBlockGroups];
+    double c0[kBlockGroups];
+    double c1[kBlockGroups];
+    int64_t rows[kBlockGroups];
+};
+
+void append_block(WeightedValueCounts& counts, const GroupBlock& block, std::size_t k) {
+    counts.value.insert(counts.value.end(), block.value, block.value + k);
+    counts.c0.insert(counts.c0.end(), block.c0, block.c0 + k);
+    counts.c1.insert(counts.c1.end(), block.c1, block.c1 + k);
+    counts.rows.insert(counts.rows.end(), block.rows, block.rows + k);
+}
+
 // Walks the sorted rows group by group of equal keys, `Sum` adding each
 // class's weights. A group of one row (most of them, in a column of
-// continuous values) is its own exact sum.
+// continuous values) is its own exact sum, finite as its weight is; a group
+// of many may add up beyond a double, which is refused once the walk is done.
 template <typename Sum>
 WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
     WeightedValueCounts counts;
@@ -166,10 +196,14 @@ WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
     reserve_large(counts.c0, n);
     reserve_large(counts.c1, n);
     reserve_large(counts.rows, n);
+    const std::unique_ptr<GroupBlock> block = std::make_unique<GroupBlock>();
+    std::size_t g = 0;
+    bool finite = true;
     Sum c0, c1;
     for (std::size_t a = 0; a < n;) {
+        const uint64_t key = order[a].key;
         std::size_t b = a + 1;
-        while (b < n && order[b].key == order[a].key) ++b;
+        while (b < n && order[b].key == key) ++b;
         double zeros = 0.0;
         double ones = 0.0;
         if (b - a == 1) {
@@ -186,15 +220,21 @@ WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
             }
             zeros = c0.value();
             ones = c1.value();
+            finite &= is_finite(zeros + ones);
         }
         // The key of both zeros reads back as 0.0.
-        counts.value.push_back(value_of_key(order[a].key));
-        counts.c0.push_back(zeros);
-        counts.c1.push_back(ones);
-        counts.rows.push_back(static_cast<int64_t>(b - a));
-        require_sum(zeros + ones, "count_values_weighted");
+        block->value[g] = value_of_key(key);
+        block->c0[g] = zeros;
+        block->c1[g] = ones;
+        block->rows[g] = static_cast<int64_t>(b - a);
+        if (++g == kBlockGroups) {
+            append_block(counts, *block, g);
+            g = 0;
+        }
         a = b;
     }
+    append_block(counts, *block, g);
+    if (!finite) require_sum(std::numeric_limits<double>::infinity(), "count_values_weighted");
     fit_room(counts.value);
     fit_room(counts.c0);
     fit_room(counts.c1);
@@ -215,13 +255,17 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
                                 int64_t& missing_rows) {
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
+    // Every row is written to the next slot, which only a row counted keeps:
+    // no branch on the data but for the rare rows of NaN x.
     for (std::size_t i = 0; i < n; ++i) {
-        if (!(w[i] > 0.0) || !known(i)) continue;
-        if (std::isnan(x[i])) {
-            missing.add(event(i), w[i]);
+        const bool counted = w[i] > 0.0 && known(i);
+        const bool nan = std::isnan(x[i]);
+        const bool one = event(i);
+        rows[kept] = KeyedRow{ordered_key(x[i]), one ? -w[i] : w[i]};
+        kept += static_cast<std::size_t>(counted && !nan);
+        if (counted && nan) {
+            missing.add(one, w[i]);
             ++missing_rows;
-        } else {
-            rows[kept++] = KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]};
         }
     }
     Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
