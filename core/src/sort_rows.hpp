@@ -123,15 +123,26 @@ void radix_sort_records(std::vector<Row>& rows) {
 // into buckets of about kCachedRecords (a few, where the keys crowd), and each
 // bucket is sorted on its own, in the caches, by its own varying bits. Two
 // passes through memory, not one per digit. Not stable: for records whose
-// order among equal keys does not matter.
-template <typename Row>
-Row* bucket_sort_records(Row* rows, Row* spare, std::size_t n) {
+// order among equal keys does not matter. Each sorted bucket goes to
+// `visit(run, size)` in ascending key order while it is still in the caches,
+// at its own place (the records before it fill the places before) in either
+// `rows` or `spare`; buckets part the keys by their top bits, so equal keys
+// always fall in one.
+template <typename Row, typename Visit>
+void bucket_sort_runs(Row* rows, Row* spare, std::size_t n, Visit&& visit) {
     constexpr std::size_t kCachedRecords = 16384;
     constexpr int kMaxBits = 11;
-    if (n <= kCachedRecords) return radix_sort_records(rows, spare, n);
+    if (n <= kCachedRecords) {
+        const Row* sorted = radix_sort_records(rows, spare, n);
+        visit(sorted, n);
+        return;
+    }
     uint64_t varying = 0;
     for (std::size_t i = 0; i < n; ++i) varying |= rows[i].key ^ rows[0].key;
-    if (varying == 0) return rows;
+    if (varying == 0) {
+        visit(static_cast<const Row*>(rows), n);
+        return;
+    }
     const int high = 63 - __builtin_clzll(varying);
     const int low = __builtin_ctzll(varying);
     int bits = 1;
@@ -147,11 +158,19 @@ Row* bucket_sort_records(Row* rows, Row* spare, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) spare[next[(rows[i].key >> shift) & mask]++] = rows[i];
     for (std::size_t v = 0; v + 1 < start.size(); ++v) {
         const std::size_t size = start[v + 1] - start[v];
-        Row* bucket = spare + start[v];
-        const Row* sorted = bucket_sort_records(bucket, rows + start[v], size);
-        if (sorted != bucket) std::copy(sorted, sorted + size, bucket);
+        if (size > 0) bucket_sort_runs(spare + start[v], rows + start[v], size, visit);
     }
-    return spare;
+}
+
+// The sorted records of bucket_sort_runs gathered in `rows`, which it returns.
+template <typename Row>
+Row* bucket_sort_records(Row* rows, Row* spare, std::size_t n) {
+    std::size_t at = 0;
+    bucket_sort_runs(rows, spare, n, [&](const Row* run, std::size_t size) {
+        if (run != rows + at) std::copy(run, run + size, rows + at);
+        at += size;
+    });
+    return rows;
 }
 
 // Sorts the keys of a[0, n0) ascending and, separately, those of a[n0, n),

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -20,6 +22,7 @@
 #include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
+#include "vector_paths.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -41,13 +44,15 @@ void require_weights(const double* w, std::size_t n) {
 }
 
 // Every function reading weighted counts reads them as a merge leaves them.
+// Returns their total weight, added value by value from 0 on the way.
 template <typename Weighted>
-void require_merged(const Weighted& counts, const char* where) {
+double require_merged(const Weighted& counts, const char* where) {
     const std::size_t m = counts.value.size();
     if (counts.c0.size() != m || counts.c1.size() != m || counts.rows.size() != m) {
         throw std::invalid_argument(std::string(where) +
                                     ": value, c0, c1 and rows must have the same length");
     }
+    double total = 0.0;
     for (std::size_t j = 0; j < m; ++j) {
         const bool ascending =
             j == 0 ? !std::isnan(counts.value[0]) : counts.value[j - 1] < counts.value[j];
@@ -58,7 +63,9 @@ void require_merged(const Weighted& counts, const char* where) {
                 ": values must be ascending and distinct (not NaN), weights finite and not "
                 "negative");
         }
+        total += counts.c0[j] + counts.c1[j];
     }
+    return total;
 }
 
 // A sum of whole weights whose total a double holds exactly.
@@ -109,44 +116,67 @@ struct KeyedRow {
 struct WeightKinds {
     bool all_ones;
     bool whole;
+    bool refused;  // a weight that is not finite or below 0
 };
 
-// Checks the weights and finds their kind in one pass without branches, so
-// the loop stays short; the row of a refused weight is then found by
-// require_weights. A weight of at least 2^52 is a whole number; below, adding
-// and taking away 2^52 rounds away any fraction.
-WeightKinds weight_kinds(const double* w, std::size_t n) {
+// Four doubles, and four masks of 64 bits, in one vector register where the
+// processor has 256-bit ones (two of 128 bits in the baseline).
+using Doubles4 = double __attribute__((vector_size(32)));
+using Masks4 = int64_t __attribute__((vector_size(32)));
+
+// Checks the weights and finds their kind in one pass without branches, four
+// weights at a time (TESSALINE_VECTOR_VARIANTS); the row of a refused weight
+// is then found by require_weights. A weight of at least 2^52 is a whole
+// number; below, adding and taking away 2^52 rounds away any fraction. The
+// total is read only for whole weights, as four running sums that do not
+// wait on one another: each is exact while below 2^53, and one that reaches
+// it means the total does, so their sum is below 2^53 exactly when the
+// total is.
+TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, std::size_t n) {
     constexpr double kTwo52 = 4503599627370496.0;
-    bool refused = false;
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
+    // Each test as a mask that every weight's ors in (a true mask is -1).
+    Masks4 refused = {};
+    Masks4 not_one = {};
+    Masks4 fraction = {};
+    Doubles4 totals = zero;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 v;
+        std::memcpy(&v, w + i, sizeof v);
+        const Doubles4 magnitude = v < zero ? -v : v;
+        refused |= ~((magnitude <= kLargest) & (v >= zero));
+        not_one |= v != 1.0;
+        fraction |= (v < kTwo52) & (((v + kTwo52) - kTwo52) != v);
+        totals += v;
+    }
+    bool any_refused = false;
     bool ones = true;
     bool whole = true;
-    double total = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (int l = 0; l < 4; ++l) {
+        any_refused |= refused[l] != 0;
+        ones &= not_one[l] == 0;
+        whole &= fraction[l] == 0;
+    }
+    double total = (totals[0] + totals[1]) + (totals[2] + totals[3]);
+    for (; i < n; ++i) {
         const double wi = w[i];
-        refused |= !(is_finite(wi) && wi >= 0.0);
+        any_refused |= !(is_finite(wi) && wi >= 0.0);
         ones &= wi == 1.0;
         whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
         total += wi;
     }
-    if (refused) require_weights(w, n);
-    return WeightKinds{ones, whole && total < 9007199254740992.0};
+    if (any_refused) return WeightKinds{false, false, true};
+    return WeightKinds{ones, whole && total < 9007199254740992.0, false};
 }
+TESSALINE_VECTOR_VARIANTS(WeightKinds, weight_kinds_in_lanes, (const double* w, std::size_t n),
+                          (w, n))
 
-// The rows' weights counted as rows: every weight is 1.
-WeightedValueCounts as_weighted(ValueCounts&& counted) {
-    WeightedValueCounts counts;
-    counts.value = std::move(counted.value);
-    const std::size_t m = counts.value.size();
-    // On huge pages where the system gives them: a page fault per 2 MiB.
-    counts.c0 = large_vector<double>(m);
-    counts.c1 = large_vector<double>(m);
-    counts.rows = large_vector<int64_t>(m);
-    for (std::size_t j = 0; j < m; ++j) {
-        counts.c0[j] = static_cast<double>(counted.c0[j]);
-        counts.c1[j] = static_cast<double>(counted.c1[j]);
-        counts.rows[j] = counted.c0[j] + counted.c1[j];
-    }
-    return counts;
+WeightKinds weight_kinds(const double* w, std::size_t n) {
+    const WeightKinds kinds = weight_kinds_in_lanes(w, n);
+    if (kinds.refused) require_weights(w, n);
+    return kinds;
 }
 
 // Gives back the room of a result that fills less than an eighth of it; the
@@ -156,50 +186,130 @@ void fit_room(std::vector<T>& v) {
     if (v.size() < v.capacity() / 8) v.shrink_to_fit();
 }
 
-// Walks the sorted rows group by group of equal keys, `Sum` adding each
-// class's weights. A group of one row (most of them, in a column of
-// continuous values) is its own exact sum.
-template <typename Sum>
-WeightedValueCounts sum_groups(const KeyedRow* order, std::size_t n) {
+// Groups summed between two appends to the result: the block's four arrays
+// (64 KiB) stay in the core's cache, and each append is one copy per array
+// rather than a call per group and array.
+constexpr std::size_t kBlockGroups = 2048;
+
+struct GroupBlock {
+    double value[kBlockGroups];
+    double c0[kBlockGroups];
+    double c1[kBlockGroups];
+    int64_t rows[kBlockGroups];
+};
+
+void append_block(WeightedValueCounts& counts, const GroupBlock& block, std::size_t k) {
+    counts.value.insert(counts.value.end(), block.value, block.value + k);
+    counts.c0.insert(counts.c0.end(), block.c0, block.c0 + k);
+    counts.c1.insert(counts.c1.end(), block.c1, block.c1 + k);
+    counts.rows.insert(counts.rows.end(), block.rows, block.rows + k);
+}
+
+// The rows' weights counted as rows: every weight is 1. Converted a block
+// at a time, so each array is written once, never zeroed first.
+WeightedValueCounts as_weighted(ValueCounts&& counted) {
     WeightedValueCounts counts;
-    reserve_large(counts.value, n);
-    reserve_large(counts.c0, n);
-    reserve_large(counts.c1, n);
-    reserve_large(counts.rows, n);
-    Sum c0, c1;
-    for (std::size_t a = 0; a < n;) {
-        std::size_t b = a + 1;
-        while (b < n && order[b].key == order[a].key) ++b;
-        double zeros = 0.0;
-        double ones = 0.0;
-        if (b - a == 1) {
-            const double w = order[a].signed_weight;
-            (w < 0.0 ? ones : zeros) = std::fabs(w);
-        } else {
-            for (std::size_t i = a; i < b; ++i) {
-                const double w = order[i].signed_weight;
-                if (w < 0.0) {
-                    c1.add(-w);
-                } else {
-                    c0.add(w);
-                }
-            }
-            zeros = c0.value();
-            ones = c1.value();
+    counts.value = std::move(counted.value);
+    const std::size_t m = counts.value.size();
+    reserve_large(counts.c0, m);
+    reserve_large(counts.c1, m);
+    reserve_large(counts.rows, m);
+    const std::unique_ptr<GroupBlock> block = std::make_unique<GroupBlock>();
+    for (std::size_t from = 0; from < m; from += kBlockGroups) {
+        const std::size_t k = std::min(kBlockGroups, m - from);
+        for (std::size_t j = 0; j < k; ++j) {
+            const int64_t zeros = counted.c0[from + j];
+            const int64_t ones = counted.c1[from + j];
+            block->c0[j] = static_cast<double>(zeros);
+            block->c1[j] = static_cast<double>(ones);
+            block->rows[j] = zeros + ones;
         }
-        // The key of both zeros reads back as 0.0.
-        counts.value.push_back(value_of_key(order[a].key));
-        counts.c0.push_back(zeros);
-        counts.c1.push_back(ones);
-        counts.rows.push_back(static_cast<int64_t>(b - a));
-        require_sum(zeros + ones, "count_values_weighted");
-        a = b;
+        counts.c0.insert(counts.c0.end(), block->c0, block->c0 + k);
+        counts.c1.insert(counts.c1.end(), block->c1, block->c1 + k);
+        counts.rows.insert(counts.rows.end(), block->rows, block->rows + k);
     }
-    fit_room(counts.value);
-    fit_room(counts.c0);
-    fit_room(counts.c1);
-    fit_room(counts.rows);
     return counts;
+}
+
+// Sums the sorted rows group by group of equal keys, a run of them at a time
+// (no group spans two runs), `Sum` adding each class's weights. A group of
+// one row (most of them, in a column of continuous values) is its own exact
+// sum, finite as its weight is; a group of many may add up beyond a double,
+// which is refused once every run is summed.
+template <typename Sum>
+class GroupSums {
+  public:
+    explicit GroupSums(std::size_t n) : block_(std::make_unique<GroupBlock>()) {
+        reserve_large(counts_.value, n);
+        reserve_large(counts_.c0, n);
+        reserve_large(counts_.c1, n);
+        reserve_large(counts_.rows, n);
+    }
+
+    void add_run(const KeyedRow* order, std::size_t n) {
+        GroupBlock& block = *block_;
+        for (std::size_t a = 0; a < n;) {
+            const uint64_t key = order[a].key;
+            std::size_t b = a + 1;
+            while (b < n && order[b].key == key) ++b;
+            double zeros = 0.0;
+            double ones = 0.0;
+            if (b - a == 1) {
+                const double w = order[a].signed_weight;
+                (w < 0.0 ? ones : zeros) = std::fabs(w);
+            } else {
+                for (std::size_t i = a; i < b; ++i) {
+                    const double w = order[i].signed_weight;
+                    if (w < 0.0) {
+                        c1_.add(-w);
+                    } else {
+                        c0_.add(w);
+                    }
+                }
+                zeros = c0_.value();
+                ones = c1_.value();
+                finite_ &= is_finite(zeros + ones);
+            }
+            // The key of both zeros reads back as 0.0.
+            block.value[g_] = value_of_key(key);
+            block.c0[g_] = zeros;
+            block.c1[g_] = ones;
+            block.rows[g_] = static_cast<int64_t>(b - a);
+            if (++g_ == kBlockGroups) {
+                append_block(counts_, block, g_);
+                g_ = 0;
+            }
+            a = b;
+        }
+    }
+
+    WeightedValueCounts finish() {
+        append_block(counts_, *block_, g_);
+        g_ = 0;
+        if (!finite_) require_sum(std::numeric_limits<double>::infinity(), "count_values_weighted");
+        fit_room(counts_.value);
+        fit_room(counts_.c0);
+        fit_room(counts_.c1);
+        fit_room(counts_.rows);
+        return std::move(counts_);
+    }
+
+  private:
+    WeightedValueCounts counts_;
+    std::unique_ptr<GroupBlock> block_;
+    std::size_t g_ = 0;
+    bool finite_ = true;
+    Sum c0_, c1_;
+};
+
+// The groups of the rows, sorted (bucket_sort_runs) and summed a run at a
+// time while the run is in the caches.
+template <typename Sum>
+WeightedValueCounts sorted_sums(KeyedRow* rows, KeyedRow* spare, std::size_t n) {
+    GroupSums<Sum> sums(n);
+    bucket_sort_runs(rows, spare, n,
+                     [&](const KeyedRow* run, std::size_t size) { sums.add_run(run, size); });
+    return sums.finish();
 }
 
 // The rows of positive weight and known class whose x is not NaN, as keyed
@@ -215,18 +325,22 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
                                 int64_t& missing_rows) {
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
+    // Every row is written to the next slot, which only a row counted keeps:
+    // no branch on the data but for the rare rows of NaN x.
     for (std::size_t i = 0; i < n; ++i) {
-        if (!(w[i] > 0.0) || !known(i)) continue;
-        if (std::isnan(x[i])) {
-            missing.add(event(i), w[i]);
+        const bool counted = w[i] > 0.0 && known(i);
+        const bool nan = std::isnan(x[i]);
+        const bool one = event(i);
+        rows[kept] = KeyedRow{ordered_key(x[i]), one ? -w[i] : w[i]};
+        kept += static_cast<std::size_t>(counted && !nan);
+        if (counted && nan) {
+            missing.add(one, w[i]);
             ++missing_rows;
-        } else {
-            rows[kept++] = KeyedRow{ordered_key(x[i]), event(i) ? -w[i] : w[i]};
         }
     }
     Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
-    const KeyedRow* order = bucket_sort_records(rows.get(), spare.get(), kept);
-    return whole ? sum_groups<PlainSum>(order, kept) : sum_groups<RunningExactSum>(order, kept);
+    return whole ? sorted_sums<PlainSum>(rows.get(), spare.get(), kept)
+                 : sorted_sums<RunningExactSum>(rows.get(), spare.get(), kept);
 }
 
 // The pre-bins of rows counted as rows (weights of 1), read through the
@@ -443,14 +557,13 @@ std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, dou
                                                      const std::vector<double>& splits,
                                                      SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
-    require_merged(counts, where);
+    // The counts' total comes with their check, in one pass.
+    double total = require_merged(counts, where);
     if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
           missing_c1 >= 0.0 && missing_rows >= 0)) {
         throw std::invalid_argument(std::string(where) +
                                     ": missing weights must be finite and not negative");
     }
-    double total = 0.0;
-    for (std::size_t j = 0; j < counts.value.size(); ++j) total += counts.c0[j] + counts.c1[j];
     total = (total + missing_c0) + missing_c1;
     std::vector<WeightedBinningSummary> rows;
     rows.reserve(splits.size() + 2);
@@ -561,15 +674,48 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     return counts;
 }
 
+// The categories of rows of weight 1 as the count of rows gives them (whose
+// whole sums are exact in either form), where it can: codes and labels
+// sound, and with `every`, no label missing (the count of rows does not say
+// which codes hold those rows). False where it cannot, `out` then untouched.
+bool rows_counted(const int64_t* codes, const double* labels, std::size_t n, std::size_t k,
+                  bool every, WeightedCategoryCounts& out) {
+    CategoryCounts rows;
+    try {
+        rows = count_categories(codes, labels, n, k);
+    } catch (const std::invalid_argument&) {
+        return false;  // refused by the weighted count, with its own message
+    }
+    if (every && rows.n_missing_target != 0) return false;
+    out.c0.reserve(k);
+    out.c1.reserve(k);
+    out.rows.reserve(k);
+    for (std::size_t j = 0; j < k; ++j) {
+        out.c0.push_back(static_cast<double>(rows.c0[j]));
+        out.c1.push_back(static_cast<double>(rows.c1[j]));
+        out.rows.push_back(rows.c0[j] + rows.c1[j]);
+    }
+    out.missing_c0 = static_cast<double>(rows.missing_c0);
+    out.missing_c1 = static_cast<double>(rows.missing_c1);
+    out.missing_rows = rows.missing_c0 + rows.missing_c1;
+    if (every) {
+        out.every.reserve(k);
+        for (std::size_t j = 0; j < k; ++j) out.every.push_back(out.c0[j] + out.c1[j]);
+        out.missing_every = out.missing_c0 + out.missing_c1;
+    }
+    return true;
+}
+
 }  // namespace
 
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
                                                  const double* w, std::size_t n, std::size_t k,
                                                  bool every) {
+    const WeightKinds kinds = weight_kinds(w, n);
+    WeightedCategoryCounts counts;
+    if (kinds.all_ones && rows_counted(codes, labels, n, k, every, counts)) return counts;
     // Whole weights below 2^53 in all add up exactly in plain sums.
-    if (weight_kinds(w, n).whole) {
-        return categories_summed<PlainSum>(codes, labels, w, n, k, every);
-    }
+    if (kinds.whole) return categories_summed<PlainSum>(codes, labels, w, n, k, every);
     return categories_summed<RunningExactSum>(codes, labels, w, n, k, every);
 }
 

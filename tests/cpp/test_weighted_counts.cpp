@@ -100,18 +100,64 @@ TEST(WeightedCounts, WeightsAreSummedExactlyInAnyOrderOfRowsOrParts) {
 
 // 2^53 + 1 rounds to 2^53, so whole weights adding up to 2^53 may have lost a
 // row on the way: only a total below 2^53 lets plain sums stand for exact ones.
+// The weights are read four at a time where there are four, so both a short
+// and a longer column are asked, the large weight in each place of a group.
 TEST(WeightedCounts, WholeWeightsReachingTwoToThe53AreStillSummedExactly) {
     const double big = 9007199254740992.0;
-    const Values x{5.0, 5.0, 5.0};
-    const std::vector<int32_t> y{1, 1, 1};
-    const Values flags{1.0, 1.0, 1.0};
-    const std::vector<int64_t> codes{0, 0, 0};
-    const Values w{big, 1.0, 1.0};
-    EXPECT_EQ(count_values_weighted(x.data(), y.data(), w.data(), 3).c1, Values{big + 2.0});
-    EXPECT_EQ(count_column_weighted(x.data(), flags.data(), w.data(), 3).counts.c1,
-              Values{big + 2.0});
-    EXPECT_EQ(count_categories_weighted(codes.data(), flags.data(), w.data(), 3, 1).c1,
-              Values{big + 2.0});
+    for (const std::size_t n : {3, 9}) {
+        for (std::size_t at = 0; at < std::min<std::size_t>(n, 4); ++at) {
+            const Values x(n, 5.0);
+            const std::vector<int32_t> y(n, 1);
+            const Values flags(n, 1.0);
+            const std::vector<int64_t> codes(n, 0);
+            Values w(n, 1.0);
+            w[at] = big;
+            const Values want{big + static_cast<double>(n - 1)};
+            EXPECT_EQ(count_values_weighted(x.data(), y.data(), w.data(), n).c1, want) << n;
+            EXPECT_EQ(count_column_weighted(x.data(), flags.data(), w.data(), n).counts.c1, want);
+            EXPECT_EQ(count_categories_weighted(codes.data(), flags.data(), w.data(), n, 1).c1,
+                      want);
+        }
+    }
+}
+
+// Weights all 1 take the count of rows where it says all the weighted count
+// does: the same categories as with a row of weight 0 added, which the
+// weighted count leaves out, with unknown labels and without, and the same
+// refusal of a bad label.
+TEST(WeightedCounts, CategoriesOfWeightsOfOneAreThoseOfTheWeightedCount) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const std::size_t n = 5000, k = 7;
+    for (const bool unknown : {false, true}) {
+        std::vector<int64_t> codes(n + 1);
+        Values labels(n + 1);
+        for (std::size_t i = 0; i <= n; ++i) {
+            codes[i] = static_cast<int64_t>(unit(rng) * (k + 1)) - 1;
+            labels[i] = unknown && unit(rng) < 0.05 ? kNaN : static_cast<double>(unit(rng) < 0.3);
+        }
+        Values w(n + 1, 1.0);
+        w[n] = 0.0;
+        for (const bool every : {false, true}) {
+            const auto ones =
+                count_categories_weighted(codes.data(), labels.data(), w.data(), n, k, every);
+            const auto walked =
+                count_categories_weighted(codes.data(), labels.data(), w.data(), n + 1, k, every);
+            EXPECT_EQ(ones.c0, walked.c0);
+            EXPECT_EQ(ones.c1, walked.c1);
+            EXPECT_EQ(ones.rows, walked.rows);
+            EXPECT_EQ(ones.missing_c0, walked.missing_c0);
+            EXPECT_EQ(ones.missing_c1, walked.missing_c1);
+            EXPECT_EQ(ones.missing_rows, walked.missing_rows);
+            EXPECT_EQ(ones.every, walked.every);
+            EXPECT_EQ(ones.missing_every, walked.missing_every);
+        }
+        labels[n / 2] = 2.0;
+        EXPECT_EQ(message_of([&] {
+                      count_categories_weighted(codes.data(), labels.data(), w.data(), n, k);
+                  }),
+                  "count_categories: labels must be 0, 1 or NaN");
+    }
 }
 
 // Rows with NaN values, unknown targets and zero weights under weights of
