@@ -910,20 +910,20 @@ class TableBinning(TableBinningBase):
         tests: dict[int, Future[Mapping[str, Any]]] = {}
         try:
             planned: list[PlannedColumn | None] = []
-            for p in planning:
-                if not isinstance(p, PlannedColumn):
-                    whole[len(planned)] = pool.submit(self._plan_finished, p, flags, done)
+            for item in planning:
+                if not isinstance(item, PlannedColumn):
+                    whole[len(planned)] = pool.submit(self._plan_finished, item, flags, done)
                     planned.append(None)
                     continue
-                if p.searched is None:
-                    whole[len(planned)] = pool.submit(self._finished, p, flags, done)
-                planned.append(p)
+                if item.searched is None:
+                    whole[len(planned)] = pool.submit(self._finished, item, flags, done)
+                planned.append(item)
             if count:
                 _count_planned([p for p in planned if p is not None], n_threads)
             for i, p in enumerate(planned):
                 if p is None or i in whole:
                     continue
-                if _tested_before_table(p):
+                if _tested_before_table(p) and p.searched is not None:
                     tests[i] = pool.submit(
                         searched_significance, p.column, flags, p.searched, **p.options
                     )
@@ -938,7 +938,8 @@ class TableBinning(TableBinningBase):
                     results.append(whole[i].result())
             return results
         except BaseException:
-            for future in [*whole.values(), *tests.values()]:
+            pending: list[Future[Any]] = [*whole.values(), *tests.values()]
+            for future in pending:
                 future.cancel()
             raise
         finally:

@@ -250,9 +250,10 @@ def categorical_table(
     # hundreds of categories: no key is built per name).
     own = np.flatnonzero((held > 0) & ~pooled)
     kept = [names[i] for i in own.tolist()]
-    groups: list[str | None] = sorted(kept)
+    named = sorted(kept)
+    groups: list[str | None] = list(named)
     if pooled.any():
-        groups.insert(bisect.bisect_right(groups, categories.OTHER), None)
+        groups.insert(bisect.bisect_right(named, categories.OTHER), None)
     position = {g: i for i, g in enumerate(groups)}
     group_of_code = np.full(len(names), -1, dtype=np.int64)
     group_of_code[own] = [position[n] for n in kept]

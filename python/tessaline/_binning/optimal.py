@@ -436,7 +436,7 @@ def searched_significance(
     assert prepared.counted is not None
     specials = checked_special_values(special_values)
     outside = _searched_outside(xs, flags, prepared.counted, prepared.special_rows, specials)[0]
-    _, c0, c1 = _interval_counts(prepared.counted["prebins"])
+    c0, c1 = _interval_counts(prepared.counted["prebins"])[1:]
     limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
     return _significance(c0, c1, outside, iv_test, limits, max_pvalue)
 
