@@ -1,5 +1,8 @@
-// Quicksort of 64-bit keys in 512-bit vector registers, where the processor
-// has them (AVX-512F), in place.
+// Quicksort of 64-bit keys in vector registers, in place: 512-bit registers
+// of eight keys where the processor has them (AVX-512F), else 256-bit ones of
+// four (AVX2). The algorithm (vector_quicksort.inc) is written once over the
+// registers of either width; this file holds the 512-bit registers and their
+// networks, vector_sort_avx2.inc the 256-bit ones.
 //
 // A partition reads the range from both ends and writes each register's keys,
 // arranged by one permutation with those below the pivot first, to both ends
@@ -9,12 +12,12 @@
 // written, so each side has room to spare; the side with less room is read
 // next, so neither store ever reaches a key not yet read. Eight registers are
 // read per step, so their comparisons and permutations overlap, and whole
-// registers are read from 64-byte boundaries only.
+// registers are read from their own boundaries only.
 //
 // Ranges of up to kInRegisters keys are sorted inside as many registers as
-// they fill (the last one partly, by masked loads and stores): blocks of eight
-// registers sorted across their lanes and transposed (any other register by a
-// network inside it), then runs of registers merged two by two by a bitonic
+// they fill (the last one partly, by masked loads and stores): blocks of as
+// many registers as lanes sorted across their lanes and transposed (any other
+// register by a network inside it), then runs of registers merged two by two by a bitonic
 // network whose first layer pairs a run with the other one reversed, so the
 // registers that a power of two would add past the end never take part.
 //
@@ -24,10 +27,11 @@
 // then done, so a column of few distinct values costs no more than one of
 // many. Past a depth of partitions that keep missing the middle, a range is
 // sorted by comparisons instead. Keys already in order, or in reverse order,
-// are found in one read. Where the vector instructions are missing the caller
+// are found in one read. Where neither instruction set is present the caller
 // uses the radix sort.
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -46,9 +50,6 @@ namespace tessaline {
 #if defined(TESSALINE_VECTOR_SORT)
 namespace {
 
-#define TESSALINE_AVX512 __attribute__((target("avx512f,popcnt")))
-#define TESSALINE_AVX512_INLINE __attribute__((target("avx512f,popcnt"), always_inline)) inline
-
 // Loops over registers are unrolled so that the registers never go through
 // memory (clang unrolls such loops of known length by itself).
 #if defined(__clang__)
@@ -57,20 +58,42 @@ namespace {
 #define TESSALINE_UNROLL _Pragma("GCC unroll 32")
 #endif
 
-using Keys = __m512i;
-
-// Ranges up to this size are sorted in registers (up to 16 registers of 8):
-// a partition costs less per key than one more merge of registers.
-constexpr std::size_t kInRegisters = 128;
-constexpr std::size_t kMaxRegisters = kInRegisters / 8;
-// Registers read per step of a partition.
-constexpr std::size_t kUnroll = 8;
-constexpr std::size_t kStep = 8 * kUnroll;
-// A partition holds a step of keys at each end of a range longer than this.
-static_assert(kInRegisters >= 2 * kStep, "a partition needs more keys than it holds");
 // The lanes past the end of a partly filled register: no key is larger, so
 // they sort after every key, and they are never stored.
 constexpr uint64_t kPadding = ~uint64_t{0};
+
+// The write ends of a partition: keys below the pivot go to [.., front),
+// the others to [back, ..).
+struct Ends {
+    double* front;
+    double* back;
+};
+
+struct Pivot {
+    uint64_t key;
+    bool smallest_of_sample;
+};
+
+void sort_by_comparisons(double* keys, std::size_t n) {
+    std::vector<uint64_t> k(n);
+    for (std::size_t i = 0; i < n; ++i) k[i] = load_key(keys + i);
+    std::sort(k.begin(), k.end());
+    for (std::size_t i = 0; i < n; ++i) store_key(keys + i, k[i]);
+}
+
+// 512-bit registers of eight keys, compared as unsigned integers.
+namespace avx512 {
+
+#define TESSALINE_AVX512 __attribute__((target("avx512f,popcnt")))
+#define TESSALINE_AVX512_INLINE __attribute__((target("avx512f,popcnt"), always_inline)) inline
+
+using Keys = __m512i;
+constexpr std::size_t kLanes = 8;
+// Ranges up to this size are sorted in registers (up to 16 registers of 8):
+// a partition costs less per key than one more merge of registers.
+constexpr std::size_t kInRegisters = 128;
+// Registers read per step of a partition.
+constexpr std::size_t kUnroll = 8;
 
 // The plain forms of many operations here read an undefined register that GCC
 // warns of; with every lane selected the zero-masking forms are the same
@@ -159,11 +182,6 @@ TESSALINE_AVX512_INLINE void merge8x2(Keys& a, Keys& b) {
                                         high);
 }
 
-// Sorts the keys of registers r[0, N) as one sequence, as if registers of
-// padding followed up to a power of two. Runs of `width` sorted registers are
-// merged two by two: the first layer compares key k of the pair with key
-// 16 * width - 1 - k, the next ones at halving distances, so every comparison
-// with a register past N would leave both sides as they are and is skipped.
 TESSALINE_AVX512_INLINE void order(Keys& a, Keys& b) {
     const Keys low = smaller(a, b);
     b = larger(a, b);
@@ -208,78 +226,6 @@ TESSALINE_AVX512_INLINE void sort8x8(Keys* r) {
     transpose8(r);
 }
 
-template <std::size_t N>
-TESSALINE_AVX512_INLINE void sort_registers(Keys* r) {
-    TESSALINE_UNROLL
-    for (std::size_t i = 0; i + 8 <= N; i += 8) sort8x8(r + i);
-    TESSALINE_UNROLL
-    for (std::size_t i = N / 8 * 8; i < N; ++i) r[i] = sort8(r[i]);
-    TESSALINE_UNROLL
-    for (std::size_t width = 1; width < N; width *= 2) {
-        TESSALINE_UNROLL
-        for (std::size_t start = 0; start < N; start += 2 * width) {
-            TESSALINE_UNROLL
-            for (std::size_t k = 0; k < width; ++k) {
-                const std::size_t i = start + k;
-                const std::size_t j = start + 2 * width - 1 - k;
-                if (j >= N) continue;
-                // r[j] keeps its lanes in reverse order: the later layers
-                // pair its lanes with those of a register in the same order,
-                // and sort its keys whatever their order.
-                const Keys mirrored = reversed(r[j]);
-                r[j] = larger(r[i], mirrored);
-                r[i] = smaller(r[i], mirrored);
-            }
-            TESSALINE_UNROLL
-            for (std::size_t d = width / 2; d >= 1; d /= 2) {
-                TESSALINE_UNROLL
-                for (std::size_t i = start; i < start + 2 * width; ++i) {
-                    if (((i - start) & d) != 0 || i + d >= N) continue;
-                    const Keys low = smaller(r[i], r[i + d]);
-                    r[i + d] = larger(r[i], r[i + d]);
-                    r[i] = low;
-                }
-            }
-            TESSALINE_UNROLL
-            for (std::size_t i = start; i < start + 2 * width; i += 2) {
-                if (i + 1 < N) {
-                    merge8x2(r[i], r[i + 1]);
-                } else if (i < N) {
-                    r[i] = merge8(r[i]);
-                }
-            }
-        }
-    }
-}
-
-// Sorts the n keys at `keys`, 8 * (N - 1) < n <= 8 * N, in N registers.
-template <std::size_t N>
-TESSALINE_AVX512 void sort_in_registers(double* keys, std::size_t n) {
-    const auto last = static_cast<__mmask8>(0xFFu >> (8 * N - n));
-    const Keys padding = _mm512_set1_epi64(static_cast<long long>(kPadding));
-    Keys r[N];
-    TESSALINE_UNROLL
-    for (std::size_t i = 0; i + 1 < N; ++i) r[i] = _mm512_loadu_si512(keys + 8 * i);
-    r[N - 1] = _mm512_mask_loadu_epi64(padding, last, keys + 8 * (N - 1));
-    sort_registers<N>(r);
-    TESSALINE_UNROLL
-    for (std::size_t i = 0; i + 1 < N; ++i) _mm512_storeu_si512(keys + 8 * i, r[i]);
-    _mm512_mask_storeu_epi64(keys + 8 * (N - 1), last, r[N - 1]);
-}
-
-using SortInRegisters = void (*)(double*, std::size_t);
-
-template <std::size_t... I>
-constexpr auto in_register_sorts(std::index_sequence<I...>) {
-    return std::array<SortInRegisters, sizeof...(I)>{&sort_in_registers<I + 1>...};
-}
-
-// Sorts the 1 <= n <= kInRegisters keys at `keys`.
-TESSALINE_AVX512 void sort_few(double* keys, std::size_t n) {
-    static constexpr auto sorts = in_register_sorts(std::make_index_sequence<kMaxRegisters>());
-    sorts[(n - 1) / 8](keys, n);
-}
-
 // For each mask of the lanes below the pivot, the permutation that takes
 // those lanes first and the others after them, each in lane order: the
 // source lane of result lane j in bits 3j to 3j + 2.
@@ -313,13 +259,6 @@ TESSALINE_AVX512_INLINE Keys arranged(Keys v, __mmask8 lower) {
     // The permutation reads only the low three bits of each lane's index.
     return permuted(_mm512_maskz_srlv_epi64(kAll, packed, shifts), v);
 }
-
-// The write ends of a partition: keys below the pivot go to [.., front),
-// the others to [back, ..).
-struct Ends {
-    double* front;
-    double* back;
-};
 
 // Writes a register's keys to both ends, with room for a whole register at
 // each, so both stores may write all eight lanes.
@@ -362,214 +301,80 @@ TESSALINE_AVX512_INLINE void place_part(Ends& e, Keys v, Keys pivot, unsigned co
     e.back -= rest;
 }
 
-// Puts the n > 2 * kStep keys at `keys` in two parts, those below `pivot` (at
-// or below it when `inclusive`) first; returns the size of the first part.
-// When `inclusive`, `least` receives the smallest key of the range.
-template <bool inclusive>
-TESSALINE_AVX512 std::size_t partition(double* keys, std::size_t n, uint64_t pivot_key,
-                                       uint64_t* least) {
-    const Keys pivot = _mm512_set1_epi64(static_cast<long long>(pivot_key));
-    Keys smallest = _mm512_set1_epi64(static_cast<long long>(kPadding));
-    // The registers at both ends wait until every other key is placed.
-    Keys held[2 * kUnroll];
-    for (std::size_t i = 0; i < kUnroll; ++i) {
-        held[i] = _mm512_loadu_si512(keys + 8 * i);
-        held[kUnroll + i] = _mm512_loadu_si512(keys + n - kStep + 8 * i);
-    }
-    // Keys not yet read: [left, right).
-    double* left = keys + kStep;
-    double* right = keys + n - kStep;
-    Ends e{keys, keys + n};
-    // The keys short of whole registers first, while both ends have room: at
-    // the front up to a 64-byte boundary and at the back down to one, so that
-    // the loads of whole registers never straddle two cache lines.
-    const auto offset = [](const double* at) {
-        return static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(at) % 64 / 8);
-    };
-    const std::size_t head = std::min<std::size_t>((8 - offset(left)) % 8, right - left);
-    if (head != 0) {
-        const Keys v = _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << head) - 1), left);
-        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, (1u << head) - 1, smallest, v);
-        place_part<inclusive>(e, v, pivot, static_cast<unsigned>(head));
-        left += head;
-    }
-    const std::size_t tail = std::min<std::size_t>(offset(right), right - left);
-    if (tail != 0) {
-        right -= tail;
-        const Keys v = _mm512_maskz_loadu_epi64(static_cast<__mmask8>((1u << tail) - 1), right);
-        if (inclusive) smallest = _mm512_mask_min_epu64(smallest, (1u << tail) - 1, smallest, v);
-        place_part<inclusive>(e, v, pivot, static_cast<unsigned>(tail));
-    }
-    // The free room at the ends, left - e.front and e.back - right, adds up to
-    // 2 * kStep; the side with at most kStep is read, so both have room for
-    // what one step writes.
-    while (static_cast<std::size_t>(right - left) >= kStep) {
-        Keys v[kUnroll];
-        if (left - e.front <= e.back - right) {
-            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_load_si512(left + 8 * i);
-            left += kStep;
-        } else {
-            right -= kStep;
-            for (std::size_t i = 0; i < kUnroll; ++i) v[i] = _mm512_load_si512(right + 8 * i);
-        }
-        for (std::size_t i = 0; i < kUnroll; ++i) {
-            if (inclusive) smallest = smaller(smallest, v[i]);
-            place<inclusive>(e, v[i], pivot);
-        }
-    }
-    while (left != right) {
-        Keys v;
-        if (left - e.front <= e.back - right) {
-            v = _mm512_load_si512(left);
-            left += 8;
-        } else {
-            right -= 8;
-            v = _mm512_load_si512(right);
-        }
-        if (inclusive) smallest = smaller(smallest, v);
-        place<inclusive>(e, v, pivot);
-    }
-    for (std::size_t i = 0; i < 2 * kUnroll; ++i) {
-        if (inclusive) smallest = smaller(smallest, held[i]);
-        place_exactly<inclusive>(e, held[i], pivot);
-    }
-    if (inclusive) {
-        alignas(64) uint64_t lanes[8];
-        _mm512_store_si512(lanes, smallest);
-        *least = *std::min_element(lanes, lanes + 8);
-    }
-    return static_cast<std::size_t>(e.front - keys);
+TESSALINE_AVX512_INLINE Keys broadcast(uint64_t key) {
+    return _mm512_set1_epi64(static_cast<long long>(key));
 }
-
-struct Pivot {
-    uint64_t key;
-    bool smallest_of_sample;
-};
-
-// The median of a sorted sample of 8 * N keys spread evenly over the n keys.
-// (Scalar loads: a gather of the sample costs more here.)
-template <std::size_t N>
-TESSALINE_AVX512 Pivot pivot_of(const double* keys, std::size_t n) {
-    constexpr std::size_t size = 8 * N;
-    const std::size_t spacing = n / size;
-    alignas(64) uint64_t sample[size];
-    for (std::size_t i = 0; i < size; ++i) sample[i] = load_key(keys + spacing / 2 + spacing * i);
-    Keys r[N];
-    for (std::size_t i = 0; i < N; ++i) r[i] = _mm512_load_si512(sample + 8 * i);
-    sort_registers<N>(r);
-    for (std::size_t i = 0; i < N; ++i) _mm512_store_si512(sample + 8 * i, r[i]);
-    return {sample[size / 2], sample[size / 2] == sample[0]};
+TESSALINE_AVX512_INLINE Keys load(const double* at) {
+    return _mm512_loadu_si512(at);
 }
-
-void sort_by_comparisons(double* keys, std::size_t n) {
-    std::vector<uint64_t> k(n);
-    for (std::size_t i = 0; i < n; ++i) k[i] = load_key(keys + i);
-    std::sort(k.begin(), k.end());
-    for (std::size_t i = 0; i < n; ++i) store_key(keys + i, k[i]);
+TESSALINE_AVX512_INLINE Keys load_aligned(const double* at) {
+    return _mm512_load_si512(at);
 }
-
-// Sorts the n keys at `keys`. Past `depth` partitions, the range is sorted by
-// comparisons instead.
-TESSALINE_AVX512 void quicksort(double* keys, std::size_t n, int depth) {
-    while (n > kInRegisters) {
-        if (depth == 0) {
-            sort_by_comparisons(keys, n);
-            return;
-        }
-        --depth;
-        // Larger samples where a better split saves more than they cost.
-        const Pivot p = n > 4096   ? pivot_of<8>(keys, n)
-                        : n > 1024 ? pivot_of<2>(keys, n)
-                                   : pivot_of<1>(keys, n);
-        if (!p.smallest_of_sample) {
-            const std::size_t low = partition<false>(keys, n, p.key, nullptr);
-            if (low != 0) {
-                // The smaller part by recursion, the larger one by the loop.
-                if (low <= n - low) {
-                    quicksort(keys, low, depth);
-                    keys += low;
-                    n -= low;
-                } else {
-                    quicksort(keys + low, n - low, depth);
-                    n = low;
-                }
-                continue;
-            }
-        }
-        // The pivot may have many equals: those go first, with any smaller key.
-        uint64_t least = 0;
-        const std::size_t low = partition<true>(keys, n, p.key, &least);
-        if (low == n) {
-            // The pivot is the largest key: the smaller keys go first, and its
-            // equals, now last, are done.
-            if (least == p.key) return;
-            n = partition<false>(keys, n, p.key, nullptr);
-            continue;
-        }
-        // Unless the pivot is the smallest key, the first part holds smaller ones.
-        if (least != p.key) quicksort(keys, low, depth);
-        keys += low;
-        n -= low;
-    }
-    if (n > 0) sort_few(keys, n);
+TESSALINE_AVX512_INLINE void store(double* at, Keys v) {
+    _mm512_storeu_si512(at, v);
 }
-
-// Whether each of the n keys is at most the next one (`descending`: at least).
-// Unsorted keys are usually found in the first registers.
+// The first `count` keys at `at`, padding in the other lanes.
+TESSALINE_AVX512_INLINE Keys load_part(const double* at, unsigned count) {
+    const auto valid = static_cast<__mmask8>((1u << count) - 1);
+    return _mm512_mask_loadu_epi64(broadcast(kPadding), valid, at);
+}
+TESSALINE_AVX512_INLINE void store_part(double* at, unsigned count, Keys v) {
+    _mm512_mask_storeu_epi64(at, static_cast<__mmask8>((1u << count) - 1), v);
+}
+TESSALINE_AVX512_INLINE Keys sort_one(Keys v) {
+    return sort8(v);
+}
+TESSALINE_AVX512_INLINE Keys merge_one(Keys v) {
+    return merge8(v);
+}
+TESSALINE_AVX512_INLINE void merge_pair(Keys& a, Keys& b) {
+    merge8x2(a, b);
+}
+TESSALINE_AVX512_INLINE void sort_block(Keys* r) {
+    sort8x8(r);
+}
+TESSALINE_AVX512_INLINE uint64_t least_lane(Keys v) {
+    alignas(64) uint64_t lanes[8];
+    _mm512_store_si512(lanes, v);
+    return *std::min_element(lanes, lanes + 8);
+}
 template <bool descending>
-TESSALINE_AVX512 bool in_order(const double* keys, std::size_t n) {
-    std::size_t i = 0;
-    for (; i + 33 <= n; i += 32) {
-        __mmask8 out = 0;
-        for (std::size_t j = i; j < i + 32; j += 8) {
-            const Keys v = _mm512_loadu_si512(keys + j);
-            const Keys next = _mm512_loadu_si512(keys + j + 1);
-            out |= descending ? _mm512_cmplt_epu64_mask(v, next) : _mm512_cmpgt_epu64_mask(v, next);
-        }
-        if (out != 0) return false;
-    }
-    for (; i + 1 < n; ++i) {
-        const uint64_t key = load_key(keys + i);
-        const uint64_t next = load_key(keys + i + 1);
-        if (descending ? key < next : key > next) return false;
-    }
-    return true;
+TESSALINE_AVX512_INLINE bool disordered(Keys v, Keys next) {
+    return (descending ? _mm512_cmplt_epu64_mask(v, next) : _mm512_cmpgt_epu64_mask(v, next)) != 0;
 }
 
-TESSALINE_AVX512 void reverse(double* keys, std::size_t n) {
-    double* low = keys;
-    double* high = keys + n;
-    for (; high - low >= 16; low += 8, high -= 8) {
-        const Keys a = _mm512_loadu_si512(low);
-        const Keys b = _mm512_loadu_si512(high - 8);
-        _mm512_storeu_si512(low, reversed(b));
-        _mm512_storeu_si512(high - 8, reversed(a));
-    }
-    for (; high - low >= 2; ++low, --high) {
-        const uint64_t a = load_key(low);
-        store_key(low, load_key(high - 1));
-        store_key(high - 1, a);
-    }
-}
+#define TESSALINE_SORT_TARGET TESSALINE_AVX512
+#define TESSALINE_SORT_INLINE TESSALINE_AVX512_INLINE
+#include "vector_quicksort.inc"
+#undef TESSALINE_SORT_TARGET
+#undef TESSALINE_SORT_INLINE
 
-bool has_vector_sort() {
-    return use_avx512f();
-}
+}  // namespace avx512
+
+// 256-bit registers of four keys.
+namespace avx2 {
+#include "vector_sort_avx2.inc"
+
+#define TESSALINE_SORT_TARGET TESSALINE_AVX2
+#define TESSALINE_SORT_INLINE TESSALINE_AVX2_INLINE
+#include "vector_quicksort.inc"
+#undef TESSALINE_SORT_TARGET
+#undef TESSALINE_SORT_INLINE
+
+}  // namespace avx2
 
 }  // namespace
 
 bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
-    if (!has_vector_sort()) return false;
-    int depth = 8;
-    for (std::size_t m = n; m > 1; m /= 2) depth += 2;
-    // Keys already in order, or in reverse order, cost one read.
-    if (in_order<false>(keys, n)) return true;
-    if (in_order<true>(keys, n)) {
-        reverse(keys, n);
+    if (use_avx512f()) {
+        avx512::sort_keys(keys, n);
         return true;
     }
-    quicksort(keys, n, depth);
-    return true;
+    if (use_avx2()) {
+        avx2::sort_keys(keys, n);
+        return true;
+    }
+    return false;
 }
 
 #else

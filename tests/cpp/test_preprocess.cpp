@@ -124,15 +124,15 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
 }
 
 // Both sorts of two key ranges (the vector quicksort where the processor has
-// it, and the radix sort) equal std::sort of each range. The first range has
-// each size around a point where a strategy changes (partly filled registers,
-// the sort in registers up to 128 keys, the partition's 2 x 64 held keys and
-// its steps of 64, the pivot's larger samples past 1,024 and 4,096 keys, the
-// radix sort's threshold); the second, one key longer, starts at each offset
-// from a cache line (sizes 300 to 307). The shapes defeat a sampled pivot or
-// an equal-key check: sorted, reversed, organ pipe, all equal, two values,
-// nearly all the smallest or the largest key, and keys at both extremes (0
-// and all bits set).
+// it, and the radix sort) equal std::sort of each range, and so does the
+// vector quicksort of the first range alone. The first range has every size
+// up to 300 (partly filled registers of 4 and 8 keys, the sorts in registers
+// up to 64 and 128 keys, the partitions' held keys and steps), then sizes
+// around the pivot's larger samples past 1,024 and 4,096 keys and the radix
+// sort's threshold; the second, one key longer, starts at each offset from a
+// cache line. The shapes defeat a sampled pivot or an equal-key check:
+// sorted, reversed, organ pipe, all equal, two values, nearly all the
+// smallest or the largest key, and keys at both extremes (0 and all bits set).
 TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
     std::mt19937_64 rng(11);
     std::normal_distribution<double> normal(0.0, 1.0);
@@ -153,10 +153,8 @@ TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
             return r % 3 == 0 ? 0 : r % 3 == 1 ? ~uint64_t{0} : r;
         },
     };
-    std::vector<std::size_t> sizes = {1,    2,    7,    8,    9,    63,    65,  127,
-                                      128,  129,  136,  192,  193,  255,   256, 257,
-                                      1024, 1025, 4096, 4097, 9000, 100003};
-    for (std::size_t m = 300; m < 308; ++m) sizes.push_back(m);
+    std::vector<std::size_t> sizes = {511, 512, 513, 1024, 1025, 4096, 4097, 9000, 100003};
+    for (std::size_t m = 0; m <= 300; ++m) sizes.push_back(m);
     for (std::size_t m : sizes) {
         const std::size_t n = 2 * m + 1;
         for (const auto& draw : shapes) {
@@ -166,6 +164,13 @@ TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
             std::vector<uint64_t> want = keys;
             std::sort(want.begin(), want.begin() + std::ptrdiff_t(m));
             std::sort(want.begin() + std::ptrdiff_t(m), want.end());
+            Values alone(m), spare(m);
+            for (std::size_t i = 0; i < m; ++i) store_key(&alone[i], keys[i]);
+            if (sort_keys_vectorized(alone.data(), spare.data(), m)) {
+                for (std::size_t i = 0; i < m; ++i)
+                    ASSERT_EQ(load_key(&alone[i]), want[i])
+                        << m << " alone, shape " << (&draw - shapes);
+            }
             for (auto sort : {&sort_key_ranges, &radix_sort_key_ranges}) {
                 Values a(n), b(n);
                 for (std::size_t i = 0; i < n; ++i) store_key(&a[i], keys[i]);
