@@ -17,9 +17,10 @@
 // Ranges of up to kInRegisters keys are sorted inside as many registers as
 // they fill (the last one partly, by masked loads and stores): blocks of as
 // many registers as lanes sorted across their lanes and transposed (any other
-// register by a network inside it), then runs of registers merged two by two by a bitonic
-// network whose first layer pairs a run with the other one reversed, so the
-// registers that a power of two would add past the end never take part.
+// register by a network inside it), then runs of registers merged two by two
+// by a bitonic network whose first layer pairs a run with the other one
+// reversed, so the registers that a power of two would add past the end never
+// take part.
 //
 // The pivot is the median of a sorted sample. When it is also the sample's
 // smallest key, or no key falls below it, its equals are set apart in one
