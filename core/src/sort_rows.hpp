@@ -186,6 +186,11 @@ double* radix_sort_key_ranges(double* a, double* b, std::size_t n, std::size_t n
 // False, with nothing done, where the processor lacks the vector instructions.
 bool sort_keys_vectorized(double* keys, double* spare, std::size_t n);
 
+// The same in registers of `bits` bits (512: AVX-512F, 256: AVX2) whatever
+// the widest the processor has, so that each width can be checked on one
+// machine; false, with nothing done, where the processor lacks them.
+bool sort_keys_in_vectors(double* keys, std::size_t n, int bits);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_SORT_ROWS_HPP

@@ -366,12 +366,12 @@ namespace avx2 {
 
 }  // namespace
 
-bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
-    if (use_avx512f()) {
+bool sort_keys_in_vectors(double* keys, std::size_t n, int bits) {
+    if (bits == 512 && use_avx512f()) {
         avx512::sort_keys(keys, n);
         return true;
     }
-    if (use_avx2()) {
+    if (bits == 256 && use_avx2()) {
         avx2::sort_keys(keys, n);
         return true;
     }
@@ -380,10 +380,14 @@ bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
 
 #else
 
-bool sort_keys_vectorized(double*, double*, std::size_t) {
+bool sort_keys_in_vectors(double*, std::size_t, int) {
     return false;
 }
 
 #endif
+
+bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
+    return sort_keys_in_vectors(keys, n, 512) || sort_keys_in_vectors(keys, n, 256);
+}
 
 }  // namespace tessaline

@@ -125,14 +125,15 @@ TEST(Preprocess, CountersThresholdsAndOrder) {
 
 // Both sorts of two key ranges (the vector quicksort where the processor has
 // it, and the radix sort) equal std::sort of each range, and so does the
-// vector quicksort of the first range alone. The first range has every size
-// up to 300 (partly filled registers of 4 and 8 keys, the sorts in registers
-// up to 64 and 128 keys, the partitions' held keys and steps), then sizes
-// around the pivot's larger samples past 1,024 and 4,096 keys and the radix
-// sort's threshold; the second, one key longer, starts at each offset from a
-// cache line. The shapes defeat a sampled pivot or an equal-key check:
-// sorted, reversed, organ pipe, all equal, two values, nearly all the
-// smallest or the largest key, and keys at both extremes (0 and all bits set).
+// vector quicksort of the first range alone in registers of each width the
+// processor has. The first range has every size up to 300 (partly filled
+// registers of 4 and 8 keys, the sorts in registers up to 64 and 128 keys,
+// the partitions' held keys and steps), then sizes around the pivot's larger
+// samples past 1,024 and 4,096 keys and the radix sort's threshold; the
+// second, one key longer, starts at each offset from a cache line. The shapes
+// defeat a sampled pivot or an equal-key check: sorted, reversed, organ pipe,
+// all equal, two values, nearly all the smallest or the largest key, and keys
+// at both extremes (0 and all bits set).
 TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
     std::mt19937_64 rng(11);
     std::normal_distribution<double> normal(0.0, 1.0);
@@ -164,12 +165,14 @@ TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
             std::vector<uint64_t> want = keys;
             std::sort(want.begin(), want.begin() + std::ptrdiff_t(m));
             std::sort(want.begin() + std::ptrdiff_t(m), want.end());
-            Values alone(m), spare(m);
-            for (std::size_t i = 0; i < m; ++i) store_key(&alone[i], keys[i]);
-            if (sort_keys_vectorized(alone.data(), spare.data(), m)) {
+            for (int bits : {256, 512}) {
+                Values alone(m);
+                for (std::size_t i = 0; i < m; ++i) store_key(&alone[i], keys[i]);
+                if (!sort_keys_in_vectors(alone.data(), m, bits)) continue;
                 for (std::size_t i = 0; i < m; ++i)
                     ASSERT_EQ(load_key(&alone[i]), want[i])
-                        << m << " alone, shape " << (&draw - shapes);
+                        << m << " alone in " << bits << "-bit registers, shape "
+                        << (&draw - shapes);
             }
             for (auto sort : {&sort_key_ranges, &radix_sort_key_ranges}) {
                 Values a(n), b(n);
