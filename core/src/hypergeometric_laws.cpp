@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <utility>
 
 namespace tessaline::hypergeometric {
@@ -167,8 +168,47 @@ int64_t invert(const Inversion& law, SplitMix64& rng) {
     return law.past_end;
 }
 
+namespace {
+
+// The chunks of laws caches handed back, for the next caches of any thread
+// (a test's threads end with it; its caches go on to the next test).
+struct KeptChunks {
+    std::mutex lock;
+    std::vector<std::unique_ptr<LawCache::Law[]>> chunks;
+};
+
+KeptChunks& kept_chunks() {
+    // Never destroyed: a thread still running at exit may hand chunks back.
+    static KeptChunks* kept = new KeptChunks;
+    return *kept;
+}
+
+}  // namespace
+
 LawCache::LawCache(int64_t events, std::size_t max_laws)
     : stride_(static_cast<uint64_t>(events) / BUCKET + 1), max_laws_(max_laws) {}
+
+LawCache::~LawCache() {
+    KeptChunks& kept = kept_chunks();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    for (auto& chunk : chunks_) {
+        if (kept.chunks.size() == KEPT_CHUNKS) break;
+        kept.chunks.push_back(std::move(chunk));
+    }
+}
+
+std::unique_ptr<LawCache::Law[]> LawCache::new_chunk() {
+    {
+        KeptChunks& kept = kept_chunks();
+        const std::lock_guard<std::mutex> hold(kept.lock);
+        if (!kept.chunks.empty()) {
+            std::unique_ptr<Law[]> chunk = std::move(kept.chunks.back());
+            kept.chunks.pop_back();
+            return chunk;
+        }
+    }
+    return std::unique_ptr<Law[]>(new Law[CHUNK]);
+}
 
 std::size_t LawCache::find(uint64_t key) const {
     const std::size_t mask = buckets_.size() - 1;
@@ -261,7 +301,7 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     if (id != 0) return &law_at(id - 1);
     // Every bucket holds a law: the buckets are no more than the laws.
     if (held_ >= max_laws_) return nullptr;
-    if (held_ % CHUNK == 0) chunks_.emplace_back(new Law[CHUNK]);
+    if (held_ % CHUNK == 0) chunks_.push_back(new_chunk());
     Law& law = law_at(static_cast<uint32_t>(held_));
     walk(total, events, n, law);
     mark(law);

@@ -64,6 +64,13 @@ int64_t invert(const Inversion& law, SplitMix64& rng);
 // buckets than laws, 72 bytes each in a table at least a quarter full: at
 // most 46 MB with the default. Past that, new laws are built for their one
 // draw.
+//
+// The laws' room outlives the cache: a test needs much the same room as the
+// test before it, and fresh memory costs a page fault and a zeroed page on
+// its first touch, which took more than building the laws in it. The
+// process keeps up to KEPT_CHUNKS chunks of laws (some 27 MB) that caches
+// handed back, and hands them to the next caches; a law is written whole
+// before it is read, so whatever a kept chunk held does not matter.
 class LawCache {
   public:
     static constexpr std::size_t CHECKPOINTS = 16;
@@ -84,6 +91,9 @@ class LawCache {
     };
 
     explicit LawCache(int64_t events, std::size_t max_laws = DEFAULT_MAX_LAWS);
+    ~LawCache();
+    LawCache(const LawCache&) = delete;
+    LawCache& operator=(const LawCache&) = delete;
 
     // The law of the `n` rows of group `group` drawn from `total` rows
     // holding `events` (the group's key: the same group and events left
@@ -102,6 +112,7 @@ class LawCache {
   private:
     static constexpr std::size_t BUCKET = 16;
     static constexpr std::size_t CHUNK = 1024;  // laws allocated together
+    static constexpr std::size_t KEPT_CHUNKS = 64;
     static constexpr uint64_t EMPTY = ~uint64_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
     // number, 0 where not kept.
@@ -112,6 +123,8 @@ class LawCache {
 
     std::size_t find(uint64_t key) const;
     void grow();
+    // Room for CHUNK laws: a kept chunk if there is one, else fresh.
+    static std::unique_ptr<Law[]> new_chunk();
     Law& law_at(uint32_t id) { return chunks_[id / CHUNK][id % CHUNK]; }
     // Walks the law of (total, events, n) whole: its weights into the
     // buffers, its sum, mode and sides into `law`.
