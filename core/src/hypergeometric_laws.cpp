@@ -251,18 +251,19 @@ int64_t LawCache::invert_walked(const Law& law, double uniform) const {
     const double target = uniform * law.sum;
     if (target < 1.0) return law.mode;
     const std::size_t steps = std::max(law.left, law.right);
-    double running = 1.0;
-    for (std::size_t step = 0; step < steps; ++step) {
-        if (step < law.right) {
-            running += right_[step];
-            if (target < running) return law.mode + 1 + static_cast<int64_t>(step);
-        }
-        if (step < law.left) {
-            running += left_[step];
-            if (target < running) return law.mode - 1 - static_cast<int64_t>(step);
-        }
+    // before_[j + 1] is the sum after step j: the first above the target
+    // ends the step the target falls in.
+    const double* after = before_.data() + 1;
+    const auto step =
+        static_cast<std::size_t>(std::upper_bound(after, after + steps, target) - after);
+    if (step == steps) {
+        return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
     }
-    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+    // The step adds its right weight first: the very sum the walk made.
+    if (step < law.right && target < before_[step] + right_[step]) {
+        return law.mode + 1 + static_cast<int64_t>(step);
+    }
+    return law.mode - 1 - static_cast<int64_t>(step);
 }
 
 int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
@@ -293,11 +294,13 @@ int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int
     return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
 }
 
-const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n) {
+const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n,
+                                      bool& built) {
     const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
     std::size_t slot = find(key);
     const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    built = false;
     if (id != 0) return &law_at(id - 1);
     // Every bucket holds a law: the buckets are no more than the laws.
     if (held_ >= max_laws_) return nullptr;
@@ -305,6 +308,7 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     Law& law = law_at(static_cast<uint32_t>(held_));
     walk(total, events, n, law);
     mark(law);
+    built = true;
     ++held_;
     if (buckets_[slot].key != key) {
         buckets_[slot].key = key;
@@ -382,9 +386,18 @@ void TableDeals::deal(std::size_t width) {
                 events[t] -= tables_[t][i];
                 continue;
             }
-            inverted[t] = true;
             laws[t] = shared_ != nullptr ? shared_->kept(i, events[t]) : nullptr;
-            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n);
+            bool built = false;
+            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n, built);
+            if (built) {
+                // Drawn while its walk is at hand: a table's draws follow
+                // its own generator, whatever the order among tables.
+                tables_[t][i] = cache_.draw_built(*laws[t], rngs[t]);
+                events[t] -= tables_[t][i];
+                ++calls[t];
+                continue;
+            }
+            inverted[t] = true;
 #if defined(__GNUC__)
             if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
 #endif

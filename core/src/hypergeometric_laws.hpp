@@ -97,15 +97,20 @@ class LawCache {
 
     // The law of the `n` rows of group `group` drawn from `total` rows
     // holding `events` (the group's key: the same group and events left
-    // always come with the same rows), built now if new; none past the
-    // memory limit. It stays where it is while the cache lasts.
-    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n);
+    // always come with the same rows), built now if new (`built` tells);
+    // none past the memory limit. It stays where it is while the cache lasts.
+    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n, bool& built);
     // The law of group `group` with `events` left where it is kept already,
     // else none; changes nothing, so threads may read a cache no one builds in.
     const Law* kept(std::size_t group, int64_t events) const;
     // The events among those rows, from the law `locate` gave, or from one
     // walked for this draw where it gave none.
     int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
+    // The events from the law `locate` built last, before any other law is
+    // walked: its running sums are at hand, so no step is walked again.
+    int64_t draw_built(const Law& law, SplitMix64& rng) const {
+        return invert_walked(law, rng.unit());
+    }
 
     std::size_t held() const { return held_; }
 
@@ -131,7 +136,9 @@ class LawCache {
     void walk(int64_t total, int64_t events, int64_t n, Law& law);
     // The checkpoints of the walk just made.
     void mark(Law& law) const;
-    // The draw for the uniform `uniform` from the walk just made.
+    // The draw for the uniform `uniform` from the walk just made: the step
+    // whose running sum first exceeds the target, found among the sums
+    // after each step (they grow), then within the step, right side first.
     int64_t invert_walked(const Law& law, double uniform) const;
     static int64_t invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
                                double target);
