@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <utility>
 
 namespace tessaline::hypergeometric {
@@ -167,8 +168,47 @@ int64_t invert(const Inversion& law, SplitMix64& rng) {
     return law.past_end;
 }
 
+namespace {
+
+// The chunks of laws caches handed back, for the next caches of any thread
+// (a test's threads end with it; its caches go on to the next test).
+struct KeptChunks {
+    std::mutex lock;
+    std::vector<std::unique_ptr<LawCache::Law[]>> chunks;
+};
+
+KeptChunks& kept_chunks() {
+    // Never destroyed: a thread still running at exit may hand chunks back.
+    static KeptChunks* kept = new KeptChunks;
+    return *kept;
+}
+
+}  // namespace
+
 LawCache::LawCache(int64_t events, std::size_t max_laws)
     : stride_(static_cast<uint64_t>(events) / BUCKET + 1), max_laws_(max_laws) {}
+
+LawCache::~LawCache() {
+    KeptChunks& kept = kept_chunks();
+    const std::lock_guard<std::mutex> hold(kept.lock);
+    for (auto& chunk : chunks_) {
+        if (kept.chunks.size() == KEPT_CHUNKS) break;
+        kept.chunks.push_back(std::move(chunk));
+    }
+}
+
+std::unique_ptr<LawCache::Law[]> LawCache::new_chunk() {
+    {
+        KeptChunks& kept = kept_chunks();
+        const std::lock_guard<std::mutex> hold(kept.lock);
+        if (!kept.chunks.empty()) {
+            std::unique_ptr<Law[]> chunk = std::move(kept.chunks.back());
+            kept.chunks.pop_back();
+            return chunk;
+        }
+    }
+    return std::unique_ptr<Law[]>(new Law[CHUNK]);
+}
 
 std::size_t LawCache::find(uint64_t key) const {
     const std::size_t mask = buckets_.size() - 1;
@@ -211,18 +251,19 @@ int64_t LawCache::invert_walked(const Law& law, double uniform) const {
     const double target = uniform * law.sum;
     if (target < 1.0) return law.mode;
     const std::size_t steps = std::max(law.left, law.right);
-    double running = 1.0;
-    for (std::size_t step = 0; step < steps; ++step) {
-        if (step < law.right) {
-            running += right_[step];
-            if (target < running) return law.mode + 1 + static_cast<int64_t>(step);
-        }
-        if (step < law.left) {
-            running += left_[step];
-            if (target < running) return law.mode - 1 - static_cast<int64_t>(step);
-        }
+    // before_[j + 1] is the sum after step j: the first above the target
+    // ends the step the target falls in.
+    const double* after = before_.data() + 1;
+    const auto step =
+        static_cast<std::size_t>(std::upper_bound(after, after + steps, target) - after);
+    if (step == steps) {
+        return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
     }
-    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+    // The step adds its right weight first: the very sum the walk made.
+    if (step < law.right && target < before_[step] + right_[step]) {
+        return law.mode + 1 + static_cast<int64_t>(step);
+    }
+    return law.mode - 1 - static_cast<int64_t>(step);
 }
 
 int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
@@ -253,18 +294,21 @@ int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int
     return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
 }
 
-const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n) {
+const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n,
+                                      bool& built) {
     const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
     std::size_t slot = find(key);
     const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    built = false;
     if (id != 0) return &law_at(id - 1);
     // Every bucket holds a law: the buckets are no more than the laws.
     if (held_ >= max_laws_) return nullptr;
-    if (held_ % CHUNK == 0) chunks_.emplace_back(new Law[CHUNK]);
+    if (held_ % CHUNK == 0) chunks_.push_back(new_chunk());
     Law& law = law_at(static_cast<uint32_t>(held_));
     walk(total, events, n, law);
     mark(law);
+    built = true;
     ++held_;
     if (buckets_[slot].key != key) {
         buckets_[slot].key = key;
@@ -342,9 +386,18 @@ void TableDeals::deal(std::size_t width) {
                 events[t] -= tables_[t][i];
                 continue;
             }
-            inverted[t] = true;
             laws[t] = shared_ != nullptr ? shared_->kept(i, events[t]) : nullptr;
-            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n);
+            bool built = false;
+            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n, built);
+            if (built) {
+                // Drawn while its walk is at hand: a table's draws follow
+                // its own generator, whatever the order among tables.
+                tables_[t][i] = cache_.draw_built(*laws[t], rngs[t]);
+                events[t] -= tables_[t][i];
+                ++calls[t];
+                continue;
+            }
+            inverted[t] = true;
 #if defined(__GNUC__)
             if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
 #endif

@@ -64,6 +64,13 @@ int64_t invert(const Inversion& law, SplitMix64& rng);
 // buckets than laws, 72 bytes each in a table at least a quarter full: at
 // most 46 MB with the default. Past that, new laws are built for their one
 // draw.
+//
+// The laws' room outlives the cache: a test needs much the same room as the
+// test before it, and fresh memory costs a page fault and a zeroed page on
+// its first touch, which took more than building the laws in it. The
+// process keeps up to KEPT_CHUNKS chunks of laws (some 27 MB) that caches
+// handed back, and hands them to the next caches; a law is written whole
+// before it is read, so whatever a kept chunk held does not matter.
 class LawCache {
   public:
     static constexpr std::size_t CHECKPOINTS = 16;
@@ -84,24 +91,33 @@ class LawCache {
     };
 
     explicit LawCache(int64_t events, std::size_t max_laws = DEFAULT_MAX_LAWS);
+    ~LawCache();
+    LawCache(const LawCache&) = delete;
+    LawCache& operator=(const LawCache&) = delete;
 
     // The law of the `n` rows of group `group` drawn from `total` rows
     // holding `events` (the group's key: the same group and events left
-    // always come with the same rows), built now if new; none past the
-    // memory limit. It stays where it is while the cache lasts.
-    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n);
+    // always come with the same rows), built now if new (`built` tells);
+    // none past the memory limit. It stays where it is while the cache lasts.
+    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n, bool& built);
     // The law of group `group` with `events` left where it is kept already,
     // else none; changes nothing, so threads may read a cache no one builds in.
     const Law* kept(std::size_t group, int64_t events) const;
     // The events among those rows, from the law `locate` gave, or from one
     // walked for this draw where it gave none.
     int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
+    // The events from the law `locate` built last, before any other law is
+    // walked: its running sums are at hand, so no step is walked again.
+    int64_t draw_built(const Law& law, SplitMix64& rng) const {
+        return invert_walked(law, rng.unit());
+    }
 
     std::size_t held() const { return held_; }
 
   private:
     static constexpr std::size_t BUCKET = 16;
     static constexpr std::size_t CHUNK = 1024;  // laws allocated together
+    static constexpr std::size_t KEPT_CHUNKS = 64;
     static constexpr uint64_t EMPTY = ~uint64_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
     // number, 0 where not kept.
@@ -112,13 +128,17 @@ class LawCache {
 
     std::size_t find(uint64_t key) const;
     void grow();
+    // Room for CHUNK laws: a kept chunk if there is one, else fresh.
+    static std::unique_ptr<Law[]> new_chunk();
     Law& law_at(uint32_t id) { return chunks_[id / CHUNK][id % CHUNK]; }
     // Walks the law of (total, events, n) whole: its weights into the
     // buffers, its sum, mode and sides into `law`.
     void walk(int64_t total, int64_t events, int64_t n, Law& law);
     // The checkpoints of the walk just made.
     void mark(Law& law) const;
-    // The draw for the uniform `uniform` from the walk just made.
+    // The draw for the uniform `uniform` from the walk just made: the step
+    // whose running sum first exceeds the target, found among the sums
+    // after each step (they grow), then within the step, right side first.
     int64_t invert_walked(const Law& law, double uniform) const;
     static int64_t invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
                                double target);

@@ -63,7 +63,9 @@ TEST(HypergeometricTable, SameSeedSameTablesAndBadMarginsRefused) {
 
 // The laws a test keeps in part give the very tables the whole laws give,
 // with as many laws as fit, past that limit and with none kept; tables
-// whose generator calls vary (events running out) among them.
+// whose generator calls vary (events running out) among them. Each trial's
+// laws are built in the room the trials before it handed back, over their
+// laws, and drawn both as just built and as kept.
 class KeptLaws : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(KeptLaws, DrawTheTablesOfTheWholeLaws) {
