@@ -2,20 +2,35 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "common.hpp"
+#include "tessaline/recycled_vectors.hpp"
 
 namespace tessaline::native {
 namespace {
 
+// An array over v's own storage, as array_taking makes it, whose storage is
+// kept for a later count of the same size once the array is freed.
+template <typename T>
+py::array_t<T> array_recycling(std::vector<T>&& v) {
+    auto owner = std::make_unique<std::vector<T>>(std::move(v));
+    const py::capsule base(owner.get(), [](void* p) {
+        std::unique_ptr<std::vector<T>> held(static_cast<std::vector<T>*>(p));
+        tessaline::recycle(std::move(*held));
+    });
+    std::vector<T>* held = owner.release();
+    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
+}
+
 py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
     py::dict out;
-    out["value"] = b::array_taking(std::move(counts.value));
-    out["c0"] = b::array_taking(std::move(counts.c0));
-    out["c1"] = b::array_taking(std::move(counts.c1));
+    out["value"] = array_recycling(std::move(counts.value));
+    out["c0"] = array_recycling(std::move(counts.c0));
+    out["c1"] = array_recycling(std::move(counts.c1));
     return out;
 }
 

@@ -9,6 +9,8 @@
 // the most there can be) is reserved at the start but touched only as far as
 // the groups reach: every byte of the result is written once, straight from
 // the cache, and no larger buffer of groups is ever written and read back.
+// That room is taken from the counts of freed tables where one fits, whose
+// pages are already mapped (see recycled_vectors.hpp).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +24,7 @@
 #include "large_buffer.hpp"
 #include "sort_rows.hpp"
 #include "vector_paths.hpp"
+#include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -279,9 +282,9 @@ CountedColumn count_column(const double* x, const int32_t* y, std::size_t n) {
         finish_index(out.index, 0, rows0, rows1);
         return out;
     }
-    reserve_large(counts.value, n0 + n1);
-    reserve_large(counts.c0, n0 + n1);
-    reserve_large(counts.c1, n0 + n1);
+    reserve_recycled(counts.value, n0 + n1);
+    reserve_recycled(counts.c0, n0 + n1);
+    reserve_recycled(counts.c1, n0 + n1);
     const auto block_values = large_scratch<double>(kBlockGroups);
     const auto block_counts = large_scratch<int64_t>(2 * kBlockGroups);
     GroupBlock block{block_values.get(), block_counts.get(), block_counts.get() + kBlockGroups};

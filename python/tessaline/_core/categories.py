@@ -168,21 +168,15 @@ def encode(values: Any) -> Encoded:
         return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
     if hasattr(values, "dictionary_encode"):
         # pyarrow Array or ChunkedArray.
-        pa = require("pyarrow", "reading a pyarrow column")
-        encoded = values.dictionary_encode()
-        if isinstance(encoded, pa.ChunkedArray):
-            encoded = (
-                encoded.combine_chunks()
-                if encoded.num_chunks
-                else pa.array([], type=pa.dictionary(pa.int32(), values.type))
-            )
-        indices = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
-        return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
+        return _encode_arrow(values)
     if _is_pandas_text(values):
-        # pandas' string dtype (the default for text): its own factorize
-        # hashes the strings where they are stored (in pyarrow, without
-        # building a Python object per row and with the interpreter's lock
-        # released), and numbers its missing values -1.
+        if getattr(values.dtype, "storage", None) == "pyarrow":
+            # pandas' default string dtype keeps its text in pyarrow: read
+            # there (without a copy), its hashing skips the work pandas'
+            # factorize adds around the same dictionary encoding.
+            return _encode_arrow(pandas_arrow(values))
+        # pandas' string dtype of Python strings: its own factorize numbers
+        # its missing values -1.
         raw, uniques = values.factorize(use_na_sentinel=True)
         return _by_name(raw.astype(np.int64, copy=False), uniques.tolist())
     to_numpy = getattr(values, "to_numpy", None)
@@ -195,6 +189,29 @@ def encode(values: Any) -> Encoded:
             None,
         )
     return _encode_numpy(_as_array(values), None)
+
+
+def _encode_arrow(values: Any) -> Encoded:
+    """The codes and names of a pyarrow Array or ChunkedArray: its dictionary
+    encoding (the strings hashed where they are stored, the interpreter's
+    lock released), its nulls numbered -1."""
+    pa = require("pyarrow", "reading a pyarrow column")
+    encoded = values.dictionary_encode()
+    if isinstance(encoded, pa.ChunkedArray):
+        encoded = (
+            encoded.combine_chunks()
+            if encoded.num_chunks
+            else pa.array([], type=pa.dictionary(pa.int32(), values.type))
+        )
+    indices = encoded.indices.fill_null(-1).to_numpy(zero_copy_only=False)
+    return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
+
+
+def pandas_arrow(values: Any) -> Any:
+    """The pyarrow array behind a pandas column (Series or array) of text
+    stored in pyarrow, shared rather than copied."""
+    held = getattr(values, "array", values)
+    return held.__arrow_array__()
 
 
 def _is_pandas_text(values: Any) -> bool:

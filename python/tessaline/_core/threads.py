@@ -3,15 +3,23 @@ interpreter's lock, so threads share the cores."""
 
 from __future__ import annotations
 
+import functools
 import os
 from collections.abc import Callable
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Any
 
 
+@functools.cache
+def _processors() -> int:
+    # Read once: the count comes from a file of the system on every call
+    # (tens of microseconds), and a fit asks for it once per column.
+    return os.cpu_count() or 1
+
+
 def thread_count(n_jobs: int | None) -> int:
     """The threads `n_jobs` asks for: the processors when None."""
-    return max(1, n_jobs or os.cpu_count() or 1)
+    return max(1, n_jobs or _processors())
 
 
 def run_in_threads(tasks: list[Callable[[], Any]], n_jobs: int | None) -> list[Any]:

@@ -1,0 +1,79 @@
+// The vectors kept for reuse: a list per element type behind a lock, the
+// smallest fitting vector handed out first.
+#include "tessaline/recycled_vectors.hpp"
+
+#include <mutex>
+#include <utility>
+
+#include "large_buffer.hpp"
+
+namespace tessaline {
+namespace {
+
+template <typename T>
+struct Kept {
+    std::mutex lock;
+    std::vector<std::vector<T>> vectors;
+    std::size_t bytes = 0;
+};
+
+// Never destroyed: arrays freed while the process exits may still give
+// their vectors back after static destructors would have run.
+template <typename T>
+Kept<T>& kept() {
+    static Kept<T>* const pool = new Kept<T>();
+    return *pool;
+}
+
+template <typename T>
+void reserve_from(std::vector<T>& v, std::size_t n) {
+    if (n * sizeof(T) >= kRecycledMinBytes) {
+        Kept<T>& pool = kept<T>();
+        std::lock_guard<std::mutex> hold(pool.lock);
+        auto fit = pool.vectors.end();
+        for (auto it = pool.vectors.begin(); it != pool.vectors.end(); ++it) {
+            const std::size_t room = it->capacity();
+            if (room >= n && room / 2 <= n && (fit == pool.vectors.end() || room < fit->capacity()))
+                fit = it;
+        }
+        if (fit != pool.vectors.end()) {
+            pool.bytes -= fit->capacity() * sizeof(T);
+            v = std::move(*fit);
+            pool.vectors.erase(fit);
+            v.clear();
+            return;
+        }
+    }
+    reserve_large(v, n);
+}
+
+// Keeps v's room; left in v (for the caller to free) when too small or
+// when the pool is full.
+template <typename T>
+void give_back(std::vector<T>&& v) {
+    const std::size_t bytes = v.capacity() * sizeof(T);
+    if (bytes < kRecycledMinBytes) return;
+    Kept<T>& pool = kept<T>();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    if (pool.bytes + bytes > kRecycledBytes) return;
+    pool.bytes += bytes;
+    pool.vectors.push_back(std::move(v));
+}
+
+template <typename T>
+std::size_t kept_bytes() {
+    Kept<T>& pool = kept<T>();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    return pool.bytes;
+}
+
+}  // namespace
+
+void reserve_recycled(std::vector<double>& v, std::size_t n) { reserve_from(v, n); }
+void reserve_recycled(std::vector<int64_t>& v, std::size_t n) { reserve_from(v, n); }
+void recycle(std::vector<double>&& v) { give_back(std::move(v)); }
+void recycle(std::vector<int64_t>&& v) { give_back(std::move(v)); }
+
+std::size_t recycled_bytes() { return kept_bytes<double>() + kept_bytes<int64_t>(); }
+
+}  // namespace tessaline
