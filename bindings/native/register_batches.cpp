@@ -158,19 +158,32 @@ py::list merge_held_columns(const py::list& columns, const py::list& prebinned,
     }
     py::list out;
     for (std::size_t c = 0; c < columns.size(); ++c) {
+        py::dict groups = rooms[c].cut(merged[c].size);
         py::object searched = py::none();
         if (merged[c].prebinned) {
             tessaline::CountedPrebins& counted = merged[c].searched;
             py::dict d;
-            d["value"] = b::array_taking(std::move(counted.counts.value));
+            const std::size_t k = merged[c].searched_in_groups;
+            py::object value;
+            py::object ones;
+            if (k > 0) {
+                // The leading groups themselves: views, never written.
+                const py::slice leading(0, static_cast<py::ssize_t>(k), 1);
+                value = groups["keys"][leading];
+                ones = groups["ones"][leading];
+            } else {
+                value = b::array_taking(std::move(counted.counts.value));
+                ones = b::array_taking(std::move(counted.counts.c1));
+            }
+            d["value"] = value;
             d["c0"] = b::array_taking(std::move(counted.counts.c0));
-            d["c1"] = b::array_taking(std::move(counted.counts.c1));
+            d["c1"] = ones;
             d["index_c0"] = b::array_taking(std::move(counted.index_c0));
             d["index_c1"] = b::array_taking(std::move(counted.index_c1));
             d["prebins"] = b::binning_summary_dict(counted.prebins);
             searched = std::move(d);
         }
-        out.append(py::make_tuple(rooms[c].cut(merged[c].size), searched));
+        out.append(py::make_tuple(groups, searched));
     }
     return out;
 }

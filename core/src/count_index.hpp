@@ -100,6 +100,10 @@ bool is_merged(const ValueCounts& counts);
 std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const CountIndex& index,
                                             int64_t rows, std::size_t n_prebins,
                                             std::size_t max_class_parts, double min_class_share);
+// The same pre-bins of counts read in place.
+std::vector<BinningSummary> indexed_prebins(const ValueCountsView& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share);
 
 // weighted_prebins of counts known to be merged (counted here, not handed
 // in), not checked again, read value by value whatever the weights: the

@@ -282,9 +282,11 @@ CountedColumn count_column(const double* x, const int32_t* y, std::size_t n) {
         finish_index(out.index, 0, rows0, rows1);
         return out;
     }
-    reserve_recycled(counts.value, n0 + n1);
-    reserve_recycled(counts.c0, n0 + n1);
-    reserve_recycled(counts.c1, n0 + n1);
+    // One entry more than the groups there can be: a caller that appends the
+    // missing values' entry (the counts kept by batch) does so in place.
+    reserve_recycled(counts.value, n0 + n1 + 1);
+    reserve_recycled(counts.c0, n0 + n1 + 1);
+    reserve_recycled(counts.c1, n0 + n1 + 1);
     const auto block_values = large_scratch<double>(kBlockGroups);
     const auto block_counts = large_scratch<int64_t>(2 * kBlockGroups);
     GroupBlock block{block_values.get(), block_counts.get(), block_counts.get() + kBlockGroups};

@@ -404,6 +404,8 @@ std::vector<CountedBin<Counts>> bins_at_cuts(const Counts& counts,
 // summarize_binary_from_counts gives it of the same bins.
 std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<ValueCounts>>& bins,
                                                    int64_t counted);
+std::vector<BinningSummary> summarize_counted_bins(
+    const std::vector<CountedBin<ValueCountsView>>& bins, int64_t counted);
 
 }  // namespace tessaline
 

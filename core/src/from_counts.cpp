@@ -345,6 +345,14 @@ std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<
     return rows;
 }
 
+std::vector<BinningSummary> summarize_counted_bins(
+    const std::vector<CountedBin<ValueCountsView>>& bins, int64_t counted) {
+    std::vector<BinningSummary> rows;
+    rows.reserve(bins.size());
+    for (const CountedBin<ValueCountsView>& bin : bins) rows.push_back(summary_row(bin, counted));
+    return rows;
+}
+
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {
     require_merged(counts, "lorenz_curve_from_counts");
     return lorenz_of_counts(counts);

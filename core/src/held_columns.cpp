@@ -9,6 +9,7 @@
 
 #include "column_threads.hpp"
 #include "count_index.hpp"
+#include "counted_rows.hpp"
 #include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -46,6 +47,43 @@ int64_t searched_counts(const double* keys, const int64_t* known, const int64_t*
     return rows0 + rows1;
 }
 
+// The number of leading groups whose values and events the search reads as
+// they are: every number (all but a NaN, which comes last) has rows of known
+// target, and none is -0.0, which the search reads as 0.0. Zero when they
+// are not the searched counts.
+std::size_t searched_in_place(const double* keys, const int64_t* known, std::size_t m) {
+    const std::size_t numbers = m > 0 && std::isnan(keys[m - 1]) ? m - 1 : m;
+    bool fit = true;
+    for (std::size_t i = 0; i < numbers; ++i) {
+        fit &= (known[i] > 0) & !(keys[i] == 0.0 && std::signbit(keys[i]));
+    }
+    return fit ? numbers : 0;
+}
+
+// searched_counts of groups whose first k are the searched counts: only the
+// non-events are written (the values and events are read where the groups
+// are), the index made in the same pass; returns their rows.
+int64_t searched_non_events(const int64_t* known, const int64_t* ones, std::size_t k,
+                            std::vector<int64_t>& c0, CountIndex& index) {
+    reserve_large(c0, k);
+    c0.resize(k);
+    index.c0_before.reserve(index_entries(k));
+    index.c1_before.reserve(index_entries(k));
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+        if (i % kIndexStride == 0) {
+            index.c0_before.push_back(rows0);
+            index.c1_before.push_back(rows1);
+        }
+        c0[i] = known[i] - ones[i];
+        rows0 += c0[i];
+        rows1 += ones[i];
+    }
+    finish_index(index, k, rows0, rows1);
+    return rows0 + rows1;
+}
+
 MergedHeldRuns merged_column(const HeldRuns& column, std::size_t n_prebins,
                              std::size_t max_class_parts, double min_class_share) {
     MergedHeldRuns out;
@@ -54,11 +92,25 @@ MergedHeldRuns merged_column(const HeldRuns& column, std::size_t n_prebins,
     if (!column.prebinned) return out;
     CountedPrebins& searched = out.searched;
     CountIndex index;
-    const int64_t rows =
-        searched_counts(column.keys, column.known, column.ones, out.size, searched.counts, index);
+    // Most columns' searched counts are their groups less the missing
+    // values: read in place, a copy of two of the three would cost more in
+    // fresh pages than the search that reads them.
+    out.searched_in_groups = searched_in_place(column.keys, column.known, out.size);
     try {
-        searched.prebins = indexed_prebins(searched.counts, index, rows, n_prebins, max_class_parts,
-                                           min_class_share);
+        const std::size_t k = out.searched_in_groups;
+        if (k > 0) {
+            const int64_t rows =
+                searched_non_events(column.known, column.ones, k, searched.counts.c0, index);
+            const ValueCountsView view{
+                {column.keys, k}, {searched.counts.c0.data(), k}, {column.ones, k}};
+            searched.prebins =
+                indexed_prebins(view, index, rows, n_prebins, max_class_parts, min_class_share);
+        } else {
+            const int64_t rows = searched_counts(column.keys, column.known, column.ones, out.size,
+                                                 searched.counts, index);
+            searched.prebins = indexed_prebins(searched.counts, index, rows, n_prebins,
+                                               max_class_parts, min_class_share);
+        }
         out.prebinned = true;
     } catch (const std::invalid_argument&) {
         // Counts no search can read (no number of known target): the search

@@ -138,7 +138,8 @@ std::vector<double> split_cuts(const Candidates& parts, std::size_t max_parts, d
 // The candidate parts of counted rows, their sums read through the index:
 // the same parts as candidates() (the sums are whole numbers, exact in a
 // double either way).
-Candidates indexed_candidates(const ValueCounts& counts, const CountIndex& index) {
+template <typename Counts>
+Candidates indexed_candidates(const Counts& counts, const CountIndex& index) {
     const FinitePositions finite = finite_positions(counts);
     const std::size_t lo = finite.first;
     const std::size_t n = finite.last - finite.first;
@@ -160,7 +161,8 @@ Candidates indexed_candidates(const ValueCounts& counts, const CountIndex& index
 
 // The quantile cut points of counted rows (as quantile_cuts reads them),
 // each position found through the index.
-std::vector<double> indexed_quantile_cuts(const ValueCounts& counts, const CountIndex& index,
+template <typename Counts>
+std::vector<double> indexed_quantile_cuts(const Counts& counts, const CountIndex& index,
                                           std::size_t n_bins) {
     check_n_bins(n_bins);
     const FinitePositions finite = finite_positions(counts);
@@ -186,9 +188,14 @@ std::vector<double> class_split_cuts(const double* value, const double* c0, cons
     return split_cuts(candidates(value, c0, c1, n), max_parts, min_share);
 }
 
-std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const CountIndex& index,
-                                            int64_t rows, std::size_t n_prebins,
-                                            std::size_t max_class_parts, double min_class_share) {
+namespace {
+
+// indexed_prebins of counts held in vectors or read in place.
+template <typename Counts>
+std::vector<BinningSummary> prebins_through_index(const Counts& counts, const CountIndex& index,
+                                                  int64_t rows, std::size_t n_prebins,
+                                                  std::size_t max_class_parts,
+                                                  double min_class_share) {
     // The counts are merged as they come: no step checks them again.
     std::vector<double> splits = indexed_quantile_cuts(counts, index, n_prebins);
     if (max_class_parts > 1) {
@@ -202,6 +209,20 @@ std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const Cou
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
     return summarize_counted_bins(indexed_bins(counts, index, splits, false), rows);
+}
+
+}  // namespace
+
+std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share) {
+    return prebins_through_index(counts, index, rows, n_prebins, max_class_parts, min_class_share);
+}
+
+std::vector<BinningSummary> indexed_prebins(const ValueCountsView& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share) {
+    return prebins_through_index(counts, index, rows, n_prebins, max_class_parts, min_class_share);
 }
 
 CountedPrebins counted_prebins(const double* x, const int32_t* y, std::size_t n,

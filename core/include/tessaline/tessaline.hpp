@@ -794,6 +794,10 @@ struct MergedHeldRuns {
     std::size_t size = 0;
     bool prebinned = false;
     CountedPrebins searched;
+    // When not zero, the searched counts are the first searched_in_groups
+    // groups: their values are the groups' keys and their events the groups'
+    // ones, left out of `searched` (whose non-events are there).
+    std::size_t searched_in_groups = 0;
 };
 // Each column of `columns` merged (merge_count_runs_into) and pre-binned, on
 // up to n_threads threads.

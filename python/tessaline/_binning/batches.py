@@ -220,8 +220,13 @@ def column_counts(
 # row as one entry (its value and flag: no more than an entry of counts),
 # and counted together when they outgrow that room or the fit is read: one
 # count of many batches' rows costs what the count of each batch costs, and
-# leaves the fewer, longer runs to merge.
+# leaves the fewer, longer runs to merge. Their counted runs are merged only
+# when the runs beside the longest outgrow that same room, or are more than
+# MAX_RUNS: the longest run holds no more than the distinct values, so the
+# bound stays, and the read, which merges every run at once, writes each
+# entry once instead of once per merge between batches.
 SETTLE_FACTOR, SETTLE_FLOOR = 2, 1 << 16
+MAX_RUNS = 8
 
 Rows = tuple[FloatArray, FloatArray]
 
@@ -293,15 +298,19 @@ class Batches:
         counted = threads.run_in_threads(list(tasks.values()), n_jobs) if tasks else []
         for name, batch in zip(tasks, counted):
             self.groups[name].append(batch)
-        self._merge([name for name in self.groups if self._outgrown(name)], n_jobs)
+        outgrown = [name for name in self.groups if self._outgrown(name)]
+        self._count_rows(outgrown, n_jobs)
+        self._merge([name for name in outgrown if self._outgrown(name, MAX_RUNS)], n_jobs)
 
-    def _outgrown(self, name: str) -> bool:
-        """Whether a column holds more than its counts allow apart."""
-        held = self.groups[name]
-        waiting = sum(g.keys.size for g in held[1:]) + sum(
-            x.size for x, _ in self.rows.get(name, [])
-        )
-        return waiting > SETTLE_FACTOR * max(held[0].keys.size if held else 0, SETTLE_FLOOR)
+    def _outgrown(self, name: str, max_runs: int | None = None) -> bool:
+        """Whether a column holds more than its counts allow apart: beside
+        its longest run, the other runs and the rows held uncounted; or more
+        than `max_runs` runs."""
+        sizes = [g.keys.size for g in self.groups[name]]
+        longest = max(sizes, default=0)
+        waiting = sum(sizes) - longest + sum(x.size for x, _ in self.rows.get(name, []))
+        too_many = max_runs is not None and len(sizes) > max_runs
+        return too_many or waiting > SETTLE_FACTOR * max(longest, SETTLE_FLOOR)
 
     def _numeric(self, name: str) -> bool:
         """Whether a column holds numbers (rows as they came, or counts)."""

@@ -47,3 +47,19 @@ def test_rows_held_between_batches_are_not_the_callers():
     whole = batches.batch_groups(x, flags)
     np.testing.assert_array_equal(merged.keys, whole.keys)
     np.testing.assert_array_equal(merged.ones, whole.ones)
+
+
+@pytest.mark.parametrize("distinct", [False, True])
+def test_what_is_held_between_batches_stays_within_a_few_times_the_distinct_values(
+    monkeypatch, distinct
+):
+    monkeypatch.setattr(batches, "SETTLE_FLOOR", 16)
+    x, flags, _ = rows(5, 4000)
+    if distinct:
+        x = np.random.default_rng(5).random(x.size)
+    kept = batches.Batches(["x"])
+    for end in range(100, x.size + 1, 100):
+        kept.add({"x": x[end - 100 : end]}, flags[end - 100 : end], None, 1)
+        seen = np.unique(x[:end]).size  # NaN values apart, each its own
+        held = sum(g.keys.size for g in kept.groups["x"]) + sum(v.size for v, _ in kept.rows["x"])
+        assert held <= (1 + batches.SETTLE_FACTOR) * max(seen, batches.SETTLE_FLOOR)
