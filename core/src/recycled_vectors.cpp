@@ -69,11 +69,21 @@ std::size_t kept_bytes() {
 
 }  // namespace
 
-void reserve_recycled(std::vector<double>& v, std::size_t n) { reserve_from(v, n); }
-void reserve_recycled(std::vector<int64_t>& v, std::size_t n) { reserve_from(v, n); }
-void recycle(std::vector<double>&& v) { give_back(std::move(v)); }
-void recycle(std::vector<int64_t>&& v) { give_back(std::move(v)); }
+void reserve_recycled(std::vector<double>& v, std::size_t n) {
+    reserve_from(v, n);
+}
+void reserve_recycled(std::vector<int64_t>& v, std::size_t n) {
+    reserve_from(v, n);
+}
+void recycle(std::vector<double>&& v) {
+    give_back(std::move(v));
+}
+void recycle(std::vector<int64_t>&& v) {
+    give_back(std::move(v));
+}
 
-std::size_t recycled_bytes() { return kept_bytes<double>() + kept_bytes<int64_t>(); }
+std::size_t recycled_bytes() {
+    return kept_bytes<double>() + kept_bytes<int64_t>();
+}
 
 }  // namespace tessaline
