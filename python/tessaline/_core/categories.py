@@ -174,7 +174,7 @@ def encode(values: Any) -> Encoded:
             # pandas' default string dtype keeps its text in pyarrow: read
             # there (without a copy), its hashing skips the work pandas'
             # factorize adds around the same dictionary encoding.
-            return _encode_arrow(pandas_arrow(values))
+            return _encode_arrow(_pandas_arrow(values))
         # pandas' string dtype of Python strings: its own factorize numbers
         # its missing values -1.
         raw, uniques = values.factorize(use_na_sentinel=True)
@@ -207,7 +207,7 @@ def _encode_arrow(values: Any) -> Encoded:
     return _by_name(indices.astype(np.int64), encoded.dictionary.to_pylist())
 
 
-def pandas_arrow(values: Any) -> Any:
+def _pandas_arrow(values: Any) -> Any:
     """The pyarrow array behind a pandas column (Series or array) of text
     stored in pyarrow, shared rather than copied."""
     held = getattr(values, "array", values)
