@@ -1,11 +1,18 @@
 """Checks without a peer: scale, threads and memory. Each one not met fails
 the run (`failures`).
 
-- Scale: for the functions whose work grows linearly with the rows, the time
-  per row (taken from the peer table's own timings) stays within 25% of its
-  value at the smallest size. The MDLP pipelines are left out: besides the
-  linear sort, their split search visits every candidate once per level of
-  the split tree, and the tree deepens as the rows grow.
+- Scale: for the functions whose work grows linearly with the rows, the
+  processor time per row (taken from the peer table's own timings) rises by
+  at most 25% over its value at the smallest size. A time per row that falls
+  is a fixed cost spread over more rows, not a fault of scale. Processor
+  time, not wall time: on a virtual machine the wall clock of a call on a
+  million rows also counts the host reclaiming memory and other sessions'
+  turns on the cores (lorenz_curve_native measured 60 ns per row of wall
+  time and 25 of processor time at 1e6 rows on a loaded machine, 21 of both
+  at 1e5), which are no property of the code; none of these functions starts
+  threads, so its processor time is its work. The MDLP pipelines are left
+  out: besides the linear sort, their split search visits every candidate
+  once per level of the split tree, and the tree deepens as the rows grow.
 - Threads: eight columns of 1e6 rows binned (quantile cut points, bin indices
   and the binary summary, functions that release the interpreter lock) from a
   ThreadPoolExecutor(2) run at least 1.7 times faster than the same calls in
@@ -66,23 +73,23 @@ def scale_checks(rows: list[Row]) -> list[Check]:
     checks = []
     for function, peer in LINEAR_ROWS:
         per_row = {
-            r.rows: r.ours / r.rows
+            r.rows: r.ours_cpu / r.rows
             for r in rows
-            if r.function == function and r.peer == peer and r.ours is not None
+            if r.function == function and r.peer == peer and r.ours_cpu is not None
         }
         if len(per_row) < 2:
             continue
         sizes = sorted(per_row)
         reference = per_row[sizes[0]]
-        worst = max((per_row[n] / reference - 1.0 for n in sizes[1:]), key=abs)
+        worst = max(per_row[n] / reference - 1.0 for n in sizes[1:])
         shown = " / ".join(f"{per_row[n] * 1e9:.2f}" for n in sizes)
         sizes_shown = " / ".join(f"{n:.0e}".replace("+0", "") for n in sizes)
         checks.append(
             Check(
-                f"time per row, {function}",
+                f"processor time per row, {function}",
                 f"{shown} ns at {sizes_shown} rows (worst {worst:+.0%})",
-                f"within ±{SCALE_TOLERANCE:.0%} of {sizes[0]:.0e}".replace("+0", ""),
-                abs(worst) <= SCALE_TOLERANCE,
+                f"at most +{SCALE_TOLERANCE:.0%} over {sizes[0]:.0e}".replace("+0", ""),
+                worst <= SCALE_TOLERANCE,
             )
         )
     return checks

@@ -32,6 +32,7 @@ class Row:
     theirs: float | None  # median seconds
     target: float | None = None  # largest acceptable ratio ours/theirs
     note: str = ""
+    ours_cpu: float | None = None  # median processor seconds of ours, where timed
 
     @property
     def ratio(self) -> float | None:
@@ -51,21 +52,31 @@ class Row:
 def median_time(fn: Callable[[], object], repeat: int = 5, warmup: int = 1) -> float:
     """Median wall time of fn over `repeat` calls after `warmup` calls. The
     garbage collector is kept out of the timed calls."""
+    return median_times(fn, repeat, warmup)[0]
+
+
+def median_times(fn: Callable[[], object], repeat: int = 5, warmup: int = 1) -> tuple[float, float]:
+    """Median wall and median processor time of fn (as median_time). The
+    processor time counts this process's threads only, so another session's
+    load or a virtual machine's pauses leave it unchanged."""
     for _ in range(warmup):
         fn()
     gc.collect()
     enabled = gc.isenabled()
     gc.disable()
     try:
-        times = []
+        walls = []
+        cpus = []
         for _ in range(repeat):
             start = time.perf_counter()
+            start_cpu = time.process_time()
             fn()
-            times.append(time.perf_counter() - start)
+            cpus.append(time.process_time() - start_cpu)
+            walls.append(time.perf_counter() - start)
     finally:
         if enabled:
             gc.enable()
-    return statistics.median(times)
+    return statistics.median(walls), statistics.median(cpus)
 
 
 def back_to_back(
@@ -113,7 +124,8 @@ def compare(
     alternation, 13% one after the other). A load that comes or goes between
     the two is what the regression gate's second timing of a failed row is for."""
     repeat = repeats_for(n)
-    return Row(function, n, peer, median_time(ours, repeat), median_time(theirs, repeat), target)
+    ours_wall, ours_cpu = median_times(ours, repeat)
+    return Row(function, n, peer, ours_wall, median_time(theirs, repeat), target, ours_cpu=ours_cpu)
 
 
 def unavailable(function: str, n: int, peer: str, target: float | None, reason: str) -> Row:
