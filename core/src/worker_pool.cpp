@@ -15,6 +15,9 @@
 #if !defined(_WIN32)
 #include <pthread.h>
 #endif
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 namespace tessaline {
 namespace {
@@ -32,7 +35,7 @@ struct Pool {
     std::condition_variable left;  // a worker done with a task
     std::deque<Task*> offered;
     std::vector<std::thread> workers;
-    bool started = false, stopping = false;
+    bool stopping = false, failed = false;
 };
 
 // Replaced in a forked child, whose copy of the pool has no threads behind
@@ -97,21 +100,33 @@ void prepare_process() {
 #endif
 }
 
+// The processors this process may run on (those its affinity allows, where
+// the system tells), read once.
 std::size_t processors() {
-    static const std::size_t n = std::max(1U, std::thread::hardware_concurrency());
+    static const std::size_t n = [] {
+#if defined(__linux__)
+        cpu_set_t allowed;
+        if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
+            return static_cast<std::size_t>(std::max(1, CPU_COUNT(&allowed)));
+        }
+#endif
+        return static_cast<std::size_t>(std::max(1U, std::thread::hardware_concurrency()));
+    }();
     return n;
 }
 
-// The pool's workers, started now if they never were; called with its lock held.
-void start_workers(Pool* pool) {
-    if (pool->started) return;
-    pool->started = true;
+// At least `wanted` workers (at most the processors less one), started now
+// where fewer are; called with the pool's lock held.
+void start_workers(Pool* pool, std::size_t wanted) {
     static std::once_flag prepared;
     std::call_once(prepared, prepare_process);
+    const std::size_t most = std::min(wanted, processors() - 1);
+    if (pool->stopping || pool->failed || pool->workers.size() >= most) return;
     try {
-        for (std::size_t t = 1; t < processors(); ++t) pool->workers.emplace_back(serve, pool);
+        while (pool->workers.size() < most) pool->workers.emplace_back(serve, pool);
     } catch (const std::system_error&) {
-        // No thread to spare: those started serve.
+        // No thread to spare: those started serve, and no more are tried.
+        pool->failed = true;
     }
 }
 
@@ -122,7 +137,7 @@ void run_shared(void (*work)(void*), void* context, std::size_t helpers) {
     Task task{work, context, 0};
     if (pool != nullptr) {
         const std::lock_guard<std::mutex> hold(pool->lock);
-        start_workers(pool);
+        start_workers(pool, helpers);
         task.welcome = pool->stopping ? 0 : std::min(helpers, pool->workers.size());
         if (task.welcome > 0) pool->offered.push_back(&task);
     }

@@ -17,9 +17,9 @@ namespace tessaline {
 // Runs `work` on the calling thread and on up to `helpers` idle workers at
 // once, and returns when every one of them has returned from it: `work`
 // must share what is to be done among however many threads run it (each
-// taking the next part not taken), and must not throw. The workers are
-// started at the first call, as many as the processors less one; a process
-// forked from one that had them starts its own.
+// taking the next part not taken), and must not throw. Workers are started
+// as calls first ask for them, up to the processors less one, and kept; a
+// process forked from one that had them starts its own.
 void run_shared(void (*work)(void*), void* context, std::size_t helpers);
 
 // The workers started in this process so far (for tests).
