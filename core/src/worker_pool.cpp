@@ -135,17 +135,19 @@ void start_workers(Pool* pool, std::size_t wanted) {
 void run_shared(void (*work)(void*), void* context, std::size_t helpers) {
     Pool* pool = helpers > 0 ? current_pool() : nullptr;
     Task task{work, context, 0};
+    std::size_t offered = 0;  // read here: workers change task.welcome once it is offered
     if (pool != nullptr) {
         const std::lock_guard<std::mutex> hold(pool->lock);
         start_workers(pool, helpers);
-        task.welcome = pool->stopping ? 0 : std::min(helpers, pool->workers.size());
-        if (task.welcome > 0) pool->offered.push_back(&task);
+        offered = pool->stopping ? 0 : std::min(helpers, pool->workers.size());
+        task.welcome = offered;
+        if (offered > 0) pool->offered.push_back(&task);
     }
-    if (task.welcome == 0) {
+    if (offered == 0) {
         work(context);
         return;
     }
-    if (task.welcome == 1) {
+    if (offered == 1) {
         pool->wake.notify_one();
     } else {
         pool->wake.notify_all();
