@@ -2,7 +2,8 @@
 // each thread takes the next column not yet taken, so a long column does not
 // hold back the short ones behind it, and a column's error is raised after
 // every thread has finished, the first column's that failed, as a loop over
-// the columns would raise it.
+// the columns would raise it. The other threads are the process's kept
+// workers (worker_pool.hpp), not threads started for the call.
 #ifndef TESSALINE_COLUMN_THREADS_HPP
 #define TESSALINE_COLUMN_THREADS_HPP
 
@@ -10,8 +11,9 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
-#include <thread>
 #include <vector>
+
+#include "worker_pool.hpp"
 
 namespace tessaline {
 
@@ -29,17 +31,9 @@ void for_each_column_on_threads(std::size_t count, std::size_t n_threads, const 
             }
         }
     };
-    const std::size_t helpers = std::min(std::max<std::size_t>(n_threads, 1), count);
-    std::vector<std::thread> threads;
-    threads.reserve(helpers > 0 ? helpers - 1 : 0);
-    try {
-        for (std::size_t t = 1; t < helpers; ++t) threads.emplace_back(take);
-    } catch (...) {
-        // No thread to spare: the threads already started and this one
-        // share the columns.
-    }
-    take();
-    for (std::thread& thread : threads) thread.join();
+    const std::size_t threads = std::min(std::max<std::size_t>(n_threads, 1), count);
+    run_shared([](void* context) { (*static_cast<decltype(take)*>(context))(); }, &take,
+               threads > 0 ? threads - 1 : 0);
     for (const std::exception_ptr& error : failed) {
         if (error) std::rethrow_exception(error);
     }

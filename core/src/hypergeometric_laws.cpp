@@ -5,6 +5,10 @@
 #include <mutex>
 #include <utility>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 namespace tessaline::hypergeometric {
 namespace {
 
@@ -177,9 +181,31 @@ struct KeptChunks {
     std::vector<std::unique_ptr<LawCache::Law[]>> chunks;
 };
 
+KeptChunks& kept_chunks();
+
+#if !defined(_WIN32)
+// The lock is held across a fork, so that the child's copy of the chunks is
+// whole and its lock free: a thread of the parent that held it would not be
+// in the child to let it go.
+void lock_for_fork() {
+    kept_chunks().lock.lock();
+}
+void unlock_after_fork() {
+    kept_chunks().lock.unlock();
+}
+#endif
+
+KeptChunks* new_kept_chunks() {
+    auto* kept = new KeptChunks;
+#if !defined(_WIN32)
+    pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
+#endif
+    return kept;
+}
+
 KeptChunks& kept_chunks() {
     // Never destroyed: a thread still running at exit may hand chunks back.
-    static KeptChunks* kept = new KeptChunks;
+    static KeptChunks* kept = new_kept_chunks();
     return *kept;
 }
 

@@ -5,6 +5,10 @@
 #include <mutex>
 #include <utility>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 #include "large_buffer.hpp"
 
 namespace tessaline {
@@ -17,11 +21,38 @@ struct Kept {
     std::size_t bytes = 0;
 };
 
+template <typename T>
+Kept<T>& kept();
+
+#if !defined(_WIN32)
+// A process forked while another thread holds a list's lock would leave the
+// child's copy locked forever, with no thread to unlock it: the lock is
+// taken before the fork and let go on both sides, so the child's list is
+// whole and free.
+template <typename T>
+void lock_for_fork() {
+    kept<T>().lock.lock();
+}
+template <typename T>
+void unlock_after_fork() {
+    kept<T>().lock.unlock();
+}
+#endif
+
+template <typename T>
+Kept<T>* new_kept() {
+    auto* pool = new Kept<T>();
+#if !defined(_WIN32)
+    pthread_atfork(lock_for_fork<T>, unlock_after_fork<T>, unlock_after_fork<T>);
+#endif
+    return pool;
+}
+
 // Never destroyed: arrays freed while the process exits may still give
 // their vectors back after static destructors would have run.
 template <typename T>
 Kept<T>& kept() {
-    static Kept<T>* const pool = new Kept<T>();
+    static Kept<T>* const pool = new_kept<T>();
     return *pool;
 }
 
