@@ -191,6 +191,24 @@ bool sort_keys_vectorized(double* keys, double* spare, std::size_t n);
 // machine; false, with nothing done, where the processor lacks them.
 bool sort_keys_in_vectors(double* keys, std::size_t n, int bits);
 
+// A key with 64 bits that travel with it (a weight, say). Aligned so that four
+// records fill one cache line.
+struct alignas(16) KeyedRecord {
+    uint64_t key;
+    double payload;
+};
+
+// Sorts the n records at `rows` by key in place with the vector quicksort
+// (their order among equal keys is free); false, with nothing done, where the
+// processor lacks AVX2. Records take 256-bit registers on every processor.
+// Every key must be below 2^64 - 1, which pads partly filled registers (the
+// keys of values that are not NaN always are): a record of that key might
+// trade places with the padding.
+bool sort_records_vectorized(KeyedRecord* rows, std::size_t n);
+
+// The same in registers of `bits` bits (256 alone, so far), for the tests.
+bool sort_records_in_vectors(KeyedRecord* rows, std::size_t n, int bits);
+
 }  // namespace tessaline
 
 #endif  // TESSALINE_SORT_ROWS_HPP

@@ -2,7 +2,10 @@
 // of eight keys where the processor has them (AVX-512F), else 256-bit ones of
 // four (AVX2). The algorithm (vector_quicksort.inc) is written once over the
 // registers of either width; this file holds the 512-bit registers and their
-// networks, vector_sort_avx2.inc the 256-bit ones.
+// networks, vector_sort_avx2.inc the 256-bit ones. Keys that carry a payload
+// (records of key and weight) are sorted by the same algorithm in pairs of
+// 256-bit registers, one of keys and one of payloads
+// (vector_records_avx2.inc).
 //
 // A partition reads the range from both ends and writes each register's keys,
 // arranged by one permutation with those below the pivot first, to both ends
@@ -65,10 +68,26 @@ constexpr uint64_t kPadding = ~uint64_t{0};
 
 // The write ends of a partition: keys below the pivot go to [.., front),
 // the others to [back, ..).
-struct Ends {
-    double* front;
-    double* back;
+template <typename Slot>
+struct SlotEnds {
+    Slot* front;
+    Slot* back;
 };
+
+// A slot's key, and a slot moved: keys alone as bit patterns (never as
+// doubles), records whole.
+inline uint64_t key_of(const double* at) {
+    return load_key(at);
+}
+inline uint64_t key_of(const KeyedRecord* at) {
+    return at->key;
+}
+inline void copy_slot(double* to, const double* from) {
+    store_key(to, load_key(from));
+}
+inline void copy_slot(KeyedRecord* to, const KeyedRecord* from) {
+    *to = *from;
+}
 
 struct Pivot {
     uint64_t key;
@@ -82,12 +101,19 @@ void sort_by_comparisons(double* keys, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) store_key(keys + i, k[i]);
 }
 
+void sort_by_comparisons(KeyedRecord* rows, std::size_t n) {
+    std::sort(rows, rows + n,
+              [](const KeyedRecord& a, const KeyedRecord& b) { return a.key < b.key; });
+}
+
 // 512-bit registers of eight keys, compared as unsigned integers.
 namespace avx512 {
 
 #define TESSALINE_AVX512 __attribute__((target("avx512f,popcnt")))
 #define TESSALINE_AVX512_INLINE __attribute__((target("avx512f,popcnt"), always_inline)) inline
 
+using Slot = double;
+using Ends = SlotEnds<Slot>;
 using Keys = __m512i;
 constexpr std::size_t kLanes = 8;
 // Ranges up to this size are sorted in registers (up to 16 registers of 8):
@@ -364,6 +390,18 @@ namespace avx2 {
 
 }  // namespace avx2
 
+// 256-bit registers of four records, a register of keys and one of payloads.
+namespace avx2_records {
+#include "vector_records_avx2.inc"
+
+#define TESSALINE_SORT_TARGET TESSALINE_AVX2
+#define TESSALINE_SORT_INLINE TESSALINE_AVX2_INLINE
+#include "vector_quicksort.inc"
+#undef TESSALINE_SORT_TARGET
+#undef TESSALINE_SORT_INLINE
+
+}  // namespace avx2_records
+
 }  // namespace
 
 bool sort_keys_in_vectors(double* keys, std::size_t n, int bits) {
@@ -378,9 +416,21 @@ bool sort_keys_in_vectors(double* keys, std::size_t n, int bits) {
     return false;
 }
 
+bool sort_records_in_vectors(KeyedRecord* rows, std::size_t n, int bits) {
+    if (bits == 256 && use_avx2()) {
+        avx2_records::sort_keys(rows, n);
+        return true;
+    }
+    return false;
+}
+
 #else
 
 bool sort_keys_in_vectors(double*, std::size_t, int) {
+    return false;
+}
+
+bool sort_records_in_vectors(KeyedRecord*, std::size_t, int) {
     return false;
 }
 
@@ -388,6 +438,10 @@ bool sort_keys_in_vectors(double*, std::size_t, int) {
 
 bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
     return sort_keys_in_vectors(keys, n, 512) || sort_keys_in_vectors(keys, n, 256);
+}
+
+bool sort_records_vectorized(KeyedRecord* rows, std::size_t n) {
+    return sort_records_in_vectors(rows, n, 256);
 }
 
 }  // namespace tessaline

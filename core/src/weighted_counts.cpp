@@ -101,12 +101,10 @@ double share(double part, double whole) {
     return whole == 0.0 ? 0.0 : part / whole;
 }
 
-// A row to count: its value's ordered key and its weight, negated for a row
-// of class 1 (counted weights are above 0, so the sign bit is free).
-struct KeyedRow {
-    uint64_t key;
-    double signed_weight;
-};
+// A row to count is a KeyedRecord: its value's ordered key, and as payload
+// its weight, negated for a row of class 1 (counted weights are above 0, so
+// the sign bit is free).
+using KeyedRow = KeyedRecord;
 
 // What one pass over the weights finds: whether each is 1, and whether each
 // is a whole number with a total below 2^53. Below 2^53 every partial sum of
@@ -255,11 +253,11 @@ class GroupSums {
             double zeros = 0.0;
             double ones = 0.0;
             if (b - a == 1) {
-                const double w = order[a].signed_weight;
+                const double w = order[a].payload;
                 (w < 0.0 ? ones : zeros) = std::fabs(w);
             } else {
                 for (std::size_t i = a; i < b; ++i) {
-                    const double w = order[i].signed_weight;
+                    const double w = order[i].payload;
                     if (w < 0.0) {
                         c1_.add(-w);
                     } else {
@@ -302,12 +300,22 @@ class GroupSums {
     Sum c0_, c1_;
 };
 
-// The groups of the rows, sorted (bucket_sort_runs) and summed a run at a
-// time while the run is in the caches.
+// Below this many rows the vector quicksort's setup outweighs the bucket sort.
+constexpr std::size_t kVectorSortRows = 256;
+
+// The groups of the rows, sorted in place by the vector quicksort where the
+// processor has it, and summed; else sorted by bucket_sort_runs (its second
+// buffer a scratch that a previous column may have left) and summed a run at
+// a time while the run is in the caches. Either order gives the same sums.
 template <typename Sum>
-WeightedValueCounts sorted_sums(KeyedRow* rows, KeyedRow* spare, std::size_t n) {
+WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n) {
     GroupSums<Sum> sums(n);
-    bucket_sort_runs(rows, spare, n,
+    if (n >= kVectorSortRows && sort_records_vectorized(rows, n)) {
+        sums.add_run(rows, n);
+        return sums.finish();
+    }
+    Scratch<KeyedRow> spare = large_scratch<KeyedRow>(n);
+    bucket_sort_runs(rows, spare.get(), n,
                      [&](const KeyedRow* run, std::size_t size) { sums.add_run(run, size); });
     return sums.finish();
 }
@@ -316,7 +324,7 @@ WeightedValueCounts sorted_sums(KeyedRow* rows, KeyedRow* spare, std::size_t n) 
 // rows sorted by key (the order within a key does not matter: its weights
 // are summed exactly), summed by `whole` weights or not; those whose x is
 // NaN go to `missing` with their records. `event(i)` is the class of row i,
-// `known(i)` whether it has one. Both buffers of the sort are scratch that a
+// `known(i)` whether it has one. The rows are written to scratch that a
 // previous column may have left: fresh pages cost a fault and a zeroed page
 // each.
 template <typename Known, typename Event>
@@ -338,9 +346,8 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
             ++missing_rows;
         }
     }
-    Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
-    return whole ? sorted_sums<PlainSum>(rows.get(), spare.get(), kept)
-                 : sorted_sums<RunningExactSum>(rows.get(), spare.get(), kept);
+    return whole ? sorted_sums<PlainSum>(rows.get(), kept)
+                 : sorted_sums<RunningExactSum>(rows.get(), kept);
 }
 
 // The pre-bins of rows counted as rows (weights of 1), read through the

@@ -187,42 +187,58 @@ TEST(SortKeys, BothKernelsEqualAComparisonSortOfEachRange) {
     }
 }
 
-// The bucket sort of records keeps every record and orders them by key (its
-// order among equal keys is free): sizes on both sides of a bucket that is
-// sorted in the caches, and keys that crowd into one bucket, that all share
-// one value, or that differ in the lowest or highest bit alone.
-TEST(SortKeys, BucketSortOfRecordsIsAPermutationOrderedByKey) {
-    struct Row {
-        uint64_t key;
-        double payload;
-    };
+// Both sorts of records, the bucket sort and the vector quicksort (in
+// registers of each width the processor has for it), keep every record and
+// order them by key (their order among equal keys is free): every size up to
+// 100 (partly filled registers, sorts in registers, a partition's held
+// records), sizes on both sides of a bucket that is sorted in the caches, and
+// keys that crowd into one bucket, that all share one value, that come in
+// order or in reverse order, or that differ in the lowest or highest bit alone.
+TEST(SortKeys, SortsOfRecordsArePermutationsOrderedByKey) {
     std::mt19937_64 rng(5);
     std::normal_distribution<double> normal(0.0, 1.0);
     const std::function<uint64_t(std::size_t)> shapes[] = {
         [&](std::size_t) { return ordered_key(normal(rng)); },
         [&](std::size_t) { return ordered_key(std::round(normal(rng) * 10.0) / 10.0); },
-        [&](std::size_t) { return rng(); },
+        [&](std::size_t) { return rng() >> 1; },
         [&](std::size_t i) { return ordered_key(i % 1000 == 0 ? 1e300 : normal(rng) * 1e-9); },
         [&](std::size_t) { return ordered_key(-0.0); },
         [&](std::size_t i) { return uint64_t{i % 2}; },
         [&](std::size_t i) { return (uint64_t{i % 2} << 63) | 7; },
+        [&](std::size_t i) { return uint64_t{i}; },
+        [&](std::size_t i) { return ~uint64_t{0} - 1 - i; },
     };
-    for (std::size_t n : {0, 1, 255, 16384, 16385, 70001, 300000}) {
+    std::vector<std::size_t> sizes = {255, 16384, 16385, 70001, 300000};
+    for (std::size_t m = 0; m <= 100; ++m) sizes.push_back(m);
+    for (std::size_t n : sizes) {
         for (const auto& draw : shapes) {
-            std::vector<Row> rows(n), spare(n);
-            for (std::size_t i = 0; i < n; ++i) rows[i] = Row{draw(i), double(i)};
-            const auto by_row = [](const Row& a, const Row& b) {
+            std::vector<KeyedRecord> rows(n);
+            for (std::size_t i = 0; i < n; ++i) rows[i] = KeyedRecord{draw(i), double(i)};
+            const auto by_record = [](const KeyedRecord& a, const KeyedRecord& b) {
                 return a.key < b.key || (a.key == b.key && a.payload < b.payload);
             };
-            std::vector<Row> want = rows;
-            std::sort(want.begin(), want.end(), by_row);
-            Row* sorted = bucket_sort_records(rows.data(), spare.data(), n);
-            ASSERT_TRUE(std::is_sorted(sorted, sorted + n,
-                                       [](const Row& a, const Row& b) { return a.key < b.key; }));
-            std::sort(sorted, sorted + n, by_row);
-            for (std::size_t i = 0; i < n; ++i) {
-                ASSERT_EQ(sorted[i].key, want[i].key) << n << " shape " << (&draw - shapes);
-                ASSERT_EQ(sorted[i].payload, want[i].payload);
+            std::vector<KeyedRecord> want = rows;
+            std::sort(want.begin(), want.end(), by_record);
+            for (int bits : {0, 256, 512}) {
+                std::vector<KeyedRecord> got = rows, spare(n);
+                KeyedRecord* sorted = got.data();
+                if (bits == 0) {
+                    sorted = bucket_sort_records(got.data(), spare.data(), n);
+                } else if (!sort_records_in_vectors(got.data(), n, bits)) {
+                    continue;
+                }
+                const std::string where =
+                    std::to_string(n) +
+                    (bits == 0 ? " by buckets" : " in " + std::to_string(bits) + "-bit registers") +
+                    ", shape " + std::to_string(&draw - shapes);
+                ASSERT_TRUE(std::is_sorted(sorted, sorted + n, [](const auto& a, const auto& b) {
+                    return a.key < b.key;
+                })) << where;
+                std::sort(sorted, sorted + n, by_record);
+                for (std::size_t i = 0; i < n; ++i) {
+                    ASSERT_EQ(sorted[i].key, want[i].key) << where;
+                    ASSERT_EQ(sorted[i].payload, want[i].payload) << where;
+                }
             }
         }
     }
