@@ -3,10 +3,12 @@
 #include <pybind11/pybind11.h>
 
 #include <array>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "common.hpp"
+#include "tessaline/recycled_vectors.hpp"
 
 namespace tessaline::native {
 namespace {
@@ -122,21 +124,15 @@ py::dict merge_count_runs(const py::list& keys, const py::list& rows, const py::
 }
 
 // Each column's runs (a tuple of four lists, as merge_count_runs takes them)
-// merged, and where `prebinned` says so, its searched counts pre-binned, on
-// up to `n_threads` threads with the lock released once for all of them.
-py::list merge_held_columns(const py::list& columns, const py::list& prebinned,
-                            std::size_t n_prebins, std::size_t max_class_parts,
-                            double min_class_share, std::size_t n_threads) {
-    if (prebinned.size() != columns.size()) {
-        throw std::invalid_argument("merge_held_columns: prebinned needs one flag per column");
-    }
+// merged, on up to `n_threads` threads with the lock released once for all.
+py::list merge_held_columns(const py::list& columns, std::size_t n_threads) {
     std::vector<RunArrays> arrays;
     std::vector<GroupArrays> rooms;
     std::vector<tessaline::HeldRuns> held;
     arrays.reserve(columns.size());
     rooms.reserve(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        const py::tuple runs = columns[c].cast<py::tuple>();
+    for (const py::handle column : columns) {
+        const py::tuple runs = column.cast<py::tuple>();
         if (runs.size() != 4) {
             throw std::invalid_argument(
                 "merge_held_columns: each column needs its keys, rows, known and ones");
@@ -145,45 +141,111 @@ py::list merge_held_columns(const py::list& columns, const py::list& prebinned,
                                     runs[2].cast<py::list>(), runs[3].cast<py::list>()));
         rooms.emplace_back(arrays.back().total);
         GroupArrays& room = rooms.back();
-        held.push_back(
-            tessaline::HeldRuns{arrays.back().runs, room.keys.mutable_data(),
-                                room.counts[0].mutable_data(), room.counts[1].mutable_data(),
-                                room.counts[2].mutable_data(), prebinned[c].cast<bool>()});
+        held.push_back(tessaline::HeldRuns{
+            arrays.back().runs, room.keys.mutable_data(), room.counts[0].mutable_data(),
+            room.counts[1].mutable_data(), room.counts[2].mutable_data()});
     }
-    std::vector<tessaline::MergedHeldRuns> merged;
+    std::vector<std::size_t> sizes;
     {
         py::gil_scoped_release release;
-        merged = tessaline::merge_held_columns(held, n_prebins, max_class_parts, min_class_share,
-                                               n_threads);
+        sizes = tessaline::merge_held_columns(held, n_threads);
     }
     py::list out;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        py::dict groups = rooms[c].cut(merged[c].size);
-        py::object searched = py::none();
-        if (merged[c].prebinned) {
-            tessaline::CountedPrebins& counted = merged[c].searched;
-            py::dict d;
-            const std::size_t k = merged[c].searched_in_groups;
-            py::object value;
-            py::object ones;
-            if (k > 0) {
-                // The leading groups themselves: views, never written.
-                const py::slice leading(0, static_cast<py::ssize_t>(k), 1);
-                value = groups["keys"][leading];
-                ones = groups["ones"][leading];
-            } else {
-                value = b::array_taking(std::move(counted.counts.value));
-                ones = b::array_taking(std::move(counted.counts.c1));
-            }
-            d["value"] = value;
-            d["c0"] = b::array_taking(std::move(counted.counts.c0));
-            d["c1"] = ones;
-            d["index_c0"] = b::array_taking(std::move(counted.index_c0));
-            d["index_c1"] = b::array_taking(std::move(counted.index_c1));
-            d["prebins"] = b::binning_summary_dict(counted.prebins);
-            searched = std::move(d);
+    for (std::size_t c = 0; c < rooms.size(); ++c) out.append(rooms[c].cut(sizes[c]));
+    return out;
+}
+
+// An array over v's own storage whose storage is kept for a later count of
+// about the same size once the array is freed (as the counts of a fit are).
+template <typename T>
+py::array_t<T> recycled_array(std::vector<T>&& v) {
+    auto owner = std::make_unique<std::vector<T>>(std::move(v));
+    const py::capsule base(owner.get(), [](void* p) {
+        std::unique_ptr<std::vector<T>> held(static_cast<std::vector<T>*>(p));
+        tessaline::recycle(std::move(*held));
+    });
+    std::vector<T>* held = owner.release();
+    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
+}
+
+// The batches' rows a column holds: its values and flags, one array of
+// each per batch, kept referenced while the core reads them.
+struct HeldRowArrays {
+    std::vector<b::DoubleArray> arrays;
+    std::vector<tessaline::FlaggedColumn> rows;
+};
+
+HeldRowArrays held_row_arrays(const py::list& xs, const py::list& flags) {
+    if (xs.size() != flags.size()) {
+        throw std::invalid_argument("read_held_columns: xs and flags need one array per batch");
+    }
+    HeldRowArrays out;
+    out.arrays.reserve(2 * xs.size());
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        out.arrays.push_back(xs[i].cast<b::DoubleArray>());
+        out.arrays.push_back(flags[i].cast<b::DoubleArray>());
+        const auto x = b::flat_view(out.arrays[2 * i]);
+        const auto f = b::flat_view(out.arrays[2 * i + 1]);
+        if (x.size != f.size) {
+            throw std::invalid_argument("read_held_columns: x and flags need one entry per row");
         }
-        out.append(py::make_tuple(groups, searched));
+        out.rows.push_back({x.data, f.data, x.size});
+    }
+    return out;
+}
+
+py::dict held_column_read_dict(tessaline::HeldColumnRead&& read) {
+    tessaline::CountedPrebins& searched = read.searched;
+    py::dict out;
+    out["value"] = recycled_array(std::move(searched.counts.value));
+    out["c0"] = recycled_array(std::move(searched.counts.c0));
+    out["c1"] = recycled_array(std::move(searched.counts.c1));
+    out["index_c0"] = b::array_taking(std::move(searched.index_c0));
+    out["index_c1"] = b::array_taking(std::move(searched.index_c1));
+    out["prebins"] = read.prebinned ? py::object(b::binning_summary_dict(searched.prebins))
+                                    : py::object(py::none());
+    py::array_t<int64_t> totals({3, 3});
+    for (py::ssize_t k = 0; k < 3; ++k) {
+        for (py::ssize_t c = 0; c < 3; ++c) totals.mutable_at(k, c) = read.totals[k][c];
+    }
+    out["totals"] = totals;
+    out["low"] = read.finite ? py::object(py::float_(read.low)) : py::object(py::none());
+    out["high"] = read.finite ? py::object(py::float_(read.high)) : py::object(py::none());
+    return out;
+}
+
+// Each column (a tuple of its runs' keys, rows, known and ones, as
+// merge_count_runs takes them, and its held batches' values and flags) read
+// for a fit, on up to `n_threads` threads with the lock released once.
+py::list read_held_columns(const py::list& columns, std::size_t n_prebins,
+                           std::size_t max_class_parts, double min_class_share,
+                           std::size_t n_threads) {
+    std::vector<RunArrays> run_arrays_of;
+    std::vector<HeldRowArrays> row_arrays_of;
+    std::vector<tessaline::HeldColumn> held;
+    run_arrays_of.reserve(columns.size());
+    row_arrays_of.reserve(columns.size());
+    for (const py::handle column : columns) {
+        const py::tuple parts = column.cast<py::tuple>();
+        if (parts.size() != 6) {
+            throw std::invalid_argument(
+                "read_held_columns: each column needs its keys, rows, known, ones, xs and flags");
+        }
+        run_arrays_of.push_back(run_arrays(parts[0].cast<py::list>(), parts[1].cast<py::list>(),
+                                           parts[2].cast<py::list>(), parts[3].cast<py::list>()));
+        row_arrays_of.push_back(
+            held_row_arrays(parts[4].cast<py::list>(), parts[5].cast<py::list>()));
+        held.push_back({run_arrays_of.back().runs, row_arrays_of.back().rows});
+    }
+    std::vector<tessaline::HeldColumnRead> read;
+    {
+        py::gil_scoped_release release;
+        read = tessaline::read_held_columns(held, n_prebins, max_class_parts, min_class_share,
+                                            n_threads);
+    }
+    py::list out;
+    for (tessaline::HeldColumnRead& column : read) {
+        out.append(held_column_read_dict(std::move(column)));
     }
     return out;
 }
@@ -243,12 +305,15 @@ void register_batches(py::module_& m) {
           "The distinct keys of runs (one array of each per run) that are each ascending and "
           "distinct (NaN last), "
           "with the rows, known and ones of equal keys added.");
-    m.def("merge_held_columns", &merge_held_columns, py::arg("columns"), py::arg("prebinned"),
-          py::arg("n_prebins"), py::arg("max_class_parts"), py::arg("min_class_share"),
-          py::arg("n_threads"),
+    m.def("merge_held_columns", &merge_held_columns, py::arg("columns"), py::arg("n_threads"),
           "merge_count_runs of each column's runs (keys, rows, known, ones: lists of one array "
-          "per run), with prebins_from_counts of the numbers of known target among the groups "
-          "where prebinned says so, on up to n_threads threads.");
+          "per run), on up to n_threads threads.");
+    m.def("read_held_columns", &read_held_columns, py::arg("columns"), py::arg("n_prebins"),
+          py::arg("max_class_parts"), py::arg("min_class_share"), py::arg("n_threads"),
+          "What a fit reads of each held column (runs as merge_count_runs takes them, then the "
+          "held batches' values and flags): the searched counts of the numbers of known target "
+          "with their index and pre-bins, the totals of finite, missing and infinite values, and "
+          "the smallest and largest finite value; on up to n_threads threads.");
     m.def("count_batch", &count_batch, py::arg("x"), py::arg("flags"),
           "A batch's rows counted by distinct x (ascending, NaN last): rows, rows of known "
           "target (flag not NaN) and events (flag 1.0).");

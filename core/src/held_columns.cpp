@@ -1,134 +1,148 @@
-// The counts held by batch read for a fit, many columns in one call, the
-// columns shared among threads: each column's runs merged into its groups,
-// and the counts its search reads pre-binned from those groups as counts
-// merged elsewhere are, without a copy of the groups through the
-// interpreter in between.
+// The counts held by batch, many columns in one call, the columns shared
+// among threads: each column's runs merged into its groups, or read for a
+// fit where they are. A fit's search reads only the numbers of known target,
+// so those are merged straight from the runs (and the rows held uncounted)
+// into the searched counts, their index and pre-bins, and the merged groups,
+// four entries to every one searched, are never written: nothing held
+// changes, and the fit writes what a fit of the rows themselves writes.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "column_threads.hpp"
 #include "count_index.hpp"
-#include "counted_rows.hpp"
+#include "count_runs.hpp"
 #include "large_buffer.hpp"
+#include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
 namespace {
 
-// The numbers among merged groups (not NaN) that hold rows of known target,
-// with their non-events and events (either zero as 0.0, as a merge of counts
-// gives it) and their index, made in one pass; returns their rows. The
-// groups come merged (ascending, distinct): nothing checks them again. On
-// advised pages: fresh room of millions of entries costs more in faults of
-// small pages than the pass that fills it.
-int64_t searched_counts(const double* keys, const int64_t* known, const int64_t* ones,
-                        std::size_t m, ValueCounts& counts, CountIndex& index) {
-    reserve_large(counts.value, m);
-    reserve_large(counts.c0, m);
-    reserve_large(counts.c1, m);
-    index.c0_before.reserve(index_entries(m));
-    index.c1_before.reserve(index_entries(m));
+// The rows a column holds uncounted, counted together as count_batch counts
+// one batch: the batches' rows joined in scratch room first.
+CountRunsUnion counted_held_rows(const std::vector<FlaggedColumn>& rows) {
+    if (rows.size() == 1) return count_batch(rows[0].x, rows[0].flags, rows[0].n);
+    std::size_t n = 0;
+    for (const FlaggedColumn& batch : rows) n += batch.n;
+    const auto x_room = large_scratch<double>(n);
+    const auto flag_room = large_scratch<double>(n);
+    std::size_t at = 0;
+    for (const FlaggedColumn& batch : rows) {
+        if (batch.n == 0) continue;
+        std::memcpy(x_room.get() + at, batch.x, batch.n * sizeof(double));
+        std::memcpy(flag_room.get() + at, batch.flags, batch.n * sizeof(double));
+        at += batch.n;
+    }
+    return count_batch(x_room.get(), flag_room.get(), n);
+}
+
+// The kinds of key a column's totals are kept by.
+enum KeyKind : std::size_t { kFinite = 0, kMissing = 1, kInfinite = 2 };
+
+HeldColumnRead read_column(const HeldColumn& column, std::size_t n_prebins,
+                           std::size_t max_class_parts, double min_class_share) {
+    std::vector<CountRun> runs = column.runs;
+    CountRunsUnion counted;
+    if (!column.rows.empty()) {
+        counted = counted_held_rows(column.rows);
+        runs.push_back(CountRun{counted.keys.data(), counted.rows.data(), counted.known.data(),
+                                counted.ones.data(), counted.keys.size()});
+    }
+    const double zero = checked_runs_zero(runs);
+    std::size_t total = 0;
+    for (const CountRun& run : runs) total += run.size;
+    HeldColumnRead out;
+    ValueCounts& counts = out.searched.counts;
+    // Room from the counts of freed tables where one fits, as a fit's own
+    // counts take it: pages already mapped rather than fresh ones.
+    reserve_recycled(counts.value, total);
+    reserve_recycled(counts.c0, total);
+    reserve_recycled(counts.c1, total);
+    CountIndex index;
+    index.c0_before.reserve(index_entries(total));
+    index.c1_before.reserve(index_entries(total));
     int64_t rows0 = 0;
     int64_t rows1 = 0;
-    for (std::size_t i = 0; i < m; ++i) {
-        if (std::isnan(keys[i]) || known[i] <= 0) continue;
+    // The key met last with the counts of its entries so far: each key is
+    // settled when the next one comes.
+    uint64_t last = kDoneKey;
+    double last_x = 0.0;
+    int64_t sums[3] = {0, 0, 0};
+    auto settle = [&]() {
+        if (last == kDoneKey) return;
+        const std::size_t kind = last == kNaNCountKey ? kMissing
+                                 : std::isinf(last_x) ? kInfinite
+                                                      : kFinite;
+        for (std::size_t c = 0; c < 3; ++c) out.totals[kind][c] += sums[c];
+        if (kind == kFinite && sums[0] > 0) {
+            const double x = last_x == 0.0 ? zero : last_x;
+            if (!out.finite) out.low = x;
+            out.high = x;
+            out.finite = true;
+        }
+        if (kind == kMissing || sums[1] <= 0) return;
         if (counts.value.size() % kIndexStride == 0) {
             index.c0_before.push_back(rows0);
             index.c1_before.push_back(rows1);
         }
-        counts.value.push_back(keys[i] == 0.0 ? 0.0 : keys[i]);
-        counts.c0.push_back(known[i] - ones[i]);
-        counts.c1.push_back(ones[i]);
-        rows0 += known[i] - ones[i];
-        rows1 += ones[i];
-    }
+        counts.value.push_back(last_x == 0.0 ? 0.0 : last_x);
+        counts.c0.push_back(sums[1] - sums[2]);
+        counts.c1.push_back(sums[2]);
+        rows0 += sums[1] - sums[2];
+        rows1 += sums[2];
+    };
+    visit_runs_in_order(runs, [&](uint64_t key, const CountRun& run, std::size_t i) {
+        if (key != last) {
+            settle();
+            last = key;
+            last_x = run.keys[i];
+            sums[0] = sums[1] = sums[2] = 0;
+        }
+        sums[0] += run.rows[i];
+        sums[1] += run.known[i];
+        sums[2] += run.ones[i];
+    });
+    settle();
     finish_index(index, counts.value.size(), rows0, rows1);
-    return rows0 + rows1;
-}
-
-// The number of leading groups whose values and events the search reads as
-// they are: every number (all but a NaN, which comes last) has rows of known
-// target, and none is -0.0, which the search reads as 0.0. Zero when they
-// are not the searched counts.
-std::size_t searched_in_place(const double* keys, const int64_t* known, std::size_t m) {
-    const std::size_t numbers = m > 0 && std::isnan(keys[m - 1]) ? m - 1 : m;
-    bool fit = true;
-    for (std::size_t i = 0; i < numbers; ++i) {
-        fit &= (known[i] > 0) & !(keys[i] == 0.0 && std::signbit(keys[i]));
-    }
-    return fit ? numbers : 0;
-}
-
-// searched_counts of groups whose first k are the searched counts: only the
-// non-events are written (the values and events are read where the groups
-// are), the index made in the same pass; returns their rows.
-int64_t searched_non_events(const int64_t* known, const int64_t* ones, std::size_t k,
-                            std::vector<int64_t>& c0, CountIndex& index) {
-    reserve_large(c0, k);
-    c0.resize(k);
-    index.c0_before.reserve(index_entries(k));
-    index.c1_before.reserve(index_entries(k));
-    int64_t rows0 = 0;
-    int64_t rows1 = 0;
-    for (std::size_t i = 0; i < k; ++i) {
-        if (i % kIndexStride == 0) {
-            index.c0_before.push_back(rows0);
-            index.c1_before.push_back(rows1);
-        }
-        c0[i] = known[i] - ones[i];
-        rows0 += c0[i];
-        rows1 += ones[i];
-    }
-    finish_index(index, k, rows0, rows1);
-    return rows0 + rows1;
-}
-
-MergedHeldRuns merged_column(const HeldRuns& column, std::size_t n_prebins,
-                             std::size_t max_class_parts, double min_class_share) {
-    MergedHeldRuns out;
-    out.size =
-        merge_count_runs_into(column.runs, column.keys, column.rows, column.known, column.ones);
-    if (!column.prebinned) return out;
-    CountedPrebins& searched = out.searched;
-    CountIndex index;
-    // Most columns' searched counts are their groups less the missing
-    // values: read in place, a copy of two of the three would cost more in
-    // fresh pages than the search that reads them.
-    out.searched_in_groups = searched_in_place(column.keys, column.known, out.size);
     try {
-        const std::size_t k = out.searched_in_groups;
-        if (k > 0) {
-            const int64_t rows =
-                searched_non_events(column.known, column.ones, k, searched.counts.c0, index);
-            const ValueCountsView view{
-                {column.keys, k}, {searched.counts.c0.data(), k}, {column.ones, k}};
-            searched.prebins =
-                indexed_prebins(view, index, rows, n_prebins, max_class_parts, min_class_share);
-        } else {
-            const int64_t rows = searched_counts(column.keys, column.known, column.ones, out.size,
-                                                 searched.counts, index);
-            searched.prebins = indexed_prebins(searched.counts, index, rows, n_prebins,
+        out.searched.prebins = indexed_prebins(counts, index, rows0 + rows1, n_prebins,
                                                max_class_parts, min_class_share);
-        }
         out.prebinned = true;
     } catch (const std::invalid_argument&) {
         // Counts no search can read (no number of known target): the search
         // itself refuses them, or skips the column, as it does any column's.
     }
-    searched.index_c0 = std::move(index.c0_before);
-    searched.index_c1 = std::move(index.c1_before);
+    out.searched.index_c0 = std::move(index.c0_before);
+    out.searched.index_c1 = std::move(index.c1_before);
+    // The held rows' counts go back for the next column's room.
+    recycle(std::move(counted.keys));
+    recycle(std::move(counted.rows));
+    recycle(std::move(counted.known));
+    recycle(std::move(counted.ones));
     return out;
 }
 
 }  // namespace
 
-std::vector<MergedHeldRuns> merge_held_columns(const std::vector<HeldRuns>& columns,
-                                               std::size_t n_prebins, std::size_t max_class_parts,
-                                               double min_class_share, std::size_t n_threads) {
-    std::vector<MergedHeldRuns> out(columns.size());
+std::vector<std::size_t> merge_held_columns(const std::vector<HeldRuns>& columns,
+                                            std::size_t n_threads) {
+    std::vector<std::size_t> out(columns.size());
     for_each_column_on_threads(columns.size(), n_threads, [&](std::size_t i) {
-        out[i] = merged_column(columns[i], n_prebins, max_class_parts, min_class_share);
+        const HeldRuns& column = columns[i];
+        out[i] =
+            merge_count_runs_into(column.runs, column.keys, column.rows, column.known, column.ones);
+    });
+    return out;
+}
+
+std::vector<HeldColumnRead> read_held_columns(const std::vector<HeldColumn>& columns,
+                                              std::size_t n_prebins, std::size_t max_class_parts,
+                                              double min_class_share, std::size_t n_threads) {
+    std::vector<HeldColumnRead> out(columns.size());
+    for_each_column_on_threads(columns.size(), n_threads, [&](std::size_t i) {
+        out[i] = read_column(columns[i], n_prebins, max_class_parts, min_class_share);
     });
     return out;
 }

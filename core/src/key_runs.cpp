@@ -11,24 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "count_runs.hpp"
 #include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
 namespace {
-
-constexpr uint64_t kNaNKey = std::numeric_limits<uint64_t>::max();
-constexpr uint64_t kSignBit = uint64_t{1} << 63;
-
-// An unsigned key in the order of the doubles: both zeros one key, every NaN
-// one key after +inf. Merges then compare integers, without branches.
-uint64_t ordered_key(double x) {
-    if (std::isnan(x)) return kNaNKey;
-    if (x == 0.0) x = 0.0;
-    uint64_t bits = 0;
-    std::memcpy(&bits, &x, sizeof bits);
-    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
-}
 
 double value_of(uint64_t key) {
     if (key == kNaNKey) return std::numeric_limits<double>::quiet_NaN();
@@ -57,16 +45,30 @@ std::vector<uint64_t> union_of(const std::vector<uint64_t>& a, const std::vector
     return out;
 }
 
-// A key of a merge of counts: NaN's above every number's, and above NaN's
-// the key of a run with no entry left.
-constexpr uint64_t kDoneKey = std::numeric_limits<uint64_t>::max();
-constexpr uint64_t kNaNCountKey = kDoneKey - 1;
-
-uint64_t count_key(double x) {
-    return std::isnan(x) ? kNaNCountKey : ordered_key(x);
-}
-
 }  // namespace
+
+double checked_runs_zero(const std::vector<CountRun>& runs) {
+    double zero = 0.0;
+    bool zero_seen = false;
+    std::size_t total = 0;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        const double* x = runs[r].keys;
+        for (std::size_t i = 0; i < runs[r].size; ++i) {
+            // After a number, a larger one or NaN; nothing after NaN.
+            if (i > 0 && (std::isnan(x[i - 1]) || !(x[i - 1] < x[i] || std::isnan(x[i])))) {
+                throw std::invalid_argument("merge_count_runs: run " + std::to_string(r) +
+                                            " is not ascending and distinct at entry " +
+                                            std::to_string(total + i));
+            }
+            if (x[i] == 0.0 && !zero_seen) {
+                zero = x[i];
+                zero_seen = true;
+            }
+        }
+        total += runs[r].size;
+    }
+    return zero;
+}
 
 CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const int64_t* known,
                                 const int64_t* ones, const int64_t* ends, std::size_t n_runs) {
@@ -87,56 +89,7 @@ CountRunsUnion merge_count_runs(const double* keys, const int64_t* rows, const i
 
 std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* keys, int64_t* rows,
                                   int64_t* known, int64_t* ones) {
-    // Every run checked first, and the form of zero (0.0 or -0.0) of the
-    // earliest run that holds one found.
-    double zero = 0.0;
-    bool zero_seen = false;
-    std::size_t total = 0;
-    for (std::size_t r = 0; r < runs.size(); ++r) {
-        const double* x = runs[r].keys;
-        for (std::size_t i = 0; i < runs[r].size; ++i) {
-            // After a number, a larger one or NaN; nothing after NaN.
-            if (i > 0 && (std::isnan(x[i - 1]) || !(x[i - 1] < x[i] || std::isnan(x[i])))) {
-                throw std::invalid_argument("merge_count_runs: run " + std::to_string(r) +
-                                            " is not ascending and distinct at entry " +
-                                            std::to_string(total + i));
-            }
-            if (x[i] == 0.0 && !zero_seen) {
-                zero = x[i];
-                zero_seen = true;
-            }
-        }
-        total += runs[r].size;
-    }
-    // The runs merged all at once by a tree of losers: each leaf a run, each
-    // inner node the run that lost the match played there with its head key,
-    // so that taking the smallest head and replacing it replays one path of
-    // log2(runs) matches, each a choice by mask rather than a branch on the
-    // data. The entries are written straight where they are returned, each
-    // entry read once.
-    std::size_t leaves = 1;
-    while (leaves < runs.size()) leaves *= 2;
-    std::vector<uint64_t> head(2 * leaves, kDoneKey);
-    std::vector<std::size_t> run_of(2 * leaves, 0);
-    for (std::size_t r = 0; r < leaves; ++r) {
-        if (r < runs.size() && runs[r].size > 0) head[leaves + r] = count_key(runs[r].keys[0]);
-        run_of[leaves + r] = r;
-    }
-    // Played bottom up: each inner node keeps its loser, its winner goes up.
-    std::vector<uint64_t> loser_key(leaves, kDoneKey);
-    std::vector<std::size_t> loser_run(leaves, 0);
-    for (std::size_t node = leaves - 1; node >= 1; --node) {
-        const std::size_t a = 2 * node;
-        const std::size_t b = 2 * node + 1;
-        const bool a_wins = head[a] <= head[b];
-        head[node] = a_wins ? head[a] : head[b];
-        run_of[node] = a_wins ? run_of[a] : run_of[b];
-        loser_key[node] = a_wins ? head[b] : head[a];
-        loser_run[node] = a_wins ? run_of[b] : run_of[a];
-    }
-    uint64_t key = head[1];
-    std::size_t best = run_of[1];
-    std::vector<std::size_t> at(leaves, 0);
+    const double zero = checked_runs_zero(runs);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     // The entry written last: one before the first (wrapping) until then;
     // its counts so far held here, written again as each equal key adds to
@@ -144,9 +97,7 @@ std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* key
     std::size_t o = static_cast<std::size_t>(0) - 1;
     uint64_t last = kDoneKey;
     int64_t sums[3] = {0, 0, 0};
-    while (key != kDoneKey) {
-        const CountRun& run = runs[best];
-        const std::size_t i = at[best];
+    visit_runs_in_order(runs, [&](uint64_t key, const CountRun& run, std::size_t i) {
         const int64_t kept = key == last ? -1 : 0;
         o += static_cast<std::size_t>(kept + 1);
         last = key;
@@ -158,19 +109,7 @@ std::size_t merge_count_runs_into(const std::vector<CountRun>& runs, double* key
         rows[o] = sums[0];
         known[o] = sums[1];
         ones[o] = sums[2];
-        at[best] = i + 1;
-        key = i + 1 < run.size ? count_key(run.keys[i + 1]) : kDoneKey;
-        for (std::size_t node = (best + leaves) / 2; node >= 1; node /= 2) {
-            const uint64_t other_key = loser_key[node];
-            const std::size_t other = loser_run[node];
-            const uint64_t swap_key = (other_key ^ key) & (uint64_t{0} - (other_key < key));
-            const std::size_t swap_run = (other ^ best) & (std::size_t{0} - (other_key < key));
-            loser_key[node] = other_key ^ swap_key;
-            loser_run[node] = other ^ swap_run;
-            key ^= swap_key;
-            best ^= swap_run;
-        }
-    }
+    });
     return o + 1;
 }
 

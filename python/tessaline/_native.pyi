@@ -310,13 +310,15 @@ def merge_count_runs(
     ones: Sequence[npt.ArrayLike],
 ) -> dict[str, Any]: ...
 def merge_held_columns(
+    columns: Sequence[tuple[Sequence[npt.ArrayLike], ...]], n_threads: int
+) -> list[dict[str, Any]]: ...
+def read_held_columns(
     columns: Sequence[tuple[Sequence[npt.ArrayLike], ...]],
-    prebinned: list[bool],
     n_prebins: int,
     max_class_parts: int,
     min_class_share: float,
     n_threads: int,
-) -> list[tuple[dict[str, Any], dict[str, Any] | None]]: ...
+) -> list[dict[str, Any]]: ...
 def continuous_binnings(
     weight: npt.ArrayLike,
     sum: npt.ArrayLike,

@@ -1311,9 +1311,14 @@ class TableBinning(TableBinningBase):
             n: self.options_of(n, categorical)["special_values"]
             for n, categorical in kept.categorical.items()
         }
-        # The searched counts of a column with special values leave them out:
-        # pre-binned by the search itself.
-        searched = [n for n in kept.groups if not kept.categorical[n] and len(specials[n]) == 0]
+        # Numeric columns without special values or clipping need only what
+        # the search reads: read where they are held, their merged groups
+        # never written. The others' counts are merged.
+        searched = [
+            n
+            for n in kept.groups
+            if not kept.categorical[n] and len(specials[n]) == 0 and self._clip_rule is None
+        ]
         try:
             merged = kept.merged_groups(self.n_jobs, searched)
             # NumPy's passes over a column's groups release the interpreter

@@ -136,88 +136,97 @@ TEST(CountRuns, AnyNumberOfRunsSumsAsOneEntryAtATime) {
     }
 }
 
-TEST(CountRuns, HeldColumnsReadAsTheirMergeThenPrebinnedFromTheirSearchedCounts) {
-    // Columns of runs with both zeros, NaN and values of unknown target only,
-    // on two threads: each column's groups are merge_count_runs's, its
-    // pre-bins those of the numbers of known target taken from them; a
-    // column of no such number is left to the search. Column 1 holds no -0.0
-    // and no value of unknown target only: its searched counts are read
-    // where its groups are.
+TEST(CountRuns, HeldColumnsReadAsTheMergeOfTheirRunsAndRows) {
+    // Columns of runs with both zeros, NaN, infinities and values of unknown
+    // target only, some with rows held uncounted (one batch or three), on two
+    // threads: each reads as the merged groups of its runs and of its rows
+    // counted as one more run give it, searched as the numbers of known
+    // target among them with their pre-bins; a column of no such number is
+    // left to the search. Its smallest and largest finite value keep the
+    // zero of the earliest run that holds one.
     std::mt19937_64 rng(3);
     std::uniform_int_distribution<int> level(-60, 60);
     std::uniform_int_distribution<int64_t> count(0, 4);
-    const std::size_t n_columns = 4;
-    std::vector<Values> keys(n_columns);
+    const std::size_t n_columns = 5;
+    std::vector<Values> keys(n_columns), xs(n_columns), flags(n_columns);
     std::vector<std::vector<int64_t>> rows(n_columns), known(n_columns), ones(n_columns);
     std::vector<std::vector<int64_t>> ends(n_columns);
     for (std::size_t c = 0; c < n_columns; ++c) {
-        for (std::size_t r = 0; r < 2 + c; ++r) {
+        for (std::size_t r = 0; r < 1 + c % 3; ++r) {
             std::set<double> run;
-            for (std::size_t i = 0; c < 3 && i < 90; ++i) run.insert(level(rng) * 0.5);
+            for (std::size_t i = 0; c != 4 && i < 90; ++i) run.insert(level(rng) * 0.5);
+            if (c == 2) run.insert({-kInf, kInf});
             keys[c].insert(keys[c].end(), run.begin(), run.end());
             const auto start = keys[c].end() - static_cast<std::ptrdiff_t>(run.size());
             // The zero of every other run is -0.0.
             const auto zero = std::find(start, keys[c].end(), 0.0);
-            if (zero != keys[c].end() && r % 2 == 0 && c != 1) *zero = -0.0;
+            if (zero != keys[c].end() && r % 2 == 0) *zero = -0.0;
             keys[c].push_back(kNaN);
             for (std::size_t i = rows[c].size(); i < keys[c].size(); ++i) {
                 rows[c].push_back(count(rng) + 1);
-                known[c].push_back(rows[c].back() - (c == 1 ? 0 : count(rng) % 2));
+                known[c].push_back(rows[c].back() - count(rng) % 2);
                 ones[c].push_back(known[c].back() / 2);
             }
             ends[c].push_back(static_cast<int64_t>(keys[c].size()));
         }
+        for (std::size_t i = 0; c % 2 == 1 && i < 400; ++i) {
+            xs[c].push_back(i % 17 == 0 ? kNaN : level(rng) == 0 ? -0.0 : level(rng) * 0.25);
+            flags[c].push_back(i % 11 == 0 ? kNaN : static_cast<double>(i % 3 == 0));
+        }
     }
-    std::vector<HeldRuns> held;
-    std::vector<CountRunsUnion> rooms(n_columns);
+    std::vector<HeldColumn> held(n_columns);
     for (std::size_t c = 0; c < n_columns; ++c) {
-        const std::size_t n = keys[c].size();
-        rooms[c] = CountRunsUnion{Values(n), std::vector<int64_t>(n), std::vector<int64_t>(n),
-                                  std::vector<int64_t>(n)};
-        std::vector<CountRun> runs;
         for (std::size_t r = 0, start = 0; r < ends[c].size(); start = ends[c][r++]) {
-            runs.push_back(CountRun{keys[c].data() + start, rows[c].data() + start,
-                                    known[c].data() + start, ones[c].data() + start,
-                                    ends[c][r] - start});
+            held[c].runs.push_back(CountRun{keys[c].data() + start, rows[c].data() + start,
+                                            known[c].data() + start, ones[c].data() + start,
+                                            ends[c][r] - start});
         }
-        held.push_back(HeldRuns{runs, rooms[c].keys.data(), rooms[c].rows.data(),
-                                rooms[c].known.data(), rooms[c].ones.data(), true});
+        // Column 3 holds its rows as three batches, column 1 as one.
+        for (std::size_t start = 0, size = c == 3 ? 150 : 400; start < xs[c].size();
+             start += size) {
+            held[c].rows.push_back({xs[c].data() + start, flags[c].data() + start,
+                                    std::min(size, xs[c].size() - start)});
+        }
     }
-    const std::vector<MergedHeldRuns> read = merge_held_columns(held, 20, 64, 0.01, 2);
+    const std::vector<HeldColumnRead> read = read_held_columns(held, 20, 64, 0.01, 2);
     for (std::size_t c = 0; c < n_columns; ++c) {
-        const CountRunsUnion merged =
-            merge_count_runs(keys[c].data(), rows[c].data(), known[c].data(), ones[c].data(),
-                             ends[c].data(), ends[c].size());
-        ASSERT_EQ(read[c].size, merged.keys.size()) << c;
-        for (std::size_t i = 0; i < merged.keys.size(); ++i) {
-            EXPECT_EQ(std::signbit(rooms[c].keys[i]), std::signbit(merged.keys[i])) << c;
-            EXPECT_TRUE(std::isnan(rooms[c].keys[i]) || rooms[c].keys[i] == merged.keys[i]);
-            EXPECT_EQ(rooms[c].rows[i], merged.rows[i]) << c;
-            EXPECT_EQ(rooms[c].ones[i], merged.ones[i]) << c;
-        }
+        std::vector<CountRun> runs = held[c].runs;
+        const CountRunsUnion counted = count_batch(xs[c].data(), flags[c].data(), xs[c].size());
+        runs.push_back(CountRun{counted.keys.data(), counted.rows.data(), counted.known.data(),
+                                counted.ones.data(), counted.keys.size()});
+        const CountRunsUnion merged = merge_count_runs(runs);
         ValueCounts searched;
+        int64_t totals[3][3] = {};
+        Values finite;
         for (std::size_t i = 0; i < merged.keys.size(); ++i) {
-            if (std::isnan(merged.keys[i]) || merged.known[i] == 0) continue;
-            searched.value.push_back(merged.keys[i]);
+            const double x = merged.keys[i];
+            const std::size_t kind = std::isnan(x) ? 1 : std::isinf(x) ? 2 : 0;
+            for (std::size_t k = 0; k < 3; ++k) {
+                totals[kind][k] += std::array{merged.rows[i], merged.known[i], merged.ones[i]}[k];
+            }
+            if (kind == 0) finite.push_back(x);
+            if (kind == 1 || merged.known[i] == 0) continue;
+            searched.value.push_back(x == 0.0 ? 0.0 : x);
             searched.c0.push_back(merged.known[i] - merged.ones[i]);
             searched.c1.push_back(merged.ones[i]);
         }
+        for (std::size_t k = 0; k < 9; ++k) {
+            EXPECT_EQ(read[c].totals[k / 3][k % 3], totals[k / 3][k % 3]) << c << " " << k;
+        }
+        ASSERT_EQ(read[c].finite, !finite.empty()) << c;
+        if (!finite.empty()) {
+            EXPECT_EQ(read[c].low, finite.front()) << c;
+            EXPECT_EQ(std::signbit(read[c].low), std::signbit(finite.front())) << c;
+            EXPECT_EQ(read[c].high, finite.back()) << c;
+        }
+        EXPECT_EQ(read[c].searched.counts.value, searched.value) << c;
+        EXPECT_EQ(read[c].searched.counts.c0, searched.c0) << c;
+        EXPECT_EQ(read[c].searched.counts.c1, searched.c1) << c;
         ASSERT_EQ(read[c].prebinned, !searched.value.empty()) << c;
         if (searched.value.empty()) continue;
         const CountedPrebins expected = prebins_from_counts({searched}, 20, 64, 0.01);
-        const std::size_t in_groups = read[c].searched_in_groups;
-        EXPECT_EQ(in_groups > 0, c == 1) << c;
-        const Values value = in_groups > 0
-                                 ? Values(rooms[c].keys.begin(), rooms[c].keys.begin() + in_groups)
-                                 : read[c].searched.counts.value;
-        const std::vector<int64_t> c1 =
-            in_groups > 0
-                ? std::vector<int64_t>(rooms[c].ones.begin(), rooms[c].ones.begin() + in_groups)
-                : read[c].searched.counts.c1;
-        EXPECT_EQ(value, expected.counts.value) << c;
-        EXPECT_EQ(read[c].searched.counts.c0, expected.counts.c0) << c;
-        EXPECT_EQ(c1, expected.counts.c1) << c;
         EXPECT_EQ(read[c].searched.index_c0, expected.index_c0) << c;
+        EXPECT_EQ(read[c].searched.index_c1, expected.index_c1) << c;
         ASSERT_EQ(read[c].searched.prebins.size(), expected.prebins.size()) << c;
         for (std::size_t b = 0; b < expected.prebins.size(); ++b) {
             EXPECT_EQ(read[c].searched.prebins[b].right, expected.prebins[b].right) << c;

@@ -773,39 +773,51 @@ TESSALINE_API std::vector<CountRunsUnion> count_batch_columns(
 TESSALINE_API CountedPrebins prebins_from_counts(std::vector<ValueCounts> parts,
                                                  std::size_t n_prebins, std::size_t max_class_parts,
                                                  double min_class_share);
-// One column of counts held by batch, read for a fit: its runs, the room its
+// One column of counts held by batch, merged: its runs, and the room its
 // merged groups are written to (keys, rows, known and ones, each with room
-// for every entry of the runs), and whether the counts its search reads are
-// pre-binned too.
+// for every entry of the runs).
 struct HeldRuns {
     std::vector<CountRun> runs;
     double* keys;
     int64_t* rows;
     int64_t* known;
     int64_t* ones;
-    bool prebinned;
 };
-// The groups written, and when asked, prebins_from_counts of the numbers
-// among them (not NaN) that hold rows of known target: value, rows of known
-// target less events, events.
-// Whether they were made: counts no search can read are left to the search,
-// which refuses them.
-struct MergedHeldRuns {
-    std::size_t size = 0;
-    bool prebinned = false;
+// The groups written by each column of `columns` merged
+// (merge_count_runs_into), on up to n_threads threads.
+TESSALINE_API std::vector<std::size_t> merge_held_columns(const std::vector<HeldRuns>& columns,
+                                                          std::size_t n_threads);
+// One column of counts held by batch, read for a fit where it is: its runs,
+// and its rows not counted yet (each batch's values and event flags, counted
+// here together as one more run after the others).
+struct HeldColumn {
+    std::vector<CountRun> runs;
+    std::vector<FlaggedColumn> rows;
+};
+// What a fit reads of a held column, the runs merged without writing their
+// merged groups: in `searched`, the counts of the numbers (not NaN) that hold
+// rows of known target (value, rows of known target less events, events;
+// 0.0 for either zero), their index and, when `prebinned`, their pre-bins as
+// prebins_from_counts makes them (counts no search can read are left to the
+// search, which refuses them); the rows, rows of known target and events of
+// the finite values, of the NaN values and of the infinite ones; and, when
+// `finite`, the smallest and largest finite value holding rows in the form
+// of zero of the earliest run that holds one (as the merged groups give it).
+struct HeldColumnRead {
     CountedPrebins searched;
-    // When not zero, the searched counts are the first searched_in_groups
-    // groups: their values are the groups' keys and their events the groups'
-    // ones, left out of `searched` (whose non-events are there).
-    std::size_t searched_in_groups = 0;
+    bool prebinned = false;
+    int64_t totals[3][3] = {};
+    bool finite = false;
+    double low = 0.0;
+    double high = 0.0;
 };
-// Each column of `columns` merged (merge_count_runs_into) and pre-binned, on
-// up to n_threads threads.
-TESSALINE_API std::vector<MergedHeldRuns> merge_held_columns(const std::vector<HeldRuns>& columns,
-                                                             std::size_t n_prebins,
-                                                             std::size_t max_class_parts,
-                                                             double min_class_share,
-                                                             std::size_t n_threads);
+// Each column of `columns` read, on up to n_threads threads; nothing held
+// is changed.
+TESSALINE_API std::vector<HeldColumnRead> read_held_columns(const std::vector<HeldColumn>& columns,
+                                                            std::size_t n_prebins,
+                                                            std::size_t max_class_parts,
+                                                            double min_class_share,
+                                                            std::size_t n_threads);
 // ---- end of pre-bins of merged counts
 
 // ---------------------------------------------------------------- sample weights

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import functools
 from collections.abc import Callable, Collection, Mapping
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
@@ -19,7 +19,7 @@ import numpy.typing as npt
 
 from .._core import categories, native, threads
 from .._core.arrays import FloatArray
-from .column_counts import CategoryCounts, ColumnCounts, category_counts
+from .column_counts import CategoryCounts, ColumnCounts, SearchedCounts, category_counts
 from .optimal import CLASS_PART_SHARE, CLASS_PARTS, DEFAULT_N_PREBINS
 
 Counts = npt.NDArray[np.int64]
@@ -51,9 +51,6 @@ class Groups:
     known: Counts
     ones: Counts
     weights: tuple[ExactWeights, ExactWeights, ExactWeights] | None = None
-    # The index and pre-bins of the searched counts, with those counts
-    # ("value", "c0", "c1"), when made as the keys were merged for a read.
-    prebinned: Mapping[str, Any] | None = None
 
 
 def _regrouped(weights: ExactWeights, inverse: Counts, size: int) -> ExactWeights:
@@ -128,6 +125,25 @@ def _category_grouping(column: categories.Encoded) -> tuple[npt.NDArray[Any], Co
     return names[present], np.searchsorted(present, codes)
 
 
+def _category_batch(column: categories.Encoded, flags: FloatArray) -> Groups:
+    """One batch's counts of a categorical column without weights: the
+    names present (None for a missing one, first) with their rows, rows of
+    known target and events, in one count of each row's name and kind of
+    target (unknown, non-event, event)."""
+    known = ~np.isnan(flags)
+    kind = (column.codes.astype(np.int64) + 1) * 3 + known + (flags == 1.0)
+    by_kind = np.bincount(kind, minlength=3 * (len(column.names) + 1)).reshape(-1, 3)
+    rows = by_kind.sum(axis=1)
+    present = np.flatnonzero(rows)
+    names = np.array([None, *column.names], dtype=object)
+    return Groups(
+        names[present],
+        rows[present],
+        by_kind[present, 1] + by_kind[present, 2],
+        by_kind[present, 2].copy(),
+    )
+
+
 def _numeric_batch(xs: FloatArray, flags: FloatArray) -> Groups:
     """One batch's counts of a numeric column without weights, counted by
     value in the core as a fit counts its rows, the missing values last."""
@@ -140,22 +156,21 @@ def batch_groups(
     """One batch's counts of a column, given as float64 values or encoded
     categories, against its event flags (1.0, 0.0, NaN for a missing target);
     with `weights` (checked), of the rows of positive weight."""
-    if weights is None and not isinstance(column, categories.Encoded):
-        return _numeric_batch(column, flags)
-    summed = None
-    if weights is not None:
-        present = weights > 0.0
+    if weights is None:
         if isinstance(column, categories.Encoded):
-            column = categories.Encoded(column.codes[present], column.names)
-        else:
-            column = column[present]
-        flags, weights = flags[present], weights[present]
-        # Each row its own group of one term.
-        each = np.arange(weights.size + 1, dtype=np.int64)
-        summed = tuple(
-            ExactWeights(w, each)
-            for w in (weights, weights * (flags == 0.0), weights * (flags == 1.0))
-        )
+            return _category_batch(column, flags)
+        return _numeric_batch(column, flags)
+    present = weights > 0.0
+    if isinstance(column, categories.Encoded):
+        column = categories.Encoded(column.codes[present], column.names)
+    else:
+        column = column[present]
+    flags, weights = flags[present], weights[present]
+    # Each row its own group of one term.
+    each = np.arange(weights.size + 1, dtype=np.int64)
+    summed = tuple(
+        ExactWeights(w, each) for w in (weights, weights * (flags == 0.0), weights * (flags == 1.0))
+    )
     if isinstance(column, categories.Encoded):
         grouping = _category_grouping(column)
     else:
@@ -193,13 +208,17 @@ def merged(parts: list[Groups]) -> Groups:
 
 
 def column_counts(
-    groups: Groups, categorical: bool, special_values: Any = ()
+    groups: Groups | Mapping[str, Any], categorical: bool, special_values: Any = ()
 ) -> ColumnCounts | CategoryCounts:
-    """The merged counts a table is built from."""
+    """The merged counts a table is built from: of a column's merged groups,
+    or of what the search reads of a column read where it is held
+    (`Batches.read_searched`)."""
+    if not isinstance(groups, Groups):
+        return SearchedCounts(groups)
     weights = None if groups.weights is None else [w.sums() for w in groups.weights]
     if categorical:
         return category_counts(list(groups.keys), groups.rows, groups.known, groups.ones, weights)
-    counts = ColumnCounts(
+    return ColumnCounts(
         groups.keys,
         groups.rows,
         groups.known,
@@ -208,8 +227,6 @@ def column_counts(
         weights,
         counted_here=True,
     )
-    counts.prebinned = groups.prebinned
-    return counts
 
 
 # Batches whose counts are held apart before they are merged: up to
@@ -277,8 +294,9 @@ class Batches:
     ) -> None:
         """Hold one more batch of `columns` against its event `flags` (and
         `weights`, checked): the rows of numeric columns without weights as
-        they came, the others' counts (columns on `n_jobs` threads); then
-        count and merge what a column holds once it outgrows its counts."""
+        they came, the others' counts (weighted columns on `n_jobs`
+        threads); then count and merge what a column holds once it outgrows
+        its counts."""
         weighted = weights is not None
         if self.weighted not in (None, weighted):
             raise ValueError("every batch needs sample_weight, or none")
@@ -293,6 +311,9 @@ class Batches:
                 self.rows.setdefault(name, []).append(
                     (np.array(column, dtype=np.float64), own_flags)
                 )
+            elif weights is None and isinstance(column, categories.Encoded):
+                # A few passes of NumPy: cheaper here than a thread's start.
+                self.groups[name].append(_category_batch(column, flags))
             else:
                 tasks[name] = functools.partial(batch_groups, column, flags, weights)
         counted = threads.run_in_threads(list(tasks.values()), n_jobs) if tasks else []
@@ -319,31 +340,52 @@ class Batches:
 
     def merged_groups(
         self, n_jobs: int | None, searched: Collection[str] = ()
-    ) -> dict[str, Groups]:
-        """Every column's counts over all the batches; those of the numeric
-        columns without weights merged in one native call on `n_jobs`
-        threads, and for the `searched` ones with the default pre-bins of
-        the counts a search reads (the numbers of known target), which the
-        held counts do not keep."""
-        numeric = [name for name in self.groups if not self.weighted and self._numeric(name)]
+    ) -> dict[str, Groups | Mapping[str, Any]]:
+        """Every column's counts over all the batches: of the `searched`
+        numeric columns without weights, what their search reads
+        (`read_searched`); the others' merged, those of the numeric columns
+        without weights in one native call on `n_jobs` threads."""
+        read = self.read_searched(searched, n_jobs)
+        numeric = [
+            name
+            for name in self.groups
+            if name not in read and not self.weighted and self._numeric(name)
+        ]
         self._count_rows(numeric, n_jobs)
         merged = native.merge_held_columns(
             [[(g.keys, g.rows, g.known, g.ones) for g in self.groups[name]] for name in numeric],
-            [name in searched for name in numeric],
+            n_threads=threads.thread_count(n_jobs),
+        )
+        for name, groups in zip(numeric, merged):
+            self.groups[name] = [Groups(*groups)]
+        self._merge(
+            [name for name, held in self.groups.items() if len(held) > 1 and name not in read],
+            n_jobs,
+        )
+        return {name: read[name] if name in read else held[0] for name, held in self.groups.items()}
+
+    def read_searched(self, names: Collection[str], n_jobs: int | None) -> dict[str, Any]:
+        """What the search reads of the numeric columns `names` (without
+        weights) over all the batches, as `native.read_held_columns` gives
+        it, in one native call on `n_jobs` threads: each column's runs are
+        merged, and its rows held uncounted counted, for the read alone, so
+        that no merged groups are written; what is held stays as it was
+        (within its bound), and later batches go on from there."""
+        names = [name for name in names if not self.weighted and self._numeric(name)]
+        read = native.read_held_columns(
+            [
+                (
+                    [(g.keys, g.rows, g.known, g.ones) for g in self.groups[name]],
+                    self.rows.get(name, []),
+                )
+                for name in names
+            ],
             n_prebins=DEFAULT_N_PREBINS,
             max_class_parts=CLASS_PARTS,
             min_class_share=CLASS_PART_SHARE,
             n_threads=threads.thread_count(n_jobs),
         )
-        read: dict[str, Groups] = {}
-        for name, (groups, prebinned) in zip(numeric, merged):
-            self.groups[name] = [Groups(*groups)]
-            read[name] = replace(self.groups[name][0], prebinned=prebinned)
-        self._merge(
-            [name for name, held in self.groups.items() if len(held) > 1 and name not in read],
-            n_jobs,
-        )
-        return {name: read.get(name, held[0]) for name, held in self.groups.items()}
+        return dict(zip(names, read))
 
     def _count_rows(self, names: list[str], n_jobs: int | None) -> None:
         """The rows that the columns `names` hold, counted in one native call

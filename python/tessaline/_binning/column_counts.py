@@ -7,6 +7,7 @@ numerics here: the cut rules, searches and summaries are the core's."""
 
 from __future__ import annotations
 
+import functools
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any, Literal, cast
@@ -182,7 +183,11 @@ class ColumnCounts:
         finite_values = value[finite & (rows > 0)]
         # Counts merged before come in order: a read, not a sort.
         ascending = bool(np.all(finite_values[1:] >= finite_values[:-1]))
-        self.finite_values = finite_values if ascending else np.sort(finite_values)
+        finite_values = finite_values if ascending else np.sort(finite_values)
+        # The smallest and largest finite value held by rows (None: no such value).
+        self.finite_range: tuple[float, float] | None = (
+            (finite_values[0], finite_values[-1]) if finite_values.size else None
+        )
 
     def values(self, kinds: Sequence[int]) -> dict[str, npt.NDArray[Any]]:
         """The merged (value, c0, c1) of the rows of these kinds (KEPT,
@@ -244,12 +249,55 @@ class ColumnCounts:
 
     def unusable(self) -> str:
         """Why the column cannot be binned ('' when it can), as for its rows."""
-        # The values are ascending: the first and last tell.
-        if self.finite_values.size == 0:
+        if self.finite_range is None:
             return "all values missing"
-        low, high = self.finite_values[0], self.finite_values[-1]
+        low, high = self.finite_range
         single = low == high and not self.rows[MISSING_X]
         return f"a single value ({low:g})" if single else ""
+
+
+class SearchedCounts(ColumnCounts):
+    """The counts of a numeric column without special values or weights as
+    the search reads them, made where the column's counts were held (the
+    merged groups never written): its numbers of known target counted by
+    value (`read`: "value" ascending with 0.0 for either zero, "c0", "c1",
+    their "index_c0", "index_c1" and "prebins", None when no search can
+    read them), its rows, rows of known target and events of the finite,
+    missing and infinite values ("totals"), and its smallest and largest
+    finite value held by rows ("low", "high"). The rows of unknown target
+    are known by kind only, not by value: no other values replace these
+    (`with_values`, as clipping would)."""
+
+    def __init__(self, read: Mapping[str, Any]) -> None:
+        self.weighted = False
+        self.special_values = ()
+        self.rows = np.zeros(8, dtype=np.int64)
+        self.events = np.zeros(8, dtype=np.int64)
+        totals = np.asarray(read["totals"], dtype=np.int64)
+        kinds = ((KEPT, MISSING_Y), (MISSING_X, MISSING_BOTH), (INF_KNOWN, INF_MISSING_Y))
+        for (rows, known, ones), (with_y, without_y) in zip(totals, kinds):
+            self.rows[[with_y, without_y]] = known, rows - known
+            self.events[with_y] = ones
+        self._value, self._ones = read["value"], read["c1"]
+        self._c0 = read["c0"]
+        self.finite_range = None if read["low"] is None else (read["low"], read["high"])
+        self.prebinned = (
+            None
+            if read["prebins"] is None
+            else {
+                key: read[key] for key in ("value", "c0", "c1", "index_c0", "index_c1", "prebins")
+            }
+        )
+
+    @functools.cached_property
+    def _known(self) -> npt.NDArray[np.int64]:  # type: ignore[override]
+        known: npt.NDArray[np.int64] = self._c0 + self._ones
+        return known
+
+    @functools.cached_property
+    def _groups(self) -> dict[int, npt.NDArray[np.bool_]]:  # type: ignore[override]
+        infinite = np.isinf(self._value)
+        return {KEPT: ~infinite, INF_KNOWN: infinite, SPECIAL: np.zeros(infinite.size, dtype=bool)}
 
 
 @dataclass(frozen=True)

@@ -803,6 +803,9 @@ def multiclass_grouping(
     return best
 
 
+CountRunArrays = tuple[FloatArray, IntArray, IntArray, IntArray]
+
+
 def merge_key_runs(runs: list[FloatArray]) -> tuple[FloatArray, IntArray]:
     """The distinct keys of `runs` (each ascending and distinct, NaN last)
     and each entry's place among them, the runs taken one after the other."""
@@ -842,26 +845,44 @@ def merge_count_runs(
 
 
 def merge_held_columns(
-    columns: list[list[tuple[FloatArray, IntArray, IntArray, IntArray]]],
-    prebinned: list[bool],
+    columns: list[list[tuple[FloatArray, IntArray, IntArray, IntArray]]], *, n_threads: int
+) -> list[tuple[FloatArray, IntArray, IntArray, IntArray]]:
+    """`merge_count_runs` of each column's runs, on up to `n_threads`
+    threads with the interpreter lock released once for all."""
+    lists = [tuple([run[k] for run in runs] for k in range(4)) for runs in columns]
+    out = _native.merge_held_columns(lists, n_threads)
+    return [(groups["keys"], groups["rows"], groups["known"], groups["ones"]) for groups in out]
+
+
+def read_held_columns(
+    columns: list[tuple[list[CountRunArrays], list[tuple[FloatArray, FloatArray]]]],
     *,
     n_prebins: int,
     max_class_parts: int,
     min_class_share: float,
     n_threads: int,
-) -> list[tuple[tuple[FloatArray, IntArray, IntArray, IntArray], Counts | None]]:
-    """`merge_count_runs` of each column's runs, with, where `prebinned`
-    says so, `prebins_from_counts` of the numbers among the merged keys that
-    hold rows of known target (value, known - ones, ones); on up to
-    `n_threads` threads with the interpreter lock released once for all."""
-    lists = [tuple([run[k] for run in runs] for k in range(4)) for runs in columns]
-    out = _native.merge_held_columns(
-        lists, prebinned, n_prebins, max_class_parts, min_class_share, n_threads
-    )
-    return [
-        ((groups["keys"], groups["rows"], groups["known"], groups["ones"]), searched)
-        for groups, searched in out
+) -> list[dict[str, Any]]:
+    """What a fit reads of each held column (its runs of counts, as
+    `merge_count_runs` takes them, and its batches' rows not counted yet, as
+    values and event flags), its runs merged without writing their merged
+    groups: "value", "c0", "c1" of the numbers of known target with
+    "index_c0", "index_c1" and "prebins" (None when no search can read
+    them), "totals" (rows, rows of known target and events of the finite,
+    missing and infinite values) and the smallest and largest finite value
+    ("low", "high", None without one); on up to `n_threads` threads with
+    the interpreter lock released once for all."""
+    lists: list[tuple[list[Any], ...]] = [
+        (
+            *([run[k] for run in runs] for k in range(4)),
+            [x for x, _ in rows],
+            [f for _, f in rows],
+        )
+        for runs, rows in columns
     ]
+    out: list[dict[str, Any]] = _native.read_held_columns(
+        lists, n_prebins, max_class_parts, min_class_share, n_threads
+    )
+    return out
 
 
 # -- significance of a searched grouping ---------------------------------------------

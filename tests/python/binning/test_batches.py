@@ -63,3 +63,24 @@ def test_what_is_held_between_batches_stays_within_a_few_times_the_distinct_valu
         seen = np.unique(x[:end]).size  # NaN values apart, each its own
         held = sum(g.keys.size for g in kept.groups["x"]) + sum(v.size for v, _ in kept.rows["x"])
         assert held <= (1 + batches.SETTLE_FACTOR) * max(seen, batches.SETTLE_FLOOR)
+
+
+@pytest.mark.parametrize("floor", [1, 1 << 16])  # runs held apart, or rows held uncounted
+def test_searched_counts_read_where_held_are_those_of_the_merged_groups(monkeypatch, floor):
+    monkeypatch.setattr(batches, "SETTLE_FLOOR", floor)
+    x, flags, _ = rows(11, 3000)
+    kept = batches.Batches(["x"])
+    for part in np.array_split(np.arange(x.size), 7):
+        kept.add({"x": x[part]}, flags[part], None, 1)
+    held = [id(g) for g in kept.groups["x"]] + [id(r) for r in kept.rows["x"]]
+    read = batches.column_counts(kept.merged_groups(2, ["x"])["x"], categorical=False)
+    # Nothing held changed.
+    assert [id(g) for g in kept.groups["x"]] + [id(r) for r in kept.rows["x"]] == held
+    whole = batches.column_counts(batches.batch_groups(x, flags), categorical=False)
+    np.testing.assert_array_equal(read.rows, whole.rows)
+    np.testing.assert_array_equal(read.events, whole.events)
+    assert read.finite_range == whole.finite_range
+    kinds = [tl._binning.column_counts.KEPT, tl._binning.column_counts.INF_KNOWN]
+    for key, values in whole.values(kinds).items():
+        np.testing.assert_array_equal(read.values(kinds)[key], values)
+        np.testing.assert_array_equal(read.prebinned[key], values)
