@@ -152,16 +152,24 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
     _settle(column, every=True)
     known = column.known or native.count_values(np.zeros(0), np.zeros(0, dtype=np.int32))
     unknown = column.unknown or {"value": np.zeros(0), "c0": np.zeros(0, dtype=np.int64)}
-    rows_known = known["c0"] + known["c1"]
-    zeros = np.zeros(len(unknown["value"]), dtype=np.int64)
     missing_rows, missing_known, missing_events = column.missing
-    counts = ColumnCounts(
-        np.concatenate([known["value"], unknown["value"], [np.nan]]),
-        np.concatenate([rows_known, unknown["c0"], [missing_rows]]),
-        np.concatenate([rows_known, zeros, [missing_known]]),
-        np.concatenate([known["c1"], zeros, [missing_events]]),
-        specials,
-    )
+    # Each array written once in place: a column of many values would
+    # otherwise fault in fresh pages for every sum and concatenation.
+    n, m = len(known["value"]), len(unknown["value"])
+    value = np.empty(n + m + 1)
+    value[:n], value[n:-1], value[-1] = known["value"], unknown["value"], np.nan
+    rows_known = np.empty(n + m + 1, dtype=np.int64)
+    np.add(known["c0"], known["c1"], out=rows_known[:n])
+    rows_known[n:-1], rows_known[-1] = 0, missing_known
+    rows = rows_known
+    if m or missing_rows != missing_known:
+        # Rows of unknown target: the rows differ from the rows of known target.
+        rows = rows_known.copy()
+        rows[n:-1], rows[-1] = unknown["c0"], missing_rows
+    ones = np.empty(n + m + 1, dtype=np.int64)
+    ones[:n], ones[n:-1], ones[-1] = known["c1"], 0, missing_events
+    # Counted by the core from rows: sound as they come.
+    counts = ColumnCounts(value, rows, rows_known, ones, specials, counted_here=True)
     if not specials and column.prebinned is not None:
         # Searched as counted: the finite and infinite values of known target,
         # merged, whose pre-bins come with them (no copy of them to merge).
