@@ -9,9 +9,13 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "../convert.hpp"
 #include "../summary_dict.hpp"
+#include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace py = pybind11;
@@ -87,6 +91,20 @@ py::dict comparison_dict(const Result& r, Count Bin::* reference, Count Bin::* c
                     py::arg("cumulative_current") = b::column(r.bins, &Bin::cumulative_current),
                     py::arg("psi_bin") = b::column(r.bins, &Bin::psi_bin), py::arg("psi") = r.psi,
                     py::arg("ks") = r.ks);
+}
+
+// An array over v's own storage, as array_taking makes it, whose storage is
+// kept for a later count of about the same size once the array is freed (as
+// the counts of a fit are).
+template <typename T>
+py::array_t<T> array_recycling(std::vector<T>&& v) {
+    auto owner = std::make_unique<std::vector<T>>(std::move(v));
+    const py::capsule base(owner.get(), [](void* p) {
+        std::unique_ptr<std::vector<T>> held(static_cast<std::vector<T>*>(p));
+        tessaline::recycle(std::move(*held));
+    });
+    std::vector<T>* held = owner.release();
+    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
 }
 
 }  // namespace tessaline::native

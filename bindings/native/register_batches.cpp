@@ -155,19 +155,6 @@ py::list merge_held_columns(const py::list& columns, std::size_t n_threads) {
     return out;
 }
 
-// An array over v's own storage whose storage is kept for a later count of
-// about the same size once the array is freed (as the counts of a fit are).
-template <typename T>
-py::array_t<T> recycled_array(std::vector<T>&& v) {
-    auto owner = std::make_unique<std::vector<T>>(std::move(v));
-    const py::capsule base(owner.get(), [](void* p) {
-        std::unique_ptr<std::vector<T>> held(static_cast<std::vector<T>*>(p));
-        tessaline::recycle(std::move(*held));
-    });
-    std::vector<T>* held = owner.release();
-    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
-}
-
 // The batches' rows a column holds: its values and flags, one array of
 // each per batch, kept referenced while the core reads them.
 struct HeldRowArrays {
@@ -197,9 +184,9 @@ HeldRowArrays held_row_arrays(const py::list& xs, const py::list& flags) {
 py::dict held_column_read_dict(tessaline::HeldColumnRead&& read) {
     tessaline::CountedPrebins& searched = read.searched;
     py::dict out;
-    out["value"] = recycled_array(std::move(searched.counts.value));
-    out["c0"] = recycled_array(std::move(searched.counts.c0));
-    out["c1"] = recycled_array(std::move(searched.counts.c1));
+    out["value"] = array_recycling(std::move(searched.counts.value));
+    out["c0"] = array_recycling(std::move(searched.counts.c0));
+    out["c1"] = array_recycling(std::move(searched.counts.c1));
     out["index_c0"] = b::array_taking(std::move(searched.index_c0));
     out["index_c1"] = b::array_taking(std::move(searched.index_c1));
     out["prebins"] = read.prebinned ? py::object(b::binning_summary_dict(searched.prebins))

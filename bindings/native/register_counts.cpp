@@ -13,19 +13,6 @@
 namespace tessaline::native {
 namespace {
 
-// An array over v's own storage, as array_taking makes it, whose storage is
-// kept for a later count of the same size once the array is freed.
-template <typename T>
-py::array_t<T> array_recycling(std::vector<T>&& v) {
-    auto owner = std::make_unique<std::vector<T>>(std::move(v));
-    const py::capsule base(owner.get(), [](void* p) {
-        std::unique_ptr<std::vector<T>> held(static_cast<std::vector<T>*>(p));
-        tessaline::recycle(std::move(*held));
-    });
-    std::vector<T>* held = owner.release();
-    return py::array_t<T>(static_cast<py::ssize_t>(held->size()), held->data(), base);
-}
-
 py::dict value_counts_dict(tessaline::ValueCounts&& counts) {
     py::dict out;
     out["value"] = array_recycling(std::move(counts.value));
