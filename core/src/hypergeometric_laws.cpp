@@ -209,6 +209,10 @@ KeptChunks& kept_chunks() {
     return *kept;
 }
 
+// Made when the library is loaded: a child forked while another thread was
+// first making it would wait forever on its static.
+[[maybe_unused]] const KeptChunks& chunks_made = kept_chunks();
+
 }  // namespace
 
 LawCache::LawCache(int64_t events, std::size_t max_laws)

@@ -98,6 +98,10 @@ std::size_t kept_bytes() {
     return pool.bytes;
 }
 
+// Both lists made when the library is loaded: a child forked while another
+// thread was first making one would wait forever on its static.
+[[maybe_unused]] const bool lists_made = (kept<double>(), kept<int64_t>(), true);
+
 }  // namespace
 
 void reserve_recycled(std::vector<double>& v, std::size_t n) {

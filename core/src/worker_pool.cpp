@@ -41,9 +41,14 @@ struct Pool {
 // Replaced in a forked child, whose copy of the pool has no threads behind
 // it; never destroyed, so that a thread calling in while the process exits
 // finds it still there.
+//
+// Made when the library is loaded, like every other state a fork must find
+// whole: a child forked while another thread was first making a function's
+// static would wait forever on that static.
+Pool* the_pool = new Pool;
+
 Pool*& current_pool() {
-    static Pool* pool = new Pool;
-    return pool;
+    return the_pool;
 }
 
 void serve(Pool* pool) {
@@ -93,34 +98,38 @@ void after_fork_in_child() {
 }
 #endif
 
-void prepare_process() {
-    std::atexit(stop_workers);
-#if !defined(_WIN32)
-    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
-#endif
-}
-
 // The processors this process may run on (those its affinity allows, where
 // the system tells), read once.
-std::size_t processors() {
-    static const std::size_t n = [] {
+std::size_t read_processors() {
 #if defined(__linux__)
-        cpu_set_t allowed;
-        if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
-            return static_cast<std::size_t>(std::max(1, CPU_COUNT(&allowed)));
-        }
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
+        return static_cast<std::size_t>(std::max(1, CPU_COUNT(&allowed)));
+    }
 #endif
-        return static_cast<std::size_t>(std::max(1U, std::thread::hardware_concurrency()));
-    }();
-    return n;
+    return static_cast<std::size_t>(std::max(1U, std::thread::hardware_concurrency()));
 }
+
+const std::size_t processors = read_processors();
+
+#if !defined(_WIN32)
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+#endif
+
+// Whether stop_workers is registered to run at exit; read and set under the
+// pool's lock, which a fork holds, so a child never sees it half set (and
+// inherits the registration with the parent's memory).
+bool stops_at_exit = false;
 
 // At least `wanted` workers (at most the processors less one), started now
 // where fewer are; called with the pool's lock held.
 void start_workers(Pool* pool, std::size_t wanted) {
-    static std::once_flag prepared;
-    std::call_once(prepared, prepare_process);
-    const std::size_t most = std::min(wanted, processors() - 1);
+    if (!stops_at_exit) {
+        std::atexit(stop_workers);
+        stops_at_exit = true;
+    }
+    const std::size_t most = std::min(wanted, processors - 1);
     if (pool->stopping || pool->failed || pool->workers.size() >= most) return;
     try {
         while (pool->workers.size() < most) pool->workers.emplace_back(serve, pool);
