@@ -40,24 +40,38 @@ double SplitMix64::unit() {
 
 namespace {
 
+// A table's totals over the searched pre-bins and the rows outside the
+// search, and the IV of those rows.
+struct TableTotals {
+    double total0 = 0.0, total1 = 0.0, searched0 = 0.0, searched1 = 0.0, outside_iv = 0.0;
+};
+
+TableTotals table_totals(const std::vector<double>& c0, const std::vector<double>& c1,
+                         const std::vector<double>& out0, const std::vector<double>& out1) {
+    TableTotals t;
+    for (std::size_t i = 0; i < c0.size(); ++i) t.total0 += c0[i], t.total1 += c1[i];
+    t.searched0 = t.total0, t.searched1 = t.total1;
+    for (std::size_t i = 0; i < out0.size(); ++i) t.total0 += out0[i], t.total1 += out1[i];
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if (out0[i] + out1[i] > 0.0)
+            t.outside_iv += group_woe(out0[i], out1[i], t.total0, t.total1).iv;
+    }
+    return t;
+}
+
+// The table's IV with the searched pre-bins grouped as `best`.
+double grouped_iv(const OptimalBinning& best, const TableTotals& t) {
+    double iv = 0.0;
+    for (const auto& g : best.groups) iv += group_woe(g.c0, g.c1, t.total0, t.total1).iv;
+    return iv + t.outside_iv;
+}
+
 // The table's IV of the best grouping of the searched pre-bins (none found:
 // one group of them all), beside the rows outside the search.
 double searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
                    const std::vector<double>& out0, const std::vector<double>& out1,
                    const OptimalBinningConstraints& limits, bool all_shapes) {
-    double total0 = 0.0, total1 = 0.0;
-    for (std::size_t i = 0; i < c0.size(); ++i) total0 += c0[i], total1 += c1[i];
-    double searched0 = total0, searched1 = total1;
-    for (std::size_t i = 0; i < out0.size(); ++i) total0 += out0[i], total1 += out1[i];
-    double outside_iv = 0.0;
-    for (std::size_t i = 0; i < out0.size(); ++i) {
-        if (out0[i] + out1[i] > 0.0) outside_iv += group_woe(out0[i], out1[i], total0, total1).iv;
-    }
-    const auto table_iv = [&](const OptimalBinning& best) {
-        double iv = 0.0;
-        for (const auto& g : best.groups) iv += group_woe(g.c0, g.c1, total0, total1).iv;
-        return iv + outside_iv;
-    };
+    const TableTotals t = table_totals(c0, c1, out0, out1);
     double best_iv = -1.0;
     const std::vector<BinTrend> shapes =
         all_shapes ? std::vector<BinTrend>{BinTrend::ascending, BinTrend::descending,
@@ -68,9 +82,10 @@ double searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
         these.trend = shape;
         const OptimalBinning best = optimal_binning(c0.data(), c1.data(), c0.size(), these);
         if (best.status == OptimalBinningStatus::optimal)
-            best_iv = std::max(best_iv, table_iv(best));
+            best_iv = std::max(best_iv, grouped_iv(best, t));
     }
-    if (best_iv < 0.0) best_iv = group_woe(searched0, searched1, total0, total1).iv + outside_iv;
+    if (best_iv < 0.0)
+        best_iv = group_woe(t.searched0, t.searched1, t.total0, t.total1).iv + t.outside_iv;
     return best_iv;
 }
 
@@ -120,15 +135,50 @@ double ungrouped_iv(const std::vector<int64_t>& c0, const std::vector<int64_t>& 
     return iv;
 }
 
+// The bounds and the search sum the same terms in another order.
+bool may_reach(double bound, double reach) {
+    return bound * (1.0 + 1e-9) >= reach;
+}
+
+// Whether the automatic search reaches `reach`: it picks the better of the
+// rising and the falling grouping by the search's own sum, whose totals
+// leave out the rows outside the search, and the table's IV of that one is
+// what must reach. Where the bound of one shape only may reach, that shape
+// is searched alone: the other one falls short, so when this one does too
+// the pick does; and where the other one's sum is sure to be smaller
+// (bounded over the searched rows alone, as the search sums), this one is
+// the pick. Else, and where both may reach, both are searched.
+bool automatic_reaches(const std::vector<double>& c0, const std::vector<double>& c1,
+                       const std::vector<double>& out0, const std::vector<double>& out1,
+                       const OptimalBinningConstraints& limits,
+                       const iv_bounds::ShapeBounds& bounds, double reach,
+                       iv_bounds::Scratch& scratch) {
+    const bool rising = may_reach(bounds.ascending, reach);
+    const bool falling = may_reach(bounds.descending, reach);
+    if (!rising && !falling) return false;
+    if (rising != falling) {
+        OptimalBinningConstraints these = limits;
+        these.trend = rising ? BinTrend::ascending : BinTrend::descending;
+        const OptimalBinning best = optimal_binning(c0.data(), c1.data(), c0.size(), these);
+        if (best.status == OptimalBinningStatus::optimal) {
+            if (grouped_iv(best, table_totals(c0, c1, out0, out1)) < reach) return false;
+            const std::vector<double> none;
+            const iv_bounds::ShapeBounds sums =
+                iv_bounds::shape_bounds(c0, c1, none, none, limits, false, scratch);
+            const double other = rising ? sums.descending : sums.ascending;
+            if (sums.valid && other * (1.0 + 1e-9) < best.iv) return true;
+        }
+    }
+    return searched_iv(c0, c1, out0, out1, limits, false) >= reach;
+}
+
 // Whether the search reaches `reach` on a table whose shapes' IVs are at
 // most `bounds`: only the shapes whose bound reaches it are searched, the
 // largest bound first, until one does.
 bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
              const std::vector<double>& out0, const std::vector<double>& out1,
              const OptimalBinningConstraints& limits, bool all_shapes,
-             const iv_bounds::ShapeBounds& bounds, double reach) {
-    // The bounds and the search sum the same terms in another order.
-    const auto may_reach = [reach](double bound) { return bound * (1.0 + 1e-9) >= reach; };
+             const iv_bounds::ShapeBounds& bounds, double reach, iv_bounds::Scratch& scratch) {
     if (!all_shapes) {
         double bound = HUGE_VAL;
         switch (limits.trend) {
@@ -145,12 +195,11 @@ bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
                 bound = bounds.valley;
                 break;
             case BinTrend::automatic:
-                bound = std::max(bounds.ascending, bounds.descending);
-                break;
+                return automatic_reaches(c0, c1, out0, out1, limits, bounds, reach, scratch);
             default:
                 break;
         }
-        return may_reach(bound) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
+        return may_reach(bound, reach) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
     }
     std::pair<double, BinTrend> shapes[] = {{bounds.ascending, BinTrend::ascending},
                                             {bounds.descending, BinTrend::descending},
@@ -160,7 +209,7 @@ bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
     std::stable_sort(std::begin(shapes), std::end(shapes),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [bound, shape] : shapes) {
-        if (!may_reach(bound)) break;
+        if (!may_reach(bound, reach)) break;
         OptimalBinningConstraints these = limits;
         these.trend = shape;
         if (searched_iv(c0, c1, out0, out1, these, false) >= reach) return true;
@@ -264,7 +313,8 @@ class DrawJudge {
         if (!bounds.valid) {
             return searched_iv(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes) >= q.reach;
         }
-        return reaches(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes, bounds, q.reach);
+        return reaches(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes, bounds, q.reach,
+                       scratch_);
     }
 
   private:

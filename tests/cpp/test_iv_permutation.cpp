@@ -220,3 +220,110 @@ INSTANTIATE_TEST_SUITE_P(
                    tessaline::BinTrend::ascending},
         ThreadCase{{20, 300, 8, 250, 30, 12}, {1, 2, 0, 3, 1, 0}, tessaline::BinTrend::peak},
         ThreadCase{{200, 210, 190, 220}, {30, 25, 35, 28}, tessaline::BinTrend::automatic}));
+
+// The count of null tables reaching the observed IV is the count a plain
+// search finds on the tables dealt one by one from the same generator, each
+// searched whole (every shape of `all_shapes`, both of the automatic trend)
+// and judged by the table's IV, the rows outside the search included: the
+// bounds and the shapes the test leaves unsearched change no verdict.
+struct PlainCase {
+    std::vector<int64_t> c0, c1, out0, out1;
+    tessaline::BinTrend trend;
+    bool all_shapes;
+};
+
+double plain_searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
+                         const std::vector<double>& out0, const std::vector<double>& out1,
+                         tessaline::OptimalBinningConstraints limits, bool all_shapes) {
+    double total0 = 0.0, total1 = 0.0, outside = 0.0;
+    for (std::size_t i = 0; i < c0.size(); ++i) total0 += c0[i], total1 += c1[i];
+    const double searched0 = total0, searched1 = total1;
+    for (std::size_t i = 0; i < out0.size(); ++i) total0 += out0[i], total1 += out1[i];
+    for (std::size_t i = 0; i < out0.size(); ++i)
+        if (out0[i] + out1[i] > 0.0)
+            outside += tessaline::group_woe(out0[i], out1[i], total0, total1).iv;
+    using tessaline::BinTrend;
+    const std::vector<BinTrend> shapes =
+        all_shapes ? std::vector<BinTrend>{BinTrend::ascending, BinTrend::descending,
+                                           BinTrend::peak, BinTrend::valley}
+                   : std::vector<BinTrend>{limits.trend};
+    double best_iv = -1.0;
+    for (BinTrend shape : shapes) {
+        limits.trend = shape;
+        const auto best = tessaline::optimal_binning(c0.data(), c1.data(), c0.size(), limits);
+        if (best.status != tessaline::OptimalBinningStatus::optimal) continue;
+        double iv = 0.0;
+        for (const auto& g : best.groups) iv += tessaline::group_woe(g.c0, g.c1, total0, total1).iv;
+        best_iv = std::max(best_iv, iv + outside);
+    }
+    return best_iv >= 0.0 ? best_iv
+                          : tessaline::group_woe(searched0, searched1, total0, total1).iv + outside;
+}
+
+class IvPermutationPlain : public ::testing::TestWithParam<PlainCase> {};
+
+TEST_P(IvPermutationPlain, CountsWhatAPlainSearchOfEveryTableCounts) {
+    const PlainCase& c = GetParam();
+    tessaline::OptimalBinningConstraints limits;
+    limits.trend = c.trend;
+    limits.max_bins = 4;
+    limits.min_bin_share = 0.05;
+    tessaline::IvPermutationOptions options;
+    options.max_draws = 300;
+    options.all_shapes = c.all_shapes;
+    const std::size_t k = c.c0.size(), n_out = c.out0.size();
+    std::vector<int64_t> rows;
+    int64_t events = 0;
+    for (std::size_t i = 0; i < k; ++i) rows.push_back(c.c0[i] + c.c1[i]), events += c.c1[i];
+    for (std::size_t i = 0; i < n_out; ++i)
+        rows.push_back(c.out0[i] + c.out1[i]), events += c.out1[i];
+    std::size_t reached_some = 0;
+    for (uint64_t seed = 0; seed < 6; ++seed) {
+        options.seed = seed;
+        const auto test = tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), k, c.out0.data(),
+                                                         c.out1.data(), n_out, limits, options);
+        const double reach = test.observed_iv - 1e-12 * std::fabs(test.observed_iv);
+        tessaline::SplitMix64 rng(seed);
+        std::size_t reached = 0;
+        for (std::size_t d = 0; d < options.max_draws; ++d) {
+            const auto drawn =
+                tessaline::hypergeometric_table(rows.data(), rows.size(), events, rng);
+            std::vector<double> s0, s1, o0, o1;
+            for (std::size_t i = 0; i < k; ++i)
+                s0.push_back(rows[i] - drawn[i]), s1.push_back(drawn[i]);
+            for (std::size_t i = k; i < rows.size(); ++i)
+                o0.push_back(rows[i] - drawn[i]), o1.push_back(drawn[i]);
+            if (plain_searched_iv(s0, s1, o0, o1, limits, c.all_shapes) >= reach) ++reached;
+        }
+        EXPECT_EQ(test.draws, options.max_draws);
+        EXPECT_EQ(test.exceedances, reached) << seed;
+        reached_some += reached > 0 && reached < options.max_draws;
+    }
+    EXPECT_GT(reached_some, 0u);  // the tables are neither beyond nor below every null
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationPlain,
+                         ::testing::Values(PlainCase{{90, 85, 95, 80, 92, 88, 86, 91},
+                                                     {12, 18, 10, 20, 14, 16, 19, 11},
+                                                     {40, 25},
+                                                     {9, 2},
+                                                     tessaline::BinTrend::automatic,
+                                                     false},
+                                           PlainCase{{90, 85, 95, 80, 92, 88},
+                                                     {10, 14, 12, 18, 13, 19},
+                                                     {},
+                                                     {},
+                                                     tessaline::BinTrend::automatic,
+                                                     false},
+                                           PlainCase{{60, 70, 65, 75, 62, 68, 71},
+                                                     {12, 9, 15, 8, 14, 10, 11},
+                                                     {35},
+                                                     {6},
+                                                     tessaline::BinTrend::ascending,
+                                                     false},
+                                           PlainCase{{60, 70, 65, 75, 62, 68, 71},
+                                                     {12, 9, 15, 8, 14, 10, 11},
+                                                     {35},
+                                                     {6},
+                                                     tessaline::BinTrend::automatic,
+                                                     true}));
