@@ -38,12 +38,15 @@ tessaline::WeightedValueCounts weighted_counts(const b::DoubleArray& value,
         std::vector<double>(v.c1, v.c1 + v.size), std::vector<int64_t>(v.rows, v.rows + v.size)};
 }
 
+// The counts' arrays over their own storage, which goes back to the kept
+// vectors once freed: the next column's counts of about as many values take
+// pages already mapped.
 py::dict weighted_counts_dict(tessaline::WeightedValueCounts&& counts) {
     py::dict out;
-    out["value"] = b::array_taking(std::move(counts.value));
-    out["c0"] = b::array_taking(std::move(counts.c0));
-    out["c1"] = b::array_taking(std::move(counts.c1));
-    out["rows"] = b::array_taking(std::move(counts.rows));
+    out["value"] = array_recycling(std::move(counts.value));
+    out["c0"] = array_recycling(std::move(counts.c0));
+    out["c1"] = array_recycling(std::move(counts.c1));
+    out["rows"] = array_recycling(std::move(counts.rows));
     return out;
 }
 

@@ -23,6 +23,7 @@
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "vector_paths.hpp"
+#include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -177,11 +178,15 @@ WeightKinds weight_kinds(const double* w, std::size_t n) {
     return kinds;
 }
 
-// Gives back the room of a result that fills less than an eighth of it; the
-// pages past the groups were never touched and cost no memory.
+// Gives back the room of a result that fills less than an eighth of it: the
+// groups move to a vector of their size, and the room goes back to the kept
+// vectors (recycled_vectors.hpp) for the next column.
 template <typename T>
 void fit_room(std::vector<T>& v) {
-    if (v.size() < v.capacity() / 8) v.shrink_to_fit();
+    if (v.size() >= v.capacity() / 8) return;
+    std::vector<T> fitted(v.begin(), v.end());
+    recycle(std::move(v));
+    v = std::move(fitted);
 }
 
 // Groups summed between two appends to the result: the block's four arrays
@@ -204,14 +209,15 @@ void append_block(WeightedValueCounts& counts, const GroupBlock& block, std::siz
 }
 
 // The rows' weights counted as rows: every weight is 1. Converted a block
-// at a time, so each array is written once, never zeroed first.
+// at a time, so each array is written once, never zeroed first; the records
+// of each value take the place of its count of non-events, read just before,
+// and the count of events goes back to the kept vectors.
 WeightedValueCounts as_weighted(ValueCounts&& counted) {
     WeightedValueCounts counts;
     counts.value = std::move(counted.value);
     const std::size_t m = counts.value.size();
-    reserve_large(counts.c0, m);
-    reserve_large(counts.c1, m);
-    reserve_large(counts.rows, m);
+    reserve_recycled(counts.c0, m);
+    reserve_recycled(counts.c1, m);
     const std::unique_ptr<GroupBlock> block = std::make_unique<GroupBlock>();
     for (std::size_t from = 0; from < m; from += kBlockGroups) {
         const std::size_t k = std::min(kBlockGroups, m - from);
@@ -220,12 +226,13 @@ WeightedValueCounts as_weighted(ValueCounts&& counted) {
             const int64_t ones = counted.c1[from + j];
             block->c0[j] = static_cast<double>(zeros);
             block->c1[j] = static_cast<double>(ones);
-            block->rows[j] = zeros + ones;
+            counted.c0[from + j] = zeros + ones;
         }
         counts.c0.insert(counts.c0.end(), block->c0, block->c0 + k);
         counts.c1.insert(counts.c1.end(), block->c1, block->c1 + k);
-        counts.rows.insert(counts.rows.end(), block->rows, block->rows + k);
     }
+    counts.rows = std::move(counted.c0);
+    recycle(std::move(counted.c1));
     return counts;
 }
 
@@ -237,11 +244,13 @@ WeightedValueCounts as_weighted(ValueCounts&& counted) {
 template <typename Sum>
 class GroupSums {
   public:
+    // Room for n groups, from the kept vectors where they hold it: pages
+    // already mapped, not faulted in and zeroed again for every column.
     explicit GroupSums(std::size_t n) : block_(std::make_unique<GroupBlock>()) {
-        reserve_large(counts_.value, n);
-        reserve_large(counts_.c0, n);
-        reserve_large(counts_.c1, n);
-        reserve_large(counts_.rows, n);
+        reserve_recycled(counts_.value, n);
+        reserve_recycled(counts_.c0, n);
+        reserve_recycled(counts_.c1, n);
+        reserve_recycled(counts_.rows, n);
     }
 
     void add_run(const KeyedRow* order, std::size_t n) {
@@ -253,8 +262,17 @@ class GroupSums {
             double zeros = 0.0;
             double ones = 0.0;
             if (b - a == 1) {
+                // The weight goes to its class by a mask of its sign bit, not
+                // a branch: the classes of neighbouring values do not repeat.
+                uint64_t bits;
                 const double w = order[a].payload;
-                (w < 0.0 ? ones : zeros) = std::fabs(w);
+                std::memcpy(&bits, &w, sizeof bits);
+                const uint64_t event = 0 - (bits >> 63);
+                const uint64_t magnitude = bits & ~(uint64_t{1} << 63);
+                const uint64_t zero_bits = magnitude & ~event;
+                const uint64_t one_bits = magnitude & event;
+                std::memcpy(&zeros, &zero_bits, sizeof zeros);
+                std::memcpy(&ones, &one_bits, sizeof ones);
             } else {
                 for (std::size_t i = a; i < b; ++i) {
                     const double w = order[i].payload;
@@ -384,9 +402,8 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
                                             std::size_t n, const PrebinRequest* prebins) {
     constexpr const char* where = "count_column_weighted";
-    // The flags as labels for the count of rows, checked on the way; a NaN
-    // flag (target unknown) is marked 2.
-    Scratch<int32_t> labels = large_scratch<int32_t>(n);
+    // The flags checked, in a pass that only reads them; a NaN flag is a row
+    // of unknown target, left out.
     bool unknown = false;
     bool refused = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -394,7 +411,6 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         const bool nan = std::isnan(f);
         unknown |= nan;
         refused |= !(nan || f == 0.0 || f == 1.0);
-        labels[i] = nan ? 2 : static_cast<int32_t>(f == 1.0);
     }
     if (refused) throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     const WeightKinds kinds = weight_kinds(w, n);
@@ -402,18 +418,20 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     if (kinds.all_ones) {
         // Rows: the unweighted count of the rows of known class, which counts
         // the rows of NaN x by class on the way.
+        Scratch<int32_t> labels = large_scratch<int32_t>(n);
         CountedColumn column;
         if (unknown) {
             std::vector<double> xs;
             reserve_large(xs, n);
             std::size_t kept = 0;
             for (std::size_t i = 0; i < n; ++i) {
-                if (labels[i] == 2) continue;
+                if (std::isnan(flags[i])) continue;
                 xs.push_back(x[i]);
-                labels[kept++] = labels[i];
+                labels[kept++] = static_cast<int32_t>(flags[i] == 1.0);
             }
             column = count_column(xs.data(), labels.get(), kept);
         } else {
+            for (std::size_t i = 0; i < n; ++i) labels[i] = static_cast<int32_t>(flags[i] == 1.0);
             column = count_column(x, labels.get(), n);
         }
         if (prebins != nullptr) {
@@ -426,9 +444,12 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         return out;
     }
     ClassSums missing;
+    // A flag of 0 or 1 is known (NaN is not); the event is a flag of 1.
     out.counts = summed_rows(
-        x, w, n, kinds.whole, [&](std::size_t i) { return labels[i] != 2; },
-        [&](std::size_t i) { return labels[i] == 1; }, missing, out.missing_rows);
+        x, w, n, kinds.whole, [&](std::size_t i) { return !std::isnan(flags[i]); },
+        [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows);
+    out.missing_c0 = missing.c0.value();
+    out.missing_c1 = missing.c1.value();
     if (prebins != nullptr) {
         const WeightedCountsView view{out.counts.value.data(), out.counts.c0.data(),
                                       out.counts.c1.data(), out.counts.rows.data(),
@@ -442,8 +463,6 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
             out.has_prebins = false;
         }
     }
-    out.missing_c0 = missing.c0.value();
-    out.missing_c1 = missing.c1.value();
     require_sum(out.missing_c0 + out.missing_c1, "count_values_weighted");
     return out;
 }
@@ -624,8 +643,25 @@ std::vector<SplitResult> mdlp_weighted(const WeightedValueCounts& counts,
 
 namespace {
 
+// The exact sum of both classes' weights rounded once, the classes' own sums
+// left as they are. Whole weights below 2^53 in all add up exactly.
+double both_classes(const BasicClassSums<PlainSum>& sums) {
+    return sums.c0.sum + sums.c1.sum;
+}
+
+double both_classes(const BasicClassSums<RunningExactSum>& sums) {
+    ExactSum both;
+    ExactSum ones;
+    sums.c0.expansion(both);
+    sums.c1.expansion(ones);
+    for (const double part : ones.partials()) both.add(part);
+    return both.value();
+}
+
 // The categories' weights, each class's summed by `Sum`; with `every`, the
-// weight of every row of each code too, in the same pass.
+// weight of every row of each code too: in the same pass where some row's
+// label is missing, else as the exact sum of the two classes' sums, which
+// holds the same rows (a weight added once, not twice, a row).
 template <typename Sum>
 WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
                                          const double* w, std::size_t n, std::size_t k,
@@ -634,15 +670,20 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     counts.rows.assign(k, 0);
     std::vector<BasicClassSums<Sum>> sums(k);
     BasicClassSums<Sum> missing;
+    bool unknown = false;
+    if (every) {
+        for (std::size_t i = 0; i < n; ++i) unknown |= std::isnan(labels[i]);
+    }
+    const bool every_here = every && unknown;
     // Slot k: the missing code.
-    std::vector<Sum> every_sums(every ? k + 1 : 0);
+    std::vector<Sum> every_sums(every_here ? k + 1 : 0);
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
             throw std::invalid_argument("count_categories: code " + std::to_string(code) +
                                         " outside -1.." + std::to_string(k) + " - 1");
         }
-        if (every && w[i] != 0.0)
+        if (every_here && w[i] != 0.0)
             every_sums[code < 0 ? k : static_cast<std::size_t>(code)].add(w[i]);
         const double label = labels[i];
         if (std::isnan(label) || w[i] == 0.0) continue;
@@ -659,6 +700,11 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
             ++counts.rows[j];
         }
     }
+    if (every && !unknown) {
+        counts.every.reserve(k);
+        for (const BasicClassSums<Sum>& s : sums) counts.every.push_back(both_classes(s));
+        counts.missing_every = both_classes(missing);
+    }
     counts.c0.reserve(k);
     counts.c1.reserve(k);
     for (BasicClassSums<Sum>& s : sums) {
@@ -669,13 +715,13 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     counts.missing_c0 = missing.c0.value();
     counts.missing_c1 = missing.c1.value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
-    if (every) {
+    if (every_here) {
         counts.every.reserve(k);
-        for (std::size_t j = 0; j < k; ++j) {
-            counts.every.push_back(every_sums[j].value());
-            require_sum(counts.every.back(), "count_categories_weighted");
-        }
+        for (std::size_t j = 0; j < k; ++j) counts.every.push_back(every_sums[j].value());
         counts.missing_every = every_sums[k].value();
+    }
+    if (every) {
+        for (const double sum : counts.every) require_sum(sum, "count_categories_weighted");
         require_sum(counts.missing_every, "count_categories_weighted");
     }
     return counts;

@@ -98,6 +98,23 @@ TEST(WeightedCounts, WeightsAreSummedExactlyInAnyOrderOfRowsOrParts) {
               "the weights by a common factor");
 }
 
+// The weight of every row of a category is its own exact sum, not the sum of
+// its classes' rounded sums: 1e16 + 0.75 rounds to 1e16 and 0.75 stays, which
+// add to 1e16, while the rows' exact total, 1e16 + 1.5, rounds to 1e16 + 2.
+// Alike whether some row's label is missing (in another category) or not.
+TEST(WeightedCounts, EveryRowOfACategoryIsSummedExactlyOnce) {
+    const std::vector<int64_t> codes{0, 0, 0, 1, -1};
+    const Values w{1e16, 0.75, 0.75, 1.0, 0.5};
+    for (const double other : {0.0, kNaN}) {
+        const Values labels{0.0, 0.0, 1.0, other, 1.0};
+        const auto counts =
+            count_categories_weighted(codes.data(), labels.data(), w.data(), 5, 2, true);
+        EXPECT_EQ(counts.c0[0] + counts.c1[0], 1e16);
+        EXPECT_EQ(counts.every, (Values{1e16 + 2.0, 1.0}));
+        EXPECT_EQ(counts.missing_every, 0.5);
+    }
+}
+
 // 2^53 + 1 rounds to 2^53, so whole weights adding up to 2^53 may have lost a
 // row on the way: only a total below 2^53 lets plain sums stand for exact ones.
 // The weights are read four at a time where there are four, so both a short

@@ -186,11 +186,14 @@ def exact_by_value(x, labels, w):
     weight of each class, each summed exactly (math.fsum), and the records."""
     keep = ~np.isnan(x) & (w > 0.0)
     value, group = np.unique(x[keep] + 0.0, return_inverse=True)
-    one, weight = labels[keep] != 0, w[keep]
-    sums = [
-        [math.fsum(weight[(group == g) & (one == c)]) for g in range(value.size)] for c in (0, 1)
-    ]
-    return value, sums[0], sums[1], np.bincount(group, minlength=value.size)
+    # The rows of each (value, class) in a run of their own, each run summed.
+    cell = 2 * group + (labels[keep] != 0)
+    order = np.argsort(cell, kind="stable")
+    starts = np.flatnonzero(np.diff(cell[order])) + 1
+    sums = np.zeros(2 * value.size)
+    for at, run in zip(cell[order][np.r_[0, starts]], np.split(w[keep][order], starts)):
+        sums[at] = math.fsum(run)
+    return value, sums[0::2], sums[1::2], np.bincount(group, minlength=value.size)
 
 
 @pytest.mark.parametrize("kind", ["continuous", "ties", "scales"])
@@ -268,3 +271,25 @@ def test_merged_counts_in_order_or_not_add_up_as_numpy_counts(order):
     for key, want in zip(("value", "c0", "c1"), expected):
         np.testing.assert_array_equal(merged[key], want)
     assert not np.signbit(merged["value"][merged["value"] == 0.0]).any()
+
+
+@pytest.mark.parametrize("weights", ["ones", "fractional"])
+def test_weighted_counts_made_in_freed_room_leave_held_counts_as_they_were(weights):
+    """The arrays of a column's weighted counts give their room back once freed:
+    a count made in it is the exact sums, and counts still held keep theirs."""
+    rng = np.random.default_rng(5)
+    n = 20_000  # arrays of 160 KiB, enough for their room to be kept
+    flags = (rng.random(n) < 0.3).astype(float)
+    w = np.ones(n) if weights == "ones" else rng.random(n) + 0.5
+    held = native.count_column_weighted(sample("continuous", n, rng), flags, w)
+    kept = {key: np.copy(held[key]) for key in ("value", "c0", "c1", "rows")}
+    # Each count in the room of the one before, which held other values.
+    for kind in ("continuous", "ties", "continuous"):
+        x = sample(kind, n, rng)
+        counts = native.count_column_weighted(x, flags, w)
+        value, c0, c1, rows = exact_by_value(x, flags.astype(np.int32), w)
+        for key, want in (("value", value), ("c0", c0), ("c1", c1), ("rows", rows)):
+            np.testing.assert_array_equal(counts[key], want)
+        del counts
+    for key, array in kept.items():
+        np.testing.assert_array_equal(held[key], array)
