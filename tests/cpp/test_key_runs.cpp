@@ -143,16 +143,17 @@ TEST(CountRuns, HeldColumnsReadAsTheMergeOfTheirRunsAndRows) {
     // counted as one more run give it, searched as the numbers of known
     // target among them with their pre-bins; a column of no such number is
     // left to the search. Its smallest and largest finite value keep the
-    // zero of the earliest run that holds one.
+    // zero of the earliest run that holds one. Columns of rows only (counted
+    // straight into what is searched) read the same.
     std::mt19937_64 rng(3);
     std::uniform_int_distribution<int> level(-60, 60);
     std::uniform_int_distribution<int64_t> count(0, 4);
-    const std::size_t n_columns = 5;
+    const std::size_t n_columns = 8;
     std::vector<Values> keys(n_columns), xs(n_columns), flags(n_columns);
     std::vector<std::vector<int64_t>> rows(n_columns), known(n_columns), ones(n_columns);
     std::vector<std::vector<int64_t>> ends(n_columns);
     for (std::size_t c = 0; c < n_columns; ++c) {
-        for (std::size_t r = 0; r < 1 + c % 3; ++r) {
+        for (std::size_t r = 0; c < 5 && r < 1 + c % 3; ++r) {
             std::set<double> run;
             for (std::size_t i = 0; c != 4 && i < 90; ++i) run.insert(level(rng) * 0.5);
             if (c == 2) run.insert({-kInf, kInf});
@@ -169,9 +170,14 @@ TEST(CountRuns, HeldColumnsReadAsTheMergeOfTheirRunsAndRows) {
             }
             ends[c].push_back(static_cast<int64_t>(keys[c].size()));
         }
-        for (std::size_t i = 0; c % 2 == 1 && i < 400; ++i) {
-            xs[c].push_back(i % 17 == 0 ? kNaN : level(rng) == 0 ? -0.0 : level(rng) * 0.25);
-            flags[c].push_back(i % 11 == 0 ? kNaN : static_cast<double>(i % 3 == 0));
+        for (std::size_t i = 0; (c % 2 == 1 || c >= 5) && i < 400; ++i) {
+            const double infinite = i % 2 == 0 ? kInf : -kInf;
+            xs[c].push_back(i % 17 == 0       ? kNaN
+                            : i % 29 == 0     ? infinite
+                            : level(rng) == 0 ? -0.0
+                                              : level(rng) * 0.25);
+            // Column 6: no row of known target.
+            flags[c].push_back(i % 11 == 0 || c == 6 ? kNaN : static_cast<double>(i % 3 == 0));
         }
     }
     std::vector<HeldColumn> held(n_columns);
@@ -181,8 +187,8 @@ TEST(CountRuns, HeldColumnsReadAsTheMergeOfTheirRunsAndRows) {
                                             known[c].data() + start, ones[c].data() + start,
                                             ends[c][r] - start});
         }
-        // Column 3 holds its rows as three batches, column 1 as one.
-        for (std::size_t start = 0, size = c == 3 ? 150 : 400; start < xs[c].size();
+        // Columns 3 and 7 hold their rows as three batches, the others as one.
+        for (std::size_t start = 0, size = c % 4 == 3 ? 150 : 400; start < xs[c].size();
              start += size) {
             held[c].rows.push_back({xs[c].data() + start, flags[c].data() + start,
                                     std::min(size, xs[c].size() - start)});
@@ -233,6 +239,14 @@ TEST(CountRuns, HeldColumnsReadAsTheMergeOfTheirRunsAndRows) {
             EXPECT_EQ(read[c].searched.prebins[b].c1, expected.prebins[b].c1) << c;
         }
     }
+    // A flag other than 0, 1 and NaN is refused where held rows are read,
+    // named by its row among all the batches' rows.
+    const Values x{1.0, 2.0, 3.0};
+    const Values good{0.0, 1.0};
+    const Values bad{1.0, 0.5, 0.0};
+    const HeldColumn refused{{}, {{x.data(), good.data(), 2}, {x.data(), bad.data(), 3}}};
+    EXPECT_EQ(message_of([&] { read_held_columns({refused}, 20, 64, 0.01, 1); }),
+              "count_batch: event flag 0.500000 at row 3 is neither 0, 1 nor NaN");
 }
 
 TEST(CountRuns, ABatchIsCountedAsItsRowsOneByOne) {

@@ -125,13 +125,24 @@ def _category_grouping(column: categories.Encoded) -> tuple[npt.NDArray[Any], Co
     return names[present], np.searchsorted(present, codes)
 
 
-def _category_batch(column: categories.Encoded, flags: FloatArray) -> Groups:
+def target_kinds(flags: FloatArray) -> Counts:
+    """Each row's kind of target for `_category_batch`, past the kinds of
+    the missing name: 3 unknown, 4 non-event, 5 event. Made once per batch
+    for all its categorical columns."""
+    kinds: Counts = (flags == flags).astype(np.int64)
+    kinds += flags == 1.0
+    kinds += 3
+    return kinds
+
+
+def _category_batch(column: categories.Encoded, kinds: Counts) -> Groups:
     """One batch's counts of a categorical column without weights: the
     names present (None for a missing one, first) with their rows, rows of
     known target and events, in one count of each row's name and kind of
-    target (unknown, non-event, event)."""
-    known = ~np.isnan(flags)
-    kind = (column.codes.astype(np.int64) + 1) * 3 + known + (flags == 1.0)
+    target (`target_kinds`)."""
+    kind = column.codes.astype(np.int64)
+    kind *= 3
+    kind += kinds
     by_kind = np.bincount(kind, minlength=3 * (len(column.names) + 1)).reshape(-1, 3)
     rows = by_kind.sum(axis=1)
     present = np.flatnonzero(rows)
@@ -158,7 +169,7 @@ def batch_groups(
     with `weights` (checked), of the rows of positive weight."""
     if weights is None:
         if isinstance(column, categories.Encoded):
-            return _category_batch(column, flags)
+            return _category_batch(column, target_kinds(flags))
         return _numeric_batch(column, flags)
     present = weights > 0.0
     if isinstance(column, categories.Encoded):
@@ -304,6 +315,7 @@ class Batches:
         tasks: dict[str, Callable[[], Groups]] = {}
         # Copies: the caller's arrays may change after the call.
         own_flags = None
+        kinds = None
         for name, column in columns.items():
             self.groups.setdefault(name, [])
             if weights is None and not isinstance(column, categories.Encoded):
@@ -313,7 +325,8 @@ class Batches:
                 )
             elif weights is None and isinstance(column, categories.Encoded):
                 # A few passes of NumPy: cheaper here than a thread's start.
-                self.groups[name].append(_category_batch(column, flags))
+                kinds = target_kinds(flags) if kinds is None else kinds
+                self.groups[name].append(_category_batch(column, kinds))
             else:
                 tasks[name] = functools.partial(batch_groups, column, flags, weights)
         counted = threads.run_in_threads(list(tasks.values()), n_jobs) if tasks else []

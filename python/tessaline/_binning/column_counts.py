@@ -289,6 +289,24 @@ class SearchedCounts(ColumnCounts):
             }
         )
 
+    def unmerged(
+        self, kinds: Sequence[int]
+    ) -> tuple[npt.NDArray[np.float64], npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+        """The searched counts of `kinds`, a stretch of them where it can be
+        (views, no pass over the entries): they are merged, ascending and all
+        of known target, so the infinite values sit at either end and the
+        finite ones between; there are no special values."""
+        kept, infinite = KEPT in kinds, INF_KNOWN in kinds
+        if kept == infinite:
+            stretch = slice(None) if kept else slice(0)
+        elif kept:
+            low = int(np.searchsorted(self._value, -np.inf, side="right"))
+            high = int(np.searchsorted(self._value, np.inf, side="left"))
+            stretch = slice(low, high)
+        else:
+            return super().unmerged(kinds)
+        return self._value[stretch], self._c0[stretch], self._ones[stretch]
+
     @functools.cached_property
     def _known(self) -> npt.NDArray[np.int64]:  # type: ignore[override]
         known: npt.NDArray[np.int64] = self._c0 + self._ones

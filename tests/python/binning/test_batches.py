@@ -80,7 +80,11 @@ def test_searched_counts_read_where_held_are_those_of_the_merged_groups(monkeypa
     np.testing.assert_array_equal(read.rows, whole.rows)
     np.testing.assert_array_equal(read.events, whole.events)
     assert read.finite_range == whole.finite_range
-    kinds = [tl._binning.column_counts.KEPT, tl._binning.column_counts.INF_KNOWN]
-    for key, values in whole.values(kinds).items():
-        np.testing.assert_array_equal(read.values(kinds)[key], values)
+    counts = tl._binning.column_counts
+    searched = [counts.KEPT, counts.INF_KNOWN]
+    for key, values in whole.values(searched).items():
         np.testing.assert_array_equal(read.prebinned[key], values)
+    # Every kind's counts, whether or not they lie in one stretch of the read.
+    for kinds in ([counts.KEPT], [counts.INF_KNOWN], [counts.SPECIAL], searched):
+        for key, values in whole.values(kinds).items():
+            np.testing.assert_array_equal(read.values(kinds)[key], values)
