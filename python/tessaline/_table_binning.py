@@ -1229,10 +1229,11 @@ class TableBinning(TableBinningBase):
         it keeps, per column, the rows, rows of known target and events of
         each distinct value or category, and of a numeric column without
         weights the latest batches' values as they came until they are as
-        many as a few times its distinct values, then counted together
-        (memory grows with the distinct values, not the rows; `fit` drops
-        them), plus the column names and
-        kinds of the first batch, which every batch must repeat. Until the
+        many as a few times its distinct values, or its share of some 2^25
+        values (256 MB) held by all such columns if that is more, then
+        counted together (memory grows with the distinct values, not the
+        rows; `fit` drops them), plus the column names and kinds of the
+        first batch, which every batch must repeat. Until the
         rows hold a known target of both classes (and the `event`, when
         given) the binning stays unfitted. A threshold of a numeric target
         (`value`, `percentile`) applies, or not, by all the rows at once, so

@@ -253,7 +253,14 @@ def column_counts(
 # MAX_RUNS: the longest run holds no more than the distinct values, so the
 # bound stays, and the read, which merges every run at once, writes each
 # entry once instead of once per merge between batches.
+#
+# The floor is shared out of HELD_ROWS rows held uncounted in all (some 256 MB
+# of values) among the columns holding rows, where that gives each column
+# more: counting a column's rows in one call at the read costs what one fit
+# costs, while each count between batches leaves a run the read must merge
+# again; a table of many columns keeps the floor, and its memory, as before.
 SETTLE_FACTOR, SETTLE_FLOOR = 2, 1 << 16
+HELD_ROWS = 1 << 25
 MAX_RUNS = 8
 
 Rows = tuple[FloatArray, FloatArray]
@@ -332,19 +339,26 @@ class Batches:
         counted = threads.run_in_threads(list(tasks.values()), n_jobs) if tasks else []
         for name, batch in zip(tasks, counted):
             self.groups[name].append(batch)
-        outgrown = [name for name in self.groups if self._outgrown(name)]
+        floor = self._floor()
+        outgrown = [name for name in self.groups if self._outgrown(name, floor)]
         self._count_rows(outgrown, n_jobs)
-        self._merge([name for name in outgrown if self._outgrown(name, MAX_RUNS)], n_jobs)
+        self._merge([name for name in outgrown if self._outgrown(name, floor, MAX_RUNS)], n_jobs)
 
-    def _outgrown(self, name: str, max_runs: int | None = None) -> bool:
+    def _outgrown(self, name: str, floor: int, max_runs: int | None = None) -> bool:
         """Whether a column holds more than its counts allow apart: beside
-        its longest run, the other runs and the rows held uncounted; or more
-        than `max_runs` runs."""
+        its longest run (or `floor` rows, if more), the other runs and the
+        rows held uncounted; or more than `max_runs` runs."""
         sizes = [g.keys.size for g in self.groups[name]]
         longest = max(sizes, default=0)
         waiting = sum(sizes) - longest + sum(x.size for x, _ in self.rows.get(name, []))
         too_many = max_runs is not None and len(sizes) > max_runs
-        return too_many or waiting > SETTLE_FACTOR * max(longest, SETTLE_FLOOR)
+        return too_many or waiting > SETTLE_FACTOR * max(longest, floor)
+
+    def _floor(self) -> int:
+        """The rows a column may hold uncounted beside its counts, over
+        SETTLE_FACTOR: its share of HELD_ROWS, at least SETTLE_FLOOR."""
+        holding = sum(1 for rows in self.rows.values() if rows)
+        return max(SETTLE_FLOOR, HELD_ROWS // (SETTLE_FACTOR * max(1, holding)))
 
     def _numeric(self, name: str) -> bool:
         """Whether a column holds numbers (rows as they came, or counts)."""

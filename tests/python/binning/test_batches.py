@@ -22,6 +22,7 @@ def rows(seed, n=1000):
 @pytest.mark.parametrize("floor", [1, 64, 1 << 16])  # merged at almost every batch, or at the read
 def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weighted, floor):
     monkeypatch.setattr(batches, "SETTLE_FLOOR", floor)
+    monkeypatch.setattr(batches, "HELD_ROWS", 0)
     x, flags, w = rows(7)
     kept = batches.Batches(["x"])
     for part in np.array_split(np.arange(x.size), 23):
@@ -54,6 +55,7 @@ def test_what_is_held_between_batches_stays_within_a_few_times_the_distinct_valu
     monkeypatch, distinct
 ):
     monkeypatch.setattr(batches, "SETTLE_FLOOR", 16)
+    monkeypatch.setattr(batches, "HELD_ROWS", 0)
     x, flags, _ = rows(5, 4000)
     if distinct:
         x = np.random.default_rng(5).random(x.size)
@@ -65,9 +67,27 @@ def test_what_is_held_between_batches_stays_within_a_few_times_the_distinct_valu
         assert held <= (1 + batches.SETTLE_FACTOR) * max(seen, batches.SETTLE_FLOOR)
 
 
+def test_rows_held_uncounted_share_one_room_among_the_columns(monkeypatch):
+    # Three columns of at most 101 values share 3000 rows: nothing is counted
+    # while every row fits, and what is held uncounted never passes the room
+    # by more than a batch.
+    monkeypatch.setattr(batches, "SETTLE_FLOOR", 16)
+    monkeypatch.setattr(batches, "HELD_ROWS", 3000)
+    x = np.round(np.random.default_rng(2).random((3, 4000)), 2)
+    flags = (x[0] < 0.3).astype(np.float64)
+    kept = batches.Batches(["a", "b", "c"])
+    for end in range(100, 4001, 100):
+        part = slice(end - 100, end)
+        kept.add({"a": x[0, part], "b": x[1, part], "c": x[2, part]}, flags[part], None, 1)
+        uncounted = sum(v.size for name in "abc" for v, _ in kept.rows[name])
+        assert uncounted <= 3000 + 3 * 100
+        assert any(kept.groups[name] for name in "abc") == (3 * end > 3000)
+
+
 @pytest.mark.parametrize("floor", [1, 1 << 16])  # runs held apart, or rows held uncounted
 def test_searched_counts_read_where_held_are_those_of_the_merged_groups(monkeypatch, floor):
     monkeypatch.setattr(batches, "SETTLE_FLOOR", floor)
+    monkeypatch.setattr(batches, "HELD_ROWS", 0)
     x, flags, _ = rows(11, 3000)
     kept = batches.Batches(["x"])
     for part in np.array_split(np.arange(x.size), 7):
