@@ -28,7 +28,6 @@ import numpy.typing as npt
 from .._binning.column_counts import ColumnCounts
 from .._binning.optimal import CLASS_PART_SHARE, CLASS_PARTS, DEFAULT_N_PREBINS
 from .._core import native
-from .._core.dependencies import require
 from .._core.threads import run_in_threads
 from .._counting import not_zero_one
 from .._formats.sql import identifier
@@ -69,12 +68,17 @@ class _Column:
 
 
 def _merged(parts: Sequence[dict[str, npt.NDArray[Any]]]) -> dict[str, npt.NDArray[Any]]:
+    """One count of the parts, each counted apart (ascending, distinct
+    values): merged in one pass over them, as runs, without a sort."""
     kept = [p for p in parts if p]
     if len(kept) <= 1:
         return kept[0] if kept else {}
-    return native.merge_value_counts(
-        *(np.concatenate([p[k] for p in kept]) for k in ("value", "c0", "c1"))
-    )
+    runs = []
+    for part in kept:
+        rows = part["c0"] + part["c1"]
+        runs.append((part["value"], rows, rows, part["c1"]))
+    value, _, rows, c1 = native.merge_count_runs(runs)
+    return {"value": value, "c0": rows - c1, "c1": c1}
 
 
 def _settle(column: _Column, every: bool = False) -> None:
@@ -272,36 +276,52 @@ def streamed_counts(
     """The counts of the numeric `columns` of an in-process DuckDB's
     `source` against the event `flag` of the target, as `counted_batches`
     gives them (`to_come` as there), from one Arrow stream of their values."""
-    values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
-    query = f"SELECT {values}, {flag} AS flag FROM {source}"
+    # Missing values and unknown targets come as NaN rather than NULL: a
+    # column without a validity bitmap is read as it is, not filled in.
+    nan = f"CAST('NaN' AS {d.double})"
+    values = ", ".join(
+        f"COALESCE(CAST({identifier(name)} AS {d.double}), {nan}) AS c{i}"
+        for i, name in enumerate(columns)
+    )
+    query = f"SELECT {values}, COALESCE({flag}, {nan}) AS flag FROM {source}"
     rows = batch_rows(limits, len(columns))
     with connection.sql(query).to_arrow_reader(rows) as reader:
         batches = (
-            (
-                table.column(len(columns)).to_numpy(),
-                [table.column(i) for i in range(len(columns))],
-                last,
-            )
-            for table, last in _gathered(reader, rows)
+            (gathered[-1], gathered[:-1], last)
+            for gathered, last in _gathered(reader, rows, len(columns) + 1)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)
 
 
-def _gathered(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
-    """The batches of `reader` gathered into tables of at least `rows` rows
-    (the last may be shorter), each with whether it is the last: a batch of
-    DuckDB holds a row group at most, and counting fewer rows at once would
-    only add merges. A table is handed over once the batch after it comes."""
-    pa = require("pyarrow", "fitting in DuckDB")
-    batches, held = [], 0
+def _gathered(
+    reader: Any, rows: int, width: int
+) -> Iterator[tuple[list[npt.NDArray[np.float64]], bool]]:
+    """The `width` columns of the batches of `reader` gathered into arrays
+    of `rows` rows (the last may be shorter), each with whether it is the
+    last: a batch of DuckDB holds a row group at most, and counting fewer
+    rows at once would only add merges. The arrays are written in place
+    batch after batch, so the pages are taken once and each Arrow batch is
+    let go once copied; what is handed over is read before the next comes."""
+    gathered: list[npt.NDArray[np.float64]] = []
+    held = 0
     for batch in reader:
-        if held >= rows:
-            yield pa.Table.from_batches(batches), False
-            batches, held = [], 0
-        batches.append(batch)
-        held += batch.num_rows
-    if batches:
-        yield pa.Table.from_batches(batches), True
+        start = 0
+        while start < batch.num_rows:
+            if held == rows:
+                # Full, and more rows follow.
+                yield gathered, False
+                held = 0
+            if not gathered:
+                gathered = [np.empty(rows) for _ in range(width)]
+            taken = min(rows - held, batch.num_rows - start)
+            for into, column in zip(gathered, batch.columns):
+                into[held : held + taken] = column.slice(start, taken).to_numpy(
+                    zero_copy_only=False
+                )
+            held += taken
+            start += taken
+    if held:
+        yield [part[:held] for part in gathered], True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:

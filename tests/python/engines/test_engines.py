@@ -1,6 +1,7 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
+import itertools
 import tracemalloc
 
 import numpy as np
@@ -204,6 +205,33 @@ def test_files_are_counted_within_memory_limit_in_the_client(
         tracemalloc.stop()
     x = cell_maxima(frame["x"].to_numpy(), approximate, []) if merged else frame["x"]
     same_fit(tl.TableBinning().fit(frame.assign(x=x), "y"), remote)
+
+
+@pytest.mark.parametrize(
+    "sizes, rows", [([5, 3, 7], 4), ([4, 0, 4], 4), ([2, 1], 8), ([], 3), ([0], 3)]
+)
+def test_streamed_batches_are_gathered_in_order_into_arrays_of_the_rows_asked(sizes, rows):
+    # DuckDB's record batches cut and joined into arrays of `rows` rows (the
+    # last shorter), each written over by the next: read before moving on.
+    pa = pytest.importorskip("pyarrow")
+    values = np.arange(sum(sizes), dtype=np.float64)
+    ends = np.cumsum([0, *sizes])
+    batches = [
+        pa.record_batch({"x": values[a:b], "flag": pa.array(-values[a:b], mask=values[a:b] == 1)})
+        for a, b in itertools.pairwise(ends)
+    ]
+    gathered = [
+        ([part.copy() for part in parts], last)
+        for parts, last in engines._stream._gathered(iter(batches), rows, 2)
+    ]
+    total = values.size
+    assert [parts[0].size for parts, _ in gathered] == [
+        min(rows, total - start) for start in range(0, total, rows)
+    ]
+    assert [last for _, last in gathered] == [False] * (len(gathered) - 1) + [True] * bool(total)
+    x, flag = (np.concatenate([[], *(parts[i] for parts, _ in gathered)]) for i in (0, 1))
+    np.testing.assert_array_equal(x, values)
+    np.testing.assert_array_equal(flag, np.where(values == 1, np.nan, -values))
 
 
 @pytest.mark.parametrize(
