@@ -286,42 +286,44 @@ def streamed_counts(
     query = f"SELECT {values}, COALESCE({flag}, {nan}) AS flag FROM {source}"
     rows = batch_rows(limits, len(columns))
     with connection.sql(query).to_arrow_reader(rows) as reader:
+        # A batch of DuckDB holds a row group at most: counting fewer rows
+        # at once would only add merges.
+        blocks = ([c.to_numpy(zero_copy_only=False) for c in batch.columns] for batch in reader)
         batches = (
-            (gathered[-1], gathered[:-1], last)
-            for gathered, last in _gathered(reader, rows, len(columns) + 1)
+            (parts[-1], parts[:-1], last)
+            for parts, last in gathered(blocks, rows, len(columns) + 1)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)
 
 
-def _gathered(
-    reader: Any, rows: int, width: int
+def gathered(
+    blocks: Iterator[Sequence[npt.NDArray[Any]]], rows: int, width: int
 ) -> Iterator[tuple[list[npt.NDArray[np.float64]], bool]]:
-    """The `width` columns of the batches of `reader` gathered into arrays
-    of `rows` rows (the last may be shorter), each with whether it is the
-    last: a batch of DuckDB holds a row group at most, and counting fewer
-    rows at once would only add merges. The arrays are written in place
-    batch after batch, so the pages are taken once and each Arrow batch is
-    let go once copied; what is handed over is read before the next comes."""
-    gathered: list[npt.NDArray[np.float64]] = []
+    """The `width` columns of `blocks` (each `width` arrays of as many
+    numbers) gathered as doubles into arrays of `rows` rows (the last may be
+    shorter), each with whether it is the last, known once the block after
+    it comes. The arrays are written in place batch after batch, so their
+    pages are taken once and each block is let go once copied: what is
+    handed over is read before the next is asked for."""
+    batch: list[npt.NDArray[np.float64]] = []
     held = 0
-    for batch in reader:
+    for block in blocks:
+        size = len(block[0]) if width else 0
         start = 0
-        while start < batch.num_rows:
+        while start < size:
             if held == rows:
                 # Full, and more rows follow.
-                yield gathered, False
+                yield batch, False
                 held = 0
-            if not gathered:
-                gathered = [np.empty(rows) for _ in range(width)]
-            taken = min(rows - held, batch.num_rows - start)
-            for into, column in zip(gathered, batch.columns):
-                into[held : held + taken] = column.slice(start, taken).to_numpy(
-                    zero_copy_only=False
-                )
+            if not batch:
+                batch = [np.empty(rows) for _ in range(width)]
+            taken = min(rows - held, size - start)
+            for into, part in zip(batch, block):
+                into[held : held + taken] = part[start : start + taken]
             held += taken
             start += taken
     if held:
-        yield [part[:held] for part in gathered], True
+        yield [part[:held] for part in batch], True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:

@@ -210,28 +210,26 @@ def test_files_are_counted_within_memory_limit_in_the_client(
 @pytest.mark.parametrize(
     "sizes, rows", [([5, 3, 7], 4), ([4, 0, 4], 4), ([2, 1], 8), ([], 3), ([0], 3)]
 )
-def test_streamed_batches_are_gathered_in_order_into_arrays_of_the_rows_asked(sizes, rows):
-    # DuckDB's record batches cut and joined into arrays of `rows` rows (the
-    # last shorter), each written over by the next: read before moving on.
-    pa = pytest.importorskip("pyarrow")
+def test_streamed_blocks_are_gathered_in_order_into_batches_of_the_rows_asked(sizes, rows):
+    # Arrow batches or blocks of COPY records (big-endian) cut and joined into
+    # doubles of `rows` rows (the last shorter), each written over by the
+    # next: read before moving on.
     values = np.arange(sum(sizes), dtype=np.float64)
     ends = np.cumsum([0, *sizes])
+    blocks = [[values[a:b], (-values[a:b]).astype(">f8")] for a, b in itertools.pairwise(ends)]
     batches = [
-        pa.record_batch({"x": values[a:b], "flag": pa.array(-values[a:b], mask=values[a:b] == 1)})
-        for a, b in itertools.pairwise(ends)
-    ]
-    gathered = [
         ([part.copy() for part in parts], last)
-        for parts, last in engines._stream._gathered(iter(batches), rows, 2)
+        for parts, last in engines._stream.gathered(iter(blocks), rows, 2)
     ]
     total = values.size
-    assert [parts[0].size for parts, _ in gathered] == [
+    assert [parts[0].size for parts, _ in batches] == [
         min(rows, total - start) for start in range(0, total, rows)
     ]
-    assert [last for _, last in gathered] == [False] * (len(gathered) - 1) + [True] * bool(total)
-    x, flag = (np.concatenate([[], *(parts[i] for parts, _ in gathered)]) for i in (0, 1))
-    np.testing.assert_array_equal(x, values)
-    np.testing.assert_array_equal(flag, np.where(values == 1, np.nan, -values))
+    assert [last for _, last in batches] == [False] * (len(batches) - 1) + [True] * bool(total)
+    for i, sign in enumerate((1, -1)):
+        column = np.concatenate([[], *(parts[i] for parts, _ in batches)])
+        assert column.dtype == np.float64
+        np.testing.assert_array_equal(column, sign * values)
 
 
 @pytest.mark.parametrize(
@@ -241,12 +239,13 @@ def test_streamed_batches_are_gathered_in_order_into_arrays_of_the_rows_asked(si
         ("duckdb", {"_stream.BATCH_ROWS": 1500, "_stream.FEW_VALUES": 0}),
         ("duckdb", {"_stream.FEW_VALUES": 0}),
         ("postgresql", {"_copied.BLOCK_BYTES": 1000}),
+        ("postgresql", {"_copied.BLOCK_BYTES": 1000, "_stream.BATCH_ROWS": 1500}),
     ],
 )
 @pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
 def test_numbers_read_in_many_parts_count_as_locally(table, monkeypatch, settings, options):
-    # DuckDB's values in batches counted one by one and merged, PostgreSQL's
-    # groups read a few records at a time: unknown targets, NaN, infinities
+    # DuckDB's and PostgreSQL's values in batches counted one by one and
+    # merged, PostgreSQL's read a few records at a time: unknown targets, NaN, infinities
     # and special values in each. Columns of few values are counted without
     # a sort unless FEW_VALUES is 0; a sorted column of one batch brings
     # its pre-bins from the count.
