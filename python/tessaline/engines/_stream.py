@@ -35,8 +35,10 @@ from ._dialects import Dialect
 from ._memory import Limits
 
 # Rows of one batch; fewer when a memory limit is given, so that a batch
-# (8 bytes a value, read and copied) takes at most an eighth of it.
+# (8 bytes a value, read and copied) takes at most an eighth of it, and
+# without one, so that a batch of many columns takes at most BATCH_BYTES.
 BATCH_ROWS = 1 << 20
+BATCH_BYTES = 1 << 28
 _SMALLEST_BATCH = 1 << 14
 # Distinct values of a batch counted without a sort: a column of more gives
 # up after hashing about this many values.
@@ -184,7 +186,7 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
 def batch_rows(limits: Limits, columns: int) -> int:
     """Rows of a batch of `columns` values and a flag within the limits."""
     if limits.budget is None:
-        return BATCH_ROWS
+        return min(BATCH_ROWS, max(_SMALLEST_BATCH, BATCH_BYTES // (8 * (columns + 1))))
     return max(_SMALLEST_BATCH, min(BATCH_ROWS, limits.budget // (8 * 8 * (columns + 1))))
 
 

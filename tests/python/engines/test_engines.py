@@ -208,6 +208,18 @@ def test_files_are_counted_within_memory_limit_in_the_client(
 
 
 @pytest.mark.parametrize(
+    "budget, columns, rows",
+    [(None, 20, 1 << 20), (None, 500, (1 << 28) // (8 * 501)), (None, 10**5, 1 << 14)]
+    + [(1 << 31, 20, 1 << 20), (64 << 20, 20, (64 << 20) // (8 * 8 * 21))],
+)
+def test_a_streamed_batch_holds_the_rows_the_memory_allows(budget, columns, rows):
+    # Without a limit, a batch of values takes at most 256 MB (never fewer
+    # than 2^14 rows); with one, an eighth of it.
+    limits = engines._memory.Limits(10**6, budget)
+    assert engines._stream.batch_rows(limits, columns) == rows
+
+
+@pytest.mark.parametrize(
     "sizes, rows", [([5, 3, 7], 4), ([4, 0, 4], 4), ([2, 1], 8), ([], 3), ([0], 3)]
 )
 def test_streamed_blocks_are_gathered_in_order_into_batches_of_the_rows_asked(sizes, rows):
