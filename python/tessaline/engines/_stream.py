@@ -28,6 +28,7 @@ import numpy.typing as npt
 from .._binning.column_counts import ColumnCounts
 from .._binning.optimal import CLASS_PART_SHARE, CLASS_PARTS, DEFAULT_N_PREBINS
 from .._core import native
+from .._core.dependencies import require
 from .._core.threads import run_in_threads
 from .._counting import not_zero_one
 from .._formats.sql import identifier
@@ -288,14 +289,35 @@ def streamed_counts(
     query = f"SELECT {values}, COALESCE({flag}, {nan}) AS flag FROM {source}"
     rows = batch_rows(limits, len(columns))
     with connection.sql(query).to_arrow_reader(rows) as reader:
-        # A batch of DuckDB holds a row group at most: counting fewer rows
-        # at once would only add merges.
-        blocks = ([c.to_numpy(zero_copy_only=False) for c in batch.columns] for batch in reader)
+        # Each column is read into an array on the thread that counts it.
         batches = (
-            (parts[-1], parts[:-1], last)
-            for parts, last in gathered(blocks, rows, len(columns) + 1)
+            (
+                table.column(len(columns)).to_numpy(),
+                [table.column(i) for i in range(len(columns))],
+                last,
+            )
+            for table, last in _tables(reader, rows)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)
+
+
+def _tables(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
+    """The batches of `reader` gathered into tables of at least `rows` rows
+    (the last may be shorter), each with whether it is the last: a batch of
+    DuckDB holds a row group at most, and counting fewer rows at once would
+    only add merges. A table is handed over once the batch after it comes.
+    Its columns are joined in Arrow's own pool of memory, which keeps its
+    pages from one batch (and fit) to the next."""
+    pa = require("pyarrow", "fitting in DuckDB")
+    batches, held = [], 0
+    for batch in reader:
+        if held >= rows:
+            yield pa.Table.from_batches(batches), False
+            batches, held = [], 0
+        batches.append(batch)
+        held += batch.num_rows
+    if batches:
+        yield pa.Table.from_batches(batches), True
 
 
 def gathered(
@@ -304,28 +326,41 @@ def gathered(
     """The `width` columns of `blocks` (each `width` arrays of as many
     numbers) gathered as doubles into arrays of `rows` rows (the last may be
     shorter), each with whether it is the last, known once the block after
-    it comes. The arrays are written in place batch after batch, so their
-    pages are taken once and each block is let go once copied: what is
-    handed over is read before the next is asked for."""
+    it comes. A batch is written once its rows are in, into arrays of its
+    size (so a short table takes no room for more), kept and written over by
+    the batches after a full one: what is handed over is read before the
+    next is asked for. The blocks are let go once written."""
     batch: list[npt.NDArray[np.float64]] = []
+    waiting: list[list[npt.NDArray[Any]]] = []
     held = 0
+
+    def written() -> list[npt.NDArray[np.float64]]:
+        nonlocal batch, waiting
+        if not batch or batch[0].size < held:
+            batch = [np.empty(held) for _ in range(width)]
+        at = 0
+        for parts in waiting:
+            size = len(parts[0])
+            for into, part in zip(batch, parts):
+                into[at : at + size] = part
+            at += size
+        waiting = []
+        return batch if batch[0].size == held else [part[:held] for part in batch]
+
     for block in blocks:
         size = len(block[0]) if width else 0
         start = 0
         while start < size:
             if held == rows:
                 # Full, and more rows follow.
-                yield batch, False
+                yield written(), False
                 held = 0
-            if not batch:
-                batch = [np.empty(rows) for _ in range(width)]
             taken = min(rows - held, size - start)
-            for into, part in zip(batch, block):
-                into[held : held + taken] = part[start : start + taken]
+            waiting.append([part[start : start + taken] for part in block])
             held += taken
             start += taken
     if held:
-        yield [part[:held] for part in batch], True
+        yield written(), True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:
