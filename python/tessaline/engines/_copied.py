@@ -7,6 +7,7 @@ for all the columns instead of grouping it once per column."""
 
 from __future__ import annotations
 
+import itertools
 from collections.abc import Iterator, Mapping, Sequence
 from typing import Any
 
@@ -17,7 +18,7 @@ from .._binning.column_counts import ColumnCounts
 from .._formats.sql import identifier
 from ._dialects import Dialect
 from ._memory import Limits
-from ._stream import CountsToCome, batch_rows, counted_batches
+from ._stream import CountsToCome, batch_rows, counted_batches, gathered
 
 # The signature, flags and extension length before the first row.
 _HEADER = 19
@@ -33,33 +34,27 @@ def _record(fields: int) -> np.dtype[Any]:
     return np.dtype(parts)
 
 
-def _records(
-    copy: Any, record: np.dtype[Any], rows: int
-) -> Iterator[tuple[npt.NDArray[Any], bool]]:
-    """The rows of a binary COPY as records, at least `rows` at a time
-    (libpq hands them over one by one) and the last ones as they come, each
-    with whether they are the last."""
-    pending, parts, held, header = bytearray(), [], 0, True
-    wanted = min(rows * record.itemsize, BLOCK_BYTES)
-    for data in copy:
-        parts.append(data)
-        held += len(data)
-        if held < wanted:
-            continue
-        pending += b"".join(parts)
-        parts, held = [], 0
-        if header:
+def _records(copy: Any, record: np.dtype[Any]) -> Iterator[npt.NDArray[Any]]:
+    """The rows of a binary COPY as records, about BLOCK_BYTES of them at a
+    time: libpq hands them over one by one, each a record (the header comes
+    before the first, the trailer after the last), so they are joined a
+    block at a time without a step of Python per row."""
+    rows = iter(copy)
+    pending, header = bytearray(), True
+    while True:
+        block = b"".join(itertools.islice(rows, max(1, BLOCK_BYTES // record.itemsize)))
+        if not block:
+            break
+        pending += block
+        if header and len(pending) >= _HEADER:
             del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
             header = False
+        # Bytes past the whole records wait for the next block; the
+        # trailer's two bytes are what is left at the end.
         whole = len(pending) // record.itemsize * record.itemsize
-        yield np.frombuffer(bytes(pending[:whole]), dtype=record), False
-        del pending[:whole]
-    pending += b"".join(parts)
-    if header and pending:
-        del pending[: _HEADER + int.from_bytes(pending[15:19], "big")]
-    # What is left after the rows is the trailer, two bytes.
-    whole = len(pending) // record.itemsize * record.itemsize
-    yield np.frombuffer(bytes(pending[:whole]), record), True
+        if whole:
+            yield np.frombuffer(bytes(pending[:whole]), dtype=record)
+            del pending[:whole]
 
 
 def copied_counts(
@@ -80,13 +75,13 @@ def copied_counts(
     values = ", ".join(f"COALESCE({d.number(identifier(name))}, {nan})" for name in columns)
     query = f"SELECT COALESCE({flag}, {nan}), {values} FROM {source}"
     record = _record(len(columns) + 1)
+    width = len(columns) + 1
     with connection.cursor().copy(f"COPY ({query}) TO STDOUT (FORMAT BINARY)") as copy:
+        # The blocks of records gathered into batches of the rows the limits
+        # allow, each counted in one go instead of merged block by block.
+        blocks = ([rows[f"v{i}"] for i in range(width)] for rows in _records(copy, record))
         batches = (
-            (
-                rows["v0"].astype(np.float64),
-                [rows[f"v{i + 1}"].astype(np.float64) for i in range(len(columns))],
-                last,
-            )
-            for rows, last in _records(copy, record, batch_rows(limits, len(columns)))
+            (parts[0], parts[1:], last)
+            for parts, last in gathered(blocks, batch_rows(limits, len(columns)), width)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)

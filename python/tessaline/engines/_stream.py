@@ -36,8 +36,10 @@ from ._dialects import Dialect
 from ._memory import Limits
 
 # Rows of one batch; fewer when a memory limit is given, so that a batch
-# (8 bytes a value, read and copied) takes at most an eighth of it.
+# (8 bytes a value, read and copied) takes at most an eighth of it, and
+# without one, so that a batch of many columns takes at most BATCH_BYTES.
 BATCH_ROWS = 1 << 20
+BATCH_BYTES = 1 << 28
 _SMALLEST_BATCH = 1 << 14
 # Distinct values of a batch counted without a sort: a column of more gives
 # up after hashing about this many values.
@@ -69,12 +71,17 @@ class _Column:
 
 
 def _merged(parts: Sequence[dict[str, npt.NDArray[Any]]]) -> dict[str, npt.NDArray[Any]]:
+    """One count of the parts, each counted apart (ascending, distinct
+    values): merged in one pass over them, as runs, without a sort."""
     kept = [p for p in parts if p]
     if len(kept) <= 1:
         return kept[0] if kept else {}
-    return native.merge_value_counts(
-        *(np.concatenate([p[k] for p in kept]) for k in ("value", "c0", "c1"))
-    )
+    runs = []
+    for part in kept:
+        rows = part["c0"] + part["c1"]
+        runs.append((part["value"], rows, rows, part["c1"]))
+    value, _, rows, c1 = native.merge_count_runs(runs)
+    return {"value": value, "c0": rows - c1, "c1": c1}
 
 
 def _settle(column: _Column, every: bool = False) -> None:
@@ -180,7 +187,7 @@ def _counts(column: _Column, specials: Sequence[float]) -> ColumnCounts:
 def batch_rows(limits: Limits, columns: int) -> int:
     """Rows of a batch of `columns` values and a flag within the limits."""
     if limits.budget is None:
-        return BATCH_ROWS
+        return min(BATCH_ROWS, max(_SMALLEST_BATCH, BATCH_BYTES // (8 * (columns + 1))))
     return max(_SMALLEST_BATCH, min(BATCH_ROWS, limits.budget // (8 * 8 * (columns + 1))))
 
 
@@ -272,26 +279,35 @@ def streamed_counts(
     """The counts of the numeric `columns` of an in-process DuckDB's
     `source` against the event `flag` of the target, as `counted_batches`
     gives them (`to_come` as there), from one Arrow stream of their values."""
-    values = ", ".join(f"{d.number(identifier(name))} AS c{i}" for i, name in enumerate(columns))
-    query = f"SELECT {values}, {flag} AS flag FROM {source}"
+    # Missing values and unknown targets come as NaN rather than NULL: a
+    # column without a validity bitmap is read as it is, not filled in.
+    nan = f"CAST('NaN' AS {d.double})"
+    values = ", ".join(
+        f"COALESCE(CAST({identifier(name)} AS {d.double}), {nan}) AS c{i}"
+        for i, name in enumerate(columns)
+    )
+    query = f"SELECT {values}, COALESCE({flag}, {nan}) AS flag FROM {source}"
     rows = batch_rows(limits, len(columns))
     with connection.sql(query).to_arrow_reader(rows) as reader:
+        # Each column is read into an array on the thread that counts it.
         batches = (
             (
                 table.column(len(columns)).to_numpy(),
                 [table.column(i) for i in range(len(columns))],
                 last,
             )
-            for table, last in _gathered(reader, rows)
+            for table, last in _tables(reader, rows)
         )
         return counted_batches(batches, columns, target, specials, limits, to_come)
 
 
-def _gathered(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
+def _tables(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
     """The batches of `reader` gathered into tables of at least `rows` rows
     (the last may be shorter), each with whether it is the last: a batch of
     DuckDB holds a row group at most, and counting fewer rows at once would
-    only add merges. A table is handed over once the batch after it comes."""
+    only add merges. A table is handed over once the batch after it comes.
+    Its columns are joined in Arrow's own pool of memory, which keeps its
+    pages from one batch (and fit) to the next."""
     pa = require("pyarrow", "fitting in DuckDB")
     batches, held = [], 0
     for batch in reader:
@@ -302,6 +318,49 @@ def _gathered(reader: Any, rows: int) -> Iterator[tuple[Any, bool]]:
         held += batch.num_rows
     if batches:
         yield pa.Table.from_batches(batches), True
+
+
+def gathered(
+    blocks: Iterator[Sequence[npt.NDArray[Any]]], rows: int, width: int
+) -> Iterator[tuple[list[npt.NDArray[np.float64]], bool]]:
+    """The `width` columns of `blocks` (each `width` arrays of as many
+    numbers) gathered as doubles into arrays of `rows` rows (the last may be
+    shorter), each with whether it is the last, known once the block after
+    it comes. A batch is written once its rows are in, into arrays of its
+    size (so a short table takes no room for more), kept and written over by
+    the batches after a full one: what is handed over is read before the
+    next is asked for. The blocks are let go once written."""
+    batch: list[npt.NDArray[np.float64]] = []
+    waiting: list[list[npt.NDArray[Any]]] = []
+    held = 0
+
+    def written() -> list[npt.NDArray[np.float64]]:
+        nonlocal batch, waiting
+        if not batch or batch[0].size < held:
+            batch = [np.empty(held) for _ in range(width)]
+        at = 0
+        for parts in waiting:
+            size = len(parts[0])
+            for into, part in zip(batch, parts):
+                into[at : at + size] = part
+            at += size
+        waiting = []
+        return batch if batch[0].size == held else [part[:held] for part in batch]
+
+    for block in blocks:
+        size = len(block[0]) if width else 0
+        start = 0
+        while start < size:
+            if held == rows:
+                # Full, and more rows follow.
+                yield written(), False
+                held = 0
+            taken = min(rows - held, size - start)
+            waiting.append([part[start : start + taken] for part in block])
+            held += taken
+            start += taken
+    if held:
+        yield written(), True
 
 
 def _over(counted: Sequence[_Column], limits: Limits) -> bool:

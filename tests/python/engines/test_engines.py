@@ -1,6 +1,7 @@
 """A table fitted inside DuckDB, SQLite and PostgreSQL equals the local fit
 of the same rows, bit for bit."""
 
+import itertools
 import tracemalloc
 
 import numpy as np
@@ -207,18 +208,56 @@ def test_files_are_counted_within_memory_limit_in_the_client(
 
 
 @pytest.mark.parametrize(
+    "budget, columns, rows",
+    [(None, 20, 1 << 20), (None, 500, (1 << 28) // (8 * 501)), (None, 10**5, 1 << 14)]
+    + [(1 << 31, 20, 1 << 20), (64 << 20, 20, (64 << 20) // (8 * 8 * 21))],
+)
+def test_a_streamed_batch_holds_the_rows_the_memory_allows(budget, columns, rows):
+    # Without a limit, a batch of values takes at most 256 MB (never fewer
+    # than 2^14 rows); with one, an eighth of it.
+    limits = engines._memory.Limits(10**6, budget)
+    assert engines._stream.batch_rows(limits, columns) == rows
+
+
+@pytest.mark.parametrize(
+    "sizes, rows", [([5, 3, 7], 4), ([4, 0, 4], 4), ([2, 1], 8), ([], 3), ([0], 3)]
+)
+def test_streamed_blocks_are_gathered_in_order_into_batches_of_the_rows_asked(sizes, rows):
+    # Arrow batches or blocks of COPY records (big-endian) cut and joined into
+    # doubles of `rows` rows (the last shorter), each written over by the
+    # next: read before moving on.
+    values = np.arange(sum(sizes), dtype=np.float64)
+    ends = np.cumsum([0, *sizes])
+    blocks = [[values[a:b], (-values[a:b]).astype(">f8")] for a, b in itertools.pairwise(ends)]
+    batches = [
+        ([part.copy() for part in parts], last)
+        for parts, last in engines._stream.gathered(iter(blocks), rows, 2)
+    ]
+    total = values.size
+    assert [parts[0].size for parts, _ in batches] == [
+        min(rows, total - start) for start in range(0, total, rows)
+    ]
+    assert [last for _, last in batches] == [False] * (len(batches) - 1) + [True] * bool(total)
+    for i, sign in enumerate((1, -1)):
+        column = np.concatenate([[], *(parts[i] for parts, _ in batches)])
+        assert column.dtype == np.float64
+        np.testing.assert_array_equal(column, sign * values)
+
+
+@pytest.mark.parametrize(
     "dialect, settings",
     [
         ("duckdb", {"_stream.BATCH_ROWS": 1500}),
         ("duckdb", {"_stream.BATCH_ROWS": 1500, "_stream.FEW_VALUES": 0}),
         ("duckdb", {"_stream.FEW_VALUES": 0}),
         ("postgresql", {"_copied.BLOCK_BYTES": 1000}),
+        ("postgresql", {"_copied.BLOCK_BYTES": 1000, "_stream.BATCH_ROWS": 1500}),
     ],
 )
 @pytest.mark.parametrize("options", TABLE_OPTIONS[:3])
 def test_numbers_read_in_many_parts_count_as_locally(table, monkeypatch, settings, options):
-    # DuckDB's values in batches counted one by one and merged, PostgreSQL's
-    # groups read a few records at a time: unknown targets, NaN, infinities
+    # DuckDB's and PostgreSQL's values in batches counted one by one and
+    # merged, PostgreSQL's read a few records at a time: unknown targets, NaN, infinities
     # and special values in each. Columns of few values are counted without
     # a sort unless FEW_VALUES is 0; a sorted column of one batch brings
     # its pre-bins from the count.
