@@ -175,7 +175,7 @@ struct Boundaries {
 // takes some 2.5 times less than a general sort, whose comparisons of
 // random levels the processor mispredicts half the time; past it, the
 // quadratic moves would cost more.
-constexpr std::size_t kInsertionSide = 256;
+constexpr std::size_t kInsertionSide = 64;
 
 // Each side sorted on its own: n sorts of at most n groups, cheaper than
 // one sort of all of them. A side lists its groups in rising order (by
