@@ -415,19 +415,24 @@ class Batches:
         return dict(zip(names, read))
 
     def _count_rows(self, names: list[str], n_jobs: int | None) -> None:
-        """The rows that the columns `names` hold, counted in one native call
-        on `n_jobs` threads, each column's as one more run of its counts."""
+        """The rows that the columns `names` hold, counted by native calls on
+        `n_jobs` threads, each column's as one more run of its counts. A
+        call takes as many columns as threads: the copies that join a
+        column's batches then hold a few columns' rows at once, not all the
+        rows held (up to HELD_ROWS)."""
         waiting = [name for name in names if self.rows.get(name)]
-        if not waiting:
-            return
+        n_threads = threads.thread_count(n_jobs)
         flags_joined: dict[tuple[int, ...], FloatArray] = {}
-        joined = [_joined_rows(self.rows[name], flags_joined) for name in waiting]
-        counted = native.count_batch_columns(
-            [x for x, _ in joined], [f for _, f in joined], threads.thread_count(n_jobs)
-        )
-        for name, run in zip(waiting, counted):
-            self.groups[name].append(Groups(*run))
-            self.rows[name] = []
+        for start in range(0, len(waiting), n_threads):
+            part = waiting[start : start + n_threads]
+            joined = [_joined_rows(self.rows[name], flags_joined) for name in part]
+            counted = native.count_batch_columns(
+                [x for x, _ in joined], [f for _, f in joined], n_threads
+            )
+            del joined
+            for name, run in zip(part, counted):
+                self.groups[name].append(Groups(*run))
+                self.rows[name] = []
 
     def _merge(self, names: list[str], n_jobs: int | None) -> None:
         self._count_rows(names, n_jobs)
