@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "column_threads.hpp"
+#include "count_runs.hpp"
 #include "large_buffer.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -44,11 +45,7 @@ CountRunsUnion count_batch(const double* x, const double* flags, std::size_t n) 
     }
     for (std::size_t i = 0; refused && i < n; ++i) {
         const double flag = flags[i];
-        if (flag != 0.0 && flag != 1.0 && !std::isnan(flag)) {
-            throw std::invalid_argument("count_batch: event flag " + std::to_string(flag) +
-                                        " at row " + std::to_string(i) +
-                                        " is neither 0, 1 nor NaN");
-        }
+        if (flag != 0.0 && flag != 1.0 && !std::isnan(flag)) refuse_event_flag(flag, i);
     }
     ValueCounts counted;
     if (unknown == 0) {

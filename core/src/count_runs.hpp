@@ -10,11 +10,19 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
+
+// The refusal of a batch's event flag other than 0, 1 and NaN, at `row`.
+[[noreturn]] inline void refuse_event_flag(double flag, std::size_t row) {
+    throw std::invalid_argument("count_batch: event flag " + std::to_string(flag) + " at row " +
+                                std::to_string(row) + " is neither 0, 1 nor NaN");
+}
 
 // An unsigned key in the order of the doubles: both zeros one key, every NaN
 // one key after +inf. Merges then compare integers, without branches.

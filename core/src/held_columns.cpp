@@ -79,11 +79,7 @@ HeldColumnRead read_rows_only(const std::vector<FlaggedColumn>& rows, std::size_
                 labels[kept++] = flag == 1.0;
                 continue;
             }
-            if (!std::isnan(flag)) {
-                throw std::invalid_argument("count_batch: event flag " + std::to_string(flag) +
-                                            " at row " + std::to_string(row) +
-                                            " is neither 0, 1 nor NaN");
-            }
+            if (!std::isnan(flag)) refuse_event_flag(flag, row);
             const std::size_t kind = std::isnan(x) ? kMissing : std::isinf(x) ? kInfinite : kFinite;
             out.totals[kind][0] += 1;
             if (kind != kFinite) continue;
