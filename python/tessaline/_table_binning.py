@@ -1269,10 +1269,14 @@ class TableBinning(TableBinningBase):
                 f"({', '.join(kept.columns)}), not {', '.join(names)}"
             )
         columns: dict[str, FloatArray | categories.Encoded] = {}
-        for name in names:
-            if name in (target_name, weight_name) or name in self.exclude or name in kept.skipped:
-                continue
-            values = frames.column(data, name)
+        binned = [
+            name
+            for name in names
+            if name not in (target_name, weight_name)
+            and name not in self.exclude
+            and name not in kept.skipped
+        ]
+        for name, values in frames.columns(data, binned).items():
             if frames.length(values) != flags.size:
                 raise ValueError(
                     f"column {name!r} has {frames.length(values)} rows, the target {flags.size}"

@@ -67,15 +67,19 @@ def holds_decimals(values: Any) -> bool:
         dtype = values.dtype
     if getattr(dtype, "kind", None) != "O" or str(dtype) in ("str", "string"):
         return False  # pandas text columns hold no decimal
+    categories = getattr(dtype, "categories", None)
+    if categories is not None and (
+        getattr(categories.dtype, "kind", None) != "O"
+        or str(categories.dtype) in ("str", "string")
+        or not any(isinstance(v, Decimal) for v in categories)
+    ):
+        # A pandas category column whose categories hold no decimal: settled
+        # by its dtype, without a look at its rows.
+        return False
     cat = getattr(values, "cat", None)
     if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
         # A pandas category column holds the categories its codes use: look
         # at those (only objects can be decimals), not at every row.
-        if getattr(cat.categories.dtype, "kind", None) != "O" or str(cat.categories.dtype) in (
-            "str",
-            "string",
-        ):
-            return False
         codes = np.asarray(cat.codes)
         used = np.bincount(codes[codes >= 0], minlength=len(cat.categories)) > 0
         values = np.asarray(cat.categories, dtype=object)[used]

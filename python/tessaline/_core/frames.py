@@ -106,11 +106,14 @@ def is_categorical(values: Any) -> bool:
     ``category``, polars Categorical/Enum, pyarrow dictionary arrays. A
     column of Python decimals holds numbers, as the same data in a float,
     pyarrow decimal or polars Decimal column do."""
+    dtype = getattr(values, "dtype", None)
+    if isinstance(dtype, np.dtype) and dtype.kind in "fiuc":
+        # NumPy's numbers (also behind a pandas Series): settled by the dtype.
+        return False
     if holds_decimals(values):
         return False
     if isinstance(values, np.ma.MaskedArray):
         return values.dtype.kind in "OSUb"
-    dtype = getattr(values, "dtype", None)
     if dtype is None:
         dtype = getattr(values, "type", None)
     if dtype is None:

@@ -30,6 +30,7 @@ DECIMAL_FORMS = {
     "pandas objects, NaN missing": lambda x: pandas.Series(
         [np.nan if v is None else v for v in decimals(x)], dtype=object
     ),
+    "pandas category": lambda x: pandas.Series(decimals(x), dtype="category"),
     "NumPy objects": lambda x: np.array(decimals(x), dtype=object),
     "list": decimals,
     "pyarrow decimal": lambda x: pytest.importorskip("pyarrow").array(
