@@ -27,7 +27,7 @@ import pytest
 
 import tessaline as tl
 
-SCENARIO_SECONDS = 150
+SCENARIO_SECONDS = 300
 
 
 def _fitted(seed: int) -> str:
