@@ -14,17 +14,24 @@ namespace tessaline {
 class ExactSum {
   public:
     void add(double x) {
+        const std::size_t n = partials_.size();
+        double* const p = partials_.data();
         std::size_t kept = 0;
-        for (std::size_t j = 0; j < partials_.size(); ++j) {
-            double y = partials_[j];
+        for (std::size_t j = 0; j < n; ++j) {
+            double y = p[j];
             if (std::fabs(x) < std::fabs(y)) std::swap(x, y);
             const double hi = x + y;
             const double lo = y - (hi - x);
-            if (lo != 0.0) partials_[kept++] = lo;
+            if (lo != 0.0) p[kept++] = lo;
             x = hi;
         }
-        partials_.resize(kept);
-        partials_.push_back(x);
+        // The expansion grows by at most one partial: it only allocates then.
+        if (kept < n) {
+            p[kept] = x;
+            partials_.resize(kept + 1);
+        } else {
+            partials_.push_back(x);
+        }
     }
 
     // a * b exactly: the rounded product and its error (fma rounds once).
