@@ -448,7 +448,7 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     const uint32_t id = found ? buckets_[slot].law[at] : 0;
     built = false;
     if (id != 0 && id != SEEN) return &law_at(id - 1);
-    if (id == 0) {
+    if (id == 0 && !keep_new_) {
         // Seen once: drawn by a walk from the mode as far as its draw needs.
         // Every bucket holds a law or a law seen: the buckets are no more
         // than the laws allowed.
@@ -468,6 +468,10 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     mark(law);
     built = true;
     ++held_;
+    if (buckets_[slot].key != key) {
+        buckets_[slot].key = key;
+        if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
+    }
     buckets_[slot].law[at] = static_cast<uint32_t>(held_);
     return &law;
 }

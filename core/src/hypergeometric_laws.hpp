@@ -119,6 +119,9 @@ class LawCache {
     }
 
     std::size_t held() const { return held_; }
+    // Builds and keeps laws met for the first time too: a long test's laws
+    // mostly come back.
+    void keep_new() { keep_new_ = true; }
 
   private:
     static constexpr std::size_t BUCKET = 16;
@@ -162,6 +165,7 @@ class LawCache {
     std::size_t n_buckets_ = 0;
     std::vector<std::unique_ptr<Law[]>> chunks_;
     std::size_t held_ = 0;
+    bool keep_new_ = false;
     std::vector<double> left_, right_, before_;  // the walk just made
 };
 
@@ -194,6 +198,8 @@ class TableDeals {
     // Reads the laws `shared` keeps before its own (none: its own only):
     // `shared` must outlive the deals and take no new law while they read it.
     void share(const LawCache* shared) { shared_ = shared; }
+    // Keeps every law met, as a long test's laws mostly come back.
+    void keep_laws() { cache_.keep_new(); }
     // The generator as the tables taken left it, and the calls the last of
     // them took (0 before one is taken).
     SplitMix64 generator() const { return taken_ > 0 ? ends_[taken_ - 1] : rng_; }
