@@ -48,8 +48,10 @@ inline double up_ratio(int64_t k, int64_t events, int64_t others, int64_t n) {
 
 // Steps of the walk whose ratios of weights are worked out together, before
 // the products and sums that chain them: the divisions, independent of one
-// another, then go several at a time.
-constexpr int SEGMENT = 32;
+// another, then go several at a time. A walk for one draw sees after each
+// segment whether it may stop: 16 steps stop it sooner than 32 on the laws
+// of a few hundred rows, and 8 cost more in calls than they save.
+constexpr int SEGMENT = 16;
 
 // The ratios up_ratio and down_ratio give for the SEGMENT steps from `from`
 // out of the mode, from the counts as doubles (see walk_weights). The
@@ -69,52 +71,131 @@ TESSALINE_VECTOR_VARIANTS(void, segment_ratios,
                            double* up, double* down),
                           (mode, ev, rows, spare, from, up, down))
 
-// The weights relative to the mode's, from the mode outwards, into `left`
-// (w(mode - 1), w(mode - 2), ...) and `right` (w(mode + 1), ...), each side
-// until a weight is negligible, with the running sum before each step (a
-// step adds the right weight, then the left) into `before`; returns the sum
-// of the weights, left side first, and the weights on either side. The
-// buffers grow as the walk goes, to its length, not the law's support.
-double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
-                    std::vector<double>& right, std::vector<double>& before, uint32_t& n_left,
-                    uint32_t& n_right) {
+// A walk of the weights relative to the mode's, from the mode outwards, that
+// may stop after any segment and go on: w(mode - 1), w(mode - 2), ... into
+// `left`, w(mode + 1), ... into `right`, each side until a weight is
+// negligible, and the running sum before each step (a step adds the right
+// weight, then the left) into `before`. The buffers grow as the walk goes,
+// to its length, not the law's support.
+struct Walk {
     // The counts as doubles: whole numbers far below 2^53, so each sum below
     // is the very double its integer converts to, and every ratio the same
     // as up_ratio's and down_ratio's.
-    const double mode = static_cast<double>(s.mode), ev = static_cast<double>(events),
-                 rows = static_cast<double>(n), spare = static_cast<double>(s.others - n);
-    const auto left_steps = static_cast<std::size_t>(s.mode - s.lo);
-    const auto right_steps = static_cast<std::size_t>(s.hi - s.mode);
-    double up[SEGMENT], down[SEGMENT];
+    double mode, ev, rows, spare;
+    std::size_t left_steps, right_steps;
     double right_weight = 1.0, left_weight = 1.0, left_sum = 1.0, running = 1.0;
-    bool go_right = right_steps > 0, go_left = left_steps > 0;
+    // The ratios of the last step either side.
+    double right_ratio = 1.0, left_ratio = 1.0;
+    bool go_right, go_left;
     std::size_t step = 0, nl = 0, nr = 0;
+
+    Walk(int64_t events, int64_t n, const Support& s)
+        : mode(static_cast<double>(s.mode)),
+          ev(static_cast<double>(events)),
+          rows(static_cast<double>(n)),
+          spare(static_cast<double>(s.others - n)),
+          left_steps(static_cast<std::size_t>(s.mode - s.lo)),
+          right_steps(static_cast<std::size_t>(s.hi - s.mode)),
+          go_right(right_steps > 0),
+          go_left(left_steps > 0) {}
+
+    bool going() const { return go_right || go_left; }
+};
+
+// The next SEGMENT steps of the walk (fewer where both sides end).
+void walk_segment(Walk& w, std::vector<double>& left, std::vector<double>& right,
+                  std::vector<double>& before) {
+    if (before.size() < w.step + SEGMENT + 1) {
+        const std::size_t room = 2 * (w.step + SEGMENT + 1);
+        before.resize(room), left.resize(room), right.resize(room);
+    }
+    if (w.step == 0) before[0] = 1.0;
+    double up[SEGMENT], down[SEGMENT];
+    segment_ratios(w.mode, w.ev, w.rows, w.spare, static_cast<double>(w.step), up, down);
+    double right_weight = w.right_weight, left_weight = w.left_weight, left_sum = w.left_sum,
+           running = w.running, right_ratio = w.right_ratio, left_ratio = w.left_ratio;
+    bool go_right = w.go_right, go_left = w.go_left;
+    std::size_t step = w.step, nl = w.nl, nr = w.nr;
+    for (int j = 0; j < SEGMENT && (go_right || go_left); ++j, ++step) {
+        if (go_right) {
+            right_ratio = up[j];
+            go_right = step < w.right_steps && !((right_weight *= up[j]) < NEGLIGIBLE);
+            if (go_right) right[nr++] = right_weight, running += right_weight;
+        }
+        if (go_left) {
+            left_ratio = down[j];
+            go_left = step < w.left_steps && !((left_weight *= down[j]) < NEGLIGIBLE);
+            if (go_left) left[nl++] = left_weight, left_sum += left_weight, running += left_weight;
+        }
+        before[step + 1] = running;
+    }
+    w.right_weight = right_weight, w.left_weight = left_weight, w.left_sum = left_sum;
+    w.running = running, w.right_ratio = right_ratio, w.left_ratio = left_ratio;
+    w.go_right = go_right, w.go_left = go_left;
+    w.step = step, w.nl = nl, w.nr = nr;
+}
+
+// The sum of the weights of a finished walk: the left side first.
+double walked_sum(const Walk& w, const std::vector<double>& right) {
+    double sum = w.left_sum;
+    for (std::size_t j = 0; j < w.nr; ++j) sum += right[j];
+    return sum;
+}
+
+// The walk of the law whole; returns the sum of its weights and the weights
+// on either side.
+double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
+                    std::vector<double>& right, std::vector<double>& before, uint32_t& n_left,
+                    uint32_t& n_right) {
+    Walk w(events, n, s);
     if (before.empty()) before.resize(1);
     before[0] = 1.0;
-    while (go_right || go_left) {
-        if (before.size() < step + SEGMENT + 1) {
-            const std::size_t room = 2 * (step + SEGMENT + 1);
-            before.resize(room), left.resize(room), right.resize(room);
-        }
-        segment_ratios(mode, ev, rows, spare, static_cast<double>(step), up, down);
-        for (int j = 0; j < SEGMENT && (go_right || go_left); ++j, ++step) {
-            if (go_right) {
-                go_right = step < right_steps && !((right_weight *= up[j]) < NEGLIGIBLE);
-                if (go_right) right[nr++] = right_weight, running += right_weight;
-            }
-            if (go_left) {
-                go_left = step < left_steps && !((left_weight *= down[j]) < NEGLIGIBLE);
-                if (go_left)
-                    left[nl++] = left_weight, left_sum += left_weight, running += left_weight;
-            }
-            before[step + 1] = running;
-        }
+    while (w.going()) walk_segment(w, left, right, before);
+    n_left = static_cast<uint32_t>(w.nl);
+    n_right = static_cast<uint32_t>(w.nr);
+    return walked_sum(w, right);
+}
+
+// The count the target `target` falls on among the first `steps` steps of a
+// walk with `right_kept` weights on its right side (step j adds right[j]
+// where j < right_kept, then the left weight): the mode below 1, else the
+// step whose running sum first exceeds the target, found among the sums
+// after each step (they grow), then within the step, right side first.
+// `steps` where the target is not below the last of those sums.
+constexpr int64_t BEYOND = INT64_MIN;
+
+int64_t count_at(double target, int64_t mode, std::size_t steps, std::size_t right_kept,
+                 const std::vector<double>& before, const std::vector<double>& right) {
+    if (target < 1.0) return mode;
+    const double* after = before.data() + 1;
+    const auto step =
+        static_cast<std::size_t>(std::upper_bound(after, after + steps, target) - after);
+    if (step == steps) return BEYOND;
+    // The step adds its right weight first: the very sum the walk made.
+    if (step < right_kept && target < before[step] + right[step]) {
+        return mode + 1 + static_cast<int64_t>(step);
     }
-    double sum = left_sum;
-    for (std::size_t j = 0; j < nr; ++j) sum += right[j];
-    n_left = static_cast<uint32_t>(nl);
-    n_right = static_cast<uint32_t>(nr);
-    return sum;
+    return mode - 1 - static_cast<int64_t>(step);
+}
+
+// The least target count_at turns to `count`, a count it gives.
+double count_start(int64_t count, int64_t mode, std::size_t right_kept,
+                   const std::vector<double>& before, const std::vector<double>& right) {
+    if (count == mode) return -HUGE_VAL;
+    if (count > mode) return before[static_cast<std::size_t>(count - mode - 1)];
+    const auto step = static_cast<std::size_t>(mode - count - 1);
+    return step < right_kept ? before[step] + right[step] : before[step];
+}
+
+// The weights a walk has yet to add on one side are at most the last one
+// times q + q^2 + ..., q the ratio of the next step: the law is log-concave,
+// so the ratios fall away from the mode. The rounding of each ratio and
+// product (a few units of the last place, step by step) stays far inside
+// the margin on q. Infinite where q is not below 1 (beside the mode, where
+// the walk has just begun).
+double side_tail(double weight, double ratio) {
+    const double q = ratio * (1.0 + 1e-6);
+    return q < 1.0 ? weight * (q / (1.0 - q)) : HUGE_VAL;
 }
 
 }  // namespace
@@ -293,22 +374,41 @@ void LawCache::mark(Law& law) const {
 }
 
 int64_t LawCache::invert_walked(const Law& law, double uniform) const {
-    const double target = uniform * law.sum;
-    if (target < 1.0) return law.mode;
-    const std::size_t steps = std::max(law.left, law.right);
-    // before_[j + 1] is the sum after step j: the first above the target
-    // ends the step the target falls in.
-    const double* after = before_.data() + 1;
-    const auto step =
-        static_cast<std::size_t>(std::upper_bound(after, after + steps, target) - after);
-    if (step == steps) {
-        return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
-    }
-    // The step adds its right weight first: the very sum the walk made.
-    if (step < law.right && target < before_[step] + right_[step]) {
-        return law.mode + 1 + static_cast<int64_t>(step);
-    }
-    return law.mode - 1 - static_cast<int64_t>(step);
+    const int64_t count = count_at(uniform * law.sum, law.mode, std::max(law.left, law.right),
+                                   law.right, before_, right_);
+    if (count != BEYOND) return count;
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
+}
+
+int64_t LawCache::draw_walking(int64_t total, int64_t events, int64_t n, double uniform) {
+    const Support s = support(total, events, n);
+    Walk w(events, n, s);
+    // The sum of the whole walk is a sum of at most hi - lo + 1 weights, the
+    // walk's running sum one of some of them, each within m units of the
+    // last place (of the m terms) of its exact sum: so the whole sum lies
+    // between the running sum less twice that share and the running sum
+    // plus the weights to come, plus twice that share, rounding of these
+    // bounds included.
+    const double slack = (4.0 * static_cast<double>(s.hi - s.lo) + 8.0) * 0x1p-53;
+    do {
+        walk_segment(w, left_, right_, before_);
+        if (!w.going()) break;
+        // The ratios fall away from the mode: the last ones bound the next.
+        double rest = 0.0;
+        if (w.go_right) rest += side_tail(w.right_weight, w.right_ratio);
+        if (w.go_left) rest += side_tail(w.left_weight, w.left_ratio);
+        // The target, uniform times the whole sum, lies between these (the
+        // product rounds the same way for a larger factor).
+        const double low = uniform * (w.running * (1.0 - slack));
+        const double high = uniform * ((w.running + rest) * (1.0 + slack));
+        const int64_t at_high = count_at(high, s.mode, w.step, w.nr, before_, right_);
+        if (at_high != BEYOND && !(low < count_start(at_high, s.mode, w.nr, before_, right_)))
+            return at_high;
+    } while (true);
+    const int64_t count =
+        count_at(uniform * walked_sum(w, right_), s.mode, w.step, w.nr, before_, right_);
+    if (count != BEYOND) return count;
+    return w.nr > 0 ? s.mode + static_cast<int64_t>(w.nr) : s.mode - static_cast<int64_t>(w.nl);
 }
 
 int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
@@ -344,10 +444,23 @@ const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t 
     const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
     std::size_t slot = find(key);
-    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    const bool found = buckets_[slot].key == key;
+    const uint32_t id = found ? buckets_[slot].law[at] : 0;
     built = false;
-    if (id != 0) return &law_at(id - 1);
-    // Every bucket holds a law: the buckets are no more than the laws.
+    if (id != 0 && id != SEEN) return &law_at(id - 1);
+    if (id == 0 && !keep_new_) {
+        // Seen once: drawn by a walk from the mode as far as its draw needs.
+        // Every bucket holds a law or a law seen: the buckets are no more
+        // than the laws allowed.
+        if (found || n_buckets_ < max_laws_) {
+            if (!found) {
+                buckets_[slot].key = key;
+                if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
+            }
+            buckets_[slot].law[at] = SEEN;
+        }
+        return nullptr;
+    }
     if (held_ >= max_laws_) return nullptr;
     if (held_ % CHUNK == 0) chunks_.push_back(new_chunk());
     Law& law = law_at(static_cast<uint32_t>(held_));
@@ -368,14 +481,11 @@ const LawCache::Law* LawCache::kept(std::size_t group, int64_t events) const {
     const Bucket& bucket = buckets_[find(key)];
     const uint32_t id =
         bucket.key == key ? bucket.law[static_cast<std::size_t>(events) % BUCKET] : 0;
-    return id != 0 ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
+    return id != 0 && id != SEEN ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
 }
 
 int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
-    if (law == nullptr) {
-        walk(total, events, n, spare_);
-        return invert_walked(spare_, rng.unit());
-    }
+    if (law == nullptr) return draw_walking(total, events, n, rng.unit());
     return invert_kept(*law, total, events, n, rng.unit() * law->sum);
 }
 

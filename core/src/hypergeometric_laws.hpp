@@ -45,6 +45,11 @@ int64_t invert(const Inversion& law, SplitMix64& rng);
 // The laws a test's draws invert, kept by group and events left: the rows
 // left before each group are the same in every draw, and the events left
 // take few values, so most draws read their laws instead of building them.
+// Yet many laws are met once only (the events left spread wider than a short
+// test's draws, down the groups): a law met for the first time is drawn by a
+// walk from its mode only as far as its draw needs, some 2 to 4 standard
+// deviations where the whole law takes 9 either side, and kept when met
+// again.
 //
 // A law is kept as at most CHECKPOINTS states of its walk (the running sum
 // and the last weight on either side), one every `block` steps, not as all
@@ -61,9 +66,9 @@ int64_t invert(const Inversion& law, SplitMix64& rng);
 // are few and small, and stay in cache.
 //
 // Memory is bounded: at most `max_laws` laws, 416 bytes each, and no more
-// buckets than laws, 72 bytes each in a table at least a quarter full: at
-// most 46 MB with the default. Past that, new laws are built for their one
-// draw.
+// buckets (of laws kept or met once) than that, 72 bytes each in a table at
+// least a quarter full: at most 46 MB with the default. Past that, new laws
+// are walked for their one draw.
 //
 // The laws' room outlives the cache: a test needs much the same room as the
 // test before it, and fresh memory costs a page fault and a zeroed page on
@@ -97,14 +102,15 @@ class LawCache {
 
     // The law of the `n` rows of group `group` drawn from `total` rows
     // holding `events` (the group's key: the same group and events left
-    // always come with the same rows), built now if new (`built` tells);
-    // none past the memory limit. It stays where it is while the cache lasts.
+    // always come with the same rows), built now if met before (`built`
+    // tells); none when met for the first time, or past the memory limit. It stays where it is
+    // while the cache lasts.
     const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n, bool& built);
     // The law of group `group` with `events` left where it is kept already,
     // else none; changes nothing, so threads may read a cache no one builds in.
     const Law* kept(std::size_t group, int64_t events) const;
     // The events among those rows, from the law `locate` gave, or from one
-    // walked for this draw where it gave none.
+    // walked as far as this draw needs where it gave none.
     int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
     // The events from the law `locate` built last, before any other law is
     // walked: its running sums are at hand, so no step is walked again.
@@ -113,14 +119,18 @@ class LawCache {
     }
 
     std::size_t held() const { return held_; }
+    // Builds and keeps laws met for the first time too: a long test's laws
+    // mostly come back.
+    void keep_new() { keep_new_ = true; }
 
   private:
     static constexpr std::size_t BUCKET = 16;
     static constexpr std::size_t CHUNK = 1024;  // laws allocated together
     static constexpr std::size_t KEPT_CHUNKS = 64;
     static constexpr uint64_t EMPTY = ~uint64_t{0};
+    static constexpr uint32_t SEEN = ~uint32_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
-    // number, 0 where not kept.
+    // number, 0 where not seen, SEEN where drawn once and not kept.
     struct Bucket {
         uint64_t key = EMPTY;
         uint32_t law[BUCKET] = {};
@@ -140,6 +150,12 @@ class LawCache {
     // whose running sum first exceeds the target, found among the sums
     // after each step (they grow), then within the step, right side first.
     int64_t invert_walked(const Law& law, double uniform) const;
+    // The draw for the uniform `uniform` from a law not kept, walked from
+    // its mode only as far as that draw needs: the same count as the whole
+    // law's, the target being uniform times the whole sum, which the walk
+    // so far bounds closely enough, nearly always, to settle the step it
+    // falls in (else the walk goes on, to the end if need be).
+    int64_t draw_walking(int64_t total, int64_t events, int64_t n, double uniform);
     static int64_t invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
                                double target);
 
@@ -149,8 +165,8 @@ class LawCache {
     std::size_t n_buckets_ = 0;
     std::vector<std::unique_ptr<Law[]>> chunks_;
     std::size_t held_ = 0;
+    bool keep_new_ = false;
     std::vector<double> left_, right_, before_;  // the walk just made
-    Law spare_;
 };
 
 // Whether two generators stand at the same state: their next values are the
@@ -182,6 +198,8 @@ class TableDeals {
     // Reads the laws `shared` keeps before its own (none: its own only):
     // `shared` must outlive the deals and take no new law while they read it.
     void share(const LawCache* shared) { shared_ = shared; }
+    // Keeps every law met, as a long test's laws mostly come back.
+    void keep_laws() { cache_.keep_new(); }
     // The generator as the tables taken left it, and the calls the last of
     // them took (0 before one is taken).
     SplitMix64 generator() const { return taken_ > 0 ? ends_[taken_ - 1] : rng_; }

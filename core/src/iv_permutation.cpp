@@ -488,11 +488,15 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
             calls_per_table = serial.deals.last_calls();
             continue;
         }
+        // Only a long test deals in parallel: its laws mostly come back,
+        // so they are kept from the first time they are met.
+        if (drawers.empty()) serial.deals.keep_laws();
         while (drawers.size() < n_threads) {
             drawers.push_back(
                 std::make_unique<Drawer>(search, events, SplitMix64(options.seed),
                                          hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_threads));
             drawers.back()->deals.share(&serial.deals.cache());
+            drawers.back()->deals.keep_laws();
         }
         const SegmentsRun run =
             draw_segments(drawers, serial.deals.generator(), calls_per_table, stop - test.draws);

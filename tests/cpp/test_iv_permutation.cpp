@@ -103,6 +103,37 @@ INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
                          ::testing::Values(tessaline::hypergeometric::LawCache::DEFAULT_MAX_LAWS,
                                            std::size_t{5}, std::size_t{0}));
 
+// A law met once is walked from its mode only as far as its draw needs: the
+// count is the one the whole law gives for the same uniform, on laws from a
+// few steps to thousands either side of the mode, skewed ones at either end
+// of the support included, and for a few of them every draw (the bounds of
+// the sum then settle some draws late, near a step's end).
+TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
+    tessaline::SplitMix64 margins(5);
+    std::vector<double> weights;
+    tessaline::hypergeometric::Inversion whole;
+    for (int trial = 0; trial < 300; ++trial) {
+        const auto total =
+            static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
+        const auto events =
+            static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
+        const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
+        tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+        // No law kept: every draw walks its law.
+        tessaline::hypergeometric::LawCache cache(events, 0);
+        tessaline::SplitMix64 walked(trial), reference(trial);
+        for (int d = 0; d < 50; ++d) {
+            bool built = true;
+            const auto* law = cache.locate(0, total, events, n, built);
+            ASSERT_EQ(law, nullptr);
+            ASSERT_FALSE(built);
+            ASSERT_EQ(cache.draw(law, total, events, n, walked),
+                      tessaline::hypergeometric::invert(whole, reference))
+                << "total " << total << " events " << events << " rows " << n << " draw " << d;
+        }
+    }
+}
+
 // A column far beyond noise is settled by the chi-square bound without a
 // draw; rows expecting fewer than 5 of a class, or no bound asked for, draw.
 struct BoundCase {
