@@ -180,8 +180,9 @@ using Doubles4 = double __attribute__((vector_size(32)));
 using Masks4 = int64_t __attribute__((vector_size(32)));
 
 // Checks the weights and finds their kind, with the least above 0 and the
-// largest, in one pass without branches, four weights at a time (TESSALINE_VECTOR_VARIANTS); the row of a refused weight
-// is then found by require_weights. A weight of at least 2^52 is a whole
+// largest, in one pass without branches, four weights at a time
+// (TESSALINE_VECTOR_VARIANTS); the row of a refused weight is then found by
+// require_weights. A weight of at least 2^52 is a whole
 // number; below, adding and taking away 2^52 rounds away any fraction. The
 // total is read only for whole weights, as four running sums that do not
 // wait on one another: each is exact while below 2^53, and one that reaches
