@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -77,6 +78,59 @@ struct PlainSum {
     void clear() { sum = 0.0; }
 };
 
+// Weights that are each a whole multiple of one power of two, 2^scale, and
+// below 2^64 times it, summed as those multiples in 128 bits: exactly, for an
+// integer addition a weight where RunningExactSum, on fractional weights,
+// keeps an error at most additions. The sum is rounded once to the nearest
+// double, as RunningExactSum rounds it, so either gives the same bits.
+class ScaledSum {
+  public:
+    explicit ScaledSum(int scale) : up_(std::ldexp(1.0, -scale)), scale_(scale) {}
+    void add(double w) { sum_ += static_cast<uint64_t>(w * up_); }
+    double value() { return rounded(std::exchange(sum_, 0)); }
+    void clear() { sum_ = 0; }
+    // The exact sum of this and `other` rounded once.
+    double with(const ScaledSum& other) const { return rounded(sum_ + other.sum_); }
+
+  private:
+    // Below 2^53 the multiple is a double as it is; above, its parts above
+    // bit 64, from bit 32 and below are (each of at most 53 bits), and their
+    // exact sum rounds once. Scaled back by a power of two, exactly: the
+    // scale keeps every sum of weights a normal double (common_scale).
+    double rounded(unsigned __int128 s) const {
+        double multiple;
+        if (s < (static_cast<unsigned __int128>(1) << 53)) {
+            multiple = static_cast<double>(static_cast<uint64_t>(s));
+        } else {
+            ExactSum parts;
+            parts.add(std::ldexp(static_cast<double>(static_cast<uint64_t>(s >> 64)), 64));
+            parts.add(
+                std::ldexp(static_cast<double>(static_cast<uint64_t>(s >> 32) & 0xFFFFFFFFu), 32));
+            parts.add(static_cast<double>(static_cast<uint64_t>(s) & 0xFFFFFFFFu));
+            multiple = parts.value();
+        }
+        return std::ldexp(multiple, scale_);
+    }
+
+    unsigned __int128 sum_ = 0;
+    double up_;
+    int scale_;
+};
+
+// The scale of ScaledSum for weights between `least` and `most` above 0, if
+// there is one: every weight is a whole multiple of the ulp of the least
+// (2^(ilogb(least) - 52)); within 11 binades of it, below 2^64 times that
+// ulp. A least weight of a normal ulp and a largest far from the top keep
+// every sum of fewer than 2^60 weights a normal, finite double. None where
+// no weight is above 0.
+std::optional<int> common_scale(double least, double most) {
+    if (!(least <= most)) return std::nullopt;
+    const int low = std::ilogb(least);
+    const int high = std::ilogb(most);
+    if (high - low > 10 || low - 52 < -1022 || high > 960) return std::nullopt;
+    return low - 52;
+}
+
 // The weights of a group of rows by class, each summed by `Sum`.
 template <typename Sum>
 struct BasicClassSums {
@@ -115,7 +169,9 @@ using KeyedRow = KeyedRecord;
 struct WeightKinds {
     bool all_ones;
     bool whole;
-    bool refused;  // a weight that is not finite or below 0
+    bool refused;      // a weight that is not finite or below 0
+    double least = 0;  // the least weight above 0 (infinity where none is)
+    double most = 0;   // the largest weight
 };
 
 // Four doubles, and four masks of 64 bits, in one vector register where the
@@ -123,9 +179,10 @@ struct WeightKinds {
 using Doubles4 = double __attribute__((vector_size(32)));
 using Masks4 = int64_t __attribute__((vector_size(32)));
 
-// Checks the weights and finds their kind in one pass without branches, four
-// weights at a time (TESSALINE_VECTOR_VARIANTS); the row of a refused weight
-// is then found by require_weights. A weight of at least 2^52 is a whole
+// Checks the weights and finds their kind, with the least above 0 and the
+// largest, in one pass without branches, four weights at a time
+// (TESSALINE_VECTOR_VARIANTS); the row of a refused weight is then found by
+// require_weights. A weight of at least 2^52 is a whole
 // number; below, adding and taking away 2^52 rounds away any fraction. The
 // total is read only for whole weights, as four running sums that do not
 // wait on one another: each is exact while below 2^53, and one that reaches
@@ -140,6 +197,9 @@ TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, s
     Masks4 not_one = {};
     Masks4 fraction = {};
     Doubles4 totals = zero;
+    const double kInf = std::numeric_limits<double>::infinity();
+    Doubles4 least = {kInf, kInf, kInf, kInf};
+    Doubles4 most = zero;
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         Doubles4 v;
@@ -149,6 +209,8 @@ TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, s
         not_one |= v != 1.0;
         fraction |= (v < kTwo52) & (((v + kTwo52) - kTwo52) != v);
         totals += v;
+        least = (v > zero) & (v < least) ? v : least;
+        most = v > most ? v : most;
     }
     bool any_refused = false;
     bool ones = true;
@@ -159,15 +221,19 @@ TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, s
         whole &= fraction[l] == 0;
     }
     double total = (totals[0] + totals[1]) + (totals[2] + totals[3]);
+    double lightest = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
+    double heaviest = std::max(std::max(most[0], most[1]), std::max(most[2], most[3]));
     for (; i < n; ++i) {
         const double wi = w[i];
+        if (wi > 0.0 && wi < lightest) lightest = wi;
+        if (wi > heaviest) heaviest = wi;
         any_refused |= !(is_finite(wi) && wi >= 0.0);
         ones &= wi == 1.0;
         whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
         total += wi;
     }
     if (any_refused) return WeightKinds{false, false, true};
-    return WeightKinds{ones, whole && total < 9007199254740992.0, false};
+    return WeightKinds{ones, whole && total < 9007199254740992.0, false, lightest, heaviest};
 }
 TESSALINE_VECTOR_VARIANTS(WeightKinds, weight_kinds_in_lanes, (const double* w, std::size_t n),
                           (w, n))
@@ -246,7 +312,9 @@ class GroupSums {
   public:
     // Room for n groups, from the kept vectors where they hold it: pages
     // already mapped, not faulted in and zeroed again for every column.
-    explicit GroupSums(std::size_t n) : block_(std::make_unique<GroupBlock>()) {
+    // Each class's weights are summed by copies of `sum`.
+    GroupSums(std::size_t n, const Sum& sum)
+        : block_(std::make_unique<GroupBlock>()), c0_(sum), c1_(sum) {
         reserve_recycled(counts_.value, n);
         reserve_recycled(counts_.c0, n);
         reserve_recycled(counts_.c1, n);
@@ -326,8 +394,8 @@ constexpr std::size_t kVectorSortRows = 256;
 // buffer a scratch that a previous column may have left) and summed a run at
 // a time while the run is in the caches. Either order gives the same sums.
 template <typename Sum>
-WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n) {
-    GroupSums<Sum> sums(n);
+WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n, const Sum& sum) {
+    GroupSums<Sum> sums(n, sum);
     if (n >= kVectorSortRows && sort_records_vectorized(rows, n)) {
         sums.add_run(rows, n);
         return sums.finish();
@@ -340,15 +408,15 @@ WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n) {
 
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
-// are summed exactly), summed by `whole` weights or not; those whose x is
+// are summed exactly), summed as the `kinds` of weights allow; those whose x is
 // NaN go to `missing` with their records. `event(i)` is the class of row i,
 // `known(i)` whether it has one. The rows are written to scratch that a
 // previous column may have left: fresh pages cost a fault and a zeroed page
 // each.
 template <typename Known, typename Event>
-WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n, bool whole,
-                                Known known, Event event, ClassSums& missing,
-                                int64_t& missing_rows) {
+WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
+                                const WeightKinds& kinds, Known known, Event event,
+                                ClassSums& missing, int64_t& missing_rows) {
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
     // Every row is written to the next slot, which only a row counted keeps:
@@ -364,8 +432,11 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
             ++missing_rows;
         }
     }
-    return whole ? sorted_sums<PlainSum>(rows.get(), kept)
-                 : sorted_sums<RunningExactSum>(rows.get(), kept);
+    if (kinds.whole) return sorted_sums(rows.get(), kept, PlainSum{});
+    if (const std::optional<int> scale = common_scale(kinds.least, kinds.most)) {
+        return sorted_sums(rows.get(), kept, ScaledSum(*scale));
+    }
+    return sorted_sums(rows.get(), kept, RunningExactSum{});
 }
 
 // The pre-bins of rows counted as rows (weights of 1), read through the
@@ -395,8 +466,8 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
     ClassSums missing;
     int64_t missing_rows = 0;
     return summed_rows(
-        x, w, n, kinds.whole, [](std::size_t) { return true; },
-        [&](std::size_t i) { return y[i] != 0; }, missing, missing_rows);
+        x, w, n, kinds, [](std::size_t) { return true; }, [&](std::size_t i) { return y[i] != 0; },
+        missing, missing_rows);
 }
 
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
@@ -446,7 +517,7 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     ClassSums missing;
     // A flag of 0 or 1 is known (NaN is not); the event is a flag of 1.
     out.counts = summed_rows(
-        x, w, n, kinds.whole, [&](std::size_t i) { return !std::isnan(flags[i]); },
+        x, w, n, kinds, [&](std::size_t i) { return !std::isnan(flags[i]); },
         [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows);
     out.missing_c0 = missing.c0.value();
     out.missing_c1 = missing.c1.value();
@@ -649,6 +720,10 @@ double both_classes(const BasicClassSums<PlainSum>& sums) {
     return sums.c0.sum + sums.c1.sum;
 }
 
+double both_classes(const BasicClassSums<ScaledSum>& sums) {
+    return sums.c0.with(sums.c1);
+}
+
 double both_classes(const BasicClassSums<RunningExactSum>& sums) {
     ExactSum both;
     ExactSum ones;
@@ -658,25 +733,25 @@ double both_classes(const BasicClassSums<RunningExactSum>& sums) {
     return both.value();
 }
 
-// The categories' weights, each class's summed by `Sum`; with `every`, the
+// The categories' weights, each class's summed by a copy of `sum`; with `every`, the
 // weight of every row of each code too: in the same pass where some row's
 // label is missing, else as the exact sum of the two classes' sums, which
 // holds the same rows (a weight added once, not twice, a row).
 template <typename Sum>
 WeightedCategoryCounts categories_summed(const int64_t* codes, const double* labels,
-                                         const double* w, std::size_t n, std::size_t k,
-                                         bool every) {
+                                         const double* w, std::size_t n, std::size_t k, bool every,
+                                         const Sum& sum) {
     WeightedCategoryCounts counts;
     counts.rows.assign(k, 0);
-    std::vector<BasicClassSums<Sum>> sums(k);
-    BasicClassSums<Sum> missing;
+    std::vector<BasicClassSums<Sum>> sums(k, BasicClassSums<Sum>{sum, sum});
+    BasicClassSums<Sum> missing{sum, sum};
     bool unknown = false;
     if (every) {
         for (std::size_t i = 0; i < n; ++i) unknown |= std::isnan(labels[i]);
     }
     const bool every_here = every && unknown;
     // Slot k: the missing code.
-    std::vector<Sum> every_sums(every_here ? k + 1 : 0);
+    std::vector<Sum> every_sums(every_here ? k + 1 : 0, sum);
     for (std::size_t i = 0; i < n; ++i) {
         const int64_t code = codes[i];
         if (code < -1 || (code >= 0 && static_cast<uint64_t>(code) >= k)) {
@@ -768,8 +843,11 @@ WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const dou
     WeightedCategoryCounts counts;
     if (kinds.all_ones && rows_counted(codes, labels, n, k, every, counts)) return counts;
     // Whole weights below 2^53 in all add up exactly in plain sums.
-    if (kinds.whole) return categories_summed<PlainSum>(codes, labels, w, n, k, every);
-    return categories_summed<RunningExactSum>(codes, labels, w, n, k, every);
+    if (kinds.whole) return categories_summed(codes, labels, w, n, k, every, PlainSum{});
+    if (const std::optional<int> scale = common_scale(kinds.least, kinds.most)) {
+        return categories_summed(codes, labels, w, n, k, every, ScaledSum(*scale));
+    }
+    return categories_summed(codes, labels, w, n, k, every, RunningExactSum{});
 }
 
 namespace {

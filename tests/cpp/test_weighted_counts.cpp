@@ -115,6 +115,59 @@ TEST(WeightedCounts, EveryRowOfACategoryIsSummedExactlyOnce) {
     }
 }
 
+// Fractional weights within a few binades of one another are summed as whole
+// multiples of the least one's ulp, the others as expansions: both round the
+// exact sum once. Three weights of 1 + 2^-52 add up to 3 + 3 * 2^-52, half
+// way between two doubles, which rounds to the even one, 3 + 2^-50; 2^12
+// weights just below 2^11 hold multiples past 2^64 of the ulp of 1. A row of
+// weight 2^-40 in a category of its own sends the same rows down the other
+// path: every category's sums stay the same bits.
+TEST(WeightedCounts, WeightsOfNearScalesSumAsTheirExpansionsDo) {
+    const double e = std::ldexp(1.0, -52);
+    const Values three(3, 1.0 + e);
+    const std::vector<int64_t> zeros(3, 0);
+    EXPECT_EQ(
+        count_categories_weighted(zeros.data(), Values{0, 0, 0}.data(), three.data(), 3, 1).c0,
+        Values{3.0 + std::ldexp(1.0, -50)});
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (const double top : {2.0, 2047.0}) {
+        const std::size_t n = 4096;
+        std::vector<int64_t> codes(n + 1);
+        Values labels(n + 1), w(n + 1);
+        for (std::size_t i = 0; i < n; ++i) {
+            codes[i] = static_cast<int64_t>(i % 3) - 1;
+            labels[i] = i % 7 == 0 ? kNaN : static_cast<double>(i % 5 == 0);
+            w[i] = 1.0 + unit(rng) * (top - 1.0);
+        }
+        codes[n] = 2;
+        labels[n] = 1.0;
+        w[n] = std::ldexp(1.0, -40);
+        const auto scaled =
+            count_categories_weighted(codes.data(), labels.data(), w.data(), n, 3, true);
+        const auto expanded =
+            count_categories_weighted(codes.data(), labels.data(), w.data(), n + 1, 3, true);
+        for (std::size_t j = 0; j < 2; ++j) {
+            EXPECT_EQ(scaled.c0[j], expanded.c0[j]) << top;
+            EXPECT_EQ(scaled.c1[j], expanded.c1[j]) << top;
+            EXPECT_EQ(scaled.every[j], expanded.every[j]) << top;
+        }
+        EXPECT_EQ(scaled.missing_c0, expanded.missing_c0);
+        EXPECT_EQ(scaled.missing_every, expanded.missing_every);
+        // The same rows by value, summed group by group.
+        Values x(n + 1);
+        std::vector<int32_t> y(n + 1);
+        for (std::size_t i = 0; i <= n; ++i) {
+            x[i] = static_cast<double>(codes[i]);
+            y[i] = static_cast<int32_t>(labels[i] == 1.0);
+        }
+        const auto by_scale = count_values_weighted(x.data(), y.data(), w.data(), n);
+        const auto by_expansion = count_values_weighted(x.data(), y.data(), w.data(), n + 1);
+        EXPECT_EQ(by_scale.c0, Values(by_expansion.c0.begin(), by_expansion.c0.end() - 1));
+        EXPECT_EQ(by_scale.c1, Values(by_expansion.c1.begin(), by_expansion.c1.end() - 1));
+    }
+}
+
 // 2^53 + 1 rounds to 2^53, so whole weights adding up to 2^53 may have lost a
 // row on the way: only a total below 2^53 lets plain sums stand for exact ones.
 // The weights are read four at a time where there are four, so both a short

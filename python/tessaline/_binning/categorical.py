@@ -146,12 +146,7 @@ def categorical_codes(
     with `iv_test`, the table's metadata holds the test of its IV."""
     checks.same_length(("x", encoded.codes), ("y", flags))
     weights = checks.sample_weights(sample_weight, encoded.codes.size)
-    if weights is not None:
-        # Rows of weight 0 are as if absent: they name no category either.
-        present = weights > 0.0
-        if not present.all():
-            flags, weights = flags[present], weights[present]
-        encoded = _present(encoded, present)
+    names = encoded.names
     if weights is None:
         counts = native.count_categories(encoded.codes, flags, len(encoded.names))
         rows = None
@@ -159,9 +154,11 @@ def categorical_codes(
         counts = native.count_categories_weighted(
             encoded.codes, flags, weights, len(encoded.names), every=True
         )
+        # Rows of weight 0 are as if absent: they name no category either.
+        names, counts = _held(names, counts)
         rows = (counts["rows"], counts["missing_rows"])
     return categorical_table(
-        encoded.names,
+        names,
         counts["c0"],
         counts["c1"],
         counts["missing_c0"],
@@ -184,16 +181,15 @@ def categorical_codes(
     )
 
 
-def _present(encoded: categories.Encoded, present: npt.NDArray[np.bool_]) -> categories.Encoded:
-    """The encoding of the rows `present` alone, with the names they hold."""
-    codes = encoded.codes if present.all() else encoded.codes[present]
-    # The names held, by a count of each code rather than a sort of the rows.
-    held = np.flatnonzero(np.bincount(codes[codes >= 0], minlength=len(encoded.names)))
-    if held.size == len(encoded.names) and codes is encoded.codes:
-        return encoded
-    renumbered = np.full(len(encoded.names) + 1, -1, dtype=np.int64)
-    renumbered[held] = np.arange(held.size)
-    return categories.Encoded(renumbered[codes], [encoded.names[i] for i in held])
+def _held(names: list[str], counts: dict[str, Any]) -> tuple[list[str], dict[str, Any]]:
+    """The categories of `names` that some row of positive weight holds (those
+    whose rows weigh more than 0), with their weighted `counts`."""
+    held = counts["every"] > 0.0
+    if held.all():
+        return names, counts
+    by_category = ("c0", "c1", "rows", "every")
+    kept = {key: v[held] if key in by_category else v for key, v in counts.items()}
+    return [name for name, h in zip(names, held, strict=True) if h], kept
 
 
 def categorical_table(
