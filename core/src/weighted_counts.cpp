@@ -406,6 +406,172 @@ WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n, const Sum& sum) {
     return sums.finish();
 }
 
+// Whole weights of at most kMostLevel (rows down-sampled 1 in 2, 3 or 4,
+// say): the rows are filed by class and weight into at most 2 * kMostLevel
+// ranges of bare keys, each range sorted as the unweighted count sorts a
+// class (half the bytes of a record of key and weight to move), and a merge
+// of the ranges counts every value's rows in each. A value's weight of a
+// class is the sum over its ranges of rows times weight: whole numbers below
+// 2^53 in all, so exact, the bits of the plain sums. With more ranges the
+// merge's steps cost more than the sort of records saves.
+constexpr std::size_t kMostLevel = 4;
+constexpr std::size_t kLevelRanges = 2 * kMostLevel;
+
+// No key of a value that is not NaN has every bit set, so it closes a range.
+constexpr uint64_t kEndKey = ~uint64_t{0};
+
+#if defined(__clang__)
+#define TESSALINE_UNROLL_RANGES
+#else
+#define TESSALINE_UNROLL_RANGES _Pragma("GCC unroll 8")
+#endif
+
+// The groups of N ranges of rows filed by class and weight, appended to
+// `counts` through `block`: at_start[r] the first key of range r, each range
+// sorted and closed by kEndKey, `level[r]` the weight of its rows and
+// `event[r]` their class. N is known to the compiler, which keeps the
+// cursors in registers.
+template <std::size_t N>
+void merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
+                  WeightedValueCounts& counts, GroupBlock& block) {
+    const double* at[N];
+    // Each range's weight as the weight of class 0 and of class 1 (0 for the other).
+    int64_t of_zeros[N];
+    int64_t of_ones[N];
+    uint64_t least = kEndKey;
+    for (std::size_t r = 0; r < N; ++r) {
+        at[r] = at_start[r];
+        of_zeros[r] = event[r] ? 0 : level[r];
+        of_ones[r] = event[r] ? level[r] : 0;
+        least = std::min(least, load_key(at[r]));
+    }
+    std::size_t g = 0;
+    // Every step takes the least key's row from each range that holds it,
+    // without a branch on which do (in a column of mostly distinct values
+    // each would be mispredicted), and finds the next least key on the way;
+    // only a value of more than one row in some range steps again.
+    while (least != kEndKey) {
+        int64_t zeros = 0;
+        int64_t ones = 0;
+        int64_t rows = 0;
+        uint64_t next;
+        bool more;
+        do {
+            more = false;
+            next = kEndKey;
+            TESSALINE_UNROLL_RANGES
+            for (std::size_t r = 0; r < N; ++r) {
+                const int64_t here = load_key(at[r]) == least;
+                at[r] += here;
+                zeros += here * of_zeros[r];
+                ones += here * of_ones[r];
+                rows += here;
+                const uint64_t key = load_key(at[r]);
+                more |= key == least;
+                next = std::min(next, key);
+            }
+        } while (more);
+        // The key of both zeros reads back as 0.0.
+        block.value[g] = value_of_key(least);
+        block.c0[g] = static_cast<double>(zeros);
+        block.c1[g] = static_cast<double>(ones);
+        block.rows[g] = rows;
+        if (++g == kBlockGroups) {
+            append_block(counts, block, g);
+            g = 0;
+        }
+        least = next;
+    }
+    append_block(counts, block, g);
+}
+
+// merge_ranges for the N (1 to kLevelRanges) that is `n_ranges`.
+template <std::size_t... N>
+void merge_any(std::size_t n_ranges, const double* const* at, const int64_t* level,
+               const bool* event, WeightedValueCounts& counts, GroupBlock& block,
+               std::index_sequence<N...>) {
+    ((n_ranges == N + 1 ? merge_ranges<N + 1>(at, level, event, counts, block) : void()), ...);
+}
+
+// The groups of the `n_ranges` ranges at `at` (as merge_ranges reads them),
+// which hold `kept` rows in all.
+WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level, const bool* event,
+                                  std::size_t n_ranges, std::size_t kept) {
+    WeightedValueCounts counts;
+    if (n_ranges == 0) return counts;
+    reserve_recycled(counts.value, kept);
+    reserve_recycled(counts.c0, kept);
+    reserve_recycled(counts.c1, kept);
+    reserve_recycled(counts.rows, kept);
+    const std::unique_ptr<GroupBlock> block = std::make_unique<GroupBlock>();
+    merge_any(n_ranges, at, level, event, counts, *block, std::make_index_sequence<kLevelRanges>{});
+    fit_room(counts.value);
+    fit_room(counts.c0);
+    fit_room(counts.c1);
+    fit_room(counts.rows);
+    return counts;
+}
+
+// The rows of summed_rows whose weights are whole and at most kMostLevel,
+// counted by class and weight as bare keys.
+template <typename Known, typename Event>
+WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n, Known known,
+                                 Event event, ClassSums& missing, int64_t& missing_rows) {
+    // Each row's range (class 0 of weight k at 2(k - 1), class 1 next to it),
+    // or none for a row not counted or of NaN x.
+    constexpr uint8_t kNone = 0xFF;
+    Scratch<uint8_t> range_of = large_scratch<uint8_t>(n);
+    std::size_t sizes[256] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool counted = w[i] > 0.0 && known(i);
+        const bool one = event(i);
+        const bool nan = std::isnan(x[i]);
+        if (counted && nan) {
+            missing.add(one, w[i]);
+            ++missing_rows;
+        }
+        const std::size_t r =
+            counted && !nan ? 2 * (static_cast<std::size_t>(w[i]) - 1) + one : kNone;
+        range_of[i] = static_cast<uint8_t>(r);
+        ++sizes[r];
+    }
+    // The ranges that hold rows, each followed by a slot for its end key.
+    std::size_t start[kLevelRanges + 1];
+    std::size_t next[kLevelRanges];
+    int64_t level[kLevelRanges];
+    bool is_event[kLevelRanges];
+    std::size_t used[kLevelRanges];
+    std::size_t n_ranges = 0;
+    std::size_t room = 0;
+    for (std::size_t r = 0; r < kLevelRanges; ++r) {
+        next[r] = room;
+        if (sizes[r] == 0) continue;
+        start[n_ranges] = room;
+        level[n_ranges] = static_cast<int64_t>(r / 2 + 1);
+        is_event[n_ranges] = r % 2 == 1;
+        used[n_ranges++] = r;
+        room += sizes[r] + 1;
+    }
+    Scratch<double> keys = large_scratch<double>(room);
+    Scratch<double> spare = large_scratch<double>(room);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint8_t r = range_of[i];
+        if (r != kNone) store_key(keys.get() + next[r]++, ordered_key(x[i]));
+    }
+    const double* at[kLevelRanges];
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < n_ranges; ++k) {
+        const std::size_t size = sizes[used[k]];
+        double* range = keys.get() + start[k];
+        const double* sorted = sort_key_ranges(range, spare.get() + start[k], size, size);
+        if (sorted != range) std::copy(sorted, sorted + size, range);
+        store_key(range + size, kEndKey);
+        at[k] = range;
+        kept += size;
+    }
+    return merged_ranges(at, level, is_event, n_ranges, kept);
+}
+
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
 // are summed exactly), summed as the `kinds` of weights allow; those whose x is
@@ -417,6 +583,9 @@ template <typename Known, typename Event>
 WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
                                 const WeightKinds& kinds, Known known, Event event,
                                 ClassSums& missing, int64_t& missing_rows) {
+    if (kinds.whole && kinds.most <= static_cast<double>(kMostLevel)) {
+        return leveled_rows(x, w, n, known, event, missing, missing_rows);
+    }
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
     // Every row is written to the next slot, which only a row counted keeps:
