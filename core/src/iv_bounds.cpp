@@ -79,12 +79,13 @@ bool class_may_lack(const std::vector<double>& c0, const std::vector<double>& c1
 
 // The IV of the isotonic (`rising`) or antitonic fit of each stretch of the
 // pre-bins: of the first m (from the front) or of the last m (from the back),
-// m = 0..k, into `fit` (k + 1 values). Each step pools the new pre-bin with
-// the blocks before it that it would break the trend with, so the stack
-// holds the fit of the stretch read so far.
+// m = 0..k, into `fit` (k + 1 values); with `whole_only`, of all k alone,
+// into fit[k]. Each step pools the new pre-bin with the blocks before it
+// that it would break the trend with, so the stack holds the fit of the
+// stretch read so far.
 void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1, bool from_back,
-                   bool rising, double total0, double total1, std::vector<Block>& stack,
-                   std::vector<double>& fit) {
+                   bool rising, double total0, double total1, bool whole_only,
+                   std::vector<Block>& stack, std::vector<double>& fit) {
     const std::size_t k = s0.size();
     fit.assign(k + 1, 0.0);
     stack.clear();
@@ -101,6 +102,10 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
             b.c0 += top.c0, b.c1 += top.c1;
             stack.pop_back();
         }
+        if (whole_only) {
+            stack.push_back(b);
+            continue;
+        }
         // A block lacking a class has no finite term (the half count standing
         // in for the class would understate it): no bound past it.
         b.iv = b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
@@ -109,6 +114,14 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
         stack.push_back(b);
         fit[step + 1] = b.running;
     }
+    if (!whole_only) return;
+    // The same terms summed in the same order as the blocks' running sums,
+    // for the blocks left only: most of the blocks pushed are pooled later.
+    double running = 0.0;
+    for (const Block& b : stack) {
+        running += b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
+    }
+    fit[k] = running;
 }
 
 // The monotone fit of the rates, rising or falling, as spans of the
@@ -260,14 +273,15 @@ ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double
     const std::vector<double>& c0 = scratch.c0;
     const std::vector<double>& c1 = scratch.c1;
     const std::size_t k = c0.size();
-    monotone_fits(c0, c1, false, true, total0, total1, scratch.stack, scratch.rising_front);
-    monotone_fits(c0, c1, false, false, total0, total1, scratch.stack, scratch.falling_front);
+    monotone_fits(c0, c1, false, true, total0, total1, !turns, scratch.stack, scratch.rising_front);
+    monotone_fits(c0, c1, false, false, total0, total1, !turns, scratch.stack,
+                  scratch.falling_front);
     bounds.valid = true;
     bounds.ascending = scratch.rising_front[k] + outside_iv;
     bounds.descending = scratch.falling_front[k] + outside_iv;
     if (!turns) return bounds;
-    monotone_fits(c0, c1, true, true, total0, total1, scratch.stack, scratch.rising_back);
-    monotone_fits(c0, c1, true, false, total0, total1, scratch.stack, scratch.falling_back);
+    monotone_fits(c0, c1, true, true, total0, total1, false, scratch.stack, scratch.rising_back);
+    monotone_fits(c0, c1, true, false, total0, total1, false, scratch.stack, scratch.falling_back);
     double peak = 0.0, valley = 0.0;
     for (std::size_t m = 0; m <= k; ++m) {
         peak = std::max(peak, scratch.rising_front[m] + scratch.falling_back[k - m]);
