@@ -116,7 +116,23 @@ void walk_segment(Walk& w, std::vector<double>& left, std::vector<double>& right
            running = w.running, right_ratio = w.right_ratio, left_ratio = w.left_ratio;
     bool go_right = w.go_right, go_left = w.go_left;
     std::size_t step = w.step, nl = w.nl, nr = w.nr;
-    for (int j = 0; j < SEGMENT && (go_right || go_left); ++j, ++step) {
+    int j = 0;
+    // Where both sides go on past the segment's steps, only a negligible
+    // weight stops a step: the steps up to one are taken without the other
+    // tests, and that step is left to the loop below, which takes it as
+    // every step was taken before.
+    if (go_right && go_left && step + SEGMENT <= std::min(w.right_steps, w.left_steps)) {
+        for (; j < SEGMENT; ++j, ++step) {
+            const double rw = right_weight * up[j], lw = left_weight * down[j];
+            if (rw < NEGLIGIBLE || lw < NEGLIGIBLE) break;
+            right_weight = rw, left_weight = lw;
+            right[nr++] = rw, running += rw;
+            left[nl++] = lw, left_sum += lw, running += lw;
+            before[step + 1] = running;
+        }
+        if (j > 0) right_ratio = up[j - 1], left_ratio = down[j - 1];
+    }
+    for (; j < SEGMENT && (go_right || go_left); ++j, ++step) {
         if (go_right) {
             right_ratio = up[j];
             go_right = step < w.right_steps && !((right_weight *= up[j]) < NEGLIGIBLE);

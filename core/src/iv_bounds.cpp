@@ -79,12 +79,13 @@ bool class_may_lack(const std::vector<double>& c0, const std::vector<double>& c1
 
 // The IV of the isotonic (`rising`) or antitonic fit of each stretch of the
 // pre-bins: of the first m (from the front) or of the last m (from the back),
-// m = 0..k, into `fit` (k + 1 values). Each step pools the new pre-bin with
-// the blocks before it that it would break the trend with, so the stack
-// holds the fit of the stretch read so far.
+// m = 0..k, into `fit` (k + 1 values); with `whole_only`, of all k alone,
+// into fit[k]. Each step pools the new pre-bin with the blocks before it
+// that it would break the trend with, so the stack holds the fit of the
+// stretch read so far.
 void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1, bool from_back,
-                   bool rising, double total0, double total1, std::vector<Block>& stack,
-                   std::vector<double>& fit) {
+                   bool rising, double total0, double total1, bool whole_only,
+                   std::vector<Block>& stack, std::vector<double>& fit) {
     const std::size_t k = s0.size();
     fit.assign(k + 1, 0.0);
     stack.clear();
@@ -101,6 +102,10 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
             b.c0 += top.c0, b.c1 += top.c1;
             stack.pop_back();
         }
+        if (whole_only) {
+            stack.push_back(b);
+            continue;
+        }
         // A block lacking a class has no finite term (the half count standing
         // in for the class would understate it): no bound past it.
         b.iv = b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
@@ -109,8 +114,146 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
         stack.push_back(b);
         fit[step + 1] = b.running;
     }
+    if (!whole_only) return;
+    // The same terms summed in the same order as the blocks' running sums,
+    // for the blocks left only: most of the blocks pushed are pooled later.
+    double running = 0.0;
+    for (const Block& b : stack) {
+        running += b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
+    }
+    fit[k] = running;
 }
+
+// The monotone fit of the rates, rising or falling, as spans of the
+// pre-bins: each pre-bin pooled with the spans before it that it would
+// break the trend with, an empty pre-bin joined to the span before it (the
+// first span takes the empty ones before it).
+void monotone_spans(const std::vector<double>& s0, const std::vector<double>& s1, bool rising,
+                    std::vector<Span>& spans) {
+    spans.clear();
+    for (std::size_t i = 0; i < s0.size(); ++i) {
+        if (s0[i] + s1[i] == 0.0) {
+            if (!spans.empty()) spans.back().last = i;
+            continue;
+        }
+        Span b{i, i, s0[i], s1[i]};
+        while (!spans.empty()) {
+            const Span& top = spans.back();
+            const bool violates = rising ? !rate_above(b.c0, b.c1, top.c0, top.c1)
+                                         : !rate_above(top.c0, top.c1, b.c0, b.c1);
+            if (!violates) break;
+            b.first = top.first, b.c0 += top.c0, b.c1 += top.c1;
+            spans.pop_back();
+        }
+        spans.push_back(b);
+    }
+    if (!spans.empty()) spans.front().first = 0;
+}
+
+// What merging span j with span j + 1 takes from the search's sum.
+double merge_loss(const std::vector<Span>& spans, std::size_t j, double total0, double total1) {
+    const Span& a = spans[j];
+    const Span& b = spans[j + 1];
+    return group_woe(a.c0, a.c1, total0, total1).iv + group_woe(b.c0, b.c1, total0, total1).iv -
+           group_woe(a.c0 + b.c0, a.c1 + b.c1, total0, total1).iv;
+}
+
+void merge_next(std::vector<Span>& spans, std::size_t j) {
+    spans[j].last = spans[j + 1].last;
+    spans[j].c0 += spans[j + 1].c0, spans[j].c1 += spans[j + 1].c1;
+    spans.erase(spans.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+}
+
+// Merges neighbouring spans until every one meets the counts and share of a
+// group and there are no more than the bins allowed: a span short of them
+// joins the neighbour it loses less with, then the pair that loses least
+// joins while there are too many. Merging neighbours of a strict trend
+// keeps it (the merged rate lies between theirs).
+void merge_to_limits(std::vector<Span>& spans, double searched, double total0, double total1,
+                     const OptimalBinningConstraints& limits) {
+    while (spans.size() > 1) {
+        std::size_t short_one = spans.size();
+        for (std::size_t j = 0; j < spans.size() && short_one == spans.size(); ++j) {
+            if (!allowed(spans[j].c0, spans[j].c1, searched, limits)) short_one = j;
+        }
+        if (short_one < spans.size()) {
+            const bool with_next =
+                short_one == 0 || (short_one + 1 < spans.size() &&
+                                   merge_loss(spans, short_one, total0, total1) <=
+                                       merge_loss(spans, short_one - 1, total0, total1));
+            merge_next(spans, with_next ? short_one : short_one - 1);
+            continue;
+        }
+        if (limits.max_bins == 0 || spans.size() <= limits.max_bins) return;
+        std::size_t least = 0;
+        double least_loss = HUGE_VAL;
+        for (std::size_t j = 0; j + 1 < spans.size(); ++j) {
+            const double loss = merge_loss(spans, j, total0, total1);
+            if (loss < least_loss) least = j, least_loss = loss;
+        }
+        merge_next(spans, least);
+    }
+}
+
+// The search's sum over `spans` when it could pick them under `limits`
+// following the trend `rising` or falling, else -infinity. Every condition
+// is the search's own, on the same numbers: each group allowed and holding
+// both classes, at most the bins allowed, rates strictly in the trend, the
+// test between neighbours within its limit; and the sum left to right.
+double searched_sum(const std::vector<Span>& spans, bool rising, double searched, double total0,
+                    double total1, const OptimalBinningConstraints& limits) {
+    if (spans.empty() || (limits.max_bins != 0 && spans.size() > limits.max_bins)) return -HUGE_VAL;
+    double sum = 0.0, level_before = 0.0;
+    for (std::size_t j = 0; j < spans.size(); ++j) {
+        const Span& g = spans[j];
+        if (!allowed(g.c0, g.c1, searched, limits) || g.c0 == 0.0 || g.c1 == 0.0) return -HUGE_VAL;
+        const double level = g.c1 / (g.c0 + g.c1);
+        if (j > 0) {
+            if (rising ? !(level_before < level) : !(level_before > level)) return -HUGE_VAL;
+            const Span& h = spans[j - 1];
+            if (limits.max_pvalue < 1.0 &&
+                !(equal_rates_test(h.c0, h.c1, g.c0, g.c1).pvalue <= limits.max_pvalue))
+                return -HUGE_VAL;
+        }
+        level_before = level;
+        sum += group_woe(g.c0, g.c1, total0, total1).iv;
+    }
+    return sum;
+}
+
 }  // namespace
+
+double picked_floor(const std::vector<double>& s0, const std::vector<double>& s1,
+                    const std::vector<double>& out0, const std::vector<double>& out1,
+                    const OptimalBinningConstraints& limits, const ShapeBounds& bounds,
+                    FloorScratch& scratch) {
+    if (!bounds.valid || !limits.fixed_starts.empty() || limits.trend == BinTrend::none)
+        return -HUGE_VAL;
+    double searched0 = 0.0, searched1 = 0.0;
+    for (std::size_t i = 0; i < s0.size(); ++i) searched0 += s0[i], searched1 += s1[i];
+    if (searched0 == 0.0 || searched1 == 0.0) return -HUGE_VAL;
+    const double searched = searched0 + searched1;
+    // Either trend is a peak and a valley too (one part of it empty).
+    double best = -HUGE_VAL;
+    for (const bool rising : {true, false}) {
+        if (limits.trend == (rising ? BinTrend::descending : BinTrend::ascending)) continue;
+        monotone_spans(s0, s1, rising, scratch.spans);
+        merge_to_limits(scratch.spans, searched, searched0, searched1, limits);
+        best = std::max(
+            best, searched_sum(scratch.spans, rising, searched, searched0, searched1, limits));
+    }
+    if (best == -HUGE_VAL) return best;
+    double total0 = searched0, total1 = searched1, outside_iv = 0.0;
+    for (std::size_t i = 0; i < out0.size(); ++i) total0 += out0[i], total1 += out1[i];
+    for (std::size_t i = 0; i < out0.size(); ++i) {
+        if (out0[i] + out1[i] > 0.0) outside_iv += group_woe(out0[i], out1[i], total0, total1).iv;
+    }
+    const double u = searched1 / total1, v = searched0 / total0;
+    const double whole = u == v ? 0.0 : (u - v) * std::log(u / v);
+    // Each sum is within some 1e-13 of its exact value: its terms' shares
+    // add up to at most 2, and a WoE of counts below 2^53 is below 75.
+    return std::min(u, v) * best + whole + outside_iv - (1e-9 * best + 1e-12);
+}
 
 ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double>& s1,
                          const std::vector<double>& out0, const std::vector<double>& out1,
@@ -130,14 +273,15 @@ ShapeBounds shape_bounds(const std::vector<double>& s0, const std::vector<double
     const std::vector<double>& c0 = scratch.c0;
     const std::vector<double>& c1 = scratch.c1;
     const std::size_t k = c0.size();
-    monotone_fits(c0, c1, false, true, total0, total1, scratch.stack, scratch.rising_front);
-    monotone_fits(c0, c1, false, false, total0, total1, scratch.stack, scratch.falling_front);
+    monotone_fits(c0, c1, false, true, total0, total1, !turns, scratch.stack, scratch.rising_front);
+    monotone_fits(c0, c1, false, false, total0, total1, !turns, scratch.stack,
+                  scratch.falling_front);
     bounds.valid = true;
     bounds.ascending = scratch.rising_front[k] + outside_iv;
     bounds.descending = scratch.falling_front[k] + outside_iv;
     if (!turns) return bounds;
-    monotone_fits(c0, c1, true, true, total0, total1, scratch.stack, scratch.rising_back);
-    monotone_fits(c0, c1, true, false, total0, total1, scratch.stack, scratch.falling_back);
+    monotone_fits(c0, c1, true, true, total0, total1, false, scratch.stack, scratch.rising_back);
+    monotone_fits(c0, c1, true, false, total0, total1, false, scratch.stack, scratch.falling_back);
     double peak = 0.0, valley = 0.0;
     for (std::size_t m = 0; m <= k; ++m) {
         peak = std::max(peak, scratch.rising_front[m] + scratch.falling_back[k - m]);

@@ -140,6 +140,27 @@ bool may_reach(double bound, double reach) {
     return bound * (1.0 + 1e-9) >= reach;
 }
 
+// The largest bound of the shapes searched.
+double largest_bound(const iv_bounds::ShapeBounds& bounds, BinTrend trend, bool all_shapes) {
+    if (all_shapes) {
+        return std::max({bounds.ascending, bounds.descending, bounds.peak, bounds.valley});
+    }
+    switch (trend) {
+        case BinTrend::ascending:
+            return bounds.ascending;
+        case BinTrend::descending:
+            return bounds.descending;
+        case BinTrend::peak:
+            return bounds.peak;
+        case BinTrend::valley:
+            return bounds.valley;
+        case BinTrend::automatic:
+            return std::max(bounds.ascending, bounds.descending);
+        default:
+            return HUGE_VAL;
+    }
+}
+
 // Whether the automatic search reaches `reach`: it picks the better of the
 // rising and the falling grouping by the search's own sum, whose totals
 // leave out the rows outside the search, and the table's IV of that one is
@@ -313,6 +334,12 @@ class DrawJudge {
         if (!bounds.valid) {
             return searched_iv(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes) >= q.reach;
         }
+        // On noise most draws that may reach do: a grouping the search could
+        // pick shows it without the search, and the search is left to the rest.
+        if (may_reach(largest_bound(bounds, q.limits.trend, q.options.all_shapes), q.reach) &&
+            iv_bounds::picked_floor(s0_, s1_, out0_, out1_, q.limits, bounds, floor_scratch_) >=
+                q.reach)
+            return true;
         return reaches(s0_, s1_, out0_, out1_, q.limits, q.options.all_shapes, bounds, q.reach,
                        scratch_);
     }
@@ -322,6 +349,7 @@ class DrawJudge {
     std::vector<int64_t> n0_, n1_;
     std::vector<double> out0_, out1_, s0_, s1_;
     iv_bounds::Scratch scratch_;
+    iv_bounds::FloorScratch floor_scratch_;
 };
 
 // One thread's dealer and judge, and the outcome of the stretch it dealt

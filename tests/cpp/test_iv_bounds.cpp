@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <random>
 #include <vector>
@@ -130,6 +131,101 @@ TEST(IvShapeBounds, WorkedTableAndAMissingClass) {
     EXPECT_DOUBLE_EQ(pooled.ascending, term(160, 40) + term(140, 60));
     EXPECT_DOUBLE_EQ(pooled.descending, 0.0);
     EXPECT_EQ(pooled.peak, HUGE_VAL);  // not asked for
+}
+
+// The IV of the grouping the test compares, as it counts it: the best of
+// the four shapes' picks with `all_shapes`, else the pick of the trend.
+double picked_iv(const Table& t, tessaline::OptimalBinningConstraints limits, bool all_shapes) {
+    const std::vector<BinTrend> shapes =
+        all_shapes ? std::vector<BinTrend>{BinTrend::ascending, BinTrend::descending,
+                                           BinTrend::peak, BinTrend::valley}
+                   : std::vector<BinTrend>{limits.trend};
+    double iv = -HUGE_VAL;
+    for (BinTrend shape : shapes) {
+        limits.trend = shape;
+        const auto best = tessaline::optimal_binning(t.c0.data(), t.c1.data(), t.c0.size(), limits);
+        if (best.status == tessaline::OptimalBinningStatus::optimal)
+            iv = std::max(iv, table_iv(t, best));
+    }
+    return iv;
+}
+
+// The floor never claims more than the search's pick holds, on tables of
+// every kind of limit, trend and rows outside the search, nor for a reach a
+// few units of the last place either side of the pick's IV; and it is close
+// where the monotone fit meets the limits.
+TEST(IvPickedFloor, NeverAboveThePickEvenWithinUlpsOfIt) {
+    std::mt19937_64 rng(29);
+    std::uniform_int_distribution<int> bins(0, 5), coin(0, 1), least(0, 6), trend(0, 4);
+    const BinTrend trends[] = {BinTrend::ascending, BinTrend::descending, BinTrend::peak,
+                               BinTrend::valley, BinTrend::automatic};
+    tessaline::iv_bounds::Scratch scratch;
+    tessaline::iv_bounds::FloorScratch floor_scratch;
+    int floored = 0, close = 0;
+    for (int draw = 0; draw < 4000; ++draw) {
+        const bool limited = draw % 2 == 1;
+        const Table t = random_table(rng, coin(rng) == 1, limited && coin(rng) == 1);
+        tessaline::OptimalBinningConstraints limits;
+        limits.trend = trends[trend(rng)];
+        const bool all_shapes = limits.trend == BinTrend::automatic && coin(rng) == 1;
+        if (limited) {
+            limits.max_bins = static_cast<std::size_t>(bins(rng));
+            limits.min_bin_share = 0.1 * coin(rng);
+            limits.min_events = least(rng);
+            limits.min_non_events = least(rng) / 3;
+            limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
+        }
+        const auto bounds =
+            tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, true, scratch);
+        const double floor = tessaline::iv_bounds::picked_floor(t.c0, t.c1, t.out0, t.out1, limits,
+                                                                bounds, floor_scratch);
+        if (floor == -HUGE_VAL) continue;
+        ++floored;
+        const double iv = picked_iv(t, limits, all_shapes);
+        double reach = iv;
+        for (int ulps = 0; ulps < 4; ++ulps) reach = std::nextafter(reach, -HUGE_VAL);
+        for (int ulps = -4; ulps <= 4; ++ulps, reach = std::nextafter(reach, HUGE_VAL)) {
+            ASSERT_TRUE(floor < reach || iv >= reach) << "draw " << draw << " ulps " << ulps;
+        }
+        close += floor > iv - 1e-9 * iv - 2e-12;
+    }
+    EXPECT_GT(floored, 2500);
+    EXPECT_GT(close, 1000);
+}
+
+// Rates 0.1, 0.3, 0.2, 0.4 pool to 0.1 | 0.25 | 0.4 rising, the pick of the
+// search; with 40 rows outside it (10 events), the floor is the pick's sum
+// over the searched rows' totals, times the smaller of the searched rows'
+// shares of the events (100 / 110) and non-events (300 / 330, the same),
+// plus the outside rows' IV (none: the same shares). With groups of at
+// least 45% of the rows the search picks 0.2 | 0.3, while the merges pool
+// the first pools, then all: one group of IV 0, a floor below the pick.
+TEST(IvPickedFloor, WorkedTables) {
+    const std::vector<double> c0{90, 70, 80, 60}, c1{10, 30, 20, 40}, none;
+    tessaline::iv_bounds::Scratch scratch;
+    tessaline::iv_bounds::FloorScratch floor_scratch;
+    tessaline::OptimalBinningConstraints rising;
+    rising.trend = BinTrend::ascending;
+    const auto term = [](double n0, double n1, double t0, double t1) {
+        return tessaline::group_woe(n0, n1, t0, t1).iv;
+    };
+    const double sum = term(90, 10, 300, 100) + term(150, 50, 300, 100) + term(60, 40, 300, 100);
+    const auto bounds =
+        tessaline::iv_bounds::shape_bounds(c0, c1, none, none, rising, false, scratch);
+    EXPECT_EQ(tessaline::iv_bounds::picked_floor(c0, c1, none, none, rising, bounds, floor_scratch),
+              sum - (1e-9 * sum + 1e-12));
+    const std::vector<double> out0{30}, out1{10};
+    const auto outside =
+        tessaline::iv_bounds::shape_bounds(c0, c1, out0, out1, rising, false, scratch);
+    EXPECT_NEAR(
+        tessaline::iv_bounds::picked_floor(c0, c1, out0, out1, rising, outside, floor_scratch),
+        sum * 300 / 330 + term(30, 10, 330, 110), 1e-9);  // the margin
+    tessaline::OptimalBinningConstraints wide = rising;
+    wide.min_bin_share = 0.45;
+    const auto pooled =
+        tessaline::iv_bounds::shape_bounds(c0, c1, none, none, wide, false, scratch);
+    EXPECT_EQ(tessaline::iv_bounds::picked_floor(c0, c1, none, none, wide, pooled, floor_scratch),
+              -1e-12);
 }
 
 }  // namespace
