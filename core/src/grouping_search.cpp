@@ -1,7 +1,10 @@
 #include "grouping_search.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -356,6 +359,22 @@ Trace trace_back(Programme& p) {
     return out;
 }
 
+// Every state of a block unreached: the first one set, then the block
+// copied onto its own end in doubling runs. A state is a 12-byte record
+// padded to 16, which a fill stores field by field; the copies move it in
+// the widest stores the library has, and the states of a search of some 80
+// pre-bins (hundreds of kilobytes) took a tenth of its time filled one by one.
+void unreached(Reach* states, std::size_t count) {
+    static_assert(std::is_trivially_copyable<Reach>::value, "states are copied as bytes");
+    if (count == 0) return;
+    new (states) Reach{};
+    for (std::size_t done = 1; done < count;) {
+        const std::size_t run = std::min(done, count - done);
+        std::memcpy(static_cast<void*>(states + done), states, run * sizeof(Reach));
+        done += run;
+    }
+}
+
 }  // namespace
 
 Groups sized_groups(std::size_t n) {
@@ -390,7 +409,7 @@ std::vector<Trace> best_groupings(const Groups& t, const Limits& k,
     std::vector<Programme> programmes;
     for (std::size_t i = 0; i < trends.size(); ++i) {
         reach.push_back(large_scratch<Reach>(states[i]));
-        std::uninitialized_fill(reach[i].get(), reach[i].get() + states[i], Reach{});
+        unreached(reach[i].get(), states[i]);
         programmes.push_back(Programme{t, k, shapes[i], layers, limited, reach[i].get()});
     }
     run_forward(programmes, t, k);
