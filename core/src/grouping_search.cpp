@@ -1,7 +1,10 @@
 #include "grouping_search.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -108,18 +111,29 @@ void join_layers(Reach* states, const Reach* best, double value, std::size_t cou
     }
 }
 
-void sweep_boundary(Programme& p, const Side& before, const Side& after) {
+// How many layers a boundary reads and writes when the count is limited:
+// the pre-bins before boundary i make at most i groups, and a group starting
+// at pre-bin `first` ends a grouping of at most first + 1 groups, so the
+// layers past those hold unreached states only, which neither fold nor join.
+std::size_t reachable_layers(std::size_t layers, std::size_t groups) {
+    return std::min(layers, groups);
+}
+
+void sweep_boundary(Programme& p, const Side& before, const Side& after, std::size_t i) {
     // Layer l joins from layer l - 1 when the count is limited; the one
     // layer joins from itself when it is not.
     const std::size_t first_layer = p.limited ? 1 : 0;
-    const std::size_t count = p.layers - first_layer;
+    const std::size_t count = reachable_layers(p.layers - first_layer, i);
+    // Groups before boundary i end at pre-bin i - 1: tri(first, i - 1).
+    const std::size_t row = tri(0, i - 1);
+    const auto folded = [&](std::size_t h) { return reachable_layers(count, h - row + 1); };
     Reach* best = p.best.data() + first_layer;
     std::fill(p.best.begin(), p.best.end(), Reach{});
     std::size_t k = 0;
     for (std::size_t a = 0; a < after.size; ++a) {  // rising, or any level when free
         const std::size_t g = after[a];
         while (k < before.size && (p.shape.free || p.signed_level(before[k]) < p.signed_level(g))) {
-            fold_layers(best, &p.at(0, 0, before[k]), count);
+            fold_layers(best, &p.at(0, 0, before[k]), folded(before[k]));
             ++k;
         }
         join_layers(&p.at(first_layer, 0, g), best, p.t.value[g], count);
@@ -131,8 +145,8 @@ void sweep_boundary(Programme& p, const Side& before, const Side& after) {
         const std::size_t g = after[a];
         while (k > 0 && p.signed_level(before[k - 1]) > p.signed_level(g)) {
             --k;
-            fold_layers(best, &p.at(0, 0, before[k]), count);
-            fold_layers(best, &p.at(0, 1, before[k]), count);
+            fold_layers(best, &p.at(0, 0, before[k]), folded(before[k]));
+            fold_layers(best, &p.at(0, 1, before[k]), folded(before[k]));
         }
         join_layers(&p.at(first_layer, 1, g), best, p.t.value[g], count);
     }
@@ -141,8 +155,11 @@ void sweep_boundary(Programme& p, const Side& before, const Side& after) {
 // Joins every pair of groups across one boundary that the limit between
 // neighbours allows (`allowed`, tested once for every trend and layer).
 void join_pairs(Programme& p, const std::vector<std::size_t>& before,
-                const std::vector<std::size_t>& after, const std::vector<char>& allowed) {
-    for (std::size_t layer = p.limited ? 1 : 0; layer < p.layers; ++layer) {
+                const std::vector<std::size_t>& after, const std::vector<char>& allowed,
+                std::size_t i) {
+    // Layer `layer` joins from layer - 1, reached by at most i groups.
+    const std::size_t layers = p.limited ? reachable_layers(p.layers, i + 1) : p.layers;
+    for (std::size_t layer = p.limited ? 1 : 0; layer < layers; ++layer) {
         const std::size_t from = p.limited ? layer - 1 : 0;
         for (std::size_t a = 0; a < after.size(); ++a) {
             const double to = p.signed_level(after[a]);
@@ -216,6 +233,13 @@ Boundaries boundaries_of(const Groups& t, bool by_level) {
     Boundaries out;
     out.before_at.assign(n + 1, 0);
     out.after_at.assign(n + 1, 0);
+    // At most every group but those ending the table lies before a boundary,
+    // and every one but those starting it after one: room for them all up
+    // front spares the copies of a growing side, where that room is small.
+    if (n <= 512) {
+        out.before.reserve(n * (n - 1) / 2);
+        out.after.reserve(n * (n - 1) / 2);
+    }
     for (std::size_t i = 1; i < n; ++i) {
         for (std::size_t first = 0; first < i; ++first) {
             if (t.allowed[tri(first, i - 1)]) out.before.push_back(tri(first, i - 1));
@@ -260,12 +284,12 @@ void run_forward(std::vector<Programme>& programmes, const Groups& t, const Limi
             before.assign(b, b + nb);
             after.assign(a, a + na);
             k.neighbours(before, after, allowed);
-            for (Programme& p : programmes) join_pairs(p, before, after, allowed);
+            for (Programme& p : programmes) join_pairs(p, before, after, allowed, i);
             continue;
         }
         for (Programme& p : programmes) {
             const bool backwards = p.shape.sign < 0.0;
-            sweep_boundary(p, Side{b, nb, backwards}, Side{a, na, backwards});
+            sweep_boundary(p, Side{b, nb, backwards}, Side{a, na, backwards}, i);
         }
     }
 }
@@ -294,16 +318,19 @@ Trace trace_back(Programme& p) {
     }
     std::size_t last = n - 1;
     out.groups.push_back({first, last});
+    std::vector<std::size_t> before, group(1);
+    std::vector<char> joins;
     while (first > 0) {
         const std::size_t g = tri(first, last);
         const std::size_t from = p.limited ? layer - 1 : 0;
         bool next[2] = {false, false};
         // Which of the groups ending before this one may be its neighbour.
-        std::vector<std::size_t> before;
+        before.clear();
         for (std::size_t k = 0; k < first; ++k)
             if (p.t.allowed[tri(k, first - 1)]) before.push_back(tri(k, first - 1));
-        std::vector<char> joins(before.size(), 1);
-        if (p.k.neighbours) p.k.neighbours(before, {g}, joins);
+        joins.assign(before.size(), 1);
+        group[0] = g;
+        if (p.k.neighbours) p.k.neighbours(before, group, joins);
         std::size_t k = 0, j = 0;
         for (; k < first && !(next[0] || next[1]); ++k) {
             const std::size_t h = tri(k, first - 1);
@@ -330,6 +357,22 @@ Trace trace_back(Programme& p) {
     }
     std::reverse(out.groups.begin(), out.groups.end());
     return out;
+}
+
+// Every state of a block unreached: the first one set, then the block
+// copied onto its own end in doubling runs. A state is a 12-byte record
+// padded to 16, which a fill stores field by field; the copies move it in
+// the widest stores the library has, and the states of a search of some 80
+// pre-bins (hundreds of kilobytes) took a tenth of its time filled one by one.
+void unreached(Reach* states, std::size_t count) {
+    static_assert(std::is_trivially_copyable<Reach>::value, "states are copied as bytes");
+    if (count == 0) return;
+    new (states) Reach{};
+    for (std::size_t done = 1; done < count;) {
+        const std::size_t run = std::min(done, count - done);
+        std::memcpy(static_cast<void*>(states + done), states, run * sizeof(Reach));
+        done += run;
+    }
 }
 
 }  // namespace
@@ -366,7 +409,7 @@ std::vector<Trace> best_groupings(const Groups& t, const Limits& k,
     std::vector<Programme> programmes;
     for (std::size_t i = 0; i < trends.size(); ++i) {
         reach.push_back(large_scratch<Reach>(states[i]));
-        std::uninitialized_fill(reach[i].get(), reach[i].get() + states[i], Reach{});
+        unreached(reach[i].get(), states[i]);
         programmes.push_back(Programme{t, k, shapes[i], layers, limited, reach[i].get()});
     }
     run_forward(programmes, t, k);

@@ -40,20 +40,25 @@ GroupTable group_table(const double* c0, const double* c1, std::size_t n,
     std::vector<std::size_t> end(n, n);
     for (std::size_t s : k.fixed_starts) end[s - 1] = s;
     for (std::size_t i = n - 1; i-- > 0;) end[i] = std::min(end[i], end[i + 1]);
+    // The search reads the IV, level and counts of allowed groups only, so
+    // the others keep the zeros and false of sized_groups: no logarithm is
+    // taken for a group too small, nor for one across a fixed start.
     for (std::size_t first = 0; first < n; ++first) {
         double s0 = 0.0, s1 = 0.0;
-        for (std::size_t last = first; last < n; ++last) {
+        for (std::size_t last = first; last < end[first]; ++last) {
             s0 += c0[last];
             s1 += c1[last];
-            const std::size_t g = tri(first, last);
             const double rows = s0 + s1;
+            // An empty group has no event rate, so it is never chosen.
+            if (!(rows > 0.0 && s1 >= k.min_events && s0 >= k.min_non_events &&
+                  rows / total >= k.min_bin_share))
+                continue;
+            const std::size_t g = tri(first, last);
             t.c0[g] = s0;
             t.c1[g] = s1;
             t.search.value[g] = group_woe(s0, s1, total_c0, total_c1).iv;
-            t.search.level[g] = rows > 0.0 ? s1 / rows : 0.0;
-            // An empty group has no event rate, so it is never chosen.
-            t.search.allowed[g] = last < end[first] && rows > 0.0 && s1 >= k.min_events &&
-                                  s0 >= k.min_non_events && rows / total >= k.min_bin_share;
+            t.search.level[g] = s1 / rows;
+            t.search.allowed[g] = 1;
         }
     }
     return t;

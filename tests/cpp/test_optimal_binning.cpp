@@ -85,7 +85,9 @@ class OptimalBinningTrend : public ::testing::TestWithParam<BinTrend> {};
 
 TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
     std::mt19937 rng(20261207u + static_cast<unsigned>(GetParam()));
-    std::uniform_int_distribution<int> size(1, 10), count(0, 12), pick(0, 3);
+    // Up to 13 pre-bins and 7 bins: the early boundaries, where fewer groups
+    // than the limit fit, are searched on fewer layers than the later ones.
+    std::uniform_int_distribution<int> size(1, 13), count(0, 12), pick(0, 3), bins(0, 7);
     const double shares[] = {0.0, 0.05, 0.15, 0.3}, pvalues[] = {1.0, 0.5, 0.2, 0.05};
     for (int table = 0; table < 300; ++table) {
         const std::size_t n = static_cast<std::size_t>(size(rng));
@@ -94,7 +96,7 @@ TEST_P(OptimalBinningTrend, MatchesEveryGroupingOnRandomTables) {
             c0[i] = count(rng), c1[i] = count(rng) / (1 + pick(rng));
         c0[0] += 1.0, c1[n - 1] += 1.0;  // both classes present
         OptimalBinningConstraints k;
-        k.max_bins = static_cast<std::size_t>(pick(rng));
+        k.max_bins = static_cast<std::size_t>(bins(rng));
         k.min_bin_share = shares[pick(rng)];
         k.min_events = pick(rng);
         k.min_non_events = pick(rng);
