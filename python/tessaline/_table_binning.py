@@ -689,9 +689,13 @@ class TableBinning(TableBinningBase):
             percentile=self.percentile,
         )
 
-    def column_plan(self, name: str, categorical: bool) -> tuple[str, dict[str, Any]]:
+    def column_plan(
+        self, name: str, categorical: bool, test_threads: int | None = None
+    ) -> tuple[str, dict[str, Any]]:
         """The builder (a key of `ROW_BUILDERS` and `COUNT_BUILDERS`) and its
-        options for the column `name`, binned as categories when `categorical`."""
+        options for the column `name`, binned as categories when `categorical`;
+        its test of significance draws on `test_threads` threads (default: the
+        fit's, for a column binned alone)."""
         o = self.options_of(name, categorical)
         method = o["method"]
         if method not in METHODS:
@@ -707,7 +711,7 @@ class TableBinning(TableBinningBase):
                     self.random_state,
                     name,
                     self.max_iv_pvalue,
-                    threads.thread_count(self.n_jobs),
+                    threads.thread_count(self.n_jobs) if test_threads is None else test_threads,
                 )
             }
             if self.max_iv_pvalue is not None and method == "optimal"
@@ -727,6 +731,13 @@ class TableBinning(TableBinningBase):
         if method == "mdlp":
             return method, {**common, **search}
         return method, {**common, "n_bins": o["n_bins"]}
+
+    def _test_threads(self, n_columns: int) -> int:
+        """The threads each column's test of significance draws on when
+        `n_columns` columns are binned side by side on the fit's threads:
+        together they take those threads and no more (a test on every thread
+        of a pool already using every thread only makes them take turns)."""
+        return max(1, threads.thread_count(self.n_jobs) // max(1, n_columns))
 
     def _table_or_reason(
         self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable], str]]
@@ -752,15 +763,16 @@ class TableBinning(TableBinningBase):
         on_column: Callable[[str], None] | None = None,
         weights: checks.CheckedWeights | None = None,
         labels: Labels | None = None,
+        test_threads: int | None = None,
     ) -> BinningTable | str:
         """One column's table from its rows, each column converted once;
         with `weights` (checked once for every column), each row counted by
-        its weight; `labels` are the
-        labels of `flags`, read once for every column of the default binning."""
+        its weight; `labels` are the labels of `flags`, read once for every
+        column of the default binning; its test draws on `test_threads`."""
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             categorical = self.is_categorical(name, frames.is_categorical(values))
-            kind, options = self.column_plan(name, categorical)
+            kind, options = self.column_plan(name, categorical, test_threads)
             column: categories.Encoded | FloatArray
             if categorical:
                 column = categories.encode(values)
@@ -812,6 +824,8 @@ class TableBinning(TableBinningBase):
         between them. The tables are built on threads only when the test of
         significance draws, whose searches hold no lock for long."""
         n_threads = threads.thread_count(self.n_jobs)
+        # The columns' tests run side by side on the fit's threads.
+        test_threads = self._test_threads(len(columns))
         # Columns counted per native call: an interrupt takes effect between
         # calls, and the converted columns held at once stay few.
         per_call = max(n_threads, CALL_VALUES * n_threads // max(1, flags.size))
@@ -820,7 +834,7 @@ class TableBinning(TableBinningBase):
         results: list[BinningTable | str] = []
 
         def planned_part(part: list[str]) -> list[PlannedColumn]:
-            return [self._planned(n, columns[n], flags, labels) for n in part]
+            return [self._planned(n, columns[n], flags, labels, test_threads) for n in part]
 
         def finish(planned: list[PlannedColumn]) -> None:
             if self.max_iv_pvalue is not None and n_threads > 1:
@@ -838,7 +852,9 @@ class TableBinning(TableBinningBase):
         if len(parts) == 1 and self.max_iv_pvalue is not None and n_threads > 1:
             # The columns that are not counted start on the threads as soon
             # as they are converted, beside the conversion of the others.
-            planning = (self._planned_here(n, columns[n], flags, labels) for n in names)
+            planning = (
+                self._planned_here(n, columns[n], flags, labels, test_threads) for n in names
+            )
             return self._tested_apart(planning, flags, done, n_threads, count=True)
         if len(parts) == 1:
             planned = planned_part(parts[0])
@@ -862,13 +878,15 @@ class TableBinning(TableBinningBase):
                 finish(current)
         return results
 
-    def _planned(self, name: str, values: Any, flags: FloatArray, labels: Labels) -> PlannedColumn:
-        """The column `name` read, converted and planned for its builder, or
-        why it cannot be binned (an error, raised in its turn when
-        `skip_unusable` is off)."""
+    def _planned(
+        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: int
+    ) -> PlannedColumn:
+        """The column `name` read, converted and planned for its builder (its
+        test drawing on `test_threads`), or why it cannot be binned (an error,
+        raised in its turn when `skip_unusable` is off)."""
         try:
             categorical = self.is_categorical(name, frames.is_categorical(values))
-            kind, options = self.column_plan(name, categorical)
+            kind, options = self.column_plan(name, categorical, test_threads)
             column: categories.Encoded | FloatArray
             if categorical:
                 column = categories.encode(values)
@@ -946,7 +964,7 @@ class TableBinning(TableBinningBase):
             pool.shutdown(wait=True, cancel_futures=True)
 
     def _planned_here(
-        self, name: str, values: Any, flags: FloatArray, labels: Labels
+        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: int
     ) -> PlannedColumn | Callable[[], PlannedColumn]:
         """The column `name` planned on this thread, or for categories (not
         counted with the others, their text hashed as they are read) what
@@ -956,8 +974,8 @@ class TableBinning(TableBinningBase):
         except (ValueError, TypeError):
             categorical = False
         if categorical:
-            return functools.partial(self._planned, name, values, flags, labels)
-        return self._planned(name, values, flags, labels)
+            return functools.partial(self._planned, name, values, flags, labels, test_threads)
+        return self._planned(name, values, flags, labels, test_threads)
 
     def _plan_finished(
         self, plan: Callable[[], PlannedColumn], flags: FloatArray, done: Callable[[str], None]
@@ -1044,14 +1062,18 @@ class TableBinning(TableBinningBase):
             return self.pair_tables[name]
         return self.tables[name]
 
-    def _from_counts(self, name: str, given: ColumnCounts | CountedOnCall) -> BinningTable | str:
+    def _from_counts(
+        self, name: str, given: ColumnCounts | CountedOnCall, test_threads: int
+    ) -> BinningTable | str:
         """One column's table from its merged counts, or from the call that
-        counts them (made here, on the thread that bins the column)."""
+        counts them (made here, on the thread that bins the column); its test
+        draws on `test_threads` threads."""
         counts = given if isinstance(given, ColumnCounts) else given()
 
         def build() -> tuple[Any, Callable[[Any], BinningTable], str]:
             nonlocal counts
-            kind, options = self.column_plan(name, isinstance(counts, counted.CategoryCounts))
+            categorical = isinstance(counts, counted.CategoryCounts)
+            kind, options = self.column_plan(name, categorical, test_threads)
             if isinstance(counts, counted.ColumnCounts) and self._clip_rule is not None:
                 bounds = clipping.bounds_of_counts(self._clip_rule, name, counts)
                 if bounds is not None:
@@ -1118,7 +1140,16 @@ class TableBinning(TableBinningBase):
                 if checked is None and labels is not None
                 else threads.run_in_threads(
                     [
-                        functools.partial(self._from_rows, n, v, flags, done, checked, labels)
+                        functools.partial(
+                            self._from_rows,
+                            n,
+                            v,
+                            flags,
+                            done,
+                            checked,
+                            labels,
+                            self._test_threads(len(columns)),
+                        )
                         for n, v in columns.items()
                     ],
                     self.n_jobs,
@@ -1157,7 +1188,8 @@ class TableBinning(TableBinningBase):
             check_classes(*next(iter(counts.values())).labelled())
         # The searches release the interpreter lock: columns in parallel, as `fit`.
         tasks: list[Callable[[], BinningTable | str]] = [
-            functools.partial(self._from_counts, n, c) for n, c in counts.items()
+            functools.partial(self._from_counts, n, c, self._test_threads(len(counts)))
+            for n, c in counts.items()
         ]
         results: dict[str, BinningTable | str] = dict(
             zip(counts, threads.run_in_threads(tasks, self.n_jobs))

@@ -516,3 +516,34 @@ def test_columns_counted_together_bin_as_each_column_alone(n_jobs, column_per_ca
         tl.TableBinning(skip_unusable=False, **options).fit(data, y)
     with pytest.raises(TypeError, match=r"^the column holds dates or times"):
         tl.TableBinning(skip_unusable=False, **options).fit({"when": data.pop("when"), **data}, y)
+
+
+@pytest.mark.parametrize("route", ["rows", "weighted", "batches"])
+@pytest.mark.parametrize(
+    "names, threads_per_test", [(["income"], 2), (["grade", "income", "noise"], 1)]
+)
+def test_tests_of_columns_binned_side_by_side_share_the_fit_threads(
+    route, names, threads_per_test, monkeypatch
+):
+    # Columns binned side by side on the fit's threads each test on their
+    # share of them: a test on every thread of a pool already using every
+    # thread only makes the threads take turns.
+    module = sys.modules[tl.TableBinning.__module__]
+    drawn_on, column_test = [], module.column_test
+
+    def recorded(*args):
+        drawn_on.append(args[-1])
+        return column_test(*args)
+
+    monkeypatch.setattr(module, "column_test", recorded)
+    data, bad = frame()
+    data = {name: data[name] for name in names}
+    binning = tl.TableBinning(min_iv=0.0, n_jobs=2)
+    if route == "rows":
+        binning.fit(data, bad)
+    elif route == "weighted":
+        binning.fit(data, bad, sample_weight=np.ones(bad.size))
+    else:
+        binning.partial_fit(data, bad)
+        binning.tables  # noqa: B018 - the read of the batches fits the columns
+    assert drawn_on and set(drawn_on) == {threads_per_test}
