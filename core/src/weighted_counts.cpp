@@ -625,6 +625,78 @@ bool prebins_of_rows(const CountedColumn& column, const PrebinRequest& request,
     return true;
 }
 
+// What one pass over a column's event flags finds: whether one is neither
+// 0, 1 nor NaN (refused), and whether one is NaN (a row of unknown target).
+struct FlagKinds {
+    bool refused;
+    bool unknown;
+};
+
+// The flags read four at a time without branches (TESSALINE_VECTOR_VARIANTS):
+// each test a mask that every flag ors in. A NaN flag is the one unequal to
+// itself.
+TESSALINE_VECTOR_BODY FlagKinds flag_kinds_in_lanes_plain(const double* flags, std::size_t n) {
+    Masks4 refused = {};
+    Masks4 unknown = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 f;
+        std::memcpy(&f, flags + i, sizeof f);
+        const Masks4 nan = f != f;
+        refused |= ~(nan | (f == 0.0) | (f == 1.0));
+        unknown |= nan;
+    }
+    bool any_refused = false;
+    bool any_unknown = false;
+    for (int l = 0; l < 4; ++l) {
+        any_refused |= refused[l] != 0;
+        any_unknown |= unknown[l] != 0;
+    }
+    for (; i < n; ++i) {
+        const double f = flags[i];
+        const bool nan = std::isnan(f);
+        any_unknown |= nan;
+        any_refused |= !(nan || f == 0.0 || f == 1.0);
+    }
+    return FlagKinds{any_refused, any_unknown};
+}
+TESSALINE_VECTOR_VARIANTS(FlagKinds, flag_kinds_in_lanes, (const double* flags, std::size_t n),
+                          (flags, n))
+
+// Four labels of 32 bits, narrowed from four masks of flags equal to 1.
+using Labels4 = int32_t __attribute__((vector_size(16)));
+
+// The labels of flags that are all 0 or 1: 1 for a flag of 1, four at a time.
+TESSALINE_VECTOR_BODY void labels_of_flags_plain(const double* flags, std::size_t n,
+                                                 int32_t* labels) {
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 f;
+        std::memcpy(&f, flags + i, sizeof f);
+        const Labels4 four = __builtin_convertvector((f == 1.0) & 1, Labels4);
+        std::memcpy(labels + i, &four, sizeof four);
+    }
+    for (; i < n; ++i) labels[i] = static_cast<int32_t>(flags[i] == 1.0);
+}
+TESSALINE_VECTOR_VARIANTS(void, labels_of_flags,
+                          (const double* flags, std::size_t n, int32_t* labels), (flags, n, labels))
+
+// The values and labels of the rows of known target (flag 0 or 1), in
+// order; returns how many. Every row is written to the next slot, which only
+// a row of known target keeps: no branch on the flags, whose NaNs may come
+// anywhere.
+std::size_t known_rows(const double* x, const double* flags, std::size_t n, double* xs,
+                       int32_t* labels) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double f = flags[i];
+        xs[kept] = x[i];
+        labels[kept] = static_cast<int32_t>(f == 1.0);
+        kept += static_cast<std::size_t>(f == f);
+    }
+    return kept;
+}
+
 }  // namespace
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
@@ -644,15 +716,10 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     constexpr const char* where = "count_column_weighted";
     // The flags checked, in a pass that only reads them; a NaN flag is a row
     // of unknown target, left out.
-    bool unknown = false;
-    bool refused = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double f = flags[i];
-        const bool nan = std::isnan(f);
-        unknown |= nan;
-        refused |= !(nan || f == 0.0 || f == 1.0);
+    const FlagKinds flag_kinds = flag_kinds_in_lanes(flags, n);
+    if (flag_kinds.refused) {
+        throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     }
-    if (refused) throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     const WeightKinds kinds = weight_kinds(w, n);
     WeightedCountedColumn out;
     if (kinds.all_ones) {
@@ -660,18 +727,12 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         // the rows of NaN x by class on the way.
         Scratch<int32_t> labels = large_scratch<int32_t>(n);
         CountedColumn column;
-        if (unknown) {
-            std::vector<double> xs;
-            reserve_large(xs, n);
-            std::size_t kept = 0;
-            for (std::size_t i = 0; i < n; ++i) {
-                if (std::isnan(flags[i])) continue;
-                xs.push_back(x[i]);
-                labels[kept++] = static_cast<int32_t>(flags[i] == 1.0);
-            }
-            column = count_column(xs.data(), labels.get(), kept);
+        if (flag_kinds.unknown) {
+            Scratch<double> xs = large_scratch<double>(n);
+            const std::size_t kept = known_rows(x, flags, n, xs.get(), labels.get());
+            column = count_column(xs.get(), labels.get(), kept);
         } else {
-            for (std::size_t i = 0; i < n; ++i) labels[i] = static_cast<int32_t>(flags[i] == 1.0);
+            labels_of_flags(flags, n, labels.get());
             column = count_column(x, labels.get(), n);
         }
         if (prebins != nullptr) {

@@ -278,16 +278,32 @@ TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
         EXPECT_EQ(column.missing_c1, missing.c1[0]) << kind;
         EXPECT_EQ(column.missing_rows, missing.rows[0]) << kind;
     }
-    const Values bad{0.0, 0.5};
-    EXPECT_EQ(
-        message_of([&] { count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2); }),
-        "count_column_weighted: flags must be 0, 1 or NaN");
     // No finite value: no pre-bins, and no error before the limits are checked.
     const PrebinRequest request{20, 64, 0.01};
     const Values nan{kNaN, kNaN};
     EXPECT_FALSE(
         count_column_weighted(nan.data(), Values{0, 1}.data(), Values{1, 2}.data(), 2, &request)
             .has_prebins);
+}
+
+// The flags are read four at a time: a refused flag is found in any lane and
+// in the rows left over, and a NaN flag beside it does not hide it.
+TEST(WeightedCounts, ARefusedFlagIsFoundAtEveryRow) {
+    for (const double bad : {0.5, -1.0, kInf, 2.0}) {
+        for (std::size_t n = 1; n <= 11; ++n) {
+            for (std::size_t at = 0; at < n; ++at) {
+                Values flags(n);
+                for (std::size_t i = 0; i < n; ++i) flags[i] = i % 3 == 2 ? kNaN : double(i % 2);
+                flags[at] = bad;
+                const Values x(n, 1.0);
+                const Values w(n, 1.0);
+                EXPECT_EQ(
+                    message_of([&] { count_column_weighted(x.data(), flags.data(), w.data(), n); }),
+                    "count_column_weighted: flags must be 0, 1 or NaN")
+                    << bad << " " << n << " " << at;
+            }
+        }
+    }
 }
 
 // Whole weights handed in as counts are pre-binned through an index of
