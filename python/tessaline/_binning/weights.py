@@ -222,10 +222,12 @@ def weighted_rows(
     weights: FloatArray,
     special_values: Sequence[float],
     prebins: Mapping[str, Any] | None = None,
+    kinds: Any = None,
 ) -> WeightedRows:
     """The weighted rows of a column (weights checked by the caller); rows of
     weight 0 are left out here, as if absent. `prebins`: the options of the
-    default binning's pre-bins, made with the counts."""
+    default binning's pre-bins, made with the counts; `kinds`: the weights'
+    kinds settled once for the fit (`checks.CheckedWeights`), else None."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
@@ -236,7 +238,7 @@ def weighted_rows(
     else:
         sx, sf, sw = kept(~special, xs, flags, weights)
     # The searched rows summed by value, and those whose value is missing, in one pass.
-    counts = native.count_column_weighted(sx, sf, sw, prebins)
+    counts = native.count_column_weighted(sx, sf, sw, prebins, kinds)
     missing = (
         float(counts.pop("missing_c0")),
         float(counts.pop("missing_c1")),
