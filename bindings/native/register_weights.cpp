@@ -76,9 +76,17 @@ py::dict prebins_dict(const std::vector<tessaline::WeightedPrebin>& prebins) {
 
 // A column's weighted counts and the weights of its rows of NaN x, in one
 // pass over its rows with the lock released.
+// The kinds of the weights given with a call: None, or those weight_kinds
+// found for the weights whose rows these are.
+const tessaline::WeightKinds* given_kinds(const py::object& kinds) {
+    return kinds.is_none() ? nullptr : &kinds.cast<const tessaline::WeightKinds&>();
+}
+
 py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& flags,
                                const b::DoubleArray& weights, std::size_t n_prebins,
-                               std::size_t max_class_parts, double min_class_share) {
+                               std::size_t max_class_parts, double min_class_share,
+                               const py::object& kinds) {
+    const tessaline::WeightKinds* given = given_kinds(kinds);
     const auto xs = b::flat_view(x);
     const auto fs = b::flat_view(flags);
     const auto ws = b::flat_view(weights);
@@ -89,7 +97,7 @@ py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& fl
         py::gil_scoped_release release;
         const tessaline::PrebinRequest request{n_prebins, max_class_parts, min_class_share};
         column = tessaline::count_column_weighted(xs.data, fs.data, ws.data, xs.size,
-                                                  n_prebins > 0 ? &request : nullptr);
+                                                  n_prebins > 0 ? &request : nullptr, given);
     }
     py::dict out = weighted_counts_dict(std::move(column.counts));
     if (column.has_prebins) out["prebins"] = prebins_dict(column.prebins);
@@ -219,7 +227,9 @@ py::dict lorenz_curve_from_weighted_counts(const b::DoubleArray& value, const b:
 }
 
 py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleArray& labels,
-                                   const b::DoubleArray& weights, std::size_t k, bool every) {
+                                   const b::DoubleArray& weights, std::size_t k, bool every,
+                                   const py::object& kinds) {
+    const tessaline::WeightKinds* given = given_kinds(kinds);
     const auto c = b::flat_view(codes);
     const auto y = b::flat_view(labels);
     const auto w = b::flat_view(weights);
@@ -228,7 +238,8 @@ py::dict count_categories_weighted(const b::Int64Array& codes, const b::DoubleAr
     tessaline::WeightedCategoryCounts counts;
     {
         py::gil_scoped_release release;
-        counts = tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k, every);
+        counts =
+            tessaline::count_categories_weighted(c.data, y.data, w.data, c.size, k, every, given);
     }
     py::dict out;
     out["c0"] = b::array_from_vector(counts.c0);
@@ -298,13 +309,27 @@ py::dict compare_distributions_from_weights(const b::DoubleArray& weight_referen
 }  // namespace
 
 void register_weights(py::module_& m) {
+    // Made only by weight_kinds, from weights it has read: a call trusts them.
+    py::class_<tessaline::WeightKinds>(m, "WeightKinds",
+                                       "The kinds of a set of weights, read once for many "
+                                       "columns of the same rows.");
+    m.def(
+        "weight_kinds",
+        [](const b::DoubleArray& weights) {
+            const auto w = b::flat_view(weights);
+            py::gil_scoped_release release;
+            return tessaline::weight_kinds(w.data, w.size);
+        },
+        py::arg("weights"),
+        "The kinds of the weights (all 1, whole, least and largest), for the counts of any "
+        "columns of their rows; a negative, NaN or infinite weight is refused.");
     m.def("count_values_weighted", &count_values_weighted, py::arg("x"), py::arg("labels"),
           py::arg("weights"),
           "Weights of the rows by distinct x (ascending) and class, with their records; NaN x "
           "and zero weights left out.");
     m.def("count_column_weighted", &count_column_weighted, py::arg("x"), py::arg("flags"),
           py::arg("weights"), py::arg("n_prebins") = 0, py::arg("max_class_parts") = 0,
-          py::arg("min_class_share") = 0.0,
+          py::arg("min_class_share") = 0.0, py::arg("kinds") = py::none(),
           "Weights of the rows of known target (flags 0 or 1) by distinct x and class, with "
           "their records, and those of the rows whose x is NaN; zero weights left out. With "
           "n_prebins, under \"prebins\" the pre-bins of the default binning where they can be "
@@ -336,6 +361,7 @@ void register_weights(py::module_& m) {
           "Lorenz curve, AUC and Gini from scores weighted by class.");
     m.def("count_categories_weighted", &count_categories_weighted, py::arg("codes"),
           py::arg("labels"), py::arg("weights"), py::arg("k"), py::arg("every") = false,
+          py::arg("kinds") = py::none(),
           "Weights of non-events and events per category code, with their records; with "
           "every, also the weight of all rows of each code (\"every\", \"missing_every\").");
     m.def("event_rate_order_weighted", &event_rate_order_weighted, py::arg("c0"), py::arg("c1"),

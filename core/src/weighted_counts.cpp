@@ -166,12 +166,9 @@ using KeyedRow = KeyedRecord;
 // whole weights is a whole number a double holds, so plain addition in any
 // order gives the exact sums. (A total of exactly 2^53 may be a rounded one:
 // 2^53 + 1 reads as 2^53, and the sums below it may have lost a row.)
-struct WeightKinds {
-    bool all_ones;
-    bool whole;
-    bool refused;      // a weight that is not finite or below 0
-    double least = 0;  // the least weight above 0 (infinity where none is)
-    double most = 0;   // the largest weight
+struct WeightPass {
+    WeightKinds kinds;
+    bool refused;  // a weight that is not finite or below 0
 };
 
 // Four doubles, and four masks of 64 bits, in one vector register where the
@@ -188,7 +185,7 @@ using Masks4 = int64_t __attribute__((vector_size(32)));
 // wait on one another: each is exact while below 2^53, and one that reaches
 // it means the total does, so their sum is below 2^53 exactly when the
 // total is.
-TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, std::size_t n) {
+TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, std::size_t n) {
     constexpr double kTwo52 = 4503599627370496.0;
     constexpr double kLargest = std::numeric_limits<double>::max();
     const Doubles4 zero = {0.0, 0.0, 0.0, 0.0};
@@ -232,16 +229,16 @@ TESSALINE_VECTOR_BODY WeightKinds weight_kinds_in_lanes_plain(const double* w, s
         whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
         total += wi;
     }
-    if (any_refused) return WeightKinds{false, false, true};
-    return WeightKinds{ones, whole && total < 9007199254740992.0, false, lightest, heaviest};
+    if (any_refused) return WeightPass{WeightKinds{}, true};
+    return WeightPass{WeightKinds{ones, whole && total < 9007199254740992.0, lightest, heaviest},
+                      false};
 }
-TESSALINE_VECTOR_VARIANTS(WeightKinds, weight_kinds_in_lanes, (const double* w, std::size_t n),
+TESSALINE_VECTOR_VARIANTS(WeightPass, weight_kinds_in_lanes, (const double* w, std::size_t n),
                           (w, n))
 
-WeightKinds weight_kinds(const double* w, std::size_t n) {
-    const WeightKinds kinds = weight_kinds_in_lanes(w, n);
-    if (kinds.refused) require_weights(w, n);
-    return kinds;
+// The kinds given, or those of the weights found in a pass over them.
+WeightKinds kinds_of(const double* w, std::size_t n, const WeightKinds* given) {
+    return given != nullptr ? *given : weight_kinds(w, n);
 }
 
 // Gives back the room of a result that fills less than an eighth of it: the
@@ -522,6 +519,7 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
     constexpr uint8_t kNone = 0xFF;
     Scratch<uint8_t> range_of = large_scratch<uint8_t>(n);
     std::size_t sizes[256] = {};
+    bool beyond = false;
     for (std::size_t i = 0; i < n; ++i) {
         const bool counted = w[i] > 0.0 && known(i);
         const bool one = event(i);
@@ -530,10 +528,17 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
             missing.add(one, w[i]);
             ++missing_rows;
         }
+        // Kinds given for these weights are trusted but for a weight beyond
+        // the ranges, which would file the row out of bounds: refused.
+        const bool in_range = w[i] >= 1.0 && w[i] <= static_cast<double>(kMostLevel);
+        beyond |= counted && !nan && !in_range;
         const std::size_t r =
-            counted && !nan ? 2 * (static_cast<std::size_t>(w[i]) - 1) + one : kNone;
+            counted && !nan && in_range ? 2 * (static_cast<std::size_t>(w[i]) - 1) + one : kNone;
         range_of[i] = static_cast<uint8_t>(r);
         ++sizes[r];
+    }
+    if (beyond) {
+        throw std::invalid_argument("count_column_weighted: weights beyond the kinds given");
     }
     // The ranges that hold rows, each followed by a slot for its end key.
     std::size_t start[kLevelRanges + 1];
@@ -625,7 +630,85 @@ bool prebins_of_rows(const CountedColumn& column, const PrebinRequest& request,
     return true;
 }
 
+// What one pass over a column's event flags finds: whether one is neither
+// 0, 1 nor NaN (refused), and whether one is NaN (a row of unknown target).
+struct FlagKinds {
+    bool refused;
+    bool unknown;
+};
+
+// The flags read four at a time without branches (TESSALINE_VECTOR_VARIANTS):
+// each test a mask that every flag ors in. A NaN flag is the one unequal to
+// itself.
+TESSALINE_VECTOR_BODY FlagKinds flag_kinds_in_lanes_plain(const double* flags, std::size_t n) {
+    Masks4 refused = {};
+    Masks4 unknown = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 f;
+        std::memcpy(&f, flags + i, sizeof f);
+        const Masks4 nan = f != f;
+        refused |= ~(nan | (f == 0.0) | (f == 1.0));
+        unknown |= nan;
+    }
+    bool any_refused = false;
+    bool any_unknown = false;
+    for (int l = 0; l < 4; ++l) {
+        any_refused |= refused[l] != 0;
+        any_unknown |= unknown[l] != 0;
+    }
+    for (; i < n; ++i) {
+        const double f = flags[i];
+        const bool nan = std::isnan(f);
+        any_unknown |= nan;
+        any_refused |= !(nan || f == 0.0 || f == 1.0);
+    }
+    return FlagKinds{any_refused, any_unknown};
+}
+TESSALINE_VECTOR_VARIANTS(FlagKinds, flag_kinds_in_lanes, (const double* flags, std::size_t n),
+                          (flags, n))
+
+// Four labels of 32 bits, narrowed from four masks of flags equal to 1.
+using Labels4 = int32_t __attribute__((vector_size(16)));
+
+// The labels of flags that are all 0 or 1: 1 for a flag of 1, four at a time.
+TESSALINE_VECTOR_BODY void labels_of_flags_plain(const double* flags, std::size_t n,
+                                                 int32_t* labels) {
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 f;
+        std::memcpy(&f, flags + i, sizeof f);
+        const Labels4 four = __builtin_convertvector((f == 1.0) & 1, Labels4);
+        std::memcpy(labels + i, &four, sizeof four);
+    }
+    for (; i < n; ++i) labels[i] = static_cast<int32_t>(flags[i] == 1.0);
+}
+TESSALINE_VECTOR_VARIANTS(void, labels_of_flags,
+                          (const double* flags, std::size_t n, int32_t* labels), (flags, n, labels))
+
+// The values and labels of the rows of known target (flag 0 or 1), in
+// order; returns how many. Every row is written to the next slot, which only
+// a row of known target keeps: no branch on the flags, whose NaNs may come
+// anywhere.
+std::size_t known_rows(const double* x, const double* flags, std::size_t n, double* xs,
+                       int32_t* labels) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double f = flags[i];
+        xs[kept] = x[i];
+        labels[kept] = static_cast<int32_t>(f == 1.0);
+        kept += static_cast<std::size_t>(f == f);
+    }
+    return kept;
+}
+
 }  // namespace
+
+WeightKinds weight_kinds(const double* w, std::size_t n) {
+    const WeightPass pass = weight_kinds_in_lanes(w, n);
+    if (pass.refused) require_weights(w, n);
+    return pass.kinds;
+}
 
 WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, const double* w,
                                           std::size_t n) {
@@ -640,38 +723,28 @@ WeightedValueCounts count_values_weighted(const double* x, const int32_t* y, con
 }
 
 WeightedCountedColumn count_column_weighted(const double* x, const double* flags, const double* w,
-                                            std::size_t n, const PrebinRequest* prebins) {
+                                            std::size_t n, const PrebinRequest* prebins,
+                                            const WeightKinds* given) {
     constexpr const char* where = "count_column_weighted";
     // The flags checked, in a pass that only reads them; a NaN flag is a row
     // of unknown target, left out.
-    bool unknown = false;
-    bool refused = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double f = flags[i];
-        const bool nan = std::isnan(f);
-        unknown |= nan;
-        refused |= !(nan || f == 0.0 || f == 1.0);
+    const FlagKinds flag_kinds = flag_kinds_in_lanes(flags, n);
+    if (flag_kinds.refused) {
+        throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     }
-    if (refused) throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
-    const WeightKinds kinds = weight_kinds(w, n);
+    const WeightKinds kinds = kinds_of(w, n, given);
     WeightedCountedColumn out;
     if (kinds.all_ones) {
         // Rows: the unweighted count of the rows of known class, which counts
         // the rows of NaN x by class on the way.
         Scratch<int32_t> labels = large_scratch<int32_t>(n);
         CountedColumn column;
-        if (unknown) {
-            std::vector<double> xs;
-            reserve_large(xs, n);
-            std::size_t kept = 0;
-            for (std::size_t i = 0; i < n; ++i) {
-                if (std::isnan(flags[i])) continue;
-                xs.push_back(x[i]);
-                labels[kept++] = static_cast<int32_t>(flags[i] == 1.0);
-            }
-            column = count_column(xs.data(), labels.get(), kept);
+        if (flag_kinds.unknown) {
+            Scratch<double> xs = large_scratch<double>(n);
+            const std::size_t kept = known_rows(x, flags, n, xs.get(), labels.get());
+            column = count_column(xs.get(), labels.get(), kept);
         } else {
-            for (std::size_t i = 0; i < n; ++i) labels[i] = static_cast<int32_t>(flags[i] == 1.0);
+            labels_of_flags(flags, n, labels.get());
             column = count_column(x, labels.get(), n);
         }
         if (prebins != nullptr) {
@@ -1007,8 +1080,8 @@ bool rows_counted(const int64_t* codes, const double* labels, std::size_t n, std
 
 WeightedCategoryCounts count_categories_weighted(const int64_t* codes, const double* labels,
                                                  const double* w, std::size_t n, std::size_t k,
-                                                 bool every) {
-    const WeightKinds kinds = weight_kinds(w, n);
+                                                 bool every, const WeightKinds* given) {
+    const WeightKinds kinds = kinds_of(w, n, given);
     WeightedCategoryCounts counts;
     if (kinds.all_ones && rows_counted(codes, labels, n, k, every, counts)) return counts;
     // Whole weights below 2^53 in all add up exactly in plain sums.

@@ -137,6 +137,10 @@ def delong_auc(scores: npt.ArrayLike, labels: npt.ArrayLike) -> dict[str, Any]: 
 def count_values_weighted(
     x: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike
 ) -> dict[str, Any]: ...
+
+class WeightKinds: ...
+
+def weight_kinds(weights: npt.ArrayLike) -> WeightKinds: ...
 def count_column_weighted(
     x: npt.ArrayLike,
     flags: npt.ArrayLike,
@@ -144,6 +148,7 @@ def count_column_weighted(
     n_prebins: int = 0,
     max_class_parts: int = 0,
     min_class_share: float = 0.0,
+    kinds: WeightKinds | None = None,
 ) -> dict[str, Any]: ...
 def prebins_from_weighted_counts(
     value: npt.ArrayLike,
@@ -195,7 +200,12 @@ def mdlp_splits_from_weighted_counts(
     force_first_split: bool,
 ) -> dict[str, Any]: ...
 def count_categories_weighted(
-    codes: npt.ArrayLike, labels: npt.ArrayLike, weights: npt.ArrayLike, k: int, every: bool = ...
+    codes: npt.ArrayLike,
+    labels: npt.ArrayLike,
+    weights: npt.ArrayLike,
+    k: int,
+    every: bool = ...,
+    kinds: WeightKinds | None = None,
 ) -> dict[str, Any]: ...
 def event_rate_order_weighted(c0: npt.ArrayLike, c1: npt.ArrayLike) -> npt.NDArray[np.int64]: ...
 def lorenz_curve_from_weighted_counts(

@@ -39,7 +39,7 @@ from ._binning.options import OPTION_CHECKS, check_named
 from ._binning.rare import RARE_PVALUE, rare_groups
 from ._binning.significance import column_test
 from ._binning.special import checked_special_values
-from ._binning.weights import NO_PERCENTILE
+from ._binning.weights import NO_PERCENTILE, rows_as_weights
 from ._continuous_table_binning import ContinuousTableBinning
 from ._core import categories, checks, frames, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
@@ -1132,12 +1132,17 @@ class TableBinning(TableBinningBase):
 
         # Read once for every column: the labels of the rows of known target,
         # or the weights with the rows they keep.
-        labels = target_labels(flags) if weights is None else None
+        # Weights that are all 1 are rows: the columns are counted as rows,
+        # and their tables read as weights at the end. (Not for the mean as
+        # representative: a mean of weights is a ratio of exact sums, which
+        # may differ in its last bit from the mean of the rows.)
         checked = None if weights is None else checks.checked_once(weights)
+        as_rows = checked is None or (checked.all_ones and self.representative == "median")
+        labels = target_labels(flags) if as_rows else None
         try:
             results = (
                 self._fit_columns(columns, flags, labels, done)
-                if checked is None and labels is not None
+                if as_rows and labels is not None
                 else threads.run_in_threads(
                     [
                         functools.partial(
@@ -1158,6 +1163,8 @@ class TableBinning(TableBinningBase):
         finally:
             if bar is not None:
                 bar.close()
+        if checked is not None and as_rows:
+            results = [rows_as_weights(r) if isinstance(r, BinningTable) else r for r in results]
         self.pair_tables = self._fit_pairs(data, flags)
         self._keep(dict(zip(wanted, results)), names).replay(edits)
         self._drop_collinear(data, y, weights)

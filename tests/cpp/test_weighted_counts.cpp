@@ -278,16 +278,85 @@ TEST(WeightedCounts, AColumnCountedInOnePassIsItsRowsCountedApart) {
         EXPECT_EQ(column.missing_c1, missing.c1[0]) << kind;
         EXPECT_EQ(column.missing_rows, missing.rows[0]) << kind;
     }
-    const Values bad{0.0, 0.5};
-    EXPECT_EQ(
-        message_of([&] { count_column_weighted(bad.data(), bad.data(), Values{1, 1}.data(), 2); }),
-        "count_column_weighted: flags must be 0, 1 or NaN");
     // No finite value: no pre-bins, and no error before the limits are checked.
     const PrebinRequest request{20, 64, 0.01};
     const Values nan{kNaN, kNaN};
     EXPECT_FALSE(
         count_column_weighted(nan.data(), Values{0, 1}.data(), Values{1, 2}.data(), 2, &request)
             .has_prebins);
+}
+
+// Kinds settled once for all the rows hold for any part of them: a part of
+// weights 0 to 3 whose rows all weigh 1 or at most 2, or fractional weights
+// narrower than the whole's, is counted to the same sums with the whole's
+// kinds as with its own.
+TEST(WeightedCounts, KindsOfAllTheRowsCountAnyPartAlike) {
+    for (int kind = 0; kind < 4; ++kind) {
+        const WeightedSample s = weighted_sample(kind);
+        const WeightKinds whole = weight_kinds(s.w.data(), s.w.size());
+        for (const double below : {1.5, 2.5, 10.0}) {
+            Values x, flags, w;
+            std::vector<int64_t> codes;
+            for (std::size_t i = 0; i < s.x.size(); ++i) {
+                if (!(s.w[i] > 0.0 && s.w[i] < below) && kind != 0) continue;
+                x.push_back(s.x[i]);
+                flags.push_back(s.flags[i]);
+                w.push_back(s.w[i]);
+                codes.push_back(std::isnan(s.x[i]) ? -1 : static_cast<int64_t>(i % 5));
+            }
+            const std::size_t n = x.size();
+            const PrebinRequest request{20, 64, 0.01};
+            const auto own = count_column_weighted(x.data(), flags.data(), w.data(), n, &request);
+            const auto given =
+                count_column_weighted(x.data(), flags.data(), w.data(), n, &request, &whole);
+            EXPECT_EQ(given.counts.value, own.counts.value) << kind << " " << below;
+            EXPECT_EQ(given.counts.c0, own.counts.c0) << kind << " " << below;
+            EXPECT_EQ(given.counts.c1, own.counts.c1) << kind << " " << below;
+            EXPECT_EQ(given.counts.rows, own.counts.rows) << kind << " " << below;
+            EXPECT_EQ(given.missing_c0, own.missing_c0) << kind << " " << below;
+            EXPECT_EQ(given.missing_c1, own.missing_c1) << kind << " " << below;
+            ASSERT_EQ(given.prebins.size(), own.prebins.size()) << kind << " " << below;
+            for (std::size_t b = 0; b < own.prebins.size(); ++b) {
+                EXPECT_EQ(given.prebins[b].c0, own.prebins[b].c0) << kind << " " << b;
+                EXPECT_EQ(given.prebins[b].c1, own.prebins[b].c1) << kind << " " << b;
+            }
+            const auto cats =
+                count_categories_weighted(codes.data(), flags.data(), w.data(), n, 5, true);
+            const auto cats_given =
+                count_categories_weighted(codes.data(), flags.data(), w.data(), n, 5, true, &whole);
+            EXPECT_EQ(cats_given.c0, cats.c0) << kind << " " << below;
+            EXPECT_EQ(cats_given.c1, cats.c1) << kind << " " << below;
+            EXPECT_EQ(cats_given.every, cats.every) << kind << " " << below;
+            EXPECT_EQ(cats_given.missing_every, cats.missing_every) << kind << " " << below;
+        }
+    }
+    // Kinds of other weights are refused where they would file a row out of bounds.
+    const Values x{1.0, 2.0}, flags{0.0, 1.0}, light{1.0, 2.0}, heavy{1.0, 9.0};
+    const WeightKinds small = weight_kinds(light.data(), 2);
+    EXPECT_EQ(message_of([&] {
+                  count_column_weighted(x.data(), flags.data(), heavy.data(), 2, nullptr, &small);
+              }),
+              "count_column_weighted: weights beyond the kinds given");
+}
+
+// The flags are read four at a time: a refused flag is found in any lane and
+// in the rows left over, and a NaN flag beside it does not hide it.
+TEST(WeightedCounts, ARefusedFlagIsFoundAtEveryRow) {
+    for (const double bad : {0.5, -1.0, kInf, 2.0}) {
+        for (std::size_t n = 1; n <= 11; ++n) {
+            for (std::size_t at = 0; at < n; ++at) {
+                Values flags(n);
+                for (std::size_t i = 0; i < n; ++i) flags[i] = i % 3 == 2 ? kNaN : double(i % 2);
+                flags[at] = bad;
+                const Values x(n, 1.0);
+                const Values w(n, 1.0);
+                EXPECT_EQ(
+                    message_of([&] { count_column_weighted(x.data(), flags.data(), w.data(), n); }),
+                    "count_column_weighted: flags must be 0, 1 or NaN")
+                    << bad << " " << n << " " << at;
+            }
+        }
+    }
 }
 
 // Whole weights handed in as counts are pre-binned through an index of

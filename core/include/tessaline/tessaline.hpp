@@ -885,6 +885,22 @@ struct PrebinRequest {
     std::size_t max_class_parts;
     double min_class_share;
 };
+// What one pass over a set of weights finds (weight_kinds): whether each is
+// 1, whether each is a whole number with a total below 2^53, the least above
+// 0 (infinity where none is) and the largest. Kinds found for a set of
+// weights hold for any part of the same rows, so a table of many columns
+// settles them once: a part may be all 1 where the whole is not, or whole
+// with a smaller total, and the counts read them on another path with the
+// same sums.
+struct WeightKinds {
+    bool all_ones = false;
+    bool whole = false;
+    double least = 0.0;
+    double most = 0.0;
+};
+// The kinds of w[0..n); a negative, NaN or infinite weight is refused,
+// naming its row.
+TESSALINE_API WeightKinds weight_kinds(const double* w, std::size_t n);
 struct WeightedCountedColumn {
     WeightedValueCounts counts;
     double missing_c0 = 0.0;
@@ -893,9 +909,12 @@ struct WeightedCountedColumn {
     bool has_prebins = false;
     std::vector<WeightedPrebin> prebins;
 };
+// With `kinds`, those of weights whose rows hold these (weight_kinds), the
+// weights are taken as checked and not read for their kinds again.
 TESSALINE_API WeightedCountedColumn count_column_weighted(const double* x, const double* flags,
                                                           const double* w, std::size_t n,
-                                                          const PrebinRequest* prebins = nullptr);
+                                                          const PrebinRequest* prebins = nullptr,
+                                                          const WeightKinds* kinds = nullptr);
 
 // Tables of weighted counts summed by value, exactly and rounded once;
 // values whose weight adds up to 0 are dropped.
@@ -978,7 +997,8 @@ struct WeightedCategoryCounts {
 TESSALINE_API WeightedCategoryCounts count_categories_weighted(const int64_t* codes,
                                                                const double* labels,
                                                                const double* w, std::size_t n,
-                                                               std::size_t k, bool every = false);
+                                                               std::size_t k, bool every = false,
+                                                               const WeightKinds* kinds = nullptr);
 // event_rate_order of weights: rates compared exactly as products of the
 // weights (so equal rates of integer weights tie as the rows' do).
 TESSALINE_API std::vector<int64_t> event_rate_order_weighted(const double* c0, const double* c1,

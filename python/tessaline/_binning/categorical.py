@@ -152,7 +152,12 @@ def categorical_codes(
         rows = None
     else:
         counts = native.count_categories_weighted(
-            encoded.codes, flags, weights, len(encoded.names), every=True
+            encoded.codes,
+            flags,
+            weights,
+            len(encoded.names),
+            every=True,
+            kinds=checks.weight_kinds_of(sample_weight),
         )
         # Rows of weight 0 are as if absent: they name no category either.
         names, counts = _held(names, counts)

@@ -152,7 +152,9 @@ def mdlp_rows(
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
         return _weighted_mdlp(
-            weighting.weighted_rows(xs, ys, weights, special_values),
+            weighting.weighted_rows(
+                xs, ys, weights, special_values, kinds=checks.weight_kinds_of(sample_weight)
+            ),
             name=name,
             minobs=minobs,
             monotonicity=monotonicity,
@@ -277,7 +279,9 @@ def unsupervised_rows(
     weights = checks.sample_weights(sample_weight, xs.size)
     if weights is not None:
         return _weighted_unsupervised(
-            weighting.weighted_rows(xs, flags, weights, special_values),
+            weighting.weighted_rows(
+                xs, flags, weights, special_values, kinds=checks.weight_kinds_of(sample_weight)
+            ),
             name=name,
             method=method,
             n_bins=n_bins,

@@ -601,7 +601,12 @@ def optimal_rows(
         # native call takes (any other is refused by the limits' check).
         asked = type(n_prebins) is int and n_prebins > 0
         rows = weighting.weighted_rows(
-            xs, flags, weights, special_values, _prebin_options(n_prebins) if asked else None
+            xs,
+            flags,
+            weights,
+            special_values,
+            _prebin_options(n_prebins) if asked else None,
+            kinds=checks.weight_kinds_of(sample_weight),
         )
         cuts, metadata = optimal_cuts(
             rows.counts,

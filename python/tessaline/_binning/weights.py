@@ -24,7 +24,7 @@ the same rule; the mean is the sum of value times weight over the weight."""
 from __future__ import annotations
 
 from collections.abc import Mapping, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
@@ -32,7 +32,7 @@ import numpy.typing as npt
 
 from .._core import checks, native, target
 from .._core.arrays import FloatArray
-from .basis import numeric_basis
+from .basis import EditBasis, numeric_basis
 from .binning_table import BinningTable
 from .options import check_representative
 from .special import checked_special_values, is_special, with_special_counts
@@ -222,10 +222,12 @@ def weighted_rows(
     weights: FloatArray,
     special_values: Sequence[float],
     prebins: Mapping[str, Any] | None = None,
+    kinds: Any = None,
 ) -> WeightedRows:
     """The weighted rows of a column (weights checked by the caller); rows of
     weight 0 are left out here, as if absent. `prebins`: the options of the
-    default binning's pre-bins, made with the counts."""
+    default binning's pre-bins, made with the counts; `kinds`: the weights'
+    kinds settled once for the fit (`checks.CheckedWeights`), else None."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
     xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
@@ -236,7 +238,7 @@ def weighted_rows(
     else:
         sx, sf, sw = kept(~special, xs, flags, weights)
     # The searched rows summed by value, and those whose value is missing, in one pass.
-    counts = native.count_column_weighted(sx, sf, sw, prebins)
+    counts = native.count_column_weighted(sx, sf, sw, prebins, kinds)
     missing = (
         float(counts.pop("missing_c0")),
         float(counts.pop("missing_c1")),
@@ -285,4 +287,76 @@ def weighted_binning(
         split_log=split_log,
         special_values=rows.specials,
         basis=numeric_basis(rows.counts, representative, limits),
+    )
+
+
+# The row counters that categorical tables (the first five) and numeric MDLP
+# tables (all seven) read from weights, as floats.
+WEIGHED_COUNTERS = (
+    "n_input",
+    "n_used",
+    "n_missing_x",
+    "n_missing_y",
+    "n_missing_both",
+    "n_non_finite",
+    "n_special",
+)
+
+
+def _read_only(values: Any, dtype: type) -> npt.NDArray[Any]:
+    array: npt.NDArray[Any] = np.array(values, dtype=dtype)
+    array.setflags(write=False)
+    return array
+
+
+def _weighed_basis(basis: EditBasis | None) -> EditBasis | None:
+    """The basis of rows as weights of 1: c0 and c1 as weights, each value's
+    (or category's) records their sum. One whose counts were not kept stays
+    as it is, as a weighted one does."""
+    if basis is None or basis.not_kept:
+        return basis
+    c0, c1 = np.asarray(basis.c0), np.asarray(basis.c1)
+    return replace(
+        basis,
+        c0=_read_only(c0, np.float64),
+        c1=_read_only(c1, np.float64),
+        rows=_read_only(c0 + c1, np.int64),
+    )
+
+
+def rows_as_weights(table: BinningTable) -> BinningTable:
+    """The table a fit with every weight 1 gives, from the table of the same
+    rows unweighted: count, c0 and c1 as weights (floats; a whole number up
+    to 2**53 reads the same either way) with the records in ``rows``, the
+    basis likewise, and the row counters of a categorical or MDLP table as
+    weights. The
+    weight of evidence is computed again from the weights, as a weighted fit
+    computes it."""
+    columns = table.columns
+    summary = {key: columns[key] for key in columns if key not in ("woe", "iv")}
+    summary["rows"] = np.asarray(columns["count"], dtype=np.int64)
+    for key in ("count", "c0", "c1"):
+        summary[key] = np.asarray(columns[key], dtype=np.float64)
+    metadata = table.metadata
+    weighed = (
+        WEIGHED_COUNTERS[:5]
+        if table.kind == "categorical"
+        else WEIGHED_COUNTERS
+        if table.method == "mdlp"
+        else ()
+    )
+    if metadata is not None and weighed:
+        metadata = {key: float(v) if key in weighed else v for key, v in metadata.items()}
+    return BinningTable(
+        summary,
+        method=table.method,
+        name=table.name,
+        metadata=metadata,
+        split_log=table.split_log,
+        special_values=table.special_values,
+        bin_categories=table.bin_categories,
+        pooled_categories=table.pooled_categories,
+        pooled_bin=table.pooled_bin,
+        basis=_weighed_basis(table.basis),
+        edits=table.edits,
     )

@@ -137,16 +137,31 @@ NO_WEIGHT = "sample_weight is zero for every row: there is nothing to count"
 class CheckedWeights:
     """Weights `sample_weights` accepted, handed to every column of a table
     so that none checks them again (a pass and an exact sum each); `present`
-    marks the rows of positive weight, None when every row has one."""
+    marks the rows of positive weight, None when every row has one;
+    `all_ones` says whether every weight is exactly 1 (the rows as they are),
+    and `kinds` are the weights' kinds (`native.weight_kinds`) that every
+    column's count reads instead of a pass of its own."""
 
     weights: npt.NDArray[np.float64]
     present: npt.NDArray[np.bool_] | None
+    all_ones: bool = False
+    kinds: Any = None
 
 
 def checked_once(weights: npt.NDArray[np.float64]) -> CheckedWeights:
     """Weights `sample_weights` gave, marked for the columns of one fit."""
     present = weights > 0.0
-    return CheckedWeights(weights, None if present.all() else present)
+    if not present.all():
+        return CheckedWeights(weights, present, kinds=native.weight_kinds(weights))
+    if (weights == 1.0).all():
+        return CheckedWeights(weights, None, all_ones=True)
+    return CheckedWeights(weights, None, kinds=native.weight_kinds(weights))
+
+
+def weight_kinds_of(sample_weight: Any) -> Any:
+    """The kinds settled for weights checked once for a fit, else None (each
+    count then finds its own)."""
+    return sample_weight.kinds if isinstance(sample_weight, CheckedWeights) else None
 
 
 def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:

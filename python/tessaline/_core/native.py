@@ -212,19 +212,29 @@ def count_values_weighted(
     return counts
 
 
+def weight_kinds(weights: FloatArray) -> Any:
+    """The kinds of `weights` (all 1, whole, least and largest), found once
+    for the counts of any columns of their rows (`kinds=`)."""
+    return _native.weight_kinds(weights)
+
+
 def count_column_weighted(
     x: FloatArray,
     flags: FloatArray,
     weights: FloatArray,
     prebins: Mapping[str, Any] | None = None,
+    kinds: Any = None,
 ) -> Counts:
     """`count_values_weighted` of the rows of known target (`flags` 0 or 1,
     NaN unknown) with, under "missing_c0", "missing_c1" and "missing_rows",
     the weight of each class and the records of those whose x is NaN. With
     `prebins` (the options of `prebins_from_weighted_counts`), under
     "prebins" those pre-bins of the counts, made while they are at hand,
-    where they can be made (else `prebins_from_weighted_counts` says why)."""
-    counts: Counts = _native.count_column_weighted(x, flags, weights, **(prebins or {}))
+    where they can be made (else `prebins_from_weighted_counts` says why).
+    `kinds`: those of weights whose rows hold these (`weight_kinds`)."""
+    counts: Counts = _native.count_column_weighted(
+        x, flags, weights, **(prebins or {}), kinds=kinds
+    )
     return counts
 
 
@@ -310,14 +320,20 @@ def mdlp_splits_weighted(
 
 
 def count_categories_weighted(
-    codes: IntArray, flags: FloatArray, weights: FloatArray, n_categories: int, every: bool = False
+    codes: IntArray,
+    flags: FloatArray,
+    weights: FloatArray,
+    n_categories: int,
+    every: bool = False,
+    kinds: Any = None,
 ) -> Counts:
     """Weights of non-events and events per category code and of the missing
     category, with the records of positive weight; with `every`, also the
     weight of all rows of each code ("every") and of the missing one
-    ("missing_every"), target known or not, in the same pass."""
+    ("missing_every"), target known or not, in the same pass. `kinds` as
+    for `count_column_weighted`."""
     counts: Counts = _native.count_categories_weighted(
-        codes, flags, weights, n_categories, every=every
+        codes, flags, weights, n_categories, every=every, kinds=kinds
     )
     return counts
 

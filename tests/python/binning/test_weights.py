@@ -157,6 +157,32 @@ def test_whole_table_and_discretizer_read_the_weights_as_repeated_rows():
         assert np.array_equal(a, b)
 
 
+@pytest.mark.parametrize(
+    "options",
+    [
+        {},
+        {"method": "mdlp", "max_iv_pvalue": None},
+        {"method": "quantile", "n_bins": 5},
+        {"method": "equal_width", "n_bins": 4},
+    ],
+)
+def test_a_table_weighted_all_one_is_the_table_weighted_by_weights(options):
+    """Weights all 1 are counted as rows and the tables read as weights: the
+    same tables, dtypes, edit counts and counters, bit for bit, as a row of
+    weight 0 more (weighted, and as if absent) gives."""
+    x, grade, y, _ = weighted_rows(1, n=900)
+    data = {"x": x, "grade": grade, "t": y}
+    extra = {k: np.append(v, v[:1]) for k, v in data.items()}
+    binning = tl.TableBinning(special_values=[SPECIAL], min_iv=0, **options)
+    ones = binning.fit(data, "t", sample_weight=np.ones(x.size))
+    tables = dict(ones.tables)
+    weighted = binning.fit(extra, "t", sample_weight=np.append(np.ones(x.size), 0.0))
+    assert list(tables) == list(weighted.tables) == ["x", "grade"]
+    for name, table in tables.items():
+        assert table.weighted
+        assert pickle.dumps(table) == pickle.dumps(weighted.tables[name]), name
+
+
 def test_batches_of_weighted_rows_give_the_weighted_fit_of_all_rows():
     data = tl.datasets.german_credit()
     w = np.random.default_rng(5).integers(0, 4, len(data)).astype(float)
