@@ -542,7 +542,7 @@ def test_tests_of_columns_binned_side_by_side_share_the_fit_threads(
     if route == "rows":
         binning.fit(data, bad)
     elif route == "weighted":
-        binning.fit(data, bad, sample_weight=np.ones(bad.size))
+        binning.fit(data, bad, sample_weight=np.full(bad.size, 2.0))
     else:
         binning.partial_fit(data, bad)
         binning.tables  # noqa: B018 - the read of the batches fits the columns
