@@ -145,20 +145,7 @@ double largest_bound(const iv_bounds::ShapeBounds& bounds, BinTrend trend, bool 
     if (all_shapes) {
         return std::max({bounds.ascending, bounds.descending, bounds.peak, bounds.valley});
     }
-    switch (trend) {
-        case BinTrend::ascending:
-            return bounds.ascending;
-        case BinTrend::descending:
-            return bounds.descending;
-        case BinTrend::peak:
-            return bounds.peak;
-        case BinTrend::valley:
-            return bounds.valley;
-        case BinTrend::automatic:
-            return std::max(bounds.ascending, bounds.descending);
-        default:
-            return HUGE_VAL;
-    }
+    return iv_bounds::trend_bound(bounds, trend);
 }
 
 // Whether the automatic search reaches `reach`: it picks the better of the
@@ -201,25 +188,9 @@ bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
              const OptimalBinningConstraints& limits, bool all_shapes,
              const iv_bounds::ShapeBounds& bounds, double reach, iv_bounds::Scratch& scratch) {
     if (!all_shapes) {
-        double bound = HUGE_VAL;
-        switch (limits.trend) {
-            case BinTrend::ascending:
-                bound = bounds.ascending;
-                break;
-            case BinTrend::descending:
-                bound = bounds.descending;
-                break;
-            case BinTrend::peak:
-                bound = bounds.peak;
-                break;
-            case BinTrend::valley:
-                bound = bounds.valley;
-                break;
-            case BinTrend::automatic:
-                return automatic_reaches(c0, c1, out0, out1, limits, bounds, reach, scratch);
-            default:
-                break;
-        }
+        if (limits.trend == BinTrend::automatic)
+            return automatic_reaches(c0, c1, out0, out1, limits, bounds, reach, scratch);
+        const double bound = iv_bounds::trend_bound(bounds, limits.trend);
         return may_reach(bound, reach) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
     }
     std::pair<double, BinTrend> shapes[] = {{bounds.ascending, BinTrend::ascending},
