@@ -588,7 +588,7 @@ int64_t LawCache::draw_shared(const Law& law, std::size_t group, int64_t total, 
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
     const std::size_t slot = find(key);
     const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
-    if (id != 0 && id != SEEN) return draw(&law_at(id - 1), total, events, n, uniform);
+    if (id != 0) return draw(&law_at(id - 1), total, events, n, uniform);
     Law* copy = add(slot, key, at);
     if (copy == nullptr) copy = &aside_;
     *copy = law;
@@ -598,24 +598,10 @@ int64_t LawCache::draw_shared(const Law& law, std::size_t group, int64_t total, 
 LawCache::Law* LawCache::locate(std::size_t group, int64_t events, bool& fresh) {
     const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
     const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
-    std::size_t slot = find(key);
-    const bool found = buckets_[slot].key == key;
-    const uint32_t id = found ? buckets_[slot].law[at] : 0;
+    const std::size_t slot = find(key);
+    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
     fresh = false;
-    if (id != 0 && id != SEEN) return &law_at(id - 1);
-    if (id == 0 && !keep_new_) {
-        // Seen once: drawn by a walk from the mode as far as its draw needs.
-        // Every bucket holds a law or a law seen: the buckets are no more
-        // than the laws allowed.
-        if (found || n_buckets_ < max_laws_) {
-            if (!found) {
-                buckets_[slot].key = key;
-                if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
-            }
-            buckets_[slot].law[at] = SEEN;
-        }
-        return nullptr;
-    }
+    if (id != 0) return &law_at(id - 1);
     Law* law = add(slot, key, at);
     fresh = law != nullptr;
     return law;
@@ -626,7 +612,7 @@ const LawCache::Law* LawCache::kept(std::size_t group, int64_t events) const {
     const Bucket& bucket = buckets_[find(key)];
     const uint32_t id =
         bucket.key == key ? bucket.law[static_cast<std::size_t>(events) % BUCKET] : 0;
-    return id != 0 && id != SEEN ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
+    return id != 0 ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
 }
 
 bool same_state(SplitMix64 a, SplitMix64 b) {

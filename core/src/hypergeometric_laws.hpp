@@ -46,40 +46,42 @@ int64_t invert(const Inversion& law, SplitMix64& rng);
 // a target of 1, else the count of the first running sum above it.
 int64_t invert(const Inversion& law, double uniform);
 
+// A walk of a law's weights out of its mode, that may stop and go on.
+struct Walk;
+
 // The laws a test's draws invert, kept by group and events left: the rows
 // left before each group are the same in every draw, and the events left
 // take few values, so most draws read their laws instead of building them.
-// Yet many laws are met once only (the events left spread wider than a short
-// test's draws, down the groups): a law met for the first time is drawn by a
-// walk from its mode only as far as its draw needs, some 2 to 4 standard
-// deviations where the whole law takes 9 either side.
 //
-// A law met again is kept as the same partial walk: as far out of the mode
-// as its draws have needed so far, and walked on when a draw's target is not
+// A law is kept as the partial walk its draws have needed: from its mode
+// only as far out as they went, some 2 to 4 standard deviations where the
+// whole law takes 9 either side, and walked on when a draw's target is not
 // settled inside that stretch. The target is uniform times the whole sum,
 // which a stretch does not know, but bounds: the sum so far below, that sum
 // plus what the log-concave tails may still add above. A draw whose bounds
 // fall in the same step of the stretch is settled there (nearly all); else
 // the walk goes on from where the stretch stops, with the very products and
-// sums of one walk, and the law keeps the longer stretch. A walk that reaches
-// both ends of the law makes it whole, with its sum: then the target is
-// exact. Most laws are never walked past 4 standard deviations.
+// sums of one walk, and the law keeps the longer stretch. A walk that
+// reaches both ends of the law makes it whole, with its sum: then the target
+// is exact. Keeping a stretch costs little more than the walk for its first
+// draw, so even the many laws met once (the events left spread wider than a
+// short test's draws, down the groups) are kept: the next meeting reads it.
 //
 // A stretch is kept as at most CHECKPOINTS states of its walk (the running
 // sum and the last weight on either side), one every `block` steps, a power
 // of two doubled as the stretch grows, and the state where it stops: a
 // draw finds the block its bounds fall in and walks that block again. The
-// checkpoints take 48 doubles at most, whatever the law's width: the some
-// 37000 laws of the test of a 2e5-row table fit in 17 MB, where their
-// running sums would take 110 MB; and a block is a sixteenth to an eighth of
-// the stretch, some 4 standard deviations, not of the whole law's 18.
+// checkpoints take 48 doubles at most, whatever the law's width, where the
+// running sums of a law of standard deviation s take some 18 s; and a block
+// is a sixteenth to an eighth of the stretch, some 4 to 8 standard
+// deviations, not a sixteenth of the whole law's 18.
 //
 // Laws are found through buckets of BUCKET consecutive events left of a
 // group, in a table open to linear probing: the buckets a test reads often
 // are few and small, and stay in cache.
 //
 // Memory is bounded: at most `max_laws` laws, 464 bytes each, and no more
-// buckets (of laws kept or met once) than that, 72 bytes each in a table at
+// buckets (of laws kept) than that, 72 bytes each in a table at
 // least a quarter full: at most 50 MB with the default. Past that, new laws
 // are walked for their one draw.
 //
@@ -89,8 +91,6 @@ int64_t invert(const Inversion& law, double uniform);
 // process keeps up to KEPT_CHUNKS chunks of laws (some 30 MB) that caches
 // handed back, and hands them to the next caches; a law is written whole
 // before it is read, so whatever a kept chunk held does not matter.
-// A walk of a law's weights out of its mode, that may stop and go on.
-struct Walk;
 
 class LawCache {
   public:
@@ -125,9 +125,9 @@ class LawCache {
 
     // The law of the rows of group `group` drawn with `events` left (the
     // group's key: the same group and events left always come with the
-    // same rows), where kept; room for it where met
-    // before (`fresh` tells: draw_fresh must walk it before any other law is
-    // located); none when met for the first time, or past the memory limit.
+    // same rows), where kept; else room for it (`fresh` tells: draw_fresh
+    // must walk it before any other law is located), or none past the
+    // memory limit.
     // It stays where it is while the cache lasts.
     Law* locate(std::size_t group, int64_t events, bool& fresh);
     // The law of group `group` with `events` left where it is kept already,
@@ -146,18 +146,14 @@ class LawCache {
                         double uniform);
 
     std::size_t held() const { return held_; }
-    // Builds and keeps laws met for the first time too: a long test's laws
-    // mostly come back.
-    void keep_new() { keep_new_ = true; }
 
   private:
     static constexpr std::size_t BUCKET = 16;
     static constexpr std::size_t CHUNK = 1024;  // laws allocated together
     static constexpr std::size_t KEPT_CHUNKS = 64;
     static constexpr uint64_t EMPTY = ~uint64_t{0};
-    static constexpr uint32_t SEEN = ~uint32_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
-    // number, 0 where not seen, SEEN where drawn once and not kept.
+    // number, 0 where not met.
     struct Bucket {
         uint64_t key = EMPTY;
         uint32_t law[BUCKET] = {};
@@ -189,7 +185,6 @@ class LawCache {
     std::size_t n_buckets_ = 0;
     std::vector<std::unique_ptr<Law[]>> chunks_;
     std::size_t held_ = 0;
-    bool keep_new_ = false;
     std::vector<double> left_, right_, before_;  // the walk just made
     Law aside_{};                                // a shared law walked on past the memory limit
 };
@@ -223,8 +218,6 @@ class TableDeals {
     // Reads the laws `shared` keeps before its own (none: its own only):
     // `shared` must outlive the deals and take no new law while they read it.
     void share(const LawCache* shared) { shared_ = shared; }
-    // Keeps every law met, as a long test's laws mostly come back.
-    void keep_laws() { cache_.keep_new(); }
     // The generator as the tables taken left it, and the calls the last of
     // them took (0 before one is taken).
     SplitMix64 generator() const { return taken_ > 0 ? ends_[taken_ - 1] : rng_; }

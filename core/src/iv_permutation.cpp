@@ -472,7 +472,9 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
                   hypergeometric::LawCache::DEFAULT_MAX_LAWS);
     // The threads read the laws the draws one by one kept (most of those a
     // table needs, and a single copy in cache), each keeping the others it
-    // builds apart, so that none builds in a cache another reads.
+    // builds apart, and walking on its own copy of a law it reads where a
+    // draw needs it further out, so that none writes in a cache another
+    // reads.
     std::vector<std::unique_ptr<Drawer>> drawers;
     std::size_t calls_per_table = 0;
     std::size_t serial_check = options.checks.size() + 1;  // a stretch a guess failed in
@@ -487,15 +489,11 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
             calls_per_table = serial.deals.last_calls();
             continue;
         }
-        // Only a long test deals in parallel: its laws mostly come back,
-        // so they are kept from the first time they are met.
-        if (drawers.empty()) serial.deals.keep_laws();
         while (drawers.size() < n_threads) {
             drawers.push_back(
                 std::make_unique<Drawer>(search, events, SplitMix64(options.seed),
                                          hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_threads));
             drawers.back()->deals.share(&serial.deals.cache());
-            drawers.back()->deals.keep_laws();
         }
         const SegmentsRun run =
             draw_segments(drawers, serial.deals.generator(), calls_per_table, stop - test.draws);

@@ -156,7 +156,6 @@ TEST(LawCache, KeptLawsWalkedOnInAnyOrderDrawAsTheWholeLaws) {
         const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
         tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
         tessaline::hypergeometric::LawCache own(events), reader(events, trial % 2);
-        own.keep_new();
         bool fresh = false;
         auto* law = own.locate(0, events, fresh);
         ASSERT_TRUE(fresh);
