@@ -179,10 +179,11 @@ int64_t count_from(double target, int64_t mode, std::size_t first, std::size_t s
         start = -HUGE_VAL;
         return mode;
     }
+    // Most targets of a walk under way lie past it: no search for those.
+    if (!(target < before[steps])) return BEYOND;
     const double* after = before.data() + 1;
     const auto step =
         static_cast<std::size_t>(std::upper_bound(after + first, after + steps, target) - after);
-    if (step == steps) return BEYOND;
     start = before[step];
     // The step adds its right weight first: the very sum the walk made.
     if (step < right_kept) {
@@ -209,10 +210,16 @@ int64_t kept_count(const LawCache::Law& law, int64_t events, int64_t others, int
     const LawCache::Checkpoint& mark = law.marks[b];
     double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
     const std::size_t end = std::min<std::size_t>(law.steps, (b + 1) * law.block);
+    // The ratios of up_ratio and down_ratio, from the counts as doubles as
+    // the walk works them out (see Walk).
+    const double ev = static_cast<double>(events), rows = static_cast<double>(n),
+                 spare = static_cast<double>(others - n), mode = static_cast<double>(law.mode);
     for (std::size_t step = b * law.block; step < end; ++step) {
         const auto k = static_cast<int64_t>(step);
+        const double t = static_cast<double>(step);
         if (step < law.right) {
-            right_weight *= up_ratio(law.mode + k, events, others, n);
+            const double k_up = mode + t;
+            right_weight *= ((ev - k_up) * (rows - k_up)) / ((k_up + 1.0) * (spare + k_up + 1.0));
             const double after = running + right_weight;
             if (target < after) {
                 start = running;
@@ -221,7 +228,9 @@ int64_t kept_count(const LawCache::Law& law, int64_t events, int64_t others, int
             running = after;
         }
         if (step < law.left) {
-            left_weight *= down_ratio(law.mode - k, events, others, n);
+            const double k_down = mode - t;
+            left_weight *=
+                (k_down * (spare + k_down)) / ((ev - k_down + 1.0) * (rows - k_down + 1.0));
             const double after = running + left_weight;
             if (target < after) {
                 start = running;
