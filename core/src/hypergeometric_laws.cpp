@@ -499,7 +499,7 @@ void LawCache::keep(const Walk& w, std::size_t from, Law& law) const {
     law.go_right = w.go_right, law.go_left = w.go_left;
     law.steps = static_cast<uint32_t>(w.step);
     law.left = static_cast<uint32_t>(w.nl), law.right = static_cast<uint32_t>(w.nr);
-    if (law.whole()) law.sum = walked_sum(w, right_);
+    law.sum = law.whole() ? walked_sum(w, right_) : 0.0;  // known once whole
     if (from == 0) law.block = 1, law.blocks = 0;
     // Twice the steps per block, every other checkpoint kept, until the
     // checkpoints cover the stretch.
@@ -690,8 +690,14 @@ void TableDeals::deal(std::size_t width) {
             }
             inverted[t] = true;
 #if defined(__GNUC__)
-            if (shared[t] != nullptr) __builtin_prefetch(shared[t]);
-            if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
+            // A draw reads the law's head and its first checkpoints: three
+            // cache lines.
+            const void* law = shared[t] != nullptr ? static_cast<const void*>(shared[t]) : laws[t];
+            if (law != nullptr) {
+                __builtin_prefetch(law);
+                __builtin_prefetch(static_cast<const char*>(law) + 64);
+                __builtin_prefetch(static_cast<const char*>(law) + 128);
+            }
 #endif
         }
         for (std::size_t t = 0; t < width; ++t) {
