@@ -105,6 +105,23 @@ INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
                          ::testing::Values(tessaline::hypergeometric::LawCache::DEFAULT_MAX_LAWS,
                                            std::size_t{5}, std::size_t{0}));
 
+// The margins of a law drawn by inversion, and the law whole into `whole`:
+// laws from a few steps to thousands either side of the mode, skewed ones
+// at either end of the support included.
+struct LawMargins {
+    int64_t total, events, n;
+};
+
+LawMargins random_law(tessaline::SplitMix64& margins, int trial,
+                      tessaline::hypergeometric::Inversion& whole) {
+    const auto total = static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
+    const auto events = static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
+    const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
+    std::vector<double> weights;
+    tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+    return {total, events, n};
+}
+
 // A law met once is walked from its mode only as far as its draw needs: the
 // count is the one the whole law gives for the same uniform, on laws from a
 // few steps to thousands either side of the mode, skewed ones at either end
@@ -112,15 +129,9 @@ INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
 // the sum then settle some draws late, near a step's end).
 TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
     tessaline::SplitMix64 margins(5);
-    std::vector<double> weights;
     tessaline::hypergeometric::Inversion whole;
     for (int trial = 0; trial < 300; ++trial) {
-        const auto total =
-            static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
-        const auto events =
-            static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
-        const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
-        tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+        const auto [total, events, n] = random_law(margins, trial, whole);
         // No law kept: every draw walks its law.
         tessaline::hypergeometric::LawCache cache(events, 0);
         tessaline::SplitMix64 walked(trial), reference(trial);
@@ -146,15 +157,9 @@ TEST(LawCache, KeptLawsWalkedOnInAnyOrderDrawAsTheWholeLaws) {
     const std::vector<double> order{0.5,           1.0 - 0x1p-30, 0.25, 0.999,
                                     1.0 - 0x1p-53, 0.75,          1e-9, 0.9999999};
     tessaline::SplitMix64 margins(9);
-    std::vector<double> weights;
     tessaline::hypergeometric::Inversion whole;
     for (int trial = 0; trial < 200; ++trial) {
-        const auto total =
-            static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
-        const auto events =
-            static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
-        const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
-        tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+        const auto [total, events, n] = random_law(margins, trial, whole);
         tessaline::hypergeometric::LawCache own(events), reader(events, trial % 2);
         bool fresh = false;
         auto* law = own.locate(0, events, fresh);
