@@ -104,9 +104,9 @@ class LawCache {
     // A law: its mode; where its kept stretch stops, the walk's running sum,
     // last weights and ratios either side, whether either side goes on, and
     // the steps taken and weights kept either side; the total weight once
-    // walked whole; the steps per checkpoint and the checkpoints. Left unset
-    // until walked, so that room for laws costs no memory until they are
-    // built.
+    // walked whole (0 before); the steps per checkpoint and the checkpoints.
+    // Left unset until walked, so that room for laws costs no memory until
+    // they are built.
     struct Law {
         double sum;
         int64_t mode;
@@ -127,8 +127,7 @@ class LawCache {
     // group's key: the same group and events left always come with the
     // same rows), where kept; else room for it (`fresh` tells: draw_fresh
     // must walk it before any other law is located), or none past the
-    // memory limit.
-    // It stays where it is while the cache lasts.
+    // memory limit. It stays where it is while the cache lasts.
     Law* locate(std::size_t group, int64_t events, bool& fresh);
     // The law of group `group` with `events` left where it is kept already,
     // else none; changes nothing, so threads may read a cache no one builds in.
@@ -158,6 +157,7 @@ class LawCache {
         uint64_t key = EMPTY;
         uint32_t law[BUCKET] = {};
     };
+
     std::size_t find(uint64_t key) const;
     void grow();
     // Room for CHUNK laws: a kept chunk if there is one, else fresh.
