@@ -71,6 +71,8 @@ TESSALINE_VECTOR_VARIANTS(void, segment_ratios,
                            double* up, double* down),
                           (mode, ev, rows, spare, from, up, down))
 
+}  // namespace
+
 // A walk of the weights relative to the mode's, from the mode outwards, that
 // may stop after any segment and go on: w(mode - 1), w(mode - 2), ... into
 // `left`, w(mode + 1), ... into `right`, each side until a weight is
@@ -101,6 +103,8 @@ struct Walk {
 
     bool going() const { return go_right || go_left; }
 };
+
+namespace {
 
 // The next SEGMENT steps of the walk (fewer where both sides end).
 void walk_segment(Walk& w, std::vector<double>& left, std::vector<double>& right,
@@ -158,49 +162,90 @@ double walked_sum(const Walk& w, const std::vector<double>& right) {
     return sum;
 }
 
-// The walk of the law whole; returns the sum of its weights and the weights
-// on either side.
-double walk_weights(int64_t events, int64_t n, const Support& s, std::vector<double>& left,
-                    std::vector<double>& right, std::vector<double>& before, uint32_t& n_left,
-                    uint32_t& n_right) {
-    Walk w(events, n, s);
-    if (before.empty()) before.resize(1);
-    before[0] = 1.0;
-    while (w.going()) walk_segment(w, left, right, before);
-    n_left = static_cast<uint32_t>(w.nl);
-    n_right = static_cast<uint32_t>(w.nr);
-    return walked_sum(w, right);
-}
-
-// The count the target `target` falls on among the first `steps` steps of a
-// walk with `right_kept` weights on its right side (step j adds right[j]
-// where j < right_kept, then the left weight): the mode below 1, else the
-// step whose running sum first exceeds the target, found among the sums
-// after each step (they grow), then within the step, right side first.
-// `steps` where the target is not below the last of those sums.
+// The count the target `target` falls on among steps `first` to `steps` of
+// a walk with `right_kept` weights on its right side (step j adds right[j]
+// where j < right_kept, then the left weight), the target being at least
+// the running sum before step `first`: the mode below 1, else the step
+// whose running sum first exceeds the target, found among the sums after
+// each step (they grow), then within the step, right side first; with the
+// least target that gives that count, into `start`. BEYOND where the target
+// is not below the last of those sums.
 constexpr int64_t BEYOND = INT64_MIN;
 
-int64_t count_at(double target, int64_t mode, std::size_t steps, std::size_t right_kept,
-                 const std::vector<double>& before, const std::vector<double>& right) {
-    if (target < 1.0) return mode;
+int64_t count_from(double target, int64_t mode, std::size_t first, std::size_t steps,
+                   std::size_t right_kept, const std::vector<double>& before,
+                   const std::vector<double>& right, double& start) {
+    if (target < 1.0) {
+        start = -HUGE_VAL;
+        return mode;
+    }
+    // Most targets of a walk under way lie past it: no search for those.
+    if (!(target < before[steps])) return BEYOND;
     const double* after = before.data() + 1;
     const auto step =
-        static_cast<std::size_t>(std::upper_bound(after, after + steps, target) - after);
-    if (step == steps) return BEYOND;
+        static_cast<std::size_t>(std::upper_bound(after + first, after + steps, target) - after);
+    start = before[step];
     // The step adds its right weight first: the very sum the walk made.
-    if (step < right_kept && target < before[step] + right[step]) {
-        return mode + 1 + static_cast<int64_t>(step);
+    if (step < right_kept) {
+        const double middle = before[step] + right[step];
+        if (target < middle) return mode + 1 + static_cast<int64_t>(step);
+        start = middle;
     }
     return mode - 1 - static_cast<int64_t>(step);
 }
 
-// The least target count_at turns to `count`, a count it gives.
-double count_start(int64_t count, int64_t mode, std::size_t right_kept,
-                   const std::vector<double>& before, const std::vector<double>& right) {
-    if (count == mode) return -HUGE_VAL;
-    if (count > mode) return before[static_cast<std::size_t>(count - mode - 1)];
-    const auto step = static_cast<std::size_t>(mode - count - 1);
-    return step < right_kept ? before[step] + right[step] : before[step];
+// The same among the steps `law` keeps, walked again from the checkpoint
+// before the target, with the products and sums of the walk that kept them.
+int64_t kept_count(const LawCache::Law& law, int64_t events, int64_t others, int64_t n,
+                   double target, double& start) {
+    if (target < 1.0) {
+        start = -HUGE_VAL;
+        return law.mode;
+    }
+    if (!(target < law.running)) return BEYOND;
+    // The block whose first running sum is the last not above the target:
+    // the sums grow, so the first sum above it lies in that block.
+    std::size_t b = 0;
+    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
+    const LawCache::Checkpoint& mark = law.marks[b];
+    double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
+    const std::size_t end = std::min<std::size_t>(law.steps, (b + 1) * law.block);
+    // The ratios of up_ratio and down_ratio, from the counts as doubles as
+    // the walk works them out (see Walk).
+    const double ev = static_cast<double>(events), rows = static_cast<double>(n),
+                 spare = static_cast<double>(others - n), mode = static_cast<double>(law.mode);
+    for (std::size_t step = b * law.block; step < end; ++step) {
+        const auto k = static_cast<int64_t>(step);
+        const double t = static_cast<double>(step);
+        if (step < law.right) {
+            const double k_up = mode + t;
+            right_weight *= ((ev - k_up) * (rows - k_up)) / ((k_up + 1.0) * (spare + k_up + 1.0));
+            const double after = running + right_weight;
+            if (target < after) {
+                start = running;
+                return law.mode + 1 + k;
+            }
+            running = after;
+        }
+        if (step < law.left) {
+            const double k_down = mode - t;
+            left_weight *=
+                (k_down * (spare + k_down)) / ((ev - k_down + 1.0) * (rows - k_down + 1.0));
+            const double after = running + left_weight;
+            if (target < after) {
+                start = running;
+                return law.mode - 1 - k;
+            }
+            running = after;
+        }
+    }
+    return BEYOND;  // not reached: the target is below the stretch's sum
+}
+
+// The count of a law walked whole past its last running sum: the last
+// weight's, where rounding leaves the target.
+int64_t past_end(const LawCache::Law& law) {
+    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
 }
 
 // The weights a walk has yet to add on one side are at most the last one
@@ -212,6 +257,40 @@ double count_start(int64_t count, int64_t mode, std::size_t right_kept,
 double side_tail(double weight, double ratio) {
     const double q = ratio * (1.0 + 1e-6);
     return q < 1.0 ? weight * (q / (1.0 - q)) : HUGE_VAL;
+}
+
+// What the walk `w` may still add beyond its running sum: its tails.
+double rest_of(const Walk& w) {
+    double rest = 0.0;
+    if (w.go_right) rest += side_tail(w.right_weight, w.right_ratio);
+    if (w.go_left) rest += side_tail(w.left_weight, w.left_ratio);
+    return rest;
+}
+
+// The sum of the whole walk is a sum of at most hi - lo + 1 weights, the
+// walk's running sum one of some of them, each within m units of the last
+// place (of the m terms) of its exact sum: so the whole sum lies between the
+// running sum less twice that share and the running sum plus the weights to
+// come, plus twice that share, rounding of these bounds included. This is
+// that share, doubled.
+double sum_slack(const Support& s) {
+    return (4.0 * static_cast<double>(s.hi - s.lo) + 8.0) * 0x1p-53;
+}
+
+// The bounds of the target, uniform times the whole sum, where the walk's
+// running sum is `running` and its tails at most `rest` (the product rounds
+// the same way for a larger factor).
+struct TargetBounds {
+    double low, high;
+};
+TargetBounds target_bounds(double uniform, double running, double rest, double slack) {
+    return {uniform * (running * (1.0 - slack)), uniform * ((running + rest) * (1.0 + slack))};
+}
+
+// The support of a kept law, whose mode is known.
+Support kept_support(int64_t mode, int64_t total, int64_t events, int64_t n) {
+    const int64_t others = total - events;
+    return {others, std::max<int64_t>(0, n - others), std::min(n, events), mode};
 }
 
 }  // namespace
@@ -276,7 +355,11 @@ void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<doubl
 }
 
 int64_t invert(const Inversion& law, SplitMix64& rng) {
-    const double target = rng.unit() * law.sum;
+    return invert(law, rng.unit());
+}
+
+int64_t invert(const Inversion& law, double uniform) {
+    const double target = uniform * law.sum;
     if (target < 1.0) return law.mode;
     for (std::size_t j = 0; j < law.running.size(); ++j) {
         if (target < law.running[j]) return law.count[j];
@@ -367,129 +450,170 @@ void LawCache::grow() {
     }
 }
 
-void LawCache::walk(int64_t total, int64_t events, int64_t n, Law& law) {
-    const Support s = support(total, events, n);
-    law.sum = walk_weights(events, n, s, left_, right_, before_, law.left, law.right);
-    law.mode = s.mode;
-}
-
-void LawCache::mark(Law& law) const {
-    const std::size_t steps = std::max(law.left, law.right);
-    law.block =
-        static_cast<uint32_t>(std::max<std::size_t>(1, (steps + CHECKPOINTS - 1) / CHECKPOINTS));
-    law.blocks = static_cast<uint32_t>((steps + law.block - 1) / law.block);
-    // The last weight on either side before each block's first step.
-    const auto last = [](const std::vector<double>& side, std::size_t kept, std::size_t step) {
-        const std::size_t j = std::min(kept, step);
-        return j == 0 ? 1.0 : side[j - 1];
-    };
-    for (std::size_t b = 0; b < law.blocks; ++b) {
-        const std::size_t step = b * law.block;
-        law.marks[b] = {before_[step], last(right_, law.right, step), last(left_, law.left, step)};
-    }
-}
-
-int64_t LawCache::invert_walked(const Law& law, double uniform) const {
-    const int64_t count = count_at(uniform * law.sum, law.mode, std::max(law.left, law.right),
-                                   law.right, before_, right_);
-    if (count != BEYOND) return count;
-    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
-}
-
-int64_t LawCache::draw_walking(int64_t total, int64_t events, int64_t n, double uniform) {
-    const Support s = support(total, events, n);
-    Walk w(events, n, s);
-    // The sum of the whole walk is a sum of at most hi - lo + 1 weights, the
-    // walk's running sum one of some of them, each within m units of the
-    // last place (of the m terms) of its exact sum: so the whole sum lies
-    // between the running sum less twice that share and the running sum
-    // plus the weights to come, plus twice that share, rounding of these
-    // bounds included.
-    const double slack = (4.0 * static_cast<double>(s.hi - s.lo) + 8.0) * 0x1p-53;
-    do {
-        walk_segment(w, left_, right_, before_);
-        if (!w.going()) break;
-        // The ratios fall away from the mode: the last ones bound the next.
-        double rest = 0.0;
-        if (w.go_right) rest += side_tail(w.right_weight, w.right_ratio);
-        if (w.go_left) rest += side_tail(w.left_weight, w.left_ratio);
-        // The target, uniform times the whole sum, lies between these (the
-        // product rounds the same way for a larger factor).
-        const double low = uniform * (w.running * (1.0 - slack));
-        const double high = uniform * ((w.running + rest) * (1.0 + slack));
-        const int64_t at_high = count_at(high, s.mode, w.step, w.nr, before_, right_);
-        if (at_high != BEYOND && !(low < count_start(at_high, s.mode, w.nr, before_, right_)))
-            return at_high;
-    } while (true);
-    const int64_t count =
-        count_at(uniform * walked_sum(w, right_), s.mode, w.step, w.nr, before_, right_);
-    if (count != BEYOND) return count;
-    return w.nr > 0 ? s.mode + static_cast<int64_t>(w.nr) : s.mode - static_cast<int64_t>(w.nl);
-}
-
-int64_t LawCache::invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
-                              double target) {
-    if (target < 1.0) return law.mode;
-    // The block whose first running sum is the last not above the target:
-    // the sums grow, so the first sum above it lies in that block.
-    std::size_t b = 0;
-    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
-    const Checkpoint& mark = law.marks[b];
-    double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
-    const int64_t others = total - events;
-    const std::size_t end =
-        std::min<std::size_t>(std::max(law.left, law.right), (b + 1) * law.block);
-    for (std::size_t step = b * law.block; step < end; ++step) {
-        const auto k = static_cast<int64_t>(step);
-        if (step < law.right) {
-            right_weight *= up_ratio(law.mode + k, events, others, n);
-            running += right_weight;
-            if (target < running) return law.mode + 1 + k;
-        }
-        if (step < law.left) {
-            left_weight *= down_ratio(law.mode - k, events, others, n);
-            running += left_weight;
-            if (target < running) return law.mode - 1 - k;
-        }
-    }
-    return law.right > 0 ? law.mode + law.right : law.mode - static_cast<int64_t>(law.left);
-}
-
-const LawCache::Law* LawCache::locate(std::size_t group, int64_t total, int64_t events, int64_t n,
-                                      bool& built) {
-    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
-    const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
-    std::size_t slot = find(key);
-    const bool found = buckets_[slot].key == key;
-    const uint32_t id = found ? buckets_[slot].law[at] : 0;
-    built = false;
-    if (id != 0 && id != SEEN) return &law_at(id - 1);
-    if (id == 0 && !keep_new_) {
-        // Seen once: drawn by a walk from the mode as far as its draw needs.
-        // Every bucket holds a law or a law seen: the buckets are no more
-        // than the laws allowed.
-        if (found || n_buckets_ < max_laws_) {
-            if (!found) {
-                buckets_[slot].key = key;
-                if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
-            }
-            buckets_[slot].law[at] = SEEN;
-        }
-        return nullptr;
-    }
+LawCache::Law* LawCache::add(std::size_t slot, uint64_t key, std::size_t at) {
     if (held_ >= max_laws_) return nullptr;
     if (held_ % CHUNK == 0) chunks_.push_back(new_chunk());
-    Law& law = law_at(static_cast<uint32_t>(held_));
-    walk(total, events, n, law);
-    mark(law);
-    built = true;
+    Law* law = &law_at(static_cast<uint32_t>(held_));
     ++held_;
     if (buckets_[slot].key != key) {
         buckets_[slot].key = key;
         if (2 * ++n_buckets_ > buckets_.size()) grow(), slot = find(key);
     }
     buckets_[slot].law[at] = static_cast<uint32_t>(held_);
-    return &law;
+    return law;
+}
+
+int64_t LawCache::walk_on(Walk& w, const Law* law, std::size_t from, double uniform) {
+    const Support s{static_cast<int64_t>(w.spare) + static_cast<int64_t>(w.rows),
+                    static_cast<int64_t>(w.mode) - static_cast<int64_t>(w.left_steps),
+                    static_cast<int64_t>(w.mode) + static_cast<int64_t>(w.right_steps),
+                    static_cast<int64_t>(w.mode)};
+    const double slack = sum_slack(s);
+    const auto mode = static_cast<int64_t>(w.mode), events = static_cast<int64_t>(w.ev),
+               n = static_cast<int64_t>(w.rows);
+    double start = 0.0;
+    do {
+        walk_segment(w, left_, right_, before_);
+        if (!w.going()) break;
+        // The ratios fall away from the mode: the last ones bound the next.
+        const TargetBounds t = target_bounds(uniform, w.running, rest_of(w), slack);
+        // Below the stretch kept, the count is found there.
+        const int64_t at_high =
+            from > 0 && t.high < before_[from]
+                ? kept_count(*law, events, s.others, n, t.high, start)
+                : count_from(t.high, mode, from, w.step, w.nr, before_, right_, start);
+        if (at_high != BEYOND && !(t.low < start)) return at_high;
+    } while (true);
+    if (from > 0) return BEYOND;
+    const int64_t count =
+        count_from(uniform * walked_sum(w, right_), mode, 0, w.step, w.nr, before_, right_, start);
+    if (count != BEYOND) return count;
+    return w.nr > 0 ? mode + static_cast<int64_t>(w.nr) : mode - static_cast<int64_t>(w.nl);
+}
+
+void LawCache::keep(const Walk& w, std::size_t from, Law& law) const {
+    law.mode = static_cast<int64_t>(w.mode);
+    law.running = w.running;
+    law.right_weight = w.right_weight, law.left_weight = w.left_weight;
+    law.right_ratio = w.right_ratio, law.left_ratio = w.left_ratio;
+    law.go_right = w.go_right, law.go_left = w.go_left;
+    law.steps = static_cast<uint32_t>(w.step);
+    law.left = static_cast<uint32_t>(w.nl), law.right = static_cast<uint32_t>(w.nr);
+    law.sum = law.whole() ? walked_sum(w, right_) : 0.0;  // known once whole
+    if (from == 0) law.block = 1, law.blocks = 0;
+    // Twice the steps per block, every other checkpoint kept, until the
+    // checkpoints cover the stretch.
+    while ((law.steps + law.block - 1) / law.block > CHECKPOINTS) {
+        const uint32_t kept = (law.blocks + 1) / 2;
+        for (uint32_t b = 1; b < kept; ++b) law.marks[b] = law.marks[2 * b];
+        law.blocks = kept;
+        law.block *= 2;
+    }
+    // The last weight on either side before each new block's first step.
+    const auto last = [](const std::vector<double>& side, std::size_t kept, std::size_t step) {
+        const std::size_t j = std::min(kept, step);
+        return j == 0 ? 1.0 : side[j - 1];
+    };
+    for (; std::size_t{law.blocks} * law.block < law.steps; ++law.blocks) {
+        const std::size_t step = std::size_t{law.blocks} * law.block;
+        law.marks[law.blocks] = {before_[step], last(right_, law.right, step),
+                                 last(left_, law.left, step)};
+    }
+}
+
+int64_t LawCache::draw_fresh(Law& law, int64_t total, int64_t events, int64_t n, double uniform) {
+    Walk w(events, n, support(total, events, n));
+    const int64_t count = walk_on(w, nullptr, 0, uniform);
+    keep(w, 0, law);
+    return count;
+}
+
+int64_t LawCache::extend(Law& law, int64_t total, int64_t events, int64_t n, double uniform) {
+    const Support s = kept_support(law.mode, total, events, n);
+    Walk w(events, n, s);
+    w.right_weight = law.right_weight, w.left_weight = law.left_weight;
+    w.running = law.running, w.right_ratio = law.right_ratio, w.left_ratio = law.left_ratio;
+    w.go_right = law.go_right, w.go_left = law.go_left;
+    w.step = law.steps, w.nl = law.left, w.nr = law.right;
+    // The buffers hold the walk from where the stretch stops, with the
+    // running sum and last weights there, as the checkpoints read them.
+    const std::size_t from = law.steps;
+    if (before_.size() < from + 1) {
+        before_.resize(2 * (from + 1)), left_.resize(2 * (from + 1)), right_.resize(2 * (from + 1));
+    }
+    before_[from] = law.running;
+    if (law.right > 0) right_[law.right - 1] = law.right_weight;
+    if (law.left > 0) left_[law.left - 1] = law.left_weight;
+    const int64_t count = walk_on(w, &law, from, uniform);
+    if (w.going()) {
+        keep(w, from, law);
+        return count;
+    }
+    // Both ends reached: the whole sum adds the weights in another order
+    // than the walk, so the law is walked whole again from its mode.
+    return draw_fresh(law, total, events, n, uniform);
+}
+
+namespace {
+
+// The draw for the uniform `uniform` from the stretch `law` keeps of the law
+// of (total, events, n): exact where the law is whole, else where the
+// bounds of the target fall in one step of the stretch; BEYOND where they
+// do not.
+int64_t settle_kept(const LawCache::Law& law, int64_t total, int64_t events, int64_t n,
+                    double uniform) {
+    const int64_t others = total - events;
+    double start = 0.0;
+    if (law.whole()) {
+        const int64_t count = kept_count(law, events, others, n, uniform * law.sum, start);
+        return count != BEYOND ? count : past_end(law);
+    }
+    double rest = 0.0;
+    if (law.go_right) rest += side_tail(law.right_weight, law.right_ratio);
+    if (law.go_left) rest += side_tail(law.left_weight, law.left_ratio);
+    const TargetBounds t = target_bounds(uniform, law.running, rest,
+                                         sum_slack(kept_support(law.mode, total, events, n)));
+    const int64_t at_high = kept_count(law, events, others, n, t.high, start);
+    return at_high != BEYOND && !(t.low < start) ? at_high : BEYOND;
+}
+
+}  // namespace
+
+int64_t LawCache::draw(Law* law, int64_t total, int64_t events, int64_t n, double uniform) {
+    if (law == nullptr) {
+        Walk w(events, n, support(total, events, n));
+        return walk_on(w, nullptr, 0, uniform);
+    }
+    const int64_t count = settle_kept(*law, total, events, n, uniform);
+    return count != BEYOND ? count : extend(*law, total, events, n, uniform);
+}
+
+int64_t LawCache::draw_shared(const Law& law, std::size_t group, int64_t total, int64_t events,
+                              int64_t n, double uniform) {
+    const int64_t count = settle_kept(law, total, events, n, uniform);
+    if (count != BEYOND) return count;
+    // This cache's copy, walked on before, or a new one.
+    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
+    const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
+    const std::size_t slot = find(key);
+    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    if (id != 0) return draw(&law_at(id - 1), total, events, n, uniform);
+    Law* copy = add(slot, key, at);
+    if (copy == nullptr) copy = &aside_;
+    *copy = law;
+    return extend(*copy, total, events, n, uniform);
+}
+
+LawCache::Law* LawCache::locate(std::size_t group, int64_t events, bool& fresh) {
+    const uint64_t key = group * stride_ + static_cast<uint64_t>(events) / BUCKET;
+    const std::size_t at = static_cast<std::size_t>(events) % BUCKET;
+    const std::size_t slot = find(key);
+    const uint32_t id = buckets_[slot].key == key ? buckets_[slot].law[at] : 0;
+    fresh = false;
+    if (id != 0) return &law_at(id - 1);
+    Law* law = add(slot, key, at);
+    fresh = law != nullptr;
+    return law;
 }
 
 const LawCache::Law* LawCache::kept(std::size_t group, int64_t events) const {
@@ -497,12 +621,7 @@ const LawCache::Law* LawCache::kept(std::size_t group, int64_t events) const {
     const Bucket& bucket = buckets_[find(key)];
     const uint32_t id =
         bucket.key == key ? bucket.law[static_cast<std::size_t>(events) % BUCKET] : 0;
-    return id != 0 && id != SEEN ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
-}
-
-int64_t LawCache::draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
-    if (law == nullptr) return draw_walking(total, events, n, rng.unit());
-    return invert_kept(*law, total, events, n, rng.unit() * law->sum);
+    return id != 0 ? &chunks_[(id - 1) / CHUNK][(id - 1) % CHUNK] : nullptr;
 }
 
 bool same_state(SplitMix64 a, SplitMix64 b) {
@@ -538,7 +657,8 @@ void TableDeals::deal(std::size_t width) {
     SplitMix64 rngs[WIDTH] = {starts[0], starts[1], starts[2], starts[3]};
     int64_t events[WIDTH];
     std::size_t calls[WIDTH] = {};
-    const LawCache::Law* laws[WIDTH] = {};
+    LawCache::Law* laws[WIDTH] = {};
+    const LawCache::Law* shared[WIDTH] = {};
     bool inverted[WIDTH] = {};
     for (std::size_t t = 0; t < width; ++t) {
         events[t] = events_;
@@ -557,25 +677,35 @@ void TableDeals::deal(std::size_t width) {
                 events[t] -= tables_[t][i];
                 continue;
             }
-            laws[t] = shared_ != nullptr ? shared_->kept(i, events[t]) : nullptr;
-            bool built = false;
-            if (laws[t] == nullptr) laws[t] = cache_.locate(i, total, events[t], n, built);
-            if (built) {
-                // Drawn while its walk is at hand: a table's draws follow
+            shared[t] = shared_ != nullptr ? shared_->kept(i, events[t]) : nullptr;
+            bool fresh = false;
+            laws[t] = shared[t] == nullptr ? cache_.locate(i, events[t], fresh) : nullptr;
+            if (fresh) {
+                // Walked for its first draw and kept: a table's draws follow
                 // its own generator, whatever the order among tables.
-                tables_[t][i] = cache_.draw_built(*laws[t], rngs[t]);
+                tables_[t][i] = cache_.draw_fresh(*laws[t], total, events[t], n, rngs[t].unit());
                 events[t] -= tables_[t][i];
                 ++calls[t];
                 continue;
             }
             inverted[t] = true;
 #if defined(__GNUC__)
-            if (laws[t] != nullptr) __builtin_prefetch(laws[t]);
+            // A draw reads the law's head and its first checkpoints: three
+            // cache lines.
+            const void* law = shared[t] != nullptr ? static_cast<const void*>(shared[t]) : laws[t];
+            if (law != nullptr) {
+                __builtin_prefetch(law);
+                __builtin_prefetch(static_cast<const char*>(law) + 64);
+                __builtin_prefetch(static_cast<const char*>(law) + 128);
+            }
 #endif
         }
         for (std::size_t t = 0; t < width; ++t) {
             if (!inverted[t]) continue;
-            tables_[t][i] = cache_.draw(laws[t], total, events[t], n, rngs[t]);
+            const double uniform = rngs[t].unit();
+            tables_[t][i] = shared[t] != nullptr
+                                ? cache_.draw_shared(*shared[t], i, total, events[t], n, uniform)
+                                : cache_.draw(laws[t], total, events[t], n, uniform);
             events[t] -= tables_[t][i];
             ++calls[t];
         }

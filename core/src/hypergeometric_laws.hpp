@@ -42,40 +42,56 @@ void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<doubl
                      Inversion& law);
 int64_t invert(const Inversion& law, SplitMix64& rng);
 
+// The draw for the uniform `uniform` from a law held whole: the mode below
+// a target of 1, else the count of the first running sum above it.
+int64_t invert(const Inversion& law, double uniform);
+
+// A walk of a law's weights out of its mode, that may stop and go on.
+struct Walk;
+
 // The laws a test's draws invert, kept by group and events left: the rows
 // left before each group are the same in every draw, and the events left
 // take few values, so most draws read their laws instead of building them.
-// Yet many laws are met once only (the events left spread wider than a short
-// test's draws, down the groups): a law met for the first time is drawn by a
-// walk from its mode only as far as its draw needs, some 2 to 4 standard
-// deviations where the whole law takes 9 either side, and kept when met
-// again.
 //
-// A law is kept as at most CHECKPOINTS states of its walk (the running sum
-// and the last weight on either side), one every `block` steps, not as all
-// of its running sums: a draw finds the block its target falls in and walks
-// that block again, with the same products and sums as the first walk. The
-// running sums of a law of standard deviation s take some 18 s doubles (9 s
-// either side of the mode); its checkpoints take 48 at most, whatever s:
-// the some 37000 laws of the test of a 2e5-row table fit in 16 MB, where the
-// running sums would take 110 MB. Targets land mostly in the first blocks,
-// which lie beside the law's mode and sum: a draw reads a cache line or two.
+// A law is kept as the partial walk its draws have needed: from its mode
+// only as far out as they went, some 2 to 4 standard deviations where the
+// whole law takes 9 either side, and walked on when a draw's target is not
+// settled inside that stretch. The target is uniform times the whole sum,
+// which a stretch does not know, but bounds: the sum so far below, that sum
+// plus what the log-concave tails may still add above. A draw whose bounds
+// fall in the same step of the stretch is settled there (nearly all); else
+// the walk goes on from where the stretch stops, with the very products and
+// sums of one walk, and the law keeps the longer stretch. A walk that
+// reaches both ends of the law makes it whole, with its sum: then the target
+// is exact. Keeping a stretch costs little more than the walk for its first
+// draw, so even the many laws met once (the events left spread wider than a
+// short test's draws, down the groups) are kept: the next meeting reads it.
+//
+// A stretch is kept as at most CHECKPOINTS states of its walk (the running
+// sum and the last weight on either side), one every `block` steps, a power
+// of two doubled as the stretch grows, and the state where it stops: a
+// draw finds the block its bounds fall in and walks that block again. The
+// checkpoints take 48 doubles at most, whatever the law's width, where the
+// running sums of a law of standard deviation s take some 18 s; and a block
+// is a sixteenth to an eighth of the stretch, some 4 to 8 standard
+// deviations, not a sixteenth of the whole law's 18.
 //
 // Laws are found through buckets of BUCKET consecutive events left of a
 // group, in a table open to linear probing: the buckets a test reads often
 // are few and small, and stay in cache.
 //
-// Memory is bounded: at most `max_laws` laws, 416 bytes each, and no more
-// buckets (of laws kept or met once) than that, 72 bytes each in a table at
-// least a quarter full: at most 46 MB with the default. Past that, new laws
+// Memory is bounded: at most `max_laws` laws, 464 bytes each, and no more
+// buckets (of laws kept) than that, 72 bytes each in a table at
+// least a quarter full: at most 50 MB with the default. Past that, new laws
 // are walked for their one draw.
 //
 // The laws' room outlives the cache: a test needs much the same room as the
 // test before it, and fresh memory costs a page fault and a zeroed page on
 // its first touch, which took more than building the laws in it. The
-// process keeps up to KEPT_CHUNKS chunks of laws (some 27 MB) that caches
+// process keeps up to KEPT_CHUNKS chunks of laws (some 30 MB) that caches
 // handed back, and hands them to the next caches; a law is written whole
 // before it is read, so whatever a kept chunk held does not matter.
+
 class LawCache {
   public:
     static constexpr std::size_t CHECKPOINTS = 16;
@@ -85,14 +101,21 @@ class LawCache {
     struct Checkpoint {
         double running, right_weight, left_weight;
     };
-    // A law: its total weight, mode, the weights on either side of the mode,
-    // the steps per checkpoint and the checkpoints. Left unset until walked,
-    // so that room for laws costs no memory until they are built.
+    // A law: its mode; where its kept stretch stops, the walk's running sum,
+    // last weights and ratios either side, whether either side goes on, and
+    // the steps taken and weights kept either side; the total weight once
+    // walked whole (0 before); the steps per checkpoint and the checkpoints.
+    // Left unset until walked, so that room for laws costs no memory until
+    // they are built.
     struct Law {
         double sum;
         int64_t mode;
-        uint32_t left, right, block, blocks;
+        double running, right_weight, left_weight, right_ratio, left_ratio;
+        uint32_t steps, left, right, block, blocks;
+        bool go_right, go_left;
         Checkpoint marks[CHECKPOINTS];
+
+        bool whole() const { return !go_right && !go_left; }
     };
 
     explicit LawCache(int64_t events, std::size_t max_laws = DEFAULT_MAX_LAWS);
@@ -100,37 +123,36 @@ class LawCache {
     LawCache(const LawCache&) = delete;
     LawCache& operator=(const LawCache&) = delete;
 
-    // The law of the `n` rows of group `group` drawn from `total` rows
-    // holding `events` (the group's key: the same group and events left
-    // always come with the same rows), built now if met before (`built`
-    // tells); none when met for the first time, or past the memory limit. It stays where it is
-    // while the cache lasts.
-    const Law* locate(std::size_t group, int64_t total, int64_t events, int64_t n, bool& built);
+    // The law of the rows of group `group` drawn with `events` left (the
+    // group's key: the same group and events left always come with the
+    // same rows), where kept; else room for it (`fresh` tells: draw_fresh
+    // must walk it before any other law is located), or none past the
+    // memory limit. It stays where it is while the cache lasts.
+    Law* locate(std::size_t group, int64_t events, bool& fresh);
     // The law of group `group` with `events` left where it is kept already,
     // else none; changes nothing, so threads may read a cache no one builds in.
     const Law* kept(std::size_t group, int64_t events) const;
-    // The events among those rows, from the law `locate` gave, or from one
-    // walked as far as this draw needs where it gave none.
-    int64_t draw(const Law* law, int64_t total, int64_t events, int64_t n, SplitMix64& rng);
-    // The events from the law `locate` built last, before any other law is
-    // walked: its running sums are at hand, so no step is walked again.
-    int64_t draw_built(const Law& law, SplitMix64& rng) const {
-        return invert_walked(law, rng.unit());
-    }
+    // The events among those rows for the uniform `uniform`, from the law
+    // `locate` gave (walked on where the draw needs it), or from one walked
+    // as far as this draw needs where it gave none.
+    int64_t draw(Law* law, int64_t total, int64_t events, int64_t n, double uniform);
+    // The same from the room `locate` gave fresh: the walk is kept there.
+    int64_t draw_fresh(Law& law, int64_t total, int64_t events, int64_t n, double uniform);
+    // The same from a law another cache keeps (of group `group`), which is
+    // only read: where the draw needs it walked on, it is copied into this
+    // cache (or, past the memory limit, aside) and walked on there.
+    int64_t draw_shared(const Law& law, std::size_t group, int64_t total, int64_t events, int64_t n,
+                        double uniform);
 
     std::size_t held() const { return held_; }
-    // Builds and keeps laws met for the first time too: a long test's laws
-    // mostly come back.
-    void keep_new() { keep_new_ = true; }
 
   private:
     static constexpr std::size_t BUCKET = 16;
     static constexpr std::size_t CHUNK = 1024;  // laws allocated together
     static constexpr std::size_t KEPT_CHUNKS = 64;
     static constexpr uint64_t EMPTY = ~uint64_t{0};
-    static constexpr uint32_t SEEN = ~uint32_t{0};
     // The laws of BUCKET consecutive events left of a group: 1 + their
-    // number, 0 where not seen, SEEN where drawn once and not kept.
+    // number, 0 where not met.
     struct Bucket {
         uint64_t key = EMPTY;
         uint32_t law[BUCKET] = {};
@@ -141,23 +163,21 @@ class LawCache {
     // Room for CHUNK laws: a kept chunk if there is one, else fresh.
     static std::unique_ptr<Law[]> new_chunk();
     Law& law_at(uint32_t id) { return chunks_[id / CHUNK][id % CHUNK]; }
-    // Walks the law of (total, events, n) whole: its weights into the
-    // buffers, its sum, mode and sides into `law`.
-    void walk(int64_t total, int64_t events, int64_t n, Law& law);
-    // The checkpoints of the walk just made.
-    void mark(Law& law) const;
-    // The draw for the uniform `uniform` from the walk just made: the step
-    // whose running sum first exceeds the target, found among the sums
-    // after each step (they grow), then within the step, right side first.
-    int64_t invert_walked(const Law& law, double uniform) const;
-    // The draw for the uniform `uniform` from a law not kept, walked from
-    // its mode only as far as that draw needs: the same count as the whole
-    // law's, the target being uniform times the whole sum, which the walk
-    // so far bounds closely enough, nearly always, to settle the step it
-    // falls in (else the walk goes on, to the end if need be).
-    int64_t draw_walking(int64_t total, int64_t events, int64_t n, double uniform);
-    static int64_t invert_kept(const Law& law, int64_t total, int64_t events, int64_t n,
-                               double target);
+    // Room for the next law, filed under `key` at `at` (the bucket found at
+    // `slot`); none past the memory limit.
+    Law* add(std::size_t slot, uint64_t key, std::size_t at);
+    // The walk `w` on, from its step `from` (the steps before it those kept
+    // in `law`, none where `from` is 0), until the count the target
+    // uniform times the whole sum falls on is settled, or the walk reaches
+    // both ends; then the count where `from` is 0, the walk having all the
+    // weights, else BEYOND.
+    int64_t walk_on(Walk& w, const Law* law, std::size_t from, double uniform);
+    // Walks `law` on from its stretch for the draw of `uniform`, and keeps
+    // the longer stretch, or the law whole where the walk reaches both ends.
+    int64_t extend(Law& law, int64_t total, int64_t events, int64_t n, double uniform);
+    // Keeps the walk `w`, whose steps from `from` are in the buffers, in
+    // `law`: its state and its checkpoints.
+    void keep(const Walk& w, std::size_t from, Law& law) const;
 
     uint64_t stride_;
     std::size_t max_laws_;
@@ -165,8 +185,8 @@ class LawCache {
     std::size_t n_buckets_ = 0;
     std::vector<std::unique_ptr<Law[]>> chunks_;
     std::size_t held_ = 0;
-    bool keep_new_ = false;
     std::vector<double> left_, right_, before_;  // the walk just made
+    Law aside_{};                                // a shared law walked on past the memory limit
 };
 
 // Whether two generators stand at the same state: their next values are the
@@ -198,8 +218,6 @@ class TableDeals {
     // Reads the laws `shared` keeps before its own (none: its own only):
     // `shared` must outlive the deals and take no new law while they read it.
     void share(const LawCache* shared) { shared_ = shared; }
-    // Keeps every law met, as a long test's laws mostly come back.
-    void keep_laws() { cache_.keep_new(); }
     // The generator as the tables taken left it, and the calls the last of
     // them took (0 before one is taken).
     SplitMix64 generator() const { return taken_ > 0 ? ends_[taken_ - 1] : rng_; }

@@ -23,6 +23,7 @@
 #ifndef TESSALINE_IV_BOUNDS_HPP
 #define TESSALINE_IV_BOUNDS_HPP
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -36,6 +37,26 @@ struct ShapeBounds {
     bool valid = false;
     double ascending = HUGE_VAL, descending = HUGE_VAL, peak = HUGE_VAL, valley = HUGE_VAL;
 };
+
+// The bound of the groupings a search of trend `trend` may pick: the larger
+// of the rising and the falling one for the automatic trend, which picks
+// one of those; infinite for a trend no bound covers.
+inline double trend_bound(const ShapeBounds& bounds, BinTrend trend) {
+    switch (trend) {
+        case BinTrend::ascending:
+            return bounds.ascending;
+        case BinTrend::descending:
+            return bounds.descending;
+        case BinTrend::peak:
+            return bounds.peak;
+        case BinTrend::valley:
+            return bounds.valley;
+        case BinTrend::automatic:
+            return std::max(bounds.ascending, bounds.descending);
+        default:
+            return HUGE_VAL;
+    }
+}
 
 // A pooled stretch of pre-bins: its counts, its IV term and the sum of the
 // terms of the blocks up to it, from the first.

@@ -145,20 +145,7 @@ double largest_bound(const iv_bounds::ShapeBounds& bounds, BinTrend trend, bool 
     if (all_shapes) {
         return std::max({bounds.ascending, bounds.descending, bounds.peak, bounds.valley});
     }
-    switch (trend) {
-        case BinTrend::ascending:
-            return bounds.ascending;
-        case BinTrend::descending:
-            return bounds.descending;
-        case BinTrend::peak:
-            return bounds.peak;
-        case BinTrend::valley:
-            return bounds.valley;
-        case BinTrend::automatic:
-            return std::max(bounds.ascending, bounds.descending);
-        default:
-            return HUGE_VAL;
-    }
+    return iv_bounds::trend_bound(bounds, trend);
 }
 
 // Whether the automatic search reaches `reach`: it picks the better of the
@@ -201,25 +188,9 @@ bool reaches(const std::vector<double>& c0, const std::vector<double>& c1,
              const OptimalBinningConstraints& limits, bool all_shapes,
              const iv_bounds::ShapeBounds& bounds, double reach, iv_bounds::Scratch& scratch) {
     if (!all_shapes) {
-        double bound = HUGE_VAL;
-        switch (limits.trend) {
-            case BinTrend::ascending:
-                bound = bounds.ascending;
-                break;
-            case BinTrend::descending:
-                bound = bounds.descending;
-                break;
-            case BinTrend::peak:
-                bound = bounds.peak;
-                break;
-            case BinTrend::valley:
-                bound = bounds.valley;
-                break;
-            case BinTrend::automatic:
-                return automatic_reaches(c0, c1, out0, out1, limits, bounds, reach, scratch);
-            default:
-                break;
-        }
+        if (limits.trend == BinTrend::automatic)
+            return automatic_reaches(c0, c1, out0, out1, limits, bounds, reach, scratch);
+        const double bound = iv_bounds::trend_bound(bounds, limits.trend);
         return may_reach(bound, reach) && searched_iv(c0, c1, out0, out1, limits, false) >= reach;
     }
     std::pair<double, BinTrend> shapes[] = {{bounds.ascending, BinTrend::ascending},
@@ -501,7 +472,9 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
                   hypergeometric::LawCache::DEFAULT_MAX_LAWS);
     // The threads read the laws the draws one by one kept (most of those a
     // table needs, and a single copy in cache), each keeping the others it
-    // builds apart, so that none builds in a cache another reads.
+    // builds apart, and walking on its own copy of a law it reads where a
+    // draw needs it further out, so that none writes in a cache another
+    // reads.
     std::vector<std::unique_ptr<Drawer>> drawers;
     std::size_t calls_per_table = 0;
     std::size_t serial_check = options.checks.size() + 1;  // a stretch a guess failed in
@@ -516,15 +489,11 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
             calls_per_table = serial.deals.last_calls();
             continue;
         }
-        // Only a long test deals in parallel: its laws mostly come back,
-        // so they are kept from the first time they are met.
-        if (drawers.empty()) serial.deals.keep_laws();
         while (drawers.size() < n_threads) {
             drawers.push_back(
                 std::make_unique<Drawer>(search, events, SplitMix64(options.seed),
                                          hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_threads));
             drawers.back()->deals.share(&serial.deals.cache());
-            drawers.back()->deals.keep_laws();
         }
         const SegmentsRun run =
             draw_segments(drawers, serial.deals.generator(), calls_per_table, stop - test.draws);

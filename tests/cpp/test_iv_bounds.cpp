@@ -29,19 +29,6 @@ double table_iv(const Table& t, const tessaline::OptimalBinning& best) {
     return iv;
 }
 
-double bound_of(const tessaline::iv_bounds::ShapeBounds& b, BinTrend shape) {
-    switch (shape) {
-        case BinTrend::ascending:
-            return b.ascending;
-        case BinTrend::descending:
-            return b.descending;
-        case BinTrend::peak:
-            return b.peak;
-        default:
-            return b.valley;
-    }
-}
-
 // Pre-bins of 2 to 400 rows; `sparse` ones also empty or lacking a class.
 Table random_table(std::mt19937_64& rng, bool outside, bool sparse) {
     std::uniform_int_distribution<int> size(1, 12), rows(2, 400), share(1, 99), kind(0, 9);
@@ -59,26 +46,31 @@ Table random_table(std::mt19937_64& rng, bool outside, bool sparse) {
     return t;
 }
 
+// Limits of every kind on the bins, shares, counts and the test between
+// neighbours, some of them loose enough to change nothing.
+void limit_at_random(std::mt19937_64& rng, tessaline::OptimalBinningConstraints& limits) {
+    std::uniform_int_distribution<int> bins(0, 5), coin(0, 1), least(0, 6);
+    limits.max_bins = static_cast<std::size_t>(bins(rng));
+    limits.min_bin_share = 0.1 * coin(rng);
+    limits.min_events = least(rng);
+    limits.min_non_events = least(rng) / 3;
+    limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
+}
+
 // The bounds never fall below the search's IV under any limits; without
 // limits, sparse pre-bins or rows outside the search (whose totals then are
 // the table's), the search attains them, so they are as tight as a bound of
 // every grouping can be.
 TEST(IvShapeBounds, AreNeverBelowTheSearchAndAttainedWithoutLimits) {
     std::mt19937_64 rng(11);
-    std::uniform_int_distribution<int> bins(0, 5), coin(0, 1), least(0, 6);
+    std::uniform_int_distribution<int> coin(0, 1);
     tessaline::iv_bounds::Scratch scratch;
     int bounded = 0, unlimited = 0;
     for (int draw = 0; draw < 3000; ++draw) {
         const bool limited = draw % 2 == 1;
         const Table t = random_table(rng, limited && coin(rng) == 1, limited && coin(rng) == 1);
         tessaline::OptimalBinningConstraints limits;
-        if (limited) {
-            limits.max_bins = static_cast<std::size_t>(bins(rng));
-            limits.min_bin_share = 0.1 * coin(rng);
-            limits.min_events = least(rng);
-            limits.min_non_events = least(rng) / 3;
-            limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
-        }
+        if (limited) limit_at_random(rng, limits);
         const auto bounds =
             tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, true, scratch);
         if (!bounds.valid) {
@@ -91,7 +83,8 @@ TEST(IvShapeBounds, AreNeverBelowTheSearchAndAttainedWithoutLimits) {
             const auto best =
                 tessaline::optimal_binning(t.c0.data(), t.c1.data(), t.c0.size(), limits);
             if (best.status != tessaline::OptimalBinningStatus::optimal) continue;
-            const double iv = table_iv(t, best), bound = bound_of(bounds, shape);
+            const double iv = table_iv(t, best),
+                         bound = tessaline::iv_bounds::trend_bound(bounds, shape);
             ASSERT_LE(iv, bound * (1 + 1e-12)) << "draw " << draw << " shape " << int(shape);
             ++bounded;
             if (!limited) {
@@ -156,7 +149,7 @@ double picked_iv(const Table& t, tessaline::OptimalBinningConstraints limits, bo
 // where the monotone fit meets the limits.
 TEST(IvPickedFloor, NeverAboveThePickEvenWithinUlpsOfIt) {
     std::mt19937_64 rng(29);
-    std::uniform_int_distribution<int> bins(0, 5), coin(0, 1), least(0, 6), trend(0, 4);
+    std::uniform_int_distribution<int> coin(0, 1), trend(0, 4);
     const BinTrend trends[] = {BinTrend::ascending, BinTrend::descending, BinTrend::peak,
                                BinTrend::valley, BinTrend::automatic};
     tessaline::iv_bounds::Scratch scratch;
@@ -168,13 +161,7 @@ TEST(IvPickedFloor, NeverAboveThePickEvenWithinUlpsOfIt) {
         tessaline::OptimalBinningConstraints limits;
         limits.trend = trends[trend(rng)];
         const bool all_shapes = limits.trend == BinTrend::automatic && coin(rng) == 1;
-        if (limited) {
-            limits.max_bins = static_cast<std::size_t>(bins(rng));
-            limits.min_bin_share = 0.1 * coin(rng);
-            limits.min_events = least(rng);
-            limits.min_non_events = least(rng) / 3;
-            limits.max_pvalue = coin(rng) == 1 ? 0.2 : 1.0;
-        }
+        if (limited) limit_at_random(rng, limits);
         const auto bounds =
             tessaline::iv_bounds::shape_bounds(t.c0, t.c1, t.out0, t.out1, limits, true, scratch);
         const double floor = tessaline::iv_bounds::picked_floor(t.c0, t.c1, t.out0, t.out1, limits,

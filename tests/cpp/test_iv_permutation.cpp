@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -103,6 +105,23 @@ INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
                          ::testing::Values(tessaline::hypergeometric::LawCache::DEFAULT_MAX_LAWS,
                                            std::size_t{5}, std::size_t{0}));
 
+// The margins of a law drawn by inversion, and the law whole into `whole`:
+// laws from a few steps to thousands either side of the mode, skewed ones
+// at either end of the support included.
+struct LawMargins {
+    int64_t total, events, n;
+};
+
+LawMargins random_law(tessaline::SplitMix64& margins, int trial,
+                      tessaline::hypergeometric::Inversion& whole) {
+    const auto total = static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
+    const auto events = static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
+    const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
+    std::vector<double> weights;
+    tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+    return {total, events, n};
+}
+
 // A law met once is walked from its mode only as far as its draw needs: the
 // count is the one the whole law gives for the same uniform, on laws from a
 // few steps to thousands either side of the mode, skewed ones at either end
@@ -110,26 +129,59 @@ INSTANTIATE_TEST_SUITE_P(Limits, KeptLaws,
 // the sum then settle some draws late, near a step's end).
 TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
     tessaline::SplitMix64 margins(5);
-    std::vector<double> weights;
     tessaline::hypergeometric::Inversion whole;
     for (int trial = 0; trial < 300; ++trial) {
-        const auto total =
-            static_cast<int64_t>(40 + margins.below(uint64_t{1} << (6 + trial % 18)));
-        const auto events =
-            static_cast<int64_t>(1 + margins.below(static_cast<uint64_t>(total - 1)));
-        const auto n = static_cast<int64_t>(33 + margins.below(static_cast<uint64_t>(total - 33)));
-        tessaline::hypergeometric::build_inversion(total, events, n, weights, whole);
+        const auto [total, events, n] = random_law(margins, trial, whole);
         // No law kept: every draw walks its law.
         tessaline::hypergeometric::LawCache cache(events, 0);
         tessaline::SplitMix64 walked(trial), reference(trial);
         for (int d = 0; d < 50; ++d) {
             bool built = true;
-            const auto* law = cache.locate(0, total, events, n, built);
+            auto* law = cache.locate(0, events, built);
             ASSERT_EQ(law, nullptr);
             ASSERT_FALSE(built);
-            ASSERT_EQ(cache.draw(law, total, events, n, walked),
+            ASSERT_EQ(cache.draw(law, total, events, n, walked.unit()),
                       tessaline::hypergeometric::invert(whole, reference))
                 << "total " << total << " events " << events << " rows " << n << " draw " << d;
+        }
+    }
+}
+
+// A kept law is walked on from its stretch where a draw needs it: out far
+// (the uniform near 1), back inside, out to both ends (the law then whole),
+// with the counts the whole law gives, on laws from a few steps to
+// thousands either side of the mode. A cache drawing from another's law
+// walks on a copy of it (its own, or past its memory limit one set aside)
+// and leaves the law it reads as it was.
+TEST(LawCache, KeptLawsWalkedOnInAnyOrderDrawAsTheWholeLaws) {
+    const std::vector<double> order{0.5,           1.0 - 0x1p-30, 0.25, 0.999,
+                                    1.0 - 0x1p-53, 0.75,          1e-9, 0.9999999};
+    tessaline::SplitMix64 margins(9);
+    tessaline::hypergeometric::Inversion whole;
+    for (int trial = 0; trial < 200; ++trial) {
+        const auto [total, events, n] = random_law(margins, trial, whole);
+        tessaline::hypergeometric::LawCache own(events), reader(events, trial % 2);
+        bool fresh = false;
+        auto* law = own.locate(0, events, fresh);
+        ASSERT_TRUE(fresh);
+        ASSERT_EQ(own.draw_fresh(*law, total, events, n, 0.5),
+                  tessaline::hypergeometric::invert(whole, 0.5));
+        std::array<unsigned char, sizeof(*law)> read{};
+        std::memcpy(read.data(), law, sizeof(*law));
+        for (auto* cache : {&reader, &own}) {
+            tessaline::SplitMix64 uniforms(trial);
+            for (std::size_t d = 0; d < 40; ++d) {
+                const double u = d < order.size() ? order[d] : uniforms.unit();
+                const int64_t count = cache == &own
+                                          ? own.draw(law, total, events, n, u)
+                                          : reader.draw_shared(*law, 0, total, events, n, u);
+                ASSERT_EQ(count, tessaline::hypergeometric::invert(whole, u))
+                    << "total " << total << " events " << events << " rows " << n << " draw " << d
+                    << (cache == &own ? " kept" : " read");
+            }
+            if (cache == &reader) {
+                ASSERT_EQ(std::memcmp(read.data(), law, sizeof(*law)), 0);
+            }
         }
     }
 }

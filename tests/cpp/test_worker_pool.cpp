@@ -105,7 +105,7 @@ TEST(WorkerPool, ForkedChildFinishesItsCountsWhileTheParentCounts) {
     });
     busy.emplace_back([&] {
         bool built = false;
-        while (!stop) tessaline::hypergeometric::LawCache(100).locate(0, 1000, 100, 200, built);
+        while (!stop) tessaline::hypergeometric::LawCache(100).locate(0, 100, built);
     });
     for (int fork_number = 0; fork_number < 12; ++fork_number) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
