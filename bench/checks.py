@@ -10,8 +10,13 @@ the run (`failures`).
   turns on the cores (lorenz_curve_native measured 60 ns per row of wall
   time and 25 of processor time at 1e6 rows on a loaded machine, 21 of both
   at 1e5), which are no property of the code; none of these functions starts
-  threads, so its processor time is its work. The MDLP pipelines are left
-  out: besides the linear sort, their split search visits every candidate
+  threads, so its processor time is its work. A function that sorts its
+  rows (lorenz_curve_native) grows as a sort does, by log n and by the
+  caches the rows outgrow: its time per row may rise by 25% over what
+  NumPy's sort of as many doubles rises by on the same machine in the same
+  run (a sort's time per row rose 20% from 1e5 to 1e6 rows on one machine,
+  43% on another). The MDLP pipelines are left
+  out: besides the sort, their split search visits every candidate
   once per level of the split tree, and the tree deepens as the rows grow.
 - Threads: eight columns of 1e6 rows binned (quantile cut points, bin indices
   and the binary summary, functions that release the interpreter lock) from a
@@ -52,6 +57,9 @@ LINEAR_ROWS = [
     ("compare_distributions_native", "numpy searchsorted+bincount"),
     ("lorenz_curve_native", "sklearn roc_auc_score"),
 ]
+# Of those, the functions that sort their rows: held to a sort's growth.
+SORTING_ROWS = {"lorenz_curve_native"}
+SORT_REPEATS = 11
 
 THREAD_COLUMNS = 8
 THREAD_ROWS = 1_000_000
@@ -69,6 +77,23 @@ class Check:
     note: str = ""
 
 
+def sort_growth(sizes: list[int]) -> dict[int, float]:
+    """NumPy's sort of n random doubles: its least processor time per row
+    at each size over that at the smallest, on this machine now."""
+    rng = np.random.default_rng(11)
+    per_row = {}
+    for n in sizes:
+        values = rng.normal(size=n)
+        np.sort(values)  # the first call also pays for fresh pages
+        spent = []
+        for _ in range(SORT_REPEATS):
+            start = time.process_time()
+            np.sort(values)
+            spent.append(time.process_time() - start)
+        per_row[n] = min(spent) / n
+    return {n: per_row[n] / per_row[sizes[0]] for n in sizes}
+
+
 def scale_checks(rows: list[Row]) -> list[Check]:
     checks = []
     for function, peer in LINEAR_ROWS:
@@ -81,14 +106,20 @@ def scale_checks(rows: list[Row]) -> list[Check]:
             continue
         sizes = sorted(per_row)
         reference = per_row[sizes[0]]
-        worst = max(per_row[n] / reference - 1.0 for n in sizes[1:])
+        # The growth allowed at each size: none but the tolerance for linear
+        # work, a sort's own growth for a function that sorts.
+        allowed = sort_growth(sizes) if function in SORTING_ROWS else dict.fromkeys(sizes, 1.0)
+        worst = max(per_row[n] / reference / allowed[n] - 1.0 for n in sizes[1:])
         shown = " / ".join(f"{per_row[n] * 1e9:.2f}" for n in sizes)
         sizes_shown = " / ".join(f"{n:.0e}".replace("+0", "") for n in sizes)
+        smallest = f"{sizes[0]:.0e}".replace("+0", "")
         checks.append(
             Check(
                 f"processor time per row, {function}",
-                f"{shown} ns at {sizes_shown} rows (worst {worst:+.0%})",
-                f"at most +{SCALE_TOLERANCE:.0%} over {sizes[0]:.0e}".replace("+0", ""),
+                f"{shown} ns at {sizes_shown} rows (worst {worst:+.0%}"
+                + (", over a sort's growth)" if function in SORTING_ROWS else ")"),
+                f"at most +{SCALE_TOLERANCE:.0%} over {smallest}"
+                + (" and a sort's growth" if function in SORTING_ROWS else ""),
                 worst <= SCALE_TOLERANCE,
             )
         )
