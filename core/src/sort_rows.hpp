@@ -200,13 +200,15 @@ struct alignas(16) KeyedRecord {
 
 // Sorts the n records at `rows` by key in place with the vector quicksort
 // (their order among equal keys is free); false, with nothing done, where the
-// processor lacks AVX2. Records take 256-bit registers on every processor.
+// processor lacks AVX2. Records take 512-bit registers where the processor
+// has AVX-512F (eight to a pair), else 256-bit ones (four to a pair).
 // Every key must be below 2^64 - 1, which pads partly filled registers (the
 // keys of values that are not NaN always are): a record of that key might
 // trade places with the padding.
 bool sort_records_vectorized(KeyedRecord* rows, std::size_t n);
 
-// The same in registers of `bits` bits (256 alone, so far), for the tests.
+// The same in registers of `bits` bits (512 or 256) whatever the widest the
+// processor has, for the tests.
 bool sort_records_in_vectors(KeyedRecord* rows, std::size_t n, int bits);
 
 }  // namespace tessaline

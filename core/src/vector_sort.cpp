@@ -4,8 +4,8 @@
 // registers of either width; this file holds the 512-bit registers and their
 // networks, vector_sort_avx2.inc the 256-bit ones. Keys that carry a payload
 // (records of key and weight) are sorted by the same algorithm in pairs of
-// 256-bit registers, one of keys and one of payloads
-// (vector_records_avx2.inc).
+// registers of either width, one of keys and one of payloads
+// (vector_records_avx512.inc, vector_records_avx2.inc).
 //
 // A partition reads the range from both ends and writes each register's keys,
 // arranged by one permutation with those below the pivot first, to both ends
@@ -402,6 +402,18 @@ namespace avx2_records {
 
 }  // namespace avx2_records
 
+// 512-bit registers of eight records, a register of keys and one of payloads.
+namespace avx512_records {
+#include "vector_records_avx512.inc"
+
+#define TESSALINE_SORT_TARGET TESSALINE_AVX512
+#define TESSALINE_SORT_INLINE TESSALINE_AVX512_INLINE
+#include "vector_quicksort.inc"
+#undef TESSALINE_SORT_TARGET
+#undef TESSALINE_SORT_INLINE
+
+}  // namespace avx512_records
+
 }  // namespace
 
 bool sort_keys_in_vectors(double* keys, std::size_t n, int bits) {
@@ -417,6 +429,10 @@ bool sort_keys_in_vectors(double* keys, std::size_t n, int bits) {
 }
 
 bool sort_records_in_vectors(KeyedRecord* rows, std::size_t n, int bits) {
+    if (bits == 512 && use_avx512f()) {
+        avx512_records::sort_keys(rows, n);
+        return true;
+    }
     if (bits == 256 && use_avx2()) {
         avx2_records::sort_keys(rows, n);
         return true;
@@ -441,7 +457,7 @@ bool sort_keys_vectorized(double* keys, double*, std::size_t n) {
 }
 
 bool sort_records_vectorized(KeyedRecord* rows, std::size_t n) {
-    return sort_records_in_vectors(rows, n, 256);
+    return sort_records_in_vectors(rows, n, 512) || sort_records_in_vectors(rows, n, 256);
 }
 
 }  // namespace tessaline
