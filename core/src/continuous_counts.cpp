@@ -195,11 +195,15 @@ struct Counted {
 // Sorts the n rows kept (with `spare` as the sort's second buffer) and calls
 // visit(value, sums) for each distinct value in ascending order with the
 // sums of its rows (one accumulator, cleared and reused, so that no value
-// allocates).
+// allocates). The sort goes by the top bits first, then each bucket in the
+// caches: two passes through memory where a digit at a time takes one per
+// digit (six for keys that differ in most of their bits). It keeps the rows
+// of a value in their order, as the least and greatest y of zeros of both
+// signs need.
 template <typename Row, typename Reserve, typename Visit, typename Single>
 void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit visit,
                   Single single) {
-    const Row* kept = radix_sort_records(rows, spare, n);
+    const Row* kept = bucket_sort_records(rows, spare, n);
     std::size_t distinct = 0;
     for (std::size_t k = 0; k < n; ++k) distinct += k == 0 || kept[k].key != kept[k - 1].key;
     reserve(distinct);
