@@ -104,15 +104,16 @@ py::dict count_continuous_values(const b::DoubleArray& x, const b::DoubleArray& 
         py::gil_scoped_release release;
         c = tessaline::count_continuous_columns(xs.data, ys.data, w, xs.size);
     }
-    // The columns are handed over as they are, without a copy.
-    py::dict out(py::arg("rows") = b::array_taking(std::move(c.rows)),
-                 py::arg("weight") = b::array_taking(std::move(c.weight)),
-                 py::arg("sum") = b::array_taking(std::move(c.sum)),
-                 py::arg("sum_sq") = b::array_taking(std::move(c.sum_sq)),
-                 py::arg("sum_sq_dev") = b::array_taking(std::move(c.sum_sq_dev)),
-                 py::arg("min") = b::array_taking(std::move(c.min)),
-                 py::arg("max") = b::array_taking(std::move(c.max)));
-    out["value"] = b::array_taking(std::move(c.value));
+    // The columns are handed over as they are, without a copy, and kept for
+    // the next count once the arrays are freed.
+    py::dict out(py::arg("rows") = array_recycling(std::move(c.rows)),
+                 py::arg("weight") = array_recycling(std::move(c.weight)),
+                 py::arg("sum") = array_recycling(std::move(c.sum)),
+                 py::arg("sum_sq") = array_recycling(std::move(c.sum_sq)),
+                 py::arg("sum_sq_dev") = array_recycling(std::move(c.sum_sq_dev)),
+                 py::arg("min") = array_recycling(std::move(c.min)),
+                 py::arg("max") = array_recycling(std::move(c.max)));
+    out["value"] = array_recycling(std::move(c.value));
     out["missing"] = continuous_stats_dict({c.missing});
     out["n_missing_target"] = c.n_missing_target;
     out["n_zero_weight"] = c.n_zero_weight;

@@ -20,6 +20,7 @@
 #include "large_buffer.hpp"
 #include "numeric.hpp"
 #include "sort_rows.hpp"
+#include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -195,11 +196,15 @@ struct Counted {
 // Sorts the n rows kept (with `spare` as the sort's second buffer) and calls
 // visit(value, sums) for each distinct value in ascending order with the
 // sums of its rows (one accumulator, cleared and reused, so that no value
-// allocates).
+// allocates). The sort goes by the top bits first, then each bucket in the
+// caches: two passes through memory where a digit at a time takes one per
+// digit (six for keys that differ in most of their bits). It keeps the rows
+// of a value in their order, as the least and greatest y of zeros of both
+// signs need.
 template <typename Row, typename Reserve, typename Visit, typename Single>
 void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit visit,
                   Single single) {
-    const Row* kept = radix_sort_records(rows, spare, n);
+    const Row* kept = bucket_sort_records(rows, spare, n);
     std::size_t distinct = 0;
     for (std::size_t k = 0; k < n; ++k) distinct += k == 0 || kept[k].key != kept[k - 1].key;
     reserve(distinct);
@@ -335,16 +340,19 @@ ContinuousValueCounts count_continuous_values(const double* x, const double* y, 
 ContinuousCountColumns count_continuous_columns(const double* x, const double* y, const double* w,
                                                 std::size_t n) {
     ContinuousCountColumns out;
-    // On large pages: a column of many values costs a fault per fresh page.
+    // A column of many values costs a fault and a zeroed page per fresh page:
+    // the columns of an earlier count, once freed, are taken again where
+    // there are any of about this size (refits, the repeats of a benchmark),
+    // else fresh ones on large pages.
     const auto reserve = [&](std::size_t k) {
-        reserve_large(out.value, k);
-        reserve_large(out.rows, k);
-        reserve_large(out.weight, k);
-        reserve_large(out.sum, k);
-        reserve_large(out.sum_sq, k);
-        reserve_large(out.sum_sq_dev, k);
-        reserve_large(out.min, k);
-        reserve_large(out.max, k);
+        reserve_recycled(out.value, k);
+        reserve_recycled(out.rows, k);
+        reserve_recycled(out.weight, k);
+        reserve_recycled(out.sum, k);
+        reserve_recycled(out.sum_sq, k);
+        reserve_recycled(out.sum_sq_dev, k);
+        reserve_recycled(out.min, k);
+        reserve_recycled(out.max, k);
     };
     count_by_value(out, x, y, w, n, reserve, [&](double value, const ContinuousStats& s) {
         out.value.push_back(value);

@@ -122,8 +122,8 @@ void radix_sort_records(std::vector<Row>& rows) {
 // whole in the caches: one pass moves the records by their top varying bits
 // into buckets of about kCachedRecords (a few, where the keys crowd), and each
 // bucket is sorted on its own, in the caches, by its own varying bits. Two
-// passes through memory, not one per digit. Not stable: for records whose
-// order among equal keys does not matter. Each sorted bucket goes to
+// passes through memory, not one per digit. Stable, as every pass moves the
+// records in their order (continuous counts rely on it). Each sorted bucket goes to
 // `visit(run, size)` in ascending key order while it is still in the caches,
 // at its own place (the records before it fill the places before) in either
 // `rows` or `spare`; buckets part the keys by their top bits, so equal keys

@@ -292,6 +292,26 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
               tessaline::weighted_quantile_cuts(repeated, 3));
 }
 
+// The least and greatest y of a value whose rows hold both zeros are the
+// zero of its first row: the sort keeps a value's rows in their order, also
+// in a column long enough to be sorted bucket by bucket.
+TEST(ContinuousCounts, ZerosOfAValueKeepTheSignOfItsFirstRow) {
+    constexpr int kValues = 30000;
+    std::vector<double> x, y;
+    for (int i = 0; i < 2 * kValues; ++i) {
+        const int v = (i * 7919) % kValues;  // each value once in each half, shuffled
+        x.push_back(static_cast<double>(v));
+        y.push_back((i < kValues) == (v % 2 == 0) ? -0.0 : 0.0);
+    }
+    const auto c = tessaline::count_continuous_columns(x.data(), y.data(), nullptr, x.size());
+    ASSERT_EQ(c.value.size(), static_cast<std::size_t>(kValues));
+    for (int v = 0; v < kValues; ++v) {
+        ASSERT_EQ(c.value[v], static_cast<double>(v));
+        EXPECT_EQ(std::signbit(c.min[v]), v % 2 == 0) << v;
+        EXPECT_EQ(std::signbit(c.max[v]), v % 2 == 0) << v;
+    }
+}
+
 // The counts as columns hold what the table of rows holds, each value's sums
 // are the exact sums of its rows rounded once (checked against an expansion
 // of every term), and the quantile cuts and interval sums read from the
