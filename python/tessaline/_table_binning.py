@@ -1139,6 +1139,7 @@ class TableBinning(TableBinningBase):
         checked = None if weights is None else checks.checked_once(weights)
         as_rows = checked is None or (checked.all_ones and self.representative == "median")
         labels = target_labels(flags) if as_rows else None
+        test_threads = self._test_threads(len(columns))
         try:
             results = (
                 self._fit_columns(columns, flags, labels, done)
@@ -1146,14 +1147,7 @@ class TableBinning(TableBinningBase):
                 else threads.run_in_threads(
                     [
                         functools.partial(
-                            self._from_rows,
-                            n,
-                            v,
-                            flags,
-                            done,
-                            checked,
-                            labels,
-                            self._test_threads(len(columns)),
+                            self._from_rows, n, v, flags, done, checked, labels, test_threads
                         )
                         for n, v in columns.items()
                     ],
@@ -1194,9 +1188,9 @@ class TableBinning(TableBinningBase):
         if counts:
             check_classes(*next(iter(counts.values())).labelled())
         # The searches release the interpreter lock: columns in parallel, as `fit`.
+        test_threads = self._test_threads(len(counts))
         tasks: list[Callable[[], BinningTable | str]] = [
-            functools.partial(self._from_counts, n, c, self._test_threads(len(counts)))
-            for n, c in counts.items()
+            functools.partial(self._from_counts, n, c, test_threads) for n, c in counts.items()
         ]
         results: dict[str, BinningTable | str] = dict(
             zip(counts, threads.run_in_threads(tasks, self.n_jobs))
