@@ -179,8 +179,8 @@ struct Accumulator {
     // neither the error nor the call that makes it is needed.
     static void add_product(RunningExactSum& to, double a, double b) {
         const double p = a * b;
-        to.add(p);
-        if (a != 1.0) to.add(std::fma(a, b, -p));
+        to.add_rounding(p);
+        if (a != 1.0) to.add_rounding(std::fma(a, b, -p));
     }
     void totals() {
         weight.expansion(weight_total);
@@ -657,7 +657,7 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
     }
     const std::size_t n = counts.size();
     // A value equal to a cut point falls in the lower bin; the values rise,
-    // so each pass walks the bins once.
+    // so the sums walk the bins once.
     const auto bin_walk = [&](std::size_t i, std::size_t& b) {
         while (b < splits.size() && counts.value(i) > splits[b]) ++b;
         return b;
@@ -675,8 +675,8 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
         BinSums& bin = bins[bin_walk(i, b)];
         bin.rows += s.rows;
         bin.weight.add(s.weight);
-        bin.sum.add(s.sum);
-        bin.sum_sq.add(s.sum_sq);
+        bin.sum.add_rounding(s.sum);
+        bin.sum_sq.add_rounding(s.sum_sq);
         if (std::isnan(s.min)) continue;
         bin.min = std::isnan(bin.min) ? s.min : std::min(bin.min, s.min);
         bin.max = std::isnan(bin.max) ? s.max : std::max(bin.max, s.max);
@@ -697,15 +697,28 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
     for (std::size_t g = 0; g < bins.size(); ++g) {
         if (out[g].weight > 0.0) mean[g] = out[g].sum / out[g].weight;
     }
-    b = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto& s = counts.stats(i);
-        const std::size_t g = bin_walk(i, b);
-        dev[g] += s.sum_sq_dev;
-        if (!(s.weight > 0.0)) continue;
-        const double gap = std::fma(-s.weight, mean[g], s.sum);
-        dev[g] += gap * (gap / s.weight);
-        off[g] += gap;
+    // A bin at a time, from the end of the one before to the first value
+    // above its cut, its two sums held in registers rather than in memory.
+    std::size_t first = 0;
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        std::size_t end = n;
+        if (g < splits.size()) {
+            end = first;
+            while (end < n && !(counts.value(end) > splits[g])) ++end;
+        }
+        const double m = mean[g];
+        double d = 0.0, o = 0.0;
+        for (std::size_t i = first; i < end; ++i) {
+            const auto& s = counts.stats(i);
+            d += s.sum_sq_dev;
+            if (!(s.weight > 0.0)) continue;
+            const double gap = std::fma(-s.weight, m, s.sum);
+            d += gap * (gap / s.weight);
+            o += gap;
+        }
+        dev[g] = d;
+        off[g] = o;
+        first = end;
     }
     for (std::size_t g = 0; g < bins.size(); ++g) {
         const double w = out[g].weight;

@@ -124,6 +124,17 @@ class RunningExactSum {
         high_ = sum;
         if (error != 0.0) add_error(error);
     }
+    // add(w) for terms whose additions round now and then, at random (sums
+    // of targets, as against whole weights): the error, 0 or not, goes to
+    // the running error without a branch on it that would often be guessed
+    // wrong. An error of 0 leaves that sum as it is, so the sums are the same.
+    void add_rounding(double w) {
+        const double sum = high_ + w;
+        const double from_w = sum - high_;
+        const double error = (high_ - (sum - from_w)) + (w - from_w);
+        high_ = sum;
+        add_error(error);
+    }
     // The exact sum rounded to nearest; the sum starts again from 0.
     double value() {
         exact_.add(high_);

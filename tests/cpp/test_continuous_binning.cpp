@@ -367,6 +367,18 @@ TEST(ContinuousCounts, ColumnsMatchRowsAndExactSums) {
         const auto by_columns = tessaline::continuous_interval_stats(view, cuts);
         ASSERT_EQ(by_columns.size(), by_rows.size());
         for (std::size_t g = 0; g < by_rows.size(); ++g) {
+            // Each interval's sums are the exact sums of its values' sums,
+            // rounded once.
+            tessaline::ExactSum sum, sum_sq;
+            for (std::size_t i = 0; i < rows.value.size(); ++i) {
+                const double v = rows.value[i];
+                if ((g == 0 || v > cuts[g - 1]) && (g == cuts.size() || v <= cuts[g])) {
+                    sum.add(rows.stats[i].sum);
+                    sum_sq.add(rows.stats[i].sum_sq);
+                }
+            }
+            EXPECT_EQ(by_rows[g].sum, sum.value());
+            EXPECT_EQ(by_rows[g].sum_sq, sum_sq.value());
             EXPECT_EQ(by_columns[g].rows, by_rows[g].rows);
             EXPECT_EQ(by_columns[g].weight, by_rows[g].weight);
             EXPECT_EQ(by_columns[g].sum, by_rows[g].sum);
