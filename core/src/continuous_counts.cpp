@@ -73,12 +73,18 @@ void centred_terms(double m, double m_sq, double m_sq_error, Terms w, Terms s, T
         add(p);
         add(std::fma(a, b, -p));
     };
-    for (std::size_t i = 0; i < q.size; ++i) about(q.data[i]);
+    // A zero term (the running error of a sum that rounded nowhere, say)
+    // adds nothing, nor do its products.
+    for (std::size_t i = 0; i < q.size; ++i) {
+        if (q.data[i] != 0.0) about(q.data[i]);
+    }
     for (std::size_t i = 0; i < s.size; ++i) {
+        if (s.data[i] == 0.0) continue;
         off(s.data[i]);
         product(-2.0 * m, s.data[i], about);
     }
     for (std::size_t i = 0; i < w.size; ++i) {
+        if (w.data[i] == 0.0) continue;
         product(m_sq, w.data[i], about);
         product(m_sq_error, w.data[i], about);
         product(-m, w.data[i], off);
@@ -101,7 +107,7 @@ double centred_square_sum(double weight, double total, double sum_sq, Terms w, T
     if (q.size + 2 * s.size + 4 * w.size <= room && s.size + 2 * w.size <= room) {
         double about_terms[room], off_terms[room];
         std::size_t n_about = 0, n_off = 0;
-        // A zero term adds nothing to an exact sum.
+        // Products that are exact have errors of zero, left out too.
         centred_terms(
             m, m_sq, m_sq_error, w, s, q,
             [&](double t) {
@@ -132,11 +138,17 @@ double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& 
 }
 
 // Sums that a double holds, or the error that names `where`.
-ContinuousStats checked(const ContinuousStats& s, const char* where) {
+// The message is built out of line, so that the test is made in line for
+// every value.
+[[noreturn]] void refuse_sums(const char* where) {
+    throw std::invalid_argument(std::string(where) +
+                                ": the weighted sums of the target are too large");
+}
+
+inline ContinuousStats checked(const ContinuousStats& s, const char* where) {
     if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
           is_finite(s.sum_sq_dev))) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": the weighted sums of the target are too large");
+        refuse_sums(where);
     }
     return s;
 }
