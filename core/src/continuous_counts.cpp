@@ -41,8 +41,7 @@ std::string shown(double v) {
 // spread cancels away there) it is the exact sum Q - 2 m S + m^2 W, less
 // the part (S - m W)^2 / W that m's rounding adds: nothing cancels before
 // the one rounding. Either way it depends on the exact sums alone, not on
-// how they were split into partials. `about` and `off` are scratch, kept by
-// the caller so that no call allocates.
+// how they were split into partials or terms.
 //
 // quick_centred is the first case alone, from the rounded sums: NaN where it
 // does not hold.
@@ -52,35 +51,104 @@ double quick_centred(double weight, double total, double sum_sq) {
     return quick >= 0.25 * sum_sq ? quick : kNaN;
 }
 
-double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
-                          ExactSum& off) {
-    const double weight = w.value();
-    const double total = s.value();
-    const double sum_sq = q.value();
+// Terms whose exact sum is one of the sums: an expansion's partials or a
+// running sum's terms.
+struct Terms {
+    const double* data;
+    std::size_t size;
+};
+
+Terms terms_of(const ExactSum& sum) {
+    return {sum.partials().data(), sum.partials().size()};
+}
+
+// Hands the terms of Q - 2 m S + m^2 W to about(t) and those of S - m W to
+// off(t), each product as its rounded value and its error; m^2 is
+// m_sq + m_sq_error exactly.
+template <typename About, typename Off>
+void centred_terms(double m, double m_sq, double m_sq_error, Terms w, Terms s, Terms q, About about,
+                   Off off) {
+    const auto product = [](double a, double b, auto add) {
+        const double p = a * b;
+        add(p);
+        add(std::fma(a, b, -p));
+    };
+    // A zero term (the running error of a sum that rounded nowhere, say)
+    // adds nothing, nor do its products.
+    for (std::size_t i = 0; i < q.size; ++i) {
+        if (q.data[i] != 0.0) about(q.data[i]);
+    }
+    for (std::size_t i = 0; i < s.size; ++i) {
+        if (s.data[i] == 0.0) continue;
+        off(s.data[i]);
+        product(-2.0 * m, s.data[i], about);
+    }
+    for (std::size_t i = 0; i < w.size; ++i) {
+        if (w.data[i] == 0.0) continue;
+        product(m_sq, w.data[i], about);
+        product(m_sq_error, w.data[i], about);
+        product(-m, w.data[i], off);
+    }
+}
+
+// The terms of a few sums are summed exactly in place on the stack, with no
+// expansion to copy or grow; `about` and `off` are scratch for longer ones,
+// kept by the caller so that no call allocates. weight, total and sum_sq are
+// W, S and Q rounded.
+double centred_square_sum(double weight, double total, double sum_sq, Terms w, Terms s, Terms q,
+                          ExactSum& about, ExactSum& off) {
     const double quick = quick_centred(weight, total, sum_sq);
     if (!std::isnan(quick)) return quick;
     const double m = total / weight;
     const double m_sq = m * m;
     const double m_sq_error = std::fma(m, m, -m_sq);
-    about = q;
-    off = s;
-    for (double p : s.partials()) about.add_product(-2.0 * m, p);
-    for (double p : w.partials()) {
-        about.add_product(m_sq, p);
-        about.add_product(m_sq_error, p);
-        off.add_product(-m, p);
+    constexpr std::size_t room = 64;
+    double spread = 0.0, r = 0.0;
+    if (q.size + 2 * s.size + 4 * w.size <= room && s.size + 2 * w.size <= room) {
+        double about_terms[room], off_terms[room];
+        std::size_t n_about = 0, n_off = 0;
+        // Products that are exact have errors of zero, left out too.
+        centred_terms(
+            m, m_sq, m_sq_error, w, s, q,
+            [&](double t) {
+                if (t != 0.0) about_terms[n_about++] = t;
+            },
+            [&](double t) {
+                if (t != 0.0) off_terms[n_off++] = t;
+            });
+        spread = exact_sum_in_place(about_terms, n_about);
+        r = exact_sum_in_place(off_terms, n_off);
+    } else {
+        about.clear();
+        off.clear();
+        centred_terms(
+            m, m_sq, m_sq_error, w, s, q, [&](double t) { about.add(t); },
+            [&](double t) { off.add(t); });
+        spread = about.value();
+        r = off.value();
     }
-    const double r = off.value();
-    const double dev = about.value() - r * (r / weight);
+    const double dev = spread - r * (r / weight);
     return dev > 0.0 ? dev : 0.0;
 }
 
+double centred_square_sum(const ExactSum& w, const ExactSum& s, const ExactSum& q, ExactSum& about,
+                          ExactSum& off) {
+    return centred_square_sum(w.value(), s.value(), q.value(), terms_of(w), terms_of(s),
+                              terms_of(q), about, off);
+}
+
 // Sums that a double holds, or the error that names `where`.
-ContinuousStats checked(const ContinuousStats& s, const char* where) {
+// The message is built out of line, so that the test is made in line for
+// every value.
+[[noreturn]] void refuse_sums(const char* where) {
+    throw std::invalid_argument(std::string(where) +
+                                ": the weighted sums of the target are too large");
+}
+
+inline ContinuousStats checked(const ContinuousStats& s, const char* where) {
     if (!(is_finite(s.weight) && is_finite(s.sum) && is_finite(s.sum_sq) &&
           is_finite(s.sum_sq_dev))) {
-        throw std::invalid_argument(std::string(where) +
-                                    ": the weighted sums of the target are too large");
+        refuse_sums(where);
     }
     return s;
 }
@@ -123,13 +191,29 @@ struct Accumulator {
     // neither the error nor the call that makes it is needed.
     static void add_product(RunningExactSum& to, double a, double b) {
         const double p = a * b;
-        to.add(p);
-        if (a != 1.0) to.add(std::fma(a, b, -p));
+        to.add_rounding(p);
+        if (a != 1.0) to.add_rounding(std::fma(a, b, -p));
     }
     void totals() {
         weight.expansion(weight_total);
         sum.expansion(sum_total);
         sum_sq.expansion(sum_sq_total);
+    }
+    // The centred sum of squares from the running sums' own terms (copied to
+    // the stack where they are few, as they are but for heavy weights), so
+    // that no expansion is made; w, s and q are their rounded values.
+    double spread_of_sums(double w, double s, double q) {
+        constexpr std::size_t room = 8;
+        if (weight.n_terms() > room || sum.n_terms() > room || sum_sq.n_terms() > room) {
+            totals();
+            return centred_square_sum(weight_total, sum_total, sum_sq_total, about, off);
+        }
+        double wt[room], st[room], qt[room];
+        weight.terms(wt);
+        sum.terms(st);
+        sum_sq.terms(qt);
+        return centred_square_sum(w, s, q, {wt, weight.n_terms()}, {st, sum.n_terms()},
+                                  {qt, sum_sq.n_terms()}, about, off);
     }
     // The stats of rows added one by one (rows of one y deviate by nothing).
     ContinuousStats row_stats(const char* where) {
@@ -139,10 +223,7 @@ struct Accumulator {
         double dev = 0.0;
         if (rows > 0 && min != max) {
             dev = quick_centred(w, s, q);
-            if (std::isnan(dev)) {
-                totals();
-                dev = centred_square_sum(weight_total, sum_total, sum_sq_total, about, off);
-            }
+            if (std::isnan(dev)) dev = spread_of_sums(w, s, q);
         }
         return checked({rows, w, s, q, dev, min, max}, where);
     }
@@ -170,21 +251,30 @@ inline void check_row(const double* y, const double* w, std::size_t i) {
 
 namespace {
 
-// A row to count: its value's ordered key and its target, with its weight
-// where the rows are weighted. The sort moves the rows' own numbers, so the
-// sums read them in order rather than gathering them from the columns.
-struct KeyedRow {
-    uint64_t key;
-    double y;
-    double weight() const { return 1.0; }
-};
+// A row to count: its value's ordered key and its target (the record's
+// payload), with its weight where the rows are weighted. The sort moves the
+// rows' own numbers, so the sums read them in order rather than gathering
+// them from the columns.
+using KeyedRow = KeyedRecord;
 
 struct WeightedKeyedRow {
     uint64_t key;
     double y;
     double w;
-    double weight() const { return w; }
 };
+
+inline double target_of(const KeyedRow& row) {
+    return row.payload;
+}
+inline double weight_of(const KeyedRow&) {
+    return 1.0;
+}
+inline double target_of(const WeightedKeyedRow& row) {
+    return row.y;
+}
+inline double weight_of(const WeightedKeyedRow& row) {
+    return row.w;
+}
 
 // The rows left out and the missing values' sums of one count.
 struct Counted {
@@ -193,18 +283,12 @@ struct Counted {
     int64_t n_zero_weight = 0;
 };
 
-// Sorts the n rows kept (with `spare` as the sort's second buffer) and calls
-// visit(value, sums) for each distinct value in ascending order with the
-// sums of its rows (one accumulator, cleared and reused, so that no value
-// allocates). The sort goes by the top bits first, then each bucket in the
-// caches: two passes through memory where a digit at a time takes one per
-// digit (six for keys that differ in most of their bits). It keeps the rows
-// of a value in their order, as the least and greatest y of zeros of both
-// signs need.
+// Calls visit(value, sums) for each distinct value of the n rows sorted by
+// key, in ascending order, with the sums of its rows (one accumulator,
+// cleared and reused, so that no value allocates); single(value, row) first
+// for a value of one row, which it may take itself (true).
 template <typename Row, typename Reserve, typename Visit, typename Single>
-void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit visit,
-                  Single single) {
-    const Row* kept = bucket_sort_records(rows, spare, n);
+void sum_by_value(const Row* kept, std::size_t n, Reserve reserve, Visit visit, Single single) {
     std::size_t distinct = 0;
     for (std::size_t k = 0; k < n; ++k) distinct += k == 0 || kept[k].key != kept[k - 1].key;
     reserve(distinct);
@@ -217,19 +301,46 @@ void sum_by_value(Row* rows, Row* spare, std::size_t n, Reserve reserve, Visit v
             continue;
         }
         a.clear();
-        for (; k < n && kept[k].key == key; ++k) a.add_row(kept[k].weight(), kept[k].y);
+        for (; k < n && kept[k].key == key; ++k) a.add_row(weight_of(kept[k]), target_of(kept[k]));
         // 0.0 and -0.0 are one value, written 0.0.
         visit(value_of_key(key), a);
     }
 }
 
+// Below this many rows the vector quicksort's setup outweighs the bucket sort.
+constexpr std::size_t kVectorSortRows = 256;
+
+// The n rows sorted by key, in `rows` or `spare` (room for n). The sums of a
+// value are exact, so the order of its rows matters only to its least and
+// greatest y, and there only between 0.0 and -0.0, which compare equal: the
+// first of them in the rows' order is kept. Rows free of -0.0 take the
+// vector quicksort where the processor has it (unweighted rows only: its
+// records are a key and one number), which leaves a value's rows in any
+// order; the others the bucket sort, which keeps their order: it goes by the
+// top bits first, then each bucket in the caches, two passes through memory
+// where a digit at a time takes one per digit.
+// `any_order` is false where the partials of the sums are read: they are
+// exact, but how a sum splits into partials follows the order of its terms.
+template <typename Row>
+const Row* sorted_rows(Row* rows, std::size_t n, bool any_order) {
+    if constexpr (std::is_same_v<Row, KeyedRow>) {
+        if (any_order && n >= kVectorSortRows && sort_records_vectorized(rows, n)) return rows;
+    }
+    // A scratch that a previous count may have left: fresh pages would
+    // cost a fault and a zeroed page each.
+    Scratch<Row> spare = large_scratch<Row>(n);
+    return bucket_sort_records(rows, spare.get(), n);
+}
+
 // Files rows [0, n) into `kept`: the rows left out and those whose x is NaN
 // are counted in `out`; `make` builds the record of a row kept. Returns the
 // number of rows kept.
+// `negative_zero` tells whether the target of a row kept is -0.0.
 template <typename Row, typename Make>
 std::size_t file_rows(const double* x, const double* y, const double* w, std::size_t n, Row* kept,
-                      Counted& out, Make make) {
+                      Counted& out, bool& negative_zero, Make make) {
     std::size_t filed = 0;
+    bool signed_zero = false;
     for (std::size_t i = 0; i < n; ++i) {
         check_row(y, w, i);
         if (std::isnan(y[i])) {
@@ -239,39 +350,43 @@ std::size_t file_rows(const double* x, const double* y, const double* w, std::si
         } else if (std::isnan(x[i])) {
             out.missing.add_row(w == nullptr ? 1.0 : w[i], y[i]);
         } else {
+            signed_zero |= y[i] == 0.0 && std::signbit(y[i]);
             kept[filed++] = make(i);
         }
     }
+    negative_zero = signed_zero;
     return filed;
 }
 
 // Counts the rows, calling reserve(number of distinct values) once, then
 // visit(value, sums) for each distinct value in ascending order with the sums
 // of its rows (the results, reserved, are never moved as they grow).
+// Only the rounded sums are read where `rounded` holds, so that the rows of a
+// value may come in any order.
 template <typename Reserve, typename Visit, typename Single>
-Counted accumulate(const double* x, const double* y, const double* w, std::size_t n,
+Counted accumulate(const double* x, const double* y, const double* w, std::size_t n, bool rounded,
                    Reserve reserve, Visit visit, Single single) {
     if (n > 0 && (x == nullptr || y == nullptr)) {
         throw std::invalid_argument("count_continuous_values: missing rows");
     }
     Counted out;
-    // Both buffers of the sort are scratch that a previous count may have
-    // left: fresh pages would cost a fault and a zeroed page each. The order
-    // of a value's rows does not matter: its sums are exact.
+    bool negative_zero = false;
+    // The rows are filed in scratch that a previous count may have left. The
+    // order of a value's rows does not matter to its sums: they are exact.
     if (w == nullptr) {
         Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
-        const std::size_t kept = file_rows(x, y, w, n, rows.get(), out, [&](std::size_t i) {
-            return KeyedRow{ordered_key(x[i]), y[i]};
-        });
-        Scratch<KeyedRow> spare = large_scratch<KeyedRow>(kept);
-        sum_by_value(rows.get(), spare.get(), kept, reserve, visit, single);
+        const std::size_t kept =
+            file_rows(x, y, w, n, rows.get(), out, negative_zero,
+                      [&](std::size_t i) { return KeyedRow{ordered_key(x[i]), y[i]}; });
+        sum_by_value(sorted_rows(rows.get(), kept, rounded && !negative_zero), kept, reserve, visit,
+                     single);
     } else {
         Scratch<WeightedKeyedRow> rows = large_scratch<WeightedKeyedRow>(n);
-        const std::size_t kept = file_rows(x, y, w, n, rows.get(), out, [&](std::size_t i) {
-            return WeightedKeyedRow{ordered_key(x[i]), y[i], w[i]};
-        });
-        Scratch<WeightedKeyedRow> spare = large_scratch<WeightedKeyedRow>(kept);
-        sum_by_value(rows.get(), spare.get(), kept, reserve, visit, single);
+        const std::size_t kept = file_rows(
+            x, y, w, n, rows.get(), out, negative_zero,
+            [&](std::size_t i) { return WeightedKeyedRow{ordered_key(x[i]), y[i], w[i]}; });
+        sum_by_value(sorted_rows(rows.get(), kept, rounded && !negative_zero), kept, reserve, visit,
+                     single);
     }
     return out;
 }
@@ -309,13 +424,13 @@ void count_by_value(Out& out, const double* x, const double* y, const double* w,
     const auto single = [&](double value, const auto& row) {
         if constexpr (std::is_same_v<std::decay_t<decltype(row)>, KeyedRow>) {
             ContinuousStats s;
-            if (!single_row_stats(row.y, s)) return false;
+            if (!single_row_stats(target_of(row), s)) return false;
             append(value, s);
             return true;
         }
         return false;
     };
-    Counted c = accumulate(x, y, w, n, reserve, visit, single);
+    Counted c = accumulate(x, y, w, n, true, reserve, visit, single);
     out.missing = c.missing.row_stats("count_continuous_values");
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -389,7 +504,8 @@ ContinuousPartials count_continuous_partials(const double* x, const double* y, c
         out.min.reserve(k + 1);
         out.max.reserve(k + 1);
     };
-    Counted c = accumulate(x, y, w, n, reserve, append, [](double, const auto&) { return false; });
+    Counted c =
+        accumulate(x, y, w, n, false, reserve, append, [](double, const auto&) { return false; });
     append(std::numeric_limits<double>::quiet_NaN(), c.missing);
     out.n_missing_target = c.n_missing_target;
     out.n_zero_weight = c.n_zero_weight;
@@ -553,7 +669,7 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
     }
     const std::size_t n = counts.size();
     // A value equal to a cut point falls in the lower bin; the values rise,
-    // so each pass walks the bins once.
+    // so the sums walk the bins once.
     const auto bin_walk = [&](std::size_t i, std::size_t& b) {
         while (b < splits.size() && counts.value(i) > splits[b]) ++b;
         return b;
@@ -571,8 +687,8 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
         BinSums& bin = bins[bin_walk(i, b)];
         bin.rows += s.rows;
         bin.weight.add(s.weight);
-        bin.sum.add(s.sum);
-        bin.sum_sq.add(s.sum_sq);
+        bin.sum.add_rounding(s.sum);
+        bin.sum_sq.add_rounding(s.sum_sq);
         if (std::isnan(s.min)) continue;
         bin.min = std::isnan(bin.min) ? s.min : std::min(bin.min, s.min);
         bin.max = std::isnan(bin.max) ? s.max : std::max(bin.max, s.max);
@@ -593,15 +709,28 @@ std::vector<ContinuousStats> interval_stats(const Values& counts,
     for (std::size_t g = 0; g < bins.size(); ++g) {
         if (out[g].weight > 0.0) mean[g] = out[g].sum / out[g].weight;
     }
-    b = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto& s = counts.stats(i);
-        const std::size_t g = bin_walk(i, b);
-        dev[g] += s.sum_sq_dev;
-        if (!(s.weight > 0.0)) continue;
-        const double gap = std::fma(-s.weight, mean[g], s.sum);
-        dev[g] += gap * (gap / s.weight);
-        off[g] += gap;
+    // A bin at a time, from the end of the one before to the first value
+    // above its cut, its two sums held in registers rather than in memory.
+    std::size_t first = 0;
+    for (std::size_t g = 0; g < bins.size(); ++g) {
+        std::size_t end = n;
+        if (g < splits.size()) {
+            end = first;
+            while (end < n && !(counts.value(end) > splits[g])) ++end;
+        }
+        const double m = mean[g];
+        double d = 0.0, o = 0.0;
+        for (std::size_t i = first; i < end; ++i) {
+            const auto& s = counts.stats(i);
+            d += s.sum_sq_dev;
+            if (!(s.weight > 0.0)) continue;
+            const double gap = std::fma(-s.weight, m, s.sum);
+            d += gap * (gap / s.weight);
+            o += gap;
+        }
+        dev[g] = d;
+        off[g] = o;
+        first = end;
     }
     for (std::size_t g = 0; g < bins.size(); ++g) {
         const double w = out[g].weight;

@@ -293,8 +293,8 @@ TEST(ContinuousCounts, IntegerWeightsAreRepeatedRowsInAnyOrder) {
 }
 
 // The least and greatest y of a value whose rows hold both zeros are the
-// zero of its first row: the sort keeps a value's rows in their order, also
-// in a column long enough to be sorted bucket by bucket.
+// zero of its first row: a column holding -0.0 is sorted keeping a value's
+// rows in their order, also one long enough to be sorted bucket by bucket.
 TEST(ContinuousCounts, ZerosOfAValueKeepTheSignOfItsFirstRow) {
     constexpr int kValues = 30000;
     std::vector<double> x, y;
@@ -367,6 +367,18 @@ TEST(ContinuousCounts, ColumnsMatchRowsAndExactSums) {
         const auto by_columns = tessaline::continuous_interval_stats(view, cuts);
         ASSERT_EQ(by_columns.size(), by_rows.size());
         for (std::size_t g = 0; g < by_rows.size(); ++g) {
+            // Each interval's sums are the exact sums of its values' sums,
+            // rounded once.
+            tessaline::ExactSum sum, sum_sq;
+            for (std::size_t i = 0; i < rows.value.size(); ++i) {
+                const double v = rows.value[i];
+                if ((g == 0 || v > cuts[g - 1]) && (g == cuts.size() || v <= cuts[g])) {
+                    sum.add(rows.stats[i].sum);
+                    sum_sq.add(rows.stats[i].sum_sq);
+                }
+            }
+            EXPECT_EQ(by_rows[g].sum, sum.value());
+            EXPECT_EQ(by_rows[g].sum_sq, sum_sq.value());
             EXPECT_EQ(by_columns[g].rows, by_rows[g].rows);
             EXPECT_EQ(by_columns[g].weight, by_rows[g].weight);
             EXPECT_EQ(by_columns[g].sum, by_rows[g].sum);
@@ -410,6 +422,74 @@ TEST(ContinuousCounts, SegmentsAreSummedExactlyAndApart) {
     EXPECT_LE(kept.terms.size(), 6u);
     EXPECT_EQ(tessaline::exact_sums(kept.terms.data(), kept.terms.size(), kept.offsets.data(), 4),
               sums);
+}
+
+// An exact sum in place is the sum of its terms rounded once, in every order
+// of them: 1 + 2^-53 + 2^-106 lies just above the half-way point between 1
+// and its successor (step by step it rounds down to 1), and 1e100 cancels.
+TEST(ExactSum, InPlaceSumsRoundOnceInEveryOrder) {
+    const double h = std::ldexp(1.0, -53);
+    std::vector<double> terms{1.0, h, h * h, 1e100, -1e100};
+    std::sort(terms.begin(), terms.end());
+    do {
+        std::vector<double> scratch = terms;
+        EXPECT_EQ(tessaline::exact_sum_in_place(scratch.data(), scratch.size()), 1.0 + 2.0 * h);
+    } while (std::next_permutation(terms.begin(), terms.end()));
+    std::vector<double> none;
+    EXPECT_EQ(tessaline::exact_sum_in_place(none.data(), 0), 0.0);
+}
+
+// Unweighted counts, whose rows come in any order to the sums where no target
+// is -0.0, round their partials (kept in the rows' order): sums, squared
+// deviations (a target far from zero takes the exact form) and least and
+// greatest y, in a column long enough for any sort.
+TEST(ContinuousCounts, UnweightedCountsRoundTheirPartials) {
+    for (const double shift : {0.0, 1e9}) {
+        std::mt19937 rng(5u);
+        std::uniform_int_distribution<int> value(0, 199);
+        std::uniform_real_distribution<double> target(0.0, 1.0);
+        std::vector<double> x, y;
+        for (int i = 0; i < 5000; ++i) {
+            x.push_back(value(rng));
+            y.push_back(shift + (i % 3 == 0 ? 0.0 : target(rng) / 3.0));
+        }
+        const auto c = tessaline::count_continuous_columns(x.data(), y.data(), nullptr, x.size());
+        const auto p = tessaline::count_continuous_partials(x.data(), y.data(), nullptr, x.size());
+        const std::size_t k = c.value.size();
+        ASSERT_EQ(p.value.size(), k + 1);  // the NaN row last
+        const auto segments = [](const std::vector<double>& terms,
+                                 const std::vector<int64_t>& offsets) {
+            return tessaline::PartialSegments{terms.data(), terms.size(), offsets.data()};
+        };
+        EXPECT_EQ(
+            tessaline::exact_sums(p.sum_terms.data(), p.sum_terms.size(), p.sum_offset.data(), k),
+            c.sum);
+        EXPECT_EQ(tessaline::exact_sums(p.sum_sq_terms.data(), p.sum_sq_terms.size(),
+                                        p.sum_sq_offset.data(), k),
+                  c.sum_sq);
+        EXPECT_EQ(tessaline::centred_square_sums(segments(p.weight_terms, p.weight_offset),
+                                                 segments(p.sum_terms, p.sum_offset),
+                                                 segments(p.sum_sq_terms, p.sum_sq_offset), k),
+                  c.sum_sq_dev);
+        EXPECT_EQ(std::vector<double>(p.min.begin(), p.min.end() - 1), c.min);
+        EXPECT_EQ(std::vector<double>(p.max.begin(), p.max.end() - 1), c.max);
+        if (shift == 0.0) continue;
+        // Far from zero, every y - m is exact (y and the rounded mean m lie
+        // within a factor 2), so sum (y - m)^2 - r^2 / W, r = sum (y - m),
+        // each sum rounded once, is the exact form worked out independently.
+        for (std::size_t i = 0; i < k; ++i) {
+            const double m = c.sum[i] / c.weight[i];
+            tessaline::ExactSum squares, gaps;
+            for (std::size_t j = 0; j < x.size(); ++j) {
+                if (x[j] != c.value[i]) continue;
+                squares.add_weighted_square(1.0, y[j] - m);
+                gaps.add(y[j] - m);
+            }
+            const double r = gaps.value();
+            const double dev = squares.value() - r * (r / c.weight[i]);
+            EXPECT_EQ(c.sum_sq_dev[i], c.min[i] == c.max[i] ? 0.0 : std::max(dev, 0.0)) << i;
+        }
+    }
 }
 
 // Value i's partials of one sum in part b, then those in part a.
