@@ -690,13 +690,16 @@ void TableDeals::deal(std::size_t width) {
             }
             inverted[t] = true;
 #if defined(__GNUC__)
-            // A draw reads the law's head and its first checkpoints: three
-            // cache lines.
-            const void* law = shared[t] != nullptr ? static_cast<const void*>(shared[t]) : laws[t];
+            // A draw reads the law's head, then its checkpoints up to the
+            // target's: the whole law asked for at once, as the checkpoints'
+            // lines missed one after another cost the draws more than the
+            // head's.
+            const char* law = shared[t] != nullptr ? reinterpret_cast<const char*>(shared[t])
+                                                   : reinterpret_cast<const char*>(laws[t]);
             if (law != nullptr) {
-                __builtin_prefetch(law);
-                __builtin_prefetch(static_cast<const char*>(law) + 64);
-                __builtin_prefetch(static_cast<const char*>(law) + 128);
+                for (std::size_t at = 0; at < sizeof(LawCache::Law); at += 64)
+                    __builtin_prefetch(law + at);
+                __builtin_prefetch(law + sizeof(LawCache::Law) - 1);
             }
 #endif
         }
