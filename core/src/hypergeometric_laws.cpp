@@ -205,8 +205,11 @@ int64_t kept_count(const LawCache::Law& law, int64_t events, int64_t others, int
     if (!(target < law.running)) return BEYOND;
     // The block whose first running sum is the last not above the target:
     // the sums grow, so the first sum above it lies in that block.
+    // The sums grow, so that block's index counts the checkpoints after the
+    // first whose sum is not above the target: counted without a branch, as
+    // where the target falls is a toss (the law is fetched whole before).
     std::size_t b = 0;
-    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
+    for (std::size_t j = 1; j < law.blocks; ++j) b += !(target < law.marks[j].running);
     const LawCache::Checkpoint& mark = law.marks[b];
     double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
     const std::size_t end = std::min<std::size_t>(law.steps, (b + 1) * law.block);
