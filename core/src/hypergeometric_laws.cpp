@@ -205,8 +205,11 @@ int64_t kept_count(const LawCache::Law& law, int64_t events, int64_t others, int
     if (!(target < law.running)) return BEYOND;
     // The block whose first running sum is the last not above the target:
     // the sums grow, so the first sum above it lies in that block.
+    // The sums grow, so that block's index counts the checkpoints after the
+    // first whose sum is not above the target: counted without a branch, as
+    // where the target falls is a toss (the law is fetched whole before).
     std::size_t b = 0;
-    while (b + 1 < law.blocks && !(target < law.marks[b + 1].running)) ++b;
+    for (std::size_t j = 1; j < law.blocks; ++j) b += !(target < law.marks[j].running);
     const LawCache::Checkpoint& mark = law.marks[b];
     double running = mark.running, right_weight = mark.right_weight, left_weight = mark.left_weight;
     const std::size_t end = std::min<std::size_t>(law.steps, (b + 1) * law.block);
@@ -690,13 +693,16 @@ void TableDeals::deal(std::size_t width) {
             }
             inverted[t] = true;
 #if defined(__GNUC__)
-            // A draw reads the law's head and its first checkpoints: three
-            // cache lines.
-            const void* law = shared[t] != nullptr ? static_cast<const void*>(shared[t]) : laws[t];
+            // A draw reads the law's head, then its checkpoints up to the
+            // target's: the whole law asked for at once, as the checkpoints'
+            // lines missed one after another cost the draws more than the
+            // head's.
+            const char* law = shared[t] != nullptr ? reinterpret_cast<const char*>(shared[t])
+                                                   : reinterpret_cast<const char*>(laws[t]);
             if (law != nullptr) {
-                __builtin_prefetch(law);
-                __builtin_prefetch(static_cast<const char*>(law) + 64);
-                __builtin_prefetch(static_cast<const char*>(law) + 128);
+                for (std::size_t at = 0; at < sizeof(LawCache::Law); at += 64)
+                    __builtin_prefetch(law + at);
+                __builtin_prefetch(law + sizeof(LawCache::Law) - 1);
             }
 #endif
         }

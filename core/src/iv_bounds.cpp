@@ -88,37 +88,45 @@ void monotone_fits(const std::vector<double>& s0, const std::vector<double>& s1,
                    std::vector<Block>& stack, std::vector<double>& fit) {
     const std::size_t k = s0.size();
     fit.assign(k + 1, 0.0);
-    stack.clear();
+    // Room for every block up front, each written field by field from the
+    // pooled counts held apart: a block built whole and then copied in is
+    // read back wider than it was written, which stalls every push.
+    if (stack.size() < k) stack.resize(k);
+    Block* const blocks = stack.data();
+    std::size_t height = 0;
+    // Read from the back, a rising fit of the pre-bins falls as read.
+    const bool up = rising != from_back;
     for (std::size_t step = 0; step < k; ++step) {
         const std::size_t i = from_back ? k - 1 - step : step;
-        Block b{s0[i], s1[i], 0.0, 0.0};
-        // Read from the back, a rising fit of the pre-bins falls as read.
-        const bool up = rising != from_back;
-        while (!stack.empty()) {
-            const Block& top = stack.back();
-            const bool violates = up ? !rate_above(b.c0, b.c1, top.c0, top.c1)
-                                     : !rate_above(top.c0, top.c1, b.c0, b.c1);
+        double c0 = s0[i], c1 = s1[i];
+        while (height > 0) {
+            const Block& top = blocks[height - 1];
+            const bool violates =
+                up ? !rate_above(c0, c1, top.c0, top.c1) : !rate_above(top.c0, top.c1, c0, c1);
             if (!violates) break;
-            b.c0 += top.c0, b.c1 += top.c1;
-            stack.pop_back();
+            c0 += top.c0, c1 += top.c1;
+            --height;
         }
+        Block& b = blocks[height];
+        b.c0 = c0, b.c1 = c1;
         if (whole_only) {
-            stack.push_back(b);
+            ++height;
             continue;
         }
         // A block lacking a class has no finite term (the half count standing
         // in for the class would understate it): no bound past it.
-        b.iv = b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
+        b.iv = c0 > 0.0 && c1 > 0.0 ? group_woe(c0, c1, total0, total1).iv : HUGE_VAL;
         // The sum from the first block, as the blocks below keep theirs.
-        b.running = (stack.empty() ? 0.0 : stack.back().running) + b.iv;
-        stack.push_back(b);
+        b.running = (height == 0 ? 0.0 : blocks[height - 1].running) + b.iv;
+        ++height;
         fit[step + 1] = b.running;
     }
     if (!whole_only) return;
     // The same terms summed in the same order as the blocks' running sums,
     // for the blocks left only: most of the blocks pushed are pooled later.
     double running = 0.0;
-    for (const Block& b : stack) {
+    for (std::size_t j = 0; j < height; ++j) {
+        const Block& b = blocks[j];
         running += b.c0 > 0.0 && b.c1 > 0.0 ? group_woe(b.c0, b.c1, total0, total1).iv : HUGE_VAL;
     }
     fit[k] = running;
