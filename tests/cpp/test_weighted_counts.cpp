@@ -231,7 +231,8 @@ TEST(WeightedCounts, CategoriesOfWeightsOfOneAreThoseOfTheWeightedCount) {
 }
 
 // Rows with NaN values, unknown targets and zero weights under weights of
-// every kind the count tells apart (all 1, 1 but one, whole, fractional).
+// every kind the count tells apart (all 1, 1 but one, whole, fractional,
+// whole beyond the weights it files by class and weight).
 struct WeightedSample {
     Values x, flags, w;
 };
@@ -247,6 +248,7 @@ WeightedSample weighted_sample(int kind) {
         if (kind == 1 && i == 7) s.w[i] = 2.0;
         if (kind == 2) s.w[i] = std::floor(unit(rng) * 4.0);
         if (kind == 3) s.w[i] = unit(rng) < 0.1 ? 0.0 : 0.1 + unit(rng) * 3.0;
+        if (kind == 4) s.w[i] = std::floor(unit(rng) * 10.0);
     }
     return s;
 }
@@ -359,11 +361,11 @@ TEST(WeightedCounts, ARefusedFlagIsFoundAtEveryRow) {
     }
 }
 
-// Whole weights handed in as counts are pre-binned through an index of
-// counts, fractional ones and a column's own counts value by value: either
-// way the pre-bins are those of the steps on counts.
+// Whole weights are pre-binned through an index of counts (the one their
+// count builds as it merges, or one built from the counts), fractional ones
+// value by value: either way the pre-bins are those of the steps on counts.
 TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
-    for (int kind = 0; kind < 4; ++kind) {
+    for (int kind = 0; kind < 5; ++kind) {
         const WeightedSample s = weighted_sample(kind);
         const WeightedValueCounts counts =
             count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size()).counts;
