@@ -420,6 +420,9 @@ struct RowsIndex {
     CountIndex index;
     int64_t rows0 = 0;
     int64_t rows1 = 0;
+    // The records before every kIndexStride-th value, and all of them.
+    std::vector<int64_t> records_before;
+    int64_t records = 0;
 };
 
 // A block of groups with their counts of each class also as whole numbers,
@@ -432,8 +435,12 @@ struct LevelBlock : GroupBlock {
 // Appends the first k groups of the block to `counts` and to the index of them.
 void append_level_block(WeightedValueCounts& counts, const LevelBlock& block, std::size_t k,
                         RowsIndex& index) {
-    extend_index(index.index, block.zeros, block.ones, counts.value.size(), k, index.rows0,
-                 index.rows1);
+    const std::size_t first = counts.value.size();
+    extend_index(index.index, block.zeros, block.ones, first, k, index.rows0, index.rows1);
+    for (std::size_t j = 0; j < k; ++j) {
+        if ((first + j) % kIndexStride == 0) index.records_before.push_back(index.records);
+        index.records += block.rows[j];
+    }
     append_block(counts, block, k);
 }
 
@@ -523,6 +530,7 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
     WeightedValueCounts counts;
     if (n_ranges == 0) {
         finish_index(index.index, 0, 0, 0);
+        index.records_before.push_back(0);
         return counts;
     }
     reserve_recycled(counts.value, kept);
@@ -533,6 +541,7 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
     merge_any(n_ranges, at, level, event, counts, *block, index,
               std::make_index_sequence<kLevelRanges>{});
     finish_index(index.index, counts.value.size(), index.rows0, index.rows1);
+    if (counts.value.size() % kIndexStride == 0) index.records_before.push_back(index.records);
     fit_room(counts.value);
     fit_room(counts.c0);
     fit_room(counts.c1);
@@ -830,6 +839,11 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         }
     }
     require_sum(out.missing_c0 + out.missing_c1, "count_values_weighted");
+    if (index.has_value()) {
+        out.index_c0 = std::move(index->index.c0_before);
+        out.index_c1 = std::move(index->index.c1_before);
+        out.index_rows = std::move(index->records_before);
+    }
     return out;
 }
 
@@ -990,6 +1004,57 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedCoun
                                                               const std::vector<double>& splits,
                                                               SummaryStatistic stat) {
     return weighted_summary(spans_of(counts), missing_c0, missing_c1, missing_rows, splits, stat);
+}
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted_indexed(
+    const WeightedCountsView& counts, const int64_t* index_c0, const int64_t* index_c1,
+    const int64_t* index_rows, std::size_t k, double missing_c0, double missing_c1,
+    int64_t missing_rows, const std::vector<double>& splits) {
+    constexpr const char* where = "summary_binary_from_counts";
+    const std::size_t m = counts.size;
+    if (k != index_entries(m)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": the index must hold one entry per 64 values, and one more");
+    }
+    if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
+          missing_c1 >= 0.0 && missing_rows >= 0)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": missing weights must be finite and not negative");
+    }
+    const WholeCountsView view{{counts.value, m}, {counts.c0, m}, {counts.c1, m}};
+    const CountIndexView index{{index_c0, k}, {index_c1, k}};
+    // Whole weights below 2^53 in all: their total is the one a sum value by
+    // value from 0 gives.
+    const ClassRows all = rows_before(view, index, m);
+    const double total = (static_cast<double>(all.c0 + all.c1) + missing_c0) + missing_c1;
+    const auto records_before = [&](std::size_t g) {
+        int64_t records = index_rows[g / kIndexStride];
+        for (std::size_t j = g / kIndexStride * kIndexStride; j < g; ++j) {
+            records += counts.rows[j];
+        }
+        return records;
+    };
+    std::vector<WeightedBinningSummary> rows;
+    rows.reserve(splits.size() + 2);
+    std::size_t from = 0;
+    std::size_t b = 0;
+    for (const CountedBin<WholeCountsView>& bin : indexed_bins(view, index, splits, true)) {
+        const std::size_t to = interval_end(view, splits, b++, from);
+        const auto zeros = static_cast<double>(bin.zeros);
+        const auto ones = static_cast<double>(bin.ones);
+        const double c = zeros + ones;
+        rows.push_back(WeightedBinningSummary{
+            bin.left, bin.right, c, records_before(to) - records_before(from), share(c, total),
+            zeros, ones, share(ones, c), bin.representative});
+        from = to;
+    }
+    const double missing = missing_c0 + missing_c1;
+    if (missing > 0.0) {
+        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
+                                              share(missing, total), missing_c0, missing_c1,
+                                              share(missing_c1, missing), kNaN});
+    }
+    return rows;
 }
 
 LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {
