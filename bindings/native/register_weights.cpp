@@ -104,6 +104,11 @@ py::dict count_column_weighted(const b::DoubleArray& x, const b::DoubleArray& fl
     out["missing_c0"] = column.missing_c0;
     out["missing_c1"] = column.missing_c1;
     out["missing_rows"] = column.missing_rows;
+    if (!column.index_c0.empty()) {
+        out["index_c0"] = b::array_taking(std::move(column.index_c0));
+        out["index_c1"] = b::array_taking(std::move(column.index_c1));
+        out["index_rows"] = b::array_taking(std::move(column.index_rows));
+    }
     return out;
 }
 
@@ -167,6 +172,18 @@ py::array_t<double> equal_width_splits_from_weighted_counts(
     return b::array_from_vector(cuts);
 }
 
+// The rows of a weighted summary as columns.
+py::dict weighted_summary_dict(const std::vector<tessaline::WeightedBinningSummary>& out) {
+    using R = tessaline::WeightedBinningSummary;
+    return py::dict(
+        py::arg("left") = b::column(out, &R::left), py::arg("right") = b::column(out, &R::right),
+        py::arg("count") = b::column(out, &R::count), py::arg("rows") = b::column(out, &R::rows),
+        py::arg("percentage") = b::column(out, &R::percentage),
+        py::arg("c0") = b::column(out, &R::c0), py::arg("c1") = b::column(out, &R::c1),
+        py::arg("event_rate") = b::column(out, &R::event_rate),
+        py::arg("representative") = b::column(out, &R::representative));
+}
+
 py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const b::DoubleArray& c0,
                                              const b::DoubleArray& c1, const py::object& rows,
                                              double missing_c0, double missing_c1,
@@ -185,14 +202,39 @@ py::dict summary_binary_from_weighted_counts(const b::DoubleArray& value, const 
         out = tessaline::summarize_binary_weighted(counts, missing_c0, missing_c1, missing_rows,
                                                    cut_points, stat);
     }
-    using R = tessaline::WeightedBinningSummary;
-    return py::dict(
-        py::arg("left") = b::column(out, &R::left), py::arg("right") = b::column(out, &R::right),
-        py::arg("count") = b::column(out, &R::count), py::arg("rows") = b::column(out, &R::rows),
-        py::arg("percentage") = b::column(out, &R::percentage),
-        py::arg("c0") = b::column(out, &R::c0), py::arg("c1") = b::column(out, &R::c1),
-        py::arg("event_rate") = b::column(out, &R::event_rate),
-        py::arg("representative") = b::column(out, &R::representative));
+    return weighted_summary_dict(out);
+}
+
+// summary_binary_from_weighted_counts (median) of counts as
+// count_column_weighted gives them with their index: not checked again.
+py::dict summary_binary_from_indexed_weighted_counts(
+    const b::DoubleArray& value, const b::DoubleArray& c0, const b::DoubleArray& c1,
+    const py::object& rows, const py::object& index_c0, const py::object& index_c1,
+    const py::object& index_rows, double missing_c0, double missing_c1, int64_t missing_rows,
+    const b::DoubleArray& splits) {
+    constexpr const char* where = "summary_binary_from_counts";
+    const auto cuts = b::flat_view(splits);
+    const std::vector<double> cut_points = tessaline::normalize_splits(cuts.data, cuts.size);
+    const b::Int64Array records = counts_array(rows, where, "rows");
+    const tessaline::WeightedCountsView counts = counts_view(value, c0, c1, records, where);
+    const b::Int64Array index0_array = counts_array(index_c0, where, "index_c0");
+    const b::Int64Array index1_array = counts_array(index_c1, where, "index_c1");
+    const b::Int64Array index_rows_array = counts_array(index_rows, where, "index_rows");
+    const auto i0 = b::flat_view(index0_array);
+    const auto i1 = b::flat_view(index1_array);
+    const auto ir = b::flat_view(index_rows_array);
+    if (i1.size != i0.size || ir.size != i0.size) {
+        throw std::invalid_argument(
+            std::string(where) + ": index_c0, index_c1 and index_rows must have the same length");
+    }
+    std::vector<tessaline::WeightedBinningSummary> out;
+    {
+        py::gil_scoped_release release;
+        out = tessaline::summarize_binary_weighted_indexed(counts, i0.data, i1.data, ir.data,
+                                                           i0.size, missing_c0, missing_c1,
+                                                           missing_rows, cut_points);
+    }
+    return weighted_summary_dict(out);
 }
 
 // The MDLP split log of weighted counts (finite values) and its cut points.
@@ -352,6 +394,13 @@ void register_weights(py::module_& m) {
           py::arg("value"), py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("missing_c0"),
           py::arg("missing_c1"), py::arg("missing_rows"), py::arg("splits"),
           py::arg("representative"), "Binary summary over cut points from weighted counts.");
+    m.def("summary_binary_from_indexed_weighted_counts",
+          &summary_binary_from_indexed_weighted_counts, py::arg("value"), py::arg("c0"),
+          py::arg("c1"), py::arg("rows"), py::arg("index_c0"), py::arg("index_c1"),
+          py::arg("index_rows"), py::arg("missing_c0"), py::arg("missing_c1"),
+          py::arg("missing_rows"), py::arg("splits"),
+          "summary_binary_from_weighted_counts (median) of whole weights as "
+          "count_column_weighted gives them with their index: not checked again.");
     m.def("mdlp_splits_from_weighted_counts", &mdlp_splits_from_weighted_counts, py::arg("value"),
           py::arg("c0"), py::arg("c1"), py::arg("rows"), py::arg("minobs"), py::arg("monotonicity"),
           py::arg("mono_dir"), py::arg("alpha_pos"), py::arg("beta_struct"),

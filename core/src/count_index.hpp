@@ -105,14 +105,44 @@ std::vector<BinningSummary> indexed_prebins(const ValueCountsView& counts, const
                                             int64_t rows, std::size_t n_prebins,
                                             std::size_t max_class_parts, double min_class_share);
 
+// Weights read as rows: each a whole number below 2^53, so its int64 is
+// the same number.
+struct WholeSpan {
+    const double* data;
+    std::size_t length;
+    std::size_t size() const { return length; }
+    int64_t operator[](std::size_t i) const { return static_cast<int64_t>(data[i]); }
+};
+
+// Weighted counts of whole weights read in place as counts of rows.
+struct WholeCountsView {
+    CountSpan<double> value;
+    WholeSpan c0;
+    WholeSpan c1;
+};
+
+// The same pre-bins of whole weights read in place as rows.
+std::vector<BinningSummary> indexed_prebins(const WholeCountsView& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share);
+
 // weighted_prebins of counts known to be merged (counted here, not handed
 // in), not checked again, read value by value whatever the weights: the
-// same bits as through an index of whole counts, and on a column's counts,
-// where an index would first copy every count, several times faster.
+// same bits as through an index of whole counts.
 std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
                                                     std::size_t n_prebins,
                                                     std::size_t max_class_parts,
                                                     double min_class_share);
+
+// The pre-bins of merged counts whose weights are all whole, with a total
+// below 2^53, read as rows through an index of running sums (a pass to
+// check them and one to index them, then a few thousand reads): the bits of
+// merged_weighted_prebins, which reads every value at every step. False
+// where some weight is not whole or the total reaches 2^53, `out` then
+// untouched.
+bool whole_weighted_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
+                            std::size_t max_class_parts, double min_class_share,
+                            std::vector<WeightedPrebin>& out);
 
 // Pre-bins appended to `out` in the weighted form, their class rows as weights.
 inline void append_weighted_prebins(const std::vector<BinningSummary>& bins,

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <queue>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -208,7 +209,19 @@ std::vector<BinningSummary> prebins_through_index(const Counts& counts, const Co
         std::sort(splits.begin(), splits.end());
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
-    return summarize_counted_bins(indexed_bins(counts, index, splits, false), rows);
+    const auto bins = indexed_bins(counts, index, splits, false);
+    if constexpr (std::is_same_v<Counts, WholeCountsView>) {
+        // The same bins, as a view of rows gives them.
+        std::vector<CountedBin<ValueCountsView>> as_rows;
+        as_rows.reserve(bins.size());
+        for (const auto& bin : bins) {
+            as_rows.push_back(CountedBin<ValueCountsView>{bin.left, bin.right, bin.zeros, bin.ones,
+                                                          bin.records, bin.representative});
+        }
+        return summarize_counted_bins(as_rows, rows);
+    } else {
+        return summarize_counted_bins(bins, rows);
+    }
 }
 
 }  // namespace
@@ -220,6 +233,12 @@ std::vector<BinningSummary> indexed_prebins(const ValueCounts& counts, const Cou
 }
 
 std::vector<BinningSummary> indexed_prebins(const ValueCountsView& counts, const CountIndex& index,
+                                            int64_t rows, std::size_t n_prebins,
+                                            std::size_t max_class_parts, double min_class_share) {
+    return prebins_through_index(counts, index, rows, n_prebins, max_class_parts, min_class_share);
+}
+
+std::vector<BinningSummary> indexed_prebins(const WholeCountsView& counts, const CountIndex& index,
                                             int64_t rows, std::size_t n_prebins,
                                             std::size_t max_class_parts, double min_class_share) {
     return prebins_through_index(counts, index, rows, n_prebins, max_class_parts, min_class_share);

@@ -414,6 +414,36 @@ WeightedValueCounts sorted_sums(KeyedRow* rows, std::size_t n, const Sum& sum) {
 constexpr std::size_t kMostLevel = 4;
 constexpr std::size_t kLevelRanges = 2 * kMostLevel;
 
+// The index of running sums of whole counts that a merge of ranges builds
+// as it goes (count_index.hpp), and the rows of each class behind it.
+struct RowsIndex {
+    CountIndex index;
+    int64_t rows0 = 0;
+    int64_t rows1 = 0;
+    // The records before every kIndexStride-th value, and all of them.
+    std::vector<int64_t> records_before;
+    int64_t records = 0;
+};
+
+// A block of groups with their counts of each class also as whole numbers,
+// which extend the index while the block is in the cache.
+struct LevelBlock : GroupBlock {
+    int64_t zeros[kBlockGroups];
+    int64_t ones[kBlockGroups];
+};
+
+// Appends the first k groups of the block to `counts` and to the index of them.
+void append_level_block(WeightedValueCounts& counts, const LevelBlock& block, std::size_t k,
+                        RowsIndex& index) {
+    const std::size_t first = counts.value.size();
+    extend_index(index.index, block.zeros, block.ones, first, k, index.rows0, index.rows1);
+    for (std::size_t j = 0; j < k; ++j) {
+        if ((first + j) % kIndexStride == 0) index.records_before.push_back(index.records);
+        index.records += block.rows[j];
+    }
+    append_block(counts, block, k);
+}
+
 // No key of a value that is not NaN has every bit set, so it closes a range.
 constexpr uint64_t kEndKey = ~uint64_t{0};
 
@@ -424,13 +454,13 @@ constexpr uint64_t kEndKey = ~uint64_t{0};
 #endif
 
 // The groups of N ranges of rows filed by class and weight, appended to
-// `counts` through `block`: at_start[r] the first key of range r, each range
-// sorted and closed by kEndKey, `level[r]` the weight of its rows and
-// `event[r]` their class. N is known to the compiler, which keeps the
-// cursors in registers.
+// `counts` and `index` through `block`: at_start[r] the first key of range
+// r, each range sorted and closed by kEndKey, `level[r]` the weight of its
+// rows and `event[r]` their class. N is known to the compiler, which keeps
+// the cursors in registers.
 template <std::size_t N>
 void merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
-                  WeightedValueCounts& counts, GroupBlock& block) {
+                  WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index) {
     const double* at[N];
     // Each range's weight as the weight of class 0 and of class 1 (0 for the other).
     int64_t of_zeros[N];
@@ -472,36 +502,46 @@ void merge_ranges(const double* const* at_start, const int64_t* level, const boo
         block.value[g] = value_of_key(least);
         block.c0[g] = static_cast<double>(zeros);
         block.c1[g] = static_cast<double>(ones);
+        block.zeros[g] = zeros;
+        block.ones[g] = ones;
         block.rows[g] = rows;
         if (++g == kBlockGroups) {
-            append_block(counts, block, g);
+            append_level_block(counts, block, g, index);
             g = 0;
         }
         least = next;
     }
-    append_block(counts, block, g);
+    append_level_block(counts, block, g, index);
 }
 
 // merge_ranges for the N (1 to kLevelRanges) that is `n_ranges`.
 template <std::size_t... N>
 void merge_any(std::size_t n_ranges, const double* const* at, const int64_t* level,
-               const bool* event, WeightedValueCounts& counts, GroupBlock& block,
+               const bool* event, WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index,
                std::index_sequence<N...>) {
-    ((n_ranges == N + 1 ? merge_ranges<N + 1>(at, level, event, counts, block) : void()), ...);
+    ((n_ranges == N + 1 ? merge_ranges<N + 1>(at, level, event, counts, block, index) : void()),
+     ...);
 }
 
 // The groups of the `n_ranges` ranges at `at` (as merge_ranges reads them),
-// which hold `kept` rows in all.
+// which hold `kept` rows in all, and their index.
 WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level, const bool* event,
-                                  std::size_t n_ranges, std::size_t kept) {
+                                  std::size_t n_ranges, std::size_t kept, RowsIndex& index) {
     WeightedValueCounts counts;
-    if (n_ranges == 0) return counts;
+    if (n_ranges == 0) {
+        finish_index(index.index, 0, 0, 0);
+        index.records_before.push_back(0);
+        return counts;
+    }
     reserve_recycled(counts.value, kept);
     reserve_recycled(counts.c0, kept);
     reserve_recycled(counts.c1, kept);
     reserve_recycled(counts.rows, kept);
-    const std::unique_ptr<GroupBlock> block = std::make_unique<GroupBlock>();
-    merge_any(n_ranges, at, level, event, counts, *block, std::make_index_sequence<kLevelRanges>{});
+    const std::unique_ptr<LevelBlock> block = std::make_unique<LevelBlock>();
+    merge_any(n_ranges, at, level, event, counts, *block, index,
+              std::make_index_sequence<kLevelRanges>{});
+    finish_index(index.index, counts.value.size(), index.rows0, index.rows1);
+    if (counts.value.size() % kIndexStride == 0) index.records_before.push_back(index.records);
     fit_room(counts.value);
     fit_room(counts.c0);
     fit_room(counts.c1);
@@ -510,10 +550,11 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
 }
 
 // The rows of summed_rows whose weights are whole and at most kMostLevel,
-// counted by class and weight as bare keys.
+// counted by class and weight as bare keys, with the index of their counts.
 template <typename Known, typename Event>
 WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n, Known known,
-                                 Event event, ClassSums& missing, int64_t& missing_rows) {
+                                 Event event, ClassSums& missing, int64_t& missing_rows,
+                                 RowsIndex& index) {
     // Each row's range (class 0 of weight k at 2(k - 1), class 1 next to it),
     // or none for a row not counted or of NaN x.
     constexpr uint8_t kNone = 0xFF;
@@ -574,7 +615,7 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
         at[k] = range;
         kept += size;
     }
-    return merged_ranges(at, level, is_event, n_ranges, kept);
+    return merged_ranges(at, level, is_event, n_ranges, kept, index);
 }
 
 // The rows of positive weight and known class whose x is not NaN, as keyed
@@ -583,13 +624,19 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
 // NaN go to `missing` with their records. `event(i)` is the class of row i,
 // `known(i)` whether it has one. The rows are written to scratch that a
 // previous column may have left: fresh pages cost a fault and a zeroed page
-// each.
+// each. Rows counted by class and weight leave the index of their counts
+// in `index`, where one is asked for (else it stays empty).
 template <typename Known, typename Event>
 WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
                                 const WeightKinds& kinds, Known known, Event event,
-                                ClassSums& missing, int64_t& missing_rows) {
+                                ClassSums& missing, int64_t& missing_rows,
+                                std::optional<RowsIndex>* index = nullptr) {
     if (kinds.whole && kinds.most <= static_cast<double>(kMostLevel)) {
-        return leveled_rows(x, w, n, known, event, missing, missing_rows);
+        RowsIndex made;
+        WeightedValueCounts counts =
+            leveled_rows(x, w, n, known, event, missing, missing_rows, made);
+        if (index != nullptr) *index = std::move(made);
+        return counts;
     }
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
@@ -757,10 +804,11 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
         return out;
     }
     ClassSums missing;
+    std::optional<RowsIndex> index;
     // A flag of 0 or 1 is known (NaN is not); the event is a flag of 1.
     out.counts = summed_rows(
         x, w, n, kinds, [&](std::size_t i) { return !std::isnan(flags[i]); },
-        [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows);
+        [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows, &index);
     out.missing_c0 = missing.c0.value();
     out.missing_c1 = missing.c1.value();
     if (prebins != nullptr) {
@@ -768,15 +816,34 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
                                       out.counts.c1.data(), out.counts.rows.data(),
                                       out.counts.value.size()};
         try {
-            // Summed here, so merged.
-            out.prebins = merged_weighted_prebins(
-                view, prebins->n_prebins, prebins->max_class_parts, prebins->min_class_share);
+            // Summed here, so merged. Whole weights (those whose sums are
+            // whole, not merely said to be) read as rows through an index:
+            // the one the count built, or one built here.
+            if (index.has_value()) {
+                const std::size_t m = view.size;
+                const WholeCountsView rows{{view.value, m}, {view.c0, m}, {view.c1, m}};
+                append_weighted_prebins(
+                    indexed_prebins(rows, index->index, index->rows0 + index->rows1,
+                                    prebins->n_prebins, prebins->max_class_parts,
+                                    prebins->min_class_share),
+                    out.prebins);
+            } else if (!kinds.whole ||
+                       !whole_weighted_prebins(view, prebins->n_prebins, prebins->max_class_parts,
+                                               prebins->min_class_share, out.prebins)) {
+                out.prebins = merged_weighted_prebins(
+                    view, prebins->n_prebins, prebins->max_class_parts, prebins->min_class_share);
+            }
             out.has_prebins = true;
         } catch (const std::invalid_argument&) {
             out.has_prebins = false;
         }
     }
     require_sum(out.missing_c0 + out.missing_c1, "count_values_weighted");
+    if (index.has_value()) {
+        out.index_c0 = std::move(index->index.c0_before);
+        out.index_c1 = std::move(index->index.c1_before);
+        out.index_rows = std::move(index->records_before);
+    }
     return out;
 }
 
@@ -937,6 +1004,57 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted(const WeightedCoun
                                                               const std::vector<double>& splits,
                                                               SummaryStatistic stat) {
     return weighted_summary(spans_of(counts), missing_c0, missing_c1, missing_rows, splits, stat);
+}
+
+std::vector<WeightedBinningSummary> summarize_binary_weighted_indexed(
+    const WeightedCountsView& counts, const int64_t* index_c0, const int64_t* index_c1,
+    const int64_t* index_rows, std::size_t k, double missing_c0, double missing_c1,
+    int64_t missing_rows, const std::vector<double>& splits) {
+    constexpr const char* where = "summary_binary_from_counts";
+    const std::size_t m = counts.size;
+    if (k != index_entries(m)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": the index must hold one entry per 64 values, and one more");
+    }
+    if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
+          missing_c1 >= 0.0 && missing_rows >= 0)) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": missing weights must be finite and not negative");
+    }
+    const WholeCountsView view{{counts.value, m}, {counts.c0, m}, {counts.c1, m}};
+    const CountIndexView index{{index_c0, k}, {index_c1, k}};
+    // Whole weights below 2^53 in all: their total is the one a sum value by
+    // value from 0 gives.
+    const ClassRows all = rows_before(view, index, m);
+    const double total = (static_cast<double>(all.c0 + all.c1) + missing_c0) + missing_c1;
+    const auto records_before = [&](std::size_t g) {
+        int64_t records = index_rows[g / kIndexStride];
+        for (std::size_t j = g / kIndexStride * kIndexStride; j < g; ++j) {
+            records += counts.rows[j];
+        }
+        return records;
+    };
+    std::vector<WeightedBinningSummary> rows;
+    rows.reserve(splits.size() + 2);
+    std::size_t from = 0;
+    std::size_t b = 0;
+    for (const CountedBin<WholeCountsView>& bin : indexed_bins(view, index, splits, true)) {
+        const std::size_t to = interval_end(view, splits, b++, from);
+        const auto zeros = static_cast<double>(bin.zeros);
+        const auto ones = static_cast<double>(bin.ones);
+        const double c = zeros + ones;
+        rows.push_back(WeightedBinningSummary{
+            bin.left, bin.right, c, records_before(to) - records_before(from), share(c, total),
+            zeros, ones, share(ones, c), bin.representative});
+        from = to;
+    }
+    const double missing = missing_c0 + missing_c1;
+    if (missing > 0.0) {
+        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
+                                              share(missing, total), missing_c0, missing_c1,
+                                              share(missing_c1, missing), kNaN});
+    }
+    return rows;
 }
 
 LorenzCurve lorenz_curve_weighted(const WeightedValueCounts& counts) {

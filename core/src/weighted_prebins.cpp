@@ -34,42 +34,6 @@ void require_merged(const WeightedCountsView& counts) {
     }
 }
 
-// Whole weights whose total is below 2^53 are counts of rows: every sum of
-// them is exact in any order, so the pre-bins of the rows repeated, read
-// through an index of running sums, are the same bits. Returns whether the
-// counts were whole, the pre-bins then in `out`.
-bool whole_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
-                   std::size_t max_class_parts, double min_class_share,
-                   std::vector<WeightedPrebin>& out) {
-    constexpr double kTwo52 = 4503599627370496.0;
-    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
-    bool all_whole = true;
-    double total = 0.0;
-    for (std::size_t j = 0; j < counts.size; ++j) {
-        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
-        total += counts.c0[j] + counts.c1[j];
-    }
-    if (!all_whole || !(total < 9007199254740992.0)) return false;
-    ValueCounts rows;
-    rows.value.assign(counts.value, counts.value + counts.size);
-    rows.c0.resize(counts.size);
-    rows.c1.resize(counts.size);
-    for (std::size_t j = 0; j < counts.size; ++j) {
-        rows.c0[j] = static_cast<int64_t>(counts.c0[j]);
-        rows.c1[j] = static_cast<int64_t>(counts.c1[j]);
-    }
-    CountIndex index;
-    int64_t rows0 = 0;
-    int64_t rows1 = 0;
-    extend_index(index, rows.c0.data(), rows.c1.data(), 0, counts.size, rows0, rows1);
-    finish_index(index, counts.size, rows0, rows1);
-    const std::vector<BinningSummary> bins =
-        indexed_prebins(rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
-    out.clear();
-    append_weighted_prebins(bins, out);
-    return true;
-}
-
 }  // namespace
 
 std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
@@ -77,10 +41,53 @@ std::vector<WeightedPrebin> weighted_prebins(const WeightedCountsView& counts,
                                              double min_class_share) {
     require_merged(counts);
     std::vector<WeightedPrebin> prebins;
-    if (whole_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
+    if (whole_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share, prebins)) {
         return prebins;
     }
     return merged_weighted_prebins(counts, n_prebins, max_class_parts, min_class_share);
+}
+
+// Whole weights whose total is below 2^53 are counts of rows: every sum of
+// them is exact in any order, so the pre-bins of the rows repeated, read
+// through an index of running sums, are the same bits. Each stride's sums
+// run in doubles, exact for such weights, and become the index's counts only
+// once the weights are known to be whole.
+bool whole_weighted_prebins(const WeightedCountsView& counts, std::size_t n_prebins,
+                            std::size_t max_class_parts, double min_class_share,
+                            std::vector<WeightedPrebin>& out) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    const auto whole = [](double w) { return w >= kTwo52 || (w + kTwo52) - kTwo52 == w; };
+    const std::size_t m = counts.size;
+    bool all_whole = true;
+    double total = 0.0;
+    for (std::size_t j = 0; j < m; ++j) {
+        all_whole &= whole(counts.c0[j]) && whole(counts.c1[j]);
+        total += counts.c0[j] + counts.c1[j];
+    }
+    if (!all_whole || !(total < 9007199254740992.0)) return false;
+    CountIndex index;
+    index.c0_before.reserve(index_entries(m));
+    index.c1_before.reserve(index_entries(m));
+    double sum0 = 0.0;
+    double sum1 = 0.0;
+    for (std::size_t from = 0; from < m; from += kIndexStride) {
+        index.c0_before.push_back(static_cast<int64_t>(sum0));
+        index.c1_before.push_back(static_cast<int64_t>(sum1));
+        const std::size_t to = std::min(m, from + kIndexStride);
+        for (std::size_t j = from; j < to; ++j) {
+            sum0 += counts.c0[j];
+            sum1 += counts.c1[j];
+        }
+    }
+    const auto rows0 = static_cast<int64_t>(sum0);
+    const auto rows1 = static_cast<int64_t>(sum1);
+    finish_index(index, m, rows0, rows1);
+    const WholeCountsView rows{{counts.value, m}, {counts.c0, m}, {counts.c1, m}};
+    const std::vector<BinningSummary> bins =
+        indexed_prebins(rows, index, rows0 + rows1, n_prebins, max_class_parts, min_class_share);
+    out.clear();
+    append_weighted_prebins(bins, out);
+    return true;
 }
 
 std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,

@@ -187,6 +187,19 @@ def summary_binary_from_weighted_counts(
     splits: npt.ArrayLike,
     representative: str,
 ) -> dict[str, Any]: ...
+def summary_binary_from_indexed_weighted_counts(
+    value: npt.ArrayLike,
+    c0: npt.ArrayLike,
+    c1: npt.ArrayLike,
+    rows: npt.ArrayLike,
+    index_c0: npt.ArrayLike,
+    index_c1: npt.ArrayLike,
+    index_rows: npt.ArrayLike,
+    missing_c0: float,
+    missing_c1: float,
+    missing_rows: int,
+    splits: npt.ArrayLike,
+) -> dict[str, Any]: ...
 def mdlp_splits_from_weighted_counts(
     value: npt.ArrayLike,
     c0: npt.ArrayLike,

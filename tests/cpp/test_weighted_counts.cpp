@@ -2,6 +2,8 @@
 // weighted event rates, merges, a column counted and pre-binned in one call
 // against the steps apart, and the refusal of bad weights. That integer
 // weights give the results of the rows repeated is shown from Python.
+#include <cstring>
+
 #include "reference.hpp"
 
 namespace {
@@ -231,7 +233,8 @@ TEST(WeightedCounts, CategoriesOfWeightsOfOneAreThoseOfTheWeightedCount) {
 }
 
 // Rows with NaN values, unknown targets and zero weights under weights of
-// every kind the count tells apart (all 1, 1 but one, whole, fractional).
+// every kind the count tells apart (all 1, 1 but one, whole, fractional,
+// whole beyond the weights it files by class and weight).
 struct WeightedSample {
     Values x, flags, w;
 };
@@ -247,6 +250,7 @@ WeightedSample weighted_sample(int kind) {
         if (kind == 1 && i == 7) s.w[i] = 2.0;
         if (kind == 2) s.w[i] = std::floor(unit(rng) * 4.0);
         if (kind == 3) s.w[i] = unit(rng) < 0.1 ? 0.0 : 0.1 + unit(rng) * 3.0;
+        if (kind == 4) s.w[i] = std::floor(unit(rng) * 10.0);
     }
     return s;
 }
@@ -359,11 +363,11 @@ TEST(WeightedCounts, ARefusedFlagIsFoundAtEveryRow) {
     }
 }
 
-// Whole weights handed in as counts are pre-binned through an index of
-// counts, fractional ones and a column's own counts value by value: either
-// way the pre-bins are those of the steps on counts.
+// Whole weights are pre-binned through an index of counts (the one their
+// count builds as it merges, or one built from the counts), fractional ones
+// value by value: either way the pre-bins are those of the steps on counts.
 TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
-    for (int kind = 0; kind < 4; ++kind) {
+    for (int kind = 0; kind < 5; ++kind) {
         const WeightedSample s = weighted_sample(kind);
         const WeightedValueCounts counts =
             count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size()).counts;
@@ -396,6 +400,54 @@ TEST(WeightedCounts, PrebinsInOneCallAreThoseOfTheStepsOnCounts) {
             EXPECT_EQ(got[b].c1, want[b].c1) << kind << " " << b;
         }
     }
+}
+
+// Whole weights of at most 4 come with the index of their counts, and their
+// median summary read through it is the one read value by value, bit for
+// bit; an index of another length is refused.
+TEST(WeightedCounts, ASummaryReadThroughTheCountsIndexIsTheSummaryOfTheCounts) {
+    for (int kind = 1; kind <= 2; ++kind) {
+        const WeightedSample s = weighted_sample(kind);
+        const WeightedCountedColumn column =
+            count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size());
+        const WeightedValueCounts& counts = column.counts;
+        const WeightedCountsView view{counts.value.data(), counts.c0.data(), counts.c1.data(),
+                                      counts.rows.data(), counts.value.size()};
+        const std::size_t k = column.index_c0.size();
+        ASSERT_EQ(k, counts.value.size() / 64 + 1) << kind;
+        ASSERT_EQ(column.index_rows.size(), k) << kind;
+        for (const Values& splits : {Values{}, Values{-4.0, -1.0, 0.0, 0.5, 2.0, 4.9},
+                                     Values{-kInf, -2.75}, Values{5.0, kInf}}) {
+            const auto want = summarize_binary_weighted(counts, column.missing_c0, 1.5, 7, splits,
+                                                        SummaryStatistic::Median);
+            const auto got = summarize_binary_weighted_indexed(
+                view, column.index_c0.data(), column.index_c1.data(), column.index_rows.data(), k,
+                column.missing_c0, 1.5, 7, splits);
+            ASSERT_EQ(got.size(), want.size()) << kind;
+            for (std::size_t b = 0; b < got.size(); ++b) {
+                EXPECT_EQ(got[b].count, want[b].count) << kind << " " << b;
+                EXPECT_EQ(got[b].rows, want[b].rows) << kind << " " << b;
+                EXPECT_EQ(got[b].percentage, want[b].percentage) << kind << " " << b;
+                EXPECT_EQ(got[b].c0, want[b].c0) << kind << " " << b;
+                EXPECT_EQ(got[b].c1, want[b].c1) << kind << " " << b;
+                EXPECT_EQ(got[b].event_rate, want[b].event_rate) << kind << " " << b;
+                EXPECT_EQ(
+                    std::memcmp(&got[b].representative, &want[b].representative, sizeof(double)), 0)
+                    << kind << " " << b;
+            }
+        }
+        EXPECT_EQ(message_of([&] {
+                      summarize_binary_weighted_indexed(
+                          view, column.index_c0.data(), column.index_c1.data(),
+                          column.index_rows.data(), k - 1, 0.0, 0.0, 0, {});
+                  }),
+                  "summary_binary_from_counts: the index must hold one entry per 64 values, and "
+                  "one more");
+    }
+    // Fractional weights have no index.
+    const WeightedSample s = weighted_sample(3);
+    EXPECT_TRUE(
+        count_column_weighted(s.x.data(), s.flags.data(), s.w.data(), s.x.size()).index_c0.empty());
 }
 
 TEST(WeightedCounts, BadWeightsNameTheirRow) {

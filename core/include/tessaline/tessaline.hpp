@@ -908,6 +908,13 @@ struct WeightedCountedColumn {
     int64_t missing_rows = 0;
     bool has_prebins = false;
     std::vector<WeightedPrebin> prebins;
+    // Where the count made them (whole weights of at most 4, filed by class
+    // and weight): the weight of each class and the records of the values
+    // before every 64th value, and one entry more when their number is a
+    // multiple of 64; else empty.
+    std::vector<int64_t> index_c0;
+    std::vector<int64_t> index_c1;
+    std::vector<int64_t> index_rows;
 };
 // With `kinds`, those of weights whose rows hold these (weight_kinds), the
 // weights are taken as checked and not read for their kinds again.
@@ -960,6 +967,14 @@ TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
 TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted(
     const WeightedCountsView& counts, double missing_c0, double missing_c1, int64_t missing_rows,
     const std::vector<double>& splits, SummaryStatistic stat);
+// summarize_binary_weighted (median) of counts of whole weights as
+// count_column_weighted leaves them with their index (k entries), read
+// through it: a few reads per bin instead of passes over every value; the
+// same bits, every sum of such weights being exact. Not checked again.
+TESSALINE_API std::vector<WeightedBinningSummary> summarize_binary_weighted_indexed(
+    const WeightedCountsView& counts, const int64_t* index_c0, const int64_t* index_c1,
+    const int64_t* index_rows, std::size_t k, double missing_c0, double missing_c1,
+    int64_t missing_rows, const std::vector<double>& splits);
 
 // Lorenz curve of scores counted by distinct value with weights (the weight
 // of the non-events in c0, of the events in c1): the points where each

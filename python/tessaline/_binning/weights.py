@@ -193,7 +193,8 @@ class WeightedRows:
     and those of the special values, with the searched rows summed: `counts`
     by value (infinite values included), and the weights and records of the
     rows whose value is missing; `prebins`, when asked and possible, the
-    pre-bins of the default binning of `counts`."""
+    pre-bins of the default binning of `counts`; `index`, where the count
+    made one, the index of `counts` that their median summary reads."""
 
     xs: FloatArray
     flags: FloatArray
@@ -203,6 +204,7 @@ class WeightedRows:
     counts: Counts
     missing: tuple[float, float, int]
     prebins: Mapping[str, Any] | None = None
+    index: tuple[Any, Any, Any] | None = None
 
     @property
     def total(self) -> float:
@@ -245,7 +247,12 @@ def weighted_rows(
         int(counts.pop("missing_rows")),
     )
     made = counts.pop("prebins", None)
-    return WeightedRows(xs, flags, weights, special, specials, counts, missing, made)
+    index = (
+        (counts.pop("index_c0"), counts.pop("index_c1"), counts.pop("index_rows"))
+        if "index_c0" in counts
+        else None
+    )
+    return WeightedRows(xs, flags, weights, special, specials, counts, missing, made, index)
 
 
 def weighted_binning(
@@ -266,14 +273,27 @@ def weighted_binning(
     `limits` a re-optimisation around fixed cuts reads."""
     check_representative(representative)
     counts = finite_part(rows.counts) if finite_only else rows.counts
-    summary: Mapping[str, Any] = native.summary_from_counts(
-        counts,
-        missing_c0=rows.missing[0],
-        missing_c1=rows.missing[1],
-        missing_rows=rows.missing[2],
-        splits=np.asarray(cuts, dtype=np.float64),
-        representative=representative,
-    )
+    splits = np.asarray(cuts, dtype=np.float64)
+    summary: Mapping[str, Any]
+    if rows.index is not None and representative == "median" and not finite_only:
+        # Read through the count's index: a few reads per bin.
+        summary = native.indexed_weighted_summary(
+            counts,
+            rows.index,
+            missing_c0=rows.missing[0],
+            missing_c1=rows.missing[1],
+            missing_rows=rows.missing[2],
+            splits=splits,
+        )
+    else:
+        summary = native.summary_from_counts(
+            counts,
+            missing_c0=rows.missing[0],
+            missing_c1=rows.missing[1],
+            missing_rows=rows.missing[2],
+            splits=splits,
+            representative=representative,
+        )
     if rows.specials:
         special = rows.is_special
         summary = with_weighted_specials(

@@ -231,7 +231,9 @@ def count_column_weighted(
     `prebins` (the options of `prebins_from_weighted_counts`), under
     "prebins" those pre-bins of the counts, made while they are at hand,
     where they can be made (else `prebins_from_weighted_counts` says why).
-    `kinds`: those of weights whose rows hold these (`weight_kinds`)."""
+    `kinds`: those of weights whose rows hold these (`weight_kinds`). Whole
+    weights of at most 4 come with the index of their counts ("index_c0",
+    "index_c1", "index_rows"), for `indexed_weighted_summary`."""
     counts: Counts = _native.count_column_weighted(
         x, flags, weights, **(prebins or {}), kinds=kinds
     )
@@ -379,6 +381,32 @@ def summary_from_counts(
         representative,
     )
     return result
+
+
+def indexed_weighted_summary(
+    counts: CountsIn,
+    index: tuple[Any, Any, Any],
+    *,
+    missing_c0: float,
+    missing_c1: float,
+    missing_rows: int,
+    splits: npt.ArrayLike,
+) -> dict[str, Any]:
+    """`summary_from_counts` (median) of weighted counts as
+    `count_column_weighted` gave them with their index ("index_c0",
+    "index_c1", "index_rows", in that order), read through it."""
+    summary: dict[str, Any] = _native.summary_binary_from_indexed_weighted_counts(
+        counts["value"],
+        counts["c0"],
+        counts["c1"],
+        counts["rows"],
+        *index,
+        float(missing_c0),
+        float(missing_c1),
+        missing_rows,
+        splits,
+    )
+    return summary
 
 
 def prebin_summary(counts: CountsIn, splits: npt.ArrayLike) -> dict[str, Any]:
