@@ -956,6 +956,17 @@ std::vector<double> equal_width_splits_weighted(const WeightedValueCounts& count
 
 namespace {
 
+// The missing values' row, after the bins, where they weigh anything.
+void add_missing_row(std::vector<WeightedBinningSummary>& rows, double missing_c0,
+                     double missing_c1, int64_t missing_rows, double total) {
+    const double missing = missing_c0 + missing_c1;
+    if (missing > 0.0) {
+        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
+                                              share(missing, total), missing_c0, missing_c1,
+                                              share(missing_c1, missing), kNaN});
+    }
+}
+
 // The weighted summary of counts owned or read in place alike.
 template <typename Weighted>
 std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, double missing_c0,
@@ -979,12 +990,7 @@ std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, dou
                                               bin.zeros, bin.ones, share(bin.ones, c),
                                               bin.representative});
     }
-    const double missing = missing_c0 + missing_c1;
-    if (missing > 0.0) {
-        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
-                                              share(missing, total), missing_c0, missing_c1,
-                                              share(missing_c1, missing), kNaN});
-    }
+    add_missing_row(rows, missing_c0, missing_c1, missing_rows, total);
     return rows;
 }
 
@@ -1048,12 +1054,7 @@ std::vector<WeightedBinningSummary> summarize_binary_weighted_indexed(
             zeros, ones, share(ones, c), bin.representative});
         from = to;
     }
-    const double missing = missing_c0 + missing_c1;
-    if (missing > 0.0) {
-        rows.push_back(WeightedBinningSummary{kNaN, kNaN, missing, missing_rows,
-                                              share(missing, total), missing_c0, missing_c1,
-                                              share(missing_c1, missing), kNaN});
-    }
+    add_missing_row(rows, missing_c0, missing_c1, missing_rows, total);
     return rows;
 }
 
