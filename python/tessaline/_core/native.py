@@ -345,6 +345,11 @@ def percentile(value: npt.ArrayLike, count: npt.ArrayLike, q: float) -> float:
     return float(_native.percentile_from_counts(value, count, q))
 
 
+def weighted_columns(counts: CountsIn) -> tuple[Any, Any, Any, Any]:
+    """The value, c0, c1 and rows columns of weighted counts, in that order."""
+    return counts["value"], counts["c0"], counts["c1"], counts["rows"]
+
+
 def summary_from_counts(
     counts: CountsIn,
     *,
@@ -360,10 +365,7 @@ def summary_from_counts(
     of the missing-value row)."""
     if "rows" in counts:
         weighted: dict[str, Any] = _native.summary_binary_from_weighted_counts(
-            counts["value"],
-            counts["c0"],
-            counts["c1"],
-            counts["rows"],
+            *weighted_columns(counts),
             float(missing_c0),
             float(missing_c1),
             missing_rows,
@@ -396,10 +398,7 @@ def indexed_weighted_summary(
     `count_column_weighted` gave them with their index ("index_c0",
     "index_c1", "index_rows", in that order), read through it."""
     summary: dict[str, Any] = _native.summary_binary_from_indexed_weighted_counts(
-        counts["value"],
-        counts["c0"],
-        counts["c1"],
-        counts["rows"],
+        *weighted_columns(counts),
         *index,
         float(missing_c0),
         float(missing_c1),
