@@ -92,8 +92,7 @@ double searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
 // The table's IV of the groupings the search found (see
 // IvPermutationOptions::observed_firsts), as searched_iv makes it: the
 // largest over the shapes of those that met the limits, else one group of
-// all the pre-bins. The counts are whole, so a group's sums are exact in any
-// order and each group's term is the one the search's group gives.
+// all the pre-bins.
 double given_iv(const std::vector<double>& c0, const std::vector<double>& c1,
                 const std::vector<double>& out0, const std::vector<double>& out1,
                 const std::vector<std::vector<std::size_t>>& firsts) {
@@ -481,7 +480,11 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     std::vector<double> out1(outside_c1, outside_c1 + n_outside);
     searched_counts(c0, c1, k, options.rate_order, s0, s1);
     IvPermutationTest test;
-    test.observed_iv = options.has_observed
+    // Whole counts below 2^53 add exactly in any order, so the given groups'
+    // counts are those the search's own groups hold; beyond, it searches.
+    int64_t searched_rows = 0;
+    for (std::size_t i = 0; i < k; ++i) searched_rows += rows[i];
+    test.observed_iv = options.has_observed && searched_rows < (int64_t{1} << 53)
                            ? given_iv(s0, s1, out0, out1, options.observed_firsts)
                            : searched_iv(s0, s1, out0, out1, limits, options.all_shapes);
     // A null IV within rounding of the observed one counts as reaching it.
