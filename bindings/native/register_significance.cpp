@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common.hpp"
@@ -20,7 +21,7 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
                              std::size_t max_draws, const b::Int64Array& checks,
                              const b::Int64Array& below, const b::Int64Array& above,
                              double sure_pvalue, uint64_t seed, bool rate_order,
-                             std::size_t threads) {
+                             std::size_t threads, const py::object& observed_firsts) {
     const auto a = b::flat_view(c0), e = b::flat_view(c1);
     const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
     if (a.size != e.size || oa.size != oe.size) {
@@ -48,6 +49,31 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     options.seed = seed;
     options.rate_order = rate_order;
     options.threads = threads;
+    // The groupings a fit's own search found on these pre-bins, one per shape
+    // searched: read in place of searching the observed table again.
+    if (!observed_firsts.is_none()) {
+        options.has_observed = true;
+        for (const py::handle grouping : observed_firsts) {
+            b::Int64Array given;
+            try {
+                given = grouping.cast<b::Int64Array>();
+            } catch (const std::exception&) {  // not an array, or values numpy cannot convert
+                throw std::invalid_argument(
+                    "iv_permutation_test: each observed grouping must be an array of integers");
+            }
+            const auto first = b::flat_view(given);
+            std::vector<std::size_t> starts;
+            for (std::size_t j = 0; j < first.size; ++j) {
+                if (first.data[j] < 0) {
+                    throw std::invalid_argument(
+                        "iv_permutation_test: an observed grouping must start at pre-bin 0 and "
+                        "rise below the number of pre-bins");
+                }
+                starts.push_back(static_cast<std::size_t>(first.data[j]));
+            }
+            options.observed_firsts.push_back(std::move(starts));
+        }
+    }
     tessaline::IvPermutationTest test;
     {
         py::gil_scoped_release release;
@@ -70,7 +96,7 @@ void register_significance(py::module_& m) {
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
           py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("checks"),
           py::arg("below"), py::arg("above"), py::arg("sure_pvalue"), py::arg("seed"),
-          py::arg("rate_order"), py::arg("threads") = 1,
+          py::arg("rate_order"), py::arg("threads") = 1, py::arg("observed_firsts") = py::none(),
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
 }
 

@@ -89,6 +89,31 @@ double searched_iv(const std::vector<double>& c0, const std::vector<double>& c1,
     return best_iv;
 }
 
+// The table's IV of the groupings the search found (see
+// IvPermutationOptions::observed_firsts), as searched_iv makes it: the
+// largest over the shapes of those that met the limits, else one group of
+// all the pre-bins.
+double given_iv(const std::vector<double>& c0, const std::vector<double>& c1,
+                const std::vector<double>& out0, const std::vector<double>& out1,
+                const std::vector<std::vector<std::size_t>>& firsts) {
+    const TableTotals t = table_totals(c0, c1, out0, out1);
+    double best_iv = -1.0;
+    for (const std::vector<std::size_t>& first : firsts) {
+        if (first.empty()) continue;
+        double iv = 0.0;
+        for (std::size_t j = 0; j < first.size(); ++j) {
+            const std::size_t end = j + 1 < first.size() ? first[j + 1] : c0.size();
+            double g0 = 0.0, g1 = 0.0;
+            for (std::size_t i = first[j]; i < end; ++i) g0 += c0[i], g1 += c1[i];
+            iv += group_woe(g0, g1, t.total0, t.total1).iv;
+        }
+        best_iv = std::max(best_iv, iv + t.outside_iv);
+    }
+    if (best_iv < 0.0)
+        best_iv = group_woe(t.searched0, t.searched1, t.total0, t.total1).iv + t.outside_iv;
+    return best_iv;
+}
+
 // The pre-bins' counts as the search reads them: in event-rate order for categories.
 void searched_counts(const int64_t* c0, const int64_t* c1, std::size_t k, bool rate_order,
                      std::vector<double>& s0, std::vector<double>& s1) {
@@ -252,6 +277,25 @@ void check_stops(const IvPermutationOptions& options) {
     if (!rising || options.below.size() != checks.size() || options.above.size() != checks.size()) {
         throw std::invalid_argument(
             "iv_permutation_test: checks must rise from 1, each with a below and an above bound");
+    }
+}
+
+// One grouping per shape searched, each starting at the first pre-bin and
+// rising below the k pre-bins (or empty).
+void check_observed(const IvPermutationOptions& options, std::size_t k) {
+    if (!options.has_observed) return;
+    if (options.observed_firsts.size() != (options.all_shapes ? 4u : 1u)) {
+        throw std::invalid_argument(
+            "iv_permutation_test: observed_firsts must hold one grouping per shape searched");
+    }
+    for (const std::vector<std::size_t>& first : options.observed_firsts) {
+        bool rising = first.empty() || (first.front() == 0 && first.back() < k);
+        for (std::size_t j = 1; j < first.size(); ++j) rising = rising && first[j] > first[j - 1];
+        if (!rising) {
+            throw std::invalid_argument(
+                "iv_permutation_test: an observed grouping must start at pre-bin 0 and rise "
+                "below the number of pre-bins");
+        }
     }
 }
 
@@ -423,6 +467,7 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
         throw std::invalid_argument("iv_permutation_test: draws must be positive");
     }
     check_stops(options);
+    check_observed(options, k);
     std::vector<int64_t> rows(k + n_outside);
     int64_t events = 0;
     for (std::size_t i = 0; i < k; ++i) rows[i] = c0[i] + c1[i], events += c1[i];
@@ -435,7 +480,13 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
     std::vector<double> out1(outside_c1, outside_c1 + n_outside);
     searched_counts(c0, c1, k, options.rate_order, s0, s1);
     IvPermutationTest test;
-    test.observed_iv = searched_iv(s0, s1, out0, out1, limits, options.all_shapes);
+    // Whole counts below 2^53 add exactly in any order, so the given groups'
+    // counts are those the search's own groups hold; beyond, it searches.
+    int64_t searched_rows = 0;
+    for (std::size_t i = 0; i < k; ++i) searched_rows += rows[i];
+    test.observed_iv = options.has_observed && searched_rows < (int64_t{1} << 53)
+                           ? given_iv(s0, s1, out0, out1, options.observed_firsts)
+                           : searched_iv(s0, s1, out0, out1, limits, options.all_shapes);
     // A null IV within rounding of the observed one counts as reaching it.
     const double reach = test.observed_iv - 1e-12 * std::fabs(test.observed_iv);
     if (options.sure_pvalue > 0.0) {

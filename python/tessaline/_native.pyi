@@ -372,4 +372,5 @@ def iv_permutation_test(
     seed: int,
     rate_order: bool,
     threads: int = 1,
+    observed_firsts: list[npt.ArrayLike] | None = None,
 ) -> dict[str, Any]: ...

@@ -410,3 +410,101 @@ INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationPlain,
                                                      {6},
                                                      tessaline::BinTrend::automatic,
                                                      true}));
+
+// Groupings already found on the observed table stand in for its search:
+// the very groupings of the search give its very test, a grouping of one
+// group of all the pre-bins (IV 0 with no row outside) is reached by every
+// null table, and a malformed one is refused.
+struct ObservedCase {
+    std::vector<int64_t> c0, c1, outside_c0, outside_c1;
+    tessaline::BinTrend trend;
+    bool all_shapes;
+};
+
+class IvPermutationObserved : public ::testing::TestWithParam<ObservedCase> {};
+
+TEST_P(IvPermutationObserved, GivenGroupingsAreUsedAsGiven) {
+    const ObservedCase& c = GetParam();
+    const std::size_t k = c.c0.size(), n_outside = c.outside_c0.size();
+    tessaline::OptimalBinningConstraints limits;
+    limits.trend = c.trend;
+    limits.max_bins = 4;
+    tessaline::IvPermutationOptions options;
+    options.max_draws = 300;
+    options.all_shapes = c.all_shapes;
+    options.seed = 11;
+    const auto test = [&] {
+        return tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), k, c.outside_c0.data(),
+                                              c.outside_c1.data(), n_outside, limits, options);
+    };
+    const auto searched = test();
+    const std::vector<double> d0(c.c0.begin(), c.c0.end()), d1(c.c1.begin(), c.c1.end());
+    const std::vector<tessaline::BinTrend> shapes =
+        c.all_shapes ? std::vector<tessaline::BinTrend>{tessaline::BinTrend::ascending,
+                                                        tessaline::BinTrend::descending,
+                                                        tessaline::BinTrend::peak,
+                                                        tessaline::BinTrend::valley}
+                     : std::vector<tessaline::BinTrend>{c.trend};
+    options.has_observed = true;
+    for (const auto& best : tessaline::optimal_binnings(d0.data(), d1.data(), k, limits, shapes)) {
+        std::vector<std::size_t> first;
+        if (best.status == tessaline::OptimalBinningStatus::optimal) {
+            for (const auto& g : best.groups) first.push_back(g.first);
+        }
+        options.observed_firsts.push_back(first);
+    }
+    const auto given = test();
+    EXPECT_EQ(given.observed_iv, searched.observed_iv);
+    EXPECT_EQ(given.pvalue, searched.pvalue);
+    EXPECT_EQ(given.draws, searched.draws);
+    EXPECT_EQ(given.exceedances, searched.exceedances);
+
+    for (auto& first : options.observed_firsts) first = {0};
+    const auto one_group = test();
+    EXPECT_LT(one_group.observed_iv, searched.observed_iv);
+    EXPECT_GT(one_group.pvalue, searched.pvalue);
+    if (n_outside == 0) {
+        EXPECT_EQ(one_group.observed_iv, 0.0);
+        EXPECT_EQ(one_group.exceedances, one_group.draws);
+        EXPECT_EQ(one_group.pvalue, 1.0);
+    }
+
+    const auto refused = [&](std::vector<std::vector<std::size_t>> firsts, const char* message) {
+        options.observed_firsts = std::move(firsts);
+        try {
+            test();
+            ADD_FAILURE() << "accepted: " << message;
+        } catch (const std::invalid_argument& error) {
+            EXPECT_STREQ(error.what(), message);
+        }
+    };
+    const char* shape =
+        "iv_permutation_test: an observed grouping must start at pre-bin 0 and rise below the "
+        "number of pre-bins";
+    const std::size_t n_shapes = shapes.size();
+    refused(std::vector<std::vector<std::size_t>>(n_shapes + 1, {0}),
+            "iv_permutation_test: observed_firsts must hold one grouping per shape searched");
+    refused(std::vector<std::vector<std::size_t>>(n_shapes, {1}), shape);
+    refused(std::vector<std::vector<std::size_t>>(n_shapes, {0, 2, 2}), shape);
+    refused(std::vector<std::vector<std::size_t>>(n_shapes, {0, k}), shape);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationObserved,
+                         ::testing::Values(ObservedCase{{90, 85, 80, 75, 70, 65},
+                                                        {8, 10, 13, 16, 20, 24},
+                                                        {},
+                                                        {},
+                                                        tessaline::BinTrend::ascending,
+                                                        false},
+                                           ObservedCase{{90, 85, 80, 75, 70, 65},
+                                                        {8, 10, 13, 16, 20, 24},
+                                                        {40},
+                                                        {9},
+                                                        tessaline::BinTrend::automatic,
+                                                        false},
+                                           ObservedCase{{60, 70, 65, 75, 62, 68, 71},
+                                                        {6, 12, 20, 22, 14, 9, 5},
+                                                        {35, 12},
+                                                        {6, 1},
+                                                        tessaline::BinTrend::automatic,
+                                                        true}));

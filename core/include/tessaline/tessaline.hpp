@@ -542,6 +542,14 @@ struct IvPermutationOptions {
     // Threads a long test's draws may be dealt and searched on; the result is
     // the same for any number.
     std::size_t threads = 1;
+    // The groupings the same search already found on the observed table (a
+    // fit's own), read in place of searching it again: one per shape searched
+    // (ascending, descending, peak and valley with all_shapes, else the one
+    // trend), each the first pre-bin of every group in the order searched,
+    // empty where no grouping met the limits. Used as given when
+    // `has_observed`; else the test searches the observed table itself.
+    bool has_observed = false;
+    std::vector<std::vector<std::size_t>> observed_firsts;
 };
 
 struct IvPermutationTest {

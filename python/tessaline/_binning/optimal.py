@@ -84,7 +84,9 @@ def best_grouping(
     IV of the whole table, the rows `outside` the search included, as the
     table reports it. `label` begins the error when no grouping meets the
     limits. `found`: a search already made of these pre-bins (with other
-    columns', `search_columns`), read in place of the same search."""
+    columns', `search_columns`), read in place of the same search. The
+    result's "observed_firsts" holds what the test of the search reads of it
+    (`observed_firsts`)."""
     events, non_events = class_limits(c0, c1, min_events, min_non_events)
 
     def search(shapes: Sequence[str]) -> list[dict[str, Any]]:
@@ -105,15 +107,16 @@ def best_grouping(
 
     noting = note_shapes and trend == "auto"
     table = TableIV(c0, c1, outside) if noting or trend == "auto_all" else None
+    results = search(first_trends(trend, note_shapes))
     if trend == "auto_all":
         assert table is not None
-        results = search(first_trends(trend, note_shapes))
         met = [r for r in results if not r["message"]]
         best = max(met, key=table.iv) if met else results[0]
     else:
-        best, *unshaped = search(first_trends(trend, note_shapes))
+        best, *unshaped = results
     if best["message"]:
         raise ValueError(f"{label}: {best['message']}")
+    best["observed_firsts"] = observed_firsts(results, trend)
     best["shape_note"] = ""
     if not noting:
         return best
@@ -131,6 +134,17 @@ def best_grouping(
                 f"against {best_iv:.4f}): trend='auto_all'"
             )
     return best
+
+
+def observed_firsts(
+    groupings: Sequence[Mapping[str, Any]], trend: Trend
+) -> list[npt.NDArray[np.int64]]:
+    """What the test of a search (`iv_significance`) reads of the search
+    made first (`first_trends`): the first pre-bin of every group of each
+    shape the test searches (all four for "auto_all", else the trend's
+    own), none where no grouping met the limits."""
+    tested = groupings[: len(SHAPES) if trend == "auto_all" else 1]
+    return [np.asarray(() if g["message"] else g["first"], dtype=np.int64).ravel() for g in tested]
 
 
 def _first(pair: tuple[float, Any]) -> float:
@@ -394,7 +408,7 @@ def _grouped_cuts(
     metadata.update(
         tested()
         if tested is not None
-        else _significance(c0, c1, outside, iv_test, limits, max_pvalue)
+        else _significance(c0, c1, outside, iv_test, limits, max_pvalue, best["observed_firsts"])
     )
     return cuts, metadata
 
@@ -406,11 +420,20 @@ def _significance(
     iv_test: IvTest | None,
     limits: Mapping[str, Any],
     max_pvalue: float | None,
+    observed: Sequence[npt.NDArray[np.int64]] | None = None,
 ) -> dict[str, Any]:
     """The test of the search over the pre-bins (`c0`, `c1`) beside the
-    rows `outside` it, under the search's `limits`."""
+    rows `outside` it, under the search's `limits`; `observed`, what the
+    test reads of that search when already made (`observed_firsts`)."""
     return iv_significance(
-        c0, c1, (outside[0], outside[1]), iv_test, rate_order=False, max_pvalue=max_pvalue, **limits
+        c0,
+        c1,
+        (outside[0], outside[1]),
+        iv_test,
+        rate_order=False,
+        max_pvalue=max_pvalue,
+        observed_firsts=observed,
+        **limits,
     )
 
 
@@ -432,13 +455,26 @@ def searched_significance(
     """The metadata of the test `iv_test` that `optimal_rows` (the same
     options) writes on the table of a counted column (`count_searched`),
     made apart from the table: the test reads only the pre-bins and the rows
-    outside them, so it can run on another thread while tables are built."""
+    outside them, so it can run on another thread while tables are built.
+    The search the table reads (`search_columns`), when it is the one the
+    test makes, is read in place of making it again."""
     assert prepared.counted is not None
     specials = checked_special_values(special_values)
     outside = _searched_outside(xs, flags, prepared.counted, prepared.special_rows, specials)[0]
     c0, c1 = _interval_counts(prepared.counted["prebins"])[1:]
     limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
-    return _significance(c0, c1, outside, iv_test, limits, max_pvalue)
+    events, non_events = class_limits(c0, c1, min_events, min_non_events)
+    asked = Search(
+        max_bins,
+        min_bin_share,
+        events,
+        non_events,
+        first_trends(trend, note_shapes=True),
+        _searched_pvalue(max_pvalue),
+    )
+    found = prepared.found
+    observed = observed_firsts(found[1], trend) if found and found[0] == asked else None
+    return _significance(c0, c1, outside, iv_test, limits, max_pvalue, observed)
 
 
 def _searched_outside(

@@ -51,6 +51,7 @@ number of threads."""
 from __future__ import annotations
 
 import zlib
+from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -100,11 +101,16 @@ def iv_significance(
     min_non_events: float | None,
     trend: str,
     max_pvalue: float | None,
+    observed_firsts: Sequence[npt.ArrayLike] | None = None,
 ) -> dict[str, Any]:
     """The table metadata of the test of the search over the pre-bins (`c0`,
     `c1`; in event-rate order first with `rate_order`) beside the rows
     `outside` it: "iv_pvalue" and "iv_draws"; none without a test or for
-    weights that are not whole counts, which no permutation of rows gives."""
+    weights that are not whole counts, which no permutation of rows gives.
+    `observed_firsts`: the groupings that very search found on these
+    pre-bins (the first pre-bin of each group, one grouping per shape the
+    test searches, none where no grouping met the limits), used as given in
+    place of searching them again."""
     if test is None:
         return {}
     counts = [np.asarray(v, dtype=np.float64).ravel() for v in (c0, c1, *outside)]
@@ -128,5 +134,8 @@ def iv_significance(
         seed=test.seed,
         rate_order=rate_order,
         threads=test.threads,
+        observed_firsts=None
+        if observed_firsts is None
+        else [np.asarray(f, dtype=np.int64) for f in observed_firsts],
     )
     return {"iv_pvalue": float(result["pvalue"]), "iv_draws": int(result["draws"])}

@@ -7,6 +7,7 @@ from package_under_test import ROOT
 from package_under_test import tessaline as tl
 
 from tessaline._binning.optimal import TableIV
+from tessaline._core import native
 from tessaline._woe import weight_of_evidence
 from tessaline.report._dataset import read_dataset
 
@@ -160,3 +161,57 @@ def test_the_shapes_are_bounded_by_the_ivs_of_their_intervals(seed):
         grouped = (np.add.reduceat(c, first) for c in (c0, c1))
         alone = weight_of_evidence(*grouped)[2]
         assert table.iv({"first": first}) <= table.bound(alone) + 1e-12
+
+
+@pytest.mark.parametrize("trend", ["auto", "auto_all", "descending"])
+@pytest.mark.parametrize("n_jobs", [1, 2])
+def test_the_test_reads_the_fits_own_search_as_its_own_search_would_find_it(
+    monkeypatch, trend, n_jobs
+):
+    # Weak columns near the level, so that the draws run long.
+    rng = np.random.default_rng(4)
+    x = {name: v + rng.normal(0, 40 * v.std(), v.size) for name, v in CREDIT.numeric.items()}
+    x["credit_amount"][CREDIT.numeric["age_in_years"] < 25] = np.nan
+    options = {"trend": trend, "iv_permutations": 400, "n_jobs": n_jobs, "min_iv": 0.0}
+    given = []
+    test = native.iv_permutation_test
+
+    def searching(*args, observed_firsts=None, **kwargs):
+        given.append(observed_firsts is not None)
+        return test(*args, **kwargs)
+
+    read = tl.TableBinning(**options).fit(x, CREDIT.target)
+    monkeypatch.setattr(native, "iv_permutation_test", searching)
+    searched = tl.TableBinning(**options).fit(x, CREDIT.target)
+    assert given and all(given)
+    assert read.to_json() == searched.to_json()
+
+
+@pytest.mark.parametrize(
+    "firsts, message",
+    [
+        (["first"], "each observed grouping must be an array of integers"),
+        ([[-1]], "an observed grouping must start at pre-bin 0 and rise below"),
+        ([[0], [0]], "observed_firsts must hold one grouping per shape searched"),
+    ],
+)
+def test_malformed_observed_groupings_are_refused(firsts, message):
+    arguments = {
+        "max_bins": 4,
+        "min_bin_share": 0.0,
+        "min_events": 1.0,
+        "min_non_events": 1.0,
+        "trend": "ascending",
+        "max_pvalue": 1.0,
+        "max_draws": 10,
+        "checks": [],
+        "below": [],
+        "above": [],
+        "sure_pvalue": 0.0,
+        "seed": 0,
+        "rate_order": False,
+    }
+    with pytest.raises(ValueError, match=message):
+        native.iv_permutation_test(
+            [5, 6, 7], [1, 2, 3], [], [], observed_firsts=firsts, **arguments
+        )
