@@ -206,7 +206,7 @@ TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, st
         not_one |= v != 1.0;
         fraction |= (v < kTwo52) & (((v + kTwo52) - kTwo52) != v);
         totals += v;
-        least = (v > zero) & (v < least) ? v : least;
+        least = ((v > zero) & (v < least)) ? v : least;
         most = v > most ? v : most;
     }
     bool any_refused = false;
