@@ -121,6 +121,11 @@ struct WholeCountsView {
     WholeSpan c1;
 };
 
+// The summary of bins of whole weights read as rows, as
+// summarize_counted_bins gives it of the same bins of rows.
+std::vector<BinningSummary> summarize_counted_bins(
+    const std::vector<CountedBin<WholeCountsView>>& bins, int64_t counted);
+
 // The same pre-bins of whole weights read in place as rows.
 std::vector<BinningSummary> indexed_prebins(const WholeCountsView& counts, const CountIndex& index,
                                             int64_t rows, std::size_t n_prebins,

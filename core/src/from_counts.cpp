@@ -269,6 +269,16 @@ BinningSummary summary_row(const CountedBin<Counts>& bin, int64_t n) {
                           bin.representative};
 }
 
+// The summary rows of bins among `counted` rows, with no missing row.
+template <typename Counts>
+std::vector<BinningSummary> summary_rows(const std::vector<CountedBin<Counts>>& bins,
+                                         int64_t counted) {
+    std::vector<BinningSummary> rows;
+    rows.reserve(bins.size());
+    for (const CountedBin<Counts>& bin : bins) rows.push_back(summary_row(bin, counted));
+    return rows;
+}
+
 // The summary of bins of checked counts: `counted` rows behind them and the
 // missing rows of each class; bins_of() gives the bins once the missing
 // counts are known to be sound.
@@ -339,18 +349,17 @@ std::vector<BinningSummary> summarize_binary_from_indexed_counts(
 
 std::vector<BinningSummary> summarize_counted_bins(const std::vector<CountedBin<ValueCounts>>& bins,
                                                    int64_t counted) {
-    std::vector<BinningSummary> rows;
-    rows.reserve(bins.size());
-    for (const CountedBin<ValueCounts>& bin : bins) rows.push_back(summary_row(bin, counted));
-    return rows;
+    return summary_rows(bins, counted);
 }
 
 std::vector<BinningSummary> summarize_counted_bins(
     const std::vector<CountedBin<ValueCountsView>>& bins, int64_t counted) {
-    std::vector<BinningSummary> rows;
-    rows.reserve(bins.size());
-    for (const CountedBin<ValueCountsView>& bin : bins) rows.push_back(summary_row(bin, counted));
-    return rows;
+    return summary_rows(bins, counted);
+}
+
+std::vector<BinningSummary> summarize_counted_bins(
+    const std::vector<CountedBin<WholeCountsView>>& bins, int64_t counted) {
+    return summary_rows(bins, counted);
 }
 
 LorenzCurve lorenz_curve_from_counts(const ValueCounts& counts) {

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <queue>
 #include <stdexcept>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -209,19 +208,7 @@ std::vector<BinningSummary> prebins_through_index(const Counts& counts, const Co
         std::sort(splits.begin(), splits.end());
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
-    const auto bins = indexed_bins(counts, index, splits, false);
-    if constexpr (std::is_same_v<Counts, WholeCountsView>) {
-        // The same bins, as a view of rows gives them.
-        std::vector<CountedBin<ValueCountsView>> as_rows;
-        as_rows.reserve(bins.size());
-        for (const auto& bin : bins) {
-            as_rows.push_back(CountedBin<ValueCountsView>{bin.left, bin.right, bin.zeros, bin.ones,
-                                                          bin.records, bin.representative});
-        }
-        return summarize_counted_bins(as_rows, rows);
-    } else {
-        return summarize_counted_bins(bins, rows);
-    }
+    return summarize_counted_bins(indexed_bins(counts, index, splits, false), rows);
 }
 
 }  // namespace

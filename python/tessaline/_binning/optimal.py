@@ -463,17 +463,9 @@ def searched_significance(
     outside = _searched_outside(xs, flags, prepared.counted, prepared.special_rows, specials)[0]
     c0, c1 = _interval_counts(prepared.counted["prebins"])[1:]
     limits = search_limits(max_bins, min_bin_share, min_events, min_non_events, trend)
-    events, non_events = class_limits(c0, c1, min_events, min_non_events)
-    asked = Search(
-        max_bins,
-        min_bin_share,
-        events,
-        non_events,
-        first_trends(trend, note_shapes=True),
-        _searched_pvalue(max_pvalue),
-    )
-    found = prepared.found
-    observed = observed_firsts(found[1], trend) if found and found[0] == asked else None
+    found, observed = prepared.found, None
+    if found is not None and found[0] == first_search(c0, c1, limits, max_pvalue):
+        observed = observed_firsts(found[1], trend)
     return _significance(c0, c1, outside, iv_test, limits, max_pvalue, observed)
 
 
@@ -505,6 +497,25 @@ def _interval_counts(
     c0 = np.asarray(per_prebin["c0"], dtype=np.float64)[intervals]
     c1 = np.asarray(per_prebin["c1"], dtype=np.float64)[intervals]
     return intervals, c0, c1
+
+
+def first_search(
+    c0: npt.NDArray[np.float64],
+    c1: npt.NDArray[np.float64],
+    limits: Mapping[str, Any],
+    max_pvalue: float | None,
+) -> Search:
+    """The search `search_columns` makes first of a column's pre-bins (`c0`,
+    `c1`) under `limits` (`search_limits`): the one its test may read."""
+    events, non_events = class_limits(c0, c1, limits["min_events"], limits["min_non_events"])
+    return Search(
+        limits["max_bins"],
+        limits["min_bin_share"],
+        events,
+        non_events,
+        first_trends(limits["trend"], note_shapes=True),
+        _searched_pvalue(max_pvalue),
+    )
 
 
 def _searched_pvalue(max_pvalue: float | None) -> float:
@@ -814,18 +825,8 @@ def search_columns(
         except (ValueError, TypeError):
             continue
         _, c0, c1 = _interval_counts(column.counted["prebins"])
-        events, non_events = class_limits(c0, c1, limits["min_events"], limits["min_non_events"])
         searched.append(i)
-        asked.append(
-            Search(
-                limits["max_bins"],
-                limits["min_bin_share"],
-                events,
-                non_events,
-                first_trends(limits["trend"], note_shapes=True),
-                _searched_pvalue(max_pvalue),
-            )
-        )
+        asked.append(first_search(c0, c1, limits, max_pvalue))
         c0s.append(c0)
         c1s.append(c1)
     if not searched:
