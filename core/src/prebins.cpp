@@ -148,13 +148,43 @@ Candidates indexed_candidates(const Counts& counts, const CountIndex& index) {
     out.last.resize(size);
     out.s0.assign(size + 1, 0.0);
     out.s1.assign(size + 1, 0.0);
+    if (size == 0) return out;
     const ClassRows start = rows_before(counts, index, lo);
+    // The rows before each part's end: summed on from the previous end when
+    // that is the shorter walk (parts of a few values, as on a column of some
+    // ten thousand distinct values, where the index's walks would read every
+    // value several times over), else read through the index.
+    ClassRows rows = start;
+    std::size_t at = lo;
+    // Part g ends at lo + (g + 1) * n / size, stepped on as a quotient and a
+    // remainder (a division per part cost as much as the part's sums).
+    const std::size_t step = n / size, step_left = n % size;
+    std::size_t quotient = 0, left = 0;
+    // Written through plain pointers: through the vectors, each store of a
+    // double would have the compiler read their data pointers again.
+    double* last = out.last.data();
+    double* s0 = out.s0.data();
+    double* s1 = out.s1.data();
     for (std::size_t g = 0; g < size; ++g) {
-        const std::size_t end = lo + (g + 1) * n / size;
-        const ClassRows rows = rows_before(counts, index, end);
-        out.last[g] = counts.value[end - 1];
-        out.s0[g + 1] = static_cast<double>(rows.c0 - start.c0);
-        out.s1[g + 1] = static_cast<double>(rows.c1 - start.c1);
+        quotient += step;
+        left += step_left;
+        if (left >= size) {
+            left -= size;
+            ++quotient;
+        }
+        const std::size_t end = lo + quotient;
+        if (end - at <= end % kIndexStride) {
+            for (; at < end; ++at) {
+                rows.c0 += counts.c0[at];
+                rows.c1 += counts.c1[at];
+            }
+        } else {
+            rows = rows_before(counts, index, end);
+            at = end;
+        }
+        last[g] = counts.value[end - 1];
+        s0[g + 1] = static_cast<double>(rows.c0 - start.c0);
+        s1[g + 1] = static_cast<double>(rows.c1 - start.c1);
     }
     return out;
 }
