@@ -203,6 +203,84 @@ void merge_to_limits(std::vector<Span>& spans, double searched, double total0, d
     }
 }
 
+// Past this many spans of the monotone fit the best runs of them are not
+// worked out (a quadratic number of group terms) but merged as above: noise
+// pools into a few.
+constexpr std::size_t kMaxRunSpans = 64;
+
+// The runs of neighbouring spans with the largest search's sum among those
+// of at most the bins allowed, each run allowed and holding both classes,
+// into `runs` (empty when no such grouping exists). The spans of a strict
+// trend keep it when run together (a run's rate lies between its spans'),
+// so these are groupings the search could pick; the programme adds the runs
+// left to right, as the search does. Running spans together never raises
+// the sum (a group's term is convex and grows in proportion to the group),
+// so spans that all meet the limits are the best runs.
+void best_runs(const std::vector<Span>& spans, double searched, double total0, double total1,
+               const OptimalBinningConstraints& limits, FloorScratch& scratch) {
+    const std::size_t m = spans.size();
+    const bool limited = limits.max_bins != 0 && limits.max_bins < m;
+    std::vector<Span>& runs = scratch.runs;
+    const auto fit = [&](const Span& g) {
+        return allowed(g.c0, g.c1, searched, limits) && g.c0 > 0.0 && g.c1 > 0.0;
+    };
+    if (!limited && std::all_of(spans.begin(), spans.end(), fit)) {
+        runs = spans;
+        return;
+    }
+    const std::size_t layers = limited ? limits.max_bins : 1;
+    // Whole counts below 2^53 add exactly in any order: a run's counts are
+    // those the search's group of the same pre-bins holds.
+    std::vector<double>& value = scratch.value;
+    value.assign(m * m, -HUGE_VAL);
+    for (std::size_t a = 0; a < m; ++a) {
+        double c0 = 0.0, c1 = 0.0;
+        for (std::size_t b = a; b < m; ++b) {
+            c0 += spans[b].c0, c1 += spans[b].c1;
+            if (allowed(c0, c1, searched, limits) && c0 > 0.0 && c1 > 0.0)
+                value[a * m + b] = group_woe(c0, c1, total0, total1).iv;
+        }
+    }
+    // best[l * (m + 1) + j]: the largest sum of spans 0..j-1 in l + 1 runs
+    // (in any number of runs when the count is free), and where its last starts.
+    std::vector<double>& best = scratch.best;
+    std::vector<std::size_t>& start = scratch.start;
+    best.assign(layers * (m + 1), -HUGE_VAL);
+    start.assign(layers * (m + 1), 0);
+    for (std::size_t j = 1; j <= m; ++j) {
+        for (std::size_t a = 0; a < j; ++a) {
+            const double v = value[a * m + j - 1];
+            if (v == -HUGE_VAL) continue;
+            for (std::size_t l = 0; l < layers; ++l) {
+                double sum = v;
+                if (a > 0) {
+                    const std::size_t from = (limited ? l - 1 : 0) * (m + 1) + a;
+                    if ((limited && l == 0) || best[from] == -HUGE_VAL) continue;
+                    sum = best[from] + v;
+                } else if (limited && l > 0) {
+                    break;
+                }
+                if (sum > best[l * (m + 1) + j])
+                    best[l * (m + 1) + j] = sum, start[l * (m + 1) + j] = a;
+            }
+        }
+    }
+    std::size_t layer = 0;
+    for (std::size_t l = 1; l < layers; ++l)
+        if (best[l * (m + 1) + m] > best[layer * (m + 1) + m]) layer = l;
+    runs.clear();
+    if (best[layer * (m + 1) + m] == -HUGE_VAL) return;
+    for (std::size_t j = m; j > 0;) {
+        const std::size_t a = start[layer * (m + 1) + j];
+        Span run{spans[a].first, spans[j - 1].last, 0.0, 0.0};
+        for (std::size_t i = a; i < j; ++i) run.c0 += spans[i].c0, run.c1 += spans[i].c1;
+        runs.push_back(run);
+        j = a;
+        if (limited && layer > 0) --layer;
+    }
+    std::reverse(runs.begin(), runs.end());
+}
+
 // The search's sum over `spans` when it could pick them under `limits`
 // following the trend `rising` or falling, else -infinity. Every condition
 // is the search's own, on the same numbers: each group allowed and holding
@@ -241,14 +319,26 @@ double picked_floor(const std::vector<double>& s0, const std::vector<double>& s1
     for (std::size_t i = 0; i < s0.size(); ++i) searched0 += s0[i], searched1 += s1[i];
     if (searched0 == 0.0 || searched1 == 0.0) return -HUGE_VAL;
     const double searched = searched0 + searched1;
-    // Either trend is a peak and a valley too (one part of it empty).
+    // Every grouping the search may pick pools the ends the limits force on
+    // it; the candidate is the monotone fit of those pooled pre-bins, its
+    // spans run together at the least cost to meet the limits. Either trend
+    // is a peak and a valley too (one part of it empty).
+    std::vector<double>& c0 = scratch.c0;
+    std::vector<double>& c1 = scratch.c1;
+    if (!forced_ends(s0, s1, searched, limits, c0, c1)) return -HUGE_VAL;
     double best = -HUGE_VAL;
     for (const bool rising : {true, false}) {
         if (limits.trend == (rising ? BinTrend::descending : BinTrend::ascending)) continue;
-        monotone_spans(s0, s1, rising, scratch.spans);
-        merge_to_limits(scratch.spans, searched, searched0, searched1, limits);
-        best = std::max(
-            best, searched_sum(scratch.spans, rising, searched, searched0, searched1, limits));
+        monotone_spans(c0, c1, rising, scratch.spans);
+        std::vector<Span>* candidate = &scratch.spans;
+        if (scratch.spans.size() > kMaxRunSpans) {
+            merge_to_limits(scratch.spans, searched, searched0, searched1, limits);
+        } else {
+            best_runs(scratch.spans, searched, searched0, searched1, limits, scratch);
+            candidate = &scratch.runs;
+        }
+        best = std::max(best,
+                        searched_sum(*candidate, rising, searched, searched0, searched1, limits));
     }
     if (best == -HUGE_VAL) return best;
     double total0 = searched0, total1 = searched1, outside_iv = 0.0;

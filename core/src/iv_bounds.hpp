@@ -87,22 +87,28 @@ struct Span {
 
 // Buffers of the floor reused from table to table.
 struct FloorScratch {
-    std::vector<Span> spans;
+    std::vector<double> c0, c1;       // the pre-bins, their forced ends pooled
+    std::vector<double> value, best;  // the programme's runs and states
+    std::vector<std::size_t> start;
+    std::vector<Span> spans, runs;
 };
 
 // A floor of the table's IV of the grouping a search under `limits` picks
 // (with `all_shapes`, the best of the four shapes' picks), -infinity where
 // none is known. A grouping the search could pick is built (the monotone fit
-// of the rates, rising and falling, merged until it meets the limits) and
-// its sum is the one the search maximises, over the searched rows' totals;
-// the pick's sum is at least that. Over the table's totals a grouping's IV
-// is u KL(p, q) + v KL(q, p) + (u - v) log(u / v) of the groups' shares p, q
-// of the searched events and non-events, u and v the searched rows' shares of
-// the table's events and non-events, and the search's sum is KL(p, q) +
-// KL(q, p): so the pick's IV is at least min(u, v) times the candidate's sum,
-// plus the outside rows' IV. That needs every group of the pick to hold both
-// classes: `bounds` must be valid (no allowed group lacks a class). The floor
-// leaves a margin wider than the rounding of either sum.
+// of the rates, rising and falling, of the pre-bins with their forced ends
+// pooled, its spans run together into the best groups that meet the limits:
+// by an exact programme over up to 64 spans, by greedy merges past that)
+// and its sum is the one the search maximises, over the searched rows'
+// totals; the pick's sum is at least that. Over the table's totals a
+// grouping's IV is u KL(p, q) + v KL(q, p) + (u - v) log(u / v) of the
+// groups' shares p, q of the searched events and non-events, u and v the
+// searched rows' shares of the table's events and non-events, and the
+// search's sum is KL(p, q) + KL(q, p): so the pick's IV is at least
+// min(u, v) times the candidate's sum, plus the outside rows' IV. That
+// needs every group of the pick to hold both classes: `bounds` must be
+// valid (no allowed group lacks a class). The floor leaves a margin wider
+// than the rounding of either sum.
 double picked_floor(const std::vector<double>& s0, const std::vector<double>& s1,
                     const std::vector<double>& out0, const std::vector<double>& out1,
                     const OptimalBinningConstraints& limits, const ShapeBounds& bounds,

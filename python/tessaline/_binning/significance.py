@@ -26,8 +26,9 @@ over the pre-bins' counts, not the rows, and searches them only when it
 could reach: the fit of the event rates pooled to follow the trend
 (isotonic regression's pools) has the largest IV of any grouping that
 follows it, so a draw whose pooled fit falls short needs no search, and on
-noise nearly none does. Nor does a draw whose pooled fit, merged until it
-meets the limits, already reaches: it is a grouping the search could pick,
+noise nearly none does. Nor does a draw whose pooled fit (the ends the
+limits force pooled first), its pools run together into the best groups that
+meet the limits, already reaches: it is a grouping the search could pick,
 so the pick's sum is at least its own, and the pick's IV over the table's
 totals at least that sum times the smaller of the searched rows' shares of
 the events and non-events, plus the IV of the rows outside the search. The
