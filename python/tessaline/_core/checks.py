@@ -164,6 +164,12 @@ def weight_kinds_of(sample_weight: Any) -> Any:
     return sample_weight.kinds if isinstance(sample_weight, CheckedWeights) else None
 
 
+def every_weight_positive(sample_weight: Any) -> bool:
+    """Whether weights checked once for a fit are each above 0: no column's
+    rows then need a mask of the rows to keep."""
+    return isinstance(sample_weight, CheckedWeights) and sample_weight.present is None
+
+
 def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
     """`sample_weight` as float64, one finite non-negative weight per row
     (None stays None); the message names the first row that is not."""
