@@ -644,11 +644,19 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
     // Every row is written to the next slot, which only a row counted keeps:
     // no branch on the data but for the rare rows of NaN x.
     for (std::size_t i = 0; i < n; ++i) {
-        const bool counted = w[i] > 0.0 && known(i);
+        const bool counted = (w[i] > 0.0) & known(i);
         const bool nan = std::isnan(x[i]);
         const bool one = event(i);
-        rows[kept] = KeyedRow{ordered_key(x[i]), one ? -w[i] : w[i]};
-        kept += static_cast<std::size_t>(counted && !nan);
+        // The class goes to the sign bit by a mask, not a branch: the
+        // classes of neighbouring rows do not repeat. (-w for a weight above
+        // 0, the only one kept.)
+        uint64_t bits;
+        std::memcpy(&bits, w + i, sizeof bits);
+        bits |= static_cast<uint64_t>(one) << 63;
+        double payload;
+        std::memcpy(&payload, &bits, sizeof payload);
+        rows[kept] = KeyedRow{ordered_key(x[i]), payload};
+        kept += static_cast<std::size_t>(counted & !nan);
         if (counted && nan) {
             missing.add(one, w[i]);
             ++missing_rows;
@@ -1229,7 +1237,11 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
             every_sums[code < 0 ? k : static_cast<std::size_t>(code)].add(w[i]);
         const double label = labels[i];
         if (std::isnan(label) || w[i] == 0.0) continue;
-        if (label != 0.0 && label != 1.0) {
+        // Zero only for a label of 0 or 1 (either factor near 1 where the
+        // other is small, so no product underflows): one test, which no
+        // row's class decides, where two comparisons compile to a branch
+        // on the first.
+        if (label * (label - 1.0) != 0.0) {
             throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
         }
         const auto slot = static_cast<std::size_t>(code + 1);
