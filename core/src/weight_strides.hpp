@@ -32,9 +32,10 @@ struct WeightStrides {
 
 // A walk that records strides sums the values a chunk at a time, a chunk
 // never beyond its stride, and holds its running weight and the stride's
-// largest threshold in its own variables: kept in an object that records
-// them, or passed by reference, they went through memory, a store and a
-// load in the chain of every value.
+// largest threshold in its own variables, in a function of its own: kept in
+// an object that records them, passed by reference, or inlined into a
+// larger caller, they went through memory, a store and a load in the chain
+// of every value.
 //
 //     std::size_t stop = chunk_end(from, j, to);
 //     for (; j < stop; ++j) {
