@@ -1220,10 +1220,9 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     // they come, as a sum per code and class would.
     std::vector<Sum> sums(2 * (k + 1), sum);
     std::vector<int64_t> records(k + 1, 0);
-    bool unknown = false;
-    if (every) {
-        for (std::size_t i = 0; i < n; ++i) unknown |= std::isnan(labels[i]);
-    }
+    // Whether some label is missing, four labels at a time (the flags'
+    // pass, its other finding left to the count's own check below).
+    const bool unknown = every && flag_kinds_in_lanes(labels, n).unknown;
     const bool every_here = every && unknown;
     // Slot k: the missing code.
     std::vector<Sum> every_sums(every_here ? k + 1 : 0, sum);
