@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "class_splits.hpp"
 #include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "numeric.hpp"
@@ -21,18 +22,6 @@
 
 namespace tessaline {
 namespace {
-
-// Beyond this many finite distinct values the splits are searched among the
-// ends of this many runs of about equally many values: the search then costs
-// the same at any size.
-constexpr std::size_t kMaxCandidates = 4096;
-
-// The finite distinct values as runs of candidate parts, with running sums of
-// their classes from the left (s0[k], s1[k]: the first k parts): `last` is the
-// last value of a part (a cut there keeps the part below).
-struct Candidates {
-    std::vector<double> last, s0, s1;
-};
 
 // Values ascending: the finite ones lie between the -inf and +inf rows.
 template <typename Count>
@@ -102,37 +91,6 @@ Split best_split(const std::vector<double>& s0, const std::vector<double>& s1, s
     }
     best.gain = whole - lowest;
     return best;
-}
-
-void check_min_share(double min_share) {
-    if (!(min_share >= 0.0 && min_share <= 1.0)) {
-        throw std::invalid_argument("class_split_cuts: min_share must be between 0 and 1");
-    }
-}
-
-// The cut points of the greedy splits of the candidate parts.
-std::vector<double> split_cuts(const Candidates& parts, std::size_t max_parts, double min_share) {
-    std::vector<double> cuts;
-    const std::vector<double>& s0 = parts.s0;
-    const std::vector<double>& s1 = parts.s1;
-    const std::size_t m = parts.last.size();
-    const double least = min_share * (s0[m] + s1[m]);
-    std::priority_queue<Split, std::vector<Split>, decltype(&before)> queue(before);
-    const auto offer = [&](std::size_t lo, std::size_t hi) {
-        if (hi - lo < 2) return;
-        const Split split = best_split(s0, s1, lo, hi, least);
-        if (split.at != 0 && split.gain > 0.0) queue.push(split);
-    };
-    offer(0, m);
-    while (!queue.empty() && cuts.size() + 1 < max_parts) {
-        const Split split = queue.top();
-        queue.pop();
-        cuts.push_back(parts.last[split.at - 1]);
-        offer(split.lo, split.at);
-        offer(split.at, split.hi);
-    }
-    std::sort(cuts.begin(), cuts.end());
-    return cuts;
 }
 
 // The candidate parts of counted rows, their sums read through the index:
@@ -210,6 +168,37 @@ std::vector<double> indexed_quantile_cuts(const Counts& counts, const CountIndex
 }
 
 }  // namespace
+
+void check_min_share(double min_share) {
+    if (!(min_share >= 0.0 && min_share <= 1.0)) {
+        throw std::invalid_argument("class_split_cuts: min_share must be between 0 and 1");
+    }
+}
+
+// The cut points of the greedy splits of the candidate parts.
+std::vector<double> split_cuts(const Candidates& parts, std::size_t max_parts, double min_share) {
+    std::vector<double> cuts;
+    const std::vector<double>& s0 = parts.s0;
+    const std::vector<double>& s1 = parts.s1;
+    const std::size_t m = parts.last.size();
+    const double least = min_share * (s0[m] + s1[m]);
+    std::priority_queue<Split, std::vector<Split>, decltype(&before)> queue(before);
+    const auto offer = [&](std::size_t lo, std::size_t hi) {
+        if (hi - lo < 2) return;
+        const Split split = best_split(s0, s1, lo, hi, least);
+        if (split.at != 0 && split.gain > 0.0) queue.push(split);
+    };
+    offer(0, m);
+    while (!queue.empty() && cuts.size() + 1 < max_parts) {
+        const Split split = queue.top();
+        queue.pop();
+        cuts.push_back(parts.last[split.at - 1]);
+        offer(split.lo, split.at);
+        offer(split.at, split.hi);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    return cuts;
+}
 
 std::vector<double> class_split_cuts(const double* value, const double* c0, const double* c1,
                                      std::size_t n, std::size_t max_parts, double min_share) {

@@ -24,6 +24,7 @@
 #include "numeric.hpp"
 #include "sort_rows.hpp"
 #include "vector_paths.hpp"
+#include "weight_strides.hpp"
 #include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -643,11 +644,19 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
     // Every row is written to the next slot, which only a row counted keeps:
     // no branch on the data but for the rare rows of NaN x.
     for (std::size_t i = 0; i < n; ++i) {
-        const bool counted = w[i] > 0.0 && known(i);
+        const bool counted = (w[i] > 0.0) & known(i);
         const bool nan = std::isnan(x[i]);
         const bool one = event(i);
-        rows[kept] = KeyedRow{ordered_key(x[i]), one ? -w[i] : w[i]};
-        kept += static_cast<std::size_t>(counted && !nan);
+        // The class goes to the sign bit by a mask, not a branch: the
+        // classes of neighbouring rows do not repeat. (-w for a weight above
+        // 0, the only one kept.)
+        uint64_t bits;
+        std::memcpy(&bits, w + i, sizeof bits);
+        bits |= static_cast<uint64_t>(one) << 63;
+        double payload;
+        std::memcpy(&payload, &bits, sizeof payload);
+        rows[kept] = KeyedRow{ordered_key(x[i]), payload};
+        kept += static_cast<std::size_t>(counted & !nan);
         if (counted && nan) {
             missing.add(one, w[i]);
             ++missing_rows;
@@ -967,15 +976,114 @@ void add_missing_row(std::vector<WeightedBinningSummary>& rows, double missing_c
     }
 }
 
-// The weighted summary of counts owned or read in place alike.
+// What the summary's walk over one bin's values [from, to) finds: whether
+// they are as a merge leaves them, the running total of every value's
+// weight so far (`total` at the bin's start), the bin's weight of each class
+// (value by value from 0) and its records (unsigned: records not yet
+// checked add up without overflow). The strides of the bin's median cursor
+// go to `strides`. Not inlined: inlined, its sums went through memory, a
+// store and a load in the chain of every value.
+struct BinWalk {
+    bool merged;
+    double total;
+    double zeros;
+    double ones;
+    uint64_t records;
+};
+
+template <typename Weighted>
+__attribute__((noinline)) BinWalk walk_bin(const Weighted& counts, std::size_t from, std::size_t to,
+                                           double total, WeightStrides& strides) {
+    bool merged = true;
+    double zeros = 0.0;
+    double ones = 0.0;
+    uint64_t records = 0;
+    size_strides(strides, from, to);
+    double before = 0.0;
+    double most = -std::numeric_limits<double>::infinity();
+    for (std::size_t j = from; j < to;) {
+        const std::size_t stop = chunk_end(from, j, to);
+        for (; j < stop; ++j) {
+            const double a = counts.c0[j];
+            const double e = counts.c1[j];
+            // The first value only must not be NaN (checked apart); each
+            // other one above the one before it (j - 1 reads the first
+            // value itself for j = 0).
+            const bool ascending =
+                (j == 0) | (counts.value[j - static_cast<std::size_t>(j != 0)] < counts.value[j]);
+            merged &= ascending & is_finite(a) & (a >= 0.0) & is_finite(e) & (e >= 0.0) &
+                      (counts.rows[j] >= 0);
+            total += a + e;
+            zeros += a;
+            ones += e;
+            records += static_cast<uint64_t>(counts.rows[j]);
+            most = largest_threshold(a, e, before, most);
+            before += a + e;
+        }
+        if (stride_done(from, j)) most = record_stride(strides, from, j, before, most);
+    }
+    return BinWalk{merged, total, zeros, ones, records};
+}
+
+// The weighted summary of counts owned or read in place alike, in one walk
+// over the values: the check of the counts (as require_merged makes it,
+// refused after the walk, before anything is read from it), their total,
+// and each bin's weights of each class (value by value from 0), its records
+// and the strides of its median's cursor, each its own chain of additions.
+// Bins of unchecked values are only ever within the values (an interval's
+// end is searched from the last one's), so a refused count reads nothing
+// beyond them.
 template <typename Weighted>
 std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, double missing_c0,
                                                      double missing_c1, int64_t missing_rows,
                                                      const std::vector<double>& splits,
                                                      SummaryStatistic stat) {
     constexpr const char* where = "summary_binary_from_counts";
-    // The counts' total comes with their check, in one pass.
-    double total = require_merged(counts, where);
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::size_t m = counts.value.size();
+    if (counts.c0.size() != m || counts.c1.size() != m || counts.rows.size() != m) {
+        throw std::invalid_argument(std::string(where) +
+                                    ": value, c0, c1 and rows must have the same length");
+    }
+    struct Bin {
+        double zeros;
+        double ones;
+        int64_t records;
+        double representative;
+    };
+    std::vector<Bin> bins;
+    bins.reserve(splits.size() + 1);
+    WeightStrides strides;
+    bool merged = m == 0 || !std::isnan(counts.value[0]);
+    double total = 0.0;
+    std::size_t from = 0;
+    for (std::size_t b = 0; b <= splits.size(); ++b) {
+        const std::size_t to = interval_end(counts, splits, b, from);
+        const BinWalk walk = walk_bin(counts, from, to, total, strides);
+        merged &= walk.merged;
+        total = walk.total;
+        const double zeros = walk.zeros;
+        const double ones = walk.ones;
+        const uint64_t records = walk.records;
+        double representative = std::numeric_limits<double>::quiet_NaN();
+        if (stat == SummaryStatistic::Mean) {
+            representative = mean_of_rows(counts, from, to);
+        } else if (to > from) {
+            // Each median read among the bin's own rows, so that a sum of
+            // weights rounded apart from a running one never reads a
+            // neighbour's value.
+            StrideCursor<Weighted> cursor{counts, strides, from, to};
+            representative =
+                median_at(0.0, zeros + ones, [&](double at) { return value_at(cursor, at); });
+        }
+        bins.push_back(Bin{zeros, ones, static_cast<int64_t>(records), representative});
+        from = to;
+    }
+    if (!merged) {
+        throw std::invalid_argument(
+            std::string(where) +
+            ": values must be ascending and distinct (not NaN), weights finite and not negative");
+    }
     if (!(is_finite(missing_c0) && missing_c0 >= 0.0 && is_finite(missing_c1) &&
           missing_c1 >= 0.0 && missing_rows >= 0)) {
         throw std::invalid_argument(std::string(where) +
@@ -984,11 +1092,13 @@ std::vector<WeightedBinningSummary> weighted_summary(const Weighted& counts, dou
     total = (total + missing_c0) + missing_c1;
     std::vector<WeightedBinningSummary> rows;
     rows.reserve(splits.size() + 2);
-    for (const CountedBin<Weighted>& bin : bins_at_cuts(counts, splits, stat)) {
+    for (std::size_t b = 0; b < bins.size(); ++b) {
+        const Bin& bin = bins[b];
         const double c = bin.zeros + bin.ones;
-        rows.push_back(WeightedBinningSummary{bin.left, bin.right, c, bin.records, share(c, total),
-                                              bin.zeros, bin.ones, share(bin.ones, c),
-                                              bin.representative});
+        rows.push_back(WeightedBinningSummary{b == 0 ? -kInfinity : splits[b - 1],
+                                              b == splits.size() ? kInfinity : splits[b], c,
+                                              bin.records, share(c, total), bin.zeros, bin.ones,
+                                              share(bin.ones, c), bin.representative});
     }
     add_missing_row(rows, missing_c0, missing_c1, missing_rows, total);
     return rows;
@@ -1103,13 +1213,16 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
                                          const double* w, std::size_t n, std::size_t k, bool every,
                                          const Sum& sum) {
     WeightedCategoryCounts counts;
-    counts.rows.assign(k, 0);
-    std::vector<BasicClassSums<Sum>> sums(k, BasicClassSums<Sum>{sum, sum});
-    BasicClassSums<Sum> missing{sum, sum};
-    bool unknown = false;
-    if (every) {
-        for (std::size_t i = 0; i < n; ++i) unknown |= std::isnan(labels[i]);
-    }
+    // Slot 2 * (code + 1) + class: the missing code (-1) first, then code j
+    // at 2 * (j + 1), each class's weights next to the other's. A row goes
+    // to its class's slot by index, not by a branch: the classes of
+    // neighbouring rows do not repeat. Each slot adds its rows in the order
+    // they come, as a sum per code and class would.
+    std::vector<Sum> sums(2 * (k + 1), sum);
+    std::vector<int64_t> records(k + 1, 0);
+    // Whether some label is missing, four labels at a time (the flags'
+    // pass, its other finding left to the count's own check below).
+    const bool unknown = every && flag_kinds_in_lanes(labels, n).unknown;
     const bool every_here = every && unknown;
     // Slot k: the missing code.
     std::vector<Sum> every_sums(every_here ? k + 1 : 0, sum);
@@ -1123,33 +1236,37 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
             every_sums[code < 0 ? k : static_cast<std::size_t>(code)].add(w[i]);
         const double label = labels[i];
         if (std::isnan(label) || w[i] == 0.0) continue;
-        if (label != 0.0 && label != 1.0) {
+        // Zero only for a label of 0 or 1 (either factor near 1 where the
+        // other is small, so no product underflows): one test, which no
+        // row's class decides, where two comparisons compile to a branch
+        // on the first.
+        if (label * (label - 1.0) != 0.0) {
             throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
         }
-        const bool event = label == 1.0;
-        if (code < 0) {
-            missing.add(event, w[i]);
-            ++counts.missing_rows;
-        } else {
-            const auto j = static_cast<std::size_t>(code);
-            sums[j].add(event, w[i]);
-            ++counts.rows[j];
-        }
+        const auto slot = static_cast<std::size_t>(code + 1);
+        sums[2 * slot + static_cast<std::size_t>(label == 1.0)].add(w[i]);
+        ++records[slot];
     }
+    // The exact sum of both classes' weights of a slot, rounded once.
+    const auto both = [&](std::size_t slot) {
+        return both_classes(BasicClassSums<Sum>{sums[2 * slot], sums[2 * slot + 1]});
+    };
     if (every && !unknown) {
         counts.every.reserve(k);
-        for (const BasicClassSums<Sum>& s : sums) counts.every.push_back(both_classes(s));
-        counts.missing_every = both_classes(missing);
+        for (std::size_t j = 0; j < k; ++j) counts.every.push_back(both(j + 1));
+        counts.missing_every = both(0);
     }
     counts.c0.reserve(k);
     counts.c1.reserve(k);
-    for (BasicClassSums<Sum>& s : sums) {
-        counts.c0.push_back(s.c0.value());
-        counts.c1.push_back(s.c1.value());
+    counts.rows.assign(records.begin() + 1, records.end());
+    counts.missing_rows = records[0];
+    for (std::size_t j = 0; j < k; ++j) {
+        counts.c0.push_back(sums[2 * (j + 1)].value());
+        counts.c1.push_back(sums[2 * (j + 1) + 1].value());
         require_sum(counts.c0.back() + counts.c1.back(), "count_categories_weighted");
     }
-    counts.missing_c0 = missing.c0.value();
-    counts.missing_c1 = missing.c1.value();
+    counts.missing_c0 = sums[0].value();
+    counts.missing_c1 = sums[1].value();
     require_sum(counts.missing_c0 + counts.missing_c1, "count_categories_weighted");
     if (every_here) {
         counts.every.reserve(k);

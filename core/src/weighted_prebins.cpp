@@ -11,9 +11,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "class_splits.hpp"
 #include "count_index.hpp"
 #include "counted_rows.hpp"
 #include "numeric.hpp"
+#include "weight_strides.hpp"
 #include "tessaline/tessaline.hpp"
 
 namespace tessaline {
@@ -90,15 +92,90 @@ bool whole_weighted_prebins(const WeightedCountsView& counts, std::size_t n_preb
     return true;
 }
 
+namespace {
+
+// What one walk over the finite values of merged counts gathers: their
+// weight (value by value from 0, as quantile_cuts adds it), the candidate
+// parts of the class splits when asked for (class_split_cuts' sums), and
+// the strides of the quantile cursors. Each sum its own chain of additions
+// in its own order, all in one pass over the values.
+struct FiniteWalk {
+    double size = 0.0;
+    Candidates parts;
+    WeightStrides strides;
+};
+
+// Not inlined: inlined, its running sums went through memory, a store and a
+// load in the chain of every value.
+__attribute__((noinline)) FiniteWalk walk_finite(const WeightedSpans& counts,
+                                                 FinitePositions finite, bool with_parts) {
+    FiniteWalk walk;
+    const std::size_t n = finite.last - finite.first;
+    // Without parts, one run of every finite value.
+    const std::size_t runs = with_parts ? std::min(n, kMaxCandidates) : std::min(n, std::size_t{1});
+    if (with_parts) {
+        walk.parts.last.resize(runs);
+        walk.parts.s0.assign(runs + 1, 0.0);
+        walk.parts.s1.assign(runs + 1, 0.0);
+    }
+    size_strides(walk.strides, finite.first, finite.last);
+    double before = 0.0;
+    double most = -std::numeric_limits<double>::infinity();
+    for (std::size_t g = 0; g < runs; ++g) {
+        const std::size_t begin = finite.first + g * n / runs;
+        const std::size_t end = finite.first + (g + 1) * n / runs;
+        double a = 0.0;
+        double b = 0.0;
+        for (std::size_t j = begin; j < end;) {
+            const std::size_t stop = chunk_end(finite.first, j, end);
+            for (; j < stop; ++j) {
+                const double zeros = counts.c0[j];
+                const double ones = counts.c1[j];
+                a += zeros;
+                b += ones;
+                most = largest_threshold(zeros, ones, before, most);
+                before += zeros + ones;
+            }
+            if (stride_done(finite.first, j)) {
+                most = record_stride(walk.strides, finite.first, j, before, most);
+            }
+        }
+        if (with_parts) {
+            walk.parts.last[g] = counts.value[end - 1];
+            walk.parts.s0[g + 1] = walk.parts.s0[g] + a;
+            walk.parts.s1[g + 1] = walk.parts.s1[g] + b;
+        }
+    }
+    walk.size = before;
+    return walk;
+}
+
+}  // namespace
+
 std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
                                                     std::size_t n_prebins,
                                                     std::size_t max_class_parts,
                                                     double min_class_share) {
     std::vector<WeightedPrebin> prebins;
     const WeightedSpans spans = spans_of(counts);
-    std::vector<double> splits = quantile_cuts(spans, n_prebins);
-    const std::vector<double> informative = class_split_cuts(
-        counts.value, counts.c0, counts.c1, counts.size, max_class_parts, min_class_share);
+    // The quantile cut points (quantile_cuts) and the cut points that best
+    // separate the classes (class_split_cuts), their checks in that order,
+    // from one walk over the values.
+    check_n_bins(n_prebins);
+    const FinitePositions finite = finite_positions(spans);
+    const bool with_parts = max_class_parts >= 2;
+    const FiniteWalk walk = walk_finite(spans, finite, with_parts);
+    check_finite_rows(walk.size);
+    StrideCursor<WeightedSpans> lower{spans, walk.strides, finite.first, finite.last};
+    StrideCursor<WeightedSpans> upper{spans, walk.strides, finite.first, finite.last};
+    std::vector<double> splits = cuts_at_quantiles(
+        n_prebins, walk.size, spans.value[finite.first], spans.value[finite.last - 1],
+        [&](int64_t at) { return value_at(lower, at); },
+        [&](int64_t at) { return value_at(upper, at); });
+    check_min_share(min_class_share);
+    const std::vector<double> informative =
+        with_parts ? split_cuts(walk.parts, max_class_parts, min_class_share)
+                   : std::vector<double>{};
     // The union, sorted, its repeats dropped (0.0 and -0.0 are one point:
     // either parts the values alike).
     splits.insert(splits.end(), informative.begin(), informative.end());

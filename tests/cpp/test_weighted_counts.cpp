@@ -224,11 +224,26 @@ TEST(WeightedCounts, CategoriesOfWeightsOfOneAreThoseOfTheWeightedCount) {
             EXPECT_EQ(ones.every, walked.every);
             EXPECT_EQ(ones.missing_every, walked.missing_every);
         }
-        labels[n / 2] = 2.0;
-        EXPECT_EQ(message_of([&] {
-                      count_categories_weighted(codes.data(), labels.data(), w.data(), n, k);
-                  }),
-                  "count_categories: labels must be 0, 1 or NaN");
+        // Labels next to 0 and 1 (a product with either would underflow
+        // or round to them) and beyond any range are refused alike, under
+        // whole and fractional weights; -0.0 is a label of 0.
+        const Values fractional(n, 0.75);
+        for (const double label : {2.0, kInf, -1.0, 1.0 + DBL_EPSILON, 1.0 - DBL_EPSILON / 2,
+                                   DBL_TRUE_MIN, -DBL_TRUE_MIN}) {
+            labels[n / 2] = label;
+            for (const Values* weights : {static_cast<const Values*>(&w), &fractional}) {
+                EXPECT_EQ(message_of([&] {
+                              count_categories_weighted(codes.data(), labels.data(),
+                                                        weights->data(), n, k);
+                          }),
+                          "count_categories: labels must be 0, 1 or NaN")
+                    << label;
+            }
+        }
+        labels[n / 2] = -0.0;
+        EXPECT_EQ(
+            count_categories_weighted(codes.data(), labels.data(), fractional.data(), n, k).rows,
+            count_categories_weighted(codes.data(), labels.data(), w.data(), n, k).rows);
     }
 }
 

@@ -153,7 +153,12 @@ def mdlp_rows(
     if weights is not None:
         return _weighted_mdlp(
             weighting.weighted_rows(
-                xs, ys, weights, special_values, kinds=checks.weight_kinds_of(sample_weight)
+                xs,
+                ys,
+                weights,
+                special_values,
+                kinds=checks.weight_kinds_of(sample_weight),
+                every_positive=checks.every_weight_positive(sample_weight),
             ),
             name=name,
             minobs=minobs,
@@ -280,7 +285,12 @@ def unsupervised_rows(
     if weights is not None:
         return _weighted_unsupervised(
             weighting.weighted_rows(
-                xs, flags, weights, special_values, kinds=checks.weight_kinds_of(sample_weight)
+                xs,
+                flags,
+                weights,
+                special_values,
+                kinds=checks.weight_kinds_of(sample_weight),
+                every_positive=checks.every_weight_positive(sample_weight),
             ),
             name=name,
             method=method,

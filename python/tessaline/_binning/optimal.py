@@ -654,6 +654,7 @@ def optimal_rows(
             special_values,
             _prebin_options(n_prebins) if asked else None,
             kinds=checks.weight_kinds_of(sample_weight),
+            every_positive=checks.every_weight_positive(sample_weight),
         )
         cuts, metadata = optimal_cuts(
             rows.counts,

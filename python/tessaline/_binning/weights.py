@@ -225,14 +225,18 @@ def weighted_rows(
     special_values: Sequence[float],
     prebins: Mapping[str, Any] | None = None,
     kinds: Any = None,
+    every_positive: bool = False,
 ) -> WeightedRows:
     """The weighted rows of a column (weights checked by the caller); rows of
     weight 0 are left out here, as if absent. `prebins`: the options of the
     default binning's pre-bins, made with the counts; `kinds`: the weights'
-    kinds settled once for the fit (`checks.CheckedWeights`), else None."""
+    kinds settled once for the fit (`checks.CheckedWeights`), else None;
+    `every_positive`: every weight is known to be above 0 (settled once for
+    the fit), so no row is left out and none is looked at to say so."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
-    xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
+    if not every_positive:
+        xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
     special = is_special(xs, specials)
     if special is None:
         special = np.zeros(xs.size, dtype=bool)
