@@ -65,14 +65,26 @@ struct ScratchBlock {
     std::size_t bytes;
 };
 
+// The blocks of threads that have ended, kept for the threads that come
+// after them: a call that counts columns on threads of its own would
+// otherwise free their blocks with them, and the next call's threads would
+// fault in fresh pages again. Blocks of at least kSharedScratchMinBytes, and
+// kSharedScratchBytes in all (the rest are freed).
+constexpr std::size_t kSharedScratchMinBytes = std::size_t{64} << 10;
+constexpr std::size_t kSharedScratchBytes = std::size_t{64} << 20;
+
+// Takes the smallest shared block of at least `bytes` into `block`; false
+// when none is that large.
+bool take_shared_scratch(std::size_t bytes, ScratchBlock& block);
+// Keeps what room allows of an ending thread's blocks, and frees the others.
+void share_scratch(const std::vector<ScratchBlock>& blocks);
+
 struct ScratchPool {
     std::vector<ScratchBlock> kept;
     ScratchPool() = default;
     ScratchPool(const ScratchPool&) = delete;
     ScratchPool& operator=(const ScratchPool&) = delete;
-    ~ScratchPool() {
-        for (const ScratchBlock& b : kept) delete[] b.data;
-    }
+    ~ScratchPool() { share_scratch(kept); }
 };
 
 inline ScratchPool& scratch_pool() {
@@ -120,6 +132,10 @@ Scratch<T> large_scratch(std::size_t n) {
         const ScratchBlock block = *fit;
         kept.erase(fit);
         return Scratch<T>(reinterpret_cast<T*>(block.data), ScratchReturn{block.bytes});
+    }
+    ScratchBlock shared{nullptr, 0};
+    if (bytes >= kSharedScratchMinBytes && take_shared_scratch(bytes, shared)) {
+        return Scratch<T>(reinterpret_cast<T*>(shared.data), ScratchReturn{shared.bytes});
     }
     // Aligned for any element type, as new of the element type itself is.
     auto* data = new unsigned char[bytes == 0 ? 1 : bytes];

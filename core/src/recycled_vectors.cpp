@@ -98,9 +98,42 @@ std::size_t kept_bytes() {
     return pool.bytes;
 }
 
+// The blocks of ended threads' scratch pools, behind a lock taken across a
+// fork as the lists' are.
+struct SharedScratch {
+    std::mutex lock;
+    std::vector<ScratchBlock> blocks;
+    std::size_t bytes = 0;
+};
+
+SharedScratch& shared_scratch();
+
+#if !defined(_WIN32)
+void lock_scratch_for_fork() {
+    shared_scratch().lock.lock();
+}
+void unlock_scratch_after_fork() {
+    shared_scratch().lock.unlock();
+}
+#endif
+
+SharedScratch* new_shared_scratch() {
+    auto* shared = new SharedScratch();
+#if !defined(_WIN32)
+    pthread_atfork(lock_scratch_for_fork, unlock_scratch_after_fork, unlock_scratch_after_fork);
+#endif
+    return shared;
+}
+
+// Never destroyed: threads may still end while the process exits.
+SharedScratch& shared_scratch() {
+    static SharedScratch* const shared = new_shared_scratch();
+    return *shared;
+}
+
 // Both lists made when the library is loaded: a child forked while another
 // thread was first making one would wait forever on its static.
-[[maybe_unused]] const bool lists_made = (kept<double>(), kept<int64_t>(), true);
+[[maybe_unused]] const bool lists_made = (kept<double>(), kept<int64_t>(), shared_scratch(), true);
 
 }  // namespace
 
@@ -119,6 +152,38 @@ void recycle(std::vector<int64_t>&& v) {
 
 std::size_t recycled_bytes() {
     return kept_bytes<double>() + kept_bytes<int64_t>();
+}
+
+bool take_shared_scratch(std::size_t bytes, ScratchBlock& block) {
+    SharedScratch& shared = shared_scratch();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    auto fit = shared.blocks.end();
+    for (auto it = shared.blocks.begin(); it != shared.blocks.end(); ++it) {
+        if (it->bytes >= bytes && (fit == shared.blocks.end() || it->bytes < fit->bytes)) fit = it;
+    }
+    if (fit == shared.blocks.end()) return false;
+    block = *fit;
+    shared.bytes -= fit->bytes;
+    shared.blocks.erase(fit);
+    return true;
+}
+
+void share_scratch(const std::vector<ScratchBlock>& blocks) {
+    SharedScratch& shared = shared_scratch();
+    std::vector<unsigned char*> freed;
+    {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        for (const ScratchBlock& block : blocks) {
+            if (block.bytes >= kSharedScratchMinBytes &&
+                shared.bytes + block.bytes <= kSharedScratchBytes) {
+                shared.blocks.push_back(block);
+                shared.bytes += block.bytes;
+            } else {
+                freed.push_back(block.data);
+            }
+        }
+    }
+    for (unsigned char* data : freed) delete[] data;
 }
 
 }  // namespace tessaline

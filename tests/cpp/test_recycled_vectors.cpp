@@ -1,6 +1,9 @@
 // The room of freed counts is handed to the next count it fits, and a count
 // made in that room (whatever the earlier counts left in it) is the count made
 // in fresh memory.
+#include <thread>
+
+#include "large_buffer.hpp"
 #include "reference.hpp"
 #include "tessaline/recycled_vectors.hpp"
 
@@ -59,6 +62,29 @@ TEST(RecycledVectors, KeepsNeitherSmallRoomNorMoreThanItsBound) {
         recycle(std::move(v));
         EXPECT_LE(recycled_bytes(), 2 * kRecycledBytes);
     }
+}
+
+// A thread's scratch blocks outlive it: a later thread (a pool made for the
+// next call) is handed the block of one that ended, not fresh pages; blocks
+// past the shared bound are freed with their thread.
+TEST(SharedScratch, AnEndedThreadsBlockGoesToTheNextThread) {
+    // Blocks the threads of earlier tests left are freed first.
+    for (ScratchBlock left{nullptr, 0}; take_shared_scratch(0, left);) delete[] left.data;
+    const std::size_t n = kSharedScratchMinBytes;  // doubles: 8 times the least shared size
+    const void* freed = nullptr;
+    std::thread([&] { freed = large_scratch<double>(n).get(); }).join();
+    ScratchBlock kept{nullptr, 0};
+    ASSERT_TRUE(take_shared_scratch(n * sizeof(double), kept));
+    EXPECT_EQ(kept.data, freed);
+    share_scratch({kept});
+    const void* taken = nullptr;
+    std::thread([&] { taken = large_scratch<double>(n).get(); }).join();
+    EXPECT_EQ(taken, freed);
+    // Blocks beyond what the shared list holds are not kept.
+    const std::size_t too_large = kSharedScratchBytes / sizeof(double) + 1;
+    std::thread([&] { freed = large_scratch<double>(too_large).get(); }).join();
+    ScratchBlock block{nullptr, 0};
+    EXPECT_FALSE(take_shared_scratch(too_large * sizeof(double), block));
 }
 
 }  // namespace
