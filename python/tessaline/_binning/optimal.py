@@ -652,9 +652,8 @@ def optimal_rows(
             flags,
             weights,
             special_values,
+            sample_weight,
             _prebin_options(n_prebins) if asked else None,
-            kinds=checks.weight_kinds_of(sample_weight),
-            every_positive=checks.every_weight_positive(sample_weight),
         )
         cuts, metadata = optimal_cuts(
             rows.counts,

@@ -223,19 +223,19 @@ def weighted_rows(
     flags: FloatArray,
     weights: FloatArray,
     special_values: Sequence[float],
+    given: Any,
     prebins: Mapping[str, Any] | None = None,
-    kinds: Any = None,
-    every_positive: bool = False,
 ) -> WeightedRows:
-    """The weighted rows of a column (weights checked by the caller); rows of
-    weight 0 are left out here, as if absent. `prebins`: the options of the
-    default binning's pre-bins, made with the counts; `kinds`: the weights'
-    kinds settled once for the fit (`checks.CheckedWeights`), else None;
-    `every_positive`: every weight is known to be above 0 (settled once for
-    the fit), so no row is left out and none is looked at to say so."""
+    """The weighted rows of a column (`weights`, checked by the caller from
+    the `sample_weight` it was `given`); rows of weight 0 are left out here,
+    as if absent. `prebins`: the options of the default binning's pre-bins,
+    made with the counts. Weights checked once for a fit
+    (`checks.CheckedWeights`) bring their kinds, and whether each is above 0:
+    then no row is left out and none is looked at to say so."""
     checks.same_length(("x", xs), ("y", flags))
     specials = checked_special_values(special_values)
-    if not every_positive:
+    kinds = checks.weight_kinds_of(given)
+    if not checks.every_weight_positive(given):
         xs, flags, weights = kept(weights > 0.0, xs, flags, weights)
     special = is_special(xs, specials)
     if special is None:
