@@ -275,12 +275,9 @@ def long_calls():
     return releasing_calls(shared_inputs(3_000_000))
 
 
-@pytest.mark.parametrize("name", list(releasing_calls({})))
-def test_the_lock_is_released_during_the_call(name, long_calls):
-    # While one long call runs, this thread keeps running Python: no pause
-    # between two of its steps comes near the call's own length, as it would
-    # if the call held the lock throughout.
-    call = long_calls[name]
+def longest_pause_share(call) -> float:
+    """The longest pause between two steps of this thread's Python while
+    another thread makes `call`, as a share of the call's length."""
     done = threading.Event()
     worker = threading.Thread(target=lambda: (call(), done.set()))
     last = begin = time.perf_counter()
@@ -290,7 +287,19 @@ def test_the_lock_is_released_during_the_call(name, long_calls):
         now = time.perf_counter()
         longest, last = max(longest, now - last), now
     worker.join()
-    assert longest < 0.5 * (time.perf_counter() - begin)
+    return longest / (time.perf_counter() - begin)
+
+
+@pytest.mark.parametrize("name", list(releasing_calls({})))
+def test_the_lock_is_released_during_the_call(name, long_calls):
+    # While one long call runs, this thread keeps running Python: no pause
+    # between two of its steps comes near the call's own length, as it would
+    # in every attempt if the call held the lock throughout. A busy machine
+    # may stop this thread once for that long, hardly three times running.
+    shares = []
+    while len(shares) < 3 and (not shares or shares[-1] >= 0.5):
+        shares.append(longest_pause_share(long_calls[name]))
+    assert shares[-1] < 0.5, shares
 
 
 # ----------------------------------------------------------------- memory
