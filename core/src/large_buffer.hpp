@@ -73,6 +73,20 @@ struct ScratchBlock {
 constexpr std::size_t kSharedScratchMinBytes = std::size_t{64} << 10;
 constexpr std::size_t kSharedScratchBytes = std::size_t{64} << 20;
 
+// Takes out of `blocks` the smallest of at least `bytes` into `block`;
+// false when none is that large.
+inline bool take_smallest_block(std::vector<ScratchBlock>& blocks, std::size_t bytes,
+                                ScratchBlock& block) {
+    auto fit = blocks.end();
+    for (auto it = blocks.begin(); it != blocks.end(); ++it) {
+        if (it->bytes >= bytes && (fit == blocks.end() || it->bytes < fit->bytes)) fit = it;
+    }
+    if (fit == blocks.end()) return false;
+    block = *fit;
+    blocks.erase(fit);
+    return true;
+}
+
 // Takes the smallest shared block of at least `bytes` into `block`; false
 // when none is that large.
 bool take_shared_scratch(std::size_t bytes, ScratchBlock& block);
@@ -123,19 +137,10 @@ template <typename T>
 Scratch<T> large_scratch(std::size_t n) {
     static_assert(std::is_trivially_destructible<T>::value, "scratch holds plain values");
     const std::size_t bytes = n * sizeof(T);
-    std::vector<ScratchBlock>& kept = scratch_pool().kept;
-    auto fit = kept.end();
-    for (auto it = kept.begin(); it != kept.end(); ++it) {
-        if (it->bytes >= bytes && (fit == kept.end() || it->bytes < fit->bytes)) fit = it;
-    }
-    if (fit != kept.end()) {
-        const ScratchBlock block = *fit;
-        kept.erase(fit);
+    ScratchBlock block{nullptr, 0};
+    if (take_smallest_block(scratch_pool().kept, bytes, block) ||
+        (bytes >= kSharedScratchMinBytes && take_shared_scratch(bytes, block))) {
         return Scratch<T>(reinterpret_cast<T*>(block.data), ScratchReturn{block.bytes});
-    }
-    ScratchBlock shared{nullptr, 0};
-    if (bytes >= kSharedScratchMinBytes && take_shared_scratch(bytes, shared)) {
-        return Scratch<T>(reinterpret_cast<T*>(shared.data), ScratchReturn{shared.bytes});
     }
     // Aligned for any element type, as new of the element type itself is.
     auto* data = new unsigned char[bytes == 0 ? 1 : bytes];
