@@ -68,8 +68,11 @@ TEST(RecycledVectors, KeepsNeitherSmallRoomNorMoreThanItsBound) {
 // next call) is handed the block of one that ended, not fresh pages; blocks
 // past the shared bound are freed with their thread.
 TEST(SharedScratch, AnEndedThreadsBlockGoesToTheNextThread) {
-    // Blocks the threads of earlier tests left are freed first.
-    for (ScratchBlock left{nullptr, 0}; take_shared_scratch(0, left);) delete[] left.data;
+    // Blocks the threads of earlier tests (and steps) left are freed first.
+    const auto free_shared = [] {
+        for (ScratchBlock left{nullptr, 0}; take_shared_scratch(0, left);) delete[] left.data;
+    };
+    free_shared();
     const std::size_t n = kSharedScratchMinBytes;  // doubles: 8 times the least shared size
     const void* freed = nullptr;
     std::thread([&] { freed = large_scratch<double>(n).get(); }).join();
@@ -85,6 +88,19 @@ TEST(SharedScratch, AnEndedThreadsBlockGoesToTheNextThread) {
     std::thread([&] { freed = large_scratch<double>(too_large).get(); }).join();
     ScratchBlock block{nullptr, 0};
     EXPECT_FALSE(take_shared_scratch(too_large * sizeof(double), block));
+    // Nor blocks below the least shared size, 64 KiB; a block of that size is.
+    constexpr std::size_t least = std::size_t{64} << 10;
+    for (const std::size_t bytes : {least - 1, least}) {
+        free_shared();
+        std::thread([&] { freed = large_scratch<unsigned char>(bytes).get(); }).join();
+        block = {nullptr, 0};
+        const bool shared = take_shared_scratch(bytes, block);
+        EXPECT_EQ(shared, bytes == least);
+        if (shared) {
+            EXPECT_EQ(block.data, freed);
+            delete[] block.data;
+        }
+    }
 }
 
 }  // namespace
