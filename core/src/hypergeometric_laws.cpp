@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -34,6 +35,114 @@ Support support(int64_t total, int64_t events, int64_t n) {
                    static_cast<double>(total + 2));
     s.mode = std::clamp(static_cast<int64_t>(mode_estimate), s.lo, s.hi);
     return s;
+}
+
+// ln(x!) for the whole numbers x[0..LANES) (each from 16 to 2^52), for the
+// bounds of a law's total weight below: from the series of
+// ln(x!) - (x + 1/2) ln x + x, whose first term left out is below
+// 1 / (1680 x^7) < 3e-12. The logarithm is worked out
+// here, lanes side by side, to a few units of its last place: x = 2^e f with
+// f within a factor sqrt(2) of 1 (bits and exponent read off the double),
+// ln f = 2 atanh(s) with s = (f - 1) / (f + 1), |s| < 0.172, whose series
+// in s^2 < 0.03 is cut after its eleventh term (the rest below 1e-18).
+constexpr int LANES = 12;
+
+TESSALINE_VECTOR_BODY void log_factorials_plain(const double* __restrict x,
+                                                double* __restrict out) {
+    constexpr double LN2_HI = 6.93147180369123816490e-01;  // e * LN2_HI is exact for |e| < 2^11
+    constexpr double LN2_LO = 1.90821492927058770002e-10;
+    constexpr uint64_t SQRT2_BITS = 0x3FF6A09E667F3BCDULL;  // sqrt(2), as the bits of a double
+    for (int j = 0; j < LANES; ++j) {
+        const double v = x[j];
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        // f from the mantissa with the exponent of 1, halved where above
+        // sqrt(2) (positive doubles order as their bits do): the selects are
+        // on bits, so that the lanes go side by side.
+        uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL;
+        const uint64_t fold = mantissa_bits > SQRT2_BITS ? 1 : 0;
+        mantissa_bits -= fold << 52;
+        // The exponent as a double: its bits, plus the fold, in the low bits of 2^52.
+        const uint64_t exponent_bits = ((bits >> 52) + fold) | 0x4330000000000000ULL;
+        double exponent = 0.0, f = 0.0;
+        std::memcpy(&exponent, &exponent_bits, sizeof exponent);
+        std::memcpy(&f, &mantissa_bits, sizeof f);
+        exponent -= 0x1p52 + 1023.0;
+        const double s = (f - 1.0) / (f + 1.0), z = s * s;
+        double p = 1.0 / 23.0;
+        p = p * z + 1.0 / 21.0;
+        p = p * z + 1.0 / 19.0;
+        p = p * z + 1.0 / 17.0;
+        p = p * z + 1.0 / 15.0;
+        p = p * z + 1.0 / 13.0;
+        p = p * z + 1.0 / 11.0;
+        p = p * z + 1.0 / 9.0;
+        p = p * z + 1.0 / 7.0;
+        p = p * z + 1.0 / 5.0;
+        p = p * z + 1.0 / 3.0;
+        const double ln_f = 2.0 * s + (2.0 * s) * (z * p);
+        const double ln_v = exponent * LN2_HI + (exponent * LN2_LO + ln_f);
+        const double r = 1.0 / v, r2 = r * r;
+        out[j] = (v + 0.5) * ln_v - v + 0.9189385332046727 +
+                 r * (1.0 / 12.0 - r2 * (1.0 / 360.0 - r2 * (1.0 / 1260.0)));
+    }
+}
+TESSALINE_VECTOR_VARIANTS(void, log_factorials, (const double* x, double* out), (x, out))
+
+// Bounds of the sum of a law's weights relative to the weight at `s.mode`,
+// as a walk adds them: the exact sum is 1 / P(mode), worked out from
+// logarithms of factorials, and the walk's sum stays within a small share
+// of it (each weight a product of rounded ratios, the negligible ones left
+// out, the sum rounded). The bounds only tell a walk when it may stop: a
+// draw is the same whatever they are, as long as they hold, so the margin
+// is wide (128 units of the last place of every logarithm added, where at
+// most 16 are made) and the logarithm and exponential of any library do.
+struct SumBounds {
+    double low, high;
+};
+
+SumBounds sum_bounds(int64_t total, int64_t events, int64_t n, const Support& s) {
+    static constexpr double SMALL[16] = {0.0,
+                                         0.0,
+                                         0.693147180559945,
+                                         1.7917594692280554,
+                                         3.178053830347945,
+                                         4.787491742782047,
+                                         6.579251212010102,
+                                         8.525161361065415,
+                                         10.604602902745249,
+                                         12.801827480081467,
+                                         15.104412573075514,
+                                         17.502307845873887,
+                                         19.987214495661885,
+                                         22.55216385312342,
+                                         25.191221182738683,
+                                         27.89927138384089};
+    // ln of 1 / P(mode): the factorials of the mode's table over those of
+    // the margins; those of numbers below 16 from the table above (within
+    // 1e-15 of them), the lanes past the ninth not read.
+    const int64_t m = s.mode;
+    const int64_t args[LANES] = {
+        m, events - m, n - m, s.others - n + m, total, events, s.others, n, total - n, 0, 0, 0};
+    double x[LANES], terms[LANES];
+    for (int j = 0; j < LANES; ++j) x[j] = static_cast<double>(std::max<int64_t>(args[j], 16));
+    log_factorials(x, terms);
+    double log_sum = 0.0, size = 0.0;
+    for (int j = 0; j < 9; ++j) {
+        const double term = args[j] < 16 ? SMALL[args[j]] : terms[j];
+        log_sum += j < 5 ? term : -term;
+        size += std::fabs(term);
+    }
+    const double steps = static_cast<double>(s.hi - s.lo);
+    // The logarithms' rounding, the series' truncation, and the walk's share:
+    // 16 units of the last place per step for the products and the sum, 1e-17
+    // per weight left out (each below that share of the mode's, the sum at
+    // least 1).
+    const double margin = size * 0x1p-46 + 1e-10 + (steps + 2.0) * (16.0 * 0x1p-53 + 1e-17);
+    // exp(log_sum -+ margin) lie within exp(log_sum) times 1 -+ twice the
+    // margin, which is far above the exponential's and products' rounding.
+    const double sum = std::exp(log_sum);
+    return {sum * (1.0 - 2.0 * margin), sum * (1.0 + 2.0 * margin)};
 }
 
 // w(k-1)/w(k) and w(k+1)/w(k) of the weights w of the law.
@@ -90,6 +199,9 @@ struct Walk {
     double right_ratio = 1.0, left_ratio = 1.0;
     bool go_right, go_left;
     std::size_t step = 0, nl = 0, nr = 0;
+    // Bounds of the whole walk's sum (see sum_bounds), worked out once the
+    // first segment has not settled the draw (none before).
+    double sum_low = 0.0, sum_high = HUGE_VAL;
 
     Walk(int64_t events, int64_t n, const Support& s)
         : mode(static_cast<double>(s.mode)),
@@ -286,8 +398,12 @@ double sum_slack(const Support& s) {
 struct TargetBounds {
     double low, high;
 };
-TargetBounds target_bounds(double uniform, double running, double rest, double slack) {
-    return {uniform * (running * (1.0 - slack)), uniform * ((running + rest) * (1.0 + slack))};
+// The tighter of those and the bounds `sum_low` and `sum_high` of the sum
+// give (the product rounds the same way for a larger factor).
+TargetBounds target_bounds(double uniform, double running, double rest, double slack,
+                           double sum_low, double sum_high) {
+    return {std::max(uniform * (running * (1.0 - slack)), uniform * sum_low),
+            std::min(uniform * ((running + rest) * (1.0 + slack)), uniform * sum_high)};
 }
 
 // The support of a kept law, whose mode is known.
@@ -475,17 +591,30 @@ int64_t LawCache::walk_on(Walk& w, const Law* law, std::size_t from, double unif
     const auto mode = static_cast<int64_t>(w.mode), events = static_cast<int64_t>(w.ev),
                n = static_cast<int64_t>(w.rows);
     double start = 0.0;
-    do {
-        walk_segment(w, left_, right_, before_);
-        if (!w.going()) break;
-        // The ratios fall away from the mode: the last ones bound the next.
-        const TargetBounds t = target_bounds(uniform, w.running, rest_of(w), slack);
+    // The count where the target's bounds `t` fall in one step, else BEYOND.
+    const auto settle = [&](const TargetBounds& t) {
         // Below the stretch kept, the count is found there.
         const int64_t at_high =
             from > 0 && t.high < before_[from]
                 ? kept_count(*law, events, s.others, n, t.high, start)
                 : count_from(t.high, mode, from, w.step, w.nr, before_, right_, start);
-        if (at_high != BEYOND && !(t.low < start)) return at_high;
+        return at_high != BEYOND && !(t.low < start) ? at_high : BEYOND;
+    };
+    do {
+        walk_segment(w, left_, right_, before_);
+        if (!w.going()) break;
+        // The ratios fall away from the mode: the last ones bound the next.
+        const double rest = rest_of(w);
+        int64_t count =
+            settle(target_bounds(uniform, w.running, rest, slack, w.sum_low, w.sum_high));
+        // Where the tails leave the draw open, the total's bounds are worked
+        // out once (narrow laws seldom need them: their tails are short).
+        if (count == BEYOND && w.sum_high == HUGE_VAL) {
+            const SumBounds b = sum_bounds(s.others + events, events, n, s);
+            w.sum_low = b.low, w.sum_high = b.high;
+            count = settle(target_bounds(uniform, w.running, rest, slack, w.sum_low, w.sum_high));
+        }
+        if (count != BEYOND) return count;
     } while (true);
     if (from > 0) return BEYOND;
     const int64_t count =
@@ -500,6 +629,7 @@ void LawCache::keep(const Walk& w, std::size_t from, Law& law) const {
     law.right_weight = w.right_weight, law.left_weight = w.left_weight;
     law.right_ratio = w.right_ratio, law.left_ratio = w.left_ratio;
     law.go_right = w.go_right, law.go_left = w.go_left;
+    law.sum_low = w.sum_low, law.sum_high = w.sum_high;
     law.steps = static_cast<uint32_t>(w.step);
     law.left = static_cast<uint32_t>(w.nl), law.right = static_cast<uint32_t>(w.nr);
     law.sum = law.whole() ? walked_sum(w, right_) : 0.0;  // known once whole
@@ -537,6 +667,7 @@ int64_t LawCache::extend(Law& law, int64_t total, int64_t events, int64_t n, dou
     w.right_weight = law.right_weight, w.left_weight = law.left_weight;
     w.running = law.running, w.right_ratio = law.right_ratio, w.left_ratio = law.left_ratio;
     w.go_right = law.go_right, w.go_left = law.go_left;
+    w.sum_low = law.sum_low, w.sum_high = law.sum_high;
     w.step = law.steps, w.nl = law.left, w.nr = law.right;
     // The buffers hold the walk from where the stretch stops, with the
     // running sum and last weights there, as the checkpoints read them.
@@ -575,7 +706,8 @@ int64_t settle_kept(const LawCache::Law& law, int64_t total, int64_t events, int
     if (law.go_right) rest += side_tail(law.right_weight, law.right_ratio);
     if (law.go_left) rest += side_tail(law.left_weight, law.left_ratio);
     const TargetBounds t = target_bounds(uniform, law.running, rest,
-                                         sum_slack(kept_support(law.mode, total, events, n)));
+                                         sum_slack(kept_support(law.mode, total, events, n)),
+                                         law.sum_low, law.sum_high);
     const int64_t at_high = kept_count(law, events, others, n, t.high, start);
     return at_high != BEYOND && !(t.low < start) ? at_high : BEYOND;
 }

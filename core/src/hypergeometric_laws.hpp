@@ -1,8 +1,9 @@
 // Hypergeometric draws by inversion: how many of `n` rows drawn from `total`
 // rows holding `events` events are events. The weights of the law relative
 // to the mode's are walked out of the mode, right then left, and a uniform
-// scaled by their total is compared with their running sums. Plain
-// arithmetic only (no exp or log), so a seed gives the same draws everywhere.
+// scaled by their total is compared with their running sums. The draws take
+// plain arithmetic only (logarithms only bound the total, to tell a walk
+// when it may stop), so a seed gives the same draws everywhere.
 //
 // `Inversion` is one law held whole; `LawCache` keeps many laws of one
 // permutation test compactly and gives, for the same generator, the very
@@ -54,11 +55,14 @@ struct Walk;
 // take few values, so most draws read their laws instead of building them.
 //
 // A law is kept as the partial walk its draws have needed: from its mode
-// only as far out as they went, some 2 to 4 standard deviations where the
-// whole law takes 9 either side, and walked on when a draw's target is not
+// only as far out as they went, where the whole law takes 9 standard
+// deviations either side, and walked on when a draw's target is not
 // settled inside that stretch. The target is uniform times the whole sum,
-// which a stretch does not know, but bounds: the sum so far below, that sum
-// plus what the log-concave tails may still add above. A draw whose bounds
+// which a stretch does not know, but bounds: from the sum so far to that
+// sum plus what the log-concave tails may still add, and closer still,
+// within some 1e-9 of the exact total the law's factorials give (the
+// reciprocal of the mode's probability), so that a walk goes little
+// further than its draw's count. A draw whose bounds
 // fall in the same step of the stretch is settled there (nearly all); else
 // the walk goes on from where the stretch stops, with the very products and
 // sums of one walk, and the law keeps the longer stretch. A walk that
@@ -73,14 +77,14 @@ struct Walk;
 // draw finds the block its bounds fall in and walks that block again. The
 // checkpoints take 48 doubles at most, whatever the law's width, where the
 // running sums of a law of standard deviation s take some 18 s; and a block
-// is a sixteenth to an eighth of the stretch, some 4 to 8 standard
-// deviations, not a sixteenth of the whole law's 18.
+// is a sixteenth to an eighth of the stretch, not a sixteenth of the whole
+// law's 18 standard deviations.
 //
 // Laws are found through buckets of BUCKET consecutive events left of a
 // group, in a table open to linear probing: the buckets a test reads often
 // are few and small, and stay in cache.
 //
-// Memory is bounded: at most `max_laws` laws, 464 bytes each, and no more
+// Memory is bounded: at most `max_laws` laws, 480 bytes each, and no more
 // buckets (of laws kept) than that, 72 bytes each in a table at
 // least a quarter full: at most 50 MB with the default. Past that, new laws
 // are walked for their one draw.
@@ -111,6 +115,7 @@ class LawCache {
         double sum;
         int64_t mode;
         double running, right_weight, left_weight, right_ratio, left_ratio;
+        double sum_low, sum_high;  // bounds of the total weight (0 and infinity before known)
         uint32_t steps, left, right, block, blocks;
         bool go_right, go_left;
         Checkpoint marks[CHECKPOINTS];

@@ -144,6 +144,18 @@ TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
                       tessaline::hypergeometric::invert(whole, reference))
                 << "total " << total << " events " << events << " rows " << n << " draw " << d;
         }
+        // Targets on and beside the ends of steps, where bounds of the sum
+        // that did not hold would settle a draw on the wrong count.
+        const std::size_t steps = whole.running.size();
+        for (std::size_t j = 0; j < steps; j += 1 + steps / 8) {
+            const double at = whole.running[j] / whole.sum;
+            for (const double u : {std::nextafter(at, 0.0), at, std::nextafter(at, 1.0)}) {
+                if (!(u < 1.0)) continue;
+                ASSERT_EQ(cache.draw(nullptr, total, events, n, u),
+                          tessaline::hypergeometric::invert(whole, u))
+                    << "total " << total << " events " << events << " rows " << n << " u " << u;
+            }
+        }
     }
 }
 
