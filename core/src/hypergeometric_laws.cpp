@@ -636,22 +636,28 @@ void LawCache::keep(const Walk& w, std::size_t from, Law& law) const {
     if (from == 0) law.block = 1, law.blocks = 0;
     // Twice the steps per block, every other checkpoint kept, until the
     // checkpoints cover the stretch.
-    while ((law.steps + law.block - 1) / law.block > CHECKPOINTS) {
+    while (law.steps > CHECKPOINTS * law.block) {
         const uint32_t kept = (law.blocks + 1) / 2;
         for (uint32_t b = 1; b < kept; ++b) law.marks[b] = law.marks[2 * b];
         law.blocks = kept;
         law.block *= 2;
     }
-    // The last weight on either side before each new block's first step.
+    // The last weight on either side before each new block's first step:
+    // the walk's own while both sides still went, else the side's last.
     const auto last = [](const std::vector<double>& side, std::size_t kept, std::size_t step) {
         const std::size_t j = std::min(kept, step);
         return j == 0 ? 1.0 : side[j - 1];
     };
-    for (; std::size_t{law.blocks} * law.block < law.steps; ++law.blocks) {
-        const std::size_t step = std::size_t{law.blocks} * law.block;
-        law.marks[law.blocks] = {before_[step], last(right_, law.right, step),
-                                 last(left_, law.left, step)};
+    std::size_t b = law.blocks, step = b * law.block;
+    if (b == 0 && law.steps > 0) law.marks[b++] = {before_[0], 1.0, 1.0}, step = law.block;
+    const std::size_t both = std::min(law.right, law.left);
+    for (; step < law.steps && step <= both; ++b, step += law.block) {
+        law.marks[b] = {before_[step], right_[step - 1], left_[step - 1]};
     }
+    for (; step < law.steps; ++b, step += law.block) {
+        law.marks[b] = {before_[step], last(right_, law.right, step), last(left_, law.left, step)};
+    }
+    law.blocks = static_cast<uint32_t>(b);
 }
 
 int64_t LawCache::draw_fresh(Law& law, int64_t total, int64_t events, int64_t n, double uniform) {
