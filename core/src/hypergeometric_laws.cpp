@@ -402,8 +402,10 @@ struct TargetBounds {
 // give (the product rounds the same way for a larger factor).
 TargetBounds target_bounds(double uniform, double running, double rest, double slack,
                            double sum_low, double sum_high) {
+    // A uniform of 0 times an unknown (infinite) bound is not a number:
+    // fmin takes the other bound then.
     return {std::max(uniform * (running * (1.0 - slack)), uniform * sum_low),
-            std::min(uniform * ((running + rest) * (1.0 + slack)), uniform * sum_high)};
+            std::fmin(uniform * ((running + rest) * (1.0 + slack)), uniform * sum_high)};
 }
 
 // The support of a kept law, whose mode is known.
@@ -603,8 +605,9 @@ int64_t LawCache::walk_on(Walk& w, const Law* law, std::size_t from, double unif
     do {
         walk_segment(w, left_, right_, before_);
         if (!w.going()) break;
-        // The ratios fall away from the mode: the last ones bound the next.
-        const double rest = rest_of(w);
+        // The ratios fall away from the mode: the last ones bound the next
+        // (once the total's bounds are known, they are the closer ones).
+        const double rest = w.sum_high == HUGE_VAL ? rest_of(w) : HUGE_VAL;
         int64_t count =
             settle(target_bounds(uniform, w.running, rest, slack, w.sum_low, w.sum_high));
         // Where the tails leave the draw open, the total's bounds are worked
@@ -708,9 +711,11 @@ int64_t settle_kept(const LawCache::Law& law, int64_t total, int64_t events, int
         const int64_t count = kept_count(law, events, others, n, uniform * law.sum, start);
         return count != BEYOND ? count : past_end(law);
     }
-    double rest = 0.0;
-    if (law.go_right) rest += side_tail(law.right_weight, law.right_ratio);
-    if (law.go_left) rest += side_tail(law.left_weight, law.left_ratio);
+    // The tails bound the target only where the total's bounds are not known.
+    double rest = law.sum_high == HUGE_VAL ? 0.0 : HUGE_VAL;
+    if (law.sum_high == HUGE_VAL && law.go_right)
+        rest += side_tail(law.right_weight, law.right_ratio);
+    if (law.sum_high == HUGE_VAL && law.go_left) rest += side_tail(law.left_weight, law.left_ratio);
     const TargetBounds t = target_bounds(uniform, law.running, rest,
                                          sum_slack(kept_support(law.mode, total, events, n)),
                                          law.sum_low, law.sum_high);

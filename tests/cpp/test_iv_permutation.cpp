@@ -144,6 +144,7 @@ TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
                       tessaline::hypergeometric::invert(whole, reference))
                 << "total " << total << " events " << events << " rows " << n << " draw " << d;
         }
+        ASSERT_EQ(cache.draw(nullptr, total, events, n, 0.0), whole.mode);
         // Targets on and beside the ends of steps, where bounds of the sum
         // that did not hold would settle a draw on the wrong count.
         const std::size_t steps = whole.running.size();
@@ -166,8 +167,8 @@ TEST(LawCache, DrawsOfLawsWalkedInPartAreTheWholeLaws) {
 // walks on a copy of it (its own, or past its memory limit one set aside)
 // and leaves the law it reads as it was.
 TEST(LawCache, KeptLawsWalkedOnInAnyOrderDrawAsTheWholeLaws) {
-    const std::vector<double> order{0.5,           1.0 - 0x1p-30, 0.25, 0.999,
-                                    1.0 - 0x1p-53, 0.75,          1e-9, 0.9999999};
+    const std::vector<double> order{0.5,  1.0 - 0x1p-30, 0.25, 0.999,    1.0 - 0x1p-53,
+                                    0.75, 1e-9,          0.0,  0.9999999};
     tessaline::SplitMix64 margins(9);
     tessaline::hypergeometric::Inversion whole;
     for (int trial = 0; trial < 200; ++trial) {
