@@ -40,8 +40,8 @@ Support support(int64_t total, int64_t events, int64_t n) {
 // ln(x!) for the whole numbers x[0..LANES) (each from 16 to 2^52), for the
 // bounds of a law's total weight below: from the series of
 // ln(x!) - (x + 1/2) ln x + x, whose first term left out is below
-// 1 / (1680 x^7) < 3e-12. The logarithm is worked out
-// here, lanes side by side, to a few units of its last place: x = 2^e f with
+// 1 / (1680 x^7) < 3e-12. The logarithm is worked out here, lanes side by
+// side, to a few units of its last place: x = 2^e f with
 // f within a factor sqrt(2) of 1 (bits and exponent read off the double),
 // ln f = 2 atanh(s) with s = (f - 1) / (f + 1), |s| < 0.172, whose series
 // in s^2 < 0.03 is cut after its eleventh term (the rest below 1e-18).
@@ -374,8 +374,13 @@ double side_tail(double weight, double ratio) {
     return q < 1.0 ? weight * (q / (1.0 - q)) : HUGE_VAL;
 }
 
-// What the walk `w` may still add beyond its running sum: its tails.
-double rest_of(const Walk& w) {
+// What a walk (or the stretch a law keeps of one: the same fields) may
+// still add beyond its running sum, as far as the target's bounds need it:
+// its tails, or nothing said (infinity) once the total's bounds are known,
+// which are the closer ones.
+template <typename Walked>
+double open_tails(const Walked& w) {
+    if (w.sum_high != HUGE_VAL) return HUGE_VAL;
     double rest = 0.0;
     if (w.go_right) rest += side_tail(w.right_weight, w.right_ratio);
     if (w.go_left) rest += side_tail(w.left_weight, w.left_ratio);
@@ -605,9 +610,8 @@ int64_t LawCache::walk_on(Walk& w, const Law* law, std::size_t from, double unif
     do {
         walk_segment(w, left_, right_, before_);
         if (!w.going()) break;
-        // The ratios fall away from the mode: the last ones bound the next
-        // (once the total's bounds are known, they are the closer ones).
-        const double rest = w.sum_high == HUGE_VAL ? rest_of(w) : HUGE_VAL;
+        // The ratios fall away from the mode: the last ones bound the next.
+        const double rest = open_tails(w);
         int64_t count =
             settle(target_bounds(uniform, w.running, rest, slack, w.sum_low, w.sum_high));
         // Where the tails leave the draw open, the total's bounds are worked
@@ -711,12 +715,7 @@ int64_t settle_kept(const LawCache::Law& law, int64_t total, int64_t events, int
         const int64_t count = kept_count(law, events, others, n, uniform * law.sum, start);
         return count != BEYOND ? count : past_end(law);
     }
-    // The tails bound the target only where the total's bounds are not known.
-    double rest = law.sum_high == HUGE_VAL ? 0.0 : HUGE_VAL;
-    if (law.sum_high == HUGE_VAL && law.go_right)
-        rest += side_tail(law.right_weight, law.right_ratio);
-    if (law.sum_high == HUGE_VAL && law.go_left) rest += side_tail(law.left_weight, law.left_ratio);
-    const TargetBounds t = target_bounds(uniform, law.running, rest,
+    const TargetBounds t = target_bounds(uniform, law.running, open_tails(law),
                                          sum_slack(kept_support(law.mode, total, events, n)),
                                          law.sum_low, law.sum_high);
     const int64_t at_high = kept_count(law, events, others, n, t.high, start);
