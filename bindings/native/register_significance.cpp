@@ -21,7 +21,8 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
                              std::size_t max_draws, const b::Int64Array& checks,
                              const b::Int64Array& below, const b::Int64Array& above,
                              double sure_pvalue, uint64_t seed, bool rate_order,
-                             std::size_t threads, const py::object& observed_firsts) {
+                             std::size_t threads, const py::object& observed_firsts,
+                             tessaline::SpareThreads* spare) {
     const auto a = b::flat_view(c0), e = b::flat_view(c1);
     const auto oa = b::flat_view(outside_c0), oe = b::flat_view(outside_c1);
     if (a.size != e.size || oa.size != oe.size) {
@@ -49,6 +50,7 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
     options.seed = seed;
     options.rate_order = rate_order;
     options.threads = threads;
+    options.spare = spare;
     // The groupings a fit's own search found on these pre-bins, one per shape
     // searched: read in place of searching the observed table again.
     if (!observed_firsts.is_none()) {
@@ -91,12 +93,24 @@ py::dict iv_permutation_test(const b::Int64Array& c0, const b::Int64Array& c1,
 }  // namespace
 
 void register_significance(py::module_& m) {
+    py::class_<tessaline::SpareThreads>(
+        m, "SpareThreads",
+        "Threads a pool has left idle, lent to the permutation tests it runs (see "
+        "iv_permutation_test's spare).")
+        .def(py::init<>())
+        .def("give", &tessaline::SpareThreads::give, py::arg("count"),
+             "Counts `count` more threads idle.")
+        .def("take", &tessaline::SpareThreads::take, py::arg("most"),
+             "Takes up to `most` of the idle threads; returns how many.")
+        .def_property_readonly("idle", &tessaline::SpareThreads::idle,
+                               "Threads idle and not lent now.");
     m.def("iv_permutation_test", &iv_permutation_test, py::arg("c0"), py::arg("c1"),
           py::arg("outside_c0"), py::arg("outside_c1"), py::arg("max_bins"),
           py::arg("min_bin_share"), py::arg("min_events"), py::arg("min_non_events"),
           py::arg("trend"), py::arg("max_pvalue"), py::arg("max_draws"), py::arg("checks"),
           py::arg("below"), py::arg("above"), py::arg("sure_pvalue"), py::arg("seed"),
           py::arg("rate_order"), py::arg("threads") = 1, py::arg("observed_firsts") = py::none(),
+          py::arg("spare") = nullptr,
           "Permutation p-value of the IV of the best grouping of ordered pre-bins.");
 }
 

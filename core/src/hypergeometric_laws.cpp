@@ -421,20 +421,14 @@ Support kept_support(int64_t mode, int64_t total, int64_t events, int64_t n) {
 
 }  // namespace
 
-bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
-    drawn = 0;
-    if (n == 0 || events == 0) return true;
-    if (events == total || n == total) {
-        drawn = events == total ? n : events;
-        return true;
-    }
-    if (n > URN_ROWS) return false;
+int64_t urn_draw(int64_t total, int64_t events, int64_t n, SplitMix64& rng) {
+    int64_t drawn = 0;
     for (int64_t j = 0; j < n; ++j) {
         if (rng.below(static_cast<uint64_t>(total - j)) < static_cast<uint64_t>(events - drawn)) {
             ++drawn;
         }
     }
-    return true;
+    return drawn;
 }
 
 void build_inversion(int64_t total, int64_t events, int64_t n, std::vector<double>& weights,
@@ -797,7 +791,7 @@ void TableDeals::deal(std::size_t width) {
     SplitMix64 starts[WIDTH] = {rng_, rng_, rng_, rng_};
     for (std::size_t t = 1; t < width; ++t) {
         starts[t] = starts[t - 1];
-        for (std::size_t c = 0; c < calls_; ++c) starts[t].next();
+        starts[t].skip(calls_);
     }
     SplitMix64 rngs[WIDTH] = {starts[0], starts[1], starts[2], starts[3]};
     int64_t events[WIDTH];

@@ -27,7 +27,24 @@ constexpr int64_t URN_ROWS = 32;
 // Whether the margins or an urn settle the events among `n` rows drawn from
 // `total` rows holding `events` events, into `drawn`: up to URN_ROWS rows a
 // draw picks them one by one; past it, the caller inverts the law.
-bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn);
+// (Defined here: every group of every table asks, and most are not settled.)
+inline bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn);
+
+// The events among `n` rows picked one by one from `total` rows holding
+// `events` events.
+int64_t urn_draw(int64_t total, int64_t events, int64_t n, SplitMix64& rng);
+
+inline bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
+    drawn = 0;
+    if (n == 0 || events == 0) return true;
+    if (events == total || n == total) {
+        drawn = events == total ? n : events;
+        return true;
+    }
+    if (n > URN_ROWS) return false;
+    drawn = urn_draw(total, events, n, rng);
+    return true;
+}
 
 // One law whole: its mode, total weight and the running sums of the weights
 // from the mode outwards, right then left, each with the count it stands for.

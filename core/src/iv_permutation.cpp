@@ -19,23 +19,12 @@
 
 namespace tessaline {
 
-uint64_t SplitMix64::next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
 uint64_t SplitMix64::below(uint64_t m) {
     // Values under 2^64 mod m would make the low residues likelier.
     const uint64_t skip = (0 - m) % m;
     uint64_t r = next();
     while (r < skip) r = next();
     return r % m;
-}
-
-double SplitMix64::unit() {
-    return static_cast<double>(next() >> 11) * 0x1.0p-53;
 }
 
 namespace {
@@ -305,6 +294,19 @@ void check_observed(const IvPermutationOptions& options, std::size_t k) {
 constexpr std::size_t MAX_THREADS = 16;
 constexpr std::size_t MIN_SEGMENT = 16;
 
+// Threads borrowed from a caller's spare ones, given back when done with,
+// whatever ends the draws.
+struct Lent {
+    SpareThreads* spare = nullptr;
+    std::size_t count = 0;
+    Lent() = default;
+    Lent(const Lent&) = delete;
+    Lent& operator=(const Lent&) = delete;
+    ~Lent() {
+        if (count > 0) spare->give(count);
+    }
+};
+
 // What judging a null table reads: the table's rows (the searched pre-bins,
 // then the rows outside the search), the search's limits and the IV to reach.
 struct NullSearch {
@@ -388,22 +390,21 @@ struct SegmentsRun {
     bool whole = true;
 };
 
-// The next `count` tables from the generator `at`, split among the drawers
-// in consecutive segments, each on a thread of its own. A segment starts
+// The next `count` tables from the generator `at`, split among the first
+// `n` drawers in consecutive segments, each on a thread of its own. A segment starts
 // where the generator would stand had every table before it taken
 // `calls_per_table` calls, as tables nearly always take the same (one per
 // law, one per row of an urn); the segments from the first that did not
 // start where the one before it ended are dropped, so the draws settled are
 // exactly the ones dealt one by one, whatever the number of threads.
-SegmentsRun draw_segments(std::vector<std::unique_ptr<Drawer>>& drawers, SplitMix64 at,
-                          std::size_t calls_per_table, std::size_t count) {
-    const std::size_t n = drawers.size();
+SegmentsRun draw_segments(std::vector<std::unique_ptr<Drawer>>& drawers, std::size_t n,
+                          SplitMix64 at, std::size_t calls_per_table, std::size_t count) {
     std::vector<std::size_t> sizes(n, count / n);
     for (std::size_t j = 0; j < count % n; ++j) ++sizes[j];
     std::vector<SplitMix64> starts(n, at);
     for (std::size_t j = 1; j < n; ++j) {
         starts[j] = starts[j - 1];
-        for (std::size_t c = 0; c < sizes[j - 1] * calls_per_table; ++c) starts[j].next();
+        starts[j].skip(sizes[j - 1] * calls_per_table);
     }
     for_each_column_on_threads(n, n, [&](std::size_t j) {
         Drawer& d = *drawers[j];
@@ -533,21 +534,32 @@ IvPermutationTest iv_permutation_test(const int64_t* c0, const int64_t* c1, std:
         const std::size_t stop = check < options.checks.size()
                                      ? std::min(options.checks[check], options.max_draws)
                                      : options.max_draws;
-        if (n_threads < 2 || check == serial_check || stop - test.draws < n_threads * MIN_SEGMENT) {
+        const std::size_t left = stop - test.draws;
+        // A test drawing alone borrows the threads its caller left idle, for
+        // the draws up to its next checkpoint (each thread at least a
+        // segment's worth).
+        Lent lent;
+        if (n_threads < 2 && options.spare != nullptr && check != serial_check &&
+            left >= 2 * MIN_SEGMENT && options.spare->idle() > 0) {
+            lent.spare = options.spare;
+            lent.count = options.spare->take(std::min(MAX_THREADS, left / MIN_SEGMENT) - 1);
+        }
+        const std::size_t n_now = n_threads + lent.count;
+        if (n_now < 2 || check == serial_check || left < n_now * MIN_SEGMENT) {
             serial.deals.next(serial.drawn);
             ++test.draws;
             if (serial.judge.reached(serial.drawn)) ++test.exceedances;
             calls_per_table = serial.deals.last_calls();
             continue;
         }
-        while (drawers.size() < n_threads) {
+        while (drawers.size() < n_now) {
             drawers.push_back(
                 std::make_unique<Drawer>(search, events, SplitMix64(options.seed),
-                                         hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_threads));
+                                         hypergeometric::LawCache::DEFAULT_MAX_LAWS / n_now));
             drawers.back()->deals.share(&serial.deals.cache());
         }
         const SegmentsRun run =
-            draw_segments(drawers, serial.deals.generator(), calls_per_table, stop - test.draws);
+            draw_segments(drawers, n_now, serial.deals.generator(), calls_per_table, left);
         test.draws += run.draws;
         test.exceedances += run.exceedances;
         calls_per_table = run.last_calls;

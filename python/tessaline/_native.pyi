@@ -353,6 +353,14 @@ def continuous_binnings(
     max_pvalue: float = 1.0,
     sum_sq_dev: npt.ArrayLike = ...,
 ) -> list[dict[str, Any]]: ...
+
+class SpareThreads:
+    def __init__(self) -> None: ...
+    def give(self, count: int) -> None: ...
+    def take(self, most: int) -> int: ...
+    @property
+    def idle(self) -> int: ...
+
 def iv_permutation_test(
     c0: npt.ArrayLike,
     c1: npt.ArrayLike,
@@ -373,4 +381,5 @@ def iv_permutation_test(
     rate_order: bool,
     threads: int = 1,
     observed_firsts: list[npt.ArrayLike] | None = None,
+    spare: SpareThreads | None = None,
 ) -> dict[str, Any]: ...

@@ -37,11 +37,11 @@ from ._binning.optimal import (
 )
 from ._binning.options import OPTION_CHECKS, check_named
 from ._binning.rare import RARE_PVALUE, rare_groups
-from ._binning.significance import column_test
+from ._binning.significance import TestThreads, column_test
 from ._binning.special import checked_special_values
 from ._binning.weights import NO_PERCENTILE, rows_as_weights
 from ._continuous_table_binning import ContinuousTableBinning
-from ._core import categories, checks, frames, printing, target, threads
+from ._core import categories, checks, frames, native, printing, target, threads
 from ._core.arrays import FloatArray, Labels, as_float_array, target_labels
 from ._core.progress import progress_bar
 from ._formats import document, pmml, sql
@@ -690,7 +690,7 @@ class TableBinning(TableBinningBase):
         )
 
     def column_plan(
-        self, name: str, categorical: bool, test_threads: int | None = None
+        self, name: str, categorical: bool, test_threads: TestThreads | None = None
     ) -> tuple[str, dict[str, Any]]:
         """The builder (a key of `ROW_BUILDERS` and `COUNT_BUILDERS`) and its
         options for the column `name`, binned as categories when `categorical`;
@@ -711,7 +711,9 @@ class TableBinning(TableBinningBase):
                     self.random_state,
                     name,
                     self.max_iv_pvalue,
-                    threads.thread_count(self.n_jobs) if test_threads is None else test_threads,
+                    TestThreads(threads.thread_count(self.n_jobs))
+                    if test_threads is None
+                    else test_threads,
                 )
             }
             if self.max_iv_pvalue is not None and method == "optimal"
@@ -732,12 +734,16 @@ class TableBinning(TableBinningBase):
             return method, {**common, **search}
         return method, {**common, "n_bins": o["n_bins"]}
 
-    def _test_threads(self, n_columns: int) -> int:
+    def _test_threads(self, n_columns: int) -> TestThreads:
         """The threads each column's test of significance draws on when
         `n_columns` columns are binned side by side on the fit's threads:
         together they take those threads and no more (a test on every thread
-        of a pool already using every thread only makes them take turns)."""
-        return max(1, threads.thread_count(self.n_jobs) // max(1, n_columns))
+        of a pool already using every thread only makes them take turns),
+        and a test on one of them draws on those the pool leaves idle too
+        once its columns run out (the pool lends them to `spare`)."""
+        n_threads = threads.thread_count(self.n_jobs)
+        count = max(1, n_threads // max(1, n_columns))
+        return TestThreads(count, native.spare_threads() if n_threads > 1 else None)
 
     def _table_or_reason(
         self, build: Callable[[], tuple[Any, Callable[[Any], BinningTable], str]]
@@ -763,7 +769,7 @@ class TableBinning(TableBinningBase):
         on_column: Callable[[str], None] | None = None,
         weights: checks.CheckedWeights | None = None,
         labels: Labels | None = None,
-        test_threads: int | None = None,
+        test_threads: TestThreads | None = None,
     ) -> BinningTable | str:
         """One column's table from its rows, each column converted once;
         with `weights` (checked once for every column), each row counted by
@@ -838,13 +844,15 @@ class TableBinning(TableBinningBase):
 
         def finish(planned: list[PlannedColumn]) -> None:
             if self.max_iv_pvalue is not None and n_threads > 1:
-                results.extend(self._tested_apart(planned, flags, done, n_threads))
+                results.extend(
+                    self._tested_apart(planned, flags, done, n_threads, test_threads.spare)
+                )
                 return
             tasks: list[Callable[[], BinningTable | str]] = [
                 functools.partial(self._finished, p, flags, done) for p in planned
             ]
             results.extend(
-                threads.run_in_threads(tasks, self.n_jobs)
+                threads.run_in_threads(tasks, self.n_jobs, test_threads.spare)
                 if self.max_iv_pvalue is not None
                 else [task() for task in tasks]
             )
@@ -855,7 +863,9 @@ class TableBinning(TableBinningBase):
             planning = (
                 self._planned_here(n, columns[n], flags, labels, test_threads) for n in names
             )
-            return self._tested_apart(planning, flags, done, n_threads, count=True)
+            return self._tested_apart(
+                planning, flags, done, n_threads, test_threads.spare, count=True
+            )
         if len(parts) == 1:
             planned = planned_part(parts[0])
             _count_planned(planned, n_threads)
@@ -879,7 +889,7 @@ class TableBinning(TableBinningBase):
         return results
 
     def _planned(
-        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: int
+        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: TestThreads
     ) -> PlannedColumn:
         """The column `name` read, converted and planned for its builder (its
         test drawing on `test_threads`), or why it cannot be binned (an error,
@@ -912,6 +922,7 @@ class TableBinning(TableBinningBase):
         flags: FloatArray,
         done: Callable[[str], None],
         n_threads: int,
+        spare: Any = None,
         count: bool = False,
     ) -> list[BinningTable | str]:
         """The tables of planned columns whose IV the fit tests (counted
@@ -924,17 +935,24 @@ class TableBinning(TableBinningBase):
         threads, each as soon as it is planned (or, given what plans it,
         planned there too), ahead of the tests."""
         pool = ThreadPoolExecutor(max_workers=n_threads, thread_name_prefix="tessaline")
+        # Once every column is given, the workers left without one draw for
+        # the tests still running (see `threads.IdleLending`).
+        lending = threads.IdleLending(n_threads, spare)
         whole: dict[int, Future[BinningTable | str]] = {}
         tests: dict[int, Future[Mapping[str, Any]]] = {}
         try:
             planned: list[PlannedColumn | None] = []
             for item in planning:
                 if not isinstance(item, PlannedColumn):
-                    whole[len(planned)] = pool.submit(self._plan_finished, item, flags, done)
+                    whole[len(planned)] = pool.submit(
+                        lending.task(functools.partial(self._plan_finished, item, flags, done))
+                    )
                     planned.append(None)
                     continue
                 if item.searched is None:
-                    whole[len(planned)] = pool.submit(self._finished, item, flags, done)
+                    whole[len(planned)] = pool.submit(
+                        lending.task(functools.partial(self._finished, item, flags, done))
+                    )
                 planned.append(item)
             if count:
                 _count_planned([p for p in planned if p is not None], n_threads)
@@ -943,10 +961,17 @@ class TableBinning(TableBinningBase):
                     continue
                 if _tested_before_table(p) and p.searched is not None:
                     tests[i] = pool.submit(
-                        searched_significance, p.column, flags, p.searched, **p.options
+                        lending.task(
+                            functools.partial(
+                                searched_significance, p.column, flags, p.searched, **p.options
+                            )
+                        )
                     )
                 else:
-                    whole[i] = pool.submit(self._finished, p, flags, done)
+                    whole[i] = pool.submit(
+                        lending.task(functools.partial(self._finished, p, flags, done))
+                    )
+            lending.close()
             # In the columns' order, so the first column that fails raises.
             results: list[BinningTable | str] = []
             for i, p in enumerate(planned):
@@ -962,9 +987,10 @@ class TableBinning(TableBinningBase):
             raise
         finally:
             pool.shutdown(wait=True, cancel_futures=True)
+            lending.end()
 
     def _planned_here(
-        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: int
+        self, name: str, values: Any, flags: FloatArray, labels: Labels, test_threads: TestThreads
     ) -> PlannedColumn | Callable[[], PlannedColumn]:
         """The column `name` planned on this thread, or for categories (not
         counted with the others, their text hashed as they are read) what
@@ -1063,7 +1089,7 @@ class TableBinning(TableBinningBase):
         return self.tables[name]
 
     def _from_counts(
-        self, name: str, given: ColumnCounts | CountedOnCall, test_threads: int
+        self, name: str, given: ColumnCounts | CountedOnCall, test_threads: TestThreads
     ) -> BinningTable | str:
         """One column's table from its merged counts, or from the call that
         counts them (made here, on the thread that bins the column); its test
@@ -1152,6 +1178,7 @@ class TableBinning(TableBinningBase):
                         for n, v in columns.items()
                     ],
                     self.n_jobs,
+                    test_threads.spare,
                 )
             )
         finally:
@@ -1193,7 +1220,7 @@ class TableBinning(TableBinningBase):
             functools.partial(self._from_counts, n, c, test_threads) for n, c in counts.items()
         ]
         results: dict[str, BinningTable | str] = dict(
-            zip(counts, threads.run_in_threads(tasks, self.n_jobs))
+            zip(counts, threads.run_in_threads(tasks, self.n_jobs, test_threads.spare))
         )
         results.update(skipped or {})
         if order is not None:

@@ -305,6 +305,22 @@ TEST_P(IvPermutationThreads, SameDrawsForAnyNumberOfThreads) {
             EXPECT_EQ(split.exceedances, serial.exceedances) << seed << " " << threads;
             EXPECT_EQ(split.pvalue, serial.pvalue) << seed << " " << threads;
         }
+        // A test on one thread that borrows the threads its caller left idle
+        // gives them all back.
+        for (std::size_t idle : {1, 8}) {
+            tessaline::SpareThreads spare;
+            spare.give(idle);
+            options.threads = 1;
+            options.spare = &spare;
+            const auto lent = tessaline::iv_permutation_test(
+                c.c0.data(), c.c1.data(), c.c0.size(), outside_c0, outside_c1, 1, limits, options);
+            options.spare = nullptr;
+            EXPECT_EQ(lent.draws, serial.draws) << seed << " " << idle;
+            EXPECT_EQ(lent.exceedances, serial.exceedances) << seed << " " << idle;
+            EXPECT_EQ(lent.pvalue, serial.pvalue) << seed << " " << idle;
+            EXPECT_GT(spare.taken(), 0u) << seed << " " << idle;
+            EXPECT_EQ(spare.idle(), idle) << seed << " " << idle;
+        }
     }
 }
 

@@ -526,13 +526,14 @@ def test_tests_of_columns_binned_side_by_side_share_the_fit_threads(
     route, names, threads_per_test, monkeypatch
 ):
     # Columns binned side by side on the fit's threads each test on their
-    # share of them: a test on every thread of a pool already using every
-    # thread only makes the threads take turns.
+    # share of them (a test on every thread of a pool already using every
+    # thread only makes the threads take turns), and on the threads the pool
+    # leaves idle once its columns run out.
     module = sys.modules[tl.TableBinning.__module__]
     drawn_on, column_test = [], module.column_test
 
     def recorded(*args):
-        drawn_on.append(args[-1])
+        drawn_on.append((args[-1].count, type(args[-1].spare).__name__))
         return column_test(*args)
 
     monkeypatch.setattr(module, "column_test", recorded)
@@ -546,4 +547,4 @@ def test_tests_of_columns_binned_side_by_side_share_the_fit_threads(
     else:
         binning.partial_fit(data, bad)
         binning.tables  # noqa: B018 - the read of the batches fits the columns
-    assert drawn_on and set(drawn_on) == {threads_per_test}
+    assert drawn_on and set(drawn_on) == {(threads_per_test, "SpareThreads")}

@@ -5,6 +5,7 @@
 #ifndef TESSALINE_TESSALINE_HPP
 #define TESSALINE_TESSALINE_HPP
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -504,16 +505,26 @@ TESSALINE_API GridRectangles grid_rectangles(const double* c0, const double* c1,
 
 // A fixed 64-bit generator (splitmix64), so that a seed gives the same draws
 // on every platform and standard library.
+// Defined here: a permutation test calls it once a draw, millions of times.
 class SplitMix64 {
   public:
     explicit SplitMix64(uint64_t seed) : state_(seed) {}
-    uint64_t next();
+    uint64_t next() {
+        uint64_t z = (state_ += GAMMA);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
     // Uniform in [0, m), exactly (by rejection), for m > 0.
     uint64_t below(uint64_t m);
     // Uniform in [0, 1) with 53 random bits.
-    double unit();
+    double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+    // Where `calls` calls of next() leave it: each adds GAMMA to the state
+    // (modulo 2^64), whatever it returns.
+    void skip(uint64_t calls) { state_ += calls * GAMMA; }
 
   private:
+    static constexpr uint64_t GAMMA = 0x9E3779B97F4A7C15ULL;
     uint64_t state_;
 };
 
@@ -522,6 +533,32 @@ class SplitMix64 {
 // group, the hypergeometric count of the events left among the rows left.
 TESSALINE_API std::vector<int64_t> hypergeometric_table(const int64_t* rows, std::size_t k,
                                                         int64_t events, SplitMix64& rng);
+
+// Threads a caller's pool has left idle (its tasks run out), lent to the
+// permutation tests still running there: a test drawing on one thread
+// borrows them for the draws up to its next checkpoint, then gives them
+// back, so that a pool's last long test does not draw alone while the
+// other threads wait. Shared between threads: every call is atomic.
+class SpareThreads {
+  public:
+    // `count` more threads idle.
+    void give(std::size_t count) { idle_.fetch_add(count); }
+    // Up to `most` of the idle threads, taken; 0 when none is.
+    std::size_t take(std::size_t most) {
+        std::size_t idle = idle_.load();
+        while (idle > 0 && !idle_.compare_exchange_weak(idle, idle - (idle < most ? idle : most))) {
+        }
+        const std::size_t taken = idle < most ? idle : most;
+        taken_.fetch_add(taken, std::memory_order_relaxed);
+        return taken;
+    }
+    std::size_t idle() const { return idle_.load(std::memory_order_relaxed); }
+    // Threads taken so far, in all.
+    std::size_t taken() const { return taken_.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<std::size_t> idle_{0}, taken_{0};
+};
 
 struct IvPermutationOptions {
     std::size_t max_draws = 199;
@@ -542,6 +579,9 @@ struct IvPermutationOptions {
     // Threads a long test's draws may be dealt and searched on; the result is
     // the same for any number.
     std::size_t threads = 1;
+    // Where a test drawing on one thread may borrow idle threads (none: it
+    // draws on `threads`); the result is the same.
+    SpareThreads* spare = nullptr;
     // The groupings the same search already found on the observed table (a
     // fit's own), read in place of searching it again: one per shape searched
     // (ascending, descending, peak and valley with all_shapes, else the one

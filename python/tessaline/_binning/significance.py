@@ -72,21 +72,35 @@ SURE_SHARE = 1e-3
 class IvTest:
     """The permutation test a search runs: at most `draws` tables, from the
     generator's `seed`, at the `level` the selection reads, which decides
-    when the draws may stop, dealt and searched on up to `threads` threads
-    (the result is the same for any number)."""
+    when the draws may stop, dealt and searched on up to `threads` threads,
+    and on one thread on those its pool leaves idle (`spare`, a
+    `SpareThreads` of the pool) too; the result is the same for any number."""
 
     draws: int
     seed: int
     level: float = 1.0
     threads: int = 1
+    spare: Any = None
 
 
-def column_test(draws: int, random_state: int, name: str, level: float, threads: int = 1) -> IvTest:
+@dataclass(frozen=True)
+class TestThreads:
+    """The threads the test of a column binned beside others draws on:
+    `count` of its own, and those its pool leaves idle (`spare`, lent by
+    `tessaline._core.threads.run_in_threads`)."""
+
+    count: int = 1
+    spare: Any = None
+
+
+def column_test(
+    draws: int, random_state: int, name: str, level: float, threads: TestThreads = TestThreads()
+) -> IvTest:
     """The test of the column `name` at `level`: its own seed, from
     `random_state` and the name, so a column's draws do not depend on the
-    other columns; a long one's draws go to `threads` threads."""
+    other columns; a long one's draws go to `threads`."""
     seed = (random_state << 32 ^ zlib.crc32(name.encode())) % 2**64
-    return IvTest(draws, seed, level, threads)
+    return IvTest(draws, seed, level, threads.count, threads.spare)
 
 
 def iv_significance(
@@ -135,6 +149,7 @@ def iv_significance(
         seed=test.seed,
         rate_order=rate_order,
         threads=test.threads,
+        spare=test.spare,
         observed_firsts=None
         if observed_firsts is None
         else [np.asarray(f, dtype=np.int64) for f in observed_firsts],

@@ -929,6 +929,12 @@ def read_held_columns(
 
 
 # -- significance of a searched grouping ---------------------------------------------
+def spare_threads() -> Any:
+    """A count of the threads a pool leaves idle, which the permutation tests
+    it runs may borrow (`iv_permutation_test`'s `spare`)."""
+    return _native.SpareThreads()
+
+
 def iv_permutation_test(
     c0: npt.ArrayLike,
     c1: npt.ArrayLike,
