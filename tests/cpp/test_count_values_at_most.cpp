@@ -35,6 +35,30 @@ TEST_P(CountAtMost, EqualsTheSortedCountUpToItsLimit) {
     }
 }
 
+// The table grows as values come: doubling where values repeat before new
+// ones come (each value's rows together here), at once where most rows hold
+// new ones.
+TEST(CountAtMostGrowing, EqualsTheSortedCountAsTheTableGrows) {
+    for (const std::size_t repeats : {std::size_t{2}, std::size_t{10}}) {
+        std::vector<double> x;
+        std::vector<int32_t> y;
+        for (std::size_t i = 0; i < 30000; ++i) {
+            x.push_back(static_cast<double>(i / repeats) * 0.5);
+            y.push_back(static_cast<int32_t>(i % 3 == 0));
+        }
+        const ValueCounts sorted = count_values(x.data(), y.data(), x.size());
+        const std::size_t d = sorted.value.size();
+        for (std::size_t limit : {d - 1, d, 4 * d}) {
+            const auto counted = count_values_at_most(x.data(), y.data(), x.size(), limit);
+            ASSERT_EQ(counted.has_value(), d <= limit) << repeats << " " << limit;
+            if (counted) {
+                EXPECT_EQ(digest(counted->value, counted->c0, counted->c1),
+                          digest(sorted.value, sorted.c0, sorted.c1));
+            }
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Samples, CountAtMost,
                          ::testing::Combine(::testing::Values(uint64_t{1}, uint64_t{2}),
                                             ::testing::Values(std::size_t{0}, std::size_t{1},
