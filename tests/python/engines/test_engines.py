@@ -244,6 +244,17 @@ def test_streamed_blocks_are_gathered_in_order_into_batches_of_the_rows_asked(si
         np.testing.assert_array_equal(column, sign * values)
 
 
+def test_arrow_columns_of_several_chunks_are_read_whole_into_kept_room():
+    pa = pytest.importorskip("pyarrow")
+    room = engines._stream._Room()
+    for parts in ([[1.5, None], [2.0], [-np.inf, 4.0, 5.0]], [[7.0], [8.0, 9.0]], [[3.0, 1.0]]):
+        column = pa.chunked_array(parts, type=pa.float64())
+        with room.doubles(column) as x:
+            # Nulls read as NaN, as Arrow reads them; the second column is
+            # written over the first one's room, the third (one chunk) read in place.
+            np.testing.assert_array_equal(x, np.asarray(column, dtype=np.float64))
+
+
 @pytest.mark.parametrize(
     "dialect, settings",
     [
