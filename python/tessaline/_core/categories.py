@@ -159,13 +159,15 @@ def encode(values: Any) -> Encoded:
     if isinstance(values, np.ma.MaskedArray):
         return _encode_numpy(np.ma.getdata(values), np.ravel(np.ma.getmaskarray(values)))
     cat = getattr(values, "cat", None)
-    if cat is not None and hasattr(cat, "codes") and hasattr(cat, "categories"):
+    if cat is not None:
         # A pandas category column: its codes already number its categories,
-        # read from the Categorical behind it (no Series is built for them).
+        # read from the Categorical behind it (the accessor's codes are a
+        # Series built on every read, asked for only where that is missing).
         held: Any = getattr(values, "array", None)
         if not (hasattr(held, "codes") and hasattr(held, "categories")):
-            held = cat
-        return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
+            held = cat if hasattr(cat, "codes") and hasattr(cat, "categories") else None
+        if held is not None:
+            return _by_name(np.asarray(held.codes, dtype=np.int64), held.categories.tolist())
     if hasattr(values, "dictionary_encode"):
         # pyarrow Array or ChunkedArray.
         return _encode_arrow(values)

@@ -37,6 +37,27 @@ def test_counts_merged_from_batches_are_those_of_all_the_rows(monkeypatch, weigh
             np.testing.assert_array_equal(a.sums(), b.sums())
 
 
+@pytest.mark.parametrize("unknown", [0.0, 0.05], ids=["targets known", "some unknown"])
+def test_categories_counted_by_batch_are_those_of_all_the_rows(unknown):
+    # Batches whose targets are all known are counted in one pass of the
+    # core, the others by NumPy: both as the rows of all batches together.
+    rng = np.random.default_rng(3)
+    names = ["a", "b", "c", "d"]
+    codes = rng.integers(-1, len(names), 2000).astype(np.int32)
+    codes[codes == 2] = 3  # a name no row holds
+    flags = (rng.random(codes.size) < 0.3).astype(np.float64)
+    flags[rng.random(codes.size) < unknown] = np.nan
+    column = tl._core.categories.Encoded(codes, names)
+    kept = batches.Batches(["g"])
+    for part in np.array_split(np.arange(codes.size), 9):
+        kept.add({"g": tl._core.categories.Encoded(codes[part], names)}, flags[part], None, 1)
+    merged = kept.merged_groups(1)["g"]
+    whole = batches.batch_groups(column, flags)
+    assert merged.keys.tolist() == whole.keys.tolist() == [None, "a", "b", "d"]
+    for name in ("rows", "known", "ones"):
+        np.testing.assert_array_equal(getattr(merged, name), getattr(whole, name))
+
+
 def test_rows_held_between_batches_are_not_the_callers():
     # The caller may reuse its arrays for the next batch: what was held must not change.
     x, flags, _ = rows(3)
