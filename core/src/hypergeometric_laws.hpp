@@ -24,16 +24,14 @@ namespace tessaline::hypergeometric {
 // inverts the distribution.
 constexpr int64_t URN_ROWS = 32;
 
-// Whether the margins or an urn settle the events among `n` rows drawn from
-// `total` rows holding `events` events, into `drawn`: up to URN_ROWS rows a
-// draw picks them one by one; past it, the caller inverts the law.
-// (Defined here: every group of every table asks, and most are not settled.)
-inline bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn);
-
 // The events among `n` rows picked one by one from `total` rows holding
 // `events` events.
 int64_t urn_draw(int64_t total, int64_t events, int64_t n, SplitMix64& rng);
 
+// Whether the margins or an urn settle the events among `n` rows drawn from
+// `total` rows holding `events` events, into `drawn`: up to URN_ROWS rows a
+// draw picks them one by one; past it, the caller inverts the law. Defined
+// here: every group of every table asks, and most are not settled.
 inline bool settled(int64_t total, int64_t events, int64_t n, SplitMix64& rng, int64_t& drawn) {
     drawn = 0;
     if (n == 0 || events == 0) return true;

@@ -391,10 +391,10 @@ struct SegmentsRun {
 };
 
 // The next `count` tables from the generator `at`, split among the first
-// `n` drawers in consecutive segments, each on a thread of its own. A segment starts
-// where the generator would stand had every table before it taken
-// `calls_per_table` calls, as tables nearly always take the same (one per
-// law, one per row of an urn); the segments from the first that did not
+// `n` drawers in consecutive segments, each on a thread of its own. A
+// segment starts where the generator would stand had every table before it
+// taken `calls_per_table` calls, as tables nearly always take the same (one
+// per law, one per row of an urn); the segments from the first that did not
 // start where the one before it ended are dropped, so the draws settled are
 // exactly the ones dealt one by one, whatever the number of threads.
 SegmentsRun draw_segments(std::vector<std::unique_ptr<Drawer>>& drawers, std::size_t n,
