@@ -945,13 +945,13 @@ class TableBinning(TableBinningBase):
             for item in planning:
                 if not isinstance(item, PlannedColumn):
                     whole[len(planned)] = pool.submit(
-                        lending.task(functools.partial(self._plan_finished, item, flags, done))
+                        lending.task(self._plan_finished, item, flags, done)
                     )
                     planned.append(None)
                     continue
                 if item.searched is None:
                     whole[len(planned)] = pool.submit(
-                        lending.task(functools.partial(self._finished, item, flags, done))
+                        lending.task(self._finished, item, flags, done)
                     )
                 planned.append(item)
             if count:
@@ -962,15 +962,11 @@ class TableBinning(TableBinningBase):
                 if _tested_before_table(p) and p.searched is not None:
                     tests[i] = pool.submit(
                         lending.task(
-                            functools.partial(
-                                searched_significance, p.column, flags, p.searched, **p.options
-                            )
+                            searched_significance, p.column, flags, p.searched, **p.options
                         )
                     )
                 else:
-                    whole[i] = pool.submit(
-                        lending.task(functools.partial(self._finished, p, flags, done))
-                    )
+                    whole[i] = pool.submit(lending.task(self._finished, p, flags, done))
             lending.close()
             # In the columns' order, so the first column that fails raises.
             results: list[BinningTable | str] = []

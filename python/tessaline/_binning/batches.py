@@ -144,15 +144,7 @@ def _category_batch(column: categories.Encoded, kinds: Counts) -> Groups:
     kind *= 3
     kind += kinds
     by_kind = np.bincount(kind, minlength=3 * (len(column.names) + 1)).reshape(-1, 3)
-    rows = by_kind.sum(axis=1)
-    present = np.flatnonzero(rows)
-    names = np.array([None, *column.names], dtype=object)
-    return Groups(
-        names[present],
-        rows[present],
-        by_kind[present, 1] + by_kind[present, 2],
-        by_kind[present, 2].copy(),
-    )
+    return _named_groups(column, by_kind.sum(axis=1), by_kind[:, 1] + by_kind[:, 2], by_kind[:, 2])
 
 
 def _known_category_batch(column: categories.Encoded, flags: FloatArray) -> Groups:
@@ -162,9 +154,15 @@ def _known_category_batch(column: categories.Encoded, flags: FloatArray) -> Grou
     counted = native.count_categories(column.codes, flags, len(column.names))
     ones = np.concatenate(([counted["missing_c1"]], counted["c1"])).astype(np.int64)
     rows = np.concatenate(([counted["missing_c0"]], counted["c0"])).astype(np.int64) + ones
+    return _named_groups(column, rows, rows, ones)
+
+
+def _named_groups(column: categories.Encoded, rows: Counts, known: Counts, ones: Counts) -> Groups:
+    """The groups of the names a batch holds rows of (None, the missing
+    name, first), from counts per name in that order."""
     present = np.flatnonzero(rows)
     names = np.array([None, *column.names], dtype=object)
-    return Groups(names[present], rows[present], rows[present], ones[present])
+    return Groups(names[present], rows[present], known[present], ones[present])
 
 
 def _numeric_batch(xs: FloatArray, flags: FloatArray) -> Groups:

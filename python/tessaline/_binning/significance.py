@@ -69,28 +69,26 @@ SURE_SHARE = 1e-3
 
 
 @dataclass(frozen=True)
-class IvTest:
-    """The permutation test a search runs: at most `draws` tables, from the
-    generator's `seed`, at the `level` the selection reads, which decides
-    when the draws may stop, dealt and searched on up to `threads` threads,
-    and on one thread on those its pool leaves idle (`spare`, a
-    `SpareThreads` of the pool) too; the result is the same for any number."""
+class TestThreads:
+    """The threads a test draws on: `count` of its own, and, drawing on one,
+    those its pool leaves idle (`spare`, a `SpareThreads` the pool lends to:
+    `tessaline._core.threads.run_in_threads`); the result is the same for
+    any number."""
 
-    draws: int
-    seed: int
-    level: float = 1.0
-    threads: int = 1
+    count: int = 1
     spare: Any = None
 
 
 @dataclass(frozen=True)
-class TestThreads:
-    """The threads the test of a column binned beside others draws on:
-    `count` of its own, and those its pool leaves idle (`spare`, lent by
-    `tessaline._core.threads.run_in_threads`)."""
+class IvTest:
+    """The permutation test a search runs: at most `draws` tables, from the
+    generator's `seed`, at the `level` the selection reads, which decides
+    when the draws may stop, dealt and searched on `threads`."""
 
-    count: int = 1
-    spare: Any = None
+    draws: int
+    seed: int
+    level: float = 1.0
+    threads: TestThreads = TestThreads()
 
 
 def column_test(
@@ -100,7 +98,7 @@ def column_test(
     `random_state` and the name, so a column's draws do not depend on the
     other columns; a long one's draws go to `threads`."""
     seed = (random_state << 32 ^ zlib.crc32(name.encode())) % 2**64
-    return IvTest(draws, seed, level, threads.count, threads.spare)
+    return IvTest(draws, seed, level, threads)
 
 
 def iv_significance(
@@ -148,8 +146,8 @@ def iv_significance(
         sure_pvalue=SURE_SHARE * test.level,
         seed=test.seed,
         rate_order=rate_order,
-        threads=test.threads,
-        spare=test.spare,
+        threads=test.threads.count,
+        spare=test.threads.spare,
         observed_firsts=None
         if observed_firsts is None
         else [np.asarray(f, dtype=np.int64) for f in observed_firsts],

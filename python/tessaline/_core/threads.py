@@ -39,14 +39,14 @@ class IdleLending:
         self._left = self._lent = 0
         self._closed = False
 
-    def task(self, work: Callable[[], T]) -> Callable[[], T]:
-        """`work`, counted until it ends."""
+    def task(self, work: Callable[..., T], *args: Any, **kwargs: Any) -> Callable[[], T]:
+        """`work(*args, **kwargs)`, counted until it ends."""
         with self._lock:
             self._left += 1
 
         def counted() -> T:
             try:
-                return work()
+                return work(*args, **kwargs)
             finally:
                 with self._lock:
                     self._left -= 1
