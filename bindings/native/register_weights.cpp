@@ -354,7 +354,12 @@ void register_weights(py::module_& m) {
     // Made only by weight_kinds, from weights it has read: a call trusts them.
     py::class_<tessaline::WeightKinds>(m, "WeightKinds",
                                        "The kinds of a set of weights, read once for many "
-                                       "columns of the same rows.");
+                                       "columns of the same rows.")
+        .def_readonly("all_ones", &tessaline::WeightKinds::all_ones, "Whether every weight is 1.")
+        .def_readonly("least", &tessaline::WeightKinds::least,
+                      "The least weight above 0 (infinity where none is).")
+        .def_readonly("most", &tessaline::WeightKinds::most, "The largest weight.")
+        .def_readonly("zeros", &tessaline::WeightKinds::zeros, "Whether some weight is 0.");
     m.def(
         "weight_kinds",
         [](const b::DoubleArray& weights) {

@@ -194,6 +194,7 @@ TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, st
     Masks4 refused = {};
     Masks4 not_one = {};
     Masks4 fraction = {};
+    Masks4 zeros = {};
     Doubles4 totals = zero;
     const double kInf = std::numeric_limits<double>::infinity();
     Doubles4 least = {kInf, kInf, kInf, kInf};
@@ -206,6 +207,7 @@ TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, st
         refused |= ~((magnitude <= kLargest) & (v >= zero));
         not_one |= v != 1.0;
         fraction |= (v < kTwo52) & (((v + kTwo52) - kTwo52) != v);
+        zeros |= v == zero;
         totals += v;
         least = ((v > zero) & (v < least)) ? v : least;
         most = v > most ? v : most;
@@ -213,10 +215,12 @@ TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, st
     bool any_refused = false;
     bool ones = true;
     bool whole = true;
+    bool any_zero = false;
     for (int l = 0; l < 4; ++l) {
         any_refused |= refused[l] != 0;
         ones &= not_one[l] == 0;
         whole &= fraction[l] == 0;
+        any_zero |= zeros[l] != 0;
     }
     double total = (totals[0] + totals[1]) + (totals[2] + totals[3]);
     double lightest = std::min(std::min(least[0], least[1]), std::min(least[2], least[3]));
@@ -228,11 +232,13 @@ TESSALINE_VECTOR_BODY WeightPass weight_kinds_in_lanes_plain(const double* w, st
         any_refused |= !(is_finite(wi) && wi >= 0.0);
         ones &= wi == 1.0;
         whole &= wi >= kTwo52 || (wi + kTwo52) - kTwo52 == wi;
+        any_zero |= wi == 0.0;
         total += wi;
     }
     if (any_refused) return WeightPass{WeightKinds{}, true};
-    return WeightPass{WeightKinds{ones, whole && total < 9007199254740992.0, lightest, heaviest},
-                      false};
+    return WeightPass{
+        WeightKinds{ones, whole && total < 9007199254740992.0, lightest, heaviest, any_zero},
+        false};
 }
 TESSALINE_VECTOR_VARIANTS(WeightPass, weight_kinds_in_lanes, (const double* w, std::size_t n),
                           (w, n))
@@ -454,61 +460,80 @@ constexpr uint64_t kEndKey = ~uint64_t{0};
 #define TESSALINE_UNROLL_RANGES _Pragma("GCC unroll 8")
 #endif
 
+// The least of N keys, N known to the compiler, which unrolls the pairs.
+template <std::size_t N>
+inline uint64_t least_key(const uint64_t* keys) {
+    if constexpr (N == 1) {
+        return keys[0];
+    } else {
+        return std::min(least_key<N / 2>(keys), least_key<N - N / 2>(keys + N / 2));
+    }
+}
+
 // The groups of N ranges of rows filed by class and weight, appended to
 // `counts` and `index` through `block`: at_start[r] the first key of range
 // r, each range sorted and closed by kEndKey, `level[r]` the weight of its
 // rows and `event[r]` their class. N is known to the compiler, which keeps
-// the cursors in registers.
-template <std::size_t N>
+// the cursors and each range's next key in registers.
+template <std::size_t N, bool kEveryRange>
 void merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
                   WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index) {
     const double* at[N];
+    uint64_t head[N];
     // Each range's weight as the weight of class 0 and of class 1 (0 for the other).
     int64_t of_zeros[N];
     int64_t of_ones[N];
-    uint64_t least = kEndKey;
     for (std::size_t r = 0; r < N; ++r) {
         at[r] = at_start[r];
+        head[r] = load_key(at[r]);
         of_zeros[r] = event[r] ? 0 : level[r];
         of_ones[r] = event[r] ? level[r] : 0;
-        least = std::min(least, load_key(at[r]));
     }
+    // Where every range of the levels 1 to N / 2 holds rows, range r is of
+    // level r / 2 + 1 and class r % 2: constants once the loop is unrolled,
+    // which frees the registers the weights would take.
+    const auto zeros_of = [&](std::size_t r) {
+        return kEveryRange ? (r % 2 == 0 ? static_cast<int64_t>(r / 2 + 1) : 0) : of_zeros[r];
+    };
+    const auto ones_of = [&](std::size_t r) {
+        return kEveryRange ? (r % 2 == 1 ? static_cast<int64_t>(r / 2 + 1) : 0) : of_ones[r];
+    };
+    uint64_t least = least_key<N>(head);
     std::size_t g = 0;
+    int64_t zeros = 0;
+    int64_t ones = 0;
+    int64_t rows = 0;
     // Every step takes the least key's row from each range that holds it,
     // without a branch on which do (in a column of mostly distinct values
-    // each would be mispredicted), and finds the next least key on the way;
-    // only a value of more than one row in some range steps again.
+    // each would be mispredicted). A range's key after its head is loaded
+    // before the step knows whether it moves on, so the step waits on
+    // comparisons only, not on loads. A value of more than one row in some
+    // range takes further steps before its group is written.
     while (least != kEndKey) {
-        int64_t zeros = 0;
-        int64_t ones = 0;
-        int64_t rows = 0;
-        uint64_t next;
-        bool more;
-        do {
-            more = false;
-            next = kEndKey;
-            TESSALINE_UNROLL_RANGES
-            for (std::size_t r = 0; r < N; ++r) {
-                const int64_t here = load_key(at[r]) == least;
-                at[r] += here;
-                zeros += here * of_zeros[r];
-                ones += here * of_ones[r];
-                rows += here;
-                const uint64_t key = load_key(at[r]);
-                more |= key == least;
-                next = std::min(next, key);
+        TESSALINE_UNROLL_RANGES
+        for (std::size_t r = 0; r < N; ++r) {
+            const bool here = head[r] == least;
+            const uint64_t after = load_key(at[r] + 1);
+            at[r] += here;
+            head[r] = here ? after : head[r];
+            zeros += here * zeros_of(r);
+            ones += here * ones_of(r);
+            rows += here;
+        }
+        const uint64_t next = least_key<N>(head);
+        if (next != least) {
+            // The key of both zeros reads back as 0.0.
+            block.value[g] = value_of_key(least);
+            block.c0[g] = static_cast<double>(zeros);
+            block.c1[g] = static_cast<double>(ones);
+            block.zeros[g] = zeros;
+            block.ones[g] = ones;
+            block.rows[g] = rows;
+            zeros = ones = rows = 0;
+            if (++g == kBlockGroups) {
+                append_level_block(counts, block, g, index);
+                g = 0;
             }
-        } while (more);
-        // The key of both zeros reads back as 0.0.
-        block.value[g] = value_of_key(least);
-        block.c0[g] = static_cast<double>(zeros);
-        block.c1[g] = static_cast<double>(ones);
-        block.zeros[g] = zeros;
-        block.ones[g] = ones;
-        block.rows[g] = rows;
-        if (++g == kBlockGroups) {
-            append_level_block(counts, block, g, index);
-            g = 0;
         }
         least = next;
     }
@@ -520,7 +545,15 @@ template <std::size_t... N>
 void merge_any(std::size_t n_ranges, const double* const* at, const int64_t* level,
                const bool* event, WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index,
                std::index_sequence<N...>) {
-    ((n_ranges == N + 1 ? merge_ranges<N + 1>(at, level, event, counts, block, index) : void()),
+    // Every range present: levels 1, 1, 2, 2, ... and classes 0, 1, 0, 1, ...
+    bool every = n_ranges % 2 == 0;
+    for (std::size_t r = 0; r < n_ranges; ++r) {
+        every &= level[r] == static_cast<int64_t>(r / 2 + 1) && event[r] == (r % 2 == 1);
+    }
+    ((n_ranges == N + 1
+          ? (every ? merge_ranges<N + 1, true>(at, level, event, counts, block, index)
+                   : merge_ranges<N + 1, false>(at, level, event, counts, block, index))
+          : void()),
      ...);
 }
 
@@ -550,41 +583,110 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
     return counts;
 }
 
+// A row's code in leveled_rows: its range (class 0 of weight k at 2(k - 1),
+// class 1 next to it), kMissingRow for a row counted whose x is NaN, or
+// kNoRange for a row not counted.
+constexpr uint8_t kMissingRow = 0xFE;
+constexpr uint8_t kNoRange = 0xFF;
+
+// The code of one row, without a branch; true in `beyond` for a row counted
+// whose weight is not a level (kinds given for the weights are trusted but
+// for such a weight, which would file the row out of bounds).
+inline uint8_t level_code(double xi, double wi, bool known, bool one, bool& beyond) {
+    const bool counted = (wi > 0.0) & known;
+    const bool nan = std::isnan(xi);
+    const bool in_range = (wi >= 1.0) & (wi <= static_cast<double>(kMostLevel));
+    beyond |= counted & !nan & !in_range;
+    // The weight converted only where it is a level (else 1, dropped).
+    const auto weight = static_cast<std::size_t>(in_range ? wi : 1.0);
+    const std::size_t filed = 2 * (weight - 1) + static_cast<std::size_t>(one);
+    return static_cast<uint8_t>(!counted   ? kNoRange
+                                : nan      ? kMissingRow
+                                : in_range ? filed
+                                           : kNoRange);
+}
+
+// The codes of rows whose class is a flag (0 or 1 known, NaN not), four at a
+// time (TESSALINE_VECTOR_VARIANTS); returns whether a weight is beyond the
+// levels. A level (1 to kMostLevel) plus 2^52 holds it in its low bits.
+TESSALINE_VECTOR_BODY bool level_codes_of_flags_plain(const double* x, const double* flags,
+                                                      const double* w, std::size_t n,
+                                                      uint8_t* codes) {
+    constexpr double kTwo52 = 4503599627370496.0;
+    constexpr auto kMost = static_cast<double>(kMostLevel);
+    const Doubles4 one_level = {1.0, 1.0, 1.0, 1.0};
+    const Doubles4 two52 = {kTwo52, kTwo52, kTwo52, kTwo52};
+    Masks4 beyond = {};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Doubles4 f;
+        Doubles4 wv;
+        Doubles4 xv;
+        std::memcpy(&f, flags + i, sizeof f);
+        std::memcpy(&wv, w + i, sizeof wv);
+        std::memcpy(&xv, x + i, sizeof xv);
+        const Masks4 counted = (wv > 0.0) & (f == f);
+        const Masks4 nan = xv != xv;
+        const Masks4 in_range = (wv >= 1.0) & (wv <= kMost);
+        beyond |= counted & ~nan & ~in_range;
+        Masks4 weight;
+        const Doubles4 level = (in_range ? wv : one_level) + two52;
+        std::memcpy(&weight, &level, sizeof weight);
+        const Masks4 two = {2, 2, 2, 2};
+        // A true mask is -1: taking the flag-of-1 mask away adds the class.
+        const Masks4 filed = two * ((weight & 0xF) - 1) - (f == 1.0);
+        const Masks4 none = {kNoRange, kNoRange, kNoRange, kNoRange};
+        const Masks4 missing = {kMissingRow, kMissingRow, kMissingRow, kMissingRow};
+        const Masks4 code = counted ? (nan ? missing : (in_range ? filed : none)) : none;
+        for (int l = 0; l < 4; ++l) codes[i + l] = static_cast<uint8_t>(code[l]);
+    }
+    bool any = false;
+    for (int l = 0; l < 4; ++l) any |= beyond[l] != 0;
+    for (; i < n; ++i) {
+        codes[i] = level_code(x[i], w[i], !std::isnan(flags[i]), flags[i] == 1.0, any);
+    }
+    return any;
+}
+TESSALINE_VECTOR_VARIANTS(bool, level_codes_of_flags,
+                          (const double* x, const double* flags, const double* w, std::size_t n,
+                           uint8_t* codes),
+                          (x, flags, w, n, codes))
+
 // The rows of summed_rows whose weights are whole and at most kMostLevel,
 // counted by class and weight as bare keys, with the index of their counts.
+// `flags`, where given, are the classes that `known` and `event` read.
 template <typename Known, typename Event>
 WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n, Known known,
-                                 Event event, ClassSums& missing, int64_t& missing_rows,
-                                 RowsIndex& index) {
-    // Each row's range (class 0 of weight k at 2(k - 1), class 1 next to it),
-    // or none for a row not counted or of NaN x.
-    constexpr uint8_t kNone = 0xFF;
+                                 Event event, const double* flags, ClassSums& missing,
+                                 int64_t& missing_rows, RowsIndex& index) {
+    // Each row's code, in a pass that takes no branch and sums nothing (its
+    // state stays in registers); the rare rows of NaN x are summed in a pass
+    // of their own.
     Scratch<uint8_t> range_of = large_scratch<uint8_t>(n);
-    std::size_t sizes[256] = {};
     bool beyond = false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const bool counted = w[i] > 0.0 && known(i);
-        const bool one = event(i);
-        const bool nan = std::isnan(x[i]);
-        if (counted && nan) {
-            missing.add(one, w[i]);
-            ++missing_rows;
+    if (flags != nullptr) {
+        beyond = level_codes_of_flags(x, flags, w, n, range_of.get());
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            range_of[i] = level_code(x[i], w[i], known(i), event(i), beyond);
         }
-        // Kinds given for these weights are trusted but for a weight beyond
-        // the ranges, which would file the row out of bounds: refused.
-        const bool in_range = w[i] >= 1.0 && w[i] <= static_cast<double>(kMostLevel);
-        beyond |= counted && !nan && !in_range;
-        const std::size_t r =
-            counted && !nan && in_range ? 2 * (static_cast<std::size_t>(w[i]) - 1) + one : kNone;
-        range_of[i] = static_cast<uint8_t>(r);
-        ++sizes[r];
     }
     if (beyond) {
         throw std::invalid_argument("count_column_weighted: weights beyond the kinds given");
     }
+    std::size_t sizes[256] = {};
+    for (std::size_t i = 0; i < n; ++i) ++sizes[range_of[i]];
+    if (sizes[kMissingRow] > 0) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (range_of[i] == kMissingRow) missing.add(event(i), w[i]);
+        }
+        missing_rows += static_cast<int64_t>(sizes[kMissingRow]);
+    }
     // The ranges that hold rows, each followed by a slot for its end key.
     std::size_t start[kLevelRanges + 1];
-    std::size_t next[kLevelRanges];
+    // Where each code's next key goes: the rows of no range all write to
+    // the slot after the last range, which the merge reads and drops.
+    std::size_t next[256];
     int64_t level[kLevelRanges];
     bool is_event[kLevelRanges];
     std::size_t used[kLevelRanges];
@@ -599,12 +701,17 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
         used[n_ranges++] = r;
         room += sizes[r] + 1;
     }
-    Scratch<double> keys = large_scratch<double>(room);
+    std::fill(next + kLevelRanges, next + 256, room);
+    // One slot more than the ranges take: the merge reads the key after a
+    // range's end key (and drops it) before it knows the range has ended.
+    Scratch<double> keys = large_scratch<double>(room + 1);
     Scratch<double> spare = large_scratch<double>(room);
     for (std::size_t i = 0; i < n; ++i) {
         const uint8_t r = range_of[i];
-        if (r != kNone) store_key(keys.get() + next[r]++, ordered_key(x[i]));
+        store_key(keys.get() + next[r], ordered_key(x[i]));
+        next[r] += static_cast<std::size_t>(r < kLevelRanges);
     }
+    store_key(keys.get() + room, kEndKey);
     const double* at[kLevelRanges];
     std::size_t kept = 0;
     for (std::size_t k = 0; k < n_ranges; ++k) {
@@ -631,11 +738,12 @@ template <typename Known, typename Event>
 WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
                                 const WeightKinds& kinds, Known known, Event event,
                                 ClassSums& missing, int64_t& missing_rows,
-                                std::optional<RowsIndex>* index = nullptr) {
+                                std::optional<RowsIndex>* index = nullptr,
+                                const double* flags = nullptr) {
     if (kinds.whole && kinds.most <= static_cast<double>(kMostLevel)) {
         RowsIndex made;
         WeightedValueCounts counts =
-            leveled_rows(x, w, n, known, event, missing, missing_rows, made);
+            leveled_rows(x, w, n, known, event, flags, missing, missing_rows, made);
         if (index != nullptr) *index = std::move(made);
         return counts;
     }
@@ -817,7 +925,7 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
     // A flag of 0 or 1 is known (NaN is not); the event is a flag of 1.
     out.counts = summed_rows(
         x, w, n, kinds, [&](std::size_t i) { return !std::isnan(flags[i]); },
-        [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows, &index);
+        [&](std::size_t i) { return flags[i] == 1.0; }, missing, out.missing_rows, &index, flags);
     out.missing_c0 = missing.c0.value();
     out.missing_c1 = missing.c1.value();
     if (prebins != nullptr) {
@@ -976,6 +1084,61 @@ void add_missing_row(std::vector<WeightedBinningSummary>& rows, double missing_c
     }
 }
 
+// Whether the values [from, to) of counts, as arrays, are as a merge leaves
+// them: each above the one before it (the first value of all is checked
+// apart: only that it is not NaN), both classes' weights finite and not
+// negative, records not negative. Four values at a time
+// (TESSALINE_VECTOR_VARIANTS), on a chunk the walk then sums from the cache.
+TESSALINE_VECTOR_BODY bool merged_values_plain(const double* value, const double* c0,
+                                               const double* c1, const int64_t* rows,
+                                               std::size_t from, std::size_t to) {
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    bool merged = true;
+    std::size_t j = from;
+    if (j == 0 && j < to) {
+        merged =
+            is_finite(c0[0]) && c0[0] >= 0.0 && is_finite(c1[0]) && c1[0] >= 0.0 && rows[0] >= 0;
+        ++j;
+    }
+    Masks4 refused = {};
+    for (; j + 4 <= to; j += 4) {
+        Doubles4 here;
+        Doubles4 before;
+        Doubles4 a;
+        Doubles4 e;
+        Masks4 r;
+        std::memcpy(&here, value + j, sizeof here);
+        std::memcpy(&before, value + j - 1, sizeof before);
+        std::memcpy(&a, c0 + j, sizeof a);
+        std::memcpy(&e, c1 + j, sizeof e);
+        std::memcpy(&r, rows + j, sizeof r);
+        // Each test passes where it holds; a NaN fails every comparison.
+        const Masks4 sound = (before < here) & (a >= 0.0) & (a <= kLargest) & (e >= 0.0) &
+                             (e <= kLargest) & (r >= 0);
+        refused |= ~sound;
+    }
+    for (int l = 0; l < 4; ++l) merged &= refused[l] == 0;
+    for (; j < to; ++j) {
+        merged &= value[j - 1] < value[j] && is_finite(c0[j]) && c0[j] >= 0.0 && is_finite(c1[j]) &&
+                  c1[j] >= 0.0 && rows[j] >= 0;
+    }
+    return merged;
+}
+TESSALINE_VECTOR_VARIANTS(bool, merged_values,
+                          (const double* value, const double* c0, const double* c1,
+                           const int64_t* rows, std::size_t from, std::size_t to),
+                          (value, c0, c1, rows, from, to))
+
+// The first element of counts owned or read in place.
+template <typename T>
+const T* data_of(const std::vector<T>& v) {
+    return v.data();
+}
+template <typename T>
+const T* data_of(const CountSpan<T>& span) {
+    return span.data;
+}
+
 // What the summary's walk over one bin's values [from, to) finds: whether
 // they are as a merge leaves them, the running total of every value's
 // weight so far (`total` at the bin's start), the bin's weight of each class
@@ -1000,27 +1163,51 @@ __attribute__((noinline)) BinWalk walk_bin(const Weighted& counts, std::size_t f
     uint64_t records = 0;
     size_strides(strides, from, to);
     double before = 0.0;
-    double most = -std::numeric_limits<double>::infinity();
+    // The stride's largest threshold as the larger of two, over the even
+    // and the odd values: the larger of numbers is exact in any order, and
+    // two halves do not wait on one another.
+    constexpr double kBelowAny = -std::numeric_limits<double>::infinity();
+    double most_even = kBelowAny;
+    double most_odd = kBelowAny;
+    const double* value = data_of(counts.value);
+    const double* c0 = data_of(counts.c0);
+    const double* c1 = data_of(counts.c1);
+    const int64_t* rows = data_of(counts.rows);
     for (std::size_t j = from; j < to;) {
         const std::size_t stop = chunk_end(from, j, to);
-        for (; j < stop; ++j) {
-            const double a = counts.c0[j];
-            const double e = counts.c1[j];
-            // The first value only must not be NaN (checked apart); each
-            // other one above the one before it (j - 1 reads the first
-            // value itself for j = 0).
-            const bool ascending =
-                (j == 0) | (counts.value[j - static_cast<std::size_t>(j != 0)] < counts.value[j]);
-            merged &= ascending & is_finite(a) & (a >= 0.0) & is_finite(e) & (e >= 0.0) &
-                      (counts.rows[j] >= 0);
+        merged &= merged_values(value, c0, c1, rows, j, stop);
+        for (; j + 2 <= stop; j += 2) {
+            const double a = c0[j];
+            const double e = c1[j];
+            const double a2 = c0[j + 1];
+            const double e2 = c1[j + 1];
+            total += a + e;
+            total += a2 + e2;
+            zeros += a;
+            zeros += a2;
+            ones += e;
+            ones += e2;
+            records += static_cast<uint64_t>(rows[j]) + static_cast<uint64_t>(rows[j + 1]);
+            most_even = largest_threshold(a, e, before, most_even);
+            before += a + e;
+            most_odd = largest_threshold(a2, e2, before, most_odd);
+            before += a2 + e2;
+        }
+        if (j < stop) {
+            const double a = c0[j];
+            const double e = c1[j];
             total += a + e;
             zeros += a;
             ones += e;
-            records += static_cast<uint64_t>(counts.rows[j]);
-            most = largest_threshold(a, e, before, most);
+            records += static_cast<uint64_t>(rows[j]);
+            most_even = largest_threshold(a, e, before, most_even);
             before += a + e;
+            ++j;
         }
-        if (stride_done(from, j)) most = record_stride(strides, from, j, before, most);
+        if (stride_done(from, j)) {
+            record_stride(strides, from, j, before, std::max(most_even, most_odd));
+            most_even = most_odd = kBelowAny;
+        }
     }
     return BinWalk{merged, total, zeros, ones, records};
 }

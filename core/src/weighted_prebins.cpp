@@ -120,7 +120,12 @@ __attribute__((noinline)) FiniteWalk walk_finite(const WeightedSpans& counts,
     }
     size_strides(walk.strides, finite.first, finite.last);
     double before = 0.0;
-    double most = -std::numeric_limits<double>::infinity();
+    // The stride's largest threshold as the larger of two, over every other
+    // value: the larger of numbers is exact in any order, and the two halves
+    // do not wait on one another.
+    constexpr double kBelowAny = -std::numeric_limits<double>::infinity();
+    double most = kBelowAny;
+    double most_other = kBelowAny;
     for (std::size_t g = 0; g < runs; ++g) {
         const std::size_t begin = finite.first + g * n / runs;
         const std::size_t end = finite.first + (g + 1) * n / runs;
@@ -128,16 +133,32 @@ __attribute__((noinline)) FiniteWalk walk_finite(const WeightedSpans& counts,
         double b = 0.0;
         for (std::size_t j = begin; j < end;) {
             const std::size_t stop = chunk_end(finite.first, j, end);
-            for (; j < stop; ++j) {
+            for (; j + 2 <= stop; j += 2) {
+                const double zeros = counts.c0[j];
+                const double ones = counts.c1[j];
+                const double zeros2 = counts.c0[j + 1];
+                const double ones2 = counts.c1[j + 1];
+                a += zeros;
+                a += zeros2;
+                b += ones;
+                b += ones2;
+                most = largest_threshold(zeros, ones, before, most);
+                before += zeros + ones;
+                most_other = largest_threshold(zeros2, ones2, before, most_other);
+                before += zeros2 + ones2;
+            }
+            if (j < stop) {
                 const double zeros = counts.c0[j];
                 const double ones = counts.c1[j];
                 a += zeros;
                 b += ones;
                 most = largest_threshold(zeros, ones, before, most);
                 before += zeros + ones;
+                ++j;
             }
             if (stride_done(finite.first, j)) {
-                most = record_stride(walk.strides, finite.first, j, before, most);
+                record_stride(walk.strides, finite.first, j, before, std::max(most, most_other));
+                most = most_other = kBelowAny;
             }
         }
         if (with_parts) {

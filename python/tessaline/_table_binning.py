@@ -1136,10 +1136,12 @@ class TableBinning(TableBinningBase):
         if sample_weight is not None and self.percentile is not None:
             raise ValueError(NO_PERCENTILE)
         flags = self.event_flags(data, y)
-        weights, weight_name = frames.weights_of(data, sample_weight, flags.size)
+        checked, weight_name = frames.checked_weights_of(data, sample_weight, flags.size)
+        weights = None if checked is None else checked.weights
         # Rows of weight 0 are as if absent, so a class held by them alone is
         # no class of the target.
-        known = flags[~np.isnan(flags) & (weights > 0.0 if weights is not None else True)]
+        present = None if checked is None else checked.present
+        known = flags[~np.isnan(flags) & (present if present is not None else True)]
         check_classes(known.size, int(np.count_nonzero(known)))
         self._check_pairs(names, (target_name, weight_name), weights)
         columns = self.columns_to_bin(data, names, (target_name, weight_name), flags.size)
@@ -1158,7 +1160,6 @@ class TableBinning(TableBinningBase):
         # and their tables read as weights at the end. (Not for the mean as
         # representative: a mean of weights is a ratio of exact sums, which
         # may differ in its last bit from the mean of the rows.)
-        checked = None if weights is None else checks.checked_once(weights)
         as_rows = checked is None or (checked.all_ones and self.representative == "median")
         labels = target_labels(flags) if as_rows else None
         test_threads = self._test_threads(len(columns))

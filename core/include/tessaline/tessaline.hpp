@@ -935,7 +935,7 @@ struct PrebinRequest {
 };
 // What one pass over a set of weights finds (weight_kinds): whether each is
 // 1, whether each is a whole number with a total below 2^53, the least above
-// 0 (infinity where none is) and the largest. Kinds found for a set of
+// 0 (infinity where none is), the largest, and whether some weight is 0. Kinds found for a set of
 // weights hold for any part of the same rows, so a table of many columns
 // settles them once: a part may be all 1 where the whole is not, or whole
 // with a smaller total, and the counts read them on another path with the
@@ -945,6 +945,7 @@ struct WeightKinds {
     bool whole = false;
     double least = 0.0;
     double most = 0.0;
+    bool zeros = false;
 };
 // The kinds of w[0..n); a negative, NaN or infinite weight is refused,
 // naming its row.

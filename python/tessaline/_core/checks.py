@@ -148,14 +148,18 @@ class CheckedWeights:
     kinds: Any = None
 
 
-def checked_once(weights: npt.NDArray[np.float64]) -> CheckedWeights:
-    """Weights `sample_weights` gave, marked for the columns of one fit."""
-    present = weights > 0.0
-    if not present.all():
-        return CheckedWeights(weights, present, kinds=native.weight_kinds(weights))
-    if (weights == 1.0).all():
+def checked_once(sample_weight: Any, n_rows: int) -> CheckedWeights | None:
+    """`sample_weights` of `sample_weight`, marked for the columns of one
+    fit; the kinds found by their check are kept."""
+    checked = weights_and_kinds(sample_weight, n_rows)
+    if checked is None:
+        return None
+    weights, kinds = checked
+    if kinds.zeros:
+        return CheckedWeights(weights, weights > 0.0, kinds=kinds)
+    if kinds.all_ones:
         return CheckedWeights(weights, None, all_ones=True)
-    return CheckedWeights(weights, None, kinds=native.weight_kinds(weights))
+    return CheckedWeights(weights, None, kinds=kinds)
 
 
 def weight_kinds_of(sample_weight: Any) -> Any:
@@ -173,10 +177,19 @@ def every_weight_positive(sample_weight: Any) -> bool:
 def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] | None:
     """`sample_weight` as float64, one finite non-negative weight per row
     (None stays None); the message names the first row that is not."""
-    if sample_weight is None:
-        return None
     if isinstance(sample_weight, CheckedWeights) and sample_weight.weights.size == n_rows:
         return sample_weight.weights
+    checked = weights_and_kinds(sample_weight, n_rows)
+    return None if checked is None else checked[0]
+
+
+def weights_and_kinds(
+    sample_weight: Any, n_rows: int
+) -> tuple[npt.NDArray[np.float64], Any] | None:
+    """`sample_weights` of `sample_weight` with their kinds
+    (`native.weight_kinds`), whose one pass checks them."""
+    if sample_weight is None:
+        return None
     # pandas, polars and pyarrow columns alike; a missing weight is NaN.
     try:
         weights = as_float_array(sample_weight)
@@ -186,23 +199,25 @@ def sample_weights(sample_weight: Any, n_rows: int) -> npt.NDArray[np.float64] |
         raise ValueError(
             f"sample_weight must hold one weight per row: {weights.size} weights for {n_rows} rows"
         )
-    bad = ~(np.isfinite(weights) & (weights >= 0.0))
-    if bad.any():
+    try:
+        kinds = native.weight_kinds(weights)
+    except ValueError:
+        bad = ~(np.isfinite(weights) & (weights >= 0.0))
         row = int(np.argmax(bad))
         raise ValueError(
             f"sample_weight must be finite and non-negative: row {row} is {float(weights[row])!r}"
-        )
-    if weights.size and not (weights > 0.0).any():
+        ) from None
+    if weights.size and kinds.most == 0.0:
         raise ValueError(NO_WEIGHT)
     # Weights each of half a row or more, none so large that their total
     # could pass the largest double, keep the rule whatever they add up to:
-    # two quick passes then stand in for the exact sum's slower one.
-    # (No weights, no rows: nothing to check.)
+    # the kinds' least and largest then stand in for the exact sum's slower
+    # pass. (No weights, no rows: nothing to check.)
     if weights.size and not (
-        weights.min() >= LEAST_MEAN_WEIGHT and weights.max() < 1e307 / weights.size
+        not kinds.zeros and kinds.least >= LEAST_MEAN_WEIGHT and kinds.most < 1e307 / weights.size
     ):
         counting_rows(native.exact_sum(weights), int(np.count_nonzero(weights)))
-    return weights
+    return weights, kinds
 
 
 # Weights count rows; lighter than this many rows a record on average, they

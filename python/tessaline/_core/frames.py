@@ -178,3 +178,12 @@ def weights_of(data: Any, sample_weight: Any, n_rows: int) -> tuple[FloatArray |
     column of `data` holding them when `sample_weight` names one."""
     given, name = weight_column(data, sample_weight)
     return checks.sample_weights(given, n_rows), name
+
+
+def checked_weights_of(
+    data: Any, sample_weight: Any, n_rows: int
+) -> tuple[checks.CheckedWeights | None, str | None]:
+    """`weights_of`, the weights marked for the columns of one fit
+    (`checks.checked_once`)."""
+    given, name = weight_column(data, sample_weight)
+    return checks.checked_once(given, n_rows), name
