@@ -58,26 +58,39 @@ Kept<Item>& kept() {
     return *pool;
 }
 
+// A kept vector of at least n and at most 2n elements moved into v, as it
+// was; false when none is kept.
+template <typename T>
+bool take_kept(std::vector<T>& v, std::size_t n) {
+    if (n * sizeof(T) < kRecycledMinBytes) return false;
+    Kept<std::vector<T>>& pool = kept<std::vector<T>>();
+    std::lock_guard<std::mutex> hold(pool.lock);
+    auto fit = pool.items.end();
+    for (auto it = pool.items.begin(); it != pool.items.end(); ++it) {
+        const std::size_t room = it->capacity();
+        if (room >= n && room / 2 <= n && (fit == pool.items.end() || room < fit->capacity()))
+            fit = it;
+    }
+    if (fit == pool.items.end()) return false;
+    pool.bytes -= fit->capacity() * sizeof(T);
+    v = std::move(*fit);
+    pool.items.erase(fit);
+    return true;
+}
+
 template <typename T>
 void reserve_from(std::vector<T>& v, std::size_t n) {
-    if (n * sizeof(T) >= kRecycledMinBytes) {
-        Kept<std::vector<T>>& pool = kept<std::vector<T>>();
-        std::lock_guard<std::mutex> hold(pool.lock);
-        auto fit = pool.items.end();
-        for (auto it = pool.items.begin(); it != pool.items.end(); ++it) {
-            const std::size_t room = it->capacity();
-            if (room >= n && room / 2 <= n && (fit == pool.items.end() || room < fit->capacity()))
-                fit = it;
-        }
-        if (fit != pool.items.end()) {
-            pool.bytes -= fit->capacity() * sizeof(T);
-            v = std::move(*fit);
-            pool.items.erase(fit);
-            v.clear();
-            return;
-        }
+    if (take_kept(v, n)) {
+        v.clear();
+        return;
     }
     reserve_large(v, n);
+}
+
+template <typename T>
+void size_from(std::vector<T>& v, std::size_t n) {
+    if (!take_kept(v, n)) reserve_large(v, n);
+    v.resize(n);
 }
 
 // Keeps v's room; left in v (for the caller to free) when too small or
@@ -112,6 +125,12 @@ void reserve_recycled(std::vector<double>& v, std::size_t n) {
 }
 void reserve_recycled(std::vector<int64_t>& v, std::size_t n) {
     reserve_from(v, n);
+}
+void size_recycled(std::vector<double>& v, std::size_t n) {
+    size_from(v, n);
+}
+void size_recycled(std::vector<int64_t>& v, std::size_t n) {
+    size_from(v, n);
 }
 void recycle(std::vector<double>&& v) {
     give_back(std::move(v));

@@ -259,24 +259,15 @@ void fit_room(std::vector<T>& v) {
     v = std::move(fitted);
 }
 
-// Groups summed between two appends to the result: the block's four arrays
-// (64 KiB) stay in the core's cache, and each append is one copy per array
-// rather than a call per group and array.
+// Groups converted or indexed a block at a time: the block's arrays stay in
+// the core's cache, and each append is one copy per array rather than a call
+// per group and array.
 constexpr std::size_t kBlockGroups = 2048;
 
 struct GroupBlock {
-    double value[kBlockGroups];
     double c0[kBlockGroups];
     double c1[kBlockGroups];
-    int64_t rows[kBlockGroups];
 };
-
-void append_block(WeightedValueCounts& counts, const GroupBlock& block, std::size_t k) {
-    counts.value.insert(counts.value.end(), block.value, block.value + k);
-    counts.c0.insert(counts.c0.end(), block.c0, block.c0 + k);
-    counts.c1.insert(counts.c1.end(), block.c1, block.c1 + k);
-    counts.rows.insert(counts.rows.end(), block.rows, block.rows + k);
-}
 
 // The rows' weights counted as rows: every weight is 1. Converted a block
 // at a time, so each array is written once, never zeroed first; the records
@@ -315,18 +306,24 @@ template <typename Sum>
 class GroupSums {
   public:
     // Room for n groups, from the kept vectors where they hold it: pages
-    // already mapped, not faulted in and zeroed again for every column.
-    // Each class's weights are summed by copies of `sum`.
-    GroupSums(std::size_t n, const Sum& sum)
-        : block_(std::make_unique<GroupBlock>()), c0_(sum), c1_(sum) {
-        reserve_recycled(counts_.value, n);
-        reserve_recycled(counts_.c0, n);
-        reserve_recycled(counts_.c1, n);
-        reserve_recycled(counts_.rows, n);
+    // already mapped, not faulted in and zeroed again for every column. Each
+    // group is written once, in its place, and the vectors cut to the groups
+    // at the end. Each class's weights are summed by copies of `sum`.
+    GroupSums(std::size_t n, const Sum& sum) : c0_(sum), c1_(sum) {
+        size_recycled(counts_.value, n);
+        size_recycled(counts_.c0, n);
+        size_recycled(counts_.c1, n);
+        size_recycled(counts_.rows, n);
     }
 
     void add_run(const KeyedRow* order, std::size_t n) {
-        GroupBlock& block = *block_;
+        // The cursor and the arrays in locals: in the members every group
+        // would wait for the stores of the one before.
+        double* const values = counts_.value.data();
+        double* const zero_weights = counts_.c0.data();
+        double* const one_weights = counts_.c1.data();
+        int64_t* const records = counts_.rows.data();
+        std::size_t g = g_;
         for (std::size_t a = 0; a < n;) {
             const uint64_t key = order[a].key;
             std::size_t b = a + 1;
@@ -359,21 +356,21 @@ class GroupSums {
                 finite_ &= is_finite(zeros + ones);
             }
             // The key of both zeros reads back as 0.0.
-            block.value[g_] = value_of_key(key);
-            block.c0[g_] = zeros;
-            block.c1[g_] = ones;
-            block.rows[g_] = static_cast<int64_t>(b - a);
-            if (++g_ == kBlockGroups) {
-                append_block(counts_, block, g_);
-                g_ = 0;
-            }
+            values[g] = value_of_key(key);
+            zero_weights[g] = zeros;
+            one_weights[g] = ones;
+            records[g] = static_cast<int64_t>(b - a);
+            ++g;
             a = b;
         }
+        g_ = g;
     }
 
     WeightedValueCounts finish() {
-        append_block(counts_, *block_, g_);
-        g_ = 0;
+        counts_.value.resize(g_);
+        counts_.c0.resize(g_);
+        counts_.c1.resize(g_);
+        counts_.rows.resize(g_);
         if (!finite_) require_sum(std::numeric_limits<double>::infinity(), "count_values_weighted");
         fit_room(counts_.value);
         fit_room(counts_.c0);
@@ -384,7 +381,6 @@ class GroupSums {
 
   private:
     WeightedValueCounts counts_;
-    std::unique_ptr<GroupBlock> block_;
     std::size_t g_ = 0;
     bool finite_ = true;
     Sum c0_, c1_;
@@ -432,23 +428,27 @@ struct RowsIndex {
     int64_t records = 0;
 };
 
-// A block of groups with their counts of each class also as whole numbers,
-// which extend the index while the block is in the cache.
-struct LevelBlock : GroupBlock {
+// The counts of each class of a block of groups as whole numbers, which
+// extend the index while the block is in the cache.
+struct LevelBlock {
     int64_t zeros[kBlockGroups];
     int64_t ones[kBlockGroups];
 };
 
-// Appends the first k groups of the block to `counts` and to the index of them.
-void append_level_block(WeightedValueCounts& counts, const LevelBlock& block, std::size_t k,
-                        RowsIndex& index) {
-    const std::size_t first = counts.value.size();
+// Extends the index by the k groups from `first` on, their counts of each
+// class in the block and their records in `records`.
+void index_level_block(const LevelBlock& block, const int64_t* records, std::size_t first,
+                       std::size_t k, RowsIndex& index) {
     extend_index(index.index, block.zeros, block.ones, first, k, index.rows0, index.rows1);
-    for (std::size_t j = 0; j < k; ++j) {
-        if ((first + j) % kIndexStride == 0) index.records_before.push_back(index.records);
-        index.records += block.rows[j];
+    // A stride at a time, as extend_index sums: the sum in a local.
+    int64_t sum = index.records;
+    for (std::size_t j = 0; j < k;) {
+        const std::size_t into = (first + j) % kIndexStride;
+        if (into == 0) index.records_before.push_back(sum);
+        const std::size_t end = std::min(k, j + (kIndexStride - into));
+        for (; j < end; ++j) sum += records[first + j];
     }
-    append_block(counts, block, k);
+    index.records = sum;
 }
 
 // No key of a value that is not NaN has every bit set, so it closes a range.
@@ -470,14 +470,19 @@ inline uint64_t least_key(const uint64_t* keys) {
     }
 }
 
-// The groups of N ranges of rows filed by class and weight, appended to
-// `counts` and `index` through `block`: at_start[r] the first key of range
-// r, each range sorted and closed by kEndKey, `level[r]` the weight of its
-// rows and `event[r]` their class. N is known to the compiler, which keeps
-// the cursors and each range's next key in registers.
+// The groups of N ranges of rows filed by class and weight, written to
+// `counts` (room for every row, cut to the groups at the end) and to
+// `index` through `block`: at_start[r] the first key of range r, each range
+// sorted and closed by kEndKey, `level[r]` the weight of its rows and
+// `event[r]` their class. N is known to the compiler, which keeps the
+// cursors and each range's next key in registers.
 template <std::size_t N, bool kEveryRange>
 void merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
                   WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index) {
+    double* const values = counts.value.data();
+    double* const zero_weights = counts.c0.data();
+    double* const one_weights = counts.c1.data();
+    int64_t* const records = counts.rows.data();
     const double* at[N];
     uint64_t head[N];
     // Each range's weight as the weight of class 0 and of class 1 (0 for the other).
@@ -499,6 +504,8 @@ void merge_ranges(const double* const* at_start, const int64_t* level, const boo
         return kEveryRange ? (r % 2 == 1 ? static_cast<int64_t>(r / 2 + 1) : 0) : of_ones[r];
     };
     uint64_t least = least_key<N>(head);
+    // Groups [first, first + g) are in the block.
+    std::size_t first = 0;
     std::size_t g = 0;
     int64_t zeros = 0;
     int64_t ones = 0;
@@ -522,22 +529,28 @@ void merge_ranges(const double* const* at_start, const int64_t* level, const boo
         }
         const uint64_t next = least_key<N>(head);
         if (next != least) {
+            const std::size_t at_group = first + g;
             // The key of both zeros reads back as 0.0.
-            block.value[g] = value_of_key(least);
-            block.c0[g] = static_cast<double>(zeros);
-            block.c1[g] = static_cast<double>(ones);
+            values[at_group] = value_of_key(least);
+            zero_weights[at_group] = static_cast<double>(zeros);
+            one_weights[at_group] = static_cast<double>(ones);
+            records[at_group] = rows;
             block.zeros[g] = zeros;
             block.ones[g] = ones;
-            block.rows[g] = rows;
             zeros = ones = rows = 0;
             if (++g == kBlockGroups) {
-                append_level_block(counts, block, g, index);
+                index_level_block(block, records, first, g, index);
+                first += g;
                 g = 0;
             }
         }
         least = next;
     }
-    append_level_block(counts, block, g, index);
+    index_level_block(block, records, first, g, index);
+    counts.value.resize(first + g);
+    counts.c0.resize(first + g);
+    counts.c1.resize(first + g);
+    counts.rows.resize(first + g);
 }
 
 // merge_ranges for the N (1 to kLevelRanges) that is `n_ranges`.
@@ -567,10 +580,10 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
         index.records_before.push_back(0);
         return counts;
     }
-    reserve_recycled(counts.value, kept);
-    reserve_recycled(counts.c0, kept);
-    reserve_recycled(counts.c1, kept);
-    reserve_recycled(counts.rows, kept);
+    size_recycled(counts.value, kept);
+    size_recycled(counts.c0, kept);
+    size_recycled(counts.c1, kept);
+    size_recycled(counts.rows, kept);
     const std::unique_ptr<LevelBlock> block = std::make_unique<LevelBlock>();
     merge_any(n_ranges, at, level, event, counts, *block, index,
               std::make_index_sequence<kLevelRanges>{});
@@ -677,8 +690,13 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
     std::size_t sizes[256] = {};
     for (std::size_t i = 0; i < n; ++i) ++sizes[range_of[i]];
     if (sizes[kMissingRow] > 0) {
-        for (std::size_t i = 0; i < n; ++i) {
-            if (range_of[i] == kMissingRow) missing.add(event(i), w[i]);
+        // memchr finds the next such row many codes at a time.
+        const uint8_t* const codes = range_of.get();
+        const void* found = std::memchr(codes, kMissingRow, n);
+        while (found != nullptr) {
+            const auto i = static_cast<std::size_t>(static_cast<const uint8_t*>(found) - codes);
+            missing.add(event(i), w[i]);
+            found = std::memchr(codes + i + 1, kMissingRow, n - i - 1);
         }
         missing_rows += static_cast<int64_t>(sizes[kMissingRow]);
     }

@@ -30,6 +30,13 @@ constexpr std::size_t kRecycledBytes = std::size_t{32} << 20;
 TESSALINE_RECYCLED_API void reserve_recycled(std::vector<double>& v, std::size_t n);
 TESSALINE_RECYCLED_API void reserve_recycled(std::vector<int64_t>& v, std::size_t n);
 
+// n elements in the empty vector v, taken as reserve_recycled takes room,
+// for a caller that writes every one before reading it: a kept vector keeps
+// the values it held (0 beyond them), so that its memory is written once, by
+// the caller, not first cleared.
+TESSALINE_RECYCLED_API void size_recycled(std::vector<double>& v, std::size_t n);
+TESSALINE_RECYCLED_API void size_recycled(std::vector<int64_t>& v, std::size_t n);
+
 // Keeps v's room for a later reserve_recycled, or frees it (too small, or
 // the vectors kept already hold kRecycledBytes).
 TESSALINE_RECYCLED_API void recycle(std::vector<double>&& v);
