@@ -168,6 +168,12 @@ class RunningExactSum {
         out[0] = high_;
         out[1] = low_;
     }
+    // Adds the sum of `other`, exactly (each of its terms in turn).
+    void absorb(const RunningExactSum& other) {
+        for (const double p : other.exact_.partials()) add(p);
+        add(other.high_);
+        add(other.low_);
+    }
     // The sum so far as an expansion in `out` (its storage reused); the sum
     // goes on.
     void expansion(ExactSum& out) const {

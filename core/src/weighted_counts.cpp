@@ -75,6 +75,8 @@ double require_merged(const Weighted& counts, const char* where) {
 struct PlainSum {
     double sum = 0.0;
     void add(double w) { sum += w; }
+    // Adds the sum of `other` (whole sums below 2^53: exact in any order).
+    void absorb(const PlainSum& other) { sum += other.sum; }
     double value() { return std::exchange(sum, 0.0); }
     void clear() { sum = 0.0; }
 };
@@ -90,6 +92,8 @@ class ScaledSum {
     void add(double w) { sum_ += static_cast<uint64_t>(w * up_); }
     double value() { return rounded(std::exchange(sum_, 0)); }
     void clear() { sum_ = 0; }
+    // Adds the sum of `other`, exactly.
+    void absorb(const ScaledSum& other) { sum_ += other.sum_; }
     // The exact sum of this and `other` rounded once.
     double with(const ScaledSum& other) const { return rounded(sum_ + other.sum_); }
 
@@ -1425,6 +1429,13 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
     // they come, as a sum per code and class would.
     std::vector<Sum> sums(2 * (k + 1), sum);
     std::vector<int64_t> records(k + 1, 0);
+    // Odd rows go to a second copy of the slots, added in at the end (every
+    // sum is exact): a row then never waits on the store of the row just
+    // before it, which often has the same slot.
+    std::vector<Sum> odd_sums(2 * (k + 1), sum);
+    std::vector<int64_t> odd_records(k + 1, 0);
+    Sum* const sets[2] = {sums.data(), odd_sums.data()};
+    int64_t* const record_sets[2] = {records.data(), odd_records.data()};
     // Whether some label is missing, four labels at a time (the flags'
     // pass, its other finding left to the count's own check below).
     const bool unknown = every && flag_kinds_in_lanes(labels, n).unknown;
@@ -1449,9 +1460,11 @@ WeightedCategoryCounts categories_summed(const int64_t* codes, const double* lab
             throw std::invalid_argument("count_categories: labels must be 0, 1 or NaN");
         }
         const auto slot = static_cast<std::size_t>(code + 1);
-        sums[2 * slot + static_cast<std::size_t>(label == 1.0)].add(w[i]);
-        ++records[slot];
+        sets[i & 1][2 * slot + static_cast<std::size_t>(label == 1.0)].add(w[i]);
+        ++record_sets[i & 1][slot];
     }
+    for (std::size_t j = 0; j < sums.size(); ++j) sums[j].absorb(odd_sums[j]);
+    for (std::size_t j = 0; j <= k; ++j) records[j] += odd_records[j];
     // The exact sum of both classes' weights of a slot, rounded once.
     const auto both = [&](std::size_t slot) {
         return both_classes(BasicClassSums<Sum>{sums[2 * slot], sums[2 * slot + 1]});
