@@ -623,17 +623,30 @@ inline uint8_t level_code(double xi, double wi, bool known, bool one, bool& beyo
                                            : kNoRange);
 }
 
+// What the pass that files rows by their flags finds amiss: a flag neither
+// 0, 1 nor NaN, and a row counted whose weight is beyond the levels.
+struct CodesAmiss {
+    bool flags;
+    bool beyond;
+};
+
+// Whether a flag is neither 0, 1 nor NaN.
+inline bool refused_flag(double f) {
+    return !((f == 0.0) | (f == 1.0) | (f != f));
+}
+
 // The codes of rows whose class is a flag (0 or 1 known, NaN not), four at a
-// time (TESSALINE_VECTOR_VARIANTS); returns whether a weight is beyond the
-// levels. A level (1 to kMostLevel) plus 2^52 holds it in its low bits.
-TESSALINE_VECTOR_BODY bool level_codes_of_flags_plain(const double* x, const double* flags,
-                                                      const double* w, std::size_t n,
-                                                      uint8_t* codes) {
+// time (TESSALINE_VECTOR_VARIANTS), the flags checked on the way. A level (1
+// to kMostLevel) plus 2^52 holds it in its low bits.
+TESSALINE_VECTOR_BODY CodesAmiss level_codes_of_flags_plain(const double* x, const double* flags,
+                                                            const double* w, std::size_t n,
+                                                            uint8_t* codes) {
     constexpr double kTwo52 = 4503599627370496.0;
     constexpr auto kMost = static_cast<double>(kMostLevel);
     const Doubles4 one_level = {1.0, 1.0, 1.0, 1.0};
     const Doubles4 two52 = {kTwo52, kTwo52, kTwo52, kTwo52};
     Masks4 beyond = {};
+    Masks4 refused = {};
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         Doubles4 f;
@@ -643,6 +656,7 @@ TESSALINE_VECTOR_BODY bool level_codes_of_flags_plain(const double* x, const dou
         std::memcpy(&wv, w + i, sizeof wv);
         std::memcpy(&xv, x + i, sizeof xv);
         const Masks4 counted = (wv > 0.0) & (f == f);
+        refused |= ~((f == 0.0) | (f == 1.0) | (f != f));
         const Masks4 nan = xv != xv;
         const Masks4 in_range = (wv >= 1.0) & (wv <= kMost);
         beyond |= counted & ~nan & ~in_range;
@@ -657,14 +671,18 @@ TESSALINE_VECTOR_BODY bool level_codes_of_flags_plain(const double* x, const dou
         const Masks4 code = counted ? (nan ? missing : (in_range ? filed : none)) : none;
         for (int l = 0; l < 4; ++l) codes[i + l] = static_cast<uint8_t>(code[l]);
     }
-    bool any = false;
-    for (int l = 0; l < 4; ++l) any |= beyond[l] != 0;
-    for (; i < n; ++i) {
-        codes[i] = level_code(x[i], w[i], !std::isnan(flags[i]), flags[i] == 1.0, any);
+    CodesAmiss amiss{false, false};
+    for (int l = 0; l < 4; ++l) {
+        amiss.beyond |= beyond[l] != 0;
+        amiss.flags |= refused[l] != 0;
     }
-    return any;
+    for (; i < n; ++i) {
+        amiss.flags |= refused_flag(flags[i]);
+        codes[i] = level_code(x[i], w[i], !std::isnan(flags[i]), flags[i] == 1.0, amiss.beyond);
+    }
+    return amiss;
 }
-TESSALINE_VECTOR_VARIANTS(bool, level_codes_of_flags,
+TESSALINE_VECTOR_VARIANTS(CodesAmiss, level_codes_of_flags,
                           (const double* x, const double* flags, const double* w, std::size_t n,
                            uint8_t* codes),
                           (x, flags, w, n, codes))
@@ -682,7 +700,10 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
     Scratch<uint8_t> range_of = large_scratch<uint8_t>(n);
     bool beyond = false;
     if (flags != nullptr) {
-        beyond = level_codes_of_flags(x, flags, w, n, range_of.get());
+        const CodesAmiss amiss = level_codes_of_flags(x, flags, w, n, range_of.get());
+        if (amiss.flags)
+            throw std::invalid_argument("count_column_weighted: flags must be 0, 1 or NaN");
+        beyond = amiss.beyond;
     } else {
         for (std::size_t i = 0; i < n; ++i) {
             range_of[i] = level_code(x[i], w[i], known(i), event(i), beyond);
@@ -771,9 +792,12 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
     }
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
+    bool refused = false;
     // Every row is written to the next slot, which only a row counted keeps:
-    // no branch on the data but for the rare rows of NaN x.
+    // no branch on the data but for the rare rows of NaN x. Flags, where
+    // given, are checked on the way.
     for (std::size_t i = 0; i < n; ++i) {
+        refused |= flags != nullptr && refused_flag(flags[i]);
         const bool counted = (w[i] > 0.0) & known(i);
         const bool nan = std::isnan(x[i]);
         const bool one = event(i);
@@ -792,6 +816,7 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
             ++missing_rows;
         }
     }
+    if (refused) throw std::invalid_argument("count_column_weighted: flags must be 0, 1 or NaN");
     if (kinds.whole) return sorted_sums(rows.get(), kept, PlainSum{});
     if (const std::optional<int> scale = common_scale(kinds.least, kinds.most)) {
         return sorted_sums(rows.get(), kept, ScaledSum(*scale));
@@ -912,9 +937,13 @@ WeightedCountedColumn count_column_weighted(const double* x, const double* flags
                                             std::size_t n, const PrebinRequest* prebins,
                                             const WeightKinds* given) {
     constexpr const char* where = "count_column_weighted";
-    // The flags checked, in a pass that only reads them; a NaN flag is a row
-    // of unknown target, left out.
-    const FlagKinds flag_kinds = flag_kinds_in_lanes(flags, n);
+    // The flags checked, in a pass that only reads them, before the weights
+    // are; a NaN flag is a row of unknown target, left out. With the kinds
+    // of weights given (none refused), and not all 1, the count's own pass
+    // over the rows checks the flags instead.
+    const bool flags_checked_later = given != nullptr && !given->all_ones;
+    const FlagKinds flag_kinds =
+        flags_checked_later ? FlagKinds{false, false} : flag_kinds_in_lanes(flags, n);
     if (flag_kinds.refused) {
         throw std::invalid_argument(std::string(where) + ": flags must be 0, 1 or NaN");
     }

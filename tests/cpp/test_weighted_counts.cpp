@@ -358,21 +358,33 @@ TEST(WeightedCounts, KindsOfAllTheRowsCountAnyPartAlike) {
               "count_column_weighted: weights beyond the kinds given");
 }
 
-// The flags are read four at a time: a refused flag is found in any lane and
-// in the rows left over, and a NaN flag beside it does not hide it.
+// The flags are read four at a time, in a pass of their own or, with the
+// kinds of the weights given, in the pass that files the rows (of whole
+// weights by level, of fractional ones as records): a refused flag is found
+// in any lane and in the rows left over, and a NaN flag beside it does not
+// hide it.
 TEST(WeightedCounts, ARefusedFlagIsFoundAtEveryRow) {
-    for (const double bad : {0.5, -1.0, kInf, 2.0}) {
-        for (std::size_t n = 1; n <= 11; ++n) {
-            for (std::size_t at = 0; at < n; ++at) {
-                Values flags(n);
-                for (std::size_t i = 0; i < n; ++i) flags[i] = i % 3 == 2 ? kNaN : double(i % 2);
-                flags[at] = bad;
-                const Values x(n, 1.0);
-                const Values w(n, 1.0);
-                EXPECT_EQ(
-                    message_of([&] { count_column_weighted(x.data(), flags.data(), w.data(), n); }),
-                    "count_column_weighted: flags must be 0, 1 or NaN")
-                    << bad << " " << n << " " << at;
+    for (const double weight : {1.0, 2.0, 1.5}) {
+        for (const bool given : {false, true}) {
+            for (const double bad : {0.5, -1.0, kInf, 2.0}) {
+                for (std::size_t n = 1; n <= 11; ++n) {
+                    for (std::size_t at = 0; at < n; ++at) {
+                        Values flags(n);
+                        for (std::size_t i = 0; i < n; ++i) {
+                            flags[i] = i % 3 == 2 ? kNaN : double(i % 2);
+                        }
+                        flags[at] = bad;
+                        const Values x(n, 1.0);
+                        const Values w(n, weight);
+                        const WeightKinds kinds = weight_kinds(w.data(), n);
+                        EXPECT_EQ(message_of([&] {
+                                      count_column_weighted(x.data(), flags.data(), w.data(), n,
+                                                            nullptr, given ? &kinds : nullptr);
+                                  }),
+                                  "count_column_weighted: flags must be 0, 1 or NaN")
+                            << weight << " " << given << " " << bad << " " << n << " " << at;
+                    }
+                }
             }
         }
     }
