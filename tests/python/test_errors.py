@@ -179,6 +179,19 @@ CASES = [
         ValueError,
         "n_prebins must be at most 1000 (one bin per row given, or 1000 on fewer rows), not 134217728",
     ),
+    # above 1000 pre-bins the rows are counted: weighted and plain counts alike
+    (
+        lambda: tl.optimal_binning(np.arange(1500.0), np.arange(1500) % 2, n_prebins=2**27),
+        ValueError,
+        "n_prebins must be at most 1500 (one bin per row given, or 1000 on fewer rows), not 134217728",
+    ),
+    (
+        lambda: tl.optimal_binning(
+            np.arange(1500.0), np.arange(1500) % 2, n_prebins=1501, sample_weight=np.full(1500, 2.0)
+        ),
+        ValueError,
+        "n_prebins must be at most 1500 (one bin per row given, or 1000 on fewer rows), not 1501",
+    ),
     (
         lambda: tl.quantile_binning(X4, Y4, n_bins=2.5),
         TypeError,

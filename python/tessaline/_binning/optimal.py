@@ -248,7 +248,7 @@ def _check_limits(
     trend: Trend,
     n_prebins: int,
     max_pvalue: float | None,
-    rows: int,
+    rows: Callable[[], int],
 ) -> None:
     check_bin_count("n_prebins", n_prebins, rows)
     if max_pvalue is not None:
@@ -286,8 +286,14 @@ def optimal_cuts(
     `iv_test`, the metadata holds the test of the search's IV.
     `weighted_prebins`: the pre-bins of weighted `counts`, made with them."""
     limits = (max_bins, min_bin_share, min_events, min_non_events, trend)
-    records = counts["rows"] if "rows" in counts else np.add(counts["c0"], counts["c1"])
-    _check_limits(*limits, n_prebins, max_pvalue, int(np.sum(records)))
+
+    # The rows, summed only where a count of pre-bins above FEW_BINS needs them.
+    def rows() -> int:
+        if "rows" in counts:
+            return int(np.sum(counts["rows"]))
+        return int(np.sum(counts["c0"])) + int(np.sum(counts["c1"]))
+
+    _check_limits(*limits, n_prebins, max_pvalue, rows)
     if weighted_prebins is not None:
         per_prebin = weighted_prebins
     elif "rows" in counts:
@@ -614,6 +620,12 @@ def optimal_binning(
     )
 
 
+def _special_counts(rows: weighting.WeightedRows) -> Any:
+    """`special_counts` of the weighted rows of special values."""
+    xs, flags, weights = rows.special()
+    return special_counts(xs, flags, rows.specials, weights)
+
+
 def optimal_rows(
     xs: FloatArray,
     flags: FloatArray,
@@ -667,15 +679,7 @@ def optimal_rows(
             n_prebins=n_prebins,
             max_pvalue=max_pvalue,
             iv_test=iv_test,
-            outside=_outside(
-                rows.missing[:2],
-                *special_counts(
-                    rows.xs[rows.is_special],
-                    rows.flags[rows.is_special],
-                    rows.specials,
-                    rows.weights[rows.is_special],
-                ),
-            ),
+            outside=_outside(rows.missing[:2], *_special_counts(rows)),
         )
         return weighting.weighted_binning(
             rows,

@@ -26,11 +26,14 @@ TRENDS = ("auto", "auto_all", "ascending", "descending", "peak", "valley", "none
 FEW_BINS = 1000
 
 
-def check_bin_count(name: str, value: Any, rows: int) -> int:
+def check_bin_count(name: str, value: Any, rows: int | Callable[[], int]) -> int:
     """`value` as the number of bins `name`, a whole number from 1 to the
-    rows given (or `FEW_BINS` on fewer rows)."""
+    rows given (or `FEW_BINS` on fewer rows). `rows` may be a function that
+    counts them, called only for more than `FEW_BINS` bins."""
     number = checks.whole_number(name, value, 1)
-    limit = max(int(rows), FEW_BINS)
+    if number <= FEW_BINS:
+        return number
+    limit = max(int(rows() if callable(rows) else rows), FEW_BINS)
     if number > limit:
         raise ValueError(
             f"{name} must be at most {limit} (one bin per row given, or {FEW_BINS} on fewer "

@@ -217,6 +217,13 @@ class WeightedRows:
         keep = ~self.is_special
         return self.xs[keep], self.flags[keep], self.weights[keep]
 
+    def special(self) -> tuple[FloatArray, FloatArray, FloatArray]:
+        """Values, flags and weights of the rows of special values (none,
+        without a look at the rows, where no special value was given)."""
+        if not self.specials:
+            return self.xs[:0], self.flags[:0], self.weights[:0]
+        return self.xs[self.is_special], self.flags[self.is_special], self.weights[self.is_special]
+
 
 def weighted_rows(
     xs: FloatArray,
