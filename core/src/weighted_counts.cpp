@@ -25,6 +25,9 @@
 #include "sort_rows.hpp"
 #include "vector_paths.hpp"
 #include "weight_strides.hpp"
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 #include "tessaline/recycled_vectors.hpp"
 #include "tessaline/tessaline.hpp"
 
@@ -769,6 +772,83 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
     return merged_ranges(at, level, is_event, n_ranges, kept, index);
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// The records of summed_rows for rows whose classes are flags, eight rows
+// at a time in 512-bit registers where the processor has them: keys made as
+// ordered_key makes them, each weight with its row's class in the sign bit,
+// the rows kept compressed in the registers and stored as records from
+// there (a compressing store to memory is slow on some processors). Eight
+// records are stored whole, those past the ones kept landing on slots still
+// free (eight rows still to file leave at least eight). Rows counted whose
+// x is NaN go to `missing`, one by one (they are few); a flag neither 0, 1
+// nor NaN sets `refused`. Returns the rows filed, a multiple of eight (0
+// where the vector instructions are missing); the caller files the rest.
+__attribute__((target("avx512f,avx2,popcnt"))) std::size_t file_records_in_registers(
+    const double* x, const double* w, const double* flags, std::size_t n, KeyedRow* rows,
+    std::size_t& kept, ClassSums& missing, int64_t& missing_rows, bool& refused) {
+    const __m512i sign = _mm512_set1_epi64(static_cast<long long>(uint64_t{1} << 63));
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d one = _mm512_set1_pd(1.0);
+    // Keys and payloads side by side: lanes 0-3 of both, then lanes 4-7.
+    const __m512i low_pairs = _mm512_set_epi64(11, 3, 10, 2, 9, 1, 8, 0);
+    const __m512i high_pairs = _mm512_set_epi64(15, 7, 14, 6, 13, 5, 12, 4);
+    __mmask8 refused_lanes = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d values = _mm512_loadu_pd(x + i);
+        const __m512d weights = _mm512_loadu_pd(w + i);
+        const __m512d f = _mm512_loadu_pd(flags + i);
+        const __mmask8 known = _mm512_cmp_pd_mask(f, f, _CMP_ORD_Q);
+        const __mmask8 event = _mm512_cmp_pd_mask(f, one, _CMP_EQ_OQ);
+        const __mmask8 zero_flag = _mm512_cmp_pd_mask(f, zero, _CMP_EQ_OQ);
+        refused_lanes |= static_cast<__mmask8>(known & ~(event | zero_flag));
+        const __mmask8 counted =
+            static_cast<__mmask8>(_mm512_cmp_pd_mask(weights, zero, _CMP_GT_OQ) & known);
+        const __mmask8 number = _mm512_cmp_pd_mask(values, values, _CMP_ORD_Q);
+        const auto keep = static_cast<__mmask8>(counted & number);
+        const auto at_missing = static_cast<__mmask8>(counted & ~number);
+        if (at_missing != 0) {
+            for (unsigned l = 0; l < 8; ++l) {
+                if ((at_missing >> l) & 1u) {
+                    missing.add(((event >> l) & 1u) != 0, w[i + l]);
+                    ++missing_rows;
+                }
+            }
+        }
+        // -0.0 takes the key of 0.0; negative values have every bit
+        // flipped, the others the sign bit (as ordered_key).
+        __m512i bits = _mm512_castpd_si512(values);
+        const __mmask8 negative_zero = _mm512_cmpeq_epi64_mask(bits, sign);
+        bits = _mm512_mask_mov_epi64(bits, negative_zero, _mm512_setzero_si512());
+        const __m512i key =
+            _mm512_xor_si512(bits, _mm512_or_si512(_mm512_maskz_srai_epi64(0xFF, bits, 63), sign));
+        const __m512i weight_bits = _mm512_castpd_si512(weights);
+        const __m512i payload = _mm512_mask_or_epi64(weight_bits, event, weight_bits, sign);
+        const __m512i keys = _mm512_maskz_compress_epi64(keep, key);
+        const __m512i payloads = _mm512_maskz_compress_epi64(keep, payload);
+        auto* const at = reinterpret_cast<long long*>(rows + kept);
+        _mm512_storeu_si512(at, _mm512_permutex2var_epi64(keys, low_pairs, payloads));
+        _mm512_storeu_si512(at + 8, _mm512_permutex2var_epi64(keys, high_pairs, payloads));
+        kept += static_cast<std::size_t>(__builtin_popcount(keep));
+    }
+    refused |= refused_lanes != 0;
+    return i;
+}
+
+std::size_t file_records_vectorized(const double* x, const double* w, const double* flags,
+                                    std::size_t n, KeyedRow* rows, std::size_t& kept,
+                                    ClassSums& missing, int64_t& missing_rows, bool& refused) {
+    return use_avx512f() ? file_records_in_registers(x, w, flags, n, rows, kept, missing,
+                                                     missing_rows, refused)
+                         : 0;
+}
+#else
+std::size_t file_records_vectorized(const double*, const double*, const double*, std::size_t,
+                                    KeyedRow*, std::size_t&, ClassSums&, int64_t&, bool&) {
+    return 0;
+}
+#endif
+
 // The rows of positive weight and known class whose x is not NaN, as keyed
 // rows sorted by key (the order within a key does not matter: its weights
 // are summed exactly), summed as the `kinds` of weights allow; those whose x is
@@ -793,10 +873,13 @@ WeightedValueCounts summed_rows(const double* x, const double* w, std::size_t n,
     Scratch<KeyedRow> rows = large_scratch<KeyedRow>(n);
     std::size_t kept = 0;
     bool refused = false;
+    std::size_t i = flags != nullptr ? file_records_vectorized(x, w, flags, n, rows.get(), kept,
+                                                               missing, missing_rows, refused)
+                                     : 0;
     // Every row is written to the next slot, which only a row counted keeps:
     // no branch on the data but for the rare rows of NaN x. Flags, where
     // given, are checked on the way.
-    for (std::size_t i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         refused |= flags != nullptr && refused_flag(flags[i]);
         const bool counted = (w[i] > 0.0) & known(i);
         const bool nan = std::isnan(x[i]);
