@@ -591,6 +591,10 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
     size_recycled(counts.c0, kept);
     size_recycled(counts.c1, kept);
     size_recycled(counts.rows, kept);
+    // Room for the index of as many groups as rows: it grows without moving.
+    index.index.c0_before.reserve(index_entries(kept));
+    index.index.c1_before.reserve(index_entries(kept));
+    index.records_before.reserve(index_entries(kept));
     const std::unique_ptr<LevelBlock> block = std::make_unique<LevelBlock>();
     merge_any(n_ranges, at, level, event, counts, *block, index,
               std::make_index_sequence<kLevelRanges>{});
@@ -750,8 +754,12 @@ WeightedValueCounts leveled_rows(const double* x, const double* w, std::size_t n
     std::fill(next + kLevelRanges, next + 256, room);
     // One slot more than the ranges take: the merge reads the key after a
     // range's end key (and drops it) before it knows the range has ended.
-    Scratch<double> keys = large_scratch<double>(room + 1);
-    Scratch<double> spare = large_scratch<double>(room);
+    // Both buffers are sized for every row and range (room is at most that),
+    // so that the next column of as many rows takes the same blocks again:
+    // sized to its own rows, it would often miss them by a few slots and
+    // fault in fresh pages.
+    Scratch<double> keys = large_scratch<double>(n + kLevelRanges + 1);
+    Scratch<double> spare = large_scratch<double>(n + kLevelRanges);
     for (std::size_t i = 0; i < n; ++i) {
         const uint8_t r = range_of[i];
         store_key(keys.get() + next[r], ordered_key(x[i]));
