@@ -22,8 +22,11 @@ namespace tessaline {
 
 // Vectors below this size are left to the allocator, which keeps them.
 constexpr std::size_t kRecycledMinBytes = std::size_t{64} << 10;
-// The most the vectors kept for reuse hold, for each element type.
-constexpr std::size_t kRecycledBytes = std::size_t{32} << 20;
+// The most the vectors kept for reuse hold, for each element type: the
+// weighted counts of a table's four columns of a million values each (three
+// arrays of floats a column), so that fit after fit takes them back rather
+// than fresh pages.
+constexpr std::size_t kRecycledBytes = std::size_t{128} << 20;
 
 // Room for n elements in the empty vector v: a kept vector of at least n and
 // at most 2n elements when there is one, else fresh room.
