@@ -248,7 +248,7 @@ def _check_limits(
     trend: Trend,
     n_prebins: int,
     max_pvalue: float | None,
-    rows: Callable[[], int],
+    rows: int | Callable[[], int],
 ) -> None:
     check_bin_count("n_prebins", n_prebins, rows)
     if max_pvalue is not None:
