@@ -171,6 +171,40 @@ __attribute__((noinline)) FiniteWalk walk_finite(const WeightedSpans& counts,
     return walk;
 }
 
+// Pre-bins whose weights are summed in one loop: each pre-bin's sums are
+// their own chains of additions, which do not wait on one another.
+constexpr std::size_t kSummedTogether = 4;
+
+// The weights of each class of the k (at most kSummedTogether) pre-bins of
+// values [starts[l], starts[l + 1]), value by value from 0, as the summary of
+// the same cut points adds them: in step over their common length, then each
+// on to its end.
+void sum_prebins(const WeightedCountsView& counts, const std::size_t* starts, std::size_t k,
+                 double* zeros, double* ones) {
+    std::size_t common = std::numeric_limits<std::size_t>::max();
+    for (std::size_t l = 0; l < k; ++l) common = std::min(common, starts[l + 1] - starts[l]);
+    double z[kSummedTogether] = {};
+    double o[kSummedTogether] = {};
+    if (k == kSummedTogether) {
+        for (std::size_t j = 0; j < common; ++j) {
+            for (std::size_t l = 0; l < kSummedTogether; ++l) {
+                z[l] += counts.c0[starts[l] + j];
+                o[l] += counts.c1[starts[l] + j];
+            }
+        }
+    } else {
+        common = 0;
+    }
+    for (std::size_t l = 0; l < k; ++l) {
+        for (std::size_t j = starts[l] + common; j < starts[l + 1]; ++j) {
+            z[l] += counts.c0[j];
+            o[l] += counts.c1[j];
+        }
+        zeros[l] = z[l];
+        ones[l] = o[l];
+    }
+}
+
 }  // namespace
 
 std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& counts,
@@ -205,20 +239,20 @@ std::vector<WeightedPrebin> merged_weighted_prebins(const WeightedCountsView& co
 
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const std::size_t m = splits.size();
-    prebins.reserve(m + 1);
-    std::size_t from = 0;
+    std::vector<std::size_t> starts(m + 2, 0);
     for (std::size_t b = 0; b <= m; ++b) {
-        const std::size_t to = interval_end(spans, splits, b, from);
-        // Value by value from 0, as the summary of the same cut points adds them.
-        double zeros = 0.0;
-        double ones = 0.0;
-        for (std::size_t j = from; j < to; ++j) {
-            zeros += counts.c0[j];
-            ones += counts.c1[j];
-        }
+        starts[b + 1] = interval_end(spans, splits, b, starts[b]);
+    }
+    std::vector<double> zeros(m + 1, 0.0);
+    std::vector<double> ones(m + 1, 0.0);
+    for (std::size_t b = 0; b <= m; b += kSummedTogether) {
+        sum_prebins(counts, starts.data() + b, std::min(kSummedTogether, m + 1 - b),
+                    zeros.data() + b, ones.data() + b);
+    }
+    prebins.reserve(m + 1);
+    for (std::size_t b = 0; b <= m; ++b) {
         prebins.push_back(WeightedPrebin{b == 0 ? -kInfinity : splits[b - 1],
-                                         b == m ? kInfinity : splits[b], zeros, ones});
-        from = to;
+                                         b == m ? kInfinity : splits[b], zeros[b], ones[b]});
     }
     return prebins;
 }
