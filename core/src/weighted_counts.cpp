@@ -266,6 +266,28 @@ void fit_room(std::vector<T>& v) {
     v = std::move(fitted);
 }
 
+// Room for n groups in each of the counts' vectors, from the kept ones
+// (size_recycled): each group is written once, in its place.
+void size_counts(WeightedValueCounts& counts, std::size_t n) {
+    size_recycled(counts.value, n);
+    size_recycled(counts.c0, n);
+    size_recycled(counts.c1, n);
+    size_recycled(counts.rows, n);
+}
+
+// The counts cut to their first g groups, the room of a vector mostly left
+// empty given back (fit_room).
+void cut_counts(WeightedValueCounts& counts, std::size_t g) {
+    counts.value.resize(g);
+    counts.c0.resize(g);
+    counts.c1.resize(g);
+    counts.rows.resize(g);
+    fit_room(counts.value);
+    fit_room(counts.c0);
+    fit_room(counts.c1);
+    fit_room(counts.rows);
+}
+
 // Groups converted or indexed a block at a time: the block's arrays stay in
 // the core's cache, and each append is one copy per array rather than a call
 // per group and array.
@@ -316,12 +338,7 @@ class GroupSums {
     // already mapped, not faulted in and zeroed again for every column. Each
     // group is written once, in its place, and the vectors cut to the groups
     // at the end. Each class's weights are summed by copies of `sum`.
-    GroupSums(std::size_t n, const Sum& sum) : c0_(sum), c1_(sum) {
-        size_recycled(counts_.value, n);
-        size_recycled(counts_.c0, n);
-        size_recycled(counts_.c1, n);
-        size_recycled(counts_.rows, n);
-    }
+    GroupSums(std::size_t n, const Sum& sum) : c0_(sum), c1_(sum) { size_counts(counts_, n); }
 
     void add_run(const KeyedRow* order, std::size_t n) {
         // The cursor and the arrays in locals: in the members every group
@@ -374,15 +391,8 @@ class GroupSums {
     }
 
     WeightedValueCounts finish() {
-        counts_.value.resize(g_);
-        counts_.c0.resize(g_);
-        counts_.c1.resize(g_);
-        counts_.rows.resize(g_);
         if (!finite_) require_sum(std::numeric_limits<double>::infinity(), "count_values_weighted");
-        fit_room(counts_.value);
-        fit_room(counts_.c0);
-        fit_room(counts_.c1);
-        fit_room(counts_.rows);
+        cut_counts(counts_, g_);
         return std::move(counts_);
     }
 
@@ -478,14 +488,14 @@ inline uint64_t least_key(const uint64_t* keys) {
 }
 
 // The groups of N ranges of rows filed by class and weight, written to
-// `counts` (room for every row, cut to the groups at the end) and to
-// `index` through `block`: at_start[r] the first key of range r, each range
+// `counts` (room for every row) and to `index` through `block`; returns how
+// many: at_start[r] the first key of range r, each range
 // sorted and closed by kEndKey, `level[r]` the weight of its rows and
 // `event[r]` their class. N is known to the compiler, which keeps the
 // cursors and each range's next key in registers.
 template <std::size_t N, bool kEveryRange>
-void merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
-                  WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index) {
+std::size_t merge_ranges(const double* const* at_start, const int64_t* level, const bool* event,
+                         WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index) {
     double* const values = counts.value.data();
     double* const zero_weights = counts.c0.data();
     double* const one_weights = counts.c1.data();
@@ -554,27 +564,27 @@ void merge_ranges(const double* const* at_start, const int64_t* level, const boo
         least = next;
     }
     index_level_block(block, records, first, g, index);
-    counts.value.resize(first + g);
-    counts.c0.resize(first + g);
-    counts.c1.resize(first + g);
-    counts.rows.resize(first + g);
+    return first + g;
 }
 
 // merge_ranges for the N (1 to kLevelRanges) that is `n_ranges`.
 template <std::size_t... N>
-void merge_any(std::size_t n_ranges, const double* const* at, const int64_t* level,
-               const bool* event, WeightedValueCounts& counts, LevelBlock& block, RowsIndex& index,
-               std::index_sequence<N...>) {
+std::size_t merge_any(std::size_t n_ranges, const double* const* at, const int64_t* level,
+                      const bool* event, WeightedValueCounts& counts, LevelBlock& block,
+                      RowsIndex& index, std::index_sequence<N...>) {
     // Every range present: levels 1, 1, 2, 2, ... and classes 0, 1, 0, 1, ...
     bool every = n_ranges % 2 == 0;
     for (std::size_t r = 0; r < n_ranges; ++r) {
         every &= level[r] == static_cast<int64_t>(r / 2 + 1) && event[r] == (r % 2 == 1);
     }
+    std::size_t groups = 0;
     ((n_ranges == N + 1
-          ? (every ? merge_ranges<N + 1, true>(at, level, event, counts, block, index)
-                   : merge_ranges<N + 1, false>(at, level, event, counts, block, index))
+          ? void(groups = every
+                              ? merge_ranges<N + 1, true>(at, level, event, counts, block, index)
+                              : merge_ranges<N + 1, false>(at, level, event, counts, block, index))
           : void()),
      ...);
+    return groups;
 }
 
 // The groups of the `n_ranges` ranges at `at` (as merge_ranges reads them),
@@ -587,24 +597,23 @@ WeightedValueCounts merged_ranges(const double* const* at, const int64_t* level,
         index.records_before.push_back(0);
         return counts;
     }
-    size_recycled(counts.value, kept);
-    size_recycled(counts.c0, kept);
-    size_recycled(counts.c1, kept);
-    size_recycled(counts.rows, kept);
+    size_counts(counts, kept);
     // Room for the index of as many groups as rows: it grows without moving.
     index.index.c0_before.reserve(index_entries(kept));
     index.index.c1_before.reserve(index_entries(kept));
     index.records_before.reserve(index_entries(kept));
     const std::unique_ptr<LevelBlock> block = std::make_unique<LevelBlock>();
-    merge_any(n_ranges, at, level, event, counts, *block, index,
-              std::make_index_sequence<kLevelRanges>{});
-    finish_index(index.index, counts.value.size(), index.rows0, index.rows1);
-    if (counts.value.size() % kIndexStride == 0) index.records_before.push_back(index.records);
-    fit_room(counts.value);
-    fit_room(counts.c0);
-    fit_room(counts.c1);
-    fit_room(counts.rows);
+    const std::size_t groups = merge_any(n_ranges, at, level, event, counts, *block, index,
+                                         std::make_index_sequence<kLevelRanges>{});
+    cut_counts(counts, groups);
+    finish_index(index.index, groups, index.rows0, index.rows1);
+    if (groups % kIndexStride == 0) index.records_before.push_back(index.records);
     return counts;
+}
+
+// Whether a flag is neither 0, 1 nor NaN.
+inline bool refused_flag(double f) {
+    return !((f == 0.0) | (f == 1.0) | (f != f));
 }
 
 // A row's code in leveled_rows: its range (class 0 of weight k at 2(k - 1),
@@ -636,11 +645,6 @@ struct CodesAmiss {
     bool flags;
     bool beyond;
 };
-
-// Whether a flag is neither 0, 1 nor NaN.
-inline bool refused_flag(double f) {
-    return !((f == 0.0) | (f == 1.0) | (f != f));
-}
 
 // The codes of rows whose class is a flag (0 or 1 known, NaN not), four at a
 // time (TESSALINE_VECTOR_VARIANTS), the flags checked on the way. A level (1
@@ -963,7 +967,7 @@ TESSALINE_VECTOR_BODY FlagKinds flag_kinds_in_lanes_plain(const double* flags, s
         const double f = flags[i];
         const bool nan = std::isnan(f);
         any_unknown |= nan;
-        any_refused |= !(nan || f == 0.0 || f == 1.0);
+        any_refused |= refused_flag(f);
     }
     return FlagKinds{any_refused, any_unknown};
 }
@@ -1235,11 +1239,14 @@ TESSALINE_VECTOR_BODY bool merged_values_plain(const double* value, const double
                                                const double* c1, const int64_t* rows,
                                                std::size_t from, std::size_t to) {
     constexpr double kLargest = std::numeric_limits<double>::max();
+    // Value j's weights finite and not negative, its records not negative.
+    const auto sound = [&](std::size_t j) {
+        return is_finite(c0[j]) && c0[j] >= 0.0 && is_finite(c1[j]) && c1[j] >= 0.0 && rows[j] >= 0;
+    };
     bool merged = true;
     std::size_t j = from;
     if (j == 0 && j < to) {
-        merged =
-            is_finite(c0[0]) && c0[0] >= 0.0 && is_finite(c1[0]) && c1[0] >= 0.0 && rows[0] >= 0;
+        merged = sound(0);
         ++j;
     }
     Masks4 refused = {};
@@ -1255,15 +1262,12 @@ TESSALINE_VECTOR_BODY bool merged_values_plain(const double* value, const double
         std::memcpy(&e, c1 + j, sizeof e);
         std::memcpy(&r, rows + j, sizeof r);
         // Each test passes where it holds; a NaN fails every comparison.
-        const Masks4 sound = (before < here) & (a >= 0.0) & (a <= kLargest) & (e >= 0.0) &
-                             (e <= kLargest) & (r >= 0);
-        refused |= ~sound;
+        const Masks4 passed = (before < here) & (a >= 0.0) & (a <= kLargest) & (e >= 0.0) &
+                              (e <= kLargest) & (r >= 0);
+        refused |= ~passed;
     }
     for (int l = 0; l < 4; ++l) merged &= refused[l] == 0;
-    for (; j < to; ++j) {
-        merged &= value[j - 1] < value[j] && is_finite(c0[j]) && c0[j] >= 0.0 && is_finite(c1[j]) &&
-                  c1[j] >= 0.0 && rows[j] >= 0;
-    }
+    for (; j < to; ++j) merged &= value[j - 1] < value[j] && sound(j);
     return merged;
 }
 TESSALINE_VECTOR_VARIANTS(bool, merged_values,
