@@ -260,6 +260,19 @@ TEST_P(IvPermutationStops, AtTheFirstCheckpointCrossed) {
     EXPECT_THROW(tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
                                                 nullptr, 0, limits, options),
                  std::invalid_argument);
+    // One draw is a test; no draw is refused.
+    options.checks.clear();
+    options.below.clear();
+    options.above.clear();
+    options.max_draws = 1;
+    EXPECT_EQ(tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
+                                             nullptr, 0, limits, options)
+                  .draws,
+              1u);
+    options.max_draws = 0;
+    EXPECT_THROW(tessaline::iv_permutation_test(c.c0.data(), c.c1.data(), c.c0.size(), nullptr,
+                                                nullptr, 0, limits, options),
+                 std::invalid_argument);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, IvPermutationStops,

@@ -300,6 +300,8 @@ def test_in_jupyter_the_page_shows_inline_and_the_notebook_holds_the_edits(page)
         page.set_content(shown["html"])
         frame = page.frame_locator("iframe")
         frame.locator("#rows .var[data-column='purpose']").click()
+        # The merge is of the variable shown: wait for it, as `variable` does.
+        expect(frame.locator("#title")).to_have_text("purpose")
         frame.locator("#merge").click()
         expect(frame.locator("#log tr")).to_have_count(2)
         code = "print(handle.running, handle.binning.edits['purpose'][0].arguments)"
